@@ -1,0 +1,54 @@
+# GoogleTest from Debian's sources, built with the configuration's own compiler, and
+# suite_add_gtest(): one call per test executable of a unit.
+include(GoogleTest)
+
+set(SUITE_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")
+if(NOT EXISTS "${SUITE_GTEST_SOURCE}/CMakeLists.txt")
+  message(FATAL_ERROR "GoogleTest sources not found in ${SUITE_GTEST_SOURCE}: run scripts/setup")
+endif()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+# GoogleTest's own sources are not held to our warning set.
+add_subdirectory("${SUITE_GTEST_SOURCE}" "${CMAKE_BINARY_DIR}/_deps/googletest" EXCLUDE_FROM_ALL SYSTEM)
+foreach(t gtest gtest_main gmock gmock_main)
+  if(TARGET ${t})
+    target_compile_options(${t} PRIVATE -Wno-error)
+  endif()
+endforeach()
+
+# Media fixtures are generated at test time into the build tree, once per command line.
+set(SUITE_FIXTURE_DIR "${CMAKE_BINARY_DIR}/fixtures")
+file(MAKE_DIRECTORY "${SUITE_FIXTURE_DIR}")
+
+# suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI])
+# Builds a GoogleTest executable and registers its tests with CTest, labelled `host` in
+# the native configuration, `wine` in the Windows one, or `gui` with GUI (Windows tests
+# that need the Xvfb display). Windows tests are discovered and run through the Wine wrapper.
+function(suite_add_gtest name)
+  cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gmock)
+  if(SUITE_WIN)
+    # One label a test: `gui` tests also run under Wine, but need the display, and share
+    # one screen, so they run one at a time. (The discovery script flattens a list of
+    # labels, so a test cannot carry both.)
+    if(ARG_GUI)
+      set(label gui RESOURCE_LOCK display)
+    else()
+      set(label wine)
+    endif()
+    # Discovery at test time, not build time: building needs no Wine.
+    gtest_discover_tests(${name}
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 180
+      PROPERTIES TIMEOUT 600 LABELS ${label})
+  else()
+    if(ARG_GUI)
+      message(FATAL_ERROR "${name}: GUI tests exist only in the Windows configuration")
+    endif()
+    gtest_discover_tests(${name}
+      DISCOVERY_MODE PRE_TEST
+      PROPERTIES LABELS host TIMEOUT 600)
+  endif()
+endfunction()

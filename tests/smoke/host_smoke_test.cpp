@@ -1,0 +1,35 @@
+// End-to-end check of the native path: a fixture made by ffmpeg at test time is read back
+// with the size and content its command line promises.
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/media_fixture.h"
+
+TEST(HostSmoke, FfmpegFixtureIsMadeOnceAndHasTheRequestedShape) {
+    const std::string command =
+        "ffmpeg -f lavfi -i color=c=white:size=64x48:rate=25 -frames:v 3 -pix_fmt yuv420p -f rawvideo {out}";
+    std::string path;
+    ASSERT_TRUE(testsupport::MediaFixture(command, "yuv", &path));
+
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(bytes.size(), 3u * 64 * 48 * 3 / 2);
+    // White in limited-range BT.601: Y 235, Cb and Cr 128.
+    EXPECT_EQ(bytes[0], 235);
+    EXPECT_EQ(bytes[64 * 48], 128);
+
+    std::string again;
+    ASSERT_TRUE(testsupport::MediaFixture(command, "yuv", &again));
+    EXPECT_EQ(again, path) << "one file per distinct command line";
+}
+
+TEST(HostSmoke, FailingFixtureCommandIsAFailureWithTheToolsMessage) {
+    std::string path;
+    const auto result = testsupport::MediaFixture("ffmpeg -f lavfi -i no_such_source {out}", "yuv", &path);
+    EXPECT_FALSE(result);
+    EXPECT_NE(std::string(result.message()).find("no_such_source"), std::string::npos) << result.message();
+    EXPECT_FALSE(testsupport::MediaFixture("x264 --version", "264", &path)) << "no {out}";
+}

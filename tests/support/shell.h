@@ -1,0 +1,25 @@
+// Test support: runs a POSIX shell script on the Linux side of the test machine, from a
+// native test or from a Windows test under Wine (Wine starts Unix programs directly).
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+// The folder, as a path of this process's platform, where generated test files live.
+std::string FixtureDir();
+// The path of file `name` in that folder.
+std::string FixturePath(const std::string& name);
+
+// Runs `script` with /bin/sh in the fixture folder, waits for it and returns its exit
+// status, or -1 if it could not be run. Standard output and error go to `log_name` in the
+// fixture folder when it is not empty.
+int RunShell(const std::string& script, const std::string& log_name = "");
+
+// Reads a whole file of the fixture folder (by name); empty if it is missing.
+std::string ReadFixtureFile(const std::string& name);
+
+// A name that no other process of this test run uses, for temporary files.
+std::string UniqueName(const std::string& stem);
+
+}  // namespace testsupport
