@@ -5,30 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include "filters/config/tests/stream_bytes.h"
+
 #include <cstdint>
 #include <vector>
 
 namespace kestrune {
 namespace {
 
-// Little-endian bytes built field by field, independently of the writer under test.
-struct Bytes {
-    std::vector<std::uint8_t> b;
-    Bytes& u8(std::uint8_t v) {
-        b.push_back(v);
-        return *this;
-    }
-    Bytes& u16(std::uint16_t v) { return u8(v & 0xFF).u8(v >> 8); }
-    Bytes& u32(std::uint32_t v) { return u16(v & 0xFFFF).u16(v >> 16); }
-    Bytes& raw(std::initializer_list<std::uint8_t> v) {
-        b.insert(b.end(), v);
-        return *this;
-    }
-    Bytes& zeros(std::size_t n) {
-        b.insert(b.end(), n, 0);
-        return *this;
-    }
-};
+using test::Bytes;
 
 const StoredGuid kKeyA = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 const StoredGuid kKeyB = {0xF0, 0xE0, 0xD0, 0xC0, 0xB0, 0xA0, 0x90, 0x80, 0x70, 0x60, 0x50, 0x40, 0x30, 0x20, 0x10, 0};
@@ -47,7 +32,7 @@ StoredEntry Entry(const StoredGuid& key, std::uint16_t type, std::initializer_li
 // Header (version 16, 2 entries) and a VT_I4 -2 entry and a VT_BSTR "Hi" entry, layout v2.
 std::vector<std::uint8_t> GoldenV2() {
     Bytes g;
-    g.raw({0x77, 0x77, 0xA3, 0xF5, 0x24, 0xFD, 0x33, 0x47, 0xA7, 0x9A, 0x2C, 0xBF, 0xEA, 0xAE, 0x0C, 0x88});
+    g.header_guid();
     g.u32(16).u32(2);
     g.raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}).u16(3).zeros(6).u32(0xFFFFFFFE).zeros(4).u32(1);
     g.raw({0xF0, 0xE0, 0xD0, 0xC0, 0xB0, 0xA0, 0x90, 0x80, 0x70, 0x60, 0x50, 0x40, 0x30, 0x20, 0x10, 0});
