@@ -180,6 +180,8 @@ public:
         : CImplementKestruneConfig<Build>(owner, class_id), record_(record) {}
     T* Record() const { return record_; }
 
+    using CImplementKestruneConfig<Build>::AddValue;
+
     template <class M>
     CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, M T::*field, M default_value)
         requires(!Build::kExtended)
