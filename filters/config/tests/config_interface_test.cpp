@@ -49,22 +49,6 @@ struct Table<MuxOwner> {
     static std::int32_t Field(MuxOwner* o) { return o->record.output; }
 };
 
-VARIANT Int(VARTYPE type, LONG x) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = type;
-    V_I4(&v) = x;
-    return v;
-}
-
-VARIANT Text(const wchar_t* s) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = SysAllocString(s);
-    return v;
-}
-
 template <class Owner>
 class ConfigInterface : public ::testing::Test {
 protected:

@@ -33,14 +33,6 @@ void EntryText(Bytes& b, const GUID& g, const std::wstring& text) {
 }
 void Header(Bytes& b, std::uint32_t version, std::uint32_t count) { b.header_guid().u32(version).u32(count); }
 
-VARIANT Int(VARTYPE type, LONG x) {
-    VARIANT v;
-    VariantInit(&v);
-    V_VT(&v) = type;
-    V_I4(&v) = x;
-    return v;
-}
-
 std::vector<std::uint8_t> Saved(IKestruneConfig* c) {
     TestStream s;
     EXPECT_EQ(c->Save(&s, TRUE), S_OK);

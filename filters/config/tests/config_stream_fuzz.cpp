@@ -7,20 +7,12 @@
 #include <vector>
 
 #include "filters/config/config_stream.h"
+#include "filters/config/tests/stream_bytes.h"
 
 namespace {
 
 using namespace kestrune;
-
-class BlindSource final : public ByteSource {
-public:
-    BlindSource(const std::uint8_t* d, std::size_t n) : inner_(d, n) {}
-    bool Read(void* dst, std::size_t n) override { return inner_.Read(dst, n); }
-    std::optional<std::uint64_t> Remaining() const override { return std::nullopt; }
-
-private:
-    SpanSource inner_;
-};
+using test::BlindSource;
 
 void Check(bool condition) {
     if (!condition) std::abort();

@@ -13,6 +13,7 @@
 namespace kestrune {
 namespace {
 
+using test::BlindSource;
 using test::Bytes;
 
 const StoredGuid kKeyA = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
@@ -43,17 +44,6 @@ std::vector<std::uint8_t> GoldenV2() {
 std::vector<StoredEntry> GoldenV2Entries() {
     return {Entry(kKeyA, kStoredI4, {0xFE, 0xFF, 0xFF, 0xFF}), Entry(kKeyB, kStoredBstr, {}, {'H', 0, 'i', 0}, 0)};
 }
-
-// A source that cannot tell its size, as a stream without Stat.
-class BlindSource final : public ByteSource {
-public:
-    BlindSource(const std::uint8_t* d, std::size_t n) : inner_(d, n) {}
-    bool Read(void* dst, std::size_t n) override { return inner_.Read(dst, n); }
-    std::optional<std::uint64_t> Remaining() const override { return std::nullopt; }
-
-private:
-    SpanSource inner_;
-};
 
 TEST(ConfigStream, WriterProducesTheLayoutByteForByte) {
     std::vector<std::uint8_t> out;

@@ -4,7 +4,10 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <vector>
+
+#include "filters/config/config_stream.h"
 
 namespace kestrune::test {
 
@@ -31,6 +34,18 @@ struct Bytes {
     }
     // The configuration stream header GUID {F5A37777-FD24-4733-A79A-2CBFEAAE0C88}.
     Bytes& header_guid() { return guid(0xF5A37777, 0xFD24, 0x4733, {0xA7, 0x9A, 0x2C, 0xBF, 0xEA, 0xAE, 0x0C, 0x88}); }
+};
+
+// A source that cannot tell its size, as a stream without Stat: the reader must stay
+// bounded by the bytes it really gets.
+class BlindSource final : public ByteSource {
+public:
+    BlindSource(const std::uint8_t* d, std::size_t n) : inner_(d, n) {}
+    bool Read(void* dst, std::size_t n) override { return inner_.Read(dst, n); }
+    std::optional<std::uint64_t> Remaining() const override { return std::nullopt; }
+
+private:
+    SpanSource inner_;
 };
 
 }  // namespace kestrune::test

@@ -162,6 +162,20 @@ struct OwnerRef {
     Owner* operator->() const { return owner; }
 };
 
+// VARIANTs for calls: a 32-bit value under any integer type tag, and a new BSTR.
+inline VARIANT Int(VARTYPE type, LONG x) {
+    VARIANT v{};
+    V_VT(&v) = type;
+    V_I4(&v) = x;
+    return v;
+}
+inline VARIANT Text(const wchar_t* s) {
+    VARIANT v{};
+    V_VT(&v) = VT_BSTR;
+    V_BSTR(&v) = SysAllocString(s);
+    return v;
+}
+
 struct ScopedVariantT {
     VARIANT v;
     ScopedVariantT() { VariantInit(&v); }
