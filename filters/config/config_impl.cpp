@@ -108,7 +108,7 @@ HRESULT ReadWhole(IStream* stream, std::vector<std::uint8_t>* bytes) {
     return S_OK;
 }
 
-HRESULT EntriesFailure(StreamStatus status, const IStreamSource& source) {
+HRESULT StreamFailure(StreamStatus status, const IStreamSource& source) {
     switch (status) {
     case StreamStatus::ok: return S_OK;
     case StreamStatus::short_read: return FAILED(source.Failure()) ? source.Failure() : STG_E_READFAULT;
@@ -143,6 +143,61 @@ void DeleteOtherValues(HKEY key) {
 }
 
 }  // namespace
+
+HRESULT ConfigStreamWriteGuid(IStream* stream, const GUID& guid) {
+    if (!stream) return E_POINTER;
+    return Guarded([&] {
+        std::vector<std::uint8_t> bytes;
+        ConfigStreamWriteGuid(&bytes, ToStored(guid));
+        return WriteAll(stream, bytes);
+    });
+}
+
+HRESULT ConfigStreamWriteDword(IStream* stream, std::uint32_t value) {
+    if (!stream) return E_POINTER;
+    return Guarded([&] {
+        std::vector<std::uint8_t> bytes;
+        ConfigStreamWriteDword(&bytes, value);
+        return WriteAll(stream, bytes);
+    });
+}
+
+HRESULT ConfigStreamWriteVariant(IStream* stream, const VARIANT& value) {
+    if (!stream) return E_POINTER;
+    return Guarded([&] {
+        StoredVariant stored;
+        HRESULT hr = StoreVariant(value, &stored);
+        if (FAILED(hr)) return hr;
+        std::vector<std::uint8_t> bytes;
+        ConfigStreamWriteVariant(&bytes, stored);
+        return WriteAll(stream, bytes);
+    });
+}
+
+HRESULT ConfigStreamReadGuid(IStream* stream, GUID* guid) {
+    if (!stream || !guid) return E_POINTER;
+    IStreamSource source(stream);
+    StoredGuid bytes;
+    const HRESULT hr = StreamFailure(ConfigStreamReadGuid(source, &bytes), source);
+    if (SUCCEEDED(hr)) std::memcpy(guid, bytes.data(), bytes.size());
+    return hr;
+}
+
+HRESULT ConfigStreamReadDword(IStream* stream, std::uint32_t* value) {
+    if (!stream || !value) return E_POINTER;
+    IStreamSource source(stream);
+    return StreamFailure(ConfigStreamReadDword(source, value), source);
+}
+
+HRESULT ConfigStreamReadVariant(IStream* stream, VARIANT* value) {
+    if (!stream || !value) return E_POINTER;
+    return Guarded([&] {
+        IStreamSource source(stream);
+        StoredVariant stored;
+        const HRESULT hr = StreamFailure(ConfigStreamReadVariant(source, &stored), source);
+        return FAILED(hr) ? hr : RestoreVariant(stored, value);
+    });
+}
 
 template <class Build>
 CImplementKestruneConfigBase<Build>::~CImplementKestruneConfigBase() {
@@ -287,7 +342,7 @@ HRESULT CImplementKestruneConfigBase<Build>::Load(IStream* stream) {
         // The whole stream is read and checked before anything is applied: a damaged stream
         // changes no value.
         std::vector<StoredEntry> entries;
-        HRESULT hr = EntriesFailure(ConfigStreamReadEntries(source, Build::kLayout, &entries), source);
+        HRESULT hr = StreamFailure(ConfigStreamReadEntries(source, Build::kLayout, &entries), source);
         if (SUCCEEDED(hr)) hr = ApplyEntries(entries);
         if (FAILED(hr)) {
             version_ = remembered;

@@ -62,6 +62,18 @@ inline constexpr char kRegistryStreamValue[] = "SaveToRegistry";
 // A stored stream larger than this is refused unread.
 inline constexpr DWORD kMaxRegistryStreamBytes = 16u << 20;
 
+// Single fields on an IStream, for owners that keep more after the framework's part of a
+// stream (counts, pin numbers, children). Writes report the stream's failure (a short
+// write is STG_E_MEDIUMFULL); reads report a short read as STG_E_READFAULT, the stream's
+// own error as it is, and a VARIANT type the framework never writes as DISP_E_BADVARTYPE.
+HRESULT ConfigStreamWriteGuid(IStream* stream, const GUID& guid);
+HRESULT ConfigStreamWriteDword(IStream* stream, std::uint32_t value);
+HRESULT ConfigStreamWriteVariant(IStream* stream, const VARIANT& value);
+HRESULT ConfigStreamReadGuid(IStream* stream, GUID* guid);
+HRESULT ConfigStreamReadDword(IStream* stream, std::uint32_t* value);
+// value receives a new VARIANT (the caller clears it); nothing on failure.
+HRESULT ConfigStreamReadVariant(IStream* stream, VARIANT* value);
+
 template <class Build>
 class CImplementKestruneConfigBase : public Build::Interface {
 public:

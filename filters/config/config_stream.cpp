@@ -7,7 +7,7 @@ namespace kestrune {
 
 namespace {
 
-bool ReadDword(ByteSource& source, std::uint32_t* value) {
+bool ReadU32(ByteSource& source, std::uint32_t* value) {
     std::uint8_t b[4];
     if (!source.Read(b, sizeof b)) return false;
     *value = std::uint32_t{b[0]} | std::uint32_t{b[1]} << 8 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[3]} << 24;
@@ -31,7 +31,9 @@ StreamStatus ReadText(ByteSource& source, std::uint32_t length, std::vector<std:
     return StreamStatus::ok;
 }
 
-StreamStatus ReadVariant(ByteSource& source, StoredVariant* variant) {
+}  // namespace
+
+StreamStatus ConfigStreamReadVariant(ByteSource& source, StoredVariant* variant) {
     std::uint8_t block[16];
     if (!source.Read(block, sizeof block)) return StreamStatus::short_read;
     variant->type = static_cast<std::uint16_t>(block[0] | block[1] << 8);
@@ -42,11 +44,17 @@ StreamStatus ReadVariant(ByteSource& source, StoredVariant* variant) {
     variant->text.clear();
     if (variant->type != kStoredBstr) return StreamStatus::ok;
     std::uint32_t length = 0;
-    if (!ReadDword(source, &length)) return StreamStatus::short_read;
+    if (!ReadU32(source, &length)) return StreamStatus::short_read;
     return ReadText(source, length, &variant->text);
 }
 
-}  // namespace
+StreamStatus ConfigStreamReadGuid(ByteSource& source, StoredGuid* guid) {
+    return source.Read(guid->data(), guid->size()) ? StreamStatus::ok : StreamStatus::short_read;
+}
+
+StreamStatus ConfigStreamReadDword(ByteSource& source, std::uint32_t* value) {
+    return ReadU32(source, value) ? StreamStatus::ok : StreamStatus::short_read;
+}
 
 bool IsStoredType(std::uint16_t type) {
     switch (type) {
@@ -91,15 +99,14 @@ bool SpanSource::Read(void* dst, std::size_t n) {
 }
 
 StreamStatus ConfigStreamReadHeader(ByteSource& source, StoredHeader* header) {
-    if (!source.Read(header->guid.data(), header->guid.size())) return StreamStatus::short_read;
-    if (!ReadDword(source, &header->version)) return StreamStatus::short_read;
-    return StreamStatus::ok;
+    const StreamStatus status = ConfigStreamReadGuid(source, &header->guid);
+    return status == StreamStatus::ok ? ConfigStreamReadDword(source, &header->version) : status;
 }
 
 StreamStatus ConfigStreamReadEntries(ByteSource& source, StreamLayout layout, std::vector<StoredEntry>* entries) {
     entries->clear();
     std::uint32_t count = 0;
-    if (!ReadDword(source, &count)) return StreamStatus::short_read;
+    if (!ReadU32(source, &count)) return StreamStatus::short_read;
     if (count > kMaxEntries) return StreamStatus::too_many;
     if (auto remaining = source.Remaining(); remaining && std::uint64_t{count} * EntrySize(layout) > *remaining)
         return StreamStatus::short_read;
@@ -107,12 +114,9 @@ StreamStatus ConfigStreamReadEntries(ByteSource& source, StreamLayout layout, st
     StreamStatus status = StreamStatus::ok;
     for (std::uint32_t i = 0; i < count && status == StreamStatus::ok; ++i) {
         StoredEntry& entry = read.emplace_back();
-        if (!source.Read(entry.key.data(), entry.key.size())) {
-            status = StreamStatus::short_read;
-            break;
-        }
-        status = ReadVariant(source, &entry.variant);
-        if (status == StreamStatus::ok && layout == StreamLayout::v2 && !ReadDword(source, &entry.active))
+        status = ConfigStreamReadGuid(source, &entry.key);
+        if (status == StreamStatus::ok) status = ConfigStreamReadVariant(source, &entry.variant);
+        if (status == StreamStatus::ok && layout == StreamLayout::v2 && !ReadU32(source, &entry.active))
             status = StreamStatus::short_read;
     }
     if (status == StreamStatus::ok) *entries = std::move(read);

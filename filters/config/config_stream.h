@@ -106,6 +106,12 @@ private:
     std::size_t pos_ = 0;
 };
 
+// Single fields, for owners that keep more after the framework's part of a stream.
+StreamStatus ConfigStreamReadGuid(ByteSource& source, StoredGuid* guid);
+StreamStatus ConfigStreamReadDword(ByteSource& source, std::uint32_t* value);
+// The VARIANT block and, for VT_BSTR, its text (length bounded as for entries).
+StreamStatus ConfigStreamReadVariant(ByteSource& source, StoredVariant* variant);
+
 // Reads the 24-byte header except the count: the GUID and the version (20 bytes).
 StreamStatus ConfigStreamReadHeader(ByteSource& source, StoredHeader* header);
 // Reads the u32 count and every entry. On any status but ok, entries holds nothing.

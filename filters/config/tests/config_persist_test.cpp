@@ -358,6 +358,54 @@ TEST(ConfigPersistV2, ActiveFlagsRangesAndUnknownEntriesOnLoad) {
     EXPECT_EQ(c->Load(&again), E_FAIL) << "the owner's refusal is passed on";
 }
 
+// A multiplexer-like owner writes its children after the framework's part and reads them
+// back after Load, which must stop exactly at the end of its own part.
+TEST(ConfigStreamFields, OwnerFieldsFollowTheFrameworksPart) {
+    OwnerRef<MuxOwner> owner(16);
+    TestStream s;
+    ASSERT_EQ(owner->config.Save(&s, FALSE), S_OK);
+    ScopedVariantT text;
+    text.v = Text(L"child");
+    ASSERT_EQ(ConfigStreamWriteDword(&s, 2), S_OK);
+    ASSERT_EQ(ConfigStreamWriteGuid(&s, kMuxRate), S_OK);
+    ASSERT_EQ(ConfigStreamWriteVariant(&s, text.v), S_OK);
+    VARIANT r8{};
+    V_VT(&r8) = VT_R8;
+    EXPECT_EQ(ConfigStreamWriteVariant(&s, r8), DISP_E_BADVARTYPE) << "only what a reader accepts is written";
+    Bytes tail;
+    tail.u32(2);
+    Key(tail, kMuxRate);
+    tail.u16(VT_BSTR).zeros(14).u32(10);
+    for (wchar_t c : std::wstring(L"child")) tail.u16(static_cast<std::uint16_t>(c));
+    ASSERT_EQ(s.Bytes().size(), 132 + tail.b.size());
+    EXPECT_TRUE(std::equal(tail.b.begin(), tail.b.end(), s.Bytes().begin() + 132));
+
+    s.Rewind();
+    ASSERT_EQ(owner->config.Load(&s), S_OK);
+    std::uint32_t count = 0;
+    GUID key{};
+    ScopedVariantT back;
+    EXPECT_EQ(ConfigStreamReadDword(&s, &count), S_OK);
+    EXPECT_EQ(count, 2u);
+    EXPECT_EQ(ConfigStreamReadGuid(&s, &key), S_OK);
+    EXPECT_TRUE(IsEqualGUID(key, kMuxRate));
+    ASSERT_EQ(ConfigStreamReadVariant(&s, &back.v), S_OK);
+    ASSERT_EQ(V_VT(&back.v), VT_BSTR);
+    EXPECT_STREQ(V_BSTR(&back.v), L"child");
+    EXPECT_EQ(ConfigStreamReadDword(&s, &count), STG_E_READFAULT) << "past the end";
+
+    std::vector<std::uint8_t> bytes = tail.b;  // the text's type forged to VT_UNKNOWN
+    bytes[20] = VT_UNKNOWN;
+    TestStream bad(bytes);
+    ASSERT_EQ(ConfigStreamReadDword(&bad, &count), S_OK);
+    ASSERT_EQ(ConfigStreamReadGuid(&bad, &key), S_OK);
+    VARIANT none{};
+    EXPECT_EQ(ConfigStreamReadVariant(&bad, &none), DISP_E_BADVARTYPE);
+    EXPECT_EQ(V_VT(&none), VT_EMPTY);
+    TestStream full({}, 3);
+    EXPECT_EQ(ConfigStreamWriteDword(&full, 1), STG_E_MEDIUMFULL);
+}
+
 // The registry under a scratch key of the test user's hive.
 constexpr char kTestRoot[] = "Software\\CaptureSuiteTests\\KestruneConfig";
 
