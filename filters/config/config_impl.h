@@ -15,7 +15,10 @@
 // Locking: every read and write of a bound field through the framework happens under
 // ValuesLock(). OnChange and CheckVersion are called without it, so an owner's OnChange
 // takes ValuesLock() while it copies its record; owner code that reads or changes bound
-// fields from its own threads (or calls Assign, FindValue's value) takes it as well.
+// fields from its own threads, calls a value's Assign or uses what FindValue returned
+// takes it as well. Building the table may throw std::bad_alloc out of the owner's
+// constructor; every interface method answers E_OUTOFMEMORY or E_UNEXPECTED instead of
+// letting an exception out.
 #pragma once
 
 #include <windows.h>
