@@ -358,7 +358,9 @@ int CParameterSetWriter::WriteSei(const PictureHeaderInfo& pic) {
             w.u(24, pic.dpbOutputDelay & 0xFFFFFFu, "dpb_output_delay");
         }
         w.u(4, static_cast<uint32_t>(picStruct), "pic_struct");
-        for (int i = 0; i < kNumClockTs[picStruct]; ++i) w.u(1, 0, "clock_timestamp_flag");
+        static const char* const kClockFlag[3] = {"clock_timestamp_flag[0]", "clock_timestamp_flag[1]",
+                                                  "clock_timestamp_flag[2]"};
+        for (int i = 0; i < kNumClockTs[picStruct]; ++i) w.u(1, 0, kClockFlag[i]);
     });
     w.TrailingBits();
     nal_.SetHeader(0, kNalSei);
