@@ -213,7 +213,7 @@ bool BuildHeaderStream(const HeaderCase& c, WrittenStream* out, std::string* err
 
     const int mbCount = block.macroblocks()[kMbCount];
     const int slices = block.param(kParSliceCount);
-    const size_t payloadBytes = static_cast<size_t>(mbCount) * 390 + 256;
+    const size_t payloadBytes = SlicePayloadBound(static_cast<size_t>(mbCount));
     CNalWriter sliceNal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, 0));
     CPictureNumbering numbering;
 

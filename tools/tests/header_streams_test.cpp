@@ -16,6 +16,9 @@
 #include "tests/support/shell.h"
 
 namespace ombrisk_tools {
+
+void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
+
 namespace {
 
 using ombrisk::TracedField;

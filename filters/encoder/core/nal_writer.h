@@ -61,6 +61,15 @@ int UeBits(uint32_t value);
 // that follows two zero bytes). Returns the number of bytes stored.
 size_t EscapePayload(const uint8_t* payload, size_t size, CBitBuffer* out);
 
+// Largest slice RBSP of `macroblocks` macroblocks: a conforming macroblock_layer() holds
+// at most 128 + RawMbBits = 3200 bits (8-bit 4:2:0, clause A.3.1 and A.3.3), plus the slice
+// header and the trailing bits.
+constexpr size_t kMaxMacroblockBytes = 400;
+constexpr size_t kMaxSliceHeaderBytes = 64;
+constexpr size_t SlicePayloadBound(size_t macroblocks) {
+    return macroblocks * kMaxMacroblockBytes + kMaxSliceHeaderBytes;
+}
+
 // Bytes that NumBytesInVclNALunits of a CABAC picture must reach so that
 // BinCountsInNALunits <= 32/3 x NumBytesInVclNALunits + RawMbBits x PicSizeInMbs / 32
 // (clause 7.4.2.10, 8-bit 4:2:0: RawMbBits 3072). 0 when no padding is needed.

@@ -137,3 +137,77 @@ TEST(MbQpDelta, WrapsIntoTheCodedRange) {
 
 }  // namespace
 }  // namespace ombrisk
+
+namespace ombrisk {
+namespace {
+
+// The one base operation with coding logic: which macroblocks carry mb_qp_delta, and the
+// delta it codes against the last QP.
+class RecordingWriter : public CSyntaxWriter {
+public:
+    explicit RecordingWriter(const EncoderBlock* b) : CSyntaxWriter(b) {}
+    void Set(int32_t kind, int32_t cbp, int32_t mbQp) {
+        kind_ = kind;
+        codedBlockPattern_ = cbp;
+        mbQp_ = mbQp;
+    }
+    void Start(int32_t sliceType, int32_t qp) { BeginSliceCommon(nullptr, sliceType, qp); }
+    int32_t lastQp() const { return lastQp_; }
+    int32_t intraOffset() const { return intraOffset_; }
+    std::vector<int32_t> coded;
+
+    void BeginSlice(const SliceRecord&) override {}
+    int EndSlice() override { return 0; }
+    int EncodeMacroblock(CMbContext&) override { return 0; }
+    int GetCabacInitIdc() const override { return 0; }
+    void SetCounting(int) override {}
+    void BeginTrial(int, int) override {}
+    void RestoreBest(int, int) override {}
+    void SaveCandidate(int, int) override {}
+    void CommitCandidate(int, int) override {}
+    uint32_t GetBitCount() const override { return 0; }
+    int WriteMbHeader() override { return 1; }
+    void WriteMbType(int32_t) override {}
+    void WriteMotion() override {}
+    void WriteCodedBlockPattern() override {}
+    int32_t WriteMbQpDelta(int32_t delta) override {
+        coded.push_back(delta);
+        return delta;
+    }
+    void WriteLumaResidual() override {}
+    void WriteChromaResidual() override {}
+    void WriteResidualBlock(const CoefficientList&, int) override {}
+    void WriteIntra4x4Modes() override {}
+    void WriteIntra4x4Mode(int) override {}
+    void WriteIntraChromaPredMode(int) override {}
+    int WriteSkip() override { return 0; }
+};
+
+TEST(SyntaxWriterBase, QpDeltaOnlyWhereTheStandardHasIt) {
+    EncoderBlock block;
+    RecordingWriter w(&block);
+    w.Start(kSliceP, 30);
+    EXPECT_EQ(w.intraOffset(), 6);
+    EXPECT_EQ(w.lastQp(), 30);
+
+    w.Set(kMbPInter, 0, 40);  // no residual: no delta, last QP unchanged
+    EXPECT_EQ(w.WriteMbQpDeltaIfPresent(), 0);
+    EXPECT_TRUE(w.coded.empty());
+    EXPECT_EQ(w.lastQp(), 30);
+
+    w.Set(kMbIntra16x16, 0, 40);  // Intra 16x16 always has it
+    EXPECT_EQ(w.WriteMbQpDeltaIfPresent(), 10);
+    w.Set(kMbPInter, 0x21, 0);  // 0 - 40 = -40 wraps to 12
+    EXPECT_EQ(w.WriteMbQpDeltaIfPresent(), 12);
+    w.Set(kMbIntra4x4, 1, 30);
+    EXPECT_EQ(w.WriteMbQpDeltaIfPresent(), 30 - 52);
+    EXPECT_EQ(w.coded, (std::vector<int32_t>{10, 12, -22}));
+    EXPECT_EQ(w.lastQp(), 30);
+
+    w.Start(kSliceB, 20);
+    EXPECT_EQ(w.intraOffset(), 23);
+    EXPECT_EQ(w.lastQp(), 20);
+}
+
+}  // namespace
+}  // namespace ombrisk
