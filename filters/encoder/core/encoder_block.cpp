@@ -105,6 +105,37 @@ int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWord
     return kCoreOk;
 }
 
+void DefaultParameterWords(int32_t (&p)[kParamWords]) {
+    std::fill(std::begin(p), std::end(p), 0);
+    p[kParGopLength] = 30;
+    p[kParBFrames] = 1;
+    p[kParRefFrames] = -1;
+    p[kParProfile] = 77;
+    p[kParLevel] = 52;
+    p[kParChromaFormat] = 1;
+    p[kParRateMode] = 2;
+    p[kParQpI] = 26;
+    p[kParQpP] = 27;
+    p[kParQpB] = 28;
+    p[kParQuality] = 10;
+    p[kParMinBitRate] = p[kParMaxBitRate] = p[kParAvgBitRate] = kUnsetWord;
+    p[14] = kUnsetWord;
+    p[kParMotionSearch] = 1;
+    p[kParRangeX] = 64;
+    p[kParRangeY] = 64;
+    p[kParSubpelDepth] = 2;
+    p[kParPartitions] = 1;
+    p[kParCabac] = 1;
+    p[kParSceneDetect] = 3;
+    p[23] = kUnsetWord;
+    p[24] = 15;
+    p[kParFlags] = kFlagDeblocking;
+    p[kParVui] = 1;
+    p[kParAspectIdc] = 256;
+    p[kParFrameRate100] = 2500;
+    p[kParFixedFrameRate] = 1;
+}
+
 void FillChromaGeometry(EncoderBlock* block) {
     // SubWidthC, SubHeightC by chroma_format_idc (Table 6-1); 4:2:0 is the only format
     // StoreParameterRecord accepts, the others are listed for completeness.

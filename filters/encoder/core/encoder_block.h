@@ -108,6 +108,13 @@ struct EncoderBlock {
     bool interlaced() const { return (param(kParFlags) & kFlagInterlaced) != 0; }
 };
 
+// The filter's default parameter words 0-32: GOP 30, one B picture, automatic references,
+// Main profile, automatic level, 4:2:0, variable bit rate with every rate unset, QP
+// 26/27/28, quality 10, motion search over +-64 with sub-pixel depth 2, 16x16 partitions,
+// CABAC, scene detection 3, deblocking, one slice per processor, VUI with automatic
+// aspect ratio, 25 frames/s fixed.
+void DefaultParameterWords(int32_t (&params)[kParamWords]);
+
 // Stores the picture record for an input of width x height pixels (4:2:0, YV12 plane
 // order, pitch = width) with display aspect aspectX:aspectY, and the luma and macroblock
 // geometry. The coded size is the next multiple of 16 (of 32 in height for an interlaced

@@ -10,17 +10,10 @@ namespace ombrisk {
 namespace {
 
 std::array<int32_t, kParamWords> DefaultParams() {
-    std::array<int32_t, kParamWords> p{};
-    p[kParGopLength] = 30;
-    p[kParBFrames] = 1;
-    p[kParRefFrames] = -1;
-    p[kParProfile] = 77;
-    p[kParLevel] = 52;
-    p[kParChromaFormat] = 1;
-    p[kParMotionSearch] = 1;
-    p[kParFlags] = kFlagDeblocking;
-    p[kParSliceCount] = 0;
-    p[kParFrameRate100] = 2500;
+    int32_t words[kParamWords];
+    DefaultParameterWords(words);
+    std::array<int32_t, kParamWords> p;
+    std::copy(std::begin(words), std::end(words), p.begin());
     return p;
 }
 

@@ -14,29 +14,10 @@ namespace {
 // The filter's defaults: level automatic, GOP 30, automatic references, one B picture,
 // CABAC, motion search with sub-pixel depth 2, QP 20 from quality 10, VUI on.
 EncoderBlock DefaultBlock(int w = 720, int h = 576) {
-    int32_t p[kParamWords] = {};
-    p[kParGopLength] = 30;
-    p[kParBFrames] = 1;
-    p[kParRefFrames] = -1;
-    p[kParProfile] = 77;
-    p[kParLevel] = kAutoLevel;
-    p[kParChromaFormat] = 1;
-    p[kParRateMode] = 2;
-    p[kParQpI] = 20;
-    p[kParQpP] = 21;
-    p[kParQpB] = 22;
-    p[kParQuality] = 10;
-    p[kParMinBitRate] = p[kParMaxBitRate] = p[kParAvgBitRate] = kUnsetWord;
-    p[kParMotionSearch] = 1;
-    p[kParSubpelDepth] = 2;
-    p[kParPartitions] = 1;
-    p[kParCabac] = 1;
-    p[kParFlags] = kFlagDeblocking;
+    int32_t p[kParamWords];
+    DefaultParameterWords(p);
+    p[kParQpI] = 20;  // what the rate control derives from quality 10
     p[kParSliceCount] = 1;
-    p[kParVui] = 1;
-    p[kParAspectIdc] = kAutoAspect;
-    p[kParFrameRate100] = 2500;
-    p[kParFixedFrameRate] = 1;
     EncoderBlock b;
     EXPECT_EQ(StoreParameterRecord(&b, p, 1), kCoreOk);
     EXPECT_EQ(StorePictureRecord(&b, w, h, 4, 3, 1), kCoreOk);
