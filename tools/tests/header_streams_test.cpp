@@ -73,10 +73,17 @@ std::string Describe(const TracedField& f) {
     return s.str();
 }
 
-bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out);
+// Builds the case's stream into a fresh fixture file; `name` is its stem (".264" added).
+testing::AssertionResult WriteCase(const HeaderCase& c, const std::string& stem, WrittenStream* stream,
+                                   std::string* name) {
+    std::string error;
+    if (!BuildHeaderStream(c, stream, &error)) return testing::AssertionFailure() << error;
+    *name = testsupport::UniqueName(stem + "_" + c.name);
+    std::ofstream out(testsupport::FixturePath(*name + ".264"), std::ios::binary);
+    out.write(reinterpret_cast<const char*>(stream->bytes.data()),
+              static_cast<std::streamsize>(stream->bytes.size()));
+    if (!out) return testing::AssertionFailure() << "cannot write " << *name;
+    return testing::AssertionSuccess();
 }
 
 class HeaderStreams : public testing::TestWithParam<HeaderCase> {};
@@ -84,10 +91,8 @@ class HeaderStreams : public testing::TestWithParam<HeaderCase> {};
 TEST_P(HeaderStreams, FfmpegReadsEveryFieldAsWritten) {
     const HeaderCase& c = GetParam();
     WrittenStream stream;
-    std::string error;
-    ASSERT_TRUE(BuildHeaderStream(c, &stream, &error)) << error;
-    const std::string name = testsupport::UniqueName("headers_" + c.name);
-    ASSERT_TRUE(WriteFile(testsupport::FixturePath(name + ".264"), stream.bytes));
+    std::string name;
+    ASSERT_TRUE(WriteCase(c, "headers", &stream, &name));
     ASSERT_EQ(testsupport::RunShell("ffmpeg -hide_banner -nostdin -i " + name +
                                         ".264 -c copy -bsf:v trace_headers -f null -",
                                     name + ".trace"),
@@ -134,11 +139,9 @@ TEST_P(HeaderStreams, FfprobeSeesTheSettings) {
     ASSERT_EQ(kProbe.count(c.name), 1u) << c.name;
     const ProbeExpectation& want = kProbe.at(c.name);
     WrittenStream stream;
-    std::string error;
-    ASSERT_TRUE(BuildHeaderStream(c, &stream, &error)) << error;
+    std::string name;
+    ASSERT_TRUE(WriteCase(c, "probe", &stream, &name));
     EXPECT_EQ(stream.level, want.level);
-    const std::string name = testsupport::UniqueName("probe_" + c.name);
-    ASSERT_TRUE(WriteFile(testsupport::FixturePath(name + ".264"), stream.bytes));
     ASSERT_EQ(testsupport::RunShell("ffprobe -v quiet -show_entries "
                                     "stream=profile,level,width,height,sample_aspect_ratio,r_frame_rate "
                                     "-of default=noprint_wrappers=1 " + name + ".264 > " + name + ".probe"),
@@ -168,10 +171,8 @@ std::vector<HeaderCase> CavlcCases() {
 TEST_P(DecodableStreams, DecodeCleanly) {
     const HeaderCase& c = GetParam();
     WrittenStream stream;
-    std::string error;
-    ASSERT_TRUE(BuildHeaderStream(c, &stream, &error)) << error;
-    const std::string name = testsupport::UniqueName("decode_" + c.name);
-    ASSERT_TRUE(WriteFile(testsupport::FixturePath(name + ".264"), stream.bytes));
+    std::string name;
+    ASSERT_TRUE(WriteCase(c, "decode", &stream, &name));
     ASSERT_EQ(testsupport::RunShell("ffmpeg -v error -nostdin -i " + name +
                                         ".264 -f rawvideo -pix_fmt yuv420p -y " + name + ".yuv",
                                     name + ".log"),
