@@ -16,6 +16,12 @@ COmbriskoder::COmbriskoder(EncoderBlock* block)
     KernelTable();
     if (!valid_) return;
     FillChromaGeometry(block);
+    if (block->param(kParAspectIdc) == kAutoAspect) {
+        // The automatic aspect ratio is settled once, into the block's SAR words.
+        const SampleAspect sar = ResolveSampleAspect(*block);
+        block->param(kParSarWidth) = sar.width;
+        block->param(kParSarHeight) = sar.height;
+    }
     headers_.reset(new (std::nothrow) CParameterSetWriter(block));
     if (!headers_) valid_ = false;
 }

@@ -251,6 +251,9 @@ TEST(Facade, SequenceHeaderAndLevel) {
     EncoderBlock b = DefaultBlock();
     COmbriskoder coder(&b);
     ASSERT_TRUE(coder.valid());
+    EXPECT_EQ(b.param(kParSarWidth), 16);  // 720x576 at 4:3, settled into the block
+    EXPECT_EQ(b.param(kParSarHeight), 15);
+    EXPECT_EQ(b.chroma()[kGeoWidth], 360);
     int32_t level = 0;
     coder.GetLevel(&level);
     EXPECT_EQ(level, kAutoLevel);  // nothing written yet
