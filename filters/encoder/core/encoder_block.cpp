@@ -1,0 +1,158 @@
+#include "filters/encoder/core/encoder_block.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "filters/encoder/core/core_result.h"
+
+namespace ombrisk {
+namespace {
+
+int RoundUp(int v, int multiple) { return (v + multiple - 1) / multiple * multiple; }
+
+// Frame cropping of an interlaced source is in units of 4 lines (clause 7.4.2.1.1,
+// CropUnitY = SubHeightC x 2 when frame_mbs_only_flag is 0).
+bool SizeFits(int width, int height, bool interlaced) {
+    if (width < 16 || height < 16) return false;
+    if (width > kMaxPictureDimension || height > kMaxPictureDimension) return false;
+    if ((width & 1) || (height & 1)) return false;
+    if (interlaced && (height & 3)) return false;
+    return true;
+}
+
+void CapSliceCount(EncoderBlock* b, int processorCount) {
+    int32_t& slices = b->param(kParSliceCount);
+    if (slices == 0) slices = std::max(processorCount, 1);
+    if (slices < 1) slices = 1;
+    const int32_t mbs = b->word[kBlockMacroblocks + kMbCount];
+    if (mbs > 0 && slices > mbs) slices = mbs;
+}
+
+// Recomputes the picture record and the luma and macroblock geometry from the input size.
+void FillGeometry(EncoderBlock* b, int aspectX, int aspectY) {
+    const int w = b->sourceWidth();
+    const int h = b->sourceHeight();
+    const int cw = RoundUp(w, 16);
+    const int ch = RoundUp(h, b->interlaced() ? 32 : 16);
+
+    int32_t* pic = b->picture();
+    std::fill(pic, pic + kPicRecordWords, 0);
+    pic[kPicCodedWidth] = cw;
+    pic[kPicCodedHeight] = ch;
+    pic[kPicAspectX] = aspectX;
+    pic[kPicAspectY] = aspectY;
+    pic[kPicLumaOffset] = 0;
+    pic[kPicSecondPlaneOffset] = w * h;
+    pic[kPicThirdPlaneOffset] = w * h + (w / 2) * (h / 2);
+    pic[kPicLumaPitch] = w;
+    pic[kPicChromaPitch] = w / 2;
+
+    int32_t* luma = b->word + kBlockLuma;
+    luma[kGeoWidth] = cw;
+    luma[kGeoHeight] = ch;
+    luma[kGeoStride] = cw + 2 * kPlaneBorder;
+    luma[kGeoOrigin] = (cw + 2 * kPlaneBorder + 1) * kPlaneBorder;
+    luma[kGeoPaddedSize] = (ch + 2 * kPlaneBorder) * (cw + 2 * kPlaneBorder);
+    luma[kGeoArea] = cw * ch;
+
+    int32_t* mb = b->word + kBlockMacroblocks;
+    mb[kMbColumns] = cw / 16;
+    mb[kMbRows] = ch / 16;
+    mb[kMbColumnsPlus2] = cw / 16 + 2;
+    mb[kMbColumnsPlus3] = cw / 16 + 3;
+    mb[kMbInfoEntries] = (ch / 16 + 1) * (cw / 16 + 2);
+    mb[kMbCount] = (cw / 16) * (ch / 16);
+}
+
+}  // namespace
+
+int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY,
+                       int processorCount) {
+    if (!block) return kCoreBadArgument;
+    if (!SizeFits(width, height, block->interlaced())) return kCoreBadSize;
+    block->word[kBlockSource] = width;
+    block->word[kBlockSource + 1] = height;
+    FillGeometry(block, aspectX, aspectY);
+    std::fill(block->word + kBlockChroma, block->word + kBlockChroma + 6, 0);
+    CapSliceCount(block, processorCount);
+    block->word[kBlockInitialised] = 1;
+    return kCoreOk;
+}
+
+int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords],
+                         int processorCount) {
+    if (!block) return kCoreBadArgument;
+    if (params[kParChromaFormat] != 1) return kCoreUnsupported;
+    const bool interlaced = (params[kParFlags] & kFlagInterlaced) != 0;
+    const bool havePicture = block->sourceWidth() > 0;
+    if (havePicture && !SizeFits(block->sourceWidth(), block->sourceHeight(), interlaced)) {
+        return kCoreBadSize;
+    }
+
+    std::copy(std::begin(params), std::end(params), block->params());
+    int32_t* p = block->params();
+    if (p[kParRefFrames] == -1) p[kParRefFrames] = p[kParGopLength] > 1 ? 1 : 0;
+    if (p[kParGopLength] == 1) {
+        p[kParRefFrames] = 0;
+        p[kParMotionSearch] = 0;
+    }
+    if (havePicture) {
+        // The interlace flag decides the coded height.
+        FillGeometry(block, block->picture()[kPicAspectX], block->picture()[kPicAspectY]);
+    }
+    CapSliceCount(block, processorCount);
+    block->word[kBlockInitialised] = 1;
+    return kCoreOk;
+}
+
+void DefaultParameterWords(int32_t (&p)[kParamWords]) {
+    std::fill(std::begin(p), std::end(p), 0);
+    p[kParGopLength] = 30;
+    p[kParBFrames] = 1;
+    p[kParRefFrames] = -1;
+    p[kParProfile] = 77;
+    p[kParLevel] = 52;
+    p[kParChromaFormat] = 1;
+    p[kParRateMode] = 2;
+    p[kParQpI] = 26;
+    p[kParQpP] = 27;
+    p[kParQpB] = 28;
+    p[kParQuality] = 10;
+    p[kParMinBitRate] = p[kParMaxBitRate] = p[kParAvgBitRate] = kUnsetWord;
+    p[14] = kUnsetWord;
+    p[kParMotionSearch] = 1;
+    p[kParRangeX] = 64;
+    p[kParRangeY] = 64;
+    p[kParSubpelDepth] = 2;
+    p[kParPartitions] = 1;
+    p[kParCabac] = 1;
+    p[kParSceneDetect] = 3;
+    p[23] = kUnsetWord;
+    p[24] = 15;
+    p[kParFlags] = kFlagDeblocking;
+    p[kParVui] = 1;
+    p[kParAspectIdc] = 256;
+    p[kParFrameRate100] = 2500;
+    p[kParFixedFrameRate] = 1;
+}
+
+void FillChromaGeometry(EncoderBlock* block) {
+    // SubWidthC, SubHeightC by chroma_format_idc (Table 6-1); 4:2:0 is the only format
+    // StoreParameterRecord accepts, the others are listed for completeness.
+    int subW = 2, subH = 2;
+    switch (block->param(kParChromaFormat)) {
+        case 2: subW = 2; subH = 1; break;
+        case 3: subW = 1; subH = 1; break;
+        default: break;
+    }
+    const int32_t* luma = block->luma();
+    int32_t* c = block->word + kBlockChroma;
+    c[kGeoWidth] = luma[kGeoWidth] / subW;
+    c[kGeoHeight] = luma[kGeoHeight] / subH;
+    c[kGeoStride] = c[kGeoWidth] + 2 * kPlaneBorder;
+    c[kGeoOrigin] = (c[kGeoStride] + 1) * kPlaneBorder;
+    c[kGeoPaddedSize] = (c[kGeoHeight] + 2 * kPlaneBorder) * c[kGeoStride];
+    c[kGeoArea] = c[kGeoWidth] * c[kGeoHeight];
+}
+
+}  // namespace ombrisk
