@@ -20,7 +20,7 @@ bool CAmThread::Create() {
     return thread_ != nullptr;
 }
 
-HRESULT CAmThread::CallWorker(DWORD command) {
+HRESULT CAmThread::CallWorker(DWORD command, DWORD timeout_ms) {
     CAutoLock lock(&call_lock_);
     if (!thread_) return kNoReply;
     command_ = command;
@@ -28,7 +28,7 @@ HRESULT CAmThread::CallWorker(DWORD command) {
     request_event_.Set();
     // Wait for the reply or for the thread to end, whichever comes first.
     HANDLE handles[2] = {reply_event_.Handle(), thread_};
-    const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, kReplyTimeoutMs);
+    const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, timeout_ms);
     if (woke == WAIT_OBJECT_0) return reply_;
     return kNoReply;
 }

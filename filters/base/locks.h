@@ -79,8 +79,8 @@ public:
     // Starts the thread running ThreadProc. False when one is running or it failed.
     bool Create();
     bool ThreadExists() const { return thread_ != nullptr; }
-    // Posts `command` and waits (bounded) for the worker's reply.
-    HRESULT CallWorker(DWORD command);
+    // Posts `command` and waits up to `timeout_ms` for the worker's reply.
+    HRESULT CallWorker(DWORD command, DWORD timeout_ms = kReplyTimeoutMs);
     // Waits up to `timeout_ms` for the thread to end and closes it. False, with the
     // thread left in place, when it did not end in time.
     bool Close(DWORD timeout_ms = kReplyTimeoutMs);
