@@ -117,3 +117,39 @@ private:
 };
 
 }  // namespace comtest
+
+namespace comtest {
+
+// The pass-through transform straight from its library, without the registry.
+inline IBaseFilter* LoadPassThrough(const CLSID& clsid) {
+    HMODULE module = LoadLibraryW(WinePath(PASSTHROUGH_DLL).c_str());
+    if (!module) return nullptr;
+    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    if (!get) return nullptr;
+    IClassFactory* factory = nullptr;
+    if (FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) return nullptr;
+    IBaseFilter* filter = nullptr;
+    factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter));
+    factory->Release();
+    return filter;
+}
+
+// The pin of `filter` with direction `direction` (a reference added), or null.
+inline IPin* FindPinByDirection(IBaseFilter* filter, PIN_DIRECTION direction) {
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins))) return nullptr;
+    IPin* pin = nullptr;
+    IPin* found = nullptr;
+    while (!found && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION dir;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == direction)
+            found = pin;
+        else
+            pin->Release();
+    }
+    pins->Release();
+    return found;
+}
+
+}  // namespace comtest

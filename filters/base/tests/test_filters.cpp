@@ -229,6 +229,8 @@ CTestPushSource::~CTestPushSource() { delete pin_; }
 
 CBasePin* CTestPushSource::GetPin(int n) { return n == 0 ? pin_ : nullptr; }
 
+CBaseOutputPin* CTestPushSource::OutputPin() const { return pin_; }
+
 HRESULT CTestPushSource::FlushAndResume(size_t resume_at) { return pin_->FlushAndResume(resume_at); }
 
 int CTestPushSource::Delivered() const { return pin_->Delivered(); }

@@ -37,7 +37,7 @@ struct SampleSpec {
 };
 
 struct VideoStreamConfig {
-    const GUID* subtype;
+    const GUID* subtype = nullptr;
     LONG width = 64;
     LONG height = 48;
     REFERENCE_TIME avg_time_per_frame = 400000;  // 25 frames per second
@@ -76,7 +76,7 @@ public:
 
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int n) override;
-    CTestSourcePin* OutputPin() const { return pin_; }
+    CBaseOutputPin* OutputPin() const;
 
     // Application thread, while running or paused: flushes downstream, sends a new
     // segment starting at sample `resume_at`'s start time and goes on from there.
