@@ -422,6 +422,8 @@ HRESULT STDMETHODCALLTYPE CTestSink::NonDelegatingQueryInterface(REFIID iid, voi
 
 CBasePin* CTestSink::GetPin(int n) { return n == 0 ? pin_ : nullptr; }
 
+CBaseInputPin* CTestSink::InputPin() const { return pin_; }
+
 std::vector<SampleSpec> CTestSink::Samples() const {
     CAutoLock lock(&records_lock_);
     return samples_;

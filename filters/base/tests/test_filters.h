@@ -115,7 +115,7 @@ public:
 
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int n) override;
-    CTestSinkPin* InputPin() const { return pin_; }
+    CBaseInputPin* InputPin() const;
 
     struct Counters {
         int new_segments = 0;
