@@ -63,6 +63,22 @@ public:
     ULONG FormatLength() const { return cbFormat; }
 };
 
+// IMediaSample2 type-specific flags of a video sample (which field or fields it holds,
+// which comes first, repetition for pull-down). The toolchain's headers lack them.
+#ifndef AM_VIDEO_FLAG_FIELD_MASK
+#define AM_VIDEO_FLAG_FIELD_MASK 0x0003L
+#define AM_VIDEO_FLAG_INTERLEAVED_FRAME 0x0000L
+#define AM_VIDEO_FLAG_FIELD1 0x0001L
+#define AM_VIDEO_FLAG_FIELD2 0x0002L
+#define AM_VIDEO_FLAG_FIELD1FIRST 0x0004L
+#define AM_VIDEO_FLAG_WEAVE 0x0008L
+#define AM_VIDEO_FLAG_IPB_MASK 0x0030L
+#define AM_VIDEO_FLAG_I_SAMPLE 0x0000L
+#define AM_VIDEO_FLAG_P_SAMPLE 0x0010L
+#define AM_VIDEO_FLAG_B_SAMPLE 0x0020L
+#define AM_VIDEO_FLAG_REPEAT_FIELD 0x0040L
+#endif
+
 // FOURCC 'I420' subtype; the SDK headers of this toolchain name IYUV but not I420.
 inline constexpr GUID kMediaSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 

@@ -186,7 +186,9 @@ private:
         sample->SetPreroll(spec.preroll);
         sample->SetDiscontinuity(spec.discontinuity);
         sample->SetMediaType(spec.type_change ? const_cast<CMediaType*>(&spec.new_type) : nullptr);
-        if (spec.type_specific_flags) {
+        // Always written: the allocator hands back samples with the flags of their last
+        // use.
+        {
             IMediaSample2* sample2 = nullptr;
             hr = sample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&sample2));
             if (FAILED(hr)) return hr;
@@ -312,6 +314,7 @@ public:
         record.preroll = (props.dwSampleFlags & AM_SAMPLE_PREROLL) != 0;
         record.discontinuity = (props.dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) != 0;
         record.type_specific_flags = props.dwTypeSpecificFlags;
+        if (sink_->config_.receive_delay_ms) Sleep(sink_->config_.receive_delay_ms);
         if ((props.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props.pMediaType) {
             record.type_change = true;
             record.new_type = *props.pMediaType;

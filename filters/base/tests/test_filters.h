@@ -97,6 +97,7 @@ struct SinkConfig {
     std::vector<GUID> accepted_subtypes;  // empty: every type
     std::vector<CMediaType> offered_types;
     HRESULT notify_allocator_error = S_OK;  // answered by NotifyAllocator when set
+    DWORD receive_delay_ms = 0;             // a slow renderer: each Receive takes this long
     // Written as the sink receives: the sample bytes to `data_file`, one line a sample
     // or event to `data_file` + ".log". Empty: nothing written.
     std::wstring data_file;
