@@ -175,66 +175,11 @@ HRESULT CBaseFilter::StreamTime(REFERENCE_TIME* time) {
     return S_OK;
 }
 
-CEnumPins::CEnumPins(CBaseFilter* filter, ULONG position)
-    : filter_(filter), position_(position), version_(filter->PinVersion()) {
-    filter_->AddRef();
-}
-
-CEnumPins::~CEnumPins() { filter_->Release(); }
-
-HRESULT STDMETHODCALLTYPE CEnumPins::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IEnumPins) return GetInterface(this, out);
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CEnumPins::AddRef() { return static_cast<ULONG>(++ref_); }
-
-ULONG STDMETHODCALLTYPE CEnumPins::Release() {
-    const LONG left = --ref_;
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-}
-
-HRESULT STDMETHODCALLTYPE CEnumPins::Next(ULONG count, IPin** pins, ULONG* fetched) {
-    if (!pins) return E_POINTER;
-    if (!fetched && count != 1) return E_INVALIDARG;
-    if (fetched) *fetched = 0;
-    if (version_ != filter_->PinVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
-    ULONG got = 0;
-    const ULONG total = static_cast<ULONG>(filter_->GetPinCount());
-    while (got < count && position_ < total) {
-        CBasePin* pin = filter_->GetPin(static_cast<int>(position_++));
-        if (!pin) continue;
-        pins[got] = pin;
-        pin->AddRef();
-        ++got;
-    }
-    if (fetched) *fetched = got;
-    return got == count ? S_OK : S_FALSE;
-}
-
-HRESULT STDMETHODCALLTYPE CEnumPins::Skip(ULONG count) {
-    if (version_ != filter_->PinVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
-    const ULONG total = static_cast<ULONG>(filter_->GetPinCount());
-    if (position_ > total || count > total - position_) {
-        position_ = total;
-        return S_FALSE;
-    }
-    position_ += count;
+HRESULT PinListTraits::Fetch(CBaseFilter* filter, ULONG position, IPin** pin) {
+    if (position >= static_cast<ULONG>(filter->GetPinCount())) return S_FALSE;
+    CBasePin* found = filter->GetPin(static_cast<int>(position));
+    if (!found) return S_FALSE;
+    *pin = found;
+    found->AddRef();
     return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CEnumPins::Reset() {
-    version_ = filter_->PinVersion();
-    position_ = 0;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CEnumPins::Clone(IEnumPins** copy) {
-    if (!copy) return E_POINTER;
-    if (version_ != filter_->PinVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
-    *copy = new (std::nothrow) CEnumPins(filter_, position_);
-    return *copy ? S_OK : E_OUTOFMEMORY;
 }

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "filters/base/com_object.h"
+#include "filters/base/enumerator.h"
 #include "filters/base/locks.h"
 #include "filters/base/pins.h"
 
@@ -83,22 +84,13 @@ private:
 };
 
 // IEnumPins over a filter's GetPin list. Holds a reference on the filter.
-class CEnumPins final : public IEnumPins {
-public:
-    explicit CEnumPins(CBaseFilter* filter, ULONG position = 0);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, IPin** pins, ULONG* fetched) override;
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
-    HRESULT STDMETHODCALLTYPE Reset() override;
-    HRESULT STDMETHODCALLTYPE Clone(IEnumPins** copy) override;
-
-private:
-    ~CEnumPins();
-    std::atomic<LONG> ref_{1};
-    CBaseFilter* filter_;
-    ULONG position_;
-    LONG version_;
+struct PinListTraits {
+    using Interface = IEnumPins;
+    using Owner = CBaseFilter;
+    using Item = IPin*;
+    static const IID& Iid() { return IID_IEnumPins; }
+    static LONG Version(CBaseFilter* filter) { return filter->PinVersion(); }
+    static HRESULT Fetch(CBaseFilter* filter, ULONG position, IPin** pin);
+    static void Free(IPin* pin) { pin->Release(); }
 };
+using CEnumPins = CListEnumerator<PinListTraits>;

@@ -122,16 +122,8 @@ bool CMediaType::SetFormat(const void* format, ULONG length) {
 }
 
 BYTE* CMediaType::AllocFormatBuffer(ULONG length) {
-    if (length == 0) {
-        ResetFormatBuffer();
-        return nullptr;
-    }
-    auto* block = static_cast<BYTE*>(CoTaskMemAlloc(length));
-    if (!block) return nullptr;
-    std::memset(block, 0, length);
-    if (pbFormat) CoTaskMemFree(pbFormat);
-    pbFormat = block;
-    cbFormat = length;
+    BYTE* block = ReallocFormatBuffer(length);
+    if (block) std::memset(block, 0, length);
     return block;
 }
 

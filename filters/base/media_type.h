@@ -53,7 +53,8 @@ public:
     // Replaces the format block with a copy of `length` bytes. False when out of memory
     // (the old block is kept).
     bool SetFormat(const void* format, ULONG length);
-    // Replaces the format block with `length` zero bytes; null when out of memory.
+    // Replaces the format block with `length` zero bytes; null when out of memory (the
+    // old block is kept) or when `length` is 0 (no block).
     BYTE* AllocFormatBuffer(ULONG length);
     // Grows or shrinks the block keeping its first bytes; null when out of memory (the
     // old block is kept).

@@ -448,34 +448,27 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** alloc
     pin->GetAllocatorRequirements(&requirements);
     if (requirements.cbAlign == 0) requirements.cbAlign = 1;
 
-    HRESULT hr = pin->GetAllocator(allocator);
-    if (SUCCEEDED(hr) && *allocator) {
-        ALLOCATOR_PROPERTIES request = requirements;
-        hr = DecideBufferSize(*allocator, &request);
-        if (SUCCEEDED(hr)) {
-            hr = pin->NotifyAllocator(*allocator, FALSE);
+    // One candidate allocator: sized by DecideBufferSize, then handed to the peer. On
+    // failure the candidate is released and *allocator left null.
+    auto try_allocator = [&](HRESULT obtained) {
+        HRESULT hr = obtained;
+        if (SUCCEEDED(hr) && *allocator) {
+            ALLOCATOR_PROPERTIES request = requirements;
+            hr = DecideBufferSize(*allocator, &request);
+            if (SUCCEEDED(hr)) hr = pin->NotifyAllocator(*allocator, FALSE);
             if (SUCCEEDED(hr)) return S_OK;
+        } else if (SUCCEEDED(hr)) {
+            hr = E_NOINTERFACE;
         }
-    }
-    if (*allocator) {
-        (*allocator)->Release();
-        *allocator = nullptr;
-    }
-
-    hr = InitAllocator(allocator);
-    if (SUCCEEDED(hr)) {
-        ALLOCATOR_PROPERTIES request = requirements;
-        hr = DecideBufferSize(*allocator, &request);
-        if (SUCCEEDED(hr)) {
-            hr = pin->NotifyAllocator(*allocator, FALSE);
-            if (SUCCEEDED(hr)) return S_OK;
+        if (*allocator) {
+            (*allocator)->Release();
+            *allocator = nullptr;
         }
-    }
-    if (*allocator) {
-        (*allocator)->Release();
-        *allocator = nullptr;
-    }
-    return hr;
+        return hr;
+    };
+    // The peer's allocator first, then our own.
+    if (SUCCEEDED(try_allocator(pin->GetAllocator(allocator)))) return S_OK;
+    return try_allocator(InitAllocator(allocator));
 }
 
 HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** allocator) {
@@ -521,70 +514,11 @@ HRESULT CBaseOutputPin::ReconnectWithType(const AM_MEDIA_TYPE* type) {
     return graph->Reconnect(this);
 }
 
-// ---- CEnumMediaTypes ----
+// ---- media type list ----
 
-CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin, ULONG position)
-    : pin_(pin), position_(position), version_(pin->TypeVersion()) {
-    pin_->AddRef();
-}
-
-CEnumMediaTypes::~CEnumMediaTypes() { pin_->Release(); }
-
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IEnumMediaTypes) return GetInterface(this, out);
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-ULONG STDMETHODCALLTYPE CEnumMediaTypes::AddRef() { return static_cast<ULONG>(++ref_); }
-
-ULONG STDMETHODCALLTYPE CEnumMediaTypes::Release() {
-    const LONG left = --ref_;
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-}
-
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) {
-    if (!types) return E_POINTER;
-    if (!fetched && count != 1) return E_INVALIDARG;
-    if (fetched) *fetched = 0;
-    if (version_ != pin_->TypeVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
-    ULONG got = 0;
-    while (got < count) {
-        CMediaType type;
-        if (pin_->GetMediaType(static_cast<int>(position_), &type) != S_OK) break;
-        ++position_;
-        types[got] = CreateMediaType(&type);
-        if (!types[got]) {
-            for (ULONG i = 0; i < got; ++i) DeleteMediaType(types[i]);
-            return E_OUTOFMEMORY;
-        }
-        ++got;
-    }
-    if (fetched) *fetched = got;
-    return got == count ? S_OK : S_FALSE;
-}
-
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Skip(ULONG count) {
-    if (version_ != pin_->TypeVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
-    for (ULONG i = 0; i < count; ++i) {
-        CMediaType type;
-        if (pin_->GetMediaType(static_cast<int>(position_), &type) != S_OK) return S_FALSE;
-        ++position_;
-    }
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Reset() {
-    version_ = pin_->TypeVersion();
-    position_ = 0;
-    return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Clone(IEnumMediaTypes** copy) {
-    if (!copy) return E_POINTER;
-    if (version_ != pin_->TypeVersion()) return VFW_E_ENUM_OUT_OF_SYNC;
-    *copy = new (std::nothrow) CEnumMediaTypes(pin_, position_);
-    return *copy ? S_OK : E_OUTOFMEMORY;
+HRESULT MediaTypeListTraits::Fetch(CBasePin* pin, ULONG position, AM_MEDIA_TYPE** type) {
+    CMediaType found;
+    if (pin->GetMediaType(static_cast<int>(position), &found) != S_OK) return S_FALSE;
+    *type = CreateMediaType(&found);
+    return *type ? S_OK : E_OUTOFMEMORY;
 }

@@ -36,6 +36,7 @@
 #include <string>
 
 #include "filters/base/com_object.h"
+#include "filters/base/enumerator.h"
 #include "filters/base/locks.h"
 #include "filters/base/media_type.h"
 
@@ -237,22 +238,13 @@ protected:
 };
 
 // IEnumMediaTypes over a pin's GetMediaType list. Holds a reference on the pin's filter.
-class CEnumMediaTypes final : public IEnumMediaTypes {
-public:
-    explicit CEnumMediaTypes(CBasePin* pin, ULONG position = 0);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-    HRESULT STDMETHODCALLTYPE Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override;
-    HRESULT STDMETHODCALLTYPE Skip(ULONG count) override;
-    HRESULT STDMETHODCALLTYPE Reset() override;
-    HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** copy) override;
-
-private:
-    ~CEnumMediaTypes();
-    std::atomic<LONG> ref_{1};
-    CBasePin* pin_;
-    ULONG position_;
-    LONG version_;
+struct MediaTypeListTraits {
+    using Interface = IEnumMediaTypes;
+    using Owner = CBasePin;
+    using Item = AM_MEDIA_TYPE*;
+    static const IID& Iid() { return IID_IEnumMediaTypes; }
+    static LONG Version(CBasePin* pin) { return pin->TypeVersion(); }
+    static HRESULT Fetch(CBasePin* pin, ULONG position, AM_MEDIA_TYPE** type);
+    static void Free(AM_MEDIA_TYPE* type) { DeleteMediaType(type); }
 };
+using CEnumMediaTypes = CListEnumerator<MediaTypeListTraits>;

@@ -94,6 +94,21 @@ protected:
         }
     }
 
+    // Source -> transform -> a slow sink (2 ms a sample), so that streaming lasts long
+    // enough to be interrupted.
+    void SlowChain(const testfilters::VideoStreamConfig& video, CTestPushSource** source, CTestSink** sink,
+                   IBaseFilter** transform) {
+        testfilters::SourceConfig config;
+        ASSERT_EQ(testfilters::MakeVideoStream(video, &config.type, &config.samples), S_OK);
+        *source = CTestPushSource::Create(std::move(config));
+        testfilters::SinkConfig sink_config;
+        sink_config.receive_delay_ms = 2;
+        *sink = CTestSink::Create(sink_config);
+        *transform = NewTransform();
+        ASSERT_TRUE(*source && *sink && *transform);
+        Chain({*source, *transform, *sink});
+    }
+
     HRESULT Control(HRESULT (STDMETHODCALLTYPE IMediaControl::*call)()) {
         IMediaControl* control = nullptr;
         HRESULT hr = graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
@@ -313,14 +328,10 @@ TEST_F(GraphTest, FlushDuringStreamingThenResume) {
     testfilters::VideoStreamConfig video;
     video.subtype = &MEDIASUBTYPE_UYVY;
     video.frames = 200;
-    testfilters::SourceConfig config;
-    ASSERT_EQ(testfilters::MakeVideoStream(video, &config.type, &config.samples), S_OK);
-    CTestPushSource* source = CTestPushSource::Create(std::move(config));
-    testfilters::SinkConfig sink_config;
-    sink_config.receive_delay_ms = 2;
-    CTestSink* sink = CTestSink::Create(sink_config);
-    IBaseFilter* transform = NewTransform();
-    Chain({source, transform, sink});
+    CTestPushSource* source = nullptr;
+    CTestSink* sink = nullptr;
+    IBaseFilter* transform = nullptr;
+    ASSERT_NO_FATAL_FAILURE(SlowChain(video, &source, &sink, &transform));
 
     ASSERT_EQ(Run(), S_OK);
     ASSERT_TRUE(source->WaitDelivered(20, 10000));
@@ -362,14 +373,10 @@ TEST_F(GraphTest, StopInMidStreamKeepsWhatWasDelivered) {
     testfilters::VideoStreamConfig video;
     video.subtype = &MEDIASUBTYPE_RGB24;
     video.frames = 500;
-    testfilters::SourceConfig config;
-    ASSERT_EQ(testfilters::MakeVideoStream(video, &config.type, &config.samples), S_OK);
-    CTestPushSource* source = CTestPushSource::Create(std::move(config));
-    testfilters::SinkConfig sink_config;
-    sink_config.receive_delay_ms = 2;
-    CTestSink* sink = CTestSink::Create(sink_config);
-    IBaseFilter* transform = NewTransform();
-    Chain({source, transform, sink});
+    CTestPushSource* source = nullptr;
+    CTestSink* sink = nullptr;
+    IBaseFilter* transform = nullptr;
+    ASSERT_NO_FATAL_FAILURE(SlowChain(video, &source, &sink, &transform));
 
     ASSERT_EQ(Run(), S_OK);
     ASSERT_TRUE(source->WaitDelivered(30, 10000));

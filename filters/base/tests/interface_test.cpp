@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "filters/base/tests/page_site.h"
+
 #include "filters/base/property_page.h"
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/passthrough_filter.h"
@@ -225,29 +227,6 @@ TEST_F(InterfaceTest, StateMachineClockAndGraphMembership) {
 
 // ---- property page ----
 
-class RecordingSite final : public IPropertyPageSite {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IPropertyPageSite) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override {
-        last_status = flags;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetLocaleID(LCID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*) override { return E_NOTIMPL; }
-    ULONG refs = 1;
-    DWORD last_status = 0;
-};
 
 class TestPage final : public CBasePropertyPage {
 public:
@@ -278,7 +257,7 @@ TEST_F(InterfaceTest, PropertyPageDirtyStateAndApply) {
     IPropertyPage* ipage = page;
     CHECK_INTERFACES(ipage, IFACE_ROW(IID_IPropertyPage, true), IFACE_ROW(IID_IPropertyPage2, false),
                      IFACE_ROW(IID_IBaseFilter, false));
-    RecordingSite site;
+    comtest::RecordingSite site;
     EXPECT_EQ(ipage->SetPageSite(&site), S_OK);
     EXPECT_EQ(site.refs, 2u);
     EXPECT_EQ(ipage->Apply(), E_UNEXPECTED) << "nothing to apply to before SetObjects";

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "filters/base/tests/page_site.h"
+
 #include <string>
 
 namespace {
@@ -12,29 +14,6 @@ namespace {
 constexpr int kEditId = 1001;
 constexpr int kCheckId = 1002;
 
-class RecordingSite final : public IPropertyPageSite {
-public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IPropertyPageSite) {
-            *out = this;
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-    HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override {
-        status_changes += flags == PROPPAGESTATUS_DIRTY;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetLocaleID(LCID*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*) override { return E_NOTIMPL; }
-    ULONG refs = 1;
-    int status_changes = 0;
-};
 
 // A page that fills its edit on activation, becomes dirty when the check box is
 // clicked, and reads the edit back on apply.
@@ -80,7 +59,7 @@ TEST(PropertyPageWindow, ActivateApplyDeactivate) {
     EXPECT_GT(info.size.cy, 50);
     CoTaskMemFree(info.pszTitle);
 
-    RecordingSite site;
+    comtest::RecordingSite site;
     ASSERT_EQ(ipage->SetPageSite(&site), S_OK);
     IUnknown* object = &site;  // any object: the base page asks nothing of it
     ASSERT_EQ(ipage->SetObjects(1, &object), S_OK);
@@ -104,7 +83,7 @@ TEST(PropertyPageWindow, ActivateApplyDeactivate) {
     EXPECT_EQ(ipage->IsPageDirty(), S_FALSE);
     SendMessageW(GetDlgItem(window, kCheckId), BM_CLICK, 0, 0);
     EXPECT_EQ(ipage->IsPageDirty(), S_OK);
-    EXPECT_EQ(site.status_changes, 1);
+    EXPECT_EQ(site.dirty_reports, 1);
     SetDlgItemTextW(window, kEditId, L"changed");
     EXPECT_EQ(ipage->Apply(), S_OK);
     EXPECT_EQ(page->applied, L"changed");
