@@ -39,14 +39,20 @@ bool CBasePin::IsStopped() const { return filter_->IsStopped(); }
 HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* receive_pin, const AM_MEDIA_TYPE* type) {
     if (!receive_pin) return E_POINTER;
     CAutoLock lock(lock_);
+    const HRESULT hr = CheckConnectable(receive_pin);
+    if (FAILED(hr)) return hr;
+    const CMediaType partial = type ? CMediaType(*type) : CMediaType();
+    return AgreeMediaType(receive_pin, type ? &partial : nullptr);
+}
+
+HRESULT CBasePin::CheckConnectable(IPin* peer) {
     PIN_DIRECTION peer_direction;
-    HRESULT hr = receive_pin->QueryDirection(&peer_direction);
+    const HRESULT hr = peer->QueryDirection(&peer_direction);
     if (FAILED(hr)) return hr;
     if (peer_direction == direction_) return VFW_E_INVALID_DIRECTION;
     if (connected_) return VFW_E_ALREADY_CONNECTED;
     if (!IsStopped()) return VFW_E_NOT_STOPPED;
-    const CMediaType partial = type ? CMediaType(*type) : CMediaType();
-    return AgreeMediaType(receive_pin, type ? &partial : nullptr);
+    return S_OK;
 }
 
 HRESULT CBasePin::AgreeMediaType(IPin* receive_pin, const CMediaType* partial) {
@@ -121,12 +127,8 @@ HRESULT CBasePin::AttemptConnection(IPin* receive_pin, const CMediaType* type) {
 HRESULT STDMETHODCALLTYPE CBasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
     if (!connector || !type) return E_POINTER;
     CAutoLock lock(lock_);
-    PIN_DIRECTION peer_direction;
-    HRESULT hr = connector->QueryDirection(&peer_direction);
+    HRESULT hr = CheckConnectable(connector);
     if (FAILED(hr)) return hr;
-    if (peer_direction == direction_) return VFW_E_INVALID_DIRECTION;
-    if (connected_) return VFW_E_ALREADY_CONNECTED;
-    if (!IsStopped()) return VFW_E_NOT_STOPPED;
 
     hr = CheckConnect(connector);
     if (FAILED(hr)) {

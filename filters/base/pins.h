@@ -126,6 +126,9 @@ protected:
     double segment_rate_ = 1.0;
 
 private:
+    // The checks after the null pin, in their order: direction, already connected,
+    // stopped (the filter lock held).
+    HRESULT CheckConnectable(IPin* peer);
     HRESULT AgreeMediaType(IPin* receive_pin, const CMediaType* partial);
     HRESULT TryMediaTypes(IPin* receive_pin, const CMediaType* partial, IEnumMediaTypes* types, HRESULT* last);
 
