@@ -504,7 +504,7 @@ HRESULT CBaseOutputPin::QueryAcceptDownstream(const AM_MEDIA_TYPE* type) {
     return connected_ ? connected_->QueryAccept(type) : VFW_E_NOT_CONNECTED;
 }
 
-HRESULT CBaseOutputPin::ReconnectWithType(const AM_MEDIA_TYPE* type) {
+HRESULT CBaseOutputPin::ReconnectThroughGraph(const AM_MEDIA_TYPE* type) {
     IFilterGraph* graph = filter_->Graph();
     if (!graph) return VFW_E_NOT_IN_GRAPH;
     IFilterGraph2* graph2 = nullptr;

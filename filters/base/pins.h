@@ -230,7 +230,7 @@ public:
     // and a reconnection through the filter graph with `type` (IFilterGraph2::ReconnectEx,
     // or IFilterGraph::Reconnect when the graph has no IFilterGraph2).
     HRESULT QueryAcceptDownstream(const AM_MEDIA_TYPE* type);
-    HRESULT ReconnectWithType(const AM_MEDIA_TYPE* type);
+    HRESULT ReconnectThroughGraph(const AM_MEDIA_TYPE* type);
 
     IMemAllocator* Allocator() const { return allocator_; }
     IMemInputPin* InputPin() const { return input_; }

@@ -244,7 +244,7 @@ HRESULT CTransformFilter::CompleteConnect(PIN_DIRECTION direction, IPin*) {
     // is connected with a type the transform no longer produces.
     if (direction == PINDIR_INPUT && output_ && output_->IsConnected()) {
         if (CheckTransform(&input_->CurrentMediaType(), &output_->CurrentMediaType()) != S_OK)
-            return output_->ReconnectWithType(nullptr);
+            return output_->ReconnectThroughGraph(nullptr);
     }
     return S_OK;
 }

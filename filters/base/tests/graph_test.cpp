@@ -450,3 +450,46 @@ TEST_F(GraphTest, ByteStreamSourceDeliversGivenSamples) {
 }
 
 }  // namespace
+
+namespace {
+
+// The dynamic reconnection hooks: asking the peer about a type, and a reconnection
+// with a new type through the graph.
+TEST_F(GraphTest, OutputPinAsksThePeerAndReconnectsWithANewType) {
+    CMediaType rgb32, rgb24;
+    ASSERT_EQ(BuildVideoType({&MEDIASUBTYPE_RGB32, 16, 16, 400000}, &rgb32), S_OK);
+    ASSERT_EQ(BuildVideoType({&MEDIASUBTYPE_RGB24, 16, 16, 400000}, &rgb24), S_OK);
+    testfilters::SourceConfig config;
+    config.type = rgb32;
+    config.more_types.push_back(rgb24);
+    CTestPushSource* source = CTestPushSource::Create(std::move(config));
+    testfilters::SinkConfig picky;
+    picky.accepted_subtypes = {MEDIASUBTYPE_RGB32};
+    CTestSink* sink = CTestSink::Create(picky);
+    Chain({source, sink});
+    EXPECT_EQ(source->OutputPin()->QueryAcceptDownstream(&rgb32), S_OK);
+    EXPECT_EQ(source->OutputPin()->QueryAcceptDownstream(&rgb24), S_FALSE);
+    ReleaseGraphAndFilters({source, sink});
+
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               reinterpret_cast<void**>(&graph_)),
+              S_OK);
+    config = {};
+    config.type = rgb32;
+    config.more_types.push_back(rgb24);
+    source = CTestPushSource::Create(std::move(config));
+    sink = CTestSink::Create({});
+    Chain({source, sink});
+    EXPECT_EQ(source->OutputPin()->QueryAcceptDownstream(&rgb24), S_OK);
+    ASSERT_EQ(source->OutputPin()->ReconnectThroughGraph(&rgb24), S_OK);
+    EXPECT_TRUE(sink->InputPin()->CurrentMediaType() == rgb24);
+    EXPECT_TRUE(source->OutputPin()->CurrentMediaType() == rgb24);
+    ASSERT_NE(source->OutputPin()->Allocator(), nullptr) << "the new connection has its allocator";
+    ASSERT_EQ(Run(), S_OK);
+    long code = 0;
+    EXPECT_EQ(WaitForCompletion(10000, &code), S_OK);
+    EXPECT_EQ(Stop(), S_OK);
+    ReleaseGraphAndFilters({source, sink});
+}
+
+}  // namespace
