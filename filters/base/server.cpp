@@ -120,6 +120,11 @@ HRESULT RegisterFilters(std::span<const FactoryTemplate> classes, bool install) 
 HINSTANCE ServerModule() { return g_module ? g_module : GetModuleHandleW(nullptr); }
 void ServerProcessAttach(HINSTANCE module) { g_module = module; }
 
+BOOL ServerDllMain(HINSTANCE module, DWORD reason) {
+    if (reason == DLL_PROCESS_ATTACH) ServerProcessAttach(module);
+    return TRUE;
+}
+
 void GuidToRegistryString(REFGUID g, wchar_t (&text)[39]) {
     swprintf(text, 39, L"{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned long>(g.Data1),
              g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],

@@ -60,14 +60,15 @@ HRESULT ServerRegister(std::span<const FactoryTemplate> classes, bool install);
 // Registry form of a GUID, "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" (38 characters).
 void GuidToRegistryString(REFGUID guid, wchar_t (&text)[39]);
 
-// Defines DllMain and the four exports of a library over its class table.
+// The entry point's work: remembers the module at process attach. Answers TRUE.
+BOOL ServerDllMain(HINSTANCE module, DWORD reason);
+
+// Defines DllMain and the four exports of a library over its class table. A library
+// whose exports do more (extra registry keys, settings removed on unregistration)
+// writes them itself around ServerRegister, and its DllMain calls ServerDllMain.
 #define FILTERBASE_DEFINE_SERVER_EXPORTS(templates)                                                    \
     extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {                           \
-        if (reason == DLL_PROCESS_ATTACH) {                                                           \
-            ServerProcessAttach(module);                                                              \
-            DisableThreadLibraryCalls(module);                                                        \
-        }                                                                                             \
-        return TRUE;                                                                                  \
+        return ServerDllMain(module, reason);                                                         \
     }                                                                                                 \
     STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {                                \
         return ServerGetClassObject(templates, clsid, iid, out);                                      \
