@@ -14,6 +14,7 @@ namespace {
 using comtest::RefCount;
 using testfilters::CTestPushSource;
 using testfilters::CTestSink;
+using testfilters::SampleSpec;
 
 CMediaType Video(const GUID& subtype) {
     CMediaType type;
@@ -239,6 +240,77 @@ TEST_F(ConnectionTest, DisconnectRules) {
     EXPECT_EQ(sink->InputPin()->Disconnect(), S_OK);
     EXPECT_EQ(source->OutputPin()->Disconnect(), S_OK);
     EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(sink)), 1u);
+    EXPECT_EQ(source->Release(), 0u);
+    EXPECT_EQ(sink->Release(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// What the input pin answers to streaming calls in each state, fed directly with
+// samples from the connection's allocator.
+TEST_F(ConnectionTest, StreamingCallsFollowTheState) {
+    testfilters::SourceConfig config;
+    config.type = Video(MEDIASUBTYPE_RGB32);
+    config.buffer_size = 64;
+    config.send_end_of_stream = false;  // an idle source: the test delivers
+    CTestPushSource* source = CTestPushSource::Create(std::move(config));
+    testfilters::SinkConfig sink_config;
+    sink_config.accepted_subtypes = {MEDIASUBTYPE_RGB32};
+    CTestSink* sink = CTestSink::Create(sink_config);
+    IMemInputPin* input = nullptr;
+    ASSERT_EQ(sink->InputPin()->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input)), S_OK);
+    ASSERT_EQ(source->OutputPin()->Connect(sink->InputPin(), nullptr), S_OK);
+    ASSERT_EQ(source->Pause(), S_OK);  // commits the allocator
+
+    IMediaSample* samples[3] = {};
+    for (IMediaSample*& sample : samples) {
+        ASSERT_EQ(source->OutputPin()->GetDeliveryBuffer(&sample, nullptr, nullptr, 0), S_OK);
+        sample->SetActualDataLength(8);
+        REFERENCE_TIME start = 10, stop = 20;
+        sample->SetTime(&start, &stop);
+        sample->SetSyncPoint(TRUE);
+    }
+
+    EXPECT_EQ(input->Receive(samples[0]), VFW_E_WRONG_STATE) << "sink stopped";
+    EXPECT_EQ(input->Receive(nullptr), E_POINTER);
+    ASSERT_EQ(sink->Pause(), S_OK);
+    EXPECT_EQ(input->Receive(samples[0]), S_OK);
+    EXPECT_EQ(input->ReceiveCanBlock(), S_FALSE) << "the sink never blocks";
+    long processed = -1;
+    EXPECT_EQ(input->ReceiveMultiple(samples, 3, &processed), S_OK);
+    EXPECT_EQ(processed, 3);
+    EXPECT_EQ(sink->InputPin()->BeginFlush(), S_OK);
+    EXPECT_EQ(input->Receive(samples[0]), S_FALSE) << "flushing";
+    EXPECT_EQ(input->ReceiveMultiple(samples, 3, &processed), S_FALSE);
+    EXPECT_EQ(processed, 0);
+    EXPECT_EQ(sink->InputPin()->EndFlush(), S_OK);
+    EXPECT_EQ(input->Receive(samples[1]), S_OK);
+
+    // A type change to a type the pin refuses stops at the pin.
+    CMediaType refused = Video(MEDIASUBTYPE_YUY2);
+    samples[2]->SetMediaType(&refused);
+    EXPECT_EQ(input->Receive(samples[2]), VFW_E_INVALIDMEDIATYPE);
+    samples[2]->SetMediaType(nullptr);
+
+    const std::vector<SampleSpec> got = sink->Samples();
+    ASSERT_EQ(got.size(), 5u);
+    EXPECT_EQ(got[0].bytes.size(), 8u);
+    EXPECT_TRUE(got[0].has_start && got[0].has_stop && got[0].sync);
+    EXPECT_EQ(got[0].start, 10);
+    EXPECT_EQ(got[0].stop, 20);
+
+    ASSERT_EQ(sink->InputPin()->EndOfStream(), S_OK);
+    EXPECT_EQ(sink->Counts().end_of_streams, 1);
+    for (IMediaSample* sample : samples) sample->Release();
+    EXPECT_EQ(sink->Stop(), S_OK);
+    EXPECT_EQ(sink->InputPin()->EndOfStream(), VFW_E_WRONG_STATE);
+    EXPECT_EQ(source->Stop(), S_OK);
+    source->OutputPin()->Disconnect();
+    sink->InputPin()->Disconnect();
+    EXPECT_EQ(sink->InputPin()->EndOfStream(), VFW_E_NOT_CONNECTED);
+    input->Release();
     EXPECT_EQ(source->Release(), 0u);
     EXPECT_EQ(sink->Release(), 0u);
 }
