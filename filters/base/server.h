@@ -1,0 +1,78 @@
+// In-process COM server kit: the table of classes a library serves, its class factory,
+// and the bodies of the four exports (DllGetClassObject, DllCanUnloadNow,
+// DllRegisterServer, DllUnregisterServer).
+//
+// A library declares its classes once:
+//
+//   const FactoryTemplate kTemplates[] = {
+//       {L"My Filter", &CLSID_MyFilter, &CMyFilter::CreateInstance, &kMyFilterSetup},
+//       {L"My Page", &CLSID_MyPage, &CMyPage::CreateInstance, nullptr},
+//   };
+//   FILTERBASE_DEFINE_SERVER_EXPORTS(kTemplates)
+//
+// and lists the four exports in its .def file. Registration writes, for every class,
+// HKEY_CLASSES_ROOT\CLSID\{clsid} (default value: the name) with the subkey
+// InprocServer32 (default value: the library's path, ThreadingModel "Both"), and
+// registers every class that carries a FilterSetup with the system filter mapper
+// (IFilterMapper2) with its merit, pins and media types. Unregistration removes both.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include <span>
+
+#include "filters/base/com_object.h"
+
+// Creates an instance with the given outer unknown (null when not aggregated). On
+// failure returns null and sets *hr (E_OUTOFMEMORY when allocation failed); on success
+// *hr may be left as S_OK or set by a constructor that reports a failure.
+using CreateInstanceFn = CUnknown* (*)(IUnknown* outer, HRESULT* hr);
+
+// What the filter mapper learns about a filter class.
+struct FilterSetup {
+    DWORD merit;
+    ULONG pin_count;
+    const REGFILTERPINS* pins;
+    // The category the filter is listed in; null for the DirectShow filters category.
+    const CLSID* category = nullptr;
+};
+
+struct FactoryTemplate {
+    const wchar_t* name;
+    const CLSID* clsid;
+    CreateInstanceFn create;
+    const FilterSetup* filter;  // null for classes that are not filters (property pages)
+};
+
+// The module whose path registration writes; the current executable until
+// ServerProcessAttach names the library.
+HINSTANCE ServerModule();
+void ServerProcessAttach(HINSTANCE module);
+
+HRESULT ServerGetClassObject(std::span<const FactoryTemplate> classes, REFCLSID clsid, REFIID iid, void** out);
+// S_OK when no object of the server is alive and no lock is held, else S_FALSE.
+HRESULT ServerCanUnloadNow();
+// Registers (`install` true) or removes every class of the table. Removal goes on past a
+// failure so that as much as possible is removed, and answers the first failure.
+HRESULT ServerRegister(std::span<const FactoryTemplate> classes, bool install);
+
+// Registry form of a GUID, "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" (38 characters).
+void GuidToRegistryString(REFGUID guid, wchar_t (&text)[39]);
+
+// The entry point's work: remembers the module at process attach. Answers TRUE.
+BOOL ServerDllMain(HINSTANCE module, DWORD reason);
+
+// Defines DllMain and the four exports of a library over its class table. A library
+// whose exports do more (extra registry keys, settings removed on unregistration)
+// writes them itself around ServerRegister, and its DllMain calls ServerDllMain.
+#define FILTERBASE_DEFINE_SERVER_EXPORTS(templates)                                                    \
+    extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {                           \
+        return ServerDllMain(module, reason);                                                         \
+    }                                                                                                 \
+    STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {                                \
+        return ServerGetClassObject(templates, clsid, iid, out);                                      \
+    }                                                                                                 \
+    STDAPI DllCanUnloadNow() { return ServerCanUnloadNow(); }                                         \
+    STDAPI DllRegisterServer() { return ServerRegister(templates, true); }                            \
+    STDAPI DllUnregisterServer() { return ServerRegister(templates, false); }
