@@ -1,0 +1,241 @@
+// Creation, input, reset and NAL dispatch of the decoder core context.
+#include "filters/decoder/core/decoder_context.h"
+
+#include <cstring>
+#include <new>
+
+#include "filters/decoder/core/motion_kernels.h"
+
+namespace avcdec {
+
+namespace {
+
+// The copy area is followed by zero bytes so that a reader that looks ahead never meets
+// stale data of an earlier, longer NAL unit.
+constexpr size_t kAreaSlack = 8;
+
+void ResetPrevSlice(AvcDecoderContext* ctx) { std::memset(&ctx->prevSlice, 0xFF, sizeof ctx->prevSlice); }
+
+void ResetScanner(NalInputBuffer* in) {
+    in->shift = static_cast<uint32_t>(-256);
+    in->pendingTimes = 0;
+}
+
+// The fields at the start of a slice header (clause 7.3.3) that select its parameter
+// sets: first_mb_in_slice, slice_type, pic_parameter_set_id. Activates the picture and
+// sequence parameter sets; non-zero drops the slice.
+int ActivateSliceParamSets(AvcDecoderContext* ctx) {
+    BitReader* r = &ctx->reader;
+    const NalUnitBuffer* nu = ctx->nal;
+    InitBitReader(r, nu->payload + 1,
+                  static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
+    ReadUe(r);  // first_mb_in_slice
+    const int32_t sliceType = ReadUe(r);
+    const int32_t ppsId = ReadUe(r);
+    if (sliceType < 0 || sliceType > 9) return kParseOutOfRange;
+    if (ActivatePicParamSet(ctx, ppsId) != 0) return kParseOutOfRange;
+    return 0;
+}
+
+// Picture width and height in macroblocks that the active sequence parameter set needs.
+void NeededSize(const SeqParamSet* sps, int32_t* w, int32_t* h) {
+    *w = sps->pic_width_in_mbs_minus1 + 1;
+    *h = (2 - sps->frame_mbs_only_flag) * (sps->pic_height_in_map_units_minus1 + 1);
+}
+
+// Common start of both decode steps; -1 when extraction and dispatch should follow.
+int StepPrologue(AvcDecoderContext* ctx) {
+    if (ctx->draining) {
+        ctx->draining = false;
+        return kStepConsumed;
+    }
+    return -1;
+}
+
+int DecodeStep(AvcDecoderContext* ctx, int (*extract)(AvcDecoderContext*)) {
+    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    const int early = StepPrologue(ctx);
+    if (early >= 0) return early;
+    if (ctx->pendingAction == 0) {
+        const int got = extract(ctx);
+        if (got != 0) return got;
+    }
+    return DispatchNalUnit(ctx);
+}
+
+}  // namespace
+
+AvcDecoderContext* AvcDecoderCreate() {
+    auto* ctx = new (std::nothrow) AvcDecoderContext{};
+    if (ctx == nullptr) return nullptr;
+    ctx->input = new (std::nothrow) NalInputBuffer{};
+    if (ctx->input != nullptr) {
+        ctx->input->area = new (std::nothrow) uint8_t[kNalCopyAreaSize + kAreaSlack]();
+        ctx->input->areaSize = kNalCopyAreaSize;
+    }
+    ctx->nal = new (std::nothrow) NalUnitBuffer{};
+    ctx->sps = new (std::nothrow) SeqParamSet[kMaxSeqParamSets]();
+    ctx->pps = new (std::nothrow) PicParamSet[kMaxPicParamSets]();
+    if (ctx->input == nullptr || ctx->input->area == nullptr || ctx->nal == nullptr ||
+        ctx->sps == nullptr || ctx->pps == nullptr) {
+        AvcDecoderDestroy(ctx);
+        return nullptr;
+    }
+    InstallMotionKernels();
+    ResetScanner(ctx->input);
+    ctx->nal->skipToStartCode = 1;
+    ctx->nalTime = kNoTimeStamp;
+    ctx->lastSliceKind = -1;
+    ResetPrevSlice(ctx);
+    return ctx;
+}
+
+void AvcDecoderDestroy(AvcDecoderContext* ctx) {
+    if (ctx == nullptr) return;
+    AvcDecoderFreePictures(ctx);
+    if (ctx->input != nullptr) delete[] ctx->input->area;
+    delete ctx->input;
+    delete ctx->nal;
+    delete[] ctx->sps;
+    if (ctx->pps != nullptr) FreePicParamSets(ctx->pps, kMaxPicParamSets);
+    delete[] ctx->pps;
+    delete ctx;
+}
+
+int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
+    if (ctx == nullptr) return -5;
+    delete[] ctx->sliceGroupMap;
+    ctx->sliceGroupMap = nullptr;
+    delete[] ctx->intraModeMap;
+    ctx->intraModeMap = nullptr;
+    ctx->picturesAllocated = false;
+    return 0;
+}
+
+int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t timeStamp,
+                       size_t length, size_t* accepted) {
+    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    NalInputBuffer* in = ctx->input;
+    if (timeStamp != kNoTimeStamp) {
+        in->previousTime = in->currentTime;
+        in->currentTime = timeStamp;
+        ++in->pendingTimes;
+        in->consumedInPush = 0;
+    }
+    in->dataStart = length != 0 ? data : nullptr;
+    in->dataEnd = length != 0 ? data + length : nullptr;
+    if (accepted != nullptr) *accepted = length;
+    return 0;
+}
+
+int AvcDecoderDecodeByteStream(AvcDecoderContext* ctx) {
+    return DecodeStep(ctx, ExtractByteStreamNalUnit);
+}
+
+int AvcDecoderDecodeNalUnit(AvcDecoderContext* ctx) {
+    return DecodeStep(ctx, ExtractSingleNalUnit);
+}
+
+int AvcDecoderEndOfStream(AvcDecoderContext* ctx) {
+    if (ctx == nullptr) return -5;
+    ctx->draining = true;
+    return 0;
+}
+
+int AvcDecoderReset(AvcDecoderContext* ctx) {
+    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    ctx->lastSliceKind = -1;
+    ctx->nal->skipToStartCode = 1;
+    ResetScanner(ctx->input);
+    ctx->input->dataStart = nullptr;
+    ctx->input->dataEnd = nullptr;
+    ctx->draining = false;
+    if (ctx->picturesAllocated) ResetPrevSlice(ctx);
+    return 0;
+}
+
+void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx) {
+    if (ctx != nullptr) ctx->hasTime = false;
+}
+
+int ActivateSeqParamSet(AvcDecoderContext* ctx) {
+    if (ctx == nullptr || ctx->activeSps == nullptr) return -5;
+    int32_t w = 0, h = 0;
+    NeededSize(ctx->activeSps, &w, &h);
+    if (ctx->picturesAllocated && w == ctx->picWidthInMbs && h == ctx->frameHeightInMbs) return 0;
+    AvcDecoderFreePictures(ctx);
+
+    ctx->picWidthInMbs = w;
+    ctx->frameHeightInMbs = h;
+    ctx->width = 16 * w;
+    ctx->height = 16 * h;
+    ctx->lumaPitch = ctx->width + 64;
+    ctx->paddedRows = ctx->height + 40;
+    ctx->mbCount = w * h;
+    // Sizes in size_t: the parser bounds w and h by 512 macroblocks each, so these cannot
+    // overflow, but nothing here relies on 32-bit products.
+    const size_t modeMapBytes = (4 * static_cast<size_t>(h) + 2) * (4 * static_cast<size_t>(w) + 2);
+    ctx->intraModeMap = new (std::nothrow) uint8_t[modeMapBytes]();
+    ctx->sliceGroupMap = new (std::nothrow) uint8_t[static_cast<size_t>(ctx->mbCount)]();
+    if (ctx->intraModeMap == nullptr || ctx->sliceGroupMap == nullptr) {
+        AvcDecoderFreePictures(ctx);
+        return -1;
+    }
+    std::memset(&ctx->pendingTiming, 0, sizeof ctx->pendingTiming);
+    std::memset(&ctx->pendingBuffering, 0, sizeof ctx->pendingBuffering);
+    ResetPrevSlice(ctx);
+    ctx->picturesAllocated = true;
+    return 0;
+}
+
+int DispatchNalUnit(AvcDecoderContext* ctx) {
+    if (ctx->pendingAction == 2) {
+        ctx->pendingAction = 0;
+        if (ActivateSeqParamSet(ctx) != 0) {
+            // The held slice is dropped with the failed activation, so the next step
+            // extracts new input instead of trying again.
+            AvcDecoderFreePictures(ctx);
+            return kStepDropped;
+        }
+        // The picture-level steps for the held slice arrive with slice decoding.
+        return kStepConsumed;
+    }
+    if (ctx->pendingAction == 1) {
+        // Only a frame_num gap sets this, which needs the picture store; nothing to resume.
+        ctx->pendingAction = 0;
+        return kStepConsumed;
+    }
+
+    switch (ctx->nal->nal_unit_type) {
+    case kNalSei:
+        ParseSei(ctx);
+        return kStepConsumed;
+    case kNalSps:
+        ParseSeqParamSet(ctx);
+        return kStepConsumed;
+    case kNalPps:
+        ParsePicParamSet(ctx);
+        return kStepConsumed;
+    case kNalEndOfStream:
+        return kStepEndOfStream;
+    case kNalSlice:
+    case kNalIdrSlice:
+        break;
+    default:
+        return kStepConsumed;
+    }
+
+    if (ActivateSliceParamSets(ctx) != 0) return kStepConsumed;
+    int32_t w = 0, h = 0;
+    NeededSize(ctx->activeSps, &w, &h);
+    if (!ctx->picturesAllocated || w != ctx->picWidthInMbs || h != ctx->frameHeightInMbs) {
+        ctx->pendingAction = 2;
+        AvcDecoderEndOfStream(ctx);
+        return kStepFormatChange;
+    }
+    // The picture-level steps (new-picture detection, slice header, reference lists,
+    // slice loops) arrive with slice decoding; until then a slice is consumed undecoded.
+    return kStepConsumed;
+}
+
+}  // namespace avcdec
