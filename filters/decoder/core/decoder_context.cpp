@@ -14,6 +14,8 @@ namespace {
 // stale data of an earlier, longer NAL unit.
 constexpr size_t kAreaSlack = 8;
 
+constexpr std::align_val_t kPlaneAlignment{16};
+
 void ResetPrevSlice(AvcDecoderContext* ctx) { std::memset(&ctx->prevSlice, 0xFF, sizeof ctx->prevSlice); }
 
 void ResetScanner(NalInputBuffer* in) {
@@ -35,6 +37,27 @@ int ActivateSliceParamSets(AvcDecoderContext* ctx) {
     if (sliceType < 0 || sliceType > 9) return kParseOutOfRange;
     if (ActivatePicParamSet(ctx, ppsId) != 0) return kParseOutOfRange;
     return 0;
+}
+
+// Allocates the plane sets of the pool for the context's geometry; false when memory runs
+// out (what was allocated stays counted, for AvcDecoderFreePictures).
+bool AllocatePlanePool(AvcDecoderContext* ctx, int32_t sets, int32_t border) {
+    FramePlanePool* pool = &ctx->planePool;
+    pool->border = border;
+    const size_t pitch = static_cast<size_t>(ctx->lumaPitch);
+    const size_t rows = static_cast<size_t>(ctx->height) + 2 * static_cast<size_t>(border);
+    const size_t lumaBytes = rows * pitch;
+    const size_t bytes = (lumaBytes + lumaBytes / 2 + 15) & ~size_t{15};
+    for (pool->count = 0; pool->count < sets; ++pool->count) {
+        auto* base = new (kPlaneAlignment, std::nothrow) uint8_t[bytes]();
+        if (base == nullptr) return false;
+        FramePlaneSet* s = &pool->sets[pool->count];
+        s->base = base;
+        s->y = base + 32 + static_cast<size_t>(border) * pitch;
+        s->u = base + pitch * (rows + static_cast<size_t>(border) / 2) + 16;
+        s->v = s->u + pitch / 2;
+    }
+    return true;
 }
 
 // Picture width and height in macroblocks that the active sequence parameter set needs.
@@ -104,6 +127,10 @@ void AvcDecoderDestroy(AvcDecoderContext* ctx) {
 
 int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     if (ctx == nullptr) return -5;
+    for (int i = 0; i < ctx->planePool.count; ++i)
+        ::operator delete[](ctx->planePool.sets[i].base, kPlaneAlignment);
+    ctx->planePool = FramePlanePool{};
+    ctx->dpbSize = 0;
     delete[] ctx->sliceGroupMap;
     ctx->sliceGroupMap = nullptr;
     delete[] ctx->intraModeMap;
@@ -162,7 +189,10 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     if (ctx == nullptr || ctx->activeSps == nullptr) return -5;
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
-    if (ctx->picturesAllocated && w == ctx->picWidthInMbs && h == ctx->frameHeightInMbs) return 0;
+    const int32_t dpb = DpbSize(ctx);
+    if (ctx->picturesAllocated && w == ctx->picWidthInMbs && h == ctx->frameHeightInMbs &&
+        dpb == ctx->dpbSize)
+        return 0;
     AvcDecoderFreePictures(ctx);
 
     ctx->picWidthInMbs = w;
@@ -172,6 +202,11 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->lumaPitch = ctx->width + 64;
     ctx->paddedRows = ctx->height + 40;
     ctx->mbCount = w * h;
+    ctx->dpbSize = dpb;
+    if (!AllocatePlanePool(ctx, dpb + 2, ctx->activeSps->frame_mbs_only_flag ? 20 : 40)) {
+        AvcDecoderFreePictures(ctx);
+        return -1;
+    }
     // Sizes in size_t: the parser bounds w and h by 512 macroblocks each, so these cannot
     // overflow, but nothing here relies on 32-bit products.
     const size_t modeMapBytes = (4 * static_cast<size_t>(h) + 2) * (4 * static_cast<size_t>(w) + 2);
@@ -186,6 +221,32 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ResetPrevSlice(ctx);
     ctx->picturesAllocated = true;
     return 0;
+}
+
+int32_t DpbSize(const AvcDecoderContext* ctx) {
+    const SeqParamSet* s = ctx->activeSps;
+    if (s == nullptr) return 0;
+    // Table A-1, MaxDPB in bytes (1024 x the table's kbytes, 384 bytes per 4:2:0 macroblock).
+    int64_t maxDpbBytes = 0;
+    switch (s->level_idc) {
+    case 10: maxDpbBytes = 152064; break;
+    case 11: maxDpbBytes = 345600; break;
+    case 12: case 13: case 20: maxDpbBytes = 912384; break;
+    case 21: maxDpbBytes = 1824768; break;
+    case 22: case 30: maxDpbBytes = 3110400; break;
+    case 31: maxDpbBytes = 6912000; break;
+    case 32: maxDpbBytes = 7864320; break;
+    case 40: case 41: case 42: maxDpbBytes = 12582912; break;
+    case 50: maxDpbBytes = 42393600; break;
+    case 51: maxDpbBytes = 70778880; break;
+    default: break;
+    }
+    const int64_t frameBytes = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
+                               (s->pic_width_in_mbs_minus1 + 1) * 384;
+    int64_t size = maxDpbBytes / frameBytes;
+    if (s->num_ref_frames >= size) size = s->num_ref_frames + 1;
+    if (size == 0) size = 1;
+    return static_cast<int32_t>(size > 254 ? 254 : size);
 }
 
 int DispatchNalUnit(AvcDecoderContext* ctx) {
@@ -228,7 +289,8 @@ int DispatchNalUnit(AvcDecoderContext* ctx) {
     if (ActivateSliceParamSets(ctx) != 0) return kStepConsumed;
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
-    if (!ctx->picturesAllocated || w != ctx->picWidthInMbs || h != ctx->frameHeightInMbs) {
+    if (!ctx->picturesAllocated || w != ctx->picWidthInMbs || h != ctx->frameHeightInMbs ||
+        DpbSize(ctx) != ctx->dpbSize) {
         ctx->pendingAction = 2;
         AvcDecoderEndOfStream(ctx);
         return kStepFormatChange;

@@ -74,6 +74,24 @@ struct PrevSliceRecord {
     int32_t delta_pic_order_cnt[2];
 };
 
+// One decoded picture's planes with their borders. Luma pitch P = width + 64, horizontal
+// border 32, vertical border B (20 for frame-only streams, else 40); the two chroma planes
+// lie side by side in rows of the luma pitch, with a 16-sample border and B/2 border rows.
+struct FramePlaneSet {
+    uint8_t* y;
+    uint8_t* u;
+    uint8_t* v;
+    uint8_t* base;  // the 16-byte aligned allocation: (H + 2B) x P luma bytes, half again for chroma
+};
+
+constexpr int kMaxFramePlaneSets = 256;
+
+struct FramePlanePool {
+    FramePlaneSet sets[kMaxFramePlaneSets];
+    int32_t count;  // DPB size + 2
+    int32_t border;  // B, in luma rows
+};
+
 struct alignas(16) AvcDecoderContext {
     // Picture geometry, set by ActivateSeqParamSet.
     int32_t width;              // PicWidthInMbs * 16
@@ -95,6 +113,8 @@ struct alignas(16) AvcDecoderContext {
     PicParamSet* activePps;
     NalInputBuffer* input;
     NalUnitBuffer* nal;
+    FramePlanePool planePool;
+    int32_t dpbSize;            // of the allocated picture resources
     uint8_t* intraModeMap;      // (4 * FrameHeightInMbs + 2) x (4 * PicWidthInMbs + 2)
     uint8_t* sliceGroupMap;     // one byte per macroblock
     // profile_idc of the last sequence parameter set refused for its profile, 0 when none:
@@ -135,6 +155,10 @@ int AvcDecoderReset(AvcDecoderContext* ctx);
 void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx);
 
 int DispatchNalUnit(AvcDecoderContext* ctx);
+// Frames the decoded picture buffer holds for the active sequence parameter set (the
+// level's MaxDpb bytes over the frame size, at least num_ref_frames + 1, capped at 254);
+// 0 without one.
+int32_t DpbSize(const AvcDecoderContext* ctx);
 int ActivateSeqParamSet(AvcDecoderContext* ctx);
 
 // Copies [begin, end) to out, dropping each 0x03 that follows two 0x00 bytes (clause

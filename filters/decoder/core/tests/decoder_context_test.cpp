@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -86,6 +87,92 @@ TEST(DecoderContext, PictureSizeChangeReturnsSevenOnce) {
     // The same size again needs nothing new.
     codes = Steps(ctx, large);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), kStepFormatChange), 0);
+    AvcDecoderDestroy(ctx);
+}
+
+TEST(DecoderContext, DpbSizeFromLevelAndFrameSize) {
+    struct Case {
+        int level, widthMbs, heightMapUnits, frameMbsOnly, numRefFrames, expected;
+    };
+    const Case cases[] = {
+        {51, 120, 68, 1, 4, 22},   // 70778880 / 3133440
+        {40, 120, 68, 1, 1, 4},
+        {30, 45, 36, 1, 1, 5},
+        {30, 45, 18, 0, 1, 5},     // a field-coded frame has twice the map units
+        {51, 120, 68, 1, 22, 23},  // num_ref_frames not below the level's count
+        {99, 11, 9, 1, 3, 4},      // a level outside the table
+        {10, 11, 9, 1, 0, 4},
+        {10, 120, 68, 1, 0, 1},    // 0 becomes 1
+        {51, 1, 1, 1, 0, 254},
+    };
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    EXPECT_EQ(DpbSize(ctx), 0);
+    SeqParamSet sps{};
+    ctx->activeSps = &sps;
+    for (const Case& c : cases) {
+        sps.level_idc = c.level;
+        sps.pic_width_in_mbs_minus1 = c.widthMbs - 1;
+        sps.pic_height_in_map_units_minus1 = c.heightMapUnits - 1;
+        sps.frame_mbs_only_flag = c.frameMbsOnly;
+        sps.num_ref_frames = c.numRefFrames;
+        EXPECT_EQ(DpbSize(ctx), c.expected) << "level " << c.level << " " << c.widthMbs << "x" << c.heightMapUnits;
+    }
+    ctx->activeSps = nullptr;
+    AvcDecoderDestroy(ctx);
+}
+
+// Every sample of every plane with its borders lies inside the plane set's allocation
+// (the sanitizers of the host-asan build check the writes) and the planes do not overlap.
+TEST(DecoderContext, FramePlanePoolLayout) {
+    for (int frameMbsOnly : {1, 0}) {
+        AvcDecoderContext* ctx = AvcDecoderCreate();
+        SeqParamSet sps{};
+        sps.valid = 1;
+        sps.level_idc = 30;
+        sps.pic_width_in_mbs_minus1 = 10;
+        sps.pic_height_in_map_units_minus1 = frameMbsOnly ? 8 : 3;
+        sps.frame_mbs_only_flag = frameMbsOnly;
+        sps.num_ref_frames = 2;
+        ctx->activeSps = &sps;
+        ASSERT_EQ(ActivateSeqParamSet(ctx), 0);
+        const int border = frameMbsOnly ? 20 : 40;
+        EXPECT_EQ(ctx->planePool.count, DpbSize(ctx) + 2);
+        EXPECT_EQ(ctx->planePool.border, border);
+        const int w = ctx->width, h = ctx->height, pitch = ctx->lumaPitch;
+        for (int i = 0; i < ctx->planePool.count; ++i) {
+            const FramePlaneSet& s = ctx->planePool.sets[i];
+            ASSERT_EQ(reinterpret_cast<uintptr_t>(s.base) % 16, 0u);
+            for (int y = -border; y < h + border; ++y)
+                for (int x = -32; x < w + 32; ++x) s.y[y * pitch + x] = 1;
+            for (uint8_t* plane : {s.u, s.v}) {
+                for (int y = -border / 2; y < h / 2 + border / 2; ++y)
+                    for (int x = -16; x < w / 2 + 16; ++x) plane[y * pitch + x] += 2;
+            }
+            // Luma untouched by chroma, and Cb and Cr side by side without overlap.
+            EXPECT_EQ(s.y[(h + border - 1) * pitch + w + 31], 1);
+            EXPECT_EQ(s.u[(h / 2 + border / 2 - 1) * pitch + w / 2 + 15], 2);
+            EXPECT_EQ(s.v[-(border / 2) * pitch - 16], 2);
+        }
+        ctx->activeSps = nullptr;
+        AvcDecoderDestroy(ctx);
+    }
+}
+
+// Decision: a failed activation clears the pending action and drops the held slice, so
+// the next step takes new input instead of trying again for ever.
+TEST(DecoderContext, FailedActivationDropsTheHeldSlice) {
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    const Bytes next = {0, 0, 1, 0x09, 0x10, 0, 0, 1};
+    size_t accepted = 0;
+    AvcDecoderPushData(ctx, next.data(), kNoTimeStamp, next.size(), &accepted);
+    ctx->pendingAction = 2;
+    ctx->activeSps = nullptr;  // what activation needs is gone
+    EXPECT_EQ(AvcDecoderDecodeByteStream(ctx), kStepDropped);
+    EXPECT_EQ(ctx->pendingAction, 0);
+    EXPECT_FALSE(ctx->picturesAllocated);
+    EXPECT_EQ(AvcDecoderDecodeByteStream(ctx), kStepConsumed);
+    EXPECT_EQ(ctx->nal->nal_unit_type, 9) << "the next NAL unit was extracted";
+    EXPECT_EQ(AvcDecoderDecodeByteStream(ctx), kStepNeedData);
     AvcDecoderDestroy(ctx);
 }
 
