@@ -33,6 +33,7 @@ TEST(DecoderCoreFuzz, GeneratedAndMutatedInputs) {
     const std::string output = testsupport::ReadFixtureFile(log);
     EXPECT_EQ(status, 0) << output;
     EXPECT_NE(output.find("4000 mutated inputs"), std::string::npos) << output;
+    testsupport::RunShell("rm -f" + corpus + " '" + log + "'");
 }
 
 }  // namespace
