@@ -261,11 +261,6 @@ int DispatchNalUnit(AvcDecoderContext* ctx) {
         // The picture-level steps for the held slice arrive with slice decoding.
         return kStepConsumed;
     }
-    if (ctx->pendingAction == 1) {
-        // Only a frame_num gap sets this, which needs the picture store; nothing to resume.
-        ctx->pendingAction = 0;
-        return kStepConsumed;
-    }
 
     switch (ctx->nal->nal_unit_type) {
     case kNalSei:
