@@ -1,0 +1,179 @@
+// The decoder core's one state record and the C-style operations the filter calls.
+// Operations answer small integer codes: 0 success, -1 unsupported or out of memory,
+// -5 no context (or no active sequence parameter set), -8 a syntax value out of range or
+// a missing parameter set. The decode steps answer the step codes below.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "filters/decoder/core/bit_reader.h"
+#include "filters/decoder/core/param_sets.h"
+
+namespace avcdec {
+
+constexpr int64_t kNoTimeStamp = 0x7FFFFFFFFFFFFFFF;  // 100-ns units otherwise
+constexpr size_t kNalCopyAreaSize = 2 * 1024 * 1024;
+
+// Step codes of AvcDecoderDecodeByteStream / AvcDecoderDecodeNalUnit.
+enum StepCode : int {
+    kStepEndOfStream = 0,    // an end-of-stream NAL unit (type 11) was consumed
+    kStepConsumed = 1,       // a NAL unit was consumed without output, or draining ended
+    kStepPictureReady = 2,   // readyPicture is set
+    kStepNeedData = 5,       // the pushed data is used up
+    kStepDropped = 6,        // NAL unit dropped (too long), or activation failed
+    kStepFormatChange = 7,   // new picture or DPB size: pictures drained, slice held
+};
+
+enum NalUnitType : int {
+    kNalSlice = 1,
+    kNalIdrSlice = 5,
+    kNalSei = 6,
+    kNalSps = 7,
+    kNalPps = 8,
+    kNalEndOfStream = 11,
+};
+
+// The caller's bytes, the start-code scanner and the one copy area where the current NAL
+// unit is assembled without its emulation prevention bytes.
+struct NalInputBuffer {
+    uint32_t shift;         // last three input bytes; starts so no start code is seen at once
+    uint8_t header;         // the byte after the last start code
+    uint8_t* area;          // kNalCopyAreaSize bytes
+    size_t areaSize;
+    size_t copyStart;       // where the current NAL unit begins in the area (0)
+    size_t writePos;        // bytes of the current NAL unit copied so far
+    bool restartCopy;       // the previous NAL unit was handed out; next copy starts afresh
+    const uint8_t* dataStart;  // caller's bytes not yet consumed (null when none)
+    const uint8_t* dataEnd;
+    int64_t currentTime;
+    int64_t previousTime;
+    int32_t pendingTimes;   // time stamps not yet given to a NAL unit
+    size_t consumedInPush;  // bytes consumed since the last push that carried a time stamp
+};
+
+struct NalUnitBuffer {
+    const uint8_t* payload;  // header byte first, in the copy area
+    size_t length;
+    int32_t forbidden_zero_bit;
+    int32_t nal_ref_idc;
+    int32_t nal_unit_type;
+    int32_t skipToStartCode;  // 1: bytes up to the next start code are ignored
+};
+
+// pic_parameter_set_id .. delta_pic_order_cnt[1] of the last slice that started or
+// continued a picture; all ones after a reset so the next slice starts a new picture.
+struct PrevSliceRecord {
+    int32_t pic_parameter_set_id;
+    int32_t frame_num;
+    int32_t field_pic_flag;
+    int32_t bottom_field_flag;
+    int32_t idr_pic_id;
+    int32_t pic_order_cnt_lsb;
+    int32_t delta_pic_order_cnt_bottom;
+    int32_t delta_pic_order_cnt[2];
+};
+
+// One decoded picture's planes with their borders. Luma pitch P = width + 64, horizontal
+// border 32, vertical border B (20 for frame-only streams, else 40); the two chroma planes
+// lie side by side in rows of the luma pitch, with a 16-sample border and B/2 border rows.
+struct FramePlaneSet {
+    uint8_t* y;
+    uint8_t* u;
+    uint8_t* v;
+    uint8_t* base;  // the 16-byte aligned allocation: (H + 2B) x P luma bytes, half again for chroma
+};
+
+constexpr int kMaxFramePlaneSets = 256;
+
+struct FramePlanePool {
+    FramePlaneSet sets[kMaxFramePlaneSets];
+    int32_t count;  // DPB size + 2
+    int32_t border;  // B, in luma rows
+};
+
+struct alignas(16) AvcDecoderContext {
+    // Picture geometry, set by ActivateSeqParamSet.
+    int32_t width;              // PicWidthInMbs * 16
+    int32_t height;             // FrameHeightInMbs * 16
+    int32_t picWidthInMbs;
+    int32_t frameHeightInMbs;
+    int32_t lumaPitch;          // width + 64
+    int32_t paddedRows;         // height + 40
+    int32_t mbCount;
+
+    // Decode state.
+    int32_t pendingAction;      // 0 none, 1 resume held slice after a gap, 2 activate SPS
+    int32_t prevRefFrameNum;
+
+    // Parameter-set tables.
+    SeqParamSet* sps;           // kMaxSeqParamSets slots
+    PicParamSet* pps;           // kMaxPicParamSets slots
+    SeqParamSet* activeSps;
+    PicParamSet* activePps;
+    NalInputBuffer* input;
+    NalUnitBuffer* nal;
+    FramePlanePool planePool;
+    int32_t dpbSize;            // of the allocated picture resources
+    uint8_t* intraModeMap;      // (4 * FrameHeightInMbs + 2) x (4 * PicWidthInMbs + 2)
+    uint8_t* sliceGroupMap;     // one byte per macroblock
+    // profile_idc of the last sequence parameter set refused for its profile, 0 when none:
+    // the decoder takes Baseline, Main and Extended (66, 77, 88) only.
+    int32_t refusedProfileIdc;
+
+    BitReader reader;
+    PrevSliceRecord prevSlice;
+
+    // Pending SEI, copied into the next picture that is set up.
+    PictureTiming pendingTiming;
+    BufferingPeriod pendingBuffering;
+
+    // Time and skip state.
+    bool hasTime;
+    int64_t nalTime;            // time stamp of the current NAL unit when hasTime
+    int32_t lastSliceKind;      // 0 P, 1 B, 2 I; -1 resynchronising
+    int32_t requestedSkipLevel;
+    int32_t pictureSkipLevel;
+    int32_t errorResilienceMode;
+
+    // Output.
+    bool draining;
+    bool picturesAllocated;
+};
+
+AvcDecoderContext* AvcDecoderCreate();
+void AvcDecoderDestroy(AvcDecoderContext* ctx);
+int AvcDecoderFreePictures(AvcDecoderContext* ctx);
+// Makes data the input of the next decode steps (no copy: the bytes must stay valid until
+// a step returns 5). timeStamp kNoTimeStamp means the push carries none.
+int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t timeStamp,
+                       size_t length, size_t* accepted);
+int AvcDecoderDecodeByteStream(AvcDecoderContext* ctx);
+int AvcDecoderDecodeNalUnit(AvcDecoderContext* ctx);
+int AvcDecoderEndOfStream(AvcDecoderContext* ctx);
+int AvcDecoderReset(AvcDecoderContext* ctx);
+void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx);
+
+int DispatchNalUnit(AvcDecoderContext* ctx);
+// Frames the decoded picture buffer holds for the active sequence parameter set (the
+// level's MaxDpb bytes over the frame size, at least num_ref_frames + 1, capped at 254);
+// 0 without one.
+int32_t DpbSize(const AvcDecoderContext* ctx);
+int ActivateSeqParamSet(AvcDecoderContext* ctx);
+
+// Copies [begin, end) to out, dropping each 0x03 that follows two 0x00 bytes (clause
+// 7.4.1). The bytes before begin count as non-zero. Returns the output length; out must
+// hold end - begin bytes.
+size_t RemoveEmulationPrevention(const uint8_t* begin, const uint8_t* end, uint8_t* out);
+
+}  // namespace avcdec
+
+namespace avcdec {
+
+// Extraction alone, the first half of the two decode steps: 0 when the next NAL unit is in
+// ctx->nal (its time stamp in ctx->nalTime when ctx->hasTime), else a step code
+// (5 input used up, 6 dropped as too long, 1 dropped as damaged).
+int ExtractByteStreamNalUnit(AvcDecoderContext* ctx);
+int ExtractSingleNalUnit(AvcDecoderContext* ctx);
+
+}  // namespace avcdec

@@ -1,0 +1,271 @@
+#include "filters/decoder/core/param_sets.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/tests/nal_builder.h"
+#include "filters/decoder/core/tests/x264_fixtures.h"
+
+namespace avcdec {
+namespace {
+
+using avcdec_test::NalBuilder;
+using Bytes = std::vector<uint8_t>;
+
+// Fields of a sequence parameter set that a test may change; written in syntax order.
+struct SpsFields {
+    int profile = 77, set3 = 0, level = 30, id = 0, log2FrameNum = 0, pocType = 0, log2Poc = 2;
+    int pocCycle = 0, numRefFrames = 4, widthMbs = 11, heightMapUnits = 9, frameMbsOnly = 1;
+    int crop = 0, cropLeft = 0, cropRight = 0, cropTop = 0, cropBottom = 0;
+    bool vui = false;
+    std::function<void(NalBuilder&)> writeVui;
+};
+
+Bytes Sps(const SpsFields& f) {
+    NalBuilder b(0x67);
+    b.u(8, f.profile).u(3, 0).u(1, f.set3).u(4, 0).u(8, f.level).ue(f.id).ue(f.log2FrameNum).ue(f.pocType);
+    if (f.pocType == 0) b.ue(f.log2Poc);
+    if (f.pocType == 1) {
+        b.u(1, 0).se(-2).se(1).ue(f.pocCycle);
+        for (int i = 0; i < f.pocCycle && i < 300; ++i) b.se(i % 5 - 2);
+    }
+    b.ue(f.numRefFrames).u(1, 0).ue(f.widthMbs - 1).ue(f.heightMapUnits - 1).u(1, f.frameMbsOnly);
+    if (!f.frameMbsOnly) b.u(1, 0);
+    b.u(1, 1).u(1, f.crop);
+    if (f.crop) b.ue(f.cropLeft).ue(f.cropRight).ue(f.cropTop).ue(f.cropBottom);
+    b.u(1, f.vui ? 1 : 0);
+    if (f.vui) f.writeVui(b);
+    return b.Nal();
+}
+
+Bytes Pps(int ppsId, int spsId, const std::function<void(NalBuilder&)>& groups = nullptr) {
+    NalBuilder b(0x68);
+    b.ue(ppsId).ue(spsId).u(1, 0).u(1, 0);
+    if (groups) groups(b);
+    else b.ue(0);
+    b.ue(2).ue(0).u(1, 0).u(2, 0).se(-3).se(0).se(-2).u(1, 1).u(1, 0).u(1, 0);
+    return b.Nal();
+}
+
+class ParamSets : public ::testing::Test {
+protected:
+    void SetUp() override { ctx = AvcDecoderCreate(); ASSERT_NE(ctx, nullptr); }
+    void TearDown() override { AvcDecoderDestroy(ctx); }
+    // Makes nal the context's current NAL unit, as extraction leaves it.
+    void Current(const Bytes& nal) {
+        held.resize(nal.size());
+        held.resize(RemoveEmulationPrevention(nal.data(), nal.data() + nal.size(), held.data()));
+        ctx->nal->payload = held.data();
+        ctx->nal->length = held.size();
+        ctx->nal->nal_unit_type = held[0] & 31;
+    }
+    int ParseSps(const SpsFields& f) { Current(Sps(f)); return ParseSeqParamSet(ctx); }
+    AvcDecoderContext* ctx = nullptr;
+    Bytes held;
+};
+
+TEST_F(ParamSets, ProfilesOutsideBaselineMainExtendedAreRefused) {
+    for (int profile : {100, 110, 44, 0}) {
+        SpsFields f;
+        f.profile = profile;
+        EXPECT_EQ(ParseSps(f), -1) << profile;
+        EXPECT_EQ(ctx->refusedProfileIdc, profile);
+        EXPECT_FALSE(ctx->sps[0].valid);
+    }
+    for (int profile : {66, 77, 88}) {
+        SpsFields f;
+        f.profile = profile;
+        EXPECT_EQ(ParseSps(f), 0) << profile;
+        EXPECT_EQ(ctx->activeSps, &ctx->sps[0]);
+    }
+    SpsFields f;
+    f.set3 = 1;
+    f.id = 3;
+    EXPECT_EQ(ParseSps(f), -1);
+    EXPECT_FALSE(ctx->sps[3].valid);
+}
+
+// Values outside the standard or the record: rejected with -8, the slot untouched.
+TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
+    struct Case {
+        const char* what;
+        std::function<void(SpsFields&)> change;
+        int expected;
+    };
+    const Case cases[] = {
+        {"num_ref_frames 17", [](SpsFields& f) { f.numRefFrames = 17; }, 0},
+        {"num_ref_frames 18", [](SpsFields& f) { f.numRefFrames = 18; }, -8},
+        {"seq_parameter_set_id 32", [](SpsFields& f) { f.id = 32; }, -8},
+        {"log2_max_frame_num_minus4 12", [](SpsFields& f) { f.log2FrameNum = 12; }, 0},
+        {"log2_max_frame_num_minus4 13", [](SpsFields& f) { f.log2FrameNum = 13; }, -8},
+        {"log2_max_pic_order_cnt_lsb_minus4 13", [](SpsFields& f) { f.log2Poc = 13; }, -8},
+        {"pic_order_cnt_type 3", [](SpsFields& f) { f.pocType = 3; }, -8},
+        {"poc cycle 255", [](SpsFields& f) { f.pocType = 1; f.pocCycle = 255; }, 0},
+        {"poc cycle 256", [](SpsFields& f) { f.pocType = 1; f.pocCycle = 256; }, -8},
+        {"width 8192", [](SpsFields& f) { f.level = 0; f.widthMbs = 512; f.heightMapUnits = 1; }, 0},
+        {"width 8208", [](SpsFields& f) { f.level = 0; f.widthMbs = 513; f.heightMapUnits = 1; }, -8},
+        {"field height 8192 + 32", [](SpsFields& f) { f.level = 0; f.frameMbsOnly = 0; f.heightMapUnits = 257; }, -8},
+        {"level 30 at its MaxFS", [](SpsFields& f) { f.widthMbs = 45; f.heightMapUnits = 36; }, 0},
+        {"level 30 above MaxFS", [](SpsFields& f) { f.widthMbs = 45; f.heightMapUnits = 37; }, -8},
+        {"cropping the whole width", [](SpsFields& f) { f.crop = 1; f.cropLeft = 44; f.cropRight = 44; }, -8},
+        {"cropping all but 2 columns", [](SpsFields& f) { f.crop = 1; f.cropLeft = 43; f.cropRight = 44; }, 0},
+        {"cropping the whole height", [](SpsFields& f) { f.crop = 1; f.cropBottom = 72; }, -8},
+        {"cropping a huge offset", [](SpsFields& f) { f.crop = 1; f.cropTop = 60000; }, -8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AvcDecoderDestroy(ctx);
+        ctx = AvcDecoderCreate();
+        SpsFields f;
+        c.change(f);
+        EXPECT_EQ(ParseSps(f), c.expected);
+        EXPECT_EQ(ctx->sps[f.id < 32 ? f.id : 0].valid, c.expected == 0 ? 1 : 0);
+    }
+}
+
+TEST_F(ParamSets, HrdCountLimitRejectsOnlyTheVui) {
+    for (int cpbCntMinus1 : {30, 31}) {
+        SpsFields f;
+        f.vui = true;
+        f.writeVui = [cpbCntMinus1](NalBuilder& b) {
+            b.u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 1).u(32, 1001).u(32, 60000).u(1, 1);
+            b.u(1, 1).ue(cpbCntMinus1).u(4, 1).u(4, 2);
+            for (int i = 0; i <= cpbCntMinus1; ++i) b.ue(1000 + i).ue(2000).u(1, i & 1);
+            b.u(5, 23).u(5, 15).u(5, 5).u(5, 24);
+            b.u(1, 0).u(1, 0).u(1, 1).u(1, 0);  // vcl absent, low delay, pic_struct, no restriction
+        };
+        ASSERT_EQ(ParseSps(f), 0) << "a VUI error keeps the set";
+        const SeqParamSet& s = ctx->sps[0];
+        EXPECT_EQ(s.num_units_in_tick, 1001u);
+        EXPECT_EQ(s.time_scale, 60000u);
+        if (cpbCntMinus1 == 30) {
+            EXPECT_EQ(s.nal_hrd_parameters_present_flag, 1);
+            EXPECT_EQ(s.nal_hrd.cpb_cnt, 31);
+            EXPECT_EQ(s.nal_hrd.bit_rate_value[30], 1031);
+            EXPECT_EQ(s.nal_hrd.cbr_flag[29], 1);
+            EXPECT_EQ(s.vcl_hrd.cpb_removal_delay_length_minus1, 15) << "copied from the NAL HRD";
+            EXPECT_EQ(s.pic_struct_present_flag, 1);
+        } else {
+            EXPECT_EQ(s.nal_hrd_parameters_present_flag, 0);
+        }
+    }
+}
+
+TEST_F(ParamSets, PictureParameterSets) {
+    Current(Pps(0, 5));
+    EXPECT_EQ(ParsePicParamSet(ctx), -8) << "SPS 5 has not arrived";
+    SpsFields f;
+    f.id = 5;
+    ASSERT_EQ(ParseSps(f), 0);
+    Current(Pps(128, 5));
+    EXPECT_EQ(ParsePicParamSet(ctx), -8);
+    Current(Pps(127, 5));
+    ASSERT_EQ(ParsePicParamSet(ctx), 0);
+    const PicParamSet& p = ctx->pps[127];
+    EXPECT_EQ(p.num_ref_idx_l0_active_minus1, 2);
+    EXPECT_EQ(p.pic_init_qp_minus26, -3);
+    EXPECT_EQ(p.chroma_qp_index_offset, -2);
+    EXPECT_EQ(p.deblocking_filter_control_present_flag, 1);
+    EXPECT_EQ(ActivatePicParamSet(ctx, 127), 0);
+    EXPECT_EQ(ctx->activeSps, &ctx->sps[5]);
+    EXPECT_EQ(ActivatePicParamSet(ctx, 3), -1);
+    EXPECT_EQ(ctx->activeSps, nullptr);
+    EXPECT_EQ(ctx->activePps, nullptr);
+
+    // Slice groups: 8 is the most the record holds; map type 6 must match the SPS.
+    const int mapUnits = 11 * 9;
+    Current(Pps(1, 5, [](NalBuilder& b) { b.ue(8); }));
+    EXPECT_EQ(ParsePicParamSet(ctx), -8);
+    Current(Pps(1, 5, [&](NalBuilder& b) {
+        b.ue(2).ue(6).ue(mapUnits - 1);
+        for (int i = 0; i < mapUnits; ++i) b.u(2, i % 3);
+    }));
+    ASSERT_EQ(ParsePicParamSet(ctx), 0);
+    ASSERT_NE(ctx->pps[1].slice_group_id, nullptr);
+    EXPECT_EQ(ctx->pps[1].slice_group_id[mapUnits - 1], (mapUnits - 1) % 3);
+    Current(Pps(1, 5, [&](NalBuilder& b) {
+        b.ue(1).ue(6).ue(mapUnits);
+        for (int i = 0; i <= mapUnits; ++i) b.u(1, 1);
+    }));
+    EXPECT_EQ(ParsePicParamSet(ctx), -1);
+    EXPECT_EQ(ctx->pps[1].num_slice_groups_minus1, 2) << "the slot stays as it was";
+    Current(Pps(1, 5, [](NalBuilder& b) { b.ue(1).ue(0).ue(0).ue(99); }));
+    EXPECT_EQ(ParsePicParamSet(ctx), -8) << "run_length_minus1 beyond the map";
+}
+
+// SEI: messages found by walking type and size; a size beyond the NAL unit ends the walk.
+TEST_F(ParamSets, SeiMessages) {
+    SpsFields f;
+    f.vui = true;
+    f.writeVui = [](NalBuilder& b) {
+        b.u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 1).u(32, 1001).u(32, 60000).u(1, 1);
+        b.u(1, 1).ue(0).u(4, 1).u(4, 2).ue(1000).ue(2000).u(1, 0).u(5, 23).u(5, 9).u(5, 5).u(5, 8);
+        b.u(1, 0).u(1, 0).u(1, 1).u(1, 0);
+    };
+    ASSERT_EQ(ParseSps(f), 0);
+    // Picture timing: cpb_removal_delay u(10), dpb_output_delay u(6), pic_struct 3
+    // (two clock timestamps), the first with a full time stamp and time_offset i(8).
+    NalBuilder timing(0);
+    timing.u(10, 517).u(6, 33).u(4, 3);
+    timing.u(1, 1).u(2, 1).u(1, 0).u(5, 4).u(1, 1).u(1, 0).u(1, 0).u(8, 29).u(6, 59).u(6, 7).u(5, 23).u(8, 0xFE);
+    timing.u(1, 0).u(3, 0);
+    Bytes timingBytes = timing.Raw();
+    timingBytes.erase(timingBytes.begin());  // the builder's header byte
+    NalBuilder sei(0x06);
+    sei.u(8, 5).u(8, 3).u(24, 0xABCDEF);  // user data: skipped
+    sei.u(8, 1).u(8, timingBytes.size()).bytes(timingBytes);
+    Current(sei.Nal());
+    EXPECT_EQ(ParseSei(ctx), 0);
+    const PictureTiming& t = ctx->pendingTiming;
+    EXPECT_EQ(t.valid, 1);
+    EXPECT_EQ(t.cpb_removal_delay, 517);
+    EXPECT_EQ(t.dpb_output_delay, 33);
+    EXPECT_EQ(t.pic_struct, 3);
+    EXPECT_EQ(t.clock[0].n_frames, 29);
+    EXPECT_EQ(t.clock[0].hours_value, 23);
+    EXPECT_EQ(t.clock[0].time_offset, -2);
+    EXPECT_EQ(t.clock[1].clock_timestamp_flag, 0);
+
+    NalBuilder bad(0x06);
+    bad.u(8, 1).u(8, 200).u(16, 0);
+    Current(bad.Nal());
+    EXPECT_EQ(ParseSei(ctx), -8);
+    NalBuilder ffs(0x06);
+    for (int i = 0; i < 40; ++i) ffs.u(8, 0xFF);
+    Current(ffs.Nal());
+    EXPECT_EQ(ParseSei(ctx), -8);
+
+    NalBuilder period(0x06);
+    period.u(8, 0).u(8, 1).u(1, 1).u(7, 0);  // buffering period naming SPS 0 ("1")
+    Current(period.Nal());
+    ctx->activeSps = nullptr;
+    EXPECT_EQ(ParseSei(ctx), 0);
+    EXPECT_EQ(ctx->activeSps, &ctx->sps[0]);
+}
+
+// x264's default output is High profile: refused with a clear error, nothing activated,
+// and its slices find no parameter sets.
+TEST_F(ParamSets, HighProfileStreamIsRefusedWithoutPictures) {
+    std::vector<uint8_t> stream;
+    ASSERT_TRUE(avcdec_test::MakeX264Stream({"high", "176x144", ""}, &stream));
+    stream.insert(stream.end(), {0, 0, 1});
+    size_t accepted = 0;
+    AvcDecoderPushData(ctx, stream.data(), 0, stream.size(), &accepted);
+    int steps = 0;
+    for (int code = 0; code != kStepNeedData; ++steps) {
+        code = AvcDecoderDecodeByteStream(ctx);
+        ASSERT_NE(code, kStepFormatChange);
+        ASSERT_NE(code, kStepPictureReady);
+        ASSERT_LT(steps, 10000);
+    }
+    EXPECT_EQ(ctx->refusedProfileIdc, 100);
+    EXPECT_EQ(ctx->activeSps, nullptr);
+    EXPECT_FALSE(ctx->picturesAllocated);
+    for (int i = 0; i < kMaxPicParamSets; ++i) EXPECT_FALSE(ctx->pps[i].valid);
+}
+
+}  // namespace
+}  // namespace avcdec
