@@ -40,7 +40,7 @@ TEST(WineSmoke, RegistryValueRoundTrips) {
     EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
     EXPECT_EQ(read, written);
     RegCloseKey(key);
-    EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\CaptureSuiteTests"), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, key_path), ERROR_SUCCESS);
 }
 
 TEST(WineSmoke, FilterGraphManagerIsCreatable) {

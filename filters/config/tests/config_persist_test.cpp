@@ -406,15 +406,20 @@ TEST(ConfigStreamFields, OwnerFieldsFollowTheFrameworksPart) {
     EXPECT_EQ(ConfigStreamWriteDword(&full, 1), STG_E_MEDIUMFULL);
 }
 
-// The registry under a scratch key of the test user's hive.
+// The registry under a scratch key of the test user's hive. CTest runs each test in its own
+// process, several at once: the key carries the process id, so no test sees another's.
 constexpr char kTestRoot[] = "Software\\CaptureSuiteTests\\KestruneConfig";
 
 struct ScratchKey {
     std::string path;
-    explicit ScratchKey(const char* leaf) : path(std::string(kTestRoot) + "\\" + leaf) {
+    explicit ScratchKey(const char* leaf)
+        : path(std::string(kTestRoot) + "\\" + leaf + "." + std::to_string(GetCurrentProcessId())) {
         RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
     }
-    ~ScratchKey() { RegDeleteTreeA(HKEY_CURRENT_USER, kTestRoot); }
+    ~ScratchKey() {
+        RegDeleteTreeA(HKEY_CURRENT_USER, path.c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, kTestRoot);  // only once empty
+    }
     std::vector<std::string> Values() const {
         std::vector<std::string> names;
         HKEY key = nullptr;
