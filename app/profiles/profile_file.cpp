@@ -114,47 +114,76 @@ void WriteMpeg(BlockWriter& w, const MpegBlock& b) {
   if (b.streamBlockCount >= 1 && b.streams[0].type == kStreamBlockAudio) WriteAudio(w, b.streams[0].audio, true);
 }
 
-// The H.264 lines in file order, as offsets of 32-bit fields of the block.
-struct H264Tag {
+// A class line that holds one 32-bit field of a class block.
+enum class FieldKind { kSigned, kUnsigned, kReal };
+struct FieldTag {
   const char* tag;
   size_t offset;
-};
-constexpr H264Tag kH264Tags[] = {
-    {"<Video Width>", offsetof(H264Block, width)},
-    {"<Video Height>", offsetof(H264Block, height)},
-    {"<Frame Rate>", offsetof(H264Block, frameRate)},
-    {"<GOPLength>", offsetof(H264Block, gopLength)},
-    {"<BFrames>", offsetof(H264Block, bFrames)},
-    {"<Rate Control Mode>", offsetof(H264Block, rateControlMode)},
-    {"<Video BitRate>", offsetof(H264Block, videoBitRate)},
-    {"<Max BitRate>", offsetof(H264Block, maxBitRate)},
-    {"<CBR Quality>", offsetof(H264Block, cbrQuality)},
-    {"<Use Motion Estimation>", offsetof(H264Block, useMotionEstimation)},
-    {"<Search WRange>", offsetof(H264Block, searchWRange)},
-    {"<Search HRange>", offsetof(H264Block, searchHRange)},
-    {"<SubPixel Accuracy>", offsetof(H264Block, subPixelAccuracy)},
-    {"<Enable Partition>", offsetof(H264Block, enablePartition)},
-    {"<Distortion Opt>", offsetof(H264Block, distortionOpt)},
-    {"<Entropy Coding>", offsetof(H264Block, entropyCoding)},
-    {"<Deblock>", offsetof(H264Block, deblock)},
-    {"<SBDMode>", offsetof(H264Block, sbdMode)},
-    {"<KeepOrgSize>", offsetof(H264Block, keepOrgSize)},
+  FieldKind kind;
 };
 
-void WriteH264(BlockWriter& w, const H264Block& b) {
-  for (const H264Tag& t : kH264Tags) {
-    const char* field = reinterpret_cast<const char*>(&b) + t.offset;
-    if (t.offset == offsetof(H264Block, frameRate)) {
+constexpr FieldTag kDvTags[] = {
+    {"<VideoFormat>", offsetof(DvBlock, videoFormat), FieldKind::kUnsigned},
+    {"<AudioFormat>", offsetof(DvBlock, audioFormat), FieldKind::kUnsigned},
+    {"<Channel>", offsetof(DvBlock, channel), FieldKind::kUnsigned},
+    {"<FileFormat>", offsetof(DvBlock, fileFormat), FieldKind::kUnsigned},
+};
+constexpr FieldTag kRealTags[] = {
+    {"<Video Width>", offsetof(RealBlock, width), FieldKind::kUnsigned},
+    {"<Video Height>", offsetof(RealBlock, height), FieldKind::kUnsigned},
+    {"<Audio Format>", offsetof(RealBlock, audioFormat), FieldKind::kUnsigned},
+    {"<Video Quality>", offsetof(RealBlock, videoQuality), FieldKind::kUnsigned},
+    {"<Target Audience>", offsetof(RealBlock, targetAudience), FieldKind::kUnsigned},
+};
+constexpr FieldTag kQuickTimeTags[] = {
+    {"<Video Width>", offsetof(QuickTimeBlock, width), FieldKind::kUnsigned},
+    {"<Video Height>", offsetof(QuickTimeBlock, height), FieldKind::kUnsigned},
+    {"<Compressor Component>", offsetof(QuickTimeBlock, compressorComponent), FieldKind::kUnsigned},
+    {"<KeyFrame Rate>", offsetof(QuickTimeBlock, keyFrameRate), FieldKind::kSigned},
+    {"<Video Type>", offsetof(QuickTimeBlock, videoType), FieldKind::kSigned},
+    {"<Video Quality>", offsetof(QuickTimeBlock, videoQuality), FieldKind::kSigned},
+};
+// KeepOrgSize travels with the block it belongs to.
+constexpr FieldTag kH264Tags[] = {
+    {"<Video Width>", offsetof(H264Block, width), FieldKind::kSigned},
+    {"<Video Height>", offsetof(H264Block, height), FieldKind::kSigned},
+    {"<Frame Rate>", offsetof(H264Block, frameRate), FieldKind::kReal},
+    {"<GOPLength>", offsetof(H264Block, gopLength), FieldKind::kSigned},
+    {"<BFrames>", offsetof(H264Block, bFrames), FieldKind::kSigned},
+    {"<Rate Control Mode>", offsetof(H264Block, rateControlMode), FieldKind::kSigned},
+    {"<Video BitRate>", offsetof(H264Block, videoBitRate), FieldKind::kSigned},
+    {"<Max BitRate>", offsetof(H264Block, maxBitRate), FieldKind::kSigned},
+    {"<CBR Quality>", offsetof(H264Block, cbrQuality), FieldKind::kSigned},
+    {"<Use Motion Estimation>", offsetof(H264Block, useMotionEstimation), FieldKind::kSigned},
+    {"<Search WRange>", offsetof(H264Block, searchWRange), FieldKind::kSigned},
+    {"<Search HRange>", offsetof(H264Block, searchHRange), FieldKind::kSigned},
+    {"<SubPixel Accuracy>", offsetof(H264Block, subPixelAccuracy), FieldKind::kSigned},
+    {"<Enable Partition>", offsetof(H264Block, enablePartition), FieldKind::kSigned},
+    {"<Distortion Opt>", offsetof(H264Block, distortionOpt), FieldKind::kSigned},
+    {"<Entropy Coding>", offsetof(H264Block, entropyCoding), FieldKind::kSigned},
+    {"<Deblock>", offsetof(H264Block, deblock), FieldKind::kSigned},
+    {"<SBDMode>", offsetof(H264Block, sbdMode), FieldKind::kSigned},
+    {"<KeepOrgSize>", offsetof(H264Block, keepOrgSize), FieldKind::kSigned},
+};
+
+template <size_t N>
+void WriteFields(BlockWriter& w, const FieldTag (&tags)[N], const void* block) {
+  for (const FieldTag& t : tags) {
+    const char* field = static_cast<const char*>(block) + t.offset;
+    if (t.kind == FieldKind::kReal) {
       float f;
       std::memcpy(&f, field, 4);
       w.Real(t.tag, f);
-    } else {
+    } else if (t.kind == FieldKind::kSigned) {
       int32_t v;
+      std::memcpy(&v, field, 4);
+      w.Number(t.tag, v);
+    } else {
+      uint32_t v;
       std::memcpy(&v, field, 4);
       w.Number(t.tag, v);
     }
   }
-  if (b.streamBlockCount >= 1 && b.streams[0].type == kStreamBlockAudio) WriteAudio(w, b.streams[0].audio, false);
 }
 
 }  // namespace
@@ -200,10 +229,7 @@ void AppendProfileBlock(const ProfileRecord& record, std::string& out) {
       break;
     }
     case kClassDv:
-      w.Number("<VideoFormat>", b.dv.videoFormat);
-      w.Number("<AudioFormat>", b.dv.audioFormat);
-      w.Number("<Channel>", b.dv.channel);
-      w.Number("<FileFormat>", b.dv.fileFormat);
+      WriteFields(w, kDvTags, &b.dv);
       break;
     case kClassMpeg1:
     case kClassMpeg2:
@@ -218,22 +244,16 @@ void AppendProfileBlock(const ProfileRecord& record, std::string& out) {
       out.append(kProfileLineEnd);
       break;
     case kClassReal:
-      w.Number("<Video Width>", b.real.width);
-      w.Number("<Video Height>", b.real.height);
-      w.Number("<Audio Format>", b.real.audioFormat);
-      w.Number("<Video Quality>", b.real.videoQuality);
-      w.Number("<Target Audience>", b.real.targetAudience);
+      WriteFields(w, kRealTags, &b.real);
       break;
     case kClassQuickTime:
-      w.Number("<Video Width>", b.quickTime.width);
-      w.Number("<Video Height>", b.quickTime.height);
-      w.Number("<Compressor Component>", b.quickTime.compressorComponent);
-      w.Number("<KeyFrame Rate>", b.quickTime.keyFrameRate);
-      w.Number("<Video Type>", b.quickTime.videoType);
-      w.Number("<Video Quality>", b.quickTime.videoQuality);
+      WriteFields(w, kQuickTimeTags, &b.quickTime);
       break;
     case kClassH264:
-      WriteH264(w, b.h264);
+      WriteFields(w, kH264Tags, &b.h264);
+      if (b.h264.streamBlockCount >= 1 && b.h264.streams[0].type == kStreamBlockAudio) {
+        WriteAudio(w, b.h264.streams[0].audio, false);
+      }
       break;
     default:
       break;
@@ -418,7 +438,7 @@ class BlockReader {
     ClassBlock& b = b_.record.block;
     switch (b_.record.head.videoFormatClass) {
       case kClassAvi: ApplyAvi(line, b.avi); break;
-      case kClassDv: ApplyDv(line, b.dv); break;
+      case kClassDv: ApplyFields(line, kDvTags, &b.dv); break;
       case kClassMpeg1:
       case kClassMpeg2:
       case kClassVcd:
@@ -429,9 +449,11 @@ class BlockReader {
         if (StartsWith(line, "<Stream Info>", rest)) SetText(b.streamInfo.text, Unescape(rest));
         break;
       }
-      case kClassReal: ApplyReal(line, b.real); break;
-      case kClassQuickTime: ApplyQuickTime(line, b.quickTime); break;
-      case kClassH264: ApplyH264(line, b.h264); break;
+      case kClassReal: ApplyFields(line, kRealTags, &b.real); break;
+      case kClassQuickTime: ApplyFields(line, kQuickTimeTags, &b.quickTime); break;
+      case kClassH264:
+        if (!ApplyAudio(line, b.h264.streams[0].audio, false)) ApplyFields(line, kH264Tags, &b.h264);
+        break;
       default: break;
     }
   }
@@ -482,12 +504,24 @@ class BlockReader {
     }
   }
 
-  void ApplyDv(std::string_view line, DvBlock& d) {
+  template <size_t N>
+  static void ApplyFields(std::string_view line, const FieldTag (&tags)[N], void* block) {
     std::string_view rest;
-    if (StartsWith(line, "<VideoFormat>", rest)) ScanInteger(rest, d.videoFormat);
-    else if (StartsWith(line, "<AudioFormat>", rest)) ScanInteger(rest, d.audioFormat);
-    else if (StartsWith(line, "<Channel>", rest)) ScanInteger(rest, d.channel);
-    else if (StartsWith(line, "<FileFormat>", rest)) ScanInteger(rest, d.fileFormat);
+    for (const FieldTag& t : tags) {
+      if (!StartsWith(line, t.tag, rest)) continue;
+      char* field = static_cast<char*>(block) + t.offset;
+      if (t.kind == FieldKind::kReal) {
+        float f;
+        if (ScanFloat(rest, f)) std::memcpy(field, &f, 4);
+      } else if (t.kind == FieldKind::kSigned) {
+        int32_t v;
+        if (ScanInteger(rest, v)) std::memcpy(field, &v, 4);
+      } else {
+        uint32_t v;
+        if (ScanInteger(rest, v)) std::memcpy(field, &v, 4);
+      }
+      return;
+    }
   }
 
   // The audio lines of MPEG and H.264 blocks; `bitRateIsCode` translates bits per second
@@ -530,42 +564,6 @@ class BlockReader {
         if (t.id == kParamActiveEncoder) seen_ |= kSawActiveEncoder;
         if (t.id == kParamAppType) seen_ |= kSawAppType;
         if (t.id == kParamDynamicGop) seen_ |= kSawDynamicGop;
-      }
-      return;
-    }
-  }
-
-  void ApplyReal(std::string_view line, RealBlock& r) {
-    std::string_view rest;
-    if (StartsWith(line, "<Video Width>", rest)) ScanInteger(rest, r.width);
-    else if (StartsWith(line, "<Video Height>", rest)) ScanInteger(rest, r.height);
-    else if (StartsWith(line, "<Audio Format>", rest)) ScanInteger(rest, r.audioFormat);
-    else if (StartsWith(line, "<Video Quality>", rest)) ScanInteger(rest, r.videoQuality);
-    else if (StartsWith(line, "<Target Audience>", rest)) ScanInteger(rest, r.targetAudience);
-  }
-
-  void ApplyQuickTime(std::string_view line, QuickTimeBlock& q) {
-    std::string_view rest;
-    if (StartsWith(line, "<Video Width>", rest)) ScanInteger(rest, q.width);
-    else if (StartsWith(line, "<Video Height>", rest)) ScanInteger(rest, q.height);
-    else if (StartsWith(line, "<Compressor Component>", rest)) ScanInteger(rest, q.compressorComponent);
-    else if (StartsWith(line, "<KeyFrame Rate>", rest)) ScanInteger(rest, q.keyFrameRate);
-    else if (StartsWith(line, "<Video Type>", rest)) ScanInteger(rest, q.videoType);
-    else if (StartsWith(line, "<Video Quality>", rest)) ScanInteger(rest, q.videoQuality);
-  }
-
-  void ApplyH264(std::string_view line, H264Block& h) {
-    if (ApplyAudio(line, h.streams[0].audio, false)) return;
-    std::string_view rest;
-    for (const H264Tag& t : kH264Tags) {
-      if (!StartsWith(line, t.tag, rest)) continue;
-      char* field = reinterpret_cast<char*>(&h) + t.offset;
-      if (t.offset == offsetof(H264Block, frameRate)) {
-        float f;
-        if (ScanFloat(rest, f)) std::memcpy(field, &f, 4);
-      } else {
-        int32_t v;
-        if (ScanInteger(rest, v)) std::memcpy(field, &v, 4);
       }
       return;
     }
