@@ -575,7 +575,7 @@ class BlockReader {
 
 }  // namespace
 
-void WalkProfileText(std::string_view text, ProfileBlockSink& sink) {
+ProfileTextEnd WalkProfileText(std::string_view text, ProfileBlockSink& sink) {
   auto block = std::make_unique<ProfileBlock>();
   BlockReader reader(*block);
   bool inBlock = false;
@@ -614,7 +614,7 @@ void WalkProfileText(std::string_view text, ProfileBlockSink& sink) {
       block->end = pos;
       block->closed = true;
       inBlock = false;
-      if (sink.Close(*block)) return;
+      if (sink.Close(*block)) return ProfileTextEnd::kStopped;
       continue;
     }
     if (line == "<Description>") {
@@ -624,11 +624,27 @@ void WalkProfileText(std::string_view text, ProfileBlockSink& sink) {
     }
     sink.Applied(reader.Apply(line), *block);
   }
-  if (inBlock) {
-    if (inDescription) reader.Description(description);
-    block->end = text.size();
-    sink.Close(*block);
+  if (!inBlock) return ProfileTextEnd::kOutside;
+  if (inDescription) reader.Description(description);
+  block->end = text.size();
+  if (sink.Close(*block)) return ProfileTextEnd::kStopped;
+  return inDescription ? ProfileTextEnd::kInDescription : ProfileTextEnd::kInBlock;
+}
+
+void CloseDanglingBlock(std::string& text) {
+  struct : ProfileBlockSink {
+    bool Close(const ProfileBlock&) override { return false; }
+  } sink;
+  const ProfileTextEnd end = WalkProfileText(text, sink);
+  if (end == ProfileTextEnd::kOutside) return;
+  if (!text.empty() && text.back() != '\n') text.append(kProfileLineEnd);
+  // A line holding "<" ends a description; "<>" is no tag, so it changes no field.
+  if (end == ProfileTextEnd::kInDescription) {
+    text.append("<>");
+    text.append(kProfileLineEnd);
   }
+  text.append("&&");
+  text.append(kProfileLineEnd);
 }
 
 }  // namespace profiles

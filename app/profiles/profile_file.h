@@ -49,8 +49,15 @@ class ProfileBlockSink {
   virtual bool Close(const ProfileBlock& block) = 0;
 };
 
+// Where a walk ended: outside any block, inside a block, or inside a block's description.
+enum class ProfileTextEnd { kOutside, kInBlock, kInDescription, kStopped };
+
 // Walks `text` block by block. Every block starts from a cleared record with Attribute 0x83
 // and Video Format Class 11 (no class block) until its "<Video Format Class>" line.
-void WalkProfileText(std::string_view text, ProfileBlockSink& sink);
+ProfileTextEnd WalkProfileText(std::string_view text, ProfileBlockSink& sink);
+
+// Makes `text` end outside any block, so that a block appended to it is read as a block of
+// its own: a file cut inside a block (or its description) gets the lines that close it.
+void CloseDanglingBlock(std::string& text);
 
 }  // namespace profiles

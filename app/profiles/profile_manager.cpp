@@ -257,6 +257,7 @@ ProfileStatus CProfileManager::WriteProfile(const ProfileRecord& record, const c
   if (read != ProfileFileSystem::ReadResult::kOk && read != ProfileFileSystem::ReadResult::kMissing) {
     return kProfileFail;
   }
+  CloseDanglingBlock(text);
   AppendProfileBlock(record, text);
   return ReplaceFileContent(fs_, target, text) ? kProfileOk : kProfileFail;
 }

@@ -318,6 +318,22 @@ TEST_F(ProfileFile, DamagedFilesEndTheWalkWithoutAMatch) {
   }
 }
 
+// A profile written after a file cut inside a block is still a block of its own.
+TEST_F(ProfileFile, WritingAfterACutBlockKeepsTheNewProfileReadable) {
+  for (const char* cut : {"\n&\n<Name>cut\n<Video Format Class>2", "\n&\n<Name>cut\n<Description>\nhalf\n"}) {
+    WriteFile(cut);
+    const std::string before = testing::ReadWhole(store.ProfilePath());
+    ASSERT_EQ(store.WriteProfile(UserHead("DV", kClassDv, "new", ""), nullptr), kProfileOk);
+    EXPECT_EQ(testing::ReadWhole(store.ProfilePath()).compare(0, before.size(), before), 0);
+    ProfileRecord r = Blank();
+    r.head.attribute = 2;
+    EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, "new", 0), kProfileOk) << cut;
+    uint32_t n = 0;
+    ASSERT_EQ(store.CountFileProfiles(&n), kProfileOk);
+    EXPECT_EQ(n, 2u);
+  }
+}
+
 TEST_F(ProfileFile, OverlongTextsAreCutAndBadNumbersLeaveFields) {
   const std::string longName(300, 'n');
   const std::string longPattern(100, 'I');
