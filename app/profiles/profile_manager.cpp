@@ -230,6 +230,7 @@ ProfileStatus CProfileManager::GetDefaultProfile(int kind, ProfileRecord& record
 }
 
 int CProfileManager::ProfileNameExists(int32_t cls, const char* name) {
+  if (name == nullptr) return 0;
   for (const ProfileSlot& s : slots_) {
     if (s.head.videoFormatClass == cls && strings_.Load(s.head.nameId) == name) return 1;
   }
@@ -263,6 +264,7 @@ ProfileStatus CProfileManager::WriteProfile(const ProfileRecord& record, const c
 }
 
 ProfileStatus CProfileManager::DeleteProfile(int32_t cls, const char* name) {
+  if (name == nullptr) return kProfileFail;
   std::string text;
   switch (LoadProfileFile(text, false)) {
     case FileText::kMissing: return kProfileOk;
@@ -347,7 +349,7 @@ ProfileStatus CProfileManager::FindStreamInfoProfile(int32_t cls, const char* na
   if (cls == kClassLookupFailed) return kStreamInfoMissing;
   if (cls != kClassStreamInfo) return kProfileOk;
   for (const StreamInfoEntry& e : streamInfo_.entries) {
-    if (e.name == name) {
+    if (name != nullptr && e.name == name) {
       FillFromStreamInfo(e, record);
       return kProfileOk;
     }

@@ -225,7 +225,7 @@ TEST_F(ProfileFile, WriterSetsPageBitsAndKeepsTheRecord) {
 
 TEST_F(ProfileFile, UserTextCannotBreakTheFile) {
   ProfileRecord r = UserHead("DV", kClassDv, "a\nb&&", "&\n&&\n<Name>evil\n x < y && z\n&amp;");
-  std::strcpy(r.block.dv.videoFormat == 0 ? r.head.className : r.head.className, "D\r\nV");
+  std::strcpy(r.head.className, "D\r\nV");
   ASSERT_EQ(store.WriteProfile(r, nullptr), kProfileOk);
   const std::string text = testing::ReadWhole(store.ProfilePath());
   EXPECT_NE(text.find(testing::WithLineEnds("<Description>\n&amp;\n&amp;&amp;\n&lt;Name>evil\n x &lt; y &amp;&amp; z\n&amp;amp;\n")),
