@@ -1,0 +1,63 @@
+// The user profile file: one block per profile, opened by a line "&" and closed by a line
+// "&&", one tag in angle brackets and its value per line. The writer formats a block; the
+// walker splits a file's text into blocks and fills a record from each block's lines.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/profiles/profile_record.h"
+
+namespace profiles {
+
+// Line end of the file: the platform's text-mode line end. The reader takes either.
+#ifdef _WIN32
+inline constexpr std::string_view kProfileLineEnd = "\r\n";
+#else
+inline constexpr std::string_view kProfileLineEnd = "\n";
+#endif
+
+// Appends the block of `record`: an empty line, "&", the head, the class lines of its
+// Video Format Class, "&&". The Attribute line carries bits 0x01 and 0x02 besides the
+// record's; the H.264 KeepOrgSize line carries the record's own value. Description lines
+// are escaped ("&lt;", "&amp;") so that none reads as a tag or a block mark, and line breaks
+// in one-line texts become blanks.
+void AppendProfileBlock(const ProfileRecord& record, std::string& out);
+
+// What the walker has read of the block at hand.
+struct ProfileBlock {
+  size_t begin = 0;    // offset of the "&" line
+  size_t end = 0;      // offset past the "&&" line, or the text's end
+  bool closed = false; // false when the text ended inside the block
+  bool hasClass = false;
+  bool hasName = false;
+  ProfileRecord record;  // the head and class block read so far
+};
+
+// A head line the walker has just applied, for the lookup rules.
+enum class HeadLine { kOther, kName, kVideoFormatClass, kAttribute };
+
+class ProfileBlockSink {
+ public:
+  virtual ~ProfileBlockSink() = default;
+  virtual void Open(const ProfileBlock&) {}
+  virtual void Applied(HeadLine, const ProfileBlock&) {}
+  // Called at "&&" (after the defaults of the class are supplied) and for a block the text
+  // ends in; returns true to end the walk.
+  virtual bool Close(const ProfileBlock& block) = 0;
+};
+
+// Where a walk ended: outside any block, inside a block, or inside a block's description.
+enum class ProfileTextEnd { kOutside, kInBlock, kInDescription, kStopped };
+
+// Walks `text` block by block. Every block starts from a cleared record with Attribute 0x83
+// and Video Format Class 11 (no class block) until its "<Video Format Class>" line.
+ProfileTextEnd WalkProfileText(std::string_view text, ProfileBlockSink& sink);
+
+// Makes `text` end outside any block, so that a block appended to it is read as a block of
+// its own: a file cut inside a block (or its description) gets the lines that close it.
+void CloseDanglingBlock(std::string& text);
+
+}  // namespace profiles
