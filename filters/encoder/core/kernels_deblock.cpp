@@ -58,8 +58,9 @@ void FilterEdge(uint8_t* p3, int across, int along, int alpha, int beta, int tc0
             const int delta = std::clamp((((q0 - p0) * 4) + (p1 - q1) + 4) >> 3, -tc, tc);
             at(0) = Clip255(p0 + delta);
             at(1) = Clip255(q0 - delta);
-            if (ap) at(-1) = static_cast<uint8_t>(p1 + std::clamp((p2 + ((p0 + q0 + 1) >> 1) - 2 * p1) >> 1, -tc0, tc0));
-            if (aq) at(2) = static_cast<uint8_t>(q1 + std::clamp((q2 + ((p0 + q0 + 1) >> 1) - 2 * q1) >> 1, -tc0, tc0));
+            const int mean = (p0 + q0 + 1) >> 1;
+            if (ap) at(-1) = static_cast<uint8_t>(p1 + std::clamp((p2 + mean - 2 * p1) >> 1, -tc0, tc0));
+            if (aq) at(2) = static_cast<uint8_t>(q1 + std::clamp((q2 + mean - 2 * q1) >> 1, -tc0, tc0));
         }
     }
 }
@@ -77,14 +78,13 @@ constexpr DeblockEdgeFn kKind[kDeblockStrengths] = {
     &NoFilter, &Edge<Luma, Vertical, false>, &Edge<Luma, Vertical, false>,
     &Edge<Luma, Vertical, false>, &Edge<Luma, Vertical, true>};
 
+// [edge kind x 5 + bS]: kinds luma vertical, luma horizontal, chroma vertical, chroma
+// horizontal.
 constexpr DeblockEdgeFn kDeblock[kDeblockKinds * kDeblockStrengths] = {
-    kKind<true, true>[0],   kKind<true, true>[1],   kKind<true, true>[2],
-    kKind<true, true>[3],   kKind<true, true>[4],   kKind<true, false>[0],
-    kKind<true, false>[1],  kKind<true, false>[2],  kKind<true, false>[3],
-    kKind<true, false>[4],  kKind<false, true>[0],  kKind<false, true>[1],
-    kKind<false, true>[2],  kKind<false, true>[3],  kKind<false, true>[4],
-    kKind<false, false>[0], kKind<false, false>[1], kKind<false, false>[2],
-    kKind<false, false>[3], kKind<false, false>[4]};
+    kKind<true, true>[0],   kKind<true, true>[1],   kKind<true, true>[2],   kKind<true, true>[3],   kKind<true, true>[4],
+    kKind<true, false>[0],  kKind<true, false>[1],  kKind<true, false>[2],  kKind<true, false>[3],  kKind<true, false>[4],
+    kKind<false, true>[0],  kKind<false, true>[1],  kKind<false, true>[2],  kKind<false, true>[3],  kKind<false, true>[4],
+    kKind<false, false>[0], kKind<false, false>[1], kKind<false, false>[2], kKind<false, false>[3], kKind<false, false>[4]};
 
 }  // namespace
 

@@ -39,9 +39,16 @@ void InterpolateHalfPel(const uint8_t* plane, uint8_t* out, int16_t* scratch, in
     const auto fillSums = [&](int y) {
         const uint8_t* s = row(y);
         int16_t* h = scratch + ((y + 6) % 6) * stride;
-        for (int x = 0; x < stride; ++x)
+        const auto edge = [&](int x) {
             h[x] = static_cast<int16_t>(SixTap(s[col(x - 2)], s[col(x - 1)], s[x], s[col(x + 1)],
                                                s[col(x + 2)], s[col(x + 3)]) + 16);
+        };
+        const int inner0 = std::min(2, stride), inner1 = std::max(inner0, stride - 3);
+        for (int x = 0; x < inner0; ++x) edge(x);
+        for (int x = inner0; x < inner1; ++x)
+            h[x] = static_cast<int16_t>(
+                SixTap(s[x - 2], s[x - 1], s[x], s[x + 1], s[x + 2], s[x + 3]) + 16);
+        for (int x = inner1; x < stride; ++x) edge(x);
     };
     for (int y = -2; y <= 2; ++y) fillSums(y);
     for (int y = 0; y < rows; ++y) {
