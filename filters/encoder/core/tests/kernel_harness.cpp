@@ -198,13 +198,16 @@ QuantRecord RandomQuant(Rng& rng) {
     return ::testing::AssertionFailure() << "list not closed";
 }
 
-// Source and prediction of one pipeline run; the extreme case puts 255 against 0.
+// Source and prediction of one pipeline run; the extreme case puts 255 against 0. The
+// offset shift and cost threshold arguments are drawn for every run; each pipeline takes
+// what it has.
 struct PipelineInput {
     std::vector<uint8_t> src, pred;
     QuantRecord q;
+    int shift, threshold;
 };
 
-PipelineInput RandomPipelineInput(Rng& rng, size_t n, int iter) {
+PipelineInput RandomPipelineInput(Rng& rng, size_t n, int iter, int maxShift) {
     PipelineInput in;
     const Pattern pat = AnyPattern(rng);
     in.src = RandomPixels(rng, n, pat);
@@ -219,6 +222,8 @@ PipelineInput RandomPipelineInput(Rng& rng, size_t n, int iter) {
             in.src[i] = static_cast<uint8_t>(std::clamp(in.pred[i] + rng.Range(-4, 4), 0, 255));
     in.q = RandomQuant(rng);
     if (iter % 3 == 0) in.q.qp = in.q.qpMod6 = in.q.qpDiv6 = 0, in.q.qbits = 15;
+    in.shift = rng.Range(0, maxShift);
+    in.threshold = rng.Range(-1, 9);
     return in;
 }
 
@@ -229,90 +234,71 @@ struct PipelineOutput {
     std::vector<CoefficientList> lists;  // DC list (when any) first
 };
 
-void ExpectSameOutput(const PipelineOutput& a, const PipelineOutput& b, int listLevels[],
-                      const QuantRecord& q, const char* what, int iter) {
-    ASSERT_EQ(a.result, b.result) << what << " result, qp " << q.qp << " iteration " << iter;
-    ASSERT_EQ(a.coefs, b.coefs) << what << " levels, qp " << q.qp << " iteration " << iter;
-    for (size_t i = 0; i < a.lists.size(); ++i)
-        ASSERT_TRUE(SameList(a.lists[i], b.lists[i], listLevels[i]))
-            << what << " list " << i << ", qp " << q.qp << " iteration " << iter;
-    ASSERT_EQ(a.recon, b.recon) << what << " reconstruction, qp " << q.qp << " iteration "
-                                << iter;
+// Runs a pipeline under test and its reference on the same inputs and compares result,
+// levels, lists (up to listLevels[i] levels each), and reconstruction. call(fn, in, out)
+// makes one run into out, whose buffers are sized beforehand.
+template <typename Fn, typename Call>
+void CheckPipeline(Fn got, Fn want, const char* what, int iterations, size_t pixels,
+                   size_t reconSize, std::vector<int> listLevels, int maxShift, Rng& rng,
+                   Call call) {
+    for (int iter = 0; iter < iterations; ++iter) {
+        const PipelineInput in = RandomPipelineInput(rng, pixels, iter, maxShift);
+        PipelineOutput out[2];
+        const Fn fns[2] = {got, want};
+        for (int k = 0; k < 2; ++k) {
+            out[k].recon.assign(reconSize, 0);
+            out[k].coefs.assign(pixels, 0);
+            out[k].lists.resize(listLevels.size());
+            call(fns[k], in, out[k]);
+        }
+        const auto where = [&] {
+            return ::testing::Message() << what << ", qp " << in.q.qp << " offset " << in.q.offset
+                                        << " shift " << in.shift << " threshold " << in.threshold
+                                        << " iteration " << iter;
+        };
+        ASSERT_EQ(out[0].result, out[1].result) << "result: " << where();
+        ASSERT_EQ(out[0].coefs, out[1].coefs) << "levels: " << where();
+        for (size_t i = 0; i < listLevels.size(); ++i)
+            ASSERT_TRUE(SameList(out[0].lists[i], out[1].lists[i], listLevels[i]))
+                << "list " << i << ": " << where();
+        ASSERT_EQ(out[0].recon, out[1].recon) << "reconstruction: " << where();
+    }
 }
 
 void CheckLuma4x4(TransformLuma4x4Fn got, TransformLuma4x4Fn want, Rng& rng) {
-    for (int iter = 0; iter < 300; ++iter) {
-        const PipelineInput in = RandomPipelineInput(rng, 16, iter);
-        const int shift = rng.Range(0, 2);
-        PipelineOutput out[2];
-        TransformLuma4x4Fn fns[2] = {got, want};
-        for (int k = 0; k < 2; ++k) {
-            out[k].recon.assign(16 * 3 + 4, 0);
-            out[k].coefs.assign(16, 0);
-            out[k].lists.resize(1);
-            out[k].result = fns[k](in.src.data(), out[k].recon.data(), in.pred.data(),
-                                   out[k].coefs.data(), out[k].lists.data(), &in.q, shift);
-        }
-        int levels[] = {16};
-        ExpectSameOutput(out[0], out[1], levels, in.q, "luma 4x4", iter);
-    }
+    // The reconstruction goes into a 16-wide buffer.
+    CheckPipeline(got, want, "luma 4x4", 300, 16, 16 * 3 + 4, {16}, 2, rng,
+                  [](TransformLuma4x4Fn fn, const PipelineInput& in, PipelineOutput& out) {
+                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(),
+                                      out.coefs.data(), out.lists.data(), &in.q, in.shift);
+                  });
 }
 
 void CheckIntra16x16(TransformIntra16x16Fn got, TransformIntra16x16Fn want, Rng& rng) {
-    for (int iter = 0; iter < 150; ++iter) {
-        const PipelineInput in = RandomPipelineInput(rng, 256, iter);
-        PipelineOutput out[2];
-        TransformIntra16x16Fn fns[2] = {got, want};
-        for (int k = 0; k < 2; ++k) {
-            out[k].recon.assign(256, 0);
-            out[k].coefs.assign(256, 0);
-            out[k].lists.resize(17);
-            out[k].result = fns[k](in.src.data(), out[k].recon.data(), in.pred.data(),
-                                   out[k].coefs.data(), &out[k].lists[0], &out[k].lists[1], &in.q);
-        }
-        int levels[17];
-        std::fill(levels, levels + 17, 15);
-        levels[0] = 16;
-        ExpectSameOutput(out[0], out[1], levels, in.q, "intra 16x16", iter);
-    }
+    std::vector<int> levels(17, 15);
+    levels[0] = 16;
+    CheckPipeline(got, want, "intra 16x16", 150, 256, 256, levels, 0, rng,
+                  [](TransformIntra16x16Fn fn, const PipelineInput& in, PipelineOutput& out) {
+                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(),
+                                      out.coefs.data(), &out.lists[0], &out.lists[1], &in.q);
+                  });
 }
 
 void CheckInter16x16(TransformInter16x16Fn got, TransformInter16x16Fn want, Rng& rng) {
-    for (int iter = 0; iter < 150; ++iter) {
-        const PipelineInput in = RandomPipelineInput(rng, 256, iter);
-        const int threshold = rng.Range(-1, 9);
-        PipelineOutput out[2];
-        TransformInter16x16Fn fns[2] = {got, want};
-        for (int k = 0; k < 2; ++k) {
-            out[k].recon.assign(256, 0);
-            out[k].coefs.assign(256, 0);
-            out[k].lists.resize(16);
-            out[k].result = fns[k](in.src.data(), out[k].recon.data(), in.pred.data(),
-                                   out[k].coefs.data(), out[k].lists.data(), &in.q, threshold);
-        }
-        int levels[16];
-        std::fill(levels, levels + 16, 16);
-        ExpectSameOutput(out[0], out[1], levels, in.q, "inter 16x16", iter);
-    }
+    CheckPipeline(got, want, "inter 16x16", 150, 256, 256, std::vector<int>(16, 16), 0, rng,
+                  [](TransformInter16x16Fn fn, const PipelineInput& in, PipelineOutput& out) {
+                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(),
+                                      out.coefs.data(), out.lists.data(), &in.q, in.threshold);
+                  });
 }
 
 void CheckChroma(TransformChromaFn got, TransformChromaFn want, Rng& rng) {
-    for (int iter = 0; iter < 300; ++iter) {
-        const PipelineInput in = RandomPipelineInput(rng, 64, iter);
-        const int shift = rng.Range(0, 1), threshold = rng.Range(-1, 9);
-        PipelineOutput out[2];
-        TransformChromaFn fns[2] = {got, want};
-        for (int k = 0; k < 2; ++k) {
-            out[k].recon.assign(64, 0);
-            out[k].coefs.assign(64, 0);
-            out[k].lists.resize(5);
-            out[k].result =
-                fns[k](in.src.data(), out[k].recon.data(), in.pred.data(), out[k].coefs.data(),
-                       &out[k].lists[0], &out[k].lists[1], &in.q, shift, threshold);
-        }
-        int levels[] = {4, 15, 15, 15, 15};
-        ExpectSameOutput(out[0], out[1], levels, in.q, "chroma", iter);
-    }
+    CheckPipeline(got, want, "chroma", 300, 64, 64, {4, 15, 15, 15, 15}, 1, rng,
+                  [](TransformChromaFn fn, const PipelineInput& in, PipelineOutput& out) {
+                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(),
+                                      out.coefs.data(), &out.lists[0], &out.lists[1], &in.q,
+                                      in.shift, in.threshold);
+                  });
 }
 
 void CheckInterpolation(InterpolateHalfPelFn got, InterpolateHalfPelFn want, Rng& rng) {
