@@ -1,13 +1,20 @@
-// The portable kernel set: the definition every other set must equal.
-#include <cstring>
+// The portable kernel set: the definition every other set must equal. It fills every
+// entry of the table.
+#include "filters/encoder/core/kernels_portable.h"
 
-#include "filters/encoder/core/kernel_table.h"
+#include <cstring>
 
 namespace ombrisk {
 
 void InstallPortableKernels(CKernelTable* table) {
     table->copyBytes = &std::memcpy;
     table->fillBytes = &std::memset;
+    InstallPortableCosts(table);
+    InstallPortableFetch(table);
+    InstallPortableIntra(table);
+    InstallPortableTransforms(table);
+    InstallPortableMotion(table);
+    InstallPortableDeblock(table);
 }
 
 }  // namespace ombrisk

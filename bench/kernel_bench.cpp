@@ -1,0 +1,166 @@
+// Every entry of the encoder's kernel table, timed for the portable set ("portable") and
+// for the set this processor's feature word selects ("selected"), so that each later SIMD
+// member can be compared with its portable definition.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/cpu_features.h"
+#include "filters/encoder/core/coefficient_list.h"
+#include "filters/encoder/core/inter_prediction.h"
+#include "filters/encoder/core/kernel_table.h"
+
+namespace ombrisk {
+namespace {
+
+// Random pixels, fixed seed: every run times the same data.
+std::vector<uint8_t> Pixels(size_t n, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> v(n);
+    for (auto& p : v) p = static_cast<uint8_t>(rng());
+    return v;
+}
+
+// A 720x576 picture's luma with 16 samples of padding, as the reference store keeps it.
+constexpr int kStride = 720 + 32, kRows = 576 + 32;
+
+struct Inputs {
+    std::vector<uint8_t> a = Pixels(kStride * kRows, 1), b = Pixels(kStride * kRows, 2);
+    std::vector<uint8_t> half = Pixels(size_t(4) * kStride * kRows, 3);
+    std::vector<uint8_t> out = Pixels(size_t(4) * kStride * kRows, 4);
+    std::vector<int16_t> scratch = std::vector<int16_t>(size_t(6) * kStride);
+    std::vector<int16_t> coefs = std::vector<int16_t>(256);
+    std::vector<CoefficientList> lists = std::vector<CoefficientList>(17);
+    QuantRecord q{26, 4, 2, 19, (1 << 19) / 6};
+    const uint8_t* mid(const std::vector<uint8_t>& v) const { return v.data() + 16 * kStride + 16; }
+};
+
+using Body = std::function<void(const CKernelTable&, Inputs&)>;
+
+void Add(const std::string& name, Body body) {
+    static CKernelTable sets[2];
+    FillKernelTable(&sets[0], 0, 1);
+    FillKernelTable(&sets[1], common::DetectCpuFeatures(), 1);
+    const char* setNames[2] = {"portable", "selected"};
+    for (int s = 0; s < 2; ++s)
+        benchmark::RegisterBenchmark((name + "/" + setNames[s]).c_str(),
+                                     [body, s](benchmark::State& state) {
+                                         Inputs in;
+                                         for (auto _ : state) {
+                                             body(sets[s], in);
+                                             benchmark::ClobberMemory();
+                                         }
+                                     });
+}
+
+void RegisterAll() {
+    using T = const CKernelTable&;
+    const auto cost = [](const char* name, BlockCostFn CKernelTable::*field) {
+        Add(name, [field](T t, Inputs& in) {
+            benchmark::DoNotOptimize((t.*field)(in.a.data(), in.b.data()));
+        });
+    };
+    cost("ssd4x4", &CKernelTable::ssd4x4);
+    cost("ssd8x8", &CKernelTable::ssd8x8);
+    cost("ssd16x16", &CKernelTable::ssd16x16);
+    cost("satd4x4", &CKernelTable::satd4x4);
+    cost("satd8x8", &CKernelTable::satd8x8);
+    cost("satd16x16", &CKernelTable::satd16x16);
+    Add("variance16x16", [](T t, Inputs& in) { benchmark::DoNotOptimize(t.variance->variance16x16(in.a.data())); });
+    Add("mse16x16", [](T t, Inputs& in) { benchmark::DoNotOptimize(t.variance->mse16x16(in.a.data(), in.b.data())); });
+
+    const std::pair<const char*, const SadFn* CKernelTable::*> sadRows[] = {
+        {"sad4x4", &CKernelTable::sad4x4}, {"sad8x8", &CKernelTable::sad8x8}, {"sad16x16", &CKernelTable::sad16x16}};
+    for (auto [name, row] : sadRows)
+        for (int m = 0; m < kSadMembers; ++m)
+            Add(std::string(name) + "_" + std::to_string(m), [row, m](T t, Inputs& in) {
+                benchmark::DoNotOptimize((t.*row)[m](in.mid(in.a), in.mid(in.half), in.mid(in.half) + 1,
+                                                     kStride, 2 * kStride, 16));
+            });
+    const std::pair<const char*, const BlockFetchFn* CKernelTable::*> fetchRows[] = {
+        {"fetch4", &CKernelTable::blockFetch4}, {"fetch8", &CKernelTable::blockFetch8}, {"fetch16", &CKernelTable::blockFetch16}};
+    for (auto [name, row] : fetchRows)
+        for (int m = 0; m < kBlockFetchMembers; ++m)
+            Add(std::string(name) + "_" + std::to_string(m), [row, m](T t, Inputs& in) {
+                (t.*row)[m](in.out.data(), in.mid(in.half), in.mid(in.half) + 1, 16, 2 * kStride, 16);
+            });
+
+    const std::tuple<const char*, const PredIntraFn* CKernelTable::*, int> predRows[] = {
+        {"pred4x4", &CKernelTable::predIntra4x4, kPredIntra4x4Modes},
+        {"pred16x16", &CKernelTable::predIntra16x16, kPredIntra16x16Modes},
+        {"predChroma", &CKernelTable::predChroma8x8, kPredChromaModes}};
+    for (auto [name, row, modes] : predRows)
+        for (int m = 0; m < modes; ++m)
+            Add(std::string(name) + "_" + std::to_string(m), [row, m](T t, Inputs& in) {
+                (t.*row)[m](in.out.data(), in.a.data() + 1, in.b.data() + 1, 1, 1);
+            });
+
+    Add("transformLuma4x4", [](T t, Inputs& in) {
+        benchmark::DoNotOptimize(t.transformLuma4x4(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(),
+                                                    in.lists.data(), &in.q, 0));
+    });
+    Add("transformIntra16x16", [](T t, Inputs& in) {
+        benchmark::DoNotOptimize(t.transformIntra16x16(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(),
+                                                       &in.lists[0], &in.lists[1], &in.q));
+    });
+    Add("transformInter16x16", [](T t, Inputs& in) {
+        benchmark::DoNotOptimize(t.transformInter16x16(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(),
+                                                       in.lists.data(), &in.q, 4));
+    });
+    Add("transformChroma", [](T t, Inputs& in) {
+        benchmark::DoNotOptimize(t.transformChroma(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(),
+                                                   &in.lists[0], &in.lists[1], &in.q, 0, 4));
+    });
+    Add("loadMacroblockPixels", [](T t, Inputs& in) {
+        t.loadMacroblockPixels(in.a.data(), in.b.data(), in.b.data() + 16, in.out.data(), in.out.data() + 256,
+                               in.out.data() + 320, kStride, kStride);
+    });
+    Add("storeMacroblockPixels", [](T t, Inputs& in) {
+        t.storeMacroblockPixels(in.out.data(), in.out.data() + 16, in.out.data() + 32, in.a.data(), in.b.data(),
+                                in.b.data() + 64, kStride, kStride);
+    });
+    // One whole padded 720x576 luma plane per iteration.
+    Add("interpolateHalfPel_720x576", [](T t, Inputs& in) {
+        t.interpolateHalfPel(in.a.data(), in.out.data(), in.scratch.data(), kStride, kRows);
+    });
+    Add("predictChromaInter_8x8_bi", [](T t, Inputs& in) {
+        static PartitionRecord p = [] {
+            PartitionRecord r{};
+            r.shape = kPartition8x8;
+            for (int l = 0; l < 2; ++l)
+                for (int b = 0; b < 16; ++b) r.motion[l][b] = {int16_t(3 + l), int16_t(-5 + b), 0};
+            return r;
+        }();
+        const ChromaReference ref = {in.mid(in.a), in.mid(in.b)};
+        const ChromaReference* lists[2] = {&ref, &ref};
+        const ReferenceLists refs{{lists[0], lists[1]}, {1, 1}, kStride};
+        t.predictChromaInter(2, 2, &p, &refs, in.out.data());
+    });
+    const char* kinds[kDeblockKinds] = {"lumaV", "lumaH", "chromaV", "chromaH"};
+    for (int k = 0; k < kDeblockKinds; ++k)
+        for (int bs : {1, 4})
+            Add(std::string("deblock_") + kinds[k] + "_bS" + std::to_string(bs), [k, bs](T t, Inputs& in) {
+                // A smooth area with a small step in both directions, rewritten each time (its
+                // 64 stores are part of the figure): the filter's full path is taken.
+                uint8_t* p = in.out.data();
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x) p[y * kStride + x] = static_cast<uint8_t>(100 + (x >= 4) * 3 + (y >= 4) * 3);
+                t.deblockEdge[k * kDeblockStrengths + bs](p, kStride, 40, 10, 2);
+            });
+}
+
+}  // namespace
+}  // namespace ombrisk
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    ombrisk::RegisterAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

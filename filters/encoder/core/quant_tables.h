@@ -1,0 +1,15 @@
+// H.264 4x4 quantisation tables (positions in raster order, rows by QP mod 6).
+#pragma once
+
+#include <cstdint>
+
+namespace ombrisk {
+
+// Forward quantisation multipliers MF: level = (|c| * MF + offset) >> qbits.
+extern const int16_t kQuantMultiplier[6][16];
+// Dequantisation scales V (the standard's normAdjust4x4 with a flat scaling matrix).
+extern const int16_t kDequantScale[6][16];
+// The frame zig-zag scan of a 4x4 block as (x, y) pairs (Table 8-13, field_scan 0).
+extern const uint8_t kZigzag4x4[16][2];
+
+}  // namespace ombrisk
