@@ -12,7 +12,8 @@ bool AccessUnitAssembler::Start() {
     scan_length_ = 0;
     first_unit_ = true;
     pending_.reset();
-    received_.reset();
+    received_.clear();
+    data_offset_ = 0;
     return true;
 }
 
@@ -32,6 +33,7 @@ void AccessUnitAssembler::ResyncLocked() {
     scan_length_ = 0;
     first_unit_ = true;
     if (current_) {
+        data_offset_ += current_->length;
         current_->Reset();
         scan_pos_ = current_->Data();
     }
@@ -41,7 +43,7 @@ void AccessUnitAssembler::ResyncLocked() {
 void AccessUnitAssembler::Reset() {
     std::lock_guard<std::mutex> hold(lock_);
     ResyncLocked();
-    received_.reset();
+    received_.clear();
 }
 
 void AccessUnitAssembler::EndOfStream() {
@@ -51,7 +53,16 @@ void AccessUnitAssembler::EndOfStream() {
         pending_.reset();
     }
     ResyncLocked();
-    received_.reset();
+    received_.clear();
+}
+
+std::optional<int64_t> AccessUnitAssembler::TakeStampLocked(int64_t boundary_offset) {
+    std::optional<int64_t> taken;
+    while (!received_.empty() && received_.front().offset <= boundary_offset) {
+        taken = received_.front().pts;
+        received_.pop_front();
+    }
+    return taken;
 }
 
 void AccessUnitAssembler::QueueSliceLocked(int32_t length) {
@@ -72,6 +83,7 @@ bool AccessUnitAssembler::StoreLocked(const MediaBuffer& piece) {
         scan_pos_ = fresh->Data() + (scan_pos_ - current_->Data());
         current_ = std::move(fresh);
     } else {
+        data_offset_ += current_->length;
         current_ = std::move(fresh);
         ResyncLocked();
     }
@@ -94,7 +106,13 @@ void AccessUnitAssembler::Feed(const MediaBuffer& sample) {
         if (!StoreLocked(piece)) return;
         // The scan covers exactly the stored bytes behind its position.
         scan_length_ = static_cast<int32_t>(current_->Data() + current_->length - scan_pos_);
-        if (piece.pts_valid) received_ = piece.pts;
+        if (piece.pts_valid) {
+            // The piece's first byte is the last `size` stored bytes' first.
+            const int64_t offset = data_offset_ + current_->length - size;
+            // Bounded: a stream that never shows a boundary keeps only its latest stamps.
+            if (received_.size() >= 64) received_.pop_front();
+            received_.push_back({offset, piece.pts});
+        }
         CutLocked(*parser);
         bytes += size;
         left -= size;
@@ -112,16 +130,13 @@ void AccessUnitAssembler::CutLocked(CElementaryParser& parser) {
         if (!found.boundary || (video && !found.unit_found)) return;
         const int64_t cut = found.boundary - current_->Data();
         if (cut < 0 || cut > current_->length) return;  // not in the stored bytes: never taken
-        if (first_unit_) {
-            pending_ = received_;
-        } else {
-            if (cut > 0) QueueSliceLocked(static_cast<int32_t>(cut));
-            pending_ = received_;
-        }
-        received_.reset();
+        // Bytes before the first boundary are dropped; otherwise they are the unit gathered.
+        if (!first_unit_ && cut > 0) QueueSliceLocked(static_cast<int32_t>(cut));
+        pending_ = TakeStampLocked(data_offset_ + cut);
         first_unit_ = false;
         current_->length -= static_cast<int32_t>(cut);
         current_->data = const_cast<uint8_t*>(found.boundary);
+        data_offset_ += cut;
     }
 }
 

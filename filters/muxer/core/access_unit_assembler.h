@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 
@@ -61,8 +62,18 @@ private:
     std::optional<int64_t> pending_;   // the time of the unit being gathered
     const uint8_t* scan_pos_ = nullptr;
     int32_t scan_length_ = 0;
-    std::optional<int64_t> received_;  // latest sample stamp no boundary has used yet
+    // Sample stamps no boundary has used yet, each with the stream offset of its sample's
+    // first byte, oldest first. A unit takes the latest stamp whose sample began at or
+    // before the unit's first byte, so a boundary found only after more bytes came in does
+    // not take the stamp of a later sample.
+    struct Stamp {
+        int64_t offset;
+        int64_t pts;
+    };
+    std::deque<Stamp> received_;
+    int64_t data_offset_ = 0;  // stream offset of the current buffer's data start
     bool first_unit_ = true;
+    std::optional<int64_t> TakeStampLocked(int64_t boundary_offset);
 };
 
 }  // namespace muxer

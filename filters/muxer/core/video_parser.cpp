@@ -185,7 +185,9 @@ void CVideoParser::NextTiming(MediaBuffer& u) {
 
     if (seq) {  // a new group: its first picture's time is the new base
         if (!u.pts_valid) {
-            u.pts = Add(tmax_, announced_);
+            // Shown after the latest picture of the group before, and after the pictures of
+            // its own group that come before it in display order.
+            u.pts = Add(tmax_, Mul(announced_, Add(GroupLead(n), 1)));
             u.pts_valid = true;
         }
         group_ = index_;
@@ -202,7 +204,9 @@ void CVideoParser::NextTiming(MediaBuffer& u) {
     else
         // base_time_ already holds the shift once.
         u.pts = Add(base_time_, Mul(Sub(n, n0_), estimated_));
-    if (nmax_ < n && had_pts) {
+    // Pictures placed without a stamp count too: the next group's start is placed after
+    // the highest picture shown so far, not after the highest that had a stamp.
+    if (nmax_ < n) {
         tmax_ = u.pts;
         nmax_ = n;
     }
@@ -216,7 +220,9 @@ void CVideoParser::NextTiming(MediaBuffer& u) {
     if (frame_rate_based) {
         u.dts = Mul(announced_, index_);
         u.dts_valid = true;
-    } else if (static_cast<int64_t>(nmax_) == static_cast<int64_t>(index_) - group_) {
+    } else if (static_cast<int64_t>(nmax_) == static_cast<int64_t>(index_) - group_ && tmax_ <= u.pts) {
+        // Every picture up to the highest has come: decoding is due by the highest's time,
+        // never later than this picture's own.
         u.dts = tmax_;
         u.dts_valid = true;
     } else {

@@ -28,6 +28,10 @@ public:
 protected:
     // The display number of the picture a scan found (H.264 unwraps it).
     virtual int32_t PictureNumber(const ScanResult& found) { return found.picture_number; }
+    // How many pictures of a new group are shown before the one numbered n that opens it:
+    // MPEG video counts temporal references from each group start (ISO/IEC 13818-2 6.3.9);
+    // H.264 picture order counts run on across intra pictures.
+    virtual int32_t GroupLead(int32_t n) const { return n > 0 ? n : 0; }
     void StartTiming(const ScanResult& found) override;
     void NextTiming(MediaBuffer& unit) override;
 
@@ -91,6 +95,7 @@ public:
 protected:
     ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
     int32_t PictureNumber(const ScanResult& found) override;
+    int32_t GroupLead(int32_t) const override { return 0; }
 
 private:
     enum class NalRead { Done, Skip, NeedMore };
