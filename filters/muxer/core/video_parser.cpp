@@ -540,8 +540,9 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                         if (slice_type == 7 && !r.sequence_start) r.sequence_start = true;
                         r.unit_found = true;
                         r.boundary = lead ? lead : q;
-                        ++cursor.pos;
-                        --cursor.length;
+                        // Past the whole start code: its last three bytes are one too.
+                        cursor.pos += sc;
+                        cursor.length -= sc;
                         return r;
                     }
                 }
@@ -557,8 +558,9 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                 }
             }
         }
-        ++cursor.pos;
-        --cursor.length;
+        const int step = sc != 0 ? sc : 1;
+        cursor.pos += step;
+        cursor.length -= step;
     }
     if (lead) {
         cursor.pos = lead;
