@@ -95,13 +95,20 @@ void AccessUnitAssembler::Feed(const MediaBuffer& sample) {
     if (!current_ || !HasParser(stream_.Type()) || sample.length <= 0 || !sample.Data()) return;
     CElementaryParser* parser = stream_.Parser();
     if (!parser) return;
-    // A sample larger than a buffer goes in buffer-sized pieces; its stamp rides on the first.
+    // A sample larger than the buffer's room goes in pieces that fill it, or fill a fresh
+    // buffer behind the bytes not yet cut; its stamp rides on the first piece.
     const int32_t most = std::max<int32_t>(stream_.Pool().BufferSize(), 1);
     const uint8_t* bytes = sample.Data();
     int32_t left = sample.length;
     bool first = true;
     while (left > 0 && current_) {
-        const int32_t size = std::min(left, most);
+        // Whole when it fits here or in a fresh buffer behind the carry (then a stopped pool
+        // loses the sample whole); otherwise in pieces.
+        const int32_t room = current_->FreeRoom();
+        const int32_t behind_carry = most - current_->length;
+        int32_t size = left;
+        if (left > room && left > behind_carry)
+            size = std::min(left, room > 0 ? room : behind_carry > 0 ? behind_carry : most);
         const WrappingBuffer piece(bytes, size, first ? sample.Pts() : std::nullopt);
         if (!StoreLocked(piece)) return;
         // The scan covers exactly the stored bytes behind its position.
