@@ -83,8 +83,8 @@ struct Case {
 };
 
 // The x264 cases encode to Matroska first (x264 writes times there), which ffmpeg then
-// multiplexes. ffprobe does not recognise H.264 in a program stream, so those take a
-// transport stream: the same PES time stamps.
+// multiplexes. ffprobe does not recognise H.264 in a program stream and ffmpeg puts no AAC
+// in one, so those two take a transport stream: the same PES time stamps.
 constexpr const char* kY4m =
     "ffmpeg -f lavfi -i testsrc=size=176x144:rate=25 -frames:v 60 -pix_fmt yuv420p -f yuv4mpegpipe {out}";
 
