@@ -17,19 +17,11 @@
 
 using muxer::StreamType;
 using muxertest::TestStream;
+using muxertest::BaseName;
+using muxertest::ReadAll;
 using muxertest::Unit;
 
 namespace {
-
-std::string BaseName(const std::string& path) {
-    const size_t cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 struct Packet {
     std::optional<int64_t> pts, dts;  // 90 kHz

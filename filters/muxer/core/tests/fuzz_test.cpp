@@ -1,24 +1,15 @@
 // Runs the fuzz target over streams made by ffmpeg and x264 for every parsed type, then
 // over mutations of them and over random bytes. A finding is a sanitizer report.
-#include <fstream>
-#include <iterator>
 #include <random>
 
 #include <gtest/gtest.h>
 
 #include "filters/muxer/core/fuzz/muxer_core_fuzz.h"
+#include "filters/muxer/core/tests/test_stream.h"
 #include "tests/support/media_fixture.h"
 
-namespace {
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
-
-}  // namespace
+using muxertest::BaseName;
+using muxertest::ReadAll;
 
 TEST(MuxerCoreFuzz, SeedsMutationsAndRandomBytes) {
     std::string y4m, h264;

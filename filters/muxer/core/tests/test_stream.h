@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
+#include <string>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -14,6 +17,13 @@
 #include "filters/muxer/core/media_buffer.h"
 
 namespace muxertest {
+
+// A fixture file's bytes, and its name within the fixture folder (for fixture commands).
+inline std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+inline std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
 
 struct Unit {
     std::vector<uint8_t> bytes;
