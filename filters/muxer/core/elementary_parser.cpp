@@ -287,7 +287,7 @@ void CAudioParser::StartTiming(const ScanResult&) {
         h.pts = 0;
         h.pts_valid = true;
     }
-    h.pts += Shift();
+    h.pts = TimeAdd(h.pts, Shift());
 }
 
 void CAudioParser::NextTiming(MediaBuffer& u) {
@@ -296,10 +296,10 @@ void CAudioParser::NextTiming(MediaBuffer& u) {
     if (!u.pts_valid || stream_.GetPtsSource() == PtsSource::BitRateBased) {
         // Without a known rate the frame header gives the duration (never a division by 0).
         duration = bit_rate_ != 0 ? static_cast<int64_t>(h.length) * 80000000 / bit_rate_ : HeaderDuration(h);
-        u.pts = h.pts + std::max<int64_t>(duration, 0);
+        u.pts = TimeAdd(h.pts, std::max<int64_t>(duration, 0));
     } else {
-        u.pts += Shift();
-        duration = u.pts - h.pts;
+        u.pts = TimeAdd(u.pts, Shift());
+        duration = TimeSub(u.pts, h.pts);
     }
     h.dts = h.pts;
     h.dts_valid = true;

@@ -11,6 +11,18 @@
 
 namespace muxer {
 
+// Time arithmetic on values that come from outside (sample stamps, picture numbers): wraps
+// instead of overflowing, so a hostile stream gives wrong times, never undefined ones.
+inline int64_t TimeAdd(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+inline int64_t TimeSub(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
+inline int64_t TimeMul(int64_t a, int64_t b) {
+    return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b));
+}
+
 // The stream types of the multiplexer's "Stream Type" setting.
 enum class StreamType : int32_t {
     Mpeg2Video = 1, Mpeg2Audio = 2, Ac3 = 3, Mpeg4Video = 4, Mpeg4Audio = 5, Mpeg4System = 6,

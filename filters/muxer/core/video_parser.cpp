@@ -6,11 +6,9 @@
 namespace muxer {
 namespace {
 
-// Time arithmetic on values that come from outside (sample stamps, picture numbers): wraps
-// instead of overflowing, so a hostile stream gives wrong times, never undefined ones.
-int64_t Add(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
-int64_t Sub(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
-int64_t Mul(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) * static_cast<uint64_t>(b)); }
+constexpr auto Add = TimeAdd;
+constexpr auto Sub = TimeSub;
+constexpr auto Mul = TimeMul;
 int64_t Div(int64_t a, int64_t b) {
     if (b == 0) return 0;
     if (b == -1) return Sub(0, a);

@@ -1,6 +1,7 @@
 #include "filters/muxer/core/fuzz/muxer_core_fuzz.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -98,6 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if ((state >> 4) % 3 != 0) {
             time += static_cast<int64_t>((state >> 12) % 800000) - ((state & 0x100) ? 200000 : 0);
             pts = time;
+            if ((state >> 20) % 97 == 0) pts = (state & 1) ? INT64_MAX - 5 : INT64_MIN + 5;
         }
         stream.Feed(data + at, static_cast<int32_t>(piece), pts);
         at += piece;
