@@ -1,0 +1,126 @@
+// The video members of the parser family: MPEG-1/2 video (ISO/IEC 11172-2, 13818-2) and
+// H.264 byte streams (ITU-T H.264 Annex B). Units are cut at picture starts, with a
+// preceding sequence, group or parameter-set header kept at the front of the picture that
+// follows; pictures are timed from the samples' stamps, the announced frame duration and
+// the pictures' display numbers.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "filters/muxer/core/elementary_parser.h"
+
+namespace muxer {
+
+// "Announced frame rate" code of an AvgTimePerFrame (0 "Unknown").
+int32_t AnnouncedFrameRateCode(int64_t avg_time_per_frame);
+// "Real frame rate": whole frames per second in the high 16 bits, hundredths in the low.
+uint32_t RealFrameRateValue(int64_t frame_duration);
+
+class CVideoParser : public CElementaryParser {
+public:
+    using CElementaryParser::CElementaryParser;
+    void Reset() override;
+
+    int64_t AnnouncedDuration() const { return announced_; }
+    int64_t EstimatedDuration() const { return estimated_; }
+
+protected:
+    // The display number of the picture a scan found (H.264 unwraps it).
+    virtual int32_t PictureNumber(const ScanResult& found) { return found.picture_number; }
+    // How many pictures of a new group are shown before the one numbered n that opens it:
+    // MPEG video counts temporal references from each group start (ISO/IEC 13818-2 6.3.9);
+    // H.264 picture order counts run on across intra pictures.
+    virtual int32_t GroupLead(int32_t n) const { return n > 0 ? n : 0; }
+    void StartTiming(const ScanResult& found) override;
+    void NextTiming(MediaBuffer& unit) override;
+
+    int64_t tmax_ = 0;       // time of the highest-numbered picture since the group start
+    int32_t nmax_ = 0;       // that picture's number
+    uint32_t index_ = 0;     // pictures timed so far, the first counting 1
+    int64_t reorder_ = 0;    // how far the first picture's PTS was moved forward
+    int32_t n0_ = 0;         // number of the picture that opened the current group
+    uint32_t group_ = 0;     // picture index at the latest group start
+    int64_t announced_ = 0;  // AvgTimePerFrame of the media type
+    int64_t estimated_ = 0;  // smoothed measured frame duration
+};
+
+class CMpegVideoParser final : public CVideoParser {
+public:
+    CMpegVideoParser(ParserStream& stream, bool mpeg1) : CVideoParser(stream), mpeg1_(mpeg1) {}
+
+protected:
+    ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
+    void ReadHeader(const ScanResult& found, int32_t remaining) override;
+
+private:
+    const bool mpeg1_;
+};
+
+// The MPEG video media type built from a sequence header (the 12 bytes from its start
+// code); false when the bytes are not a sequence header.
+bool BuildMpegVideoMediaType(const uint8_t* header, int32_t size, bool mpeg1, StreamMediaType* type);
+
+class CH264Parser final : public CVideoParser {
+public:
+    explicit CH264Parser(ParserStream& stream) : CVideoParser(stream) {}
+    void Reset() override;
+
+    // pic_order_cnt_lsb to picture number, across wraps of the lsb.
+    int32_t UnwrapPoc(uint32_t lsb);
+    uint8_t Log2MaxFrameNum() const { return log2_max_frame_num_; }
+    uint8_t Log2MaxPocLsb() const { return log2_max_poc_lsb_; }
+
+    // What the slice header reader needs of a sequence parameter set (7.3.2.1.1).
+    struct Sps {
+        bool valid = false;
+        uint8_t log2_max_frame_num = 4;
+        uint8_t poc_type = 0;
+        uint8_t log2_max_poc_lsb = 4;
+        bool delta_pic_order_always_zero = false;
+        int32_t offset_for_non_ref_pic = 0;
+        int32_t offset_for_top_to_bottom_field = 0;
+        uint8_t num_ref_frames_in_poc_cycle = 0;
+        std::array<int32_t, 255> offset_for_ref_frame{};
+        bool frame_mbs_only = true;
+        bool separate_colour_plane = false;
+    };
+    // What it needs of a picture parameter set (7.3.2.2).
+    struct Pps {
+        bool valid = false;
+        uint8_t sps_id = 0;
+        bool bottom_field_pic_order_in_frame_present = false;
+    };
+
+protected:
+    ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
+    int32_t PictureNumber(const ScanResult& found) override;
+    int32_t GroupLead(int32_t) const override { return 0; }
+
+private:
+    enum class NalRead { Done, Skip, NeedMore };
+    NalRead ReadSps(const uint8_t* payload, const uint8_t* end);
+    NalRead ReadPps(const uint8_t* payload, const uint8_t* end);
+    NalRead ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header, ScanResult* out,
+                      ScanState* slice, uint32_t* first_mb, uint32_t* slice_type);
+    const Sps& SpsFor(int32_t sps_id) const;
+
+    // Of the latest sequence parameter set (used when a slice names an unknown set).
+    uint8_t log2_max_frame_num_ = 4;
+    uint8_t log2_max_poc_lsb_ = 4;
+    uint32_t lsb_mask_ = 15;
+    int32_t last_sps_ = -1;
+    // pic_order_cnt_lsb unwrapping.
+    uint32_t prev_lsb_ = 0;
+    uint32_t base_old_ = 0;
+    uint32_t base_cur_ = 0;
+    bool armed_ = true;
+    // pic_order_cnt_type 1 and 2: the frame-number offset of the previous picture.
+    uint32_t prev_frame_num_ = 0;
+    int64_t prev_frame_num_offset_ = 0;
+
+    std::array<Sps, 32> sps_{};
+    std::array<Pps, 256> pps_{};
+};
+
+}  // namespace muxer
