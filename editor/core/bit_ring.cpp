@@ -32,6 +32,7 @@ void CBitRing::Destroy() {
 
 // Copies n bytes starting at storage index `from`, in at most two pieces.
 size_t CBitRing::CopyOut(size_t from, uint8_t* buffer, size_t n) const {
+    if (n == 0) return 0;
     const size_t first = std::min(n, size_ - from);
     std::memcpy(buffer, storage_.get() + from, first);
     if (n > first) std::memcpy(buffer + first, storage_.get(), n - first);
@@ -39,6 +40,7 @@ size_t CBitRing::CopyOut(size_t from, uint8_t* buffer, size_t n) const {
 }
 
 void CBitRing::CopyIn(const uint8_t* data, size_t n) {
+    if (n == 0) return;
     const size_t first = std::min(n, size_ - write_);
     std::memcpy(storage_.get() + write_, data, first);
     if (n > first) std::memcpy(storage_.get(), data + first, n - first);
