@@ -593,7 +593,6 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
     const int64_t second = std::max<int64_t>(1, int64_t(double(size) * double(kSecond) / span));
     const int64_t goal = clip_start + target;
     const int64_t estimate = int64_t(double(target) / span * double(size)) + second;
-    const int64_t limit = video ? kSecond * 3 / 2 : kSecond;
 
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     if (!parser) return 0;
@@ -662,7 +661,9 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                     continue;
                 }
                 if (mode == 0) {
-                    if (!seen_before && item.time - goal >= limit) {
+                    // Only an entry point read after one before the goal is known to be
+                    // the first at or after it (or one at the very start of the clip).
+                    if (!seen_before && from > 0) {
                         abandoned = true;
                         break;
                     }
