@@ -151,3 +151,190 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// Hand-made MPEG-2 program stream pieces (ISO/IEC 13818-1 2.5.3.3 and 2.4.3.6).
+std::vector<uint8_t> Pack() {
+    return {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8};
+}
+
+std::vector<uint8_t> Pes(uint8_t id, const std::vector<uint8_t>& payload, int64_t pts = -1) {
+    std::vector<uint8_t> header = {0x81, uint8_t(pts >= 0 ? 0x80 : 0x00), uint8_t(pts >= 0 ? 5 : 0)};
+    if (pts >= 0)
+        header.insert(header.end(), {uint8_t(0x21 | ((pts >> 29) & 0x0E)), uint8_t(pts >> 22),
+                                     uint8_t(((pts >> 14) & 0xFE) | 1), uint8_t(pts >> 7),
+                                     uint8_t(((pts << 1) & 0xFE) | 1)});
+    const size_t length = header.size() + payload.size();
+    std::vector<uint8_t> out = {0x00, 0x00, 0x01, id, uint8_t(length >> 8), uint8_t(length)};
+    out.insert(out.end(), header.begin(), header.end());
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+void Append(std::vector<uint8_t>* to, const std::vector<uint8_t>& more) {
+    to->insert(to->end(), more.begin(), more.end());
+}
+
+std::vector<uint8_t> Picture(int temporal_reference) {
+    return {0x00, 0x00, 0x01, 0x00, uint8_t(temporal_reference >> 2),
+            uint8_t((temporal_reference & 3) << 6 | 0x08), 0x55, 0x55, 0x55, 0x55};
+}
+
+std::vector<editor::ParserItem> TakeAll(editor::CPsParser* p, bool video, int index) {
+    static std::vector<uint8_t> payload(editor::kPayloadBufferSize);
+    if (video) p->TakeVideo(index, payload.data(), payload.size());
+    else p->TakeAudio(index, payload.data(), payload.size());
+    std::vector<editor::ParserItem> items;
+    editor::ParserItem item;
+    while (p->NextItem(&item)) items.push_back(item);
+    return items;
+}
+
+TEST(PsParser, OnlyTheFirstItemOfAPacketTakesItsTime) {
+    std::vector<uint8_t> payload = Picture(0);
+    Append(&payload, Picture(1));
+    std::vector<uint8_t> ps = Pack();
+    Append(&ps, Pes(0xE0, payload, 90000));
+    Append(&ps, Pack());  // ends the packet for the machine
+    editor::CMpeg2StreamParser p;
+    p.Feed(ps.data(), ps.size());
+    const auto items = TakeAll(&p, true, 0);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].time, 10000000);
+    EXPECT_EQ(items[1].time, kNoTime);
+    EXPECT_EQ(items[1].position, 10);
+}
+
+TEST(PsParser, PrivateSubstreamsAndLpcmFormat) {
+    std::vector<uint8_t> ps = Pack();
+    // LPCM 0xA7: 24 bits, 96 kHz, 6 channels.
+    std::vector<uint8_t> lpcm = {0xA7, 1, 0x00, 0x04, 0x00, 0x95, 0x80};
+    lpcm.resize(7 + 24 * 6 * 160 / 8, 0);
+    Append(&ps, Pes(0xBD, lpcm, 900));
+    // AC-3 on 0x80 and 0x88 are both kept; 0x89 is not a substream of either range.
+    for (uint8_t sub : {0x88, 0x80, 0x89})
+        Append(&ps, Pes(0xBD, {sub, 1, 0x00, 0x01, 0x0B, 0x77, 0, 0, 0x10, 0x40}, 1800));
+    Append(&ps, Pack());
+    editor::CMpeg2StreamParser p;
+    p.Feed(ps.data(), ps.size());
+    EXPECT_EQ(p.FirstAudioStream(), editor::kLpcmIndexBase + 7);
+    EXPECT_EQ(p.GetAudioKind(), editor::kAudioLpcm);
+    editor::LpcmFormat f;
+    ASSERT_TRUE(p.GetLpcmFormat(editor::kLpcmIndexBase + 7, &f));
+    EXPECT_EQ(f.channels, 6);
+    EXPECT_EQ(f.samples_per_sec, 96000u);
+    EXPECT_EQ(f.bits_per_sample, 24);
+    EXPECT_EQ(f.block_align, 18);
+    EXPECT_EQ(p.AudioFrameBytes(), 24 * 6 * 160 / 8);
+    const auto lpcm_items = TakeAll(&p, false, editor::kLpcmIndexBase + 7);
+    ASSERT_EQ(lpcm_items.size(), 1u);
+    EXPECT_EQ(lpcm_items[0].time, 100000);
+    std::vector<uint8_t> buf(editor::kPayloadBufferSize);
+    EXPECT_EQ(p.TakeAudio(editor::kAc3IndexBase + 8, buf.data(), buf.size()), 6u);
+    EXPECT_EQ(p.TakeAudio(editor::kAc3IndexBase + 0, buf.data(), buf.size()), 6u);
+    EXPECT_EQ(p.TakeAudio(editor::kAudioStreams, buf.data(), buf.size()), 0u);
+    EXPECT_EQ(p.TakeVideo(-1, buf.data(), buf.size()), 0u);
+}
+
+// Layer II frames of 672 bytes (48 kHz, 224 kbit/s) whose payload holds header-like bytes.
+TEST(PsParser, MpegAudioFramesFollowTheirLengthAcrossLookalikes) {
+    std::vector<uint8_t> es;
+    for (int i = 0; i < 3; ++i) {
+        std::vector<uint8_t> frame(672, 0x11);
+        frame[0] = 0xFF, frame[1] = 0xFD, frame[2] = 0xB4, frame[3] = 0x0C;
+        frame[100] = 0xFF, frame[101] = 0xFD, frame[102] = 0xB4, frame[103] = 0x0C;
+        Append(&es, frame);
+    }
+    std::vector<uint8_t> ps = Pack();
+    // Cut mid-frame into two packets: the second one's time belongs to the third frame.
+    Append(&ps, Pes(0xC0, std::vector<uint8_t>(es.begin(), es.begin() + 1000), 0));
+    Append(&ps, Pes(0xC0, std::vector<uint8_t>(es.begin() + 1000, es.end()), 3600));
+    Append(&ps, Pack());
+    editor::CMpeg2StreamParser p;
+    // Fed one byte at a time: every unit is cut at every position.
+    for (uint8_t b : ps) p.Feed(&b, 1);
+    const auto items = TakeAll(&p, false, 0);
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].position, 0);
+    EXPECT_EQ(items[1].position, 672);
+    EXPECT_EQ(items[2].position, 1344);
+    EXPECT_EQ(items[0].time, 0);
+    EXPECT_EQ(items[1].time, kNoTime);
+    EXPECT_EQ(items[2].time, 400000);
+}
+
+TEST(PsParser, TimeTableKeepsTheNewestHundred) {
+    std::vector<uint8_t> ps = Pack();
+    for (int i = 0; i < 150; ++i) Append(&ps, Pes(0xE0, Picture(i), 3600 * i));
+    Append(&ps, Pack());
+    editor::CMpeg2StreamParser p;
+    p.Feed(ps.data(), ps.size());
+    const auto items = TakeAll(&p, true, 0);
+    ASSERT_EQ(items.size(), 150u);
+    for (int i = 0; i < 150; ++i)
+        EXPECT_EQ(items[size_t(i)].time, i < 50 ? kNoTime : int64_t(400000) * i) << i;
+}
+
+TEST(PsParser, FullStreamRingRefusesAndCounts) {
+    std::vector<uint8_t> ps;
+    for (int i = 0; i < 8; ++i) {
+        Append(&ps, Pack());
+        Append(&ps, Pes(0xE0, std::vector<uint8_t>(60000, 0x22)));
+    }
+    Append(&ps, Pack());
+    editor::CMpeg2StreamParser p;
+    p.Feed(ps.data(), ps.size());
+    EXPECT_EQ(p.DroppedBytes(), 5u * 60000u);  // 3 x 60,000 fit in 204,799 bytes
+    std::vector<uint8_t> buf(editor::kPayloadBufferSize);
+    EXPECT_EQ(p.TakeVideo(0, buf.data(), buf.size()), 180000u);
+}
+
+TEST(PsParser, DamagedUnitsAreSkipped) {
+    std::vector<uint8_t> ps = {0x12, 0x00, 0x00, 0x01, 0x00, 0x77};  // junk before a pack
+    Append(&ps, Pack());
+    std::vector<uint8_t> bad = Pes(0xE0, Picture(0), 90000);
+    bad[6] = 0x41;  // not '10': an MPEG-1 header in an MPEG-2 stream
+    Append(&ps, bad);
+    std::vector<uint8_t> mpeg1_pack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0, 1, 0, 1, 0x80, 0x1B, 0x91};
+    Append(&ps, mpeg1_pack);
+    Append(&ps, Pack());
+    Append(&ps, Pes(0xE0, Picture(3), 180000));
+    Append(&ps, Pack());
+    editor::CMpeg2StreamParser p;
+    p.Feed(ps.data(), ps.size());
+    EXPECT_EQ(p.Errors(), 2u);
+    const auto items = TakeAll(&p, true, 0);
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].time, 20000000);
+}
+
+// The analysis log is the user's file until logging is switched on.
+TEST(PsParser, AnalysisLogOnlyWhenSwitchedOn) {
+    const char* name = "M2SAna.txt";
+    {
+        std::ofstream out(name);
+        out << "user data";
+    }
+    std::vector<uint8_t> ps = Pack();
+    Append(&ps, Pes(0xE0, Picture(0), 90000));
+    Append(&ps, Pack());
+    auto read = [&] {
+        std::ifstream in(name);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    {
+        editor::CMpeg2StreamParser p;
+        p.Feed(ps.data(), ps.size());
+        EXPECT_EQ(read(), "user data");
+        p.SetLog(true);
+        p.Feed(ps.data(), ps.size());
+    }
+    const std::string log = read();
+    EXPECT_EQ(log.find("user data"), std::string::npos);
+    EXPECT_NE(log.find("PACK "), std::string::npos);
+    EXPECT_NE(log.find("VPTS 90000, 00:00:01"), std::string::npos);
+    std::remove(name);
+}
+
+}  // namespace
