@@ -233,6 +233,8 @@ struct StartCase {
     int64_t audio_frame;
 };
 
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+
 class ClipScan : public ::testing::TestWithParam<StartCase> {};
 
 TEST_P(ClipScan, StartAndEndMatchFfprobe) {

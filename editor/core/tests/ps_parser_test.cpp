@@ -82,6 +82,8 @@ struct Case {
     int audio_kind;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class ParserFixtures : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ParserFixtures, ItemsMatchFfprobe) {
@@ -160,15 +162,20 @@ std::vector<uint8_t> Pack() {
 }
 
 std::vector<uint8_t> Pes(uint8_t id, const std::vector<uint8_t>& payload, int64_t pts = -1) {
-    std::vector<uint8_t> header = {0x81, uint8_t(pts >= 0 ? 0x80 : 0x00), uint8_t(pts >= 0 ? 5 : 0)};
-    if (pts >= 0)
-        header.insert(header.end(), {uint8_t(0x21 | ((pts >> 29) & 0x0E)), uint8_t(pts >> 22),
-                                     uint8_t(((pts >> 14) & 0xFE) | 1), uint8_t(pts >> 7),
-                                     uint8_t(((pts << 1) & 0xFE) | 1)});
-    const size_t length = header.size() + payload.size();
-    std::vector<uint8_t> out = {0x00, 0x00, 0x01, id, uint8_t(length >> 8), uint8_t(length)};
-    out.insert(out.end(), header.begin(), header.end());
-    out.insert(out.end(), payload.begin(), payload.end());
+    const size_t length = 3 + (pts >= 0 ? 5 : 0) + payload.size();
+    std::vector<uint8_t> out;
+    out.reserve(6 + length);
+    for (uint8_t b : {uint8_t(0), uint8_t(0), uint8_t(1), id, uint8_t(length >> 8), uint8_t(length), uint8_t(0x81),
+                      uint8_t(pts >= 0 ? 0x80 : 0x00), uint8_t(pts >= 0 ? 5 : 0)})
+        out.push_back(b);
+    if (pts >= 0) {
+        out.push_back(uint8_t(0x21 | ((pts >> 29) & 0x0E)));
+        out.push_back(uint8_t(pts >> 22));
+        out.push_back(uint8_t(((pts >> 14) & 0xFE) | 1));
+        out.push_back(uint8_t(pts >> 7));
+        out.push_back(uint8_t(((pts << 1) & 0xFE) | 1));
+    }
+    for (uint8_t b : payload) out.push_back(b);
     return out;
 }
 
