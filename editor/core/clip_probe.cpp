@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "editor/core/bytes.h"
+
 namespace editor {
 namespace {
 
@@ -33,10 +35,6 @@ public:
 private:
     std::FILE* f_;
 };
-
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 bool IsStartCode(const uint8_t* p, uint8_t code) {
     return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code;
@@ -157,7 +155,7 @@ bool GetCdxaDataOffset(const std::string& path, int64_t* offset) {
     for (int chunk = 0; chunk < 64; ++chunk) {
         uint8_t c[8];
         if (!f.Seek(at) || f.Read(c, 8) < 8) return false;
-        const uint32_t size = Le32(c + 4);
+        const uint32_t size = LowFirst32(c + 4);
         if (std::memcmp(c, "data", 4) == 0) {
             if (size == 0) return false;
             if (offset) *offset = at + 8;
@@ -349,10 +347,7 @@ bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frame_byte
 bool MpegAudioFrameDuration(const uint8_t* p, size_t n, int64_t* duration) {
     if (!p || n < 4) return false;
     MpegAudioHeader h;
-    if (!ParseMpegAudioHeader(uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 |
-                                  uint32_t(p[3]) << 24,
-                              &h))
-        return false;
+    if (!ParseMpegAudioHeader(LowFirst32(p), &h)) return false;
     if (duration) *duration = int64_t(h.samples_per_frame) * kSecond / h.sampling_rate;
     return true;
 }

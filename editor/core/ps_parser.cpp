@@ -4,15 +4,13 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "editor/core/bytes.h"
+
 namespace editor {
 namespace {
 
 // Longest unit the state machine handles at once: a PES packet (6 + 65,535 bytes).
 constexpr size_t kMaxUnit = 6 + 65535;
-
-uint32_t LowFirst(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // 33-bit time stamp of ISO/IEC 13818-1 2.4.3.7 (marker bits not checked), at p[0..4].
 int64_t ReadTimeStamp(const uint8_t* p) {
@@ -589,7 +587,7 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
             match = ParseAc3Header(p, n - cursor_, &length, &rate, nullptr);
         } else {
             MpegAudioHeader h;
-            const uint32_t word = LowFirst(p);
+            const uint32_t word = LowFirst32(p);
             // Protection, padding, private, mode extension, copyright, original and
             // emphasis may change from frame to frame.
             constexpr uint32_t kSame = 0xC0FCFEFF;
@@ -601,7 +599,7 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
                     // to see one, so payload bytes that look like a header do not start
                     // the walk.
                     const size_t next = cursor_ + size_t(h.frame_length);
-                    match = next + 4 > n || (LowFirst(b + next) & kSame) == (word & kSame);
+                    match = next + 4 > n || (LowFirst32(b + next) & kSame) == (word & kSame);
                     if (match) {
                         s->reference = word;
                         s->have_reference = true;

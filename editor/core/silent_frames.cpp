@@ -1,12 +1,11 @@
 #include "editor/core/silent_frames.h"
 
+#include "editor/core/bytes.h"
+
 namespace editor {
 namespace {
 #include "editor/core/silent_frames_data.inc"
 
-uint32_t LowFirst(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 }  // namespace
 
 const SilentFrame kSilentAc3Frames[4] = {
@@ -25,7 +24,7 @@ const SilentFrame kSilentMpegAudioFrames[4] = {
 
 const uint8_t* FindSilentAc3Frame(uint32_t header, uint8_t fifth, size_t* length) {
     for (const SilentFrame& f : kSilentAc3Frames) {
-        if ((LowFirst(f.data) & 0xFFFF) == (header & 0xFFFF) && f.data[4] == fifth) {
+        if ((LowFirst32(f.data) & 0xFFFF) == (header & 0xFFFF) && f.data[4] == fifth) {
             if (length) *length = f.length;
             return f.data;
         }
@@ -37,7 +36,7 @@ const uint8_t* FindSilentAc3Frame(uint32_t header, uint8_t fifth, size_t* length
 const uint8_t* FindSilentMpegAudioFrame(uint32_t header, size_t* length) {
     constexpr uint32_t kMask = 0xF0FCFFFF;
     for (const SilentFrame& f : kSilentMpegAudioFrames) {
-        if ((LowFirst(f.data) & kMask) == (header & kMask)) {
+        if ((LowFirst32(f.data) & kMask) == (header & kMask)) {
             if (length) *length = f.length;
             return f.data;
         }

@@ -3,10 +3,11 @@
 #include <cstdint>
 #include <deque>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "editor/core/tests/ring_threads.h"
 
 namespace {
 
@@ -196,40 +197,14 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
     }
 }
 
-// One writer and one reader on two threads: every byte arrives once, in order. Built
-// also under the thread sanitizer (editor_bit_ring_tsan_test).
+// One writer and one reader on two threads: every byte arrives once, in order. The same
+// exercise runs under the thread sanitizer as editor_bit_ring_tsan.
 TEST(BitRing, OneWriterOneReaderThreads) {
     CBitRing r;
     ASSERT_TRUE(r.Create(1021));
-    constexpr uint32_t kTotal = 400000;
-    std::thread writer([&] {
-        std::mt19937 rng(7);
-        uint32_t next = 0;
-        while (next < kTotal) {
-            uint8_t chunk[300];
-            const uint32_t n = std::min<uint32_t>(1 + rng() % 300, kTotal - next);
-            for (uint32_t i = 0; i < n; ++i) chunk[i] = uint8_t((next + i) * 31);
-            if (rng() & 1) {
-                if (r.PutBytes(chunk, n)) next += n;
-            } else if (r.PutBits(chunk[0], 8)) {
-                next += 1;
-            }
-            if (r.IsFull()) std::this_thread::yield();
-        }
-    });
-    uint32_t received = 0;
-    bool ordered = true;
-    std::mt19937 rng(9);
-    while (received < kTotal) {
-        uint8_t buf[512];
-        const size_t got = r.Read(buf, 1 + rng() % 512);
-        for (size_t i = 0; i < got; ++i) ordered &= buf[i] == uint8_t((received + i) * 31);
-        received += uint32_t(got);
-        if (!got) std::this_thread::yield();
-    }
-    writer.join();
-    EXPECT_TRUE(ordered);
-    EXPECT_EQ(received, kTotal);
+    const editor_test::RingThreadsResult result = editor_test::RunRingThreads(&r, 400000);
+    EXPECT_TRUE(result.ordered);
+    EXPECT_EQ(result.received, 400000u);
     EXPECT_TRUE(r.IsEmpty());
 }
 
