@@ -94,6 +94,7 @@ bool CPsParser::Reset() {
     audio_frame_bytes_ = -1;
     ac3_frame_duration_ = 0;
     dropped_bytes_ = packs_ = packets_ = errors_ = 0;
+    last_video_pts_ = last_audio_pts_ = -1;
     taken_ = Taken::None;
     taken_index_ = -1;
     items_.clear();
@@ -310,14 +311,24 @@ void CPsParser::ParseMpeg2Packet(const uint8_t* p, size_t n) {
         return;
     }
     int64_t time = kNoTime;
+    size_t at = 9;
     if ((flags >> 6) >= 2 && header_end >= 14) {
         const int64_t pts = ReadTimeStamp(p + 9);
+        const bool dts = (flags >> 6) == 3 && header_end >= 19;
         time = TicksTo100ns(pts);
-        Log(p[3] >= 0xE0 && p[3] <= 0xEF ? "\nVPTS %ld, %02ld:%02ld:%02ld, VDIFF: %ld, "
-                                         : "\nAPTS %ld, %02ld:%02ld:%02ld, ADIFF: %ld, ",
-            long(pts), long(pts / 90000 / 3600), long(pts / 90000 / 60 % 60),
-            long(pts / 90000 % 60), 0L);
+        LogTime(p[3] >= 0xE0 && p[3] <= 0xEF, pts, dts ? ReadTimeStamp(p + 14) : -1);
+        at += dts ? 10 : 5;
     }
+    if ((flags & 0x20) && at + 6 <= header_end) {  // ESCR: 33-bit base, 9-bit extension
+        const uint8_t* e = p + at;
+        const int64_t base = (int64_t(e[0] >> 3) & 7) << 30 | int64_t(e[0] & 3) << 28 |
+                             int64_t(e[1]) << 20 | int64_t(e[2] >> 3) << 15 |
+                             int64_t(e[2] & 3) << 13 | int64_t(e[3]) << 5 | (e[4] >> 3);
+        Log("\n    ESCRbase %ld, ESCRext %ld, ", long(base), long((e[4] & 3) << 7 | e[5] >> 1));
+        at += 6;
+    }
+    if ((flags & 0x10) && at + 3 <= header_end)
+        Log("\n    ESrate %ld, ", long((p[at] & 0x7F) << 15 | p[at + 1] << 7 | p[at + 2] >> 1));
     Log("\n");
     RoutePayload(p[3], p + header_end, n - header_end, time);
 }
@@ -328,11 +339,14 @@ void CPsParser::ParseMpeg1Packet(const uint8_t* p, size_t n) {
     for (int k = 0; k < 16 && i < n && p[i] == 0xFF; ++k) ++i;
     if (i + 2 <= n && (p[i] >> 6) == 1) i += 2;  // STD buffer scale and size
     int64_t time = kNoTime;
+    const bool video = p[3] >= 0xE0 && p[3] <= 0xEF;
     if (i < n && (p[i] >> 4) == 0x2 && i + 5 <= n) {
         time = TicksTo100ns(ReadTimeStamp(p + i));
+        LogTime(video, ReadTimeStamp(p + i), -1);
         i += 5;
     } else if (i < n && (p[i] >> 4) == 0x3 && i + 10 <= n) {
         time = TicksTo100ns(ReadTimeStamp(p + i));
+        LogTime(video, ReadTimeStamp(p + i), ReadTimeStamp(p + i + 5));
         i += 10;
     } else if (i < n && p[i] == 0x0F) {
         i += 1;
@@ -347,6 +361,20 @@ void CPsParser::ParseMpeg1Packet(const uint8_t* p, size_t n) {
     }
     Log("\n");
     RoutePayload(p[3], p + i, n - i, time);
+}
+
+// One time line of the log: 90 kHz ticks with hours:minutes:seconds, and the distance in
+// milliseconds to the previous time of that kind (MPEG-1 video also to the last audio).
+void CPsParser::LogTime(bool video, int64_t pts, int64_t dts) {
+    if (!log_on_) return;
+    int64_t& last = video ? last_video_pts_ : last_audio_pts_;
+    const long diff = last >= 0 ? long((pts - last) / 90) : 0L;
+    Log(video ? "\nVPTS %ld, %02ld:%02ld:%02ld, VDIFF: %ld, " : "\nAPTS %ld, %02ld:%02ld:%02ld, ADIFF: %ld, ",
+        long(pts), long(pts / 90000 / 3600), long(pts / 90000 / 60 % 60), long(pts / 90000 % 60), diff);
+    if (video && mpeg1_)
+        Log("AVDIFF: %ld, ", last_audio_pts_ >= 0 ? long((pts - last_audio_pts_) / 90) : 0L);
+    if (dts >= 0) Log(", DTS %ld", long(dts));
+    last = pts;
 }
 
 CPsParser::Stream* CPsParser::StreamFor(bool video, int index) {
@@ -382,11 +410,13 @@ void CPsParser::Append(Stream* s, const uint8_t* data, size_t n, int64_t time,
 
 void CPsParser::RoutePayload(int id, const uint8_t* payload, size_t n, int64_t time) {
     if (id >= 0xE0 && id <= 0xEF) {
-        Log("    Video ID:%d, Size: %d, ASize: %d\n", id - 0xE0, int(n), 0);
-        Append(StreamFor(true, id - 0xE0), payload, n, time, 0, 0);
+        Stream* s = StreamFor(true, id - 0xE0);
+        Append(s, payload, n, time, 0, 0);
+        Log("    Video ID:%d, Size: %d, ASize: %d\n", id - 0xE0, int(n), s ? int(s->ring.FillLevel()) : 0);
     } else if (id >= 0xC0 && id <= 0xDF) {
-        Log("    Audio ID:%d, Size: %d, ASize: %d\n", id - 0xC0, int(n), 0);
-        Append(StreamFor(false, id - 0xC0), payload, n, time, 0, 0);
+        Stream* s = StreamFor(false, id - 0xC0);
+        Append(s, payload, n, time, 0, 0);
+        Log("    Audio ID:%d, Size: %d, ASize: %d\n", id - 0xC0, int(n), s ? int(s->ring.FillLevel()) : 0);
     } else if (id == 0xBD && !mpeg1_) {
         RoutePrivate(payload, n, time);
     }

@@ -170,7 +170,8 @@ private:
     int64_t TimeFor(Stream* s, int64_t stream_position, bool interpolate);
     bool NextVideoItem(ParserItem* item);
     bool NextAudioItem(ParserItem* item);
-    void Log(const char* format, ...);
+    void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void LogTime(bool video, int64_t pts, int64_t dts);
 
     const bool mpeg1_;
     const std::string log_name_;
@@ -187,6 +188,7 @@ private:
     int64_t ac3_frame_duration_ = 0;
     uint64_t dropped_bytes_ = 0;
     uint64_t packs_ = 0, packets_ = 0, errors_ = 0;
+    int64_t last_video_pts_ = -1, last_audio_pts_ = -1;  // 90 kHz, for the log
 
     // The payload last taken, with the carried bytes of the previous take in front.
     Taken taken_ = Taken::None;

@@ -336,11 +336,15 @@ TEST(PsParser, AnalysisLogOnlyWhenSwitchedOn) {
         EXPECT_EQ(read(), "user data");
         p.SetLog(true);
         p.Feed(ps.data(), ps.size());
+        std::vector<uint8_t> later = Pes(0xE0, Picture(1), 180000);
+        Append(&later, Pack());
+        p.Feed(later.data(), later.size());
     }
     const std::string log = read();
     EXPECT_EQ(log.find("user data"), std::string::npos);
     EXPECT_NE(log.find("PACK "), std::string::npos);
     EXPECT_NE(log.find("VPTS 90000, 00:00:01"), std::string::npos);
+    EXPECT_NE(log.find("VPTS 180000, 00:00:02, VDIFF: 1000, "), std::string::npos);
     std::remove(name);
 }
 
