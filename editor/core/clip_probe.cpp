@@ -551,6 +551,13 @@ bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bo
 
 namespace {
 
+// Times handed in by a caller may be anything: sums saturate instead of overflowing.
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+    if (b > 0 && a > INT64_MAX - b) return INT64_MAX;
+    if (b < 0 && a < INT64_MIN - b) return INT64_MIN;
+    return a + b;
+}
+
 int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64_t target,
                        int mode, bool video_only, int64_t known_duration) {
     const bool mpeg1 = file_type == kFileMpeg1 || file_type == kFileVcd;
@@ -568,7 +575,7 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
     if (clip_start == kNoTime) return 0;
     int64_t clip_end;
     if (known_duration > 0) {
-        clip_end = clip_start + known_duration;
+        clip_end = SaturatingAdd(clip_start, known_duration);
     } else {
         ClipEnd e;
         if (!ScanClipEnd(mpeg1, path, start, sector_mode, data_offset, &e)) return 0;
@@ -585,9 +592,13 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
     if (sector_mode) size = std::max<int64_t>(0, size - data_offset);
     if (size <= 0) return 0;
     const double span = double(clip_end - clip_start);
-    const int64_t second = std::max<int64_t>(1, int64_t(double(size) * double(kSecond) / span));
-    const int64_t goal = clip_start + target;
-    const int64_t estimate = int64_t(double(target) / span * double(size)) + second;
+    // One second of bytes sets the step between passes; a floor keeps a clip with an
+    // absurd span (a caller's duration) from stepping back byte by byte.
+    const int64_t second =
+        std::max<int64_t>(65536, int64_t(std::min(double(size), double(size) * double(kSecond) / span)));
+    const int64_t goal = SaturatingAdd(clip_start, target);
+    // Clamped as a double: a target far outside the clip must not overflow the conversion.
+    const int64_t estimate = int64_t(std::clamp(double(target) / span * double(size), 0.0, double(size))) + second;
 
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     if (!parser) return 0;
@@ -595,8 +606,8 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
     BlockReader reader(&f, sector_mode, data_offset, sector_mode ? kSectorUserSize : 4096);
     const int stream = video ? start.video_stream : start.audio_stream;
     // Each pass starts one second of bytes earlier; the number of passes is bounded by
-    // the seconds in the file.
-    const int64_t max_passes = size / second + 3;
+    // the seconds in the file, and capped.
+    const int64_t max_passes = std::min<int64_t>(size / second + 3, 4096);
     for (int64_t k = 0; k < max_passes; ++k) {
         const int64_t from = std::clamp<int64_t>(estimate - k * second, 0, size);
         if (!parser->Reset() || !reader.Seek(from)) return 0;

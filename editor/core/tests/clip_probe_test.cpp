@@ -321,6 +321,12 @@ TEST(ClipProbe, SearchWithoutMeasurableSpanFailsCleanly) {
     EXPECT_EQ(editor::FindAudioTimeInFile(path, editor::kFileMpeg2, 10000000, 1, false, 0), 0);
     EXPECT_EQ(editor::FindVideoTimeInFile(path, editor::kFileMpeg2, 10000000, 0, false, -5), 0);
     EXPECT_EQ(editor::FindVideoTimeInFile(testsupport::FixturePath("missing.mpg"), 2, 0, 0, false, 0), 0);
+    // Targets far outside a real clip stay bounded: nothing lies beyond the end.
+    const std::string clip = Fixture(PsCommand("720x576", "25", "-target pal-dvd"));
+    EXPECT_EQ(editor::FindVideoTimeInFile(clip, editor::kFileMpeg2, INT64_MAX / 2, 0, false, 1), 0);
+    EXPECT_GE(editor::FindVideoTimeInFile(clip, editor::kFileMpeg2, INT64_MIN, 0, false, 0), 0);
+    // Mode 1 beyond the end answers the last GOP start.
+    EXPECT_GT(editor::FindVideoTimeInFile(clip, editor::kFileMpeg2, INT64_MAX, 1, false, INT64_MAX), 10000000);
     editor::ClipStart start;
     EXPECT_FALSE(editor::ScanClipStart(false, testsupport::FixturePath("missing.mpg"), false, 0, &start));
 }
