@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "editor/core/bytes.h"
+#include "editor/core/clip_probe.h"
 
 namespace editor {
 namespace {
@@ -467,6 +468,8 @@ void CPsParser::RoutePrivate(const uint8_t* p, size_t n, int64_t time) {
         Append(s, data, len, time, first, frames);
     }
 }
+
+int CPsParser::GetFileType(const std::string& path) const { return GetMpegFileTypeEx(path); }
 
 bool CPsParser::GetLpcmFormat(int index, LpcmFormat* format) const {
     if (index < kLpcmIndexBase || index >= kAudioStreams) return false;

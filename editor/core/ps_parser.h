@@ -90,6 +90,9 @@ public:
     // The next item of the payload last taken; false at its end.
     bool NextItem(ParserItem* item);
 
+    // The file type of a clip (GetMpegFileTypeEx of the probes).
+    int GetFileType(const std::string& path) const;
+
     // Index 0-15 of the first video stream seen, or -1.
     int FirstVideoStream() const { return first_video_; }
     // TakeAudio index of the first audio stream seen, or -1.

@@ -98,6 +98,7 @@ TEST(ClipProbe, FileTypes) {
         const std::string path = Fixture(c.command);
         EXPECT_EQ(editor::GetMpegFileType(path), c.type);
         EXPECT_EQ(editor::GetMpegFileTypeEx(path), c.type);
+        EXPECT_EQ(editor::CMpeg2StreamParser().GetFileType(path), c.type);
     }
 
     // CDXA images: VCD packs give 3, SVCD packs 4; the data offset follows the chunks.
