@@ -44,8 +44,7 @@ def solve_crc(frame, lo, hi, at):
     base = f(0)
     cols = [f(1 << i) ^ base for i in range(16)]
     # Gaussian elimination: find x with XOR of cols[i] for set bits == base.
-    rows = []  # (pivot mask value, combination)
-    basis = {}
+    basis = {}  # pivot bit -> (column value, combination of unknowns)
     for i, c in enumerate(cols):
         comb = 1 << i
         for bit in range(15, -1, -1):
