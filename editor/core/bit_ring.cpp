@@ -1,0 +1,235 @@
+#include "editor/core/bit_ring.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace editor {
+
+bool CBitRing::Create(size_t size) {
+    std::lock_guard<std::mutex> hold(lock_);
+    storage_.reset();
+    size_ = 0;
+    write_ = read_ = marked_read_ = 0;
+    write_bits_ = read_bits_ = read_bits_marked_ = 0;
+    write_byte_ = read_byte_ = read_byte_marked_ = 0;
+    marked_ = false;
+    if (size < 2) return false;
+    storage_.reset(new (std::nothrow) uint8_t[size]);
+    if (!storage_) return false;
+    size_ = size;
+    return true;
+}
+
+void CBitRing::Destroy() {
+    std::lock_guard<std::mutex> hold(lock_);
+    storage_.reset();
+    size_ = 0;
+    write_ = read_ = marked_read_ = 0;
+    write_bits_ = read_bits_ = 0;
+    marked_ = false;
+}
+
+// Copies n bytes starting at storage index `from`, in at most two pieces.
+size_t CBitRing::CopyOut(size_t from, uint8_t* buffer, size_t n) const {
+    if (n == 0) return 0;
+    const size_t first = std::min(n, size_ - from);
+    std::memcpy(buffer, storage_.get() + from, first);
+    if (n > first) std::memcpy(buffer + first, storage_.get(), n - first);
+    return n;
+}
+
+void CBitRing::CopyIn(const uint8_t* data, size_t n) {
+    if (n == 0) return;
+    const size_t first = std::min(n, size_ - write_);
+    std::memcpy(storage_.get() + write_, data, first);
+    if (n > first) std::memcpy(storage_.get(), data + first, n - first);
+    write_ = (write_ + n) % size_;
+}
+
+void CBitRing::PutByteLocked(uint8_t b) {
+    storage_[write_] = b;
+    write_ = (write_ + 1) % size_;
+}
+
+void CBitRing::PutBitsLocked(uint32_t value, int n) {
+    for (int i = n - 1; i >= 0; --i) {
+        write_byte_ = static_cast<uint8_t>((write_byte_ << 1) | ((value >> i) & 1u));
+        if (++write_bits_ == 8) {
+            PutByteLocked(write_byte_);
+            write_bits_ = 0;
+            write_byte_ = 0;
+        }
+    }
+}
+
+bool CBitRing::PutBits(uint32_t value, int n) {
+    if (n < 0 || n > 32) return false;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_) return false;
+    const size_t whole = static_cast<size_t>(write_bits_ + n) / 8;
+    if (whole > FreeLocked()) return false;
+    PutBitsLocked(value, n);
+    return true;
+}
+
+bool CBitRing::PutBytes(const uint8_t* data, size_t length) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_ || length > FreeLocked()) return false;
+    if (write_bits_ == 0) {
+        CopyIn(data, length);
+    } else {
+        for (size_t i = 0; i < length; ++i) PutBitsLocked(data[i], 8);
+    }
+    return true;
+}
+
+bool CBitRing::AlignWrite() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_) return false;
+    read_bits_ = 0;
+    if (write_bits_ == 0) return true;
+    if (FreeLocked() == 0) return false;
+    PutByteLocked(static_cast<uint8_t>(write_byte_ << (8 - write_bits_)));
+    write_bits_ = 0;
+    write_byte_ = 0;
+    return true;
+}
+
+uint32_t CBitRing::GetBits(int n, int* got) {
+    std::lock_guard<std::mutex> hold(lock_);
+    uint32_t v = 0;
+    int have = 0;
+    if (size_ && n > 0 && n <= 32) {
+        while (have < n) {
+            if (read_bits_ == 0) {
+                if (read_ == write_) break;
+                read_byte_ = storage_[read_];
+                read_ = (read_ + 1) % size_;
+                read_bits_ = 8;
+            }
+            --read_bits_;
+            v = (v << 1) | ((read_byte_ >> read_bits_) & 1u);
+            ++have;
+        }
+    }
+    if (got) *got = have;
+    return v;
+}
+
+size_t CBitRing::Read(uint8_t* buffer, size_t n) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_) return 0;
+    read_bits_ = 0;
+    n = std::min(n, FillLocked());
+    CopyOut(read_, buffer, n);
+    read_ = (read_ + n) % size_;
+    return n;
+}
+
+size_t CBitRing::ReadAll(uint8_t* buffer) { return Read(buffer, FillLevel()); }
+
+size_t CBitRing::Peek(uint8_t* buffer, size_t n) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_) return 0;
+    n = std::min(n, FillLocked());
+    return CopyOut(read_, buffer, n);
+}
+
+size_t CBitRing::PeekTail(uint8_t* buffer, size_t back, size_t n) const {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_) return 0;
+    back = std::min(back, FillLocked());
+    n = std::min(n, back);
+    return CopyOut((write_ + size_ - back) % size_, buffer, n);
+}
+
+size_t CBitRing::Skip(size_t n) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_) return 0;
+    read_bits_ = 0;
+    n = std::min(n, FillLocked());
+    read_ = (read_ + n) % size_;
+    return n;
+}
+
+void CBitRing::Mark() {
+    std::lock_guard<std::mutex> hold(lock_);
+    marked_read_ = read_;
+    read_bits_marked_ = read_bits_;
+    read_byte_marked_ = read_byte_;
+    marked_ = true;
+}
+
+void CBitRing::Restore() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!marked_ || !size_) return;
+    // The bytes since the mark are still reserved (FreeLocked), so the writer has not
+    // overwritten them.
+    read_ = marked_read_;
+    read_bits_ = read_bits_marked_;
+    read_byte_ = read_byte_marked_;
+    marked_ = false;
+}
+
+void CBitRing::Unmark() {
+    std::lock_guard<std::mutex> hold(lock_);
+    marked_ = false;
+}
+
+size_t CBitRing::FillLevel() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return size_ ? FillLocked() : 0;
+}
+
+size_t CBitRing::FreeSpace() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return size_ ? FreeLocked() : 0;
+}
+
+bool CBitRing::IsEmpty() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return read_ == write_ && read_bits_ == 0;
+}
+
+bool CBitRing::IsFull() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return size_ && (write_ + 1) % size_ == read_;
+}
+
+void CBitRing::Reset() {
+    std::lock_guard<std::mutex> hold(lock_);
+    write_ = read_ = marked_read_ = 0;
+    write_bits_ = read_bits_ = 0;
+    write_byte_ = read_byte_ = 0;
+    marked_ = false;
+}
+
+size_t CBitRing::SkipToStartCode() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_) return 0;
+    read_bits_ = 0;
+    size_t skipped = 0;
+    while (FillLocked() >= 4) {
+        const uint8_t a = storage_[read_], b = storage_[(read_ + 1) % size_],
+                      c = storage_[(read_ + 2) % size_];
+        if (a == 0 && b == 0 && c == 1) break;
+        read_ = (read_ + 1) % size_;
+        ++skipped;
+    }
+    return skipped;
+}
+
+size_t CBitRing::SkipToByte(uint8_t value) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!size_) return 0;
+    read_bits_ = 0;
+    size_t skipped = 0;
+    while (read_ != write_ && storage_[read_] != value) {
+        read_ = (read_ + 1) % size_;
+        ++skipped;
+    }
+    return skipped;
+}
+
+}  // namespace editor

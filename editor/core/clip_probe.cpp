@@ -1,0 +1,715 @@
+#include "editor/core/clip_probe.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "editor/core/bytes.h"
+
+namespace editor {
+namespace {
+
+constexpr int64_t kSecond = 10000000;  // 100-ns units
+
+class File {
+public:
+    explicit File(const std::string& path) : f_(std::fopen(path.c_str(), "rb")) {}
+    ~File() {
+        if (f_) std::fclose(f_);
+    }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    explicit operator bool() const { return f_ != nullptr; }
+    std::FILE* get() const { return f_; }
+    size_t Read(void* buffer, size_t n) { return f_ ? std::fread(buffer, 1, n, f_) : 0; }
+    bool Seek(int64_t position) { return SeekFile(f_, position, SEEK_SET) == position; }
+    int64_t Size() {
+        const int64_t here = SeekFile(f_, 0, SEEK_CUR);
+        const int64_t end = SeekFile(f_, 0, SEEK_END);
+        SeekFile(f_, here < 0 ? 0 : here, SEEK_SET);
+        return end;
+    }
+
+private:
+    std::FILE* f_;
+};
+
+bool IsStartCode(const uint8_t* p, uint8_t code) {
+    return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code;
+}
+
+// The VCD pack pattern: a pack header whose mux_rate is 3528 (176,400 bytes per second).
+bool IsVcdPack(const uint8_t* p) {
+    static const uint8_t kHead[6] = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00};
+    return std::memcmp(p, kHead, 6) == 0 && p[9] == 0x80 && p[10] == 0x1B && p[11] == 0x91;
+}
+
+// Reads a clip block by block: the 2324 user bytes of usable raw sectors in sector mode,
+// plain blocks of `block` bytes otherwise.
+class BlockReader {
+public:
+    BlockReader(File* file, bool sector_mode, int64_t data_offset, size_t block)
+        : file_(file), sector_mode_(sector_mode), data_offset_(data_offset), block_(block) {}
+
+    // Positions the reader at byte `position` of the clip (rounded down to a whole sector
+    // in sector mode, where positions count from the data offset).
+    bool Seek(int64_t position) {
+        if (position < 0) position = 0;
+        if (sector_mode_) position = data_offset_ + position / int64_t(kSectorSize) * int64_t(kSectorSize);
+        return file_->Seek(position);
+    }
+
+    // The next block; 0 at the end of the file.
+    size_t Next(uint8_t* out) {
+        if (!sector_mode_) return file_->Read(out, block_);
+        uint8_t sector[kSectorSize];
+        // Unusable sectors are skipped; a run of them is bounded by the file's length.
+        for (;;) {
+            if (file_->Read(sector, kSectorSize) < kSectorSize) return 0;
+            if (!IsUsableSector(sector)) continue;
+            std::memcpy(out, sector + kSectorUserOffset, kSectorUserSize);
+            return kSectorUserSize;
+        }
+    }
+
+private:
+    File* file_;
+    bool sector_mode_;
+    int64_t data_offset_;
+    size_t block_;
+};
+
+std::unique_ptr<CPsParser> MakeParser(bool mpeg1) {
+    if (mpeg1) return std::unique_ptr<CPsParser>(new (std::nothrow) CMpeg1StreamParser);
+    return std::unique_ptr<CPsParser>(new (std::nothrow) CMpeg2StreamParser);
+}
+
+int64_t AudioDuration(int kind, const ParserItem& item) {
+    int64_t d = 0;
+    if (kind == kAudioAc3) {
+        Ac3FrameInfo(item.data, item.available, &d, nullptr);
+    } else if (kind == kAudioLpcm) {
+        d = 16666;
+    } else {
+        MpegAudioFrameDuration(item.data, item.available, &d);
+    }
+    return d;
+}
+
+int FileTypeImpl(const std::string& path, size_t probes) {
+    const int cdxa = DetectCdxaKind(path);
+    if (cdxa == kFileVcd || cdxa == kFileSvcd) return cdxa;
+    int decision = kFileUnknown;
+    {
+        File f(path);
+        if (!f) return kFileUnknown;
+        // The pack header may stand at any offset within the probe's byte budget.
+        const size_t budget = 2048 + 5 * probes;
+        std::vector<uint8_t> buf(budget);
+        const size_t n = f.Read(buf.data(), budget);
+        for (size_t i = 0; i + 5 <= n; ++i) {
+            if (!IsStartCode(&buf[i], 0xBA)) continue;
+            const uint8_t b = buf[i + 4];
+            decision = (b >> 6) == 1 ? kFileMpeg2 : (b >> 4) == 2 ? kFileMpeg1 : -1;
+            break;
+        }
+    }
+    if (decision == kFileMpeg2) return DetectMpeg2Kind(path);
+    if (decision == kFileMpeg1) return DetectMpeg1Kind(path);
+    return kFileUnknown;
+}
+
+}  // namespace
+
+bool IsUsableSector(const uint8_t* s) {
+    if (s[0] != 0 || s[11] != 0) return false;
+    for (int i = 1; i <= 10; ++i)
+        if (s[i] != 0xFF) return false;
+    return s[15] == 2 && (s[18] & 0x20) && (s[18] & 0x06);
+}
+
+int64_t SeekFile(std::FILE* file, int64_t distance, int method) {
+    if (!file) return -1;
+#ifdef _WIN32
+    if (_fseeki64(file, distance, method) != 0) return -1;
+    return _ftelli64(file);
+#else
+    if (fseeko(file, off_t(distance), method) != 0) return -1;
+    return int64_t(ftello(file));
+#endif
+}
+
+int GetMpegFileType(const std::string& path) { return FileTypeImpl(path, 40960); }
+int GetMpegFileTypeEx(const std::string& path) { return FileTypeImpl(path, 40961); }
+
+bool GetCdxaDataOffset(const std::string& path, int64_t* offset) {
+    File f(path);
+    if (!f) return false;
+    uint8_t h[12];
+    if (f.Read(h, 12) < 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "CDXA", 4) != 0)
+        return false;
+    int64_t at = 12;
+    // Chunks are walked by their declared sizes; a file has few, so the walk is capped.
+    for (int chunk = 0; chunk < 64; ++chunk) {
+        uint8_t c[8];
+        if (!f.Seek(at) || f.Read(c, 8) < 8) return false;
+        const uint32_t size = LowFirst32(c + 4);
+        if (std::memcmp(c, "data", 4) == 0) {
+            if (size == 0) return false;
+            if (offset) *offset = at + 8;
+            return true;
+        }
+        at += 8 + int64_t(size) + (size & 1);
+    }
+    return false;
+}
+
+int DetectCdxaKind(const std::string& path) {
+    int64_t data = 0;
+    if (!GetCdxaDataOffset(path, &data)) return 0;
+    File f(path);
+    if (!f) return 0;
+    bool seen = false;
+    uint8_t s[kSectorSize];
+    for (int k = 0; k < 500; ++k) {
+        if (!f.Seek(data + int64_t(k) * int64_t(kSectorSize)) || f.Read(s, kSectorSize) < kSectorSize)
+            break;
+        if (!IsUsableSector(s)) continue;
+        const int sub = s[18] & 0x0E;
+        if (sub != 2 && sub != 4) continue;
+        if (IsVcdPack(s + kSectorUserOffset)) return kFileVcd;
+        seen = true;
+    }
+    return seen ? kFileSvcd : 0;
+}
+
+int DetectMpeg1Kind(const std::string& path) {
+    File f(path);
+    if (!f) return kFileMpeg1;
+    uint8_t b[34];
+    if (f.Read(b, 34) < 34) return kFileMpeg1;
+    return IsVcdPack(b) ? kFileVcd : kFileMpeg1;
+}
+
+int DetectMpeg2Kind(const std::string& path) {
+    File f(path);
+    if (!f) return kFileSvcd;
+    std::vector<uint8_t> block(2324 + 3);
+    // Stage 1: a file of 2324-byte packs whose first sequence header has an SVCD size.
+    bool video_seen = false;
+    bool stage1_done = false;
+    for (int blocks = 0; blocks < 100000 && !stage1_done; ++blocks) {
+        const size_t n = f.Read(block.data(), 2324);
+        if (n == 0) {
+            // All packs were 2324 bytes. Only a file with video is an SVCD; an audio-only
+            // file of such packs is a plain MPEG-2 program stream.
+            if (video_seen) return kFileSvcd;
+            break;
+        }
+        if (n < 2324 || !IsStartCode(block.data(), 0xBA)) break;
+        if (!IsStartCode(block.data() + 14, 0xE0)) continue;
+        video_seen = true;
+        for (size_t i = 18; i + 11 <= 2324; ++i) {
+            if (!IsStartCode(&block[i], 0xB3)) continue;
+            const uint8_t* p = &block[i];
+            const int h = p[4] << 4 | p[5] >> 4, v = (p[5] & 0xF) << 8 | p[6], r = p[7] & 0xF;
+            if ((r == 4 && (h == 480 || h == 704) && v == 480) ||
+                (r == 3 && (h == 480 || h == 704) && v == 576))
+                return kFileSvcd;
+            stage1_done = true;
+            break;
+        }
+    }
+    // Stage 3: MPEG-4 visual object sequence or VOP start codes before an MPEG-2 sequence
+    // header make an MPEG-4 program stream. Blocks overlap by three bytes so that no start
+    // code is lost at a block edge.
+    if (!f.Seek(0)) return kFileMpeg2;
+    size_t have = 0;
+    for (;;) {
+        const size_t n = f.Read(block.data() + have, 2048);
+        if (n == 0) return kFileMpeg2;
+        const size_t total = have + n;
+        for (size_t i = 0; i + 4 <= total; ++i) {
+            if (block[i] != 0 || block[i + 1] != 0 || block[i + 2] != 1) continue;
+            const uint8_t c = block[i + 3];
+            if (c == 0xB0 || c == 0xB6) return kFileMpeg4;
+            if (c == 0xB3 && total - i >= 7) return kFileMpeg2;
+        }
+        have = std::min<size_t>(3, total);
+        std::memmove(block.data(), block.data() + total - have, have);
+    }
+}
+
+double FrameRateFromCode(int code) {
+    switch (code) {
+        case 0: return 0.0;
+        case 1: return 24000.0 / 1001.0;
+        case 2: return 24.0;
+        case 3: return 25.0;
+        case 5: return 30.0;
+        case 6: return 50.0;
+        case 7: return 60000.0 / 1001.0;
+        case 8: return 60.0;
+        default: return 30000.0 / 1001.0;
+    }
+}
+
+bool FrameDurationFromSequenceHeader(const uint8_t* p, size_t n, int64_t* duration) {
+    if (!p || n < 13 || !IsStartCode(p, 0xB3)) return false;
+    // 10^7 / frame rate, truncated, from the exact rational rates of ISO/IEC 13818-2.
+    static const int64_t kNum[9] = {30000, 24000, 24, 25, 30000, 30, 50, 60000, 60};
+    static const int64_t kDen[9] = {1001, 1001, 1, 1, 1001, 1, 1, 1001, 1};
+    int code = p[7] & 0xF;
+    if (code > 8 || code == 4) code = 0;  // every other code counts as 29.97
+    if (duration) *duration = kSecond * kDen[code] / kNum[code];
+    return true;
+}
+
+bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytes_per_second) {
+    if (!p || n < 12 || !IsStartCode(p, 0xB3)) return false;
+    const int64_t value = int64_t(p[8]) << 10 | int64_t(p[9]) << 2 | p[10] >> 6;
+    if (bytes_per_second) *bytes_per_second = value * 50;  // units of 400 bit/s
+    return true;
+}
+
+bool ReadGopFlags(const uint8_t* p, size_t n, bool* closed_gop, bool* broken_link) {
+    if (!p || n < 8 || !IsStartCode(p, 0xB8)) return false;
+    if (closed_gop) *closed_gop = (p[7] & 0x40) != 0;
+    if (broken_link) *broken_link = (p[7] & 0x20) != 0;
+    return true;
+}
+
+bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporal_reference) {
+    if (!p || n < 8 || !IsStartCode(p, 0x00)) return false;
+    if (temporal_reference) *temporal_reference = ReadTemporalReferenceUnchecked(p + 4);
+    return true;
+}
+
+bool WriteTemporalReference(uint8_t* p, size_t n, int temporal_reference) {
+    if (!p || n < 8 || !IsStartCode(p, 0x00)) return false;
+    p[4] = uint8_t(temporal_reference >> 2);
+    p[5] = uint8_t((p[5] & 0x3F) | (temporal_reference & 3) << 6);
+    return true;
+}
+
+int ReadTemporalReferenceUnchecked(const uint8_t* p) { return p[0] << 2 | p[1] >> 6; }
+
+int64_t FindPictureStartCode(const uint8_t* p, size_t n) {
+    if (!p) return -1;
+    for (size_t i = 0; i + 4 <= n; ++i)
+        if (IsStartCode(p + i, 0x00)) return int64_t(i);
+    return -1;
+}
+
+size_t SequenceHeaderLength(const uint8_t* p, size_t n) {
+    if (!p || n < 12 || !IsStartCode(p, 0xB3)) return 0;
+    size_t length = 12;
+    bool load_non_intra = p[11] & 1;
+    if (p[11] & 2) {  // load_intra_quantiser_matrix: 64 bytes, shifted by one bit
+        length += 64;
+        if (n < 76) return 0;
+        load_non_intra = p[75] & 1;
+    }
+    if (load_non_intra) length += 64;
+    return length;
+}
+
+bool ClearProgressiveSequence(uint8_t* p, size_t n) {
+    if (!p || n <= 20) return false;
+    const size_t from = SequenceHeaderLength(p, n);
+    if (from == 0) return false;
+    for (size_t i = from; i + 6 <= n; ++i) {
+        if (!IsStartCode(p + i, 0xB5)) continue;
+        p[i + 5] &= uint8_t(~0x08);
+        return true;
+    }
+    return false;
+}
+
+bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t* source,
+                    size_t length) {
+    if (!buffer || !source || position > size || length >= size - position) return false;
+    std::memcpy(buffer + position, source, length);
+    return true;
+}
+
+bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frame_bytes) {
+    int bytes = 0, rate = 0;
+    if (!p || n <= 5 || !ParseAc3Header(p, n, &bytes, &rate, nullptr) || bytes == 0) return false;
+    // A/52: every syncframe carries 1536 samples at its own sampling rate.
+    if (duration) *duration = 1536 * kSecond / rate;
+    if (frame_bytes) *frame_bytes = bytes;
+    return true;
+}
+
+bool MpegAudioFrameDuration(const uint8_t* p, size_t n, int64_t* duration) {
+    if (!p || n < 4) return false;
+    MpegAudioHeader h;
+    if (!ParseMpegAudioHeader(LowFirst32(p), &h)) return false;
+    if (duration) *duration = int64_t(h.samples_per_frame) * kSecond / h.sampling_rate;
+    return true;
+}
+
+int MpegAudioFrameLength(uint32_t header) {
+    MpegAudioHeader h;
+    return ParseMpegAudioHeader(header, &h) ? h.frame_length : 0;
+}
+
+int MpegAudioVersionBits(uint32_t header) { return (header >> 11) & 3; }
+
+bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset,
+                   ClipStart* start) {
+    if (!start) return false;
+    File f(path);
+    if (!f) return false;
+    std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
+    std::vector<uint8_t> payload;
+    if (!parser || !parser->Reset()) return false;
+    payload.resize(kPayloadBufferSize);
+    BlockReader reader(&f, sector_mode, data_offset, kSectorUserSize);
+    if (!reader.Seek(0)) return false;
+
+    ClipStart r;
+    std::vector<uint8_t> block(kSectorUserSize);
+    bool video_done = false, audio_done = false;
+    bool closed_gop = false;
+    int64_t last_time = kNoTime;
+    int counted = 0;
+    for (;;) {
+        const size_t n = reader.Next(block.data());
+        if (n == 0) break;
+        parser->Feed(block.data(), n);
+        if (r.video_stream < 0) r.video_stream = parser->FirstVideoStream();
+        if (r.audio_stream < 0) r.audio_stream = parser->FirstAudioStream();
+        ParserItem item;
+        if (!video_done && r.video_stream >= 0) {
+            parser->TakeVideo(r.video_stream, payload.data(), payload.size());
+            while (!video_done && parser->NextItem(&item)) {
+                if (item.kind == kItemSequenceHeader) {
+                    FrameDurationFromSequenceHeader(item.data, item.available, &r.frame_duration);
+                    BitRateFromSequenceHeader(item.data, item.available, &r.video_byte_rate);
+                } else if (item.kind == kItemGop) {
+                    ReadGopFlags(item.data, item.available, &closed_gop, nullptr);
+                }
+                if (item.time != kNoTime) last_time = item.time;
+                if (item.kind == kItemPicture && last_time != kNoTime) {
+                    int64_t t = last_time;
+                    int tr = 0;
+                    if (closed_gop && r.frame_duration > 0 &&
+                        ReadTemporalReference(item.data, item.available, &tr))
+                        t = std::max<int64_t>(0, t - tr * r.frame_duration);
+                    if (r.first_video_time == kNoTime || t < r.first_video_time) r.first_video_time = t;
+                    if (r.frame_duration > 0) {
+                        video_done = true;
+                    } else {
+                        r.frame_duration = 0;
+                    }
+                }
+            }
+            while (parser->NextItem(&item)) {
+            }
+        }
+        if (!audio_done && r.audio_stream >= 0) {
+            parser->TakeAudio(r.audio_stream, payload.data(), payload.size());
+            const int kind = r.audio_stream < kAc3IndexBase    ? kAudioMpeg
+                             : r.audio_stream < kLpcmIndexBase ? kAudioAc3
+                                                               : kAudioLpcm;
+            while (!audio_done && parser->NextItem(&item)) {
+                if (item.time == kNoTime) continue;
+                const int64_t d = AudioDuration(kind, item);
+                if (d <= 0) continue;
+                r.audio_frame_duration = d;
+                r.first_audio_time = item.time;
+                audio_done = true;
+            }
+        }
+        // After 301 blocks, or once both are known, the scan ends; timed pictures without
+        // a sequence header yet (frame duration 0) restart the count.
+        ++counted;
+        if ((video_done && audio_done) || counted >= 301) {
+            if (r.frame_duration == 0) {
+                counted = 0;
+                continue;
+            }
+            break;
+        }
+    }
+    parser->Close();
+    *start = r;
+    return true;
+}
+
+namespace {
+
+// Video end tracking: every picture's end is estimated from the latest timed picture of
+// its GOP (or, in a GOP without one, from the end of the previous GOP) and its
+// temporal_reference; the largest estimate is the end of the video.
+struct VideoEndTracker {
+    int64_t duration = 0;
+    int64_t anchor_time = kNoTime;
+    int anchor_tr = 0;
+    int64_t pending = kNoTime;  // time of a sequence or GOP header before the picture
+    int64_t best = 0;
+
+    void Item(const ParserItem& item) {
+        if (item.kind == kItemGop) {
+            if (anchor_time != kNoTime && best > 0) {
+                anchor_time = best;
+                anchor_tr = 0;
+            }
+        }
+        if (item.kind != kItemPicture) {
+            if (item.time != kNoTime) pending = item.time;
+            return;
+        }
+        int tr = 0;
+        if (!ReadTemporalReference(item.data, item.available, &tr)) tr = 0;
+        const int64_t t = item.time != kNoTime ? item.time : pending;
+        pending = kNoTime;
+        if (t != kNoTime) {
+            anchor_time = t;
+            anchor_tr = tr;
+        }
+        if (anchor_time == kNoTime) return;
+        const int64_t frames = std::max<int64_t>(1, tr - anchor_tr + 1);
+        best = std::max(best, anchor_time + frames * duration);
+    }
+};
+
+struct AudioEndTracker {
+    int64_t duration = 0;
+    int64_t latest = kNoTime;
+    int64_t after = 0;
+    int64_t best = 0;
+
+    void Item(const ParserItem& item) {
+        if (item.time != kNoTime && (latest == kNoTime || item.time >= latest)) {
+            latest = item.time;
+            after = 0;
+        } else if (latest != kNoTime) {
+            ++after;
+        }
+        if (latest != kNoTime) best = std::max(best, latest + duration * (after + 1));
+    }
+};
+
+}  // namespace
+
+bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode,
+                 int64_t data_offset, ClipEnd* end) {
+    if (!end) return false;
+    File f(path);
+    if (!f) return false;
+    int64_t size = f.Size();
+    if (size < 0) return false;
+    if (sector_mode) size = std::max<int64_t>(0, size - data_offset);
+    std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
+    if (!parser) return false;
+    std::vector<uint8_t> payload(kPayloadBufferSize), block(kSectorUserSize);
+    int64_t window = start.video_byte_rate > 0 ? start.video_byte_rate / 4 : 500000;
+    window = std::min(window, size < 100 ? size : size - 100);
+    window = std::max<int64_t>(window, int64_t(kSectorSize));
+
+    VideoEndTracker video;
+    video.duration = start.frame_duration;
+    AudioEndTracker audio;
+    audio.duration = start.audio_frame_duration;
+    const bool want_video = start.frame_duration > 0 && start.video_stream >= 0;
+    const bool want_audio = start.audio_frame_duration > 0 && start.audio_stream >= 0;
+    BlockReader reader(&f, sector_mode, data_offset, kSectorUserSize);
+    for (int pass = 0; pass < 20; ++pass) {
+        if ((!want_video || video.best > 0) && (!want_audio || audio.best > 0)) break;
+        const int64_t from = std::max<int64_t>(0, size - (pass + 1) * window);
+        if (!parser->Reset() || !reader.Seek(from)) break;
+        // One window, and a little more so a packet cut at the window's end completes.
+        int64_t read = 0;
+        while (read < window + 65536) {
+            const size_t n = reader.Next(block.data());
+            if (n == 0) break;
+            read += int64_t(n);
+            parser->Feed(block.data(), n);
+            ParserItem item;
+            if (want_video) {
+                parser->TakeVideo(start.video_stream, payload.data(), payload.size());
+                while (parser->NextItem(&item)) video.Item(item);
+            }
+            if (want_audio) {
+                parser->TakeAudio(start.audio_stream, payload.data(), payload.size());
+                while (parser->NextItem(&item))
+                    if (item.kind == kItemAudioFrame) audio.Item(item);
+            }
+        }
+        if (from == 0) break;
+    }
+    parser->Close();
+    end->video_end = video.best;
+    end->audio_end = audio.best;
+    return true;
+}
+
+namespace {
+
+// Times handed in by a caller may be anything: sums saturate instead of overflowing.
+int64_t SaturatingAdd(int64_t a, int64_t b) {
+    if (b > 0 && a > INT64_MAX - b) return INT64_MAX;
+    if (b < 0 && a < INT64_MIN - b) return INT64_MIN;
+    return a + b;
+}
+
+int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64_t target,
+                       int mode, bool video_only, int64_t known_duration) {
+    const bool mpeg1 = file_type == kFileMpeg1 || file_type == kFileVcd;
+    int64_t data_offset = 0;
+    const bool sector_mode = GetCdxaDataOffset(path, &data_offset);
+    ClipStart start;
+    if (!ScanClipStart(mpeg1, path, sector_mode, data_offset, &start)) return 0;
+    int64_t clip_start = kNoTime;
+    if (video_only && start.frame_duration > 0) {
+        clip_start = start.first_video_time;
+    } else {
+        for (int64_t t : {start.first_video_time, start.first_audio_time})
+            if (t != kNoTime && (clip_start == kNoTime || t < clip_start)) clip_start = t;
+    }
+    if (clip_start == kNoTime) return 0;
+    int64_t clip_end;
+    if (known_duration > 0) {
+        clip_end = SaturatingAdd(clip_start, known_duration);
+    } else {
+        ClipEnd e;
+        if (!ScanClipEnd(mpeg1, path, start, sector_mode, data_offset, &e)) return 0;
+        clip_end = std::max(e.video_end, e.audio_end);
+    }
+    // A clip whose end cannot be found, or ends before it starts, has no byte rate.
+    if (clip_end <= clip_start) return 0;
+    if (video && start.frame_duration <= 0) return 0;
+    if (!video && start.audio_frame_duration <= 0) return 0;
+
+    File f(path);
+    if (!f) return 0;
+    int64_t size = f.Size();
+    if (sector_mode) size = std::max<int64_t>(0, size - data_offset);
+    if (size <= 0) return 0;
+    const double span = double(clip_end - clip_start);
+    // One second of bytes sets the step between passes; a floor keeps a clip with an
+    // absurd span (a caller's duration) from stepping back byte by byte.
+    const int64_t second =
+        std::max<int64_t>(65536, int64_t(std::min(double(size), double(size) * double(kSecond) / span)));
+    const int64_t goal = SaturatingAdd(clip_start, target);
+    // Clamped as a double: a target far outside the clip must not overflow the conversion.
+    const int64_t estimate = int64_t(std::clamp(double(target) / span * double(size), 0.0, double(size))) + second;
+
+    std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
+    if (!parser) return 0;
+    std::vector<uint8_t> payload(kPayloadBufferSize), block(4096);
+    BlockReader reader(&f, sector_mode, data_offset, sector_mode ? kSectorUserSize : 4096);
+    const int stream = video ? start.video_stream : start.audio_stream;
+    // Each pass starts one second of bytes earlier; the number of passes is bounded by
+    // the seconds in the file, and capped.
+    const int64_t max_passes = std::min<int64_t>(size / second + 3, 4096);
+    for (int64_t k = 0; k < max_passes; ++k) {
+        const int64_t from = std::clamp<int64_t>(estimate - k * second, 0, size);
+        if (!parser->Reset() || !reader.Seek(from)) return 0;
+        // Entry points are settled into answers as the items after them arrive: a video
+        // entry's answer is its time less temporal_reference frames of the first picture
+        // after it when its GOP is closed (or no GOP header stands between them).
+        struct Candidate {
+            int64_t time = kNoTime;
+            int64_t value = kNoTime;  // settled answer
+            bool gop = false, closed = false;
+        };
+        Candidate current, last_before;
+        bool seen_before = false;
+        int64_t answer = kNoTime;
+        bool abandoned = false;
+        int64_t read = 0;
+        while (answer == kNoTime && !abandoned && stream >= 0) {
+            const size_t n = reader.Next(block.data());
+            if (n == 0) break;
+            read += int64_t(n);
+            parser->Feed(block.data(), n);
+            if (video) {
+                parser->TakeVideo(stream, payload.data(), payload.size());
+            } else {
+                parser->TakeAudio(stream, payload.data(), payload.size());
+            }
+            ParserItem item;
+            while (answer == kNoTime && !abandoned && parser->NextItem(&item)) {
+                if (video && current.time != kNoTime && current.value == kNoTime) {
+                    if (item.kind == kItemGop) {
+                        current.gop = true;
+                        ReadGopFlags(item.data, item.available, &current.closed, nullptr);
+                    } else if (item.kind == kItemPicture) {
+                        int tr = 0;
+                        if (!current.gop || current.closed)
+                            ReadTemporalReference(item.data, item.available, &tr);
+                        current.value = std::max<int64_t>(0, current.time - tr * start.frame_duration);
+                        if (current.time >= goal) answer = current.value;
+                        else last_before = current;
+                    }
+                }
+                const bool entry = item.time != kNoTime &&
+                                   (video ? (item.kind == kItemSequenceHeader || item.kind == kItemGop)
+                                          : item.kind == kItemAudioFrame);
+                if (!entry) continue;
+                if (item.time < goal) {
+                    seen_before = true;
+                    current = Candidate{};
+                    current.time = item.time;
+                    if (!video) {
+                        current.value = item.time;
+                        last_before = current;
+                    } else if (item.kind == kItemGop) {
+                        current.gop = true;
+                        ReadGopFlags(item.data, item.available, &current.closed, nullptr);
+                    }
+                    continue;
+                }
+                if (mode == 0) {
+                    // Only an entry point read after one before the goal is known to be
+                    // the first at or after it (or one at the very start of the clip).
+                    if (!seen_before && from > 0) {
+                        abandoned = true;
+                        break;
+                    }
+                    current = Candidate{};
+                    current.time = item.time;
+                    if (!video) {
+                        answer = item.time;
+                    } else if (item.kind == kItemGop) {
+                        current.gop = true;
+                        ReadGopFlags(item.data, item.available, &current.closed, nullptr);
+                    }
+                } else {
+                    if (last_before.value == kNoTime) {
+                        abandoned = true;
+                        break;
+                    }
+                    answer = last_before.value;
+                }
+            }
+            // Bounded: a pass reads at most the file from its start point.
+            if (read > size + int64_t(kSectorSize)) break;
+        }
+        if (answer == kNoTime && mode == 1 && !abandoned && last_before.value != kNoTime)
+            answer = last_before.value;  // the goal lies beyond the last entry point
+        if (answer != kNoTime) return answer - clip_start;
+        if (from == 0) break;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int64_t FindVideoTimeInFile(const std::string& path, int file_type, int64_t target, int mode,
+                            bool video_only, int64_t known_duration) {
+    return FindTimeInFile(true, path, file_type, target, mode, video_only, known_duration);
+}
+
+int64_t FindAudioTimeInFile(const std::string& path, int file_type, int64_t target, int mode,
+                            bool video_only, int64_t known_duration) {
+    return FindTimeInFile(false, path, file_type, target, mode, video_only, known_duration);
+}
+
+}  // namespace editor
