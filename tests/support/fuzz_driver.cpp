@@ -81,6 +81,13 @@ bool ParseFlag(const char* arg, const char* prefix, double* out) {
     return end != arg + n && *end == 0;
 }
 
+// As libFuzzer does, an empty input still comes with a valid pointer: targets hand `data`
+// to routines (memcpy, fwrite) that must not get a null one even for no bytes.
+void RunOne(const Target& target, const Bytes& input) {
+    static const uint8_t kNothing = 0;
+    target(input.empty() ? &kNothing : input.data(), input.size());
+}
+
 }  // namespace
 
 Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& options, Rng& rng) {
@@ -160,7 +167,7 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
             for (Bytes& more : options.expand_file(file)) corpus.push_back(std::move(more));
     }
     corpus.insert(corpus.end(), options.seeds.begin(), options.seeds.end());
-    for (const Bytes& entry : corpus) target(entry.data(), entry.size());
+    for (const Bytes& entry : corpus) RunOne(target, entry);
 
     // Mutated inputs join the corpus now and then, so that damage piles up; bounded.
     constexpr size_t kMaxCorpus = 4096;
@@ -186,7 +193,7 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
             input = Mutate(base, corpus, options, rng);
             if (Pick(rng, 64) == 0 && corpus.size() < kMaxCorpus) corpus.push_back(input);
         }
-        target(input.data(), input.size());
+        RunOne(target, input);
     }
     return done;
 }

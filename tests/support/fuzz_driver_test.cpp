@@ -15,8 +15,10 @@ using fuzzdriver::Bytes;
 
 struct Recorder {
     std::vector<Bytes> inputs;
+    int null_pointers = 0;
     fuzzdriver::Target Target() {
         return [this](const uint8_t* data, size_t size) {
+            null_pointers += data == nullptr;
             inputs.emplace_back(data, data + size);
             return 0;
         };
@@ -29,7 +31,7 @@ bool Contains(const Bytes& hay, const Bytes& needle) {
 
 TEST(FuzzDriver, RunsFilesExpansionsAndSeedsFirstThenReplaysFromTheSeed) {
     fuzzdriver::Options options;
-    options.seeds = {{9, 9, 9}};
+    options.seeds = {{9, 9, 9}, {}};
     options.expand_file = [](const Bytes& file) {
         Bytes b = {0xEE};
         b.insert(b.end(), file.begin(), file.end());
@@ -37,10 +39,12 @@ TEST(FuzzDriver, RunsFilesExpansionsAndSeedsFirstThenReplaysFromTheSeed) {
     };
     Recorder a, b, c;
     EXPECT_EQ(fuzzdriver::RunFuzzTarget(a.Target(), options, {{1, 2}}, 500, 77), 500);
-    ASSERT_EQ(a.inputs.size(), 503u);
+    ASSERT_EQ(a.inputs.size(), 504u);
     EXPECT_EQ(a.inputs[0], (Bytes{1, 2}));
     EXPECT_EQ(a.inputs[1], (Bytes{0xEE, 1, 2}));
     EXPECT_EQ(a.inputs[2], (Bytes{9, 9, 9}));
+    EXPECT_EQ(a.inputs[3], Bytes{});
+    EXPECT_EQ(a.null_pointers, 0);  // an empty input still gets a valid pointer, as with libFuzzer
     fuzzdriver::RunFuzzTarget(b.Target(), options, {{1, 2}}, 500, 77);
     fuzzdriver::RunFuzzTarget(c.Target(), options, {{1, 2}}, 500, 78);
     EXPECT_EQ(a.inputs, b.inputs);
