@@ -52,3 +52,38 @@ function(suite_add_gtest name)
       PROPERTIES LABELS host TIMEOUT 600)
   endif()
 endfunction()
+
+# Fuzz targets. With clang, a target links with libFuzzer (-fsanitize=fuzzer, which brings
+# its own main); otherwise with the shared driver's main (tests/support/fuzz_driver.h).
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+  set(suite_libfuzzer_default ON)
+else()
+  set(suite_libfuzzer_default OFF)
+endif()
+option(SUITE_LIBFUZZER "Build the fuzz targets with clang's libFuzzer" ${suite_libfuzzer_default})
+
+# suite_add_fuzz_target(<name> SOURCES ... [LIBS ...] [INSTRUMENT lib...])
+# Builds the target's sources as <name>_target (an object library, for in-process tests
+# through fuzzdriver::RunFuzzTarget) and the executable <name>. With libFuzzer the
+# executable compiles the sources itself, instrumented; INSTRUMENT names the libraries
+# under test it should take coverage from as well, which is done only with SUITE_SANITIZE,
+# whose runtime serves the coverage hooks in the other programs that link them.
+function(suite_add_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;INSTRUMENT" ${ARGN})
+  add_library(${name}_target OBJECT ${ARG_SOURCES})
+  target_link_libraries(${name}_target PUBLIC ${ARG_LIBS} fuzzdriver)
+  if(SUITE_LIBFUZZER)
+    add_executable(${name} ${ARG_SOURCES})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} fuzzdriver)
+    target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    if(SUITE_SANITIZE)
+      foreach(lib ${ARG_INSTRUMENT})
+        target_compile_options(${lib} PRIVATE -fsanitize=fuzzer-no-link)
+      endforeach()
+    endif()
+  else()
+    add_executable(${name})
+    target_link_libraries(${name} PRIVATE ${name}_target fuzzdriver_main)
+  endif()
+endfunction()

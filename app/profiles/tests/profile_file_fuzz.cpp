@@ -8,7 +8,10 @@
 #include <map>
 #include <string>
 
+#include "app/profiles/builtin_profiles.h"
+#include "app/profiles/profile_file.h"
 #include "app/profiles/profile_manager.h"
+#include "tests/support/fuzz_driver.h"
 
 namespace {
 
@@ -146,4 +149,53 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   return 0;
+}
+
+namespace {
+
+fuzzdriver::Bytes AsBytes(const std::string& s) { return fuzzdriver::Bytes(s.begin(), s.end()); }
+
+// Written profiles: each built-in record as a user profile, all of them in one file, and a
+// block with an empty description and a full attribute word.
+std::vector<fuzzdriver::Bytes> WrittenProfiles() {
+  std::vector<ProfileSlot> slots(BuiltinProfileCount());
+  BuildBuiltinSlots(slots.data(), slots.size());
+  std::vector<fuzzdriver::Bytes> seeds;
+  std::string all;
+  for (const ProfileSlot& s : slots) {
+    ProfileRecord r;
+    std::memset(&r, 0, sizeof r);
+    r.head = s.head;
+    r.block = s.block;
+    r.head.group = kGroupUser;
+    std::snprintf(r.head.name, sizeof r.head.name, "user %u", s.identifier);
+    std::snprintf(r.head.description, sizeof r.head.description, "line one\nline <two> & more");
+    std::string one;
+    AppendProfileBlock(r, one);
+    seeds.push_back(AsBytes(one));
+    all += one;
+  }
+  seeds.push_back(AsBytes(all));
+  seeds.push_back(AsBytes(
+      "\r\n&\r\n<Name>x\r\n<Video Format Class>7\r\n<Description>\r\n&&\r\n&\r\n<Attribute>ffffffff\r\n&&\r\n"));
+  return seeds;
+}
+
+}  // namespace
+
+// The mutator writes block marks, keys, entities and edge numbers, and long runs of one
+// letter (names and lines past their limits).
+fuzzdriver::Options fuzzdriver::TargetOptions() {
+  Options o;
+  o.seeds = WrittenProfiles();
+  for (const char* token : {"\n&\n", "\n&&\n", "<Description>\n", "<Video Format Class>", "<Name>", "<Group>2\n",
+                            "<Attribute>", "<Audio BitRate>", "<Pattern>", "<Frame Rate>", "<Stream Info>", "&lt;",
+                            "&amp;", "<Width>", "<Format Tag>", "-2147483648", "4294967296", "nan", "1e39", "\r"})
+    o.dictionary.push_back(AsBytes(token));
+  o.mutate_hook = [](Bytes& b, Rng& rng) {
+    const Bytes run(rng() % 2000, static_cast<uint8_t>('a' + rng() % 26));
+    b.insert(b.begin() + static_cast<std::ptrdiff_t>(rng() % (b.size() + 1)), run.begin(), run.end());
+  };
+  o.random_one_in = 16;
+  return o;
 }

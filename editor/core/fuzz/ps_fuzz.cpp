@@ -9,6 +9,7 @@
 
 #include "editor/core/clip_probe.h"
 #include "editor/core/ps_parser.h"
+#include "tests/support/fuzz_driver.h"
 
 namespace {
 
@@ -86,4 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     editor::FindAudioTimeInFile(path, type, 10000000, 1, false, 0);
     std::remove(path.c_str());
     return 0;
+}
+
+// The mutator writes pack, system, PES and sequence start-code bytes, audio sync bytes and
+// whole start-code prefixes.
+fuzzdriver::Options fuzzdriver::TargetOptions() {
+    Options o;
+    for (uint8_t b : {0xBA, 0xBB, 0xBD, 0xB3, 0xB8, 0xE0, 0xC0, 0x80, 0xA0, 0x0B, 0x77}) o.dictionary.push_back({b});
+    o.dictionary.push_back({0x00, 0x00, 0x01});
+    return o;
 }

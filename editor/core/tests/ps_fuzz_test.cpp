@@ -1,5 +1,5 @@
-// Runs the fuzz target's standalone driver over the starts of ffmpeg-made program streams
-// and inputs mutated from them; any sanitizer finding fails the run.
+// Runs the fuzz target in process over the starts of ffmpeg-made program streams and
+// inputs mutated from them; any sanitizer finding fails the run.
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -8,32 +8,30 @@
 #include <gtest/gtest.h>
 
 #include "editor/core/tests/ps_fixtures.h"
+#include "tests/support/fuzz_driver.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
 TEST(PsFuzz, DriverOverMutatedProgramStreams) {
-    std::string corpus;
     const std::string commands[] = {
         editor_test::PsCommand("352x288", "25", "-target pal-vcd"),
         editor_test::PsCommand("480x480", "30000/1001", "-target ntsc-svcd"),
         editor_test::PsCommand("720x576", "25", "-target pal-dvd"),
         editor_test::PsCommand("720x576", "25", "-target pal-dvd -c:a pcm_s16be"),
     };
-    int k = 0;
+    std::vector<fuzzdriver::Bytes> files;
     for (const std::string& command : commands) {
         std::string path;
         ASSERT_TRUE(testsupport::MediaFixture(command, "mpg", &path));
         std::ifstream in(path, std::ios::binary);
-        std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        fuzzdriver::Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        ASSERT_FALSE(bytes.empty()) << path;
         bytes.resize(std::min<size_t>(bytes.size(), 40000));  // small inputs keep runs quick
-        const std::string name = "fuzz_seed_" + std::to_string(k++) + ".bin";
-        std::ofstream(testsupport::FixturePath(name), std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-        corpus += " " + name;
+        files.push_back(std::move(bytes));
     }
-    const std::string log = testsupport::UniqueName("fuzz") + ".log";
-    const int status = testsupport::RunShell(std::string("'") + EDITOR_PS_FUZZ + "' -runs=400 -seed=12345" + corpus, log);
-    EXPECT_EQ(status, 0) << testsupport::ReadFixtureFile(log);
-    EXPECT_NE(testsupport::ReadFixtureFile(log).find("400 runs"), std::string::npos);
+    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), files, 400, 12345), 400);
 }
 
 }  // namespace

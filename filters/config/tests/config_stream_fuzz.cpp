@@ -8,6 +8,7 @@
 
 #include "filters/config/config_stream.h"
 #include "filters/config/tests/stream_bytes.h"
+#include "tests/support/fuzz_driver.h"
 
 namespace {
 
@@ -16,6 +17,34 @@ using test::BlindSource;
 
 void Check(bool condition) {
     if (!condition) std::abort();
+}
+
+constexpr std::uint16_t kTypes[] = {kStoredI4, kStoredBstr, kStoredBool, kStoredI1, kStoredUi4, kStoredI8, kStoredInt};
+
+std::uint32_t Pick(fuzzdriver::Rng& rng, std::uint32_t n) {
+    return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(rng);
+}
+
+// A valid stream of either layout behind the byte the target reads first.
+fuzzdriver::Bytes ValidInput(fuzzdriver::Rng& rng) {
+    const auto flags = static_cast<std::uint8_t>(Pick(rng, 4));
+    const StreamLayout layout = (flags & 1) ? StreamLayout::v2 : StreamLayout::v1;
+    std::vector<std::uint8_t> out = {flags};
+    const std::uint32_t count = Pick(rng, 8);
+    ConfigStreamWriteGuid(&out, kConfigStreamHeaderBytes);
+    ConfigStreamWriteDword(&out, Pick(rng, 3) == 0 ? 21 : 16);
+    ConfigStreamWriteDword(&out, count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        StoredEntry e;
+        for (auto& b : e.key) b = static_cast<std::uint8_t>(Pick(rng, 4));
+        e.variant.type = kTypes[Pick(rng, std::size(kTypes))];
+        for (std::size_t b = 0; b < StoredValueWidth(e.variant.type); ++b)
+            e.variant.value[b] = static_cast<std::uint8_t>(Pick(rng, 256));
+        if (e.variant.type == kStoredBstr) e.variant.text.resize(Pick(rng, 12), 'a');
+        e.active = Pick(rng, 2);
+        ConfigStreamWriteEntry(&out, layout, e);
+    }
+    return out;
 }
 
 }  // namespace
@@ -56,4 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(entries2 == entries);
     Check(reread.Position() == again.size());
     return 0;
+}
+
+// Valid streams are generated; the generic mutator forges types, lengths and counts from
+// them (interesting values) and truncates them.
+fuzzdriver::Options fuzzdriver::TargetOptions() {
+    Options o;
+    o.generate = ValidInput;
+    o.random_one_in = 16;
+    o.random_max_size = 200;
+    return o;
 }

@@ -3,10 +3,8 @@
 // generator reaches both the accepting and the refusing paths.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "filters/config/config_stream.h"
-#include "filters/config/tests/fuzz_inputs.h"
+#include "tests/support/fuzz_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
@@ -25,13 +23,13 @@ bool Accepted(const std::vector<std::uint8_t>& input) {
 
 TEST(ConfigStreamFuzz, GeneratedAndMutatedInputsKeepTheInvariants) {
     const unsigned seed = 20261209;
-    std::mt19937 rng(seed);
     int accepted = 0, refused = 0;
-    for (int i = 0; i < 20000; ++i) {
-        const auto input = (i % 4 == 0) ? fuzz::ValidInput(rng) : fuzz::MutatedInput(rng);
-        LLVMFuzzerTestOneInput(input.data(), input.size());
+    const auto counted = [&](const std::uint8_t* data, std::size_t size) {
+        const std::vector<std::uint8_t> input(data, data + size);
         (Accepted(input) ? accepted : refused) += 1;
-    }
+        return LLVMFuzzerTestOneInput(data, size);
+    };
+    EXPECT_EQ(fuzzdriver::RunFuzzTarget(counted, fuzzdriver::TargetOptions(), {}, 20000, seed), 20000);
     EXPECT_GT(accepted, 5000) << "seed " << seed;
     EXPECT_GT(refused, 5000) << "seed " << seed;
 }

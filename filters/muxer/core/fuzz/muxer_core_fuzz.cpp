@@ -1,5 +1,6 @@
-#include "filters/muxer/core/fuzz/muxer_core_fuzz.h"
-
+// The fuzz target over access-unit assembly and every elementary-stream parser. The first
+// bytes of an input choose the stream (type, settings, announced frame duration, buffer
+// size); the rest is cut into samples.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -7,10 +8,13 @@
 
 #include "filters/muxer/core/access_unit_assembler.h"
 #include "filters/muxer/core/elementary_parser.h"
+#include "tests/support/fuzz_driver.h"
 
 namespace {
 
 using namespace muxer;
+
+constexpr size_t kConfigBytes = 6;
 
 constexpr StreamType kTypes[] = {StreamType::Mpeg2Video, StreamType::Mpeg1Video, StreamType::H264Video,
                                  StreamType::Mpeg1Audio, StreamType::Mpeg2Audio, StreamType::Ac3,
@@ -72,7 +76,7 @@ private:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (size < muxerfuzz::kConfigBytes) return 0;
+    if (size < kConfigBytes) return 0;
     const StreamType type = kTypes[data[0] % std::size(kTypes)];
     const PtsSource source = static_cast<PtsSource>(data[1] % 3);
     const int32_t shift = static_cast<int8_t>(data[2]) * 100;
@@ -90,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Samples of sizes and stamps drawn from the split byte; the stamps go back in time now
     // and then.
     uint32_t state = split * 2654435761u + 1;
-    size_t at = muxerfuzz::kConfigBytes;
+    size_t at = kConfigBytes;
     int64_t time = 0;
     while (at < size) {
         state = state * 1664525u + 1013904223u;
@@ -108,69 +112,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
 }
 
-namespace muxerfuzz {
-
-std::vector<uint8_t> MakeInput(uint8_t type_index, const std::vector<uint8_t>& stream) {
-    std::vector<uint8_t> in = {type_index, 0, 0, 0x05, 6, 0x11};
-    in.insert(in.end(), stream.begin(), stream.end());
-    return in;
-}
-
-std::vector<uint8_t> Mutate(const std::vector<uint8_t>& in, const std::vector<std::vector<uint8_t>>& corpus,
-                            std::mt19937& rng) {
-    std::vector<uint8_t> out = in;
-    const int edits = 1 + static_cast<int>(rng() % 8);
-    for (int e = 0; e < edits; ++e) {
-        const size_t n = out.size();
-        switch (rng() % 7) {
-        case 0:  // flip bits
-            if (n) out[rng() % n] ^= static_cast<uint8_t>(1u << (rng() % 8));
-            break;
-        case 1:  // a byte the parsers look for
-            if (n) {
-                static constexpr uint8_t kMagic[] = {0x00, 0x01, 0xFF, 0xB3, 0xB8, 0x0B, 0x77, 0xF1, 0x65, 0x67, 0x68, 0x09};
-                out[rng() % n] = kMagic[rng() % std::size(kMagic)];
-            }
-            break;
-        case 2:  // insert random bytes
-            {
-                const size_t at = n ? rng() % n : 0, len = 1 + rng() % 16;
-                std::vector<uint8_t> bytes(len);
-                for (auto& b : bytes) b = static_cast<uint8_t>(rng());
-                out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), bytes.begin(), bytes.end());
-            }
-            break;
-        case 3:  // delete a run
-            if (n > 1) {
-                const size_t at = rng() % n, len = std::min<size_t>(n - at, 1 + rng() % 64);
-                out.erase(out.begin() + static_cast<std::ptrdiff_t>(at), out.begin() + static_cast<std::ptrdiff_t>(at + len));
-            }
-            break;
-        case 4:  // repeat a run
-            if (n > 1 && n < (1u << 20)) {
-                const size_t at = rng() % n, len = std::min<size_t>(n - at, 1 + rng() % 512);
-                std::vector<uint8_t> run(out.begin() + static_cast<std::ptrdiff_t>(at),
-                                         out.begin() + static_cast<std::ptrdiff_t>(at + len));
-                out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), run.begin(), run.end());
-            }
-            break;
-        case 5:  // splice another entry's tail
-            if (!corpus.empty() && n) {
-                const auto& other = corpus[rng() % corpus.size()];
-                if (!other.empty()) {
-                    const size_t from = rng() % other.size();
-                    out.resize(rng() % n);
-                    out.insert(out.end(), other.begin() + static_cast<std::ptrdiff_t>(from), other.end());
-                }
-            }
-            break;
-        default:  // new configuration bytes
-            for (size_t i = 0; i < kConfigBytes && i < out.size(); ++i)
-                if (rng() % 2) out[i] = static_cast<uint8_t>(rng());
-            break;
+// A corpus file is a bare elementary stream: it is tried behind configuration bytes for
+// each stream type. The mutator writes bytes the parsers look for (start codes, sync
+// words) and draws new configuration bytes.
+fuzzdriver::Options fuzzdriver::TargetOptions() {
+    Options o;
+    for (uint8_t magic : {0x00, 0x01, 0xFF, 0xB3, 0xB8, 0x0B, 0x77, 0xF1, 0x65, 0x67, 0x68, 0x09})
+        o.dictionary.push_back({magic});
+    o.expand_file = [](const Bytes& stream) {
+        std::vector<Bytes> inputs;
+        for (uint8_t type = 0; type < std::size(kTypes); ++type) {
+            Bytes in = {type, 0, 0, 0x05, 6, 0x11};
+            in.insert(in.end(), stream.begin(), stream.end());
+            inputs.push_back(std::move(in));
         }
-    }
-    return out;
+        return inputs;
+    };
+    o.mutate_hook = [](Bytes& b, Rng& rng) {
+        for (size_t i = 0; i < kConfigBytes && i < b.size(); ++i)
+            if (rng() % 2) b[i] = static_cast<uint8_t>(rng());
+    };
+    o.random_max_size = 4096;
+    return o;
 }
-
-}  // namespace muxerfuzz
