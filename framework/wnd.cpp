@@ -137,13 +137,17 @@ struct PermanentMap {
     std::mutex lock;
     std::unordered_map<HWND, CWnd*> windows;
 };
+// Never destroyed: windows can still receive messages while the process shuts down.
 PermanentMap& Permanent() {
-    static PermanentMap map;
-    return map;
+    static PermanentMap* map = new PermanentMap;
+    return *map;
 }
 
-// Temporary objects for windows this thread asked about that have no permanent object.
-thread_local std::unordered_map<HWND, std::unique_ptr<CWnd>> temporary_windows;
+// Temporary objects for windows this thread asked about that have no permanent object;
+// made on first use and freed by DeleteTempMap (nothing is destroyed at thread exit,
+// when the handle map may already be gone).
+using TemporaryMap = std::unordered_map<HWND, std::unique_ptr<CWnd>>;
+thread_local TemporaryMap* temporary_windows = nullptr;
 
 // The message each nesting level of AfxWndProc on this thread is handling.
 thread_local MSG current_message{};
@@ -177,7 +181,9 @@ CWnd* CWnd::FromHandle(HWND hwnd) {
         return nullptr;
     if (CWnd* w = FromHandlePermanent(hwnd))
         return w;
-    auto& slot = temporary_windows[hwnd];
+    if (!temporary_windows)
+        temporary_windows = new TemporaryMap;
+    auto& slot = (*temporary_windows)[hwnd];
     if (!slot) {
         slot = std::make_unique<CWnd>();
         slot->m_hWnd = hwnd;
@@ -186,9 +192,12 @@ CWnd* CWnd::FromHandle(HWND hwnd) {
 }
 
 void CWnd::DeleteTempMap() {
-    for (auto& [hwnd, wnd] : temporary_windows)
+    if (!temporary_windows)
+        return;
+    for (auto& [hwnd, wnd] : *temporary_windows)
         wnd->m_hWnd = nullptr;  // a temporary object never destroys its window
-    temporary_windows.clear();
+    delete temporary_windows;
+    temporary_windows = nullptr;
 }
 
 bool CWnd::Attach(HWND hwnd) {
