@@ -58,25 +58,24 @@ void DDX_Text(CDataExchange* dx, int id, int& value) {
     }
 }
 
-void DDX_Check(CDataExchange* dx, int id, int& value) {
+namespace {
+
+// A value kept by a control and read and written with one message each.
+void ExchangeByMessage(CDataExchange* dx, int id, int& value, UINT get, UINT set) {
     HWND control = dx->PrepareCtrl(id);
     if (!control)
         return;
     if (dx->m_bSaveAndValidate)
-        value = static_cast<int>(SendMessageA(control, BM_GETCHECK, 0, 0));
+        value = static_cast<int>(SendMessageA(control, get, 0, 0));
     else
-        SendMessageA(control, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+        SendMessageA(control, set, static_cast<WPARAM>(value), 0);
 }
 
-void DDX_CBIndex(CDataExchange* dx, int id, int& value) {
-    HWND control = dx->PrepareCtrl(id);
-    if (!control)
-        return;
-    if (dx->m_bSaveAndValidate)
-        value = static_cast<int>(SendMessageA(control, CB_GETCURSEL, 0, 0));
-    else
-        SendMessageA(control, CB_SETCURSEL, static_cast<WPARAM>(value), 0);
-}
+}  // namespace
+
+void DDX_Check(CDataExchange* dx, int id, int& value) { ExchangeByMessage(dx, id, value, BM_GETCHECK, BM_SETCHECK); }
+
+void DDX_CBIndex(CDataExchange* dx, int id, int& value) { ExchangeByMessage(dx, id, value, CB_GETCURSEL, CB_SETCURSEL); }
 
 void DDX_Control(CDataExchange* dx, int id, CWnd& control) {
     if (control.m_hWnd)

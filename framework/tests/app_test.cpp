@@ -26,26 +26,9 @@ public:
     }
 };
 
-class LoggingEdit : public CEdit {
-public:
-    BOOL PreTranslateMessage(MSG* msg) override {
-        if (msg->message == WM_KEYDOWN)
-            events.push_back("pre:edit");
-        return FALSE;
-    }
-    void OnKeyDown(UINT key, UINT, UINT) {
-        events.push_back("keydown:" + std::to_string(key));
-        Default();
-    }
-    DECLARE_MESSAGE_MAP()
-};
-BEGIN_MESSAGE_MAP(LoggingEdit, CEdit)
-    ON_WM_KEYDOWN()
-END_MESSAGE_MAP()
-
 class TestFrame : public CFrameWnd {
 public:
-    LoggingEdit edit;
+    KeyLoggingEdit edit;
     BOOL PreTranslateMessage(MSG* msg) override {
         if (msg->message == WM_KEYDOWN)
             events.push_back("pre:frame");
@@ -55,6 +38,7 @@ public:
         if (CFrameWnd::OnCreate(cs) == -1)
             return -1;
         events.push_back("create");
+        edit.log = &events;
         return edit.Create(WS_CHILD | WS_VISIBLE | WS_BORDER, CRect(10, 10, 200, 40), this, 77) ? 0 : -1;
     }
     void OnOpen() { events.push_back("cmd:open"); }

@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "framework/app.h"
+#include "framework/controls.h"
 #include "tests/support/screen.h"
 
 inline void PumpFor(DWORD ms) {
@@ -24,3 +26,13 @@ inline testsupport::Rgb ProbeControl(const std::string& png, HWND dialog, int id
     EXPECT_TRUE(testsupport::PixelAt(png, (r.left + r.right) / 2, (r.top + r.bottom) / 2, &rgb));
     return rgb;
 }
+
+// An edit control that logs the keys it is offered before translation ("pre:edit") and
+// the ones it then handles ("keydown:<virtual key>").
+class KeyLoggingEdit : public CEdit {
+public:
+    std::vector<std::string>* log = nullptr;
+    BOOL PreTranslateMessage(MSG* msg) override;
+    void OnKeyDown(UINT key, UINT repeat, UINT flags);
+    DECLARE_MESSAGE_MAP()
+};
