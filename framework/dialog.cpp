@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "framework/app.h"
+#include "framework/parse.h"
 #include "framework/resources.h"
 
 // ---------------------------------------------------------------------------------------
@@ -391,28 +392,14 @@ CString CFileDialog::GetFolderPath() const {
 }
 
 bool CFileDialog::ParseSelection(const char* buffer, size_t size, CString& folder, CStringArray& names) {
-    folder.Empty();
+    std::string dir;
+    std::vector<std::string> found;
+    const bool ok = fwparse::SplitFileSelection(buffer, size, dir, found);
+    folder = dir;
     names.RemoveAll();
-    if (!buffer || size == 0)
-        return false;
-    const char* end = buffer + size;
-    const char* first_end = static_cast<const char*>(std::memchr(buffer, '\0', size));
-    if (!first_end || first_end == buffer)
-        return false;
-    const char* p = first_end + 1;
-    if (p >= end || *p == '\0') {
-        names.Add(CString(buffer, static_cast<int>(first_end - buffer)));
-        return true;
-    }
-    folder = CString(buffer, static_cast<int>(first_end - buffer));
-    while (p < end && *p) {
-        const char* name_end = static_cast<const char*>(std::memchr(p, '\0', static_cast<size_t>(end - p)));
-        if (!name_end)
-            name_end = end;  // an unterminated last name ends at the buffer's end
-        names.Add(CString(p, static_cast<int>(name_end - p)));
-        p = name_end + 1;
-    }
-    return true;
+    for (const std::string& name : found)
+        names.Add(name);
+    return ok;
 }
 
 CString CFileDialog::GetPathName() const {

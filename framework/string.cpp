@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "framework/parse.h"
 #include "framework/resources.h"
 
 int CString::Compare(const char* other) const { return std::strcmp(s_.c_str(), other ? other : ""); }
@@ -122,18 +123,17 @@ bool CString::LoadString(UINT id) {
         AfxSetResourceError("string", id);
         return false;
     }
-    const WCHAR* end = block + size / sizeof(WCHAR);
-    const WCHAR* p = block;
-    for (UINT i = 0; i < id % 16 && p < end; ++i)
-        p += 1 + *p;
-    if (p >= end || *p == 0 || p + 1 + *p > end) {
+    const uint16_t* text = nullptr;
+    size_t units = 0;
+    if (!fwparse::FindBlockString(reinterpret_cast<const uint16_t*>(block), size / sizeof(WCHAR), id % 16, &text, &units)) {
         AfxSetResourceError("string", id);
         return false;
     }
-    const int length = *p;
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, p + 1, length, nullptr, 0, nullptr, nullptr);
+    const auto* chars = reinterpret_cast<const WCHAR*>(text);
+    const int length = static_cast<int>(units);
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, chars, length, nullptr, 0, nullptr, nullptr);
     s_.resize(static_cast<size_t>(bytes));
-    WideCharToMultiByte(CP_ACP, 0, p + 1, length, s_.data(), bytes, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, chars, length, s_.data(), bytes, nullptr, nullptr);
     AfxClearResourceError();
     return true;
 }
