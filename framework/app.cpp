@@ -84,10 +84,6 @@ CWinApp::~CWinApp() {
         the_app = nullptr;
 }
 
-BOOL CWinApp::OnCmdMsg(UINT nID, int nCode, void* pExtra, void* pHandlerInfo) {
-    return CCmdTarget::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
-}
-
 BOOL CWinApp::OnIdle(LONG count) {
     if (count == 0 && m_pMainWnd && m_pMainWnd->m_hWnd) {
         m_pMainWnd->SendMessage(WM_IDLEUPDATECMDUI, TRUE);

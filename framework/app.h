@@ -65,7 +65,6 @@ public:
     const char* m_lpCmdLine = "";
     int m_nCmdShow = SW_SHOWNORMAL;
 
-    BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, void* pHandlerInfo) override;
     BOOL OnIdle(LONG count) override;
 
     // Cursors and icons from the resource module; the standard ones from the system.
