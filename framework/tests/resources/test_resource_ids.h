@@ -1,0 +1,34 @@
+// Ids of the test resource library (shared by its .rc script and the tests).
+#pragma once
+
+#define IDS_GREETING 101
+#define IDS_VALUE_FORMAT 102
+#define IDS_MISSING 9999
+
+#define IDD_TEST_DIALOG 200
+#define IDC_NAME_EDIT 201
+#define IDC_ENABLE_CHECK 202
+#define IDC_PARENT_PROBE 203
+#define IDC_COLOUR_PROBE 204
+#define IDC_COUNT_EDIT 205
+
+#define IDD_PAGE_ONE 300
+#define IDC_PAGE_ONE_EDIT 301
+#define IDC_PAGE_ONE_CHECK 302
+#define IDC_PAGE_ONE_PROBE 303
+#define IDD_PAGE_TWO 310
+#define IDC_PAGE_TWO_EDIT 311
+#define IDS_PAGE_ONE_TITLE 320
+#define IDS_PAGE_TWO_TITLE 321
+#define IDS_SHEET_TITLE 322
+
+#define IDR_TEST_MENU 400
+#define ID_FILE_OPEN_ITEM 401
+#define ID_VIEW_FIRST 402
+#define ID_VIEW_SECOND 403
+#define ID_VIEW_THIRD 404
+#define ID_UNHANDLED 405
+#define ID_CHECKED_ITEM 406
+
+#define IDB_TEST_BITMAP 500
+#define IDD_MISSING 9998
