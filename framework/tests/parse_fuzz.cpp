@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/parse.h"
+#include "tests/support/fuzz_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // An exact-size copy, so any read past the end is a sanitizer finding.
@@ -33,4 +34,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     return 0;
+}
+
+// Fresh inputs are random bytes with many zeros: zeros separate the names of a file
+// selection and end the strings of a block.
+fuzzdriver::Options fuzzdriver::TargetOptions() {
+    Options options;
+    options.generate = [](Rng& rng) {
+        Bytes input(rng() % 300);
+        for (uint8_t& b : input) b = static_cast<uint8_t>(rng() % 4 == 0 ? 0 : rng());
+        return input;
+    };
+    options.dictionary = {Bytes{0, 0}, Bytes{0xFF, 0xFF}, Bytes{'\\'}};
+    return options;
 }
