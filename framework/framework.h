@@ -7,6 +7,7 @@
 #include "framework/file.h"
 #include "framework/frame.h"
 #include "framework/gdi.h"
+#include "framework/html_view.h"
 #include "framework/object.h"
 #include "framework/resources.h"
 #include "framework/string.h"

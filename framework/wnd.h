@@ -147,6 +147,11 @@ private:
 #define ON_WM_LBUTTONDBLCLK() FW_MOUSE(WM_LBUTTONDBLCLK, OnLButtonDblClk)
 #define ON_WM_RBUTTONDOWN() FW_MOUSE(WM_RBUTTONDOWN, OnRButtonDown)
 #define ON_WM_MOUSEMOVE() FW_MOUSE(WM_MOUSEMOVE, OnMouseMove)
+// int OnMouseActivate(CWnd* topLevel, UINT hitTest, UINT mouseMessage): an MA_* code.
+#define ON_WM_MOUSEACTIVATE()                                                                              \
+    FW_ENTRY(MsgKind::Message, WM_MOUSEACTIVATE, 0, 0, 0,                                                  \
+             return FW_THIS(t)->OnMouseActivate(CWnd::FromHandle(reinterpret_cast<HWND>(c.wParam)),        \
+                                                LOWORD(c.lParam), HIWORD(c.lParam));)
 #define ON_WM_KEYDOWN()                                                                                  \
     FW_ENTRY(MsgKind::Message, WM_KEYDOWN, 0, 0, 0,                                                      \
              FW_THIS(t)->OnKeyDown(static_cast<UINT>(c.wParam), LOWORD(c.lParam), HIWORD(c.lParam)); return 0;)
@@ -317,6 +322,7 @@ public:
     void OnLButtonDblClk(UINT, CPoint) { Default(); }
     void OnRButtonDown(UINT, CPoint) { Default(); }
     void OnMouseMove(UINT, CPoint) { Default(); }
+    int OnMouseActivate(CWnd*, UINT, UINT) { return static_cast<int>(Default()); }
     void OnKeyDown(UINT, UINT, UINT) { Default(); }
     void OnHScroll(UINT, UINT, CWnd*) { Default(); }
     void OnVScroll(UINT, UINT, CWnd*) { Default(); }
