@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "common/audio_headers.h"
 #include "editor/core/bytes.h"
 #include "editor/core/clip_probe.h"
 
@@ -24,58 +25,27 @@ int64_t TicksTo100ns(int64_t ticks) { return ticks * 10000 / 90; }
 }  // namespace
 
 bool ParseMpegAudioHeader(uint32_t h, MpegAudioHeader* out) {
-    static const int kBitRates[2][3][15] = {
-        {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-         {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-         {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-        {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-         {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-    static const int kRates[3] = {44100, 48000, 32000};
-    const uint8_t b1 = (h >> 8) & 0xFF, b2 = (h >> 16) & 0xFF;
-    if ((h & 0xE0FF) != 0xE0FF) return false;
-    const int version_bits = (b1 >> 3) & 3, layer_bits = (b1 >> 1) & 3;
-    const int rate_index = b2 >> 4, sf_index = (b2 >> 2) & 3, padding = (b2 >> 1) & 1;
-    if (version_bits == 1 || layer_bits == 0 || rate_index == 0 || rate_index == 15 ||
-        sf_index == 3)
-        return false;
-    MpegAudioHeader r;
-    r.version = version_bits == 3 ? 1 : version_bits == 2 ? 2 : 25;
-    r.layer = 4 - layer_bits;
-    const bool lsf = r.version != 1;
-    r.bit_rate = kBitRates[lsf][r.layer - 1][rate_index] * 1000;
-    r.sampling_rate = kRates[sf_index] / (r.version == 1 ? 1 : r.version == 2 ? 2 : 4);
-    if (r.layer == 1) {
-        r.samples_per_frame = 384;
-        r.frame_length = (12 * r.bit_rate / r.sampling_rate + padding) * 4;
-    } else if (r.layer == 2 || !lsf) {
-        r.samples_per_frame = 1152;
-        r.frame_length = 144 * r.bit_rate / r.sampling_rate + padding;
-    } else {
-        r.samples_per_frame = 576;
-        r.frame_length = 72 * r.bit_rate / r.sampling_rate + padding;
+    const uint8_t bytes[4] = {uint8_t(h), uint8_t(h >> 8), uint8_t(h >> 16), uint8_t(h >> 24)};
+    common::MpegAudioFrameHeader m;
+    if (!common::ReadMpegAudioHeader(bytes, &m)) return false;
+    if (out) {
+        out->version = m.version;
+        out->layer = m.layer;
+        out->bit_rate = m.bit_rate;
+        out->sampling_rate = m.sample_rate;
+        out->samples_per_frame = m.samples;
+        out->frame_length = m.frame_bytes;
     }
-    if (out) *out = r;
     return true;
 }
 
 bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate,
                     int* kbps) {
-    static const int kKbps[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
-                                  192, 224, 256, 320, 384, 448, 512, 576, 640};
-    if (n < 5 || p[0] != 0x0B || p[1] != 0x77) return false;
-    const int fscod = p[4] >> 6, frmsizecod = p[4] & 0x3F;
-    if (fscod == 3 || frmsizecod > 37) return false;
-    const int rate = kKbps[frmsizecod >> 1];
-    int words;
-    switch (fscod) {
-        case 0: words = 2 * rate; break;                                     // 48 kHz
-        case 1: words = rate * 1536000 / (44100 * 16) + (frmsizecod & 1); break;  // 44.1
-        default: words = 3 * rate; break;                                    // 32 kHz
-    }
-    if (frame_bytes) *frame_bytes = 2 * words;
-    if (sampling_rate) *sampling_rate = fscod == 0 ? 48000 : fscod == 1 ? 44100 : 32000;
-    if (kbps) *kbps = rate;
+    common::Ac3FrameHeader a;
+    if (!p || !common::ReadAc3Header({p, n}, &a)) return false;
+    if (frame_bytes) *frame_bytes = a.frame_bytes;
+    if (sampling_rate) *sampling_rate = a.sample_rate;
+    if (kbps) *kbps = a.kbps;
     return true;
 }
 
@@ -606,7 +576,7 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
             s->skip = s->lpcm_frame_bytes;
             break;
         }
-        if (cursor_ + (kind == kAudioAc3 ? 5 : 4) > n) {
+        if (cursor_ + (kind == kAudioAc3 ? common::kAc3HeaderBytes : size_t{4}) > n) {
             // A header cut by the end of the payload continues in the next take.
             s->carry.assign(items_.begin() + ptrdiff_t(std::min(cursor_, n)), items_.end());
             cursor_ = n;

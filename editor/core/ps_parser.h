@@ -224,8 +224,9 @@ struct MpegAudioHeader {
 };
 bool ParseMpegAudioHeader(uint32_t header, MpegAudioHeader* out);
 
-// AC-3 syncframe header (ATSC A/52): frame bytes and sampling rate; false for a missing
-// sync word, a reserved fscod or frmsizecod above 37.
+// AC-3 syncframe header (ATSC A/52): frame bytes and sampling rate; false for fewer than
+// six bytes, a missing sync word, a reserved fscod, frmsizecod above 37 or an Enhanced
+// AC-3 bsid (above 10).
 bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate,
                     int* kbps);
 

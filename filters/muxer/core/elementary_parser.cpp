@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 
+#include "common/audio_headers.h"
 #include "filters/muxer/core/video_parser.h"
 
 namespace muxer {
@@ -98,113 +99,49 @@ void CElementaryParser::PublishBitrate(uint32_t bits_per_second) {
 }
 
 // ---- Audio frame headers --------------------------------------------------------------
+// The parsers' scans guarantee the bytes each header needs (ScanTail) before calling.
 
-namespace {
-
-// kbit/s by bit-rate index: ISO/IEC 11172-3 Table 2.4.2.3 (MPEG-1), ISO/IEC 13818-3
-// Table 2.4.2.3 (low sampling frequencies; Layers II and III share a row).
-constexpr int16_t kMpeg1Rates[3][15] = {
-    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-};
-constexpr int16_t kMpeg2Rates[2][15] = {
-    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-};
-constexpr int32_t kMpegSampleRates[3] = {44100, 48000, 32000};  // MPEG-1; /2 MPEG-2, /4 MPEG-2.5
-
-struct MpegAudioHeader {
-    int version;       // 1 MPEG-1, 2 MPEG-2, 25 MPEG-2.5
-    int layer;         // 1..3
-    int32_t bit_rate;  // bits per second
-    int32_t sample_rate;
-    int padding;
-};
-
-bool ReadMpegAudioHeader(const uint8_t* h, MpegAudioHeader* out) {
-    const int version_bits = (h[1] >> 3) & 3, layer_bits = (h[1] >> 1) & 3;
-    const int rate_index = h[2] >> 4, sampling_index = (h[2] >> 2) & 3;
-    if (version_bits == 1 || layer_bits == 0 || rate_index == 0 || rate_index == 15 || sampling_index == 3)
-        return false;
-    out->version = version_bits == 3 ? 1 : version_bits == 2 ? 2 : 25;
-    out->layer = 4 - layer_bits;
-    const int kbps = out->version == 1 ? kMpeg1Rates[out->layer - 1][rate_index]
-                                       : kMpeg2Rates[out->layer == 1 ? 0 : 1][rate_index];
-    out->bit_rate = kbps * 1000;
-    out->sample_rate = kMpegSampleRates[sampling_index] / (out->version == 1 ? 1 : out->version == 2 ? 2 : 4);
-    out->padding = (h[2] >> 1) & 1;
+bool ParseMpegAudioHeader(const uint8_t* h, AudioFrameInfo* info) {
+    common::MpegAudioFrameHeader m;
+    if (!common::ReadMpegAudioHeader({h, 4}, &m)) return false;
+    info->frame_bytes = m.frame_bytes;
+    info->samples = m.samples;
+    info->sample_rate = m.sample_rate;
     return true;
 }
 
-// Frame bytes without the padding slot; Layer III of MPEG-2 and 2.5 carries 576 samples,
-// so half the bytes of MPEG-1's 1152.
-int32_t MpegAudioFrameBytes(const MpegAudioHeader& m) {
-    if (m.layer == 1) return 4 * (12 * m.bit_rate / m.sample_rate);
-    const int32_t factor = (m.layer == 3 && m.version != 1) ? 72 : 144;
-    return factor * m.bit_rate / m.sample_rate;
-}
-
-}  // namespace
-
-bool ParseMpegAudioHeader(const uint8_t* h, AudioFrameInfo* info) {
-    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
-    MpegAudioHeader m;
-    if (!ReadMpegAudioHeader(h, &m)) return false;
-    info->frame_bytes = MpegAudioFrameBytes(m) + m.padding * (m.layer == 1 ? 4 : 1);
-    info->samples = m.layer == 1 ? 384 : (m.layer == 3 && m.version != 1) ? 576 : 1152;
-    info->sample_rate = m.sample_rate;
-    return info->frame_bytes > 4;
-}
-
 bool ParseAc3Header(const uint8_t* h, AudioFrameInfo* info) {
-    // ATSC A/52 5.4.1: syncword, crc1, fscod (2 bits) | frmsizecod (6 bits), bsid.
-    if (h[0] != 0x0B || h[1] != 0x77) return false;
-    const int fscod = h[4] >> 6, frmsizecod = h[4] & 0x3F, bsid = h[5] >> 3;
-    if (fscod == 3 || frmsizecod > 37 || bsid > 10) return false;
-    static constexpr int16_t kKbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160,
-                                          192, 224, 256, 320, 384, 448, 512, 576, 640};
-    static constexpr int32_t kRates[3] = {48000, 44100, 32000};
-    const int32_t kbps = kKbps[frmsizecod >> 1];
-    // Table 5.18 in 16-bit words: 1536 samples at the bit rate; 44.1 kHz frames alternate
-    // between the floor and one word more, chosen by the low bit of frmsizecod.
-    int32_t words = kbps * 96000 / kRates[fscod];
-    if (fscod == 1) words += frmsizecod & 1;
-    info->frame_bytes = words * 2;
-    info->samples = 1536;
-    info->sample_rate = kRates[fscod];
+    common::Ac3FrameHeader a;
+    if (!common::ReadAc3Header({h, common::kAc3HeaderBytes}, &a)) return false;
+    info->frame_bytes = a.frame_bytes;
+    info->samples = a.samples;
+    info->sample_rate = a.sample_rate;
     return true;
 }
 
 bool ParseAdtsHeader(const uint8_t* h, AudioFrameInfo* info) {
-    // ISO/IEC 13818-7 6.2: adts_fixed_header and adts_variable_header.
-    if (h[0] != 0xFF || (h[1] & 0xF6) != 0xF0) return false;
-    static constexpr int32_t kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                           22050, 16000, 12000, 11025, 8000, 7350};
-    const int sf_index = (h[2] >> 2) & 0x0F;
-    if (sf_index >= 13) return false;
-    const int32_t length = ((h[3] & 0x03) << 11) | (h[4] << 3) | (h[5] >> 5);
-    const int32_t header = (h[1] & 0x01) ? 7 : 9;  // protection_absent = 0 adds a CRC
-    if (length <= header) return false;
-    info->frame_bytes = length;
-    info->samples = 1024 * ((h[6] & 0x03) + 1);
-    info->sample_rate = kRates[sf_index];
+    common::AdtsFrameHeader a;
+    if (!common::ReadAdtsHeader({h, common::kAdtsHeaderBytes}, &a)) return false;
+    info->frame_bytes = a.frame_bytes;
+    info->samples = a.samples;
+    info->sample_rate = a.sample_rate;
     return true;
 }
 
 bool BuildMpegAudioMediaType(const uint8_t* h, StreamMediaType* type, uint32_t* frame_length) {
-    MpegAudioHeader m;
-    if (!h || !ReadMpegAudioHeader(h, &m)) return false;
+    common::MpegAudioFrameHeader m;
+    if (!h || !common::ReadMpegAudioHeader({h, 4}, &m)) return false;
     static constexpr uint16_t kModeFlag[4] = {1, 2, 4, 8};  // stereo, joint, dual, mono
-    const uint16_t mode = kModeFlag[h[3] >> 6];
-    const int32_t bytes = MpegAudioFrameBytes(m);
+    const uint16_t mode = kModeFlag[m.mode];
+    // The media type's block is the frame without its padding slot.
+    const int32_t bytes = m.unpadded_bytes;
     StreamMediaType t;
     t.major = MajorType::Audio;
     t.subtype = Subtype::MpegAudio;
     t.format = FormatType::WaveFormatEx;
     Mpeg1WaveFormat& w = t.wave;
     w.wFormatTag = 0x50;  // WAVE_FORMAT_MPEG
-    w.nChannels = mode == 8 ? 1 : 2;
+    w.nChannels = static_cast<uint16_t>(m.channels);
     w.nSamplesPerSec = static_cast<uint32_t>(m.sample_rate);
     w.nAvgBytesPerSec = static_cast<uint32_t>(m.bit_rate / 8);
     w.nBlockAlign = static_cast<uint16_t>(bytes);
@@ -214,11 +151,11 @@ bool BuildMpegAudioMediaType(const uint8_t* h, StreamMediaType* type, uint32_t* 
     w.dwHeadBitrate = static_cast<uint32_t>(m.bit_rate);
     w.fwHeadMode = mode;
     w.fwHeadModeExt = static_cast<uint16_t>((h[3] >> 4) & 6);
-    w.wHeadEmphasis = static_cast<uint16_t>(h[3] & 3);
+    w.wHeadEmphasis = static_cast<uint16_t>(m.emphasis);
     // ACM_MPEG_ID_MPEG1 0x10, _PROTECTIONBIT 0x08, _ORIGINALHOME 0x04, _COPYRIGHT 0x02,
-    // _PRIVATEBIT 0x01; copyright is bit 3 and original bit 2 of the fourth header byte.
-    w.fwHeadFlags = static_cast<uint16_t>(0x10 | ((h[1] & 1) ? 0x08 : 0) | (h[3] & 0x04) |
-                                          ((h[3] >> 2) & 0x02) | (h[2] & 0x01));
+    // _PRIVATEBIT 0x01.
+    w.fwHeadFlags = static_cast<uint16_t>(0x10 | (m.protection ? 0 : 0x08) | (m.original ? 0x04 : 0) |
+                                          (m.copyright ? 0x02 : 0) | (m.private_bit ? 0x01 : 0));
     *type = t;
     *frame_length = static_cast<uint32_t>(bytes);
     return true;
