@@ -22,7 +22,8 @@ namespace {
 std::vector<uint8_t> Pixels(size_t n, uint32_t seed) {
     std::mt19937 rng(seed);
     std::vector<uint8_t> v(n);
-    for (auto& p : v) p = static_cast<uint8_t>(rng());
+    for (auto& p : v)
+        p = static_cast<uint8_t>(rng());
     return v;
 }
 
@@ -48,22 +49,19 @@ void Add(const std::string& name, Body body) {
     FillKernelTable(&sets[1], common::DetectCpuFeatures(), 1);
     const char* setNames[2] = {"portable", "selected"};
     for (int s = 0; s < 2; ++s)
-        benchmark::RegisterBenchmark((name + "/" + setNames[s]).c_str(),
-                                     [body, s](benchmark::State& state) {
-                                         Inputs in;
-                                         for (auto _ : state) {
-                                             body(sets[s], in);
-                                             benchmark::ClobberMemory();
-                                         }
-                                     });
+        benchmark::RegisterBenchmark((name + "/" + setNames[s]).c_str(), [body, s](benchmark::State& state) {
+            Inputs in;
+            for (auto _ : state) {
+                body(sets[s], in);
+                benchmark::ClobberMemory();
+            }
+        });
 }
 
 void RegisterAll() {
     using T = const CKernelTable&;
     const auto cost = [](const char* name, BlockCostFn CKernelTable::*field) {
-        Add(name, [field](T t, Inputs& in) {
-            benchmark::DoNotOptimize((t.*field)(in.a.data(), in.b.data()));
-        });
+        Add(name, [field](T t, Inputs& in) { benchmark::DoNotOptimize((t.*field)(in.a.data(), in.b.data())); });
     };
     cost("ssd4x4", &CKernelTable::ssd4x4);
     cost("ssd8x8", &CKernelTable::ssd8x8);
@@ -74,43 +72,44 @@ void RegisterAll() {
     Add("variance16x16", [](T t, Inputs& in) { benchmark::DoNotOptimize(t.variance->variance16x16(in.a.data())); });
     Add("mse16x16", [](T t, Inputs& in) { benchmark::DoNotOptimize(t.variance->mse16x16(in.a.data(), in.b.data())); });
 
-    const std::pair<const char*, const SadFn* CKernelTable::*> sadRows[] = {
+    const std::pair<const char*, const SadFn * CKernelTable::*> sadRows[] = {
         {"sad4x4", &CKernelTable::sad4x4}, {"sad8x8", &CKernelTable::sad8x8}, {"sad16x16", &CKernelTable::sad16x16}};
     for (auto [name, row] : sadRows)
         for (int m = 0; m < kSadMembers; ++m)
             Add(std::string(name) + "_" + std::to_string(m), [row, m](T t, Inputs& in) {
-                benchmark::DoNotOptimize((t.*row)[m](in.mid(in.a), in.mid(in.half), in.mid(in.half) + 1,
-                                                     kStride, 2 * kStride, 16));
+                benchmark::DoNotOptimize(
+                    (t.*row)[m](in.mid(in.a), in.mid(in.half), in.mid(in.half) + 1, kStride, 2 * kStride, 16));
             });
-    const std::pair<const char*, const BlockFetchFn* CKernelTable::*> fetchRows[] = {
-        {"fetch4", &CKernelTable::blockFetch4}, {"fetch8", &CKernelTable::blockFetch8}, {"fetch16", &CKernelTable::blockFetch16}};
+    const std::pair<const char*, const BlockFetchFn * CKernelTable::*> fetchRows[] = {
+        {"fetch4", &CKernelTable::blockFetch4},
+        {"fetch8", &CKernelTable::blockFetch8},
+        {"fetch16", &CKernelTable::blockFetch16}};
     for (auto [name, row] : fetchRows)
         for (int m = 0; m < kBlockFetchMembers; ++m)
             Add(std::string(name) + "_" + std::to_string(m), [row, m](T t, Inputs& in) {
                 (t.*row)[m](in.out.data(), in.mid(in.half), in.mid(in.half) + 1, 16, 2 * kStride, 16);
             });
 
-    const std::tuple<const char*, const PredIntraFn* CKernelTable::*, int> predRows[] = {
+    const std::tuple<const char*, const PredIntraFn * CKernelTable::*, int> predRows[] = {
         {"pred4x4", &CKernelTable::predIntra4x4, kPredIntra4x4Modes},
         {"pred16x16", &CKernelTable::predIntra16x16, kPredIntra16x16Modes},
         {"predChroma", &CKernelTable::predChroma8x8, kPredChromaModes}};
     for (auto [name, row, modes] : predRows)
         for (int m = 0; m < modes; ++m)
-            Add(std::string(name) + "_" + std::to_string(m), [row, m](T t, Inputs& in) {
-                (t.*row)[m](in.out.data(), in.a.data() + 1, in.b.data() + 1, 1, 1);
-            });
+            Add(std::string(name) + "_" + std::to_string(m),
+                [row, m](T t, Inputs& in) { (t.*row)[m](in.out.data(), in.a.data() + 1, in.b.data() + 1, 1, 1); });
 
     Add("transformLuma4x4", [](T t, Inputs& in) {
-        benchmark::DoNotOptimize(t.transformLuma4x4(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(),
-                                                    in.lists.data(), &in.q, 0));
+        benchmark::DoNotOptimize(
+            t.transformLuma4x4(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(), in.lists.data(), &in.q, 0));
     });
     Add("transformIntra16x16", [](T t, Inputs& in) {
         benchmark::DoNotOptimize(t.transformIntra16x16(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(),
                                                        &in.lists[0], &in.lists[1], &in.q));
     });
     Add("transformInter16x16", [](T t, Inputs& in) {
-        benchmark::DoNotOptimize(t.transformInter16x16(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(),
-                                                       in.lists.data(), &in.q, 4));
+        benchmark::DoNotOptimize(
+            t.transformInter16x16(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(), in.lists.data(), &in.q, 4));
     });
     Add("transformChroma", [](T t, Inputs& in) {
         benchmark::DoNotOptimize(t.transformChroma(in.a.data(), in.out.data(), in.b.data(), in.coefs.data(),
@@ -125,15 +124,15 @@ void RegisterAll() {
                                 in.b.data() + 64, kStride, kStride);
     });
     // One whole padded 720x576 luma plane per iteration.
-    Add("interpolateHalfPel_720x576", [](T t, Inputs& in) {
-        t.interpolateHalfPel(in.a.data(), in.out.data(), in.scratch.data(), kStride, kRows);
-    });
+    Add("interpolateHalfPel_720x576",
+        [](T t, Inputs& in) { t.interpolateHalfPel(in.a.data(), in.out.data(), in.scratch.data(), kStride, kRows); });
     Add("predictChromaInter_8x8_bi", [](T t, Inputs& in) {
         static PartitionRecord p = [] {
             PartitionRecord r{};
             r.shape = kPartition8x8;
             for (int l = 0; l < 2; ++l)
-                for (int b = 0; b < 16; ++b) r.motion[l][b] = {int16_t(3 + l), int16_t(-5 + b), 0};
+                for (int b = 0; b < 16; ++b)
+                    r.motion[l][b] = {int16_t(3 + l), int16_t(-5 + b), 0};
             return r;
         }();
         const ChromaReference ref = {in.mid(in.a), in.mid(in.b)};
@@ -149,7 +148,8 @@ void RegisterAll() {
                 // 64 stores are part of the figure): the filter's full path is taken.
                 uint8_t* p = in.out.data();
                 for (int y = 0; y < 8; ++y)
-                    for (int x = 0; x < 8; ++x) p[y * kStride + x] = static_cast<uint8_t>(100 + (x >= 4) * 3 + (y >= 4) * 3);
+                    for (int x = 0; x < 8; ++x)
+                        p[y * kStride + x] = static_cast<uint8_t>(100 + (x >= 4) * 3 + (y >= 4) * 3);
                 t.deblockEdge[k * kDeblockStrengths + bs](p, kStride, 40, 10, 2);
             });
 }

@@ -18,8 +18,7 @@ bool ReadMpegAudioHeader(std::span<const uint8_t> h, MpegAudioFrameHeader* out) 
     if (h.size() < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
     const int version_bits = (h[1] >> 3) & 3, layer_bits = (h[1] >> 1) & 3;
     const int rate_index = h[2] >> 4, sf_index = (h[2] >> 2) & 3;
-    if (version_bits == 1 || layer_bits == 0 || rate_index == 0 || rate_index == 15 || sf_index == 3)
-        return false;
+    if (version_bits == 1 || layer_bits == 0 || rate_index == 0 || rate_index == 15 || sf_index == 3) return false;
     MpegAudioFrameHeader r;
     r.version = version_bits == 3 ? 1 : version_bits == 2 ? 2 : 25;
     r.layer = 4 - layer_bits;
@@ -53,7 +52,7 @@ bool ReadMpegAudioHeader(std::span<const uint8_t> h, MpegAudioFrameHeader* out) 
 bool ReadAc3Header(std::span<const uint8_t> h, Ac3FrameHeader* out) {
     // ATSC A/52 5.4.1: syncword 0x0B77, crc1, fscod (2 bits) | frmsizecod (6 bits), then
     // bsi's bsid (5 bits).
-    static constexpr int16_t kKbps[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160,
+    static constexpr int16_t kKbps[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
                                           192, 224, 256, 320, 384, 448, 512, 576, 640};
     static constexpr int32_t kRates[3] = {48000, 44100, 32000};
     if (h.size() < kAc3HeaderBytes || h[0] != 0x0B || h[1] != 0x77) return false;
@@ -76,7 +75,7 @@ bool ReadAc3Header(std::span<const uint8_t> h, Ac3FrameHeader* out) {
 bool ReadAdtsHeader(std::span<const uint8_t> h, AdtsFrameHeader* out) {
     // ISO/IEC 13818-7 6.2: adts_fixed_header and adts_variable_header.
     static constexpr int32_t kRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                           22050, 16000, 12000, 11025, 8000, 7350};
+                                           22050, 16000, 12000, 11025, 8000,  7350};
     if (h.size() < kAdtsHeaderBytes || h[0] != 0xFF || (h[1] & 0xF6) != 0xF0) return false;
     AdtsFrameHeader r;
     r.protection = (h[1] & 1) == 0;

@@ -21,7 +21,7 @@ struct MpegAudioFrameHeader {
     bool protection = false;     // protection_bit 0: a CRC follows the header
     bool padding = false;
     bool private_bit = false;
-    int mode = 0;                // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    int mode = 0;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
     int mode_extension = 0;
     bool copyright = false;
     bool original = false;
@@ -38,9 +38,9 @@ struct Ac3FrameHeader {
     int frmsizecod = 0;
     int bsid = 0;
     int32_t kbps = 0;
-    int32_t sample_rate = 0;   // Hz
-    int32_t frame_bytes = 0;   // the whole syncframe
-    int32_t samples = 1536;    // six audio blocks of 256
+    int32_t sample_rate = 0;  // Hz
+    int32_t frame_bytes = 0;  // the whole syncframe
+    int32_t samples = 1536;   // six audio blocks of 256
 };
 // Refuses bsid above 10: those are Enhanced AC-3 frames, whose size is not in this table.
 bool ReadAc3Header(std::span<const uint8_t> bytes, Ac3FrameHeader* out);
@@ -48,14 +48,14 @@ bool ReadAc3Header(std::span<const uint8_t> bytes, Ac3FrameHeader* out);
 // The bytes needed by ReadAdtsHeader: the fixed and variable header without the CRC.
 constexpr size_t kAdtsHeaderBytes = 7;
 struct AdtsFrameHeader {
-    bool protection = false;     // protection_absent 0: a CRC follows the header
-    int header_bytes = 0;        // 7, or 9 with the CRC
+    bool protection = false;  // protection_absent 0: a CRC follows the header
+    int header_bytes = 0;     // 7, or 9 with the CRC
     int profile = 0;
     int sampling_frequency_index = 0;
     int channel_configuration = 0;
-    int32_t sample_rate = 0;     // Hz
-    int32_t frame_bytes = 0;     // aac_frame_length: header included
-    int32_t samples = 0;         // 1024 per raw data block
+    int32_t sample_rate = 0;  // Hz
+    int32_t frame_bytes = 0;  // aac_frame_length: header included
+    int32_t samples = 0;      // 1024 per raw data block
 };
 bool ReadAdtsHeader(std::span<const uint8_t> bytes, AdtsFrameHeader* out);
 

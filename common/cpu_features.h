@@ -10,21 +10,21 @@ namespace common {
 // Bits of the feature word. Each is set only where the detection step that owns it is
 // reached (see CondenseCpuid).
 enum CpuFeature : uint32_t {
-    kCpuidWorks = 0x0001,      // CPUID executed without a fault
-    kCpuStdLeaves = 0x0002,    // leaf 0 reports at least one standard leaf
-    kCpuExtLeaves = 0x0004,    // extended leaves beyond 0x80000000 exist
-    kCpuTsc = 0x0010,          // leaf 1 EDX bit 4
-    kCpuMmx = 0x0020,          // leaf 1 EDX bit 23
-    kCpuCmov = 0x0040,         // leaf 1 EDX bit 15
-    kCpu3dNow = 0x0080,        // leaf 0x80000001 EDX bit 31
-    kCpu3dNowExt = 0x0100,     // AMD only: leaf 0x80000001 EDX bit 30
-    kCpuMmxExt = 0x0200,       // MMX extensions: with SSE, or AMD's own (0x80000001 EDX bit 22)
-    kCpuSse = 0x0400,          // leaf 1 EDX bit 25
-    kCpuAmdK6Late = 0x0800,    // AMD only: signature (family, model, stepping) in 0x588..0x5FF
-    kCpuMtrr = 0x1000,         // leaf 1 EDX bit 12
-    kCpuSseAlso = 0x2000,      // leaf 1 EDX bit 25 (set together with kCpuSse)
-    kCpuSse2 = 0x4000,         // leaf 1 EDX bit 26
-    kCpuSse3 = 0x8000,         // leaf 1 ECX bit 0
+    kCpuidWorks = 0x0001,    // CPUID executed without a fault
+    kCpuStdLeaves = 0x0002,  // leaf 0 reports at least one standard leaf
+    kCpuExtLeaves = 0x0004,  // extended leaves beyond 0x80000000 exist
+    kCpuTsc = 0x0010,        // leaf 1 EDX bit 4
+    kCpuMmx = 0x0020,        // leaf 1 EDX bit 23
+    kCpuCmov = 0x0040,       // leaf 1 EDX bit 15
+    kCpu3dNow = 0x0080,      // leaf 0x80000001 EDX bit 31
+    kCpu3dNowExt = 0x0100,   // AMD only: leaf 0x80000001 EDX bit 30
+    kCpuMmxExt = 0x0200,     // MMX extensions: with SSE, or AMD's own (0x80000001 EDX bit 22)
+    kCpuSse = 0x0400,        // leaf 1 EDX bit 25
+    kCpuAmdK6Late = 0x0800,  // AMD only: signature (family, model, stepping) in 0x588..0x5FF
+    kCpuMtrr = 0x1000,       // leaf 1 EDX bit 12
+    kCpuSseAlso = 0x2000,    // leaf 1 EDX bit 25 (set together with kCpuSse)
+    kCpuSse2 = 0x4000,       // leaf 1 EDX bit 26
+    kCpuSse3 = 0x8000,       // leaf 1 ECX bit 0
 };
 
 struct CpuidRegs {

@@ -12,23 +12,24 @@ MessageBoxHook message_box_hook;
 }  // namespace
 
 CWinThread::~CWinThread() {
-    if (m_hThread)
-        CloseHandle(m_hThread);
+    if (m_hThread) CloseHandle(m_hThread);
 }
 
-int CWinThread::ExitInstance() { return static_cast<int>(m_msgCur.wParam); }
+int CWinThread::ExitInstance() {
+    return static_cast<int>(m_msgCur.wParam);
+}
 
-BOOL CWinThread::PreTranslateMessage(MSG* msg) { return AfxWalkPreTranslateTree(msg); }
+BOOL CWinThread::PreTranslateMessage(MSG* msg) {
+    return AfxWalkPreTranslateTree(msg);
+}
 
 BOOL CWinThread::OnIdle(LONG count) {
-    if (count == 0)
-        CWnd::DeleteTempMap();
+    if (count == 0) CWnd::DeleteTempMap();
     return FALSE;
 }
 
 BOOL CWinThread::PumpMessage() {
-    if (GetMessageA(&m_msgCur, nullptr, 0, 0) <= 0)
-        return FALSE;
+    if (GetMessageA(&m_msgCur, nullptr, 0, 0) <= 0) return FALSE;
     if (!PreTranslateMessage(&m_msgCur)) {
         TranslateMessage(&m_msgCur);
         DispatchMessageA(&m_msgCur);
@@ -43,8 +44,7 @@ int CWinThread::Run() {
         while (!PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE) && OnIdle(idle++)) {
         }
         do {
-            if (!PumpMessage())
-                return ExitInstance();
+            if (!PumpMessage()) return ExitInstance();
         } while (PeekMessageA(&peek, nullptr, 0, 0, PM_NOREMOVE));
     }
 }
@@ -53,21 +53,20 @@ DWORD WINAPI CWinThread::ThreadEntry(void* self) {
     auto* thread = static_cast<CWinThread*>(self);
     const UINT code = thread->proc_(thread->param_);
     CWnd::DeleteTempMap();
-    if (thread->m_bAutoDelete)
-        delete thread;
+    if (thread->m_bAutoDelete) delete thread;
     return code;
 }
 
 CWinThread* AfxBeginThread(CWinThread::ThreadProc proc, void* param, int priority, UINT stackSize, DWORD createFlags) {
     auto* thread = new CWinThread(proc, param);
-    thread->m_hThread = CreateThread(nullptr, stackSize, &CWinThread::ThreadEntry, thread, CREATE_SUSPENDED, &thread->m_nThreadID);
+    thread->m_hThread =
+        CreateThread(nullptr, stackSize, &CWinThread::ThreadEntry, thread, CREATE_SUSPENDED, &thread->m_nThreadID);
     if (!thread->m_hThread) {
         delete thread;
         return nullptr;
     }
     SetThreadPriority(thread->m_hThread, priority);
-    if (!(createFlags & CREATE_SUSPENDED))
-        ::ResumeThread(thread->m_hThread);
+    if (!(createFlags & CREATE_SUSPENDED)) ::ResumeThread(thread->m_hThread);
     return thread;
 }
 
@@ -80,8 +79,7 @@ CWinApp::CWinApp(const char* appName) : app_name_(appName ? appName : "") {
 }
 
 CWinApp::~CWinApp() {
-    if (the_app == this)
-        the_app = nullptr;
+    if (the_app == this) the_app = nullptr;
 }
 
 BOOL CWinApp::OnIdle(LONG count) {
@@ -94,34 +92,37 @@ BOOL CWinApp::OnIdle(LONG count) {
 
 HCURSOR CWinApp::LoadCursor(UINT id) const {
     HCURSOR cursor = ::LoadCursorA(AfxGetResourceHandle(), MAKEINTRESOURCEA(id));
-    if (!cursor)
-        AfxSetResourceError("cursor", id);
+    if (!cursor) AfxSetResourceError("cursor", id);
     return cursor;
 }
 
 HICON CWinApp::LoadIcon(UINT id) const {
     HICON icon = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(id));
-    if (!icon)
-        AfxSetResourceError("icon", id);
+    if (!icon) AfxSetResourceError("icon", id);
     return icon;
 }
 
-CWinApp* AfxGetApp() { return the_app; }
-CWnd* AfxGetMainWnd() { return the_app ? the_app->m_pMainWnd : nullptr; }
-HINSTANCE AfxGetInstanceHandle() { return the_app ? the_app->m_hInstance : GetModuleHandleA(nullptr); }
-const char* AfxGetAppName() { return the_app && the_app->m_pszAppName ? the_app->m_pszAppName : ""; }
+CWinApp* AfxGetApp() {
+    return the_app;
+}
+CWnd* AfxGetMainWnd() {
+    return the_app ? the_app->m_pMainWnd : nullptr;
+}
+HINSTANCE AfxGetInstanceHandle() {
+    return the_app ? the_app->m_hInstance : GetModuleHandleA(nullptr);
+}
+const char* AfxGetAppName() {
+    return the_app && the_app->m_pszAppName ? the_app->m_pszAppName : "";
+}
 
 int AfxWinMain(HINSTANCE instance, const char* cmdLine, int cmdShow) {
     CWinApp* app = AfxGetApp();
-    if (!app)
-        return -1;
-    if (instance)
-        app->m_hInstance = instance;
+    if (!app) return -1;
+    if (instance) app->m_hInstance = instance;
     app->m_lpCmdLine = cmdLine ? cmdLine : "";
     app->m_nCmdShow = cmdShow;
     if (!app->InitInstance()) {
-        if (app->m_pMainWnd && app->m_pMainWnd->m_hWnd)
-            app->m_pMainWnd->DestroyWindow();
+        if (app->m_pMainWnd && app->m_pMainWnd->m_hWnd) app->m_pMainWnd->DestroyWindow();
         return app->ExitInstance();
     }
     return app->Run();
@@ -157,11 +158,9 @@ int AfxShowMessageBox(const MessageBoxRequest& request) {
         std::lock_guard<std::mutex> hold(hook_lock);
         hook = message_box_hook;
     }
-    if (hook)
-        return hook(request);
+    if (hook) return hook(request);
     HWND owner = request.owner;
-    if (!owner && AfxGetMainWnd())
-        owner = AfxGetMainWnd()->m_hWnd;
+    if (!owner && AfxGetMainWnd()) owner = AfxGetMainWnd()->m_hWnd;
     return MessageBoxA(owner, request.text, request.caption, request.type);
 }
 
@@ -176,8 +175,7 @@ int AfxMessageBox(const char* text, UINT type, UINT) {
 int AfxMessageBox(UINT id, UINT type, UINT) {
     MessageBoxRequest request;
     request.id = id;
-    if (!request.text.LoadString(id))
-        request.text = AfxGetResourceError().c_str();
+    if (!request.text.LoadString(id)) request.text = AfxGetResourceError().c_str();
     request.caption = AfxGetAppName();
     request.type = type;
     return AfxShowMessageBox(request);

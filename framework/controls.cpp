@@ -13,9 +13,9 @@ IMPLEMENT_DYNAMIC(CToolTipCtrl, CWnd)
 CString CComboBox::GetLBText(int index) const {
     const LRESULT n = SendMessage(CB_GETLBTEXTLEN, static_cast<WPARAM>(index));
     CString text;
-    if (n == CB_ERR || n < 0)
-        return text;
-    SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.GetBuffer(static_cast<int>(n) + 1)));
+    if (n == CB_ERR || n < 0) return text;
+    SendMessage(CB_GETLBTEXT, static_cast<WPARAM>(index),
+                reinterpret_cast<LPARAM>(text.GetBuffer(static_cast<int>(n) + 1)));
     text.ReleaseBuffer();
     return text;
 }
@@ -26,7 +26,8 @@ int CListCtrl::InsertColumn(int index, const char* heading, int format, int widt
     column.fmt = format;
     column.cx = width;
     column.pszText = const_cast<char*>(heading);
-    return static_cast<int>(SendMessage(LVM_INSERTCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column)));
+    return static_cast<int>(
+        SendMessage(LVM_INSERTCOLUMNA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&column)));
 }
 
 int CListCtrl::InsertItem(int index, const char* text, int image) {
@@ -42,7 +43,8 @@ BOOL CListCtrl::SetItemText(int index, int subItem, const char* text) {
     LVITEMA item{};
     item.iSubItem = subItem;
     item.pszText = const_cast<char*>(text);
-    return static_cast<BOOL>(SendMessage(LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
+    return static_cast<BOOL>(
+        SendMessage(LVM_SETITEMTEXTA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
 }
 
 CString CListCtrl::GetItemText(int index, int subItem) const {
@@ -67,8 +69,7 @@ DWORD_PTR CListCtrl::GetItemData(int index) const {
     LVITEMA item{};
     item.mask = LVIF_PARAM;
     item.iItem = index;
-    if (!SendMessage(LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item)))
-        return 0;
+    if (!SendMessage(LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))) return 0;
     return static_cast<DWORD_PTR>(item.lParam);
 }
 
@@ -76,7 +77,8 @@ BOOL CListCtrl::SetItemState(int index, UINT state, UINT mask) {
     LVITEMA item{};
     item.state = state;
     item.stateMask = mask;
-    return static_cast<BOOL>(SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
+    return static_cast<BOOL>(
+        SendMessage(LVM_SETITEMSTATE, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item)));
 }
 
 CHeaderCtrl* CListCtrl::GetHeaderCtrl() const {
@@ -88,8 +90,7 @@ int CListCtrl::HitTest(POINT p, UINT* flags) const {
     LVHITTESTINFO info{};
     info.pt = p;
     const int index = static_cast<int>(SendMessage(LVM_HITTEST, 0, reinterpret_cast<LPARAM>(&info)));
-    if (flags)
-        *flags = info.flags;
+    if (flags) *flags = info.flags;
     return index;
 }
 
@@ -130,8 +131,7 @@ BOOL CImageList::Create(int cx, int cy, UINT flags, int initial, int grow) {
 }
 
 BOOL CImageList::DeleteImageList() {
-    if (!m_hImageList)
-        return FALSE;
+    if (!m_hImageList) return FALSE;
     ImageList_Destroy(m_hImageList);
     m_hImageList = nullptr;
     return TRUE;

@@ -17,7 +17,9 @@ public:
     HBITMAP SetBitmap(HBITMAP bitmap) {
         return reinterpret_cast<HBITMAP>(SendMessage(STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
     }
-    HICON SetIcon(HICON icon) { return reinterpret_cast<HICON>(SendMessage(STM_SETICON, reinterpret_cast<WPARAM>(icon))); }
+    HICON SetIcon(HICON icon) {
+        return reinterpret_cast<HICON>(SendMessage(STM_SETICON, reinterpret_cast<WPARAM>(icon)));
+    }
 };
 
 class CButton : public CWnd {
@@ -39,15 +41,18 @@ class CEdit : public CWnd {
     DECLARE_DYNAMIC(CEdit)
 
 public:
-    BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) { return CWnd::Create("EDIT", nullptr, style, rect, parent, id); }
+    BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+        return CWnd::Create("EDIT", nullptr, style, rect, parent, id);
+    }
     void SetLimitText(UINT max) { SendMessage(EM_LIMITTEXT, max); }
     void SetSel(int start, int end, BOOL noScroll = FALSE) {
         SendMessage(EM_SETSEL, static_cast<WPARAM>(start), end);
-        if (!noScroll)
-            SendMessage(EM_SCROLLCARET);
+        if (!noScroll) SendMessage(EM_SCROLLCARET);
     }
     BOOL SetReadOnly(BOOL on = TRUE) { return static_cast<BOOL>(SendMessage(EM_SETREADONLY, on)); }
-    void ReplaceSel(const char* text, BOOL canUndo = FALSE) { SendMessage(EM_REPLACESEL, canUndo, reinterpret_cast<LPARAM>(text)); }
+    void ReplaceSel(const char* text, BOOL canUndo = FALSE) {
+        SendMessage(EM_REPLACESEL, canUndo, reinterpret_cast<LPARAM>(text));
+    }
 };
 
 class CComboBox : public CWnd {
@@ -57,21 +62,27 @@ public:
     BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
         return CWnd::Create("COMBOBOX", nullptr, style, rect, parent, id);
     }
-    int AddString(const char* text) { return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text))); }
+    int AddString(const char* text) {
+        return static_cast<int>(SendMessage(CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)));
+    }
     int InsertString(int index, const char* text) {
-        return static_cast<int>(SendMessage(CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
+        return static_cast<int>(
+            SendMessage(CB_INSERTSTRING, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text)));
     }
     int DeleteString(int index) { return static_cast<int>(SendMessage(CB_DELETESTRING, static_cast<WPARAM>(index))); }
     void ResetContent() { SendMessage(CB_RESETCONTENT); }
     int GetCount() const { return static_cast<int>(SendMessage(CB_GETCOUNT)); }
     int GetCurSel() const { return static_cast<int>(SendMessage(CB_GETCURSEL)); }
     int SetCurSel(int index) { return static_cast<int>(SendMessage(CB_SETCURSEL, static_cast<WPARAM>(index))); }
-    DWORD_PTR GetItemData(int index) const { return static_cast<DWORD_PTR>(SendMessage(CB_GETITEMDATA, static_cast<WPARAM>(index))); }
+    DWORD_PTR GetItemData(int index) const {
+        return static_cast<DWORD_PTR>(SendMessage(CB_GETITEMDATA, static_cast<WPARAM>(index)));
+    }
     int SetItemData(int index, DWORD_PTR data) {
         return static_cast<int>(SendMessage(CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(data)));
     }
     int FindStringExact(int start, const char* text) const {
-        return static_cast<int>(SendMessage(CB_FINDSTRINGEXACT, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(text)));
+        return static_cast<int>(
+            SendMessage(CB_FINDSTRINGEXACT, static_cast<WPARAM>(start), reinterpret_cast<LPARAM>(text)));
     }
     // The text of item `index`; empty when there is no such item.
     CString GetLBText(int index) const;
@@ -84,7 +95,10 @@ public:
     BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
         return CWnd::Create(TRACKBAR_CLASSA, nullptr, style, rect, parent, id);
     }
-    void SetRange(int low, int high, BOOL redraw = FALSE) { SendMessage(TBM_SETRANGEMIN, FALSE, low); SendMessage(TBM_SETRANGEMAX, redraw, high); }
+    void SetRange(int low, int high, BOOL redraw = FALSE) {
+        SendMessage(TBM_SETRANGEMIN, FALSE, low);
+        SendMessage(TBM_SETRANGEMAX, redraw, high);
+    }
     int GetRangeMin() const { return static_cast<int>(SendMessage(TBM_GETRANGEMIN)); }
     int GetRangeMax() const { return static_cast<int>(SendMessage(TBM_GETRANGEMAX)); }
     int GetPos() const { return static_cast<int>(SendMessage(TBM_GETPOS)); }
@@ -112,7 +126,9 @@ class CHeaderCtrl : public CWnd {
 
 public:
     int GetItemCount() const { return static_cast<int>(SendMessage(HDM_GETITEMCOUNT)); }
-    BOOL GetItemRect(int index, RECT* r) const { return static_cast<BOOL>(SendMessage(HDM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(r))); }
+    BOOL GetItemRect(int index, RECT* r) const {
+        return static_cast<BOOL>(SendMessage(HDM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(r)));
+    }
 };
 
 class CListCtrl : public CWnd {
@@ -130,16 +146,25 @@ public:
     DWORD_PTR GetItemData(int item) const;
     int GetItemCount() const { return static_cast<int>(SendMessage(LVM_GETITEMCOUNT)); }
     int GetSelectedCount() const { return static_cast<int>(SendMessage(LVM_GETSELECTEDCOUNT)); }
-    int GetNextItem(int start, int flags) const { return static_cast<int>(SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(start), flags)); }
+    int GetNextItem(int start, int flags) const {
+        return static_cast<int>(SendMessage(LVM_GETNEXTITEM, static_cast<WPARAM>(start), flags));
+    }
     BOOL SetItemState(int item, UINT state, UINT mask);
     BOOL DeleteItem(int item) { return static_cast<BOOL>(SendMessage(LVM_DELETEITEM, static_cast<WPARAM>(item))); }
     BOOL DeleteAllItems() { return static_cast<BOOL>(SendMessage(LVM_DELETEALLITEMS)); }
-    BOOL EnsureVisible(int item, BOOL partialOk) { return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(item), partialOk)); }
-    BOOL RedrawItems(int first, int last) { return static_cast<BOOL>(SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(first), last)); }
-    HIMAGELIST SetImageList(HIMAGELIST list, int which) {
-        return reinterpret_cast<HIMAGELIST>(SendMessage(LVM_SETIMAGELIST, static_cast<WPARAM>(which), reinterpret_cast<LPARAM>(list)));
+    BOOL EnsureVisible(int item, BOOL partialOk) {
+        return static_cast<BOOL>(SendMessage(LVM_ENSUREVISIBLE, static_cast<WPARAM>(item), partialOk));
     }
-    DWORD SetExtendedStyle(DWORD style) { return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, static_cast<LPARAM>(style))); }
+    BOOL RedrawItems(int first, int last) {
+        return static_cast<BOOL>(SendMessage(LVM_REDRAWITEMS, static_cast<WPARAM>(first), last));
+    }
+    HIMAGELIST SetImageList(HIMAGELIST list, int which) {
+        return reinterpret_cast<HIMAGELIST>(
+            SendMessage(LVM_SETIMAGELIST, static_cast<WPARAM>(which), reinterpret_cast<LPARAM>(list)));
+    }
+    DWORD SetExtendedStyle(DWORD style) {
+        return static_cast<DWORD>(SendMessage(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, static_cast<LPARAM>(style)));
+    }
     // A view of the list's header window (not attached: subclass it to take its messages).
     CHeaderCtrl* GetHeaderCtrl() const;
     int HitTest(POINT p, UINT* flags = nullptr) const;
@@ -180,6 +205,8 @@ public:
     int Add(HBITMAP bitmap, HBITMAP mask) { return ImageList_Add(m_hImageList, bitmap, mask); }
     int Add(HBITMAP bitmap, COLORREF mask) { return ImageList_AddMasked(m_hImageList, bitmap, mask); }
     int GetImageCount() const { return ImageList_GetImageCount(m_hImageList); }
-    BOOL Draw(HDC dc, int image, POINT p, UINT style) { return ImageList_Draw(m_hImageList, image, dc, p.x, p.y, style); }
+    BOOL Draw(HDC dc, int image, POINT p, UINT style) {
+        return ImageList_Draw(m_hImageList, image, dc, p.x, p.y, style);
+    }
     BOOL Remove(int image) { return ImageList_Remove(m_hImageList, image); }
 };

@@ -12,21 +12,18 @@
 
 HWND CDataExchange::PrepareCtrl(int id) {
     last_ = ::GetDlgItem(m_pDlgWnd->m_hWnd, id);
-    if (!last_)
-        m_bFailed = true;
+    if (!last_) m_bFailed = true;
     return last_;
 }
 
 void CDataExchange::Fail() {
     m_bFailed = true;
-    if (last_ && m_bSaveAndValidate)
-        ::SetFocus(last_);
+    if (last_ && m_bSaveAndValidate) ::SetFocus(last_);
 }
 
 void DDX_Text(CDataExchange* dx, int id, CString& value) {
     HWND control = dx->PrepareCtrl(id);
-    if (!control)
-        return;
+    if (!control) return;
     if (dx->m_bSaveAndValidate) {
         const int n = GetWindowTextLengthA(control);
         GetWindowTextA(control, value.GetBuffer(n + 1), n + 1);
@@ -38,8 +35,7 @@ void DDX_Text(CDataExchange* dx, int id, CString& value) {
 
 void DDX_Text(CDataExchange* dx, int id, int& value) {
     HWND control = dx->PrepareCtrl(id);
-    if (!control)
-        return;
+    if (!control) return;
     if (dx->m_bSaveAndValidate) {
         char text[32] = {};
         GetWindowTextA(control, text, sizeof text);
@@ -64,8 +60,7 @@ namespace {
 // A value kept by a control and read and written with one message each.
 void ExchangeByMessage(CDataExchange* dx, int id, int& value, UINT get, UINT set) {
     HWND control = dx->PrepareCtrl(id);
-    if (!control)
-        return;
+    if (!control) return;
     if (dx->m_bSaveAndValidate)
         value = static_cast<int>(SendMessageA(control, get, 0, 0));
     else
@@ -74,16 +69,18 @@ void ExchangeByMessage(CDataExchange* dx, int id, int& value, UINT get, UINT set
 
 }  // namespace
 
-void DDX_Check(CDataExchange* dx, int id, int& value) { ExchangeByMessage(dx, id, value, BM_GETCHECK, BM_SETCHECK); }
+void DDX_Check(CDataExchange* dx, int id, int& value) {
+    ExchangeByMessage(dx, id, value, BM_GETCHECK, BM_SETCHECK);
+}
 
-void DDX_CBIndex(CDataExchange* dx, int id, int& value) { ExchangeByMessage(dx, id, value, CB_GETCURSEL, CB_SETCURSEL); }
+void DDX_CBIndex(CDataExchange* dx, int id, int& value) {
+    ExchangeByMessage(dx, id, value, CB_GETCURSEL, CB_SETCURSEL);
+}
 
 void DDX_Control(CDataExchange* dx, int id, CWnd& control) {
-    if (control.m_hWnd)
-        return;
+    if (control.m_hWnd) return;
     HWND item = dx->PrepareCtrl(id);
-    if (item && !control.SubclassWindow(item))
-        dx->Fail();
+    if (item && !control.SubclassWindow(item)) dx->Fail();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -92,15 +89,17 @@ void DDX_Control(CDataExchange* dx, int id, CWnd& control) {
 IMPLEMENT_DYNAMIC(CDialog, CWnd)
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-    ON_COMMAND(IDOK, OnOKCommand)
-    ON_COMMAND(IDCANCEL, OnCancelCommand)
+ON_COMMAND(IDOK, OnOKCommand)
+ON_COMMAND(IDCANCEL, OnCancelCommand)
 END_MESSAGE_MAP()
 
 namespace {
 
 // Everything reaches the dialog through its subclassed window procedure; the dialog
 // procedure of the template leaves all messages to the default handling.
-INT_PTR CALLBACK PassiveDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+INT_PTR CALLBACK PassiveDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
 
 HWND OwnerFor(CWnd* parent) {
     HWND owner = parent ? parent->m_hWnd : (AfxGetMainWnd() ? AfxGetMainWnd()->m_hWnd : nullptr);
@@ -113,18 +112,18 @@ HWND OwnerFor(CWnd* parent) {
 }  // namespace
 
 HWND CDialog::CreateFromTemplate(HWND owner) {
-    const auto* tmpl = static_cast<const DLGTEMPLATE*>(AfxFindResourceData(m_nIDHelp, MAKEINTRESOURCEA(5), nullptr, "dialog template"));
-    if (!tmpl)
-        return nullptr;
+    const auto* tmpl = static_cast<const DLGTEMPLATE*>(
+        AfxFindResourceData(m_nIDHelp, MAKEINTRESOURCEA(5), nullptr, "dialog template"));
+    if (!tmpl) return nullptr;
     AfxInitCommonControls();
     return CreateHooked([&] {
-        return CreateDialogIndirectParamA(AfxGetResourceHandle(), tmpl, owner, PassiveDialogProc, reinterpret_cast<LPARAM>(this));
+        return CreateDialogIndirectParamA(AfxGetResourceHandle(), tmpl, owner, PassiveDialogProc,
+                                          reinterpret_cast<LPARAM>(this));
     });
 }
 
 BOOL CDialog::Create(UINT templateId, CWnd* parent) {
-    if (m_hWnd)
-        return FALSE;
+    if (m_hWnd) return FALSE;
     m_nIDHelp = templateId;
     m_pParentWnd = parent;
     modal_ = false;
@@ -132,15 +131,13 @@ BOOL CDialog::Create(UINT templateId, CWnd* parent) {
 }
 
 INT_PTR CDialog::DoModal() {
-    if (m_hWnd)
-        return -1;
+    if (m_hWnd) return -1;
     HWND owner = OwnerFor(m_pParentWnd);
     modal_ = true;
     end_modal_ = false;
     modal_result_ = -1;
     const bool disable_owner = owner && ::IsWindowEnabled(owner);
-    if (disable_owner)
-        ::EnableWindow(owner, FALSE);
+    if (disable_owner) ::EnableWindow(owner, FALSE);
     HWND hwnd = CreateFromTemplate(owner);
     if (hwnd && !end_modal_) {
         ::ShowWindow(hwnd, SW_SHOW);
@@ -149,8 +146,7 @@ INT_PTR CDialog::DoModal() {
             if (GetMessageA(&msg, nullptr, 0, 0) <= 0) {
                 // The application is quitting: end the dialog and let the outer loop see it.
                 PostQuitMessage(static_cast<int>(msg.wParam));
-                if (!end_modal_)
-                    modal_result_ = IDCANCEL;
+                if (!end_modal_) modal_result_ = IDCANCEL;
                 break;
             }
             if (!AfxPreTranslateMessage(&msg)) {
@@ -160,10 +156,8 @@ INT_PTR CDialog::DoModal() {
         }
     }
     // The owner is enabled before the dialog goes, so that it gets the activation back.
-    if (disable_owner)
-        ::EnableWindow(owner, TRUE);
-    if (m_hWnd)
-        DestroyWindow();
+    if (disable_owner) ::EnableWindow(owner, TRUE);
+    if (m_hWnd) DestroyWindow();
     modal_ = false;
     return hwnd ? modal_result_ : -1;
 }
@@ -172,8 +166,7 @@ void CDialog::EndDialog(int result) {
     modal_result_ = result;
     if (modal_) {
         end_modal_ = true;
-        if (m_hWnd)
-            PostMessage(WM_NULL);  // wakes the modal loop
+        if (m_hWnd) PostMessage(WM_NULL);  // wakes the modal loop
     } else if (m_hWnd) {
         ShowWindow(SW_HIDE);
     }
@@ -185,11 +178,12 @@ BOOL CDialog::OnInitDialog() {
 }
 
 void CDialog::OnOK() {
-    if (UpdateData(TRUE))
-        EndDialog(IDOK);
+    if (UpdateData(TRUE)) EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
 
 BOOL CDialog::PreTranslateMessage(MSG* msg) {
     // Keyboard navigation (Tab, arrows, Enter, Escape) of the dialog's controls.
@@ -200,8 +194,7 @@ BOOL CDialog::PreTranslateMessage(MSG* msg) {
 }
 
 LRESULT CDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_INITDIALOG)
-        return OnInitDialog();
+    if (message == WM_INITDIALOG) return OnInitDialog();
     return CWnd::WindowProc(message, wParam, lParam);
 }
 
@@ -224,35 +217,32 @@ CPropertyPage::CPropertyPage(UINT templateId, UINT captionId) : CDialog(template
 }
 
 INT_PTR CALLBACK CPropertyPage::PageProc(HWND hwnd, UINT message, WPARAM, LPARAM lParam) {
-    if (message != WM_INITDIALOG)
-        return FALSE;
+    if (message != WM_INITDIALOG) return FALSE;
     auto* page = reinterpret_cast<CPropertyPage*>(reinterpret_cast<const PROPSHEETPAGEA*>(lParam)->lParam);
-    if (!page->SubclassWindow(hwnd))
-        return FALSE;
+    if (!page->SubclassWindow(hwnd)) return FALSE;
     return page->OnInitDialog();
 }
 
 BOOL CPropertyPage::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
     switch (header->code) {
-    case PSN_SETACTIVE:
-        *result = OnSetActive() ? 0 : -1;
-        break;
-    case PSN_KILLACTIVE:
-        *result = OnKillActive() ? FALSE : TRUE;
-        break;
-    case PSN_APPLY:
-        OnOK();
-        if (sheet_)
-            sheet_->NoteApply();
-        *result = PSNRET_NOERROR;
-        break;
-    case PSN_RESET:
-        OnCancel();
-        *result = 0;
-        break;
-    default:
-        return CDialog::OnNotify(wParam, lParam, result);
+        case PSN_SETACTIVE:
+            *result = OnSetActive() ? 0 : -1;
+            break;
+        case PSN_KILLACTIVE:
+            *result = OnKillActive() ? FALSE : TRUE;
+            break;
+        case PSN_APPLY:
+            OnOK();
+            if (sheet_) sheet_->NoteApply();
+            *result = PSNRET_NOERROR;
+            break;
+        case PSN_RESET:
+            OnCancel();
+            *result = 0;
+            break;
+        default:
+            return CDialog::OnNotify(wParam, lParam, result);
     }
     // Dialog procedures hand results back through DWLP_MSGRESULT; set it as well for
     // sheets that read it there.
@@ -272,22 +262,21 @@ CPropertySheet::CPropertySheet(const char* caption, CWnd* parent, UINT selectPag
     m_psh.pfnCallback = SheetCallback;
 }
 
-CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage) : CPropertySheet(static_cast<const char*>(nullptr), parent, selectPage) {
+CPropertySheet::CPropertySheet(UINT captionId, CWnd* parent, UINT selectPage)
+    : CPropertySheet(static_cast<const char*>(nullptr), parent, selectPage) {
     caption_.LoadString(captionId);
 }
 
 int CALLBACK CPropertySheet::SheetCallback(HWND hwnd, UINT message, LPARAM) {
     if (message == PSCB_INITIALIZED && initializing_sheet) {
         CPropertySheet* sheet = initializing_sheet;
-        if (sheet->SubclassWindow(hwnd))
-            sheet->OnSheetInitialized();
+        if (sheet->SubclassWindow(hwnd)) sheet->OnSheetInitialized();
     }
     return 0;
 }
 
 INT_PTR CPropertySheet::DoModal() {
-    if (pages_.empty() || m_hWnd)
-        return -1;
+    if (pages_.empty() || m_hWnd) return -1;
     AfxInitCommonControls();
     std::vector<PROPSHEETPAGEA> copies;
     for (CPropertyPage* page : pages_) {
@@ -307,8 +296,7 @@ INT_PTR CPropertySheet::DoModal() {
     initializing_sheet = outer;
     for (CPropertyPage* page : pages_)
         page->sheet_ = nullptr;
-    if (shown < 0)
-        return -1;
+    if (shown < 0) return -1;
     return applied_ ? IDOK : IDCANCEL;
 }
 
@@ -324,16 +312,13 @@ CFileDialog::CFileDialog(BOOL openFileDialog, const char* defaultExt, const char
     m_ofn.Flags = flags;
     m_ofn.lpstrFile = file_buffer_.data();
     m_ofn.nMaxFile = static_cast<DWORD>(file_buffer_.size());
-    if (fileName)
-        lstrcpynA(file_buffer_.data(), fileName, static_cast<int>(file_buffer_.size()));
-    if (defaultExt)
-        m_ofn.lpstrDefExt = default_ext_;
+    if (fileName) lstrcpynA(file_buffer_.data(), fileName, static_cast<int>(file_buffer_.size()));
+    if (defaultExt) m_ofn.lpstrDefExt = default_ext_;
     if (filter) {
         // "a|b|c|d||" becomes "a\0b\0c\0d\0\0".
         filter_.assign(filter, filter + std::strlen(filter));
         for (char& c : filter_)
-            if (c == '|')
-                c = '\0';
+            if (c == '|') c = '\0';
         filter_.push_back('\0');
         filter_.push_back('\0');
         m_ofn.lpstrFilter = filter_.data();
@@ -364,21 +349,21 @@ UINT_PTR CALLBACK CFileDialog::HookProc(HWND hwnd, UINT message, WPARAM, LPARAM 
 BOOL CFileDialog::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
     const auto* header = reinterpret_cast<const NMHDR*>(lParam);
     switch (header->code) {
-    case CDN_INITDONE:
-        OnInitDone();
-        break;
-    case CDN_SELCHANGE:
-        OnFileNameChange();
-        break;
-    case CDN_FOLDERCHANGE:
-        OnFolderChange();
-        break;
-    case CDN_FILEOK:
-        *result = OnFileNameOK();
-        SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, *result);
-        return TRUE;
-    default:
-        return CDialog::OnNotify(wParam, lParam, result);
+        case CDN_INITDONE:
+            OnInitDone();
+            break;
+        case CDN_SELCHANGE:
+            OnFileNameChange();
+            break;
+        case CDN_FOLDERCHANGE:
+            OnFolderChange();
+            break;
+        case CDN_FILEOK:
+            *result = OnFileNameOK();
+            SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, *result);
+            return TRUE;
+        default:
+            return CDialog::OnNotify(wParam, lParam, result);
     }
     *result = 0;
     return TRUE;
@@ -386,7 +371,8 @@ BOOL CFileDialog::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
 
 CString CFileDialog::GetFolderPath() const {
     char folder[MAX_PATH] = {};
-    if (m_hWnd && SendMessageA(GetExplorerWindow(), CDM_GETFOLDERPATH, sizeof folder, reinterpret_cast<LPARAM>(folder)) > 0)
+    if (m_hWnd &&
+        SendMessageA(GetExplorerWindow(), CDM_GETFOLDERPATH, sizeof folder, reinterpret_cast<LPARAM>(folder)) > 0)
         return CString(folder);
     return CString();
 }
@@ -410,8 +396,7 @@ CString CFileDialog::GetPathName() const {
 POSITION CFileDialog::GetStartPosition() const {
     CString folder;
     CStringArray names;
-    if (!ParseSelection(m_ofn.lpstrFile, m_ofn.nMaxFile, folder, names) || names.GetSize() == 0)
-        return nullptr;
+    if (!ParseSelection(m_ofn.lpstrFile, m_ofn.nMaxFile, folder, names) || names.GetSize() == 0) return nullptr;
     return reinterpret_cast<POSITION>(static_cast<uintptr_t>(1));
 }
 
@@ -427,7 +412,6 @@ CString CFileDialog::GetNextPathName(POSITION& pos) const {
     }
     pos = index + 1 < static_cast<uintptr_t>(names.GetSize()) ? reinterpret_cast<POSITION>(index + 2) : nullptr;
     const CString& name = names[static_cast<int>(index)];
-    if (folder.IsEmpty())
-        return name;
+    if (folder.IsEmpty()) return name;
     return folder.Right(1) == "\\" ? folder + name : folder + "\\" + name;
 }

@@ -134,7 +134,8 @@ class CFileDialog : public CDialog {
 public:
     // `filter`: pairs of "description|pattern|" ending with "||".
     CFileDialog(BOOL openFileDialog, const char* defaultExt = nullptr, const char* fileName = nullptr,
-                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char* filter = nullptr, CWnd* parent = nullptr);
+                DWORD flags = OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT, const char* filter = nullptr,
+                CWnd* parent = nullptr);
 
     OPENFILENAMEA m_ofn{};
     BOOL m_bOpenFileDialog;

@@ -80,7 +80,10 @@ public:
     BOOL IsDirectory() const { return (current_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
     BOOL IsDots() const;
     BOOL IsReadOnly() const { return (current_.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0; }
-    BOOL GetLastWriteTime(FILETIME* time) const { *time = current_.ftLastWriteTime; return TRUE; }
+    BOOL GetLastWriteTime(FILETIME* time) const {
+        *time = current_.ftLastWriteTime;
+        return TRUE;
+    }
 
 private:
     HANDLE find_ = INVALID_HANDLE_VALUE;

@@ -5,7 +5,7 @@
 IMPLEMENT_DYNCREATE(CFrameWnd, CWnd)
 
 BEGIN_MESSAGE_MAP(CFrameWnd, CWnd)
-    ON_MESSAGE(WM_INITMENUPOPUP, OnInitMenuPopup)
+ON_MESSAGE(WM_INITMENUPOPUP, OnInitMenuPopup)
 END_MESSAGE_MAP()
 
 const CRect CFrameWnd::rectDefault{static_cast<int>(CW_USEDEFAULT), static_cast<int>(CW_USEDEFAULT), 0, 0};
@@ -13,21 +13,17 @@ const CRect CFrameWnd::rectDefault{static_cast<int>(CW_USEDEFAULT), static_cast<
 BOOL CFrameWnd::Create(const char* className, const char* title, DWORD style, const RECT& rect, CWnd* parent,
                        UINT menuId, DWORD exStyle) {
     CMenu menu;
-    if (menuId && !menu.LoadMenu(menuId))
-        return FALSE;
+    if (menuId && !menu.LoadMenu(menuId)) return FALSE;
     RECT r = rect;
     if (rect.left == static_cast<LONG>(CW_USEDEFAULT))
         r = RECT{static_cast<LONG>(CW_USEDEFAULT), static_cast<LONG>(CW_USEDEFAULT), 0, 0};
-    if (!CreateEx(exStyle, className, title, style & ~WS_CHILD, r, parent, 0))
-        return FALSE;
-    if (menu.m_hMenu)
-        ::SetMenu(m_hWnd, menu.Detach());  // the window owns and destroys its menu
+    if (!CreateEx(exStyle, className, title, style & ~WS_CHILD, r, parent, 0)) return FALSE;
+    if (menu.m_hMenu) ::SetMenu(m_hWnd, menu.Detach());  // the window owns and destroys its menu
     return TRUE;
 }
 
 BOOL CFrameWnd::OnCmdMsg(UINT nID, int nCode, void* pExtra, void* pHandlerInfo) {
-    if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo))
-        return TRUE;
+    if (CWnd::OnCmdMsg(nID, nCode, pExtra, pHandlerInfo)) return TRUE;
     CWinApp* app = AfxGetApp();
     return app && app->OnCmdMsg(nID, nCode, pExtra, pHandlerInfo);
 }
@@ -58,6 +54,5 @@ void CFrameWnd::PostNcDestroy() {
         app->m_pMainWnd = nullptr;
         PostQuitMessage(0);
     }
-    if (m_bAutoDelete)
-        delete this;
+    if (m_bAutoDelete) delete this;
 }

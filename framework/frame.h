@@ -16,8 +16,8 @@ public:
     BOOL m_bAutoMenuEnable = TRUE;
 
     // `menuId` 0: no menu; a missing menu fails the creation (error in AfxGetResourceError).
-    BOOL Create(const char* className, const char* title, DWORD style = WS_OVERLAPPEDWINDOW, const RECT& rect = rectDefault,
-                CWnd* parent = nullptr, UINT menuId = 0, DWORD exStyle = 0);
+    BOOL Create(const char* className, const char* title, DWORD style = WS_OVERLAPPEDWINDOW,
+                const RECT& rect = rectDefault, CWnd* parent = nullptr, UINT menuId = 0, DWORD exStyle = 0);
 
     BOOL OnCmdMsg(UINT nID, int nCode, void* pExtra, void* pHandlerInfo) override;
     // Runs the update-UI handlers of every command item of `popup`.

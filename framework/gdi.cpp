@@ -16,8 +16,7 @@ HGDIOBJ CGdiObject::Detach() {
 }
 
 bool CGdiObject::DeleteObject() {
-    if (!m_hObject)
-        return false;
+    if (!m_hObject) return false;
     const bool done = ::DeleteObject(m_hObject) != 0;
     m_hObject = nullptr;
     return done;
@@ -30,8 +29,7 @@ namespace {
 LONG PointHeight(LONG tenths, HDC dc) {
     HDC screen = dc ? nullptr : GetDC(nullptr);
     const int dpi = GetDeviceCaps(dc ? dc : screen, LOGPIXELSY);
-    if (screen)
-        ReleaseDC(nullptr, screen);
+    if (screen) ReleaseDC(nullptr, screen);
     return -MulDiv(tenths < 0 ? -tenths : tenths, dpi, 720);
 }
 
@@ -66,7 +64,9 @@ CSize CBitmap::GetSize() const {
     return GetBitmap(&bm) ? CSize(bm.bmWidth, bm.bmHeight) : CSize();
 }
 
-CDC::~CDC() { DeleteDC(); }
+CDC::~CDC() {
+    DeleteDC();
+}
 
 bool CDC::CreateCompatibleDC(HDC other) {
     DeleteDC();
@@ -83,8 +83,7 @@ bool CDC::CreateDC(const char* driver, const char* device) {
 }
 
 bool CDC::DeleteDC() {
-    if (!m_hDC || !owned_)
-        return false;
+    if (!m_hDC || !owned_) return false;
     ::DeleteDC(m_hDC);
     m_hDC = nullptr;
     owned_ = false;
@@ -103,18 +102,21 @@ CSize CDC::GetTextExtent(const char* text, int length) const {
     return CSize(size.cx, size.cy);
 }
 
-CPaintDC::CPaintDC(CWnd* wnd) : hwnd_(wnd->m_hWnd) { Attach(BeginPaint(hwnd_, &m_ps)); }
+CPaintDC::CPaintDC(CWnd* wnd) : hwnd_(wnd->m_hWnd) {
+    Attach(BeginPaint(hwnd_, &m_ps));
+}
 
 CPaintDC::~CPaintDC() {
     EndPaint(hwnd_, &m_ps);
     Detach();
 }
 
-CClientDC::CClientDC(CWnd* wnd) : hwnd_(wnd ? wnd->m_hWnd : nullptr) { Attach(GetDC(hwnd_)); }
+CClientDC::CClientDC(CWnd* wnd) : hwnd_(wnd ? wnd->m_hWnd : nullptr) {
+    Attach(GetDC(hwnd_));
+}
 
 CClientDC::~CClientDC() {
-    if (m_hDC)
-        ReleaseDC(hwnd_, Detach());
+    if (m_hDC) ReleaseDC(hwnd_, Detach());
 }
 
 CWindowDC::CWindowDC(CWnd* wnd) : CClientDC(wnd ? wnd->m_hWnd : nullptr, GetWindowDC(wnd ? wnd->m_hWnd : nullptr)) {}

@@ -31,8 +31,18 @@ struct CRect : RECT {
     bool IsRectEmpty() const { return right <= left || bottom <= top; }
     bool PtInRect(POINT p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
     void SetRect(int l, int t, int r, int b) { *this = CRect(l, t, r, b); }
-    void OffsetRect(int dx, int dy) { left += dx; right += dx; top += dy; bottom += dy; }
-    void InflateRect(int dx, int dy) { left -= dx; right += dx; top -= dy; bottom += dy; }
+    void OffsetRect(int dx, int dy) {
+        left += dx;
+        right += dx;
+        top += dy;
+        bottom += dy;
+    }
+    void InflateRect(int dx, int dy) {
+        left -= dx;
+        right += dx;
+        top -= dy;
+        bottom += dy;
+    }
     void DeflateRect(int dx, int dy) { InflateRect(-dx, -dy); }
     bool IntersectRect(const RECT& a, const RECT& b) { return ::IntersectRect(this, &a, &b) != 0; }
     bool operator==(const CRect& o) const { return EqualRect(this, &o) != 0; }
@@ -86,7 +96,9 @@ public:
     // Bitmap resource `id` of the resource module; false (error in AfxGetResourceError)
     // when it is missing.
     bool LoadBitmap(UINT id);
-    bool CreateCompatibleBitmap(HDC dc, int width, int height) { return Attach(::CreateCompatibleBitmap(dc, width, height)); }
+    bool CreateCompatibleBitmap(HDC dc, int width, int height) {
+        return Attach(::CreateCompatibleBitmap(dc, width, height));
+    }
     bool GetBitmap(BITMAP* out) const { return GetObject(sizeof *out, out) == sizeof *out; }
     CSize GetSize() const;
     operator HBITMAP() const { return static_cast<HBITMAP>(m_hObject); }  // NOLINT
@@ -97,8 +109,12 @@ public:
     bool CreateRectRgn(int l, int t, int r, int b) { return Attach(::CreateRectRgn(l, t, r, b)); }
     bool CreateRectRgnIndirect(const RECT& r) { return Attach(::CreateRectRgnIndirect(&r)); }
     bool CreateEllipticRgn(int l, int t, int r, int b) { return Attach(::CreateEllipticRgn(l, t, r, b)); }
-    bool CreateRoundRectRgn(int l, int t, int r, int b, int w, int h) { return Attach(::CreateRoundRectRgn(l, t, r, b, w, h)); }
-    bool CreatePolygonRgn(const POINT* points, int count, int mode) { return Attach(::CreatePolygonRgn(points, count, mode)); }
+    bool CreateRoundRectRgn(int l, int t, int r, int b, int w, int h) {
+        return Attach(::CreateRoundRectRgn(l, t, r, b, w, h));
+    }
+    bool CreatePolygonRgn(const POINT* points, int count, int mode) {
+        return Attach(::CreatePolygonRgn(points, count, mode));
+    }
     int CombineRgn(HRGN a, HRGN b, int mode) { return ::CombineRgn(*this, a, b, mode); }
     bool PtInRegion(int x, int y) const { return ::PtInRegion(*this, x, y) != 0; }
     int OffsetRgn(int dx, int dy) { return ::OffsetRgn(*this, dx, dy); }
@@ -119,8 +135,15 @@ public:
     HDC m_hDC = nullptr;
     operator HDC() const { return m_hDC; }  // NOLINT
     HDC GetSafeHdc() const { return m_hDC; }
-    void Attach(HDC dc) { m_hDC = dc; owned_ = false; }
-    HDC Detach() { HDC dc = m_hDC; m_hDC = nullptr; return dc; }
+    void Attach(HDC dc) {
+        m_hDC = dc;
+        owned_ = false;
+    }
+    HDC Detach() {
+        HDC dc = m_hDC;
+        m_hDC = nullptr;
+        return dc;
+    }
     bool CreateCompatibleDC(HDC other);
     bool CreateDC(const char* driver, const char* device = nullptr);
     bool DeleteDC();
@@ -133,7 +156,9 @@ public:
     int SetBkMode(int mode) { return ::SetBkMode(m_hDC, mode); }
     COLORREF SetBkColor(COLORREF c) { return ::SetBkColor(m_hDC, c); }
     COLORREF SetTextColor(COLORREF c) { return ::SetTextColor(m_hDC, c); }
-    bool BitBlt(int x, int y, int w, int h, HDC src, int sx, int sy, DWORD rop) { return ::BitBlt(m_hDC, x, y, w, h, src, sx, sy, rop) != 0; }
+    bool BitBlt(int x, int y, int w, int h, HDC src, int sx, int sy, DWORD rop) {
+        return ::BitBlt(m_hDC, x, y, w, h, src, sx, sy, rop) != 0;
+    }
     bool StretchBlt(int x, int y, int w, int h, HDC src, int sx, int sy, int sw, int sh, DWORD rop) {
         return ::StretchBlt(m_hDC, x, y, w, h, src, sx, sy, sw, sh, rop) != 0;
     }
@@ -144,7 +169,9 @@ public:
     bool MoveTo(int x, int y) { return ::MoveToEx(m_hDC, x, y, nullptr) != 0; }
     bool LineTo(int x, int y) { return ::LineTo(m_hDC, x, y) != 0; }
     bool TextOut(int x, int y, const char* text, int length) { return ::TextOutA(m_hDC, x, y, text, length) != 0; }
-    int DrawText(const char* text, int length, RECT* r, UINT format) { return ::DrawTextA(m_hDC, text, length, r, format); }
+    int DrawText(const char* text, int length, RECT* r, UINT format) {
+        return ::DrawTextA(m_hDC, text, length, r, format);
+    }
     CSize GetTextExtent(const char* text, int length) const;
     bool FillRgn(HRGN region, HBRUSH brush) { return ::FillRgn(m_hDC, region, brush) != 0; }
     int SaveDC() { return ::SaveDC(m_hDC); }

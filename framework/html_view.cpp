@@ -9,14 +9,11 @@ std::atomic<LONG> live_sites{0};
 
 // A null-terminated wide copy of an ANSI text in the process's code page.
 std::wstring Widen(const char* text) {
-    if (!text || !*text)
-        return {};
+    if (!text || !*text) return {};
     const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     std::wstring wide(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
-    if (!wide.empty())
-        wide.pop_back();  // the terminator MultiByteToWideChar counted
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
+    if (!wide.empty()) wide.pop_back();  // the terminator MultiByteToWideChar counted
     return wide;
 }
 
@@ -50,8 +47,7 @@ public:
 
     // IUnknown
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IOleClientSite))
             *out = static_cast<IOleClientSite*>(this);
         else if (IsEqualIID(iid, IID_IOleWindow) || IsEqualIID(iid, IID_IOleInPlaceSite))
@@ -78,13 +74,11 @@ public:
     // IOleClientSite: the object is never saved or linked.
     STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
     STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** out) override {
-        if (out)
-            *out = nullptr;
+        if (out) *out = nullptr;
         return E_NOTIMPL;
     }
     STDMETHODIMP GetContainer(IOleContainer** out) override {
-        if (out)
-            *out = nullptr;
+        if (out) *out = nullptr;
         return E_NOINTERFACE;
     }
     STDMETHODIMP ShowObject() override { return S_OK; }
@@ -94,8 +88,7 @@ public:
     // IOleWindow (site and frame): the view's window; the frame is the view too, it has
     // no menus, tools or status line to share.
     STDMETHODIMP GetWindow(HWND* out) override {
-        if (!out)
-            return E_POINTER;
+        if (!out) return E_POINTER;
         *out = view ? view->m_hWnd : nullptr;
         return *out ? S_OK : E_FAIL;
     }
@@ -107,12 +100,10 @@ public:
     STDMETHODIMP OnUIActivate() override { return S_OK; }
     STDMETHODIMP GetWindowContext(IOleInPlaceFrame** frame, IOleInPlaceUIWindow** document, RECT* pos, RECT* clip,
                                   OLEINPLACEFRAMEINFO* info) override {
-        if (!frame || !document || !pos || !clip || !info)
-            return E_POINTER;
+        if (!frame || !document || !pos || !clip || !info) return E_POINTER;
         *document = nullptr;  // no separate document window: the frame serves
         *frame = nullptr;
-        if (!view || !view->m_hWnd)
-            return E_FAIL;
+        if (!view || !view->m_hWnd) return E_FAIL;
         *frame = static_cast<IOleInPlaceFrame*>(this);
         AddRef();
         ::GetClientRect(view->m_hWnd, pos);
@@ -151,29 +142,28 @@ private:
 IMPLEMENT_DYNCREATE(CHtmlView, CWnd)
 
 BEGIN_MESSAGE_MAP(CHtmlView, CWnd)
-    ON_WM_SIZE()
-    ON_WM_DESTROY()
-    ON_WM_MOUSEACTIVATE()
+ON_WM_SIZE()
+ON_WM_DESTROY()
+ON_WM_MOUSEACTIVATE()
 END_MESSAGE_MAP()
 
-LONG CHtmlView::LiveSiteObjects() { return live_sites.load(); }
+LONG CHtmlView::LiveSiteObjects() {
+    return live_sites.load();
+}
 
 CHtmlView::~CHtmlView() {
     // A view whose window is still up is torn down here; OnDestroy has run otherwise.
-    if (m_hWnd && FromHandlePermanent(m_hWnd) == this)
-        DestroyWindow();
+    if (m_hWnd && FromHandlePermanent(m_hWnd) == this) DestroyWindow();
     ReleaseBrowser();
 }
 
 BOOL CHtmlView::Create(const char* className, const char* windowName, DWORD style, const RECT& rect, CWnd* parent,
                        UINT id, void*) {
     create_error_ = S_OK;
-    if (m_hWnd)
-        return FALSE;
+    if (m_hWnd) return FALSE;
     if (!CWnd::Create(className, windowName, style | WS_CHILD | WS_CLIPCHILDREN, rect, parent, id)) {
         create_error_ = HRESULT_FROM_WIN32(GetLastError());
-        if (SUCCEEDED(create_error_))
-            create_error_ = E_FAIL;
+        if (SUCCEEDED(create_error_)) create_error_ = E_FAIL;
         return FALSE;
     }
     // In-place activation and drag and drop need OLE (a single-threaded apartment) on
@@ -189,15 +179,14 @@ BOOL CHtmlView::Create(const char* className, const char* windowName, DWORD styl
     site_ = new Site(this);
     hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
                           reinterpret_cast<void**>(&object_));
-    if (SUCCEEDED(hr))
-        hr = object_->SetClientSite(static_cast<IOleClientSite*>(site_));
+    if (SUCCEEDED(hr)) hr = object_->SetClientSite(static_cast<IOleClientSite*>(site_));
     if (SUCCEEDED(hr)) {
         RECT client{};
         ::GetClientRect(m_hWnd, &client);
-        hr = object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(site_), 0, m_hWnd, &client);
+        hr =
+            object_->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(site_), 0, m_hWnd, &client);
     }
-    if (SUCCEEDED(hr))
-        hr = object_->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser_));
+    if (SUCCEEDED(hr)) hr = object_->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser_));
     if (SUCCEEDED(hr)) {
         IOleInPlaceObject* inplace = nullptr;
         hr = object_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inplace));
@@ -253,15 +242,15 @@ void CHtmlView::OnDestroy() {
 
 void CHtmlView::OnSize(UINT type, int cx, int cy) {
     Default();
-    if (browser_window_ && type != SIZE_MINIMIZED)
-        ::MoveWindow(browser_window_, 0, 0, cx, cy, TRUE);
+    if (browser_window_ && type != SIZE_MINIMIZED) ::MoveWindow(browser_window_, 0, 0, cx, cy, TRUE);
 }
 
-int CHtmlView::OnMouseActivate(CWnd*, UINT, UINT) { return static_cast<int>(Default()); }
+int CHtmlView::OnMouseActivate(CWnd*, UINT, UINT) {
+    return static_cast<int>(Default());
+}
 
 HRESULT CHtmlView::Navigate2(const char* url, DWORD flags, const char* targetFrame) {
-    if (!browser_)
-        return E_UNEXPECTED;
+    if (!browser_) return E_UNEXPECTED;
     BstrVariant where(url);
     VARIANT how;
     VariantInit(&how);
@@ -269,30 +258,25 @@ HRESULT CHtmlView::Navigate2(const char* url, DWORD flags, const char* targetFra
     V_I4(&how) = static_cast<LONG>(flags);
     VARIANT empty;
     VariantInit(&empty);
-    if (!targetFrame)
-        return browser_->Navigate2(&where.v, &how, &empty, &empty, &empty);
+    if (!targetFrame) return browser_->Navigate2(&where.v, &how, &empty, &empty, &empty);
     BstrVariant frame(targetFrame);
     return browser_->Navigate2(&where.v, &how, &frame.v, &empty, &empty);
 }
 
 HRESULT CHtmlView::SetRegisterAsDropTarget(BOOL on) {
-    if (!browser_)
-        return E_UNEXPECTED;
+    if (!browser_) return E_UNEXPECTED;
     return browser_->put_RegisterAsDropTarget(on ? VARIANT_TRUE : VARIANT_FALSE);
 }
 
 BOOL CHtmlView::PreTranslateMessage(MSG* msg) {
-    if (CWnd::PreTranslateMessage(msg))
-        return TRUE;
-    if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST)
-        return FALSE;
+    if (CWnd::PreTranslateMessage(msg)) return TRUE;
+    if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST) return FALSE;
     if (object_) {
         IOleInPlaceActiveObject* active = nullptr;
         if (SUCCEEDED(object_->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
             const HRESULT hr = active->TranslateAccelerator(msg);
             active->Release();
-            if (hr == S_OK)
-                return TRUE;
+            if (hr == S_OK) return TRUE;
         }
     }
     // Dialog keys (Tab, arrows, mnemonics) among the view's own children.

@@ -22,12 +22,13 @@ Registry& TheRegistry() {
 const CRuntimeClass CObject::classCObject{"CObject", nullptr, nullptr};
 static const RuntimeClassRegistration fw_registration_CObject{&CObject::classCObject};
 
-const CRuntimeClass* CObject::GetRuntimeClass() const { return &classCObject; }
+const CRuntimeClass* CObject::GetRuntimeClass() const {
+    return &classCObject;
+}
 
 bool CRuntimeClass::IsDerivedFrom(const CRuntimeClass* base) const {
     for (const CRuntimeClass* c = this; c; c = c->m_pBaseClass)
-        if (c == base)
-            return true;
+        if (c == base) return true;
     return false;
 }
 
@@ -38,13 +39,11 @@ RuntimeClassRegistration::RuntimeClassRegistration(const CRuntimeClass* cls) {
 }
 
 const CRuntimeClass* CRuntimeClass::FromName(const char* name) {
-    if (!name)
-        return nullptr;
+    if (!name) return nullptr;
     Registry& r = TheRegistry();
     std::lock_guard<std::mutex> hold(r.lock);
     for (const CRuntimeClass* c : r.classes)
-        if (std::strcmp(c->m_lpszClassName, name) == 0)
-            return c;
+        if (std::strcmp(c->m_lpszClassName, name) == 0) return c;
     return nullptr;
 }
 

@@ -37,22 +37,26 @@ public:
 
 #define RUNTIME_CLASS(cls) (&cls::class##cls)
 
-#define DECLARE_DYNAMIC(cls)                           \
-public:                                                \
-    static const CRuntimeClass class##cls;             \
+#define DECLARE_DYNAMIC(cls)               \
+public:                                    \
+    static const CRuntimeClass class##cls; \
     const CRuntimeClass* GetRuntimeClass() const override;
 
 #define DECLARE_DYNCREATE(cls) \
     DECLARE_DYNAMIC(cls)       \
     static CObject* CreateObject();
 
-#define FW_IMPLEMENT_RUNTIME(cls, base, creator)                                              \
-    const CRuntimeClass cls::class##cls{#cls, RUNTIME_CLASS(base), creator};                  \
-    const CRuntimeClass* cls::GetRuntimeClass() const { return RUNTIME_CLASS(cls); }         \
+#define FW_IMPLEMENT_RUNTIME(cls, base, creator)                                \
+    const CRuntimeClass cls::class##cls { #cls, RUNTIME_CLASS(base), creator }; \
+    const CRuntimeClass* cls::GetRuntimeClass() const {                         \
+        return RUNTIME_CLASS(cls);                                              \
+    }                                                                           \
     static const RuntimeClassRegistration fw_registration_##cls{RUNTIME_CLASS(cls)};
 
 #define IMPLEMENT_DYNAMIC(cls, base) FW_IMPLEMENT_RUNTIME(cls, base, nullptr)
 
-#define IMPLEMENT_DYNCREATE(cls, base)                   \
-    CObject* cls::CreateObject() { return new cls; }     \
+#define IMPLEMENT_DYNCREATE(cls, base) \
+    CObject* cls::CreateObject() {     \
+        return new cls;                \
+    }                                  \
     FW_IMPLEMENT_RUNTIME(cls, base, &cls::CreateObject)

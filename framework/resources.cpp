@@ -13,9 +13,13 @@ HINSTANCE AfxGetResourceHandle() {
     return m ? m : GetModuleHandleA(nullptr);
 }
 
-void AfxSetResourceHandle(HINSTANCE module) { resource_module.store(module); }
+void AfxSetResourceHandle(HINSTANCE module) {
+    resource_module.store(module);
+}
 
-const std::string& AfxGetResourceError() { return resource_error; }
+const std::string& AfxGetResourceError() {
+    return resource_error;
+}
 
 void AfxSetResourceError(const char* kind, UINT id) {
     char text[128];
@@ -24,7 +28,9 @@ void AfxSetResourceError(const char* kind, UINT id) {
     OutputDebugStringA(text);
 }
 
-void AfxClearResourceError() { resource_error.clear(); }
+void AfxClearResourceError() {
+    resource_error.clear();
+}
 
 const void* AfxFindResourceData(UINT id, LPCSTR type, DWORD* size, const char* kind) {
     HINSTANCE module = AfxGetResourceHandle();
@@ -35,8 +41,7 @@ const void* AfxFindResourceData(UINT id, LPCSTR type, DWORD* size, const char* k
         AfxSetResourceError(kind, id);
         return nullptr;
     }
-    if (size)
-        *size = SizeofResource(module, found);
+    if (size) *size = SizeofResource(module, found);
     AfxClearResourceError();
     return data;
 }

@@ -9,20 +9,22 @@
 #include "framework/parse.h"
 #include "framework/resources.h"
 
-int CString::Compare(const char* other) const { return std::strcmp(s_.c_str(), other ? other : ""); }
+int CString::Compare(const char* other) const {
+    return std::strcmp(s_.c_str(), other ? other : "");
+}
 
-int CString::CompareNoCase(const char* other) const { return lstrcmpiA(s_.c_str(), other ? other : ""); }
+int CString::CompareNoCase(const char* other) const {
+    return lstrcmpiA(s_.c_str(), other ? other : "");
+}
 
 int CString::Find(char c, int start) const {
-    if (start < 0 || start > GetLength())
-        return -1;
+    if (start < 0 || start > GetLength()) return -1;
     const size_t at = s_.find(c, static_cast<size_t>(start));
     return at == std::string::npos ? -1 : static_cast<int>(at);
 }
 
 int CString::Find(const char* sub, int start) const {
-    if (!sub || start < 0 || start > GetLength())
-        return -1;
+    if (!sub || start < 0 || start > GetLength()) return -1;
     const size_t at = s_.find(sub, static_cast<size_t>(start));
     return at == std::string::npos ? -1 : static_cast<int>(at);
 }
@@ -32,7 +34,9 @@ int CString::ReverseFind(char c) const {
     return at == std::string::npos ? -1 : static_cast<int>(at);
 }
 
-CString CString::Left(int count) const { return CString(s_.substr(0, static_cast<size_t>(std::clamp(count, 0, GetLength())))); }
+CString CString::Left(int count) const {
+    return CString(s_.substr(0, static_cast<size_t>(std::clamp(count, 0, GetLength()))));
+}
 
 CString CString::Right(int count) const {
     const int n = std::clamp(count, 0, GetLength());
@@ -68,8 +72,7 @@ void CString::TrimRight() {
 }
 
 int CString::Replace(const char* from, const char* to) {
-    if (!from || !*from)
-        return 0;
+    if (!from || !*from) return 0;
     const std::string with = to ? to : "";
     const size_t from_len = std::strlen(from);
     int count = 0;
@@ -104,8 +107,7 @@ void CString::FormatV(const char* format, va_list args) {
 
 bool CString::FormatId(UINT id, ...) {
     CString format;
-    if (!format.LoadString(id))
-        return false;
+    if (!format.LoadString(id)) return false;
     va_list args;
     va_start(args, id);
     FormatV(format, args);
@@ -117,7 +119,8 @@ bool CString::LoadString(UINT id) {
     // String resources live in blocks of 16 counted UTF-16 strings (block id / 16 + 1); an
     // absent string has length 0 in its block.
     DWORD size = 0;
-    const auto* block = static_cast<const WCHAR*>(AfxFindResourceData(id / 16 + 1, MAKEINTRESOURCEA(6), &size, "string"));
+    const auto* block =
+        static_cast<const WCHAR*>(AfxFindResourceData(id / 16 + 1, MAKEINTRESOURCEA(6), &size, "string"));
     s_.clear();
     if (!block) {
         AfxSetResourceError("string", id);
@@ -125,7 +128,8 @@ bool CString::LoadString(UINT id) {
     }
     const uint16_t* text = nullptr;
     size_t units = 0;
-    if (!fwparse::FindBlockString(reinterpret_cast<const uint16_t*>(block), size / sizeof(WCHAR), id % 16, &text, &units)) {
+    if (!fwparse::FindBlockString(reinterpret_cast<const uint16_t*>(block), size / sizeof(WCHAR), id % 16, &text,
+                                  &units)) {
         AfxSetResourceError("string", id);
         return false;
     }
@@ -139,8 +143,7 @@ bool CString::LoadString(UINT id) {
 }
 
 char* CString::GetBuffer(int min_length) {
-    if (min_length > GetLength())
-        s_.resize(static_cast<size_t>(min_length));
+    if (min_length > GetLength()) s_.resize(static_cast<size_t>(min_length));
     return s_.data();
 }
 
@@ -158,8 +161,7 @@ CString AfxLoadString(UINT id) {
 }
 
 void CStringArray::RemoveAt(int i, int count) {
-    if (i < 0 || count <= 0 || i >= GetSize())
-        return;
+    if (i < 0 || count <= 0 || i >= GetSize()) return;
     const int end = (count > GetSize() - i) ? GetSize() : i + count;
     v_.erase(v_.begin() + i, v_.begin() + end);
 }
@@ -187,8 +189,7 @@ POSITION CPtrList::AddTail(void* item) {
 }
 
 void CPtrList::RemoveAt(POSITION pos) {
-    if (!pos)
-        return;
+    if (!pos) return;
     (pos->prev ? pos->prev->next : head_) = pos->next;
     (pos->next ? pos->next->prev : tail_) = pos->prev;
     delete pos;
@@ -196,16 +197,14 @@ void CPtrList::RemoveAt(POSITION pos) {
 }
 
 void* CPtrList::RemoveHead() {
-    if (!head_)
-        return nullptr;
+    if (!head_) return nullptr;
     void* data = head_->data;
     RemoveAt(head_);
     return data;
 }
 
 void* CPtrList::RemoveTail() {
-    if (!tail_)
-        return nullptr;
+    if (!tail_) return nullptr;
     void* data = tail_->data;
     RemoveAt(tail_);
     return data;
@@ -216,10 +215,18 @@ void CPtrList::RemoveAll() {
         RemoveAt(head_);
 }
 
-POSITION CPtrList::GetHeadPosition() const { return head_; }
-POSITION CPtrList::GetTailPosition() const { return tail_; }
-void* CPtrList::GetHead() const { return head_ ? head_->data : nullptr; }
-void* CPtrList::GetTail() const { return tail_ ? tail_->data : nullptr; }
+POSITION CPtrList::GetHeadPosition() const {
+    return head_;
+}
+POSITION CPtrList::GetTailPosition() const {
+    return tail_;
+}
+void* CPtrList::GetHead() const {
+    return head_ ? head_->data : nullptr;
+}
+void* CPtrList::GetTail() const {
+    return tail_ ? tail_->data : nullptr;
+}
 
 void* CPtrList::GetNext(POSITION& pos) const {
     ListPosition* node = pos;
@@ -233,19 +240,21 @@ void* CPtrList::GetPrev(POSITION& pos) const {
     return node->data;
 }
 
-void* CPtrList::GetAt(POSITION pos) const { return pos->data; }
-void CPtrList::SetAt(POSITION pos, void* item) { pos->data = item; }
+void* CPtrList::GetAt(POSITION pos) const {
+    return pos->data;
+}
+void CPtrList::SetAt(POSITION pos, void* item) {
+    pos->data = item;
+}
 
 POSITION CPtrList::Find(void* item, POSITION after) const {
     for (ListPosition* p = after ? after->next : head_; p; p = p->next)
-        if (p->data == item)
-            return p;
+        if (p->data == item) return p;
     return nullptr;
 }
 
 POSITION CPtrList::FindIndex(int index) const {
-    if (index < 0 || index >= count_)
-        return nullptr;
+    if (index < 0 || index >= count_) return nullptr;
     ListPosition* p = head_;
     while (index-- > 0)
         p = p->next;
@@ -254,8 +263,7 @@ POSITION CPtrList::FindIndex(int index) const {
 
 bool CMapStringToOb::Lookup(const char* key, CObject*& value) const {
     auto it = m_.find(key ? key : "");
-    if (it == m_.end())
-        return false;
+    if (it == m_.end()) return false;
     value = it->second;
     return true;
 }

@@ -29,10 +29,22 @@ public:
     char GetAt(int i) const { return s_.at(static_cast<size_t>(i)); }
     void SetAt(int i, char c) { s_.at(static_cast<size_t>(i)) = c; }
 
-    CString& operator=(const char* text) { s_ = text ? text : ""; return *this; }
-    CString& operator+=(const char* text) { s_ += text ? text : ""; return *this; }
-    CString& operator+=(const CString& other) { s_ += other.s_; return *this; }
-    CString& operator+=(char c) { s_ += c; return *this; }
+    CString& operator=(const char* text) {
+        s_ = text ? text : "";
+        return *this;
+    }
+    CString& operator+=(const char* text) {
+        s_ += text ? text : "";
+        return *this;
+    }
+    CString& operator+=(const CString& other) {
+        s_ += other.s_;
+        return *this;
+    }
+    CString& operator+=(char c) {
+        s_ += c;
+        return *this;
+    }
     friend CString operator+(const CString& a, const CString& b) { return CString(a.s_ + b.s_); }
     friend CString operator+(const CString& a, const char* b) { return CString(a.s_ + (b ? b : "")); }
     friend CString operator+(const char* a, const CString& b) { return CString((a ? a : "") + b.s_); }
@@ -88,7 +100,10 @@ public:
     const CString& operator[](int i) const { return GetAt(i); }
     CString& operator[](int i) { return ElementAt(i); }
     void SetAt(int i, const CString& s) { ElementAt(i) = s; }
-    int Add(const CString& s) { v_.push_back(s); return GetSize() - 1; }
+    int Add(const CString& s) {
+        v_.push_back(s);
+        return GetSize() - 1;
+    }
     void InsertAt(int i, const CString& s) { v_.insert(v_.begin() + Bounded(i), s); }
     void RemoveAt(int i, int count = 1);
     void RemoveAll() { v_.clear(); }
@@ -110,10 +125,12 @@ public:
     const T& operator[](int i) const { return GetAt(i); }
     T& operator[](int i) { return ElementAt(i); }
     void SetAt(int i, const T& value) { ElementAt(i) = value; }
-    int Add(const T& value) { v_.push_back(value); return GetSize() - 1; }
+    int Add(const T& value) {
+        v_.push_back(value);
+        return GetSize() - 1;
+    }
     void RemoveAt(int i, int count = 1) {
-        if (i < 0 || count <= 0 || i >= GetSize())
-            return;
+        if (i < 0 || count <= 0 || i >= GetSize()) return;
         const int end = (count > GetSize() - i) ? GetSize() : i + count;
         v_.erase(v_.begin() + i, v_.begin() + end);
     }

@@ -21,41 +21,37 @@ const MessageMap* CCmdTarget::GetThisMessageMap() {
     return &map;
 }
 
-const MessageMap* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const MessageMap* CCmdTarget::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 
 const MessageEntry* CCmdTarget::FindEntry(MsgKind kind, UINT message, UINT code, UINT id) const {
     for (const MessageMap* map = GetMessageMap(); map; map = map->base ? map->base() : nullptr) {
         for (const MessageEntry* e = map->entries; e->kind != MsgKind::End; ++e) {
-            if (e->kind != kind)
-                continue;
+            if (e->kind != kind) continue;
             switch (kind) {
-            case MsgKind::Message:
-                if ((e->registered ? *e->registered : e->message) == message && message != 0)
+                case MsgKind::Message:
+                    if ((e->registered ? *e->registered : e->message) == message && message != 0) return e;
+                    break;
+                case MsgKind::Command:
+                    if (e->code == code && id >= e->first && id <= e->last) return e;
+                    break;
+                case MsgKind::Notify:
+                    // Notification codes are negative 32-bit values carried in a word by
+                    // OnCmdMsg; compare the low words.
+                    if (LOWORD(e->code) == LOWORD(code) && id >= e->first && id <= e->last) return e;
+                    break;
+                case MsgKind::UpdateUI:
+                    if (id >= e->first && id <= e->last) return e;
+                    break;
+                case MsgKind::ReflectCommand:
+                case MsgKind::ReflectNotify:
+                    if (e->code == code) return e;
+                    break;
+                case MsgKind::CtlColor:
+                case MsgKind::CtlColorReflect:
+                case MsgKind::End:
                     return e;
-                break;
-            case MsgKind::Command:
-                if (e->code == code && id >= e->first && id <= e->last)
-                    return e;
-                break;
-            case MsgKind::Notify:
-                // Notification codes are negative 32-bit values carried in a word by
-                // OnCmdMsg; compare the low words.
-                if (LOWORD(e->code) == LOWORD(code) && id >= e->first && id <= e->last)
-                    return e;
-                break;
-            case MsgKind::UpdateUI:
-                if (id >= e->first && id <= e->last)
-                    return e;
-                break;
-            case MsgKind::ReflectCommand:
-            case MsgKind::ReflectNotify:
-                if (e->code == code)
-                    return e;
-                break;
-            case MsgKind::CtlColor:
-            case MsgKind::CtlColorReflect:
-            case MsgKind::End:
-                return e;
             }
         }
     }
@@ -82,11 +78,11 @@ BOOL CCmdTarget::OnCmdMsg(UINT nID, int nCode, void* pExtra, void* pHandlerInfo)
     } else {
         e = FindEntry(MsgKind::Command, WM_COMMAND, static_cast<UINT>(nCode), nID);
     }
-    if (!e)
-        return FALSE;
-    if (pHandlerInfo)
-        return TRUE;
-    call.message = nCode == CN_UPDATE_COMMAND_UI ? 0 : (HIWORD(static_cast<UINT>(nCode)) == CN_NOTIFY_FLAG ? WM_NOTIFY : WM_COMMAND);
+    if (!e) return FALSE;
+    if (pHandlerInfo) return TRUE;
+    call.message = nCode == CN_UPDATE_COMMAND_UI
+                       ? 0
+                       : (HIWORD(static_cast<UINT>(nCode)) == CN_NOTIFY_FLAG ? WM_NOTIFY : WM_COMMAND);
     e->handler(this, call);
     return TRUE;
 }
@@ -160,7 +156,9 @@ thread_local HHOOK creation_hook = nullptr;
 
 IMPLEMENT_DYNCREATE(CWnd, CCmdTarget)
 
-const MessageMap* CWnd::GetMessageMap() const { return GetThisMessageMap(); }
+const MessageMap* CWnd::GetMessageMap() const {
+    return GetThisMessageMap();
+}
 const MessageMap* CWnd::GetThisMessageMap() {
     static const MessageEntry entries[] = {{MsgKind::End, 0, 0, 0, 0, nullptr, nullptr}};
     static const MessageMap map{&CCmdTarget::GetThisMessageMap, entries};
@@ -168,8 +166,7 @@ const MessageMap* CWnd::GetThisMessageMap() {
 }
 
 CWnd* CWnd::FromHandlePermanent(HWND hwnd) {
-    if (!hwnd)
-        return nullptr;
+    if (!hwnd) return nullptr;
     PermanentMap& map = Permanent();
     std::lock_guard<std::mutex> hold(map.lock);
     auto it = map.windows.find(hwnd);
@@ -177,12 +174,9 @@ CWnd* CWnd::FromHandlePermanent(HWND hwnd) {
 }
 
 CWnd* CWnd::FromHandle(HWND hwnd) {
-    if (!hwnd)
-        return nullptr;
-    if (CWnd* w = FromHandlePermanent(hwnd))
-        return w;
-    if (!temporary_windows)
-        temporary_windows = new TemporaryMap;
+    if (!hwnd) return nullptr;
+    if (CWnd* w = FromHandlePermanent(hwnd)) return w;
+    if (!temporary_windows) temporary_windows = new TemporaryMap;
     auto& slot = (*temporary_windows)[hwnd];
     if (!slot) {
         slot = std::make_unique<CWnd>();
@@ -192,8 +186,7 @@ CWnd* CWnd::FromHandle(HWND hwnd) {
 }
 
 void CWnd::DeleteTempMap() {
-    if (!temporary_windows)
-        return;
+    if (!temporary_windows) return;
     for (auto& [hwnd, wnd] : *temporary_windows)
         wnd->m_hWnd = nullptr;  // a temporary object never destroys its window
     delete temporary_windows;
@@ -201,13 +194,11 @@ void CWnd::DeleteTempMap() {
 }
 
 bool CWnd::Attach(HWND hwnd) {
-    if (!hwnd || m_hWnd)
-        return false;
+    if (!hwnd || m_hWnd) return false;
     PermanentMap& map = Permanent();
     {
         std::lock_guard<std::mutex> hold(map.lock);
-        if (!map.windows.emplace(hwnd, this).second)
-            return false;
+        if (!map.windows.emplace(hwnd, this).second) return false;
     }
     m_hWnd = hwnd;
     return true;
@@ -219,8 +210,7 @@ HWND CWnd::Detach() {
         PermanentMap& map = Permanent();
         std::lock_guard<std::mutex> hold(map.lock);
         auto it = map.windows.find(hwnd);
-        if (it != map.windows.end() && it->second == this)
-            map.windows.erase(it);
+        if (it != map.windows.end() && it->second == this) map.windows.erase(it);
     }
     m_hWnd = nullptr;
     return hwnd;
@@ -230,15 +220,13 @@ CWnd::~CWnd() {
     if (m_hWnd && FromHandlePermanent(m_hWnd) == this) {
         // The object dies before its window: stop routing, then destroy the window.
         HWND hwnd = UnsubclassWindow();
-        if (hwnd)
-            ::DestroyWindow(hwnd);
+        if (hwnd) ::DestroyWindow(hwnd);
     }
 }
 
 LRESULT CALLBACK AfxWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CWnd* wnd = CWnd::FromHandlePermanent(hwnd);
-    if (!wnd)
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (!wnd) return DefWindowProcA(hwnd, message, wParam, lParam);
     const MSG saved = current_message;
     current_message = MSG{hwnd, message, wParam, lParam, 0, {0, 0}};
     const LRESULT result = wnd->WindowProc(message, wParam, lParam);
@@ -255,9 +243,9 @@ LRESULT CALLBACK AfxWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 }
 
 void CWnd::SubclassAttached() {
-    auto old = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(AfxWndProc)));
-    if (old != AfxWndProc)
-        m_pfnSuper = old;
+    auto old =
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(AfxWndProc)));
+    if (old != AfxWndProc) m_pfnSuper = old;
 }
 
 LRESULT CALLBACK FwCreationHook(int code, WPARAM wParam, LPARAM lParam) {
@@ -282,15 +270,14 @@ HWND CWnd::CreateHooked(const std::function<HWND()>& create) {
     UnhookWindowsHookEx(creation_hook);
     creation_hook = outer_hook;
     pending_window = outer_pending;
-    if (!hwnd && m_hWnd)
-        Detach();
+    if (!hwnd && m_hWnd) Detach();
     return hwnd;
 }
 
 BOOL CWnd::PreCreateWindow(CREATESTRUCTA& cs) {
     if (!cs.lpszClass)
-        cs.lpszClass = AfxRegisterWndClass(CS_DBLCLKS, LoadCursor(nullptr, IDC_ARROW),
-                                           reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
+        cs.lpszClass =
+            AfxRegisterWndClass(CS_DBLCLKS, LoadCursor(nullptr, IDC_ARROW), reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
     return TRUE;
 }
 
@@ -304,8 +291,7 @@ void AfxInitCommonControls() {
 
 BOOL CWnd::CreateEx(DWORD exStyle, const char* className, const char* windowName, DWORD style, const RECT& rect,
                     CWnd* parent, UINT id, void* param) {
-    if (m_hWnd)
-        return FALSE;
+    if (m_hWnd) return FALSE;
     AfxInitCommonControls();
     CREATESTRUCTA cs{};
     cs.dwExStyle = exStyle;
@@ -320,8 +306,7 @@ BOOL CWnd::CreateEx(DWORD exStyle, const char* className, const char* windowName
     cs.hMenu = (style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)) : nullptr;
     cs.hInstance = AfxGetInstanceHandle();
     cs.lpCreateParams = param;
-    if (!PreCreateWindow(cs))
-        return FALSE;
+    if (!PreCreateWindow(cs)) return FALSE;
     HWND hwnd = CreateHooked([&] {
         return CreateWindowExA(cs.dwExStyle, cs.lpszClass, cs.lpszName, cs.style, cs.x, cs.y, cs.cx, cs.cy,
                                cs.hwndParent, cs.hMenu, cs.hInstance, cs.lpCreateParams);
@@ -335,14 +320,12 @@ BOOL CWnd::Create(const char* className, const char* windowName, DWORD style, co
 }
 
 BOOL CWnd::DestroyWindow() {
-    if (!m_hWnd)
-        return FALSE;
+    if (!m_hWnd) return FALSE;
     return ::DestroyWindow(m_hWnd);
 }
 
 bool CWnd::SubclassWindow(HWND hwnd) {
-    if (!Attach(hwnd))
-        return false;
+    if (!Attach(hwnd)) return false;
     PreSubclassWindow();
     SubclassAttached();
     return true;
@@ -354,40 +337,39 @@ bool CWnd::SubclassDlgItem(UINT id, CWnd* parent) {
 }
 
 HWND CWnd::UnsubclassWindow() {
-    if (m_pfnSuper)
-        SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    if (m_pfnSuper) SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     m_pfnSuper = nullptr;
     return Detach();
 }
 
-const MSG* CWnd::GetCurrentMessage() { return &current_message; }
+const MSG* CWnd::GetCurrentMessage() {
+    return &current_message;
+}
 
-LRESULT CWnd::Default() { return DefWindowProc(current_message.message, current_message.wParam, current_message.lParam); }
+LRESULT CWnd::Default() {
+    return DefWindowProc(current_message.message, current_message.wParam, current_message.lParam);
+}
 
 LRESULT CWnd::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    if (m_pfnSuper)
-        return CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
+    if (m_pfnSuper) return CallWindowProcA(m_pfnSuper, m_hWnd, message, wParam, lParam);
     return DefWindowProcA(m_hWnd, message, wParam, lParam);
 }
 
 LRESULT CWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     LRESULT result = 0;
-    if (!OnWndMsg(message, wParam, lParam, &result))
-        result = DefWindowProc(message, wParam, lParam);
+    if (!OnWndMsg(message, wParam, lParam, &result)) result = DefWindowProc(message, wParam, lParam);
     return result;
 }
 
 BOOL CWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     if (message == WM_COMMAND) {
-        if (!OnCommand(wParam, lParam))
-            return FALSE;
+        if (!OnCommand(wParam, lParam)) return FALSE;
         *result = 0;
         return TRUE;
     }
     if (message == WM_NOTIFY) {
         LRESULT r = 0;
-        if (!OnNotify(wParam, lParam, &r))
-            return FALSE;
+        if (!OnNotify(wParam, lParam, &r)) return FALSE;
         *result = r;
         return TRUE;
     }
@@ -418,22 +400,19 @@ BOOL CWnd::OnCommand(WPARAM wParam, LPARAM lParam) {
     if (control) {
         CWnd* child = FromHandlePermanent(control);
         LRESULT r = 0;
-        if (child && child != this && child->OnChildNotify(WM_COMMAND, wParam, lParam, &r))
-            return TRUE;
+        if (child && child != this && child->OnChildNotify(WM_COMMAND, wParam, lParam, &r)) return TRUE;
     }
     return OnCmdMsg(id, code, nullptr, nullptr);
 }
 
 BOOL CWnd::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
     const NMHDR* header = reinterpret_cast<const NMHDR*>(lParam);
-    if (!header)
-        return FALSE;
+    if (!header) return FALSE;
     CWnd* child = FromHandlePermanent(header->hwndFrom);
-    if (child && child != this && child->OnChildNotify(WM_NOTIFY, wParam, lParam, result))
-        return TRUE;
+    if (child && child != this && child->OnChildNotify(WM_NOTIFY, wParam, lParam, result)) return TRUE;
     MsgCall call{WM_NOTIFY, wParam, lParam, static_cast<UINT>(header->idFrom), nullptr, result};
-    return OnCmdMsg(static_cast<UINT>(header->idFrom), static_cast<int>(MAKELONG(LOWORD(header->code), WM_NOTIFY)), &call,
-                    nullptr);
+    return OnCmdMsg(static_cast<UINT>(header->idFrom), static_cast<int>(MAKELONG(LOWORD(header->code), WM_NOTIFY)),
+                    &call, nullptr);
 }
 
 BOOL CWnd::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
@@ -444,16 +423,16 @@ BOOL CWnd::OnChildNotify(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* re
         e = FindEntry(MsgKind::ReflectNotify, WM_NOTIFY, reinterpret_cast<const NMHDR*>(lParam)->code, 0);
     else if (message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC)
         e = FindEntry(MsgKind::CtlColorReflect, 0, 0, 0);
-    if (!e)
-        return FALSE;
+    if (!e) return FALSE;
     MsgCall call{message, wParam, lParam, 0, nullptr, result};
     const LRESULT r = e->handler(this, call);
-    if (message != WM_NOTIFY)
-        *result = r;
+    if (message != WM_NOTIFY) *result = r;
     return TRUE;
 }
 
-BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+BOOL CWnd::PreTranslateMessage(MSG*) {
+    return FALSE;
+}
 
 BOOL CWnd::UpdateData(BOOL saveAndValidate) {
     CDataExchange dx(this, saveAndValidate);
@@ -488,8 +467,7 @@ CString CWnd::GetDlgItemText(int id) const {
 BOOL CWnd::ModifyStyle(DWORD remove, DWORD add, UINT swpFlags) {
     const DWORD style = GetStyle();
     const DWORD changed = (style & ~remove) | add;
-    if (changed == style)
-        return FALSE;
+    if (changed == style) return FALSE;
     ::SetWindowLongPtrA(m_hWnd, GWL_STYLE, static_cast<LONG_PTR>(changed));
     if (swpFlags)
         ::SetWindowPos(m_hWnd, nullptr, 0, 0, 0, 0, swpFlags | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -500,8 +478,7 @@ void CWnd::CenterWindow(CWnd* alternate) {
     RECT self, over;
     GetWindowRect(&self);
     HWND around = alternate ? alternate->m_hWnd : ::GetWindow(m_hWnd, GW_OWNER);
-    if (!around && (GetStyle() & WS_CHILD))
-        around = ::GetParent(m_hWnd);
+    if (!around && (GetStyle() & WS_CHILD)) around = ::GetParent(m_hWnd);
     if (around)
         ::GetWindowRect(around, &over);
     else
@@ -529,10 +506,8 @@ int CWnd::MessageBox(const char* text, const char* caption, UINT type) {
 BOOL AfxWalkPreTranslateTree(MSG* msg) {
     for (HWND hwnd = msg->hwnd; hwnd;) {
         CWnd* wnd = CWnd::FromHandlePermanent(hwnd);
-        if (wnd && wnd->PreTranslateMessage(msg))
-            return TRUE;
-        if (!(GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CHILD))
-            break;
+        if (wnd && wnd->PreTranslateMessage(msg)) return TRUE;
+        if (!(GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CHILD)) break;
         hwnd = GetParent(hwnd);
     }
     return FALSE;
@@ -543,8 +518,7 @@ BOOL AfxWalkPreTranslateTree(MSG* msg) {
 
 BOOL AfxRegisterClass(WNDCLASSA* wc) {
     WNDCLASSA existing{};
-    if (GetClassInfoA(wc->hInstance, wc->lpszClassName, &existing))
-        return TRUE;
+    if (GetClassInfoA(wc->hInstance, wc->lpszClassName, &existing)) return TRUE;
     return RegisterClassA(wc) != 0;
 }
 
@@ -611,8 +585,7 @@ HMENU CMenu::Detach() {
 }
 
 bool CMenu::DestroyMenu() {
-    if (!m_hMenu)
-        return false;
+    if (!m_hMenu) return false;
     const bool done = !owned_ || ::DestroyMenu(m_hMenu);
     m_hMenu = nullptr;
     owned_ = false;

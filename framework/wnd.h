@@ -49,9 +49,9 @@ struct MsgCall {
     UINT message;
     WPARAM wParam;
     LPARAM lParam;
-    UINT id;           // command or control id
-    void* extra;       // CCmdUI* for update-UI
-    LRESULT* result;   // where notify handlers put their result
+    UINT id;          // command or control id
+    void* extra;      // CCmdUI* for update-UI
+    LRESULT* result;  // where notify handlers put their result
 };
 
 using MsgHandler = LRESULT (*)(CCmdTarget* target, MsgCall& call);
@@ -71,29 +71,36 @@ struct MessageMap {
     const MessageEntry* entries;
 };
 
-#define DECLARE_MESSAGE_MAP()                          \
-protected:                                             \
-    static const MessageMap* GetThisMessageMap();      \
-    const MessageMap* GetMessageMap() const override;  \
-                                                       \
+#define DECLARE_MESSAGE_MAP()                         \
+protected:                                            \
+    static const MessageMap* GetThisMessageMap();     \
+    const MessageMap* GetMessageMap() const override; \
+                                                      \
 private:
 
-#define BEGIN_MESSAGE_MAP(cls, base)                                                   \
-    const MessageMap* cls::GetMessageMap() const { return GetThisMessageMap(); }       \
-    const MessageMap* cls::GetThisMessageMap() {                                       \
-        using ThisClass = cls;                                                         \
-        using TheBaseClass = base;                                                     \
+#define BEGIN_MESSAGE_MAP(cls, base)               \
+    const MessageMap* cls::GetMessageMap() const { \
+        return GetThisMessageMap();                \
+    }                                              \
+    const MessageMap* cls::GetThisMessageMap() {   \
+        using ThisClass = cls;                     \
+        using TheBaseClass = base;                 \
         static const MessageEntry entries[] = {
-#define END_MESSAGE_MAP()                                                                      \
-    {MsgKind::End, 0, 0, 0, 0, nullptr, nullptr}                                               \
-    };                                                                                         \
-    static const MessageMap map{&TheBaseClass::GetThisMessageMap, entries};                    \
-    return &map;                                                                               \
+#define END_MESSAGE_MAP()                                                   \
+    { MsgKind::End, 0, 0, 0, 0, nullptr, nullptr }                          \
+    }                                                                       \
+    ;                                                                       \
+    static const MessageMap map{&TheBaseClass::GetThisMessageMap, entries}; \
+    return &map;                                                            \
     }
 
 #define FW_THIS(t) static_cast<ThisClass*>(t)
-#define FW_ENTRY(kind, msg, code, first, last, body) \
-    {kind, msg, code, first, last, nullptr, [](CCmdTarget* t, MsgCall& c) -> LRESULT { (void)t; (void)c; body }},
+#define FW_ENTRY(kind, msg, code, first, last, body)                                   \
+    {kind, msg, code, first, last, nullptr, [](CCmdTarget* t, MsgCall& c) -> LRESULT { \
+         (void)t;                                                                      \
+         (void)c;                                                                      \
+         body                                                                          \
+     }},
 
 // Commands and their user-interface state.
 #define ON_COMMAND(id, fn) FW_ENTRY(MsgKind::Command, WM_COMMAND, 0, id, id, FW_THIS(t)->fn(); return 0;)
@@ -111,34 +118,44 @@ private:
     FW_ENTRY(MsgKind::UpdateUI, 0, 0, first, last, FW_THIS(t)->fn(static_cast<CCmdUI*>(c.extra)); return 0;)
 
 // Notifications from child controls, and the ones a control takes back from its parent.
-#define ON_NOTIFY(code, id, fn) \
-    FW_ENTRY(MsgKind::Notify, WM_NOTIFY, static_cast<UINT>(code), id, id, FW_THIS(t)->fn(reinterpret_cast<NMHDR*>(c.lParam), c.result); return 0;)
-#define ON_NOTIFY_RANGE(code, first, last, fn)                           \
-    FW_ENTRY(MsgKind::Notify, WM_NOTIFY, static_cast<UINT>(code), first, last, \
-             FW_THIS(t)->fn(c.id, reinterpret_cast<NMHDR*>(c.lParam), c.result); return 0;)
-#define ON_NOTIFY_REFLECT(code, fn)                                         \
+#define ON_NOTIFY(code, id, fn)                                            \
+    FW_ENTRY(MsgKind::Notify, WM_NOTIFY, static_cast<UINT>(code), id, id,  \
+             FW_THIS(t)->fn(reinterpret_cast<NMHDR*>(c.lParam), c.result); \
+             return 0;)
+#define ON_NOTIFY_RANGE(code, first, last, fn)                                   \
+    FW_ENTRY(MsgKind::Notify, WM_NOTIFY, static_cast<UINT>(code), first, last,   \
+             FW_THIS(t)->fn(c.id, reinterpret_cast<NMHDR*>(c.lParam), c.result); \
+             return 0;)
+#define ON_NOTIFY_REFLECT(code, fn)                                            \
     FW_ENTRY(MsgKind::ReflectNotify, WM_NOTIFY, static_cast<UINT>(code), 0, 0, \
-             FW_THIS(t)->fn(reinterpret_cast<NMHDR*>(c.lParam), c.result); return 0;)
-#define ON_CONTROL_REFLECT(code, fn) FW_ENTRY(MsgKind::ReflectCommand, WM_COMMAND, code, 0, 0, FW_THIS(t)->fn(); return 0;)
+             FW_THIS(t)->fn(reinterpret_cast<NMHDR*>(c.lParam), c.result);     \
+             return 0;)
+#define ON_CONTROL_REFLECT(code, fn) \
+    FW_ENTRY(MsgKind::ReflectCommand, WM_COMMAND, code, 0, 0, FW_THIS(t)->fn(); return 0;)
 // HBRUSH CtlColor(CDC*, UINT ctlType): a null brush leaves the colouring to the parent.
-#define ON_WM_CTLCOLOR_REFLECT()                                                       \
+#define ON_WM_CTLCOLOR_REFLECT()                                                                       \
     FW_ENTRY(MsgKind::CtlColorReflect, 0, 0, 0, 0, CDC dc; dc.Attach(reinterpret_cast<HDC>(c.wParam)); \
              return reinterpret_cast<LRESULT>(FW_THIS(t)->CtlColor(&dc, c.message - WM_CTLCOLORMSGBOX));)
 
 // Window messages.
 #define ON_MESSAGE(msg, fn) FW_ENTRY(MsgKind::Message, msg, 0, 0, 0, return FW_THIS(t)->fn(c.wParam, c.lParam);)
-#define ON_REGISTERED_MESSAGE(var, fn) \
-    {MsgKind::Message, 0, 0, 0, 0, &var, [](CCmdTarget* t, MsgCall& c) -> LRESULT { return FW_THIS(t)->fn(c.wParam, c.lParam); }},
-#define ON_WM_CREATE() \
-    FW_ENTRY(MsgKind::Message, WM_CREATE, 0, 0, 0, return FW_THIS(t)->OnCreate(reinterpret_cast<LPCREATESTRUCTA>(c.lParam));)
+#define ON_REGISTERED_MESSAGE(var, fn)                                              \
+    {MsgKind::Message, 0, 0, 0, 0, &var, [](CCmdTarget* t, MsgCall& c) -> LRESULT { \
+         return FW_THIS(t)->fn(c.wParam, c.lParam);                                 \
+     }},
+#define ON_WM_CREATE()                             \
+    FW_ENTRY(MsgKind::Message, WM_CREATE, 0, 0, 0, \
+             return FW_THIS(t)->OnCreate(reinterpret_cast<LPCREATESTRUCTA>(c.lParam));)
 #define ON_WM_DESTROY() FW_ENTRY(MsgKind::Message, WM_DESTROY, 0, 0, 0, FW_THIS(t)->OnDestroy(); return 0;)
 #define ON_WM_CLOSE() FW_ENTRY(MsgKind::Message, WM_CLOSE, 0, 0, 0, FW_THIS(t)->OnClose(); return 0;)
 #define ON_WM_PAINT() FW_ENTRY(MsgKind::Message, WM_PAINT, 0, 0, 0, FW_THIS(t)->OnPaint(); return 0;)
-#define ON_WM_ERASEBKGND()                                                        \
+#define ON_WM_ERASEBKGND()                                                                                 \
     FW_ENTRY(MsgKind::Message, WM_ERASEBKGND, 0, 0, 0, CDC dc; dc.Attach(reinterpret_cast<HDC>(c.wParam)); \
              return FW_THIS(t)->OnEraseBkgnd(&dc);)
-#define ON_WM_SIZE() \
-    FW_ENTRY(MsgKind::Message, WM_SIZE, 0, 0, 0, FW_THIS(t)->OnSize(static_cast<UINT>(c.wParam), LOWORD(c.lParam), HIWORD(c.lParam)); return 0;)
+#define ON_WM_SIZE()                                                                              \
+    FW_ENTRY(MsgKind::Message, WM_SIZE, 0, 0, 0,                                                  \
+             FW_THIS(t)->OnSize(static_cast<UINT>(c.wParam), LOWORD(c.lParam), HIWORD(c.lParam)); \
+             return 0;)
 #define ON_WM_TIMER() FW_ENTRY(MsgKind::Message, WM_TIMER, 0, 0, 0, FW_THIS(t)->OnTimer(c.wParam); return 0;)
 #define FW_MOUSE(msg, fn) \
     FW_ENTRY(MsgKind::Message, msg, 0, 0, 0, FW_THIS(t)->fn(static_cast<UINT>(c.wParam), CPoint(c.lParam)); return 0;)
@@ -148,27 +165,33 @@ private:
 #define ON_WM_RBUTTONDOWN() FW_MOUSE(WM_RBUTTONDOWN, OnRButtonDown)
 #define ON_WM_MOUSEMOVE() FW_MOUSE(WM_MOUSEMOVE, OnMouseMove)
 // int OnMouseActivate(CWnd* topLevel, UINT hitTest, UINT mouseMessage): an MA_* code.
-#define ON_WM_MOUSEACTIVATE()                                                                              \
-    FW_ENTRY(MsgKind::Message, WM_MOUSEACTIVATE, 0, 0, 0,                                                  \
-             return FW_THIS(t)->OnMouseActivate(CWnd::FromHandle(reinterpret_cast<HWND>(c.wParam)),        \
-                                                LOWORD(c.lParam), HIWORD(c.lParam));)
-#define ON_WM_KEYDOWN()                                                                                  \
-    FW_ENTRY(MsgKind::Message, WM_KEYDOWN, 0, 0, 0,                                                      \
-             FW_THIS(t)->OnKeyDown(static_cast<UINT>(c.wParam), LOWORD(c.lParam), HIWORD(c.lParam)); return 0;)
-#define ON_WM_HSCROLL()                                                                                      \
-    FW_ENTRY(MsgKind::Message, WM_HSCROLL, 0, 0, 0,                                                          \
-             FW_THIS(t)->OnHScroll(LOWORD(c.wParam), HIWORD(c.wParam), CWnd::FromHandle(reinterpret_cast<HWND>(c.lParam))); return 0;)
-#define ON_WM_VSCROLL()                                                                                      \
-    FW_ENTRY(MsgKind::Message, WM_VSCROLL, 0, 0, 0,                                                          \
-             FW_THIS(t)->OnVScroll(LOWORD(c.wParam), HIWORD(c.wParam), CWnd::FromHandle(reinterpret_cast<HWND>(c.lParam))); return 0;)
-#define ON_WM_SETCURSOR()                                                                                              \
-    FW_ENTRY(MsgKind::Message, WM_SETCURSOR, 0, 0, 0,                                                                  \
-             return FW_THIS(t)->OnSetCursor(CWnd::FromHandle(reinterpret_cast<HWND>(c.wParam)), LOWORD(c.lParam), HIWORD(c.lParam));)
+#define ON_WM_MOUSEACTIVATE()                                                                                         \
+    FW_ENTRY(MsgKind::Message, WM_MOUSEACTIVATE, 0, 0, 0,                                                             \
+             return FW_THIS(t)->OnMouseActivate(CWnd::FromHandle(reinterpret_cast<HWND>(c.wParam)), LOWORD(c.lParam), \
+                                                HIWORD(c.lParam));)
+#define ON_WM_KEYDOWN()                                                                              \
+    FW_ENTRY(MsgKind::Message, WM_KEYDOWN, 0, 0, 0,                                                  \
+             FW_THIS(t)->OnKeyDown(static_cast<UINT>(c.wParam), LOWORD(c.lParam), HIWORD(c.lParam)); \
+             return 0;)
+#define ON_WM_HSCROLL()                                                                                                \
+    FW_ENTRY(                                                                                                          \
+        MsgKind::Message, WM_HSCROLL, 0, 0, 0,                                                                         \
+        FW_THIS(t)->OnHScroll(LOWORD(c.wParam), HIWORD(c.wParam), CWnd::FromHandle(reinterpret_cast<HWND>(c.lParam))); \
+        return 0;)
+#define ON_WM_VSCROLL()                                                                                                \
+    FW_ENTRY(                                                                                                          \
+        MsgKind::Message, WM_VSCROLL, 0, 0, 0,                                                                         \
+        FW_THIS(t)->OnVScroll(LOWORD(c.wParam), HIWORD(c.wParam), CWnd::FromHandle(reinterpret_cast<HWND>(c.lParam))); \
+        return 0;)
+#define ON_WM_SETCURSOR()                                                                                         \
+    FW_ENTRY(MsgKind::Message, WM_SETCURSOR, 0, 0, 0,                                                             \
+             return FW_THIS(t)->OnSetCursor(CWnd::FromHandle(reinterpret_cast<HWND>(c.wParam)), LOWORD(c.lParam), \
+                                            HIWORD(c.lParam));)
 // HBRUSH OnCtlColor(CDC*, CWnd* control, UINT ctlType) for every WM_CTLCOLOR* message.
-#define ON_WM_CTLCOLOR()                                                                               \
-    FW_ENTRY(MsgKind::CtlColor, 0, 0, 0, 0, CDC dc; dc.Attach(reinterpret_cast<HDC>(c.wParam));        \
-             return reinterpret_cast<LRESULT>(FW_THIS(t)->OnCtlColor(&dc, CWnd::FromHandle(reinterpret_cast<HWND>(c.lParam)), \
-                                                                     c.message - WM_CTLCOLORMSGBOX));)
+#define ON_WM_CTLCOLOR()                                                                        \
+    FW_ENTRY(MsgKind::CtlColor, 0, 0, 0, 0, CDC dc; dc.Attach(reinterpret_cast<HDC>(c.wParam)); \
+             return reinterpret_cast<LRESULT>(FW_THIS(t)->OnCtlColor(                           \
+                 &dc, CWnd::FromHandle(reinterpret_cast<HWND>(c.lParam)), c.message - WM_CTLCOLORMSGBOX));)
 
 class CCmdTarget : public CObject {
     DECLARE_DYNAMIC(CCmdTarget)
@@ -282,8 +305,12 @@ public:
     BOOL IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
     BOOL IsWindow() const { return m_hWnd && ::IsWindow(m_hWnd); }
     void MoveWindow(int x, int y, int w, int h, BOOL repaint = TRUE) { ::MoveWindow(m_hWnd, x, y, w, h, repaint); }
-    void MoveWindow(const RECT& r, BOOL repaint = TRUE) { MoveWindow(r.left, r.top, r.right - r.left, r.bottom - r.top, repaint); }
-    BOOL SetWindowPos(HWND after, int x, int y, int w, int h, UINT flags) { return ::SetWindowPos(m_hWnd, after, x, y, w, h, flags); }
+    void MoveWindow(const RECT& r, BOOL repaint = TRUE) {
+        MoveWindow(r.left, r.top, r.right - r.left, r.bottom - r.top, repaint);
+    }
+    BOOL SetWindowPos(HWND after, int x, int y, int w, int h, UINT flags) {
+        return ::SetWindowPos(m_hWnd, after, x, y, w, h, flags);
+    }
     void GetClientRect(RECT* r) const { ::GetClientRect(m_hWnd, r); }
     void GetWindowRect(RECT* r) const { ::GetWindowRect(m_hWnd, r); }
     void ScreenToClient(RECT* r) const { ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(r), 2); }
@@ -293,7 +320,8 @@ public:
     void Invalidate(BOOL erase = TRUE) { ::InvalidateRect(m_hWnd, nullptr, erase); }
     void InvalidateRect(const RECT* r, BOOL erase = TRUE) { ::InvalidateRect(m_hWnd, r, erase); }
     void UpdateWindow() { ::UpdateWindow(m_hWnd); }
-    BOOL RedrawWindow(const RECT* r = nullptr, HRGN rgn = nullptr, UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE) {
+    BOOL RedrawWindow(const RECT* r = nullptr, HRGN rgn = nullptr,
+                      UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE) {
         return ::RedrawWindow(m_hWnd, r, rgn, flags);
     }
     CWnd* SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
@@ -346,7 +374,8 @@ protected:
 BOOL AfxRegisterClass(WNDCLASSA* wc);
 // A window class of the given style, cursor, background and icon, registered on first use
 // under a generated name, which is returned.
-const char* AfxRegisterWndClass(UINT style, HCURSOR cursor = nullptr, HBRUSH background = nullptr, HICON icon = nullptr);
+const char* AfxRegisterWndClass(UINT style, HCURSOR cursor = nullptr, HBRUSH background = nullptr,
+                                HICON icon = nullptr);
 
 // Registers the common control classes once per process (list views, sliders, ...).
 void AfxInitCommonControls();
@@ -372,7 +401,9 @@ public:
     bool Attach(HMENU menu);
     HMENU Detach();
     bool DestroyMenu();
-    bool AppendMenu(UINT flags, UINT_PTR id = 0, const char* text = nullptr) { return ::AppendMenuA(m_hMenu, flags, id, text) != 0; }
+    bool AppendMenu(UINT flags, UINT_PTR id = 0, const char* text = nullptr) {
+        return ::AppendMenuA(m_hMenu, flags, id, text) != 0;
+    }
     UINT EnableMenuItem(UINT item, UINT flags) { return ::EnableMenuItem(m_hMenu, item, flags); }
     DWORD CheckMenuItem(UINT item, UINT flags) { return ::CheckMenuItem(m_hMenu, item, flags); }
     UINT GetMenuState(UINT item, UINT flags) const { return ::GetMenuState(m_hMenu, item, flags); }

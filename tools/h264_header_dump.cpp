@@ -14,9 +14,7 @@ class Dump {
 public:
     explicit Dump(std::string* out) : out_(out) {}
     void Heading(const char* name) { *out_ += std::string(name) + "\n"; }
-    void Field(const std::string& name, int64_t value) {
-        *out_ += name + " = " + std::to_string(value) + "\n";
-    }
+    void Field(const std::string& name, int64_t value) { *out_ += name + " = " + std::to_string(value) + "\n"; }
     void Indexed(const char* name, int i, int64_t value) {
         Field(std::string(name) + "[" + std::to_string(i) + "]", value);
     }
@@ -141,7 +139,8 @@ void DumpPps(Dump& d, const PicParamSet& p) {
         d.Field("slice_group_map_type", p.slice_group_map_type);
         const int groups = p.num_slice_groups_minus1 + 1;
         if (p.slice_group_map_type == 0) {
-            for (int i = 0; i < groups; ++i) d.Indexed("run_length_minus1", i, p.run_length_minus1[i]);
+            for (int i = 0; i < groups; ++i)
+                d.Indexed("run_length_minus1", i, p.run_length_minus1[i]);
         } else if (p.slice_group_map_type == 2) {
             for (int i = 0; i < groups - 1; ++i) {
                 d.Indexed("top_left", i, p.top_left[i]);
@@ -196,16 +195,19 @@ void DumpTiming(Dump& d, const SeqParamSet& s, const PictureTiming& t) {
 }
 
 void DumpSei(Dump& d, AvcDecoderContext* ctx) {
-    const int walked = ForEachSeiMessage(
-        ctx->nal->payload, ctx->nal->length, [&](int type, const uint8_t* payload, size_t size) {
+    const int walked =
+        ForEachSeiMessage(ctx->nal->payload, ctx->nal->length, [&](int type, const uint8_t* payload, size_t size) {
             if (type == 0) {
                 const int rc = ParseBufferingPeriod(ctx, payload, size);
                 d.Heading("Buffering Period");
-                if (rc == 0) d.Field("seq_parameter_set_id", ctx->pendingBuffering.seq_parameter_set_id);
-                else d.Field("refused", rc);
+                if (rc == 0)
+                    d.Field("seq_parameter_set_id", ctx->pendingBuffering.seq_parameter_set_id);
+                else
+                    d.Field("refused", rc);
             } else if (type == 1) {
                 const int rc = ParsePictureTiming(ctx, payload, size);
-                if (rc == 0) DumpTiming(d, *ctx->activeSps, ctx->pendingTiming);
+                if (rc == 0)
+                    DumpTiming(d, *ctx->activeSps, ctx->pendingTiming);
                 else {
                     d.Heading("Picture Timing");
                     d.Field("refused", rc);
@@ -230,43 +232,46 @@ void DumpH264Headers(const uint8_t* data, size_t size, std::string* out) {
     static const uint8_t kFlush[] = {0, 0, 1};  // ends the last NAL unit
     for (int part = 0; part < 2; ++part) {
         size_t accepted = 0;
-        if (part == 0) AvcDecoderPushData(ctx, data, 0, size, &accepted);
-        else AvcDecoderPushData(ctx, kFlush, kNoTimeStamp, sizeof kFlush, &accepted);
+        if (part == 0)
+            AvcDecoderPushData(ctx, data, 0, size, &accepted);
+        else
+            AvcDecoderPushData(ctx, kFlush, kNoTimeStamp, sizeof kFlush, &accepted);
         for (;;) {
             const int got = ExtractByteStreamNalUnit(ctx);
             if (got == kStepNeedData) break;
             if (got != 0) continue;
             switch (ctx->nal->nal_unit_type) {
-            case kNalSps: {
-                const int rc = ParseSeqParamSet(ctx);
-                if (rc == 0) {
-                    DumpSps(d, *ctx->activeSps);
-                } else {
-                    d.Heading("Sequence Parameter Set");
-                    if (rc == kParseUnsupported && ctx->refusedProfileIdc != 0)
-                        *out += "refused: profile_idc " + std::to_string(ctx->refusedProfileIdc) +
-                                " is not Baseline, Main or Extended\n";
-                    else d.Field("refused", rc);
+                case kNalSps: {
+                    const int rc = ParseSeqParamSet(ctx);
+                    if (rc == 0) {
+                        DumpSps(d, *ctx->activeSps);
+                    } else {
+                        d.Heading("Sequence Parameter Set");
+                        if (rc == kParseUnsupported && ctx->refusedProfileIdc != 0)
+                            *out += "refused: profile_idc " + std::to_string(ctx->refusedProfileIdc) +
+                                    " is not Baseline, Main or Extended\n";
+                        else
+                            d.Field("refused", rc);
+                    }
+                    break;
                 }
-                break;
-            }
-            case kNalPps: {
-                const int rc = ParsePicParamSet(ctx);
-                if (rc == 0) {
-                    BitReader r;
-                    InitBitReader(&r, ctx->nal->payload + 1, static_cast<int32_t>(ctx->nal->length - 1) * 8);
-                    DumpPps(d, ctx->pps[ReadUe(&r)]);
-                } else {
-                    d.Heading("Picture Parameter Set");
-                    d.Field("refused", rc);
+                case kNalPps: {
+                    const int rc = ParsePicParamSet(ctx);
+                    if (rc == 0) {
+                        BitReader r;
+                        InitBitReader(&r, ctx->nal->payload + 1, static_cast<int32_t>(ctx->nal->length - 1) * 8);
+                        DumpPps(d, ctx->pps[ReadUe(&r)]);
+                    } else {
+                        d.Heading("Picture Parameter Set");
+                        d.Field("refused", rc);
+                    }
+                    break;
                 }
-                break;
-            }
-            case kNalSei:
-                DumpSei(d, ctx);
-                break;
-            default:
-                break;
+                case kNalSei:
+                    DumpSei(d, ctx);
+                    break;
+                default:
+                    break;
             }
         }
     }

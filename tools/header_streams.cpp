@@ -31,8 +31,8 @@ HeaderCase Base(const std::string& name, int w, int h) {
 }
 
 struct Picture {
-    int display;       // within its IDR period
-    int32_t type;      // 0 I, 1 P, 2 B
+    int display;   // within its IDR period
+    int32_t type;  // 0 I, 1 P, 2 B
     bool idr;
 };
 
@@ -48,20 +48,21 @@ std::vector<Picture> CodingOrder(int count, int bFrames, int idrEvery) {
         while (previous < length - 1) {
             const int anchor = std::min(previous + bFrames + 1, length - 1);
             order.push_back({anchor, 1, false});
-            for (int d = previous + 1; d < anchor; ++d) order.push_back({d, 2, false});
+            for (int d = previous + 1; d < anchor; ++d)
+                order.push_back({d, 2, false});
             previous = anchor;
         }
     }
     return order;
 }
 
-void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int endMb,
-                    CBitBuffer* bits) {
+void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int endMb, CBitBuffer* bits) {
     CHeaderWriter w(bits);
     if (b.param(kParCabac) == 1) {
         // Filler where the CABAC-coded macroblocks would stand: header readers need slice
         // data after the alignment bits, decoders cannot use it.
-        for (int i = 0; i < 4; ++i) bits->PutByte(0x5A);
+        for (int i = 0; i < 4; ++i)
+            bits->PutByte(0x5A);
         w.TrailingBits();
         return;
     }
@@ -73,14 +74,16 @@ void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int 
     const int columns = b.macroblocks()[kMbColumns];
     for (int mb = firstMb; mb < endMb; ++mb) {
         w.ue(25, "mb_type");  // I_PCM
-        while (!bits->IsByteAligned()) w.u(1, 0, "pcm_alignment_zero_bit");
+        while (!bits->IsByteAligned())
+            w.u(1, 0, "pcm_alignment_zero_bit");
         const int mx = mb % columns, my = mb / columns;
         for (int y = 0; y < 16; ++y) {
             for (int x = 0; x < 16; ++x) {
                 bits->PutByte(static_cast<uint8_t>(16 + (mx * 16 + x + my * 16 + y + 8 * pic.display) % 200));
             }
         }
-        for (int i = 0; i < 128; ++i) bits->PutByte(static_cast<uint8_t>(128 + (i % 8) - 4));
+        for (int i = 0; i < 128; ++i)
+            bits->PutByte(static_cast<uint8_t>(128 + (i % 8) - 4));
     }
     w.TrailingBits();
 }

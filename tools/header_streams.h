@@ -20,9 +20,9 @@ struct HeaderCase {
     int width, height;
     int aspectX, aspectY;
     int32_t params[ombrisk::kParamWords];
-    bool hrd;       // declare an HRD from the bit-rate words
-    int pictures;   // in display order
-    int idrEvery;   // an IDR picture every this many pictures (0: only the first)
+    bool hrd;      // declare an HRD from the bit-rate words
+    int pictures;  // in display order
+    int idrEvery;  // an IDR picture every this many pictures (0: only the first)
 };
 
 // The settings matrix: profiles 66, 77, 88; levels automatic and fixed; aspect ratios

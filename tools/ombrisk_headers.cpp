@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
             ++failures;
             continue;
         }
-        std::printf("%s level %d, %zu bytes, %zu NAL units\n", path.c_str(), stream.level,
-                    stream.bytes.size(), stream.nals.size());
+        std::printf("%s level %d, %zu bytes, %zu NAL units\n", path.c_str(), stream.level, stream.bytes.size(),
+                    stream.nals.size());
     }
     return failures ? 1 : 0;
 }

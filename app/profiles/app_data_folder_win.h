@@ -10,8 +10,8 @@
 namespace profiles {
 
 class WinAppDataFolder : public AppDataFolder {
- public:
-  bool Get(std::string& folder) override;
+public:
+    bool Get(std::string& folder) override;
 };
 
 // Creates every missing folder of `path` that is followed by a backslash; false at the

@@ -28,25 +28,25 @@ void AppendProfileBlock(const ProfileRecord& record, std::string& out);
 
 // What the walker has read of the block at hand.
 struct ProfileBlock {
-  size_t begin = 0;    // offset of the "&" line
-  size_t end = 0;      // offset past the "&&" line, or the text's end
-  bool closed = false; // false when the text ended inside the block
-  bool hasClass = false;
-  bool hasName = false;
-  ProfileRecord record;  // the head and class block read so far
+    size_t begin = 0;     // offset of the "&" line
+    size_t end = 0;       // offset past the "&&" line, or the text's end
+    bool closed = false;  // false when the text ended inside the block
+    bool hasClass = false;
+    bool hasName = false;
+    ProfileRecord record;  // the head and class block read so far
 };
 
 // A head line the walker has just applied, for the lookup rules.
 enum class HeadLine { kOther, kName, kVideoFormatClass, kAttribute };
 
 class ProfileBlockSink {
- public:
-  virtual ~ProfileBlockSink() = default;
-  virtual void Open(const ProfileBlock&) {}
-  virtual void Applied(HeadLine, const ProfileBlock&) {}
-  // Called at "&&" (after the defaults of the class are supplied) and for a block the text
-  // ends in; returns true to end the walk.
-  virtual bool Close(const ProfileBlock& block) = 0;
+public:
+    virtual ~ProfileBlockSink() = default;
+    virtual void Open(const ProfileBlock&) {}
+    virtual void Applied(HeadLine, const ProfileBlock&) {}
+    // Called at "&&" (after the defaults of the class are supplied) and for a block the text
+    // ends in; returns true to end the walk.
+    virtual bool Close(const ProfileBlock& block) = 0;
 };
 
 // Where a walk ended: outside any block, inside a block, or inside a block's description.

@@ -14,23 +14,23 @@ namespace profiles {
 inline constexpr size_t kProfileFileLimit = 16u << 20;
 
 class ProfileFileSystem {
- public:
-  enum class ReadResult { kOk, kMissing, kError, kTooLarge };
+public:
+    enum class ReadResult { kOk, kMissing, kError, kTooLarge };
 
-  virtual ~ProfileFileSystem() = default;
-  // Reads a whole file of at most `limit` bytes.
-  virtual ReadResult ReadAll(const std::string& path, size_t limit, std::string& out);
-  virtual bool Exists(const std::string& path);
-  // Creates an empty file when none exists; true when the file exists afterwards.
-  virtual bool CreateIfMissing(const std::string& path);
-  // Creates or truncates a file for writing bytes.
-  virtual std::FILE* OpenNew(const std::string& path);
-  virtual bool Write(std::FILE* file, std::string_view data);
-  // Flushes the file to the disk and closes it (closed even on failure).
-  virtual bool Commit(std::FILE* file);
-  // Replaces `to` by `from` in one step.
-  virtual bool Replace(const std::string& from, const std::string& to);
-  virtual bool Remove(const std::string& path);
+    virtual ~ProfileFileSystem() = default;
+    // Reads a whole file of at most `limit` bytes.
+    virtual ReadResult ReadAll(const std::string& path, size_t limit, std::string& out);
+    virtual bool Exists(const std::string& path);
+    // Creates an empty file when none exists; true when the file exists afterwards.
+    virtual bool CreateIfMissing(const std::string& path);
+    // Creates or truncates a file for writing bytes.
+    virtual std::FILE* OpenNew(const std::string& path);
+    virtual bool Write(std::FILE* file, std::string_view data);
+    // Flushes the file to the disk and closes it (closed even on failure).
+    virtual bool Commit(std::FILE* file);
+    // Replaces `to` by `from` in one step.
+    virtual bool Replace(const std::string& from, const std::string& to);
+    virtual bool Remove(const std::string& path);
 };
 
 // The default file system of the process.

@@ -11,378 +11,399 @@ namespace {
 constexpr const char kProfileFileName[] = "Profile.ini";
 constexpr uint32_t kAviSmallName = 5004, kAviMediumName = 5005, kAviLargeName = 5006;
 
-bool SameText(const char* a, const char* b) { return std::strcmp(a, b) == 0; }
+bool SameText(const char* a, const char* b) {
+    return std::strcmp(a, b) == 0;
+}
 
 // The lookup of one profile file walk (the rules continue the built-ins' running index).
 class LookupSink : public ProfileBlockSink {
- public:
-  LookupSink(int32_t cls, int32_t index, const char* name, bool anyClass, uint32_t mask,
-             int32_t& running, ProfileRecord& out)
-      : cls_(cls), index_(index), name_(name), anyClass_(anyClass), mask_(mask),
-        running_(running), out_(out) {}
+public:
+    LookupSink(int32_t cls, int32_t index, const char* name, bool anyClass, uint32_t mask, int32_t& running,
+               ProfileRecord& out)
+        : cls_(cls), index_(index), name_(name), anyClass_(anyClass), mask_(mask), running_(running), out_(out) {}
 
-  bool found() const { return found_; }
+    bool found() const { return found_; }
 
-  void Open(const ProfileBlock&) override { rejected_ = false; }
+    void Open(const ProfileBlock&) override { rejected_ = false; }
 
-  void Applied(HeadLine line, const ProfileBlock& b) override {
-    if (rejected_) return;
-    const ProfileHead& h = b.record.head;
-    switch (line) {
-      case HeadLine::kName:
-        rejected_ = name_ != nullptr && !SameText(h.name, name_);
-        break;
-      case HeadLine::kVideoFormatClass:
-        if (!anyClass_) {
-          rejected_ = h.videoFormatClass != cls_;
-        } else if (running_ != index_) {
-          ++running_;
-          rejected_ = true;
+    void Applied(HeadLine line, const ProfileBlock& b) override {
+        if (rejected_) return;
+        const ProfileHead& h = b.record.head;
+        switch (line) {
+            case HeadLine::kName:
+                rejected_ = name_ != nullptr && !SameText(h.name, name_);
+                break;
+            case HeadLine::kVideoFormatClass:
+                if (!anyClass_) {
+                    rejected_ = h.videoFormatClass != cls_;
+                } else if (running_ != index_) {
+                    ++running_;
+                    rejected_ = true;
+                }
+                break;
+            case HeadLine::kAttribute:
+                rejected_ = (h.attribute & mask_) == 0;
+                break;
+            case HeadLine::kOther:
+                break;
         }
-        break;
-      case HeadLine::kAttribute:
-        rejected_ = (h.attribute & mask_) == 0;
-        break;
-      case HeadLine::kOther:
-        break;
     }
-  }
 
-  bool Close(const ProfileBlock& b) override {
-    if (!b.closed || rejected_) return false;
-    // A block must show the class asked for and, in a lookup by name, that name.
-    if (!anyClass_ && !b.hasClass) return false;
-    if (name_ != nullptr) {
-      if (!SameText(b.record.head.name, name_)) return false;
-    } else if (running_ != index_) {
-      ++running_;
-      return false;
+    bool Close(const ProfileBlock& b) override {
+        if (!b.closed || rejected_) return false;
+        // A block must show the class asked for and, in a lookup by name, that name.
+        if (!anyClass_ && !b.hasClass) return false;
+        if (name_ != nullptr) {
+            if (!SameText(b.record.head.name, name_)) return false;
+        } else if (running_ != index_) {
+            ++running_;
+            return false;
+        }
+        std::memcpy(&out_, &b.record, sizeof out_);
+        found_ = true;
+        return true;
     }
-    std::memcpy(&out_, &b.record, sizeof out_);
-    found_ = true;
-    return true;
-  }
 
- private:
-  int32_t cls_, index_;
-  const char* name_;
-  bool anyClass_;
-  uint32_t mask_;
-  int32_t& running_;
-  ProfileRecord& out_;
-  bool rejected_ = false;
-  bool found_ = false;
+private:
+    int32_t cls_, index_;
+    const char* name_;
+    bool anyClass_;
+    uint32_t mask_;
+    int32_t& running_;
+    ProfileRecord& out_;
+    bool rejected_ = false;
+    bool found_ = false;
 };
 
 // Calls `f` for every block of the text, closed or not.
 template <typename F>
 void ForEachBlock(std::string_view text, F f) {
-  struct Sink : ProfileBlockSink {
-    explicit Sink(F& fn) : fn(fn) {}
-    bool Close(const ProfileBlock& b) override { return fn(b); }
-    F& fn;
-  } sink(f);
-  WalkProfileText(text, sink);
+    struct Sink : ProfileBlockSink {
+        explicit Sink(F& fn) : fn(fn) {}
+        bool Close(const ProfileBlock& b) override { return fn(b); }
+        F& fn;
+    } sink(f);
+    WalkProfileText(text, sink);
 }
 
 }  // namespace
 
-CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& folder,
-                                 ProfileFileSystem* fs)
+CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs)
     : strings_(strings), folder_(folder), fs_(fs ? *fs : DefaultProfileFileSystem()) {
-  std::string dir;
-  if (folder_.Get(dir)) profilePath_ = dir + kProfileFileName;
-  slots_.resize(BuiltinProfileCount());
-  BuildBuiltinSlots(slots_.data(), slots_.size());
+    std::string dir;
+    if (folder_.Get(dir)) profilePath_ = dir + kProfileFileName;
+    slots_.resize(BuiltinProfileCount());
+    BuildBuiltinSlots(slots_.data(), slots_.size());
 }
 
 CProfileManager::~CProfileManager() = default;
 
 CProfileManager::FileText CProfileManager::LoadProfileFile(std::string& text, bool create) {
-  text.clear();
-  if (profilePath_.empty()) return FileText::kFailed;
-  switch (fs_.ReadAll(profilePath_, kProfileFileLimit, text)) {
-    case ProfileFileSystem::ReadResult::kOk:
-      return FileText::kOk;
-    case ProfileFileSystem::ReadResult::kMissing:
-      if (create && !fs_.CreateIfMissing(profilePath_)) return FileText::kFailed;
-      return FileText::kMissing;
-    default:
-      return FileText::kFailed;
-  }
+    text.clear();
+    if (profilePath_.empty()) return FileText::kFailed;
+    switch (fs_.ReadAll(profilePath_, kProfileFileLimit, text)) {
+        case ProfileFileSystem::ReadResult::kOk:
+            return FileText::kOk;
+        case ProfileFileSystem::ReadResult::kMissing:
+            if (create && !fs_.CreateIfMissing(profilePath_)) return FileText::kFailed;
+            return FileText::kMissing;
+        default:
+            return FileText::kFailed;
+    }
 }
 
 bool CProfileManager::SlotTakesPart(const ProfileSlot& slot, uint32_t mask) const {
-  return (slot.head.attribute & kAttrHidden) == 0 && (slot.head.attribute & mask) != 0 &&
-         slot.head.group != kGroupUser;
+    return (slot.head.attribute & kAttrHidden) == 0 && (slot.head.attribute & mask) != 0 &&
+           slot.head.group != kGroupUser;
 }
 
 void CProfileManager::FillFromSlot(const ProfileSlot& slot, ProfileRecord& record) {
-  std::memset(&record, 0, sizeof record);
-  ProfileHead& h = record.head;
-  h = slot.head;
-  const std::string name = strings_.Load(slot.head.nameId);
-  const std::string description = strings_.Load(slot.head.descId);
-  CopyText(h.name, name.data(), name.size());
-  CopyText(h.description, description.data(), description.size());
-  std::memset(h.outputFileName, 0, sizeof h.outputFileName);
-  const ClassBlock& from = slot.block;
-  ClassBlock& to = record.block;
-  switch (h.videoFormatClass) {
-    case kClassAvi: to.avi = from.avi; break;
-    case kClassDv: to.dv = from.dv; break;
-    case kClassMpeg1:
-    case kClassMpeg2:
-    case kClassVcd:
-    case kClassSvcd:
-    case kClassDvd: to.mpeg = from.mpeg; break;
-    case kClassReal: to.real = from.real; break;
-    case kClassQuickTime: to.quickTime = from.quickTime; break;
-    case kClassH264:
-      to.h264 = from.h264;
-      to.h264.keepOrgSize = 0;
-      keepOrgSize_ = 0;
-      break;
-    default: break;
-  }
+    std::memset(&record, 0, sizeof record);
+    ProfileHead& h = record.head;
+    h = slot.head;
+    const std::string name = strings_.Load(slot.head.nameId);
+    const std::string description = strings_.Load(slot.head.descId);
+    CopyText(h.name, name.data(), name.size());
+    CopyText(h.description, description.data(), description.size());
+    std::memset(h.outputFileName, 0, sizeof h.outputFileName);
+    const ClassBlock& from = slot.block;
+    ClassBlock& to = record.block;
+    switch (h.videoFormatClass) {
+        case kClassAvi:
+            to.avi = from.avi;
+            break;
+        case kClassDv:
+            to.dv = from.dv;
+            break;
+        case kClassMpeg1:
+        case kClassMpeg2:
+        case kClassVcd:
+        case kClassSvcd:
+        case kClassDvd:
+            to.mpeg = from.mpeg;
+            break;
+        case kClassReal:
+            to.real = from.real;
+            break;
+        case kClassQuickTime:
+            to.quickTime = from.quickTime;
+            break;
+        case kClassH264:
+            to.h264 = from.h264;
+            to.h264.keepOrgSize = 0;
+            keepOrgSize_ = 0;
+            break;
+        default:
+            break;
+    }
 }
 
 ProfileStatus CProfileManager::CountProfiles(int32_t cls, uint32_t* count) {
-  if (cls == kClassStreamInfo) return CountStreamInfoProfiles(cls, count);
-  uint32_t n = 0;
-  for (const ProfileSlot& s : slots_) {
-    if ((s.head.attribute & kAttrHidden) == 0 && (cls == -1 || s.head.videoFormatClass == cls)) ++n;
-  }
-  *count = n;
-  std::string text;
-  if (LoadProfileFile(text, true) == FileText::kFailed) return kProfileFail;
-  ForEachBlock(text, [&](const ProfileBlock& b) {
-    if (cls == -1 || (b.hasClass && b.record.head.videoFormatClass == cls)) ++n;
-    return false;
-  });
-  *count = n;
-  return kProfileOk;
+    if (cls == kClassStreamInfo) return CountStreamInfoProfiles(cls, count);
+    uint32_t n = 0;
+    for (const ProfileSlot& s : slots_) {
+        if ((s.head.attribute & kAttrHidden) == 0 && (cls == -1 || s.head.videoFormatClass == cls)) ++n;
+    }
+    *count = n;
+    std::string text;
+    if (LoadProfileFile(text, true) == FileText::kFailed) return kProfileFail;
+    ForEachBlock(text, [&](const ProfileBlock& b) {
+        if (cls == -1 || (b.hasClass && b.record.head.videoFormatClass == cls)) ++n;
+        return false;
+    });
+    *count = n;
+    return kProfileOk;
 }
 
-ProfileStatus CProfileManager::ReadProfile(int32_t cls, int32_t index, ProfileRecord& record,
-                                           const char* name, int anyClass) {
-  if (cls == kClassStreamInfo) {
-    if (name == nullptr || *name == '\0') return ReadStreamInfoProfile(cls, static_cast<uint32_t>(index), record);
-    return FindStreamInfoProfile(cls, name, record);
-  }
-  const uint32_t mask = record.head.attribute;
-  if (name != nullptr && *name == '\0') name = nullptr;
-  int32_t running = 0;
-  for (const ProfileSlot& s : slots_) {
-    if (!SlotTakesPart(s, mask)) continue;
-    if (name != nullptr) {
-      if (s.head.videoFormatClass == cls && strings_.Load(s.head.nameId) == name) {
-        FillFromSlot(s, record);
-        return kProfileOk;
-      }
-    } else if (s.head.videoFormatClass == cls || anyClass == 1) {
-      if (running == index) {
-        FillFromSlot(s, record);
-        return kProfileOk;
-      }
-      ++running;
+ProfileStatus CProfileManager::ReadProfile(int32_t cls, int32_t index, ProfileRecord& record, const char* name,
+                                           int anyClass) {
+    if (cls == kClassStreamInfo) {
+        if (name == nullptr || *name == '\0') return ReadStreamInfoProfile(cls, static_cast<uint32_t>(index), record);
+        return FindStreamInfoProfile(cls, name, record);
     }
-  }
+    const uint32_t mask = record.head.attribute;
+    if (name != nullptr && *name == '\0') name = nullptr;
+    int32_t running = 0;
+    for (const ProfileSlot& s : slots_) {
+        if (!SlotTakesPart(s, mask)) continue;
+        if (name != nullptr) {
+            if (s.head.videoFormatClass == cls && strings_.Load(s.head.nameId) == name) {
+                FillFromSlot(s, record);
+                return kProfileOk;
+            }
+        } else if (s.head.videoFormatClass == cls || anyClass == 1) {
+            if (running == index) {
+                FillFromSlot(s, record);
+                return kProfileOk;
+            }
+            ++running;
+        }
+    }
 
-  std::string text;
-  if (LoadProfileFile(text, true) == FileText::kOk) {
-    auto found = std::make_unique<ProfileRecord>();
-    LookupSink sink(cls, index, name, anyClass == 1, mask, running, *found);
-    WalkProfileText(text, sink);
-    if (sink.found()) {
-      std::memcpy(&record, found.get(), sizeof record);
-      if (record.head.videoFormatClass == kClassH264) keepOrgSize_ = record.block.h264.keepOrgSize;
-      return kProfileOk;
+    std::string text;
+    if (LoadProfileFile(text, true) == FileText::kOk) {
+        auto found = std::make_unique<ProfileRecord>();
+        LookupSink sink(cls, index, name, anyClass == 1, mask, running, *found);
+        WalkProfileText(text, sink);
+        if (sink.found()) {
+            std::memcpy(&record, found.get(), sizeof record);
+            if (record.head.videoFormatClass == kClassH264) keepOrgSize_ = record.block.h264.keepOrgSize;
+            return kProfileOk;
+        }
     }
-  }
-  record.head.group = kGroupLookupFailed;
-  record.head.videoFormatClass = kClassLookupFailed;
-  record.head.attribute = mask;
-  return kProfileFail;
+    record.head.group = kGroupLookupFailed;
+    record.head.videoFormatClass = kClassLookupFailed;
+    record.head.attribute = mask;
+    return kProfileFail;
 }
 
 ProfileStatus CProfileManager::GetDefaultProfile(int kind, ProfileRecord& record) {
-  struct Kind {
-    uint32_t nameId;
-    uint32_t mask;  // 0: the caller's
-    int32_t classes[5];
-  };
-  static constexpr Kind kKinds[] = {
-      {5042, 1, {3, 5, 4, 7, 6}}, {5045, 2, {3, 5}}, {5115, 2, {4, 7, 6}}, {5156, 2, {10}},
-      {5163, 2, {9}},             {5004, 0, {1}},    {5009, 0, {2}},       {5084, 2, {5}},
-      {5081, 2, {5}},             {5138, 2, {7}},    {5085, 2, {7}},       {5145, 2, {6}},
-      {5142, 2, {6}},
-  };
-  if (kind < 0 || kind >= int(std::size(kKinds))) return kProfileFail;
-  const Kind& k = kKinds[kind];
-  const std::string name = strings_.Load(k.nameId);
-  if (k.mask != 0) record.head.attribute = k.mask;
-  for (int32_t cls : k.classes) {
-    if (cls == 0) break;
-    if (ReadProfile(cls, 0, record, name.c_str(), 0) == kProfileOk) return kProfileOk;
-  }
-  return kProfileFail;
+    struct Kind {
+        uint32_t nameId;
+        uint32_t mask;  // 0: the caller's
+        int32_t classes[5];
+    };
+    static constexpr Kind kKinds[] = {
+        {5042, 1, {3, 5, 4, 7, 6}},
+        {5045, 2, {3, 5}},
+        {5115, 2, {4, 7, 6}},
+        {5156, 2, {10}},
+        {5163, 2, {9}},
+        {5004, 0, {1}},
+        {5009, 0, {2}},
+        {5084, 2, {5}},
+        {5081, 2, {5}},
+        {5138, 2, {7}},
+        {5085, 2, {7}},
+        {5145, 2, {6}},
+        {5142, 2, {6}},
+    };
+    if (kind < 0 || kind >= int(std::size(kKinds))) return kProfileFail;
+    const Kind& k = kKinds[kind];
+    const std::string name = strings_.Load(k.nameId);
+    if (k.mask != 0) record.head.attribute = k.mask;
+    for (int32_t cls : k.classes) {
+        if (cls == 0) break;
+        if (ReadProfile(cls, 0, record, name.c_str(), 0) == kProfileOk) return kProfileOk;
+    }
+    return kProfileFail;
 }
 
 int CProfileManager::ProfileNameExists(int32_t cls, const char* name) {
-  if (name == nullptr) return 0;
-  for (const ProfileSlot& s : slots_) {
-    if (s.head.videoFormatClass == cls && strings_.Load(s.head.nameId) == name) return 1;
-  }
-  std::string text;
-  if (LoadProfileFile(text, true) != FileText::kOk) return 0;
-  bool exists = false;
-  ForEachBlock(text, [&](const ProfileBlock& b) {
-    exists = b.hasName && b.hasClass && SameText(b.record.head.name, name) &&
-             b.record.head.videoFormatClass == cls;
-    return exists;
-  });
-  return exists ? 1 : 0;
+    if (name == nullptr) return 0;
+    for (const ProfileSlot& s : slots_) {
+        if (s.head.videoFormatClass == cls && strings_.Load(s.head.nameId) == name) return 1;
+    }
+    std::string text;
+    if (LoadProfileFile(text, true) != FileText::kOk) return 0;
+    bool exists = false;
+    ForEachBlock(text, [&](const ProfileBlock& b) {
+        exists = b.hasName && b.hasClass && SameText(b.record.head.name, name) && b.record.head.videoFormatClass == cls;
+        return exists;
+    });
+    return exists ? 1 : 0;
 }
 
 ProfileStatus CProfileManager::WriteProfile(const ProfileRecord& record, const char* file) {
-  if (profilePath_.empty()) return kProfileFail;
-  if (!fs_.Exists(profilePath_)) {
-    std::string dir;
-    folder_.Get(dir);
-  }
-  if ((record.head.attribute & kAttrStorable) == 0) return kProfileFail;
-  const std::string target = file != nullptr ? std::string(file) : profilePath_;
-  std::string text;
-  const auto read = fs_.ReadAll(target, kProfileFileLimit, text);
-  if (read != ProfileFileSystem::ReadResult::kOk && read != ProfileFileSystem::ReadResult::kMissing) {
-    return kProfileFail;
-  }
-  CloseDanglingBlock(text);
-  AppendProfileBlock(record, text);
-  return ReplaceFileContent(fs_, target, text) ? kProfileOk : kProfileFail;
+    if (profilePath_.empty()) return kProfileFail;
+    if (!fs_.Exists(profilePath_)) {
+        std::string dir;
+        folder_.Get(dir);
+    }
+    if ((record.head.attribute & kAttrStorable) == 0) return kProfileFail;
+    const std::string target = file != nullptr ? std::string(file) : profilePath_;
+    std::string text;
+    const auto read = fs_.ReadAll(target, kProfileFileLimit, text);
+    if (read != ProfileFileSystem::ReadResult::kOk && read != ProfileFileSystem::ReadResult::kMissing) {
+        return kProfileFail;
+    }
+    CloseDanglingBlock(text);
+    AppendProfileBlock(record, text);
+    return ReplaceFileContent(fs_, target, text) ? kProfileOk : kProfileFail;
 }
 
 ProfileStatus CProfileManager::DeleteProfile(int32_t cls, const char* name) {
-  if (name == nullptr) return kProfileFail;
-  std::string text;
-  switch (LoadProfileFile(text, false)) {
-    case FileText::kMissing: return kProfileOk;
-    case FileText::kFailed: return kProfileFail;
-    case FileText::kOk: break;
-  }
-  // Cut each matching block together with the empty line the writer puts before it.
-  std::string kept;
-  size_t copied = 0;
-  ForEachBlock(text, [&](const ProfileBlock& b) {
-    const ProfileHead& h = b.record.head;
-    if (!b.closed || h.group != kGroupUser || !b.hasClass || h.videoFormatClass != cls ||
-        !SameText(h.name, name)) {
-      return false;
+    if (name == nullptr) return kProfileFail;
+    std::string text;
+    switch (LoadProfileFile(text, false)) {
+        case FileText::kMissing:
+            return kProfileOk;
+        case FileText::kFailed:
+            return kProfileFail;
+        case FileText::kOk:
+            break;
     }
-    size_t begin = b.begin;
-    if (begin >= copied + 1 && text[begin - 1] == '\n') {
-      size_t prev = begin - 1;
-      if (prev >= copied + 1 && text[prev - 1] == '\r') --prev;
-      if (prev == copied || (prev > copied && text[prev - 1] == '\n')) begin = prev;
-    }
-    kept.append(text, copied, begin - copied);
-    copied = b.end;
-    return false;
-  });
-  if (copied == 0) return kProfileOk;  // nothing of that class and name
-  kept.append(text, copied, std::string::npos);
-  return ReplaceFileContent(fs_, profilePath_, kept) ? kProfileOk : kProfileFail;
+    // Cut each matching block together with the empty line the writer puts before it.
+    std::string kept;
+    size_t copied = 0;
+    ForEachBlock(text, [&](const ProfileBlock& b) {
+        const ProfileHead& h = b.record.head;
+        if (!b.closed || h.group != kGroupUser || !b.hasClass || h.videoFormatClass != cls || !SameText(h.name, name)) {
+            return false;
+        }
+        size_t begin = b.begin;
+        if (begin >= copied + 1 && text[begin - 1] == '\n') {
+            size_t prev = begin - 1;
+            if (prev >= copied + 1 && text[prev - 1] == '\r') --prev;
+            if (prev == copied || (prev > copied && text[prev - 1] == '\n')) begin = prev;
+        }
+        kept.append(text, copied, begin - copied);
+        copied = b.end;
+        return false;
+    });
+    if (copied == 0) return kProfileOk;  // nothing of that class and name
+    kept.append(text, copied, std::string::npos);
+    return ReplaceFileContent(fs_, profilePath_, kept) ? kProfileOk : kProfileFail;
 }
 
 ProfileStatus CProfileManager::CountFileProfiles(uint32_t* count) {
-  std::string text;
-  if (LoadProfileFile(text, false) != FileText::kOk) return kProfileFail;
-  uint32_t n = 0;
-  ForEachBlock(text, [&](const ProfileBlock&) {
-    ++n;
-    return false;
-  });
-  *count = n;
-  return kProfileOk;
+    std::string text;
+    if (LoadProfileFile(text, false) != FileText::kOk) return kProfileFail;
+    uint32_t n = 0;
+    ForEachBlock(text, [&](const ProfileBlock&) {
+        ++n;
+        return false;
+    });
+    *count = n;
+    return kProfileOk;
 }
 
 ProfileStatus CProfileManager::GetFileProfileClass(uint32_t n, int32_t* cls) {
-  std::string text;
-  if (LoadProfileFile(text, false) != FileText::kOk) return kProfileFail;
-  uint32_t i = 0;
-  bool found = false;
-  ForEachBlock(text, [&](const ProfileBlock& b) {
-    if (i++ != n) return false;
-    *cls = b.record.head.videoFormatClass;
-    found = true;
-    return true;
-  });
-  return found ? kProfileOk : kProfileFail;
+    std::string text;
+    if (LoadProfileFile(text, false) != FileText::kOk) return kProfileFail;
+    uint32_t i = 0;
+    bool found = false;
+    ForEachBlock(text, [&](const ProfileBlock& b) {
+        if (i++ != n) return false;
+        *cls = b.record.head.videoFormatClass;
+        found = true;
+        return true;
+    });
+    return found ? kProfileOk : kProfileFail;
 }
 
 ProfileStatus CProfileManager::CountStreamInfoProfiles(int32_t cls, uint32_t* count) {
-  *count = cls == kClassStreamInfo ? static_cast<uint32_t>(streamInfo_.entries.size()) : 0;
-  return kProfileOk;
+    *count = cls == kClassStreamInfo ? static_cast<uint32_t>(streamInfo_.entries.size()) : 0;
+    return kProfileOk;
 }
 
 void CProfileManager::FillFromStreamInfo(const StreamInfoEntry& entry, ProfileRecord& record) {
-  std::memset(&record, 0, sizeof record);
-  ProfileHead& h = record.head;
-  CopyText(h.className, "WM", 2);
-  CopyText(h.name, entry.name.data(), entry.name.size());
-  CopyText(h.description, entry.description.data(), entry.description.size());
-  h.videoFormatClass = kClassStreamInfo;
-  h.streamFlag = 3;
-  CopyText(record.block.streamInfo.text, entry.text.data(), entry.text.size());
-  std::memcpy(record.block.streamInfo.values, entry.values, sizeof entry.values);
+    std::memset(&record, 0, sizeof record);
+    ProfileHead& h = record.head;
+    CopyText(h.className, "WM", 2);
+    CopyText(h.name, entry.name.data(), entry.name.size());
+    CopyText(h.description, entry.description.data(), entry.description.size());
+    h.videoFormatClass = kClassStreamInfo;
+    h.streamFlag = 3;
+    CopyText(record.block.streamInfo.text, entry.text.data(), entry.text.size());
+    std::memcpy(record.block.streamInfo.values, entry.values, sizeof entry.values);
 }
 
 ProfileStatus CProfileManager::ReadStreamInfoProfile(int32_t cls, uint32_t index, ProfileRecord& record) {
-  if (cls != kClassStreamInfo) return kProfileOk;
-  if (index >= streamInfo_.entries.size()) return kStreamInfoMissing;
-  FillFromStreamInfo(streamInfo_.entries[index], record);
-  return kProfileOk;
+    if (cls != kClassStreamInfo) return kProfileOk;
+    if (index >= streamInfo_.entries.size()) return kStreamInfoMissing;
+    FillFromStreamInfo(streamInfo_.entries[index], record);
+    return kProfileOk;
 }
 
 ProfileStatus CProfileManager::FindStreamInfoProfile(int32_t cls, const char* name, ProfileRecord& record) {
-  if (cls == kClassLookupFailed) return kStreamInfoMissing;
-  if (cls != kClassStreamInfo) return kProfileOk;
-  for (const StreamInfoEntry& e : streamInfo_.entries) {
-    if (name != nullptr && e.name == name) {
-      FillFromStreamInfo(e, record);
-      return kProfileOk;
+    if (cls == kClassLookupFailed) return kStreamInfoMissing;
+    if (cls != kClassStreamInfo) return kProfileOk;
+    for (const StreamInfoEntry& e : streamInfo_.entries) {
+        if (name != nullptr && e.name == name) {
+            FillFromStreamInfo(e, record);
+            return kProfileOk;
+        }
     }
-  }
-  return kStreamInfoMissing;
+    return kStreamInfoMissing;
 }
 
 ProfileStatus CProfileManager::GetKeepOrgSize(int32_t* value) {
-  *value = keepOrgSize_;
-  return kProfileOk;
+    *value = keepOrgSize_;
+    return kProfileOk;
 }
 
 ProfileStatus CProfileManager::SetKeepOrgSize(int32_t value) {
-  keepOrgSize_ = value;
-  return kProfileOk;
+    keepOrgSize_ = value;
+    return kProfileOk;
 }
 
 ProfileStatus CProfileManager::ApplyAviFrameSize(ProfileRecord& record, bool ntsc) {
-  const std::string_view name(record.head.name, strnlen(record.head.name, sizeof record.head.name));
-  AviBlock& a = record.block.avi;
-  if (name == strings_.Load(kAviSmallName)) {
-    a.width = 160;
-    a.height = 120;
-  } else if (name == strings_.Load(kAviMediumName)) {
-    a.width = 352;
-    a.height = ntsc ? 240 : 288;
-  } else if (name == strings_.Load(kAviLargeName)) {
-    a.width = 720;
-    a.height = ntsc ? 480 : 576;
-  } else {
-    return kProfileFail;
-  }
-  return kProfileOk;
+    const std::string_view name(record.head.name, strnlen(record.head.name, sizeof record.head.name));
+    AviBlock& a = record.block.avi;
+    if (name == strings_.Load(kAviSmallName)) {
+        a.width = 160;
+        a.height = 120;
+    } else if (name == strings_.Load(kAviMediumName)) {
+        a.width = 352;
+        a.height = ntsc ? 240 : 288;
+    } else if (name == strings_.Load(kAviLargeName)) {
+        a.width = 720;
+        a.height = ntsc ? 480 : 576;
+    } else {
+        return kProfileFail;
+    }
+    return kProfileOk;
 }
 
 }  // namespace profiles

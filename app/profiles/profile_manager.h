@@ -17,69 +17,68 @@ namespace profiles {
 
 // A Windows Media stream profile offered as class 8.
 struct StreamInfoEntry {
-  std::string name;
-  std::string description;
-  std::string text;     // stream information text
-  uint32_t values[4];   // the four values of the Stream Info block
+    std::string name;
+    std::string description;
+    std::string text;    // stream information text
+    uint32_t values[4];  // the four values of the Stream Info block
 };
 
 struct StreamInfoList {
-  std::vector<StreamInfoEntry> entries;
+    std::vector<StreamInfoEntry> entries;
 };
 
 class CProfileManager {
- public:
-  // `fs` null: the process's file system.
-  CProfileManager(const ProfileStrings& strings, AppDataFolder& folder,
-                  ProfileFileSystem* fs = nullptr);
-  ~CProfileManager();
-  CProfileManager(const CProfileManager&) = delete;
-  CProfileManager& operator=(const CProfileManager&) = delete;
+public:
+    // `fs` null: the process's file system.
+    CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs = nullptr);
+    ~CProfileManager();
+    CProfileManager(const CProfileManager&) = delete;
+    CProfileManager& operator=(const CProfileManager&) = delete;
 
-  ProfileStatus CountProfiles(int32_t videoFormatClass, uint32_t* count);
-  // The record's Attribute carries the page mask on entry.
-  ProfileStatus ReadProfile(int32_t videoFormatClass, int32_t index, ProfileRecord& record,
-                            const char* name, int anyClass);
-  ProfileStatus GetDefaultProfile(int kind, ProfileRecord& record);
-  int ProfileNameExists(int32_t videoFormatClass, const char* name);
-  // Appends the record's block to `file`, or to "Profile.ini" when `file` is null.
-  ProfileStatus WriteProfile(const ProfileRecord& record, const char* file);
-  // Removes every user profile of that class and name; every other block is kept byte for
-  // byte.
-  ProfileStatus DeleteProfile(int32_t videoFormatClass, const char* name);
-  ProfileStatus CountFileProfiles(uint32_t* count);
-  ProfileStatus GetFileProfileClass(uint32_t n, int32_t* videoFormatClass);
+    ProfileStatus CountProfiles(int32_t videoFormatClass, uint32_t* count);
+    // The record's Attribute carries the page mask on entry.
+    ProfileStatus ReadProfile(int32_t videoFormatClass, int32_t index, ProfileRecord& record, const char* name,
+                              int anyClass);
+    ProfileStatus GetDefaultProfile(int kind, ProfileRecord& record);
+    int ProfileNameExists(int32_t videoFormatClass, const char* name);
+    // Appends the record's block to `file`, or to "Profile.ini" when `file` is null.
+    ProfileStatus WriteProfile(const ProfileRecord& record, const char* file);
+    // Removes every user profile of that class and name; every other block is kept byte for
+    // byte.
+    ProfileStatus DeleteProfile(int32_t videoFormatClass, const char* name);
+    ProfileStatus CountFileProfiles(uint32_t* count);
+    ProfileStatus GetFileProfileClass(uint32_t n, int32_t* videoFormatClass);
 
-  ProfileStatus CountStreamInfoProfiles(int32_t videoFormatClass, uint32_t* count);
-  ProfileStatus ReadStreamInfoProfile(int32_t videoFormatClass, uint32_t index, ProfileRecord& record);
-  ProfileStatus FindStreamInfoProfile(int32_t videoFormatClass, const char* name, ProfileRecord& record);
+    ProfileStatus CountStreamInfoProfiles(int32_t videoFormatClass, uint32_t* count);
+    ProfileStatus ReadStreamInfoProfile(int32_t videoFormatClass, uint32_t index, ProfileRecord& record);
+    ProfileStatus FindStreamInfoProfile(int32_t videoFormatClass, const char* name, ProfileRecord& record);
 
-  // KeepOrgSize of the H.264 profile read last (0 for a built-in one).
-  ProfileStatus GetKeepOrgSize(int32_t* value);
-  ProfileStatus SetKeepOrgSize(int32_t value);
+    // KeepOrgSize of the H.264 profile read last (0 for a built-in one).
+    ProfileStatus GetKeepOrgSize(int32_t* value);
+    ProfileStatus SetKeepOrgSize(int32_t value);
 
-  ProfileStatus ApplyAviFrameSize(ProfileRecord& record, bool ntsc);
+    ProfileStatus ApplyAviFrameSize(ProfileRecord& record, bool ntsc);
 
-  const std::string& ProfilePath() const { return profilePath_; }
-  uint32_t SlotCount() const { return static_cast<uint32_t>(slots_.size()); }
-  const ProfileSlot& Slot(uint32_t i) const { return slots_[i]; }
-  StreamInfoList& StreamInfo() { return streamInfo_; }
+    const std::string& ProfilePath() const { return profilePath_; }
+    uint32_t SlotCount() const { return static_cast<uint32_t>(slots_.size()); }
+    const ProfileSlot& Slot(uint32_t i) const { return slots_[i]; }
+    StreamInfoList& StreamInfo() { return streamInfo_; }
 
- private:
-  enum class FileText { kOk, kMissing, kFailed };
-  // Reads the profile file; a missing one is created empty when `create`.
-  FileText LoadProfileFile(std::string& text, bool create);
-  void FillFromSlot(const ProfileSlot& slot, ProfileRecord& record);
-  void FillFromStreamInfo(const StreamInfoEntry& entry, ProfileRecord& record);
-  bool SlotTakesPart(const ProfileSlot& slot, uint32_t mask) const;
+private:
+    enum class FileText { kOk, kMissing, kFailed };
+    // Reads the profile file; a missing one is created empty when `create`.
+    FileText LoadProfileFile(std::string& text, bool create);
+    void FillFromSlot(const ProfileSlot& slot, ProfileRecord& record);
+    void FillFromStreamInfo(const StreamInfoEntry& entry, ProfileRecord& record);
+    bool SlotTakesPart(const ProfileSlot& slot, uint32_t mask) const;
 
-  const ProfileStrings& strings_;
-  AppDataFolder& folder_;
-  ProfileFileSystem& fs_;
-  std::string profilePath_;
-  std::vector<ProfileSlot> slots_;
-  int32_t keepOrgSize_ = 0;
-  StreamInfoList streamInfo_;
+    const ProfileStrings& strings_;
+    AppDataFolder& folder_;
+    ProfileFileSystem& fs_;
+    std::string profilePath_;
+    std::vector<ProfileSlot> slots_;
+    int32_t keepOrgSize_ = 0;
+    StreamInfoList streamInfo_;
 };
 
 }  // namespace profiles

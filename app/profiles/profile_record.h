@@ -18,19 +18,19 @@ inline constexpr ProfileStatus kStreamInfoMissing = static_cast<int32_t>(0x80A00
 
 // Video Format Class: selects the class block and the output kind.
 enum VideoFormatClass : int32_t {
-  kClassAvi = 1,
-  kClassDv = 2,
-  kClassMpeg1 = 3,
-  kClassMpeg2 = 4,  // also the MV profile
-  kClassVcd = 5,
-  kClassSvcd = 6,
-  kClassDvd = 7,
-  kClassStreamInfo = 8,
-  kClassReal = 9,
-  kClassQuickTime = 10,
-  kClassHeadOnly = 11,
-  kClassH264 = 12,
-  kClassLookupFailed = 13,
+    kClassAvi = 1,
+    kClassDv = 2,
+    kClassMpeg1 = 3,
+    kClassMpeg2 = 4,  // also the MV profile
+    kClassVcd = 5,
+    kClassSvcd = 6,
+    kClassDvd = 7,
+    kClassStreamInfo = 8,
+    kClassReal = 9,
+    kClassQuickTime = 10,
+    kClassHeadOnly = 11,
+    kClassH264 = 12,
+    kClassLookupFailed = 13,
 };
 
 // Attribute bits.
@@ -44,197 +44,197 @@ inline constexpr int32_t kGroupUser = 2;
 inline constexpr int32_t kGroupLookupFailed = -1;
 
 struct ProfileHead {
-  char className[128];
-  char name[128];
-  char description[1024];
-  char outputFileName[260];
-  uint32_t descId;
-  uint32_t nameId;
-  uint32_t stringId3;
-  uint32_t stringId4;  // information text of the selection dialog
-  int32_t group;
-  int32_t videoFormatClass;
-  int32_t streamFlag;
-  uint32_t fieldOrder;  // 0, 1 or 2
-  uint32_t attribute;
+    char className[128];
+    char name[128];
+    char description[1024];
+    char outputFileName[260];
+    uint32_t descId;
+    uint32_t nameId;
+    uint32_t stringId3;
+    uint32_t stringId4;  // information text of the selection dialog
+    int32_t group;
+    int32_t videoFormatClass;
+    int32_t streamFlag;
+    uint32_t fieldOrder;  // 0, 1 or 2
+    uint32_t attribute;
 };
 
 // The wave format of an AVI profile, laid out as WAVEFORMATEX in its first 18 bytes.
 struct ProfileWaveFormat {
-  uint16_t formatTag;
-  uint16_t channels;
-  uint32_t samplesPerSec;
-  uint32_t avgBytesPerSec;
-  uint16_t blockAlign;
-  uint16_t bitsPerSample;
-  uint16_t cbSize;
-  uint16_t reserved;
+    uint16_t formatTag;
+    uint16_t channels;
+    uint32_t samplesPerSec;
+    uint32_t avgBytesPerSec;
+    uint16_t blockAlign;
+    uint16_t bitsPerSample;
+    uint16_t cbSize;
+    uint16_t reserved;
 };
 
 struct AviBlock {
-  char videoCompressor[260];
-  char audioCompressor[260];
-  uint32_t keyFrameRate;
-  uint32_t reserved0;
-  double framesPerSecond;
-  double quality;
-  uint32_t bitRate;  // bits per second
-  int32_t width;
-  int32_t height;
-  int32_t colorBits;
-  ProfileWaveFormat wave;
-  uint32_t hasWave;  // 0: the record carries no audio format
-  // Codec private state from the codec inventory; not owned by the record, null in
-  // built-in profiles and in records read from the profile file.
-  void* compressorState;
-  uint32_t compressorStateSize;
-  uint32_t reserved1;
+    char videoCompressor[260];
+    char audioCompressor[260];
+    uint32_t keyFrameRate;
+    uint32_t reserved0;
+    double framesPerSecond;
+    double quality;
+    uint32_t bitRate;  // bits per second
+    int32_t width;
+    int32_t height;
+    int32_t colorBits;
+    ProfileWaveFormat wave;
+    uint32_t hasWave;  // 0: the record carries no audio format
+    // Codec private state from the codec inventory; not owned by the record, null in
+    // built-in profiles and in records read from the profile file.
+    void* compressorState;
+    uint32_t compressorStateSize;
+    uint32_t reserved1;
 };
 
 struct DvBlock {
-  uint32_t videoFormat;  // 2000: 29.97 frames/s, 2001: 25
-  uint32_t audioFormat;  // sample rate, 32000 or 48000
-  uint32_t channel;
-  uint32_t fileFormat;
+    uint32_t videoFormat;  // 2000: 29.97 frames/s, 2001: 25
+    uint32_t audioFormat;  // sample rate, 32000 or 48000
+    uint32_t channel;
+    uint32_t fileFormat;
 };
 
 // Audio of MPEG and H.264 profiles.
 struct ProfileAudioFormat {
-  int32_t encoderType;
-  int32_t audioMode;
-  int32_t channels;
-  int32_t samplesPerSecCode;
-  int32_t bitsPerSample;
-  int32_t reserved0;
-  int64_t bitRate;  // MPEG classes: a bit-rate code (one bit); H.264: as given
-  int32_t layer;
-  int32_t misc;
-  int32_t samplesPerFrame;
-  int32_t reserved1[3];
+    int32_t encoderType;
+    int32_t audioMode;
+    int32_t channels;
+    int32_t samplesPerSecCode;
+    int32_t bitsPerSample;
+    int32_t reserved0;
+    int64_t bitRate;  // MPEG classes: a bit-rate code (one bit); H.264: as given
+    int32_t layer;
+    int32_t misc;
+    int32_t samplesPerFrame;
+    int32_t reserved1[3];
 };
 
 inline constexpr uint32_t kStreamBlockAudio = 3;
 
 struct ProfileStreamBlock {
-  uint32_t type;  // 3: audio format
-  uint32_t size;  // bytes of `audio` in use: 56
-  ProfileAudioFormat audio;
+    uint32_t type;  // 3: audio format
+    uint32_t size;  // bytes of `audio` in use: 56
+    ProfileAudioFormat audio;
 };
 
 inline constexpr uint32_t kPatternSize = 64;
 
 struct MpegParam {
-  uint32_t id;
-  uint32_t size;  // bytes of the value: 4, or 64 for the pattern
-  union {
-    int32_t i;
-    float f;
-    char text[kPatternSize];
-  } value;
+    uint32_t id;
+    uint32_t size;  // bytes of the value: 4, or 64 for the pattern
+    union {
+        int32_t i;
+        float f;
+        char text[kPatternSize];
+    } value;
 };
 
 inline constexpr uint32_t kMpegParamCount = 17;
 
 // Parameter ids, in the fixed order of the parameter array.
 enum MpegParamId : uint32_t {
-  kParamVideoBitRate = 0xC107,
-  kParamMinBitRate = 0xC109,
-  kParamMaxBitRate = 0xC108,
-  kParamVideoQuality = 0xC10E,
-  kParamWidth = 0xC104,
-  kParamHeight = 0xC105,
-  kParamFrameRate = 0xC10B,
-  kParamPattern = 0xC106,
-  kParamPreProcessing = 0xC10A,
-  kParamResize = 0xC111,
-  kParamFlipVideo = 0xC110,
-  kParamSpeedQuality = 0xC112,
-  kParamInterlacing = 0xC113,
-  kParamFieldOrderCode = 0xC115,
-  kParamActiveEncoder = 0xC101,
-  kParamAppType = 0xC119,
-  kParamDynamicGop = 0xC11B,
+    kParamVideoBitRate = 0xC107,
+    kParamMinBitRate = 0xC109,
+    kParamMaxBitRate = 0xC108,
+    kParamVideoQuality = 0xC10E,
+    kParamWidth = 0xC104,
+    kParamHeight = 0xC105,
+    kParamFrameRate = 0xC10B,
+    kParamPattern = 0xC106,
+    kParamPreProcessing = 0xC10A,
+    kParamResize = 0xC111,
+    kParamFlipVideo = 0xC110,
+    kParamSpeedQuality = 0xC112,
+    kParamInterlacing = 0xC113,
+    kParamFieldOrderCode = 0xC115,
+    kParamActiveEncoder = 0xC101,
+    kParamAppType = 0xC119,
+    kParamDynamicGop = 0xC11B,
 };
 extern const MpegParamId kMpegParamOrder[kMpegParamCount];
 
 struct MpegBlock {
-  uint32_t paramCount;        // 17 once prepared
-  uint32_t streamBlockCount;  // 1 once prepared
-  MpegParam params[kMpegParamCount];
-  ProfileStreamBlock streams[1];
+    uint32_t paramCount;        // 17 once prepared
+    uint32_t streamBlockCount;  // 1 once prepared
+    MpegParam params[kMpegParamCount];
+    ProfileStreamBlock streams[1];
 };
 
 struct StreamInfoBlock {
-  char text[4096];
-  uint32_t values[4];
+    char text[4096];
+    uint32_t values[4];
 };
 
 struct RealBlock {
-  uint32_t width;
-  uint32_t height;
-  uint32_t audioFormat;
-  uint32_t videoQuality;
-  uint32_t targetAudience;  // one bit per audience
-  uint32_t reserved0;
-  char texts[5][128];
-  uint8_t reserved1[896];
+    uint32_t width;
+    uint32_t height;
+    uint32_t audioFormat;
+    uint32_t videoQuality;
+    uint32_t targetAudience;  // one bit per audience
+    uint32_t reserved0;
+    char texts[5][128];
+    uint8_t reserved1[896];
 };
 
 struct QuickTimeBlock {
-  uint32_t width;
-  uint32_t height;
-  uint32_t compressorComponent;
-  int32_t keyFrameRate;
-  int32_t videoType;  // four-character code as a number
-  int32_t videoQuality;
+    uint32_t width;
+    uint32_t height;
+    uint32_t compressorComponent;
+    int32_t keyFrameRate;
+    int32_t videoType;  // four-character code as a number
+    int32_t videoQuality;
 };
 
 struct H264Block {
-  int32_t width;
-  int32_t height;
-  float frameRate;
-  int32_t gopLength;
-  int32_t bFrames;
-  int32_t rateControlMode;
-  int32_t videoBitRate;
-  int32_t maxBitRate;
-  int32_t cbrQuality;
-  int32_t useMotionEstimation;
-  int32_t searchWRange;
-  int32_t searchHRange;
-  int32_t subPixelAccuracy;
-  int32_t enablePartition;
-  int32_t distortionOpt;
-  int32_t entropyCoding;
-  int32_t deblock;
-  int32_t sbdMode;
-  uint32_t streamBlockCount;  // 1 once prepared
-  int32_t keepOrgSize;        // written and read with the profile
-  ProfileStreamBlock streams[1];
+    int32_t width;
+    int32_t height;
+    float frameRate;
+    int32_t gopLength;
+    int32_t bFrames;
+    int32_t rateControlMode;
+    int32_t videoBitRate;
+    int32_t maxBitRate;
+    int32_t cbrQuality;
+    int32_t useMotionEstimation;
+    int32_t searchWRange;
+    int32_t searchHRange;
+    int32_t subPixelAccuracy;
+    int32_t enablePartition;
+    int32_t distortionOpt;
+    int32_t entropyCoding;
+    int32_t deblock;
+    int32_t sbdMode;
+    uint32_t streamBlockCount;  // 1 once prepared
+    int32_t keepOrgSize;        // written and read with the profile
+    ProfileStreamBlock streams[1];
 };
 
 union ClassBlock {
-  AviBlock avi;
-  DvBlock dv;
-  MpegBlock mpeg;
-  StreamInfoBlock streamInfo;
-  RealBlock real;
-  QuickTimeBlock quickTime;
-  H264Block h264;
-  uint8_t bytes[4112];
+    AviBlock avi;
+    DvBlock dv;
+    MpegBlock mpeg;
+    StreamInfoBlock streamInfo;
+    RealBlock real;
+    QuickTimeBlock quickTime;
+    H264Block h264;
+    uint8_t bytes[4112];
 };
 
 struct ProfileRecord {
-  ProfileHead head;
-  ClassBlock block;
+    ProfileHead head;
+    ClassBlock block;
 };
 
 // One built-in profile of the store.
 struct ProfileSlot {
-  uint32_t identifier;  // series * 100 + ordinal
-  ProfileHead head;
-  uint32_t reserved;
-  ClassBlock block;
+    uint32_t identifier;  // series * 100 + ordinal
+    ProfileHead head;
+    uint32_t reserved;
+    ClassBlock block;
 };
 
 static_assert(sizeof(ProfileHead) == 1576);
@@ -321,7 +321,7 @@ bool AudioCodeFromBitRate(int64_t bitsPerSecond, int64_t* code);
 void CopyText(char* dst, size_t dstSize, const char* text, size_t length);
 template <size_t N>
 void CopyText(char (&dst)[N], const char* text, size_t length) {
-  CopyText(dst, N, text, length);
+    CopyText(dst, N, text, length);
 }
 
 // Codec private state: the 32-bit values at bytes 268, 272, 12 and 264. Both touch the

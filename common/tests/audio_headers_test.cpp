@@ -34,14 +34,54 @@ const MpegCase kMpegCases[] = {
     {"MPEG-1 Layer II 48 kHz 192 kbit/s", {0xFF, 0xFD, 0xA4, 0x00}, true, 1, 2, 192000, 48000, 1152, 576, 576, 2},
     {"MPEG-1 Layer I 48 kHz 384 kbit/s padded", {0xFF, 0xFF, 0xC6, 0x00}, true, 1, 1, 384000, 48000, 384, 388, 384, 2},
     {"MPEG-1 Layer I 44.1 kHz 32 kbit/s", {0xFF, 0xFF, 0x10, 0x00}, true, 1, 1, 32000, 44100, 384, 32, 32, 2},
-    {"MPEG-1 Layer III 44.1 kHz 128 kbit/s padded", {0xFF, 0xFB, 0x92, 0x00}, true, 1, 3, 128000, 44100, 1152, 418, 417, 2},
+    {"MPEG-1 Layer III 44.1 kHz 128 kbit/s padded",
+     {0xFF, 0xFB, 0x92, 0x00},
+     true,
+     1,
+     3,
+     128000,
+     44100,
+     1152,
+     418,
+     417,
+     2},
     {"MPEG-1 Layer III 32 kHz 320 kbit/s", {0xFF, 0xFB, 0xE8, 0x00}, true, 1, 3, 320000, 32000, 1152, 1440, 1440, 2},
-    {"MPEG-1 Layer II 32 kHz 384 kbit/s mono", {0xFF, 0xFD, 0xE8, 0xC0}, true, 1, 2, 384000, 32000, 1152, 1728, 1728, 1},
-    {"MPEG-2 Layer III 24 kHz 64 kbit/s mono CRC", {0xFF, 0xF2, 0x84, 0xC0}, true, 2, 3, 64000, 24000, 576, 192, 192, 1},
+    {"MPEG-1 Layer II 32 kHz 384 kbit/s mono",
+     {0xFF, 0xFD, 0xE8, 0xC0},
+     true,
+     1,
+     2,
+     384000,
+     32000,
+     1152,
+     1728,
+     1728,
+     1},
+    {"MPEG-2 Layer III 24 kHz 64 kbit/s mono CRC",
+     {0xFF, 0xF2, 0x84, 0xC0},
+     true,
+     2,
+     3,
+     64000,
+     24000,
+     576,
+     192,
+     192,
+     1},
     {"MPEG-2 Layer II 22.05 kHz 160 kbit/s", {0xFF, 0xF5, 0xE0, 0x00}, true, 2, 2, 160000, 22050, 1152, 1044, 1044, 2},
     {"MPEG-2 Layer I 16 kHz 256 kbit/s padded", {0xFF, 0xF7, 0xEA, 0x00}, true, 2, 1, 256000, 16000, 384, 772, 768, 2},
     {"MPEG-2.5 Layer III 8 kHz 8 kbit/s", {0xFF, 0xE3, 0x18, 0x00}, true, 25, 3, 8000, 8000, 576, 72, 72, 2},
-    {"MPEG-2.5 Layer III 11.025 kHz 160 kbit/s padded", {0xFF, 0xE3, 0xE2, 0x00}, true, 25, 3, 160000, 11025, 576, 1045, 1044, 2},
+    {"MPEG-2.5 Layer III 11.025 kHz 160 kbit/s padded",
+     {0xFF, 0xE3, 0xE2, 0x00},
+     true,
+     25,
+     3,
+     160000,
+     11025,
+     576,
+     1045,
+     1044,
+     2},
     {"MPEG-2.5 Layer II 12 kHz 8 kbit/s", {0xFF, 0xE5, 0x14, 0x00}, true, 25, 2, 8000, 12000, 1152, 96, 96, 2},
     {"free format", {0xFF, 0xFB, 0x00, 0x00}, false},
     {"bit-rate index 15", {0xFF, 0xFB, 0xF0, 0x00}, false},
@@ -193,10 +233,14 @@ std::string BaseName(const std::string& path) {
 ::testing::AssertionResult Probe(const std::string& file, std::vector<ProbedFrame>* frames, int64_t* rate) {
     const std::string name = BaseName(file);
     const std::string out = testsupport::UniqueName("audio_probe") + ".txt";
-    const int status = testsupport::RunShell("ffprobe -v error -show_entries stream=sample_rate:frame=pkt_size,nb_samples "
-                                             "-of default=nw=1 '" + name + "' > " + out, out + ".log");
+    const int status = testsupport::RunShell(
+        "ffprobe -v error -show_entries stream=sample_rate:frame=pkt_size,nb_samples "
+        "-of default=nw=1 '" +
+            name + "' > " + out,
+        out + ".log");
     if (status != 0)
-        return ::testing::AssertionFailure() << "ffprobe " << name << ": " << testsupport::ReadFixtureFile(out + ".log");
+        return ::testing::AssertionFailure()
+               << "ffprobe " << name << ": " << testsupport::ReadFixtureFile(out + ".log");
     std::istringstream lines(testsupport::ReadFixtureFile(out));
     std::string line;
     frames->clear();
@@ -206,9 +250,12 @@ std::string BaseName(const std::string& path) {
         if (eq == std::string::npos) continue;
         const std::string key = line.substr(0, eq);
         const int64_t value = std::strtoll(line.c_str() + eq + 1, nullptr, 10);
-        if (key == "pkt_size") frames->push_back({value, 0});
-        else if (key == "nb_samples" && !frames->empty()) frames->back().samples = value;
-        else if (key == "sample_rate") *rate = value;
+        if (key == "pkt_size")
+            frames->push_back({value, 0});
+        else if (key == "nb_samples" && !frames->empty())
+            frames->back().samples = value;
+        else if (key == "sample_rate")
+            *rate = value;
     }
     if (frames->empty()) return ::testing::AssertionFailure() << "ffprobe found no frames in " << name;
     return ::testing::AssertionSuccess();
@@ -219,27 +266,27 @@ enum class Kind { Mpeg, Ac3, Adts };
 // One frame header at the front of `rest`: its length, samples and rate.
 bool ReadFrame(Kind kind, std::span<const uint8_t> rest, ProbedFrame* frame, int64_t* rate) {
     switch (kind) {
-    case Kind::Mpeg: {
-        MpegAudioFrameHeader m;
-        if (!common::ReadMpegAudioHeader(rest, &m)) return false;
-        *frame = {m.frame_bytes, m.samples};
-        *rate = m.sample_rate;
-        return true;
-    }
-    case Kind::Ac3: {
-        Ac3FrameHeader a;
-        if (!common::ReadAc3Header(rest, &a)) return false;
-        *frame = {a.frame_bytes, a.samples};
-        *rate = a.sample_rate;
-        return true;
-    }
-    case Kind::Adts: {
-        AdtsFrameHeader a;
-        if (!common::ReadAdtsHeader(rest, &a)) return false;
-        *frame = {a.frame_bytes, a.samples};
-        *rate = a.sample_rate;
-        return true;
-    }
+        case Kind::Mpeg: {
+            MpegAudioFrameHeader m;
+            if (!common::ReadMpegAudioHeader(rest, &m)) return false;
+            *frame = {m.frame_bytes, m.samples};
+            *rate = m.sample_rate;
+            return true;
+        }
+        case Kind::Ac3: {
+            Ac3FrameHeader a;
+            if (!common::ReadAc3Header(rest, &a)) return false;
+            *frame = {a.frame_bytes, a.samples};
+            *rate = a.sample_rate;
+            return true;
+        }
+        case Kind::Adts: {
+            AdtsFrameHeader a;
+            if (!common::ReadAdtsHeader(rest, &a)) return false;
+            *frame = {a.frame_bytes, a.samples};
+            *rate = a.sample_rate;
+            return true;
+        }
     }
     return false;
 }
@@ -255,10 +302,12 @@ TEST(AudioHeaderReader, FramesOfFfmpegStreamsMatchFfprobe) {
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -c:a mp2 -b:a 192k -f mp2 {out}", "mp2"},
         {"MPEG-2 Layer III", Kind::Mpeg,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=24000:duration=1 -c:a libmp3lame -b:a 64k "
-         "-write_xing 0 -id3v2_version 0 -f mp3 {out}", "mp3"},
+         "-write_xing 0 -id3v2_version 0 -f mp3 {out}",
+         "mp3"},
         {"MPEG-2.5 Layer III, padded frames", Kind::Mpeg,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=11025:duration=1 -c:a libmp3lame -b:a 32k "
-         "-write_xing 0 -id3v2_version 0 -f mp3 {out}", "mp3"},
+         "-write_xing 0 -id3v2_version 0 -f mp3 {out}",
+         "mp3"},
         {"AC-3 44.1 kHz, alternating sizes", Kind::Ac3,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -c:a ac3 -b:a 192k -f ac3 {out}", "ac3"},
         {"AC-3 32 kHz", Kind::Ac3,

@@ -32,8 +32,8 @@ struct FakeCpu {
     }
 };
 
-constexpr uint32_t kEdxTsc = 1u << 4, kEdxMmx = 1u << 23, kEdxCmov = 1u << 15, kEdxMtrr = 1u << 12,
-                   kEdxSse = 1u << 25, kEdxSse2 = 1u << 26;
+constexpr uint32_t kEdxTsc = 1u << 4, kEdxMmx = 1u << 23, kEdxCmov = 1u << 15, kEdxMtrr = 1u << 12, kEdxSse = 1u << 25,
+                   kEdxSse2 = 1u << 26;
 
 FakeCpu Processor(const char* vendor, uint32_t signature, uint32_t edx1, uint32_t ecx1, uint32_t max_ext,
                   uint32_t edx_ext) {
@@ -65,10 +65,9 @@ TEST(CpuFeatures, WordForTypicalProcessors) {
         uint32_t word;
     } cases[] = {
         {"SSE without SSE2: MMX extensions come with SSE",
-         Processor("GenuineIntel", 0x673, base | kEdxSse, 0, 0x80000004u, 0), 0x0001 | 0x0002 | 0x0004 | 0x0010 |
-                                                                                0x0020 | 0x0040 | 0x1000 | 0x2600},
-        {"SSE2 and SSE3",
-         Processor("GenuineIntel", 0xF29, base | kEdxSse | kEdxSse2, 1, 0x80000008u, 0),
+         Processor("GenuineIntel", 0x673, base | kEdxSse, 0, 0x80000004u, 0),
+         0x0001 | 0x0002 | 0x0004 | 0x0010 | 0x0020 | 0x0040 | 0x1000 | 0x2600},
+        {"SSE2 and SSE3", Processor("GenuineIntel", 0xF29, base | kEdxSse | kEdxSse2, 1, 0x80000008u, 0),
          0x0007 | 0x0070 | 0x1000 | 0x2600 | 0x4000 | 0x8000},
         {"AMD without SSE, with its own MMX extensions, 3DNow! and extended 3DNow!",
          Processor("AuthenticAMD", 0x58C, base, 0, 0x80000005u, (1u << 22) | (1u << 30) | (1u << 31)),
@@ -79,7 +78,8 @@ TEST(CpuFeatures, WordForTypicalProcessors) {
          Processor("CentaurHauls", 0x58C, base, 0, 0x80000001u, (1u << 22) | (1u << 30) | (1u << 31)),
          0x0007 | 0x0070 | 0x0080 | 0x1000},
     };
-    for (const auto& c : cases) EXPECT_EQ(CondenseCpuid(c.cpu.Query()), c.word) << c.what;
+    for (const auto& c : cases)
+        EXPECT_EQ(CondenseCpuid(c.cpu.Query()), c.word) << c.what;
 }
 
 TEST(CpuFeatures, AmdSignatureRangeForBit11) {

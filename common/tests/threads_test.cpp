@@ -28,11 +28,16 @@ TEST(Event, AutoResetReleasesOneWaiterPerSet) {
     Event ev(Event::Mode::AutoReset);
     std::atomic<int> woken{0};
     Thread a, b;
-    a.Start([&] { if (ev.WaitFor(10s)) ++woken; });
-    b.Start([&] { if (ev.WaitFor(10s)) ++woken; });
+    a.Start([&] {
+        if (ev.WaitFor(10s)) ++woken;
+    });
+    b.Start([&] {
+        if (ev.WaitFor(10s)) ++woken;
+    });
     ev.Set();
     // Exactly one waiter passes; the event is clear again until the second Set.
-    while (woken.load() == 0) std::this_thread::yield();
+    while (woken.load() == 0)
+        std::this_thread::yield();
     EXPECT_FALSE(ev.IsSet());
     EXPECT_EQ(woken.load(), 1);
     ev.Set();
@@ -48,7 +53,9 @@ TEST(Event, ManualResetReleasesAllAndStaysSet) {
     std::vector<std::unique_ptr<Thread>> waiters;
     for (int i = 0; i < 4; ++i) {
         waiters.push_back(std::make_unique<Thread>());
-        waiters.back()->Start([&] { if (ev.WaitFor(10s)) ++woken; });
+        waiters.back()->Start([&] {
+            if (ev.WaitFor(10s)) ++woken;
+        });
     }
     ev.Set();
     waiters.clear();
@@ -89,10 +96,13 @@ TEST(Semaphore, ProducerConsumerLosesNoUnit) {
     Thread consumers[3];
     for (auto& c : consumers)
         c.Start([&] {
-            while (s.TryAcquireFor(200ms)) ++taken;
+            while (s.TryAcquireFor(200ms))
+                ++taken;
         });
-    for (int i = 0; i < kUnits; ++i) ASSERT_TRUE(s.Release());
-    for (auto& c : consumers) c.Join();
+    for (int i = 0; i < kUnits; ++i)
+        ASSERT_TRUE(s.Release());
+    for (auto& c : consumers)
+        c.Join();
     EXPECT_EQ(taken.load(), kUnits);
     EXPECT_EQ(s.Count(), 0);
 }

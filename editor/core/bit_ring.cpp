@@ -79,7 +79,8 @@ bool CBitRing::PutBytes(const uint8_t* data, size_t length) {
     if (write_bits_ == 0) {
         CopyIn(data, length);
     } else {
-        for (size_t i = 0; i < length; ++i) PutBitsLocked(data[i], 8);
+        for (size_t i = 0; i < length; ++i)
+            PutBitsLocked(data[i], 8);
     }
     return true;
 }
@@ -127,7 +128,9 @@ size_t CBitRing::Read(uint8_t* buffer, size_t n) {
     return n;
 }
 
-size_t CBitRing::ReadAll(uint8_t* buffer) { return Read(buffer, FillLevel()); }
+size_t CBitRing::ReadAll(uint8_t* buffer) {
+    return Read(buffer, FillLevel());
+}
 
 size_t CBitRing::Peek(uint8_t* buffer, size_t n) const {
     std::lock_guard<std::mutex> hold(lock_);
@@ -211,8 +214,7 @@ size_t CBitRing::SkipToStartCode() {
     read_bits_ = 0;
     size_t skipped = 0;
     while (FillLocked() >= 4) {
-        const uint8_t a = storage_[read_], b = storage_[(read_ + 1) % size_],
-                      c = storage_[(read_ + 2) % size_];
+        const uint8_t a = storage_[read_], b = storage_[(read_ + 1) % size_], c = storage_[(read_ + 2) % size_];
         if (a == 0 && b == 0 && c == 1) break;
         read_ = (read_ + 1) % size_;
         ++skipped;

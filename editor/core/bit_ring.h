@@ -74,9 +74,7 @@ private:
     size_t FillLocked() const { return (write_ + size_ - read_) % size_; }
     // Room for the writer: bytes between a Mark and the read position stay reserved until
     // Restore, so a rewind never finds them overwritten.
-    size_t FreeLocked() const {
-        return size_ - 1 - (write_ + size_ - (marked_ ? marked_read_ : read_)) % size_;
-    }
+    size_t FreeLocked() const { return size_ - 1 - (write_ + size_ - (marked_ ? marked_read_ : read_)) % size_; }
     void PutBitsLocked(uint32_t value, int n);
     size_t CopyOut(size_t from, uint8_t* buffer, size_t n) const;
     void CopyIn(const uint8_t* data, size_t n);
@@ -91,9 +89,9 @@ private:
     int read_bits_marked_ = 0;
     uint8_t read_byte_marked_ = 0;
     bool marked_ = false;
-    int write_bits_ = 0;   // bits held in write_byte_, 0-7
+    int write_bits_ = 0;  // bits held in write_byte_, 0-7
     uint8_t write_byte_ = 0;
-    int read_bits_ = 0;    // bits of read_byte_ not yet returned, 0-7
+    int read_bits_ = 0;  // bits of read_byte_ not yet returned, 0-7
     uint8_t read_byte_ = 0;
 };
 

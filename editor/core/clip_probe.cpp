@@ -141,15 +141,18 @@ int64_t SeekFile(std::FILE* file, int64_t distance, int method) {
 #endif
 }
 
-int GetMpegFileType(const std::string& path) { return FileTypeImpl(path, 40960); }
-int GetMpegFileTypeEx(const std::string& path) { return FileTypeImpl(path, 40961); }
+int GetMpegFileType(const std::string& path) {
+    return FileTypeImpl(path, 40960);
+}
+int GetMpegFileTypeEx(const std::string& path) {
+    return FileTypeImpl(path, 40961);
+}
 
 bool GetCdxaDataOffset(const std::string& path, int64_t* offset) {
     File f(path);
     if (!f) return false;
     uint8_t h[12];
-    if (f.Read(h, 12) < 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "CDXA", 4) != 0)
-        return false;
+    if (f.Read(h, 12) < 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "CDXA", 4) != 0) return false;
     int64_t at = 12;
     // Chunks are walked by their declared sizes; a file has few, so the walk is capped.
     for (int chunk = 0; chunk < 64; ++chunk) {
@@ -174,8 +177,7 @@ int DetectCdxaKind(const std::string& path) {
     bool seen = false;
     uint8_t s[kSectorSize];
     for (int k = 0; k < 500; ++k) {
-        if (!f.Seek(data + int64_t(k) * int64_t(kSectorSize)) || f.Read(s, kSectorSize) < kSectorSize)
-            break;
+        if (!f.Seek(data + int64_t(k) * int64_t(kSectorSize)) || f.Read(s, kSectorSize) < kSectorSize) break;
         if (!IsUsableSector(s)) continue;
         const int sub = s[18] & 0x0E;
         if (sub != 2 && sub != 4) continue;
@@ -215,8 +217,7 @@ int DetectMpeg2Kind(const std::string& path) {
             if (!IsStartCode(&block[i], 0xB3)) continue;
             const uint8_t* p = &block[i];
             const int h = p[4] << 4 | p[5] >> 4, v = (p[5] & 0xF) << 8 | p[6], r = p[7] & 0xF;
-            if ((r == 4 && (h == 480 || h == 704) && v == 480) ||
-                (r == 3 && (h == 480 || h == 704) && v == 576))
+            if ((r == 4 && (h == 480 || h == 704) && v == 480) || (r == 3 && (h == 480 || h == 704) && v == 576))
                 return kFileSvcd;
             stage1_done = true;
             break;
@@ -244,15 +245,24 @@ int DetectMpeg2Kind(const std::string& path) {
 
 double FrameRateFromCode(int code) {
     switch (code) {
-        case 0: return 0.0;
-        case 1: return 24000.0 / 1001.0;
-        case 2: return 24.0;
-        case 3: return 25.0;
-        case 5: return 30.0;
-        case 6: return 50.0;
-        case 7: return 60000.0 / 1001.0;
-        case 8: return 60.0;
-        default: return 30000.0 / 1001.0;
+        case 0:
+            return 0.0;
+        case 1:
+            return 24000.0 / 1001.0;
+        case 2:
+            return 24.0;
+        case 3:
+            return 25.0;
+        case 5:
+            return 30.0;
+        case 6:
+            return 50.0;
+        case 7:
+            return 60000.0 / 1001.0;
+        case 8:
+            return 60.0;
+        default:
+            return 30000.0 / 1001.0;
     }
 }
 
@@ -294,7 +304,9 @@ bool WriteTemporalReference(uint8_t* p, size_t n, int temporal_reference) {
     return true;
 }
 
-int ReadTemporalReferenceUnchecked(const uint8_t* p) { return p[0] << 2 | p[1] >> 6; }
+int ReadTemporalReferenceUnchecked(const uint8_t* p) {
+    return p[0] << 2 | p[1] >> 6;
+}
 
 int64_t FindPictureStartCode(const uint8_t* p, size_t n) {
     if (!p) return -1;
@@ -328,8 +340,7 @@ bool ClearProgressiveSequence(uint8_t* p, size_t n) {
     return false;
 }
 
-bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t* source,
-                    size_t length) {
+bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t* source, size_t length) {
     if (!buffer || !source || position > size || length >= size - position) return false;
     std::memcpy(buffer + position, source, length);
     return true;
@@ -357,10 +368,11 @@ int MpegAudioFrameLength(uint32_t header) {
     return ParseMpegAudioHeader(header, &h) ? h.frame_length : 0;
 }
 
-int MpegAudioVersionBits(uint32_t header) { return (header >> 11) & 3; }
+int MpegAudioVersionBits(uint32_t header) {
+    return (header >> 11) & 3;
+}
 
-bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset,
-                   ClipStart* start) {
+bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset, ClipStart* start) {
     if (!start) return false;
     File f(path);
     if (!f) return false;
@@ -397,8 +409,7 @@ bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_
                 if (item.kind == kItemPicture && last_time != kNoTime) {
                     int64_t t = last_time;
                     int tr = 0;
-                    if (closed_gop && r.frame_duration > 0 &&
-                        ReadTemporalReference(item.data, item.available, &tr))
+                    if (closed_gop && r.frame_duration > 0 && ReadTemporalReference(item.data, item.available, &tr))
                         t = std::max<int64_t>(0, t - tr * r.frame_duration);
                     if (r.first_video_time == kNoTime || t < r.first_video_time) r.first_video_time = t;
                     if (r.frame_duration > 0) {
@@ -497,8 +508,8 @@ struct AudioEndTracker {
 
 }  // namespace
 
-bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode,
-                 int64_t data_offset, ClipEnd* end) {
+bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode, int64_t data_offset,
+                 ClipEnd* end) {
     if (!end) return false;
     File f(path);
     if (!f) return false;
@@ -533,7 +544,8 @@ bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bo
             ParserItem item;
             if (want_video) {
                 parser->TakeVideo(start.video_stream, payload.data(), payload.size());
-                while (parser->NextItem(&item)) video.Item(item);
+                while (parser->NextItem(&item))
+                    video.Item(item);
             }
             if (want_audio) {
                 parser->TakeAudio(start.audio_stream, payload.data(), payload.size());
@@ -558,8 +570,8 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
     return a + b;
 }
 
-int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64_t target,
-                       int mode, bool video_only, int64_t known_duration) {
+int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64_t target, int mode, bool video_only,
+                       int64_t known_duration) {
     const bool mpeg1 = file_type == kFileMpeg1 || file_type == kFileVcd;
     int64_t data_offset = 0;
     const bool sector_mode = GetCdxaDataOffset(path, &data_offset);
@@ -642,16 +654,17 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                         ReadGopFlags(item.data, item.available, &current.closed, nullptr);
                     } else if (item.kind == kItemPicture) {
                         int tr = 0;
-                        if (!current.gop || current.closed)
-                            ReadTemporalReference(item.data, item.available, &tr);
+                        if (!current.gop || current.closed) ReadTemporalReference(item.data, item.available, &tr);
                         current.value = std::max<int64_t>(0, current.time - tr * start.frame_duration);
-                        if (current.time >= goal) answer = current.value;
-                        else last_before = current;
+                        if (current.time >= goal)
+                            answer = current.value;
+                        else
+                            last_before = current;
                     }
                 }
-                const bool entry = item.time != kNoTime &&
-                                   (video ? (item.kind == kItemSequenceHeader || item.kind == kItemGop)
-                                          : item.kind == kItemAudioFrame);
+                const bool entry =
+                    item.time != kNoTime && (video ? (item.kind == kItemSequenceHeader || item.kind == kItemGop)
+                                                   : item.kind == kItemAudioFrame);
                 if (!entry) continue;
                 if (item.time < goal) {
                     seen_before = true;
@@ -702,13 +715,13 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
 
 }  // namespace
 
-int64_t FindVideoTimeInFile(const std::string& path, int file_type, int64_t target, int mode,
-                            bool video_only, int64_t known_duration) {
+int64_t FindVideoTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
+                            int64_t known_duration) {
     return FindTimeInFile(true, path, file_type, target, mode, video_only, known_duration);
 }
 
-int64_t FindAudioTimeInFile(const std::string& path, int file_type, int64_t target, int mode,
-                            bool video_only, int64_t known_duration) {
+int64_t FindAudioTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
+                            int64_t known_duration) {
     return FindTimeInFile(false, path, file_type, target, mode, video_only, known_duration);
 }
 

@@ -60,8 +60,7 @@ int64_t FindPictureStartCode(const uint8_t* p, size_t n);
 size_t SequenceHeaderLength(const uint8_t* p, size_t n);
 // Clears progressive_sequence in the first sequence extension after a sequence header.
 bool ClearProgressiveSequence(uint8_t* p, size_t n);
-bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t* source,
-                    size_t length);
+bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t* source, size_t length);
 // AC-3 syncframe: duration of its 1536 samples and its bytes.
 bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frame_bytes);
 // MPEG audio frame: duration of its samples (384, 1152 or 576) at its sampling rate.
@@ -85,17 +84,16 @@ struct ClipEnd {
     int64_t audio_end = 0;
 };
 
-bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset,
-                   ClipStart* start);
-bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode,
-                 int64_t data_offset, ClipEnd* end);
+bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset, ClipStart* start);
+bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode, int64_t data_offset,
+                 ClipEnd* end);
 
 // Mode 0: the first entry point at or after `target`; mode 1: the last one before it.
 // The answer is relative to the clip start; 0 when nothing is found or the file cannot
 // be read. A known duration of 0 measures the clip with ScanClipEnd.
-int64_t FindVideoTimeInFile(const std::string& path, int file_type, int64_t target, int mode,
-                            bool video_only, int64_t known_duration);
-int64_t FindAudioTimeInFile(const std::string& path, int file_type, int64_t target, int mode,
-                            bool video_only, int64_t known_duration);
+int64_t FindVideoTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
+                            int64_t known_duration);
+int64_t FindAudioTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
+                            int64_t known_duration);
 
 }  // namespace editor

@@ -16,11 +16,13 @@ constexpr size_t kMaxUnit = 6 + 65535;
 
 // 33-bit time stamp of ISO/IEC 13818-1 2.4.3.7 (marker bits not checked), at p[0..4].
 int64_t ReadTimeStamp(const uint8_t* p) {
-    return (int64_t(p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 |
-           int64_t(p[3]) << 7 | int64_t(p[4] >> 1);
+    return (int64_t(p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 | int64_t(p[3]) << 7 |
+           int64_t(p[4] >> 1);
 }
 
-int64_t TicksTo100ns(int64_t ticks) { return ticks * 10000 / 90; }
+int64_t TicksTo100ns(int64_t ticks) {
+    return ticks * 10000 / 90;
+}
 
 }  // namespace
 
@@ -39,8 +41,7 @@ bool ParseMpegAudioHeader(uint32_t h, MpegAudioHeader* out) {
     return true;
 }
 
-bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate,
-                    int* kbps) {
+bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate, int* kbps) {
     common::Ac3FrameHeader a;
     if (!p || !common::ReadAc3Header({p, n}, &a)) return false;
     if (frame_bytes) *frame_bytes = a.frame_bytes;
@@ -53,13 +54,17 @@ CPsParser::CPsParser(bool mpeg1, const char* log_name) : mpeg1_(mpeg1), log_name
     Reset();
 }
 
-CPsParser::~CPsParser() { Close(); }
+CPsParser::~CPsParser() {
+    Close();
+}
 
 bool CPsParser::Reset() {
     const bool ok = input_.Create(kInputRingSize);
     state_ = State::Search;
-    for (Stream& s : video_) s.Clear();
-    for (Stream& s : audio_) s.Clear();
+    for (Stream& s : video_)
+        s.Clear();
+    for (Stream& s : audio_)
+        s.Clear();
     first_video_ = first_audio_ = -1;
     audio_kind_ = kAudioNone;
     audio_frame_bytes_ = -1;
@@ -75,8 +80,10 @@ bool CPsParser::Reset() {
 
 void CPsParser::Close() {
     input_.Destroy();
-    for (Stream& s : video_) s.Clear();
-    for (Stream& s : audio_) s.Clear();
+    for (Stream& s : video_)
+        s.Clear();
+    for (Stream& s : audio_)
+        s.Clear();
     items_.clear();
     items_.shrink_to_fit();
     scratch_.clear();
@@ -167,11 +174,10 @@ bool CPsParser::Step() {
                 Log("SYSTEM %d, ", int(len));
                 Log("RateBound %d, AudioBound %d, Fixed %d, CSPS %d, ALock %d, VLock %d, "
                     "VideoBound %d,",
-                    int((p[6] & 0x7F) << 15 | p[7] << 7 | p[8] >> 1), p[9] >> 2,
-                    (p[9] >> 1) & 1, p[9] & 1, p[10] >> 7, (p[10] >> 6) & 1, p[10] & 0x1F);
+                    int((p[6] & 0x7F) << 15 | p[7] << 7 | p[8] >> 1), p[9] >> 2, (p[9] >> 1) & 1, p[9] & 1, p[10] >> 7,
+                    (p[10] >> 6) & 1, p[10] & 0x1F);
                 for (size_t i = 12; i + 3 <= len && (p[i] & 0x80); i += 3)
-                    Log(mpeg1_ ? "m_nStreamID %X, Scale %d, BufferSize %d; "
-                               : "StreamID %X, Scale %d, BufferSize %d; ",
+                    Log(mpeg1_ ? "m_nStreamID %X, Scale %d, BufferSize %d; " : "StreamID %X, Scale %d, BufferSize %d; ",
                         p[i], (p[i + 1] >> 5) & 1, (p[i + 1] & 0x1F) << 8 | p[i + 2]);
                 Log("\n");
             }
@@ -202,8 +208,8 @@ bool CPsParser::StepPack() {
         }
         input_.Skip(12);
         ++packs_;
-        const int64_t scr = (int64_t(h[4] >> 1) & 7) << 30 | int64_t(h[5]) << 22 |
-                            int64_t(h[6] >> 1) << 15 | int64_t(h[7]) << 7 | (h[8] >> 1);
+        const int64_t scr = (int64_t(h[4] >> 1) & 7) << 30 | int64_t(h[5]) << 22 | int64_t(h[6] >> 1) << 15 |
+                            int64_t(h[7]) << 7 | (h[8] >> 1);
         Log("PACK %d, SCR %ld, MuxRate %d\n", int(packs_), long(scr),
             int((h[9] & 0x7F) << 15 | h[10] << 7 | h[11] >> 1));
     } else {
@@ -219,12 +225,11 @@ bool CPsParser::StepPack() {
         if (input_.FillLevel() < 14 + stuffing) return false;
         input_.Skip(14 + stuffing);
         ++packs_;
-        const int64_t base = (int64_t(h[4] >> 3) & 7) << 30 | int64_t(h[4] & 3) << 28 |
-                             int64_t(h[5]) << 20 | int64_t(h[6] >> 3) << 15 |
-                             int64_t(h[6] & 3) << 13 | int64_t(h[7]) << 5 | (h[8] >> 3);
+        const int64_t base = (int64_t(h[4] >> 3) & 7) << 30 | int64_t(h[4] & 3) << 28 | int64_t(h[5]) << 20 |
+                             int64_t(h[6] >> 3) << 15 | int64_t(h[6] & 3) << 13 | int64_t(h[7]) << 5 | (h[8] >> 3);
         const int ext = (h[8] & 3) << 7 | h[9] >> 1;
-        Log("PACK %d, SCR_base %ld, SCR_ext %ld, MuxRate %d, Staff %d\n", int(packs_),
-            long(base), long(ext), int(h[10] << 14 | h[11] << 6 | h[12] >> 2), int(stuffing));
+        Log("PACK %d, SCR_base %ld, SCR_ext %ld, MuxRate %d, Staff %d\n", int(packs_), long(base), long(ext),
+            int(h[10] << 14 | h[11] << 6 | h[12] >> 2), int(stuffing));
     }
     state_ = State::Next;
     return true;
@@ -249,8 +254,7 @@ void CPsParser::ParsePacket(const uint8_t* p, size_t n) {
         Log("PADDING, Size %d\n", int(n - 6));
         return;
     }
-    if (id == 0xBC || id == 0xBF || id == 0xF0 || id == 0xF1 || id == 0xF2 || id == 0xF8 ||
-        id == 0xFF) {
+    if (id == 0xBC || id == 0xBF || id == 0xF0 || id == 0xF1 || id == 0xF2 || id == 0xF8 || id == 0xFF) {
         Log("Other Types, Size %d\n", int(n - 6));
         return;
     }
@@ -273,9 +277,8 @@ void CPsParser::ParseMpeg2Packet(const uint8_t* p, size_t n) {
     Log("Scramble %d, Priority %d, Alignment %d, Copyright %d, ORIGorCOPY %d, PTS_DTS %d, "
         "ESCR %d, ESrate %d, DSMtrick %d, CopyInfo %d, PES_CRC %d, PESextension %d, "
         "PESHeaderDataLength %d",
-        (p[6] >> 4) & 3, (p[6] >> 3) & 1, (p[6] >> 2) & 1, (p[6] >> 1) & 1, p[6] & 1,
-        flags >> 6, (flags >> 5) & 1, (flags >> 4) & 1, (flags >> 3) & 1, (flags >> 2) & 1,
-        (flags >> 1) & 1, flags & 1, p[8]);
+        (p[6] >> 4) & 3, (p[6] >> 3) & 1, (p[6] >> 2) & 1, (p[6] >> 1) & 1, p[6] & 1, flags >> 6, (flags >> 5) & 1,
+        (flags >> 4) & 1, (flags >> 3) & 1, (flags >> 2) & 1, (flags >> 1) & 1, flags & 1, p[8]);
     if (header_end > n) {
         Log("\nError Packet Header!!!\n");
         ++errors_;
@@ -292,9 +295,8 @@ void CPsParser::ParseMpeg2Packet(const uint8_t* p, size_t n) {
     }
     if ((flags & 0x20) && at + 6 <= header_end) {  // ESCR: 33-bit base, 9-bit extension
         const uint8_t* e = p + at;
-        const int64_t base = (int64_t(e[0] >> 3) & 7) << 30 | int64_t(e[0] & 3) << 28 |
-                             int64_t(e[1]) << 20 | int64_t(e[2] >> 3) << 15 |
-                             int64_t(e[2] & 3) << 13 | int64_t(e[3]) << 5 | (e[4] >> 3);
+        const int64_t base = (int64_t(e[0] >> 3) & 7) << 30 | int64_t(e[0] & 3) << 28 | int64_t(e[1]) << 20 |
+                             int64_t(e[2] >> 3) << 15 | int64_t(e[2] & 3) << 13 | int64_t(e[3]) << 5 | (e[4] >> 3);
         Log("\n    ESCRbase %ld, ESCRext %ld, ", long(base), long((e[4] & 3) << 7 | e[5] >> 1));
         at += 6;
     }
@@ -307,7 +309,8 @@ void CPsParser::ParseMpeg2Packet(const uint8_t* p, size_t n) {
 void CPsParser::ParseMpeg1Packet(const uint8_t* p, size_t n) {
     Log("  PACKET: %d, ", int(packets_));
     size_t i = 6;
-    for (int k = 0; k < 16 && i < n && p[i] == 0xFF; ++k) ++i;
+    for (int k = 0; k < 16 && i < n && p[i] == 0xFF; ++k)
+        ++i;
     if (i + 2 <= n && (p[i] >> 6) == 1) i += 2;  // STD buffer scale and size
     int64_t time = kNoTime;
     const bool video = p[3] >= 0xE0 && p[3] <= 0xEF;
@@ -342,8 +345,7 @@ void CPsParser::LogTime(bool video, int64_t pts, int64_t dts) {
     const long diff = last >= 0 ? long((pts - last) / 90) : 0L;
     Log(video ? "\nVPTS %ld, %02ld:%02ld:%02ld, VDIFF: %ld, " : "\nAPTS %ld, %02ld:%02ld:%02ld, ADIFF: %ld, ",
         long(pts), long(pts / 90000 / 3600), long(pts / 90000 / 60 % 60), long(pts / 90000 % 60), diff);
-    if (video && mpeg1_)
-        Log("AVDIFF: %ld, ", last_audio_pts_ >= 0 ? long((pts - last_audio_pts_) / 90) : 0L);
+    if (video && mpeg1_) Log("AVDIFF: %ld, ", last_audio_pts_ >= 0 ? long((pts - last_audio_pts_) / 90) : 0L);
     if (dts >= 0) Log(", DTS %ld", long(dts));
     last = pts;
 }
@@ -357,16 +359,13 @@ CPsParser::Stream* CPsParser::StreamFor(bool video, int index) {
         if (video && first_video_ < 0) first_video_ = index;
         if (!video && first_audio_ < 0) {
             first_audio_ = index;
-            audio_kind_ = index < kAc3IndexBase    ? kAudioMpeg
-                          : index < kLpcmIndexBase ? kAudioAc3
-                                                   : kAudioLpcm;
+            audio_kind_ = index < kAc3IndexBase ? kAudioMpeg : index < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
         }
     }
     return s;
 }
 
-void CPsParser::Append(Stream* s, const uint8_t* data, size_t n, int64_t time,
-                       int64_t time_offset, int frames) {
+void CPsParser::Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t time_offset, int frames) {
     if (!s || n == 0) return;
     if (!s->ring.PutBytes(data, n)) {
         dropped_bytes_ += n;
@@ -433,13 +432,14 @@ void CPsParser::RoutePrivate(const uint8_t* p, size_t n, int64_t time) {
         s->lpcm_frame_bytes = f.bits_per_sample * f.channels * samples / 8;
         if (audio_frame_bytes_ < 0) audio_frame_bytes_ = s->lpcm_frame_bytes;
         const int64_t first = pointer >= 4 ? pointer - 4 : -1;
-        if (s->lpcm_origin < 0 && first >= 0 && size_t(first) < len)
-            s->lpcm_origin = s->written + first;
+        if (s->lpcm_origin < 0 && first >= 0 && size_t(first) < len) s->lpcm_origin = s->written + first;
         Append(s, data, len, time, first, frames);
     }
 }
 
-int CPsParser::GetFileType(const std::string& path) const { return GetMpegFileTypeEx(path); }
+int CPsParser::GetFileType(const std::string& path) const {
+    return GetMpegFileTypeEx(path);
+}
 
 bool CPsParser::GetLpcmFormat(int index, LpcmFormat* format) const {
     if (index < kLpcmIndexBase || index >= kAudioStreams) return false;
@@ -491,7 +491,8 @@ size_t CPsParser::TakeAudio(int index, uint8_t* buffer, size_t capacity) {
 int64_t CPsParser::TimeFor(Stream* s, int64_t position, bool interpolate) {
     auto& t = s->times;
     size_t newest = 0;
-    while (newest + 1 < t.size() && t[newest + 1].position <= position) ++newest;
+    while (newest + 1 < t.size() && t[newest + 1].position <= position)
+        ++newest;
     if (!t.empty() && t[newest].position <= position) {
         t.erase(t.begin(), t.begin() + ptrdiff_t(newest));
         if (!t[0].used) {
@@ -529,10 +530,14 @@ bool CPsParser::NextVideoItem(ParserItem* item) {
         if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue;
         const uint8_t code = b[i + 3];
         int kind = 0;
-        if (code == 0x00) kind = kItemPicture;
-        else if (code == 0xB3) kind = kItemSequenceHeader;
-        else if (code == 0xB7) kind = kItemSequenceEnd;
-        else if (code == 0xB8) kind = kItemGop;
+        if (code == 0x00)
+            kind = kItemPicture;
+        else if (code == 0xB3)
+            kind = kItemSequenceHeader;
+        else if (code == 0xB7)
+            kind = kItemSequenceEnd;
+        else if (code == 0xB8)
+            kind = kItemGop;
         if (!kind) continue;
         cursor_ = i + 4;
         item->kind = kind;
@@ -551,15 +556,13 @@ bool CPsParser::NextVideoItem(ParserItem* item) {
 
 bool CPsParser::NextAudioItem(ParserItem* item) {
     Stream* s = &audio_[taken_index_];
-    const int kind = taken_index_ < kAc3IndexBase    ? kAudioMpeg
-                     : taken_index_ < kLpcmIndexBase ? kAudioAc3
-                                                     : kAudioLpcm;
+    const int kind = taken_index_ < kAc3IndexBase ? kAudioMpeg : taken_index_ < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
     const size_t n = items_.size();
     const uint8_t* b = items_.data();
     const int64_t payload_start = s->taken - int64_t(n - carry_length_);  // stream position
     auto stream_pos = [&](size_t i) { return payload_start + int64_t(i) - int64_t(carry_length_); };
-    if (kind == kAudioLpcm && s->lpcm_origin >= 0 && s->lpcm_frame_bytes > 0 &&
-        stream_pos(cursor_) < s->lpcm_origin && s->skip == 0)
+    if (kind == kAudioLpcm && s->lpcm_origin >= 0 && s->lpcm_frame_bytes > 0 && stream_pos(cursor_) < s->lpcm_origin &&
+        s->skip == 0)
         s->skip = s->lpcm_origin - stream_pos(cursor_);
     for (;;) {
         if (s->skip > 0) {

@@ -119,7 +119,7 @@ private:
     struct TimeEntry {
         int64_t position;  // stream payload position (bytes since Reset)
         int64_t time;
-        int frames;        // frames the substream header counts from here (AC-3, LPCM)
+        int frames;  // frames the substream header counts from here (AC-3, LPCM)
         bool used;
     };
     struct Stream {
@@ -167,8 +167,7 @@ private:
     void RoutePayload(int stream_id, const uint8_t* payload, size_t n, int64_t time);
     void RoutePrivate(const uint8_t* payload, size_t n, int64_t time);
     Stream* StreamFor(bool video, int index);
-    void Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t time_offset,
-                int frames);
+    void Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t time_offset, int frames);
     size_t Take(Stream* s, uint8_t* buffer, size_t capacity);
     int64_t TimeFor(Stream* s, int64_t stream_position, bool interpolate);
     bool NextVideoItem(ParserItem* item);
@@ -215,19 +214,18 @@ public:
 // MPEG audio frame header (ISO/IEC 11172-3, 13818-3 LSF and the 2.5 extension), first
 // byte lowest. Frame length includes the padding slot; 0 for an invalid header.
 struct MpegAudioHeader {
-    int version = 0;  // 1 MPEG-1, 2 MPEG-2 LSF, 25 MPEG-2.5
-    int layer = 0;    // 1-3
-    int bit_rate = 0;        // bits per second
-    int sampling_rate = 0;   // Hz
+    int version = 0;        // 1 MPEG-1, 2 MPEG-2 LSF, 25 MPEG-2.5
+    int layer = 0;          // 1-3
+    int bit_rate = 0;       // bits per second
+    int sampling_rate = 0;  // Hz
     int samples_per_frame = 0;
-    int frame_length = 0;    // bytes, padding included
+    int frame_length = 0;  // bytes, padding included
 };
 bool ParseMpegAudioHeader(uint32_t header, MpegAudioHeader* out);
 
 // AC-3 syncframe header (ATSC A/52): frame bytes and sampling rate; false for fewer than
 // six bytes, a missing sync word, a reserved fscod, frmsizecod above 37 or an Enhanced
 // AC-3 bsid (above 10).
-bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate,
-                    int* kbps);
+bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate, int* kbps);
 
 }  // namespace editor

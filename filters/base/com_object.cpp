@@ -5,12 +5,13 @@ std::atomic<LONG> g_objects{0};
 std::atomic<LONG> g_locks{0};
 }  // namespace
 
-CUnknown::CUnknown(const wchar_t* name, IUnknown* outer)
-    : name_(name), owner_(outer ? outer : InnerUnknown()) {
+CUnknown::CUnknown(const wchar_t* name, IUnknown* outer) : name_(name), owner_(outer ? outer : InnerUnknown()) {
     ++g_objects;
 }
 
-CUnknown::~CUnknown() { --g_objects; }
+CUnknown::~CUnknown() {
+    --g_objects;
+}
 
 HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
@@ -19,7 +20,9 @@ HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID iid, void
     return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef() { return static_cast<ULONG>(++ref_); }
+ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef() {
+    return static_cast<ULONG>(++ref_);
+}
 
 ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease() {
     const LONG left = --ref_;
@@ -38,8 +41,12 @@ HRESULT GetInterface(IUnknown* p, void** out) {
     return S_OK;
 }
 
-LONG ServerObjectCount() { return g_objects.load(); }
-LONG ServerLockCount() { return g_locks.load(); }
+LONG ServerObjectCount() {
+    return g_objects.load();
+}
+LONG ServerLockCount() {
+    return g_locks.load();
+}
 void ServerLock(bool lock) {
     if (lock) {
         ++g_locks;

@@ -57,12 +57,16 @@ private:
 HRESULT GetInterface(IUnknown* p, void** out);
 
 // The delegating IUnknown of a CUnknown-derived class.
-#define FILTERBASE_DECLARE_IUNKNOWN                                                                   \
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {                       \
-        return GetOwner()->QueryInterface(iid, out);                                                  \
-    }                                                                                                 \
-    ULONG STDMETHODCALLTYPE AddRef() override { return GetOwner()->AddRef(); }                        \
-    ULONG STDMETHODCALLTYPE Release() override { return GetOwner()->Release(); }
+#define FILTERBASE_DECLARE_IUNKNOWN                                             \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { \
+        return GetOwner()->QueryInterface(iid, out);                            \
+    }                                                                           \
+    ULONG STDMETHODCALLTYPE AddRef() override {                                 \
+        return GetOwner()->AddRef();                                            \
+    }                                                                           \
+    ULONG STDMETHODCALLTYPE Release() override {                                \
+        return GetOwner()->Release();                                           \
+    }
 
 // Counts of the server: live objects (every CUnknown) and IClassFactory::LockServer
 // locks. The server may be unloaded only when both are zero.

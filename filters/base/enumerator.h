@@ -52,7 +52,8 @@ public:
         while (got < count) {
             const HRESULT hr = Traits::Fetch(owner_, position_, &items[got]);
             if (FAILED(hr)) {
-                for (ULONG i = 0; i < got; ++i) Traits::Free(items[i]);
+                for (ULONG i = 0; i < got; ++i)
+                    Traits::Free(items[i]);
                 return hr;
             }
             if (hr != S_OK) break;

@@ -74,8 +74,8 @@ protected:
     std::atomic<FILTER_STATE> state_{State_Stopped};
     IReferenceClock* clock_ = nullptr;  // counted
     REFERENCE_TIME start_ = 0;
-    IFilterGraph* graph_ = nullptr;      // not counted: the graph owns us
-    IMediaEventSink* sink_ = nullptr;    // not counted, likewise
+    IFilterGraph* graph_ = nullptr;    // not counted: the graph owns us
+    IMediaEventSink* sink_ = nullptr;  // not counted, likewise
     std::wstring name_;
     CLSID clsid_;
 

@@ -10,7 +10,9 @@ CAmThread::~CAmThread() {
     }
 }
 
-DWORD WINAPI CAmThread::Start(void* self) { return static_cast<CAmThread*>(self)->ThreadProc(); }
+DWORD WINAPI CAmThread::Start(void* self) {
+    return static_cast<CAmThread*>(self)->ThreadProc();
+}
 
 bool CAmThread::Create() {
     if (thread_ || !request_event_.Valid() || !reply_event_.Valid()) return false;

@@ -99,9 +99,9 @@ private:
     static DWORD WINAPI Start(void* self);
 
     HANDLE thread_ = nullptr;
-    CCritSec call_lock_;       // one caller at a time
-    CAmEvent request_event_;   // auto-reset: a command is waiting
-    CAmEvent reply_event_;     // auto-reset: the worker answered
+    CCritSec call_lock_;      // one caller at a time
+    CAmEvent request_event_;  // auto-reset: a command is waiting
+    CAmEvent reply_event_;    // auto-reset: the worker answered
     DWORD command_ = 0;
     HRESULT reply_ = S_OK;
 };

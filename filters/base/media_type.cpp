@@ -52,7 +52,9 @@ CMediaType::CMediaType() : AM_MEDIA_TYPE{} {
     lSampleSize = 1;
 }
 
-CMediaType::CMediaType(const GUID* major) : CMediaType() { majortype = *major; }
+CMediaType::CMediaType(const GUID* major) : CMediaType() {
+    majortype = *major;
+}
 
 CMediaType::CMediaType(const AM_MEDIA_TYPE& other) : AM_MEDIA_TYPE{} {
     if (FAILED(CopyMediaType(this, &other))) *static_cast<AM_MEDIA_TYPE*>(this) = AM_MEDIA_TYPE{};
@@ -60,7 +62,9 @@ CMediaType::CMediaType(const AM_MEDIA_TYPE& other) : AM_MEDIA_TYPE{} {
 
 CMediaType::CMediaType(const CMediaType& other) : CMediaType(static_cast<const AM_MEDIA_TYPE&>(other)) {}
 
-CMediaType::~CMediaType() { FreeMediaType(*this); }
+CMediaType::~CMediaType() {
+    FreeMediaType(*this);
+}
 
 CMediaType& CMediaType::operator=(const AM_MEDIA_TYPE& other) {
     if (&other == this) return *this;
@@ -235,10 +239,10 @@ HRESULT BuildVideoType(const VideoTypeParams& params, CMediaType* type) {
     bmi.biCompression = info->fourcc;
     bmi.biSizeImage = image;
     const RECT rect{0, 0, params.width, params.height};
-    const DWORD bit_rate = static_cast<DWORD>(
-        params.avg_time_per_frame > 0
-            ? static_cast<uint64_t>(image) * 8 * 10000000 / static_cast<uint64_t>(params.avg_time_per_frame)
-            : 0);
+    const DWORD bit_rate =
+        static_cast<DWORD>(params.avg_time_per_frame > 0 ? static_cast<uint64_t>(image) * 8 * 10000000 /
+                                                               static_cast<uint64_t>(params.avg_time_per_frame)
+                                                         : 0);
 
     *type = CMediaType(&MEDIATYPE_Video);
     type->subtype = *params.subtype;

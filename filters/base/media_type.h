@@ -81,15 +81,16 @@ public:
 #endif
 
 // FOURCC 'I420' subtype; the SDK headers of this toolchain name IYUV but not I420.
-inline constexpr GUID kMediaSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+inline constexpr GUID kMediaSubtypeI420 = {
+    0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 // Video formats the filters take and give, by subtype: bits per pixel and planes.
 struct VideoFormatInfo {
     const GUID* subtype;
-    DWORD fourcc;        // biCompression (BI_RGB for the RGB types)
-    WORD bit_count;      // average bits per pixel
-    int planes;          // 1 packed, 3 planar 4:2:0
-    bool v_before_u;     // planar: the V plane precedes U (YV12)
+    DWORD fourcc;     // biCompression (BI_RGB for the RGB types)
+    WORD bit_count;   // average bits per pixel
+    int planes;       // 1 packed, 3 planar 4:2:0
+    bool v_before_u;  // planar: the V plane precedes U (YV12)
 };
 // Null for a subtype that is not one of YV12, I420, IYUV, YUY2, YVYU, UYVY, RGB32, RGB24.
 const VideoFormatInfo* FindVideoFormat(REFGUID subtype);
@@ -107,11 +108,11 @@ REFERENCE_TIME GetAvgTimePerFrame(const AM_MEDIA_TYPE& type);
 struct VideoTypeParams {
     const GUID* subtype;
     LONG width;
-    LONG height;                      // positive: bottom-up for RGB, as DIBs are
+    LONG height;                        // positive: bottom-up for RGB, as DIBs are
     REFERENCE_TIME avg_time_per_frame;  // 100 ns units
     bool video_info2 = false;
-    DWORD aspect_x = 0, aspect_y = 0;   // VIDEOINFOHEADER2 picture aspect; 0 means width:height
-    DWORD interlace_flags = 0;          // VIDEOINFOHEADER2 dwInterlaceFlags
+    DWORD aspect_x = 0, aspect_y = 0;  // VIDEOINFOHEADER2 picture aspect; 0 means width:height
+    DWORD interlace_flags = 0;         // VIDEOINFOHEADER2 dwInterlaceFlags
 };
 // Builds an uncompressed video type (MEDIATYPE_Video, FORMAT_VideoInfo or
 // FORMAT_VideoInfo2, fixed-size samples). E_INVALIDARG for an unknown subtype or a

@@ -15,7 +15,10 @@ constexpr int kMaxPeerTypes = 1024;
 
 CBasePin::CBasePin(const wchar_t* object_name, CBaseFilter* filter, CCritSec* lock, HRESULT*, const wchar_t* pin_name,
                    PIN_DIRECTION direction)
-    : CUnknown(object_name, nullptr), filter_(filter), lock_(lock), name_(pin_name ? pin_name : L""),
+    : CUnknown(object_name, nullptr),
+      filter_(filter),
+      lock_(lock),
+      name_(pin_name ? pin_name : L""),
       direction_(direction) {}
 
 CBasePin::~CBasePin() {
@@ -31,10 +34,16 @@ HRESULT STDMETHODCALLTYPE CBasePin::NonDelegatingQueryInterface(REFIID iid, void
     return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE CBasePin::NonDelegatingAddRef() { return filter_->AddRef(); }
-ULONG STDMETHODCALLTYPE CBasePin::NonDelegatingRelease() { return filter_->Release(); }
+ULONG STDMETHODCALLTYPE CBasePin::NonDelegatingAddRef() {
+    return filter_->AddRef();
+}
+ULONG STDMETHODCALLTYPE CBasePin::NonDelegatingRelease() {
+    return filter_->Release();
+}
 
-bool CBasePin::IsStopped() const { return filter_->IsStopped(); }
+bool CBasePin::IsStopped() const {
+    return filter_->IsStopped();
+}
 
 HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* receive_pin, const AM_MEDIA_TYPE* type) {
     if (!receive_pin) return E_POINTER;
@@ -225,7 +234,9 @@ HRESULT STDMETHODCALLTYPE CBasePin::EnumMediaTypes(IEnumMediaTypes** types) {
     return *types ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CBasePin::QueryInternalConnections(IPin**, ULONG*) {
+    return E_NOTIMPL;
+}
 
 HRESULT STDMETHODCALLTYPE CBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     segment_start_ = start;
@@ -234,7 +245,9 @@ HRESULT STDMETHODCALLTYPE CBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_T
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePin::Notify(IBaseFilter*, Quality) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CBasePin::Notify(IBaseFilter*, Quality) {
+    return E_NOTIMPL;
+}
 
 HRESULT STDMETHODCALLTYPE CBasePin::SetSink(IQualityControl* sink) {
     CAutoLock lock(lock_);
@@ -251,12 +264,24 @@ HRESULT CBasePin::SetMediaType(const CMediaType* type) {
     return type_.cbFormat == type->cbFormat ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT CBasePin::CheckConnect(IPin*) { return S_OK; }
-HRESULT CBasePin::BreakConnect() { return S_OK; }
-HRESULT CBasePin::CompleteConnect(IPin*) { return S_OK; }
-HRESULT CBasePin::Active() { return S_OK; }
-HRESULT CBasePin::Inactive() { return S_OK; }
-HRESULT CBasePin::Run(REFERENCE_TIME) { return S_OK; }
+HRESULT CBasePin::CheckConnect(IPin*) {
+    return S_OK;
+}
+HRESULT CBasePin::BreakConnect() {
+    return S_OK;
+}
+HRESULT CBasePin::CompleteConnect(IPin*) {
+    return S_OK;
+}
+HRESULT CBasePin::Active() {
+    return S_OK;
+}
+HRESULT CBasePin::Inactive() {
+    return S_OK;
+}
+HRESULT CBasePin::Run(REFERENCE_TIME) {
+    return S_OK;
+}
 
 // ---- CBaseInputPin ----
 
@@ -282,7 +307,9 @@ HRESULT CBaseInputPin::CheckStreaming() {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBaseInputPin::EndOfStream() { return CheckStreaming(); }
+HRESULT STDMETHODCALLTYPE CBaseInputPin::EndOfStream() {
+    return CheckStreaming();
+}
 
 HRESULT STDMETHODCALLTYPE CBaseInputPin::BeginFlush() {
     flushing_ = true;
@@ -322,7 +349,9 @@ HRESULT STDMETHODCALLTYPE CBaseInputPin::NotifyAllocator(IMemAllocator* allocato
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) {
+    return E_NOTIMPL;
+}
 
 HRESULT STDMETHODCALLTYPE CBaseInputPin::Receive(IMediaSample* sample) {
     if (!sample) return E_POINTER;
@@ -378,7 +407,9 @@ HRESULT STDMETHODCALLTYPE CBaseInputPin::ReceiveMultiple(IMediaSample** samples,
     return hr;
 }
 
-HRESULT STDMETHODCALLTYPE CBaseInputPin::ReceiveCanBlock() { return S_OK; }
+HRESULT STDMETHODCALLTYPE CBaseInputPin::ReceiveCanBlock() {
+    return S_OK;
+}
 
 HRESULT CBaseInputPin::BreakConnect() {
     if (allocator_) {
@@ -407,9 +438,15 @@ CBaseOutputPin::~CBaseOutputPin() {
     if (input_) input_->Release();
 }
 
-HRESULT STDMETHODCALLTYPE CBaseOutputPin::EndOfStream() { return E_UNEXPECTED; }
-HRESULT STDMETHODCALLTYPE CBaseOutputPin::BeginFlush() { return E_UNEXPECTED; }
-HRESULT STDMETHODCALLTYPE CBaseOutputPin::EndFlush() { return E_UNEXPECTED; }
+HRESULT STDMETHODCALLTYPE CBaseOutputPin::EndOfStream() {
+    return E_UNEXPECTED;
+}
+HRESULT STDMETHODCALLTYPE CBaseOutputPin::BeginFlush() {
+    return E_UNEXPECTED;
+}
+HRESULT STDMETHODCALLTYPE CBaseOutputPin::EndFlush() {
+    return E_UNEXPECTED;
+}
 
 HRESULT CBaseOutputPin::CheckConnect(IPin* pin) {
     HRESULT hr = CBasePin::CheckConnect(pin);
@@ -426,7 +463,9 @@ HRESULT CBaseOutputPin::CheckConnect(IPin* pin) {
     return S_OK;
 }
 
-HRESULT CBaseOutputPin::CompleteConnect(IPin*) { return DecideAllocator(input_, &allocator_); }
+HRESULT CBaseOutputPin::CompleteConnect(IPin*) {
+    return DecideAllocator(input_, &allocator_);
+}
 
 HRESULT CBaseOutputPin::BreakConnect() {
     if (allocator_) {
@@ -441,8 +480,12 @@ HRESULT CBaseOutputPin::BreakConnect() {
     return S_OK;
 }
 
-HRESULT CBaseOutputPin::Active() { return allocator_ ? allocator_->Commit() : VFW_E_NO_ALLOCATOR; }
-HRESULT CBaseOutputPin::Inactive() { return allocator_ ? allocator_->Decommit() : VFW_E_NO_ALLOCATOR; }
+HRESULT CBaseOutputPin::Active() {
+    return allocator_ ? allocator_->Commit() : VFW_E_NO_ALLOCATOR;
+}
+HRESULT CBaseOutputPin::Inactive() {
+    return allocator_ ? allocator_->Decommit() : VFW_E_NO_ALLOCATOR;
+}
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) {
     *allocator = nullptr;
@@ -491,9 +534,15 @@ HRESULT CBaseOutputPin::Deliver(IMediaSample* sample) {
     return input_->Receive(sample);
 }
 
-HRESULT CBaseOutputPin::DeliverEndOfStream() { return connected_ ? connected_->EndOfStream() : VFW_E_NOT_CONNECTED; }
-HRESULT CBaseOutputPin::DeliverBeginFlush() { return connected_ ? connected_->BeginFlush() : VFW_E_NOT_CONNECTED; }
-HRESULT CBaseOutputPin::DeliverEndFlush() { return connected_ ? connected_->EndFlush() : VFW_E_NOT_CONNECTED; }
+HRESULT CBaseOutputPin::DeliverEndOfStream() {
+    return connected_ ? connected_->EndOfStream() : VFW_E_NOT_CONNECTED;
+}
+HRESULT CBaseOutputPin::DeliverBeginFlush() {
+    return connected_ ? connected_->BeginFlush() : VFW_E_NOT_CONNECTED;
+}
+HRESULT CBaseOutputPin::DeliverEndFlush() {
+    return connected_ ? connected_->EndFlush() : VFW_E_NOT_CONNECTED;
+}
 
 HRESULT CBaseOutputPin::DeliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     return connected_ ? connected_->NewSegment(start, stop, rate) : VFW_E_NOT_CONNECTED;

@@ -128,7 +128,9 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::Move(LPCRECT rect) {
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::IsPageDirty() { return dirty_ ? S_OK : S_FALSE; }
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::IsPageDirty() {
+    return dirty_ ? S_OK : S_FALSE;
+}
 
 HRESULT STDMETHODCALLTYPE CBasePropertyPage::Apply() {
     if (!connected_) return E_UNEXPECTED;
@@ -138,15 +140,31 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::Apply() {
     return hr;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::Help(LPCOLESTR) { return E_NOTIMPL; }
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::TranslateAccelerator(MSG*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::Help(LPCOLESTR) {
+    return E_NOTIMPL;
+}
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::TranslateAccelerator(MSG*) {
+    return E_NOTIMPL;
+}
 
-HRESULT CBasePropertyPage::OnConnect(IUnknown*) { return S_OK; }
-HRESULT CBasePropertyPage::OnDisconnect() { return S_OK; }
-HRESULT CBasePropertyPage::OnActivate() { return S_OK; }
-HRESULT CBasePropertyPage::OnDeactivate() { return S_OK; }
-HRESULT CBasePropertyPage::OnApplyChanges() { return S_OK; }
-INT_PTR CBasePropertyPage::OnReceiveMessage(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+HRESULT CBasePropertyPage::OnConnect(IUnknown*) {
+    return S_OK;
+}
+HRESULT CBasePropertyPage::OnDisconnect() {
+    return S_OK;
+}
+HRESULT CBasePropertyPage::OnActivate() {
+    return S_OK;
+}
+HRESULT CBasePropertyPage::OnDeactivate() {
+    return S_OK;
+}
+HRESULT CBasePropertyPage::OnApplyChanges() {
+    return S_OK;
+}
+INT_PTR CBasePropertyPage::OnReceiveMessage(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
 
 void CBasePropertyPage::SetDirty(bool dirty) {
     dirty_ = dirty;

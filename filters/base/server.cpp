@@ -117,8 +117,12 @@ HRESULT RegisterFilters(std::span<const FactoryTemplate> classes, bool install) 
 
 }  // namespace
 
-HINSTANCE ServerModule() { return g_module ? g_module : GetModuleHandleW(nullptr); }
-void ServerProcessAttach(HINSTANCE module) { g_module = module; }
+HINSTANCE ServerModule() {
+    return g_module ? g_module : GetModuleHandleW(nullptr);
+}
+void ServerProcessAttach(HINSTANCE module) {
+    g_module = module;
+}
 
 BOOL ServerDllMain(HINSTANCE module, DWORD reason) {
     if (reason == DLL_PROCESS_ATTACH) ServerProcessAttach(module);
@@ -147,7 +151,9 @@ HRESULT ServerGetClassObject(std::span<const FactoryTemplate> classes, REFCLSID 
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT ServerCanUnloadNow() { return ServerObjectCount() == 0 && ServerLockCount() == 0 ? S_OK : S_FALSE; }
+HRESULT ServerCanUnloadNow() {
+    return ServerObjectCount() == 0 && ServerLockCount() == 0 ? S_OK : S_FALSE;
+}
 
 HRESULT ServerRegister(std::span<const FactoryTemplate> classes, bool install) {
     wchar_t module_path[MAX_PATH];
@@ -167,7 +173,8 @@ HRESULT ServerRegister(std::span<const FactoryTemplate> classes, bool install) {
         // A half-made registration is undone, so that a failure leaves nothing behind.
         if (FAILED(result)) {
             RegisterFilters(classes, false);
-            for (const FactoryTemplate& entry : classes) RemoveClassKeys(entry);
+            for (const FactoryTemplate& entry : classes)
+                RemoveClassKeys(entry);
         }
     } else {
         result = RegisterFilters(classes, false);

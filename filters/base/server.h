@@ -66,13 +66,19 @@ BOOL ServerDllMain(HINSTANCE module, DWORD reason);
 // Defines DllMain and the four exports of a library over its class table. A library
 // whose exports do more (extra registry keys, settings removed on unregistration)
 // writes them itself around ServerRegister, and its DllMain calls ServerDllMain.
-#define FILTERBASE_DEFINE_SERVER_EXPORTS(templates)                                                    \
-    extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {                           \
-        return ServerDllMain(module, reason);                                                         \
-    }                                                                                                 \
-    STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {                                \
-        return ServerGetClassObject(templates, clsid, iid, out);                                      \
-    }                                                                                                 \
-    STDAPI DllCanUnloadNow() { return ServerCanUnloadNow(); }                                         \
-    STDAPI DllRegisterServer() { return ServerRegister(templates, true); }                            \
-    STDAPI DllUnregisterServer() { return ServerRegister(templates, false); }
+#define FILTERBASE_DEFINE_SERVER_EXPORTS(templates)                         \
+    extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) { \
+        return ServerDllMain(module, reason);                               \
+    }                                                                       \
+    STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {      \
+        return ServerGetClassObject(templates, clsid, iid, out);            \
+    }                                                                       \
+    STDAPI DllCanUnloadNow() {                                              \
+        return ServerCanUnloadNow();                                        \
+    }                                                                       \
+    STDAPI DllRegisterServer() {                                            \
+        return ServerRegister(templates, true);                             \
+    }                                                                       \
+    STDAPI DllUnregisterServer() {                                          \
+        return ServerRegister(templates, false);                            \
+    }

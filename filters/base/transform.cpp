@@ -36,9 +36,7 @@ HRESULT STDMETHODCALLTYPE CTransformInputPin::EndFlush() {
     if (!IsConnected() || !transform_->OutputPin()->IsConnected()) return VFW_E_NOT_CONNECTED;
     // Wait for a Receive in progress (now refused downstream) to leave, so that no
     // sample from before the flush is delivered after it.
-    {
-        CAutoLock receiving(transform_->ReceiveLock());
-    }
+    { CAutoLock receiving(transform_->ReceiveLock()); }
     const HRESULT hr = transform_->EndFlush();
     CBaseInputPin::EndFlush();
     return hr;
@@ -231,13 +229,27 @@ HRESULT STDMETHODCALLTYPE CTransformFilter::Pause() {
     return hr;
 }
 
-HRESULT CTransformFilter::Transform(IMediaSample*, IMediaSample*) { return E_UNEXPECTED; }
-HRESULT CTransformFilter::SetMediaType(PIN_DIRECTION, const CMediaType*) { return S_OK; }
-HRESULT CTransformFilter::CheckConnect(PIN_DIRECTION, IPin*) { return S_OK; }
-HRESULT CTransformFilter::BreakConnect(PIN_DIRECTION) { return S_OK; }
-HRESULT CTransformFilter::StartStreaming() { return S_OK; }
-HRESULT CTransformFilter::StopStreaming() { return S_OK; }
-HRESULT CTransformFilter::AlterQuality(Quality) { return S_FALSE; }
+HRESULT CTransformFilter::Transform(IMediaSample*, IMediaSample*) {
+    return E_UNEXPECTED;
+}
+HRESULT CTransformFilter::SetMediaType(PIN_DIRECTION, const CMediaType*) {
+    return S_OK;
+}
+HRESULT CTransformFilter::CheckConnect(PIN_DIRECTION, IPin*) {
+    return S_OK;
+}
+HRESULT CTransformFilter::BreakConnect(PIN_DIRECTION) {
+    return S_OK;
+}
+HRESULT CTransformFilter::StartStreaming() {
+    return S_OK;
+}
+HRESULT CTransformFilter::StopStreaming() {
+    return S_OK;
+}
+HRESULT CTransformFilter::AlterQuality(Quality) {
+    return S_FALSE;
+}
 
 HRESULT CTransformFilter::CompleteConnect(PIN_DIRECTION direction, IPin*) {
     // A new input type may change what the output gives: reconnect the output when it
@@ -253,14 +265,15 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* in, IMediaSample*
     *out = nullptr;
     const AM_SAMPLE2_PROPERTIES& props = input_->SampleProps();
     const DWORD flags = (props.dwSampleFlags & AM_SAMPLE_SPLICEPOINT) ? 0 : AM_GBF_NOTASYNCPOINT;
-    HRESULT hr = output_->GetDeliveryBuffer(out, (props.dwSampleFlags & AM_SAMPLE_TIMEVALID) ? const_cast<REFERENCE_TIME*>(&props.tStart) : nullptr,
-                                            (props.dwSampleFlags & AM_SAMPLE_STOPVALID) ? const_cast<REFERENCE_TIME*>(&props.tStop) : nullptr,
-                                            flags);
+    HRESULT hr = output_->GetDeliveryBuffer(
+        out, (props.dwSampleFlags & AM_SAMPLE_TIMEVALID) ? const_cast<REFERENCE_TIME*>(&props.tStart) : nullptr,
+        (props.dwSampleFlags & AM_SAMPLE_STOPVALID) ? const_cast<REFERENCE_TIME*>(&props.tStop) : nullptr, flags);
     if (FAILED(hr)) return hr;
     IMediaSample* sample = *out;
     if (props.dwSampleFlags & AM_SAMPLE_TIMEVALID)
-        sample->SetTime(const_cast<REFERENCE_TIME*>(&props.tStart),
-                        (props.dwSampleFlags & AM_SAMPLE_STOPVALID) ? const_cast<REFERENCE_TIME*>(&props.tStop) : nullptr);
+        sample->SetTime(const_cast<REFERENCE_TIME*>(&props.tStart), (props.dwSampleFlags & AM_SAMPLE_STOPVALID)
+                                                                        ? const_cast<REFERENCE_TIME*>(&props.tStop)
+                                                                        : nullptr);
     else
         sample->SetTime(nullptr, nullptr);
     sample->SetSyncPoint((props.dwSampleFlags & AM_SAMPLE_SPLICEPOINT) != 0);
@@ -307,9 +320,15 @@ HRESULT CTransformFilter::Receive(IMediaSample* sample) {
     return hr;
 }
 
-HRESULT CTransformFilter::EndOfStream() { return output_->DeliverEndOfStream(); }
-HRESULT CTransformFilter::BeginFlush() { return output_->DeliverBeginFlush(); }
-HRESULT CTransformFilter::EndFlush() { return output_->DeliverEndFlush(); }
+HRESULT CTransformFilter::EndOfStream() {
+    return output_->DeliverEndOfStream();
+}
+HRESULT CTransformFilter::BeginFlush() {
+    return output_->DeliverBeginFlush();
+}
+HRESULT CTransformFilter::EndFlush() {
+    return output_->DeliverEndFlush();
+}
 
 HRESULT CTransformFilter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     return output_->DeliverNewSegment(start, stop, rate);

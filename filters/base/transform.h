@@ -110,7 +110,7 @@ protected:
     CCritSec receive_lock_;
     CTransformInputPin* input_ = nullptr;
     CTransformOutputPin* output_ = nullptr;
-    bool streaming_ = false;        // between StartStreaming and StopStreaming
-    bool sample_skipped_ = false;   // the last Transform dropped its sample
+    bool streaming_ = false;       // between StartStreaming and StopStreaming
+    bool sample_skipped_ = false;  // the last Transform dropped its sample
     bool eos_delivered_ = false;
 };

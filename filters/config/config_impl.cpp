@@ -30,7 +30,9 @@ StoredGuid ToStored(const GUID& guid) {
     return bytes;
 }
 
-bool SameKey(const GUID& a, const StoredGuid& b) { return std::memcmp(&a, b.data(), b.size()) == 0; }
+bool SameKey(const GUID& a, const StoredGuid& b) {
+    return std::memcmp(&a, b.data(), b.size()) == 0;
+}
 
 // A VARIANT that clears itself.
 struct ScopedVariant {
@@ -49,8 +51,8 @@ public:
         STATSTG stat{};
         LARGE_INTEGER zero{};
         ULARGE_INTEGER position{};
-        if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) && SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &position)) &&
-            stat.cbSize.QuadPart >= position.QuadPart)
+        if (SUCCEEDED(stream->Stat(&stat, STATFLAG_NONAME)) &&
+            SUCCEEDED(stream->Seek(zero, STREAM_SEEK_CUR, &position)) && stat.cbSize.QuadPart >= position.QuadPart)
             remaining_ = stat.cbSize.QuadPart - position.QuadPart;
     }
 
@@ -104,17 +106,22 @@ HRESULT ReadWhole(IStream* stream, std::vector<std::uint8_t>* bytes) {
     if (FAILED(hr)) return hr;
     bytes->resize(static_cast<std::size_t>(stat.cbSize.QuadPart));
     IStreamSource source(stream);
-    if (!source.Read(bytes->data(), bytes->size())) return FAILED(source.Failure()) ? source.Failure() : STG_E_READFAULT;
+    if (!source.Read(bytes->data(), bytes->size()))
+        return FAILED(source.Failure()) ? source.Failure() : STG_E_READFAULT;
     return S_OK;
 }
 
 HRESULT StreamFailure(StreamStatus status, const IStreamSource& source) {
     switch (status) {
-    case StreamStatus::ok: return S_OK;
-    case StreamStatus::short_read: return FAILED(source.Failure()) ? source.Failure() : STG_E_READFAULT;
-    case StreamStatus::bad_type: return DISP_E_BADVARTYPE;
-    case StreamStatus::too_many:
-    case StreamStatus::text_too_long: return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        case StreamStatus::ok:
+            return S_OK;
+        case StreamStatus::short_read:
+            return FAILED(source.Failure()) ? source.Failure() : STG_E_READFAULT;
+        case StreamStatus::bad_type:
+            return DISP_E_BADVARTYPE;
+        case StreamStatus::too_many:
+        case StreamStatus::text_too_long:
+            return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
     }
     return E_UNEXPECTED;
 }
@@ -139,7 +146,8 @@ void DeleteOtherValues(HKEY key) {
         if (status != ERROR_SUCCESS) continue;
         if (lstrcmpiA(name, kRegistryStreamValue) != 0) names.emplace_back(name, length);
     }
-    for (const std::string& name : names) RegDeleteValueA(key, name.c_str());
+    for (const std::string& name : names)
+        RegDeleteValueA(key, name.c_str());
 }
 
 }  // namespace
@@ -201,7 +209,8 @@ HRESULT ConfigStreamReadVariant(IStream* stream, VARIANT* value) {
 
 template <class Build>
 CImplementKestruneConfigBase<Build>::~CImplementKestruneConfigBase() {
-    for (auto& value : values_) value.reset();  // in list order
+    for (auto& value : values_)
+        value.reset();  // in list order
 }
 
 template <class Build>
@@ -281,7 +290,8 @@ HRESULT CImplementKestruneConfigBase<Build>::SaveBytes(std::vector<std::uint8_t>
     ConfigStreamWriteGuid(out, kConfigStreamHeaderBytes);
     ConfigStreamWriteDword(out, version_);
     ConfigStreamWriteDword(out, static_cast<std::uint32_t>(entries.size()));
-    for (const StoredEntry& entry : entries) ConfigStreamWriteEntry(out, Build::kLayout, entry);
+    for (const StoredEntry& entry : entries)
+        ConfigStreamWriteEntry(out, Build::kLayout, entry);
     return S_OK;
 }
 
@@ -419,7 +429,7 @@ HRESULT CImplementKestruneConfigBase<Build>::Commit(VARIANT* message) {
 
 template <class Build>
 HRESULT CImplementKestruneConfigBase<Build>::SaveStreamToRegistryThrough(IStream* scratch, HKEY root,
-                                                                        const char* subkey) {
+                                                                         const char* subkey) {
     if (!scratch || !subkey) return E_POINTER;
     return Guarded([&] {
         // The complete new bytes first: nothing stored is touched unless they exist.
@@ -534,7 +544,8 @@ HRESULT CImplementKestruneConfigEx::EnumParameters(ULONG* count, const GUID** ke
     return Guarded([&] {
         std::lock_guard guard(ValuesLock());
         ULONG active = 0;
-        for (std::size_t i = 0; i < ValueCount(); ++i) active += ValueAt(i).Active() ? 1 : 0;
+        for (std::size_t i = 0; i < ValueCount(); ++i)
+            active += ValueAt(i).Active() ? 1 : 0;
         if (!keys) {
             *count = active;
             return S_OK;

@@ -87,7 +87,9 @@ public:
     CImplementKestruneConfigBase(const CImplementKestruneConfigBase&) = delete;
     CImplementKestruneConfigBase& operator=(const CImplementKestruneConfigBase&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override { return owner_->QueryInterface(iid, out); }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        return owner_->QueryInterface(iid, out);
+    }
     ULONG STDMETHODCALLTYPE AddRef() override { return owner_->AddRef(); }
     ULONG STDMETHODCALLTYPE Release() override { return owner_->Release(); }
 
@@ -98,7 +100,9 @@ public:
     HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
 
     HRESULT STDMETHODCALLTYPE GetDefaultValue(const GUID* key, VARIANT* value) override;
-    HRESULT STDMETHODCALLTYPE GetParameterRange(const GUID*, VARIANT*, VARIANT*, VARIANT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetParameterRange(const GUID*, VARIANT*, VARIANT*, VARIANT*) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE GetValue(const GUID* key, VARIANT* value) override;
     HRESULT STDMETHODCALLTYPE IsWritable(const GUID* key) override;
     HRESULT STDMETHODCALLTYPE IsSupported(const GUID* key) override;
@@ -120,7 +124,8 @@ public:
     template <class M>
     CKestruneConfigTypedValue<M>* AddTypedValue(const GUID* key, bool writable, const char* name, bool active, M* field,
                                                 M default_value, VARTYPE type = VarTypeOf<M>(Build::kIntAsVtInt)) {
-        auto value = std::make_unique<CKestruneConfigTypedValue<M>>(key, writable, name, active, type, field, default_value);
+        auto value =
+            std::make_unique<CKestruneConfigTypedValue<M>>(key, writable, name, active, type, field, default_value);
         auto* raw = value.get();
         AddValue(std::move(value));
         return raw;
@@ -198,23 +203,18 @@ public:
     using CImplementKestruneConfig<Build>::AddValue;
 
     template <class M>
-    CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, M T::*field, M default_value)
-        requires(!Build::kExtended)
-    {
+    CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, M T::*field,
+                                           M default_value) requires(!Build::kExtended) {
         return this->AddTypedValue(key, writable, nullptr, true, &(record_->*field), default_value);
     }
     template <class M>
     CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, M T::*field, M default_value,
-                                           const char* registry_name)
-        requires Build::kRegistryNames
-    {
+                                           const char* registry_name) requires Build::kRegistryNames {
         return this->AddTypedValue(key, writable, registry_name, true, &(record_->*field), default_value);
     }
     template <class M>
     CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, const char* display_name, bool active,
-                                           M T::*field, M default_value)
-        requires Build::kExtended
-    {
+                                           M T::*field, M default_value) requires Build::kExtended {
         return this->AddTypedValue(key, writable, display_name, active, &(record_->*field), default_value);
     }
 

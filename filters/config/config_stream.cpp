@@ -58,33 +58,33 @@ StreamStatus ConfigStreamReadDword(ByteSource& source, std::uint32_t* value) {
 
 bool IsStoredType(std::uint16_t type) {
     switch (type) {
-    case kStoredI4:
-    case kStoredBstr:
-    case kStoredBool:
-    case kStoredI1:
-    case kStoredUi4:
-    case kStoredI8:
-    case kStoredInt:
-        return true;
-    default:
-        return false;
+        case kStoredI4:
+        case kStoredBstr:
+        case kStoredBool:
+        case kStoredI1:
+        case kStoredUi4:
+        case kStoredI8:
+        case kStoredInt:
+            return true;
+        default:
+            return false;
     }
 }
 
 std::size_t StoredValueWidth(std::uint16_t type) {
     switch (type) {
-    case kStoredI1:
-        return 1;
-    case kStoredBool:
-        return 2;
-    case kStoredI4:
-    case kStoredUi4:
-    case kStoredInt:
-        return 4;
-    case kStoredI8:
-        return 8;
-    default:
-        return 0;
+        case kStoredI1:
+            return 1;
+        case kStoredBool:
+            return 2;
+        case kStoredI4:
+        case kStoredUi4:
+        case kStoredInt:
+            return 4;
+        case kStoredI8:
+            return 8;
+        default:
+            return 0;
     }
 }
 
@@ -128,7 +128,8 @@ void ConfigStreamWriteGuid(std::vector<std::uint8_t>* out, const StoredGuid& gui
 }
 
 void ConfigStreamWriteDword(std::vector<std::uint8_t>* out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<std::uint8_t>(value >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        out->push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
 void ConfigStreamWriteVariant(std::vector<std::uint8_t>* out, const StoredVariant& variant) {

@@ -139,9 +139,12 @@ constexpr VARTYPE VarTypeOf(bool int_as_vt_int) {
         return int_as_vt_int ? VT_INT : VT_I4;
     } else {
         static_assert(std::is_integral_v<M>, "value fields are integers, flags or enumerations");
-        if constexpr (sizeof(M) == 1) return VT_I1;
-        else if constexpr (sizeof(M) == 4 && std::is_signed_v<M>) return int_as_vt_int ? VT_INT : VT_I4;
-        else if constexpr (sizeof(M) == 4) return VT_UI4;
+        if constexpr (sizeof(M) == 1)
+            return VT_I1;
+        else if constexpr (sizeof(M) == 4 && std::is_signed_v<M>)
+            return int_as_vt_int ? VT_INT : VT_I4;
+        else if constexpr (sizeof(M) == 4)
+            return VT_UI4;
         else {
             static_assert(sizeof(M) == 8 && std::is_signed_v<M>, "64-bit fields are signed");
             return VT_I8;
@@ -155,7 +158,10 @@ public:
     // Writes the default into the bound field.
     CKestruneConfigTypedValue(const GUID* key, bool writable, const char* name, bool active, VARTYPE type, M* field,
                               M default_value)
-        : CKestruneConfigValueWrapper(key, writable, name, active), type_(type), field_(field), default_(default_value) {
+        : CKestruneConfigValueWrapper(key, writable, name, active),
+          type_(type),
+          field_(field),
+          default_(default_value) {
         *field_ = default_;
     }
 
@@ -188,12 +194,24 @@ private:
         std::memset(&V_I8(out), 0, sizeof(V_I8(out)));
         const auto wide = static_cast<std::int64_t>(value);
         switch (type_) {
-        case VT_BOOL: V_BOOL(out) = wide ? 1 : 0; break;  // 1, not VARIANT_TRUE
-        case VT_I1: V_I1(out) = static_cast<CHAR>(wide); break;
-        case VT_I4: V_I4(out) = static_cast<LONG>(wide); break;
-        case VT_INT: V_INT(out) = static_cast<INT>(wide); break;
-        case VT_UI4: V_UI4(out) = static_cast<ULONG>(wide); break;
-        default: V_I8(out) = wide; break;
+            case VT_BOOL:
+                V_BOOL(out) = wide ? 1 : 0;
+                break;  // 1, not VARIANT_TRUE
+            case VT_I1:
+                V_I1(out) = static_cast<CHAR>(wide);
+                break;
+            case VT_I4:
+                V_I4(out) = static_cast<LONG>(wide);
+                break;
+            case VT_INT:
+                V_INT(out) = static_cast<INT>(wide);
+                break;
+            case VT_UI4:
+                V_UI4(out) = static_cast<ULONG>(wide);
+                break;
+            default:
+                V_I8(out) = wide;
+                break;
         }
         return S_OK;
     }
@@ -201,15 +219,29 @@ private:
     M Read(const VARIANT& in) const {
         std::int64_t wide = 0;
         switch (type_) {
-        case VT_BOOL: wide = V_BOOL(&in) != 0; break;
-        case VT_I1: wide = V_I1(&in); break;
-        case VT_I4: wide = V_I4(&in); break;
-        case VT_INT: wide = V_INT(&in); break;
-        case VT_UI4: wide = V_UI4(&in); break;
-        default: wide = V_I8(&in); break;
+            case VT_BOOL:
+                wide = V_BOOL(&in) != 0;
+                break;
+            case VT_I1:
+                wide = V_I1(&in);
+                break;
+            case VT_I4:
+                wide = V_I4(&in);
+                break;
+            case VT_INT:
+                wide = V_INT(&in);
+                break;
+            case VT_UI4:
+                wide = V_UI4(&in);
+                break;
+            default:
+                wide = V_I8(&in);
+                break;
         }
-        if constexpr (std::is_same_v<M, bool>) return wide != 0;
-        else return static_cast<M>(wide);
+        if constexpr (std::is_same_v<M, bool>)
+            return wide != 0;
+        else
+            return static_cast<M>(wide);
     }
 
     VARTYPE type_;

@@ -30,13 +30,11 @@ class TestFrame : public CFrameWnd {
 public:
     KeyLoggingEdit edit;
     BOOL PreTranslateMessage(MSG* msg) override {
-        if (msg->message == WM_KEYDOWN)
-            events.push_back("pre:frame");
+        if (msg->message == WM_KEYDOWN) events.push_back("pre:frame");
         return FALSE;
     }
     int OnCreate(LPCREATESTRUCTA cs) {
-        if (CFrameWnd::OnCreate(cs) == -1)
-            return -1;
+        if (CFrameWnd::OnCreate(cs) == -1) return -1;
         events.push_back("create");
         edit.log = &events;
         return edit.Create(WS_CHILD | WS_VISIBLE | WS_BORDER, CRect(10, 10, 200, 40), this, 77) ? 0 : -1;
@@ -58,12 +56,12 @@ public:
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(TestFrame, CFrameWnd)
-    ON_WM_CREATE()
-    ON_COMMAND(ID_FILE_OPEN_ITEM, OnOpen)
-    ON_COMMAND_RANGE(ID_VIEW_FIRST, ID_VIEW_THIRD, OnView)
-    ON_UPDATE_COMMAND_UI(ID_FILE_OPEN_ITEM, OnUpdateOpen)
-    ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_FIRST, ID_VIEW_THIRD, OnUpdateView)
-    ON_UPDATE_COMMAND_UI(ID_CHECKED_ITEM, OnUpdateChecked)
+ON_WM_CREATE()
+ON_COMMAND(ID_FILE_OPEN_ITEM, OnOpen)
+ON_COMMAND_RANGE(ID_VIEW_FIRST, ID_VIEW_THIRD, OnView)
+ON_UPDATE_COMMAND_UI(ID_FILE_OPEN_ITEM, OnUpdateOpen)
+ON_UPDATE_COMMAND_UI_RANGE(ID_VIEW_FIRST, ID_VIEW_THIRD, OnUpdateView)
+ON_UPDATE_COMMAND_UI(ID_CHECKED_ITEM, OnUpdateChecked)
 END_MESSAGE_MAP()
 
 class RunningApp : public CWinApp {
@@ -92,10 +90,8 @@ public:
         return TRUE;
     }
     BOOL PreTranslateMessage(MSG* msg) override {
-        if (CWinApp::PreTranslateMessage(msg))
-            return TRUE;
-        if (msg->message == WM_KEYDOWN)
-            events.push_back("pre:app");
+        if (CWinApp::PreTranslateMessage(msg)) return TRUE;
+        if (msg->message == WM_KEYDOWN) events.push_back("pre:app");
         return FALSE;
     }
     BOOL OnIdle(LONG count) override {
@@ -118,7 +114,7 @@ public:
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(RunningApp, CWinApp)
-    ON_COMMAND(ID_CHECKED_ITEM, OnChecked)
+ON_COMMAND(ID_CHECKED_ITEM, OnChecked)
 END_MESSAGE_MAP()
 
 }  // namespace
@@ -138,15 +134,13 @@ TEST_F(AppRunTest, FrameRoutesCommandsUpdatesMenuAndEndsTheLoop) {
     RunningApp app("Framework test");
     EXPECT_EQ(AfxWinMain(nullptr, "", SW_SHOW), 0);
     EXPECT_EQ(app.m_pMainWnd, nullptr);  // the frame went with its window
-    const std::vector<std::string> want{
-        "init", "create", "cmd:open", "cmd:view 403", "app:checked",
-        // WM_INITMENUPOPUP: the items in menu order; 405 has no handler and 406 only an
-        // update handler in the frame.
-        "ui:open", "ui:view 402", "ui:view 403", "ui:view 404", "ui:checked",
-        // The key reaches the focused edit's PreTranslateMessage first, then its parent's,
-        // then the application's, and only then the edit itself.
-        "pre:edit", "pre:frame", "pre:app", "keydown:81",
-        "idle", "exit"};
+    const std::vector<std::string> want{"init", "create", "cmd:open", "cmd:view 403", "app:checked",
+                                        // WM_INITMENUPOPUP: the items in menu order; 405 has no handler and 406 only an
+                                        // update handler in the frame.
+                                        "ui:open", "ui:view 402", "ui:view 403", "ui:view 404", "ui:checked",
+                                        // The key reaches the focused edit's PreTranslateMessage first, then its
+                                        // parent's, then the application's, and only then the edit itself.
+                                        "pre:edit", "pre:frame", "pre:app", "keydown:81", "idle", "exit"};
     EXPECT_EQ(events, want);
     // Menu positions: 0 open, 1 separator, 2-4 views, 5 unhandled, 6 checked.
     EXPECT_FALSE(app.menu_states[0] & MF_GRAYED);

@@ -22,7 +22,7 @@ public:
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(ColourProbe, CStatic)
-    ON_WM_CTLCOLOR_REFLECT()
+ON_WM_CTLCOLOR_REFLECT()
 END_MESSAGE_MAP()
 
 class TestDialog : public CDialog {
@@ -46,20 +46,17 @@ public:
     }
     BOOL OnInitDialog() override {
         CDialog::OnInitDialog();
-        if (script)
-            PostMessage(kScript);
+        if (script) PostMessage(kScript);
         return TRUE;
     }
     // The dialog colours one of its statics blue; the colour probe colours itself red.
     CBrush blue{RGB(0, 0, 255)};
     HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT type) {
-        if (control->GetDlgCtrlID() == IDC_PARENT_PROBE)
-            return blue;
+        if (control->GetDlgCtrlID() == IDC_PARENT_PROBE) return blue;
         return CDialog::OnCtlColor(dc, control, type);
     }
     BOOL PreTranslateMessage(MSG* msg) override {
-        if (msg->message == WM_KEYDOWN)
-            trail.push_back("dialog:pre");
+        if (msg->message == WM_KEYDOWN) trail.push_back("dialog:pre");
         return CDialog::PreTranslateMessage(msg);
     }
     LRESULT OnScript(WPARAM, LPARAM) {
@@ -69,11 +66,13 @@ public:
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(TestDialog, CDialog)
-    ON_MESSAGE(kScript, OnScript)
-    ON_WM_CTLCOLOR()
+ON_MESSAGE(kScript, OnScript)
+ON_WM_CTLCOLOR()
 END_MESSAGE_MAP()
 
-void Click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+void Click(HWND dialog, int id) {
+    SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0);
+}
 
 }  // namespace
 
@@ -181,15 +180,14 @@ public:
     }
     CBrush green{RGB(0, 255, 0)};
     HBRUSH OnCtlColor(CDC* dc, CWnd* control, UINT type) {
-        if (control->GetDlgCtrlID() == IDC_PAGE_ONE_PROBE)
-            return green;
+        if (control->GetDlgCtrlID() == IDC_PAGE_ONE_PROBE) return green;
         return CPropertyPage::OnCtlColor(dc, control, type);
     }
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(PageOne, CPropertyPage)
-    ON_MESSAGE(kScript, OnScript)
-    ON_WM_CTLCOLOR()
+ON_MESSAGE(kScript, OnScript)
+ON_WM_CTLCOLOR()
 END_MESSAGE_MAP()
 
 class PageTwo : public CPropertyPage {

@@ -38,14 +38,13 @@ class SwallowingView : public CHtmlView {
 public:
     int OnMouseActivate(CWnd* topLevel, UINT hitTest, UINT mouseMessage) {
         html_log.push_back("activate:" + std::to_string(mouseMessage));
-        if (mouseMessage == WM_RBUTTONDOWN)
-            return MA_NOACTIVATEANDEAT;
+        if (mouseMessage == WM_RBUTTONDOWN) return MA_NOACTIVATEANDEAT;
         return CHtmlView::OnMouseActivate(topLevel, hitTest, mouseMessage);
     }
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(SwallowingView, CHtmlView)
-    ON_WM_MOUSEACTIVATE()
+ON_WM_MOUSEACTIVATE()
 END_MESSAGE_MAP()
 
 struct HtmlViewTest : ::testing::Test {
@@ -67,8 +66,7 @@ TranslateFn real_translate = nullptr;
 
 HRESULT STDMETHODCALLTYPE RecordingTranslate(IOleInPlaceActiveObject* self, MSG* msg) {
     html_log.push_back("browser:" + std::to_string(msg->message) + ":" + std::to_string(msg->wParam));
-    if (msg->message == WM_KEYDOWN && msg->wParam == VK_F5)
-        return S_OK;
+    if (msg->message == WM_KEYDOWN && msg->wParam == VK_F5) return S_OK;
     return real_translate(self, msg);
 }
 
@@ -77,8 +75,7 @@ struct WatchedActiveObject {
     void** original = nullptr;
     void* patched[kActiveObjectSlots] = {};
     explicit WatchedActiveObject(IWebBrowser2* browser) {
-        if (FAILED(browser->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&object))))
-            return;
+        if (FAILED(browser->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&object)))) return;
         original = *reinterpret_cast<void***>(object);
         for (int i = 0; i < kActiveObjectSlots; ++i)
             patched[i] = original[i];
@@ -87,8 +84,7 @@ struct WatchedActiveObject {
         *reinterpret_cast<void***>(object) = patched;
     }
     ~WatchedActiveObject() {
-        if (!object)
-            return;
+        if (!object) return;
         *reinterpret_cast<void***>(object) = original;
         object->Release();
     }
@@ -113,7 +109,8 @@ TEST_F(HtmlViewTest, BrowserIsActivatedInPlaceAndFollowsTheView) {
     ASSERT_TRUE(host.CreateEx(0, AfxRegisterWndClass(0, LoadCursor(nullptr, IDC_ARROW), green), "html host",
                               WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, CRect(40, 40, 460, 340), nullptr, 0));
     parent.ShowWindow(SW_HIDE);
-    ASSERT_TRUE(view.Create(AfxRegisterWndClass(0, LoadCursor(nullptr, IDC_ARROW), red), nullptr, WS_CHILD | WS_VISIBLE, CRect(10, 20, 310, 220), &host, 0xE900))
+    ASSERT_TRUE(view.Create(AfxRegisterWndClass(0, LoadCursor(nullptr, IDC_ARROW), red), nullptr, WS_CHILD | WS_VISIBLE,
+                            CRect(10, 20, 310, 220), &host, 0xE900))
         << std::hex << view.GetCreateError();
     EXPECT_EQ(view.GetDlgCtrlID(), 0xE900);
     ASSERT_NE(view.GetBrowser(), nullptr);
@@ -264,9 +261,16 @@ TEST_F(HtmlViewTest, DestructionReleasesTheBrowserAndTheSite) {
         HWND browser_window = view->GetBrowserWindow();
         EXPECT_GE(RefCount(browser), 2u);
         switch (end) {
-        case End::DestroyView: view->DestroyWindow(); break;
-        case End::DestroyParent: host.DestroyWindow(); break;
-        case End::DeleteObject: delete view; view = nullptr; break;
+            case End::DestroyView:
+                view->DestroyWindow();
+                break;
+            case End::DestroyParent:
+                host.DestroyWindow();
+                break;
+            case End::DeleteObject:
+                delete view;
+                view = nullptr;
+                break;
         }
         EXPECT_EQ(CHtmlView::LiveSiteObjects(), 0) << static_cast<int>(end);
         EXPECT_FALSE(::IsWindow(browser_window));

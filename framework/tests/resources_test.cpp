@@ -53,7 +53,8 @@ TEST_F(ResourceLoadTest, MenusTemplatesAndBitmapsLoadById) {
     EXPECT_EQ(menu.GetMenuString(0, MF_BYPOSITION), "&File");
 
     DWORD size = 0;
-    const auto* tmpl = static_cast<const DLGTEMPLATE*>(AfxFindResourceData(IDD_TEST_DIALOG, MAKEINTRESOURCEA(5), &size, "dialog template"));
+    const auto* tmpl = static_cast<const DLGTEMPLATE*>(
+        AfxFindResourceData(IDD_TEST_DIALOG, MAKEINTRESOURCEA(5), &size, "dialog template"));
     ASSERT_NE(tmpl, nullptr);
     // DIALOGEX templates start with version 1 and signature 0xFFFF.
     const auto* words = reinterpret_cast<const WORD*>(tmpl);

@@ -23,8 +23,7 @@ protected:
     }
     void TearDown() override {
         AfxSetResourceHandle(nullptr);
-        if (module_)
-            FreeLibrary(module_);
+        if (module_) FreeLibrary(module_);
     }
     HMODULE module_ = nullptr;
 };

@@ -38,9 +38,9 @@ public:
 };
 IMPLEMENT_DYNCREATE(ReflectingStatic, CStatic)
 BEGIN_MESSAGE_MAP(ReflectingStatic, CStatic)
-    ON_NOTIFY_REFLECT(kCustomNotify, OnReflectedCustom)
-    ON_CONTROL_REFLECT(STN_CLICKED, OnReflectedClicked)
-    ON_WM_CTLCOLOR_REFLECT()
+ON_NOTIFY_REFLECT(kCustomNotify, OnReflectedCustom)
+ON_CONTROL_REFLECT(STN_CLICKED, OnReflectedClicked)
+ON_WM_CTLCOLOR_REFLECT()
 END_MESSAGE_MAP()
 
 class ParentWnd : public CWnd {
@@ -53,7 +53,8 @@ public:
     void OnChildClicked() { log_lines.push_back("parent:clicked"); }
     LRESULT OnRegistered(WPARAM wp, LPARAM lp) { return static_cast<LRESULT>(wp + lp); }
     LRESULT OnApp(WPARAM wp, LPARAM) {
-        log_lines.push_back("app " + std::to_string(wp) + (GetCurrentThreadId() == ui_thread ? " on ui" : " elsewhere"));
+        log_lines.push_back("app " + std::to_string(wp) +
+                            (GetCurrentThreadId() == ui_thread ? " on ui" : " elsewhere"));
         return 0;
     }
     LRESULT OnAppQuery(WPARAM wp, LPARAM) { return static_cast<LRESULT>(wp * 2); }
@@ -61,13 +62,13 @@ public:
     DECLARE_MESSAGE_MAP()
 };
 BEGIN_MESSAGE_MAP(ParentWnd, CWnd)
-    ON_NOTIFY(NM_CLICK, kChildId, OnChildEvent)
-    ON_NOTIFY(kCustomNotify, kChildId, OnChildEvent)
-    ON_NOTIFY_RANGE(NM_DBLCLK, 2000, 2010, OnRangeNotify)
-    ON_CONTROL(STN_CLICKED, kChildId + 1, OnChildClicked)
-    ON_REGISTERED_MESSAGE(kRegisteredMessage, OnRegistered)
-    ON_MESSAGE(WM_APP, OnApp)
-    ON_MESSAGE(WM_APP + 1, OnAppQuery)
+ON_NOTIFY(NM_CLICK, kChildId, OnChildEvent)
+ON_NOTIFY(kCustomNotify, kChildId, OnChildEvent)
+ON_NOTIFY_RANGE(NM_DBLCLK, 2000, 2010, OnRangeNotify)
+ON_CONTROL(STN_CLICKED, kChildId + 1, OnChildClicked)
+ON_REGISTERED_MESSAGE(kRegisteredMessage, OnRegistered)
+ON_MESSAGE(WM_APP, OnApp)
+ON_MESSAGE(WM_APP + 1, OnAppQuery)
 END_MESSAGE_MAP()
 
 LRESULT SendNotify(CWnd& parent, HWND from, UINT_PTR id, UINT code) {
@@ -102,12 +103,12 @@ TEST_F(WindowsFixture, NotificationsAreReflectedToTheControlThatSentThem) {
     parent.SendMessage(WM_COMMAND, MAKEWPARAM(kChildId + 1, STN_CLICKED), reinterpret_cast<LPARAM>(plain.m_hWnd));
 
     CClientDC dc(child);
-    const auto brush = reinterpret_cast<HBRUSH>(
-        parent.SendMessage(WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.m_hDC), reinterpret_cast<LPARAM>(child->m_hWnd)));
+    const auto brush = reinterpret_cast<HBRUSH>(parent.SendMessage(
+        WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc.m_hDC), reinterpret_cast<LPARAM>(child->m_hWnd)));
     EXPECT_EQ(brush, static_cast<HBRUSH>(child->red));
 
-    const std::vector<std::string> want{"child:custom 1001", "parent:notify -2", "parent:range 2005", "child:clicked",
-                                        "parent:clicked", "child:ctlcolor 6"};
+    const std::vector<std::string> want{"child:custom 1001", "parent:notify -2", "parent:range 2005",
+                                        "child:clicked",     "parent:clicked",   "child:ctlcolor 6"};
     EXPECT_EQ(log_lines, want);
     child->DestroyWindow();
     EXPECT_EQ(child->m_hWnd, nullptr);
@@ -118,7 +119,8 @@ TEST_F(WindowsFixture, RegisteredMessagesAndSubclassedWindows) {
     EXPECT_EQ(parent.SendMessage(kRegisteredMessage, 20, 22), 42);
 
     // A window created outside the framework, then subclassed into an object.
-    HWND raw = CreateWindowExA(0, "STATIC", "raw", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 0, 60, 40, 20, parent, reinterpret_cast<HMENU>(kChildId), nullptr, nullptr);
+    HWND raw = CreateWindowExA(0, "STATIC", "raw", WS_CHILD | WS_VISIBLE | SS_NOTIFY, 0, 60, 40, 20, parent,
+                               reinterpret_cast<HMENU>(kChildId), nullptr, nullptr);
     ASSERT_NE(raw, nullptr);
     EXPECT_EQ(CWnd::FromHandlePermanent(raw), nullptr);
     CWnd* temporary = CWnd::FromHandle(raw);
@@ -131,7 +133,7 @@ TEST_F(WindowsFixture, RegisteredMessagesAndSubclassedWindows) {
     EXPECT_FALSE(control.SubclassWindow(raw));  // already attached
     EXPECT_EQ(control.UnsubclassWindow(), raw);
     EXPECT_EQ(SendNotify(parent, raw, kChildId, kCustomNotify), 7);  // the parent's entry again
-    EXPECT_EQ(control.GetWindowText(), "");  // detached: no window
+    EXPECT_EQ(control.GetWindowText(), "");                          // detached: no window
     CWnd::DeleteTempMap();
     DestroyWindow(raw);
 }
@@ -164,7 +166,8 @@ UINT WorkerMain(void* param) {
 }  // namespace
 
 TEST_F(WindowsFixture, WorkerThreadDrivesAWindowThroughTheHandleMap) {
-    HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, parent, reinterpret_cast<HMENU>(1234), nullptr, nullptr);
+    HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 10, 10, parent, reinterpret_cast<HMENU>(1234),
+                                 nullptr, nullptr);
     WorkerShared shared;
     shared.window = parent.m_hWnd;
     shared.child = child;
@@ -173,7 +176,8 @@ TEST_F(WindowsFixture, WorkerThreadDrivesAWindowThroughTheHandleMap) {
     worker->m_bAutoDelete = FALSE;
     worker->ResumeThread();
     // The worker's SendMessage needs this thread to keep taking messages.
-    for (int i = 0; i < 1000 && MsgWaitForMultipleObjects(1, &worker->m_hThread, FALSE, 5000, QS_ALLINPUT) != WAIT_OBJECT_0; ++i)
+    for (int i = 0;
+         i < 1000 && MsgWaitForMultipleObjects(1, &worker->m_hThread, FALSE, 5000, QS_ALLINPUT) != WAIT_OBJECT_0; ++i)
         AfxPumpWaitingMessages();
     AfxPumpWaitingMessages();
     EXPECT_TRUE(shared.done);

@@ -50,8 +50,8 @@ TEST(GuiSmoke, WindowPixelsReachTheScreen) {
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"GuiSmokeWindow";
     ASSERT_NE(RegisterClassW(&wc), 0);
-    HWND hwnd = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"smoke", WS_POPUP | WS_VISIBLE, kLeft, kTop,
-                                kWidth, kHeight, nullptr, nullptr, wc.hInstance, nullptr);
+    HWND hwnd = CreateWindowExW(WS_EX_TOPMOST, wc.lpszClassName, L"smoke", WS_POPUP | WS_VISIBLE, kLeft, kTop, kWidth,
+                                kHeight, nullptr, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(hwnd, nullptr);
     UpdateWindow(hwnd);
     PumpFor(500);

@@ -14,14 +14,18 @@ namespace fuzzdriver {
 
 namespace {
 
-size_t Pick(Rng& rng, size_t n) { return n == 0 ? 0 : static_cast<size_t>(rng() % n); }
+size_t Pick(Rng& rng, size_t n) {
+    return n == 0 ? 0 : static_cast<size_t>(rng() % n);
+}
 
-std::ptrdiff_t At(size_t i) { return static_cast<std::ptrdiff_t>(i); }
+std::ptrdiff_t At(size_t i) {
+    return static_cast<std::ptrdiff_t>(i);
+}
 
 // Edges of signed and unsigned 8-, 16- and 32-bit fields: where counts, lengths and
 // offsets read from input go wrong.
-constexpr uint32_t kInteresting[] = {0,      1,          0x7F,       0x80,       0xFF,      0x100,
-                                     0x7FFF, 0x8000,     0xFFFF,     0x10000,    0x7FFFFFFF, 0x80000000,
+constexpr uint32_t kInteresting[] = {0,          1,          0x7F,       0x80,      0xFF,       0x100,
+                                     0x7FFF,     0x8000,     0xFFFF,     0x10000,   0x7FFFFFFF, 0x80000000,
                                      0xFFFFFFFF, 0xFFFFFFFE, 0x40000000, 0x00010000};
 
 void WriteInteresting(Bytes& b, Rng& rng) {
@@ -38,7 +42,8 @@ void WriteInteresting(Bytes& b, Rng& rng) {
 
 Bytes RandomBytes(Rng& rng, size_t max_size) {
     Bytes b(Pick(rng, max_size + 1));
-    for (uint8_t& x : b) x = static_cast<uint8_t>(rng());
+    for (uint8_t& x : b)
+        x = static_cast<uint8_t>(rng());
     return b;
 }
 
@@ -97,61 +102,61 @@ Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& o
     for (int e = 0; e < edits; ++e) {
         const size_t n = b.size();
         switch (Pick(rng, operations)) {
-        case 0:  // flip a bit
-            if (n) b[Pick(rng, n)] ^= static_cast<uint8_t>(1u << Pick(rng, 8));
-            break;
-        case 1:  // set a byte
-            if (n) b[Pick(rng, n)] = static_cast<uint8_t>(rng());
-            break;
-        case 2: {  // insert random bytes
-            const Bytes bytes = RandomBytes(rng, 16);
-            b.insert(b.begin() + At(Pick(rng, n + 1)), bytes.begin(), bytes.end());
-            break;
-        }
-        case 3:  // delete a run
-            if (n) {
-                const size_t at = Pick(rng, n), len = std::min<size_t>(n - at, 1 + Pick(rng, 64));
-                b.erase(b.begin() + At(at), b.begin() + At(at + len));
+            case 0:  // flip a bit
+                if (n) b[Pick(rng, n)] ^= static_cast<uint8_t>(1u << Pick(rng, 8));
+                break;
+            case 1:  // set a byte
+                if (n) b[Pick(rng, n)] = static_cast<uint8_t>(rng());
+                break;
+            case 2: {  // insert random bytes
+                const Bytes bytes = RandomBytes(rng, 16);
+                b.insert(b.begin() + At(Pick(rng, n + 1)), bytes.begin(), bytes.end());
+                break;
             }
-            break;
-        case 4:  // copy a range to another place
-            if (n) {
-                const size_t from = Pick(rng, n), len = 1 + Pick(rng, std::min<size_t>(n - from, 4096));
-                const Bytes range(b.begin() + At(from), b.begin() + At(from + len));
-                b.insert(b.begin() + At(Pick(rng, n + 1)), range.begin(), range.end());
-            }
-            break;
-        case 5:  // splice: this input's head, another entry's tail
-            if (!corpus.empty()) {
-                const Bytes& other = corpus[Pick(rng, corpus.size())];
-                const size_t from = Pick(rng, other.size());
-                b.resize(Pick(rng, n + 1));
-                b.insert(b.end(), other.begin() + At(from), other.end());
-            }
-            break;
-        case 6:
-            WriteInteresting(b, rng);
-            break;
-        case 7:  // a dictionary token, inserted or written over
-            if (options.dictionary.empty()) {
-                WriteInteresting(b, rng);
-            } else {
-                const Bytes& token = options.dictionary[Pick(rng, options.dictionary.size())];
-                const size_t at = Pick(rng, n + 1);
-                if (rng() & 1) {
-                    b.insert(b.begin() + At(at), token.begin(), token.end());
-                } else {
-                    if (b.size() < at + token.size()) b.resize(at + token.size());
-                    std::copy(token.begin(), token.end(), b.begin() + At(at));
+            case 3:  // delete a run
+                if (n) {
+                    const size_t at = Pick(rng, n), len = std::min<size_t>(n - at, 1 + Pick(rng, 64));
+                    b.erase(b.begin() + At(at), b.begin() + At(at + len));
                 }
-            }
-            break;
-        case 8:  // truncate
-            b.resize(Pick(rng, n + 1));
-            break;
-        default:
-            options.mutate_hook(b, rng);
-            break;
+                break;
+            case 4:  // copy a range to another place
+                if (n) {
+                    const size_t from = Pick(rng, n), len = 1 + Pick(rng, std::min<size_t>(n - from, 4096));
+                    const Bytes range(b.begin() + At(from), b.begin() + At(from + len));
+                    b.insert(b.begin() + At(Pick(rng, n + 1)), range.begin(), range.end());
+                }
+                break;
+            case 5:  // splice: this input's head, another entry's tail
+                if (!corpus.empty()) {
+                    const Bytes& other = corpus[Pick(rng, corpus.size())];
+                    const size_t from = Pick(rng, other.size());
+                    b.resize(Pick(rng, n + 1));
+                    b.insert(b.end(), other.begin() + At(from), other.end());
+                }
+                break;
+            case 6:
+                WriteInteresting(b, rng);
+                break;
+            case 7:  // a dictionary token, inserted or written over
+                if (options.dictionary.empty()) {
+                    WriteInteresting(b, rng);
+                } else {
+                    const Bytes& token = options.dictionary[Pick(rng, options.dictionary.size())];
+                    const size_t at = Pick(rng, n + 1);
+                    if (rng() & 1) {
+                        b.insert(b.begin() + At(at), token.begin(), token.end());
+                    } else {
+                        if (b.size() < at + token.size()) b.resize(at + token.size());
+                        std::copy(token.begin(), token.end(), b.begin() + At(at));
+                    }
+                }
+                break;
+            case 8:  // truncate
+                b.resize(Pick(rng, n + 1));
+                break;
+            default:
+                options.mutate_hook(b, rng);
+                break;
         }
     }
     if (b.size() > options.max_size) b.resize(options.max_size);
@@ -164,10 +169,12 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
     for (const Bytes& file : files) {
         corpus.push_back(file);
         if (options.expand_file)
-            for (Bytes& more : options.expand_file(file)) corpus.push_back(std::move(more));
+            for (Bytes& more : options.expand_file(file))
+                corpus.push_back(std::move(more));
     }
     corpus.insert(corpus.end(), options.seeds.begin(), options.seeds.end());
-    for (const Bytes& entry : corpus) RunOne(target, entry);
+    for (const Bytes& entry : corpus)
+        RunOne(target, entry);
 
     // Mutated inputs join the corpus now and then, so that damage piles up; bounded.
     constexpr size_t kMaxCorpus = 4096;
@@ -206,9 +213,9 @@ int FuzzMain(int argc, char** argv, const Target& target, const Options& options
         if (arg[0] == '-') {
             if (!ParseFlag(arg, "-runs=", &runs) && !ParseFlag(arg, "-max_total_time=", &seconds) &&
                 !ParseFlag(arg, "-seed=", &seed)) {
-                std::fprintf(stderr,
-                             "unknown argument %s\nusage: %s [-runs=N] [-max_total_time=S] [-seed=S] [FILE|FOLDER...]\n",
-                             arg, argv[0]);
+                std::fprintf(
+                    stderr, "unknown argument %s\nusage: %s [-runs=N] [-max_total_time=S] [-seed=S] [FILE|FOLDER...]\n",
+                    arg, argv[0]);
                 return 2;
             }
         } else if (!ReadCorpusPath(arg, &files)) {

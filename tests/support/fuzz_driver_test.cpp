@@ -59,8 +59,8 @@ TEST(FuzzDriver, GeneratedInputsAndATimeLimit) {
     options.generate = [](fuzzdriver::Rng& rng) { return Bytes{0x47, static_cast<uint8_t>(rng())}; };
     Recorder r;
     EXPECT_EQ(fuzzdriver::RunFuzzTarget(r.Target(), options, {}, 2000, 5), 2000);
-    const auto as_made = std::count_if(r.inputs.begin(), r.inputs.end(),
-                                       [](const Bytes& b) { return b.size() == 2 && b[0] == 0x47; });
+    const auto as_made =
+        std::count_if(r.inputs.begin(), r.inputs.end(), [](const Bytes& b) { return b.size() == 2 && b[0] == 0x47; });
     EXPECT_GT(as_made, 300);  // a quarter of the runs that are not random bytes, at least
     Recorder timed;
     const long runs = fuzzdriver::RunFuzzTarget(timed.Target(), options, {}, -1, 5, 0.2);
@@ -96,7 +96,8 @@ TEST(FuzzDriver, MutatorKeepsTheSizeBoundAndUsesTokensAndTheHook) {
 
 int Main(std::vector<std::string> args, Recorder* r) {
     std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
+    for (std::string& a : args)
+        argv.push_back(a.data());
     return fuzzdriver::FuzzMain(static_cast<int>(argv.size()), argv.data(), r->Target(), {});
 }
 

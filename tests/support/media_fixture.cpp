@@ -38,8 +38,7 @@ bool NonEmptyFile(const std::string& path) {
 
 }  // namespace
 
-::testing::AssertionResult MediaFixture(const std::string& command, const std::string& extension,
-                                        std::string* path) {
+::testing::AssertionResult MediaFixture(const std::string& command, const std::string& extension, std::string* path) {
     const std::string tool = command.substr(0, command.find(' '));
     if (tool != "ffmpeg" && tool != "x264")
         return ::testing::AssertionFailure() << "fixture command must start with ffmpeg or x264: " << command;
@@ -57,17 +56,16 @@ bool NonEmptyFile(const std::string& path) {
     const std::string log_name = key + ".log";
     std::string quiet = command;
     if (tool == "ffmpeg") quiet.insert(tool.size(), " -nostdin -hide_banner -loglevel error -y");
-    const std::string script =
-        "command -v " + tool + " >/dev/null 2>&1 || exit 127\n" +
-        Replace(quiet, "{out}", "'" + temp_name + "'") + " || { rm -f '" + temp_name + "'; exit 1; }\n" +
-        "mv -f '" + temp_name + "' '" + final_name + "'";
+    const std::string script = "command -v " + tool + " >/dev/null 2>&1 || exit 127\n" +
+                               Replace(quiet, "{out}", "'" + temp_name + "'") + " || { rm -f '" + temp_name +
+                               "'; exit 1; }\n" + "mv -f '" + temp_name + "' '" + final_name + "'";
     const int status = RunShell(script, log_name);
     if (status == 127)
         return ::testing::AssertionFailure()
                << tool << " is not installed; it makes this test's fixture (run scripts/setup)";
     if (status != 0 || !NonEmptyFile(*path))
-        return ::testing::AssertionFailure() << "fixture command failed (status " << status
-                                             << "): " << command << "\n" << ReadFixtureFile(log_name);
+        return ::testing::AssertionFailure() << "fixture command failed (status " << status << "): " << command << "\n"
+                                             << ReadFixtureFile(log_name);
     return ::testing::AssertionSuccess();
 }
 

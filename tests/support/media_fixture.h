@@ -17,7 +17,6 @@ namespace testsupport {
 //   std::string clip;
 //   ASSERT_TRUE(MediaFixture("ffmpeg -f lavfi -i testsrc=size=176x144:rate=25 "
 //                            "-frames:v 5 -pix_fmt yuv420p -f rawvideo {out}", "yuv", &clip));
-::testing::AssertionResult MediaFixture(const std::string& command, const std::string& extension,
-                                        std::string* path);
+::testing::AssertionResult MediaFixture(const std::string& command, const std::string& extension, std::string* path);
 
 }  // namespace testsupport

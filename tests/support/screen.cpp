@@ -18,8 +18,9 @@ namespace testsupport {
 ::testing::AssertionResult PixelAt(const std::string& png_name, int x, int y, Rgb* rgb) {
     const std::string out = UniqueName("pixel") + ".txt";
     char fx[160];
-    std::snprintf(fx, sizeof fx, "%%[fx:int(255*p{%d,%d}.r+0.5)] %%[fx:int(255*p{%d,%d}.g+0.5)] %%[fx:int(255*p{%d,%d}.b+0.5)]",
-                  x, y, x, y, x, y);
+    std::snprintf(fx, sizeof fx,
+                  "%%[fx:int(255*p{%d,%d}.r+0.5)] %%[fx:int(255*p{%d,%d}.g+0.5)] %%[fx:int(255*p{%d,%d}.b+0.5)]", x, y,
+                  x, y, x, y);
     const int status = RunShell("convert '" + png_name + "' -format '" + fx + "' info: >'" + out + "'");
     const std::string text = ReadFixtureFile(out);
     std::remove(FixturePath(out).c_str());

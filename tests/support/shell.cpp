@@ -43,9 +43,13 @@ unsigned long ProcessId() {
 
 }  // namespace
 
-std::string FixtureDir() { return PlatformPath(kUnixDir); }
+std::string FixtureDir() {
+    return PlatformPath(kUnixDir);
+}
 
-std::string FixturePath(const std::string& name) { return PlatformPath(kUnixDir + "/" + name); }
+std::string FixturePath(const std::string& name) {
+    return PlatformPath(kUnixDir + "/" + name);
+}
 
 std::string UniqueName(const std::string& stem) {
     static std::atomic<unsigned> counter{0};
@@ -74,8 +78,8 @@ int RunShell(const std::string& script, const std::string& log_name) {
         out << "cd '" << kUnixDir << "' || exit 1\n"
             << "( " << script << "\n)";
         if (!log_name.empty()) out << " >'" << log_name << "' 2>&1";
-        out << " </dev/null\necho $? >'" << status_name << ".tmp' && mv -f '" << status_name << ".tmp' '"
-            << status_name << "'\n";
+        out << " </dev/null\necho $? >'" << status_name << ".tmp' && mv -f '" << status_name << ".tmp' '" << status_name
+            << "'\n";
         if (!out) return -1;
     }
     // Double quotes: Windows command-line quoting, which Wine turns into the Unix argv.
@@ -85,8 +89,7 @@ int RunShell(const std::string& script, const std::string& log_name) {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::string mutable_command = command;
-    if (!CreateProcessA(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &si, &pi))
+    if (!CreateProcessA(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return -1;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);

@@ -17,15 +17,15 @@ namespace {
 
 // Structures compared, by ffmpeg's heading, and the fields of theirs that the decoder
 // does not keep (NAL header, reserved bits, alignment, the unused initial CPB delays).
-const std::set<std::string> kCompared = {"Sequence Parameter Set", "Picture Parameter Set",
-                                         "Buffering Period", "Picture Timing"};
+const std::set<std::string> kCompared = {"Sequence Parameter Set", "Picture Parameter Set", "Buffering Period",
+                                         "Picture Timing"};
 bool Ignored(const std::string& name) {
     static const std::set<std::string> names = {
-        "forbidden_zero_bit", "nal_ref_idc", "nal_unit_type", "constraint_set3_flag",
-        "constraint_set4_flag", "constraint_set5_flag", "reserved_zero_2bits",
-        "rbsp_stop_one_bit", "rbsp_alignment_zero_bit", "bit_equal_to_one", "bit_equal_to_zero"};
-    return names.count(name) != 0 || (name.rfind("initial_cpb_removal_delay", 0) == 0 &&
-                                          name.find("_length_") == std::string::npos);
+        "forbidden_zero_bit",      "nal_ref_idc",          "nal_unit_type",       "constraint_set3_flag",
+        "constraint_set4_flag",    "constraint_set5_flag", "reserved_zero_2bits", "rbsp_stop_one_bit",
+        "rbsp_alignment_zero_bit", "bit_equal_to_one",     "bit_equal_to_zero"};
+    return names.count(name) != 0 ||
+           (name.rfind("initial_cpb_removal_delay", 0) == 0 && name.find("_length_") == std::string::npos);
 }
 
 // "Heading" and "name = value" lines of the compared structures from ffmpeg's trace.

@@ -17,7 +17,9 @@
 
 namespace ombrisk_tools {
 
-void PrintTo(const HeaderCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const HeaderCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 namespace {
 
@@ -33,9 +35,10 @@ struct ReadUnit {
 // parameter sets). Any unit the filter failed to read is reported through `failures`.
 std::vector<ReadUnit> ParseTrace(const std::string& log, std::vector<std::string>* failures) {
     static const std::regex field(R"(^(\d+)\s+(\S+)\s+[01]+\s+=\s+(-?\d+)\s*$)");
-    static const std::map<std::string, bool> unitTitles = {
-        {"Sequence Parameter Set", true}, {"Picture Parameter Set", true},
-        {"Supplemental Enhancement Information", true}, {"Slice Header", true}};
+    static const std::map<std::string, bool> unitTitles = {{"Sequence Parameter Set", true},
+                                                           {"Picture Parameter Set", true},
+                                                           {"Supplemental Enhancement Information", true},
+                                                           {"Slice Header", true}};
     std::vector<ReadUnit> units;
     bool inPacket = false;
     std::istringstream in(log);
@@ -80,8 +83,7 @@ testing::AssertionResult WriteCase(const HeaderCase& c, const std::string& stem,
     if (!BuildHeaderStream(c, stream, &error)) return testing::AssertionFailure() << error;
     *name = testsupport::UniqueName(stem + "_" + c.name);
     std::ofstream out(testsupport::FixturePath(*name + ".264"), std::ios::binary);
-    out.write(reinterpret_cast<const char*>(stream->bytes.data()),
-              static_cast<std::streamsize>(stream->bytes.size()));
+    out.write(reinterpret_cast<const char*>(stream->bytes.data()), static_cast<std::streamsize>(stream->bytes.size()));
     if (!out) return testing::AssertionFailure() << "cannot write " << *name;
     return testing::AssertionSuccess();
 }
@@ -93,10 +95,10 @@ TEST_P(HeaderStreams, FfmpegReadsEveryFieldAsWritten) {
     WrittenStream stream;
     std::string name;
     ASSERT_TRUE(WriteCase(c, "headers", &stream, &name));
-    ASSERT_EQ(testsupport::RunShell("ffmpeg -hide_banner -nostdin -i " + name +
-                                        ".264 -c copy -bsf:v trace_headers -f null -",
-                                    name + ".trace"),
-              0)
+    ASSERT_EQ(
+        testsupport::RunShell("ffmpeg -hide_banner -nostdin -i " + name + ".264 -c copy -bsf:v trace_headers -f null -",
+                              name + ".trace"),
+        0)
         << testsupport::ReadFixtureFile(name + ".trace");
 
     std::vector<std::string> failures;
@@ -124,14 +126,10 @@ struct ProbeExpectation {
     const char* frameRate;
 };
 const std::map<std::string, ProbeExpectation> kProbe = {
-    {"baseline_auto", {"Baseline", 11, "12:11", "25/1"}},
-    {"main_cavlc_hrd_vbr_slices", {"Main", 30, "12:11", "25/1"}},
-    {"main_cabac_b2", {"Main", 30, "64:45", "25/1"}},
-    {"extended_crop_cbr", {"Extended", 20, "40:33", "2997/100"}},
-    {"main_1080p50_slices", {"Main", 42, "1:1", "50/1"}},
-    {"baseline_no_vui", {"Baseline", 11, "N/A", "25/1"}},
-    {"main_interlaced", {"Main", 30, "N/A", "2997/100"}},
-    {"main_cabac_hrd_deblock_off", {"Main", 13, "1:1", "15/1"}},
+    {"baseline_auto", {"Baseline", 11, "12:11", "25/1"}}, {"main_cavlc_hrd_vbr_slices", {"Main", 30, "12:11", "25/1"}},
+    {"main_cabac_b2", {"Main", 30, "64:45", "25/1"}},     {"extended_crop_cbr", {"Extended", 20, "40:33", "2997/100"}},
+    {"main_1080p50_slices", {"Main", 42, "1:1", "50/1"}}, {"baseline_no_vui", {"Baseline", 11, "N/A", "25/1"}},
+    {"main_interlaced", {"Main", 30, "N/A", "2997/100"}}, {"main_cabac_hrd_deblock_off", {"Main", 13, "1:1", "15/1"}},
 };
 
 TEST_P(HeaderStreams, FfprobeSeesTheSettings) {
@@ -144,7 +142,8 @@ TEST_P(HeaderStreams, FfprobeSeesTheSettings) {
     EXPECT_EQ(stream.level, want.level);
     ASSERT_EQ(testsupport::RunShell("ffprobe -v quiet -show_entries "
                                     "stream=profile,level,width,height,sample_aspect_ratio,r_frame_rate "
-                                    "-of default=noprint_wrappers=1 " + name + ".264 > " + name + ".probe"),
+                                    "-of default=noprint_wrappers=1 " +
+                                    name + ".264 > " + name + ".probe"),
               0);
     const std::string probe = testsupport::ReadFixtureFile(name + ".probe");
     std::ostringstream expected;
@@ -173,9 +172,9 @@ TEST_P(DecodableStreams, DecodeCleanly) {
     WrittenStream stream;
     std::string name;
     ASSERT_TRUE(WriteCase(c, "decode", &stream, &name));
-    ASSERT_EQ(testsupport::RunShell("ffmpeg -v error -nostdin -i " + name +
-                                        ".264 -f rawvideo -pix_fmt yuv420p -y " + name + ".yuv",
-                                    name + ".log"),
+    ASSERT_EQ(testsupport::RunShell(
+                  "ffmpeg -v error -nostdin -i " + name + ".264 -f rawvideo -pix_fmt yuv420p -y " + name + ".yuv",
+                  name + ".log"),
               0);
     EXPECT_EQ(testsupport::ReadFixtureFile(name + ".log"), "");
     const std::string yuv = testsupport::ReadFixtureFile(name + ".yuv");
@@ -191,7 +190,9 @@ TEST_P(DecodableStreams, DecodeCleanly) {
     EXPECT_EQ(wrong, 0);
 }
 
-std::string CaseName(const testing::TestParamInfo<HeaderCase>& info) { return info.param.name; }
+std::string CaseName(const testing::TestParamInfo<HeaderCase>& info) {
+    return info.param.name;
+}
 INSTANTIATE_TEST_SUITE_P(Matrix, HeaderStreams, testing::ValuesIn(HeaderMatrix()), CaseName);
 INSTANTIATE_TEST_SUITE_P(Cavlc, DecodableStreams, testing::ValuesIn(CavlcCases()), CaseName);
 

@@ -9,9 +9,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 namespace {
 
 TEST(ProfileFileFuzz, WrittenAndMutatedProfiles) {
-  constexpr uint64_t kSeed = 20261209;
-  RecordProperty("seed", static_cast<int>(kSeed));
-  EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), {}, 4000, kSeed), 4000);
+    constexpr uint64_t kSeed = 20261209;
+    RecordProperty("seed", static_cast<int>(kSeed));
+    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), {}, 4000, kSeed), 4000);
 }
 
 }  // namespace

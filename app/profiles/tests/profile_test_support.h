@@ -17,78 +17,80 @@ namespace profiles::testing {
 
 // String `id` reads "S<id>".
 class FakeStrings : public ProfileStrings {
- public:
-  std::string Load(uint32_t id) const override { return "S" + std::to_string(id); }
+public:
+    std::string Load(uint32_t id) const override { return "S" + std::to_string(id); }
 };
 
 // A new, empty folder under the fixture folder.
 class TempAppFolder : public AppDataFolder {
- public:
-  TempAppFolder() : dir_(testsupport::FixturePath(testsupport::UniqueName("profiles")) + "/") {}
-  ~TempAppFolder() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  bool Get(std::string& folder) override {
-    std::error_code ec;
-    std::filesystem::create_directories(dir_, ec);
-    folder = dir_;
-    return !ec;
-  }
-  const std::string& dir() const { return dir_; }
+public:
+    TempAppFolder() : dir_(testsupport::FixturePath(testsupport::UniqueName("profiles")) + "/") {}
+    ~TempAppFolder() override {
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    bool Get(std::string& folder) override {
+        std::error_code ec;
+        std::filesystem::create_directories(dir_, ec);
+        folder = dir_;
+        return !ec;
+    }
+    const std::string& dir() const { return dir_; }
 
- private:
-  std::string dir_;
+private:
+    std::string dir_;
 };
 
 // The process's file system, but the write step numbered `failAt` (counting OpenNew,
 // Write, Commit and Replace calls from 0) fails; a failing Write writes half its data.
 class FaultyFileSystem : public ProfileFileSystem {
- public:
-  explicit FaultyFileSystem(int failAt) : failAt_(failAt) {}
-  std::FILE* OpenNew(const std::string& path) override {
-    return Fails() ? nullptr : ProfileFileSystem::OpenNew(path);
-  }
-  bool Write(std::FILE* file, std::string_view data) override {
-    if (!Fails()) return ProfileFileSystem::Write(file, data);
-    ProfileFileSystem::Write(file, data.substr(0, data.size() / 2));
-    return false;
-  }
-  bool Commit(std::FILE* file) override {
-    bool fail = Fails();
-    return ProfileFileSystem::Commit(file) && !fail;
-  }
-  bool Replace(const std::string& from, const std::string& to) override {
-    return Fails() ? false : ProfileFileSystem::Replace(from, to);
-  }
-  int steps() const { return step_; }
+public:
+    explicit FaultyFileSystem(int failAt) : failAt_(failAt) {}
+    std::FILE* OpenNew(const std::string& path) override {
+        return Fails() ? nullptr : ProfileFileSystem::OpenNew(path);
+    }
+    bool Write(std::FILE* file, std::string_view data) override {
+        if (!Fails()) return ProfileFileSystem::Write(file, data);
+        ProfileFileSystem::Write(file, data.substr(0, data.size() / 2));
+        return false;
+    }
+    bool Commit(std::FILE* file) override {
+        bool fail = Fails();
+        return ProfileFileSystem::Commit(file) && !fail;
+    }
+    bool Replace(const std::string& from, const std::string& to) override {
+        return Fails() ? false : ProfileFileSystem::Replace(from, to);
+    }
+    int steps() const { return step_; }
 
- private:
-  bool Fails() { return step_++ == failAt_; }
-  int failAt_;
-  int step_ = 0;
+private:
+    bool Fails() { return step_++ == failAt_; }
+    int failAt_;
+    int step_ = 0;
 };
 
 inline std::string ReadWhole(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
 }
 
 inline void WriteWhole(const std::string& path, const std::string& text) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f << text;
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
 }
 
 // `text` with every "\n" turned into the file's line end.
 inline std::string WithLineEnds(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out.append(kProfileLineEnd);
-    else out.push_back(c);
-  }
-  return out;
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out.append(kProfileLineEnd);
+        else
+            out.push_back(c);
+    }
+    return out;
 }
 
 }  // namespace profiles::testing

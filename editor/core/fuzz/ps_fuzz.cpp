@@ -13,8 +13,7 @@
 
 namespace {
 
-void WalkParser(editor::CPsParser* parser, const uint8_t* data, size_t size,
-                std::vector<uint8_t>* payload) {
+void WalkParser(editor::CPsParser* parser, const uint8_t* data, size_t size, std::vector<uint8_t>* payload) {
     size_t at = 0, step = 1;
     while (at < size) {
         // Block sizes vary with the input so that units are cut at every position.
@@ -93,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 // whole start-code prefixes.
 fuzzdriver::Options fuzzdriver::TargetOptions() {
     Options o;
-    for (uint8_t b : {0xBA, 0xBB, 0xBD, 0xB3, 0xB8, 0xE0, 0xC0, 0x80, 0xA0, 0x0B, 0x77}) o.dictionary.push_back({b});
+    for (uint8_t b : {0xBA, 0xBB, 0xBD, 0xB3, 0xB8, 0xE0, 0xC0, 0x80, 0xA0, 0x0B, 0x77})
+        o.dictionary.push_back({b});
     o.dictionary.push_back({0x00, 0x00, 0x01});
     return o;
 }

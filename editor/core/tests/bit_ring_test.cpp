@@ -49,12 +49,12 @@ TEST(BitRing, HoldsSizeMinusOneAndRefusesWhatDoesNotFit) {
     EXPECT_TRUE(r.IsFull());
     EXPECT_EQ(r.FillLevel(), 7u);
     EXPECT_FALSE(r.PutBits(0xFF, 8));
-    EXPECT_TRUE(r.PutBits(1, 7));    // no whole byte completed: accepted
-    EXPECT_FALSE(r.PutBits(1, 1));   // would complete a byte that has no room
+    EXPECT_TRUE(r.PutBits(1, 7));   // no whole byte completed: accepted
+    EXPECT_FALSE(r.PutBits(1, 1));  // would complete a byte that has no room
     EXPECT_FALSE(r.AlignWrite());
     uint8_t out[8] = {};
     EXPECT_EQ(r.Read(out, 3), 3u);
-    EXPECT_TRUE(r.PutBits(1, 1));    // the pending byte 0000 0011 now fits
+    EXPECT_TRUE(r.PutBits(1, 1));  // the pending byte 0000 0011 now fits
     EXPECT_EQ(r.FillLevel(), 5u);
     EXPECT_EQ(Drain(&r), (std::vector<uint8_t>{4, 5, 6, 7, 3}));
 }
@@ -120,17 +120,20 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
                     const bool fits = size_t(write_bits + n) / 8 <= free;
                     ASSERT_EQ(r.PutBits(v, n), fits);
                     if (fits)
-                        for (int i = n - 1; i >= 0; --i) push_bit((v >> i) & 1);
+                        for (int i = n - 1; i >= 0; --i)
+                            push_bit((v >> i) & 1);
                     break;
                 }
                 case 1: {
                     std::vector<uint8_t> data(rng() % 20);
-                    for (auto& b : data) b = uint8_t(rng());
+                    for (auto& b : data)
+                        b = uint8_t(rng());
                     const bool fits = data.size() <= free;
                     ASSERT_EQ(r.PutBytes(data.data(), data.size()), fits);
                     if (fits)
                         for (uint8_t b : data)
-                            for (int i = 7; i >= 0; --i) push_bit((b >> i) & 1);
+                            for (int i = 7; i >= 0; --i)
+                                push_bit((b >> i) & 1);
                     break;
                 }
                 case 2: {
@@ -160,7 +163,8 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
                     const bool peek = rng() & 1;
                     const size_t got = peek ? r.Peek(out.data(), n) : r.Read(out.data(), n);
                     ASSERT_EQ(got, std::min(n, bytes.size()));
-                    for (size_t k = 0; k < got; ++k) ASSERT_EQ(out[k], bytes[k]) << "byte " << k;
+                    for (size_t k = 0; k < got; ++k)
+                        ASSERT_EQ(out[k], bytes[k]) << "byte " << k;
                     if (!peek) {
                         bytes.erase(bytes.begin(), bytes.begin() + ptrdiff_t(got));
                         read_bits = 0;
@@ -172,7 +176,8 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
                     read_bits = 0;
                     ASSERT_EQ(ok, write_bits == 0 || free > 0);
                     if (ok)
-                        while (write_bits) push_bit(0);
+                        while (write_bits)
+                            push_bit(0);
                     break;
                 }
                 case 5: {

@@ -32,7 +32,8 @@ std::string WriteFixture(const std::string& stem, const std::vector<uint8_t>& by
 }
 
 void PutLe32(std::vector<uint8_t>* v, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v->push_back(uint8_t(x >> (8 * i)));
+    for (int i = 0; i < 4; ++i)
+        v->push_back(uint8_t(x >> (8 * i)));
 }
 
 // A RIFF "CDXA" file of raw Mode 2 Form 2 sectors, one per 2324 bytes of the program
@@ -44,7 +45,8 @@ std::vector<uint8_t> CdxaWrap(const std::vector<uint8_t>& ps) {
         const size_t at = sectors.size();
         sectors.resize(at + editor::kSectorSize, 0);
         uint8_t* s = &sectors[at];
-        for (int i = 1; i <= 10; ++i) s[i] = 0xFF;
+        for (int i = 1; i <= 10; ++i)
+            s[i] = 0xFF;
         s[15] = 2;
         s[16] = s[20] = 1;
         s[18] = s[22] = submode;
@@ -56,10 +58,12 @@ std::vector<uint8_t> CdxaWrap(const std::vector<uint8_t>& ps) {
         sector(&ps[at], std::min(editor::kSectorUserSize, ps.size() - at), 0x62);
     std::vector<uint8_t> riff = {'R', 'I', 'F', 'F'};
     PutLe32(&riff, uint32_t(4 + 8 + 16 + 8 + sectors.size()));
-    for (char c : std::string("CDXAfmt ")) riff.push_back(uint8_t(c));
+    for (char c : std::string("CDXAfmt "))
+        riff.push_back(uint8_t(c));
     PutLe32(&riff, 16);
     riff.insert(riff.end(), 16, 0);
-    for (char c : std::string("data")) riff.push_back(uint8_t(c));
+    for (char c : std::string("data"))
+        riff.push_back(uint8_t(c));
     PutLe32(&riff, uint32_t(sectors.size()));
     riff.insert(riff.end(), sectors.begin(), sectors.end());
     return riff;
@@ -102,7 +106,8 @@ TEST(ClipProbe, FileTypes) {
     }
 
     // CDXA images: VCD packs give 3, SVCD packs 4; the data offset follows the chunks.
-    for (const auto& [command, type] : {std::pair{kVcd, int(editor::kFileVcd)}, std::pair{kSvcd, int(editor::kFileSvcd)}}) {
+    for (const auto& [command, type] :
+         {std::pair{kVcd, int(editor::kFileVcd)}, std::pair{kSvcd, int(editor::kFileSvcd)}}) {
         const std::string path = WriteFixture("cdxa", CdxaWrap(ReadFile(Fixture(command))));
         EXPECT_EQ(editor::DetectCdxaKind(path), type);
         EXPECT_EQ(editor::GetMpegFileType(path), type);
@@ -117,7 +122,8 @@ TEST(ClipProbe, FileTypes) {
     shifted.insert(shifted.end(), dvd.begin(), dvd.end());
     EXPECT_EQ(editor::GetMpegFileType(WriteFixture("shifted", shifted)), editor::kFileMpeg2);
     std::vector<uint8_t> noise(300000);
-    for (size_t i = 0; i < noise.size(); ++i) noise[i] = uint8_t(i * 7919 >> 3);
+    for (size_t i = 0; i < noise.size(); ++i)
+        noise[i] = uint8_t(i * 7919 >> 3);
     EXPECT_EQ(editor::GetMpegFileType(WriteFixture("noise", noise)), editor::kFileUnknown);
     EXPECT_EQ(editor::GetMpegFileType(testsupport::FixturePath("no-such-file.mpg")), editor::kFileUnknown);
     EXPECT_FALSE(editor::GetCdxaDataOffset(testsupport::FixturePath("no-such-file.mpg"), nullptr));
@@ -158,8 +164,8 @@ TEST(ClipProbe, HeaderRoutines) {
     EXPECT_EQ(editor::SequenceHeaderLength(big.data(), big.size()), 140u);
 
     // Progressive flag cleared in the sequence extension after the header.
-    uint8_t ext[28] = {0, 0, 1, 0xB3, 0x2D, 0x02, 0x40, 0x23, 0x17, 0xED, 0x3F, 0xFC,
-                       0, 0, 1, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00, 0, 0, 0, 0, 0, 0};
+    uint8_t ext[28] = {0, 0,    1,    0xB3, 0x2D, 0x02, 0x40, 0x23, 0x17, 0xED, 0x3F, 0xFC, 0, 0,
+                       1, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00, 0,    0,    0,    0,    0, 0};
     ASSERT_TRUE(editor::ClearProgressiveSequence(ext, sizeof ext));
     EXPECT_EQ(ext[17], 0x82);
 
@@ -189,7 +195,7 @@ TEST(ClipProbe, HeaderRoutines) {
     const struct {
         uint8_t b1, b2;
         int64_t duration;
-    } audio[] = {{0xFD, 0x94, 240000}, {0xFF, 0x94, 80000}, {0xFB, 0x90, 261224},
+    } audio[] = {{0xFD, 0x94, 240000}, {0xFF, 0x94, 80000},  {0xFB, 0x90, 261224},
                  {0xF3, 0x94, 240000}, {0xE3, 0x94, 480000}, {0xF5, 0x94, 480000}};
     for (const auto& a : audio) {
         const uint8_t h[4] = {0xFF, a.b1, a.b2, 0xC0};
@@ -234,7 +240,9 @@ struct StartCase {
     int64_t audio_frame;
 };
 
-void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const StartCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ClipScan : public ::testing::TestWithParam<StartCase> {};
 
@@ -257,8 +265,7 @@ TEST_P(ClipScan, StartAndEndMatchFfprobe) {
 
         editor::ClipEnd end;
         ASSERT_TRUE(editor::ScanClipEnd(c.mpeg1, path, start, offset != 0, offset, &end));
-        EXPECT_NEAR(double(end.video_end), double(ProbeEnd(editor_test::ProbePackets(plain, "v"))),
-                    double(c.frame));
+        EXPECT_NEAR(double(end.video_end), double(ProbeEnd(editor_test::ProbePackets(plain, "v"))), double(c.frame));
         EXPECT_NEAR(double(end.audio_end), double(ProbeEnd(editor_test::ProbePackets(plain, "a"))),
                     double(c.audio_frame));
     }
@@ -271,8 +278,8 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"NtscSvcd", PsCommand("480x480", "30000/1001", "-target ntsc-svcd"), false, 333666, 261224},
         StartCase{"PalDvdAc3", PsCommand("720x576", "25", "-target pal-dvd"), false, 400000, 320000},
         StartCase{"PalDvdMp2", PsCommand("720x576", "25", "-target pal-dvd -c:a mp2 -b:a 224k"), false, 400000, 240000},
-        StartCase{"NtscDvdLpcm", PsCommand("720x480", "30000/1001", "-target ntsc-dvd -c:a pcm_s16be"), false,
-                  333666, 16666}),
+        StartCase{"NtscDvdLpcm", PsCommand("720x480", "30000/1001", "-target ntsc-dvd -c:a pcm_s16be"), false, 333666,
+                  16666}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 // Time searches land on the start of a GOP: mode 0 on the first at or after the target,

@@ -15,8 +15,7 @@
 namespace editor_test {
 
 // Two seconds of moving test picture and a tone; `extra` holds the target or codecs.
-inline std::string PsCommand(const std::string& size, const std::string& rate,
-                             const std::string& extra) {
+inline std::string PsCommand(const std::string& size, const std::string& rate, const std::string& extra) {
     return "ffmpeg -f lavfi -i testsrc=size=" + size + ":rate=" + rate +
            " -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 " + extra + " {out}";
 }
@@ -31,8 +30,7 @@ inline std::string BaseName(const std::string& path) {
 inline std::string Ffprobe(const std::string& fixture_path, const std::string& args) {
     const std::string name = BaseName(fixture_path);
     const std::string out = testsupport::UniqueName("probe") + ".txt";
-    const int status =
-        testsupport::RunShell("ffprobe -v error " + args + " '" + name + "' > '" + out + "'");
+    const int status = testsupport::RunShell("ffprobe -v error " + args + " '" + name + "' > '" + out + "'");
     EXPECT_EQ(status, 0) << "ffprobe " << args << " " << name;
     return testsupport::ReadFixtureFile(out);
 }
@@ -58,7 +56,8 @@ inline std::vector<ProbePacket> ProbePackets(const std::string& path, const std:
         std::vector<std::string> f;
         std::istringstream fields(line);
         std::string x;
-        while (std::getline(fields, x, ',')) f.push_back(x);
+        while (std::getline(fields, x, ','))
+            f.push_back(x);
         if (f.size() < 4) continue;
         ProbePacket p;
         p.has_pts = f[0] != "N/A";
@@ -72,14 +71,15 @@ inline std::vector<ProbePacket> ProbePackets(const std::string& path, const std:
 }
 
 // One value of the first stream of `kind` (for example "start_time").
-inline std::string ProbeStreamValue(const std::string& path, const std::string& kind,
-                                    const std::string& entry) {
-    std::string text = Ffprobe(path, "-select_streams " + kind + ":0 -show_entries stream=" +
-                                         entry + " -of csv=p=0");
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+inline std::string ProbeStreamValue(const std::string& path, const std::string& kind, const std::string& entry) {
+    std::string text = Ffprobe(path, "-select_streams " + kind + ":0 -show_entries stream=" + entry + " -of csv=p=0");
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
     return text;
 }
 
-inline int64_t Ticks90kTo100ns(int64_t t) { return t * 10000 / 90; }
+inline int64_t Ticks90kTo100ns(int64_t t) {
+    return t * 10000 / 90;
+}
 
 }  // namespace editor_test

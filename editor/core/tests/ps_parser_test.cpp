@@ -28,16 +28,18 @@ struct Rec {
 
 // Feeds the file in blocks of `block` bytes and walks every take of the first video and
 // the first audio stream.
-void Walk(editor::CPsParser* parser, const std::vector<uint8_t>& file, size_t block,
-          std::vector<Rec>* video, std::vector<Rec>* audio) {
+void Walk(editor::CPsParser* parser, const std::vector<uint8_t>& file, size_t block, std::vector<Rec>* video,
+          std::vector<Rec>* audio) {
     std::vector<uint8_t> payload(editor::kPayloadBufferSize);
     editor::ParserItem item;
     for (size_t at = 0; at < file.size(); at += block) {
         parser->Feed(file.data() + at, std::min(block, file.size() - at));
         if (parser->TakeVideo(std::max(0, parser->FirstVideoStream()), payload.data(), payload.size()))
-            while (parser->NextItem(&item)) video->push_back({item.kind, item.time});
+            while (parser->NextItem(&item))
+                video->push_back({item.kind, item.time});
         if (parser->TakeAudio(std::max(0, parser->FirstAudioStream()), payload.data(), payload.size()))
-            while (parser->NextItem(&item)) audio->push_back({item.kind, item.time});
+            while (parser->NextItem(&item))
+                audio->push_back({item.kind, item.time});
     }
     EXPECT_EQ(parser->DroppedBytes(), 0u);
 }
@@ -57,8 +59,8 @@ std::vector<int64_t> FrameTimes(const std::vector<Rec>& items) {
     return frames;
 }
 
-void ExpectSameTimes(const std::vector<int64_t>& ours,
-                     const std::vector<editor_test::ProbePacket>& judge, bool all_timed_by_judge) {
+void ExpectSameTimes(const std::vector<int64_t>& ours, const std::vector<editor_test::ProbePacket>& judge,
+                     bool all_timed_by_judge) {
     ASSERT_EQ(ours.size(), judge.size());
     size_t timed = 0;
     for (size_t i = 0; i < ours.size(); ++i) {
@@ -82,7 +84,9 @@ struct Case {
     int audio_kind;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ParserFixtures : public ::testing::TestWithParam<Case> {};
 
@@ -107,7 +111,8 @@ TEST_P(ParserFixtures, ItemsMatchFfprobe) {
         ExpectSameTimes(FrameTimes(video), editor_test::ProbePackets(path, "v"), false);
         EXPECT_EQ(parser->GetAudioKind(), c.audio_kind);
         std::vector<int64_t> times;
-        for (const Rec& r : audio) times.push_back(r.time);
+        for (const Rec& r : audio)
+            times.push_back(r.time);
         const auto judge = editor_test::ProbePackets(path, "a");
         if (c.audio_kind == editor::kAudioLpcm) {
             // ffmpeg hands LPCM over per PES packet, whose first access unit may lie off
@@ -121,8 +126,7 @@ TEST_P(ParserFixtures, ItemsMatchFfprobe) {
                 const int64_t t = Ticks90kTo100ns(p.pts);
                 if (t > last) continue;
                 ++checked;
-                EXPECT_TRUE(std::any_of(times.begin(), times.end(),
-                                        [&](int64_t x) { return x >= t && x - t < 16667; }))
+                EXPECT_TRUE(std::any_of(times.begin(), times.end(), [&](int64_t x) { return x >= t && x - t < 16667; }))
                     << "packet time " << t;
             }
             EXPECT_GE(checked + 1, judge.size());
@@ -141,15 +145,14 @@ TEST_P(ParserFixtures, ItemsMatchFfprobe) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, ParserFixtures,
-    ::testing::Values(
-        Case{"DvdMp2", "-target pal-dvd -c:a mp2 -b:a 224k", "720x576", "25", false, editor::kAudioMpeg},
-        Case{"DvdAc3", "-target pal-dvd", "720x576", "25", false, editor::kAudioAc3},
-        Case{"DvdLpcm", "-target pal-dvd -c:a pcm_s16be", "720x576", "25", false, editor::kAudioLpcm},
-        Case{"NtscDvdAc3", "-target ntsc-dvd", "720x480", "30000/1001", false, editor::kAudioAc3},
-        Case{"Svcd", "-target ntsc-svcd", "480x480", "30000/1001", false, editor::kAudioMpeg},
-        Case{"Vcd", "-target pal-vcd", "352x288", "25", true, editor::kAudioMpeg},
-        Case{"Mpeg1Mp3", "-c:v mpeg1video -c:a libmp3lame -b:a 128k -f mpeg", "320x240", "25", true,
-             editor::kAudioMpeg}),
+    ::testing::Values(Case{"DvdMp2", "-target pal-dvd -c:a mp2 -b:a 224k", "720x576", "25", false, editor::kAudioMpeg},
+                      Case{"DvdAc3", "-target pal-dvd", "720x576", "25", false, editor::kAudioAc3},
+                      Case{"DvdLpcm", "-target pal-dvd -c:a pcm_s16be", "720x576", "25", false, editor::kAudioLpcm},
+                      Case{"NtscDvdAc3", "-target ntsc-dvd", "720x480", "30000/1001", false, editor::kAudioAc3},
+                      Case{"Svcd", "-target ntsc-svcd", "480x480", "30000/1001", false, editor::kAudioMpeg},
+                      Case{"Vcd", "-target pal-vcd", "352x288", "25", true, editor::kAudioMpeg},
+                      Case{"Mpeg1Mp3", "-c:v mpeg1video -c:a libmp3lame -b:a 128k -f mpeg", "320x240", "25", true,
+                           editor::kAudioMpeg}),
     [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
@@ -175,7 +178,8 @@ std::vector<uint8_t> Pes(uint8_t id, const std::vector<uint8_t>& payload, int64_
         out.push_back(uint8_t(pts >> 7));
         out.push_back(uint8_t(((pts << 1) & 0xFE) | 1));
     }
-    for (uint8_t b : payload) out.push_back(b);
+    for (uint8_t b : payload)
+        out.push_back(b);
     return out;
 }
 
@@ -184,17 +188,20 @@ void Append(std::vector<uint8_t>* to, const std::vector<uint8_t>& more) {
 }
 
 std::vector<uint8_t> Picture(int temporal_reference) {
-    return {0x00, 0x00, 0x01, 0x00, uint8_t(temporal_reference >> 2),
-            uint8_t((temporal_reference & 3) << 6 | 0x08), 0x55, 0x55, 0x55, 0x55};
+    return {0x00, 0x00, 0x01, 0x00, uint8_t(temporal_reference >> 2), uint8_t((temporal_reference & 3) << 6 | 0x08),
+            0x55, 0x55, 0x55, 0x55};
 }
 
 std::vector<editor::ParserItem> TakeAll(editor::CPsParser* p, bool video, int index) {
     static std::vector<uint8_t> payload(editor::kPayloadBufferSize);
-    if (video) p->TakeVideo(index, payload.data(), payload.size());
-    else p->TakeAudio(index, payload.data(), payload.size());
+    if (video)
+        p->TakeVideo(index, payload.data(), payload.size());
+    else
+        p->TakeAudio(index, payload.data(), payload.size());
     std::vector<editor::ParserItem> items;
     editor::ParserItem item;
-    while (p->NextItem(&item)) items.push_back(item);
+    while (p->NextItem(&item))
+        items.push_back(item);
     return items;
 }
 
@@ -260,7 +267,8 @@ TEST(PsParser, MpegAudioFramesFollowTheirLengthAcrossLookalikes) {
     Append(&ps, Pack());
     editor::CMpeg2StreamParser p;
     // Fed one byte at a time: every unit is cut at every position.
-    for (uint8_t b : ps) p.Feed(&b, 1);
+    for (uint8_t b : ps)
+        p.Feed(&b, 1);
     const auto items = TakeAll(&p, false, 0);
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0].position, 0);
@@ -273,7 +281,8 @@ TEST(PsParser, MpegAudioFramesFollowTheirLengthAcrossLookalikes) {
 
 TEST(PsParser, TimeTableKeepsTheNewestHundred) {
     std::vector<uint8_t> ps = Pack();
-    for (int i = 0; i < 150; ++i) Append(&ps, Pes(0xE0, Picture(i), 3600 * i));
+    for (int i = 0; i < 150; ++i)
+        Append(&ps, Pes(0xE0, Picture(i), 3600 * i));
     Append(&ps, Pack());
     editor::CMpeg2StreamParser p;
     p.Feed(ps.data(), ps.size());

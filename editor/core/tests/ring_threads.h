@@ -17,7 +17,9 @@ struct RingThreadsResult {
     bool ordered = true;
 };
 
-inline uint8_t RingByte(uint32_t index) { return uint8_t(index * 13 + 1); }
+inline uint8_t RingByte(uint32_t index) {
+    return uint8_t(index * 13 + 1);
+}
 
 inline RingThreadsResult RunRingThreads(editor::CBitRing* ring, uint32_t total) {
     std::thread writer([ring, total] {
@@ -26,12 +28,12 @@ inline RingThreadsResult RunRingThreads(editor::CBitRing* ring, uint32_t total) 
         while (next < total) {
             uint8_t chunk[256];
             const uint32_t n = std::min<uint32_t>(1 + rng() % 256, total - next);
-            for (uint32_t i = 0; i < n; ++i) chunk[i] = RingByte(next + i);
+            for (uint32_t i = 0; i < n; ++i)
+                chunk[i] = RingByte(next + i);
             bool ok;
             if (rng() % 3 == 0) {
                 // One byte as two bit fields: the partial byte is the writer's own state.
-                ok = ring->FreeSpace() > 0 && ring->PutBits(chunk[0] >> 3, 5) &&
-                     ring->PutBits(chunk[0] & 7, 3);
+                ok = ring->FreeSpace() > 0 && ring->PutBits(chunk[0] >> 3, 5) && ring->PutBits(chunk[0] & 7, 3);
                 if (ok) next += 1;
             } else {
                 ok = ring->PutBytes(chunk, n);
@@ -51,7 +53,8 @@ inline RingThreadsResult RunRingThreads(editor::CBitRing* ring, uint32_t total) 
             got = ring->Peek(buf, 1 + rng() % 600);
             ring->Skip(got);
         }
-        for (size_t i = 0; i < got; ++i) r.ordered &= buf[i] == RingByte(r.received + uint32_t(i));
+        for (size_t i = 0; i < got; ++i)
+            r.ordered &= buf[i] == RingByte(r.received + uint32_t(i));
         r.received += uint32_t(got);
         if (!got) std::this_thread::yield();
     }

@@ -20,14 +20,14 @@ TEST(SilentFrames, MpegAudioLookupIgnoresOnlyTheFreeBits) {
         uint8_t b2, b3;
         size_t length;  // 0: none
     } cases[] = {
-        {0xB0, 0x0C, 731}, {0xB4, 0x0C, 672}, {0xC4, 0x00, 768}, {0xC2, 0x0C, 836},
-        {0xC6, 0x0F, 768},  // 48 kHz 256 kbit/s with padding, private, emphasis: still found
-        {0xC4, 0x08, 768},  // copyright set
-        {0xC0, 0x00, 836},  // 44.1 kHz 256 kbit/s without padding: the padded frame
-        {0xA4, 0x00, 0},    // 48 kHz 192 kbit/s
-        {0xC4, 0x40, 0},    // joint stereo
-        {0xC4, 0xC0, 0},    // single channel
-        {0xC8, 0x00, 0},    // 32 kHz
+        {0xB0, 0x0C, 731}, {0xB4, 0x0C, 672}, {0xC4, 0x00, 768},
+        {0xC2, 0x0C, 836}, {0xC6, 0x0F, 768},  // 48 kHz 256 kbit/s with padding, private, emphasis: still found
+        {0xC4, 0x08, 768},                     // copyright set
+        {0xC0, 0x00, 836},                     // 44.1 kHz 256 kbit/s without padding: the padded frame
+        {0xA4, 0x00, 0},                       // 48 kHz 192 kbit/s
+        {0xC4, 0x40, 0},                       // joint stereo
+        {0xC4, 0xC0, 0},                       // single channel
+        {0xC8, 0x00, 0},                       // 32 kHz
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << int(c.b2) << " " << int(c.b3));
@@ -65,9 +65,9 @@ TEST(SilentFrames, StoredFramesCarryTheirListedHeaders) {
         ASSERT_TRUE(editor::ParseAc3Header(f.data, f.length, &bytes, &rate, &kbps));
         EXPECT_EQ(size_t(bytes), f.length);
         EXPECT_EQ(rate, 48000);
-        EXPECT_EQ(f.data[5] >> 3, 4);      // bsid
-        EXPECT_EQ(f.data[5] & 7, 0);       // bsmod
-        EXPECT_EQ(f.data[6] >> 5, 2);      // acmod: two channels
+        EXPECT_EQ(f.data[5] >> 3, 4);  // bsid
+        EXPECT_EQ(f.data[5] & 7, 0);   // bsmod
+        EXPECT_EQ(f.data[6] >> 5, 2);  // acmod: two channels
     }
     for (const auto& f : editor::kSilentMpegAudioFrames) {
         editor::MpegAudioHeader h;
@@ -89,13 +89,15 @@ TEST(SilentFrames, DecodeToSilenceWithFfmpeg) {
             const std::string name = testsupport::UniqueName("silent") + "." + set.ext;
             {
                 std::ofstream out(testsupport::FixturePath(name), std::ios::binary);
-                for (int k = 0; k < 4; ++k) out.write(reinterpret_cast<const char*>(f.data), std::streamsize(f.length));
+                for (int k = 0; k < 4; ++k)
+                    out.write(reinterpret_cast<const char*>(f.data), std::streamsize(f.length));
             }
             const std::string log = name + ".log";
-            ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -hide_banner -err_detect crccheck+explode -i '" +
-                                                name + "' -af volumedetect -f null - 2>&1 | grep -E 'max_volume|n_samples|rror'",
-                                            log),
-                      0);
+            ASSERT_EQ(
+                testsupport::RunShell("ffmpeg -nostdin -hide_banner -err_detect crccheck+explode -i '" + name +
+                                          "' -af volumedetect -f null - 2>&1 | grep -E 'max_volume|n_samples|rror'",
+                                      log),
+                0);
             const std::string text = testsupport::ReadFixtureFile(log);
             SCOPED_TRACE(text);
             EXPECT_EQ(text.find("rror"), std::string::npos);

@@ -33,7 +33,9 @@ struct Row {
     bool supported;
 };
 #define IFACE_ROW(iid, supported) \
-    comtest::Row { &iid, #iid, supported }
+    comtest::Row {                \
+        &iid, #iid, supported     \
+    }
 
 // Checks each row, the COM identity (every interface answers the same IUnknown), that
 // a failed query clears its out-pointer, and that no query changes the count.
@@ -67,7 +69,8 @@ inline void CheckInterfaces(IUnknown* object, std::initializer_list<Row> rows, i
 // A Linux path of the build as a Windows path under Wine.
 inline std::wstring WinePath(const char* unix_path) {
     std::wstring path = L"Z:";
-    for (const char* c = unix_path; *c; ++c) path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    for (const char* c = unix_path; *c; ++c)
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     return path;
 }
 
@@ -77,8 +80,7 @@ inline long RunProgram(std::wstring command_line, DWORD timeout_ms = 120000) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return -1;
     long code = -1;
     if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {

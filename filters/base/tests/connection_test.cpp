@@ -26,7 +26,8 @@ CMediaType Video(const GUID& subtype) {
 CTestPushSource* Source(const GUID& first, std::vector<GUID> more = {}, HRESULT buffer_error = S_OK) {
     testfilters::SourceConfig config;
     config.type = Video(first);
-    for (const GUID& g : more) config.more_types.push_back(Video(g));
+    for (const GUID& g : more)
+        config.more_types.push_back(Video(g));
     config.buffer_size = 16 * 16 * 4;
     config.decide_buffer_size_error = buffer_error;
     return CTestPushSource::Create(std::move(config));
@@ -35,7 +36,8 @@ CTestPushSource* Source(const GUID& first, std::vector<GUID> more = {}, HRESULT 
 CTestSink* Sink(std::vector<GUID> accepted, std::vector<GUID> offered = {}, HRESULT allocator_error = S_OK) {
     testfilters::SinkConfig config;
     config.accepted_subtypes = std::move(accepted);
-    for (const GUID& g : offered) config.offered_types.push_back(Video(g));
+    for (const GUID& g : offered)
+        config.offered_types.push_back(Video(g));
     config.notify_allocator_error = allocator_error;
     return CTestSink::Create(std::move(config));
 }
@@ -133,9 +135,9 @@ struct TypeCase {
     const char* name;
     std::vector<GUID> source_offers;  // first is the source's preferred type
     std::vector<GUID> sink_offers;
-    std::vector<GUID> sink_accepts;   // empty: all
-    const GUID* exact;                // Connect with a fully specified type
-    const GUID* partial_subtype;      // Connect with a partial type (video, this subtype)
+    std::vector<GUID> sink_accepts;  // empty: all
+    const GUID* exact;               // Connect with a fully specified type
+    const GUID* partial_subtype;     // Connect with a partial type (video, this subtype)
     HRESULT expected;
     const GUID* connected_with;
     std::vector<GUID> sink_checked;
@@ -207,8 +209,7 @@ TEST_F(ConnectionTest, AllocatorFailureRollsBackFully) {
         CTestSink* sink = Sink({}, {}, c.notify_allocator_error);
         CMediaType exact = Video(MEDIASUBTYPE_RGB32);
         EXPECT_EQ(source->OutputPin()->Connect(sink->InputPin(), c.exact ? &exact : nullptr), E_ACCESSDENIED);
-        for (CBasePin* pin :
-             {static_cast<CBasePin*>(source->OutputPin()), static_cast<CBasePin*>(sink->InputPin())}) {
+        for (CBasePin* pin : {static_cast<CBasePin*>(source->OutputPin()), static_cast<CBasePin*>(sink->InputPin())}) {
             IPin* peer = reinterpret_cast<IPin*>(1);
             EXPECT_EQ(pin->ConnectedTo(&peer), VFW_E_NOT_CONNECTED);
             EXPECT_EQ(peer, nullptr);
@@ -303,7 +304,8 @@ TEST_F(ConnectionTest, StreamingCallsFollowTheState) {
 
     ASSERT_EQ(sink->InputPin()->EndOfStream(), S_OK);
     EXPECT_EQ(sink->Counts().end_of_streams, 1);
-    for (IMediaSample* sample : samples) sample->Release();
+    for (IMediaSample* sample : samples)
+        sample->Release();
     EXPECT_EQ(sink->Stop(), S_OK);
     EXPECT_EQ(sink->InputPin()->EndOfStream(), VFW_E_WRONG_STATE);
     EXPECT_EQ(source->Stop(), S_OK);

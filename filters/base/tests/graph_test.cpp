@@ -52,7 +52,9 @@ private:
     HANDLE thread_ = nullptr;
 };
 
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 class GraphTest : public testing::Test {
 protected:
@@ -170,12 +172,13 @@ void ExpectSameSamples(const std::vector<SampleSpec>& sent, const std::vector<Sa
 
 std::string ReadWholeFile(const std::wstring& path) {
     std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return bytes;
     char buffer[65536];
     DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got) bytes.append(buffer, got);
+    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got)
+        bytes.append(buffer, got);
     CloseHandle(file);
     return bytes;
 }
@@ -191,7 +194,7 @@ void VaryFields(int index, SampleSpec& sample) {
 
 TEST_F(GraphTest, EveryFormatPassesThroughUnchanged) {
     Watchdog dog(300000);
-    const GUID* subtypes[] = {&MEDIASUBTYPE_YV12, &kMediaSubtypeI420, &MEDIASUBTYPE_IYUV, &MEDIASUBTYPE_YUY2,
+    const GUID* subtypes[] = {&MEDIASUBTYPE_YV12, &kMediaSubtypeI420, &MEDIASUBTYPE_IYUV,  &MEDIASUBTYPE_YUY2,
                               &MEDIASUBTYPE_YVYU, &MEDIASUBTYPE_UYVY, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
     for (const GUID* subtype : subtypes) {
         for (bool vih2 : {false, true}) {
@@ -238,7 +241,8 @@ TEST_F(GraphTest, EveryFormatPassesThroughUnchanged) {
             ExpectSameSamples(sent, sink->Samples());
             EXPECT_EQ(sink->Counts().end_of_streams, 1);
             std::string expected_bytes;
-            for (const SampleSpec& s : sent) expected_bytes.append(s.bytes.begin(), s.bytes.end());
+            for (const SampleSpec& s : sent)
+                expected_bytes.append(s.bytes.begin(), s.bytes.end());
             ReleaseGraphAndFilters({source, sink, transform});
             // The sink's file is complete once the sink is gone.
             EXPECT_TRUE(ReadWholeFile(sink_config.data_file) == expected_bytes) << "bytes the sink wrote";
@@ -271,13 +275,16 @@ TEST_F(GraphTest, RawFileSourceThroughTheTransform) {
     const std::vector<SampleSpec> got = sink->Samples();
     ExpectSameSamples(sent, got);
     std::string received;
-    for (const SampleSpec& s : got) received.append(s.bytes.begin(), s.bytes.end());
+    for (const SampleSpec& s : got)
+        received.append(s.bytes.begin(), s.bytes.end());
     EXPECT_TRUE(received == file_bytes);
     ReleaseGraphAndFilters({source, sink, transform});
 }
 
 // The index of a generated picture from its start time.
-int IndexOf(const SampleSpec& sample, REFERENCE_TIME duration) { return static_cast<int>(sample.start / duration); }
+int IndexOf(const SampleSpec& sample, REFERENCE_TIME duration) {
+    return static_cast<int>(sample.start / duration);
+}
 
 void ExpectPatternPictures(const std::vector<SampleSpec>& got, REFERENCE_TIME duration) {
     for (const SampleSpec& s : got) {
@@ -363,7 +370,8 @@ TEST_F(GraphTest, FlushDuringStreamingThenResume) {
         previous = index;
     }
     ASSERT_EQ(after.size(), 50u);
-    for (int i = 0; i < 50; ++i) EXPECT_EQ(after[i], 150 + i);
+    for (int i = 0; i < 50; ++i)
+        EXPECT_EQ(after[i], 150 + i);
     EXPECT_EQ(static_cast<int>(got.size()), source->Delivered());
     ReleaseGraphAndFilters({source, sink, transform});
 }
@@ -385,7 +393,8 @@ TEST_F(GraphTest, StopInMidStreamKeepsWhatWasDelivered) {
     const std::vector<SampleSpec> got = sink->Samples();
     EXPECT_LT(delivered, 500) << "the stop came in the middle";
     EXPECT_EQ(static_cast<int>(got.size()), delivered);
-    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(IndexOf(got[i], video.avg_time_per_frame), static_cast<int>(i));
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(IndexOf(got[i], video.avg_time_per_frame), static_cast<int>(i));
     ExpectPatternPictures(got, video.avg_time_per_frame);
     EXPECT_EQ(sink->Counts().end_of_streams, 0);
     Sleep(50);
@@ -417,7 +426,8 @@ TEST_F(GraphTest, MediaTypeChangeReachesTheSink) {
     EXPECT_EQ(Stop(), S_OK);
     const std::vector<SampleSpec> got = sink->Samples();
     ASSERT_EQ(got.size(), 5u);
-    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i].type_change, i == 3) << "sample " << i;
+    for (size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i].type_change, i == 3) << "sample " << i;
     EXPECT_TRUE(got[3].new_type == changed);
     EXPECT_TRUE(sink->InputPin()->CurrentMediaType() == changed) << "later samples have the new type";
     ReleaseGraphAndFilters({source, sink});

@@ -52,8 +52,8 @@ TEST_F(InterfaceTest, FilterAndPinMatrices) {
                      IFACE_ROW(IID_IAMFilterMiscFlags, true), IFACE_ROW(IID_IMemInputPin, false));
     // CTransformFilter, created through the library's class factory.
     CHECK_INTERFACES(transform, IFACE_ROW(IID_IPersist, true), IFACE_ROW(IID_IMediaFilter, true),
-                     IFACE_ROW(IID_IBaseFilter, true), IFACE_ROW(IID_IPin, false),
-                     IFACE_ROW(IID_IMemInputPin, false), IFACE_ROW(IID_IMediaSeeking, false));
+                     IFACE_ROW(IID_IBaseFilter, true), IFACE_ROW(IID_IPin, false), IFACE_ROW(IID_IMemInputPin, false),
+                     IFACE_ROW(IID_IMediaSeeking, false));
 
     IPin* output = comtest::FindPinByDirection(static_cast<IBaseFilter*>(source), PINDIR_OUTPUT);
     IPin* input = comtest::FindPinByDirection(static_cast<IBaseFilter*>(sink), PINDIR_INPUT);
@@ -226,7 +226,6 @@ TEST_F(InterfaceTest, StateMachineClockAndGraphMembership) {
 }
 
 // ---- property page ----
-
 
 class TestPage final : public CBasePropertyPage {
 public:

@@ -44,7 +44,8 @@ TEST(WorkerThread, CommandsAreAnsweredInOrder) {
     ASSERT_TRUE(worker.Create());
     EXPECT_FALSE(worker.Create()) << "one thread at a time";
     EXPECT_EQ(worker.CallWorker(Worker::kRun), static_cast<HRESULT>(Worker::kRun));
-    while (worker.work.load() < 5) Sleep(1);
+    while (worker.work.load() < 5)
+        Sleep(1);
     EXPECT_EQ(worker.CallWorker(Worker::kPause), static_cast<HRESULT>(Worker::kPause));
     const int parked = worker.work.load();
     Sleep(20);

@@ -14,7 +14,6 @@ namespace {
 constexpr int kEditId = 1001;
 constexpr int kCheckId = 1002;
 
-
 // A page that fills its edit on activation, becomes dirty when the check box is
 // clicked, and reads the edit back on apply.
 class EditPage final : public CBasePropertyPage {

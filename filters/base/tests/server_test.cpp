@@ -192,8 +192,8 @@ TEST(ServerRegistration, Regsvr32WritesAndRemovesEverything) {
     // The filter mapper's record: name, class and the binary filter data with the pins.
     EXPECT_EQ(ReadString(InstanceKey(), L"FriendlyName"), kPassThroughName);
     DWORD data_bytes = 0;
-    EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, InstanceKey().c_str(), L"FilterData", RRF_RT_REG_BINARY, nullptr,
-                           nullptr, &data_bytes),
+    EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, InstanceKey().c_str(), L"FilterData", RRF_RT_REG_BINARY, nullptr, nullptr,
+                           &data_bytes),
               ERROR_SUCCESS);
     EXPECT_GT(data_bytes, 16u);
 

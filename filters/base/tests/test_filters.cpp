@@ -10,13 +10,13 @@ std::vector<BYTE> PatternFrame(int index, DWORD size) {
     std::vector<BYTE> bytes(size);
     // Different for every picture and every position, so a lost, repeated or shifted
     // picture shows.
-    for (DWORD i = 0; i < size; ++i) bytes[i] = static_cast<BYTE>(index * 37 + i * 13 + (i >> 8));
+    for (DWORD i = 0; i < size; ++i)
+        bytes[i] = static_cast<BYTE>(index * 37 + i * 13 + (i >> 8));
     return bytes;
 }
 
 HRESULT MakeVideoStream(const VideoStreamConfig& config, CMediaType* type, std::vector<SampleSpec>* samples) {
-    VideoTypeParams params{config.subtype, config.width, config.height, config.avg_time_per_frame,
-                           config.video_info2};
+    VideoTypeParams params{config.subtype, config.width, config.height, config.avg_time_per_frame, config.video_info2};
     HRESULT hr = BuildVideoType(params, type);
     if (FAILED(hr)) return hr;
     const DWORD size = type->lSampleSize;
@@ -222,20 +222,29 @@ CTestPushSource* CTestPushSource::Create(SourceConfig config) {
     return filter;
 }
 
-CTestPushSource::CTestPushSource(SourceConfig config)
-    : CBaseFilter(L"test push source", nullptr, &lock_, GUID_NULL) {
+CTestPushSource::CTestPushSource(SourceConfig config) : CBaseFilter(L"test push source", nullptr, &lock_, GUID_NULL) {
     pin_ = new (std::nothrow) CTestSourcePin(this, &lock_, std::move(config));
 }
 
-CTestPushSource::~CTestPushSource() { delete pin_; }
+CTestPushSource::~CTestPushSource() {
+    delete pin_;
+}
 
-CBasePin* CTestPushSource::GetPin(int n) { return n == 0 ? pin_ : nullptr; }
+CBasePin* CTestPushSource::GetPin(int n) {
+    return n == 0 ? pin_ : nullptr;
+}
 
-CBaseOutputPin* CTestPushSource::OutputPin() const { return pin_; }
+CBaseOutputPin* CTestPushSource::OutputPin() const {
+    return pin_;
+}
 
-HRESULT CTestPushSource::FlushAndResume(size_t resume_at) { return pin_->FlushAndResume(resume_at); }
+HRESULT CTestPushSource::FlushAndResume(size_t resume_at) {
+    return pin_->FlushAndResume(resume_at);
+}
 
-int CTestPushSource::Delivered() const { return pin_->Delivered(); }
+int CTestPushSource::Delivered() const {
+    return pin_->Delivered();
+}
 
 bool CTestPushSource::WaitDelivered(int count, DWORD timeout_ms) {
     const DWORD begin = GetTickCount();
@@ -329,8 +338,8 @@ public:
         snprintf(line, sizeof line, "sample %ld start %lld stop %lld flags 0x%lx type-flags 0x%lx%s\n", length,
                  record.has_start ? static_cast<long long>(record.start) : -1LL,
                  record.has_stop ? static_cast<long long>(record.stop) : -1LL,
-                 static_cast<unsigned long>(props.dwSampleFlags),
-                 static_cast<unsigned long>(props.dwTypeSpecificFlags), record.type_change ? " type-change" : "");
+                 static_cast<unsigned long>(props.dwSampleFlags), static_cast<unsigned long>(props.dwTypeSpecificFlags),
+                 record.type_change ? " type-change" : "");
         WriteText(sink_->log_, line);
         CAutoLock lock(&sink_->records_lock_);
         sink_->samples_.push_back(std::move(record));
@@ -404,8 +413,8 @@ CTestSink::CTestSink(SinkConfig config)
     : CBaseFilter(L"test sink", nullptr, &lock_, GUID_NULL), config_(std::move(config)) {
     pin_ = new (std::nothrow) CTestSinkPin(this, &lock_);
     if (!config_.data_file.empty()) {
-        data_ = CreateFileW(config_.data_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0,
-                            nullptr);
+        data_ =
+            CreateFileW(config_.data_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
         log_ = CreateFileW((config_.data_file + L".log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                            CREATE_ALWAYS, 0, nullptr);
     }
@@ -423,9 +432,13 @@ HRESULT STDMETHODCALLTYPE CTestSink::NonDelegatingQueryInterface(REFIID iid, voi
     return CBaseFilter::NonDelegatingQueryInterface(iid, out);
 }
 
-CBasePin* CTestSink::GetPin(int n) { return n == 0 ? pin_ : nullptr; }
+CBasePin* CTestSink::GetPin(int n) {
+    return n == 0 ? pin_ : nullptr;
+}
 
-CBaseInputPin* CTestSink::InputPin() const { return pin_; }
+CBaseInputPin* CTestSink::InputPin() const {
+    return pin_;
+}
 
 std::vector<SampleSpec> CTestSink::Samples() const {
     CAutoLock lock(&records_lock_);
@@ -442,7 +455,9 @@ std::vector<GUID> CTestSink::CheckedSubtypes() const {
     return checked_;
 }
 
-bool CTestSink::WaitEndOfStream(DWORD timeout_ms) { return end_of_stream_.Wait(timeout_ms); }
+bool CTestSink::WaitEndOfStream(DWORD timeout_ms) {
+    return end_of_stream_.Wait(timeout_ms);
+}
 
 void CTestSink::ClearRecords() {
     CAutoLock lock(&records_lock_);

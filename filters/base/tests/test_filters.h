@@ -59,10 +59,10 @@ std::vector<BYTE> PatternFrame(int index, DWORD size);
 HRESULT MakeVideoStream(const VideoStreamConfig& config, CMediaType* type, std::vector<SampleSpec>* samples);
 
 struct SourceConfig {
-    CMediaType type;                  // the type the pin offers first
+    CMediaType type;                     // the type the pin offers first
     std::vector<CMediaType> more_types;  // offered after it
     std::vector<SampleSpec> samples;
-    DWORD buffer_size = 0;            // 0: the largest sample (at least 1 byte)
+    DWORD buffer_size = 0;  // 0: the largest sample (at least 1 byte)
     long buffer_count = 4;
     bool send_end_of_stream = true;
     HRESULT decide_buffer_size_error = S_OK;  // a failing allocator set-up, for tests

@@ -87,40 +87,52 @@ TYPED_TEST(ConfigInterface, CallTableAnswersExactly) {
         {"IsSupported known", [&] { return c->IsSupported(T::kWritable); }, S_OK},
         {"SetValue null key", [&] { return c->SetValue(nullptr, &v.v); }, E_POINTER},
         {"SetValue null VARIANT", [&] { return c->SetValue(T::kWritable, nullptr); }, E_POINTER},
-        {"SetValue unknown", [&] {
+        {"SetValue unknown",
+         [&] {
              VARIANT x = Int(VT_I4, 1);
              return c->SetValue(&kUnknown, &x);
-         }, E_INVALIDARG},
-        {"SetValue own type", [&] {
+         },
+         E_INVALIDARG},
+        {"SetValue own type",
+         [&] {
              VARIANT x = Int(T::kWritableType, 1);
              return c->SetValue(T::kWritable, &x);
-         }, S_OK},
-        {"SetValue text 2", [&] {
+         },
+         S_OK},
+        {"SetValue text 2",
+         [&] {
              ScopedVariantT x;
              x.v = Text(L"2");
              return c->SetValue(T::kWritable, &x.v);
-         }, S_FALSE},
-        {"SetValue text abc", [&] {
+         },
+         S_FALSE},
+        {"SetValue text abc",
+         [&] {
              ScopedVariantT x;
              x.v = Text(L"abc");
              return c->SetValue(T::kWritable, &x.v);
-         }, DISP_E_TYPEMISMATCH},
+         },
+         DISP_E_TYPEMISMATCH},
         {"GetClassID null", [&] { return c->GetClassID(nullptr); }, E_POINTER},
         {"IsDirty", [&] { return c->IsDirty(); }, S_FALSE},
         {"Load null", [&] { return c->Load(nullptr); }, E_POINTER},
         {"Save null", [&] { return c->Save(nullptr, TRUE); }, E_POINTER},
         {"GetSizeMax null", [&] { return c->GetSizeMax(nullptr); }, E_POINTER},
-        {"SaveStreamToRegistry null subkey", [&] { return c->SaveStreamToRegistry(HKEY_CURRENT_USER, nullptr); }, E_POINTER},
-        {"LoadStreamFromRegistry null subkey", [&] { return c->LoadStreamFromRegistry(HKEY_CURRENT_USER, nullptr); }, E_POINTER},
+        {"SaveStreamToRegistry null subkey", [&] { return c->SaveStreamToRegistry(HKEY_CURRENT_USER, nullptr); },
+         E_POINTER},
+        {"LoadStreamFromRegistry null subkey", [&] { return c->LoadStreamFromRegistry(HKEY_CURRENT_USER, nullptr); },
+         E_POINTER},
         {"Commit null", [&] { return c->Commit(nullptr); }, S_OK},
         {"ResetToDefaults", [&] { return c->ResetToDefaults(); }, S_OK},
     };
     if constexpr (T::kHasReadOnly) {
         rows.push_back({"IsWritable read-only", [&] { return c->IsWritable(T::kReadOnly); }, S_FALSE});
-        rows.push_back({"SetValue read-only", [&] {
+        rows.push_back({"SetValue read-only",
+                        [&] {
                             VARIANT x = Int(VT_I4, 1);
                             return c->SetValue(T::kReadOnly, &x);
-                        }, E_ACCESSDENIED});
+                        },
+                        E_ACCESSDENIED});
     }
     for (const Row& row : rows) {
         VariantClear(&v.v);
@@ -362,7 +374,8 @@ TEST_F(ConfigMuxer, GetParameterInfoCases) {
 
     VARIANT values[4];
     BSTR names[4] = {};
-    for (VARIANT& v : values) v = Int(VT_I4, -7);
+    for (VARIANT& v : values)
+        v = Int(VT_I4, -7);
     count = 2;
     ASSERT_EQ(c->GetParameterInfo(&kMuxOutput, nullptr, &count, values, names), S_FALSE);
     EXPECT_EQ(count, 2u);
@@ -372,7 +385,8 @@ TEST_F(ConfigMuxer, GetParameterInfoCases) {
     EXPECT_STREQ(names[0], L"PS");
     EXPECT_STREQ(names[1], L"TS");
     EXPECT_EQ(names[2], nullptr);
-    for (BSTR& n : names) SysFreeString(n);
+    for (BSTR& n : names)
+        SysFreeString(n);
 
     count = 10;  // names only
     ASSERT_EQ(c->GetParameterInfo(&kMuxFlag, nullptr, &count, nullptr, names), S_FALSE);
@@ -415,7 +429,10 @@ TEST_F(ConfigMuxer, EnumNameAndValueWalkTheListFromItsEnd) {
         const wchar_t* text;
         HRESULT result;
         LONG value;
-    } cases[] = {{L"TS", S_OK, 1}, {L"PS", S_OK, 0}, {L"as DVD-PS please", S_OK, 2}, {L"ps", E_INVALIDARG, 0},
+    } cases[] = {{L"TS", S_OK, 1},
+                 {L"PS", S_OK, 0},
+                 {L"as DVD-PS please", S_OK, 2},
+                 {L"ps", E_INVALIDARG, 0},
                  {L"", E_INVALIDARG, 0}};
     for (const auto& k : cases) {
         BSTR t = SysAllocString(k.text);

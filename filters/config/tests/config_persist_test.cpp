@@ -15,7 +15,8 @@ namespace {
 
 void Key(Bytes& b, const GUID& g) {
     b.u32(g.Data1).u16(g.Data2).u16(g.Data3);
-    for (std::uint8_t x : g.Data4) b.u8(x);
+    for (std::uint8_t x : g.Data4)
+        b.u8(x);
 }
 // One entry: the value's GUID and its VARIANT block with a 32-bit, 16-bit or 64-bit value.
 void Entry32(Bytes& b, const GUID& g, std::uint16_t type, std::uint32_t value) {
@@ -29,9 +30,12 @@ void EntryBool(Bytes& b, const GUID& g, bool value) {
 void EntryText(Bytes& b, const GUID& g, const std::wstring& text) {
     Key(b, g);
     b.u16(VT_BSTR).zeros(14).u32(static_cast<std::uint32_t>(text.size() * 2));
-    for (wchar_t c : text) b.u16(static_cast<std::uint16_t>(c));
+    for (wchar_t c : text)
+        b.u16(static_cast<std::uint16_t>(c));
 }
-void Header(Bytes& b, std::uint32_t version, std::uint32_t count) { b.header_guid().u32(version).u32(count); }
+void Header(Bytes& b, std::uint32_t version, std::uint32_t count) {
+    b.header_guid().u32(version).u32(count);
+}
 
 std::vector<std::uint8_t> Saved(IKestruneConfig* c) {
     TestStream s;
@@ -49,7 +53,8 @@ ULONGLONG SizeMax(IKestruneConfig* c) {
 // carries VT_BSTR through its streams.
 class TextValue final : public CKestruneConfigValueWrapper {
 public:
-    TextValue(const GUID* key, std::wstring* field) : CKestruneConfigValueWrapper(key, true, nullptr, true), field_(field) {}
+    TextValue(const GUID* key, std::wstring* field)
+        : CKestruneConfigValueWrapper(key, true, nullptr, true), field_(field) {}
     HRESULT GetVariant(VARIANT* out) const override { return Make(*field_, out); }
     HRESULT GetDefaultVariant(VARIANT* out) const override { return Make(L"", out); }
     HRESULT SetVariant(VARIANT* in) override {
@@ -204,7 +209,7 @@ TYPED_TEST(ConfigPersist, StreamsOfOtherBuildsAndForeignHeadersAreRefused) {
     using K = Known<TypeParam>;
     K::Set(this->owner.owner);
     const std::vector<std::vector<std::uint8_t>> others = {Known<EncOwner>::Golden(), Known<DecOwner>::Golden(),
-                                                            Known<MuxOwner>::Golden()};
+                                                           Known<MuxOwner>::Golden()};
     for (const auto& stream : others) {
         if (stream == K::Golden()) continue;
         this->ExpectRefused(stream, E_FAIL, true, "another build's version");
@@ -236,8 +241,18 @@ TYPED_TEST(ConfigPersist, ForgedTypesAreRefusedBeforeAnyConversion) {
     using K = Known<TypeParam>;
     const auto golden = K::Golden();
     const std::size_t entry = std::is_same_v<TypeParam, MuxOwner> ? 36 : 32;
-    const std::uint16_t forged[] = {VT_EMPTY, VT_NULL, VT_R8, VT_DATE, VT_DISPATCH, VT_UNKNOWN, VT_VARIANT | VT_BYREF,
-                                    VT_I4 | VT_BYREF, VT_BSTR | VT_BYREF, VT_I4 | VT_ARRAY, VT_RECORD, 0xFFFF};
+    const std::uint16_t forged[] = {VT_EMPTY,
+                                    VT_NULL,
+                                    VT_R8,
+                                    VT_DATE,
+                                    VT_DISPATCH,
+                                    VT_UNKNOWN,
+                                    VT_VARIANT | VT_BYREF,
+                                    VT_I4 | VT_BYREF,
+                                    VT_BSTR | VT_BYREF,
+                                    VT_I4 | VT_ARRAY,
+                                    VT_RECORD,
+                                    0xFFFF};
     for (std::size_t at = 24 + 16; at < golden.size(); at += entry) {
         for (std::uint16_t type : forged) {
             auto bytes = golden;
@@ -265,9 +280,15 @@ TYPED_TEST(ConfigPersist, MutatedStreamsAreLoadedOrRefusedWithoutChange) {
         for (int e = 0; e < edits && !bytes.empty(); ++e) {
             const std::size_t at = rng() % bytes.size();
             switch (rng() % 3) {
-            case 0: bytes[at] ^= static_cast<std::uint8_t>(1u << (rng() % 8)); break;
-            case 1: bytes[at] = static_cast<std::uint8_t>(rng()); break;
-            default: bytes.resize(at); break;
+                case 0:
+                    bytes[at] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+                    break;
+                case 1:
+                    bytes[at] = static_cast<std::uint8_t>(rng());
+                    break;
+                default:
+                    bytes.resize(at);
+                    break;
             }
         }
         const auto record = this->owner->record;
@@ -305,10 +326,10 @@ TEST(ConfigPersistV1, EntriesAreMatchedByKeyAndReadOnlyOrUnknownOnesSkipped) {
     owner->record.frames = 5;
     Bytes b;
     Header(b, 21, 4);
-    EntryText(b, TestGuid(0x77), L"zz");    // unknown, with a text tail to step over
-    EntryText(b, kEncQuality, L"12");       // converted on load
-    Entry32(b, kEncFrames, VT_INT, 99);     // read-only: skipped
-    Entry32(b, kEncGop, VT_INT, 60);        // out of list order
+    EntryText(b, TestGuid(0x77), L"zz");  // unknown, with a text tail to step over
+    EntryText(b, kEncQuality, L"12");     // converted on load
+    Entry32(b, kEncFrames, VT_INT, 99);   // read-only: skipped
+    Entry32(b, kEncGop, VT_INT, 60);      // out of list order
     TestStream s(b.b);
     ASSERT_EQ(owner->config.Load(&s), S_OK);
     EXPECT_EQ(owner->record.quality, 12);
@@ -336,7 +357,7 @@ TEST(ConfigPersistV2, ActiveFlagsRangesAndUnknownEntriesOnLoad) {
     Entry32(b, kMuxOutput, VT_I4, 2);
     b.u32(1);
     EntryBool(b, kMuxFlag, true);
-    b.u32(0);  // inactive after loading
+    b.u32(0);                          // inactive after loading
     Entry32(b, kMuxRate, VT_I4, 100);  // outside the range: refused, flag still taken
     b.u32(1);
     Entry32(b, kMuxCounter, VT_I4, 9);  // hidden but known: loaded and shown
@@ -376,7 +397,8 @@ TEST(ConfigStreamFields, OwnerFieldsFollowTheFrameworksPart) {
     tail.u32(2);
     Key(tail, kMuxRate);
     tail.u16(VT_BSTR).zeros(14).u32(10);
-    for (wchar_t c : std::wstring(L"child")) tail.u16(static_cast<std::uint16_t>(c));
+    for (wchar_t c : std::wstring(L"child"))
+        tail.u16(static_cast<std::uint16_t>(c));
     ASSERT_EQ(s.Bytes().size(), 132 + tail.b.size());
     EXPECT_TRUE(std::equal(tail.b.begin(), tail.b.end(), s.Bytes().begin() + 132));
 
@@ -532,7 +554,8 @@ TEST(ConfigRegistry, RegQueryShowsTheBinaryValue) {
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     std::string command = "reg.exe query \"HKCU\\" + key.path + "\" /v SaveToRegistry";
     PROCESS_INFORMATION process{};
-    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 60000), WAIT_OBJECT_0);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -543,7 +566,8 @@ TEST(ConfigRegistry, RegQueryShowsTheBinaryValue) {
     ASSERT_NE(in, INVALID_HANDLE_VALUE);
     char buffer[4096];
     DWORD got = 0;
-    while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got) text.append(buffer, got);
+    while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got)
+        text.append(buffer, got);
     CloseHandle(in);
     DeleteFileA(out_path);
     EXPECT_NE(text.find("SaveToRegistry"), std::string::npos) << text;

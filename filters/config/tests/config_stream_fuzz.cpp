@@ -36,7 +36,8 @@ fuzzdriver::Bytes ValidInput(fuzzdriver::Rng& rng) {
     ConfigStreamWriteDword(&out, count);
     for (std::uint32_t i = 0; i < count; ++i) {
         StoredEntry e;
-        for (auto& b : e.key) b = static_cast<std::uint8_t>(Pick(rng, 4));
+        for (auto& b : e.key)
+            b = static_cast<std::uint8_t>(Pick(rng, 4));
         e.variant.type = kTypes[Pick(rng, std::size(kTypes))];
         for (std::size_t b = 0; b < StoredValueWidth(e.variant.type); ++b)
             e.variant.value[b] = static_cast<std::uint8_t>(Pick(rng, 256));

@@ -50,7 +50,8 @@ TEST(ConfigStream, WriterProducesTheLayoutByteForByte) {
     ConfigStreamWriteGuid(&out, kConfigStreamHeaderBytes);
     ConfigStreamWriteDword(&out, 16);
     ConfigStreamWriteDword(&out, 2);
-    for (const StoredEntry& e : GoldenV2Entries()) ConfigStreamWriteEntry(&out, StreamLayout::v2, e);
+    for (const StoredEntry& e : GoldenV2Entries())
+        ConfigStreamWriteEntry(&out, StreamLayout::v2, e);
     EXPECT_EQ(out, GoldenV2());
 }
 
@@ -162,7 +163,8 @@ TEST(ConfigStream, EntryCountIsReadInStepAcrossUnusualEntries) {
     };
     std::vector<std::uint8_t> out;
     ConfigStreamWriteDword(&out, static_cast<std::uint32_t>(entries.size()));
-    for (const StoredEntry& e : entries) ConfigStreamWriteEntry(&out, StreamLayout::v1, e);
+    for (const StoredEntry& e : entries)
+        ConfigStreamWriteEntry(&out, StreamLayout::v1, e);
     EXPECT_EQ(out.size(), 4 + 6 * kEntrySizeV1 + 4 + 4 + 1);
     SpanSource source(out.data(), out.size());
     std::vector<StoredEntry> read;

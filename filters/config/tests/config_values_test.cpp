@@ -60,12 +60,24 @@ void RunCase(const SetCase& c) {
     EXPECT_EQ(V_VT(&out.v), c.kind) << c.what;
     LONGLONG read = 0;
     switch (c.kind) {
-    case VT_BOOL: read = V_BOOL(&out.v); break;
-    case VT_I1: read = V_I1(&out.v); break;
-    case VT_I4: read = V_I4(&out.v); break;
-    case VT_INT: read = V_INT(&out.v); break;
-    case VT_UI4: read = V_UI4(&out.v); break;
-    default: read = V_I8(&out.v); break;
+        case VT_BOOL:
+            read = V_BOOL(&out.v);
+            break;
+        case VT_I1:
+            read = V_I1(&out.v);
+            break;
+        case VT_I4:
+            read = V_I4(&out.v);
+            break;
+        case VT_INT:
+            read = V_INT(&out.v);
+            break;
+        case VT_UI4:
+            read = V_UI4(&out.v);
+            break;
+        default:
+            read = V_I8(&out.v);
+            break;
     }
     EXPECT_EQ(read, c.field_after) << c.what;
     Var def;
@@ -95,11 +107,21 @@ TEST(ConfigValues, SetVariantConvertsPerKindWithExactAnswers) {
     };
     for (const SetCase& c : cases) {
         switch (c.kind) {
-        case VT_BOOL: RunCase<bool>(c); break;
-        case VT_I1: RunCase<std::int8_t>(c); break;
-        case VT_UI4: RunCase<std::uint32_t>(c); break;
-        case VT_I8: RunCase<std::int64_t>(c); break;
-        default: RunCase<std::int32_t>(c); break;
+            case VT_BOOL:
+                RunCase<bool>(c);
+                break;
+            case VT_I1:
+                RunCase<std::int8_t>(c);
+                break;
+            case VT_UI4:
+                RunCase<std::uint32_t>(c);
+                break;
+            case VT_I8:
+                RunCase<std::int64_t>(c);
+                break;
+            default:
+                RunCase<std::int32_t>(c);
+                break;
         }
     }
 }
@@ -168,8 +190,14 @@ TEST(ConfigValues, StoredFormRoundTripsEveryStoredTypeAndRefusesOthers) {
     Var odd;  // a BSTR of an odd byte length survives as it is
     V_VT(&odd.v) = VT_BSTR;
     V_BSTR(&odd.v) = SysAllocStringByteLen("abc", 3);
-    Var cases[] = {Var::I4(-2), Var::Typed(VT_BOOL, 1), Var::Typed(VT_I1, 0x7F), Var::Typed(VT_UI4, 0xFFFFFFFF),
-                   Var::Typed(VT_I8, -0x100000000LL), Var::Typed(VT_INT, 5), Var::Text(L"h\u00e9llo"), Var::Text(L""),
+    Var cases[] = {Var::I4(-2),
+                   Var::Typed(VT_BOOL, 1),
+                   Var::Typed(VT_I1, 0x7F),
+                   Var::Typed(VT_UI4, 0xFFFFFFFF),
+                   Var::Typed(VT_I8, -0x100000000LL),
+                   Var::Typed(VT_INT, 5),
+                   Var::Text(L"h\u00e9llo"),
+                   Var::Text(L""),
                    std::move(odd)};
     for (Var& c : cases) {
         StoredVariant stored;
@@ -185,8 +213,8 @@ TEST(ConfigValues, StoredFormRoundTripsEveryStoredTypeAndRefusesOthers) {
             EXPECT_EQ(V_I8(&back.v), V_I8(&c.v)) << V_VT(&c.v);
         }
     }
-    for (VARTYPE bad : {VARTYPE(VT_EMPTY), VARTYPE(VT_R8), VARTYPE(VT_UNKNOWN), VARTYPE(VT_DISPATCH),
-                        VARTYPE(VT_I4 | VT_BYREF)}) {
+    for (VARTYPE bad :
+         {VARTYPE(VT_EMPTY), VARTYPE(VT_R8), VARTYPE(VT_UNKNOWN), VARTYPE(VT_DISPATCH), VARTYPE(VT_I4 | VT_BYREF)}) {
         VARIANT v;
         VariantInit(&v);
         V_VT(&v) = bad;  // value bytes zero: never dereferenced

@@ -17,7 +17,9 @@
 namespace kestrune::test {
 
 // {6A1C0001-0000-4000-8000-00000000C0DE} and friends: keys made up for the tests.
-constexpr GUID TestGuid(std::uint8_t n) { return {0x6A1C0000u + n, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0xC0, 0xDE}}; }
+constexpr GUID TestGuid(std::uint8_t n) {
+    return {0x6A1C0000u + n, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0xC0, 0xDE}};
+}
 inline constexpr CLSID kOwnerClsid = TestGuid(0xFF);
 
 // Encoder-like record: integers as VT_INT, a flag kept in a 32-bit word, version 21.
@@ -28,7 +30,8 @@ struct EncRecord {
     std::int32_t flag_word = 0;
     bool operator==(const EncRecord&) const = default;
 };
-inline constexpr GUID kEncGop = TestGuid(1), kEncQuality = TestGuid(2), kEncFrames = TestGuid(3), kEncFlag = TestGuid(4);
+inline constexpr GUID kEncGop = TestGuid(1), kEncQuality = TestGuid(2), kEncFrames = TestGuid(3),
+                      kEncFlag = TestGuid(4);
 
 // Decoder-like record: flags, an enumeration and an unsigned word, version 1.
 enum class Level : std::int32_t { obey = 0, all = 1, reference = 2 };
@@ -129,11 +132,13 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
-        if (IsEqualIID(iid, IID_IUnknown)) *out = static_cast<IUnknown*>(this);
+        if (IsEqualIID(iid, IID_IUnknown))
+            *out = static_cast<IUnknown*>(this);
         else if (IsEqualIID(iid, IID_IPersist) || IsEqualIID(iid, IID_IPersistStream) ||
                  IsEqualIID(iid, IID_IKestruneConfig) || (Build::kExtended && IsEqualIID(iid, IID_IKestruneConfigEx)))
             *out = static_cast<IKestruneConfig*>(&config);
-        else return E_NOINTERFACE;
+        else
+            return E_NOINTERFACE;
         AddRef();
         return S_OK;
     }
@@ -218,8 +223,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
         if (!stat_works) return E_NOTIMPL;
-        const long long base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? static_cast<long long>(pos_)
-                                                                                          : static_cast<long long>(bytes_.size());
+        const long long base = origin == STREAM_SEEK_SET   ? 0
+                               : origin == STREAM_SEEK_CUR ? static_cast<long long>(pos_)
+                                                           : static_cast<long long>(bytes_.size());
         if (base + move.QuadPart < 0) return STG_E_INVALIDFUNCTION;
         pos_ = static_cast<std::size_t>(base + move.QuadPart);
         if (position) position->QuadPart = pos_;
@@ -233,7 +239,9 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }

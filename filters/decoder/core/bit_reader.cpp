@@ -66,7 +66,8 @@ void InitBitReader(BitReader* r, const uint8_t* data, int32_t lengthInBits) {
     r->start = data;
     r->size = static_cast<uint32_t>(lengthInBits / 8);
     uint32_t c = 0;
-    for (uint32_t i = 0; i < 4; ++i) c = (c << 8) | LoadByte(r, i);
+    for (uint32_t i = 0; i < 4; ++i)
+        c = (c << 8) | LoadByte(r, i);
     r->cache = c;
     r->next = 4;
     r->fill = -16;
@@ -77,7 +78,8 @@ void InitBitReader(BitReader* r, const uint8_t* data, int32_t lengthInBits) {
         int trailing = 8;
         if (last != 0) {
             trailing = 0;
-            while (((last >> trailing) & 1u) == 0) ++trailing;
+            while (((last >> trailing) & 1u) == 0)
+                ++trailing;
         }
         r->stopBitEnd = lengthInBits - trailing;
     }
@@ -95,20 +97,30 @@ uint32_t ReadBitsLong(BitReader* r, int n) {
     return (high << (n - 16)) | ReadBits(r, n - 16);
 }
 
-uint32_t ReadBit(BitReader* r) { return ReadBits(r, 1); }
+uint32_t ReadBit(BitReader* r) {
+    return ReadBits(r, 1);
+}
 
-int32_t ReadUe(BitReader* r) { return ReadCodeNum<9>(r); }
+int32_t ReadUe(BitReader* r) {
+    return ReadCodeNum<9>(r);
+}
 
-int32_t ReadSe(BitReader* r) { return SignedFromCodeNum(ReadCodeNum<9>(r)); }
+int32_t ReadSe(BitReader* r) {
+    return SignedFromCodeNum(ReadCodeNum<9>(r));
+}
 
-int32_t ReadSeWide(BitReader* r) { return SignedFromCodeNum(ReadCodeNum<11>(r)); }
+int32_t ReadSeWide(BitReader* r) {
+    return SignedFromCodeNum(ReadCodeNum<11>(r));
+}
 
 int32_t ReadTe(BitReader* r, bool rangeIsOne) {
     if (rangeIsOne) return static_cast<int32_t>(ReadBit(r) ^ 1u);
     return ReadUe(r);
 }
 
-bool MoreRbspData(const BitReader* r) { return BitPosition(r) < r->stopBitEnd - 1; }
+bool MoreRbspData(const BitReader* r) {
+    return BitPosition(r) < r->stopBitEnd - 1;
+}
 
 void SkipBits(BitReader* r, int32_t n) {
     while (n > 16) {
@@ -121,7 +133,8 @@ void SkipBits(BitReader* r, int32_t n) {
 size_t RbspPayloadBytes(const uint8_t* nalBytes, size_t nalSize) {
     if (nalSize == 0) return 0;
     size_t i = nalSize - 1;
-    while (i > 0 && nalBytes[i] == 0) --i;
+    while (i > 0 && nalBytes[i] == 0)
+        --i;
     return i;
 }
 

@@ -18,7 +18,7 @@ struct BitReader {
     uint32_t cache = 0;              // next unread bit is the most significant bit
     int32_t fill = -16;              // bits consumed from cache minus 16, in -16..0
     int32_t totalBits = 0;
-    int32_t stopBitEnd = 0;          // bit position just behind rbsp_stop_one_bit
+    int32_t stopBitEnd = 0;  // bit position just behind rbsp_stop_one_bit
 };
 
 // Starts reading lengthInBits bits at data (lengthInBits / 8 whole bytes are readable).
@@ -36,11 +36,11 @@ uint32_t ReadBit(BitReader* r);              // u(1)
 // 15: the 16 bits after them are the suffix field, so the value is at most 32766, or -1
 // when those bits are all zero.
 int32_t ReadUe(BitReader* r);
-int32_t ReadSe(BitReader* r);                // se(v), clause 9.1.1 mapping
-int32_t ReadSeWide(BitReader* r);            // se(v) laid out for longer codes (mvd)
+int32_t ReadSe(BitReader* r);      // se(v), clause 9.1.1 mapping
+int32_t ReadSeWide(BitReader* r);  // se(v) laid out for longer codes (mvd)
 int32_t ReadTe(BitReader* r, bool rangeIsOne);
 bool MoreRbspData(const BitReader* r);
-void SkipBits(BitReader* r, int32_t n);      // any n >= 0
+void SkipBits(BitReader* r, int32_t n);  // any n >= 0
 
 // Index of the last non-zero byte of a NAL unit (header byte at index 0); 0 when every
 // byte after the header is zero or the unit is empty.

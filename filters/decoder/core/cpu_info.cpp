@@ -20,7 +20,9 @@ uint64_t VendorOf(const CpuIdInfo& info) {
     return kOther;
 }
 
-uint64_t Bit(uint32_t word, int n) { return (word >> n) & 1u; }
+uint64_t Bit(uint32_t word, int n) {
+    return (word >> n) & 1u;
+}
 
 void Store(uint32_t* to, const common::CpuidRegs& r) {
     to[0] = r.eax;
@@ -76,30 +78,46 @@ uint64_t QueryCpuInfoFrom(const CpuIdInfo& info, int item) {
         return (info.l1[n / 4] >> (8 * (n % 4))) & 0xFFu;
     }
     switch (item) {
-    case 0: return vendor;
-    case 1: {
-        // Class code: the family, including the extended family, of a known vendor.
-        if (vendor == kOther) return 0;
-        const uint32_t family = (info.signature >> 8) & 0xF;
-        return family == 0xF ? family + ((info.signature >> 20) & 0xFF) : family;
-    }
-    case 2: return reinterpret_cast<uintptr_t>(info.vendor);
-    case 3: return reinterpret_cast<uintptr_t>(info.brand);
-    case 4: return 1;
-    case 20: return Bit(std, 16);
-    case 21: return Bit(std, 17);
-    case 22: return Bit(std, 25) | Bit(ext, 22);
-    case 23: return Bit(std, 23);
-    case 24: return Bit(std, 24);
-    case 25: return Bit(ext, 30);
-    case 26: return Bit(ext, 31);
-    case 27: return Bit(ext, 22);
-    case 28: return Bit(std, 25);
-    case 29: return Bit(std, 26);
-    // SSE instructions cannot fault where the SSE bit is set on the processors this
-    // builds for (x86-64 requires them, and the operating system enables them).
-    case 30: return Bit(std, 25);
-    default: return 0;
+        case 0:
+            return vendor;
+        case 1: {
+            // Class code: the family, including the extended family, of a known vendor.
+            if (vendor == kOther) return 0;
+            const uint32_t family = (info.signature >> 8) & 0xF;
+            return family == 0xF ? family + ((info.signature >> 20) & 0xFF) : family;
+        }
+        case 2:
+            return reinterpret_cast<uintptr_t>(info.vendor);
+        case 3:
+            return reinterpret_cast<uintptr_t>(info.brand);
+        case 4:
+            return 1;
+        case 20:
+            return Bit(std, 16);
+        case 21:
+            return Bit(std, 17);
+        case 22:
+            return Bit(std, 25) | Bit(ext, 22);
+        case 23:
+            return Bit(std, 23);
+        case 24:
+            return Bit(std, 24);
+        case 25:
+            return Bit(ext, 30);
+        case 26:
+            return Bit(ext, 31);
+        case 27:
+            return Bit(ext, 22);
+        case 28:
+            return Bit(std, 25);
+        case 29:
+            return Bit(std, 26);
+        // SSE instructions cannot fault where the SSE bit is set on the processors this
+        // builds for (x86-64 requires them, and the operating system enables them).
+        case 30:
+            return Bit(std, 25);
+        default:
+            return 0;
     }
 }
 
@@ -108,10 +126,12 @@ uint64_t QueryCpuInfo(int item) {
     static std::once_flag once;
     std::call_once(once, [] {
 #if defined(__x86_64__) || defined(__i386__)
-        ReadCpuId([](uint32_t leaf, common::CpuidRegs* r) {
-            __cpuid(leaf, r->eax, r->ebx, r->ecx, r->edx);
-            return true;
-        }, &info);
+        ReadCpuId(
+            [](uint32_t leaf, common::CpuidRegs* r) {
+                __cpuid(leaf, r->eax, r->ebx, r->ecx, r->edx);
+                return true;
+            },
+            &info);
 #else
         ReadCpuId([](uint32_t, common::CpuidRegs*) { return false; }, &info);
 #endif

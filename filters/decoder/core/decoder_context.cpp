@@ -16,7 +16,9 @@ constexpr size_t kAreaSlack = 8;
 
 constexpr std::align_val_t kPlaneAlignment{16};
 
-void ResetPrevSlice(AvcDecoderContext* ctx) { std::memset(&ctx->prevSlice, 0xFF, sizeof ctx->prevSlice); }
+void ResetPrevSlice(AvcDecoderContext* ctx) {
+    std::memset(&ctx->prevSlice, 0xFF, sizeof ctx->prevSlice);
+}
 
 void ResetScanner(NalInputBuffer* in) {
     in->shift = static_cast<uint32_t>(-256);
@@ -29,8 +31,7 @@ void ResetScanner(NalInputBuffer* in) {
 int ActivateSliceParamSets(AvcDecoderContext* ctx) {
     BitReader* r = &ctx->reader;
     const NalUnitBuffer* nu = ctx->nal;
-    InitBitReader(r, nu->payload + 1,
-                  static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
+    InitBitReader(r, nu->payload + 1, static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
     ReadUe(r);  // first_mb_in_slice
     const int32_t sliceType = ReadUe(r);
     const int32_t ppsId = ReadUe(r);
@@ -99,8 +100,8 @@ AvcDecoderContext* AvcDecoderCreate() {
     ctx->nal = new (std::nothrow) NalUnitBuffer{};
     ctx->sps = new (std::nothrow) SeqParamSet[kMaxSeqParamSets]();
     ctx->pps = new (std::nothrow) PicParamSet[kMaxPicParamSets]();
-    if (ctx->input == nullptr || ctx->input->area == nullptr || ctx->nal == nullptr ||
-        ctx->sps == nullptr || ctx->pps == nullptr) {
+    if (ctx->input == nullptr || ctx->input->area == nullptr || ctx->nal == nullptr || ctx->sps == nullptr ||
+        ctx->pps == nullptr) {
         AvcDecoderDestroy(ctx);
         return nullptr;
     }
@@ -139,8 +140,8 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     return 0;
 }
 
-int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t timeStamp,
-                       size_t length, size_t* accepted) {
+int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t timeStamp, size_t length,
+                       size_t* accepted) {
     if (ctx == nullptr || ctx->input == nullptr) return -5;
     NalInputBuffer* in = ctx->input;
     if (timeStamp != kNoTimeStamp) {
@@ -190,8 +191,7 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
     const int32_t dpb = DpbSize(ctx);
-    if (ctx->picturesAllocated && w == ctx->picWidthInMbs && h == ctx->frameHeightInMbs &&
-        dpb == ctx->dpbSize)
+    if (ctx->picturesAllocated && w == ctx->picWidthInMbs && h == ctx->frameHeightInMbs && dpb == ctx->dpbSize)
         return 0;
     AvcDecoderFreePictures(ctx);
 
@@ -229,17 +229,43 @@ int32_t DpbSize(const AvcDecoderContext* ctx) {
     // Table A-1, MaxDPB in bytes (1024 x the table's kbytes, 384 bytes per 4:2:0 macroblock).
     int64_t maxDpbBytes = 0;
     switch (s->level_idc) {
-    case 10: maxDpbBytes = 152064; break;
-    case 11: maxDpbBytes = 345600; break;
-    case 12: case 13: case 20: maxDpbBytes = 912384; break;
-    case 21: maxDpbBytes = 1824768; break;
-    case 22: case 30: maxDpbBytes = 3110400; break;
-    case 31: maxDpbBytes = 6912000; break;
-    case 32: maxDpbBytes = 7864320; break;
-    case 40: case 41: case 42: maxDpbBytes = 12582912; break;
-    case 50: maxDpbBytes = 42393600; break;
-    case 51: maxDpbBytes = 70778880; break;
-    default: break;
+        case 10:
+            maxDpbBytes = 152064;
+            break;
+        case 11:
+            maxDpbBytes = 345600;
+            break;
+        case 12:
+        case 13:
+        case 20:
+            maxDpbBytes = 912384;
+            break;
+        case 21:
+            maxDpbBytes = 1824768;
+            break;
+        case 22:
+        case 30:
+            maxDpbBytes = 3110400;
+            break;
+        case 31:
+            maxDpbBytes = 6912000;
+            break;
+        case 32:
+            maxDpbBytes = 7864320;
+            break;
+        case 40:
+        case 41:
+        case 42:
+            maxDpbBytes = 12582912;
+            break;
+        case 50:
+            maxDpbBytes = 42393600;
+            break;
+        case 51:
+            maxDpbBytes = 70778880;
+            break;
+        default:
+            break;
     }
     const int64_t frameBytes = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
                                (s->pic_width_in_mbs_minus1 + 1) * 384;
@@ -263,22 +289,22 @@ int DispatchNalUnit(AvcDecoderContext* ctx) {
     }
 
     switch (ctx->nal->nal_unit_type) {
-    case kNalSei:
-        ParseSei(ctx);
-        return kStepConsumed;
-    case kNalSps:
-        ParseSeqParamSet(ctx);
-        return kStepConsumed;
-    case kNalPps:
-        ParsePicParamSet(ctx);
-        return kStepConsumed;
-    case kNalEndOfStream:
-        return kStepEndOfStream;
-    case kNalSlice:
-    case kNalIdrSlice:
-        break;
-    default:
-        return kStepConsumed;
+        case kNalSei:
+            ParseSei(ctx);
+            return kStepConsumed;
+        case kNalSps:
+            ParseSeqParamSet(ctx);
+            return kStepConsumed;
+        case kNalPps:
+            ParsePicParamSet(ctx);
+            return kStepConsumed;
+        case kNalEndOfStream:
+            return kStepEndOfStream;
+        case kNalSlice:
+        case kNalIdrSlice:
+            break;
+        default:
+            return kStepConsumed;
     }
 
     if (ActivateSliceParamSets(ctx) != 0) return kStepConsumed;

@@ -17,12 +17,12 @@ constexpr size_t kNalCopyAreaSize = 2 * 1024 * 1024;
 
 // Step codes of AvcDecoderDecodeByteStream / AvcDecoderDecodeNalUnit.
 enum StepCode : int {
-    kStepEndOfStream = 0,    // an end-of-stream NAL unit (type 11) was consumed
-    kStepConsumed = 1,       // a NAL unit was consumed without output, or draining ended
-    kStepPictureReady = 2,   // readyPicture is set
-    kStepNeedData = 5,       // the pushed data is used up
-    kStepDropped = 6,        // NAL unit dropped (too long), or activation failed
-    kStepFormatChange = 7,   // new picture or DPB size: pictures drained, slice held
+    kStepEndOfStream = 0,   // an end-of-stream NAL unit (type 11) was consumed
+    kStepConsumed = 1,      // a NAL unit was consumed without output, or draining ended
+    kStepPictureReady = 2,  // readyPicture is set
+    kStepNeedData = 5,      // the pushed data is used up
+    kStepDropped = 6,       // NAL unit dropped (too long), or activation failed
+    kStepFormatChange = 7,  // new picture or DPB size: pictures drained, slice held
 };
 
 enum NalUnitType : int {
@@ -37,13 +37,13 @@ enum NalUnitType : int {
 // The caller's bytes, the start-code scanner and the one copy area where the current NAL
 // unit is assembled without its emulation prevention bytes.
 struct NalInputBuffer {
-    uint32_t shift;         // last three input bytes; starts so no start code is seen at once
-    uint8_t header;         // the byte after the last start code
-    uint8_t* area;          // kNalCopyAreaSize bytes
+    uint32_t shift;  // last three input bytes; starts so no start code is seen at once
+    uint8_t header;  // the byte after the last start code
+    uint8_t* area;   // kNalCopyAreaSize bytes
     size_t areaSize;
-    size_t copyStart;       // where the current NAL unit begins in the area (0)
-    size_t writePos;        // bytes of the current NAL unit copied so far
-    bool restartCopy;       // the previous NAL unit was handed out; next copy starts afresh
+    size_t copyStart;          // where the current NAL unit begins in the area (0)
+    size_t writePos;           // bytes of the current NAL unit copied so far
+    bool restartCopy;          // the previous NAL unit was handed out; next copy starts afresh
     const uint8_t* dataStart;  // caller's bytes not yet consumed (null when none)
     const uint8_t* dataEnd;
     int64_t currentTime;
@@ -88,35 +88,35 @@ constexpr int kMaxFramePlaneSets = 256;
 
 struct FramePlanePool {
     FramePlaneSet sets[kMaxFramePlaneSets];
-    int32_t count;  // DPB size + 2
+    int32_t count;   // DPB size + 2
     int32_t border;  // B, in luma rows
 };
 
 struct alignas(16) AvcDecoderContext {
     // Picture geometry, set by ActivateSeqParamSet.
-    int32_t width;              // PicWidthInMbs * 16
-    int32_t height;             // FrameHeightInMbs * 16
+    int32_t width;   // PicWidthInMbs * 16
+    int32_t height;  // FrameHeightInMbs * 16
     int32_t picWidthInMbs;
     int32_t frameHeightInMbs;
-    int32_t lumaPitch;          // width + 64
-    int32_t paddedRows;         // height + 40
+    int32_t lumaPitch;   // width + 64
+    int32_t paddedRows;  // height + 40
     int32_t mbCount;
 
     // Decode state.
-    int32_t pendingAction;      // 0 none, 1 resume held slice after a gap, 2 activate SPS
+    int32_t pendingAction;  // 0 none, 1 resume held slice after a gap, 2 activate SPS
     int32_t prevRefFrameNum;
 
     // Parameter-set tables.
-    SeqParamSet* sps;           // kMaxSeqParamSets slots
-    PicParamSet* pps;           // kMaxPicParamSets slots
+    SeqParamSet* sps;  // kMaxSeqParamSets slots
+    PicParamSet* pps;  // kMaxPicParamSets slots
     SeqParamSet* activeSps;
     PicParamSet* activePps;
     NalInputBuffer* input;
     NalUnitBuffer* nal;
     FramePlanePool planePool;
-    int32_t dpbSize;            // of the allocated picture resources
-    uint8_t* intraModeMap;      // (4 * FrameHeightInMbs + 2) x (4 * PicWidthInMbs + 2)
-    uint8_t* sliceGroupMap;     // one byte per macroblock
+    int32_t dpbSize;         // of the allocated picture resources
+    uint8_t* intraModeMap;   // (4 * FrameHeightInMbs + 2) x (4 * PicWidthInMbs + 2)
+    uint8_t* sliceGroupMap;  // one byte per macroblock
     // profile_idc of the last sequence parameter set refused for its profile, 0 when none:
     // the decoder takes Baseline, Main and Extended (66, 77, 88) only.
     int32_t refusedProfileIdc;
@@ -130,8 +130,8 @@ struct alignas(16) AvcDecoderContext {
 
     // Time and skip state.
     bool hasTime;
-    int64_t nalTime;            // time stamp of the current NAL unit when hasTime
-    int32_t lastSliceKind;      // 0 P, 1 B, 2 I; -1 resynchronising
+    int64_t nalTime;        // time stamp of the current NAL unit when hasTime
+    int32_t lastSliceKind;  // 0 P, 1 B, 2 I; -1 resynchronising
     int32_t requestedSkipLevel;
     int32_t pictureSkipLevel;
     int32_t errorResilienceMode;
@@ -146,8 +146,7 @@ void AvcDecoderDestroy(AvcDecoderContext* ctx);
 int AvcDecoderFreePictures(AvcDecoderContext* ctx);
 // Makes data the input of the next decode steps (no copy: the bytes must stay valid until
 // a step returns 5). timeStamp kNoTimeStamp means the push carries none.
-int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t timeStamp,
-                       size_t length, size_t* accepted);
+int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t timeStamp, size_t length, size_t* accepted);
 int AvcDecoderDecodeByteStream(AvcDecoderContext* ctx);
 int AvcDecoderDecodeNalUnit(AvcDecoderContext* ctx);
 int AvcDecoderEndOfStream(AvcDecoderContext* ctx);

@@ -10,14 +10,13 @@ namespace {
 
 std::once_flag installOnce;
 uint32_t installedFeatures = 0;
-MotionKernelForms installedForms{KernelForm::kPortable, KernelForm::kPortable,
-                                 KernelForm::kPortable, KernelForm::kPortable};
+MotionKernelForms installedForms{KernelForm::kPortable, KernelForm::kPortable, KernelForm::kPortable,
+                                 KernelForm::kPortable};
 
 }  // namespace
 
 MotionKernelForms SelectMotionKernelForms(uint32_t features) {
-    MotionKernelForms f{KernelForm::kPortable, KernelForm::kPortable, KernelForm::kPortable,
-                        KernelForm::kPortable};
+    MotionKernelForms f{KernelForm::kPortable, KernelForm::kPortable, KernelForm::kPortable, KernelForm::kPortable};
     if (features & common::kCpuMmxExt) f = {KernelForm::kMmx, KernelForm::kMmx, KernelForm::kMmx, KernelForm::kMmx};
     if (features & common::kCpuSse2) f.luma = KernelForm::kSse2;
     return f;
@@ -31,8 +30,12 @@ uint32_t InstallMotionKernels() {
     return installedFeatures;
 }
 
-uint32_t InstalledCpuFeatures() { return installedFeatures; }
+uint32_t InstalledCpuFeatures() {
+    return installedFeatures;
+}
 
-MotionKernelForms InstalledMotionKernelForms() { return installedForms; }
+MotionKernelForms InstalledMotionKernelForms() {
+    return installedForms;
+}
 
 }  // namespace avcdec

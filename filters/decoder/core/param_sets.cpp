@@ -23,13 +23,14 @@ bool ReadSeIn(BitReader* r, int32_t min, int32_t max, int32_t* out) {
     return v >= min && v <= max;
 }
 
-int32_t Flag(BitReader* r) { return static_cast<int32_t>(ReadBit(r)); }
+int32_t Flag(BitReader* r) {
+    return static_cast<int32_t>(ReadBit(r));
+}
 
 // The RBSP of the context's current NAL unit, behind its header byte.
 void InitOverNal(AvcDecoderContext* ctx) {
     const NalUnitBuffer* nu = ctx->nal;
-    InitBitReader(&ctx->reader, nu->payload + 1,
-                  static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
+    InitBitReader(&ctx->reader, nu->payload + 1, static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
 }
 
 // Picture timing, clause D.1.2, Table D-1: NumClockTS by pic_struct; 0 for the reserved
@@ -40,19 +41,37 @@ constexpr int kNumClockTs[16] = {1, 1, 1, 2, 2, 3, 3, 2, 3, 0, 0, 0, 0, 0, 0, 0}
 
 int32_t MaxFrameSizeOfLevel(int32_t level_idc, bool constraint_set3_flag) {
     switch (level_idc) {
-    case 9: return 99;                                   // level 1b
-    case 10: return 99;
-    case 11: return constraint_set3_flag ? 99 : 396;     // level 1b in Baseline/Main
-    case 12: case 13: case 20: return 396;
-    case 21: return 792;
-    case 22: case 30: return 1620;
-    case 31: return 3600;
-    case 32: return 5120;
-    case 40: case 41: return 8192;
-    case 42: return 8704;
-    case 50: return 22080;
-    case 51: case 52: return 36864;
-    default: return 0;
+        case 9:
+            return 99;  // level 1b
+        case 10:
+            return 99;
+        case 11:
+            return constraint_set3_flag ? 99 : 396;  // level 1b in Baseline/Main
+        case 12:
+        case 13:
+        case 20:
+            return 396;
+        case 21:
+            return 792;
+        case 22:
+        case 30:
+            return 1620;
+        case 31:
+            return 3600;
+        case 32:
+            return 5120;
+        case 40:
+        case 41:
+            return 8192;
+        case 42:
+            return 8704;
+        case 50:
+            return 22080;
+        case 51:
+        case 52:
+            return 36864;
+        default:
+            return 0;
     }
 }
 
@@ -145,12 +164,9 @@ int ParseVui(BitReader* r, SeqParamSet* s) {
     s->bitstream_restriction_flag = Flag(r);
     if (s->bitstream_restriction_flag) {
         s->motion_vectors_over_pic_boundaries_flag = Flag(r);
-        if (!ReadUeIn(r, 16, &s->max_bytes_per_pic_denom) ||
-            !ReadUeIn(r, 16, &s->max_bits_per_mb_denom) ||
-            !ReadUeIn(r, 16, &s->log2_max_mv_length_horizontal) ||
-            !ReadUeIn(r, 16, &s->log2_max_mv_length_vertical) ||
-            !ReadUeIn(r, 16, &s->num_reorder_frames) ||
-            !ReadUeIn(r, 16, &s->max_dec_frame_buffering))
+        if (!ReadUeIn(r, 16, &s->max_bytes_per_pic_denom) || !ReadUeIn(r, 16, &s->max_bits_per_mb_denom) ||
+            !ReadUeIn(r, 16, &s->log2_max_mv_length_horizontal) || !ReadUeIn(r, 16, &s->log2_max_mv_length_vertical) ||
+            !ReadUeIn(r, 16, &s->num_reorder_frames) || !ReadUeIn(r, 16, &s->max_dec_frame_buffering))
             result = -1;
     }
     return result;
@@ -175,8 +191,7 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
     s.level_idc = static_cast<int32_t>(ReadBits(r, 8));
 
     bool ok = ReadUeIn(r, kMaxSeqParamSets - 1, &s.seq_parameter_set_id) &&
-              ReadUeIn(r, 12, &s.log2_max_frame_num_minus4) &&
-              ReadUeIn(r, 2, &s.pic_order_cnt_type);
+              ReadUeIn(r, 12, &s.log2_max_frame_num_minus4) && ReadUeIn(r, 2, &s.pic_order_cnt_type);
     if (!ok) return kParseOutOfRange;
     if (s.pic_order_cnt_type == 0) {
         if (!ReadUeIn(r, 12, &s.log2_max_pic_order_cnt_lsb_minus4)) return kParseOutOfRange;
@@ -203,8 +218,8 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
 
     // Sizes in macroblocks, in size_t: a field-coded picture has twice the map units.
     const size_t widthMbs = static_cast<size_t>(s.pic_width_in_mbs_minus1) + 1;
-    const size_t heightMbs = (2 - static_cast<size_t>(s.frame_mbs_only_flag)) *
-                             (static_cast<size_t>(s.pic_height_in_map_units_minus1) + 1);
+    const size_t heightMbs =
+        (2 - static_cast<size_t>(s.frame_mbs_only_flag)) * (static_cast<size_t>(s.pic_height_in_map_units_minus1) + 1);
     if (heightMbs * 16 > kMaxPictureSide) return kParseOutOfRange;
     const int32_t maxFs = MaxFrameSizeOfLevel(s.level_idc, false);
     if (maxFs != 0 && widthMbs * heightMbs > static_cast<size_t>(maxFs)) return kParseOutOfRange;
@@ -214,10 +229,8 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
         // Offsets count chroma samples: 2 luma columns, and 2 (frames) or 4 (fields) rows.
         const int32_t maxX = static_cast<int32_t>(widthMbs * 16 / 2);
         const int32_t maxY = static_cast<int32_t>(heightMbs * 16 / (2 * (2 - s.frame_mbs_only_flag)));
-        ok = ReadUeIn(r, maxX, &s.frame_crop_left_offset) &&
-             ReadUeIn(r, maxX, &s.frame_crop_right_offset) &&
-             ReadUeIn(r, maxY, &s.frame_crop_top_offset) &&
-             ReadUeIn(r, maxY, &s.frame_crop_bottom_offset);
+        ok = ReadUeIn(r, maxX, &s.frame_crop_left_offset) && ReadUeIn(r, maxX, &s.frame_crop_right_offset) &&
+             ReadUeIn(r, maxY, &s.frame_crop_top_offset) && ReadUeIn(r, maxY, &s.frame_crop_bottom_offset);
         if (!ok || s.frame_crop_left_offset + s.frame_crop_right_offset >= maxX ||
             s.frame_crop_top_offset + s.frame_crop_bottom_offset >= maxY)
             return kParseOutOfRange;
@@ -248,61 +261,56 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
     uint8_t* ids = nullptr;
     if (p.num_slice_groups_minus1 > 0) {
         const int32_t groups = p.num_slice_groups_minus1 + 1;
-        const int32_t mapUnits =
-            (sps->pic_width_in_mbs_minus1 + 1) * (sps->pic_height_in_map_units_minus1 + 1);
+        const int32_t mapUnits = (sps->pic_width_in_mbs_minus1 + 1) * (sps->pic_height_in_map_units_minus1 + 1);
         if (!ReadUeIn(r, 6, &p.slice_group_map_type)) return kParseOutOfRange;
         switch (p.slice_group_map_type) {
-        case 0:
-            for (int i = 0; i < groups; ++i)
-                if (!ReadUeIn(r, mapUnits - 1, &p.run_length_minus1[i])) return kParseOutOfRange;
-            break;
-        case 2:
-            for (int i = 0; i < groups - 1; ++i) {
-                if (!ReadUeIn(r, mapUnits - 1, &p.top_left[i]) ||
-                    !ReadUeIn(r, mapUnits - 1, &p.bottom_right[i]))
-                    return kParseOutOfRange;
-            }
-            break;
-        case 3:
-        case 4:
-        case 5:
-            p.slice_group_change_direction_flag = Flag(r);
-            if (!ReadUeIn(r, mapUnits - 1, &p.slice_group_change_rate_minus1))
-                return kParseOutOfRange;
-            break;
-        case 6: {
-            const int32_t size = ReadUe(r);
-            if (size != mapUnits - 1) return kParseUnsupported;
-            p.pic_size_in_map_units_minus1 = size;
-            const int bits = groups > 4 ? 3 : groups > 2 ? 2 : 1;  // Ceil(Log2(groups))
-            ids = new (std::nothrow) uint8_t[static_cast<size_t>(mapUnits)];
-            if (ids == nullptr) return kParseUnsupported;
-            for (int32_t i = 0; i < mapUnits; ++i) {
-                ids[i] = static_cast<uint8_t>(ReadBits(r, bits));
-                if (ids[i] >= groups) {
-                    delete[] ids;
-                    return kParseOutOfRange;
+            case 0:
+                for (int i = 0; i < groups; ++i)
+                    if (!ReadUeIn(r, mapUnits - 1, &p.run_length_minus1[i])) return kParseOutOfRange;
+                break;
+            case 2:
+                for (int i = 0; i < groups - 1; ++i) {
+                    if (!ReadUeIn(r, mapUnits - 1, &p.top_left[i]) || !ReadUeIn(r, mapUnits - 1, &p.bottom_right[i]))
+                        return kParseOutOfRange;
                 }
+                break;
+            case 3:
+            case 4:
+            case 5:
+                p.slice_group_change_direction_flag = Flag(r);
+                if (!ReadUeIn(r, mapUnits - 1, &p.slice_group_change_rate_minus1)) return kParseOutOfRange;
+                break;
+            case 6: {
+                const int32_t size = ReadUe(r);
+                if (size != mapUnits - 1) return kParseUnsupported;
+                p.pic_size_in_map_units_minus1 = size;
+                const int bits = groups > 4 ? 3 : groups > 2 ? 2 : 1;  // Ceil(Log2(groups))
+                ids = new (std::nothrow) uint8_t[static_cast<size_t>(mapUnits)];
+                if (ids == nullptr) return kParseUnsupported;
+                for (int32_t i = 0; i < mapUnits; ++i) {
+                    ids[i] = static_cast<uint8_t>(ReadBits(r, bits));
+                    if (ids[i] >= groups) {
+                        delete[] ids;
+                        return kParseOutOfRange;
+                    }
+                }
+                break;
             }
-            break;
-        }
-        default:
-            break;
+            default:
+                break;
         }
     }
     p.slice_group_id = ids;
     // The active counts are checked by the slice header; here only what a 32-entry list
     // can hold.
-    if (!ReadUeIn(r, 31, &p.num_ref_idx_l0_active_minus1) ||
-        !ReadUeIn(r, 31, &p.num_ref_idx_l1_active_minus1)) {
+    if (!ReadUeIn(r, 31, &p.num_ref_idx_l0_active_minus1) || !ReadUeIn(r, 31, &p.num_ref_idx_l1_active_minus1)) {
         delete[] ids;
         return kParseOutOfRange;
     }
     p.weighted_pred_flag = Flag(r);
     p.weighted_bipred_idc = static_cast<int32_t>(ReadBits(r, 2));
     if (p.weighted_bipred_idc > 2 || !ReadSeIn(r, -26, 25, &p.pic_init_qp_minus26) ||
-        !ReadSeIn(r, -26, 25, &p.pic_init_qs_minus26) ||
-        !ReadSeIn(r, -12, 12, &p.chroma_qp_index_offset)) {
+        !ReadSeIn(r, -26, 25, &p.pic_init_qs_minus26) || !ReadSeIn(r, -12, 12, &p.chroma_qp_index_offset)) {
         delete[] ids;
         return kParseOutOfRange;
     }
@@ -350,10 +358,8 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
     BitReader r;
     InitBitReader(&r, payload, static_cast<int32_t>(size * 8));
     if (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag) {
-        t->cpb_removal_delay =
-            static_cast<int32_t>(ReadBitsLong(&r, sps->nal_hrd.cpb_removal_delay_length_minus1 + 1));
-        t->dpb_output_delay =
-            static_cast<int32_t>(ReadBitsLong(&r, sps->nal_hrd.dpb_output_delay_length_minus1 + 1));
+        t->cpb_removal_delay = static_cast<int32_t>(ReadBitsLong(&r, sps->nal_hrd.cpb_removal_delay_length_minus1 + 1));
+        t->dpb_output_delay = static_cast<int32_t>(ReadBitsLong(&r, sps->nal_hrd.dpb_output_delay_length_minus1 + 1));
     }
     if (sps->pic_struct_present_flag) {
         t->pic_struct = static_cast<int32_t>(ReadBits(&r, 4));
@@ -402,11 +408,12 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
 
 int ParseSei(AvcDecoderContext* ctx) {
     const NalUnitBuffer* nu = ctx->nal;
-    return ForEachSeiMessage(nu->payload, nu->length,
-                             [ctx](int type, const uint8_t* payload, size_t size) {
-                                 if (type == 0) ParseBufferingPeriod(ctx, payload, size);
-                                 else if (type == 1) ParsePictureTiming(ctx, payload, size);
-                             });
+    return ForEachSeiMessage(nu->payload, nu->length, [ctx](int type, const uint8_t* payload, size_t size) {
+        if (type == 0)
+            ParseBufferingPeriod(ctx, payload, size);
+        else if (type == 1)
+            ParsePictureTiming(ctx, payload, size);
+    });
 }
 
 void FreePicParamSets(PicParamSet* slots, int count) {

@@ -23,8 +23,7 @@ int ForEachSeiMessage(const uint8_t* nal, size_t nalSize, Visit&& visit) {
             field += nal[pos++];
         }
         if (fields[1] > last - pos) return kParseOutOfRange;
-        visit(static_cast<int>(fields[0] > 0x7FFFFFFF ? 0x7FFFFFFF : fields[0]), nal + pos,
-              fields[1]);
+        visit(static_cast<int>(fields[0] > 0x7FFFFFFF ? 0x7FFFFFFF : fields[0]), nal + pos, fields[1]);
         pos += fields[1];
     }
     return kParseOk;

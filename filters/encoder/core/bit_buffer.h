@@ -78,9 +78,9 @@ private:
     }
 
     bool ownsArray_ = false;
-    size_t pos_ = 0;       // index of the byte being filled
-    int bitsFree_ = 8;     // free bit positions in that byte, 8 down to 1
-    uint32_t partial_ = 0; // bits already collected for it, right-aligned
+    size_t pos_ = 0;        // index of the byte being filled
+    int bitsFree_ = 8;      // free bit positions in that byte, 8 down to 1
+    uint32_t partial_ = 0;  // bits already collected for it, right-aligned
     uint8_t* array_ = nullptr;
     size_t capacity_ = 0;
     bool overflow_ = false;

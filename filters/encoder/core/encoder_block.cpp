@@ -8,7 +8,9 @@
 namespace ombrisk {
 namespace {
 
-int RoundUp(int v, int multiple) { return (v + multiple - 1) / multiple * multiple; }
+int RoundUp(int v, int multiple) {
+    return (v + multiple - 1) / multiple * multiple;
+}
 
 // Frame cropping of an interlaced source is in units of 4 lines (clause 7.4.2.1.1,
 // CropUnitY = SubHeightC x 2 when frame_mbs_only_flag is 0).
@@ -66,8 +68,7 @@ void FillGeometry(EncoderBlock* b, int aspectX, int aspectY) {
 
 }  // namespace
 
-int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY,
-                       int processorCount) {
+int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY, int processorCount) {
     if (!block) return kCoreBadArgument;
     if (!SizeFits(width, height, block->interlaced())) return kCoreBadSize;
     block->word[kBlockSource] = width;
@@ -79,8 +80,7 @@ int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, 
     return kCoreOk;
 }
 
-int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords],
-                         int processorCount) {
+int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount) {
     if (!block) return kCoreBadArgument;
     if (params[kParChromaFormat] != 1) return kCoreUnsupported;
     const bool interlaced = (params[kParFlags] & kFlagInterlaced) != 0;
@@ -141,9 +141,16 @@ void FillChromaGeometry(EncoderBlock* block) {
     // StoreParameterRecord accepts, the others are listed for completeness.
     int subW = 2, subH = 2;
     switch (block->param(kParChromaFormat)) {
-        case 2: subW = 2; subH = 1; break;
-        case 3: subW = 1; subH = 1; break;
-        default: break;
+        case 2:
+            subW = 2;
+            subH = 1;
+            break;
+        case 3:
+            subW = 1;
+            subH = 1;
+            break;
+        default:
+            break;
     }
     const int32_t* luma = block->luma();
     int32_t* c = block->word + kBlockChroma;

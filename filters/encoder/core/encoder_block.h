@@ -32,11 +32,11 @@ constexpr int kPicRecordWords = 10;
 // Parameter words that the core reads.
 constexpr int kParGopLength = 0;
 constexpr int kParBFrames = 1;
-constexpr int kParRefFrames = 2;       // -1 automatic
-constexpr int kParProfile = 3;         // profile_idc 66, 77 or 88
-constexpr int kParLevel = 4;           // level_idc; 52 automatic
+constexpr int kParRefFrames = 2;  // -1 automatic
+constexpr int kParProfile = 3;    // profile_idc 66, 77 or 88
+constexpr int kParLevel = 4;      // level_idc; 52 automatic
 constexpr int kParChromaFormat = 5;
-constexpr int kParRateMode = 6;        // 0, 1 constant QP; 2 VBR; 3 CBR
+constexpr int kParRateMode = 6;  // 0, 1 constant QP; 2 VBR; 3 CBR
 constexpr int kParQpI = 7;
 constexpr int kParQpP = 8;
 constexpr int kParQpB = 9;
@@ -52,13 +52,13 @@ constexpr int kParPartitions = 19;
 constexpr int kParMbCoderLevel = 20;
 constexpr int kParCabac = 21;
 constexpr int kParSceneDetect = 22;
-constexpr int kParFlags = 25;          // bit 0 interlaced source, bit 1 deblocking, bit 2 stamps
+constexpr int kParFlags = 25;  // bit 0 interlaced source, bit 1 deblocking, bit 2 stamps
 constexpr int kParSliceCount = 26;
 constexpr int kParVui = 27;
-constexpr int kParAspectIdc = 28;      // 256 automatic
+constexpr int kParAspectIdc = 28;  // 256 automatic
 constexpr int kParSarWidth = 29;
 constexpr int kParSarHeight = 30;
-constexpr int kParFrameRate100 = 31;   // frame rate x 100
+constexpr int kParFrameRate100 = 31;  // frame rate x 100
 constexpr int kParFixedFrameRate = 32;
 constexpr int kParamWords = 33;
 
@@ -122,16 +122,14 @@ void DefaultParameterWords(int32_t (&params)[kParamWords]);
 // picture's edges and cropped away in the sequence parameter set. Width and height must be
 // even and between 16 and kMaxPictureDimension: anything else returns kCoreBadSize and
 // leaves the block as it was.
-int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY,
-                       int processorCount);
+int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY, int processorCount);
 
 // Stores parameter words 0-32 and settles them: automatic reference frames (-1) become 1
 // when the GOP is longer than 1, else 0; a GOP length of 1 switches off reference frames
 // and motion search; a slice count of 0 becomes the processor count, and the slice count
 // never exceeds the macroblock count. Chroma formats other than 4:2:0 return
 // kCoreUnsupported and leave the block as it was.
-int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords],
-                         int processorCount);
+int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount);
 
 // Fills the chroma geometry from the chroma-format word and the luma geometry (the frame
 // scheduler does this when it is built).

@@ -28,9 +28,9 @@ struct MotionEntry {
 };
 
 struct PartitionRecord {
-    int32_t shape;                 // PartitionShape
-    int32_t subShape[4];           // SubPartitionShape of each 8x8 block (shape 8x8 only)
-    MotionEntry motion[2][16];     // [list][4x4 block in raster order]
+    int32_t shape;              // PartitionShape
+    int32_t subShape[4];        // SubPartitionShape of each 8x8 block (shape 8x8 only)
+    MotionEntry motion[2][16];  // [list][4x4 block in raster order]
 };
 
 // Pixel (0, 0) of the Cb and Cr planes of one reference picture.

@@ -18,27 +18,23 @@ struct QuantRecord {
     int32_t qp, qpDiv6, qpMod6, qbits, offset;
 };
 
-using MacroblockPixelsFn = void (*)(uint8_t* luma, uint8_t* cb, uint8_t* cr, uint8_t* lumaBuf,
-                                    uint8_t* cbBuf, uint8_t* crBuf, int lumaStride,
-                                    int chromaStride);
+using MacroblockPixelsFn = void (*)(uint8_t* luma, uint8_t* cb, uint8_t* cr, uint8_t* lumaBuf, uint8_t* cbBuf,
+                                    uint8_t* crBuf, int lumaStride, int chromaStride);
 using CopyBytesFn = void* (*)(void* dst, const void* src, size_t count);
 using FillBytesFn = void* (*)(void* dst, int value, size_t count);
 using BlockCostFn = uint32_t (*)(const uint8_t* a, const uint8_t* b);
-using TransformIntra16x16Fn = int (*)(const uint8_t* src, uint8_t* recon, const uint8_t* pred,
-                                      int16_t* coefs, CoefficientList* dc, CoefficientList* ac,
-                                      const QuantRecord* q);
-using TransformLuma4x4Fn = int (*)(const uint8_t* src, uint8_t* recon, const uint8_t* pred,
-                                   int16_t* coefs, CoefficientList* list, const QuantRecord* q,
-                                   int offsetShift);
-using TransformInter16x16Fn = int (*)(const uint8_t* src, uint8_t* recon, const uint8_t* pred,
-                                      int16_t* coefs, CoefficientList* lists,
-                                      const QuantRecord* q, int costThreshold);
-using TransformChromaFn = int (*)(const uint8_t* src, uint8_t* recon, const uint8_t* pred,
-                                  int16_t* coefs, CoefficientList* dc, CoefficientList* ac,
-                                  const QuantRecord* q, int dcOffsetShift, int acCostThreshold);
+using TransformIntra16x16Fn = int (*)(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
+                                      CoefficientList* dc, CoefficientList* ac, const QuantRecord* q);
+using TransformLuma4x4Fn = int (*)(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
+                                   CoefficientList* list, const QuantRecord* q, int offsetShift);
+using TransformInter16x16Fn = int (*)(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
+                                      CoefficientList* lists, const QuantRecord* q, int costThreshold);
+using TransformChromaFn = int (*)(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
+                                  CoefficientList* dc, CoefficientList* ac, const QuantRecord* q, int dcOffsetShift,
+                                  int acCostThreshold);
 // Intra predictors write a contiguous block; neighbour arrays have the corner at index -1.
-using PredIntraFn = void (*)(uint8_t* dst, const uint8_t* top, const uint8_t* left,
-                             int topAvailable, int leftAvailable);
+using PredIntraFn = void (*)(uint8_t* dst, const uint8_t* top, const uint8_t* left, int topAvailable,
+                             int leftAvailable);
 using Variance16x16Fn = uint32_t (*)(const uint8_t* block);
 using Mse16x16Fn = uint32_t (*)(const uint8_t* a, const uint8_t* b);
 // Rows of two entries of different types share one row record.
@@ -46,18 +42,15 @@ struct VarianceRow {
     Variance16x16Fn variance16x16;
     Mse16x16Fn mse16x16;
 };
-using InterpolateHalfPelFn = void (*)(const uint8_t* plane, uint8_t* halfPlane, int16_t* scratch,
-                                      int stride, int rows);
+using InterpolateHalfPelFn = void (*)(const uint8_t* plane, uint8_t* halfPlane, int16_t* scratch, int stride, int rows);
 // SAD row members: 0 contiguous, 1 strided, 2 every second sample, 3 average of two phases.
-using SadFn = uint32_t (*)(const uint8_t* a, const uint8_t* s1, const uint8_t* s2, int strideA,
-                           int strideS, int rows);
-using PredictChromaInterFn = void (*)(int mbX, int mbY, const PartitionRecord* partitions,
-                                      const ReferenceLists* refs, uint8_t* out);
+using SadFn = uint32_t (*)(const uint8_t* a, const uint8_t* s1, const uint8_t* s2, int strideA, int strideS, int rows);
+using PredictChromaInterFn = void (*)(int mbX, int mbY, const PartitionRecord* partitions, const ReferenceLists* refs,
+                                      uint8_t* out);
 using DeblockEdgeFn = void (*)(uint8_t* p3, int stride, int alpha, int beta, int tc0);
 // Block fetch members: 0 copy, 1 average, 2 every second sample, 3 its average,
 // 4 average of two phases, 5 its average onto the destination.
-using BlockFetchFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, int dstStride,
-                              int srcStride, int rows);
+using BlockFetchFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, int dstStride, int srcStride, int rows);
 
 constexpr int kPredIntra4x4Modes = 9;
 constexpr int kPredChromaModes = 4;
@@ -68,36 +61,36 @@ constexpr int kDeblockStrengths = 5;
 constexpr int kBlockFetchMembers = 6;
 
 struct CKernelTable {
-    MacroblockPixelsFn storeMacroblockPixels;      // 0
-    CopyBytesFn copyBytes;                         // 1
-    BlockCostFn ssd4x4;                            // 2
-    BlockCostFn ssd8x8;                            // 3
-    BlockCostFn ssd16x16;                          // 4
-    TransformIntra16x16Fn transformIntra16x16;     // 5
-    TransformLuma4x4Fn transformLuma4x4;           // 6
-    const PredIntraFn* predIntra4x4;               // 7: row of 9
-    const PredIntraFn* predChroma8x8;              // 8: row of 4
-    TransformChromaFn transformChroma;             // 9
-    BlockCostFn satd4x4;                           // 10
-    BlockCostFn satd8x8;                           // 11
-    BlockCostFn satd16x16;                         // 12
-    const VarianceRow* variance;                   // 13: row of 2
-    const PredIntraFn* predIntra16x16;             // 14: row of 4
-    TransformInter16x16Fn transformInter16x16;     // 15
-    MacroblockPixelsFn loadMacroblockPixels;       // 16
-    InterpolateHalfPelFn interpolateHalfPel;       // 17
-    const SadFn* sad4x4;                           // 18: row of 4
-    const SadFn* sad8x8;                           // 19: row of 4
-    const SadFn* sad16x16;                         // 20: row of 4
-    SadFn sadContiguous4x4;                        // 21: member 0 of row 18
-    SadFn sadContiguous8x8;                        // 22: member 0 of row 19
-    SadFn sadContiguous16x16;                      // 23: member 0 of row 20
-    PredictChromaInterFn predictChromaInter;       // 24
-    const DeblockEdgeFn* deblockEdge;              // 25: row of 4 x 5, [kind x 5 + bS]
-    const BlockFetchFn* blockFetch4;               // 26: row of 6
-    const BlockFetchFn* blockFetch8;               // 27: row of 6
-    const BlockFetchFn* blockFetch16;              // 28: row of 6
-    FillBytesFn fillBytes;                         // 29
+    MacroblockPixelsFn storeMacroblockPixels;   // 0
+    CopyBytesFn copyBytes;                      // 1
+    BlockCostFn ssd4x4;                         // 2
+    BlockCostFn ssd8x8;                         // 3
+    BlockCostFn ssd16x16;                       // 4
+    TransformIntra16x16Fn transformIntra16x16;  // 5
+    TransformLuma4x4Fn transformLuma4x4;        // 6
+    const PredIntraFn* predIntra4x4;            // 7: row of 9
+    const PredIntraFn* predChroma8x8;           // 8: row of 4
+    TransformChromaFn transformChroma;          // 9
+    BlockCostFn satd4x4;                        // 10
+    BlockCostFn satd8x8;                        // 11
+    BlockCostFn satd16x16;                      // 12
+    const VarianceRow* variance;                // 13: row of 2
+    const PredIntraFn* predIntra16x16;          // 14: row of 4
+    TransformInter16x16Fn transformInter16x16;  // 15
+    MacroblockPixelsFn loadMacroblockPixels;    // 16
+    InterpolateHalfPelFn interpolateHalfPel;    // 17
+    const SadFn* sad4x4;                        // 18: row of 4
+    const SadFn* sad8x8;                        // 19: row of 4
+    const SadFn* sad16x16;                      // 20: row of 4
+    SadFn sadContiguous4x4;                     // 21: member 0 of row 18
+    SadFn sadContiguous8x8;                     // 22: member 0 of row 19
+    SadFn sadContiguous16x16;                   // 23: member 0 of row 20
+    PredictChromaInterFn predictChromaInter;    // 24
+    const DeblockEdgeFn* deblockEdge;           // 25: row of 4 x 5, [kind x 5 + bS]
+    const BlockFetchFn* blockFetch4;            // 26: row of 6
+    const BlockFetchFn* blockFetch8;            // 27: row of 6
+    const BlockFetchFn* blockFetch16;           // 28: row of 6
+    FillBytesFn fillBytes;                      // 29
     // The CPU-features words.
     uint32_t featureWord;
     uint32_t processorCount;

@@ -7,7 +7,9 @@
 namespace ombrisk {
 namespace {
 
-inline uint8_t Clip255(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+inline uint8_t Clip255(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
 
 // p3 points at the fourth sample before the edge; `across` steps over the edge, `along`
 // from one line to the next. Chroma reads p1, p0, q0, q1 only.
@@ -15,12 +17,10 @@ template <bool Luma, bool Strong>
 void FilterEdge(uint8_t* p3, int across, int along, int alpha, int beta, int tc0) {
     constexpr int lines = Luma ? 4 : 2;
     for (int line = 0; line < lines; ++line) {
-        uint8_t* s = p3 + line * along + 3 * across;  // p0
+        uint8_t* s = p3 + line * along + 3 * across;                       // p0
         const auto at = [&](int k) -> uint8_t& { return s[k * across]; };  // q_k = at(k+1)
         const int p0 = at(0), p1 = at(-1), q0 = at(1), q1 = at(2);
-        if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta ||
-            std::abs(q1 - q0) >= beta)
-            continue;
+        if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
         if constexpr (!Luma) {
             if constexpr (Strong) {
                 at(0) = static_cast<uint8_t>((2 * p1 + p0 + q1 + 2) >> 2);
@@ -74,20 +74,23 @@ void Edge(uint8_t* p3, int stride, int alpha, int beta, int tc0) {
 }
 
 template <bool Luma, bool Vertical>
-constexpr DeblockEdgeFn kKind[kDeblockStrengths] = {
-    &NoFilter, &Edge<Luma, Vertical, false>, &Edge<Luma, Vertical, false>,
-    &Edge<Luma, Vertical, false>, &Edge<Luma, Vertical, true>};
+constexpr DeblockEdgeFn kKind[kDeblockStrengths] = {&NoFilter, &Edge<Luma, Vertical, false>,
+                                                    &Edge<Luma, Vertical, false>, &Edge<Luma, Vertical, false>,
+                                                    &Edge<Luma, Vertical, true>};
 
 // [edge kind x 5 + bS]: kinds luma vertical, luma horizontal, chroma vertical, chroma
 // horizontal.
 constexpr DeblockEdgeFn kDeblock[kDeblockKinds * kDeblockStrengths] = {
-    kKind<true, true>[0],   kKind<true, true>[1],   kKind<true, true>[2],   kKind<true, true>[3],   kKind<true, true>[4],
-    kKind<true, false>[0],  kKind<true, false>[1],  kKind<true, false>[2],  kKind<true, false>[3],  kKind<true, false>[4],
-    kKind<false, true>[0],  kKind<false, true>[1],  kKind<false, true>[2],  kKind<false, true>[3],  kKind<false, true>[4],
-    kKind<false, false>[0], kKind<false, false>[1], kKind<false, false>[2], kKind<false, false>[3], kKind<false, false>[4]};
+    kKind<true, true>[0],   kKind<true, true>[1],   kKind<true, true>[2],   kKind<true, true>[3],
+    kKind<true, true>[4],   kKind<true, false>[0],  kKind<true, false>[1],  kKind<true, false>[2],
+    kKind<true, false>[3],  kKind<true, false>[4],  kKind<false, true>[0],  kKind<false, true>[1],
+    kKind<false, true>[2],  kKind<false, true>[3],  kKind<false, true>[4],  kKind<false, false>[0],
+    kKind<false, false>[1], kKind<false, false>[2], kKind<false, false>[3], kKind<false, false>[4]};
 
 }  // namespace
 
-void InstallPortableDeblock(CKernelTable* t) { t->deblockEdge = kDeblock; }
+void InstallPortableDeblock(CKernelTable* t) {
+    t->deblockEdge = kDeblock;
+}
 
 }  // namespace ombrisk

@@ -14,7 +14,6 @@ void InstallPortableDeblock(CKernelTable* table);     // deblocking edge filters
 
 // Chroma motion compensation of one w x h block at eighth-sample vector (mvx, mvy), the
 // inner routine of PredictChromaInter; ref is the block's co-located sample.
-void ChromaMotionBlock(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h,
-                       uint8_t* dst, int dstStride);
+void ChromaMotionBlock(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst, int dstStride);
 
 }  // namespace ombrisk

@@ -13,26 +13,25 @@
 namespace ombrisk {
 
 // Position classes: (even, even) a, (odd, odd) b, otherwise c.
-#define OMBRISK_QROW(a, b, c) {a, c, a, c, c, b, c, b, a, c, a, c, c, b, c, b}
-const int16_t kQuantMultiplier[6][16] = {
-    OMBRISK_QROW(13107, 5243, 8066), OMBRISK_QROW(11916, 4660, 7490),
-    OMBRISK_QROW(10082, 4194, 6554), OMBRISK_QROW(9362, 3647, 5825),
-    OMBRISK_QROW(8192, 3355, 5243),  OMBRISK_QROW(7282, 2893, 4559)};
-const int16_t kDequantScale[6][16] = {
-    OMBRISK_QROW(10, 16, 13), OMBRISK_QROW(11, 18, 14), OMBRISK_QROW(13, 20, 16),
-    OMBRISK_QROW(14, 23, 18), OMBRISK_QROW(16, 25, 20), OMBRISK_QROW(18, 29, 23)};
+#define OMBRISK_QROW(a, b, c) \
+    { a, c, a, c, c, b, c, b, a, c, a, c, c, b, c, b }
+const int16_t kQuantMultiplier[6][16] = {OMBRISK_QROW(13107, 5243, 8066), OMBRISK_QROW(11916, 4660, 7490),
+                                         OMBRISK_QROW(10082, 4194, 6554), OMBRISK_QROW(9362, 3647, 5825),
+                                         OMBRISK_QROW(8192, 3355, 5243),  OMBRISK_QROW(7282, 2893, 4559)};
+const int16_t kDequantScale[6][16] = {OMBRISK_QROW(10, 16, 13), OMBRISK_QROW(11, 18, 14), OMBRISK_QROW(13, 20, 16),
+                                      OMBRISK_QROW(14, 23, 18), OMBRISK_QROW(16, 25, 20), OMBRISK_QROW(18, 29, 23)};
 #undef OMBRISK_QROW
-const uint8_t kZigzag4x4[16][2] = {{0, 0}, {1, 0}, {0, 1}, {0, 2}, {1, 1}, {2, 0},
-                                   {3, 0}, {2, 1}, {1, 2}, {0, 3}, {1, 3}, {2, 2},
-                                   {3, 1}, {3, 2}, {2, 3}, {3, 3}};
+const uint8_t kZigzag4x4[16][2] = {{0, 0}, {1, 0}, {0, 1}, {0, 2}, {1, 1}, {2, 0}, {3, 0}, {2, 1},
+                                   {1, 2}, {0, 3}, {1, 3}, {2, 2}, {3, 1}, {3, 2}, {2, 3}, {3, 3}};
 
 namespace {
 
-inline int Raster(int scanIndex) { return kZigzag4x4[scanIndex][1] * 4 + kZigzag4x4[scanIndex][0]; }
+inline int Raster(int scanIndex) {
+    return kZigzag4x4[scanIndex][1] * 4 + kZigzag4x4[scanIndex][0];
+}
 
 // Forward core transform of src - pred (both with their strides), into raster order.
-void ForwardCore(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride,
-                 int out[16]) {
+void ForwardCore(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride, int out[16]) {
     int t[16];
     for (int y = 0; y < 4; ++y) {
         const uint8_t* s = src + y * srcStride;
@@ -56,8 +55,7 @@ void ForwardCore(const uint8_t* src, int srcStride, const uint8_t* pred, int pre
 
 // Inverse core transform (clause 8.5.12.2) of dequantised d, (r + 32) >> 6 added to the
 // prediction and clipped.
-void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon,
-                   int reconStride) {
+void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
     int t[16];
     for (int y = 0; y < 4; ++y) {
         const int* r = d + 4 * y;
@@ -73,8 +71,8 @@ void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t
         const int e2 = (t[4 + x] >> 1) - t[12 + x], e3 = t[4 + x] + (t[12 + x] >> 1);
         const int h[4] = {e0 + e3, e1 + e2, e1 - e2, e0 - e3};
         for (int y = 0; y < 4; ++y)
-            recon[y * reconStride + x] = static_cast<uint8_t>(
-                std::clamp(pred[y * predStride + x] + ((h[y] + 32) >> 6), 0, 255));
+            recon[y * reconStride + x] =
+                static_cast<uint8_t>(std::clamp(pred[y * predStride + x] + ((h[y] + 32) >> 6), 0, 255));
     }
 }
 
@@ -104,12 +102,14 @@ int64_t ShiftedOffset(int offset, int s) {
     return s >= 0 ? int64_t{offset} >> std::min(s, 40) : int64_t{offset} << std::min(-s, 8);
 }
 
-void ClearList(CoefficientList* list, int run) { list->pairs[0] = {0, static_cast<int16_t>(run)}; }
+void ClearList(CoefficientList* list, int run) {
+    list->pairs[0] = {0, static_cast<int16_t>(run)};
+}
 
 // Quantises scan positions first..15 of raster coefficients c into raster levels and a
 // list; returns the number of non-zero levels.
-int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offset,
-                  int16_t levels[16], CoefficientList* list) {
+int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offset, int16_t levels[16],
+                  CoefficientList* list) {
     int16_t scan[16];
     const int16_t* mf = kQuantMultiplier[q.qpMod6];
     for (int i = first; i < 16; ++i) {
@@ -123,7 +123,8 @@ int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offs
 // Dequantises raster levels (from raster position `first` of the scan on) into d.
 void Dequantise(const int16_t levels[16], const QuantRecord& q, int d[16]) {
     const int16_t* v = kDequantScale[q.qpMod6];
-    for (int r = 0; r < 16; ++r) d[r] = (levels[r] * v[r]) * (1 << q.qpDiv6);
+    for (int r = 0; r < 16; ++r)
+        d[r] = (levels[r] * v[r]) * (1 << q.qpDiv6);
 }
 
 // The cost of a block's levels for the decision to drop it: a level above 1 in magnitude
@@ -133,14 +134,16 @@ int ListCost(const CoefficientList& list, int count, int threshold) {
     int cost = 0;
     for (int i = 0; i < count && list.pairs[i].level != 0; ++i) {
         const CoefficientPair& p = list.pairs[i];
-        if (std::abs(p.level) > 1) cost += threshold + 1;
-        else if (p.run < 6) cost += kRunCost[p.run];
+        if (std::abs(p.level) > 1)
+            cost += threshold + 1;
+        else if (p.run < 6)
+            cost += kRunCost[p.run];
     }
     return cost;
 }
 
-int TransformLuma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
-                     CoefficientList* list, const QuantRecord* q, int offsetShift) {
+int TransformLuma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* list,
+                     const QuantRecord* q, int offsetShift) {
     int c[16], d[16];
     ForwardCore(src, 4, pred, 4, c);
     const int n = QuantiseBlock(c, 0, *q, ShiftedOffset(q->offset, offsetShift), coefs, list);
@@ -170,9 +173,8 @@ void Hadamard4x4(int m[16]) {
     }
 }
 
-int TransformIntra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred,
-                        int16_t* coefs, CoefficientList* dcList, CoefficientList* acLists,
-                        const QuantRecord* q) {
+int TransformIntra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
+                        CoefficientList* dcList, CoefficientList* acLists, const QuantRecord* q) {
     int c[16][16], dc[16];
     for (int b = 0; b < 16; ++b) {
         const int off = (b >> 2) * 64 + (b & 3) * 4;
@@ -206,9 +208,8 @@ int TransformIntra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred,
     return anyAc ? 15 : 0;
 }
 
-int TransformInter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred,
-                        int16_t* coefs, CoefficientList* lists, const QuantRecord* q,
-                        int costThreshold) {
+int TransformInter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* lists,
+                        const QuantRecord* q, int costThreshold) {
     int cost[4] = {}, nonzero[4] = {};
     for (int b = 0; b < 16; ++b) {
         const int off = (b >> 2) * 64 + (b & 3) * 4;
@@ -236,9 +237,8 @@ int TransformInter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred,
     return cbp;
 }
 
-int TransformChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
-                    CoefficientList* dcList, CoefficientList* acLists, const QuantRecord* q,
-                    int dcOffsetShift, int acCostThreshold) {
+int TransformChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
+                    CoefficientList* acLists, const QuantRecord* q, int dcOffsetShift, int acCostThreshold) {
     int c[4][16];
     for (int b = 0; b < 4; ++b) {
         const int off = (b >> 1) * 32 + (b & 1) * 4;
@@ -273,8 +273,8 @@ int TransformChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int
     const int scale = kDequantScale[q->qpMod6][0] * (1 << q->qpDiv6);
     const int g0 = dcLevels[0] * scale, g1 = dcLevels[1] * scale;
     const int g2 = dcLevels[2] * scale, g3 = dcLevels[3] * scale;
-    const int dcValue[4] = {(g0 + g1 + g2 + g3) >> 1, (g0 - g1 + g2 - g3) >> 1,
-                            (g0 + g1 - g2 - g3) >> 1, (g0 - g1 - g2 + g3) >> 1};
+    const int dcValue[4] = {(g0 + g1 + g2 + g3) >> 1, (g0 - g1 + g2 - g3) >> 1, (g0 + g1 - g2 - g3) >> 1,
+                            (g0 - g1 - g2 + g3) >> 1};
     for (int blk = 0; blk < 4; ++blk) {
         const int off = (blk >> 1) * 32 + (blk & 1) * 4;
         int dq[16];

@@ -47,11 +47,13 @@ void CHeaderWriter::se(int32_t value, const char* name) {
 
 void CHeaderWriter::TrailingBits() {
     u(1, 1, "rbsp_stop_one_bit");
-    while (!bits_->IsByteAligned()) u(1, 0, "rbsp_alignment_zero_bit");
+    while (!bits_->IsByteAligned())
+        u(1, 0, "rbsp_alignment_zero_bit");
 }
 
 void CHeaderWriter::AlignWithOnes() {
-    while (!bits_->IsByteAligned()) u(1, 1, "cabac_alignment_one_bit");
+    while (!bits_->IsByteAligned())
+        u(1, 1, "cabac_alignment_one_bit");
 }
 
 size_t EscapePayload(const uint8_t* payload, size_t size, CBitBuffer* out) {
@@ -79,8 +81,7 @@ int64_t MinimumCabacPictureBytes(int64_t binCount, int64_t picSizeInMbs) {
     return (3 * excess + 1023) / 1024;
 }
 
-CNalWriter::CNalWriter(size_t payloadBytes, size_t outputBytes)
-    : payload_(payloadBytes), output_(outputBytes) {}
+CNalWriter::CNalWriter(size_t payloadBytes, size_t outputBytes) : payload_(payloadBytes), output_(outputBytes) {}
 
 size_t CNalWriter::OutputBytesFor(size_t payloadBytes, size_t zeroWordBytes) {
     return 5 + payloadBytes + payloadBytes / 2 + 1 + (zeroWordBytes / 3 + 1) * 3;
@@ -93,7 +94,8 @@ int64_t CNalWriter::EmitNalUnit(size_t minimumPayload) {
     }
     const size_t start = output_.ByteCount();
     static constexpr uint8_t kStartCode[4] = {0, 0, 0, 1};
-    for (uint8_t b : kStartCode) output_.PutByte(b);
+    for (uint8_t b : kStartCode)
+        output_.PutByte(b);
     output_.PutByte(static_cast<uint8_t>(((nalRefIdc_ & 3) << 5) | (nalUnitType_ & 31)));
     const size_t n = EscapePayload(payload_.Data(), payload_.ByteCount(), &output_);
     if (n < minimumPayload) {

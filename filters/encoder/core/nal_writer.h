@@ -35,8 +35,7 @@ struct TracedNal {
 // with the field's name; records them when a trace is given.
 class CHeaderWriter {
 public:
-    explicit CHeaderWriter(CBitBuffer* bits, std::vector<TracedField>* trace = nullptr)
-        : bits_(bits), trace_(trace) {}
+    explicit CHeaderWriter(CBitBuffer* bits, std::vector<TracedField>* trace = nullptr) : bits_(bits), trace_(trace) {}
 
     void u(int n, uint32_t value, const char* name);
     void ue(uint32_t value, const char* name);

@@ -28,11 +28,17 @@ COmbriskoder::COmbriskoder(EncoderBlock* block)
 
 COmbriskoder::~COmbriskoder() = default;
 
-int32_t COmbriskoder::PushFrame(const InputPicture&) { return valid_ ? kE_NOTIMPL : kE_FAIL; }
+int32_t COmbriskoder::PushFrame(const InputPicture&) {
+    return valid_ ? kE_NOTIMPL : kE_FAIL;
+}
 
-int32_t COmbriskoder::encodeFrame(OutputRecord*) { return valid_ ? kE_NOTIMPL : kE_FAIL; }
+int32_t COmbriskoder::encodeFrame(OutputRecord*) {
+    return valid_ ? kE_NOTIMPL : kE_FAIL;
+}
 
-int32_t COmbriskoder::Flush() { return valid_ ? kE_NOTIMPL : kE_FAIL; }
+int32_t COmbriskoder::Flush() {
+    return valid_ ? kE_NOTIMPL : kE_FAIL;
+}
 
 int COmbriskoder::GetCodedChunk(const uint8_t** data, size_t* length, bool* firstSlice) {
     if (data) *data = nullptr;

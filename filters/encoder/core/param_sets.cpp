@@ -29,21 +29,28 @@ const LevelLimits kLevelTable[15] = {
 namespace {
 
 // Table E-1, aspect_ratio_idc 1-13.
-constexpr int kSarTable[14][2] = {{0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11},
-                                  {40, 33}, {24, 11}, {20, 11}, {32, 11}, {80, 33},
-                                  {18, 11}, {15, 11}, {64, 33}, {160, 99}};
+constexpr int kSarTable[14][2] = {{0, 0},   {1, 1},   {12, 11}, {10, 11}, {16, 11}, {40, 33}, {24, 11},
+                                  {20, 11}, {32, 11}, {80, 33}, {18, 11}, {15, 11}, {64, 33}, {160, 99}};
 
-bool RateSet(int32_t word) { return word != kUnsetWord && word > 0; }
+bool RateSet(int32_t word) {
+    return word != kUnsetWord && word > 0;
+}
 
 int32_t SliceTypeValue(int32_t code) {
     // slice_type 5-9: every slice of the picture has the same type (Table 7-6).
     switch (code) {
-        case 0: return 7;  // I
-        case 1: return 5;  // P
-        case 2: return 6;  // B
-        case 3: return 9;  // SI
-        case 4: return 8;  // SP
-        default: return 7;
+        case 0:
+            return 7;  // I
+        case 1:
+            return 5;  // P
+        case 2:
+            return 6;  // B
+        case 3:
+            return 9;  // SI
+        case 4:
+            return 8;  // SP
+        default:
+            return 7;
     }
 }
 
@@ -56,13 +63,16 @@ int32_t FramePicStruct(int32_t picStruct) {
 
 constexpr int kNumClockTs[9] = {1, 1, 1, 2, 2, 3, 3, 2, 3};  // Table D-1
 
-bool HrdUsable(const HrdModel& m) { return m.bitRate > 0 && m.cpbSizeBits > 0; }
+bool HrdUsable(const HrdModel& m) {
+    return m.bitRate > 0 && m.cpbSizeBits > 0;
+}
 
 // value x 2^(base + scale) >= amount with the largest scale that keeps it exact, and a
 // value that fits in 32 bits (clause E.2.2).
 void ScaleHrdValue(int64_t amount, int base, int* scale, uint32_t* valueMinus1) {
     int s = 0;
-    while (s < 15 && amount % (int64_t{1} << (base + s + 1)) == 0) ++s;
+    while (s < 15 && amount % (int64_t{1} << (base + s + 1)) == 0)
+        ++s;
     int64_t value = (amount + (int64_t{1} << (base + s)) - 1) >> (base + s);
     while (value > 0xFFFFFFFFLL && s < 15) {
         ++s;
@@ -174,8 +184,7 @@ void WritePps(CHeaderWriter& w, const EncoderBlock& b) {
     w.u(1, 0, "bottom_field_pic_order_in_frame_present_flag");
     w.ue(0, "num_slice_groups_minus1");
     w.ue(static_cast<uint32_t>(std::max(refs - 1, 0)), "num_ref_idx_l0_default_active_minus1");
-    w.ue(static_cast<uint32_t>(b.param(kParBFrames) > 0 ? refs : 0),
-         "num_ref_idx_l1_default_active_minus1");
+    w.ue(static_cast<uint32_t>(b.param(kParBFrames) > 0 ? refs : 0), "num_ref_idx_l1_default_active_minus1");
     w.u(1, 0, "weighted_pred_flag");
     w.u(2, 0, "weighted_bipred_idc");
     w.se(0, "pic_init_qp_minus26");
@@ -216,8 +225,10 @@ int64_t EstimateBitRate(const EncoderBlock& b) {
     // gives an eighth back, so the estimate never falls as QP falls. QP is capped to the
     // standard's range so that the loops are bounded.
     const int32_t qp = std::clamp(b.param(kParQpI), 0, 51);
-    for (int i = 16; i < qp; ++i) score += (100 - score) / 8;
-    for (int i = qp; i < 16; ++i) score -= score / 8;
+    for (int i = 16; i < qp; ++i)
+        score += (100 - score) / 8;
+    for (int i = qp; i < 16; ++i)
+        score -= score / 8;
     const int64_t w = b.picture()[kPicCodedWidth];
     const int64_t h = b.picture()[kPicCodedHeight];
     const int64_t rate100 = std::max<int32_t>(b.param(kParFrameRate100), 0);
@@ -232,8 +243,7 @@ int ChooseLevel(const EncoderBlock& b) {
     const int64_t h = b.picture()[kPicCodedHeight];
     const int64_t mbs = (w / 16) * (h / 16);
     const int64_t mbps = mbs * std::max<int32_t>(b.param(kParFrameRate100), 0) / 100;
-    const int64_t frames =
-        std::max(b.param(kParRefFrames), 0) + (b.param(kParBFrames) > 0 ? 1 : 0) + 1;
+    const int64_t frames = std::max(b.param(kParRefFrames), 0) + (b.param(kParBFrames) > 0 ? 1 : 0) + 1;
     const int64_t dpb = frames * (3 * w * h / 2);
     const int64_t rate = EstimateBitRate(b);
     for (const LevelLimits& row : kLevelTable) {
@@ -312,7 +322,8 @@ int CParameterSetWriter::EmitSets(CNalWriter* nal) {
     const std::pair<const std::vector<uint8_t>*, int> units[2] = {{&sps_, kNalSps}, {&pps_, kNalPps}};
     for (const auto& [rbsp, type] : units) {
         nal->payload().Reset();
-        for (uint8_t byte : *rbsp) nal->payload().PutByte(byte);
+        for (uint8_t byte : *rbsp)
+            nal->payload().PutByte(byte);
         nal->SetHeader(1, type);
         if (nal->EmitNalUnit(0) < 0) return kCoreNoSpace;
         if (trace_) trace_->push_back({type, type == kNalSps ? spsTrace_ : ppsTrace_});
@@ -337,7 +348,8 @@ int CParameterSetWriter::WriteSei(const PictureHeaderInfo& pic) {
         body();
         if (!bits.IsByteAligned()) {
             w.u(1, 1, "bit_equal_to_one");
-            while (!bits.IsByteAligned()) w.u(1, 0, "bit_equal_to_zero");
+            while (!bits.IsByteAligned())
+                w.u(1, 0, "bit_equal_to_zero");
         }
         const size_t size = bits.ByteCount() - sizeByte - 1;
         if (sizeByte < bits.Capacity()) bits.Data()[sizeByte] = static_cast<uint8_t>(size);
@@ -360,7 +372,8 @@ int CParameterSetWriter::WriteSei(const PictureHeaderInfo& pic) {
         w.u(4, static_cast<uint32_t>(picStruct), "pic_struct");
         static const char* const kClockFlag[3] = {"clock_timestamp_flag[0]", "clock_timestamp_flag[1]",
                                                   "clock_timestamp_flag[2]"};
-        for (int i = 0; i < kNumClockTs[picStruct]; ++i) w.u(1, 0, kClockFlag[i]);
+        for (int i = 0; i < kNumClockTs[picStruct]; ++i)
+            w.u(1, 0, kClockFlag[i]);
     });
     w.TrailingBits();
     nal_.SetHeader(0, kNalSei);
@@ -378,8 +391,7 @@ int CParameterSetWriter::WritePictureHeaders(const PictureHeaderInfo& pic) {
     const bool due = pic.codingNumber >= dueCodingNumber_;
     if (due) {
         const int64_t perSecond = block_->param(kParFrameRate100) / 100;
-        dueCodingNumber_ =
-            perSecond > 0 ? pic.codingNumber + perSecond : std::numeric_limits<int64_t>::max();
+        dueCodingNumber_ = perSecond > 0 ? pic.codingNumber + perSecond : std::numeric_limits<int64_t>::max();
     }
     if (due || pic.idr) {
         if (EmitSets(&nal_) != kCoreOk) return kCoreNoSpace;
@@ -402,8 +414,8 @@ int64_t CParameterSetWriter::WriteSequenceHeader(uint8_t* buffer, size_t capacit
     return static_cast<int64_t>(nal.output().ByteCount());
 }
 
-void StartSliceNal(CNalWriter* nal, const EncoderBlock& b, const PictureHeaderInfo& pic,
-                   const SliceHeaderInfo& s, std::vector<TracedField>* trace) {
+void StartSliceNal(CNalWriter* nal, const EncoderBlock& b, const PictureHeaderInfo& pic, const SliceHeaderInfo& s,
+                   std::vector<TracedField>* trace) {
     nal->ResetBuffers();
     nal->SetHeader(pic.reference ? 1 : 0, pic.idr ? kNalIdrSlice : kNalSlice);
     CHeaderWriter w(&nal->payload(), trace);

@@ -43,7 +43,7 @@ SampleAspect ResolveSampleAspect(const EncoderBlock& block);
 // The rate control's real buffer, when it has one to declare: HRD parameters are written
 // only from such a model.
 struct HrdModel {
-    int64_t bitRate;               // bit/s
+    int64_t bitRate;  // bit/s
     int64_t cpbSizeBits;
     bool constantBitRate;
     uint32_t initialCpbRemovalDelay;  // 90 kHz ticks
@@ -51,14 +51,14 @@ struct HrdModel {
 
 // Per-picture facts that the headers carry.
 struct PictureHeaderInfo {
-    int64_t codingNumber = 0;  // position in coding order over the whole stream
-    int64_t displayNumber = 0; // position in display order since the last IDR picture
-    int32_t sliceTypeCode = 0; // 0 I, 1 P, 2 B
+    int64_t codingNumber = 0;   // position in coding order over the whole stream
+    int64_t displayNumber = 0;  // position in display order since the last IDR picture
+    int32_t sliceTypeCode = 0;  // 0 I, 1 P, 2 B
     bool idr = false;
     bool reference = true;
     int32_t frameNum = 0;
     int32_t idrPicId = 0;
-    int32_t picStruct = 0;     // Table D-1 value from the input
+    int32_t picStruct = 0;         // Table D-1 value from the input
     uint32_t cpbRemovalDelay = 0;  // ticks since the last buffering period (with HRD)
     uint32_t dpbOutputDelay = 0;   // ticks from removal to output (with HRD)
 };

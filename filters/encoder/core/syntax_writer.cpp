@@ -4,11 +4,15 @@ namespace ombrisk {
 
 int32_t IntraMbTypeOffset(int32_t sliceTypeCode) {
     switch (sliceTypeCode) {
-        case kSliceI: return 0;
+        case kSliceI:
+            return 0;
         case kSliceP:
-        case kSliceSP: return 6;
-        case kSliceB: return 23;
-        default: return kInvalidValue;
+        case kSliceSP:
+            return 6;
+        case kSliceB:
+            return 23;
+        default:
+            return kInvalidValue;
     }
 }
 
@@ -31,10 +35,14 @@ int32_t ComputeMbType(const MbTypeInputs& mb) {
             const int32_t d0 = mb.direction0, d1 = mb.direction1;
             if (d0 < 0 || d0 > 2 || d1 < 0 || d1 > 2) return kInvalidValue;
             switch (mb.shape) {
-                case kPart16x16: return d0 + 1;
-                case kPart16x8: return kPairTable[d0][d1] + 4;
-                case kPart8x16: return kPairTable[d0][d1] + 5;
-                default: return kInvalidValue;
+                case kPart16x16:
+                    return d0 + 1;
+                case kPart16x8:
+                    return kPairTable[d0][d1] + 4;
+                case kPart8x16:
+                    return kPairTable[d0][d1] + 5;
+                default:
+                    return kInvalidValue;
             }
         }
         case kMbB8x8:
@@ -68,8 +76,7 @@ CSyntaxWriter::CSyntaxWriter(const EncoderBlock* block)
       chroma_(block->chroma()),
       macroblocks_(block->macroblocks()) {}
 
-void CSyntaxWriter::BeginSliceCommon(const SliceRecord* slice, int32_t sliceTypeCode,
-                                     int32_t sliceQp) {
+void CSyntaxWriter::BeginSliceCommon(const SliceRecord* slice, int32_t sliceTypeCode, int32_t sliceQp) {
     slice_ = slice;
     sliceType_ = sliceTypeCode;
     intraOffset_ = IntraMbTypeOffset(sliceTypeCode);

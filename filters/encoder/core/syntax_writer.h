@@ -10,10 +10,10 @@
 
 namespace ombrisk {
 
-struct CMbContext;      // per-macroblock coding context
-struct MbRecord;        // per-macroblock record kept for neighbours
-struct SliceRecord;     // one slice's record
-struct CoefficientList; // (level, run) pairs of one residual block
+struct CMbContext;       // per-macroblock coding context
+struct MbRecord;         // per-macroblock record kept for neighbours
+struct SliceRecord;      // one slice's record
+struct CoefficientList;  // (level, run) pairs of one residual block
 
 // The encoder's own slice type numbering.
 enum SliceTypeCode : int32_t {
@@ -51,12 +51,12 @@ int32_t IntraMbTypeOffset(int32_t sliceTypeCode);
 struct MbTypeInputs {
     int32_t kind = kMbIntra4x4;
     int32_t intraOffset = 0;
-    int32_t intra16x16Mode = 0;       // Intra16x16PredMode 0-3
-    int32_t codedBlockPattern = 0;    // bits 0-3 luma 8x8, bits 4-5 chroma 0-2
-    int32_t shape = kPart16x16;       // kinds 3 and 5
-    int32_t direction0 = kPredL0;     // kind 5: first partition
-    int32_t direction1 = kPredL0;     // kind 5: second partition
-    bool allRefIdxZero = false;       // kind 4: every 8x8 partition uses reference 0
+    int32_t intra16x16Mode = 0;     // Intra16x16PredMode 0-3
+    int32_t codedBlockPattern = 0;  // bits 0-3 luma 8x8, bits 4-5 chroma 0-2
+    int32_t shape = kPart16x16;     // kinds 3 and 5
+    int32_t direction0 = kPredL0;   // kind 5: first partition
+    int32_t direction1 = kPredL0;   // kind 5: second partition
+    bool allRefIdxZero = false;     // kind 4: every 8x8 partition uses reference 0
 };
 
 // mb_type value: B macroblocks get the standard's mb_type (Table 7-14), intra ones the
@@ -78,30 +78,30 @@ int32_t WrapQpDelta(int32_t delta);
 class CSyntaxWriter {
 public:
     explicit CSyntaxWriter(const EncoderBlock* block);
-    virtual ~CSyntaxWriter() = default;                                    // slot 0
-    virtual void BeginSlice(const SliceRecord& slice) = 0;                 // slot 1
-    virtual int EndSlice() = 0;                                            // slot 2
-    virtual int EncodeMacroblock(CMbContext& mb) = 0;                      // slot 3
-    virtual int GetCabacInitIdc() const = 0;                               // slot 4
-    virtual void SetCounting(int counting) = 0;                            // slot 5
-    virtual void BeginTrial(int motionPart, int texturePart) = 0;          // slot 6
-    virtual void RestoreBest(int motionPart, int texturePart) = 0;         // slot 7
-    virtual void SaveCandidate(int motionPart, int texturePart) = 0;       // slot 8
-    virtual void CommitCandidate(int motionPart, int texturePart) = 0;     // slot 9
-    virtual uint32_t GetBitCount() const = 0;                              // slot 10
-    virtual int WriteMbHeader() = 0;                                       // slot 11
-    virtual void WriteMbType(int32_t mbType) = 0;                          // slot 12
-    virtual void WriteMotion() = 0;                                        // slot 13
-    virtual void WriteCodedBlockPattern() = 0;                             // slot 14
-    virtual int32_t WriteMbQpDelta(int32_t delta) = 0;                     // slot 15
-    virtual void WriteLumaResidual() = 0;                                  // slot 16
-    virtual void WriteChromaResidual() = 0;                                // slot 17
+    virtual ~CSyntaxWriter() = default;                                              // slot 0
+    virtual void BeginSlice(const SliceRecord& slice) = 0;                           // slot 1
+    virtual int EndSlice() = 0;                                                      // slot 2
+    virtual int EncodeMacroblock(CMbContext& mb) = 0;                                // slot 3
+    virtual int GetCabacInitIdc() const = 0;                                         // slot 4
+    virtual void SetCounting(int counting) = 0;                                      // slot 5
+    virtual void BeginTrial(int motionPart, int texturePart) = 0;                    // slot 6
+    virtual void RestoreBest(int motionPart, int texturePart) = 0;                   // slot 7
+    virtual void SaveCandidate(int motionPart, int texturePart) = 0;                 // slot 8
+    virtual void CommitCandidate(int motionPart, int texturePart) = 0;               // slot 9
+    virtual uint32_t GetBitCount() const = 0;                                        // slot 10
+    virtual int WriteMbHeader() = 0;                                                 // slot 11
+    virtual void WriteMbType(int32_t mbType) = 0;                                    // slot 12
+    virtual void WriteMotion() = 0;                                                  // slot 13
+    virtual void WriteCodedBlockPattern() = 0;                                       // slot 14
+    virtual int32_t WriteMbQpDelta(int32_t delta) = 0;                               // slot 15
+    virtual void WriteLumaResidual() = 0;                                            // slot 16
+    virtual void WriteChromaResidual() = 0;                                          // slot 17
     virtual void WriteResidualBlock(const CoefficientList& list, int category) = 0;  // 18
-    virtual void WriteIntra4x4Modes() = 0;                                 // slot 19
-    virtual void WriteIntra4x4Mode(int codedMode) = 0;                     // slot 20
-    virtual void WriteIntraChromaPredMode(int mode) = 0;                   // slot 21
-    virtual int WriteSkip() = 0;                                           // slot 22
-    virtual int32_t WriteMbQpDeltaIfPresent();                             // slot 23
+    virtual void WriteIntra4x4Modes() = 0;                                           // slot 19
+    virtual void WriteIntra4x4Mode(int codedMode) = 0;                               // slot 20
+    virtual void WriteIntraChromaPredMode(int mode) = 0;                             // slot 21
+    virtual int WriteSkip() = 0;                                                     // slot 22
+    virtual int32_t WriteMbQpDeltaIfPresent();                                       // slot 23
 
 protected:
     // The base step of BeginSlice: slice record, slice type code, intra mb_type offset,
@@ -123,8 +123,8 @@ protected:
     int32_t codedBlockPattern_ = 0;
     bool leftAvailable_ = false;
     bool topAvailable_ = false;
-    int32_t mbQp_ = 0;       // the QP this macroblock is coded with
-    int32_t codedQpDelta_ = 0; // what slot 23 coded, for the macroblock's record
+    int32_t mbQp_ = 0;          // the QP this macroblock is coded with
+    int32_t codedQpDelta_ = 0;  // what slot 23 coded, for the macroblock's record
     MbRecord* current_ = nullptr;
     const MbRecord* left_ = nullptr;
     const MbRecord* top_ = nullptr;

@@ -59,7 +59,7 @@ private:
     mutable std::mutex lock_;
     AssemblerStream& stream_;
     BufferRef current_;
-    std::optional<int64_t> pending_;   // the time of the unit being gathered
+    std::optional<int64_t> pending_;  // the time of the unit being gathered
     const uint8_t* scan_pos_ = nullptr;
     int32_t scan_length_ = 0;
     // Sample stamps no boundary has used yet, each with the stream offset of its sample's

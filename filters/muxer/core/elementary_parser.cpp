@@ -10,11 +10,16 @@ namespace muxer {
 
 bool HasParser(StreamType type) {
     switch (type) {
-    case StreamType::Mpeg2Video: case StreamType::Mpeg1Video: case StreamType::H264Video:
-    case StreamType::Mpeg2Audio: case StreamType::Mpeg1Audio: case StreamType::Ac3: case StreamType::Aac:
-        return true;
-    default:
-        return false;
+        case StreamType::Mpeg2Video:
+        case StreamType::Mpeg1Video:
+        case StreamType::H264Video:
+        case StreamType::Mpeg2Audio:
+        case StreamType::Mpeg1Audio:
+        case StreamType::Ac3:
+        case StreamType::Aac:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -25,13 +30,25 @@ bool IsVideoType(StreamType type) {
 std::unique_ptr<CElementaryParser> CreateParser(StreamType type, ParserStream& stream) {
     std::unique_ptr<CElementaryParser> p;
     switch (type) {
-    case StreamType::Mpeg2Video: case StreamType::Mpeg1Video:
-        p = std::make_unique<CMpegVideoParser>(stream, type == StreamType::Mpeg1Video); break;
-    case StreamType::H264Video: p = std::make_unique<CH264Parser>(stream); break;
-    case StreamType::Mpeg2Audio: case StreamType::Mpeg1Audio: p = std::make_unique<CMpegAudioParser>(stream); break;
-    case StreamType::Ac3: p = std::make_unique<CAc3Parser>(stream); break;
-    case StreamType::Aac: p = std::make_unique<CAacParser>(stream); break;
-    default: return nullptr;
+        case StreamType::Mpeg2Video:
+        case StreamType::Mpeg1Video:
+            p = std::make_unique<CMpegVideoParser>(stream, type == StreamType::Mpeg1Video);
+            break;
+        case StreamType::H264Video:
+            p = std::make_unique<CH264Parser>(stream);
+            break;
+        case StreamType::Mpeg2Audio:
+        case StreamType::Mpeg1Audio:
+            p = std::make_unique<CMpegAudioParser>(stream);
+            break;
+        case StreamType::Ac3:
+            p = std::make_unique<CAc3Parser>(stream);
+            break;
+        case StreamType::Aac:
+            p = std::make_unique<CAacParser>(stream);
+            break;
+        default:
+            return nullptr;
     }
     p->Reset();
     return p;
@@ -52,8 +69,7 @@ MediaBuffer* CElementaryParser::Exchange(MediaBuffer* unit) {
     unit->AddRef();
     held_.reset(unit);
     const ScanResult found = ScanUnit(*unit);
-    if (found.boundary)
-        ReadHeader(found, static_cast<int32_t>(unit->Data() + unit->length - found.boundary));
+    if (found.boundary) ReadHeader(found, static_cast<int32_t>(unit->Data() + unit->length - found.boundary));
     StartTiming(found);
     return nullptr;
 }
@@ -191,8 +207,7 @@ ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
             } else {
                 // A sync word alone may be frame data: the frame it announces must end in
                 // another sync word. Wait for those bytes.
-                if (static_cast<int64_t>(cursor.length) <= static_cast<int64_t>(info.frame_bytes) + tail)
-                    return {};
+                if (static_cast<int64_t>(cursor.length) <= static_cast<int64_t>(info.frame_bytes) + tail) return {};
                 AudioFrameInfo next;
                 confirmed = IsSync(q + info.frame_bytes) && ParseHeader(q + info.frame_bytes, &next);
             }
@@ -250,8 +265,8 @@ void CAudioParser::NextTiming(MediaBuffer& u) {
 }
 
 bool CMpegAudioParser::IsSync(const uint8_t* q) const {
-    return q[0] == 0xFF && q[1] >= 0xE0 && (q[1] & 0x18) != 0x08 && (q[1] & 0x06) != 0 && q[2] > 0x0F &&
-           q[2] < 0xF0 && (q[2] & 0x0C) != 0x0C;
+    return q[0] == 0xFF && q[1] >= 0xE0 && (q[1] & 0x18) != 0x08 && (q[1] & 0x06) != 0 && q[2] > 0x0F && q[2] < 0xF0 &&
+           (q[2] & 0x0C) != 0x0C;
 }
 
 void CMpegAudioParser::ReadHeader(const ScanResult& found, int32_t remaining) {

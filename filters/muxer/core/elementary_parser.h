@@ -25,8 +25,17 @@ inline int64_t TimeMul(int64_t a, int64_t b) {
 
 // The stream types of the multiplexer's "Stream Type" setting.
 enum class StreamType : int32_t {
-    Mpeg2Video = 1, Mpeg2Audio = 2, Ac3 = 3, Mpeg4Video = 4, Mpeg4Audio = 5, Mpeg4System = 6,
-    Mpeg1Audio = 7, Mpeg1Video = 8, Mpeg2Program = 9, H264Video = 10, Aac = 11,
+    Mpeg2Video = 1,
+    Mpeg2Audio = 2,
+    Ac3 = 3,
+    Mpeg4Video = 4,
+    Mpeg4Audio = 5,
+    Mpeg4System = 6,
+    Mpeg1Audio = 7,
+    Mpeg1Video = 8,
+    Mpeg2Program = 9,
+    H264Video = 10,
+    Aac = 11,
 };
 // True for the types whose access units the parsers can find.
 bool HasParser(StreamType type);
@@ -177,8 +186,8 @@ protected:
 
 // Audio frame headers (ISO/IEC 11172-3, 13818-3, ATSC A/52, ISO/IEC 13818-7 ADTS).
 struct AudioFrameInfo {
-    int32_t frame_bytes = 0;     // whole frame, padding included
-    int32_t samples = 0;         // samples per channel in the frame
+    int32_t frame_bytes = 0;  // whole frame, padding included
+    int32_t samples = 0;      // samples per channel in the frame
     int32_t sample_rate = 0;
 };
 bool ParseMpegAudioHeader(const uint8_t* h, AudioFrameInfo* info);
@@ -210,9 +219,7 @@ public:
 protected:
     int32_t ScanTail() const override { return 3; }
     bool IsSync(const uint8_t* q) const override;
-    bool ParseHeader(const uint8_t* q, AudioFrameInfo* info) const override {
-        return ParseMpegAudioHeader(q, info);
-    }
+    bool ParseHeader(const uint8_t* q, AudioFrameInfo* info) const override { return ParseMpegAudioHeader(q, info); }
     void ReadHeader(const ScanResult& found, int32_t remaining) override;
 };
 

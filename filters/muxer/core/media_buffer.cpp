@@ -12,7 +12,9 @@ MediaBuffer::~MediaBuffer() {
     if (parent_) parent_->Release();
 }
 
-void MediaBuffer::LastReleased() { delete this; }
+void MediaBuffer::LastReleased() {
+    delete this;
+}
 
 void MediaBuffer::Release() {
     // acq_rel: the thread that drops the last reference sees every write made by the other
@@ -116,11 +118,13 @@ public:
 
 BufferPool::~BufferPool() {
     std::lock_guard<std::mutex> hold(lock_);
-    for (MediaBuffer* b : free_) PooledBuffer::Destroy(b);
+    for (MediaBuffer* b : free_)
+        PooledBuffer::Destroy(b);
     free_.clear();
     // Contract: none is out any more. One that is would otherwise come back to a pool that
     // is gone; it becomes an ordinary owned buffer.
-    for (MediaBuffer* b : outstanding_) b->pool_ = nullptr;
+    for (MediaBuffer* b : outstanding_)
+        b->pool_ = nullptr;
     outstanding_.clear();
 }
 
@@ -151,7 +155,8 @@ void BufferPool::Stop() {
 void BufferPool::StopAndFlush() {
     Stop();
     std::lock_guard<std::mutex> hold(lock_);
-    for (MediaBuffer* b : free_) PooledBuffer::Destroy(b);
+    for (MediaBuffer* b : free_)
+        PooledBuffer::Destroy(b);
     free_.clear();
 }
 
@@ -222,8 +227,14 @@ void BufferPool::ReturnBuffer(MediaBuffer* buffer) {
     changed_.notify_all();
 }
 
-int32_t BufferPool::BufferSize() const { std::lock_guard<std::mutex> h(lock_); return buffer_size_; }
-uint32_t BufferPool::ByteLimit() const { std::lock_guard<std::mutex> h(lock_); return byte_limit_; }
+int32_t BufferPool::BufferSize() const {
+    std::lock_guard<std::mutex> h(lock_);
+    return buffer_size_;
+}
+uint32_t BufferPool::ByteLimit() const {
+    std::lock_guard<std::mutex> h(lock_);
+    return byte_limit_;
+}
 int32_t BufferPool::Outstanding() const {
     std::lock_guard<std::mutex> h(lock_);
     return static_cast<int32_t>(outstanding_.size());
@@ -232,8 +243,14 @@ int32_t BufferPool::FreeCount() const {
     std::lock_guard<std::mutex> h(lock_);
     return static_cast<int32_t>(free_.size());
 }
-int32_t BufferPool::Waiters() const { std::lock_guard<std::mutex> h(lock_); return waiters_; }
-bool BufferPool::Active() const { std::lock_guard<std::mutex> h(lock_); return active_; }
+int32_t BufferPool::Waiters() const {
+    std::lock_guard<std::mutex> h(lock_);
+    return waiters_;
+}
+bool BufferPool::Active() const {
+    std::lock_guard<std::mutex> h(lock_);
+    return active_;
+}
 
 // ---- WorkSignal -----------------------------------------------------------------------
 

@@ -72,8 +72,14 @@ public:
     uint32_t bit_rate = 0;  // bits per second: length x 80,000,000 / duration
     bool end_of_stream = false;
 
-    void SetPts(std::optional<int64_t> t) { pts_valid = t.has_value(); pts = t.value_or(0); }
-    void SetDts(std::optional<int64_t> t) { dts_valid = t.has_value(); dts = t.value_or(0); }
+    void SetPts(std::optional<int64_t> t) {
+        pts_valid = t.has_value();
+        pts = t.value_or(0);
+    }
+    void SetDts(std::optional<int64_t> t) {
+        dts_valid = t.has_value();
+        dts = t.value_or(0);
+    }
     std::optional<int64_t> Pts() const { return pts_valid ? std::optional<int64_t>(pts) : std::nullopt; }
     std::optional<int64_t> Dts() const { return dts_valid ? std::optional<int64_t>(dts) : std::nullopt; }
 
@@ -86,10 +92,10 @@ protected:
 private:
     friend class BufferPool;
     std::atomic<int32_t> count_{1};
-    BufferPool* pool_ = nullptr;          // the pool that made the buffer
-    std::unique_ptr<uint8_t[]> block_;    // memory the buffer owns, or null
-    int32_t block_size_ = 0;              // bytes actually allocated for block_
-    MediaBuffer* parent_ = nullptr;       // unit slices: the buffer whose bytes they show
+    BufferPool* pool_ = nullptr;        // the pool that made the buffer
+    std::unique_ptr<uint8_t[]> block_;  // memory the buffer owns, or null
+    int32_t block_size_ = 0;            // bytes actually allocated for block_
+    MediaBuffer* parent_ = nullptr;     // unit slices: the buffer whose bytes they show
 };
 
 // Borrowed bytes wrapped for the span of one call (a sample handed through), kept on the
@@ -111,7 +117,11 @@ public:
     explicit BufferRef(MediaBuffer* adopted) : p_(adopted) {}
     BufferRef(BufferRef&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
     BufferRef& operator=(BufferRef&& o) noexcept {
-        if (this != &o) { reset(); p_ = o.p_; o.p_ = nullptr; }
+        if (this != &o) {
+            reset();
+            p_ = o.p_;
+            o.p_ = nullptr;
+        }
         return *this;
     }
     ~BufferRef() { reset(); }
@@ -119,7 +129,11 @@ public:
         if (p_) p_->Release();
         p_ = adopted;
     }
-    MediaBuffer* release() { MediaBuffer* p = p_; p_ = nullptr; return p; }
+    MediaBuffer* release() {
+        MediaBuffer* p = p_;
+        p_ = nullptr;
+        return p;
+    }
     MediaBuffer* get() const { return p_; }
     MediaBuffer* operator->() const { return p_; }
     MediaBuffer& operator*() const { return *p_; }
@@ -171,12 +185,12 @@ private:
     bool CanMakeLocked() const;
 
     mutable std::mutex lock_;
-    std::condition_variable changed_;   // a buffer came back, or the pool stopped
+    std::condition_variable changed_;  // a buffer came back, or the pool stopped
     int32_t buffer_size_ = 0;
     uint32_t byte_limit_ = 0;
     int32_t waiters_ = 0;
-    uint64_t stop_generation_ = 0;      // a waiter returns null after any Stop since it began
-    std::vector<MediaBuffer*> free_;    // in return order
+    uint64_t stop_generation_ = 0;    // a waiter returns null after any Stop since it began
+    std::vector<MediaBuffer*> free_;  // in return order
     std::vector<MediaBuffer*> outstanding_;
     bool active_ = false;
 };

@@ -31,7 +31,8 @@ public:
 
     uint32_t Bits(int n) {
         uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 1) | Bit();
+        for (int i = 0; i < n; ++i)
+            v = (v << 1) | Bit();
         return v;
     }
     uint32_t Bit() {
@@ -67,7 +68,9 @@ public:
     }
     State state() const { return state_; }
     bool ok() const { return state_ == State::Ok; }
-    void Fail() { if (state_ == State::Ok) state_ = State::Bad; }
+    void Fail() {
+        if (state_ == State::Ok) state_ = State::Bad;
+    }
 
 private:
     bool Fetch() {
@@ -106,17 +109,27 @@ private:
 
 int32_t AnnouncedFrameRateCode(int64_t d) {
     switch (d) {
-    case 166666: return 8;
-    case 166833: return 7;
-    case 200000: return 6;
-    case 333333: return 5;
-    case 333667: return 4;
-    case 400000: return 3;
-    case 416666: return 2;
-    // 24000/1001 frames a second; 417083 is what a sequence header's frame_rate_code 1
-    // gives, 417188 what some upstream filters announce.
-    case 417083: case 417188: return 1;
-    default: return 0;
+        case 166666:
+            return 8;
+        case 166833:
+            return 7;
+        case 200000:
+            return 6;
+        case 333333:
+            return 5;
+        case 333667:
+            return 4;
+        case 400000:
+            return 3;
+        case 416666:
+            return 2;
+        // 24000/1001 frames a second; 417083 is what a sequence header's frame_rate_code 1
+        // gives, 417188 what some upstream filters announce.
+        case 417083:
+        case 417188:
+            return 1;
+        default:
+            return 0;
     }
 }
 
@@ -347,11 +360,22 @@ namespace {
 
 bool HighProfile(uint32_t profile_idc) {
     switch (profile_idc) {
-    case 100: case 110: case 122: case 244: case 44: case 83: case 86: case 118: case 128: case 138:
-    case 139: case 134: case 135:
-        return true;
-    default:
-        return false;
+        case 100:
+        case 110:
+        case 122:
+        case 244:
+        case 44:
+        case 83:
+        case 86:
+        case 118:
+        case 128:
+        case 138:
+        case 139:
+        case 134:
+        case 135:
+            return true;
+        default:
+            return false;
     }
 }
 }  // namespace
@@ -367,9 +391,9 @@ CH264Parser::NalRead CH264Parser::ReadSps(const uint8_t* payload, const uint8_t*
         const uint32_t chroma_format_idc = rd.Ue();
         if (chroma_format_idc > 3) rd.Fail();
         if (chroma_format_idc == 3) s.separate_colour_plane = rd.Bit();
-        rd.Ue();   // bit_depth_luma_minus8
-        rd.Ue();   // bit_depth_chroma_minus8
-        rd.Bit();  // qpprime_y_zero_transform_bypass_flag
+        rd.Ue();         // bit_depth_luma_minus8
+        rd.Ue();         // bit_depth_chroma_minus8
+        rd.Bit();        // qpprime_y_zero_transform_bypass_flag
         if (rd.Bit()) {  // seq_scaling_matrix_present_flag: skip the lists (7.3.2.1.1.1)
             const int lists = chroma_format_idc == 3 ? 12 : 8;
             for (int i = 0; i < lists && rd.ok(); ++i) {
@@ -402,7 +426,8 @@ CH264Parser::NalRead CH264Parser::ReadSps(const uint8_t* payload, const uint8_t*
         const uint32_t cycle = rd.Ue();
         if (cycle > 255) rd.Fail();
         s.num_ref_frames_in_poc_cycle = static_cast<uint8_t>(std::min<uint32_t>(cycle, 255));
-        for (int i = 0; i < s.num_ref_frames_in_poc_cycle && rd.ok(); ++i) s.offset_for_ref_frame[i] = rd.Se();
+        for (int i = 0; i < s.num_ref_frames_in_poc_cycle && rd.ok(); ++i)
+            s.offset_for_ref_frame[i] = rd.Se();
     }
     rd.Ue();   // max_num_ref_frames
     rd.Bit();  // gaps_in_frame_num_value_allowed_flag
@@ -436,9 +461,8 @@ CH264Parser::NalRead CH264Parser::ReadPps(const uint8_t* payload, const uint8_t*
     return NalRead::Done;
 }
 
-CH264Parser::NalRead CH264Parser::ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header,
-                                            ScanResult* out, ScanState* slice, uint32_t* first_mb,
-                                            uint32_t* slice_type) {
+CH264Parser::NalRead CH264Parser::ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header, ScanResult* out,
+                                            ScanState* slice, uint32_t* first_mb, uint32_t* slice_type) {
     RbspReader rd(payload, end);
     *first_mb = rd.Ue();
     *slice_type = rd.Ue();
@@ -528,8 +552,8 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                         p.pps_id != slice.pps_id || p.field_pic != slice.field_pic ||
                         p.bottom_field != slice.bottom_field || (p.nal_ref_idc == 0) != (slice.nal_ref_idc == 0) ||
                         p.poc_lsb != slice.poc_lsb || p.delta_poc_bottom != slice.delta_poc_bottom ||
-                        p.delta_poc0 != slice.delta_poc0 || p.delta_poc1 != slice.delta_poc1 ||
-                        p.idr != slice.idr || (p.idr && slice.idr && p.idr_pic_id != slice.idr_pic_id);
+                        p.delta_poc0 != slice.delta_poc0 || p.delta_poc1 != slice.delta_poc1 || p.idr != slice.idr ||
+                        (p.idr && slice.idr && p.idr_pic_id != slice.idr_pic_id);
                     slice.expected_sync = state.expected_sync;
                     state = slice;
                     if (new_picture) {
@@ -588,11 +612,13 @@ int32_t CH264Parser::PictureNumber(const ScanResult& found) {
         int64_t expected = 0;
         if (abs_frame_num > 0) {
             int64_t cycle_delta = 0;
-            for (int i = 0; i < sps.num_ref_frames_in_poc_cycle; ++i) cycle_delta += sps.offset_for_ref_frame[i];
+            for (int i = 0; i < sps.num_ref_frames_in_poc_cycle; ++i)
+                cycle_delta += sps.offset_for_ref_frame[i];
             const int64_t cycles = (abs_frame_num - 1) / sps.num_ref_frames_in_poc_cycle;
             const int64_t in_cycle = (abs_frame_num - 1) % sps.num_ref_frames_in_poc_cycle;
             expected = Mul(cycles, cycle_delta);
-            for (int64_t i = 0; i <= in_cycle; ++i) expected = Add(expected, sps.offset_for_ref_frame[i]);
+            for (int64_t i = 0; i <= in_cycle; ++i)
+                expected = Add(expected, sps.offset_for_ref_frame[i]);
         }
         if (!found.h264.reference) expected = Add(expected, sps.offset_for_non_ref_pic);
         const int64_t top = Add(expected, found.h264.delta_poc[0]);

@@ -101,8 +101,8 @@ private:
     enum class NalRead { Done, Skip, NeedMore };
     NalRead ReadSps(const uint8_t* payload, const uint8_t* end);
     NalRead ReadPps(const uint8_t* payload, const uint8_t* end);
-    NalRead ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header, ScanResult* out,
-                      ScanState* slice, uint32_t* first_mb, uint32_t* slice_type);
+    NalRead ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header, ScanResult* out, ScanState* slice,
+                      uint32_t* first_mb, uint32_t* slice_type);
     const Sps& SpsFor(int32_t sps_id) const;
 
     // Of the latest sequence parameter set (used when a slice names an unknown set).

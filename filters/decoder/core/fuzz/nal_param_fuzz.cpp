@@ -14,8 +14,7 @@ namespace {
 // byte, so the step count is bounded by its length plus the steps that hand out nothing.
 void DecodePush(avcdec::AvcDecoderContext* ctx, bool byteStream) {
     for (int guard = 0; guard < (1 << 20); ++guard) {
-        const int code = byteStream ? avcdec::AvcDecoderDecodeByteStream(ctx)
-                                    : avcdec::AvcDecoderDecodeNalUnit(ctx);
+        const int code = byteStream ? avcdec::AvcDecoderDecodeByteStream(ctx) : avcdec::AvcDecoderDecodeNalUnit(ctx);
         if (code == avcdec::kStepNeedData || code == avcdec::kStepEndOfStream || code < 0) return;
     }
     __builtin_trap();  // a step loop that never ends is a finding

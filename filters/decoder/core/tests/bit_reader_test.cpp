@@ -20,13 +20,15 @@ public:
     }
     uint32_t Bits(int n) {
         uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v = (v << 1) | Bit();
+        for (int i = 0; i < n; ++i)
+            v = (v << 1) | Bit();
         return v;
     }
     // codeNum = 2^leadingZeroBits - 1 + read_bits(leadingZeroBits).
     int64_t CodeNum() {
         int zeros = 0;
-        while (Bit() == 0) ++zeros;
+        while (Bit() == 0)
+            ++zeros;
         return (int64_t{1} << zeros) - 1 + Bits(zeros);
     }
     int64_t Signed() {
@@ -79,11 +81,21 @@ TEST(BitReader, AgreesWithClause9ReaderOverRandomBitStrings) {
         SlowReader s(bytes);
         for (size_t i = 0; i < kinds.size(); ++i) {
             switch (kinds[i]) {
-            case 0: ASSERT_EQ(ReadUe(&r), s.CodeNum()) << "element " << i; break;
-            case 1: ASSERT_EQ(ReadSe(&r), s.Signed()) << "element " << i; break;
-            case 2: ASSERT_EQ(ReadSeWide(&r), s.Signed()) << "element " << i; break;
-            case 3: ASSERT_EQ(ReadBits(&r, widths[i]), s.Bits(widths[i])) << "element " << i; break;
-            default: ASSERT_EQ(ReadBitsLong(&r, widths[i]), s.Bits(widths[i])) << "element " << i; break;
+                case 0:
+                    ASSERT_EQ(ReadUe(&r), s.CodeNum()) << "element " << i;
+                    break;
+                case 1:
+                    ASSERT_EQ(ReadSe(&r), s.Signed()) << "element " << i;
+                    break;
+                case 2:
+                    ASSERT_EQ(ReadSeWide(&r), s.Signed()) << "element " << i;
+                    break;
+                case 3:
+                    ASSERT_EQ(ReadBits(&r, widths[i]), s.Bits(widths[i])) << "element " << i;
+                    break;
+                default:
+                    ASSERT_EQ(ReadBitsLong(&r, widths[i]), s.Bits(widths[i])) << "element " << i;
+                    break;
             }
             ASSERT_EQ(static_cast<size_t>(BitPosition(&r)), s.pos_) << "element " << i;
         }
@@ -145,7 +157,8 @@ TEST(BitReader, ReadsZerosPastTheEndOfThePayload) {
     BitReader r;
     InitBitReader(&r, buffer.data(), 8);
     EXPECT_EQ(ReadBits(&r, 8), 0xA5u);
-    for (int i = 0; i < 100; ++i) ASSERT_EQ(ReadBits(&r, 16), 0u);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(ReadBits(&r, 16), 0u);
     EXPECT_EQ(ReadUe(&r), -1);
     EXPECT_FALSE(MoreRbspData(&r));
 

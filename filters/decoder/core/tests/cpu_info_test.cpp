@@ -84,7 +84,8 @@ TEST(CpuInfo, ItemsFromInjectedTables) {
     FakeCpu none;
     none.faults = true;
     EXPECT_EQ(ReadCpuId(none.Query(), &info), -1);
-    for (int item = 0; item < 60; ++item) EXPECT_EQ(QueryCpuInfoFrom(info, item), 0u) << item;
+    for (int item = 0; item < 60; ++item)
+        EXPECT_EQ(QueryCpuInfoFrom(info, item), 0u) << item;
 
     FakeCpu noLeaves;
     noLeaves.leaves[0] = Vendor(0, "CentaurHauls");
@@ -102,7 +103,11 @@ TEST(MotionKernels, FormsFromTheFeatureWord) {
         FakeCpu cpu;
         K luma, chroma;
     };
-    const FakeCpu faulting = [] { FakeCpu c; c.faults = true; return c; }();
+    const FakeCpu faulting = [] {
+        FakeCpu c;
+        c.faults = true;
+        return c;
+    }();
     const Case cases[] = {
         {"no CPUID", faulting, K::kPortable, K::kPortable},
         {"MMX only", MakeCpu("GenuineIntel", kMmx, 0), K::kPortable, K::kPortable},
@@ -125,10 +130,13 @@ TEST(MotionKernels, FormsFromTheFeatureWord) {
 TEST(MotionKernels, InstalledOnceForThisProcessor) {
     std::vector<std::thread> threads;
     std::vector<uint32_t> words(8);
-    for (size_t i = 0; i < words.size(); ++i) threads.emplace_back([&, i] { words[i] = InstallMotionKernels(); });
-    for (auto& t : threads) t.join();
+    for (size_t i = 0; i < words.size(); ++i)
+        threads.emplace_back([&, i] { words[i] = InstallMotionKernels(); });
+    for (auto& t : threads)
+        t.join();
     const uint32_t expected = common::DetectCpuFeatures();
-    for (uint32_t w : words) EXPECT_EQ(w, expected);
+    for (uint32_t w : words)
+        EXPECT_EQ(w, expected);
     EXPECT_EQ(InstalledCpuFeatures(), expected);
     const MotionKernelForms f = InstalledMotionKernelForms();
     EXPECT_EQ(f.luma, SelectMotionKernelForms(expected).luma);
@@ -152,7 +160,9 @@ TEST(CpuInfo, RealProcessorAgreesWithProcCpuinfo) {
         fields[key] = value;
     }
     const std::string flags = " " + fields["flags"] + " ";
-    const auto has = [&](const char* f) { return flags.find(std::string(" ") + f + " ") != std::string::npos ? 1u : 0u; };
+    const auto has = [&](const char* f) {
+        return flags.find(std::string(" ") + f + " ") != std::string::npos ? 1u : 0u;
+    };
     EXPECT_STREQ(reinterpret_cast<const char*>(QueryCpuInfo(2)), fields["vendor_id"].c_str());
     std::string brand = reinterpret_cast<const char*>(QueryCpuInfo(3));
     brand.erase(0, brand.find_first_not_of(' '));

@@ -95,14 +95,12 @@ TEST(DecoderContext, DpbSizeFromLevelAndFrameSize) {
         int level, widthMbs, heightMapUnits, frameMbsOnly, numRefFrames, expected;
     };
     const Case cases[] = {
-        {51, 120, 68, 1, 4, 22},   // 70778880 / 3133440
-        {40, 120, 68, 1, 1, 4},
-        {30, 45, 36, 1, 1, 5},
-        {30, 45, 18, 0, 1, 5},     // a field-coded frame has twice the map units
-        {51, 120, 68, 1, 22, 23},  // num_ref_frames not below the level's count
-        {99, 11, 9, 1, 3, 4},      // a level outside the table
-        {10, 11, 9, 1, 0, 4},
-        {10, 120, 68, 1, 0, 1},    // 0 becomes 1
+        {51, 120, 68, 1, 4, 22},  // 70778880 / 3133440
+        {40, 120, 68, 1, 1, 4},   {30, 45, 36, 1, 1, 5},
+        {30, 45, 18, 0, 1, 5},                             // a field-coded frame has twice the map units
+        {51, 120, 68, 1, 22, 23},                          // num_ref_frames not below the level's count
+        {99, 11, 9, 1, 3, 4},                              // a level outside the table
+        {10, 11, 9, 1, 0, 4},     {10, 120, 68, 1, 0, 1},  // 0 becomes 1
         {51, 1, 1, 1, 0, 254},
     };
     AvcDecoderContext* ctx = AvcDecoderCreate();
@@ -143,10 +141,12 @@ TEST(DecoderContext, FramePlanePoolLayout) {
             const FramePlaneSet& s = ctx->planePool.sets[i];
             ASSERT_EQ(reinterpret_cast<uintptr_t>(s.base) % 16, 0u);
             for (int y = -border; y < h + border; ++y)
-                for (int x = -32; x < w + 32; ++x) s.y[y * pitch + x] = 1;
+                for (int x = -32; x < w + 32; ++x)
+                    s.y[y * pitch + x] = 1;
             for (uint8_t* plane : {s.u, s.v}) {
                 for (int y = -border / 2; y < h / 2 + border / 2; ++y)
-                    for (int x = -16; x < w / 2 + 16; ++x) plane[y * pitch + x] += 2;
+                    for (int x = -16; x < w / 2 + 16; ++x)
+                        plane[y * pitch + x] += 2;
             }
             // Luma untouched by chroma, and Cb and Cr side by side without overlap.
             EXPECT_EQ(s.y[(h + border - 1) * pitch + w + 31], 1);

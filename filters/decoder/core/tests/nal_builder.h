@@ -11,19 +11,22 @@ class NalBuilder {
 public:
     explicit NalBuilder(uint8_t header) { bytes_.push_back(header); }
     NalBuilder& u(int n, uint64_t v) {
-        for (int i = n - 1; i >= 0; --i) Bit(static_cast<int>((v >> i) & 1));
+        for (int i = n - 1; i >= 0; --i)
+            Bit(static_cast<int>((v >> i) & 1));
         return *this;
     }
     NalBuilder& ue(uint64_t v) {
         const uint64_t x = v + 1;
         int len = 0;
-        while ((x >> len) > 1) ++len;
+        while ((x >> len) > 1)
+            ++len;
         u(len, 0);
         return u(len + 1, x);
     }
     NalBuilder& se(int64_t v) { return ue(v > 0 ? 2 * static_cast<uint64_t>(v) - 1 : 2 * static_cast<uint64_t>(-v)); }
     NalBuilder& bytes(const std::vector<uint8_t>& b) {
-        for (uint8_t x : b) u(8, x);
+        for (uint8_t x : b)
+            u(8, x);
         return *this;
     }
     // The bits written so far, zero-padded to a byte: a payload without trailing bits.
@@ -32,7 +35,8 @@ public:
     std::vector<uint8_t> Nal() const {
         NalBuilder t = *this;
         t.Bit(1);
-        while (t.bits_ != 0) t.Bit(0);
+        while (t.bits_ != 0)
+            t.Bit(0);
         std::vector<uint8_t> out;
         int zeros = 0;
         for (size_t i = 0; i < t.bytes_.size(); ++i) {

@@ -48,7 +48,8 @@ std::vector<Nal> Extract(const std::vector<Push>& pushes, std::vector<int>* code
 
 Bytes Cat(std::initializer_list<Bytes> parts) {
     Bytes out;
-    for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+    for (const Bytes& p : parts)
+        out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
@@ -59,10 +60,10 @@ TEST(RemoveEmulationPrevention, Cases) {
     const Case cases[] = {
         {{0, 0, 3, 1}, {0, 0, 1}},
         {{0, 0, 3, 0, 0, 3}, {0, 0, 0, 0}},
-        {{0, 0, 3, 3}, {0, 0, 3}},        // only the first 0x03 is emulation prevention
+        {{0, 0, 3, 3}, {0, 0, 3}},           // only the first 0x03 is emulation prevention
         {{3, 0, 3, 0, 0}, {3, 0, 3, 0, 0}},  // one zero is not enough
         {{0, 0, 0, 3, 2}, {0, 0, 0, 2}},
-        {{0x03}, {0x03}},                 // bytes before begin count as non-zero
+        {{0x03}, {0x03}},  // bytes before begin count as non-zero
         {{}, {}},
     };
     for (const Case& c : cases) {
@@ -158,13 +159,15 @@ TEST(ByteStreamExtraction, RandomChunksGiveTheSameNalUnitsAndTimeStamps) {
         perNal.push_back({Bytes(stream.begin() + from, stream.end()), 1000 * (int64_t)perNal.size()});
         const auto reference = Extract(perNal);
         ASSERT_GT(reference.size(), 4u);
-        for (size_t i = 0; i < reference.size(); ++i) ASSERT_EQ(reference[i].time, 1000 * (int64_t)i);
+        for (size_t i = 0; i < reference.size(); ++i)
+            ASSERT_EQ(reference[i].time, 1000 * (int64_t)i);
 
         std::vector<Push> pieces;
         for (const Push& p : perNal) {
             for (size_t at = 0; at < p.data.size();) {
                 const size_t n = std::min<size_t>(p.data.size() - at, 1 + rng() % 4096 / (1 + rng() % 64));
-                pieces.push_back({Bytes(p.data.begin() + at, p.data.begin() + at + n), at == 0 ? p.time : kNoTimeStamp});
+                pieces.push_back(
+                    {Bytes(p.data.begin() + at, p.data.begin() + at + n), at == 0 ? p.time : kNoTimeStamp});
                 at += n;
             }
         }
@@ -179,7 +182,8 @@ TEST(ByteStreamExtraction, RandomChunksGiveTheSameNalUnitsAndTimeStamps) {
         }
         EXPECT_EQ(Extract(wholePieces), whole);
         ASSERT_EQ(whole.size(), reference.size());
-        for (size_t i = 0; i < whole.size(); ++i) EXPECT_EQ(whole[i].bytes, reference[i].bytes);
+        for (size_t i = 0; i < whole.size(); ++i)
+            EXPECT_EQ(whole[i].bytes, reference[i].bytes);
     }
 }
 

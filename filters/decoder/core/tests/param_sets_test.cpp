@@ -30,7 +30,8 @@ Bytes Sps(const SpsFields& f) {
     if (f.pocType == 0) b.ue(f.log2Poc);
     if (f.pocType == 1) {
         b.u(1, 0).se(-2).se(1).ue(f.pocCycle);
-        for (int i = 0; i < f.pocCycle && i < 300; ++i) b.se(i % 5 - 2);
+        for (int i = 0; i < f.pocCycle && i < 300; ++i)
+            b.se(i % 5 - 2);
     }
     b.ue(f.numRefFrames).u(1, 0).ue(f.widthMbs - 1).ue(f.heightMapUnits - 1).u(1, f.frameMbsOnly);
     if (!f.frameMbsOnly) b.u(1, 0);
@@ -44,15 +45,20 @@ Bytes Sps(const SpsFields& f) {
 Bytes Pps(int ppsId, int spsId, const std::function<void(NalBuilder&)>& groups = nullptr) {
     NalBuilder b(0x68);
     b.ue(ppsId).ue(spsId).u(1, 0).u(1, 0);
-    if (groups) groups(b);
-    else b.ue(0);
+    if (groups)
+        groups(b);
+    else
+        b.ue(0);
     b.ue(2).ue(0).u(1, 0).u(2, 0).se(-3).se(0).se(-2).u(1, 1).u(1, 0).u(1, 0);
     return b.Nal();
 }
 
 class ParamSets : public ::testing::Test {
 protected:
-    void SetUp() override { ctx = AvcDecoderCreate(); ASSERT_NE(ctx, nullptr); }
+    void SetUp() override {
+        ctx = AvcDecoderCreate();
+        ASSERT_NE(ctx, nullptr);
+    }
     void TearDown() override { AvcDecoderDestroy(ctx); }
     // Makes nal the context's current NAL unit, as extraction leaves it.
     void Current(const Bytes& nal) {
@@ -62,7 +68,10 @@ protected:
         ctx->nal->length = held.size();
         ctx->nal->nal_unit_type = held[0] & 31;
     }
-    int ParseSps(const SpsFields& f) { Current(Sps(f)); return ParseSeqParamSet(ctx); }
+    int ParseSps(const SpsFields& f) {
+        Current(Sps(f));
+        return ParseSeqParamSet(ctx);
+    }
     AvcDecoderContext* ctx = nullptr;
     Bytes held;
 };
@@ -103,17 +112,77 @@ TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
         {"log2_max_frame_num_minus4 13", [](SpsFields& f) { f.log2FrameNum = 13; }, -8},
         {"log2_max_pic_order_cnt_lsb_minus4 13", [](SpsFields& f) { f.log2Poc = 13; }, -8},
         {"pic_order_cnt_type 3", [](SpsFields& f) { f.pocType = 3; }, -8},
-        {"poc cycle 255", [](SpsFields& f) { f.pocType = 1; f.pocCycle = 255; }, 0},
-        {"poc cycle 256", [](SpsFields& f) { f.pocType = 1; f.pocCycle = 256; }, -8},
-        {"width 8192", [](SpsFields& f) { f.level = 0; f.widthMbs = 512; f.heightMapUnits = 1; }, 0},
-        {"width 8208", [](SpsFields& f) { f.level = 0; f.widthMbs = 513; f.heightMapUnits = 1; }, -8},
-        {"field height 8192 + 32", [](SpsFields& f) { f.level = 0; f.frameMbsOnly = 0; f.heightMapUnits = 257; }, -8},
-        {"level 30 at its MaxFS", [](SpsFields& f) { f.widthMbs = 45; f.heightMapUnits = 36; }, 0},
-        {"level 30 above MaxFS", [](SpsFields& f) { f.widthMbs = 45; f.heightMapUnits = 37; }, -8},
-        {"cropping the whole width", [](SpsFields& f) { f.crop = 1; f.cropLeft = 44; f.cropRight = 44; }, -8},
-        {"cropping all but 2 columns", [](SpsFields& f) { f.crop = 1; f.cropLeft = 43; f.cropRight = 44; }, 0},
-        {"cropping the whole height", [](SpsFields& f) { f.crop = 1; f.cropBottom = 72; }, -8},
-        {"cropping a huge offset", [](SpsFields& f) { f.crop = 1; f.cropTop = 60000; }, -8},
+        {"poc cycle 255",
+         [](SpsFields& f) {
+             f.pocType = 1;
+             f.pocCycle = 255;
+         },
+         0},
+        {"poc cycle 256",
+         [](SpsFields& f) {
+             f.pocType = 1;
+             f.pocCycle = 256;
+         },
+         -8},
+        {"width 8192",
+         [](SpsFields& f) {
+             f.level = 0;
+             f.widthMbs = 512;
+             f.heightMapUnits = 1;
+         },
+         0},
+        {"width 8208",
+         [](SpsFields& f) {
+             f.level = 0;
+             f.widthMbs = 513;
+             f.heightMapUnits = 1;
+         },
+         -8},
+        {"field height 8192 + 32",
+         [](SpsFields& f) {
+             f.level = 0;
+             f.frameMbsOnly = 0;
+             f.heightMapUnits = 257;
+         },
+         -8},
+        {"level 30 at its MaxFS",
+         [](SpsFields& f) {
+             f.widthMbs = 45;
+             f.heightMapUnits = 36;
+         },
+         0},
+        {"level 30 above MaxFS",
+         [](SpsFields& f) {
+             f.widthMbs = 45;
+             f.heightMapUnits = 37;
+         },
+         -8},
+        {"cropping the whole width",
+         [](SpsFields& f) {
+             f.crop = 1;
+             f.cropLeft = 44;
+             f.cropRight = 44;
+         },
+         -8},
+        {"cropping all but 2 columns",
+         [](SpsFields& f) {
+             f.crop = 1;
+             f.cropLeft = 43;
+             f.cropRight = 44;
+         },
+         0},
+        {"cropping the whole height",
+         [](SpsFields& f) {
+             f.crop = 1;
+             f.cropBottom = 72;
+         },
+         -8},
+        {"cropping a huge offset",
+         [](SpsFields& f) {
+             f.crop = 1;
+             f.cropTop = 60000;
+         },
+         -8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -133,7 +202,8 @@ TEST_F(ParamSets, HrdCountLimitRejectsOnlyTheVui) {
         f.writeVui = [cpbCntMinus1](NalBuilder& b) {
             b.u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 1).u(32, 1001).u(32, 60000).u(1, 1);
             b.u(1, 1).ue(cpbCntMinus1).u(4, 1).u(4, 2);
-            for (int i = 0; i <= cpbCntMinus1; ++i) b.ue(1000 + i).ue(2000).u(1, i & 1);
+            for (int i = 0; i <= cpbCntMinus1; ++i)
+                b.ue(1000 + i).ue(2000).u(1, i & 1);
             b.u(5, 23).u(5, 15).u(5, 5).u(5, 24);
             b.u(1, 0).u(1, 0).u(1, 1).u(1, 0);  // vcl absent, low delay, pic_struct, no restriction
         };
@@ -181,14 +251,16 @@ TEST_F(ParamSets, PictureParameterSets) {
     EXPECT_EQ(ParsePicParamSet(ctx), -8);
     Current(Pps(1, 5, [&](NalBuilder& b) {
         b.ue(2).ue(6).ue(mapUnits - 1);
-        for (int i = 0; i < mapUnits; ++i) b.u(2, i % 3);
+        for (int i = 0; i < mapUnits; ++i)
+            b.u(2, i % 3);
     }));
     ASSERT_EQ(ParsePicParamSet(ctx), 0);
     ASSERT_NE(ctx->pps[1].slice_group_id, nullptr);
     EXPECT_EQ(ctx->pps[1].slice_group_id[mapUnits - 1], (mapUnits - 1) % 3);
     Current(Pps(1, 5, [&](NalBuilder& b) {
         b.ue(1).ue(6).ue(mapUnits);
-        for (int i = 0; i <= mapUnits; ++i) b.u(1, 1);
+        for (int i = 0; i <= mapUnits; ++i)
+            b.u(1, 1);
     }));
     EXPECT_EQ(ParsePicParamSet(ctx), -1);
     EXPECT_EQ(ctx->pps[1].num_slice_groups_minus1, 2) << "the slot stays as it was";
@@ -234,7 +306,8 @@ TEST_F(ParamSets, SeiMessages) {
     Current(bad.Nal());
     EXPECT_EQ(ParseSei(ctx), -8);
     NalBuilder ffs(0x06);
-    for (int i = 0; i < 40; ++i) ffs.u(8, 0xFF);
+    for (int i = 0; i < 40; ++i)
+        ffs.u(8, 0xFF);
     Current(ffs.Nal());
     EXPECT_EQ(ParseSei(ctx), -8);
 
@@ -264,7 +337,8 @@ TEST_F(ParamSets, HighProfileStreamIsRefusedWithoutPictures) {
     EXPECT_EQ(ctx->refusedProfileIdc, 100);
     EXPECT_EQ(ctx->activeSps, nullptr);
     EXPECT_FALSE(ctx->picturesAllocated);
-    for (int i = 0; i < kMaxPicParamSets; ++i) EXPECT_FALSE(ctx->pps[i].valid);
+    for (int i = 0; i < kMaxPicParamSets; ++i)
+        EXPECT_FALSE(ctx->pps[i].valid);
 }
 
 }  // namespace

@@ -37,16 +37,15 @@ inline const std::vector<X264Case>& X264Cases() {
 inline ::testing::AssertionResult MakeX264Stream(const X264Case& c, std::vector<uint8_t>* bytes) {
     std::string yuv;
     const std::string frames = std::string(c.size) == "1920x1080" ? "3" : "12";
-    auto made = testsupport::MediaFixture(
-        std::string("ffmpeg -f lavfi -i testsrc=size=") + c.size + ":rate=25 -frames:v " + frames +
-            " -pix_fmt yuv420p -f rawvideo {out}",
-        "yuv", &yuv);
+    auto made = testsupport::MediaFixture(std::string("ffmpeg -f lavfi -i testsrc=size=") + c.size +
+                                              ":rate=25 -frames:v " + frames + " -pix_fmt yuv420p -f rawvideo {out}",
+                                          "yuv", &yuv);
     if (!made) return made;
     // The shell runs in the fixture folder: name the source by its file name.
     const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
     std::string stream;
-    made = testsupport::MediaFixture(std::string("x264 --quiet ") + c.options + " --input-res " +
-                                         c.size + " --frames " + frames + " -o {out} " + yuvName,
+    made = testsupport::MediaFixture(std::string("x264 --quiet ") + c.options + " --input-res " + c.size +
+                                         " --frames " + frames + " -o {out} " + yuvName,
                                      "264", &stream);
     if (!made) return made;
     std::ifstream f(stream, std::ios::binary);

@@ -12,8 +12,7 @@ namespace {
 
 TEST(AlignedAlloc, SixteenByteAlignedAndUsable) {
     std::vector<void*> blocks;
-    for (size_t size : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{4096},
-                        size_t{1} << 20}) {
+    for (size_t size : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{4096}, size_t{1} << 20}) {
         for (int i = 0; i < 8; ++i) {
             void* p = AlignedAlloc(size);
             ASSERT_NE(p, nullptr) << size;
@@ -24,7 +23,8 @@ TEST(AlignedAlloc, SixteenByteAlignedAndUsable) {
             blocks.push_back(p);
         }
     }
-    for (void* p : blocks) AlignedFree(p);
+    for (void* p : blocks)
+        AlignedFree(p);
     AlignedFree(nullptr);
 }
 

@@ -15,7 +15,8 @@ namespace {
 struct NaiveBits {
     std::vector<bool> bits;
     void Put(int count, uint32_t value) {
-        for (int i = count - 1; i >= 0; --i) bits.push_back(((value >> i) & 1u) != 0);
+        for (int i = count - 1; i >= 0; --i)
+            bits.push_back(((value >> i) & 1u) != 0);
     }
     std::vector<uint8_t> CompleteBytes() const {
         std::vector<uint8_t> out(bits.size() / 8, 0);
@@ -68,7 +69,8 @@ TEST(BitBuffer, EdgeCasesOfTheByteBoundary) {
     };
     for (const Case& c : cases) {
         CBitBuffer b(16);
-        for (auto [n, v] : c.puts) b.PutBits(n, v);
+        for (auto [n, v] : c.puts)
+            b.PutBits(n, v);
         if (c.op == 0) b.WriteTrailingBits();
         if (c.op == 1) b.AlignWithOnes();
         EXPECT_EQ(Bytes(b), c.bytes) << c.name;
@@ -120,8 +122,7 @@ TEST(BitCounter, CountsWithoutStoring) {
 
 // Exp-Golomb against clause 9.1 built bit by bit: codeNum -> leading zeros, 1, info bits.
 TEST(HeaderWriter, ExpGolombCodes) {
-    const uint32_t values[] = {0, 1, 2, 3, 7, 8, 254, 255, 65535, 0x7FFFFFFEu, 0xFFFFFFFEu,
-                               0xFFFFFFFFu};
+    const uint32_t values[] = {0, 1, 2, 3, 7, 8, 254, 255, 65535, 0x7FFFFFFEu, 0xFFFFFFFEu, 0xFFFFFFFFu};
     for (uint32_t v : values) {
         CBitBuffer b(32);
         CHeaderWriter w(&b);
@@ -129,19 +130,22 @@ TEST(HeaderWriter, ExpGolombCodes) {
         NaiveBits ref;
         const uint64_t code = uint64_t{v} + 1;
         int len = 0;
-        while ((code >> len) > 1) ++len;
-        for (int i = 0; i < len; ++i) ref.Put(1, 0);
-        for (int i = len; i >= 0; --i) ref.Put(1, static_cast<uint32_t>((code >> i) & 1));
+        while ((code >> len) > 1)
+            ++len;
+        for (int i = 0; i < len; ++i)
+            ref.Put(1, 0);
+        for (int i = len; i >= 0; --i)
+            ref.Put(1, static_cast<uint32_t>((code >> i) & 1));
         EXPECT_EQ(b.GetBitCount(), ref.bits.size()) << v;
         EXPECT_EQ(static_cast<int>(b.GetBitCount()), UeBits(v)) << v;
         b.WriteTrailingBits();
         ref.Put(1, 1);
-        while (ref.bits.size() % 8) ref.Put(1, 0);
+        while (ref.bits.size() % 8)
+            ref.Put(1, 0);
         EXPECT_EQ(Bytes(b), ref.CompleteBytes()) << v;
     }
     // se(v): 1 -> 1, -1 -> 2, 2 -> 3, -2 -> 4 (Table 9-3).
-    const std::pair<int32_t, uint32_t> mapped[] = {{0, 0}, {1, 1}, {-1, 2}, {2, 3}, {-2, 4},
-                                                   {-26, 52}, {25, 49}};
+    const std::pair<int32_t, uint32_t> mapped[] = {{0, 0}, {1, 1}, {-1, 2}, {2, 3}, {-2, 4}, {-26, 52}, {25, 49}};
     for (auto [k, code] : mapped) {
         CBitBuffer a(8), b(8);
         CHeaderWriter(&a).se(k, "x");

@@ -30,9 +30,9 @@ TEST(EncoderBlock, GeometryOfAcceptedSizes) {
         int codedW, codedH;
     };
     const Case cases[] = {
-        {720, 576, false, 720, 576},   {176, 144, false, 176, 144}, {1920, 1080, false, 1920, 1088},
-        {16, 16, false, 16, 16},       {18, 30, false, 32, 32},     {100, 50, false, 112, 64},
-        {720, 480, true, 720, 480},    {1920, 1080, true, 1920, 1088}, {720, 500, true, 720, 512},
+        {720, 576, false, 720, 576}, {176, 144, false, 176, 144},    {1920, 1080, false, 1920, 1088},
+        {16, 16, false, 16, 16},     {18, 30, false, 32, 32},        {100, 50, false, 112, 64},
+        {720, 480, true, 720, 480},  {1920, 1080, true, 1920, 1088}, {720, 500, true, 720, 512},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << (c.interlaced ? "i" : "p"));
@@ -89,9 +89,8 @@ TEST(EncoderBlock, RefusedSizesLeaveTheBlockAlone) {
         int w, h;
         bool interlaced;
     };
-    const Case cases[] = {{0, 0, false},    {8, 64, false},   {64, 15, false}, {-16, 64, false},
-                          {17, 64, false},  {64, 33, false},  {8194, 64, false},
-                          {64, 8194, false}, {720, 578, true}};
+    const Case cases[] = {{0, 0, false},   {8, 64, false},    {64, 15, false},   {-16, 64, false}, {17, 64, false},
+                          {64, 33, false}, {8194, 64, false}, {64, 8194, false}, {720, 578, true}};
     for (const Case& c : cases) {
         EncoderBlock b;
         auto p = DefaultParams();

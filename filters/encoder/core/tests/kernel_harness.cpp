@@ -20,8 +20,8 @@ uint64_t HarnessSeed() {
         std::random_device rd;
         return (uint64_t{rd()} << 32) | rd();
     }();
-    std::printf("kernel harness seed %llu (replay: OMBRISK_KERNEL_SEED=%llu)\n",
-                static_cast<unsigned long long>(seed), static_cast<unsigned long long>(seed));
+    std::printf("kernel harness seed %llu (replay: OMBRISK_KERNEL_SEED=%llu)\n", static_cast<unsigned long long>(seed),
+                static_cast<unsigned long long>(seed));
     ::testing::Test::RecordProperty("kernel_seed", std::to_string(seed));
     return seed;
 }
@@ -30,8 +30,12 @@ void FillPixels(Rng& rng, uint8_t* p, size_t n, Pattern pattern) {
     const int base = rng.Range(0, 255);
     for (size_t i = 0; i < n; ++i) {
         switch (pattern) {
-            case Pattern::kRandom: p[i] = static_cast<uint8_t>(rng.Next()); break;
-            case Pattern::kExtreme: p[i] = rng.Chance(50) ? 255 : 0; break;
+            case Pattern::kRandom:
+                p[i] = static_cast<uint8_t>(rng.Next());
+                break;
+            case Pattern::kExtreme:
+                p[i] = rng.Chance(50) ? 255 : 0;
+                break;
             case Pattern::kNearFlat:
                 p[i] = static_cast<uint8_t>(std::clamp(base + rng.Range(-3, 3), 0, 255));
                 break;
@@ -47,7 +51,9 @@ std::vector<uint8_t> RandomPixels(Rng& rng, size_t n, Pattern pattern) {
 
 namespace {
 
-Pattern AnyPattern(Rng& rng) { return kPatterns[rng.Range(0, 2)]; }
+Pattern AnyPattern(Rng& rng) {
+    return kPatterns[rng.Range(0, 2)];
+}
 
 // A row entry differs when any member does.
 template <typename Fn>
@@ -66,8 +72,7 @@ int OddStride(Rng& rng, int min) {
     return s;
 }
 
-void CheckMacroblockPixels(MacroblockPixelsFn got, MacroblockPixelsFn want, Rng& rng,
-                           bool load) {
+void CheckMacroblockPixels(MacroblockPixelsFn got, MacroblockPixelsFn want, Rng& rng, bool load) {
     for (int iter = 0; iter < 50; ++iter) {
         const int ls = OddStride(rng, 16), cs = OddStride(rng, 8);
         const Pattern pat = AnyPattern(rng);
@@ -82,8 +87,8 @@ void CheckMacroblockPixels(MacroblockPixelsFn got, MacroblockPixelsFn want, Rng&
         }
         MacroblockPixelsFn fns[2] = {got, want};
         for (int k = 0; k < 2; ++k)
-            fns[k](planes[k][0].data(), planes[k][1].data(), planes[k][2].data(),
-                   bufs[k][0].data(), bufs[k][1].data(), bufs[k][2].data(), ls, cs);
+            fns[k](planes[k][0].data(), planes[k][1].data(), planes[k][2].data(), bufs[k][0].data(), bufs[k][1].data(),
+                   bufs[k][2].data(), ls, cs);
         for (int c = 0; c < 3; ++c) {
             ASSERT_EQ(planes[0][c], planes[1][c]) << (load ? "load" : "store") << " plane " << c;
             ASSERT_EQ(bufs[0][c], bufs[1][c]) << (load ? "load" : "store") << " buffer " << c;
@@ -125,14 +130,14 @@ void CheckSadMember(SadFn got, SadFn want, int n, int member, Rng& rng) {
         const auto a = RandomPixels(rng, size_t((height - 1) * sa + n), pat);
         const auto s1 = RandomPixels(rng, size_t((height - 1) * ss + 2 * n), pat);
         const auto s2 = RandomPixels(rng, size_t((height - 1) * ss + 2 * n), pat);
-        ASSERT_EQ(got(a.data(), s1.data(), s2.data(), sa, ss, rows),
-                  want(a.data(), s1.data(), s2.data(), sa, ss, rows))
+        ASSERT_EQ(got(a.data(), s1.data(), s2.data(), sa, ss, rows), want(a.data(), s1.data(), s2.data(), sa, ss, rows))
             << "member " << member << " rows " << rows << " strides " << sa << "," << ss;
     }
 }
 
 void CheckSadRow(const SadFn* got, const SadFn* want, int n, Rng& rng) {
-    for (int m = 0; m < kSadMembers; ++m) CheckSadMember(got[m], want[m], n, m, rng);
+    for (int m = 0; m < kSadMembers; ++m)
+        CheckSadMember(got[m], want[m], n, m, rng);
 }
 
 void CheckFetchRow(const BlockFetchFn* got, const BlockFetchFn* want, int w, Rng& rng) {
@@ -148,14 +153,12 @@ void CheckFetchRow(const BlockFetchFn* got, const BlockFetchFn* want, int w, Rng
             auto d1 = d0;
             got[m](d0.data(), a.data(), b.data(), ds, ss, rows);
             want[m](d1.data(), a.data(), b.data(), ds, ss, rows);
-            ASSERT_EQ(d0, d1) << "member " << m << " rows " << rows << " strides " << ds << ","
-                              << ss;
+            ASSERT_EQ(d0, d1) << "member " << m << " rows " << rows << " strides " << ds << "," << ss;
         }
 }
 
 // Neighbour arrays: 16 (or 8 for 4x4: above and above right) samples after the corner.
-void CheckPredRow(const PredIntraFn* got, const PredIntraFn* want, int modes, int size,
-                  Rng& rng) {
+void CheckPredRow(const PredIntraFn* got, const PredIntraFn* want, int modes, int size, Rng& rng) {
     for (int mode = 0; mode < modes; ++mode)
         for (int iter = 0; iter < 100; ++iter) {
             const Pattern pat = AnyPattern(rng);
@@ -179,20 +182,16 @@ QuantRecord RandomQuant(Rng& rng) {
     q.qbits = 15 + q.qpDiv6;
     // The usual intra (1/3) and inter (1/6) deadzones, or anything below a whole step.
     const int choice = rng.Range(0, 2);
-    q.offset = choice == 0 ? (1 << q.qbits) / 3
-               : choice == 1 ? (1 << q.qbits) / 6
-                             : rng.Range(0, (1 << q.qbits) - 1);
+    q.offset = choice == 0 ? (1 << q.qbits) / 3 : choice == 1 ? (1 << q.qbits) / 6 : rng.Range(0, (1 << q.qbits) - 1);
     return q;
 }
 
 // Lists compared up to and including the closing pair.
-::testing::AssertionResult SameList(const CoefficientList& a, const CoefficientList& b,
-                                    int maxLevels) {
+::testing::AssertionResult SameList(const CoefficientList& a, const CoefficientList& b, int maxLevels) {
     for (int i = 0; i <= maxLevels; ++i) {
         if (a.pairs[i].level != b.pairs[i].level || a.pairs[i].run != b.pairs[i].run)
-            return ::testing::AssertionFailure()
-                   << "pair " << i << ": (" << a.pairs[i].level << ", " << a.pairs[i].run
-                   << ") vs (" << b.pairs[i].level << ", " << b.pairs[i].run << ")";
+            return ::testing::AssertionFailure() << "pair " << i << ": (" << a.pairs[i].level << ", " << a.pairs[i].run
+                                                 << ") vs (" << b.pairs[i].level << ", " << b.pairs[i].run << ")";
         if (a.pairs[i].level == 0) return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "list not closed";
@@ -213,8 +212,10 @@ PipelineInput RandomPipelineInput(Rng& rng, size_t n, int iter, int maxShift) {
     in.src = RandomPixels(rng, n, pat);
     in.pred = RandomPixels(rng, n, pat);
     if (iter % 7 == 0) {
-        for (size_t i = 0; i < n; ++i) in.src[i] = (i * 7 % 3) ? 255 : 0;
-        for (size_t i = 0; i < n; ++i) in.pred[i] = 255 - in.src[i];
+        for (size_t i = 0; i < n; ++i)
+            in.src[i] = (i * 7 % 3) ? 255 : 0;
+        for (size_t i = 0; i < n; ++i)
+            in.pred[i] = 255 - in.src[i];
     }
     // Small residuals exercise the dropping rules.
     if (iter % 5 == 1)
@@ -238,9 +239,8 @@ struct PipelineOutput {
 // levels, lists (up to listLevels[i] levels each), and reconstruction. call(fn, in, out)
 // makes one run into out, whose buffers are sized beforehand.
 template <typename Fn, typename Call>
-void CheckPipeline(Fn got, Fn want, const char* what, int iterations, size_t pixels,
-                   size_t reconSize, std::vector<int> listLevels, int maxShift, Rng& rng,
-                   Call call) {
+void CheckPipeline(Fn got, Fn want, const char* what, int iterations, size_t pixels, size_t reconSize,
+                   std::vector<int> listLevels, int maxShift, Rng& rng, Call call) {
     for (int iter = 0; iter < iterations; ++iter) {
         const PipelineInput in = RandomPipelineInput(rng, pixels, iter, maxShift);
         PipelineOutput out[2];
@@ -252,15 +252,13 @@ void CheckPipeline(Fn got, Fn want, const char* what, int iterations, size_t pix
             call(fns[k], in, out[k]);
         }
         const auto where = [&] {
-            return ::testing::Message() << what << ", qp " << in.q.qp << " offset " << in.q.offset
-                                        << " shift " << in.shift << " threshold " << in.threshold
-                                        << " iteration " << iter;
+            return ::testing::Message() << what << ", qp " << in.q.qp << " offset " << in.q.offset << " shift "
+                                        << in.shift << " threshold " << in.threshold << " iteration " << iter;
         };
         ASSERT_EQ(out[0].result, out[1].result) << "result: " << where();
         ASSERT_EQ(out[0].coefs, out[1].coefs) << "levels: " << where();
         for (size_t i = 0; i < listLevels.size(); ++i)
-            ASSERT_TRUE(SameList(out[0].lists[i], out[1].lists[i], listLevels[i]))
-                << "list " << i << ": " << where();
+            ASSERT_TRUE(SameList(out[0].lists[i], out[1].lists[i], listLevels[i])) << "list " << i << ": " << where();
         ASSERT_EQ(out[0].recon, out[1].recon) << "reconstruction: " << where();
     }
 }
@@ -269,8 +267,8 @@ void CheckLuma4x4(TransformLuma4x4Fn got, TransformLuma4x4Fn want, Rng& rng) {
     // The reconstruction goes into a 16-wide buffer.
     CheckPipeline(got, want, "luma 4x4", 300, 16, 16 * 3 + 4, {16}, 2, rng,
                   [](TransformLuma4x4Fn fn, const PipelineInput& in, PipelineOutput& out) {
-                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(),
-                                      out.coefs.data(), out.lists.data(), &in.q, in.shift);
+                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(), out.coefs.data(),
+                                      out.lists.data(), &in.q, in.shift);
                   });
 }
 
@@ -279,25 +277,24 @@ void CheckIntra16x16(TransformIntra16x16Fn got, TransformIntra16x16Fn want, Rng&
     levels[0] = 16;
     CheckPipeline(got, want, "intra 16x16", 150, 256, 256, levels, 0, rng,
                   [](TransformIntra16x16Fn fn, const PipelineInput& in, PipelineOutput& out) {
-                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(),
-                                      out.coefs.data(), &out.lists[0], &out.lists[1], &in.q);
+                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(), out.coefs.data(), &out.lists[0],
+                                      &out.lists[1], &in.q);
                   });
 }
 
 void CheckInter16x16(TransformInter16x16Fn got, TransformInter16x16Fn want, Rng& rng) {
     CheckPipeline(got, want, "inter 16x16", 150, 256, 256, std::vector<int>(16, 16), 0, rng,
                   [](TransformInter16x16Fn fn, const PipelineInput& in, PipelineOutput& out) {
-                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(),
-                                      out.coefs.data(), out.lists.data(), &in.q, in.threshold);
+                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(), out.coefs.data(),
+                                      out.lists.data(), &in.q, in.threshold);
                   });
 }
 
 void CheckChroma(TransformChromaFn got, TransformChromaFn want, Rng& rng) {
     CheckPipeline(got, want, "chroma", 300, 64, 64, {4, 15, 15, 15, 15}, 1, rng,
                   [](TransformChromaFn fn, const PipelineInput& in, PipelineOutput& out) {
-                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(),
-                                      out.coefs.data(), &out.lists[0], &out.lists[1], &in.q,
-                                      in.shift, in.threshold);
+                      out.result = fn(in.src.data(), out.recon.data(), in.pred.data(), out.coefs.data(), &out.lists[0],
+                                      &out.lists[1], &in.q, in.shift, in.threshold);
                   });
 }
 
@@ -322,7 +319,8 @@ void CheckInterpolation(InterpolateHalfPelFn got, InterpolateHalfPelFn want, Rng
 PartitionRecord RandomPartitions(Rng& rng, int refCount[2]) {
     PartitionRecord p{};
     p.shape = rng.Range(0, 3);
-    for (int& s : p.subShape) s = rng.Range(0, 3);
+    for (int& s : p.subShape)
+        s = rng.Range(0, 3);
     for (int list = 0; list < 2; ++list) {
         MotionEntry perBlock[16];
         for (auto& m : perBlock) {
@@ -334,16 +332,30 @@ PartitionRecord RandomPartitions(Rng& rng, int refCount[2]) {
             const int x = b & 3, y = b >> 2;
             int owner;  // the first 4x4 block of b's partition
             switch (p.shape) {
-                case kPartition16x16: owner = 0; break;
-                case kPartition16x8: owner = (y / 2) * 8; break;
-                case kPartition8x16: owner = (x / 2) * 2; break;
+                case kPartition16x16:
+                    owner = 0;
+                    break;
+                case kPartition16x8:
+                    owner = (y / 2) * 8;
+                    break;
+                case kPartition8x16:
+                    owner = (x / 2) * 2;
+                    break;
                 default: {
                     const int bx = x & ~1, by = y & ~1;
                     switch (p.subShape[(y / 2) * 2 + x / 2]) {
-                        case kSub8x8: owner = by * 4 + bx; break;
-                        case kSub8x4: owner = y * 4 + bx; break;
-                        case kSub4x8: owner = by * 4 + x; break;
-                        default: owner = b; break;
+                        case kSub8x8:
+                            owner = by * 4 + bx;
+                            break;
+                        case kSub8x4:
+                            owner = y * 4 + bx;
+                            break;
+                        case kSub4x8:
+                            owner = by * 4 + x;
+                            break;
+                        default:
+                            owner = b;
+                            break;
                     }
                 }
             }
@@ -364,8 +376,7 @@ struct ChromaRefs {
         for (int l = 0; l < 2; ++l) {
             for (int i = 0; i < 3; ++i) {
                 for (int c = 0; c < 2; ++c)
-                    planes[l][i][c] = RandomPixels(rng, size_t(kStride * (kHeight + 2 * kPad)),
-                                                   AnyPattern(rng));
+                    planes[l][i][c] = RandomPixels(rng, size_t(kStride * (kHeight + 2 * kPad)), AnyPattern(rng));
                 const size_t origin = size_t(kPad * kStride + kPad);
                 entries[l][i] = {planes[l][i][0].data() + origin, planes[l][i][1].data() + origin};
             }
@@ -382,8 +393,7 @@ void CheckChromaInter(PredictChromaInterFn got, PredictChromaInterFn want, Rng& 
         int counts[2] = {3, 3};
         const PartitionRecord p = RandomPartitions(rng, counts);
         const int mbX = rng.Range(0, 2), mbY = rng.Range(0, 1);
-        std::vector<uint8_t> out[2] = {std::vector<uint8_t>(128, 0x33),
-                                       std::vector<uint8_t>(128, 0x33)};
+        std::vector<uint8_t> out[2] = {std::vector<uint8_t>(128, 0x33), std::vector<uint8_t>(128, 0x33)};
         got(mbX, mbY, &p, &refs.lists, out[0].data());
         want(mbX, mbY, &p, &refs.lists, out[1].data());
         ASSERT_EQ(out[0], out[1]) << "shape " << p.shape << " at " << mbX << "," << mbY;
@@ -392,22 +402,19 @@ void CheckChromaInter(PredictChromaInterFn got, PredictChromaInterFn want, Rng& 
 
 // The standard's threshold tables (Tables 8-16 and 8-17): alpha and beta by indexA and
 // indexB, tC0 by indexA and bS 1..3.
-constexpr uint8_t kAlpha[52] = {0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,
-                                0,  0,  0,  4,  4,  5,   6,   7,   8,   9,   10,  12,  13,
-                                15, 17, 20, 22, 25, 28,  32,  36,  40,  45,  50,  56,  63,
-                                71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
-constexpr uint8_t kBeta[52] = {0, 0, 0, 0, 0, 0, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0,  2,  2,
-                               2, 3, 3, 3, 3, 4, 4, 4, 6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
+constexpr uint8_t kAlpha[52] = {0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,  4,  4,
+                                5,  6,  7,  8,  9,  10, 12,  13,  15,  17,  20,  22,  25,  28,  32,  36, 40, 45,
+                                50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
+constexpr uint8_t kBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
+                               2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
                                11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
 constexpr uint8_t kTc0[52][3] = {
-    {0, 0, 0},  {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},
-    {0, 0, 0},  {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},
-    {0, 0, 0},  {0, 0, 0},  {0, 0, 0},   {0, 0, 1},   {0, 0, 1},   {0, 0, 1},   {0, 0, 1},
-    {0, 1, 1},  {0, 1, 1},  {1, 1, 1},   {1, 1, 1},   {1, 1, 1},   {1, 1, 1},   {1, 1, 2},
-    {1, 1, 2},  {1, 1, 2},  {1, 1, 2},   {1, 2, 3},   {1, 2, 3},   {2, 2, 3},   {2, 2, 4},
-    {2, 3, 4},  {2, 3, 4},  {3, 3, 5},   {3, 4, 6},   {3, 4, 6},   {4, 5, 7},   {4, 5, 8},
-    {4, 6, 9},  {5, 7, 10}, {6, 8, 11},  {6, 8, 13},  {7, 10, 14}, {8, 11, 16}, {9, 12, 18},
-    {10, 13, 20}, {11, 15, 23}, {13, 17, 25}};
+    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 0},
+    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 1},
+    {0, 0, 1},  {0, 0, 1},   {0, 0, 1},   {0, 1, 1},   {0, 1, 1},    {1, 1, 1},    {1, 1, 1},   {1, 1, 1},  {1, 1, 1},
+    {1, 1, 2},  {1, 1, 2},   {1, 1, 2},   {1, 1, 2},   {1, 2, 3},    {1, 2, 3},    {2, 2, 3},   {2, 2, 4},  {2, 3, 4},
+    {2, 3, 4},  {3, 3, 5},   {3, 4, 6},   {3, 4, 6},   {4, 5, 7},    {4, 5, 8},    {4, 6, 9},   {5, 7, 10}, {6, 8, 11},
+    {6, 8, 13}, {7, 10, 14}, {8, 11, 16}, {9, 12, 18}, {10, 13, 20}, {11, 15, 23}, {13, 17, 25}};
 
 // An 8 x 8 patch around an edge through its middle: samples close to a base level with a
 // step across the edge, so that every branch of the filter is taken somewhere.
@@ -437,7 +444,8 @@ void CheckDeblock(const DeblockEdgeFn* got, const DeblockEdgeFn* want, Rng& rng)
                     std::vector<uint8_t> plane[2];
                     for (auto& p : plane) {
                         p.assign(size_t(kStride * 8), 0);
-                        for (int y = 0; y < 8; ++y) std::memcpy(&p[size_t(y * kStride)], patch + 8 * y, 8);
+                        for (int y = 0; y < 8; ++y)
+                            std::memcpy(&p[size_t(y * kStride)], patch + 8 * y, 8);
                     }
                     // p3: four samples before a vertical edge at x = 4, or above a
                     // horizontal edge at y = 4.
@@ -446,8 +454,8 @@ void CheckDeblock(const DeblockEdgeFn* got, const DeblockEdgeFn* want, Rng& rng)
                     const int idx = kind * kDeblockStrengths + bs;
                     got[idx](plane[0].data() + p3, kStride, alpha, beta, tc0);
                     want[idx](plane[1].data() + p3, kStride, alpha, beta, tc0);
-                    ASSERT_EQ(plane[0], plane[1]) << "kind " << kind << " bS " << bs
-                                                  << " indexA " << ia << " indexB " << ib;
+                    ASSERT_EQ(plane[0], plane[1])
+                        << "kind " << kind << " bS " << bs << " indexA " << ia << " indexB " << ib;
                 }
 }
 
@@ -468,10 +476,8 @@ void CheckBytes(const CKernelTable& got, const CKernelTable& want, Rng& rng) {
 }
 
 #define ENTRY(field) #field, [](const CKernelTable& a, const CKernelTable& b) { return a.field != b.field; }
-#define ROW(field, n)                                                    \
-    #field, [](const CKernelTable& a, const CKernelTable& b) {           \
-        return RowDiffers(a.field, b.field, n);                          \
-    }
+#define ROW(field, n) \
+#field, [](const CKernelTable& a, const CKernelTable& b) { return RowDiffers(a.field, b.field, n); }
 
 }  // namespace
 
@@ -480,30 +486,27 @@ const std::vector<EntryCheck>& EntryChecks() {
     static const std::vector<EntryCheck> checks = {
         {ENTRY(storeMacroblockPixels),
          [](T g, T w, Rng& r) { CheckMacroblockPixels(g.storeMacroblockPixels, w.storeMacroblockPixels, r, false); }},
-        {"copyBytes, fillBytes",
-         [](T a, T b) { return a.copyBytes != b.copyBytes || a.fillBytes != b.fillBytes; },
+        {"copyBytes, fillBytes", [](T a, T b) { return a.copyBytes != b.copyBytes || a.fillBytes != b.fillBytes; },
          &CheckBytes},
         {ENTRY(ssd4x4), [](T g, T w, Rng& r) { CheckBlockCost(g.ssd4x4, w.ssd4x4, r, 16, 52); }},
         {ENTRY(ssd8x8), [](T g, T w, Rng& r) { CheckBlockCost(g.ssd8x8, w.ssd8x8, r, 64, 64); }},
         {ENTRY(ssd16x16), [](T g, T w, Rng& r) { CheckBlockCost(g.ssd16x16, w.ssd16x16, r, 256, 256); }},
         {ENTRY(transformIntra16x16),
          [](T g, T w, Rng& r) { CheckIntra16x16(g.transformIntra16x16, w.transformIntra16x16, r); }},
-        {ENTRY(transformLuma4x4),
-         [](T g, T w, Rng& r) { CheckLuma4x4(g.transformLuma4x4, w.transformLuma4x4, r); }},
+        {ENTRY(transformLuma4x4), [](T g, T w, Rng& r) { CheckLuma4x4(g.transformLuma4x4, w.transformLuma4x4, r); }},
         {ROW(predIntra4x4, kPredIntra4x4Modes),
          [](T g, T w, Rng& r) { CheckPredRow(g.predIntra4x4, w.predIntra4x4, kPredIntra4x4Modes, 4, r); }},
         {ROW(predChroma8x8, kPredChromaModes),
          [](T g, T w, Rng& r) { CheckPredRow(g.predChroma8x8, w.predChroma8x8, kPredChromaModes, 8, r); }},
-        {ENTRY(transformChroma),
-         [](T g, T w, Rng& r) { CheckChroma(g.transformChroma, w.transformChroma, r); }},
+        {ENTRY(transformChroma), [](T g, T w, Rng& r) { CheckChroma(g.transformChroma, w.transformChroma, r); }},
         {ENTRY(satd4x4), [](T g, T w, Rng& r) { CheckBlockCost(g.satd4x4, w.satd4x4, r, 16, 16); }},
         {ENTRY(satd8x8), [](T g, T w, Rng& r) { CheckBlockCost(g.satd8x8, w.satd8x8, r, 64, 64); }},
         {ENTRY(satd16x16), [](T g, T w, Rng& r) { CheckBlockCost(g.satd16x16, w.satd16x16, r, 256, 256); }},
         {"variance",
          [](T a, T b) {
-             return a.variance != b.variance && (!a.variance || !b.variance ||
-                                                 a.variance->variance16x16 != b.variance->variance16x16 ||
-                                                 a.variance->mse16x16 != b.variance->mse16x16);
+             return a.variance != b.variance &&
+                    (!a.variance || !b.variance || a.variance->variance16x16 != b.variance->variance16x16 ||
+                     a.variance->mse16x16 != b.variance->mse16x16);
          },
          [](T g, T w, Rng& r) { CheckVariance(g.variance, w.variance, r); }},
         {ROW(predIntra16x16, kPredIntra16x16Modes),
@@ -538,17 +541,36 @@ const std::vector<EntryCheck>& EntryChecks() {
 }
 
 bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
-    const void* const entries[30] = {
-        (void*)t.storeMacroblockPixels, (void*)t.copyBytes,  (void*)t.ssd4x4,
-        (void*)t.ssd8x8,                (void*)t.ssd16x16,   (void*)t.transformIntra16x16,
-        (void*)t.transformLuma4x4,      t.predIntra4x4,      t.predChroma8x8,
-        (void*)t.transformChroma,       (void*)t.satd4x4,    (void*)t.satd8x8,
-        (void*)t.satd16x16,             t.variance,          t.predIntra16x16,
-        (void*)t.transformInter16x16,   (void*)t.loadMacroblockPixels, (void*)t.interpolateHalfPel,
-        t.sad4x4,                       t.sad8x8,            t.sad16x16,
-        (void*)t.sadContiguous4x4,      (void*)t.sadContiguous8x8, (void*)t.sadContiguous16x16,
-        (void*)t.predictChromaInter,    t.deblockEdge,       t.blockFetch4,
-        t.blockFetch8,                  t.blockFetch16,      (void*)t.fillBytes};
+    const void* const entries[30] = {(void*)t.storeMacroblockPixels,
+                                     (void*)t.copyBytes,
+                                     (void*)t.ssd4x4,
+                                     (void*)t.ssd8x8,
+                                     (void*)t.ssd16x16,
+                                     (void*)t.transformIntra16x16,
+                                     (void*)t.transformLuma4x4,
+                                     t.predIntra4x4,
+                                     t.predChroma8x8,
+                                     (void*)t.transformChroma,
+                                     (void*)t.satd4x4,
+                                     (void*)t.satd8x8,
+                                     (void*)t.satd16x16,
+                                     t.variance,
+                                     t.predIntra16x16,
+                                     (void*)t.transformInter16x16,
+                                     (void*)t.loadMacroblockPixels,
+                                     (void*)t.interpolateHalfPel,
+                                     t.sad4x4,
+                                     t.sad8x8,
+                                     t.sad16x16,
+                                     (void*)t.sadContiguous4x4,
+                                     (void*)t.sadContiguous8x8,
+                                     (void*)t.sadContiguous16x16,
+                                     (void*)t.predictChromaInter,
+                                     t.deblockEdge,
+                                     t.blockFetch4,
+                                     t.blockFetch8,
+                                     t.blockFetch16,
+                                     (void*)t.fillBytes};
     missing->clear();
     for (int i = 0; i < 30; ++i)
         if (!entries[i]) *missing += "entry " + std::to_string(i) + " ";
@@ -567,8 +589,7 @@ bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
     rowMembers("blockFetch4", t.blockFetch4, kBlockFetchMembers);
     rowMembers("blockFetch8", t.blockFetch8, kBlockFetchMembers);
     rowMembers("blockFetch16", t.blockFetch16, kBlockFetchMembers);
-    if (t.variance && (!t.variance->variance16x16 || !t.variance->mse16x16))
-        *missing += "variance row ";
+    if (t.variance && (!t.variance->variance16x16 || !t.variance->mse16x16)) *missing += "variance row ";
     return missing->empty();
 }
 

@@ -23,9 +23,7 @@ public:
         return z ^ (z >> 31);
     }
     // Uniform in lo..hi inclusive.
-    int Range(int lo, int hi) {
-        return lo + static_cast<int>(Next() % static_cast<uint64_t>(hi - lo + 1));
-    }
+    int Range(int lo, int hi) { return lo + static_cast<int>(Next() % static_cast<uint64_t>(hi - lo + 1)); }
     bool Chance(int percent) { return Range(0, 99) < percent; }
 
 private:

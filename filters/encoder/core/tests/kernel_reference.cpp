@@ -12,21 +12,25 @@
 namespace ombrisk::kernel_test {
 namespace {
 
-int Clip1(int v) { return std::min(std::max(v, 0), 255); }
+int Clip1(int v) {
+    return std::min(std::max(v, 0), 255);
+}
 
 // ---- Costs, by their definitions.
 
 template <int N, int Member>
-uint32_t RefSad(const uint8_t* a, const uint8_t* s1, const uint8_t* s2, int sa, int ss,
-                int rows) {
+uint32_t RefSad(const uint8_t* a, const uint8_t* s1, const uint8_t* s2, int sa, int ss, int rows) {
     if (Member == 0) rows = N, sa = N, ss = N;
     uint32_t sum = 0;
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < N; ++x) {
             int s;
-            if (Member <= 1) s = s1[y * ss + x];
-            else if (Member == 2) s = s1[y * ss + 2 * x];
-            else s = (s1[y * ss + 2 * x] + s2[y * ss + 2 * x] + 1) / 2;
+            if (Member <= 1)
+                s = s1[y * ss + x];
+            else if (Member == 2)
+                s = s1[y * ss + 2 * x];
+            else
+                s = (s1[y * ss + 2 * x] + s2[y * ss + 2 * x] + 1) / 2;
             sum += static_cast<uint32_t>(std::abs(a[y * sa + x] - s));
         }
     return sum;
@@ -51,11 +55,13 @@ void ForwardByMatrix(const int x[4][4], int out[4][4]) {
     int t[4][4] = {};
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j)
-            for (int k = 0; k < 4; ++k) t[i][j] += kCf[i][k] * x[k][j];
+            for (int k = 0; k < 4; ++k)
+                t[i][j] += kCf[i][k] * x[k][j];
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) {
             out[i][j] = 0;
-            for (int k = 0; k < 4; ++k) out[i][j] += t[i][k] * kCf[j][k];
+            for (int k = 0; k < 4; ++k)
+                out[i][j] += t[i][k] * kCf[j][k];
         }
 }
 
@@ -70,17 +76,21 @@ uint32_t RefSatd(const uint8_t* a, const uint8_t* b) {
                     d[y][x] = a[(by + y) * N + bx + x] - b[(by + y) * N + bx + x];
             ForwardByMatrix(d, c);
             for (auto& row : c)
-                for (int v : row) sum += static_cast<uint32_t>(std::abs(v));
+                for (int v : row)
+                    sum += static_cast<uint32_t>(std::abs(v));
         }
     return sum;
 }
 
 uint32_t RefVariance(const uint8_t* p) {
     int64_t s = 0, s2 = 0;
-    for (int i = 0; i < 256; ++i) s += p[i], s2 += int64_t{p[i]} * p[i];
+    for (int i = 0; i < 256; ++i)
+        s += p[i], s2 += int64_t{p[i]} * p[i];
     return static_cast<uint32_t>((s2 - s * s / 256) / 256);
 }
-uint32_t RefMse(const uint8_t* a, const uint8_t* b) { return RefSsd<16, 16, 16>(a, b) / 256; }
+uint32_t RefMse(const uint8_t* a, const uint8_t* b) {
+    return RefSsd<16, 16, 16>(a, b) / 256;
+}
 constexpr VarianceRow kRefVariance = {&RefVariance, &RefMse};
 
 // ---- Block fetches and macroblock moves.
@@ -113,27 +123,33 @@ constexpr auto kRefSad8 = SadRow<8>(std::make_index_sequence<4>());
 constexpr auto kRefSad16 = SadRow<16>(std::make_index_sequence<4>());
 
 template <bool Load>
-void RefMacroblock(uint8_t* luma, uint8_t* cb, uint8_t* cr, uint8_t* lb, uint8_t* cbb,
-                   uint8_t* crb, int ls, int cs) {
+void RefMacroblock(uint8_t* luma, uint8_t* cb, uint8_t* cr, uint8_t* lb, uint8_t* cbb, uint8_t* crb, int ls, int cs) {
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 16; ++x) {
             uint8_t& plane = luma[y * ls + x];
             uint8_t& buf = lb[16 * y + x];
-            if (Load) buf = plane; else plane = buf;
+            if (Load)
+                buf = plane;
+            else
+                plane = buf;
         }
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) {
-            if (Load) cbb[8 * y + x] = cb[y * cs + x], crb[8 * y + x] = cr[y * cs + x];
-            else cb[y * cs + x] = cbb[8 * y + x], cr[y * cs + x] = crb[8 * y + x];
+            if (Load)
+                cbb[8 * y + x] = cb[y * cs + x], crb[8 * y + x] = cr[y * cs + x];
+            else
+                cb[y * cs + x] = cbb[8 * y + x], cr[y * cs + x] = crb[8 * y + x];
         }
 }
 
 void* RefCopy(void* d, const void* s, size_t n) {
-    for (size_t i = 0; i < n; ++i) static_cast<uint8_t*>(d)[i] = static_cast<const uint8_t*>(s)[i];
+    for (size_t i = 0; i < n; ++i)
+        static_cast<uint8_t*>(d)[i] = static_cast<const uint8_t*>(s)[i];
     return d;
 }
 void* RefFill(void* d, int v, size_t n) {
-    for (size_t i = 0; i < n; ++i) static_cast<uint8_t*>(d)[i] = static_cast<uint8_t>(v);
+    for (size_t i = 0; i < n; ++i)
+        static_cast<uint8_t*>(d)[i] = static_cast<uint8_t>(v);
     return d;
 }
 
@@ -151,18 +167,18 @@ void Ref4x4(uint8_t* d, const uint8_t* top, const uint8_t* left, int ta, int la)
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) {
             int v = 0;
-            if (Mode == 0) v = n.p(x, -1);                               // 8.3.1.2.1
-            if (Mode == 1) v = n.p(-1, y);                               // 8.3.1.2.2
-            if (Mode == 2) {                                             // 8.3.1.2.3
+            if (Mode == 0) v = n.p(x, -1);  // 8.3.1.2.1
+            if (Mode == 1) v = n.p(-1, y);  // 8.3.1.2.2
+            if (Mode == 2) {                // 8.3.1.2.3
                 int st = 0, sl = 0;
-                for (int i = 0; i < 4; ++i) st += n.p(i, -1), sl += n.p(-1, i);
+                for (int i = 0; i < 4; ++i)
+                    st += n.p(i, -1), sl += n.p(-1, i);
                 v = ta && la ? (st + sl + 4) >> 3 : la ? (sl + 2) >> 2 : ta ? (st + 2) >> 2 : 128;
             }
-            if (Mode == 3)                                               // 8.3.1.2.4
+            if (Mode == 3)  // 8.3.1.2.4
                 v = (x == 3 && y == 3) ? (n.p(6, -1) + 3 * n.p(7, -1) + 2) >> 2
-                                       : (n.p(x + y, -1) + 2 * n.p(x + y + 1, -1) +
-                                          n.p(x + y + 2, -1) + 2) >> 2;
-            if (Mode == 4) {                                             // 8.3.1.2.5
+                                       : (n.p(x + y, -1) + 2 * n.p(x + y + 1, -1) + n.p(x + y + 2, -1) + 2) >> 2;
+            if (Mode == 4) {  // 8.3.1.2.5
                 if (x > y)
                     v = (n.p(x - y - 2, -1) + 2 * n.p(x - y - 1, -1) + n.p(x - y, -1) + 2) >> 2;
                 else if (x < y)
@@ -170,41 +186,43 @@ void Ref4x4(uint8_t* d, const uint8_t* top, const uint8_t* left, int ta, int la)
                 else
                     v = (n.p(0, -1) + 2 * n.p(-1, -1) + n.p(-1, 0) + 2) >> 2;
             }
-            if (Mode == 5) {                                             // 8.3.1.2.6
+            if (Mode == 5) {  // 8.3.1.2.6
                 const int z = 2 * x - y;
                 if (z >= 0 && z % 2 == 0)
                     v = (n.p(x - (y >> 1) - 1, -1) + n.p(x - (y >> 1), -1) + 1) >> 1;
                 else if (z >= 0)
-                    v = (n.p(x - (y >> 1) - 2, -1) + 2 * n.p(x - (y >> 1) - 1, -1) +
-                         n.p(x - (y >> 1), -1) + 2) >> 2;
+                    v = (n.p(x - (y >> 1) - 2, -1) + 2 * n.p(x - (y >> 1) - 1, -1) + n.p(x - (y >> 1), -1) + 2) >> 2;
                 else if (z == -1)
                     v = (n.p(-1, 0) + 2 * n.p(-1, -1) + n.p(0, -1) + 2) >> 2;
                 else
                     v = (n.p(-1, y - 1) + 2 * n.p(-1, y - 2) + n.p(-1, y - 3) + 2) >> 2;
             }
-            if (Mode == 6) {                                             // 8.3.1.2.7
+            if (Mode == 6) {  // 8.3.1.2.7
                 const int z = 2 * y - x;
                 if (z >= 0 && z % 2 == 0)
                     v = (n.p(-1, y - (x >> 1) - 1) + n.p(-1, y - (x >> 1)) + 1) >> 1;
                 else if (z >= 0)
-                    v = (n.p(-1, y - (x >> 1) - 2) + 2 * n.p(-1, y - (x >> 1) - 1) +
-                         n.p(-1, y - (x >> 1)) + 2) >> 2;
+                    v = (n.p(-1, y - (x >> 1) - 2) + 2 * n.p(-1, y - (x >> 1) - 1) + n.p(-1, y - (x >> 1)) + 2) >> 2;
                 else if (z == -1)
                     v = (n.p(-1, 0) + 2 * n.p(-1, -1) + n.p(0, -1) + 2) >> 2;
                 else
                     v = (n.p(x - 1, -1) + 2 * n.p(x - 2, -1) + n.p(x - 3, -1) + 2) >> 2;
             }
-            if (Mode == 7) {                                             // 8.3.1.2.8
+            if (Mode == 7) {  // 8.3.1.2.8
                 const int i = x + (y >> 1);
                 v = (y % 2 == 0) ? (n.p(i, -1) + n.p(i + 1, -1) + 1) >> 1
                                  : (n.p(i, -1) + 2 * n.p(i + 1, -1) + n.p(i + 2, -1) + 2) >> 2;
             }
-            if (Mode == 8) {                                             // 8.3.1.2.9
+            if (Mode == 8) {  // 8.3.1.2.9
                 const int z = x + 2 * y, i = y + (x >> 1);
-                if (z > 5) v = n.p(-1, 3);
-                else if (z == 5) v = (n.p(-1, 2) + 3 * n.p(-1, 3) + 2) >> 2;
-                else if (z % 2 == 0) v = (n.p(-1, i) + n.p(-1, i + 1) + 1) >> 1;
-                else v = (n.p(-1, i) + 2 * n.p(-1, i + 1) + n.p(-1, i + 2) + 2) >> 2;
+                if (z > 5)
+                    v = n.p(-1, 3);
+                else if (z == 5)
+                    v = (n.p(-1, 2) + 3 * n.p(-1, 3) + 2) >> 2;
+                else if (z % 2 == 0)
+                    v = (n.p(-1, i) + n.p(-1, i + 1) + 1) >> 1;
+                else
+                    v = (n.p(-1, i) + 2 * n.p(-1, i + 1) + n.p(-1, i + 2) + 2) >> 2;
             }
             d[4 * y + x] = static_cast<uint8_t>(v);
         }
@@ -239,16 +257,17 @@ void RefSquare(uint8_t* d, const uint8_t* top, const uint8_t* left, int ta, int 
             if (Mode == 3) v = Clip1((a + b * (x - k) + c * (y - k) + 16) >> 5);
             if (Mode == 2 && N == 16) {
                 int st = 0, sl = 0;
-                for (int i = 0; i < 16; ++i) st += n.p(i, -1), sl += n.p(-1, i);
+                for (int i = 0; i < 16; ++i)
+                    st += n.p(i, -1), sl += n.p(-1, i);
                 v = ta && la ? (st + sl + 16) >> 5 : la ? (sl + 8) >> 4 : ta ? (st + 8) >> 4 : 128;
             }
             if (Mode == 2 && N == 8) {
                 // 8.3.4.1-3: the block at (xO, yO) of the chroma macroblock.
                 const int xO = x & ~3, yO = y & ~3;
                 int st = 0, sl = 0;
-                for (int i = 0; i < 4; ++i) st += n.p(xO + i, -1), sl += n.p(-1, yO + i);
-                const int both = (st + sl + 4) >> 3, fromTop = (st + 2) >> 2,
-                          fromLeft = (sl + 2) >> 2;
+                for (int i = 0; i < 4; ++i)
+                    st += n.p(xO + i, -1), sl += n.p(-1, yO + i);
+                const int both = (st + sl + 4) >> 3, fromTop = (st + 2) >> 2, fromLeft = (sl + 2) >> 2;
                 if ((xO == 0 && yO == 0) || (xO > 0 && yO > 0))
                     v = ta && la ? both : la ? fromLeft : ta ? fromTop : 128;
                 else if (xO > 0)
@@ -260,23 +279,24 @@ void RefSquare(uint8_t* d, const uint8_t* top, const uint8_t* left, int ta, int 
         }
 }
 
-constexpr PredIntraFn kRef16x16[4] = {&RefSquare<16, 0>, &RefSquare<16, 1>, &RefSquare<16, 2>,
-                                      &RefSquare<16, 3>};
+constexpr PredIntraFn kRef16x16[4] = {&RefSquare<16, 0>, &RefSquare<16, 1>, &RefSquare<16, 2>, &RefSquare<16, 3>};
 // intra_chroma_pred_mode: 0 DC, 1 horizontal, 2 vertical, 3 plane.
-constexpr PredIntraFn kRefChroma[4] = {&RefSquare<8, 2>, &RefSquare<8, 1>, &RefSquare<8, 0>,
-                                       &RefSquare<8, 3>};
+constexpr PredIntraFn kRefChroma[4] = {&RefSquare<8, 2>, &RefSquare<8, 1>, &RefSquare<8, 0>, &RefSquare<8, 3>};
 
 // ---- Transform, quantisation and reconstruction.
 
 // normAdjust4x4 (clause 8.5.9, Table 8-14 columns v0, v1, v2) and the forward multipliers
 // that pair with it: MF * V * scaling of the position = 2^21 within rounding.
-constexpr int kNormAdjust[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16},
-                                   {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
+constexpr int kNormAdjust[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16}, {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
 constexpr int kMf[6][3] = {{13107, 5243, 8066}, {11916, 4660, 7490}, {10082, 4194, 6554},
                            {9362, 3647, 5825},  {8192, 3355, 5243},  {7282, 2893, 4559}};
-int PositionClass(int x, int y) { return (x % 2 == 0 && y % 2 == 0) ? 0 : (x % 2 && y % 2) ? 1 : 2; }
+int PositionClass(int x, int y) {
+    return (x % 2 == 0 && y % 2 == 0) ? 0 : (x % 2 && y % 2) ? 1 : 2;
+}
 // LevelScale4x4 with flat weights: 16 * normAdjust.
-int LevelScale(int m, int x, int y) { return 16 * kNormAdjust[m][PositionClass(x, y)]; }
+int LevelScale(int m, int x, int y) {
+    return 16 * kNormAdjust[m][PositionClass(x, y)];
+}
 
 // The zig-zag scan (Table 8-13 for frame macroblocks), as raster indices.
 constexpr int kScan[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
@@ -308,14 +328,16 @@ void InverseClause(const int d[4][4], int r[4][4]) {
         h[0][j] = g0 + g3, h[1][j] = g1 + g2, h[2][j] = g1 - g2, h[3][j] = g0 - g3;
     }
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) r[i][j] = (h[i][j] + 32) >> 6;
+        for (int j = 0; j < 4; ++j)
+            r[i][j] = (h[i][j] + 32) >> 6;
 }
 
 // One 4x4 block: the residual's coefficients (row i = y, column j = x).
 void BlockCoefficients(const uint8_t* src, int ss, const uint8_t* pred, int ps, int c[4][4]) {
     int x[4][4];
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) x[i][j] = src[i * ss + j] - pred[i * ps + j];
+        for (int j = 0; j < 4; ++j)
+            x[i][j] = src[i * ss + j] - pred[i * ps + j];
     ForwardByMatrix(x, c);
 }
 
@@ -323,7 +345,8 @@ void Reconstruct(const int d[4][4], const uint8_t* pred, int ps, uint8_t* recon,
     int r[4][4];
     InverseClause(d, r);
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) recon[i * rs + j] = static_cast<uint8_t>(Clip1(pred[i * ps + j] + r[i][j]));
+        for (int j = 0; j < 4; ++j)
+            recon[i * rs + j] = static_cast<uint8_t>(Clip1(pred[i * ps + j] + r[i][j]));
 }
 
 // Builds the list of scan positions first..last-1 from raster levels.
@@ -348,34 +371,40 @@ int DropCost(const int16_t* raster, const int* scan, int count, int threshold) {
     int cost = 0, zeros = 0;
     for (int i = 0; i < count; ++i) {
         const int l = raster[scan[i]];
-        if (!l) { ++zeros; continue; }
-        if (l > 1 || l < -1) cost += threshold + 1;
-        else cost += zeros == 0 ? 3 : zeros <= 2 ? 2 : zeros <= 5 ? 1 : 0;
+        if (!l) {
+            ++zeros;
+            continue;
+        }
+        if (l > 1 || l < -1)
+            cost += threshold + 1;
+        else
+            cost += zeros == 0 ? 3 : zeros <= 2 ? 2 : zeros <= 5 ? 1 : 0;
         zeros = 0;
     }
     return cost;
 }
 
 // Quantises a block's raster coefficients at positions given by scan[first..15].
-void QuantiseRaster(const int c[4][4], const QuantRecord& q, int64_t offset, int first,
-                    int16_t* levels) {
+void QuantiseRaster(const int c[4][4], const QuantRecord& q, int64_t offset, int first, int16_t* levels) {
     for (int i = first; i < 16; ++i) {
         const int r = kScan[i], x = r % 4, y = r / 4;
-        levels[r] = static_cast<int16_t>(
-            QuantiseOne(c[y][x], kMf[q.qpMod6][PositionClass(x, y)], offset, q.qbits));
+        levels[r] = static_cast<int16_t>(QuantiseOne(c[y][x], kMf[q.qpMod6][PositionClass(x, y)], offset, q.qbits));
     }
 }
 
-int64_t Shifted(int offset, int s) { return s >= 0 ? int64_t{offset} >> s : int64_t{offset} << -s; }
+int64_t Shifted(int offset, int s) {
+    return s >= 0 ? int64_t{offset} >> s : int64_t{offset} << -s;
+}
 
-int RefLuma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
-               CoefficientList* list, const QuantRecord* q, int shift) {
+int RefLuma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* list,
+               const QuantRecord* q, int shift) {
     int c[4][4], d[4][4];
     BlockCoefficients(src, 4, pred, 4, c);
     QuantiseRaster(c, *q, Shifted(q->offset, shift), 0, coefs);
     MakeList(coefs, kScan, 16, list);
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) d[i][j] = ScaleAc(coefs[4 * i + j], q->qp, j, i);
+        for (int j = 0; j < 4; ++j)
+            d[i][j] = ScaleAc(coefs[4 * i + j], q->qp, j, i);
     Reconstruct(d, pred, 4, recon, 16);
     return std::any_of(coefs, coefs + 16, [](int16_t l) { return l != 0; });
 }
@@ -386,16 +415,18 @@ void Hadamard(const int in[4][4], int out[4][4]) {
     int t[4][4] = {};
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j)
-            for (int k = 0; k < 4; ++k) t[i][j] += kHadamard[i][k] * in[k][j];
+            for (int k = 0; k < 4; ++k)
+                t[i][j] += kHadamard[i][k] * in[k][j];
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j) {
             out[i][j] = 0;
-            for (int k = 0; k < 4; ++k) out[i][j] += t[i][k] * kHadamard[k][j];
+            for (int k = 0; k < 4; ++k)
+                out[i][j] += t[i][k] * kHadamard[k][j];
         }
 }
 
-int RefIntra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
-                  CoefficientList* dcList, CoefficientList* acLists, const QuantRecord* q) {
+int RefIntra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
+                  CoefficientList* acLists, const QuantRecord* q) {
     int c[16][4][4], dcIn[4][4], dcOut[4][4];
     for (int b = 0; b < 16; ++b) {
         const int off = (b / 4) * 64 + (b % 4) * 4;
@@ -405,12 +436,13 @@ int RefIntra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16
     Hadamard(dcIn, dcOut);
     int16_t dcLevels[16];
     for (int r = 0; r < 16; ++r)
-        dcLevels[r] = static_cast<int16_t>(QuantiseOne(dcOut[r / 4][r % 4], kMf[q->qpMod6][0],
-                                                        int64_t{q->offset} * 2, q->qbits + 1));
+        dcLevels[r] = static_cast<int16_t>(
+            QuantiseOne(dcOut[r / 4][r % 4], kMf[q->qpMod6][0], int64_t{q->offset} * 2, q->qbits + 1));
     MakeList(dcLevels, kScan, 16, dcList);
     // Clause 8.5.10: the inverse DC transform, then scaling by qP.
     int f[4][4], dcLevelMatrix[4][4];
-    for (int r = 0; r < 16; ++r) dcLevelMatrix[r / 4][r % 4] = dcLevels[r];
+    for (int r = 0; r < 16; ++r)
+        dcLevelMatrix[r / 4][r % 4] = dcLevels[r];
     Hadamard(dcLevelMatrix, f);
     const int ls0 = LevelScale(q->qp % 6, 0, 0);
     bool anyAc = false;
@@ -421,23 +453,25 @@ int RefIntra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16
         int ac[16];
         std::copy(levels, levels + 16, ac);
         int scan15[15];
-        for (int i = 0; i < 15; ++i) scan15[i] = kScan[i + 1];
+        for (int i = 0; i < 15; ++i)
+            scan15[i] = kScan[i + 1];
         MakeList(levels, scan15, 15, &acLists[b]);
-        for (int i = 1; i < 16; ++i) anyAc |= levels[kScan[i]] != 0;
+        for (int i = 1; i < 16; ++i)
+            anyAc |= levels[kScan[i]] != 0;
         int d[4][4];
         for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j) d[i][j] = ScaleAc(ac[4 * i + j], q->qp, j, i);
+            for (int j = 0; j < 4; ++j)
+                d[i][j] = ScaleAc(ac[4 * i + j], q->qp, j, i);
         const int fv = f[b / 4][b % 4];
-        d[0][0] = q->qp >= 36 ? (fv * ls0) << (q->qp / 6 - 6)
-                              : (fv * ls0 + (1 << (5 - q->qp / 6))) >> (6 - q->qp / 6);
+        d[0][0] = q->qp >= 36 ? (fv * ls0) << (q->qp / 6 - 6) : (fv * ls0 + (1 << (5 - q->qp / 6))) >> (6 - q->qp / 6);
         const int off = (b / 4) * 64 + (b % 4) * 4;
         Reconstruct(d, pred + off, 16, recon + off, 16);
     }
     return anyAc ? 15 : 0;
 }
 
-int RefInter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
-                  CoefficientList* lists, const QuantRecord* q, int threshold) {
+int RefInter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* lists,
+                  const QuantRecord* q, int threshold) {
     int cost[2][2] = {}, any[2][2] = {};
     for (int b = 0; b < 16; ++b) {
         const int bx = b % 4, by = b / 4, off = by * 64 + bx * 4;
@@ -445,7 +479,8 @@ int RefInter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16
         BlockCoefficients(src + off, 16, pred + off, 16, c);
         QuantiseRaster(c, *q, q->offset / 2, 0, coefs + 16 * b);
         cost[by / 2][bx / 2] += DropCost(coefs + 16 * b, kScan, 16, threshold);
-        for (int i = 0; i < 16; ++i) any[by / 2][bx / 2] |= coefs[16 * b + i] != 0;
+        for (int i = 0; i < 16; ++i)
+            any[by / 2][bx / 2] |= coefs[16 * b + i] != 0;
     }
     int cbp = 0;
     for (int b = 0; b < 16; ++b) {
@@ -460,15 +495,15 @@ int RefInter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16
         }
         int d[4][4];
         for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j) d[i][j] = ScaleAc(levels[4 * i + j], q->qp, j, i);
+            for (int j = 0; j < 4; ++j)
+                d[i][j] = ScaleAc(levels[4 * i + j], q->qp, j, i);
         Reconstruct(d, pred + off, 16, recon + off, 16);
     }
     return cbp;
 }
 
-int RefChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
-              CoefficientList* dcList, CoefficientList* acLists, const QuantRecord* q, int s,
-              int threshold) {
+int RefChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
+              CoefficientList* acLists, const QuantRecord* q, int s, int threshold) {
     int c[4][4][4];
     for (int b = 0; b < 4; ++b) {
         const int off = (b / 2) * 32 + (b % 2) * 4;
@@ -484,26 +519,30 @@ int RefChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* 
         }
     int16_t dcLevels[4];
     for (int k = 0; k < 4; ++k) {
-        dcLevels[k] = static_cast<int16_t>(QuantiseOne(fdc[k / 2][k % 2], kMf[q->qpMod6][0],
-                                                       Shifted(q->offset, s - 1), q->qbits + 1));
+        dcLevels[k] = static_cast<int16_t>(
+            QuantiseOne(fdc[k / 2][k % 2], kMf[q->qpMod6][0], Shifted(q->offset, s - 1), q->qbits + 1));
         coefs[16 * k] = dcLevels[k];
     }
     const int rasterScan[4] = {0, 1, 2, 3};
     MakeList(dcLevels, rasterScan, 4, dcList);
     int scan15[15];
-    for (int i = 0; i < 15; ++i) scan15[i] = kScan[i + 1];
+    for (int i = 0; i < 15; ++i)
+        scan15[i] = kScan[i + 1];
     int cost = 0;
     bool anyAc = false;
     for (int b = 0; b < 4; ++b) {
         QuantiseRaster(c[b], *q, Shifted(q->offset, s), 1, coefs + 16 * b);
         cost += DropCost(coefs + 16 * b, scan15, 15, threshold);
-        for (int i = 1; i < 16; ++i) anyAc |= coefs[16 * b + i] != 0;
+        for (int i = 1; i < 16; ++i)
+            anyAc |= coefs[16 * b + i] != 0;
     }
     if (cost <= threshold) {
-        for (int b = 0; b < 4; ++b) std::fill(coefs + 16 * b + 1, coefs + 16 * b + 16, int16_t{0});
+        for (int b = 0; b < 4; ++b)
+            std::fill(coefs + 16 * b + 1, coefs + 16 * b + 16, int16_t{0});
         anyAc = false;
     }
-    for (int b = 0; b < 4; ++b) MakeList(coefs + 16 * b, scan15, 15, &acLists[b]);
+    for (int b = 0; b < 4; ++b)
+        MakeList(coefs + 16 * b, scan15, 15, &acLists[b]);
     // Clause 8.5.11.2 for 4:2:0: f = inverse 2x2 transform of c, dcC = ((f * LS) << qP/6) >> 5.
     const int ls0 = LevelScale(q->qp % 6, 0, 0);
     int dcC[4];
@@ -516,7 +555,8 @@ int RefChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* 
     for (int b = 0; b < 4; ++b) {
         int d[4][4];
         for (int i = 0; i < 4; ++i)
-            for (int j = 0; j < 4; ++j) d[i][j] = ScaleAc(coefs[16 * b + 4 * i + j], q->qp, j, i);
+            for (int j = 0; j < 4; ++j)
+                d[i][j] = ScaleAc(coefs[16 * b + 4 * i + j], q->qp, j, i);
         d[0][0] = dcC[b];
         const int off = (b / 2) * 32 + (b % 2) * 4;
         Reconstruct(d, pred + off, 8, recon + off, 8);
@@ -530,12 +570,9 @@ int RefChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* 
 void RefInterpolate(const uint8_t* plane, uint8_t* out, int16_t*, int stride, int rows) {
     if (rows < 1 || stride < 1) return;
     const auto G = [&](int x, int y) {
-        return int{plane[std::min(std::max(y, 0), rows - 1) * stride +
-                         std::min(std::max(x, 0), stride - 1)]};
+        return int{plane[std::min(std::max(y, 0), rows - 1) * stride + std::min(std::max(x, 0), stride - 1)]};
     };
-    const auto tap = [](int e, int f, int g, int h, int i, int j) {
-        return e - 5 * f + 20 * g + 20 * h - 5 * i + j;
-    };
+    const auto tap = [](int e, int f, int g, int h, int i, int j) { return e - 5 * f + 20 * g + 20 * h - 5 * i + j; };
     const auto b1 = [&](int x, int y) {
         return tap(G(x - 2, y), G(x - 1, y), G(x, y), G(x + 1, y), G(x + 2, y), G(x + 3, y));
     };
@@ -554,8 +591,7 @@ void RefInterpolate(const uint8_t* plane, uint8_t* out, int16_t*, int stride, in
 
 // ---- Chroma motion compensation, per 2x2 chroma block (one luma 4x4 block).
 
-void RefPredictChromaInter(int mbX, int mbY, const PartitionRecord* p, const ReferenceLists* refs,
-                           uint8_t* out) {
+void RefPredictChromaInter(int mbX, int mbY, const PartitionRecord* p, const ReferenceLists* refs, uint8_t* out) {
     for (int b = 0; b < 16; ++b) {
         const int xC = 2 * (b % 4), yC = 2 * (b / 4);
         uint8_t pred[2][2][2][2];  // [list][plane][y][x]
@@ -568,8 +604,8 @@ void RefPredictChromaInter(int mbX, int mbY, const PartitionRecord* p, const Ref
             for (int c = 0; c < 2; ++c) {
                 const uint8_t* plane = c ? r.cr : r.cb;
                 const int stride = refs->chromaStride;
-                ReferenceChromaBlock(plane + (mbY * 8 + yC) * stride + mbX * 8 + xC, stride,
-                                     m.mvx, m.mvy, 2, 2, &pred[l][c][0][0], 2);
+                ReferenceChromaBlock(plane + (mbY * 8 + yC) * stride + mbX * 8 + xC, stride, m.mvx, m.mvy, 2, 2,
+                                     &pred[l][c][0][0], 2);
             }
         }
         if (!used[0] && !used[1]) continue;
@@ -577,8 +613,10 @@ void RefPredictChromaInter(int mbX, int mbY, const PartitionRecord* p, const Ref
             for (int y = 0; y < 2; ++y)
                 for (int x = 0; x < 2; ++x) {
                     int v;
-                    if (used[0] && used[1]) v = (pred[0][c][y][x] + pred[1][c][y][x] + 1) >> 1;
-                    else v = pred[used[0] ? 0 : 1][c][y][x];
+                    if (used[0] && used[1])
+                        v = (pred[0][c][y][x] + pred[1][c][y][x] + 1) >> 1;
+                    else
+                        v = pred[used[0] ? 0 : 1][c][y][x];
                     out[64 * c + 8 * (yC + y) + xC + x] = static_cast<uint8_t>(v);
                 }
     }
@@ -591,11 +629,13 @@ void RefDeblock(uint8_t* p3, int stride, int alpha, int beta, int tc0) {
     const int lines = Luma ? 4 : 2;
     for (int k = 0; k < lines; ++k) {
         uint8_t* s[8];
-        for (int i = 0; i < 8; ++i) s[i] = Vertical ? p3 + k * stride + i : p3 + i * stride + k;
+        for (int i = 0; i < 8; ++i)
+            s[i] = Vertical ? p3 + k * stride + i : p3 + i * stride + k;
         int p[4], q[4];
-        for (int i = 0; i < 4; ++i) p[i] = *s[3 - i], q[i] = *s[4 + i];
-        const bool filter = Bs != 0 && std::abs(p[0] - q[0]) < alpha &&
-                            std::abs(p[1] - p[0]) < beta && std::abs(q[1] - q[0]) < beta;
+        for (int i = 0; i < 4; ++i)
+            p[i] = *s[3 - i], q[i] = *s[4 + i];
+        const bool filter =
+            Bs != 0 && std::abs(p[0] - q[0]) < alpha && std::abs(p[1] - p[0]) < beta && std::abs(q[1] - q[0]) < beta;
         if (!filter) continue;
         const int ap = std::abs(p[2] - p[0]), aq = std::abs(q[2] - q[0]);
         int pf[3] = {p[0], p[1], p[2]}, qf[3] = {q[0], q[1], q[2]};
@@ -639,20 +679,19 @@ constexpr std::array<DeblockEdgeFn, 5> DeblockKind(std::index_sequence<B...>) {
 
 const DeblockEdgeFn* DeblockRow() {
     static DeblockEdgeFn row[20];
-    const std::array<DeblockEdgeFn, 5> kinds[4] = {
-        DeblockKind<true, true>(std::make_index_sequence<5>()),
-        DeblockKind<true, false>(std::make_index_sequence<5>()),
-        DeblockKind<false, true>(std::make_index_sequence<5>()),
-        DeblockKind<false, false>(std::make_index_sequence<5>())};
+    const std::array<DeblockEdgeFn, 5> kinds[4] = {DeblockKind<true, true>(std::make_index_sequence<5>()),
+                                                   DeblockKind<true, false>(std::make_index_sequence<5>()),
+                                                   DeblockKind<false, true>(std::make_index_sequence<5>()),
+                                                   DeblockKind<false, false>(std::make_index_sequence<5>())};
     for (int k = 0; k < 4; ++k)
-        for (int b = 0; b < 5; ++b) row[5 * k + b] = kinds[k][b];
+        for (int b = 0; b < 5; ++b)
+            row[5 * k + b] = kinds[k][b];
     return row;
 }
 
 }  // namespace
 
-void ReferenceChromaBlock(const uint8_t* ref, int stride, int mvx, int mvy, int w, int h,
-                          uint8_t* dst, int dstStride) {
+void ReferenceChromaBlock(const uint8_t* ref, int stride, int mvx, int mvy, int w, int h, uint8_t* dst, int dstStride) {
     // xIntC = xC + (mvCLX[0] >> 3), xFracC = mvCLX[0] & 7 (floor division and remainder).
     const int xInt = mvx >= 0 ? mvx / 8 : -((-mvx + 7) / 8);
     const int yInt = mvy >= 0 ? mvy / 8 : -((-mvy + 7) / 8);
@@ -661,9 +700,9 @@ void ReferenceChromaBlock(const uint8_t* ref, int stride, int mvx, int mvy, int 
         for (int x = 0; x < w; ++x) {
             const uint8_t* A = ref + (y + yInt) * stride + (x + xInt);
             const int B = A[1], C = A[stride], D = A[stride + 1];
-            dst[y * dstStride + x] = static_cast<uint8_t>(
-                ((8 - xFrac) * (8 - yFrac) * A[0] + xFrac * (8 - yFrac) * B +
-                 (8 - xFrac) * yFrac * C + xFrac * yFrac * D + 32) >> 6);
+            dst[y * dstStride + x] = static_cast<uint8_t>(((8 - xFrac) * (8 - yFrac) * A[0] + xFrac * (8 - yFrac) * B +
+                                                           (8 - xFrac) * yFrac * C + xFrac * yFrac * D + 32) >>
+                                                          6);
         }
 }
 

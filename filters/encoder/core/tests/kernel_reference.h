@@ -11,7 +11,6 @@ const CKernelTable& ReferenceTable();
 
 // Chroma sample prediction (clause 8.4.2.2.2) of one w x h block whose co-located sample
 // is ref[0], at eighth-sample vector (mvx, mvy).
-void ReferenceChromaBlock(const uint8_t* ref, int stride, int mvx, int mvy, int w, int h,
-                          uint8_t* dst, int dstStride);
+void ReferenceChromaBlock(const uint8_t* ref, int stride, int mvx, int mvy, int w, int h, uint8_t* dst, int dstStride);
 
 }  // namespace ombrisk::kernel_test

@@ -26,8 +26,7 @@ TEST(KernelTable, LayoutIsThirtyEntriesThenTheFeatureWords) {
 }
 
 TEST(KernelTable, FillingForAnyFlagSubset) {
-    for (uint32_t flags : {0u, uint32_t{common::kCpuMmx}, uint32_t{common::kCpuMmxExt},
-                           0xFFFFu}) {
+    for (uint32_t flags : {0u, uint32_t{common::kCpuMmx}, uint32_t{common::kCpuMmxExt}, 0xFFFFu}) {
         CKernelTable t;
         std::memset(&t, 0xCC, sizeof t);
         FillKernelTable(&t, flags, 3);
@@ -47,9 +46,12 @@ TEST(KernelTable, FillingForAnyFlagSubset) {
 TEST(KernelTable, ProcessTableIsFilledOnceFromThisProcessor) {
     std::vector<std::thread> threads;
     std::vector<const CKernelTable*> seen(8);
-    for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { seen[i] = &KernelTable(); });
-    for (auto& t : threads) t.join();
-    for (auto* p : seen) EXPECT_EQ(p, &KernelTable());
+    for (int i = 0; i < 8; ++i)
+        threads.emplace_back([&, i] { seen[i] = &KernelTable(); });
+    for (auto& t : threads)
+        t.join();
+    for (auto* p : seen)
+        EXPECT_EQ(p, &KernelTable());
     const CKernelTable& t = KernelTable();
     EXPECT_EQ(t.featureWord, common::DetectCpuFeatures());
     const unsigned n = std::thread::hardware_concurrency();
@@ -66,18 +68,19 @@ TEST(KernelTable, FeatureWordAgreesWithProcCpuinfo) {
     while (std::getline(in, line)) {
         if (line.rfind("flags", 0) == 0) {
             std::istringstream words(line.substr(line.find(':') + 1));
-            for (std::string f; words >> f;) flags.insert(f);
+            for (std::string f; words >> f;)
+                flags.insert(f);
             break;
         }
     }
     ASSERT_FALSE(flags.empty());
     const uint32_t word = KernelTable().featureWord;
     const std::pair<const char*, uint32_t> bits[] = {
-        {"tsc", common::kCpuTsc},   {"mmx", common::kCpuMmx},   {"cmov", common::kCpuCmov},
-        {"sse", common::kCpuSse},   {"sse2", common::kCpuSse2},
-        {"pni", common::kCpuSse3},
+        {"tsc", common::kCpuTsc}, {"mmx", common::kCpuMmx},   {"cmov", common::kCpuCmov},
+        {"sse", common::kCpuSse}, {"sse2", common::kCpuSse2}, {"pni", common::kCpuSse3},
     };
-    for (auto [name, bit] : bits) EXPECT_EQ((word & bit) != 0, flags.count(name) > 0) << name;
+    for (auto [name, bit] : bits)
+        EXPECT_EQ((word & bit) != 0, flags.count(name) > 0) << name;
     EXPECT_EQ((word & common::kCpuMmxExt) != 0, flags.count("sse") > 0 || flags.count("mmxext") > 0);
 }
 #endif

@@ -39,8 +39,7 @@ TEST(PortableKernels, EveryEntryEqualsTheStandardsArithmetic) {
 TEST(KernelSets, EveryFeatureWordFillsEveryEntry) {
     for (uint32_t flags : {0u, uint32_t{common::kCpuMmxExt}, 0xFFFFFFFFu}) {
         std::string missing;
-        EXPECT_TRUE(kernel_test::EveryEntryFilled(Filled(flags), &missing))
-            << "flags " << flags << ": " << missing;
+        EXPECT_TRUE(kernel_test::EveryEntryFilled(Filled(flags), &missing)) << "flags " << flags << ": " << missing;
     }
     std::string missing;
     EXPECT_TRUE(kernel_test::EveryEntryFilled(ReferenceTable(), &missing)) << missing;
@@ -60,14 +59,12 @@ TEST(KernelSets, EntriesAFeatureWordReplacesEqualThePortableSet) {
             SCOPED_TRACE(std::string(entry.name) + " of flags " + std::to_string(flags));
             entry.check(t, portable, rng);
         }
-        std::printf("flags 0x%x: %d of %zu entries replaced and checked\n", flags, replaced,
-                    EntryChecks().size());
+        std::printf("flags 0x%x: %d of %zu entries replaced and checked\n", flags, replaced, EntryChecks().size());
     }
 }
 
 // The harness must see a kernel that is wrong by one rounding step.
-uint32_t SadAverageRoundingDown(const uint8_t* a, const uint8_t* s1, const uint8_t* s2,
-                                int sa, int ss, int rows) {
+uint32_t SadAverageRoundingDown(const uint8_t* a, const uint8_t* s1, const uint8_t* s2, int sa, int ss, int rows) {
     uint32_t sum = 0;
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < 8; ++x)
@@ -79,8 +76,7 @@ void ChromaNormalFilterWithoutPlusOne(uint8_t* p3, int stride, int alpha, int be
     for (int line = 0; line < 2; ++line) {
         uint8_t* s = p3 + line * stride;
         const int p1 = s[2], p0 = s[3], q0 = s[4], q1 = s[5];
-        if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta)
-            continue;
+        if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
         const int d = std::clamp((((q0 - p0) * 4) + (p1 - q1) + 4) >> 3, -tc0, tc0);
         s[3] = static_cast<uint8_t>(std::clamp(p0 + d, 0, 255));
         s[4] = static_cast<uint8_t>(std::clamp(q0 - d, 0, 255));
@@ -98,7 +94,8 @@ TEST(KernelHarness, FindsAKernelOffByOneRounding) {
     g_sadRow[3] = &SadAverageRoundingDown;
     g_faulty.sad8x8 = g_sadRow.data();
     g_deblockRow.assign(g_faulty.deblockEdge, g_faulty.deblockEdge + 20);
-    for (int bs = 1; bs <= 3; ++bs) g_deblockRow[2 * 5 + bs] = &ChromaNormalFilterWithoutPlusOne;
+    for (int bs = 1; bs <= 3; ++bs)
+        g_deblockRow[2 * 5 + bs] = &ChromaNormalFilterWithoutPlusOne;
     g_faulty.deblockEdge = g_deblockRow.data();
     int checked = 0;
     for (const auto& entry : EntryChecks()) {
@@ -169,7 +166,8 @@ TEST(PortableKernels, FlatBlockHasNoVariance) {
     std::vector<uint8_t> flat(256, 200), other(256, 190);
     EXPECT_EQ(t.variance->variance16x16(flat.data()), 0u);
     EXPECT_EQ(t.variance->mse16x16(flat.data(), other.data()), 100u);
-    for (int i = 0; i < 256; i += 2) flat[size_t(i)] = 0;  // half 0, half 200
+    for (int i = 0; i < 256; i += 2)
+        flat[size_t(i)] = 0;  // half 0, half 200
     EXPECT_EQ(t.variance->variance16x16(flat.data()), 10000u);
 }
 
@@ -192,18 +190,21 @@ TEST(PortableKernels, InterTransformDropsASparse8x8Block) {
     const QuantRecord q{28, 4, 4, 19, 0};
     std::vector<uint8_t> pred(256, 100), src(256, 100);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) src[size_t(16 * y + x)] = 104;
+        for (int x = 0; x < 4; ++x)
+            src[size_t(16 * y + x)] = 104;
     for (auto [threshold, cbp] : {std::pair{4, 0}, {2, 1}}) {
         std::vector<uint8_t> recon(256);
         std::vector<int16_t> coefs(256, 99);
         std::vector<CoefficientList> lists(16);
-        EXPECT_EQ(t.transformInter16x16(src.data(), recon.data(), pred.data(), coefs.data(),
-                                        lists.data(), &q, threshold),
-                  cbp);
+        EXPECT_EQ(
+            t.transformInter16x16(src.data(), recon.data(), pred.data(), coefs.data(), lists.data(), &q, threshold),
+            cbp);
         EXPECT_EQ(coefs[0], cbp ? 1 : 0);
         EXPECT_EQ(lists[0].pairs[0].level, cbp ? 1 : 0);
-        if (cbp) EXPECT_EQ(lists[0].pairs[1].run, 15);
-        else EXPECT_EQ(lists[0].pairs[0].run, 15);
+        if (cbp)
+            EXPECT_EQ(lists[0].pairs[1].run, 15);
+        else
+            EXPECT_EQ(lists[0].pairs[0].run, 15);
         // Dropped, the block reconstructs as its prediction; kept, the DC of 4 comes back.
         EXPECT_EQ(recon[0], cbp ? 104 : 100);
         EXPECT_EQ(recon[5 * 16 + 5], 100);

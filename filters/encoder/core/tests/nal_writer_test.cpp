@@ -25,7 +25,8 @@ std::vector<Unit> ReadAnnexB(const std::vector<uint8_t>& s) {
     std::vector<Unit> units;
     for (size_t k = 0; k < starts.size(); ++k) {
         size_t end = k + 1 < starts.size() ? starts[k + 1] - 3 : s.size();
-        while (end > starts[k] && s[end - 1] == 0) --end;  // zero_byte of the next start code
+        while (end > starts[k] && s[end - 1] == 0)
+            --end;  // zero_byte of the next start code
         Unit u{s[starts[k]], {}};
         int zeros = 0;
         for (size_t i = starts[k] + 1; i < end; ++i) {
@@ -55,9 +56,11 @@ TEST(NalWriter, EmulationPreventionRoundTripsRandomPayloads) {
         for (auto& p : payloads) {
             p.resize(1 + rng() % 500);
             // Mostly zeros and the four escaped values, so every pattern occurs.
-            for (auto& b : p) b = (rng() % 3) ? static_cast<uint8_t>(rng() % 5) : static_cast<uint8_t>(rng());
+            for (auto& b : p)
+                b = (rng() % 3) ? static_cast<uint8_t>(rng() % 5) : static_cast<uint8_t>(rng());
             p.back() = 0x80 | static_cast<uint8_t>(rng());  // an RBSP ends with its stop bit
-            for (uint8_t b : p) nal.payload().PutByte(b);
+            for (uint8_t b : p)
+                nal.payload().PutByte(b);
             nal.SetHeader(static_cast<int>(rng() % 4), 1 + static_cast<int>(rng() % 12));
             ASSERT_GT(nal.EmitNalUnit(0), 0);
             EXPECT_EQ(nal.payload().ByteCount(), 0u);
@@ -66,7 +69,8 @@ TEST(NalWriter, EmulationPreventionRoundTripsRandomPayloads) {
         // No forbidden three-byte pattern inside any unit (clause 7.4.1).
         const auto units = ReadAnnexB(stream);
         ASSERT_EQ(units.size(), payloads.size());
-        for (size_t k = 0; k < units.size(); ++k) EXPECT_EQ(units[k].rbsp, payloads[k]) << k;
+        for (size_t k = 0; k < units.size(); ++k)
+            EXPECT_EQ(units[k].rbsp, payloads[k]) << k;
         size_t zeros = 0, unitStart = 0;
         for (size_t i = 0; i < stream.size(); ++i) {
             if (i + 4 <= stream.size() && stream[i] == 0 && stream[i + 1] == 0 && stream[i + 2] == 0 &&
@@ -102,7 +106,8 @@ TEST(NalWriter, PackagingCases) {
     };
     for (const Case& c : cases) {
         CNalWriter nal(64, 64);
-        for (uint8_t b : c.payload) nal.payload().PutByte(b);
+        for (uint8_t b : c.payload)
+            nal.payload().PutByte(b);
         nal.SetHeader(1, 5);
         ASSERT_GT(nal.EmitNalUnit(c.minimum), 0) << c.name;
         std::vector<uint8_t> expected = {0, 0, 0, 1, 0x25};
@@ -110,8 +115,8 @@ TEST(NalWriter, PackagingCases) {
         EXPECT_EQ(Output(nal), expected) << c.name;
     }
     // Header bytes of the units the encoder writes.
-    const std::pair<std::pair<int, int>, uint8_t> headers[] = {
-        {{1, 7}, 0x27}, {{1, 8}, 0x28}, {{0, 6}, 0x06}, {{1, 5}, 0x25}, {{1, 1}, 0x21}, {{0, 1}, 0x01}};
+    const std::pair<std::pair<int, int>, uint8_t> headers[] = {{{1, 7}, 0x27}, {{1, 8}, 0x28}, {{0, 6}, 0x06},
+                                                               {{1, 5}, 0x25}, {{1, 1}, 0x21}, {{0, 1}, 0x01}};
     for (auto [refType, byte] : headers) {
         CNalWriter nal(8, 16);
         nal.payload().PutByte(0x80);
@@ -126,7 +131,8 @@ TEST(NalWriter, FullOutputIsAnErrorAndKeepsEarlierUnits) {
     nal.payload().PutByte(0x80);
     nal.SetHeader(1, 1);
     ASSERT_EQ(nal.EmitNalUnit(0), 6);
-    for (int i = 0; i < 4; ++i) nal.payload().PutByte(0);
+    for (int i = 0; i < 4; ++i)
+        nal.payload().PutByte(0);
     nal.payload().PutByte(0x80);
     EXPECT_EQ(nal.EmitNalUnit(0), kCoreNoSpace);  // 5 + 6 bytes do not fit after the first 6
     EXPECT_EQ(nal.output().ByteCount(), 6u);
@@ -146,7 +152,8 @@ TEST(NalWriter, WorstCaseOutputSizeHolds) {
     // An all-zero payload escapes one byte in every three: the bound must cover it.
     for (size_t n : {size_t{1}, size_t{2}, size_t{3}, size_t{100}, size_t{1000}}) {
         CNalWriter nal(n, CNalWriter::OutputBytesFor(n, 30));
-        for (size_t i = 0; i < n; ++i) nal.payload().PutByte(0);
+        for (size_t i = 0; i < n; ++i)
+            nal.payload().PutByte(0);
         EXPECT_GT(nal.EmitNalUnit(n + n / 2 + 30), 0) << n;
     }
 }

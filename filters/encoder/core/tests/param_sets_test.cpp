@@ -110,10 +110,9 @@ TEST(PictureNumbering, FrameNumAndIdrPicIdFollowClause7_4_3) {
         bool idr, reference;
         int frameNum, idrPicId;
     };
-    const Pic order[] = {{true, true, 0, 0},   {false, true, 1, 0},  {false, false, 2, 0},
-                         {false, false, 2, 0}, {false, true, 2, 0},  {false, false, 3, 0},
-                         {false, false, 3, 0}, {true, true, 0, 1},   {false, true, 1, 0},
-                         {true, true, 0, 2}};
+    const Pic order[] = {{true, true, 0, 0},  {false, true, 1, 0},  {false, false, 2, 0}, {false, false, 2, 0},
+                         {false, true, 2, 0}, {false, false, 3, 0}, {false, false, 3, 0}, {true, true, 0, 1},
+                         {false, true, 1, 0}, {true, true, 0, 2}};
     CPictureNumbering numbering;
     for (size_t i = 0; i < std::size(order); ++i) {
         PictureHeaderInfo pic;
@@ -131,7 +130,8 @@ TEST(PictureNumbering, FrameNumAndIdrPicIdFollowClause7_4_3) {
     pic.idr = true;
     wrap.Next(&pic);
     pic.idr = false;
-    for (int i = 1; i <= 256; ++i) wrap.Next(&pic);
+    for (int i = 1; i <= 256; ++i)
+        wrap.Next(&pic);
     EXPECT_EQ(pic.frameNum, 0);
 }
 

@@ -18,11 +18,10 @@ const int kTable7_11[24][4] = {
 
 // Table 7-14, in mb_type order.
 const char* const kTable7_14[23] = {
-    "B_Direct_16x16", "B_L0_16x16",    "B_L1_16x16",    "B_Bi_16x16",    "B_L0_L0_16x8",
-    "B_L0_L0_8x16",   "B_L1_L1_16x8",  "B_L1_L1_8x16",  "B_L0_L1_16x8",  "B_L0_L1_8x16",
-    "B_L1_L0_16x8",   "B_L1_L0_8x16",  "B_L0_Bi_16x8",  "B_L0_Bi_8x16",  "B_L1_Bi_16x8",
-    "B_L1_Bi_8x16",   "B_Bi_L0_16x8",  "B_Bi_L0_8x16",  "B_Bi_L1_16x8",  "B_Bi_L1_8x16",
-    "B_Bi_Bi_16x8",   "B_Bi_Bi_8x16",  "B_8x8",
+    "B_Direct_16x16", "B_L0_16x16",   "B_L1_16x16",   "B_Bi_16x16",   "B_L0_L0_16x8", "B_L0_L0_8x16",
+    "B_L1_L1_16x8",   "B_L1_L1_8x16", "B_L0_L1_16x8", "B_L0_L1_8x16", "B_L1_L0_16x8", "B_L1_L0_8x16",
+    "B_L0_Bi_16x8",   "B_L0_Bi_8x16", "B_L1_Bi_16x8", "B_L1_Bi_8x16", "B_Bi_L0_16x8", "B_Bi_L0_8x16",
+    "B_Bi_L1_16x8",   "B_Bi_L1_8x16", "B_Bi_Bi_16x8", "B_Bi_Bi_8x16", "B_8x8",
 };
 
 // Table 7-18, in sub_mb_type order.
@@ -31,7 +30,9 @@ const char* const kTable7_18[13] = {
     "B_L1_4x8",     "B_Bi_8x4", "B_Bi_4x8", "B_L0_4x4", "B_L1_4x4", "B_Bi_4x4",
 };
 
-int Direction(const std::string& s) { return s == "L0" ? kPredL0 : s == "L1" ? kPredL1 : kPredBi; }
+int Direction(const std::string& s) {
+    return s == "L0" ? kPredL0 : s == "L1" ? kPredL1 : kPredBi;
+}
 
 // Splits "B_X_Y_WxH" into its parts.
 std::vector<std::string> Parts(const std::string& name) {
@@ -132,7 +133,8 @@ TEST(SubMbType, BAndPTables) {
 TEST(MbQpDelta, WrapsIntoTheCodedRange) {
     const std::pair<int, int> cases[] = {{30, -22}, {-27, 25}, {25, 25}, {-26, -26},
                                          {26, -26}, {51, -1},  {-51, 1}, {0, 0}};
-    for (auto [delta, coded] : cases) EXPECT_EQ(WrapQpDelta(delta), coded) << delta;
+    for (auto [delta, coded] : cases)
+        EXPECT_EQ(WrapQpDelta(delta), coded) << delta;
 }
 
 }  // namespace

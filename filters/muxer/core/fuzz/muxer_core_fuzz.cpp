@@ -18,7 +18,7 @@ constexpr size_t kConfigBytes = 6;
 
 constexpr StreamType kTypes[] = {StreamType::Mpeg2Video, StreamType::Mpeg1Video, StreamType::H264Video,
                                  StreamType::Mpeg1Audio, StreamType::Mpeg2Audio, StreamType::Ac3,
-                                 StreamType::Aac, StreamType::Mpeg4Video};
+                                 StreamType::Aac,        StreamType::Mpeg4Video};
 
 class FuzzStream : public ParserStream, public AssemblerStream {
 public:
@@ -46,7 +46,8 @@ public:
     void QueueUnit(MediaBuffer* unit) override {
         // Every unit lies in stored bytes: touch them all (the sanitizer checks).
         uint32_t sum = 0;
-        for (int32_t i = 0; i < unit->length; ++i) sum += unit->Data()[i];
+        for (int32_t i = 0; i < unit->length; ++i)
+            sum += unit->Data()[i];
         sink_ += sum;
         if (MediaBuffer* out = parser_->Exchange(unit)) out->Release();
     }

@@ -16,9 +16,9 @@
 #include "tests/support/shell.h"
 
 using muxer::StreamType;
-using muxertest::TestStream;
 using muxertest::BaseName;
 using muxertest::ReadAll;
+using muxertest::TestStream;
 using muxertest::Unit;
 
 namespace {
@@ -38,12 +38,14 @@ std::optional<int64_t> Field(const std::string& s) {
 ::testing::AssertionResult Probe(const std::string& file, std::vector<Packet>* out) {
     const std::string name = BaseName(file);
     const std::string csv = testsupport::UniqueName("probe") + ".csv";
-    const int status = testsupport::RunShell("ffprobe -v error -select_streams 0 -show_entries "
-                                             "packet=pts,dts,size,pos -of csv=p=0 '" + name + "' > " + csv,
-                                             csv + ".log");
+    const int status = testsupport::RunShell(
+        "ffprobe -v error -select_streams 0 -show_entries "
+        "packet=pts,dts,size,pos -of csv=p=0 '" +
+            name + "' > " + csv,
+        csv + ".log");
     if (status != 0)
-        return ::testing::AssertionFailure() << "ffprobe " << name << " failed: "
-                                             << testsupport::ReadFixtureFile(csv + ".log");
+        return ::testing::AssertionFailure()
+               << "ffprobe " << name << " failed: " << testsupport::ReadFixtureFile(csv + ".log");
     std::istringstream lines(testsupport::ReadFixtureFile(csv));
     std::string line;
     out->clear();
@@ -52,7 +54,8 @@ std::optional<int64_t> Field(const std::string& s) {
         std::vector<std::string> f;
         std::stringstream cells(line);
         std::string cell;
-        while (std::getline(cells, cell, ',')) f.push_back(cell);
+        while (std::getline(cells, cell, ','))
+            f.push_back(cell);
         if (f.size() < 4) continue;
         Packet p;
         p.pts = Field(f[0]);
@@ -70,7 +73,7 @@ struct Case {
     StreamType type;
     const char* system_command;  // makes the systems stream (or an x264 file first)
     const char* system_ext;
-    const char* es_format;       // ffmpeg's raw format for the elementary stream
+    const char* es_format;  // ffmpeg's raw format for the elementary stream
     const char* es_ext;
 };
 
@@ -85,8 +88,8 @@ const Case kCases[] = {
      "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 -c:a mp2 -b:a 192k -f mpeg {out}", "mpg",
      "mp2", "mp2"},
     {"Mpeg2Layer3", StreamType::Mpeg2Audio,
-     "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=24000:duration=2 -c:a libmp3lame -b:a 64k -f mpeg {out}",
-     "mpg", "mp3", "mp3"},
+     "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=24000:duration=2 -c:a libmp3lame -b:a 64k -f mpeg {out}", "mpg",
+     "mp3", "mp3"},
     {"Ac3", StreamType::Ac3,
      "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 -c:a ac3 -b:a 192k -f mpeg {out}", "mpg",
      "ac3", "ac3"},
@@ -94,11 +97,11 @@ const Case kCases[] = {
      "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000:duration=2 -c:a aac -b:a 128k -f mpegts {out}", "ts",
      "adts", "aac"},
     {"Mpeg2VideoBFramesGop12", StreamType::Mpeg2Video,
-     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -frames:v 60 -c:v mpeg2video -g 12 -bf 2 -f mpeg {out}",
-     "mpg", "mpeg2video", "m2v"},
+     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -frames:v 60 -c:v mpeg2video -g 12 -bf 2 -f mpeg {out}", "mpg",
+     "mpeg2video", "m2v"},
     {"Mpeg1Video", StreamType::Mpeg1Video,
-     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -frames:v 60 -c:v mpeg1video -f mpeg {out}", "mpg",
-     "mpeg1video", "m1v"},
+     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -frames:v 60 -c:v mpeg1video -f mpeg {out}", "mpg", "mpeg1video",
+     "m1v"},
     {"H264Baseline", StreamType::H264Video, "x264 --quiet --profile baseline -o {out} {y4m}", "mkv", "h264", "264"},
     {"H264Main", StreamType::H264Video, "x264 --quiet --profile main -o {out} {y4m}", "mkv", "h264", "264"},
     {"H264High", StreamType::H264Video, "x264 --quiet -o {out} {y4m}", "mkv", "h264", "264"},
@@ -113,7 +116,9 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 }
 
 constexpr int64_t kTick = 10000000 / 90000 + 1;  // one 90 kHz tick in 100-ns units, rounded up
-int64_t To100ns(int64_t ticks90k) { return ticks90k * 1000 / 9; }
+int64_t To100ns(int64_t ticks90k) {
+    return ticks90k * 1000 / 9;
+}
 
 TEST_P(Fixture, UnitsAreTheFramesWithTheSystemStreamsTimes) {
     const Case& c = GetParam();
@@ -124,14 +129,14 @@ TEST_P(Fixture, UnitsAreTheFramesWithTheSystemStreamsTimes) {
         ASSERT_TRUE(testsupport::MediaFixture(kY4m, "y4m", &y4m));
         std::string mkv;
         ASSERT_TRUE(testsupport::MediaFixture(Replace(command, "{y4m}", BaseName(y4m)), "mkv", &mkv));
-        ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -i " + BaseName(mkv) + " -c copy -f mpegts {out}", "ts",
-                                              &system));
+        ASSERT_TRUE(
+            testsupport::MediaFixture("ffmpeg -i " + BaseName(mkv) + " -c copy -f mpegts {out}", "ts", &system));
     } else {
         ASSERT_TRUE(testsupport::MediaFixture(command, c.system_ext, &system));
     }
     std::string es;
-    ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -i " + BaseName(system) + " -map 0:0 -c copy -f " +
-                                              c.es_format + (std::string(c.es_format) == "mp3" ? " -write_xing 0" : "") + " {out}",
+    ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -i " + BaseName(system) + " -map 0:0 -c copy -f " + c.es_format +
+                                              (std::string(c.es_format) == "mp3" ? " -write_xing 0" : "") + " {out}",
                                           c.es_ext, &es));
     std::vector<Packet> frames, timed;
     ASSERT_TRUE(Probe(es, &frames));
@@ -169,7 +174,8 @@ TEST_P(Fixture, UnitsAreTheFramesWithTheSystemStreamsTimes) {
             const size_t size = std::min<size_t>(bytes.size() - at, 1 + rng() % 5000);
             std::optional<int64_t> stamp;
             size_t k = at;
-            while (k < at + size && !starts[k]) ++k;
+            while (k < at + size && !starts[k])
+                ++k;
             if (k < at + size) stamp = start_time[k];
             stream.Feed(bytes.data() + at, static_cast<int32_t>(size), stamp);
             at += size;

@@ -22,7 +22,8 @@ TEST(MuxerCoreFuzz, SeedsMutationsAndRandomBytes) {
         const char* command;
         const char* ext;
     } seeds[] = {
-        {"ffmpeg -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 12 -c:v mpeg2video -bf 2 -g 6 -f mpeg2video {out}", "m2v"},
+        {"ffmpeg -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 12 -c:v mpeg2video -bf 2 -g 6 -f mpeg2video {out}",
+         "m2v"},
         {"ffmpeg -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 8 -c:v mpeg1video -f mpeg1video {out}", "m1v"},
         {"ffmpeg -f lavfi -i sine=sample_rate=48000:duration=0.2 -c:a mp2 -f mp2 {out}", "mp2"},
         {"ffmpeg -f lavfi -i sine=sample_rate=22050:duration=0.3 -c:a libmp3lame -b:a 32k -f mp3 {out}", "mp3"},
@@ -35,7 +36,8 @@ TEST(MuxerCoreFuzz, SeedsMutationsAndRandomBytes) {
         ASSERT_TRUE(testsupport::MediaFixture(s.command, s.ext, &path));
         files.push_back(ReadAll(path));
     }
-    for (const auto& file : files) ASSERT_GT(file.size(), 100u);
+    for (const auto& file : files)
+        ASSERT_GT(file.size(), 100u);
     constexpr unsigned kSeed = 20261209;
     RecordProperty("seed", static_cast<int>(kSeed));
     EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), files, 20000, kSeed),

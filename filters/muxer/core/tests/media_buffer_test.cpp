@@ -24,10 +24,13 @@ namespace {
 // Waits until `pool` has `n` blocked callers (they are counted under its lock just before
 // they sleep).
 void AwaitWaiters(const BufferPool& pool, int n) {
-    while (pool.Waiters() != n) std::this_thread::yield();
+    while (pool.Waiters() != n)
+        std::this_thread::yield();
 }
 
-std::vector<uint8_t> Bytes(const MediaBuffer& b) { return {b.Data(), b.Data() + b.length}; }
+std::vector<uint8_t> Bytes(const MediaBuffer& b) {
+    return {b.Data(), b.Data() + b.length};
+}
 
 }  // namespace
 
@@ -64,7 +67,8 @@ TEST(BufferPool, WithoutLimitNeverBlocksAndRecyclesInReturnOrder) {
     EXPECT_EQ(again->length, 0);
     EXPECT_FALSE(again->pts_valid);
     again->Release();
-    for (size_t i = 2; i < out.size(); ++i) out[i]->Release();
+    for (size_t i = 2; i < out.size(); ++i)
+        out[i]->Release();
     EXPECT_EQ(pool.Outstanding(), 0);
 }
 
@@ -305,7 +309,8 @@ TEST(BufferPool, StressProducersSlicesAndWorker) {
         }));
     }
     producers.clear();  // joins
-    while (consumed.load() != kProducers * kUnitsEach) std::this_thread::yield();
+    while (consumed.load() != kProducers * kUnitsEach)
+        std::this_thread::yield();
     signal.Stop();
     worker.Join();
     EXPECT_EQ(bad.load(), 0);

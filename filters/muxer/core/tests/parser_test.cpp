@@ -17,7 +17,9 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+void Append(Bytes& to, const Bytes& more) {
+    to.insert(to.end(), more.begin(), more.end());
+}
 
 // One MPEG audio frame: its header, then silence up to the frame's length.
 Bytes MpegAudioFrame(uint8_t h1, uint8_t h2, uint8_t h3) {
@@ -32,15 +34,32 @@ Bytes MpegAudioFrame(uint8_t h1, uint8_t h2, uint8_t h3) {
 // frame_rate_code, 8000 kbit/s.
 Bytes SequenceHeader(int rate_code) {
     const uint32_t rate = 8000000 / 400;
-    return {0, 0, 1, 0xB3, 0x2D, 0x02, 0x40, static_cast<uint8_t>(0x30 | rate_code),
-            static_cast<uint8_t>(rate >> 10), static_cast<uint8_t>(rate >> 2),
-            static_cast<uint8_t>(((rate & 3) << 6) | 0x20), 0x00};
+    return {0,
+            0,
+            1,
+            0xB3,
+            0x2D,
+            0x02,
+            0x40,
+            static_cast<uint8_t>(0x30 | rate_code),
+            static_cast<uint8_t>(rate >> 10),
+            static_cast<uint8_t>(rate >> 2),
+            static_cast<uint8_t>(((rate & 3) << 6) | 0x20),
+            0x00};
 }
-Bytes GroupHeader() { return {0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00}; }
+Bytes GroupHeader() {
+    return {0, 0, 1, 0xB8, 0x00, 0x08, 0x00, 0x00};
+}
 // A picture header with its temporal reference and coding type, and `payload` zero bytes.
 Bytes Picture(int temporal_reference, int coding_type, size_t payload = 40) {
-    Bytes p = {0, 0, 1, 0x00, static_cast<uint8_t>(temporal_reference >> 2),
-               static_cast<uint8_t>(((temporal_reference & 3) << 6) | (coding_type << 3)), 0xFF, 0xF8};
+    Bytes p = {0,
+               0,
+               1,
+               0x00,
+               static_cast<uint8_t>(temporal_reference >> 2),
+               static_cast<uint8_t>(((temporal_reference & 3) << 6) | (coding_type << 3)),
+               0xFF,
+               0xF8};
     p.resize(p.size() + payload, 0x11);
     return p;
 }
@@ -99,9 +118,11 @@ TEST(MpegAudioHeader, MediaTypeFromTheHeader) {
         EXPECT_EQ(t.format, muxer::FormatType::WaveFormatEx);
     }
     // Reserved version, layer, bit-rate index 15, free format, reserved sampling index.
-    for (const auto& h : std::vector<std::array<uint8_t, 4>>{
-             {0xFF, 0xEB, 0xA4, 0}, {0xFF, 0xF9, 0xA4, 0}, {0xFF, 0xFD, 0xF4, 0}, {0xFF, 0xFD, 0x04, 0},
-             {0xFF, 0xFD, 0xAC, 0}}) {
+    for (const auto& h : std::vector<std::array<uint8_t, 4>>{{0xFF, 0xEB, 0xA4, 0},
+                                                             {0xFF, 0xF9, 0xA4, 0},
+                                                             {0xFF, 0xFD, 0xF4, 0},
+                                                             {0xFF, 0xFD, 0x04, 0},
+                                                             {0xFF, 0xFD, 0xAC, 0}}) {
         StreamMediaType t;
         uint32_t length = 7;
         EXPECT_FALSE(muxer::BuildMpegAudioMediaType(h.data(), &t, &length));
@@ -124,7 +145,12 @@ TEST(AudioHeaders, FrameLengthsAndDurations) {
         {"AC-3 frmsizecod 38", {0x0B, 0x77, 0, 0, 0x26, 0x40, 0, 0}, muxer::ParseAc3Header, 0, 0, 0},
         {"E-AC-3 bsid 16", {0x0B, 0x77, 0, 0, 0x14, 0x80, 0, 0}, muxer::ParseAc3Header, 0, 0, 0},
         {"ADTS 48 kHz 371 bytes", {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC}, muxer::ParseAdtsHeader, 371, 1024, 48000},
-        {"ADTS two raw blocks, CRC", {0xFF, 0xF0, 0x4C, 0x80, 0x2E, 0x7F, 0xFD}, muxer::ParseAdtsHeader, 371, 2048, 48000},
+        {"ADTS two raw blocks, CRC",
+         {0xFF, 0xF0, 0x4C, 0x80, 0x2E, 0x7F, 0xFD},
+         muxer::ParseAdtsHeader,
+         371,
+         2048,
+         48000},
         {"ADTS sampling index 13", {0xFF, 0xF1, 0x74, 0x80, 0x2E, 0x7F, 0xFC}, muxer::ParseAdtsHeader, 0, 0, 0},
         {"ADTS length inside its header", {0xFF, 0xF1, 0x4C, 0x80, 0x00, 0xFF, 0xFC}, muxer::ParseAdtsHeader, 0, 0, 0},
         {"MPEG-2 Layer III 24 kHz", {0xFF, 0xF3, 0x86, 0x00}, muxer::ParseMpegAudioHeader, 193, 576, 24000},
@@ -154,25 +180,50 @@ TEST(AudioTiming, PlacementByBitRateStampsAndHeaders) {
         std::vector<int64_t> pts;
         std::vector<std::optional<int64_t>> durations;
     } cases[] = {
-        {"no stamps after the first: by bit rate", PtsSource::TimeStampBased, 0, {1000, {}, {}, {}},
-         {1000, 241000, 481000, 721000}, {240000, 240000, 240000, std::nullopt}},
-        {"own stamps win", PtsSource::TimeStampBased, 0, {0, 250000, {}, 700000},
-         {0, 250000, 490000, 700000}, {250000, 240000, 210000, std::nullopt}},
-        {"bit rate based ignores stamps", PtsSource::BitRateBased, 0, {0, 999999, 5, 123},
-         {0, 240000, 480000, 720000}, {240000, 240000, 240000, std::nullopt}},
-        {"a first unit without a stamp starts at the shift", PtsSource::TimeStampBased, 500, {{}, {}, {}},
-         {5000000, 5240000, 5480000}, {240000, 240000, std::nullopt}},
-        {"the shift moves stamped units too", PtsSource::FrameRateBased, 10, {0, 240000, 480000},
-         {100000, 340000, 580000}, {240000, 240000, std::nullopt}},
-        {"a repeated stamp makes no duration", PtsSource::TimeStampBased, 0, {0, 0, 240000},
-         {0, 0, 240000}, {std::nullopt, 240000, std::nullopt}},
+        {"no stamps after the first: by bit rate",
+         PtsSource::TimeStampBased,
+         0,
+         {1000, {}, {}, {}},
+         {1000, 241000, 481000, 721000},
+         {240000, 240000, 240000, std::nullopt}},
+        {"own stamps win",
+         PtsSource::TimeStampBased,
+         0,
+         {0, 250000, {}, 700000},
+         {0, 250000, 490000, 700000},
+         {250000, 240000, 210000, std::nullopt}},
+        {"bit rate based ignores stamps",
+         PtsSource::BitRateBased,
+         0,
+         {0, 999999, 5, 123},
+         {0, 240000, 480000, 720000},
+         {240000, 240000, 240000, std::nullopt}},
+        {"a first unit without a stamp starts at the shift",
+         PtsSource::TimeStampBased,
+         500,
+         {{}, {}, {}},
+         {5000000, 5240000, 5480000},
+         {240000, 240000, std::nullopt}},
+        {"the shift moves stamped units too",
+         PtsSource::FrameRateBased,
+         10,
+         {0, 240000, 480000},
+         {100000, 340000, 580000},
+         {240000, 240000, std::nullopt}},
+        {"a repeated stamp makes no duration",
+         PtsSource::TimeStampBased,
+         0,
+         {0, 0, 240000},
+         {0, 0, 240000},
+         {std::nullopt, 240000, std::nullopt}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TestStream s(StreamType::Mpeg1Audio);
         s.source = c.source;
         s.shift_ms = c.shift_ms;
-        for (const auto& stamp : c.stamps) FeedAll(s, l2, stamp);
+        for (const auto& stamp : c.stamps)
+            FeedAll(s, l2, stamp);
         s.Finish();
         ASSERT_EQ(s.units.size(), c.pts.size());
         for (size_t i = 0; i < s.units.size(); ++i) {
@@ -197,11 +248,13 @@ TEST(AudioTiming, WithoutABitRateTheFrameHeaderGivesTheDuration) {
     frame.resize(768, 0);
     TestStream s(StreamType::Ac3);
     Bytes stream;
-    for (int i = 0; i < 4; ++i) Append(stream, frame);
+    for (int i = 0; i < 4; ++i)
+        Append(stream, frame);
     FeedAll(s, stream, 0);
     s.Finish();
     ASSERT_EQ(s.units.size(), 4u);
-    for (size_t i = 0; i < 4; ++i) EXPECT_EQ(s.units[i].pts, static_cast<int64_t>(i) * 320000);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(s.units[i].pts, static_cast<int64_t>(i) * 320000);
     EXPECT_EQ(s.units[0].duration, 320000);
     EXPECT_EQ(s.parser->BitRate(), 0u);
 }
@@ -211,7 +264,7 @@ TEST(AudioTiming, WithoutABitRateTheFrameHeaderGivesTheDuration) {
 TEST(VideoTiming, AnnouncedFrameRateCodes) {
     const std::pair<int64_t, int32_t> cases[] = {
         {166666, 8}, {166833, 7}, {200000, 6}, {333333, 5}, {333667, 4}, {400000, 3},
-        {416666, 2}, {417188, 1}, {417083, 1}, {0, 0}, {400001, 0},
+        {416666, 2}, {417188, 1}, {417083, 1}, {0, 0},      {400001, 0},
     };
     for (const auto& [d, code] : cases) {
         TestStream s(StreamType::Mpeg2Video, VideoType(d));
@@ -310,19 +363,22 @@ namespace {
 class BitWriter {
 public:
     void U(uint32_t v, int n) {
-        for (int i = n - 1; i >= 0; --i) Bit((v >> i) & 1);
+        for (int i = n - 1; i >= 0; --i)
+            Bit((v >> i) & 1);
     }
     void Ue(uint32_t v) {
         const uint64_t x = uint64_t{v} + 1;
         int n = 0;
-        while ((x >> (n + 1)) != 0) ++n;
+        while ((x >> (n + 1)) != 0)
+            ++n;
         U(0, n);
         U(static_cast<uint32_t>(x), n + 1);
     }
     void Se(int32_t v) { Ue(v > 0 ? 2u * static_cast<uint32_t>(v) - 1 : 2u * static_cast<uint32_t>(-v)); }
     Bytes Finish() {
         Bit(1);
-        while (bits_ != 0) Bit(0);
+        while (bits_ != 0)
+            Bit(0);
         return out_;
     }
 
@@ -362,26 +418,28 @@ Bytes Sps(uint32_t log2_lsb_minus4 = 2) {
     w.U(100, 8);
     w.U(0, 8);
     w.U(40, 8);
-    w.Ue(0);     // seq_parameter_set_id
-    w.Ue(1);     // chroma_format_idc
-    w.Ue(0);     // bit depths
+    w.Ue(0);  // seq_parameter_set_id
+    w.Ue(1);  // chroma_format_idc
+    w.Ue(0);  // bit depths
     w.Ue(0);
-    w.U(0, 1);   // qpprime
-    w.U(1, 1);   // seq_scaling_matrix_present_flag
-    w.U(1, 1);   // list 0 present: 16 deltas
-    for (int j = 0; j < 16; ++j) w.Se(j == 0 ? 8 : 0);
-    for (int i = 1; i < 8; ++i) w.U(0, 1);
-    w.Ue(0);     // log2_max_frame_num_minus4
-    w.Ue(0);     // pic_order_cnt_type
+    w.U(0, 1);  // qpprime
+    w.U(1, 1);  // seq_scaling_matrix_present_flag
+    w.U(1, 1);  // list 0 present: 16 deltas
+    for (int j = 0; j < 16; ++j)
+        w.Se(j == 0 ? 8 : 0);
+    for (int i = 1; i < 8; ++i)
+        w.U(0, 1);
+    w.Ue(0);  // log2_max_frame_num_minus4
+    w.Ue(0);  // pic_order_cnt_type
     w.Ue(log2_lsb_minus4);
-    w.Ue(4);     // max_num_ref_frames
+    w.Ue(4);  // max_num_ref_frames
     w.U(0, 1);
     w.Ue(10);
     w.Ue(8);
-    w.U(1, 1);   // frame_mbs_only_flag
-    w.U(1, 1);   // direct_8x8_inference
-    w.U(0, 1);   // frame_cropping
-    w.U(0, 1);   // vui
+    w.U(1, 1);  // frame_mbs_only_flag
+    w.U(1, 1);  // direct_8x8_inference
+    w.U(0, 1);  // frame_cropping
+    w.U(0, 1);  // vui
     return Nal(0x67, w.Finish());
 }
 
@@ -395,8 +453,8 @@ Bytes Pps() {
     return Nal(0x68, w.Finish());
 }
 
-Bytes Slice(uint8_t header, uint32_t first_mb, uint32_t slice_type, uint32_t frame_num, uint32_t lsb,
-            int lsb_bits = 6, bool four_byte = true) {
+Bytes Slice(uint8_t header, uint32_t first_mb, uint32_t slice_type, uint32_t frame_num, uint32_t lsb, int lsb_bits = 6,
+            bool four_byte = true) {
     BitWriter w;
     w.Ue(first_mb);
     w.Ue(slice_type);
@@ -404,7 +462,8 @@ Bytes Slice(uint8_t header, uint32_t first_mb, uint32_t slice_type, uint32_t fra
     w.U(frame_num, 4);
     if ((header & 0x1F) == 5) w.Ue(0);
     w.U(lsb, lsb_bits);
-    for (int i = 0; i < 20; ++i) w.U(0x2A5, 10);  // slice data stand-in
+    for (int i = 0; i < 20; ++i)
+        w.U(0x2A5, 10);  // slice data stand-in
     return Nal(header, w.Finish(), four_byte);
 }
 
@@ -456,13 +515,13 @@ TEST(H264, PictureOrderLsbUnwrapping) {
         uint32_t lsb;
         int32_t number;
     } steps[] = {
-        {0, 0}, {4, 2}, {8, 4}, {12, 6}, {13, 6},
-        {2, 9},    // wrapped from M-2 (13) to 2: base 16
-        {14, 7},   // upper half just after the wrap: still on the old base
-        {6, 11},   // M/3 < 6 < M/2: the wrap is behind, old base follows
-        {14, 15},  // now on the new base
+        {0, 0},   {4, 2}, {8, 4}, {12, 6}, {13, 6}, {2, 9},  // wrapped from M-2 (13) to 2: base 16
+        {14, 7},                                             // upper half just after the wrap: still on the old base
+        {6, 11},                                             // M/3 < 6 < M/2: the wrap is behind, old base follows
+        {14, 15},                                            // now on the new base
     };
-    for (const Step& st : steps) EXPECT_EQ(h264->UnwrapPoc(st.lsb), st.number) << st.lsb;
+    for (const Step& st : steps)
+        EXPECT_EQ(h264->UnwrapPoc(st.lsb), st.number) << st.lsb;
 }
 
 TEST(H264, PicOrderCntType2NumbersFramesInDecodingOrder) {
@@ -489,18 +548,21 @@ TEST(H264, PicOrderCntType2NumbersFramesInDecodingOrder) {
         b.Ue(0);
         b.U(frame_num, 4);
         if ((header & 0x1F) == 5) b.Ue(0);
-        for (int i = 0; i < 20; ++i) b.U(0x2A5, 10);
+        for (int i = 0; i < 20; ++i)
+            b.U(0x2A5, 10);
         return Nal(header, b.Finish());
     };
     Append(stream, Pps());
     Append(stream, slice(0x65, 0, 7));
     // frame_num wraps at 16: the offset carries the count on.
-    for (uint32_t i = 1; i < 20; ++i) Append(stream, slice(0x41, i % 16, 5));
+    for (uint32_t i = 1; i < 20; ++i)
+        Append(stream, slice(0x41, i % 16, 5));
     TestStream s(StreamType::H264Video, VideoType(400000));
     FeedAll(s, stream, 0);
     s.Finish();
     ASSERT_EQ(s.units.size(), 20u);
-    for (size_t i = 0; i < s.units.size(); ++i) EXPECT_EQ(s.units[i].pts, static_cast<int64_t>(i) * 400000) << i;
+    for (size_t i = 0; i < s.units.size(); ++i)
+        EXPECT_EQ(s.units[i].pts, static_cast<int64_t>(i) * 400000) << i;
 }
 
 // ---- Assembly -------------------------------------------------------------------------
@@ -521,16 +583,23 @@ TEST(Assembler, TimeStampsAndBoundaries) {
     Append(bc, c);
     const Case cases[] = {
         {"a stream that starts mid-picture drops the bytes before the first boundary",
-         {{mid, 500}, {b, 900}, {c, 1300}}, {a, b, c}, {500, 900, 1300}},
+         {{mid, 500}, {b, 900}, {c, 1300}},
+         {a, b, c},
+         {500, 900, 1300}},
         {"two boundaries in one sample: the second unit has no stamp of its own",
-         {{ab, 100}, {c, 300}, {d, std::nullopt}}, {a, b, c, d}, {100, std::nullopt, 300, std::nullopt}},
+         {{ab, 100}, {c, 300}, {d, std::nullopt}},
+         {a, b, c, d},
+         {100, std::nullopt, 300, std::nullopt}},
         {"a stamp belongs to the first unit that begins in its sample",
-         {{a, 100}, {bc, 200}, {d, 300}}, {a, b, c, d}, {100, 200, std::nullopt, 300}},
+         {{a, 100}, {bc, 200}, {d, 300}},
+         {a, b, c, d},
+         {100, 200, std::nullopt, 300}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TestStream s(StreamType::Mpeg2Video, VideoType(400000));
-        for (const auto& [bytes, pts] : c.samples) FeedAll(s, bytes, pts);
+        for (const auto& [bytes, pts] : c.samples)
+            FeedAll(s, bytes, pts);
         s.Finish();
         ASSERT_EQ(s.units.size(), c.units.size());
         for (size_t i = 0; i < c.units.size(); ++i) {
@@ -539,7 +608,8 @@ TEST(Assembler, TimeStampsAndBoundaries) {
                 EXPECT_EQ(s.units[i].pts, c.stamps[i]) << i;
             } else {
                 // Placed from the pictures before it, never with another sample's stamp.
-                for (const auto& sample : c.samples) EXPECT_NE(s.units[i].pts, sample.second) << i;
+                for (const auto& sample : c.samples)
+                    EXPECT_NE(s.units[i].pts, sample.second) << i;
             }
         }
     }
@@ -551,7 +621,8 @@ TEST(Assembler, UnitsLongerThanABufferAreDroppedNotOverrun) {
     const Bytes small1 = Picture(0, 1, 100), huge = Picture(1, 2, 10000), small2 = Picture(2, 2, 100),
                 small3 = Picture(3, 2, 100), small4 = Picture(4, 2, 100);
     Bytes stream = small1;
-    for (const Bytes* p : {&huge, &small2, &small3, &small4}) Append(stream, *p);
+    for (const Bytes* p : {&huge, &small2, &small3, &small4})
+        Append(stream, *p);
     for (size_t at = 0; at < stream.size(); at += 1500)
         s.Feed(stream.data() + at, static_cast<int32_t>(std::min<size_t>(1500, stream.size() - at)), at * 10);
     s.Finish();
@@ -566,7 +637,8 @@ TEST(Assembler, UnitsLongerThanABufferAreDroppedNotOverrun) {
     // A sample larger than a buffer is stored in pieces, and later units are still found.
     TestStream t(StreamType::Mpeg2Video, VideoType(400000), 1024);
     Bytes pictures;
-    for (int i = 0; i < 20; ++i) Append(pictures, Picture(i, i ? 2 : 1, 100));
+    for (int i = 0; i < 20; ++i)
+        Append(pictures, Picture(i, i ? 2 : 1, 100));
     FeedAll(t, pictures, 0);
     t.Finish();
     EXPECT_EQ(t.units.size(), 20u);
@@ -589,8 +661,8 @@ TEST(Assembler, StoppedPoolDropsTheSampleAndKeepsTheScan) {
 }
 
 TEST(Assembler, TypesWithoutAParserAreRefused) {
-    for (const StreamType t : {StreamType::Mpeg4Video, StreamType::Mpeg4Audio, StreamType::Mpeg4System,
-                               StreamType::Mpeg2Program}) {
+    for (const StreamType t :
+         {StreamType::Mpeg4Video, StreamType::Mpeg4Audio, StreamType::Mpeg4System, StreamType::Mpeg2Program}) {
         EXPECT_FALSE(muxer::HasParser(t));
         TestStream s(t);
         EXPECT_EQ(s.parser, nullptr);

@@ -23,7 +23,9 @@ inline std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-inline std::string BaseName(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
+inline std::string BaseName(const std::string& path) {
+    return path.substr(path.find_last_of("/\\") + 1);
+}
 
 struct Unit {
     std::vector<uint8_t> bytes;
@@ -33,8 +35,8 @@ struct Unit {
 
 class TestStream : public muxer::ParserStream, public muxer::AssemblerStream {
 public:
-    explicit TestStream(muxer::StreamType type, const muxer::StreamMediaType& media = {},
-                        int32_t buffer_size = 1 << 18, uint32_t byte_limit = 0)
+    explicit TestStream(muxer::StreamType type, const muxer::StreamMediaType& media = {}, int32_t buffer_size = 1 << 18,
+                        uint32_t byte_limit = 0)
         : media(media), type_(type) {
         pool.Start(buffer_size, byte_limit);
         parser = muxer::CreateParser(type, *this);
@@ -62,9 +64,7 @@ public:
     muxer::StreamType Type() const override { return type_; }
     muxer::BufferPool& Pool() override { return pool; }
     muxer::CElementaryParser* Parser() override { return parser.get(); }
-    void QueueUnit(muxer::MediaBuffer* unit) override {
-        Keep(parser->Exchange(unit));
-    }
+    void QueueUnit(muxer::MediaBuffer* unit) override { Keep(parser->Exchange(unit)); }
 
     void Feed(const uint8_t* bytes, int32_t size, std::optional<int64_t> pts = std::nullopt) {
         const muxer::WrappingBuffer sample(bytes, size, pts);
