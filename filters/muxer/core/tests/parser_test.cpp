@@ -5,7 +5,6 @@
 #include "filters/muxer/core/tests/test_stream.h"
 #include "filters/muxer/core/video_parser.h"
 
-using muxer::AudioFrameInfo;
 using muxer::OwnValue;
 using muxer::PtsSource;
 using muxer::StreamMediaType;
@@ -24,9 +23,9 @@ void Append(Bytes& to, const Bytes& more) {
 // One MPEG audio frame: its header, then silence up to the frame's length.
 Bytes MpegAudioFrame(uint8_t h1, uint8_t h2, uint8_t h3) {
     Bytes f = {0xFF, h1, h2, h3};
-    AudioFrameInfo info;
-    EXPECT_TRUE(muxer::ParseMpegAudioHeader(f.data(), &info));
-    f.resize(static_cast<size_t>(info.frame_bytes), 0);
+    common::MpegAudioFrameHeader info;
+    EXPECT_TRUE(common::ReadMpegAudioHeader(f, &info));
+    f.resize(static_cast<size_t>(info.frameBytes), 0);
     return f;
 }
 
@@ -134,37 +133,52 @@ TEST(AudioHeaders, FrameLengthsAndDurations) {
     struct Case {
         const char* what;
         Bytes header;
-        bool (*parse)(const uint8_t*, AudioFrameInfo*);
+        common::AudioFormat format;
         int32_t bytes, samples, rate;  // bytes 0: refused
     } cases[] = {
-        {"AC-3 48 kHz 192 kbit/s", {0x0B, 0x77, 0, 0, 0x14, 0x40, 0, 0}, muxer::ParseAc3Header, 768, 1536, 48000},
-        {"AC-3 44.1 kHz 32 kbit/s", {0x0B, 0x77, 0, 0, 0x40, 0x40, 0, 0}, muxer::ParseAc3Header, 138, 1536, 44100},
-        {"AC-3 44.1 kHz 32 kbit/s odd", {0x0B, 0x77, 0, 0, 0x41, 0x40, 0, 0}, muxer::ParseAc3Header, 140, 1536, 44100},
-        {"AC-3 32 kHz 640 kbit/s", {0x0B, 0x77, 0, 0, 0xA4, 0x40, 0, 0}, muxer::ParseAc3Header, 3840, 1536, 32000},
-        {"AC-3 reserved fscod", {0x0B, 0x77, 0, 0, 0xC0, 0x40, 0, 0}, muxer::ParseAc3Header, 0, 0, 0},
-        {"AC-3 frmsizecod 38", {0x0B, 0x77, 0, 0, 0x26, 0x40, 0, 0}, muxer::ParseAc3Header, 0, 0, 0},
-        {"E-AC-3 bsid 16", {0x0B, 0x77, 0, 0, 0x14, 0x80, 0, 0}, muxer::ParseAc3Header, 0, 0, 0},
-        {"ADTS 48 kHz 371 bytes", {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC}, muxer::ParseAdtsHeader, 371, 1024, 48000},
+        {"AC-3 48 kHz 192 kbit/s", {0x0B, 0x77, 0, 0, 0x14, 0x40, 0, 0}, common::AudioFormat::Ac3, 768, 1536, 48000},
+        {"AC-3 44.1 kHz 32 kbit/s", {0x0B, 0x77, 0, 0, 0x40, 0x40, 0, 0}, common::AudioFormat::Ac3, 138, 1536, 44100},
+        {"AC-3 44.1 kHz 32 kbit/s odd",
+         {0x0B, 0x77, 0, 0, 0x41, 0x40, 0, 0},
+         common::AudioFormat::Ac3,
+         140,
+         1536,
+         44100},
+        {"AC-3 32 kHz 640 kbit/s", {0x0B, 0x77, 0, 0, 0xA4, 0x40, 0, 0}, common::AudioFormat::Ac3, 3840, 1536, 32000},
+        {"AC-3 reserved fscod", {0x0B, 0x77, 0, 0, 0xC0, 0x40, 0, 0}, common::AudioFormat::Ac3, 0, 0, 0},
+        {"AC-3 frmsizecod 38", {0x0B, 0x77, 0, 0, 0x26, 0x40, 0, 0}, common::AudioFormat::Ac3, 0, 0, 0},
+        {"E-AC-3 bsid 16", {0x0B, 0x77, 0, 0, 0x14, 0x80, 0, 0}, common::AudioFormat::Ac3, 0, 0, 0},
+        {"ADTS 48 kHz 371 bytes",
+         {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC},
+         common::AudioFormat::Adts,
+         371,
+         1024,
+         48000},
         {"ADTS two raw blocks, CRC",
          {0xFF, 0xF0, 0x4C, 0x80, 0x2E, 0x7F, 0xFD},
-         muxer::ParseAdtsHeader,
+         common::AudioFormat::Adts,
          371,
          2048,
          48000},
-        {"ADTS sampling index 13", {0xFF, 0xF1, 0x74, 0x80, 0x2E, 0x7F, 0xFC}, muxer::ParseAdtsHeader, 0, 0, 0},
-        {"ADTS length inside its header", {0xFF, 0xF1, 0x4C, 0x80, 0x00, 0xFF, 0xFC}, muxer::ParseAdtsHeader, 0, 0, 0},
-        {"MPEG-2 Layer III 24 kHz", {0xFF, 0xF3, 0x86, 0x00}, muxer::ParseMpegAudioHeader, 193, 576, 24000},
-        {"MPEG-1 Layer I padded", {0xFF, 0xFF, 0xC6, 0x00}, muxer::ParseMpegAudioHeader, 388, 384, 48000},
+        {"ADTS sampling index 13", {0xFF, 0xF1, 0x74, 0x80, 0x2E, 0x7F, 0xFC}, common::AudioFormat::Adts, 0, 0, 0},
+        {"ADTS length inside its header",
+         {0xFF, 0xF1, 0x4C, 0x80, 0x00, 0xFF, 0xFC},
+         common::AudioFormat::Adts,
+         0,
+         0,
+         0},
+        {"MPEG-2 Layer III 24 kHz", {0xFF, 0xF3, 0x86, 0x00}, common::AudioFormat::Mpeg, 193, 576, 24000},
+        {"MPEG-1 Layer I padded", {0xFF, 0xFF, 0xC6, 0x00}, common::AudioFormat::Mpeg, 388, 384, 48000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        AudioFrameInfo info;
-        const bool ok = c.parse(c.header.data(), &info);
+        common::AudioFrameFacts info;
+        const bool ok = common::ReadAudioFrameFacts(c.format, c.header, &info);
         EXPECT_EQ(ok, c.bytes != 0);
         if (!ok) continue;
-        EXPECT_EQ(info.frame_bytes, c.bytes);
+        EXPECT_EQ(info.frameBytes, c.bytes);
         EXPECT_EQ(info.samples, c.samples);
-        EXPECT_EQ(info.sample_rate, c.rate);
+        EXPECT_EQ(info.sampleRate, c.rate);
     }
 }
 
