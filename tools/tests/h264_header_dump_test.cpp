@@ -12,6 +12,7 @@
 
 #include "filters/decoder/core/tests/x264_fixtures.h"
 #include "tests/support/shell.h"
+#include "tests/support/trace_headers.h"
 
 namespace {
 
@@ -28,30 +29,16 @@ bool Ignored(const std::string& name) {
            (name.rfind("initial_cpb_removal_delay", 0) == 0 && name.find("_length_") == std::string::npos);
 }
 
-// "Heading" and "name = value" lines of the compared structures from ffmpeg's trace.
-// ffmpeg first traces the parameter sets it took as extradata, then every packet: only the
-// packets are the stream in order.
-std::string FromTrace(const std::string& trace) {
-    std::istringstream in(trace);
+// "Heading" and "name = value" lines of the compared structures of the stream's packets
+// (ffmpeg first traces the parameter sets it took as extradata: only the packets are the
+// stream in order).
+std::string FromTrace(const std::string& log) {
     std::string out;
-    bool inside = false;
-    bool packets = false;
-    for (std::string line; std::getline(in, line);) {
-        const size_t tag = line.find("[trace_headers @ ");
-        if (tag == std::string::npos) continue;
-        line = line.substr(line.find("] ", tag) + 2);
-        const size_t eq = line.rfind(" = ");
-        if (eq == std::string::npos) {
-            if (line.rfind("Packet:", 0) == 0) packets = true;
-            inside = packets && kCompared.count(line) != 0;
-            if (inside) out += line + "\n";
-            continue;
-        }
-        if (!inside) continue;
-        std::istringstream fields(line.substr(0, eq));
-        std::string position, name;
-        fields >> position >> name;
-        if (!Ignored(name)) out += name + " = " + line.substr(eq + 3) + "\n";
+    for (const testsupport::TraceSection& s : testsupport::ParseTraceHeaders(log).sections) {
+        if (!s.inPacket || kCompared.count(s.heading) == 0) continue;
+        out += s.heading + "\n";
+        for (const testsupport::TraceField& f : s.fields)
+            if (!Ignored(f.name)) out += f.name + " = " + std::to_string(f.value) + "\n";
     }
     return out;
 }
@@ -67,16 +54,14 @@ TEST(H264HeaderDump, MatchesFfmpegTraceHeaders) {
             std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
             f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
         }
-        const std::string log = name + ".trace";
-        ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -hide_banner -loglevel debug -i '" + name +
-                                        "' -c copy -bsf:v trace_headers -f null - 2> '" + log + "'"),
-                  0);
-        const std::string expected = FromTrace(testsupport::ReadFixtureFile(log));
+        std::string log;
+        ASSERT_TRUE(testsupport::RunTraceHeaders(name, &log));
+        const std::string expected = FromTrace(log);
         ASSERT_NE(expected.find("Sequence Parameter Set"), std::string::npos);
         std::string dump;
         tools::DumpH264Headers(stream.data(), stream.size(), &dump);
         EXPECT_EQ(dump, expected);
-        testsupport::RunShell("rm -f '" + name + "' '" + log + "'");
+        testsupport::RunShell("rm -f '" + name + "'");
     }
 }
 
