@@ -65,7 +65,8 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Pause() {
 HRESULT STDMETHODCALLTYPE CBaseFilter::Run(REFERENCE_TIME start) {
     CAutoLock lock(lock_);
     start_ = start;
-    if (state_ == State_Stopped) {
+    const bool wasStopped = state_ == State_Stopped;
+    if (wasStopped) {
         const HRESULT hr = Pause();
         if (FAILED(hr)) return hr;
     }
@@ -75,7 +76,19 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Run(REFERENCE_TIME start) {
             CBasePin* pin = GetPin(i);
             if (!pin || !pin->IsConnected()) continue;
             const HRESULT hr = pin->Run(start);
-            if (FAILED(hr)) return hr;
+            if (FAILED(hr)) {
+                // From Stopped, every pin goes back to inactive, those already running
+                // included, as a failed Pause does. From Paused the pins stay active, as
+                // on Pause from Running.
+                if (wasStopped) {
+                    for (int j = 0; j < count; ++j) {
+                        CBasePin* done = GetPin(j);
+                        if (done && done->IsConnected()) done->Inactive();
+                    }
+                    state_ = State_Stopped;
+                }
+                return hr;
+            }
         }
     }
     state_ = State_Running;
@@ -159,7 +172,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::QueryVendorInfo(LPWSTR* info) {
 }
 
 HRESULT CBaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
-    IMediaEventSink* sink = sink_;
+    IMediaEventSink* sink = sink_.load();
     if (!sink) return E_NOTIMPL;
     if (code == EC_COMPLETE) param2 = reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this));
     return sink->Notify(code, param1, param2);

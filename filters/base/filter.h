@@ -7,9 +7,14 @@
 // - Pause from Stopped calls Active on each connected pin, Stop calls Inactive on each
 //   connected pin, Run calls Run on each connected pin (after Pause when stopped).
 //   The first failure ends the transition and is answered; the state then stays where
-//   it was for Pause and Run, and is Stopped for Stop.
+//   it was for Pause and Run, and is Stopped for Stop. A failed Pause, or a failed Run
+//   from Stopped, makes the pins it made active inactive again (running ones included).
+//   Pins are not told of Running to Paused, so a Run that fails from Paused leaves them
+//   active.
 // - The filter graph does not hold a reference from us (it holds one on us), so the
 //   graph and its event sink are kept as plain pointers between JoinFilterGraph calls.
+//   NotifyEvent runs on streaming threads without the filter lock: the sink pointer is
+//   atomic, so such a thread reads either the graph's sink or none, never a torn value.
 #pragma once
 
 #include <windows.h>
@@ -74,8 +79,8 @@ protected:
     std::atomic<FILTER_STATE> state_{State_Stopped};
     IReferenceClock* clock_ = nullptr;  // counted
     REFERENCE_TIME start_ = 0;
-    IFilterGraph* graph_ = nullptr;    // not counted: the graph owns us
-    IMediaEventSink* sink_ = nullptr;  // not counted, likewise
+    IFilterGraph* graph_ = nullptr;                // not counted: the graph owns us
+    std::atomic<IMediaEventSink*> sink_{nullptr};  // not counted, likewise; read by streaming threads
     std::wstring name_;
     CLSID clsid_;
 

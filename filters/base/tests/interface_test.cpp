@@ -225,6 +225,76 @@ TEST_F(InterfaceTest, StateMachineClockAndGraphMembership) {
     EXPECT_EQ(sink->Release(), 0u);
 }
 
+// A filter of two input pins that count their state calls; either pin's Run can fail.
+class CCountingPin final : public CBaseInputPin {
+public:
+    CCountingPin(CBaseFilter* filter, CCritSec* lock, const wchar_t* name)
+        : CBaseInputPin(L"counting pin", filter, lock, nullptr, name) {}
+    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
+    HRESULT Active() override {
+        ++actives;
+        return CBaseInputPin::Active();
+    }
+    HRESULT Inactive() override {
+        ++inactives;
+        return CBaseInputPin::Inactive();
+    }
+    HRESULT Run(REFERENCE_TIME start) override {
+        ++runs;
+        return FAILED(runError) ? runError : CBaseInputPin::Run(start);
+    }
+    int actives = 0, inactives = 0, runs = 0;
+    HRESULT runError = S_OK;
+};
+
+class CTwoPinFilter final : public CBaseFilter {
+public:
+    CTwoPinFilter() : CBaseFilter(L"two pins", nullptr, &lock, GUID_NULL) {}
+    int GetPinCount() override { return 2; }
+    CBasePin* GetPin(int n) override { return n == 0 ? &first : n == 1 ? &second : nullptr; }
+    CCritSec lock;
+    CCountingPin first{this, &lock, L"In0"};
+    CCountingPin second{this, &lock, L"In1"};
+};
+
+TEST_F(InterfaceTest, FailedRunRollsThePinsBack) {
+    auto* filter = new CTwoPinFilter;
+    filter->AddRef();
+    CTestPushSource* sources[2] = {CTestPushSource::Create(SmallSource()), CTestPushSource::Create(SmallSource())};
+    ASSERT_EQ(sources[0]->OutputPin()->Connect(&filter->first, nullptr), S_OK);
+    ASSERT_EQ(sources[1]->OutputPin()->Connect(&filter->second, nullptr), S_OK);
+    CCountingPin& first = filter->first;
+    CCountingPin& second = filter->second;
+
+    second.runError = E_ACCESSDENIED;
+    EXPECT_EQ(filter->Run(0), E_ACCESSDENIED);
+    EXPECT_EQ(filter->State(), State_Stopped) << "a failed Run from Stopped ends Stopped";
+    EXPECT_EQ(first.runs, 1);
+    EXPECT_EQ(first.actives, 1);
+    EXPECT_EQ(first.inactives, 1) << "the pin already running is made inactive";
+    EXPECT_EQ(second.actives, 1);
+    EXPECT_EQ(second.inactives, 1);
+
+    ASSERT_EQ(filter->Pause(), S_OK);
+    EXPECT_EQ(filter->Run(0), E_ACCESSDENIED);
+    EXPECT_EQ(filter->State(), State_Paused) << "a failed Run from Paused stays Paused";
+    EXPECT_EQ(first.inactives + second.inactives, 2) << "paused pins stay active";
+    second.runError = S_OK;
+    EXPECT_EQ(filter->Run(0), S_OK);
+    EXPECT_EQ(filter->State(), State_Running);
+    EXPECT_EQ(filter->Stop(), S_OK);
+    EXPECT_EQ(first.inactives, 2);
+    EXPECT_EQ(second.inactives, 2);
+
+    EXPECT_EQ(first.Disconnect(), S_OK);
+    EXPECT_EQ(second.Disconnect(), S_OK);
+    for (CTestPushSource* source : sources) {
+        EXPECT_EQ(source->OutputPin()->Disconnect(), S_OK);
+        EXPECT_EQ(source->Release(), 0u);
+    }
+    EXPECT_EQ(filter->Release(), 0u);
+}
+
 // ---- property page ----
 
 class TestPage final : public CBasePropertyPage {
