@@ -25,7 +25,7 @@ struct MpegCase {
     uint8_t h[4];
     bool valid;
     int version = 0, layer = 0;
-    int32_t bit_rate = 0, sample_rate = 0, samples = 0, frame_bytes = 0, unpadded_bytes = 0;
+    int32_t bitRate = 0, sampleRate = 0, samples = 0, frameBytes = 0, unpaddedBytes = 0;
     int channels = 0;
 };
 
@@ -101,13 +101,13 @@ TEST(AudioHeaderReader, MpegAudioTable) {
         if (!c.valid) continue;
         EXPECT_EQ(m.version, c.version);
         EXPECT_EQ(m.layer, c.layer);
-        EXPECT_EQ(m.bitRate, c.bit_rate);
-        EXPECT_EQ(m.sampleRate, c.sample_rate);
+        EXPECT_EQ(m.bitRate, c.bitRate);
+        EXPECT_EQ(m.sampleRate, c.sampleRate);
         EXPECT_EQ(m.samples, c.samples);
-        EXPECT_EQ(m.frameBytes, c.frame_bytes);
-        EXPECT_EQ(m.unpaddedBytes, c.unpadded_bytes);
+        EXPECT_EQ(m.frameBytes, c.frameBytes);
+        EXPECT_EQ(m.unpaddedBytes, c.unpaddedBytes);
         EXPECT_EQ(m.channels, c.channels);
-        EXPECT_EQ(m.padding, c.frame_bytes != c.unpadded_bytes);
+        EXPECT_EQ(m.padding, c.frameBytes != c.unpaddedBytes);
         EXPECT_EQ(m.protection, (c.h[1] & 1) == 0);
     }
 }
@@ -144,7 +144,7 @@ struct Ac3Case {
     const char* name;
     uint8_t byte4, byte5;
     bool valid;
-    int32_t kbps = 0, sample_rate = 0, frame_bytes = 0;
+    int32_t kbps = 0, sampleRate = 0, frameBytes = 0;
 };
 
 // ATSC A/52 Table 5.18, in bytes (twice its 16-bit words).
@@ -174,8 +174,8 @@ TEST(AudioHeaderReader, Ac3Table) {
         ASSERT_EQ(common::ReadAc3Header(h, &a), c.valid);
         if (!c.valid) continue;
         EXPECT_EQ(a.kbps, c.kbps);
-        EXPECT_EQ(a.sampleRate, c.sample_rate);
-        EXPECT_EQ(a.frameBytes, c.frame_bytes);
+        EXPECT_EQ(a.sampleRate, c.sampleRate);
+        EXPECT_EQ(a.frameBytes, c.frameBytes);
         EXPECT_EQ(a.samples, 1536);
         EXPECT_EQ(a.bsid, c.byte5 >> 3);
     }
@@ -191,8 +191,8 @@ TEST(AudioHeaderReader, AdtsFields) {
         const char* name;
         uint8_t h[7];
         bool valid;
-        int32_t frame_bytes = 0, samples = 0, sample_rate = 0;
-        int header_bytes = 0, channels = 0;
+        int32_t frameBytes = 0, samples = 0, sampleRate = 0;
+        int headerBytes = 0, channels = 0;
     } cases[] = {
         {"48 kHz stereo", {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC}, true, 371, 1024, 48000, 7, 2},
         {"two raw blocks, CRC", {0xFF, 0xF0, 0x4C, 0x80, 0x2E, 0x7F, 0xFD}, true, 371, 2048, 48000, 9, 2},
@@ -208,10 +208,10 @@ TEST(AudioHeaderReader, AdtsFields) {
         AdtsFrameHeader a;
         ASSERT_EQ(common::ReadAdtsHeader(c.h, &a), c.valid);
         if (!c.valid) continue;
-        EXPECT_EQ(a.frameBytes, c.frame_bytes);
+        EXPECT_EQ(a.frameBytes, c.frameBytes);
         EXPECT_EQ(a.samples, c.samples);
-        EXPECT_EQ(a.sampleRate, c.sample_rate);
-        EXPECT_EQ(a.headerBytes, c.header_bytes);
+        EXPECT_EQ(a.sampleRate, c.sampleRate);
+        EXPECT_EQ(a.headerBytes, c.headerBytes);
         EXPECT_EQ(a.channel_configuration, c.channels);
         EXPECT_EQ(a.profile, 1);
     }
@@ -275,8 +275,8 @@ TEST(AudioHeaderReader, FramesOfFfmpegStreamsMatchFfprobe) {
         std::string file;
         ASSERT_TRUE(testsupport::MediaFixture(c.command, c.ext, &file));
         std::vector<ProbedFrame> probed;
-        int64_t probed_rate = 0;
-        ASSERT_TRUE(Probe(file, &probed, &probed_rate));
+        int64_t probedRate = 0;
+        ASSERT_TRUE(Probe(file, &probed, &probedRate));
         std::ifstream in(file, std::ios::binary);
         const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         ASSERT_FALSE(bytes.empty());
@@ -288,7 +288,7 @@ TEST(AudioHeaderReader, FramesOfFfmpegStreamsMatchFfprobe) {
             ASSERT_TRUE(common::ReadAudioFrameFacts(c.format, std::span<const uint8_t>(bytes).subspan(pos), &mine));
             EXPECT_EQ(mine.frameBytes, probed[count].bytes);
             EXPECT_EQ(mine.samples, probed[count].samples);
-            EXPECT_EQ(mine.sampleRate, probed_rate);
+            EXPECT_EQ(mine.sampleRate, probedRate);
             pos += static_cast<size_t>(mine.frameBytes);
         }
         EXPECT_EQ(count, probed.size());

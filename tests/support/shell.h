@@ -12,9 +12,9 @@ std::string FixtureDir();
 std::string FixturePath(const std::string& name);
 
 // Runs `script` with /bin/sh in the fixture folder, waits for it and returns its exit
-// status, or -1 if it could not be run. Standard output and error go to `log_name` in the
+// status, or -1 if it could not be run. Standard output and error go to `logName` in the
 // fixture folder when it is not empty.
-int RunShell(const std::string& script, const std::string& log_name = "");
+int RunShell(const std::string& script, const std::string& logName = "");
 
 // Reads a whole file of the fixture folder (by name); empty if it is missing.
 std::string ReadFixtureFile(const std::string& name);
