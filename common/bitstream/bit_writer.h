@@ -97,6 +97,12 @@ public:
         free_ = 64 - rest;
     }
     void PutBit(uint32_t bit) { PutBits(1, bit & 1u); }
+    // One whole byte, only at a byte boundary: elsewhere it would land across two bytes, so
+    // the overflow flag is set as well.
+    void PutByte(uint8_t byte) {
+        if (!IsByteAligned()) overflow_ = true;
+        PutBits(8, byte);
+    }
     // ue(v), clause 9.1: value 0 .. kMaxUeValue.
     void PutUe(uint32_t value) {
         const uint64_t code = uint64_t{value} + 1;
@@ -211,6 +217,7 @@ public:
 
     void PutBits(int n, uint32_t) { bits_ += static_cast<uint64_t>(n); }
     void PutBit(uint32_t) { ++bits_; }
+    void PutByte(uint8_t) { bits_ += 8; }
     void PutUe(uint32_t value) { bits_ += static_cast<uint64_t>(UeBits(value)); }
     void PutSe(int32_t value) { bits_ += static_cast<uint64_t>(SeBits(value)); }
     void PutTrailingBits() {
@@ -236,6 +243,7 @@ template <class Sink>
 concept BitSink = requires(Sink& s, const Sink& cs, int n, uint32_t u, int32_t i) {
     s.PutBits(n, u);
     s.PutBit(u);
+    s.PutByte(uint8_t{0});
     s.PutUe(u);
     s.PutSe(i);
     s.PutTrailingBits();

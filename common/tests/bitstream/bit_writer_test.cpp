@@ -111,13 +111,19 @@ TEST(BitWriterTest, ExpGolombCodesAsInTheStandard) {
     }
 }
 
-TEST(BitWriterTest, ValuesWithoutA32BitCodeSetTheFlag) {
+TEST(BitWriterTest, ValuesWithoutACodeAndMisplacedBytesSetTheFlag) {
     uint8_t storage[16];
     BitWriter w(storage, sizeof storage);
     w.PutUe(0xFFFFFFFFu);
     EXPECT_TRUE(w.Overflowed());
     w.Reset();
     w.PutSe(INT32_MIN);
+    EXPECT_TRUE(w.Overflowed());
+    w.Reset();
+    w.PutByte(0x12);
+    EXPECT_FALSE(w.Overflowed());
+    w.PutBit(1);
+    w.PutByte(0x34);  // off a byte boundary
     EXPECT_TRUE(w.Overflowed());
 }
 
