@@ -3,8 +3,8 @@
 #include <evcode.h>
 #include <new>
 
-CBaseFilter::CBaseFilter(const wchar_t* object_name, IUnknown* outer, CCritSec* lock, REFCLSID clsid)
-    : CUnknown(object_name, outer), lock_(lock), clsid_(clsid) {}
+CBaseFilter::CBaseFilter(const wchar_t* objectName, IUnknown* outer, CCritSec* lock, REFCLSID clsid)
+    : CUnknown(objectName, outer), lock_(lock), clsid_(clsid) {}
 
 CBaseFilter::~CBaseFilter() {
     if (clock_) clock_->Release();
@@ -131,10 +131,10 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::FindPin(LPCWSTR id, IPin** pin) {
     for (int i = 0; i < count; ++i) {
         CBasePin* candidate = GetPin(i);
         if (!candidate) continue;
-        LPWSTR candidate_id = nullptr;
-        if (FAILED(candidate->QueryId(&candidate_id))) continue;
-        const bool same = wcscmp(candidate_id, id) == 0;
-        CoTaskMemFree(candidate_id);
+        LPWSTR candidateId = nullptr;
+        if (FAILED(candidate->QueryId(&candidateId))) continue;
+        const bool same = wcscmp(candidateId, id) == 0;
+        CoTaskMemFree(candidateId);
         if (same) return GetInterface(static_cast<IPin*>(candidate), reinterpret_cast<void**>(pin));
     }
     return VFW_E_NOT_FOUND;

@@ -30,7 +30,7 @@
 
 class CBaseFilter : public CUnknown, public IBaseFilter {
 public:
-    CBaseFilter(const wchar_t* object_name, IUnknown* outer, CCritSec* lock, REFCLSID clsid);
+    CBaseFilter(const wchar_t* objectName, IUnknown* outer, CCritSec* lock, REFCLSID clsid);
     ~CBaseFilter() override;
 
     FILTERBASE_DECLARE_IUNKNOWN
@@ -42,7 +42,7 @@ public:
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
     HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override;
-    HRESULT STDMETHODCALLTYPE GetState(DWORD timeout_ms, FILTER_STATE* state) override;
+    HRESULT STDMETHODCALLTYPE GetState(DWORD timeoutMs, FILTER_STATE* state) override;
     HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock* clock) override;
     HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock** clock) override;
     // IBaseFilter
@@ -71,8 +71,8 @@ public:
     REFERENCE_TIME StartTime() const { return start_; }
     // Bumped by a filter whose pin list changed; pin enumerators made earlier then
     // answer VFW_E_ENUM_OUT_OF_SYNC.
-    LONG PinVersion() const { return pin_version_.load(); }
-    void IncrementPinVersion() { ++pin_version_; }
+    LONG PinVersion() const { return pinVersion_.load(); }
+    void IncrementPinVersion() { ++pinVersion_; }
 
 protected:
     CCritSec* lock_;
@@ -85,7 +85,7 @@ protected:
     CLSID clsid_;
 
 private:
-    std::atomic<LONG> pin_version_{1};
+    std::atomic<LONG> pinVersion_{1};
 };
 
 // IEnumPins over a filter's GetPin list. Holds a reference on the filter.

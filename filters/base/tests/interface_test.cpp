@@ -57,25 +57,25 @@ TEST_F(InterfaceTest, FilterAndPinMatrices) {
 
     IPin* output = comtest::FindPinByDirection(static_cast<IBaseFilter*>(source), PINDIR_OUTPUT);
     IPin* input = comtest::FindPinByDirection(static_cast<IBaseFilter*>(sink), PINDIR_INPUT);
-    IPin* xform_in = comtest::FindPinByDirection(transform, PINDIR_INPUT);
-    IPin* xform_out = comtest::FindPinByDirection(transform, PINDIR_OUTPUT);
-    ASSERT_TRUE(output && input && xform_in && xform_out);
+    IPin* xformIn = comtest::FindPinByDirection(transform, PINDIR_INPUT);
+    IPin* xformOut = comtest::FindPinByDirection(transform, PINDIR_OUTPUT);
+    ASSERT_TRUE(output && input && xformIn && xformOut);
     CHECK_INTERFACES(output, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IQualityControl, true),
                      IFACE_ROW(IID_IMemInputPin, false), IFACE_ROW(IID_IBaseFilter, false),
                      IFACE_ROW(IID_IMediaSeeking, false));
     CHECK_INTERFACES(input, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IQualityControl, true),
                      IFACE_ROW(IID_IMemInputPin, true), IFACE_ROW(IID_IBaseFilter, false),
                      IFACE_ROW(IID_IMediaSeeking, false));
-    CHECK_INTERFACES(xform_in, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IMemInputPin, true),
+    CHECK_INTERFACES(xformIn, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IMemInputPin, true),
                      IFACE_ROW(IID_IBaseFilter, false));
-    CHECK_INTERFACES(xform_out, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IQualityControl, true),
+    CHECK_INTERFACES(xformOut, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IQualityControl, true),
                      IFACE_ROW(IID_IMemInputPin, false));
 
     // A pin's count is its filter's.
     EXPECT_EQ(RefCount(output), RefCount(static_cast<IBaseFilter*>(source)));
     EXPECT_EQ(RefCount(transform), 3u);  // ours and the two pins we hold
-    xform_in->Release();
-    xform_out->Release();
+    xformIn->Release();
+    xformOut->Release();
     output->Release();
     input->Release();
     EXPECT_EQ(transform->Release(), 0u);
@@ -150,8 +150,8 @@ TEST_F(InterfaceTest, EnumeratorsHoldTheFilterAndNoticeChanges) {
     EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(sink)), 1u);
 
     testfilters::SourceConfig config = SmallSource();
-    config.more_types.push_back(config.type);
-    config.more_types.back().subtype = MEDIASUBTYPE_RGB24;
+    config.moreTypes.push_back(config.type);
+    config.moreTypes.back().subtype = MEDIASUBTYPE_RGB24;
     CTestPushSource* source = CTestPushSource::Create(std::move(config));
     IEnumMediaTypes* types = nullptr;
     ASSERT_EQ(source->OutputPin()->EnumMediaTypes(&types), S_OK);
@@ -191,16 +191,16 @@ TEST_F(InterfaceTest, StateMachineClockAndGraphMembership) {
               S_OK);
     REFERENCE_TIME time;
     EXPECT_EQ(sink->StreamTime(&time), VFW_E_NO_CLOCK);
-    const ULONG clock_refs = RefCount(clock);
+    const ULONG clockRefs = RefCount(clock);
     EXPECT_EQ(filter->SetSyncSource(clock), S_OK);
-    EXPECT_EQ(RefCount(clock), clock_refs + 1);
+    EXPECT_EQ(RefCount(clock), clockRefs + 1);
     IReferenceClock* got = nullptr;
     EXPECT_EQ(filter->GetSyncSource(&got), S_OK);
     EXPECT_EQ(got, clock);
     got->Release();
     EXPECT_EQ(sink->StreamTime(&time), S_OK);
     EXPECT_EQ(filter->SetSyncSource(nullptr), S_OK);
-    EXPECT_EQ(RefCount(clock), clock_refs);
+    EXPECT_EQ(RefCount(clock), clockRefs);
     clock->Release();
 
     IFilterGraph* graph = nullptr;
@@ -312,12 +312,12 @@ public:
     }
     HRESULT OnApplyChanges() override {
         ++applies;
-        return apply_result;
+        return applyResult;
     }
     void MarkDirty() { SetDirty(true); }
     IBaseFilter* filter = nullptr;
     int connects = 0, disconnects = 0, applies = 0;
-    HRESULT apply_result = S_OK;
+    HRESULT applyResult = S_OK;
 };
 
 TEST_F(InterfaceTest, PropertyPageDirtyStateAndApply) {
@@ -340,16 +340,16 @@ TEST_F(InterfaceTest, PropertyPageDirtyStateAndApply) {
     EXPECT_EQ(page->applies, 0) << "a clean page applies nothing";
 
     page->MarkDirty();
-    EXPECT_EQ(site.last_status, static_cast<DWORD>(PROPPAGESTATUS_DIRTY));
+    EXPECT_EQ(site.lastStatus, static_cast<DWORD>(PROPPAGESTATUS_DIRTY));
     EXPECT_EQ(ipage->IsPageDirty(), S_OK);
-    page->apply_result = E_FAIL;
+    page->applyResult = E_FAIL;
     EXPECT_EQ(ipage->Apply(), E_FAIL);
     EXPECT_EQ(ipage->IsPageDirty(), S_OK) << "a failed apply keeps the changes pending";
-    page->apply_result = S_OK;
+    page->applyResult = S_OK;
     EXPECT_EQ(ipage->Apply(), S_OK);
     EXPECT_EQ(page->applies, 2);
     EXPECT_EQ(ipage->IsPageDirty(), S_FALSE);
-    EXPECT_EQ(site.last_status, static_cast<DWORD>(PROPPAGESTATUS_VALIDATE));
+    EXPECT_EQ(site.lastStatus, static_cast<DWORD>(PROPPAGESTATUS_VALIDATE));
 
     EXPECT_EQ(ipage->Deactivate(), E_UNEXPECTED) << "not active";
     EXPECT_EQ(ipage->SetObjects(0, nullptr), S_OK);
