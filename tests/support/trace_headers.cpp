@@ -60,10 +60,11 @@ Trace ParseTraceHeaders(const std::string& log) {
     return trace;
 }
 
-::testing::AssertionResult RunTraceHeaders(const std::string& name, std::string* log) {
+::testing::AssertionResult RunTraceHeaders(const std::string& name, std::string* log, const std::string& inputOptions) {
     const std::string logName = UniqueName("trace") + ".log";
-    const int status =
-        RunShell("ffmpeg -nostdin -hide_banner -i '" + name + "' -c copy -bsf:v trace_headers -f null -", logName);
+    const int status = RunShell(
+        "ffmpeg -nostdin -hide_banner " + inputOptions + " -i '" + name + "' -c copy -bsf:v trace_headers -f null -",
+        logName);
     *log = ReadFixtureFile(logName);
     RunShell("rm -f '" + logName + "'");
     if (status != 0) return ::testing::AssertionFailure() << "ffmpeg trace_headers of " << name << ":\n" << *log;

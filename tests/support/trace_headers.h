@@ -34,7 +34,9 @@ struct Trace {
 Trace ParseTraceHeaders(const std::string& log);
 
 // Runs the trace over the fixture file `name` (in the fixture folder) and returns ffmpeg's
-// log through `log`; a failing run is a failure with that log.
-::testing::AssertionResult RunTraceHeaders(const std::string& name, std::string* log);
+// log through `log`; a failing run is a failure with that log. `inputOptions` go before
+// the input ("-f h264" for a stream too short for ffmpeg to recognise).
+::testing::AssertionResult RunTraceHeaders(const std::string& name, std::string* log,
+                                           const std::string& inputOptions = "");
 
 }  // namespace testsupport

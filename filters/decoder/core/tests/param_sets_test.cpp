@@ -105,8 +105,8 @@ TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
         int expected;
     };
     const Case cases[] = {
-        {"num_ref_frames 17", [](SpsFields& f) { f.numRefFrames = 17; }, 0},
-        {"num_ref_frames 18", [](SpsFields& f) { f.numRefFrames = 18; }, -8},
+        {"num_ref_frames 16", [](SpsFields& f) { f.numRefFrames = 16; }, 0},
+        {"num_ref_frames 17", [](SpsFields& f) { f.numRefFrames = 17; }, -8},
         {"seq_parameter_set_id 32", [](SpsFields& f) { f.id = 32; }, -8},
         {"log2_max_frame_num_minus4 12", [](SpsFields& f) { f.log2FrameNum = 12; }, 0},
         {"log2_max_frame_num_minus4 13", [](SpsFields& f) { f.log2FrameNum = 13; }, -8},
@@ -195,8 +195,9 @@ TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
     }
 }
 
-TEST_F(ParamSets, HrdCountLimitRejectsOnlyTheVui) {
-    for (int cpbCntMinus1 : {30, 31}) {
+// cpb_cnt_minus1 is 0..31; a VUI out of range refuses the whole set, as every error does.
+TEST_F(ParamSets, HrdCountLimitRefusesTheSet) {
+    for (int cpbCntMinus1 : {32, 31}) {
         SpsFields f;
         f.vui = true;
         f.writeVui = [cpbCntMinus1](NalBuilder& b) {
@@ -207,21 +208,43 @@ TEST_F(ParamSets, HrdCountLimitRejectsOnlyTheVui) {
             b.U(5, 23).U(5, 15).U(5, 5).U(5, 24);
             b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);  // vcl absent, low delay, pic_struct, no restriction
         };
-        ASSERT_EQ(ParseSps(f), 0) << "a VUI error keeps the set";
+        if (cpbCntMinus1 == 32) {
+            EXPECT_EQ(ParseSps(f), -8);
+            EXPECT_FALSE(ctx->sps[0].valid);
+            continue;
+        }
+        ASSERT_EQ(ParseSps(f), 0);
         const SeqParamSet& s = ctx->sps[0];
         EXPECT_EQ(s.num_units_in_tick, 1001u);
         EXPECT_EQ(s.time_scale, 60000u);
-        if (cpbCntMinus1 == 30) {
-            EXPECT_EQ(s.nal_hrd_parameters_present_flag, 1);
-            EXPECT_EQ(s.nal_hrd.cpb_cnt, 31);
-            EXPECT_EQ(s.nal_hrd.bit_rate_value[30], 1031);
-            EXPECT_EQ(s.nal_hrd.cbr_flag[29], 1);
-            EXPECT_EQ(s.vcl_hrd.cpb_removal_delay_length_minus1, 15) << "copied from the NAL HRD";
-            EXPECT_EQ(s.pic_struct_present_flag, 1);
-        } else {
-            EXPECT_EQ(s.nal_hrd_parameters_present_flag, 0);
-        }
+        EXPECT_EQ(s.nal_hrd_parameters_present_flag, 1);
+        EXPECT_EQ(s.nal_hrd.cpb_cnt, 32);
+        EXPECT_EQ(s.nal_hrd.bit_rate_value[31], 1032u);
+        EXPECT_EQ(s.nal_hrd.cbr_flag[29], 1);
+        EXPECT_EQ(s.vcl_hrd.cpb_removal_delay_length_minus1, 15) << "copied from the NAL HRD";
+        EXPECT_EQ(s.pic_struct_present_flag, 1);
     }
+}
+
+// A set cut anywhere is refused; before, the bits past its end read as zeros and the stop
+// bit as data.
+TEST_F(ParamSets, CutSetsAreRefused) {
+    SpsFields f;
+    f.vui = true;
+    f.writeVui = [](NalBuilder& b) {
+        b.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(32, 1).U(32, 50).U(1, 1);
+        b.U(1, 1).Ue(0).U(4, 0).U(4, 2).Ue(78124).Ue(78124).U(1, 0).U(5, 23).U(5, 15).U(5, 5).U(5, 24);
+        b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);
+    };
+    const Bytes whole = Sps(f);
+    for (size_t length = 1; length < whole.size(); ++length) {
+        Current(Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(length)));
+        EXPECT_NE(ParseSeqParamSet(ctx), 0) << length;
+        EXPECT_FALSE(ctx->sps[0].valid) << length;
+    }
+    Current(whole);
+    ASSERT_EQ(ParseSeqParamSet(ctx), 0);
+    EXPECT_EQ(ctx->sps[0].nal_hrd.bit_rate_value[0], 78125u) << "a code of 16 leading zeros";
 }
 
 TEST_F(ParamSets, PictureParameterSets) {
