@@ -199,20 +199,6 @@ bool ReadSps(BitReader& r, H264Sps* s) {
 
 }  // namespace
 
-const char* SpsResultText(SpsResult result) {
-    switch (result) {
-        case SpsResult::kOk:
-            return "ok";
-        case SpsResult::kCut:
-            return "cut short or an invalid Exp-Golomb code";
-        case SpsResult::kOutOfRange:
-            return "a value out of range";
-        case SpsResult::kTrailing:
-            return "data after the set";
-    }
-    return "?";
-}
-
 SpsResult ParseH264Sps(std::span<const uint8_t> rbsp, H264Sps* out) {
     BitReader r(rbsp);
     H264Sps s{};

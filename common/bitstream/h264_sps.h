@@ -121,7 +121,6 @@ enum class SpsResult {
     kOutOfRange,  // an element outside the range the standard gives it
     kTrailing,    // bits other than rbsp_trailing_bits follow the set
 };
-const char* SpsResultText(SpsResult result);
 
 // Reads the SPS from `rbsp`: the NAL unit behind its header byte, emulation prevention
 // removed (trailing zero bytes after the stop bit may stay). `*out` is written only on kOk.

@@ -277,8 +277,7 @@ TEST(AudioHeaderReader, FramesOfFfmpegStreamsMatchFfprobe) {
         std::vector<ProbedFrame> probed;
         int64_t probedRate = 0;
         ASSERT_TRUE(Probe(file, &probed, &probedRate));
-        std::ifstream in(file, std::ios::binary);
-        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(file);
         ASSERT_FALSE(bytes.empty());
         size_t pos = 0;
         size_t count = 0;

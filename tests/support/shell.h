@@ -2,7 +2,9 @@
 // native test or from a Windows test under Wine (Wine starts Unix programs directly).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -18,6 +20,9 @@ int RunShell(const std::string& script, const std::string& logName = "");
 
 // Reads a whole file of the fixture folder (by name); empty if it is missing.
 std::string ReadFixtureFile(const std::string& name);
+// Reads a whole file by its path in this process's platform form (a media fixture's path);
+// empty if it is missing.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // A name that no other process of this test run uses, for temporary files.
 std::string UniqueName(const std::string& stem);

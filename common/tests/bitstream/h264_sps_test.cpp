@@ -98,8 +98,7 @@ Bytes FirstSpsNal(const Bytes& stream) {
         "x264 --quiet " + options + " --input-res 352x288 --frames 3 -o {out} " + testsupport::BaseName(yuv), "264",
         &file);
     if (!made) return made;
-    std::ifstream in(file, std::ios::binary);
-    stream->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    *stream = testsupport::ReadFileBytes(file);
     return ::testing::AssertionSuccess();
 }
 
@@ -174,7 +173,7 @@ TEST(H264SpsTest, EveryElementAsFfmpegReadsIt) {
         ASSERT_FALSE(nal.empty());
         H264Sps sps{};
         const SpsResult result = ParseH264Sps(RbspOf(nal), &sps);
-        ASSERT_EQ(result, SpsResult::kOk) << SpsResultText(result);
+        ASSERT_EQ(result, SpsResult::kOk) << static_cast<int>(result);
         Fields theirs;
         ASSERT_TRUE(TraceFirstSps(stream, &theirs));
         EXPECT_EQ(Describe(FieldsOf(sps)), Describe(theirs));

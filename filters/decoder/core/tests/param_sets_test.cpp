@@ -42,6 +42,16 @@ Bytes Sps(const SpsFields& f) {
     return b.Nal();
 }
 
+// A VUI of timing at 1001/60000 and a NAL HRD of one CPB (cpb_removal_delay u(10),
+// dpb_output_delay u(6), time_offset i(8)), with pic_struct.
+std::function<void(NalBuilder&)> HrdVui(uint32_t bitRateMinus1, uint32_t cpbSizeMinus1) {
+    return [=](NalBuilder& b) {
+        b.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(32, 1001).U(32, 60000).U(1, 1);
+        b.U(1, 1).Ue(0).U(4, 1).U(4, 2).Ue(bitRateMinus1).Ue(cpbSizeMinus1).U(1, 0).U(5, 23).U(5, 9).U(5, 5).U(5, 8);
+        b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);
+    };
+}
+
 Bytes Pps(int ppsId, int spsId, const std::function<void(NalBuilder&)>& groups = nullptr) {
     NalBuilder b(0x68);
     b.Ue(ppsId).Ue(spsId).U(1, 0).U(1, 0);
@@ -231,11 +241,7 @@ TEST_F(ParamSets, HrdCountLimitRefusesTheSet) {
 TEST_F(ParamSets, CutSetsAreRefused) {
     SpsFields f;
     f.vui = true;
-    f.writeVui = [](NalBuilder& b) {
-        b.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(32, 1).U(32, 50).U(1, 1);
-        b.U(1, 1).Ue(0).U(4, 0).U(4, 2).Ue(78124).Ue(78124).U(1, 0).U(5, 23).U(5, 15).U(5, 5).U(5, 24);
-        b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);
-    };
+    f.writeVui = HrdVui(78124, 78124);
     const Bytes whole = Sps(f);
     for (size_t length = 1; length < whole.size(); ++length) {
         Current(Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(length)));
@@ -295,11 +301,7 @@ TEST_F(ParamSets, PictureParameterSets) {
 TEST_F(ParamSets, SeiMessages) {
     SpsFields f;
     f.vui = true;
-    f.writeVui = [](NalBuilder& b) {
-        b.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(32, 1001).U(32, 60000).U(1, 1);
-        b.U(1, 1).Ue(0).U(4, 1).U(4, 2).Ue(1000).Ue(2000).U(1, 0).U(5, 23).U(5, 9).U(5, 5).U(5, 8);
-        b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);
-    };
+    f.writeVui = HrdVui(1000, 2000);
     ASSERT_EQ(ParseSps(f), 0);
     // Picture timing: cpb_removal_delay u(10), dpb_output_delay u(6), pic_struct 3
     // (two clock timestamps), the first with a full time stamp and time_offset i(8).
