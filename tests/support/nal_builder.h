@@ -54,6 +54,12 @@ public:
     NalBuilder& Se(int64_t value) {
         return Ue(value > 0 ? 2 * static_cast<uint64_t>(value) - 1 : 2 * static_cast<uint64_t>(-value));
     }
+    // Zero bits up to the next byte boundary (pcm_alignment_zero_bit and the like).
+    NalBuilder& Align() {
+        while (bits_ != 0)
+            Bit(0);
+        return *this;
+    }
     NalBuilder& Append(const std::vector<uint8_t>& bytes) {
         for (uint8_t b : bytes)
             U(8, b);
