@@ -1,0 +1,243 @@
+#include "app/services/cpu_name.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace services {
+namespace {
+
+bool Bit(uint32_t reg, int n) {
+    return ((reg >> n) & 1u) != 0;
+}
+
+std::string Format(const char* format, int family) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, family);
+    return text;
+}
+
+// Leaves 0x80000002..4: 48 bytes, NUL-terminated at the first zero.
+std::string BrandString(const common::CpuidQuery& cpuid) {
+    char brand[49] = {};
+    for (uint32_t i = 0; i < 3; ++i) {
+        common::CpuidRegs r;
+        if (!cpuid(0x80000002u + i, &r)) break;
+        std::memcpy(brand + i * 16 + 0, &r.eax, 4);
+        std::memcpy(brand + i * 16 + 4, &r.ebx, 4);
+        std::memcpy(brand + i * 16 + 8, &r.ecx, 4);
+        std::memcpy(brand + i * 16 + 12, &r.edx, 4);
+    }
+    return brand;
+}
+
+void Read3DNow(const common::CpuidQuery& cpuid, CpuIdentity* id) {
+    common::CpuidRegs r;
+    if (!cpuid(0x80000001u, &r)) return;
+    id->has3DNow = Bit(r.edx, 31);
+    id->has3DNowExt = Bit(r.edx, 30);
+}
+
+std::string IntelFamily6Name(const CpuIdentity& id, int cacheKb) {
+    switch (id.model) {
+        case 5:
+            if (cacheKb == 0) return "Intel Celeron";
+            return cacheKb < 1000 ? "Intel Pentium II" : "Intel Pentium II Xeon";
+        case 6:
+            return "Intel Celeron";
+        case 7:
+            return cacheKb < 1000 ? "Intel Pentium III" : "Intel Pentium III Xeon";
+        case 8:
+            switch (id.brandIndex) {
+                case 1:
+                    return "Intel Celeron";
+                case 2:
+                    return "Intel Pentium III";
+                case 3:
+                    return "Intel Pentium III Xeon";
+                case 8:
+                    return "Intel Pentium 4";
+                default:
+                    return "Intel Processor";
+            }
+        default:
+            return {};
+    }
+}
+
+}  // namespace
+
+int SecondLevelCacheFromDescriptors(const common::CpuidRegs& leaf2) {
+    uint8_t bytes[16];
+    std::memcpy(bytes + 0, &leaf2.eax, 4);
+    std::memcpy(bytes + 4, &leaf2.ebx, 4);
+    std::memcpy(bytes + 8, &leaf2.ecx, 4);
+    std::memcpy(bytes + 12, &leaf2.edx, 4);
+    // Descriptor and size in KB, in the order of precedence: a later entry that occurs wins.
+    static constexpr struct {
+        uint8_t descriptor;
+        int kb;
+    } kTable[] = {{0x40, 0},    {0x79, 128},  {0x7A, 256},  {0x82, 256},  {0x7B, 512},
+                  {0x44, 1000}, {0x7C, 1000}, {0x84, 1000}, {0x45, 2000}, {0x85, 2000}};
+    int size = 1;
+    for (const auto& entry : kTable) {
+        for (int i = 1; i < 16; ++i) {
+            if (bytes[i] == entry.descriptor) {
+                size = entry.kb;
+                break;
+            }
+        }
+    }
+    return size;
+}
+
+std::string TidyProcessorName(const std::string& name) {
+    std::string s = name.substr(std::min(name.find_first_not_of(' '), name.size()));
+    size_t unit = s.find("MHz");
+    if (unit == std::string::npos) unit = s.find("GHz");
+    if (unit == std::string::npos) return s;
+    size_t keep = unit;
+    while (keep > 0 && s[keep - 1] == ' ')
+        --keep;  // "600 MHz" as well as "2.80GHz"
+    while (keep > 0 && ((s[keep - 1] >= '0' && s[keep - 1] <= '9') || s[keep - 1] == '.'))
+        --keep;
+    while (keep > 0 && s[keep - 1] == ' ')
+        --keep;
+    return s.substr(0, keep);
+}
+
+int IdentifyCpuFrom(const common::CpuidQuery& cpuid, CpuIdentity* out) {
+    *out = CpuIdentity();
+    common::CpuidRegs r;
+    if (!cpuid(0, &r)) return -1;
+    CpuIdentity id;
+    char vendor[13] = {};
+    std::memcpy(vendor + 0, &r.ebx, 4);
+    std::memcpy(vendor + 4, &r.edx, 4);
+    std::memcpy(vendor + 8, &r.ecx, 4);
+    id.vendor = std::string(vendor, 12);
+    const uint32_t maxLeaf = r.eax;
+
+    common::CpuidRegs l1;
+    if (maxLeaf >= 1) cpuid(1, &l1);
+    id.signature = l1.eax;
+    id.leaf1Ebx = l1.ebx;
+    id.leaf1Edx = l1.edx;
+    id.brandIndex = static_cast<int>(l1.ebx & 0xFF);
+    id.mmx = Bit(l1.edx, 23);
+    id.sse = Bit(l1.edx, 25);
+    id.sse2 = Bit(l1.edx, 26);
+    id.tsc = Bit(l1.edx, 4);
+    id.stepping = static_cast<int>(l1.eax & 0xF);
+    id.model = static_cast<int>((l1.eax >> 4) & 0xF);
+    id.family = static_cast<int>((l1.eax >> 8) & 0xF);
+    id.extendedFamily = static_cast<int>((l1.eax >> 20) & 0xFF);
+
+    common::CpuidRegs ext;
+    const bool extended = cpuid(0x80000000u, &ext) && ext.eax > 0x80000000u;
+    const int family = id.family;
+
+    if (id.vendor == "GenuineIntel") {
+        id.type = static_cast<int>((l1.eax >> 12) & 0x3);
+        id.family += id.extendedFamily;
+        id.model += static_cast<int>((l1.eax >> 16) & 0xF) * 16;
+        std::string brand;
+        if (extended) {
+            brand = BrandString(cpuid);
+            id.sse3 = Bit(l1.ecx, 0);
+            id.monitor = Bit(l1.ecx, 3);
+        }
+        if (!brand.empty()) {
+            id.name = brand;
+        } else if (family <= 4) {
+            id.name = Format("Intel %d86 Processor", family);
+        } else if (family == 5) {
+            id.name = "Intel Pentium";
+        } else if (family == 6) {
+            common::CpuidRegs l2;
+            int cacheKb = 1;
+            if (maxLeaf >= 2 && cpuid(2, &l2)) cacheKb = SecondLevelCacheFromDescriptors(l2);
+            id.name = IntelFamily6Name(id, cacheKb);
+        } else if (family == 15) {
+            id.name = id.brandIndex >= 8 ? "Intel Pentium 4" : "Intel Processor";
+        } else {
+            id.name = "Intel Processor";
+        }
+    } else if (id.vendor == "AuthenticAMD") {
+        if (family < 5) {
+            id.name = Format("AMD 80%d86 Processor", family);
+        } else {
+            std::string brand;
+            if (extended) {
+                Read3DNow(cpuid, &id);
+                brand = BrandString(cpuid);
+            }
+            if (family == 5) {
+                if (id.model <= 3) {
+                    id.name = "AMD K5";
+                } else if (id.model == 6 || id.model == 7) {
+                    id.name = "AMD K6";
+                } else if (id.model == 8) {
+                    id.name = "AMD K6-2";
+                } else if (id.model == 9) {
+                    id.name = "AMD K6-III";
+                } else {
+                    id.name = "AMD Processor";
+                }
+            } else {
+                id.name = brand;
+            }
+        }
+    } else if (id.vendor == "CentaurHauls") {
+        if (family < 5) {
+            id.name = Format("WinChip 80%d86 Processor", family);
+        } else {
+            std::string brand;
+            if (extended) {
+                Read3DNow(cpuid, &id);
+                brand = BrandString(cpuid);
+            }
+            if (family == 5) {
+                id.name = "IDT WinChip Processor";
+            } else if (family == 6 && id.model <= 5) {
+                id.name = "IDT WinChip Processor";
+            } else if (family == 6 && id.model == 6) {
+                id.name = "VIA C3 Samuel";
+            } else if (family == 6 && id.model == 7) {
+                id.name = id.stepping < 8 ? "VIA C3 Samuel 2" : "VIA C3 Ezra";
+            } else {
+                id.name = brand;
+            }
+        }
+    } else if (id.vendor == "CyrixInstead" || id.vendor == "GenuineTMx86") {
+        const bool cyrix = id.vendor == "CyrixInstead";
+        if (family < 5) {
+            id.name = Format(cyrix ? "Cyrix 80%d86 Processor" : "Transmeta 80%d86 Processor", family);
+        } else {
+            std::string brand;
+            if (extended) {
+                Read3DNow(cpuid, &id);
+                brand = BrandString(cpuid);
+            }
+            if (cyrix && family == 5) {
+                id.name = "Cyrix MI";
+            } else if (cyrix && family == 6) {
+                id.name = "Cyrix MII";
+            } else if (!cyrix && family == 5) {
+                id.name = "Transmeta Crusoe";
+            } else {
+                id.name = brand;
+            }
+        }
+    } else {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s 80%d86 Processor", id.vendor.c_str(), family);
+        id.name = text;
+        if (family >= 5 && extended) Read3DNow(cpuid, &id);
+    }
+    id.name = TidyProcessorName(id.name);
+    if (id.name.size() > 48) id.name.resize(48);
+    *out = id;
+    return 0;
+}
+
+}  // namespace services
