@@ -179,6 +179,55 @@ bool CheckImageHeader(const uint8_t* data, size_t size, ImageHeader* header, std
     return ok;
 }
 
+bool FindTransparentColour(const uint8_t* data, size_t size, uint32_t* colorref) {
+    if (SniffImageFormat(data, size) != ImageFormat::kPng || size < 33) return false;
+    const uint8_t depth = data[24], colour = data[25];
+    const uint8_t* palette = nullptr;
+    size_t paletteSize = 0;
+    const auto rgb = [](uint32_t r, uint32_t g, uint32_t b) { return r | (g << 8) | (b << 16); };
+    size_t pos = 8;
+    for (int chunks = 0; chunks < 4096 && pos + 12 <= size; ++chunks) {
+        const uint32_t length = Be32(data + pos);
+        if (length > size - pos - 12) return false;
+        const uint8_t* type = data + pos + 4;
+        const uint8_t* body = data + pos + 8;
+        if (std::memcmp(type, "PLTE", 4) == 0) {
+            palette = body;
+            paletteSize = length / 3;
+        } else if (std::memcmp(type, "tRNS", 4) == 0) {
+            // Samples of 16-bit pictures keep their high byte; lower depths scale to 8 bits.
+            const auto sample = [depth](const uint8_t* p) -> uint32_t {
+                const uint32_t v = Be16(p);
+                if (depth == 16) return v >> 8;
+                const uint32_t max = (1u << depth) - 1;
+                return max ? (v & max) * 255 / max : 0;
+            };
+            if (colour == 0 && length >= 2) {
+                const uint32_t g = sample(body);
+                *colorref = rgb(g, g, g);
+                return true;
+            }
+            if (colour == 2 && length >= 6) {
+                *colorref = rgb(sample(body), sample(body + 2), sample(body + 4));
+                return true;
+            }
+            if (colour == 3 && palette) {
+                for (uint32_t i = 0; i < length && i < paletteSize; ++i) {
+                    if (body[i] == 0) {
+                        *colorref = rgb(palette[3 * i], palette[3 * i + 1], palette[3 * i + 2]);
+                        return true;
+                    }
+                }
+            }
+            return false;
+        } else if (std::memcmp(type, "IDAT", 4) == 0) {
+            return false;  // tRNS comes before the image data
+        }
+        pos += 12 + static_cast<size_t>(length);
+    }
+    return false;
+}
+
 bool DibImageSize(int32_t width, int32_t height, uint32_t bitsPerPixel, uint64_t* bytes) {
     *bytes = 0;
     if (width <= 0 || height == 0) return false;

@@ -32,6 +32,11 @@ ImageFormat SniffImageFormat(const uint8_t* data, size_t size);
 // zero or oversized dimensions or an unsupported depth.
 bool CheckImageHeader(const uint8_t* data, size_t size, ImageHeader* header, std::string* error);
 
+// The colour a PNG file marks as transparent (its tRNS chunk: the key colour of a grey or RGB
+// picture, or the first fully transparent palette entry), as a COLORREF (0x00BBGGRR). False
+// when the file has none or is not a PNG. Chunks are walked within `size`, at most 4,096.
+bool FindTransparentColour(const uint8_t* data, size_t size, uint32_t* colorref);
+
 // Bytes of a bottom-up or top-down DIB of that size and depth (rows padded to 4 bytes),
 // computed from the dimensions alone; false when a value is zero, the depth is not a
 // Windows depth (1, 4, 8, 16, 24, 32) or the size passes kMaxImageBytes.

@@ -23,6 +23,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (error.empty()) {
         std::abort();
     }
+    uint32_t colour = 0xFFFFFFFF;
+    if (services::FindTransparentColour(bytes.data(), bytes.size(), &colour) && (colour >> 24) != 0) {
+        std::abort();
+    }
     return 0;
 }
 

@@ -158,3 +158,50 @@ TEST(ImageCheck, DibSizeComesFromTheDimensions) {
 
 }  // namespace
 }  // namespace services
+
+namespace services {
+namespace {
+
+// A PNG head: signature, IHDR of `colour` type and `depth`, then the given chunks (CRCs are
+// not checked by the reader, so they are left zero).
+std::vector<uint8_t> PngWith(uint8_t depth, uint8_t colour,
+                             const std::vector<std::pair<std::string, std::vector<uint8_t>>>& chunks) {
+    std::vector<uint8_t> b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n',  0,      0, 0, 13, 'I', 'H', 'D', 'R', 0,
+                              0,    0,   4,   0,   0,    0,    4,    depth, colour, 0, 0, 0,  0,   0,   0,   0};
+    for (const auto& [type, body] : chunks) {
+        const uint32_t n = static_cast<uint32_t>(body.size());
+        b.insert(b.end(), {static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
+                           static_cast<uint8_t>(n)});
+        b.insert(b.end(), type.begin(), type.end());
+        b.insert(b.end(), body.begin(), body.end());
+        b.insert(b.end(), 4, 0);
+    }
+    return b;
+}
+
+TEST(ImageCheck, FindsThePngTransparentColour) {
+    uint32_t colour = 0;
+    auto rgbKey = PngWith(8, 2, {{"tRNS", {0, 0x10, 0, 0x20, 0, 0x30}}, {"IDAT", {}}});
+    ASSERT_TRUE(FindTransparentColour(rgbKey.data(), rgbKey.size(), &colour));
+    EXPECT_EQ(colour, 0x302010u);
+
+    auto palette = PngWith(8, 3, {{"PLTE", {1, 2, 3, 4, 5, 6, 7, 8, 9}}, {"tRNS", {255, 0}}, {"IDAT", {}}});
+    ASSERT_TRUE(FindTransparentColour(palette.data(), palette.size(), &colour));
+    EXPECT_EQ(colour, 0x060504u);
+
+    auto grey = PngWith(4, 0, {{"tRNS", {0, 15}}});
+    ASSERT_TRUE(FindTransparentColour(grey.data(), grey.size(), &colour));
+    EXPECT_EQ(colour, 0xFFFFFFu);
+
+    auto opaquePalette = PngWith(8, 3, {{"PLTE", {1, 2, 3}}, {"tRNS", {255}}});
+    EXPECT_FALSE(FindTransparentColour(opaquePalette.data(), opaquePalette.size(), &colour));
+    auto late = PngWith(8, 2, {{"IDAT", {}}, {"tRNS", {0, 1, 0, 2, 0, 3}}});
+    EXPECT_FALSE(FindTransparentColour(late.data(), late.size(), &colour));
+    auto cut = rgbKey;
+    cut.resize(cut.size() - 12);  // the tRNS body runs past the end
+    cut.resize(33 + 8 + 3);
+    EXPECT_FALSE(FindTransparentColour(cut.data(), cut.size(), &colour));
+}
+
+}  // namespace
+}  // namespace services
