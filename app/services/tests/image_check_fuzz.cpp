@@ -1,4 +1,4 @@
-// Fuzz target: the skin image header checks on any bytes. Findings are reads past the
+// Fuzz target: the skin image header checks and the resource checks on any bytes. Findings are reads past the
 // buffer (caught by the sanitizers) and broken invariants (checked here).
 #include <cstddef>
 #include <cstdint>
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/services/image_check.h"
+#include "app/services/resource_check.h"
 #include "tests/support/fuzz_driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -27,6 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (services::FindTransparentColour(bytes.data(), bytes.size(), &colour) && (colour >> 24) != 0) {
         std::abort();
     }
+    // The resource checks read templates and format strings of an outside module.
+    std::vector<uint32_t> ids;
+    if (services::ReadDialogControlIds(bytes.data(), bytes.size(), &ids) && ids.size() > size / 18) std::abort();
+    std::vector<std::string> conversions;
+    if (services::ParsePrintfConversions(std::string(bytes.begin(), bytes.end()), &conversions) &&
+        conversions.size() > size / 2)
+        std::abort();
     return 0;
 }
 

@@ -1,0 +1,111 @@
+// The manifest of the resource library: every id the application loads from Tovrt.dll, with
+// what its callers need of it. For a string: the printf conversions its callers pass, in
+// order ("s" a narrow string, "ls" a wide string, "d" an int, "f" a double; "" when the
+// string is used as plain text). For a dialog: the control ids its callers expect. The test
+// of the library checks each entry against the built DLL.
+#pragma once
+
+#include <initializer_list>
+#include <vector>
+
+#include "app/resources/resource_ids.h"
+
+namespace resources {
+
+struct StringEntry {
+    unsigned id;
+    std::vector<const char*> conversions;
+};
+
+struct DialogEntry {
+    unsigned id;
+    std::vector<unsigned> controls;
+};
+
+inline const std::vector<StringEntry>& ManifestStrings() {
+    static const std::vector<StringEntry> strings = {
+        {IDS_SKIN_PARSE_ERROR, {"d", "d", "ls"}},
+        {IDS_SKIN_BAD_ATTRIBUTE, {"ls"}},
+        {IDS_CAPTION_POINT_SIZE, {}},
+        {IDS_GUI_FONT_FACE, {}},
+        {IDS_ENCODER_MISSING, {}},
+        {IDS_SMALL_FONT_SIZE, {}},
+        {IDS_ALREADY_RUNNING, {"s"}},
+        {IDS_SCREEN_TOO_SMALL, {}},
+        {IDS_UNIT_BYTES, {}},
+        {IDS_UNIT_KILOBYTES, {}},
+        {IDS_UNIT_MEGABYTES, {}},
+        {IDS_UNIT_GIGABYTES, {}},
+        {IDS_AUDIO_CODEC_MPEG, {}},
+        {IDS_SAMPLE_RATE, {"f"}},
+        {IDS_AUDIO_CODEC_H264, {}},
+        {IDS_KEEP_ORIGINAL_SIZE, {}},
+        {IDS_SPACE_RECORDED, {"s"}},
+        {IDS_SPACE_AVAILABLE, {"s"}},
+        {IDS_SPACE_REQUIRED, {"s"}},
+        {IDS_BROWSE_FOLDER_TITLE, {}},
+        {IDS_INFO_TITLE, {}},
+        {IDS_INFO_LABEL_ONE, {}},
+        {IDS_INFO_LABEL_TWO, {}},
+        {IDS_MESSAGE_FILE_TITLE, {}},
+        {IDS_MESSAGE_FILE_FILTER, {"s", "s", "s", "s"}},
+        {IDS_APP_TITLE, {}},
+        {IDS_OPEN_PROJECT_FILTER, {}},
+        {IDS_SAVE_PROJECT_CHANGES, {}},
+        {IDS_TITLE_PRODUCT, {}},
+        {IDS_TITLE_EDITION, {}},
+        {IDS_MISSING_INPUT_FILE, {"s"}},
+        {IDS_UNTITLED_PROJECT, {}},
+        {IDS_NOT_A_USABLE_CLIP, {}},
+        {IDS_HELP_FILE, {}},
+        {IDS_WEB_SUPPORT, {}},
+        {IDS_WEB_HOME, {}},
+        {IDS_WEB_UPDATE, {}},
+        {IDS_WEB_REGISTER, {}},
+        {IDS_LAYOUT_TOO_LARGE, {}},
+        {IDS_DV_DEVICE_FAILED, {}},
+        {IDS_NO_DV_DEVICE, {}},
+        {IDS_PROJECT_DAMAGED, {}},
+        {IDS_SUPPORTED_FILES, {}},
+        {IDS_DEFAULT_H264_PROFILE, {}},
+        {IDS_TOOLTIP_MINIMIZE, {}},
+        {IDS_TOOLTIP_CLOSE, {}},
+        {IDS_OPEN_OUTPUT_FOLDER, {}},
+        {IDS_FOLDER_MISSING, {}},
+        {IDS_INCLUDE_SUBFOLDERS, {}},
+        {IDS_TV_FORMAT_PAL, {}},
+        {IDS_TV_FORMAT_NTSC, {}},
+        {IDS_CAPTURE_PREFIX_PREVIEW, {"s"}},
+        {IDS_CONVERT_PREFIX_PREVIEW, {"s"}},
+    };
+    return strings;
+}
+
+inline const std::vector<DialogEntry>& ManifestDialogs() {
+    static const std::vector<DialogEntry> dialogs = {
+        {IDD_SPLASH, {}},
+        {IDD_ABOUT, {}},
+        {IDD_VOLUME_POPUP, {}},
+        {IDD_PROGRESS, {IDC_PROGRESS_CANCEL, IDC_PROGRESS_BAR, IDC_PROGRESS_TEXT}},
+        {IDD_MESSAGE_FILE, {}},
+        {IDD_INFORMATION, {}},
+        {IDD_PREF_FILE,
+         {IDC_EXPORT_DIR, IDC_CAPTURE_DIR, IDC_CONVERT_DIR, IDC_CAPTURE_PREFIX, IDC_CONVERT_PREFIX, IDC_BROWSE_EXPORT,
+          IDC_BROWSE_CAPTURE, IDC_BROWSE_CONVERT, IDC_MERGE, IDC_CAPTURE_PREFIX_PREVIEW, IDC_CONVERT_PREFIX_PREVIEW,
+          IDC_LOAD_LAST_PROJECT}},
+        {IDD_PREF_VIEW, {IDC_TV_FORMAT, IDC_PREVIEW_VIDEO}},
+    };
+    return dialogs;
+}
+
+inline const std::vector<unsigned>& ManifestMenus() {
+    static const std::vector<unsigned> menus = {IDR_MAIN_MENU};
+    return menus;
+}
+
+inline const std::vector<unsigned>& ManifestBitmaps() {
+    static const std::vector<unsigned> bitmaps = {IDB_ABOUT};
+    return bitmaps;
+}
+
+}  // namespace resources
