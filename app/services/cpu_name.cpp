@@ -240,4 +240,51 @@ int IdentifyCpuFrom(const common::CpuidQuery& cpuid, CpuIdentity* out) {
     return 0;
 }
 
+bool SpeedRatesAgree(uint32_t newest, uint32_t middle, uint32_t oldest) {
+    const int64_t sum = static_cast<int64_t>(newest) + middle + oldest;
+    const auto off = [sum](uint32_t rate) {
+        const int64_t d = 3 * static_cast<int64_t>(rate) - sum;
+        return d < 0 ? -d : d;
+    };
+    return off(newest) <= 3 && off(middle) <= 3 && off(oldest) < 4;
+}
+
+uint32_t NormalizedMhz(uint64_t cycles, uint64_t microseconds) {
+    if (microseconds == 0) return 0;
+    // cycles x 100 stays within 64 bits for any measurement of this program (seconds at GHz).
+    const uint64_t f1 = cycles / microseconds;
+    uint64_t f10 = cycles * 10 / microseconds;
+    const uint64_t f100 = cycles * 100 / microseconds;
+    uint64_t rate = f1;
+    if (f100 - 10 * f10 >= 6) ++f10;
+    if (f10 - 10 * f1 >= 6) ++rate;
+    return static_cast<uint32_t>(rate);
+}
+
+int DecideHyperThreading(bool supported, int logicalPerPackage, int processors, bool affinityRestricted,
+                         const uint8_t* apicIds, int apicCount, int* logical, int* packages) {
+    *packages = processors;
+    *logical = 0;
+    if (!supported) {
+        *logical = 1;
+        return kHtNotCapable;
+    }
+    *logical = logicalPerPackage;
+    // Bits of the APIC id that name the package: above one bit per doubling of the logical count.
+    uint32_t packageMask = 0xFF;
+    for (int n = 1; n < logicalPerPackage && n < 256; n *= 2)
+        packageMask = (packageMask << 1) & 0xFF;
+    if (affinityRestricted) {
+        *packages = -1;
+        return kHtCannotDetect;
+    }
+    bool enabled = false;
+    for (int i = 0; i < apicCount; ++i)
+        if (apicIds[i] & ~packageMask & 0xFF) enabled = true;
+    if (logicalPerPackage <= 1) return kHtDisabled;
+    if (!enabled) return kHtSupportedNotEnabled;
+    *packages = processors / logicalPerPackage;
+    return kHtEnabled;
+}
+
 }  // namespace services

@@ -41,4 +41,29 @@ std::string TidyProcessorName(const std::string& name);
 // 1-3, then EBX, ECX, EDX): the last known descriptor of the list that occurs wins; 1 when none.
 int SecondLevelCacheFromDescriptors(const common::CpuidRegs& leaf2);
 
+// Clock-rate measurement, arithmetic part: three successive rates (whole MHz) agree when three
+// times the newest and three times the middle one each differ from their sum by at most 3,
+// and three times the oldest by less than 4.
+bool SpeedRatesAgree(uint32_t newest, uint32_t middle, uint32_t oldest);
+// The rate of `cycles` over `microseconds` in whole MHz, rounded up from .6 at each of the
+// hundredths and tenths places (the "normalised" rate); 0 when no time passed.
+uint32_t NormalizedMhz(uint64_t cycles, uint64_t microseconds);
+
+// Hyper-Threading states.
+enum HyperThreadingState {
+    kHtNotCapable = 0,
+    kHtEnabled = 1,
+    kHtDisabled = 2,
+    kHtSupportedNotEnabled = 3,
+    kHtCannotDetect = 4,
+};
+// The state from what the processor says and what the system shows: `supported` (Intel,
+// family 15 or an extended family, leaf 1 EDX bit 28), `logicalPerPackage` (leaf 1 EBX bits
+// 16-23), `processors` (the system's count), whether the process affinity is restricted, and
+// the initial APIC id (leaf 1 EBX bits 24-31) read on each processor. Fills `logical` and
+// `packages` as the system's description: packages = processors / logical when enabled, -1
+// when it cannot be told.
+int DecideHyperThreading(bool supported, int logicalPerPackage, int processors, bool affinityRestricted,
+                         const uint8_t* apicIds, int apicCount, int* logical, int* packages);
+
 }  // namespace services

@@ -212,3 +212,43 @@ TEST(CpuName, HostProcessorMatchesProcCpuinfo) {
 
 }  // namespace
 }  // namespace services
+
+namespace services {
+namespace {
+
+TEST(CpuSpeed, AgreementAndNormalisedRate) {
+    EXPECT_TRUE(SpeedRatesAgree(2800, 2800, 2800));
+    EXPECT_TRUE(SpeedRatesAgree(2801, 2800, 2800));   // 3n - sum = 2
+    EXPECT_FALSE(SpeedRatesAgree(2802, 2800, 2800));  // 4
+    EXPECT_TRUE(SpeedRatesAgree(2800, 2800, 2801));   // oldest off by 2 (< 4)
+    EXPECT_FALSE(SpeedRatesAgree(2800, 2800, 2803));  // oldest off by 6
+
+    EXPECT_EQ(NormalizedMhz(0, 0), 0u);
+    EXPECT_EQ(NormalizedMhz(2'800'000, 1000), 2800u);
+    EXPECT_EQ(NormalizedMhz(2'799'600, 1000), 2800u);  // 2799.60: tenths 6 round up
+    EXPECT_EQ(NormalizedMhz(2'799'500, 1000), 2799u);  // 2799.50 stays
+    EXPECT_EQ(NormalizedMhz(2'799'560, 1000), 2800u);  // hundredths 6 lift the tenths to 6
+    EXPECT_EQ(NormalizedMhz(2'799'550, 1000), 2799u);
+}
+
+TEST(CpuSpeed, HyperThreadingStates) {
+    int logical = -9, packages = -9;
+    EXPECT_EQ(DecideHyperThreading(false, 2, 1, false, nullptr, 0, &logical, &packages), kHtNotCapable);
+    EXPECT_EQ(logical, 1);  // a single processor without Hyper-Threading support
+    EXPECT_EQ(packages, 1);
+
+    const uint8_t pairs[] = {0, 1, 6, 7};  // two packages of two logical processors
+    EXPECT_EQ(DecideHyperThreading(true, 2, 4, false, pairs, 4, &logical, &packages), kHtEnabled);
+    EXPECT_EQ(logical, 2);
+    EXPECT_EQ(packages, 2);
+
+    const uint8_t even[] = {0, 6};  // the second logical processor of each package switched off
+    EXPECT_EQ(DecideHyperThreading(true, 2, 2, false, even, 2, &logical, &packages), kHtSupportedNotEnabled);
+    EXPECT_EQ(packages, 2);
+    EXPECT_EQ(DecideHyperThreading(true, 1, 2, false, even, 2, &logical, &packages), kHtDisabled);
+    EXPECT_EQ(DecideHyperThreading(true, 2, 4, true, pairs, 4, &logical, &packages), kHtCannotDetect);
+    EXPECT_EQ(packages, -1);
+}
+
+}  // namespace
+}  // namespace services
