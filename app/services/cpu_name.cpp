@@ -64,6 +64,37 @@ std::string IntelFamily6Name(const CpuIdentity& id, int cacheKb) {
     }
 }
 
+// The name of a processor of family 5 or later from a maker other than Intel (whose table is
+// in IdentifyCpuFrom); `brand` is the brand string when extended leaves exist.
+std::string NameByVendor(const CpuIdentity& id, const std::string& brand) {
+    const int family = id.family, model = id.model;
+    if (id.vendor == "AuthenticAMD" && family == 5) {
+        if (model <= 3) return "AMD K5";
+        if (model == 6 || model == 7) return "AMD K6";
+        if (model == 8) return "AMD K6-2";
+        if (model == 9) return "AMD K6-III";
+        return "AMD Processor";
+    }
+    if (id.vendor == "CentaurHauls") {
+        if (family == 5 || (family == 6 && model <= 5)) return "IDT WinChip Processor";
+        if (family == 6 && model == 6) return "VIA C3 Samuel";
+        if (family == 6 && model == 7) return id.stepping < 8 ? "VIA C3 Samuel 2" : "VIA C3 Ezra";
+    }
+    if (id.vendor == "CyrixInstead" && family == 5) return "Cyrix MI";
+    if (id.vendor == "CyrixInstead" && family == 6) return "Cyrix MII";
+    if (id.vendor == "GenuineTMx86" && family == 5) return "Transmeta Crusoe";
+    return brand;
+}
+
+// The name format of a maker's processors before family 5; null for makers not in the table.
+const char* OlderProcessorFormat(const std::string& vendor) {
+    if (vendor == "AuthenticAMD") return "AMD 80%d86 Processor";
+    if (vendor == "CentaurHauls") return "WinChip 80%d86 Processor";
+    if (vendor == "CyrixInstead") return "Cyrix 80%d86 Processor";
+    if (vendor == "GenuineTMx86") return "Transmeta 80%d86 Processor";
+    return nullptr;
+}
+
 }  // namespace
 
 int SecondLevelCacheFromDescriptors(const common::CpuidRegs& leaf2) {
@@ -162,71 +193,16 @@ int IdentifyCpuFrom(const common::CpuidQuery& cpuid, CpuIdentity* out) {
         } else {
             id.name = "Intel Processor";
         }
-    } else if (id.vendor == "AuthenticAMD") {
+    } else if (const char* oldName = OlderProcessorFormat(id.vendor)) {
         if (family < 5) {
-            id.name = Format("AMD 80%d86 Processor", family);
+            id.name = Format(oldName, family);
         } else {
             std::string brand;
             if (extended) {
                 Read3DNow(cpuid, &id);
                 brand = BrandString(cpuid);
             }
-            if (family == 5) {
-                if (id.model <= 3) {
-                    id.name = "AMD K5";
-                } else if (id.model == 6 || id.model == 7) {
-                    id.name = "AMD K6";
-                } else if (id.model == 8) {
-                    id.name = "AMD K6-2";
-                } else if (id.model == 9) {
-                    id.name = "AMD K6-III";
-                } else {
-                    id.name = "AMD Processor";
-                }
-            } else {
-                id.name = brand;
-            }
-        }
-    } else if (id.vendor == "CentaurHauls") {
-        if (family < 5) {
-            id.name = Format("WinChip 80%d86 Processor", family);
-        } else {
-            std::string brand;
-            if (extended) {
-                Read3DNow(cpuid, &id);
-                brand = BrandString(cpuid);
-            }
-            if (family == 5) {
-                id.name = "IDT WinChip Processor";
-            } else if (family == 6 && id.model <= 5) {
-                id.name = "IDT WinChip Processor";
-            } else if (family == 6 && id.model == 6) {
-                id.name = "VIA C3 Samuel";
-            } else if (family == 6 && id.model == 7) {
-                id.name = id.stepping < 8 ? "VIA C3 Samuel 2" : "VIA C3 Ezra";
-            } else {
-                id.name = brand;
-            }
-        }
-    } else if (id.vendor == "CyrixInstead" || id.vendor == "GenuineTMx86") {
-        const bool cyrix = id.vendor == "CyrixInstead";
-        if (family < 5) {
-            id.name = Format(cyrix ? "Cyrix 80%d86 Processor" : "Transmeta 80%d86 Processor", family);
-        } else {
-            std::string brand;
-            if (extended) {
-                Read3DNow(cpuid, &id);
-                brand = BrandString(cpuid);
-            }
-            if (cyrix && family == 5) {
-                id.name = "Cyrix MI";
-            } else if (cyrix && family == 6) {
-                id.name = "Cyrix MII";
-            } else if (!cyrix && family == 5) {
-                id.name = "Transmeta Crusoe";
-            } else {
-                id.name = brand;
-            }
+            id.name = NameByVendor(id, brand);
         }
     } else {
         char text[64];

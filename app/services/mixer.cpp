@@ -201,46 +201,48 @@ HRESULT CMixer::OpenLineControl(const char* device, int kind, int source, DWORD 
     return FindControl(*mixer, line.dwLineID, type, control);
 }
 
-HRESULT CMixer::GetVolume(const char* device, int kind, int source, double* fraction) {
+HRESULT CMixer::WithLineControl(const char* device, int kind, int source, DWORD type,
+                                const std::function<HRESULT(HMIXER, const MIXERCONTROLA&)>& work) {
     HMIXER mixer;
     MIXERCONTROLA control;
-    DWORD value = 0;
-    HRESULT hr = OpenLineControl(device, kind, source, MIXERCONTROL_CONTROLTYPE_VOLUME, &mixer, &control);
-    if (hr == S_OK) hr = GetVolumeValue(mixer, control, &value);
-    if (hr == S_OK) *fraction = value * (1.0 / 65535);
+    HRESULT hr = OpenLineControl(device, kind, source, type, &mixer, &control);
+    if (hr == S_OK) hr = work(mixer, control);
     if (mixer) g_mixer->Close(mixer);
     return hr;
+}
+
+HRESULT CMixer::GetVolume(const char* device, int kind, int source, double* fraction) {
+    return WithLineControl(device, kind, source, MIXERCONTROL_CONTROLTYPE_VOLUME,
+                           [&](HMIXER mixer, const MIXERCONTROLA& control) {
+                               DWORD value = 0;
+                               const HRESULT hr = GetVolumeValue(mixer, control, &value);
+                               if (hr == S_OK) *fraction = value * (1.0 / 65535);
+                               return hr;
+                           });
 }
 
 HRESULT CMixer::SetVolume(const char* device, int kind, int source, double fraction) {
-    HMIXER mixer;
-    MIXERCONTROLA control;
-    DWORD value = 0;
-    HRESULT hr = OpenLineControl(device, kind, source, MIXERCONTROL_CONTROLTYPE_VOLUME, &mixer, &control);
-    if (hr == S_OK) hr = GetVolumeValue(mixer, control, &value);
-    if (hr == S_OK) hr = SetVolumeFraction(mixer, control, fraction);
-    if (mixer) g_mixer->Close(mixer);
-    return hr;
+    return WithLineControl(device, kind, source, MIXERCONTROL_CONTROLTYPE_VOLUME,
+                           [&](HMIXER mixer, const MIXERCONTROLA& control) {
+                               DWORD value = 0;
+                               const HRESULT hr = GetVolumeValue(mixer, control, &value);
+                               return hr == S_OK ? SetVolumeFraction(mixer, control, fraction) : hr;
+                           });
 }
 
 HRESULT CMixer::GetMute(const char* device, int source, LONG* value) {
-    HMIXER mixer;
-    MIXERCONTROLA control;
-    HRESULT hr = OpenLineControl(device, kMixerPlayback, source, MIXERCONTROL_CONTROLTYPE_MUTE, &mixer, &control);
-    if (hr == S_OK) hr = GetMuteValue(mixer, control, value);
-    if (mixer) g_mixer->Close(mixer);
-    return hr;
+    return WithLineControl(
+        device, kMixerPlayback, source, MIXERCONTROL_CONTROLTYPE_MUTE,
+        [&](HMIXER mixer, const MIXERCONTROLA& control) { return GetMuteValue(mixer, control, value); });
 }
 
 HRESULT CMixer::SetMute(const char* device, int source, LONG value) {
-    HMIXER mixer;
-    MIXERCONTROLA control;
-    LONG current = 0;
-    HRESULT hr = OpenLineControl(device, kMixerPlayback, source, MIXERCONTROL_CONTROLTYPE_MUTE, &mixer, &control);
-    if (hr == S_OK) hr = GetMuteValue(mixer, control, &current);
-    if (hr == S_OK) hr = SetMuteValue(mixer, control, value);
-    if (mixer) g_mixer->Close(mixer);
-    return hr;
+    return WithLineControl(device, kMixerPlayback, source, MIXERCONTROL_CONTROLTYPE_MUTE,
+                           [&](HMIXER mixer, const MIXERCONTROLA& control) {
+                               LONG current = 0;
+                               const HRESULT hr = GetMuteValue(mixer, control, &current);
+                               return hr == S_OK ? SetMuteValue(mixer, control, value) : hr;
+                           });
 }
 
 HRESULT FindMixerDevice(DWORD flags, char* name, size_t nameSize) {

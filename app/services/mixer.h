@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <functional>
+
 // The winmm mixer functions CMixer uses.
 class MixerApi {
 public:
@@ -65,6 +67,9 @@ private:
     // mixer stays open for the caller, who closes it.
     HRESULT OpenLineControl(const char* device, int kind, int source, DWORD type, HMIXER* mixer,
                             MIXERCONTROLA* control);
+    // OpenLineControl, then `work` on the control; the mixer is closed on every path.
+    HRESULT WithLineControl(const char* device, int kind, int source, DWORD type,
+                            const std::function<HRESULT(HMIXER, const MIXERCONTROLA&)>& work);
 };
 
 // S_OK and the name of the first device with a destination in `flags`; E_FAIL when none has,

@@ -55,76 +55,12 @@ bool WriteValue(const Location& at, DWORD type, const void* data, DWORD size) {
 using regvalue_detail::ReadValue;
 using regvalue_detail::WriteValue;
 
-CRegBinValue::CRegBinValue(HKEY root, const char* subkey, const char* name, int bound)
-    : at_(root, subkey, name, bound) {}
-int CRegBinValue::Read() {
-    return ReadValue(at_, &data_, sizeof data_) ? 1 : 0;
-}
-int CRegBinValue::Write() {
-    return WriteValue(at_, REG_BINARY, &data_, sizeof data_) ? 1 : 0;
-}
-DWORD CRegBinValue::Get() {
-    if (at_.bound) Read();
-    return data_;
-}
-CRegBinValue& CRegBinValue::Set(DWORD value) {
-    data_ = value;
-    if (at_.bound) Write();
-    return *this;
-}
-
-CRegBinIntValue::CRegBinIntValue() : at_(HKEY_LOCAL_MACHINE, "", "", 0) {}
-CRegBinIntValue::CRegBinIntValue(HKEY root, const char* subkey, const char* name, int bound)
-    : at_(root, subkey, name, bound) {}
-int CRegBinIntValue::Read() {
-    return ReadValue(at_, &data_, sizeof data_) ? 1 : 0;
-}
-int CRegBinIntValue::Write() {
-    return WriteValue(at_, REG_BINARY, &data_, sizeof data_) ? 1 : 0;
-}
-DWORD CRegBinIntValue::Get() {
-    if (at_.bound) Read();
-    return data_;
-}
-CRegBinIntValue& CRegBinIntValue::Set(DWORD value) {
-    data_ = value;
-    if (at_.bound) Write();
-    return *this;
-}
-
-CRegDwordValue::CRegDwordValue(HKEY root, const char* subkey, const char* name, int bound)
-    : at_(root, subkey, name, bound) {}
-int CRegDwordValue::Read() {
-    return ReadValue(at_, &data_, sizeof data_) ? 1 : 0;
-}
-int CRegDwordValue::Write() {
-    return WriteValue(at_, REG_DWORD, &data_, sizeof data_) ? 1 : 0;
-}
-CRegDwordValue& CRegDwordValue::Set(DWORD value) {
-    data_ = value;
-    if (at_.bound) Write();
-    return *this;
-}
 int CRegDwordValue::Delete() {
     HKEY key;
     if (RegOpenKeyExA(at_.root, at_.subkey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return 0;
     RegDeleteValueA(key, at_.name);
     RegCloseKey(key);
     return 1;
-}
-
-CRegBin8Value::CRegBin8Value(HKEY root, const char* subkey, const char* name, int bound)
-    : at_(root, subkey, name, bound) {}
-int CRegBin8Value::Read() {
-    return ReadValue(at_, &data_, sizeof data_) ? 1 : 0;
-}
-int CRegBin8Value::Write() {
-    return WriteValue(at_, REG_BINARY, &data_, sizeof data_) ? 1 : 0;
-}
-CRegBin8Value& CRegBin8Value::Set(double value) {
-    data_ = value;
-    if (at_.bound) Write();
-    return *this;
 }
 
 namespace {

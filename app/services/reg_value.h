@@ -32,68 +32,58 @@ bool ReadValue(const Location& at, void* data, DWORD size, bool (*accept)(void* 
 bool WriteValue(const Location& at, DWORD type, const void* data, DWORD size);
 }  // namespace regvalue_detail
 
-// 4-byte REG_BINARY on/off switch. Get on a bound object reads the registry first.
-class CRegBinValue {
+namespace regvalue_detail {
+// The scalar kinds share one shape: data of type T stored as `kType` with sizeof(T) bytes;
+// with kLiveGet, Get on a bound object reads the registry first.
+template <class Self, class T, DWORD kType, bool kLiveGet>
+class Scalar {
 public:
-    CRegBinValue(HKEY root, const char* subkey, const char* name, int bound);
-    virtual ~CRegBinValue() = default;
-    int Read();
-    int Write();
-    DWORD Get();
-    CRegBinValue& Set(DWORD value);
+    Scalar(HKEY root, const char* subkey, const char* name, int bound) : at_(root, subkey, name, bound) {}
+    virtual ~Scalar() = default;
+    int Read() { return ReadValue(at_, &data_, sizeof data_) ? 1 : 0; }
+    int Write() { return WriteValue(at_, kType, &data_, sizeof data_) ? 1 : 0; }
+    T Get() {
+        if (kLiveGet && at_.bound) Read();
+        return data_;
+    }
+    Self& Set(T value) {
+        data_ = value;
+        if (at_.bound) Write();
+        return static_cast<Self&>(*this);
+    }
 
-private:
-    regvalue_detail::Location at_;
-    DWORD data_ = 0;
+protected:
+    Location at_;
+    T data_{};
+};
+}  // namespace regvalue_detail
+
+// 4-byte REG_BINARY on/off switch. Get on a bound object reads the registry first.
+class CRegBinValue : public regvalue_detail::Scalar<CRegBinValue, DWORD, REG_BINARY, true> {
+public:
+    using Scalar::Scalar;
 };
 
 // 4-byte REG_BINARY numeric setting ("TVFormat", "DisplayCurFrame"); as CRegBinValue, with a
 // default constructor (HKEY_LOCAL_MACHINE, empty key and name, unbound) for window members.
-class CRegBinIntValue {
+class CRegBinIntValue : public regvalue_detail::Scalar<CRegBinIntValue, DWORD, REG_BINARY, true> {
 public:
-    CRegBinIntValue();
-    CRegBinIntValue(HKEY root, const char* subkey, const char* name, int bound);
-    virtual ~CRegBinIntValue() = default;
-    int Read();
-    int Write();
-    DWORD Get();
-    CRegBinIntValue& Set(DWORD value);
-
-private:
-    regvalue_detail::Location at_;
-    DWORD data_ = 0;
+    CRegBinIntValue() : Scalar(HKEY_LOCAL_MACHINE, "", "", 0) {}
+    using Scalar::Scalar;
 };
 
 // REG_DWORD. Get returns what was last read or set, without touching the registry.
-class CRegDwordValue {
+class CRegDwordValue : public regvalue_detail::Scalar<CRegDwordValue, DWORD, REG_DWORD, false> {
 public:
-    CRegDwordValue(HKEY root, const char* subkey, const char* name, int bound);
-    virtual ~CRegDwordValue() = default;
-    int Read();
-    int Write();
-    DWORD Get() const { return data_; }
-    CRegDwordValue& Set(DWORD value);
+    using Scalar::Scalar;
     // Deletes the value: 1 when the key could be opened (whether or not the value existed).
     int Delete();
-
-private:
-    regvalue_detail::Location at_;
-    DWORD data_ = 0;
 };
 
-// 8-byte REG_BINARY holding an IEEE double.
-class CRegBin8Value {
+// 8-byte REG_BINARY holding an IEEE double; Get returns the held value.
+class CRegBin8Value : public regvalue_detail::Scalar<CRegBin8Value, double, REG_BINARY, false> {
 public:
-    CRegBin8Value(HKEY root, const char* subkey, const char* name, int bound);
-    virtual ~CRegBin8Value() = default;
-    int Read();
-    int Write();
-    double Get() const { return data_; }
-    CRegBin8Value& Set(double value);
-
-private:
-    regvalue_detail::Location at_;
-    double data_ = 0.0;
+    using Scalar::Scalar;
 };
 
 // REG_SZ of up to 1,023 characters.
