@@ -8,6 +8,7 @@
 #include <initializer_list>
 #include <vector>
 
+#include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
 
 namespace resources {
@@ -105,6 +106,23 @@ inline const std::vector<unsigned>& ManifestMenus() {
 
 inline const std::vector<unsigned>& ManifestBitmaps() {
     static const std::vector<unsigned> bitmaps = {IDB_ABOUT};
+    return bitmaps;
+}
+
+// Cursors of the resource library (also in the program's own module).
+inline const std::vector<unsigned>& ManifestCursors() {
+    static const std::vector<unsigned> cursors = {IDC_CURSOR_EDIT, IDC_CURSOR_THUMB, IDC_CURSOR_GRAB, IDC_CURSOR_REGION,
+                                                  IDC_CURSOR_MOVE};
+    return cursors;
+}
+
+// The program's own module: icons, cursors and the header's sort-arrow bitmaps.
+inline const std::vector<unsigned>& ProgramIcons() {
+    static const std::vector<unsigned> icons = {IDI_APP, IDI_DOCUMENT};
+    return icons;
+}
+inline const std::vector<unsigned>& ProgramBitmaps() {
+    static const std::vector<unsigned> bitmaps = {IDB_SORT_UP, IDB_SORT_DOWN};
     return bitmaps;
 }
 

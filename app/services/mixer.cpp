@@ -142,48 +142,41 @@ HRESULT CMixer::GetVolumeControl(HMIXER mixer, DWORD lineId, MIXERCONTROLA* cont
     return FindControl(mixer, lineId, MIXERCONTROL_CONTROLTYPE_VOLUME, control);
 }
 
+// Reads or writes the 4-byte details of `control` (one channel, one item) through `value`.
+HRESULT CMixer::Details(HMIXER mixer, const MIXERCONTROLA& control, void* value, bool write) {
+    MIXERCONTROLDETAILS d;
+    DescribeDetails(control, value, &d);
+    const MMRESULT r =
+        write ? g_mixer->SetControlDetails(mixer, &d, MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE)
+              : g_mixer->GetControlDetails(mixer, &d, MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE);
+    return r == MMSYSERR_NOERROR ? S_OK : E_FAIL;
+}
+
 HRESULT CMixer::GetMuteValue(HMIXER mixer, const MIXERCONTROLA& control, LONG* value) {
     MIXERCONTROLDETAILS_BOOLEAN b{};
-    MIXERCONTROLDETAILS d;
-    DescribeDetails(control, &b, &d);
-    if (g_mixer->GetControlDetails(mixer, &d, MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
-        MMSYSERR_NOERROR)
-        return E_FAIL;
-    *value = b.fValue;
-    return S_OK;
+    const HRESULT hr = Details(mixer, control, &b, false);
+    if (hr == S_OK) *value = b.fValue;
+    return hr;
 }
 
 HRESULT CMixer::SetMuteValue(HMIXER mixer, const MIXERCONTROLA& control, LONG value) {
     MIXERCONTROLDETAILS_BOOLEAN b{value};
-    MIXERCONTROLDETAILS d;
-    DescribeDetails(control, &b, &d);
-    return g_mixer->SetControlDetails(mixer, &d, MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) ==
-                   MMSYSERR_NOERROR
-               ? S_OK
-               : E_FAIL;
+    return Details(mixer, control, &b, true);
 }
 
 HRESULT CMixer::GetVolumeValue(HMIXER mixer, const MIXERCONTROLA& control, DWORD* value) {
     MIXERCONTROLDETAILS_UNSIGNED u{};
-    MIXERCONTROLDETAILS d;
-    DescribeDetails(control, &u, &d);
-    if (g_mixer->GetControlDetails(mixer, &d, MIXER_OBJECTF_HMIXER | MIXER_GETCONTROLDETAILSF_VALUE) !=
-        MMSYSERR_NOERROR)
-        return E_FAIL;
-    *value = u.dwValue;
-    return S_OK;
+    const HRESULT hr = Details(mixer, control, &u, false);
+    if (hr == S_OK) *value = u.dwValue;
+    return hr;
 }
 
 HRESULT CMixer::SetVolumeFraction(HMIXER mixer, const MIXERCONTROLA& control, double fraction) {
+    // Fractions outside 0-1 are held to the control's range rather than wrapped.
     if (fraction < 0.0) fraction = 0.0;
     if (fraction > 1.0) fraction = 1.0;
     MIXERCONTROLDETAILS_UNSIGNED u{static_cast<DWORD>(fraction * 65535)};
-    MIXERCONTROLDETAILS d;
-    DescribeDetails(control, &u, &d);
-    return g_mixer->SetControlDetails(mixer, &d, MIXER_OBJECTF_HMIXER | MIXER_SETCONTROLDETAILSF_VALUE) ==
-                   MMSYSERR_NOERROR
-               ? S_OK
-               : E_FAIL;
+    return Details(mixer, control, &u, true);
 }
 
 HRESULT CMixer::OpenLineControl(const char* device, int kind, int source, DWORD type, HMIXER* mixer,

@@ -62,6 +62,7 @@ public:
     HRESULT SetMute(const char* device, int source, LONG value);
 
 private:
+    HRESULT Details(HMIXER mixer, const MIXERCONTROLA& control, void* value, bool write);
     HRESULT FindControl(HMIXER mixer, DWORD lineId, DWORD type, MIXERCONTROLA* control);
     // Opens `device` and finds the control of `type` on the line of `kind` and `source`; the
     // mixer stays open for the caller, who closes it.

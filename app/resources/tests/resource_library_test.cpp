@@ -91,6 +91,39 @@ TEST_F(ResourceLibraryTest, MenusAndBitmaps) {
     }
 }
 
+TEST_F(ResourceLibraryTest, Cursors) {
+    for (unsigned id : resources::ManifestCursors()) {
+        HCURSOR cursor = LoadCursorA(library_, MAKEINTRESOURCEA(id));
+        EXPECT_NE(cursor, nullptr) << "cursor " << id;
+    }
+}
+
+// The program's own module, with the object library linked in as the application does.
+TEST(ProgramResources, IconsCursorsAndSortArrows) {
+    HINSTANCE self = GetModuleHandleA(nullptr);
+    for (unsigned id : resources::ProgramIcons())
+        EXPECT_NE(LoadIconA(self, MAKEINTRESOURCEA(id)), nullptr) << "icon " << id;
+    for (unsigned id : resources::ManifestCursors()) {
+        HCURSOR cursor = LoadCursorA(self, MAKEINTRESOURCEA(id));
+        ASSERT_NE(cursor, nullptr) << "cursor " << id;
+        ICONINFO info{};
+        ASSERT_TRUE(GetIconInfo(cursor, &info));
+        EXPECT_FALSE(info.fIcon);  // a cursor, with its hot spot inside the 32 x 32 picture
+        EXPECT_LT(info.xHotspot, 32u);
+        EXPECT_LT(info.yHotspot, 32u);
+        if (info.hbmMask) DeleteObject(info.hbmMask);
+        if (info.hbmColor) DeleteObject(info.hbmColor);
+    }
+    for (unsigned id : resources::ProgramBitmaps()) {
+        HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(self, MAKEINTRESOURCEA(id), IMAGE_BITMAP, 0, 0, 0));
+        ASSERT_NE(bitmap, nullptr) << "bitmap " << id;
+        BITMAP bm{};
+        GetObjectA(bitmap, sizeof bm, &bm);
+        EXPECT_EQ(bm.bmWidth, 8);
+        DeleteObject(bitmap);
+    }
+}
+
 TEST(ResourceLibraryLoading, ByFullPathOnly) {
     char folder[MAX_PATH];
     GetModuleFolder(nullptr, folder, MAX_PATH);
