@@ -57,7 +57,7 @@ TEST_F(ResourceLibraryTest, EveryTemplateHoldsTheControlsItsCallersUse) {
             EXPECT_NE(std::find(ids.begin(), ids.end(), control), ids.end()) << "control " << control;
     }
     // Each template also makes a dialog (the pages of a property sheet as children).
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     HWND parent = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 600, 500, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(parent, nullptr);
