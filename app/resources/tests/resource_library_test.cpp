@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/profiles/builtin_profiles.h"
 #include "app/resources/resource_manifest.h"
 #include "app/services/paths.h"
 #include "app/services/resource_check.h"
@@ -88,6 +89,20 @@ TEST_F(ResourceLibraryTest, MenusAndBitmaps) {
         GetObjectA(bitmap, sizeof bm, &bm);
         EXPECT_GT(bm.bmWidth, 0);
         DeleteObject(bitmap);
+    }
+}
+
+// Every string id of the built-in profile table has its text; names are never empty.
+TEST_F(ResourceLibraryTest, BuiltinProfileTexts) {
+    std::vector<profiles::ProfileSlot> slots(profiles::BuiltinProfileCount());
+    ASSERT_TRUE(profiles::BuildBuiltinSlots(slots.data(), slots.size()));
+    for (const profiles::ProfileSlot& slot : slots) {
+        SCOPED_TRACE(testing::Message() << "profile " << slot.identifier);
+        for (uint32_t id : {slot.head.nameId, slot.head.descId, slot.head.stringId3, slot.head.stringId4}) {
+            CString text;
+            EXPECT_TRUE(text.LoadString(id)) << "string " << id;
+            EXPECT_FALSE(text.IsEmpty()) << "string " << id;
+        }
     }
 }
 
