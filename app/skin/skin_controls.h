@@ -1,0 +1,199 @@
+// Skinned buttons, radio buttons and static text, and the off-screen drawing context.
+//
+// Buttons draw one cell of a state strip: cell (check value + visual state), with visual
+// states 0 normal, 1 hover, 2 pressed, 3 disabled and check values 0 or 4. "Disabled" is the
+// visual state, not the window's enabled flag. Clicks are posted to the parent as WM_COMMAND
+// (BN_CLICKED), and a push button's click is followed by WM_GBUTTON_CLICKED.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "framework/controls.h"
+#include "framework/gdi.h"
+#include "framework/wnd.h"
+
+// Posted after a button's click WM_COMMAND: wParam the control id, lParam the button.
+constexpr UINT WM_GBUTTON_CLICKED = 0x59A;
+// The magenta key colour of button outlines.
+constexpr COLORREF kSkinKeyColor = RGB(255, 0, 255);
+
+// A tooltip window of one tool, shared by the skinned controls.
+class SkinToolTip {
+public:
+    ~SkinToolTip() { Destroy(); }
+    // Creates the tooltip when needed, adds the tool (tool id `toolId`, `rect` of `owner`'s
+    // client area, or the whole window with TTF_IDISHWND when rect is null), sets the text
+    // and activates it.
+    void Set(HWND owner, const char* text, BOOL activate, DWORD style, const RECT* rect);
+    void Relay(MSG* msg) const;
+    // Removes the tool and destroys the tooltip window.
+    void Destroy();
+    HWND Window() const { return hwnd_; }
+
+private:
+    TTTOOLINFOA Info(const char* text) const;
+    HWND hwnd_ = nullptr;
+    HWND owner_ = nullptr;
+    bool byHandle_ = false;
+};
+
+class CGButton : public CWnd {
+    DECLARE_DYNAMIC(CGButton)
+
+public:
+    CGButton();
+    BOOL Create(CWnd* parent, const char* text, DWORD style, DWORD exStyle, UINT id, BOOL repeat);
+    void SetSkin(int left, int top, HBITMAP strip, int width, int height, int initialState, int unused1, int unused2,
+                 int unused3, int toggle, int show, int ownsBitmap);
+    void SetToolTip(const char* text, BOOL activate);
+    void SetCheck(int value);
+    BOOL IsChecked() const { return checkValue_ == 4; }
+    void SetText(const char* text);
+    void Enable(BOOL enable);
+    BOOL IsEnabled() const { return state_ != 3; }
+    void SetCaptureParentOnLeave(BOOL flag) { captureToParent_ = flag; }
+    int GetVisualState() const { return state_; }
+    int GetCheckValue() const { return checkValue_; }
+    HWND GetToolTipWindow() const { return tooltip_.Window(); }
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+    void OnLButtonDown(UINT flags, CPoint point);
+    void OnLButtonUp(UINT flags, CPoint point);
+    void OnLButtonDblClk(UINT flags, CPoint point);
+    void OnRButtonDown(UINT flags, CPoint point);
+    void OnMouseMove(UINT flags, CPoint point);
+    LRESULT OnMouseLeave(WPARAM, LPARAM);
+    LRESULT OnEnableMessage(WPARAM enabled, LPARAM);
+    void OnTimer(UINT_PTR id);
+    void OnPaint();
+    BOOL OnEraseBkgnd(CDC*) { return TRUE; }
+    void OnDestroy();
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    void PostCommand(WORD code);
+    void LoseCapture();
+
+    int state_ = 0;
+    int checkValue_ = 0;
+    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    CFont font_;
+    int cellWidth_ = 0, cellHeight_ = 0;
+    UINT textFormat_ = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+    HBITMAP strip_ = nullptr;
+    CRgn hitRegion_;
+    int toggle_ = 0;
+    SkinToolTip tooltip_;
+    UINT_PTR repeatTimer_ = 0;
+    BOOL repeat_ = FALSE;
+    bool tracking_ = false;
+    int ownsBitmap_ = 1;
+    BOOL captureToParent_ = FALSE;
+    int captionPointSize_ = 9;
+};
+
+class CGRadioButton : public CWnd {
+    DECLARE_DYNAMIC(CGRadioButton)
+
+public:
+    // A group holds at most this many other radio buttons.
+    static constexpr int kMaxGroup = 10;
+
+    CGRadioButton();
+    BOOL Create(CWnd* parent, const char* text, DWORD style, DWORD exStyle, UINT id, int left, int top, HBITMAP strip,
+                int width, int height);
+    void SetToolTip(const char* text, BOOL activate);
+    void SetCheck(int value);
+    BOOL IsChecked() const { return checkValue_ == 4; }
+    // Adds `other` to this button's group; false (nothing added) when it is full, null,
+    // this button itself or already a member.
+    bool AddToGroup(CGRadioButton* other);
+    int GroupCount() const { return groupCount_; }
+    CGRadioButton* GroupMember(int i) const { return i >= 0 && i < groupCount_ ? group_[i] : nullptr; }
+    void Enable(BOOL enable);
+    BOOL IsEnabled() const { return state_ != 3; }
+    int GetVisualState() const { return state_; }
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+    void OnLButtonDown(UINT flags, CPoint point);
+    void OnLButtonUp(UINT flags, CPoint point);
+    void OnLButtonDblClk(UINT flags, CPoint point);
+    void OnMouseMove(UINT flags, CPoint point);
+    LRESULT OnMouseLeave(WPARAM, LPARAM);
+    LRESULT OnEnableMessage(WPARAM enabled, LPARAM);
+    void OnPaint();
+    BOOL OnEraseBkgnd(CDC*) { return TRUE; }
+    void OnDestroy();
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    int state_ = 0;
+    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    int cellWidth_ = 0, cellHeight_ = 0;
+    HBITMAP strip_ = nullptr;
+    CRgn hitRegion_;
+    bool tracking_ = false;
+    int checkValue_ = 0;
+    SkinToolTip tooltip_;
+    CGRadioButton* group_[kMaxGroup] = {};
+    int groupCount_ = 0;
+    CFont font_;
+    UINT textFormat_ = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+    int captionPointSize_ = 9;
+};
+
+class CGStatic : public CStatic {
+    DECLARE_DYNAMIC(CGStatic)
+
+public:
+    ~CGStatic() override;
+    BOOL Create(const char* text, DWORD style, const RECT& rect, HBITMAP background, int width, int height,
+                CWnd* parent, UINT id);
+    void SetText(const char* text);
+    void SetToolTip(const char* text, BOOL activate);
+    void SetTextColor(COLORREF colour) { textColor_ = colour; }
+    COLORREF GetTextColor() const { return textColor_; }
+    // Takes a copy of `font` (the caller keeps its own) and sets it on the control.
+    virtual void SetFont(HFONT font, BOOL redraw);
+    HFONT GetOwnFont() const { return static_cast<HFONT>(font_.m_hObject); }
+    HBITMAP GetBackground() const { return background_; }
+
+    BOOL PreTranslateMessage(MSG* msg) override;
+
+    void OnLButtonDown(UINT flags, CPoint point);
+    HBRUSH CtlColor(CDC* dc, UINT type);
+    BOOL OnEraseBkgnd(CDC* dc);
+    void OnDestroy();
+
+    DECLARE_MESSAGE_MAP()
+
+private:
+    UINT id_ = 0;
+    int width_ = 0, height_ = 0;
+    HBITMAP background_ = nullptr;
+    CRect rect_;
+    SkinToolTip tooltip_;
+    COLORREF textColor_ = 0;
+    CFont font_;
+};
+
+// Off-screen drawing: everything drawn into it lands on the target when it goes out of scope.
+class CMemDC : public CDC {
+public:
+    CMemDC(CDC* target, const RECT* rect = nullptr);
+    ~CMemDC() override;
+    CMemDC(const CMemDC&) = delete;
+    CMemDC& operator=(const CMemDC&) = delete;
+    const CRect& Rect() const { return rect_; }
+
+private:
+    CBitmap bitmap_;
+    HGDIOBJ oldBitmap_ = nullptr;
+    CDC* target_ = nullptr;
+    CRect rect_;
+};
