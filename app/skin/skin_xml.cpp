@@ -86,14 +86,18 @@ bool ReportParseError(IXMLDOMDocument* document) {
     if (FAILED(document->get_parseError(&error)) || !error) return true;
     long code = 0;
     error->get_errorCode(&code);
+
     if (code == 0) {
         error->Release();
         return true;
     }
     long line = 0, position = 0;
     BSTR url = nullptr, reason = nullptr;
-    if (SUCCEEDED(error->get_line(&line)) && SUCCEEDED(error->get_linepos(&position)) &&
-        SUCCEEDED(error->get_url(&url)) && SUCCEEDED(error->get_reason(&reason))) {
+    // The position is what the message needs; a parser that cannot name the file or the
+    // reason still gets its message shown, with those parts empty.
+    if (SUCCEEDED(error->get_line(&line)) && SUCCEEDED(error->get_linepos(&position))) {
+        if (FAILED(error->get_url(&url))) url = nullptr;
+        if (FAILED(error->get_reason(&reason))) reason = nullptr;
         fprintf(stderr, "%ls", reason ? reason : L"");
         if (position > 0) {
             CString text;
