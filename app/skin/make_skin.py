@@ -57,18 +57,22 @@ def tile(folder, name, width, height, ground, line):
             "-draw", f"line {width - 1},0 {width - 1},{height - 1}", out_name(folder, name))
 
 
-def button_strip(folder, name, width, height, caption, toggle):
-    """Cells side by side: normal, hover, pressed, disabled (then the same four checked)."""
+def button_strip(folder, name, width, height, caption, toggle, ground=MAGENTA):
+    """Cells side by side: normal, hover, pressed, disabled (then the same four checked).
+
+    Push buttons stand on the magenta key, which their window outline cuts away; radio
+    buttons get no outline, so their art stands on the panel colour behind them."""
     faces = [(ACCENT, INK), (ACCENT_HOT, INK), (ACCENT_DOWN, INK), (MUTED, "#AEB7C2")]
     checked = [("#1E5F9E", INK), ("#2A72B8", INK), ("#184E84", INK), (MUTED, "#AEB7C2")]
     cells = faces + (checked if toggle else [])
-    args = ["-size", f"{width * len(cells)}x{height}", f"xc:{MAGENTA}", "-font", FONT_BOLD,
+    args = ["-size", f"{width * len(cells)}x{height}", f"xc:{ground}", "-font", FONT_BOLD,
             "-pointsize", str(max(9, height * 2 // 5)), "-gravity", "NorthWest"]
     for i, (face, ink) in enumerate(cells):
         x = i * width
         shift = 1 if i % 4 == 2 else 0
-        args += ["-fill", face, "-stroke", PANEL_EDGE,
-                 "-draw", f"roundrectangle {x + 1},{1 + shift} {x + width - 2},{height - 2} 6,6"]
+        # Hard edges: a blended edge pixel would be neither key nor face.
+        args += ["+antialias", "-fill", face, "-stroke", PANEL_EDGE,
+                 "-draw", f"roundrectangle {x + 1},{1 + shift} {x + width - 2},{height - 2} 6,6", "-antialias"]
         if i >= 4:
             args += ["-fill", CHECKED, "-stroke", "none",
                      "-draw", f"rectangle {x + 8},{height // 2 - 3} {x + 13},{height // 2 + 2}"]
@@ -109,7 +113,7 @@ def frame_piece(folder, name, width, height, corner=None):
 
 def caption_button(folder, name, size, symbol):
     """Caption buttons: a four-cell strip on magenta with a drawn symbol."""
-    args = ["-size", f"{size * 4}x{size}", f"xc:{MAGENTA}"]
+    args = ["-size", f"{size * 4}x{size}", f"xc:{MAGENTA}", "+antialias"]
     for i, face in enumerate([PANEL_EDGE, ACCENT_HOT, ACCENT_DOWN, MUTED]):
         x = i * size
         args += ["-fill", face, "-stroke", "none", "-draw", f"roundrectangle {x + 1},1 {x + size - 2},{size - 2} 4,4",
@@ -137,8 +141,8 @@ def draw_art(folder, w, h, side):
             "-draw", "rectangle 0,0 199,21", out_name(folder, "field.png"))
     button_strip(folder, "btn_profile.png", side - 32, 32, "Profile", False)
     button_strip(folder, "btn_mark.png", side - 32, 32, "Mark", False)
-    button_strip(folder, "radio_file.png", side - 32, 36, "File", True)
-    button_strip(folder, "radio_dv.png", side - 32, 36, "DV", True)
+    button_strip(folder, "radio_file.png", side - 32, 36, "File", True, PANEL)
+    button_strip(folder, "radio_dv.png", side - 32, 36, "DV", True, PANEL)
     button_strip(folder, "btn_volume.png", 32, 32, "V", True)
     led_strip(folder, "led_digits.png", 11, 17)
     for name, (top, bottom) in {"page_dv.png": ("#22354A", GROUND), "page_file.png": ("#2A3546", GROUND),
@@ -220,7 +224,7 @@ def layout(w, h, side):
                      f'HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT"/>')
         lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_VALUE_{key}" LEFT="{x_value}" TOP="{top - 1}" WIDTH="200" '
                      'HEIGHT="22">')
-        lines.append('        <BACKGROUNDIMAGE SOURCE="field.png"/>')
+        lines.append('        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="200" HEIGHT="22"/>')
         lines.append("      </STATIC>")
     bottom = h - 80
     for i, name in enumerate(["IDC_STATIC_SPACE_AVAILABLE", "IDC_STATIC_SPACE_REQUIRED"]):
@@ -250,7 +254,7 @@ def layout(w, h, side):
         '        <BACKGROUNDIMAGE SOURCE="track.png"/><THUMBIMAGE SOURCE="thumb.png"/>',
         "      </SLIDER>",
         '      <STATIC ID="G_STATIC" LEFT="8" TOP="72" WIDTH="200" HEIGHT="22" TEXTALIGN="STATIC_TEXT_CENTER">',
-        '        <BACKGROUNDIMAGE SOURCE="field.png"/>',
+        '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="200" HEIGHT="22"/>',
         "      </STATIC>",
         '      <EDIT ID="G_LEDEDIT" LEFT="8" TOP="100" WIDTH="88" HEIGHT="17" TYPE="CGLEDEDIT">',
         '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="88" HEIGHT="17"/><LEDNUMBERIMAGE SOURCE="led_digits.png"/>',

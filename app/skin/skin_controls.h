@@ -56,6 +56,8 @@ public:
     int GetVisualState() const { return state_; }
     int GetCheckValue() const { return checkValue_; }
     HWND GetToolTipWindow() const { return tooltip_.Window(); }
+    HBITMAP GetStrip() const { return strip_; }
+    HFONT GetCaptionFont() const { return static_cast<HFONT>(font_.m_hObject); }
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
@@ -116,6 +118,8 @@ public:
     void Enable(BOOL enable);
     BOOL IsEnabled() const { return state_ != 3; }
     int GetVisualState() const { return state_; }
+    HBITMAP GetStrip() const { return strip_; }
+    HFONT GetCaptionFont() const { return static_cast<HFONT>(font_.m_hObject); }
 
     BOOL PreTranslateMessage(MSG* msg) override;
 
