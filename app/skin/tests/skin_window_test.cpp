@@ -622,3 +622,133 @@ TEST_F(SkinWindowTest, PageBaseNotifiesShowsAndNamesFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+COLORREF PixelOf(HBITMAP bitmap, int x, int y) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    const COLORREF c = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return c;
+}
+
+int WidthOf(HBITMAP bitmap) {
+    BITMAP info{};
+    GetObjectA(bitmap, sizeof info, &info);
+    return info.bmWidth;
+}
+
+TEST_F(SkinWindowTest, StateStripsComeFromTheNormalImagesFile) {
+    // cells.png: four 10x8 cells (red, green, blue, yellow), then four more at x = 60, 70,
+    // 80, 90 (cyan, white, grey, olive). eight.png: eight cells side by side.
+    ASSERT_EQ(testsupport::RunShell(
+                  "convert -size 100x8 xc:black -fill red -draw 'rectangle 0,0 9,7' -fill lime -draw 'rectangle 10,0 "
+                  "19,7' -fill blue -draw 'rectangle 20,0 29,7' -fill yellow -draw 'rectangle 30,0 39,7' -fill cyan "
+                  "-draw 'rectangle 60,0 69,7' -fill white -draw 'rectangle 70,0 79,7' -fill gray50 -draw 'rectangle "
+                  "80,0 89,7' -fill olive -draw 'rectangle 90,0 99,7' PNG24:cells.png && convert -size 80x8 "
+                  "xc:red -fill blue -draw 'rectangle 40,0 79,7' PNG24:eight.png"),
+              0);
+    const std::string folder = testsupport::FixturePath("");
+    ASSERT_EQ(SetSkinImageSource(folder.c_str(), kSkinImageFolder), 1);
+    SkinButtonNode node;
+    node.width = 10;
+    node.height = 8;
+    for (SkinImage* image : node.Images()) {
+        image->source = "cells.png";
+        image->width = 10;
+        image->height = 8;
+    }
+    node.check.left = 60;
+    node.hoverDown.left = 70;
+    node.downCheck.left = 80;
+    node.disabledCheck.left = 90;
+
+    HBITMAP push = BuildButtonStateStrip(&node);
+    ASSERT_NE(push, nullptr);
+    EXPECT_EQ(WidthOf(push), 40);
+    EXPECT_EQ(PixelOf(push, 35, 4), RGB(255, 255, 0));
+    DeleteObject(push);
+
+    node.toggle = 1;
+    HBITMAP toggle = BuildButtonStateStrip(&node);
+    ASSERT_NE(toggle, nullptr);
+    EXPECT_EQ(WidthOf(toggle), 80);
+    const COLORREF cells[8] = {RGB(255, 0, 0),   RGB(0, 255, 0),     RGB(0, 0, 255),     RGB(255, 255, 0),
+                               RGB(0, 255, 255), RGB(255, 255, 255), RGB(127, 127, 127), RGB(128, 128, 0)};
+    for (int i = 0; i < 8; ++i) {
+        const COLORREF c = PixelOf(toggle, i * 10 + 5, 4);
+        EXPECT_LE(std::abs(GetRValue(c) - GetRValue(cells[i])) + std::abs(GetGValue(c) - GetGValue(cells[i])) +
+                      std::abs(GetBValue(c) - GetBValue(cells[i])),
+                  3)
+            << "cell " << i;
+    }
+    DeleteObject(toggle);
+
+    // A file exactly eight cells wide is the strip as it stands.
+    node.normal.source = "eight.png";
+    HBITMAP whole = BuildButtonStateStrip(&node);
+    ASSERT_NE(whole, nullptr);
+    EXPECT_EQ(WidthOf(whole), 80);
+    EXPECT_EQ(PixelOf(whole, 75, 4), RGB(0, 0, 255));
+    EXPECT_EQ(PixelOf(whole, 45, 4), RGB(0, 0, 255)) << "cell 4 is the file's own, not the check image's";
+    DeleteObject(whole);
+
+    EXPECT_EQ(SetSkinImageSource("no_such_library.dll", kSkinImageLibrary), 0);
+    EXPECT_EQ(SetSkinImageSource(folder.c_str(), 3), 0);
+    EXPECT_EQ(GetSkinImageFolder(), std::string(folder.c_str()).substr(0, folder.size() - 1));
+    SetSkinImageSource(art_.c_str(), kSkinImageFolder);
+}
+
+TEST_F(SkinWindowTest, StaticTextClicksAndKeepsItsOwnFont) {
+    SkinControlBinding rows[] = {Row("IDC_STATIC_PROFILE_TYPE", 1007)};
+    CreateSkinStatics(&parent, kView, rows, 1, 1);
+    auto* label = static_cast<CGStatic*>(rows[0].control);
+    ASSERT_NE(label, nullptr);
+    HFONT first = label->GetOwnFont();
+    ASSERT_NE(first, nullptr);
+    LOGFONTA lf{};
+    lf.lfHeight = 20;
+    HFONT mine = CreateFontIndirectA(&lf);
+    label->SetFont(mine, TRUE);
+    EXPECT_EQ(GetObjectType(first), 0u) << "the earlier own font is deleted";
+    HFONT own = label->GetOwnFont();
+    EXPECT_NE(own, mine);
+    DeleteObject(mine);
+    EXPECT_EQ(reinterpret_cast<HFONT>(label->SendMessage(WM_GETFONT)), own);
+    EXPECT_NE(GetObjectType(own), 0u) << "the caller's font was the caller's";
+    label->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    Pump();
+    EXPECT_EQ(parent.log, std::vector<std::string>{"command 1007 0"});
+    DestroySkinStatics(kView, rows, 1);
+}
+
+TEST_F(SkinWindowTest, MemoryDcCoversTheClipBoxAndCopiesBack) {
+    HDC screen = GetDC(nullptr);
+    CDC target;
+    target.CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 50, 40);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = target.SelectObject(canvas);
+    RECT all{0, 0, 50, 40};
+    FillRect(target, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    HRGN clip = CreateRectRgn(5, 5, 25, 20);
+    SelectClipRgn(target, clip);
+    DeleteObject(clip);
+    {
+        CMemDC memory(&target);
+        EXPECT_EQ(memory.Rect(), CRect(5, 5, 25, 20));
+        HBRUSH red = CreateSolidBrush(RGB(255, 0, 0));
+        FillRect(memory, &all, red);
+        DeleteObject(red);
+        EXPECT_EQ(GetPixel(target, 10, 10), RGB(0, 0, 0)) << "nothing reaches the target before the end";
+    }
+    SelectClipRgn(target, nullptr);
+    EXPECT_EQ(GetPixel(target, 10, 10), RGB(255, 0, 0));
+    EXPECT_EQ(GetPixel(target, 30, 30), RGB(0, 0, 0));
+    target.SelectObject(old);
+    DeleteObject(canvas);
+}
+
+}  // namespace
