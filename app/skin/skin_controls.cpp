@@ -147,25 +147,101 @@ void SkinToolTip::Destroy() {
     hwnd_ = nullptr;
 }
 
+// ---- CGButtonBase ----
+
+IMPLEMENT_DYNAMIC(CGButtonBase, CWnd)
+
+BEGIN_MESSAGE_MAP(CGButtonBase, CWnd)
+ON_MESSAGE(WM_ENABLE, OnEnableMessage)
+ON_WM_ERASEBKGND()
+END_MESSAGE_MAP()
+
+CGButtonBase::CGButtonBase() : captionPointSize_(CaptionPointSize()) {}
+
+void CGButtonBase::SetToolTip(const char* text, BOOL activate) {
+    CRect r;
+    GetClientRect(&r);
+    r.DeflateRect(1, 1);
+    tooltip_.Set(m_hWnd, text, activate, TTS_ALWAYSTIP, &r);
+}
+
+void CGButtonBase::Enable(BOOL enable) {
+    if (!enable && m_hWnd && GetCapture() == m_hWnd) ReleaseCapture();
+    state_ = enable ? 0 : 3;
+    if (IsWindow()) Invalidate(FALSE);
+}
+
+BOOL CGButtonBase::PreTranslateMessage(MSG* msg) {
+    tooltip_.Relay(msg);
+    return CWnd::PreTranslateMessage(msg);
+}
+
+LRESULT CGButtonBase::OnEnableMessage(WPARAM enabled, LPARAM) {
+    Enable(enabled ? TRUE : FALSE);
+    return 0;
+}
+
+void CGButtonBase::SetGeometry(int left, int top, HBITMAP strip, int width, int height) {
+    left_ = left;
+    top_ = top;
+    width_ = cellWidth_ = width;
+    height_ = cellHeight_ = height;
+    strip_ = strip;
+    hitRegion_.DeleteObject();
+    hitRegion_.CreateRectRgn(0, 0, width, height);
+}
+
+void CGButtonBase::MakeCaption() {
+    textFormat_ = TextFormatFromStyle(GetStyle());
+    MakeCaptionFont(this, font_, captionPointSize_);
+}
+
+void CGButtonBase::PaintFace(HDC dc) {
+    DrawCell(dc, strip_, checkValue_ + state_, cellWidth_, cellHeight_);
+    DrawCaption(this, dc, font_, textFormat_, IsEnabled());
+}
+
+bool CGButtonBase::HitTest(CPoint point) const {
+    return hitRegion_.m_hObject && hitRegion_.PtInRegion(point.x, point.y);
+}
+
+void CGButtonBase::PostToParent(UINT message, WPARAM wParam) const {
+    if (HWND parent = ::GetParent(m_hWnd)) ::PostMessageA(parent, message, wParam, reinterpret_cast<LPARAM>(m_hWnd));
+}
+
+void CGButtonBase::PostCommand(WORD code) const {
+    PostToParent(WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(), code));
+}
+
+void CGButtonBase::TrackLeave() {
+    if (tracking_) return;
+    TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, 0};
+    tracking_ = _TrackMouseEvent(&track) != 0;
+}
+
+void CGButtonBase::ReleaseResources(bool deleteStrip) {
+    tooltip_.Destroy();
+    if (strip_ && deleteStrip) DeleteObject(strip_);
+    strip_ = nullptr;
+    hitRegion_.DeleteObject();
+    font_.DeleteObject();
+}
+
 // ---- CGButton ----
 
-IMPLEMENT_DYNAMIC(CGButton, CWnd)
+IMPLEMENT_DYNAMIC(CGButton, CGButtonBase)
 
-BEGIN_MESSAGE_MAP(CGButton, CWnd)
+BEGIN_MESSAGE_MAP(CGButton, CGButtonBase)
 ON_WM_LBUTTONDOWN()
 ON_WM_LBUTTONUP()
 ON_WM_LBUTTONDBLCLK()
 ON_WM_RBUTTONDOWN()
 ON_WM_MOUSEMOVE()
 ON_MESSAGE(WM_MOUSELEAVE, OnMouseLeave)
-ON_MESSAGE(WM_ENABLE, OnEnableMessage)
 ON_WM_TIMER()
 ON_WM_PAINT()
-ON_WM_ERASEBKGND()
 ON_WM_DESTROY()
 END_MESSAGE_MAP()
-
-CGButton::CGButton() : captionPointSize_(CaptionPointSize()) {}
 
 BOOL CGButton::Create(CWnd* parent, const char* text, DWORD style, DWORD exStyle, UINT id, BOOL repeat) {
     const BOOL created = CreateEx(exStyle, ButtonClass(), text, style | WS_CHILD, CRect(0, 0, 1, 1), parent, id);
@@ -176,30 +252,16 @@ BOOL CGButton::Create(CWnd* parent, const char* text, DWORD style, DWORD exStyle
 
 void CGButton::SetSkin(int left, int top, HBITMAP strip, int width, int height, int initialState, int, int, int,
                        int toggle, int show, int ownsBitmap) {
-    left_ = left;
-    top_ = top;
-    width_ = cellWidth_ = width;
-    height_ = cellHeight_ = height;
     if (strip_ && strip_ != strip && ownsBitmap_) DeleteObject(strip_);
-    strip_ = strip;
+    SetGeometry(left, top, strip, width, height);
     state_ = initialState;
     toggle_ = toggle;
     ownsBitmap_ = ownsBitmap;
     checkValue_ = 0;
-    hitRegion_.DeleteObject();
-    hitRegion_.CreateRectRgn(0, 0, width, height);
     if (strip_) SetWindowRgn(m_hWnd, BuildOutline(m_hWnd, strip_, width, height), TRUE);
     SetWindowPos(HWND_TOP, left, top, width, height, show == 1 ? SWP_SHOWWINDOW : SWP_HIDEWINDOW);
-    textFormat_ = TextFormatFromStyle(GetStyle());
-    MakeCaptionFont(this, font_, captionPointSize_);
+    MakeCaption();
     Invalidate(FALSE);
-}
-
-void CGButton::SetToolTip(const char* text, BOOL activate) {
-    CRect r;
-    GetClientRect(&r);
-    r.DeflateRect(1, 1);
-    tooltip_.Set(m_hWnd, text, activate, TTS_ALWAYSTIP, &r);
 }
 
 void CGButton::SetCheck(int value) {
@@ -217,22 +279,6 @@ void CGButton::SetText(const char* text) {
     SetWindowText(text);
     Invalidate(FALSE);
     UpdateWindow();
-}
-
-void CGButton::Enable(BOOL enable) {
-    if (!enable && m_hWnd && GetCapture() == m_hWnd) ReleaseCapture();
-    state_ = enable ? 0 : 3;
-    if (IsWindow()) Invalidate(FALSE);
-}
-
-BOOL CGButton::PreTranslateMessage(MSG* msg) {
-    tooltip_.Relay(msg);
-    return CWnd::PreTranslateMessage(msg);
-}
-
-void CGButton::PostCommand(WORD code) {
-    if (HWND parent = ::GetParent(m_hWnd))
-        ::PostMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(), code), reinterpret_cast<LPARAM>(m_hWnd));
 }
 
 void CGButton::OnLButtonDown(UINT, CPoint) {
@@ -265,14 +311,12 @@ void CGButton::OnLButtonUp(UINT, CPoint point) {
         repeatTimer_ = 0;
     }
     if (GetCapture() == m_hWnd) ReleaseCapture();
-    if (state_ == 2 && hitRegion_.m_hObject && hitRegion_.PtInRegion(point.x, point.y)) {
+    if (state_ == 2 && HitTest(point)) {
         if (toggle_) checkValue_ = checkValue_ ? 0 : 4;
         state_ = 0;
         Invalidate(FALSE);
         PostCommand(BN_CLICKED);
-        if (HWND parent = ::GetParent(m_hWnd))
-            ::PostMessageA(parent, WM_GBUTTON_CLICKED, static_cast<WPARAM>(GetDlgCtrlID()),
-                           reinterpret_cast<LPARAM>(m_hWnd));
+        PostToParent(WM_GBUTTON_CLICKED, static_cast<WPARAM>(GetDlgCtrlID()));
         SetFocus();
         return;
     }
@@ -303,11 +347,8 @@ void CGButton::OnMouseMove(UINT flags, CPoint point) {
         }
         return;
     }
-    if (state_ != 1) state_ = 1;
-    if (!tracking_) {
-        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, 0};
-        tracking_ = _TrackMouseEvent(&track) != 0;
-    }
+    state_ = 1;
+    TrackLeave();
     Invalidate(FALSE);
 }
 
@@ -319,11 +360,6 @@ LRESULT CGButton::OnMouseLeave(WPARAM, LPARAM) {
         if (HWND parent = ::GetParent(m_hWnd)) SetCapture(parent);
     Invalidate(FALSE);
     UpdateWindow();
-    return 0;
-}
-
-LRESULT CGButton::OnEnableMessage(WPARAM enabled, LPARAM) {
-    Enable(enabled ? TRUE : FALSE);
     return 0;
 }
 
@@ -354,40 +390,32 @@ void CGButton::OnRButtonDown(UINT, CPoint point) {
 }
 
 void CGButton::OnPaint() {
+    // The window DC draws; the paint DC only validates.
     CPaintDC validate(this);
     CWindowDC dc(this);
-    DrawCell(dc, strip_, checkValue_ + state_, cellWidth_, cellHeight_);
-    DrawCaption(this, dc, font_, textFormat_, IsEnabled());
+    PaintFace(dc);
 }
 
 void CGButton::OnDestroy() {
-    tooltip_.Destroy();
     if (repeatTimer_) KillTimer(repeatTimer_);
     repeatTimer_ = 0;
-    if (strip_ && ownsBitmap_) DeleteObject(strip_);
-    strip_ = nullptr;
-    hitRegion_.DeleteObject();
-    font_.DeleteObject();
+    ReleaseResources(ownsBitmap_ != 0);
     Default();
 }
 
 // ---- CGRadioButton ----
 
-IMPLEMENT_DYNAMIC(CGRadioButton, CWnd)
+IMPLEMENT_DYNAMIC(CGRadioButton, CGButtonBase)
 
-BEGIN_MESSAGE_MAP(CGRadioButton, CWnd)
+BEGIN_MESSAGE_MAP(CGRadioButton, CGButtonBase)
 ON_WM_LBUTTONDOWN()
 ON_WM_LBUTTONUP()
 ON_WM_LBUTTONDBLCLK()
 ON_WM_MOUSEMOVE()
 ON_MESSAGE(WM_MOUSELEAVE, OnMouseLeave)
-ON_MESSAGE(WM_ENABLE, OnEnableMessage)
 ON_WM_PAINT()
-ON_WM_ERASEBKGND()
 ON_WM_DESTROY()
 END_MESSAGE_MAP()
-
-CGRadioButton::CGRadioButton() : captionPointSize_(CaptionPointSize()) {}
 
 BOOL CGRadioButton::Create(CWnd* parent, const char* text, DWORD style, DWORD exStyle, UINT id, int left, int top,
                            HBITMAP strip, int width, int height) {
@@ -397,25 +425,12 @@ BOOL CGRadioButton::Create(CWnd* parent, const char* text, DWORD style, DWORD ex
         if (strip) DeleteObject(strip);
         return FALSE;
     }
-    hitRegion_.CreateRectRgn(0, 0, width, height);
+    SetGeometry(left, top, strip, width, height);
     SetDlgCtrlID(static_cast<int>(id));
-    left_ = left;
-    top_ = top;
-    width_ = cellWidth_ = width;
-    height_ = cellHeight_ = height;
-    strip_ = strip;
     SetWindowPos(HWND_TOP, left, top, width, height, SWP_SHOWWINDOW);
-    textFormat_ = TextFormatFromStyle(GetStyle());
-    MakeCaptionFont(this, font_, captionPointSize_);
+    MakeCaption();
     Invalidate(FALSE);
     return TRUE;
-}
-
-void CGRadioButton::SetToolTip(const char* text, BOOL activate) {
-    CRect r;
-    GetClientRect(&r);
-    r.DeflateRect(1, 1);
-    tooltip_.Set(m_hWnd, text, activate, TTS_ALWAYSTIP, &r);
 }
 
 void CGRadioButton::SetCheck(int value) {
@@ -437,17 +452,6 @@ bool CGRadioButton::AddToGroup(CGRadioButton* other) {
     return true;
 }
 
-void CGRadioButton::Enable(BOOL enable) {
-    if (!enable && m_hWnd && GetCapture() == m_hWnd) ReleaseCapture();
-    state_ = enable ? 0 : 3;
-    if (IsWindow()) Invalidate(FALSE);
-}
-
-BOOL CGRadioButton::PreTranslateMessage(MSG* msg) {
-    tooltip_.Relay(msg);
-    return CWnd::PreTranslateMessage(msg);
-}
-
 void CGRadioButton::OnLButtonDown(UINT, CPoint) {
     if (state_ == 3) return;
     SetCapture(m_hWnd);
@@ -458,14 +462,12 @@ void CGRadioButton::OnLButtonDown(UINT, CPoint) {
 void CGRadioButton::OnLButtonUp(UINT, CPoint point) {
     if (state_ == 3) return;
     if (GetCapture() == m_hWnd) ReleaseCapture();
-    if (state_ == 2 && hitRegion_.m_hObject && hitRegion_.PtInRegion(point.x, point.y)) {
+    if (state_ == 2 && HitTest(point)) {
         state_ = 0;
         SetCheck(1);
         Invalidate(FALSE);
         UpdateWindow();
-        if (HWND parent = ::GetParent(m_hWnd))
-            ::PostMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(), BN_CLICKED),
-                           reinterpret_cast<LPARAM>(m_hWnd));
+        PostCommand(BN_CLICKED);
         SetFocus();
         return;
     }
@@ -475,9 +477,7 @@ void CGRadioButton::OnLButtonUp(UINT, CPoint point) {
 
 void CGRadioButton::OnLButtonDblClk(UINT, CPoint) {
     if (state_ == 3) return;
-    if (HWND parent = ::GetParent(m_hWnd))
-        ::PostMessageA(parent, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(), BN_DOUBLECLICKED),
-                       reinterpret_cast<LPARAM>(m_hWnd));
+    PostCommand(BN_DOUBLECLICKED);
 }
 
 void CGRadioButton::OnMouseMove(UINT flags, CPoint point) {
@@ -488,11 +488,8 @@ void CGRadioButton::OnMouseMove(UINT flags, CPoint point) {
         return;
     }
     if (flags & MK_LBUTTON) return;
-    state_ = hitRegion_.m_hObject && hitRegion_.PtInRegion(point.x, point.y) ? 1 : 0;
-    if (!tracking_) {
-        TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, m_hWnd, 0};
-        tracking_ = _TrackMouseEvent(&track) != 0;
-    }
+    state_ = HitTest(point) ? 1 : 0;
+    TrackLeave();
     Invalidate(FALSE);
 }
 
@@ -505,23 +502,13 @@ LRESULT CGRadioButton::OnMouseLeave(WPARAM, LPARAM) {
     return 0;
 }
 
-LRESULT CGRadioButton::OnEnableMessage(WPARAM enabled, LPARAM) {
-    Enable(enabled ? TRUE : FALSE);
-    return 0;
-}
-
 void CGRadioButton::OnPaint() {
     CPaintDC dc(this);
-    DrawCell(dc, strip_, checkValue_ + state_, cellWidth_, cellHeight_);
-    DrawCaption(this, dc, font_, textFormat_, IsEnabled());
+    PaintFace(dc);
 }
 
 void CGRadioButton::OnDestroy() {
-    tooltip_.Destroy();
-    if (strip_) DeleteObject(strip_);
-    strip_ = nullptr;
-    hitRegion_.DeleteObject();
-    font_.DeleteObject();
+    ReleaseResources(true);
     Default();
 }
 

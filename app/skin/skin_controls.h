@@ -38,21 +38,19 @@ private:
     bool byHandle_ = false;
 };
 
-class CGButton : public CWnd {
-    DECLARE_DYNAMIC(CGButton)
+// What the push button and the radio button share: the visual state and check value, the
+// geometry and strip, the hit region, the caption, the tooltip and the "disabled" look.
+class CGButtonBase : public CWnd {
+    DECLARE_DYNAMIC(CGButtonBase)
 
 public:
-    CGButton();
-    BOOL Create(CWnd* parent, const char* text, DWORD style, DWORD exStyle, UINT id, BOOL repeat);
-    void SetSkin(int left, int top, HBITMAP strip, int width, int height, int initialState, int unused1, int unused2,
-                 int unused3, int toggle, int show, int ownsBitmap);
+    CGButtonBase();
     void SetToolTip(const char* text, BOOL activate);
-    void SetCheck(int value);
     BOOL IsChecked() const { return checkValue_ == 4; }
-    void SetText(const char* text);
+    // Changes the look only: a disabled button (state 3) ignores the mouse but its window
+    // stays enabled.
     void Enable(BOOL enable);
     BOOL IsEnabled() const { return state_ != 3; }
-    void SetCaptureParentOnLeave(BOOL flag) { captureToParent_ = flag; }
     int GetVisualState() const { return state_; }
     int GetCheckValue() const { return checkValue_; }
     HWND GetToolTipWindow() const { return tooltip_.Window(); }
@@ -60,6 +58,50 @@ public:
     HFONT GetCaptionFont() const { return static_cast<HFONT>(font_.m_hObject); }
 
     BOOL PreTranslateMessage(MSG* msg) override;
+    LRESULT OnEnableMessage(WPARAM enabled, LPARAM);
+    BOOL OnEraseBkgnd(CDC*) { return TRUE; }
+
+    DECLARE_MESSAGE_MAP()
+
+protected:
+    // Stores the place, size (= cell size) and strip, and makes the hit region.
+    void SetGeometry(int left, int top, HBITMAP strip, int width, int height);
+    // The caption's text format from the window style, and its font.
+    void MakeCaption();
+    // Draws cell (check value + state) and the caption on `dc`.
+    void PaintFace(HDC dc);
+    bool HitTest(CPoint point) const;
+    void PostToParent(UINT message, WPARAM wParam) const;
+    void PostCommand(WORD code) const;
+    // Asks for WM_MOUSELEAVE unless a request is pending.
+    void TrackLeave();
+    // Tooltip, hit region and font go; the strip is deleted when `deleteStrip`.
+    void ReleaseResources(bool deleteStrip);
+
+    int state_ = 0;
+    int checkValue_ = 0;
+    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    int cellWidth_ = 0, cellHeight_ = 0;
+    HBITMAP strip_ = nullptr;
+    CRgn hitRegion_;
+    bool tracking_ = false;
+    SkinToolTip tooltip_;
+    CFont font_;
+    UINT textFormat_ = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+    int captionPointSize_ = 9;
+};
+
+class CGButton : public CGButtonBase {
+    DECLARE_DYNAMIC(CGButton)
+
+public:
+    BOOL Create(CWnd* parent, const char* text, DWORD style, DWORD exStyle, UINT id, BOOL repeat);
+    void SetSkin(int left, int top, HBITMAP strip, int width, int height, int initialState, int unused1, int unused2,
+                 int unused3, int toggle, int show, int ownsBitmap);
+    // Toggle buttons only: 1 checks, 0 unchecks, other values are ignored.
+    void SetCheck(int value);
+    void SetText(const char* text);
+    void SetCaptureParentOnLeave(BOOL flag) { captureToParent_ = flag; }
 
     void OnLButtonDown(UINT flags, CPoint point);
     void OnLButtonUp(UINT flags, CPoint point);
@@ -67,88 +109,52 @@ public:
     void OnRButtonDown(UINT flags, CPoint point);
     void OnMouseMove(UINT flags, CPoint point);
     LRESULT OnMouseLeave(WPARAM, LPARAM);
-    LRESULT OnEnableMessage(WPARAM enabled, LPARAM);
     void OnTimer(UINT_PTR id);
     void OnPaint();
-    BOOL OnEraseBkgnd(CDC*) { return TRUE; }
     void OnDestroy();
 
     DECLARE_MESSAGE_MAP()
 
 private:
-    void PostCommand(WORD code);
     void LoseCapture();
 
-    int state_ = 0;
-    int checkValue_ = 0;
-    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-    CFont font_;
-    int cellWidth_ = 0, cellHeight_ = 0;
-    UINT textFormat_ = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
-    HBITMAP strip_ = nullptr;
-    CRgn hitRegion_;
     int toggle_ = 0;
-    SkinToolTip tooltip_;
     UINT_PTR repeatTimer_ = 0;
     BOOL repeat_ = FALSE;
-    bool tracking_ = false;
     int ownsBitmap_ = 1;
     BOOL captureToParent_ = FALSE;
-    int captionPointSize_ = 9;
 };
 
-class CGRadioButton : public CWnd {
+class CGRadioButton : public CGButtonBase {
     DECLARE_DYNAMIC(CGRadioButton)
 
 public:
     // A group holds at most this many other radio buttons.
     static constexpr int kMaxGroup = 10;
 
-    CGRadioButton();
     BOOL Create(CWnd* parent, const char* text, DWORD style, DWORD exStyle, UINT id, int left, int top, HBITMAP strip,
                 int width, int height);
-    void SetToolTip(const char* text, BOOL activate);
+    // 1 checks this button and unchecks its group; anything else unchecks it.
     void SetCheck(int value);
-    BOOL IsChecked() const { return checkValue_ == 4; }
     // Adds `other` to this button's group; false (nothing added) when it is full, null,
     // this button itself or already a member.
     bool AddToGroup(CGRadioButton* other);
     int GroupCount() const { return groupCount_; }
     CGRadioButton* GroupMember(int i) const { return i >= 0 && i < groupCount_ ? group_[i] : nullptr; }
-    void Enable(BOOL enable);
-    BOOL IsEnabled() const { return state_ != 3; }
-    int GetVisualState() const { return state_; }
-    HBITMAP GetStrip() const { return strip_; }
-    HFONT GetCaptionFont() const { return static_cast<HFONT>(font_.m_hObject); }
-
-    BOOL PreTranslateMessage(MSG* msg) override;
 
     void OnLButtonDown(UINT flags, CPoint point);
     void OnLButtonUp(UINT flags, CPoint point);
     void OnLButtonDblClk(UINT flags, CPoint point);
     void OnMouseMove(UINT flags, CPoint point);
     LRESULT OnMouseLeave(WPARAM, LPARAM);
-    LRESULT OnEnableMessage(WPARAM enabled, LPARAM);
     void OnPaint();
-    BOOL OnEraseBkgnd(CDC*) { return TRUE; }
     void OnDestroy();
 
     DECLARE_MESSAGE_MAP()
 
 private:
-    int state_ = 0;
-    int left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-    int cellWidth_ = 0, cellHeight_ = 0;
-    HBITMAP strip_ = nullptr;
-    CRgn hitRegion_;
-    bool tracking_ = false;
-    int checkValue_ = 0;
-    SkinToolTip tooltip_;
     CGRadioButton* group_[kMaxGroup] = {};
     int groupCount_ = 0;
-    CFont font_;
-    UINT textFormat_ = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
-    int captionPointSize_ = 9;
 };
 
 class CGStatic : public CStatic {
