@@ -17,6 +17,7 @@
 #include "app/skin/skin_factory.h"
 #include "app/skin/skin_images.h"
 #include "app/skin/skin_layout.h"
+#include "app/skin/skin_xml.h"
 #include "framework/app.h"
 #include "framework/resources.h"
 #include "tests/support/screen.h"
@@ -53,6 +54,7 @@ void Pump(DWORD ms = 60) {
 class LogParent : public CWnd {
 public:
     std::vector<std::string> log;
+    int paints = 0;
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
         if (message == WM_COMMAND && lParam) {
             log.push_back("command " + std::to_string(LOWORD(wParam)) + " " + std::to_string(HIWORD(wParam)));
@@ -69,6 +71,7 @@ public:
             return TRUE;
         }
         if (message == WM_PAINT) {
+            ++paints;
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(m_hWnd, &ps);
             PaintSkinViewBackground(dc, kView);
@@ -528,7 +531,59 @@ TEST_F(SkinWindowTest, ViewBackgroundEqualsImageMagicksComposition) {
         EXPECT_EQ(testsupport::ReadFixtureFile(name + "_ae.txt"), "0")
             << c.view << ": " << testsupport::ReadFixtureFile(name + ".log");
     }
-    EXPECT_EQ(PaintSkinViewBackground(GetDC(nullptr), "NO_VIEW"), 0);
+    HDC screen = GetDC(nullptr);
+    EXPECT_EQ(PaintSkinViewBackground(screen, "NO_VIEW"), 0);
+    ReleaseDC(nullptr, screen);
+}
+
+TEST_F(SkinWindowTest, BackgroundsOfOddSizesTileOrStop) {
+    // A 50x20 picture over a 120x20 subview: three tiles, the last 20 wide. A picture
+    // declared 0 wide over a larger subview cannot tile and paints nothing, and painting ends.
+    const std::string skin = testsupport::FixturePath("odd_skin.xml");
+    std::ofstream(skin) << "<APP><V ID=\"ODD\"><SUBVIEW ID=\"a\" WIDTH=\"120\" HEIGHT=\"20\">"
+                           "<BACKGROUNDIMAGE SOURCE=\"tile50.png\" WIDTH=\"50\" HEIGHT=\"20\"/></SUBVIEW>"
+                           "<SUBVIEW ID=\"b\" TOP=\"20\" WIDTH=\"120\" HEIGHT=\"20\">"
+                           "<BACKGROUNDIMAGE SOURCE=\"tile50.png\" WIDTH=\"0\" HEIGHT=\"20\"/></SUBVIEW>"
+                           "<SUBVIEW ID=\"c\" TOP=\"40\" WIDTH=\"2147483647\" HEIGHT=\"2147483647\">"
+                           "<BACKGROUNDIMAGE SOURCE=\"tile50.png\" WIDTH=\"1\" HEIGHT=\"1\"/></SUBVIEW></V></APP>";
+    ASSERT_EQ(testsupport::RunShell("convert -size 50x20 xc:red -fill blue -draw 'rectangle 40,0 49,19' "
+                                    "PNG24:tile50.png"),
+              0);
+    CSkinLayout::Free();
+    SetSkinImageSource(testsupport::FixturePath("").c_str(), kSkinImageFolder);
+    ASSERT_EQ(ParseSkinFile(skin.c_str()), 1);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP canvas = CreateCompatibleBitmap(screen, 120, 60);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, canvas);
+    RECT all{0, 0, 120, 60};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    // The picture of no width cannot be loaded, and the bitmap loader says so.
+    std::vector<std::string> boxes;
+    AfxSetMessageBoxHook([&](const MessageBoxRequest& r) {
+        boxes.push_back(r.text.c_str());
+        return IDOK;
+    });
+    EXPECT_EQ(PaintSkinViewBackground(dc, "ODD"), 1);
+    EXPECT_EQ(boxes, std::vector<std::string>{"Copy bitmap fail."});
+    AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
+        ADD_FAILURE() << "unexpected message: " << r.text.c_str();
+        return IDOK;
+    });
+    const int columns[] = {5, 45, 55, 95, 105, 115};
+    const COLORREF want[] = {RGB(255, 0, 0), RGB(0, 0, 255), RGB(255, 0, 0),
+                             RGB(0, 0, 255), RGB(255, 0, 0), RGB(255, 0, 0)};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(GetPixel(dc, columns[i], 10), want[i]) << columns[i];
+    EXPECT_EQ(GetPixel(dc, 60, 30), RGB(255, 255, 255)) << "a zero-width picture paints nothing";
+    EXPECT_EQ(GetPixel(dc, 60, 50), RGB(255, 0, 0)) << "the huge subview is painted where the target is";
+    SelectObject(dc, old);
+    DeleteObject(canvas);
+    DeleteDC(dc);
+    CSkinLayout::Free();
+    SetSkinImageSource(art_.c_str(), kSkinImageFolder);
+    ASSERT_EQ(CSkinLayout::Load("skin\\skin1024x768.xml"), 1);
 }
 
 // The page base: creation recipe, notifications, controls shown at once, busy cursor, and
@@ -721,6 +776,22 @@ TEST_F(SkinWindowTest, StaticTextClicksAndKeepsItsOwnFont) {
     label->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
     Pump();
     EXPECT_EQ(parent.log, std::vector<std::string>{"command 1007 0"});
+
+    // New text over the page's own background repaints the page under the label first; a
+    // label with its own picture leaves the page alone.
+    SkinControlBinding fields[] = {Row("IDC_STATIC_PROFILE_VALUE_CODEC", 1027)};
+    CreateSkinStatics(&parent, kView, fields, 1, 1);
+    Pump();
+    int before = parent.paints;
+    label->SetText("Codec:");
+    EXPECT_EQ(parent.paints, before + 1);
+    before = parent.paints;
+    static_cast<CGStatic*>(fields[0].control)->SetText("MPEG-2");
+    EXPECT_EQ(parent.paints, before);
+    char text[32] = {};
+    GetWindowTextA(fields[0].control->m_hWnd, text, sizeof text);
+    EXPECT_STREQ(text, "MPEG-2");
+    DestroySkinStatics(kView, fields, 1);
     DestroySkinStatics(kView, rows, 1);
 }
 
