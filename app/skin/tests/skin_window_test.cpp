@@ -316,6 +316,22 @@ TEST_F(SkinWindowTest, ButtonMessagesForClickRepeatDragOffAndDisabled) {
     mark->SetCheck(1);
     EXPECT_FALSE(mark->IsChecked());
 
+    // Tooltips: none for a null text; one tool, whose text follows the last call.
+    mark->SetToolTip(nullptr, TRUE);
+    EXPECT_EQ(mark->GetToolTipWindow(), nullptr);
+    mark->SetToolTip("Mark the clip", TRUE);
+    mark->SetToolTip("Mark this clip", TRUE);
+    ASSERT_NE(mark->GetToolTipWindow(), nullptr);
+    EXPECT_EQ(SendMessageA(mark->GetToolTipWindow(), TTM_GETTOOLCOUNT, 0, 0), 1);
+    char tip[64] = {};
+    TTTOOLINFOA info{};
+    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.hwnd = mark->m_hWnd;
+    info.uId = 1;
+    info.lpszText = tip;
+    SendMessageA(mark->GetToolTipWindow(), TTM_GETTEXTA, sizeof tip, reinterpret_cast<LPARAM>(&info));
+    EXPECT_STREQ(tip, "Mark this clip");
+
     // Disabled: presses, releases, moves and right clicks do nothing; enabling restores.
     Pump();
     parent.log.clear();
