@@ -104,12 +104,16 @@ CString MakeUniqueFileName(const char* path) {
     }
 }
 
-int GetTargetDriveRoot(BOOL fromConvertDir, char* out) {
-    CString folder = fromConvertDir ? GetConvertDir() : GetCaptureDir();
-    const char* text = folder.c_str();
+void DriveRootOf(const char* folder, char* out) {
+    const char* text = folder ? folder : "";
     out[0] = text[0];
     out[1] = text[0] ? text[1] : '\0';
     out[2] = '\\';
     out[3] = '\0';
+}
+
+int GetTargetDriveRoot(BOOL fromConvertDir, char* out) {
+    CString folder = fromConvertDir ? GetConvertDir() : GetCaptureDir();
+    DriveRootOf(folder.c_str(), out);
     return 0;
 }

@@ -68,3 +68,5 @@ CString MakeUniqueFileName(const char* path);
 // The first two characters of the capture or conversion folder, a backslash and a zero into
 // `out` (at least 4 bytes). 0.
 int GetTargetDriveRoot(BOOL fromConvertDir, char* out);
+// The first two characters of `folder`, a backslash and a zero into `out` (4 bytes).
+void DriveRootOf(const char* folder, char* out);

@@ -683,6 +683,11 @@ TEST_F(SkinWindowTest, PageBaseNotifiesShowsAndNamesFiles) {
     for (const char* f : {"X.avi", "X(0).avi", "B"})
         DeleteFileA((dir + "\\" + f).c_str());
     RemoveDirectoryA(dir.c_str());
+    char root[4];
+    DriveRootOf("D:\\Video", root);
+    EXPECT_STREQ(root, "D:\\");
+    DriveRootOf("\\\\server\\share", root);
+    EXPECT_STREQ(root, "\\\\\\") << "a share gives three backslashes";
     AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
         ADD_FAILURE() << "unexpected message: " << r.text.c_str();
         return IDOK;
