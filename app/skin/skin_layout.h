@@ -267,9 +267,8 @@ bool DeleteSkinBitmap(SkinBitmap bitmap);
 // int32 range saturate.
 int32_t ParseSkinInt(const std::string& text);
 
-// Limits of what the reader accepts from a file, so that a hostile skin cannot exhaust
-// memory or the stack.
-constexpr int kSkinMaxDepth = 16;
+// The most elements and attributes taken from one skin file, so that a hostile file cannot
+// exhaust memory (the DOM conversion stops and the load fails beyond it).
 constexpr size_t kSkinMaxNodes = 200000;
 
 class CSkinLayout {
