@@ -129,6 +129,16 @@ TEST_F(SkinReaderTest, AppAttributeAndParseErrorsUseTheResourceTexts) {
     }
 }
 
+TEST_F(SkinReaderTest, OversizedFileIsRefusedWhole) {
+    std::string file = "<APP>";
+    for (size_t i = 0; i <= kSkinMaxNodes; ++i)
+        file += "<V/>";
+    file += "</APP>";
+    EXPECT_EQ(Parse(file), 0);
+    EXPECT_EQ(messages_, std::vector<std::string>{"The skin file holds too many elements."});
+    EXPECT_EQ(CSkinLayout::Views(), nullptr);
+}
+
 TEST_F(SkinReaderTest, EveryElementKindLandsInItsList) {
     for (int k = 0; k < kSkinKindCount; ++k) {
         const std::string tag = SkinKindTag(static_cast<SkinKind>(k));
