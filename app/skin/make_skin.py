@@ -1,0 +1,354 @@
+#!/usr/bin/env python3
+"""Draws the default skin: both layout files and their art.
+
+usage: make_skin.py OUTPUT_FOLDER
+
+Writes OUTPUT_FOLDER/skin1024x768.xml and skin800x600.xml, and the art of each into
+OUTPUT_FOLDER/1024x768 and OUTPUT_FOLDER/800x600. Every picture is stored losslessly (PNG,
+or BMP for the .bmp names); names ending in .jpg hold PNG data, which the image holder
+recognises by content. Key colours: magenta around control art, cyan around frame art.
+
+One palette serves everything: a dark slate ground, lighter panels, a blue accent and
+near-white text, so labels drawn by the application stay legible on every background.
+"""
+import os
+import subprocess
+import sys
+
+INK = "#E8EEF5"        # text on dark ground
+GROUND = "#1B2430"     # page ground
+PANEL = "#263445"      # side panel
+PANEL_EDGE = "#34475E"
+FIELD = "#101820"      # value fields, LED windows
+ACCENT = "#3C8DDE"
+ACCENT_HOT = "#5AA6F0"
+ACCENT_DOWN = "#2A6AAE"
+MUTED = "#5B6877"      # disabled
+CHECKED = "#E0A030"    # a checked toggle's mark
+MAGENTA = "#FF00FF"
+CYAN = "#00FFFF"
+FONT = "DejaVu-Sans"
+FONT_BOLD = "DejaVu-Sans-Bold"
+
+
+def convert(*args):
+    subprocess.run(["convert", *args], check=True)
+
+
+def png(path):
+    # Force PNG data whatever the name says.
+    return "PNG32:" + path
+
+
+def out_name(folder, name):
+    path = os.path.join(folder, name)
+    if name.lower().endswith(".bmp"):
+        return "BMP3:" + path
+    return png(path)
+
+
+def gradient(folder, name, width, height, top, bottom):
+    convert("-size", f"{width}x{height}", f"gradient:{top}-{bottom}", out_name(folder, name))
+
+
+def tile(folder, name, width, height, ground, line):
+    convert("-size", f"{width}x{height}", f"xc:{ground}", "-fill", "none", "-stroke", line,
+            "-draw", f"line 0,{height - 1} {width - 1},{height - 1}",
+            "-draw", f"line {width - 1},0 {width - 1},{height - 1}", out_name(folder, name))
+
+
+def button_strip(folder, name, width, height, caption, toggle, ground=MAGENTA):
+    """Cells side by side: normal, hover, pressed, disabled (then the same four checked).
+
+    Push buttons stand on the magenta key, which their window outline cuts away; radio
+    buttons get no outline, so their art stands on the panel colour behind them."""
+    faces = [(ACCENT, INK), (ACCENT_HOT, INK), (ACCENT_DOWN, INK), (MUTED, "#AEB7C2")]
+    checked = [("#1E5F9E", INK), ("#2A72B8", INK), ("#184E84", INK), (MUTED, "#AEB7C2")]
+    cells = faces + (checked if toggle else [])
+    args = ["-size", f"{width * len(cells)}x{height}", f"xc:{ground}", "-font", FONT_BOLD,
+            "-pointsize", str(max(9, height * 2 // 5)), "-gravity", "NorthWest"]
+    for i, (face, ink) in enumerate(cells):
+        x = i * width
+        shift = 1 if i % 4 == 2 else 0
+        # Hard edges: a blended edge pixel would be neither key nor face.
+        args += ["+antialias", "-fill", face, "-stroke", PANEL_EDGE,
+                 "-draw", f"roundrectangle {x + 1},{1 + shift} {x + width - 2},{height - 2} 6,6", "-antialias"]
+        if i >= 4:
+            args += ["-fill", CHECKED, "-stroke", "none",
+                     "-draw", f"rectangle {x + 8},{height // 2 - 3} {x + 13},{height // 2 + 2}"]
+        args += ["-stroke", "none", "-fill", ink, "-annotate",
+                 f"+{x + (width - len(caption) * height * 2 // 9) // 2}+{height // 2 - height // 5 + shift}",
+                 caption]
+    convert(*args, out_name(folder, name))
+
+
+def led_strip(folder, name, cell_width, cell_height):
+    """Three panels (disabled, highlighted, normal) of 13 glyphs: 0-9, point, colon, dash."""
+    glyphs = "0123456789.:-"
+    inks = ["#46505C", "#9FE8FF", "#56C8F0"]
+    args = ["-size", f"{cell_width * 39}x{cell_height}", f"xc:{FIELD}", "-font", FONT_BOLD,
+            "-pointsize", str(cell_height - 3), "-gravity", "NorthWest"]
+    for panel, ink in enumerate(inks):
+        for i, glyph in enumerate(glyphs):
+            x = (panel * 13 + i) * cell_width
+            args += ["-fill", ink, "-annotate", f"+{x + 1}+0", glyph]
+    convert(*args, out_name(folder, name))
+
+
+def frame_piece(folder, name, width, height, corner=None):
+    """Frame art on a cyan key: a panel-coloured piece, corners rounded off to the key."""
+    args = ["-size", f"{width}x{height}", f"xc:{CYAN}", "-fill", PANEL, "-stroke", PANEL_EDGE]
+    if corner == "upleft":
+        args += ["-draw", f"roundrectangle 0,0 {width + 10},{height + 10} 8,8"]
+    elif corner == "upright":
+        args += ["-draw", f"roundrectangle -10,0 {width - 1},{height + 10} 8,8"]
+    elif corner == "downleft":
+        args += ["-draw", f"roundrectangle 0,-10 {width + 10},{height - 1} 8,8"]
+    elif corner == "downright":
+        args += ["-draw", f"roundrectangle -10,-10 {width - 1},{height - 1} 8,8"]
+    else:
+        args += ["-draw", f"rectangle 0,0 {width - 1},{height - 1}"]
+    convert(*args, out_name(folder, name))
+
+
+def caption_button(folder, name, size, symbol):
+    """Caption buttons: a four-cell strip on magenta with a drawn symbol."""
+    args = ["-size", f"{size * 4}x{size}", f"xc:{MAGENTA}", "+antialias"]
+    for i, face in enumerate([PANEL_EDGE, ACCENT_HOT, ACCENT_DOWN, MUTED]):
+        x = i * size
+        args += ["-fill", face, "-stroke", "none", "-draw", f"roundrectangle {x + 1},1 {x + size - 2},{size - 2} 4,4",
+                 "-stroke", INK, "-strokewidth", "2", "-fill", "none"]
+        c = size // 2
+        if symbol == "close":
+            args += ["-draw", f"line {x + 5},5 {x + size - 6},{size - 6}", "-draw", f"line {x + size - 6},5 {x + 5},{size - 6}"]
+        elif symbol == "minus":
+            args += ["-draw", f"line {x + 5},{size - 6} {x + size - 6},{size - 6}"]
+        elif symbol == "max":
+            args += ["-draw", f"rectangle {x + 5},5 {x + size - 6},{size - 6}"]
+        else:
+            args += ["-draw", f"rectangle {x + 5},7 {x + size - 8},{size - 6}", "-draw", f"line {x + 8},4 {x + size - 5},4"]
+        args += ["-strokewidth", "1"]
+        del c
+    convert(*args, out_name(folder, name))
+
+
+def draw_art(folder, w, h, side):
+    os.makedirs(folder, exist_ok=True)
+    gradient(folder, "main_header.png", w, 48, "#2F4F78", GROUND)
+    tile(folder, "main_side.png", side, 64, PANEL, PANEL_EDGE)
+    tile(folder, "main_body.png", 64, 64, GROUND, "#212C3A")
+    convert("-size", "200x22", f"xc:{FIELD}", "-fill", "none", "-stroke", PANEL_EDGE,
+            "-draw", "rectangle 0,0 199,21", out_name(folder, "field.png"))
+    button_strip(folder, "btn_profile.png", side - 32, 32, "Profile", False)
+    button_strip(folder, "btn_mark.png", side - 32, 32, "Mark", False)
+    button_strip(folder, "radio_file.png", side - 32, 36, "File", True, PANEL)
+    button_strip(folder, "radio_dv.png", side - 32, 36, "DV", True, PANEL)
+    button_strip(folder, "btn_volume.png", 32, 32, "V", True)
+    led_strip(folder, "led_digits.png", 11, 17)
+    for name, (top, bottom) in {"page_dv.png": ("#22354A", GROUND), "page_file.png": ("#2A3546", GROUND),
+                                "page_export.png": ("#283040", GROUND)}.items():
+        gradient(folder, name, 64, 64, top, bottom)
+    # Spin, scroll and slider parts (state strips of four cells where a control draws states).
+    convert("-size", "64x16", f"xc:{PANEL_EDGE}", "-fill", ACCENT, "-draw", "polygon 4,12 8,4 12,12",
+            "-draw", "polygon 20,12 24,4 28,12", "-draw", "polygon 36,12 40,4 44,12", "-fill", MUTED,
+            "-draw", "polygon 52,12 56,4 60,12", out_name(folder, "spin_up.png"))
+    convert("-size", "64x16", f"xc:{PANEL_EDGE}", "-fill", ACCENT, "-draw", "polygon 4,4 8,12 12,4",
+            "-draw", "polygon 20,4 24,12 28,4", "-draw", "polygon 36,4 40,12 44,4", "-fill", MUTED,
+            "-draw", "polygon 52,4 56,12 60,4", out_name(folder, "spin_down.png"))
+    convert("-size", "16x16", f"xc:{ACCENT}", out_name(folder, "thumb.png"))
+    convert("-size", "64x16", f"xc:{FIELD}", out_name(folder, "track.png"))
+    convert("-size", "64x16", f"xc:{ACCENT_DOWN}", out_name(folder, "track_sel.png"))
+    convert("-size", "32x16", f"xc:{MAGENTA}", "-fill", ACCENT_HOT, "-draw", "polygon 0,0 15,0 8,15",
+            "-draw", "polygon 16,0 31,0 24,15", out_name(folder, "marks.png"))
+    convert("-size", "64x20", f"xc:{PANEL}", out_name(folder, "groupcap.png"))
+    # Pictures loaded by fixed names.
+    for name, corner, size in [("GXT_UPLEFT.bmp", "upleft", (16, 28)), ("GXT_UPRIGHT.bmp", "upright", (16, 28)),
+                               ("GXT_DOWN_LEFT.bmp", "downleft", (16, 16)),
+                               ("GXT_DOWN_RIGHT.bmp", "downright", (16, 16)),
+                               ("GXT_LEFT_BG.bmp", None, (16, 16)), ("GXT_RIGHT_BG.bmp", None, (16, 16)),
+                               ("GXT_DOWN_BG.bmp", None, (16, 16)), ("GXT_CAPTION.bmp", None, (64, 28))]:
+        frame_piece(folder, name, *size, corner=corner)
+    for name, symbol in [("GXT_BT_CLOSE.bmp", "close"), ("GXT_BT_MINUS.bmp", "minus"), ("GXT_BT_MAX.bmp", "max"),
+                         ("GXT_BT_RESTORE.bmp", "restore")]:
+        caption_button(folder, name, 20, symbol)
+    convert("-size", "400x240", "gradient:#2F4F78-#101820", "-font", FONT_BOLD, "-pointsize", "40", "-fill", INK,
+            "-gravity", "center", "-annotate", "+0-20", "Vistrel", "-font", FONT, "-pointsize", "14",
+            "-annotate", "+0+30", "capture and convert", out_name(folder, "VistrelSplash_NoAC3.BMP"))
+    for name, size, ground in [("VolumeControl_bg.jpg", "40x140", PANEL), ("VolumeThumb.jpg", "24x12", ACCENT),
+                               ("Volume_Max.jpg", "40x12", PANEL_EDGE), ("EncDVShuttle.jpg", "320x40", PANEL),
+                               ("EncDVCheckBox.jpg", "64x16", PANEL_EDGE), ("EncBatchLCBK.jpg", "64x64", FIELD),
+                               ("ExportRoomLCBk.JPG", "64x64", FIELD), ("VideoViewer_BG.jpg", "64x64", GROUND),
+                               ("comboslider_top.jpg", "16x8", PANEL_EDGE), ("comboslider_down.jpg", "16x8", PANEL_EDGE),
+                               ("timeline_scrol_bg_left.jpg", "8x16", PANEL_EDGE),
+                               ("timeline_scrol_bg_right.jpg", "8x16", PANEL_EDGE)]:
+        convert("-size", size, f"xc:{ground}", out_name(folder, name))
+    convert("-size", "64x64", f"xc:{GROUND}", out_name(folder, "PostEncodingBK.bmp"))
+
+
+def layout(w, h, side):
+    """The layout file of a screen size: the page views and a gallery of every element kind."""
+    body_w = w - side
+    page_h = h - 48
+    bw = side - 32
+    lines = ['<?xml version="1.0" encoding="UTF-8"?>',
+             "<!-- The default skin, drawn by make_skin.py. -->",
+             '<APP ID="Vistrel" GRABCUROSR="grab.cur" GRABCLOSECURSOE="grabclose.cur">']
+    lines.append(f'  <VIEW ID="ENC_MAIN_PAGE" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="{h}">')
+    lines.append(f'    <SUBVIEW ID="HEADER" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="48">')
+    lines.append(f'      <BACKGROUNDIMAGE SOURCE="main_header.png" WIDTH="{w}" HEIGHT="48"/>')
+    lines.append("    </SUBVIEW>")
+    lines.append(f'    <SUBVIEW ID="SIDE" LEFT="0" TOP="48" WIDTH="{side}" HEIGHT="{page_h}">')
+    lines.append(f'      <BACKGROUNDIMAGE SOURCE="main_side.png" WIDTH="{side}" HEIGHT="64"/>')
+    for i, (name, art) in enumerate([("IDC_BUTTON_FILE", "radio_file.png"), ("IDC_BUTTON_DV", "radio_dv.png")]):
+        lines.append(f'      <BUTTON ID="{name}" LEFT="16" TOP="{64 + 44 * i}" WIDTH="{bw}" HEIGHT="36" TOGGLE="TRUE">')
+        lines.append(f'        <NORMALIMAGE SOURCE="{art}"/>')
+        lines.append("      </BUTTON>")
+    for i, (name, art) in enumerate([("IDC_BUTTON_PROFILE", "btn_profile.png"), ("IDC_BUTTON_MARK", "btn_mark.png")]):
+        lines.append(f'      <BUTTON ID="{name}" LEFT="16" TOP="{168 + 40 * i}" WIDTH="{bw}" HEIGHT="32">')
+        lines.append(f'        <NORMALIMAGE SOURCE="{art}"/>')
+        lines.append("      </BUTTON>")
+    lines.append('      <BUTTON ID="IDC_BUTTON_VOLUME" LEFT="16" TOP="260" WIDTH="32" HEIGHT="32" TOGGLE="TRUE">')
+    lines.append('        <NORMALIMAGE SOURCE="btn_volume.png"/>')
+    lines.append("      </BUTTON>")
+    lines.append("    </SUBVIEW>")
+    lines.append(f'    <SUBVIEW ID="BODY" LEFT="{side}" TOP="48" WIDTH="{body_w}" HEIGHT="{page_h}">')
+    lines.append('      <BACKGROUNDIMAGE SOURCE="main_body.png" WIDTH="64" HEIGHT="64"/>')
+    x_label, x_value = side + 24, side + 200
+    titles = [("IDC_STATIC_PROFILE_VIDEO", 64), ("IDC_STATIC_PROFILE_AUDIO", 280)]
+    for name, top in titles:
+        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{top}" WIDTH="300" HEIGHT="20"/>')
+    rows = [("PATH", 92), ("TYPE", 120), ("BITRATE", 148), ("FRAMESIZE", 176), ("FRAMERATE", 204),
+            ("CHANNEL", 308), ("SAMPLERATE", 336), ("CODEC", 364)]
+    for key, top in rows:
+        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_{key}" LEFT="{x_label}" TOP="{top}" WIDTH="160" '
+                     f'HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT"/>')
+        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_VALUE_{key}" LEFT="{x_value}" TOP="{top - 1}" WIDTH="200" '
+                     'HEIGHT="22">')
+        lines.append('        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="200" HEIGHT="22"/>')
+        lines.append("      </STATIC>")
+    bottom = h - 80
+    for i, name in enumerate(["IDC_STATIC_SPACE_AVAILABLE", "IDC_STATIC_SPACE_REQUIRED"]):
+        lines.append(f'      <STATIC ID="{name}" LEFT="{w - 340}" TOP="{bottom + 26 * i}" WIDTH="320" HEIGHT="20" '
+                     'TEXTALIGN="STATIC_TEXT_RIGHT"/>')
+    for i, name in enumerate(["IDC_STATIC_CAPTURE_FILES", "IDC_STATIC_CONVERT_FILES"]):
+        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{bottom + 26 * i}" WIDTH="300" HEIGHT="20"/>')
+    lines.append("    </SUBVIEW>")
+    lines.append("  </VIEW>")
+    for view, art in [("ENC_DV_PAGE", "page_dv.png"), ("ENC_FILE_PAGE", "page_file.png"),
+                      ("EXPORT_ROOM", "page_export.png")]:
+        lines.append(f'  <VIEW ID="{view}" LEFT="{side}" TOP="48" WIDTH="{body_w}" HEIGHT="{page_h}">')
+        lines.append(f'    <SUBVIEW ID="PAGE" LEFT="0" TOP="0" WIDTH="{body_w}" HEIGHT="{page_h}">')
+        lines.append(f'      <BACKGROUNDIMAGE SOURCE="{art}" WIDTH="64" HEIGHT="64"/>')
+        lines.append("    </SUBVIEW>")
+        lines.append("  </VIEW>")
+    # One description of every element kind, so that every reader path meets the shipped skin.
+    lines += [
+        '  <VIEW ID="SKIN_GALLERY" LEFT="0" TOP="0" WIDTH="400" HEIGHT="300" SNAPLEFT="4" VCUTCOUNT="1">',
+        '    <BACKGROUNDIMAGE SOURCE="page_export.png"/>',
+        '    <SUBVIEW ID="ALL" LEFT="0" TOP="0" WIDTH="400" HEIGHT="300" PERMANENT="TRUE" DRAWNUM="1">',
+        '      <BACKGROUNDIMAGE SOURCE="main_body.png" WIDTH="64" HEIGHT="64"/>',
+        '      <BUTTON ID="G_BUTTON" LEFT="8" TOP="8" WIDTH="32" HEIGHT="32" HCUT="0" VCUT="0">',
+        '        <NORMALIMAGE SOURCE="btn_volume.png"/>',
+        "      </BUTTON>",
+        '      <SLIDER ID="G_SLIDER" LEFT="8" TOP="48" WIDTH="64" HEIGHT="16">',
+        '        <BACKGROUNDIMAGE SOURCE="track.png"/><THUMBIMAGE SOURCE="thumb.png"/>',
+        "      </SLIDER>",
+        '      <STATIC ID="G_STATIC" LEFT="8" TOP="72" WIDTH="200" HEIGHT="22" TEXTALIGN="STATIC_TEXT_CENTER">',
+        '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="200" HEIGHT="22"/>',
+        "      </STATIC>",
+        '      <EDIT ID="G_LEDEDIT" LEFT="8" TOP="100" WIDTH="88" HEIGHT="17" TYPE="CGLEDEDIT">',
+        '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="88" HEIGHT="17"/><LEDNUMBERIMAGE SOURCE="led_digits.png"/>',
+        "      </EDIT>",
+        '      <EDIT ID="G_TIMEEDIT" LEFT="100" TOP="100" WIDTH="99" HEIGHT="17" TYPE="CGSIMPLETIMEEDIT">',
+        '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="99" HEIGHT="17"/><LEDNUMBERIMAGE SOURCE="led_digits.png"/>',
+        "      </EDIT>",
+        '      <COMBOBOX ID="G_COMBO" LEFT="8" TOP="124" WIDTH="120" HEIGHT="20" TYPE="CBS_DROPDOWNLIST" SORTDATA="FALSE">',
+        '        <CBOLB LEFT="0" TOP="20" WIDTH="120" HEIGHT="80"/><CBOSBLSPIN LEFT="0" TOP="0" WIDTH="16" HEIGHT="16"/>',
+        '        <CBOSBRSPIN LEFT="0" TOP="0" WIDTH="16" HEIGHT="16"/><CBOSBTHUMB WIDTH="16" HEIGHT="16"/>',
+        '        <CBOSBBK WIDTH="16" HEIGHT="16"/><CBOEDIT WIDTH="100" HEIGHT="20"/><CBOBTN LEFT="100" WIDTH="20" HEIGHT="20"/>',
+        '        <CBOSTATIC WIDTH="100" HEIGHT="20"/>',
+        '        <SBLSPINNORMALIMAGE SOURCE="spin_up.png"/><SBRSPINNORMALIMAGE SOURCE="spin_down.png"/>',
+        '        <SBTHUMBNORMALIMAGE SOURCE="thumb.png"/><SBBKNORMALIMAGE SOURCE="track.png"/>',
+        '        <EDITNORMALIMAGE SOURCE="field.png"/><BTNNORMALIMAGE SOURCE="spin_down.png"/>',
+        '        <STATICNORMALIMAGE SOURCE="field.png"/><LISTITEMIMAGE SOURCE="field.png"/>',
+        "      </COMBOBOX>",
+        '      <SPINTIMEEDIT ID="G_SPINTIME" LEFT="8" TOP="150" WIDTH="140" HEIGHT="17">',
+        '        <SUBREGIONLSPIN LEFT="124" TOP="0" WIDTH="16" HEIGHT="8"/><SUBREGIONRSPIN LEFT="124" TOP="8" WIDTH="16" HEIGHT="8"/>',
+        '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="124" HEIGHT="17"/><LEDNUMBERIMAGE SOURCE="led_digits.png"/>',
+        '        <INCNORMALIMAGE SOURCE="spin_up.png"/><DECNORMALIMAGE SOURCE="spin_down.png"/>',
+        "      </SPINTIMEEDIT>",
+    ]
+    for kind in ["SCROLLBAR", "NEWSCROLLBAR"]:
+        lines += [
+            f'      <{kind} ID="G_{kind}" LEFT="8" TOP="172" WIDTH="160" HEIGHT="16" HORIZONTAL="TRUE">',
+            '        <SUBREGIONLSPIN WIDTH="16" HEIGHT="16"/><SUBREGIONRSPIN LEFT="144" WIDTH="16" HEIGHT="16"/>',
+            '        <SUBREGIONTHUMB WIDTH="16" HEIGHT="16"/><SUBREGIONSLIDERBK WIDTH="64" HEIGHT="16"/>',
+            '        <LSPINNORMALIMAGE SOURCE="spin_up.png"/><RSPINNORMALIMAGE SOURCE="spin_down.png"/>',
+            '        <THUMBNORMALIMAGE SOURCE="thumb.png"/><SLIDERBKNORMALIMAGE SOURCE="track.png"/>',
+            f"      </{kind}>"]
+    lines += [
+        '      <SIMPLESLIDER ID="G_SIMPLESLIDER" LEFT="8" TOP="192" WIDTH="64" HEIGHT="16">',
+        '        <THUMBRELATIVEPOS TOP="0" HEIGHT="16"/><SUBREGIONBK WIDTH="64" HEIGHT="16"/>',
+        '        <SUBREGIONTHUMB WIDTH="4" HEIGHT="16"/><BACKGROUNDIMAGE SOURCE="track.png"/>',
+        '        <THUMBNORMALIMAGE SOURCE="spin_up.png"/>',
+        "      </SIMPLESLIDER>",
+        '      <SELSLIDER ID="G_SELSLIDER" LEFT="8" TOP="212" WIDTH="64" HEIGHT="16">',
+        '        <BACKGROUNDIMAGE SOURCE="track.png"/><SELIMAGE SOURCE="track_sel.png"/>',
+        '        <LTHUMBIMAGE SOURCE="marks.png"/><RTHUMBIMAGE SOURCE="marks.png"/>',
+        "      </SELSLIDER>",
+    ]
+    for kind, extra in [("SELECTSLIDER", ['<UPMAGNIFYIMAGE SOURCE="thumb.png"/><DOWNMAGNIFYIMAGE SOURCE="thumb.png"/>',
+                                          '<LEFTMAGNIFYIMAGE SOURCE="thumb.png"/><RIGHTMAGNIFYIMAGE SOURCE="thumb.png"/>',
+                                          '<HANDLEMAGNIFYIMAGE SOURCE="thumb.png"/>']),
+                        ("MAGNIFYSLIDER", [])]:
+        lines += [
+            f'      <{kind} ID="G_{kind}" LEFT="80" TOP="192" WIDTH="200" HEIGHT="32" HCUT="0" VCUT="0">',
+            '        <THUMBRELATIVEPOS TOP="16" HEIGHT="16"/><SELECTIONRELATIVEPOS TOP="4" HEIGHT="8"/>',
+            '        <SUBREGIONLTHUMB WIDTH="16" HEIGHT="16"/><SUBREGIONRTHUMB LEFT="16" WIDTH="16" HEIGHT="16"/>',
+            '        <SUBREGIONSELTHUMB WIDTH="16" HEIGHT="16"/>',
+            '        <BACKGROUNDIMAGE SOURCE="track.png"/><LTHUMBIMAGE SOURCE="marks.png"/>',
+            '        <RTHUMBIMAGE SOURCE="marks.png" LEFT="16"/><SELTHUMBIMAGE SOURCE="spin_up.png"/>']
+        lines += ["        " + e for e in extra]
+        lines += ['        <SLIDERSELIMAGE SOURCE="track_sel.png"/>', f"      </{kind}>"]
+    lines += [
+        '      <SPINBUTTON ID="G_SPIN" LEFT="300" TOP="8" WIDTH="16" HEIGHT="16" HORIZONTAL="FALSE">',
+        '        <LSPINNORMALIMAGE SOURCE="spin_up.png"/><RSPINNORMALIMAGE SOURCE="spin_down.png"/>',
+        "      </SPINBUTTON>",
+        '      <PROGRESSBAR ID="G_PROGRESS" LEFT="8" TOP="236" WIDTH="64" HEIGHT="16">',
+        '        <BACKGROUNDIMAGE SOURCE="track.png"/><FOREGROUNDIMAGE SOURCE="track_sel.png"/>',
+        "      </PROGRESSBAR>",
+        '      <LISTCTRL ID="G_LIST" LEFT="220" TOP="40" WIDTH="170" HEIGHT="140">',
+        '        <BACKGROUNDIMAGE SOURCE="ExportRoomLCBk.JPG"/>',
+        "      </LISTCTRL>",
+        '      <LISTBOX ID="G_LISTBOX" LEFT="220" TOP="190" WIDTH="170" HEIGHT="60">',
+        '        <BACKGROUNDIMAGE SOURCE="EncBatchLCBK.jpg"/>',
+        "      </LISTBOX>",
+        '      <DIRWHEEL ID="G_WHEEL" LEFT="300" TOP="260" WIDTH="32" HEIGHT="32">',
+        '        <FOREGROUNDIMAGE SOURCE="thumb.png"/><BACKGROUNDIMAGE SOURCE="track.png"/>',
+        "      </DIRWHEEL>",
+        '      <GROUPBOX ID="G_GROUP" LEFT="8" TOP="256" WIDTH="200" HEIGHT="40">',
+        '        <CAPTIONIMAGE SOURCE="groupcap.png"/>',
+        "      </GROUPBOX>",
+        '      <LIGHTANGLE ID="G_ANGLE" LEFT="340" TOP="260" WIDTH="8" HEIGHT="8">',
+        '        <SUBREGIONFR WIDTH="8" HEIGHT="8"/><SUBREGIONBK WIDTH="8" HEIGHT="8"/>',
+        '        <BACKGROUNDIMAGE SOURCE="track.png"/><FOREGROUNDIMAGE SOURCE="track_sel.png"/>',
+        "      </LIGHTANGLE>",
+        "    </SUBVIEW>",
+        "  </VIEW>",
+        "</APP>",
+        ""]
+    return "\n".join(lines)
+
+
+def main():
+    if len(sys.argv) != 2:
+        sys.exit(__doc__)
+    out = sys.argv[1]
+    for (w, h, side), folder in [((1024, 768, 240), "1024x768"), ((800, 600, 200), "800x600")]:
+        draw_art(os.path.join(out, folder), w, h, side)
+        with open(os.path.join(out, f"skin{folder}.xml"), "w", encoding="utf-8") as f:
+            f.write(layout(w, h, side))
+
+
+if __name__ == "__main__":
+    main()
