@@ -76,9 +76,19 @@ void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t
     }
 }
 
-inline int16_t Quantise(int c, int mf, int64_t offset, int qbits) {
-    const int64_t m = (int64_t{std::abs(c)} * mf + offset) >> qbits;
+// Levels are bounded twice: by what CAVLC can code in every profile (level_prefix at
+// most 15 with its 12-bit escape, clause 9.2.2.1), and, for levels scaled on their own,
+// so that the scaled coefficient fits the 16 bits the standard allows (clause 8.5.12.1)
+// and decoders store.
+constexpr int kMaxLevel = 2063;
+
+inline int16_t Quantise(int c, int mf, int64_t offset, int qbits, int limit = kMaxLevel) {
+    const int64_t m = std::min<int64_t>((int64_t{std::abs(c)} * mf + offset) >> qbits, limit);
     return static_cast<int16_t>(c < 0 ? -m : m);
+}
+
+inline int LevelLimit(const QuantRecord& q, int raster) {
+    return std::min(kMaxLevel, 32767 / (kDequantScale[q.qpMod6][raster] << q.qpDiv6));
 }
 
 // (level, run) pairs of count levels in scan order, closed by (0, trailing zeros).
@@ -114,7 +124,7 @@ int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offs
     const int16_t* mf = kQuantMultiplier[q.qpMod6];
     for (int i = first; i < 16; ++i) {
         const int r = Raster(i);
-        levels[r] = Quantise(c[r], mf[r], offset, q.qbits);
+        levels[r] = Quantise(c[r], mf[r], offset, q.qbits, LevelLimit(q, r));
         scan[i - first] = levels[r];
     }
     return BuildList(scan, 16 - first, list);

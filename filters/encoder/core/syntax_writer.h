@@ -28,6 +28,7 @@ enum SliceTypeCode : int32_t {
 enum MbKind : int32_t {
     kMbIntra4x4 = 0,
     kMbIntra16x16 = 1,
+    kMbIntraPcm = 2,  // samples sent as they are, when coding would exceed the macroblock bit limit
     kMbPInter = 3,
     kMbP8x8 = 4,
     kMbBInter = 5,
