@@ -29,7 +29,8 @@ int CIntraPictureEncoder::EncodePicture(const PlanarPicture& source, std::vector
     pic.displayNumber = sinceIdr_;
     pic.reference = true;
     numbering_.Next(&pic);
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t>& bytes = bytes_;
+    bytes.clear();
     if (int r = headers_.WritePictureHeaders(pic); r != kCoreOk) return r;
     if (headers_.outputReady()) bytes.insert(bytes.end(), headers_.data(), headers_.data() + headers_.size());
 

@@ -44,6 +44,7 @@ private:
     CParameterSetWriter headers_;
     CPictureNumbering numbering_;
     CNalWriter nal_;
+    std::vector<uint8_t> bytes_;  // the picture's units until every slice has fit
     int64_t codingNumber_ = 0;
     int64_t sinceIdr_ = 0;
 };

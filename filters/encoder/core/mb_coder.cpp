@@ -33,6 +33,12 @@ int ListLevels(const CoefficientList& list) {
     return sum;
 }
 
+bool HasLevelAtBound(const CoefficientList& list) {
+    for (int i = 0; i < 16 && list.pairs[i].level != 0; ++i)
+        if (std::abs(list.pairs[i].level) >= kMaxCavlcLevel) return true;
+    return false;
+}
+
 // The packed 4x4 source block b of a packed 16x16 macroblock.
 void Extract4x4(const uint8_t* src16, int b, uint8_t* out) {
     const uint8_t* s = src16 + BlockOffset(b);
@@ -376,11 +382,14 @@ void CMbCoder::CodeMacroblock() {
         const int c16 = LumaLevels(mb_.lumaTrial(), true);
         mb_.kind = kMbIntra16x16;
         mb_.lumaToggle ^= 1;
-        if (mb_.luma().cbp & 15) {
+        // A DC level held at the CAVLC bound leaves a large error that no level sum
+        // shows: intra 4x4, whose levels stay far below the bound, is taken instead.
+        const bool dcAtBound = HasLevelAtBound(mb_.luma().dc);
+        if ((mb_.luma().cbp & 15) || dcAtBound) {
             CodeIntra4x4((level_ == kCoderSatd ? 20 : 8) * lambda);
             const LumaResult& l = mb_.lumaTrial();
             const int c4 = LumaLevels(l, false) + 2 * std::popcount(static_cast<unsigned>(l.cbp & 15));
-            if (c4 < c16) {
+            if (c4 < c16 || dcAtBound) {
                 mb_.kind = kMbIntra4x4;
                 mb_.lumaToggle ^= 1;
             }

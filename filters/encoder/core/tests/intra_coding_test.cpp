@@ -1,0 +1,394 @@
+// Intra coding of the encoder core: quantisation at every QP against the tests' own
+// reference written from the standard, the macroblock context's tables, the CAVLC code
+// tables and residual writing, picture buffer padding and loop-filter strengths.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filters/encoder/core/cavlc_tables.h"
+#include "filters/encoder/core/cavlc_writer.h"
+#include "filters/encoder/core/loop_filter.h"
+#include "filters/encoder/core/mb_context.h"
+#include "filters/encoder/core/picture_buffer.h"
+#include "filters/encoder/core/tests/kernel_harness.h"
+#include "filters/encoder/core/tests/kernel_reference.h"
+
+namespace ombrisk {
+namespace {
+
+using kernel_test::Pattern;
+using kernel_test::ReferenceTable;
+using kernel_test::Rng;
+
+// Every QP, intra 16x16, 4x4 and chroma pipelines: levels, lists and reconstruction equal
+// the reference's, on random residuals and on the extreme ones that push levels to their
+// bounds. Every level stays codable and scales into 16 bits.
+TEST(Quantisation, EveryQpEqualsTheStandardsArithmetic) {
+    Rng rng(kernel_test::HarnessSeed());
+    const CKernelTable& got = KernelTable();
+    const CKernelTable& want = ReferenceTable();
+    for (int qp = 0; qp <= 51; ++qp) {
+        SCOPED_TRACE("QP " + std::to_string(qp));
+        const QuantRecord q = MakeQuantRecord(qp);
+        for (Pattern pattern : {Pattern::kRandom, Pattern::kExtreme}) {
+            std::vector<uint8_t> src = kernel_test::RandomPixels(rng, 256, pattern);
+            std::vector<uint8_t> pred = kernel_test::RandomPixels(rng, 256, pattern);
+            alignas(16) uint8_t reconA[256], reconB[256];
+            alignas(16) int16_t coefsA[256], coefsB[256];
+            CoefficientList dcA, dcB, acA[16], acB[16];
+            EXPECT_EQ(got.transformIntra16x16(src.data(), reconA, pred.data(), coefsA, &dcA, acA, &q),
+                      want.transformIntra16x16(src.data(), reconB, pred.data(), coefsB, &dcB, acB, &q));
+            EXPECT_EQ(0, std::memcmp(reconA, reconB, 256));
+            EXPECT_EQ(0, std::memcmp(coefsA, coefsB, sizeof coefsA));
+            for (int shift : {0, 1}) {
+                EXPECT_EQ(got.transformLuma4x4(src.data(), reconA, pred.data(), coefsA, acA, &q, shift),
+                          want.transformLuma4x4(src.data(), reconB, pred.data(), coefsB, acB, &q, shift));
+                EXPECT_EQ(0, std::memcmp(coefsA, coefsB, 16 * sizeof(int16_t)));
+                for (int r = 0; r < 16; ++r)
+                    EXPECT_LE(std::abs(coefsA[r]), kMaxCavlcLevel);
+                EXPECT_EQ(got.transformChroma(src.data(), reconA, pred.data(), coefsA, &dcA, acA, &q, shift, 4),
+                          want.transformChroma(src.data(), reconB, pred.data(), coefsB, &dcB, acB, &q, shift, 4));
+                EXPECT_EQ(0, std::memcmp(reconA, reconB, 64));
+            }
+        }
+    }
+}
+
+// A flat residual of 255 over a macroblock gives the intra 16x16 DC level 6528 at QP 0,
+// beyond what CAVLC can code in Main profile: it stops at 2063.
+TEST(Quantisation, Intra16x16DcStaysCodableAtQpZero) {
+    alignas(16) uint8_t src[256], pred[256], recon[256];
+    std::memset(src, 255, sizeof src);
+    std::memset(pred, 0, sizeof pred);
+    alignas(16) int16_t coefs[256];
+    CoefficientList dc, ac[16];
+    const QuantRecord q = MakeQuantRecord(0);
+    EXPECT_EQ(KernelTable().transformIntra16x16(src, recon, pred, coefs, &dc, ac, &q), 0);
+    EXPECT_EQ(dc.pairs[0].level, kMaxCavlcLevel);
+    EXPECT_EQ(dc.pairs[1].level, 0);
+}
+
+TEST(MbContext, QpTables) {
+    // Table 8-15 above 29, transcribed from the standard.
+    const int chroma[22] = {29, 30, 31, 32, 32, 33, 34, 34, 35, 35, 36, 36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
+    for (int qp = 0; qp < 30; ++qp)
+        EXPECT_EQ(ChromaQp(qp), qp);
+    for (int qp = 30; qp <= 51; ++qp)
+        EXPECT_EQ(ChromaQp(qp), chroma[qp - 30]) << qp;
+
+    struct LambdaCase {
+        int qp, decision, rd;
+    };
+    for (const LambdaCase& c : {LambdaCase{0, 1, 0},
+                                {9, 1, 0},
+                                {10, 1, 1},
+                                {12, 1, 1},
+                                {15, 1, 2},
+                                {19, 2, 4},
+                                {20, 3, 5},
+                                {26, 5, 22},
+                                {36, 16, 218},
+                                {51, 91, 6963}})
+        EXPECT_TRUE(DecisionLambda(c.qp) == c.decision && RdLambda(c.qp) == c.rd) << c.qp;
+    // Both λ follow their formulas within rounding over the whole range.
+    for (int qp = 16; qp <= 51; ++qp) {
+        EXPECT_NEAR(DecisionLambda(qp), std::pow(2.0, (qp - 12) / 6.0), 0.5 + 1e-9) << qp;
+        EXPECT_NEAR(RdLambda(qp), 0.85 * std::pow(2.0, (qp - 12) / 3.0), 0.5 + 1e-6) << qp;
+    }
+
+    const QuantRecord q51 = MakeQuantRecord(51);
+    EXPECT_EQ(q51.qpDiv6, 8);
+    EXPECT_EQ(q51.qbits, 23);
+    EXPECT_EQ(q51.offset, 2796202);
+}
+
+// Every code table is prefix-free, and every total_zeros and run_before row is a complete
+// code (its lengths fill the code space exactly), as a decoder's tables must be.
+TEST(CavlcTables, PrefixFreeAndComplete) {
+    const auto check = [](const VlcCode* codes, int n, bool complete, const std::string& what) {
+        double sum = 0;
+        for (int i = 0; i < n; ++i) {
+            if (!codes[i].length) continue;
+            sum += std::ldexp(1.0, -codes[i].length);
+            for (int j = 0; j < n; ++j) {
+                if (i == j || !codes[j].length || codes[j].length < codes[i].length) continue;
+                EXPECT_NE(codes[j].code >> (codes[j].length - codes[i].length), codes[i].code)
+                    << what << ": code " << i << " is a prefix of code " << j;
+            }
+        }
+        EXPECT_LE(sum, 1.0) << what;
+        if (complete) {
+            EXPECT_EQ(sum, 1.0) << what;
+        }
+    };
+    for (int t = 0; t < 3; ++t)
+        check(&kCoeffToken[t][0][0], 17 * 4, false, "coeff_token " + std::to_string(t));
+    check(&kCoeffTokenChromaDc[0][0], 5 * 4, false, "chroma DC coeff_token");
+    for (int tc = 1; tc <= 15; ++tc)
+        check(kTotalZeros[tc - 1], 16, tc > 1, "total_zeros " + std::to_string(tc));
+    for (int tc = 1; tc <= 3; ++tc)
+        check(kTotalZerosChromaDc[tc - 1], 4, true, "chroma DC total_zeros " + std::to_string(tc));
+    for (int z = 0; z < 7; ++z)
+        check(kRunBefore[z], 15, z < 6, "run_before " + std::to_string(z + 1));
+    // Two rows leave one code unused: 000000000 (total_zeros of one coefficient) and
+    // 00000000000 (run_before with more than six zeros left).
+    const auto kraft = [](const VlcCode* codes, int n) {
+        double sum = 0;
+        for (int i = 0; i < n; ++i)
+            if (codes[i].length) sum += std::ldexp(1.0, -codes[i].length);
+        return sum;
+    };
+    EXPECT_EQ(kraft(kTotalZeros[0], 16), 1.0 - std::ldexp(1.0, -9));
+    EXPECT_EQ(kraft(kRunBefore[6], 15), 1.0 - std::ldexp(1.0, -11));
+
+    // coded_block_pattern: each codeNum belongs to exactly one pattern, in both columns.
+    for (bool intra : {true, false}) {
+        std::vector<int> seen(48, 0);
+        for (int cbp = 0; cbp < 48; ++cbp)
+            ++seen[CbpCodeNum(cbp, intra)];
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 48);
+    }
+    EXPECT_EQ(CbpCodeNum(47, true), 0);
+    EXPECT_EQ(CbpCodeNum(0, true), 3);
+    EXPECT_EQ(CbpCodeNum(0, false), 0);
+}
+
+// Records the bits written, as a string of '0' and '1'.
+class BitString {
+public:
+    void PutBits(int count, uint32_t value) {
+        for (int i = count - 1; i >= 0; --i)
+            bits_ += ((value >> i) & 1) ? '1' : '0';
+    }
+    uint32_t GetBitCount() const { return static_cast<uint32_t>(bits_.size()); }
+    const std::string& bits() const { return bits_; }
+
+private:
+    std::string bits_;
+};
+
+CoefficientList List(std::initializer_list<std::pair<int, int>> levelRun, int trailing) {
+    CoefficientList l{};
+    int i = 0;
+    for (auto [level, run] : levelRun)
+        l.pairs[i++] = {static_cast<int16_t>(level), static_cast<int16_t>(run)};
+    l.pairs[i] = {0, static_cast<int16_t>(trailing)};
+    return l;
+}
+
+struct BlockCase {
+    const char* name;
+    CoefficientList list;
+    int maxCoeff, nC;
+    const char* bits;
+};
+
+TEST(CavlcWriter, ResidualBlocks) {
+    const BlockCase cases[] = {
+        // TotalCoeff 4, TrailingOnes 3; the 3 at suffixLength 0 without the one-step
+        // adjustment is level_prefix 4.
+        {"trailing ones", List({{3, 0}, {-1, 0}, {1, 0}, {1, 0}}, 12), 16, 0,
+         "000011"
+         "001"
+         "00001"
+         "00011"},
+        // One coefficient with three zeros before it: total_zeros 3, no run_before.
+        {"single", List({{1, 3}}, 12), 16, 0,
+         "01"
+         "0"
+         "0011"},
+        // Two levels with a run between them: run_before of the higher one.
+        {"run", List({{2, 0}, {1, 2}}, 12), 16, 0,
+         "000100"
+         "0"
+         "1"
+         "101"
+         "00"},
+        {"empty, nC 0", List({}, 16), 16, 0, "1"},
+        {"empty, nC 8 or more", List({}, 16), 16, 9, "000011"},
+        {"nC 8 or more", List({{1, 0}}, 15), 16, 12,
+         "000001"
+         "0"
+         "1"},
+        // Chroma DC: nC -1 tables, total_zeros of Table 9-9a.
+        {"chroma DC", List({{-1, 1}}, 2), 4, -1,
+         "1"
+         "1"
+         "01"},
+        // Full block: no total_zeros.
+        {"full AC",
+         List({{1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0}},
+              0),
+         15, 0,
+         "0000000000001100"
+         "000"
+         "1"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"},
+    };
+    for (const BlockCase& c : cases) {
+        BitString s;
+        cavlc::WriteResidualBlock(s, c.list, c.maxCoeff, c.nC);
+        EXPECT_EQ(s.bits(), c.bits) << c.name;
+    }
+}
+
+// Coded magnitudes 7, 8, 15 and 16 at suffixLength 0 take 13, 19, 19 and 28 bits.
+TEST(CavlcWriter, LevelEscapes) {
+    const auto bits = [](int level) {
+        BitString s;
+        cavlc::WriteResidualBlock(s, List({{static_cast<int16_t>(level), 0}, {1, 0}, {1, 0}, {1, 0}}, 12), 16, 0);
+        return static_cast<int>(s.GetBitCount());
+    };
+    const int fixed = bits(7) - 13;
+    EXPECT_EQ(bits(8), fixed + 19);
+    EXPECT_EQ(bits(15), fixed + 19);
+    EXPECT_EQ(bits(16), fixed + 28);
+    EXPECT_EQ(bits(kMaxCavlcLevel), fixed + 28);
+    // The largest level: suffix 2 x 2063 - 32 = 4094 in 12 bits.
+    BitString s;
+    cavlc::WriteResidualBlock(s, List({{kMaxCavlcLevel, 0}, {1, 0}, {1, 0}, {1, 0}}, 12), 16, 0);
+    EXPECT_EQ(s.bits().substr(9, 28),
+              "0000000000000001"
+              "111111111110");
+}
+
+TEST(CavlcWriter, ExpGolomb) {
+    struct Case {
+        int64_t value;
+        bool isSigned;
+        const char* bits;
+    };
+    for (const Case& c : {Case{0, false, "1"},
+                          {1, false, "010"},
+                          {6, false, "00111"},
+                          {25, false, "000011010"},
+                          {1, true, "010"},
+                          {-1, true, "011"},
+                          {-22, true, "00000101101"}}) {
+        BitString s;
+        if (c.isSigned)
+            cavlc::WriteSe(s, static_cast<int32_t>(c.value));
+        else
+            cavlc::WriteUe(s, static_cast<uint32_t>(c.value));
+        EXPECT_EQ(s.bits(), c.bits) << c.value;
+    }
+    BitString big;
+    cavlc::WriteUe(big, 0xFFFFFFFEu);
+    EXPECT_EQ(big.bits(), std::string(31, '0') + "1" + std::string(31, '1'));
+}
+
+EncoderBlock BlockOf(int width, int height) {
+    EncoderBlock b;
+    int32_t params[kParamWords];
+    DefaultParameterWords(params);
+    params[kParSliceCount] = 1;
+    params[kParCabac] = 0;
+    EXPECT_EQ(StoreParameterRecord(&b, params, 1), 0);
+    EXPECT_EQ(StorePictureRecord(&b, width, height, width, height, 1), 0);
+    FillChromaGeometry(&b);
+    return b;
+}
+
+// The coded area of a 34x18 source is 48x32: its extra columns and lines repeat the
+// source's last ones; padding repeats the coded area's edges into every border.
+TEST(PictureBuffer, FillAndPadReplicateEdges) {
+    const EncoderBlock block = BlockOf(34, 18);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    ASSERT_EQ(pic.width(), 48);
+    ASSERT_EQ(pic.height(), 32);
+    std::vector<uint8_t> y(34 * 18), c(17 * 9 * 2);
+    for (size_t i = 0; i < y.size(); ++i)
+        y[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < c.size(); ++i)
+        c[i] = static_cast<uint8_t>(i * 3 + 1);
+    PlanarPicture src{y.data(), c.data(), c.data() + 17 * 9, 34, 18, 34, 17};
+    pic.Fill(src);
+    pic.PadPlanes();
+    const uint8_t* l = pic.luma();
+    const int s = pic.lumaStride();
+    EXPECT_EQ(l[5 * s + 40], y[5 * 34 + 33]);
+    EXPECT_EQ(l[30 * s + 3], y[17 * 34 + 3]);
+    EXPECT_EQ(l[-16 * s - 16], l[0]);
+    EXPECT_EQ(l[(32 + 15) * s + 48 + 15], l[31 * s + 47]);
+    EXPECT_EQ(l[-1 * s + 20], l[20]);
+    EXPECT_EQ(l[7 * s - 9], l[7 * s]);
+    const uint8_t* cr = pic.cr();
+    const int cs = pic.chromaStride();
+    EXPECT_EQ(cr[3 * cs + 20], c[17 * 9 + 3 * 17 + 16]);
+    EXPECT_EQ(cr[(16 + 15) * cs + 24 + 15], cr[15 * cs + 23]);
+}
+
+// An intra macroblock gets strength 4 on the macroblock edges it has and 3 inside; inter
+// macroblocks take 2 for coefficients, 1 for differing motion, and are skipped when every
+// strength is 0. Edge QPs average the two macroblocks'.
+TEST(LoopFilter, Strengths) {
+    const EncoderBlock block = BlockOf(48, 16);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    MbRecord* r = pic.records();
+    for (int x = 0; x < 3; ++x)
+        r[x] = MbRecord{};
+    r[0].kind = kMbIntra16x16;
+    r[0].qp = 30;
+    r[0].chromaQp = 29;
+    r[1].kind = kMbPInter;
+    r[1].qp = 33;
+    r[1].chromaQp = 32;
+    r[1].nonzeroMask = 1u << 5;  // block (1, 1)
+    r[2].kind = kMbPInter;
+    r[2].qp = 33;
+    r[2].chromaQp = 32;
+    for (int list = 0; list < 2; ++list)
+        for (int b = 0; b < 16; ++b)
+            r[1].motion[list][b].ref = r[2].motion[list][b].ref = 0;
+    CLoopFilter filter(block);
+    filter.ComputeStrengths(&pic);
+
+    for (int s = 0; s < 4; ++s) {
+        EXPECT_EQ(r[0].strengthV[0][s], 0);  // the picture's left edge
+        EXPECT_EQ(r[0].strengthH[0][s], 0);
+        EXPECT_EQ(r[0].strengthV[2][s], 3);
+        EXPECT_EQ(r[1].strengthV[0][s], 4);  // next to an intra macroblock
+    }
+    EXPECT_EQ(r[1].edgeQp[0], 32);  // (30 + 33 + 1) / 2
+    EXPECT_EQ(r[1].edgeChromaQp[0], 31);
+    EXPECT_EQ(r[1].strengthV[1][1], 2);  // left of block (1, 1)
+    EXPECT_EQ(r[1].strengthV[2][1], 2);  // right of it
+    EXPECT_EQ(r[1].strengthH[1][1], 2);  // above it
+    EXPECT_EQ(r[1].strengthV[1][0], 0);  // one partition, no coefficients
+    EXPECT_EQ(r[1].filter, 1);
+    EXPECT_EQ(r[2].filter, 0);  // same motion, no coefficients, inter neighbour
+    EXPECT_EQ(r[2].strengthV[0][0], 0);
+}
+
+}  // namespace
+}  // namespace ombrisk
