@@ -80,9 +80,13 @@ int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, 
     return kCoreOk;
 }
 
-int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount) {
+int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount,
+                         uint32_t* adjustments) {
+    if (adjustments) *adjustments = 0;
     if (!block) return kCoreBadArgument;
     if (params[kParChromaFormat] != 1) return kCoreUnsupported;
+    const int32_t profile = params[kParProfile];
+    if (profile != 66 && profile != 77 && profile != 88) return kCoreUnsupported;
     const bool interlaced = (params[kParFlags] & kFlagInterlaced) != 0;
     const bool havePicture = block->sourceWidth() > 0;
     if (havePicture && !SizeFits(block->sourceWidth(), block->sourceHeight(), interlaced)) {
@@ -96,6 +100,23 @@ int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWord
         p[kParRefFrames] = 0;
         p[kParMotionSearch] = 0;
     }
+    // The profile bounds the tools (Annex A.2): CABAC only in Main, B slices not in
+    // Baseline, field coding not in Baseline. A tool the profile lacks is switched off, or
+    // for an interlaced source the profile becomes Main, and the caller is told.
+    uint32_t changed = 0;
+    if (p[kParProfile] == 66 && (p[kParFlags] & kFlagInterlaced)) {
+        p[kParProfile] = 77;
+        changed |= kAdjustedProfileToMain;
+    }
+    if (p[kParProfile] != 77 && p[kParCabac] != 0) {
+        p[kParCabac] = 0;
+        changed |= kAdjustedCabacOff;
+    }
+    if (p[kParProfile] == 66 && p[kParBFrames] != 0) {
+        p[kParBFrames] = 0;
+        changed |= kAdjustedBFramesOff;
+    }
+    if (adjustments) *adjustments = changed;
     if (havePicture) {
         // The interlace flag decides the coded height.
         FillGeometry(block, block->picture()[kPicAspectX], block->picture()[kPicAspectY]);

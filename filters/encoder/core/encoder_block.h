@@ -124,12 +124,21 @@ void DefaultParameterWords(int32_t (&params)[kParamWords]);
 // leaves the block as it was.
 int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY, int processorCount);
 
+// Settings that StoreParameterRecord changed so that the stream fits its profile.
+enum ProfileAdjustment : uint32_t {
+    kAdjustedCabacOff = 1,       // CABAC asked for in Baseline or Extended
+    kAdjustedBFramesOff = 2,     // B pictures asked for in Baseline
+    kAdjustedProfileToMain = 4,  // an interlaced source in Baseline
+};
+
 // Stores parameter words 0-32 and settles them: automatic reference frames (-1) become 1
 // when the GOP is longer than 1, else 0; a GOP length of 1 switches off reference frames
 // and motion search; a slice count of 0 becomes the processor count, and the slice count
-// never exceeds the macroblock count. Chroma formats other than 4:2:0 return
-// kCoreUnsupported and leave the block as it was.
-int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount);
+// never exceeds the macroblock count; tools the profile lacks are switched off (reported
+// through `adjustments` as ProfileAdjustment bits). Chroma formats other than 4:2:0 and
+// profiles other than 66, 77 and 88 return kCoreUnsupported and leave the block as it was.
+int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount,
+                         uint32_t* adjustments = nullptr);
 
 // Fills the chroma geometry from the chroma-format word and the luma geometry (the frame
 // scheduler does this when it is built).

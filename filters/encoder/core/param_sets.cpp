@@ -1,6 +1,7 @@
 #include "filters/encoder/core/param_sets.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <numeric>
 
@@ -156,14 +157,14 @@ void WriteSps(CHeaderWriter& w, const EncoderBlock& b, int level, const HrdModel
         w.u(1, 0, "overscan_info_present_flag");
         w.u(1, 0, "video_signal_type_present_flag");
         w.u(1, 0, "chroma_loc_info_present_flag");
-        // One frame lasts two ticks of time_scale / num_units_in_tick (clause E.2.1), so
-        // the frame rate x 100 over 100 units needs twice the rate as time_scale.
+        // One frame lasts two ticks of time_scale / num_units_in_tick (clause E.2.1).
         const int32_t rate100 = b.param(kParFrameRate100);
         const bool timing = rate100 > 0;
         w.u(1, timing, "timing_info_present_flag");
         if (timing) {
-            w.u(32, 100, "num_units_in_tick");
-            w.u(32, static_cast<uint32_t>(2 * static_cast<int64_t>(rate100)), "time_scale");
+            const FrameRateTicks ticks = TicksOfFrameRate(rate100);
+            w.u(32, ticks.numUnitsInTick, "num_units_in_tick");
+            w.u(32, ticks.timeScale, "time_scale");
             w.u(1, b.param(kParFixedFrameRate) != 0, "fixed_frame_rate_flag");
         }
         w.u(1, hrd != nullptr, "nal_hrd_parameters_present_flag");
@@ -241,17 +242,38 @@ int ChooseLevel(const EncoderBlock& b) {
     if (b.param(kParLevel) != kAutoLevel) return b.param(kParLevel);
     const int64_t w = b.picture()[kPicCodedWidth];
     const int64_t h = b.picture()[kPicCodedHeight];
-    const int64_t mbs = (w / 16) * (h / 16);
+    const int64_t wMbs = w / 16, hMbs = h / 16;
+    const int64_t mbs = wMbs * hMbs;
     const int64_t mbps = mbs * std::max<int32_t>(b.param(kParFrameRate100), 0) / 100;
     const int64_t frames = std::max(b.param(kParRefFrames), 0) + (b.param(kParBFrames) > 0 ? 1 : 0) + 1;
     const int64_t dpb = frames * (3 * w * h / 2);
     const int64_t rate = EstimateBitRate(b);
+    // What a level must hold whatever the rates: the frame size, each dimension up to
+    // sqrt(8 x MaxFS) macroblocks, and field coding only at levels 2.1 to 4.1 (A.3.1,
+    // Table A-4's frame_mbs_only_flag rule).
+    const auto holdsPicture = [&](const LevelLimits& row) {
+        if (row.maxFs < mbs || wMbs * wMbs > 8 * row.maxFs || hMbs * hMbs > 8 * row.maxFs) return false;
+        return !b.interlaced() || (row.levelIdc >= 21 && row.levelIdc <= 41);
+    };
     for (const LevelLimits& row : kLevelTable) {
-        if (row.maxFs >= mbs && row.maxMbps >= mbps && row.maxDpb >= dpb && row.maxBr >= rate) {
-            return row.levelIdc;
-        }
+        if (holdsPicture(row) && row.maxMbps >= mbps && row.maxDpb >= dpb && row.maxBr >= rate) return row.levelIdc;
     }
-    return 51;
+    // Rates beyond every level: the highest level that holds the picture.
+    for (auto row = std::rbegin(kLevelTable); row != std::rend(kLevelTable); ++row) {
+        if (holdsPicture(*row)) return row->levelIdc;
+    }
+    return 0;
+}
+
+FrameRateTicks TicksOfFrameRate(int32_t rate100) {
+    // Sources at the NTSC rates run at n x 1000/1001 frames per second; their rate x 100
+    // arrives rounded (2397, 2997, 5994).
+    for (int64_t n : {24, 30, 48, 60, 120}) {
+        const int64_t ntsc100x1001 = n * 100000;
+        if (std::llabs(int64_t{rate100} * 1001 - ntsc100x1001) < 1001)
+            return {1001, static_cast<uint32_t>(2 * n * 1000)};
+    }
+    return {100, static_cast<uint32_t>(2 * static_cast<int64_t>(rate100))};
 }
 
 SampleAspect ResolveSampleAspect(const EncoderBlock& b) {
@@ -304,8 +326,10 @@ void CParameterSetWriter::SetHrdModel(const HrdModel* model) {
     }
 }
 
-void CParameterSetWriter::BuildSets() {
-    level_ = ChooseLevel(*block_);
+int CParameterSetWriter::BuildSets() {
+    const int level = ChooseLevel(*block_);
+    if (level <= 0) return kCoreUnsupported;
+    level_ = level;
     CBitBuffer bits(kBufferBytes);
     spsTrace_.clear();
     CHeaderWriter sps(&bits, &spsTrace_);
@@ -316,6 +340,7 @@ void CParameterSetWriter::BuildSets() {
     CHeaderWriter pps(&bits, &ppsTrace_);
     WritePps(pps, *block_);
     pps_.assign(bits.Data(), bits.Data() + bits.ByteCount());
+    return kCoreOk;
 }
 
 int CParameterSetWriter::EmitSets(CNalWriter* nal) {
@@ -387,7 +412,9 @@ int CParameterSetWriter::WritePictureHeaders(const PictureHeaderInfo& pic) {
     outputReady_ = false;
     // The sets' content is taken at an IDR picture only: a changed SPS may not appear
     // inside a coded video sequence (clause 7.4.1.2.1).
-    if (pic.idr || sps_.empty()) BuildSets();
+    if (pic.idr || sps_.empty()) {
+        if (int r = BuildSets(); r != kCoreOk) return r;
+    }
     const bool due = pic.codingNumber >= dueCodingNumber_;
     if (due) {
         const int64_t perSecond = block_->param(kParFrameRate100) / 100;
@@ -407,7 +434,9 @@ int CParameterSetWriter::WritePictureHeaders(const PictureHeaderInfo& pic) {
 
 int64_t CParameterSetWriter::WriteSequenceHeader(uint8_t* buffer, size_t capacity) {
     if (!buffer) return kCoreBadArgument;
-    if (sps_.empty()) BuildSets();
+    if (sps_.empty()) {
+        if (int r = BuildSets(); r != kCoreOk) return r;
+    }
     CNalWriter nal(kBufferBytes, 0);
     nal.output().Attach(buffer, capacity);
     if (EmitSets(&nal) != kCoreOk) return kCoreNoSpace;
