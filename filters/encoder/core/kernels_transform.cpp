@@ -82,13 +82,30 @@ void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t
 // and decoders store.
 constexpr int kMaxLevel = 2063;
 
+// 32 bits hold the product: |c| stays below 2^15 (32640 for the intra 16x16 DC, 9180 for a
+// 4x4 coefficient of 8-bit samples), MF below 2^14, and the offset below 2^30.
 inline int16_t Quantise(int c, int mf, int64_t offset, int qbits, int limit = kMaxLevel) {
-    const int64_t m = std::min<int64_t>((int64_t{std::abs(c)} * mf + offset) >> qbits, limit);
-    return static_cast<int16_t>(c < 0 ? -m : m);
+    const uint32_t m = (static_cast<uint32_t>(std::abs(c)) * static_cast<uint32_t>(mf) +
+                        static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30))) >>
+                       qbits;
+    const int level = std::min(static_cast<int>(m), limit);
+    return static_cast<int16_t>(c < 0 ? -level : level);
 }
 
-inline int LevelLimit(const QuantRecord& q, int raster) {
-    return std::min(kMaxLevel, 32767 / (kDequantScale[q.qpMod6][raster] << q.qpDiv6));
+// The bound of every QP (0-51) and raster position, computed once.
+struct LevelLimits {
+    int16_t limit[52][16];
+};
+const LevelLimits& LevelLimitTable() {
+    static const LevelLimits table = [] {
+        LevelLimits t{};
+        for (int qp = 0; qp < 52; ++qp)
+            for (int r = 0; r < 16; ++r)
+                t.limit[qp][r] =
+                    static_cast<int16_t>(std::min(kMaxLevel, 32767 / (kDequantScale[qp % 6][r] << (qp / 6))));
+        return t;
+    }();
+    return table;
 }
 
 // (level, run) pairs of count levels in scan order, closed by (0, trailing zeros).
@@ -122,9 +139,10 @@ int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offs
                   CoefficientList* list) {
     int16_t scan[16];
     const int16_t* mf = kQuantMultiplier[q.qpMod6];
+    const int16_t* limit = LevelLimitTable().limit[std::clamp(q.qp, 0, 51)];
     for (int i = first; i < 16; ++i) {
         const int r = Raster(i);
-        levels[r] = Quantise(c[r], mf[r], offset, q.qbits, LevelLimit(q, r));
+        levels[r] = Quantise(c[r], mf[r], offset, q.qbits, limit[r]);
         scan[i - first] = levels[r];
     }
     return BuildList(scan, 16 - first, list);
