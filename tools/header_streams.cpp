@@ -56,7 +56,7 @@ std::vector<Picture> CodingOrder(int count, int bFrames, int idrEvery) {
     return order;
 }
 
-void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int endMb, CBitBuffer* bits) {
+void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int endMb, common::BitWriter* bits) {
     CHeaderWriter w(bits);
     if (b.param(kParCabac) == 1) {
         // Filler where the CABAC-coded macroblocks would stand: header readers need slice
@@ -245,7 +245,7 @@ bool BuildHeaderStream(const HeaderCase& c, WrittenStream* out, std::string* err
                 return false;
             }
             out->nals.push_back(std::move(traced));
-            const CBitBuffer& o = sliceNal.output();
+            const common::BitWriter& o = sliceNal.output();
             out->bytes.insert(out->bytes.end(), o.Data(), o.Data() + o.ByteCount());
         }
         ++codingNumber;

@@ -1,13 +1,13 @@
 // The CAVLC macroblock layer of I slices (H.264 clauses 7.3.5, 9.1 and 9.2): one syntax
-// source compiled per sink, so that rate-distortion trials count exactly the bits that a
-// real write would store. A sink offers PutBits(count, value) for 1..32 bits and
-// GetBitCount().
+// source compiled per sink (common::BitWriter writes, common::BitCounter counts), so that
+// rate-distortion trials count exactly the bits that a real write would store.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/bitstream/bit_writer.h"
 #include "filters/encoder/core/cavlc_tables.h"
 #include "filters/encoder/core/coefficient_list.h"
 #include "filters/encoder/core/mb_context.h"
@@ -22,37 +22,7 @@ constexpr int kMaxCavlcLevel = 2063;
 // 4:2:0 (clause 7.4.2.1.1 with A.3.1); a macroblock that would need more is sent as I_PCM.
 constexpr uint32_t kMaxMacroblockBits = 3200;
 
-// The counting sink of rate-distortion trials.
-class CBitTally {
-public:
-    void PutBits(int count, uint32_t) { bits_ += static_cast<uint32_t>(count); }
-    uint32_t GetBitCount() const { return bits_; }
-    void Reset() { bits_ = 0; }
-
-private:
-    uint32_t bits_ = 0;
-};
-
 namespace cavlc {
-
-template <class Sink>
-inline void WriteUe(Sink& s, uint32_t v) {
-    const uint64_t x = uint64_t{v} + 1;
-    int bits = 0;
-    while ((x >> bits) > 1)
-        ++bits;
-    if (bits >= 16) {
-        s.PutBits(bits, 0);
-        s.PutBits(bits + 1, static_cast<uint32_t>(x));
-    } else {
-        s.PutBits(2 * bits + 1, static_cast<uint32_t>(x));
-    }
-}
-
-template <class Sink>
-inline void WriteSe(Sink& s, int32_t v) {
-    WriteUe(s, v > 0 ? static_cast<uint32_t>(2 * v - 1) : static_cast<uint32_t>(-2 * int64_t{v}));
-}
 
 // Mode the decoder predicts for luma 4x4 block b (raster) of an Intra_4x4 macroblock
 // (clause 8.3.1.1): 2 when the left or the top block lies in an unavailable macroblock,
@@ -112,7 +82,7 @@ inline int ChromaNc(const CMbContext& mb, const uint8_t* counts, int component, 
 
 // residual_block_cavlc (clause 7.3.5.3.2) of one coefficient list holding at most
 // maxCoeff coefficients; nC -1 selects the chroma DC tables. Returns TotalCoeff.
-template <class Sink>
+template <common::BitSink Sink>
 int WriteResidualBlock(Sink& s, const CoefficientList& list, int maxCoeff, int nC) {
     const CoefficientPair* p = list.pairs;
     int total = 0, totalZeros = 0;
@@ -179,7 +149,7 @@ int WriteResidualBlock(Sink& s, const CoefficientList& list, int maxCoeff, int n
 
 // The intra 16x16 luma residual: DC, then the AC blocks when the pattern says so.
 // Stores each AC block's TotalCoeff in counts (raster).
-template <class Sink>
+template <common::BitSink Sink>
 void WriteLuma16x16Residual(Sink& s, const CMbContext& mb, const LumaResult& l, uint8_t* counts) {
     std::fill(counts, counts + 16, uint8_t{0});
     WriteResidualBlock(s, l.dc, 16, LumaNc(mb, counts, 0));
@@ -191,7 +161,7 @@ void WriteLuma16x16Residual(Sink& s, const CMbContext& mb, const LumaResult& l, 
 }
 
 // Luma 4x4 blocks of the 8x8 quadrants whose pattern bit is set.
-template <class Sink>
+template <common::BitSink Sink>
 void WriteLuma4x4Residual(Sink& s, const CMbContext& mb, const LumaResult& l, uint8_t* counts) {
     std::fill(counts, counts + 16, uint8_t{0});
     for (int k = 0; k < 16; ++k) {
@@ -201,7 +171,7 @@ void WriteLuma4x4Residual(Sink& s, const CMbContext& mb, const LumaResult& l, ui
     }
 }
 
-template <class Sink>
+template <common::BitSink Sink>
 void WriteChromaResidual(Sink& s, const CMbContext& mb, const ChromaResult& c, uint8_t (*counts)[4]) {
     std::fill(&counts[0][0], &counts[0][0] + 8, uint8_t{0});
     if (c.cbp == 0) return;
@@ -216,10 +186,10 @@ void WriteChromaResidual(Sink& s, const CMbContext& mb, const ChromaResult& c, u
 
 // mb_type I_PCM of an I slice, its alignment and its samples (clause 7.3.5); every block
 // counts as holding 16 coefficients for its neighbours (clause 9.2.1).
-template <class Sink>
+template <common::BitSink Sink>
 void WritePcmMacroblock(Sink& s, const CMbContext& mb) {
-    WriteUe(s, 25);
-    if (const uint32_t misaligned = s.GetBitCount() & 7) s.PutBits(static_cast<int>(8 - misaligned), 0);
+    s.PutUe(25);
+    s.AlignWithZeros();  // pcm_alignment_zero_bit
     for (int i = 0; i < 256; i += 4)
         s.PutBits(32, uint32_t{mb.srcLuma[i]} << 24 | uint32_t{mb.srcLuma[i + 1]} << 16 |
                           uint32_t{mb.srcLuma[i + 2]} << 8 | mb.srcLuma[i + 3]);
@@ -234,14 +204,14 @@ void WritePcmMacroblock(Sink& s, const CMbContext& mb) {
 // One intra macroblock_layer of an I slice. qpDelta is the mb_qp_delta to code when the
 // macroblock carries one. The counts of every block written are left in the current
 // macroblock's record (the neighbour contexts of the blocks after it).
-template <class Sink>
+template <common::BitSink Sink>
 void WriteIntraMacroblock(Sink& s, const CMbContext& mb, const LumaResult& l, const ChromaResult& c, int32_t qpDelta) {
     MbRecord& r = *mb.current;
     const int cbp = (l.cbp & 15) | c.cbp;
     if (l.kind == kMbIntra16x16) {
-        WriteUe(s, static_cast<uint32_t>(1 + l.mode16 + 4 * (c.cbp >> 4) + ((l.cbp & 15) ? 12 : 0)));
+        s.PutUe(static_cast<uint32_t>(1 + l.mode16 + 4 * (c.cbp >> 4) + ((l.cbp & 15) ? 12 : 0)));
     } else {
-        WriteUe(s, 0);
+        s.PutUe(0);
         for (int k = 0; k < 16; ++k) {
             const int b = kBlockScanToRaster[k];
             const int predicted = PredictedIntra4x4Mode(mb, l.modes4, b);
@@ -252,9 +222,9 @@ void WriteIntraMacroblock(Sink& s, const CMbContext& mb, const LumaResult& l, co
                 s.PutBits(4, static_cast<uint32_t>(mode < predicted ? mode : mode - 1));
         }
     }
-    WriteUe(s, static_cast<uint32_t>(c.mode));
-    if (l.kind == kMbIntra4x4) WriteUe(s, static_cast<uint32_t>(CbpCodeNum(cbp >> 4 << 4 | (cbp & 15), true)));
-    if (cbp != 0 || l.kind == kMbIntra16x16) WriteSe(s, qpDelta);
+    s.PutUe(static_cast<uint32_t>(c.mode));
+    if (l.kind == kMbIntra4x4) s.PutUe(static_cast<uint32_t>(CbpCodeNum(cbp >> 4 << 4 | (cbp & 15), true)));
+    if (cbp != 0 || l.kind == kMbIntra16x16) s.PutSe(qpDelta);
     if (l.kind == kMbIntra16x16)
         WriteLuma16x16Residual(s, mb, l, r.totalCoeff);
     else
@@ -272,9 +242,9 @@ public:
 
     // Writes the chosen macroblock of `mb` and settles its record's QP fields: a
     // macroblock without mb_qp_delta keeps the QP before it, as the decoder infers.
-    template <class Sink>
+    template <common::BitSink Sink>
     uint32_t EncodeMacroblock(Sink& s, CMbContext& mb) {
-        const uint32_t before = s.GetBitCount();
+        const uint64_t before = s.BitCount();
         if (mb.kind == kMbIntraPcm) {
             cavlc::WritePcmMacroblock(s, mb);
             // The loop filter takes QP 0 for I_PCM (clause 8.7.2.2); the QP predicted for
@@ -282,7 +252,7 @@ public:
             mb.current->qpDelta = kNoQpDelta;
             mb.current->qp = 0;
             mb.current->chromaQp = static_cast<uint8_t>(ChromaQp(0));
-            return s.GetBitCount() - before;
+            return static_cast<uint32_t>(s.BitCount() - before);
         }
         const bool hasDelta = mb.cbp != 0 || mb.kind == kMbIntra16x16;
         const int32_t delta = hasDelta ? WrapQpDelta(mb.qp - lastQp_) : 0;
@@ -296,7 +266,7 @@ public:
         }
         r.qp = static_cast<uint8_t>(lastQp_);
         r.chromaQp = static_cast<uint8_t>(ChromaQp(lastQp_));
-        return s.GetBitCount() - before;
+        return static_cast<uint32_t>(s.BitCount() - before);
     }
 
     // The mb_qp_delta the next macroblock with a delta would code for `qp`.

@@ -59,7 +59,7 @@ int CIntraPictureEncoder::EncodePicture(const PlanarPicture& source, std::vector
             mb.StoreMacroblock();
             writer_.EncodeMacroblock(nal_.payload(), mb);
         }
-        nal_.payload().WriteTrailingBits();
+        nal_.payload().PutTrailingBits();
         if (nal_.EmitNalUnit(0) < 0) return kCoreNoSpace;
         bytes.insert(bytes.end(), nal_.output().Data(), nal_.output().Data() + nal_.output().ByteCount());
         nal_.output().Reset();

@@ -263,9 +263,9 @@ void CMbCoder::CodeIntraChroma(int penalty) {
 }
 
 int64_t CMbCoder::MacroblockRdCost(const LumaResult& l, const ChromaResult& c) {
-    CBitTally tally;
+    common::BitCounter tally;
     cavlc::WriteIntraMacroblock(tally, mb_, l, c, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
-    return int64_t{mb_.rdLambda} * tally.GetBitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
+    return int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
 }
 
 void CMbCoder::CodeIntraChromaRdo() {
@@ -283,11 +283,11 @@ void CMbCoder::CodeIntraChromaRdo() {
         pred[mode](pCb, cb.top + 1, cb.left + 1, mb_.topAvailable, mb_.leftAvailable);
         pred[mode](pCr, cr.top + 1, cr.left + 1, mb_.topAvailable, mb_.leftAvailable);
         CodeChromaMode(c, mode, pCb, pCr);
-        CBitTally tally;
-        cavlc::WriteUe(tally, static_cast<uint32_t>(mode));
+        common::BitCounter tally;
+        tally.PutUe(static_cast<uint32_t>(mode));
         uint8_t counts[2][4];
         cavlc::WriteChromaResidual(tally, mb_, c, counts);
-        const int64_t j = int64_t{mb_.rdLambda} * tally.GetBitCount() + mb_.kernels.ssd8x8(mb_.srcCb, c.recon[0]) +
+        const int64_t j = int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd8x8(mb_.srcCb, c.recon[0]) +
                           mb_.kernels.ssd8x8(mb_.srcCr, c.recon[1]);
         if (j < best) best = j, bestMode = mode;
     }
@@ -311,10 +311,10 @@ void CMbCoder::CodeIntra16x16Rdo() {
         l.mode16 = mode;
         l.cbp = mb_.kernels.transformIntra16x16(mb_.srcLuma, l.recon, pred_[mode], l.coefs, &l.dc, l.blocks,
                                                 &mb_.lumaQuant);
-        CBitTally tally;
+        common::BitCounter tally;
         uint8_t counts[16];
         cavlc::WriteLuma16x16Residual(tally, mb_, l, counts);
-        const int64_t j = int64_t{mb_.rdLambda} * tally.GetBitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
+        const int64_t j = int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
         if (j < best) best = j, bestMode = mode;
     }
     l.mode16 = bestMode;
@@ -344,11 +344,11 @@ void CMbCoder::CodeIntra4x4Rdo() {
         for (int i = 0; i < n; ++i) {
             predFns[modes[i]](pred[i], top + 1, left + 1, avail & 1, (avail >> 1) & 1);
             Code4x4Block(l, b, modes[i], pred[i]);
-            CBitTally tally;
+            common::BitCounter tally;
             tally.PutBits(modes[i] == predicted ? 1 : 4, 0);
             cavlc::WriteResidualBlock(tally, l.blocks[b], 16, nC);
             const int64_t j =
-                int64_t{mb_.rdLambda} * tally.GetBitCount() + mb_.kernels.ssd4x4(src, l.recon + BlockOffset(b));
+                int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd4x4(src, l.recon + BlockOffset(b));
             if (j < best) best = j, bestIndex = i;
         }
         if (Code4x4Block(l, b, modes[bestIndex], pred[bestIndex])) l.cbp |= 1 << Block8x8(b);
@@ -424,9 +424,9 @@ bool CMbCoder::MayExceedBitLimit() const {
 }
 
 uint32_t CMbCoder::MacroblockBits() {
-    CBitTally tally;
+    common::BitCounter tally;
     cavlc::WriteIntraMacroblock(tally, mb_, mb_.luma(), mb_.chroma(), writer_ ? writer_->DeltaFor(mb_.qp) : 0);
-    return tally.GetBitCount();
+    return static_cast<uint32_t>(tally.BitCount());
 }
 
 void CMbCoder::UsePcm() {

@@ -330,15 +330,18 @@ int CParameterSetWriter::BuildSets() {
     const int level = ChooseLevel(*block_);
     if (level <= 0) return kCoreUnsupported;
     level_ = level;
-    CBitBuffer bits(kBufferBytes);
+    uint8_t store[kBufferBytes];
+    common::BitWriter bits(store, sizeof store);
     spsTrace_.clear();
     CHeaderWriter sps(&bits, &spsTrace_);
     WriteSps(sps, *block_, level_, hrd_ ? &*hrd_ : nullptr);
+    if (bits.Overflowed()) return kCoreNoSpace;
     sps_.assign(bits.Data(), bits.Data() + bits.ByteCount());
     bits.Reset();
     ppsTrace_.clear();
     CHeaderWriter pps(&bits, &ppsTrace_);
     WritePps(pps, *block_);
+    if (bits.Overflowed()) return kCoreNoSpace;
     pps_.assign(bits.Data(), bits.Data() + bits.ByteCount());
     return kCoreOk;
 }
@@ -347,8 +350,7 @@ int CParameterSetWriter::EmitSets(CNalWriter* nal) {
     const std::pair<const std::vector<uint8_t>*, int> units[2] = {{&sps_, kNalSps}, {&pps_, kNalPps}};
     for (const auto& [rbsp, type] : units) {
         nal->payload().Reset();
-        for (uint8_t byte : *rbsp)
-            nal->payload().PutByte(byte);
+        nal->payload().PutBytes(rbsp->data(), rbsp->size());
         nal->SetHeader(1, type);
         if (nal->EmitNalUnit(0) < 0) return kCoreNoSpace;
         if (trace_) trace_->push_back({type, type == kNalSps ? spsTrace_ : ppsTrace_});
@@ -357,7 +359,7 @@ int CParameterSetWriter::EmitSets(CNalWriter* nal) {
 }
 
 int CParameterSetWriter::WriteSei(const PictureHeaderInfo& pic) {
-    CBitBuffer& bits = nal_.payload();
+    common::BitWriter& bits = nal_.payload();
     bits.Reset();
     std::vector<TracedField> fields;
     CHeaderWriter w(&bits, trace_ ? &fields : nullptr);
@@ -377,6 +379,7 @@ int CParameterSetWriter::WriteSei(const PictureHeaderInfo& pic) {
                 w.u(1, 0, "bit_equal_to_zero");
         }
         const size_t size = bits.ByteCount() - sizeByte - 1;
+        bits.Flush();  // the size byte is patched in the array
         if (sizeByte < bits.Capacity()) bits.Data()[sizeByte] = static_cast<uint8_t>(size);
         if (trace_) fields[sizeField].value = static_cast<int64_t>(size);
     };

@@ -157,19 +157,19 @@ TEST(CavlcTables, PrefixFreeAndComplete) {
     EXPECT_EQ(CbpCodeNum(0, false), 0);
 }
 
-// Records the bits written, as a string of '0' and '1'.
-class BitString {
-public:
-    void PutBits(int count, uint32_t value) {
-        for (int i = count - 1; i >= 0; --i)
-            bits_ += ((value >> i) & 1) ? '1' : '0';
-    }
-    uint32_t GetBitCount() const { return static_cast<uint32_t>(bits_.size()); }
-    const std::string& bits() const { return bits_; }
-
-private:
-    std::string bits_;
-};
+// The bits a routine writes, as a string of '0' and '1'.
+template <class Write>
+std::string Bits(Write&& write) {
+    uint8_t buffer[64] = {};
+    common::BitWriter w(buffer, sizeof buffer);
+    write(w);
+    const uint64_t n = w.BitCount();
+    w.AlignWithZeros();
+    std::string bits;
+    for (uint64_t i = 0; i < n; ++i)
+        bits += ((buffer[i / 8] >> (7 - i % 8)) & 1) ? '1' : '0';
+    return bits;
+}
 
 CoefficientList List(std::initializer_list<std::pair<int, int>> levelRun, int trailing) {
     CoefficientList l{};
@@ -254,18 +254,17 @@ TEST(CavlcWriter, ResidualBlocks) {
          "10"},
     };
     for (const BlockCase& c : cases) {
-        BitString s;
-        cavlc::WriteResidualBlock(s, c.list, c.maxCoeff, c.nC);
-        EXPECT_EQ(s.bits(), c.bits) << c.name;
+        EXPECT_EQ(Bits([&](common::BitWriter& w) { cavlc::WriteResidualBlock(w, c.list, c.maxCoeff, c.nC); }), c.bits)
+            << c.name;
     }
 }
 
 // Coded magnitudes 7, 8, 15 and 16 at suffixLength 0 take 13, 19, 19 and 28 bits.
 TEST(CavlcWriter, LevelEscapes) {
     const auto bits = [](int level) {
-        BitString s;
+        common::BitCounter s;
         cavlc::WriteResidualBlock(s, List({{static_cast<int16_t>(level), 0}, {1, 0}, {1, 0}, {1, 0}}, 12), 16, 0);
-        return static_cast<int>(s.GetBitCount());
+        return static_cast<int>(s.BitCount());
     };
     const int fixed = bits(7) - 13;
     EXPECT_EQ(bits(8), fixed + 19);
@@ -273,36 +272,12 @@ TEST(CavlcWriter, LevelEscapes) {
     EXPECT_EQ(bits(16), fixed + 28);
     EXPECT_EQ(bits(kMaxCavlcLevel), fixed + 28);
     // The largest level: suffix 2 x 2063 - 32 = 4094 in 12 bits.
-    BitString s;
-    cavlc::WriteResidualBlock(s, List({{kMaxCavlcLevel, 0}, {1, 0}, {1, 0}, {1, 0}}, 12), 16, 0);
-    EXPECT_EQ(s.bits().substr(9, 28),
+    const std::string s = Bits([](common::BitWriter& w) {
+        cavlc::WriteResidualBlock(w, List({{kMaxCavlcLevel, 0}, {1, 0}, {1, 0}, {1, 0}}, 12), 16, 0);
+    });
+    EXPECT_EQ(s.substr(9, 28),
               "0000000000000001"
               "111111111110");
-}
-
-TEST(CavlcWriter, ExpGolomb) {
-    struct Case {
-        int64_t value;
-        bool isSigned;
-        const char* bits;
-    };
-    for (const Case& c : {Case{0, false, "1"},
-                          {1, false, "010"},
-                          {6, false, "00111"},
-                          {25, false, "000011010"},
-                          {1, true, "010"},
-                          {-1, true, "011"},
-                          {-22, true, "00000101101"}}) {
-        BitString s;
-        if (c.isSigned)
-            cavlc::WriteSe(s, static_cast<int32_t>(c.value));
-        else
-            cavlc::WriteUe(s, static_cast<uint32_t>(c.value));
-        EXPECT_EQ(s.bits(), c.bits) << c.value;
-    }
-    BitString big;
-    cavlc::WriteUe(big, 0xFFFFFFFEu);
-    EXPECT_EQ(big.bits(), std::string(31, '0') + "1" + std::string(31, '1'));
 }
 
 EncoderBlock BlockOf(int width, int height) {
@@ -315,6 +290,48 @@ EncoderBlock BlockOf(int width, int height) {
     EXPECT_EQ(StorePictureRecord(&b, width, height, width, height, 1), 0);
     FillChromaGeometry(&b);
     return b;
+}
+
+// mb_qp_delta stands in Intra 16x16 macroblocks and in those with coded residual; a
+// macroblock without one keeps the QP before it, as the decoder infers, and its record's QP
+// and chroma QP (which the loop filter reads) say so.
+TEST(CavlcWriter, QpOfMacroblocksWithAndWithoutDelta) {
+    const EncoderBlock block = BlockOf(48, 16);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    pic.ResetRecords();
+    CMbContext mb(block);
+    mb.BeginPicture(&pic, kSliceI);
+    CCavlcWriter writer;
+    writer.BeginSlice(26);
+    struct Step {
+        int32_t kind, qp;
+        uint8_t delta, recordQp, recordChromaQp;
+    };
+    const Step steps[] = {{kMbIntra16x16, 30, kNoQpDelta + 4, 30, 29},
+                          {kMbIntra4x4, 40, kNoQpDelta, 30, 29},       // no residual: no delta
+                          {kMbIntra16x16, 0, kNoQpDelta + 22, 0, 0}};  // 0 - 30 wraps to 22
+    for (int x = 0; x < 3; ++x) {
+        const Step& step = steps[x];
+        mb.SetPosition(x, 0, x == 2, 0);
+        mb.SetQp(step.qp);
+        LumaResult& l = mb.lumaSets[1];
+        l.kind = step.kind;
+        l.cbp = 0;
+        l.mode16 = 2;
+        l.dc.pairs[0] = {0, 16};
+        std::fill(l.modes4, l.modes4 + 16, int8_t{2});
+        ChromaResult& c = mb.chromaSets[1];
+        c.cbp = 0;
+        c.mode = 0;
+        mb.kind = step.kind;
+        mb.cbp = 0;
+        common::BitCounter bits;
+        EXPECT_GT(writer.EncodeMacroblock(bits, mb), 0u);
+        EXPECT_EQ(mb.current->qpDelta, step.delta) << x;
+        EXPECT_EQ(mb.current->qp, step.recordQp) << x;
+        EXPECT_EQ(mb.current->chromaQp, step.recordChromaQp) << x;
+    }
 }
 
 // The coded area of a 34x18 source is 48x32: its extra columns and lines repeat the
