@@ -93,12 +93,12 @@ inline int16_t Quantise(int c, int mf, int64_t offset, int qbits, int limit = kM
 }
 
 // The bound of every QP (0-51) and raster position, computed once.
-struct LevelLimits {
+struct LevelBounds {
     int16_t limit[52][16];
 };
-const LevelLimits& LevelLimitTable() {
-    static const LevelLimits table = [] {
-        LevelLimits t{};
+const LevelBounds& LevelLimitTable() {
+    static const LevelBounds table = [] {
+        LevelBounds t{};
         for (int qp = 0; qp < 52; ++qp)
             for (int r = 0; r < 16; ++r)
                 t.limit[qp][r] =

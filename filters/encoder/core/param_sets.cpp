@@ -5,27 +5,10 @@
 #include <limits>
 #include <numeric>
 
+#include "common/bitstream/h264_syntax.h"
 #include "filters/encoder/core/core_result.h"
 
 namespace ombrisk {
-
-const LevelLimits kLevelTable[15] = {
-    {10, 99, 1485, 152064, 76800},
-    {11, 396, 3000, 345600, 230400},
-    {12, 396, 6000, 912384, 460800},
-    {13, 396, 11880, 912384, 921600},
-    {20, 396, 11880, 912384, 2400000},
-    {21, 792, 19800, 1824768, 4800000},
-    {22, 1620, 20250, 3110400, 4800000},
-    {30, 1620, 40500, 3110400, 12000000},
-    {31, 3600, 108000, 6912000, 16800000},
-    {32, 5120, 216000, 7864320, 24000000},
-    {40, 8192, 245760, 12582912, 24000000},
-    {41, 8192, 245760, 12582912, 60000000},
-    {42, 8192, 491520, 12582912, 60000000},
-    {50, 22080, 589824, 42393600, 162000000},
-    {51, 36864, 983040, 70778880, 288000000},
-};
 
 namespace {
 
@@ -242,27 +225,34 @@ int ChooseLevel(const EncoderBlock& b) {
     if (b.param(kParLevel) != kAutoLevel) return b.param(kParLevel);
     const int64_t w = b.picture()[kPicCodedWidth];
     const int64_t h = b.picture()[kPicCodedHeight];
-    const int64_t wMbs = w / 16, hMbs = h / 16;
-    const int64_t mbs = wMbs * hMbs;
-    const int64_t mbps = mbs * std::max<int32_t>(b.param(kParFrameRate100), 0) / 100;
-    const int64_t frames = std::max(b.param(kParRefFrames), 0) + (b.param(kParBFrames) > 0 ? 1 : 0) + 1;
-    const int64_t dpb = frames * (3 * w * h / 2);
-    const int64_t rate = EstimateBitRate(b);
-    // What a level must hold whatever the rates: the frame size, each dimension up to
-    // sqrt(8 x MaxFS) macroblocks, and field coding only at levels 2.1 to 4.1 (A.3.1,
-    // Table A-4's frame_mbs_only_flag rule).
-    const auto holdsPicture = [&](const LevelLimits& row) {
-        if (row.maxFs < mbs || wMbs * wMbs > 8 * row.maxFs || hMbs * hMbs > 8 * row.maxFs) return false;
-        return !b.interlaced() || (row.levelIdc >= 21 && row.levelIdc <= 41);
-    };
-    for (const LevelLimits& row : kLevelTable) {
-        if (holdsPicture(row) && row.maxMbps >= mbps && row.maxDpb >= dpb && row.maxBr >= rate) return row.levelIdc;
+    common::H264LevelNeeds needs;
+    needs.profileIdc = b.param(kParProfile);
+    needs.widthMbs = static_cast<uint32_t>(w / 16);
+    needs.heightMbs = static_cast<uint32_t>(h / 16);
+    needs.frameRateNum = static_cast<uint32_t>(std::max<int32_t>(b.param(kParFrameRate100), 0));
+    needs.frameRateDen = 100;
+    needs.dpbFrames =
+        static_cast<uint32_t>(std::max(b.param(kParRefFrames), 0) + (b.param(kParBFrames) > 0 ? 1 : 0) + 1);
+    // The estimate stands for the whole stream: it is held against MaxBR in NAL units.
+    needs.bitRate = static_cast<uint64_t>(std::max<int64_t>(EstimateBitRate(b), 0));
+    needs.nalHrd = true;
+    // Level 1b would need constraint_set3_flag, which these sets do not write.
+    needs.level1bAllowed = false;
+    // Field coding exists only at levels 2.1 to 4.1 (Table A-4); level_idc 52 and above is
+    // beyond what this encoder names (52 means automatic in its settings).
+    const int lowest = b.interlaced() ? 21 : 10;
+    const int highest = b.interlaced() ? 41 : 51;
+    if (const common::H264Level* row = common::ChooseH264Level(needs); row && row->levelIdc <= highest) {
+        return std::max<int>(row->levelIdc, lowest);
     }
-    // Rates beyond every level: the highest level that holds the picture.
-    for (auto row = std::rbegin(kLevelTable); row != std::rend(kLevelTable); ++row) {
-        if (holdsPicture(*row)) return row->levelIdc;
-    }
-    return 0;
+    // Rates beyond every level: the highest level that holds the picture, if any.
+    common::H264LevelNeeds picture;
+    picture.widthMbs = needs.widthMbs;
+    picture.heightMbs = needs.heightMbs;
+    picture.level1bAllowed = false;
+    const common::H264Level* smallest = common::ChooseH264Level(picture);
+    if (!smallest || smallest->levelIdc > highest) return 0;
+    return highest;
 }
 
 FrameRateTicks TicksOfFrameRate(int32_t rate100) {

@@ -19,13 +19,6 @@ constexpr int kExtendedSar = 255;
 constexpr int kLog2MaxFrameNum = 8;
 constexpr int kLog2MaxPocLsb = 8;
 
-struct LevelLimits {
-    int levelIdc;
-    int64_t maxFs, maxMbps, maxDpb, maxBr;
-};
-// H.264 Table A-1 rows 10 .. 51 (MaxDPB in bytes, MaxBR in bit/s).
-extern const LevelLimits kLevelTable[15];
-
 // Bits per second the stream is expected to need, for the level rule.
 int64_t EstimateBitRate(const EncoderBlock& block);
 // level_idc: parameter word 4, or the first Table A-1 row that holds the coded picture
