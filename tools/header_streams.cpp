@@ -71,7 +71,7 @@ void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int 
         w.TrailingBits();
         return;
     }
-    const int columns = b.macroblocks()[kMbColumns];
+    const int columns = b.macroblocks.columns;
     for (int mb = firstMb; mb < endMb; ++mb) {
         w.ue(25, "mb_type");  // I_PCM
         while (!bits->IsByteAligned())
@@ -197,7 +197,7 @@ bool BuildHeaderStream(const HeaderCase& c, WrittenStream* out, std::string* err
     }
     headers.SetTrace(&out->nals);
 
-    const int mbCount = block.macroblocks()[kMbCount];
+    const int mbCount = block.macroblocks.count;
     const int slices = block.param(kParSliceCount);
     const size_t payloadBytes = SlicePayloadBound(static_cast<size_t>(mbCount));
     CNalWriter sliceNal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, 0));

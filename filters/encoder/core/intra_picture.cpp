@@ -11,8 +11,8 @@ CIntraPictureEncoder::CIntraPictureEncoder(const EncoderBlock& block)
       coder_(block, block.param(kParMbCoderLevel), &writer_),
       loopFilter_(block),
       headers_(&block),
-      nal_(SlicePayloadBound(size_t(std::max(block.macroblocks()[kMbCount], 1))),
-           CNalWriter::OutputBytesFor(SlicePayloadBound(size_t(std::max(block.macroblocks()[kMbCount], 1))), 0)) {
+      nal_(SlicePayloadBound(size_t(std::max(block.macroblocks.count, 1))),
+           CNalWriter::OutputBytesFor(SlicePayloadBound(size_t(std::max(block.macroblocks.count, 1))), 0)) {
     if (!block.initialised() || !picture_.valid()) status_ = kCoreNotInitialised;
     if (block.param(kParCabac) != 0) status_ = kCoreUnsupported;
 }
@@ -36,8 +36,7 @@ int CIntraPictureEncoder::EncodePicture(const PlanarPicture& source, std::vector
 
     picture_.Fill(source);
     picture_.ResetRecords();
-    const int32_t* geo = block_.macroblocks();
-    const int cols = geo[kMbColumns], count = geo[kMbCount];
+    const int cols = block_.macroblocks.columns, count = block_.macroblocks.count;
     const int slices = std::clamp(block_.param(kParSliceCount), 1, count);
     const int qp = std::clamp(block_.param(kParQpI), 0, 51);
     CMbContext& mb = coder_.context();

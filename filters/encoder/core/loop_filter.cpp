@@ -48,7 +48,7 @@ int InterStrength(const MbRecord& p, int bp, const MbRecord& q, int bq) {
 CLoopFilter::CLoopFilter(const EncoderBlock& block) : block_(block) {}
 
 void CLoopFilter::ComputeStrengths(CRefPictureStore* pic) const {
-    const int cols = block_.macroblocks()[kMbColumns], rows = block_.macroblocks()[kMbRows];
+    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
     const int stride = pic->recordStride();
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < cols; ++x) {
@@ -106,7 +106,7 @@ void FilterSegment(const CKernelTable& k, EdgeKind kind, uint8_t* p3, int stride
 
 void CLoopFilter::FilterLuma(CRefPictureStore* pic) const {
     const CKernelTable& k = KernelTable();
-    const int cols = block_.macroblocks()[kMbColumns], rows = block_.macroblocks()[kMbRows];
+    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
     const int rs = pic->recordStride(), s = pic->lumaStride();
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < cols; ++x) {
@@ -130,7 +130,7 @@ void CLoopFilter::FilterLuma(CRefPictureStore* pic) const {
 
 void CLoopFilter::FilterChroma(CRefPictureStore* pic) const {
     const CKernelTable& k = KernelTable();
-    const int cols = block_.macroblocks()[kMbColumns], rows = block_.macroblocks()[kMbRows];
+    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
     const int rs = pic->recordStride(), s = pic->chromaStride();
     uint8_t* planes[2] = {pic->cb(), pic->cr()};
     for (uint8_t* plane : planes)

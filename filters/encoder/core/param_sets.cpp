@@ -87,8 +87,8 @@ void WriteHrd(CHeaderWriter& w, const HrdModel& m) {
 void WriteSps(CHeaderWriter& w, const EncoderBlock& b, int level, const HrdModel* hrd) {
     const int32_t profile = b.param(kParProfile);
     const bool interlaced = b.interlaced();
-    const int codedW = b.picture()[kPicCodedWidth];
-    const int codedH = b.picture()[kPicCodedHeight];
+    const int codedW = b.picture.codedWidth;
+    const int codedH = b.picture.codedHeight;
 
     w.u(8, static_cast<uint32_t>(profile), "profile_idc");
     w.u(1, profile == 66, "constraint_set0_flag");
@@ -114,8 +114,8 @@ void WriteSps(CHeaderWriter& w, const EncoderBlock& b, int level, const HrdModel
     w.u(1, 1, "direct_8x8_inference_flag");
     // The coded picture is the input padded to whole macroblocks; cropping gives the
     // decoder the input's size (CropUnitX 2, CropUnitY 2 or 4 for 4:2:0).
-    const int cropRight = codedW - b.sourceWidth();
-    const int cropBottom = codedH - b.sourceHeight();
+    const int cropRight = codedW - b.sourceWidth;
+    const int cropBottom = codedH - b.sourceHeight;
     const bool crop = cropRight > 0 || cropBottom > 0;
     w.u(1, crop, "frame_cropping_flag");
     if (crop) {
@@ -213,8 +213,8 @@ int64_t EstimateBitRate(const EncoderBlock& b) {
         score += (100 - score) / 8;
     for (int i = qp; i < 16; ++i)
         score -= score / 8;
-    const int64_t w = b.picture()[kPicCodedWidth];
-    const int64_t h = b.picture()[kPicCodedHeight];
+    const int64_t w = b.picture.codedWidth;
+    const int64_t h = b.picture.codedHeight;
     const int64_t rate100 = std::max<int32_t>(b.param(kParFrameRate100), 0);
     const int64_t r = w * h * rate100 / 100;
     const int64_t rate = r - score * r / 100;
@@ -223,8 +223,8 @@ int64_t EstimateBitRate(const EncoderBlock& b) {
 
 int ChooseLevel(const EncoderBlock& b) {
     if (b.param(kParLevel) != kAutoLevel) return b.param(kParLevel);
-    const int64_t w = b.picture()[kPicCodedWidth];
-    const int64_t h = b.picture()[kPicCodedHeight];
+    const int64_t w = b.picture.codedWidth;
+    const int64_t h = b.picture.codedHeight;
     common::H264LevelNeeds needs;
     needs.profileIdc = b.param(kParProfile);
     needs.widthMbs = static_cast<uint32_t>(w / 16);
@@ -276,9 +276,9 @@ SampleAspect ResolveSampleAspect(const EncoderBlock& b) {
     }
     if (idc != kAutoAspect) return {0, 0, 0};
     // The decoder shows the cropped picture: its display aspect ax:ay over its size.
-    const int64_t ax = b.picture()[kPicAspectX], ay = b.picture()[kPicAspectY];
-    const int64_t a = ay * b.sourceWidth();
-    const int64_t bb = ax * b.sourceHeight();
+    const int64_t ax = b.picture.aspectX, ay = b.picture.aspectY;
+    const int64_t a = ay * b.sourceWidth;
+    const int64_t bb = ax * b.sourceHeight;
     if (a < 1 || bb < 1) return {0, 0, 0};
     for (int i = 1; i <= 13; ++i) {
         if (kSarTable[i][0] * a == kSarTable[i][1] * bb) return {i, kSarTable[i][0], kSarTable[i][1]};

@@ -10,12 +10,10 @@
 namespace ombrisk {
 
 CRefPictureStore::CRefPictureStore(const EncoderBlock& block) {
-    const int32_t* luma = block.luma();
-    const int32_t* mbs = block.macroblocks();
-    width_ = luma[kGeoWidth];
-    height_ = luma[kGeoHeight];
+    width_ = block.luma.width;
+    height_ = block.luma.height;
     if (width_ < 16 || height_ < 16) return;
-    lumaStride_ = luma[kGeoStride];
+    lumaStride_ = block.luma.stride;
     chromaWidth_ = width_ / 2;
     chromaHeight_ = height_ / 2;
     chromaStride_ = chromaWidth_ + 2 * kPlaneBorder;
@@ -27,8 +25,8 @@ CRefPictureStore::CRefPictureStore(const EncoderBlock& block) {
     // The half-sample plane covers the padded luma plane at twice its width and height.
     halfAlloc_ = static_cast<uint8_t*>(AlignedAlloc(4 * lumaSize));
     halfScratch_ = static_cast<int16_t*>(AlignedAlloc(6 * sizeof(int16_t) * lumaStride_));
-    recordStride_ = mbs[kMbColumnsPlus2];
-    recordCount_ = size_t(mbs[kMbInfoEntries]) + 1;  // plus the right border of the last row
+    recordStride_ = block.macroblocks.recordStride;
+    recordCount_ = size_t(block.macroblocks.recordCount);
     records_ = new (std::nothrow) MbRecord[recordCount_];
     if (!lumaAlloc_ || !cbAlloc_ || !crAlloc_ || !halfAlloc_ || !halfScratch_ || !records_) return;
     const int lumaOrigin = kPlaneBorder * lumaStride_ + kPlaneBorder;

@@ -333,7 +333,7 @@ TEST(Facade, SequenceHeaderAndLevel) {
     ASSERT_TRUE(coder.valid());
     EXPECT_EQ(b.param(kParSarWidth), 16);  // 720x576 at 4:3, settled into the block
     EXPECT_EQ(b.param(kParSarHeight), 15);
-    EXPECT_EQ(b.chroma()[kGeoWidth], 360);
+    EXPECT_EQ(b.chroma.width, 360);
     int32_t level = 0;
     coder.GetLevel(&level);
     EXPECT_EQ(level, kAutoLevel);  // nothing written yet
