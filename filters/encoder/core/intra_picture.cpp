@@ -37,7 +37,7 @@ int CIntraPictureEncoder::EncodePicture(const PlanarPicture& source, std::vector
     picture_.Fill(source);
     picture_.ResetRecords();
     const int cols = block_.macroblocks.columns, count = block_.macroblocks.count;
-    const int slices = std::clamp(block_.param(kParSliceCount), 1, count);
+    const int slices = std::clamp(block_.param(kParSliceCount), 1, std::min(count, int{kNoSlice} - 1));
     const int qp = std::clamp(block_.param(kParQpI), 0, 51);
     CMbContext& mb = coder_.context();
     int first = 0;
@@ -52,7 +52,7 @@ int CIntraPictureEncoder::EncodePicture(const PlanarPicture& source, std::vector
         writer_.BeginSlice(qp);
         mb.BeginPicture(&picture_, kSliceI);
         for (int addr = first; addr < end; ++addr) {
-            mb.SetPosition(addr % cols, addr / cols, addr == end - 1, static_cast<uint8_t>(slice % kNoSlice));
+            mb.SetPosition(addr % cols, addr / cols, addr == end - 1, static_cast<uint16_t>(slice));
             mb.SetQp(qp);
             coder_.CodeMacroblock();
             mb.StoreMacroblock();

@@ -46,7 +46,7 @@ void CMbContext::BeginPicture(CRefPictureStore* pic, int32_t type) {
     cachedQp = kInvalidValue;
 }
 
-void CMbContext::SetPosition(int x, int y, bool last, uint8_t sliceNumber) {
+void CMbContext::SetPosition(int x, int y, bool last, uint16_t sliceNumber) {
     mbX = x;
     mbY = y;
     lastInSlice = last;

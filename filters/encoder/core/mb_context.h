@@ -57,7 +57,7 @@ struct CMbContext {
     void BeginPicture(CRefPictureStore* picture, int32_t sliceType);
     // Per macroblock: position in macroblocks, whether it is the last of its slice, its
     // slice number. Loads the source and finds the neighbours of the same slice.
-    void SetPosition(int mbX, int mbY, bool lastInSlice, uint8_t sliceNumber);
+    void SetPosition(int mbX, int mbY, bool lastInSlice, uint16_t sliceNumber);
     // Per macroblock: the QP record (recomputed only when the QP changes).
     void SetQp(int qp);
     // Writes the chosen result's reconstruction into the picture and fills the record.

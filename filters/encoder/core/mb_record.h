@@ -6,8 +6,10 @@
 
 namespace ombrisk {
 
-// Slice number of border records and of records not yet coded in this picture.
-constexpr uint8_t kNoSlice = 255;
+// Slice number of border records and of records not yet coded in this picture. Slice
+// numbers are 16-bit so that every slice of a picture (up to its macroblock count, 36864
+// at level 5.1) has its own.
+constexpr uint16_t kNoSlice = 0xFFFF;
 // QP-delta byte before the syntax writer has coded (or inferred) the macroblock's delta.
 constexpr uint8_t kNoQpDelta = 128;
 
@@ -20,7 +22,7 @@ struct MotionEntry {
 };
 
 struct MbRecord {
-    uint8_t slice = kNoSlice;
+    uint16_t slice = kNoSlice;
     uint8_t qp = 0;
     uint8_t chromaQp = 0;
     uint8_t qpDelta = kNoQpDelta;

@@ -364,6 +364,36 @@ TEST(PictureBuffer, FillAndPadReplicateEdges) {
     EXPECT_EQ(cr[(16 + 15) * cs + 24 + 15], cr[15 * cs + 23]);
 }
 
+// The half-sample plane interleaves each integer sample with its horizontal half sample,
+// the vertical and centre half samples in the row below (clause 8.4.2.2.1's six-tap
+// filter), over the padded plane.
+TEST(PictureBuffer, HalfSamplePlane) {
+    const EncoderBlock block = BlockOf(32, 32);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    std::vector<uint8_t> y(32 * 32), c(16 * 16 * 2, 128);
+    for (size_t i = 0; i < y.size(); ++i)
+        y[i] = static_cast<uint8_t>((i * 37) ^ (i >> 3));
+    pic.Fill(PlanarPicture{y.data(), c.data(), c.data() + 256, 32, 32, 32, 16});
+    pic.PadPlanes();
+    pic.BuildHalfSamplePlane();
+    const uint8_t* l = pic.luma();
+    const int s = pic.lumaStride();
+    const uint8_t* h = pic.halfSamples();
+    const int hs = pic.halfStride();
+    const auto tap = [](const uint8_t* p, int step) {
+        return p[-2 * step] - 5 * p[-step] + 20 * p[0] + 20 * p[step] - 5 * p[2 * step] + p[3 * step];
+    };
+    for (int yy : {-3, 0, 7, 31}) {
+        for (int xx : {-3, 0, 13, 31}) {
+            const uint8_t* p = l + yy * s + xx;
+            EXPECT_EQ(h[2 * yy * hs + 2 * xx], *p) << xx << "," << yy;
+            EXPECT_EQ(h[2 * yy * hs + 2 * xx + 1], std::clamp((tap(p, 1) + 16) >> 5, 0, 255)) << xx << "," << yy;
+            EXPECT_EQ(h[(2 * yy + 1) * hs + 2 * xx], std::clamp((tap(p, s) + 16) >> 5, 0, 255)) << xx << "," << yy;
+        }
+    }
+}
+
 // An intra macroblock gets strength 4 on the macroblock edges it has and 3 inside; inter
 // macroblocks take 2 for coefficients, 1 for differing motion, and are skipped when every
 // strength is 0. Edge QPs average the two macroblocks'.
