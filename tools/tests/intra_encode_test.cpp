@@ -22,6 +22,12 @@ std::atomic<long> gAllocations{0};
 
 }  // namespace
 
+// The replacements pair malloc with free themselves; GCC, seeing through them into
+// std::allocator, would take the pair for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void* operator new(std::size_t n) {
     ++gAllocations;
     if (void* p = std::malloc(n ? n : 1)) return p;
@@ -33,6 +39,9 @@ void operator delete(void* p) noexcept {
 void operator delete(void* p, std::size_t) noexcept {
     std::free(p);
 }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace ombrisk_tools {
 namespace {
