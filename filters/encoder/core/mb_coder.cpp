@@ -190,29 +190,32 @@ int Intra4x4Candidates(int avail, int* modes) {
 
 }  // namespace
 
+void CMbCoder::Predict4x4Candidates(const LumaResult& l, int b, Block4x4Candidates* c) const {
+    uint8_t top[9], left[5];
+    int avail;
+    Block4x4Edges(l, b, top, left, &avail);
+    Extract4x4(mb_.srcLuma, b, c->src);
+    c->predicted = cavlc::PredictedIntra4x4Mode(mb_, l.modes4, b);
+    c->count = Intra4x4Candidates(avail, c->modes);
+    const PredIntraFn* predFns = mb_.kernels.predIntra4x4;
+    for (int i = 0; i < c->count; ++i)
+        predFns[c->modes[i]](c->pred[i], top + 1, left + 1, avail & 1, (avail >> 1) & 1);
+}
+
 void CMbCoder::CodeIntra4x4(int penalty) {
     LumaResult& l = mb_.lumaTrial();
     l.kind = kMbIntra4x4;
     l.cbp = 0;
-    const PredIntraFn* predFns = mb_.kernels.predIntra4x4;
+    Block4x4Candidates c;
     for (int b = 0; b < 16; ++b) {
-        uint8_t top[9], left[5];
-        int avail;
-        Block4x4Edges(l, b, top, left, &avail);
-        alignas(16) uint8_t src[16];
-        Extract4x4(mb_.srcLuma, b, src);
-        const int predicted = cavlc::PredictedIntra4x4Mode(mb_, l.modes4, b);
-        int modes[9];
-        const int n = Intra4x4Candidates(avail, modes);
+        Predict4x4Candidates(l, b, &c);
         uint32_t best = std::numeric_limits<uint32_t>::max();
         int bestIndex = 0;
-        alignas(16) uint8_t pred[9][16];
-        for (int i = 0; i < n; ++i) {
-            predFns[modes[i]](pred[i], top + 1, left + 1, avail & 1, (avail >> 1) & 1);
-            const uint32_t cost = cost4_(src, pred[i]) + (modes[i] == predicted ? 0 : penalty);
+        for (int i = 0; i < c.count; ++i) {
+            const uint32_t cost = cost4_(c.src, c.pred[i]) + (c.modes[i] == c.predicted ? 0 : penalty);
             if (cost < best) best = cost, bestIndex = i;
         }
-        if (Code4x4Block(l, b, modes[bestIndex], pred[bestIndex])) l.cbp |= 1 << Block8x8(b);
+        if (Code4x4Block(l, b, c.modes[bestIndex], c.pred[bestIndex])) l.cbp |= 1 << Block8x8(b);
     }
 }
 
@@ -327,31 +330,22 @@ void CMbCoder::CodeIntra4x4Rdo() {
     l.kind = kMbIntra4x4;
     l.cbp = 0;
     uint8_t counts[16] = {};
-    const PredIntraFn* predFns = mb_.kernels.predIntra4x4;
+    Block4x4Candidates c;
     for (int b = 0; b < 16; ++b) {
-        uint8_t top[9], left[5];
-        int avail;
-        Block4x4Edges(l, b, top, left, &avail);
-        alignas(16) uint8_t src[16];
-        Extract4x4(mb_.srcLuma, b, src);
-        const int predicted = cavlc::PredictedIntra4x4Mode(mb_, l.modes4, b);
-        int modes[9];
-        const int n = Intra4x4Candidates(avail, modes);
+        Predict4x4Candidates(l, b, &c);
         int64_t best = std::numeric_limits<int64_t>::max();
         int bestIndex = 0;
-        alignas(16) uint8_t pred[9][16];
         const int nC = cavlc::LumaNc(mb_, counts, b);
-        for (int i = 0; i < n; ++i) {
-            predFns[modes[i]](pred[i], top + 1, left + 1, avail & 1, (avail >> 1) & 1);
-            Code4x4Block(l, b, modes[i], pred[i]);
+        for (int i = 0; i < c.count; ++i) {
+            Code4x4Block(l, b, c.modes[i], c.pred[i]);
             common::BitCounter tally;
-            tally.PutBits(modes[i] == predicted ? 1 : 4, 0);
+            tally.PutBits(c.modes[i] == c.predicted ? 1 : 4, 0);
             cavlc::WriteResidualBlock(tally, l.blocks[b], 16, nC);
             const int64_t j =
-                int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd4x4(src, l.recon + BlockOffset(b));
+                int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd4x4(c.src, l.recon + BlockOffset(b));
             if (j < best) best = j, bestIndex = i;
         }
-        if (Code4x4Block(l, b, modes[bestIndex], pred[bestIndex])) l.cbp |= 1 << Block8x8(b);
+        if (Code4x4Block(l, b, c.modes[bestIndex], c.pred[bestIndex])) l.cbp |= 1 << Block8x8(b);
         int total = 0;
         while (total < 16 && l.blocks[b].pairs[total].level != 0)
             ++total;

@@ -43,6 +43,17 @@ private:
     void CodeIntra4x4Rdo();
     int64_t MacroblockRdCost(const LumaResult& l, const ChromaResult& c);
 
+    // One 4x4 block's packed source, its most probable mode and the predictions of every
+    // mode its edges allow.
+    struct Block4x4Candidates {
+        alignas(16) uint8_t src[16];
+        alignas(16) uint8_t pred[9][16];
+        int modes[9];
+        int count = 0;
+        int predicted = 2;
+    };
+    void Predict4x4Candidates(const LumaResult& l, int b, Block4x4Candidates* c) const;
+
     // Predicts and transform-codes luma 4x4 block b of `l` with `mode`; returns the
     // block's nonzero flag. top/left are that block's edges.
     int Code4x4Block(LumaResult& l, int b, int mode, const uint8_t* pred);
