@@ -20,12 +20,6 @@ inline int BlockOffset(int b) {
     return (b >> 2) * 64 + (b & 3) * 4;
 }
 
-// Elimination threshold of I and P pictures by the number of consecutive B pictures.
-int EliminationBase(int32_t bFrames) {
-    static constexpr int kBase[4] = {4, 2, 1, 0};
-    return kBase[std::clamp(bFrames, 0, 3)];
-}
-
 int ListLevels(const CoefficientList& list) {
     int sum = 0;
     for (int i = 0; i < 16 && list.pairs[i].level != 0; ++i)
@@ -66,7 +60,6 @@ CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter*
             return KernelTable().sadContiguous16x16(a, b, nullptr, 16, 16, 16);
         };
     }
-    chromaThreshold_ = EliminationBase(block.param(kParBFrames));
 }
 
 void CMbCoder::LoadLumaEdges(Edges* e) const {
@@ -226,7 +219,7 @@ void CMbCoder::CodeChromaMode(ChromaResult& c, int mode, const uint8_t* predCb, 
     const uint8_t* pred[2] = {predCb, predCr};
     for (int comp = 0; comp < 2; ++comp)
         any |= mb_.kernels.transformChroma(src[comp], c.recon[comp], pred[comp], c.coefs[comp], &c.dc[comp], c.ac[comp],
-                                           &mb_.chromaQuant, rounding, chromaThreshold_);
+                                           &mb_.chromaQuant, rounding, mb_.chromaThreshold);
     c.mode = mode;
     c.cbp = (any & 2) ? 32 : (any & 1) ? 16 : 0;
 }

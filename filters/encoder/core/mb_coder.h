@@ -69,7 +69,6 @@ private:
     int32_t level_;
     const CCavlcWriter* writer_;
     BlockCostFn cost4_, cost8_, cost16_;
-    int32_t chromaThreshold_;
     alignas(16) uint8_t pred_[4][256];
 };
 

@@ -1,6 +1,9 @@
 #include "filters/encoder/core/mb_context.h"
 
 #include <algorithm>
+#include <cstdlib>
+
+#include "filters/encoder/core/quant_tables.h"
 
 namespace ombrisk {
 
@@ -36,6 +39,12 @@ QuantRecord MakeQuantRecord(int qp) {
     return q;
 }
 
+int EliminationBase(int32_t bFrames, int32_t sliceType) {
+    if (sliceType == kSliceB) return bFrames > 0 ? 6 : 4;
+    static constexpr int kBase[4] = {4, 2, 1, 0};
+    return kBase[std::clamp(bFrames, 0, 3)];
+}
+
 CMbContext::CMbContext(const EncoderBlock& b) : block(b), kernels(KernelTable()) {}
 
 void CMbContext::BeginPicture(CRefPictureStore* pic, int32_t type) {
@@ -44,11 +53,14 @@ void CMbContext::BeginPicture(CRefPictureStore* pic, int32_t type) {
     lumaStride = pic->lumaStride();
     chromaStride = pic->chromaStride();
     cachedQp = kInvalidValue;
+    eliminationBase = EliminationBase(block.param(kParBFrames), type);
+    lumaThreshold = chromaThreshold = eliminationBase;
 }
 
 void CMbContext::SetPosition(int x, int y, bool last, uint16_t sliceNumber) {
     mbX = x;
     mbY = y;
+    lumaThreshold = chromaThreshold = eliminationBase;
     lastInSlice = last;
     const int stride = picture->recordStride();
     current = picture->records() + y * stride + x;
@@ -77,6 +89,33 @@ void CMbContext::SetQp(int newQp) {
     chromaQuant = MakeQuantRecord(chromaQp);
     lambda = DecisionLambda(qp);
     rdLambda = RdLambda(qp);
+    skipThreshold = block.param(kParBFrames) != 0 ? 256 : lambda * 128;
+    bPenalty = lambda;
+}
+
+void CMbContext::CheckFlatness() {
+    sourceVariance = kernels.variance->variance16x16(srcLuma);
+    if (sourceVariance < 64) lumaThreshold = chromaThreshold = eliminationBase - (sliceType == kSliceP ? 1 : 0);
+}
+
+int64_t CMbContext::DequantisedEnergy() const {
+    const LumaResult& l = luma();
+    const int qpDiv6 = qp / 6, qpMod6 = qp % 6;
+    const auto scale = [&](int k) {
+        return int64_t{kDequantScale[qpMod6][kZigzag4x4[k][1] * 4 + kZigzag4x4[k][0]]} << qpDiv6;
+    };
+    int64_t energy = 0;
+    if (kind == kMbIntra16x16) {
+        const int16_t s = static_cast<int16_t>(scale(0));
+        for (int i = 0; i < 16 && l.dc.pairs[i].level != 0; ++i)
+            energy += std::abs((l.dc.pairs[i].level * s + 2) >> 2);
+    }
+    for (int b = 0; b < 16; ++b) {
+        if (!((l.cbp >> ((b >> 3) * 2 + ((b & 3) >> 1))) & 1)) continue;
+        for (int k = 0; k < 16 && l.blocks[b].pairs[k].level != 0; ++k)
+            energy += std::abs(scale(k) * l.blocks[b].pairs[k].level);
+    }
+    return energy;
 }
 
 void CMbContext::StoreMacroblock() {

@@ -18,6 +18,8 @@ namespace ombrisk {
 int ChromaQp(int qp);
 // λ of the SAD and SATD decisions, by QP: round(2^((QP - 12) / 6)), at least 1.
 int DecisionLambda(int qp);
+// Elimination threshold base by the number of consecutive B pictures and the picture type.
+int EliminationBase(int32_t bFrames, int32_t sliceType);
 // λ of the rate-distortion decisions, by QP: round(0.85 * 2^((QP - 12) / 3)).
 int RdLambda(int qp);
 // The forward quantiser's parameters of a QP: qbits = QP / 6 + 15, intra offset 2^qbits / 3.
@@ -63,6 +65,12 @@ struct CMbContext {
     // Writes the chosen result's reconstruction into the picture and fills the record.
     void StoreMacroblock();
 
+    // Flatness of the source (before an inter search): a source variance below 64 lowers
+    // both elimination thresholds by one in P slices.
+    void CheckFlatness();
+    // The dequantised magnitude of the chosen luma levels, for the rate control.
+    int64_t DequantisedEnergy() const;
+
     // The chosen results (set by the coder's decision).
     const LumaResult& luma() const { return lumaSets[lumaToggle ^ 1]; }
     const ChromaResult& chroma() const { return chromaSets[chromaToggle ^ 1]; }
@@ -83,6 +91,10 @@ struct CMbContext {
     QuantRecord lumaQuant{}, chromaQuant{};
     int32_t qp = 0, chromaQp = 0;
     int32_t lambda = 1, rdLambda = 0;
+    int32_t skipThreshold = 128, bPenalty = 1;
+    // Coefficient elimination: the base of the picture, the thresholds of this macroblock.
+    int32_t eliminationBase = 4, lumaThreshold = 4, chromaThreshold = 4;
+    uint32_t sourceVariance = 0;
 
     // Packed source samples of the macroblock.
     alignas(16) uint8_t srcLuma[256];

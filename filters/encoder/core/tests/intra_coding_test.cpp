@@ -24,6 +24,18 @@ using kernel_test::Pattern;
 using kernel_test::ReferenceTable;
 using kernel_test::Rng;
 
+EncoderBlock BlockOf(int width, int height) {
+    EncoderBlock b;
+    int32_t params[kParamWords];
+    DefaultParameterWords(params);
+    params[kParSliceCount] = 1;
+    params[kParCabac] = 0;
+    EXPECT_EQ(StoreParameterRecord(&b, params, 1), 0);
+    EXPECT_EQ(StorePictureRecord(&b, width, height, width, height, 1), 0);
+    FillChromaGeometry(&b);
+    return b;
+}
+
 // Every QP, intra 16x16, 4x4 and chroma pipelines: levels, lists and reconstruction equal
 // the reference's, on random residuals and on the extreme ones that push levels to their
 // bounds. Every level stays codable and scales into 16 bits.
@@ -104,6 +116,75 @@ TEST(MbContext, QpTables) {
     EXPECT_EQ(q51.qpDiv6, 8);
     EXPECT_EQ(q51.qbits, 23);
     EXPECT_EQ(q51.offset, 2796202);
+}
+
+// Elimination thresholds, the skip threshold and the QP record's cache; flatness lowers
+// the thresholds of P macroblocks only; the dequantised energy the rate control reads.
+TEST(MbContext, PerMacroblockSteps) {
+    struct BaseCase {
+        int bFrames, sliceType, base;
+    };
+    for (const BaseCase& c : {BaseCase{0, kSliceI, 4},
+                              {0, kSliceB, 4},
+                              {1, kSliceP, 2},
+                              {1, kSliceB, 6},
+                              {2, kSliceI, 1},
+                              {3, kSliceP, 0},
+                              {7, kSliceP, 0},
+                              {7, kSliceB, 6}})
+        EXPECT_EQ(EliminationBase(c.bFrames, c.sliceType), c.base) << c.bFrames << " " << c.sliceType;
+
+    EncoderBlock block = BlockOf(32, 16);
+    block.param(kParBFrames) = 0;
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    std::vector<uint8_t> y(32 * 16, 90), c(16 * 8 * 2, 128);
+    pic.Fill(PlanarPicture{y.data(), c.data(), c.data() + 128, 32, 16, 32, 16});
+    pic.ResetRecords();
+    CMbContext mb(block);
+    mb.BeginPicture(&pic, kSliceP);
+    mb.SetPosition(0, 0, false, 0);
+    mb.SetQp(12);
+    EXPECT_EQ(mb.skipThreshold, 128);
+    mb.SetQp(51);
+    EXPECT_EQ(mb.skipThreshold, 11648);
+    mb.lumaQuant.offset = -1;  // the same QP again: the record is kept
+    mb.SetQp(51);
+    EXPECT_EQ(mb.lumaQuant.offset, -1);
+    mb.BeginPicture(&pic, kSliceP);  // a new picture recomputes it
+    mb.SetQp(51);
+    EXPECT_EQ(mb.lumaQuant.offset, 2796202);
+
+    mb.SetPosition(0, 0, false, 0);
+    mb.CheckFlatness();  // a flat source in a P slice
+    EXPECT_EQ(mb.sourceVariance, 0u);
+    EXPECT_EQ(mb.lumaThreshold, 3);
+    EXPECT_EQ(mb.chromaThreshold, 3);
+    mb.SetPosition(1, 0, true, 0);  // every macroblock starts again from the base
+    EXPECT_EQ(mb.lumaThreshold, 4);
+    mb.BeginPicture(&pic, kSliceI);
+    mb.SetPosition(0, 0, false, 0);
+    mb.CheckFlatness();
+    EXPECT_EQ(mb.lumaThreshold, 4);
+
+    // QP 28: normAdjust 16, 25, 20 at QP % 6 = 4, times 2^4. DC levels 3 and -2 give
+    // (3 x 256 + 2) >> 2 = 192 and |(-512 + 2) >> 2| = 128; levels 1 and -1 at zigzag
+    // positions 0 and 1 of block 0 give 256 and 320.
+    mb.SetQp(28);
+    mb.kind = kMbIntra16x16;
+    LumaResult& l = mb.lumaSets[1];
+    l.kind = kMbIntra16x16;
+    l.dc.pairs[0] = {3, 0};
+    l.dc.pairs[1] = {-2, 0};
+    l.dc.pairs[2] = {0, 14};
+    l.cbp = 1;
+    for (CoefficientList& list : l.blocks)
+        list.pairs[0] = {0, 15};
+    l.blocks[0].pairs[0] = {1, 0};
+    l.blocks[0].pairs[1] = {-1, 0};
+    l.blocks[0].pairs[2] = {0, 13};
+    l.blocks[2].pairs[0] = {5, 0};  // in the 8x8 block whose pattern bit is clear
+    EXPECT_EQ(mb.DequantisedEnergy(), 192 + 128 + 256 + 320);
 }
 
 // Every code table is prefix-free, and every total_zeros and run_before row is a complete
@@ -278,18 +359,6 @@ TEST(CavlcWriter, LevelEscapes) {
     EXPECT_EQ(s.substr(9, 28),
               "0000000000000001"
               "111111111110");
-}
-
-EncoderBlock BlockOf(int width, int height) {
-    EncoderBlock b;
-    int32_t params[kParamWords];
-    DefaultParameterWords(params);
-    params[kParSliceCount] = 1;
-    params[kParCabac] = 0;
-    EXPECT_EQ(StoreParameterRecord(&b, params, 1), 0);
-    EXPECT_EQ(StorePictureRecord(&b, width, height, width, height, 1), 0);
-    FillChromaGeometry(&b);
-    return b;
 }
 
 // mb_qp_delta stands in Intra 16x16 macroblocks and in those with coded residual; a
