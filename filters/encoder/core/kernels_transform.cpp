@@ -53,6 +53,10 @@ void ForwardCore(const uint8_t* src, int srcStride, const uint8_t* pred, int pre
     }
 }
 
+inline uint8_t Clip255(int v) {
+    return static_cast<uint8_t>(v & ~255 ? (~v >> 31) & 255 : v);
+}
+
 // Inverse core transform (clause 8.5.12.2) of dequantised d, (r + 32) >> 6 added to the
 // prediction and clipped.
 void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
@@ -71,8 +75,7 @@ void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t
         const int e2 = (t[4 + x] >> 1) - t[12 + x], e3 = t[4 + x] + (t[12 + x] >> 1);
         const int h[4] = {e0 + e3, e1 + e2, e1 - e2, e0 - e3};
         for (int y = 0; y < 4; ++y)
-            recon[y * reconStride + x] =
-                static_cast<uint8_t>(std::clamp(pred[y * predStride + x] + ((h[y] + 32) >> 6), 0, 255));
+            recon[y * reconStride + x] = Clip255(pred[y * predStride + x] + ((h[y] + 32) >> 6));
     }
 }
 
@@ -137,15 +140,32 @@ void ClearList(CoefficientList* list, int run) {
 // list; returns the number of non-zero levels.
 int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offset, int16_t levels[16],
                   CoefficientList* list) {
-    int16_t scan[16];
+    // Raster order first (the loop vectorises), then the list in scan order. Position 0 of
+    // a block whose DC is coded apart keeps what the caller stored there.
+    static constexpr uint8_t kScanToRaster[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
     const int16_t* mf = kQuantMultiplier[q.qpMod6];
     const int16_t* limit = LevelLimitTable().limit[std::clamp(q.qp, 0, 51)];
-    for (int i = first; i < 16; ++i) {
-        const int r = Raster(i);
-        levels[r] = Quantise(c[r], mf[r], offset, q.qbits, limit[r]);
-        scan[i - first] = levels[r];
+    const uint32_t off = static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30));
+    const int16_t keep = levels[0];
+    for (int r = 0; r < 16; ++r) {
+        const int a = std::min(
+            static_cast<int>((static_cast<uint32_t>(std::abs(c[r])) * static_cast<uint32_t>(mf[r]) + off) >> q.qbits),
+            int{limit[r]});
+        levels[r] = static_cast<int16_t>(c[r] < 0 ? -a : a);
     }
-    return BuildList(scan, 16 - first, list);
+    if (first) levels[0] = keep;
+    int n = 0, run = 0;
+    for (int i = first; i < 16; ++i) {
+        const int16_t v = levels[kScanToRaster[i]];
+        if (v == 0) {
+            ++run;
+            continue;
+        }
+        list->pairs[n++] = {v, static_cast<int16_t>(run)};
+        run = 0;
+    }
+    list->pairs[n] = {0, static_cast<int16_t>(run)};
+    return n;
 }
 
 // Dequantises raster levels (from raster position `first` of the scan on) into d.
