@@ -71,7 +71,7 @@ int RunIntraEncode(const IntraEncodeOptions& o, std::string* error) {
     params[kParMotionSearch] = 0;
     params[kParMbCoderLevel] = o.level;
     params[kParCabac] = 0;
-    params[kParFlags] = o.deblocking ? kFlagDeblocking : 0;
+    params[kParFlags] = (o.deblocking ? kFlagDeblocking : 0) | (o.interlaced ? kFlagInterlaced : 0);
     params[kParSliceCount] = o.slices;
     if (int r = StoreParameterRecord(&block, params, 1); r != kCoreOk) {
         *error = "parameters refused: " + std::to_string(r);

@@ -16,7 +16,8 @@ struct IntraEncodeOptions {
     int level = 0;  // macroblock coder level 0-2
     int slices = 1;
     bool deblocking = true;
-    int frames = 0;  // 0: all
+    bool interlaced = false;  // an interlaced source: field-capable stream of frame pictures
+    int frames = 0;           // 0: all
     int gop = 1;
 };
 

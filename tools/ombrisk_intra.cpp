@@ -1,6 +1,6 @@
 // ombrisk_intra: codes a y4m (or raw I420) file as I pictures.
 //   ombrisk_intra [options] input output.264 [reconstruction.yuv]
-//   -s WxH (raw input), -q QP, -l level (0-2), -n slices, -d 0|1 deblocking, -f frames, -g GOP
+//   -s WxH (raw input), -q QP, -l level (0-2), -n slices, -d 0|1 deblocking, -f frames, -g GOP, -i 0|1 interlaced
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +37,9 @@ int main(int argc, char** argv) {
                 case 'g':
                     o.gop = std::atoi(v);
                     break;
+                case 'i':
+                    o.interlaced = std::atoi(v) != 0;
+                    break;
                 default:
                     return std::fprintf(stderr, "unknown option %s\n", a), 2;
             }
@@ -48,9 +51,10 @@ int main(int argc, char** argv) {
         ++positional;
     }
     if (positional < 2) {
-        std::fprintf(stderr,
-                     "usage: ombrisk_intra [-s WxH] [-q QP] [-l 0-2] [-n slices] [-d 0|1] [-f frames] [-g gop] "
-                     "input output.264 [recon.yuv]\n");
+        std::fprintf(
+            stderr,
+            "usage: ombrisk_intra [-s WxH] [-q QP] [-l 0-2] [-n slices] [-d 0|1] [-f frames] [-g gop] [-i 0|1] "
+            "input output.264 [recon.yuv]\n");
         return 2;
     }
     std::string error;

@@ -52,6 +52,7 @@ struct JudgeCase {
     int frames, qp, level, slices;
     bool deblocking;
     int gop;
+    bool interlaced = false;
 };
 
 constexpr const char* kTestsrc176 = "testsrc2=size=176x144:rate=25";
@@ -81,6 +82,8 @@ TEST(IntraEncode, FfmpegDecodesTheReconstruction) {
         {"noise at QP 0, level 2", kNoise176, 1, 0, 2, 2, true, 1},
         // A size that is no multiple of 16, and I pictures after the IDR one.
         {"718x574 at QP 10", "testsrc2=size=718x574:rate=25", 2, 10, 0, 4, true, 2},
+        // A field-capable stream (frame_mbs_only_flag 0) of frame pictures.
+        {"interlaced source", kTestsrc352, 2, 30, 1, 4, true, 1, true},
     };
     for (const JudgeCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -96,6 +99,7 @@ TEST(IntraEncode, FfmpegDecodesTheReconstruction) {
         o.slices = c.slices;
         o.deblocking = c.deblocking;
         o.gop = c.gop;
+        o.interlaced = c.interlaced;
         std::string error;
         ASSERT_EQ(RunIntraEncode(o, &error), 0) << error;
         ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -threads 1 -i " + stem +
