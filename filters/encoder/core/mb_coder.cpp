@@ -40,6 +40,34 @@ void Extract4x4(const uint8_t* src16, int b, uint8_t* out) {
         std::memcpy(out + 4 * y, s + 16 * y, 4);
 }
 
+// Intra 16x16 modes by the edges they read: vertical the top, horizontal the left, plane
+// all three; DC any.
+bool Intra16x16ModeAvailable(const CMbContext& mb, int mode) {
+    switch (mode) {
+        case 0:
+            return mb.topAvailable;
+        case 1:
+            return mb.leftAvailable;
+        case 3:
+            return mb.topAvailable && mb.leftAvailable && mb.topLeftAvailable;
+        default:
+            return true;
+    }
+}
+
+bool ChromaModeAvailable(const CMbContext& mb, int mode) {
+    switch (mode) {
+        case 1:
+            return mb.leftAvailable;
+        case 2:
+            return mb.topAvailable;
+        case 3:
+            return mb.topAvailable && mb.leftAvailable && mb.topLeftAvailable;
+        default:
+            return true;
+    }
+}
+
 }  // namespace
 
 CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer)
@@ -62,27 +90,14 @@ CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter*
     }
 }
 
-void CMbCoder::LoadLumaEdges(Edges* e) const {
-    const uint8_t* p = mb_.planeLuma;
-    const int s = mb_.lumaStride;
+void CMbCoder::LoadEdges(Edges* e, const uint8_t* p, int stride, int size) const {
     if (mb_.topAvailable)
-        std::memcpy(e->top + 1, p - s, 16);
+        std::memcpy(e->top + 1, p - stride, size);
     else
-        std::memset(e->top + 1, kUnavailableSample, 16);
-    for (int y = 0; y < 16; ++y)
-        e->left[1 + y] = mb_.leftAvailable ? p[y * s - 1] : kUnavailableSample;
-    e->top[0] = e->left[0] = mb_.topLeftAvailable ? p[-s - 1] : kUnavailableSample;
-}
-
-void CMbCoder::LoadChromaEdges(Edges* e, const uint8_t* p) const {
-    const int s = mb_.chromaStride;
-    if (mb_.topAvailable)
-        std::memcpy(e->top + 1, p - s, 8);
-    else
-        std::memset(e->top + 1, kUnavailableSample, 8);
-    for (int y = 0; y < 8; ++y)
-        e->left[1 + y] = mb_.leftAvailable ? p[y * s - 1] : kUnavailableSample;
-    e->top[0] = e->left[0] = mb_.topLeftAvailable ? p[-s - 1] : kUnavailableSample;
+        std::memset(e->top + 1, kUnavailableSample, size);
+    for (int y = 0; y < size; ++y)
+        e->left[1 + y] = mb_.leftAvailable ? p[y * stride - 1] : kUnavailableSample;
+    e->top[0] = e->left[0] = mb_.topLeftAvailable ? p[-stride - 1] : kUnavailableSample;
 }
 
 int CMbCoder::LumaLevels(const LumaResult& l, bool withDc) const {
@@ -96,15 +111,13 @@ int CMbCoder::LumaLevels(const LumaResult& l, bool withDc) const {
 // only when strictly cheaper.
 void CMbCoder::CodeIntra16x16() {
     Edges e;
-    LoadLumaEdges(&e);
+    LoadEdges(&e, mb_.planeLuma, mb_.lumaStride, 16);
     const PredIntraFn* pred = mb_.kernels.predIntra16x16;
     static constexpr int kOrder[4] = {2, 0, 1, 3};
     uint32_t best = std::numeric_limits<uint32_t>::max();
     int bestMode = 2;
     for (int mode : kOrder) {
-        if ((mode == 0 && !mb_.topAvailable) || (mode == 1 && !mb_.leftAvailable) ||
-            (mode == 3 && !(mb_.topAvailable && mb_.leftAvailable && mb_.topLeftAvailable)))
-            continue;
+        if (!Intra16x16ModeAvailable(mb_, mode)) continue;
         pred[mode](pred_[mode], e.top + 1, e.left + 1, mb_.topAvailable, mb_.leftAvailable);
         const uint32_t cost = cost16_(mb_.srcLuma, pred_[mode]);
         if (cost < best) best = cost, bestMode = mode;
@@ -224,25 +237,10 @@ void CMbCoder::CodeChromaMode(ChromaResult& c, int mode, const uint8_t* predCb, 
     c.cbp = (any & 2) ? 32 : (any & 1) ? 16 : 0;
 }
 
-namespace {
-bool ChromaModeAvailable(const CMbContext& mb, int mode) {
-    switch (mode) {
-        case 1:
-            return mb.leftAvailable;
-        case 2:
-            return mb.topAvailable;
-        case 3:
-            return mb.topAvailable && mb.leftAvailable && mb.topLeftAvailable;
-        default:
-            return true;
-    }
-}
-}  // namespace
-
 void CMbCoder::CodeIntraChroma(int penalty) {
     Edges cb, cr;
-    LoadChromaEdges(&cb, mb_.planeCb);
-    LoadChromaEdges(&cr, mb_.planeCr);
+    LoadEdges(&cb, mb_.planeCb, mb_.chromaStride, 8);
+    LoadEdges(&cr, mb_.planeCr, mb_.chromaStride, 8);
     const PredIntraFn* pred = mb_.kernels.predChroma8x8;
     uint32_t best = std::numeric_limits<uint32_t>::max();
     int bestMode = 0;
@@ -266,8 +264,8 @@ int64_t CMbCoder::MacroblockRdCost(const LumaResult& l, const ChromaResult& c) {
 
 void CMbCoder::CodeIntraChromaRdo() {
     Edges cb, cr;
-    LoadChromaEdges(&cb, mb_.planeCb);
-    LoadChromaEdges(&cr, mb_.planeCr);
+    LoadEdges(&cb, mb_.planeCb, mb_.chromaStride, 8);
+    LoadEdges(&cr, mb_.planeCr, mb_.chromaStride, 8);
     const PredIntraFn* pred = mb_.kernels.predChroma8x8;
     ChromaResult& c = mb_.chromaTrial();
     int64_t best = std::numeric_limits<int64_t>::max();
@@ -292,7 +290,7 @@ void CMbCoder::CodeIntraChromaRdo() {
 
 void CMbCoder::CodeIntra16x16Rdo() {
     Edges e;
-    LoadLumaEdges(&e);
+    LoadEdges(&e, mb_.planeLuma, mb_.lumaStride, 16);
     const PredIntraFn* pred = mb_.kernels.predIntra16x16;
     static constexpr int kOrder[4] = {2, 0, 1, 3};
     LumaResult& l = mb_.lumaTrial();
@@ -300,9 +298,7 @@ void CMbCoder::CodeIntra16x16Rdo() {
     int64_t best = std::numeric_limits<int64_t>::max();
     int bestMode = 2;
     for (int mode : kOrder) {
-        if ((mode == 0 && !mb_.topAvailable) || (mode == 1 && !mb_.leftAvailable) ||
-            (mode == 3 && !(mb_.topAvailable && mb_.leftAvailable && mb_.topLeftAvailable)))
-            continue;
+        if (!Intra16x16ModeAvailable(mb_, mode)) continue;
         pred[mode](pred_[mode], e.top + 1, e.left + 1, mb_.topAvailable, mb_.leftAvailable);
         l.mode16 = mode;
         l.cbp = mb_.kernels.transformIntra16x16(mb_.srcLuma, l.recon, pred_[mode], l.coefs, &l.dc, l.blocks,

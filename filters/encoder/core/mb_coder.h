@@ -30,8 +30,8 @@ private:
         uint8_t top[1 + 16];  // [0] the corner, then the samples above
         uint8_t left[1 + 16];
     };
-    void LoadLumaEdges(Edges* e) const;
-    void LoadChromaEdges(Edges* e, const uint8_t* plane) const;
+    // The samples above and to the left of the size x size block at p (128 where absent).
+    void LoadEdges(Edges* e, const uint8_t* p, int stride, int size) const;
 
     // Levels 0 and 1.
     void CodeIntraChroma(int penalty);
