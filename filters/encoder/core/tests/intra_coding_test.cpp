@@ -334,6 +334,56 @@ TEST(CavlcTables, CoeffTokenEqualsTable95) {
     EXPECT_EQ(rows, 62);
 }
 
+// Tables 9-7 and 9-8 (total_zeros of 4x4 blocks, by tzVlcIndex = TotalCoeff) and 9-9a
+// (chroma DC), transcribed apart from the writer's tables: the codes for total_zeros 0, 1,
+// ... separated by commas.
+constexpr const char* kTable97[15] = {
+    "1,011,010,0011,0010,00011,00010,000011,000010,0000011,0000010,00000011,00000010,000000011,000000010,000000001",
+    "111,110,101,100,011,0101,0100,0011,0010,00011,00010,000011,000010,000001,000000",
+    "0101,111,110,101,0100,0011,100,011,0010,00011,00010,000001,00001,000000",
+    "00011,111,0101,0100,110,101,100,0011,011,0010,00010,00001,00000",
+    "0101,0100,0011,111,110,101,100,011,0010,00001,0001,00000",
+    "000001,00001,111,110,101,100,011,010,0001,001,000000",
+    "000001,00001,101,100,011,11,010,0001,001,000000",
+    "000001,0001,00001,011,11,10,010,001,000000",
+    "000001,000000,0001,11,10,001,01,00001",
+    "00001,00000,001,11,10,01,0001",
+    "0000,0001,001,010,1,011",
+    "0000,0001,01,1,001",
+    "000,001,1,01",
+    "00,01,1",
+    "0,1",
+};
+constexpr const char* kTable99a[3] = {"1,01,001,000", "1,01,00", "1,0"};
+
+std::vector<std::string> Split(const char* row) {
+    std::vector<std::string> out(1);
+    for (const char* p = row; *p; ++p) {
+        if (*p == ',')
+            out.emplace_back();
+        else
+            out.back() += *p;
+    }
+    return out;
+}
+
+TEST(CavlcTables, TotalZerosEqualTables97And99) {
+    for (int tc = 1; tc <= 15; ++tc) {
+        const std::vector<std::string> want = Split(kTable97[tc - 1]);
+        ASSERT_EQ(static_cast<int>(want.size()), 17 - tc) << tc;
+        for (size_t z = 0; z < want.size(); ++z)
+            EXPECT_EQ(CodeBits(kTotalZeros[tc - 1][z]), want[z]) << "TotalCoeff " << tc << ", total_zeros " << z;
+        for (size_t z = want.size(); z < 16; ++z)
+            EXPECT_EQ(kTotalZeros[tc - 1][z].length, 0) << tc;
+    }
+    for (int tc = 1; tc <= 3; ++tc) {
+        const std::vector<std::string> want = Split(kTable99a[tc - 1]);
+        ASSERT_EQ(static_cast<int>(want.size()), 5 - tc) << tc;
+        for (size_t z = 0; z < want.size(); ++z)
+            EXPECT_EQ(CodeBits(kTotalZerosChromaDc[tc - 1][z]), want[z]) << "chroma DC " << tc << ", " << z;
+    }
+}
+
 // The bits a routine writes, as a string of '0' and '1'.
 template <class Write>
 std::string Bits(Write&& write) {
