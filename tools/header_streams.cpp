@@ -56,7 +56,7 @@ std::vector<Picture> CodingOrder(int count, int bFrames, int idrEvery) {
     return order;
 }
 
-void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int endMb, CBitBuffer* bits) {
+void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int endMb, common::BitWriter* bits) {
     CHeaderWriter w(bits);
     if (b.param(kParCabac) == 1) {
         // Filler where the CABAC-coded macroblocks would stand: header readers need slice
@@ -71,7 +71,7 @@ void WriteSliceData(const EncoderBlock& b, const Picture& pic, int firstMb, int 
         w.TrailingBits();
         return;
     }
-    const int columns = b.macroblocks()[kMbColumns];
+    const int columns = b.macroblocks.columns;
     for (int mb = firstMb; mb < endMb; ++mb) {
         w.ue(25, "mb_type");  // I_PCM
         while (!bits->IsByteAligned())
@@ -197,7 +197,7 @@ bool BuildHeaderStream(const HeaderCase& c, WrittenStream* out, std::string* err
     }
     headers.SetTrace(&out->nals);
 
-    const int mbCount = block.macroblocks()[kMbCount];
+    const int mbCount = block.macroblocks.count;
     const int slices = block.param(kParSliceCount);
     const size_t payloadBytes = SlicePayloadBound(static_cast<size_t>(mbCount));
     CNalWriter sliceNal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, 0));
@@ -245,7 +245,7 @@ bool BuildHeaderStream(const HeaderCase& c, WrittenStream* out, std::string* err
                 return false;
             }
             out->nals.push_back(std::move(traced));
-            const CBitBuffer& o = sliceNal.output();
+            const common::BitWriter& o = sliceNal.output();
             out->bytes.insert(out->bytes.end(), o.Data(), o.Data() + o.ByteCount());
         }
         ++codingNumber;

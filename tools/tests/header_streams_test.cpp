@@ -107,10 +107,14 @@ struct ProbeExpectation {
     const char* frameRate;
 };
 const std::map<std::string, ProbeExpectation> kProbe = {
-    {"baseline_auto", {"Baseline", 11, "12:11", "25/1"}}, {"main_cavlc_hrd_vbr_slices", {"Main", 30, "12:11", "25/1"}},
-    {"main_cabac_b2", {"Main", 30, "64:45", "25/1"}},     {"extended_crop_cbr", {"Extended", 20, "40:33", "2997/100"}},
-    {"main_1080p50_slices", {"Main", 42, "1:1", "50/1"}}, {"baseline_no_vui", {"Baseline", 11, "N/A", "25/1"}},
-    {"main_interlaced", {"Main", 30, "N/A", "2997/100"}}, {"main_cabac_hrd_deblock_off", {"Main", 13, "1:1", "15/1"}},
+    {"baseline_auto", {"Baseline", 11, "12:11", "25/1"}},
+    {"main_cavlc_hrd_vbr_slices", {"Main", 30, "12:11", "25/1"}},
+    {"main_cabac_b2", {"Main", 30, "64:45", "25/1"}},
+    {"extended_crop_cbr", {"Extended", 20, "40:33", "30000/1001"}},
+    {"main_1080p50_slices", {"Main", 42, "1:1", "50/1"}},
+    {"baseline_no_vui", {"Baseline", 11, "N/A", "25/1"}},
+    {"main_interlaced", {"Main", 30, "N/A", "30000/1001"}},
+    {"main_cabac_hrd_deblock_off", {"Main", 13, "1:1", "15/1"}},
 };
 
 TEST_P(HeaderStreams, FfprobeSeesTheSettings) {

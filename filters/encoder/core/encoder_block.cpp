@@ -22,48 +22,52 @@ bool SizeFits(int width, int height, bool interlaced) {
     return true;
 }
 
+PlaneGeometry PlaneOf(int width, int height) {
+    PlaneGeometry g;
+    g.width = width;
+    g.height = height;
+    g.stride = width + 2 * kPlaneBorder;
+    g.origin = (g.stride + 1) * kPlaneBorder;
+    g.paddedSize = (height + 2 * kPlaneBorder) * g.stride;
+    g.area = width * height;
+    return g;
+}
+
 void CapSliceCount(EncoderBlock* b, int processorCount) {
     int32_t& slices = b->param(kParSliceCount);
     if (slices == 0) slices = std::max(processorCount, 1);
     if (slices < 1) slices = 1;
-    const int32_t mbs = b->word[kBlockMacroblocks + kMbCount];
+    const int32_t mbs = b->macroblocks.count;
     if (mbs > 0 && slices > mbs) slices = mbs;
 }
 
 // Recomputes the picture record and the luma and macroblock geometry from the input size.
 void FillGeometry(EncoderBlock* b, int aspectX, int aspectY) {
-    const int w = b->sourceWidth();
-    const int h = b->sourceHeight();
+    const int w = b->sourceWidth;
+    const int h = b->sourceHeight;
     const int cw = RoundUp(w, 16);
     const int ch = RoundUp(h, b->interlaced() ? 32 : 16);
 
-    int32_t* pic = b->picture();
-    std::fill(pic, pic + kPicRecordWords, 0);
-    pic[kPicCodedWidth] = cw;
-    pic[kPicCodedHeight] = ch;
-    pic[kPicAspectX] = aspectX;
-    pic[kPicAspectY] = aspectY;
-    pic[kPicLumaOffset] = 0;
-    pic[kPicSecondPlaneOffset] = w * h;
-    pic[kPicThirdPlaneOffset] = w * h + (w / 2) * (h / 2);
-    pic[kPicLumaPitch] = w;
-    pic[kPicChromaPitch] = w / 2;
+    PictureRecord& pic = b->picture;
+    pic = PictureRecord{};
+    pic.codedWidth = cw;
+    pic.codedHeight = ch;
+    pic.aspectX = aspectX;
+    pic.aspectY = aspectY;
+    pic.lumaOffset = 0;
+    pic.secondPlaneOffset = w * h;
+    pic.thirdPlaneOffset = w * h + (w / 2) * (h / 2);
+    pic.lumaPitch = w;
+    pic.chromaPitch = w / 2;
 
-    int32_t* luma = b->word + kBlockLuma;
-    luma[kGeoWidth] = cw;
-    luma[kGeoHeight] = ch;
-    luma[kGeoStride] = cw + 2 * kPlaneBorder;
-    luma[kGeoOrigin] = (cw + 2 * kPlaneBorder + 1) * kPlaneBorder;
-    luma[kGeoPaddedSize] = (ch + 2 * kPlaneBorder) * (cw + 2 * kPlaneBorder);
-    luma[kGeoArea] = cw * ch;
-
-    int32_t* mb = b->word + kBlockMacroblocks;
-    mb[kMbColumns] = cw / 16;
-    mb[kMbRows] = ch / 16;
-    mb[kMbColumnsPlus2] = cw / 16 + 2;
-    mb[kMbColumnsPlus3] = cw / 16 + 3;
-    mb[kMbInfoEntries] = (ch / 16 + 1) * (cw / 16 + 2);
-    mb[kMbCount] = (cw / 16) * (ch / 16);
+    b->luma = PlaneOf(cw, ch);
+    MacroblockGeometry& mb = b->macroblocks;
+    mb.columns = cw / 16;
+    mb.rows = ch / 16;
+    mb.recordStride = cw / 16 + 2;
+    mb.firstRecord = cw / 16 + 3;
+    mb.recordCount = (ch / 16 + 1) * (cw / 16 + 2);
+    mb.count = (cw / 16) * (ch / 16);
 }
 
 }  // namespace
@@ -71,37 +75,58 @@ void FillGeometry(EncoderBlock* b, int aspectX, int aspectY) {
 int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY, int processorCount) {
     if (!block) return kCoreBadArgument;
     if (!SizeFits(width, height, block->interlaced())) return kCoreBadSize;
-    block->word[kBlockSource] = width;
-    block->word[kBlockSource + 1] = height;
+    block->sourceWidth = width;
+    block->sourceHeight = height;
     FillGeometry(block, aspectX, aspectY);
-    std::fill(block->word + kBlockChroma, block->word + kBlockChroma + 6, 0);
+    block->chroma = PlaneGeometry{};
     CapSliceCount(block, processorCount);
-    block->word[kBlockInitialised] = 1;
+    block->initialisedFlag = 1;
     return kCoreOk;
 }
 
-int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount) {
+int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount,
+                         uint32_t* adjustments) {
+    if (adjustments) *adjustments = 0;
     if (!block) return kCoreBadArgument;
     if (params[kParChromaFormat] != 1) return kCoreUnsupported;
+    const int32_t profile = params[kParProfile];
+    if (profile != 66 && profile != 77 && profile != 88) return kCoreUnsupported;
     const bool interlaced = (params[kParFlags] & kFlagInterlaced) != 0;
-    const bool havePicture = block->sourceWidth() > 0;
-    if (havePicture && !SizeFits(block->sourceWidth(), block->sourceHeight(), interlaced)) {
+    const bool havePicture = block->sourceWidth > 0;
+    if (havePicture && !SizeFits(block->sourceWidth, block->sourceHeight, interlaced)) {
         return kCoreBadSize;
     }
 
-    std::copy(std::begin(params), std::end(params), block->params());
-    int32_t* p = block->params();
+    std::copy(std::begin(params), std::end(params), block->params);
+    int32_t* p = block->params;
     if (p[kParRefFrames] == -1) p[kParRefFrames] = p[kParGopLength] > 1 ? 1 : 0;
     if (p[kParGopLength] == 1) {
         p[kParRefFrames] = 0;
         p[kParMotionSearch] = 0;
     }
+    // The profile bounds the tools (Annex A.2): CABAC only in Main, B slices not in
+    // Baseline, field coding not in Baseline. A tool the profile lacks is switched off, or
+    // for an interlaced source the profile becomes Main, and the caller is told.
+    uint32_t changed = 0;
+    if (p[kParProfile] == 66 && (p[kParFlags] & kFlagInterlaced)) {
+        p[kParProfile] = 77;
+        changed |= kAdjustedProfileToMain;
+    }
+    if (p[kParProfile] != 77 && p[kParCabac] != 0) {
+        p[kParCabac] = 0;
+        changed |= kAdjustedCabacOff;
+    }
+    if (p[kParProfile] == 66 && p[kParBFrames] != 0) {
+        p[kParBFrames] = 0;
+        changed |= kAdjustedBFramesOff;
+    }
+    if (adjustments) *adjustments = changed;
     if (havePicture) {
         // The interlace flag decides the coded height.
-        FillGeometry(block, block->picture()[kPicAspectX], block->picture()[kPicAspectY]);
+        FillGeometry(block, block->picture.aspectX, block->picture.aspectY);
     }
     CapSliceCount(block, processorCount);
-    block->word[kBlockInitialised] = 1;
+    block->initialisedFlag = 1;
     return kCoreOk;
 }
 
@@ -119,7 +144,7 @@ void DefaultParameterWords(int32_t (&p)[kParamWords]) {
     p[kParQpB] = 28;
     p[kParQuality] = 10;
     p[kParMinBitRate] = p[kParMaxBitRate] = p[kParAvgBitRate] = kUnsetWord;
-    p[14] = kUnsetWord;
+    p[kParFourthRate] = kUnsetWord;
     p[kParMotionSearch] = 1;
     p[kParRangeX] = 64;
     p[kParRangeY] = 64;
@@ -127,8 +152,8 @@ void DefaultParameterWords(int32_t (&p)[kParamWords]) {
     p[kParPartitions] = 1;
     p[kParCabac] = 1;
     p[kParSceneDetect] = 3;
-    p[23] = kUnsetWord;
-    p[24] = 15;
+    p[kParPercentage] = kUnsetWord;
+    p[kParFourBitField] = 15;
     p[kParFlags] = kFlagDeblocking;
     p[kParVui] = 1;
     p[kParAspectIdc] = 256;
@@ -152,14 +177,7 @@ void FillChromaGeometry(EncoderBlock* block) {
         default:
             break;
     }
-    const int32_t* luma = block->luma();
-    int32_t* c = block->word + kBlockChroma;
-    c[kGeoWidth] = luma[kGeoWidth] / subW;
-    c[kGeoHeight] = luma[kGeoHeight] / subH;
-    c[kGeoStride] = c[kGeoWidth] + 2 * kPlaneBorder;
-    c[kGeoOrigin] = (c[kGeoStride] + 1) * kPlaneBorder;
-    c[kGeoPaddedSize] = (c[kGeoHeight] + 2 * kPlaneBorder) * c[kGeoStride];
-    c[kGeoArea] = c[kGeoWidth] * c[kGeoHeight];
+    block->chroma = PlaneOf(block->luma.width / subW, block->luma.height / subH);
 }
 
 }  // namespace ombrisk

@@ -1,7 +1,7 @@
 // The process-wide kernel table: every pixel loop of the encoder core calls through it.
-// One record of 30 entries in a fixed order, followed by the CPU-features words. Each
-// entry is a kernel or a row of kernels of the selected set; the portable set fills every
-// entry, and the SIMD set replaces them when the feature word has kCpuMmxExt (0x200).
+// Each entry is a kernel or a row of kernels of the selected set; the portable set fills
+// every entry, and the SIMD set replaces them when the feature word has kCpuMmxExt
+// (0x200). The table also holds the CPU-features words it was chosen by.
 #pragma once
 
 #include <cstddef>
@@ -61,36 +61,36 @@ constexpr int kDeblockStrengths = 5;
 constexpr int kBlockFetchMembers = 6;
 
 struct CKernelTable {
-    MacroblockPixelsFn storeMacroblockPixels;   // 0
-    CopyBytesFn copyBytes;                      // 1
-    BlockCostFn ssd4x4;                         // 2
-    BlockCostFn ssd8x8;                         // 3
-    BlockCostFn ssd16x16;                       // 4
-    TransformIntra16x16Fn transformIntra16x16;  // 5
-    TransformLuma4x4Fn transformLuma4x4;        // 6
-    const PredIntraFn* predIntra4x4;            // 7: row of 9
-    const PredIntraFn* predChroma8x8;           // 8: row of 4
-    TransformChromaFn transformChroma;          // 9
-    BlockCostFn satd4x4;                        // 10
-    BlockCostFn satd8x8;                        // 11
-    BlockCostFn satd16x16;                      // 12
-    const VarianceRow* variance;                // 13: row of 2
-    const PredIntraFn* predIntra16x16;          // 14: row of 4
-    TransformInter16x16Fn transformInter16x16;  // 15
-    MacroblockPixelsFn loadMacroblockPixels;    // 16
-    InterpolateHalfPelFn interpolateHalfPel;    // 17
-    const SadFn* sad4x4;                        // 18: row of 4
-    const SadFn* sad8x8;                        // 19: row of 4
-    const SadFn* sad16x16;                      // 20: row of 4
-    SadFn sadContiguous4x4;                     // 21: member 0 of row 18
-    SadFn sadContiguous8x8;                     // 22: member 0 of row 19
-    SadFn sadContiguous16x16;                   // 23: member 0 of row 20
-    PredictChromaInterFn predictChromaInter;    // 24
-    const DeblockEdgeFn* deblockEdge;           // 25: row of 4 x 5, [kind x 5 + bS]
-    const BlockFetchFn* blockFetch4;            // 26: row of 6
-    const BlockFetchFn* blockFetch8;            // 27: row of 6
-    const BlockFetchFn* blockFetch16;           // 28: row of 6
-    FillBytesFn fillBytes;                      // 29
+    MacroblockPixelsFn storeMacroblockPixels;
+    CopyBytesFn copyBytes;
+    BlockCostFn ssd4x4;
+    BlockCostFn ssd8x8;
+    BlockCostFn ssd16x16;
+    TransformIntra16x16Fn transformIntra16x16;
+    TransformLuma4x4Fn transformLuma4x4;
+    const PredIntraFn* predIntra4x4;   // row of 9
+    const PredIntraFn* predChroma8x8;  // row of 4
+    TransformChromaFn transformChroma;
+    BlockCostFn satd4x4;
+    BlockCostFn satd8x8;
+    BlockCostFn satd16x16;
+    const VarianceRow* variance;        // row of 2
+    const PredIntraFn* predIntra16x16;  // row of 4
+    TransformInter16x16Fn transformInter16x16;
+    MacroblockPixelsFn loadMacroblockPixels;
+    InterpolateHalfPelFn interpolateHalfPel;
+    const SadFn* sad4x4;       // row of 4
+    const SadFn* sad8x8;       // row of 4
+    const SadFn* sad16x16;     // row of 4
+    SadFn sadContiguous4x4;    // member 0 of sad4x4
+    SadFn sadContiguous8x8;    // member 0 of sad8x8
+    SadFn sadContiguous16x16;  // member 0 of sad16x16
+    PredictChromaInterFn predictChromaInter;
+    const DeblockEdgeFn* deblockEdge;  // row of 4 x 5, [kind x 5 + bS]
+    const BlockFetchFn* blockFetch4;   // row of 6
+    const BlockFetchFn* blockFetch8;   // row of 6
+    const BlockFetchFn* blockFetch16;  // row of 6
+    FillBytesFn fillBytes;
     // The CPU-features words.
     uint32_t featureWord;
     uint32_t processorCount;

@@ -53,6 +53,10 @@ void ForwardCore(const uint8_t* src, int srcStride, const uint8_t* pred, int pre
     }
 }
 
+inline uint8_t Clip255(int v) {
+    return static_cast<uint8_t>(v & ~255 ? (~v >> 31) & 255 : v);
+}
+
 // Inverse core transform (clause 8.5.12.2) of dequantised d, (r + 32) >> 6 added to the
 // prediction and clipped.
 void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
@@ -71,14 +75,40 @@ void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t
         const int e2 = (t[4 + x] >> 1) - t[12 + x], e3 = t[4 + x] + (t[12 + x] >> 1);
         const int h[4] = {e0 + e3, e1 + e2, e1 - e2, e0 - e3};
         for (int y = 0; y < 4; ++y)
-            recon[y * reconStride + x] =
-                static_cast<uint8_t>(std::clamp(pred[y * predStride + x] + ((h[y] + 32) >> 6), 0, 255));
+            recon[y * reconStride + x] = Clip255(pred[y * predStride + x] + ((h[y] + 32) >> 6));
     }
 }
 
-inline int16_t Quantise(int c, int mf, int64_t offset, int qbits) {
-    const int64_t m = (int64_t{std::abs(c)} * mf + offset) >> qbits;
-    return static_cast<int16_t>(c < 0 ? -m : m);
+// Levels are bounded twice: by what CAVLC can code in every profile (level_prefix at
+// most 15 with its 12-bit escape, clause 9.2.2.1), and, for levels scaled on their own,
+// so that the scaled coefficient fits the 16 bits the standard allows (clause 8.5.12.1)
+// and decoders store.
+constexpr int kMaxLevel = 2063;
+
+// 32 bits hold the product: |c| stays below 2^15 (32640 for the intra 16x16 DC, 9180 for a
+// 4x4 coefficient of 8-bit samples), MF below 2^14, and the offset below 2^30.
+inline int16_t Quantise(int c, int mf, int64_t offset, int qbits, int limit = kMaxLevel) {
+    const uint32_t m = (static_cast<uint32_t>(std::abs(c)) * static_cast<uint32_t>(mf) +
+                        static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30))) >>
+                       qbits;
+    const int level = std::min(static_cast<int>(m), limit);
+    return static_cast<int16_t>(c < 0 ? -level : level);
+}
+
+// The bound of every QP (0-51) and raster position, computed once.
+struct LevelBounds {
+    int16_t limit[52][16];
+};
+const LevelBounds& LevelLimitTable() {
+    static const LevelBounds table = [] {
+        LevelBounds t{};
+        for (int qp = 0; qp < 52; ++qp)
+            for (int r = 0; r < 16; ++r)
+                t.limit[qp][r] =
+                    static_cast<int16_t>(std::min(kMaxLevel, 32767 / (kDequantScale[qp % 6][r] << (qp / 6))));
+        return t;
+    }();
+    return table;
 }
 
 // (level, run) pairs of count levels in scan order, closed by (0, trailing zeros).
@@ -110,14 +140,32 @@ void ClearList(CoefficientList* list, int run) {
 // list; returns the number of non-zero levels.
 int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offset, int16_t levels[16],
                   CoefficientList* list) {
-    int16_t scan[16];
+    // Raster order first (the loop vectorises), then the list in scan order. Position 0 of
+    // a block whose DC is coded apart keeps what the caller stored there.
+    static constexpr uint8_t kScanToRaster[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
     const int16_t* mf = kQuantMultiplier[q.qpMod6];
-    for (int i = first; i < 16; ++i) {
-        const int r = Raster(i);
-        levels[r] = Quantise(c[r], mf[r], offset, q.qbits);
-        scan[i - first] = levels[r];
+    const int16_t* limit = LevelLimitTable().limit[std::clamp(q.qp, 0, 51)];
+    const uint32_t off = static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30));
+    const int16_t keep = levels[0];
+    for (int r = 0; r < 16; ++r) {
+        const int a = std::min(
+            static_cast<int>((static_cast<uint32_t>(std::abs(c[r])) * static_cast<uint32_t>(mf[r]) + off) >> q.qbits),
+            int{limit[r]});
+        levels[r] = static_cast<int16_t>(c[r] < 0 ? -a : a);
     }
-    return BuildList(scan, 16 - first, list);
+    if (first) levels[0] = keep;
+    int n = 0, run = 0;
+    for (int i = first; i < 16; ++i) {
+        const int16_t v = levels[kScanToRaster[i]];
+        if (v == 0) {
+            ++run;
+            continue;
+        }
+        list->pairs[n++] = {v, static_cast<int16_t>(run)};
+        run = 0;
+    }
+    list->pairs[n] = {0, static_cast<int16_t>(run)};
+    return n;
 }
 
 // Dequantises raster levels (from raster position `first` of the scan on) into d.

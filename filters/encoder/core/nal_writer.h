@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "filters/encoder/core/bit_buffer.h"
+#include "common/bitstream/bit_writer.h"
 
 namespace ombrisk {
 
@@ -35,7 +35,8 @@ struct TracedNal {
 // with the field's name; records them when a trace is given.
 class CHeaderWriter {
 public:
-    explicit CHeaderWriter(CBitBuffer* bits, std::vector<TracedField>* trace = nullptr) : bits_(bits), trace_(trace) {}
+    explicit CHeaderWriter(common::BitWriter* bits, std::vector<TracedField>* trace = nullptr)
+        : bits_(bits), trace_(trace) {}
 
     void u(int n, uint32_t value, const char* name);
     void ue(uint32_t value, const char* name);
@@ -44,21 +45,14 @@ public:
     void TrailingBits();
     // cabac_alignment_one_bit until the byte boundary (clause 7.3.4).
     void AlignWithOnes();
-    CBitBuffer* bits() { return bits_; }
+    common::BitWriter* bits() { return bits_; }
 
 private:
     void Trace(uint32_t pos, const char* name, int64_t value);
 
-    CBitBuffer* bits_;
+    common::BitWriter* bits_;
     std::vector<TracedField>* trace_;
 };
-
-// Number of bits of ue(v) for `value`.
-int UeBits(uint32_t value);
-
-// Appends emulation-prevented `payload` to `out` (clause 7.4.1: 0x03 before any 00..03
-// that follows two zero bytes). Returns the number of bytes stored.
-size_t EscapePayload(const uint8_t* payload, size_t size, CBitBuffer* out);
 
 // Largest slice RBSP of `macroblocks` macroblocks: a conforming macroblock_layer() holds
 // at most 128 + RawMbBits = 3200 bits (8-bit 4:2:0, clause A.3.1 and A.3.3), plus the slice
@@ -92,9 +86,11 @@ public:
     int nalRefIdc() const { return nalRefIdc_; }
     int nalUnitType() const { return nalUnitType_; }
 
-    CBitBuffer& payload() { return payload_; }
-    CBitBuffer& output() { return output_; }
-    const CBitBuffer& output() const { return output_; }
+    // The RBSP being written; EmitNalUnit packages it.
+    common::BitWriter& payload() { return payload_; }
+    // The NAL units emitted so far, complete in Data() after each EmitNalUnit.
+    common::BitWriter& output() { return output_; }
+    const common::BitWriter& output() const { return output_; }
 
     // Appends one NAL unit built from the payload (which ends with its trailing bits) to the
     // output, padded with cabac_zero_word triplets 00 00 03 until the escaped payload has
@@ -108,8 +104,9 @@ public:
     }
 
 private:
-    CBitBuffer payload_;
-    CBitBuffer output_;
+    std::vector<uint8_t> payloadBytes_, outputBytes_, escaped_;
+    common::BitWriter payload_;
+    common::BitWriter output_;
     int nalRefIdc_ = 0;
     int nalUnitType_ = 0;
 };

@@ -7,12 +7,7 @@
 namespace ombrisk {
 
 COmbriskoder::COmbriskoder(EncoderBlock* block)
-    : valid_(block && block->initialised() && block->sourceWidth() > 0),
-      picture_(block ? block->picture() : nullptr),
-      params_(block ? block->params() : nullptr),
-      luma_(block ? block->luma() : nullptr),
-      chroma_(block ? block->chroma() : nullptr),
-      macroblocks_(block ? block->macroblocks() : nullptr) {
+    : valid_(block && block->initialised() && block->sourceWidth > 0), block_(block) {
     KernelTable();
     if (!valid_) return;
     FillChromaGeometry(block);

@@ -55,11 +55,7 @@ public:
 
 private:
     bool valid_;
-    const int32_t* picture_;
-    const int32_t* params_;
-    const int32_t* luma_;
-    const int32_t* chroma_;
-    const int32_t* macroblocks_;
+    const EncoderBlock* block_;
     std::unique_ptr<CParameterSetWriter> headers_;
 };
 

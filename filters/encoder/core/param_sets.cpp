@@ -1,30 +1,14 @@
 #include "filters/encoder/core/param_sets.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <limits>
 #include <numeric>
 
+#include "common/bitstream/h264_syntax.h"
 #include "filters/encoder/core/core_result.h"
 
 namespace ombrisk {
-
-const LevelLimits kLevelTable[15] = {
-    {10, 99, 1485, 152064, 76800},
-    {11, 396, 3000, 345600, 230400},
-    {12, 396, 6000, 912384, 460800},
-    {13, 396, 11880, 912384, 921600},
-    {20, 396, 11880, 912384, 2400000},
-    {21, 792, 19800, 1824768, 4800000},
-    {22, 1620, 20250, 3110400, 4800000},
-    {30, 1620, 40500, 3110400, 12000000},
-    {31, 3600, 108000, 6912000, 16800000},
-    {32, 5120, 216000, 7864320, 24000000},
-    {40, 8192, 245760, 12582912, 24000000},
-    {41, 8192, 245760, 12582912, 60000000},
-    {42, 8192, 491520, 12582912, 60000000},
-    {50, 22080, 589824, 42393600, 162000000},
-    {51, 36864, 983040, 70778880, 288000000},
-};
 
 namespace {
 
@@ -103,8 +87,8 @@ void WriteHrd(CHeaderWriter& w, const HrdModel& m) {
 void WriteSps(CHeaderWriter& w, const EncoderBlock& b, int level, const HrdModel* hrd) {
     const int32_t profile = b.param(kParProfile);
     const bool interlaced = b.interlaced();
-    const int codedW = b.picture()[kPicCodedWidth];
-    const int codedH = b.picture()[kPicCodedHeight];
+    const int codedW = b.picture.codedWidth;
+    const int codedH = b.picture.codedHeight;
 
     w.u(8, static_cast<uint32_t>(profile), "profile_idc");
     w.u(1, profile == 66, "constraint_set0_flag");
@@ -130,8 +114,8 @@ void WriteSps(CHeaderWriter& w, const EncoderBlock& b, int level, const HrdModel
     w.u(1, 1, "direct_8x8_inference_flag");
     // The coded picture is the input padded to whole macroblocks; cropping gives the
     // decoder the input's size (CropUnitX 2, CropUnitY 2 or 4 for 4:2:0).
-    const int cropRight = codedW - b.sourceWidth();
-    const int cropBottom = codedH - b.sourceHeight();
+    const int cropRight = codedW - b.sourceWidth;
+    const int cropBottom = codedH - b.sourceHeight;
     const bool crop = cropRight > 0 || cropBottom > 0;
     w.u(1, crop, "frame_cropping_flag");
     if (crop) {
@@ -156,14 +140,14 @@ void WriteSps(CHeaderWriter& w, const EncoderBlock& b, int level, const HrdModel
         w.u(1, 0, "overscan_info_present_flag");
         w.u(1, 0, "video_signal_type_present_flag");
         w.u(1, 0, "chroma_loc_info_present_flag");
-        // One frame lasts two ticks of time_scale / num_units_in_tick (clause E.2.1), so
-        // the frame rate x 100 over 100 units needs twice the rate as time_scale.
+        // One frame lasts two ticks of time_scale / num_units_in_tick (clause E.2.1).
         const int32_t rate100 = b.param(kParFrameRate100);
         const bool timing = rate100 > 0;
         w.u(1, timing, "timing_info_present_flag");
         if (timing) {
-            w.u(32, 100, "num_units_in_tick");
-            w.u(32, static_cast<uint32_t>(2 * static_cast<int64_t>(rate100)), "time_scale");
+            const FrameRateTicks ticks = TicksOfFrameRate(rate100);
+            w.u(32, ticks.numUnitsInTick, "num_units_in_tick");
+            w.u(32, ticks.timeScale, "time_scale");
             w.u(1, b.param(kParFixedFrameRate) != 0, "fixed_frame_rate_flag");
         }
         w.u(1, hrd != nullptr, "nal_hrd_parameters_present_flag");
@@ -229,8 +213,8 @@ int64_t EstimateBitRate(const EncoderBlock& b) {
         score += (100 - score) / 8;
     for (int i = qp; i < 16; ++i)
         score -= score / 8;
-    const int64_t w = b.picture()[kPicCodedWidth];
-    const int64_t h = b.picture()[kPicCodedHeight];
+    const int64_t w = b.picture.codedWidth;
+    const int64_t h = b.picture.codedHeight;
     const int64_t rate100 = std::max<int32_t>(b.param(kParFrameRate100), 0);
     const int64_t r = w * h * rate100 / 100;
     const int64_t rate = r - score * r / 100;
@@ -239,19 +223,47 @@ int64_t EstimateBitRate(const EncoderBlock& b) {
 
 int ChooseLevel(const EncoderBlock& b) {
     if (b.param(kParLevel) != kAutoLevel) return b.param(kParLevel);
-    const int64_t w = b.picture()[kPicCodedWidth];
-    const int64_t h = b.picture()[kPicCodedHeight];
-    const int64_t mbs = (w / 16) * (h / 16);
-    const int64_t mbps = mbs * std::max<int32_t>(b.param(kParFrameRate100), 0) / 100;
-    const int64_t frames = std::max(b.param(kParRefFrames), 0) + (b.param(kParBFrames) > 0 ? 1 : 0) + 1;
-    const int64_t dpb = frames * (3 * w * h / 2);
-    const int64_t rate = EstimateBitRate(b);
-    for (const LevelLimits& row : kLevelTable) {
-        if (row.maxFs >= mbs && row.maxMbps >= mbps && row.maxDpb >= dpb && row.maxBr >= rate) {
-            return row.levelIdc;
-        }
+    const int64_t w = b.picture.codedWidth;
+    const int64_t h = b.picture.codedHeight;
+    common::H264LevelNeeds needs;
+    needs.profileIdc = b.param(kParProfile);
+    needs.widthMbs = static_cast<uint32_t>(w / 16);
+    needs.heightMbs = static_cast<uint32_t>(h / 16);
+    needs.frameRateNum = static_cast<uint32_t>(std::max<int32_t>(b.param(kParFrameRate100), 0));
+    needs.frameRateDen = 100;
+    needs.dpbFrames =
+        static_cast<uint32_t>(std::max(b.param(kParRefFrames), 0) + (b.param(kParBFrames) > 0 ? 1 : 0) + 1);
+    // The estimate stands for the whole stream: it is held against MaxBR in NAL units.
+    needs.bitRate = static_cast<uint64_t>(std::max<int64_t>(EstimateBitRate(b), 0));
+    needs.nalHrd = true;
+    // Level 1b would need constraint_set3_flag, which these sets do not write.
+    needs.level1bAllowed = false;
+    // Field coding exists only at levels 2.1 to 4.1 (Table A-4); level_idc 52 and above is
+    // beyond what this encoder names (52 means automatic in its settings).
+    const int lowest = b.interlaced() ? 21 : 10;
+    const int highest = b.interlaced() ? 41 : 51;
+    if (const common::H264Level* row = common::ChooseH264Level(needs); row && row->levelIdc <= highest) {
+        return std::max<int>(row->levelIdc, lowest);
     }
-    return 51;
+    // Rates beyond every level: the highest level that holds the picture, if any.
+    common::H264LevelNeeds picture;
+    picture.widthMbs = needs.widthMbs;
+    picture.heightMbs = needs.heightMbs;
+    picture.level1bAllowed = false;
+    const common::H264Level* smallest = common::ChooseH264Level(picture);
+    if (!smallest || smallest->levelIdc > highest) return 0;
+    return highest;
+}
+
+FrameRateTicks TicksOfFrameRate(int32_t rate100) {
+    // Sources at the NTSC rates run at n x 1000/1001 frames per second; their rate x 100
+    // arrives rounded (2397, 2997, 5994).
+    for (int64_t n : {24, 30, 48, 60, 120}) {
+        const int64_t ntsc100x1001 = n * 100000;
+        if (std::llabs(int64_t{rate100} * 1001 - ntsc100x1001) < 1001)
+            return {1001, static_cast<uint32_t>(2 * n * 1000)};
+    }
+    return {100, static_cast<uint32_t>(2 * static_cast<int64_t>(rate100))};
 }
 
 SampleAspect ResolveSampleAspect(const EncoderBlock& b) {
@@ -264,9 +276,9 @@ SampleAspect ResolveSampleAspect(const EncoderBlock& b) {
     }
     if (idc != kAutoAspect) return {0, 0, 0};
     // The decoder shows the cropped picture: its display aspect ax:ay over its size.
-    const int64_t ax = b.picture()[kPicAspectX], ay = b.picture()[kPicAspectY];
-    const int64_t a = ay * b.sourceWidth();
-    const int64_t bb = ax * b.sourceHeight();
+    const int64_t ax = b.picture.aspectX, ay = b.picture.aspectY;
+    const int64_t a = ay * b.sourceWidth;
+    const int64_t bb = ax * b.sourceHeight;
     if (a < 1 || bb < 1) return {0, 0, 0};
     for (int i = 1; i <= 13; ++i) {
         if (kSarTable[i][0] * a == kSarTable[i][1] * bb) return {i, kSarTable[i][0], kSarTable[i][1]};
@@ -304,26 +316,31 @@ void CParameterSetWriter::SetHrdModel(const HrdModel* model) {
     }
 }
 
-void CParameterSetWriter::BuildSets() {
-    level_ = ChooseLevel(*block_);
-    CBitBuffer bits(kBufferBytes);
+int CParameterSetWriter::BuildSets() {
+    const int level = ChooseLevel(*block_);
+    if (level <= 0) return kCoreUnsupported;
+    level_ = level;
+    uint8_t store[kBufferBytes];
+    common::BitWriter bits(store, sizeof store);
     spsTrace_.clear();
     CHeaderWriter sps(&bits, &spsTrace_);
     WriteSps(sps, *block_, level_, hrd_ ? &*hrd_ : nullptr);
+    if (bits.Overflowed()) return kCoreNoSpace;
     sps_.assign(bits.Data(), bits.Data() + bits.ByteCount());
     bits.Reset();
     ppsTrace_.clear();
     CHeaderWriter pps(&bits, &ppsTrace_);
     WritePps(pps, *block_);
+    if (bits.Overflowed()) return kCoreNoSpace;
     pps_.assign(bits.Data(), bits.Data() + bits.ByteCount());
+    return kCoreOk;
 }
 
 int CParameterSetWriter::EmitSets(CNalWriter* nal) {
     const std::pair<const std::vector<uint8_t>*, int> units[2] = {{&sps_, kNalSps}, {&pps_, kNalPps}};
     for (const auto& [rbsp, type] : units) {
         nal->payload().Reset();
-        for (uint8_t byte : *rbsp)
-            nal->payload().PutByte(byte);
+        nal->payload().PutBytes(rbsp->data(), rbsp->size());
         nal->SetHeader(1, type);
         if (nal->EmitNalUnit(0) < 0) return kCoreNoSpace;
         if (trace_) trace_->push_back({type, type == kNalSps ? spsTrace_ : ppsTrace_});
@@ -332,7 +349,7 @@ int CParameterSetWriter::EmitSets(CNalWriter* nal) {
 }
 
 int CParameterSetWriter::WriteSei(const PictureHeaderInfo& pic) {
-    CBitBuffer& bits = nal_.payload();
+    common::BitWriter& bits = nal_.payload();
     bits.Reset();
     std::vector<TracedField> fields;
     CHeaderWriter w(&bits, trace_ ? &fields : nullptr);
@@ -352,6 +369,7 @@ int CParameterSetWriter::WriteSei(const PictureHeaderInfo& pic) {
                 w.u(1, 0, "bit_equal_to_zero");
         }
         const size_t size = bits.ByteCount() - sizeByte - 1;
+        bits.Flush();  // the size byte is patched in the array
         if (sizeByte < bits.Capacity()) bits.Data()[sizeByte] = static_cast<uint8_t>(size);
         if (trace_) fields[sizeField].value = static_cast<int64_t>(size);
     };
@@ -387,7 +405,9 @@ int CParameterSetWriter::WritePictureHeaders(const PictureHeaderInfo& pic) {
     outputReady_ = false;
     // The sets' content is taken at an IDR picture only: a changed SPS may not appear
     // inside a coded video sequence (clause 7.4.1.2.1).
-    if (pic.idr || sps_.empty()) BuildSets();
+    if (pic.idr || sps_.empty()) {
+        if (int r = BuildSets(); r != kCoreOk) return r;
+    }
     const bool due = pic.codingNumber >= dueCodingNumber_;
     if (due) {
         const int64_t perSecond = block_->param(kParFrameRate100) / 100;
@@ -407,7 +427,9 @@ int CParameterSetWriter::WritePictureHeaders(const PictureHeaderInfo& pic) {
 
 int64_t CParameterSetWriter::WriteSequenceHeader(uint8_t* buffer, size_t capacity) {
     if (!buffer) return kCoreBadArgument;
-    if (sps_.empty()) BuildSets();
+    if (sps_.empty()) {
+        if (int r = BuildSets(); r != kCoreOk) return r;
+    }
     CNalWriter nal(kBufferBytes, 0);
     nal.output().Attach(buffer, capacity);
     if (EmitSets(&nal) != kCoreOk) return kCoreNoSpace;

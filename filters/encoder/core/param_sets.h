@@ -19,18 +19,21 @@ constexpr int kExtendedSar = 255;
 constexpr int kLog2MaxFrameNum = 8;
 constexpr int kLog2MaxPocLsb = 8;
 
-struct LevelLimits {
-    int levelIdc;
-    int64_t maxFs, maxMbps, maxDpb, maxBr;
-};
-// H.264 Table A-1 rows 10 .. 51 (MaxDPB in bytes, MaxBR in bit/s).
-extern const LevelLimits kLevelTable[15];
-
 // Bits per second the stream is expected to need, for the level rule.
 int64_t EstimateBitRate(const EncoderBlock& block);
-// level_idc: parameter word 4, or the first Table A-1 row that holds the coded size, the
-// macroblock rate, the decoded picture buffer and the estimated bit rate (51 when none).
+// level_idc: parameter word 4, or the first Table A-1 row that holds the coded picture
+// (frame size, each dimension, field coding), the macroblock rate, the decoded picture
+// buffer and the estimated bit rate; when the rates exceed every level, the highest level
+// that holds the picture; 0 when no level holds it (the stream is refused).
 int ChooseLevel(const EncoderBlock& block);
+
+// num_units_in_tick and time_scale of a frame rate x 100, a frame lasting two ticks: the
+// NTSC rates (23.976, 29.97, 59.94, ...) as n x 1000/1001 exactly.
+struct FrameRateTicks {
+    uint32_t numUnitsInTick;
+    uint32_t timeScale;
+};
+FrameRateTicks TicksOfFrameRate(int32_t rate100);
 
 struct SampleAspect {
     int idc;
@@ -99,9 +102,11 @@ public:
     // Every NAL unit written is also recorded field by field (tests and tools).
     void SetTrace(std::vector<TracedNal>* trace) { trace_ = trace; }
 
-    // Parameter sets when due, and the SEI of the picture. kCoreOk or kCoreNoSpace.
+    // Parameter sets when due, and the SEI of the picture. kCoreOk, kCoreNoSpace, or
+    // kCoreUnsupported when no level holds the picture.
     int WritePictureHeaders(const PictureHeaderInfo& pic);
-    // SPS and PPS into `buffer` (at most `capacity` bytes): the byte count, or kCoreNoSpace.
+    // SPS and PPS into `buffer` (at most `capacity` bytes): the byte count, kCoreNoSpace or
+    // kCoreUnsupported.
     int64_t WriteSequenceHeader(uint8_t* buffer, size_t capacity);
 
     int level() const { return level_; }
@@ -110,7 +115,7 @@ public:
     size_t size() const { return nal_.output().ByteCount(); }
 
 private:
-    void BuildSets();
+    int BuildSets();
     int EmitSets(CNalWriter* nal);
     int WriteSei(const PictureHeaderInfo& pic);
 

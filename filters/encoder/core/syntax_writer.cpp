@@ -69,29 +69,4 @@ int32_t WrapQpDelta(int32_t delta) {
     return delta;
 }
 
-CSyntaxWriter::CSyntaxWriter(const EncoderBlock* block)
-    : picture_(block->picture()),
-      params_(block->params()),
-      luma_(block->luma()),
-      chroma_(block->chroma()),
-      macroblocks_(block->macroblocks()) {}
-
-void CSyntaxWriter::BeginSliceCommon(const SliceRecord* slice, int32_t sliceTypeCode, int32_t sliceQp) {
-    slice_ = slice;
-    sliceType_ = sliceTypeCode;
-    intraOffset_ = IntraMbTypeOffset(sliceTypeCode);
-    lastQp_ = sliceQp;
-}
-
-int32_t CSyntaxWriter::WriteMbQpDeltaIfPresent() {
-    // mb_qp_delta is present only with a non-zero coded_block_pattern or in Intra 16x16
-    // (clause 7.3.5).
-    if (codedBlockPattern_ == 0 && kind_ != kMbIntra16x16) return 0;
-    const int32_t delta = WrapQpDelta(mbQp_ - lastQp_);
-    WriteMbQpDelta(delta);
-    lastQp_ = mbQp_;
-    codedQpDelta_ = delta;
-    return delta;
-}
-
 }  // namespace ombrisk

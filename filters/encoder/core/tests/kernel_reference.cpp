@@ -301,8 +301,11 @@ int LevelScale(int m, int x, int y) {
 // The zig-zag scan (Table 8-13 for frame macroblocks), as raster indices.
 constexpr int kScan[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
 
-int QuantiseOne(int c, int mf, int64_t offset, int qbits) {
-    const int64_t m = (int64_t{c < 0 ? -c : c} * mf + offset) >> qbits;
+// A level stays within the CAVLC escape (|level| <= 2063 at suffixLength 0, clause
+// 9.2.2.1) and, when scaled alone, within 16 bits after scaling (clause 8.5.12.1).
+int QuantiseOne(int c, int mf, int64_t offset, int qbits, int64_t limit = 2063) {
+    int64_t m = (int64_t{c < 0 ? -c : c} * mf + offset) >> qbits;
+    if (m > limit) m = limit;
     return static_cast<int>(c < 0 ? -m : m);
 }
 
@@ -388,7 +391,11 @@ int DropCost(const int16_t* raster, const int* scan, int count, int threshold) {
 void QuantiseRaster(const int c[4][4], const QuantRecord& q, int64_t offset, int first, int16_t* levels) {
     for (int i = first; i < 16; ++i) {
         const int r = kScan[i], x = r % 4, y = r / 4;
-        levels[r] = static_cast<int16_t>(QuantiseOne(c[y][x], kMf[q.qpMod6][PositionClass(x, y)], offset, q.qbits));
+        int64_t limit = 2063;
+        while (limit > 0 && std::abs(ScaleAc(static_cast<int>(limit), q.qp, x, y)) > 32767)
+            --limit;
+        levels[r] =
+            static_cast<int16_t>(QuantiseOne(c[y][x], kMf[q.qpMod6][PositionClass(x, y)], offset, q.qbits, limit));
     }
 }
 

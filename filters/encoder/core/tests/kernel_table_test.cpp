@@ -15,16 +15,6 @@
 namespace ombrisk {
 namespace {
 
-TEST(KernelTable, LayoutIsThirtyEntriesThenTheFeatureWords) {
-    EXPECT_EQ(offsetof(CKernelTable, storeMacroblockPixels), 0u);
-    EXPECT_EQ(offsetof(CKernelTable, predIntra4x4), 7 * sizeof(void*));
-    EXPECT_EQ(offsetof(CKernelTable, sad4x4), 18 * sizeof(void*));
-    EXPECT_EQ(offsetof(CKernelTable, deblockEdge), 25 * sizeof(void*));
-    EXPECT_EQ(offsetof(CKernelTable, fillBytes), 29 * sizeof(void*));
-    EXPECT_EQ(offsetof(CKernelTable, featureWord), 30 * sizeof(void*));
-    EXPECT_EQ(offsetof(CKernelTable, processorCount), 30 * sizeof(void*) + 4);
-}
-
 TEST(KernelTable, FillingForAnyFlagSubset) {
     for (uint32_t flags : {0u, uint32_t{common::kCpuMmx}, uint32_t{common::kCpuMmxExt}, 0xFFFFu}) {
         CKernelTable t;

@@ -98,7 +98,7 @@ TEST(NalWriter, PackagingCases) {
         {"00 00 00 escaped", {0, 0, 0, 0x80}, 0, {0, 0, 3, 0, 0x80}},
         {"00 00 04 kept", {0, 0, 4}, 0, {0, 0, 4}},
         {"00 00 03 escaped", {0, 0, 3}, 0, {0, 0, 3, 3}},
-        {"trailing 00 00 not escaped", {0x80, 0, 0}, 0, {0x80, 0, 0}},
+        {"trailing 00 00 gets a final 03", {0x80, 0, 0}, 0, {0x80, 0, 0, 3}},
         {"no escape after one zero", {0, 1, 0, 2}, 0, {0, 1, 0, 2}},
         {"minimum n + 1: one triplet", {0x80}, 2, {0x80, 0, 0, 3}},
         {"minimum n + 4: two triplets", {0x80}, 5, {0x80, 0, 0, 3, 0, 0, 3}},

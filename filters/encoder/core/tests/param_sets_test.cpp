@@ -45,7 +45,10 @@ TEST(Level, RuleCases) {
         {"CIF 30 fps, CBR 1 Mbit/s avg", 352, 288, 3000, 3, kUnsetWord, 1000000, 20},
         {"1080p 25: frame size over 3.2", 1920, 1080, 2500, 2, 10000000, kUnsetWord, 40},
         {"1080p 60 VBR 50 Mbit/s: products pass 32 bits", 1920, 1080, 6000, 2, 50000000, kUnsetWord, 42},
-        {"nothing fits: 51", 8192, 8192, 6000, 2, kUnsetWord, kUnsetWord, 51},
+        {"no level holds 8192x8192: refused", 8192, 8192, 6000, 2, kUnsetWord, kUnsetWord, 0},
+        {"8192x16: 512 macroblocks wide needs MaxFS 32768", 8192, 16, 2500, 2, kUnsetWord, kUnsetWord, 51},
+        {"16x4096: 256 macroblocks high needs MaxFS 8192", 16, 4096, 2500, 2, kUnsetWord, kUnsetWord, 40},
+        {"rates beyond every level: the highest that holds 1080p", 1920, 1080, 12000, 2, 400000000, kUnsetWord, 51},
     };
     for (const Case& c : cases) {
         EncoderBlock b = DefaultBlock(c.w, c.h);
@@ -54,6 +57,83 @@ TEST(Level, RuleCases) {
         b.param(kParMaxBitRate) = c.maxRate;
         b.param(kParAvgBitRate) = c.avgRate;
         EXPECT_EQ(ChooseLevel(b), c.level) << c.name << " rate " << EstimateBitRate(b);
+    }
+}
+
+// Field coding exists only at levels 2.1 to 4.1.
+TEST(Level, InterlacedSourcesStayWithinLevels21To41) {
+    struct Case {
+        int w, h, rate100, maxRate, level;
+    };
+    for (const Case& c : {Case{176, 144, 1500, 64000, 21}, Case{720, 576, 2500, 2000000, 30},
+                          Case{1920, 1088, 3000, 400000000, 41}, Case{4096, 2304, 2500, 2000000, 0}}) {
+        int32_t p[kParamWords];
+        DefaultParameterWords(p);
+        p[kParFlags] |= kFlagInterlaced;
+        p[kParSliceCount] = 1;
+        p[kParFrameRate100] = c.rate100;
+        p[kParMaxBitRate] = c.maxRate;
+        EncoderBlock b;
+        ASSERT_EQ(StoreParameterRecord(&b, p, 1), kCoreOk);
+        ASSERT_EQ(StorePictureRecord(&b, c.w, c.h, 4, 3, 1), kCoreOk);
+        EXPECT_EQ(ChooseLevel(b), c.level) << c.w << "x" << c.h;
+    }
+}
+
+TEST(Level, APictureNoLevelHoldsIsRefused) {
+    EncoderBlock b = DefaultBlock(8192, 8192);
+    CParameterSetWriter w(&b);
+    uint8_t buffer[1024];
+    EXPECT_EQ(w.WriteSequenceHeader(buffer, sizeof buffer), kCoreUnsupported);
+    PictureHeaderInfo pic;
+    pic.idr = true;
+    EXPECT_EQ(w.WritePictureHeaders(pic), kCoreUnsupported);
+}
+
+TEST(ProfileConstraints, ToolsTheProfileLacksAreSwitchedOffAndReported) {
+    struct Case {
+        int profile, cabac, bFrames;
+        bool interlaced;
+        uint32_t adjusted;
+        int profileAfter;
+    };
+    for (const Case& c :
+         {Case{66, 1, 1, false, kAdjustedCabacOff | kAdjustedBFramesOff, 66},
+          Case{66, 0, 0, true, kAdjustedProfileToMain, 77}, Case{66, 1, 0, true, kAdjustedProfileToMain, 77},
+          Case{88, 1, 2, true, kAdjustedCabacOff, 88}, Case{77, 1, 2, true, 0, 77}, Case{66, 0, 0, false, 0, 66}}) {
+        int32_t p[kParamWords];
+        DefaultParameterWords(p);
+        p[kParProfile] = c.profile;
+        p[kParCabac] = c.cabac;
+        p[kParBFrames] = c.bFrames;
+        if (c.interlaced) p[kParFlags] |= kFlagInterlaced;
+        EncoderBlock b;
+        uint32_t adjusted = 0xFFFF;
+        ASSERT_EQ(StoreParameterRecord(&b, p, 1, &adjusted), kCoreOk);
+        EXPECT_EQ(adjusted, c.adjusted) << c.profile;
+        EXPECT_EQ(b.param(kParProfile), c.profileAfter);
+        EXPECT_EQ(b.param(kParCabac), c.profileAfter == 77 ? c.cabac : 0);
+        EXPECT_EQ(b.param(kParBFrames), c.profileAfter == 66 ? 0 : c.bFrames);
+    }
+    int32_t p[kParamWords];
+    DefaultParameterWords(p);
+    p[kParProfile] = 100;
+    EncoderBlock b;
+    EXPECT_EQ(StoreParameterRecord(&b, p, 1), kCoreUnsupported);
+    EXPECT_FALSE(b.initialised());
+}
+
+TEST(Timing, NtscRatesAreWrittenExactly) {
+    struct Case {
+        int32_t rate100;
+        uint32_t units, scale;
+    };
+    for (const Case& c :
+         {Case{2397, 1001, 48000}, Case{2398, 1001, 48000}, Case{2997, 1001, 60000}, Case{5994, 1001, 120000},
+          Case{2500, 100, 5000}, Case{3000, 100, 6000}, Case{1250, 100, 2500}}) {
+        const FrameRateTicks t = TicksOfFrameRate(c.rate100);
+        EXPECT_EQ(t.numUnitsInTick, c.units) << c.rate100;
+        EXPECT_EQ(t.timeScale, c.scale) << c.rate100;
     }
 }
 
@@ -253,7 +333,7 @@ TEST(Facade, SequenceHeaderAndLevel) {
     ASSERT_TRUE(coder.valid());
     EXPECT_EQ(b.param(kParSarWidth), 16);  // 720x576 at 4:3, settled into the block
     EXPECT_EQ(b.param(kParSarHeight), 15);
-    EXPECT_EQ(b.chroma()[kGeoWidth], 360);
+    EXPECT_EQ(b.chroma.width, 360);
     int32_t level = 0;
     coder.GetLevel(&level);
     EXPECT_EQ(level, kAutoLevel);  // nothing written yet

@@ -1,0 +1,280 @@
+// The CAVLC macroblock layer of I slices (H.264 clauses 7.3.5, 9.1 and 9.2): one syntax
+// source compiled per sink (common::BitWriter writes, common::BitCounter counts), so that
+// rate-distortion trials count exactly the bits that a real write would store.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+#include "common/bitstream/bit_writer.h"
+#include "filters/encoder/core/cavlc_tables.h"
+#include "filters/encoder/core/coefficient_list.h"
+#include "filters/encoder/core/mb_context.h"
+
+namespace ombrisk {
+
+// Largest level magnitude a CAVLC block can carry in every profile: level_prefix 15 with
+// its 12-bit suffix at suffixLength 0 reaches levelCode 4125 (clause 9.2.2.1).
+constexpr int kMaxCavlcLevel = 2063;
+
+// Largest macroblock_layer() a conforming stream may carry: 128 + RawMbBits for 8-bit
+// 4:2:0 (clause 7.4.2.1.1 with A.3.1); a macroblock that would need more is sent as I_PCM.
+constexpr uint32_t kMaxMacroblockBits = 3200;
+
+namespace cavlc {
+
+// Mode the decoder predicts for luma 4x4 block b (raster) of an Intra_4x4 macroblock
+// (clause 8.3.1.1): 2 when the left or the top block lies in an unavailable macroblock,
+// else the smaller of the two (2 for a neighbour that is not Intra_4x4, whose record holds
+// 2 everywhere). `modes` holds the modes of this macroblock's blocks coded so far.
+inline int PredictedIntra4x4Mode(const CMbContext& mb, const int8_t* modes, int b) {
+    const int x = b & 3, y = b >> 2;
+    int left, top;
+    if (x > 0)
+        left = modes[b - 1];
+    else if (mb.leftAvailable)
+        left = mb.left->intra4x4Modes[b + 3];
+    else
+        return 2;
+    if (y > 0)
+        top = modes[b - 4];
+    else if (mb.topAvailable)
+        top = mb.top->intra4x4Modes[b + 12];
+    else
+        return 2;
+    return std::min(left, top);
+}
+
+// nC of luma block b (raster) from the total_coeff of its left and top neighbours
+// (clause 9.2.1); `counts` holds this macroblock's counts.
+inline int LumaNc(const CMbContext& mb, const uint8_t* counts, int b) {
+    const int x = b & 3, y = b >> 2;
+    int n = 0, available = 0;
+    if (x > 0) {
+        n += counts[b - 1], ++available;
+    } else if (mb.leftAvailable) {
+        n += mb.left->totalCoeff[b + 3], ++available;
+    }
+    if (y > 0) {
+        n += counts[b - 4], ++available;
+    } else if (mb.topAvailable) {
+        n += mb.top->totalCoeff[b + 12], ++available;
+    }
+    return available == 2 ? (n + 1) >> 1 : n;
+}
+
+inline int ChromaNc(const CMbContext& mb, const uint8_t* counts, int component, int b) {
+    const int x = b & 1, y = b >> 1;
+    int n = 0, available = 0;
+    if (x > 0) {
+        n += counts[b - 1], ++available;
+    } else if (mb.leftAvailable) {
+        n += mb.left->chromaTotalCoeff[component][b + 1], ++available;
+    }
+    if (y > 0) {
+        n += counts[b - 2], ++available;
+    } else if (mb.topAvailable) {
+        n += mb.top->chromaTotalCoeff[component][b + 2], ++available;
+    }
+    return available == 2 ? (n + 1) >> 1 : n;
+}
+
+// residual_block_cavlc (clause 7.3.5.3.2) of one coefficient list holding at most
+// maxCoeff coefficients; nC -1 selects the chroma DC tables. Returns TotalCoeff.
+template <common::BitSink Sink>
+int WriteResidualBlock(Sink& s, const CoefficientList& list, int maxCoeff, int nC) {
+    const CoefficientPair* p = list.pairs;
+    int total = 0, totalZeros = 0;
+    while (total < 16 && p[total].level != 0) {
+        totalZeros += p[total].run;
+        ++total;
+    }
+    int trailingOnes = 0;
+    for (int i = total - 1; i >= 0 && trailingOnes < 3 && std::abs(p[i].level) == 1; --i)
+        ++trailingOnes;
+
+    if (nC < 0) {
+        const VlcCode c = kCoeffTokenChromaDc[total][trailingOnes];
+        s.PutBits(c.length, c.code);
+    } else if (nC >= 8) {
+        s.PutBits(6, total == 0 ? 3u : static_cast<uint32_t>(((total - 1) << 2) | trailingOnes));
+    } else {
+        static constexpr uint8_t kClass[8] = {0, 0, 1, 1, 2, 2, 2, 2};
+        const VlcCode c = kCoeffToken[kClass[nC]][total][trailingOnes];
+        s.PutBits(c.length, c.code);
+    }
+    if (total == 0) return 0;
+
+    uint32_t signs = 0;
+    for (int k = 0; k < trailingOnes; ++k)
+        signs = signs << 1 | (p[total - 1 - k].level < 0 ? 1u : 0u);
+    if (trailingOnes) s.PutBits(trailingOnes, signs);
+
+    int suffixLength = (total > 10 && trailingOnes < 3) ? 1 : 0;
+    for (int i = total - 1 - trailingOnes; i >= 0; --i) {
+        const int level = std::clamp<int>(p[i].level, -kMaxCavlcLevel, kMaxCavlcLevel);
+        int levelCode = level > 0 ? 2 * level - 2 : -2 * level - 1;
+        if (i == total - 1 - trailingOnes && trailingOnes < 3) levelCode -= 2;
+        if (suffixLength == 0) {
+            if (levelCode < 14)
+                s.PutBits(levelCode + 1, 1);
+            else if (levelCode < 30)
+                s.PutBits(19, (1u << 4) | static_cast<uint32_t>(levelCode - 14));
+            else
+                s.PutBits(28, (1u << 12) | static_cast<uint32_t>(levelCode - 30));
+        } else if (levelCode < (15 << suffixLength)) {
+            const int prefix = levelCode >> suffixLength;
+            s.PutBits(prefix + 1 + suffixLength,
+                      (1u << suffixLength) | static_cast<uint32_t>(levelCode & ((1 << suffixLength) - 1)));
+        } else {
+            s.PutBits(28, (1u << 12) | static_cast<uint32_t>(levelCode - (15 << suffixLength)));
+        }
+        if (suffixLength == 0) suffixLength = 1;
+        if (std::abs(level) > (3 << (suffixLength - 1)) && suffixLength < 6) ++suffixLength;
+    }
+
+    if (total < maxCoeff) {
+        const VlcCode c = nC < 0 ? kTotalZerosChromaDc[total - 1][totalZeros] : kTotalZeros[total - 1][totalZeros];
+        s.PutBits(c.length, c.code);
+    }
+    int zerosLeft = totalZeros;
+    for (int i = total - 1; i > 0 && zerosLeft > 0; --i) {
+        const VlcCode c = kRunBefore[std::min(zerosLeft, 7) - 1][p[i].run];
+        s.PutBits(c.length, c.code);
+        zerosLeft -= p[i].run;
+    }
+    return total;
+}
+
+// The intra 16x16 luma residual: DC, then the AC blocks when the pattern says so.
+// Stores each AC block's TotalCoeff in counts (raster).
+template <common::BitSink Sink>
+void WriteLuma16x16Residual(Sink& s, const CMbContext& mb, const LumaResult& l, uint8_t* counts) {
+    std::fill(counts, counts + 16, uint8_t{0});
+    WriteResidualBlock(s, l.dc, 16, LumaNc(mb, counts, 0));
+    if ((l.cbp & 15) == 0) return;
+    for (int k = 0; k < 16; ++k) {
+        const int b = kBlockScanToRaster[k];
+        counts[b] = static_cast<uint8_t>(WriteResidualBlock(s, l.blocks[b], 15, LumaNc(mb, counts, b)));
+    }
+}
+
+// Luma 4x4 blocks of the 8x8 quadrants whose pattern bit is set.
+template <common::BitSink Sink>
+void WriteLuma4x4Residual(Sink& s, const CMbContext& mb, const LumaResult& l, uint8_t* counts) {
+    std::fill(counts, counts + 16, uint8_t{0});
+    for (int k = 0; k < 16; ++k) {
+        if (!((l.cbp >> (k >> 2)) & 1)) continue;
+        const int b = kBlockScanToRaster[k];
+        counts[b] = static_cast<uint8_t>(WriteResidualBlock(s, l.blocks[b], 16, LumaNc(mb, counts, b)));
+    }
+}
+
+template <common::BitSink Sink>
+void WriteChromaResidual(Sink& s, const CMbContext& mb, const ChromaResult& c, uint8_t (*counts)[4]) {
+    std::fill(&counts[0][0], &counts[0][0] + 8, uint8_t{0});
+    if (c.cbp == 0) return;
+    for (int comp = 0; comp < 2; ++comp)
+        WriteResidualBlock(s, c.dc[comp], 4, -1);
+    if (c.cbp < 32) return;
+    for (int comp = 0; comp < 2; ++comp)
+        for (int b = 0; b < 4; ++b)
+            counts[comp][b] =
+                static_cast<uint8_t>(WriteResidualBlock(s, c.ac[comp][b], 15, ChromaNc(mb, counts[comp], comp, b)));
+}
+
+// mb_type I_PCM of an I slice, its alignment and its samples (clause 7.3.5); every block
+// counts as holding 16 coefficients for its neighbours (clause 9.2.1).
+template <common::BitSink Sink>
+void WritePcmMacroblock(Sink& s, const CMbContext& mb) {
+    s.PutUe(25);
+    s.AlignWithZeros();  // pcm_alignment_zero_bit
+    for (int i = 0; i < 256; i += 4)
+        s.PutBits(32, uint32_t{mb.srcLuma[i]} << 24 | uint32_t{mb.srcLuma[i + 1]} << 16 |
+                          uint32_t{mb.srcLuma[i + 2]} << 8 | mb.srcLuma[i + 3]);
+    for (const uint8_t* c : {mb.srcCb, mb.srcCr})
+        for (int i = 0; i < 64; i += 4)
+            s.PutBits(32, uint32_t{c[i]} << 24 | uint32_t{c[i + 1]} << 16 | uint32_t{c[i + 2]} << 8 | c[i + 3]);
+    MbRecord& r = *mb.current;
+    std::fill(r.totalCoeff, r.totalCoeff + 16, uint8_t{16});
+    std::fill(&r.chromaTotalCoeff[0][0], &r.chromaTotalCoeff[0][0] + 8, uint8_t{16});
+}
+
+// One intra macroblock_layer of an I slice. qpDelta is the mb_qp_delta to code when the
+// macroblock carries one. The counts of every block written are left in the current
+// macroblock's record (the neighbour contexts of the blocks after it).
+template <common::BitSink Sink>
+void WriteIntraMacroblock(Sink& s, const CMbContext& mb, const LumaResult& l, const ChromaResult& c, int32_t qpDelta) {
+    MbRecord& r = *mb.current;
+    const int cbp = (l.cbp & 15) | c.cbp;
+    if (l.kind == kMbIntra16x16) {
+        s.PutUe(static_cast<uint32_t>(1 + l.mode16 + 4 * (c.cbp >> 4) + ((l.cbp & 15) ? 12 : 0)));
+    } else {
+        s.PutUe(0);
+        for (int k = 0; k < 16; ++k) {
+            const int b = kBlockScanToRaster[k];
+            const int predicted = PredictedIntra4x4Mode(mb, l.modes4, b);
+            const int mode = l.modes4[b];
+            if (mode == predicted)
+                s.PutBits(1, 1);
+            else
+                s.PutBits(4, static_cast<uint32_t>(mode < predicted ? mode : mode - 1));
+        }
+    }
+    s.PutUe(static_cast<uint32_t>(c.mode));
+    if (l.kind == kMbIntra4x4) s.PutUe(static_cast<uint32_t>(CbpCodeNum(cbp >> 4 << 4 | (cbp & 15), true)));
+    if (cbp != 0 || l.kind == kMbIntra16x16) s.PutSe(qpDelta);
+    if (l.kind == kMbIntra16x16)
+        WriteLuma16x16Residual(s, mb, l, r.totalCoeff);
+    else
+        WriteLuma4x4Residual(s, mb, l, r.totalCoeff);
+    WriteChromaResidual(s, mb, c, r.chromaTotalCoeff);
+}
+
+}  // namespace cavlc
+
+// The slice-level state of CAVLC writing in I slices: the QP the next mb_qp_delta is
+// relative to.
+class CCavlcWriter {
+public:
+    void BeginSlice(int32_t sliceQp) { lastQp_ = sliceQp; }
+
+    // Writes the chosen macroblock of `mb` and settles its record's QP fields: a
+    // macroblock without mb_qp_delta keeps the QP before it, as the decoder infers.
+    template <common::BitSink Sink>
+    uint32_t EncodeMacroblock(Sink& s, CMbContext& mb) {
+        const uint64_t before = s.BitCount();
+        if (mb.kind == kMbIntraPcm) {
+            cavlc::WritePcmMacroblock(s, mb);
+            // The loop filter takes QP 0 for I_PCM (clause 8.7.2.2); the QP predicted for
+            // the next macroblock stays the one before.
+            mb.current->qpDelta = kNoQpDelta;
+            mb.current->qp = 0;
+            mb.current->chromaQp = static_cast<uint8_t>(ChromaQp(0));
+            return static_cast<uint32_t>(s.BitCount() - before);
+        }
+        const bool hasDelta = mb.cbp != 0 || mb.kind == kMbIntra16x16;
+        const int32_t delta = hasDelta ? WrapQpDelta(mb.qp - lastQp_) : 0;
+        cavlc::WriteIntraMacroblock(s, mb, mb.luma(), mb.chroma(), delta);
+        MbRecord& r = *mb.current;
+        if (hasDelta) {
+            lastQp_ = mb.qp;
+            r.qpDelta = static_cast<uint8_t>(delta + kNoQpDelta);
+        } else {
+            r.qpDelta = kNoQpDelta;
+        }
+        r.qp = static_cast<uint8_t>(lastQp_);
+        r.chromaQp = static_cast<uint8_t>(ChromaQp(lastQp_));
+        return static_cast<uint32_t>(s.BitCount() - before);
+    }
+
+    // The mb_qp_delta the next macroblock with a delta would code for `qp`.
+    int32_t DeltaFor(int32_t qp) const { return WrapQpDelta(qp - lastQp_); }
+    int32_t lastQp() const { return lastQp_; }
+
+private:
+    int32_t lastQp_ = 26;
+};
+
+}  // namespace ombrisk

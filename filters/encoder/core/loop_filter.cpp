@@ -1,0 +1,161 @@
+#include "filters/encoder/core/loop_filter.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "filters/encoder/core/kernel_table.h"
+#include "filters/encoder/core/syntax_writer.h"
+
+namespace ombrisk {
+
+const uint8_t kDeblockAlpha[52] = {0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,  4,  4,
+                                   5,  6,  7,  8,  9,  10, 12,  13,  15,  17,  20,  22,  25,  28,  32,  36, 40, 45,
+                                   50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
+const uint8_t kDeblockBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
+                                  2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
+                                  11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
+const uint8_t kDeblockTc0[52][5] = {
+    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
+    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 1, 1},    {0, 0, 0, 1, 1},    {0, 0, 0, 1, 1},
+    {0, 0, 0, 1, 1},     {0, 0, 1, 1, 1},    {0, 0, 1, 1, 1},    {0, 1, 1, 1, 1},    {0, 1, 1, 1, 1},
+    {0, 1, 1, 1, 1},     {0, 1, 1, 1, 1},    {0, 1, 1, 2, 2},    {0, 1, 1, 2, 2},    {0, 1, 1, 2, 2},
+    {0, 1, 1, 2, 2},     {0, 1, 2, 3, 3},    {0, 1, 2, 3, 3},    {0, 2, 2, 3, 3},    {0, 2, 2, 4, 4},
+    {0, 2, 3, 4, 4},     {0, 2, 3, 4, 4},    {0, 3, 3, 5, 5},    {0, 3, 4, 6, 6},    {0, 3, 4, 6, 6},
+    {0, 4, 5, 7, 7},     {0, 4, 5, 8, 8},    {0, 4, 6, 9, 9},    {0, 5, 7, 10, 10},  {0, 6, 8, 11, 11},
+    {0, 6, 8, 13, 13},   {0, 7, 10, 14, 14}, {0, 8, 11, 16, 16}, {0, 9, 12, 18, 18}, {0, 10, 13, 20, 20},
+    {0, 11, 15, 23, 23}, {0, 13, 17, 25, 25}};
+
+namespace {
+
+bool IsIntra(const MbRecord& r) {
+    return r.kind == kMbIntra4x4 || r.kind == kMbIntra16x16 || r.kind == kMbIntraPcm;
+}
+
+// 1 when two 4x4 blocks' list-0 motion differs by a reference or by 4 quarter samples.
+int MotionStrength(const MotionEntry& a, const MotionEntry& b) {
+    return (a.ref != b.ref || std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4) ? 1 : 0;
+}
+
+int InterStrength(const MbRecord& p, int bp, const MbRecord& q, int bq) {
+    if (((p.nonzeroMask >> bp) & 1) || ((q.nonzeroMask >> bq) & 1)) return 2;
+    return MotionStrength(p.motion[0][bp], q.motion[0][bq]);
+}
+
+}  // namespace
+
+CLoopFilter::CLoopFilter(const EncoderBlock& block) : block_(block) {}
+
+void CLoopFilter::ComputeStrengths(CRefPictureStore* pic) const {
+    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
+    const int stride = pic->recordStride();
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) {
+            MbRecord& r = pic->records()[y * stride + x];
+            const MbRecord* left = x > 0 ? &r - 1 : nullptr;
+            const MbRecord* top = y > 0 ? &r - stride : nullptr;
+            r.edgeQp[0] = left ? static_cast<uint8_t>((left->qp + r.qp + 1) >> 1) : r.qp;
+            r.edgeQp[1] = top ? static_cast<uint8_t>((top->qp + r.qp + 1) >> 1) : r.qp;
+            r.edgeChromaQp[0] = left ? static_cast<uint8_t>((left->chromaQp + r.chromaQp + 1) >> 1) : r.chromaQp;
+            r.edgeChromaQp[1] = top ? static_cast<uint8_t>((top->chromaQp + r.chromaQp + 1) >> 1) : r.chromaQp;
+            const bool intra = IsIntra(r);
+            for (int s = 0; s < 4; ++s) {
+                r.strengthV[0][s] = !left                       ? 0
+                                    : (intra || IsIntra(*left)) ? 4
+                                                                : InterStrength(r, 4 * s, *left, 4 * s + 3);
+                r.strengthH[0][s] = !top ? 0 : (intra || IsIntra(*top)) ? 4 : InterStrength(r, s, *top, 12 + s);
+            }
+            for (int e = 1; e < 4; ++e)
+                for (int s = 0; s < 4; ++s) {
+                    if (intra) {
+                        r.strengthV[e][s] = r.strengthH[e][s] = 3;
+                        continue;
+                    }
+                    const int bv = 4 * s + e, bh = 4 * e + s;
+                    const bool v2 = ((r.nonzeroMask >> bv) & 1) || ((r.nonzeroMask >> (bv - 1)) & 1);
+                    const bool h2 = ((r.nonzeroMask >> bh) & 1) || ((r.nonzeroMask >> (bh - 4)) & 1);
+                    r.strengthV[e][s] = v2                      ? 2
+                                        : r.shape == kPart16x16 ? 0
+                                                                : MotionStrength(r.motion[0][bv], r.motion[0][bv - 1]);
+                    r.strengthH[e][s] = h2                      ? 2
+                                        : r.shape == kPart16x16 ? 0
+                                                                : MotionStrength(r.motion[0][bh], r.motion[0][bh - 4]);
+                }
+            int any = 0;
+            for (int e = 0; e < 4; ++e)
+                for (int s = 0; s < 4; ++s)
+                    any |= r.strengthV[e][s] | r.strengthH[e][s];
+            r.filter = any != 0;
+        }
+}
+
+namespace {
+
+// Deblocking kinds of the kernel table: luma vertical, luma horizontal, chroma vertical,
+// chroma horizontal.
+enum EdgeKind { kLumaVertical = 0, kLumaHorizontal = 1, kChromaVertical = 2, kChromaHorizontal = 3 };
+
+void FilterSegment(const CKernelTable& k, EdgeKind kind, uint8_t* p3, int stride, int indexA, int bS) {
+    if (bS == 0) return;
+    k.deblockEdge[kind * kDeblockStrengths + bS](p3, stride, kDeblockAlpha[indexA], kDeblockBeta[indexA],
+                                                 kDeblockTc0[indexA][bS]);
+}
+
+}  // namespace
+
+void CLoopFilter::FilterLuma(CRefPictureStore* pic) const {
+    const CKernelTable& k = KernelTable();
+    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
+    const int rs = pic->recordStride(), s = pic->lumaStride();
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < cols; ++x) {
+            const MbRecord& r = pic->records()[y * rs + x];
+            if (!r.filter) continue;
+            uint8_t* mb = pic->luma() + 16 * (y * s + x);
+            for (int e = 0; e < 4; ++e) {
+                const int indexA = std::clamp<int>(e == 0 ? r.edgeQp[0] : r.qp, 0, 51);
+                if (kDeblockAlpha[indexA] == 0) continue;
+                for (int seg = 0; seg < 4; ++seg)
+                    FilterSegment(k, kLumaVertical, mb + 4 * seg * s + 4 * e - 4, s, indexA, r.strengthV[e][seg]);
+            }
+            for (int e = 0; e < 4; ++e) {
+                const int indexA = std::clamp<int>(e == 0 ? r.edgeQp[1] : r.qp, 0, 51);
+                if (kDeblockAlpha[indexA] == 0) continue;
+                for (int seg = 0; seg < 4; ++seg)
+                    FilterSegment(k, kLumaHorizontal, mb + (4 * e - 4) * s + 4 * seg, s, indexA, r.strengthH[e][seg]);
+            }
+        }
+}
+
+void CLoopFilter::FilterChroma(CRefPictureStore* pic) const {
+    const CKernelTable& k = KernelTable();
+    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
+    const int rs = pic->recordStride(), s = pic->chromaStride();
+    uint8_t* planes[2] = {pic->cb(), pic->cr()};
+    for (uint8_t* plane : planes)
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < cols; ++x) {
+                const MbRecord& r = pic->records()[y * rs + x];
+                if (!r.filter) continue;
+                uint8_t* mb = plane + 8 * (y * s + x);
+                // Chroma edges 0 and 4 take the strengths of luma edges 0 and 2; each luma
+                // segment covers two chroma lines.
+                for (int ce = 0; ce < 2; ++ce) {
+                    const int indexA = std::clamp<int>(ce == 0 ? r.edgeChromaQp[0] : r.chromaQp, 0, 51);
+                    if (kDeblockAlpha[indexA] == 0) continue;
+                    for (int seg = 0; seg < 4; ++seg)
+                        FilterSegment(k, kChromaVertical, mb + 2 * seg * s + 4 * ce - 4, s, indexA,
+                                      r.strengthV[2 * ce][seg]);
+                }
+                for (int ce = 0; ce < 2; ++ce) {
+                    const int indexA = std::clamp<int>(ce == 0 ? r.edgeChromaQp[1] : r.chromaQp, 0, 51);
+                    if (kDeblockAlpha[indexA] == 0) continue;
+                    for (int seg = 0; seg < 4; ++seg)
+                        FilterSegment(k, kChromaHorizontal, mb + (4 * ce - 4) * s + 2 * seg, s, indexA,
+                                      r.strengthH[2 * ce][seg]);
+                }
+            }
+}
+
+}  // namespace ombrisk

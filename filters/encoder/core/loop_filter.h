@@ -1,0 +1,33 @@
+// The deblocking filter (H.264 clause 8.7) over a coded picture, run before the picture
+// is padded and kept as a reference, so that the encoder's references equal the decoder's.
+// Every edge is filtered (disable_deblocking_filter_idc 0, no offsets), slice edges too.
+#pragma once
+
+#include <cstdint>
+
+#include "filters/encoder/core/encoder_block.h"
+#include "filters/encoder/core/picture_buffer.h"
+
+namespace ombrisk {
+
+// Table 8-16 by indexA or indexB, and Table 8-17 tC0 by indexA and bS (bS 0 and 4 hold 0
+// and the bS 3 value; neither is read).
+extern const uint8_t kDeblockAlpha[52];
+extern const uint8_t kDeblockBeta[52];
+extern const uint8_t kDeblockTc0[52][5];
+
+class CLoopFilter {
+public:
+    explicit CLoopFilter(const EncoderBlock& block);
+
+    // Boundary strengths, averaged edge QPs and filter flags of every macroblock.
+    void ComputeStrengths(CRefPictureStore* picture) const;
+    // The two halves touch disjoint planes and may run in parallel.
+    void FilterLuma(CRefPictureStore* picture) const;
+    void FilterChroma(CRefPictureStore* picture) const;
+
+private:
+    const EncoderBlock& block_;
+};
+
+}  // namespace ombrisk

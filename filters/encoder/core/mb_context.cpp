@@ -1,0 +1,153 @@
+#include "filters/encoder/core/mb_context.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "filters/encoder/core/quant_tables.h"
+
+namespace ombrisk {
+
+int ChromaQp(int qp) {
+    static constexpr uint8_t kHigh[22] = {29, 30, 31, 32, 32, 33, 34, 34, 35, 35, 36,
+                                          36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
+    qp = std::clamp(qp, 0, 51);
+    return qp < 30 ? qp : kHigh[qp - 30];
+}
+
+int DecisionLambda(int qp) {
+    static constexpr uint8_t kLambda[40] = {1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  4,  4,  4,
+                                            5,  6,  6,  7,  8,  9,  10, 11, 13, 14, 16, 18, 20, 23,
+                                            25, 29, 32, 36, 40, 45, 51, 57, 64, 72, 81, 91};
+    return kLambda[std::clamp(qp - 12, 0, 39)];
+}
+
+int RdLambda(int qp) {
+    static constexpr uint16_t kLambda[52] = {0,   0,   0,   0,   0,    0,    0,    0,    0,    0,    1,    1,    1,
+                                             1,   1,   2,   2,   3,    3,    4,    5,    7,    9,    11,   14,   17,
+                                             22,  27,  34,  43,  54,   69,   86,   109,  137,  173,  218,  274,  345,
+                                             435, 548, 691, 870, 1097, 1382, 1741, 2193, 2763, 3482, 4387, 5527, 6963};
+    return kLambda[std::clamp(qp, 0, 51)];
+}
+
+QuantRecord MakeQuantRecord(int qp) {
+    QuantRecord q;
+    q.qp = qp;
+    q.qpDiv6 = qp / 6;
+    q.qpMod6 = qp % 6;
+    q.qbits = q.qpDiv6 + 15;
+    q.offset = (1 << q.qbits) / 3;
+    return q;
+}
+
+int EliminationBase(int32_t bFrames, int32_t sliceType) {
+    if (sliceType == kSliceB) return bFrames > 0 ? 6 : 4;
+    static constexpr int kBase[4] = {4, 2, 1, 0};
+    return kBase[std::clamp(bFrames, 0, 3)];
+}
+
+CMbContext::CMbContext(const EncoderBlock& b) : block(b), kernels(KernelTable()) {}
+
+void CMbContext::BeginPicture(CRefPictureStore* pic, int32_t type) {
+    picture = pic;
+    sliceType = type;
+    lumaStride = pic->lumaStride();
+    chromaStride = pic->chromaStride();
+    cachedQp = kInvalidValue;
+    eliminationBase = EliminationBase(block.param(kParBFrames), type);
+    lumaThreshold = chromaThreshold = eliminationBase;
+}
+
+void CMbContext::SetPosition(int x, int y, bool last, uint16_t sliceNumber) {
+    mbX = x;
+    mbY = y;
+    lumaThreshold = chromaThreshold = eliminationBase;
+    lastInSlice = last;
+    const int stride = picture->recordStride();
+    current = picture->records() + y * stride + x;
+    left = current - 1;
+    top = current - stride;
+    topLeft = top - 1;
+    topRight = top + 1;
+    current->slice = sliceNumber;
+    leftAvailable = left->slice == sliceNumber;
+    topAvailable = top->slice == sliceNumber;
+    topLeftAvailable = topLeft->slice == sliceNumber;
+    topRightAvailable = topRight->slice == sliceNumber;
+    planeLuma = picture->luma() + 16 * (y * lumaStride + x);
+    planeCb = picture->cb() + 8 * (y * chromaStride + x);
+    planeCr = picture->cr() + 8 * (y * chromaStride + x);
+    kernels.loadMacroblockPixels(planeLuma, planeCb, planeCr, srcLuma, srcCb, srcCr, lumaStride, chromaStride);
+    lumaToggle = chromaToggle = 0;
+}
+
+void CMbContext::SetQp(int newQp) {
+    if (newQp == cachedQp) return;
+    cachedQp = newQp;
+    qp = newQp;
+    chromaQp = ChromaQp(newQp);
+    lumaQuant = MakeQuantRecord(qp);
+    chromaQuant = MakeQuantRecord(chromaQp);
+    lambda = DecisionLambda(qp);
+    rdLambda = RdLambda(qp);
+    skipThreshold = block.param(kParBFrames) != 0 ? 256 : lambda * 128;
+    bPenalty = lambda;
+}
+
+void CMbContext::CheckFlatness() {
+    sourceVariance = kernels.variance->variance16x16(srcLuma);
+    if (sourceVariance < 64) lumaThreshold = chromaThreshold = eliminationBase - (sliceType == kSliceP ? 1 : 0);
+}
+
+int64_t CMbContext::DequantisedEnergy() const {
+    const LumaResult& l = luma();
+    const int qpDiv6 = qp / 6, qpMod6 = qp % 6;
+    const auto scale = [&](int k) {
+        return int64_t{kDequantScale[qpMod6][kZigzag4x4[k][1] * 4 + kZigzag4x4[k][0]]} << qpDiv6;
+    };
+    int64_t energy = 0;
+    if (kind == kMbIntra16x16) {
+        const int16_t s = static_cast<int16_t>(scale(0));
+        for (int i = 0; i < 16 && l.dc.pairs[i].level != 0; ++i)
+            energy += std::abs((l.dc.pairs[i].level * s + 2) >> 2);
+    }
+    for (int b = 0; b < 16; ++b) {
+        if (!((l.cbp >> ((b >> 3) * 2 + ((b & 3) >> 1))) & 1)) continue;
+        for (int k = 0; k < 16 && l.blocks[b].pairs[k].level != 0; ++k)
+            energy += std::abs(scale(k) * l.blocks[b].pairs[k].level);
+    }
+    return energy;
+}
+
+void CMbContext::StoreMacroblock() {
+    const LumaResult& l = luma();
+    const ChromaResult& c = chroma();
+    MbRecord& r = *current;
+    r.qp = static_cast<uint8_t>(qp);
+    r.chromaQp = static_cast<uint8_t>(chromaQp);
+    r.qpDelta = kNoQpDelta;
+    r.codedBlockPattern = static_cast<uint8_t>(cbp);
+    r.kind = kind;
+    r.shape = kPart16x16;
+    r.chromaMode = c.mode;
+    for (int b = 0; b < 16; ++b)
+        r.intra4x4Modes[b] = kind == kMbIntra4x4 ? l.modes4[b] : 2;
+    for (int list = 0; list < 2; ++list)
+        for (int b = 0; b < 16; ++b)
+            r.motion[list][b] = r.motionDelta[list][b] = MotionEntry{};
+    // The mask follows the levels actually transmitted: blocks of an 8x8 whose pattern
+    // bit is clear are not coded, whatever the transform left in them.
+    uint32_t mask = 0;
+    for (int b = 0; b < 16; ++b) {
+        const int b8 = (b >> 3) * 2 + ((b & 3) >> 1);
+        if ((cbp >> b8) & 1 && l.blocks[b].pairs[0].level != 0) mask |= 1u << b;
+    }
+    if (kind == kMbIntra16x16)
+        for (int i = 0; i < 16 && l.dc.pairs[i].level != 0; ++i)
+            mask = 0xFFFF;  // every block of the macroblock carries part of a DC level
+    r.nonzeroMask = mask;
+    uint8_t* chromaRecon[2] = {const_cast<uint8_t*>(c.recon[0]), const_cast<uint8_t*>(c.recon[1])};
+    kernels.storeMacroblockPixels(planeLuma, planeCb, planeCr, const_cast<uint8_t*>(l.recon), chromaRecon[0],
+                                  chromaRecon[1], lumaStride, chromaStride);
+}
+
+}  // namespace ombrisk

@@ -1,0 +1,656 @@
+// Intra coding of the encoder core: quantisation at every QP against the tests' own
+// reference written from the standard, the macroblock context's tables, the CAVLC code
+// tables and residual writing, picture buffer padding and loop-filter strengths.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filters/encoder/core/cavlc_tables.h"
+#include "filters/encoder/core/cavlc_writer.h"
+#include "filters/encoder/core/loop_filter.h"
+#include "filters/encoder/core/mb_context.h"
+#include "filters/encoder/core/picture_buffer.h"
+#include "filters/encoder/core/tests/kernel_harness.h"
+#include "filters/encoder/core/tests/kernel_reference.h"
+
+namespace ombrisk {
+namespace {
+
+using kernel_test::Pattern;
+using kernel_test::ReferenceTable;
+using kernel_test::Rng;
+
+EncoderBlock BlockOf(int width, int height) {
+    EncoderBlock b;
+    int32_t params[kParamWords];
+    DefaultParameterWords(params);
+    params[kParSliceCount] = 1;
+    params[kParCabac] = 0;
+    EXPECT_EQ(StoreParameterRecord(&b, params, 1), 0);
+    EXPECT_EQ(StorePictureRecord(&b, width, height, width, height, 1), 0);
+    FillChromaGeometry(&b);
+    return b;
+}
+
+// Every QP, intra 16x16, 4x4 and chroma pipelines: levels, lists and reconstruction equal
+// the reference's, on random residuals and on the extreme ones that push levels to their
+// bounds. Every level stays codable and scales into 16 bits.
+TEST(Quantisation, EveryQpEqualsTheStandardsArithmetic) {
+    Rng rng(kernel_test::HarnessSeed());
+    const CKernelTable& got = KernelTable();
+    const CKernelTable& want = ReferenceTable();
+    for (int qp = 0; qp <= 51; ++qp) {
+        SCOPED_TRACE("QP " + std::to_string(qp));
+        const QuantRecord q = MakeQuantRecord(qp);
+        for (Pattern pattern : {Pattern::kRandom, Pattern::kExtreme}) {
+            std::vector<uint8_t> src = kernel_test::RandomPixels(rng, 256, pattern);
+            std::vector<uint8_t> pred = kernel_test::RandomPixels(rng, 256, pattern);
+            alignas(16) uint8_t reconA[256], reconB[256];
+            alignas(16) int16_t coefsA[256], coefsB[256];
+            CoefficientList dcA, dcB, acA[16], acB[16];
+            EXPECT_EQ(got.transformIntra16x16(src.data(), reconA, pred.data(), coefsA, &dcA, acA, &q),
+                      want.transformIntra16x16(src.data(), reconB, pred.data(), coefsB, &dcB, acB, &q));
+            EXPECT_EQ(0, std::memcmp(reconA, reconB, 256));
+            EXPECT_EQ(0, std::memcmp(coefsA, coefsB, sizeof coefsA));
+            for (int shift : {0, 1}) {
+                EXPECT_EQ(got.transformLuma4x4(src.data(), reconA, pred.data(), coefsA, acA, &q, shift),
+                          want.transformLuma4x4(src.data(), reconB, pred.data(), coefsB, acB, &q, shift));
+                EXPECT_EQ(0, std::memcmp(coefsA, coefsB, 16 * sizeof(int16_t)));
+                for (int r = 0; r < 16; ++r)
+                    EXPECT_LE(std::abs(coefsA[r]), kMaxCavlcLevel);
+                EXPECT_EQ(got.transformChroma(src.data(), reconA, pred.data(), coefsA, &dcA, acA, &q, shift, 4),
+                          want.transformChroma(src.data(), reconB, pred.data(), coefsB, &dcB, acB, &q, shift, 4));
+                EXPECT_EQ(0, std::memcmp(reconA, reconB, 64));
+            }
+        }
+    }
+}
+
+// A flat residual of 255 over a macroblock gives the intra 16x16 DC level 6528 at QP 0,
+// beyond what CAVLC can code in Main profile: it stops at 2063.
+TEST(Quantisation, Intra16x16DcStaysCodableAtQpZero) {
+    alignas(16) uint8_t src[256], pred[256], recon[256];
+    std::memset(src, 255, sizeof src);
+    std::memset(pred, 0, sizeof pred);
+    alignas(16) int16_t coefs[256];
+    CoefficientList dc, ac[16];
+    const QuantRecord q = MakeQuantRecord(0);
+    EXPECT_EQ(KernelTable().transformIntra16x16(src, recon, pred, coefs, &dc, ac, &q), 0);
+    EXPECT_EQ(dc.pairs[0].level, kMaxCavlcLevel);
+    EXPECT_EQ(dc.pairs[1].level, 0);
+}
+
+TEST(MbContext, QpTables) {
+    // Table 8-15 above 29, transcribed from the standard.
+    const int chroma[22] = {29, 30, 31, 32, 32, 33, 34, 34, 35, 35, 36, 36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
+    for (int qp = 0; qp < 30; ++qp)
+        EXPECT_EQ(ChromaQp(qp), qp);
+    for (int qp = 30; qp <= 51; ++qp)
+        EXPECT_EQ(ChromaQp(qp), chroma[qp - 30]) << qp;
+
+    struct LambdaCase {
+        int qp, decision, rd;
+    };
+    for (const LambdaCase& c : {LambdaCase{0, 1, 0},
+                                {9, 1, 0},
+                                {10, 1, 1},
+                                {12, 1, 1},
+                                {15, 1, 2},
+                                {19, 2, 4},
+                                {20, 3, 5},
+                                {26, 5, 22},
+                                {36, 16, 218},
+                                {51, 91, 6963}})
+        EXPECT_TRUE(DecisionLambda(c.qp) == c.decision && RdLambda(c.qp) == c.rd) << c.qp;
+    // Both λ follow their formulas within rounding over the whole range.
+    for (int qp = 16; qp <= 51; ++qp) {
+        EXPECT_NEAR(DecisionLambda(qp), std::pow(2.0, (qp - 12) / 6.0), 0.5 + 1e-9) << qp;
+        EXPECT_NEAR(RdLambda(qp), 0.85 * std::pow(2.0, (qp - 12) / 3.0), 0.5 + 1e-6) << qp;
+    }
+
+    const QuantRecord q51 = MakeQuantRecord(51);
+    EXPECT_EQ(q51.qpDiv6, 8);
+    EXPECT_EQ(q51.qbits, 23);
+    EXPECT_EQ(q51.offset, 2796202);
+}
+
+// Elimination thresholds, the skip threshold and the QP record's cache; flatness lowers
+// the thresholds of P macroblocks only; the dequantised energy the rate control reads.
+TEST(MbContext, PerMacroblockSteps) {
+    struct BaseCase {
+        int bFrames, sliceType, base;
+    };
+    for (const BaseCase& c : {BaseCase{0, kSliceI, 4},
+                              {0, kSliceB, 4},
+                              {1, kSliceP, 2},
+                              {1, kSliceB, 6},
+                              {2, kSliceI, 1},
+                              {3, kSliceP, 0},
+                              {7, kSliceP, 0},
+                              {7, kSliceB, 6}})
+        EXPECT_EQ(EliminationBase(c.bFrames, c.sliceType), c.base) << c.bFrames << " " << c.sliceType;
+
+    EncoderBlock block = BlockOf(32, 16);
+    block.param(kParBFrames) = 0;
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    std::vector<uint8_t> y(32 * 16, 90), c(16 * 8 * 2, 128);
+    pic.Fill(PlanarPicture{y.data(), c.data(), c.data() + 128, 32, 16, 32, 16});
+    pic.ResetRecords();
+    CMbContext mb(block);
+    mb.BeginPicture(&pic, kSliceP);
+    mb.SetPosition(0, 0, false, 0);
+    mb.SetQp(12);
+    EXPECT_EQ(mb.skipThreshold, 128);
+    mb.SetQp(51);
+    EXPECT_EQ(mb.skipThreshold, 11648);
+    mb.lumaQuant.offset = -1;  // the same QP again: the record is kept
+    mb.SetQp(51);
+    EXPECT_EQ(mb.lumaQuant.offset, -1);
+    mb.BeginPicture(&pic, kSliceP);  // a new picture recomputes it
+    mb.SetQp(51);
+    EXPECT_EQ(mb.lumaQuant.offset, 2796202);
+
+    mb.SetPosition(0, 0, false, 0);
+    mb.CheckFlatness();  // a flat source in a P slice
+    EXPECT_EQ(mb.sourceVariance, 0u);
+    EXPECT_EQ(mb.lumaThreshold, 3);
+    EXPECT_EQ(mb.chromaThreshold, 3);
+    mb.SetPosition(1, 0, true, 0);  // every macroblock starts again from the base
+    EXPECT_EQ(mb.lumaThreshold, 4);
+    mb.BeginPicture(&pic, kSliceI);
+    mb.SetPosition(0, 0, false, 0);
+    mb.CheckFlatness();
+    EXPECT_EQ(mb.lumaThreshold, 4);
+
+    // QP 28: normAdjust 16, 25, 20 at QP % 6 = 4, times 2^4. DC levels 3 and -2 give
+    // (3 x 256 + 2) >> 2 = 192 and |(-512 + 2) >> 2| = 128; levels 1 and -1 at zigzag
+    // positions 0 and 1 of block 0 give 256 and 320.
+    mb.SetQp(28);
+    mb.kind = kMbIntra16x16;
+    LumaResult& l = mb.lumaSets[1];
+    l.kind = kMbIntra16x16;
+    l.dc.pairs[0] = {3, 0};
+    l.dc.pairs[1] = {-2, 0};
+    l.dc.pairs[2] = {0, 14};
+    l.cbp = 1;
+    for (CoefficientList& list : l.blocks)
+        list.pairs[0] = {0, 15};
+    l.blocks[0].pairs[0] = {1, 0};
+    l.blocks[0].pairs[1] = {-1, 0};
+    l.blocks[0].pairs[2] = {0, 13};
+    l.blocks[2].pairs[0] = {5, 0};  // in the 8x8 block whose pattern bit is clear
+    EXPECT_EQ(mb.DequantisedEnergy(), 192 + 128 + 256 + 320);
+}
+
+// Every code table is prefix-free, and every total_zeros and run_before row is a complete
+// code (its lengths fill the code space exactly), as a decoder's tables must be.
+TEST(CavlcTables, PrefixFreeAndComplete) {
+    const auto check = [](const VlcCode* codes, int n, bool complete, const std::string& what) {
+        double sum = 0;
+        for (int i = 0; i < n; ++i) {
+            if (!codes[i].length) continue;
+            sum += std::ldexp(1.0, -codes[i].length);
+            for (int j = 0; j < n; ++j) {
+                if (i == j || !codes[j].length || codes[j].length < codes[i].length) continue;
+                EXPECT_NE(codes[j].code >> (codes[j].length - codes[i].length), codes[i].code)
+                    << what << ": code " << i << " is a prefix of code " << j;
+            }
+        }
+        EXPECT_LE(sum, 1.0) << what;
+        if (complete) {
+            EXPECT_EQ(sum, 1.0) << what;
+        }
+    };
+    for (int t = 0; t < 3; ++t)
+        check(&kCoeffToken[t][0][0], 17 * 4, false, "coeff_token " + std::to_string(t));
+    check(&kCoeffTokenChromaDc[0][0], 5 * 4, false, "chroma DC coeff_token");
+    for (int tc = 1; tc <= 15; ++tc)
+        check(kTotalZeros[tc - 1], 16, tc > 1, "total_zeros " + std::to_string(tc));
+    for (int tc = 1; tc <= 3; ++tc)
+        check(kTotalZerosChromaDc[tc - 1], 4, true, "chroma DC total_zeros " + std::to_string(tc));
+    for (int z = 0; z < 7; ++z)
+        check(kRunBefore[z], 15, z < 6, "run_before " + std::to_string(z + 1));
+    // Two rows leave one code unused: 000000000 (total_zeros of one coefficient) and
+    // 00000000000 (run_before with more than six zeros left).
+    const auto kraft = [](const VlcCode* codes, int n) {
+        double sum = 0;
+        for (int i = 0; i < n; ++i)
+            if (codes[i].length) sum += std::ldexp(1.0, -codes[i].length);
+        return sum;
+    };
+    EXPECT_EQ(kraft(kTotalZeros[0], 16), 1.0 - std::ldexp(1.0, -9));
+    EXPECT_EQ(kraft(kRunBefore[6], 15), 1.0 - std::ldexp(1.0, -11));
+
+    // coded_block_pattern: each codeNum belongs to exactly one pattern, in both columns.
+    for (bool intra : {true, false}) {
+        std::vector<int> seen(48, 0);
+        for (int cbp = 0; cbp < 48; ++cbp)
+            ++seen[CbpCodeNum(cbp, intra)];
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), 48);
+    }
+    EXPECT_EQ(CbpCodeNum(47, true), 0);
+    EXPECT_EQ(CbpCodeNum(0, true), 3);
+    EXPECT_EQ(CbpCodeNum(0, false), 0);
+}
+
+// Table 9-5 as the standard prints it, transcribed apart from the writer's table: for each
+// (TrailingOnes, TotalCoeff), the codes for 0 <= nC < 2, 2 <= nC < 4, 4 <= nC < 8 and, up
+// to TotalCoeff 4, nC = -1.
+struct CoeffTokenRow {
+    int trailingOnes, totalCoeff;
+    const char* codes[4];
+};
+constexpr CoeffTokenRow kTable95[] = {
+    {0, 0, {"1", "11", "1111", "01"}},
+    {0, 1, {"0001 01", "0010 11", "0011 11", "0001 11"}},
+    {1, 1, {"01", "10", "1110", "1"}},
+    {0, 2, {"0000 0111", "0001 11", "0010 11", "0001 00"}},
+    {1, 2, {"0001 00", "0011 1", "0111 1", "0001 10"}},
+    {2, 2, {"001", "011", "1101", "001"}},
+    {0, 3, {"0000 0011 1", "0000 111", "0010 00", "0000 11"}},
+    {1, 3, {"0000 0110", "0010 10", "0110 0", "0000 011"}},
+    {2, 3, {"0000 101", "0010 01", "0111 0", "0000 010"}},
+    {3, 3, {"0001 1", "0101", "1100", "0001 01"}},
+    {0, 4, {"0000 0001 11", "0000 0111", "0001 111", "0000 10"}},
+    {1, 4, {"0000 0011 0", "0001 10", "0101 0", "0000 0011"}},
+    {2, 4, {"0000 0101", "0001 01", "0101 1", "0000 0010"}},
+    {3, 4, {"0000 11", "0100", "1011", "0000 000"}},
+    {0, 5, {"0000 0000 111", "0000 0100", "0001 011", nullptr}},
+    {1, 5, {"0000 0001 10", "0000 110", "0100 0", nullptr}},
+    {2, 5, {"0000 0010 1", "0000 101", "0100 1", nullptr}},
+    {3, 5, {"0000 100", "0011 0", "1010", nullptr}},
+    {0, 6, {"0000 0000 0111 1", "0000 0011 1", "0001 001", nullptr}},
+    {1, 6, {"0000 0000 110", "0000 0110", "0011 10", nullptr}},
+    {2, 6, {"0000 0001 01", "0000 0101", "0011 01", nullptr}},
+    {3, 6, {"0000 0100", "0010 00", "1001", nullptr}},
+    {0, 7, {"0000 0000 0101 1", "0000 0001 111", "0001 000", nullptr}},
+    {1, 7, {"0000 0000 0111 0", "0000 0011 0", "0010 10", nullptr}},
+    {2, 7, {"0000 0000 101", "0000 0010 1", "0010 01", nullptr}},
+    {3, 7, {"0000 0010 0", "0001 00", "1000", nullptr}},
+    {0, 8, {"0000 0000 0100 0", "0000 0001 011", "0000 1111", nullptr}},
+    {1, 8, {"0000 0000 0101 0", "0000 0001 110", "0001 110", nullptr}},
+    {2, 8, {"0000 0000 0110 1", "0000 0001 101", "0001 101", nullptr}},
+    {3, 8, {"0000 0001 00", "0000 100", "0110 1", nullptr}},
+    {0, 9, {"0000 0000 0011 11", "0000 0000 1111", "0000 1011", nullptr}},
+    {1, 9, {"0000 0000 0011 10", "0000 0001 010", "0000 1110", nullptr}},
+    {2, 9, {"0000 0000 0100 1", "0000 0001 001", "0001 010", nullptr}},
+    {3, 9, {"0000 0000 100", "0000 0010 0", "0011 00", nullptr}},
+    {0, 10, {"0000 0000 0010 11", "0000 0000 1011", "0000 0111 1", nullptr}},
+    {1, 10, {"0000 0000 0010 10", "0000 0000 1110", "0000 1010", nullptr}},
+    {2, 10, {"0000 0000 0011 01", "0000 0000 1101", "0000 1101", nullptr}},
+    {3, 10, {"0000 0000 0110 0", "0000 0001 100", "0001 100", nullptr}},
+    {0, 11, {"0000 0000 0001 111", "0000 0000 1000", "0000 0101 1", nullptr}},
+    {1, 11, {"0000 0000 0001 110", "0000 0000 1010", "0000 0111 0", nullptr}},
+    {2, 11, {"0000 0000 0010 01", "0000 0000 1001", "0000 1001", nullptr}},
+    {3, 11, {"0000 0000 0011 00", "0000 0001 000", "0000 1100", nullptr}},
+    {0, 12, {"0000 0000 0001 011", "0000 0000 0111 1", "0000 0100 0", nullptr}},
+    {1, 12, {"0000 0000 0001 010", "0000 0000 0111 0", "0000 0101 0", nullptr}},
+    {2, 12, {"0000 0000 0001 101", "0000 0000 0110 1", "0000 0110 1", nullptr}},
+    {3, 12, {"0000 0000 0010 00", "0000 0000 1100", "0000 1000", nullptr}},
+    {0, 13, {"0000 0000 0000 1111", "0000 0000 0101 1", "0000 0011 01", nullptr}},
+    {1, 13, {"0000 0000 0000 001", "0000 0000 0101 0", "0000 0011 1", nullptr}},
+    {2, 13, {"0000 0000 0001 001", "0000 0000 0100 1", "0000 0100 1", nullptr}},
+    {3, 13, {"0000 0000 0001 100", "0000 0000 0110 0", "0000 0110 0", nullptr}},
+    {0, 14, {"0000 0000 0000 1011", "0000 0000 0011 1", "0000 0010 01", nullptr}},
+    {1, 14, {"0000 0000 0000 1110", "0000 0000 0010 11", "0000 0011 00", nullptr}},
+    {2, 14, {"0000 0000 0000 1101", "0000 0000 0011 0", "0000 0010 11", nullptr}},
+    {3, 14, {"0000 0000 0001 000", "0000 0000 0100 0", "0000 0010 10", nullptr}},
+    {0, 15, {"0000 0000 0000 0111", "0000 0000 0010 01", "0000 0001 01", nullptr}},
+    {1, 15, {"0000 0000 0000 1010", "0000 0000 0010 00", "0000 0010 00", nullptr}},
+    {2, 15, {"0000 0000 0000 1001", "0000 0000 0010 10", "0000 0001 11", nullptr}},
+    {3, 15, {"0000 0000 0000 1100", "0000 0000 0000 1", "0000 0001 10", nullptr}},
+    {0, 16, {"0000 0000 0000 0100", "0000 0000 0001 11", "0000 0000 01", nullptr}},
+    {1, 16, {"0000 0000 0000 0110", "0000 0000 0001 10", "0000 0001 00", nullptr}},
+    {2, 16, {"0000 0000 0000 0101", "0000 0000 0001 01", "0000 0000 11", nullptr}},
+    {3, 16, {"0000 0000 0000 1000", "0000 0000 0001 00", "0000 0000 10", nullptr}},
+};
+
+std::string CodeBits(const VlcCode& c) {
+    std::string bits;
+    for (int i = c.length - 1; i >= 0; --i)
+        bits += ((c.code >> i) & 1) ? '1' : '0';
+    return bits;
+}
+
+TEST(CavlcTables, CoeffTokenEqualsTable95) {
+    int rows = 0;
+    for (const CoeffTokenRow& row : kTable95) {
+        for (int column = 0; column < 4; ++column) {
+            if (!row.codes[column]) continue;
+            std::string want(row.codes[column]);
+            std::erase(want, ' ');
+            const VlcCode got = column < 3 ? kCoeffToken[column][row.totalCoeff][row.trailingOnes]
+                                           : kCoeffTokenChromaDc[row.totalCoeff][row.trailingOnes];
+            EXPECT_EQ(CodeBits(got), want)
+                << "TrailingOnes " << row.trailingOnes << ", TotalCoeff " << row.totalCoeff << ", column " << column;
+        }
+        ++rows;
+    }
+    EXPECT_EQ(rows, 62);
+}
+
+// Tables 9-7 and 9-8 (total_zeros of 4x4 blocks, by tzVlcIndex = TotalCoeff) and 9-9a
+// (chroma DC), transcribed apart from the writer's tables: the codes for total_zeros 0, 1,
+// ... separated by commas.
+constexpr const char* kTable97[15] = {
+    "1,011,010,0011,0010,00011,00010,000011,000010,0000011,0000010,00000011,00000010,000000011,000000010,000000001",
+    "111,110,101,100,011,0101,0100,0011,0010,00011,00010,000011,000010,000001,000000",
+    "0101,111,110,101,0100,0011,100,011,0010,00011,00010,000001,00001,000000",
+    "00011,111,0101,0100,110,101,100,0011,011,0010,00010,00001,00000",
+    "0101,0100,0011,111,110,101,100,011,0010,00001,0001,00000",
+    "000001,00001,111,110,101,100,011,010,0001,001,000000",
+    "000001,00001,101,100,011,11,010,0001,001,000000",
+    "000001,0001,00001,011,11,10,010,001,000000",
+    "000001,000000,0001,11,10,001,01,00001",
+    "00001,00000,001,11,10,01,0001",
+    "0000,0001,001,010,1,011",
+    "0000,0001,01,1,001",
+    "000,001,1,01",
+    "00,01,1",
+    "0,1",
+};
+constexpr const char* kTable99a[3] = {"1,01,001,000", "1,01,00", "1,0"};
+
+std::vector<std::string> Split(const char* row) {
+    std::vector<std::string> out(1);
+    for (const char* p = row; *p; ++p) {
+        if (*p == ',')
+            out.emplace_back();
+        else
+            out.back() += *p;
+    }
+    return out;
+}
+
+TEST(CavlcTables, TotalZerosEqualTables97And99) {
+    for (int tc = 1; tc <= 15; ++tc) {
+        const std::vector<std::string> want = Split(kTable97[tc - 1]);
+        ASSERT_EQ(static_cast<int>(want.size()), 17 - tc) << tc;
+        for (size_t z = 0; z < want.size(); ++z)
+            EXPECT_EQ(CodeBits(kTotalZeros[tc - 1][z]), want[z]) << "TotalCoeff " << tc << ", total_zeros " << z;
+        for (size_t z = want.size(); z < 16; ++z)
+            EXPECT_EQ(kTotalZeros[tc - 1][z].length, 0) << tc;
+    }
+    for (int tc = 1; tc <= 3; ++tc) {
+        const std::vector<std::string> want = Split(kTable99a[tc - 1]);
+        ASSERT_EQ(static_cast<int>(want.size()), 5 - tc) << tc;
+        for (size_t z = 0; z < want.size(); ++z)
+            EXPECT_EQ(CodeBits(kTotalZerosChromaDc[tc - 1][z]), want[z]) << "chroma DC " << tc << ", " << z;
+    }
+}
+
+// The bits a routine writes, as a string of '0' and '1'.
+template <class Write>
+std::string Bits(Write&& write) {
+    uint8_t buffer[64] = {};
+    common::BitWriter w(buffer, sizeof buffer);
+    write(w);
+    const uint64_t n = w.BitCount();
+    w.AlignWithZeros();
+    std::string bits;
+    for (uint64_t i = 0; i < n; ++i)
+        bits += ((buffer[i / 8] >> (7 - i % 8)) & 1) ? '1' : '0';
+    return bits;
+}
+
+CoefficientList List(std::initializer_list<std::pair<int, int>> levelRun, int trailing) {
+    CoefficientList l{};
+    int i = 0;
+    for (auto [level, run] : levelRun)
+        l.pairs[i++] = {static_cast<int16_t>(level), static_cast<int16_t>(run)};
+    l.pairs[i] = {0, static_cast<int16_t>(trailing)};
+    return l;
+}
+
+struct BlockCase {
+    const char* name;
+    CoefficientList list;
+    int maxCoeff, nC;
+    const char* bits;
+};
+
+TEST(CavlcWriter, ResidualBlocks) {
+    const BlockCase cases[] = {
+        // TotalCoeff 4, TrailingOnes 3; the 3 at suffixLength 0 without the one-step
+        // adjustment is level_prefix 4.
+        {"trailing ones", List({{3, 0}, {-1, 0}, {1, 0}, {1, 0}}, 12), 16, 0,
+         "000011"
+         "001"
+         "00001"
+         "00011"},
+        // One coefficient with three zeros before it: total_zeros 3, no run_before.
+        {"single", List({{1, 3}}, 12), 16, 0,
+         "01"
+         "0"
+         "0011"},
+        // Two levels with a run between them: run_before of the higher one.
+        {"run", List({{2, 0}, {1, 2}}, 12), 16, 0,
+         "000100"
+         "0"
+         "1"
+         "101"
+         "00"},
+        {"empty, nC 0", List({}, 16), 16, 0, "1"},
+        {"empty, nC 8 or more", List({}, 16), 16, 9, "000011"},
+        {"nC 8 or more", List({{1, 0}}, 15), 16, 12,
+         "000001"
+         "0"
+         "1"},
+        // Chroma DC: nC -1 tables, total_zeros of Table 9-9a.
+        {"chroma DC", List({{-1, 1}}, 2), 4, -1,
+         "1"
+         "1"
+         "01"},
+        // Full block: no total_zeros.
+        {"full AC",
+         List({{1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0},
+               {1, 0}},
+              0),
+         15, 0,
+         "0000000000001100"
+         "000"
+         "1"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"
+         "10"},
+    };
+    for (const BlockCase& c : cases) {
+        EXPECT_EQ(Bits([&](common::BitWriter& w) { cavlc::WriteResidualBlock(w, c.list, c.maxCoeff, c.nC); }), c.bits)
+            << c.name;
+    }
+}
+
+// Coded magnitudes 7, 8, 15 and 16 at suffixLength 0 take 13, 19, 19 and 28 bits.
+TEST(CavlcWriter, LevelEscapes) {
+    const auto bits = [](int level) {
+        common::BitCounter s;
+        cavlc::WriteResidualBlock(s, List({{static_cast<int16_t>(level), 0}, {1, 0}, {1, 0}, {1, 0}}, 12), 16, 0);
+        return static_cast<int>(s.BitCount());
+    };
+    const int fixed = bits(7) - 13;
+    EXPECT_EQ(bits(8), fixed + 19);
+    EXPECT_EQ(bits(15), fixed + 19);
+    EXPECT_EQ(bits(16), fixed + 28);
+    EXPECT_EQ(bits(kMaxCavlcLevel), fixed + 28);
+    // The largest level: suffix 2 x 2063 - 32 = 4094 in 12 bits.
+    const std::string s = Bits([](common::BitWriter& w) {
+        cavlc::WriteResidualBlock(w, List({{kMaxCavlcLevel, 0}, {1, 0}, {1, 0}, {1, 0}}, 12), 16, 0);
+    });
+    EXPECT_EQ(s.substr(9, 28),
+              "0000000000000001"
+              "111111111110");
+}
+
+// mb_qp_delta stands in Intra 16x16 macroblocks and in those with coded residual; a
+// macroblock without one keeps the QP before it, as the decoder infers, and its record's QP
+// and chroma QP (which the loop filter reads) say so.
+TEST(CavlcWriter, QpOfMacroblocksWithAndWithoutDelta) {
+    const EncoderBlock block = BlockOf(48, 16);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    pic.ResetRecords();
+    CMbContext mb(block);
+    mb.BeginPicture(&pic, kSliceI);
+    CCavlcWriter writer;
+    writer.BeginSlice(26);
+    struct Step {
+        int32_t kind, qp;
+        uint8_t delta, recordQp, recordChromaQp;
+    };
+    const Step steps[] = {{kMbIntra16x16, 30, kNoQpDelta + 4, 30, 29},
+                          {kMbIntra4x4, 40, kNoQpDelta, 30, 29},       // no residual: no delta
+                          {kMbIntra16x16, 0, kNoQpDelta + 22, 0, 0}};  // 0 - 30 wraps to 22
+    for (int x = 0; x < 3; ++x) {
+        const Step& step = steps[x];
+        mb.SetPosition(x, 0, x == 2, 0);
+        mb.SetQp(step.qp);
+        LumaResult& l = mb.lumaSets[1];
+        l.kind = step.kind;
+        l.cbp = 0;
+        l.mode16 = 2;
+        l.dc.pairs[0] = {0, 16};
+        std::fill(l.modes4, l.modes4 + 16, int8_t{2});
+        ChromaResult& c = mb.chromaSets[1];
+        c.cbp = 0;
+        c.mode = 0;
+        mb.kind = step.kind;
+        mb.cbp = 0;
+        common::BitCounter bits;
+        EXPECT_GT(writer.EncodeMacroblock(bits, mb), 0u);
+        EXPECT_EQ(mb.current->qpDelta, step.delta) << x;
+        EXPECT_EQ(mb.current->qp, step.recordQp) << x;
+        EXPECT_EQ(mb.current->chromaQp, step.recordChromaQp) << x;
+    }
+}
+
+// The coded area of a 34x18 source is 48x32: its extra columns and lines repeat the
+// source's last ones; padding repeats the coded area's edges into every border.
+TEST(PictureBuffer, FillAndPadReplicateEdges) {
+    const EncoderBlock block = BlockOf(34, 18);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    ASSERT_EQ(pic.width(), 48);
+    ASSERT_EQ(pic.height(), 32);
+    std::vector<uint8_t> y(34 * 18), c(17 * 9 * 2);
+    for (size_t i = 0; i < y.size(); ++i)
+        y[i] = static_cast<uint8_t>(i * 7);
+    for (size_t i = 0; i < c.size(); ++i)
+        c[i] = static_cast<uint8_t>(i * 3 + 1);
+    PlanarPicture src{y.data(), c.data(), c.data() + 17 * 9, 34, 18, 34, 17};
+    pic.Fill(src);
+    pic.PadPlanes();
+    const uint8_t* l = pic.luma();
+    const int s = pic.lumaStride();
+    EXPECT_EQ(l[5 * s + 40], y[5 * 34 + 33]);
+    EXPECT_EQ(l[30 * s + 3], y[17 * 34 + 3]);
+    EXPECT_EQ(l[-16 * s - 16], l[0]);
+    EXPECT_EQ(l[(32 + 15) * s + 48 + 15], l[31 * s + 47]);
+    EXPECT_EQ(l[-1 * s + 20], l[20]);
+    EXPECT_EQ(l[7 * s - 9], l[7 * s]);
+    const uint8_t* cr = pic.cr();
+    const int cs = pic.chromaStride();
+    EXPECT_EQ(cr[3 * cs + 20], c[17 * 9 + 3 * 17 + 16]);
+    EXPECT_EQ(cr[(16 + 15) * cs + 24 + 15], cr[15 * cs + 23]);
+}
+
+// The half-sample plane interleaves each integer sample with its horizontal half sample,
+// the vertical and centre half samples in the row below (clause 8.4.2.2.1's six-tap
+// filter), over the padded plane.
+TEST(PictureBuffer, HalfSamplePlane) {
+    const EncoderBlock block = BlockOf(32, 32);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    std::vector<uint8_t> y(32 * 32), c(16 * 16 * 2, 128);
+    for (size_t i = 0; i < y.size(); ++i)
+        y[i] = static_cast<uint8_t>((i * 37) ^ (i >> 3));
+    pic.Fill(PlanarPicture{y.data(), c.data(), c.data() + 256, 32, 32, 32, 16});
+    pic.PadPlanes();
+    pic.BuildHalfSamplePlane();
+    const uint8_t* l = pic.luma();
+    const int s = pic.lumaStride();
+    const uint8_t* h = pic.halfSamples();
+    const int hs = pic.halfStride();
+    const auto tap = [](const uint8_t* p, int step) {
+        return p[-2 * step] - 5 * p[-step] + 20 * p[0] + 20 * p[step] - 5 * p[2 * step] + p[3 * step];
+    };
+    for (int yy : {-3, 0, 7, 31}) {
+        for (int xx : {-3, 0, 13, 31}) {
+            const uint8_t* p = l + yy * s + xx;
+            EXPECT_EQ(h[2 * yy * hs + 2 * xx], *p) << xx << "," << yy;
+            EXPECT_EQ(h[2 * yy * hs + 2 * xx + 1], std::clamp((tap(p, 1) + 16) >> 5, 0, 255)) << xx << "," << yy;
+            EXPECT_EQ(h[(2 * yy + 1) * hs + 2 * xx], std::clamp((tap(p, s) + 16) >> 5, 0, 255)) << xx << "," << yy;
+        }
+    }
+}
+
+// An intra macroblock gets strength 4 on the macroblock edges it has and 3 inside; inter
+// macroblocks take 2 for coefficients, 1 for differing motion, and are skipped when every
+// strength is 0. Edge QPs average the two macroblocks'.
+TEST(LoopFilter, Strengths) {
+    const EncoderBlock block = BlockOf(48, 16);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    MbRecord* r = pic.records();
+    for (int x = 0; x < 3; ++x)
+        r[x] = MbRecord{};
+    r[0].kind = kMbIntra16x16;
+    r[0].qp = 30;
+    r[0].chromaQp = 29;
+    r[1].kind = kMbPInter;
+    r[1].qp = 33;
+    r[1].chromaQp = 32;
+    r[1].nonzeroMask = 1u << 5;  // block (1, 1)
+    r[2].kind = kMbPInter;
+    r[2].qp = 33;
+    r[2].chromaQp = 32;
+    for (int list = 0; list < 2; ++list)
+        for (int b = 0; b < 16; ++b)
+            r[1].motion[list][b].ref = r[2].motion[list][b].ref = 0;
+    CLoopFilter filter(block);
+    filter.ComputeStrengths(&pic);
+
+    for (int s = 0; s < 4; ++s) {
+        EXPECT_EQ(r[0].strengthV[0][s], 0);  // the picture's left edge
+        EXPECT_EQ(r[0].strengthH[0][s], 0);
+        EXPECT_EQ(r[0].strengthV[2][s], 3);
+        EXPECT_EQ(r[1].strengthV[0][s], 4);  // next to an intra macroblock
+    }
+    EXPECT_EQ(r[1].edgeQp[0], 32);  // (30 + 33 + 1) / 2
+    EXPECT_EQ(r[1].edgeChromaQp[0], 31);
+    EXPECT_EQ(r[1].strengthV[1][1], 2);  // left of block (1, 1)
+    EXPECT_EQ(r[1].strengthV[2][1], 2);  // right of it
+    EXPECT_EQ(r[1].strengthH[1][1], 2);  // above it
+    EXPECT_EQ(r[1].strengthV[1][0], 0);  // one partition, no coefficients
+    EXPECT_EQ(r[1].filter, 1);
+    EXPECT_EQ(r[2].filter, 0);  // same motion, no coefficients, inter neighbour
+    EXPECT_EQ(r[2].strengthV[0][0], 0);
+}
+
+}  // namespace
+}  // namespace ombrisk

@@ -1,0 +1,158 @@
+// I pictures of the encoder core judged by FFmpeg: its decode of our stream, with no
+// message, equals the reconstruction the encoder keeps, byte for byte; and coding a
+// picture allocates nothing per macroblock.
+#include "tools/intra_encode.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filters/encoder/core/core_result.h"
+#include "filters/encoder/core/intra_picture.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+std::atomic<long> gAllocations{0};
+
+}  // namespace
+
+// The replacements pair malloc with free themselves; GCC, seeing through them into
+// std::allocator, would take the pair for a mismatch.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void* operator new(std::size_t n) {
+    ++gAllocations;
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
+namespace ombrisk_tools {
+namespace {
+
+struct JudgeCase {
+    const char* name;
+    const char* graph;  // lavfi source graph
+    int frames, qp, level, slices;
+    bool deblocking;
+    int gop;
+    bool interlaced = false;
+};
+
+constexpr const char* kTestsrc176 = "testsrc2=size=176x144:rate=25";
+constexpr const char* kTestsrc352 = "testsrc2=size=352x288:rate=25";
+constexpr const char* kMandelbrot176 = "mandelbrot=size=176x144:rate=25";
+constexpr const char* kNoise176 = "nullsrc=s=176x144,geq=random(1)*255:128+40*random(2):128-40*random(3)";
+
+std::string Clip(const JudgeCase& c) {
+    std::string path;
+    EXPECT_TRUE(testsupport::MediaFixture(std::string("ffmpeg -nostdin -v error -f lavfi -i '") + c.graph +
+                                              "' -frames:v " + std::to_string(c.frames) +
+                                              " -pix_fmt yuv420p -f yuv4mpegpipe {out}",
+                                          "y4m", &path));
+    return path;
+}
+
+TEST(IntraEncode, FfmpegDecodesTheReconstruction) {
+    const JudgeCase cases[] = {
+        {"testsrc2, one slice", kTestsrc176, 3, 26, 0, 1, true, 1},
+        {"level 0, four slices", kTestsrc352, 2, 26, 0, 4, true, 1},
+        {"level 1, four slices", kTestsrc352, 2, 26, 1, 4, true, 1},
+        {"level 2, four slices", kTestsrc352, 2, 26, 2, 4, true, 1},
+        {"mandelbrot at QP 51", kMandelbrot176, 2, 51, 1, 4, true, 1},
+        {"mandelbrot at QP 40, no deblocking", kMandelbrot176, 2, 40, 2, 1, false, 1},
+        // Noise at QP 0 needs more bits than a macroblock may carry: I_PCM.
+        {"noise at QP 0", kNoise176, 2, 0, 0, 1, false, 1},
+        {"noise at QP 0, level 2", kNoise176, 1, 0, 2, 2, true, 1},
+        // A size that is no multiple of 16, and I pictures after the IDR one.
+        {"718x574 at QP 10", "testsrc2=size=718x574:rate=25", 2, 10, 0, 4, true, 2},
+        // A field-capable stream (frame_mbs_only_flag 0) of frame pictures.
+        {"interlaced source", kTestsrc352, 2, 30, 1, 4, true, 1, true},
+    };
+    for (const JudgeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string clip = Clip(c);
+        ASSERT_FALSE(clip.empty());
+        const std::string stem = testsupport::UniqueName("intra");
+        IntraEncodeOptions o;
+        o.input = clip;
+        o.output = testsupport::FixturePath(stem + ".264");
+        o.reconstruction = testsupport::FixturePath(stem + ".rec");
+        o.qp = c.qp;
+        o.level = c.level;
+        o.slices = c.slices;
+        o.deblocking = c.deblocking;
+        o.gop = c.gop;
+        o.interlaced = c.interlaced;
+        std::string error;
+        ASSERT_EQ(RunIntraEncode(o, &error), 0) << error;
+        ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -threads 1 -i " + stem +
+                                        ".264 -f rawvideo -pix_fmt yuv420p -y " + stem + ".dec 2> " + stem + ".log"),
+                  0);
+        EXPECT_EQ(testsupport::ReadFixtureFile(stem + ".log"), "");
+        const std::string decoded = testsupport::ReadFixtureFile(stem + ".dec");
+        const std::string reconstruction = testsupport::ReadFixtureFile(stem + ".rec");
+        ASSERT_FALSE(reconstruction.empty());
+        EXPECT_TRUE(decoded == reconstruction)
+            << "decoded " << decoded.size() << " bytes, kept " << reconstruction.size();
+        testsupport::RunShell("rm -f " + stem + ".264 " + stem + ".rec " + stem + ".dec " + stem + ".log");
+    }
+}
+
+// Allocations while coding the second picture: the same at 99 and at 1620 macroblocks, at
+// every coder level, so none is made per macroblock.
+TEST(IntraEncode, NoAllocationPerMacroblock) {
+    using namespace ombrisk;
+    const auto allocationsFor = [](int width, int height, int level) {
+        EncoderBlock block;
+        int32_t params[kParamWords];
+        DefaultParameterWords(params);
+        params[kParCabac] = 0;
+        params[kParSliceCount] = 1;
+        params[kParMbCoderLevel] = level;
+        params[kParQpI] = 20;
+        EXPECT_EQ(StoreParameterRecord(&block, params, 1), kCoreOk);
+        EXPECT_EQ(StorePictureRecord(&block, width, height, width, height, 1), kCoreOk);
+        FillChromaGeometry(&block);
+        CIntraPictureEncoder encoder(block);
+        EXPECT_EQ(encoder.status(), kCoreOk);
+        std::vector<uint8_t> pixels(size_t(width) * height * 3 / 2);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+        PlanarPicture pic{pixels.data(),
+                          pixels.data() + width * height,
+                          pixels.data() + width * height + width * height / 4,
+                          width,
+                          height,
+                          width,
+                          width / 2};
+        std::vector<uint8_t> out;
+        out.reserve(size_t(8) << 20);
+        EXPECT_EQ(encoder.EncodePicture(pic, &out), kCoreOk);
+        out.clear();
+        const long before = gAllocations.load();
+        EXPECT_EQ(encoder.EncodePicture(pic, &out), kCoreOk);
+        return gAllocations.load() - before;
+    };
+    for (int level = 0; level <= 2; ++level)
+        EXPECT_EQ(allocationsFor(176, 144, level), allocationsFor(720, 576, level)) << "level " << level;
+}
+
+}  // namespace
+}  // namespace ombrisk_tools
