@@ -207,6 +207,7 @@ MediaBuffer* BufferPool::GetBuffer() {
             return b;
         }
         ++waiters_;
+        if (onBlock_) onBlock_();
         changed_.wait(hold);
         --waiters_;
     }

@@ -171,6 +171,14 @@ public:
     // is reached; null when the pool is or becomes stopped.
     MediaBuffer* GetBuffer();
 
+    // Called (under the pool's lock, so it must not call back into the pool) each time a
+    // GetBuffer is about to block: the multiplexer wakes its worker, which then lets the
+    // blocked stream's units pass so that the upstream thread is never held for good.
+    void SetBlockHook(std::function<void()> hook) {
+        std::lock_guard<std::mutex> hold(lock_);
+        onBlock_ = std::move(hook);
+    }
+
     int32_t BufferSize() const;
     uint32_t ByteLimit() const;
     int32_t Outstanding() const;
@@ -193,6 +201,7 @@ private:
     std::vector<MediaBuffer*> free_;  // in return order
     std::vector<MediaBuffer*> outstanding_;
     bool active_ = false;
+    std::function<void()> onBlock_;
 };
 
 // Wakes the multiplexer's worker once for every unit queued. A stop is never lost: Wait

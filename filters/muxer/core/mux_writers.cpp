@@ -1,0 +1,290 @@
+// The program-stream writer (ISO/IEC 13818-1 2.5.3: a pack header before every PES
+// packet, the system header in the first pack) and the transport-stream writer (2.4.3:
+// PES packets cut into 188-byte packets, PAT and PMT repeated, the PCR in the adaptation
+// field of the stream that carries it).
+#include <algorithm>
+#include <cstring>
+
+#include "filters/muxer/core/mux_engine.h"
+#include "filters/muxer/core/mux_syntax.h"
+
+namespace muxer {
+
+namespace {
+
+constexpr int64_t kBitsPer100ns = 80000000;
+constexpr int64_t kMaxPesPayload = 65511;  // PES_packet_length 65535 less 24 header bytes
+
+// Offsets of the AC-3 frames that start in a unit, for the DVD substream header.
+void Ac3FrameStarts(const uint8_t* data, int64_t size, std::vector<int64_t>* starts) {
+    int64_t at = 0;
+    while (at + 10 <= size && data[at] == 0x0B && data[at + 1] == 0x77) {
+        AudioFrameInfo info;
+        if (!ParseAc3Header(data + at, &info) || info.frame_bytes <= 0) break;
+        starts->push_back(at);
+        at += info.frame_bytes;
+    }
+}
+
+// The fixed part of a PES header (2.4.3.6) with its time stamps and `stuffing` bytes.
+void WritePesHeader(SyntaxWriter& w, uint8_t streamId, int64_t packetLength, const MediaBuffer& unit, bool pts,
+                    bool dts, int stuffing) {
+    w.Bits(24, 0x000001);  // packet_start_code_prefix
+    w.Byte(streamId);
+    w.Bits(16, static_cast<uint64_t>(packetLength));  // PES_packet_length
+    w.Bits(2, 2);                                     // '10'
+    w.Bits(2, 0);                                     // PES_scrambling_control
+    w.Bits(1, 0);                                     // PES_priority
+    w.Bits(1, 0);                                     // data_alignment_indicator
+    w.Bits(1, 0);                                     // copyright
+    w.Bits(1, 0);                                     // original_or_copy
+    w.Bits(2, pts ? (dts ? 3 : 2) : 0);               // PTS_DTS_flags
+    w.Bits(6, 0);  // ESCR, ES_rate, DSM_trick_mode, additional_copy_info, PES_CRC, extension
+    w.Byte(static_cast<uint8_t>((pts ? 5 : 0) + (dts ? 5 : 0) + stuffing));  // PES_header_data_length
+    if (pts) WriteTimeStamp(w, dts ? 3 : 2, ClockBase(unit.pts));
+    if (dts) WriteTimeStamp(w, 1, ClockBase(unit.dts));
+    w.Fill(static_cast<size_t>(stuffing), 0xFF);  // stuffing_byte
+}
+
+}  // namespace
+
+int64_t MuxEngine::ClockNow(const MuxProgram& program) const {
+    const int64_t rate = std::max<int64_t>(program.bitrate, 1);
+    return muxerTime_ + static_cast<int64_t>(bytesSinceClock_) * kBitsPer100ns / rate;
+}
+
+// ---- Program stream --------------------------------------------------------------------
+
+void MuxEngine::WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit) {
+    MuxProgram& program = *stream.program;
+    size_t systemHeader = 0;
+    if (tablesPending_) {
+        BuildTables();
+        systemHeader = systemHeader_.size();
+    }
+    const uint8_t* data = unit.Data();
+    const int64_t total = unit.length;
+    const bool ac3 = stream.type == StreamType::Ac3;
+    const int64_t substream = ac3 ? 4 : 0;
+    const int64_t fixed = stream.pesPacketSize;
+    std::vector<int64_t> frames;
+    if (ac3) Ac3FrameStarts(data, total, &frames);
+    bool pts = unit.pts_valid;
+    bool dts = pts && unit.dts_valid && unit.dts != unit.pts;
+    int64_t offset = 0;
+    while (offset < total) {
+        const int64_t left = total - offset;
+        const int64_t stamps = (pts ? 5 : 0) + (dts ? 5 : 0);
+        int64_t packetLength, payload, shortfall = 0;
+        int stuffing = 0;
+        if (fixed != 0) {
+            // Every pack is 14 + `fixed` bytes: a short last packet is filled by stuffing
+            // bytes in its header (up to 5) or by a padding packet behind it.
+            packetLength = fixed - static_cast<int64_t>(systemHeader) - 6;
+            payload = packetLength - substream - stamps - 3;
+            if (left < payload) {
+                shortfall = payload - left;
+                payload = left;
+            }
+            if (shortfall >= 1 && shortfall <= 5)
+                stuffing = static_cast<int>(shortfall);
+            else
+                packetLength -= shortfall;
+        } else {
+            payload = std::min(left, kMaxPesPayload - substream - stamps);
+            packetLength = payload + 3 + stamps + substream;
+        }
+
+        scratch_.clear();
+        SyntaxWriter w(scratch_);
+        const int64_t scr = std::max(ClockNow(program), lastClockOut_);
+        const uint64_t base = ClockBase(scr);
+        w.Bits(32, 0x000001BA);  // pack_start_code
+        w.Bits(2, 1);            // '01'
+        w.Bits(3, base >> 30);   // system_clock_reference_base [32..30]
+        w.Ones(1);
+        w.Bits(15, base >> 15);
+        w.Ones(1);
+        w.Bits(15, base);
+        w.Ones(1);
+        w.Bits(9, ClockExtension(scr));  // system_clock_reference_extension
+        w.Ones(1);
+        w.Bits(22, MuxRate(program, settings_.compatibility));  // program_mux_rate
+        w.Ones(2);
+        w.Ones(5);     // reserved
+        w.Bits(3, 0);  // pack_stuffing_length
+        lastClockOut_ = scr;
+        if (systemHeader != 0) {
+            scratch_.insert(scratch_.end(), systemHeader_.begin(), systemHeader_.end());
+            tablesPending_ = false;
+            systemHeader = 0;
+        }
+        WritePesHeader(w, static_cast<uint8_t>(stream.pesId), packetLength, unit, pts, dts, stuffing);
+        if (ac3) {
+            // DVD private stream 1 audio: substream number, frames that start in this
+            // packet, and the offset of the first one counted from the byte after the
+            // pointer (1 = the first payload byte). Every packet carries it, so that the
+            // payload is never mistaken for a substream header.
+            int64_t count = 0, first = 0;
+            for (int64_t at : frames) {
+                if (at >= offset && at < offset + payload) {
+                    if (count == 0) first = at - offset + 1;
+                    ++count;
+                }
+            }
+            w.Byte(stream.ac3Substream);
+            w.Byte(static_cast<uint8_t>(std::min<int64_t>(count, 255)));
+            w.Bits(16, static_cast<uint64_t>(first));
+        }
+        const size_t headers = scratch_.size();
+        Emit(scratch_.data(), headers, headers);
+        Emit(data + offset, static_cast<size_t>(payload), 0);
+        int64_t packSize = static_cast<int64_t>(headers) + payload;
+        padding_ += static_cast<uint64_t>(shortfall);
+        if (shortfall >= 6) {
+            const uint8_t paddingHeader[6] = {0x00,
+                                              0x00,
+                                              0x01,
+                                              0xBE,
+                                              static_cast<uint8_t>((shortfall - 6) >> 8),
+                                              static_cast<uint8_t>(shortfall - 6)};
+            Emit(paddingHeader, 6, 6);
+            Emit(stuffing_.data(), static_cast<size_t>(shortfall - 6), static_cast<size_t>(shortfall - 6));
+            packSize += shortfall;
+        }
+        if (unit.duration_valid) AdvanceMuxerTime(stream, packSize, TimeMul(unit.duration, payload) / total);
+        offset += payload;
+        pts = dts = false;
+    }
+}
+
+// ---- Transport stream ------------------------------------------------------------------
+
+void MuxEngine::WriteTables() {
+    scratch_.clear();
+    PacketizeSection(patSection_, 0x0000, &patCounter_, &scratch_);
+    const auto& programs = tree_.Programs();
+    for (size_t i = 0; i < programs.size() && i < pmtSections_.size(); ++i)
+        PacketizeSection(pmtSections_[i], static_cast<uint16_t>(programs[i]->pmtPid), &pmtCounters_[i], &scratch_);
+    Emit(scratch_.data(), scratch_.size(), scratch_.size());
+    lastTableTime_ = muxerTime_;
+}
+
+void MuxEngine::WriteTsPackets(MuxStream& stream, const std::vector<uint8_t>& header, const uint8_t* payload,
+                               size_t size, bool forcePcr) {
+    TsState& state = ts_[IndexOf(stream)];
+    const size_t total = header.size() + size;
+    size_t done = 0;
+    bool first = true;
+    uint8_t packet[kTsPacketSize];
+    while (first || done < total) {
+        const int64_t now = std::max(ClockNow(*stream.program), lastClockOut_);
+        const bool pcr =
+            stream.putPcr && ((forcePcr && first) || stream.lastPcr < 0 || now - stream.lastPcr >= kPcrPeriod);
+        size_t adaptation = pcr ? 8 : 0;  // adaptation_field_length byte, flags, 6 PCR bytes
+        const size_t take = std::min(kTsPacketSize - 4 - adaptation, total - done);
+        adaptation = kTsPacketSize - 4 - take;  // stuffing fills the room the payload leaves
+        const bool hasPayload = take > 0;
+        const uint16_t pid = static_cast<uint16_t>(stream.pid);
+        packet[0] = 0x47;  // sync_byte
+        packet[1] = static_cast<uint8_t>(((first && hasPayload) ? 0x40 : 0x00) | ((pid >> 8) & 0x1F));
+        packet[2] = static_cast<uint8_t>(pid);
+        // adaptation_field_control and continuity_counter: a packet without payload
+        // repeats the counter of the PID's previous packet.
+        const uint8_t counter = hasPayload ? state.counter : static_cast<uint8_t>((state.counter + 15) & 0x0F);
+        packet[3] = static_cast<uint8_t>(((adaptation ? 0x20 : 0x00) | (hasPayload ? 0x10 : 0x00)) | counter);
+        if (hasPayload) state.counter = static_cast<uint8_t>((state.counter + 1) & 0x0F);
+        size_t at = 4;
+        if (adaptation != 0) {
+            packet[at++] = static_cast<uint8_t>(adaptation - 1);  // adaptation_field_length
+            if (adaptation >= 2) {
+                packet[at++] = pcr ? 0x10 : 0x00;  // PCR_flag only
+                if (pcr) {
+                    const uint64_t base = ClockBase(now);
+                    const uint32_t ext = ClockExtension(now);
+                    packet[at++] = static_cast<uint8_t>(base >> 25);
+                    packet[at++] = static_cast<uint8_t>(base >> 17);
+                    packet[at++] = static_cast<uint8_t>(base >> 9);
+                    packet[at++] = static_cast<uint8_t>(base >> 1);
+                    packet[at++] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (ext >> 8));
+                    packet[at++] = static_cast<uint8_t>(ext);
+                }
+                std::memset(packet + at, 0xFF, 4 + adaptation - at);  // stuffing_byte
+                at = 4 + adaptation;
+            }
+        }
+        // The payload continues the header bytes, then the unit's bytes.
+        size_t copied = 0;
+        while (copied < take) {
+            const size_t pos = done + copied;
+            size_t n;
+            if (pos < header.size()) {
+                n = std::min(take - copied, header.size() - pos);
+                std::memcpy(packet + at + copied, header.data() + pos, n);
+            } else {
+                n = take - copied;
+                std::memcpy(packet + at + copied, payload + (pos - header.size()), n);
+            }
+            copied += n;
+        }
+        const size_t headerPart = done < header.size() ? std::min(take, header.size() - done) : 0;
+        padding_ += adaptation > (pcr ? 8u : 0u) ? adaptation - (pcr ? 8 : 0) : 0;
+        Emit(packet, kTsPacketSize, kTsPacketSize - take + headerPart);
+        if (pcr) {
+            stream.lastPcr = now;
+            lastClockOut_ = now;
+        }
+        done += take;
+        first = false;
+    }
+}
+
+void MuxEngine::WritePcrOnly(MuxStream& stream) {
+    if (tablesPending_) {
+        if (!BuildTables()) return;
+        WriteTables();
+        tablesPending_ = false;
+    }
+    WriteTsPackets(stream, {}, nullptr, 0, true);
+}
+
+void MuxEngine::WriteTransportStreamUnit(MuxStream& stream, MediaBuffer& unit) {
+    if (tablesPending_) {
+        if (!BuildTables()) return;
+        WriteTables();
+        tablesPending_ = false;
+    } else if (muxerTime_ - lastTableTime_ > kTablePeriod) {
+        WriteTables();
+    }
+    const uint8_t* data = unit.Data();
+    const int64_t total = unit.length;
+    const int64_t fixed = stream.pesPacketSize;
+    bool pts = unit.pts_valid;
+    bool dts = pts && unit.dts_valid && unit.dts != unit.pts;
+    int64_t offset = 0;
+    while (offset < total) {
+        const int64_t left = total - offset;
+        const int64_t stamps = (pts ? 5 : 0) + (dts ? 5 : 0);
+        int64_t packetLength, payload;
+        if (fixed != 0) {
+            // A short last packet is shortened; its transport packet is filled with
+            // adaptation-field stuffing, never a padding packet.
+            payload = std::min(left, fixed - 6 - stamps - 3);
+            packetLength = payload + 3 + stamps;
+        } else {
+            payload = std::min(left, kMaxPesPayload - stamps);
+            packetLength = payload + 3 + stamps;
+        }
+        scratch_.clear();
+        SyntaxWriter w(scratch_);
+        WritePesHeader(w, static_cast<uint8_t>(stream.pesId), packetLength, unit, pts, dts, 0);
+        const uint64_t before = bytes_;
+        WriteTsPackets(stream, scratch_, data + offset, static_cast<size_t>(payload), false);
+        if (unit.duration_valid)
+            AdvanceMuxerTime(stream, static_cast<int64_t>(bytes_ - before), TimeMul(unit.duration, payload) / total);
+        offset += payload;
+        pts = dts = false;
+    }
+}
+
+}  // namespace muxer
