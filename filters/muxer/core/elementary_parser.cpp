@@ -227,12 +227,6 @@ ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
     return {};
 }
 
-int64_t CAudioParser::HeaderDuration(const MediaBuffer& unit) const {
-    AudioFrameInfo info;
-    if (unit.length <= ScanTail() || !ParseHeader(unit.Data(), &info) || info.sample_rate <= 0) return 0;
-    return static_cast<int64_t>(info.samples) * 10000000 / info.sample_rate;
-}
-
 void CAudioParser::StartTiming(const ScanResult&) {
     MediaBuffer& h = *held_;
     if (!h.pts_valid) {
@@ -240,18 +234,42 @@ void CAudioParser::StartTiming(const ScanResult&) {
         h.pts_valid = true;
     }
     h.pts = TimeAdd(h.pts, Shift());
+    anchor_ = h.pts;
+    samples_ = 0;
 }
 
 void CAudioParser::NextTiming(MediaBuffer& u) {
     MediaBuffer& h = *held_;
     int64_t duration;
-    if (!u.pts_valid || stream_.GetPtsSource() == PtsSource::BitRateBased) {
-        // Without a known rate the frame header gives the duration (never a division by 0).
-        duration = bit_rate_ != 0 ? static_cast<int64_t>(h.length) * 80000000 / bit_rate_ : HeaderDuration(h);
+    AudioFrameInfo info;
+    const bool counted = h.length > ScanTail() && ParseHeader(h.Data(), &info) && info.sample_rate > 0;
+    if (stream_.GetPtsSource() == PtsSource::BitRateBased && bit_rate_ != 0) {
+        duration = static_cast<int64_t>(h.length) * 80000000 / bit_rate_;
         u.pts = TimeAdd(h.pts, std::max<int64_t>(duration, 0));
+    } else if (!u.pts_valid || stream_.GetPtsSource() == PtsSource::BitRateBased) {
+        // An unstamped frame follows the samples since the last stamped one (the frame
+        // headers give them), counted whole so that no rounding accumulates; a header
+        // that cannot be read falls back on the stream's bit rate.
+        if (counted) {
+            if (info.sample_rate != rate_) {
+                anchor_ = h.pts;
+                samples_ = 0;
+                rate_ = info.sample_rate;
+            }
+            samples_ += info.samples;
+            u.pts = TimeAdd(anchor_, samples_ * 10000000 / rate_);
+            duration = TimeSub(u.pts, h.pts);
+        } else {
+            duration = bit_rate_ != 0 ? static_cast<int64_t>(h.length) * 80000000 / bit_rate_ : 0;
+            u.pts = TimeAdd(h.pts, std::max<int64_t>(duration, 0));
+            anchor_ = u.pts;
+            samples_ = 0;
+        }
     } else {
         u.pts = TimeAdd(u.pts, Shift());
         duration = TimeSub(u.pts, h.pts);
+        anchor_ = u.pts;
+        samples_ = 0;
     }
     h.dts = h.pts;
     h.dts_valid = true;

@@ -208,8 +208,12 @@ protected:
     ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
     void StartTiming(const ScanResult& found) override;
     void NextTiming(MediaBuffer& unit) override;
-    // The duration of `unit` when no bit rate is known: from its own frame header.
-    int64_t HeaderDuration(const MediaBuffer& unit) const;
+
+private:
+    // Unstamped frames are timed from the latest stamped one by the samples since.
+    int64_t anchor_ = 0;
+    int64_t samples_ = 0;
+    int32_t rate_ = 0;
 };
 
 class CMpegAudioParser final : public CAudioParser {

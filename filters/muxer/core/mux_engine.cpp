@@ -183,7 +183,14 @@ void MuxEngine::WriteUnit(MuxStream& stream, MediaBuffer& unit) {
     const int64_t rate = stream.bitrate;
     if (size > 0 && rate > 0 && unit.pts_valid) {
         const int64_t v = size * kBitsPer100ns / rate;
-        if (TimeSub(unit.pts, muxerTime_) > v) SetMuxerTime(TimeSub(unit.pts, v));
+        // The jump stays two windows behind the decoding time of the stream that lags
+        // most: the other streams may still write up to a window ahead of it, and the
+        // clock moves with their bytes (a burst of a large picture moves it fast), yet
+        // the lagging stream's next unit must still arrive before it is due.
+        const int64_t target = std::min(TimeSub(unit.pts, v), TimeSub(referenceTime_, 2 * kWindow));
+        // (Compared with the clock at the next byte, so that bytes sent since the clock
+        // was last set are never lost by the jump.)
+        if (target > ClockNow(*stream.program)) SetMuxerTime(target);
     }
     if (settings_.output == OutputKind::ProgramStream)
         WriteProgramStreamUnit(stream, unit);
@@ -205,8 +212,14 @@ void MuxEngine::AdvanceMuxerTime(MuxStream& stream, int64_t bytes, int64_t timeS
     const int64_t delta = (packetRate + 20 * b) / 21 - b;
     stream.bitrate = std::max<int64_t>(b + delta, 1);
     MuxProgram* program = stream.program;
+    // The clock moves at the rate the packet was sent with (the one its pack header
+    // declared), and the new rate holds from the next packet on.
+    const int64_t sentAt = std::min<int64_t>(std::max<int64_t>(program->bitrate, 1),
+                                             int64_t{MuxRate(*program, settings_.compatibility)} * 400);
     program->bitrate = std::max<int64_t>(program->bitrate + delta, 1);
-    SetMuxerTime(muxerTime_ + bytes * kBitsPer100ns / program->bitrate);
+    // Every byte sent since the clock was last set counts, also those of packets that
+    // advanced nothing (units without a duration, tables).
+    SetMuxerTime(muxerTime_ + static_cast<int64_t>(bytesSinceClock_) * kBitsPer100ns / sentAt);
 }
 
 void MuxEngine::FinishStream() {
@@ -216,7 +229,8 @@ void MuxEngine::FinishStream() {
 
 void MuxEngine::WriteEnd() {
     if (endWritten_) return;
-    if (settings_.output == OutputKind::ProgramStream) {
+    // A DVD stream stays a whole number of 2048-byte sectors: no end code behind the last.
+    if (settings_.output == OutputKind::ProgramStream && settings_.compatibility != Compatibility::Dvd) {
         static const uint8_t kEndCode[4] = {0x00, 0x00, 0x01, 0xB9};  // MPEG_program_end_code
         Emit(kEndCode, 4, 4);
     }
@@ -257,12 +271,21 @@ bool MuxEngine::BuildTables() {
                     std::find_if(live.begin(), live.end(), [](MuxStreamNode* s) { return IsVideoType(s->type); });
                 (video != live.end() ? *video : live.front())->putPcr = true;
             }
+            p->pcrStream = nullptr;
+            for (MuxStreamNode* s : live)
+                if (s->putPcr) p->pcrStream = s;
         }
     }
     if (settings_.output == OutputKind::ProgramStream) {
         MuxProgram* program = FirstProgram();
         if (!program) return false;
         BuildSystemHeader(*program, settings_.compatibility, &systemHeader_);
+        // DVD packs carry no stream map (DVD players know the codings by stream id).
+        if (settings_.compatibility != Compatibility::Dvd) {
+            std::vector<uint8_t> map;
+            BuildProgramStreamMap(*program, &map);
+            systemHeader_.insert(systemHeader_.end(), map.begin(), map.end());
+        }
         return true;
     }
     if (BuildPatSection(tree_, settings_.transportStreamId, 0, &patSection_) != TableResult::Ok) return false;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -52,6 +53,7 @@ public:
     // most 0.5 s between tables, leaving room for the unit that crosses the period.
     static constexpr int64_t kTablePeriod = 4000000;
     static constexpr int64_t kPcrPeriod = 400000;
+    static constexpr int64_t kPcrGap = 800000;
 
     MuxEngine(MuxSettings settings, MuxSink& sink);
     ~MuxEngine();
@@ -101,10 +103,13 @@ private:
     // Transport stream.
     void WriteTransportStreamUnit(MuxStream& stream, MediaBuffer& unit);
     void WritePcrOnly(MuxStream& stream);
-    void WriteTables();
+    void WriteTables(int64_t at);
     // Cuts `header` followed by `size` payload bytes into transport packets of the stream.
-    void WriteTsPackets(MuxStream& stream, const std::vector<uint8_t>& header, const uint8_t* payload, size_t size,
-                        bool forcePcr);
+    void WriteTsPackets(MuxStream& stream, const std::vector<uint8_t>& header, const uint8_t* payload, size_t size);
+    // One transport packet of the stream: its payload from two spans, an optional PCR.
+    void EmitTsPacket(MuxStream& stream, bool unitStart, const uint8_t* first, size_t firstSize, const uint8_t* second,
+                      size_t secondSize, std::optional<int64_t> pcr);
+    void KeepClockFresh(MuxProgram& program, const MuxStream* writer);
     size_t IndexOf(const MuxStream& stream) const;
     // The system clock at the next byte: "Muxer time" plus the bytes sent since it was set.
     int64_t ClockNow(const MuxProgram& program) const;
@@ -128,6 +133,7 @@ private:
     bool tablesPending_ = true;
     std::vector<uint8_t> systemHeader_;
     std::vector<uint8_t> scratch_;
+    std::vector<uint8_t> tableScratch_;
     std::vector<uint8_t> stuffing_;
 
     // Transport stream tables and packet state.

@@ -257,9 +257,35 @@ TableResult BuildPmtSection(const MuxProgram& program, uint8_t version, std::vec
     return TableResult::Ok;
 }
 
+void BuildProgramStreamMap(const MuxProgram& program, std::vector<uint8_t>* map) {
+    map->clear();
+    SyntaxWriter w(*map);
+    w.Bits(24, 0x000001);
+    w.Byte(0xBC);  // map_stream_id
+    const size_t lengthAt = w.Position();
+    w.Bits(16, 0);  // program_stream_map_length, patched below
+    w.Bits(1, 1);   // current_next_indicator
+    w.Ones(2);      // reserved
+    w.Bits(5, 0);   // program_stream_map_version
+    w.Ones(7);      // reserved
+    w.Ones(1);      // marker_bit
+    w.Bits(16, 0);  // program_stream_info_length
+    const size_t mapLengthAt = w.Position();
+    w.Bits(16, 0);  // elementary_stream_map_length, patched below
+    for (const MuxStreamNode* s : program.LiveStreams()) {
+        w.Byte(PmtStreamType(s->type));
+        w.Byte(static_cast<uint8_t>(s->pesId));
+        w.Bits(16, 0);  // elementary_stream_info_length
+    }
+    w.Patch16(mapLengthAt, static_cast<uint16_t>(map->size() - mapLengthAt - 2));
+    w.Patch16(lengthAt, static_cast<uint16_t>(map->size() - 6 + 4));
+    w.Bits(32, Crc32Mpeg(map->data(), map->size()));
+}
+
 uint32_t MuxRate(const MuxProgram& program, Compatibility compatibility) {
     if (compatibility == Compatibility::Dvd) return 25200;
-    const int64_t rate = program.bitrate / 400;
+    // Rounded up: bytes delivered at the coded rate arrive no later than the clock says.
+    const int64_t rate = (program.bitrate + 399) / 400;
     return static_cast<uint32_t>(std::clamp<int64_t>(rate, 1, (1 << 22) - 1));
 }
 
@@ -276,7 +302,9 @@ void BuildSystemHeader(MuxProgram& program, Compatibility compatibility, std::ve
     const size_t lengthAt = w.Position();
     w.Bits(16, 0);  // header_length, patched below
     w.Ones(1);
-    w.Bits(22, MuxRate(program, compatibility));  // rate_bound
+    // rate_bound: the program's rate adapts while streaming, so outside DVD compatibility
+    // the bound is the field's largest value rather than today's rate.
+    w.Bits(22, compatibility == Compatibility::Dvd ? MuxRate(program, compatibility) : (1u << 22) - 1);
     w.Ones(1);
     w.Bits(6, static_cast<uint32_t>(std::min(audioBound, 32)));  // audio_bound
     w.Bits(1, 0);                                                // fixed_flag
@@ -292,13 +320,16 @@ void BuildSystemHeader(MuxProgram& program, Compatibility compatibility, std::ve
         const bool audio = IsAudioPesId(s->pesId) || s->type == StreamType::Ac3;
         if (!video && !audio) continue;
         // P-STD_buffer_size_bound: the full 13-bit field, in 1024-byte units for video,
-        // 128-byte units for audio: one second of the stream's rate.
-        const int64_t units = video ? s->bitrate / 8192 : s->bitrate / 1024;
+        // 128-byte units for audio: one second of the stream's rate, and never less than
+        // the decoder buffer the scheduler fills ahead of decoding.
+        const int64_t decoderBuffer = video ? 163000 : 4096;
+        const int64_t bytes = std::max<int64_t>(s->bitrate / 8, decoderBuffer);
+        const int64_t units = video ? (bytes + 1023) / 1024 : (bytes + 127) / 128;
         w.Byte(static_cast<uint8_t>(s->pesId));
         w.Ones(2);
         w.Bits(1, video ? 1 : 0);  // P-STD_buffer_bound_scale
         w.Bits(13, static_cast<uint32_t>(std::clamp<int64_t>(units, 1, 0x1FFF)));
-        s->decoderBufferSize = video ? 163000 : 4096;
+        s->decoderBufferSize = static_cast<int32_t>(decoderBuffer);
     }
     w.Patch16(lengthAt, static_cast<uint16_t>(header->size() - 6));
 }

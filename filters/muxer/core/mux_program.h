@@ -49,6 +49,7 @@ public:
     int32_t pmtPid = 0;                   // "Program ID"
     int64_t bitrate = 0;                  // "Bitrate", bits per second
     std::vector<MuxStreamNode*> streams;  // in the order they joined
+    MuxStreamNode* pcrStream = nullptr;   // the stream whose packets carry the PCR
 
     std::vector<MuxStreamNode*> LiveStreams() const;
 };
@@ -97,6 +98,9 @@ TableResult BuildPmtSection(const MuxProgram& program, uint8_t version, std::vec
 // system_header (2.5.3.5) of a program stream; gives each live stream its decoder buffer
 // size (163,000 bytes video, 4,096 audio) for the scheduler.
 void BuildSystemHeader(MuxProgram& program, Compatibility compatibility, std::vector<uint8_t>* header);
+// program_stream_map (2.5.4) of the program's live streams, so that a reader knows the
+// coding of streams whose PES id alone does not tell it (H.264, AAC in 0xE0/0xC0 ids).
+void BuildProgramStreamMap(const MuxProgram& program, std::vector<uint8_t>* map);
 // The program_mux_rate / rate_bound in 50-byte units: 25200 for DVD, else the program's
 // bit rate / 400, at least 1.
 uint32_t MuxRate(const MuxProgram& program, Compatibility compatibility);

@@ -48,9 +48,9 @@ void DecodeTimeSupply::Decide() {
         const int64_t d = times[i] - times[i - 1];
         if (d > 0 && (step == 0 || d < step)) step = d;
     }
-    delay_ = depth;
+    delay_ = std::max(depth, minimumDelay_);
     // The pictures "shown" before the first: decoding starts `delay` frames early.
-    for (int32_t k = depth; k >= 1; --k)
+    for (int32_t k = delay_; k >= 1; --k)
         shown_.push(TimeSub(first, TimeMul(step, k)));
 }
 
@@ -73,6 +73,17 @@ void DecodeTimeSupply::Release(std::vector<MediaBuffer*>* ready) {
         }
         ready->push_back(u);
     }
+}
+
+int32_t MinimumReorderDelay(StreamType type, const uint8_t* data, int32_t size) {
+    if (type == StreamType::Mpeg1Video) return 1;
+    if (type != StreamType::Mpeg2Video) return 0;
+    // sequence_extension (ISO/IEC 13818-2 6.2.2.3): low_delay is the 41st bit after the
+    // start code; without the extension the stream is MPEG-1 in effect.
+    for (int32_t i = 0; i + 10 <= size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB5 && (data[i + 4] >> 4) == 1)
+            return (data[i + 9] & 0x80) ? 0 : 1;
+    return 1;
 }
 
 // ---- MuxStream -------------------------------------------------------------------------
@@ -101,6 +112,7 @@ bool MuxStream::Activate() {
     assembler_ = std::make_unique<AccessUnitAssembler>(*this);
     if (!assembler_->Start()) return false;
     decodeTimes_.Reset();
+    delayKnown_ = false;
     ended = false;
     currentPinPts = 0;
     lastPcr = -1;
@@ -151,6 +163,10 @@ void MuxStream::QueueUnit(MediaBuffer* unit) {
 
 void MuxStream::Enqueue(MediaBuffer* unit) {
     std::vector<MediaBuffer*> ready;
+    if (IsVideoType(type) && !delayKnown_) {
+        delayKnown_ = true;
+        decodeTimes_.SetMinimumDelay(MinimumReorderDelay(type, unit->Data(), unit->length));
+    }
     if (IsVideoType(type)) {
         if (unit->end_of_stream) {
             decodeTimes_.Push(unit, &ready);

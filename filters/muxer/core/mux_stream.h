@@ -34,6 +34,9 @@ public:
     void Drain(std::vector<MediaBuffer*>* ready);
     void Reset();
     int32_t Delay() const { return delay_; }
+    // The least delay, whatever the pictures' order shows: MPEG video without low_delay
+    // shows an I or P picture only when the next one is decoded (ISO/IEC 13818-2 6.1.1.11).
+    void SetMinimumDelay(int32_t delay) { minimumDelay_ = delay; }
 
 private:
     void Decide();
@@ -42,10 +45,14 @@ private:
     std::deque<MediaBuffer*> held_;
     std::priority_queue<int64_t, std::vector<int64_t>, std::greater<int64_t>> shown_;
     int32_t delay_ = -1;  // unknown until the window is full or the stream ends
+    int32_t minimumDelay_ = 0;
     int64_t lastDts_ = 0;
     int64_t heldBytes_ = 0;
     bool haveDts_ = false;
 };
+
+// The delay DecodeTimeSupply must keep at least for a stream, from its first unit.
+int32_t MinimumReorderDelay(StreamType type, const uint8_t* data, int32_t size);
 
 class MuxStream : public MuxStreamNode, public ParserStream, public AssemblerStream {
 public:
@@ -87,7 +94,7 @@ public:
     int64_t lastPcr = -1;
     // Added to every time stamp so that the first decoding time leaves the system clock
     // room to deliver the first pictures (and is never negative).
-    int64_t startDelay = 5000000;
+    int64_t startDelay = 7000000;
     std::unique_ptr<PesAccumulator> accumulator;
 
 private:
@@ -102,6 +109,7 @@ private:
     std::unique_ptr<CElementaryParser> parser_;
     std::unique_ptr<AccessUnitAssembler> assembler_;
     DecodeTimeSupply decodeTimes_;
+    bool delayKnown_ = false;
 };
 
 }  // namespace muxer

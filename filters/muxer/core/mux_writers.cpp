@@ -49,7 +49,8 @@ void WritePesHeader(SyntaxWriter& w, uint8_t streamId, int64_t packetLength, con
 }  // namespace
 
 int64_t MuxEngine::ClockNow(const MuxProgram& program) const {
-    const int64_t rate = std::max<int64_t>(program.bitrate, 1);
+    const int64_t rate = std::min<int64_t>(std::max<int64_t>(program.bitrate, 1),
+                                           int64_t{MuxRate(program, settings_.compatibility)} * 400);
     return muxerTime_ + static_cast<int64_t>(bytesSinceClock_) * kBitsPer100ns / rate;
 }
 
@@ -160,81 +161,104 @@ void MuxEngine::WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit) {
 
 // ---- Transport stream ------------------------------------------------------------------
 
-void MuxEngine::WriteTables() {
-    scratch_.clear();
-    PacketizeSection(patSection_, 0x0000, &patCounter_, &scratch_);
+void MuxEngine::WriteTables(int64_t at) {
+    tableScratch_.clear();
+    PacketizeSection(patSection_, 0x0000, &patCounter_, &tableScratch_);
     const auto& programs = tree_.Programs();
     for (size_t i = 0; i < programs.size() && i < pmtSections_.size(); ++i)
-        PacketizeSection(pmtSections_[i], static_cast<uint16_t>(programs[i]->pmtPid), &pmtCounters_[i], &scratch_);
-    Emit(scratch_.data(), scratch_.size(), scratch_.size());
-    lastTableTime_ = muxerTime_;
+        PacketizeSection(pmtSections_[i], static_cast<uint16_t>(programs[i]->pmtPid), &pmtCounters_[i], &tableScratch_);
+    Emit(tableScratch_.data(), tableScratch_.size(), tableScratch_.size());
+    lastTableTime_ = at;
+}
+
+void MuxEngine::EmitTsPacket(MuxStream& stream, bool unitStart, const uint8_t* first, size_t firstSize,
+                             const uint8_t* second, size_t secondSize, std::optional<int64_t> pcr) {
+    TsState& state = ts_[IndexOf(stream)];
+    const size_t take = firstSize + secondSize;
+    uint8_t packet[kTsPacketSize];
+    // The adaptation field holds the PCR and the stuffing for the room the payload leaves.
+    const size_t adaptation = kTsPacketSize - 4 - take;
+    const bool hasPayload = take > 0;
+    const uint16_t pid = static_cast<uint16_t>(stream.pid);
+    packet[0] = 0x47;  // sync_byte
+    packet[1] = static_cast<uint8_t>(((unitStart && hasPayload) ? 0x40 : 0x00) | ((pid >> 8) & 0x1F));
+    packet[2] = static_cast<uint8_t>(pid);
+    // adaptation_field_control and continuity_counter: a packet without payload repeats
+    // the counter of the PID's previous packet.
+    const uint8_t counter = hasPayload ? state.counter : static_cast<uint8_t>((state.counter + 15) & 0x0F);
+    packet[3] = static_cast<uint8_t>((adaptation ? 0x20 : 0x00) | (hasPayload ? 0x10 : 0x00) | counter);
+    if (hasPayload) state.counter = static_cast<uint8_t>((state.counter + 1) & 0x0F);
+    size_t at = 4;
+    if (adaptation != 0) {
+        packet[at++] = static_cast<uint8_t>(adaptation - 1);  // adaptation_field_length
+        if (adaptation >= 2) {
+            packet[at++] = pcr ? 0x10 : 0x00;  // PCR_flag only
+            if (pcr) {
+                const uint64_t base = ClockBase(*pcr);
+                const uint32_t ext = ClockExtension(*pcr);
+                packet[at++] = static_cast<uint8_t>(base >> 25);
+                packet[at++] = static_cast<uint8_t>(base >> 17);
+                packet[at++] = static_cast<uint8_t>(base >> 9);
+                packet[at++] = static_cast<uint8_t>(base >> 1);
+                packet[at++] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (ext >> 8));
+                packet[at++] = static_cast<uint8_t>(ext);
+            }
+            std::memset(packet + at, 0xFF, 4 + adaptation - at);  // stuffing_byte
+            at = 4 + adaptation;
+        }
+    }
+    if (firstSize) std::memcpy(packet + at, first, firstSize);
+    if (secondSize) std::memcpy(packet + at + firstSize, second, secondSize);
+    const size_t pcrBytes = pcr ? 8 : 0;
+    padding_ += adaptation > pcrBytes ? adaptation - pcrBytes : 0;
+    Emit(packet, kTsPacketSize, kTsPacketSize - take + firstSize);
+    if (pcr) {
+        stream.lastPcr = *pcr;
+        lastClockOut_ = std::max(lastClockOut_, *pcr);
+    }
+}
+
+void MuxEngine::KeepClockFresh(MuxProgram& program, const MuxStream* writer) {
+    // Before a packet goes out: the PCR stream's clock reference is never more than
+    // kPcrGap old and the tables never more than kTablePeriod, even across a jump of the
+    // clock, by PCR-only packets dated inside the gap.
+    MuxStream* pcr = static_cast<MuxStream*>(program.pcrStream);
+    for (int guard = 0; guard < 1000; ++guard) {
+        const int64_t now = std::max(ClockNow(program), lastClockOut_);
+        if (pcr && pcr != writer && (pcr->lastPcr < 0 || now - pcr->lastPcr > kPcrGap)) {
+            const int64_t t = pcr->lastPcr < 0 ? now : std::min(now, pcr->lastPcr + kPcrPeriod);
+            if (t - lastTableTime_ >= kTablePeriod) WriteTables(t);
+            EmitTsPacket(*pcr, false, nullptr, 0, nullptr, 0, t);
+            continue;
+        }
+        if (pcr && pcr == writer && pcr->lastPcr >= 0 && now - pcr->lastPcr > kPcrGap) {
+            const int64_t t = pcr->lastPcr + kPcrPeriod;
+            if (t - lastTableTime_ >= kTablePeriod) WriteTables(t);
+            EmitTsPacket(*pcr, false, nullptr, 0, nullptr, 0, t);
+            continue;
+        }
+        if (now - lastTableTime_ >= kTablePeriod) WriteTables(now);
+        break;
+    }
 }
 
 void MuxEngine::WriteTsPackets(MuxStream& stream, const std::vector<uint8_t>& header, const uint8_t* payload,
-                               size_t size, bool forcePcr) {
-    TsState& state = ts_[IndexOf(stream)];
-    const size_t total = header.size() + size;
-    size_t done = 0;
+                               size_t size) {
+    MuxProgram& program = *stream.program;
+    size_t headerDone = 0, payloadDone = 0;
     bool first = true;
-    uint8_t packet[kTsPacketSize];
-    while (first || done < total) {
-        const int64_t now = std::max(ClockNow(*stream.program), lastClockOut_);
-        const bool pcr =
-            stream.putPcr && ((forcePcr && first) || stream.lastPcr < 0 || now - stream.lastPcr >= kPcrPeriod);
-        size_t adaptation = pcr ? 8 : 0;  // adaptation_field_length byte, flags, 6 PCR bytes
-        const size_t take = std::min(kTsPacketSize - 4 - adaptation, total - done);
-        adaptation = kTsPacketSize - 4 - take;  // stuffing fills the room the payload leaves
-        const bool hasPayload = take > 0;
-        const uint16_t pid = static_cast<uint16_t>(stream.pid);
-        packet[0] = 0x47;  // sync_byte
-        packet[1] = static_cast<uint8_t>(((first && hasPayload) ? 0x40 : 0x00) | ((pid >> 8) & 0x1F));
-        packet[2] = static_cast<uint8_t>(pid);
-        // adaptation_field_control and continuity_counter: a packet without payload
-        // repeats the counter of the PID's previous packet.
-        const uint8_t counter = hasPayload ? state.counter : static_cast<uint8_t>((state.counter + 15) & 0x0F);
-        packet[3] = static_cast<uint8_t>(((adaptation ? 0x20 : 0x00) | (hasPayload ? 0x10 : 0x00)) | counter);
-        if (hasPayload) state.counter = static_cast<uint8_t>((state.counter + 1) & 0x0F);
-        size_t at = 4;
-        if (adaptation != 0) {
-            packet[at++] = static_cast<uint8_t>(adaptation - 1);  // adaptation_field_length
-            if (adaptation >= 2) {
-                packet[at++] = pcr ? 0x10 : 0x00;  // PCR_flag only
-                if (pcr) {
-                    const uint64_t base = ClockBase(now);
-                    const uint32_t ext = ClockExtension(now);
-                    packet[at++] = static_cast<uint8_t>(base >> 25);
-                    packet[at++] = static_cast<uint8_t>(base >> 17);
-                    packet[at++] = static_cast<uint8_t>(base >> 9);
-                    packet[at++] = static_cast<uint8_t>(base >> 1);
-                    packet[at++] = static_cast<uint8_t>(((base & 1) << 7) | 0x7E | (ext >> 8));
-                    packet[at++] = static_cast<uint8_t>(ext);
-                }
-                std::memset(packet + at, 0xFF, 4 + adaptation - at);  // stuffing_byte
-                at = 4 + adaptation;
-            }
-        }
-        // The payload continues the header bytes, then the unit's bytes.
-        size_t copied = 0;
-        while (copied < take) {
-            const size_t pos = done + copied;
-            size_t n;
-            if (pos < header.size()) {
-                n = std::min(take - copied, header.size() - pos);
-                std::memcpy(packet + at + copied, header.data() + pos, n);
-            } else {
-                n = take - copied;
-                std::memcpy(packet + at + copied, payload + (pos - header.size()), n);
-            }
-            copied += n;
-        }
-        const size_t headerPart = done < header.size() ? std::min(take, header.size() - done) : 0;
-        padding_ += adaptation > (pcr ? 8u : 0u) ? adaptation - (pcr ? 8 : 0) : 0;
-        Emit(packet, kTsPacketSize, kTsPacketSize - take + headerPart);
-        if (pcr) {
-            stream.lastPcr = now;
-            lastClockOut_ = now;
-        }
-        done += take;
+    while (headerDone < header.size() || payloadDone < size) {
+        KeepClockFresh(program, &stream);
+        const int64_t now = std::max(ClockNow(program), lastClockOut_);
+        std::optional<int64_t> pcr;
+        if (stream.putPcr && (stream.lastPcr < 0 || now - stream.lastPcr >= kPcrPeriod)) pcr = now;
+        size_t room = kTsPacketSize - 4 - (pcr ? 8 : 0);
+        const size_t fromHeader = std::min(room, header.size() - headerDone);
+        room -= fromHeader;
+        const size_t fromPayload = std::min(room, size - payloadDone);
+        EmitTsPacket(stream, first, header.data() + headerDone, fromHeader, payload + payloadDone, fromPayload, pcr);
+        headerDone += fromHeader;
+        payloadDone += fromPayload;
         first = false;
     }
 }
@@ -242,19 +266,20 @@ void MuxEngine::WriteTsPackets(MuxStream& stream, const std::vector<uint8_t>& he
 void MuxEngine::WritePcrOnly(MuxStream& stream) {
     if (tablesPending_) {
         if (!BuildTables()) return;
-        WriteTables();
+        WriteTables(muxerTime_);
         tablesPending_ = false;
     }
-    WriteTsPackets(stream, {}, nullptr, 0, true);
+    KeepClockFresh(*stream.program, &stream);
+    const int64_t now = std::max(ClockNow(*stream.program), lastClockOut_);
+    if (stream.lastPcr < 0 || now - stream.lastPcr >= kPcrPeriod)
+        EmitTsPacket(stream, false, nullptr, 0, nullptr, 0, now);
 }
 
 void MuxEngine::WriteTransportStreamUnit(MuxStream& stream, MediaBuffer& unit) {
     if (tablesPending_) {
         if (!BuildTables()) return;
-        WriteTables();
+        WriteTables(std::max(ClockNow(*stream.program), lastClockOut_));
         tablesPending_ = false;
-    } else if (muxerTime_ - lastTableTime_ > kTablePeriod) {
-        WriteTables();
     }
     const uint8_t* data = unit.Data();
     const int64_t total = unit.length;
@@ -279,7 +304,7 @@ void MuxEngine::WriteTransportStreamUnit(MuxStream& stream, MediaBuffer& unit) {
         SyntaxWriter w(scratch_);
         WritePesHeader(w, static_cast<uint8_t>(stream.pesId), packetLength, unit, pts, dts, 0);
         const uint64_t before = bytes_;
-        WriteTsPackets(stream, scratch_, data + offset, static_cast<size_t>(payload), false);
+        WriteTsPackets(stream, scratch_, data + offset, static_cast<size_t>(payload));
         if (unit.duration_valid)
             AdvanceMuxerTime(stream, static_cast<int64_t>(bytes_ - before), TimeMul(unit.duration, payload) / total);
         offset += payload;
