@@ -300,6 +300,7 @@ Result Run(const Options& options) {
         }
         engine.StartWorker();
         FeedMultiplexed(parser, bytes, options.chunk, bytes.size());
+        parser.Finish();
         for (MuxStream* s : parser.targets)
             s->EndOfStream();
         while (!engine.Finished())

@@ -276,6 +276,99 @@ TEST_P(MuxTool, OutsideToolsAgreeWithTheOutput) {
     }
 }
 
+// ffmpeg-made DVD and transport streams, muxed again through the multiplexed input: the
+// same elementary streams come out, with the same times, and the run ends.
+struct Remux {
+    const char* name;
+    const char* command;
+    const char* ext;
+    const char* format;
+};
+
+const Remux kRemuxes[] = {
+    {"DvdMpeg2Ac3ToTs",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -b:v 4M -g 12 -bf 2 -c:a ac3 -b:a 192k -f dvd {out}",
+     "vob", "ts"},
+    {"DvdMpeg2Mp2ToDvd",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -b:v 4M -g 12 -bf 2 -c:a mp2 -b:a 192k -f dvd {out}",
+     "vob", "dvd"},
+    {"TsMpeg2Mp2ToPs",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -b:v 4M -g 12 -bf 2 -c:a mp2 -b:a 192k -f mpegts {out}",
+     "ts", "ps"},
+    {"TsMpeg2Ac3ToTs",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -b:v 4M -g 15 -bf 2 -c:a ac3 -b:a 192k -f mpegts {out}",
+     "ts", "ts"},
+};
+
+class MuxToolRemux : public ::testing::TestWithParam<Remux> {};
+
+TEST_P(MuxToolRemux, ElementaryStreamsAndTimesSurvive) {
+    const Remux& c = GetParam();
+    std::string source;
+    ASSERT_TRUE(testsupport::MediaFixture(c.command, c.ext, &source));
+    muxdriver::Options options;
+    options.format = c.format;
+    options.inputs = {source};
+    const std::string name = std::string(c.name) + (std::string(c.format) == "ts" ? ".ts" : ".mpg");
+    options.output = testsupport::FixturePath(name);
+    const muxdriver::Result result = muxdriver::Run(options);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.streams, 2);
+    const std::vector<uint8_t> out = ReadAll(options.output);
+    const std::string format = c.format;
+    const muxertest::SystemsReport report =
+        format == "ts" ? muxertest::CheckTransportStream(out) : muxertest::CheckProgramStream(out, format == "dvd");
+    EXPECT_EQ(report.error, "");
+
+    std::string text;
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -", &text), 0);
+    EXPECT_EQ(text, "");
+    for (const char* kind : {"v", "a"}) {
+        const std::string a = testsupport::UniqueName("src") + ".bin", b = testsupport::UniqueName("out") + ".bin";
+        ASSERT_EQ(
+            Shell("ffmpeg -nostdin -v error -i '" + BaseName(source) + "' -map 0:" + kind + " -c copy -f data " + a +
+                      " && ffmpeg -nostdin -v error -i '" + name + "' -map 0:" + kind + " -c copy -f data " + b,
+                  &text),
+            0)
+            << text;
+        const std::vector<uint8_t> x = ReadAll(testsupport::FixturePath(a)), y = ReadAll(testsupport::FixturePath(b));
+        EXPECT_FALSE(x.empty());
+        EXPECT_TRUE(x == y) << kind << ": " << x.size() << " bytes in, " << y.size() << " out";
+    }
+    // Times by stream kind (the DVD's navigation stream has none).
+    for (const char* kind : {"v", "a"}) {
+        std::string ours, theirs;
+        const std::string probe =
+            "ffprobe -v error -select_streams " + std::string(kind) + " -show_entries packet=pts,dts -of csv=p=0 ";
+        ASSERT_EQ(Shell(probe + "'" + name + "'", &ours), 0);
+        ASSERT_EQ(Shell(probe + "'" + BaseName(source) + "'", &theirs), 0);
+        std::istringstream a(ours), b(theirs);
+        std::string la, lb;
+        std::optional<int64_t> offset;
+        int n = 0;
+        auto next = [](std::istringstream& in, std::string& line) {
+            while (std::getline(in, line))
+                if (!line.empty()) return true;
+            return false;
+        };
+        while (next(a, la) && next(b, lb)) {
+            const auto pa = Field(la.substr(0, la.find(','))), pb = Field(lb.substr(0, lb.find(',')));
+            if (!pa || !pb) continue;
+            if (!offset) offset = *pa - *pb;
+            EXPECT_NEAR(*pa - *offset, *pb, kTick) << kind << " packet " << n;
+            ++n;
+        }
+        EXPECT_GT(n, 50) << kind;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, MuxToolRemux, ::testing::ValuesIn(kRemuxes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 INSTANTIATE_TEST_SUITE_P(Streams, MuxTool, ::testing::ValuesIn(AllCases()), [](const auto& info) {
     return std::string(info.param.source->name) + "_" + info.param.format;
 });

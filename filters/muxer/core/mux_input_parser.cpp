@@ -67,6 +67,12 @@ bool CMuxInputParser::Append(const uint8_t* data, int32_t size) {
     return true;
 }
 
+void CMuxInputParser::Finish() {
+    atEnd_ = true;
+    Parse();
+    atEnd_ = false;
+}
+
 void CMuxInputParser::ClearStreams() {
     streams_.clear();
 }
@@ -174,9 +180,10 @@ void CMuxInputParser::ReadPatPacket(const uint8_t* payload, int32_t size, bool u
 }
 
 void CMuxInputParser::ParseTransport() {
-    while (count_ >= kTs + 1) {
+    while (count_ >= kTs + 1 || (atEnd_ && count_ >= kTs)) {
         const uint8_t* p = buffer_.get() + offset_;
-        if (p[0] != 0x47 || p[kTs] != 0x47) {
+        // A packet starts at a sync byte that the next packet's sync byte confirms.
+        if (p[0] != 0x47 || (count_ > kTs && p[kTs] != 0x47)) {
             Consume(1);
             continue;
         }
@@ -211,7 +218,7 @@ void CMuxInputParser::ParseTransport() {
 }
 
 void CMuxInputParser::ParseProgram() {
-    while (count_ >= kMinProgramBytes) {
+    while (count_ >= kMinProgramBytes || (atEnd_ && count_ >= 4)) {
         const uint8_t* p = buffer_.get() + offset_;
         if (!HasStartCode(p)) {
             // The next start code prefix, or all but the last two bytes.
@@ -226,6 +233,16 @@ void CMuxInputParser::ParseProgram() {
             continue;
         }
         const uint8_t id = p[3];
+        if (id == 0xB9) {  // MPEG_program_end_code
+            Consume(4);
+            continue;
+        }
+        // Only at the end can fewer than the 20 bytes be left: what cannot hold the
+        // header it announces is dropped.
+        if (count_ < 14) {
+            if (atEnd_) Consume(count_);
+            return;
+        }
         if (id == 0xBA) {
             // pack_header: MPEG-2 has '01' and a stuffing length; MPEG-1 is 12 bytes.
             Consume((p[4] & 0xC0) == 0x40 ? 14 + (p[13] & 7) : 12);
@@ -262,10 +279,6 @@ void CMuxInputParser::ParseProgram() {
             }
             if (e && e->stream && size > 0) DeliverPayload(e->stream, payload, size, h.pts, h.dts);
             Consume(length);
-            continue;
-        }
-        if (id == 0xB9) {  // MPEG_program_end_code
-            Consume(4);
             continue;
         }
         Consume(1);

@@ -33,6 +33,9 @@ public:
     bool Append(const uint8_t* data, int32_t size);
     // Parses what is stored; a packet cut short waits for the next Append.
     void Parse();
+    // The input ended: the bytes kept back for the next sample are parsed as they stand
+    // (the last transport packet, the last short packets of a program stream).
+    void Finish();
     // Forget the discovered streams (activation, end of a flush); kind and PIDs stay.
     void ClearStreams();
 
@@ -71,6 +74,7 @@ private:
     int32_t count_ = 0;
     int32_t offset_ = 0;
     Kind kind_ = Kind::Undecided;
+    bool atEnd_ = false;
     std::vector<Entry> streams_;
     std::vector<uint16_t> listed_;
     std::vector<uint8_t> patSection_;  // a section being reassembled across packets
