@@ -64,9 +64,11 @@ public:
     void Deactivate();
     // An input sample (any kind of buffer): cut into units and queued.
     void Feed(const MediaBuffer& sample);
-    // Bytes with their times handed over whole as one unit of an already cut stream (the
-    // payload of a multiplexed input goes through Feed instead).
+    // End of the input: the last unit, then an end unit.
     void EndOfStream();
+    // A unit already cut and timed (the caller's reference goes with it): queued as the
+    // parser's output is.
+    void QueueTimedUnit(MediaBuffer* unit) { Enqueue(unit); }
 
     // The scheduler's side of the queue.
     MediaBuffer* PeekUnit();
