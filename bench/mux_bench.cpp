@@ -37,10 +37,9 @@ int main(int argc, char** argv) {
     const std::string dir = argc > 1 ? argv[1] : "/tmp";
     const std::string video = dir + "/mux_bench.m2v", audio = dir + "/mux_bench.mp2";
     if (!Shell("test -s " + video + " && test -s " + audio) &&
-        !Shell("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i "
-               "sine=frequency=440:sample_rate=48000 -t 120 -c:v mpeg2video -b:v 5M -g 12 -bf 2 -c:a mp2 -b:a 192k "
-               "-map 0:v -f mpeg2video " +
-               video + " -map 1:a -f mp2 " + audio)) {
+        !Shell("ffmpeg -nostdin -v error -y -t 120 -f lavfi -i testsrc=size=720x576:rate=25 -t 120 -f lavfi -i "
+               "sine=frequency=440:sample_rate=48000 -map 0:v -c:v mpeg2video -b:v 5M -g 12 -bf 2 -f mpeg2video " +
+               video + " -map 1:a -c:a mp2 -b:a 192k -f mp2 " + audio)) {
         std::fprintf(stderr, "mux_bench: ffmpeg could not make the streams\n");
         return 1;
     }

@@ -325,28 +325,31 @@ void CMpegVideoParser::ReadHeader(const ScanResult& found, int32_t remaining) {
 void CH264Parser::Reset() {
     CVideoParser::Reset();
     prev_lsb_ = 0;
-    base_old_ = 0;
-    base_cur_ = 0;
-    armed_ = true;
+    prev_msb_ = 0;
     prev_frame_num_ = 0;
     prev_frame_num_offset_ = 0;
 }
 
-int32_t CH264Parser::UnwrapPoc(uint32_t lsb) {
-    const uint32_t m = lsb_mask_;
-    if (armed_ && prev_lsb_ > 2 * m / 3 && lsb < m / 3) {
-        base_old_ = base_cur_;
-        base_cur_ += m + 1;
-        armed_ = false;
+int32_t CH264Parser::UnwrapPoc(uint32_t lsb, bool reference, bool idr) {
+    // ITU-T H.264 clause 8.2.1.1: the most significant part follows the previous reference
+    // picture's, stepping by MaxPicOrderCntLsb when the lsb moved by half of it or more.
+    const int64_t max = int64_t{lsb_mask_} + 1;
+    if (idr) {
+        prev_msb_ = 0;
+        prev_lsb_ = 0;
     }
-    // Pictures of the upper half that arrive just after a wrap still count on the old base
-    // until an lsb in the middle band shows the wrap is behind.
-    if (!armed_ && m / 3 < lsb && lsb < m / 2) {
-        armed_ = true;
-        base_old_ = base_cur_;
+    int64_t msb = prev_msb_;
+    if (lsb < prev_lsb_ && prev_lsb_ - lsb >= max / 2)
+        msb = Add(prev_msb_, max);
+    else if (lsb > prev_lsb_ && lsb - prev_lsb_ > max / 2)
+        msb = Sub(prev_msb_, max);
+    if (reference) {
+        prev_msb_ = msb;
+        prev_lsb_ = lsb;
     }
-    prev_lsb_ = lsb;
-    return static_cast<int32_t>((lsb + (lsb < m / 2 ? base_cur_ : base_old_)) / 2);
+    // Frames count two per picture (top and bottom field).
+    const int64_t poc = Add(msb, lsb);
+    return static_cast<int32_t>(std::clamp<int64_t>(poc / 2, INT32_MIN, INT32_MAX));
 }
 
 const CH264Parser::Sps& CH264Parser::SpsFor(int32_t sps_id) const {
@@ -594,7 +597,8 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
 
 int32_t CH264Parser::PictureNumber(const ScanResult& found) {
     const Sps& sps = SpsFor(found.h264.sps_id);
-    if (sps.poc_type == 0) return UnwrapPoc(static_cast<uint32_t>(found.picture_number));
+    if (sps.poc_type == 0)
+        return UnwrapPoc(static_cast<uint32_t>(found.picture_number), found.h264.reference, found.h264.idr);
     // 8.2.1.2 and 8.2.1.3, frames: the order count from frame_num and its offset.
     const int64_t max_frame_num = int64_t{1} << sps.log2_max_frame_num;
     const uint32_t frame_num = found.h264.frame_num;

@@ -66,8 +66,9 @@ public:
     explicit CH264Parser(ParserStream& stream) : CVideoParser(stream) {}
     void Reset() override;
 
-    // pic_order_cnt_lsb to picture number, across wraps of the lsb.
-    int32_t UnwrapPoc(uint32_t lsb);
+    // pic_order_cnt_lsb to picture number, across wraps of the lsb (clause 8.2.1.1: from
+    // the previous reference picture; an IDR picture starts again at 0).
+    int32_t UnwrapPoc(uint32_t lsb, bool reference, bool idr);
     uint8_t Log2MaxFrameNum() const { return log2_max_frame_num_; }
     uint8_t Log2MaxPocLsb() const { return log2_max_poc_lsb_; }
 
@@ -112,9 +113,7 @@ private:
     int32_t last_sps_ = -1;
     // pic_order_cnt_lsb unwrapping.
     uint32_t prev_lsb_ = 0;
-    uint32_t base_old_ = 0;
-    uint32_t base_cur_ = 0;
-    bool armed_ = true;
+    int64_t prev_msb_ = 0;
     // pic_order_cnt_type 1 and 2: the frame-number offset of the previous picture.
     uint32_t prev_frame_num_ = 0;
     int64_t prev_frame_num_offset_ = 0;
