@@ -32,12 +32,13 @@ size_t BeginSection(SyntaxWriter& w, uint8_t tableId) {
     return lengthAt;
 }
 
-void EndSection(SyntaxWriter& w, std::vector<uint8_t>* section, size_t lengthAt) {
+void EndSection(SyntaxWriter& w, size_t lengthAt) {
     // section_length counts the bytes after it, CRC_32 included.
-    const size_t length = section->size() - (lengthAt + 2) + 4;
+    const size_t length = w.Position() - (lengthAt + 2) + 4;
     w.Patch16(lengthAt, static_cast<uint16_t>(length), 4);
-    const uint32_t crc = Crc32Mpeg(section->data(), section->size());
+    const uint32_t crc = Crc32Mpeg(w.Data(), w.Position());
     w.Bits(32, crc);
+    w.Commit();
 }
 
 // A section is at most 1021 bytes after section_length (2.4.4.3: section_length <= 1021).
@@ -223,7 +224,7 @@ TableResult BuildPatSection(const MuxProgramTree& tree, uint16_t transportStream
         w.Ones(3);  // reserved
         w.Bits(13, static_cast<uint32_t>(p->pmtPid));
     }
-    EndSection(w, section, lengthAt);
+    EndSection(w, lengthAt);
     return TableResult::Ok;
 }
 
@@ -253,7 +254,7 @@ TableResult BuildPmtSection(const MuxProgram& program, uint8_t version, std::vec
         w.Ones(4);
         w.Bits(12, 0);  // ES_info_length
     }
-    EndSection(w, section, lengthAt);
+    EndSection(w, lengthAt);
     return TableResult::Ok;
 }
 
@@ -277,9 +278,10 @@ void BuildProgramStreamMap(const MuxProgram& program, std::vector<uint8_t>* map)
         w.Byte(static_cast<uint8_t>(s->pesId));
         w.Bits(16, 0);  // elementary_stream_info_length
     }
-    w.Patch16(mapLengthAt, static_cast<uint16_t>(map->size() - mapLengthAt - 2));
-    w.Patch16(lengthAt, static_cast<uint16_t>(map->size() - 6 + 4));
-    w.Bits(32, Crc32Mpeg(map->data(), map->size()));
+    w.Patch16(mapLengthAt, static_cast<uint16_t>(w.Position() - mapLengthAt - 2));
+    w.Patch16(lengthAt, static_cast<uint16_t>(w.Position() - 6 + 4));
+    w.Bits(32, Crc32Mpeg(w.Data(), w.Position()));
+    w.Commit();
 }
 
 uint32_t MuxRate(const MuxProgram& program, Compatibility compatibility) {
@@ -331,7 +333,8 @@ void BuildSystemHeader(MuxProgram& program, Compatibility compatibility, std::ve
         w.Bits(13, static_cast<uint32_t>(std::clamp<int64_t>(units, 1, 0x1FFF)));
         s->decoderBufferSize = static_cast<int32_t>(decoderBuffer);
     }
-    w.Patch16(lengthAt, static_cast<uint16_t>(header->size() - 6));
+    w.Patch16(lengthAt, static_cast<uint16_t>(w.Position() - 6));
+    w.Commit();
 }
 
 }  // namespace muxer

@@ -57,6 +57,7 @@ void PacketizeSection(const std::vector<uint8_t>& section, uint16_t pid, uint8_t
         w.Bits(4, *counter);
         *counter = static_cast<uint8_t>((*counter + 1) & 0x0F);
         if (first) w.Byte(0);  // pointer_field
+        w.Commit();
         const size_t room = kTsPacketSize - packet.size();
         const size_t take = std::min(room, section.size() - done);
         packet.insert(packet.end(), section.begin() + static_cast<std::ptrdiff_t>(done),

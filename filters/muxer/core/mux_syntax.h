@@ -8,45 +8,65 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/bitstream/bit_writer.h"
+
 namespace muxer {
 
-// Most significant bit first; a field of n bits takes the low n bits of its value.
+// One header or section at a time, most significant bit first, through the common bit
+// writer into a bounded block; a field of n bits takes the low n bits of its value. What
+// was written is appended to the caller's vector by Commit (or when the writer goes). A
+// header that would not fit the block sets the writer's overflow flag and commits nothing.
 class SyntaxWriter {
 public:
-    explicit SyntaxWriter(std::vector<uint8_t>& out) : out_(out) {}
+    static constexpr size_t kMaxBytes = 1088;  // a PSI section (1024) and more than any header
+
+    explicit SyntaxWriter(std::vector<uint8_t>& out) : out_(out), writer_(block_, sizeof block_) {}
+    ~SyntaxWriter() { Commit(); }
+    SyntaxWriter(const SyntaxWriter&) = delete;
+    SyntaxWriter& operator=(const SyntaxWriter&) = delete;
 
     void Bits(int n, uint64_t value) {
-        for (int i = n - 1; i >= 0; --i) {
-            acc_ = static_cast<uint8_t>((acc_ << 1) | ((value >> i) & 1));
-            if (++used_ == 8) {
-                out_.push_back(acc_);
-                acc_ = 0;
-                used_ = 0;
-            }
+        if (n > 32) {
+            writer_.PutBits(n - 32, static_cast<uint32_t>(value >> 32));
+            n = 32;
         }
+        writer_.PutBits(n, static_cast<uint32_t>(value));
     }
     // Marker and reserved bits that the standard fixes to 1.
     void Ones(int n) { Bits(n, (uint64_t{1} << n) - 1); }
-    void Byte(uint8_t b) { Bits(8, b); }
+    void Byte(uint8_t b) { writer_.PutBits(8, b); }
     void Fill(size_t count, uint8_t b) {
         for (size_t i = 0; i < count; ++i)
             Byte(b);
     }
-    // Bytes written so far; only meaningful on a byte boundary.
-    size_t Position() const { return out_.size(); }
-    bool Aligned() const { return used_ == 0; }
+    // Bytes written since the writer began; only meaningful on a byte boundary.
+    size_t Position() const { return writer_.ByteCount(); }
+    // The bytes written so far (whole bytes only).
+    const uint8_t* Data() {
+        writer_.Flush();
+        return block_;
+    }
     // A 16-bit big-endian value over two bytes already written (a length field), keeping
-    // the top `keep_bits` bits of the first byte (flags sharing the byte).
-    void Patch16(size_t at, uint16_t value, int keep_bits = 0) {
-        const uint8_t keep = static_cast<uint8_t>(0xFF00 >> keep_bits);
-        out_[at] = static_cast<uint8_t>((out_[at] & keep) | ((value >> 8) & ~keep));
-        out_[at + 1] = static_cast<uint8_t>(value);
+    // the top `keepBits` bits of the first byte (flags sharing the byte).
+    void Patch16(size_t at, uint16_t value, int keepBits = 0) {
+        writer_.Flush();
+        if (at + 2 > writer_.ByteCount()) return;
+        const uint8_t keep = static_cast<uint8_t>(0xFF00 >> keepBits);
+        block_[at] = static_cast<uint8_t>((block_[at] & keep) | ((value >> 8) & ~keep));
+        block_[at + 1] = static_cast<uint8_t>(value);
+    }
+    bool Overflowed() const { return writer_.Overflowed(); }
+    // Appends the whole bytes written to the caller's vector and starts again.
+    void Commit() {
+        writer_.Flush();
+        if (!writer_.Overflowed()) out_.insert(out_.end(), block_, block_ + writer_.ByteCount());
+        writer_.Reset();
     }
 
 private:
     std::vector<uint8_t>& out_;
-    uint8_t acc_ = 0;
-    int used_ = 0;
+    uint8_t block_[kMaxBytes];
+    common::BitWriter writer_;
 };
 
 // CRC_32 of ISO/IEC 13818-1 Annex A: polynomial 0x04C11DB7, register preset to all ones,

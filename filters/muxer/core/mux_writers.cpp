@@ -115,6 +115,7 @@ void MuxEngine::WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit) {
         w.Ones(5);     // reserved
         w.Bits(3, 0);  // pack_stuffing_length
         lastClockOut_ = scr;
+        w.Commit();
         if (systemHeader != 0) {
             scratch_.insert(scratch_.end(), systemHeader_.begin(), systemHeader_.end());
             tablesPending_ = false;
@@ -137,6 +138,7 @@ void MuxEngine::WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit) {
             w.Byte(static_cast<uint8_t>(std::min<int64_t>(count, 255)));
             w.Bits(16, static_cast<uint64_t>(first));
         }
+        w.Commit();
         const size_t headers = scratch_.size();
         Emit(scratch_.data(), headers, headers);
         Emit(data + offset, static_cast<size_t>(payload), 0);
@@ -303,6 +305,7 @@ void MuxEngine::WriteTransportStreamUnit(MuxStream& stream, MediaBuffer& unit) {
         scratch_.clear();
         SyntaxWriter w(scratch_);
         WritePesHeader(w, static_cast<uint8_t>(stream.pesId), packetLength, unit, pts, dts, 0);
+        w.Commit();
         const uint64_t before = bytes_;
         WriteTsPackets(stream, scratch_, data + offset, static_cast<size_t>(payload));
         if (unit.duration_valid)

@@ -56,6 +56,7 @@ Bytes Pes(uint8_t id, int64_t pts90k, const Bytes& payload) {
     w.Byte(0x80);
     w.Byte(5);
     WriteTimeStamp(w, 2, static_cast<uint64_t>(pts90k));
+    w.Commit();
     b.insert(b.end(), payload.begin(), payload.end());
     return b;
 }
