@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
         o.inputs = {video, audio};
         o.output = dir + "/mux_bench_out." + format;
         const double ours = Time([&] { return muxdriver::Run(o).ok; });
-        const std::string ff = std::string("ffmpeg -nostdin -v error -y -f mpegvideo -r 25 -i ") + video + " -i " +
-                               audio + " -map 0 -map 1 -c copy -f " +
+        const std::string ff = std::string("ffmpeg -nostdin -v error -y -fflags +genpts -f mpegvideo -r 25 -i ") +
+                               video + " -i " + audio + " -map 0 -map 1 -c copy -f " +
                                (std::string(format) == "ps" ? "mpeg " : "mpegts ") + dir + "/mux_bench_ff." + format;
         const double theirs = Time([&] { return Shell(ff); });
         std::printf("%-28s %10.3f %14.1f\n", (std::string("core ") + format).c_str(), ours, kSeconds / ours);

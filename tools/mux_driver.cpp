@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "common/bitstream/start_code.h"
 #include "filters/muxer/core/mux_engine.h"
 #include "filters/muxer/core/mux_input_parser.h"
 #include "filters/muxer/core/video_parser.h"
@@ -29,10 +30,13 @@ std::string Extension(const std::string& path) {
 }
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return false;
-    bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
+    const std::streamoff size = in.tellg();
+    if (size < 0) return false;
+    bytes->resize(static_cast<size_t>(size));
+    in.seekg(0);
+    return static_cast<bool>(in.read(reinterpret_cast<char*>(bytes->data()), size));
 }
 
 class FileSink : public muxer::MuxSink {
@@ -72,11 +76,11 @@ private:
 // first_mb_in_slice is 0), for the stream's starting bit rate.
 int64_t CountPictures(const std::vector<uint8_t>& b, bool h264) {
     int64_t n = 0;
-    for (size_t i = 0; i + 4 < b.size(); ++i) {
-        if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue;
-        const uint8_t c = b[i + 3];
+    const uint8_t* end = b.data() + b.size();
+    for (const uint8_t* p = common::FindStartCode(b.data(), end); end - p > 4; p = common::FindStartCode(p + 3, end)) {
+        const uint8_t c = p[3];
         if (!h264 && c == 0x00) ++n;
-        if (h264 && ((c & 0x1F) == 1 || (c & 0x1F) == 5) && (b[i + 4] & 0x80)) ++n;
+        if (h264 && ((c & 0x1F) == 1 || (c & 0x1F) == 5) && (p[4] & 0x80)) ++n;
     }
     return n;
 }

@@ -1,5 +1,7 @@
 #include "filters/muxer/core/video_parser.h"
 
+#include "common/bitstream/start_code.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -265,8 +267,19 @@ ScanResult CMpegVideoParser::Scan(ScanCursor& cursor, ScanState&) {
     const uint8_t* seq_pos = nullptr;
     int32_t seq_length = 0;
     while (cursor.length > 10) {
+        // The next start code prefix among the bytes that leave 10 behind it.
+        const uint8_t* limit = cursor.pos + cursor.length - 10 + 2;
+        const uint8_t* found = common::FindStartCode(cursor.pos, limit);
+        if (found == limit) {
+            const int32_t skip = static_cast<int32_t>(limit - 2 - cursor.pos);
+            cursor.pos += skip;
+            cursor.length -= skip;
+            break;
+        }
+        cursor.length -= static_cast<int32_t>(found - cursor.pos);
+        cursor.pos = found;
         const uint8_t* q = cursor.pos;
-        if (q[0] == 0 && q[1] == 0 && q[2] == 1) {
+        {
             const uint8_t code = q[3];
             // picture_start_code; picture_coding_type is the three bits after the 10-bit
             // temporal_reference (ISO/IEC 13818-2 6.2.3), 0 forbidden.
