@@ -17,6 +17,7 @@
 #include "filters/muxer/core/media_buffer.h"
 #include "filters/muxer/core/mux_program.h"
 #include "filters/muxer/core/mux_stream.h"
+#include "filters/muxer/core/mux_syntax.h"
 
 namespace muxer {
 
@@ -100,6 +101,8 @@ private:
 
     // Program stream.
     void WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit);
+    void WritePackHeader(SyntaxWriter& w, const MuxProgram& program);
+    void WriteNavigationPack(const MuxProgram& program);
     // Transport stream.
     void WriteTransportStreamUnit(MuxStream& stream, MediaBuffer& unit);
     void WritePcrOnly(MuxStream& stream);

@@ -317,10 +317,29 @@ void BuildSystemHeader(MuxProgram& program, Compatibility compatibility, std::ve
     w.Bits(5, static_cast<uint32_t>(std::min(videoBound, 16)));  // video_bound
     w.Bits(1, 0);                                                // packet_rate_restriction_flag
     w.Ones(7);                                                   // reserved_bits
+    if (compatibility == Compatibility::Dvd) {
+        // DVD-Video's four entries: all video (0xB9), all audio (0xB8), private stream 1
+        // and the navigation packets of private stream 2, with the DVD decoder's buffers.
+        const struct {
+            uint8_t id;
+            int scale;
+            uint32_t size;
+        } kDvdEntries[] = {{0xB9, 1, 232}, {0xB8, 0, 32}, {0xBD, 1, 58}, {0xBF, 1, 2}};
+        for (const auto& e : kDvdEntries) {
+            w.Byte(e.id);
+            w.Ones(2);
+            w.Bits(1, static_cast<uint64_t>(e.scale));
+            w.Bits(13, e.size);
+        }
+    }
     for (MuxStreamNode* s : live) {
         const bool video = IsVideoPesId(s->pesId);
         const bool audio = IsAudioPesId(s->pesId) || s->type == StreamType::Ac3;
         if (!video && !audio) continue;
+        if (compatibility == Compatibility::Dvd) {
+            s->decoderBufferSize = video ? 163000 : 4096;
+            continue;
+        }
         // P-STD_buffer_size_bound: the full 13-bit field, in 1024-byte units for video,
         // 128-byte units for audio: one second of the stream's rate, and never less than
         // the decoder buffer the scheduler fills ahead of decoding.

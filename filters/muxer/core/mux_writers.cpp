@@ -56,12 +56,63 @@ int64_t MuxEngine::ClockNow(const MuxProgram& program) const {
 
 // ---- Program stream --------------------------------------------------------------------
 
+void MuxEngine::WritePackHeader(SyntaxWriter& w, const MuxProgram& program) {
+    const int64_t scr = std::max(ClockNow(program), lastClockOut_);
+    const uint64_t base = ClockBase(scr);
+    w.Bits(32, 0x000001BA);  // pack_start_code
+    w.Bits(2, 1);            // '01'
+    w.Bits(3, base >> 30);   // system_clock_reference_base [32..30]
+    w.Ones(1);
+    w.Bits(15, base >> 15);
+    w.Ones(1);
+    w.Bits(15, base);
+    w.Ones(1);
+    w.Bits(9, ClockExtension(scr));  // system_clock_reference_extension
+    w.Ones(1);
+    w.Bits(22, MuxRate(program, settings_.compatibility));  // program_mux_rate
+    w.Ones(2);
+    w.Ones(5);     // reserved
+    w.Bits(3, 0);  // pack_stuffing_length
+    lastClockOut_ = scr;
+}
+
+void MuxEngine::WriteNavigationPack(const MuxProgram& program) {
+    // A DVD-Video navigation pack opens each video object unit: the pack header, the
+    // system header, then the presentation (PCI, 980 bytes) and data search (DSI, 1018
+    // bytes) packets of private stream 2, left empty for the authoring tool to fill.
+    scratch_.clear();
+    {
+        SyntaxWriter w(scratch_);
+        WritePackHeader(w, program);
+    }
+    scratch_.insert(scratch_.end(), systemHeader_.begin(), systemHeader_.end());
+    for (const auto& [substream, length] : {std::pair<uint8_t, uint16_t>{0x00, 980}, {0x01, 1018}}) {
+        const size_t at = scratch_.size();
+        scratch_.insert(scratch_.end(), {0x00, 0x00, 0x01, 0xBF, static_cast<uint8_t>(length >> 8),
+                                         static_cast<uint8_t>(length), substream});
+        scratch_.resize(at + 6 + length, 0x00);
+    }
+    padding_ += scratch_.size() - 14 - systemHeader_.size();
+    Emit(scratch_.data(), scratch_.size(), scratch_.size());
+}
+
 void MuxEngine::WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit) {
     MuxProgram& program = *stream.program;
     size_t systemHeader = 0;
+    const bool dvd = settings_.compatibility == Compatibility::Dvd;
     if (tablesPending_) {
         BuildTables();
         systemHeader = systemHeader_.size();
+        if (dvd) {
+            // DVD: the system header travels in the navigation packs.
+            WriteNavigationPack(program);
+            tablesPending_ = false;
+            systemHeader = 0;
+        }
+    } else if (dvd && IsVideoType(stream.type) && unit.length >= 4 && unit.Data()[0] == 0 && unit.Data()[1] == 0 &&
+               unit.Data()[2] == 1 && (unit.Data()[3] == 0xB3 || unit.Data()[3] == 0xB8)) {
+        // A sequence or group header starts a new video object unit.
+        WriteNavigationPack(program);
     }
     const uint8_t* data = unit.Data();
     const int64_t total = unit.length;
@@ -98,23 +149,7 @@ void MuxEngine::WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit) {
 
         scratch_.clear();
         SyntaxWriter w(scratch_);
-        const int64_t scr = std::max(ClockNow(program), lastClockOut_);
-        const uint64_t base = ClockBase(scr);
-        w.Bits(32, 0x000001BA);  // pack_start_code
-        w.Bits(2, 1);            // '01'
-        w.Bits(3, base >> 30);   // system_clock_reference_base [32..30]
-        w.Ones(1);
-        w.Bits(15, base >> 15);
-        w.Ones(1);
-        w.Bits(15, base);
-        w.Ones(1);
-        w.Bits(9, ClockExtension(scr));  // system_clock_reference_extension
-        w.Ones(1);
-        w.Bits(22, MuxRate(program, settings_.compatibility));  // program_mux_rate
-        w.Ones(2);
-        w.Ones(5);     // reserved
-        w.Bits(3, 0);  // pack_stuffing_length
-        lastClockOut_ = scr;
+        WritePackHeader(w, program);
         w.Commit();
         if (systemHeader != 0) {
             scratch_.insert(scratch_.end(), systemHeader_.begin(), systemHeader_.end());

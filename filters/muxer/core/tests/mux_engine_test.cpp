@@ -236,26 +236,40 @@ TEST(ProgramStreamWriter, DvdPacksAreExactlyOneSectorWhateverFillsThem) {
     ASSERT_TRUE(rig.engine->Start());
     MuxStream& video = *rig.streams[0];
     MuxStream& audio = *rig.streams[1];
-    // The first pack carries the system header.
+    // A navigation pack opens the stream: the system header, then the two empty
+    // private-stream-2 packets; the unit follows in two packs.
     rig.engine->WriteUnit(video, *Unit(3000, 10000000, 9600000, 400000));
     const size_t first = rig.sink.bytes.size();
-    EXPECT_EQ(first, 2 * 2048u);
+    EXPECT_EQ(first, 3 * 2048u);
     EXPECT_EQ(rig.sink.bytes[14 + 3], 0xBB);
+    const size_t pci = 14 + 12 + 4 * 3;
+    EXPECT_EQ(rig.sink.bytes[pci + 3], 0xBF);
+    EXPECT_EQ(rig.sink.bytes[pci + 6], 0x00);
+    EXPECT_EQ(rig.sink.bytes[pci + 986 + 3], 0xBF);
+    EXPECT_EQ(rig.sink.bytes[pci + 986 + 6], 0x01);
+    // A unit that opens a group starts a new navigation pack.
+    BufferRef group = Unit(200, 10800000, 10400000, 400000);
+    std::memcpy(group->Data(), "\x00\x00\x01\xB8", 4);
+    const size_t before = rig.sink.bytes.size();
+    rig.engine->WriteUnit(video, *group);
+    ASSERT_EQ(rig.sink.bytes.size(), before + 2 * 2048u);
+    EXPECT_EQ(rig.sink.bytes[before + 14 + 3], 0xBB);
     // 100 bytes, PTS only: PES_packet_length 2028 - 1920 = 108, then a 1920-byte padding
     // packet.
+    const size_t hundred = rig.sink.bytes.size();
     rig.engine->WriteUnit(video, *Unit(100, 10400000, std::nullopt, 400000));
-    std::vector<PsPacket> p = PsPackets({rig.sink.bytes.begin() + first, rig.sink.bytes.end()});
+    std::vector<PsPacket> p = PsPackets({rig.sink.bytes.begin() + hundred, rig.sink.bytes.end()});
     ASSERT_EQ(p.size(), 2u);
     EXPECT_EQ(p[0].length, 108u);
     EXPECT_EQ(p[1].id, 0xBE);
     EXPECT_EQ(p[1].length + 6, 1920u);
     // A shortfall of exactly 5: no padding packet, five stuffing bytes in the header.
-    const size_t before = rig.sink.bytes.size();
-    rig.engine->WriteUnit(video, *Unit(2034 - 6 - 3 - 5 - 5, 10800000, std::nullopt, 400000));
-    p = PsPackets({rig.sink.bytes.begin() + before, rig.sink.bytes.end()});
+    const size_t five = rig.sink.bytes.size();
+    rig.engine->WriteUnit(video, *Unit(2034 - 6 - 3 - 5 - 5, 11200000, std::nullopt, 400000));
+    p = PsPackets({rig.sink.bytes.begin() + five, rig.sink.bytes.end()});
     ASSERT_EQ(p.size(), 1u);
     EXPECT_EQ(p[0].length, 2028u);
-    EXPECT_EQ(rig.sink.bytes[before + 14 + 8], 5 + 5);  // PES_header_data_length
+    EXPECT_EQ(rig.sink.bytes[five + 14 + 8], 5 + 5);  // PES_header_data_length
     // An AC-3 unit over two packets: each begins with the substream header.
     const size_t audioAt = rig.sink.bytes.size();
     rig.engine->WriteUnit(audio, *Unit(3000, 10000000, std::nullopt, 320000));

@@ -200,6 +200,8 @@ SystemsReport CheckProgramStream(const std::vector<uint8_t>& b, bool dvd) {
             }
         } else if (id == 0xBC) {
             if (ReferenceCrc32(p, length) != 0) return fail(At("program stream map CRC_32", pos));
+        } else if (id == 0xBF) {
+            // private_stream_2 (DVD navigation): no PES header to check.
         } else if (id == 0xBE) {
             for (size_t i = 6; i < length; ++i)
                 if (p[i] != 0xFF) return fail(At("padding byte not 0xFF", pos));
