@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/bitstream/start_code.h"
 #include "filters/muxer/core/mux_syntax.h"
 #include "filters/muxer/core/video_parser.h"
 
@@ -222,14 +223,9 @@ void CMuxInputParser::ParseProgram() {
         const uint8_t* p = buffer_.get() + offset_;
         if (!HasStartCode(p)) {
             // The next start code prefix, or all but the last two bytes.
-            const uint8_t* q = p + 1;
-            const uint8_t* end = p + count_ - 2;
-            while (q < end) {
-                q = static_cast<const uint8_t*>(std::memchr(q, 0x00, static_cast<size_t>(end - q)));
-                if (!q || HasStartCode(q)) break;
-                ++q;
-            }
-            Consume(q ? static_cast<int32_t>(q - p) : count_ - 2);
+            const uint8_t* end = p + count_;
+            const uint8_t* q = common::FindStartCode(p + 1, end);
+            Consume(q != end ? static_cast<int32_t>(q - p) : count_ - 2);
             continue;
         }
         const uint8_t id = p[3];

@@ -1,9 +1,10 @@
 #include "filters/muxer/core/video_parser.h"
 
-#include "common/bitstream/start_code.h"
-
 #include <algorithm>
 #include <limits>
+
+#include "common/bitstream/h264_syntax.h"
+#include "common/bitstream/start_code.h"
 
 namespace muxer {
 namespace {
@@ -490,7 +491,7 @@ CH264Parser::NalRead CH264Parser::ReadSlice(const uint8_t* payload, const uint8_
     ScanState s;
     s.have_slice = true;
     s.nal_ref_idc = static_cast<uint8_t>((header >> 5) & 3);
-    s.idr = (header & 0x1F) == 5;
+    s.idr = common::NalTypeOf(header) == common::NalUnitType::kIdrSlice;
     s.pps_id = pps_id;
     s.frame_num = rd.Bits(sps.log2_max_frame_num);
     if (!sps.frame_mbs_only) {
@@ -541,6 +542,19 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
         return w;
     };
     while (cursor.length > 10) {
+        // The next start code among the positions that leave 10 bytes behind them, with
+        // the zero_byte of the 4-byte form when it is there (B.1.1).
+        const uint8_t* last = cursor.pos + cursor.length - 11;
+        const uint8_t* p = common::FindStartCode(cursor.pos, last + 4);
+        const uint8_t* next = (p <= last + 1 && p > cursor.pos && p[-1] == 0) ? p - 1 : p;
+        if (next > last) {
+            const int32_t skip = static_cast<int32_t>(last + 1 - cursor.pos);
+            cursor.pos += skip;
+            cursor.length -= skip;
+            break;
+        }
+        cursor.length -= static_cast<int32_t>(next - cursor.pos);
+        cursor.pos = next;
         const uint8_t* q = cursor.pos;
         int sc = 0;
         if (q[0] == 0 && q[1] == 0) {
@@ -550,10 +564,11 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                 sc = 4;
         }
         if (sc != 0 && (q[sc] & 0x80) == 0) {
+            using common::NalUnitType;
             const uint8_t header = q[sc];
-            const int type = header & 0x1F;
+            const NalUnitType type = common::NalTypeOf(header);
             const uint8_t* payload = q + sc + 1;
-            if (type == 1 || type == 5) {
+            if (type == NalUnitType::kSlice || type == NalUnitType::kIdrSlice) {
                 ScanState slice;
                 uint32_t first_mb = 0, slice_type = 0;
                 ScanResult found = r;
@@ -584,12 +599,15 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                         return r;
                     }
                 }
-            } else if (type == 7 || type == 8 || type == 6 || type == 9 || (type >= 14 && type <= 18)) {
+            } else if (type == NalUnitType::kSps || type == NalUnitType::kPps || type == NalUnitType::kSei ||
+                       type == NalUnitType::kAccessUnitDelimiter ||
+                       (type >= NalUnitType::kPrefixNal && static_cast<int>(type) <= 18)) {
+                // 7.4.1.2.3: these open the next access unit when they follow a picture.
                 NalRead read = NalRead::Done;
-                if (type == 7) read = ReadSps(payload, end);
-                if (type == 8) read = ReadPps(payload, end);
+                if (type == NalUnitType::kSps) read = ReadSps(payload, end);
+                if (type == NalUnitType::kPps) read = ReadPps(payload, end);
                 if (read == NalRead::NeedMore) return wait_here(q);
-                if (type == 7) r.sequence_start = true;
+                if (type == NalUnitType::kSps) r.sequence_start = true;
                 if (!lead) {
                     lead = q;
                     lead_length = cursor.length;
