@@ -149,12 +149,12 @@ bool MuxEngine::MuxStep(MuxStream& stream) {
         }
         return false;
     }
-    if (head->length == 0 && !head->end_of_stream) {
+    if (head->length == 0 && !head->endOfStream) {
         stream.TakeUnit()->Release();
         return false;
     }
-    if (head->length != 0 && (head->dts_valid || head->pts_valid)) {
-        const int64_t t = head->dts_valid ? head->dts : head->pts;
+    if (head->length != 0 && (head->dtsValid || head->ptsValid)) {
+        const int64_t t = head->dtsValid ? head->dts : head->pts;
         // An upstream thread blocked on this stream's pool is never held: with one thread
         // feeding several streams (a multiplexed input) holding it back would stall them all.
         const bool due =
@@ -167,7 +167,7 @@ bool MuxEngine::MuxStep(MuxStream& stream) {
         stream.accumulator->Add(*unit);
     else
         WriteUnit(stream, *unit);
-    if (unit->end_of_stream) {
+    if (unit->endOfStream) {
         if (stream.accumulator) stream.accumulator->Flush();
         stream.ended = true;
         FinishStream();
@@ -181,7 +181,7 @@ void MuxEngine::WriteUnit(MuxStream& stream, MediaBuffer& unit) {
     // can hold it, V = the time to drain that buffer at the stream's rate.
     const int64_t size = stream.decoderBufferSize;
     const int64_t rate = stream.bitrate;
-    if (size > 0 && rate > 0 && unit.pts_valid) {
+    if (size > 0 && rate > 0 && unit.ptsValid) {
         const int64_t v = size * kBitsPer100ns / rate;
         // The jump stays two windows behind the decoding time of the stream that lags
         // most: the other streams may still write up to a window ahead of it, and the

@@ -34,10 +34,10 @@ void DecodeTimeSupply::Decide() {
     bool any = false;
     std::vector<int64_t> times;
     for (size_t i = 0; i < held_.size(); ++i) {
-        if (!held_[i]->pts_valid) continue;
+        if (!held_[i]->ptsValid) continue;
         int32_t later = 0;
         for (size_t j = 0; j < i; ++j)
-            if (held_[j]->pts_valid && held_[j]->pts > held_[i]->pts) ++later;
+            if (held_[j]->ptsValid && held_[j]->pts > held_[i]->pts) ++later;
         depth = std::max(depth, later);
         times.push_back(held_[i]->pts);
         first = any ? std::min(first, held_[i]->pts) : held_[i]->pts;
@@ -59,7 +59,7 @@ void DecodeTimeSupply::Release(std::vector<MediaBuffer*>* ready) {
         MediaBuffer* u = held_.front();
         held_.pop_front();
         heldBytes_ -= u->length;
-        if (u->pts_valid) {
+        if (u->ptsValid) {
             shown_.push(u->pts);
             int64_t dts = shown_.top();
             shown_.pop();
@@ -67,7 +67,7 @@ void DecodeTimeSupply::Release(std::vector<MediaBuffer*>* ready) {
             if (haveDts_ && dts < lastDts_) dts = lastDts_;
             if (dts > u->pts) dts = u->pts;
             u->dts = dts;
-            u->dts_valid = true;
+            u->dtsValid = true;
             lastDts_ = dts;
             haveDts_ = true;
         }
@@ -149,9 +149,9 @@ void MuxStream::EndOfStream() {
     MediaBuffer* last = parser_ ? parser_->TakeHeld() : nullptr;
     if (!last) last = MediaBuffer::CreateOwned(0);
     if (!last) return;
-    last->dts_valid = false;
-    last->duration_valid = false;
-    last->end_of_stream = true;
+    last->dtsValid = false;
+    last->durationValid = false;
+    last->endOfStream = true;
     Enqueue(last);
 }
 
@@ -168,7 +168,7 @@ void MuxStream::Enqueue(MediaBuffer* unit) {
         decodeTimes_.SetMinimumDelay(MinimumReorderDelay(type, unit->Data(), unit->length));
     }
     if (IsVideoType(type)) {
-        if (unit->end_of_stream) {
+        if (unit->endOfStream) {
             decodeTimes_.Push(unit, &ready);
             decodeTimes_.Drain(&ready);
         } else {
@@ -181,8 +181,8 @@ void MuxStream::Enqueue(MediaBuffer* unit) {
     {
         std::lock_guard<std::mutex> hold(queueLock_);
         for (MediaBuffer* u : ready) {
-            if (u->pts_valid) u->pts = TimeAdd(u->pts, startDelay);
-            if (u->dts_valid) u->dts = TimeAdd(u->dts, startDelay);
+            if (u->ptsValid) u->pts = TimeAdd(u->pts, startDelay);
+            if (u->dtsValid) u->dts = TimeAdd(u->dts, startDelay);
             queue_.push_back(u);
         }
     }

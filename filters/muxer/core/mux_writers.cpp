@@ -121,8 +121,8 @@ void MuxEngine::WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit) {
     const int64_t fixed = stream.pesPacketSize;
     std::vector<int64_t> frames;
     if (ac3) Ac3FrameStarts(data, total, &frames);
-    bool pts = unit.pts_valid;
-    bool dts = pts && unit.dts_valid && unit.dts != unit.pts;
+    bool pts = unit.ptsValid;
+    bool dts = pts && unit.dtsValid && unit.dts != unit.pts;
     int64_t offset = 0;
     while (offset < total) {
         const int64_t left = total - offset;
@@ -190,7 +190,7 @@ void MuxEngine::WriteProgramStreamUnit(MuxStream& stream, MediaBuffer& unit) {
             Emit(stuffing_.data(), static_cast<size_t>(shortfall - 6), static_cast<size_t>(shortfall - 6));
             packSize += shortfall;
         }
-        if (unit.duration_valid) AdvanceMuxerTime(stream, packSize, TimeMul(unit.duration, payload) / total);
+        if (unit.durationValid) AdvanceMuxerTime(stream, packSize, TimeMul(unit.duration, payload) / total);
         offset += payload;
         pts = dts = false;
     }
@@ -321,8 +321,8 @@ void MuxEngine::WriteTransportStreamUnit(MuxStream& stream, MediaBuffer& unit) {
     const uint8_t* data = unit.Data();
     const int64_t total = unit.length;
     const int64_t fixed = stream.pesPacketSize;
-    bool pts = unit.pts_valid;
-    bool dts = pts && unit.dts_valid && unit.dts != unit.pts;
+    bool pts = unit.ptsValid;
+    bool dts = pts && unit.dtsValid && unit.dts != unit.pts;
     int64_t offset = 0;
     while (offset < total) {
         const int64_t left = total - offset;
@@ -343,7 +343,7 @@ void MuxEngine::WriteTransportStreamUnit(MuxStream& stream, MediaBuffer& unit) {
         w.Commit();
         const uint64_t before = bytes_;
         WriteTsPackets(stream, scratch_, data + offset, static_cast<size_t>(payload));
-        if (unit.duration_valid)
+        if (unit.durationValid)
             AdvanceMuxerTime(stream, static_cast<int64_t>(bytes_ - before), TimeMul(unit.duration, payload) / total);
         offset += payload;
         pts = dts = false;

@@ -33,7 +33,7 @@ BufferRef Unit(int32_t size, std::optional<int64_t> pts, std::optional<int64_t> 
     u->length = size;
     u->SetPts(pts);
     u->SetDts(dts);
-    u->duration_valid = duration.has_value();
+    u->durationValid = duration.has_value();
     u->duration = duration.value_or(0);
     return u;
 }
@@ -381,7 +381,7 @@ TEST(Scheduler, AStreamWaitsWhileMoreThanTheWindowAheadOfTheOneThatLags) {
     EXPECT_EQ(early.Queued(), 60u - 53u);
     // An end unit of length 0 ends its stream at once.
     MediaBuffer* end = MediaBuffer::CreateOwned(0);
-    end->end_of_stream = true;
+    end->endOfStream = true;
     late.QueueTimedUnit(end);
     rig.engine->RunUntilIdle();
     EXPECT_TRUE(late.ended);

@@ -453,13 +453,13 @@ Bytes Pps() {
     return Nal(0x68, w.Finish());
 }
 
-Bytes Slice(uint8_t header, uint32_t first_mb, uint32_t slice_type, uint32_t frame_num, uint32_t lsb, int lsb_bits = 6,
+Bytes Slice(uint8_t header, uint32_t first_mb, uint32_t slice_type, uint32_t frameNum, uint32_t lsb, int lsb_bits = 6,
             bool four_byte = true) {
     BitWriter w;
     w.Ue(first_mb);
     w.Ue(slice_type);
     w.Ue(0);
-    w.U(frame_num, 4);
+    w.U(frameNum, 4);
     if ((header & 0x1F) == 5) w.Ue(0);
     w.U(lsb, lsb_bits);
     for (int i = 0; i < 20; ++i)
@@ -545,12 +545,12 @@ TEST(H264, PicOrderCntType2NumbersFramesInDecodingOrder) {
     w.U(0, 1);
     w.U(0, 1);
     Bytes stream = Nal(0x67, w.Finish());
-    auto slice = [](uint8_t header, uint32_t frame_num, uint32_t type) {
+    auto slice = [](uint8_t header, uint32_t frameNum, uint32_t type) {
         BitWriter b;
         b.Ue(0);
         b.Ue(type);
         b.Ue(0);
-        b.U(frame_num, 4);
+        b.U(frameNum, 4);
         if ((header & 0x1F) == 5) b.Ue(0);
         for (int i = 0; i < 20; ++i)
             b.U(0x2A5, 10);
