@@ -7,6 +7,7 @@
 #include <memory>
 #include <thread>
 
+#include "common/audio_headers.h"
 #include "common/bitstream/start_code.h"
 #include "filters/muxer/core/mux_engine.h"
 #include "filters/muxer/core/mux_input_parser.h"
@@ -139,16 +140,17 @@ bool Describe(Input* in, int64_t frameDuration, std::string* error) {
     if (ext == "ac3" || ext == "aac" || ext == "adts") {
         const bool ac3 = ext == "ac3";
         in->type = ac3 ? StreamType::Ac3 : StreamType::Aac;
-        for (size_t i = 0; i + 10 <= b.size(); ++i) {
-            muxer::AudioFrameInfo info;
-            const bool ok = ac3 ? (b[i] == 0x0B && b[i + 1] == 0x77 && muxer::ParseAc3Header(&b[i], &info))
-                                : (b[i] == 0xFF && (b[i + 1] & 0xF6) == 0xF0 && muxer::ParseAdtsHeader(&b[i], &info));
-            if (!ok || info.samples <= 0) continue;
-            in->bitrate = static_cast<int64_t>(info.frame_bytes) * 8 * info.sample_rate / info.samples;
+        const common::AudioFormat format = ac3 ? common::AudioFormat::Ac3 : common::AudioFormat::Adts;
+        const size_t header = common::AudioHeaderBytes(format);
+        for (size_t i = 0; i + header <= b.size(); ++i) {
+            common::AudioFrameFacts info;
+            const bool sync = ac3 ? (b[i] == 0x0B && b[i + 1] == 0x77) : (b[i] == 0xFF && (b[i + 1] & 0xF6) == 0xF0);
+            if (!sync || !common::ReadAudioFrameFacts(format, {&b[i], header}, &info) || info.samples <= 0) continue;
+            in->bitrate = static_cast<int64_t>(info.frameBytes) * 8 * info.sampleRate / info.samples;
             m.major = MajorType::Audio;
             m.format = muxer::FormatType::WaveFormatEx;
             m.wave.nAvgBytesPerSec = static_cast<uint32_t>(in->bitrate / 8);
-            m.wave.nSamplesPerSec = static_cast<uint32_t>(info.sample_rate);
+            m.wave.nSamplesPerSec = static_cast<uint32_t>(info.sampleRate);
             return true;
         }
         *error = in->path + (ac3 ? ": no AC-3 frame header" : ": no ADTS frame header");

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "common/audio_headers.h"
 #include "filters/muxer/core/video_parser.h"
 
 namespace muxer {
@@ -117,40 +116,13 @@ void CElementaryParser::PublishBitrate(uint32_t bits_per_second) {
 // ---- Audio frame headers --------------------------------------------------------------
 // The parsers' scans guarantee the bytes each header needs (ScanTail) before calling.
 
-bool ParseMpegAudioHeader(const uint8_t* h, AudioFrameInfo* info) {
-    common::MpegAudioFrameHeader m;
-    if (!common::ReadMpegAudioHeader({h, 4}, &m)) return false;
-    info->frame_bytes = m.frame_bytes;
-    info->samples = m.samples;
-    info->sample_rate = m.sample_rate;
-    return true;
-}
-
-bool ParseAc3Header(const uint8_t* h, AudioFrameInfo* info) {
-    common::Ac3FrameHeader a;
-    if (!common::ReadAc3Header({h, common::kAc3HeaderBytes}, &a)) return false;
-    info->frame_bytes = a.frame_bytes;
-    info->samples = a.samples;
-    info->sample_rate = a.sample_rate;
-    return true;
-}
-
-bool ParseAdtsHeader(const uint8_t* h, AudioFrameInfo* info) {
-    common::AdtsFrameHeader a;
-    if (!common::ReadAdtsHeader({h, common::kAdtsHeaderBytes}, &a)) return false;
-    info->frame_bytes = a.frame_bytes;
-    info->samples = a.samples;
-    info->sample_rate = a.sample_rate;
-    return true;
-}
-
 bool BuildMpegAudioMediaType(const uint8_t* h, StreamMediaType* type, uint32_t* frame_length) {
     common::MpegAudioFrameHeader m;
     if (!h || !common::ReadMpegAudioHeader({h, 4}, &m)) return false;
     static constexpr uint16_t kModeFlag[4] = {1, 2, 4, 8};  // stereo, joint, dual, mono
     const uint16_t mode = kModeFlag[m.mode];
     // The media type's block is the frame without its padding slot.
-    const int32_t bytes = m.unpadded_bytes;
+    const int32_t bytes = m.unpaddedBytes;
     StreamMediaType t;
     t.major = MajorType::Audio;
     t.subtype = Subtype::MpegAudio;
@@ -158,13 +130,13 @@ bool BuildMpegAudioMediaType(const uint8_t* h, StreamMediaType* type, uint32_t* 
     Mpeg1WaveFormat& w = t.wave;
     w.wFormatTag = 0x50;  // WAVE_FORMAT_MPEG
     w.nChannels = static_cast<uint16_t>(m.channels);
-    w.nSamplesPerSec = static_cast<uint32_t>(m.sample_rate);
-    w.nAvgBytesPerSec = static_cast<uint32_t>(m.bit_rate / 8);
+    w.nSamplesPerSec = static_cast<uint32_t>(m.sampleRate);
+    w.nAvgBytesPerSec = static_cast<uint32_t>(m.bitRate / 8);
     w.nBlockAlign = static_cast<uint16_t>(bytes);
     w.wBitsPerSample = 0;
     w.cbSize = 22;
     w.fwHeadLayer = static_cast<uint16_t>(m.layer == 1 ? 1 : m.layer == 2 ? 2 : 4);
-    w.dwHeadBitrate = static_cast<uint32_t>(m.bit_rate);
+    w.dwHeadBitrate = static_cast<uint32_t>(m.bitRate);
     w.fwHeadMode = mode;
     w.fwHeadModeExt = static_cast<uint16_t>((h[3] >> 4) & 6);
     w.wHeadEmphasis = static_cast<uint16_t>(m.emphasis);
@@ -198,7 +170,7 @@ ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
             continue;
         }
         const uint8_t* q = cursor.pos;
-        AudioFrameInfo info;
+        common::AudioFrameFacts info;
         bool confirmed = false;
         if (IsSync(q) && ParseHeader(q, &info)) {
             if (state.expectedSync == 0) {
@@ -207,16 +179,16 @@ ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
             } else {
                 // A sync word alone may be frame data: the frame it announces must end in
                 // another sync word. Wait for those bytes.
-                if (static_cast<int64_t>(cursor.length) <= static_cast<int64_t>(info.frame_bytes) + tail) return {};
-                AudioFrameInfo next;
-                confirmed = IsSync(q + info.frame_bytes) && ParseHeader(q + info.frame_bytes, &next);
+                if (static_cast<int64_t>(cursor.length) <= static_cast<int64_t>(info.frameBytes) + tail) return {};
+                common::AudioFrameFacts next;
+                confirmed = IsSync(q + info.frameBytes) && ParseHeader(q + info.frameBytes, &next);
             }
         }
         if (!confirmed && state.expectedSync == 0) state.expectedSync = -1;  // lost: search again
         ++cursor.pos;
         --cursor.length;
         if (confirmed) {
-            state.expectedSync = info.frame_bytes - 1;
+            state.expectedSync = info.frameBytes - 1;
             ScanResult r;
             r.boundary = q;
             r.sequenceStart = true;
@@ -241,8 +213,8 @@ void CAudioParser::StartTiming(const ScanResult&) {
 void CAudioParser::NextTiming(MediaBuffer& u) {
     MediaBuffer& h = *held_;
     int64_t duration;
-    AudioFrameInfo info;
-    const bool counted = h.length > ScanTail() && ParseHeader(h.Data(), &info) && info.sample_rate > 0;
+    common::AudioFrameFacts info;
+    const bool counted = h.length > ScanTail() && ParseHeader(h.Data(), &info) && info.sampleRate > 0;
     if (stream_.GetPtsSource() == PtsSource::BitRateBased && bitRate_ != 0) {
         duration = static_cast<int64_t>(h.length) * 80000000 / bitRate_;
         u.pts = TimeAdd(h.pts, std::max<int64_t>(duration, 0));
@@ -251,10 +223,10 @@ void CAudioParser::NextTiming(MediaBuffer& u) {
         // headers give them), counted whole so that no rounding accumulates; a header
         // that cannot be read falls back on the stream's bit rate.
         if (counted) {
-            if (info.sample_rate != rate_) {
+            if (info.sampleRate != rate_) {
                 anchor_ = h.pts;
                 samples_ = 0;
-                rate_ = info.sample_rate;
+                rate_ = info.sampleRate;
             }
             samples_ += info.samples;
             u.pts = TimeAdd(anchor_, samples_ * 10000000 / rate_);

@@ -18,11 +18,15 @@ constexpr int64_t kMaxPesPayload = 65511;  // PES_packet_length 65535 less 24 he
 // Offsets of the AC-3 frames that start in a unit, for the DVD substream header.
 void Ac3FrameStarts(const uint8_t* data, int64_t size, std::vector<int64_t>* starts) {
     int64_t at = 0;
-    while (at + 10 <= size && data[at] == 0x0B && data[at + 1] == 0x77) {
-        AudioFrameInfo info;
-        if (!ParseAc3Header(data + at, &info) || info.frame_bytes <= 0) break;
+    const int64_t header = common::AudioHeaderBytes(common::AudioFormat::Ac3);
+    while (at + header <= size && data[at] == 0x0B && data[at + 1] == 0x77) {
+        common::AudioFrameFacts info;
+        if (!common::ReadAudioFrameFacts(common::AudioFormat::Ac3,
+                                         {data + at, common::AudioHeaderBytes(common::AudioFormat::Ac3)}, &info) ||
+            info.frameBytes <= 0)
+            break;
         starts->push_back(at);
-        at += info.frame_bytes;
+        at += info.frameBytes;
     }
 }
 

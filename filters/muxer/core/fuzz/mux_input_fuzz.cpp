@@ -82,7 +82,7 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
     Options o;
     for (uint8_t magic : {0x00, 0x01, 0x47, 0xBA, 0xBB, 0xBD, 0xC0, 0xE0, 0xB3, 0xFF, 0x80, 0x0B, 0x77})
         o.dictionary.push_back({magic});
-    o.expand_file = [](const Bytes& stream) {
+    o.expandFile = [](const Bytes& stream) {
         std::vector<Bytes> inputs;
         for (uint8_t split : {0, 4, 60, 255}) {
             Bytes in = {split};
@@ -91,6 +91,6 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
         }
         return inputs;
     };
-    o.random_max_size = 8192;
+    o.randomMaxSize = 8192;
     return o;
 }
