@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
+#include <vector>
 
+#include "common/bitstream/emulation_prevention.h"
+#include "common/bitstream/h264_sps.h"
 #include "common/bitstream/h264_syntax.h"
 #include "common/bitstream/mpeg2_video_header.h"
 #include "common/bitstream/start_code.h"
@@ -374,86 +378,34 @@ const CH264Parser::Sps& CH264Parser::SpsFor(int32_t spsId) const {
     return kDefault;
 }
 
-namespace {
-
-bool HighProfile(uint32_t profile_idc) {
-    switch (profile_idc) {
-        case 100:
-        case 110:
-        case 122:
-        case 244:
-        case 44:
-        case 83:
-        case 86:
-        case 118:
-        case 128:
-        case 138:
-        case 139:
-        case 134:
-        case 135:
-            return true;
-        default:
-            return false;
-    }
-}
-}  // namespace
-
 CH264Parser::NalRead CH264Parser::ReadSps(const uint8_t* payload, const uint8_t* end) {
-    RbspReader rd(payload, end);
+    // The whole NAL unit up to the next start code, less the zero bytes before it, goes to
+    // the common parser, which answers only for a set that ends exactly at its stop bit.
+    const uint8_t* next = common::FindStartCode(payload, end);
+    if (next == end) return NalRead::NeedMore;
+    while (next > payload && next[-1] == 0)
+        --next;
+    std::vector<uint8_t> rbsp(static_cast<size_t>(next - payload));
+    const common::EscapeResult unescaped =
+        common::RemoveEmulationPrevention({payload, static_cast<size_t>(next - payload)}, rbsp);
+    if (!unescaped.complete) return NalRead::Skip;
+    auto parsed = std::make_unique<common::H264Sps>();
+    if (common::ParseH264Sps({rbsp.data(), unescaped.written}, parsed.get()) != common::SpsResult::kOk)
+        return NalRead::Skip;
+    const common::H264Sps& c = *parsed;
     Sps s;
-    const uint32_t profile_idc = rd.Bits(8);
-    rd.Bits(16);  // constraint flags, level_idc
-    const uint32_t id = rd.Ue();
-    if (id > 31) rd.Fail();
-    if (HighProfile(profile_idc)) {
-        const uint32_t chroma_format_idc = rd.Ue();
-        if (chroma_format_idc > 3) rd.Fail();
-        if (chroma_format_idc == 3) s.separate_colour_plane = rd.Bit();
-        rd.Ue();         // bit_depth_luma_minus8
-        rd.Ue();         // bit_depth_chroma_minus8
-        rd.Bit();        // qpprime_y_zero_transform_bypass_flag
-        if (rd.Bit()) {  // seq_scaling_matrix_present_flag: skip the lists (7.3.2.1.1.1)
-            const int lists = chroma_format_idc == 3 ? 12 : 8;
-            for (int i = 0; i < lists && rd.ok(); ++i) {
-                if (!rd.Bit()) continue;
-                const int size = i < 6 ? 16 : 64;
-                int32_t last = 8, next = 8;
-                for (int j = 0; j < size && rd.ok(); ++j) {
-                    if (next != 0) {
-                        const int32_t delta = rd.Se();
-                        if (delta < -128 || delta > 127) rd.Fail();
-                        next = (last + delta + 256) % 256;
-                    }
-                    last = next == 0 ? last : next;
-                }
-            }
-        }
-    }
-    const uint32_t log2_frame_num = rd.Ue() + 4;
-    s.poc_type = static_cast<uint8_t>(std::min<uint32_t>(rd.Ue(), 255));
-    if (log2_frame_num > 16 || s.poc_type > 2) rd.Fail();
-    s.log2_max_frame_num = static_cast<uint8_t>(std::min<uint32_t>(log2_frame_num, 16));
-    if (s.poc_type == 0) {
-        const uint32_t log2_lsb = rd.Ue() + 4;
-        if (log2_lsb > 16) rd.Fail();
-        s.log2_max_poc_lsb = static_cast<uint8_t>(std::min<uint32_t>(log2_lsb, 16));
-    } else if (s.poc_type == 1) {
-        s.delta_pic_order_always_zero = rd.Bit();
-        s.offset_for_non_ref_pic = rd.Se();
-        s.offset_for_top_to_bottom_field = rd.Se();
-        const uint32_t cycle = rd.Ue();
-        if (cycle > 255) rd.Fail();
-        s.num_ref_frames_in_poc_cycle = static_cast<uint8_t>(std::min<uint32_t>(cycle, 255));
-        for (int i = 0; i < s.num_ref_frames_in_poc_cycle && rd.ok(); ++i)
-            s.offset_for_ref_frame[i] = rd.Se();
-    }
-    rd.Ue();   // max_num_ref_frames
-    rd.Bit();  // gaps_in_frame_num_value_allowed_flag
-    rd.Ue();   // pic_width_in_mbs_minus1
-    rd.Ue();   // pic_height_in_map_units_minus1
-    s.frame_mbs_only = rd.Bit();
-    if (rd.state() == RbspReader::State::DataEnd) return NalRead::NeedMore;
-    if (!rd.ok()) return NalRead::Skip;
+    s.separate_colour_plane = c.separate_colour_plane_flag != 0;
+    s.log2_max_frame_num = static_cast<uint8_t>(c.log2_max_frame_num_minus4 + 4);
+    s.poc_type = static_cast<uint8_t>(c.pic_order_cnt_type);
+    if (s.poc_type == 0) s.log2_max_poc_lsb = static_cast<uint8_t>(c.log2_max_pic_order_cnt_lsb_minus4 + 4);
+    s.delta_pic_order_always_zero = c.delta_pic_order_always_zero_flag != 0;
+    s.offset_for_non_ref_pic = c.offset_for_non_ref_pic;
+    s.offset_for_top_to_bottom_field = c.offset_for_top_to_bottom_field;
+    s.num_ref_frames_in_poc_cycle = static_cast<uint8_t>(c.num_ref_frames_in_pic_order_cnt_cycle);
+    for (int i = 0; i < s.num_ref_frames_in_poc_cycle; ++i)
+        s.offset_for_ref_frame[i] = c.offset_for_ref_frame[i];
+    s.frame_mbs_only = c.frame_mbs_only_flag != 0;
+    const uint32_t id = static_cast<uint32_t>(c.seq_parameter_set_id);
     s.valid = true;
     sps_[id] = s;
     lastSps_ = static_cast<int32_t>(id);
