@@ -8,20 +8,20 @@ bool AccessUnitAssembler::Start() {
     std::lock_guard<std::mutex> hold(lock_);
     current_.reset(stream_.Pool().GetBuffer());
     if (!current_) return false;
-    scan_pos_ = current_->Data();
-    scan_length_ = 0;
-    first_unit_ = true;
+    scanPos_ = current_->Data();
+    scanLength_ = 0;
+    firstUnit_ = true;
     pending_.reset();
     received_.clear();
-    data_offset_ = 0;
+    dataOffset_ = 0;
     return true;
 }
 
 void AccessUnitAssembler::Stop() {
     std::lock_guard<std::mutex> hold(lock_);
     current_.reset();
-    scan_pos_ = nullptr;
-    scan_length_ = 0;
+    scanPos_ = nullptr;
+    scanLength_ = 0;
 }
 
 bool AccessUnitAssembler::Active() const {
@@ -30,12 +30,12 @@ bool AccessUnitAssembler::Active() const {
 }
 
 void AccessUnitAssembler::ResyncLocked() {
-    scan_length_ = 0;
-    first_unit_ = true;
+    scanLength_ = 0;
+    firstUnit_ = true;
     if (current_) {
-        data_offset_ += current_->length;
+        dataOffset_ += current_->length;
         current_->Reset();
-        scan_pos_ = current_->Data();
+        scanPos_ = current_->Data();
     }
     if (CElementaryParser* parser = stream_.Parser()) parser->Resync();
 }
@@ -48,7 +48,7 @@ void AccessUnitAssembler::Reset() {
 
 void AccessUnitAssembler::EndOfStream() {
     std::lock_guard<std::mutex> hold(lock_);
-    if (current_ && !first_unit_ && current_->length > 0) {
+    if (current_ && !firstUnit_ && current_->length > 0) {
         QueueSliceLocked(current_->length);
         pending_.reset();
     }
@@ -80,10 +80,10 @@ bool AccessUnitAssembler::StoreLocked(const MediaBuffer& piece) {
     // longer than a buffer is never cut, so its bytes are dropped and the parser looks for
     // the next boundary.
     if (static_cast<int64_t>(current_->length) + piece.length <= fresh->FreeRoom() && current_->CopyInto(*fresh)) {
-        scan_pos_ = fresh->Data() + (scan_pos_ - current_->Data());
+        scanPos_ = fresh->Data() + (scanPos_ - current_->Data());
         current_ = std::move(fresh);
     } else {
-        data_offset_ += current_->length;
+        dataOffset_ += current_->length;
         current_ = std::move(fresh);
         ResyncLocked();
     }
@@ -112,10 +112,10 @@ void AccessUnitAssembler::Feed(const MediaBuffer& sample) {
         const WrappingBuffer piece(bytes, size, first ? sample.Pts() : std::nullopt);
         if (!StoreLocked(piece)) return;
         // The scan covers exactly the stored bytes behind its position.
-        scan_length_ = static_cast<int32_t>(current_->Data() + current_->length - scan_pos_);
-        if (piece.pts_valid) {
+        scanLength_ = static_cast<int32_t>(current_->Data() + current_->length - scanPos_);
+        if (piece.ptsValid) {
             // The piece's first byte is the last `size` stored bytes' first.
-            const int64_t offset = data_offset_ + current_->length - size;
+            const int64_t offset = dataOffset_ + current_->length - size;
             // Bounded: a stream that never shows a boundary keeps only its latest stamps.
             if (received_.size() >= 64) received_.pop_front();
             received_.push_back({offset, piece.pts});
@@ -130,20 +130,20 @@ void AccessUnitAssembler::Feed(const MediaBuffer& sample) {
 void AccessUnitAssembler::CutLocked(CElementaryParser& parser) {
     const bool video = IsVideoType(stream_.Type());
     for (;;) {
-        ScanCursor cursor{scan_pos_, scan_length_};
+        ScanCursor cursor{scanPos_, scanLength_};
         const ScanResult found = parser.FindUnit(cursor);
-        scan_pos_ = cursor.pos;
-        scan_length_ = cursor.length;
-        if (!found.boundary || (video && !found.unit_found)) return;
+        scanPos_ = cursor.pos;
+        scanLength_ = cursor.length;
+        if (!found.boundary || (video && !found.unitFound)) return;
         const int64_t cut = found.boundary - current_->Data();
         if (cut < 0 || cut > current_->length) return;  // not in the stored bytes: never taken
         // Bytes before the first boundary are dropped; otherwise they are the unit gathered.
-        if (!first_unit_ && cut > 0) QueueSliceLocked(static_cast<int32_t>(cut));
-        pending_ = TakeStampLocked(data_offset_ + cut);
-        first_unit_ = false;
+        if (!firstUnit_ && cut > 0) QueueSliceLocked(static_cast<int32_t>(cut));
+        pending_ = TakeStampLocked(dataOffset_ + cut);
+        firstUnit_ = false;
         current_->length -= static_cast<int32_t>(cut);
         current_->data = const_cast<uint8_t*>(found.boundary);
-        data_offset_ += cut;
+        dataOffset_ += cut;
     }
 }
 

@@ -60,8 +60,8 @@ private:
     AssemblerStream& stream_;
     BufferRef current_;
     std::optional<int64_t> pending_;  // the time of the unit being gathered
-    const uint8_t* scan_pos_ = nullptr;
-    int32_t scan_length_ = 0;
+    const uint8_t* scanPos_ = nullptr;
+    int32_t scanLength_ = 0;
     // Sample stamps no boundary has used yet, each with the stream offset of its sample's
     // first byte, oldest first. A unit takes the latest stamp whose sample began at or
     // before the unit's first byte, so a boundary found only after more bytes came in does
@@ -71,8 +71,8 @@ private:
         int64_t pts;
     };
     std::deque<Stamp> received_;
-    int64_t data_offset_ = 0;  // stream offset of the current buffer's data start
-    bool first_unit_ = true;
+    int64_t dataOffset_ = 0;  // stream offset of the current buffer's data start
+    bool firstUnit_ = true;
     std::optional<int64_t> TakeStampLocked(int64_t boundary_offset);
 };
 

@@ -80,25 +80,25 @@ void CElementaryParser::Clear() {
 
 MediaBuffer* CElementaryParser::TakeHeld() {
     std::lock_guard<std::mutex> hold(lock_);
-    if (held_) held_->duration_valid = false;
+    if (held_) held_->durationValid = false;
     return held_.release();
 }
 
 ScanResult CElementaryParser::FindUnit(ScanCursor& cursor) {
     if (!cursor.pos || cursor.length <= 0) return {};
     std::lock_guard<std::mutex> hold(lock_);
-    return Scan(cursor, assembler_scan_);
+    return Scan(cursor, assemblerScan_);
 }
 
 void CElementaryParser::Resync() {
     std::lock_guard<std::mutex> hold(lock_);
-    assembler_scan_ = ScanState();
+    assemblerScan_ = ScanState();
 }
 
 ScanResult CElementaryParser::ScanUnit(const MediaBuffer& unit) {
     // A unit begins at a boundary its stream's scan already confirmed.
     ScanState fresh;
-    fresh.expected_sync = 0;
+    fresh.expectedSync = 0;
     ScanCursor cursor{unit.Data(), unit.length};
     if (!cursor.pos || cursor.length <= 0) return {};
     return Scan(cursor, fresh);
@@ -109,7 +109,7 @@ int64_t CElementaryParser::Shift() const {
 }
 
 void CElementaryParser::PublishBitrate(uint32_t bits_per_second) {
-    bit_rate_ = bits_per_second;
+    bitRate_ = bits_per_second;
     stream_.SetOwnValue(OwnValue::Bitrate, bits_per_second);
 }
 
@@ -155,25 +155,25 @@ void CAudioParser::Reset() {
     const StreamMediaType t = stream_.CurrentMediaType();
     if (t.format == FormatType::WaveFormatEx) PublishBitrate(t.wave.nAvgBytesPerSec * 8u);
     stream_.RecomputeTotalBitrate();
-    frame_length_ = 0;
+    frameLength_ = 0;
 }
 
 ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
     const int32_t tail = ScanTail();
     while (cursor.length > tail) {
-        if (state.expected_sync > 0) {
+        if (state.expectedSync > 0) {
             // Inside a frame whose length its header gave: its bytes need no look.
-            const int64_t step = std::min<int64_t>(state.expected_sync, cursor.length - tail);
+            const int64_t step = std::min<int64_t>(state.expectedSync, cursor.length - tail);
             cursor.pos += step;
             cursor.length -= static_cast<int32_t>(step);
-            state.expected_sync -= step;
+            state.expectedSync -= step;
             continue;
         }
         const uint8_t* q = cursor.pos;
         common::AudioFrameFacts info;
         bool confirmed = false;
         if (IsSync(q) && ParseHeader(q, &info)) {
-            if (state.expected_sync == 0) {
+            if (state.expectedSync == 0) {
                 // Exactly where the previous confirmed frame ends.
                 confirmed = true;
             } else {
@@ -184,56 +184,74 @@ ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
                 confirmed = IsSync(q + info.frameBytes) && ParseHeader(q + info.frameBytes, &next);
             }
         }
-        if (!confirmed && state.expected_sync == 0) state.expected_sync = -1;  // lost: search again
+        if (!confirmed && state.expectedSync == 0) state.expectedSync = -1;  // lost: search again
         ++cursor.pos;
         --cursor.length;
         if (confirmed) {
-            state.expected_sync = info.frameBytes - 1;
+            state.expectedSync = info.frameBytes - 1;
             ScanResult r;
             r.boundary = q;
-            r.sequence_start = true;
-            r.unit_found = true;
+            r.sequenceStart = true;
+            r.unitFound = true;
             return r;
         }
     }
     return {};
 }
 
-int64_t CAudioParser::HeaderDuration(const MediaBuffer& unit) const {
-    common::AudioFrameFacts info;
-    if (unit.length <= ScanTail() || !ParseHeader(unit.Data(), &info) || info.sampleRate <= 0) return 0;
-    return static_cast<int64_t>(info.samples) * 10000000 / info.sampleRate;
-}
-
 void CAudioParser::StartTiming(const ScanResult&) {
     MediaBuffer& h = *held_;
-    if (!h.pts_valid) {
+    if (!h.ptsValid) {
         h.pts = 0;
-        h.pts_valid = true;
+        h.ptsValid = true;
     }
     h.pts = TimeAdd(h.pts, Shift());
+    anchor_ = h.pts;
+    samples_ = 0;
 }
 
 void CAudioParser::NextTiming(MediaBuffer& u) {
     MediaBuffer& h = *held_;
     int64_t duration;
-    if (!u.pts_valid || stream_.GetPtsSource() == PtsSource::BitRateBased) {
-        // Without a known rate the frame header gives the duration (never a division by 0).
-        duration = bit_rate_ != 0 ? static_cast<int64_t>(h.length) * 80000000 / bit_rate_ : HeaderDuration(h);
+    common::AudioFrameFacts info;
+    const bool counted = h.length > ScanTail() && ParseHeader(h.Data(), &info) && info.sampleRate > 0;
+    if (stream_.GetPtsSource() == PtsSource::BitRateBased && bitRate_ != 0) {
+        duration = static_cast<int64_t>(h.length) * 80000000 / bitRate_;
         u.pts = TimeAdd(h.pts, std::max<int64_t>(duration, 0));
+    } else if (!u.ptsValid || stream_.GetPtsSource() == PtsSource::BitRateBased) {
+        // An unstamped frame follows the samples since the last stamped one (the frame
+        // headers give them), counted whole so that no rounding accumulates; a header
+        // that cannot be read falls back on the stream's bit rate.
+        if (counted) {
+            if (info.sampleRate != rate_) {
+                anchor_ = h.pts;
+                samples_ = 0;
+                rate_ = info.sampleRate;
+            }
+            samples_ += info.samples;
+            u.pts = TimeAdd(anchor_, samples_ * 10000000 / rate_);
+            duration = TimeSub(u.pts, h.pts);
+        } else {
+            duration = bitRate_ != 0 ? static_cast<int64_t>(h.length) * 80000000 / bitRate_ : 0;
+            u.pts = TimeAdd(h.pts, std::max<int64_t>(duration, 0));
+            anchor_ = u.pts;
+            samples_ = 0;
+        }
     } else {
         u.pts = TimeAdd(u.pts, Shift());
         duration = TimeSub(u.pts, h.pts);
+        anchor_ = u.pts;
+        samples_ = 0;
     }
     h.dts = h.pts;
-    h.dts_valid = true;
+    h.dtsValid = true;
     if (duration > 0) {
         h.duration = duration;
-        h.duration_valid = true;
+        h.durationValid = true;
         const int64_t rate = static_cast<int64_t>(h.length) * 80000000 / duration;
-        h.bit_rate = static_cast<uint32_t>(std::min<int64_t>(rate, std::numeric_limits<uint32_t>::max()));
+        h.bitRate = static_cast<uint32_t>(std::min<int64_t>(rate, std::numeric_limits<uint32_t>::max()));
     }
-    u.pts_valid = true;
+    u.ptsValid = true;
 }
 
 bool CMpegAudioParser::IsSync(const uint8_t* q) const {
@@ -245,12 +263,12 @@ void CMpegAudioParser::ReadHeader(const ScanResult& found, int32_t remaining) {
     StreamMediaType type;
     uint32_t length = 0;
     if (!found.boundary || remaining < 4 || !BuildMpegAudioMediaType(found.boundary, &type, &length)) {
-        frame_length_ = 0;
+        frameLength_ = 0;
         return;
     }
     stream_.SetCurrentMediaType(type);
     Reset();
-    frame_length_ = length;
+    frameLength_ = length;
 }
 
 }  // namespace muxer

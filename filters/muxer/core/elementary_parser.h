@@ -114,15 +114,15 @@ struct ScanCursor {
 // What a scan reports besides the boundary.
 struct ScanResult {
     const uint8_t* boundary = nullptr;  // first byte of the next unit, or null
-    bool sequence_start = false;        // a sequence, group or parameter-set header opens it
-    bool unit_found = false;            // a picture (or audio frame) start was found
-    int32_t picture_number = 0;         // display number of that picture (video)
+    bool sequenceStart = false;         // a sequence, group or parameter-set header opens it
+    bool unitFound = false;             // a picture (or audio frame) start was found
+    int32_t pictureNumber = 0;          // display number of that picture (video)
     // H.264: what numbering the picture needs beyond the slice's pic_order_cnt_lsb (which
     // is picture_number), for pic_order_cnt_type 1 and 2 (8.2.1.2, 8.2.1.3).
     struct H264Slice {
-        int32_t sps_id = -1;
-        uint32_t frame_num = 0;
-        int32_t delta_poc[2] = {0, 0};
+        int32_t spsId = -1;
+        uint32_t frameNum = 0;
+        int32_t deltaPoc[2] = {0, 0};
         bool idr = false;
         bool reference = false;
     } h264;
@@ -151,19 +151,19 @@ public:
     // Forget the framing learnt by FindUnit: the assembler dropped bytes or was reset.
     void Resync();
 
-    uint32_t BitRate() const { return bit_rate_; }
-    uint32_t FrameLength() const { return frame_length_; }
+    uint32_t BitRate() const { return bitRate_; }
+    uint32_t FrameLength() const { return frameLength_; }
 
 protected:
     // Framing kept between scans of one byte stream; a fresh one scans a unit on its own.
     struct ScanState {
-        int64_t expected_sync = -1;  // audio: bytes from the cursor to the next frame start
+        int64_t expectedSync = -1;  // audio: bytes from the cursor to the next frame start
         // H.264: the previous slice, to tell the first slice of a new picture (7.4.1.2.3).
-        bool have_slice = false;
-        uint32_t frame_num = 0, pps_id = 0, poc_lsb = 0, idr_pic_id = 0;
-        int32_t delta_poc_bottom = 0, delta_poc0 = 0, delta_poc1 = 0;
-        uint8_t nal_ref_idc = 0;
-        bool idr = false, field_pic = false, bottom_field = false;
+        bool haveSlice = false;
+        uint32_t frameNum = 0, ppsId = 0, pocLsb = 0, idrPicId = 0;
+        int32_t deltaPocBottom = 0, deltaPoc0 = 0, deltaPoc1 = 0;
+        uint8_t nalRefIdc = 0;
+        bool idr = false, fieldPic = false, bottomField = false;
     };
     virtual ScanResult Scan(ScanCursor& cursor, ScanState& state) = 0;
     virtual void ReadHeader(const ScanResult& /*found*/, int32_t /*remaining*/) {}
@@ -178,11 +178,11 @@ protected:
 
     std::mutex lock_;
     ParserStream& stream_;
-    int64_t base_time_ = 0;
-    uint32_t bit_rate_ = 0;
+    int64_t baseTime_ = 0;
+    uint32_t bitRate_ = 0;
     BufferRef held_;
-    uint32_t frame_length_ = 0;
-    ScanState assembler_scan_;
+    uint32_t frameLength_ = 0;
+    ScanState assemblerScan_;
 };
 
 // The three audio parsers share the scan and the timing; they differ in the frame header.
@@ -199,8 +199,12 @@ protected:
     ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
     void StartTiming(const ScanResult& found) override;
     void NextTiming(MediaBuffer& unit) override;
-    // The duration of `unit` when no bit rate is known: from its own frame header.
-    int64_t HeaderDuration(const MediaBuffer& unit) const;
+
+private:
+    // Unstamped frames are timed from the latest stamped one by the samples since.
+    int64_t anchor_ = 0;
+    int64_t samples_ = 0;
+    int32_t rate_ = 0;
 };
 
 class CMpegAudioParser final : public CAudioParser {

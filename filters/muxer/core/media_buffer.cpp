@@ -31,7 +31,7 @@ MediaBuffer* MediaBuffer::CreateOwned(int32_t capacity) {
         delete b;
         return nullptr;
     }
-    b->block_size_ = capacity;
+    b->blockSize_ = capacity;
     b->capacity = capacity;
     b->data = b->block_.get();
     return b;
@@ -55,9 +55,9 @@ MediaBuffer* MediaBuffer::CreateSlice(MediaBuffer* parent, int32_t length, std::
 void MediaBuffer::Reset() {
     if (block_) data = block_.get();
     length = 0;
-    pts_valid = dts_valid = duration_valid = false;
+    ptsValid = dtsValid = durationValid = false;
     pts = dts = duration = 0;
-    end_of_stream = false;
+    endOfStream = false;
 }
 
 int32_t MediaBuffer::FreeRoom() const {
@@ -72,9 +72,9 @@ bool MediaBuffer::CopyInto(MediaBuffer& dst) const {
     if (!dst.block_ || dst.block_.get() + dst.capacity - dst.data < length) return false;
     if (length > 0) std::memmove(dst.data, data, static_cast<size_t>(length));
     dst.length = length;
-    dst.pts_valid = pts_valid;
-    dst.dts_valid = dts_valid;
-    dst.duration_valid = duration_valid;
+    dst.ptsValid = ptsValid;
+    dst.dtsValid = dtsValid;
+    dst.durationValid = durationValid;
     dst.pts = pts;
     dst.dts = dts;
     dst.duration = duration;
@@ -86,7 +86,7 @@ bool MediaBuffer::AppendTo(MediaBuffer& dst) const {
     if (&dst == this || dst.FreeRoom() < length) return false;
     if (length > 0) std::memcpy(dst.data + dst.length, data, static_cast<size_t>(length));
     dst.length += length;
-    if (duration_valid) dst.duration += duration;
+    if (durationValid) dst.duration += duration;
     return true;
 }
 
@@ -132,22 +132,22 @@ bool BufferPool::Start(int32_t buffer_size, uint32_t byte_limit) {
     if (buffer_size <= 0 || (byte_limit != 0 && byte_limit < static_cast<uint32_t>(buffer_size))) return false;
     std::lock_guard<std::mutex> hold(lock_);
     active_ = true;
-    buffer_size_ = buffer_size;
-    byte_limit_ = byte_limit;
+    bufferSize_ = buffer_size;
+    byteLimit_ = byte_limit;
     waiters_ = 0;
     return true;
 }
 
 void BufferPool::Resume() {
     std::lock_guard<std::mutex> hold(lock_);
-    if (buffer_size_ > 0) active_ = true;
+    if (bufferSize_ > 0) active_ = true;
 }
 
 void BufferPool::Stop() {
     {
         std::lock_guard<std::mutex> hold(lock_);
         active_ = false;
-        ++stop_generation_;
+        ++stopGeneration_;
     }
     changed_.notify_all();
 }
@@ -161,15 +161,15 @@ void BufferPool::StopAndFlush() {
 }
 
 bool BufferPool::CanMakeLocked() const {
-    return byte_limit_ == 0 ||
-           (static_cast<uint64_t>(outstanding_.size()) + 1) * static_cast<uint64_t>(buffer_size_) <= byte_limit_;
+    return byteLimit_ == 0 ||
+           (static_cast<uint64_t>(outstanding_.size()) + 1) * static_cast<uint64_t>(bufferSize_) <= byteLimit_;
 }
 
 MediaBuffer* BufferPool::GetBuffer() {
     std::unique_lock<std::mutex> hold(lock_);
-    const uint64_t generation = stop_generation_;
+    const uint64_t generation = stopGeneration_;
     for (;;) {
-        if (!active_ || stop_generation_ != generation) return nullptr;
+        if (!active_ || stopGeneration_ != generation) return nullptr;
         MediaBuffer* b = nullptr;
         // The limit holds for recycled buffers too: a pool whose limit was lowered by a new
         // Start hands out no more than it allows.
@@ -177,7 +177,7 @@ MediaBuffer* BufferPool::GetBuffer() {
             while (!free_.empty() && !b) {
                 b = free_.front();
                 free_.erase(free_.begin());
-                if (b->block_size_ != buffer_size_) {  // made before a Start with another size
+                if (b->blockSize_ != bufferSize_) {  // made before a Start with another size
                     PooledBuffer::Destroy(b);
                     b = nullptr;
                 }
@@ -185,12 +185,12 @@ MediaBuffer* BufferPool::GetBuffer() {
             if (!b) {
                 auto* p = new (std::nothrow) PooledBuffer();
                 if (p) {
-                    p->block_.reset(new (std::nothrow) uint8_t[buffer_size_]);
+                    p->block_.reset(new (std::nothrow) uint8_t[bufferSize_]);
                     if (!p->block_) {
                         PooledBuffer::Destroy(p);
                         p = nullptr;
                     } else {
-                        p->block_size_ = buffer_size_;
+                        p->blockSize_ = bufferSize_;
                         p->pool_ = this;
                     }
                 }
@@ -202,11 +202,12 @@ MediaBuffer* BufferPool::GetBuffer() {
             outstanding_.push_back(b);
             hold.unlock();
             b->count_.store(1, std::memory_order_relaxed);
-            b->capacity = b->block_size_;
+            b->capacity = b->blockSize_;
             b->Reset();
             return b;
         }
         ++waiters_;
+        if (onBlock_) onBlock_();
         changed_.wait(hold);
         --waiters_;
     }
@@ -218,7 +219,7 @@ void BufferPool::ReturnBuffer(MediaBuffer* buffer) {
         std::lock_guard<std::mutex> hold(lock_);
         auto it = std::find(outstanding_.begin(), outstanding_.end(), buffer);
         if (it != outstanding_.end()) outstanding_.erase(it);
-        if (active_ && buffer->block_size_ == buffer_size_)
+        if (active_ && buffer->blockSize_ == bufferSize_)
             free_.push_back(buffer);
         else
             destroy = true;
@@ -229,11 +230,11 @@ void BufferPool::ReturnBuffer(MediaBuffer* buffer) {
 
 int32_t BufferPool::BufferSize() const {
     std::lock_guard<std::mutex> h(lock_);
-    return buffer_size_;
+    return bufferSize_;
 }
 uint32_t BufferPool::ByteLimit() const {
     std::lock_guard<std::mutex> h(lock_);
-    return byte_limit_;
+    return byteLimit_;
 }
 int32_t BufferPool::Outstanding() const {
     std::lock_guard<std::mutex> h(lock_);

@@ -61,27 +61,27 @@ public:
 
     // The record's fields (one layout for every kind).
     int32_t length = 0;
-    bool pts_valid = false;
-    bool dts_valid = false;
-    bool duration_valid = false;
+    bool ptsValid = false;
+    bool dtsValid = false;
+    bool durationValid = false;
     int32_t capacity = 0;
     uint8_t* data = nullptr;
     int64_t pts = 0;
     int64_t dts = 0;
     int64_t duration = 0;
-    uint32_t bit_rate = 0;  // bits per second: length x 80,000,000 / duration
-    bool end_of_stream = false;
+    uint32_t bitRate = 0;  // bits per second: length x 80,000,000 / duration
+    bool endOfStream = false;
 
     void SetPts(std::optional<int64_t> t) {
-        pts_valid = t.has_value();
+        ptsValid = t.has_value();
         pts = t.value_or(0);
     }
     void SetDts(std::optional<int64_t> t) {
-        dts_valid = t.has_value();
+        dtsValid = t.has_value();
         dts = t.value_or(0);
     }
-    std::optional<int64_t> Pts() const { return pts_valid ? std::optional<int64_t>(pts) : std::nullopt; }
-    std::optional<int64_t> Dts() const { return dts_valid ? std::optional<int64_t>(dts) : std::nullopt; }
+    std::optional<int64_t> Pts() const { return ptsValid ? std::optional<int64_t>(pts) : std::nullopt; }
+    std::optional<int64_t> Dts() const { return dtsValid ? std::optional<int64_t>(dts) : std::nullopt; }
 
 protected:
     MediaBuffer() = default;
@@ -94,7 +94,7 @@ private:
     std::atomic<int32_t> count_{1};
     BufferPool* pool_ = nullptr;        // the pool that made the buffer
     std::unique_ptr<uint8_t[]> block_;  // memory the buffer owns, or null
-    int32_t block_size_ = 0;            // bytes actually allocated for block_
+    int32_t blockSize_ = 0;             // bytes actually allocated for block_
     MediaBuffer* parent_ = nullptr;     // unit slices: the buffer whose bytes they show
 };
 
@@ -171,6 +171,14 @@ public:
     // is reached; null when the pool is or becomes stopped.
     MediaBuffer* GetBuffer();
 
+    // Called (under the pool's lock, so it must not call back into the pool) each time a
+    // GetBuffer is about to block: the multiplexer wakes its worker, which then lets the
+    // blocked stream's units pass so that the upstream thread is never held for good.
+    void SetBlockHook(std::function<void()> hook) {
+        std::lock_guard<std::mutex> hold(lock_);
+        onBlock_ = std::move(hook);
+    }
+
     int32_t BufferSize() const;
     uint32_t ByteLimit() const;
     int32_t Outstanding() const;
@@ -186,13 +194,14 @@ private:
 
     mutable std::mutex lock_;
     std::condition_variable changed_;  // a buffer came back, or the pool stopped
-    int32_t buffer_size_ = 0;
-    uint32_t byte_limit_ = 0;
+    int32_t bufferSize_ = 0;
+    uint32_t byteLimit_ = 0;
     int32_t waiters_ = 0;
-    uint64_t stop_generation_ = 0;    // a waiter returns null after any Stop since it began
+    uint64_t stopGeneration_ = 0;     // a waiter returns null after any Stop since it began
     std::vector<MediaBuffer*> free_;  // in return order
     std::vector<MediaBuffer*> outstanding_;
     bool active_ = false;
+    std::function<void()> onBlock_;
 };
 
 // Wakes the multiplexer's worker once for every unit queued. A stop is never lost: Wait

@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
+#include <vector>
 
+#include "common/bitstream/emulation_prevention.h"
+#include "common/bitstream/h264_sps.h"
+#include "common/bitstream/h264_syntax.h"
 #include "common/bitstream/mpeg2_video_header.h"
+#include "common/bitstream/start_code.h"
 
 namespace muxer {
 namespace {
@@ -160,23 +166,23 @@ void CVideoParser::Reset() {
 
 void CVideoParser::StartTiming(const ScanResult& found) {
     MediaBuffer& h = *held_;
-    const int32_t n = found.unit_found ? PictureNumber(found) : found.picture_number;
+    const int32_t n = found.unitFound ? PictureNumber(found) : found.pictureNumber;
     const int64_t shift = Shift();
-    if (!h.pts_valid) {
+    if (!h.ptsValid) {
         h.pts = 0;
-        h.pts_valid = true;
+        h.ptsValid = true;
     }
     // A first picture that is not the first to be shown moves forward by the pictures
     // before it.
-    reorder_ = (n != 0 && found.unit_found) ? Mul(announced_, n) : 0;
-    h.dts_valid = true;
+    reorder_ = (n != 0 && found.unitFound) ? Mul(announced_, n) : 0;
+    h.dtsValid = true;
     h.pts = Add(h.pts, reorder_);
     if (h.pts < 0) {
         reorder_ = Sub(reorder_, h.pts);
         h.pts = 0;
     }
     h.pts = Add(h.pts, shift);
-    base_time_ = h.pts;
+    baseTime_ = h.pts;
     n0_ = n;
     if (stream_.GetPtsSource() == PtsSource::FrameRateBased) {
         h.dts = 0;
@@ -191,32 +197,32 @@ void CVideoParser::StartTiming(const ScanResult& found) {
 void CVideoParser::NextTiming(MediaBuffer& u) {
     MediaBuffer& h = *held_;
     const ScanResult found = ScanUnit(u);
-    const bool seq = found.sequence_start;
-    const int32_t n = found.unit_found ? PictureNumber(found) : found.picture_number;
+    const bool seq = found.sequenceStart;
+    const int32_t n = found.unitFound ? PictureNumber(found) : found.pictureNumber;
     const int64_t shift = Shift();
     const bool frame_rate_based = stream_.GetPtsSource() == PtsSource::FrameRateBased;
 
     if (seq) {  // a new group: its first picture's time is the new base
-        if (!u.pts_valid) {
+        if (!u.ptsValid) {
             // Shown after the latest picture of the group before, and after the pictures of
             // its own group that come before it in display order.
             u.pts = Add(tmax_, Mul(announced_, Add(GroupLead(n), 1)));
-            u.pts_valid = true;
+            u.ptsValid = true;
         }
         group_ = index_;
-        base_time_ = Add(Add(reorder_, shift), u.pts);
+        baseTime_ = Add(Add(reorder_, shift), u.pts);
         n0_ = n;
         nmax_ = n;
         tmax_ = u.pts;
     }
-    const bool had_pts = u.pts_valid;
+    const bool had_pts = u.ptsValid;
     if (frame_rate_based)
         u.pts = Add(Mul(Add(n, group_), announced_), shift);
     else if (had_pts)
         u.pts = Add(Add(reorder_, shift), u.pts);
     else
         // base_time_ already holds the shift once.
-        u.pts = Add(base_time_, Mul(Sub(n, n0_), estimated_));
+        u.pts = Add(baseTime_, Mul(Sub(n, n0_), estimated_));
     // Pictures placed without a stamp count too: the next group's start is placed after
     // the highest picture shown so far, not after the highest that had a stamp.
     if (nmax_ < n) {
@@ -225,63 +231,74 @@ void CVideoParser::NextTiming(MediaBuffer& u) {
     }
     int64_t measured = announced_;
     if (n != n0_ && had_pts && !seq) {
-        measured = Div(Sub(u.pts, base_time_), Sub(n, n0_));
+        measured = Div(Sub(u.pts, baseTime_), Sub(n, n0_));
         if (measured > 0) stream_.SetOwnValue(OwnValue::RealFrameRate, RealFrameRateValue(measured));
     }
     estimated_ = Div(Add(measured, Mul(10, estimated_)), 11);
 
     if (frame_rate_based) {
         u.dts = Mul(announced_, index_);
-        u.dts_valid = true;
+        u.dtsValid = true;
     } else if (static_cast<int64_t>(nmax_) == static_cast<int64_t>(index_) - group_ && tmax_ <= u.pts) {
         // Every picture up to the highest has come: decoding is due by the highest's time,
         // never later than this picture's own.
         u.dts = tmax_;
-        u.dts_valid = true;
+        u.dtsValid = true;
     } else {
-        u.dts_valid = false;
+        u.dtsValid = false;
     }
     ++index_;
 
     // Durations at or below zero are unknown.
     int64_t duration = 0;
-    if (u.dts_valid && h.dts_valid) {
+    if (u.dtsValid && h.dtsValid) {
         duration = Sub(u.dts, h.dts);
         if (duration > 0) {
             const int64_t rate = static_cast<int64_t>(h.length) * 80000000 / duration;
-            h.bit_rate = static_cast<uint32_t>(std::min<int64_t>(rate, std::numeric_limits<uint32_t>::max()));
+            h.bitRate = static_cast<uint32_t>(std::min<int64_t>(rate, std::numeric_limits<uint32_t>::max()));
         }
     } else {
         duration = announced_;
     }
     h.duration = duration > 0 ? duration : 0;
-    h.duration_valid = duration > 0;
-    u.pts_valid = true;
+    h.durationValid = duration > 0;
+    u.ptsValid = true;
 }
 
 // ---- MPEG video -----------------------------------------------------------------------
 
 ScanResult CMpegVideoParser::Scan(ScanCursor& cursor, ScanState&) {
     ScanResult r;
-    r.picture_number = -1;
+    r.pictureNumber = -1;
     const uint8_t* seq_pos = nullptr;
     int32_t seq_length = 0;
     while (cursor.length > 10) {
+        // The next start code prefix among the bytes that leave 10 behind it.
+        const uint8_t* limit = cursor.pos + cursor.length - 10 + 2;
+        const uint8_t* found = common::FindStartCode(cursor.pos, limit);
+        if (found == limit) {
+            const int32_t skip = static_cast<int32_t>(limit - 2 - cursor.pos);
+            cursor.pos += skip;
+            cursor.length -= skip;
+            break;
+        }
+        cursor.length -= static_cast<int32_t>(found - cursor.pos);
+        cursor.pos = found;
         const uint8_t* q = cursor.pos;
-        if (q[0] == 0 && q[1] == 0 && q[2] == 1) {
+        {
             const uint8_t code = q[3];
             // picture_start_code; picture_coding_type is the three bits after the 10-bit
             // temporal_reference (ISO/IEC 13818-2 6.2.3), 0 forbidden.
             if (code == 0x00 && ((q[5] >> 3) & 7) != 0) {
-                r.unit_found = true;
-                r.picture_number = ((q[4] << 8) | q[5]) >> 6;
+                r.unitFound = true;
+                r.pictureNumber = ((q[4] << 8) | q[5]) >> 6;
                 r.boundary = seq_pos ? seq_pos : q;
                 ++cursor.pos;
                 --cursor.length;
                 return r;
             }
             if ((code == 0xB3 || code == 0xB8) && !seq_pos) {
-                r.sequence_start = true;
+                r.sequenceStart = true;
                 seq_pos = q;
                 seq_length = cursor.length;
             }
@@ -317,7 +334,7 @@ bool BuildMpegVideoMediaType(const uint8_t* b, int32_t size, bool mpeg1, StreamM
 void CMpegVideoParser::ReadHeader(const ScanResult& found, int32_t remaining) {
     // A group header may open the first unit; only a sequence header describes the stream.
     StreamMediaType type;
-    if (!found.sequence_start || !BuildMpegVideoMediaType(found.boundary, remaining, mpeg1_, &type)) return;
+    if (!found.sequenceStart || !BuildMpegVideoMediaType(found.boundary, remaining, mpeg1_, &type)) return;
     stream_.SetCurrentMediaType(type);
     Reset();
 }
@@ -326,125 +343,76 @@ void CMpegVideoParser::ReadHeader(const ScanResult& found, int32_t remaining) {
 
 void CH264Parser::Reset() {
     CVideoParser::Reset();
-    prev_lsb_ = 0;
-    base_old_ = 0;
-    base_cur_ = 0;
-    armed_ = true;
-    prev_frame_num_ = 0;
-    prev_frame_num_offset_ = 0;
+    prevLsb_ = 0;
+    prevMsb_ = 0;
+    prevFrameNum_ = 0;
+    prevFrameNumOffset_ = 0;
 }
 
-int32_t CH264Parser::UnwrapPoc(uint32_t lsb) {
-    const uint32_t m = lsb_mask_;
-    if (armed_ && prev_lsb_ > 2 * m / 3 && lsb < m / 3) {
-        base_old_ = base_cur_;
-        base_cur_ += m + 1;
-        armed_ = false;
+int32_t CH264Parser::UnwrapPoc(uint32_t lsb, bool reference, bool idr) {
+    // ITU-T H.264 clause 8.2.1.1: the most significant part follows the previous reference
+    // picture's, stepping by MaxPicOrderCntLsb when the lsb moved by half of it or more.
+    const int64_t max = int64_t{lsbMask_} + 1;
+    if (idr) {
+        prevMsb_ = 0;
+        prevLsb_ = 0;
     }
-    // Pictures of the upper half that arrive just after a wrap still count on the old base
-    // until an lsb in the middle band shows the wrap is behind.
-    if (!armed_ && m / 3 < lsb && lsb < m / 2) {
-        armed_ = true;
-        base_old_ = base_cur_;
+    int64_t msb = prevMsb_;
+    if (lsb < prevLsb_ && prevLsb_ - lsb >= max / 2)
+        msb = Add(prevMsb_, max);
+    else if (lsb > prevLsb_ && lsb - prevLsb_ > max / 2)
+        msb = Sub(prevMsb_, max);
+    if (reference) {
+        prevMsb_ = msb;
+        prevLsb_ = lsb;
     }
-    prev_lsb_ = lsb;
-    return static_cast<int32_t>((lsb + (lsb < m / 2 ? base_cur_ : base_old_)) / 2);
+    // Frames count two per picture (top and bottom field).
+    const int64_t poc = Add(msb, lsb);
+    return static_cast<int32_t>(std::clamp<int64_t>(poc / 2, INT32_MIN, INT32_MAX));
 }
 
-const CH264Parser::Sps& CH264Parser::SpsFor(int32_t sps_id) const {
+const CH264Parser::Sps& CH264Parser::SpsFor(int32_t spsId) const {
     static const Sps kDefault;
-    if (sps_id >= 0 && sps_id < 32 && sps_[sps_id].valid) return sps_[sps_id];
-    if (last_sps_ >= 0) return sps_[last_sps_];
+    if (spsId >= 0 && spsId < 32 && sps_[spsId].valid) return sps_[spsId];
+    if (lastSps_ >= 0) return sps_[lastSps_];
     return kDefault;
 }
 
-namespace {
-
-bool HighProfile(uint32_t profile_idc) {
-    switch (profile_idc) {
-        case 100:
-        case 110:
-        case 122:
-        case 244:
-        case 44:
-        case 83:
-        case 86:
-        case 118:
-        case 128:
-        case 138:
-        case 139:
-        case 134:
-        case 135:
-            return true;
-        default:
-            return false;
-    }
-}
-}  // namespace
-
 CH264Parser::NalRead CH264Parser::ReadSps(const uint8_t* payload, const uint8_t* end) {
-    RbspReader rd(payload, end);
+    // The whole NAL unit up to the next start code, less the zero bytes before it, goes to
+    // the common parser, which answers only for a set that ends exactly at its stop bit.
+    const uint8_t* next = common::FindStartCode(payload, end);
+    if (next == end) return NalRead::NeedMore;
+    while (next > payload && next[-1] == 0)
+        --next;
+    std::vector<uint8_t> rbsp(static_cast<size_t>(next - payload));
+    const common::EscapeResult unescaped =
+        common::RemoveEmulationPrevention({payload, static_cast<size_t>(next - payload)}, rbsp);
+    if (!unescaped.complete) return NalRead::Skip;
+    auto parsed = std::make_unique<common::H264Sps>();
+    if (common::ParseH264Sps({rbsp.data(), unescaped.written}, parsed.get()) != common::SpsResult::kOk)
+        return NalRead::Skip;
+    const common::H264Sps& c = *parsed;
     Sps s;
-    const uint32_t profile_idc = rd.Bits(8);
-    rd.Bits(16);  // constraint flags, level_idc
-    const uint32_t id = rd.Ue();
-    if (id > 31) rd.Fail();
-    if (HighProfile(profile_idc)) {
-        const uint32_t chroma_format_idc = rd.Ue();
-        if (chroma_format_idc > 3) rd.Fail();
-        if (chroma_format_idc == 3) s.separate_colour_plane = rd.Bit();
-        rd.Ue();         // bit_depth_luma_minus8
-        rd.Ue();         // bit_depth_chroma_minus8
-        rd.Bit();        // qpprime_y_zero_transform_bypass_flag
-        if (rd.Bit()) {  // seq_scaling_matrix_present_flag: skip the lists (7.3.2.1.1.1)
-            const int lists = chroma_format_idc == 3 ? 12 : 8;
-            for (int i = 0; i < lists && rd.ok(); ++i) {
-                if (!rd.Bit()) continue;
-                const int size = i < 6 ? 16 : 64;
-                int32_t last = 8, next = 8;
-                for (int j = 0; j < size && rd.ok(); ++j) {
-                    if (next != 0) {
-                        const int32_t delta = rd.Se();
-                        if (delta < -128 || delta > 127) rd.Fail();
-                        next = (last + delta + 256) % 256;
-                    }
-                    last = next == 0 ? last : next;
-                }
-            }
-        }
-    }
-    const uint32_t log2_frame_num = rd.Ue() + 4;
-    s.poc_type = static_cast<uint8_t>(std::min<uint32_t>(rd.Ue(), 255));
-    if (log2_frame_num > 16 || s.poc_type > 2) rd.Fail();
-    s.log2_max_frame_num = static_cast<uint8_t>(std::min<uint32_t>(log2_frame_num, 16));
-    if (s.poc_type == 0) {
-        const uint32_t log2_lsb = rd.Ue() + 4;
-        if (log2_lsb > 16) rd.Fail();
-        s.log2_max_poc_lsb = static_cast<uint8_t>(std::min<uint32_t>(log2_lsb, 16));
-    } else if (s.poc_type == 1) {
-        s.delta_pic_order_always_zero = rd.Bit();
-        s.offset_for_non_ref_pic = rd.Se();
-        s.offset_for_top_to_bottom_field = rd.Se();
-        const uint32_t cycle = rd.Ue();
-        if (cycle > 255) rd.Fail();
-        s.num_ref_frames_in_poc_cycle = static_cast<uint8_t>(std::min<uint32_t>(cycle, 255));
-        for (int i = 0; i < s.num_ref_frames_in_poc_cycle && rd.ok(); ++i)
-            s.offset_for_ref_frame[i] = rd.Se();
-    }
-    rd.Ue();   // max_num_ref_frames
-    rd.Bit();  // gaps_in_frame_num_value_allowed_flag
-    rd.Ue();   // pic_width_in_mbs_minus1
-    rd.Ue();   // pic_height_in_map_units_minus1
-    s.frame_mbs_only = rd.Bit();
-    if (rd.state() == RbspReader::State::DataEnd) return NalRead::NeedMore;
-    if (!rd.ok()) return NalRead::Skip;
+    s.separate_colour_plane = c.separate_colour_plane_flag != 0;
+    s.log2_max_frame_num = static_cast<uint8_t>(c.log2_max_frame_num_minus4 + 4);
+    s.poc_type = static_cast<uint8_t>(c.pic_order_cnt_type);
+    if (s.poc_type == 0) s.log2_max_poc_lsb = static_cast<uint8_t>(c.log2_max_pic_order_cnt_lsb_minus4 + 4);
+    s.delta_pic_order_always_zero = c.delta_pic_order_always_zero_flag != 0;
+    s.offset_for_non_ref_pic = c.offset_for_non_ref_pic;
+    s.offset_for_top_to_bottom_field = c.offset_for_top_to_bottom_field;
+    s.num_ref_frames_in_poc_cycle = static_cast<uint8_t>(c.num_ref_frames_in_pic_order_cnt_cycle);
+    for (int i = 0; i < s.num_ref_frames_in_poc_cycle; ++i)
+        s.offset_for_ref_frame[i] = c.offset_for_ref_frame[i];
+    s.frame_mbs_only = c.frame_mbs_only_flag != 0;
+    const uint32_t id = static_cast<uint32_t>(c.seq_parameter_set_id);
     s.valid = true;
     sps_[id] = s;
-    last_sps_ = static_cast<int32_t>(id);
-    log2_max_frame_num_ = s.log2_max_frame_num;
+    lastSps_ = static_cast<int32_t>(id);
+    log2MaxFrameNum_ = s.log2_max_frame_num;
     if (s.poc_type == 0) {
-        log2_max_poc_lsb_ = s.log2_max_poc_lsb;
-        lsb_mask_ = (1u << log2_max_poc_lsb_) - 1;
+        log2MaxPocLsb_ = s.log2_max_poc_lsb;
+        lsbMask_ = (1u << log2MaxPocLsb_) - 1;
     }
     return NalRead::Done;
 }
@@ -452,13 +420,13 @@ CH264Parser::NalRead CH264Parser::ReadSps(const uint8_t* payload, const uint8_t*
 CH264Parser::NalRead CH264Parser::ReadPps(const uint8_t* payload, const uint8_t* end) {
     RbspReader rd(payload, end);
     const uint32_t id = rd.Ue();
-    const uint32_t sps_id = rd.Ue();
+    const uint32_t spsId = rd.Ue();
     rd.Bit();  // entropy_coding_mode_flag
     const bool bottom_present = rd.Bit();
     if (rd.state() == RbspReader::State::DataEnd) return NalRead::NeedMore;
-    if (!rd.ok() || id > 255 || sps_id > 31) return NalRead::Skip;
+    if (!rd.ok() || id > 255 || spsId > 31) return NalRead::Skip;
     pps_[id].valid = true;
-    pps_[id].sps_id = static_cast<uint8_t>(sps_id);
+    pps_[id].spsId = static_cast<uint8_t>(spsId);
     pps_[id].bottom_field_pic_order_in_frame_present = bottom_present;
     return NalRead::Done;
 }
@@ -468,40 +436,40 @@ CH264Parser::NalRead CH264Parser::ReadSlice(const uint8_t* payload, const uint8_
     RbspReader rd(payload, end);
     *first_mb = rd.Ue();
     *slice_type = rd.Ue();
-    const uint32_t pps_id = rd.Ue();
-    if (*slice_type > 9 || pps_id > 255) rd.Fail();
-    const Pps* pps = pps_id <= 255 && pps_[pps_id].valid ? &pps_[pps_id] : nullptr;
-    const Sps& sps = SpsFor(pps ? pps->sps_id : -1);
+    const uint32_t ppsId = rd.Ue();
+    if (*slice_type > 9 || ppsId > 255) rd.Fail();
+    const Pps* pps = ppsId <= 255 && pps_[ppsId].valid ? &pps_[ppsId] : nullptr;
+    const Sps& sps = SpsFor(pps ? pps->spsId : -1);
     if (sps.separate_colour_plane) rd.Bits(2);  // colour_plane_id
     ScanState s;
-    s.have_slice = true;
-    s.nal_ref_idc = static_cast<uint8_t>((header >> 5) & 3);
-    s.idr = (header & 0x1F) == 5;
-    s.pps_id = pps_id;
-    s.frame_num = rd.Bits(sps.log2_max_frame_num);
+    s.haveSlice = true;
+    s.nalRefIdc = static_cast<uint8_t>((header >> 5) & 3);
+    s.idr = common::NalTypeOf(header) == common::NalUnitType::kIdrSlice;
+    s.ppsId = ppsId;
+    s.frameNum = rd.Bits(sps.log2_max_frame_num);
     if (!sps.frame_mbs_only) {
-        s.field_pic = rd.Bit();
-        if (s.field_pic) s.bottom_field = rd.Bit();
+        s.fieldPic = rd.Bit();
+        if (s.fieldPic) s.bottomField = rd.Bit();
     }
-    if (s.idr) s.idr_pic_id = rd.Ue();
+    if (s.idr) s.idrPicId = rd.Ue();
     const bool bottom_present = pps && pps->bottom_field_pic_order_in_frame_present;
     if (sps.poc_type == 0) {
-        s.poc_lsb = rd.Bits(sps.log2_max_poc_lsb);
-        if (bottom_present && !s.field_pic) s.delta_poc_bottom = rd.Se();
+        s.pocLsb = rd.Bits(sps.log2_max_poc_lsb);
+        if (bottom_present && !s.fieldPic) s.deltaPocBottom = rd.Se();
     } else if (sps.poc_type == 1 && !sps.delta_pic_order_always_zero) {
-        s.delta_poc0 = rd.Se();
-        if (bottom_present && !s.field_pic) s.delta_poc1 = rd.Se();
+        s.deltaPoc0 = rd.Se();
+        if (bottom_present && !s.fieldPic) s.deltaPoc1 = rd.Se();
     }
     if (rd.state() == RbspReader::State::DataEnd) return NalRead::NeedMore;
     if (!rd.ok()) return NalRead::Skip;
     *slice = s;
-    out->picture_number = static_cast<int32_t>(s.poc_lsb);
-    out->h264.sps_id = pps ? pps->sps_id : last_sps_;
-    out->h264.frame_num = s.frame_num;
-    out->h264.delta_poc[0] = s.delta_poc0;
-    out->h264.delta_poc[1] = s.delta_poc1;
+    out->pictureNumber = static_cast<int32_t>(s.pocLsb);
+    out->h264.spsId = pps ? pps->spsId : lastSps_;
+    out->h264.frameNum = s.frameNum;
+    out->h264.deltaPoc[0] = s.deltaPoc0;
+    out->h264.deltaPoc[1] = s.deltaPoc1;
     out->h264.idr = s.idr;
-    out->h264.reference = s.nal_ref_idc != 0;
+    out->h264.reference = s.nalRefIdc != 0;
     return NalRead::Done;
 }
 
@@ -519,7 +487,7 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
             cursor.pos = lead;
             cursor.length = lead_length;
             w.boundary = lead;
-            w.sequence_start = r.sequence_start;
+            w.sequenceStart = r.sequenceStart;
         } else {
             cursor.length = static_cast<int32_t>(end - q);
             cursor.pos = q;
@@ -527,6 +495,19 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
         return w;
     };
     while (cursor.length > 10) {
+        // The next start code among the positions that leave 10 bytes behind them, with
+        // the zero_byte of the 4-byte form when it is there (B.1.1).
+        const uint8_t* last = cursor.pos + cursor.length - 11;
+        const uint8_t* p = common::FindStartCode(cursor.pos, last + 4);
+        const uint8_t* next = (p <= last + 1 && p > cursor.pos && p[-1] == 0) ? p - 1 : p;
+        if (next > last) {
+            const int32_t skip = static_cast<int32_t>(last + 1 - cursor.pos);
+            cursor.pos += skip;
+            cursor.length -= skip;
+            break;
+        }
+        cursor.length -= static_cast<int32_t>(next - cursor.pos);
+        cursor.pos = next;
         const uint8_t* q = cursor.pos;
         int sc = 0;
         if (q[0] == 0 && q[1] == 0) {
@@ -536,10 +517,11 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                 sc = 4;
         }
         if (sc != 0 && (q[sc] & 0x80) == 0) {
+            using common::NalUnitType;
             const uint8_t header = q[sc];
-            const int type = header & 0x1F;
+            const NalUnitType type = common::NalTypeOf(header);
             const uint8_t* payload = q + sc + 1;
-            if (type == 1 || type == 5) {
+            if (type == NalUnitType::kSlice || type == NalUnitType::kIdrSlice) {
                 ScanState slice;
                 uint32_t first_mb = 0, slice_type = 0;
                 ScanResult found = r;
@@ -549,20 +531,20 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                     // 7.4.1.2.4: the first slice of a new primary picture differs from the
                     // previous slice in one of these.
                     const ScanState& p = state;
-                    const bool new_picture =
-                        !p.have_slice || lead != nullptr || first_mb == 0 || p.frame_num != slice.frame_num ||
-                        p.pps_id != slice.pps_id || p.field_pic != slice.field_pic ||
-                        p.bottom_field != slice.bottom_field || (p.nal_ref_idc == 0) != (slice.nal_ref_idc == 0) ||
-                        p.poc_lsb != slice.poc_lsb || p.delta_poc_bottom != slice.delta_poc_bottom ||
-                        p.delta_poc0 != slice.delta_poc0 || p.delta_poc1 != slice.delta_poc1 || p.idr != slice.idr ||
-                        (p.idr && slice.idr && p.idr_pic_id != slice.idr_pic_id);
-                    slice.expected_sync = state.expected_sync;
+                    const bool new_picture = !p.haveSlice || lead != nullptr || first_mb == 0 ||
+                                             p.frameNum != slice.frameNum || p.ppsId != slice.ppsId ||
+                                             p.fieldPic != slice.fieldPic || p.bottomField != slice.bottomField ||
+                                             (p.nalRefIdc == 0) != (slice.nalRefIdc == 0) || p.pocLsb != slice.pocLsb ||
+                                             p.deltaPocBottom != slice.deltaPocBottom ||
+                                             p.deltaPoc0 != slice.deltaPoc0 || p.deltaPoc1 != slice.deltaPoc1 ||
+                                             p.idr != slice.idr || (p.idr && slice.idr && p.idrPicId != slice.idrPicId);
+                    slice.expectedSync = state.expectedSync;
                     state = slice;
                     if (new_picture) {
                         r = found;
                         // An intra picture with every slice intra opens a group.
-                        if (slice_type == 7 && !r.sequence_start) r.sequence_start = true;
-                        r.unit_found = true;
+                        if (slice_type == 7 && !r.sequenceStart) r.sequenceStart = true;
+                        r.unitFound = true;
                         r.boundary = lead ? lead : q;
                         // Past the whole start code: its last three bytes are one too.
                         cursor.pos += sc;
@@ -570,12 +552,15 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                         return r;
                     }
                 }
-            } else if (type == 7 || type == 8 || type == 6 || type == 9 || (type >= 14 && type <= 18)) {
+            } else if (type == NalUnitType::kSps || type == NalUnitType::kPps || type == NalUnitType::kSei ||
+                       type == NalUnitType::kAccessUnitDelimiter ||
+                       (type >= NalUnitType::kPrefixNal && static_cast<int>(type) <= 18)) {
+                // 7.4.1.2.3: these open the next access unit when they follow a picture.
                 NalRead read = NalRead::Done;
-                if (type == 7) read = ReadSps(payload, end);
-                if (type == 8) read = ReadPps(payload, end);
+                if (type == NalUnitType::kSps) read = ReadSps(payload, end);
+                if (type == NalUnitType::kPps) read = ReadPps(payload, end);
                 if (read == NalRead::NeedMore) return wait_here(q);
-                if (type == 7) r.sequence_start = true;
+                if (type == NalUnitType::kSps) r.sequenceStart = true;
                 if (!lead) {
                     lead = q;
                     lead_length = cursor.length;
@@ -595,21 +580,22 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
 }
 
 int32_t CH264Parser::PictureNumber(const ScanResult& found) {
-    const Sps& sps = SpsFor(found.h264.sps_id);
-    if (sps.poc_type == 0) return UnwrapPoc(static_cast<uint32_t>(found.picture_number));
+    const Sps& sps = SpsFor(found.h264.spsId);
+    if (sps.poc_type == 0)
+        return UnwrapPoc(static_cast<uint32_t>(found.pictureNumber), found.h264.reference, found.h264.idr);
     // 8.2.1.2 and 8.2.1.3, frames: the order count from frame_num and its offset.
     const int64_t max_frame_num = int64_t{1} << sps.log2_max_frame_num;
-    const uint32_t frame_num = found.h264.frame_num;
+    const uint32_t frameNum = found.h264.frameNum;
     int64_t offset = 0;
     if (!found.h264.idr)
-        offset = prev_frame_num_ > frame_num ? Add(prev_frame_num_offset_, max_frame_num) : prev_frame_num_offset_;
-    prev_frame_num_ = frame_num;
-    prev_frame_num_offset_ = offset;
+        offset = prevFrameNum_ > frameNum ? Add(prevFrameNumOffset_, max_frame_num) : prevFrameNumOffset_;
+    prevFrameNum_ = frameNum;
+    prevFrameNumOffset_ = offset;
     int64_t poc = 0;
     if (sps.poc_type == 2) {
-        if (!found.h264.idr) poc = Sub(Mul(2, Add(offset, frame_num)), found.h264.reference ? 0 : 1);
+        if (!found.h264.idr) poc = Sub(Mul(2, Add(offset, frameNum)), found.h264.reference ? 0 : 1);
     } else {
-        int64_t abs_frame_num = sps.num_ref_frames_in_poc_cycle != 0 ? Add(offset, frame_num) : 0;
+        int64_t abs_frame_num = sps.num_ref_frames_in_poc_cycle != 0 ? Add(offset, frameNum) : 0;
         if (!found.h264.reference && abs_frame_num > 0) --abs_frame_num;
         int64_t expected = 0;
         if (abs_frame_num > 0) {
@@ -623,8 +609,8 @@ int32_t CH264Parser::PictureNumber(const ScanResult& found) {
                 expected = Add(expected, sps.offset_for_ref_frame[i]);
         }
         if (!found.h264.reference) expected = Add(expected, sps.offset_for_non_ref_pic);
-        const int64_t top = Add(expected, found.h264.delta_poc[0]);
-        const int64_t bottom = Add(Add(top, sps.offset_for_top_to_bottom_field), found.h264.delta_poc[1]);
+        const int64_t top = Add(expected, found.h264.deltaPoc[0]);
+        const int64_t bottom = Add(Add(top, sps.offset_for_top_to_bottom_field), found.h264.deltaPoc[1]);
         poc = std::min(top, bottom);
     }
     // Order counts of frames step by 2 (a non-reference frame's is one less): halved up.

@@ -27,7 +27,7 @@ public:
 
 protected:
     // The display number of the picture a scan found (H.264 unwraps it).
-    virtual int32_t PictureNumber(const ScanResult& found) { return found.picture_number; }
+    virtual int32_t PictureNumber(const ScanResult& found) { return found.pictureNumber; }
     // How many pictures of a new group are shown before the one numbered n that opens it:
     // MPEG video counts temporal references from each group start (ISO/IEC 13818-2 6.3.9);
     // H.264 picture order counts run on across intra pictures.
@@ -66,10 +66,11 @@ public:
     explicit CH264Parser(ParserStream& stream) : CVideoParser(stream) {}
     void Reset() override;
 
-    // pic_order_cnt_lsb to picture number, across wraps of the lsb.
-    int32_t UnwrapPoc(uint32_t lsb);
-    uint8_t Log2MaxFrameNum() const { return log2_max_frame_num_; }
-    uint8_t Log2MaxPocLsb() const { return log2_max_poc_lsb_; }
+    // pic_order_cnt_lsb to picture number, across wraps of the lsb (clause 8.2.1.1: from
+    // the previous reference picture; an IDR picture starts again at 0).
+    int32_t UnwrapPoc(uint32_t lsb, bool reference, bool idr);
+    uint8_t Log2MaxFrameNum() const { return log2MaxFrameNum_; }
+    uint8_t Log2MaxPocLsb() const { return log2MaxPocLsb_; }
 
     // What the slice header reader needs of a sequence parameter set (7.3.2.1.1).
     struct Sps {
@@ -88,7 +89,7 @@ public:
     // What it needs of a picture parameter set (7.3.2.2).
     struct Pps {
         bool valid = false;
-        uint8_t sps_id = 0;
+        uint8_t spsId = 0;
         bool bottom_field_pic_order_in_frame_present = false;
     };
 
@@ -103,21 +104,19 @@ private:
     NalRead ReadPps(const uint8_t* payload, const uint8_t* end);
     NalRead ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header, ScanResult* out, ScanState* slice,
                       uint32_t* first_mb, uint32_t* slice_type);
-    const Sps& SpsFor(int32_t sps_id) const;
+    const Sps& SpsFor(int32_t spsId) const;
 
     // Of the latest sequence parameter set (used when a slice names an unknown set).
-    uint8_t log2_max_frame_num_ = 4;
-    uint8_t log2_max_poc_lsb_ = 4;
-    uint32_t lsb_mask_ = 15;
-    int32_t last_sps_ = -1;
+    uint8_t log2MaxFrameNum_ = 4;
+    uint8_t log2MaxPocLsb_ = 4;
+    uint32_t lsbMask_ = 15;
+    int32_t lastSps_ = -1;
     // pic_order_cnt_lsb unwrapping.
-    uint32_t prev_lsb_ = 0;
-    uint32_t base_old_ = 0;
-    uint32_t base_cur_ = 0;
-    bool armed_ = true;
+    uint32_t prevLsb_ = 0;
+    int64_t prevMsb_ = 0;
     // pic_order_cnt_type 1 and 2: the frame-number offset of the previous picture.
-    uint32_t prev_frame_num_ = 0;
-    int64_t prev_frame_num_offset_ = 0;
+    uint32_t prevFrameNum_ = 0;
+    int64_t prevFrameNumOffset_ = 0;
 
     std::array<Sps, 32> sps_{};
     std::array<Pps, 256> pps_{};

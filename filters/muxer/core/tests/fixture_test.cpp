@@ -87,6 +87,10 @@ const Case kCases[] = {
     {"H264Baseline", StreamType::H264Video, "x264 --quiet --profile baseline -o {out} {y4m}", "mkv", "h264", "264"},
     {"H264Main", StreamType::H264Video, "x264 --quiet --profile main -o {out} {y4m}", "mkv", "h264", "264"},
     {"H264High", StreamType::H264Video, "x264 --quiet -o {out} {y4m}", "mkv", "h264", "264"},
+    // Five B pictures in a strict pyramid: the picture order lsb (6 bits) wraps between a
+    // reference picture and the non-reference pictures shown before it.
+    {"H264StrictPyramid", StreamType::H264Video,
+     "x264 --quiet --profile main --b-adapt 0 --bframes 5 --b-pyramid strict -o {out} {y4m}", "mkv", "h264", "264"},
 };
 
 class Fixture : public ::testing::TestWithParam<Case> {};

@@ -65,7 +65,7 @@ TEST(BufferPool, WithoutLimitNeverBlocksAndRecyclesInReturnOrder) {
     MediaBuffer* again = pool.GetBuffer();
     EXPECT_EQ(again, second);
     EXPECT_EQ(again->length, 0);
-    EXPECT_FALSE(again->pts_valid);
+    EXPECT_FALSE(again->ptsValid);
     again->Release();
     for (size_t i = 2; i < out.size(); ++i)
         out[i]->Release();
@@ -143,9 +143,9 @@ TEST(MediaBuffer, UnitSliceKeepsItsParentOutOfThePool) {
     MediaBuffer* slice = MediaBuffer::CreateSlice(parent, 4, 1234, std::nullopt);
     ASSERT_NE(slice, nullptr);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(slice->Data()), 4), "cdef");
-    EXPECT_TRUE(slice->pts_valid);
+    EXPECT_TRUE(slice->ptsValid);
     EXPECT_EQ(slice->pts, 1234);
-    EXPECT_FALSE(slice->dts_valid);
+    EXPECT_FALSE(slice->dtsValid);
     EXPECT_EQ(slice->capacity, 4);
     EXPECT_EQ(MediaBuffer::CreateSlice(parent, 7, std::nullopt, std::nullopt), nullptr) << "beyond the payload";
     parent->Release();
@@ -160,7 +160,7 @@ TEST(MediaBuffer, CopyAndAppendRules) {
     const uint8_t src_bytes[] = {1, 2, 3, 4, 5};
     WrappingBuffer src(src_bytes, 5, 100, 90);
     src.duration = 40;
-    src.duration_valid = true;
+    src.durationValid = true;
     BufferRef dst(MediaBuffer::CreateOwned(12));
     ASSERT_TRUE(dst);
 
@@ -175,11 +175,11 @@ TEST(MediaBuffer, CopyAndAppendRules) {
     const uint8_t more_bytes[] = {6, 7, 8, 9, 10};
     WrappingBuffer more(more_bytes, 5, 999, std::nullopt);
     more.duration = 10;
-    more.duration_valid = true;
+    more.durationValid = true;
     ASSERT_TRUE(more.AppendTo(*dst));
     EXPECT_EQ(Bytes(*dst), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
     EXPECT_EQ(dst->pts, 100);
-    EXPECT_TRUE(dst->dts_valid);
+    EXPECT_TRUE(dst->dtsValid);
     EXPECT_EQ(dst->duration, 50);
 
     // No room: false and nothing changed.
@@ -194,10 +194,10 @@ TEST(MediaBuffer, CopyAndAppendRules) {
     EXPECT_FALSE(src.CopyInto(borrowed));
     EXPECT_EQ(borrowed.FreeRoom(), 0);
 
-    dst->end_of_stream = true;
+    dst->endOfStream = true;
     dst->Reset();
     EXPECT_EQ(dst->length, 0);
-    EXPECT_FALSE(dst->pts_valid || dst->dts_valid || dst->duration_valid || dst->end_of_stream);
+    EXPECT_FALSE(dst->ptsValid || dst->dtsValid || dst->durationValid || dst->endOfStream);
     EXPECT_EQ(dst->FreeRoom(), 12);
 }
 

@@ -475,18 +475,22 @@ TEST(H264, AccessUnitsOfStandardByteStreams) {
 TEST(H264, PictureOrderLsbUnwrapping) {
     muxertest::TestStream s(StreamType::H264Video, VideoType(400000));
     auto* h264 = static_cast<muxer::CH264Parser*>(s.parser.get());
-    // Before any SPS: log2 MaxPicOrderCntLsb 4, M = 15. lsb / 2 with the base added.
+    // Before any SPS: log2 MaxPicOrderCntLsb 4, MaxPicOrderCntLsb 16. Numbers are POC / 2,
+    // the most significant part following the previous reference picture (8.2.1.1).
     struct Step {
         uint32_t lsb;
+        bool reference;
         int32_t number;
     } steps[] = {
-        {0, 0},   {4, 2}, {8, 4}, {12, 6}, {13, 6}, {2, 9},  // wrapped from M-2 (13) to 2: base 16
-        {14, 7},                                             // upper half just after the wrap: still on the old base
-        {6, 11},                                             // M/3 < 6 < M/2: the wrap is behind, old base follows
-        {14, 15},                                            // now on the new base
+        {0, true, 0},    {4, true, 2},   {8, true, 4},  {12, true, 6},
+        {2, true, 9},    // 12 -> 2 moved back by 10 >= 8: wrapped, 16 + 2
+        {14, false, 7},  // a B picture shown before it: 16 + 14 - 16
+        {6, true, 11},   // still from 2 on the new base (the B picture set nothing)
+        {10, false, 13}, {14, true, 15}, {2, true, 17}, {0, true, 16},  // back by 2 only: the same base
     };
     for (const Step& st : steps)
-        EXPECT_EQ(h264->UnwrapPoc(st.lsb), st.number) << st.lsb;
+        EXPECT_EQ(h264->UnwrapPoc(st.lsb, st.reference, false), st.number) << st.lsb;
+    EXPECT_EQ(h264->UnwrapPoc(4, true, true), 2);  // an IDR picture starts again
 }
 
 TEST(H264, PicOrderCntType2NumbersFramesInDecodingOrder) {

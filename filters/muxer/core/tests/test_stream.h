@@ -29,7 +29,7 @@ using testsupport::BaseName;
 struct Unit {
     std::vector<uint8_t> bytes;
     std::optional<int64_t> pts, dts, duration;
-    bool end_of_stream = false;
+    bool endOfStream = false;
 };
 
 class TestStream : public muxer::ParserStream, public muxer::AssemblerStream {
@@ -73,8 +73,8 @@ public:
     void Finish() {
         assembler->EndOfStream();
         if (muxer::MediaBuffer* last = parser->TakeHeld()) {
-            last->end_of_stream = true;
-            last->dts_valid = false;
+            last->endOfStream = true;
+            last->dtsValid = false;
             Keep(last);
         }
     }
@@ -95,10 +95,10 @@ private:
         if (!out) return;
         Unit u;
         u.bytes.assign(out->Data(), out->Data() + out->length);
-        if (out->pts_valid) u.pts = out->pts;
-        if (out->dts_valid) u.dts = out->dts;
-        if (out->duration_valid) u.duration = out->duration;
-        u.end_of_stream = out->end_of_stream;
+        if (out->ptsValid) u.pts = out->pts;
+        if (out->dtsValid) u.dts = out->dts;
+        if (out->durationValid) u.duration = out->duration;
+        u.endOfStream = out->endOfStream;
         units.push_back(std::move(u));
         out->Release();
     }

@@ -1,0 +1,304 @@
+// The worker and the scheduler: which stream's unit goes next, the system clock, the end.
+#include "filters/muxer/core/mux_engine.h"
+
+#include <algorithm>
+
+namespace muxer {
+
+namespace {
+
+constexpr int64_t kBitsPer100ns = 80000000;  // bytes x 8 bits x 10^7 (100-ns units per second)
+
+}  // namespace
+
+MuxEngine::MuxEngine(MuxSettings settings, MuxSink& sink) : settings_(settings), sink_(sink), stuffing_(65536, 0xFF) {
+    tree_.CreateProgram();
+}
+
+MuxEngine::~MuxEngine() {
+    if (worker_.joinable()) {
+        signal_.Stop();
+        worker_.join();
+    }
+    for (MuxStream* s : streams_)
+        s->Deactivate();
+}
+
+MuxStream* MuxEngine::AddStream(StreamType type, const StreamMediaType& media, MuxProgram* program) {
+    auto stream = std::make_unique<MuxStream>(type, media, &signal_);
+    MuxStream* raw = stream.get();
+    tree_.AddStream(std::move(stream), program ? program : FirstProgram());
+    streams_.push_back(raw);
+    return raw;
+}
+
+size_t MuxEngine::IndexOf(const MuxStream& stream) const {
+    for (size_t i = 0; i < streams_.size(); ++i)
+        if (streams_[i] == &stream) return i;
+    return 0;
+}
+
+bool MuxEngine::Start() {
+    muxerTime_ = 0;
+    referenceTime_ = 0;
+    referenceStream_ = nullptr;
+    bytes_ = padding_ = overhead_ = 0;
+    endWritten_ = false;
+    tablesPending_ = true;
+    lastTableTime_ = 0;
+    lastClockOut_ = 0;
+    bytesSinceClock_ = 0;
+    activeStreams_ = 0;
+    ts_.assign(streams_.size(), TsState{});
+    signal_.Restart();
+    for (const auto& p : tree_.Programs()) {
+        p->bitrate = 0;
+        for (MuxStreamNode* n : p->streams)
+            if (n->live || n->autoCreated) p->bitrate += n->bitrate;
+        p->bitrate = std::max<int64_t>(p->bitrate, 1);
+    }
+    for (MuxStream* s : streams_) {
+        if (settings_.compatibility == Compatibility::Dvd) s->pesPacketSize = 2034;
+        // A fixed packet must hold a pack header, the system header, the PES header with
+        // both time stamps and the AC-3 substream header, and payload.
+        if (s->pesPacketSize != 0 && s->pesPacketSize < 128) return false;
+        if (!s->Activate()) return false;
+        s->accumulator.reset();
+        if (s->pesPacketSize != 0) {
+            // Units are gathered up to what one packet carries after its headers.
+            s->accumulator = std::make_unique<PesAccumulator>([this, s](MediaBuffer& u) { WriteUnit(*s, u); });
+            if (!s->accumulator->Open(s->pesPacketSize - 6 - 3 - 10 - (s->type == StreamType::Ac3 ? 4 : 0)))
+                return false;
+        }
+        if (s->live || s->autoCreated) ++activeStreams_;
+    }
+    return BuildTables();
+}
+
+void MuxEngine::StartWorker() {
+    worker_ = std::thread([this] { WorkerLoop(); });
+}
+
+void MuxEngine::WorkerLoop() {
+    while (signal_.Wait())
+        RunUntilIdle();
+}
+
+void MuxEngine::Stop() {
+    signal_.Stop();
+    if (worker_.joinable()) worker_.join();
+    if (!endWritten_) {
+        activeStreams_ = 1;
+        FinishStream();
+    }
+}
+
+void MuxEngine::RunUntilIdle() {
+    while (RunPass()) {
+    }
+}
+
+bool MuxEngine::RunPass() {
+    UpdateSchedulerReference();
+    bool wrote = false;
+    for (MuxStream* s : streams_) {
+        const bool scheduled =
+            s->live || s->autoCreated || (settings_.output == OutputKind::TransportStream && s->putPcr);
+        if (!scheduled || s->type == StreamType::Mpeg2Program) continue;
+        if (MuxStep(*s)) {
+            UpdateSchedulerReference();
+            wrote = true;
+        }
+    }
+    PublishCounters();
+    return wrote;
+}
+
+MuxStatistics MuxEngine::Statistics() const {
+    std::lock_guard<std::mutex> hold(statsLock_);
+    MuxStatistics s;
+    s.bytes = bytesOut_;
+    s.padding = paddingOut_;
+    s.overhead = overheadOut_;
+    s.paddingPercent = paddingPercent_;
+    s.overheadPercent = overheadPercent_;
+    return s;
+}
+
+void MuxEngine::UpdateSchedulerReference() {
+    // The stream that lags most holds the reference: any stream that will still write,
+    // whether fed through a pin or created inside a multiplexed input, never the carrier
+    // of a multiplexed input (its units reach the scheduler through the created streams).
+    referenceStream_ = nullptr;
+    referenceTime_ = 0;
+    for (MuxStream* s : streams_) {
+        if (!(s->live || s->autoCreated) || s->ended || s->type == StreamType::Mpeg2Program) continue;
+        if (!referenceStream_ || s->currentPinPts < referenceTime_) {
+            referenceStream_ = s;
+            referenceTime_ = s->currentPinPts;
+        }
+    }
+}
+
+bool MuxEngine::MuxStep(MuxStream& stream) {
+    MediaBuffer* head = stream.PeekUnit();
+    if (!head) {
+        if (settings_.output == OutputKind::TransportStream && stream.putPcr && !endWritten_ &&
+            (stream.lastPcr < 0 || muxerTime_ - stream.lastPcr > kPcrPeriod)) {
+            WritePcrOnly(stream);
+        }
+        return false;
+    }
+    if (head->length == 0 && !head->endOfStream) {
+        stream.TakeUnit()->Release();
+        return false;
+    }
+    if (head->length != 0 && (head->dtsValid || head->ptsValid)) {
+        const int64_t t = head->dtsValid ? head->dts : head->pts;
+        // An upstream thread blocked on this stream's pool is never held: with one thread
+        // feeding several streams (a multiplexed input) holding it back would stall them all.
+        const bool due =
+            TimeSub(t, referenceTime_) < kWindow || &stream == referenceStream_ || stream.Pool().Waiters() > 0;
+        if (!due) return false;
+        if (t > stream.currentPinPts) stream.currentPinPts = t;
+    }
+    BufferRef unit(stream.TakeUnit());
+    if (stream.accumulator)
+        stream.accumulator->Add(*unit);
+    else
+        WriteUnit(stream, *unit);
+    if (unit->endOfStream) {
+        if (stream.accumulator) stream.accumulator->Flush();
+        stream.ended = true;
+        FinishStream();
+    }
+    return true;
+}
+
+void MuxEngine::WriteUnit(MuxStream& stream, MediaBuffer& unit) {
+    if (unit.length == 0) return;
+    // Decoder-buffer catch-up: a unit is never delivered earlier than its decoder buffer
+    // can hold it, V = the time to drain that buffer at the stream's rate.
+    const int64_t size = stream.decoderBufferSize;
+    const int64_t rate = stream.bitrate;
+    if (size > 0 && rate > 0 && unit.ptsValid) {
+        const int64_t v = size * kBitsPer100ns / rate;
+        // The jump stays two windows behind the decoding time of the stream that lags
+        // most: the other streams may still write up to a window ahead of it, and the
+        // clock moves with their bytes (a burst of a large picture moves it fast), yet
+        // the lagging stream's next unit must still arrive before it is due.
+        const int64_t target = std::min(TimeSub(unit.pts, v), TimeSub(referenceTime_, 2 * kWindow));
+        // (Compared with the clock at the next byte, so that bytes sent since the clock
+        // was last set are never lost by the jump.)
+        if (target > ClockNow(*stream.program)) SetMuxerTime(target);
+    }
+    if (settings_.output == OutputKind::ProgramStream)
+        WriteProgramStreamUnit(stream, unit);
+    else
+        WriteTransportStreamUnit(stream, unit);
+}
+
+void MuxEngine::SetMuxerTime(int64_t t) {
+    // The clock never goes back behind a value already sent.
+    muxerTime_ = std::max(t, lastClockOut_);
+    bytesSinceClock_ = 0;
+}
+
+void MuxEngine::AdvanceMuxerTime(MuxStream& stream, int64_t bytes, int64_t timeShare) {
+    if (timeShare <= 0 || bytes <= 0) return;
+    // The packet's own rate pulls the stream's and the program's rate 1/21 of the way.
+    const int64_t packetRate = bytes * kBitsPer100ns / timeShare;
+    const int64_t b = stream.bitrate;
+    const int64_t delta = (packetRate + 20 * b) / 21 - b;
+    stream.bitrate = std::max<int64_t>(b + delta, 1);
+    MuxProgram* program = stream.program;
+    // The clock moves at the rate the packet was sent with (the one its pack header
+    // declared), and the new rate holds from the next packet on.
+    const int64_t sentAt = std::min<int64_t>(std::max<int64_t>(program->bitrate, 1),
+                                             int64_t{MuxRate(*program, settings_.compatibility)} * 400);
+    program->bitrate = std::max<int64_t>(program->bitrate + delta, 1);
+    // Every byte sent since the clock was last set counts, also those of packets that
+    // advanced nothing (units without a duration, tables).
+    SetMuxerTime(muxerTime_ + static_cast<int64_t>(bytesSinceClock_) * kBitsPer100ns / sentAt);
+}
+
+void MuxEngine::FinishStream() {
+    if (--activeStreams_ > 0) return;
+    WriteEnd();
+}
+
+void MuxEngine::WriteEnd() {
+    if (endWritten_) return;
+    // A DVD stream stays a whole number of 2048-byte sectors: no end code behind the last.
+    if (settings_.output == OutputKind::ProgramStream && settings_.compatibility != Compatibility::Dvd) {
+        static const uint8_t kEndCode[4] = {0x00, 0x00, 0x01, 0xB9};  // MPEG_program_end_code
+        Emit(kEndCode, 4, 4);
+    }
+    endWritten_ = true;
+    PublishCounters();
+    sink_.DeliverPartial();
+    sink_.DeliverEndOfStream();
+}
+
+void MuxEngine::Emit(const uint8_t* bytes, size_t size, size_t overhead) {
+    sink_.Write(bytes, size);
+    bytes_ += size;
+    overhead_ += overhead;
+    bytesSinceClock_ += size;
+}
+
+void MuxEngine::PublishCounters() {
+    std::lock_guard<std::mutex> hold(statsLock_);
+    bytesOut_ = bytes_;
+    paddingOut_ = padding_;
+    overheadOut_ = overhead_;
+    if (bytes_ != 0) {
+        paddingPercent_ = static_cast<int64_t>(padding_ * 100 / bytes_);
+        overheadPercent_ = static_cast<int64_t>(overhead_ * 100 / bytes_);
+    }
+}
+
+bool MuxEngine::BuildTables() {
+    for (const auto& p : tree_.Programs()) {
+        if (!tree_.AssignIds(p.get())) return false;
+        if (settings_.output == OutputKind::TransportStream) {
+            // A transport stream needs a clock reference: without a stream chosen for it,
+            // the first live video stream (or the first live stream) carries it.
+            const std::vector<MuxStreamNode*> live = p->LiveStreams();
+            const bool any = std::any_of(live.begin(), live.end(), [](MuxStreamNode* s) { return s->putPcr; });
+            if (!any && !live.empty()) {
+                auto video =
+                    std::find_if(live.begin(), live.end(), [](MuxStreamNode* s) { return IsVideoType(s->type); });
+                (video != live.end() ? *video : live.front())->putPcr = true;
+            }
+            p->pcrStream = nullptr;
+            for (MuxStreamNode* s : live)
+                if (s->putPcr) p->pcrStream = s;
+        }
+    }
+    if (settings_.output == OutputKind::ProgramStream) {
+        MuxProgram* program = FirstProgram();
+        if (!program) return false;
+        BuildSystemHeader(*program, settings_.compatibility, &systemHeader_);
+        // DVD packs carry no stream map (DVD players know the codings by stream id).
+        if (settings_.compatibility != Compatibility::Dvd) {
+            std::vector<uint8_t> map;
+            BuildProgramStreamMap(*program, &map);
+            systemHeader_.insert(systemHeader_.end(), map.begin(), map.end());
+        }
+        return true;
+    }
+    if (BuildPatSection(tree_, settings_.transportStreamId, 0, &patSection_) != TableResult::Ok) return false;
+    pmtSections_.resize(tree_.Programs().size());
+    pmtCounters_.resize(tree_.Programs().size());
+    for (size_t i = 0; i < tree_.Programs().size(); ++i) {
+        MuxProgram& p = *tree_.Programs()[i];
+        if (BuildPmtSection(p, 0, &pmtSections_[i]) != TableResult::Ok) return false;
+        // The decoder buffer sizes the scheduler uses come with the tables in both kinds.
+        for (MuxStreamNode* s : p.LiveStreams())
+            s->decoderBufferSize = IsVideoType(s->type) ? 163000 : 4096;
+    }
+    return true;
+}
+
+}  // namespace muxer

@@ -1,0 +1,34 @@
+// A structural checker of MPEG-2 systems streams, written from ISO/IEC 13818-1 for the
+// multiplexer's tests: it walks a program stream's packs or a transport stream's packets
+// and reports the first violation it finds, with figures the tests bound.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace muxertest {
+
+struct SystemsReport {
+    std::string error;  // empty when the stream passed
+    int packs = 0;
+    int packets = 0;                // transport packets
+    std::map<int, int> pesPackets;  // by stream id (program stream) or PID (transport stream)
+    std::map<int, int> stamped;     // PES packets with a PTS, same keys
+    // Largest gaps, in 27 MHz ticks.
+    int64_t maxPcrGap = 0;
+    int64_t maxPatGap = 0;
+    int64_t maxPmtGap = 0;
+    int64_t maxBufferUse = 0;  // bytes, largest P-STD occupancy of any stream
+    bool endCode = false;
+};
+
+// `dvd`: every pack must be exactly 2048 bytes and start on a 2048-byte boundary.
+SystemsReport CheckProgramStream(const std::vector<uint8_t>& bytes, bool dvd);
+SystemsReport CheckTransportStream(const std::vector<uint8_t>& bytes);
+
+// MPEG-2 CRC-32 (Annex A), computed bit by bit as the standard describes it.
+uint32_t ReferenceCrc32(const uint8_t* data, size_t size);
+
+}  // namespace muxertest

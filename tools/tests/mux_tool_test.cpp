@@ -1,0 +1,396 @@
+// Elementary streams made by ffmpeg and x264, muxed by the multiplexer core into program,
+// DVD and transport streams, judged by the outside tools: ffmpeg decodes them without a
+// word, ffprobe names the codecs and stream ids, every stream extracted with -c copy is
+// the input byte for byte, every packet's PTS and DTS is the one ffmpeg's own muxer gave
+// the same frame (within a 90 kHz tick, after one common offset), the structural checker
+// finds no fault, and tstools reads the transport streams.
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "filters/muxer/core/tests/systems_checker.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
+#include "tools/mux_driver.h"
+
+namespace {
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+std::string BaseName(const std::string& path) {
+    return path.substr(path.find_last_of("/\\") + 1);
+}
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+    const size_t at = s.find(from);
+    if (at != std::string::npos) s.replace(at, from.size(), to);
+    return s;
+}
+
+// Runs a shell line in the fixture folder; its status and output.
+int Shell(const std::string& line, std::string* output) {
+    const std::string log = testsupport::UniqueName("mux") + ".log";
+    const int status = testsupport::RunShell(line, log);
+    *output = testsupport::ReadFixtureFile(log);
+    return status;
+}
+
+struct Packet {
+    int stream = 0;
+    std::optional<int64_t> pts, dts;  // 90 kHz
+};
+
+std::optional<int64_t> Field(const std::string& s) {
+    if (s.empty() || s == "N/A") return std::nullopt;
+    return std::strtoll(s.c_str(), nullptr, 10);
+}
+
+// ffprobe's packets of a systems stream, by stream index, in file order.
+::testing::AssertionResult ProbePackets(const std::string& file, std::map<int, std::vector<Packet>>* out) {
+    std::string text;
+    const int status =
+        Shell("ffprobe -v error -show_entries packet=stream_index,pts,dts -of csv=p=0 '" + BaseName(file) + "'", &text);
+    if (status != 0) return ::testing::AssertionFailure() << "ffprobe failed: " << text;
+    std::istringstream lines(text);
+    std::string line;
+    out->clear();
+    while (std::getline(lines, line)) {
+        std::vector<std::string> f;
+        std::stringstream cells(line);
+        std::string cell;
+        while (std::getline(cells, cell, ','))
+            f.push_back(cell);
+        if (f.size() < 3) continue;
+        Packet p;
+        p.stream = static_cast<int>(std::strtol(f[0].c_str(), nullptr, 10));
+        p.pts = Field(f[1]);
+        p.dts = Field(f[2]);
+        (*out)[p.stream].push_back(p);
+    }
+    if (out->empty()) return ::testing::AssertionFailure() << "no packets in " << file;
+    return ::testing::AssertionSuccess();
+}
+
+struct Elementary {
+    const char* format;  // ffmpeg's raw muxer
+    const char* ext;
+    const char* codec;  // ffprobe's codec_name in our output
+    const char* id;     // ffprobe's id in a program stream
+};
+
+struct Source {
+    const char* name;
+    // Makes a transport stream with ffmpeg (the timing reference: ffmpeg's program streams
+    // repeat a time stamp where a packet holds several audio frames); {y4m} is a raw clip and
+    // {x264} an x264 encode of it, when the command names them.
+    const char* command;
+    const char* ext;
+    std::vector<Elementary> streams;  // in the reference's stream order
+    const char* fps;                  // for H.264 inputs
+    std::vector<const char*> formats;
+};
+
+constexpr const char* kY4m =
+    "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -frames:v 75 -pix_fmt yuv420p -f yuv4mpegpipe {out}";
+
+const Source kSources[] = {
+    {"Mpeg2VideoMp2",
+     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -g 12 -bf 2 -c:a mp2 -b:a 192k -f mpegts {out}",
+     "ts",
+     {{"mpeg2video", "m2v", "mpeg2video", "0x1e0"}, {"mp2", "mp2", "mp2", "0x1c0"}},
+     nullptr,
+     {"ps", "dvd", "ts"}},
+    {"Mpeg2VideoAc3",
+     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -g 15 -bf 2 -c:a ac3 -b:a 192k -f mpegts {out}",
+     "ts",
+     {{"mpeg2video", "m2v", "mpeg2video", "0x1e0"}, {"ac3", "ac3", "ac3", "0x80"}},
+     nullptr,
+     {"ps", "dvd", "ts"}},
+    {"Mpeg1VideoMp3At44100",
+     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=frequency=440:sample_rate=44100 -t 3 "
+     "-c:v mpeg1video -bf 0 -c:a libmp3lame -b:a 128k -f mpegts {out}",
+     "ts",
+     {{"mpeg1video", "m1v", "mpeg1video", "0x1e0"}, {"mp3", "mp3", "mp3", "0x1c0"}},
+     nullptr,
+     {"ps", "ts"}},
+    {"H264MainBFramesAac",
+     "ffmpeg -i {x264} -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 -map 0:v -map 1:a -c:v copy -c:a aac "
+     "-b:a 128k -f mpegts {out}",
+     "ts",
+     {{"h264", "264", "h264", "0x1e0"}, {"adts", "aac", "aac", "0x1c0"}},
+     "25",
+     {"ps", "ts"}},
+};
+
+struct Case {
+    const Source* source;
+    std::string format;
+};
+
+std::vector<Case> AllCases() {
+    std::vector<Case> cases;
+    for (const Source& s : kSources)
+        for (const char* f : s.formats)
+            cases.push_back({&s, f});
+    return cases;
+}
+
+class MuxTool : public ::testing::TestWithParam<Case> {};
+
+constexpr int64_t kTick = 1;  // 90 kHz
+
+TEST_P(MuxTool, OutsideToolsAgreeWithTheOutput) {
+    const Source& src = *GetParam().source;
+    const std::string format = GetParam().format;
+    std::string command = src.command;
+    if (command.find("{x264}") != std::string::npos) {
+        std::string y4m, mkv;
+        ASSERT_TRUE(testsupport::MediaFixture(kY4m, "y4m", &y4m));
+        ASSERT_TRUE(testsupport::MediaFixture(
+            "x264 --quiet --profile main --bframes 3 --b-pyramid normal -o {out} " + BaseName(y4m), "mkv", &mkv));
+        command = Replace(command, "{x264}", BaseName(mkv));
+    }
+    std::string reference;
+    ASSERT_TRUE(testsupport::MediaFixture(command, src.ext, &reference));
+    std::vector<std::string> inputs;
+    for (size_t i = 0; i < src.streams.size(); ++i) {
+        const Elementary& e = src.streams[i];
+        std::string es;
+        ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -i " + BaseName(reference) + " -map 0:" + std::to_string(i) +
+                                                  " -c copy -f " + e.format +
+                                                  (std::string(e.format) == "mp3" ? " -write_xing 0" : "") + " {out}",
+                                              e.ext, &es));
+        inputs.push_back(es);
+    }
+
+    muxdriver::Options options;
+    options.format = format;
+    options.inputs = inputs;
+    std::string error;
+    if (src.fps) {
+        ASSERT_TRUE(muxdriver::ParseArguments({"--fps", src.fps, "-o", "x", "y"}, &options, &error));
+    }
+    options.inputs = inputs;
+    const std::string name = std::string(src.name) + "." + (format == "ts" ? "ts" : format == "dvd" ? "vob" : "mpg");
+    options.output = testsupport::FixturePath(name);
+    const muxdriver::Result result = muxdriver::Run(options);
+    ASSERT_TRUE(result.ok) << result.error;
+    const std::vector<uint8_t> out = ReadAll(options.output);
+    ASSERT_EQ(out.size(), result.bytes);
+
+    // The structural checker.
+    const muxertest::SystemsReport report =
+        format == "ts" ? muxertest::CheckTransportStream(out) : muxertest::CheckProgramStream(out, format == "dvd");
+    EXPECT_EQ(report.error, "");
+    EXPECT_EQ(report.pesPackets.size(), src.streams.size());
+    if (format == "ts") {
+        EXPECT_LE(report.maxPcrGap, 2700000);   // 0.1 s
+        EXPECT_LE(report.maxPatGap, 13500000);  // 0.5 s
+        EXPECT_LE(report.maxPmtGap, 13500000);
+    } else {
+        EXPECT_EQ(report.endCode, format == "ps");
+    }
+
+    // ffmpeg decodes it without a word.
+    std::string text;
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -", &text), 0);
+    EXPECT_EQ(text, "");
+
+    // Codecs and ids (a DVD stream lists its navigation packets first).
+    const int base = format == "dvd" ? 1 : 0;
+    ASSERT_EQ(Shell("ffprobe -v error -show_entries stream=codec_name,id -of csv=p=0 '" + name + "'", &text), 0);
+    std::istringstream lines(text);
+    std::string line;
+    size_t n = 0;
+    // (A transport stream lists its streams twice: in the program and on their own.)
+    for (int skipped = 0; std::getline(lines, line) && n < src.streams.size();) {
+        if (line.empty()) continue;
+        if (skipped++ < base) {
+            EXPECT_EQ(line.substr(0, line.find(',')), "dvd_nav_packet");
+            continue;
+        }
+        const std::string codec = line.substr(0, line.find(','));
+        EXPECT_EQ(codec, src.streams[n].codec);
+        if (format != "ts") {
+            EXPECT_NE(line.find(src.streams[n].id), std::string::npos) << line;
+        }
+        ++n;
+    }
+    EXPECT_EQ(n, src.streams.size()) << text;
+
+    // Every stream extracted is its input, byte for byte.
+    for (size_t i = 0; i < src.streams.size(); ++i) {
+        const Elementary& e = src.streams[i];
+        const std::string copy = testsupport::UniqueName("copy") + "." + e.ext;
+        ASSERT_EQ(
+            Shell("ffmpeg -nostdin -v error -i '" + name + "' -map 0:" + std::to_string(i + base) + " -c copy -f " +
+                      e.format + (std::string(e.format) == "mp3" ? " -write_xing 0" : "") + " " + copy,
+                  &text),
+            0)
+            << text;
+        const std::vector<uint8_t> input = ReadAll(inputs[i]);
+        const std::vector<uint8_t> extracted = ReadAll(testsupport::FixturePath(copy));
+        EXPECT_EQ(extracted.size(), input.size()) << e.ext;
+        EXPECT_TRUE(extracted == input) << e.ext << " differs";
+    }
+
+    // Times: each packet's PTS and DTS as ffmpeg's muxer gave the same frame, after an
+    // offset per stream (a raw elementary stream keeps no time of its own: each starts at
+    // the multiplex's start, where ffmpeg's encoders leave their own lead between them).
+    std::map<int, std::vector<Packet>> ours, theirs;
+    ASSERT_TRUE(ProbePackets(options.output, &ours));
+    ASSERT_TRUE(ProbePackets(reference, &theirs));
+    if (base != 0) {
+        std::map<int, std::vector<Packet>> shifted;
+        for (auto& [index, list] : ours)
+            if (index >= base) shifted[index - base] = std::move(list);
+        ours = std::move(shifted);
+    }
+    ASSERT_EQ(ours.size(), theirs.size());
+    int compared = 0;
+    for (auto& [index, list] : theirs) {
+        SCOPED_TRACE("stream " + std::to_string(index));
+        ASSERT_EQ(ours[index].size(), list.size());
+        size_t k0 = 0;
+        while (k0 < list.size() && !(list[k0].pts && ours[index][k0].pts))
+            ++k0;
+        ASSERT_LT(k0, list.size());
+        const int64_t offset = *ours[index][k0].pts - *list[k0].pts;
+        for (size_t k = 0; k < list.size(); ++k) {
+            const Packet& a = ours[index][k];
+            const Packet& b = list[k];
+            if (b.pts) {
+                ASSERT_TRUE(a.pts.has_value()) << "packet " << k;
+                EXPECT_NEAR(*a.pts - offset, *b.pts, kTick) << "PTS of packet " << k;
+                ++compared;
+            }
+            if (b.dts) {
+                ASSERT_TRUE(a.dts.has_value()) << "packet " << k;
+                EXPECT_NEAR(*a.dts - offset, *b.dts, kTick) << "DTS of packet " << k;
+            }
+        }
+    }
+    EXPECT_GT(compared, 100);
+
+    if (format == "dvd") {
+        // dvdauthor builds a title from it (it warns of the test pictures' square pixels).
+        const std::string dvd = testsupport::UniqueName("dvd");
+        ASSERT_EQ(Shell("VIDEO_FORMAT=PAL dvdauthor -o " + dvd + " -t '" + name + "' && rm -rf " + dvd, &text), 0)
+            << text;
+        EXPECT_EQ(text.find("ERR"), std::string::npos) << text;
+        EXPECT_NE(text.find("VOBUs"), std::string::npos) << text;
+    }
+    if (format == "ts") {
+        ASSERT_EQ(Shell("tsinfo -max 100000 '" + name + "'", &text), 0) << text;
+        EXPECT_NE(text.find("PMT"), std::string::npos) << text;
+        ASSERT_EQ(Shell("tsreport '" + name + "'", &text), 0) << text;
+    }
+}
+
+// ffmpeg-made DVD and transport streams, muxed again through the multiplexed input: the
+// same elementary streams come out, with the same times, and the run ends.
+struct Remux {
+    const char* name;
+    const char* command;
+    const char* ext;
+    const char* format;
+};
+
+const Remux kRemuxes[] = {
+    {"DvdMpeg2Ac3ToTs",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -b:v 4M -g 12 -bf 2 -c:a ac3 -b:a 192k -f dvd {out}",
+     "vob", "ts"},
+    {"DvdMpeg2Mp2ToDvd",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -b:v 4M -g 12 -bf 2 -c:a mp2 -b:a 192k -f dvd {out}",
+     "vob", "dvd"},
+    {"TsMpeg2Mp2ToPs",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -b:v 4M -g 12 -bf 2 -c:a mp2 -b:a 192k -f mpegts {out}",
+     "ts", "ps"},
+    {"TsMpeg2Ac3ToTs",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -b:v 4M -g 15 -bf 2 -c:a ac3 -b:a 192k -f mpegts {out}",
+     "ts", "ts"},
+};
+
+class MuxToolRemux : public ::testing::TestWithParam<Remux> {};
+
+TEST_P(MuxToolRemux, ElementaryStreamsAndTimesSurvive) {
+    const Remux& c = GetParam();
+    std::string source;
+    ASSERT_TRUE(testsupport::MediaFixture(c.command, c.ext, &source));
+    muxdriver::Options options;
+    options.format = c.format;
+    options.inputs = {source};
+    const std::string name = std::string(c.name) + (std::string(c.format) == "ts" ? ".ts" : ".mpg");
+    options.output = testsupport::FixturePath(name);
+    const muxdriver::Result result = muxdriver::Run(options);
+    ASSERT_TRUE(result.ok) << result.error;
+    EXPECT_EQ(result.streams, 2);
+    const std::vector<uint8_t> out = ReadAll(options.output);
+    const std::string format = c.format;
+    const muxertest::SystemsReport report =
+        format == "ts" ? muxertest::CheckTransportStream(out) : muxertest::CheckProgramStream(out, format == "dvd");
+    EXPECT_EQ(report.error, "");
+
+    std::string text;
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -", &text), 0);
+    EXPECT_EQ(text, "");
+    for (const char* kind : {"v", "a"}) {
+        const std::string a = testsupport::UniqueName("src") + ".bin", b = testsupport::UniqueName("out") + ".bin";
+        ASSERT_EQ(
+            Shell("ffmpeg -nostdin -v error -i '" + BaseName(source) + "' -map 0:" + kind + " -c copy -f data " + a +
+                      " && ffmpeg -nostdin -v error -i '" + name + "' -map 0:" + kind + " -c copy -f data " + b,
+                  &text),
+            0)
+            << text;
+        const std::vector<uint8_t> x = ReadAll(testsupport::FixturePath(a)), y = ReadAll(testsupport::FixturePath(b));
+        EXPECT_FALSE(x.empty());
+        EXPECT_TRUE(x == y) << kind << ": " << x.size() << " bytes in, " << y.size() << " out";
+    }
+    // Times by stream kind (the DVD's navigation stream has none).
+    for (const char* kind : {"v", "a"}) {
+        std::string ours, theirs;
+        const std::string probe =
+            "ffprobe -v error -select_streams " + std::string(kind) + " -show_entries packet=pts,dts -of csv=p=0 ";
+        ASSERT_EQ(Shell(probe + "'" + name + "'", &ours), 0);
+        ASSERT_EQ(Shell(probe + "'" + BaseName(source) + "'", &theirs), 0);
+        std::istringstream a(ours), b(theirs);
+        std::string la, lb;
+        std::optional<int64_t> offset;
+        int n = 0;
+        auto next = [](std::istringstream& in, std::string& line) {
+            while (std::getline(in, line))
+                if (!line.empty()) return true;
+            return false;
+        };
+        while (next(a, la) && next(b, lb)) {
+            const auto pa = Field(la.substr(0, la.find(','))), pb = Field(lb.substr(0, lb.find(',')));
+            if (!pa || !pb) continue;
+            if (!offset) offset = *pa - *pb;
+            EXPECT_NEAR(*pa - *offset, *pb, kTick) << kind << " packet " << n;
+            ++n;
+        }
+        EXPECT_GT(n, 50) << kind;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, MuxToolRemux, ::testing::ValuesIn(kRemuxes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(Streams, MuxTool, ::testing::ValuesIn(AllCases()), [](const auto& info) {
+    return std::string(info.param.source->name) + "_" + info.param.format;
+});
+
+}  // namespace
