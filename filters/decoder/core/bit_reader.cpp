@@ -85,6 +85,15 @@ void InitBitReader(BitReader* r, const uint8_t* data, int32_t lengthInBits) {
     }
 }
 
+void RestartAtByte(BitReader* r, uint32_t byteIndex) {
+    uint32_t c = 0;
+    for (uint32_t i = 0; i < 4; ++i)
+        c = (c << 8) | LoadByte(r, byteIndex + i);
+    r->cache = c;
+    r->next = byteIndex + 4;
+    r->fill = -16;
+}
+
 uint32_t ReadBits(BitReader* r, int n) {
     const uint32_t v = r->cache >> (32 - n);
     Consume(r, n);

@@ -29,6 +29,14 @@ inline int32_t BitPosition(const BitReader* r) {
     return r->fill + static_cast<int32_t>(r->next) * 8 - 16;
 }
 
+// The next n bits (1 <= n <= 16) without consuming them.
+inline uint32_t PeekBits(const BitReader* r, int n) {
+    return r->cache >> (32 - n);
+}
+
+// Continues reading at a whole byte of the payload (after I_PCM samples).
+void RestartAtByte(BitReader* r, uint32_t byteIndex);
+
 uint32_t ReadBits(BitReader* r, int n);      // u(n), 1 <= n <= 16
 uint32_t ReadBitsLong(BitReader* r, int n);  // u(n), 1 <= n <= 32
 uint32_t ReadBit(BitReader* r);              // u(1)

@@ -4,7 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/motion_kernels.h"
+#include "filters/decoder/core/picture_store.h"
+#include "filters/decoder/core/slice_decoding.h"
 
 namespace avcdec {
 
@@ -23,21 +26,6 @@ void ResetPrevSlice(AvcDecoderContext* ctx) {
 void ResetScanner(NalInputBuffer* in) {
     in->shift = static_cast<uint32_t>(-256);
     in->pendingTimes = 0;
-}
-
-// The fields at the start of a slice header (clause 7.3.3) that select its parameter
-// sets: first_mb_in_slice, slice_type, pic_parameter_set_id. Activates the picture and
-// sequence parameter sets; non-zero drops the slice.
-int ActivateSliceParamSets(AvcDecoderContext* ctx) {
-    BitReader* r = &ctx->reader;
-    const NalUnitBuffer* nu = ctx->nal;
-    InitBitReader(r, nu->payload + 1, static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
-    ReadUe(r);  // first_mb_in_slice
-    const int32_t sliceType = ReadUe(r);
-    const int32_t ppsId = ReadUe(r);
-    if (sliceType < 0 || sliceType > 9) return kParseOutOfRange;
-    if (ActivatePicParamSet(ctx, ppsId) != 0) return kParseOutOfRange;
-    return 0;
 }
 
 // Allocates the plane sets of the pool for the context's geometry; false when memory runs
@@ -69,6 +57,10 @@ void NeededSize(const SeqParamSet* sps, int32_t* w, int32_t* h) {
 
 // Common start of both decode steps; -1 when extraction and dispatch should follow.
 int StepPrologue(AvcDecoderContext* ctx) {
+    PictureStore* st = ctx->store;
+    if (st != nullptr && (ctx->draining || st->freeHead == nullptr)) {
+        if ((ctx->readyPicture = TakeOutputPicture(st)) != nullptr) return kStepPictureReady;
+    }
     if (ctx->draining) {
         ctx->draining = false;
         return kStepConsumed;
@@ -84,7 +76,12 @@ int DecodeStep(AvcDecoderContext* ctx, int (*extract)(AvcDecoderContext*)) {
         const int got = extract(ctx);
         if (got != 0) return got;
     }
-    return DispatchNalUnit(ctx);
+    const int step = DispatchNalUnit(ctx);
+    if (step == kStepPictureReady) {
+        ctx->readyPicture = ctx->store != nullptr ? TakeOutputPicture(ctx->store) : nullptr;
+        if (ctx->readyPicture == nullptr) return kStepConsumed;
+    }
+    return step;
 }
 
 }  // namespace
@@ -94,14 +91,19 @@ AvcDecoderContext* AvcDecoderCreate() {
     if (ctx == nullptr) return nullptr;
     ctx->input = new (std::nothrow) NalInputBuffer{};
     if (ctx->input != nullptr) {
-        ctx->input->area = new (std::nothrow) uint8_t[kNalCopyAreaSize + kAreaSlack]();
+        // Only the slack behind the area must be zero: the area itself is written before
+        // it is read.
+        ctx->input->area = new (std::nothrow) uint8_t[kNalCopyAreaSize + kAreaSlack];
+        if (ctx->input->area != nullptr) std::memset(ctx->input->area + kNalCopyAreaSize, 0, kAreaSlack);
         ctx->input->areaSize = kNalCopyAreaSize;
     }
     ctx->nal = new (std::nothrow) NalUnitBuffer{};
     ctx->sps = new (std::nothrow) SeqParamSet[kMaxSeqParamSets]();
     ctx->pps = new (std::nothrow) PicParamSet[kMaxPicParamSets]();
+    ctx->predWeights = new (std::nothrow) PredWeightTable{};
+    ctx->work = new (std::nothrow) MacroblockWork{};
     if (ctx->input == nullptr || ctx->input->area == nullptr || ctx->nal == nullptr || ctx->sps == nullptr ||
-        ctx->pps == nullptr) {
+        ctx->pps == nullptr || ctx->predWeights == nullptr || ctx->work == nullptr) {
         AvcDecoderDestroy(ctx);
         return nullptr;
     }
@@ -121,13 +123,24 @@ void AvcDecoderDestroy(AvcDecoderContext* ctx) {
     delete ctx->input;
     delete ctx->nal;
     delete[] ctx->sps;
-    if (ctx->pps != nullptr) FreePicParamSets(ctx->pps, kMaxPicParamSets);
     delete[] ctx->pps;
+    delete ctx->predWeights;
+    delete ctx->work;
     delete ctx;
 }
 
 int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
-    if (ctx == nullptr) return -5;
+    if (ctx == nullptr) return kDecoderNoContext;
+    if (ctx->store != nullptr) {
+        ReleasePicture(ctx->currentPicture);
+        ReleasePicture(ctx->readyPicture);
+        ReleaseQueuedPictures(ctx->store);
+        ClearDpb(ctx->store);
+        DestroyPictureStore(ctx->store);
+    }
+    ctx->store = nullptr;
+    ctx->currentPicture = nullptr;
+    ctx->readyPicture = nullptr;
     for (int i = 0; i < ctx->planePool.count; ++i)
         ::operator delete[](ctx->planePool.sets[i].base, kPlaneAlignment);
     ctx->planePool = FramePlanePool{};
@@ -137,12 +150,12 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     delete[] ctx->intraModeMap;
     ctx->intraModeMap = nullptr;
     ctx->picturesAllocated = false;
-    return 0;
+    return kDecoderOk;
 }
 
 int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t timeStamp, size_t length,
                        size_t* accepted) {
-    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    if (ctx == nullptr || ctx->input == nullptr) return kDecoderNoContext;
     NalInputBuffer* in = ctx->input;
     if (timeStamp != kNoTimeStamp) {
         in->previousTime = in->currentTime;
@@ -153,7 +166,7 @@ int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t time
     in->dataStart = length != 0 ? data : nullptr;
     in->dataEnd = length != 0 ? data + length : nullptr;
     if (accepted != nullptr) *accepted = length;
-    return 0;
+    return kDecoderOk;
 }
 
 int AvcDecoderDecodeByteStream(AvcDecoderContext* ctx) {
@@ -165,34 +178,74 @@ int AvcDecoderDecodeNalUnit(AvcDecoderContext* ctx) {
 }
 
 int AvcDecoderEndOfStream(AvcDecoderContext* ctx) {
-    if (ctx == nullptr) return -5;
+    if (ctx == nullptr) return kDecoderNoContext;
+    if (ctx->picturesAllocated && ctx->store != nullptr) {
+        FinishCurrentPicture(ctx);
+        ReleasePicture(ctx->currentPicture);
+        ctx->currentPicture = nullptr;
+        FlushDpb(ctx);
+    }
     ctx->draining = true;
-    return 0;
+    return kDecoderOk;
 }
 
 int AvcDecoderReset(AvcDecoderContext* ctx) {
-    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    if (ctx == nullptr || ctx->input == nullptr) return kDecoderNoContext;
     ctx->lastSliceKind = -1;
     ctx->nal->skipToStartCode = 1;
     ResetScanner(ctx->input);
     ctx->input->dataStart = nullptr;
     ctx->input->dataEnd = nullptr;
     ctx->draining = false;
-    if (ctx->picturesAllocated) ResetPrevSlice(ctx);
-    return 0;
+    if (ctx->picturesAllocated) {
+        ClearDpb(ctx->store);
+        ReleaseQueuedPictures(ctx->store);
+        ReleasePicture(ctx->currentPicture);
+        ctx->currentPicture = nullptr;
+        ResetPrevSlice(ctx);
+    }
+    return kDecoderOk;
 }
 
 void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx) {
     if (ctx != nullptr) ctx->hasTime = false;
 }
 
+int AvcDecoderGetPictureInfo(AvcDecoderContext* ctx, const PictureRecord* pic, PictureInfo* info) {
+    if (ctx == nullptr || pic == nullptr || info == nullptr || !ctx->picturesAllocated) return kDecoderNoContext;
+    info->y = pic->frame.y;
+    info->u = pic->frame.u;
+    info->v = pic->frame.v;
+    info->width = ctx->width;
+    info->height = ctx->height;
+    info->pitch = ctx->lumaPitch;
+    info->timeStamp = pic->timeStamp;
+    info->damage = pic->damage;
+    info->sliceKind = pic->lastSliceKind;
+    info->decodeIndex = pic->decodeIndex;
+    info->picOrderCnt = pic->picOrderCnt;
+    return kDecoderOk;
+}
+
+const PictureTiming* AvcDecoderGetPictureTiming(const PictureRecord* pic) {
+    return pic != nullptr ? &pic->timing : nullptr;
+}
+
+int AvcDecoderGetPictureValue(AvcDecoderContext*, const PictureRecord*) {
+    return 0;
+}
+
+void AvcDecoderReleasePicture(PictureRecord* pic) {
+    ReleasePicture(pic);
+}
+
 int ActivateSeqParamSet(AvcDecoderContext* ctx) {
-    if (ctx == nullptr || ctx->activeSps == nullptr) return -5;
+    if (ctx == nullptr || ctx->activeSps == nullptr) return kDecoderNoContext;
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
     const int32_t dpb = DpbSize(ctx);
     if (ctx->picturesAllocated && w == ctx->picWidthInMbs && h == ctx->frameHeightInMbs && dpb == ctx->dpbSize)
-        return 0;
+        return kDecoderOk;
     AvcDecoderFreePictures(ctx);
 
     ctx->picWidthInMbs = w;
@@ -205,22 +258,23 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->dpbSize = dpb;
     if (!AllocatePlanePool(ctx, dpb + 2, ctx->activeSps->frame_mbs_only_flag ? 20 : 40)) {
         AvcDecoderFreePictures(ctx);
-        return -1;
+        return kDecoderUnsupported;
     }
     // Sizes in size_t: the parser bounds w and h by 512 macroblocks each, so these cannot
     // overflow, but nothing here relies on 32-bit products.
     const size_t modeMapBytes = (4 * static_cast<size_t>(h) + 2) * (4 * static_cast<size_t>(w) + 2);
     ctx->intraModeMap = new (std::nothrow) uint8_t[modeMapBytes]();
     ctx->sliceGroupMap = new (std::nothrow) uint8_t[static_cast<size_t>(ctx->mbCount)]();
-    if (ctx->intraModeMap == nullptr || ctx->sliceGroupMap == nullptr) {
+    ctx->store = ctx->intraModeMap != nullptr && ctx->sliceGroupMap != nullptr ? CreatePictureStore(ctx) : nullptr;
+    if (ctx->store == nullptr) {
         AvcDecoderFreePictures(ctx);
-        return -1;
+        return kDecoderUnsupported;
     }
     std::memset(&ctx->pendingTiming, 0, sizeof ctx->pendingTiming);
     std::memset(&ctx->pendingBuffering, 0, sizeof ctx->pendingBuffering);
     ResetPrevSlice(ctx);
     ctx->picturesAllocated = true;
-    return 0;
+    return kDecoderOk;
 }
 
 int32_t DpbSize(const AvcDecoderContext* ctx) {
@@ -275,50 +329,205 @@ int32_t DpbSize(const AvcDecoderContext* ctx) {
     return static_cast<int32_t>(size > 254 ? 254 : size);
 }
 
+bool IsNewPicture(const AvcDecoderContext* ctx) {
+    const SliceHeader* s = &ctx->slice;
+    const PrevSliceRecord* p = &ctx->prevSlice;
+    if (ctx->currentPicture == nullptr) return true;
+    if (s->pic_parameter_set_id != p->pic_parameter_set_id || s->frame_num != p->frame_num ||
+        s->field_pic_flag != p->field_pic_flag || s->idr_pic_id != p->idr_pic_id)
+        return true;
+    if (s->field_pic_flag && s->bottom_field_flag != p->bottom_field_flag) return true;
+    const int32_t pocType = ctx->activeSps->pic_order_cnt_type;
+    if (pocType == 0 && (s->pic_order_cnt_lsb != p->pic_order_cnt_lsb ||
+                         s->delta_pic_order_cnt_bottom != p->delta_pic_order_cnt_bottom))
+        return true;
+    if (pocType == 1 && (s->delta_pic_order_cnt[0] != p->delta_pic_order_cnt[0] ||
+                         s->delta_pic_order_cnt[1] != p->delta_pic_order_cnt[1]))
+        return true;
+    return false;
+}
+
+void FinishCurrentPicture(AvcDecoderContext* ctx) {
+    PictureRecord* pic = ctx->currentPicture;
+    if (pic == nullptr) return;
+    // Macroblocks that no slice decoded hold another picture's samples.
+    if (pic->decodedMbs < ctx->mbCount) pic->damage |= 3;
+    if (pic->deblockWord != 0) DeblockPicture(ctx, pic);
+    if (pic->isReference) PadPicture(ctx, pic);
+    StorePicture(ctx, pic);
+    FinishPicOrderCnt(ctx);
+    if (pic->isReference) ctx->prevRefFrameNum = pic->hadMmco5 ? 0 : pic->frame_num;
+    ReleasePicture(pic);
+    ctx->currentPicture = nullptr;
+}
+
+namespace {
+
+void RememberSlice(AvcDecoderContext* ctx) {
+    const SliceHeader* s = &ctx->slice;
+    PrevSliceRecord* p = &ctx->prevSlice;
+    p->pic_parameter_set_id = s->pic_parameter_set_id;
+    p->frame_num = s->frame_num;
+    p->field_pic_flag = s->field_pic_flag;
+    p->bottom_field_flag = s->bottom_field_flag;
+    p->idr_pic_id = s->idr_pic_id;
+    p->pic_order_cnt_lsb = s->pic_order_cnt_lsb;
+    p->delta_pic_order_cnt_bottom = s->delta_pic_order_cnt_bottom;
+    p->delta_pic_order_cnt[0] = s->delta_pic_order_cnt[0];
+    p->delta_pic_order_cnt[1] = s->delta_pic_order_cnt[1];
+}
+
+int AfterSlice(AvcDecoderContext* ctx) {
+    return ctx->store != nullptr && QueuedPictureCount(ctx->store) > 0 ? kStepPictureReady : kStepConsumed;
+}
+
+// Starts a new picture for the slice whose header start is in ctx->slice; false when no
+// record is free.
+bool StartPicture(AvcDecoderContext* ctx) {
+    PictureRecord* pic = AcquirePicture(ctx->store);
+    if (pic == nullptr) return false;
+    ctx->currentPicture = pic;
+    pic->decodeIndex = ctx->pictureCounter++;
+    pic->firstSliceNumber = ctx->sliceNumber + 1;
+    pic->decodedMbs = 0;
+    pic->timing = ctx->pendingTiming;
+    pic->buffering = ctx->pendingBuffering;
+    ctx->pendingTiming.valid = 0;
+    ctx->pendingBuffering.valid = 0;
+    const SliceHeader* s = &ctx->slice;
+    pic->frame_num = s->frame_num;
+    pic->isIdr = s->idr;
+    pic->isReference = s->nal_ref_idc != 0;
+    pic->no_output_of_prior_pics_flag = 0;
+    pic->long_term_reference_flag = 0;
+    pic->adaptive_ref_pic_marking_mode_flag = 0;
+    if (ctx->hasTime) pic->timeStamp = ctx->nalTime;
+    ctx->hasTime = false;
+    if (s->idr) ctx->prevRefFrameNum = 0;
+    return true;
+}
+
+// Decodes the slice held in ctx->nal, whose header start has been read.
+int DecodeSlice(AvcDecoderContext* ctx) {
+    const SeqParamSet* sps = ctx->activeSps;
+    const SliceHeader* s = &ctx->slice;
+    if (!sps->frame_mbs_only_flag) {
+        // Field pictures and macroblock-adaptive frames are outside what this decoder
+        // reconstructs; refusing them beats showing them as progressive pictures.
+        ctx->refusal = "interlaced coding (field pictures or MBAFF frames) is not decoded";
+        return kStepConsumed;
+    }
+    if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&
+        ctx->activePps->pic_size_in_map_units_minus1 + 1 != ctx->mbCount) {
+        ctx->refusal = "explicit slice-group map of the wrong size";
+        return kStepConsumed;
+    }
+    if (IsNewPicture(ctx)) {
+        FinishCurrentPicture(ctx);
+        if (!StartPicture(ctx)) {
+            ctx->refusal = "no free picture record";
+            return AfterSlice(ctx);
+        }
+    }
+    PictureRecord* pic = ctx->currentPicture;
+    if (ParseSliceHeaderRest(ctx) != kDecoderOk) {
+        ctx->refusal = "slice header value out of range";
+        pic->damage |= 3;
+        return AfterSlice(ctx);
+    }
+    const bool first = pic->sliceCount == 0;
+    RememberSlice(ctx);
+    pic->deblockWord |= s->disable_deblocking_filter_idc - 1;
+    if (first) {
+        const int32_t maxFrameNum = 1 << (sps->log2_max_frame_num_minus4 + 4);
+        if (!s->idr && s->frame_num != ctx->prevRefFrameNum &&
+            s->frame_num != (ctx->prevRefFrameNum + 1) % maxFrameNum && sps->gaps_in_frame_num_value_allowed_flag)
+            FillFrameNumGap(ctx);
+        DerivePicOrderCnt(ctx);
+    }
+    if (ctx->activePps->num_slice_groups_minus1 > 0 && BuildSliceGroupMap(ctx) != kDecoderOk) {
+        pic->damage |= 3;
+        return AfterSlice(ctx);
+    }
+    int result = BuildRefPicLists(ctx);
+    if (result == kDecoderOk) {
+        ctx->decodedMbs = 0;
+        if (s->sliceKind == kSliceI && !ctx->activePps->entropy_coding_mode_flag) {
+            result = DecodeISlice(ctx);
+        } else {
+            ctx->refusal = "only CAVLC I slices are decoded";
+            result = kDecoderUnsupported;
+        }
+        pic->decodedMbs += ctx->decodedMbs;
+    }
+    if (result != kDecoderOk) {
+        pic->damage |= 3;
+        if (s->nal_ref_idc != 0 && (ctx->errorResilienceMode == 1 || ctx->errorResilienceMode == 3))
+            ctx->lastSliceKind = -1;
+    } else {
+        ctx->lastSliceKind = s->sliceKind;
+    }
+    pic->lastSliceKind = s->sliceKind;
+    ++pic->sliceCount;
+    return AfterSlice(ctx);
+}
+
+}  // namespace
+
 int DispatchNalUnit(AvcDecoderContext* ctx) {
+    bool held = false;
     if (ctx->pendingAction == 2) {
         ctx->pendingAction = 0;
+        if (ctx->picturesAllocated) {
+            ClearDpb(ctx->store);
+            ReleaseQueuedPictures(ctx->store);
+            ResetPrevSlice(ctx);
+        }
         if (ActivateSeqParamSet(ctx) != 0) {
             // The held slice is dropped with the failed activation, so the next step
             // extracts new input instead of trying again.
             AvcDecoderFreePictures(ctx);
+            ctx->refusal = "picture resources could not be allocated";
             return kStepDropped;
         }
-        // The picture-level steps for the held slice arrive with slice decoding.
+        held = true;
+    }
+
+    if (!held) {
+        switch (ctx->nal->nal_unit_type) {
+            case kNalSei:
+                ParseSei(ctx);
+                return kStepConsumed;
+            case kNalSps:
+                ParseSeqParamSet(ctx);
+                return kStepConsumed;
+            case kNalPps:
+                ParsePicParamSet(ctx);
+                return kStepConsumed;
+            case kNalEndOfStream:
+                return kStepEndOfStream;
+            case kNalSlice:
+            case kNalIdrSlice:
+                break;
+            default:
+                return kStepConsumed;
+        }
+    }
+
+    if (ParseSliceHeaderStart(ctx) != kDecoderOk) {
+        ctx->refusal = "slice header start out of range or its parameter sets missing";
         return kStepConsumed;
     }
-
-    switch (ctx->nal->nal_unit_type) {
-        case kNalSei:
-            ParseSei(ctx);
-            return kStepConsumed;
-        case kNalSps:
-            ParseSeqParamSet(ctx);
-            return kStepConsumed;
-        case kNalPps:
-            ParsePicParamSet(ctx);
-            return kStepConsumed;
-        case kNalEndOfStream:
-            return kStepEndOfStream;
-        case kNalSlice:
-        case kNalIdrSlice:
-            break;
-        default:
-            return kStepConsumed;
-    }
-
-    if (ActivateSliceParamSets(ctx) != 0) return kStepConsumed;
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
     if (!ctx->picturesAllocated || w != ctx->picWidthInMbs || h != ctx->frameHeightInMbs ||
         DpbSize(ctx) != ctx->dpbSize) {
+        if (held) return kStepDropped;  // activation gave another size than the slice needs
         ctx->pendingAction = 2;
         AvcDecoderEndOfStream(ctx);
         return kStepFormatChange;
     }
-    // The picture-level steps (new-picture detection, slice header, reference lists,
-    // slice loops) arrive with slice decoding; until then a slice is consumed undecoded.
-    return kStepConsumed;
+    return DecodeSlice(ctx);
 }
 
 }  // namespace avcdec

@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
 #include "filters/decoder/core/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
@@ -258,7 +260,7 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
     p.pic_order_present_flag = Flag(r);
     if (!ReadUeIn(r, kMaxSliceGroups - 1, &p.num_slice_groups_minus1)) return kParseOutOfRange;
 
-    uint8_t* ids = nullptr;
+    std::vector<uint8_t> ids;
     if (p.num_slice_groups_minus1 > 0) {
         const int32_t groups = p.num_slice_groups_minus1 + 1;
         const int32_t mapUnits = (sps->pic_width_in_mbs_minus1 + 1) * (sps->pic_height_in_map_units_minus1 + 1);
@@ -285,14 +287,10 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
                 if (size != mapUnits - 1) return kParseUnsupported;
                 p.pic_size_in_map_units_minus1 = size;
                 const int bits = groups > 4 ? 3 : groups > 2 ? 2 : 1;  // Ceil(Log2(groups))
-                ids = new (std::nothrow) uint8_t[static_cast<size_t>(mapUnits)];
-                if (ids == nullptr) return kParseUnsupported;
+                ids.resize(static_cast<size_t>(mapUnits));
                 for (int32_t i = 0; i < mapUnits; ++i) {
                     ids[i] = static_cast<uint8_t>(ReadBits(r, bits));
-                    if (ids[i] >= groups) {
-                        delete[] ids;
-                        return kParseOutOfRange;
-                    }
+                    if (ids[i] >= groups) return kParseOutOfRange;
                 }
                 break;
             }
@@ -300,28 +298,22 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
                 break;
         }
     }
-    p.slice_group_id = ids;
+    p.slice_group_id = std::move(ids);
     // The active counts are checked by the slice header; here only what a 32-entry list
     // can hold.
-    if (!ReadUeIn(r, 31, &p.num_ref_idx_l0_active_minus1) || !ReadUeIn(r, 31, &p.num_ref_idx_l1_active_minus1)) {
-        delete[] ids;
+    if (!ReadUeIn(r, 31, &p.num_ref_idx_l0_active_minus1) || !ReadUeIn(r, 31, &p.num_ref_idx_l1_active_minus1))
         return kParseOutOfRange;
-    }
     p.weighted_pred_flag = Flag(r);
     p.weighted_bipred_idc = static_cast<int32_t>(ReadBits(r, 2));
     if (p.weighted_bipred_idc > 2 || !ReadSeIn(r, -26, 25, &p.pic_init_qp_minus26) ||
-        !ReadSeIn(r, -26, 25, &p.pic_init_qs_minus26) || !ReadSeIn(r, -12, 12, &p.chroma_qp_index_offset)) {
-        delete[] ids;
+        !ReadSeIn(r, -26, 25, &p.pic_init_qs_minus26) || !ReadSeIn(r, -12, 12, &p.chroma_qp_index_offset))
         return kParseOutOfRange;
-    }
     p.deblocking_filter_control_present_flag = Flag(r);
     p.constrained_intra_pred_flag = Flag(r);
     p.redundant_pic_cnt_present_flag = Flag(r);
 
     p.valid = 1;
-    PicParamSet* slot = &ctx->pps[p.pic_parameter_set_id];
-    delete[] slot->slice_group_id;
-    *slot = p;
+    ctx->pps[p.pic_parameter_set_id] = std::move(p);
     return kParseOk;
 }
 
@@ -414,13 +406,6 @@ int ParseSei(AvcDecoderContext* ctx) {
         else if (type == 1)
             ParsePictureTiming(ctx, payload, size);
     });
-}
-
-void FreePicParamSets(PicParamSet* slots, int count) {
-    for (int i = 0; i < count; ++i) {
-        delete[] slots[i].slice_group_id;
-        slots[i].slice_group_id = nullptr;
-    }
 }
 
 }  // namespace avcdec

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace avcdec {
 
@@ -102,7 +103,7 @@ struct PicParamSet {
     int32_t slice_group_change_direction_flag;
     int32_t slice_group_change_rate_minus1;
     int32_t pic_size_in_map_units_minus1;
-    uint8_t* slice_group_id;  // owned; map type 6 only, else null
+    std::vector<uint8_t> slice_group_id;  // map type 6 only, else empty
     int32_t num_ref_idx_l0_active_minus1;
     int32_t num_ref_idx_l1_active_minus1;
     int32_t weighted_pred_flag;
@@ -168,9 +169,6 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
 // runs past the NAL unit (the messages before it were visited), else kParseOk.
 template <typename Visit>
 int ForEachSeiMessage(const uint8_t* nal, size_t nalSize, Visit&& visit);
-
-// Frees the slice-group id arrays of every picture parameter set slot.
-void FreePicParamSets(PicParamSet* slots, int count);
 
 }  // namespace avcdec
 

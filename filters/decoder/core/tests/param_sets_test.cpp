@@ -255,7 +255,7 @@ TEST_F(ParamSets, PictureParameterSets) {
             b.u(2, i % 3);
     }));
     ASSERT_EQ(ParsePicParamSet(ctx), 0);
-    ASSERT_NE(ctx->pps[1].slice_group_id, nullptr);
+    ASSERT_EQ(ctx->pps[1].slice_group_id.size(), static_cast<size_t>(mapUnits));
     EXPECT_EQ(ctx->pps[1].slice_group_id[mapUnits - 1], (mapUnits - 1) % 3);
     Current(Pps(1, 5, [&](NalBuilder& b) {
         b.ue(1).ue(6).ue(mapUnits);

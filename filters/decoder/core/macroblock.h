@@ -1,0 +1,65 @@
+// The per-macroblock record of a decoded picture and the macroblock work area.
+#pragma once
+
+#include <cstdint>
+
+namespace avcdec {
+
+// Flags word of MacroblockInfo.
+constexpr uint32_t kMbSliceKindShift = 24;  // bits 24-26: sliceKind of the macroblock's slice
+constexpr uint32_t kMbIntra = 1u << 28;
+constexpr uint32_t kMbField = 1u << 29;
+constexpr uint32_t kMbPcm = 1u << 30;
+
+// Macroblock kinds (mb_type reduced to what prediction and deblocking need).
+enum MbKind : int8_t {
+    kMbSkip = 0,
+    kMbIntra4x4 = 1,
+    kMbIntra16x16 = 2,
+    kMbIPcm = 3,
+    kMbInter = 4,
+};
+
+// Blocks of totalCoeff: 16 luma 4x4 blocks in raster order (x + 4y), then 4 Cb and 4 Cr
+// blocks in raster order of the 2x2 chroma grid.
+constexpr int kCbTotalCoeff = 16;
+constexpr int kCrTotalCoeff = 20;
+
+struct MacroblockInfo {
+    int32_t sliceNumber;  // -1: not decoded in this picture
+    uint32_t flags;
+    int8_t kind;
+    int8_t qp;  // QPY; 0 for I_PCM (the deblocking filter's qPp)
+    int8_t intra16x16PredMode;
+    int8_t intraChromaPredMode;
+    int8_t disableDeblockingFilterIdc;
+    int8_t filterOffsetA;
+    int8_t filterOffsetB;
+    int8_t chromaQpIndexOffset;
+    int32_t codedBlockPattern;
+    uint8_t totalCoeff[24];
+    // Motion per 4x4 block (raster) and list, with the reference picture's identity per
+    // 8x8 quadrant (-1 none); used by the deblocking filter's motion test.
+    int16_t mv[2][16][2];
+    int32_t refPicId[2][4];
+};
+
+// Work area of the macroblock being decoded.
+struct alignas(16) MacroblockWork {
+    alignas(16) uint8_t pred[256];  // prediction, 16 bytes per row
+    // 16 luma then 4 Cb and 4 Cr blocks of 16 coefficients, row-major within a block
+    // (index 4 * row + column), already dequantised.
+    alignas(16) int16_t coeffs[24][16];
+    alignas(16) uint8_t pcm[384];  // I_PCM samples: 256 luma, 64 Cb, 64 Cr
+    int32_t mbX, mbY;              // in macroblocks
+    int32_t mbAddr;
+    MacroblockInfo* cur;
+    MacroblockInfo* mbA;  // left; null when unavailable (other slice or outside)
+    MacroblockInfo* mbB;  // above
+    MacroblockInfo* mbC;  // above right
+    MacroblockInfo* mbD;  // above left
+    int32_t qp;           // running QPY of the slice
+    int32_t qpc[2];       // chroma QP of Cb and Cr for the running QPY
+};
+
+}  // namespace avcdec

@@ -1,0 +1,41 @@
+// The picture-level decoding operations behind the NAL dispatcher: slice-data loops,
+// CAVLC macroblock parsing, intra reconstruction, the deblocking filter and padding.
+#pragma once
+
+#include <cstdint>
+
+#include "filters/decoder/core/macroblock.h"
+
+namespace avcdec {
+
+struct AvcDecoderContext;
+struct BitReader;
+struct PictureRecord;
+
+// Slice-data loop of an I slice (ITU-T H.264 clause 7.3.4); 0, or the first failure.
+int DecodeISlice(AvcDecoderContext* ctx);
+
+// Slice-group map of the current picture (clause 8.2.2) into ctx->sliceGroupMap.
+int BuildSliceGroupMap(AvcDecoderContext* ctx);
+// The next macroblock of the same slice group after mbAddr, or -1.
+int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr);
+
+// Prepares the macroblock at work->mbAddr: position, neighbours, record.
+void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int32_t sliceNumber);
+void ResetIntraModeMap(AvcDecoderContext* ctx);
+
+// CAVLC macroblock layer of an intra macroblock (mb_type in I numbering, 0..25) into the
+// work area and the record: 0, or negative for a syntax value out of range.
+int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int32_t mbType);
+// One residual block (clause 9.2): TotalCoeff (0..16) with levels in coeffLevel from
+// scan position 0, or -1 for an invalid code.
+int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel);
+
+int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+
+// Deblocks the luma and chroma planes of a decoded frame (clause 8.7).
+void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic);
+// Replicates the frame's edges into its borders.
+void PadPicture(AvcDecoderContext* ctx, PictureRecord* pic);
+
+}  // namespace avcdec
