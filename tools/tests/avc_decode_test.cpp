@@ -1,0 +1,193 @@
+// The decoder core end to end, judged from outside: the conformance streams' expected
+// MD5s and ffmpeg's decode of x264 streams, frame by frame.
+#include "tools/avc_decode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
+#include "tools/md5.h"
+
+namespace {
+
+// The conformance suite's folder, in this process's path form.
+std::string ConformancePath(const std::string& name) {
+    std::string p = std::string(AVCDEC_CONFORMANCE_DIR) + "/" + name;
+#ifdef _WIN32
+    p = "Z:" + p;  // Wine maps drive Z: to the Unix root
+#endif
+    return p;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string FrameMd5(const tools::DecodedFrame& f) {
+    tools::Md5 md5;
+    md5.Update(f.yuv->data(), f.yuv->size());
+    return md5.HexDigest();
+}
+
+// The hash column of `ffmpeg -f framemd5` output, one entry per frame.
+std::vector<std::string> FfmpegFrameMd5s(const std::string& input, const std::string& options = "") {
+    std::string path;
+    EXPECT_TRUE(testsupport::MediaFixture("ffmpeg " + options + " -i '" + input + "' -f framemd5 {out}", "txt", &path));
+    std::ifstream in(path);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        out.push_back(line.substr(line.find_last_of(' ') + 1));
+    }
+    return out;
+}
+
+struct Decoded {
+    std::vector<std::string> md5s;
+    std::vector<int32_t> damage;
+    std::vector<int32_t> decodeOrder;
+    std::string wholeMd5;
+};
+
+Decoded Decode(const std::vector<uint8_t>& stream, size_t chunk = 0) {
+    Decoded d;
+    tools::Md5 whole;
+    tools::DecodeByteStream(stream, chunk, [&](const tools::DecodedFrame& f) {
+        d.md5s.push_back(FrameMd5(f));
+        d.damage.push_back(f.damage);
+        d.decodeOrder.push_back(f.decodeIndex);
+        whole.Update(f.yuv->data(), f.yuv->size());
+    });
+    d.wholeMd5 = whole.HexDigest();
+    return d;
+}
+
+std::map<std::string, std::string> ExpectedMd5s() {
+    std::ifstream in(ConformancePath("expected.tsv"));
+    std::map<std::string, std::string> m;
+    std::string file, vector, md5;
+    std::getline(in, file);  // heading
+    while (in >> file >> vector >> md5)
+        m[file] = md5;
+    return m;
+}
+
+// The intra-only streams of the suite (every picture coded with I slices, CAVLC).
+const char* const kIntraStreams[] = {"BA1_Sony_D.jsv",  "BAMQ1_JVC_C.264", "BASQP1_Sony_C.jsv", "NL1_Sony_D.jsv",
+                                     "NLMQ1_JVC_C.264", "SVA_BA1_B.264",   "SVA_NL1_B.264"};
+
+TEST(AvcDecode, IntraConformanceStreamsMatchExpectedMd5) {
+    const auto expected = ExpectedMd5s();
+    ASSERT_FALSE(expected.empty()) << "no expected.tsv in " << AVCDEC_CONFORMANCE_DIR;
+    for (const char* name : kIntraStreams) {
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> stream = ReadFile(ConformancePath(name));
+        ASSERT_FALSE(stream.empty());
+        const Decoded d = Decode(stream);
+        EXPECT_EQ(d.wholeMd5, expected.at(name));
+        for (int32_t damage : d.damage)
+            EXPECT_EQ(damage, 0);
+    }
+}
+
+// Streams with P slices decode only partly today: every frame must still come out in
+// ffmpeg's order, and every frame delivered as good must equal ffmpeg's.
+TEST(AvcDecode, InterConformanceStreamsDeliverNoWrongFrameAsGood) {
+    const auto expected = ExpectedMd5s();
+    for (const auto& [name, md5] : expected) {
+        if (std::find(std::begin(kIntraStreams), std::end(kIntraStreams), name) != std::end(kIntraStreams)) continue;
+        SCOPED_TRACE(name);
+        const std::string unixPath = std::string(AVCDEC_CONFORMANCE_DIR) + "/" + name;
+        const std::vector<std::string> reference = FfmpegFrameMd5s(unixPath);
+        const Decoded d = Decode(ReadFile(ConformancePath(name)));
+        ASSERT_EQ(d.md5s.size(), reference.size());
+        int good = 0;
+        for (size_t i = 0; i < d.md5s.size(); ++i) {
+            if (d.damage[i] != 0) continue;
+            ++good;
+            EXPECT_EQ(d.md5s[i], reference[i]) << "frame " << i;
+        }
+        EXPECT_GT(good, 0);  // the I pictures
+    }
+}
+
+struct X264Case {
+    const char* options;
+    const char* ffmpegOptions;  // for the reference decode
+};
+
+TEST(AvcDecode, X264BaselineIntraMatchesFfmpeg) {
+    std::string yuv;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 6 -pix_fmt yuv420p -f rawvideo {out}", "yuv",
+        &yuv));
+    const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
+    const X264Case cases[] = {
+        {"--qp 10", ""},
+        {"--qp 28", ""},
+        {"--qp 45", ""},
+        {"--qp 51", ""},
+        {"--crf 20 --slices 4", ""},
+        {"--crf 20 --constrained-intra", ""},
+        {"--crf 20 --no-deblock", ""},
+        {"--crf 20 --no-deblock", "-skip_loop_filter all"},
+        {"--crf 20 --deblock -3:2", ""},
+        {"--crf 20 --deblock 6:6", ""},
+    };
+    for (const X264Case& c : cases) {
+        SCOPED_TRACE(std::string(c.options) + " / " + c.ffmpegOptions);
+        std::string stream;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("x264 --quiet --profile baseline --keyint 1 ") + c.options +
+                                                  " --input-res 352x288 --fps 25 -o {out} " + yuvName,
+                                              "264", &stream));
+        const std::string streamName = stream.substr(stream.find_last_of("/\\") + 1);
+        const std::vector<std::string> reference = FfmpegFrameMd5s(streamName, c.ffmpegOptions);
+        // Pushed in odd-sized pieces too: NAL units split across pushes decode the same.
+        for (size_t chunk : {size_t{0}, size_t{4093}}) {
+            const Decoded d = Decode(ReadFile(stream), chunk);
+            EXPECT_EQ(d.md5s, reference) << "chunk " << chunk;
+        }
+    }
+}
+
+// Before inter prediction exists, headers and picture order counts alone must put the
+// pictures out in the order ffprobe reports (coded_picture_number in output order).
+TEST(AvcDecode, OutputOrderFollowsPictureOrderCount) {
+    std::string yuv;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 40 -pix_fmt yuv420p -f rawvideo {out}", "yuv",
+        &yuv));
+    const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
+    for (const char* options : {"--profile main --bframes 3 --b-pyramid normal --keyint 20",
+                                "--profile main --bframes 2 --b-pyramid none --ref 4 --keyint 15 --open-gop",
+                                "--profile baseline --ref 3 --keyint 12"}) {
+        SCOPED_TRACE(options);
+        std::string stream;
+        ASSERT_TRUE(testsupport::MediaFixture(
+            std::string("x264 --quiet ") + options + " --input-res 176x144 --fps 25 -o {out} " + yuvName, "264",
+            &stream));
+        const std::string streamName = stream.substr(stream.find_last_of("/\\") + 1);
+        const std::string listName = testsupport::UniqueName("order") + ".txt";
+        ASSERT_EQ(testsupport::RunShell("ffprobe -v error -show_entries frame=coded_picture_number -of csv=p=0 '" +
+                                        streamName + "' > '" + listName + "'"),
+                  0);
+        std::istringstream in(testsupport::ReadFixtureFile(listName));
+        std::vector<int32_t> reference;
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty()) reference.push_back(std::stoi(line));
+        }
+        const Decoded d = Decode(ReadFile(stream));
+        EXPECT_EQ(d.decodeOrder, reference);
+    }
+}
+
+}  // namespace
