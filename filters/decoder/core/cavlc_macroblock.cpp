@@ -106,13 +106,16 @@ int ChromaNc(const MacroblockWork* w, int base, int x, int y) {
 }
 
 // Places coeffLevel (scan order, from scan position `first`) dequantised into block.
-void PlaceScaled(int16_t* block, const int16_t* levels, int count, int first, int qp) {
+void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int first, int qp) {
     const int32_t* scale = kLevelScale.v[qp % 6];
     const int shift = qp / 6;
+    int16_t* block = w->coeffs[b];
     for (int k = 0; k < count; ++k) {
         if (levels[k] == 0) continue;
         const int pos = kZigZag[first + k];
         block[pos] = static_cast<int16_t>((levels[k] * scale[pos]) << shift);
+        w->nonZero |= 1u << b;
+        if (pos != 0) w->acNonZero |= 1u << b;
     }
 }
 
@@ -161,8 +164,10 @@ void InverseLumaDc(MacroblockWork* w, const int16_t* levels, int qp) {
     for (int j = 0; j < 4; ++j) {
         const int f[4] = {t[j] + t[4 + j] + t[8 + j] + t[12 + j], t[j] + t[4 + j] - t[8 + j] - t[12 + j],
                           t[j] - t[4 + j] - t[8 + j] + t[12 + j], t[j] - t[4 + j] + t[8 + j] - t[12 + j]};
-        for (int i = 0; i < 4; ++i)  // row i, column j: the DC of block (j, i)
+        for (int i = 0; i < 4; ++i) {  // row i, column j: the DC of block (j, i)
             w->coeffs[4 * i + j][0] = static_cast<int16_t>((f[i] * scale + 2) >> 2);
+            if (w->coeffs[4 * i + j][0] != 0) w->nonZero |= 1u << (4 * i + j);
+        }
     }
 }
 
@@ -171,8 +176,10 @@ void InverseChromaDc(MacroblockWork* w, int plane, const int16_t* c, int qpc) {
     const int scale = kLevelScale.v[qpc % 6][0] << (qpc / 6);
     const int f[4] = {c[0] + c[1] + c[2] + c[3], c[0] - c[1] + c[2] - c[3], c[0] + c[1] - c[2] - c[3],
                       c[0] - c[1] - c[2] + c[3]};
-    for (int k = 0; k < 4; ++k)
+    for (int k = 0; k < 4; ++k) {
         w->coeffs[16 + 4 * plane + k][0] = static_cast<int16_t>((f[k] * scale) >> 1);
+        if (w->coeffs[16 + 4 * plane + k][0] != 0) w->nonZero |= 1u << (16 + 4 * plane + k);
+    }
 }
 
 int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x16) {
@@ -180,6 +187,7 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
     MacroblockInfo* mb = w->cur;
     const int cbp = mb->codedBlockPattern;
     std::memset(w->coeffs, 0, sizeof w->coeffs);
+    w->nonZero = w->acNonZero = 0;
     if (cbp != 0 || intra16x16) {
         const int32_t delta = ReadSe(r);
         if (delta < -26 || delta > 25) return kDecoderOutOfRange;
@@ -203,7 +211,7 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
         const int n = ParseResidualBlockCavlc(r, LumaNc(w, x, y), max, levels);
         if (n < 0) return kDecoderUnsupported;
         mb->totalCoeff[4 * y + x] = static_cast<uint8_t>(n);
-        PlaceScaled(w->coeffs[4 * y + x], levels, max, intra16x16 ? 1 : 0, w->qp);
+        PlaceScaled(w, 4 * y + x, levels, max, intra16x16 ? 1 : 0, w->qp);
     }
     const int cbpChroma = cbp >> 4;
     if (cbpChroma != 0) {
@@ -221,7 +229,7 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
                 const int n = ParseResidualBlockCavlc(r, ChromaNc(w, base, k & 1, k >> 1), 15, levels);
                 if (n < 0) return kDecoderUnsupported;
                 mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
-                PlaceScaled(w->coeffs[base + k], levels, 15, 1, w->qpc[plane]);
+                PlaceScaled(w, base + k, levels, 15, 1, w->qpc[plane]);
             }
         }
     }

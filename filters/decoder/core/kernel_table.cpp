@@ -40,6 +40,14 @@ void InverseTransformAdd4x4_c(uint8_t* dst, int pitch, const int16_t* c) {
     }
 }
 
+// With only the DC, both passes of the transform pass it through unchanged.
+void AddDc4x4_c(uint8_t* dst, int pitch, int dc) {
+    const int add = (dc + 32) >> 6;
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j)
+            dst[i * pitch + j] = Clip1(dst[i * pitch + j] + add);
+}
+
 // Clause 8.7.2.3, bS below 4.
 template <bool kLuma>
 void DeblockNormal_c(uint8_t* q0p, int step, int along, int lines, int alpha, int beta, int tc0) {
@@ -98,6 +106,7 @@ void DeblockStrong_c(uint8_t* q0p, int step, int along, int lines, int alpha, in
 
 void InstallPortableDecoderKernels(DecoderKernelTable* t) {
     t->inverseTransformAdd4x4 = InverseTransformAdd4x4_c;
+    t->addDc4x4 = AddDc4x4_c;
     t->deblockLumaNormal = DeblockNormal_c<true>;
     t->deblockLumaStrong = DeblockStrong_c<true>;
     t->deblockChromaNormal = DeblockNormal_c<false>;

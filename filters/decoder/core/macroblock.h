@@ -50,6 +50,8 @@ struct alignas(16) MacroblockWork {
     // 16 luma then 4 Cb and 4 Cr blocks of 16 coefficients, row-major within a block
     // (index 4 * row + column), already dequantised.
     alignas(16) int16_t coeffs[24][16];
+    uint32_t nonZero;              // bit b: block b of coeffs has a non-zero coefficient
+    uint32_t acNonZero;            // bit b: block b has one outside position 0
     alignas(16) uint8_t pcm[384];  // I_PCM samples: 256 luma, 64 Cb, 64 Cr
     int32_t mbX, mbY;              // in macroblocks
     int32_t mbAddr;

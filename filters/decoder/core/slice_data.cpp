@@ -71,6 +71,20 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
         std::memset(map + y * mapWidth, 2, 4);
 }
 
+namespace {
+
+// Adds the residual of block b: nothing without coefficients, a constant with the DC alone.
+inline void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
+    if ((w->nonZero & (1u << b)) == 0) return;
+    if ((w->acNonZero & (1u << b)) == 0) {
+        k.addDc4x4(dst, pitch, w->coeffs[b][0]);
+        return;
+    }
+    k.inverseTransformAdd4x4(dst, pitch, w->coeffs[b]);
+}
+
+}  // namespace
+
 int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const PlaneView& pv = ctx->currentPicture->frame;
     const int pitch = pv.pitch;
@@ -92,7 +106,7 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         if (!PredictIntra16x16(luma, pitch, mb->intra16x16PredMode, {availA, availB, false, availD}, luma, pitch))
             return kDecoderUnsupported;
         for (int b = 0; b < 16; ++b)
-            k.inverseTransformAdd4x4(luma + 4 * (b / 4) * pitch + 4 * (b % 4), pitch, w->coeffs[b]);
+            AddResidual(k, w, b, luma + 4 * (b / 4) * pitch + 4 * (b % 4), pitch);
     } else {
         const int mapWidth = 4 * ctx->picWidthInMbs + 2;
         const auto* map =
@@ -109,7 +123,7 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
                 a.topRight = !(x == 3 || blk == 3 || blk == 11);
             uint8_t* dst = luma + 4 * y * pitch + 4 * x;
             if (!PredictIntra4x4(dst, pitch, map[y * mapWidth + x], a, dst, pitch)) return kDecoderUnsupported;
-            k.inverseTransformAdd4x4(dst, pitch, w->coeffs[4 * y + x]);
+            AddResidual(k, w, 4 * y + x, dst, pitch);
         }
     }
     for (int p = 0; p < 2; ++p) {
@@ -117,7 +131,7 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
                                 pitch))
             return kDecoderUnsupported;
         for (int b = 0; b < 4; ++b)
-            k.inverseTransformAdd4x4(chroma[p] + 4 * (b / 2) * pitch + 4 * (b % 2), pitch, w->coeffs[16 + 4 * p + b]);
+            AddResidual(k, w, 16 + 4 * p + b, chroma[p] + 4 * (b / 2) * pitch + 4 * (b % 2), pitch);
     }
     return kDecoderOk;
 }
