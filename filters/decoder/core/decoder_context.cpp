@@ -1,6 +1,7 @@
 // Creation, input, reset and NAL dispatch of the decoder core context.
 #include "filters/decoder/core/decoder_context.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -18,6 +19,10 @@ namespace {
 constexpr size_t kAreaSlack = 8;
 
 constexpr std::align_val_t kPlaneAlignment{16};
+
+// Table A-1, level 5.1: MaxFS and MaxDpbMbs, the bounds of every stream's memory.
+constexpr int64_t kLargestMaxFs = 36864;
+constexpr int64_t kLargestMaxDpbMbs = 184320;
 
 void ResetPrevSlice(AvcDecoderContext* ctx) {
     std::memset(&ctx->prevSlice, 0xFF, sizeof ctx->prevSlice);
@@ -243,6 +248,10 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     if (ctx == nullptr || ctx->activeSps == nullptr) return kDecoderNoContext;
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
+    if (int64_t{w} * h > kLargestMaxFs) {
+        ctx->refusal = "picture larger than any level of the standard allows";
+        return kDecoderUnsupported;
+    }
     const int32_t dpb = DpbSize(ctx);
     if (ctx->picturesAllocated && w == ctx->picWidthInMbs && h == ctx->frameHeightInMbs && dpb == ctx->dpbSize)
         return kDecoderOk;
@@ -321,12 +330,15 @@ int32_t DpbSize(const AvcDecoderContext* ctx) {
         default:
             break;
     }
-    const int64_t frameBytes = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
-                               (s->pic_width_in_mbs_minus1 + 1) * 384;
-    int64_t size = maxDpbBytes / frameBytes;
+    const int64_t frameMbs = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
+                             (s->pic_width_in_mbs_minus1 + 1);
+    int64_t size = maxDpbBytes / (frameMbs * 384);
     if (s->num_ref_frames >= size) size = s->num_ref_frames + 1;
-    if (size == 0) size = 1;
-    return static_cast<int32_t>(size > 254 ? 254 : size);
+    // Clause A.3.1: at most 16 frames; and no stream gets more memory than level 5.1's
+    // MaxDpbMbs allows, whatever level_idc it states.
+    size = std::min<int64_t>(size, std::max<int64_t>(16, s->num_ref_frames + 1));
+    size = std::min<int64_t>(size, std::max<int64_t>(1, kLargestMaxDpbMbs / frameMbs));
+    return static_cast<int32_t>(std::max<int64_t>(size, 1));
 }
 
 bool IsNewPicture(const AvcDecoderContext* ctx) {

@@ -1,0 +1,171 @@
+// Slice headers written by hand: the values the decoder refuses, and what it keeps.
+#include "filters/decoder/core/slice_header.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/picture_store.h"
+#include "filters/decoder/core/tests/nal_builder.h"
+
+namespace avcdec {
+namespace {
+
+using avcdec_test::NalBuilder;
+
+// Baseline, level 3.0, 2x2 macroblocks, frame_num and POC lsb in 4 bits, one reference.
+NalBuilder Sps() {
+    NalBuilder b(0x67);
+    b.u(8, 66).u(8, 0).u(8, 30).ue(0).ue(0).ue(0).ue(0).ue(1).u(1, 0).ue(1).ue(1).u(1, 1).u(1, 1).u(1, 0).u(1, 0);
+    return b;
+}
+
+// weighted_pred_flag as given, deblocking filter control present.
+NalBuilder Pps(int id, int weighted) {
+    NalBuilder b(0x68);
+    b.ue(id).ue(0).u(1, 0).u(1, 0).ue(0).ue(0).ue(0).u(1, weighted).u(2, 0).se(0).se(0).se(0).u(1, 1).u(1, 0).u(1, 0);
+    return b;
+}
+
+class SliceHeaderTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ctx_ = AvcDecoderCreate();
+        ASSERT_NE(ctx_, nullptr);
+        Feed(Sps());
+        Feed(Pps(0, 0));
+        Feed(Pps(1, 1));
+    }
+    void TearDown() override { AvcDecoderDestroy(ctx_); }
+
+    void Feed(const NalBuilder& b) {
+        nal_ = b.Nal();
+        size_t accepted = 0;
+        AvcDecoderPushData(ctx_, nal_.data(), kNoTimeStamp, nal_.size(), &accepted);
+        AvcDecoderDecodeNalUnit(ctx_);
+    }
+
+    // Parses a non-reference P slice header whose fields after frame_num and POC lsb the
+    // callback writes; returns the result of the second half.
+    int ParseP(int ppsId, const std::function<void(NalBuilder&)>& rest) {
+        NalBuilder b(0x01);
+        b.ue(0).ue(5).ue(ppsId).u(4, 1).u(4, 2);
+        rest(b);
+        b.u(1, 1);  // a macroblock's worth of data so the header is not the last bit
+        nal_ = b.Nal();
+        std::vector<uint8_t> rbsp(nal_.size());
+        rbsp.resize(RemoveEmulationPrevention(nal_.data(), nal_.data() + nal_.size(), rbsp.data()));
+        nal_ = rbsp;
+        ctx_->nal->payload = nal_.data();
+        ctx_->nal->length = nal_.size();
+        ctx_->nal->nal_ref_idc = 0;
+        ctx_->nal->nal_unit_type = 1;
+        if (ParseSliceHeaderStart(ctx_) != kDecoderOk) return -100;
+        return ParseSliceHeaderRest(ctx_);
+    }
+
+    AvcDecoderContext* ctx_ = nullptr;
+    std::vector<uint8_t> nal_;
+};
+
+TEST_F(SliceHeaderTest, RefusesValuesOutsideTheirRanges) {
+    struct Case {
+        const char* what;
+        int ppsId;
+        std::function<void(NalBuilder&)> rest;  // from num_ref_idx_active_override_flag on
+        int expected;
+    };
+    auto qp = [](int delta, int idc, int alpha, int beta) {
+        return [=](NalBuilder& b) {
+            b.u(1, 0).u(1, 0).se(delta).ue(idc);
+            if (idc != 1) b.se(alpha).se(beta);
+        };
+    };
+    const Case cases[] = {
+        {"slice QP 51", 0, qp(25, 0, 0, 0), kDecoderOk},
+        {"slice QP 52", 0, qp(26, 0, 0, 0), kDecoderOutOfRange},
+        {"slice QP -1", 0, qp(-27, 0, 0, 0), kDecoderOutOfRange},
+        {"disable_deblocking_filter_idc 2 with offsets 6 and -6", 0, qp(0, 2, 6, -6), kDecoderOk},
+        {"disable_deblocking_filter_idc 3", 0, qp(0, 3, 0, 0), kDecoderOutOfRange},
+        {"alpha offset 7", 0, qp(0, 0, 7, 0), kDecoderOutOfRange},
+        {"beta offset -7", 0, qp(0, 0, 0, -7), kDecoderOutOfRange},
+        {"31 active references", 0, [](NalBuilder& b) { b.u(1, 1).ue(31).u(1, 0).se(0).ue(1); }, kDecoderOk},
+        {"33 active references", 0, [](NalBuilder& b) { b.u(1, 1).ue(32).u(1, 0).se(0).ue(1); }, kDecoderOutOfRange},
+        {"32 modification commands", 0,
+         [](NalBuilder& b) {
+             b.u(1, 0).u(1, 1);
+             for (int i = 0; i < 32; ++i)
+                 b.ue(0).ue(0);
+             b.ue(3).se(0).ue(1);
+         },
+         kDecoderOk},
+        {"33 modification commands", 0,
+         [](NalBuilder& b) {
+             b.u(1, 0).u(1, 1);
+             for (int i = 0; i < 33; ++i)
+                 b.ue(0).ue(0);
+             b.ue(3).se(0).ue(1);
+         },
+         kDecoderOutOfRange},
+        {"weights within range", 1,
+         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(7).ue(0).u(1, 1).se(-128).se(127).u(1, 0).se(0).ue(1); },
+         kDecoderOk},
+        {"luma_log2_weight_denom 8", 1, [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(8).ue(0).u(1, 0).u(1, 0).se(0).ue(1); },
+         kDecoderOutOfRange},
+        {"luma weight 128", 1, [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(7).ue(0).u(1, 1).se(128).se(0).u(1, 0).se(0).ue(1); },
+         kDecoderOutOfRange},
+        {"chroma offset -129", 1,
+         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(0).ue(0).u(1, 0).u(1, 1).se(1).se(-129).se(1).se(0).se(0).ue(1); },
+         kDecoderOutOfRange},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(ParseP(c.ppsId, c.rest), c.expected);
+    }
+}
+
+TEST_F(SliceHeaderTest, KeepsWhatItReads) {
+    ASSERT_EQ(ParseP(1,
+                     [](NalBuilder& b) {
+                         b.u(1, 1).ue(2).u(1, 1).ue(1).ue(4).ue(3);      // 3 references, one command
+                         b.ue(5).ue(3).u(1, 1).se(-3).se(9).u(1, 0);     // denominators, ref 0 luma
+                         b.u(1, 0).u(1, 0).u(1, 0).u(1, 1).se(2).se(-1).se(4).se(5);  // ref 2 chroma
+                         b.se(-4).ue(2).se(-2).se(3);
+                     }),
+              kDecoderOk);
+    const SliceHeader& s = ctx_->slice;
+    EXPECT_EQ(s.sliceKind, kSliceP);
+    EXPECT_EQ(s.frame_num, 1);
+    EXPECT_EQ(s.pic_order_cnt_lsb, 2);
+    EXPECT_EQ(s.numRefIdxActive[0], 3);
+    ASSERT_EQ(s.commandCount[0], 1);
+    EXPECT_EQ(s.commands[0][0].modification_of_pic_nums_idc, 1);
+    EXPECT_EQ(s.commands[0][0].value, 4);
+    EXPECT_EQ(s.sliceQp, 22);
+    EXPECT_EQ(s.disable_deblocking_filter_idc, 2);
+    EXPECT_EQ(s.FilterOffsetA, -4);
+    EXPECT_EQ(s.FilterOffsetB, 6);
+    const PredWeightTable& w = *ctx_->predWeights;
+    EXPECT_EQ(w.luma_log2_weight_denom, 5);
+    EXPECT_EQ(w.weight[0][0][0], -3);
+    EXPECT_EQ(w.offset[0][0][0], 9);
+    EXPECT_EQ(w.weight[0][1][0], 32);  // default 2^5
+    EXPECT_EQ(w.weight[0][2][1], 2);
+    EXPECT_EQ(w.offset[0][2][1], -1);
+    EXPECT_EQ(w.weight[0][2][2], 4);
+    EXPECT_EQ(w.offset[0][2][2], 5);
+    EXPECT_EQ(w.weight[0][1][1], 8);  // default 2^3
+    EXPECT_EQ(w.weight[0][2][0], 32);
+}
+
+TEST(ChromaQp, FollowsTable815) {
+    const int expected[][2] = {{0, 0}, {29, 29}, {30, 29}, {34, 32}, {39, 35}, {45, 38}, {51, 39}};
+    for (const auto& e : expected)
+        EXPECT_EQ(ChromaQp(e[0]), e[1]) << "qPi " << e[0];
+}
+
+}  // namespace
+}  // namespace avcdec
