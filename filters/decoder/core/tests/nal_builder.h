@@ -29,6 +29,12 @@ public:
             u(8, x);
         return *this;
     }
+    // Zero bits up to the next byte boundary.
+    NalBuilder& align() {
+        while (bits_ != 0)
+            Bit(0);
+        return *this;
+    }
     // The bits written so far, zero-padded to a byte: a payload without trailing bits.
     const std::vector<uint8_t>& Raw() const { return bytes_; }
     // The NAL unit without start code: rbsp_trailing_bits, then emulation prevention.

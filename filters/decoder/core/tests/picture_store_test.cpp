@@ -1,0 +1,141 @@
+// Pictures of hand-written I_PCM slices through the dispatcher and the picture store:
+// output order and count with frame-number gaps and memory_management_control_operation
+// 5, the samples of PCM macroblocks, and damaged pictures.
+#include "filters/decoder/core/picture_store.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/tests/nal_builder.h"
+
+namespace avcdec {
+namespace {
+
+using avcdec_test::NalBuilder;
+
+// Baseline, 2x2 macroblocks, frame_num and POC lsb in 4 bits, one reference frame.
+std::vector<uint8_t> Sps(int gapsAllowed) {
+    NalBuilder b(0x67);
+    b.u(8, 66).u(8, 0).u(8, 30).ue(0).ue(0).ue(0).ue(0).ue(1).u(1, gapsAllowed).ue(1).ue(1).u(1, 1).u(1, 1).u(1, 0);
+    b.u(1, 0);
+    return b.Nal();
+}
+
+std::vector<uint8_t> Pps() {
+    NalBuilder b(0x68);
+    b.ue(0).ue(0).u(1, 0).u(1, 0).ue(0).ue(0).ue(0).u(1, 0).u(2, 0).se(0).se(0).se(0).u(1, 1).u(1, 0).u(1, 0);
+    return b.Nal();
+}
+
+struct Slice {
+    bool idr;
+    int refIdc;
+    int frameNum;
+    int pocLsb;
+    bool mmco5;
+    int macroblocks;  // I_PCM macroblocks written (4 fill the picture)
+    uint8_t sample;   // every PCM sample of the slice
+};
+
+std::vector<uint8_t> PcmSlice(const Slice& s) {
+    NalBuilder b(static_cast<uint8_t>(s.refIdc << 5 | (s.idr ? 5 : 1)));
+    b.ue(0).ue(7).ue(0).u(4, s.frameNum);
+    if (s.idr) b.ue(0);
+    b.u(4, s.pocLsb);
+    if (s.refIdc != 0) {
+        if (s.idr)
+            b.u(1, 0).u(1, 0);
+        else if (s.mmco5)
+            b.u(1, 1).ue(5).ue(0);
+        else
+            b.u(1, 0);
+    }
+    b.se(0).ue(1);  // slice_qp_delta, deblocking off
+    for (int mb = 0; mb < s.macroblocks; ++mb) {
+        b.ue(25).align();
+        for (int i = 0; i < 384; ++i)
+            b.u(8, s.sample);
+    }
+    return b.Nal();
+}
+
+struct Output {
+    int decodeIndex;
+    int damage;
+    uint8_t firstLuma, lastChroma;
+};
+
+std::vector<Output> Decode(const std::vector<std::vector<uint8_t>>& nals) {
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    std::vector<Output> out;
+    auto step = [&](int code) {
+        if (code != kStepPictureReady) return;
+        PictureInfo info{};
+        EXPECT_EQ(AvcDecoderGetPictureInfo(ctx, ctx->readyPicture, &info), 0);
+        out.push_back({info.decodeIndex, info.damage, info.y[0], info.v[7 * info.pitch + 7]});
+        AvcDecoderReleasePicture(ctx->readyPicture);
+        ctx->readyPicture = nullptr;
+    };
+    for (const auto& nal : nals) {
+        size_t accepted = 0;
+        AvcDecoderPushData(ctx, nal.data(), kNoTimeStamp, nal.size(), &accepted);
+        for (int code = -1, guard = 0; code != kStepNeedData && guard < 100; ++guard) {
+            code = AvcDecoderDecodeNalUnit(ctx);
+            step(code);
+        }
+    }
+    AvcDecoderEndOfStream(ctx);
+    for (int code = kStepPictureReady, guard = 0; code == kStepPictureReady && guard < 100; ++guard) {
+        code = AvcDecoderDecodeNalUnit(ctx);
+        step(code);
+    }
+    AvcDecoderDestroy(ctx);
+    return out;
+}
+
+TEST(PictureStore, PcmSamplesLandInThePicture) {
+    const auto out = Decode({Sps(0), Pps(), PcmSlice({true, 3, 0, 0, false, 4, 77})});
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].damage, 0);
+    EXPECT_EQ(out[0].firstLuma, 77);
+    EXPECT_EQ(out[0].lastChroma, 77);
+}
+
+TEST(PictureStore, FrameNumberGapInsertsFramesThatAreNeverOutput) {
+    const auto out = Decode({Sps(1), Pps(), PcmSlice({true, 3, 0, 0, false, 4, 10}),
+                             PcmSlice({false, 3, 3, 6, false, 4, 20}), PcmSlice({false, 3, 4, 8, false, 4, 30})});
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].firstLuma, 10);
+    EXPECT_EQ(out[1].firstLuma, 20);
+    EXPECT_EQ(out[2].firstLuma, 30);
+}
+
+TEST(PictureStore, Operation5OutputsEverythingBeforeAndRestartsTheCounts) {
+    // Picture 1 has POC lsb 8 but operation 5 makes its count 0; picture 2 (lsb 2) then
+    // follows it. Without the operation, picture 2 would come out before picture 1.
+    const auto out = Decode({Sps(0), Pps(), PcmSlice({true, 3, 0, 0, false, 4, 10}),
+                             PcmSlice({false, 3, 1, 8, true, 4, 20}), PcmSlice({false, 3, 1, 2, false, 4, 30})});
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].decodeIndex, 0);
+    EXPECT_EQ(out[1].decodeIndex, 1);
+    EXPECT_EQ(out[2].decodeIndex, 2);
+    const auto plain = Decode({Sps(0), Pps(), PcmSlice({true, 3, 0, 0, false, 4, 10}),
+                               PcmSlice({false, 3, 1, 8, false, 4, 20}), PcmSlice({false, 3, 2, 2, false, 4, 30})});
+    ASSERT_EQ(plain.size(), 3u);
+    EXPECT_EQ(plain[1].decodeIndex, 2);
+    EXPECT_EQ(plain[2].decodeIndex, 1);
+}
+
+TEST(PictureStore, PictureWithMissingMacroblocksIsDamaged) {
+    std::vector<uint8_t> cut = PcmSlice({true, 3, 0, 0, false, 4, 50});
+    cut.resize(cut.size() - 500);  // the last macroblocks' samples are gone
+    const auto out = Decode({Sps(0), Pps(), cut, PcmSlice({false, 3, 1, 2, false, 2, 60})});
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].damage, 3);
+    EXPECT_EQ(out[1].damage, 3) << "a slice that covers half the picture leaves it damaged";
+}
+
+}  // namespace
+}  // namespace avcdec
