@@ -16,7 +16,7 @@ inline int Clip3(int lo, int hi, int v) {
     return v < lo ? lo : v > hi ? hi : v;
 }
 
-void InverseTransformAdd4x4_c(uint8_t* dst, int pitch, const int16_t* c) {
+void idct_add_4x4_c(uint8_t* dst, int pitch, const int16_t* c) {
     int t[16];
     for (int i = 0; i < 4; ++i) {  // rows
         const int16_t* d = c + 4 * i;
@@ -41,7 +41,7 @@ void InverseTransformAdd4x4_c(uint8_t* dst, int pitch, const int16_t* c) {
 }
 
 // With only the DC, both passes of the transform pass it through unchanged.
-void AddDc4x4_c(uint8_t* dst, int pitch, int dc) {
+void idct_dc_add_4x4_c(uint8_t* dst, int pitch, int dc) {
     const int add = (dc + 32) >> 6;
     for (int i = 0; i < 4; ++i)
         for (int j = 0; j < 4; ++j)
@@ -50,7 +50,7 @@ void AddDc4x4_c(uint8_t* dst, int pitch, int dc) {
 
 // Clause 8.7.2.3, bS below 4.
 template <bool kLuma>
-void DeblockNormal_c(uint8_t* q0p, int step, int along, int lines, int alpha, int beta, int tc0) {
+void deblock_normal_c(uint8_t* q0p, int step, int along, int lines, int alpha, int beta, int tc0) {
     for (int k = 0; k < lines; ++k, q0p += along) {
         const int p0 = q0p[-step], p1 = q0p[-2 * step], q0 = q0p[0], q1 = q0p[step];
         if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
@@ -73,7 +73,7 @@ void DeblockNormal_c(uint8_t* q0p, int step, int along, int lines, int alpha, in
 
 // Clause 8.7.2.4, bS 4.
 template <bool kLuma>
-void DeblockStrong_c(uint8_t* q0p, int step, int along, int lines, int alpha, int beta, int) {
+void deblock_strong_c(uint8_t* q0p, int step, int along, int lines, int alpha, int beta, int) {
     for (int k = 0; k < lines; ++k, q0p += along) {
         const int p0 = q0p[-step], p1 = q0p[-2 * step], q0 = q0p[0], q1 = q0p[step];
         if (std::abs(p0 - q0) >= alpha || std::abs(p1 - p0) >= beta || std::abs(q1 - q0) >= beta) continue;
@@ -105,17 +105,18 @@ void DeblockStrong_c(uint8_t* q0p, int step, int along, int lines, int alpha, in
 }  // namespace
 
 void InstallPortableDecoderKernels(DecoderKernelTable* t) {
-    t->inverseTransformAdd4x4 = InverseTransformAdd4x4_c;
-    t->addDc4x4 = AddDc4x4_c;
-    t->deblockLumaNormal = DeblockNormal_c<true>;
-    t->deblockLumaStrong = DeblockStrong_c<true>;
-    t->deblockChromaNormal = DeblockNormal_c<false>;
-    t->deblockChromaStrong = DeblockStrong_c<false>;
+    t->inverseTransformAdd4x4 = idct_add_4x4_c;
+    t->addDc4x4 = idct_dc_add_4x4_c;
+    t->deblockLumaNormal = deblock_normal_c<true>;
+    t->deblockLumaStrong = deblock_strong_c<true>;
+    t->deblockChromaNormal = deblock_normal_c<false>;
+    t->deblockChromaStrong = deblock_strong_c<false>;
 }
 
 void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
     InstallPortableDecoderKernels(t);
     t->featureWord = featureWord;
+    t->motionForms = SelectMotionKernelForms(featureWord);
     // SIMD forms override here, in ascending order of their feature bits, as they land.
 }
 

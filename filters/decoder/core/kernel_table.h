@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "filters/decoder/core/motion_kernels.h"
+
 namespace avcdec {
 
 // Adds the inverse 4x4 transform (ITU-T H.264 clause 8.5.12) of coeffs (row-major,
@@ -23,6 +25,8 @@ struct DecoderKernelTable {
     DeblockEdgeFn deblockLumaStrong;    // bS 4
     DeblockEdgeFn deblockChromaNormal;  // bS 1..3
     DeblockEdgeFn deblockChromaStrong;  // bS 4
+    // Forms of the four motion-compensation entry points the feature word selects.
+    MotionKernelForms motionForms;
     uint32_t featureWord;
 };
 

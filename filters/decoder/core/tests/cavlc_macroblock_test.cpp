@@ -28,7 +28,7 @@ struct ResidualCase {
     int nC;
     int maxNumCoeff;
     const char* bits;
-    int expectedTotal;  // -1: the block is refused
+    int expectedTotal;              // -1: the block is refused
     std::vector<int16_t> expected;  // coefficients from scan position 0
 };
 
@@ -37,8 +37,11 @@ TEST(CavlcResidual, LevelsRunsAndRefusals) {
         {"one trailing one after two zeros", 0, 16, "01 0 010", 1, {0, 0, 1}},
         // coeff_token (11, 1), sign 1, then suffixLength starts at 1: "10" is +2 (with the
         // first-level bias) and each "11" is -1; total_zeros 0.
-        {"TotalCoeff 11 with one trailing one starts at suffixLength 1", 0, 16,
-         "000000000001110 1 10 11 11 11 11 11 11 11 11 11 0000", 11,
+        {"TotalCoeff 11 with one trailing one starts at suffixLength 1",
+         0,
+         16,
+         "000000000001110 1 10 11 11 11 11 11 11 11 11 11 0000",
+         11,
          {-1, -1, -1, -1, -1, -1, -1, -1, -1, 2, -1}},
         // coeff_token (2, 0); the first level, prefix 4 with the bias, is 4, which moves
         // suffixLength from 0 to 2, so the next level reads prefix 0 and two suffix bits.

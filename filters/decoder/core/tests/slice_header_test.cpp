@@ -111,11 +111,11 @@ TEST_F(SliceHeaderTest, RefusesValuesOutsideTheirRanges) {
          },
          kDecoderOutOfRange},
         {"weights within range", 1,
-         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(7).ue(0).u(1, 1).se(-128).se(127).u(1, 0).se(0).ue(1); },
-         kDecoderOk},
-        {"luma_log2_weight_denom 8", 1, [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(8).ue(0).u(1, 0).u(1, 0).se(0).ue(1); },
-         kDecoderOutOfRange},
-        {"luma weight 128", 1, [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(7).ue(0).u(1, 1).se(128).se(0).u(1, 0).se(0).ue(1); },
+         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(7).ue(0).u(1, 1).se(-128).se(127).u(1, 0).se(0).ue(1); }, kDecoderOk},
+        {"luma_log2_weight_denom 8", 1,
+         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(8).ue(0).u(1, 0).u(1, 0).se(0).ue(1); }, kDecoderOutOfRange},
+        {"luma weight 128", 1,
+         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(7).ue(0).u(1, 1).se(128).se(0).u(1, 0).se(0).ue(1); },
          kDecoderOutOfRange},
         {"chroma offset -129", 1,
          [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(0).ue(0).u(1, 0).u(1, 1).se(1).se(-129).se(1).se(0).se(0).ue(1); },
@@ -130,8 +130,8 @@ TEST_F(SliceHeaderTest, RefusesValuesOutsideTheirRanges) {
 TEST_F(SliceHeaderTest, KeepsWhatItReads) {
     ASSERT_EQ(ParseP(1,
                      [](NalBuilder& b) {
-                         b.u(1, 1).ue(2).u(1, 1).ue(1).ue(4).ue(3);      // 3 references, one command
-                         b.ue(5).ue(3).u(1, 1).se(-3).se(9).u(1, 0);     // denominators, ref 0 luma
+                         b.u(1, 1).ue(2).u(1, 1).ue(1).ue(4).ue(3);                   // 3 references, one command
+                         b.ue(5).ue(3).u(1, 1).se(-3).se(9).u(1, 0);                  // denominators, ref 0 luma
                          b.u(1, 0).u(1, 0).u(1, 0).u(1, 1).se(2).se(-1).se(4).se(5);  // ref 2 chroma
                          b.se(-4).ue(2).se(-2).se(3);
                      }),
