@@ -399,6 +399,7 @@ bool StartPicture(AvcDecoderContext* ctx) {
     PictureRecord* pic = AcquirePicture(ctx->store);
     if (pic == nullptr) return false;
     ctx->currentPicture = pic;
+    ctx->store->maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
     pic->decodeIndex = ctx->pictureCounter++;
     pic->firstSliceNumber = ctx->sliceNumber + 1;
     pic->decodedMbs = 0;

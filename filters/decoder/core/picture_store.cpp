@@ -105,8 +105,7 @@ void UnmarkLongTermIdx(PictureStore* st, int32_t idx, const PictureRecord* excep
 
 void ApplyMmco(AvcDecoderContext* ctx, PictureRecord* pic) {
     PictureStore* st = ctx->store;
-    const int32_t maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
-    SetPicNums(st, pic->frame_num, maxFrameNum);
+    SetPicNums(st, pic->frame_num, st->maxFrameNum);
     bool currentLongTerm = false;
     for (int n = 0; n < kMaxMarkingOps; ++n) {
         const MarkingOp& op = pic->marking[n];

@@ -100,6 +100,9 @@ struct PictureStore {
     int32_t maxLongTermFrameIdx;  // -1: no long-term frame indices
     int32_t lastOutputOrder;      // INT_MIN when none
     int32_t numRefFrames;
+    // MaxFrameNum of the sequence parameter set the current picture started with (the
+    // active set may change before the picture is stored).
+    int32_t maxFrameNum;
 
     // Reference lists of the current slice (frames only).
     PictureRecord* refList[2][kMaxRefListSlots + 1];
