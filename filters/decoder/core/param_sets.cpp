@@ -346,12 +346,16 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
     PictureTiming* t = &ctx->pendingTiming;
     *t = PictureTiming{};
     const SeqParamSet* sps = ctx->activeSps;
-    if (sps == nullptr || !sps->timing_info_present_flag) return -1;
+    // Clause D.1.3: the message exists when the HRD delays or pic_struct are present; its
+    // field lengths come from the NAL HRD, else the VCL HRD.
+    const bool delays = sps != nullptr && (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag);
+    if (sps == nullptr || (!delays && !sps->pic_struct_present_flag)) return -1;
+    const HrdParams& hrd = sps->nal_hrd_parameters_present_flag ? sps->nal_hrd : sps->vcl_hrd;
     BitReader r;
     InitBitReader(&r, payload, static_cast<int32_t>(size * 8));
-    if (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag) {
-        t->cpb_removal_delay = static_cast<int32_t>(ReadBitsLong(&r, sps->nal_hrd.cpb_removal_delay_length_minus1 + 1));
-        t->dpb_output_delay = static_cast<int32_t>(ReadBitsLong(&r, sps->nal_hrd.dpb_output_delay_length_minus1 + 1));
+    if (delays) {
+        t->cpb_removal_delay = static_cast<int32_t>(ReadBitsLong(&r, hrd.cpb_removal_delay_length_minus1 + 1));
+        t->dpb_output_delay = static_cast<int32_t>(ReadBitsLong(&r, hrd.dpb_output_delay_length_minus1 + 1));
     }
     if (sps->pic_struct_present_flag) {
         t->pic_struct = static_cast<int32_t>(ReadBits(&r, 4));
@@ -385,7 +389,8 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
                     }
                 }
             }
-            const int len = sps->nal_hrd.time_offset_length;
+            // Without HRD parameters time_offset_length is inferred to be 24.
+            const int len = delays ? hrd.time_offset_length : 24;
             if (len > 0) {
                 // time_offset is i(len): sign-extend the two's complement field.
                 const uint32_t raw = ReadBitsLong(&r, len);

@@ -319,6 +319,33 @@ TEST_F(ParamSets, SeiMessages) {
     EXPECT_EQ(ctx->activeSps, &ctx->sps[0]);
 }
 
+// pic_struct without timing information or HRD: the message holds pic_struct and clock
+// time stamps alone, with a 24-bit time_offset.
+TEST_F(ParamSets, PictureTimingWithoutTimingInfo) {
+    SpsFields f;
+    f.vui = true;
+    f.writeVui = [](NalBuilder& b) {
+        b.u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 0);  // aspect, overscan, signal, chroma, timing
+        b.u(1, 0).u(1, 0).u(1, 1).u(1, 0);          // NAL HRD, VCL HRD, pic_struct, restriction
+    };
+    ASSERT_EQ(ParseSps(f), 0);
+    NalBuilder timing(0);
+    timing.u(4, 0).u(1, 1).u(2, 0).u(1, 0).u(5, 0).u(1, 1).u(1, 0).u(1, 0).u(8, 12).u(6, 1).u(6, 2).u(5, 3);
+    timing.u(24, 0xFFFFF6).u(1, 1).align();
+    Bytes timingBytes = timing.Raw();
+    timingBytes.erase(timingBytes.begin());
+    NalBuilder sei(0x06);
+    sei.u(8, 1).u(8, timingBytes.size()).bytes(timingBytes);
+    Current(sei.Nal());
+    EXPECT_EQ(ParseSei(ctx), 0);
+    const PictureTiming& t = ctx->pendingTiming;
+    EXPECT_EQ(t.valid, 1);
+    EXPECT_EQ(t.pic_struct, 0);
+    EXPECT_EQ(t.clock[0].n_frames, 12);
+    EXPECT_EQ(t.clock[0].hours_value, 3);
+    EXPECT_EQ(t.clock[0].time_offset, -10);
+}
+
 // x264's default output is High profile: refused with a clear error, nothing activated,
 // and its slices find no parameter sets.
 TEST_F(ParamSets, HighProfileStreamIsRefusedWithoutPictures) {
