@@ -348,7 +348,8 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
     const SeqParamSet* sps = ctx->activeSps;
     // Clause D.1.3: the message exists when the HRD delays or pic_struct are present; its
     // field lengths come from the NAL HRD, else the VCL HRD.
-    const bool delays = sps != nullptr && (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag);
+    const bool delays =
+        sps != nullptr && (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag);
     if (sps == nullptr || (!delays && !sps->pic_struct_present_flag)) return -1;
     const HrdParams& hrd = sps->nal_hrd_parameters_present_flag ? sps->nal_hrd : sps->vcl_hrd;
     BitReader r;
