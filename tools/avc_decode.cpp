@@ -87,6 +87,7 @@ DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkS
         if (!ctx->draining) break;
     }
     if (ctx->refusal != nullptr) summary.refusal = ctx->refusal;
+    summary.damagedSlices = ctx->damagedSlices;
     avcdec::AvcDecoderDestroy(ctx);
     return summary;
 }

@@ -19,7 +19,8 @@ struct DecodedFrame {
 struct DecodeSummary {
     int32_t frames = 0;
     int32_t damagedFrames = 0;
-    std::string refusal;  // the core's last refusal reason, empty when none
+    int32_t damagedSlices = 0;  // slices whose data the core could not read
+    std::string refusal;        // the core's last refusal reason, empty when none
 };
 
 // Calls onFrame for every picture the core outputs. The byte stream is pushed in chunks of

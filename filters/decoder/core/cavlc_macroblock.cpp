@@ -18,6 +18,24 @@ constexpr uint8_t kIntraCbp[48] = {47, 31, 15, 0,  23, 27, 29, 30, 7,  11, 13, 1
                                    16, 3,  5,  10, 12, 19, 21, 26, 28, 35, 37, 42, 44, 1,  2,  4,
                                    8,  17, 18, 20, 24, 6,  9,  22, 25, 32, 33, 34, 36, 40, 38, 41};
 
+// Table 9-4, chroma_format_idc 1: coded_block_pattern by codeNum for Inter.
+constexpr uint8_t kInterCbp[48] = {0,  16, 1,  2,  4,  8,  32, 3,  5,  10, 12, 15, 47, 7,  11, 13,
+                                   14, 6,  9,  31, 35, 37, 42, 44, 33, 34, 36, 40, 39, 43, 45, 46,
+                                   17, 18, 20, 24, 19, 21, 26, 28, 23, 27, 29, 30, 22, 25, 38, 41};
+
+// Table 7-14: B mb_type 1..21 as partition shape and the lists of its two partitions
+// (bit 0 list 0, bit 1 list 1).
+struct BMbType {
+    uint8_t shape, first, second;
+};
+constexpr BMbType kBMbTypes[22] = {{0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}, {1, 1, 1}, {2, 1, 1},
+                                   {1, 2, 2}, {2, 2, 2}, {1, 1, 2}, {2, 1, 2}, {1, 2, 1}, {2, 2, 1},
+                                   {1, 1, 3}, {2, 1, 3}, {1, 2, 3}, {2, 2, 3}, {1, 3, 1}, {2, 3, 1},
+                                   {1, 3, 2}, {2, 3, 2}, {1, 3, 3}, {2, 3, 3}};
+// Table 7-18: B sub_mb_type 1..12 as sub-partition shape and lists (0 is direct).
+constexpr uint8_t kBSubShape[13] = {0, 0, 0, 0, 1, 2, 1, 2, 1, 2, 3, 3, 3};
+constexpr uint8_t kBSubLists[13] = {0, 1, 2, 3, 1, 1, 2, 2, 3, 3, 1, 2, 3};
+
 // Frame zig-zag scan (Table 8-12) as row-major positions in a 4x4 block.
 constexpr uint8_t kZigZag[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
 
@@ -236,7 +254,164 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
     return kDecoderOk;
 }
 
+// The 8x8 blocks a partition of a shape covers, as a bit mask.
+uint32_t PartitionBlocks(int shape, int part) {
+    switch (shape) {
+        case 0:
+            return 0xF;
+        case 1:
+            return part == 0 ? 0x3 : 0xC;
+        case 2:
+            return part == 0 ? 0x5 : 0xA;
+        default:
+            return 1u << part;
+    }
+}
+
+// ref_idx te(v) (clause 9.1.2) for `count` active references; false when it names none.
+bool ReadRefIdx(BitReader* r, int32_t count, int8_t* out) {
+    int32_t v = 0;
+    if (count == 2)
+        v = static_cast<int32_t>(ReadBit(r) ^ 1u);
+    else if (count > 2)
+        v = ReadUe(r);
+    if (v < 0 || v >= count) return false;
+    *out = static_cast<int8_t>(v);
+    return true;
+}
+
+// The 4x4 blocks (raster) of sub-partition `sub` of 8x8 block `b8` in sub-shape `shape`.
+void SubPartitionBlocks(int b8, int shape, int sub, int* first, int* width, int* height) {
+    const int x = (b8 & 1) * 2, y = (b8 >> 1) * 2;
+    static const int kW[4] = {2, 2, 1, 1}, kH[4] = {2, 1, 2, 1};
+    const int sx = shape == 2 || shape == 3 ? sub & 1 : 0;
+    const int sy = shape == 1 ? sub : shape == 3 ? sub >> 1 : 0;
+    *first = 4 * (y + sy) + x + sx;
+    *width = kW[shape];
+    *height = kH[shape];
+}
+
+bool ReadMvd(BitReader* r, MacroblockInfo* mb, int list, int first, int width, int height) {
+    const int32_t x = ReadSeWide(r), y = ReadSeWide(r);
+    // Differences beyond what a level's vector range allows cannot come from a conforming
+    // stream (Table A-1: at most 2048 quarter samples across, 512 up and down, doubled).
+    if (x < -8192 || x > 8191 || y < -2048 || y > 2047) return false;
+    for (int j = 0; j < height; ++j)
+        for (int i = 0; i < width; ++i) {
+            mb->mvd[list][first + 4 * j + i][0] = static_cast<int16_t>(x);
+            mb->mvd[list][first + 4 * j + i][1] = static_cast<int16_t>(y);
+        }
+    return true;
+}
+
+// mb_pred() of a macroblock with 16x16, 16x8 or 8x16 partitions, or sub_mb_pred() of an
+// 8x8 one (clauses 7.3.5.1 and 7.3.5.2) once the shapes and lists are in the record.
+int ReadMotion(AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
+    BitReader* r = &ctx->reader;
+    const int32_t* active = ctx->slice.numRefIdxActive;
+    const int parts = mb->partShape == 0 ? 1 : mb->partShape == 3 ? 4 : 2;
+    // The lists of a partition are those of its first 8x8 block.
+    auto lists = [&](int part) { return mb->predLists[mb->partShape == 1 ? 2 * part : part]; };
+    for (int list = 0; list < 2; ++list) {
+        for (int part = 0; part < parts; ++part) {
+            if ((lists(part) & (1 << list)) == 0) continue;
+            int8_t ref = 0;
+            if (!noRefIdx && !ReadRefIdx(r, active[list], &ref)) return kDecoderOutOfRange;
+            const uint32_t blocks = PartitionBlocks(mb->partShape, part);
+            for (int b8 = 0; b8 < 4; ++b8)
+                if (blocks & (1u << b8)) mb->refIdx[list][b8] = ref;
+        }
+    }
+    for (int list = 0; list < 2; ++list) {
+        for (int part = 0; part < parts; ++part) {
+            if ((lists(part) & (1 << list)) == 0) continue;
+            if (mb->partShape != 3) {
+                const int first = mb->partShape == 2 ? 2 * part : 8 * part;
+                const int width = mb->partShape == 2 ? 2 : 4, height = mb->partShape == 1 ? 2 : 4;
+                if (!ReadMvd(r, mb, list, first, width, height)) return kDecoderOutOfRange;
+                continue;
+            }
+            const int subs = mb->subShape[part] == 0 ? 1 : mb->subShape[part] == 3 ? 4 : 2;
+            for (int sub = 0; sub < subs; ++sub) {
+                int first = 0, width = 0, height = 0;
+                SubPartitionBlocks(part, mb->subShape[part], sub, &first, &width, &height);
+                if (!ReadMvd(r, mb, list, first, width, height)) return kDecoderOutOfRange;
+            }
+        }
+    }
+    return kDecoderOk;
+}
+
+int ParseInterResidual(AvcDecoderContext* ctx, MacroblockWork* w) {
+    const int32_t codeNum = ReadUe(&ctx->reader);
+    if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
+    w->cur->codedBlockPattern = kInterCbp[codeNum];
+    return ParseResidualCavlc(ctx, w, false);
+}
+
+void ClearMotion(MacroblockInfo* mb) {
+    for (int list = 0; list < 2; ++list)
+        for (int k = 0; k < 4; ++k)
+            mb->refIdx[list][k] = -1;
+    std::memset(mb->mvd, 0, sizeof mb->mvd);
+    std::memset(mb->predLists, 0, sizeof mb->predLists);
+}
+
 }  // namespace
+
+int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
+    BitReader* r = &ctx->reader;
+    MacroblockInfo* mb = w->cur;
+    const int32_t mbType = ReadUe(r);
+    if (mbType < 0 || mbType > 30) return kDecoderOutOfRange;
+    ClearMotion(mb);
+    if (mbType >= 5) return ParseCavlcIntraMacroblock(ctx, w, mbType - 5);
+    mb->kind = kMbInter;
+    mb->partShape = static_cast<uint8_t>(mbType < 3 ? mbType : 3);
+    if (mbType >= 3) {
+        for (int k = 0; k < 4; ++k) {
+            const int32_t sub = ReadUe(r);
+            if (sub < 0 || sub > 3) return kDecoderOutOfRange;
+            mb->subShape[k] = static_cast<uint8_t>(sub);
+        }
+    }
+    std::memset(mb->predLists, 1, sizeof mb->predLists);
+    const int motion = ReadMotion(ctx, mb, mbType == 4);
+    if (motion != kDecoderOk) return motion;
+    return ParseInterResidual(ctx, w);
+}
+
+int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
+    BitReader* r = &ctx->reader;
+    MacroblockInfo* mb = w->cur;
+    const int32_t mbType = ReadUe(r);
+    if (mbType < 0 || mbType > 48) return kDecoderOutOfRange;
+    ClearMotion(mb);
+    if (mbType >= 23) return ParseCavlcIntraMacroblock(ctx, w, mbType - 23);
+    mb->kind = kMbInter;
+    if (mbType == 0) {  // B_Direct_16x16
+        mb->directMask = 0xF;
+        return ParseInterResidual(ctx, w);
+    }
+    if (mbType == 22) {
+        mb->partShape = 3;
+        for (int k = 0; k < 4; ++k) {
+            const int32_t sub = ReadUe(r);
+            if (sub < 0 || sub > 12) return kDecoderOutOfRange;
+            mb->subShape[k] = kBSubShape[sub];
+            mb->predLists[k] = kBSubLists[sub];
+            if (sub == 0) mb->directMask |= static_cast<uint8_t>(1u << k);
+        }
+    } else {
+        const BMbType& t = kBMbTypes[mbType];
+        mb->partShape = t.shape;
+        for (int b8 = 0; b8 < 4; ++b8)
+            mb->predLists[b8] = (PartitionBlocks(t.shape, 0) & (1u << b8)) ? t.first : t.second;
+    }
+    const int motion = ReadMotion(ctx, mb, false);
+    if (motion != kDecoderOk) return motion;
+    return ParseInterResidual(ctx, w);
+}
 
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
     const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;

@@ -463,18 +463,25 @@ int DecodeSlice(AvcDecoderContext* ctx) {
         return AfterSlice(ctx);
     }
     int result = BuildRefPicLists(ctx);
+    bool unreadable = result != kDecoderOk;  // the slice's data, not this core's scope, failed
     if (result == kDecoderOk) {
         ctx->decodedMbs = 0;
-        if (s->sliceKind == kSliceI && !ctx->activePps->entropy_coding_mode_flag) {
-            result = DecodeISlice(ctx);
+        if (ctx->activePps->entropy_coding_mode_flag) {
+            ctx->refusal = "CABAC slices are not decoded";
+            result = kDecoderUnsupported;
+        } else if (s->sliceKind == kSliceI || s->sliceKind == kSliceP || s->sliceKind == kSliceB) {
+            result = s->sliceKind == kSliceI ? DecodeISlice(ctx) : DecodePOrBSlice(ctx);
+            if (result == kDecoderNoInterPrediction) ctx->refusal = "inter prediction is not decoded";
+            unreadable = result != kDecoderOk && result != kDecoderNoInterPrediction;
         } else {
-            ctx->refusal = "only CAVLC I slices are decoded";
+            ctx->refusal = "SP and SI slices are not decoded";
             result = kDecoderUnsupported;
         }
         pic->decodedMbs += ctx->decodedMbs;
     }
     if (result != kDecoderOk) {
         pic->damage |= 3;
+        if (unreadable) ++ctx->damagedSlices;
         if (s->nal_ref_idc != 0 && (ctx->errorResilienceMode == 1 || ctx->errorResilienceMode == 3))
             ctx->lastSliceKind = -1;
     } else {

@@ -140,6 +140,7 @@ struct alignas(16) AvcDecoderContext {
     int32_t sliceNumber;     // slices started since creation; numbers macroblock records
     int32_t decodedMbs;      // macroblocks decoded in the current slice loop
     int32_t pictureCounter;  // pictures set up since creation
+    int32_t damagedSlices;   // slices whose data could not be read (statistics)
     // Why the last slice or stream was refused, for the caller's log; null when none.
     const char* refusal;
 

@@ -38,6 +38,16 @@ struct MacroblockInfo {
     int8_t chromaQpIndexOffset;
     int32_t codedBlockPattern;
     uint8_t totalCoeff[24];
+    // Inter macroblocks: partition shape (0 16x16, 1 16x8, 2 8x16, 3 8x8), the shape of
+    // each 8x8 block's sub-partitions (0 8x8, 1 8x4, 2 4x8, 3 4x4), the lists each 8x8 block
+    // predicts from (bit 0 list 0, bit 1 list 1; 0 for direct prediction), reference
+    // indices per 8x8 block (-1 unused) and motion vector differences per 4x4 block.
+    uint8_t partShape;
+    uint8_t subShape[4];
+    uint8_t predLists[4];
+    uint8_t directMask;  // bit k: 8x8 block k is predicted in direct mode (B)
+    int8_t refIdx[2][4];
+    int16_t mvd[2][16][2];
     // Motion per 4x4 block (raster) and list, with the reference picture's identity per
     // 8x8 quadrant (-1 none); used by the deblocking filter's motion test.
     int16_t mv[2][16][2];

@@ -157,10 +157,65 @@ int DecodeISlice(AvcDecoderContext* ctx) {
         if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
         ++ctx->decodedMbs;
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
-        if (!MoreRbspData(r) || next < 0 || next >= ctx->mbCount) return kDecoderOk;
+        if (!MoreRbspData(r)) return kDecoderOk;
+        if (next < 0 || next >= ctx->mbCount) break;
         w->mbAddr = next;
     }
-    return kDecoderOk;
+    // Data left behind the picture's last macroblock means the macroblocks were misread.
+    return kDecoderOutOfRange;
+}
+
+int DecodePOrBSlice(AvcDecoderContext* ctx) {
+    ResetIntraModeMap(ctx);
+    const SliceHeader* s = &ctx->slice;
+    if (s->first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
+    MacroblockWork* w = ctx->work;
+    w->mbAddr = s->first_mb_in_slice;
+    w->qp = s->sliceQp;
+    const int32_t offset = ctx->activePps->chroma_qp_index_offset;
+    w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
+    const int32_t sliceNumber = ++ctx->sliceNumber;
+    const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
+    const bool b = s->sliceKind == kSliceB;
+    BitReader* r = &ctx->reader;
+    bool inter = false;
+    int32_t skipRun = -1;  // -1: read mb_skip_run before the next macroblock
+    for (int32_t count = 0; count < ctx->mbCount; ++count) {
+        SetupMacroblock(ctx, w, sliceNumber);
+        if (skipRun < 0) {
+            skipRun = ReadUe(r);
+            if (skipRun < 0 || skipRun > ctx->mbCount) return kDecoderOutOfRange;
+        }
+        if (skipRun > 0) {
+            // P_Skip or B_Skip: motion from prediction alone, no residual.
+            w->cur->kind = kMbSkip;
+            w->cur->partShape = 0;
+            w->cur->directMask = b ? 0xF : 0;
+            std::memset(w->cur->predLists, b ? 0 : 1, sizeof w->cur->predLists);
+            for (int k = 0; k < 4; ++k) {
+                w->cur->refIdx[0][k] = b ? -1 : 0;
+                w->cur->refIdx[1][k] = -1;
+            }
+            inter = true;
+            --skipRun;
+        } else {
+            const int result = b ? ParseCavlcBMacroblock(ctx, w) : ParseCavlcPMacroblock(ctx, w);
+            if (result != kDecoderOk) return result;
+            skipRun = -1;
+            if (w->cur->flags & kMbIntra) {
+                if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
+                ++ctx->decodedMbs;
+            } else {
+                inter = true;
+            }
+        }
+        const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
+        if ((skipRun <= 0 && !MoreRbspData(r)) || next < 0 || next >= ctx->mbCount) break;
+        w->mbAddr = next;
+    }
+    // Data left behind the picture's last macroblock means the macroblocks were misread.
+    if (skipRun <= 0 && MoreRbspData(r)) return kDecoderOutOfRange;
+    return inter ? kDecoderNoInterPrediction : kDecoderOk;
 }
 
 int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr) {

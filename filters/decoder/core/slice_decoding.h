@@ -27,6 +27,14 @@ void ResetIntraModeMap(AvcDecoderContext* ctx);
 // CAVLC macroblock layer of an intra macroblock (mb_type in I numbering, 0..25) into the
 // work area and the record: 0, or negative for a syntax value out of range.
 int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int32_t mbType);
+// CAVLC macroblock layer of a macroblock of a P or B slice (mb_skip_run is the loop's):
+// 0, or negative for a value out of range. Intra types go on to the intra parser.
+int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+// Slice-data loop of a P or B slice: parses every macroblock and reconstructs the intra
+// ones. Inter prediction is not part of this core yet, so a slice with inter macroblocks
+// answers kDecoderNoInterPrediction once it is parsed (its picture is then damaged).
+int DecodePOrBSlice(AvcDecoderContext* ctx);
 // One residual block (clause 9.2): TotalCoeff (0..16) with levels in coeffLevel from
 // scan position 0, or -1 for an invalid code.
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel);
