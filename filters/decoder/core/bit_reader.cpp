@@ -5,23 +5,11 @@ namespace avcdec {
 namespace {
 
 inline uint32_t LoadByte(const BitReader* r, uint32_t index) {
-    return index < r->size ? r->start[index] : 0u;
-}
-
-// After every read: keep at least 16 valid bits in the cache with one 16-bit load.
-inline void Refill(BitReader* r) {
-    if (r->fill > 0) {
-        const uint32_t two = (LoadByte(r, r->next) << 8) | LoadByte(r, r->next + 1);
-        r->cache |= two << r->fill;
-        r->next += 2;
-        r->fill -= 16;
-    }
+    return LoadReaderByte(r, index);
 }
 
 inline void Consume(BitReader* r, int n) {
-    r->cache <<= n;
-    r->fill += n;
-    Refill(r);
+    ConsumeBits(r, n);
 }
 
 // codeNum of one ue(v) code. Codes up to kDirectBits long are decoded from the top bits of
@@ -94,20 +82,10 @@ void RestartAtByte(BitReader* r, uint32_t byteIndex) {
     r->fill = -16;
 }
 
-uint32_t ReadBits(BitReader* r, int n) {
-    const uint32_t v = r->cache >> (32 - n);
-    Consume(r, n);
-    return v;
-}
-
 uint32_t ReadBitsLong(BitReader* r, int n) {
     if (n <= 16) return ReadBits(r, n);
     const uint32_t high = ReadBits(r, 16);
     return (high << (n - 16)) | ReadBits(r, n - 16);
-}
-
-uint32_t ReadBit(BitReader* r) {
-    return ReadBits(r, 1);
 }
 
 int32_t ReadUe(BitReader* r) {

@@ -37,9 +37,34 @@ inline uint32_t PeekBits(const BitReader* r, int n) {
 // Continues reading at a whole byte of the payload (after I_PCM samples).
 void RestartAtByte(BitReader* r, uint32_t byteIndex);
 
-uint32_t ReadBits(BitReader* r, int n);      // u(n), 1 <= n <= 16
+inline uint32_t LoadReaderByte(const BitReader* r, uint32_t index) {
+    return index < r->size ? r->start[index] : 0u;
+}
+
+// Consumes n bits (0 <= n <= 16) and keeps at least 16 valid bits in the cache.
+inline void ConsumeBits(BitReader* r, int n) {
+    r->cache <<= n;
+    r->fill += n;
+    if (r->fill > 0) {
+        const uint32_t two = (LoadReaderByte(r, r->next) << 8) | LoadReaderByte(r, r->next + 1);
+        r->cache |= two << r->fill;
+        r->next += 2;
+        r->fill -= 16;
+    }
+}
+
+// u(n), 1 <= n <= 16.
+inline uint32_t ReadBits(BitReader* r, int n) {
+    const uint32_t v = r->cache >> (32 - n);
+    ConsumeBits(r, n);
+    return v;
+}
+
+inline uint32_t ReadBit(BitReader* r) {  // u(1)
+    return ReadBits(r, 1);
+}
+
 uint32_t ReadBitsLong(BitReader* r, int n);  // u(n), 1 <= n <= 32
-uint32_t ReadBit(BitReader* r);              // u(1)
 // ue(v): codeNum 0..65534. A code with more than 15 leading zeros is read as if it had
 // 15: the 16 bits after them are the suffix field, so the value is at most 32766, or -1
 // when those bits are all zero.
@@ -49,6 +74,13 @@ int32_t ReadSeWide(BitReader* r);  // se(v) laid out for longer codes (mvd)
 int32_t ReadTe(BitReader* r, bool rangeIsOne);
 bool MoreRbspData(const BitReader* r);
 void SkipBits(BitReader* r, int32_t n);  // any n >= 0
+
+// The number of zero bits before the next one bit, counted among the next 16 bits (16
+// when all are zero); consumes nothing.
+inline int PeekLeadingZeros(const BitReader* r) {
+    const uint32_t top = r->cache >> 16;
+    return top == 0 ? 16 : __builtin_clz(top) - 16;
+}
 
 // Index of the last non-zero byte of a NAL unit (header byte at index 0); 0 when every
 // byte after the header is zero or the unit is empty.

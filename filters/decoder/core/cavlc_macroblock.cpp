@@ -65,15 +65,15 @@ inline int Lookup(BitReader* r, const VlcTable& t) {
     const uint16_t e = t.entries[PeekBits(r, t.bits)];
     const int len = e >> 8;
     if (len == 0) return -1;
-    SkipBits(r, len);
+    ConsumeBits(r, len);
     return e & 0xFF;
 }
 
-// Counts zero bits up to the next one bit (which is consumed); at most 32.
+// Counts zero bits up to the next one bit and consumes both; 16 (consuming nothing) when
+// there are 16 or more, which no code of these tables has.
 inline int LeadingZeros(BitReader* r) {
-    int n = 0;
-    while (n < 32 && ReadBit(r) == 0)
-        ++n;
+    const int n = PeekLeadingZeros(r);
+    if (n < 16) ConsumeBits(r, n + 1);
     return n;
 }
 
