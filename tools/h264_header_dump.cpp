@@ -290,9 +290,8 @@ void DumpH264Headers(const uint8_t* data, size_t size, std::string* out) {
                 case kNalPps: {
                     const int rc = ParsePicParamSet(ctx);
                     if (rc == 0) {
-                        BitReader r;
-                        InitBitReader(&r, ctx->nal->payload + 1, static_cast<int32_t>(ctx->nal->length - 1) * 8);
-                        DumpPps(d, ctx->pps[ReadUe(&r)]);
+                        BitReader r(ctx->nal->payload + 1, ctx->nal->length - 1);
+                        DumpPps(d, ctx->pps[r.ReadUe()]);
                     } else {
                         d.Heading("Picture Parameter Set");
                         d.Refused(rc);

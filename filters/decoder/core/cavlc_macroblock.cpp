@@ -1,8 +1,9 @@
 // CAVLC macroblock layer of intra macroblocks (ITU-T H.264 clauses 7.3.5 and 9.2) with
 // coefficient placement and dequantisation (clause 8.5).
+#include <bit>
 #include <cstring>
 
-#include "filters/decoder/core/bit_reader.h"
+#include "common/bitstream/bit_reader.h"
 #include "filters/decoder/core/cavlc_tables.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
@@ -62,18 +63,18 @@ constexpr uint8_t kBlkX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3};
 constexpr uint8_t kBlkY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
 
 inline int Lookup(BitReader* r, const VlcTable& t) {
-    const uint16_t e = t.entries[PeekBits(r, t.bits)];
+    const uint16_t e = t.entries[r->PeekBits(t.bits)];
     const int len = e >> 8;
     if (len == 0) return -1;
-    ConsumeBits(r, len);
+    r->SkipBits(len);
     return e & 0xFF;
 }
 
 // Counts zero bits up to the next one bit and consumes both; 16 (consuming nothing) when
 // there are 16 or more, which no code of these tables has.
 inline int LeadingZeros(BitReader* r) {
-    const int n = PeekLeadingZeros(r);
-    if (n < 16) ConsumeBits(r, n + 1);
+    const int n = std::countl_zero(static_cast<uint16_t>(r->PeekBits(16)));
+    if (n < 16) r->SkipBits(n + 1);
     return n;
 }
 
@@ -147,8 +148,8 @@ int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
         const int a = at[-1], b = at[-mapWidth];
         const int predicted = (a < 0 || b < 0) ? 2 : (a < b ? a : b);
         int mode = predicted;
-        if (!ReadBit(r)) {
-            const int rem = static_cast<int>(ReadBits(r, 3));
+        if (!r->ReadBit()) {
+            const int rem = static_cast<int>(r->ReadBits(3));
             mode = rem < predicted ? rem : rem + 1;
         }
         *at = static_cast<int8_t>(mode);
@@ -158,10 +159,11 @@ int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
 
 int ReadPcmSamples(AvcDecoderContext* ctx, MacroblockWork* w) {
     BitReader* r = &ctx->reader;
-    const uint32_t byte = static_cast<uint32_t>((BitPosition(r) + 7) / 8);
-    if (byte > r->size || r->size - byte < 384) return kDecoderUnsupported;
-    std::memcpy(w->pcm, r->start + byte, 384);
-    RestartAtByte(r, byte + 384);
+    const uint64_t at = r->BitPosition();
+    const uint64_t byte = (at + 7) / 8;  // pcm_alignment_zero_bits first
+    if (byte > r->Size() || r->Size() - byte < 384) return kDecoderUnsupported;
+    std::memcpy(w->pcm, r->Data() + byte, 384);
+    r->SkipBits((byte + 384) * 8 - at);
     return kDecoderOk;
 }
 
@@ -207,7 +209,7 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
     std::memset(w->coeffs, 0, sizeof w->coeffs);
     w->nonZero = w->acNonZero = 0;
     if (cbp != 0 || intra16x16) {
-        const int32_t delta = ReadSe(r);
+        const int32_t delta = r->ReadSe();
         if (delta < -26 || delta > 25) return kDecoderOutOfRange;
         w->qp = (w->qp + delta + 52) % 52;
         const int32_t offset = mb->chromaQpIndexOffset;
@@ -272,9 +274,9 @@ uint32_t PartitionBlocks(int shape, int part) {
 bool ReadRefIdx(BitReader* r, int32_t count, int8_t* out) {
     int32_t v = 0;
     if (count == 2)
-        v = static_cast<int32_t>(ReadBit(r) ^ 1u);
+        v = static_cast<int32_t>(r->ReadBit() ^ 1u);
     else if (count > 2)
-        v = ReadUe(r);
+        v = static_cast<int32_t>(r->ReadUe());
     if (v < 0 || v >= count) return false;
     *out = static_cast<int8_t>(v);
     return true;
@@ -292,7 +294,7 @@ void SubPartitionBlocks(int b8, int shape, int sub, int* first, int* width, int*
 }
 
 bool ReadMvd(BitReader* r, MacroblockInfo* mb, int list, int first, int width, int height) {
-    const int32_t x = ReadSeWide(r), y = ReadSeWide(r);
+    const int32_t x = r->ReadSe(), y = r->ReadSe();
     // Differences beyond what a level's vector range allows cannot come from a conforming
     // stream (Table A-1: at most 2048 quarter samples across, 512 up and down, doubled).
     if (x < -8192 || x > 8191 || y < -2048 || y > 2047) return false;
@@ -343,7 +345,7 @@ int ReadMotion(AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
 }
 
 int ParseInterResidual(AvcDecoderContext* ctx, MacroblockWork* w) {
-    const int32_t codeNum = ReadUe(&ctx->reader);
+    const int32_t codeNum = static_cast<int32_t>(ctx->reader.ReadUe());
     if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
     w->cur->codedBlockPattern = kInterCbp[codeNum];
     return ParseResidualCavlc(ctx, w, false);
@@ -362,7 +364,7 @@ void ClearMotion(MacroblockInfo* mb) {
 int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     BitReader* r = &ctx->reader;
     MacroblockInfo* mb = w->cur;
-    const int32_t mbType = ReadUe(r);
+    const int32_t mbType = static_cast<int32_t>(r->ReadUe());
     if (mbType < 0 || mbType > 30) return kDecoderOutOfRange;
     ClearMotion(mb);
     if (mbType >= 5) return ParseCavlcIntraMacroblock(ctx, w, mbType - 5);
@@ -370,7 +372,7 @@ int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     mb->partShape = static_cast<uint8_t>(mbType < 3 ? mbType : 3);
     if (mbType >= 3) {
         for (int k = 0; k < 4; ++k) {
-            const int32_t sub = ReadUe(r);
+            const int32_t sub = static_cast<int32_t>(r->ReadUe());
             if (sub < 0 || sub > 3) return kDecoderOutOfRange;
             mb->subShape[k] = static_cast<uint8_t>(sub);
         }
@@ -384,7 +386,7 @@ int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     BitReader* r = &ctx->reader;
     MacroblockInfo* mb = w->cur;
-    const int32_t mbType = ReadUe(r);
+    const int32_t mbType = static_cast<int32_t>(r->ReadUe());
     if (mbType < 0 || mbType > 48) return kDecoderOutOfRange;
     ClearMotion(mb);
     if (mbType >= 23) return ParseCavlcIntraMacroblock(ctx, w, mbType - 23);
@@ -396,7 +398,7 @@ int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     if (mbType == 22) {
         mb->partShape = 3;
         for (int k = 0; k < 4; ++k) {
-            const int32_t sub = ReadUe(r);
+            const int32_t sub = static_cast<int32_t>(r->ReadUe());
             if (sub < 0 || sub > 12) return kDecoderOutOfRange;
             mb->subShape[k] = kBSubShape[sub];
             mb->predLists[k] = kBSubLists[sub];
@@ -425,7 +427,7 @@ int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coef
     int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
     for (int i = 0; i < totalCoeff; ++i) {
         if (i < trailingOnes) {
-            level[i] = ReadBit(r) ? -1 : 1;
+            level[i] = r->ReadBit() ? -1 : 1;
             continue;
         }
         const int prefix = LeadingZeros(r);
@@ -434,7 +436,7 @@ int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coef
         int suffixSize = suffixLength;
         if (prefix == 14 && suffixLength == 0) suffixSize = 4;
         if (prefix == 15) suffixSize = 12;
-        if (suffixSize > 0) code += static_cast<int>(ReadBits(r, suffixSize));
+        if (suffixSize > 0) code += static_cast<int>(r->ReadBits(suffixSize));
         if (prefix == 15 && suffixLength == 0) code += 15;
         if (i == trailingOnes && trailingOnes < 3) code += 2;
         level[i] = (code & 1) == 0 ? (code + 2) >> 1 : (-code - 1) >> 1;
@@ -487,11 +489,11 @@ int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t
         mb->intra16x16PredMode = static_cast<int8_t>((mbType - 1) % 4);
         mb->codedBlockPattern = ((mbType - 1) / 4 % 3) << 4 | (mbType >= 13 ? 15 : 0);
     }
-    const int32_t chromaMode = ReadUe(r);
+    const int32_t chromaMode = static_cast<int32_t>(r->ReadUe());
     if (chromaMode < 0 || chromaMode > 3) return kDecoderOutOfRange;
     mb->intraChromaPredMode = static_cast<int8_t>(chromaMode);
     if (!intra16x16) {
-        const int32_t codeNum = ReadUe(r);
+        const int32_t codeNum = static_cast<int32_t>(r->ReadUe());
         if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
         mb->codedBlockPattern = kIntraCbp[codeNum];
     }

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filters/decoder/core/bit_reader.h"
 #include "filters/decoder/core/macroblock.h"
 #include "filters/decoder/core/param_sets.h"
 #include "filters/decoder/core/slice_header.h"

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "filters/decoder/core/bit_reader.h"
+#include "common/bitstream/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
 
 namespace avcdec {
@@ -14,25 +14,27 @@ namespace {
 
 // ue(v) with its range checked: false when the code is invalid or above max.
 bool ReadUeIn(BitReader* r, int32_t max, int32_t* out) {
-    const int32_t v = ReadUe(r);
-    *out = v;
-    return v >= 0 && v <= max;
+    uint32_t v = 0;
+    const bool ok = r->ReadUeIn(static_cast<uint32_t>(max), &v);
+    *out = static_cast<int32_t>(v);
+    return ok;
 }
 
 bool ReadSeIn(BitReader* r, int32_t min, int32_t max, int32_t* out) {
-    const int32_t v = ReadSe(r);
+    int32_t v = 0;
+    const bool ok = r->ReadSeIn(min, max, &v);
     *out = v;
-    return v >= min && v <= max;
+    return ok;
 }
 
 int32_t Flag(BitReader* r) {
-    return static_cast<int32_t>(ReadBit(r));
+    return static_cast<int32_t>(r->ReadBit());
 }
 
 // The RBSP of the context's current NAL unit, behind its header byte.
 void InitOverNal(AvcDecoderContext* ctx) {
     const NalUnitBuffer* nu = ctx->nal;
-    InitBitReader(&ctx->reader, nu->payload + 1, static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
+    ctx->reader = BitReader(nu->payload + 1, nu->length > 0 ? nu->length - 1 : 0);
 }
 
 // Picture timing, clause D.1.2, Table D-1: NumClockTS by pic_struct; 0 for the reserved
@@ -81,8 +83,8 @@ int ParseHrd(BitReader* r, HrdParams* hrd) {
     int32_t cpbCntMinus1 = 0;
     if (!ReadUeIn(r, 30, &cpbCntMinus1)) return -1;
     hrd->cpb_cnt = cpbCntMinus1 + 1;
-    hrd->bit_rate_scale = static_cast<int32_t>(ReadBits(r, 4));
-    hrd->cpb_size_scale = static_cast<int32_t>(ReadBits(r, 4));
+    hrd->bit_rate_scale = static_cast<int32_t>(r->ReadBits(4));
+    hrd->cpb_size_scale = static_cast<int32_t>(r->ReadBits(4));
     for (int i = 0; i < hrd->cpb_cnt; ++i) {
         // bit_rate_value_minus1 and cpb_size_value_minus1 are at most 2^32 - 2; this reader
         // takes codes of up to 15 leading zeros, so anything larger is an invalid code.
@@ -93,33 +95,33 @@ int ParseHrd(BitReader* r, HrdParams* hrd) {
         hrd->cpb_size_value[i] = v + 1;
         hrd->cbr_flag[i] = Flag(r);
     }
-    hrd->initial_cpb_removal_delay_length_minus1 = static_cast<int32_t>(ReadBits(r, 5));
-    hrd->cpb_removal_delay_length_minus1 = static_cast<int32_t>(ReadBits(r, 5));
-    hrd->dpb_output_delay_length_minus1 = static_cast<int32_t>(ReadBits(r, 5));
-    hrd->time_offset_length = static_cast<int32_t>(ReadBits(r, 5));
+    hrd->initial_cpb_removal_delay_length_minus1 = static_cast<int32_t>(r->ReadBits(5));
+    hrd->cpb_removal_delay_length_minus1 = static_cast<int32_t>(r->ReadBits(5));
+    hrd->dpb_output_delay_length_minus1 = static_cast<int32_t>(r->ReadBits(5));
+    hrd->time_offset_length = static_cast<int32_t>(r->ReadBits(5));
     return 0;
 }
 
 int ParseVui(BitReader* r, SeqParamSet* s) {
     s->aspect_ratio_info_present_flag = Flag(r);
     if (s->aspect_ratio_info_present_flag) {
-        s->aspect_ratio_idc = static_cast<int32_t>(ReadBits(r, 8));
+        s->aspect_ratio_idc = static_cast<int32_t>(r->ReadBits(8));
         if (s->aspect_ratio_idc == 255) {  // Extended_SAR
-            s->sar_width = static_cast<int32_t>(ReadBits(r, 16));
-            s->sar_height = static_cast<int32_t>(ReadBits(r, 16));
+            s->sar_width = static_cast<int32_t>(r->ReadBits(16));
+            s->sar_height = static_cast<int32_t>(r->ReadBits(16));
         }
     }
     s->overscan_info_present_flag = Flag(r);
     if (s->overscan_info_present_flag) s->overscan_appropriate_flag = Flag(r);
     s->video_signal_type_present_flag = Flag(r);
     if (s->video_signal_type_present_flag) {
-        s->video_format = static_cast<int32_t>(ReadBits(r, 3));
+        s->video_format = static_cast<int32_t>(r->ReadBits(3));
         s->video_full_range_flag = Flag(r);
         s->colour_description_present_flag = Flag(r);
         if (s->colour_description_present_flag) {
-            s->colour_primaries = static_cast<int32_t>(ReadBits(r, 8));
-            s->transfer_characteristics = static_cast<int32_t>(ReadBits(r, 8));
-            s->matrix_coefficients = static_cast<int32_t>(ReadBits(r, 8));
+            s->colour_primaries = static_cast<int32_t>(r->ReadBits(8));
+            s->transfer_characteristics = static_cast<int32_t>(r->ReadBits(8));
+            s->matrix_coefficients = static_cast<int32_t>(r->ReadBits(8));
         }
     }
     s->chroma_loc_info_present_flag = Flag(r);
@@ -130,8 +132,8 @@ int ParseVui(BitReader* r, SeqParamSet* s) {
     }
     s->timing_info_present_flag = Flag(r);
     if (s->timing_info_present_flag) {
-        s->num_units_in_tick = ReadBitsLong(r, 32);
-        s->time_scale = ReadBitsLong(r, 32);
+        s->num_units_in_tick = r->ReadBits(32);
+        s->time_scale = r->ReadBits(32);
         s->fixed_frame_rate_flag = Flag(r);
     }
     int result = 0;
@@ -178,7 +180,7 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
     InitOverNal(ctx);
     BitReader* r = &ctx->reader;
     SeqParamSet s{};
-    s.profile_idc = static_cast<int32_t>(ReadBits(r, 8));
+    s.profile_idc = static_cast<int32_t>(r->ReadBits(8));
     if (s.profile_idc != 66 && s.profile_idc != 77 && s.profile_idc != 88) {
         // High and the other profiles are outside what this decoder handles; the caller
         // reads refusedProfileIdc to say so.
@@ -188,9 +190,9 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
     s.constraint_set0_flag = Flag(r);
     s.constraint_set1_flag = Flag(r);
     s.constraint_set2_flag = Flag(r);
-    const uint32_t set3AndReserved = ReadBits(r, 5);
+    const uint32_t set3AndReserved = r->ReadBits(5);
     if (set3AndReserved != 0) return kParseUnsupported;
-    s.level_idc = static_cast<int32_t>(ReadBits(r, 8));
+    s.level_idc = static_cast<int32_t>(r->ReadBits(8));
 
     bool ok = ReadUeIn(r, kMaxSeqParamSets - 1, &s.seq_parameter_set_id) &&
               ReadUeIn(r, 12, &s.log2_max_frame_num_minus4) && ReadUeIn(r, 2, &s.pic_order_cnt_type);
@@ -283,13 +285,13 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
                 if (!ReadUeIn(r, mapUnits - 1, &p.slice_group_change_rate_minus1)) return kParseOutOfRange;
                 break;
             case 6: {
-                const int32_t size = ReadUe(r);
+                const int32_t size = static_cast<int32_t>(r->ReadUe());
                 if (size != mapUnits - 1) return kParseUnsupported;
                 p.pic_size_in_map_units_minus1 = size;
                 const int bits = groups > 4 ? 3 : groups > 2 ? 2 : 1;  // Ceil(Log2(groups))
                 ids.resize(static_cast<size_t>(mapUnits));
                 for (int32_t i = 0; i < mapUnits; ++i) {
-                    ids[i] = static_cast<uint8_t>(ReadBits(r, bits));
+                    ids[i] = static_cast<uint8_t>(r->ReadBits(bits));
                     if (ids[i] >= groups) return kParseOutOfRange;
                 }
                 break;
@@ -304,7 +306,7 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
     if (!ReadUeIn(r, 31, &p.num_ref_idx_l0_active_minus1) || !ReadUeIn(r, 31, &p.num_ref_idx_l1_active_minus1))
         return kParseOutOfRange;
     p.weighted_pred_flag = Flag(r);
-    p.weighted_bipred_idc = static_cast<int32_t>(ReadBits(r, 2));
+    p.weighted_bipred_idc = static_cast<int32_t>(r->ReadBits(2));
     if (p.weighted_bipred_idc > 2 || !ReadSeIn(r, -26, 25, &p.pic_init_qp_minus26) ||
         !ReadSeIn(r, -26, 25, &p.pic_init_qs_minus26) || !ReadSeIn(r, -12, 12, &p.chroma_qp_index_offset))
         return kParseOutOfRange;
@@ -332,8 +334,7 @@ int ActivatePicParamSet(AvcDecoderContext* ctx, int32_t ppsId) {
 }
 
 int ParseBufferingPeriod(AvcDecoderContext* ctx, const uint8_t* payload, size_t size) {
-    BitReader r;
-    InitBitReader(&r, payload, static_cast<int32_t>(size * 8));
+    BitReader r(payload, size);
     int32_t id = 0;
     if (!ReadUeIn(&r, kMaxSeqParamSets - 1, &id) || !ctx->sps[id].valid) return kParseOutOfRange;
     ctx->activeSps = &ctx->sps[id];
@@ -352,41 +353,40 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
         sps != nullptr && (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag);
     if (sps == nullptr || (!delays && !sps->pic_struct_present_flag)) return -1;
     const HrdParams& hrd = sps->nal_hrd_parameters_present_flag ? sps->nal_hrd : sps->vcl_hrd;
-    BitReader r;
-    InitBitReader(&r, payload, static_cast<int32_t>(size * 8));
+    BitReader r(payload, size);
     if (delays) {
-        t->cpb_removal_delay = static_cast<int32_t>(ReadBitsLong(&r, hrd.cpb_removal_delay_length_minus1 + 1));
-        t->dpb_output_delay = static_cast<int32_t>(ReadBitsLong(&r, hrd.dpb_output_delay_length_minus1 + 1));
+        t->cpb_removal_delay = static_cast<int32_t>(r.ReadBits(hrd.cpb_removal_delay_length_minus1 + 1));
+        t->dpb_output_delay = static_cast<int32_t>(r.ReadBits(hrd.dpb_output_delay_length_minus1 + 1));
     }
     if (sps->pic_struct_present_flag) {
-        t->pic_struct = static_cast<int32_t>(ReadBits(&r, 4));
+        t->pic_struct = static_cast<int32_t>(r.ReadBits(4));
         const int clocks = kNumClockTs[t->pic_struct];
         if (clocks == 0) return -1;
         for (int i = 0; i < clocks; ++i) {
             ClockTimestamp* c = &t->clock[i];
             c->clock_timestamp_flag = Flag(&r);
             if (!c->clock_timestamp_flag) continue;
-            c->ct_type = static_cast<int32_t>(ReadBits(&r, 2));
+            c->ct_type = static_cast<int32_t>(r.ReadBits(2));
             c->nuit_field_based_flag = Flag(&r);
-            c->counting_type = static_cast<int32_t>(ReadBits(&r, 5));
+            c->counting_type = static_cast<int32_t>(r.ReadBits(5));
             c->full_timestamp_flag = Flag(&r);
             c->discontinuity_flag = Flag(&r);
             c->cnt_dropped_flag = Flag(&r);
-            c->n_frames = static_cast<int32_t>(ReadBits(&r, 8));
+            c->n_frames = static_cast<int32_t>(r.ReadBits(8));
             if (c->full_timestamp_flag) {
                 c->seconds_flag = c->minutes_flag = c->hours_flag = 1;
-                c->seconds_value = static_cast<int32_t>(ReadBits(&r, 6));
-                c->minutes_value = static_cast<int32_t>(ReadBits(&r, 6));
-                c->hours_value = static_cast<int32_t>(ReadBits(&r, 5));
+                c->seconds_value = static_cast<int32_t>(r.ReadBits(6));
+                c->minutes_value = static_cast<int32_t>(r.ReadBits(6));
+                c->hours_value = static_cast<int32_t>(r.ReadBits(5));
             } else {
                 c->seconds_flag = Flag(&r);
                 if (c->seconds_flag) {
-                    c->seconds_value = static_cast<int32_t>(ReadBits(&r, 6));
+                    c->seconds_value = static_cast<int32_t>(r.ReadBits(6));
                     c->minutes_flag = Flag(&r);
                     if (c->minutes_flag) {
-                        c->minutes_value = static_cast<int32_t>(ReadBits(&r, 6));
+                        c->minutes_value = static_cast<int32_t>(r.ReadBits(6));
                         c->hours_flag = Flag(&r);
-                        if (c->hours_flag) c->hours_value = static_cast<int32_t>(ReadBits(&r, 5));
+                        if (c->hours_flag) c->hours_value = static_cast<int32_t>(r.ReadBits(5));
                     }
                 }
             }
@@ -394,7 +394,7 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
             const int len = delays ? hrd.time_offset_length : 24;
             if (len > 0) {
                 // time_offset is i(len): sign-extend the two's complement field.
-                const uint32_t raw = ReadBitsLong(&r, len);
+                const uint32_t raw = r.ReadBits(len);
                 const uint32_t sign = 1u << (len - 1);
                 c->time_offset = static_cast<int32_t>((raw ^ sign) - sign);
             }

@@ -6,10 +6,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/bitstream/bit_reader.h"
+
 namespace avcdec {
 
+// RBSPs are read with the suite's one bounded reader.
+using BitReader = common::BitReader;
+
 struct AvcDecoderContext;
-struct BitReader;
 
 constexpr int kMaxSeqParamSets = 32;
 constexpr int kMaxPicParamSets = 128;
@@ -160,6 +164,15 @@ int ParsePicParamSet(AvcDecoderContext* ctx);
 int ActivatePicParamSet(AvcDecoderContext* ctx, int32_t ppsId);
 int ParseSei(AvcDecoderContext* ctx);
 int ParseVui(BitReader* r, SeqParamSet* sps);
+// Index of the last non-zero byte of a NAL unit (header byte at index 0); 0 when every
+// byte after the header is zero or the unit is empty.
+inline size_t RbspPayloadBytes(const uint8_t* nalBytes, size_t nalSize) {
+    if (nalSize == 0) return 0;
+    size_t i = nalSize - 1;
+    while (i > 0 && nalBytes[i] == 0)
+        --i;
+    return i;
+}
 int ParseHrd(BitReader* r, HrdParams* hrd);
 int ParseBufferingPeriod(AvcDecoderContext* ctx, const uint8_t* payload, size_t size);
 int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t size);

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "filters/decoder/core/bit_reader.h"
+#include "common/bitstream/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/intra_prediction.h"
@@ -150,14 +150,15 @@ int DecodeISlice(AvcDecoderContext* ctx) {
     BitReader* r = &ctx->reader;
     for (int32_t count = 0; count < ctx->mbCount; ++count) {
         SetupMacroblock(ctx, w, sliceNumber);
-        const int32_t mbType = ReadUe(r);
+        const int32_t mbType = static_cast<int32_t>(r->ReadUe());
         if (mbType < 0 || mbType > 25) return kDecoderOutOfRange;
         const int result = ParseCavlcIntraMacroblock(ctx, w, mbType);
         if (result != kDecoderOk) return result;
+        if (!r->Ok()) return kDecoderOutOfRange;  // an invalid code, or data cut short
         if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
         ++ctx->decodedMbs;
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
-        if (!MoreRbspData(r)) return kDecoderOk;
+        if (!r->MoreRbspData()) return kDecoderOk;
         if (next < 0 || next >= ctx->mbCount) break;
         w->mbAddr = next;
     }
@@ -183,7 +184,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     for (int32_t count = 0; count < ctx->mbCount; ++count) {
         SetupMacroblock(ctx, w, sliceNumber);
         if (skipRun < 0) {
-            skipRun = ReadUe(r);
+            skipRun = static_cast<int32_t>(r->ReadUe());
             if (skipRun < 0 || skipRun > ctx->mbCount) return kDecoderOutOfRange;
         }
         if (skipRun > 0) {
@@ -201,6 +202,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
         } else {
             const int result = b ? ParseCavlcBMacroblock(ctx, w) : ParseCavlcPMacroblock(ctx, w);
             if (result != kDecoderOk) return result;
+            if (!r->Ok()) return kDecoderOutOfRange;  // an invalid code, or data cut short
             skipRun = -1;
             if (w->cur->flags & kMbIntra) {
                 if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
@@ -210,11 +212,11 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
             }
         }
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
-        if ((skipRun <= 0 && !MoreRbspData(r)) || next < 0 || next >= ctx->mbCount) break;
+        if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->mbCount) break;
         w->mbAddr = next;
     }
     // Data left behind the picture's last macroblock means the macroblocks were misread.
-    if (skipRun <= 0 && MoreRbspData(r)) return kDecoderOutOfRange;
+    if (skipRun <= 0 && r->MoreRbspData()) return kDecoderOutOfRange;
     return inter ? kDecoderNoInterPrediction : kDecoderOk;
 }
 

@@ -5,11 +5,11 @@
 #include <cstdint>
 
 #include "filters/decoder/core/macroblock.h"
+#include "filters/decoder/core/param_sets.h"
 
 namespace avcdec {
 
 struct AvcDecoderContext;
-struct BitReader;
 struct PictureRecord;
 
 // Slice-data loop of an I slice (ITU-T H.264 clause 7.3.4); 0, or the first failure.

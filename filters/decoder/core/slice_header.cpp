@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "filters/decoder/core/bit_reader.h"
+#include "common/bitstream/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/picture_store.h"
@@ -13,15 +13,17 @@ namespace avcdec {
 namespace {
 
 bool ReadUeIn(BitReader* r, int32_t max, int32_t* out) {
-    const int32_t v = ReadUe(r);
-    *out = v;
-    return v >= 0 && v <= max;
+    uint32_t v = 0;
+    const bool ok = r->ReadUeIn(static_cast<uint32_t>(max), &v);
+    *out = static_cast<int32_t>(v);
+    return ok;
 }
 
 bool ReadSeIn(BitReader* r, int32_t min, int32_t max, int32_t* out) {
-    const int32_t v = ReadSe(r);
+    int32_t v = 0;
+    const bool ok = r->ReadSeIn(min, max, &v);
     *out = v;
-    return v >= min && v <= max;
+    return ok;
 }
 
 // Table 8-15, qPi 30..51.
@@ -30,7 +32,7 @@ constexpr uint8_t kChromaQpHigh[22] = {29, 30, 31, 32, 32, 33, 34, 34, 35, 35, 3
 
 int ParseModifications(BitReader* r, SliceHeader* s, int list) {
     s->commandCount[list] = 0;
-    s->ref_pic_list_modification_flag[list] = static_cast<int32_t>(ReadBit(r));
+    s->ref_pic_list_modification_flag[list] = static_cast<int32_t>(r->ReadBit());
     if (!s->ref_pic_list_modification_flag[list]) return kDecoderOk;
     for (;;) {
         int32_t idc = 0;
@@ -55,11 +57,11 @@ int ParsePredWeightTable(AvcDecoderContext* ctx, BitReader* r) {
     const int lists = s->sliceKind == kSliceB ? 2 : 1;
     for (int list = 0; list < lists; ++list) {
         for (int i = 0; i < s->numRefIdxActive[list]; ++i) {
-            if (ReadBit(r)) {
+            if (r->ReadBit()) {
                 if (!ReadSeIn(r, -128, 127, &t->weight[list][i][0]) || !ReadSeIn(r, -128, 127, &t->offset[list][i][0]))
                     return kDecoderOutOfRange;
             }
-            if (ReadBit(r)) {
+            if (r->ReadBit()) {
                 for (int c = 1; c < 3; ++c) {
                     if (!ReadSeIn(r, -128, 127, &t->weight[list][i][c]) ||
                         !ReadSeIn(r, -128, 127, &t->offset[list][i][c]))
@@ -75,12 +77,12 @@ int ParseDecRefPicMarking(AvcDecoderContext* ctx, BitReader* r) {
     PictureRecord* pic = ctx->currentPicture;
     pic->marking[0].memory_management_control_operation = 0;
     if (ctx->slice.idr) {
-        pic->no_output_of_prior_pics_flag = static_cast<int32_t>(ReadBit(r));
-        pic->long_term_reference_flag = static_cast<int32_t>(ReadBit(r));
+        pic->no_output_of_prior_pics_flag = static_cast<int32_t>(r->ReadBit());
+        pic->long_term_reference_flag = static_cast<int32_t>(r->ReadBit());
         pic->adaptive_ref_pic_marking_mode_flag = 0;
         return kDecoderOk;
     }
-    pic->adaptive_ref_pic_marking_mode_flag = static_cast<int32_t>(ReadBit(r));
+    pic->adaptive_ref_pic_marking_mode_flag = static_cast<int32_t>(r->ReadBit());
     if (!pic->adaptive_ref_pic_marking_mode_flag) return kDecoderOk;
     for (int n = 0;; ++n) {
         if (n == kMaxMarkingOps - 1) {
@@ -144,7 +146,7 @@ int ParseSliceHeaderStart(AvcDecoderContext* ctx) {
     std::memset(s, 0, sizeof *s);
     const NalUnitBuffer* nu = ctx->nal;
     BitReader* r = &ctx->reader;
-    InitBitReader(r, nu->payload + 1, static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
+    *r = BitReader(nu->payload + 1, nu->length > 0 ? nu->length - 1 : 0);
     s->nal_ref_idc = nu->nal_ref_idc;
     s->idr = nu->nal_unit_type == kNalIdrSlice;
     if (!ReadUeIn(r, 139264, &s->first_mb_in_slice)) return kDecoderOutOfRange;  // Table A-1's largest frame
@@ -154,22 +156,22 @@ int ParseSliceHeaderStart(AvcDecoderContext* ctx) {
     if (ActivatePicParamSet(ctx, s->pic_parameter_set_id) != 0) return kDecoderOutOfRange;
     const SeqParamSet* sps = ctx->activeSps;
     const PicParamSet* pps = ctx->activePps;
-    s->frame_num = static_cast<int32_t>(ReadBitsLong(r, sps->log2_max_frame_num_minus4 + 4));
+    s->frame_num = static_cast<int32_t>(r->ReadBits(sps->log2_max_frame_num_minus4 + 4));
     if (!sps->frame_mbs_only_flag) {
-        s->field_pic_flag = static_cast<int32_t>(ReadBit(r));
-        if (s->field_pic_flag) s->bottom_field_flag = static_cast<int32_t>(ReadBit(r));
+        s->field_pic_flag = static_cast<int32_t>(r->ReadBit());
+        if (s->field_pic_flag) s->bottom_field_flag = static_cast<int32_t>(r->ReadBit());
     }
     s->idr_pic_id = -1;
     if (s->idr && !ReadUeIn(r, 65535, &s->idr_pic_id)) return kDecoderOutOfRange;
     if (sps->pic_order_cnt_type == 0) {
-        s->pic_order_cnt_lsb = static_cast<int32_t>(ReadBitsLong(r, sps->log2_max_pic_order_cnt_lsb_minus4 + 4));
-        if (pps->pic_order_present_flag && !s->field_pic_flag) s->delta_pic_order_cnt_bottom = ReadSe(r);
+        s->pic_order_cnt_lsb = static_cast<int32_t>(r->ReadBits(sps->log2_max_pic_order_cnt_lsb_minus4 + 4));
+        if (pps->pic_order_present_flag && !s->field_pic_flag) s->delta_pic_order_cnt_bottom = r->ReadSe();
     } else if (sps->pic_order_cnt_type == 1 && !sps->delta_pic_order_always_zero_flag) {
-        s->delta_pic_order_cnt[0] = ReadSe(r);
-        if (pps->pic_order_present_flag && !s->field_pic_flag) s->delta_pic_order_cnt[1] = ReadSe(r);
+        s->delta_pic_order_cnt[0] = r->ReadSe();
+        if (pps->pic_order_present_flag && !s->field_pic_flag) s->delta_pic_order_cnt[1] = r->ReadSe();
     }
     if (pps->redundant_pic_cnt_present_flag && !ReadUeIn(r, 127, &s->redundant_pic_cnt)) return kDecoderOutOfRange;
-    return kDecoderOk;
+    return r->Ok() ? kDecoderOk : kDecoderOutOfRange;
 }
 
 int ParseSliceHeaderRest(AvcDecoderContext* ctx) {
@@ -177,11 +179,11 @@ int ParseSliceHeaderRest(AvcDecoderContext* ctx) {
     BitReader* r = &ctx->reader;
     const SeqParamSet* sps = ctx->activeSps;
     const PicParamSet* pps = ctx->activePps;
-    if (s->sliceKind == kSliceB) s->direct_spatial_mv_pred_flag = static_cast<int32_t>(ReadBit(r));
+    if (s->sliceKind == kSliceB) s->direct_spatial_mv_pred_flag = static_cast<int32_t>(r->ReadBit());
     s->numRefIdxActive[0] = pps->num_ref_idx_l0_active_minus1 + 1;
     s->numRefIdxActive[1] = pps->num_ref_idx_l1_active_minus1 + 1;
     if (s->sliceKind == kSliceP || s->sliceKind == kSliceSp || s->sliceKind == kSliceB) {
-        s->num_ref_idx_active_override_flag = static_cast<int32_t>(ReadBit(r));
+        s->num_ref_idx_active_override_flag = static_cast<int32_t>(r->ReadBit());
         if (s->num_ref_idx_active_override_flag) {
             if (!ReadUeIn(r, 31, &s->num_ref_idx_l0_active_minus1)) return kDecoderOutOfRange;
             s->numRefIdxActive[0] = s->num_ref_idx_l0_active_minus1 + 1;
@@ -205,12 +207,12 @@ int ParseSliceHeaderRest(AvcDecoderContext* ctx) {
     if (pps->entropy_coding_mode_flag && s->sliceKind != kSliceI && s->sliceKind != kSliceSi) {
         if (!ReadUeIn(r, 2, &s->cabac_init_idc)) return kDecoderOutOfRange;
     }
-    s->slice_qp_delta = ReadSe(r);
+    s->slice_qp_delta = r->ReadSe();
     s->sliceQp = 26 + pps->pic_init_qp_minus26 + s->slice_qp_delta;
     if (s->sliceQp < 0 || s->sliceQp > 51) return kDecoderOutOfRange;
     if (s->sliceKind == kSliceSp || s->sliceKind == kSliceSi) {
-        if (s->sliceKind == kSliceSp) s->sp_for_switch_flag = static_cast<int32_t>(ReadBit(r));
-        s->slice_qs_delta = ReadSe(r);
+        if (s->sliceKind == kSliceSp) s->sp_for_switch_flag = static_cast<int32_t>(r->ReadBit());
+        s->slice_qs_delta = r->ReadSe();
     }
     if (pps->deblocking_filter_control_present_flag) {
         if (!ReadUeIn(r, 2, &s->disable_deblocking_filter_idc)) return kDecoderOutOfRange;
@@ -226,9 +228,9 @@ int ParseSliceHeaderRest(AvcDecoderContext* ctx) {
                                   static_cast<uint32_t>(sps->pic_height_in_map_units_minus1 + 1);
         const uint32_t rate = static_cast<uint32_t>(pps->slice_group_change_rate_minus1 + 1);
         const int32_t bits = BitsFor((mapUnits + rate - 1) / rate);  // Ceil(Log2(PicSizeInMapUnits / rate + 1))
-        s->slice_group_change_cycle = static_cast<int32_t>(ReadBitsLong(r, bits));
+        s->slice_group_change_cycle = static_cast<int32_t>(r->ReadBits(bits));
     }
-    return kDecoderOk;
+    return r->Ok() ? kDecoderOk : kDecoderOutOfRange;
 }
 
 int DerivePicOrderCnt(AvcDecoderContext* ctx) {

@@ -7,7 +7,6 @@
 namespace avcdec {
 
 struct AvcDecoderContext;
-struct BitReader;
 
 enum SliceKind : int32_t { kSliceP = 0, kSliceB = 1, kSliceI = 2, kSliceSp = 3, kSliceSi = 4 };
 

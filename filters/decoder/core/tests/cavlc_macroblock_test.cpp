@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "filters/decoder/core/bit_reader.h"
 #include "filters/decoder/core/slice_decoding.h"
 
 namespace avcdec {
@@ -56,8 +55,7 @@ TEST(CavlcResidual, LevelsRunsAndRefusals) {
     for (const ResidualCase& c : cases) {
         SCOPED_TRACE(c.what);
         const std::vector<uint8_t> data = FromBits(c.bits);
-        BitReader r;
-        InitBitReader(&r, data.data(), static_cast<int32_t>(data.size() * 8));
+        BitReader r(data.data(), data.size());
         int16_t coeffs[16] = {};
         const int total = ParseResidualBlockCavlc(&r, c.nC, c.maxNumCoeff, coeffs);
         ASSERT_EQ(total, c.expectedTotal);
