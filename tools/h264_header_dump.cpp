@@ -271,8 +271,8 @@ void DumpH264Headers(const uint8_t* data, size_t size, std::string* out) {
             const int got = ExtractByteStreamNalUnit(ctx);
             if (got == kStepNeedData) break;
             if (got != 0) continue;
-            switch (ctx->nal->nal_unit_type) {
-                case kNalSps: {
+            switch (static_cast<common::NalUnitType>(ctx->nal->nal_unit_type)) {
+                case common::NalUnitType::kSps: {
                     ctx->refusedProfileIdc = 0;  // a reason belongs to this set alone
                     const int rc = ParseSeqParamSet(ctx);
                     if (rc == 0) {
@@ -287,7 +287,7 @@ void DumpH264Headers(const uint8_t* data, size_t size, std::string* out) {
                     }
                     break;
                 }
-                case kNalPps: {
+                case common::NalUnitType::kPps: {
                     const int rc = ParsePicParamSet(ctx);
                     if (rc == 0) {
                         BitReader r(ctx->nal->payload + 1, ctx->nal->length - 1);
@@ -298,7 +298,7 @@ void DumpH264Headers(const uint8_t* data, size_t size, std::string* out) {
                     }
                     break;
                 }
-                case kNalSei:
+                case common::NalUnitType::kSei:
                     DumpSei(d, ctx);
                     break;
                 default:

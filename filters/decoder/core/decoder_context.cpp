@@ -20,9 +20,11 @@ constexpr size_t kAreaSlack = 8;
 
 constexpr std::align_val_t kPlaneAlignment{16};
 
-// Table A-1, level 5.1: MaxFS and MaxDpbMbs, the bounds of every stream's memory.
-constexpr int64_t kLargestMaxFs = 36864;
-constexpr int64_t kLargestMaxDpbMbs = 184320;
+// Table A-1, level 5.1: its MaxFS and MaxDpbMbs bound every stream's memory.
+const common::H264Level& BoundingLevel() {
+    static const common::H264Level& level = *common::FindH264Level(51);
+    return level;
+}
 
 void ResetPrevSlice(AvcDecoderContext* ctx) {
     std::memset(&ctx->prevSlice, 0xFF, sizeof ctx->prevSlice);
@@ -248,7 +250,7 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     if (ctx == nullptr || ctx->activeSps == nullptr) return kDecoderNoContext;
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
-    if (int64_t{w} * h > kLargestMaxFs) {
+    if (int64_t{w} * h > BoundingLevel().maxFs) {
         ctx->refusal = "picture larger than any level of the standard allows";
         return kDecoderUnsupported;
     }
@@ -289,55 +291,17 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
 int32_t DpbSize(const AvcDecoderContext* ctx) {
     const SeqParamSet* s = ctx->activeSps;
     if (s == nullptr) return 0;
-    // Table A-1, MaxDPB in bytes (1024 x the table's kbytes, 384 bytes per 4:2:0 macroblock).
-    int64_t maxDpbBytes = 0;
-    switch (s->level_idc) {
-        case 10:
-            maxDpbBytes = 152064;
-            break;
-        case 11:
-            maxDpbBytes = 345600;
-            break;
-        case 12:
-        case 13:
-        case 20:
-            maxDpbBytes = 912384;
-            break;
-        case 21:
-            maxDpbBytes = 1824768;
-            break;
-        case 22:
-        case 30:
-            maxDpbBytes = 3110400;
-            break;
-        case 31:
-            maxDpbBytes = 6912000;
-            break;
-        case 32:
-            maxDpbBytes = 7864320;
-            break;
-        case 40:
-        case 41:
-        case 42:
-            maxDpbBytes = 12582912;
-            break;
-        case 50:
-            maxDpbBytes = 42393600;
-            break;
-        case 51:
-            maxDpbBytes = 70778880;
-            break;
-        default:
-            break;
-    }
+    // Table A-1: MaxDpbMbs of the stated level; none for a level_idc outside the table.
+    const common::H264Level* level = common::FindH264Level(s->level_idc, false, s->profile_idc);
+    const int64_t maxDpbMbs = level != nullptr ? level->maxDpbMbs : 0;
     const int64_t frameMbs = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
                              (s->pic_width_in_mbs_minus1 + 1);
-    int64_t size = maxDpbBytes / (frameMbs * 384);
+    int64_t size = maxDpbMbs / frameMbs;
     if (s->num_ref_frames >= size) size = s->num_ref_frames + 1;
     // Clause A.3.1: at most 16 frames; and no stream gets more memory than level 5.1's
     // MaxDpbMbs allows, whatever level_idc it states.
     size = std::min<int64_t>(size, std::max<int64_t>(16, s->num_ref_frames + 1));
-    size = std::min<int64_t>(size, std::max<int64_t>(1, kLargestMaxDpbMbs / frameMbs));
+    size = std::min<int64_t>(size, std::max<int64_t>(1, int64_t{BoundingLevel().maxDpbMbs} / frameMbs));
     return static_cast<int32_t>(std::max<int64_t>(size, 1));
 }
 
@@ -514,20 +478,20 @@ int DispatchNalUnit(AvcDecoderContext* ctx) {
     }
 
     if (!held) {
-        switch (ctx->nal->nal_unit_type) {
-            case kNalSei:
+        switch (static_cast<common::NalUnitType>(ctx->nal->nal_unit_type)) {
+            case common::NalUnitType::kSei:
                 ParseSei(ctx);
                 return kStepConsumed;
-            case kNalSps:
+            case common::NalUnitType::kSps:
                 ParseSeqParamSet(ctx);
                 return kStepConsumed;
-            case kNalPps:
+            case common::NalUnitType::kPps:
                 ParsePicParamSet(ctx);
                 return kStepConsumed;
-            case kNalEndOfStream:
+            case common::NalUnitType::kEndOfStream:
                 return kStepEndOfStream;
-            case kNalSlice:
-            case kNalIdrSlice:
+            case common::NalUnitType::kSlice:
+            case common::NalUnitType::kIdrSlice:
                 break;
             default:
                 return kStepConsumed;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/bitstream/h264_syntax.h"
 #include "filters/decoder/core/macroblock.h"
 #include "filters/decoder/core/param_sets.h"
 #include "filters/decoder/core/slice_header.h"
@@ -27,15 +28,6 @@ enum StepCode : int {
     kStepNeedData = 5,      // the pushed data is used up
     kStepDropped = 6,       // NAL unit dropped (too long), or activation failed
     kStepFormatChange = 7,  // new picture or DPB size: pictures drained, slice held
-};
-
-enum NalUnitType : int {
-    kNalSlice = 1,
-    kNalIdrSlice = 5,
-    kNalSei = 6,
-    kNalSps = 7,
-    kNalPps = 8,
-    kNalEndOfStream = 11,
 };
 
 // The caller's bytes, the start-code scanner and the one copy area where the current NAL

@@ -148,7 +148,7 @@ int ParseSliceHeaderStart(AvcDecoderContext* ctx) {
     BitReader* r = &ctx->reader;
     *r = BitReader(nu->payload + 1, nu->length > 0 ? nu->length - 1 : 0);
     s->nal_ref_idc = nu->nal_ref_idc;
-    s->idr = nu->nal_unit_type == kNalIdrSlice;
+    s->idr = static_cast<common::NalUnitType>(nu->nal_unit_type) == common::NalUnitType::kIdrSlice;
     if (!ReadUeIn(r, 139264, &s->first_mb_in_slice)) return kDecoderOutOfRange;  // Table A-1's largest frame
     if (!ReadUeIn(r, 9, &s->slice_type)) return kDecoderOutOfRange;
     s->sliceKind = s->slice_type >= 5 ? s->slice_type - 5 : s->slice_type;

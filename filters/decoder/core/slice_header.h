@@ -4,11 +4,20 @@
 
 #include <cstdint>
 
+#include "common/bitstream/h264_syntax.h"
+
 namespace avcdec {
 
 struct AvcDecoderContext;
 
-enum SliceKind : int32_t { kSliceP = 0, kSliceB = 1, kSliceI = 2, kSliceSp = 3, kSliceSi = 4 };
+// slice_type reduced modulo 5 (common::SliceType's values), kept as a plain integer field.
+enum SliceKind : int32_t {
+    kSliceP = static_cast<int32_t>(common::SliceType::kP),
+    kSliceB = static_cast<int32_t>(common::SliceType::kB),
+    kSliceI = static_cast<int32_t>(common::SliceType::kI),
+    kSliceSp = static_cast<int32_t>(common::SliceType::kSp),
+    kSliceSi = static_cast<int32_t>(common::SliceType::kSi),
+};
 
 constexpr int kMaxRefListCommands = 32;
 
