@@ -12,21 +12,6 @@ namespace avcdec {
 
 namespace {
 
-// ue(v) with its range checked: false when the code is invalid or above max.
-bool ReadUeIn(BitReader* r, int32_t max, int32_t* out) {
-    uint32_t v = 0;
-    const bool ok = r->ReadUeIn(static_cast<uint32_t>(max), &v);
-    *out = static_cast<int32_t>(v);
-    return ok;
-}
-
-bool ReadSeIn(BitReader* r, int32_t min, int32_t max, int32_t* out) {
-    int32_t v = 0;
-    const bool ok = r->ReadSeIn(min, max, &v);
-    *out = v;
-    return ok;
-}
-
 int32_t Flag(BitReader* r) {
     return static_cast<int32_t>(r->ReadBit());
 }

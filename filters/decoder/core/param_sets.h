@@ -164,6 +164,20 @@ int ParsePicParamSet(AvcDecoderContext* ctx);
 int ActivatePicParamSet(AvcDecoderContext* ctx, int32_t ppsId);
 int ParseSei(AvcDecoderContext* ctx);
 int ParseVui(BitReader* r, SeqParamSet* sps);
+// ue(v) and se(v) that must lie in a range: false (and the reader failed) otherwise.
+inline bool ReadUeIn(BitReader* r, int32_t max, int32_t* out) {
+    uint32_t v = 0;
+    const bool ok = r->ReadUeIn(static_cast<uint32_t>(max), &v);
+    *out = static_cast<int32_t>(v);
+    return ok;
+}
+inline bool ReadSeIn(BitReader* r, int32_t min, int32_t max, int32_t* out) {
+    int32_t v = 0;
+    const bool ok = r->ReadSeIn(min, max, &v);
+    *out = v;
+    return ok;
+}
+
 // Index of the last non-zero byte of a NAL unit (header byte at index 0); 0 when every
 // byte after the header is zero or the unit is empty.
 inline size_t RbspPayloadBytes(const uint8_t* nalBytes, size_t nalSize) {

@@ -136,16 +136,25 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     return kDecoderOk;
 }
 
-int DecodeISlice(AvcDecoderContext* ctx) {
+namespace {
+
+// Starts a slice's macroblock walk at first_mb_in_slice with the slice's QP; returns the
+// slice's number.
+int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
     ResetIntraModeMap(ctx);
-    const SliceHeader* s = &ctx->slice;
-    if (s->first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
-    MacroblockWork* w = ctx->work;
-    w->mbAddr = s->first_mb_in_slice;
-    w->qp = s->sliceQp;
+    w->mbAddr = ctx->slice.first_mb_in_slice;
+    w->qp = ctx->slice.sliceQp;
     const int32_t offset = ctx->activePps->chroma_qp_index_offset;
     w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
-    const int32_t sliceNumber = ++ctx->sliceNumber;
+    return ++ctx->sliceNumber;
+}
+
+}  // namespace
+
+int DecodeISlice(AvcDecoderContext* ctx) {
+    if (ctx->slice.first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
+    MacroblockWork* w = ctx->work;
+    const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
     BitReader* r = &ctx->reader;
     for (int32_t count = 0; count < ctx->mbCount; ++count) {
@@ -167,15 +176,10 @@ int DecodeISlice(AvcDecoderContext* ctx) {
 }
 
 int DecodePOrBSlice(AvcDecoderContext* ctx) {
-    ResetIntraModeMap(ctx);
     const SliceHeader* s = &ctx->slice;
     if (s->first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
     MacroblockWork* w = ctx->work;
-    w->mbAddr = s->first_mb_in_slice;
-    w->qp = s->sliceQp;
-    const int32_t offset = ctx->activePps->chroma_qp_index_offset;
-    w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
-    const int32_t sliceNumber = ++ctx->sliceNumber;
+    const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
     const bool b = s->sliceKind == kSliceB;
     BitReader* r = &ctx->reader;

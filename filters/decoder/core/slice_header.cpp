@@ -12,20 +12,6 @@ namespace avcdec {
 
 namespace {
 
-bool ReadUeIn(BitReader* r, int32_t max, int32_t* out) {
-    uint32_t v = 0;
-    const bool ok = r->ReadUeIn(static_cast<uint32_t>(max), &v);
-    *out = static_cast<int32_t>(v);
-    return ok;
-}
-
-bool ReadSeIn(BitReader* r, int32_t min, int32_t max, int32_t* out) {
-    int32_t v = 0;
-    const bool ok = r->ReadSeIn(min, max, &v);
-    *out = v;
-    return ok;
-}
-
 // Table 8-15, qPi 30..51.
 constexpr uint8_t kChromaQpHigh[22] = {29, 30, 31, 32, 32, 33, 34, 34, 35, 35, 36,
                                        36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
