@@ -206,7 +206,9 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
     BitReader* r = &ctx->reader;
     MacroblockInfo* mb = w->cur;
     const int cbp = mb->codedBlockPattern;
-    std::memset(w->coeffs, 0, sizeof w->coeffs);
+    // Only blocks that received a non-zero coefficient hold any: clear those alone.
+    for (uint32_t dirty = w->nonZero; dirty != 0; dirty &= dirty - 1)
+        std::memset(w->coeffs[std::countr_zero(dirty)], 0, sizeof w->coeffs[0]);
     w->nonZero = w->acNonZero = 0;
     if (cbp != 0 || intra16x16) {
         const int32_t delta = r->ReadSe();
@@ -417,7 +419,19 @@ int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
     const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
-    const int token = Lookup(r, CoeffTokenTable(table));
+    int token = -1;
+    if (table < 3) {
+        const int zeros = std::countl_zero(static_cast<uint16_t>(r->PeekBits(16)));
+        if (zeros < 16) {
+            const uint16_t e = CoeffTokenLzTable(table).entries[zeros][r->PeekBits(zeros + 4) & 7];
+            if ((e >> 8) != 0) {
+                r->SkipBits(e >> 8);
+                token = e & 0xFF;
+            }
+        }
+    } else {
+        token = Lookup(r, CoeffTokenTable(table));
+    }
     if (token < 0) return -1;
     const int totalCoeff = token & 31;
     const int trailingOnes = token >> 5;

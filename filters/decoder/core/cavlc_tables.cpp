@@ -268,13 +268,33 @@ BuiltTable* FromList(const char* const (&codes)[N]) {
     return t;
 }
 
+template <size_t N>
+LeadingZeroVlcTable* LzFromCodes(const Code (&codes)[N]) {
+    auto* t = new LeadingZeroVlcTable{};
+    for (const Code& c : codes) {
+        const int len = static_cast<int>(std::strlen(c.bits));
+        const int lz = static_cast<int>(std::strchr(c.bits, '1') - c.bits);
+        const int tail = len - lz - 1;  // bits after the first one, 0..3
+        int bits = 0;
+        for (int i = lz + 1; i < len; ++i)
+            bits = bits << 1 | (c.bits[i] - '0');
+        for (int k = 0; k < (1 << (3 - tail)); ++k)
+            t->entries[lz][(bits << (3 - tail)) + k] = static_cast<uint16_t>(len << 8 | c.value);
+    }
+    return t;
+}
+
 struct AllTables {
+    LeadingZeroVlcTable* coeffTokenLz[3];
     BuiltTable* coeffToken[5];
     BuiltTable* totalZeros[16];
     BuiltTable* totalZerosChromaDc[4];
     BuiltTable* runBefore[8];
 
     AllTables() {
+        coeffTokenLz[0] = LzFromCodes(kCoeffToken0);
+        coeffTokenLz[1] = LzFromCodes(kCoeffToken2);
+        coeffTokenLz[2] = LzFromCodes(kCoeffToken4);
         coeffToken[0] = FromCodes(kCoeffToken0);
         coeffToken[1] = FromCodes(kCoeffToken2);
         coeffToken[2] = FromCodes(kCoeffToken4);
@@ -308,6 +328,10 @@ const AllTables& Tables() {
 }
 
 }  // namespace
+
+const LeadingZeroVlcTable& CoeffTokenLzTable(int index) {
+    return *Tables().coeffTokenLz[index];
+}
 
 const VlcTable& CoeffTokenTable(int index) {
     return Tables().coeffToken[index]->view;

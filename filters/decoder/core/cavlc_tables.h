@@ -13,6 +13,16 @@ struct VlcTable {
     int32_t bits;
 };
 
+// A table indexed by the number of leading zero bits (0..16) and the three bits after the
+// first one bit; entries as in VlcTable. Every coeff_token code of the variable-length
+// tables has at most three bits after its first one bit.
+struct LeadingZeroVlcTable {
+    uint16_t entries[17][8];
+};
+
+// coeff_token for nC 0-1, 2-3 and 4-7 (index 0..2).
+const LeadingZeroVlcTable& CoeffTokenLzTable(int index);
+
 // coeff_token: value = TotalCoeff | TrailingOnes << 5. Tables 0..3 for nC 0-1, 2-3, 4-7,
 // 8 and above; table 4 for chroma DC (nC = -1).
 const VlcTable& CoeffTokenTable(int index);

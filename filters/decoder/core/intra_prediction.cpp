@@ -28,91 +28,80 @@ bool PredictIntra4x4(const uint8_t* src, int pitch, int mode, IntraAvailability 
     e[4] = a.topLeft ? above[-1] : 128;
     auto T = [&](int x) { return e[5 + x]; };  // x = -1 gives the corner
     auto L = [&](int y) { return e[3 - y]; };  // y = -1 gives the corner
-    for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 4; ++x) {
-            int v = 0;
-            switch (mode) {
-                case 0:
-                    v = T(x);
-                    break;
-                case 1:
-                    v = L(y);
-                    break;
-                case 2: {
-                    int s = 0;
-                    if (a.top && a.left) {
-                        for (int i = 0; i < 4; ++i)
-                            s += T(i) + L(i);
-                        v = (s + 4) >> 3;
-                    } else if (a.left) {
-                        for (int i = 0; i < 4; ++i)
-                            s += L(i);
-                        v = (s + 2) >> 2;
-                    } else if (a.top) {
-                        for (int i = 0; i < 4; ++i)
-                            s += T(i);
-                        v = (s + 2) >> 2;
-                    } else {
-                        v = 128;
-                    }
-                    break;
-                }
-                case 3:
-                    v = (x == 3 && y == 3) ? (T(6) + 3 * T(7) + 2) >> 2
-                                           : (T(x + y) + 2 * T(x + y + 1) + T(x + y + 2) + 2) >> 2;
-                    break;
-                case 4: {
-                    const int d = x - y;
-                    v = (e[3 + d] + 2 * e[4 + d] + e[5 + d] + 2) >> 2;
-                    break;
-                }
-                case 5: {
-                    const int z = 2 * x - y;
-                    if (z >= 0 && (z & 1) == 0)
-                        v = (T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 1) >> 1;
-                    else if (z >= 0)
-                        v = (T(x - (y >> 1) - 2) + 2 * T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 2) >> 2;
-                    else if (z == -1)
-                        v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
-                    else
-                        v = (L(y - 1) + 2 * L(y - 2) + L(y - 3) + 2) >> 2;
-                    break;
-                }
-                case 6: {
-                    const int z = 2 * y - x;
-                    if (z >= 0 && (z & 1) == 0)
-                        v = (L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 1) >> 1;
-                    else if (z >= 0)
-                        v = (L(y - (x >> 1) - 2) + 2 * L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 2) >> 2;
-                    else if (z == -1)
-                        v = (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
-                    else
-                        v = (T(x - 1) + 2 * T(x - 2) + T(x - 3) + 2) >> 2;
-                    break;
-                }
-                case 7:
-                    if ((y & 1) == 0)
-                        v = (T(x + (y >> 1)) + T(x + (y >> 1) + 1) + 1) >> 1;
-                    else
-                        v = (T(x + (y >> 1)) + 2 * T(x + (y >> 1) + 1) + T(x + (y >> 1) + 2) + 2) >> 2;
-                    break;
-                case 8: {
-                    const int z = x + 2 * y;
-                    if (z < 5 && (z & 1) == 0)
-                        v = (L(y + (x >> 1)) + L(y + (x >> 1) + 1) + 1) >> 1;
-                    else if (z < 5)
-                        v = (L(y + (x >> 1)) + 2 * L(y + (x >> 1) + 1) + L(y + (x >> 1) + 2) + 2) >> 2;
-                    else if (z == 5)
-                        v = (L(2) + 3 * L(3) + 2) >> 2;
-                    else
-                        v = L(3);
-                    break;
-                }
-                default:
-                    return false;
+    auto fill = [&](auto sample) {
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                pred[y * predPitch + x] = static_cast<uint8_t>(sample(x, y));
+    };
+    switch (mode) {
+        case 0:
+            fill([&](int x, int) { return T(x); });
+            break;
+        case 1:
+            fill([&](int, int y) { return L(y); });
+            break;
+        case 2: {
+            int s = 0, v = 128;
+            if (a.top && a.left) {
+                for (int i = 0; i < 4; ++i)
+                    s += T(i) + L(i);
+                v = (s + 4) >> 3;
+            } else if (a.left) {
+                for (int i = 0; i < 4; ++i)
+                    s += L(i);
+                v = (s + 2) >> 2;
+            } else if (a.top) {
+                for (int i = 0; i < 4; ++i)
+                    s += T(i);
+                v = (s + 2) >> 2;
             }
-            pred[y * predPitch + x] = static_cast<uint8_t>(v);
+            fill([&](int, int) { return v; });
+            break;
         }
+        case 3:
+            fill([&](int x, int y) {
+                return (x == 3 && y == 3) ? (T(6) + 3 * T(7) + 2) >> 2
+                                          : (T(x + y) + 2 * T(x + y + 1) + T(x + y + 2) + 2) >> 2;
+            });
+            break;
+        case 4:
+            fill([&](int x, int y) { return (e[3 + x - y] + 2 * e[4 + x - y] + e[5 + x - y] + 2) >> 2; });
+            break;
+        case 5:
+            fill([&](int x, int y) {
+                const int z = 2 * x - y;
+                if (z >= 0 && (z & 1) == 0) return (T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 1) >> 1;
+                if (z >= 0) return (T(x - (y >> 1) - 2) + 2 * T(x - (y >> 1) - 1) + T(x - (y >> 1)) + 2) >> 2;
+                if (z == -1) return (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
+                return (L(y - 1) + 2 * L(y - 2) + L(y - 3) + 2) >> 2;
+            });
+            break;
+        case 6:
+            fill([&](int x, int y) {
+                const int z = 2 * y - x;
+                if (z >= 0 && (z & 1) == 0) return (L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 1) >> 1;
+                if (z >= 0) return (L(y - (x >> 1) - 2) + 2 * L(y - (x >> 1) - 1) + L(y - (x >> 1)) + 2) >> 2;
+                if (z == -1) return (L(0) + 2 * L(-1) + T(0) + 2) >> 2;
+                return (T(x - 1) + 2 * T(x - 2) + T(x - 3) + 2) >> 2;
+            });
+            break;
+        case 7:
+            fill([&](int x, int y) {
+                if ((y & 1) == 0) return (T(x + (y >> 1)) + T(x + (y >> 1) + 1) + 1) >> 1;
+                return (T(x + (y >> 1)) + 2 * T(x + (y >> 1) + 1) + T(x + (y >> 1) + 2) + 2) >> 2;
+            });
+            break;
+        case 8:
+            fill([&](int x, int y) {
+                const int z = x + 2 * y;
+                if (z < 5 && (z & 1) == 0) return (L(y + (x >> 1)) + L(y + (x >> 1) + 1) + 1) >> 1;
+                if (z < 5) return (L(y + (x >> 1)) + 2 * L(y + (x >> 1) + 1) + L(y + (x >> 1) + 2) + 2) >> 2;
+                if (z == 5) return (L(2) + 3 * L(3) + 2) >> 2;
+                return L(3);
+            });
+            break;
+        default:
+            return false;
     }
     return true;
 }
