@@ -371,6 +371,7 @@ bool StartPicture(AvcDecoderContext* ctx) {
     pic->buffering = ctx->pendingBuffering;
     ctx->pendingTiming.valid = 0;
     ctx->pendingBuffering.valid = 0;
+    ctx->pictureSkipLevel = ctx->requestedSkipLevel;
     const SliceHeader* s = &ctx->slice;
     pic->frame_num = s->frame_num;
     pic->isIdr = s->idr;
@@ -382,6 +383,32 @@ bool StartPicture(AvcDecoderContext* ctx) {
     ctx->hasTime = false;
     if (s->idr) ctx->prevRefFrameNum = 0;
     return true;
+}
+
+// Whether every active entry of the slice's reference lists names a picture that was
+// decoded without damage.
+bool RefListsComplete(const AvcDecoderContext* ctx) {
+    const PictureStore* st = ctx->store;
+    for (int list = 0; list < 2; ++list) {
+        for (int32_t i = 0; i < ctx->slice.numRefIdxActive[list]; ++i) {
+            const PictureRecord* p = st->refList[list][i];
+            if (p == nullptr || p->damage != 0 || (p->flags & kPicNonExisting) != 0) return false;
+        }
+    }
+    return true;
+}
+
+// The skip rules of the decoding level and the error-resilience modes (1 skip till an I
+// slice, 2 skip slices with bad references, 3 skip till an IDR picture).
+bool SkipSlice(const AvcDecoderContext* ctx, bool badReference) {
+    const SliceHeader* s = &ctx->slice;
+    const int mode = ctx->errorResilienceMode;
+    if (badReference && mode == 2) return true;
+    if (ctx->pictureSkipLevel != 0 && s->nal_ref_idc == 0) return true;
+    if (ctx->pictureSkipLevel == 2 && s->sliceKind != kSliceI) return true;
+    if (ctx->lastSliceKind == -1 && mode == 3 && !s->idr) return true;
+    if (ctx->lastSliceKind == -1 && mode == 1 && s->sliceKind != kSliceI) return true;
+    return false;
 }
 
 // Decodes the slice held in ctx->nal, whose header start has been read.
@@ -428,6 +455,14 @@ int DecodeSlice(AvcDecoderContext* ctx) {
     }
     int result = BuildRefPicLists(ctx);
     bool unreadable = result != kDecoderOk;  // the slice's data, not this core's scope, failed
+    if (SkipSlice(ctx, result != kDecoderOk || !RefListsComplete(ctx))) {
+        if (s->nal_ref_idc != 0 && (ctx->errorResilienceMode == 1 || ctx->errorResilienceMode == 3))
+            ctx->lastSliceKind = -1;
+        pic->damage |= 3;
+        pic->lastSliceKind = s->sliceKind;
+        ++pic->sliceCount;
+        return AfterSlice(ctx);
+    }
     if (result == kDecoderOk) {
         ctx->decodedMbs = 0;
         if (ctx->activePps->entropy_coding_mode_flag) {

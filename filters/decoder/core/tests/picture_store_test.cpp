@@ -30,6 +30,7 @@ std::vector<uint8_t> Pps() {
 }
 
 struct Slice {
+    bool p;  // a P slice (its I_PCM macroblocks come with mb_skip_run 0 and mb_type 30)
     bool idr;
     int refIdc;
     int frameNum;
@@ -41,9 +42,10 @@ struct Slice {
 
 std::vector<uint8_t> PcmSlice(const Slice& s) {
     NalBuilder b(static_cast<uint8_t>(s.refIdc << 5 | (s.idr ? 5 : 1)));
-    b.ue(0).ue(7).ue(0).u(4, s.frameNum);
+    b.ue(0).ue(s.p ? 5 : 7).ue(0).u(4, s.frameNum);
     if (s.idr) b.ue(0);
     b.u(4, s.pocLsb);
+    if (s.p) b.u(1, 0).u(1, 0);  // no override, no list modification
     if (s.refIdc != 0) {
         if (s.idr)
             b.u(1, 0).u(1, 0);
@@ -54,7 +56,11 @@ std::vector<uint8_t> PcmSlice(const Slice& s) {
     }
     b.se(0).ue(1);  // slice_qp_delta, deblocking off
     for (int mb = 0; mb < s.macroblocks; ++mb) {
-        b.ue(25).align();
+        if (s.p)
+            b.ue(0).ue(30);
+        else
+            b.ue(25);
+        b.align();
         for (int i = 0; i < 384; ++i)
             b.u(8, s.sample);
     }
@@ -67,8 +73,11 @@ struct Output {
     uint8_t firstLuma, lastChroma;
 };
 
-std::vector<Output> Decode(const std::vector<std::vector<uint8_t>>& nals) {
+std::vector<Output> Decode(const std::vector<std::vector<uint8_t>>& nals, int errorResilienceMode = 0,
+                           int skipLevel = 0) {
     AvcDecoderContext* ctx = AvcDecoderCreate();
+    ctx->errorResilienceMode = errorResilienceMode;
+    ctx->requestedSkipLevel = skipLevel;
     std::vector<Output> out;
     auto step = [&](int code) {
         if (code != kStepPictureReady) return;
@@ -96,7 +105,7 @@ std::vector<Output> Decode(const std::vector<std::vector<uint8_t>>& nals) {
 }
 
 TEST(PictureStore, PcmSamplesLandInThePicture) {
-    const auto out = Decode({Sps(0), Pps(), PcmSlice({true, 3, 0, 0, false, 4, 77})});
+    const auto out = Decode({Sps(0), Pps(), PcmSlice({false, true, 3, 0, 0, false, 4, 77})});
     ASSERT_EQ(out.size(), 1u);
     EXPECT_EQ(out[0].damage, 0);
     EXPECT_EQ(out[0].firstLuma, 77);
@@ -104,8 +113,9 @@ TEST(PictureStore, PcmSamplesLandInThePicture) {
 }
 
 TEST(PictureStore, FrameNumberGapInsertsFramesThatAreNeverOutput) {
-    const auto out = Decode({Sps(1), Pps(), PcmSlice({true, 3, 0, 0, false, 4, 10}),
-                             PcmSlice({false, 3, 3, 6, false, 4, 20}), PcmSlice({false, 3, 4, 8, false, 4, 30})});
+    const auto out =
+        Decode({Sps(1), Pps(), PcmSlice({false, true, 3, 0, 0, false, 4, 10}),
+                PcmSlice({false, false, 3, 3, 6, false, 4, 20}), PcmSlice({false, false, 3, 4, 8, false, 4, 30})});
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[0].firstLuma, 10);
     EXPECT_EQ(out[1].firstLuma, 20);
@@ -115,26 +125,70 @@ TEST(PictureStore, FrameNumberGapInsertsFramesThatAreNeverOutput) {
 TEST(PictureStore, Operation5OutputsEverythingBeforeAndRestartsTheCounts) {
     // Picture 1 has POC lsb 8 but operation 5 makes its count 0; picture 2 (lsb 2) then
     // follows it. Without the operation, picture 2 would come out before picture 1.
-    const auto out = Decode({Sps(0), Pps(), PcmSlice({true, 3, 0, 0, false, 4, 10}),
-                             PcmSlice({false, 3, 1, 8, true, 4, 20}), PcmSlice({false, 3, 1, 2, false, 4, 30})});
+    const auto out =
+        Decode({Sps(0), Pps(), PcmSlice({false, true, 3, 0, 0, false, 4, 10}),
+                PcmSlice({false, false, 3, 1, 8, true, 4, 20}), PcmSlice({false, false, 3, 1, 2, false, 4, 30})});
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(out[0].decodeIndex, 0);
     EXPECT_EQ(out[1].decodeIndex, 1);
     EXPECT_EQ(out[2].decodeIndex, 2);
-    const auto plain = Decode({Sps(0), Pps(), PcmSlice({true, 3, 0, 0, false, 4, 10}),
-                               PcmSlice({false, 3, 1, 8, false, 4, 20}), PcmSlice({false, 3, 2, 2, false, 4, 30})});
+    const auto plain =
+        Decode({Sps(0), Pps(), PcmSlice({false, true, 3, 0, 0, false, 4, 10}),
+                PcmSlice({false, false, 3, 1, 8, false, 4, 20}), PcmSlice({false, false, 3, 2, 2, false, 4, 30})});
     ASSERT_EQ(plain.size(), 3u);
     EXPECT_EQ(plain[1].decodeIndex, 2);
     EXPECT_EQ(plain[2].decodeIndex, 1);
 }
 
 TEST(PictureStore, PictureWithMissingMacroblocksIsDamaged) {
-    std::vector<uint8_t> cut = PcmSlice({true, 3, 0, 0, false, 4, 50});
+    std::vector<uint8_t> cut = PcmSlice({false, true, 3, 0, 0, false, 4, 50});
     cut.resize(cut.size() - 500);  // the last macroblocks' samples are gone
-    const auto out = Decode({Sps(0), Pps(), cut, PcmSlice({false, 3, 1, 2, false, 2, 60})});
+    const auto out = Decode({Sps(0), Pps(), cut, PcmSlice({false, false, 3, 1, 2, false, 2, 60})});
     ASSERT_EQ(out.size(), 2u);
     EXPECT_EQ(out[0].damage, 3);
     EXPECT_EQ(out[1].damage, 3) << "a slice that covers half the picture leaves it damaged";
+}
+
+}  // namespace
+}  // namespace avcdec
+
+namespace avcdec {
+namespace {
+
+TEST(PictureStore, PcmMacroblocksOfPSlicesAreDecoded) {
+    const auto out = Decode({Sps(0), Pps(), PcmSlice({false, true, 3, 0, 0, false, 4, 10}),
+                             PcmSlice({true, false, 3, 1, 2, false, 4, 90})});
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[1].damage, 0);
+    EXPECT_EQ(out[1].firstLuma, 90);
+    EXPECT_EQ(out[1].lastChroma, 90);
+}
+
+// The error-resilience modes and decoding levels skip slices (their pictures are damaged,
+// never shown as good).
+TEST(PictureStore, SkipRules) {
+    const std::vector<std::vector<uint8_t>> startsWithP = {Sps(0), Pps(), PcmSlice({true, false, 3, 0, 0, false, 4, 5}),
+                                                           PcmSlice({false, false, 3, 1, 2, false, 4, 6}),
+                                                           PcmSlice({false, false, 0, 2, 4, false, 4, 7})};
+    struct Case {
+        const char* what;
+        int mode, level;
+        std::vector<int> damage;
+    };
+    const Case cases[] = {
+        {"everything decoded", 0, 0, {0, 0, 0}},
+        {"till an I slice: the P picture first", 1, 0, {3, 0, 0}},
+        {"till an IDR picture", 3, 0, {3, 3, 3}},
+        {"level 1: non-reference pictures", 0, 1, {0, 0, 3}},
+        {"level 2: and every slice but I", 0, 2, {3, 0, 3}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto out = Decode(startsWithP, c.mode, c.level);
+        ASSERT_EQ(out.size(), c.damage.size());
+        for (size_t i = 0; i < out.size(); ++i)
+            EXPECT_EQ(out[i].damage, c.damage[i]) << "picture " << i;
+    }
 }
 
 }  // namespace
