@@ -269,6 +269,7 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->dpbSize = dpb;
     if (!AllocatePlanePool(ctx, dpb + 2, ctx->activeSps->frame_mbs_only_flag ? 20 : 40)) {
         AvcDecoderFreePictures(ctx);
+        ctx->refusal = "picture resources could not be allocated";
         return kDecoderUnsupported;
     }
     // Sizes in size_t: the parser bounds w and h by 512 macroblocks each, so these cannot
@@ -279,6 +280,7 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->store = ctx->intraModeMap != nullptr && ctx->sliceGroupMap != nullptr ? CreatePictureStore(ctx) : nullptr;
     if (ctx->store == nullptr) {
         AvcDecoderFreePictures(ctx);
+        ctx->refusal = "picture resources could not be allocated";
         return kDecoderUnsupported;
     }
     std::memset(&ctx->pendingTiming, 0, sizeof ctx->pendingTiming);
@@ -505,8 +507,7 @@ int DispatchNalUnit(AvcDecoderContext* ctx) {
         if (ActivateSeqParamSet(ctx) != 0) {
             // The held slice is dropped with the failed activation, so the next step
             // extracts new input instead of trying again.
-            AvcDecoderFreePictures(ctx);
-            ctx->refusal = "picture resources could not be allocated";
+            AvcDecoderFreePictures(ctx);  // ActivateSeqParamSet recorded why
             return kStepDropped;
         }
         held = true;

@@ -193,3 +193,32 @@ TEST(PictureStore, SkipRules) {
 
 }  // namespace
 }  // namespace avcdec
+
+namespace avcdec {
+namespace {
+
+// A level_idc outside Table A-1 with the largest picture the syntax allows and 17
+// reference frames: no level allows it, so it is refused before any picture memory is
+// taken (level 5.1's MaxFS bounds every stream).
+TEST(PictureStore, StreamsNoLevelAllowsAreRefusedBeforeAllocating) {
+    NalBuilder sps(0x67);
+    sps.u(8, 66).u(8, 0).u(8, 99).ue(0).ue(0).ue(0).ue(0).ue(17).u(1, 0).ue(511).ue(511).u(1, 1).u(1, 1).u(1, 0);
+    sps.u(1, 0);
+    const auto out = Decode({sps.Nal(), Pps(), PcmSlice({false, true, 3, 0, 0, false, 0, 0})});
+    EXPECT_TRUE(out.empty());
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    for (const auto& nal : {sps.Nal(), Pps(), PcmSlice({false, true, 3, 0, 0, false, 0, 0})}) {
+        size_t accepted = 0;
+        AvcDecoderPushData(ctx, nal.data(), kNoTimeStamp, nal.size(), &accepted);
+        for (int code = -1, guard = 0; code != kStepNeedData && guard < 10; ++guard)
+            code = AvcDecoderDecodeNalUnit(ctx);
+    }
+    EXPECT_FALSE(ctx->picturesAllocated);
+    EXPECT_EQ(ctx->planePool.count, 0);
+    ASSERT_NE(ctx->refusal, nullptr);
+    EXPECT_STREQ(ctx->refusal, "picture larger than any level of the standard allows");
+    AvcDecoderDestroy(ctx);
+}
+
+}  // namespace
+}  // namespace avcdec
