@@ -65,7 +65,7 @@ void NeededSize(const SeqParamSet* sps, int32_t* w, int32_t* h) {
 // Common start of both decode steps; -1 when extraction and dispatch should follow.
 int StepPrologue(AvcDecoderContext* ctx) {
     PictureStore* st = ctx->store;
-    if (st != nullptr && (ctx->draining || st->freeHead == nullptr)) {
+    if (st != nullptr && (ctx->draining || !HasFreePicture(st))) {
         if ((ctx->readyPicture = TakeOutputPicture(st)) != nullptr) return kStepPictureReady;
     }
     if (ctx->draining) {

@@ -247,6 +247,11 @@ PictureRecord* AcquirePicture(PictureStore* st) {
     return p;
 }
 
+bool HasFreePicture(PictureStore* st) {
+    std::lock_guard<std::mutex> hold(st->lock);
+    return st->freeHead != nullptr;
+}
+
 void AddRefPicture(PictureRecord* p) {
     p->refCount.fetch_add(1);
 }

@@ -123,6 +123,8 @@ void DestroyPictureStore(PictureStore* store);
 // A free record with its reference count at 1, or null when every record is held (the
 // caller must release pictures; nothing here waits).
 PictureRecord* AcquirePicture(PictureStore* store);
+// Whether a record is free (the caller's own releases may run on another thread).
+bool HasFreePicture(PictureStore* store);
 void AddRefPicture(PictureRecord* pic);
 void ReleasePicture(PictureRecord* pic);
 
