@@ -76,7 +76,7 @@ int StepPrologue(AvcDecoderContext* ctx) {
 }
 
 int DecodeStep(AvcDecoderContext* ctx, int (*extract)(AvcDecoderContext*)) {
-    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    if (ctx == nullptr || ctx->input == nullptr) return kDecoderNoContext;
     const int early = StepPrologue(ctx);
     if (early >= 0) return early;
     if (ctx->pendingAction == 0) {

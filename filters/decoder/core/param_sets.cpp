@@ -66,7 +66,7 @@ int32_t MaxFrameSizeOfLevel(int32_t level_idc, bool constraint_set3_flag) {
 
 int ParseHrd(BitReader* r, HrdParams* hrd) {
     int32_t cpbCntMinus1 = 0;
-    if (!ReadUeIn(r, 30, &cpbCntMinus1)) return -1;
+    if (!ReadUeIn(r, 30, &cpbCntMinus1)) return kParseUnsupported;
     hrd->cpb_cnt = cpbCntMinus1 + 1;
     hrd->bit_rate_scale = static_cast<int32_t>(r->ReadBits(4));
     hrd->cpb_size_scale = static_cast<int32_t>(r->ReadBits(4));
@@ -74,9 +74,9 @@ int ParseHrd(BitReader* r, HrdParams* hrd) {
         // bit_rate_value_minus1 and cpb_size_value_minus1 are at most 2^32 - 2; this reader
         // takes codes of up to 15 leading zeros, so anything larger is an invalid code.
         int32_t v = 0;
-        if (!ReadUeIn(r, 65534, &v)) return -1;
+        if (!ReadUeIn(r, 65534, &v)) return kParseUnsupported;
         hrd->bit_rate_value[i] = v + 1;
-        if (!ReadUeIn(r, 65534, &v)) return -1;
+        if (!ReadUeIn(r, 65534, &v)) return kParseUnsupported;
         hrd->cpb_size_value[i] = v + 1;
         hrd->cbr_flag[i] = Flag(r);
     }
@@ -113,7 +113,7 @@ int ParseVui(BitReader* r, SeqParamSet* s) {
     if (s->chroma_loc_info_present_flag) {
         if (!ReadUeIn(r, 5, &s->chroma_sample_loc_type_top_field) ||
             !ReadUeIn(r, 5, &s->chroma_sample_loc_type_bottom_field))
-            return -1;
+            return kParseUnsupported;
     }
     s->timing_info_present_flag = Flag(r);
     if (s->timing_info_present_flag) {
@@ -125,12 +125,12 @@ int ParseVui(BitReader* r, SeqParamSet* s) {
     s->nal_hrd_parameters_present_flag = Flag(r);
     if (s->nal_hrd_parameters_present_flag && ParseHrd(r, &s->nal_hrd) != 0) {
         s->nal_hrd_parameters_present_flag = 0;
-        return -1;
+        return kParseUnsupported;
     }
     s->vcl_hrd_parameters_present_flag = Flag(r);
     if (s->vcl_hrd_parameters_present_flag && ParseHrd(r, &s->vcl_hrd) != 0) {
         s->vcl_hrd_parameters_present_flag = 0;
-        return -1;
+        return kParseUnsupported;
     }
     // An absent HRD takes the present one's field lengths; with neither, the inferred
     // lengths of clause E.2.2 (23, 23, 23, 24).
@@ -315,7 +315,7 @@ int ActivatePicParamSet(AvcDecoderContext* ctx, int32_t ppsId) {
     }
     ctx->activePps = nullptr;
     ctx->activeSps = nullptr;
-    return -1;
+    return kParseUnsupported;
 }
 
 int ParseBufferingPeriod(AvcDecoderContext* ctx, const uint8_t* payload, size_t size) {
@@ -336,7 +336,7 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
     // field lengths come from the NAL HRD, else the VCL HRD.
     const bool delays =
         sps != nullptr && (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag);
-    if (sps == nullptr || (!delays && !sps->pic_struct_present_flag)) return -1;
+    if (sps == nullptr || (!delays && !sps->pic_struct_present_flag)) return kParseUnsupported;
     const HrdParams& hrd = sps->nal_hrd_parameters_present_flag ? sps->nal_hrd : sps->vcl_hrd;
     BitReader r(payload, size);
     if (delays) {
@@ -346,7 +346,7 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
     if (sps->pic_struct_present_flag) {
         t->pic_struct = static_cast<int32_t>(r.ReadBits(4));
         const int clocks = kNumClockTs[t->pic_struct];
-        if (clocks == 0) return -1;
+        if (clocks == 0) return kParseUnsupported;
         for (int i = 0; i < clocks; ++i) {
             ClockTimestamp* c = &t->clock[i];
             c->clock_timestamp_flag = Flag(&r);

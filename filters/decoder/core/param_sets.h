@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/bitstream/bit_reader.h"
+#include "filters/decoder/core/decoder_result.h"
 
 namespace avcdec {
 
@@ -148,10 +149,10 @@ struct BufferingPeriod {
     int32_t seq_parameter_set_id;
 };
 
-// Result codes of the parsers.
-constexpr int kParseOk = 0;
-constexpr int kParseUnsupported = -1;  // unsupported profile, reserved bits, memory
-constexpr int kParseOutOfRange = -8;   // a syntax value out of range or a missing set
+// Result codes of the parsers: the core's DecoderResult values under the parsers' names.
+constexpr int kParseOk = kDecoderOk;
+constexpr int kParseUnsupported = kDecoderUnsupported;  // unsupported profile, reserved bits, memory
+constexpr int kParseOutOfRange = kDecoderOutOfRange;    // a syntax value out of range or a missing set
 
 // Clause A.3.1, Table A-1: the largest frame size in macroblocks of a level; 0 when the
 // level is not one of the table.
