@@ -182,6 +182,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
     const bool b = s->sliceKind == kSliceB;
+    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0)) BuildBiPredWeights(ctx);
     BitReader* r = &ctx->reader;
     bool inter = false;
     int32_t skipRun = -1;  // -1: read mb_skip_run before the next macroblock

@@ -1,6 +1,7 @@
 #include "filters/decoder/core/slice_header.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/bitstream/bit_reader.h"
@@ -115,6 +116,55 @@ int32_t BitsFor(uint32_t v) {
 int32_t ChromaQp(int32_t qpi) {
     if (qpi < 30) return qpi;
     return kChromaQpHigh[std::min(qpi, 51) - 30];
+}
+
+void BuildBiPredWeights(AvcDecoderContext* ctx) {
+    PredWeightTable* t = ctx->predWeights;
+    const PictureStore* st = ctx->store;
+    const SliceHeader* s = &ctx->slice;
+    const bool implicit = ctx->activePps->weighted_bipred_idc == 2;
+    if (implicit) {
+        t->luma_log2_weight_denom = t->chroma_log2_weight_denom = 5;
+        for (int list = 0; list < 2; ++list)
+            for (int i = 0; i < 32; ++i)
+                for (int c = 0; c < 3; ++c) {
+                    t->weight[list][i][c] = 32;
+                    t->offset[list][i][c] = 0;
+                }
+    }
+    t->lumaRounding = t->luma_log2_weight_denom > 0 ? 1 << (t->luma_log2_weight_denom - 1) : 0;
+    t->chromaRounding = t->chroma_log2_weight_denom > 0 ? 1 << (t->chroma_log2_weight_denom - 1) : 0;
+    const int32_t curPoc = ctx->currentPicture->picOrderCnt;
+    for (int i = 0; i < std::min(s->numRefIdxActive[0], 32); ++i) {
+        for (int j = 0; j < std::min(s->numRefIdxActive[1], 32); ++j) {
+            int32_t w0 = 32, w1 = 32;
+            if (!implicit) {
+                for (int c = 0; c < 3; ++c) {
+                    t->w0[i][j][c] = t->weight[0][i][c];
+                    t->w1[i][j][c] = t->weight[1][j][c];
+                }
+                continue;
+            }
+            const PictureRecord* p0 = st->refList[0][i];
+            const PictureRecord* p1 = st->refList[1][j];
+            const bool longTerm =
+                (p0 != nullptr && (p0->flags & kPicLongTermMask)) || (p1 != nullptr && (p1->flags & kPicLongTermMask));
+            if (p0 != nullptr && p1 != nullptr && !longTerm && p1->picOrderCnt != p0->picOrderCnt) {
+                const int32_t tb = std::clamp(curPoc - p0->picOrderCnt, -128, 127);
+                const int32_t td = std::clamp(p1->picOrderCnt - p0->picOrderCnt, -128, 127);
+                const int32_t tx = (16384 + std::abs(td / 2)) / td;
+                const int32_t scale = std::clamp((tb * tx + 32) >> 6, -1024, 1023);
+                if ((scale >> 2) >= -64 && (scale >> 2) <= 128) {
+                    w1 = scale >> 2;
+                    w0 = 64 - w1;
+                }
+            }
+            for (int c = 0; c < 3; ++c) {
+                t->w0[i][j][c] = w0;
+                t->w1[i][j][c] = w1;
+            }
+        }
+    }
 }
 
 void ResetPredWeights(PredWeightTable* t) {

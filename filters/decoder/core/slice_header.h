@@ -64,8 +64,13 @@ struct SliceHeader {
 struct PredWeightTable {
     int32_t luma_log2_weight_denom;
     int32_t chroma_log2_weight_denom;
+    int32_t lumaRounding;    // 2^(luma_log2_weight_denom - 1), 0 for denominator 0
+    int32_t chromaRounding;  // the same for chroma
     int32_t weight[2][32][3];
     int32_t offset[2][32][3];
+    // Bi-prediction weights by list-0 and list-1 index and component (clause 8.4.2.3).
+    int32_t w0[32][32][3];
+    int32_t w1[32][32][3];
 };
 
 // Picture-order-count state carried between pictures (clause 8.2.1).
@@ -92,6 +97,10 @@ void ResetPredWeights(PredWeightTable* table);
 int DerivePicOrderCnt(AvcDecoderContext* ctx);
 // Updates the carried state once the current picture is finished.
 void FinishPicOrderCnt(AvcDecoderContext* ctx);
+
+// Fills w0 and w1 for the slice's reference lists: explicit weights (weighted_bipred_idc
+// 1) or implicit ones from the pictures' order counts (2, clause 8.4.2.3.2).
+void BuildBiPredWeights(AvcDecoderContext* ctx);
 
 // Table 8-15: QPc for qPi in 0..51.
 int32_t ChromaQp(int32_t qpi);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "filters/decoder/core/decoder_context.h"
@@ -159,6 +160,55 @@ TEST_F(SliceHeaderTest, KeepsWhatItReads) {
     EXPECT_EQ(w.offset[0][2][2], 5);
     EXPECT_EQ(w.weight[0][1][1], 8);  // default 2^3
     EXPECT_EQ(w.weight[0][2][0], 32);
+}
+
+// Implicit bi-prediction weights (clause 8.4.2.3.2) from the order counts of the current
+// picture and its references, and explicit ones copied from the two lists' tables.
+TEST(BiPredWeights, ImplicitAndExplicit) {
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    ASSERT_NE(ctx, nullptr);
+    PicParamSet pps{};
+    auto store = std::make_unique<PictureStore>();
+    PictureRecord current, near, far, sameAsNear, longTerm;
+    current.picOrderCnt = 2;
+    near.picOrderCnt = 0;
+    far.picOrderCnt = 8;
+    sameAsNear.picOrderCnt = 0;
+    longTerm.picOrderCnt = 4;
+    longTerm.flags = kPicRefMask | kPicLongTermMask;
+    store->refList[0][0] = &near;
+    store->refList[0][1] = &longTerm;
+    store->refList[1][0] = &far;
+    store->refList[1][1] = &sameAsNear;
+    ctx->activePps = &pps;
+    ctx->store = store.get();
+    ctx->currentPicture = &current;
+    ctx->slice.numRefIdxActive[0] = 2;
+    ctx->slice.numRefIdxActive[1] = 2;
+
+    pps.weighted_bipred_idc = 2;
+    BuildBiPredWeights(ctx);
+    const PredWeightTable& w = *ctx->predWeights;
+    EXPECT_EQ(w.luma_log2_weight_denom, 5);
+    EXPECT_EQ(w.lumaRounding, 16);
+    // tb 2, td 8: tx 2048, DistScaleFactor 64, so w1 16 and w0 48 (the nearer picture
+    // weighs more).
+    EXPECT_EQ(w.w0[0][0][0], 48);
+    EXPECT_EQ(w.w1[0][0][2], 16);
+    EXPECT_EQ(w.w0[0][1][1], 32) << "both references have the same order count";
+    EXPECT_EQ(w.w1[1][0][0], 32) << "a long-term reference";
+
+    pps.weighted_bipred_idc = 1;
+    ctx->predWeights->weight[0][1][2] = -7;
+    ctx->predWeights->weight[1][0][2] = 9;
+    BuildBiPredWeights(ctx);
+    EXPECT_EQ(w.w0[1][0][2], -7);
+    EXPECT_EQ(w.w1[1][0][2], 9);
+
+    ctx->activePps = nullptr;
+    ctx->store = nullptr;
+    ctx->currentPicture = nullptr;
+    AvcDecoderDestroy(ctx);
 }
 
 TEST(ChromaQp, FollowsTable815) {
