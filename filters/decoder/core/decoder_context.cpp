@@ -413,6 +413,8 @@ bool SkipSlice(const AvcDecoderContext* ctx, bool badReference) {
     return false;
 }
 
+int ContinueSlice(AvcDecoderContext* ctx);
+
 // Decodes the slice held in ctx->nal, whose header start has been read.
 int DecodeSlice(AvcDecoderContext* ctx) {
     const SeqParamSet* sps = ctx->activeSps;
@@ -441,14 +443,28 @@ int DecodeSlice(AvcDecoderContext* ctx) {
         pic->damage |= 3;
         return AfterSlice(ctx);
     }
-    const bool first = pic->sliceCount == 0;
     RememberSlice(ctx);
     pic->deblockWord |= s->disable_deblocking_filter_idc - 1;
-    if (first) {
+    return ContinueSlice(ctx);
+}
+
+// The part of a slice's decoding after its header, where a frame-number gap may make it
+// wait for the caller (pending action 1).
+int ContinueSlice(AvcDecoderContext* ctx) {
+    const SeqParamSet* sps = ctx->activeSps;
+    const SliceHeader* s = &ctx->slice;
+    PictureRecord* pic = ctx->currentPicture;
+    if (pic->sliceCount == 0) {
         const int32_t maxFrameNum = 1 << (sps->log2_max_frame_num_minus4 + 4);
         if (!s->idr && s->frame_num != ctx->prevRefFrameNum &&
-            s->frame_num != (ctx->prevRefFrameNum + 1) % maxFrameNum && sps->gaps_in_frame_num_value_allowed_flag)
-            FillFrameNumGap(ctx);
+            s->frame_num != (ctx->prevRefFrameNum + 1) % maxFrameNum && sps->gaps_in_frame_num_value_allowed_flag &&
+            !FillFrameNumGap(ctx)) {
+            if (QueuedPictureCount(ctx->store) > 0) {
+                ctx->pendingAction = 1;  // the caller takes the pictures, then the slice goes on
+                return kStepPictureReady;
+            }
+            pic->damage |= 3;  // no record for the missing frames: later references are wrong
+        }
         DerivePicOrderCnt(ctx);
     }
     if (ctx->activePps->num_slice_groups_minus1 > 0 && BuildSliceGroupMap(ctx) != kDecoderOk) {
@@ -496,6 +512,11 @@ int DecodeSlice(AvcDecoderContext* ctx) {
 }  // namespace
 
 int DispatchNalUnit(AvcDecoderContext* ctx) {
+    if (ctx->pendingAction == 1) {
+        ctx->pendingAction = 0;
+        if (ctx->currentPicture != nullptr && ctx->activeSps != nullptr) return ContinueSlice(ctx);
+        return kStepConsumed;
+    }
     bool held = false;
     if (ctx->pendingAction == 2) {
         ctx->pendingAction = 0;

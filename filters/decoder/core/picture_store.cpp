@@ -361,7 +361,7 @@ void StorePicture(AvcDecoderContext* ctx, PictureRecord* pic) {
     RebuildRefArrays(st);
 }
 
-void FillFrameNumGap(AvcDecoderContext* ctx) {
+bool FillFrameNumGap(AvcDecoderContext* ctx) {
     PictureStore* st = ctx->store;
     const int32_t maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
     const int32_t target = ctx->slice.frame_num;
@@ -374,8 +374,10 @@ void FillFrameNumGap(AvcDecoderContext* ctx) {
         missing = keep;
     }
     for (int32_t i = 0; i < missing; ++i) {
+        // Pictures that bumping put out go to the caller first, which frees their records.
+        if (QueuedPictureCount(st) > 0) return false;
         PictureRecord* p = AcquirePicture(st);
-        if (p == nullptr) return;
+        if (p == nullptr) return false;
         p->flags = kPicNonExisting | kPicOutputDone;
         p->frame_num = frameNum;
         p->isReference = 1;
@@ -388,6 +390,7 @@ void FillFrameNumGap(AvcDecoderContext* ctx) {
         ctx->prevRefFrameNum = frameNum;
         frameNum = (frameNum + 1) % maxFrameNum;
     }
+    return true;
 }
 
 int BuildRefPicLists(AvcDecoderContext* ctx) {

@@ -136,7 +136,9 @@ void FlushDpb(AvcDecoderContext* ctx);
 // Empties the store without output.
 void ClearDpb(PictureStore* store);
 // Inserts non-existing frames for the frame_num values missing before the current slice's.
-void FillFrameNumGap(AvcDecoderContext* ctx);
+// Stops early (false) when pictures wait in the output queue or no record is free; a
+// later call goes on where it stopped.
+bool FillFrameNumGap(AvcDecoderContext* ctx);
 // Initial reference lists (clause 8.2.4.2) for frames, then the slice's modification
 // commands (clause 8.2.4.3). kDecoderOutOfRange when a command names no picture.
 int BuildRefPicLists(AvcDecoderContext* ctx);

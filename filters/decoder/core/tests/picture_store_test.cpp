@@ -15,10 +15,12 @@ namespace {
 
 using avcdec_test::NalBuilder;
 
-// Baseline, 2x2 macroblocks, frame_num and POC lsb in 4 bits, one reference frame.
-std::vector<uint8_t> Sps(int gapsAllowed) {
+// Baseline, 2x2 macroblocks (or 11x9 at level 1, a 4-frame DPB), frame_num and POC lsb in
+// 4 bits, one reference frame.
+std::vector<uint8_t> Sps(int gapsAllowed, bool qcif = false) {
     NalBuilder b(0x67);
-    b.u(8, 66).u(8, 0).u(8, 30).ue(0).ue(0).ue(0).ue(0).ue(1).u(1, gapsAllowed).ue(1).ue(1).u(1, 1).u(1, 1).u(1, 0);
+    b.u(8, 66).u(8, 0).u(8, qcif ? 10 : 30).ue(0).ue(0).ue(0).ue(0).ue(1).u(1, gapsAllowed);
+    b.ue(qcif ? 10 : 1).ue(qcif ? 8 : 1).u(1, 1).u(1, 1).u(1, 0);
     b.u(1, 0);
     return b.Nal();
 }
@@ -120,6 +122,22 @@ TEST(PictureStore, FrameNumberGapInsertsFramesThatAreNeverOutput) {
     EXPECT_EQ(out[0].firstLuma, 10);
     EXPECT_EQ(out[1].firstLuma, 20);
     EXPECT_EQ(out[2].firstLuma, 30);
+}
+
+// Three non-reference pictures wait in a full 4-frame DPB when a frame-number gap arrives:
+// the inserted frames bump pictures out while the slice waits, and every picture still
+// comes out once, in order.
+TEST(PictureStore, FrameNumberGapWithAFullStore) {
+    const auto out =
+        Decode({Sps(1, true), Pps(), PcmSlice({false, true, 3, 0, 0, false, 99, 1}),
+                PcmSlice({false, false, 0, 1, 2, false, 99, 2}), PcmSlice({false, false, 0, 1, 4, false, 99, 3}),
+                PcmSlice({false, false, 0, 1, 6, false, 99, 4}), PcmSlice({false, false, 3, 3, 1, false, 99, 5})});
+    ASSERT_EQ(out.size(), 5u);
+    const int expected[] = {0, 4, 1, 2, 3};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(out[i].decodeIndex, expected[i]) << "output " << i;
+    for (const Output& o : out)
+        EXPECT_EQ(o.damage, 0);
 }
 
 TEST(PictureStore, Operation5OutputsEverythingBeforeAndRestartsTheCounts) {
