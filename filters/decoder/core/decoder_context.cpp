@@ -394,7 +394,8 @@ bool RefListsComplete(const AvcDecoderContext* ctx) {
     for (int list = 0; list < 2; ++list) {
         for (int32_t i = 0; i < ctx->slice.numRefIdxActive[list]; ++i) {
             const PictureRecord* p = st->refList[list][i];
-            if (p == nullptr || p->damage != 0 || (p->flags & kPicNonExisting) != 0) return false;
+            if (p == nullptr || st->substituted[list][i] || p->damage != 0 || (p->flags & kPicNonExisting) != 0)
+                return false;
         }
     }
     return true;

@@ -398,6 +398,7 @@ int BuildRefPicLists(AvcDecoderContext* ctx) {
     const SliceHeader* s = &ctx->slice;
     st->refListCount[0] = st->refListCount[1] = 0;
     std::memset(st->refList, 0, sizeof st->refList);
+    std::memset(st->substituted, 0, sizeof st->substituted);
     if (s->sliceKind == kSliceI || s->sliceKind == kSliceSi) return kDecoderOk;
     const int32_t maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
     SetPicNums(st, s->frame_num, maxFrameNum);
@@ -488,6 +489,19 @@ int BuildRefPicLists(AvcDecoderContext* ctx) {
         }
         for (int32_t k = active; k <= kMaxRefListSlots; ++k)
             out[k] = nullptr;
+        // Entries the stream names but the store lacks take the nearest present entry of
+        // the same list, below first, or the current picture when the list has none; the
+        // slice's bad-reference test still sees that they were missing (RefListsComplete).
+        for (int32_t k = 0; k < active; ++k) {
+            if (out[k] != nullptr) continue;
+            PictureRecord* substitute = nullptr;
+            for (int32_t d = 1; d < active && substitute == nullptr; ++d) {
+                if (k - d >= 0 && out[k - d] != nullptr && !st->substituted[list][k - d]) substitute = out[k - d];
+                if (substitute == nullptr && k + d < active && out[k + d] != nullptr) substitute = out[k + d];
+            }
+            out[k] = substitute != nullptr ? substitute : ctx->currentPicture;
+            st->substituted[list][k] = true;
+        }
         st->refListCount[list] = active;
     }
     return kDecoderOk;

@@ -107,6 +107,7 @@ struct PictureStore {
     // Reference lists of the current slice (frames only).
     PictureRecord* refList[2][kMaxRefListSlots + 1];
     int32_t refListCount[2];
+    bool substituted[2][kMaxRefListSlots + 1];  // the entry stands in for a missing picture
 
     // Output queue: pictures in output order, each holding one reference.
     PictureRecord* queue[kOutputQueueSlots];

@@ -197,6 +197,7 @@ TEST(PictureStore, SkipRules) {
         {"everything decoded", 0, 0, {0, 0, 0}},
         {"till an I slice: the P picture first", 1, 0, {3, 0, 0}},
         {"till an IDR picture", 3, 0, {3, 3, 3}},
+        {"bogus references: the P picture has none", 2, 0, {3, 0, 0}},
         {"level 1: non-reference pictures", 0, 1, {0, 0, 3}},
         {"level 2: and every slice but I", 0, 2, {3, 0, 3}},
     };
