@@ -297,9 +297,9 @@ void SubPartitionBlocks(int b8, int shape, int sub, int* first, int* width, int*
 
 bool ReadMvd(BitReader* r, MacroblockInfo* mb, int list, int first, int width, int height) {
     const int32_t x = r->ReadSe(), y = r->ReadSe();
-    // Differences beyond what a level's vector range allows cannot come from a conforming
-    // stream (Table A-1: at most 2048 quarter samples across, 512 up and down, doubled).
-    if (x < -8192 || x > 8191 || y < -2048 || y > 2047) return false;
+    // Clause 7.4.5.1 keeps differences within -8192..8191 quarter samples across and the
+    // level's vertical range; anything outside 16 bits cannot come from a conforming stream.
+    if (x < -32768 || x > 32767 || y < -32768 || y > 32767) return false;
     for (int j = 0; j < height; ++j)
         for (int i = 0; i < width; ++i) {
             mb->mvd[list][first + 4 * j + i][0] = static_cast<int16_t>(x);
