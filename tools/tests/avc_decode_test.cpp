@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "filters/decoder/core/tests/nal_builder.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 #include "tools/md5.h"
@@ -198,6 +199,61 @@ TEST(AvcDecode, OutputOrderFollowsPictureOrderCount) {
             EXPECT_EQ(d.damagedSlices, 0);
         }
     }
+}
+
+// Two slices of a 2x2-macroblock picture at QP 51 whose Intra 16x16 macroblocks step by 14
+// in a checkerboard, under every pairing of disable_deblocking_filter_idc: the edges inside
+// and across the slices are filtered or kept as ffmpeg does (clause 8.7, idc 1 and 2).
+TEST(AvcDecode, DeblockingAcrossSlicesMatchesFfmpeg) {
+    using avcdec_test::NalBuilder;
+    NalBuilder sps(0x67);  // Baseline, 32x32, POC type 0
+    sps.u(8, 66).u(8, 0).u(8, 30).ue(0).ue(0).ue(0).ue(0).ue(1).u(1, 0).ue(1).ue(1).u(1, 1).u(1, 1).u(1, 0).u(1, 0);
+    NalBuilder pps(0x68);  // deblocking filter control present
+    pps.ue(0).ue(0).u(1, 0).u(1, 0).ue(0).ue(0).ue(0).u(1, 0).u(2, 0).se(0).se(0).se(0).u(1, 1).u(1, 0).u(1, 0);
+    auto slice = [](int firstMb, int idc, int alpha, int beta, bool positiveFirst) {
+        NalBuilder b(0x65);
+        b.ue(firstMb).ue(7).ue(0).u(4, 0).ue(0).u(4, 0).u(1, 0).u(1, 0).se(25).ue(idc);
+        if (idc != 1) b.se(alpha).se(beta);
+        for (int mb = 0; mb < 2; ++mb) {
+            // I_16x16 with DC prediction and no coded block pattern, chroma DC prediction,
+            // then the luma DC block: one trailing one (+1 or -1) and no zeros.
+            const bool positive = (mb == 0) == positiveFirst;
+            b.ue(3).ue(0).se(0).u(2, 1).u(1, positive ? 0 : 1).u(1, 1);
+        }
+        return b;
+    };
+    struct Case {
+        int idcA, idcB, alpha, beta;
+    };
+    std::vector<std::string> results;
+    for (const Case& c : {Case{0, 0, 0, 0}, Case{0, 1, 0, 0}, Case{1, 0, 0, 0}, Case{0, 2, 0, 0}, Case{2, 0, 0, 0},
+                          Case{2, 2, 3, -2}, Case{0, 0, -6, 6}}) {
+        SCOPED_TRACE("idc " + std::to_string(c.idcA) + "/" + std::to_string(c.idcB) + " offsets " +
+                     std::to_string(c.alpha) + "/" + std::to_string(c.beta));
+        std::vector<uint8_t> stream;
+        for (const NalBuilder& b :
+             {sps, pps, slice(0, c.idcA, c.alpha, c.beta, true), slice(2, c.idcB, c.alpha, c.beta, false)}) {
+            const auto nal = b.AnnexB();
+            stream.insert(stream.end(), nal.begin(), nal.end());
+        }
+        const std::string name = testsupport::UniqueName("deblock") + ".264";
+        {
+            std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
+            f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+        }
+        const std::vector<std::string> reference = FfmpegFrameMd5s(name);
+        const Decoded d = Decode(stream);
+        ASSERT_EQ(d.md5s.size(), 1u);
+        EXPECT_EQ(d.damage[0], 0);
+        EXPECT_EQ(d.md5s, reference);
+        results.push_back(d.md5s[0]);
+        testsupport::RunShell("rm -f '" + name + "'");
+    }
+    // The cases differ where the filter runs: every idc changes the picture.
+    EXPECT_NE(results[0], results[1]);
+    EXPECT_NE(results[0], results[2]);
+    EXPECT_NE(results[0], results[3]);
+    EXPECT_NE(results[1], results[3]);
 }
 
 }  // namespace
