@@ -418,19 +418,20 @@ int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
+    static const CavlcTableSet& kTables = CavlcTables();
     const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
     int token = -1;
     if (table < 3) {
         const int zeros = std::countl_zero(static_cast<uint16_t>(r->PeekBits(16)));
         if (zeros < 16) {
-            const uint16_t e = CoeffTokenLzTable(table).entries[zeros][r->PeekBits(zeros + 4) & 7];
+            const uint16_t e = kTables.coeffTokenLz[table]->entries[zeros][r->PeekBits(zeros + 4) & 7];
             if ((e >> 8) != 0) {
                 r->SkipBits(e >> 8);
                 token = e & 0xFF;
             }
         }
     } else {
-        token = Lookup(r, CoeffTokenTable(table));
+        token = Lookup(r, table == 3 ? kTables.coeffTokenFixed : kTables.coeffTokenChromaDc);
     }
     if (token < 0) return -1;
     const int totalCoeff = token & 31;
@@ -460,14 +461,14 @@ int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coef
     }
     int zerosLeft = 0;
     if (totalCoeff < maxNumCoeff) {
-        zerosLeft = Lookup(r, nC < 0 ? TotalZerosChromaDcTable(totalCoeff) : TotalZerosTable(totalCoeff));
+        zerosLeft = Lookup(r, nC < 0 ? kTables.totalZerosChromaDc[totalCoeff] : kTables.totalZeros[totalCoeff]);
         if (zerosLeft < 0 || zerosLeft > maxNumCoeff - totalCoeff) return -1;
     }
     int run[16];
     for (int i = 0; i < totalCoeff - 1; ++i) {
         run[i] = 0;
         if (zerosLeft > 0) {
-            run[i] = Lookup(r, RunBeforeTable(zerosLeft));
+            run[i] = Lookup(r, kTables.runBefore[zerosLeft > 6 ? 7 : zerosLeft]);
             if (run[i] < 0 || run[i] > zerosLeft) return -1;
             zerosLeft -= run[i];
         }

@@ -286,7 +286,7 @@ LeadingZeroVlcTable* LzFromCodes(const Code (&codes)[N]) {
 
 struct AllTables {
     LeadingZeroVlcTable* coeffTokenLz[3];
-    BuiltTable* coeffToken[5];
+    BuiltTable* coeffToken[5];  // only the fixed-length (3) and chroma DC (4) tables are built
     BuiltTable* totalZeros[16];
     BuiltTable* totalZerosChromaDc[4];
     BuiltTable* runBefore[8];
@@ -295,9 +295,6 @@ struct AllTables {
         coeffTokenLz[0] = LzFromCodes(kCoeffToken0);
         coeffTokenLz[1] = LzFromCodes(kCoeffToken2);
         coeffTokenLz[2] = LzFromCodes(kCoeffToken4);
-        coeffToken[0] = FromCodes(kCoeffToken0);
-        coeffToken[1] = FromCodes(kCoeffToken2);
-        coeffToken[2] = FromCodes(kCoeffToken4);
         // nC >= 8: a 6-bit fixed-length code, xxxxyy = TotalCoeff - 1 and TrailingOnes,
         // except 000011 for TotalCoeff 0.
         coeffToken[3] = NewTable(6);
@@ -329,24 +326,23 @@ const AllTables& Tables() {
 
 }  // namespace
 
-const LeadingZeroVlcTable& CoeffTokenLzTable(int index) {
-    return *Tables().coeffTokenLz[index];
-}
-
-const VlcTable& CoeffTokenTable(int index) {
-    return Tables().coeffToken[index]->view;
-}
-
-const VlcTable& TotalZerosTable(int totalCoeff) {
-    return Tables().totalZeros[totalCoeff]->view;
-}
-
-const VlcTable& TotalZerosChromaDcTable(int totalCoeff) {
-    return Tables().totalZerosChromaDc[totalCoeff]->view;
-}
-
-const VlcTable& RunBeforeTable(int zerosLeft) {
-    return Tables().runBefore[zerosLeft > 6 ? 7 : zerosLeft]->view;
+const CavlcTableSet& CavlcTables() {
+    static const CavlcTableSet set = [] {
+        const AllTables& t = Tables();
+        CavlcTableSet s{};
+        for (int i = 0; i < 3; ++i)
+            s.coeffTokenLz[i] = t.coeffTokenLz[i];
+        s.coeffTokenFixed = t.coeffToken[3]->view;
+        s.coeffTokenChromaDc = t.coeffToken[4]->view;
+        for (int i = 1; i < 16; ++i)
+            s.totalZeros[i] = t.totalZeros[i]->view;
+        for (int i = 1; i < 4; ++i)
+            s.totalZerosChromaDc[i] = t.totalZerosChromaDc[i]->view;
+        for (int i = 1; i < 8; ++i)
+            s.runBefore[i] = t.runBefore[i]->view;
+        return s;
+    }();
+    return set;
 }
 
 }  // namespace avcdec

@@ -20,16 +20,15 @@ struct LeadingZeroVlcTable {
     uint16_t entries[17][8];
 };
 
-// coeff_token for nC 0-1, 2-3 and 4-7 (index 0..2).
-const LeadingZeroVlcTable& CoeffTokenLzTable(int index);
-
-// coeff_token: value = TotalCoeff | TrailingOnes << 5. Tables 0..3 for nC 0-1, 2-3, 4-7,
-// 8 and above; table 4 for chroma DC (nC = -1).
-const VlcTable& CoeffTokenTable(int index);
-// total_zeros for TotalCoeff 1..15 of 4x4 blocks; chroma DC for TotalCoeff 1..3.
-const VlcTable& TotalZerosTable(int totalCoeff);
-const VlcTable& TotalZerosChromaDcTable(int totalCoeff);
-// run_before for zerosLeft 1..6, and 7 and above (index 7).
-const VlcTable& RunBeforeTable(int zerosLeft);
+// Every table: coeff_token values are TotalCoeff | TrailingOnes << 5.
+struct CavlcTableSet {
+    const LeadingZeroVlcTable* coeffTokenLz[3];  // nC 0-1, 2-3, 4-7
+    VlcTable coeffTokenFixed;                    // nC 8 and above: the 6-bit code
+    VlcTable coeffTokenChromaDc;                 // nC -1
+    VlcTable totalZeros[16];                     // 4x4 blocks, by TotalCoeff 1..15
+    VlcTable totalZerosChromaDc[4];              // chroma DC, by TotalCoeff 1..3
+    VlcTable runBefore[8];                       // by zerosLeft 1..6, 7 for 7 and above
+};
+const CavlcTableSet& CavlcTables();
 
 }  // namespace avcdec
