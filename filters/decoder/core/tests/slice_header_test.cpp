@@ -169,7 +169,7 @@ TEST(BiPredWeights, ImplicitAndExplicit) {
     ASSERT_NE(ctx, nullptr);
     PicParamSet pps{};
     auto store = std::make_unique<PictureStore>();
-    PictureRecord current, near, far, sameAsNear, longTerm;
+    PictureRecord current{}, near{}, far{}, sameAsNear{}, longTerm{};
     current.picOrderCnt = 2;
     near.picOrderCnt = 0;
     far.picOrderCnt = 8;
