@@ -58,10 +58,6 @@ struct LevelScaleTable {
 };
 constexpr LevelScaleTable kLevelScale;
 
-// Luma 4x4 block of blkIdx (clause 6.4.3), as (x, y) in blocks.
-constexpr uint8_t kBlkX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3};
-constexpr uint8_t kBlkY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
-
 inline int Lookup(BitReader* r, const VlcTable& t) {
     const uint16_t e = t.entries[r->PeekBits(t.bits)];
     const int len = e >> 8;
@@ -144,7 +140,7 @@ int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
     auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap);
     int8_t* origin = map + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
     for (int blk = 0; blk < 16; ++blk) {
-        int8_t* at = origin + kBlkY[blk] * mapWidth + kBlkX[blk];
+        int8_t* at = origin + kLuma4x4BlkY[blk] * mapWidth + kLuma4x4BlkX[blk];
         const int a = at[-1], b = at[-mapWidth];
         const int predicted = (a < 0 || b < 0) ? 2 : (a < b ? a : b);
         int mode = predicted;
@@ -227,7 +223,7 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
     }
     for (int blk = 0; blk < 16; ++blk) {
         if ((cbp & (1 << (blk / 4))) == 0) continue;
-        const int x = kBlkX[blk], y = kBlkY[blk];
+        const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
         std::memset(levels, 0, sizeof levels);
         const int max = intra16x16 ? 15 : 16;
         const int n = ParseResidualBlockCavlc(r, LumaNc(w, x, y), max, levels);

@@ -20,6 +20,10 @@ enum MbKind : int8_t {
     kMbInter = 4,
 };
 
+// Luma 4x4 block luma4x4BlkIdx (clause 6.4.3) as (x, y) in blocks of the macroblock.
+inline constexpr uint8_t kLuma4x4BlkX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3};
+inline constexpr uint8_t kLuma4x4BlkY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
+
 // Blocks of totalCoeff: 16 luma 4x4 blocks in raster order (x + 4y), then 4 Cb and 4 Cr
 // blocks in raster order of the 2x2 chroma grid.
 constexpr int kCbTotalCoeff = 16;

@@ -16,9 +16,6 @@ namespace avcdec {
 
 namespace {
 
-constexpr uint8_t kBlkX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3};
-constexpr uint8_t kBlkY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
-
 // Whether a neighbour may serve intra prediction: decoded in this slice and, with
 // constrained_intra_pred_flag, intra coded.
 bool IntraUsable(const AvcDecoderContext* ctx, const MacroblockInfo* n) {
@@ -112,7 +109,7 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         const auto* map =
             reinterpret_cast<const int8_t*>(ctx->intraModeMap) + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
         for (int blk = 0; blk < 16; ++blk) {
-            const int x = kBlkX[blk], y = kBlkY[blk];
+            const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
             IntraAvailability a;
             a.left = x > 0 || availA;
             a.top = y > 0 || availB;
