@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "filters/decoder/core/tests/nal_builder.h"
+#include "tests/support/nal_builder.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 #include "tools/md5.h"
@@ -205,20 +205,20 @@ TEST(AvcDecode, OutputOrderFollowsPictureOrderCount) {
 // in a checkerboard, under every pairing of disable_deblocking_filter_idc: the edges inside
 // and across the slices are filtered or kept as ffmpeg does (clause 8.7, idc 1 and 2).
 TEST(AvcDecode, DeblockingAcrossSlicesMatchesFfmpeg) {
-    using avcdec_test::NalBuilder;
+    using testsupport::NalBuilder;
     NalBuilder sps(0x67);  // Baseline, 32x32, POC type 0
-    sps.u(8, 66).u(8, 0).u(8, 30).ue(0).ue(0).ue(0).ue(0).ue(1).u(1, 0).ue(1).ue(1).u(1, 1).u(1, 1).u(1, 0).u(1, 0);
+    sps.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(1).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
     NalBuilder pps(0x68);  // deblocking filter control present
-    pps.ue(0).ue(0).u(1, 0).u(1, 0).ue(0).ue(0).ue(0).u(1, 0).u(2, 0).se(0).se(0).se(0).u(1, 1).u(1, 0).u(1, 0);
+    pps.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
     auto slice = [](int firstMb, int idc, int alpha, int beta, bool positiveFirst) {
         NalBuilder b(0x65);
-        b.ue(firstMb).ue(7).ue(0).u(4, 0).ue(0).u(4, 0).u(1, 0).u(1, 0).se(25).ue(idc);
-        if (idc != 1) b.se(alpha).se(beta);
+        b.Ue(firstMb).Ue(7).Ue(0).U(4, 0).Ue(0).U(4, 0).U(1, 0).U(1, 0).Se(25).Ue(idc);
+        if (idc != 1) b.Se(alpha).Se(beta);
         for (int mb = 0; mb < 2; ++mb) {
             // I_16x16 with DC prediction and no coded block pattern, chroma DC prediction,
             // then the luma DC block: one trailing one (+1 or -1) and no zeros.
             const bool positive = (mb == 0) == positiveFirst;
-            b.ue(3).ue(0).se(0).u(2, 1).u(1, positive ? 0 : 1).u(1, 1);
+            b.Ue(3).Ue(0).Se(0).U(2, 1).U(1, positive ? 0 : 1).U(1, 1);
         }
         return b;
     };

@@ -10,79 +10,70 @@
 #include <string>
 #include <vector>
 
-#include "filters/decoder/core/tests/nal_builder.h"
 #include "filters/decoder/core/tests/x264_fixtures.h"
+#include "tests/support/nal_builder.h"
 #include "tests/support/shell.h"
+#include "tests/support/trace_headers.h"
 
 namespace {
 
 // Structures compared, by ffmpeg's heading, and the fields of theirs that the decoder
-// does not keep (NAL header, reserved bits, alignment, the unused initial CPB delays).
+// does not keep (NAL header, alignment, the unused initial CPB delays).
 const std::set<std::string> kCompared = {"Sequence Parameter Set", "Picture Parameter Set", "Buffering Period",
                                          "Picture Timing"};
 bool Ignored(const std::string& name) {
-    static const std::set<std::string> names = {
-        "forbidden_zero_bit",      "nal_ref_idc",          "nal_unit_type",       "constraint_set3_flag",
-        "constraint_set4_flag",    "constraint_set5_flag", "reserved_zero_2bits", "rbsp_stop_one_bit",
-        "rbsp_alignment_zero_bit", "bit_equal_to_one",     "bit_equal_to_zero"};
+    static const std::set<std::string> names = {"forbidden_zero_bit",     "nal_ref_idc",      "nal_unit_type",
+                                                "rbsp_stop_one_bit",      "bit_equal_to_one", "bit_equal_to_zero",
+                                                "rbsp_alignment_zero_bit"};
     return names.count(name) != 0 ||
            (name.rfind("initial_cpb_removal_delay", 0) == 0 && name.find("_length_") == std::string::npos);
 }
 
-// "Heading" and "name = value" lines of the compared structures from ffmpeg's trace.
-// ffmpeg first traces the parameter sets it took as extradata, then every packet: only the
-// packets are the stream in order.
-std::string FromTrace(const std::string& trace) {
-    std::istringstream in(trace);
+// "Heading" and "name = value" lines of the compared structures of the stream's packets
+// (ffmpeg first traces the parameter sets it took as extradata: only the packets are the
+// stream in order).
+std::string FromTrace(const std::string& log) {
     std::string out;
-    bool inside = false;
-    bool packets = false;
-    for (std::string line; std::getline(in, line);) {
-        const size_t tag = line.find("[trace_headers @ ");
-        if (tag == std::string::npos) continue;
-        line = line.substr(line.find("] ", tag) + 2);
-        const size_t eq = line.rfind(" = ");
-        if (eq == std::string::npos) {
-            if (line.rfind("Packet:", 0) == 0) packets = true;
-            inside = packets && kCompared.count(line) != 0;
-            if (inside) out += line + "\n";
-            continue;
+    for (const testsupport::TraceSection& s : testsupport::ParseTraceHeaders(log).sections) {
+        if (!s.inPacket || kCompared.count(s.heading) == 0) continue;
+        out += s.heading + "\n";
+        for (const testsupport::TraceField& f : s.fields) {
+            if (Ignored(f.name)) continue;
+            // ffmpeg's one name that differs from the syntax table's.
+            const std::string name =
+                f.name == "gaps_in_frame_num_allowed_flag" ? "gaps_in_frame_num_value_allowed_flag" : f.name;
+            out += name + " = " + std::to_string(f.value) + "\n";
         }
-        if (!inside) continue;
-        std::istringstream fields(line.substr(0, eq));
-        std::string position, name;
-        fields >> position >> name;
-        if (!Ignored(name)) out += name + " = " + line.substr(eq + 3) + "\n";
     }
     return out;
 }
 
-// The dump of `stream` equals ffmpeg's trace of it.
-void ExpectSameAsTrace(const std::string& stem, const std::vector<uint8_t>& stream) {
-    // The same stream through ffmpeg's trace; the fixture's file is found by content.
-    const std::string name = testsupport::UniqueName(stem) + ".264";
-    {
-        std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
-        f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
-    }
-    const std::string log = name + ".trace";
-    ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -hide_banner -loglevel debug -i '" + name +
-                                    "' -c copy -bsf:v trace_headers -f null - 2> '" + log + "'"),
-              0);
-    const std::string expected = FromTrace(testsupport::ReadFixtureFile(log));
-    ASSERT_NE(expected.find("Sequence Parameter Set"), std::string::npos);
-    std::string dump;
-    tools::DumpH264Headers(stream.data(), stream.size(), &dump);
-    EXPECT_EQ(dump, expected);
-    testsupport::RunShell("rm -f '" + name + "' '" + log + "'");
-}
-
 TEST(H264HeaderDump, MatchesFfmpegTraceHeaders) {
-    for (const auto& c : avcdec_test::X264Cases()) {
+    // Besides the decoder's cases, HRDs whose bit_rate_value_minus1 and cpb_size_value_minus1
+    // take ue(v) codes of 16 and more leading zeros (5 and 20 Mbit/s), and one that does not.
+    std::vector<avcdec_test::X264Case> cases = avcdec_test::X264Cases();
+    cases.insert(cases.end(),
+                 {{"hrd_1m", "352x288", "--profile main --nal-hrd vbr --vbv-maxrate 1000 --vbv-bufsize 1000"},
+                  {"hrd_5m", "352x288", "--profile main --nal-hrd vbr --vbv-maxrate 5000 --vbv-bufsize 5000"},
+                  {"hrd_20m", "352x288", "--profile main --nal-hrd vbr --vbv-maxrate 20000 --vbv-bufsize 20000"}});
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> stream;
         ASSERT_TRUE(avcdec_test::MakeX264Stream(c, &stream));
-        ExpectSameAsTrace(c.name, stream);
+        // The same stream through ffmpeg's trace; the fixture's file is found by content.
+        const std::string name = testsupport::UniqueName(c.name) + ".264";
+        {
+            std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
+            f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+        }
+        std::string log;
+        ASSERT_TRUE(testsupport::RunTraceHeaders(name, &log));
+        const std::string expected = FromTrace(log);
+        ASSERT_NE(expected.find("Sequence Parameter Set"), std::string::npos);
+        std::string dump;
+        tools::DumpH264Headers(stream.data(), stream.size(), &dump);
+        EXPECT_EQ(dump, expected);
+        testsupport::RunShell("rm -f '" + name + "'");
     }
 }
 
@@ -90,41 +81,52 @@ TEST(H264HeaderDump, MatchesFfmpegTraceHeaders) {
 // partial time stamp with its seconds and minutes flags and a 24-bit time_offset, before
 // a picture of I_PCM macroblocks.
 TEST(H264HeaderDump, ClockTimestampsMatchFfmpegTraceHeaders) {
-    using avcdec_test::NalBuilder;
+    using testsupport::NalBuilder;
     NalBuilder sps(0x67);
-    sps.u(8, 66).u(8, 0xC0).u(8, 30).ue(0).ue(0).ue(2).ue(1).u(1, 0).ue(10).ue(8).u(1, 1).u(1, 1).u(1, 0).u(1, 1);
-    sps.u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 1).u(1, 0);
+    sps.U(8, 66).U(8, 0xC0).U(8, 30).Ue(0).Ue(0).Ue(2).Ue(1).U(1, 0).Ue(10).Ue(8).U(1, 1).U(1, 1).U(1, 0).U(1, 1);
+    sps.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(1, 0);
     NalBuilder pps(0x68);
-    pps.ue(0).ue(0).u(1, 0).u(1, 0).ue(0).ue(0).ue(0).u(1, 0).u(2, 0).se(0).se(0).se(0).u(1, 1).u(1, 0).u(1, 0);
-    NalBuilder timing(0);
-    timing.u(4, 0).u(1, 1).u(2, 1).u(1, 0).u(5, 0).u(1, 0).u(1, 0).u(1, 0).u(8, 5);
-    timing.u(1, 1).u(6, 7).u(1, 1).u(6, 8).u(1, 0).u(24, 3).u(1, 1).align();
-    std::vector<uint8_t> payload = timing.Raw();
-    payload.erase(payload.begin());
+    pps.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
+    NalBuilder timing;
+    timing.U(4, 0).U(1, 1).U(2, 1).U(1, 0).U(5, 0).U(1, 0).U(1, 0).U(1, 0).U(8, 5);
+    timing.U(1, 1).U(6, 7).U(1, 1).U(6, 8).U(1, 0).U(24, 3).U(1, 1).Align();
+    const std::vector<uint8_t> payload = timing.Payload();
     NalBuilder sei(0x06);
-    sei.u(8, 1).u(8, payload.size()).bytes(payload);
+    sei.U(8, 1).U(8, payload.size()).Append(payload);
     NalBuilder slice(0x65);
-    slice.ue(0).ue(7).ue(0).u(4, 0).ue(0).u(1, 0).u(1, 0).se(0).ue(1);
+    slice.Ue(0).Ue(7).Ue(0).U(4, 0).Ue(0).U(1, 0).U(1, 0).Se(0).Ue(1);
     for (int mb = 0; mb < 99; ++mb) {
-        slice.ue(25).align();
+        slice.Ue(25).Align();
         for (int i = 0; i < 384; ++i)
-            slice.u(8, 128);
+            slice.U(8, 128);
     }
     std::vector<uint8_t> stream;
     for (const NalBuilder* b : {&sps, &pps, &sei, &slice}) {
         const auto nal = b->AnnexB();
         stream.insert(stream.end(), nal.begin(), nal.end());
     }
-    ExpectSameAsTrace("clock", stream);
+    const std::string name = testsupport::UniqueName("clock") + ".264";
+    {
+        std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
+        f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    }
+    std::string log;
+    ASSERT_TRUE(testsupport::RunTraceHeaders(name, &log));
+    const std::string expected = FromTrace(log);
+    ASSERT_NE(expected.find("seconds_flag"), std::string::npos);
+    std::string dump;
+    tools::DumpH264Headers(stream.data(), stream.size(), &dump);
+    EXPECT_EQ(dump, expected);
+    testsupport::RunShell("rm -f '" + name + "'");
 }
 
 // A refusal names its reason, and the reason belongs to its own set.
 TEST(H264HeaderDump, RefusalsNameTheirReason) {
-    using avcdec_test::NalBuilder;
+    using testsupport::NalBuilder;
     NalBuilder high(0x67);
-    high.u(8, 100).u(8, 0).u(8, 30).ue(0).ue(1).ue(0).ue(0).ue(0).ue(0).u(1, 0);
+    high.U(8, 100).U(8, 0).U(8, 30).Ue(0).Ue(1).Ue(0).Ue(0).Ue(0).Ue(0).U(1, 0);
     NalBuilder wide(0x67);  // a 8208-sample wide Baseline set
-    wide.u(8, 66).u(8, 0).u(8, 30).ue(0).ue(0).ue(2).ue(1).u(1, 0).ue(512).ue(8).u(1, 1).u(1, 1).u(1, 0).u(1, 0);
+    wide.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(2).Ue(1).U(1, 0).Ue(512).Ue(8).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
     std::vector<uint8_t> stream;
     for (const NalBuilder* b : {&high, &wide}) {
         const auto nal = b->AnnexB();

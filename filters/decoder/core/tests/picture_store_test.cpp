@@ -8,26 +8,26 @@
 #include <vector>
 
 #include "filters/decoder/core/decoder_context.h"
-#include "filters/decoder/core/tests/nal_builder.h"
+#include "tests/support/nal_builder.h"
 
 namespace avcdec {
 namespace {
 
-using avcdec_test::NalBuilder;
+using testsupport::NalBuilder;
 
 // Baseline, 2x2 macroblocks (or 11x9 at level 1, a 4-frame DPB), frame_num and POC lsb in
 // 4 bits, one reference frame.
 std::vector<uint8_t> Sps(int gapsAllowed, bool qcif = false) {
     NalBuilder b(0x67);
-    b.u(8, 66).u(8, 0).u(8, qcif ? 10 : 30).ue(0).ue(0).ue(0).ue(0).ue(1).u(1, gapsAllowed);
-    b.ue(qcif ? 10 : 1).ue(qcif ? 8 : 1).u(1, 1).u(1, 1).u(1, 0);
-    b.u(1, 0);
+    b.U(8, 66).U(8, 0).U(8, qcif ? 10 : 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, gapsAllowed);
+    b.Ue(qcif ? 10 : 1).Ue(qcif ? 8 : 1).U(1, 1).U(1, 1).U(1, 0);
+    b.U(1, 0);
     return b.Nal();
 }
 
 std::vector<uint8_t> Pps() {
     NalBuilder b(0x68);
-    b.ue(0).ue(0).u(1, 0).u(1, 0).ue(0).ue(0).ue(0).u(1, 0).u(2, 0).se(0).se(0).se(0).u(1, 1).u(1, 0).u(1, 0);
+    b.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
     return b.Nal();
 }
 
@@ -44,27 +44,27 @@ struct Slice {
 
 std::vector<uint8_t> PcmSlice(const Slice& s) {
     NalBuilder b(static_cast<uint8_t>(s.refIdc << 5 | (s.idr ? 5 : 1)));
-    b.ue(0).ue(s.p ? 5 : 7).ue(0).u(4, s.frameNum);
-    if (s.idr) b.ue(0);
-    b.u(4, s.pocLsb);
-    if (s.p) b.u(1, 0).u(1, 0);  // no override, no list modification
+    b.Ue(0).Ue(s.p ? 5 : 7).Ue(0).U(4, s.frameNum);
+    if (s.idr) b.Ue(0);
+    b.U(4, s.pocLsb);
+    if (s.p) b.U(1, 0).U(1, 0);  // no override, no list modification
     if (s.refIdc != 0) {
         if (s.idr)
-            b.u(1, 0).u(1, 0);
+            b.U(1, 0).U(1, 0);
         else if (s.mmco5)
-            b.u(1, 1).ue(5).ue(0);
+            b.U(1, 1).Ue(5).Ue(0);
         else
-            b.u(1, 0);
+            b.U(1, 0);
     }
-    b.se(0).ue(1);  // slice_qp_delta, deblocking off
+    b.Se(0).Ue(1);  // slice_qp_delta, deblocking off
     for (int mb = 0; mb < s.macroblocks; ++mb) {
         if (s.p)
-            b.ue(0).ue(30);
+            b.Ue(0).Ue(30);
         else
-            b.ue(25);
-        b.align();
+            b.Ue(25);
+        b.Align();
         for (int i = 0; i < 384; ++i)
-            b.u(8, s.sample);
+            b.U(8, s.sample);
     }
     return b.Nal();
 }
@@ -216,13 +216,13 @@ TEST(PictureStore, SkipRules) {
 namespace avcdec {
 namespace {
 
-// A level_idc outside Table A-1 with the largest picture the syntax allows and 17
+// A level_idc outside Table A-1 with the largest picture the syntax allows and 16
 // reference frames: no level allows it, so it is refused before any picture memory is
 // taken (level 5.1's MaxFS bounds every stream).
 TEST(PictureStore, StreamsNoLevelAllowsAreRefusedBeforeAllocating) {
     NalBuilder sps(0x67);
-    sps.u(8, 66).u(8, 0).u(8, 99).ue(0).ue(0).ue(0).ue(0).ue(17).u(1, 0).ue(511).ue(511).u(1, 1).u(1, 1).u(1, 0);
-    sps.u(1, 0);
+    sps.U(8, 66).U(8, 0).U(8, 99).Ue(0).Ue(0).Ue(0).Ue(0).Ue(16).U(1, 0).Ue(511).Ue(511).U(1, 1).U(1, 1).U(1, 0);
+    sps.U(1, 0);
     const auto out = Decode({sps.Nal(), Pps(), PcmSlice({false, true, 3, 0, 0, false, 0, 0})});
     EXPECT_TRUE(out.empty());
     AvcDecoderContext* ctx = AvcDecoderCreate();

@@ -10,24 +10,24 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/picture_store.h"
-#include "filters/decoder/core/tests/nal_builder.h"
+#include "tests/support/nal_builder.h"
 
 namespace avcdec {
 namespace {
 
-using avcdec_test::NalBuilder;
+using testsupport::NalBuilder;
 
 // Baseline, level 3.0, 2x2 macroblocks, frame_num and POC lsb in 4 bits, one reference.
 NalBuilder Sps() {
     NalBuilder b(0x67);
-    b.u(8, 66).u(8, 0).u(8, 30).ue(0).ue(0).ue(0).ue(0).ue(1).u(1, 0).ue(1).ue(1).u(1, 1).u(1, 1).u(1, 0).u(1, 0);
+    b.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(1).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
     return b;
 }
 
 // weighted_pred_flag as given, deblocking filter control present.
 NalBuilder Pps(int id, int weighted) {
     NalBuilder b(0x68);
-    b.ue(id).ue(0).u(1, 0).u(1, 0).ue(0).ue(0).ue(0).u(1, weighted).u(2, 0).se(0).se(0).se(0).u(1, 1).u(1, 0).u(1, 0);
+    b.Ue(id).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, weighted).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
     return b;
 }
 
@@ -53,9 +53,9 @@ protected:
     // callback writes; returns the result of the second half.
     int ParseP(int ppsId, const std::function<void(NalBuilder&)>& rest) {
         NalBuilder b(0x01);
-        b.ue(0).ue(5).ue(ppsId).u(4, 1).u(4, 2);
+        b.Ue(0).Ue(5).Ue(ppsId).U(4, 1).U(4, 2);
         rest(b);
-        b.u(1, 1);  // a macroblock's worth of data so the header is not the last bit
+        b.U(1, 1);  // a macroblock's worth of data so the header is not the last bit
         nal_ = b.Nal();
         std::vector<uint8_t> rbsp(nal_.size());
         rbsp.resize(RemoveEmulationPrevention(nal_.data(), nal_.data() + nal_.size(), rbsp.data()));
@@ -81,8 +81,8 @@ TEST_F(SliceHeaderTest, RefusesValuesOutsideTheirRanges) {
     };
     auto qp = [](int delta, int idc, int alpha, int beta) {
         return [=](NalBuilder& b) {
-            b.u(1, 0).u(1, 0).se(delta).ue(idc);
-            if (idc != 1) b.se(alpha).se(beta);
+            b.U(1, 0).U(1, 0).Se(delta).Ue(idc);
+            if (idc != 1) b.Se(alpha).Se(beta);
         };
     };
     const Case cases[] = {
@@ -93,33 +93,33 @@ TEST_F(SliceHeaderTest, RefusesValuesOutsideTheirRanges) {
         {"disable_deblocking_filter_idc 3", 0, qp(0, 3, 0, 0), kDecoderOutOfRange},
         {"alpha offset 7", 0, qp(0, 0, 7, 0), kDecoderOutOfRange},
         {"beta offset -7", 0, qp(0, 0, 0, -7), kDecoderOutOfRange},
-        {"31 active references", 0, [](NalBuilder& b) { b.u(1, 1).ue(31).u(1, 0).se(0).ue(1); }, kDecoderOk},
-        {"33 active references", 0, [](NalBuilder& b) { b.u(1, 1).ue(32).u(1, 0).se(0).ue(1); }, kDecoderOutOfRange},
+        {"31 active references", 0, [](NalBuilder& b) { b.U(1, 1).Ue(31).U(1, 0).Se(0).Ue(1); }, kDecoderOk},
+        {"33 active references", 0, [](NalBuilder& b) { b.U(1, 1).Ue(32).U(1, 0).Se(0).Ue(1); }, kDecoderOutOfRange},
         {"32 modification commands", 0,
          [](NalBuilder& b) {
-             b.u(1, 0).u(1, 1);
+             b.U(1, 0).U(1, 1);
              for (int i = 0; i < 32; ++i)
-                 b.ue(0).ue(0);
-             b.ue(3).se(0).ue(1);
+                 b.Ue(0).Ue(0);
+             b.Ue(3).Se(0).Ue(1);
          },
          kDecoderOk},
         {"33 modification commands", 0,
          [](NalBuilder& b) {
-             b.u(1, 0).u(1, 1);
+             b.U(1, 0).U(1, 1);
              for (int i = 0; i < 33; ++i)
-                 b.ue(0).ue(0);
-             b.ue(3).se(0).ue(1);
+                 b.Ue(0).Ue(0);
+             b.Ue(3).Se(0).Ue(1);
          },
          kDecoderOutOfRange},
         {"weights within range", 1,
-         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(7).ue(0).u(1, 1).se(-128).se(127).u(1, 0).se(0).ue(1); }, kDecoderOk},
+         [](NalBuilder& b) { b.U(1, 0).U(1, 0).Ue(7).Ue(0).U(1, 1).Se(-128).Se(127).U(1, 0).Se(0).Ue(1); }, kDecoderOk},
         {"luma_log2_weight_denom 8", 1,
-         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(8).ue(0).u(1, 0).u(1, 0).se(0).ue(1); }, kDecoderOutOfRange},
+         [](NalBuilder& b) { b.U(1, 0).U(1, 0).Ue(8).Ue(0).U(1, 0).U(1, 0).Se(0).Ue(1); }, kDecoderOutOfRange},
         {"luma weight 128", 1,
-         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(7).ue(0).u(1, 1).se(128).se(0).u(1, 0).se(0).ue(1); },
+         [](NalBuilder& b) { b.U(1, 0).U(1, 0).Ue(7).Ue(0).U(1, 1).Se(128).Se(0).U(1, 0).Se(0).Ue(1); },
          kDecoderOutOfRange},
         {"chroma offset -129", 1,
-         [](NalBuilder& b) { b.u(1, 0).u(1, 0).ue(0).ue(0).u(1, 0).u(1, 1).se(1).se(-129).se(1).se(0).se(0).ue(1); },
+         [](NalBuilder& b) { b.U(1, 0).U(1, 0).Ue(0).Ue(0).U(1, 0).U(1, 1).Se(1).Se(-129).Se(1).Se(0).Se(0).Ue(1); },
          kDecoderOutOfRange},
     };
     for (const Case& c : cases) {
@@ -131,10 +131,10 @@ TEST_F(SliceHeaderTest, RefusesValuesOutsideTheirRanges) {
 TEST_F(SliceHeaderTest, KeepsWhatItReads) {
     ASSERT_EQ(ParseP(1,
                      [](NalBuilder& b) {
-                         b.u(1, 1).ue(2).u(1, 1).ue(1).ue(4).ue(3);                   // 3 references, one command
-                         b.ue(5).ue(3).u(1, 1).se(-3).se(9).u(1, 0);                  // denominators, ref 0 luma
-                         b.u(1, 0).u(1, 0).u(1, 0).u(1, 1).se(2).se(-1).se(4).se(5);  // ref 2 chroma
-                         b.se(-4).ue(2).se(-2).se(3);
+                         b.U(1, 1).Ue(2).U(1, 1).Ue(1).Ue(4).Ue(3);                   // 3 references, one command
+                         b.Ue(5).Ue(3).U(1, 1).Se(-3).Se(9).U(1, 0);                  // denominators, ref 0 luma
+                         b.U(1, 0).U(1, 0).U(1, 0).U(1, 1).Se(2).Se(-1).Se(4).Se(5);  // ref 2 chroma
+                         b.Se(-4).Ue(2).Se(-2).Se(3);
                      }),
               kDecoderOk);
     const SliceHeader& s = ctx_->slice;
