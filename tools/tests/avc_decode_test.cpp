@@ -164,6 +164,32 @@ TEST(AvcDecode, X264BaselineIntraMatchesFfmpeg) {
     }
 }
 
+// A stream larger than its stated level allows (level 3 at 1280x720) and one that states
+// level 1b in Baseline (constraint_set3_flag) decode as ffmpeg decodes them.
+TEST(AvcDecode, StreamsBeyondTheirLevelDecode) {
+    struct Case {
+        const char* size;
+        const char* level;
+    };
+    for (const Case& c : {Case{"1280x720", "3"}, Case{"176x144", "1b"}}) {
+        SCOPED_TRACE(std::string(c.size) + " level " + c.level);
+        std::string yuv;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("ffmpeg -f lavfi -i testsrc2=size=") + c.size +
+                                                  ":rate=25 -frames:v 2 -pix_fmt yuv420p -f rawvideo {out}",
+                                              "yuv", &yuv));
+        const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
+        std::string stream;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("x264 --quiet --profile baseline --keyint 1 --level ") +
+                                                  c.level + " --input-res " + c.size + " --fps 25 -o {out} " + yuvName,
+                                              "264", &stream));
+        const std::string streamName = stream.substr(stream.find_last_of("/\\") + 1);
+        const std::vector<std::string> reference = FfmpegFrameMd5s(streamName);
+        const Decoded d = Decode(ReadFile(stream));
+        ASSERT_EQ(reference.size(), 2u);
+        EXPECT_EQ(d.md5s, reference);
+    }
+}
+
 // Before inter prediction exists, headers and picture order counts alone must put the
 // pictures out in the order ffprobe reports (coded_picture_number in output order).
 TEST(AvcDecode, OutputOrderFollowsPictureOrderCount) {

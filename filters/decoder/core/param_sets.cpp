@@ -29,42 +29,6 @@ constexpr int kNumClockTs[16] = {1, 1, 1, 2, 2, 3, 3, 2, 3, 0, 0, 0, 0, 0, 0, 0}
 
 }  // namespace
 
-int32_t MaxFrameSizeOfLevel(int32_t level_idc, bool constraint_set3_flag) {
-    switch (level_idc) {
-        case 9:
-            return 99;  // level 1b
-        case 10:
-            return 99;
-        case 11:
-            return constraint_set3_flag ? 99 : 396;  // level 1b in Baseline/Main
-        case 12:
-        case 13:
-        case 20:
-            return 396;
-        case 21:
-            return 792;
-        case 22:
-        case 30:
-            return 1620;
-        case 31:
-            return 3600;
-        case 32:
-            return 5120;
-        case 40:
-        case 41:
-            return 8192;
-        case 42:
-            return 8704;
-        case 50:
-            return 22080;
-        case 51:
-        case 52:
-            return 36864;
-        default:
-            return 0;
-    }
-}
-
 int ParseSeqParamSet(AvcDecoderContext* ctx) {
     const NalUnitBuffer* nu = ctx->nal;
     const std::span<const uint8_t> rbsp =
@@ -76,8 +40,8 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
         ctx->refusedProfileIdc = profileIdc;
         return kParseUnsupported;
     }
-    // constraint_set3..5_flag and reserved_zero_2bits.
-    if (rbsp.size() >= 2 && (rbsp[1] & 0x1F) != 0) return kParseUnsupported;
+    // constraint_set3..5_flag and reserved_zero_2bits are accepted as the standard asks of
+    // decoders (level 1b in Baseline sets constraint_set3_flag).
     SeqParamSet s{};
     if (common::ParseH264Sps(rbsp, &s) != common::SpsResult::kOk) return kParseOutOfRange;
 
@@ -85,9 +49,9 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
     const size_t widthMbs = static_cast<size_t>(s.pic_width_in_mbs_minus1) + 1;
     const size_t heightMbs =
         (2 - static_cast<size_t>(s.frame_mbs_only_flag)) * (static_cast<size_t>(s.pic_height_in_map_units_minus1) + 1);
+    // A picture larger than its stated level allows is kept (other decoders play such
+    // streams); activation refuses what no level allows (ActivateSeqParamSet).
     if (widthMbs * 16 > kMaxPictureSide || heightMbs * 16 > kMaxPictureSide) return kParseOutOfRange;
-    const int32_t maxFs = MaxFrameSizeOfLevel(s.level_idc, false);
-    if (maxFs != 0 && widthMbs * heightMbs > static_cast<size_t>(maxFs)) return kParseOutOfRange;
 
     s.valid = 1;
     SeqParamSet* slot = &ctx->sps[s.seq_parameter_set_id];

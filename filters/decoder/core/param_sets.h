@@ -91,15 +91,10 @@ constexpr int kParseOk = kDecoderOk;
 constexpr int kParseUnsupported = kDecoderUnsupported;  // unsupported profile, reserved bits, memory
 constexpr int kParseOutOfRange = kDecoderOutOfRange;    // a syntax value out of range or a missing set
 
-// Clause A.3.1, Table A-1: the largest frame size in macroblocks of a level; 0 when the
-// level is not one of the table.
-int32_t MaxFrameSizeOfLevel(int32_t level_idc, bool constraint_set3_flag);
-
 // Parsers over the context's current NAL unit (header byte first, emulation prevention
 // already removed). A rejected set leaves its slot untouched. A sequence parameter set is
 // read by the common parser (exact to its stop bit); this decoder then refuses profiles
-// other than Baseline, Main and Extended, constraint_set3..5 flags and reserved bits, and
-// pictures larger than kMaxPictureSide or than the level's MaxFS.
+// other than Baseline, Main and Extended and pictures larger than kMaxPictureSide.
 int ParseSeqParamSet(AvcDecoderContext* ctx);
 int ParsePicParamSet(AvcDecoderContext* ctx);
 int ActivatePicParamSet(AvcDecoderContext* ctx, int32_t ppsId);

@@ -100,11 +100,11 @@ TEST_F(ParamSets, ProfilesOutsideBaselineMainExtendedAreRefused) {
         EXPECT_EQ(ParseSps(f), 0) << profile;
         EXPECT_EQ(ctx->activeSps, &ctx->sps[0]);
     }
-    SpsFields f;
+    SpsFields f;  // constraint_set3_flag (level 1b in Baseline) is accepted
     f.set3 = 1;
     f.id = 3;
-    EXPECT_EQ(ParseSps(f), -1);
-    EXPECT_FALSE(ctx->sps[3].valid);
+    EXPECT_EQ(ParseSps(f), 0);
+    EXPECT_TRUE(ctx->sps[3].valid);
 }
 
 // Values outside the standard or the record: rejected with -8, the slot untouched.
@@ -161,12 +161,12 @@ TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
              f.heightMapUnits = 36;
          },
          0},
-        {"level 30 above MaxFS",
+        {"level 30 above MaxFS: kept, activation bounds it",
          [](SpsFields& f) {
              f.widthMbs = 45;
              f.heightMapUnits = 37;
          },
-         -8},
+         0},
         {"cropping the whole width",
          [](SpsFields& f) {
              f.crop = 1;
