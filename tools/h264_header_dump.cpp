@@ -10,11 +10,24 @@ namespace {
 
 using namespace avcdec;
 
+// Why a parser refused a set or message, in words.
+std::string Refusal(int rc) {
+    switch (rc) {
+        case kParseUnsupported:
+            return "refused: unsupported or malformed";
+        case kParseOutOfRange:
+            return "refused: a value out of range or a missing parameter set";
+        default:
+            return "refused: code " + std::to_string(rc);
+    }
+}
+
 class Dump {
 public:
     explicit Dump(std::string* out) : out_(out) {}
     void Heading(const char* name) { *out_ += std::string(name) + "\n"; }
     void Field(const std::string& name, int64_t value) { *out_ += name + " = " + std::to_string(value) + "\n"; }
+    void Refused(int rc) { *out_ += Refusal(rc) + "\n"; }
     void Indexed(const char* name, int i, int64_t value) {
         Field(std::string(name) + "[" + std::to_string(i) + "]", value);
     }
@@ -80,17 +93,35 @@ void DumpTiming(Dump& d, const SeqParamSet& s, const PictureTiming& t) {
         const ClockTimestamp& c = t.clock[i];
         d.Indexed("clock_timestamp_flag", i, c.clock_timestamp_flag);
         if (!c.clock_timestamp_flag) continue;
-        d.Indexed("ct_type", i, c.ct_type);
-        d.Indexed("nuit_field_based_flag", i, c.nuit_field_based_flag);
-        d.Indexed("counting_type", i, c.counting_type);
-        d.Indexed("full_timestamp_flag", i, c.full_timestamp_flag);
-        d.Indexed("discontinuity_flag", i, c.discontinuity_flag);
-        d.Indexed("cnt_dropped_flag", i, c.cnt_dropped_flag);
-        d.Indexed("n_frames", i, c.n_frames);
-        d.Indexed("seconds_value", i, c.seconds_value);
-        d.Indexed("minutes_value", i, c.minutes_value);
-        d.Indexed("hours_value", i, c.hours_value);
-        if (s.nal_hrd.time_offset_length > 0) d.Indexed("time_offset", i, c.time_offset);
+        // Clause D.1.3 in syntax order, under ffmpeg's trace names (not subscripted).
+        d.Field("ct_type", c.ct_type);
+        d.Field("nuit_field_based_flag", c.nuit_field_based_flag);
+        d.Field("counting_type", c.counting_type);
+        d.Field("full_timestamp_flag", c.full_timestamp_flag);
+        d.Field("discontinuity_flag", c.discontinuity_flag);
+        d.Field("cnt_dropped_flag", c.cnt_dropped_flag);
+        d.Field("n_frames", c.n_frames);
+        if (c.full_timestamp_flag) {
+            d.Field("seconds_value", c.seconds_value);
+            d.Field("minutes_value", c.minutes_value);
+            d.Field("hours_value", c.hours_value);
+        } else {
+            d.Field("seconds_flag", c.seconds_flag);
+            if (c.seconds_flag) {
+                d.Field("seconds_value", c.seconds_value);
+                d.Field("minutes_flag", c.minutes_flag);
+                if (c.minutes_flag) {
+                    d.Field("minutes_value", c.minutes_value);
+                    d.Field("hours_flag", c.hours_flag);
+                    if (c.hours_flag) d.Field("hours_value", c.hours_value);
+                }
+            }
+        }
+        const bool hrd = s.nal_hrd_parameters_present_flag || s.vcl_hrd_parameters_present_flag;
+        const int offsetLength = !hrd                                ? 24
+                                 : s.nal_hrd_parameters_present_flag ? s.nal_hrd.time_offset_length
+                                                                     : s.vcl_hrd.time_offset_length;
+        if (offsetLength > 0) d.Field("time_offset", c.time_offset);
     }
 }
 
@@ -103,20 +134,20 @@ void DumpSei(Dump& d, AvcDecoderContext* ctx) {
                 if (rc == 0)
                     d.Field("seq_parameter_set_id", ctx->pendingBuffering.seq_parameter_set_id);
                 else
-                    d.Field("refused", rc);
+                    d.Refused(rc);
             } else if (type == 1) {
                 const int rc = ParsePictureTiming(ctx, payload, size);
                 if (rc == 0)
                     DumpTiming(d, *ctx->activeSps, ctx->pendingTiming);
                 else {
                     d.Heading("Picture Timing");
-                    d.Field("refused", rc);
+                    d.Refused(rc);
                 }
             }
         });
     if (walked != 0) {
         d.Heading("SEI");
-        d.Field("refused", walked);
+        d.Refused(walked);
     }
 }
 
@@ -140,8 +171,9 @@ void DumpH264Headers(const uint8_t* data, size_t size, std::string* out) {
             const int got = ExtractByteStreamNalUnit(ctx);
             if (got == kStepNeedData) break;
             if (got != 0) continue;
-            switch (ctx->nal->nal_unit_type) {
-                case kNalSps: {
+            switch (static_cast<common::NalUnitType>(ctx->nal->nal_unit_type)) {
+                case common::NalUnitType::kSps: {
+                    ctx->refusedProfileIdc = 0;  // a reason belongs to this set alone
                     const int rc = ParseSeqParamSet(ctx);
                     if (rc == 0) {
                         DumpSps(d, *ctx->activeSps);
@@ -151,23 +183,22 @@ void DumpH264Headers(const uint8_t* data, size_t size, std::string* out) {
                             *out += "refused: profile_idc " + std::to_string(ctx->refusedProfileIdc) +
                                     " is not Baseline, Main or Extended\n";
                         else
-                            d.Field("refused", rc);
+                            d.Refused(rc);
                     }
                     break;
                 }
-                case kNalPps: {
+                case common::NalUnitType::kPps: {
                     const int rc = ParsePicParamSet(ctx);
                     if (rc == 0) {
-                        BitReader r;
-                        InitBitReader(&r, ctx->nal->payload + 1, static_cast<int32_t>(ctx->nal->length - 1) * 8);
-                        DumpPps(d, ctx->pps[ReadUe(&r)]);
+                        BitReader r(ctx->nal->payload + 1, ctx->nal->length - 1);
+                        DumpPps(d, ctx->pps[r.ReadUe()]);
                     } else {
                         d.Heading("Picture Parameter Set");
-                        d.Field("refused", rc);
+                        d.Refused(rc);
                     }
                     break;
                 }
-                case kNalSei:
+                case common::NalUnitType::kSei:
                     DumpSei(d, ctx);
                     break;
                 default:

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "filters/decoder/core/tests/x264_fixtures.h"
+#include "tests/support/nal_builder.h"
 #include "tests/support/shell.h"
 #include "tests/support/trace_headers.h"
 
@@ -74,6 +75,70 @@ TEST(H264HeaderDump, MatchesFfmpegTraceHeaders) {
         EXPECT_EQ(dump, expected);
         testsupport::RunShell("rm -f '" + name + "'");
     }
+}
+
+// Clock time stamps (x264 writes none): pic_struct without timing information or HRD, a
+// partial time stamp with its seconds and minutes flags and a 24-bit time_offset, before
+// a picture of I_PCM macroblocks.
+TEST(H264HeaderDump, ClockTimestampsMatchFfmpegTraceHeaders) {
+    using testsupport::NalBuilder;
+    NalBuilder sps(0x67);
+    sps.U(8, 66).U(8, 0xC0).U(8, 30).Ue(0).Ue(0).Ue(2).Ue(1).U(1, 0).Ue(10).Ue(8).U(1, 1).U(1, 1).U(1, 0).U(1, 1);
+    sps.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(1, 0);
+    NalBuilder pps(0x68);
+    pps.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
+    NalBuilder timing;
+    timing.U(4, 0).U(1, 1).U(2, 1).U(1, 0).U(5, 0).U(1, 0).U(1, 0).U(1, 0).U(8, 5);
+    timing.U(1, 1).U(6, 7).U(1, 1).U(6, 8).U(1, 0).U(24, 3).U(1, 1).Align();
+    const std::vector<uint8_t> payload = timing.Payload();
+    NalBuilder sei(0x06);
+    sei.U(8, 1).U(8, payload.size()).Append(payload);
+    NalBuilder slice(0x65);
+    slice.Ue(0).Ue(7).Ue(0).U(4, 0).Ue(0).U(1, 0).U(1, 0).Se(0).Ue(1);
+    for (int mb = 0; mb < 99; ++mb) {
+        slice.Ue(25).Align();
+        for (int i = 0; i < 384; ++i)
+            slice.U(8, 128);
+    }
+    std::vector<uint8_t> stream;
+    for (const NalBuilder* b : {&sps, &pps, &sei, &slice}) {
+        const auto nal = b->AnnexB();
+        stream.insert(stream.end(), nal.begin(), nal.end());
+    }
+    const std::string name = testsupport::UniqueName("clock") + ".264";
+    {
+        std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
+        f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+    }
+    std::string log;
+    ASSERT_TRUE(testsupport::RunTraceHeaders(name, &log));
+    const std::string expected = FromTrace(log);
+    ASSERT_NE(expected.find("seconds_flag"), std::string::npos);
+    std::string dump;
+    tools::DumpH264Headers(stream.data(), stream.size(), &dump);
+    EXPECT_EQ(dump, expected);
+    testsupport::RunShell("rm -f '" + name + "'");
+}
+
+// A refusal names its reason, and the reason belongs to its own set.
+TEST(H264HeaderDump, RefusalsNameTheirReason) {
+    using testsupport::NalBuilder;
+    NalBuilder high(0x67);
+    high.U(8, 100).U(8, 0).U(8, 30).Ue(0).Ue(1).Ue(0).Ue(0).Ue(0).Ue(0).U(1, 0);
+    NalBuilder wide(0x67);  // a 8208-sample wide Baseline set
+    wide.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(2).Ue(1).U(1, 0).Ue(512).Ue(8).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
+    std::vector<uint8_t> stream;
+    for (const NalBuilder* b : {&high, &wide}) {
+        const auto nal = b->AnnexB();
+        stream.insert(stream.end(), nal.begin(), nal.end());
+    }
+    std::string dump;
+    tools::DumpH264Headers(stream.data(), stream.size(), &dump);
+    EXPECT_EQ(dump,
+              "Sequence Parameter Set\n"
+              "refused: profile_idc 100 is not Baseline, Main or Extended\n"
+              "Sequence Parameter Set\n"
+              "refused: a value out of range or a missing parameter set\n");
 }
 
 }  // namespace

@@ -1,10 +1,14 @@
 // Creation, input, reset and NAL dispatch of the decoder core context.
 #include "filters/decoder/core/decoder_context.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/motion_kernels.h"
+#include "filters/decoder/core/picture_store.h"
+#include "filters/decoder/core/slice_decoding.h"
 
 namespace avcdec {
 
@@ -16,6 +20,12 @@ constexpr size_t kAreaSlack = 8;
 
 constexpr std::align_val_t kPlaneAlignment{16};
 
+// Table A-1, level 5.1: its MaxFS and MaxDpbMbs bound every stream's memory.
+const common::H264Level& BoundingLevel() {
+    static const common::H264Level& level = *common::FindH264Level(51);
+    return level;
+}
+
 void ResetPrevSlice(AvcDecoderContext* ctx) {
     std::memset(&ctx->prevSlice, 0xFF, sizeof ctx->prevSlice);
 }
@@ -23,21 +33,6 @@ void ResetPrevSlice(AvcDecoderContext* ctx) {
 void ResetScanner(NalInputBuffer* in) {
     in->shift = static_cast<uint32_t>(-256);
     in->pendingTimes = 0;
-}
-
-// The fields at the start of a slice header (clause 7.3.3) that select its parameter
-// sets: first_mb_in_slice, slice_type, pic_parameter_set_id. Activates the picture and
-// sequence parameter sets; non-zero drops the slice.
-int ActivateSliceParamSets(AvcDecoderContext* ctx) {
-    BitReader* r = &ctx->reader;
-    const NalUnitBuffer* nu = ctx->nal;
-    InitBitReader(r, nu->payload + 1, static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
-    ReadUe(r);  // first_mb_in_slice
-    const int32_t sliceType = ReadUe(r);
-    const int32_t ppsId = ReadUe(r);
-    if (sliceType < 0 || sliceType > 9) return kParseOutOfRange;
-    if (ActivatePicParamSet(ctx, ppsId) != 0) return kParseOutOfRange;
-    return 0;
 }
 
 // Allocates the plane sets of the pool for the context's geometry; false when memory runs
@@ -69,6 +64,10 @@ void NeededSize(const SeqParamSet* sps, int32_t* w, int32_t* h) {
 
 // Common start of both decode steps; -1 when extraction and dispatch should follow.
 int StepPrologue(AvcDecoderContext* ctx) {
+    PictureStore* st = ctx->store;
+    if (st != nullptr && (ctx->draining || !HasFreePicture(st))) {
+        if ((ctx->readyPicture = TakeOutputPicture(st)) != nullptr) return kStepPictureReady;
+    }
     if (ctx->draining) {
         ctx->draining = false;
         return kStepConsumed;
@@ -77,14 +76,19 @@ int StepPrologue(AvcDecoderContext* ctx) {
 }
 
 int DecodeStep(AvcDecoderContext* ctx, int (*extract)(AvcDecoderContext*)) {
-    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    if (ctx == nullptr || ctx->input == nullptr) return kDecoderNoContext;
     const int early = StepPrologue(ctx);
     if (early >= 0) return early;
     if (ctx->pendingAction == 0) {
         const int got = extract(ctx);
         if (got != 0) return got;
     }
-    return DispatchNalUnit(ctx);
+    const int step = DispatchNalUnit(ctx);
+    if (step == kStepPictureReady) {
+        ctx->readyPicture = ctx->store != nullptr ? TakeOutputPicture(ctx->store) : nullptr;
+        if (ctx->readyPicture == nullptr) return kStepConsumed;
+    }
+    return step;
 }
 
 }  // namespace
@@ -94,14 +98,19 @@ AvcDecoderContext* AvcDecoderCreate() {
     if (ctx == nullptr) return nullptr;
     ctx->input = new (std::nothrow) NalInputBuffer{};
     if (ctx->input != nullptr) {
-        ctx->input->area = new (std::nothrow) uint8_t[kNalCopyAreaSize + kAreaSlack]();
+        // Only the slack behind the area must be zero: the area itself is written before
+        // it is read.
+        ctx->input->area = new (std::nothrow) uint8_t[kNalCopyAreaSize + kAreaSlack];
+        if (ctx->input->area != nullptr) std::memset(ctx->input->area + kNalCopyAreaSize, 0, kAreaSlack);
         ctx->input->areaSize = kNalCopyAreaSize;
     }
     ctx->nal = new (std::nothrow) NalUnitBuffer{};
     ctx->sps = new (std::nothrow) SeqParamSet[kMaxSeqParamSets]();
     ctx->pps = new (std::nothrow) PicParamSet[kMaxPicParamSets]();
+    ctx->predWeights = new (std::nothrow) PredWeightTable{};
+    ctx->work = new (std::nothrow) MacroblockWork{};
     if (ctx->input == nullptr || ctx->input->area == nullptr || ctx->nal == nullptr || ctx->sps == nullptr ||
-        ctx->pps == nullptr) {
+        ctx->pps == nullptr || ctx->predWeights == nullptr || ctx->work == nullptr) {
         AvcDecoderDestroy(ctx);
         return nullptr;
     }
@@ -121,13 +130,24 @@ void AvcDecoderDestroy(AvcDecoderContext* ctx) {
     delete ctx->input;
     delete ctx->nal;
     delete[] ctx->sps;
-    if (ctx->pps != nullptr) FreePicParamSets(ctx->pps, kMaxPicParamSets);
     delete[] ctx->pps;
+    delete ctx->predWeights;
+    delete ctx->work;
     delete ctx;
 }
 
 int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
-    if (ctx == nullptr) return -5;
+    if (ctx == nullptr) return kDecoderNoContext;
+    if (ctx->store != nullptr) {
+        ReleasePicture(ctx->currentPicture);
+        ReleasePicture(ctx->readyPicture);
+        ReleaseQueuedPictures(ctx->store);
+        ClearDpb(ctx->store);
+        DestroyPictureStore(ctx->store);
+    }
+    ctx->store = nullptr;
+    ctx->currentPicture = nullptr;
+    ctx->readyPicture = nullptr;
     for (int i = 0; i < ctx->planePool.count; ++i)
         ::operator delete[](ctx->planePool.sets[i].base, kPlaneAlignment);
     ctx->planePool = FramePlanePool{};
@@ -137,12 +157,12 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     delete[] ctx->intraModeMap;
     ctx->intraModeMap = nullptr;
     ctx->picturesAllocated = false;
-    return 0;
+    return kDecoderOk;
 }
 
 int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t timeStamp, size_t length,
                        size_t* accepted) {
-    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    if (ctx == nullptr || ctx->input == nullptr) return kDecoderNoContext;
     NalInputBuffer* in = ctx->input;
     if (timeStamp != kNoTimeStamp) {
         in->previousTime = in->currentTime;
@@ -153,7 +173,7 @@ int AvcDecoderPushData(AvcDecoderContext* ctx, const uint8_t* data, int64_t time
     in->dataStart = length != 0 ? data : nullptr;
     in->dataEnd = length != 0 ? data + length : nullptr;
     if (accepted != nullptr) *accepted = length;
-    return 0;
+    return kDecoderOk;
 }
 
 int AvcDecoderDecodeByteStream(AvcDecoderContext* ctx) {
@@ -165,34 +185,78 @@ int AvcDecoderDecodeNalUnit(AvcDecoderContext* ctx) {
 }
 
 int AvcDecoderEndOfStream(AvcDecoderContext* ctx) {
-    if (ctx == nullptr) return -5;
+    if (ctx == nullptr) return kDecoderNoContext;
+    if (ctx->picturesAllocated && ctx->store != nullptr) {
+        FinishCurrentPicture(ctx);
+        ReleasePicture(ctx->currentPicture);
+        ctx->currentPicture = nullptr;
+        FlushDpb(ctx);
+    }
     ctx->draining = true;
-    return 0;
+    return kDecoderOk;
 }
 
 int AvcDecoderReset(AvcDecoderContext* ctx) {
-    if (ctx == nullptr || ctx->input == nullptr) return -5;
+    if (ctx == nullptr || ctx->input == nullptr) return kDecoderNoContext;
     ctx->lastSliceKind = -1;
     ctx->nal->skipToStartCode = 1;
     ResetScanner(ctx->input);
     ctx->input->dataStart = nullptr;
     ctx->input->dataEnd = nullptr;
     ctx->draining = false;
-    if (ctx->picturesAllocated) ResetPrevSlice(ctx);
-    return 0;
+    if (ctx->picturesAllocated) {
+        ClearDpb(ctx->store);
+        ReleaseQueuedPictures(ctx->store);
+        ReleasePicture(ctx->currentPicture);
+        ctx->currentPicture = nullptr;
+        ResetPrevSlice(ctx);
+    }
+    return kDecoderOk;
 }
 
 void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx) {
     if (ctx != nullptr) ctx->hasTime = false;
 }
 
+int AvcDecoderGetPictureInfo(AvcDecoderContext* ctx, const PictureRecord* pic, PictureInfo* info) {
+    if (ctx == nullptr || pic == nullptr || info == nullptr || !ctx->picturesAllocated) return kDecoderNoContext;
+    info->y = pic->frame.y;
+    info->u = pic->frame.u;
+    info->v = pic->frame.v;
+    info->width = ctx->width;
+    info->height = ctx->height;
+    info->pitch = ctx->lumaPitch;
+    info->timeStamp = pic->timeStamp;
+    info->damage = pic->damage;
+    info->sliceKind = pic->lastSliceKind;
+    info->decodeIndex = pic->decodeIndex;
+    info->picOrderCnt = pic->picOrderCnt;
+    return kDecoderOk;
+}
+
+const PictureTiming* AvcDecoderGetPictureTiming(const PictureRecord* pic) {
+    return pic != nullptr ? &pic->timing : nullptr;
+}
+
+int AvcDecoderGetPictureValue(AvcDecoderContext*, const PictureRecord*) {
+    return 0;
+}
+
+void AvcDecoderReleasePicture(PictureRecord* pic) {
+    ReleasePicture(pic);
+}
+
 int ActivateSeqParamSet(AvcDecoderContext* ctx) {
-    if (ctx == nullptr || ctx->activeSps == nullptr) return -5;
+    if (ctx == nullptr || ctx->activeSps == nullptr) return kDecoderNoContext;
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
+    if (int64_t{w} * h > BoundingLevel().maxFs) {
+        ctx->refusal = "picture larger than any level of the standard allows";
+        return kDecoderUnsupported;
+    }
     const int32_t dpb = DpbSize(ctx);
     if (ctx->picturesAllocated && w == ctx->picWidthInMbs && h == ctx->frameHeightInMbs && dpb == ctx->dpbSize)
-        return 0;
+        return kDecoderOk;
     AvcDecoderFreePictures(ctx);
 
     ctx->picWidthInMbs = w;
@@ -205,120 +269,307 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->dpbSize = dpb;
     if (!AllocatePlanePool(ctx, dpb + 2, ctx->activeSps->frame_mbs_only_flag ? 20 : 40)) {
         AvcDecoderFreePictures(ctx);
-        return -1;
+        ctx->refusal = "picture resources could not be allocated";
+        return kDecoderUnsupported;
     }
     // Sizes in size_t: the parser bounds w and h by 512 macroblocks each, so these cannot
     // overflow, but nothing here relies on 32-bit products.
     const size_t modeMapBytes = (4 * static_cast<size_t>(h) + 2) * (4 * static_cast<size_t>(w) + 2);
     ctx->intraModeMap = new (std::nothrow) uint8_t[modeMapBytes]();
     ctx->sliceGroupMap = new (std::nothrow) uint8_t[static_cast<size_t>(ctx->mbCount)]();
-    if (ctx->intraModeMap == nullptr || ctx->sliceGroupMap == nullptr) {
+    ctx->store = ctx->intraModeMap != nullptr && ctx->sliceGroupMap != nullptr ? CreatePictureStore(ctx) : nullptr;
+    if (ctx->store == nullptr) {
         AvcDecoderFreePictures(ctx);
-        return -1;
+        ctx->refusal = "picture resources could not be allocated";
+        return kDecoderUnsupported;
     }
     std::memset(&ctx->pendingTiming, 0, sizeof ctx->pendingTiming);
     std::memset(&ctx->pendingBuffering, 0, sizeof ctx->pendingBuffering);
     ResetPrevSlice(ctx);
     ctx->picturesAllocated = true;
-    return 0;
+    return kDecoderOk;
 }
 
 int32_t DpbSize(const AvcDecoderContext* ctx) {
     const SeqParamSet* s = ctx->activeSps;
     if (s == nullptr) return 0;
-    // Table A-1, MaxDPB in bytes (1024 x the table's kbytes, 384 bytes per 4:2:0 macroblock).
-    int64_t maxDpbBytes = 0;
-    switch (s->level_idc) {
-        case 10:
-            maxDpbBytes = 152064;
-            break;
-        case 11:
-            maxDpbBytes = 345600;
-            break;
-        case 12:
-        case 13:
-        case 20:
-            maxDpbBytes = 912384;
-            break;
-        case 21:
-            maxDpbBytes = 1824768;
-            break;
-        case 22:
-        case 30:
-            maxDpbBytes = 3110400;
-            break;
-        case 31:
-            maxDpbBytes = 6912000;
-            break;
-        case 32:
-            maxDpbBytes = 7864320;
-            break;
-        case 40:
-        case 41:
-        case 42:
-            maxDpbBytes = 12582912;
-            break;
-        case 50:
-            maxDpbBytes = 42393600;
-            break;
-        case 51:
-            maxDpbBytes = 70778880;
-            break;
-        default:
-            break;
-    }
-    const int64_t frameBytes = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
-                               (s->pic_width_in_mbs_minus1 + 1) * 384;
-    int64_t size = maxDpbBytes / frameBytes;
+    // Table A-1: MaxDpbMbs of the stated level; none for a level_idc outside the table.
+    const common::H264Level* level = common::FindH264Level(s->level_idc, false, s->profile_idc);
+    const int64_t maxDpbMbs = level != nullptr ? level->maxDpbMbs : 0;
+    const int64_t frameMbs = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
+                             (s->pic_width_in_mbs_minus1 + 1);
+    int64_t size = maxDpbMbs / frameMbs;
     if (s->num_ref_frames >= size) size = s->num_ref_frames + 1;
-    if (size == 0) size = 1;
-    return static_cast<int32_t>(size > 254 ? 254 : size);
+    // Clause A.3.1: at most 16 frames; and no stream gets more memory than level 5.1's
+    // MaxDpbMbs allows, whatever level_idc it states.
+    size = std::min<int64_t>(size, std::max<int64_t>(16, s->num_ref_frames + 1));
+    size = std::min<int64_t>(size, std::max<int64_t>(1, int64_t{BoundingLevel().maxDpbMbs} / frameMbs));
+    return static_cast<int32_t>(std::max<int64_t>(size, 1));
 }
 
+bool IsNewPicture(const AvcDecoderContext* ctx) {
+    const SliceHeader* s = &ctx->slice;
+    const PrevSliceRecord* p = &ctx->prevSlice;
+    if (ctx->currentPicture == nullptr) return true;
+    if (s->pic_parameter_set_id != p->pic_parameter_set_id || s->frame_num != p->frame_num ||
+        s->field_pic_flag != p->field_pic_flag || s->idr_pic_id != p->idr_pic_id)
+        return true;
+    if (s->field_pic_flag && s->bottom_field_flag != p->bottom_field_flag) return true;
+    const int32_t pocType = ctx->activeSps->pic_order_cnt_type;
+    if (pocType == 0 && (s->pic_order_cnt_lsb != p->pic_order_cnt_lsb ||
+                         s->delta_pic_order_cnt_bottom != p->delta_pic_order_cnt_bottom))
+        return true;
+    if (pocType == 1 && (s->delta_pic_order_cnt[0] != p->delta_pic_order_cnt[0] ||
+                         s->delta_pic_order_cnt[1] != p->delta_pic_order_cnt[1]))
+        return true;
+    return false;
+}
+
+void FinishCurrentPicture(AvcDecoderContext* ctx) {
+    PictureRecord* pic = ctx->currentPicture;
+    if (pic == nullptr) return;
+    // Macroblocks that no slice decoded hold another picture's samples.
+    if (pic->decodedMbs < ctx->mbCount) pic->damage |= 3;
+    if (pic->deblockWord != 0) DeblockPicture(ctx, pic);
+    if (pic->isReference) PadPicture(ctx, pic);
+    StorePicture(ctx, pic);
+    FinishPicOrderCnt(ctx);
+    if (pic->isReference) ctx->prevRefFrameNum = pic->hadMmco5 ? 0 : pic->frame_num;
+    ReleasePicture(pic);
+    ctx->currentPicture = nullptr;
+}
+
+namespace {
+
+void RememberSlice(AvcDecoderContext* ctx) {
+    const SliceHeader* s = &ctx->slice;
+    PrevSliceRecord* p = &ctx->prevSlice;
+    p->pic_parameter_set_id = s->pic_parameter_set_id;
+    p->frame_num = s->frame_num;
+    p->field_pic_flag = s->field_pic_flag;
+    p->bottom_field_flag = s->bottom_field_flag;
+    p->idr_pic_id = s->idr_pic_id;
+    p->pic_order_cnt_lsb = s->pic_order_cnt_lsb;
+    p->delta_pic_order_cnt_bottom = s->delta_pic_order_cnt_bottom;
+    p->delta_pic_order_cnt[0] = s->delta_pic_order_cnt[0];
+    p->delta_pic_order_cnt[1] = s->delta_pic_order_cnt[1];
+}
+
+int AfterSlice(AvcDecoderContext* ctx) {
+    return ctx->store != nullptr && QueuedPictureCount(ctx->store) > 0 ? kStepPictureReady : kStepConsumed;
+}
+
+// Starts a new picture for the slice whose header start is in ctx->slice; false when no
+// record is free.
+bool StartPicture(AvcDecoderContext* ctx) {
+    PictureRecord* pic = AcquirePicture(ctx->store);
+    if (pic == nullptr) return false;
+    ctx->currentPicture = pic;
+    ctx->store->maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
+    pic->decodeIndex = ctx->pictureCounter++;
+    pic->firstSliceNumber = ctx->sliceNumber + 1;
+    pic->decodedMbs = 0;
+    pic->timing = ctx->pendingTiming;
+    pic->buffering = ctx->pendingBuffering;
+    ctx->pendingTiming.valid = 0;
+    ctx->pendingBuffering.valid = 0;
+    ctx->pictureSkipLevel = ctx->requestedSkipLevel;
+    const SliceHeader* s = &ctx->slice;
+    pic->frame_num = s->frame_num;
+    pic->isIdr = s->idr;
+    pic->isReference = s->nal_ref_idc != 0;
+    pic->no_output_of_prior_pics_flag = 0;
+    pic->long_term_reference_flag = 0;
+    pic->adaptive_ref_pic_marking_mode_flag = 0;
+    if (ctx->hasTime) pic->timeStamp = ctx->nalTime;
+    ctx->hasTime = false;
+    if (s->idr) ctx->prevRefFrameNum = 0;
+    return true;
+}
+
+// Whether every active entry of the slice's reference lists names a picture that was
+// decoded without damage.
+bool RefListsComplete(const AvcDecoderContext* ctx) {
+    const PictureStore* st = ctx->store;
+    for (int list = 0; list < 2; ++list) {
+        for (int32_t i = 0; i < ctx->slice.numRefIdxActive[list]; ++i) {
+            const PictureRecord* p = st->refList[list][i];
+            if (p == nullptr || st->substituted[list][i] || p->damage != 0 || (p->flags & kPicNonExisting) != 0)
+                return false;
+        }
+    }
+    return true;
+}
+
+// The skip rules of the decoding level and the error-resilience modes (1 skip till an I
+// slice, 2 skip slices with bad references, 3 skip till an IDR picture).
+bool SkipSlice(const AvcDecoderContext* ctx, bool badReference) {
+    const SliceHeader* s = &ctx->slice;
+    const int mode = ctx->errorResilienceMode;
+    if (badReference && mode == 2) return true;
+    if (ctx->pictureSkipLevel != 0 && s->nal_ref_idc == 0) return true;
+    if (ctx->pictureSkipLevel == 2 && s->sliceKind != kSliceI) return true;
+    if (ctx->lastSliceKind == -1 && mode == 3 && !s->idr) return true;
+    if (ctx->lastSliceKind == -1 && mode == 1 && s->sliceKind != kSliceI) return true;
+    return false;
+}
+
+int ContinueSlice(AvcDecoderContext* ctx);
+
+// Decodes the slice held in ctx->nal, whose header start has been read.
+int DecodeSlice(AvcDecoderContext* ctx) {
+    const SeqParamSet* sps = ctx->activeSps;
+    const SliceHeader* s = &ctx->slice;
+    if (!sps->frame_mbs_only_flag) {
+        // Field pictures and macroblock-adaptive frames are outside what this decoder
+        // reconstructs; refusing them beats showing them as progressive pictures.
+        ctx->refusal = "interlaced coding (field pictures or MBAFF frames) is not decoded";
+        return kStepConsumed;
+    }
+    if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&
+        ctx->activePps->pic_size_in_map_units_minus1 + 1 != ctx->mbCount) {
+        ctx->refusal = "explicit slice-group map of the wrong size";
+        return kStepConsumed;
+    }
+    if (IsNewPicture(ctx)) {
+        FinishCurrentPicture(ctx);
+        if (!StartPicture(ctx)) {
+            ctx->refusal = "no free picture record";
+            return AfterSlice(ctx);
+        }
+    }
+    PictureRecord* pic = ctx->currentPicture;
+    if (ParseSliceHeaderRest(ctx) != kDecoderOk) {
+        ctx->refusal = "slice header value out of range";
+        pic->damage |= 3;
+        return AfterSlice(ctx);
+    }
+    RememberSlice(ctx);
+    pic->deblockWord |= s->disable_deblocking_filter_idc - 1;
+    return ContinueSlice(ctx);
+}
+
+// The part of a slice's decoding after its header, where a frame-number gap may make it
+// wait for the caller (pending action 1).
+int ContinueSlice(AvcDecoderContext* ctx) {
+    const SeqParamSet* sps = ctx->activeSps;
+    const SliceHeader* s = &ctx->slice;
+    PictureRecord* pic = ctx->currentPicture;
+    if (pic->sliceCount == 0) {
+        const int32_t maxFrameNum = 1 << (sps->log2_max_frame_num_minus4 + 4);
+        if (!s->idr && s->frame_num != ctx->prevRefFrameNum &&
+            s->frame_num != (ctx->prevRefFrameNum + 1) % maxFrameNum && sps->gaps_in_frame_num_value_allowed_flag &&
+            !FillFrameNumGap(ctx)) {
+            if (QueuedPictureCount(ctx->store) > 0) {
+                ctx->pendingAction = 1;  // the caller takes the pictures, then the slice goes on
+                return kStepPictureReady;
+            }
+            pic->damage |= 3;  // no record for the missing frames: later references are wrong
+        }
+        DerivePicOrderCnt(ctx);
+    }
+    if (ctx->activePps->num_slice_groups_minus1 > 0 && BuildSliceGroupMap(ctx) != kDecoderOk) {
+        pic->damage |= 3;
+        return AfterSlice(ctx);
+    }
+    int result = BuildRefPicLists(ctx);
+    bool unreadable = result != kDecoderOk;  // the slice's data, not this core's scope, failed
+    if (SkipSlice(ctx, result != kDecoderOk || !RefListsComplete(ctx))) {
+        if (s->nal_ref_idc != 0 && (ctx->errorResilienceMode == 1 || ctx->errorResilienceMode == 3))
+            ctx->lastSliceKind = -1;
+        pic->damage |= 3;
+        pic->lastSliceKind = s->sliceKind;
+        ++pic->sliceCount;
+        return AfterSlice(ctx);
+    }
+    if (result == kDecoderOk) {
+        ctx->decodedMbs = 0;
+        if (ctx->activePps->entropy_coding_mode_flag) {
+            ctx->refusal = "CABAC slices are not decoded";
+            result = kDecoderUnsupported;
+        } else if (s->sliceKind == kSliceI || s->sliceKind == kSliceP || s->sliceKind == kSliceB) {
+            result = s->sliceKind == kSliceI ? DecodeISlice(ctx) : DecodePOrBSlice(ctx);
+            if (result == kDecoderNoInterPrediction) ctx->refusal = "inter prediction is not decoded";
+            unreadable = result != kDecoderOk && result != kDecoderNoInterPrediction;
+        } else {
+            ctx->refusal = "SP and SI slices are not decoded";
+            result = kDecoderUnsupported;
+        }
+        pic->decodedMbs += ctx->decodedMbs;
+    }
+    if (result != kDecoderOk) {
+        pic->damage |= 3;
+        if (unreadable) ++ctx->damagedSlices;
+        if (s->nal_ref_idc != 0 && (ctx->errorResilienceMode == 1 || ctx->errorResilienceMode == 3))
+            ctx->lastSliceKind = -1;
+    } else {
+        ctx->lastSliceKind = s->sliceKind;
+    }
+    pic->lastSliceKind = s->sliceKind;
+    ++pic->sliceCount;
+    return AfterSlice(ctx);
+}
+
+}  // namespace
+
 int DispatchNalUnit(AvcDecoderContext* ctx) {
+    if (ctx->pendingAction == 1) {
+        ctx->pendingAction = 0;
+        if (ctx->currentPicture != nullptr && ctx->activeSps != nullptr) return ContinueSlice(ctx);
+        return kStepConsumed;
+    }
+    bool held = false;
     if (ctx->pendingAction == 2) {
         ctx->pendingAction = 0;
+        if (ctx->picturesAllocated) {
+            ClearDpb(ctx->store);
+            ReleaseQueuedPictures(ctx->store);
+            ResetPrevSlice(ctx);
+        }
         if (ActivateSeqParamSet(ctx) != 0) {
             // The held slice is dropped with the failed activation, so the next step
             // extracts new input instead of trying again.
-            AvcDecoderFreePictures(ctx);
+            AvcDecoderFreePictures(ctx);  // ActivateSeqParamSet recorded why
             return kStepDropped;
         }
-        // The picture-level steps for the held slice arrive with slice decoding.
+        held = true;
+    }
+
+    if (!held) {
+        switch (static_cast<common::NalUnitType>(ctx->nal->nal_unit_type)) {
+            case common::NalUnitType::kSei:
+                ParseSei(ctx);
+                return kStepConsumed;
+            case common::NalUnitType::kSps:
+                ParseSeqParamSet(ctx);
+                return kStepConsumed;
+            case common::NalUnitType::kPps:
+                ParsePicParamSet(ctx);
+                return kStepConsumed;
+            case common::NalUnitType::kEndOfStream:
+                return kStepEndOfStream;
+            case common::NalUnitType::kSlice:
+            case common::NalUnitType::kIdrSlice:
+                break;
+            default:
+                return kStepConsumed;
+        }
+    }
+
+    if (ParseSliceHeaderStart(ctx) != kDecoderOk) {
+        ctx->refusal = "slice header start out of range or its parameter sets missing";
         return kStepConsumed;
     }
-
-    switch (ctx->nal->nal_unit_type) {
-        case kNalSei:
-            ParseSei(ctx);
-            return kStepConsumed;
-        case kNalSps:
-            ParseSeqParamSet(ctx);
-            return kStepConsumed;
-        case kNalPps:
-            ParsePicParamSet(ctx);
-            return kStepConsumed;
-        case kNalEndOfStream:
-            return kStepEndOfStream;
-        case kNalSlice:
-        case kNalIdrSlice:
-            break;
-        default:
-            return kStepConsumed;
-    }
-
-    if (ActivateSliceParamSets(ctx) != 0) return kStepConsumed;
     int32_t w = 0, h = 0;
     NeededSize(ctx->activeSps, &w, &h);
     if (!ctx->picturesAllocated || w != ctx->picWidthInMbs || h != ctx->frameHeightInMbs ||
         DpbSize(ctx) != ctx->dpbSize) {
+        if (held) return kStepDropped;  // activation gave another size than the slice needs
         ctx->pendingAction = 2;
         AvcDecoderEndOfStream(ctx);
         return kStepFormatChange;
     }
-    // The picture-level steps (new-picture detection, slice header, reference lists,
-    // slice loops) arrive with slice decoding; until then a slice is consumed undecoded.
-    return kStepConsumed;
+    return DecodeSlice(ctx);
 }
 
 }  // namespace avcdec

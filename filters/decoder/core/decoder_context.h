@@ -7,10 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filters/decoder/core/bit_reader.h"
+#include "common/bitstream/h264_syntax.h"
+#include "filters/decoder/core/macroblock.h"
 #include "filters/decoder/core/param_sets.h"
+#include "filters/decoder/core/slice_header.h"
 
 namespace avcdec {
+
+struct PictureRecord;
+struct PictureStore;
 
 constexpr int64_t kNoTimeStamp = 0x7FFFFFFFFFFFFFFF;  // 100-ns units otherwise
 constexpr size_t kNalCopyAreaSize = 2 * 1024 * 1024;
@@ -23,15 +28,6 @@ enum StepCode : int {
     kStepNeedData = 5,      // the pushed data is used up
     kStepDropped = 6,       // NAL unit dropped (too long), or activation failed
     kStepFormatChange = 7,  // new picture or DPB size: pictures drained, slice held
-};
-
-enum NalUnitType : int {
-    kNalSlice = 1,
-    kNalIdrSlice = 5,
-    kNalSei = 6,
-    kNalSps = 7,
-    kNalPps = 8,
-    kNalEndOfStream = 11,
 };
 
 // The caller's bytes, the start-code scanner and the one copy area where the current NAL
@@ -123,6 +119,21 @@ struct alignas(16) AvcDecoderContext {
 
     BitReader reader;
     PrevSliceRecord prevSlice;
+    SliceHeader slice;
+    PocState poc;
+    PredWeightTable* predWeights;
+    MacroblockWork* work;
+
+    // Pictures: the store, the picture being decoded and the one handed to the caller.
+    PictureStore* store;
+    PictureRecord* currentPicture;
+    PictureRecord* readyPicture;
+    int32_t sliceNumber;     // slices started since creation; numbers macroblock records
+    int32_t decodedMbs;      // macroblocks decoded in the current slice loop
+    int32_t pictureCounter;  // pictures set up since creation
+    int32_t damagedSlices;   // slices whose data could not be read (statistics)
+    // Why the last slice or stream was refused, for the caller's log; null when none.
+    const char* refusal;
 
     // Pending SEI, copied into the next picture that is set up.
     PictureTiming pendingTiming;
@@ -153,7 +164,32 @@ int AvcDecoderEndOfStream(AvcDecoderContext* ctx);
 int AvcDecoderReset(AvcDecoderContext* ctx);
 void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx);
 
+// What the caller needs of a picture handed out by step code 2 (ctx->readyPicture).
+struct PictureInfo {
+    uint8_t* y;
+    uint8_t* u;
+    uint8_t* v;
+    int32_t width;   // luma samples, before cropping
+    int32_t height;  // luma rows, before cropping
+    int32_t pitch;   // bytes per row of every plane
+    int64_t timeStamp;
+    int32_t damage;  // bit 0 top field, bit 1 bottom field had slices skipped or failed
+    int32_t sliceKind;
+    int32_t decodeIndex;  // position of the picture in decoding order
+    int32_t picOrderCnt;
+};
+
+int AvcDecoderGetPictureInfo(AvcDecoderContext* ctx, const PictureRecord* pic, PictureInfo* info);
+const PictureTiming* AvcDecoderGetPictureTiming(const PictureRecord* pic);
+int AvcDecoderGetPictureValue(AvcDecoderContext* ctx, const PictureRecord* pic);
+// The caller's release of a picture it was handed.
+void AvcDecoderReleasePicture(PictureRecord* pic);
+
 int DispatchNalUnit(AvcDecoderContext* ctx);
+// Whether the slice in ctx->slice starts a new picture (clause 7.4.1.2.4).
+bool IsNewPicture(const AvcDecoderContext* ctx);
+// Deblocks, pads and stores the current picture and drops the decoder's hold on it.
+void FinishCurrentPicture(AvcDecoderContext* ctx);
 // Frames the decoded picture buffer holds for the active sequence parameter set (the
 // level's MaxDpb bytes over the frame size, at least num_ref_frames + 1, capped at 254);
 // 0 without one.

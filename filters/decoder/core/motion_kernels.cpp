@@ -1,19 +1,9 @@
 #include "filters/decoder/core/motion_kernels.h"
 
-#include <mutex>
-
 #include "common/cpu_features.h"
+#include "filters/decoder/core/kernel_table.h"
 
 namespace avcdec {
-
-namespace {
-
-std::once_flag installOnce;
-uint32_t installedFeatures = 0;
-MotionKernelForms installedForms{KernelForm::kPortable, KernelForm::kPortable, KernelForm::kPortable,
-                                 KernelForm::kPortable};
-
-}  // namespace
 
 MotionKernelForms SelectMotionKernelForms(uint32_t features) {
     MotionKernelForms f{KernelForm::kPortable, KernelForm::kPortable, KernelForm::kPortable, KernelForm::kPortable};
@@ -23,19 +13,7 @@ MotionKernelForms SelectMotionKernelForms(uint32_t features) {
 }
 
 uint32_t InstallMotionKernels() {
-    std::call_once(installOnce, [] {
-        installedFeatures = common::DetectCpuFeatures();
-        installedForms = SelectMotionKernelForms(installedFeatures);
-    });
-    return installedFeatures;
-}
-
-uint32_t InstalledCpuFeatures() {
-    return installedFeatures;
-}
-
-MotionKernelForms InstalledMotionKernelForms() {
-    return installedForms;
+    return DecoderKernels().featureWord;
 }
 
 }  // namespace avcdec

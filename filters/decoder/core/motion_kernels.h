@@ -14,12 +14,8 @@ struct MotionKernelForms {
 };
 MotionKernelForms SelectMotionKernelForms(uint32_t features);
 
-// Detects the CPU features once per process and records the selected forms; returns the
-// feature word. Safe to call from several threads at once.
+// Makes sure the process's kernel table (kernel_table.h), which holds the motion forms,
+// is filled; returns its feature word. Safe to call from several threads at once.
 uint32_t InstallMotionKernels();
-
-// What InstallMotionKernels recorded (meaningful once it has run).
-uint32_t InstalledCpuFeatures();
-MotionKernelForms InstalledMotionKernelForms();
 
 }  // namespace avcdec

@@ -2,6 +2,11 @@
 // time-stamp attribution.
 #include "filters/decoder/core/decoder_context.h"
 
+#include <algorithm>
+
+#include "common/bitstream/emulation_prevention.h"
+#include "common/bitstream/start_code.h"
+
 namespace avcdec {
 
 namespace {
@@ -28,20 +33,20 @@ bool ReadNalHeader(NalUnitBuffer* nu, const uint8_t* bytes, size_t length) {
     return nu->forbidden_zero_bit == 0;
 }
 
+// Shifts the last (up to three) bytes of [begin, end) into the start-code shift register;
+// returns end.
+const uint8_t* FoldShift(uint32_t* shift, const uint8_t* begin, const uint8_t* end) {
+    for (const uint8_t* q = end - std::min<ptrdiff_t>(3, end - begin); q < end; ++q)
+        *shift = ((*shift << 8) | *q) & kShiftMask;
+    return end;
+}
+
 }  // namespace
 
 size_t RemoveEmulationPrevention(const uint8_t* begin, const uint8_t* end, uint8_t* out) {
-    size_t n = 0;
-    int zeros = 0;  // consecutive zero bytes just read; none before begin
-    for (const uint8_t* p = begin; p < end; ++p) {
-        if (zeros >= 2 && *p == 0x03) {
-            zeros = 0;
-            continue;
-        }
-        zeros = *p == 0 ? zeros + 1 : 0;
-        out[n++] = *p;
-    }
-    return n;
+    if (begin >= end) return 0;
+    const size_t n = static_cast<size_t>(end - begin);
+    return common::RemoveEmulationPrevention({begin, n}, {out, n}).written;
 }
 
 int ExtractByteStreamNalUnit(AvcDecoderContext* ctx) {
@@ -53,12 +58,23 @@ int ExtractByteStreamNalUnit(AvcDecoderContext* ctx) {
 
     for (;;) {
         if (nu->skipToStartCode) {
+            // A start code split across pushes shows in the shift register within the first
+            // two bytes; after them the scanner finds whole ones.
             bool found = false;
-            while (p < e) {
+            const uint8_t* const first = p;
+            for (const uint8_t* slowEnd = p + std::min<ptrdiff_t>(2, e - p); p < slowEnd && !found;) {
                 in->shift = ((in->shift << 8) | *p++) & kShiftMask;
-                if (in->shift == kStartCode) {
+                found = in->shift == kStartCode;
+            }
+            if (!found) {
+                // Start codes that begin in this push, the first two bytes included.
+                const uint8_t* sc = common::FindStartCode(first, e);
+                if (sc != e) {
+                    p = sc + 3;
+                    in->shift = kStartCode;
                     found = true;
-                    break;
+                } else {
+                    p = FoldShift(&in->shift, p, e);
                 }
             }
             in->consumedInPush += static_cast<size_t>(p - in->dataStart);
@@ -74,28 +90,63 @@ int ExtractByteStreamNalUnit(AvcDecoderContext* ctx) {
         }
 
         bool found = false;
-        while (p < e) {
-            const uint8_t b = *p++;
-            const uint32_t before = in->shift;
-            in->shift = ((in->shift << 8) | b) & kShiftMask;
-            if (in->shift == kStartCode) {
-                found = true;
+        bool tooLong = false;
+        while (p < e && !found && !tooLong) {
+            if ((in->shift & 0xFF) == 0) {
+                // After a zero byte a start code or an emulation prevention byte may span
+                // the previous bytes: one byte at a time.
+                const uint8_t b = *p++;
+                const uint32_t before = in->shift;
+                in->shift = ((in->shift << 8) | b) & kShiftMask;
+                if (in->shift == kStartCode) {
+                    found = true;
+                    break;
+                }
+                if ((before & 0xFFFF) == 0 && b == 0x03) continue;  // emulation prevention
+                if (in->writePos >= in->areaSize) {
+                    tooLong = true;
+                    break;
+                }
+                in->area[in->writePos++] = b;
+                continue;
+            }
+            // The previous byte is not zero, so no pattern spans it: the scanner finds the
+            // next start code and the bytes before it lose their emulation prevention at once.
+            const uint8_t* sc = common::FindStartCode(p, e);
+            const size_t n = static_cast<size_t>(sc - p);
+            const common::EscapeResult copied =
+                common::RemoveEmulationPrevention({p, n}, {in->area + in->writePos, in->areaSize - in->writePos});
+            in->writePos += copied.written;
+            if (!copied.complete) {
+                p += copied.read;
+                tooLong = true;
                 break;
             }
-            if ((before & 0xFFFF) == 0 && b == 0x03) continue;  // emulation prevention
-            if (in->writePos >= in->areaSize) {
-                // Too long for the area: drop this NAL unit alone and resume at the next
-                // start code.
-                in->consumedInPush += static_cast<size_t>(p - in->dataStart);
-                in->dataStart = p;
-                in->writePos = 0;
-                nu->skipToStartCode = 1;
-                return kStepDropped;
+            FoldShift(&in->shift, p, sc);
+            p = sc;
+            if (sc != e) {
+                // The start code: its two zero bytes are copied as the byte loop would, then
+                // dropped with it below.
+                if (in->areaSize - in->writePos < 2) {
+                    tooLong = true;
+                    break;
+                }
+                in->area[in->writePos++] = 0;
+                in->area[in->writePos++] = 0;
+                p += 3;
+                in->shift = kStartCode;
+                found = true;
             }
-            in->area[in->writePos++] = b;
         }
         in->consumedInPush += static_cast<size_t>(p - in->dataStart);
         in->dataStart = p;
+        if (tooLong) {
+            // Too long for the area: drop this NAL unit alone and resume at the next start
+            // code.
+            in->writePos = 0;
+            nu->skipToStartCode = 1;
+            return kStepDropped;
+        }
         if (!found) return InputUsedUp(in);  // the NAL unit continues in the next push
 
         // The NAL unit is what was copied before the start code's two zero bytes.

@@ -3,35 +3,24 @@
 #include <cstring>
 #include <new>
 #include <span>
+#include <utility>
+#include <vector>
 
-#include "filters/decoder/core/bit_reader.h"
+#include "common/bitstream/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
 
 namespace avcdec {
 
 namespace {
 
-// ue(v) with its range checked: false when the code is invalid or above max.
-bool ReadUeIn(BitReader* r, int32_t max, int32_t* out) {
-    const int32_t v = ReadUe(r);
-    *out = v;
-    return v >= 0 && v <= max;
-}
-
-bool ReadSeIn(BitReader* r, int32_t min, int32_t max, int32_t* out) {
-    const int32_t v = ReadSe(r);
-    *out = v;
-    return v >= min && v <= max;
-}
-
 int32_t Flag(BitReader* r) {
-    return static_cast<int32_t>(ReadBit(r));
+    return static_cast<int32_t>(r->ReadBit());
 }
 
 // The RBSP of the context's current NAL unit, behind its header byte.
 void InitOverNal(AvcDecoderContext* ctx) {
     const NalUnitBuffer* nu = ctx->nal;
-    InitBitReader(&ctx->reader, nu->payload + 1, static_cast<int32_t>(RbspPayloadBytes(nu->payload, nu->length) * 8));
+    ctx->reader = BitReader(nu->payload + 1, nu->length > 0 ? nu->length - 1 : 0);
 }
 
 // Picture timing, clause D.1.2, Table D-1: NumClockTS by pic_struct; 0 for the reserved
@@ -39,42 +28,6 @@ void InitOverNal(AvcDecoderContext* ctx) {
 constexpr int kNumClockTs[16] = {1, 1, 1, 2, 2, 3, 3, 2, 3, 0, 0, 0, 0, 0, 0, 0};
 
 }  // namespace
-
-int32_t MaxFrameSizeOfLevel(int32_t level_idc, bool constraint_set3_flag) {
-    switch (level_idc) {
-        case 9:
-            return 99;  // level 1b
-        case 10:
-            return 99;
-        case 11:
-            return constraint_set3_flag ? 99 : 396;  // level 1b in Baseline/Main
-        case 12:
-        case 13:
-        case 20:
-            return 396;
-        case 21:
-            return 792;
-        case 22:
-        case 30:
-            return 1620;
-        case 31:
-            return 3600;
-        case 32:
-            return 5120;
-        case 40:
-        case 41:
-            return 8192;
-        case 42:
-            return 8704;
-        case 50:
-            return 22080;
-        case 51:
-        case 52:
-            return 36864;
-        default:
-            return 0;
-    }
-}
 
 int ParseSeqParamSet(AvcDecoderContext* ctx) {
     const NalUnitBuffer* nu = ctx->nal;
@@ -87,8 +40,8 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
         ctx->refusedProfileIdc = profileIdc;
         return kParseUnsupported;
     }
-    // constraint_set3..5_flag and reserved_zero_2bits.
-    if (rbsp.size() >= 2 && (rbsp[1] & 0x1F) != 0) return kParseUnsupported;
+    // constraint_set3..5_flag and reserved_zero_2bits are accepted as the standard asks of
+    // decoders (level 1b in Baseline sets constraint_set3_flag).
     SeqParamSet s{};
     if (common::ParseH264Sps(rbsp, &s) != common::SpsResult::kOk) return kParseOutOfRange;
 
@@ -96,9 +49,9 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
     const size_t widthMbs = static_cast<size_t>(s.pic_width_in_mbs_minus1) + 1;
     const size_t heightMbs =
         (2 - static_cast<size_t>(s.frame_mbs_only_flag)) * (static_cast<size_t>(s.pic_height_in_map_units_minus1) + 1);
+    // A picture larger than its stated level allows is kept (other decoders play such
+    // streams); activation refuses what no level allows (ActivateSeqParamSet).
     if (widthMbs * 16 > kMaxPictureSide || heightMbs * 16 > kMaxPictureSide) return kParseOutOfRange;
-    const int32_t maxFs = MaxFrameSizeOfLevel(s.level_idc, false);
-    if (maxFs != 0 && widthMbs * heightMbs > static_cast<size_t>(maxFs)) return kParseOutOfRange;
 
     s.valid = 1;
     SeqParamSet* slot = &ctx->sps[s.seq_parameter_set_id];
@@ -120,7 +73,7 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
     p.pic_order_present_flag = Flag(r);
     if (!ReadUeIn(r, kMaxSliceGroups - 1, &p.num_slice_groups_minus1)) return kParseOutOfRange;
 
-    uint8_t* ids = nullptr;
+    std::vector<uint8_t> ids;
     if (p.num_slice_groups_minus1 > 0) {
         const int32_t groups = p.num_slice_groups_minus1 + 1;
         const int32_t mapUnits = (sps->pic_width_in_mbs_minus1 + 1) * (sps->pic_height_in_map_units_minus1 + 1);
@@ -143,18 +96,14 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
                 if (!ReadUeIn(r, mapUnits - 1, &p.slice_group_change_rate_minus1)) return kParseOutOfRange;
                 break;
             case 6: {
-                const int32_t size = ReadUe(r);
+                const int32_t size = static_cast<int32_t>(r->ReadUe());
                 if (size != mapUnits - 1) return kParseUnsupported;
                 p.pic_size_in_map_units_minus1 = size;
                 const int bits = groups > 4 ? 3 : groups > 2 ? 2 : 1;  // Ceil(Log2(groups))
-                ids = new (std::nothrow) uint8_t[static_cast<size_t>(mapUnits)];
-                if (ids == nullptr) return kParseUnsupported;
+                ids.resize(static_cast<size_t>(mapUnits));
                 for (int32_t i = 0; i < mapUnits; ++i) {
-                    ids[i] = static_cast<uint8_t>(ReadBits(r, bits));
-                    if (ids[i] >= groups) {
-                        delete[] ids;
-                        return kParseOutOfRange;
-                    }
+                    ids[i] = static_cast<uint8_t>(r->ReadBits(bits));
+                    if (ids[i] >= groups) return kParseOutOfRange;
                 }
                 break;
             }
@@ -162,28 +111,22 @@ int ParsePicParamSet(AvcDecoderContext* ctx) {
                 break;
         }
     }
-    p.slice_group_id = ids;
+    p.slice_group_id = std::move(ids);
     // The active counts are checked by the slice header; here only what a 32-entry list
     // can hold.
-    if (!ReadUeIn(r, 31, &p.num_ref_idx_l0_active_minus1) || !ReadUeIn(r, 31, &p.num_ref_idx_l1_active_minus1)) {
-        delete[] ids;
+    if (!ReadUeIn(r, 31, &p.num_ref_idx_l0_active_minus1) || !ReadUeIn(r, 31, &p.num_ref_idx_l1_active_minus1))
         return kParseOutOfRange;
-    }
     p.weighted_pred_flag = Flag(r);
-    p.weighted_bipred_idc = static_cast<int32_t>(ReadBits(r, 2));
+    p.weighted_bipred_idc = static_cast<int32_t>(r->ReadBits(2));
     if (p.weighted_bipred_idc > 2 || !ReadSeIn(r, -26, 25, &p.pic_init_qp_minus26) ||
-        !ReadSeIn(r, -26, 25, &p.pic_init_qs_minus26) || !ReadSeIn(r, -12, 12, &p.chroma_qp_index_offset)) {
-        delete[] ids;
+        !ReadSeIn(r, -26, 25, &p.pic_init_qs_minus26) || !ReadSeIn(r, -12, 12, &p.chroma_qp_index_offset))
         return kParseOutOfRange;
-    }
     p.deblocking_filter_control_present_flag = Flag(r);
     p.constrained_intra_pred_flag = Flag(r);
     p.redundant_pic_cnt_present_flag = Flag(r);
 
     p.valid = 1;
-    PicParamSet* slot = &ctx->pps[p.pic_parameter_set_id];
-    delete[] slot->slice_group_id;
-    *slot = p;
+    ctx->pps[p.pic_parameter_set_id] = std::move(p);
     return kParseOk;
 }
 
@@ -198,12 +141,11 @@ int ActivatePicParamSet(AvcDecoderContext* ctx, int32_t ppsId) {
     }
     ctx->activePps = nullptr;
     ctx->activeSps = nullptr;
-    return -1;
+    return kParseUnsupported;
 }
 
 int ParseBufferingPeriod(AvcDecoderContext* ctx, const uint8_t* payload, size_t size) {
-    BitReader r;
-    InitBitReader(&r, payload, static_cast<int32_t>(size * 8));
+    BitReader r(payload, size);
     int32_t id = 0;
     if (!ReadUeIn(&r, kMaxSeqParamSets - 1, &id) || !ctx->sps[id].valid) return kParseOutOfRange;
     ctx->activeSps = &ctx->sps[id];
@@ -216,49 +158,54 @@ int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t si
     PictureTiming* t = &ctx->pendingTiming;
     *t = PictureTiming{};
     const SeqParamSet* sps = ctx->activeSps;
-    if (sps == nullptr || !sps->timing_info_present_flag) return -1;
-    BitReader r;
-    InitBitReader(&r, payload, static_cast<int32_t>(size * 8));
-    if (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag) {
-        t->cpb_removal_delay = static_cast<int32_t>(ReadBitsLong(&r, sps->nal_hrd.cpb_removal_delay_length_minus1 + 1));
-        t->dpb_output_delay = static_cast<int32_t>(ReadBitsLong(&r, sps->nal_hrd.dpb_output_delay_length_minus1 + 1));
+    // Clause D.1.3: the message exists when the HRD delays or pic_struct are present; its
+    // field lengths come from the NAL HRD, else the VCL HRD.
+    const bool delays =
+        sps != nullptr && (sps->nal_hrd_parameters_present_flag || sps->vcl_hrd_parameters_present_flag);
+    if (sps == nullptr || (!delays && !sps->pic_struct_present_flag)) return kParseUnsupported;
+    const HrdParams& hrd = sps->nal_hrd_parameters_present_flag ? sps->nal_hrd : sps->vcl_hrd;
+    BitReader r(payload, size);
+    if (delays) {
+        t->cpb_removal_delay = static_cast<int32_t>(r.ReadBits(hrd.cpb_removal_delay_length_minus1 + 1));
+        t->dpb_output_delay = static_cast<int32_t>(r.ReadBits(hrd.dpb_output_delay_length_minus1 + 1));
     }
     if (sps->pic_struct_present_flag) {
-        t->pic_struct = static_cast<int32_t>(ReadBits(&r, 4));
+        t->pic_struct = static_cast<int32_t>(r.ReadBits(4));
         const int clocks = kNumClockTs[t->pic_struct];
-        if (clocks == 0) return -1;
+        if (clocks == 0) return kParseUnsupported;
         for (int i = 0; i < clocks; ++i) {
             ClockTimestamp* c = &t->clock[i];
             c->clock_timestamp_flag = Flag(&r);
             if (!c->clock_timestamp_flag) continue;
-            c->ct_type = static_cast<int32_t>(ReadBits(&r, 2));
+            c->ct_type = static_cast<int32_t>(r.ReadBits(2));
             c->nuit_field_based_flag = Flag(&r);
-            c->counting_type = static_cast<int32_t>(ReadBits(&r, 5));
+            c->counting_type = static_cast<int32_t>(r.ReadBits(5));
             c->full_timestamp_flag = Flag(&r);
             c->discontinuity_flag = Flag(&r);
             c->cnt_dropped_flag = Flag(&r);
-            c->n_frames = static_cast<int32_t>(ReadBits(&r, 8));
+            c->n_frames = static_cast<int32_t>(r.ReadBits(8));
             if (c->full_timestamp_flag) {
                 c->seconds_flag = c->minutes_flag = c->hours_flag = 1;
-                c->seconds_value = static_cast<int32_t>(ReadBits(&r, 6));
-                c->minutes_value = static_cast<int32_t>(ReadBits(&r, 6));
-                c->hours_value = static_cast<int32_t>(ReadBits(&r, 5));
+                c->seconds_value = static_cast<int32_t>(r.ReadBits(6));
+                c->minutes_value = static_cast<int32_t>(r.ReadBits(6));
+                c->hours_value = static_cast<int32_t>(r.ReadBits(5));
             } else {
                 c->seconds_flag = Flag(&r);
                 if (c->seconds_flag) {
-                    c->seconds_value = static_cast<int32_t>(ReadBits(&r, 6));
+                    c->seconds_value = static_cast<int32_t>(r.ReadBits(6));
                     c->minutes_flag = Flag(&r);
                     if (c->minutes_flag) {
-                        c->minutes_value = static_cast<int32_t>(ReadBits(&r, 6));
+                        c->minutes_value = static_cast<int32_t>(r.ReadBits(6));
                         c->hours_flag = Flag(&r);
-                        if (c->hours_flag) c->hours_value = static_cast<int32_t>(ReadBits(&r, 5));
+                        if (c->hours_flag) c->hours_value = static_cast<int32_t>(r.ReadBits(5));
                     }
                 }
             }
-            const int len = sps->nal_hrd.time_offset_length;
+            // Without HRD parameters time_offset_length is inferred to be 24.
+            const int len = delays ? hrd.time_offset_length : 24;
             if (len > 0) {
                 // time_offset is i(len): sign-extend the two's complement field.
-                const uint32_t raw = ReadBitsLong(&r, len);
+                const uint32_t raw = r.ReadBits(len);
                 const uint32_t sign = 1u << (len - 1);
                 c->time_offset = static_cast<int32_t>((raw ^ sign) - sign);
             }
@@ -276,13 +223,6 @@ int ParseSei(AvcDecoderContext* ctx) {
         else if (type == 1)
             ParsePictureTiming(ctx, payload, size);
     });
-}
-
-void FreePicParamSets(PicParamSet* slots, int count) {
-    for (int i = 0; i < count; ++i) {
-        delete[] slots[i].slice_group_id;
-        slots[i].slice_group_id = nullptr;
-    }
 }
 
 }  // namespace avcdec

@@ -5,12 +5,18 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <vector>
+
+#include "common/bitstream/bit_reader.h"
 #include "common/bitstream/h264_sps.h"
+#include "filters/decoder/core/decoder_result.h"
 
 namespace avcdec {
 
+// RBSPs are read with the suite's one bounded reader.
+using BitReader = common::BitReader;
+
 struct AvcDecoderContext;
-struct BitReader;
 
 constexpr int kMaxSeqParamSets = 32;
 constexpr int kMaxPicParamSets = 128;
@@ -39,7 +45,7 @@ struct PicParamSet {
     int32_t slice_group_change_direction_flag;
     int32_t slice_group_change_rate_minus1;
     int32_t pic_size_in_map_units_minus1;
-    uint8_t* slice_group_id;  // owned; map type 6 only, else null
+    std::vector<uint8_t> slice_group_id;  // map type 6 only, else empty
     int32_t num_ref_idx_l0_active_minus1;
     int32_t num_ref_idx_l1_active_minus1;
     int32_t weighted_pred_flag;
@@ -80,20 +86,15 @@ struct BufferingPeriod {
     int32_t seq_parameter_set_id;
 };
 
-// Result codes of the parsers.
-constexpr int kParseOk = 0;
-constexpr int kParseUnsupported = -1;  // unsupported profile, reserved bits, memory
-constexpr int kParseOutOfRange = -8;   // a syntax value out of range or a missing set
-
-// Clause A.3.1, Table A-1: the largest frame size in macroblocks of a level; 0 when the
-// level is not one of the table.
-int32_t MaxFrameSizeOfLevel(int32_t level_idc, bool constraint_set3_flag);
+// Result codes of the parsers: the core's DecoderResult values under the parsers' names.
+constexpr int kParseOk = kDecoderOk;
+constexpr int kParseUnsupported = kDecoderUnsupported;  // unsupported profile, reserved bits, memory
+constexpr int kParseOutOfRange = kDecoderOutOfRange;    // a syntax value out of range or a missing set
 
 // Parsers over the context's current NAL unit (header byte first, emulation prevention
 // already removed). A rejected set leaves its slot untouched. A sequence parameter set is
 // read by the common parser (exact to its stop bit); this decoder then refuses profiles
-// other than Baseline, Main and Extended, constraint_set3..5 flags and reserved bits, and
-// pictures larger than kMaxPictureSide or than the level's MaxFS.
+// other than Baseline, Main and Extended and pictures larger than kMaxPictureSide.
 int ParseSeqParamSet(AvcDecoderContext* ctx);
 int ParsePicParamSet(AvcDecoderContext* ctx);
 int ActivatePicParamSet(AvcDecoderContext* ctx, int32_t ppsId);
@@ -101,14 +102,35 @@ int ParseSei(AvcDecoderContext* ctx);
 int ParseBufferingPeriod(AvcDecoderContext* ctx, const uint8_t* payload, size_t size);
 int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t size);
 
+// ue(v) and se(v) that must lie in a range: false (and the reader failed) otherwise.
+inline bool ReadUeIn(BitReader* r, int32_t max, int32_t* out) {
+    uint32_t v = 0;
+    const bool ok = r->ReadUeIn(static_cast<uint32_t>(max), &v);
+    *out = static_cast<int32_t>(v);
+    return ok;
+}
+inline bool ReadSeIn(BitReader* r, int32_t min, int32_t max, int32_t* out) {
+    int32_t v = 0;
+    const bool ok = r->ReadSeIn(min, max, &v);
+    *out = v;
+    return ok;
+}
+
+// Index of the last non-zero byte of a NAL unit (header byte at index 0); 0 when every
+// byte after the header is zero or the unit is empty.
+inline size_t RbspPayloadBytes(const uint8_t* nalBytes, size_t nalSize) {
+    if (nalSize == 0) return 0;
+    size_t i = nalSize - 1;
+    while (i > 0 && nalBytes[i] == 0)
+        --i;
+    return i;
+}
+
 // Walks the SEI messages of one SEI NAL unit (header byte first) and calls visit for
 // each with its payload type and bytes. Returns kParseOutOfRange when a message's size
 // runs past the NAL unit (the messages before it were visited), else kParseOk.
 template <typename Visit>
 int ForEachSeiMessage(const uint8_t* nal, size_t nalSize, Visit&& visit);
-
-// Frees the slice-group id arrays of every picture parameter set slot.
-void FreePicParamSets(PicParamSet* slots, int count);
 
 }  // namespace avcdec
 

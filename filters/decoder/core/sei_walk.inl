@@ -2,8 +2,6 @@
 // messages with the decoder's own loop.
 #pragma once
 
-#include "filters/decoder/core/bit_reader.h"
-
 namespace avcdec {
 
 template <typename Visit>

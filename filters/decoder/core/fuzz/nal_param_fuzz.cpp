@@ -1,4 +1,5 @@
-// Fuzz target over NAL extraction, dispatch and parameter-set / SEI parsing.
+// Fuzz target over NAL extraction, dispatch, parameter-set / SEI parsing and slice
+// decoding (headers, picture store, CAVLC macroblocks, reconstruction, deblocking).
 // The first input byte picks the input form (byte stream or one NAL unit per push) and
 // how the rest is cut into pushes, so that split start codes and time stamps are covered.
 #include <cstddef>
@@ -15,6 +16,11 @@ namespace {
 void DecodePush(avcdec::AvcDecoderContext* ctx, bool byteStream) {
     for (int guard = 0; guard < (1 << 20); ++guard) {
         const int code = byteStream ? avcdec::AvcDecoderDecodeByteStream(ctx) : avcdec::AvcDecoderDecodeNalUnit(ctx);
+        if (code == avcdec::kStepPictureReady) {
+            // The caller's part: every picture handed out is released.
+            avcdec::AvcDecoderReleasePicture(ctx->readyPicture);
+            ctx->readyPicture = nullptr;
+        }
         if (code == avcdec::kStepNeedData || code == avcdec::kStepEndOfStream || code < 0) return;
     }
     __builtin_trap();  // a step loop that never ends is a finding
@@ -40,6 +46,17 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
         FromHex("0200000001674d4014eca23d0800001f48000927c7030007a12000f425369c07c50a6580"
                 "0000000168ebe3cb2000000106000693c6782328c080000001060105000000000000000080"),
         FromHex("01674d4014eca23d0800001f48000927c7030007a12000f425369c07c50a6580"),
+        // A 32x32 Baseline intra picture in two slices.
+        FromHex("00000000016742c00adc9684000003000400000300ca3c489e0000000168ce044b20000000016588843fc4222a00c0843f010a"
+                "644000200f5a830c001e2f1951891f0fe47ff80e81011907410332ee59262aebe1bffb5599a2145c55277f85f124e441ccac"
+                "4bfe82cf5ce904b74ff6d4ba3048ea17357a95c61a22897abd41d444d143ec7f7ca0e2a2eaa132ffbe0400068060e7c22003"
+                "08140037ccc48c7408ede5e86bd006544b349fc81ca9fffa381f9892c469001bae28aac76a8c6bd3160efb23d49b0049013f"
+                "ff7298e54e516e2fff4b13011f6bb0a72b000101f641093114d5ab4ca832239397d7fffc30503a0811940085e63c8d171d4d"
+                "ffeb86a18dc9f360f5781af62ecec563d5eb0d6622483d933fdf39193b3959075027b648a339bcd694e81b3161b6f9c465cc"
+                "e4541d5435c3484e347f6c1400040288000202c140e3dad02f22b101a4336915fa02216049d95b206a894fefb06a3336403d"
+                "69bf7ddd123f9845d5fadb8176a58095a228dc69ec0e4fff798236445c612cdffc80000000016562210ff87c21f86a074100"
+                "3a01dbfc50f12000710000f068345dc2f2a2ee1781c0028025c1e1b01c0028025c1e1b1ffff86a28001783a5fb143c408000"
+                "805448e684ba12567707100982b3b838804c40"),
     };
     o.dictionary = {{0, 0, 1, 0}, {0, 0, 3, 0}, {0, 0, 0, 1}, {0xFF, 0xFF, 0xFF, 0xFF}};
     o.expandFile = [](const Bytes& file) {
@@ -80,6 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t accepted = 0;
     avcdec::AvcDecoderPushData(ctx, kFlush, avcdec::kNoTimeStamp, sizeof kFlush, &accepted);
     DecodePush(ctx, byteStream);
+    avcdec::AvcDecoderEndOfStream(ctx);
+    for (int guard = 0; guard < (1 << 12); ++guard) {
+        const int code = byteStream ? avcdec::AvcDecoderDecodeByteStream(ctx) : avcdec::AvcDecoderDecodeNalUnit(ctx);
+        if (code != avcdec::kStepPictureReady) break;
+        avcdec::AvcDecoderReleasePicture(ctx->readyPicture);
+        ctx->readyPicture = nullptr;
+    }
     avcdec::AvcDecoderDestroy(ctx);
     return 0;
 }

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "filters/decoder/core/kernel_table.h"
 #include "filters/decoder/core/motion_kernels.h"
 #include "tests/support/shell.h"
 
@@ -137,8 +138,8 @@ TEST(MotionKernels, InstalledOnceForThisProcessor) {
     const uint32_t expected = common::DetectCpuFeatures();
     for (uint32_t w : words)
         EXPECT_EQ(w, expected);
-    EXPECT_EQ(InstalledCpuFeatures(), expected);
-    const MotionKernelForms f = InstalledMotionKernelForms();
+    EXPECT_EQ(DecoderKernels().featureWord, expected);
+    const MotionKernelForms f = DecoderKernels().motionForms;
     EXPECT_EQ(f.luma, SelectMotionKernelForms(expected).luma);
     EXPECT_EQ(f.chroma8, SelectMotionKernelForms(expected).chroma8);
 }

@@ -95,13 +95,16 @@ TEST(DecoderContext, DpbSizeFromLevelAndFrameSize) {
         int level, widthMbs, heightMapUnits, frameMbsOnly, numRefFrames, expected;
     };
     const Case cases[] = {
-        {51, 120, 68, 1, 4, 22},  // 70778880 / 3133440
-        {40, 120, 68, 1, 1, 4},   {30, 45, 36, 1, 1, 5},
-        {30, 45, 18, 0, 1, 5},                             // a field-coded frame has twice the map units
-        {51, 120, 68, 1, 22, 23},                          // num_ref_frames not below the level's count
-        {99, 11, 9, 1, 3, 4},                              // a level outside the table
-        {10, 11, 9, 1, 0, 4},     {10, 120, 68, 1, 0, 1},  // 0 becomes 1
-        {51, 1, 1, 1, 0, 254},
+        {51, 120, 68, 1, 4, 16},  // 70778880 / 3133440 = 22, but never above 16 frames
+        {40, 120, 68, 1, 1, 4},
+        {30, 45, 36, 1, 1, 5},
+        {30, 45, 18, 0, 1, 5},    // a field-coded frame has twice the map units
+        {40, 120, 68, 1, 9, 10},  // num_ref_frames not below the level's count
+        {99, 11, 9, 1, 3, 4},     // a level outside the table
+        {10, 11, 9, 1, 0, 4},
+        {10, 120, 68, 1, 0, 1},  // 0 becomes 1
+        {51, 1, 1, 1, 0, 16},
+        {99, 256, 144, 1, 16, 5},  // whatever the level says, level 5.1's MaxDpbMbs bounds the memory
     };
     AvcDecoderContext* ctx = AvcDecoderCreate();
     EXPECT_EQ(DpbSize(ctx), 0);

@@ -100,11 +100,11 @@ TEST_F(ParamSets, ProfilesOutsideBaselineMainExtendedAreRefused) {
         EXPECT_EQ(ParseSps(f), 0) << profile;
         EXPECT_EQ(ctx->activeSps, &ctx->sps[0]);
     }
-    SpsFields f;
+    SpsFields f;  // constraint_set3_flag (level 1b in Baseline) is accepted
     f.set3 = 1;
     f.id = 3;
-    EXPECT_EQ(ParseSps(f), -1);
-    EXPECT_FALSE(ctx->sps[3].valid);
+    EXPECT_EQ(ParseSps(f), 0);
+    EXPECT_TRUE(ctx->sps[3].valid);
 }
 
 // Values outside the standard or the record: rejected with -8, the slot untouched.
@@ -161,12 +161,12 @@ TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
              f.heightMapUnits = 36;
          },
          0},
-        {"level 30 above MaxFS",
+        {"level 30 above MaxFS: kept, activation bounds it",
          [](SpsFields& f) {
              f.widthMbs = 45;
              f.heightMapUnits = 37;
          },
-         -8},
+         0},
         {"cropping the whole width",
          [](SpsFields& f) {
              f.crop = 1;
@@ -284,7 +284,7 @@ TEST_F(ParamSets, PictureParameterSets) {
             b.U(2, i % 3);
     }));
     ASSERT_EQ(ParsePicParamSet(ctx), 0);
-    ASSERT_NE(ctx->pps[1].slice_group_id, nullptr);
+    ASSERT_EQ(ctx->pps[1].slice_group_id.size(), static_cast<size_t>(mapUnits));
     EXPECT_EQ(ctx->pps[1].slice_group_id[mapUnits - 1], (mapUnits - 1) % 3);
     Current(Pps(1, 5, [&](NalBuilder& b) {
         b.Ue(1).Ue(6).Ue(mapUnits);
@@ -341,6 +341,32 @@ TEST_F(ParamSets, SeiMessages) {
     ctx->activeSps = nullptr;
     EXPECT_EQ(ParseSei(ctx), 0);
     EXPECT_EQ(ctx->activeSps, &ctx->sps[0]);
+}
+
+// pic_struct without timing information or HRD: the message holds pic_struct and clock
+// time stamps alone, with a 24-bit time_offset.
+TEST_F(ParamSets, PictureTimingWithoutTimingInfo) {
+    SpsFields f;
+    f.vui = true;
+    f.writeVui = [](NalBuilder& b) {
+        b.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 0);  // aspect, overscan, signal, chroma, timing
+        b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);          // NAL HRD, VCL HRD, pic_struct, restriction
+    };
+    ASSERT_EQ(ParseSps(f), 0);
+    NalBuilder timing;
+    timing.U(4, 0).U(1, 1).U(2, 0).U(1, 0).U(5, 0).U(1, 1).U(1, 0).U(1, 0).U(8, 12).U(6, 1).U(6, 2).U(5, 3);
+    timing.U(24, 0xFFFFF6).U(1, 1).Align();
+    const Bytes timingBytes = timing.Payload();
+    NalBuilder sei(0x06);
+    sei.U(8, 1).U(8, timingBytes.size()).Append(timingBytes);
+    Current(sei.Nal());
+    EXPECT_EQ(ParseSei(ctx), 0);
+    const PictureTiming& t = ctx->pendingTiming;
+    EXPECT_EQ(t.valid, 1);
+    EXPECT_EQ(t.pic_struct, 0);
+    EXPECT_EQ(t.clock[0].n_frames, 12);
+    EXPECT_EQ(t.clock[0].hours_value, 3);
+    EXPECT_EQ(t.clock[0].time_offset, -10);
 }
 
 // x264's default output is High profile: refused with a clear error, nothing activated,

@@ -1,0 +1,514 @@
+// CAVLC macroblock layer of intra macroblocks (ITU-T H.264 clauses 7.3.5 and 9.2) with
+// coefficient placement and dequantisation (clause 8.5).
+#include <bit>
+#include <cstring>
+
+#include "common/bitstream/bit_reader.h"
+#include "filters/decoder/core/cavlc_tables.h"
+#include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/slice_decoding.h"
+#include "filters/decoder/core/slice_header.h"
+
+namespace avcdec {
+
+namespace {
+
+// Table 9-4, chroma_format_idc 1: coded_block_pattern by codeNum for Intra_4x4.
+constexpr uint8_t kIntraCbp[48] = {47, 31, 15, 0,  23, 27, 29, 30, 7,  11, 13, 14, 39, 43, 45, 46,
+                                   16, 3,  5,  10, 12, 19, 21, 26, 28, 35, 37, 42, 44, 1,  2,  4,
+                                   8,  17, 18, 20, 24, 6,  9,  22, 25, 32, 33, 34, 36, 40, 38, 41};
+
+// Table 9-4, chroma_format_idc 1: coded_block_pattern by codeNum for Inter.
+constexpr uint8_t kInterCbp[48] = {0,  16, 1,  2,  4,  8,  32, 3,  5,  10, 12, 15, 47, 7,  11, 13,
+                                   14, 6,  9,  31, 35, 37, 42, 44, 33, 34, 36, 40, 39, 43, 45, 46,
+                                   17, 18, 20, 24, 19, 21, 26, 28, 23, 27, 29, 30, 22, 25, 38, 41};
+
+// Table 7-14: B mb_type 1..21 as partition shape and the lists of its two partitions
+// (bit 0 list 0, bit 1 list 1).
+struct BMbType {
+    uint8_t shape, first, second;
+};
+constexpr BMbType kBMbTypes[22] = {{0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}, {1, 1, 1}, {2, 1, 1},
+                                   {1, 2, 2}, {2, 2, 2}, {1, 1, 2}, {2, 1, 2}, {1, 2, 1}, {2, 2, 1},
+                                   {1, 1, 3}, {2, 1, 3}, {1, 2, 3}, {2, 2, 3}, {1, 3, 1}, {2, 3, 1},
+                                   {1, 3, 2}, {2, 3, 2}, {1, 3, 3}, {2, 3, 3}};
+// Table 7-18: B sub_mb_type 1..12 as sub-partition shape and lists (0 is direct).
+constexpr uint8_t kBSubShape[13] = {0, 0, 0, 0, 1, 2, 1, 2, 1, 2, 3, 3, 3};
+constexpr uint8_t kBSubLists[13] = {0, 1, 2, 3, 1, 1, 2, 2, 3, 3, 1, 2, 3};
+
+// Frame zig-zag scan (Table 8-12) as row-major positions in a 4x4 block.
+constexpr uint8_t kZigZag[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
+
+// Clause 8.5.9 normAdjust4x4 by QP % 6 for positions with both coordinates even, both
+// odd, and the rest.
+constexpr int kNormAdjust[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16}, {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
+
+struct LevelScaleTable {
+    int32_t v[6][16];
+    constexpr LevelScaleTable() : v{} {
+        for (int m = 0; m < 6; ++m) {
+            for (int p = 0; p < 16; ++p) {
+                const int row = p / 4, col = p % 4;
+                const int cls = (row % 2 == 0 && col % 2 == 0) ? 0 : (row % 2 == 1 && col % 2 == 1) ? 1 : 2;
+                v[m][p] = kNormAdjust[m][cls];
+            }
+        }
+    }
+};
+constexpr LevelScaleTable kLevelScale;
+
+inline int Lookup(BitReader* r, const VlcTable& t) {
+    const uint16_t e = t.entries[r->PeekBits(t.bits)];
+    const int len = e >> 8;
+    if (len == 0) return -1;
+    r->SkipBits(len);
+    return e & 0xFF;
+}
+
+// Counts zero bits up to the next one bit and consumes both; 16 (consuming nothing) when
+// there are 16 or more, which no code of these tables has.
+inline int LeadingZeros(BitReader* r) {
+    const int n = std::countl_zero(static_cast<uint16_t>(r->PeekBits(16)));
+    if (n < 16) r->SkipBits(n + 1);
+    return n;
+}
+
+// nC from the counts of the blocks left of and above a block (clause 9.2.1).
+inline int PredictNc(bool haveA, int nA, bool haveB, int nB) {
+    if (haveA && haveB) return (nA + nB + 1) >> 1;
+    if (haveA) return nA;
+    if (haveB) return nB;
+    return 0;
+}
+
+int LumaNc(const MacroblockWork* w, int x, int y) {
+    const uint8_t* cur = w->cur->totalCoeff;
+    bool haveA = true, haveB = true;
+    int nA = 0, nB = 0;
+    if (x > 0)
+        nA = cur[4 * y + x - 1];
+    else if (w->mbA != nullptr)
+        nA = w->mbA->totalCoeff[4 * y + 3];
+    else
+        haveA = false;
+    if (y > 0)
+        nB = cur[4 * (y - 1) + x];
+    else if (w->mbB != nullptr)
+        nB = w->mbB->totalCoeff[12 + x];
+    else
+        haveB = false;
+    return PredictNc(haveA, nA, haveB, nB);
+}
+
+int ChromaNc(const MacroblockWork* w, int base, int x, int y) {
+    const uint8_t* cur = w->cur->totalCoeff + base;
+    bool haveA = true, haveB = true;
+    int nA = 0, nB = 0;
+    if (x > 0)
+        nA = cur[2 * y];
+    else if (w->mbA != nullptr)
+        nA = w->mbA->totalCoeff[base + 2 * y + 1];
+    else
+        haveA = false;
+    if (y > 0)
+        nB = cur[x];
+    else if (w->mbB != nullptr)
+        nB = w->mbB->totalCoeff[base + 2 + x];
+    else
+        haveB = false;
+    return PredictNc(haveA, nA, haveB, nB);
+}
+
+// Places coeffLevel (scan order, from scan position `first`) dequantised into block.
+void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int first, int qp) {
+    const int32_t* scale = kLevelScale.v[qp % 6];
+    const int shift = qp / 6;
+    int16_t* block = w->coeffs[b];
+    for (int k = 0; k < count; ++k) {
+        if (levels[k] == 0) continue;
+        const int pos = kZigZag[first + k];
+        block[pos] = static_cast<int16_t>((levels[k] * scale[pos]) << shift);
+        w->nonZero |= 1u << b;
+        if (pos != 0) w->acNonZero |= 1u << b;
+    }
+}
+
+int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
+    BitReader* r = &ctx->reader;
+    const int mapWidth = 4 * ctx->picWidthInMbs + 2;
+    auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap);
+    int8_t* origin = map + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
+    for (int blk = 0; blk < 16; ++blk) {
+        int8_t* at = origin + kLuma4x4BlkY[blk] * mapWidth + kLuma4x4BlkX[blk];
+        const int a = at[-1], b = at[-mapWidth];
+        const int predicted = (a < 0 || b < 0) ? 2 : (a < b ? a : b);
+        int mode = predicted;
+        if (!r->ReadBit()) {
+            const int rem = static_cast<int>(r->ReadBits(3));
+            mode = rem < predicted ? rem : rem + 1;
+        }
+        *at = static_cast<int8_t>(mode);
+    }
+    return kDecoderOk;
+}
+
+int ReadPcmSamples(AvcDecoderContext* ctx, MacroblockWork* w) {
+    BitReader* r = &ctx->reader;
+    const uint64_t at = r->BitPosition();
+    const uint64_t byte = (at + 7) / 8;  // pcm_alignment_zero_bits first
+    if (byte > r->Size() || r->Size() - byte < 384) return kDecoderUnsupported;
+    std::memcpy(w->pcm, r->Data() + byte, 384);
+    r->SkipBits((byte + 384) * 8 - at);
+    return kDecoderOk;
+}
+
+// Luma DC of Intra_16x16 (clause 8.5.10) from the levels in scan order.
+void InverseLumaDc(MacroblockWork* w, const int16_t* levels, int qp) {
+    int c[16] = {};
+    for (int k = 0; k < 16; ++k)
+        c[kZigZag[k]] = levels[k];
+    int t[16];
+    for (int i = 0; i < 4; ++i) {
+        const int* d = c + 4 * i;
+        t[4 * i + 0] = d[0] + d[1] + d[2] + d[3];
+        t[4 * i + 1] = d[0] + d[1] - d[2] - d[3];
+        t[4 * i + 2] = d[0] - d[1] - d[2] + d[3];
+        t[4 * i + 3] = d[0] - d[1] + d[2] - d[3];
+    }
+    const int scale = kLevelScale.v[qp % 6][0] << (qp / 6);
+    for (int j = 0; j < 4; ++j) {
+        const int f[4] = {t[j] + t[4 + j] + t[8 + j] + t[12 + j], t[j] + t[4 + j] - t[8 + j] - t[12 + j],
+                          t[j] - t[4 + j] - t[8 + j] + t[12 + j], t[j] - t[4 + j] + t[8 + j] - t[12 + j]};
+        for (int i = 0; i < 4; ++i) {  // row i, column j: the DC of block (j, i)
+            w->coeffs[4 * i + j][0] = static_cast<int16_t>((f[i] * scale + 2) >> 2);
+            if (w->coeffs[4 * i + j][0] != 0) w->nonZero |= 1u << (4 * i + j);
+        }
+    }
+}
+
+// Chroma DC of one plane (clause 8.5.11), levels in raster order of the 2x2 blocks.
+void InverseChromaDc(MacroblockWork* w, int plane, const int16_t* c, int qpc) {
+    const int scale = kLevelScale.v[qpc % 6][0] << (qpc / 6);
+    const int f[4] = {c[0] + c[1] + c[2] + c[3], c[0] - c[1] + c[2] - c[3], c[0] + c[1] - c[2] - c[3],
+                      c[0] - c[1] - c[2] + c[3]};
+    for (int k = 0; k < 4; ++k) {
+        w->coeffs[16 + 4 * plane + k][0] = static_cast<int16_t>((f[k] * scale) >> 1);
+        if (w->coeffs[16 + 4 * plane + k][0] != 0) w->nonZero |= 1u << (16 + 4 * plane + k);
+    }
+}
+
+int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x16) {
+    BitReader* r = &ctx->reader;
+    MacroblockInfo* mb = w->cur;
+    const int cbp = mb->codedBlockPattern;
+    // Only blocks that received a non-zero coefficient hold any: clear those alone.
+    for (uint32_t dirty = w->nonZero; dirty != 0; dirty &= dirty - 1)
+        std::memset(w->coeffs[std::countr_zero(dirty)], 0, sizeof w->coeffs[0]);
+    w->nonZero = w->acNonZero = 0;
+    if (cbp != 0 || intra16x16) {
+        const int32_t delta = r->ReadSe();
+        if (delta < -26 || delta > 25) return kDecoderOutOfRange;
+        w->qp = (w->qp + delta + 52) % 52;
+        const int32_t offset = mb->chromaQpIndexOffset;
+        const int32_t qpi = w->qp + offset < 0 ? 0 : w->qp + offset > 51 ? 51 : w->qp + offset;
+        w->qpc[0] = w->qpc[1] = ChromaQp(qpi);
+    }
+    mb->qp = static_cast<int8_t>(w->qp);
+    int16_t levels[16];
+    if (intra16x16) {
+        std::memset(levels, 0, sizeof levels);
+        if (ParseResidualBlockCavlc(r, LumaNc(w, 0, 0), 16, levels) < 0) return kDecoderUnsupported;
+        InverseLumaDc(w, levels, w->qp);
+    }
+    for (int blk = 0; blk < 16; ++blk) {
+        if ((cbp & (1 << (blk / 4))) == 0) continue;
+        const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
+        std::memset(levels, 0, sizeof levels);
+        const int max = intra16x16 ? 15 : 16;
+        const int n = ParseResidualBlockCavlc(r, LumaNc(w, x, y), max, levels);
+        if (n < 0) return kDecoderUnsupported;
+        mb->totalCoeff[4 * y + x] = static_cast<uint8_t>(n);
+        PlaceScaled(w, 4 * y + x, levels, max, intra16x16 ? 1 : 0, w->qp);
+    }
+    const int cbpChroma = cbp >> 4;
+    if (cbpChroma != 0) {
+        for (int plane = 0; plane < 2; ++plane) {
+            std::memset(levels, 0, sizeof levels);
+            if (ParseResidualBlockCavlc(r, -1, 4, levels) < 0) return kDecoderUnsupported;
+            InverseChromaDc(w, plane, levels, w->qpc[plane]);
+        }
+    }
+    if (cbpChroma == 2) {
+        for (int plane = 0; plane < 2; ++plane) {
+            const int base = 16 + 4 * plane;
+            for (int k = 0; k < 4; ++k) {
+                std::memset(levels, 0, sizeof levels);
+                const int n = ParseResidualBlockCavlc(r, ChromaNc(w, base, k & 1, k >> 1), 15, levels);
+                if (n < 0) return kDecoderUnsupported;
+                mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
+                PlaceScaled(w, base + k, levels, 15, 1, w->qpc[plane]);
+            }
+        }
+    }
+    return kDecoderOk;
+}
+
+// The 8x8 blocks a partition of a shape covers, as a bit mask.
+uint32_t PartitionBlocks(int shape, int part) {
+    switch (shape) {
+        case 0:
+            return 0xF;
+        case 1:
+            return part == 0 ? 0x3 : 0xC;
+        case 2:
+            return part == 0 ? 0x5 : 0xA;
+        default:
+            return 1u << part;
+    }
+}
+
+// ref_idx te(v) (clause 9.1.2) for `count` active references; false when it names none.
+bool ReadRefIdx(BitReader* r, int32_t count, int8_t* out) {
+    int32_t v = 0;
+    if (count == 2)
+        v = static_cast<int32_t>(r->ReadBit() ^ 1u);
+    else if (count > 2)
+        v = static_cast<int32_t>(r->ReadUe());
+    if (v < 0 || v >= count) return false;
+    *out = static_cast<int8_t>(v);
+    return true;
+}
+
+// The 4x4 blocks (raster) of sub-partition `sub` of 8x8 block `b8` in sub-shape `shape`.
+void SubPartitionBlocks(int b8, int shape, int sub, int* first, int* width, int* height) {
+    const int x = (b8 & 1) * 2, y = (b8 >> 1) * 2;
+    static const int kW[4] = {2, 2, 1, 1}, kH[4] = {2, 1, 2, 1};
+    const int sx = shape == 2 || shape == 3 ? sub & 1 : 0;
+    const int sy = shape == 1 ? sub : shape == 3 ? sub >> 1 : 0;
+    *first = 4 * (y + sy) + x + sx;
+    *width = kW[shape];
+    *height = kH[shape];
+}
+
+bool ReadMvd(BitReader* r, MacroblockInfo* mb, int list, int first, int width, int height) {
+    const int32_t x = r->ReadSe(), y = r->ReadSe();
+    // Clause 7.4.5.1 keeps differences within -8192..8191 quarter samples across and the
+    // level's vertical range; anything outside 16 bits cannot come from a conforming stream.
+    if (x < -32768 || x > 32767 || y < -32768 || y > 32767) return false;
+    for (int j = 0; j < height; ++j)
+        for (int i = 0; i < width; ++i) {
+            mb->mvd[list][first + 4 * j + i][0] = static_cast<int16_t>(x);
+            mb->mvd[list][first + 4 * j + i][1] = static_cast<int16_t>(y);
+        }
+    return true;
+}
+
+// mb_pred() of a macroblock with 16x16, 16x8 or 8x16 partitions, or sub_mb_pred() of an
+// 8x8 one (clauses 7.3.5.1 and 7.3.5.2) once the shapes and lists are in the record.
+int ReadMotion(AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
+    BitReader* r = &ctx->reader;
+    const int32_t* active = ctx->slice.numRefIdxActive;
+    const int parts = mb->partShape == 0 ? 1 : mb->partShape == 3 ? 4 : 2;
+    // The lists of a partition are those of its first 8x8 block.
+    auto lists = [&](int part) { return mb->predLists[mb->partShape == 1 ? 2 * part : part]; };
+    for (int list = 0; list < 2; ++list) {
+        for (int part = 0; part < parts; ++part) {
+            if ((lists(part) & (1 << list)) == 0) continue;
+            int8_t ref = 0;
+            if (!noRefIdx && !ReadRefIdx(r, active[list], &ref)) return kDecoderOutOfRange;
+            const uint32_t blocks = PartitionBlocks(mb->partShape, part);
+            for (int b8 = 0; b8 < 4; ++b8)
+                if (blocks & (1u << b8)) mb->refIdx[list][b8] = ref;
+        }
+    }
+    for (int list = 0; list < 2; ++list) {
+        for (int part = 0; part < parts; ++part) {
+            if ((lists(part) & (1 << list)) == 0) continue;
+            if (mb->partShape != 3) {
+                const int first = mb->partShape == 2 ? 2 * part : 8 * part;
+                const int width = mb->partShape == 2 ? 2 : 4, height = mb->partShape == 1 ? 2 : 4;
+                if (!ReadMvd(r, mb, list, first, width, height)) return kDecoderOutOfRange;
+                continue;
+            }
+            const int subs = mb->subShape[part] == 0 ? 1 : mb->subShape[part] == 3 ? 4 : 2;
+            for (int sub = 0; sub < subs; ++sub) {
+                int first = 0, width = 0, height = 0;
+                SubPartitionBlocks(part, mb->subShape[part], sub, &first, &width, &height);
+                if (!ReadMvd(r, mb, list, first, width, height)) return kDecoderOutOfRange;
+            }
+        }
+    }
+    return kDecoderOk;
+}
+
+int ParseInterResidual(AvcDecoderContext* ctx, MacroblockWork* w) {
+    const int32_t codeNum = static_cast<int32_t>(ctx->reader.ReadUe());
+    if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
+    w->cur->codedBlockPattern = kInterCbp[codeNum];
+    return ParseResidualCavlc(ctx, w, false);
+}
+
+void ClearMotion(MacroblockInfo* mb) {
+    for (int list = 0; list < 2; ++list)
+        for (int k = 0; k < 4; ++k)
+            mb->refIdx[list][k] = -1;
+    std::memset(mb->mvd, 0, sizeof mb->mvd);
+    std::memset(mb->predLists, 0, sizeof mb->predLists);
+}
+
+}  // namespace
+
+int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
+    BitReader* r = &ctx->reader;
+    MacroblockInfo* mb = w->cur;
+    const int32_t mbType = static_cast<int32_t>(r->ReadUe());
+    if (mbType < 0 || mbType > 30) return kDecoderOutOfRange;
+    ClearMotion(mb);
+    if (mbType >= 5) return ParseCavlcIntraMacroblock(ctx, w, mbType - 5);
+    mb->kind = kMbInter;
+    mb->partShape = static_cast<uint8_t>(mbType < 3 ? mbType : 3);
+    if (mbType >= 3) {
+        for (int k = 0; k < 4; ++k) {
+            const int32_t sub = static_cast<int32_t>(r->ReadUe());
+            if (sub < 0 || sub > 3) return kDecoderOutOfRange;
+            mb->subShape[k] = static_cast<uint8_t>(sub);
+        }
+    }
+    std::memset(mb->predLists, 1, sizeof mb->predLists);
+    const int motion = ReadMotion(ctx, mb, mbType == 4);
+    if (motion != kDecoderOk) return motion;
+    return ParseInterResidual(ctx, w);
+}
+
+int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
+    BitReader* r = &ctx->reader;
+    MacroblockInfo* mb = w->cur;
+    const int32_t mbType = static_cast<int32_t>(r->ReadUe());
+    if (mbType < 0 || mbType > 48) return kDecoderOutOfRange;
+    ClearMotion(mb);
+    if (mbType >= 23) return ParseCavlcIntraMacroblock(ctx, w, mbType - 23);
+    mb->kind = kMbInter;
+    if (mbType == 0) {  // B_Direct_16x16
+        mb->directMask = 0xF;
+        return ParseInterResidual(ctx, w);
+    }
+    if (mbType == 22) {
+        mb->partShape = 3;
+        for (int k = 0; k < 4; ++k) {
+            const int32_t sub = static_cast<int32_t>(r->ReadUe());
+            if (sub < 0 || sub > 12) return kDecoderOutOfRange;
+            mb->subShape[k] = kBSubShape[sub];
+            mb->predLists[k] = kBSubLists[sub];
+            if (sub == 0) mb->directMask |= static_cast<uint8_t>(1u << k);
+        }
+    } else {
+        const BMbType& t = kBMbTypes[mbType];
+        mb->partShape = t.shape;
+        for (int b8 = 0; b8 < 4; ++b8)
+            mb->predLists[b8] = (PartitionBlocks(t.shape, 0) & (1u << b8)) ? t.first : t.second;
+    }
+    const int motion = ReadMotion(ctx, mb, false);
+    if (motion != kDecoderOk) return motion;
+    return ParseInterResidual(ctx, w);
+}
+
+int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
+    static const CavlcTableSet& kTables = CavlcTables();
+    const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
+    int token = -1;
+    if (table < 3) {
+        const int zeros = std::countl_zero(static_cast<uint16_t>(r->PeekBits(16)));
+        if (zeros < 16) {
+            const uint16_t e = kTables.coeffTokenLz[table]->entries[zeros][r->PeekBits(zeros + 4) & 7];
+            if ((e >> 8) != 0) {
+                r->SkipBits(e >> 8);
+                token = e & 0xFF;
+            }
+        }
+    } else {
+        token = Lookup(r, table == 3 ? kTables.coeffTokenFixed : kTables.coeffTokenChromaDc);
+    }
+    if (token < 0) return -1;
+    const int totalCoeff = token & 31;
+    const int trailingOnes = token >> 5;
+    if (totalCoeff == 0) return 0;
+    if (totalCoeff > maxNumCoeff) return -1;
+    int level[16];
+    int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
+    for (int i = 0; i < totalCoeff; ++i) {
+        if (i < trailingOnes) {
+            level[i] = r->ReadBit() ? -1 : 1;
+            continue;
+        }
+        const int prefix = LeadingZeros(r);
+        if (prefix > 15) return -1;  // longer escapes exist only beyond 8-bit Baseline/Main
+        int code = (prefix < 15 ? prefix : 15) << suffixLength;
+        int suffixSize = suffixLength;
+        if (prefix == 14 && suffixLength == 0) suffixSize = 4;
+        if (prefix == 15) suffixSize = 12;
+        if (suffixSize > 0) code += static_cast<int>(r->ReadBits(suffixSize));
+        if (prefix == 15 && suffixLength == 0) code += 15;
+        if (i == trailingOnes && trailingOnes < 3) code += 2;
+        level[i] = (code & 1) == 0 ? (code + 2) >> 1 : (-code - 1) >> 1;
+        if (suffixLength == 0) suffixLength = 1;
+        const int magnitude = level[i] < 0 ? -level[i] : level[i];
+        if (magnitude > (3 << (suffixLength - 1)) && suffixLength < 6) ++suffixLength;
+    }
+    int zerosLeft = 0;
+    if (totalCoeff < maxNumCoeff) {
+        zerosLeft = Lookup(r, nC < 0 ? kTables.totalZerosChromaDc[totalCoeff] : kTables.totalZeros[totalCoeff]);
+        if (zerosLeft < 0 || zerosLeft > maxNumCoeff - totalCoeff) return -1;
+    }
+    int run[16];
+    for (int i = 0; i < totalCoeff - 1; ++i) {
+        run[i] = 0;
+        if (zerosLeft > 0) {
+            run[i] = Lookup(r, kTables.runBefore[zerosLeft > 6 ? 7 : zerosLeft]);
+            if (run[i] < 0 || run[i] > zerosLeft) return -1;
+            zerosLeft -= run[i];
+        }
+    }
+    run[totalCoeff - 1] = zerosLeft;
+    int pos = -1;
+    for (int i = totalCoeff - 1; i >= 0; --i) {
+        pos += run[i] + 1;
+        coeffLevel[pos] = static_cast<int16_t>(level[i]);
+    }
+    return totalCoeff;
+}
+
+int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
+    BitReader* r = &ctx->reader;
+    MacroblockInfo* mb = w->cur;
+    mb->flags |= kMbIntra;
+    if (mbType == 25) {
+        mb->kind = kMbIPcm;
+        mb->flags |= kMbPcm;
+        mb->qp = 0;
+        mb->codedBlockPattern = 0x2F;
+        std::memset(mb->totalCoeff, 16, sizeof mb->totalCoeff);
+        return ReadPcmSamples(ctx, w);
+    }
+    bool intra16x16 = false;
+    if (mbType == 0) {
+        mb->kind = kMbIntra4x4;
+        if (ReadIntraModes(ctx, w) != kDecoderOk) return kDecoderOutOfRange;
+    } else {
+        intra16x16 = true;
+        mb->kind = kMbIntra16x16;
+        mb->intra16x16PredMode = static_cast<int8_t>((mbType - 1) % 4);
+        mb->codedBlockPattern = ((mbType - 1) / 4 % 3) << 4 | (mbType >= 13 ? 15 : 0);
+    }
+    const int32_t chromaMode = static_cast<int32_t>(r->ReadUe());
+    if (chromaMode < 0 || chromaMode > 3) return kDecoderOutOfRange;
+    mb->intraChromaPredMode = static_cast<int8_t>(chromaMode);
+    if (!intra16x16) {
+        const int32_t codeNum = static_cast<int32_t>(r->ReadUe());
+        if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
+        mb->codedBlockPattern = kIntraCbp[codeNum];
+    }
+    return ParseResidualCavlc(ctx, w, intra16x16);
+}
+
+}  // namespace avcdec

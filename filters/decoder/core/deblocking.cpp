@@ -1,0 +1,158 @@
+// The in-loop deblocking filter over a decoded frame (ITU-T H.264 clause 8.7).
+#include <algorithm>
+#include <cstdlib>
+
+#include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/kernel_table.h"
+#include "filters/decoder/core/picture_store.h"
+#include "filters/decoder/core/slice_decoding.h"
+#include "filters/decoder/core/slice_header.h"
+
+namespace avcdec {
+
+namespace {
+
+// Table 8-16: alpha' and beta' by indexA / indexB.
+constexpr uint8_t kAlpha[52] = {0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,  4,  4,
+                                5,  6,  7,  8,  9,  10, 12,  13,  15,  17,  20,  22,  25,  28,  32,  36, 40, 45,
+                                50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
+constexpr uint8_t kBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
+                               2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
+                               11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
+// Table 8-17: tC0 by indexA for bS 1, 2, 3.
+constexpr uint8_t kTc0[52][3] = {
+    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 0},
+    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 1},
+    {0, 0, 1},  {0, 0, 1},   {0, 0, 1},   {0, 1, 1},   {0, 1, 1},    {1, 1, 1},    {1, 1, 1},   {1, 1, 1},  {1, 1, 1},
+    {1, 1, 2},  {1, 1, 2},   {1, 1, 2},   {1, 1, 2},   {1, 2, 3},    {1, 2, 3},    {2, 2, 3},   {2, 2, 4},  {2, 3, 4},
+    {2, 3, 4},  {3, 3, 5},   {3, 4, 6},   {3, 4, 6},   {4, 5, 7},    {4, 5, 8},    {4, 6, 9},   {5, 7, 10}, {6, 8, 11},
+    {6, 8, 13}, {7, 10, 14}, {8, 11, 16}, {9, 12, 18}, {10, 13, 20}, {11, 15, 23}, {13, 17, 25}};
+
+int ChromaQpOf(const MacroblockInfo* mb) {
+    return ChromaQp(std::clamp(mb->qp + mb->chromaQpIndexOffset, 0, 51));
+}
+
+// Motion test for two blocks (clause 8.7.2.1, bS 1 or 0).
+int MotionStrength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq) {
+    const int qp8 = (bp / 8) * 2 + (bp % 4) / 2, qq8 = (bq / 8) * 2 + (bq % 4) / 2;
+    const int32_t p0 = p->refPicId[0][qp8], p1 = p->refPicId[1][qp8];
+    const int32_t q0 = q->refPicId[0][qq8], q1 = q->refPicId[1][qq8];
+    auto far = [](const int16_t* a, const int16_t* b) {
+        return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
+    };
+    const int pn = (p0 >= 0) + (p1 >= 0), qn = (q0 >= 0) + (q1 >= 0);
+    if (pn != qn) return 1;
+    if (pn == 1) {
+        const int lp = p0 >= 0 ? 0 : 1, lq = q0 >= 0 ? 0 : 1;
+        if (p->refPicId[lp][qp8] != q->refPicId[lq][qq8]) return 1;
+        return far(p->mv[lp][bp], q->mv[lq][bq]) ? 1 : 0;
+    }
+    if (pn == 0) return 0;
+    if (!((p0 == q0 && p1 == q1) || (p0 == q1 && p1 == q0))) return 1;
+    const bool straight = far(p->mv[0][bp], q->mv[0][bq]) || far(p->mv[1][bp], q->mv[1][bq]);
+    const bool crossed = far(p->mv[0][bp], q->mv[1][bq]) || far(p->mv[1][bp], q->mv[0][bq]);
+    if (p0 != p1) return (p0 == q0 ? straight : crossed) ? 1 : 0;
+    return (straight && crossed) ? 1 : 0;
+}
+
+// bS of the edge between block bp of p and block bq of q; mbEdge for macroblock edges.
+int Strength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq, bool mbEdge) {
+    if ((p->flags & kMbIntra) || (q->flags & kMbIntra)) return mbEdge ? 4 : 3;
+    if (p->totalCoeff[bp] != 0 || q->totalCoeff[bq] != 0) return 2;
+    return MotionStrength(p, bp, q, bq);
+}
+
+struct EdgeStrengths {
+    uint8_t bs[2][4][4];  // [0 vertical, 1 horizontal][edge][segment]
+    bool filterLeft, filterTop;
+};
+
+void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
+                      EdgeStrengths* e) {
+    e->filterLeft = left != nullptr;
+    e->filterTop = top != nullptr;
+    for (int edge = 0; edge < 4; ++edge) {
+        for (int k = 0; k < 4; ++k) {
+            // Vertical edge `edge`, rows of segment k; horizontal edge `edge`, columns k.
+            const int qv = 4 * k + edge, qh = 4 * edge + k;
+            if (edge == 0) {
+                e->bs[0][0][k] = left ? static_cast<uint8_t>(Strength(left, 4 * k + 3, cur, qv, true)) : 0;
+                e->bs[1][0][k] = top ? static_cast<uint8_t>(Strength(top, 12 + k, cur, qh, true)) : 0;
+            } else {
+                e->bs[0][edge][k] = static_cast<uint8_t>(Strength(cur, qv - 1, cur, qv, false));
+                e->bs[1][edge][k] = static_cast<uint8_t>(Strength(cur, qh - 4, cur, qh, false));
+            }
+        }
+    }
+}
+
+void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths& e, const MacroblockInfo* cur,
+                      const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
+    const int size = luma ? 16 : 8;
+    const int qpCur = luma ? cur->qp : ChromaQpOf(cur);
+    for (int dir = 0; dir < 2; ++dir) {
+        const MacroblockInfo* neighbour = dir == 0 ? left : top;
+        const int step = dir == 0 ? 1 : pitch;   // across the edge
+        const int along = dir == 0 ? pitch : 1;  // along the edge
+        const int edges = luma ? 4 : 2;
+        for (int edge = 0; edge < edges; ++edge) {
+            const int lumaEdge = luma ? edge : 2 * edge;
+            if (lumaEdge == 0 && neighbour == nullptr) continue;
+            int qpAv = qpCur;
+            if (lumaEdge == 0) {
+                const int qpN = luma ? neighbour->qp : ChromaQpOf(neighbour);
+                qpAv = (qpN + qpCur + 1) >> 1;
+            }
+            const int indexA = std::clamp(qpAv + cur->filterOffsetA, 0, 51);
+            const int indexB = std::clamp(qpAv + cur->filterOffsetB, 0, 51);
+            const int alpha = kAlpha[indexA], beta = kBeta[indexB];
+            if (alpha == 0 || beta == 0) continue;
+            uint8_t* edgeStart = origin + (luma ? 4 : 4) * edge * step;
+            const int linesPerSegment = luma ? 4 : 2;
+            for (int seg = 0; seg < 4; ++seg) {
+                const int bS = e.bs[dir][lumaEdge][seg];
+                if (bS == 0) continue;
+                uint8_t* q0 = edgeStart + seg * linesPerSegment * along;
+                if (bS == 4) {
+                    (luma ? k.deblockLumaStrong : k.deblockChromaStrong)(q0, step, along, linesPerSegment, alpha, beta,
+                                                                         0);
+                } else {
+                    (luma ? k.deblockLumaNormal : k.deblockChromaNormal)(q0, step, along, linesPerSegment, alpha, beta,
+                                                                         kTc0[indexA][bS - 1]);
+                }
+            }
+        }
+        (void)size;
+    }
+}
+
+}  // namespace
+
+void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+    const DecoderKernelTable& k = DecoderKernels();
+    const PlaneView& pv = pic->frame;
+    const int32_t w = ctx->picWidthInMbs;
+    const int32_t first = pic->firstSliceNumber;
+    for (int32_t n = 0; n < ctx->mbCount; ++n) {
+        const MacroblockInfo* cur = &pic->mbInfo[n];
+        if (cur->sliceNumber < first || cur->disableDeblockingFilterIdc == 1) continue;
+        const int32_t x = n % w, y = n / w;
+        const MacroblockInfo* left = x > 0 ? &pic->mbInfo[n - 1] : nullptr;
+        const MacroblockInfo* top = y > 0 ? &pic->mbInfo[n - w] : nullptr;
+        // Neighbours not decoded in this picture, or of another slice under idc 2, keep
+        // their edge unfiltered.
+        if (left && (left->sliceNumber < first ||
+                     (cur->disableDeblockingFilterIdc == 2 && left->sliceNumber != cur->sliceNumber)))
+            left = nullptr;
+        if (top && (top->sliceNumber < first ||
+                    (cur->disableDeblockingFilterIdc == 2 && top->sliceNumber != cur->sliceNumber)))
+            top = nullptr;
+        EdgeStrengths e;
+        ComputeStrengths(cur, left, top, &e);
+        FilterPlaneEdges(pv.y + 16 * y * pv.pitch + 16 * x, pv.pitch, true, e, cur, left, top, k);
+        FilterPlaneEdges(pv.u + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e, cur, left, top, k);
+        FilterPlaneEdges(pv.v + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e, cur, left, top, k);
+    }
+}
+
+}  // namespace avcdec

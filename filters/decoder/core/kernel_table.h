@@ -1,0 +1,39 @@
+// The decoder core's pixel kernels, one table per process. The portable kernels fill
+// every entry; forms for processor features override entries in ascending order of the
+// feature bits, so a table can be built for any feature word (tests do).
+#pragma once
+
+#include <cstdint>
+
+#include "filters/decoder/core/motion_kernels.h"
+
+namespace avcdec {
+
+// Adds the inverse 4x4 transform (ITU-T H.264 clause 8.5.12) of coeffs (row-major,
+// dequantised) to the 4x4 samples at dst.
+using InverseTransformAddFn = void (*)(uint8_t* dst, int pitch, const int16_t* coeffs);
+// The same for a block whose only coefficient is the DC (dequantised value dc).
+using AddDcFn = void (*)(uint8_t* dst, int pitch, int dc);
+// Filters one edge segment across an edge (clause 8.7.2): `lines` lines starting at q0,
+// the first sample behind the edge; `step` moves across the edge, `along` along it.
+using DeblockEdgeFn = void (*)(uint8_t* q0, int step, int along, int lines, int alpha, int beta, int tc0);
+
+struct DecoderKernelTable {
+    InverseTransformAddFn inverseTransformAdd4x4;
+    AddDcFn addDc4x4;
+    DeblockEdgeFn deblockLumaNormal;    // bS 1..3
+    DeblockEdgeFn deblockLumaStrong;    // bS 4
+    DeblockEdgeFn deblockChromaNormal;  // bS 1..3
+    DeblockEdgeFn deblockChromaStrong;  // bS 4
+    // Forms of the four motion-compensation entry points the feature word selects.
+    MotionKernelForms motionForms;
+    uint32_t featureWord;
+};
+
+void InstallPortableDecoderKernels(DecoderKernelTable* table);
+// Portable kernels, then the overrides the feature word allows.
+void FillDecoderKernelTable(DecoderKernelTable* table, uint32_t featureWord);
+// The process's table, filled once from the processor's feature word.
+const DecoderKernelTable& DecoderKernels();
+
+}  // namespace avcdec

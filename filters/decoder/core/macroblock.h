@@ -1,0 +1,81 @@
+// The per-macroblock record of a decoded picture and the macroblock work area.
+#pragma once
+
+#include <cstdint>
+
+namespace avcdec {
+
+// Flags word of MacroblockInfo.
+constexpr uint32_t kMbSliceKindShift = 24;  // bits 24-26: sliceKind of the macroblock's slice
+constexpr uint32_t kMbIntra = 1u << 28;
+constexpr uint32_t kMbField = 1u << 29;
+constexpr uint32_t kMbPcm = 1u << 30;
+
+// Macroblock kinds (mb_type reduced to what prediction and deblocking need).
+enum MbKind : int8_t {
+    kMbSkip = 0,
+    kMbIntra4x4 = 1,
+    kMbIntra16x16 = 2,
+    kMbIPcm = 3,
+    kMbInter = 4,
+};
+
+// Luma 4x4 block luma4x4BlkIdx (clause 6.4.3) as (x, y) in blocks of the macroblock.
+inline constexpr uint8_t kLuma4x4BlkX[16] = {0, 1, 0, 1, 2, 3, 2, 3, 0, 1, 0, 1, 2, 3, 2, 3};
+inline constexpr uint8_t kLuma4x4BlkY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3, 2, 2, 3, 3};
+
+// Blocks of totalCoeff: 16 luma 4x4 blocks in raster order (x + 4y), then 4 Cb and 4 Cr
+// blocks in raster order of the 2x2 chroma grid.
+constexpr int kCbTotalCoeff = 16;
+constexpr int kCrTotalCoeff = 20;
+
+struct MacroblockInfo {
+    int32_t sliceNumber;  // -1: not decoded in this picture
+    uint32_t flags;
+    int8_t kind;
+    int8_t qp;  // QPY; 0 for I_PCM (the deblocking filter's qPp)
+    int8_t intra16x16PredMode;
+    int8_t intraChromaPredMode;
+    int8_t disableDeblockingFilterIdc;
+    int8_t filterOffsetA;
+    int8_t filterOffsetB;
+    int8_t chromaQpIndexOffset;
+    int32_t codedBlockPattern;
+    uint8_t totalCoeff[24];
+    // Inter macroblocks: partition shape (0 16x16, 1 16x8, 2 8x16, 3 8x8), the shape of
+    // each 8x8 block's sub-partitions (0 8x8, 1 8x4, 2 4x8, 3 4x4), the lists each 8x8 block
+    // predicts from (bit 0 list 0, bit 1 list 1; 0 for direct prediction), reference
+    // indices per 8x8 block (-1 unused) and motion vector differences per 4x4 block.
+    uint8_t partShape;
+    uint8_t subShape[4];
+    uint8_t predLists[4];
+    uint8_t directMask;  // bit k: 8x8 block k is predicted in direct mode (B)
+    int8_t refIdx[2][4];
+    int16_t mvd[2][16][2];
+    // Motion per 4x4 block (raster) and list, with the reference picture's identity per
+    // 8x8 quadrant (-1 none); used by the deblocking filter's motion test.
+    int16_t mv[2][16][2];
+    int32_t refPicId[2][4];
+};
+
+// Work area of the macroblock being decoded.
+struct alignas(16) MacroblockWork {
+    alignas(16) uint8_t pred[256];  // prediction, 16 bytes per row
+    // 16 luma then 4 Cb and 4 Cr blocks of 16 coefficients, row-major within a block
+    // (index 4 * row + column), already dequantised.
+    alignas(16) int16_t coeffs[24][16];
+    uint32_t nonZero;              // bit b: block b of coeffs has a non-zero coefficient
+    uint32_t acNonZero;            // bit b: block b has one outside position 0
+    alignas(16) uint8_t pcm[384];  // I_PCM samples: 256 luma, 64 Cb, 64 Cr
+    int32_t mbX, mbY;              // in macroblocks
+    int32_t mbAddr;
+    MacroblockInfo* cur;
+    MacroblockInfo* mbA;  // left; null when unavailable (other slice or outside)
+    MacroblockInfo* mbB;  // above
+    MacroblockInfo* mbC;  // above right
+    MacroblockInfo* mbD;  // above left
+    int32_t qp;           // running QPY of the slice
+    int32_t qpc[2];       // chroma QP of Cb and Cr for the running QPY
+};
+
+}  // namespace avcdec

@@ -1,0 +1,510 @@
+#include "filters/decoder/core/picture_store.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/slice_header.h"
+
+namespace avcdec {
+
+namespace {
+
+bool IsRef(const PictureRecord* p) {
+    return (p->flags & kPicRefMask) != 0;
+}
+bool IsLongTerm(const PictureRecord* p) {
+    return (p->flags & kPicLongTermMask) != 0;
+}
+bool WaitsForOutput(const PictureRecord* p) {
+    return (p->flags & kPicOutputDone) == 0;
+}
+void Unmark(PictureRecord* p) {
+    p->flags &= ~(kPicRefMask | kPicLongTermMask);
+}
+void MarkLongTerm(PictureRecord* p, int32_t idx) {
+    p->flags |= kPicRefMask | kPicLongTermMask;
+    p->longTermFrameIdx = idx;
+    p->longTermPicNum = idx;
+}
+
+void RebuildRefArrays(PictureStore* st) {
+    st->shortTermCount = st->longTermCount = 0;
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        if (!IsRef(p)) continue;
+        if (IsLongTerm(p))
+            st->longTerm[st->longTermCount++] = p;
+        else
+            st->shortTerm[st->shortTermCount++] = p;
+    }
+}
+
+// Drops the pictures that are neither references nor waiting for output.
+void RemoveUnused(PictureStore* st) {
+    int kept = 0;
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        if (!IsRef(p) && !WaitsForOutput(p))
+            ReleasePicture(p);
+        else
+            st->dpb[kept++] = p;
+    }
+    st->stored = kept;
+}
+
+PictureRecord* LowestWaiting(PictureStore* st) {
+    PictureRecord* best = nullptr;
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        if (WaitsForOutput(p) && (best == nullptr || p->outputOrder < best->outputOrder)) best = p;
+    }
+    return best;
+}
+
+void Output(PictureStore* st, PictureRecord* p) {
+    p->flags |= kPicOutputDone;
+    st->lastOutputOrder = p->outputOrder;
+    QueueForOutput(st, p);
+}
+
+// PicNum of the short-term frames for a current frame_num (clause 8.2.4.1, frames).
+void SetPicNums(PictureStore* st, int32_t currFrameNum, int32_t maxFrameNum) {
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        p->frameNumWrap = p->frame_num > currFrameNum ? p->frame_num - maxFrameNum : p->frame_num;
+        p->picNum = p->frameNumWrap;
+        p->longTermPicNum = p->longTermFrameIdx;
+    }
+}
+
+PictureRecord* ShortTermByPicNum(PictureStore* st, int32_t picNum) {
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        if (IsRef(p) && !IsLongTerm(p) && p->picNum == picNum) return p;
+    }
+    return nullptr;
+}
+
+PictureRecord* LongTermByPicNum(PictureStore* st, int32_t longTermPicNum) {
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        if (IsRef(p) && IsLongTerm(p) && p->longTermPicNum == longTermPicNum) return p;
+    }
+    return nullptr;
+}
+
+void UnmarkLongTermIdx(PictureStore* st, int32_t idx, const PictureRecord* except) {
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        if (p != except && IsLongTerm(p) && p->longTermFrameIdx == idx) Unmark(p);
+    }
+}
+
+void ApplyMmco(AvcDecoderContext* ctx, PictureRecord* pic) {
+    PictureStore* st = ctx->store;
+    SetPicNums(st, pic->frame_num, st->maxFrameNum);
+    bool currentLongTerm = false;
+    for (int n = 0; n < kMaxMarkingOps; ++n) {
+        const MarkingOp& op = pic->marking[n];
+        const int32_t picNumX = pic->frame_num - (op.value + 1);
+        switch (op.memory_management_control_operation) {
+            case 0:
+                n = kMaxMarkingOps;
+                break;
+            case 1:
+                if (PictureRecord* p = ShortTermByPicNum(st, picNumX)) Unmark(p);
+                break;
+            case 2:
+                if (PictureRecord* p = LongTermByPicNum(st, op.value)) Unmark(p);
+                break;
+            case 3:
+                if (PictureRecord* p = ShortTermByPicNum(st, picNumX)) {
+                    UnmarkLongTermIdx(st, op.long_term_frame_idx, p);
+                    MarkLongTerm(p, op.long_term_frame_idx);
+                }
+                break;
+            case 4:
+                st->maxLongTermFrameIdx = op.value - 1;
+                for (int i = 0; i < st->stored; ++i) {
+                    PictureRecord* p = st->dpb[i];
+                    if (IsLongTerm(p) && p->longTermFrameIdx > st->maxLongTermFrameIdx) Unmark(p);
+                }
+                break;
+            case 5:
+                for (int i = 0; i < st->stored; ++i)
+                    Unmark(st->dpb[i]);
+                st->maxLongTermFrameIdx = -1;
+                pic->hadMmco5 = 1;
+                break;
+            case 6:
+                UnmarkLongTermIdx(st, op.long_term_frame_idx, pic);
+                MarkLongTerm(pic, op.long_term_frame_idx);
+                currentLongTerm = true;
+                break;
+            default:
+                break;
+        }
+    }
+    if (!currentLongTerm) pic->flags &= ~kPicLongTermMask;
+    if (pic->hadMmco5) {
+        // Clause 8.2.1: the picture is afterwards treated as frame_num 0 with its order
+        // counts rebased so that its own count is 0.
+        const int32_t temp = pic->picOrderCnt;
+        pic->topFieldOrderCnt -= temp;
+        pic->bottomFieldOrderCnt -= temp;
+        pic->picOrderCnt = 0;
+        pic->frame_num = 0;
+        FlushDpb(ctx);
+    }
+}
+
+void SlidingWindow(AvcDecoderContext* ctx) {
+    PictureStore* st = ctx->store;
+    RebuildRefArrays(st);
+    const int32_t maxRefs = std::max(st->numRefFrames, 1);
+    // Storing order is decoding order, so the first short-term frame has the smallest
+    // FrameNumWrap.
+    while (st->shortTermCount > 0 && st->shortTermCount + st->longTermCount >= maxRefs) {
+        Unmark(st->shortTerm[0]);
+        RebuildRefArrays(st);
+    }
+}
+
+}  // namespace
+
+PictureStore* CreatePictureStore(AvcDecoderContext* ctx) {
+    auto* st = new (std::nothrow) PictureStore{};
+    if (st == nullptr) return nullptr;
+    const int32_t records = ctx->planePool.count;
+    st->records = new (std::nothrow) PictureRecord[static_cast<size_t>(records)]();
+    st->dpb = new (std::nothrow) PictureRecord*[static_cast<size_t>(records)]();
+    st->shortTerm = new (std::nothrow) PictureRecord*[static_cast<size_t>(records)]();
+    st->longTerm = new (std::nothrow) PictureRecord*[static_cast<size_t>(records)]();
+    if (st->records == nullptr || st->dpb == nullptr || st->shortTerm == nullptr || st->longTerm == nullptr) {
+        DestroyPictureStore(st);
+        return nullptr;
+    }
+    st->recordCount = records;
+    for (int32_t i = 0; i < records; ++i) {
+        PictureRecord* p = &st->records[i];
+        p->store = st;
+        p->planeIndex = i;
+        const FramePlaneSet& set = ctx->planePool.sets[i];
+        p->frame = PlaneView{set.y, set.u, set.v, ctx->lumaPitch};
+        p->mbInfo = new (std::nothrow) MacroblockInfo[static_cast<size_t>(ctx->mbCount)]();
+        if (p->mbInfo == nullptr) {
+            DestroyPictureStore(st);
+            return nullptr;
+        }
+        p->nextFree = st->freeHead;
+        st->freeHead = p;
+    }
+    st->dpbSize = ctx->dpbSize;
+    st->numRefFrames = ctx->activeSps->num_ref_frames;
+    st->maxLongTermFrameIdx = -1;
+    st->lastOutputOrder = INT_MIN;
+    return st;
+}
+
+void DestroyPictureStore(PictureStore* st) {
+    if (st == nullptr) return;
+    if (st->records != nullptr) {
+        for (int32_t i = 0; i < st->recordCount; ++i)
+            delete[] st->records[i].mbInfo;
+    }
+    delete[] st->records;
+    delete[] st->dpb;
+    delete[] st->shortTerm;
+    delete[] st->longTerm;
+    delete st;
+}
+
+PictureRecord* AcquirePicture(PictureStore* st) {
+    PictureRecord* p = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(st->lock);
+        p = st->freeHead;
+        if (p == nullptr) return nullptr;
+        st->freeHead = p->nextFree;
+    }
+    p->nextFree = nullptr;
+    p->refCount.store(1);
+    p->flags = 0;
+    p->sliceCount = 0;
+    p->damage = 0;
+    p->structure = 0;
+    p->deblockWord = 0;
+    p->hadMmco5 = 0;
+    p->longTermFrameIdx = 0;
+    p->lastSliceKind = -1;
+    p->timeStamp = kNoTimeStamp;
+    p->marking[0] = MarkingOp{};
+    p->timing = PictureTiming{};
+    p->buffering = BufferingPeriod{};
+    return p;
+}
+
+bool HasFreePicture(PictureStore* st) {
+    std::lock_guard<std::mutex> hold(st->lock);
+    return st->freeHead != nullptr;
+}
+
+void AddRefPicture(PictureRecord* p) {
+    p->refCount.fetch_add(1);
+}
+
+void ReleasePicture(PictureRecord* p) {
+    if (p == nullptr) return;
+    if (p->refCount.fetch_sub(1) != 1) return;
+    PictureStore* st = p->store;
+    std::lock_guard<std::mutex> hold(st->lock);
+    p->nextFree = st->freeHead;
+    st->freeHead = p;
+}
+
+void QueueForOutput(PictureStore* st, PictureRecord* p) {
+    AddRefPicture(p);
+    std::lock_guard<std::mutex> hold(st->queueLock);
+    // The queue has a slot for every record, so it cannot be full here.
+    st->queue[(st->queueRead + st->queueCount) % kOutputQueueSlots] = p;
+    ++st->queueCount;
+}
+
+PictureRecord* TakeOutputPicture(PictureStore* st) {
+    std::lock_guard<std::mutex> hold(st->queueLock);
+    if (st->queueCount == 0) return nullptr;
+    PictureRecord* p = st->queue[st->queueRead];
+    st->queueRead = (st->queueRead + 1) % kOutputQueueSlots;
+    --st->queueCount;
+    return p;
+}
+
+int32_t QueuedPictureCount(PictureStore* st) {
+    std::lock_guard<std::mutex> hold(st->queueLock);
+    return st->queueCount;
+}
+
+void ReleaseQueuedPictures(PictureStore* st) {
+    while (PictureRecord* p = TakeOutputPicture(st))
+        ReleasePicture(p);
+}
+
+void ClearDpb(PictureStore* st) {
+    for (int i = 0; i < st->stored; ++i)
+        ReleasePicture(st->dpb[i]);
+    st->stored = 0;
+    st->shortTermCount = st->longTermCount = 0;
+    st->lastOutputOrder = INT_MIN;
+}
+
+void FlushDpb(AvcDecoderContext* ctx) {
+    PictureStore* st = ctx->store;
+    for (int i = 0; i < st->stored; ++i)
+        Unmark(st->dpb[i]);
+    RemoveUnused(st);
+    while (PictureRecord* p = LowestWaiting(st)) {
+        Output(st, p);
+        RemoveUnused(st);
+    }
+    st->shortTermCount = st->longTermCount = 0;
+    st->lastOutputOrder = INT_MIN;
+}
+
+void StorePicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+    PictureStore* st = ctx->store;
+    pic->flags |= kPicTopDecoded | kPicBottomDecoded;
+    if (pic->isReference) pic->flags |= kPicRefMask;
+    pic->outputOrder = pic->picOrderCnt;
+
+    if (pic->isIdr) {
+        if (pic->no_output_of_prior_pics_flag)
+            ClearDpb(st);
+        else
+            FlushDpb(ctx);
+        if (pic->long_term_reference_flag) {
+            st->maxLongTermFrameIdx = 0;
+            MarkLongTerm(pic, 0);
+        } else {
+            st->maxLongTermFrameIdx = -1;
+        }
+    } else if (pic->isReference && pic->adaptive_ref_pic_marking_mode_flag) {
+        ApplyMmco(ctx, pic);
+        pic->outputOrder = pic->picOrderCnt;
+    } else if (pic->isReference) {
+        SlidingWindow(ctx);
+    }
+    RemoveUnused(st);
+
+    // Bumping (clause C.4.5.3): make room by outputting in order.
+    while (st->stored >= st->dpbSize) {
+        PictureRecord* lowest = LowestWaiting(st);
+        if (!pic->isReference && WaitsForOutput(pic) && (lowest == nullptr || pic->outputOrder < lowest->outputOrder)) {
+            Output(st, pic);
+            return;
+        }
+        if (lowest == nullptr) {
+            // Every stored picture is a reference (a stream that marks more than its
+            // num_ref_frames): give up the oldest one and say that this picture may
+            // not predict from what it expects.
+            Unmark(st->dpb[0]);
+            pic->damage |= 3;
+        } else {
+            Output(st, lowest);
+        }
+        RemoveUnused(st);
+    }
+    AddRefPicture(pic);
+    st->dpb[st->stored++] = pic;
+    RebuildRefArrays(st);
+}
+
+bool FillFrameNumGap(AvcDecoderContext* ctx) {
+    PictureStore* st = ctx->store;
+    const int32_t maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
+    const int32_t target = ctx->slice.frame_num;
+    int32_t missing = (target - ctx->prevRefFrameNum - 1 + maxFrameNum) % maxFrameNum;
+    // Only the last num_ref_frames inserted frames survive the sliding window.
+    const int32_t keep = std::max(st->numRefFrames, 1);
+    int32_t frameNum = (ctx->prevRefFrameNum + 1) % maxFrameNum;
+    if (missing > keep) {
+        frameNum = (target - keep + maxFrameNum) % maxFrameNum;
+        missing = keep;
+    }
+    for (int32_t i = 0; i < missing; ++i) {
+        // Pictures that bumping put out go to the caller first, which frees their records.
+        if (QueuedPictureCount(st) > 0) return false;
+        PictureRecord* p = AcquirePicture(st);
+        if (p == nullptr) return false;
+        p->flags = kPicNonExisting | kPicOutputDone;
+        p->frame_num = frameNum;
+        p->isReference = 1;
+        p->isIdr = 0;
+        p->adaptive_ref_pic_marking_mode_flag = 0;
+        p->picOrderCnt = p->topFieldOrderCnt = p->bottomFieldOrderCnt = 0;
+        SetPicNums(st, frameNum, maxFrameNum);
+        StorePicture(ctx, p);
+        ReleasePicture(p);
+        ctx->prevRefFrameNum = frameNum;
+        frameNum = (frameNum + 1) % maxFrameNum;
+    }
+    return true;
+}
+
+int BuildRefPicLists(AvcDecoderContext* ctx) {
+    PictureStore* st = ctx->store;
+    const SliceHeader* s = &ctx->slice;
+    st->refListCount[0] = st->refListCount[1] = 0;
+    std::memset(st->refList, 0, sizeof st->refList);
+    std::memset(st->substituted, 0, sizeof st->substituted);
+    if (s->sliceKind == kSliceI || s->sliceKind == kSliceSi) return kDecoderOk;
+    const int32_t maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
+    SetPicNums(st, s->frame_num, maxFrameNum);
+    RebuildRefArrays(st);
+    PictureRecord* shortTerm[kMaxRefListSlots * 4];
+    PictureRecord* longTerm[kMaxRefListSlots * 4];
+    const int32_t ns = std::min(st->shortTermCount, kMaxRefListSlots * 4);
+    const int32_t nl = std::min(st->longTermCount, kMaxRefListSlots * 4);
+    std::copy(st->shortTerm, st->shortTerm + ns, shortTerm);
+    std::copy(st->longTerm, st->longTerm + nl, longTerm);
+    std::sort(longTerm, longTerm + nl,
+              [](const PictureRecord* a, const PictureRecord* b) { return a->longTermPicNum < b->longTermPicNum; });
+    const int32_t curPoc = ctx->currentPicture->picOrderCnt;
+    PictureRecord* init[2][kMaxRefListSlots * 8];
+    int32_t count[2] = {0, 0};
+    if (s->sliceKind != kSliceB) {
+        std::sort(shortTerm, shortTerm + ns,
+                  [](const PictureRecord* a, const PictureRecord* b) { return a->picNum > b->picNum; });
+        for (int i = 0; i < ns; ++i)
+            init[0][count[0]++] = shortTerm[i];
+    } else {
+        PictureRecord* before[kMaxRefListSlots * 4];
+        PictureRecord* after[kMaxRefListSlots * 4];
+        int nb = 0, na = 0;
+        for (int i = 0; i < ns; ++i) {
+            if (shortTerm[i]->picOrderCnt <= curPoc)
+                before[nb++] = shortTerm[i];
+            else
+                after[na++] = shortTerm[i];
+        }
+        std::sort(before, before + nb,
+                  [](const PictureRecord* a, const PictureRecord* b) { return a->picOrderCnt > b->picOrderCnt; });
+        std::sort(after, after + na,
+                  [](const PictureRecord* a, const PictureRecord* b) { return a->picOrderCnt < b->picOrderCnt; });
+        for (int i = 0; i < nb; ++i)
+            init[0][count[0]++] = before[i];
+        for (int i = 0; i < na; ++i)
+            init[0][count[0]++] = after[i];
+        for (int i = 0; i < na; ++i)
+            init[1][count[1]++] = after[i];
+        for (int i = 0; i < nb; ++i)
+            init[1][count[1]++] = before[i];
+        for (int i = 0; i < nl; ++i)
+            init[1][count[1]++] = longTerm[i];
+    }
+    for (int i = 0; i < nl; ++i)
+        init[0][count[0]++] = longTerm[i];
+    if (s->sliceKind == kSliceB && count[1] > 1 && count[0] == count[1] &&
+        std::equal(init[0], init[0] + count[0], init[1]))
+        std::swap(init[1][0], init[1][1]);
+
+    const int lists = s->sliceKind == kSliceB ? 2 : 1;
+    for (int list = 0; list < lists; ++list) {
+        const int32_t active = s->numRefIdxActive[list];
+        PictureRecord** out = st->refList[list];
+        const int32_t n = std::min(count[list], active);
+        std::copy(init[list], init[list] + n, out);
+        // Clause 8.2.4.3: each command puts one picture at refIdx and removes its later
+        // duplicate.
+        int32_t picNumPred = s->frame_num;
+        int32_t refIdx = 0;
+        for (int c = 0; c < s->commandCount[list]; ++c) {
+            const RefListCommand& cmd = s->commands[list][c];
+            PictureRecord* target = nullptr;
+            if (cmd.modification_of_pic_nums_idc < 2) {
+                int32_t noWrap = 0;
+                if (cmd.modification_of_pic_nums_idc == 0) {
+                    noWrap = picNumPred - (cmd.value + 1);
+                    if (noWrap < 0) noWrap += maxFrameNum;
+                } else {
+                    noWrap = picNumPred + (cmd.value + 1);
+                    if (noWrap >= maxFrameNum) noWrap -= maxFrameNum;
+                }
+                picNumPred = noWrap;
+                const int32_t picNum = noWrap > s->frame_num ? noWrap - maxFrameNum : noWrap;
+                target = ShortTermByPicNum(st, picNum);
+            } else {
+                target = LongTermByPicNum(st, cmd.value);
+            }
+            if (target == nullptr || refIdx >= active) return kDecoderOutOfRange;
+            for (int32_t k = active; k > refIdx; --k)
+                out[k] = out[k - 1];
+            out[refIdx++] = target;
+            int32_t kept = refIdx;
+            for (int32_t k = refIdx; k <= active; ++k) {
+                if (out[k] != target) out[kept++] = out[k];
+            }
+        }
+        for (int32_t k = active; k <= kMaxRefListSlots; ++k)
+            out[k] = nullptr;
+        // Entries the stream names but the store lacks take the nearest present entry of
+        // the same list, below first, or the current picture when the list has none; the
+        // slice's bad-reference test still sees that they were missing (RefListsComplete).
+        for (int32_t k = 0; k < active; ++k) {
+            if (out[k] != nullptr) continue;
+            PictureRecord* substitute = nullptr;
+            for (int32_t d = 1; d < active && substitute == nullptr; ++d) {
+                if (k - d >= 0 && out[k - d] != nullptr && !st->substituted[list][k - d]) substitute = out[k - d];
+                if (substitute == nullptr && k + d < active && out[k + d] != nullptr) substitute = out[k + d];
+            }
+            out[k] = substitute != nullptr ? substitute : ctx->currentPicture;
+            st->substituted[list][k] = true;
+        }
+        st->refListCount[list] = active;
+    }
+    return kDecoderOk;
+}
+
+}  // namespace avcdec

@@ -1,0 +1,354 @@
+// Slice-data loops, macroblock set-up, intra reconstruction, slice-group maps (ITU-T
+// H.264 clauses 7.3.4, 8.2.2, 8.3 and 8.5) and border padding.
+#include <algorithm>
+#include <cstring>
+
+#include "common/bitstream/bit_reader.h"
+#include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/intra_prediction.h"
+#include "filters/decoder/core/kernel_table.h"
+#include "filters/decoder/core/picture_store.h"
+#include "filters/decoder/core/slice_decoding.h"
+#include "filters/decoder/core/slice_header.h"
+
+namespace avcdec {
+
+namespace {
+
+// Whether a neighbour may serve intra prediction: decoded in this slice and, with
+// constrained_intra_pred_flag, intra coded.
+bool IntraUsable(const AvcDecoderContext* ctx, const MacroblockInfo* n) {
+    if (n == nullptr) return false;
+    return !ctx->activePps->constrained_intra_pred_flag || (n->flags & kMbIntra) != 0;
+}
+
+int SliceGroupOf(const AvcDecoderContext* ctx, int32_t mbAddr) {
+    return ctx->activePps->num_slice_groups_minus1 > 0 ? ctx->sliceGroupMap[mbAddr] : 0;
+}
+
+}  // namespace
+
+void ResetIntraModeMap(AvcDecoderContext* ctx) {
+    const size_t bytes =
+        (4 * static_cast<size_t>(ctx->frameHeightInMbs) + 2) * (4 * static_cast<size_t>(ctx->picWidthInMbs) + 2);
+    std::memset(ctx->intraModeMap, 0xFF, bytes);
+}
+
+void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNumber) {
+    const int32_t width = ctx->picWidthInMbs;
+    const int32_t n = w->mbAddr;
+    w->mbX = n % width;
+    w->mbY = n / width;
+    MacroblockInfo* all = ctx->currentPicture->mbInfo;
+    MacroblockInfo* mb = &all[n];
+    auto inSlice = [&](int32_t addr) -> MacroblockInfo* {
+        return all[addr].sliceNumber == sliceNumber ? &all[addr] : nullptr;
+    };
+    w->mbA = w->mbX > 0 ? inSlice(n - 1) : nullptr;
+    w->mbB = w->mbY > 0 ? inSlice(n - width) : nullptr;
+    w->mbC = w->mbY > 0 && w->mbX < width - 1 ? inSlice(n - width + 1) : nullptr;
+    w->mbD = w->mbY > 0 && w->mbX > 0 ? inSlice(n - width - 1) : nullptr;
+    w->cur = mb;
+    const SliceHeader* s = &ctx->slice;
+    std::memset(mb, 0, sizeof *mb);
+    mb->sliceNumber = sliceNumber;
+    mb->flags = static_cast<uint32_t>(s->sliceKind) << kMbSliceKindShift;
+    mb->qp = static_cast<int8_t>(w->qp);
+    mb->disableDeblockingFilterIdc = static_cast<int8_t>(s->disable_deblocking_filter_idc);
+    mb->filterOffsetA = static_cast<int8_t>(s->FilterOffsetA);
+    mb->filterOffsetB = static_cast<int8_t>(s->FilterOffsetB);
+    mb->chromaQpIndexOffset = static_cast<int8_t>(ctx->activePps->chroma_qp_index_offset);
+    for (int list = 0; list < 2; ++list)
+        for (int k = 0; k < 4; ++k)
+            mb->refPicId[list][k] = -1;
+    const int mapWidth = 4 * width + 2;
+    auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap) + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
+    for (int y = 0; y < 4; ++y)
+        std::memset(map + y * mapWidth, 2, 4);
+}
+
+namespace {
+
+// Adds the residual of block b: nothing without coefficients, a constant with the DC alone.
+inline void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
+    if ((w->nonZero & (1u << b)) == 0) return;
+    if ((w->acNonZero & (1u << b)) == 0) {
+        k.addDc4x4(dst, pitch, w->coeffs[b][0]);
+        return;
+    }
+    k.inverseTransformAdd4x4(dst, pitch, w->coeffs[b]);
+}
+
+}  // namespace
+
+int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
+    const PlaneView& pv = ctx->currentPicture->frame;
+    const int pitch = pv.pitch;
+    uint8_t* luma = pv.y + 16 * w->mbY * pitch + 16 * w->mbX;
+    uint8_t* chroma[2] = {pv.u + 8 * w->mbY * pitch + 8 * w->mbX, pv.v + 8 * w->mbY * pitch + 8 * w->mbX};
+    MacroblockInfo* mb = w->cur;
+    if (mb->kind == kMbIPcm) {
+        for (int y = 0; y < 16; ++y)
+            std::memcpy(luma + y * pitch, w->pcm + 16 * y, 16);
+        for (int p = 0; p < 2; ++p)
+            for (int y = 0; y < 8; ++y)
+                std::memcpy(chroma[p] + y * pitch, w->pcm + 256 + 64 * p + 8 * y, 8);
+        return kDecoderOk;
+    }
+    const DecoderKernelTable& k = DecoderKernels();
+    const bool availA = IntraUsable(ctx, w->mbA), availB = IntraUsable(ctx, w->mbB);
+    const bool availC = IntraUsable(ctx, w->mbC), availD = IntraUsable(ctx, w->mbD);
+    if (mb->kind == kMbIntra16x16) {
+        if (!PredictIntra16x16(luma, pitch, mb->intra16x16PredMode, {availA, availB, false, availD}, luma, pitch))
+            return kDecoderUnsupported;
+        for (int b = 0; b < 16; ++b)
+            AddResidual(k, w, b, luma + 4 * (b / 4) * pitch + 4 * (b % 4), pitch);
+    } else {
+        const int mapWidth = 4 * ctx->picWidthInMbs + 2;
+        const auto* map =
+            reinterpret_cast<const int8_t*>(ctx->intraModeMap) + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
+        for (int blk = 0; blk < 16; ++blk) {
+            const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
+            IntraAvailability a;
+            a.left = x > 0 || availA;
+            a.top = y > 0 || availB;
+            a.topLeft = x > 0 && y > 0 ? true : x > 0 ? availB : y > 0 ? availA : availD;
+            if (y == 0)
+                a.topRight = x < 3 ? availB : availC;
+            else
+                a.topRight = !(x == 3 || blk == 3 || blk == 11);
+            uint8_t* dst = luma + 4 * y * pitch + 4 * x;
+            if (!PredictIntra4x4(dst, pitch, map[y * mapWidth + x], a, dst, pitch)) return kDecoderUnsupported;
+            AddResidual(k, w, 4 * y + x, dst, pitch);
+        }
+    }
+    for (int p = 0; p < 2; ++p) {
+        if (!PredictIntraChroma(chroma[p], pitch, mb->intraChromaPredMode, {availA, availB, false, availD}, chroma[p],
+                                pitch))
+            return kDecoderUnsupported;
+        for (int b = 0; b < 4; ++b)
+            AddResidual(k, w, 16 + 4 * p + b, chroma[p] + 4 * (b / 2) * pitch + 4 * (b % 2), pitch);
+    }
+    return kDecoderOk;
+}
+
+namespace {
+
+// Starts a slice's macroblock walk at first_mb_in_slice with the slice's QP; returns the
+// slice's number.
+int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
+    ResetIntraModeMap(ctx);
+    w->mbAddr = ctx->slice.first_mb_in_slice;
+    w->qp = ctx->slice.sliceQp;
+    const int32_t offset = ctx->activePps->chroma_qp_index_offset;
+    w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
+    return ++ctx->sliceNumber;
+}
+
+}  // namespace
+
+int DecodeISlice(AvcDecoderContext* ctx) {
+    if (ctx->slice.first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
+    MacroblockWork* w = ctx->work;
+    const int32_t sliceNumber = BeginSliceData(ctx, w);
+    const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
+    BitReader* r = &ctx->reader;
+    for (int32_t count = 0; count < ctx->mbCount; ++count) {
+        SetupMacroblock(ctx, w, sliceNumber);
+        const int32_t mbType = static_cast<int32_t>(r->ReadUe());
+        if (mbType < 0 || mbType > 25) return kDecoderOutOfRange;
+        const int result = ParseCavlcIntraMacroblock(ctx, w, mbType);
+        if (result != kDecoderOk) return result;
+        if (!r->Ok()) return kDecoderOutOfRange;  // an invalid code, or data cut short
+        if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
+        ++ctx->decodedMbs;
+        const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
+        if (!r->MoreRbspData()) return kDecoderOk;
+        if (next < 0 || next >= ctx->mbCount) break;
+        w->mbAddr = next;
+    }
+    // Data left behind the picture's last macroblock means the macroblocks were misread.
+    return kDecoderOutOfRange;
+}
+
+int DecodePOrBSlice(AvcDecoderContext* ctx) {
+    const SliceHeader* s = &ctx->slice;
+    if (s->first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
+    MacroblockWork* w = ctx->work;
+    const int32_t sliceNumber = BeginSliceData(ctx, w);
+    const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
+    const bool b = s->sliceKind == kSliceB;
+    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0)) BuildBiPredWeights(ctx);
+    BitReader* r = &ctx->reader;
+    bool inter = false;
+    int32_t skipRun = -1;  // -1: read mb_skip_run before the next macroblock
+    for (int32_t count = 0; count < ctx->mbCount; ++count) {
+        SetupMacroblock(ctx, w, sliceNumber);
+        if (skipRun < 0) {
+            skipRun = static_cast<int32_t>(r->ReadUe());
+            if (skipRun < 0 || skipRun > ctx->mbCount) return kDecoderOutOfRange;
+        }
+        if (skipRun > 0) {
+            // P_Skip or B_Skip: motion from prediction alone, no residual.
+            w->cur->kind = kMbSkip;
+            w->cur->partShape = 0;
+            w->cur->directMask = b ? 0xF : 0;
+            std::memset(w->cur->predLists, b ? 0 : 1, sizeof w->cur->predLists);
+            for (int k = 0; k < 4; ++k) {
+                w->cur->refIdx[0][k] = b ? -1 : 0;
+                w->cur->refIdx[1][k] = -1;
+            }
+            inter = true;
+            --skipRun;
+        } else {
+            const int result = b ? ParseCavlcBMacroblock(ctx, w) : ParseCavlcPMacroblock(ctx, w);
+            if (result != kDecoderOk) return result;
+            if (!r->Ok()) return kDecoderOutOfRange;  // an invalid code, or data cut short
+            skipRun = -1;
+            if (w->cur->flags & kMbIntra) {
+                if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
+                ++ctx->decodedMbs;
+            } else {
+                inter = true;
+            }
+        }
+        const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
+        if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->mbCount) break;
+        w->mbAddr = next;
+    }
+    // Data left behind the picture's last macroblock means the macroblocks were misread.
+    if (skipRun <= 0 && r->MoreRbspData()) return kDecoderOutOfRange;
+    return inter ? kDecoderNoInterPrediction : kDecoderOk;
+}
+
+int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr) {
+    const int group = SliceGroupOf(ctx, mbAddr);
+    for (int32_t n = mbAddr + 1; n < ctx->mbCount; ++n) {
+        if (SliceGroupOf(ctx, n) == group) return n;
+    }
+    return -1;
+}
+
+int BuildSliceGroupMap(AvcDecoderContext* ctx) {
+    const PicParamSet* pps = ctx->activePps;
+    const int32_t w = ctx->picWidthInMbs;
+    const int32_t h = ctx->frameHeightInMbs;
+    const int32_t units = ctx->mbCount;
+    uint8_t* map = ctx->sliceGroupMap;
+    const int groups = pps->num_slice_groups_minus1 + 1;
+    const int32_t unitsInGroup0 = std::min<int64_t>(
+        int64_t{ctx->slice.slice_group_change_cycle} * (pps->slice_group_change_rate_minus1 + 1), units);
+    switch (pps->slice_group_map_type) {
+        case 0: {  // interleaved
+            int32_t i = 0;
+            do {
+                for (int g = 0; g < groups && i < units; i += pps->run_length_minus1[g++] + 1)
+                    for (int32_t j = 0; j <= pps->run_length_minus1[g] && i + j < units; ++j)
+                        map[i + j] = static_cast<uint8_t>(g);
+            } while (i < units);
+            break;
+        }
+        case 1:  // dispersed
+            for (int32_t i = 0; i < units; ++i)
+                map[i] = static_cast<uint8_t>(((i % w) + (((i / w) * groups) / 2)) % groups);
+            break;
+        case 2:  // foreground with left-over
+            std::memset(map, groups - 1, static_cast<size_t>(units));
+            for (int g = groups - 2; g >= 0; --g) {
+                const int32_t yTop = pps->top_left[g] / w, xTop = pps->top_left[g] % w;
+                const int32_t yBottom = pps->bottom_right[g] / w, xBottom = pps->bottom_right[g] % w;
+                for (int32_t y = yTop; y <= yBottom && y < h; ++y)
+                    for (int32_t x = xTop; x <= xBottom && x < w; ++x)
+                        map[y * w + x] = static_cast<uint8_t>(g);
+            }
+            break;
+        case 3: {  // box-out
+            std::memset(map, 1, static_cast<size_t>(units));
+            const int dir = pps->slice_group_change_direction_flag;
+            int32_t x = (w - dir) / 2, y = (h - dir) / 2;
+            int32_t leftBound = x, topBound = y, rightBound = x, bottomBound = y;
+            int32_t xDir = dir - 1, yDir = dir;
+            for (int32_t k = 0; k < unitsInGroup0;) {
+                const bool vacant = map[y * w + x] == 1;
+                if (vacant) map[y * w + x] = 0;
+                if (xDir == -1 && x == leftBound) {
+                    leftBound = std::max(leftBound - 1, 0);
+                    x = leftBound;
+                    xDir = 0;
+                    yDir = 2 * dir - 1;
+                } else if (xDir == 1 && x == rightBound) {
+                    rightBound = std::min(rightBound + 1, w - 1);
+                    x = rightBound;
+                    xDir = 0;
+                    yDir = 1 - 2 * dir;
+                } else if (yDir == -1 && y == topBound) {
+                    topBound = std::max(topBound - 1, 0);
+                    y = topBound;
+                    xDir = 1 - 2 * dir;
+                    yDir = 0;
+                } else if (yDir == 1 && y == bottomBound) {
+                    bottomBound = std::min(bottomBound + 1, h - 1);
+                    y = bottomBound;
+                    xDir = 2 * dir - 1;
+                    yDir = 0;
+                } else {
+                    x += xDir;
+                    y += yDir;
+                }
+                k += vacant ? 1 : 0;
+            }
+            break;
+        }
+        case 4: {  // raster scan
+            const int32_t sizeOfUpperLeft =
+                pps->slice_group_change_direction_flag ? units - unitsInGroup0 : unitsInGroup0;
+            for (int32_t i = 0; i < units; ++i)
+                map[i] = static_cast<uint8_t>(i < sizeOfUpperLeft ? pps->slice_group_change_direction_flag
+                                                                  : 1 - pps->slice_group_change_direction_flag);
+            break;
+        }
+        case 5: {  // wipe
+            const int32_t sizeOfUpperLeft =
+                pps->slice_group_change_direction_flag ? units - unitsInGroup0 : unitsInGroup0;
+            int32_t k = 0;
+            for (int32_t x = 0; x < w; ++x)
+                for (int32_t y = 0; y < h; ++y, ++k)
+                    map[y * w + x] =
+                        static_cast<uint8_t>(k < sizeOfUpperLeft ? pps->slice_group_change_direction_flag
+                                                                 : 1 - pps->slice_group_change_direction_flag);
+            break;
+        }
+        case 6:
+            if (static_cast<int32_t>(pps->slice_group_id.size()) != units) return kDecoderUnsupported;
+            std::memcpy(map, pps->slice_group_id.data(), static_cast<size_t>(units));
+            break;
+        default:
+            return kDecoderUnsupported;
+    }
+    return kDecoderOk;
+}
+
+void PadPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+    const PlaneView& pv = pic->frame;
+    const int pitch = pv.pitch;
+    const int w = ctx->width, h = ctx->height;
+    auto pad = [pitch](uint8_t* origin, int width, int height, int side, int above, int below) {
+        for (int y = 0; y < height; ++y) {
+            uint8_t* row = origin + y * pitch;
+            std::memset(row - side, row[0], static_cast<size_t>(side));
+            std::memset(row + width, row[width - 1], static_cast<size_t>(side));
+        }
+        for (int y = 1; y <= above; ++y)
+            std::memcpy(origin - y * pitch - side, origin - side, static_cast<size_t>(width + 2 * side));
+        for (int y = 0; y < below; ++y)
+            std::memcpy(origin + (height + y) * pitch - side, origin + (height - 1) * pitch - side,
+                        static_cast<size_t>(width + 2 * side));
+    };
+    const int border = ctx->planePool.border;
+    pad(pv.y, w, h, 32, border, border - 1);
+    pad(pv.u, w / 2, h / 2, 16, border / 2, border / 2);
+    pad(pv.v, w / 2, h / 2, 16, border / 2, border / 2);
+}
+
+}  // namespace avcdec

@@ -1,0 +1,49 @@
+// The picture-level decoding operations behind the NAL dispatcher: slice-data loops,
+// CAVLC macroblock parsing, intra reconstruction, the deblocking filter and padding.
+#pragma once
+
+#include <cstdint>
+
+#include "filters/decoder/core/macroblock.h"
+#include "filters/decoder/core/param_sets.h"
+
+namespace avcdec {
+
+struct AvcDecoderContext;
+struct PictureRecord;
+
+// Slice-data loop of an I slice (ITU-T H.264 clause 7.3.4); 0, or the first failure.
+int DecodeISlice(AvcDecoderContext* ctx);
+
+// Slice-group map of the current picture (clause 8.2.2) into ctx->sliceGroupMap.
+int BuildSliceGroupMap(AvcDecoderContext* ctx);
+// The next macroblock of the same slice group after mbAddr, or -1.
+int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr);
+
+// Prepares the macroblock at work->mbAddr: position, neighbours, record.
+void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int32_t sliceNumber);
+void ResetIntraModeMap(AvcDecoderContext* ctx);
+
+// CAVLC macroblock layer of an intra macroblock (mb_type in I numbering, 0..25) into the
+// work area and the record: 0, or negative for a syntax value out of range.
+int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int32_t mbType);
+// CAVLC macroblock layer of a macroblock of a P or B slice (mb_skip_run is the loop's):
+// 0, or negative for a value out of range. Intra types go on to the intra parser.
+int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+// Slice-data loop of a P or B slice: parses every macroblock and reconstructs the intra
+// ones. Inter prediction is not part of this core yet, so a slice with inter macroblocks
+// answers kDecoderNoInterPrediction once it is parsed (its picture is then damaged).
+int DecodePOrBSlice(AvcDecoderContext* ctx);
+// One residual block (clause 9.2): TotalCoeff (0..16) with levels in coeffLevel from
+// scan position 0, or -1 for an invalid code.
+int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel);
+
+int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+
+// Deblocks the luma and chroma planes of a decoded frame (clause 8.7).
+void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic);
+// Replicates the frame's edges into its borders.
+void PadPicture(AvcDecoderContext* ctx, PictureRecord* pic);
+
+}  // namespace avcdec

@@ -1,0 +1,31 @@
+// Decodes an H.264 byte stream with the decoder core into cropped yuv420p frames in
+// output order, for the `avcdec` driver, tests and benchmarks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tools {
+
+struct DecodedFrame {
+    int32_t width, height;            // after cropping
+    int32_t decodeIndex;              // position in decoding order
+    int32_t damage;                   // non-zero: the core could not decode the picture correctly
+    const std::vector<uint8_t>* yuv;  // width * height luma bytes, then Cb, then Cr
+};
+
+struct DecodeSummary {
+    int32_t frames = 0;
+    int32_t damagedFrames = 0;
+    int32_t damagedSlices = 0;  // slices whose data the core could not read
+    std::string refusal;        // the core's last refusal reason, empty when none
+};
+
+// Calls onFrame for every picture the core outputs. The byte stream is pushed in chunks of
+// chunkSize bytes (0: all at once).
+DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkSize,
+                               const std::function<void(const DecodedFrame&)>& onFrame);
+
+}  // namespace tools

@@ -1,0 +1,285 @@
+// The decoder core end to end, judged from outside: the conformance streams' expected
+// MD5s and ffmpeg's decode of x264 streams, frame by frame.
+#include "tools/avc_decode.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/nal_builder.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
+#include "tools/md5.h"
+
+namespace {
+
+// The conformance suite's folder, in this process's path form.
+std::string ConformancePath(const std::string& name) {
+    std::string p = std::string(AVCDEC_CONFORMANCE_DIR) + "/" + name;
+#ifdef _WIN32
+    p = "Z:" + p;  // Wine maps drive Z: to the Unix root
+#endif
+    return p;
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string FrameMd5(const tools::DecodedFrame& f) {
+    tools::Md5 md5;
+    md5.Update(f.yuv->data(), f.yuv->size());
+    return md5.HexDigest();
+}
+
+// The hash column of `ffmpeg -f framemd5` output, one entry per frame.
+std::vector<std::string> FfmpegFrameMd5s(const std::string& input, const std::string& options = "") {
+    std::string path;
+    EXPECT_TRUE(testsupport::MediaFixture("ffmpeg " + options + " -i '" + input + "' -f framemd5 {out}", "txt", &path));
+    std::ifstream in(path);
+    std::vector<std::string> out;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') continue;
+        out.push_back(line.substr(line.find_last_of(' ') + 1));
+    }
+    return out;
+}
+
+struct Decoded {
+    int32_t damagedSlices = 0;
+    std::vector<std::string> md5s;
+    std::vector<int32_t> damage;
+    std::vector<int32_t> decodeOrder;
+    std::string wholeMd5;
+};
+
+Decoded Decode(const std::vector<uint8_t>& stream, size_t chunk = 0) {
+    Decoded d;
+    tools::Md5 whole;
+    const tools::DecodeSummary summary = tools::DecodeByteStream(stream, chunk, [&](const tools::DecodedFrame& f) {
+        d.md5s.push_back(FrameMd5(f));
+        d.damage.push_back(f.damage);
+        d.decodeOrder.push_back(f.decodeIndex);
+        whole.Update(f.yuv->data(), f.yuv->size());
+    });
+    d.wholeMd5 = whole.HexDigest();
+    d.damagedSlices = summary.damagedSlices;
+    return d;
+}
+
+std::map<std::string, std::string> ExpectedMd5s() {
+    std::ifstream in(ConformancePath("expected.tsv"));
+    std::map<std::string, std::string> m;
+    std::string file, vector, md5;
+    std::getline(in, file);  // heading
+    while (in >> file >> vector >> md5)
+        m[file] = md5;
+    return m;
+}
+
+// The intra-only streams of the suite (every picture coded with I slices, CAVLC).
+const char* const kIntraStreams[] = {"BA1_Sony_D.jsv",  "BAMQ1_JVC_C.264", "BASQP1_Sony_C.jsv", "NL1_Sony_D.jsv",
+                                     "NLMQ1_JVC_C.264", "SVA_BA1_B.264",   "SVA_NL1_B.264"};
+
+TEST(AvcDecode, IntraConformanceStreamsMatchExpectedMd5) {
+    const auto expected = ExpectedMd5s();
+    ASSERT_FALSE(expected.empty()) << "no expected.tsv in " << AVCDEC_CONFORMANCE_DIR;
+    for (const char* name : kIntraStreams) {
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> stream = ReadFile(ConformancePath(name));
+        ASSERT_FALSE(stream.empty());
+        const Decoded d = Decode(stream);
+        EXPECT_EQ(d.wholeMd5, expected.at(name));
+        for (int32_t damage : d.damage)
+            EXPECT_EQ(damage, 0);
+    }
+}
+
+// Streams with P slices decode only partly today: every slice must still be read to its
+// end, every frame must come out in ffmpeg's order, and every frame delivered as good must
+// equal ffmpeg's.
+TEST(AvcDecode, InterConformanceStreamsDeliverNoWrongFrameAsGood) {
+    const auto expected = ExpectedMd5s();
+    for (const auto& [name, md5] : expected) {
+        if (std::find(std::begin(kIntraStreams), std::end(kIntraStreams), name) != std::end(kIntraStreams)) continue;
+        SCOPED_TRACE(name);
+        const std::string unixPath = std::string(AVCDEC_CONFORMANCE_DIR) + "/" + name;
+        const std::vector<std::string> reference = FfmpegFrameMd5s(unixPath);
+        const Decoded d = Decode(ReadFile(ConformancePath(name)));
+        EXPECT_EQ(d.damagedSlices, 0);
+        ASSERT_EQ(d.md5s.size(), reference.size());
+        int good = 0;
+        for (size_t i = 0; i < d.md5s.size(); ++i) {
+            if (d.damage[i] != 0) continue;
+            ++good;
+            EXPECT_EQ(d.md5s[i], reference[i]) << "frame " << i;
+        }
+        EXPECT_GT(good, 0);  // the I pictures
+    }
+}
+
+struct X264Case {
+    const char* options;
+    const char* ffmpegOptions;  // for the reference decode
+};
+
+TEST(AvcDecode, X264BaselineIntraMatchesFfmpeg) {
+    std::string yuv;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 6 -pix_fmt yuv420p -f rawvideo {out}", "yuv",
+        &yuv));
+    const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
+    const X264Case cases[] = {
+        {"--qp 10", ""},
+        {"--qp 28", ""},
+        {"--qp 45", ""},
+        {"--qp 51", ""},
+        {"--crf 20 --slices 4", ""},
+        {"--crf 20 --constrained-intra", ""},
+        {"--crf 20 --no-deblock", ""},
+        {"--crf 20 --no-deblock", "-skip_loop_filter all"},
+        {"--crf 20 --deblock -3:2", ""},
+        {"--crf 20 --deblock 6:6", ""},
+    };
+    for (const X264Case& c : cases) {
+        SCOPED_TRACE(std::string(c.options) + " / " + c.ffmpegOptions);
+        std::string stream;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("x264 --quiet --profile baseline --keyint 1 ") + c.options +
+                                                  " --input-res 352x288 --fps 25 -o {out} " + yuvName,
+                                              "264", &stream));
+        const std::string streamName = stream.substr(stream.find_last_of("/\\") + 1);
+        const std::vector<std::string> reference = FfmpegFrameMd5s(streamName, c.ffmpegOptions);
+        // Pushed in odd-sized pieces too: NAL units split across pushes decode the same.
+        for (size_t chunk : {size_t{0}, size_t{4093}}) {
+            const Decoded d = Decode(ReadFile(stream), chunk);
+            EXPECT_EQ(d.md5s, reference) << "chunk " << chunk;
+        }
+    }
+}
+
+// A stream larger than its stated level allows (level 3 at 1280x720) and one that states
+// level 1b in Baseline (constraint_set3_flag) decode as ffmpeg decodes them.
+TEST(AvcDecode, StreamsBeyondTheirLevelDecode) {
+    struct Case {
+        const char* size;
+        const char* level;
+    };
+    for (const Case& c : {Case{"1280x720", "3"}, Case{"176x144", "1b"}}) {
+        SCOPED_TRACE(std::string(c.size) + " level " + c.level);
+        std::string yuv;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("ffmpeg -f lavfi -i testsrc2=size=") + c.size +
+                                                  ":rate=25 -frames:v 2 -pix_fmt yuv420p -f rawvideo {out}",
+                                              "yuv", &yuv));
+        const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
+        std::string stream;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("x264 --quiet --profile baseline --keyint 1 --level ") +
+                                                  c.level + " --input-res " + c.size + " --fps 25 -o {out} " + yuvName,
+                                              "264", &stream));
+        const std::string streamName = stream.substr(stream.find_last_of("/\\") + 1);
+        const std::vector<std::string> reference = FfmpegFrameMd5s(streamName);
+        const Decoded d = Decode(ReadFile(stream));
+        ASSERT_EQ(reference.size(), 2u);
+        EXPECT_EQ(d.md5s, reference);
+    }
+}
+
+// Before inter prediction exists, headers and picture order counts alone must put the
+// pictures out in the order ffprobe reports (coded_picture_number in output order).
+TEST(AvcDecode, OutputOrderFollowsPictureOrderCount) {
+    std::string yuv;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i testsrc2=size=176x144:rate=25 -frames:v 40 -pix_fmt yuv420p -f rawvideo {out}", "yuv",
+        &yuv));
+    const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
+    for (const char* options :
+         {"--profile main --bframes 3 --b-pyramid normal --keyint 20",
+          "--profile main --bframes 2 --b-pyramid none --ref 4 --keyint 15 --open-gop",
+          "--profile baseline --ref 3 --keyint 12 --partitions all --slices 2",
+          "--profile main --no-cabac --bframes 3 --b-pyramid normal --ref 3 --weightb --keyint 20"}) {
+        SCOPED_TRACE(options);
+        std::string stream;
+        ASSERT_TRUE(testsupport::MediaFixture(
+            std::string("x264 --quiet ") + options + " --input-res 176x144 --fps 25 -o {out} " + yuvName, "264",
+            &stream));
+        const std::string streamName = stream.substr(stream.find_last_of("/\\") + 1);
+        const std::string listName = testsupport::UniqueName("order") + ".txt";
+        ASSERT_EQ(testsupport::RunShell("ffprobe -v error -show_entries frame=coded_picture_number -of csv=p=0 '" +
+                                        streamName + "' > '" + listName + "'"),
+                  0);
+        std::istringstream in(testsupport::ReadFixtureFile(listName));
+        std::vector<int32_t> reference;
+        for (std::string line; std::getline(in, line);) {
+            if (!line.empty()) reference.push_back(std::stoi(line));
+        }
+        const Decoded d = Decode(ReadFile(stream));
+        EXPECT_EQ(d.decodeOrder, reference);
+        // CAVLC slices of every kind are read to their end.
+        if (std::string(options).find("--profile main --bframes") == std::string::npos) {
+            EXPECT_EQ(d.damagedSlices, 0);
+        }
+    }
+}
+
+// Two slices of a 2x2-macroblock picture at QP 51 whose Intra 16x16 macroblocks step by 14
+// in a checkerboard, under every pairing of disable_deblocking_filter_idc: the edges inside
+// and across the slices are filtered or kept as ffmpeg does (clause 8.7, idc 1 and 2).
+TEST(AvcDecode, DeblockingAcrossSlicesMatchesFfmpeg) {
+    using testsupport::NalBuilder;
+    NalBuilder sps(0x67);  // Baseline, 32x32, POC type 0
+    sps.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(1).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
+    NalBuilder pps(0x68);  // deblocking filter control present
+    pps.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
+    auto slice = [](int firstMb, int idc, int alpha, int beta, bool positiveFirst) {
+        NalBuilder b(0x65);
+        b.Ue(firstMb).Ue(7).Ue(0).U(4, 0).Ue(0).U(4, 0).U(1, 0).U(1, 0).Se(25).Ue(idc);
+        if (idc != 1) b.Se(alpha).Se(beta);
+        for (int mb = 0; mb < 2; ++mb) {
+            // I_16x16 with DC prediction and no coded block pattern, chroma DC prediction,
+            // then the luma DC block: one trailing one (+1 or -1) and no zeros.
+            const bool positive = (mb == 0) == positiveFirst;
+            b.Ue(3).Ue(0).Se(0).U(2, 1).U(1, positive ? 0 : 1).U(1, 1);
+        }
+        return b;
+    };
+    struct Case {
+        int idcA, idcB, alpha, beta;
+    };
+    std::vector<std::string> results;
+    for (const Case& c : {Case{0, 0, 0, 0}, Case{0, 1, 0, 0}, Case{1, 0, 0, 0}, Case{0, 2, 0, 0}, Case{2, 0, 0, 0},
+                          Case{2, 2, 3, -2}, Case{0, 0, -6, 6}}) {
+        SCOPED_TRACE("idc " + std::to_string(c.idcA) + "/" + std::to_string(c.idcB) + " offsets " +
+                     std::to_string(c.alpha) + "/" + std::to_string(c.beta));
+        std::vector<uint8_t> stream;
+        for (const NalBuilder& b :
+             {sps, pps, slice(0, c.idcA, c.alpha, c.beta, true), slice(2, c.idcB, c.alpha, c.beta, false)}) {
+            const auto nal = b.AnnexB();
+            stream.insert(stream.end(), nal.begin(), nal.end());
+        }
+        const std::string name = testsupport::UniqueName("deblock") + ".264";
+        {
+            std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
+            f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+        }
+        const std::vector<std::string> reference = FfmpegFrameMd5s(name);
+        const Decoded d = Decode(stream);
+        ASSERT_EQ(d.md5s.size(), 1u);
+        EXPECT_EQ(d.damage[0], 0);
+        EXPECT_EQ(d.md5s, reference);
+        results.push_back(d.md5s[0]);
+        testsupport::RunShell("rm -f '" + name + "'");
+    }
+    // The cases differ where the filter runs: every idc changes the picture.
+    EXPECT_NE(results[0], results[1]);
+    EXPECT_NE(results[0], results[2]);
+    EXPECT_NE(results[0], results[3]);
+    EXPECT_NE(results[1], results[3]);
+}
+
+}  // namespace
