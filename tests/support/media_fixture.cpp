@@ -50,15 +50,18 @@ bool NonEmptyFile(const std::string& path) {
     *path = FixturePath(final_name);
     if (NonEmptyFile(*path)) return ::testing::AssertionSuccess();
 
-    // Several tests may ask at once: each writes its own temporary file and renames it into
-    // place, so a reader only ever sees a complete fixture.
-    const std::string temp_name = UniqueName(key) + ".tmp." + extension;
-    const std::string log_name = key + ".log";
+    // Several tests may ask at once: the first to take the fixture's lock makes it, the
+    // others wait and find it made. It is written to a scratch file and renamed into place,
+    // so that a reader never sees part of one, even from a run that was interrupted.
+    const std::string temp_name = UniqueName(key) + "." + extension;
+    const std::string log_name = UniqueName(key) + ".log";
     std::string quiet = command;
     if (tool == "ffmpeg") quiet.insert(tool.size(), " -nostdin -hide_banner -loglevel error -y");
-    const std::string script = "command -v " + tool + " >/dev/null 2>&1 || exit 127\n" +
-                               Replace(quiet, "{out}", "'" + temp_name + "'") + " || { rm -f '" + temp_name +
-                               "'; exit 1; }\n" + "mv -f '" + temp_name + "' '" + final_name + "'";
+    std::string script = "command -v " + tool + " >/dev/null 2>&1 || exit 127\n";
+    script += "mkdir -p .locks && exec 8>'.locks/" + key + "' && flock 8 || exit 1\n";
+    script += "[ -s '" + final_name + "' ] && exit 0\n";
+    script += Replace(quiet, "{out}", "'" + temp_name + "'") + " || { rm -f '" + temp_name + "'; exit 1; }\n";
+    script += "mv -f '" + temp_name + "' '" + final_name + "'";
     const int status = RunShell(script, log_name);
     if (status == 127)
         return ::testing::AssertionFailure()
