@@ -1,7 +1,9 @@
 #include "tests/support/fuzz_driver.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,15 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+// The sanitizers' runtime calls this back when it ends the process on a finding; weak, so
+// that builds without a sanitizer link too.
+extern "C" void __sanitizer_set_death_callback(void (*callback)()) __attribute__((weak));
+#endif
 
 namespace fuzzdriver {
 
@@ -86,11 +97,137 @@ bool ParseFlag(const char* arg, const char* prefix, double* out) {
     return end != arg + n && *end == 0;
 }
 
+// The input being run, for the crash handlers: written, as "crash-HASH" under the artifact
+// prefix, when the process dies while running it.
+const uint8_t* g_input = nullptr;
+size_t g_input_size = 0;
+char g_artifact_prefix[1024];
+std::atomic_flag g_saved = ATOMIC_FLAG_INIT;
+
+// Appends `text` to a fixed buffer; only what is safe in a signal handler.
+void Append(char* buf, size_t cap, size_t* len, const char* text) {
+    while (*text && *len + 1 < cap)
+        buf[(*len)++] = *text++;
+    buf[*len] = 0;
+}
+
+void WriteError(const char* text) {
+#ifdef _WIN32
+    std::fputs(text, stderr);
+    std::fflush(stderr);
+#else
+    ssize_t ignored = write(2, text, std::strlen(text));
+    (void)ignored;
+#endif
+}
+
+// Writes the current input once; called from signal handlers and the sanitizers' death
+// callback, so it allocates nothing.
+void SaveCurrentInput() {
+    if (g_input == nullptr || g_saved.test_and_set()) return;
+    uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a: a stable name for the same input
+    for (size_t i = 0; i < g_input_size; ++i)
+        h = (h ^ g_input[i]) * 0x100000001b3ull;
+    char hex[17];
+    for (int i = 0; i < 16; ++i)
+        hex[i] = "0123456789abcdef"[(h >> (60 - 4 * i)) & 0xF];
+    hex[16] = 0;
+    char path[1200];
+    size_t len = 0;
+    path[0] = 0;
+    Append(path, sizeof path, &len, g_artifact_prefix);
+    Append(path, sizeof path, &len, "crash-");
+    Append(path, sizeof path, &len, hex);
+    bool written = false;
+#ifdef _WIN32
+    if (std::FILE* f = std::fopen(path, "wb")) {
+        written = std::fwrite(g_input, 1, g_input_size, f) == g_input_size;
+        written = std::fclose(f) == 0 && written;
+    }
+#else
+    const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd >= 0) {
+        size_t done = 0;
+        while (done < g_input_size) {
+            const ssize_t n = write(fd, g_input + done, g_input_size - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        written = done == g_input_size;
+        written = close(fd) == 0 && written;
+    }
+#endif
+    char message[1400];
+    len = 0;
+    message[0] = 0;
+    Append(message, sizeof message, &len,
+           written ? "\n==fuzz driver== Test unit written to " : "\n==fuzz driver== could not write the input to ");
+    Append(message, sizeof message, &len, path);
+    Append(message, sizeof message, &len, written ? " (replay it: FUZZ_BINARY -runs=0 FILE)\n" : "\n");
+    WriteError(message);
+}
+
+void OnDeadlySignal(int sig) {
+    SaveCurrentInput();
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+#ifndef _WIN32
+void OnSanitizerDeath() {
+    SaveCurrentInput();
+}
+#endif
+
+// While it lives, a failure inside the target saves the input being run. A handler that
+// is already installed (a sanitizer's, for a segmentation fault) is left in place: it
+// reports, then ends the process through the death callback.
+class CrashSaver {
+public:
+    explicit CrashSaver(const std::string& artifact_prefix) {
+        std::snprintf(g_artifact_prefix, sizeof g_artifact_prefix, "%s", artifact_prefix.c_str());
+        g_saved.clear();
+        for (size_t i = 0; i < std::size(kSignals); ++i) {
+            previous_[i] = std::signal(kSignals[i], OnDeadlySignal);
+            if (previous_[i] != SIG_DFL && previous_[i] != SIG_ERR) std::signal(kSignals[i], previous_[i]);
+        }
+#ifndef _WIN32
+        if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(OnSanitizerDeath);
+#endif
+    }
+    ~CrashSaver() {
+#ifndef _WIN32
+        if (__sanitizer_set_death_callback) __sanitizer_set_death_callback(nullptr);
+#endif
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            if (previous_[i] == SIG_DFL) std::signal(kSignals[i], SIG_DFL);
+        g_input = nullptr;
+    }
+    CrashSaver(const CrashSaver&) = delete;
+    CrashSaver& operator=(const CrashSaver&) = delete;
+
+private:
+#ifdef _WIN32
+    static constexpr int kSignals[] = {SIGSEGV, SIGILL, SIGFPE, SIGABRT};
+#else
+    static constexpr int kSignals[] = {SIGSEGV, SIGILL, SIGFPE, SIGABRT, SIGBUS, SIGTRAP};
+#endif
+    using Handler = void (*)(int);
+    Handler previous_[std::size(kSignals)] = {};
+};
+
 // As libFuzzer does, an empty input still comes with a valid pointer: targets hand `data`
 // to routines (memcpy, fwrite) that must not get a null one even for no bytes.
 void RunOne(const Target& target, const Bytes& input) {
     static const uint8_t kNothing = 0;
-    target(input.empty() ? &kNothing : input.data(), input.size());
+    g_input = input.empty() ? &kNothing : input.data();
+    g_input_size = input.size();
+    target(g_input, g_input_size);
+    g_input = nullptr;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 }  // namespace
@@ -165,6 +302,10 @@ Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& o
 
 long RunFuzzTarget(const Target& target, const Options& options, const std::vector<Bytes>& files, long runs,
                    uint64_t seed, double max_seconds) {
+    // The time limit covers the whole run, the pass over the files included.
+    const auto start = std::chrono::steady_clock::now();
+    const auto out_of_time = [&] { return max_seconds > 0 && SecondsSince(start) >= max_seconds; };
+    const CrashSaver saver(options.artifact_prefix);
     std::vector<Bytes> corpus;
     for (const Bytes& file : files) {
         corpus.push_back(file);
@@ -173,18 +314,17 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
                 corpus.push_back(std::move(more));
     }
     corpus.insert(corpus.end(), options.seeds.begin(), options.seeds.end());
-    for (const Bytes& entry : corpus)
+    for (const Bytes& entry : corpus) {
+        if (out_of_time()) return 0;
         RunOne(target, entry);
+    }
 
     // Mutated inputs join the corpus now and then, so that damage piles up; bounded.
     constexpr size_t kMaxCorpus = 4096;
     Rng rng(seed);
-    const auto start = std::chrono::steady_clock::now();
     long done = 0;
     for (; runs < 0 || done < runs; ++done) {
-        if (max_seconds > 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= max_seconds)
-            break;
+        if (out_of_time()) break;
         Bytes input;
         const size_t source = Pick(rng, 4);
         if (options.random_one_in != 0 && Pick(rng, options.random_one_in) == 0) {
@@ -205,17 +345,23 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
     return done;
 }
 
-int FuzzMain(int argc, char** argv, const Target& target, const Options& options) {
+int FuzzMain(int argc, char** argv, const Target& target, const Options& target_options) {
+    const auto start = std::chrono::steady_clock::now();
+    Options options = target_options;
     double runs = -1, seconds = 0, seed = 0;
     std::vector<Bytes> files;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg[0] == '-') {
-            if (!ParseFlag(arg, "-runs=", &runs) && !ParseFlag(arg, "-max_total_time=", &seconds) &&
-                !ParseFlag(arg, "-seed=", &seed)) {
-                std::fprintf(
-                    stderr, "unknown argument %s\nusage: %s [-runs=N] [-max_total_time=S] [-seed=S] [FILE|FOLDER...]\n",
-                    arg, argv[0]);
+            constexpr char kPrefixFlag[] = "-artifact_prefix=";
+            if (std::strncmp(arg, kPrefixFlag, sizeof kPrefixFlag - 1) == 0) {
+                options.artifact_prefix = arg + sizeof kPrefixFlag - 1;
+            } else if (!ParseFlag(arg, "-runs=", &runs) && !ParseFlag(arg, "-max_total_time=", &seconds) &&
+                       !ParseFlag(arg, "-seed=", &seed)) {
+                std::fprintf(stderr,
+                             "unknown argument %s\nusage: %s [-runs=N] [-max_total_time=S] [-seed=S] "
+                             "[-artifact_prefix=P] [FILE|FOLDER...]\n",
+                             arg, argv[0]);
                 return 2;
             }
         } else if (!ReadCorpusPath(arg, &files)) {
@@ -231,10 +377,11 @@ int FuzzMain(int argc, char** argv, const Target& target, const Options& options
                     0xFFFFFFFFFFFFull;
     std::printf("INFO: Seed: %llu\nINFO: %zu corpus files\n", static_cast<unsigned long long>(used_seed), files.size());
     std::fflush(stdout);
-    const auto start = std::chrono::steady_clock::now();
-    const long done = RunFuzzTarget(target, options, files, static_cast<long>(runs), used_seed, seconds);
-    std::printf("Done %ld runs in %.0f second(s), no finding\n", done,
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    // What reading the files took counts against the limit too; a limit already used up
+    // still runs nothing past the first check.
+    const double left = seconds > 0 ? std::max(seconds - SecondsSince(start), 1e-9) : 0;
+    const long done = RunFuzzTarget(target, options, files, static_cast<long>(runs), used_seed, left);
+    std::printf("Done %ld runs in %.0f second(s), no finding\n", done, SecondsSince(start));
     return 0;
 }
 
