@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #ifndef _WIN32
@@ -58,20 +57,34 @@ Bytes RandomBytes(Rng& rng, size_t max_size) {
     return b;
 }
 
-bool ReadFile(const std::filesystem::path& path, Bytes* out) {
+// Reads at most `limit` bytes of a file, in large pieces; a file that holds more is cut
+// to `limit` and counted in `cut`.
+bool ReadFile(const std::filesystem::path& path, size_t limit, Bytes* out, size_t* cut) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
-    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+    out->clear();
+    std::vector<char> piece(size_t{1} << 16);
+    while (out->size() <= limit) {
+        in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        const auto got = static_cast<size_t>(in.gcount());
+        out->insert(out->end(), piece.begin(), piece.begin() + At(got));
+        if (got < piece.size()) break;
+    }
+    if (in.bad()) return false;
+    if (out->size() > limit) {
+        out->resize(limit);
+        ++*cut;
+    }
+    return true;
 }
 
 // Reads a file, or every regular file of a folder (in name order, not recursing).
-bool ReadCorpusPath(const std::string& arg, std::vector<Bytes>* files) {
+bool ReadCorpusPath(const std::string& arg, size_t limit, std::vector<Bytes>* files, size_t* cut) {
     std::error_code ec;
     const std::filesystem::path path(arg);
     if (!std::filesystem::is_directory(path, ec)) {
         Bytes b;
-        if (!ReadFile(path, &b)) return false;
+        if (!ReadFile(path, limit, &b, cut)) return false;
         files->push_back(std::move(b));
         return true;
     }
@@ -82,7 +95,7 @@ bool ReadCorpusPath(const std::string& arg, std::vector<Bytes>* files) {
     std::sort(names.begin(), names.end());
     for (const auto& name : names) {
         Bytes b;
-        if (!ReadFile(name, &b)) return false;
+        if (!ReadFile(name, limit, &b, cut)) return false;
         files->push_back(std::move(b));
     }
     return true;
@@ -350,6 +363,7 @@ int FuzzMain(int argc, char** argv, const Target& target, const Options& target_
     Options options = target_options;
     double runs = -1, seconds = 0, seed = 0;
     std::vector<Bytes> files;
+    size_t cut = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (arg[0] == '-') {
@@ -364,7 +378,7 @@ int FuzzMain(int argc, char** argv, const Target& target, const Options& target_
                              arg, argv[0]);
                 return 2;
             }
-        } else if (!ReadCorpusPath(arg, &files)) {
+        } else if (!ReadCorpusPath(arg, options.max_size, &files, &cut)) {
             std::fprintf(stderr, "cannot read %s\n", arg);
             return 2;
         }
@@ -375,7 +389,10 @@ int FuzzMain(int argc, char** argv, const Target& target, const Options& target_
         used_seed = (static_cast<uint64_t>(std::random_device{}()) << 32 ^
                      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) &
                     0xFFFFFFFFFFFFull;
-    std::printf("INFO: Seed: %llu\nINFO: %zu corpus files\n", static_cast<unsigned long long>(used_seed), files.size());
+    // Files are cut to the size limit of mutated inputs: a run over a file of many megabytes
+    // can take longer than the whole time limit, which is checked between runs.
+    std::printf("INFO: Seed: %llu\nINFO: %zu corpus files (%zu cut to %zu bytes)\n",
+                static_cast<unsigned long long>(used_seed), files.size(), cut, options.max_size);
     std::fflush(stdout);
     // What reading the files took counts against the limit too; a limit already used up
     // still runs nothing past the first check.

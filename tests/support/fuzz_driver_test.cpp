@@ -197,6 +197,17 @@ TEST(FuzzDriver, CommandLine) {
     EXPECT_NE(out.find("Done 0 runs"), std::string::npos) << out;
     EXPECT_EQ(r.inputs, (std::vector<Bytes>{{'A', 'A'}, {'B', 'B', 'B'}, {'A', 'A'}}));
 
+    // A file above the size limit of mutated inputs (1 MiB by default) is cut to it.
+    const std::string big = (dir / "big").string();
+    std::ofstream(big, std::ios::binary) << std::string((size_t{1} << 20) + 10, 'Z');
+    Recorder cut;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Main({"fuzz", "-runs=0", big}, &cut), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("1 corpus files (1 cut to 1048576 bytes)"),
+              std::string::npos);
+    ASSERT_EQ(cut.inputs.size(), 1u);
+    EXPECT_EQ(cut.inputs[0].size(), size_t{1} << 20);
+
     Recorder counted;
     testing::internal::CaptureStdout();
     EXPECT_EQ(Main({"fuzz", "-runs=300", "-max_total_time=100", "-seed=1", file}, &counted), 0);
