@@ -26,10 +26,11 @@ file(MAKE_DIRECTORY "${SUITE_FIXTURE_DIR}")
 # the native configuration, `wine` in the Windows one, or `gui` with GUI (Windows tests
 # that need the Xvfb display). Windows tests are discovered and run through the Wine wrapper.
 #
-# Parameterised and typed tests are named by their index or by the suite's name generator
-# (Suite/Test.Case/0, Suite/0.Case), never by the printed value or type: those can be
-# hundreds of characters long (every result line is padded to the longest name) and,
-# when they hold pointers, differ at every discovery, so that `ctest -R` cannot name them.
+# Value-parameterised tests are named by index or by the suite's name generator
+# (Prefix/Suite.Case/0, Prefix/Suite.Case/generated), and typed tests by index
+# (Suite.Case<0>), never by the printed value or type: those can be hundreds of characters
+# long (every result line is padded to the longest name) and, when they hold pointers,
+# differ at every discovery, so that `ctest -R` cannot name them.
 function(suite_add_gtest name)
   cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
