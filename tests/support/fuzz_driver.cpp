@@ -42,16 +42,16 @@ void WriteInteresting(Bytes& b, Rng& rng) {
     if (b.empty()) return;
     const size_t width = size_t{1} << Pick(rng, 3);  // 1, 2 or 4 bytes
     const uint32_t value = kInteresting[Pick(rng, std::size(kInteresting))];
-    const bool big_endian = rng() & 1;
+    const bool bigEndian = rng() & 1;
     const size_t at = Pick(rng, b.size());
     for (size_t i = 0; i < width && at + i < b.size(); ++i) {
-        const size_t shift = 8 * (big_endian ? width - 1 - i : i);
+        const size_t shift = 8 * (bigEndian ? width - 1 - i : i);
         b[at + i] = static_cast<uint8_t>(value >> shift);
     }
 }
 
-Bytes RandomBytes(Rng& rng, size_t max_size) {
-    Bytes b(Pick(rng, max_size + 1));
+Bytes RandomBytes(Rng& rng, size_t maxSize) {
+    Bytes b(Pick(rng, maxSize + 1));
     for (uint8_t& x : b)
         x = static_cast<uint8_t>(rng());
     return b;
@@ -112,10 +112,10 @@ bool ParseFlag(const char* arg, const char* prefix, double* out) {
 
 // The input being run, for the crash handlers: written, as "crash-HASH" under the artifact
 // prefix, when the process dies while running it.
-const uint8_t* g_input = nullptr;
-size_t g_input_size = 0;
-char g_artifact_prefix[1024];
-std::atomic_flag g_saved = ATOMIC_FLAG_INIT;
+const uint8_t* currentInput = nullptr;
+size_t currentInputSize = 0;
+char artifactPrefixText[1024];
+std::atomic_flag inputSaved = ATOMIC_FLAG_INIT;
 
 // Appends `text` to a fixed buffer; only what is safe in a signal handler.
 void Append(char* buf, size_t cap, size_t* len, const char* text) {
@@ -137,10 +137,10 @@ void WriteError(const char* text) {
 // Writes the current input once; called from signal handlers and the sanitizers' death
 // callback, so it allocates nothing.
 void SaveCurrentInput() {
-    if (g_input == nullptr || g_saved.test_and_set()) return;
+    if (currentInput == nullptr || inputSaved.test_and_set()) return;
     uint64_t h = 0xcbf29ce484222325ull;  // FNV-1a: a stable name for the same input
-    for (size_t i = 0; i < g_input_size; ++i)
-        h = (h ^ g_input[i]) * 0x100000001b3ull;
+    for (size_t i = 0; i < currentInputSize; ++i)
+        h = (h ^ currentInput[i]) * 0x100000001b3ull;
     char hex[17];
     for (int i = 0; i < 16; ++i)
         hex[i] = "0123456789abcdef"[(h >> (60 - 4 * i)) & 0xF];
@@ -148,25 +148,25 @@ void SaveCurrentInput() {
     char path[1200];
     size_t len = 0;
     path[0] = 0;
-    Append(path, sizeof path, &len, g_artifact_prefix);
+    Append(path, sizeof path, &len, artifactPrefixText);
     Append(path, sizeof path, &len, "crash-");
     Append(path, sizeof path, &len, hex);
     bool written = false;
 #ifdef _WIN32
     if (std::FILE* f = std::fopen(path, "wb")) {
-        written = std::fwrite(g_input, 1, g_input_size, f) == g_input_size;
+        written = std::fwrite(currentInput, 1, currentInputSize, f) == currentInputSize;
         written = std::fclose(f) == 0 && written;
     }
 #else
     const int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) {
         size_t done = 0;
-        while (done < g_input_size) {
-            const ssize_t n = write(fd, g_input + done, g_input_size - done);
+        while (done < currentInputSize) {
+            const ssize_t n = write(fd, currentInput + done, currentInputSize - done);
             if (n <= 0) break;
             done += static_cast<size_t>(n);
         }
-        written = done == g_input_size;
+        written = done == currentInputSize;
         written = close(fd) == 0 && written;
     }
 #endif
@@ -197,9 +197,9 @@ void OnSanitizerDeath() {
 // reports, then ends the process through the death callback.
 class CrashSaver {
 public:
-    explicit CrashSaver(const std::string& artifact_prefix) {
-        std::snprintf(g_artifact_prefix, sizeof g_artifact_prefix, "%s", artifact_prefix.c_str());
-        g_saved.clear();
+    explicit CrashSaver(const std::string& artifactPrefix) {
+        std::snprintf(artifactPrefixText, sizeof artifactPrefixText, "%s", artifactPrefix.c_str());
+        inputSaved.clear();
         for (size_t i = 0; i < std::size(kSignals); ++i) {
             previous_[i] = std::signal(kSignals[i], OnDeadlySignal);
             if (previous_[i] != SIG_DFL && previous_[i] != SIG_ERR) std::signal(kSignals[i], previous_[i]);
@@ -214,7 +214,7 @@ public:
 #endif
         for (size_t i = 0; i < std::size(kSignals); ++i)
             if (previous_[i] == SIG_DFL) std::signal(kSignals[i], SIG_DFL);
-        g_input = nullptr;
+        currentInput = nullptr;
     }
     CrashSaver(const CrashSaver&) = delete;
     CrashSaver& operator=(const CrashSaver&) = delete;
@@ -233,10 +233,10 @@ private:
 // to routines (memcpy, fwrite) that must not get a null one even for no bytes.
 void RunOne(const Target& target, const Bytes& input) {
     static const uint8_t kNothing = 0;
-    g_input = input.empty() ? &kNothing : input.data();
-    g_input_size = input.size();
-    target(g_input, g_input_size);
-    g_input = nullptr;
+    currentInput = input.empty() ? &kNothing : input.data();
+    currentInputSize = input.size();
+    target(currentInput, currentInputSize);
+    currentInput = nullptr;
 }
 
 double SecondsSince(std::chrono::steady_clock::time_point start) {
@@ -247,7 +247,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& options, Rng& rng) {
     Bytes b = in;
-    const size_t operations = options.mutate_hook ? 10 : 9;
+    const size_t operations = options.mutateHook ? 10 : 9;
     const int edits = 1 + static_cast<int>(Pick(rng, 8));
     for (int e = 0; e < edits; ++e) {
         const size_t n = b.size();
@@ -305,30 +305,30 @@ Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& o
                 b.resize(Pick(rng, n + 1));
                 break;
             default:
-                options.mutate_hook(b, rng);
+                options.mutateHook(b, rng);
                 break;
         }
     }
-    if (b.size() > options.max_size) b.resize(options.max_size);
+    if (b.size() > options.maxSize) b.resize(options.maxSize);
     return b;
 }
 
 long RunFuzzTarget(const Target& target, const Options& options, const std::vector<Bytes>& files, long runs,
-                   uint64_t seed, double max_seconds) {
+                   uint64_t seed, double maxSeconds) {
     // The time limit covers the whole run, the pass over the files included.
     const auto start = std::chrono::steady_clock::now();
-    const auto out_of_time = [&] { return max_seconds > 0 && SecondsSince(start) >= max_seconds; };
-    const CrashSaver saver(options.artifact_prefix);
+    const auto outOfTime = [&] { return maxSeconds > 0 && SecondsSince(start) >= maxSeconds; };
+    const CrashSaver saver(options.artifactPrefix);
     std::vector<Bytes> corpus;
     for (const Bytes& file : files) {
         corpus.push_back(file);
-        if (options.expand_file)
-            for (Bytes& more : options.expand_file(file))
+        if (options.expandFile)
+            for (Bytes& more : options.expandFile(file))
                 corpus.push_back(std::move(more));
     }
     corpus.insert(corpus.end(), options.seeds.begin(), options.seeds.end());
     for (const Bytes& entry : corpus) {
-        if (out_of_time()) return 0;
+        if (outOfTime()) return 0;
         RunOne(target, entry);
     }
 
@@ -337,11 +337,11 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
     Rng rng(seed);
     long done = 0;
     for (; runs < 0 || done < runs; ++done) {
-        if (out_of_time()) break;
+        if (outOfTime()) break;
         Bytes input;
         const size_t source = Pick(rng, 4);
-        if (options.random_one_in != 0 && Pick(rng, options.random_one_in) == 0) {
-            input = RandomBytes(rng, options.random_max_size);
+        if (options.randomOneIn != 0 && Pick(rng, options.randomOneIn) == 0) {
+            input = RandomBytes(rng, options.randomMaxSize);
         } else if (options.generate && source == 0) {
             input = options.generate(rng);
         } else {
@@ -358,9 +358,9 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
     return done;
 }
 
-int FuzzMain(int argc, char** argv, const Target& target, const Options& target_options) {
+int FuzzMain(int argc, char** argv, const Target& target, const Options& targetOptions) {
     const auto start = std::chrono::steady_clock::now();
-    Options options = target_options;
+    Options options = targetOptions;
     double runs = -1, seconds = 0, seed = 0;
     std::vector<Bytes> files;
     size_t cut = 0;
@@ -369,7 +369,7 @@ int FuzzMain(int argc, char** argv, const Target& target, const Options& target_
         if (arg[0] == '-') {
             constexpr char kPrefixFlag[] = "-artifact_prefix=";
             if (std::strncmp(arg, kPrefixFlag, sizeof kPrefixFlag - 1) == 0) {
-                options.artifact_prefix = arg + sizeof kPrefixFlag - 1;
+                options.artifactPrefix = arg + sizeof kPrefixFlag - 1;
             } else if (!ParseFlag(arg, "-runs=", &runs) && !ParseFlag(arg, "-max_total_time=", &seconds) &&
                        !ParseFlag(arg, "-seed=", &seed)) {
                 std::fprintf(stderr,
@@ -378,26 +378,26 @@ int FuzzMain(int argc, char** argv, const Target& target, const Options& target_
                              arg, argv[0]);
                 return 2;
             }
-        } else if (!ReadCorpusPath(arg, options.max_size, &files, &cut)) {
+        } else if (!ReadCorpusPath(arg, options.maxSize, &files, &cut)) {
             std::fprintf(stderr, "cannot read %s\n", arg);
             return 2;
         }
     }
     // As with libFuzzer, seed 0 (or none) means a fresh one.
-    uint64_t used_seed = static_cast<uint64_t>(seed);
-    if (used_seed == 0)
-        used_seed = (static_cast<uint64_t>(std::random_device{}()) << 32 ^
-                     static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) &
-                    0xFFFFFFFFFFFFull;
+    uint64_t usedSeed = static_cast<uint64_t>(seed);
+    if (usedSeed == 0)
+        usedSeed = (static_cast<uint64_t>(std::random_device{}()) << 32 ^
+                    static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) &
+                   0xFFFFFFFFFFFFull;
     // Files are cut to the size limit of mutated inputs: a run over a file of many megabytes
     // can take longer than the whole time limit, which is checked between runs.
     std::printf("INFO: Seed: %llu\nINFO: %zu corpus files (%zu cut to %zu bytes)\n",
-                static_cast<unsigned long long>(used_seed), files.size(), cut, options.max_size);
+                static_cast<unsigned long long>(usedSeed), files.size(), cut, options.maxSize);
     std::fflush(stdout);
     // What reading the files took counts against the limit too; a limit already used up
     // still runs nothing past the first check.
     const double left = seconds > 0 ? std::max(seconds - SecondsSince(start), 1e-9) : 0;
-    const long done = RunFuzzTarget(target, options, files, static_cast<long>(runs), used_seed, left);
+    const long done = RunFuzzTarget(target, options, files, static_cast<long>(runs), usedSeed, left);
     std::printf("Done %ld runs in %.0f second(s), no finding\n", done, SecondsSince(start));
     return 0;
 }

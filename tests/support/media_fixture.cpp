@@ -46,29 +46,29 @@ bool NonEmptyFile(const std::string& path) {
         return ::testing::AssertionFailure() << "fixture command has no {out}: " << command;
 
     const std::string key = Hex64(Fnv1a(command + '\n' + extension));
-    const std::string final_name = key + "." + extension;
-    *path = FixturePath(final_name);
+    const std::string finalName = key + "." + extension;
+    *path = FixturePath(finalName);
     if (NonEmptyFile(*path)) return ::testing::AssertionSuccess();
 
     // Several tests may ask at once: the first to take the fixture's lock makes it, the
     // others wait and find it made. It is written to a scratch file and renamed into place,
     // so that a reader never sees part of one, even from a run that was interrupted.
-    const std::string temp_name = UniqueName(key) + "." + extension;
-    const std::string log_name = UniqueName(key) + ".log";
+    const std::string tempName = UniqueName(key) + "." + extension;
+    const std::string logName = UniqueName(key) + ".log";
     std::string quiet = command;
     if (tool == "ffmpeg") quiet.insert(tool.size(), " -nostdin -hide_banner -loglevel error -y");
     std::string script = "command -v " + tool + " >/dev/null 2>&1 || exit 127\n";
     script += "mkdir -p .locks && exec 8>'.locks/" + key + "' && flock 8 || exit 1\n";
-    script += "[ -s '" + final_name + "' ] && exit 0\n";
-    script += Replace(quiet, "{out}", "'" + temp_name + "'") + " || { rm -f '" + temp_name + "'; exit 1; }\n";
-    script += "mv -f '" + temp_name + "' '" + final_name + "'";
-    const int status = RunShell(script, log_name);
+    script += "[ -s '" + finalName + "' ] && exit 0\n";
+    script += Replace(quiet, "{out}", "'" + tempName + "'") + " || { rm -f '" + tempName + "'; exit 1; }\n";
+    script += "mv -f '" + tempName + "' '" + finalName + "'";
+    const int status = RunShell(script, logName);
     if (status == 127)
         return ::testing::AssertionFailure()
                << tool << " is not installed; it makes this test's fixture (run scripts/setup)";
     if (status != 0 || !NonEmptyFile(*path))
         return ::testing::AssertionFailure() << "fixture command failed (status " << status << "): " << command << "\n"
-                                             << ReadFixtureFile(log_name);
+                                             << ReadFixtureFile(logName);
     return ::testing::AssertionSuccess();
 }
 
