@@ -25,6 +25,12 @@ file(MAKE_DIRECTORY "${SUITE_FIXTURE_DIR}")
 # Builds a GoogleTest executable and registers its tests with CTest, labelled `host` in
 # the native configuration, `wine` in the Windows one, or `gui` with GUI (Windows tests
 # that need the Xvfb display). Windows tests are discovered and run through the Wine wrapper.
+#
+# Value-parameterised tests are named by index or by the suite's name generator
+# (Prefix/Suite.Case/0, Prefix/Suite.Case/generated), and typed tests by index
+# (Suite.Case<0>), never by the printed value or type: those can be hundreds of characters
+# long (every result line is padded to the longest name) and, when they hold pointers,
+# differ at every discovery, so that `ctest -R` cannot name them.
 function(suite_add_gtest name)
   cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
@@ -42,6 +48,7 @@ function(suite_add_gtest name)
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 180
+      NO_PRETTY_VALUES NO_PRETTY_TYPES
       PROPERTIES TIMEOUT 600 LABELS ${label})
   else()
     if(ARG_GUI)
@@ -49,6 +56,7 @@ function(suite_add_gtest name)
     endif()
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
+      NO_PRETTY_VALUES NO_PRETTY_TYPES
       PROPERTIES LABELS host TIMEOUT 600)
   endif()
 endfunction()

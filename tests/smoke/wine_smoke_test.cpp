@@ -5,11 +5,13 @@
 #include <dshow.h>
 #include <msxml2.h>
 
+#include <cstdlib>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
 
 namespace {
 
@@ -89,4 +91,16 @@ TEST(WineSmoke, FixtureMadeOnTheLinuxSideIsReadable) {
     ASSERT_EQ(path.rfind("Z:\\", 0), 0u) << path;
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     EXPECT_EQ(static_cast<long long>(in.tellg()), 2ll * 32 * 32 * 3 / 2);
+}
+
+// The runner starts every program with address-space randomisation off (ADDR_NO_RANDOMIZE,
+// 0x0040000): otherwise Wine's early heap may land on the page Wine needs at 0x7ffe0000
+// and the program exits before it starts. Processes a program starts inherit the setting,
+// as this shell does from the test.
+TEST(WineSmoke, ProgramsRunWithoutAddressSpaceRandomisation) {
+    const std::string out = testsupport::UniqueName("personality");
+    ASSERT_EQ(testsupport::RunShell("cat /proc/self/personality > '" + out + "'"), 0);
+    const std::string text = testsupport::ReadFixtureFile(out);
+    ASSERT_FALSE(text.empty());
+    EXPECT_NE(std::strtoul(text.c_str(), nullptr, 16) & 0x0040000ul, 0ul) << "personality " << text;
 }

@@ -1,20 +1,24 @@
 // The fuzz driver every `LLVMFuzzerTestOneInput` target shares when it is built without
 // libFuzzer (g++): one mutator, one command line and one in-process entry for tests.
 //
-//   target [-runs=N] [-max_total_time=S] [-seed=S] [FILE|FOLDER...]
+//   target [-runs=N] [-max_total_time=S] [-seed=S] [-artifact_prefix=P] [FILE|FOLDER...]
 //
 // The command line is libFuzzer's where the two overlap. Files (and the regular files of a
 // folder) are run first, as they stand and in the target's own expansions of them, then
 // they, the target's seeds and its generated inputs are mutated until N runs are done or
-// S seconds have passed (without either: until interrupted). The seed is printed first so
-// a run can be replayed. A finding ends the process through the sanitizers or a trap in
-// the target; the driver itself fails only on a bad argument or an unreadable file.
+// S seconds have passed since the start (without either: until interrupted). The seed is
+// printed first so a run can be replayed. A finding ends the process through the
+// sanitizers, a signal or a trap in the target; the input that caused it is first written
+// to P + "crash-HASH" (P defaults to the current folder) and the message names the file,
+// which `target -runs=0 FILE` replays. The driver itself fails only on a bad argument or
+// an unreadable file.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace fuzzdriver {
@@ -43,6 +47,9 @@ struct Options {
     size_t randomMaxSize = 512;
     // Mutated inputs are cut to this size.
     size_t maxSize = size_t{1} << 20;
+    // Where an input that ends the process is written: this prefix + "crash-HASH" (a
+    // folder needs its trailing slash, as with libFuzzer).
+    std::string artifactPrefix;
 };
 
 // Defined by each target next to its `LLVMFuzzerTestOneInput`; the driver's main (the
@@ -55,8 +62,10 @@ Options TargetOptions();
 Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& options, Rng& rng);
 
 // Runs `target` over `files` (each as it stands and expanded), the seeds, then `runs`
-// generated or mutated inputs (stopping early when `maxSeconds` > 0 have passed; with
-// runs < 0 only the time limit holds). Returns the number of generated or mutated runs.
+// generated or mutated inputs, stopping early, even within the first pass, when
+// `maxSeconds` > 0 have passed since the call (with runs < 0 only the time limit holds).
+// An input that ends the process is saved first (Options::artifactPrefix). Returns the
+// number of generated or mutated runs.
 long RunFuzzTarget(const Target& target, const Options& options, const std::vector<Bytes>& files, long runs,
                    uint64_t seed, double maxSeconds = 0);
 

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -68,6 +72,79 @@ TEST(FuzzDriver, GeneratedInputsAndATimeLimit) {
     EXPECT_EQ(static_cast<size_t>(runs), timed.inputs.size());
 }
 
+TEST(FuzzDriver, TheTimeLimitCoversTheFirstPassOverTheFiles) {
+    const std::vector<Bytes> files(40, Bytes{1, 2, 3});
+    int calls = 0;
+    const fuzzdriver::Target slow = [&](const uint8_t*, size_t) {
+        ++calls;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return 0;
+    };
+    EXPECT_EQ(fuzzdriver::RunFuzzTarget(slow, {}, files, 1000, 1, 0.1), 0);
+    EXPECT_GT(calls, 0);
+    EXPECT_LT(calls, 40);  // 40 files at 20 ms each would take 0.8 s
+}
+
+#if GTEST_HAS_DEATH_TEST && !defined(_WIN32)
+// A folder of its own for each test, removed when done.
+struct ArtifactFolder {
+    std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("fuzz_driver_artifacts_" + std::to_string(std::rand()) + "_" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    ArtifactFolder() { std::filesystem::create_directories(path); }
+    ~ArtifactFolder() { std::filesystem::remove_all(path); }
+    std::vector<Bytes> Files() const {
+        std::vector<Bytes> out;
+        for (const auto& entry : std::filesystem::directory_iterator(path)) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            out.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            EXPECT_EQ(entry.path().filename().string().rfind("crash-", 0), 0u) << entry.path();
+        }
+        return out;
+    }
+};
+
+// Ends the process on inputs that hold "BOOM", the way a finding does.
+int AbortOnBoom(const uint8_t* data, size_t size) {
+    const Bytes input(data, data + size);
+    if (Contains(input, {'B', 'O', 'O', 'M'})) std::abort();
+    return 0;
+}
+
+TEST(FuzzDriverDeathTest, AnInputThatEndsTheProcessIsWrittenToTheFileItsMessageNames) {
+    ArtifactFolder folder;
+    fuzzdriver::Options options;
+    options.artifactPrefix = folder.path.string() + "/";
+    // The failing input is a mutation: the seed alone passes, one inserted token fails.
+    options.seeds = {{'x', 'y', 'z'}};
+    options.dictionary = {{'B', 'O', 'O', 'M'}};
+    EXPECT_DEATH(fuzzdriver::RunFuzzTarget(AbortOnBoom, options, {}, -1, 3),
+                 "Test unit written to " + folder.path.string() + "/crash-[0-9a-f]{16}");
+    const std::vector<Bytes> saved = folder.Files();
+    ASSERT_EQ(saved.size(), 1u);
+    EXPECT_TRUE(Contains(saved[0], {'B', 'O', 'O', 'M'}));
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+int OverreadOnBoom(const uint8_t* data, size_t size) {
+    if (size >= 4 && std::equal(data, data + 4, "BOOM")) {
+        volatile uint8_t sink = data[size];  // one past the end: a heap overflow under ASan
+        (void)sink;
+    }
+    return 0;
+}
+
+TEST(FuzzDriverDeathTest, ASanitizerFindingSavesTheInputToo) {
+    ArtifactFolder folder;
+    fuzzdriver::Options options;
+    options.artifactPrefix = folder.path.string() + "/";
+    EXPECT_DEATH(fuzzdriver::RunFuzzTarget(OverreadOnBoom, options, {{'B', 'O', 'O', 'M', '!'}}, 10, 3),
+                 "heap-buffer-overflow(.|\n)*Test unit written to");
+    EXPECT_EQ(folder.Files(), (std::vector<Bytes>{{'B', 'O', 'O', 'M', '!'}}));
+}
+#endif
+#endif
+
 TEST(FuzzDriver, MutatorKeepsTheSizeBoundAndUsesTokensAndTheHook) {
     fuzzdriver::Options options;
     options.maxSize = 300;
@@ -113,11 +190,23 @@ TEST(FuzzDriver, CommandLine) {
 
     Recorder r;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(Main({"fuzz", "-runs=0", "-seed=42", dir.string(), file}, &r), 0);
+    EXPECT_EQ(Main({"fuzz", "-runs=0", "-seed=42", "-artifact_prefix=" + dir.string() + "/", dir.string(), file}, &r),
+              0);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Seed: 42"), std::string::npos) << out;
     EXPECT_NE(out.find("Done 0 runs"), std::string::npos) << out;
     EXPECT_EQ(r.inputs, (std::vector<Bytes>{{'A', 'A'}, {'B', 'B', 'B'}, {'A', 'A'}}));
+
+    // A file above the size limit of mutated inputs (1 MiB by default) is cut to it.
+    const std::string big = (dir / "big").string();
+    std::ofstream(big, std::ios::binary) << std::string((size_t{1} << 20) + 10, 'Z');
+    Recorder cut;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Main({"fuzz", "-runs=0", big}, &cut), 0);
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("1 corpus files (1 cut to 1048576 bytes)"),
+              std::string::npos);
+    ASSERT_EQ(cut.inputs.size(), 1u);
+    EXPECT_EQ(cut.inputs[0].size(), size_t{1} << 20);
 
     Recorder counted;
     testing::internal::CaptureStdout();

@@ -50,15 +50,18 @@ bool NonEmptyFile(const std::string& path) {
     *path = FixturePath(finalName);
     if (NonEmptyFile(*path)) return ::testing::AssertionSuccess();
 
-    // Several tests may ask at once: each writes its own temporary file and renames it into
-    // place, so a reader only ever sees a complete fixture.
-    const std::string tempName = UniqueName(key) + ".tmp." + extension;
-    const std::string logName = key + ".log";
+    // Several tests may ask at once: the first to take the fixture's lock makes it, the
+    // others wait and find it made. It is written to a scratch file and renamed into place,
+    // so that a reader never sees part of one, even from a run that was interrupted.
+    const std::string tempName = UniqueName(key) + "." + extension;
+    const std::string logName = UniqueName(key) + ".log";
     std::string quiet = command;
     if (tool == "ffmpeg") quiet.insert(tool.size(), " -nostdin -hide_banner -loglevel error -y");
-    const std::string script = "command -v " + tool + " >/dev/null 2>&1 || exit 127\n" +
-                               Replace(quiet, "{out}", "'" + tempName + "'") + " || { rm -f '" + tempName +
-                               "'; exit 1; }\n" + "mv -f '" + tempName + "' '" + finalName + "'";
+    std::string script = "command -v " + tool + " >/dev/null 2>&1 || exit 127\n";
+    script += "mkdir -p .locks && exec 8>'.locks/" + key + "' && flock 8 || exit 1\n";
+    script += "[ -s '" + finalName + "' ] && exit 0\n";
+    script += Replace(quiet, "{out}", "'" + tempName + "'") + " || { rm -f '" + tempName + "'; exit 1; }\n";
+    script += "mv -f '" + tempName + "' '" + finalName + "'";
     const int status = RunShell(script, logName);
     if (status == 127)
         return ::testing::AssertionFailure()

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -42,6 +43,31 @@ unsigned long ProcessId() {
 #endif
 }
 
+// This process's scratch folder, "scratch/PID" under the fixture folder: made on first
+// use and removed, with everything in it, when the process exits. Scratch files thus never
+// mix with the fixtures (which the fuzz targets read as their corpus) nor pile up between
+// runs.
+class ScratchFolder {
+public:
+    ScratchFolder() : owner_(ProcessId()), name_("scratch/" + std::to_string(owner_)) {
+        std::error_code ec;
+        std::filesystem::create_directories(PlatformPath(kUnixDir + "/" + name_), ec);
+    }
+    ~ScratchFolder() {
+        // A forked child that exits normally leaves its parent's folder alone.
+        if (ProcessId() != owner_) return;
+        std::error_code ec;
+        std::filesystem::remove_all(PlatformPath(kUnixDir + "/" + name_), ec);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& name() const { return name_; }
+
+private:
+    unsigned long owner_;
+    std::string name_;
+};
+
 }  // namespace
 
 std::string FixtureDir() {
@@ -53,10 +79,9 @@ std::string FixturePath(const std::string& name) {
 }
 
 std::string UniqueName(const std::string& stem) {
+    static const ScratchFolder folder;
     static std::atomic<unsigned> counter{0};
-    std::ostringstream s;
-    s << stem << '.' << ProcessId() << '.' << counter++;
-    return s.str();
+    return folder.name() + "/" + stem + "." + std::to_string(counter++);
 }
 
 std::string ReadFixtureFile(const std::string& name) {

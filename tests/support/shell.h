@@ -24,7 +24,11 @@ std::string ReadFixtureFile(const std::string& name);
 // empty if it is missing.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
-// A name that no other process of this test run uses, for temporary files.
+// A name for a scratch file or folder that no other process of the test run uses, relative
+// to the fixture folder (FixturePath() gives its full path; scripts of RunShell(), which
+// run in the fixture folder, can use it as it stands). It lies in this process's scratch
+// folder, which is removed with everything in it when the process exits: tests need not
+// delete what they write there.
 std::string UniqueName(const std::string& stem);
 
 }  // namespace testsupport

@@ -147,8 +147,9 @@ TEST(MotionKernels, InstalledOnceForThisProcessor) {
 // The real answers against the kernel's view in /proc/cpuinfo (copied by the Linux shell,
 // so the test reads it the same way natively and under Wine).
 TEST(CpuInfo, RealProcessorAgreesWithProcCpuinfo) {
-    ASSERT_EQ(testsupport::RunShell("cat /proc/cpuinfo > cpuinfo.txt"), 0);
-    const std::string text = testsupport::ReadFixtureFile("cpuinfo.txt");
+    const std::string copy = testsupport::UniqueName("cpuinfo");
+    ASSERT_EQ(testsupport::RunShell("cat /proc/cpuinfo > '" + copy + "'"), 0);
+    const std::string text = testsupport::ReadFixtureFile(copy);
     ASSERT_FALSE(text.empty());
     std::map<std::string, std::string> fields;
     std::istringstream in(text);
