@@ -1,5 +1,5 @@
-// The common bitstream layer against the readers and scanners the other cores use today (the
-// encoder writes with the common layer itself, so its old bit buffer and escaping are gone),
+// The common bitstream layer against the scanners it replaced (the encoder and decoder read and
+// write with the common layer itself, so their old readers, bit buffer and escaping are gone),
 // on the same data: a fixed mix of syntax elements for the bit writer and reader, and a real
 // H.264 byte stream (the file given as the first argument; bench/bitstream_bench.sh makes
 // one with x264) for start-code scanning, NAL extraction and emulation prevention.
@@ -20,9 +20,7 @@
 #include "common/bitstream/emulation_prevention.h"
 #include "common/bitstream/start_code.h"
 #include "editor/core/bit_ring.h"
-#include "filters/decoder/core/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
-#include "filters/encoder/core/nal_writer.h"
 
 namespace {
 
@@ -44,7 +42,7 @@ struct Field {
 };
 
 // Shaped like slice data: mostly short fixed fields and small Exp-Golomb values, some
-// longer ones. ue values stay below 2^15 so that today's decoder reader can read them.
+// longer ones; ue values stay below 2^15.
 const std::vector<Field>& Fields() {
     static const std::vector<Field> fields = [] {
         std::mt19937 rng(5);
@@ -134,22 +132,6 @@ void BM_BitReader_Common(benchmark::State& state) {
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * fields.size()));
 }
-
-void BM_BitReader_Decoder(benchmark::State& state) {
-    const std::vector<Field>& fields = Fields();
-    const std::vector<uint8_t>& bytes = FieldBytes();
-    for (auto _ : state) {
-        avcdec::BitReader r;
-        avcdec::InitBitReader(&r, bytes.data(), static_cast<int32_t>(bytes.size() * 8));
-        uint32_t sum = 0;
-        for (const Field& f : fields)
-            sum += f.kind == 0 ? avcdec::ReadBits(&r, f.n) : static_cast<uint32_t>(avcdec::ReadUe(&r));
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * fields.size()));
-}
-
-// ---- Start codes, NAL units, emulation prevention on the real stream ------------------------
 
 void SetBytes(benchmark::State& state, size_t bytes) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
@@ -247,22 +229,6 @@ void BM_NalExtraction_Common(benchmark::State& state) {
     SetBytes(state, gStream.size());
 }
 
-void BM_NalExtraction_Decoder(benchmark::State& state) {
-    avcdec::AvcDecoderContext* ctx = avcdec::AvcDecoderCreate();
-    Require(ctx != nullptr, "decoder context");
-    for (auto _ : state) {
-        avcdec::AvcDecoderReset(ctx);
-        size_t accepted = 0;
-        avcdec::AvcDecoderPushData(ctx, gStream.data(), -1, gStream.size(), &accepted);
-        size_t units = 0;
-        while (avcdec::ExtractByteStreamNalUnit(ctx) != avcdec::kStepNeedData)
-            ++units;
-        benchmark::DoNotOptimize(units);
-    }
-    avcdec::AvcDecoderDestroy(ctx);
-    SetBytes(state, gStream.size());
-}
-
 // The stream's RBSPs, for the insertion benchmarks.
 const std::vector<std::vector<uint8_t>>& Rbsps() {
     static const std::vector<std::vector<uint8_t>> rbsps = [] {
@@ -298,14 +264,11 @@ void BM_EmulationInsert_Common(benchmark::State& state) {
 // Before timing: the old and the new code give the same results on this data.
 void CheckAgreement() {
     Require(CountCommon() == CountByteCompare() && CountCommon() == CountShiftRegister(), "start-code counts differ");
-    // Identical values from both readers.
+    // The reader gives back what the writer wrote.
     common::BitReader r(FieldBytes().data(), FieldBytes().size());
-    avcdec::BitReader d;
-    avcdec::InitBitReader(&d, FieldBytes().data(), static_cast<int32_t>(FieldBytes().size() * 8));
     for (const Field& f : Fields()) {
         const uint32_t x = f.kind == 0 ? r.ReadBits(f.n) : r.ReadUe();
-        const uint32_t y = f.kind == 0 ? avcdec::ReadBits(&d, f.n) : static_cast<uint32_t>(avcdec::ReadUe(&d));
-        Require(x == y && x == f.value, "readers differ");
+        Require(x == f.value, "reader differs from the written values");
     }
 }
 
@@ -313,13 +276,11 @@ void CheckAgreement() {
 
 BENCHMARK(BM_BitWriter_Common);
 BENCHMARK(BM_BitReader_Common);
-BENCHMARK(BM_BitReader_Decoder);
 BENCHMARK(BM_StartCode_Common);
 BENCHMARK(BM_StartCode_ByteCompare);
 BENCHMARK(BM_StartCode_ShiftRegister);
 BENCHMARK(BM_StartCode_EditorRing);
 BENCHMARK(BM_NalExtraction_Common);
-BENCHMARK(BM_NalExtraction_Decoder);
 BENCHMARK(BM_EmulationInsert_Common);
 
 int main(int argc, char** argv) {
