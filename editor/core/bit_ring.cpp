@@ -44,15 +44,23 @@ void CBitRing::CopyIn(const uint8_t* data, size_t n) {
     const size_t first = std::min(n, size_ - write_);
     std::memcpy(storage_.get() + write_, data, first);
     if (n > first) std::memcpy(storage_.get(), data + first, n - first);
-    write_ = (write_ + n) % size_;
+    write_ = Advance(write_, n);
 }
 
 void CBitRing::PutByteLocked(uint8_t b) {
     storage_[write_] = b;
-    write_ = (write_ + 1) % size_;
+    write_ = Advance(write_, 1);
 }
 
 void CBitRing::PutBitsLocked(uint32_t value, int n) {
+    // Whole bytes go straight in while the ring is byte aligned; only a partial byte
+    // takes the bit loop.
+    if (write_bits_ == 0) {
+        while (n >= 8) {
+            n -= 8;
+            PutByteLocked(static_cast<uint8_t>(value >> n));
+        }
+    }
     for (int i = n - 1; i >= 0; --i) {
         write_byte_ = static_cast<uint8_t>((write_byte_ << 1) | ((value >> i) & 1u));
         if (++write_bits_ == 8) {
@@ -106,7 +114,7 @@ uint32_t CBitRing::GetBits(int n, int* got) {
             if (read_bits_ == 0) {
                 if (read_ == write_) break;
                 read_byte_ = storage_[read_];
-                read_ = (read_ + 1) % size_;
+                read_ = Advance(read_, 1);
                 read_bits_ = 8;
             }
             --read_bits_;
@@ -124,7 +132,7 @@ size_t CBitRing::Read(uint8_t* buffer, size_t n) {
     read_bits_ = 0;
     n = std::min(n, FillLocked());
     CopyOut(read_, buffer, n);
-    read_ = (read_ + n) % size_;
+    read_ = Advance(read_, n);
     return n;
 }
 
@@ -144,7 +152,7 @@ size_t CBitRing::PeekTail(uint8_t* buffer, size_t back, size_t n) const {
     if (!size_) return 0;
     back = std::min(back, FillLocked());
     n = std::min(n, back);
-    return CopyOut((write_ + size_ - back) % size_, buffer, n);
+    return CopyOut(write_ >= back ? write_ - back : write_ + size_ - back, buffer, n);
 }
 
 size_t CBitRing::Skip(size_t n) {
@@ -152,7 +160,7 @@ size_t CBitRing::Skip(size_t n) {
     if (!size_) return 0;
     read_bits_ = 0;
     n = std::min(n, FillLocked());
-    read_ = (read_ + n) % size_;
+    read_ = Advance(read_, n);
     return n;
 }
 
@@ -197,7 +205,7 @@ bool CBitRing::IsEmpty() const {
 
 bool CBitRing::IsFull() const {
     std::lock_guard<std::mutex> hold(lock_);
-    return size_ && (write_ + 1) % size_ == read_;
+    return size_ && Advance(write_, 1) == read_;
 }
 
 void CBitRing::Reset() {
@@ -208,18 +216,37 @@ void CBitRing::Reset() {
     marked_ = false;
 }
 
+// Both scans look for their byte with memchr over the (at most two) contiguous pieces of
+// the readable bytes, under one lock for the whole call.
 size_t CBitRing::SkipToStartCode() {
     std::lock_guard<std::mutex> hold(lock_);
     if (!size_) return 0;
     read_bits_ = 0;
-    size_t skipped = 0;
-    while (FillLocked() >= 4) {
-        const uint8_t a = storage_[read_], b = storage_[(read_ + 1) % size_], c = storage_[(read_ + 2) % size_];
-        if (a == 0 && b == 0 && c == 1) break;
-        read_ = (read_ + 1) % size_;
-        ++skipped;
+    const uint8_t* base = storage_.get();
+    const size_t fill = FillLocked();
+    if (fill < 4) return 0;
+    // Candidates are the positions of a 01 byte two or more bytes in; a start code's
+    // first 00 lies two bytes before it, and its fourth byte must be readable.
+    const size_t limit = fill - 1;
+    size_t at = 2;
+    while (at < limit) {
+        const size_t index = Advance(read_, at);
+        const size_t run = std::min(limit - at, size_ - index);
+        const void* hit = std::memchr(base + index, 1, run);
+        if (!hit) {
+            at += run;
+            continue;
+        }
+        at += size_t(static_cast<const uint8_t*>(hit) - (base + index));
+        if (base[Advance(read_, at - 1)] == 0 && base[Advance(read_, at - 2)] == 0) {
+            read_ = Advance(read_, at - 2);
+            return at - 2;
+        }
+        ++at;
     }
-    return skipped;
+    // No start code: keep the last three bytes, which may begin one.
+    read_ = Advance(read_, fill - 3);
+    return fill - 3;
 }
 
 size_t CBitRing::SkipToByte(uint8_t value) {
@@ -227,9 +254,17 @@ size_t CBitRing::SkipToByte(uint8_t value) {
     if (!size_) return 0;
     read_bits_ = 0;
     size_t skipped = 0;
-    while (read_ != write_ && storage_[read_] != value) {
-        read_ = (read_ + 1) % size_;
-        ++skipped;
+    while (read_ != write_) {
+        const size_t run = write_ > read_ ? write_ - read_ : size_ - read_;
+        const void* hit = std::memchr(storage_.get() + read_, value, run);
+        if (hit) {
+            const size_t k = size_t(static_cast<const uint8_t*>(hit) - (storage_.get() + read_));
+            read_ = Advance(read_, k);
+            skipped += k;
+            break;
+        }
+        read_ = Advance(read_, run);
+        skipped += run;
     }
     return skipped;
 }

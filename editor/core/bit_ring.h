@@ -71,10 +71,18 @@ public:
     size_t SkipToByte(uint8_t value);
 
 private:
-    size_t FillLocked() const { return (write_ + size_ - read_) % size_; }
+    // Positions wrap by comparison, not division: every index is below size_.
+    size_t Advance(size_t index, size_t n) const {
+        index += n;
+        return index >= size_ ? index - size_ : index;
+    }
+    size_t FillLocked() const { return write_ >= read_ ? write_ - read_ : write_ + size_ - read_; }
     // Room for the writer: bytes between a Mark and the read position stay reserved until
     // Restore, so a rewind never finds them overwritten.
-    size_t FreeLocked() const { return size_ - 1 - (write_ + size_ - (marked_ ? marked_read_ : read_)) % size_; }
+    size_t FreeLocked() const {
+        const size_t from = marked_ ? marked_read_ : read_;
+        return size_ - 1 - (write_ >= from ? write_ - from : write_ + size_ - from);
+    }
     void PutBitsLocked(uint32_t value, int n);
     size_t CopyOut(size_t from, uint8_t* buffer, size_t n) const;
     void CopyIn(const uint8_t* data, size_t n);

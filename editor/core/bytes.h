@@ -1,7 +1,9 @@
 // Byte helpers shared by the editing core's parsers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace editor {
 
@@ -9,6 +11,21 @@ namespace editor {
 // which the audio header routines take MPEG audio and AC-3 headers).
 inline uint32_t LowFirst32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Offset of the first 00 00 01 in p[0..n) whose fourth byte is also in range, or n.
+// memchr finds the 01 bytes; the two bytes before each are then checked.
+inline size_t FindStartCode(const uint8_t* p, size_t n) {
+    if (n < 4) return n;
+    size_t at = 2;
+    while (at + 1 < n) {
+        const void* hit = std::memchr(p + at, 1, n - 1 - at);
+        if (!hit) return n;
+        at = size_t(static_cast<const uint8_t*>(hit) - p);
+        if (p[at - 1] == 0 && p[at - 2] == 0) return at - 2;
+        ++at;
+    }
+    return n;
 }
 
 }  // namespace editor

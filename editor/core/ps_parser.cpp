@@ -526,8 +526,12 @@ bool CPsParser::NextVideoItem(ParserItem* item) {
     const size_t n = items_.size();
     const uint8_t* b = items_.data();
     while (cursor_ + 4 <= n) {
-        const size_t i = cursor_++;
-        if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue;
+        const size_t i = cursor_ + FindStartCode(b + cursor_, n - cursor_);
+        if (i + 4 > n) {
+            cursor_ = n >= 3 ? n - 3 : 0;
+            break;
+        }
+        cursor_ = i + 1;
         const uint8_t code = b[i + 3];
         int kind = 0;
         if (code == 0x00)
