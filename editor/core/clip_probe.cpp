@@ -7,34 +7,12 @@
 #include <vector>
 
 #include "editor/core/bytes.h"
+#include "editor/core/clip_file.h"
 
 namespace editor {
 namespace {
 
 constexpr int64_t kSecond = 10000000;  // 100-ns units
-
-class File {
-public:
-    explicit File(const std::string& path) : f_(std::fopen(path.c_str(), "rb")) {}
-    ~File() {
-        if (f_) std::fclose(f_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    explicit operator bool() const { return f_ != nullptr; }
-    std::FILE* get() const { return f_; }
-    size_t Read(void* buffer, size_t n) { return f_ ? std::fread(buffer, 1, n, f_) : 0; }
-    bool Seek(int64_t position) { return SeekFile(f_, position, SEEK_SET) == position; }
-    int64_t Size() {
-        const int64_t here = SeekFile(f_, 0, SEEK_CUR);
-        const int64_t end = SeekFile(f_, 0, SEEK_END);
-        SeekFile(f_, here < 0 ? 0 : here, SEEK_SET);
-        return end;
-    }
-
-private:
-    std::FILE* f_;
-};
 
 bool IsStartCode(const uint8_t* p, uint8_t code) {
     return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code;
@@ -45,41 +23,6 @@ bool IsVcdPack(const uint8_t* p) {
     static const uint8_t kHead[6] = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00};
     return std::memcmp(p, kHead, 6) == 0 && p[9] == 0x80 && p[10] == 0x1B && p[11] == 0x91;
 }
-
-// Reads a clip block by block: the 2324 user bytes of usable raw sectors in sector mode,
-// plain blocks of `block` bytes otherwise.
-class BlockReader {
-public:
-    BlockReader(File* file, bool sector_mode, int64_t data_offset, size_t block)
-        : file_(file), sector_mode_(sector_mode), data_offset_(data_offset), block_(block) {}
-
-    // Positions the reader at byte `position` of the clip (rounded down to a whole sector
-    // in sector mode, where positions count from the data offset).
-    bool Seek(int64_t position) {
-        if (position < 0) position = 0;
-        if (sector_mode_) position = data_offset_ + position / int64_t(kSectorSize) * int64_t(kSectorSize);
-        return file_->Seek(position);
-    }
-
-    // The next block; 0 at the end of the file.
-    size_t Next(uint8_t* out) {
-        if (!sector_mode_) return file_->Read(out, block_);
-        uint8_t sector[kSectorSize];
-        // Unusable sectors are skipped; a run of them is bounded by the file's length.
-        for (;;) {
-            if (file_->Read(sector, kSectorSize) < kSectorSize) return 0;
-            if (!IsUsableSector(sector)) continue;
-            std::memcpy(out, sector + kSectorUserOffset, kSectorUserSize);
-            return kSectorUserSize;
-        }
-    }
-
-private:
-    File* file_;
-    bool sector_mode_;
-    int64_t data_offset_;
-    size_t block_;
-};
 
 std::unique_ptr<CPsParser> MakeParser(bool mpeg1) {
     if (mpeg1) return std::unique_ptr<CPsParser>(new (std::nothrow) CMpeg1StreamParser);
@@ -103,7 +46,7 @@ int FileTypeImpl(const std::string& path, size_t probes) {
     if (cdxa == kFileVcd || cdxa == kFileSvcd) return cdxa;
     int decision = kFileUnknown;
     {
-        File f(path);
+        ClipFile f(path);
         if (!f) return kFileUnknown;
         // The pack header may stand at any offset within the probe's byte budget.
         const size_t budget = 2048 + 5 * probes;
@@ -149,7 +92,7 @@ int GetMpegFileTypeEx(const std::string& path) {
 }
 
 bool GetCdxaDataOffset(const std::string& path, int64_t* offset) {
-    File f(path);
+    ClipFile f(path);
     if (!f) return false;
     uint8_t h[12];
     if (f.Read(h, 12) < 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "CDXA", 4) != 0) return false;
@@ -172,7 +115,7 @@ bool GetCdxaDataOffset(const std::string& path, int64_t* offset) {
 int DetectCdxaKind(const std::string& path) {
     int64_t data = 0;
     if (!GetCdxaDataOffset(path, &data)) return 0;
-    File f(path);
+    ClipFile f(path);
     if (!f) return 0;
     bool seen = false;
     uint8_t s[kSectorSize];
@@ -188,7 +131,7 @@ int DetectCdxaKind(const std::string& path) {
 }
 
 int DetectMpeg1Kind(const std::string& path) {
-    File f(path);
+    ClipFile f(path);
     if (!f) return kFileMpeg1;
     uint8_t b[34];
     if (f.Read(b, 34) < 34) return kFileMpeg1;
@@ -196,7 +139,7 @@ int DetectMpeg1Kind(const std::string& path) {
 }
 
 int DetectMpeg2Kind(const std::string& path) {
-    File f(path);
+    ClipFile f(path);
     if (!f) return kFileSvcd;
     std::vector<uint8_t> block(2324 + 3);
     // Stage 1: a file of 2324-byte packs whose first sequence header has an SVCD size.
@@ -374,7 +317,7 @@ int MpegAudioVersionBits(uint32_t header) {
 
 bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset, ClipStart* start) {
     if (!start) return false;
-    File f(path);
+    ClipFile f(path);
     if (!f) return false;
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     std::vector<uint8_t> payload;
@@ -511,7 +454,7 @@ struct AudioEndTracker {
 bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode, int64_t data_offset,
                  ClipEnd* end) {
     if (!end) return false;
-    File f(path);
+    ClipFile f(path);
     if (!f) return false;
     int64_t size = f.Size();
     if (size < 0) return false;
@@ -598,7 +541,7 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
     if (video && start.frame_duration <= 0) return 0;
     if (!video && start.audio_frame_duration <= 0) return 0;
 
-    File f(path);
+    ClipFile f(path);
     if (!f) return 0;
     int64_t size = f.Size();
     if (sector_mode) size = std::max<int64_t>(0, size - data_offset);

@@ -516,6 +516,17 @@ int64_t CPsParser::TimeFor(Stream* s, int64_t position, bool interpolate) {
     return kNoTime;
 }
 
+const uint8_t* CPsParser::WalkBuffer(size_t* size, size_t* carried) const {
+    if (size) *size = items_.size();
+    if (carried) *carried = carry_length_;
+    return items_.data();
+}
+
+size_t CPsParser::CarriedBytes() const {
+    if (taken_ == Taken::None || taken_index_ < 0) return 0;
+    return taken_ == Taken::Video ? video_[taken_index_].carry.size() : audio_[taken_index_].carry.size();
+}
+
 bool CPsParser::NextItem(ParserItem* item) {
     if (!item || taken_ == Taken::None || empty_take_) return false;
     return taken_ == Taken::Video ? NextVideoItem(item) : NextAudioItem(item);
@@ -543,6 +554,13 @@ bool CPsParser::NextVideoItem(ParserItem* item) {
         else if (code == 0xB8)
             kind = kItemGop;
         if (!kind) continue;
+        // An item's header is read from its bytes: one cut by the end of the payload
+        // is carried, whole, to the next take.
+        const size_t need = kind == kItemSequenceHeader ? 12 : kind == kItemGop ? 8 : kind == kItemPicture ? 6 : 4;
+        if (i + need > n) {
+            cursor_ = i;
+            break;
+        }
         cursor_ = i + 4;
         item->kind = kind;
         item->position = int64_t(i) - int64_t(carry_length_);
@@ -551,8 +569,9 @@ bool CPsParser::NextVideoItem(ParserItem* item) {
         item->time = TimeFor(s, s->taken - int64_t(n - carry_length_) + item->position, false);
         return true;
     }
-    // Up to three bytes that may begin a start code go in front of the next take.
-    const size_t keep = std::min<size_t>(3, n - std::min(n, cursor_));
+    // Up to three bytes that may begin a start code, or an item whose header is cut, go
+    // in front of the next take.
+    const size_t keep = std::min<size_t>(kItemHeaderBytes, n - std::min(n, cursor_));
     s->carry.assign(items_.end() - ptrdiff_t(keep), items_.end());
     cursor_ = n;
     return false;

@@ -48,6 +48,11 @@ constexpr size_t kPayloadBufferSize = 600000;
 // PES time stamps remembered per stream; when the table is full the oldest is dropped.
 constexpr size_t kTimeTableSize = 100;
 
+// Bytes of a video item that are always readable from its start code: a sequence
+// header's 12 (frame rate, bit rate), a GOP header's 8 (flags), a picture's 6
+// (temporal_reference and type). An item cut by the end of a take is carried, whole.
+constexpr size_t kItemHeaderBytes = 12;
+
 struct ParserItem {
     int kind = 0;
     // Position of the item's first byte in the payload last taken; negative when the item
@@ -89,6 +94,12 @@ public:
     void Close();
     // The next item of the payload last taken; false at its end.
     bool NextItem(ParserItem* item);
+    // The bytes the item walk runs over: the bytes carried from the previous take
+    // (`carried` of them, at negative item positions) followed by the payload last taken.
+    const uint8_t* WalkBuffer(size_t* size, size_t* carried) const;
+    // Bytes at the end of the walked payload that the next take carries in front (valid
+    // once NextItem has returned false).
+    size_t CarriedBytes() const;
 
     // The file type of a clip (GetMpegFileTypeEx of the probes).
     int GetFileType(const std::string& path) const;
