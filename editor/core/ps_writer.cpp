@@ -666,8 +666,9 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
     const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
     if (sequence && (type_ == kWriterMpeg2 || type_ == kWriterSvcd) && s->ring.FillLevel() > 0) FlushAllLocked();
     if (sequence && dvd) {
-        // Each sequence header starts a video object unit at a navigation pack.
-        FlushAllLocked();
+        // Each sequence header starts a video object unit at a navigation pack; the
+        // audio streams run on across it.
+        FlushVideoLocked();
         NavPack();
         systemHeaderDue_ = false;
     }
@@ -753,6 +754,10 @@ void CMpeg2PsWriter::FlushAllLocked() {
             }
         }
     }
+    FlushVideoLocked();
+}
+
+void CMpeg2PsWriter::FlushVideoLocked() {
     for (size_t i = 0; i < video_.size(); ++i) {
         EsStream* s = video_[i];
         const bool last = i + 1 == video_.size();
@@ -999,10 +1004,17 @@ void CMpeg1PsWriter::Packet(EsStream* s, int64_t payload, bool final) {
     const bool timed = TimedStartWithin(*s, payload);
     int64_t ts = TakeStarts(s, payload);
     if (!timed) ts = kNoTs;
+    // Room the payload leaves in the pack: a padding packet when it can hold one,
+    // otherwise packet header stuffing (ISO/IEC 11172-1 allows up to 16 bytes).
+    const int endCode = final ? 4 : 0;
+    const int zeros = !video && type_ == kWriterVcd ? 20 : 0;
+    const int spare = int(cap - payload) - endCode;
+    const int stuffing = spare > 0 && spare < 6 ? spare : 0;
     pack_.clear();
     PackHeader(&pack_);
     PutStartCode(&pack_, s->streamId);
-    Put16(&pack_, int(payload) + (video ? 12 : 7));
+    Put16(&pack_, int(payload) + (video ? 12 : 7) + stuffing);
+    pack_.insert(pack_.end(), size_t(stuffing), 0xFF);
     if (ts == kNoTs) pack_.insert(pack_.end(), video ? 9 : 4, 0xFF);
     Put16(&pack_, 0x4000 | (video ? 1 << 13 | 46 : 32));
     if (ts == kNoTs) {
@@ -1022,12 +1034,11 @@ void CMpeg1PsWriter::Packet(EsStream* s, int64_t payload, bool final) {
     const size_t got = s->ring.Read(pack_.data() + at, size_t(payload));
     pack_.resize(at + got);
     s->taken += int64_t(got);
-    if (payload < cap) {
-        // A remainder: the padding packet fills the pack, less the end code that follows
-        // the last video pack (and the VCD audio end code).
-        const int endCode = final ? 4 : 0;
-        const int zeros = !video && type_ == kWriterVcd ? 20 : 0;
+    if (spare >= 6) {
+        // The padding packet fills the pack, less the end code that follows the last
+        // pack of a stream (and the VCD audio pack's 20 zero bytes).
         PaddingPacket(&pack_, kMpeg1Pack - int(pack_.size()) - 6 - endCode - zeros);
+        if (video) videoBytesIn_ += spare;
     }
     if (!video && type_ == kWriterVcd && !final) pack_.insert(pack_.end(), 20, 0x00);
     s->firstPacket = false;
@@ -1065,8 +1076,13 @@ size_t CMpeg1PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
     const int64_t ts = ToTicks(time);
     if (time != kNoTime) latestVideoTime_ = std::max(latestVideoTime_, time - timeOrigin_);
     auto pack = [&]() {
-        if (int64_t(s->ring.FillLevel()) < kMpeg1VideoPayload) return false;
-        Packet(s, kMpeg1VideoPayload, false);
+        // Every picture keeps its own time stamp: a packet ends where the next timed
+        // picture begins.
+        int64_t payload = kMpeg1VideoPayload;
+        const int64_t next = SecondTimedStart(*s, payload);
+        if (next > 0) payload = next;
+        if (int64_t(s->ring.FillLevel()) < payload) return false;
+        Packet(s, payload, false);
         return true;
     };
     Feed(s, data, length, ts, pack);

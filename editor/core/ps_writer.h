@@ -196,6 +196,7 @@ private:
     EsStream* Find(int streamId);
     void WriteVideoLocked(EsStream* s, const uint8_t* data, size_t length, int64_t ts);
     void FlushAllLocked();
+    void FlushVideoLocked();
     void SystemHeaderIfDue();
     void NavPack();
     void PackHeader(std::vector<uint8_t>* p);
