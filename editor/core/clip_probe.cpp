@@ -477,6 +477,12 @@ bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bo
         if ((!want_video || video.best > 0) && (!want_audio || audio.best > 0)) break;
         const int64_t from = std::max<int64_t>(0, size - (pass + 1) * window);
         if (!parser->Reset() || !reader.Seek(from)) break;
+        // Each pass reads its own window from the start: what an earlier pass saw as
+        // the latest frame says nothing about the order of this pass's frames.
+        video.anchor_time = video.pending = kNoTime;
+        video.anchor_tr = 0;
+        audio.latest = kNoTime;
+        audio.after = 0;
         // One window, and a little more so a packet cut at the window's end completes.
         int64_t read = 0;
         while (read < window + 65536) {
@@ -579,9 +585,15 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
         int64_t answer = kNoTime;
         bool abandoned = false;
         int64_t read = 0;
+        bool endOfFile = false;
+        // Audio frames without a time of their own follow the last timed one.
+        int64_t lastTimed = kNoTime, sinceTimed = 0;
         while (answer == kNoTime && !abandoned && stream >= 0) {
             const size_t n = reader.Next(block.data());
-            if (n == 0) break;
+            if (n == 0) {
+                endOfFile = true;
+                break;
+            }
             read += int64_t(n);
             parser->Feed(block.data(), n);
             if (video) {
@@ -605,10 +617,24 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                             last_before = current;
                     }
                 }
+                if (!video && item.kind == kItemAudioFrame) {
+                    if (item.time != kNoTime) {
+                        lastTimed = item.time;
+                        sinceTimed = 0;
+                    } else if (lastTimed != kNoTime) {
+                        item.time = lastTimed + ++sinceTimed * start.audio_frame_duration;
+                    }
+                }
                 const bool entry =
                     item.time != kNoTime && (video ? (item.kind == kItemSequenceHeader || item.kind == kItemGop)
                                                    : item.kind == kItemAudioFrame);
                 if (!entry) continue;
+                // The audio frame that holds the goal answers it, not the next one.
+                if (!video && mode == 0 && item.time >= goal && seen_before && last_before.value != kNoTime &&
+                    last_before.value + start.audio_frame_duration > goal) {
+                    answer = last_before.value;
+                    break;
+                }
                 if (item.time < goal) {
                     seen_before = true;
                     current = Candidate{};
@@ -650,6 +676,10 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
         }
         if (answer == kNoTime && mode == 1 && !abandoned && last_before.value != kNoTime)
             answer = last_before.value;  // the goal lies beyond the last entry point
+        // A pass that saw entry points before the goal and then read to the end of the
+        // file has seen every later one: there is none at or after the goal, and an
+        // earlier start would only read the same bytes again.
+        if (answer == kNoTime && mode == 0 && endOfFile && seen_before) return 0;
         if (answer != kNoTime) return answer - clip_start;
         if (from == 0) break;
     }

@@ -313,10 +313,13 @@ TEST(ClipProbe, TimeSearchLandsOnGopStart) {
         EXPECT_NEAR(double(editor::FindVideoTimeInFile(path, editor::kFileMpeg2, target, 0, false, 80000000) + origin),
                     double(after), 2.0);
     }
-    // Audio: the first frame at or after the target.
-    const int64_t a = editor::FindAudioTimeInFile(path, editor::kFileMpeg2, 20000000, 0, false, 0);
-    EXPECT_GE(a, 20000000);
-    EXPECT_LT(a, 20000000 + 320000);
+    // Audio: the frame that holds the target (an AC-3 frame lasts 32 ms), also when it
+    // is not the first frame of its packet.
+    for (int64_t target : {int64_t(20000000), int64_t(20000000 + 500000), int64_t(31234567)}) {
+        const int64_t a = editor::FindAudioTimeInFile(path, editor::kFileMpeg2, target, 0, false, 0);
+        EXPECT_LE(a, target);
+        EXPECT_GT(a + 320000, target);
+    }
 }
 
 // A clip whose end cannot be measured has no byte rate: the searches answer 0 instead of
