@@ -11,6 +11,7 @@ bool CAccessUnitQueue::Create(size_t capacity) {
     std::lock_guard<std::mutex> hold(lock_);
     entries_.clear();
     aborted_ = false;
+    finished_ = false;
     capacity_ = 0;
     if (!ring_.Create(capacity)) return false;
     capacity_ = capacity;
@@ -115,7 +116,8 @@ bool CAccessUnitQueue::SplitTail(uint32_t pattern, uint32_t mask, int64_t step) 
 bool CAccessUnitQueue::Peek(AccessUnitInfo* info, bool wait) {
     std::unique_lock<std::mutex> hold(lock_);
     if (wait && entries_.size() < 2 && !aborted_)
-        changed_.wait_for(hold, std::chrono::milliseconds(100), [&] { return entries_.size() >= 2 || aborted_; });
+        changed_.wait_for(hold, std::chrono::milliseconds(100),
+                          [&] { return entries_.size() >= 2 || aborted_ || finished_; });
     if (entries_.size() < 2) return false;
     if (info) *info = entries_.front();
     return true;
@@ -158,6 +160,17 @@ void CAccessUnitQueue::Signal() {
     std::lock_guard<std::mutex> hold(lock_);
     aborted_ = true;
     changed_.notify_all();
+}
+
+void CAccessUnitQueue::Finish() {
+    std::lock_guard<std::mutex> hold(lock_);
+    finished_ = true;
+    changed_.notify_all();
+}
+
+bool CAccessUnitQueue::Finished() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return finished_;
 }
 
 bool CAccessUnitQueue::Aborted() const {

@@ -70,6 +70,9 @@ public:
 
     // Wakes every waiter; blocked and later producer calls return false.
     void Signal();
+    // The producer has put its last unit: a waiting consumer wakes to take it.
+    void Finish();
+    bool Finished() const;
     bool Aborted() const;
     size_t Capacity() const;
     size_t Units() const;
@@ -84,6 +87,7 @@ private:
     size_t capacity_ = 0;
     std::deque<AccessUnitInfo> entries_;
     bool aborted_ = false;
+    bool finished_ = false;
 };
 
 }  // namespace editor

@@ -62,6 +62,18 @@ public:
         }
     }
 
+    // As many blocks as fit in `capacity` bytes, read at once; 0 at the end of the file.
+    size_t NextRun(uint8_t* out, size_t capacity) {
+        if (!sector_mode_) return file_->Read(out, capacity / block_ * block_);
+        size_t n = 0;
+        while (capacity - n >= kSectorUserSize) {
+            const size_t got = Next(out + n);
+            if (got == 0) break;
+            n += got;
+        }
+        return n;
+    }
+
 private:
     ClipFile* file_;
     bool sector_mode_;

@@ -17,6 +17,9 @@ constexpr int64_t kSecond = 10000000;
 constexpr int64_t kPreload = 2000000;
 constexpr size_t kStoredSequenceMax = 1024;
 constexpr size_t kOutputBlock = 1 << 16;
+// Bytes a clip thread reads at once: whole blocks (or sectors), a fraction of a stream
+// ring of the parser so that one run's payload always fits.
+constexpr size_t kReadRun = 28 * kSectorUserSize;
 
 std::unique_ptr<CPsParser> MakeClipParser(int fileType) {
     if (fileType == kFileMpeg1 || fileType == kFileVcd)
@@ -332,6 +335,8 @@ int CEditEngine::ProcFile() {
     if (abort_) result = 0;
     videoFinished_ = true;
     audioFinished_ = true;
+    videoQueue_.Finish();
+    audioQueue_.Finish();
     {
         std::lock_guard<std::mutex> hold(stateLock_);
         walkerDone_ = true;
@@ -415,13 +420,14 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
         publishEnd(false, clipStart, clipStart);
         return clip.videoStream < 0 ? kClipOk : kClipNoParser;
     }
+    parser->SetStreamsWanted(true, false);
     BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
     if (!reader.Seek(SeekStart(clip, true))) {
         publishEnd(false, clipStart, clipStart);
         return kClipNoFile;
     }
     const int64_t frame = clip.frameDuration > 0 ? clip.frameDuration : 400000;
-    std::vector<uint8_t> block(kSectorUserSize), payload(kPayloadBufferSize);
+    std::vector<uint8_t> block(kReadRun);
 
     enum class Sink { None, Stage, Queue };
     Sink sink = Sink::None;
@@ -465,13 +471,13 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
 
     std::vector<uint8_t> tail;  // the bytes the parser carries into the next take
     while (!stop && !abort_ && queueOk) {
-        const size_t n = reader.Next(block.data());
+        const size_t n = reader.NextRun(block.data(), block.size());
         if (n == 0) {
             add(tail.data(), int64_t(tail.size()));  // the end of the file ends the unit
             break;
         }
         parser->Feed(block.data(), n);
-        parser->TakeVideo(clip.videoStream, payload.data(), payload.size());
+        parser->TakeVideo(clip.videoStream, nullptr, kPayloadBufferSize);
         size_t size = 0, carried = 0;
         const uint8_t* walk = parser->WalkBuffer(&size, &carried);
         int64_t from = 0;
@@ -594,9 +600,10 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
     if (!f) return kClipNoFile;
     std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
     if (!parser || !parser->Reset()) return kClipNoParser;
+    parser->SetStreamsWanted(false, true);
     BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
     if (!reader.Seek(SeekStart(clip, false))) return kClipNoFile;
-    std::vector<uint8_t> block(kSectorUserSize), payload(kPayloadBufferSize);
+    std::vector<uint8_t> block(kReadRun);
     const int kind = AudioKindOfIndex(clip.audioStream);
 
     bool started = false, stop = false, queueOk = true;
@@ -610,10 +617,10 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
     int64_t v1 = kNoTime;
 
     while (!stop && !abort_ && queueOk) {
-        const size_t n = reader.Next(block.data());
+        const size_t n = reader.NextRun(block.data(), block.size());
         if (n == 0) break;
         parser->Feed(block.data(), n);
-        parser->TakeAudio(clip.audioStream, payload.data(), payload.size());
+        parser->TakeAudio(clip.audioStream, nullptr, kPayloadBufferSize);
         size_t size = 0, carried = 0;
         const uint8_t* walk = parser->WalkBuffer(&size, &carried);
         if (remaining > 0 && open && size > carried) {

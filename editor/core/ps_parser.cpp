@@ -381,13 +381,13 @@ void CPsParser::Append(Stream* s, const uint8_t* data, size_t n, int64_t time, i
 void CPsParser::RoutePayload(int id, const uint8_t* payload, size_t n, int64_t time) {
     if (id >= 0xE0 && id <= 0xEF) {
         Stream* s = StreamFor(true, id - 0xE0);
-        Append(s, payload, n, time, 0, 0);
+        if (wantVideo_) Append(s, payload, n, time, 0, 0);
         Log("    Video ID:%d, Size: %d, ASize: %d\n", id - 0xE0, int(n), s ? int(s->ring.FillLevel()) : 0);
     } else if (id >= 0xC0 && id <= 0xDF) {
         Stream* s = StreamFor(false, id - 0xC0);
-        Append(s, payload, n, time, 0, 0);
+        if (wantAudio_) Append(s, payload, n, time, 0, 0);
         Log("    Audio ID:%d, Size: %d, ASize: %d\n", id - 0xC0, int(n), s ? int(s->ring.FillLevel()) : 0);
-    } else if (id == 0xBD && !mpeg1_) {
+    } else if (id == 0xBD && !mpeg1_ && wantAudio_) {
         RoutePrivate(payload, n, time);
     }
 }
@@ -453,7 +453,10 @@ size_t CPsParser::Take(Stream* s, uint8_t* buffer, size_t capacity) {
     // The bytes of the previous take that a start code or header may continue from.
     std::vector<uint8_t> carry = std::move(s->carry);
     s->carry.clear();
-    const size_t n = s->created ? s->ring.Read(buffer, capacity) : 0;
+    // Without a buffer the payload goes straight into the item walk.
+    const size_t n = !s->created ? 0
+                     : buffer    ? s->ring.Read(buffer, capacity)
+                                 : std::min(capacity, s->ring.FillLevel());
     if (n == 0) {
         // Nothing new: the carried bytes wait for the next take.
         s->carry = std::move(carry);
@@ -465,7 +468,10 @@ size_t CPsParser::Take(Stream* s, uint8_t* buffer, size_t capacity) {
     empty_take_ = false;
     items_.resize(carry.size() + n);
     std::copy(carry.begin(), carry.end(), items_.begin());
-    if (n) std::memcpy(items_.data() + carry.size(), buffer, n);
+    if (buffer)
+        std::memcpy(items_.data() + carry.size(), buffer, n);
+    else
+        s->ring.Read(items_.data() + carry.size(), n);
     carry_length_ = carry.size();
     cursor_ = 0;
     s->taken += int64_t(n);
@@ -473,14 +479,14 @@ size_t CPsParser::Take(Stream* s, uint8_t* buffer, size_t capacity) {
 }
 
 size_t CPsParser::TakeVideo(int index, uint8_t* buffer, size_t capacity) {
-    if (index < 0 || index >= kVideoStreams || !buffer) return 0;
+    if (index < 0 || index >= kVideoStreams) return 0;
     taken_ = Taken::Video;
     taken_index_ = index;
     return Take(&video_[index], buffer, capacity);
 }
 
 size_t CPsParser::TakeAudio(int index, uint8_t* buffer, size_t capacity) {
-    if (index < 0 || index >= kAudioStreams || !buffer) return 0;
+    if (index < 0 || index >= kAudioStreams) return 0;
     taken_ = Taken::Audio;
     taken_index_ = index;
     return Take(&audio_[index], buffer, capacity);

@@ -86,12 +86,18 @@ public:
     // name in the current folder; lines are then appended to it.
     void SetLog(bool on);
     void Feed(const uint8_t* data, size_t length);
-    // Moves up to `capacity` buffered payload bytes of the stream into `buffer` and into
-    // the item walk; returns the count. An unknown index takes nothing.
+    // Moves up to `capacity` buffered payload bytes of the stream into `buffer` (when
+    // given) and into the item walk; returns the count. An unknown index takes nothing.
     size_t TakeVideo(int index, uint8_t* buffer, size_t capacity);
     size_t TakeAudio(int index, uint8_t* buffer, size_t capacity);
     // Frees the input ring and every stream ring.
     void Close();
+    // A reader of one kind of stream keeps only its payload (both by default); the
+    // streams of the other kind are still noted (FirstVideoStream, FirstAudioStream).
+    void SetStreamsWanted(bool video, bool audio) {
+        wantVideo_ = video;
+        wantAudio_ = audio;
+    }
     // The next item of the payload last taken; false at its end.
     bool NextItem(ParserItem* item);
     // The bytes the item walk runs over: the bytes carried from the previous take
@@ -187,6 +193,8 @@ private:
     void LogTime(bool video, int64_t pts, int64_t dts);
 
     const bool mpeg1_;
+    bool wantVideo_ = true;
+    bool wantAudio_ = true;
     const std::string log_name_;
     bool log_on_ = false;
     CBitRing input_;
