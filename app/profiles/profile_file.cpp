@@ -379,8 +379,10 @@ public:
         b_.begin = begin;
         b_.end = begin;
         b_.closed = false;
+        b_.closedByNext = false;
         b_.hasClass = false;
         b_.hasName = false;
+        b_.name.clear();
         seen_ = 0;
     }
 
@@ -393,6 +395,7 @@ public:
             SetText(h.className, rest);
         } else if (StartsWith(line, "<Name>", rest)) {
             SetText(h.name, rest);
+            b_.name.assign(rest);
             b_.hasName = true;
             return HeadLine::kName;
         } else if (StartsWith(line, "<Output FileName>", rest)) {
@@ -673,22 +676,61 @@ private:
 
 }  // namespace
 
+bool IsStorableProfileName(std::string_view name) {
+    return name.size() < sizeof(ProfileHead::name) && name.find_first_of("\r\n") == std::string_view::npos &&
+           name.find('\0') == std::string_view::npos;
+}
+
+namespace {
+
+enum class Mark { kNone, kOpen, kClose };
+
+// "&" or "&&", with any blanks an editor left after it.
+Mark BlockMark(std::string_view line) {
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+        line.remove_suffix(1);
+    if (line == "&") return Mark::kOpen;
+    if (line == "&&") return Mark::kClose;
+    return Mark::kNone;
+}
+
+// Where a block that the "&" line at `next` closes ends: before that line and before one
+// empty line in front of it (the writer's separator belongs to the next block), but never
+// before `begin`'s own line.
+size_t EndBeforeNextBlock(std::string_view text, size_t begin, size_t next) {
+    size_t end = next;
+    size_t lineEnd = end;
+    if (lineEnd > begin && text[lineEnd - 1] == '\n') {
+        size_t prev = text.rfind('\n', lineEnd - 2);
+        size_t prevStart = prev == std::string_view::npos ? 0 : prev + 1;
+        std::string_view prevLine = text.substr(prevStart, lineEnd - 1 - prevStart);
+        if (!prevLine.empty() && prevLine.back() == '\r') prevLine.remove_suffix(1);
+        if (prevLine.empty() && prevStart > begin) end = prevStart;
+    }
+    return end;
+}
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+}  // namespace
+
 ProfileTextEnd WalkProfileText(std::string_view text, ProfileBlockSink& sink) {
     auto block = std::make_unique<ProfileBlock>();
     BlockReader reader(*block);
     bool inBlock = false;
     bool inDescription = false;
     std::string description;
-    size_t pos = 0;
+    size_t pos = text.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0;
     while (pos < text.size()) {
         const size_t lineStart = pos;
         size_t nl = text.find('\n', pos);
         std::string_view line = text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
         pos = nl == std::string_view::npos ? text.size() : nl + 1;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        const Mark mark = BlockMark(line);
 
         if (!inBlock) {
-            if (line == "&") {
+            if (mark == Mark::kOpen) {
                 inBlock = true;
                 reader.Reset(lineStart);
                 sink.Open(*block);
@@ -696,8 +738,9 @@ ProfileTextEnd WalkProfileText(std::string_view text, ProfileBlockSink& sink) {
             continue;
         }
         if (inDescription) {
-            // The description runs to the first line holding "<"; empty lines are skipped.
-            if (line.find('<') == std::string_view::npos) {
+            // The description runs to the first line holding "<" (or a block mark); empty
+            // lines are skipped.
+            if (mark == Mark::kNone && line.find('<') == std::string_view::npos) {
                 if (!line.empty() && description.size() <= sizeof block->record.head.description) {
                     if (!description.empty()) description.push_back('\n');
                     description.append(Unescape(line));
@@ -707,12 +750,18 @@ ProfileTextEnd WalkProfileText(std::string_view text, ProfileBlockSink& sink) {
             inDescription = false;
             reader.Description(description);
         }
-        if (line == "&&") {
+        if (mark != Mark::kNone) {
             reader.Finish();
-            block->end = pos;
+            block->end = mark == Mark::kClose ? pos : EndBeforeNextBlock(text, block->begin, lineStart);
             block->closed = true;
+            block->closedByNext = mark == Mark::kOpen;
             inBlock = false;
             if (sink.Close(*block)) return ProfileTextEnd::kStopped;
+            if (mark == Mark::kOpen) {
+                inBlock = true;
+                reader.Reset(lineStart);
+                sink.Open(*block);
+            }
             continue;
         }
         if (line == "<Description>") {

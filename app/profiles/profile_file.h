@@ -28,13 +28,22 @@ void AppendProfileBlock(const ProfileRecord& record, std::string& out);
 
 // What the walker has read of the block at hand.
 struct ProfileBlock {
-    size_t begin = 0;     // offset of the "&" line
-    size_t end = 0;       // offset past the "&&" line, or the text's end
-    bool closed = false;  // false when the text ended inside the block
+    size_t begin = 0;  // offset of the "&" line
+    // Offset past the "&&" line; for a block that the next "&" line closes, the offset of that
+    // line (less one empty line before it, which belongs to the next block); else the text's end.
+    size_t end = 0;
+    bool closed = false;        // false when the text ended inside the block
+    bool closedByNext = false;  // closed by the next block's "&" line, not by "&&"
     bool hasClass = false;
     bool hasName = false;
+    std::string name;      // the whole "<Name>" text, also where the record's array cuts it
     ProfileRecord record;  // the head and class block read so far
 };
+
+// True when a profile name can be stored and read back exactly: it fits the record's name
+// array and holds no line break. Lookups compare whole names, so a name the store cannot
+// keep exactly is never reported free.
+bool IsStorableProfileName(std::string_view name);
 
 // A head line the walker has just applied, for the lookup rules.
 enum class HeadLine { kOther, kName, kVideoFormatClass, kAttribute };
@@ -54,6 +63,9 @@ enum class ProfileTextEnd { kOutside, kInBlock, kInDescription, kStopped };
 
 // Walks `text` block by block. Every block starts from a cleared record with Attribute 0x83
 // and Video Format Class 11 (no class block) until its "<Video Format Class>" line.
+// A UTF-8 byte-order mark at the start is skipped. The marks "&" and "&&" may carry trailing
+// blanks (as editors leave them), and end a description. A "&" line inside an open block
+// closes that block first: a lost "&&" never makes one block swallow the next.
 ProfileTextEnd WalkProfileText(std::string_view text, ProfileBlockSink& sink);
 
 // Makes `text` end outside any block, so that a block appended to it is read as a block of

@@ -1,6 +1,7 @@
 #include "app/profiles/profile_manager.h"
 
 #include <cstring>
+#include <functional>
 
 #include "app/profiles/builtin_profiles.h"
 #include "app/profiles/profile_file.h"
@@ -11,16 +12,23 @@ namespace {
 constexpr const char kProfileFileName[] = "Profile.ini";
 constexpr uint32_t kAviSmallName = 5004, kAviMediumName = 5005, kAviLargeName = 5006;
 
-bool SameText(const char* a, const char* b) {
-    return std::strcmp(a, b) == 0;
-}
-
 // The lookup of one profile file walk (the rules continue the built-ins' running index).
+// With a `visit` function (by class, no name) every block the lookup would find at its index
+// is handed to it in index order, in one walk.
 class LookupSink : public ProfileBlockSink {
 public:
+    using Visit = std::function<bool(const ProfileRecord&)>;
+
     LookupSink(int32_t cls, int32_t index, const char* name, bool anyClass, uint32_t mask, int32_t& running,
-               ProfileRecord& out)
-        : cls_(cls), index_(index), name_(name), anyClass_(anyClass), mask_(mask), running_(running), out_(out) {}
+               ProfileRecord& out, const Visit* visit = nullptr)
+        : cls_(cls),
+          index_(index),
+          name_(name),
+          anyClass_(anyClass),
+          mask_(mask),
+          running_(running),
+          out_(out),
+          visit_(visit) {}
 
     bool found() const { return found_; }
 
@@ -31,7 +39,7 @@ public:
         const ProfileHead& h = b.record.head;
         switch (line) {
             case HeadLine::kName:
-                rejected_ = name_ != nullptr && !SameText(h.name, name_);
+                rejected_ = name_ != nullptr && b.name != name_;
                 break;
             case HeadLine::kVideoFormatClass:
                 if (!anyClass_) {
@@ -54,10 +62,15 @@ public:
         // A block must show the class asked for and, in a lookup by name, that name.
         if (!anyClass_ && !b.hasClass) return false;
         if (name_ != nullptr) {
-            if (!SameText(b.record.head.name, name_)) return false;
+            if (!b.hasName || b.name != name_) return false;
         } else if (running_ != index_) {
             ++running_;
             return false;
+        }
+        if (visit_ != nullptr) {
+            ++running_;
+            ++index_;
+            return !(*visit_)(b.record);
         }
         std::memcpy(&out_, &b.record, sizeof out_);
         found_ = true;
@@ -71,6 +84,7 @@ private:
     uint32_t mask_;
     int32_t& running_;
     ProfileRecord& out_;
+    const Visit* visit_;
     bool rejected_ = false;
     bool found_ = false;
 };
@@ -217,6 +231,32 @@ ProfileStatus CProfileManager::ReadProfile(int32_t cls, int32_t index, ProfileRe
     return kProfileFail;
 }
 
+ProfileStatus CProfileManager::ListProfiles(int32_t cls, uint32_t mask, const ProfileVisitor& visit) {
+    if (cls == kClassStreamInfo) {
+        ProfileRecord record;
+        for (const StreamInfoEntry& e : streamInfo_.entries) {
+            FillFromStreamInfo(e, record);
+            if (!visit(record)) return kProfileOk;
+        }
+        return kProfileOk;
+    }
+    auto record = std::make_unique<ProfileRecord>();
+    int32_t running = 0;
+    for (const ProfileSlot& s : slots_) {
+        if (!SlotTakesPart(s, mask) || s.head.videoFormatClass != cls) continue;
+        const int32_t keep = keepOrgSize_;
+        FillFromSlot(s, *record);
+        keepOrgSize_ = keep;
+        ++running;
+        if (!visit(*record)) return kProfileOk;
+    }
+    std::string text;
+    if (LoadProfileFile(text, true) == FileText::kFailed) return kProfileFail;
+    LookupSink sink(cls, running, nullptr, false, mask, running, *record, &visit);
+    WalkProfileText(text, sink);
+    return kProfileOk;
+}
+
 ProfileStatus CProfileManager::GetDefaultProfile(int kind, ProfileRecord& record) {
     struct Kind {
         uint32_t nameId;
@@ -251,6 +291,8 @@ ProfileStatus CProfileManager::GetDefaultProfile(int kind, ProfileRecord& record
 
 int CProfileManager::ProfileNameExists(int32_t cls, const char* name) {
     if (name == nullptr) return 0;
+    // A name the store would not keep exactly is never free: the write refuses it.
+    if (!IsStorableProfileName(name)) return 1;
     for (const ProfileSlot& s : slots_) {
         if (s.head.videoFormatClass == cls && strings_.Load(s.head.nameId) == name) return 1;
     }
@@ -258,7 +300,7 @@ int CProfileManager::ProfileNameExists(int32_t cls, const char* name) {
     if (LoadProfileFile(text, true) != FileText::kOk) return 0;
     bool exists = false;
     ForEachBlock(text, [&](const ProfileBlock& b) {
-        exists = b.hasName && b.hasClass && SameText(b.record.head.name, name) && b.record.head.videoFormatClass == cls;
+        exists = b.hasName && b.hasClass && b.name == name && b.record.head.videoFormatClass == cls;
         return exists;
     });
     return exists ? 1 : 0;
@@ -271,6 +313,10 @@ ProfileStatus CProfileManager::WriteProfile(const ProfileRecord& record, const c
         folder_.Get(dir);
     }
     if ((record.head.attribute & kAttrStorable) == 0) return kProfileFail;
+    if (!IsStorableProfileName(
+            std::string_view(record.head.name, strnlen(record.head.name, sizeof record.head.name)))) {
+        return kProfileBadName;
+    }
     const std::string target = file != nullptr ? std::string(file) : profilePath_;
     std::string text;
     const auto read = fs_.ReadAll(target, kProfileFileLimit, text);
@@ -279,6 +325,8 @@ ProfileStatus CProfileManager::WriteProfile(const ProfileRecord& record, const c
     }
     CloseDanglingBlock(text);
     AppendProfileBlock(record, text);
+    // A file past the read limit could no longer be read or changed by any operation.
+    if (text.size() > kProfileFileLimit) return kProfileFileFull;
     return ReplaceFileContent(fs_, target, text) ? kProfileOk : kProfileFail;
 }
 
@@ -293,12 +341,16 @@ ProfileStatus CProfileManager::DeleteProfile(int32_t cls, const char* name) {
         case FileText::kOk:
             break;
     }
-    // Cut each matching block together with the empty line the writer puts before it.
+    // Cut each matching block together with the empty line the writer puts before it. A kept
+    // block that only the cut block's "&" line closed gets its "&&", so it stays readable.
     std::string kept;
     size_t copied = 0;
+    bool keptOpenBefore = false;  // the last block kept ends without "&&" and nothing follows it yet
     ForEachBlock(text, [&](const ProfileBlock& b) {
         const ProfileHead& h = b.record.head;
-        if (!b.closed || h.group != kGroupUser || !b.hasClass || h.videoFormatClass != cls || !SameText(h.name, name)) {
+        if (!b.closed || h.group != kGroupUser || !b.hasClass || h.videoFormatClass != cls || !b.hasName ||
+            b.name != name) {
+            keptOpenBefore = b.closedByNext;
             return false;
         }
         size_t begin = b.begin;
@@ -308,6 +360,11 @@ ProfileStatus CProfileManager::DeleteProfile(int32_t cls, const char* name) {
             if (prev == copied || (prev > copied && text[prev - 1] == '\n')) begin = prev;
         }
         kept.append(text, copied, begin - copied);
+        if (keptOpenBefore) {
+            kept.append("&&");
+            kept.append(kProfileLineEnd);
+            keptOpenBefore = false;
+        }
         copied = b.end;
         return false;
     });

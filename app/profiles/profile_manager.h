@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,6 +40,11 @@ public:
     // The record's Attribute carries the page mask on entry.
     ProfileStatus ReadProfile(int32_t videoFormatClass, int32_t index, ProfileRecord& record, const char* name,
                               int anyClass);
+    // Hands `visit` every profile that ReadProfile(class, 0, 1, 2, ...) without a name finds for
+    // the page mask `mask`, in that order, reading the file once; `visit` returns false to stop.
+    // KeepOrgSize is left as it is. Fails, after the built-ins, when the file cannot be read.
+    using ProfileVisitor = std::function<bool(const ProfileRecord&)>;
+    ProfileStatus ListProfiles(int32_t videoFormatClass, uint32_t mask, const ProfileVisitor& visit);
     ProfileStatus GetDefaultProfile(int kind, ProfileRecord& record);
     int ProfileNameExists(int32_t videoFormatClass, const char* name);
     // Appends the record's block to `file`, or to "Profile.ini" when `file` is null.

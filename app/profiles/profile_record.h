@@ -15,6 +15,12 @@ using ProfileStatus = int32_t;
 inline constexpr ProfileStatus kProfileOk = 0;
 inline constexpr ProfileStatus kProfileFail = static_cast<int32_t>(0x80004005u);
 inline constexpr ProfileStatus kStreamInfoMissing = static_cast<int32_t>(0x80A0000Cu);
+// A write refused because the record's name could not be read back exactly (a line break,
+// or no room for its end): E_INVALIDARG.
+inline constexpr ProfileStatus kProfileBadName = static_cast<int32_t>(0x80070057u);
+// A write refused because the file would outgrow what the store reads:
+// HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE).
+inline constexpr ProfileStatus kProfileFileFull = static_cast<int32_t>(0x800700DFu);
 
 // Video Format Class: selects the class block and the output kind.
 enum VideoFormatClass : int32_t {

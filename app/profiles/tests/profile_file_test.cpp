@@ -224,7 +224,7 @@ TEST_F(ProfileFile, WriterSetsPageBitsAndKeepsTheRecord) {
 }
 
 TEST_F(ProfileFile, UserTextCannotBreakTheFile) {
-    ProfileRecord r = UserHead("DV", kClassDv, "a\nb&&", "&\n&&\n<Name>evil\n x < y && z\n&amp;");
+    ProfileRecord r = UserHead("DV", kClassDv, "a b&&", "&\n&&\n<Name>evil\n x < y && z\n&amp;");
     std::strcpy(r.head.className, "D\r\nV");
     ASSERT_EQ(store.WriteProfile(r, nullptr), kProfileOk);
     const std::string text = testing::ReadWhole(store.ProfilePath());
@@ -239,6 +239,59 @@ TEST_F(ProfileFile, UserTextCannotBreakTheFile) {
     EXPECT_STREQ(back.head.description, r.head.description);
     EXPECT_STREQ(back.head.name, "a b&&");
     EXPECT_STREQ(back.head.className, "D  V");
+}
+
+// A name is a key: one the file cannot give back exactly is refused by the writer and never
+// reported free, so no later lookup or delete meets it under another name.
+TEST_F(ProfileFile, NamesThatCannotBeKeptExactlyAreRefused) {
+    for (const char* bad : {"a\nb", "a\rb", "line\r\n"}) {
+        ProfileRecord r = UserHead("DV", kClassDv, bad, "");
+        EXPECT_EQ(store.WriteProfile(r, nullptr), kProfileBadName) << bad;
+        EXPECT_EQ(store.ProfileNameExists(kClassDv, bad), 1) << bad;
+    }
+    ProfileRecord unterminated = UserHead("DV", kClassDv, "x", "");
+    std::memset(unterminated.head.name, 'n', sizeof unterminated.head.name);
+    EXPECT_EQ(store.WriteProfile(unterminated, nullptr), kProfileBadName);
+    EXPECT_FALSE(DefaultProfileFileSystem().Exists(store.ProfilePath()) &&
+                 !testing::ReadWhole(store.ProfilePath()).empty());
+
+    const std::string longest(127, 'n');
+    const std::string tooLong = longest + "x";
+    EXPECT_EQ(store.ProfileNameExists(kClassDv, longest.c_str()), 0);
+    EXPECT_EQ(store.ProfileNameExists(kClassDv, tooLong.c_str()), 1);
+    ASSERT_EQ(store.WriteProfile(UserHead("DV", kClassDv, longest.c_str(), ""), nullptr), kProfileOk);
+    ProfileRecord back = Blank();
+    back.head.attribute = 3;
+    ASSERT_EQ(store.ReadProfile(kClassDv, 0, back, longest.c_str(), 0), kProfileOk);
+    EXPECT_EQ(std::string(back.head.name), longest);
+}
+
+// Hand-edited names longer than the record holds: lookups and deletes compare the whole name,
+// so two names alike in their first 127 characters stay two profiles.
+TEST_F(ProfileFile, LongNamesInTheFileAreComparedWhole) {
+    const std::string common(127, 'n');
+    const std::string one = common + "1", two = common + "2";
+    WriteFile("\n&\n<Name>" + one + "\n<Group>2\n<Video Format Class>2\n&&\n" + "\n&\n<Name>" + two +
+              "\n<Group>2\n<Video Format Class>2\n&&\n");
+    const std::string before = testing::ReadWhole(store.ProfilePath());
+    ProfileRecord r = Blank();
+    r.head.attribute = 3;
+    EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, common.c_str(), 0), kProfileFail);
+    r = Blank();
+    r.head.attribute = 3;
+    ASSERT_EQ(store.ReadProfile(kClassDv, 0, r, two.c_str(), 0), kProfileOk);
+    EXPECT_EQ(std::string(r.head.name), common);
+    EXPECT_EQ(store.ProfileNameExists(kClassDv, one.c_str()), 1);
+
+    ASSERT_EQ(store.DeleteProfile(kClassDv, common.c_str()), kProfileOk);
+    EXPECT_EQ(testing::ReadWhole(store.ProfilePath()), before);
+    ASSERT_EQ(store.DeleteProfile(kClassDv, one.c_str()), kProfileOk);
+    r = Blank();
+    r.head.attribute = 3;
+    EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, one.c_str(), 0), kProfileFail);
+    r = Blank();
+    r.head.attribute = 3;
+    EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, two.c_str(), 0), kProfileOk);
 }
 
 // Files written before: text as the earlier writer left it, CR LF line ends, tags the reader

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "app/profiles/tests/profile_test_support.h"
 
@@ -331,6 +333,124 @@ TEST_F(ProfileStore, AFileTooLargeToReadIsNeverRewritten) {
     EXPECT_EQ(store.CountProfiles(kClassDv, &n), kProfileFail);
     EXPECT_EQ(n, 8u);  // the built-in part is counted
     EXPECT_EQ(testing::ReadWhole(store.ProfilePath()).size(), big.size());
+}
+
+// A DV user profile block as a hand editor may leave it.
+std::string DvBlock(const std::string& name, const char* open = "&", const char* close = "&&") {
+    std::string b = std::string("\n") + open + "\n<Class>DV\n<Name>" + name + "\n<Description>\nabout " +
+                    name.substr(0, 8) +
+                    "\n<Output FileName> \n<Group>2\n<Video Format Class>2\n<Attribute>83\n<VideoFormat>2000\n";
+    if (close != nullptr) b += std::string(close) + "\n";
+    return b;
+}
+
+// Damaged and unusual files: every profile readable before an operation is still readable,
+// byte for byte, afterwards (but the one deleted), and every one can still be deleted.
+TEST_F(ProfileStore, DamagedFilesNeverLoseOrLockOutAProfile) {
+    const std::string longName = std::string(127, 'L') + "tail";
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<std::string> names;  // the profiles a user sees in it
+    } cases[] = {
+        {"unclosed block before the target", DvBlock("lost", "&", nullptr) + DvBlock("target"), {"lost", "target"}},
+        {"unclosed target before another", DvBlock("target", "&", nullptr) + DvBlock("after"), {"target", "after"}},
+        {"close mark with blanks",
+         DvBlock("before", "&", "&& ") + DvBlock("target") + DvBlock("after", "&", "&&\t"),
+         {"before", "target", "after"}},
+        {"open mark with blanks", DvBlock("target", "& ") + DvBlock("after"), {"target", "after"}},
+        {"byte-order mark", "\xEF\xBB\xBF" + DvBlock("bom").substr(1) + DvBlock("target"), {"bom", "target"}},
+        {"byte-order mark, no blank line",
+         "\xEF\xBB\xBF&\n<Name>first\n<Group>2\n<Video Format Class>2\n&&\n" + DvBlock("target"),
+         {"first", "target"}},
+        {"unclosed last block", DvBlock("target") + DvBlock("open end", "&", nullptr), {"target"}},
+        {"long name", DvBlock(longName) + DvBlock("target"), {longName, "target"}},
+        {"name followed by a stray line",
+         "\n&\n<Name>two\nlines\n<Group>2\n<Video Format Class>2\n&&\n" + DvBlock("target"),
+         {"two", "target"}},
+    };
+    for (const Case& c : cases) {
+        for (int op = 0; op < 2; ++op) {
+            SCOPED_TRACE(std::string(c.what) + (op == 0 ? ", delete" : ", write"));
+            testing::WriteWhole(store.ProfilePath(), testing::WithLineEnds(c.text));
+            std::map<std::string, std::string> before;
+            for (const std::string& name : c.names) {
+                ProfileRecord r = WithMask(3);
+                ASSERT_EQ(store.ReadProfile(kClassDv, 0, r, name.c_str(), 0), kProfileOk) << name;
+                before[name].assign(reinterpret_cast<const char*>(&r), sizeof r);
+            }
+            if (op == 0) {
+                ASSERT_EQ(store.DeleteProfile(kClassDv, "target"), kProfileOk);
+            } else {
+                Write(UserProfile(kClassDv, "new"));
+                ProfileRecord r = WithMask(3);
+                EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, "new", 0), kProfileOk);
+            }
+            for (const auto& [name, bytes] : before) {
+                ProfileRecord r = WithMask(3);
+                const ProfileStatus s = store.ReadProfile(kClassDv, 0, r, name.c_str(), 0);
+                if (op == 0 && name == "target") {
+                    EXPECT_EQ(s, kProfileFail);
+                    continue;
+                }
+                ASSERT_EQ(s, kProfileOk) << name;
+                EXPECT_EQ(std::string(reinterpret_cast<const char*>(&r), sizeof r), bytes) << name;
+            }
+            // Nothing is left that the user can neither read nor delete.
+            for (const auto& [name, bytes] : before)
+                ASSERT_EQ(store.DeleteProfile(kClassDv, name.c_str()), kProfileOk);
+            ASSERT_EQ(store.DeleteProfile(kClassDv, "new"), kProfileOk);
+            uint32_t dv = 0;
+            ASSERT_EQ(store.CountProfiles(kClassDv, &dv), kProfileOk);
+            EXPECT_EQ(dv, 8u + (std::string(c.what) == "unclosed last block" ? 1u : 0u));
+        }
+    }
+}
+
+// The store never writes a file it could not read back: a write past the read limit is
+// refused and the file stays as it was, readable and changeable.
+TEST_F(ProfileStore, AWriteThatWouldOutgrowTheReadLimitIsRefused) {
+    const std::string block = testing::WithLineEnds(DvBlock("kept"));
+    std::string text = block + std::string(kProfileFileLimit - block.size() - 200, ' ');
+    testing::WriteWhole(store.ProfilePath(), text);
+    EXPECT_EQ(store.WriteProfile(UserProfile(kClassDv, "one too many"), nullptr), kProfileFileFull);
+    EXPECT_EQ(testing::ReadWhole(store.ProfilePath()), text);
+    ProfileRecord r = WithMask(3);
+    EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, "kept", 0), kProfileOk);
+    ASSERT_EQ(store.DeleteProfile(kClassDv, "kept"), kProfileOk);
+    EXPECT_EQ(store.WriteProfile(UserProfile(kClassDv, "fits now"), nullptr), kProfileOk);
+}
+
+// One listing gives what a lookup by each index gives, in the same order, with one read.
+TEST_F(ProfileStore, ListingEqualsLookupByEveryIndex) {
+    Write(UserProfile(kClassMpeg1, "u1"));
+    std::string text = testing::ReadWhole(store.ProfilePath());
+    text += testing::WithLineEnds(
+        "\n&\n<Name>hidden\n<Group>2\n<Video Format Class>3\n<Attribute>80\n&&\n"
+        "\n&\n<Name>no class\n<Group>2\n&&\n"
+        "\n&\n<Name>unclosed\n<Group>2\n<Video Format Class>3\n");
+    testing::WriteWhole(store.ProfilePath(), text);
+    Write(UserProfile(kClassMpeg1, "u2"));
+    for (uint32_t mask : {1u, 2u}) {
+        std::vector<std::string> listed;
+        ASSERT_EQ(store.ListProfiles(kClassMpeg1, mask,
+                                     [&](const ProfileRecord& r) {
+                                         listed.emplace_back(reinterpret_cast<const char*>(&r), sizeof r);
+                                         return true;
+                                     }),
+                  kProfileOk);
+        std::vector<std::string> looked;
+        for (int32_t i = 0;; ++i) {
+            ProfileRecord r = WithMask(mask);
+            if (store.ReadProfile(kClassMpeg1, i, r, nullptr, 0) != kProfileOk) break;
+            looked.emplace_back(reinterpret_cast<const char*>(&r), sizeof r);
+        }
+        EXPECT_EQ(listed, looked) << mask;
+        EXPECT_GE(listed.size(), 3u);
+    }
+    int visited = 0;
+    store.ListProfiles(kClassMpeg1, 2, [&](const ProfileRecord&) { return ++visited < 2; });
+    EXPECT_EQ(visited, 2);
 }
 
 TEST_F(ProfileStore, WriteToANamedFile) {
