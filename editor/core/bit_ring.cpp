@@ -4,6 +4,8 @@
 #include <cstring>
 #include <new>
 
+#include "common/bitstream/start_code.h"
+
 namespace editor {
 
 bool CBitRing::Create(size_t size) {
@@ -222,31 +224,30 @@ size_t CBitRing::SkipToStartCode() {
     std::lock_guard<std::mutex> hold(lock_);
     if (!size_) return 0;
     read_bits_ = 0;
-    const uint8_t* base = storage_.get();
     const size_t fill = FillLocked();
     if (fill < 4) return 0;
-    // Candidates are the positions of a 01 byte two or more bytes in; a start code's
-    // first 00 lies two bytes before it, and its fourth byte must be readable.
-    const size_t limit = fill - 1;
-    size_t at = 2;
-    while (at < limit) {
-        const size_t index = Advance(read_, at);
-        const size_t run = std::min(limit - at, size_ - index);
-        const void* hit = std::memchr(base + index, 1, run);
-        if (!hit) {
-            at += run;
-            continue;
-        }
-        at += size_t(static_cast<const uint8_t*>(hit) - (base + index));
-        if (base[Advance(read_, at - 1)] == 0 && base[Advance(read_, at - 2)] == 0) {
-            read_ = Advance(read_, at - 2);
-            return at - 2;
-        }
-        ++at;
+    // A start code's 00 00 01 must lie within the first fill - 1 readable bytes, so that
+    // its fourth byte is readable too. The readable bytes lie in at most two contiguous
+    // pieces; each is scanned whole, and the two positions that straddle the wrap apart.
+    const size_t span = fill - 1;
+    const uint8_t* base = storage_.get();
+    const size_t first = std::min(span, size_ - read_);
+    auto at = [&](size_t k) { return base[Advance(read_, k)]; };
+    auto found = [&](size_t k) {
+        read_ = Advance(read_, k);
+        return k;
+    };
+    const uint8_t* a = base + read_;
+    const uint8_t* hit = common::FindStartCode(a, a + first);
+    if (hit != a + first) return found(size_t(hit - a));
+    for (size_t k = first >= 2 ? first - 2 : 0; k < first && k + 3 <= span; ++k)
+        if (at(k) == 0 && at(k + 1) == 0 && at(k + 2) == 1) return found(k);
+    if (span > first) {
+        hit = common::FindStartCode(base, base + (span - first));
+        if (hit != base + (span - first)) return found(first + size_t(hit - base));
     }
     // No start code: keep the last three bytes, which may begin one.
-    read_ = Advance(read_, fill - 3);
-    return fill - 3;
+    return found(fill - 3);
 }
 
 size_t CBitRing::SkipToByte(uint8_t value) {

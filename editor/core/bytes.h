@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/bitstream/start_code.h"
+
 namespace editor {
 
 // Four bytes as a 32-bit word with the first byte in the low-order position (the form in
@@ -14,18 +16,10 @@ inline uint32_t LowFirst32(const uint8_t* p) {
 }
 
 // Offset of the first 00 00 01 in p[0..n) whose fourth byte is also in range, or n.
-// memchr finds the 01 bytes; the two bytes before each are then checked.
 inline size_t FindStartCode(const uint8_t* p, size_t n) {
     if (n < 4) return n;
-    size_t at = 2;
-    while (at + 1 < n) {
-        const void* hit = std::memchr(p + at, 1, n - 1 - at);
-        if (!hit) return n;
-        at = size_t(static_cast<const uint8_t*>(hit) - p);
-        if (p[at - 1] == 0 && p[at - 2] == 0) return at - 2;
-        ++at;
-    }
-    return n;
+    const uint8_t* hit = common::FindStartCode(p, p + n - 1);
+    return hit == p + n - 1 ? n : size_t(hit - p);
 }
 
 }  // namespace editor

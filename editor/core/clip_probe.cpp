@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "common/bitstream/mpeg2_video_header.h"
 #include "editor/core/bytes.h"
 #include "editor/core/clip_file.h"
 
@@ -13,6 +14,17 @@ namespace editor {
 namespace {
 
 constexpr int64_t kSecond = 10000000;  // 100-ns units
+
+// The fixed fields of a sequence header (ISO/IEC 13818-2 6.2.2.1) from its first 12 bytes,
+// through the common reader: the quantiser matrices that may follow are not needed for
+// them, so the load flags are cleared in a copy.
+bool ReadSequenceFields(const uint8_t* p, size_t n, common::MpegSequenceHeader* h) {
+    if (!p || n < common::kMpegSequenceHeaderBytes) return false;
+    uint8_t fixed[common::kMpegSequenceHeaderBytes];
+    std::memcpy(fixed, p, sizeof fixed);
+    fixed[11] &= uint8_t(~3);
+    return common::ReadMpegSequenceHeader(std::span<const uint8_t>(fixed, sizeof fixed), h);
+}
 
 bool IsStartCode(const uint8_t* p, uint8_t code) {
     return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code;
@@ -158,8 +170,10 @@ int DetectMpeg2Kind(const std::string& path) {
         video_seen = true;
         for (size_t i = 18; i + 11 <= 2324; ++i) {
             if (!IsStartCode(&block[i], 0xB3)) continue;
-            const uint8_t* p = &block[i];
-            const int h = p[4] << 4 | p[5] >> 4, v = (p[5] & 0xF) << 8 | p[6], r = p[7] & 0xF;
+            common::MpegSequenceHeader sh;
+            if (!ReadSequenceFields(&block[i], 2324 - i, &sh)) continue;
+            const uint32_t h = sh.horizontalSize, v = sh.verticalSize;
+            const int r = sh.frameRateCode;
             if ((r == 4 && (h == 480 || h == 704) && v == 480) || (r == 3 && (h == 480 || h == 704) && v == 576))
                 return kFileSvcd;
             stage1_done = true;
@@ -210,20 +224,21 @@ double FrameRateFromCode(int code) {
 }
 
 bool FrameDurationFromSequenceHeader(const uint8_t* p, size_t n, int64_t* duration) {
-    if (!p || n < 13 || !IsStartCode(p, 0xB3)) return false;
+    common::MpegSequenceHeader h;
+    if (n < 13 || !ReadSequenceFields(p, n, &h)) return false;
     // 10^7 / frame rate, truncated, from the exact rational rates of ISO/IEC 13818-2.
     static const int64_t kNum[9] = {30000, 24000, 24, 25, 30000, 30, 50, 60000, 60};
     static const int64_t kDen[9] = {1001, 1001, 1, 1, 1001, 1, 1, 1001, 1};
-    int code = p[7] & 0xF;
+    int code = h.frameRateCode;
     if (code > 8 || code == 4) code = 0;  // every other code counts as 29.97
     if (duration) *duration = kSecond * kDen[code] / kNum[code];
     return true;
 }
 
 bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytes_per_second) {
-    if (!p || n < 12 || !IsStartCode(p, 0xB3)) return false;
-    const int64_t value = int64_t(p[8]) << 10 | int64_t(p[9]) << 2 | p[10] >> 6;
-    if (bytes_per_second) *bytes_per_second = value * 50;  // units of 400 bit/s
+    common::MpegSequenceHeader h;
+    if (!ReadSequenceFields(p, n, &h)) return false;
+    if (bytes_per_second) *bytes_per_second = int64_t(h.bitRateValue) * 50;  // units of 400 bit/s
     return true;
 }
 
@@ -259,16 +274,9 @@ int64_t FindPictureStartCode(const uint8_t* p, size_t n) {
 }
 
 size_t SequenceHeaderLength(const uint8_t* p, size_t n) {
-    if (!p || n < 12 || !IsStartCode(p, 0xB3)) return 0;
-    size_t length = 12;
-    bool load_non_intra = p[11] & 1;
-    if (p[11] & 2) {  // load_intra_quantiser_matrix: 64 bytes, shifted by one bit
-        length += 64;
-        if (n < 76) return 0;
-        load_non_intra = p[75] & 1;
-    }
-    if (load_non_intra) length += 64;
-    return length;
+    common::MpegSequenceHeader h;
+    if (!p || !common::ReadMpegSequenceHeader(std::span<const uint8_t>(p, n), &h)) return 0;
+    return h.headerBytes;
 }
 
 bool ClearProgressiveSequence(uint8_t* p, size_t n) {

@@ -214,3 +214,41 @@ TEST(BitRing, OneWriterOneReaderThreads) {
 }
 
 }  // namespace
+
+namespace {
+
+// Against a plain search over the readable bytes: every placement of the storage's wrap
+// and of the start code (split across the wrap in every way), with and without its fourth
+// byte readable.
+TEST(BitRing, SkipToStartCodeFindsCodesAcrossTheWrap) {
+    for (size_t wrap = 0; wrap < 12; ++wrap) {
+        for (size_t code = 0; code < 9; ++code) {
+            for (size_t fill : {code + 3, code + 4, size_t(11)}) {
+                editor::CBitRing r;
+                ASSERT_TRUE(r.Create(13));
+                std::vector<uint8_t> lead(wrap, 0x55);
+                ASSERT_TRUE(r.PutBytes(lead.data(), lead.size()));
+                std::vector<uint8_t> sink(wrap);
+                r.Read(sink.data(), wrap);
+                std::vector<uint8_t> bytes(fill, 0x00);
+                for (size_t i = 0; i < fill; ++i)
+                    bytes[i] = uint8_t(0x10 + i);
+                bytes[code] = 0;
+                bytes[code + 1] = 0;
+                bytes[code + 2] = 1;
+                ASSERT_TRUE(r.PutBytes(bytes.data(), bytes.size()));
+                size_t expect = fill < 4 ? 0 : fill - 3;
+                for (size_t k = 0; k + 3 < fill; ++k) {
+                    if (bytes[k] == 0 && bytes[k + 1] == 0 && bytes[k + 2] == 1) {
+                        expect = k;
+                        break;
+                    }
+                }
+                EXPECT_EQ(r.SkipToStartCode(), expect) << "wrap " << wrap << " code " << code << " fill " << fill;
+                EXPECT_EQ(r.FillLevel(), fill - expect);
+            }
+        }
+    }
+}
+
+}  // namespace
