@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cstring>
 
+#include "common/audio_headers.h"
 #include "editor/core/bytes.h"
 #include "editor/core/clip_file.h"
 #include "editor/core/silent_frames.h"
+#include "editor/core/thread_name_window.h"
 
 namespace editor {
 namespace {
@@ -301,6 +303,7 @@ void CEditEngine::FillAudioGap(int64_t upTo) {
 }
 
 int CEditEngine::ProcFile() {
+    CThreadNameWindow marker("SEdt-ProcFile");
     int result = 1;
     videoBase_ = audioBase_ = 0;
     haveAudioHeader_ = false;
@@ -397,6 +400,7 @@ int64_t CEditEngine::SeekStart(const ClipItem& clip, bool video) {
 }
 
 int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
+    CThreadNameWindow marker("SEdt-ProcVFile");
     auto publishEnd = [&](bool written, int64_t v0, int64_t v1) {
         std::lock_guard<std::mutex> hold(stateLock_);
         if (!run->originKnown) {
@@ -584,6 +588,7 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
 }
 
 int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
+    CThreadNameWindow marker("SEdt-ProcAFile");
     const int64_t clipEnd = clip.firstTime + clip.out;
     // The video thread publishes where the clip's video begins; until then the audio
     // cannot be placed.
@@ -639,16 +644,17 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
             if (kind == kAudioMpeg) {
                 if (avail < 4) continue;
                 header = LowFirst32(p);
-                MpegAudioHeader h;
-                if (!ParseMpegAudioHeader(header, &h)) continue;
-                length = h.frame_length;
-                frameExact = double(h.samples_per_frame) * double(kSecond) / double(h.sampling_rate);
+                common::MpegAudioFrameHeader h;
+                if (!common::ReadMpegAudioHeader(std::span<const uint8_t>(p, avail), &h)) continue;
+                length = h.frame_bytes;
+                frameExact = double(h.samples) * double(kSecond) / double(h.sample_rate);
                 duration = int64_t(frameExact);
             } else if (kind == kAudioAc3) {
-                int rate = 0;
-                if (!ParseAc3Header(p, avail, &length, &rate, nullptr)) continue;
+                common::Ac3FrameHeader h;
+                if (!common::ReadAc3Header(std::span<const uint8_t>(p, avail), &h)) continue;
+                length = h.frame_bytes;
                 header = LowFirst32(p);
-                frameExact = 1536.0 * double(kSecond) / double(rate);
+                frameExact = double(h.samples) * double(kSecond) / double(h.sample_rate);
                 duration = int64_t(frameExact);
             } else {
                 LpcmFormat lf;
@@ -813,6 +819,7 @@ bool CEditEngine::WriteAudioUnit(std::vector<uint8_t>* unit, const AccessUnitInf
 }
 
 int CEditEngine::MuxFile() {
+    CThreadNameWindow marker("SEdt-MuxFile");
     int count = 0;
     videoPending_ = audioPending_ = false;
     videoDone_ = audioDone_ = false;
