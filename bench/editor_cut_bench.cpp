@@ -147,8 +147,8 @@ int main(int argc, char** argv) {
     Judge("ffmpeg concat", Path("join-ffmpeg.mpg"));
     if (Shell("command -v mpgtx > /dev/null") == 0) {
         const double mp = Best(1, [&] {
-            Shell("mpgtx -f -j " + src + " [5-15] " + src + " [30.3-37.1] " + src +
-                  " [44.5-50] -o join-mpgtx.mpg > /dev/null 2>&1");
+            Shell("mpgtx -f -j " + src + " '[00:05-00:15]' " + src + " '[00:30.3-00:37.1]' " + src +
+                  " '[00:44.5-00:50]' -o join-mpgtx.mpg > /dev/null 2>&1");
         });
         std::printf("  (mpgtx -j took %.4f s)\n", mp);
         Judge("mpgtx -j", Path("join-mpgtx.mpg"));
@@ -162,11 +162,16 @@ int main(int argc, char** argv) {
                 "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i "
                 "sine=sample_rate=48000 -t " +
                 std::to_string(seconds) + " -target pal-dvd -s 352x288 -b:v 6M -c:a mp2 -b:a 224k " + name);
-        const double t = Best(3, [&] {
-            editor::FindVideoTimeInFile(Path(name), editor::kFileMpeg2, int64_t(seconds) * 10000000 - 1000000, 0, false,
-                                        0);
-        });
-        std::printf("search after the last GOP, %3d s file: %.4f s\n", seconds, t);
+        int64_t answer = 0, before = 0;
+        const int64_t target = int64_t(seconds) * 10000000 - 1000000;
+        const double t =
+            Best(3, [&] { answer = editor::FindVideoTimeInFile(Path(name), editor::kFileMpeg2, target, 0, false, 0); });
+        const double t1 =
+            Best(3, [&] { before = editor::FindVideoTimeInFile(Path(name), editor::kFileMpeg2, target, 1, false, 0); });
+        std::printf(
+            "search %.1f s into a %3d s file: after the last GOP (mode 0) %.4f s, answer %lld; "
+            "mode 1 %.4f s, answer %.2f s\n",
+            double(target) / 1e7, seconds, t, static_cast<long long>(answer), t1, double(before) / 1e7);
     }
     return 0;
 }

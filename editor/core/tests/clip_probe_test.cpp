@@ -232,6 +232,10 @@ int64_t ProbeStart(const std::string& path, const std::string& kind) {
     return std::llround(std::atof(editor_test::ProbeStreamValue(path, kind, "start_time").c_str()) * 1e7);
 }
 
+const std::string kShortVideo =
+    "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25:duration=5 -f lavfi -i "
+    "sine=frequency=440:sample_rate=48000:duration=20 -target pal-dvd ";
+
 struct StartCase {
     const char* name;
     std::string command;
@@ -279,7 +283,11 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"PalDvdAc3", PsCommand("720x576", "25", "-target pal-dvd"), false, 400000, 320000},
         StartCase{"PalDvdMp2", PsCommand("720x576", "25", "-target pal-dvd -c:a mp2 -b:a 224k"), false, 400000, 240000},
         StartCase{"NtscDvdLpcm", PsCommand("720x480", "30000/1001", "-target ntsc-dvd -c:a pcm_s16be"), false, 333666,
-                  16666}),
+                  16666},
+        // 5 s of video and 20 s of audio: the end of the video is found only by passes
+        // further back, which must not disturb the audio end found first.
+        StartCase{"ShortVideoMp2", kShortVideo + "-c:a mp2 -b:a 224k {out}", false, 400000, 240000},
+        StartCase{"ShortVideoAc3", kShortVideo + "{out}", false, 400000, 320000}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 // Time searches land on the start of a GOP: mode 0 on the first at or after the target,
