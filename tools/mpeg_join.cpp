@@ -86,21 +86,15 @@ JoinResult RunJoin(const std::vector<std::string>& args) {
         std::FILE* f = std::fopen(first.path.c_str(), "rb");
         if (!f) return Fail(first.path + ": cannot be opened");
         std::vector<uint8_t> buf(1 << 16);
-        editor::LpcmFormat lf;
         bool found = false;
         for (int k = 0; k < 64 && !found; ++k) {
             const size_t n = std::fread(buf.data(), 1, buf.size(), f);
             if (n == 0) break;
             parser.Feed(buf.data(), n);
-            found = parser.GetLpcmFormat(first.audioStream, &lf);
+            found = parser.GetLpcmFormat(first.audioStream, &format);
         }
         std::fclose(f);
         if (!found) return Fail(first.path + ": no LPCM format found");
-        format.channels = lf.channels;
-        format.samplesPerSec = lf.samples_per_sec;
-        format.bitsPerSample = lf.bits_per_sample;
-        format.blockAlign = lf.block_align;
-        format.avgBytesPerSec = lf.avg_bytes_per_sec;
         engine.SetAudioKind(kind, &format);
     } else {
         engine.SetAudioKind(kind, nullptr);

@@ -657,13 +657,9 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
                 frameExact = double(h.samples) * double(kSecond) / double(h.sample_rate);
                 duration = int64_t(frameExact);
             } else {
-                LpcmFormat lf;
+                AudioFormat lf;
                 if (!parser->GetLpcmFormat(clip.audioStream, &lf)) continue;
-                AudioFormat af;
-                af.channels = lf.channels;
-                af.samplesPerSec = lf.samples_per_sec;
-                af.bitsPerSample = lf.bits_per_sample;
-                length = LpcmFrameBytes(af);
+                length = LpcmFrameBytes(lf);
                 frameExact = double(kSecond) / 600.0;
                 duration = 16666;
             }

@@ -420,16 +420,16 @@ void CPsParser::RoutePrivate(const uint8_t* p, size_t n, int64_t time) {
         Stream* s = StreamFor(false, index);
         if (!s) return;
         const int bits_code = p[5] >> 6;
-        LpcmFormat f;
+        AudioFormat f;
         f.channels = uint16_t((p[5] & 7) + 1);
-        f.samples_per_sec = (p[5] >> 4) & 1 ? 96000 : 48000;
-        f.bits_per_sample = uint16_t(bits_code == 0 ? 16 : bits_code == 1 ? 20 : 24);
-        f.block_align = uint16_t(f.channels * f.bits_per_sample / 8);
-        f.avg_bytes_per_sec = f.samples_per_sec * f.block_align;
+        f.samplesPerSec = (p[5] >> 4) & 1 ? 96000 : 48000;
+        f.bitsPerSample = uint16_t(bits_code == 0 ? 16 : bits_code == 1 ? 20 : 24);
+        f.blockAlign = uint16_t(f.channels * f.bitsPerSample / 8);
+        f.avgBytesPerSec = f.samplesPerSec * f.blockAlign;
         s->lpcm = f;
         // One frame is 1/600 s: 80 samples at 48 kHz, 160 at 96 kHz.
-        const int samples = f.samples_per_sec == 96000 ? 160 : 80;
-        s->lpcm_frame_bytes = f.bits_per_sample * f.channels * samples / 8;
+        const int samples = f.samplesPerSec == 96000 ? 160 : 80;
+        s->lpcm_frame_bytes = f.bitsPerSample * f.channels * samples / 8;
         if (audio_frame_bytes_ < 0) audio_frame_bytes_ = s->lpcm_frame_bytes;
         const int64_t first = pointer >= 4 ? pointer - 4 : -1;
         if (s->lpcm_origin < 0 && first >= 0 && size_t(first) < len) s->lpcm_origin = s->written + first;
@@ -441,7 +441,7 @@ int CPsParser::GetFileType(const std::string& path) const {
     return GetMpegFileTypeEx(path);
 }
 
-bool CPsParser::GetLpcmFormat(int index, LpcmFormat* format) const {
+bool CPsParser::GetLpcmFormat(int index, AudioFormat* format) const {
     if (index < kLpcmIndexBase || index >= kAudioStreams) return false;
     const Stream& s = audio_[index];
     if (!s.created || s.lpcm.channels == 0) return false;
@@ -506,8 +506,8 @@ int64_t CPsParser::TimeFor(Stream* s, int64_t position, bool interpolate) {
             int64_t time = t[0].time;
             // An LPCM packet's first access unit may lie off the frame grid: the frame
             // starts that many samples later.
-            if (s->lpcm.avg_bytes_per_sec > 0 && position > t[0].position)
-                time += (position - t[0].position) * 10000000 / s->lpcm.avg_bytes_per_sec;
+            if (s->lpcm.avgBytesPerSec > 0 && position > t[0].position)
+                time += (position - t[0].position) * 10000000 / s->lpcm.avgBytesPerSec;
             s->interp_time = time;
             s->interp_left = t[0].frames - 1;
             return time;

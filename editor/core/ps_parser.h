@@ -64,14 +64,15 @@ struct ParserItem {
     size_t available = 0;
 };
 
-// WAVEFORMATEX-like description of an LPCM substream.
-struct LpcmFormat {
-    uint16_t format_tag = 1;
+// The 18-byte audio format record (the WAVEFORMATEX layout) of an LPCM stream.
+struct AudioFormat {
+    uint16_t formatTag = 1;
     uint16_t channels = 0;
-    uint32_t samples_per_sec = 0;
-    uint32_t avg_bytes_per_sec = 0;
-    uint16_t block_align = 0;
-    uint16_t bits_per_sample = 0;
+    uint32_t samplesPerSec = 0;
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+    uint16_t extraSize = 0;
 };
 
 class CPsParser {
@@ -121,7 +122,7 @@ public:
     // 100-ns duration of one AC-3 frame once known, else 0.
     int64_t Ac3FrameDuration() const { return ac3_frame_duration_; }
     // Format of an LPCM substream (index kLpcmIndexBase..); false when none was seen.
-    bool GetLpcmFormat(int index, LpcmFormat* format) const;
+    bool GetLpcmFormat(int index, AudioFormat* format) const;
     // Payload bytes refused because a stream's ring was full (never silently lost).
     uint64_t DroppedBytes() const { return dropped_bytes_; }
     // Packs, packets and malformed units seen since Reset.
@@ -152,7 +153,7 @@ private:
         bool have_reference = false;
         int64_t lpcm_origin = -1;  // stream position of the first LPCM frame
         int lpcm_frame_bytes = 0;
-        LpcmFormat lpcm;
+        AudioFormat lpcm;
         int64_t interp_time = kNoTime;
         int interp_left = 0;
 
@@ -167,7 +168,7 @@ private:
             have_reference = false;
             lpcm_origin = -1;
             lpcm_frame_bytes = 0;
-            lpcm = LpcmFormat{};
+            lpcm = AudioFormat{};
             interp_time = kNoTime;
             interp_left = 0;
         }

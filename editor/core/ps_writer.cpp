@@ -176,6 +176,42 @@ int64_t CPsWriterBase::TakeStarts(EsStream* s, int64_t n, int* count, int64_t* f
     return ts;
 }
 
+size_t CPsWriterBase::RingSizes(size_t first, size_t second, size_t videoFloor) {
+    std::lock_guard<std::mutex> hold(lock_);
+    audioRingSize_ = std::max<size_t>(2 * first, 20480);
+    videoRingSize_ = std::max<size_t>(2 * second, videoFloor);
+    return std::max<size_t>(2 * (first + second), videoFloor);
+}
+
+CPsWriterBase::EsStream* CPsWriterBase::NewStream(std::vector<EsStream*>* list, size_t most, int firstId, int kind,
+                                                  int64_t bitRate, size_t ringSize) {
+    if (list->size() >= most) return nullptr;
+    auto s = std::make_unique<EsStream>();
+    s->streamId = firstId + int(list->size());
+    s->kind = kind;
+    s->bitRate = bitRate;
+    if (!s->ring.Create(ringSize)) return nullptr;
+    list->push_back(s.release());
+    return list->back();
+}
+
+void CPsWriterBase::ResetStreams(const std::vector<EsStream*>& list) {
+    for (EsStream* s : list) {
+        s->firstPacket = true;
+        s->ring.Reset();
+        s->position = s->taken = 0;
+        s->starts.clear();
+        s->payloadSize = 9999;
+        s->lpcmFrameNumber = 0;
+    }
+}
+
+void CPsWriterBase::FreeStreams(std::vector<EsStream*>* list) {
+    for (EsStream* s : *list)
+        delete s;
+    list->clear();
+}
+
 void CPsWriterBase::Emit(const uint8_t* data, size_t n) {
     out_.insert(out_.end(), data, data + n);
     bytesWritten_ += int64_t(n);
@@ -209,10 +245,7 @@ CMpeg2PsWriter::~CMpeg2PsWriter() {
 }
 
 size_t CMpeg2PsWriter::SetBufferSizes(size_t first, size_t second) {
-    std::lock_guard<std::mutex> hold(lock_);
-    audioRingSize_ = std::max<size_t>(2 * first, 20480);
-    videoRingSize_ = std::max<size_t>(2 * second, 409600);
-    return std::max<size_t>(2 * (first + second), 409600);
+    return RingSizes(first, second, 409600);
 }
 
 void CMpeg2PsWriter::SetType(int type) {
@@ -231,16 +264,8 @@ void CMpeg2PsWriter::SetType(int type) {
 
 int CMpeg2PsWriter::AddVideoStream(int64_t bitRate) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (video_.size() >= 16) return 0;
-    auto* s = new EsStream;
-    s->streamId = 0xE0 + int(video_.size());
-    s->kind = -1;
-    s->bitRate = bitRate;
-    if (!s->ring.Create(videoRingSize_)) {
-        delete s;
-        return 0;
-    }
-    video_.push_back(s);
+    EsStream* s = NewStream(&video_, 16, 0xE0, -1, bitRate, videoRingSize_);
+    if (!s) return 0;
     if (type_ == kWriterMpeg2 || type_ == kWriterSvcd) streamRateSum_ += bitRate / 8 * 512 / 511;
     if (bitRate > 0) videoBitRate_ = bitRate;
     SetFillRate(bitRate / 8);
@@ -251,17 +276,9 @@ int CMpeg2PsWriter::AddAudioStream(int kind, int64_t bitRate) {
     if (kind == kPsAudioMpeg) return AddMpegAudioStream(bitRate);
     if (kind != kPsAudioAc3 && kind != kPsAudioLpcm) return 0;
     std::lock_guard<std::mutex> hold(lock_);
-    std::vector<EsStream*>& list = kind == kPsAudioAc3 ? ac3_ : lpcm_;
-    if (list.size() >= 2) return 0;
-    auto* s = new EsStream;
-    s->streamId = (kind == kPsAudioAc3 ? 0x80 : 0xA0) + int(list.size());
-    s->kind = kind;
-    s->bitRate = bitRate;
-    if (!s->ring.Create(audioRingSize_)) {
-        delete s;
-        return 0;
-    }
-    list.push_back(s);
+    EsStream* s = NewStream(kind == kPsAudioAc3 ? &ac3_ : &lpcm_, 2, kind == kPsAudioAc3 ? 0x80 : 0xA0, kind, bitRate,
+                            audioRingSize_);
+    if (!s) return 0;
     if (type_ == kWriterMpeg2 || type_ == kWriterSvcd) streamRateSum_ += bitRate / 8 * 1024 / 1021;
     if (bitRate > 0) audioBitRate_ = bitRate;
     return s->streamId;
@@ -269,16 +286,8 @@ int CMpeg2PsWriter::AddAudioStream(int kind, int64_t bitRate) {
 
 int CMpeg2PsWriter::AddMpegAudioStream(int64_t bitRate) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (mpegAudio_.size() >= 32) return 0;
-    auto* s = new EsStream;
-    s->streamId = 0xC0 + int(mpegAudio_.size());
-    s->kind = kPsAudioMpeg;
-    s->bitRate = bitRate;
-    if (!s->ring.Create(audioRingSize_)) {
-        delete s;
-        return 0;
-    }
-    mpegAudio_.push_back(s);
+    EsStream* s = NewStream(&mpegAudio_, 32, 0xC0, kPsAudioMpeg, bitRate, audioRingSize_);
+    if (!s) return 0;
     if (type_ == kWriterMpeg2 || type_ == kWriterSvcd) streamRateSum_ += bitRate / 8 * 1024 / 1021;
     if (bitRate > 0) audioBitRate_ = bitRate;
     return s->streamId;
@@ -308,16 +317,8 @@ size_t CMpeg2PsWriter::SetFolder(const std::string& path) {
 bool CMpeg2PsWriter::Begin() {
     std::lock_guard<std::mutex> hold(lock_);
     ResetOutput();
-    for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_}) {
-        for (EsStream* s : *list) {
-            s->firstPacket = true;
-            s->ring.Reset();
-            s->position = s->taken = 0;
-            s->starts.clear();
-            s->payloadSize = 9999;
-            s->lpcmFrameNumber = 0;
-        }
-    }
+    for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_})
+        ResetStreams(*list);
     systemHeaderDue_ = true;
     firstVideoAfterSequence_ = false;
     lastVideoPackShort_ = false;
@@ -334,11 +335,8 @@ bool CMpeg2PsWriter::Begin() {
 
 void CMpeg2PsWriter::End() {
     std::lock_guard<std::mutex> hold(lock_);
-    for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_}) {
-        for (EsStream* s : *list)
-            delete s;
-        list->clear();
-    }
+    for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_})
+        FreeStreams(list);
 }
 
 int64_t CMpeg2PsWriter::MuxRate() const {
@@ -805,10 +803,7 @@ CMpeg1PsWriter::~CMpeg1PsWriter() {
 }
 
 size_t CMpeg1PsWriter::SetBufferSizes(size_t first, size_t second) {
-    std::lock_guard<std::mutex> hold(lock_);
-    audioRingSize_ = std::max<size_t>(2 * first, 20480);
-    videoRingSize_ = std::max<size_t>(2 * second, 204800);
-    return std::max<size_t>(2 * (first + second), 204800);
+    return RingSizes(first, second, 204800);
 }
 
 void CMpeg1PsWriter::SetType(int type) {
@@ -833,16 +828,8 @@ int CMpeg1PsWriter::AddVideoStreamDefault() {
 
 int CMpeg1PsWriter::AddVideoStream(int64_t bitRate) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (video_.size() >= 16) return 0;
-    auto* s = new EsStream;
-    s->streamId = 0xE0 + int(video_.size());
-    s->kind = -1;
-    s->bitRate = bitRate;
-    if (!s->ring.Create(videoRingSize_)) {
-        delete s;
-        return 0;
-    }
-    video_.push_back(s);
+    EsStream* s = NewStream(&video_, 16, 0xE0, -1, bitRate, videoRingSize_);
+    if (!s) return 0;
     if (type_ != kWriterVcd) {
         rate_ += bitRate / 8 * 1153 / 1150;
         if (bitRate > 0) videoBitRate_ = bitRate;
@@ -853,16 +840,8 @@ int CMpeg1PsWriter::AddVideoStream(int64_t bitRate) {
 
 int CMpeg1PsWriter::AddMpegAudioStream(int64_t bitRate) {
     std::lock_guard<std::mutex> hold(lock_);
-    if (audio_.size() >= 32) return 0;
-    auto* s = new EsStream;
-    s->streamId = 0xC0 + int(audio_.size());
-    s->kind = kPsAudioMpeg;
-    s->bitRate = bitRate;
-    if (!s->ring.Create(audioRingSize_)) {
-        delete s;
-        return 0;
-    }
-    audio_.push_back(s);
+    EsStream* s = NewStream(&audio_, 32, 0xC0, kPsAudioMpeg, bitRate, audioRingSize_);
+    if (!s) return 0;
     if (type_ != kWriterVcd) {
         rate_ += bitRate / 8 * 1153 / 1148;
         if (bitRate > 0) audioBitRate_ = bitRate;
@@ -880,14 +859,8 @@ CPsWriterBase::EsStream* CMpeg1PsWriter::Find(int id) {
 bool CMpeg1PsWriter::Begin() {
     std::lock_guard<std::mutex> hold(lock_);
     ResetOutput();
-    for (auto* list : {&video_, &audio_}) {
-        for (EsStream* s : *list) {
-            s->firstPacket = true;
-            s->ring.Reset();
-            s->position = s->taken = 0;
-            s->starts.clear();
-        }
-    }
+    for (auto* list : {&video_, &audio_})
+        ResetStreams(*list);
     scrBase_ = type_ == kWriterVcd ? 0 : 5;
     scrX_ = 0;
     if (type_ != kWriterVcd && fillOn_) {
@@ -901,11 +874,8 @@ bool CMpeg1PsWriter::Begin() {
 
 void CMpeg1PsWriter::End() {
     std::lock_guard<std::mutex> hold(lock_);
-    for (auto* list : {&video_, &audio_}) {
-        for (EsStream* s : *list)
-            delete s;
-        list->clear();
-    }
+    for (auto* list : {&video_, &audio_})
+        FreeStreams(list);
 }
 
 int64_t CMpeg1PsWriter::MuxRate() const {

@@ -35,17 +35,6 @@ enum PsWriterType : int {
 // Audio kinds of AddAudioStream.
 enum PsAudioKind : int { kPsAudioLpcm = 0, kPsAudioAc3 = 1, kPsAudioMpeg = 2 };
 
-// The 18-byte audio format record of an LPCM stream (the WAVEFORMATEX layout).
-struct AudioFormat {
-    uint16_t formatTag = 1;
-    uint16_t channels = 2;
-    uint32_t samplesPerSec = 48000;
-    uint32_t avgBytesPerSec = 192000;
-    uint16_t blockAlign = 4;
-    uint16_t bitsPerSample = 16;
-    uint16_t extraSize = 0;
-};
-
 // Bytes of one LPCM frame (1/600 s) of `format`; 0 for a rate other than 48 or 96 kHz.
 int LpcmFrameBytes(const AudioFormat& format);
 
@@ -139,6 +128,14 @@ protected:
     int64_t SecondTimedStart(const EsStream& s, int64_t n) const;
     // True when a timed unit starts within the next `n` bytes of the stream.
     bool TimedStartWithin(const EsStream& s, int64_t n) const;
+    // Ring sizes of SetBufferSizes, with the writer's floor for video rings.
+    size_t RingSizes(size_t first, size_t second, size_t videoFloor);
+    // The next stream of a kind (stream_id firstId + n), or nullptr when `most` exist or
+    // memory is short.
+    EsStream* NewStream(std::vector<EsStream*>* list, size_t most, int firstId, int kind, int64_t bitRate,
+                        size_t ringSize);
+    static void ResetStreams(const std::vector<EsStream*>& list);
+    static void FreeStreams(std::vector<EsStream*>* list);
     void Emit(const uint8_t* data, size_t n);
     void EmitFill(uint8_t value, size_t n);
     void ResetOutput();

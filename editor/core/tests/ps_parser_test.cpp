@@ -130,11 +130,11 @@ TEST_P(ParserFixtures, ItemsMatchFfprobe) {
                     << "packet time " << t;
             }
             EXPECT_GE(checked + 1, judge.size());
-            editor::LpcmFormat f;
+            editor::AudioFormat f;
             ASSERT_TRUE(parser->GetLpcmFormat(parser->FirstAudioStream(), &f));
             EXPECT_EQ(std::to_string(f.channels), editor_test::ProbeStreamValue(path, "a", "channels"));
-            EXPECT_EQ(std::to_string(f.samples_per_sec), editor_test::ProbeStreamValue(path, "a", "sample_rate"));
-            EXPECT_EQ(f.bits_per_sample, 16);
+            EXPECT_EQ(std::to_string(f.samplesPerSec), editor_test::ProbeStreamValue(path, "a", "sample_rate"));
+            EXPECT_EQ(f.bitsPerSample, 16);
             EXPECT_EQ(parser->AudioFrameBytes(), 16 * f.channels * 80 / 8);
         } else {
             // MPEG audio items get only their packet's time; AC-3 items all have one.
@@ -234,12 +234,12 @@ TEST(PsParser, PrivateSubstreamsAndLpcmFormat) {
     p.Feed(ps.data(), ps.size());
     EXPECT_EQ(p.FirstAudioStream(), editor::kLpcmIndexBase + 7);
     EXPECT_EQ(p.GetAudioKind(), editor::kAudioLpcm);
-    editor::LpcmFormat f;
+    editor::AudioFormat f;
     ASSERT_TRUE(p.GetLpcmFormat(editor::kLpcmIndexBase + 7, &f));
     EXPECT_EQ(f.channels, 6);
-    EXPECT_EQ(f.samples_per_sec, 96000u);
-    EXPECT_EQ(f.bits_per_sample, 24);
-    EXPECT_EQ(f.block_align, 18);
+    EXPECT_EQ(f.samplesPerSec, 96000u);
+    EXPECT_EQ(f.bitsPerSample, 24);
+    EXPECT_EQ(f.blockAlign, 18);
     EXPECT_EQ(p.AudioFrameBytes(), 24 * 6 * 160 / 8);
     const auto lpcm_items = TakeAll(&p, false, editor::kLpcmIndexBase + 7);
     ASSERT_EQ(lpcm_items.size(), 1u);
