@@ -38,20 +38,20 @@ private:
 // plain blocks of `block` bytes otherwise.
 class BlockReader {
 public:
-    BlockReader(ClipFile* file, bool sector_mode, int64_t data_offset, size_t block)
-        : file_(file), sector_mode_(sector_mode), data_offset_(data_offset), block_(block) {}
+    BlockReader(ClipFile* file, bool sectorMode, int64_t dataOffset, size_t block)
+        : file_(file), sectorMode_(sectorMode), dataOffset_(dataOffset), block_(block) {}
 
     // Positions the reader at byte `position` of the clip (rounded down to a whole sector
     // in sector mode, where positions count from the data offset).
     bool Seek(int64_t position) {
         if (position < 0) position = 0;
-        if (sector_mode_) position = data_offset_ + position / int64_t(kSectorSize) * int64_t(kSectorSize);
+        if (sectorMode_) position = dataOffset_ + position / int64_t(kSectorSize) * int64_t(kSectorSize);
         return file_->Seek(position);
     }
 
     // The next block; 0 at the end of the file.
     size_t Next(uint8_t* out) {
-        if (!sector_mode_) return file_->Read(out, block_);
+        if (!sectorMode_) return file_->Read(out, block_);
         uint8_t sector[kSectorSize];
         // Unusable sectors are skipped; a run of them is bounded by the file's length.
         for (;;) {
@@ -64,7 +64,7 @@ public:
 
     // As many blocks as fit in `capacity` bytes, read at once; 0 at the end of the file.
     size_t NextRun(uint8_t* out, size_t capacity) {
-        if (!sector_mode_) return file_->Read(out, capacity / block_ * block_);
+        if (!sectorMode_) return file_->Read(out, capacity / block_ * block_);
         size_t n = 0;
         while (capacity - n >= kSectorUserSize) {
             const size_t got = Next(out + n);
@@ -76,8 +76,8 @@ public:
 
 private:
     ClipFile* file_;
-    bool sector_mode_;
-    int64_t data_offset_;
+    bool sectorMode_;
+    int64_t dataOffset_;
     size_t block_;
 };
 

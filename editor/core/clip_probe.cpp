@@ -155,19 +155,19 @@ int DetectMpeg2Kind(const std::string& path) {
     if (!f) return kFileSvcd;
     std::vector<uint8_t> block(2324 + 3);
     // Stage 1: a file of 2324-byte packs whose first sequence header has an SVCD size.
-    bool video_seen = false;
-    bool stage1_done = false;
-    for (int blocks = 0; blocks < 100000 && !stage1_done; ++blocks) {
+    bool videoSeen = false;
+    bool stage1Done = false;
+    for (int blocks = 0; blocks < 100000 && !stage1Done; ++blocks) {
         const size_t n = f.Read(block.data(), 2324);
         if (n == 0) {
             // All packs were 2324 bytes. Only a file with video is an SVCD; an audio-only
             // file of such packs is a plain MPEG-2 program stream.
-            if (video_seen) return kFileSvcd;
+            if (videoSeen) return kFileSvcd;
             break;
         }
         if (n < 2324 || !IsStartCode(block.data(), 0xBA)) break;
         if (!IsStartCode(block.data() + 14, 0xE0)) continue;
-        video_seen = true;
+        videoSeen = true;
         for (size_t i = 18; i + 11 <= 2324; ++i) {
             if (!IsStartCode(&block[i], 0xB3)) continue;
             common::MpegSequenceHeader sh;
@@ -176,7 +176,7 @@ int DetectMpeg2Kind(const std::string& path) {
             const int r = sh.frameRateCode;
             if ((r == 4 && (h == 480 || h == 704) && v == 480) || (r == 3 && (h == 480 || h == 704) && v == 576))
                 return kFileSvcd;
-            stage1_done = true;
+            stage1Done = true;
             break;
         }
     }
@@ -235,30 +235,30 @@ bool FrameDurationFromSequenceHeader(const uint8_t* p, size_t n, int64_t* durati
     return true;
 }
 
-bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytes_per_second) {
+bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytesPerSecond) {
     common::MpegSequenceHeader h;
     if (!ReadSequenceFields(p, n, &h)) return false;
-    if (bytes_per_second) *bytes_per_second = int64_t(h.bitRateValue) * 50;  // units of 400 bit/s
+    if (bytesPerSecond) *bytesPerSecond = int64_t(h.bitRateValue) * 50;  // units of 400 bit/s
     return true;
 }
 
-bool ReadGopFlags(const uint8_t* p, size_t n, bool* closed_gop, bool* broken_link) {
+bool ReadGopFlags(const uint8_t* p, size_t n, bool* closedGop, bool* brokenLink) {
     if (!p || n < 8 || !IsStartCode(p, 0xB8)) return false;
-    if (closed_gop) *closed_gop = (p[7] & 0x40) != 0;
-    if (broken_link) *broken_link = (p[7] & 0x20) != 0;
+    if (closedGop) *closedGop = (p[7] & 0x40) != 0;
+    if (brokenLink) *brokenLink = (p[7] & 0x20) != 0;
     return true;
 }
 
-bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporal_reference) {
+bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporalReference) {
     if (!p || n < 8 || !IsStartCode(p, 0x00)) return false;
-    if (temporal_reference) *temporal_reference = ReadTemporalReferenceUnchecked(p + 4);
+    if (temporalReference) *temporalReference = ReadTemporalReferenceUnchecked(p + 4);
     return true;
 }
 
-bool WriteTemporalReference(uint8_t* p, size_t n, int temporal_reference) {
+bool WriteTemporalReference(uint8_t* p, size_t n, int temporalReference) {
     if (!p || n < 8 || !IsStartCode(p, 0x00)) return false;
-    p[4] = uint8_t(temporal_reference >> 2);
-    p[5] = uint8_t((p[5] & 0x3F) | (temporal_reference & 3) << 6);
+    p[4] = uint8_t(temporalReference >> 2);
+    p[5] = uint8_t((p[5] & 0x3F) | (temporalReference & 3) << 6);
     return true;
 }
 
@@ -297,12 +297,12 @@ bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t
     return true;
 }
 
-bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frame_bytes) {
+bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frameBytes) {
     int bytes = 0, rate = 0;
     if (!p || n <= 5 || !ParseAc3Header(p, n, &bytes, &rate, nullptr) || bytes == 0) return false;
     // A/52: every syncframe carries 1536 samples at its own sampling rate.
     if (duration) *duration = 1536 * kSecond / rate;
-    if (frame_bytes) *frame_bytes = bytes;
+    if (frameBytes) *frameBytes = bytes;
     return true;
 }
 
@@ -310,20 +310,20 @@ bool MpegAudioFrameDuration(const uint8_t* p, size_t n, int64_t* duration) {
     if (!p || n < 4) return false;
     MpegAudioHeader h;
     if (!ParseMpegAudioHeader(LowFirst32(p), &h)) return false;
-    if (duration) *duration = int64_t(h.samples_per_frame) * kSecond / h.sampling_rate;
+    if (duration) *duration = int64_t(h.samplesPerFrame) * kSecond / h.samplingRate;
     return true;
 }
 
 int MpegAudioFrameLength(uint32_t header) {
     MpegAudioHeader h;
-    return ParseMpegAudioHeader(header, &h) ? h.frame_length : 0;
+    return ParseMpegAudioHeader(header, &h) ? h.frameLength : 0;
 }
 
 int MpegAudioVersionBits(uint32_t header) {
     return (header >> 11) & 3;
 }
 
-bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset, ClipStart* start) {
+bool ScanClipStart(bool mpeg1, const std::string& path, bool sectorMode, int64_t dataOffset, ClipStart* start) {
     if (!start) return false;
     ClipFile f(path);
     if (!f) return false;
@@ -331,67 +331,67 @@ bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_
     std::vector<uint8_t> payload;
     if (!parser || !parser->Reset()) return false;
     payload.resize(kPayloadBufferSize);
-    BlockReader reader(&f, sector_mode, data_offset, kSectorUserSize);
+    BlockReader reader(&f, sectorMode, dataOffset, kSectorUserSize);
     if (!reader.Seek(0)) return false;
 
     ClipStart r;
     std::vector<uint8_t> block(kSectorUserSize);
-    bool video_done = false, audio_done = false;
-    bool closed_gop = false;
-    int64_t last_time = kNoTime;
+    bool videoDone = false, audioDone = false;
+    bool closedGop = false;
+    int64_t lastTime = kNoTime;
     int counted = 0;
     for (;;) {
         const size_t n = reader.Next(block.data());
         if (n == 0) break;
         parser->Feed(block.data(), n);
-        if (r.video_stream < 0) r.video_stream = parser->FirstVideoStream();
-        if (r.audio_stream < 0) r.audio_stream = parser->FirstAudioStream();
+        if (r.videoStream < 0) r.videoStream = parser->FirstVideoStream();
+        if (r.audioStream < 0) r.audioStream = parser->FirstAudioStream();
         ParserItem item;
-        if (!video_done && r.video_stream >= 0) {
-            parser->TakeVideo(r.video_stream, payload.data(), payload.size());
-            while (!video_done && parser->NextItem(&item)) {
+        if (!videoDone && r.videoStream >= 0) {
+            parser->TakeVideo(r.videoStream, payload.data(), payload.size());
+            while (!videoDone && parser->NextItem(&item)) {
                 if (item.kind == kItemSequenceHeader) {
-                    FrameDurationFromSequenceHeader(item.data, item.available, &r.frame_duration);
-                    BitRateFromSequenceHeader(item.data, item.available, &r.video_byte_rate);
+                    FrameDurationFromSequenceHeader(item.data, item.available, &r.frameDuration);
+                    BitRateFromSequenceHeader(item.data, item.available, &r.videoByteRate);
                 } else if (item.kind == kItemGop) {
-                    ReadGopFlags(item.data, item.available, &closed_gop, nullptr);
+                    ReadGopFlags(item.data, item.available, &closedGop, nullptr);
                 }
-                if (item.time != kNoTime) last_time = item.time;
-                if (item.kind == kItemPicture && last_time != kNoTime) {
-                    int64_t t = last_time;
+                if (item.time != kNoTime) lastTime = item.time;
+                if (item.kind == kItemPicture && lastTime != kNoTime) {
+                    int64_t t = lastTime;
                     int tr = 0;
-                    if (closed_gop && r.frame_duration > 0 && ReadTemporalReference(item.data, item.available, &tr))
-                        t = std::max<int64_t>(0, t - tr * r.frame_duration);
-                    if (r.first_video_time == kNoTime || t < r.first_video_time) r.first_video_time = t;
-                    if (r.frame_duration > 0) {
-                        video_done = true;
+                    if (closedGop && r.frameDuration > 0 && ReadTemporalReference(item.data, item.available, &tr))
+                        t = std::max<int64_t>(0, t - tr * r.frameDuration);
+                    if (r.firstVideoTime == kNoTime || t < r.firstVideoTime) r.firstVideoTime = t;
+                    if (r.frameDuration > 0) {
+                        videoDone = true;
                     } else {
-                        r.frame_duration = 0;
+                        r.frameDuration = 0;
                     }
                 }
             }
             while (parser->NextItem(&item)) {
             }
         }
-        if (!audio_done && r.audio_stream >= 0) {
-            parser->TakeAudio(r.audio_stream, payload.data(), payload.size());
-            const int kind = r.audio_stream < kAc3IndexBase    ? kAudioMpeg
-                             : r.audio_stream < kLpcmIndexBase ? kAudioAc3
-                                                               : kAudioLpcm;
-            while (!audio_done && parser->NextItem(&item)) {
+        if (!audioDone && r.audioStream >= 0) {
+            parser->TakeAudio(r.audioStream, payload.data(), payload.size());
+            const int kind = r.audioStream < kAc3IndexBase    ? kAudioMpeg
+                             : r.audioStream < kLpcmIndexBase ? kAudioAc3
+                                                              : kAudioLpcm;
+            while (!audioDone && parser->NextItem(&item)) {
                 if (item.time == kNoTime) continue;
                 const int64_t d = AudioDuration(kind, item);
                 if (d <= 0) continue;
-                r.audio_frame_duration = d;
-                r.first_audio_time = item.time;
-                audio_done = true;
+                r.audioFrameDuration = d;
+                r.firstAudioTime = item.time;
+                audioDone = true;
             }
         }
         // After 301 blocks, or once both are known, the scan ends; timed pictures without
         // a sequence header yet (frame duration 0) restart the count.
         ++counted;
-        if ((video_done && audio_done) || counted >= 301) {
-            if (r.frame_duration == 0) {
+        if ((videoDone && audioDone) || counted >= 301) {
+            if (r.frameDuration == 0) {
                 counted = 0;
                 continue;
             }
@@ -410,16 +410,16 @@ namespace {
 // temporal_reference; the largest estimate is the end of the video.
 struct VideoEndTracker {
     int64_t duration = 0;
-    int64_t anchor_time = kNoTime;
-    int anchor_tr = 0;
+    int64_t anchorTime = kNoTime;
+    int anchorTr = 0;
     int64_t pending = kNoTime;  // time of a sequence or GOP header before the picture
     int64_t best = 0;
 
     void Item(const ParserItem& item) {
         if (item.kind == kItemGop) {
-            if (anchor_time != kNoTime && best > 0) {
-                anchor_time = best;
-                anchor_tr = 0;
+            if (anchorTime != kNoTime && best > 0) {
+                anchorTime = best;
+                anchorTr = 0;
             }
         }
         if (item.kind != kItemPicture) {
@@ -431,12 +431,12 @@ struct VideoEndTracker {
         const int64_t t = item.time != kNoTime ? item.time : pending;
         pending = kNoTime;
         if (t != kNoTime) {
-            anchor_time = t;
-            anchor_tr = tr;
+            anchorTime = t;
+            anchorTr = tr;
         }
-        if (anchor_time == kNoTime) return;
-        const int64_t frames = std::max<int64_t>(1, tr - anchor_tr + 1);
-        best = std::max(best, anchor_time + frames * duration);
+        if (anchorTime == kNoTime) return;
+        const int64_t frames = std::max<int64_t>(1, tr - anchorTr + 1);
+        best = std::max(best, anchorTime + frames * duration);
     }
 };
 
@@ -459,36 +459,36 @@ struct AudioEndTracker {
 
 }  // namespace
 
-bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode, int64_t data_offset,
+bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sectorMode, int64_t dataOffset,
                  ClipEnd* end) {
     if (!end) return false;
     ClipFile f(path);
     if (!f) return false;
     int64_t size = f.Size();
     if (size < 0) return false;
-    if (sector_mode) size = std::max<int64_t>(0, size - data_offset);
+    if (sectorMode) size = std::max<int64_t>(0, size - dataOffset);
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     if (!parser) return false;
     std::vector<uint8_t> payload(kPayloadBufferSize), block(kSectorUserSize);
-    int64_t window = start.video_byte_rate > 0 ? start.video_byte_rate / 4 : 500000;
+    int64_t window = start.videoByteRate > 0 ? start.videoByteRate / 4 : 500000;
     window = std::min(window, size < 100 ? size : size - 100);
     window = std::max<int64_t>(window, int64_t(kSectorSize));
 
     VideoEndTracker video;
-    video.duration = start.frame_duration;
+    video.duration = start.frameDuration;
     AudioEndTracker audio;
-    audio.duration = start.audio_frame_duration;
-    const bool want_video = start.frame_duration > 0 && start.video_stream >= 0;
-    const bool want_audio = start.audio_frame_duration > 0 && start.audio_stream >= 0;
-    BlockReader reader(&f, sector_mode, data_offset, kSectorUserSize);
+    audio.duration = start.audioFrameDuration;
+    const bool wantVideo = start.frameDuration > 0 && start.videoStream >= 0;
+    const bool wantAudio = start.audioFrameDuration > 0 && start.audioStream >= 0;
+    BlockReader reader(&f, sectorMode, dataOffset, kSectorUserSize);
     for (int pass = 0; pass < 20; ++pass) {
-        if ((!want_video || video.best > 0) && (!want_audio || audio.best > 0)) break;
+        if ((!wantVideo || video.best > 0) && (!wantAudio || audio.best > 0)) break;
         const int64_t from = std::max<int64_t>(0, size - (pass + 1) * window);
         if (!parser->Reset() || !reader.Seek(from)) break;
         // Each pass reads its own window from the start: what an earlier pass saw as
         // the latest frame says nothing about the order of this pass's frames.
-        video.anchor_time = video.pending = kNoTime;
-        video.anchor_tr = 0;
+        video.anchorTime = video.pending = kNoTime;
+        video.anchorTr = 0;
         audio.latest = kNoTime;
         audio.after = 0;
         // One window, and a little more so a packet cut at the window's end completes.
@@ -499,13 +499,13 @@ bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bo
             read += int64_t(n);
             parser->Feed(block.data(), n);
             ParserItem item;
-            if (want_video) {
-                parser->TakeVideo(start.video_stream, payload.data(), payload.size());
+            if (wantVideo) {
+                parser->TakeVideo(start.videoStream, payload.data(), payload.size());
                 while (parser->NextItem(&item))
                     video.Item(item);
             }
-            if (want_audio) {
-                parser->TakeAudio(start.audio_stream, payload.data(), payload.size());
+            if (wantAudio) {
+                parser->TakeAudio(start.audioStream, payload.data(), payload.size());
                 while (parser->NextItem(&item))
                     if (item.kind == kItemAudioFrame) audio.Item(item);
             }
@@ -513,8 +513,8 @@ bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bo
         if (from == 0) break;
     }
     parser->Close();
-    end->video_end = video.best;
-    end->audio_end = audio.best;
+    end->videoEnd = video.best;
+    end->audioEnd = audio.best;
     return true;
 }
 
@@ -527,57 +527,57 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
     return a + b;
 }
 
-int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64_t target, int mode, bool video_only,
-                       int64_t known_duration) {
-    const bool mpeg1 = file_type == kFileMpeg1 || file_type == kFileVcd;
-    int64_t data_offset = 0;
-    const bool sector_mode = GetCdxaDataOffset(path, &data_offset);
+int64_t FindTimeInFile(bool video, const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
+                       int64_t knownDuration) {
+    const bool mpeg1 = fileType == kFileMpeg1 || fileType == kFileVcd;
+    int64_t dataOffset = 0;
+    const bool sectorMode = GetCdxaDataOffset(path, &dataOffset);
     ClipStart start;
-    if (!ScanClipStart(mpeg1, path, sector_mode, data_offset, &start)) return 0;
-    int64_t clip_start = kNoTime;
-    if (video_only && start.frame_duration > 0) {
-        clip_start = start.first_video_time;
+    if (!ScanClipStart(mpeg1, path, sectorMode, dataOffset, &start)) return 0;
+    int64_t clipStart = kNoTime;
+    if (videoOnly && start.frameDuration > 0) {
+        clipStart = start.firstVideoTime;
     } else {
-        for (int64_t t : {start.first_video_time, start.first_audio_time})
-            if (t != kNoTime && (clip_start == kNoTime || t < clip_start)) clip_start = t;
+        for (int64_t t : {start.firstVideoTime, start.firstAudioTime})
+            if (t != kNoTime && (clipStart == kNoTime || t < clipStart)) clipStart = t;
     }
-    if (clip_start == kNoTime) return 0;
-    int64_t clip_end;
-    if (known_duration > 0) {
-        clip_end = SaturatingAdd(clip_start, known_duration);
+    if (clipStart == kNoTime) return 0;
+    int64_t clipEnd;
+    if (knownDuration > 0) {
+        clipEnd = SaturatingAdd(clipStart, knownDuration);
     } else {
         ClipEnd e;
-        if (!ScanClipEnd(mpeg1, path, start, sector_mode, data_offset, &e)) return 0;
-        clip_end = std::max(e.video_end, e.audio_end);
+        if (!ScanClipEnd(mpeg1, path, start, sectorMode, dataOffset, &e)) return 0;
+        clipEnd = std::max(e.videoEnd, e.audioEnd);
     }
     // A clip whose end cannot be found, or ends before it starts, has no byte rate.
-    if (clip_end <= clip_start) return 0;
-    if (video && start.frame_duration <= 0) return 0;
-    if (!video && start.audio_frame_duration <= 0) return 0;
+    if (clipEnd <= clipStart) return 0;
+    if (video && start.frameDuration <= 0) return 0;
+    if (!video && start.audioFrameDuration <= 0) return 0;
 
     ClipFile f(path);
     if (!f) return 0;
     int64_t size = f.Size();
-    if (sector_mode) size = std::max<int64_t>(0, size - data_offset);
+    if (sectorMode) size = std::max<int64_t>(0, size - dataOffset);
     if (size <= 0) return 0;
-    const double span = double(clip_end - clip_start);
+    const double span = double(clipEnd - clipStart);
     // One second of bytes sets the step between passes; a floor keeps a clip with an
     // absurd span (a caller's duration) from stepping back byte by byte.
     const int64_t second =
         std::max<int64_t>(65536, int64_t(std::min(double(size), double(size) * double(kSecond) / span)));
-    const int64_t goal = SaturatingAdd(clip_start, target);
+    const int64_t goal = SaturatingAdd(clipStart, target);
     // Clamped as a double: a target far outside the clip must not overflow the conversion.
     const int64_t estimate = int64_t(std::clamp(double(target) / span * double(size), 0.0, double(size))) + second;
 
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     if (!parser) return 0;
     std::vector<uint8_t> payload(kPayloadBufferSize), block(4096);
-    BlockReader reader(&f, sector_mode, data_offset, sector_mode ? kSectorUserSize : 4096);
-    const int stream = video ? start.video_stream : start.audio_stream;
+    BlockReader reader(&f, sectorMode, dataOffset, sectorMode ? kSectorUserSize : 4096);
+    const int stream = video ? start.videoStream : start.audioStream;
     // Each pass starts one second of bytes earlier; the number of passes is bounded by
     // the seconds in the file, and capped.
-    const int64_t max_passes = std::min<int64_t>(size / second + 3, 4096);
-    for (int64_t k = 0; k < max_passes; ++k) {
+    const int64_t maxPasses = std::min<int64_t>(size / second + 3, 4096);
+    for (int64_t k = 0; k < maxPasses; ++k) {
         const int64_t from = std::clamp<int64_t>(estimate - k * second, 0, size);
         if (!parser->Reset() || !reader.Seek(from)) return 0;
         // Entry points are settled into answers as the items after them arrive: a video
@@ -588,8 +588,8 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
             int64_t value = kNoTime;  // settled answer
             bool gop = false, closed = false;
         };
-        Candidate current, last_before;
-        bool seen_before = false;
+        Candidate current, lastBefore;
+        bool seenBefore = false;
         int64_t answer = kNoTime;
         bool abandoned = false;
         int64_t read = 0;
@@ -618,11 +618,11 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                     } else if (item.kind == kItemPicture) {
                         int tr = 0;
                         if (!current.gop || current.closed) ReadTemporalReference(item.data, item.available, &tr);
-                        current.value = std::max<int64_t>(0, current.time - tr * start.frame_duration);
+                        current.value = std::max<int64_t>(0, current.time - tr * start.frameDuration);
                         if (current.time >= goal)
                             answer = current.value;
                         else
-                            last_before = current;
+                            lastBefore = current;
                     }
                 }
                 if (!video && item.kind == kItemAudioFrame) {
@@ -630,7 +630,7 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                         lastTimed = item.time;
                         sinceTimed = 0;
                     } else if (lastTimed != kNoTime) {
-                        item.time = lastTimed + ++sinceTimed * start.audio_frame_duration;
+                        item.time = lastTimed + ++sinceTimed * start.audioFrameDuration;
                     }
                 }
                 const bool entry =
@@ -638,18 +638,18 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                                                    : item.kind == kItemAudioFrame);
                 if (!entry) continue;
                 // The audio frame that holds the goal answers it, not the next one.
-                if (!video && mode == 0 && item.time >= goal && seen_before && last_before.value != kNoTime &&
-                    last_before.value + start.audio_frame_duration > goal) {
-                    answer = last_before.value;
+                if (!video && mode == 0 && item.time >= goal && seenBefore && lastBefore.value != kNoTime &&
+                    lastBefore.value + start.audioFrameDuration > goal) {
+                    answer = lastBefore.value;
                     break;
                 }
                 if (item.time < goal) {
-                    seen_before = true;
+                    seenBefore = true;
                     current = Candidate{};
                     current.time = item.time;
                     if (!video) {
                         current.value = item.time;
-                        last_before = current;
+                        lastBefore = current;
                     } else if (item.kind == kItemGop) {
                         current.gop = true;
                         ReadGopFlags(item.data, item.available, &current.closed, nullptr);
@@ -659,7 +659,7 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                 if (mode == 0) {
                     // Only an entry point read after one before the goal is known to be
                     // the first at or after it (or one at the very start of the clip).
-                    if (!seen_before && from > 0) {
+                    if (!seenBefore && from > 0) {
                         abandoned = true;
                         break;
                     }
@@ -672,23 +672,23 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                         ReadGopFlags(item.data, item.available, &current.closed, nullptr);
                     }
                 } else {
-                    if (last_before.value == kNoTime) {
+                    if (lastBefore.value == kNoTime) {
                         abandoned = true;
                         break;
                     }
-                    answer = last_before.value;
+                    answer = lastBefore.value;
                 }
             }
             // Bounded: a pass reads at most the file from its start point.
             if (read > size + int64_t(kSectorSize)) break;
         }
-        if (answer == kNoTime && mode == 1 && !abandoned && last_before.value != kNoTime)
-            answer = last_before.value;  // the goal lies beyond the last entry point
+        if (answer == kNoTime && mode == 1 && !abandoned && lastBefore.value != kNoTime)
+            answer = lastBefore.value;  // the goal lies beyond the last entry point
         // A pass that saw entry points before the goal and then read to the end of the
         // file has seen every later one: there is none at or after the goal, and an
         // earlier start would only read the same bytes again.
-        if (answer == kNoTime && mode == 0 && endOfFile && seen_before) return 0;
-        if (answer != kNoTime) return answer - clip_start;
+        if (answer == kNoTime && mode == 0 && endOfFile && seenBefore) return 0;
+        if (answer != kNoTime) return answer - clipStart;
         if (from == 0) break;
     }
     return 0;
@@ -696,14 +696,14 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
 
 }  // namespace
 
-int64_t FindVideoTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
-                            int64_t known_duration) {
-    return FindTimeInFile(true, path, file_type, target, mode, video_only, known_duration);
+int64_t FindVideoTimeInFile(const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
+                            int64_t knownDuration) {
+    return FindTimeInFile(true, path, fileType, target, mode, videoOnly, knownDuration);
 }
 
-int64_t FindAudioTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
-                            int64_t known_duration) {
-    return FindTimeInFile(false, path, file_type, target, mode, video_only, known_duration);
+int64_t FindAudioTimeInFile(const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
+                            int64_t knownDuration) {
+    return FindTimeInFile(false, path, fileType, target, mode, videoOnly, knownDuration);
 }
 
 }  // namespace editor

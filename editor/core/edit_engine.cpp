@@ -112,31 +112,31 @@ bool CEditEngine::ProbeClipItem(bool mpeg1, ClipItem* item) {
     ClipStart start;
     if (!ScanClipStart(mpeg1, item->path, item->sectorMode, item->dataOffset, &start)) return false;
     // This engine times clips by their video whenever a frame duration is known.
-    const bool byVideo = start.frame_duration > 0 && start.first_video_time != kNoTime;
+    const bool byVideo = start.frameDuration > 0 && start.firstVideoTime != kNoTime;
     int64_t first = kNoTime;
     if (byVideo) {
-        first = start.first_video_time;
+        first = start.firstVideoTime;
     } else {
-        for (int64_t t : {start.first_video_time, start.first_audio_time})
+        for (int64_t t : {start.firstVideoTime, start.firstAudioTime})
             if (t != kNoTime && (first == kNoTime || t < first)) first = t;
     }
     if (first == kNoTime) return false;
     ClipEnd end;
     if (!ScanClipEnd(mpeg1, item->path, start, item->sectorMode, item->dataOffset, &end)) return false;
-    const int64_t last = byVideo ? end.video_end : std::max(end.video_end, end.audio_end);
+    const int64_t last = byVideo ? end.videoEnd : std::max(end.videoEnd, end.audioEnd);
     if (last <= first) return false;
     item->firstTime = first;
     item->lastTime = last;
     item->duration = last - first;
-    item->firstVideoTime = start.first_video_time;
-    item->firstAudioTime = start.first_audio_time;
-    item->lastVideoTime = end.video_end;
-    item->lastAudioTime = end.audio_end;
-    item->frameDuration = std::max<int64_t>(0, start.frame_duration);
-    item->audioFrameDuration = start.audio_frame_duration;
-    item->videoStream = start.video_stream;
-    item->audioStream = start.audio_stream;
-    item->videoByteRate = start.video_byte_rate;
+    item->firstVideoTime = start.firstVideoTime;
+    item->firstAudioTime = start.firstAudioTime;
+    item->lastVideoTime = end.videoEnd;
+    item->lastAudioTime = end.audioEnd;
+    item->frameDuration = std::max<int64_t>(0, start.frameDuration);
+    item->audioFrameDuration = start.audioFrameDuration;
+    item->videoStream = start.videoStream;
+    item->audioStream = start.audioStream;
+    item->videoByteRate = start.videoByteRate;
     return true;
 }
 

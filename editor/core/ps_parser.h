@@ -112,26 +112,26 @@ public:
     int GetFileType(const std::string& path) const;
 
     // Index 0-15 of the first video stream seen, or -1.
-    int FirstVideoStream() const { return first_video_; }
+    int FirstVideoStream() const { return firstVideo_; }
     // TakeAudio index of the first audio stream seen, or -1.
-    int FirstAudioStream() const { return first_audio_; }
+    int FirstAudioStream() const { return firstAudio_; }
     // Audio kind of the clip: that of the first audio stream seen.
-    int GetAudioKind() const { return audio_kind_; }
+    int GetAudioKind() const { return audioKind_; }
     // Bytes of one AC-3 or LPCM frame once known, else -1.
-    int AudioFrameBytes() const { return audio_frame_bytes_; }
+    int AudioFrameBytes() const { return audioFrameBytes_; }
     // 100-ns duration of one AC-3 frame once known, else 0.
-    int64_t Ac3FrameDuration() const { return ac3_frame_duration_; }
+    int64_t Ac3FrameDuration() const { return ac3FrameDuration_; }
     // Format of an LPCM substream (index kLpcmIndexBase..); false when none was seen.
     bool GetLpcmFormat(int index, AudioFormat* format) const;
     // Payload bytes refused because a stream's ring was full (never silently lost).
-    uint64_t DroppedBytes() const { return dropped_bytes_; }
+    uint64_t DroppedBytes() const { return droppedBytes_; }
     // Packs, packets and malformed units seen since Reset.
     uint64_t Packs() const { return packs_; }
     uint64_t Packets() const { return packets_; }
     uint64_t Errors() const { return errors_; }
 
 protected:
-    CPsParser(bool mpeg1, const char* log_name);
+    CPsParser(bool mpeg1, const char* logName);
 
 private:
     struct TimeEntry {
@@ -150,12 +150,12 @@ private:
         std::vector<uint8_t> carry;
         int64_t skip = 0;        // bytes of a frame that continue into the next take
         uint32_t reference = 0;  // MPEG audio reference header (first byte lowest)
-        bool have_reference = false;
-        int64_t lpcm_origin = -1;  // stream position of the first LPCM frame
-        int lpcm_frame_bytes = 0;
+        bool haveReference = false;
+        int64_t lpcmOrigin = -1;  // stream position of the first LPCM frame
+        int lpcmFrameBytes = 0;
         AudioFormat lpcm;
-        int64_t interp_time = kNoTime;
-        int interp_left = 0;
+        int64_t interpTime = kNoTime;
+        int interpLeft = 0;
 
         void Clear() {
             ring.Destroy();
@@ -165,12 +165,12 @@ private:
             carry.clear();
             skip = 0;
             reference = 0;
-            have_reference = false;
-            lpcm_origin = -1;
-            lpcm_frame_bytes = 0;
+            haveReference = false;
+            lpcmOrigin = -1;
+            lpcmFrameBytes = 0;
             lpcm = AudioFormat{};
-            interp_time = kNoTime;
-            interp_left = 0;
+            interpTime = kNoTime;
+            interpLeft = 0;
         }
     };
     enum class State { Search, Pack, Next, System, Packet, End };
@@ -182,12 +182,12 @@ private:
     void ParsePacket(const uint8_t* p, size_t n);
     void ParseMpeg2Packet(const uint8_t* p, size_t n);
     void ParseMpeg1Packet(const uint8_t* p, size_t n);
-    void RoutePayload(int stream_id, const uint8_t* payload, size_t n, int64_t time);
+    void RoutePayload(int streamId, const uint8_t* payload, size_t n, int64_t time);
     void RoutePrivate(const uint8_t* payload, size_t n, int64_t time);
     Stream* StreamFor(bool video, int index);
-    void Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t time_offset, int frames);
+    void Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t timeOffset, int frames);
     size_t Take(Stream* s, uint8_t* buffer, size_t capacity);
-    int64_t TimeFor(Stream* s, int64_t stream_position, bool interpolate);
+    int64_t TimeFor(Stream* s, int64_t streamPosition, bool interpolate);
     bool NextVideoItem(ParserItem* item);
     bool NextAudioItem(ParserItem* item);
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -196,29 +196,29 @@ private:
     const bool mpeg1_;
     bool wantVideo_ = true;
     bool wantAudio_ = true;
-    const std::string log_name_;
-    bool log_on_ = false;
+    const std::string logName_;
+    bool logOn_ = false;
     CBitRing input_;
     std::vector<uint8_t> scratch_;
     State state_ = State::Search;
     Stream video_[kVideoStreams];
     Stream audio_[kAudioStreams];
-    int first_video_ = -1;
-    int first_audio_ = -1;
-    int audio_kind_ = kAudioNone;
-    int audio_frame_bytes_ = -1;
-    int64_t ac3_frame_duration_ = 0;
-    uint64_t dropped_bytes_ = 0;
+    int firstVideo_ = -1;
+    int firstAudio_ = -1;
+    int audioKind_ = kAudioNone;
+    int audioFrameBytes_ = -1;
+    int64_t ac3FrameDuration_ = 0;
+    uint64_t droppedBytes_ = 0;
     uint64_t packs_ = 0, packets_ = 0, errors_ = 0;
-    int64_t last_video_pts_ = -1, last_audio_pts_ = -1;  // 90 kHz, for the log
+    int64_t lastVideoPts_ = -1, lastAudioPts_ = -1;  // 90 kHz, for the log
 
     // The payload last taken, with the carried bytes of the previous take in front.
     Taken taken_ = Taken::None;
-    int taken_index_ = -1;
+    int takenIndex_ = -1;
     std::vector<uint8_t> items_;
-    size_t carry_length_ = 0;
+    size_t carryLength_ = 0;
     size_t cursor_ = 0;
-    bool empty_take_ = false;
+    bool emptyTake_ = false;
 };
 
 class CMpeg2StreamParser : public CPsParser {
@@ -234,18 +234,18 @@ public:
 // MPEG audio frame header (ISO/IEC 11172-3, 13818-3 LSF and the 2.5 extension), first
 // byte lowest. Frame length includes the padding slot; 0 for an invalid header.
 struct MpegAudioHeader {
-    int version = 0;        // 1 MPEG-1, 2 MPEG-2 LSF, 25 MPEG-2.5
-    int layer = 0;          // 1-3
-    int bit_rate = 0;       // bits per second
-    int sampling_rate = 0;  // Hz
-    int samples_per_frame = 0;
-    int frame_length = 0;  // bytes, padding included
+    int version = 0;       // 1 MPEG-1, 2 MPEG-2 LSF, 25 MPEG-2.5
+    int layer = 0;         // 1-3
+    int bitRate = 0;       // bits per second
+    int samplingRate = 0;  // Hz
+    int samplesPerFrame = 0;
+    int frameLength = 0;  // bytes, padding included
 };
 bool ParseMpegAudioHeader(uint32_t header, MpegAudioHeader* out);
 
 // AC-3 syncframe header (ATSC A/52): frame bytes and sampling rate; false for fewer than
 // six bytes, a missing sync word, a reserved fscod, frmsizecod above 37 or an Enhanced
 // AC-3 bsid (above 10).
-bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate, int* kbps);
+bool ParseAc3Header(const uint8_t* p, size_t n, int* frameBytes, int* samplingRate, int* kbps);
 
 }  // namespace editor

@@ -141,7 +141,7 @@ TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     const auto video = ProbePackets(out, "v");
     std::vector<int64_t> pts;
     for (const auto& p : video)
-        if (p.has_pts) pts.push_back(p.pts);
+        if (p.hasPts) pts.push_back(p.pts);
     ASSERT_GT(pts.size(), 100u);
     std::sort(pts.begin(), pts.end());
     for (size_t i = 1; i < pts.size(); ++i)
@@ -154,7 +154,7 @@ TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     ASSERT_FALSE(audio.empty());
     int64_t last = -1, first = -1, end = 0;
     for (const auto& p : audio) {
-        if (!p.has_pts) continue;
+        if (!p.hasPts) continue;
         if (first < 0) first = p.pts;
         EXPECT_GT(p.pts, last);
         last = p.pts;

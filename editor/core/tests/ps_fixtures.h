@@ -27,8 +27,8 @@ inline std::string BaseName(const std::string& path) {
 
 // Runs ffprobe with `args` on the fixture file (in the fixture folder) and returns its
 // standard output.
-inline std::string Ffprobe(const std::string& fixture_path, const std::string& args) {
-    const std::string name = BaseName(fixture_path);
+inline std::string Ffprobe(const std::string& fixturePath, const std::string& args) {
+    const std::string name = BaseName(fixturePath);
     const std::string out = testsupport::UniqueName("probe") + ".txt";
     const int status = testsupport::RunShell("ffprobe -v error " + args + " '" + name + "' > '" + out + "'");
     EXPECT_EQ(status, 0) << "ffprobe " << args << " " << name;
@@ -36,7 +36,7 @@ inline std::string Ffprobe(const std::string& fixture_path, const std::string& a
 }
 
 struct ProbePacket {
-    bool has_pts = false;
+    bool hasPts = false;
     int64_t pts = 0;  // 90 kHz
     int64_t duration = 0;
     int64_t size = 0;
@@ -60,8 +60,8 @@ inline std::vector<ProbePacket> ProbePackets(const std::string& path, const std:
             f.push_back(x);
         if (f.size() < 4) continue;
         ProbePacket p;
-        p.has_pts = f[0] != "N/A";
-        if (p.has_pts) p.pts = std::stoll(f[0]);
+        p.hasPts = f[0] != "N/A";
+        if (p.hasPts) p.pts = std::stoll(f[0]);
         p.duration = f[1] == "N/A" ? 0 : std::stoll(f[1]);
         p.size = std::stoll(f[2]);
         p.key = f[3].find('K') != std::string::npos;

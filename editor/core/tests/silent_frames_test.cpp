@@ -72,7 +72,7 @@ TEST(SilentFrames, StoredFramesCarryTheirListedHeaders) {
     for (const auto& f : editor::kSilentMpegAudioFrames) {
         editor::MpegAudioHeader h;
         ASSERT_TRUE(editor::ParseMpegAudioHeader(LowFirst(f.data[0], f.data[1], f.data[2], f.data[3]), &h));
-        EXPECT_EQ(size_t(h.frame_length), f.length);
+        EXPECT_EQ(size_t(h.frameLength), f.length);
         EXPECT_EQ(h.layer, 2);
     }
 }
