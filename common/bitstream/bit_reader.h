@@ -158,19 +158,38 @@ private:
         }
         Refill();
     }
-    // Keeps at least 32 valid bits in the cache; bytes past the end load as zeros.
+    // Fills the cache to 56 or more valid bits (from fewer than 32); bytes past the end load
+    // as zeros. The fast path loads eight bytes and keeps the whole ones that fit; the bits
+    // of the next byte that land below the valid ones are that byte's own, so the next
+    // load ORs the same bits over them.
     void Refill() {
-        uint32_t w = 0;
-        if (pos_ + 4 <= size_) [[likely]] {
-            std::memcpy(&w, data_ + pos_, 4);
-            if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap32(w);
-        } else {
-            for (size_t i = 0; i < 4; ++i)
-                w = (w << 8) | (pos_ + i < size_ ? data_[pos_ + i] : 0u);
+        if (pos_ + 8 <= size_) [[likely]] {
+            uint64_t w;
+            // The guard above keeps the load inside the buffer; GCC's bounds warning misses
+            // it when a caller's buffer is a small array of known size.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wstringop-overread"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+            std::memcpy(&w, data_ + pos_, 8);
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+            if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+            cache_ |= w >> cacheBits_;
+            const int bytes = (63 - cacheBits_) >> 3;
+            pos_ += static_cast<size_t>(bytes);
+            cacheBits_ += 8 * bytes;
+            return;
         }
-        cache_ |= uint64_t{w} << (32 - cacheBits_);
-        cacheBits_ += 32;
-        pos_ += 4;
+        while (cacheBits_ <= 56) {
+            const uint64_t b = pos_ < size_ ? data_[pos_] : 0u;
+            cache_ |= b << (56 - cacheBits_);
+            cacheBits_ += 8;
+            ++pos_;
+        }
     }
     // 0 <= n <= 32.
     void Consume(int n) {
@@ -186,7 +205,7 @@ private:
     size_t size_;
     size_t pos_;       // index of the next byte to load; past size_ once zeros were loaded
     uint64_t cache_;   // the next unread bit is the most significant
-    int cacheBits_;    // valid bits in cache_, 32..63 between calls
+    int cacheBits_;    // valid bits in cache_, 32..64 between calls
     uint8_t errors_;   // Error bits, sticky
     int64_t stopBit_;  // see StopBitPosition
 };

@@ -192,7 +192,18 @@ private:
     void Store64(uint64_t word) {
         if (capacity_ - pos_ >= 8) [[likely]] {
             if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+                // The guard above keeps the store inside the array; GCC's bounds warning misses
+                // it when the array is a small one of known size.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
             std::memcpy(array_ + pos_, &word, 8);
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
             pos_ += 8;
             return;
         }
