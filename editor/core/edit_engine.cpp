@@ -646,15 +646,15 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
                 header = LowFirst32(p);
                 common::MpegAudioFrameHeader h;
                 if (!common::ReadMpegAudioHeader(std::span<const uint8_t>(p, avail), &h)) continue;
-                length = h.frame_bytes;
-                frameExact = double(h.samples) * double(kSecond) / double(h.sample_rate);
+                length = h.frameBytes;
+                frameExact = double(h.samples) * double(kSecond) / double(h.sampleRate);
                 duration = int64_t(frameExact);
             } else if (kind == kAudioAc3) {
                 common::Ac3FrameHeader h;
                 if (!common::ReadAc3Header(std::span<const uint8_t>(p, avail), &h)) continue;
-                length = h.frame_bytes;
+                length = h.frameBytes;
                 header = LowFirst32(p);
-                frameExact = double(h.samples) * double(kSecond) / double(h.sample_rate);
+                frameExact = double(h.samples) * double(kSecond) / double(h.sampleRate);
                 duration = int64_t(frameExact);
             } else {
                 AudioFormat lf;

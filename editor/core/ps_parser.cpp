@@ -26,30 +26,6 @@ int64_t TicksTo100ns(int64_t ticks) {
 
 }  // namespace
 
-bool ParseMpegAudioHeader(uint32_t h, MpegAudioHeader* out) {
-    const uint8_t bytes[4] = {uint8_t(h), uint8_t(h >> 8), uint8_t(h >> 16), uint8_t(h >> 24)};
-    common::MpegAudioFrameHeader m;
-    if (!common::ReadMpegAudioHeader(bytes, &m)) return false;
-    if (out) {
-        out->version = m.version;
-        out->layer = m.layer;
-        out->bitRate = m.bit_rate;
-        out->samplingRate = m.sample_rate;
-        out->samplesPerFrame = m.samples;
-        out->frameLength = m.frame_bytes;
-    }
-    return true;
-}
-
-bool ParseAc3Header(const uint8_t* p, size_t n, int* frameBytes, int* samplingRate, int* kbps) {
-    common::Ac3FrameHeader a;
-    if (!p || !common::ReadAc3Header({p, n}, &a)) return false;
-    if (frameBytes) *frameBytes = a.frame_bytes;
-    if (samplingRate) *samplingRate = a.sample_rate;
-    if (kbps) *kbps = a.kbps;
-    return true;
-}
-
 CPsParser::CPsParser(bool mpeg1, const char* logName) : mpeg1_(mpeg1), logName_(logName) {
     Reset();
 }
@@ -403,10 +379,10 @@ void CPsParser::RoutePrivate(const uint8_t* p, size_t n, int64_t time) {
         const size_t len = n - 4;
         const int64_t first = pointer >= 1 ? pointer - 1 : -1;
         if (audioFrameBytes_ < 0 && first >= 0 && size_t(first) < len) {
-            int bytes = 0, rate = 0;
-            if (ParseAc3Header(data + first, len - size_t(first), &bytes, &rate, nullptr)) {
-                audioFrameBytes_ = bytes;
-                ac3FrameDuration_ = int64_t(1536) * 10000000 / rate;
+            common::Ac3FrameHeader a;
+            if (common::ReadAc3Header({data + first, len - size_t(first)}, &a)) {
+                audioFrameBytes_ = a.frameBytes;
+                ac3FrameDuration_ = int64_t(a.samples) * 10000000 / a.sampleRate;
             }
         }
         Append(StreamFor(false, kAc3IndexBase + sub - 0x80), data, len, time, first, frames);
@@ -618,29 +594,30 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
         int length = 0;
         bool match = false;
         if (kind == kAudioAc3) {
-            int rate = 0;
-            match = ParseAc3Header(p, n - cursor_, &length, &rate, nullptr);
+            common::Ac3FrameHeader a;
+            match = common::ReadAc3Header({p, n - cursor_}, &a);
+            if (match) length = a.frameBytes;
         } else {
-            MpegAudioHeader h;
+            common::MpegAudioFrameHeader h;
             const uint32_t word = LowFirst32(p);
             // Protection, padding, private, mode extension, copyright, original and
             // emphasis may change from frame to frame.
             constexpr uint32_t kSame = 0xC0FCFEFF;
-            if (ParseMpegAudioHeader(word, &h)) {
+            if (common::ReadMpegAudioHeader({p, 4}, &h)) {
                 if (s->haveReference) {
                     match = (word & kSame) == (s->reference & kSame);
                 } else {
                     // The first header must be followed by another where there is room
                     // to see one, so payload bytes that look like a header do not start
                     // the walk.
-                    const size_t next = cursor_ + size_t(h.frameLength);
+                    const size_t next = cursor_ + size_t(h.frameBytes);
                     match = next + 4 > n || (LowFirst32(b + next) & kSame) == (word & kSame);
                     if (match) {
                         s->reference = word;
                         s->haveReference = true;
                     }
                 }
-                length = h.frameLength;
+                length = h.frameBytes;
             }
         }
         if (match && length > 0) {

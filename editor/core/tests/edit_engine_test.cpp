@@ -94,11 +94,11 @@ bool WholeFrames(const std::vector<uint8_t>& es, const std::string& format, size
         if (format == "ac3") {
             common::Ac3FrameHeader h;
             if (!common::ReadAc3Header(rest, &h)) return false;
-            bytes = h.frame_bytes;
+            bytes = h.frameBytes;
         } else {
             common::MpegAudioFrameHeader h;
             if (!common::ReadMpegAudioHeader(rest, &h)) return false;
-            bytes = h.frame_bytes;
+            bytes = h.frameBytes;
         }
         if (bytes <= 0 || at + size_t(bytes) > es.size()) return false;
         at += size_t(bytes);
