@@ -71,10 +71,18 @@ public:
     size_t SkipToByte(uint8_t value);
 
 private:
-    size_t FillLocked() const { return (write_ + size_ - read_) % size_; }
+    // Positions wrap by comparison, not division: every index is below size_.
+    size_t Advance(size_t index, size_t n) const {
+        index += n;
+        return index >= size_ ? index - size_ : index;
+    }
+    size_t FillLocked() const { return write_ >= read_ ? write_ - read_ : write_ + size_ - read_; }
     // Room for the writer: bytes between a Mark and the read position stay reserved until
     // Restore, so a rewind never finds them overwritten.
-    size_t FreeLocked() const { return size_ - 1 - (write_ + size_ - (marked_ ? marked_read_ : read_)) % size_; }
+    size_t FreeLocked() const {
+        const size_t from = marked_ ? markedRead_ : read_;
+        return size_ - 1 - (write_ >= from ? write_ - from : write_ + size_ - from);
+    }
     void PutBitsLocked(uint32_t value, int n);
     size_t CopyOut(size_t from, uint8_t* buffer, size_t n) const;
     void CopyIn(const uint8_t* data, size_t n);
@@ -85,14 +93,14 @@ private:
     size_t size_ = 0;
     size_t write_ = 0;
     size_t read_ = 0;
-    size_t marked_read_ = 0;
-    int read_bits_marked_ = 0;
-    uint8_t read_byte_marked_ = 0;
+    size_t markedRead_ = 0;
+    int readBitsMarked_ = 0;
+    uint8_t readByteMarked_ = 0;
     bool marked_ = false;
-    int write_bits_ = 0;  // bits held in write_byte_, 0-7
-    uint8_t write_byte_ = 0;
-    int read_bits_ = 0;  // bits of read_byte_ not yet returned, 0-7
-    uint8_t read_byte_ = 0;
+    int writeBits_ = 0;  // bits held in writeByte_, 0-7
+    uint8_t writeByte_ = 0;
+    int readBits_ = 0;  // bits of readByte_ not yet returned, 0-7
+    uint8_t readByte_ = 0;
 };
 
 }  // namespace editor

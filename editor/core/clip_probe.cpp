@@ -7,35 +7,25 @@
 #include <vector>
 
 #include "common/audio_headers.h"
+#include "common/bitstream/mpeg2_video_header.h"
 #include "editor/core/bytes.h"
+#include "editor/core/clip_file.h"
 
 namespace editor {
 namespace {
 
 constexpr int64_t kSecond = 10000000;  // 100-ns units
 
-class File {
-public:
-    explicit File(const std::string& path) : f_(std::fopen(path.c_str(), "rb")) {}
-    ~File() {
-        if (f_) std::fclose(f_);
-    }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    explicit operator bool() const { return f_ != nullptr; }
-    std::FILE* get() const { return f_; }
-    size_t Read(void* buffer, size_t n) { return f_ ? std::fread(buffer, 1, n, f_) : 0; }
-    bool Seek(int64_t position) { return SeekFile(f_, position, SEEK_SET) == position; }
-    int64_t Size() {
-        const int64_t here = SeekFile(f_, 0, SEEK_CUR);
-        const int64_t end = SeekFile(f_, 0, SEEK_END);
-        SeekFile(f_, here < 0 ? 0 : here, SEEK_SET);
-        return end;
-    }
-
-private:
-    std::FILE* f_;
-};
+// The fixed fields of a sequence header (ISO/IEC 13818-2 6.2.2.1) from its first 12 bytes,
+// through the common reader: the quantiser matrices that may follow are not needed for
+// them, so the load flags are cleared in a copy.
+bool ReadSequenceFields(const uint8_t* p, size_t n, common::MpegSequenceHeader* h) {
+    if (!p || n < common::kMpegSequenceHeaderBytes) return false;
+    uint8_t fixed[common::kMpegSequenceHeaderBytes];
+    std::memcpy(fixed, p, sizeof fixed);
+    fixed[11] &= uint8_t(~3);
+    return common::ReadMpegSequenceHeader(std::span<const uint8_t>(fixed, sizeof fixed), h);
+}
 
 bool IsStartCode(const uint8_t* p, uint8_t code) {
     return p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == code;
@@ -46,41 +36,6 @@ bool IsVcdPack(const uint8_t* p) {
     static const uint8_t kHead[6] = {0x00, 0x00, 0x01, 0xBA, 0x21, 0x00};
     return std::memcmp(p, kHead, 6) == 0 && p[9] == 0x80 && p[10] == 0x1B && p[11] == 0x91;
 }
-
-// Reads a clip block by block: the 2324 user bytes of usable raw sectors in sector mode,
-// plain blocks of `block` bytes otherwise.
-class BlockReader {
-public:
-    BlockReader(File* file, bool sector_mode, int64_t data_offset, size_t block)
-        : file_(file), sector_mode_(sector_mode), data_offset_(data_offset), block_(block) {}
-
-    // Positions the reader at byte `position` of the clip (rounded down to a whole sector
-    // in sector mode, where positions count from the data offset).
-    bool Seek(int64_t position) {
-        if (position < 0) position = 0;
-        if (sector_mode_) position = data_offset_ + position / int64_t(kSectorSize) * int64_t(kSectorSize);
-        return file_->Seek(position);
-    }
-
-    // The next block; 0 at the end of the file.
-    size_t Next(uint8_t* out) {
-        if (!sector_mode_) return file_->Read(out, block_);
-        uint8_t sector[kSectorSize];
-        // Unusable sectors are skipped; a run of them is bounded by the file's length.
-        for (;;) {
-            if (file_->Read(sector, kSectorSize) < kSectorSize) return 0;
-            if (!IsUsableSector(sector)) continue;
-            std::memcpy(out, sector + kSectorUserOffset, kSectorUserSize);
-            return kSectorUserSize;
-        }
-    }
-
-private:
-    File* file_;
-    bool sector_mode_;
-    int64_t data_offset_;
-    size_t block_;
-};
 
 std::unique_ptr<CPsParser> MakeParser(bool mpeg1) {
     if (mpeg1) return std::unique_ptr<CPsParser>(new (std::nothrow) CMpeg1StreamParser);
@@ -104,7 +59,7 @@ int FileTypeImpl(const std::string& path, size_t probes) {
     if (cdxa == kFileVcd || cdxa == kFileSvcd) return cdxa;
     int decision = kFileUnknown;
     {
-        File f(path);
+        ClipFile f(path);
         if (!f) return kFileUnknown;
         // The pack header may stand at any offset within the probe's byte budget.
         const size_t budget = 2048 + 5 * probes;
@@ -150,7 +105,7 @@ int GetMpegFileTypeEx(const std::string& path) {
 }
 
 bool GetCdxaDataOffset(const std::string& path, int64_t* offset) {
-    File f(path);
+    ClipFile f(path);
     if (!f) return false;
     uint8_t h[12];
     if (f.Read(h, 12) < 12 || std::memcmp(h, "RIFF", 4) != 0 || std::memcmp(h + 8, "CDXA", 4) != 0) return false;
@@ -173,7 +128,7 @@ bool GetCdxaDataOffset(const std::string& path, int64_t* offset) {
 int DetectCdxaKind(const std::string& path) {
     int64_t data = 0;
     if (!GetCdxaDataOffset(path, &data)) return 0;
-    File f(path);
+    ClipFile f(path);
     if (!f) return 0;
     bool seen = false;
     uint8_t s[kSectorSize];
@@ -189,7 +144,7 @@ int DetectCdxaKind(const std::string& path) {
 }
 
 int DetectMpeg1Kind(const std::string& path) {
-    File f(path);
+    ClipFile f(path);
     if (!f) return kFileMpeg1;
     uint8_t b[34];
     if (f.Read(b, 34) < 34) return kFileMpeg1;
@@ -197,30 +152,32 @@ int DetectMpeg1Kind(const std::string& path) {
 }
 
 int DetectMpeg2Kind(const std::string& path) {
-    File f(path);
+    ClipFile f(path);
     if (!f) return kFileSvcd;
     std::vector<uint8_t> block(2324 + 3);
     // Stage 1: a file of 2324-byte packs whose first sequence header has an SVCD size.
-    bool video_seen = false;
-    bool stage1_done = false;
-    for (int blocks = 0; blocks < 100000 && !stage1_done; ++blocks) {
+    bool videoSeen = false;
+    bool stage1Done = false;
+    for (int blocks = 0; blocks < 100000 && !stage1Done; ++blocks) {
         const size_t n = f.Read(block.data(), 2324);
         if (n == 0) {
             // All packs were 2324 bytes. Only a file with video is an SVCD; an audio-only
             // file of such packs is a plain MPEG-2 program stream.
-            if (video_seen) return kFileSvcd;
+            if (videoSeen) return kFileSvcd;
             break;
         }
         if (n < 2324 || !IsStartCode(block.data(), 0xBA)) break;
         if (!IsStartCode(block.data() + 14, 0xE0)) continue;
-        video_seen = true;
+        videoSeen = true;
         for (size_t i = 18; i + 11 <= 2324; ++i) {
             if (!IsStartCode(&block[i], 0xB3)) continue;
-            const uint8_t* p = &block[i];
-            const int h = p[4] << 4 | p[5] >> 4, v = (p[5] & 0xF) << 8 | p[6], r = p[7] & 0xF;
+            common::MpegSequenceHeader sh;
+            if (!ReadSequenceFields(&block[i], 2324 - i, &sh)) continue;
+            const uint32_t h = sh.horizontalSize, v = sh.verticalSize;
+            const int r = sh.frameRateCode;
             if ((r == 4 && (h == 480 || h == 704) && v == 480) || (r == 3 && (h == 480 || h == 704) && v == 576))
                 return kFileSvcd;
-            stage1_done = true;
+            stage1Done = true;
             break;
         }
     }
@@ -268,40 +225,41 @@ double FrameRateFromCode(int code) {
 }
 
 bool FrameDurationFromSequenceHeader(const uint8_t* p, size_t n, int64_t* duration) {
-    if (!p || n < 13 || !IsStartCode(p, 0xB3)) return false;
+    common::MpegSequenceHeader h;
+    if (n < 13 || !ReadSequenceFields(p, n, &h)) return false;
     // 10^7 / frame rate, truncated, from the exact rational rates of ISO/IEC 13818-2.
     static const int64_t kNum[9] = {30000, 24000, 24, 25, 30000, 30, 50, 60000, 60};
     static const int64_t kDen[9] = {1001, 1001, 1, 1, 1001, 1, 1, 1001, 1};
-    int code = p[7] & 0xF;
+    int code = h.frameRateCode;
     if (code > 8 || code == 4) code = 0;  // every other code counts as 29.97
     if (duration) *duration = kSecond * kDen[code] / kNum[code];
     return true;
 }
 
-bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytes_per_second) {
-    if (!p || n < 12 || !IsStartCode(p, 0xB3)) return false;
-    const int64_t value = int64_t(p[8]) << 10 | int64_t(p[9]) << 2 | p[10] >> 6;
-    if (bytes_per_second) *bytes_per_second = value * 50;  // units of 400 bit/s
+bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytesPerSecond) {
+    common::MpegSequenceHeader h;
+    if (!ReadSequenceFields(p, n, &h)) return false;
+    if (bytesPerSecond) *bytesPerSecond = int64_t(h.bitRateValue) * 50;  // units of 400 bit/s
     return true;
 }
 
-bool ReadGopFlags(const uint8_t* p, size_t n, bool* closed_gop, bool* broken_link) {
+bool ReadGopFlags(const uint8_t* p, size_t n, bool* closedGop, bool* brokenLink) {
     if (!p || n < 8 || !IsStartCode(p, 0xB8)) return false;
-    if (closed_gop) *closed_gop = (p[7] & 0x40) != 0;
-    if (broken_link) *broken_link = (p[7] & 0x20) != 0;
+    if (closedGop) *closedGop = (p[7] & 0x40) != 0;
+    if (brokenLink) *brokenLink = (p[7] & 0x20) != 0;
     return true;
 }
 
-bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporal_reference) {
+bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporalReference) {
     if (!p || n < 8 || !IsStartCode(p, 0x00)) return false;
-    if (temporal_reference) *temporal_reference = ReadTemporalReferenceUnchecked(p + 4);
+    if (temporalReference) *temporalReference = ReadTemporalReferenceUnchecked(p + 4);
     return true;
 }
 
-bool WriteTemporalReference(uint8_t* p, size_t n, int temporal_reference) {
+bool WriteTemporalReference(uint8_t* p, size_t n, int temporalReference) {
     if (!p || n < 8 || !IsStartCode(p, 0x00)) return false;
-    p[4] = uint8_t(temporal_reference >> 2);
-    p[5] = uint8_t((p[5] & 0x3F) | (temporal_reference & 3) << 6);
+    p[4] = uint8_t(temporalReference >> 2);
+    p[5] = uint8_t((p[5] & 0x3F) | (temporalReference & 3) << 6);
     return true;
 }
 
@@ -317,16 +275,9 @@ int64_t FindPictureStartCode(const uint8_t* p, size_t n) {
 }
 
 size_t SequenceHeaderLength(const uint8_t* p, size_t n) {
-    if (!p || n < 12 || !IsStartCode(p, 0xB3)) return 0;
-    size_t length = 12;
-    bool load_non_intra = p[11] & 1;
-    if (p[11] & 2) {  // load_intra_quantiser_matrix: 64 bytes, shifted by one bit
-        length += 64;
-        if (n < 76) return 0;
-        load_non_intra = p[75] & 1;
-    }
-    if (load_non_intra) length += 64;
-    return length;
+    common::MpegSequenceHeader h;
+    if (!p || !common::ReadMpegSequenceHeader(std::span<const uint8_t>(p, n), &h)) return 0;
+    return h.headerBytes;
 }
 
 bool ClearProgressiveSequence(uint8_t* p, size_t n) {
@@ -347,12 +298,12 @@ bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t
     return true;
 }
 
-bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frame_bytes) {
+bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frameBytes) {
     common::Ac3FrameHeader a;
     if (!p || !common::ReadAc3Header({p, n}, &a)) return false;
     // A/52: every syncframe carries 1536 samples at its own sampling rate.
     if (duration) *duration = a.samples * kSecond / a.sampleRate;
-    if (frame_bytes) *frame_bytes = a.frameBytes;
+    if (frameBytes) *frameBytes = a.frameBytes;
     return true;
 }
 
@@ -374,75 +325,75 @@ int MpegAudioVersionBits(uint32_t header) {
     return (header >> 11) & 3;
 }
 
-bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset, ClipStart* start) {
+bool ScanClipStart(bool mpeg1, const std::string& path, bool sectorMode, int64_t dataOffset, ClipStart* start) {
     if (!start) return false;
-    File f(path);
+    ClipFile f(path);
     if (!f) return false;
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     std::vector<uint8_t> payload;
     if (!parser || !parser->Reset()) return false;
     payload.resize(kPayloadBufferSize);
-    BlockReader reader(&f, sector_mode, data_offset, kSectorUserSize);
+    BlockReader reader(&f, sectorMode, dataOffset, kSectorUserSize);
     if (!reader.Seek(0)) return false;
 
     ClipStart r;
     std::vector<uint8_t> block(kSectorUserSize);
-    bool video_done = false, audio_done = false;
-    bool closed_gop = false;
-    int64_t last_time = kNoTime;
+    bool videoDone = false, audioDone = false;
+    bool closedGop = false;
+    int64_t lastTime = kNoTime;
     int counted = 0;
     for (;;) {
         const size_t n = reader.Next(block.data());
         if (n == 0) break;
         parser->Feed(block.data(), n);
-        if (r.video_stream < 0) r.video_stream = parser->FirstVideoStream();
-        if (r.audio_stream < 0) r.audio_stream = parser->FirstAudioStream();
+        if (r.videoStream < 0) r.videoStream = parser->FirstVideoStream();
+        if (r.audioStream < 0) r.audioStream = parser->FirstAudioStream();
         ParserItem item;
-        if (!video_done && r.video_stream >= 0) {
-            parser->TakeVideo(r.video_stream, payload.data(), payload.size());
-            while (!video_done && parser->NextItem(&item)) {
+        if (!videoDone && r.videoStream >= 0) {
+            parser->TakeVideo(r.videoStream, payload.data(), payload.size());
+            while (!videoDone && parser->NextItem(&item)) {
                 if (item.kind == kItemSequenceHeader) {
-                    FrameDurationFromSequenceHeader(item.data, item.available, &r.frame_duration);
-                    BitRateFromSequenceHeader(item.data, item.available, &r.video_byte_rate);
+                    FrameDurationFromSequenceHeader(item.data, item.available, &r.frameDuration);
+                    BitRateFromSequenceHeader(item.data, item.available, &r.videoByteRate);
                 } else if (item.kind == kItemGop) {
-                    ReadGopFlags(item.data, item.available, &closed_gop, nullptr);
+                    ReadGopFlags(item.data, item.available, &closedGop, nullptr);
                 }
-                if (item.time != kNoTime) last_time = item.time;
-                if (item.kind == kItemPicture && last_time != kNoTime) {
-                    int64_t t = last_time;
+                if (item.time != kNoTime) lastTime = item.time;
+                if (item.kind == kItemPicture && lastTime != kNoTime) {
+                    int64_t t = lastTime;
                     int tr = 0;
-                    if (closed_gop && r.frame_duration > 0 && ReadTemporalReference(item.data, item.available, &tr))
-                        t = std::max<int64_t>(0, t - tr * r.frame_duration);
-                    if (r.first_video_time == kNoTime || t < r.first_video_time) r.first_video_time = t;
-                    if (r.frame_duration > 0) {
-                        video_done = true;
+                    if (closedGop && r.frameDuration > 0 && ReadTemporalReference(item.data, item.available, &tr))
+                        t = std::max<int64_t>(0, t - tr * r.frameDuration);
+                    if (r.firstVideoTime == kNoTime || t < r.firstVideoTime) r.firstVideoTime = t;
+                    if (r.frameDuration > 0) {
+                        videoDone = true;
                     } else {
-                        r.frame_duration = 0;
+                        r.frameDuration = 0;
                     }
                 }
             }
             while (parser->NextItem(&item)) {
             }
         }
-        if (!audio_done && r.audio_stream >= 0) {
-            parser->TakeAudio(r.audio_stream, payload.data(), payload.size());
-            const int kind = r.audio_stream < kAc3IndexBase    ? kAudioMpeg
-                             : r.audio_stream < kLpcmIndexBase ? kAudioAc3
-                                                               : kAudioLpcm;
-            while (!audio_done && parser->NextItem(&item)) {
+        if (!audioDone && r.audioStream >= 0) {
+            parser->TakeAudio(r.audioStream, payload.data(), payload.size());
+            const int kind = r.audioStream < kAc3IndexBase    ? kAudioMpeg
+                             : r.audioStream < kLpcmIndexBase ? kAudioAc3
+                                                              : kAudioLpcm;
+            while (!audioDone && parser->NextItem(&item)) {
                 if (item.time == kNoTime) continue;
                 const int64_t d = AudioDuration(kind, item);
                 if (d <= 0) continue;
-                r.audio_frame_duration = d;
-                r.first_audio_time = item.time;
-                audio_done = true;
+                r.audioFrameDuration = d;
+                r.firstAudioTime = item.time;
+                audioDone = true;
             }
         }
         // After 301 blocks, or once both are known, the scan ends; timed pictures without
         // a sequence header yet (frame duration 0) restart the count.
         ++counted;
-        if ((video_done && audio_done) || counted >= 301) {
-            if (r.frame_duration == 0) {
+        if ((videoDone && audioDone) || counted >= 301) {
+            if (r.frameDuration == 0) {
                 counted = 0;
                 continue;
             }
@@ -461,16 +412,16 @@ namespace {
 // temporal_reference; the largest estimate is the end of the video.
 struct VideoEndTracker {
     int64_t duration = 0;
-    int64_t anchor_time = kNoTime;
-    int anchor_tr = 0;
+    int64_t anchorTime = kNoTime;
+    int anchorTr = 0;
     int64_t pending = kNoTime;  // time of a sequence or GOP header before the picture
     int64_t best = 0;
 
     void Item(const ParserItem& item) {
         if (item.kind == kItemGop) {
-            if (anchor_time != kNoTime && best > 0) {
-                anchor_time = best;
-                anchor_tr = 0;
+            if (anchorTime != kNoTime && best > 0) {
+                anchorTime = best;
+                anchorTr = 0;
             }
         }
         if (item.kind != kItemPicture) {
@@ -482,12 +433,12 @@ struct VideoEndTracker {
         const int64_t t = item.time != kNoTime ? item.time : pending;
         pending = kNoTime;
         if (t != kNoTime) {
-            anchor_time = t;
-            anchor_tr = tr;
+            anchorTime = t;
+            anchorTr = tr;
         }
-        if (anchor_time == kNoTime) return;
-        const int64_t frames = std::max<int64_t>(1, tr - anchor_tr + 1);
-        best = std::max(best, anchor_time + frames * duration);
+        if (anchorTime == kNoTime) return;
+        const int64_t frames = std::max<int64_t>(1, tr - anchorTr + 1);
+        best = std::max(best, anchorTime + frames * duration);
     }
 };
 
@@ -510,32 +461,38 @@ struct AudioEndTracker {
 
 }  // namespace
 
-bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode, int64_t data_offset,
+bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sectorMode, int64_t dataOffset,
                  ClipEnd* end) {
     if (!end) return false;
-    File f(path);
+    ClipFile f(path);
     if (!f) return false;
     int64_t size = f.Size();
     if (size < 0) return false;
-    if (sector_mode) size = std::max<int64_t>(0, size - data_offset);
+    if (sectorMode) size = std::max<int64_t>(0, size - dataOffset);
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     if (!parser) return false;
     std::vector<uint8_t> payload(kPayloadBufferSize), block(kSectorUserSize);
-    int64_t window = start.video_byte_rate > 0 ? start.video_byte_rate / 4 : 500000;
+    int64_t window = start.videoByteRate > 0 ? start.videoByteRate / 4 : 500000;
     window = std::min(window, size < 100 ? size : size - 100);
     window = std::max<int64_t>(window, int64_t(kSectorSize));
 
     VideoEndTracker video;
-    video.duration = start.frame_duration;
+    video.duration = start.frameDuration;
     AudioEndTracker audio;
-    audio.duration = start.audio_frame_duration;
-    const bool want_video = start.frame_duration > 0 && start.video_stream >= 0;
-    const bool want_audio = start.audio_frame_duration > 0 && start.audio_stream >= 0;
-    BlockReader reader(&f, sector_mode, data_offset, kSectorUserSize);
+    audio.duration = start.audioFrameDuration;
+    const bool wantVideo = start.frameDuration > 0 && start.videoStream >= 0;
+    const bool wantAudio = start.audioFrameDuration > 0 && start.audioStream >= 0;
+    BlockReader reader(&f, sectorMode, dataOffset, kSectorUserSize);
     for (int pass = 0; pass < 20; ++pass) {
-        if ((!want_video || video.best > 0) && (!want_audio || audio.best > 0)) break;
+        if ((!wantVideo || video.best > 0) && (!wantAudio || audio.best > 0)) break;
         const int64_t from = std::max<int64_t>(0, size - (pass + 1) * window);
         if (!parser->Reset() || !reader.Seek(from)) break;
+        // Each pass reads its own window from the start: what an earlier pass saw as
+        // the latest frame says nothing about the order of this pass's frames.
+        video.anchorTime = video.pending = kNoTime;
+        video.anchorTr = 0;
+        audio.latest = kNoTime;
+        audio.after = 0;
         // One window, and a little more so a packet cut at the window's end completes.
         int64_t read = 0;
         while (read < window + 65536) {
@@ -544,13 +501,13 @@ bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bo
             read += int64_t(n);
             parser->Feed(block.data(), n);
             ParserItem item;
-            if (want_video) {
-                parser->TakeVideo(start.video_stream, payload.data(), payload.size());
+            if (wantVideo) {
+                parser->TakeVideo(start.videoStream, payload.data(), payload.size());
                 while (parser->NextItem(&item))
                     video.Item(item);
             }
-            if (want_audio) {
-                parser->TakeAudio(start.audio_stream, payload.data(), payload.size());
+            if (wantAudio) {
+                parser->TakeAudio(start.audioStream, payload.data(), payload.size());
                 while (parser->NextItem(&item))
                     if (item.kind == kItemAudioFrame) audio.Item(item);
             }
@@ -558,8 +515,8 @@ bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bo
         if (from == 0) break;
     }
     parser->Close();
-    end->video_end = video.best;
-    end->audio_end = audio.best;
+    end->videoEnd = video.best;
+    end->audioEnd = audio.best;
     return true;
 }
 
@@ -572,57 +529,57 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
     return a + b;
 }
 
-int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64_t target, int mode, bool video_only,
-                       int64_t known_duration) {
-    const bool mpeg1 = file_type == kFileMpeg1 || file_type == kFileVcd;
-    int64_t data_offset = 0;
-    const bool sector_mode = GetCdxaDataOffset(path, &data_offset);
+int64_t FindTimeInFile(bool video, const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
+                       int64_t knownDuration) {
+    const bool mpeg1 = fileType == kFileMpeg1 || fileType == kFileVcd;
+    int64_t dataOffset = 0;
+    const bool sectorMode = GetCdxaDataOffset(path, &dataOffset);
     ClipStart start;
-    if (!ScanClipStart(mpeg1, path, sector_mode, data_offset, &start)) return 0;
-    int64_t clip_start = kNoTime;
-    if (video_only && start.frame_duration > 0) {
-        clip_start = start.first_video_time;
+    if (!ScanClipStart(mpeg1, path, sectorMode, dataOffset, &start)) return 0;
+    int64_t clipStart = kNoTime;
+    if (videoOnly && start.frameDuration > 0) {
+        clipStart = start.firstVideoTime;
     } else {
-        for (int64_t t : {start.first_video_time, start.first_audio_time})
-            if (t != kNoTime && (clip_start == kNoTime || t < clip_start)) clip_start = t;
+        for (int64_t t : {start.firstVideoTime, start.firstAudioTime})
+            if (t != kNoTime && (clipStart == kNoTime || t < clipStart)) clipStart = t;
     }
-    if (clip_start == kNoTime) return 0;
-    int64_t clip_end;
-    if (known_duration > 0) {
-        clip_end = SaturatingAdd(clip_start, known_duration);
+    if (clipStart == kNoTime) return 0;
+    int64_t clipEnd;
+    if (knownDuration > 0) {
+        clipEnd = SaturatingAdd(clipStart, knownDuration);
     } else {
         ClipEnd e;
-        if (!ScanClipEnd(mpeg1, path, start, sector_mode, data_offset, &e)) return 0;
-        clip_end = std::max(e.video_end, e.audio_end);
+        if (!ScanClipEnd(mpeg1, path, start, sectorMode, dataOffset, &e)) return 0;
+        clipEnd = std::max(e.videoEnd, e.audioEnd);
     }
     // A clip whose end cannot be found, or ends before it starts, has no byte rate.
-    if (clip_end <= clip_start) return 0;
-    if (video && start.frame_duration <= 0) return 0;
-    if (!video && start.audio_frame_duration <= 0) return 0;
+    if (clipEnd <= clipStart) return 0;
+    if (video && start.frameDuration <= 0) return 0;
+    if (!video && start.audioFrameDuration <= 0) return 0;
 
-    File f(path);
+    ClipFile f(path);
     if (!f) return 0;
     int64_t size = f.Size();
-    if (sector_mode) size = std::max<int64_t>(0, size - data_offset);
+    if (sectorMode) size = std::max<int64_t>(0, size - dataOffset);
     if (size <= 0) return 0;
-    const double span = double(clip_end - clip_start);
+    const double span = double(clipEnd - clipStart);
     // One second of bytes sets the step between passes; a floor keeps a clip with an
     // absurd span (a caller's duration) from stepping back byte by byte.
     const int64_t second =
         std::max<int64_t>(65536, int64_t(std::min(double(size), double(size) * double(kSecond) / span)));
-    const int64_t goal = SaturatingAdd(clip_start, target);
+    const int64_t goal = SaturatingAdd(clipStart, target);
     // Clamped as a double: a target far outside the clip must not overflow the conversion.
     const int64_t estimate = int64_t(std::clamp(double(target) / span * double(size), 0.0, double(size))) + second;
 
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     if (!parser) return 0;
     std::vector<uint8_t> payload(kPayloadBufferSize), block(4096);
-    BlockReader reader(&f, sector_mode, data_offset, sector_mode ? kSectorUserSize : 4096);
-    const int stream = video ? start.video_stream : start.audio_stream;
+    BlockReader reader(&f, sectorMode, dataOffset, sectorMode ? kSectorUserSize : 4096);
+    const int stream = video ? start.videoStream : start.audioStream;
     // Each pass starts one second of bytes earlier; the number of passes is bounded by
     // the seconds in the file, and capped.
-    const int64_t max_passes = std::min<int64_t>(size / second + 3, 4096);
-    for (int64_t k = 0; k < max_passes; ++k) {
+    const int64_t maxPasses = std::min<int64_t>(size / second + 3, 4096);
+    for (int64_t k = 0; k < maxPasses; ++k) {
         const int64_t from = std::clamp<int64_t>(estimate - k * second, 0, size);
         if (!parser->Reset() || !reader.Seek(from)) return 0;
         // Entry points are settled into answers as the items after them arrive: a video
@@ -633,14 +590,20 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
             int64_t value = kNoTime;  // settled answer
             bool gop = false, closed = false;
         };
-        Candidate current, last_before;
-        bool seen_before = false;
+        Candidate current, lastBefore;
+        bool seenBefore = false;
         int64_t answer = kNoTime;
         bool abandoned = false;
         int64_t read = 0;
+        bool endOfFile = false;
+        // Audio frames without a time of their own follow the last timed one.
+        int64_t lastTimed = kNoTime, sinceTimed = 0;
         while (answer == kNoTime && !abandoned && stream >= 0) {
             const size_t n = reader.Next(block.data());
-            if (n == 0) break;
+            if (n == 0) {
+                endOfFile = true;
+                break;
+            }
             read += int64_t(n);
             parser->Feed(block.data(), n);
             if (video) {
@@ -657,24 +620,38 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                     } else if (item.kind == kItemPicture) {
                         int tr = 0;
                         if (!current.gop || current.closed) ReadTemporalReference(item.data, item.available, &tr);
-                        current.value = std::max<int64_t>(0, current.time - tr * start.frame_duration);
+                        current.value = std::max<int64_t>(0, current.time - tr * start.frameDuration);
                         if (current.time >= goal)
                             answer = current.value;
                         else
-                            last_before = current;
+                            lastBefore = current;
+                    }
+                }
+                if (!video && item.kind == kItemAudioFrame) {
+                    if (item.time != kNoTime) {
+                        lastTimed = item.time;
+                        sinceTimed = 0;
+                    } else if (lastTimed != kNoTime) {
+                        item.time = lastTimed + ++sinceTimed * start.audioFrameDuration;
                     }
                 }
                 const bool entry =
                     item.time != kNoTime && (video ? (item.kind == kItemSequenceHeader || item.kind == kItemGop)
                                                    : item.kind == kItemAudioFrame);
                 if (!entry) continue;
+                // The audio frame that holds the goal answers it, not the next one.
+                if (!video && mode == 0 && item.time >= goal && seenBefore && lastBefore.value != kNoTime &&
+                    lastBefore.value + start.audioFrameDuration > goal) {
+                    answer = lastBefore.value;
+                    break;
+                }
                 if (item.time < goal) {
-                    seen_before = true;
+                    seenBefore = true;
                     current = Candidate{};
                     current.time = item.time;
                     if (!video) {
                         current.value = item.time;
-                        last_before = current;
+                        lastBefore = current;
                     } else if (item.kind == kItemGop) {
                         current.gop = true;
                         ReadGopFlags(item.data, item.available, &current.closed, nullptr);
@@ -684,7 +661,7 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                 if (mode == 0) {
                     // Only an entry point read after one before the goal is known to be
                     // the first at or after it (or one at the very start of the clip).
-                    if (!seen_before && from > 0) {
+                    if (!seenBefore && from > 0) {
                         abandoned = true;
                         break;
                     }
@@ -697,19 +674,23 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
                         ReadGopFlags(item.data, item.available, &current.closed, nullptr);
                     }
                 } else {
-                    if (last_before.value == kNoTime) {
+                    if (lastBefore.value == kNoTime) {
                         abandoned = true;
                         break;
                     }
-                    answer = last_before.value;
+                    answer = lastBefore.value;
                 }
             }
             // Bounded: a pass reads at most the file from its start point.
             if (read > size + int64_t(kSectorSize)) break;
         }
-        if (answer == kNoTime && mode == 1 && !abandoned && last_before.value != kNoTime)
-            answer = last_before.value;  // the goal lies beyond the last entry point
-        if (answer != kNoTime) return answer - clip_start;
+        if (answer == kNoTime && mode == 1 && !abandoned && lastBefore.value != kNoTime)
+            answer = lastBefore.value;  // the goal lies beyond the last entry point
+        // A pass that saw entry points before the goal and then read to the end of the
+        // file has seen every later one: there is none at or after the goal, and an
+        // earlier start would only read the same bytes again.
+        if (answer == kNoTime && mode == 0 && endOfFile && seenBefore) return 0;
+        if (answer != kNoTime) return answer - clipStart;
         if (from == 0) break;
     }
     return 0;
@@ -717,14 +698,14 @@ int64_t FindTimeInFile(bool video, const std::string& path, int file_type, int64
 
 }  // namespace
 
-int64_t FindVideoTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
-                            int64_t known_duration) {
-    return FindTimeInFile(true, path, file_type, target, mode, video_only, known_duration);
+int64_t FindVideoTimeInFile(const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
+                            int64_t knownDuration) {
+    return FindTimeInFile(true, path, fileType, target, mode, videoOnly, knownDuration);
 }
 
-int64_t FindAudioTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
-                            int64_t known_duration) {
-    return FindTimeInFile(false, path, file_type, target, mode, video_only, known_duration);
+int64_t FindAudioTimeInFile(const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
+                            int64_t knownDuration) {
+    return FindTimeInFile(false, path, fileType, target, mode, videoOnly, knownDuration);
 }
 
 }  // namespace editor

@@ -47,10 +47,10 @@ int DetectMpeg2Kind(const std::string& path);  // kFileSvcd, kFileMpeg2 or kFile
 // are given or the start code does not match.
 double FrameRateFromCode(int code);
 bool FrameDurationFromSequenceHeader(const uint8_t* p, size_t n, int64_t* duration);
-bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytes_per_second);
-bool ReadGopFlags(const uint8_t* p, size_t n, bool* closed_gop, bool* broken_link);
-bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporal_reference);
-bool WriteTemporalReference(uint8_t* p, size_t n, int temporal_reference);
+bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytesPerSecond);
+bool ReadGopFlags(const uint8_t* p, size_t n, bool* closedGop, bool* brokenLink);
+bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporalReference);
+bool WriteTemporalReference(uint8_t* p, size_t n, int temporalReference);
 // Bytes after the picture start code; the caller guarantees two bytes.
 int ReadTemporalReferenceUnchecked(const uint8_t* p);
 // Position of the first 00 00 01 00 in the buffer, or -1.
@@ -62,7 +62,7 @@ size_t SequenceHeaderLength(const uint8_t* p, size_t n);
 bool ClearProgressiveSequence(uint8_t* p, size_t n);
 bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t* source, size_t length);
 // AC-3 syncframe: duration of its 1536 samples and its bytes.
-bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frame_bytes);
+bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frameBytes);
 // MPEG audio frame: duration of its samples (384, 1152 or 576) at its sampling rate.
 bool MpegAudioFrameDuration(const uint8_t* p, size_t n, int64_t* duration);
 // Frame bytes of a 32-bit header (first byte lowest), padding included; 0 when invalid.
@@ -70,30 +70,30 @@ int MpegAudioFrameLength(uint32_t header);
 int MpegAudioVersionBits(uint32_t header);
 
 struct ClipStart {
-    int64_t first_video_time = kNoTime;
-    int64_t first_audio_time = kNoTime;
-    int64_t frame_duration = -1;  // 0: timed pictures seen, no sequence header yet
-    int64_t audio_frame_duration = 0;
-    int video_stream = -1;
-    int audio_stream = -1;  // TakeAudio index of the audio stream the times come from
-    int64_t video_byte_rate = 0;
+    int64_t firstVideoTime = kNoTime;
+    int64_t firstAudioTime = kNoTime;
+    int64_t frameDuration = -1;  // 0: timed pictures seen, no sequence header yet
+    int64_t audioFrameDuration = 0;
+    int videoStream = -1;
+    int audioStream = -1;  // TakeAudio index of the audio stream the times come from
+    int64_t videoByteRate = 0;
 };
 
 struct ClipEnd {
-    int64_t video_end = 0;  // 0 when not found
-    int64_t audio_end = 0;
+    int64_t videoEnd = 0;  // 0 when not found
+    int64_t audioEnd = 0;
 };
 
-bool ScanClipStart(bool mpeg1, const std::string& path, bool sector_mode, int64_t data_offset, ClipStart* start);
-bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sector_mode, int64_t data_offset,
+bool ScanClipStart(bool mpeg1, const std::string& path, bool sectorMode, int64_t dataOffset, ClipStart* start);
+bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bool sectorMode, int64_t dataOffset,
                  ClipEnd* end);
 
 // Mode 0: the first entry point at or after `target`; mode 1: the last one before it.
 // The answer is relative to the clip start; 0 when nothing is found or the file cannot
 // be read. A known duration of 0 measures the clip with ScanClipEnd.
-int64_t FindVideoTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
-                            int64_t known_duration);
-int64_t FindAudioTimeInFile(const std::string& path, int file_type, int64_t target, int mode, bool video_only,
-                            int64_t known_duration);
+int64_t FindVideoTimeInFile(const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
+                            int64_t knownDuration);
+int64_t FindAudioTimeInFile(const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
+                            int64_t knownDuration);
 
 }  // namespace editor

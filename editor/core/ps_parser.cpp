@@ -26,7 +26,7 @@ int64_t TicksTo100ns(int64_t ticks) {
 
 }  // namespace
 
-CPsParser::CPsParser(bool mpeg1, const char* log_name) : mpeg1_(mpeg1), log_name_(log_name) {
+CPsParser::CPsParser(bool mpeg1, const char* logName) : mpeg1_(mpeg1), logName_(logName) {
     Reset();
 }
 
@@ -41,16 +41,16 @@ bool CPsParser::Reset() {
         s.Clear();
     for (Stream& s : audio_)
         s.Clear();
-    first_video_ = first_audio_ = -1;
-    audio_kind_ = kAudioNone;
-    audio_frame_bytes_ = -1;
-    ac3_frame_duration_ = 0;
-    dropped_bytes_ = packs_ = packets_ = errors_ = 0;
-    last_video_pts_ = last_audio_pts_ = -1;
+    firstVideo_ = firstAudio_ = -1;
+    audioKind_ = kAudioNone;
+    audioFrameBytes_ = -1;
+    ac3FrameDuration_ = 0;
+    droppedBytes_ = packs_ = packets_ = errors_ = 0;
+    lastVideoPts_ = lastAudioPts_ = -1;
     taken_ = Taken::None;
-    taken_index_ = -1;
+    takenIndex_ = -1;
     items_.clear();
-    carry_length_ = cursor_ = 0;
+    carryLength_ = cursor_ = 0;
     return ok;
 }
 
@@ -68,13 +68,13 @@ void CPsParser::Close() {
 }
 
 void CPsParser::SetLog(bool on) {
-    if (on && !log_on_) std::remove(log_name_.c_str());
-    log_on_ = on;
+    if (on && !logOn_) std::remove(logName_.c_str());
+    logOn_ = on;
 }
 
 void CPsParser::Log(const char* format, ...) {
-    if (!log_on_) return;
-    std::FILE* f = std::fopen(log_name_.c_str(), "a");
+    if (!logOn_) return;
+    std::FILE* f = std::fopen(logName_.c_str(), "a");
     if (!f) return;
     va_list args;
     va_start(args, format);
@@ -249,37 +249,37 @@ void CPsParser::ParseMpeg2Packet(const uint8_t* p, size_t n) {
         return;
     }
     const int flags = p[7];
-    const size_t header_end = 9 + size_t(p[8]);
+    const size_t headerEnd = 9 + size_t(p[8]);
     Log("Scramble %d, Priority %d, Alignment %d, Copyright %d, ORIGorCOPY %d, PTS_DTS %d, "
         "ESCR %d, ESrate %d, DSMtrick %d, CopyInfo %d, PES_CRC %d, PESextension %d, "
         "PESHeaderDataLength %d",
         (p[6] >> 4) & 3, (p[6] >> 3) & 1, (p[6] >> 2) & 1, (p[6] >> 1) & 1, p[6] & 1, flags >> 6, (flags >> 5) & 1,
         (flags >> 4) & 1, (flags >> 3) & 1, (flags >> 2) & 1, (flags >> 1) & 1, flags & 1, p[8]);
-    if (header_end > n) {
+    if (headerEnd > n) {
         Log("\nError Packet Header!!!\n");
         ++errors_;
         return;
     }
     int64_t time = kNoTime;
     size_t at = 9;
-    if ((flags >> 6) >= 2 && header_end >= 14) {
+    if ((flags >> 6) >= 2 && headerEnd >= 14) {
         const int64_t pts = ReadTimeStamp(p + 9);
-        const bool dts = (flags >> 6) == 3 && header_end >= 19;
+        const bool dts = (flags >> 6) == 3 && headerEnd >= 19;
         time = TicksTo100ns(pts);
         LogTime(p[3] >= 0xE0 && p[3] <= 0xEF, pts, dts ? ReadTimeStamp(p + 14) : -1);
         at += dts ? 10 : 5;
     }
-    if ((flags & 0x20) && at + 6 <= header_end) {  // ESCR: 33-bit base, 9-bit extension
+    if ((flags & 0x20) && at + 6 <= headerEnd) {  // ESCR: 33-bit base, 9-bit extension
         const uint8_t* e = p + at;
         const int64_t base = (int64_t(e[0] >> 3) & 7) << 30 | int64_t(e[0] & 3) << 28 | int64_t(e[1]) << 20 |
                              int64_t(e[2] >> 3) << 15 | int64_t(e[2] & 3) << 13 | int64_t(e[3]) << 5 | (e[4] >> 3);
         Log("\n    ESCRbase %ld, ESCRext %ld, ", long(base), long((e[4] & 3) << 7 | e[5] >> 1));
         at += 6;
     }
-    if ((flags & 0x10) && at + 3 <= header_end)
+    if ((flags & 0x10) && at + 3 <= headerEnd)
         Log("\n    ESrate %ld, ", long((p[at] & 0x7F) << 15 | p[at + 1] << 7 | p[at + 2] >> 1));
     Log("\n");
-    RoutePayload(p[3], p + header_end, n - header_end, time);
+    RoutePayload(p[3], p + headerEnd, n - headerEnd, time);
 }
 
 void CPsParser::ParseMpeg1Packet(const uint8_t* p, size_t n) {
@@ -316,12 +316,12 @@ void CPsParser::ParseMpeg1Packet(const uint8_t* p, size_t n) {
 // One time line of the log: 90 kHz ticks with hours:minutes:seconds, and the distance in
 // milliseconds to the previous time of that kind (MPEG-1 video also to the last audio).
 void CPsParser::LogTime(bool video, int64_t pts, int64_t dts) {
-    if (!log_on_) return;
-    int64_t& last = video ? last_video_pts_ : last_audio_pts_;
+    if (!logOn_) return;
+    int64_t& last = video ? lastVideoPts_ : lastAudioPts_;
     const long diff = last >= 0 ? long((pts - last) / 90) : 0L;
     Log(video ? "\nVPTS %ld, %02ld:%02ld:%02ld, VDIFF: %ld, " : "\nAPTS %ld, %02ld:%02ld:%02ld, ADIFF: %ld, ",
         long(pts), long(pts / 90000 / 3600), long(pts / 90000 / 60 % 60), long(pts / 90000 % 60), diff);
-    if (video && mpeg1_) Log("AVDIFF: %ld, ", last_audio_pts_ >= 0 ? long((pts - last_audio_pts_) / 90) : 0L);
+    if (video && mpeg1_) Log("AVDIFF: %ld, ", lastAudioPts_ >= 0 ? long((pts - lastAudioPts_) / 90) : 0L);
     if (dts >= 0) Log(", DTS %ld", long(dts));
     last = pts;
 }
@@ -332,24 +332,24 @@ CPsParser::Stream* CPsParser::StreamFor(bool video, int index) {
         if (!s->ring.Create(kStreamRingSize)) return nullptr;
         s->created = true;
         s->times.reserve(kTimeTableSize);
-        if (video && first_video_ < 0) first_video_ = index;
-        if (!video && first_audio_ < 0) {
-            first_audio_ = index;
-            audio_kind_ = index < kAc3IndexBase ? kAudioMpeg : index < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
+        if (video && firstVideo_ < 0) firstVideo_ = index;
+        if (!video && firstAudio_ < 0) {
+            firstAudio_ = index;
+            audioKind_ = index < kAc3IndexBase ? kAudioMpeg : index < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
         }
     }
     return s;
 }
 
-void CPsParser::Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t time_offset, int frames) {
+void CPsParser::Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t timeOffset, int frames) {
     if (!s || n == 0) return;
     if (!s->ring.PutBytes(data, n)) {
-        dropped_bytes_ += n;
+        droppedBytes_ += n;
         return;
     }
-    if (time != kNoTime && time_offset >= 0 && size_t(time_offset) < n) {
+    if (time != kNoTime && timeOffset >= 0 && size_t(timeOffset) < n) {
         if (s->times.size() == kTimeTableSize) s->times.erase(s->times.begin());
-        s->times.push_back({s->written + time_offset, time, frames, false});
+        s->times.push_back({s->written + timeOffset, time, frames, false});
     }
     s->written += int64_t(n);
 }
@@ -357,13 +357,13 @@ void CPsParser::Append(Stream* s, const uint8_t* data, size_t n, int64_t time, i
 void CPsParser::RoutePayload(int id, const uint8_t* payload, size_t n, int64_t time) {
     if (id >= 0xE0 && id <= 0xEF) {
         Stream* s = StreamFor(true, id - 0xE0);
-        Append(s, payload, n, time, 0, 0);
+        if (wantVideo_) Append(s, payload, n, time, 0, 0);
         Log("    Video ID:%d, Size: %d, ASize: %d\n", id - 0xE0, int(n), s ? int(s->ring.FillLevel()) : 0);
     } else if (id >= 0xC0 && id <= 0xDF) {
         Stream* s = StreamFor(false, id - 0xC0);
-        Append(s, payload, n, time, 0, 0);
+        if (wantAudio_) Append(s, payload, n, time, 0, 0);
         Log("    Audio ID:%d, Size: %d, ASize: %d\n", id - 0xC0, int(n), s ? int(s->ring.FillLevel()) : 0);
-    } else if (id == 0xBD && !mpeg1_) {
+    } else if (id == 0xBD && !mpeg1_ && wantAudio_) {
         RoutePrivate(payload, n, time);
     }
 }
@@ -378,11 +378,11 @@ void CPsParser::RoutePrivate(const uint8_t* p, size_t n, int64_t time) {
         const uint8_t* data = p + 4;
         const size_t len = n - 4;
         const int64_t first = pointer >= 1 ? pointer - 1 : -1;
-        if (audio_frame_bytes_ < 0 && first >= 0 && size_t(first) < len) {
+        if (audioFrameBytes_ < 0 && first >= 0 && size_t(first) < len) {
             common::Ac3FrameHeader a;
             if (common::ReadAc3Header({data + first, len - size_t(first)}, &a)) {
-                audio_frame_bytes_ = a.frameBytes;
-                ac3_frame_duration_ = int64_t(a.samples) * 10000000 / a.sampleRate;
+                audioFrameBytes_ = a.frameBytes;
+                ac3FrameDuration_ = int64_t(a.samples) * 10000000 / a.sampleRate;
             }
         }
         Append(StreamFor(false, kAc3IndexBase + sub - 0x80), data, len, time, first, frames);
@@ -395,20 +395,20 @@ void CPsParser::RoutePrivate(const uint8_t* p, size_t n, int64_t time) {
         const int index = kLpcmIndexBase + sub - 0xA0;
         Stream* s = StreamFor(false, index);
         if (!s) return;
-        const int bits_code = p[5] >> 6;
-        LpcmFormat f;
+        const int bitsCode = p[5] >> 6;
+        AudioFormat f;
         f.channels = uint16_t((p[5] & 7) + 1);
-        f.samples_per_sec = (p[5] >> 4) & 1 ? 96000 : 48000;
-        f.bits_per_sample = uint16_t(bits_code == 0 ? 16 : bits_code == 1 ? 20 : 24);
-        f.block_align = uint16_t(f.channels * f.bits_per_sample / 8);
-        f.avg_bytes_per_sec = f.samples_per_sec * f.block_align;
+        f.samplesPerSec = (p[5] >> 4) & 1 ? 96000 : 48000;
+        f.bitsPerSample = uint16_t(bitsCode == 0 ? 16 : bitsCode == 1 ? 20 : 24);
+        f.blockAlign = uint16_t(f.channels * f.bitsPerSample / 8);
+        f.avgBytesPerSec = f.samplesPerSec * f.blockAlign;
         s->lpcm = f;
         // One frame is 1/600 s: 80 samples at 48 kHz, 160 at 96 kHz.
-        const int samples = f.samples_per_sec == 96000 ? 160 : 80;
-        s->lpcm_frame_bytes = f.bits_per_sample * f.channels * samples / 8;
-        if (audio_frame_bytes_ < 0) audio_frame_bytes_ = s->lpcm_frame_bytes;
+        const int samples = f.samplesPerSec == 96000 ? 160 : 80;
+        s->lpcmFrameBytes = f.bitsPerSample * f.channels * samples / 8;
+        if (audioFrameBytes_ < 0) audioFrameBytes_ = s->lpcmFrameBytes;
         const int64_t first = pointer >= 4 ? pointer - 4 : -1;
-        if (s->lpcm_origin < 0 && first >= 0 && size_t(first) < len) s->lpcm_origin = s->written + first;
+        if (s->lpcmOrigin < 0 && first >= 0 && size_t(first) < len) s->lpcmOrigin = s->written + first;
         Append(s, data, len, time, first, frames);
     }
 }
@@ -417,7 +417,7 @@ int CPsParser::GetFileType(const std::string& path) const {
     return GetMpegFileTypeEx(path);
 }
 
-bool CPsParser::GetLpcmFormat(int index, LpcmFormat* format) const {
+bool CPsParser::GetLpcmFormat(int index, AudioFormat* format) const {
     if (index < kLpcmIndexBase || index >= kAudioStreams) return false;
     const Stream& s = audio_[index];
     if (!s.created || s.lpcm.channels == 0) return false;
@@ -429,36 +429,42 @@ size_t CPsParser::Take(Stream* s, uint8_t* buffer, size_t capacity) {
     // The bytes of the previous take that a start code or header may continue from.
     std::vector<uint8_t> carry = std::move(s->carry);
     s->carry.clear();
-    const size_t n = s->created ? s->ring.Read(buffer, capacity) : 0;
+    // Without a buffer the payload goes straight into the item walk.
+    const size_t n = !s->created ? 0
+                     : buffer    ? s->ring.Read(buffer, capacity)
+                                 : std::min(capacity, s->ring.FillLevel());
     if (n == 0) {
         // Nothing new: the carried bytes wait for the next take.
         s->carry = std::move(carry);
         items_.clear();
-        carry_length_ = cursor_ = 0;
-        empty_take_ = true;
+        carryLength_ = cursor_ = 0;
+        emptyTake_ = true;
         return 0;
     }
-    empty_take_ = false;
+    emptyTake_ = false;
     items_.resize(carry.size() + n);
     std::copy(carry.begin(), carry.end(), items_.begin());
-    if (n) std::memcpy(items_.data() + carry.size(), buffer, n);
-    carry_length_ = carry.size();
+    if (buffer)
+        std::memcpy(items_.data() + carry.size(), buffer, n);
+    else
+        s->ring.Read(items_.data() + carry.size(), n);
+    carryLength_ = carry.size();
     cursor_ = 0;
     s->taken += int64_t(n);
     return n;
 }
 
 size_t CPsParser::TakeVideo(int index, uint8_t* buffer, size_t capacity) {
-    if (index < 0 || index >= kVideoStreams || !buffer) return 0;
+    if (index < 0 || index >= kVideoStreams) return 0;
     taken_ = Taken::Video;
-    taken_index_ = index;
+    takenIndex_ = index;
     return Take(&video_[index], buffer, capacity);
 }
 
 size_t CPsParser::TakeAudio(int index, uint8_t* buffer, size_t capacity) {
-    if (index < 0 || index >= kAudioStreams || !buffer) return 0;
+    if (index < 0 || index >= kAudioStreams) return 0;
     taken_ = Taken::Audio;
-    taken_index_ = index;
+    takenIndex_ = index;
     return Take(&audio_[index], buffer, capacity);
 }
 
@@ -476,34 +482,49 @@ int64_t CPsParser::TimeFor(Stream* s, int64_t position, bool interpolate) {
             int64_t time = t[0].time;
             // An LPCM packet's first access unit may lie off the frame grid: the frame
             // starts that many samples later.
-            if (s->lpcm.avg_bytes_per_sec > 0 && position > t[0].position)
-                time += (position - t[0].position) * 10000000 / s->lpcm.avg_bytes_per_sec;
-            s->interp_time = time;
-            s->interp_left = t[0].frames - 1;
+            if (s->lpcm.avgBytesPerSec > 0 && position > t[0].position)
+                time += (position - t[0].position) * 10000000 / s->lpcm.avgBytesPerSec;
+            s->interpTime = time;
+            s->interpLeft = t[0].frames - 1;
             return time;
         }
     }
-    if (interpolate && s->interp_left > 0 && s->interp_time != kNoTime) {
-        --s->interp_left;
-        const int64_t step = taken_index_ >= kLpcmIndexBase ? 16666 : ac3_frame_duration_;
-        s->interp_time += step;
-        return s->interp_time;
+    if (interpolate && s->interpLeft > 0 && s->interpTime != kNoTime) {
+        --s->interpLeft;
+        const int64_t step = takenIndex_ >= kLpcmIndexBase ? 16666 : ac3FrameDuration_;
+        s->interpTime += step;
+        return s->interpTime;
     }
     return kNoTime;
 }
 
+const uint8_t* CPsParser::WalkBuffer(size_t* size, size_t* carried) const {
+    if (size) *size = items_.size();
+    if (carried) *carried = carryLength_;
+    return items_.data();
+}
+
+size_t CPsParser::CarriedBytes() const {
+    if (taken_ == Taken::None || takenIndex_ < 0) return 0;
+    return taken_ == Taken::Video ? video_[takenIndex_].carry.size() : audio_[takenIndex_].carry.size();
+}
+
 bool CPsParser::NextItem(ParserItem* item) {
-    if (!item || taken_ == Taken::None || empty_take_) return false;
+    if (!item || taken_ == Taken::None || emptyTake_) return false;
     return taken_ == Taken::Video ? NextVideoItem(item) : NextAudioItem(item);
 }
 
 bool CPsParser::NextVideoItem(ParserItem* item) {
-    Stream* s = &video_[taken_index_];
+    Stream* s = &video_[takenIndex_];
     const size_t n = items_.size();
     const uint8_t* b = items_.data();
     while (cursor_ + 4 <= n) {
-        const size_t i = cursor_++;
-        if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue;
+        const size_t i = cursor_ + FindStartCode(b + cursor_, n - cursor_);
+        if (i + 4 > n) {
+            cursor_ = n >= 3 ? n - 3 : 0;
+            break;
+        }
+        cursor_ = i + 1;
         const uint8_t code = b[i + 3];
         int kind = 0;
         if (code == 0x00)
@@ -515,31 +536,39 @@ bool CPsParser::NextVideoItem(ParserItem* item) {
         else if (code == 0xB8)
             kind = kItemGop;
         if (!kind) continue;
+        // An item's header is read from its bytes: one cut by the end of the payload
+        // is carried, whole, to the next take.
+        const size_t need = kind == kItemSequenceHeader ? 12 : kind == kItemGop ? 8 : kind == kItemPicture ? 6 : 4;
+        if (i + need > n) {
+            cursor_ = i;
+            break;
+        }
         cursor_ = i + 4;
         item->kind = kind;
-        item->position = int64_t(i) - int64_t(carry_length_);
+        item->position = int64_t(i) - int64_t(carryLength_);
         item->data = b + i;
         item->available = n - i;
-        item->time = TimeFor(s, s->taken - int64_t(n - carry_length_) + item->position, false);
+        item->time = TimeFor(s, s->taken - int64_t(n - carryLength_) + item->position, false);
         return true;
     }
-    // Up to three bytes that may begin a start code go in front of the next take.
-    const size_t keep = std::min<size_t>(3, n - std::min(n, cursor_));
+    // Up to three bytes that may begin a start code, or an item whose header is cut, go
+    // in front of the next take.
+    const size_t keep = std::min<size_t>(kItemHeaderBytes, n - std::min(n, cursor_));
     s->carry.assign(items_.end() - ptrdiff_t(keep), items_.end());
     cursor_ = n;
     return false;
 }
 
 bool CPsParser::NextAudioItem(ParserItem* item) {
-    Stream* s = &audio_[taken_index_];
-    const int kind = taken_index_ < kAc3IndexBase ? kAudioMpeg : taken_index_ < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
+    Stream* s = &audio_[takenIndex_];
+    const int kind = takenIndex_ < kAc3IndexBase ? kAudioMpeg : takenIndex_ < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
     const size_t n = items_.size();
     const uint8_t* b = items_.data();
-    const int64_t payload_start = s->taken - int64_t(n - carry_length_);  // stream position
-    auto stream_pos = [&](size_t i) { return payload_start + int64_t(i) - int64_t(carry_length_); };
-    if (kind == kAudioLpcm && s->lpcm_origin >= 0 && s->lpcm_frame_bytes > 0 && stream_pos(cursor_) < s->lpcm_origin &&
+    const int64_t payloadStart = s->taken - int64_t(n - carryLength_);  // stream position
+    auto streamPos = [&](size_t i) { return payloadStart + int64_t(i) - int64_t(carryLength_); };
+    if (kind == kAudioLpcm && s->lpcmOrigin >= 0 && s->lpcmFrameBytes > 0 && streamPos(cursor_) < s->lpcmOrigin &&
         s->skip == 0)
-        s->skip = s->lpcm_origin - stream_pos(cursor_);
+        s->skip = s->lpcmOrigin - streamPos(cursor_);
     for (;;) {
         if (s->skip > 0) {
             const size_t step = size_t(std::min<int64_t>(s->skip, int64_t(n - cursor_)));
@@ -548,11 +577,11 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
             if (s->skip > 0) return false;
         }
         if (kind == kAudioLpcm) {
-            if (s->lpcm_origin < 0 || s->lpcm_frame_bytes <= 0 || cursor_ >= n) {
+            if (s->lpcmOrigin < 0 || s->lpcmFrameBytes <= 0 || cursor_ >= n) {
                 cursor_ = n;
                 return false;
             }
-            s->skip = s->lpcm_frame_bytes;
+            s->skip = s->lpcmFrameBytes;
             break;
         }
         if (cursor_ + (kind == kAudioAc3 ? common::kAc3HeaderBytes : size_t{4}) > n) {
@@ -575,7 +604,7 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
             // emphasis may change from frame to frame.
             constexpr uint32_t kSame = 0xC0FCFEFF;
             if (common::ReadMpegAudioHeader({p, 4}, &h)) {
-                if (s->have_reference) {
+                if (s->haveReference) {
                     match = (word & kSame) == (s->reference & kSame);
                 } else {
                     // The first header must be followed by another where there is room
@@ -585,7 +614,7 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
                     match = next + 4 > n || (LowFirst32(b + next) & kSame) == (word & kSame);
                     if (match) {
                         s->reference = word;
-                        s->have_reference = true;
+                        s->haveReference = true;
                     }
                 }
                 length = h.frameBytes;
@@ -599,10 +628,10 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
     }
     const size_t i = cursor_;
     item->kind = kItemAudioFrame;
-    item->position = int64_t(i) - int64_t(carry_length_);
+    item->position = int64_t(i) - int64_t(carryLength_);
     item->data = b + i;
     item->available = n - i;
-    item->time = TimeFor(s, stream_pos(i), kind != kAudioMpeg);
+    item->time = TimeFor(s, streamPos(i), kind != kAudioMpeg);
     return true;
 }
 

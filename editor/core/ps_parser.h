@@ -48,6 +48,11 @@ constexpr size_t kPayloadBufferSize = 600000;
 // PES time stamps remembered per stream; when the table is full the oldest is dropped.
 constexpr size_t kTimeTableSize = 100;
 
+// Bytes of a video item that are always readable from its start code: a sequence
+// header's 12 (frame rate, bit rate), a GOP header's 8 (flags), a picture's 6
+// (temporal_reference and type). An item cut by the end of a take is carried, whole.
+constexpr size_t kItemHeaderBytes = 12;
+
 struct ParserItem {
     int kind = 0;
     // Position of the item's first byte in the payload last taken; negative when the item
@@ -59,14 +64,15 @@ struct ParserItem {
     size_t available = 0;
 };
 
-// WAVEFORMATEX-like description of an LPCM substream.
-struct LpcmFormat {
-    uint16_t format_tag = 1;
+// The 18-byte audio format record (the WAVEFORMATEX layout) of an LPCM stream.
+struct AudioFormat {
+    uint16_t formatTag = 1;
     uint16_t channels = 0;
-    uint32_t samples_per_sec = 0;
-    uint32_t avg_bytes_per_sec = 0;
-    uint16_t block_align = 0;
-    uint16_t bits_per_sample = 0;
+    uint32_t samplesPerSec = 0;
+    uint32_t avgBytesPerSec = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bitsPerSample = 0;
+    uint16_t extraSize = 0;
 };
 
 class CPsParser {
@@ -81,39 +87,51 @@ public:
     // name in the current folder; lines are then appended to it.
     void SetLog(bool on);
     void Feed(const uint8_t* data, size_t length);
-    // Moves up to `capacity` buffered payload bytes of the stream into `buffer` and into
-    // the item walk; returns the count. An unknown index takes nothing.
+    // Moves up to `capacity` buffered payload bytes of the stream into `buffer` (when
+    // given) and into the item walk; returns the count. An unknown index takes nothing.
     size_t TakeVideo(int index, uint8_t* buffer, size_t capacity);
     size_t TakeAudio(int index, uint8_t* buffer, size_t capacity);
     // Frees the input ring and every stream ring.
     void Close();
+    // A reader of one kind of stream keeps only its payload (both by default); the
+    // streams of the other kind are still noted (FirstVideoStream, FirstAudioStream).
+    void SetStreamsWanted(bool video, bool audio) {
+        wantVideo_ = video;
+        wantAudio_ = audio;
+    }
     // The next item of the payload last taken; false at its end.
     bool NextItem(ParserItem* item);
+    // The bytes the item walk runs over: the bytes carried from the previous take
+    // (`carried` of them, at negative item positions) followed by the payload last taken.
+    const uint8_t* WalkBuffer(size_t* size, size_t* carried) const;
+    // Bytes at the end of the walked payload that the next take carries in front (valid
+    // once NextItem has returned false).
+    size_t CarriedBytes() const;
 
     // The file type of a clip (GetMpegFileTypeEx of the probes).
     int GetFileType(const std::string& path) const;
 
     // Index 0-15 of the first video stream seen, or -1.
-    int FirstVideoStream() const { return first_video_; }
+    int FirstVideoStream() const { return firstVideo_; }
     // TakeAudio index of the first audio stream seen, or -1.
-    int FirstAudioStream() const { return first_audio_; }
+    int FirstAudioStream() const { return firstAudio_; }
     // Audio kind of the clip: that of the first audio stream seen.
-    int GetAudioKind() const { return audio_kind_; }
+    int GetAudioKind() const { return audioKind_; }
     // Bytes of one AC-3 or LPCM frame once known, else -1.
-    int AudioFrameBytes() const { return audio_frame_bytes_; }
+    int AudioFrameBytes() const { return audioFrameBytes_; }
     // 100-ns duration of one AC-3 frame once known, else 0.
-    int64_t Ac3FrameDuration() const { return ac3_frame_duration_; }
+    int64_t Ac3FrameDuration() const { return ac3FrameDuration_; }
     // Format of an LPCM substream (index kLpcmIndexBase..); false when none was seen.
-    bool GetLpcmFormat(int index, LpcmFormat* format) const;
+    bool GetLpcmFormat(int index, AudioFormat* format) const;
     // Payload bytes refused because a stream's ring was full (never silently lost).
-    uint64_t DroppedBytes() const { return dropped_bytes_; }
+    uint64_t DroppedBytes() const { return droppedBytes_; }
     // Packs, packets and malformed units seen since Reset.
     uint64_t Packs() const { return packs_; }
     uint64_t Packets() const { return packets_; }
     uint64_t Errors() const { return errors_; }
 
 protected:
-    CPsParser(bool mpeg1, const char* log_name);
+    CPsParser(bool mpeg1, const char* logName);
 
 private:
     struct TimeEntry {
@@ -132,12 +150,12 @@ private:
         std::vector<uint8_t> carry;
         int64_t skip = 0;        // bytes of a frame that continue into the next take
         uint32_t reference = 0;  // MPEG audio reference header (first byte lowest)
-        bool have_reference = false;
-        int64_t lpcm_origin = -1;  // stream position of the first LPCM frame
-        int lpcm_frame_bytes = 0;
-        LpcmFormat lpcm;
-        int64_t interp_time = kNoTime;
-        int interp_left = 0;
+        bool haveReference = false;
+        int64_t lpcmOrigin = -1;  // stream position of the first LPCM frame
+        int lpcmFrameBytes = 0;
+        AudioFormat lpcm;
+        int64_t interpTime = kNoTime;
+        int interpLeft = 0;
 
         void Clear() {
             ring.Destroy();
@@ -147,12 +165,12 @@ private:
             carry.clear();
             skip = 0;
             reference = 0;
-            have_reference = false;
-            lpcm_origin = -1;
-            lpcm_frame_bytes = 0;
-            lpcm = LpcmFormat{};
-            interp_time = kNoTime;
-            interp_left = 0;
+            haveReference = false;
+            lpcmOrigin = -1;
+            lpcmFrameBytes = 0;
+            lpcm = AudioFormat{};
+            interpTime = kNoTime;
+            interpLeft = 0;
         }
     };
     enum class State { Search, Pack, Next, System, Packet, End };
@@ -164,41 +182,43 @@ private:
     void ParsePacket(const uint8_t* p, size_t n);
     void ParseMpeg2Packet(const uint8_t* p, size_t n);
     void ParseMpeg1Packet(const uint8_t* p, size_t n);
-    void RoutePayload(int stream_id, const uint8_t* payload, size_t n, int64_t time);
+    void RoutePayload(int streamId, const uint8_t* payload, size_t n, int64_t time);
     void RoutePrivate(const uint8_t* payload, size_t n, int64_t time);
     Stream* StreamFor(bool video, int index);
-    void Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t time_offset, int frames);
+    void Append(Stream* s, const uint8_t* data, size_t n, int64_t time, int64_t timeOffset, int frames);
     size_t Take(Stream* s, uint8_t* buffer, size_t capacity);
-    int64_t TimeFor(Stream* s, int64_t stream_position, bool interpolate);
+    int64_t TimeFor(Stream* s, int64_t streamPosition, bool interpolate);
     bool NextVideoItem(ParserItem* item);
     bool NextAudioItem(ParserItem* item);
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void LogTime(bool video, int64_t pts, int64_t dts);
 
     const bool mpeg1_;
-    const std::string log_name_;
-    bool log_on_ = false;
+    bool wantVideo_ = true;
+    bool wantAudio_ = true;
+    const std::string logName_;
+    bool logOn_ = false;
     CBitRing input_;
     std::vector<uint8_t> scratch_;
     State state_ = State::Search;
     Stream video_[kVideoStreams];
     Stream audio_[kAudioStreams];
-    int first_video_ = -1;
-    int first_audio_ = -1;
-    int audio_kind_ = kAudioNone;
-    int audio_frame_bytes_ = -1;
-    int64_t ac3_frame_duration_ = 0;
-    uint64_t dropped_bytes_ = 0;
+    int firstVideo_ = -1;
+    int firstAudio_ = -1;
+    int audioKind_ = kAudioNone;
+    int audioFrameBytes_ = -1;
+    int64_t ac3FrameDuration_ = 0;
+    uint64_t droppedBytes_ = 0;
     uint64_t packs_ = 0, packets_ = 0, errors_ = 0;
-    int64_t last_video_pts_ = -1, last_audio_pts_ = -1;  // 90 kHz, for the log
+    int64_t lastVideoPts_ = -1, lastAudioPts_ = -1;  // 90 kHz, for the log
 
     // The payload last taken, with the carried bytes of the previous take in front.
     Taken taken_ = Taken::None;
-    int taken_index_ = -1;
+    int takenIndex_ = -1;
     std::vector<uint8_t> items_;
-    size_t carry_length_ = 0;
+    size_t carryLength_ = 0;
     size_t cursor_ = 0;
-    bool empty_take_ = false;
+    bool emptyTake_ = false;
 };
 
 class CMpeg2StreamParser : public CPsParser {

@@ -98,16 +98,16 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
         CBitRing r;
         ASSERT_TRUE(r.Create(size));
         std::deque<uint8_t> bytes;
-        int write_bits = 0;
-        uint32_t write_value = 0;
-        int read_bits = 0;
-        uint8_t read_byte = 0;
-        auto push_bit = [&](uint32_t bit) {
-            write_value = (write_value << 1) | bit;
-            if (++write_bits == 8) {
-                bytes.push_back(uint8_t(write_value));
-                write_bits = 0;
-                write_value = 0;
+        int writeBits = 0;
+        uint32_t writeValue = 0;
+        int readBits = 0;
+        uint8_t readByte = 0;
+        auto pushBit = [&](uint32_t bit) {
+            writeValue = (writeValue << 1) | bit;
+            if (++writeBits == 8) {
+                bytes.push_back(uint8_t(writeValue));
+                writeBits = 0;
+                writeValue = 0;
             }
         };
         for (int op = 0; op < 4000; ++op) {
@@ -117,11 +117,11 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
                 case 0: {
                     const int n = int(rng() % 33);
                     const uint32_t v = uint32_t(rng());
-                    const bool fits = size_t(write_bits + n) / 8 <= free;
+                    const bool fits = size_t(writeBits + n) / 8 <= free;
                     ASSERT_EQ(r.PutBits(v, n), fits);
                     if (fits)
                         for (int i = n - 1; i >= 0; --i)
-                            push_bit((v >> i) & 1);
+                            pushBit((v >> i) & 1);
                     break;
                 }
                 case 1: {
@@ -133,7 +133,7 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
                     if (fits)
                         for (uint8_t b : data)
                             for (int i = 7; i >= 0; --i)
-                                push_bit((b >> i) & 1);
+                                pushBit((b >> i) & 1);
                     break;
                 }
                 case 2: {
@@ -143,14 +143,14 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
                     uint32_t expect = 0;
                     int have = 0;
                     while (have < n) {
-                        if (read_bits == 0) {
+                        if (readBits == 0) {
                             if (bytes.empty()) break;
-                            read_byte = bytes.front();
+                            readByte = bytes.front();
                             bytes.pop_front();
-                            read_bits = 8;
+                            readBits = 8;
                         }
-                        --read_bits;
-                        expect = (expect << 1) | ((read_byte >> read_bits) & 1u);
+                        --readBits;
+                        expect = (expect << 1) | ((readByte >> readBits) & 1u);
                         ++have;
                     }
                     ASSERT_EQ(got, have);
@@ -167,34 +167,34 @@ TEST(BitRing, MatchesDequeModelOverRandomOperations) {
                         ASSERT_EQ(out[k], bytes[k]) << "byte " << k;
                     if (!peek) {
                         bytes.erase(bytes.begin(), bytes.begin() + ptrdiff_t(got));
-                        read_bits = 0;
+                        readBits = 0;
                     }
                     break;
                 }
                 case 4: {
                     const bool ok = r.AlignWrite();
-                    read_bits = 0;
-                    ASSERT_EQ(ok, write_bits == 0 || free > 0);
+                    readBits = 0;
+                    ASSERT_EQ(ok, writeBits == 0 || free > 0);
                     if (ok)
-                        while (write_bits)
-                            push_bit(0);
+                        while (writeBits)
+                            pushBit(0);
                     break;
                 }
                 case 5: {
                     const size_t n = rng() % 10;
                     ASSERT_EQ(r.Skip(n), std::min(n, bytes.size()));
                     bytes.erase(bytes.begin(), bytes.begin() + ptrdiff_t(std::min(n, bytes.size())));
-                    read_bits = 0;
+                    readBits = 0;
                     break;
                 }
                 default:
                     ASSERT_EQ(r.IsFull(), bytes.size() == size - 1);
-                    ASSERT_EQ(r.IsEmpty(), bytes.empty() && read_bits == 0);
+                    ASSERT_EQ(r.IsEmpty(), bytes.empty() && readBits == 0);
                     if (rng() % 20 == 0) {
                         r.Reset();
                         bytes.clear();
-                        write_bits = read_bits = 0;
-                        write_value = 0;
+                        writeBits = readBits = 0;
+                        writeValue = 0;
                     }
                     break;
             }
@@ -211,6 +211,44 @@ TEST(BitRing, OneWriterOneReaderThreads) {
     EXPECT_TRUE(result.ordered);
     EXPECT_EQ(result.received, 400000u);
     EXPECT_TRUE(r.IsEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+// Against a plain search over the readable bytes: every placement of the storage's wrap
+// and of the start code (split across the wrap in every way), with and without its fourth
+// byte readable.
+TEST(BitRing, SkipToStartCodeFindsCodesAcrossTheWrap) {
+    for (size_t wrap = 0; wrap < 12; ++wrap) {
+        for (size_t code = 0; code < 9; ++code) {
+            for (size_t fill : {code + 3, code + 4, size_t(11)}) {
+                editor::CBitRing r;
+                ASSERT_TRUE(r.Create(13));
+                std::vector<uint8_t> lead(wrap, 0x55);
+                ASSERT_TRUE(r.PutBytes(lead.data(), lead.size()));
+                std::vector<uint8_t> sink(wrap);
+                r.Read(sink.data(), wrap);
+                std::vector<uint8_t> bytes(fill, 0x00);
+                for (size_t i = 0; i < fill; ++i)
+                    bytes[i] = uint8_t(0x10 + i);
+                bytes[code] = 0;
+                bytes[code + 1] = 0;
+                bytes[code + 2] = 1;
+                ASSERT_TRUE(r.PutBytes(bytes.data(), bytes.size()));
+                size_t expect = fill < 4 ? 0 : fill - 3;
+                for (size_t k = 0; k + 3 < fill; ++k) {
+                    if (bytes[k] == 0 && bytes[k + 1] == 0 && bytes[k + 2] == 1) {
+                        expect = k;
+                        break;
+                    }
+                }
+                EXPECT_EQ(r.SkipToStartCode(), expect) << "wrap " << wrap << " code " << code << " fill " << fill;
+                EXPECT_EQ(r.FillLevel(), fill - expect);
+            }
+        }
+    }
 }
 
 }  // namespace

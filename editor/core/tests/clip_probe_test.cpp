@@ -224,7 +224,7 @@ TEST(ClipProbe, HeaderRoutines) {
 int64_t ProbeEnd(const std::vector<editor_test::ProbePacket>& packets) {
     int64_t end = 0;
     for (const auto& p : packets)
-        if (p.has_pts) end = std::max(end, Ticks90kTo100ns(p.pts + p.duration));
+        if (p.hasPts) end = std::max(end, Ticks90kTo100ns(p.pts + p.duration));
     return end;
 }
 
@@ -232,12 +232,16 @@ int64_t ProbeStart(const std::string& path, const std::string& kind) {
     return std::llround(std::atof(editor_test::ProbeStreamValue(path, kind, "start_time").c_str()) * 1e7);
 }
 
+const std::string kShortVideo =
+    "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25:duration=5 -f lavfi -i "
+    "sine=frequency=440:sample_rate=48000:duration=20 -target pal-dvd ";
+
 struct StartCase {
     const char* name;
     std::string command;
     bool mpeg1;
     int64_t frame;
-    int64_t audio_frame;
+    int64_t audioFrame;
 };
 
 void PrintTo(const StartCase& c, std::ostream* os) {
@@ -256,18 +260,18 @@ TEST_P(ClipScan, StartAndEndMatchFfprobe) {
         SCOPED_TRACE(path);
         editor::ClipStart start;
         ASSERT_TRUE(editor::ScanClipStart(c.mpeg1, path, offset != 0, offset, &start));
-        EXPECT_EQ(start.frame_duration, c.frame);
-        EXPECT_EQ(start.audio_frame_duration, c.audio_frame);
-        EXPECT_EQ(start.video_stream, 0);
-        EXPECT_GT(start.video_byte_rate, 0);
-        EXPECT_NEAR(double(start.first_video_time), double(ProbeStart(plain, "v")), 10.0);
-        EXPECT_NEAR(double(start.first_audio_time), double(ProbeStart(plain, "a")), 10.0);
+        EXPECT_EQ(start.frameDuration, c.frame);
+        EXPECT_EQ(start.audioFrameDuration, c.audioFrame);
+        EXPECT_EQ(start.videoStream, 0);
+        EXPECT_GT(start.videoByteRate, 0);
+        EXPECT_NEAR(double(start.firstVideoTime), double(ProbeStart(plain, "v")), 10.0);
+        EXPECT_NEAR(double(start.firstAudioTime), double(ProbeStart(plain, "a")), 10.0);
 
         editor::ClipEnd end;
         ASSERT_TRUE(editor::ScanClipEnd(c.mpeg1, path, start, offset != 0, offset, &end));
-        EXPECT_NEAR(double(end.video_end), double(ProbeEnd(editor_test::ProbePackets(plain, "v"))), double(c.frame));
-        EXPECT_NEAR(double(end.audio_end), double(ProbeEnd(editor_test::ProbePackets(plain, "a"))),
-                    double(c.audio_frame));
+        EXPECT_NEAR(double(end.videoEnd), double(ProbeEnd(editor_test::ProbePackets(plain, "v"))), double(c.frame));
+        EXPECT_NEAR(double(end.audioEnd), double(ProbeEnd(editor_test::ProbePackets(plain, "a"))),
+                    double(c.audioFrame));
     }
 }
 
@@ -279,7 +283,11 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"PalDvdAc3", PsCommand("720x576", "25", "-target pal-dvd"), false, 400000, 320000},
         StartCase{"PalDvdMp2", PsCommand("720x576", "25", "-target pal-dvd -c:a mp2 -b:a 224k"), false, 400000, 240000},
         StartCase{"NtscDvdLpcm", PsCommand("720x480", "30000/1001", "-target ntsc-dvd -c:a pcm_s16be"), false, 333666,
-                  16666}),
+                  16666},
+        // 5 s of video and 20 s of audio: the end of the video is found only by passes
+        // further back, which must not disturb the audio end found first.
+        StartCase{"ShortVideoMp2", kShortVideo + "-c:a mp2 -b:a 224k {out}", false, 400000, 240000},
+        StartCase{"ShortVideoAc3", kShortVideo + "{out}", false, 400000, 320000}),
     [](const ::testing::TestParamInfo<StartCase>& info) { return std::string(info.param.name); });
 
 // Time searches land on the start of a GOP: mode 0 on the first at or after the target,
@@ -288,10 +296,10 @@ TEST(ClipProbe, TimeSearchLandsOnGopStart) {
     const std::string path = Fixture(
         "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 8 "
         "-target pal-dvd {out}");
-    const std::string keys_text =
+    const std::string keysText =
         editor_test::Ffprobe(path, "-select_streams v:0 -skip_frame nokey -show_entries frame=pts -of csv=p=0");
     std::vector<int64_t> keys;
-    std::istringstream lines(keys_text);
+    std::istringstream lines(keysText);
     std::string line;
     while (std::getline(lines, line))
         if (!line.empty() && line != "N/A") keys.push_back(Ticks90kTo100ns(std::stoll(line)));
@@ -299,7 +307,7 @@ TEST(ClipProbe, TimeSearchLandsOnGopStart) {
     std::sort(keys.begin(), keys.end());
     editor::ClipStart start;
     ASSERT_TRUE(editor::ScanClipStart(false, path, false, 0, &start));
-    const int64_t origin = std::min(start.first_video_time, start.first_audio_time);
+    const int64_t origin = std::min(start.firstVideoTime, start.firstAudioTime);
     for (int64_t target : {int64_t(5000000), int64_t(13000000), int64_t(31000000), int64_t(50000000)}) {
         SCOPED_TRACE(target);
         const int64_t at = origin + target;
@@ -313,10 +321,13 @@ TEST(ClipProbe, TimeSearchLandsOnGopStart) {
         EXPECT_NEAR(double(editor::FindVideoTimeInFile(path, editor::kFileMpeg2, target, 0, false, 80000000) + origin),
                     double(after), 2.0);
     }
-    // Audio: the first frame at or after the target.
-    const int64_t a = editor::FindAudioTimeInFile(path, editor::kFileMpeg2, 20000000, 0, false, 0);
-    EXPECT_GE(a, 20000000);
-    EXPECT_LT(a, 20000000 + 320000);
+    // Audio: the frame that holds the target (an AC-3 frame lasts 32 ms), also when it
+    // is not the first frame of its packet.
+    for (int64_t target : {int64_t(20000000), int64_t(20000000 + 500000), int64_t(31234567)}) {
+        const int64_t a = editor::FindAudioTimeInFile(path, editor::kFileMpeg2, target, 0, false, 0);
+        EXPECT_LE(a, target);
+        EXPECT_GT(a + 320000, target);
+    }
 }
 
 // A clip whose end cannot be measured has no byte rate: the searches answer 0 instead of

@@ -25,14 +25,14 @@ using testsupport::BaseName;
 
 // Runs ffprobe with `args` on the fixture file (in the fixture folder) and returns its
 // standard output.
-inline std::string Ffprobe(const std::string& fixture_path, const std::string& args) {
+inline std::string Ffprobe(const std::string& fixturePath, const std::string& args) {
     std::string out;
-    EXPECT_TRUE(testsupport::Ffprobe(fixture_path, args, &out));
+    EXPECT_TRUE(testsupport::Ffprobe(fixturePath, args, &out));
     return out;
 }
 
 struct ProbePacket {
-    bool has_pts = false;
+    bool hasPts = false;
     int64_t pts = 0;  // 90 kHz
     int64_t duration = 0;
     int64_t size = 0;
@@ -48,8 +48,8 @@ inline std::vector<ProbePacket> ProbePackets(const std::string& path, const std:
     for (const auto& f : testsupport::CsvRows(text)) {
         if (f.size() < 4) continue;
         ProbePacket p;
-        p.has_pts = f[0] != "N/A";
-        if (p.has_pts) p.pts = std::stoll(f[0]);
+        p.hasPts = f[0] != "N/A";
+        if (p.hasPts) p.pts = std::stoll(f[0]);
         p.duration = f[1] == "N/A" ? 0 : std::stoll(f[1]);
         p.size = std::stoll(f[2]);
         p.key = f[3].find('K') != std::string::npos;

@@ -60,16 +60,16 @@ std::vector<int64_t> FrameTimes(const std::vector<Rec>& items) {
 }
 
 void ExpectSameTimes(const std::vector<int64_t>& ours, const std::vector<editor_test::ProbePacket>& judge,
-                     bool all_timed_by_judge) {
+                     bool allTimedByJudge) {
     ASSERT_EQ(ours.size(), judge.size());
     size_t timed = 0;
     for (size_t i = 0; i < ours.size(); ++i) {
         if (ours[i] == kNoTime) {
-            if (all_timed_by_judge) ADD_FAILURE() << "item " << i << " has no time";
+            if (allTimedByJudge) ADD_FAILURE() << "item " << i << " has no time";
             continue;
         }
         ++timed;
-        ASSERT_TRUE(judge[i].has_pts) << "item " << i;
+        ASSERT_TRUE(judge[i].hasPts) << "item " << i;
         EXPECT_EQ(ours[i], Ticks90kTo100ns(judge[i].pts)) << "item " << i;
     }
     EXPECT_GT(timed, ours.size() / 20);
@@ -81,7 +81,7 @@ struct Case {
     const char* size;
     const char* rate;
     bool mpeg1;
-    int audio_kind;
+    int audioKind;
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -109,12 +109,12 @@ TEST_P(ParserFixtures, ItemsMatchFfprobe) {
         Walk(parser.get(), file, block, &video, &audio);
         EXPECT_EQ(parser->FirstVideoStream(), 0);
         ExpectSameTimes(FrameTimes(video), editor_test::ProbePackets(path, "v"), false);
-        EXPECT_EQ(parser->GetAudioKind(), c.audio_kind);
+        EXPECT_EQ(parser->GetAudioKind(), c.audioKind);
         std::vector<int64_t> times;
         for (const Rec& r : audio)
             times.push_back(r.time);
         const auto judge = editor_test::ProbePackets(path, "a");
-        if (c.audio_kind == editor::kAudioLpcm) {
+        if (c.audioKind == editor::kAudioLpcm) {
             // ffmpeg hands LPCM over per PES packet, whose first access unit may lie off
             // the 1/600-s frame grid: each packet time is followed within one frame by an
             // item time (up to the last whole frame).
@@ -122,7 +122,7 @@ TEST_P(ParserFixtures, ItemsMatchFfprobe) {
             const int64_t last = *std::max_element(times.begin(), times.end());
             size_t checked = 0;
             for (const auto& p : judge) {
-                ASSERT_TRUE(p.has_pts);
+                ASSERT_TRUE(p.hasPts);
                 const int64_t t = Ticks90kTo100ns(p.pts);
                 if (t > last) continue;
                 ++checked;
@@ -130,15 +130,15 @@ TEST_P(ParserFixtures, ItemsMatchFfprobe) {
                     << "packet time " << t;
             }
             EXPECT_GE(checked + 1, judge.size());
-            editor::LpcmFormat f;
+            editor::AudioFormat f;
             ASSERT_TRUE(parser->GetLpcmFormat(parser->FirstAudioStream(), &f));
             EXPECT_EQ(std::to_string(f.channels), editor_test::ProbeStreamValue(path, "a", "channels"));
-            EXPECT_EQ(std::to_string(f.samples_per_sec), editor_test::ProbeStreamValue(path, "a", "sample_rate"));
-            EXPECT_EQ(f.bits_per_sample, 16);
+            EXPECT_EQ(std::to_string(f.samplesPerSec), editor_test::ProbeStreamValue(path, "a", "sample_rate"));
+            EXPECT_EQ(f.bitsPerSample, 16);
             EXPECT_EQ(parser->AudioFrameBytes(), 16 * f.channels * 80 / 8);
         } else {
             // MPEG audio items get only their packet's time; AC-3 items all have one.
-            ExpectSameTimes(times, judge, c.audio_kind == editor::kAudioAc3);
+            ExpectSameTimes(times, judge, c.audioKind == editor::kAudioAc3);
         }
     }
 }
@@ -234,16 +234,16 @@ TEST(PsParser, PrivateSubstreamsAndLpcmFormat) {
     p.Feed(ps.data(), ps.size());
     EXPECT_EQ(p.FirstAudioStream(), editor::kLpcmIndexBase + 7);
     EXPECT_EQ(p.GetAudioKind(), editor::kAudioLpcm);
-    editor::LpcmFormat f;
+    editor::AudioFormat f;
     ASSERT_TRUE(p.GetLpcmFormat(editor::kLpcmIndexBase + 7, &f));
     EXPECT_EQ(f.channels, 6);
-    EXPECT_EQ(f.samples_per_sec, 96000u);
-    EXPECT_EQ(f.bits_per_sample, 24);
-    EXPECT_EQ(f.block_align, 18);
+    EXPECT_EQ(f.samplesPerSec, 96000u);
+    EXPECT_EQ(f.bitsPerSample, 24);
+    EXPECT_EQ(f.blockAlign, 18);
     EXPECT_EQ(p.AudioFrameBytes(), 24 * 6 * 160 / 8);
-    const auto lpcm_items = TakeAll(&p, false, editor::kLpcmIndexBase + 7);
-    ASSERT_EQ(lpcm_items.size(), 1u);
-    EXPECT_EQ(lpcm_items[0].time, 100000);
+    const auto lpcmItems = TakeAll(&p, false, editor::kLpcmIndexBase + 7);
+    ASSERT_EQ(lpcmItems.size(), 1u);
+    EXPECT_EQ(lpcmItems[0].time, 100000);
     std::vector<uint8_t> buf(editor::kPayloadBufferSize);
     EXPECT_EQ(p.TakeAudio(editor::kAc3IndexBase + 8, buf.data(), buf.size()), 6u);
     EXPECT_EQ(p.TakeAudio(editor::kAc3IndexBase + 0, buf.data(), buf.size()), 6u);
@@ -312,8 +312,8 @@ TEST(PsParser, DamagedUnitsAreSkipped) {
     std::vector<uint8_t> bad = Pes(0xE0, Picture(0), 90000);
     bad[6] = 0x41;  // not '10': an MPEG-1 header in an MPEG-2 stream
     Append(&ps, bad);
-    std::vector<uint8_t> mpeg1_pack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0, 1, 0, 1, 0x80, 0x1B, 0x91};
-    Append(&ps, mpeg1_pack);
+    std::vector<uint8_t> mpeg1Pack = {0x00, 0x00, 0x01, 0xBA, 0x21, 0, 1, 0, 1, 0x80, 0x1B, 0x91};
+    Append(&ps, mpeg1Pack);
     Append(&ps, Pack());
     Append(&ps, Pes(0xE0, Picture(3), 180000));
     Append(&ps, Pack());

@@ -1,0 +1,952 @@
+#include "editor/core/edit_engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "common/audio_headers.h"
+#include "editor/core/bytes.h"
+#include "editor/core/clip_file.h"
+#include "editor/core/silent_frames.h"
+#include "editor/core/thread_name_window.h"
+
+namespace editor {
+namespace {
+
+constexpr int64_t kSecond = 10000000;
+// The output time line starts this late, so that the first pictures' decoding time
+// stamps and the first packs' clock references lie before their presentation times.
+constexpr int64_t kPreload = 2000000;
+constexpr size_t kStoredSequenceMax = 1024;
+constexpr size_t kOutputBlock = 1 << 16;
+// Bytes a clip thread reads at once: whole blocks (or sectors), a fraction of a stream
+// ring of the parser so that one run's payload always fits.
+constexpr size_t kReadRun = 28 * kSectorUserSize;
+
+std::unique_ptr<CPsParser> MakeClipParser(int fileType) {
+    if (fileType == kFileMpeg1 || fileType == kFileVcd)
+        return std::unique_ptr<CPsParser>(new (std::nothrow) CMpeg1StreamParser);
+    return std::unique_ptr<CPsParser>(new (std::nothrow) CMpeg2StreamParser);
+}
+
+int PictureType(const uint8_t* p) {
+    return (p[5] >> 3) & 7;
+}
+
+int AudioKindOfIndex(int index) {
+    return index < kAc3IndexBase ? kAudioMpeg : index < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
+}
+
+}  // namespace
+
+// What the video thread of a clip tells its audio thread: where the clip's video begins
+// and ends on the clip's own time stamps.
+struct CEditEngine::ClipRun {
+    bool first = false;
+    bool originKnown = false;
+    bool endKnown = false;
+    bool videoWritten = false;
+    int64_t v0 = 0;  // first displayed picture
+    int64_t v1 = 0;  // end of the last displayed picture
+};
+
+CEditEngine::CEditEngine() = default;
+
+CEditEngine::~CEditEngine() {
+    Stop();
+    Wait();
+}
+
+bool CEditEngine::SetCapacity(int n) {
+    if (n < 0) return false;
+    if (size_t(n) == capacity_) return true;
+    clips_.clear();
+    totalLength_ = 0;
+    capacity_ = size_t(n);
+    clips_.reserve(capacity_);
+    return true;
+}
+
+void CEditEngine::SetWriterType(int type) {
+    if (type == writerType_ && writer_) return;
+    writerType_ = type;
+    writer_.reset();
+}
+
+void CEditEngine::SetAudioKind(int kind, const AudioFormat* format) {
+    audioKind_ = kind;
+    lpcmSet_ = format != nullptr;
+    if (format) lpcmFormat_ = *format;
+}
+
+void CEditEngine::SetSplitSize(int64_t size) {
+    if (size >= 0) splitSize_ = size;
+}
+
+void CEditEngine::Resume() {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    paused_ = false;
+    stateChanged_.notify_all();
+}
+
+void CEditEngine::GetProgress(int64_t* current, int64_t* total) const {
+    if (current) *current = currentTime_;
+    if (total) *total = totalLength_;
+}
+
+std::string CEditEngine::GetPartName(int index, const std::string& name) {
+    if (index <= 0) return name;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".%04d.mpg", index);
+    const size_t slash = name.find_last_of("/\\");
+    const size_t fileStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || dot < fileStart) return name + suffix;
+    return name.substr(0, dot) + suffix;
+}
+
+bool CEditEngine::ProbeClipItem(bool mpeg1, ClipItem* item) {
+    int64_t offset = 0;
+    item->sectorMode = GetCdxaDataOffset(item->path, &offset);
+    item->dataOffset = item->sectorMode ? offset : 0;
+    ClipStart start;
+    if (!ScanClipStart(mpeg1, item->path, item->sectorMode, item->dataOffset, &start)) return false;
+    // This engine times clips by their video whenever a frame duration is known.
+    const bool byVideo = start.frameDuration > 0 && start.firstVideoTime != kNoTime;
+    int64_t first = kNoTime;
+    if (byVideo) {
+        first = start.firstVideoTime;
+    } else {
+        for (int64_t t : {start.firstVideoTime, start.firstAudioTime})
+            if (t != kNoTime && (first == kNoTime || t < first)) first = t;
+    }
+    if (first == kNoTime) return false;
+    ClipEnd end;
+    if (!ScanClipEnd(mpeg1, item->path, start, item->sectorMode, item->dataOffset, &end)) return false;
+    const int64_t last = byVideo ? end.videoEnd : std::max(end.videoEnd, end.audioEnd);
+    if (last <= first) return false;
+    item->firstTime = first;
+    item->lastTime = last;
+    item->duration = last - first;
+    item->firstVideoTime = start.firstVideoTime;
+    item->firstAudioTime = start.firstAudioTime;
+    item->lastVideoTime = end.videoEnd;
+    item->lastAudioTime = end.audioEnd;
+    item->frameDuration = std::max<int64_t>(0, start.frameDuration);
+    item->audioFrameDuration = start.audioFrameDuration;
+    item->videoStream = start.videoStream;
+    item->audioStream = start.audioStream;
+    item->videoByteRate = start.videoByteRate;
+    return true;
+}
+
+int CEditEngine::AddClip(const std::string& path, int64_t in, int64_t out, bool fromFile) {
+    if (clips_.size() >= capacity_) return -1;
+    ClipItem item;
+    item.fromFile = fromFile;
+    if (fromFile) item.path = path;
+    item.in = in;
+    item.out = out;
+    if (!fromFile) {
+        item.hostIn = in;
+        item.hostOut = out;
+        item.duration = out - in;
+        item.frameDuration = 333667;
+        item.audioFrameDuration = 260000;
+        item.lastVideoTime = item.lastAudioTime = item.duration;
+    } else {
+        const ClipItem* seen = nullptr;
+        for (const ClipItem& c : clips_)
+            if (c.fromFile && c.path == path) seen = &c;
+        if (seen) {
+            item = *seen;
+            item.in = in;
+            item.out = out;
+        } else {
+            const int type = GetMpegFileType(path);
+            if (type < kFileMpeg1 || type > kFileSvcd) return -2;
+            if (!ProbeClipItem(type == kFileMpeg1 || type == kFileVcd, &item)) return -3;
+            item.fileType = type;
+        }
+        if (item.in == kNoTime) item.in = 0;
+        if (item.out == kNoTime) item.out = item.duration;
+        item.in = std::clamp<int64_t>(item.in, 0, item.duration);
+        item.out = std::clamp<int64_t>(item.out, item.in, item.duration);
+    }
+    totalLength_ += item.out - item.in;
+    clips_.push_back(item);
+    return int(clips_.size()) - 1;
+}
+
+bool CEditEngine::Start() {
+    if (walker_.Running() || muxer_.Running()) return false;
+    abort_ = false;
+    paused_ = false;
+    // A run begins with every flag fresh, whatever the last run left behind.
+    videoOk_ = audioOk_ = true;
+    videoFinished_ = audioFinished_ = false;
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        walkerDone_ = false;
+    }
+    const size_t videoCap = videoRate_ > 0 ? size_t(videoRate_ * 2 / 8) : 5120000;
+    const size_t audioCap = audioRate_ > 0 ? size_t(audioRate_ * 2 / 8) : 1024000;
+    if (!videoQueue_.Create(std::max<size_t>(videoCap, 65536)) ||
+        !audioQueue_.Create(std::max<size_t>(audioCap, 65536)))
+        return false;
+    if (!walker_.Start([this] {
+            if (!ProcFile()) Stop();
+        })) {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        walkerDone_ = true;
+        return false;
+    }
+    if (!muxer_.Start([this] {
+            muxResult_ = MuxFile();
+            if (muxResult_ == kMuxFailed) Stop();
+        })) {
+        Stop();
+        return false;
+    }
+    return true;
+}
+
+int CEditEngine::Wait() {
+    walker_.Join();
+    muxer_.Join();
+    return muxResult_;
+}
+
+void CEditEngine::Stop() {
+    abort_ = true;
+    videoQueue_.Signal();
+    audioQueue_.Signal();
+    if (hostStream_) hostStream_->Abort();
+    std::unique_lock<std::mutex> hold(stateLock_);
+    stateChanged_.notify_all();
+    // Every wait of the walker and its clip threads includes the abort, so this ends.
+    stateChanged_.wait(hold, [&] { return walkerDone_; });
+}
+
+bool CEditEngine::WaitWhilePaused() {
+    std::unique_lock<std::mutex> hold(stateLock_);
+    while (paused_ && !abort_)
+        stateChanged_.wait_for(hold, std::chrono::milliseconds(500));
+    return !abort_;
+}
+
+// ---------------------------------------------------------------------------------------
+// Clip walker
+
+bool CEditEngine::LoadFirstSequenceHeader(const ClipItem& clip) {
+    firstSequence_.clear();
+    ClipFile f(clip.path);
+    std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
+    if (!f || !parser || !parser->Reset() || clip.videoStream < 0) return false;
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
+    if (!reader.Seek(0)) return false;
+    std::vector<uint8_t> block(kSectorUserSize), payload(kPayloadBufferSize);
+    // Bounded: a clip whose first few megabytes hold no sequence header has none to lend.
+    for (int blocks = 0; blocks < 2048; ++blocks) {
+        const size_t n = reader.Next(block.data());
+        if (n == 0) break;
+        parser->Feed(block.data(), n);
+        parser->TakeVideo(clip.videoStream, payload.data(), payload.size());
+        ParserItem item;
+        bool inHeader = false;
+        while (parser->NextItem(&item)) {
+            if (inHeader) return true;  // the next item ends the header
+            if (item.kind != kItemSequenceHeader) continue;
+            const size_t len = SequenceHeaderLength(item.data, item.available);
+            if (len == 0) continue;
+            // The header with its extensions up to the next item, bounded by the store.
+            size_t end = len;
+            while (end + 4 <= item.available && end < kStoredSequenceMax) {
+                const uint8_t* p = item.data + end;
+                if (p[0] == 0 && p[1] == 0 && p[2] == 1 && (p[3] == 0xB8 || p[3] == 0x00 || p[3] == 0xB3)) break;
+                ++end;
+            }
+            end = std::min(end, kStoredSequenceMax);
+            firstSequence_.assign(item.data, item.data + end);
+            inHeader = true;
+        }
+        if (inHeader) return true;
+    }
+    return !firstSequence_.empty();
+}
+
+bool CEditEngine::PutSilentFrame(int64_t time) {
+    if (audioKind_ == kPsAudioLpcm) {
+        // Zero samples are LPCM silence.
+        std::vector<uint8_t> zeros(size_t(std::max(0, audioFrameLength_)), 0);
+        if (zeros.empty()) return false;
+        return audioQueue_.Put(time, kNoTime, kUnitAudioFrame, zeros.size(), zeros.data());
+    }
+    size_t length = 0;
+    const uint8_t* frame = audioKind_ == kPsAudioAc3 ? FindSilentAc3Frame(audioHeader_, ac3SizeByte_, &length)
+                                                     : FindSilentMpegAudioFrame(audioHeader_, &length);
+    if (frame) return audioQueue_.Put(time, kNoTime, kUnitAudioFrame, length, frame);
+    return audioQueue_.RepeatTail(time, kNoTime);
+}
+
+// Puts silence from the audio time base up to `upTo`, while the gap exceeds half a frame.
+void CEditEngine::FillAudioGap(int64_t upTo) {
+    if (!haveAudioHeader_ || audioFrameDuration_ <= 0) {
+        audioBase_ = std::max(audioBase_, upTo);
+        return;
+    }
+    // Bounded by the gap: at most one frame per frame duration of missing audio.
+    while (!abort_ && upTo - audioBase_ > audioFrameDuration_ / 2) {
+        if (!PutSilentFrame(audioBase_)) break;
+        audioBase_ += audioFrameDuration_;
+    }
+}
+
+int CEditEngine::ProcFile() {
+    CThreadNameWindow marker("SEdt-ProcFile");
+    int result = 1;
+    videoBase_ = audioBase_ = 0;
+    haveAudioHeader_ = false;
+    audioHeader_ = 0;
+    audioFrameDuration_ = 0;
+    audioFrameLength_ = 0;
+    if (!clips_.empty() && clips_[0].fromFile) LoadFirstSequenceHeader(clips_[0]);
+    for (size_t i = 0; i < clips_.size() && !abort_; ++i) {
+        const ClipItem& clip = clips_[i];
+        if (!clip.fromFile) continue;  // host segments reach the engine through its host
+        ClipRun run;
+        run.first = i == 0;
+        int videoResult = kClipOk, audioResult = kClipOk;
+        {
+            common::Thread video, audio;
+            const bool started = video.Start([&] { videoResult = ProcVFile(clip, &run); }) &&
+                                 audio.Start([&] { audioResult = ProcAFile(clip, &run); });
+            if (!started) {
+                abort_ = true;
+                result = 0;
+            }
+        }
+        if (videoResult != kClipOk) videoOk_ = false;
+        if (audioResult != kClipOk) audioOk_ = false;
+        if (run.videoWritten) videoBase_ += run.v1 - run.v0;
+        FillAudioGap(videoBase_);
+        if (videoResult != kClipOk || audioResult != kClipOk) {
+            result = 0;
+            break;
+        }
+    }
+    if (abort_) result = 0;
+    videoFinished_ = true;
+    audioFinished_ = true;
+    videoQueue_.Finish();
+    audioQueue_.Finish();
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        walkerDone_ = true;
+        stateChanged_.notify_all();
+    }
+    return result;
+}
+
+// A start position for reading the clip: the latest of a few positions one second apart,
+// going back from the in point's share of the file, from which the first entry point (a
+// video sequence header or GOP, or an audio frame) before the in point is read. Ends at
+// the start of the file.
+int64_t CEditEngine::SeekStart(const ClipItem& clip, bool video) {
+    if (clip.in <= 0 || clip.duration <= 0) return 0;
+    ClipFile f(clip.path);
+    std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
+    if (!f || !parser) return 0;
+    int64_t size = f.Size();
+    if (clip.sectorMode) size = std::max<int64_t>(0, size - clip.dataOffset);
+    if (size <= 0) return 0;
+    const int64_t perSecond = std::max<int64_t>(4096, int64_t(double(size) * double(kSecond) / double(clip.duration)));
+    const int64_t target = clip.firstTime + clip.in;
+    const int64_t estimate = int64_t(double(clip.in) / double(clip.duration) * double(size));
+    const int stream = video ? clip.videoStream : clip.audioStream;
+    if (stream < 0) return 0;
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
+    std::vector<uint8_t> block(kSectorUserSize), payload(kPayloadBufferSize);
+    for (int pass = 0; pass < 64 && !abort_; ++pass) {
+        const int64_t from = std::clamp<int64_t>(estimate - int64_t(pass) * perSecond, 0, size);
+        if (from == 0) return 0;
+        if (!parser->Reset() || !reader.Seek(from)) return 0;
+        bool entry = false, before = false, after = false;
+        int64_t read = 0;
+        while (!after && read < 4 * perSecond + (1 << 20)) {
+            const size_t n = reader.Next(block.data());
+            if (n == 0) break;
+            read += int64_t(n);
+            parser->Feed(block.data(), n);
+            if (video)
+                parser->TakeVideo(stream, payload.data(), payload.size());
+            else
+                parser->TakeAudio(stream, payload.data(), payload.size());
+            ParserItem item;
+            while (!after && parser->NextItem(&item)) {
+                if (video && (item.kind == kItemSequenceHeader || item.kind == kItemGop)) entry = true;
+                if (item.time == kNoTime) continue;
+                const bool counts = video ? item.kind == kItemPicture || entry : true;
+                if (item.time > target) {
+                    after = true;
+                } else if (counts && (!video || entry)) {
+                    before = true;
+                }
+            }
+        }
+        if (before) return from;
+    }
+    return 0;
+}
+
+int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
+    CThreadNameWindow marker("SEdt-ProcVFile");
+    auto publishEnd = [&](bool written, int64_t v0, int64_t v1) {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        if (!run->originKnown) {
+            run->originKnown = true;
+            run->v0 = v0;
+        }
+        run->videoWritten = written;
+        run->endKnown = true;
+        run->v1 = std::max(v1, run->v0);
+        stateChanged_.notify_all();
+    };
+    const int64_t clipStart = clip.firstTime + clip.in;
+    const int64_t clipEnd = clip.firstTime + clip.out;
+    ClipFile f(clip.path);
+    if (!f) {
+        publishEnd(false, clipStart, clipStart);
+        return kClipNoFile;
+    }
+    std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
+    if (!parser || !parser->Reset() || clip.videoStream < 0) {
+        publishEnd(false, clipStart, clipStart);
+        return clip.videoStream < 0 ? kClipOk : kClipNoParser;
+    }
+    parser->SetStreamsWanted(true, false);
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
+    if (!reader.Seek(SeekStart(clip, true))) {
+        publishEnd(false, clipStart, clipStart);
+        return kClipNoFile;
+    }
+    const int64_t frame = clip.frameDuration > 0 ? clip.frameDuration : 400000;
+    std::vector<uint8_t> block(kReadRun);
+
+    enum class Sink { None, Stage, Queue };
+    Sink sink = Sink::None;
+    std::vector<uint8_t> stage;  // header bytes before the clip has started
+    int stageKind = 0;
+    bool started = false, stop = false, queueOk = true;
+    bool afterSequence = false, gopClosed = false;
+    int64_t gopBase = kNoTime;  // time of temporal_reference 0 in the current GOP
+    int maxTr = -1, index = 0;
+    int64_t entryTime = kNoTime;
+    int64_t v0 = clipStart, maxEnd = kNoTime;
+
+    auto add = [&](const uint8_t* p, int64_t n) {
+        if (n <= 0) return;
+        if (sink == Sink::Stage) {
+            // Header bytes are bounded: a run of them longer than the stage is not a
+            // header a clip can start with.
+            if (stage.size() + size_t(n) > 20480) {
+                stage.clear();
+                stageKind = 0;
+                sink = Sink::None;
+                return;
+            }
+            stage.insert(stage.end(), p, p + n);
+        } else if (sink == Sink::Queue) {
+            queueOk = queueOk && videoQueue_.Append(size_t(n), p);
+        }
+    };
+    auto beginHeader = [&](int kind) {
+        if (started) {
+            queueOk = queueOk && videoQueue_.Put(kNoTime, kNoTime, kind, 0, nullptr);
+            sink = Sink::Queue;
+        } else {
+            stage.clear();
+            stageKind = kind;
+            sink = Sink::Stage;
+        }
+    };
+    // The display end of the pictures so far: where a cut before this entry ends.
+    auto entryEnd = [&]() { return gopBase == kNoTime ? kNoTime : gopBase + int64_t(maxTr + 1) * frame; };
+
+    std::vector<uint8_t> tail;  // the bytes the parser carries into the next take
+    while (!stop && !abort_ && queueOk) {
+        const size_t n = reader.NextRun(block.data(), block.size());
+        if (n == 0) {
+            add(tail.data(), int64_t(tail.size()));  // the end of the file ends the unit
+            break;
+        }
+        parser->Feed(block.data(), n);
+        parser->TakeVideo(clip.videoStream, nullptr, kPayloadBufferSize);
+        size_t size = 0, carried = 0;
+        const uint8_t* walk = parser->WalkBuffer(&size, &carried);
+        int64_t from = 0;
+        ParserItem item;
+        while (!stop && parser->NextItem(&item)) {
+            const int64_t at = item.position + int64_t(carried);
+            add(walk + from, at - from);
+            from = at;
+            switch (item.kind) {
+                case kItemSequenceEnd:
+                    if (started) stop = true;
+                    break;
+                case kItemSequenceHeader:
+                case kItemGop: {
+                    const bool gop = item.kind == kItemGop;
+                    if (gop && gopBase != kNoTime) {
+                        gopBase += int64_t(maxTr + 1) * frame;
+                        maxTr = -1;
+                    }
+                    if (gop) {
+                        index = 0;
+                        ReadGopFlags(item.data, item.available, &gopClosed, nullptr);
+                    }
+                    if (item.time != kNoTime) entryTime = item.time;
+                    if (gop && afterSequence) {
+                        afterSequence = false;  // the GOP header joins the sequence header unit
+                        break;
+                    }
+                    if (started) {
+                        const int64_t end = entryEnd();
+                        if (end != kNoTime && end >= clipEnd) {
+                            stop = true;
+                            break;
+                        }
+                    }
+                    beginHeader(gop ? kUnitGop : kUnitSequenceHeader);
+                    afterSequence = !gop;
+                    break;
+                }
+                case kItemPicture: {
+                    afterSequence = false;
+                    const int tr = ReadTemporalReferenceUnchecked(item.data + 4);
+                    const int type = PictureType(item.data);
+                    int64_t t = item.time != kNoTime ? item.time : entryTime;
+                    if (t == kNoTime && gopBase != kNoTime) t = gopBase + int64_t(tr) * frame;
+                    entryTime = kNoTime;
+                    if (t != kNoTime) gopBase = t - int64_t(tr) * frame;
+                    maxTr = std::max(maxTr, tr);
+                    if (!started) {
+                        // The clip starts at the first GOP whose first displayed picture
+                        // lies at or after the in point: its I picture, or with a closed
+                        // GOP the pictures before it too.
+                        const int64_t shown = gopClosed ? t - int64_t(tr) * frame : t;
+                        if (stageKind != 0 && t != kNoTime && type == 1 && shown >= clipStart) {
+                            started = true;
+                            v0 = shown;
+                            {
+                                std::lock_guard<std::mutex> hold(stateLock_);
+                                run->originKnown = true;
+                                run->v0 = v0;
+                                stateChanged_.notify_all();
+                            }
+                            // broken_link (ISO/IEC 13818-2 6.3.8): the B pictures before
+                            // the first I picture lose their forward reference.
+                            for (size_t k = 0; k + 8 <= stage.size(); ++k) {
+                                if (stage[k] == 0 && stage[k + 1] == 0 && stage[k + 2] == 1 && stage[k + 3] == 0xB8) {
+                                    stage[k + 7] |= 0x20;
+                                    break;
+                                }
+                            }
+                            queueOk =
+                                queueOk && videoQueue_.Put(kNoTime, kNoTime, stageKind, stage.size(), stage.data());
+                            stage.clear();
+                        } else {
+                            stage.clear();
+                            stageKind = 0;
+                            sink = Sink::None;
+                            break;
+                        }
+                    }
+                    int64_t t1 = kNoTime, t2 = kNoTime;
+                    if (t != kNoTime) {
+                        t1 = t - v0 + videoBase_;
+                        t2 = t1 + int64_t(index - tr) * frame;
+                        maxEnd = maxEnd == kNoTime ? t + frame : std::max(maxEnd, t + frame);
+                    }
+                    queueOk = queueOk && videoQueue_.Put(t1, t2, kUnitPicture, 0, nullptr);
+                    sink = Sink::Queue;
+                    ++index;
+                    break;
+                }
+                default:
+                    break;
+            }
+        }
+        if (stop) break;
+        const int64_t keep = std::min<int64_t>(int64_t(parser->CarriedBytes()), int64_t(size) - from);
+        add(walk + from, int64_t(size) - keep - from);
+        if (size > 0) tail.assign(walk + size - size_t(keep), walk + size);
+    }
+    const bool aborted = abort_ || !queueOk;
+    publishEnd(started && maxEnd != kNoTime, v0, maxEnd == kNoTime ? v0 : maxEnd);
+    return aborted ? kClipAborted : kClipOk;
+}
+
+int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
+    CThreadNameWindow marker("SEdt-ProcAFile");
+    const int64_t clipEnd = clip.firstTime + clip.out;
+    // The video thread publishes where the clip's video begins; until then the audio
+    // cannot be placed.
+    int64_t v0 = 0;
+    {
+        std::unique_lock<std::mutex> hold(stateLock_);
+        stateChanged_.wait(hold, [&] { return run->originKnown || abort_; });
+        if (abort_) return kClipAborted;
+        v0 = run->v0;
+        if (run->endKnown && !run->videoWritten) return kClipOk;
+    }
+    if (clip.audioStream < 0) return kClipOk;
+    ClipFile f(clip.path);
+    if (!f) return kClipNoFile;
+    std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
+    if (!parser || !parser->Reset()) return kClipNoParser;
+    parser->SetStreamsWanted(false, true);
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
+    if (!reader.Seek(SeekStart(clip, false))) return kClipNoFile;
+    std::vector<uint8_t> block(kReadRun);
+    const int kind = AudioKindOfIndex(clip.audioStream);
+
+    bool started = false, stop = false, queueOk = true;
+    int64_t origin = 0, base = 0;
+    int64_t lastTimed = kNoTime;
+    double frameExact = 0;  // 100 ns per frame, unrounded
+    int64_t sinceTimed = 0;
+    int64_t remaining = 0;  // bytes of the open frame still to come
+    bool open = false;
+    int64_t lastWritten = kNoTime;
+    int64_t v1 = kNoTime;
+
+    while (!stop && !abort_ && queueOk) {
+        const size_t n = reader.NextRun(block.data(), block.size());
+        if (n == 0) break;
+        parser->Feed(block.data(), n);
+        parser->TakeAudio(clip.audioStream, nullptr, kPayloadBufferSize);
+        size_t size = 0, carried = 0;
+        const uint8_t* walk = parser->WalkBuffer(&size, &carried);
+        if (remaining > 0 && open && size > carried) {
+            const int64_t k = std::min<int64_t>(remaining, int64_t(size - carried));
+            queueOk = queueOk && audioQueue_.Append(size_t(k), walk + carried);
+            remaining -= k;
+        }
+        ParserItem item;
+        while (!stop && parser->NextItem(&item)) {
+            const size_t at = size_t(item.position + int64_t(carried));
+            const uint8_t* p = walk + at;
+            const size_t avail = size - at;
+            int length = 0;
+            uint32_t header = 0;
+            int64_t duration = 0;
+            if (kind == kAudioMpeg) {
+                if (avail < 4) continue;
+                header = LowFirst32(p);
+                common::MpegAudioFrameHeader h;
+                if (!common::ReadMpegAudioHeader(std::span<const uint8_t>(p, avail), &h)) continue;
+                length = h.frameBytes;
+                frameExact = double(h.samples) * double(kSecond) / double(h.sampleRate);
+                duration = int64_t(frameExact);
+            } else if (kind == kAudioAc3) {
+                common::Ac3FrameHeader h;
+                if (!common::ReadAc3Header(std::span<const uint8_t>(p, avail), &h)) continue;
+                length = h.frameBytes;
+                header = LowFirst32(p);
+                frameExact = double(h.samples) * double(kSecond) / double(h.sampleRate);
+                duration = int64_t(frameExact);
+            } else {
+                AudioFormat lf;
+                if (!parser->GetLpcmFormat(clip.audioStream, &lf)) continue;
+                length = LpcmFrameBytes(lf);
+                frameExact = double(kSecond) / 600.0;
+                duration = 16666;
+            }
+            if (length <= 0) continue;
+            // Frames without a time follow the last timed one at whole frame steps,
+            // counted, so that long runs do not drift by the rounding of a step.
+            int64_t a;
+            if (item.time != kNoTime) {
+                a = item.time;
+                lastTimed = a;
+                sinceTimed = 0;
+            } else if (lastTimed != kNoTime) {
+                ++sinceTimed;
+                a = lastTimed + int64_t(double(sinceTimed) * frameExact);
+            } else {
+                open = false;
+                continue;
+            }
+            if (v1 == kNoTime && a >= clipEnd) {
+                std::unique_lock<std::mutex> hold(stateLock_);
+                stateChanged_.wait(hold, [&] { return run->endKnown || abort_; });
+                if (abort_) break;
+                v1 = run->v1;
+            }
+            {
+                std::lock_guard<std::mutex> hold(stateLock_);
+                if (run->endKnown) v1 = run->v1;
+            }
+            if (v1 != kNoTime && a >= v1) {
+                stop = true;
+                break;
+            }
+            if (!started) {
+                bool take;
+                if (run->first) {
+                    take = a >= v0;
+                    origin = v0;
+                    base = videoBase_;
+                } else {
+                    take = videoBase_ + a - v0 >= audioBase_;
+                    origin = a;
+                    base = audioBase_;
+                }
+                if (!take) {
+                    open = false;
+                    continue;
+                }
+                started = true;
+                std::lock_guard<std::mutex> hold(stateLock_);
+                if (!haveAudioHeader_) {
+                    haveAudioHeader_ = true;
+                    audioHeader_ = header;
+                    ac3SizeByte_ = avail > 4 ? p[4] : 0;
+                    audioFrameDuration_ = clip.audioFrameDuration > 0 ? clip.audioFrameDuration : duration;
+                    audioFrameLength_ = kind == kAudioMpeg ? MpegAudioFrameLength(header) : length;
+                }
+            }
+            const int64_t t = base + a - origin;
+            const size_t take = std::min<size_t>(size_t(length), avail);
+            queueOk = queueOk && audioQueue_.Put(t, kNoTime, kUnitAudioFrame, take, p);
+            remaining = int64_t(length) - int64_t(take);
+            open = true;
+            lastWritten = t;
+            if (!queueOk) break;
+        }
+    }
+    if (lastWritten != kNoTime && audioFrameDuration_ > 0) audioBase_ = lastWritten + audioFrameDuration_;
+    return abort_ || !queueOk ? kClipAborted : kClipOk;
+}
+
+// ---------------------------------------------------------------------------------------
+// Output
+
+// For the first GOP of a clip (broken_link set, closed_gop clear): closes the GOP, drops
+// the B pictures that precede its I picture in display order (they referred to the
+// previous clip) and renumbers temporal_reference from the I picture.
+void CEditEngine::FixCutGop(std::vector<uint8_t>* unit, int kind) {
+    std::vector<uint8_t>& u = *unit;
+    if (kind == kUnitGop || kind == kUnitSequenceHeader) {
+        dropping_ = false;
+        for (size_t k = 0; k + 8 <= u.size(); ++k) {
+            if (u[k] != 0 || u[k + 1] != 0 || u[k + 2] != 1 || u[k + 3] != 0xB8) continue;
+            bool closed = false, broken = false;
+            ReadGopFlags(&u[k], u.size() - k, &closed, &broken);
+            if (broken && !closed) {
+                u[k + 7] |= 0x40;
+                dropping_ = true;
+                reference_ = -1;
+            }
+            break;
+        }
+        return;
+    }
+    if (kind != kUnitPicture || !dropping_ || u.size() < 6) return;
+    int tr = 0;
+    if (!ReadTemporalReference(u.data(), u.size(), &tr)) return;
+    const int type = PictureType(u.data());
+    if (type == 1 && reference_ < 0) reference_ = tr;
+    if (reference_ < 0) return;
+    if (type == 3 && tr < reference_) {
+        u.clear();
+        return;
+    }
+    WriteTemporalReference(u.data(), u.size(), std::max(0, tr - reference_));
+}
+
+bool CEditEngine::SendOutput(std::FILE* file) {
+    block_.resize(kOutputBlock);
+    for (;;) {
+        const size_t n = writer_->ReadOutput(block_.data(), block_.size());
+        if (n == 0) return true;
+        if (abort_) continue;  // drained, not sent
+        if (file && std::fwrite(block_.data(), 1, n, file) != n) return false;
+        if (outputProc_ && !outputProc_(block_.data(), n, false)) return false;
+        if (hostStream_ && !hostStream_->Write(block_.data(), n)) return false;
+        bytesSent_ += int64_t(n);
+    }
+}
+
+bool CEditEngine::WriteVideoUnit(std::vector<uint8_t>* unit, const AccessUnitInfo& info) {
+    FixCutGop(unit, info.kind);
+    if (unit->empty()) return true;
+    writer_->WriteVideo(videoId_, unit->data(), unit->size(), info.time1);
+    if (info.time1 != kNoTime)
+        latestVideoPts_ = latestVideoPts_ == kNoTime ? info.time1 : std::max(latestVideoPts_, info.time1);
+    currentTime_ = std::max<int64_t>(currentTime_, info.time2 != kNoTime ? info.time2 : 0);
+    return true;
+}
+
+bool CEditEngine::WriteAudioUnit(std::vector<uint8_t>* unit, const AccessUnitInfo& info) {
+    int frameLength = 0;
+    uint32_t header = 0;
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        frameLength = audioFrameLength_;
+        header = audioHeader_;
+    }
+    if (frameLength > 0 && unit->size() < size_t(frameLength)) {
+        // A short frame: MPEG audio takes the stored silent frame of its format, or goes
+        // out unchanged when there is none; a short AC-3 or LPCM frame is dropped.
+        if (audioKind_ == kPsAudioMpeg) {
+            size_t length = 0;
+            const uint8_t* silent = FindSilentMpegAudioFrame(header, &length);
+            if (silent) unit->assign(silent, silent + length);
+        } else {
+            return true;
+        }
+    }
+    if (unit->empty()) return true;
+    writer_->WriteAudio(audioId_, unit->data(), unit->size(), info.time1);
+    if (info.time1 != kNoTime) currentTime_ = std::max<int64_t>(currentTime_, info.time1);
+    return true;
+}
+
+int CEditEngine::MuxFile() {
+    CThreadNameWindow marker("SEdt-MuxFile");
+    int count = 0;
+    videoPending_ = audioPending_ = false;
+    videoDone_ = audioDone_ = false;
+    latestVideoPts_ = kNoTime;
+    dropping_ = false;
+    reference_ = -1;
+    currentTime_ = 0;
+    std::string name = outputProc_ ? std::string() : outputName_;
+    int result = kMuxFailed;
+    for (bool first = true;; first = false) {
+        std::FILE* file = nullptr;
+        if (!name.empty()) {
+            file = std::fopen(name.c_str(), "wb");
+            if (!file) {
+                result = kMuxFailed;
+                break;
+            }
+        }
+        result = MuxLoop(file, first);
+        if (file && std::fclose(file) != 0) result = kMuxFailed;
+        if (result == kMuxDone) {
+            ++count;
+            break;
+        }
+        if (result != kMuxSplit) break;
+        ++count;
+        name = GetPartName(count, outputName_);
+    }
+    outputFileCount_ = count;
+    return result;
+}
+
+int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
+    writer_ = MakePsWriter(writerType_);
+    if (!writer_) return kMuxFailed;
+    writer_->SetType(writerType_);
+    if (!clips_.empty()) {
+        videoId_ = writer_->AddVideoStream(videoRate_);
+        audioId_ = writer_->AddAudioStream(audioKind_, audioRate_);
+        if (audioKind_ == kPsAudioLpcm && lpcmSet_) writer_->SetLpcmFormat(audioId_, lpcmFormat_);
+        writer_->SetEngineValue(engineValue_);
+    }
+    writer_->Begin();
+    if (firstFile) writer_->SetTimeOrigin(-kPreload);
+    bytesSent_ = 0;
+    bool videoWritten = false;
+    int result = kMuxDone;
+
+    // Fetches the next unit of a queue: a complete one, or the last once its producer
+    // has finished; marks the stream done when nothing more will come.
+    auto fetch = [&](CAccessUnitQueue& q, std::atomic<bool>& finished, std::vector<uint8_t>* unit, AccessUnitInfo* info,
+                     bool* pending, bool* done) {
+        if (*pending || *done) return;
+        if (q.Take(unit, info)) {
+            *pending = true;
+            return;
+        }
+        if (!finished) return;
+        if (q.Take(unit, info) || q.TakeLast(unit, info)) {
+            *pending = true;
+            return;
+        }
+        *done = true;
+    };
+    auto writeVideo = [&]() {
+        if (!videoWritten && videoInfo_.kind != kUnitSequenceHeader && !firstSequence_.empty())
+            writer_->WriteVideo(videoId_, firstSequence_.data(), firstSequence_.size(), kNoTime);
+        videoWritten = true;
+        WriteVideoUnit(&videoUnit_, videoInfo_);
+        videoPending_ = false;
+    };
+    auto writeAudio = [&]() {
+        WriteAudioUnit(&audioUnit_, audioInfo_);
+        audioPending_ = false;
+    };
+
+    while (!abort_) {
+        if (!WaitWhilePaused()) break;
+        fetch(videoQueue_, videoFinished_, &videoUnit_, &videoInfo_, &videoPending_, &videoDone_);
+        fetch(audioQueue_, audioFinished_, &audioUnit_, &audioInfo_, &audioPending_, &audioDone_);
+        if (videoDone_ && audioDone_) break;
+        const bool needVideo = !videoPending_ && !videoDone_;
+        const bool needAudio = !audioPending_ && !audioDone_;
+        if (needVideo || needAudio) {
+            // Both streams are interleaved by time, so a unit waits for the other
+            // stream's next one; the wait polls so that pause and stop are seen.
+            AccessUnitInfo ignored;
+            if (needVideo)
+                videoQueue_.Peek(&ignored, true);
+            else
+                audioQueue_.Peek(&ignored, true);
+            if (!(videoPending_ && audioDone_) && !(audioPending_ && videoDone_)) continue;
+        }
+        if (videoPending_ && audioPending_) {
+            const bool splitDue = splitSize_ > 0 && file && bytesSent_ >= splitSize_;
+            if (splitDue && (videoInfo_.kind == kUnitSequenceHeader || videoInfo_.kind == kUnitGop)) {
+                // The audio that belongs before the cut goes into this part.
+                while (!abort_ && audioPending_ && latestVideoPts_ != kNoTime && audioInfo_.time1 != kNoTime &&
+                       audioInfo_.time1 < latestVideoPts_) {
+                    writeAudio();
+                    if (!SendOutput(file)) return kMuxFailed;
+                    fetch(audioQueue_, audioFinished_, &audioUnit_, &audioInfo_, &audioPending_, &audioDone_);
+                }
+                result = kMuxSplit;
+                break;
+            }
+            const bool audioFirst =
+                audioInfo_.time1 != kNoTime && videoInfo_.time2 != kNoTime && audioInfo_.time1 < videoInfo_.time2;
+            if (audioFirst)
+                writeAudio();
+            else
+                writeVideo();
+        } else if (videoPending_) {
+            writeVideo();
+        } else if (audioPending_) {
+            writeAudio();
+        }
+        if (!SendOutput(file)) {
+            result = kMuxFailed;
+            break;
+        }
+    }
+    if (abort_) result = kMuxFailed;
+    if (result != kMuxFailed) {
+        writer_->WriteSequenceEnd();
+        writer_->Flush();
+        if (!SendOutput(file)) result = kMuxFailed;
+    }
+    if (outputProc_) outputProc_(nullptr, 0, true);
+    writer_->End();
+    return result;
+}
+
+}  // namespace editor

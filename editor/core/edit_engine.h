@@ -1,0 +1,183 @@
+// CEditEngine: joins an ordered list of clips into one MPEG program stream without
+// re-encoding. A clip is a cut (in point to out point) of a program-stream file (MPEG-1,
+// MPEG-2, VCD or SVCD, plain or as a RIFF "CDXA" image). For each clip a video thread and
+// an audio thread cut the clip at GOP and frame boundaries, move every time stamp onto one
+// continuous output time line and queue the access units; the mux thread interleaves the
+// two queues into the program-stream writer and sends its output to a file (optionally
+// split into numbered parts), a callback or a host stream.
+//
+// Time line: each clip's video begins at its first GOP at or after the in point and ends
+// before the first GOP at or after the out point; the clip's first displayed picture is
+// put at the video time base, which then advances by the span of pictures actually
+// written, so that video time stamps run on without gap or overlap across joins. Audio
+// follows the same span; where a clip has less audio than video, stored silent frames
+// (or a repeated frame) fill the gap.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/threads.h"
+#include "editor/core/access_unit_queue.h"
+#include "editor/core/clip_probe.h"
+#include "editor/core/ps_writer.h"
+
+namespace editor {
+
+// Results of the clip threads.
+enum ClipResult : int { kClipOk = 0, kClipNoParser = 1, kClipNoFile = 2, kClipAborted = 4 };
+// Results of the output loop.
+enum MuxResult : int { kMuxDone = 0, kMuxFailed = 1, kMuxSplit = 3 };
+
+struct ClipItem {
+    std::string path;
+    bool fromFile = true;
+    int64_t hostIn = 0, hostOut = 0;
+    int64_t in = 0, out = 0;  // relative to the clip's start
+    int64_t duration = 0;
+    int64_t firstTime = 0, lastTime = 0;
+    int64_t firstVideoTime = kNoTime, firstAudioTime = kNoTime;
+    int64_t lastVideoTime = 0, lastAudioTime = 0;
+    int64_t skip = 0;
+    int64_t frameDuration = 0, audioFrameDuration = 0;
+    bool sectorMode = false;
+    int64_t dataOffset = 0;
+    int fileType = 0;
+    int videoStream = -1, audioStream = -1;
+    int64_t videoByteRate = 0;
+};
+
+// The host's output stream object: Write fails (false) to abort the run.
+class IEditorHostStream {
+public:
+    virtual ~IEditorHostStream() = default;
+    virtual void Abort() = 0;
+    virtual bool Write(const uint8_t* data, size_t length) = 0;
+};
+
+// Receives each block of the joined stream (end false), and a final call with no data
+// and end true. Returns false to abort the run.
+using OutputProc = std::function<bool(const uint8_t* data, size_t length, bool end)>;
+
+class CEditEngine {
+public:
+    CEditEngine();
+    ~CEditEngine();
+    CEditEngine(const CEditEngine&) = delete;
+    CEditEngine& operator=(const CEditEngine&) = delete;
+
+    bool SetCapacity(int n);
+    // Index of the new clip, or -1 (list full), -2 (not a clip file type), -3 (probe
+    // failed). `in` / `out` of kNoTime mean from the start / to the end.
+    int AddClip(const std::string& path, int64_t in, int64_t out, bool fromFile);
+    int ClipCount() const { return int(clips_.size()); }
+    const ClipItem& Clip(int i) const { return clips_[size_t(i)]; }
+
+    void SetWriterType(int type);
+    int WriterType() const { return writerType_; }
+    // kPsAudioLpcm (with its format), kPsAudioAc3 or kPsAudioMpeg.
+    void SetAudioKind(int kind, const AudioFormat* format);
+    void SetSplitSize(int64_t size);
+    void SetOutputFileName(const std::string& name) { outputName_ = name; }
+    void SetOutputProc(OutputProc proc) { outputProc_ = std::move(proc); }
+    void SetEngineValue(int value) { engineValue_ = value; }
+    void SetVideoRate(int64_t bitsPerSecond) { videoRate_ = bitsPerSecond; }
+    void SetAudioRate(int64_t bitsPerSecond) { audioRate_ = bitsPerSecond; }
+    void SetHostStream(IEditorHostStream* stream) { hostStream_ = stream; }
+
+    // Runs the clip walker and the mux thread. Start returns at once; Wait joins both
+    // and returns the mux result.
+    bool Start();
+    int Wait();
+    // Aborts a run: every wait of every thread of the run ends, and Stop returns once
+    // the walker and its clip threads are done.
+    void Stop();
+    void Pause() { paused_ = true; }
+    void Resume();
+    void GetProgress(int64_t* current, int64_t* total) const;
+    int OutputFileCount() const { return outputFileCount_; }
+    bool ClipsOk() const { return videoOk_ && audioOk_; }
+
+    // Index 0: the name itself; index n > 0: the name with everything from the last dot
+    // of its file-name part replaced by ".%04d.mpg" (n), or that appended when the file
+    // name has no dot.
+    static std::string GetPartName(int index, const std::string& name);
+
+    // The thread bodies (public for the component object that runs them on its threads).
+    int ProcFile();
+    int MuxFile();
+
+private:
+    struct ClipRun;
+    int ProcVFile(const ClipItem& clip, ClipRun* run);
+    int ProcAFile(const ClipItem& clip, ClipRun* run);
+    bool ProbeClipItem(bool mpeg1, ClipItem* item);
+    bool LoadFirstSequenceHeader(const ClipItem& clip);
+    int64_t SeekStart(const ClipItem& clip, bool video);
+    void FillAudioGap(int64_t upTo);
+    bool PutSilentFrame(int64_t time);
+    int MuxLoop(std::FILE* file, bool firstFile);
+    bool SendOutput(std::FILE* file);
+    bool WriteVideoUnit(std::vector<uint8_t>* unit, const AccessUnitInfo& info);
+    bool WriteAudioUnit(std::vector<uint8_t>* unit, const AccessUnitInfo& info);
+    void FixCutGop(std::vector<uint8_t>* unit, int kind);
+    bool WaitWhilePaused();
+
+    std::vector<ClipItem> clips_;
+    size_t capacity_ = 0;
+    std::string outputName_;
+    int writerType_ = kWriterMpeg2;
+    std::unique_ptr<CPsWriter> writer_;
+    int64_t splitSize_ = 0;
+    int64_t totalLength_ = 0;
+    std::atomic<int64_t> currentTime_{0};
+    CAccessUnitQueue videoQueue_, audioQueue_;
+    std::vector<uint8_t> firstSequence_;
+    int audioKind_ = kPsAudioMpeg;
+    AudioFormat lpcmFormat_;
+    bool lpcmSet_ = false;
+    OutputProc outputProc_;
+    int engineValue_ = 0;
+    int64_t videoRate_ = 0, audioRate_ = 0;
+    IEditorHostStream* hostStream_ = nullptr;
+
+    // Run state.
+    std::atomic<bool> abort_{false};
+    std::atomic<bool> paused_{false};
+    std::atomic<bool> videoOk_{true}, audioOk_{true};
+    std::atomic<bool> videoFinished_{false}, audioFinished_{false};
+    std::mutex stateLock_;
+    std::condition_variable stateChanged_;
+    bool walkerDone_ = true;
+    int64_t videoBase_ = 0, audioBase_ = 0;
+    // Audio header of the run: the first frame's 32-bit header (first byte lowest), its
+    // AC-3 fifth byte, frame duration and length.
+    uint32_t audioHeader_ = 0;
+    uint8_t ac3SizeByte_ = 0;
+    int64_t audioFrameDuration_ = 0;
+    int audioFrameLength_ = 0;
+    bool haveAudioHeader_ = false;
+    int outputFileCount_ = 0;
+    common::Thread walker_, muxer_;
+    std::atomic<int> muxResult_{0};
+
+    // Output loop state, kept across the parts of a split output.
+    std::vector<uint8_t> videoUnit_, audioUnit_, block_;
+    AccessUnitInfo videoInfo_, audioInfo_;
+    bool videoPending_ = false, audioPending_ = false;
+    bool videoDone_ = false, audioDone_ = false;
+    int videoId_ = 0, audioId_ = 0;
+    int64_t bytesSent_ = 0;
+    int64_t latestVideoPts_ = kNoTime;
+    bool dropping_ = false;
+    int reference_ = -1;
+};
+
+}  // namespace editor

@@ -1,0 +1,1142 @@
+#include "editor/core/ps_writer.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <memory>
+
+#include "editor/core/clip_probe.h"
+
+namespace editor {
+namespace {
+
+constexpr int64_t kTsMask = (int64_t(1) << 33) - 1;
+
+void Put8(std::vector<uint8_t>* p, int v) {
+    p->push_back(uint8_t(v));
+}
+void Put16(std::vector<uint8_t>* p, int v) {
+    p->push_back(uint8_t(v >> 8));
+    p->push_back(uint8_t(v));
+}
+void PutStartCode(std::vector<uint8_t>* p, int code) {
+    p->insert(p->end(), {0x00, 0x00, 0x01, uint8_t(code)});
+}
+// A PTS or DTS field of ISO/IEC 13818-1 2.4.3.7: 4-bit prefix, then the 33 bits in
+// 3/15/15-bit pieces, each followed by a marker bit.
+void PutTimeStamp(std::vector<uint8_t>* p, int prefix, int64_t ts) {
+    ts &= kTsMask;
+    Put8(p, prefix << 4 | int((ts >> 29) & 0x0E) | 1);
+    Put16(p, int((ts >> 14) & 0xFFFE) | 1);
+    Put16(p, int((ts << 1) & 0xFFFE) | 1);
+}
+// 00 00 01 BE, length n, then n bytes of `fill`.
+void PutPadding(std::vector<uint8_t>* p, int n, uint8_t first, uint8_t fill) {
+    if (n < 0) return;
+    PutStartCode(p, 0xBE);
+    Put16(p, n);
+    if (n > 0) {
+        p->push_back(first);
+        p->insert(p->end(), size_t(n - 1), fill);
+    }
+}
+
+bool IsSequenceHeader(const uint8_t* p, size_t n) {
+    return n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 && p[3] == 0xB3;
+}
+
+}  // namespace
+
+int LpcmFrameBytes(const AudioFormat& f) {
+    if (f.samplesPerSec == 48000) return f.bitsPerSample * f.channels * 80 / 8;
+    if (f.samplesPerSec == 96000) return f.bitsPerSample * f.channels * 160 / 8;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Shared part
+
+size_t CPsWriterBase::ReadOutput(uint8_t* buffer, size_t capacity) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!buffer) return 0;
+    const size_t n = std::min(capacity, out_.size() - outRead_);
+    if (n == 0) return 0;
+    std::memcpy(buffer, out_.data() + outRead_, n);
+    outRead_ += n;
+    bytesTaken_ += int64_t(n);
+    if (outRead_ == out_.size()) {
+        out_.clear();
+        outRead_ = 0;
+    }
+    return n;
+}
+
+size_t CPsWriterBase::OutputPending() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return out_.size() - outRead_;
+}
+
+int CPsWriterBase::GetFileType(const std::string& path) {
+    return GetMpegFileTypeEx(path);
+}
+
+int64_t CPsWriterBase::GetVideoBytesIn() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return videoBytesIn_;
+}
+
+int64_t CPsWriterBase::GetAudioBytesIn() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return audioBytesIn_;
+}
+
+void CPsWriterBase::SetEngineValue(int value) {
+    std::lock_guard<std::mutex> hold(lock_);
+    engineValue_ = value;
+}
+
+void CPsWriterBase::SetTimeOrigin(int64_t time) {
+    std::lock_guard<std::mutex> hold(lock_);
+    timeOrigin_ = time;
+    originSet_ = true;
+}
+
+void CPsWriterBase::SetFillRate(int64_t bytesPerSecond) {
+    fillRate_ = std::max<int64_t>(0, bytesPerSecond);
+    fillOn_ = fillRate_ > 0;
+}
+
+int64_t CPsWriterBase::ToTicks(int64_t time) {
+    if (time == kNoTime) return kNoTs;
+    if (!originSet_) {
+        timeOrigin_ = time;
+        originSet_ = true;
+    }
+    // A time before the origin cannot be stamped in 33 unsigned bits: it becomes 0.
+    const int64_t t = std::max<int64_t>(0, time - timeOrigin_);
+    return (t * 9 / 1000) & kTsMask;
+}
+
+template <typename PackFn>
+void CPsWriterBase::Feed(EsStream* s, const uint8_t* data, size_t length, int64_t ts, PackFn pack) {
+    s->starts.push_back({s->position, ts});
+    while (length > 0) {
+        const size_t n = std::min(length, s->ring.FreeSpace());
+        if (n > 0 && s->ring.PutBytes(data, n)) {
+            s->position += int64_t(n);
+            data += n;
+            length -= n;
+        }
+        // Packing frees the ring; a ring that cannot take a byte and yields no packet is
+        // smaller than one payload, which the size rules never allow.
+        if (!pack() && n == 0) break;
+    }
+    while (pack()) {
+    }
+}
+
+bool CPsWriterBase::TimedStartWithin(const EsStream& s, int64_t n) const {
+    for (const EsStream::Start& st : s.starts) {
+        if (st.position >= s.taken + n) break;
+        if (st.position >= s.taken && st.ts != kNoTs) return true;
+    }
+    return false;
+}
+
+int64_t CPsWriterBase::SecondTimedStart(const EsStream& s, int64_t n) const {
+    bool first = false;
+    for (const EsStream::Start& st : s.starts) {
+        if (st.position >= s.taken + n) break;
+        if (st.position < s.taken || st.ts == kNoTs) continue;
+        if (first && st.position > s.taken) return st.position - s.taken;
+        first = true;
+    }
+    return -1;
+}
+
+int64_t CPsWriterBase::TakeStarts(EsStream* s, int64_t n, int* count, int64_t* firstOffset) {
+    int64_t ts = kNoTs;
+    int c = 0;
+    if (firstOffset) *firstOffset = -1;
+    while (!s->starts.empty() && s->starts.front().position < s->taken + n) {
+        const EsStream::Start st = s->starts.front();
+        s->starts.pop_front();
+        if (st.position < s->taken) continue;
+        if (c == 0 && firstOffset) *firstOffset = st.position - s->taken;
+        ++c;
+        if (ts == kNoTs) {
+            ts = st.ts;
+        } else if (s->kind == -1 && st.ts != kNoTs) {
+            // A picture whose time is not written still counts for the decoding times
+            // that follow it.
+            passedVideoPts_ = std::max(passedVideoPts_, st.ts);
+        }
+    }
+    if (count) *count = c;
+    return ts;
+}
+
+size_t CPsWriterBase::RingSizes(size_t first, size_t second, size_t videoFloor) {
+    std::lock_guard<std::mutex> hold(lock_);
+    audioRingSize_ = std::max<size_t>(2 * first, 20480);
+    videoRingSize_ = std::max<size_t>(2 * second, videoFloor);
+    return std::max<size_t>(2 * (first + second), videoFloor);
+}
+
+CPsWriterBase::EsStream* CPsWriterBase::NewStream(std::vector<EsStream*>* list, size_t most, int firstId, int kind,
+                                                  int64_t bitRate, size_t ringSize) {
+    if (list->size() >= most) return nullptr;
+    auto s = std::make_unique<EsStream>();
+    s->streamId = firstId + int(list->size());
+    s->kind = kind;
+    s->bitRate = bitRate;
+    if (!s->ring.Create(ringSize)) return nullptr;
+    list->push_back(s.release());
+    return list->back();
+}
+
+void CPsWriterBase::ResetStreams(const std::vector<EsStream*>& list) {
+    for (EsStream* s : list) {
+        s->firstPacket = true;
+        s->ring.Reset();
+        s->position = s->taken = 0;
+        s->starts.clear();
+        s->payloadSize = 9999;
+        s->lpcmFrameNumber = 0;
+    }
+}
+
+void CPsWriterBase::FreeStreams(std::vector<EsStream*>* list) {
+    for (EsStream* s : *list)
+        delete s;
+    list->clear();
+}
+
+void CPsWriterBase::Emit(const uint8_t* data, size_t n) {
+    out_.insert(out_.end(), data, data + n);
+    bytesWritten_ += int64_t(n);
+}
+
+void CPsWriterBase::EmitFill(uint8_t value, size_t n) {
+    out_.insert(out_.end(), n, value);
+    bytesWritten_ += int64_t(n);
+}
+
+void CPsWriterBase::ResetOutput() {
+    out_.clear();
+    outRead_ = 0;
+    bytesWritten_ = bytesTaken_ = 0;
+    videoBytesIn_ = audioBytesIn_ = 0;
+    latestVideoTime_ = 0;
+    highestTs_ = highestVideoPts_ = passedVideoPts_ = 0;
+    lastScr_ = -1;
+    flushed_ = false;
+    originSet_ = false;
+    timeOrigin_ = 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// MPEG-2 program stream
+
+CMpeg2PsWriter::CMpeg2PsWriter() = default;
+
+CMpeg2PsWriter::~CMpeg2PsWriter() {
+    End();
+}
+
+size_t CMpeg2PsWriter::SetBufferSizes(size_t first, size_t second) {
+    return RingSizes(first, second, 409600);
+}
+
+void CMpeg2PsWriter::SetType(int type) {
+    std::lock_guard<std::mutex> hold(lock_);
+    type_ = type;
+    if (type == kWriterMpeg2 || type == kWriterSvcd) {
+        streamRateSum_ = 0;
+        computedRate_ = 1248800;
+    } else if (type == kWriterDvd || type == kWriterDvdVr) {
+        streamRateSum_ = 1260000;
+    } else {
+        streamRateSum_ = 223600;
+    }
+    packSize_ = type == kWriterSvcd ? 2324 : 2048;
+}
+
+int CMpeg2PsWriter::AddVideoStream(int64_t bitRate) {
+    std::lock_guard<std::mutex> hold(lock_);
+    EsStream* s = NewStream(&video_, 16, 0xE0, -1, bitRate, videoRingSize_);
+    if (!s) return 0;
+    if (type_ == kWriterMpeg2 || type_ == kWriterSvcd) streamRateSum_ += bitRate / 8 * 512 / 511;
+    if (bitRate > 0) videoBitRate_ = bitRate;
+    SetFillRate(bitRate / 8);
+    return s->streamId;
+}
+
+int CMpeg2PsWriter::AddAudioStream(int kind, int64_t bitRate) {
+    if (kind == kPsAudioMpeg) return AddMpegAudioStream(bitRate);
+    if (kind != kPsAudioAc3 && kind != kPsAudioLpcm) return 0;
+    std::lock_guard<std::mutex> hold(lock_);
+    EsStream* s = NewStream(kind == kPsAudioAc3 ? &ac3_ : &lpcm_, 2, kind == kPsAudioAc3 ? 0x80 : 0xA0, kind, bitRate,
+                            audioRingSize_);
+    if (!s) return 0;
+    if (type_ == kWriterMpeg2 || type_ == kWriterSvcd) streamRateSum_ += bitRate / 8 * 1024 / 1021;
+    if (bitRate > 0) audioBitRate_ = bitRate;
+    return s->streamId;
+}
+
+int CMpeg2PsWriter::AddMpegAudioStream(int64_t bitRate) {
+    std::lock_guard<std::mutex> hold(lock_);
+    EsStream* s = NewStream(&mpegAudio_, 32, 0xC0, kPsAudioMpeg, bitRate, audioRingSize_);
+    if (!s) return 0;
+    if (type_ == kWriterMpeg2 || type_ == kWriterSvcd) streamRateSum_ += bitRate / 8 * 1024 / 1021;
+    if (bitRate > 0) audioBitRate_ = bitRate;
+    return s->streamId;
+}
+
+bool CMpeg2PsWriter::SetLpcmFormat(int streamId, const AudioFormat& format) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (streamId < 0xA0 || streamId > 0xA2) return false;
+    EsStream* s = Find(streamId);
+    if (!s || LpcmFrameBytes(format) <= 0) return false;
+    s->lpcm = format;
+    s->lpcmSet = true;
+    return true;
+}
+
+CMpeg2PsWriter::EsStream* CMpeg2PsWriter::Find(int id) {
+    for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_})
+        for (EsStream* s : *list)
+            if (s->streamId == id) return s;
+    return nullptr;
+}
+
+size_t CMpeg2PsWriter::SetFolder(const std::string& path) {
+    return path.size() + 1;
+}
+
+bool CMpeg2PsWriter::Begin() {
+    std::lock_guard<std::mutex> hold(lock_);
+    ResetOutput();
+    for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_})
+        ResetStreams(*list);
+    systemHeaderDue_ = true;
+    firstVideoAfterSequence_ = false;
+    lastVideoPackShort_ = false;
+    packSize_ = type_ == kWriterSvcd ? 2324 : 2048;
+    if (fillOn_) {
+        const double bits = (double(videoBitRate_) * 1.02555 + double(audioBitRate_) * 1.05) * 0.0025;
+        computedRate_ = int64_t(bits + 0.999999) * 400;
+        rateBound_ = (streamRateSum_ + 49) / 50;
+    } else {
+        rateBound_ = 25200;
+    }
+    return true;
+}
+
+void CMpeg2PsWriter::End() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_})
+        FreeStreams(list);
+}
+
+int64_t CMpeg2PsWriter::MuxRate() const {
+    if (type_ == kWriterDvd || type_ == kWriterDvdVr) return 25200;
+    if (type_ == kWriterSvcd) return 6972;
+    if (fillOn_) return (streamRateSum_ + 49) / 50;
+    if (highestTs_ < 90000) return 0x7FFFF;
+    return std::min<int64_t>(0x3FFFFF, (bytesWritten_ / (highestTs_ / 90000 + 1) + 49) / 50);
+}
+
+int64_t CMpeg2PsWriter::GetAverageRate() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (highestTs_ <= 180000) return 34400000;
+    return bytesTaken_ * 8 * 90000 / highestTs_;
+}
+
+// 14 bytes: ISO/IEC 13818-1 2.5.3.3 with the SCR rule of this writer: half a tick per
+// byte written, never more than the highest time stamp written and never more than
+// 30,000 ticks behind it, and always rising.
+void CMpeg2PsWriter::PackHeader(std::vector<uint8_t>* p) {
+    int64_t scr = 5 + bytesWritten_ / 2;
+    if (scr < highestTs_ - 30000) scr = highestTs_ - 30000;
+    if (scr > highestTs_) scr = highestTs_;
+    scr = std::max(scr, lastScr_ + 1);
+    lastScr_ = scr;
+    PutStartCode(p, 0xBA);
+    Put8(p, 0x40 | int((scr >> 27) & 0x38) | 0x04 | int((scr >> 28) & 0x03));
+    Put8(p, int(scr >> 20) & 0xFF);
+    Put8(p, int((scr >> 12) & 0xF8) | 0x04 | int((scr >> 13) & 0x03));
+    Put8(p, int(scr >> 5) & 0xFF);
+    Put8(p, int((scr << 3) & 0xF8) | 0x04);  // SCR extension 0
+    Put8(p, 0x01);
+    const int64_t rate = MuxRate();
+    Put8(p, int(rate >> 14) & 0xFF);
+    Put8(p, int(rate >> 6) & 0xFF);
+    Put8(p, int((rate << 2) & 0xFC) | 0x03);
+    Put8(p, 0xF8);  // reserved, pack_stuffing_length 0
+}
+
+void CMpeg2PsWriter::SystemHeader(std::vector<uint8_t>* p) {
+    const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
+    std::vector<std::array<int, 3>> entries;
+    if (dvd) {
+        if (!video_.empty()) entries.push_back({0xB9, 1, 232});
+        if (!mpegAudio_.empty()) entries.push_back({0xB8, 0, 32});
+        if (!ac3_.empty()) entries.push_back({0xBD, 1, 58});
+        if (!lpcm_.empty()) entries.push_back({0xBD, 1, 58});
+        entries.push_back({0xBF, 1, 2});
+    } else {
+        for (EsStream* s : video_)
+            entries.push_back({s->streamId, 1, 46});
+        for (EsStream* s : mpegAudio_)
+            entries.push_back({s->streamId, 0, 32});
+        if (!ac3_.empty()) entries.push_back({0xBD, 1, 58});
+        if (!lpcm_.empty()) entries.push_back({0xBD, 1, 58});
+    }
+    const int64_t bound = dvd ? 25200 : rateBound_;
+    PutStartCode(p, 0xBB);
+    Put16(p, 6 + 3 * int(entries.size()));
+    Put8(p, 0x80 | int(bound >> 15));
+    Put8(p, int(bound >> 7) & 0xFF);
+    Put8(p, int((bound << 1) & 0xFE) | 1);
+    Put8(p, int(std::min<size_t>(mpegAudio_.size(), 63)) << 2 | (fillOn_ ? 2 : 0));
+    Put8(p, (dvd ? 0xC0 : 0) | 0x20 | int(std::min<size_t>(video_.size(), 31)));
+    Put8(p, 0xFF);
+    for (const auto& e : entries) {
+        Put8(p, e[0]);
+        Put16(p, 0xC000 | e[1] << 13 | e[2]);
+    }
+}
+
+void CMpeg2PsWriter::PaddingPacket(std::vector<uint8_t>* p, int n) {
+    PutPadding(p, n, 0xFF, 0xFF);
+}
+
+void CMpeg2PsWriter::FinishPack(std::vector<uint8_t>* p) {
+    Emit(p->data(), p->size());
+    p->clear();
+}
+
+// The system header opens the stream: types 2 and 4 in a pack of its own, filled with a
+// padding packet; type 6 as the two stored SVCD packs.
+// A DVD navigation pack opens every video object unit: the pack header, an 18-byte system
+// header (video, MPEG audio, private stream 1 and 2 buffers), and the two private stream
+// 2 packets that hold the presentation and data search information, left zero for the
+// authoring tool to fill in.
+void CMpeg2PsWriter::NavPack() {
+    pack_.clear();
+    PackHeader(&pack_);
+    PutStartCode(&pack_, 0xBB);
+    Put16(&pack_, 18);
+    Put8(&pack_, 0x80 | int(25200 >> 15));
+    Put8(&pack_, int(25200 >> 7) & 0xFF);
+    Put8(&pack_, int((25200 << 1) & 0xFE) | 1);
+    Put8(&pack_, int(std::min<size_t>(mpegAudio_.size(), 63)) << 2 | (fillOn_ ? 2 : 0));
+    Put8(&pack_, 0xC0 | 0x20 | int(std::min<size_t>(video_.size(), 31)));
+    Put8(&pack_, 0xFF);
+    for (const auto& e : {std::array<int, 3>{0xB9, 1, 232}, std::array<int, 3>{0xB8, 0, 32},
+                          std::array<int, 3>{0xBD, 1, 58}, std::array<int, 3>{0xBF, 1, 2}}) {
+        Put8(&pack_, e[0]);
+        Put16(&pack_, 0xC000 | e[1] << 13 | e[2]);
+    }
+    PutStartCode(&pack_, 0xBF);
+    Put16(&pack_, 980);
+    Put8(&pack_, 0x00);  // presentation control information
+    pack_.insert(pack_.end(), 979, 0x00);
+    PutStartCode(&pack_, 0xBF);
+    Put16(&pack_, 1018);
+    Put8(&pack_, 0x01);  // data search information
+    pack_.insert(pack_.end(), 1017, 0x00);
+    FinishPack(&pack_);
+}
+
+void CMpeg2PsWriter::SystemHeaderIfDue() {
+    if (!systemHeaderDue_) return;
+    // DVD streams carry their system header in the navigation packs.
+    if (type_ == kWriterDvd || type_ == kWriterDvdVr) return;
+    systemHeaderDue_ = false;
+    if (type_ == kWriterSvcd) {
+        static const uint8_t kFirst[29] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x14, 0x01,
+                                           0x00, 0x6C, 0xF3, 0xF8, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x09,
+                                           0x80, 0x26, 0xD1, 0x00, 0xE1, 0x7F, 0xE0, 0xE0, 0xE6};
+        static const uint8_t kSecond[29] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x12, 0xD4, 0x01,
+                                            0x00, 0x6C, 0xF3, 0xF8, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x09,
+                                            0x80, 0x26, 0xD1, 0x04, 0xE0, 0x7F, 0xC0, 0xC0, 0x20};
+        for (const uint8_t* stored : {kFirst, kSecond}) {
+            pack_.assign(stored, stored + 29);
+            PaddingPacket(&pack_, 2289);
+            FinishPack(&pack_);
+        }
+        lastScr_ = 602;
+        return;
+    }
+    pack_.clear();
+    PackHeader(&pack_);
+    SystemHeader(&pack_);
+    PaddingPacket(&pack_, packSize_ - int(pack_.size()) - 6);
+    FinishPack(&pack_);
+}
+
+void CMpeg2PsWriter::VideoPacket(EsStream* s, int64_t payload, bool final) {
+    SystemHeaderIfDue();
+    const bool svcd = type_ == kWriterSvcd;
+    const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
+    const bool timed = TimedStartWithin(*s, payload);
+    const bool stdExt = svcd || (dvd && firstVideoAfterSequence_ && timed);
+    // Pictures packed after the timed one of this packet count from the next packet on.
+    const int64_t passedBefore = passedVideoPts_;
+    int64_t ts = TakeStarts(s, payload);
+    if (!timed) ts = kNoTs;
+    int headerData = (ts != kNoTs ? 10 : 0) + (stdExt ? 3 : 0);
+    // A pack that ends the stream on type 6 leaves room for the program end code.
+    const int room = packSize_ - (final && svcd ? 4 : 0);
+    if (final && svcd) lastVideoPackShort_ = true;
+    int spare = room - 14 - 9 - headerData - int(payload);
+    if (spare < 0) {
+        payload += spare;  // never: payload sizes are chosen to fit
+        spare = 0;
+    }
+    const int stuffing = spare <= 7 ? spare : 0;
+    headerData += stuffing;
+    pack_.clear();
+    PackHeader(&pack_);
+    PutStartCode(&pack_, s->streamId);
+    Put16(&pack_, 3 + headerData + int(payload));
+    Put8(&pack_, 0x81);
+    Put8(&pack_, (ts != kNoTs ? 0xC0 : 0) | (stdExt ? 0x01 : 0));
+    Put8(&pack_, headerData);
+    if (ts != kNoTs) {
+        int64_t dts = std::min(ts - 1000, std::max(highestVideoPts_, passedBefore));
+        if (dts <= 0) dts = 1;
+        PutTimeStamp(&pack_, 3, ts);
+        PutTimeStamp(&pack_, 1, dts);
+        highestVideoPts_ = std::max(highestVideoPts_, ts);
+        highestTs_ = std::max(highestTs_, ts);
+        firstVideoAfterSequence_ = false;
+    }
+    if (stdExt) {
+        Put8(&pack_, svcd ? 0x10 : 0x1E);
+        Put16(&pack_, 0x4000 | 1 << 13 | (svcd ? 230 : 232));
+    }
+    pack_.insert(pack_.end(), size_t(stuffing), 0xFF);
+    const size_t at = pack_.size();
+    pack_.resize(at + size_t(payload));
+    const size_t got = s->ring.Read(pack_.data() + at, size_t(payload));
+    pack_.resize(at + got);
+    s->taken += int64_t(got);
+    if (spare > 7) PaddingPacket(&pack_, spare - 6);
+    s->firstPacket = false;
+    s->payloadSize = packSize_ - (svcd ? 36 : 33);
+    FinishPack(&pack_);
+}
+
+// Stuffing, extension and trailing padding of an LPCM packet by channels and sample size,
+// so that each packet carries whole samples.
+void CMpeg2PsWriter::LpcmLayout(const EsStream& s, int* stuffing, bool* extension, int* leftover) const {
+    struct Cell {
+        int stuffing;
+        bool extension;
+        int leftover;
+    };
+    static const Cell kTable[8][3] = {
+        {{2, true, 0}, {0, true, 0}, {0, true, 0}},     {{2, true, 0}, {0, true, 0}, {0, false, 9}},
+        {{0, false, 9}, {0, true, 0}, {0, false, 15}},  {{0, false, 13}, {0, false, 13}, {0, false, 21}},
+        {{0, false, 13}, {0, false, 13}, {0, true, 0}}, {{0, false, 21}, {0, true, 0}, {0, false, 0}},
+        {{0, false, 25}, {0, false, 0}, {0, false, 0}}, {{0, false, 29}, {0, false, 0}, {0, false, 0}},
+    };
+    const int ch = std::clamp<int>(s.lpcm.channels, 1, 8) - 1;
+    const int bits = s.lpcm.bitsPerSample == 24 ? 2 : s.lpcm.bitsPerSample == 20 ? 1 : 0;
+    const Cell c = kTable[ch][bits];
+    *stuffing = c.stuffing;
+    *extension = c.extension;
+    *leftover = c.leftover;
+}
+
+int64_t CMpeg2PsWriter::AudioPayload(const EsStream& s, bool timed) const {
+    const bool svcd = type_ == kWriterSvcd;
+    const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
+    int64_t n = packSize_ - 23;
+    if (s.kind == kPsAudioLpcm) {
+        int stuffing = 0, leftover = 0;
+        bool ext = false;
+        LpcmLayout(s, &stuffing, &ext, &leftover);
+        ext = ext || svcd || (dvd && s.firstPacket);
+        // An LPCM packet keeps its size with or without a time stamp (the five bytes
+        // become stuffing), so that every packet holds whole samples.
+        return n - 5 - 7 - stuffing - (ext ? 3 : 0) - leftover;
+    }
+    if (timed) n -= 5;
+    if (s.kind == kPsAudioAc3) n -= 4;
+    if (svcd || (dvd && s.firstPacket)) n -= 3;
+    return n;
+}
+
+void CMpeg2PsWriter::AudioPacket(EsStream* s, int64_t payload, bool final) {
+    SystemHeaderIfDue();
+    const bool svcd = type_ == kWriterSvcd;
+    const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
+    const bool lpcm = s->kind == kPsAudioLpcm;
+    int lpcmStuffing = 0, leftover = 0;
+    bool ext = svcd || (dvd && s->firstPacket);
+    if (lpcm) {
+        bool tableExt = false;
+        LpcmLayout(*s, &lpcmStuffing, &tableExt, &leftover);
+        ext = ext || tableExt;
+    }
+    const bool timed = TimedStartWithin(*s, payload);
+    int count = 0;
+    int64_t first = -1;
+    int64_t ts = TakeStarts(s, payload, &count, &first);
+    if (!timed) ts = kNoTs;
+    const int sub = s->kind == kPsAudioAc3 ? 4 : lpcm ? 7 : 0;
+    int headerData = (ts != kNoTs ? 5 : 0) + (ext ? 3 : 0) + lpcmStuffing;
+    if (lpcm && ts == kNoTs) headerData += 5;
+    int spare = packSize_ - 14 - 9 - headerData - sub - int(payload) - (lpcm ? leftover : 0);
+    if (spare < 0) spare = 0;
+    int stuffing = 0;
+    if (!lpcm && spare <= 7) stuffing = spare;
+    if (lpcm && spare > 0 && spare <= 7) stuffing = spare;
+    headerData += stuffing;
+    pack_.clear();
+    PackHeader(&pack_);
+    PutStartCode(&pack_, s->kind == kPsAudioMpeg ? s->streamId : 0xBD);
+    Put16(&pack_, 3 + headerData + sub + int(payload));
+    Put8(&pack_, 0x81);
+    Put8(&pack_, (ts != kNoTs ? 0x80 : 0) | (ext ? 0x01 : 0));
+    Put8(&pack_, headerData);
+    if (ts != kNoTs) {
+        PutTimeStamp(&pack_, 2, ts);
+        highestTs_ = std::max(highestTs_, ts);
+    }
+    if (ext) {
+        Put8(&pack_, svcd ? 0x10 : 0x1E);
+        if (s->kind == kPsAudioMpeg || svcd)
+            Put16(&pack_, 0x4000 | 32);
+        else
+            Put16(&pack_, 0x4000 | 1 << 13 | 58);
+    }
+    const int fillBytes = headerData - (ts != kNoTs ? 5 : 0) - (ext ? 3 : 0);
+    pack_.insert(pack_.end(), size_t(fillBytes), 0xFF);
+    if (s->kind == kPsAudioAc3) {
+        Put8(&pack_, s->streamId);
+        Put8(&pack_, count);
+        Put16(&pack_, first >= 0 ? int(first) + 1 : 0);
+    } else if (lpcm) {
+        Put8(&pack_, s->streamId);
+        Put8(&pack_, count);
+        Put16(&pack_, first >= 0 ? int(first) + 4 : 0);
+        Put8(&pack_, s->lpcmFrameNumber & 0x1F);
+        const int quant = s->lpcm.bitsPerSample == 24 ? 2 : s->lpcm.bitsPerSample == 20 ? 1 : 0;
+        Put8(&pack_, quant << 6 | (s->lpcm.samplesPerSec == 96000 ? 1 : 0) << 4 | ((s->lpcm.channels - 1) & 7));
+        Put8(&pack_, 0x80);
+        s->lpcmFrameNumber = (s->lpcmFrameNumber + count) % 20;
+    }
+    const size_t at = pack_.size();
+    pack_.resize(at + size_t(payload));
+    const size_t got = s->ring.Read(pack_.data() + at, size_t(payload));
+    pack_.resize(at + got);
+    s->taken += int64_t(got);
+    const int tail = (lpcm ? leftover : 0) + (spare > 7 ? spare : 0);
+    // LPCM left-overs are 0 or at least 9 bytes, other spare room at least 8 here.
+    if (tail > 5) PaddingPacket(&pack_, tail - 6);
+    s->firstPacket = false;
+    (void) final;
+    FinishPack(&pack_);
+}
+
+void CMpeg2PsWriter::FillToRate() {
+    if (!fillOn_ || engineValue_ != 0) return;
+    for (int i = 0; i < 30 && fillRate_ * latestVideoTime_ / 10000000 > videoBytesIn_; ++i) {
+        pack_.clear();
+        PackHeader(&pack_);
+        PaddingPacket(&pack_, packSize_ - 20);
+        FinishPack(&pack_);
+        videoBytesIn_ += packSize_ - 20;
+    }
+}
+
+size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t length, int64_t time) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (flushed_ || !data || length == 0) return 0;
+    EsStream* s = Find(streamId);
+    if (!s || s->kind != -1) return 0;
+    const bool sequence = IsSequenceHeader(data, length);
+    const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
+    if (sequence && (type_ == kWriterMpeg2 || type_ == kWriterSvcd) && s->ring.FillLevel() > 0) FlushAllLocked();
+    if (sequence && dvd) {
+        // Each sequence header starts a video object unit at a navigation pack; the
+        // audio streams run on across it.
+        FlushVideoLocked();
+        NavPack();
+        systemHeaderDue_ = false;
+    }
+    if (sequence) firstVideoAfterSequence_ = true;
+    const int64_t ts = ToTicks(time);
+    if (time != kNoTime) latestVideoTime_ = std::max(latestVideoTime_, time - timeOrigin_);
+    // The bytes before the picture go first, without the picture's time, when they fill
+    // a packet on their own.
+    const int64_t picture = FindPictureStartCode(data, length);
+    if (picture > 0 && int64_t(s->ring.FillLevel()) + picture >= s->payloadSize) {
+        WriteVideoLocked(s, data, size_t(picture), kNoTs);
+        data += picture;
+        length -= size_t(picture);
+    }
+    WriteVideoLocked(s, data, length, ts);
+    videoBytesIn_ += int64_t(length);
+    FillToRate();
+    return length;
+}
+
+void CMpeg2PsWriter::WriteVideoLocked(EsStream* s, const uint8_t* data, size_t length, int64_t ts) {
+    const int64_t withTime = packSize_ - (type_ == kWriterSvcd ? 36 : 33);
+    const int64_t without = packSize_ - (type_ == kWriterSvcd ? 26 : 23);
+    const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
+    auto pack = [&]() {
+        const int64_t fill = int64_t(s->ring.FillLevel());
+        const bool timed = TimedStartWithin(*s, withTime);
+        int64_t payload = timed ? withTime : without;
+        if (timed && dvd && firstVideoAfterSequence_) payload -= 3;
+        // Every picture keeps its own time stamp: a packet ends where the next timed
+        // picture begins (ISO/IEC 13818-1 2.4.3.7 gives a packet's PTS to its first
+        // picture only).
+        const int64_t next = timed ? SecondTimedStart(*s, payload) : -1;
+        if (next > 0) payload = next;
+        if (fill < payload) return false;
+        VideoPacket(s, payload, false);
+        return true;
+    };
+    Feed(s, data, length, ts, pack);
+    // A remainder that nearly fills a packet goes out now, without a time.
+    const int64_t fill = int64_t(s->ring.FillLevel());
+    if (fill >= withTime && !TimedStartWithin(*s, fill)) VideoPacket(s, fill, false);
+}
+
+size_t CMpeg2PsWriter::WriteAudio(int streamId, const uint8_t* data, size_t length, int64_t time) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (flushed_ || !data || length == 0) return 0;
+    EsStream* s = Find(streamId);
+    if (!s || s->kind < 0) return 0;
+    if (s->kind == kPsAudioLpcm && !s->lpcmSet) return 0;
+    const int64_t ts = ToTicks(time);
+    auto pack = [&]() {
+        const int64_t fill = int64_t(s->ring.FillLevel());
+        const int64_t payload = AudioPayload(*s, TimedStartWithin(*s, AudioPayload(*s, true)));
+        if (fill < payload) return false;
+        AudioPacket(s, payload, false);
+        return true;
+    };
+    Feed(s, data, length, ts, pack);
+    audioBytesIn_ += int64_t(length);
+    return length;
+}
+
+void CMpeg2PsWriter::WriteSequenceEnd() {
+    static const uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB7};
+    EsStream* s = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        s = Find(0xE0);
+    }
+    if (s) WriteVideo(0xE0, kEnd, 4, kNoTime);
+}
+
+// Every remainder in one pack of its own: MPEG audio, AC-3, LPCM, then video.
+void CMpeg2PsWriter::FlushAllLocked() {
+    for (auto* list : {&mpegAudio_, &ac3_, &lpcm_}) {
+        for (EsStream* s : *list) {
+            int64_t fill = int64_t(s->ring.FillLevel());
+            while (fill > 0) {
+                const int64_t payload = std::min(fill, AudioPayload(*s, TimedStartWithin(*s, fill)));
+                AudioPacket(s, payload, true);
+                fill = int64_t(s->ring.FillLevel());
+            }
+        }
+    }
+    FlushVideoLocked();
+}
+
+void CMpeg2PsWriter::FlushVideoLocked() {
+    for (size_t i = 0; i < video_.size(); ++i) {
+        EsStream* s = video_[i];
+        const bool last = i + 1 == video_.size();
+        int64_t fill = int64_t(s->ring.FillLevel());
+        while (fill > 0) {
+            const int64_t cap = packSize_ - (type_ == kWriterSvcd ? 36 : 33) - (flushed_ && last ? 4 : 0);
+            const int64_t payload = std::min(fill, cap);
+            VideoPacket(s, payload, flushed_ && last && payload == fill);
+            fill = int64_t(s->ring.FillLevel());
+        }
+    }
+}
+
+void CMpeg2PsWriter::Flush() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (flushed_) return;
+    flushed_ = true;
+    SystemHeaderIfDue();
+    FlushAllLocked();
+    if (type_ == kWriterSvcd) {
+        // The last video pack was written 4 bytes short for the program end code.
+        static const uint8_t kProgramEnd[4] = {0x00, 0x00, 0x01, 0xB9};
+        if (!video_.empty() && !lastVideoPackShort_) {
+            pack_.clear();
+            PackHeader(&pack_);
+            PaddingPacket(&pack_, packSize_ - 14 - 6 - 4);
+            FinishPack(&pack_);
+        }
+        Emit(kProgramEnd, 4);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// MPEG-1 system stream (ISO/IEC 11172-1): 2324-byte packs for both types.
+
+namespace {
+constexpr int kMpeg1Pack = 2324;
+constexpr int kMpeg1VideoPayload = 2294;
+}  // namespace
+
+CMpeg1PsWriter::CMpeg1PsWriter() = default;
+
+CMpeg1PsWriter::~CMpeg1PsWriter() {
+    End();
+}
+
+size_t CMpeg1PsWriter::SetBufferSizes(size_t first, size_t second) {
+    return RingSizes(first, second, 204800);
+}
+
+void CMpeg1PsWriter::SetType(int type) {
+    std::lock_guard<std::mutex> hold(lock_);
+    type_ = type;
+    if (type == kWriterVcd) {
+        SetFillRate(144000);
+        rate_ = 176400;
+    } else {
+        SetFillRate(0);
+        rate_ = 0;
+        computedRate_ = 1248800;
+    }
+}
+
+int CMpeg1PsWriter::AddVideoStreamDefault() {
+    const int id = AddVideoStream(0);
+    std::lock_guard<std::mutex> hold(lock_);
+    if (type_ != kWriterVcd) SetFillRate(0);
+    return id;
+}
+
+int CMpeg1PsWriter::AddVideoStream(int64_t bitRate) {
+    std::lock_guard<std::mutex> hold(lock_);
+    EsStream* s = NewStream(&video_, 16, 0xE0, -1, bitRate, videoRingSize_);
+    if (!s) return 0;
+    if (type_ != kWriterVcd) {
+        rate_ += bitRate / 8 * 1153 / 1150;
+        if (bitRate > 0) videoBitRate_ = bitRate;
+        SetFillRate(bitRate / 8);
+    }
+    return s->streamId;
+}
+
+int CMpeg1PsWriter::AddMpegAudioStream(int64_t bitRate) {
+    std::lock_guard<std::mutex> hold(lock_);
+    EsStream* s = NewStream(&audio_, 32, 0xC0, kPsAudioMpeg, bitRate, audioRingSize_);
+    if (!s) return 0;
+    if (type_ != kWriterVcd) {
+        rate_ += bitRate / 8 * 1153 / 1148;
+        if (bitRate > 0) audioBitRate_ = bitRate;
+    }
+    return s->streamId;
+}
+
+CPsWriterBase::EsStream* CMpeg1PsWriter::Find(int id) {
+    for (auto* list : {&video_, &audio_})
+        for (EsStream* s : *list)
+            if (s->streamId == id) return s;
+    return nullptr;
+}
+
+bool CMpeg1PsWriter::Begin() {
+    std::lock_guard<std::mutex> hold(lock_);
+    ResetOutput();
+    for (auto* list : {&video_, &audio_})
+        ResetStreams(*list);
+    scrBase_ = type_ == kWriterVcd ? 0 : 5;
+    scrX_ = 0;
+    if (type_ != kWriterVcd && fillOn_) {
+        const double bits = (double(videoBitRate_) * 1.02555 + double(audioBitRate_) * 1.05) * 0.0025;
+        computedRate_ = int64_t(bits + 0.999999) * 400;
+    }
+    systemHeadersDue_ = true;
+    adaptiveTarget_ = 125000;
+    return true;
+}
+
+void CMpeg1PsWriter::End() {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (auto* list : {&video_, &audio_})
+        FreeStreams(list);
+}
+
+int64_t CMpeg1PsWriter::MuxRate() const {
+    if (type_ == kWriterVcd || fillOn_) return std::max<int64_t>(1, (rate_ + 49) / 50);
+    if (highestTs_ < 90000) return 0x7FFFF;
+    return std::min<int64_t>(0x3FFFFF, (bytesWritten_ / (highestTs_ / 90000 + 1) + 49) / 50);
+}
+
+int64_t CMpeg1PsWriter::GetAverageRate() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (highestTs_ <= 180000) return 18400000;
+    return bytesTaken_ * 8 * 90000 / highestTs_;
+}
+
+// 12 bytes: ISO/IEC 11172-1 2.4.3.2. VCD packs advance the SCR by 1200 ticks each (75
+// sectors a second); MPEG-1 packs by half a tick per byte, kept within 9,000 ticks below
+// the highest time stamp written and never above it.
+void CMpeg1PsWriter::PackHeader(std::vector<uint8_t>* p) {
+    const int64_t scr = (scrBase_ + scrX_) & kTsMask;
+    PutStartCode(p, 0xBA);
+    Put8(p, 0x21 | int((scr >> 29) & 0x0E));
+    Put16(p, int((scr >> 14) & 0xFFFE) | 1);
+    Put16(p, int((scr << 1) & 0xFFFE) | 1);
+    const int64_t rate = MuxRate();
+    Put8(p, 0x80 | int(rate >> 15));
+    Put8(p, int(rate >> 7) & 0xFF);
+    Put8(p, int((rate << 1) & 0xFE) | 1);
+    if (type_ == kWriterVcd) {
+        scrX_ += 1200;
+    } else {
+        int64_t next = (bytesWritten_ + int64_t(p->size())) / 2;
+        if (next < highestTs_ - 9000) next = highestTs_ - 9000;
+        if (next > highestTs_) next = highestTs_;
+        scrX_ = std::max(next, scrX_ + 1);
+    }
+}
+
+void CMpeg1PsWriter::PaddingPacket(std::vector<uint8_t>* p, int n) {
+    PutPadding(p, n, 0x0F, 0xFF);
+}
+
+void CMpeg1PsWriter::SystemHeadersIfDue() {
+    if (!systemHeadersDue_) return;
+    systemHeadersDue_ = false;
+    auto header = [&](int audioBound, int videoBound, bool fixed, bool csps, bool locks,
+                      const std::vector<std::array<int, 3>>& entries, int64_t bound) {
+        PutStartCode(&pack_, 0xBB);
+        Put16(&pack_, 6 + 3 * int(entries.size()));
+        Put8(&pack_, 0x80 | int(bound >> 15));
+        Put8(&pack_, int(bound >> 7) & 0xFF);
+        Put8(&pack_, int((bound << 1) & 0xFE) | 1);
+        Put8(&pack_, audioBound << 2 | (fixed ? 2 : 0) | (csps ? 1 : 0));
+        Put8(&pack_, (locks ? 0xC0 : 0) | 0x20 | videoBound);
+        Put8(&pack_, 0xFF);
+        for (const auto& e : entries) {
+            Put8(&pack_, e[0]);
+            Put16(&pack_, 0xC000 | e[1] << 13 | e[2]);
+        }
+    };
+    if (type_ == kWriterVcd) {
+        pack_.clear();
+        PackHeader(&pack_);
+        header(0, 1, false, true, true, {{0xE0, 1, 46}}, 3528);
+        PaddingPacket(&pack_, kMpeg1Pack - int(pack_.size()) - 6);
+        Emit(pack_.data(), pack_.size());
+        pack_.clear();
+        PackHeader(&pack_);
+        header(1, 0, false, true, true, {{0xC0, 0, 32}}, 3528);
+        PaddingPacket(&pack_, kMpeg1Pack - int(pack_.size()) - 6 - 20);
+        pack_.insert(pack_.end(), 20, 0x00);
+        Emit(pack_.data(), pack_.size());
+        pack_.clear();
+        return;
+    }
+    std::vector<std::array<int, 3>> entries;
+    for (EsStream* s : audio_)
+        entries.push_back({s->streamId, 0, 576});
+    for (EsStream* s : video_)
+        entries.push_back({s->streamId, 1, 445});
+    pack_.clear();
+    PackHeader(&pack_);
+    header(int(std::min<size_t>(audio_.size(), 63)), int(std::min<size_t>(video_.size(), 31)), fillOn_, true, false,
+           entries, (rate_ + 49) / 50);
+    PaddingPacket(&pack_, kMpeg1Pack - int(pack_.size()) - 6);
+    Emit(pack_.data(), pack_.size());
+    pack_.clear();
+}
+
+// One pack with one packet of the stream: MPEG-1 packet header with the STD buffer field,
+// then PTS (audio), PTS and DTS (video) or 0x0F, padded by stuffing so that its length does
+// not depend on the time stamps.
+void CMpeg1PsWriter::Packet(EsStream* s, int64_t payload, bool final) {
+    SystemHeadersIfDue();
+    const bool video = s->kind == -1;
+    const int64_t cap = video ? kMpeg1VideoPayload : (type_ == kWriterVcd ? 2279 : 2299);
+    const bool timed = TimedStartWithin(*s, payload);
+    int64_t ts = TakeStarts(s, payload);
+    if (!timed) ts = kNoTs;
+    // Room the payload leaves in the pack: a padding packet when it can hold one,
+    // otherwise packet header stuffing (ISO/IEC 11172-1 allows up to 16 bytes).
+    const int endCode = final ? 4 : 0;
+    const int zeros = !video && type_ == kWriterVcd ? 20 : 0;
+    const int spare = int(cap - payload) - endCode;
+    const int stuffing = spare > 0 && spare < 6 ? spare : 0;
+    pack_.clear();
+    PackHeader(&pack_);
+    PutStartCode(&pack_, s->streamId);
+    Put16(&pack_, int(payload) + (video ? 12 : 7) + stuffing);
+    pack_.insert(pack_.end(), size_t(stuffing), 0xFF);
+    if (ts == kNoTs) pack_.insert(pack_.end(), video ? 9 : 4, 0xFF);
+    Put16(&pack_, 0x4000 | (video ? 1 << 13 | 46 : 32));
+    if (ts == kNoTs) {
+        Put8(&pack_, 0x0F);
+    } else if (video) {
+        const int64_t dts = ts > highestVideoPts_ ? highestVideoPts_ : ts;
+        PutTimeStamp(&pack_, 3, ts);
+        PutTimeStamp(&pack_, 1, dts);
+        highestVideoPts_ = std::max(highestVideoPts_, ts);
+        highestTs_ = std::max(highestTs_, ts);
+    } else {
+        PutTimeStamp(&pack_, 2, ts);
+        highestTs_ = std::max(highestTs_, ts);
+    }
+    const size_t at = pack_.size();
+    pack_.resize(at + size_t(payload));
+    const size_t got = s->ring.Read(pack_.data() + at, size_t(payload));
+    pack_.resize(at + got);
+    s->taken += int64_t(got);
+    if (spare >= 6) {
+        // The padding packet fills the pack, less the end code that follows the last
+        // pack of a stream (and the VCD audio pack's 20 zero bytes).
+        PaddingPacket(&pack_, kMpeg1Pack - int(pack_.size()) - 6 - endCode - zeros);
+        if (video) videoBytesIn_ += spare;
+    }
+    if (!video && type_ == kWriterVcd && !final) pack_.insert(pack_.end(), 20, 0x00);
+    s->firstPacket = false;
+    Emit(pack_.data(), pack_.size());
+    pack_.clear();
+}
+
+void CMpeg1PsWriter::FillVideo() {
+    if (engineValue_ != 0) return;
+    const int64_t seconds100ns = latestVideoTime_;
+    for (int i = 0; i < 30; ++i) {
+        bool due = false;
+        if (fillOn_) {
+            due = fillRate_ * seconds100ns / 10000000 > videoBytesIn_;
+        } else if (seconds100ns > 100000000) {
+            const int64_t secs = seconds100ns / 10000000;
+            if (secs >= 30 && secs <= 300 && videoBytesIn_ > (adaptiveTarget_ + 12500) * secs) adaptiveTarget_ += 62500;
+            due = adaptiveTarget_ * seconds100ns / 10000000 > videoBytesIn_;
+        }
+        if (!due) break;
+        pack_.clear();
+        PackHeader(&pack_);
+        PaddingPacket(&pack_, kMpeg1Pack - 12 - 6);
+        Emit(pack_.data(), pack_.size());
+        pack_.clear();
+        videoBytesIn_ += kMpeg1Pack - 18;
+    }
+}
+
+size_t CMpeg1PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t length, int64_t time) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (flushed_ || !data || length == 0) return 0;
+    EsStream* s = Find(streamId);
+    if (!s || s->kind != -1) return 0;
+    const int64_t ts = ToTicks(time);
+    if (time != kNoTime) latestVideoTime_ = std::max(latestVideoTime_, time - timeOrigin_);
+    auto pack = [&]() {
+        // Every picture keeps its own time stamp: a packet ends where the next timed
+        // picture begins.
+        int64_t payload = kMpeg1VideoPayload;
+        const int64_t next = SecondTimedStart(*s, payload);
+        if (next > 0) payload = next;
+        if (int64_t(s->ring.FillLevel()) < payload) return false;
+        Packet(s, payload, false);
+        return true;
+    };
+    Feed(s, data, length, ts, pack);
+    videoBytesIn_ += int64_t(length);
+    FillVideo();
+    return length;
+}
+
+size_t CMpeg1PsWriter::WriteAudio(int streamId, const uint8_t* data, size_t length, int64_t time) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (flushed_ || !data || length == 0) return 0;
+    EsStream* s = Find(streamId);
+    if (!s || s->kind != kPsAudioMpeg) return 0;
+    const int64_t ts = ToTicks(time);
+    const int64_t cap = type_ == kWriterVcd ? 2279 : 2299;
+    auto pack = [&]() {
+        if (int64_t(s->ring.FillLevel()) < cap) return false;
+        Packet(s, cap, false);
+        return true;
+    };
+    Feed(s, data, length, ts, pack);
+    audioBytesIn_ += int64_t(length);
+    return length;
+}
+
+void CMpeg1PsWriter::WriteSequenceEnd() {
+    static const uint8_t kEnd[4] = {0x00, 0x00, 0x01, 0xB7};
+    WriteVideo(0xE0, kEnd, 4, kNoTime);
+}
+
+void CMpeg1PsWriter::Flush() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (flushed_) return;
+    flushed_ = true;
+    SystemHeadersIfDue();
+    static const uint8_t kProgramEnd[4] = {0x00, 0x00, 0x01, 0xB9};
+    // A remainder in one pack with its end code; with no remainder, a padding pack
+    // carries the end code so that every pack keeps its 2324 bytes.
+    auto endPack = [&](bool audio) {
+        pack_.clear();
+        PackHeader(&pack_);
+        PaddingPacket(&pack_, kMpeg1Pack - 12 - 6 - 4 - (audio ? 20 : 0));
+        Emit(pack_.data(), pack_.size());
+        pack_.clear();
+    };
+    auto flushList = [&](std::vector<EsStream*>& list, bool withEnd, bool audio) {
+        for (size_t i = 0; i < list.size(); ++i) {
+            EsStream* s = list[i];
+            const bool last = withEnd && i + 1 == list.size();
+            int64_t fill = int64_t(s->ring.FillLevel());
+            // The last packet needs room for a padding packet and the end code.
+            const int64_t cap = audio ? (type_ == kWriterVcd ? 2279 : 2299) : kMpeg1VideoPayload;
+            if (fill > cap - 32) {
+                Packet(s, fill - 64, false);
+                fill = 64;
+            }
+            if (fill > 0) {
+                Packet(s, fill, last);
+            } else if (last) {
+                endPack(audio);
+            }
+            if (last) Emit(kProgramEnd, 4);
+            if (last && audio) EmitFill(0x00, 20);
+        }
+    };
+    if (type_ == kWriterVcd) {
+        flushList(video_, true, false);
+        flushList(audio_, true, true);
+    } else {
+        flushList(audio_, false, true);
+        flushList(video_, true, false);
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+
+std::unique_ptr<CPsWriter> MakePsWriter(int type) {
+    std::unique_ptr<CPsWriter> w;
+    if (type == kWriterMpeg1 || type == kWriterVcd)
+        w.reset(new (std::nothrow) CMpeg1PsWriter);
+    else
+        w.reset(new (std::nothrow) CMpeg2PsWriter);
+    if (w) w->SetType(type);
+    return w;
+}
+
+}  // namespace editor

@@ -1,0 +1,254 @@
+#include "editor/core/ps_writer.h"
+
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "editor/core/silent_frames.h"
+
+namespace {
+
+using editor::kNoTime;
+
+std::vector<uint8_t> Picture(int type, int tr, size_t size) {
+    std::vector<uint8_t> p(size, 0x55);
+    const uint8_t head[8] = {0, 0, 1, 0, uint8_t(tr >> 2), uint8_t((tr & 3) << 6 | type << 3), 0xFF, 0xF8};
+    std::memcpy(p.data(), head, 8);
+    return p;
+}
+
+std::vector<uint8_t> SequenceAndGop() {
+    return {0, 0, 1, 0xB3, 0x2D, 0x02, 0x40, 0x33, 0xFF, 0xFF, 0xE0, 0x18, 0, 0, 1, 0xB8, 0, 8, 0, 0x40};
+}
+
+std::vector<uint8_t> Drain(editor::CPsWriter* w) {
+    std::vector<uint8_t> out, block(1 << 16);
+    for (size_t n; (n = w->ReadOutput(block.data(), block.size())) > 0;)
+        out.insert(out.end(), block.begin(), block.begin() + ptrdiff_t(n));
+    return out;
+}
+
+int64_t Stamp(const uint8_t* p) {
+    return (int64_t(p[0] >> 1) & 7) << 30 | int64_t(p[1]) << 22 | int64_t(p[2] >> 1) << 15 | int64_t(p[3]) << 7 |
+           int64_t(p[4] >> 1);
+}
+
+struct Packet {
+    size_t pack;  // offset of its pack
+    int64_t scr;
+    int id;
+    int64_t pts = -1, dts = -1;
+    size_t payload = 0;
+};
+
+// The packets of a stream of fixed-size packs (MPEG-2 or MPEG-1 syntax).
+std::vector<Packet> Packets(const std::vector<uint8_t>& s, size_t packSize, bool mpeg1) {
+    std::vector<Packet> out;
+    for (size_t at = 0; at + 14 <= s.size(); at += packSize) {
+        EXPECT_EQ(s[at + 3], 0xBA) << at;
+        const uint8_t* h = &s[at + 4];
+        const int64_t scr = mpeg1 ? Stamp(h)
+                                  : (int64_t(h[0] >> 3) & 7) << 30 | int64_t(h[0] & 3) << 28 | int64_t(h[1]) << 20 |
+                                        int64_t(h[2] >> 3) << 15 | int64_t(h[2] & 3) << 13 | int64_t(h[3]) << 5 |
+                                        int64_t(h[4] >> 3);
+        size_t p = at + (mpeg1 ? 12 : 14);
+        const size_t end = std::min(s.size(), at + packSize);
+        while (p + 6 <= end && s[p] == 0 && s[p + 1] == 0 && s[p + 2] == 1 && s[p + 3] != 0xB9) {
+            const size_t len = size_t(s[p + 4]) << 8 | s[p + 5];
+            Packet k{at, scr, s[p + 3]};
+            const int id = s[p + 3];
+            if (id != 0xBB && id != 0xBE && id != 0xBF) {
+                size_t q = p + 6;
+                if (mpeg1) {
+                    while (s[q] == 0xFF)
+                        ++q;
+                    if ((s[q] >> 6) == 1) q += 2;
+                    if ((s[q] >> 4) >= 2 && s[q] != 0x0F) k.pts = Stamp(&s[q]);
+                    if ((s[q] >> 4) == 3) k.dts = Stamp(&s[q + 5]);
+                    q += (s[q] >> 4) == 3 ? 10 : (s[q] >> 4) == 2 ? 5 : 1;
+                } else {
+                    if (s[q + 1] & 0x80) k.pts = Stamp(&s[q + 3]);
+                    if ((s[q + 1] & 0xC0) == 0xC0) k.dts = Stamp(&s[q + 8]);
+                    q += 3 + s[q + 2];
+                }
+                k.payload = p + 6 + len - q;
+            }
+            out.push_back(k);
+            p += 6 + len;
+        }
+        EXPECT_LE(p, end) << "packet runs past its pack at " << at;
+    }
+    return out;
+}
+
+// An IBBP GOP of 12 pictures in decoding order with its time stamps (100 ns, 25 Hz).
+void WriteGop(editor::CPsWriter* w, int video, int64_t start, size_t pictureSize) {
+    w->WriteVideo(video, SequenceAndGop().data(), SequenceAndGop().size(), kNoTime);
+    const int order[12][2] = {{1, 2}, {3, 0}, {3, 1}, {2, 5},  {3, 3}, {3, 4},
+                              {2, 8}, {3, 6}, {3, 7}, {2, 11}, {3, 9}, {3, 10}};
+    for (const auto& o : order) {
+        const auto p = Picture(o[0], o[1], pictureSize);
+        w->WriteVideo(video, p.data(), p.size(), start + int64_t(o[1]) * 400000);
+    }
+}
+
+TEST(Mpeg2PsWriter, SvcdStartsWithTheStoredPacksAndEndsWithTheEndCode) {
+    editor::CMpeg2PsWriter w;
+    w.SetType(editor::kWriterSvcd);
+    const int video = w.AddVideoStream(2500000);
+    const int audio = w.AddAudioStream(editor::kPsAudioMpeg, 224000);
+    ASSERT_EQ(video, 0xE0);
+    ASSERT_EQ(audio, 0xC0);
+    ASSERT_TRUE(w.Begin());
+    w.SetTimeOrigin(-2000000);
+    WriteGop(&w, video, 0, 3000);
+    const auto& frame = editor::kSilentMpegAudioFrames[1];
+    for (int i = 0; i < 20; ++i)
+        w.WriteAudio(audio, frame.data, frame.length, int64_t(i) * 240000);
+    w.WriteSequenceEnd();
+    w.Flush();
+    const auto s = Drain(&w);
+    ASSERT_EQ(s.size() % 2324, 0u);
+    const uint8_t first[29] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x14, 0x01, 0x00, 0x6C, 0xF3, 0xF8, 0x00,
+                               0x00, 0x01, 0xBB, 0x00, 0x09, 0x80, 0x26, 0xD1, 0x00, 0xE1, 0x7F, 0xE0, 0xE0, 0xE6};
+    EXPECT_EQ(std::memcmp(s.data(), first, 29), 0);
+    EXPECT_EQ(s[2324 + 23], 0x04);  // the second pack's audio-only system header
+    EXPECT_EQ(s[29 + 3], 0xBE);
+    EXPECT_EQ(std::vector<uint8_t>(s.end() - 4, s.end()), (std::vector<uint8_t>{0, 0, 1, 0xB9}));
+}
+
+// Type 2: a system-header pack first; video packets with a time carry PTS and DTS, B
+// pictures DTS = PTS - 1000, the first DTS 1; the SCR never passes the highest time stamp
+// written before its pack and never trails it by more than 30,000 ticks.
+TEST(Mpeg2PsWriter, TimeStampsAndClockReferences) {
+    editor::CMpeg2PsWriter w;
+    w.SetType(editor::kWriterMpeg2);
+    const int video = w.AddVideoStream(0);
+    const int audio = w.AddAudioStream(editor::kPsAudioMpeg, 0);
+    ASSERT_TRUE(w.Begin());
+    w.SetTimeOrigin(-2000000);
+    const auto& frame = editor::kSilentMpegAudioFrames[1];
+    for (int g = 0; g < 4; ++g) {
+        WriteGop(&w, video, int64_t(g) * 4800000, 20000);
+        for (int i = 0; i < 20; ++i)
+            w.WriteAudio(audio, frame.data, frame.length, int64_t(g * 20 + i) * 240000);
+    }
+    w.Flush();
+    const auto s = Drain(&w);
+    ASSERT_EQ(s.size() % 2048, 0u);
+    const auto packets = Packets(s, 2048, false);
+    ASSERT_GT(packets.size(), 40u);
+    EXPECT_EQ(packets[0].id, 0xBB);
+    int64_t highest = 0, lastScr = -1, firstDts = -1;
+    size_t lastPack = SIZE_MAX;
+    for (const Packet& p : packets) {
+        if (p.pack != lastPack) {
+            EXPECT_GT(p.scr, lastScr);
+            EXPECT_LE(p.scr, std::max<int64_t>(highest, lastScr + 1));
+            EXPECT_GE(p.scr, highest - 30000);
+            lastScr = p.scr;
+            lastPack = p.pack;
+        }
+        if (p.id == 0xE0 && p.pts >= 0) {
+            ASSERT_GE(p.dts, 0);
+            if (firstDts < 0) firstDts = p.dts;
+            EXPECT_LT(p.dts, p.pts);
+        }
+        highest = std::max({highest, p.pts, p.dts});
+    }
+    EXPECT_EQ(firstDts, 1);
+}
+
+// Every picture keeps its own PTS even when pictures are smaller than a packet; a unit
+// larger than the stream's ring goes through it in chunks, byte for byte.
+TEST(Mpeg2PsWriter, SmallPicturesKeepTheirTimesAndLargeUnitsPassWhole) {
+    editor::CMpeg2PsWriter w;
+    w.SetType(editor::kWriterDvd);
+    const int video = w.AddVideoStream(0);
+    w.AddAudioStream(editor::kPsAudioAc3, 0);
+    ASSERT_TRUE(w.Begin());
+    w.SetTimeOrigin(0);
+    WriteGop(&w, video, 2000000, 300);
+    const auto big = Picture(1, 0, 1000000);
+    w.WriteVideo(video, SequenceAndGop().data(), SequenceAndGop().size(), kNoTime);
+    w.WriteVideo(video, big.data(), big.size(), 8000000);
+    w.Flush();
+    const auto s = Drain(&w);
+    ASSERT_EQ(s.size() % 2048, 0u);
+    int timed = 0, navs = 0;
+    size_t videoBytes = 0;
+    for (const Packet& p : Packets(s, 2048, false)) {
+        if (p.id == 0xE0) {
+            videoBytes += p.payload;
+            if (p.pts >= 0) ++timed;
+        }
+        if (p.id == 0xBB) ++navs;
+    }
+    EXPECT_EQ(timed, 13);
+    EXPECT_EQ(navs, 2);  // a navigation pack at each sequence header
+    EXPECT_EQ(videoBytes, 2 * SequenceAndGop().size() + 12 * 300 + big.size());
+}
+
+// VCD: the two system-header packs, 2324-byte packs whose SCR advances by 1200, audio
+// packs closed by 20 zero bytes; MPEG-1 B pictures carry DTS = PTS, the first DTS is 0.
+TEST(Mpeg1PsWriter, VcdPacksAndTimeStamps) {
+    editor::CMpeg1PsWriter w;
+    w.SetType(editor::kWriterVcd);
+    const int video = w.AddVideoStream(1150000);
+    const int audio = w.AddMpegAudioStream(224000);
+    ASSERT_TRUE(w.Begin());
+    w.SetTimeOrigin(-2000000);
+    const auto& frame = editor::kSilentMpegAudioFrames[0];
+    for (int g = 0; g < 3; ++g) {
+        WriteGop(&w, video, int64_t(g) * 4800000, 4000);
+        for (int i = 0; i < 18; ++i)
+            w.WriteAudio(audio, frame.data, frame.length, int64_t(g * 18 + i) * 261224);
+    }
+    w.Flush();
+    const auto s = Drain(&w);
+    ASSERT_EQ(s.size() % 2324, 0u);
+    const auto packets = Packets(s, 2324, true);
+    ASSERT_EQ(packets[0].id, 0xBB);
+    EXPECT_EQ(s[12 + 10], 0xE1);  // video-only system header: locks, marker, video_bound 1
+    EXPECT_EQ(packets[2].id, 0xBB);
+    int64_t lastScr = -1200;
+    size_t lastPack = SIZE_MAX;
+    int64_t firstDts = -1;
+    bool sawB = false;
+    for (const Packet& p : packets) {
+        if (p.pack != lastPack) {
+            EXPECT_EQ(p.scr, lastScr + 1200);
+            lastScr = p.scr;
+            lastPack = p.pack;
+        }
+        if (p.id == 0xC0) {
+            const size_t end = p.pack + 2324;
+            EXPECT_EQ(std::vector<uint8_t>(s.begin() + ptrdiff_t(end - 20), s.begin() + ptrdiff_t(end)),
+                      std::vector<uint8_t>(20, 0));
+        }
+        if (p.id == 0xE0 && p.pts >= 0) {
+            if (firstDts < 0) firstDts = p.dts;
+            if (p.dts == p.pts) sawB = true;
+            EXPECT_LE(p.dts, p.pts);
+        }
+    }
+    EXPECT_EQ(firstDts, 0);
+    EXPECT_TRUE(sawB);
+}
+
+TEST(PsWriter, RefusesInputAfterFlushAndUnknownStreams) {
+    for (int type : {editor::kWriterMpeg2, editor::kWriterVcd}) {
+        auto w = editor::MakePsWriter(type);
+        const int video = w->AddVideoStream(0);
+        ASSERT_TRUE(w->Begin());
+        const auto p = Picture(1, 0, 100);
+        EXPECT_EQ(w->WriteVideo(0xE5, p.data(), p.size(), 0), 0u);
+        EXPECT_EQ(w->WriteAudio(0xC0, p.data(), p.size(), 0), 0u);
+        EXPECT_EQ(w->WriteVideo(video, p.data(), p.size(), 0), p.size());
+        w->Flush();
+        EXPECT_EQ(w->WriteVideo(video, p.data(), p.size(), 0), 0u);
+    }
+}
+
+}  // namespace
