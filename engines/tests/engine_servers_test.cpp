@@ -2,6 +2,7 @@
 // the thumbnail cache and the string query object; the encoder presence check and the
 // compressor searches against the system's device categories.
 #include <windows.h>
+#include <vfwmsgs.h>
 
 #include <cstring>
 #include <string>
@@ -12,6 +13,9 @@
 #include "engines/client/engine_client.h"
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/passthrough_filter.h"
+#include "tests/support/ffprobe.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
 
 namespace {
 
@@ -128,6 +132,67 @@ TEST(StringQueryServer, AnswersTheThreeQueriesWithinTheCallersBuffer) {
     EXPECT_EQ(info->QueryString2(small, sizeof small), HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_STREQ(small, "");
     EXPECT_EQ(info->Release(), 0u);
+}
+
+TEST(ClipPlayerServer, QueryClipInfoDescribesFfmpegClipsAsFfprobeDoes) {
+    comtest::ComScope com;
+    Registered server(CLIP_PLAYER_DLL);
+    ASSERT_TRUE(server.Ok());
+    struct Clip {
+        const char* command;
+        const char* extension;
+        uint32_t formatClass;
+        double frameRate;
+    };
+    const Clip clips[] = {
+        {"ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=sample_rate=44100 -t 3.2 "
+         "-c:v mpeg1video -b:v 1500k -c:a mp2 -f mpeg {out}",
+         "mpg", 3, 25},
+        {"ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 3 -target pal-dvd "
+         "{out}",
+         "mpg", 4, 25},
+        {"ffmpeg -f lavfi -i testsrc=size=320x240:rate=15 -t 2.4 -c:v mjpeg {out}", "avi", 1, 15},
+    };
+    IClipPlayer* player = nullptr;
+    ASSERT_EQ(CreateClipPlayer(&player), S_OK);
+    for (const Clip& clip : clips) {
+        SCOPED_TRACE(clip.command);
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(clip.command, clip.extension, &path));
+        std::string probe;
+        ASSERT_TRUE(testsupport::Ffprobe(
+            path, "-select_streams v:0 -show_entries stream=width,height,duration -of csv=p=0", &probe));
+        const auto rows = testsupport::CsvRows(probe);
+        ASSERT_EQ(rows.size(), 1u);
+        ASSERT_EQ(rows[0].size(), 3u);
+        const double seconds = std::stod(rows[0][2]);
+        const double frameRate = clip.frameRate;
+
+        // A player made by the query itself, and the caller's player left open on the clip.
+        engines::ClipInfo own{}, lent{};
+        EXPECT_EQ(QueryClipInfo(path.c_str(), &own, nullptr, nullptr, 0), 0);
+        EXPECT_EQ(QueryClipInfo(path.c_str(), &lent, player, nullptr, 0), 0);
+        EXPECT_EQ(memcmp(&own, &lent, sizeof own), 0);
+        char open[MAX_PATH] = {};
+        EXPECT_EQ(player->GetFileName(open, MAX_PATH), S_OK);
+        EXPECT_EQ(path, open);
+        EXPECT_EQ(own.mediaKind, 1u);
+        EXPECT_EQ(own.formatClass, clip.formatClass);
+        EXPECT_EQ(own.width, std::stoul(rows[0][0]));
+        EXPECT_EQ(own.height, std::stoul(rows[0][1]));
+        EXPECT_NEAR(double(own.duration), seconds * 1e7, 1e7 / frameRate);
+        EXPECT_NEAR(own.frameRate, frameRate, 0.01);
+        EXPECT_EQ(own.fileBytes, static_cast<int64_t>(testsupport::ReadFileBytes(path).size()));
+    }
+    // A file that is not media: the open fails and the record stays as it was.
+    const std::string text = testsupport::FixturePath(testsupport::UniqueName("notes") + ".txt");
+    ASSERT_EQ(testsupport::RunShell("printf 'not a clip' > '" + testsupport::BaseName(text) + "'"), 0);
+    engines::ClipInfo untouched{};
+    untouched.width = 99;
+    EXPECT_EQ(QueryClipInfo(text.c_str(), &untouched, nullptr, nullptr, 0), 0);
+    EXPECT_EQ(untouched.width, 99u);
+    EXPECT_EQ(player->Open(text.c_str(), 0, 0, 0), VFW_E_UNKNOWN_FILE_TYPE);
+    EXPECT_EQ(ReleaseInterface(&player), S_OK);
 }
 
 TEST(EncoderPresence, FoundOnlyWhileTheFilterIsRegistered) {
