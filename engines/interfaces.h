@@ -76,105 +76,151 @@ using SystemLayerCallback = void(CALLBACK*)(UINT_PTR engine, UINT_PTR code, UINT
 // ---- thumbnail cache ----
 // Lookup answers 1 and a new bitmap of the caller's when the clip's frame at `time` is
 // held, else 0; Store keeps a copy of the caller's bitmap.
-#define ENGINES_THUMBNAIL_CACHE_SLOTS(M, R)                                \
-    M(3, LONG, Lookup, (const char* path, LONGLONG time, HBITMAP* bitmap)) \
-    R(4) R(5) R(6) M(7, HRESULT, Store, (const char* path, LONGLONG time, HBITMAP bitmap))
+// clang-format off
+#define ENGINES_THUMBNAIL_CACHE_SLOTS(M, R)                                 \
+    M(3, LONG, Lookup, (const char* path, LONGLONG time, HBITMAP* bitmap))  \
+    R(4) R(5) R(6)                                                          \
+    M(7, HRESULT, Store, (const char* path, LONGLONG time, HBITMAP bitmap))
+// clang-format on
 ENGINES_DEFINE_INTERFACE(IThumbnailCache, ENGINES_THUMBNAIL_CACHE_SLOTS)
 
 // ---- string query ----
 // Each query takes a buffer holding an input text and receives the answer in it.
+// clang-format off
 #define ENGINES_ENGINE_INFO_SLOTS(M, R)                      \
     M(3, HRESULT, QueryString, (char* buffer, DWORD bytes))  \
     M(4, HRESULT, QueryString2, (char* buffer, DWORD bytes)) \
     M(5, HRESULT, QueryString3, (char* buffer, DWORD bytes))
+// clang-format on
 ENGINES_DEFINE_INTERFACE(IEngineInfo, ENGINES_ENGINE_INFO_SLOTS)
 
 // ---- clip player ----
-#define ENGINES_CLIP_PLAYER_SLOTS(M, R)                                                                                \
-    M(3, HRESULT, SetCallback, (ClipPlayerCallback callback, void* context))                                           \
-    M(4, HRESULT, Initialize, (HWND owner, const RECT* rect))                                                          \
-    M(5, HRESULT, SetDisplayMode, (DWORD mode))                                                                        \
-    M(6, HRESULT, Open, (const char* path, LONGLONG start, LONGLONG end, DWORD flag))                                  \
-    M(7, HRESULT, Close, ())                                                                                           \
-    M(8, HRESULT, ShowVideo, (BOOL show))                                                                              \
-    R(9)                                                                                                               \
-    R(10) R(11) M(12, HRESULT, GetFileName, (char* buffer, DWORD bytes)) M(                                            \
-        13, HRESULT, GetProperty13, (DWORD * height)) M(14, HRESULT, GetProperty14, (DWORD * width)) R(15)             \
-        M(16, HRESULT, GetDuration, (LONGLONG * duration)) M(17, HRESULT, GetProperty17, (LONGLONG * value)) M(        \
-            18, HRESULT, GetProperty18, (LONGLONG * value)) M(19, HRESULT, GetProperty19, (DWORD * videoBitRate))      \
-            M(20, HRESULT, GetProperty20, (DWORD * value)) M(21, HRESULT, GetProperty21, (LONGLONG * fileBytes)) R(    \
-                22) M(23, HRESULT, GetMediaInfo, (DWORD * kind)) M(24, HRESULT, GetFormatClass, (DWORD * formatClass)) \
-                M(25, HRESULT, GetProperty25, (DWORD * value)) M(26, HRESULT, GetProperty26, (DWORD * value)) M(       \
-                    27, HRESULT, GetProperty27, (DWORD * value)) M(28,                                                 \
-                                                                   HRESULT, GetProperty28, (DWORD * audioChannelMode)) \
-                    M(29, HRESULT, GetProperty29, (DWORD * audioBitRate)) M(                                           \
-                        30, HRESULT, GetProperty30,                                                                    \
-                        (DWORD * value)) M(31, HRESULT, GetProperty31, (float* frameRate))                             \
-                        M(32, HRESULT, GetProperty32, (DWORD * value)) M(33, HRESULT, GetProperty33, (DWORD * value))  \
-                            R(34) M(35, HRESULT, GetProperty35, (DWORD * first, DWORD * second)) R(36) R(37)           \
-                                M(38, LONG, GetProperty38, ()) R(39) M(                                                \
-                                    40, HRESULT, GetSelection, (DWORD * inOut, DWORD * frameStep))                     \
-                                    M(41, HRESULT, SetOpenOption, (DWORD option))                                      \
-                                        M(42, HRESULT, SetRate, (float rate)) M(43, HRESULT, Pause, ()) M(             \
-                                            44, HRESULT, Stop, ()) M(45, HRESULT, GetPosition, (LONGLONG * position))  \
-                                            M(46, HRESULT, SetPlayRange, (LONGLONG from, LONGLONG to))                 \
-                                                M(47, HRESULT, GetFrameBitmap,                                         \
-                                                  (HBITMAP * bitmap, LONGLONG position, DWORD mode)) R(48) R(49) R(50) \
-                                                    R(51) R(52) M(53, HRESULT, GetSegmentCount, (DWORD * count))       \
-                                                        M(54, HRESULT, GetSegment, (DWORD index, BYTE * record))
+// clang-format off
+#define ENGINES_CLIP_PLAYER_SLOTS(M, R)                                               \
+    M(3, HRESULT, SetCallback, (ClipPlayerCallback callback, void* context))          \
+    M(4, HRESULT, Initialize, (HWND owner, const RECT* rect))                         \
+    M(5, HRESULT, SetDisplayMode, (DWORD mode))                                       \
+    M(6, HRESULT, Open, (const char* path, LONGLONG start, LONGLONG end, DWORD flag)) \
+    M(7, HRESULT, Close, ())                                                          \
+    M(8, HRESULT, ShowVideo, (BOOL show))                                             \
+    R(9) R(10) R(11)                                                                  \
+    M(12, HRESULT, GetFileName, (char* buffer, DWORD bytes))                          \
+    M(13, HRESULT, GetProperty13, (DWORD* height))                                    \
+    M(14, HRESULT, GetProperty14, (DWORD* width))                                     \
+    R(15)                                                                             \
+    M(16, HRESULT, GetDuration, (LONGLONG* duration))                                 \
+    M(17, HRESULT, GetProperty17, (LONGLONG* value))                                  \
+    M(18, HRESULT, GetProperty18, (LONGLONG* value))                                  \
+    M(19, HRESULT, GetProperty19, (DWORD* videoBitRate))                              \
+    M(20, HRESULT, GetProperty20, (DWORD* value))                                     \
+    M(21, HRESULT, GetProperty21, (LONGLONG* fileBytes))                              \
+    R(22)                                                                             \
+    M(23, HRESULT, GetMediaInfo, (DWORD* kind))                                       \
+    M(24, HRESULT, GetFormatClass, (DWORD* formatClass))                              \
+    M(25, HRESULT, GetProperty25, (DWORD* value))                                     \
+    M(26, HRESULT, GetProperty26, (DWORD* value))                                     \
+    M(27, HRESULT, GetProperty27, (DWORD* value))                                     \
+    M(28, HRESULT, GetProperty28, (DWORD* audioChannelMode))                          \
+    M(29, HRESULT, GetProperty29, (DWORD* audioBitRate))                              \
+    M(30, HRESULT, GetProperty30, (DWORD* value))                                     \
+    M(31, HRESULT, GetProperty31, (float* frameRate))                                 \
+    M(32, HRESULT, GetProperty32, (DWORD* value))                                     \
+    M(33, HRESULT, GetProperty33, (DWORD* value))                                     \
+    R(34)                                                                             \
+    M(35, HRESULT, GetProperty35, (DWORD* first, DWORD* second))                      \
+    R(36) R(37)                                                                       \
+    M(38, LONG, GetProperty38, ())                                                    \
+    R(39)                                                                             \
+    M(40, HRESULT, GetSelection, (DWORD* inOut, DWORD* frameStep))                    \
+    M(41, HRESULT, SetOpenOption, (DWORD option))                                     \
+    M(42, HRESULT, SetRate, (float rate))                                             \
+    M(43, HRESULT, Pause, ())                                                         \
+    M(44, HRESULT, Stop, ())                                                          \
+    M(45, HRESULT, GetPosition, (LONGLONG* position))                                 \
+    M(46, HRESULT, SetPlayRange, (LONGLONG from, LONGLONG to))                        \
+    M(47, HRESULT, GetFrameBitmap, (HBITMAP* bitmap, LONGLONG position, DWORD mode))  \
+    R(48) R(49) R(50) R(51) R(52)                                                     \
+    M(53, HRESULT, GetSegmentCount, (DWORD* count))                                   \
+    M(54, HRESULT, GetSegment, (DWORD index, BYTE* record))
+// clang-format on
 ENGINES_DEFINE_INTERFACE(IClipPlayer, ENGINES_CLIP_PLAYER_SLOTS)
 
 // ---- DV capture engine ----
-#define ENGINES_SYSTEM_LAYER_DV_SLOTS(M, R)                                                                            \
-    M(3, HRESULT, Initialize, ())                                                                                      \
-    M(4, HRESULT, Uninitialize, ())                                                                                    \
-    M(5, HRESULT, EnumDevice, (DWORD index, char* name, DWORD bytes))                                                  \
-    M(6, HRESULT, OpenDevice, (const char* name))                                                                      \
-    M(7, HRESULT, Play, ())                                                                                            \
-    M(8, HRESULT, Pause, ())                                                                                           \
-    M(9, HRESULT, Stop, ())                                                                                            \
-    M(10, HRESULT, StartRecord, ())                                                                                    \
-    M(11, HRESULT, StopRecord, ())                                                                                     \
-    M(12, HRESULT, FastForward, ())                                                                                    \
-    M(13, HRESULT, Rewind, ())                                                                                         \
-    M(14, HRESULT, FastForwardPlay, ())                                                                                \
-    M(15, HRESULT, RewindPlay, ())                                                                                     \
-    M(16, HRESULT, StepForward, ())                                                                                    \
-    M(17, HRESULT, StepBackward, ())                                                                                   \
-    M(18, HRESULT, EndSeek, ())                                                                                        \
-    M(19, HRESULT, SeekTimecode, (DWORD timecode))                                                                     \
-    M(20, HRESULT, Shuttle, (DWORD step))                                                                              \
-    R(21)                                                                                                              \
-    R(22) M(23, HRESULT, QuickScanMark, ()) R(24) M(25, HRESULT, StartBatchCapture, ())                                \
-        M(26, HRESULT, StopBatchCapture, (DWORD how)) R(27) R(28) R(29)                                                \
-            M(30, HRESULT, GetMediaStatus, (DWORD * hasTape, DWORD * status)) R(31) M(32, HRESULT, AbortRecord, ())    \
-                M(33, HRESULT, GetDeviceMode, (DWORD * mode)) M(34, HRESULT, GetTimecode, (DWORD * timecode)) R(35)    \
-                    M(36, HRESULT, SetTimeLimit, (DWORD timecode)) M(37, HRESULT, SetSizeLimit, (DWORD bytes)) R(38)   \
-                        R(39) R(40) R(41) R(42) M(43, HRESULT, SetPreviewWindow, (HWND window, const RECT* rect))      \
-                            R(44) M(45, HRESULT, SetEncoderType, (const engines::CaptureParams* params))               \
-                                M(46, HRESULT, SetCallback, (SystemLayerCallback callback))                            \
-                                    M(47, HRESULT, GetTransportMode, (DWORD * mode)) R(48)                             \
-                                        M(49, HRESULT, GetFrameRate, (float* rate)) R(50) R(51)                        \
-                                            M(52, HRESULT, SetSeekOffset, (const float* seconds)) R(53)                \
-                                                M(54, HRESULT, GetEncodeProgress, (DWORD * done, DWORD * total)) R(55) \
-                                                    M(56, HRESULT, SetOptions, (DWORD options)) R(57)                  \
-                                                        M(58, HRESULT, StartQuickScan, (const char* path))             \
-                                                            M(59, HRESULT, StopQuickScan, ()) R(60) R(61) R(62)        \
-                                                                M(63, HRESULT, AddBatchSegment, (const BYTE* record))
+// clang-format off
+#define ENGINES_SYSTEM_LAYER_DV_SLOTS(M, R)                                \
+    M(3, HRESULT, Initialize, ())                                          \
+    M(4, HRESULT, Uninitialize, ())                                        \
+    M(5, HRESULT, EnumDevice, (DWORD index, char* name, DWORD bytes))      \
+    M(6, HRESULT, OpenDevice, (const char* name))                          \
+    M(7, HRESULT, Play, ())                                                \
+    M(8, HRESULT, Pause, ())                                               \
+    M(9, HRESULT, Stop, ())                                                \
+    M(10, HRESULT, StartRecord, ())                                        \
+    M(11, HRESULT, StopRecord, ())                                         \
+    M(12, HRESULT, FastForward, ())                                        \
+    M(13, HRESULT, Rewind, ())                                             \
+    M(14, HRESULT, FastForwardPlay, ())                                    \
+    M(15, HRESULT, RewindPlay, ())                                         \
+    M(16, HRESULT, StepForward, ())                                        \
+    M(17, HRESULT, StepBackward, ())                                       \
+    M(18, HRESULT, EndSeek, ())                                            \
+    M(19, HRESULT, SeekTimecode, (DWORD timecode))                         \
+    M(20, HRESULT, Shuttle, (DWORD step))                                  \
+    R(21) R(22)                                                            \
+    M(23, HRESULT, QuickScanMark, ())                                      \
+    R(24)                                                                  \
+    M(25, HRESULT, StartBatchCapture, ())                                  \
+    M(26, HRESULT, StopBatchCapture, (DWORD how))                          \
+    R(27) R(28) R(29)                                                      \
+    M(30, HRESULT, GetMediaStatus, (DWORD* hasTape, DWORD* status))        \
+    R(31)                                                                  \
+    M(32, HRESULT, AbortRecord, ())                                        \
+    M(33, HRESULT, GetDeviceMode, (DWORD* mode))                           \
+    M(34, HRESULT, GetTimecode, (DWORD* timecode))                         \
+    R(35)                                                                  \
+    M(36, HRESULT, SetTimeLimit, (DWORD timecode))                         \
+    M(37, HRESULT, SetSizeLimit, (DWORD bytes))                            \
+    R(38) R(39) R(40) R(41) R(42)                                          \
+    M(43, HRESULT, SetPreviewWindow, (HWND window, const RECT* rect))      \
+    R(44)                                                                  \
+    M(45, HRESULT, SetEncoderType, (const engines::CaptureParams* params)) \
+    M(46, HRESULT, SetCallback, (SystemLayerCallback callback))            \
+    M(47, HRESULT, GetTransportMode, (DWORD* mode))                        \
+    R(48)                                                                  \
+    M(49, HRESULT, GetFrameRate, (float* rate))                            \
+    R(50) R(51)                                                            \
+    M(52, HRESULT, SetSeekOffset, (const float* seconds))                  \
+    R(53)                                                                  \
+    M(54, HRESULT, GetEncodeProgress, (DWORD* done, DWORD* total))         \
+    R(55)                                                                  \
+    M(56, HRESULT, SetOptions, (DWORD options))                            \
+    R(57)                                                                  \
+    M(58, HRESULT, StartQuickScan, (const char* path))                     \
+    M(59, HRESULT, StopQuickScan, ())                                      \
+    R(60) R(61) R(62)                                                      \
+    M(63, HRESULT, AddBatchSegment, (const BYTE* record))
+// clang-format on
 ENGINES_DEFINE_INTERFACE(ISystemLayerDV, ENGINES_SYSTEM_LAYER_DV_SLOTS)
 
 // ---- file conversion engine ----
-#define ENGINES_FILE_ENGINE_TIMELINE_SLOTS(M, R)                                                                    \
-    M(3, HRESULT, EnableUpdates, (BOOL enable))                                                                     \
-    R(4)                                                                                                            \
-    R(5) R(6) R(7) R(8) R(9) M(10, HRESULT, Reset, ()) R(11) M(12, HRESULT, RemoveClips, (DWORD track, LONG index)) \
-        R(13) R(14) R(15) R(16) R(17) R(18) R(19) R(20) R(21) R(22)                                                 \
-            M(23, HRESULT, AddClip, (DWORD track, DWORD number, const BYTE* record)) R(24)                          \
-                M(25, HRESULT, GetClip, (DWORD track, DWORD index, BYTE * record)) M(                               \
-                    26, LONG, GetClipCount, (DWORD track)) R(27) R(28) R(29) R(30) R(31) R(32) R(33) R(34)          \
-                    M(35, HRESULT, SetClipRange, (DWORD track, DWORD number, DWORD bound, LONGLONG time, float rate))
+// clang-format off
+#define ENGINES_FILE_ENGINE_TIMELINE_SLOTS(M, R)                                                      \
+    M(3, HRESULT, EnableUpdates, (BOOL enable))                                                       \
+    R(4) R(5) R(6) R(7) R(8) R(9)                                                                     \
+    M(10, HRESULT, Reset, ())                                                                         \
+    R(11)                                                                                             \
+    M(12, HRESULT, RemoveClips, (DWORD track, LONG index))                                            \
+    R(13) R(14) R(15) R(16) R(17) R(18) R(19) R(20) R(21) R(22)                                       \
+    M(23, HRESULT, AddClip, (DWORD track, DWORD number, const BYTE* record))                          \
+    R(24)                                                                                             \
+    M(25, HRESULT, GetClip, (DWORD track, DWORD index, BYTE* record))                                 \
+    M(26, LONG, GetClipCount, (DWORD track))                                                          \
+    R(27) R(28) R(29) R(30) R(31) R(32) R(33) R(34)                                                   \
+    M(35, HRESULT, SetClipRange, (DWORD track, DWORD number, DWORD bound, LONGLONG time, float rate))
+// clang-format on
 ENGINES_DEFINE_INTERFACE(IFileEngineTimeline, ENGINES_FILE_ENGINE_TIMELINE_SLOTS)
 
+// clang-format off
 #define ENGINES_FILE_ENGINE_CONTROL_SLOTS(M, R)                                                  \
     M(3, HRESULT, SetNotifyWindow, (HWND window))                                                \
     R(4)                                                                                         \
@@ -187,14 +233,16 @@ ENGINES_DEFINE_INTERFACE(IFileEngineTimeline, ENGINES_FILE_ENGINE_TIMELINE_SLOTS
     M(11, HRESULT, Play, (float rate))                                                           \
     M(12, HRESULT, Pause, ())                                                                    \
     R(13)                                                                                        \
-    M(14, HRESULT, GetDuration, (LONGLONG * duration))                                           \
-    M(15, HRESULT, GetPosition, (LONGLONG * position))                                           \
+    M(14, HRESULT, GetDuration, (LONGLONG* duration))                                            \
+    M(15, HRESULT, GetPosition, (LONGLONG* position))                                            \
     M(16, HRESULT, SetRange, (LONGLONG start, LONGLONG end, DWORD flag))                         \
-    R(17)                                                                                        \
-    R(18) R(19) R(20) R(21) R(22) R(23) M(24, HRESULT, SetPreviewDuringConvert, (BOOL preview))  \
-        M(25, HRESULT, SetProfile, (const BYTE* profile))                                        \
-            M(26, HRESULT, StartConvert, (DWORD a, DWORD b, DWORD c, DWORD d, DWORD e))          \
-                M(27, HRESULT, Abort, (DWORD how)) M(28, HRESULT, GetProgress, (float* fraction))
+    R(17) R(18) R(19) R(20) R(21) R(22) R(23)                                                    \
+    M(24, HRESULT, SetPreviewDuringConvert, (BOOL preview))                                      \
+    M(25, HRESULT, SetProfile, (const BYTE* profile))                                            \
+    M(26, HRESULT, StartConvert, (DWORD a, DWORD b, DWORD c, DWORD d, DWORD e))                  \
+    M(27, HRESULT, Abort, (DWORD how))                                                           \
+    M(28, HRESULT, GetProgress, (float* fraction))
+// clang-format on
 ENGINES_DEFINE_INTERFACE(IFileEngineControl, ENGINES_FILE_ENGINE_CONTROL_SLOTS)
 
 namespace engines {
