@@ -94,11 +94,11 @@ ProbeResult ProbeAvi(const std::vector<uint8_t>& head, MediaFacts* facts) {
         }
         return true;
     });
-    facts->formatClass = kFormatAvi;
+    facts->formatClass = profiles::kClassAvi;
     for (const AviStream& s : streams) {
         if (!s.video) continue;
         facts->kind = 1;
-        if (s.dv) facts->formatClass = kFormatDv;
+        if (s.dv) facts->formatClass = profiles::kClassDv;
         facts->width = s.width ? s.width : avihWidth;
         facts->height = s.height ? s.height : avihHeight;
         if (s.scale && s.rate) {
@@ -137,16 +137,16 @@ ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_
     const int type = editor::GetMpegFileTypeEx(path);
     switch (type) {
         case editor::kFileMpeg1:
-            facts->formatClass = kFormatMpeg1;
+            facts->formatClass = profiles::kClassMpeg1;
             break;
         case editor::kFileMpeg2:
-            facts->formatClass = kFormatMpeg2;
+            facts->formatClass = profiles::kClassMpeg2;
             break;
         case editor::kFileVcd:
-            facts->formatClass = kFormatVcd;
+            facts->formatClass = profiles::kClassVcd;
             break;
         case editor::kFileSvcd:
-            facts->formatClass = kFormatSvcd;
+            facts->formatClass = profiles::kClassSvcd;
             break;
         default:
             return ProbeResult::kUnknownFormat;

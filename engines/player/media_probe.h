@@ -8,22 +8,13 @@
 #include <cstdint>
 #include <string>
 
+#include "app/profiles/profile_record.h"
+
 namespace engines {
 
-// Container classes, numbered as the encoding profiles number their formats.
-enum MediaFormatClass : uint32_t {
-    kFormatUnknown = 0,
-    kFormatAvi = 1,
-    kFormatDv = 2,  // DV video in AVI
-    kFormatMpeg1 = 3,
-    kFormatMpeg2 = 4,
-    kFormatVcd = 5,
-    kFormatSvcd = 6,
-};
-
 struct MediaFacts {
-    uint32_t kind = 0;  // 1 video (with or without audio), 3 audio only
-    uint32_t formatClass = kFormatUnknown;
+    uint32_t kind = 0;         // 1 video (with or without audio), 3 audio only
+    uint32_t formatClass = 0;  // profiles::VideoFormatClass; kClassDv for DV video in AVI
     uint32_t width = 0;
     uint32_t height = 0;
     float frameRate = 0;

@@ -28,19 +28,19 @@ const ProbeCase kCases[] = {
     {"Mpeg1System",
      "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=sample_rate=44100 -t 3.2 "
      "-c:v mpeg1video -b:v 1500k -c:a mp2 -f mpeg {out}",
-     "mpg", engines::kFormatMpeg1, 1},
+     "mpg", profiles::kClassMpeg1, 1},
     {"Mpeg2ProgramNtsc",
      "ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=sample_rate=48000 -t 4 "
      "-target ntsc-dvd {out}",
-     "mpg", engines::kFormatMpeg2, 1},
+     "mpg", profiles::kClassMpeg2, 1},
     {"AviMjpeg",
      "ffmpeg -f lavfi -i testsrc=size=320x240:rate=15 -f lavfi -i sine=sample_rate=22050 -t 2.4 -c:v mjpeg "
      "-c:a pcm_s16le {out}",
-     "avi", engines::kFormatAvi, 1},
+     "avi", profiles::kClassAvi, 1},
     {"AviDvPal", "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -t 2 -c:v dvvideo -pix_fmt yuv420p {out}", "avi",
-     engines::kFormatDv, 1},
+     profiles::kClassDv, 1},
     {"AviAudioOnly", "ffmpeg -f lavfi -i sine=sample_rate=44100 -t 1.5 -c:a pcm_s16le {out}", "avi",
-     engines::kFormatAvi, 3},
+     profiles::kClassAvi, 3},
 };
 
 // ffprobe's answer for the first stream of a kind: width, height, frames per second and
