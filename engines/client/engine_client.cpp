@@ -36,7 +36,11 @@ HRESULT CreateFileEngine(IFileEngineTimeline** timeline, IFileEngineControl** co
     void* object = nullptr;
     if (FAILED((*timeline)->QueryInterface(IID_IFileEngineControl, &object))) object = nullptr;
     *control = static_cast<IFileEngineControl*>(object);
-    return *control ? S_OK : E_FAIL;
+    if (*control) return S_OK;
+    // An engine without its control interface cannot be driven or closed: it is released
+    // here rather than left half-made for the caller.
+    ReleaseInterface(timeline);
+    return E_FAIL;
 }
 
 HRESULT ReleaseFileEngine(IFileEngineTimeline** timeline, IFileEngineControl** control) {

@@ -16,8 +16,8 @@
 HRESULT CreateThumbnailCache(IThumbnailCache** out);
 HRESULT CreateClipPlayer(IClipPlayer** out);
 // Clears both, creates the conversion engine for its timeline interface and queries its
-// control interface. S_OK only when both are set; a timeline obtained without a control
-// stays set for the caller to release.
+// control interface. S_OK only when both are set; otherwise E_FAIL with both null (an
+// engine without the control interface is released again).
 HRESULT CreateFileEngine(IFileEngineTimeline** timeline, IFileEngineControl** control);
 // With both set: Pause and Close through the control, then releases the control and the
 // timeline (the caller's pointers are not cleared). E_FAIL, releasing nothing, when
