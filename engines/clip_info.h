@@ -1,0 +1,52 @@
+// The clip information record (the 128-byte media block): what a clip player's probe
+// getters report about a media file, in the order the clip query fills it. It is stored in
+// file lists and handed to the conversion engine as bytes, so its layout is pinned;
+// platform-free.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace engines {
+
+enum ClipMediaKind : uint32_t {
+    kClipVideo = 1,  // video, possibly with audio
+    kClipStill = 2,  // a picture: no playback
+    kClipAudio = 3,  // audio only
+};
+
+struct ClipInfo {
+    uint32_t mediaKind;         // slot 23
+    uint32_t formatClass;       // slot 24
+    uint32_t value25;           // slot 25
+    uint32_t width;             // slot 14
+    uint32_t height;            // slot 13
+    uint32_t unused20;          // never written by the query
+    int64_t fileBytes;          // slot 21
+    int64_t duration;           // slot 16, 100-ns units
+    int64_t value17;            // slot 17
+    int64_t value18;            // slot 18
+    uint32_t videoBitRate;      // slot 19, bits per second
+    uint32_t value20;           // slot 20
+    float frameRate;            // slot 31
+    uint32_t value32;           // slot 32, kept only when 1 or 2
+    uint32_t value33;           // slot 33
+    uint32_t value35[2];        // slot 35
+    uint32_t value38;           // slot 38's return value
+    uint32_t value27;           // slot 27
+    uint32_t audioChannelMode;  // slot 28
+    uint32_t audioBitRate;      // slot 29, bits per second
+    uint32_t value30;           // slot 30
+    uint32_t value26;           // slot 26; upper 16 bits: the channel mode of audio files
+    uint32_t audioSampleRate;   // Hz, filled by the file list
+    uint32_t audioBytesPerSecond;
+    uint32_t reserved[3];
+};
+
+static_assert(sizeof(ClipInfo) == 128);
+static_assert(offsetof(ClipInfo, fileBytes) == 24 && offsetof(ClipInfo, duration) == 32);
+static_assert(offsetof(ClipInfo, videoBitRate) == 56 && offsetof(ClipInfo, frameRate) == 64);
+static_assert(offsetof(ClipInfo, value35) == 76 && offsetof(ClipInfo, value38) == 84);
+static_assert(offsetof(ClipInfo, value26) == 104 && offsetof(ClipInfo, audioSampleRate) == 108);
+
+}  // namespace engines

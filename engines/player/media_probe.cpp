@@ -1,0 +1,196 @@
+#include "engines/player/media_probe.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "editor/core/clip_probe.h"
+
+namespace engines {
+namespace {
+
+// The AVI headers sit in the first chunk list; a file whose headers go past this is refused.
+constexpr size_t kHeaderBytes = 1 << 20;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+uint32_t Le32(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+bool Tag(const uint8_t* p, const char* tag) {
+    return memcmp(p, tag, 4) == 0;
+}
+
+std::vector<uint8_t> ReadHead(std::FILE* file, size_t limit) {
+    std::vector<uint8_t> bytes(limit);
+    bytes.resize(std::fread(bytes.data(), 1, limit, file));
+    return bytes;
+}
+
+struct AviStream {
+    bool video = false;
+    bool audio = false;
+    bool dv = false;
+    uint32_t scale = 0, rate = 0, length = 0;
+    uint32_t width = 0, height = 0;
+};
+
+// Walks the chunks of [p, end) (RIFF chunk framing: tag, little-endian size, body padded to
+// an even size), calling `visit` with each tag, body and body size that lie wholly inside.
+template <typename Visit>
+bool WalkChunks(const uint8_t* p, const uint8_t* end, Visit&& visit) {
+    for (int count = 0; end - p >= 8 && count < 4096; ++count) {
+        const uint32_t size = Le32(p + 4);
+        if (size > static_cast<size_t>(end - p - 8)) return false;
+        if (!visit(p, p + 8, size)) return true;
+        p += 8 + size + (size & 1);
+    }
+    return true;
+}
+
+ProbeResult ProbeAvi(const std::vector<uint8_t>& head, MediaFacts* facts) {
+    const uint8_t* end = head.data() + head.size();
+    const uint8_t* hdrl = nullptr;
+    uint32_t hdrlSize = 0;
+    WalkChunks(head.data() + 12, end, [&](const uint8_t* tag, const uint8_t* body, uint32_t size) {
+        if (Tag(tag, "LIST") && size >= 4 && Tag(body, "hdrl")) {
+            hdrl = body + 4;
+            hdrlSize = size - 4;
+            return false;
+        }
+        return true;
+    });
+    if (!hdrl) return ProbeResult::kDamaged;
+    uint32_t avihWidth = 0, avihHeight = 0;
+    std::vector<AviStream> streams;
+    WalkChunks(hdrl, hdrl + hdrlSize, [&](const uint8_t* tag, const uint8_t* body, uint32_t size) {
+        if (Tag(tag, "avih") && size >= 40) {
+            avihWidth = Le32(body + 32);
+            avihHeight = Le32(body + 36);
+        } else if (Tag(tag, "LIST") && size >= 4 && Tag(body, "strl") && streams.size() < 64) {
+            AviStream stream;
+            WalkChunks(body + 4, body + size, [&](const uint8_t* t, const uint8_t* b, uint32_t s) {
+                if (Tag(t, "strh") && s >= 36) {
+                    stream.video = Tag(b, "vids");
+                    stream.audio = Tag(b, "auds");
+                    stream.dv = stream.video && (memcmp(b + 4, "dvsd", 4) == 0 || memcmp(b + 4, "DVSD", 4) == 0);
+                    stream.scale = Le32(b + 20);
+                    stream.rate = Le32(b + 24);
+                    stream.length = Le32(b + 32);
+                } else if (Tag(t, "strf") && stream.video && s >= 16) {
+                    // BITMAPINFOHEADER: width at 4, height (negative when top-down) at 8.
+                    stream.width = Le32(b + 4);
+                    const int32_t height = static_cast<int32_t>(Le32(b + 8));
+                    stream.height = static_cast<uint32_t>(height < 0 ? -static_cast<int64_t>(height) : height);
+                }
+                return true;
+            });
+            streams.push_back(stream);
+        }
+        return true;
+    });
+    facts->formatClass = profiles::kClassAvi;
+    for (const AviStream& s : streams) {
+        if (!s.video) continue;
+        facts->kind = 1;
+        if (s.dv) facts->formatClass = profiles::kClassDv;
+        facts->width = s.width ? s.width : avihWidth;
+        facts->height = s.height ? s.height : avihHeight;
+        if (s.scale && s.rate) {
+            facts->frameRate = static_cast<float>(static_cast<double>(s.rate) / s.scale);
+            facts->duration = static_cast<int64_t>(static_cast<long double>(s.length) * s.scale * 10000000 / s.rate);
+        }
+        return ProbeResult::kOk;
+    }
+    for (const AviStream& s : streams) {
+        if (!s.audio) continue;
+        facts->kind = 3;
+        if (s.scale && s.rate)
+            facts->duration = static_cast<int64_t>(static_cast<long double>(s.length) * s.scale * 10000000 / s.rate);
+        return ProbeResult::kOk;
+    }
+    return ProbeResult::kDamaged;
+}
+
+// The first MPEG video sequence header in `head` (ISO/IEC 13818-2 6.2.2.1): frame size,
+// frame rate and bit rate (units of 400 bit/s).
+bool ReadSequenceHeader(const std::vector<uint8_t>& head, MediaFacts* facts) {
+    for (size_t i = 0; i + 12 <= head.size(); ++i) {
+        if (head[i] != 0 || head[i + 1] != 0 || head[i + 2] != 1 || head[i + 3] != 0xB3) continue;
+        const uint8_t* p = head.data() + i + 4;
+        facts->width = (p[0] << 4) | (p[1] >> 4);
+        facts->height = ((p[1] & 0x0F) << 8) | p[2];
+        facts->frameRate = static_cast<float>(editor::FrameRateFromCode(p[3] & 0x0F));
+        const uint32_t bitRate = (p[4] << 10) | (p[5] << 2) | (p[6] >> 6);
+        facts->videoBitRate = bitRate == 0x3FFFF ? 0 : bitRate * 400;
+        return facts->width && facts->height;
+    }
+    return false;
+}
+
+ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_t>& head, MediaFacts* facts) {
+    const int type = editor::GetMpegFileTypeEx(path);
+    switch (type) {
+        case editor::kFileMpeg1:
+            facts->formatClass = profiles::kClassMpeg1;
+            break;
+        case editor::kFileMpeg2:
+            facts->formatClass = profiles::kClassMpeg2;
+            break;
+        case editor::kFileVcd:
+            facts->formatClass = profiles::kClassVcd;
+            break;
+        case editor::kFileSvcd:
+            facts->formatClass = profiles::kClassSvcd;
+            break;
+        default:
+            return ProbeResult::kUnknownFormat;
+    }
+    const bool mpeg1 = type == editor::kFileMpeg1 || type == editor::kFileVcd;
+    int64_t dataOffset = 0;
+    const bool sectors = editor::GetCdxaDataOffset(path, &dataOffset);
+    if (!sectors) dataOffset = 0;
+    editor::ClipStart start;
+    editor::ClipEnd end;
+    if (!editor::ScanClipStart(mpeg1, path, sectors, dataOffset, &start) ||
+        !editor::ScanClipEnd(mpeg1, path, start, sectors, dataOffset, &end))
+        return ProbeResult::kDamaged;
+    if (start.first_video_time != editor::kNoTime && end.video_end > start.first_video_time) {
+        facts->kind = 1;
+        facts->duration = end.video_end - start.first_video_time;
+        ReadSequenceHeader(head, facts);
+    } else if (start.first_audio_time != editor::kNoTime && end.audio_end > start.first_audio_time) {
+        facts->kind = 3;
+        facts->duration = end.audio_end - start.first_audio_time;
+    } else {
+        return ProbeResult::kDamaged;
+    }
+    return ProbeResult::kOk;
+}
+
+}  // namespace
+
+ProbeResult ProbeMedia(const std::string& path, MediaFacts* facts) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) return ProbeResult::kCannotOpen;
+    MediaFacts found;
+    if (editor::SeekFile(file.get(), 0, SEEK_END) < 0) return ProbeResult::kCannotOpen;
+    found.fileBytes = editor::SeekFile(file.get(), 0, SEEK_CUR);
+    if (found.fileBytes < 0 || editor::SeekFile(file.get(), 0, SEEK_SET) != 0) return ProbeResult::kCannotOpen;
+    const std::vector<uint8_t> head = ReadHead(file.get(), kHeaderBytes);
+    file.reset();
+    ProbeResult result = ProbeResult::kUnknownFormat;
+    if (head.size() >= 12 && Tag(head.data(), "RIFF") && Tag(head.data() + 8, "AVI "))
+        result = ProbeAvi(head, &found);
+    else if (head.size() >= 4)
+        result = ProbeProgramStream(path, head, &found);
+    if (result == ProbeResult::kOk) *facts = found;
+    return result;
+}
+
+}  // namespace engines

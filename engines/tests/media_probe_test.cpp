@@ -1,0 +1,144 @@
+// The clip player's probe against ffprobe on files made by ffmpeg.
+#include "engines/player/media_probe.h"
+
+#include <cstdio>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/ffprobe.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+using engines::MediaFacts;
+using engines::ProbeMedia;
+using engines::ProbeResult;
+
+struct ProbeCase {
+    const char* name;
+    const char* command;
+    const char* extension;
+    uint32_t formatClass;
+    uint32_t kind;
+};
+
+const ProbeCase kCases[] = {
+    {"Mpeg1System",
+     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=sample_rate=44100 -t 3.2 "
+     "-c:v mpeg1video -b:v 1500k -c:a mp2 -f mpeg {out}",
+     "mpg", profiles::kClassMpeg1, 1},
+    {"Mpeg2ProgramNtsc",
+     "ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=sample_rate=48000 -t 4 "
+     "-target ntsc-dvd {out}",
+     "mpg", profiles::kClassMpeg2, 1},
+    {"AviMjpeg",
+     "ffmpeg -f lavfi -i testsrc=size=320x240:rate=15 -f lavfi -i sine=sample_rate=22050 -t 2.4 -c:v mjpeg "
+     "-c:a pcm_s16le {out}",
+     "avi", profiles::kClassAvi, 1},
+    {"AviDvPal", "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -t 2 -c:v dvvideo -pix_fmt yuv420p {out}", "avi",
+     profiles::kClassDv, 1},
+    {"AviAudioOnly", "ffmpeg -f lavfi -i sine=sample_rate=44100 -t 1.5 -c:a pcm_s16le {out}", "avi",
+     profiles::kClassAvi, 3},
+};
+
+// ffprobe's answer for the first stream of a kind: width, height, frames per second and
+// duration in 100 ns.
+struct Judge {
+    int64_t width = 0, height = 0;
+    double rate = 0;
+    int64_t duration = 0;
+};
+
+Judge Ask(const std::string& path, bool video) {
+    std::string out;
+    Judge judge;
+    EXPECT_TRUE(testsupport::Ffprobe(path,
+                                     std::string("-select_streams ") + (video ? "v:0" : "a:0") +
+                                         " -show_entries stream=width,height,r_frame_rate,duration -of default=nw=1",
+                                     &out));
+    for (const auto& [key, value] : testsupport::KeyValues(out)) {
+        if (key == "width") judge.width = std::stoll(value);
+        if (key == "height") judge.height = std::stoll(value);
+        if (key == "duration" && value != "N/A") judge.duration = static_cast<int64_t>(std::stod(value) * 1e7 + 0.5);
+        if (key == "r_frame_rate") {
+            const size_t slash = value.find('/');
+            if (slash != std::string::npos && std::stod(value.substr(slash + 1)) != 0)
+                judge.rate = std::stod(value.substr(0, slash)) / std::stod(value.substr(slash + 1));
+        }
+    }
+    return judge;
+}
+
+TEST(MediaProbe, AgreesWithFfprobeOnSizeRateAndDurationWithinAFrame) {
+    for (const ProbeCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(c.command, c.extension, &path));
+        MediaFacts facts;
+        ASSERT_EQ(ProbeMedia(path, &facts), ProbeResult::kOk);
+        EXPECT_EQ(facts.formatClass, c.formatClass);
+        EXPECT_EQ(facts.kind, c.kind);
+        EXPECT_EQ(facts.fileBytes, static_cast<int64_t>(testsupport::ReadFileBytes(path).size()));
+        const Judge judge = Ask(path, c.kind == 1);
+        ASSERT_GT(judge.duration, 0);
+        if (c.kind == 1) {
+            EXPECT_EQ(facts.width, judge.width);
+            EXPECT_EQ(facts.height, judge.height);
+            EXPECT_NEAR(facts.frameRate, judge.rate, 0.001);
+            EXPECT_NEAR(double(facts.duration), double(judge.duration), 1e7 / judge.rate);
+        } else {
+            // The audio's own length, the sum of its packets (ffprobe's stream duration of
+            // a PCM AVI is estimated from the file's byte rate).
+            std::string packets;
+            ASSERT_TRUE(testsupport::Ffprobe(path, "-select_streams a:0 -show_entries packet=duration_time -of csv=p=0",
+                                             &packets));
+            double seconds = 0;
+            for (const auto& row : testsupport::CsvRows(packets))
+                seconds += std::stod(row.at(0));
+            EXPECT_NEAR(double(facts.duration), seconds * 1e7, 1e7 / 44100);  // one sample
+        }
+    }
+}
+
+TEST(MediaProbe, RefusesWhatItCannotReadAndLeavesTheFactsAlone) {
+    std::string avi;
+    ASSERT_TRUE(testsupport::MediaFixture(kCases[2].command, "avi", &avi));
+    const std::vector<uint8_t> whole = testsupport::ReadFileBytes(avi);
+    ASSERT_GT(whole.size(), 400u);
+    struct Damage {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        ProbeResult result;
+    };
+    std::vector<uint8_t> oversized(whole.begin(), whole.end());
+    // The header list claims more bytes than the file holds.
+    oversized[16] = 0xFF;
+    oversized[17] = 0xFF;
+    oversized[18] = 0xFF;
+    oversized[19] = 0x7F;
+    const Damage cases[] = {
+        {"empty", {}, ProbeResult::kUnknownFormat},
+        {"text", std::vector<uint8_t>(5000, 'x'), ProbeResult::kUnknownFormat},
+        {"riff-only", std::vector<uint8_t>(whole.begin(), whole.begin() + 12), ProbeResult::kDamaged},
+        {"oversized-list", oversized, ProbeResult::kDamaged},
+    };
+    for (const Damage& d : cases) {
+        SCOPED_TRACE(d.name);
+        const std::string path = testsupport::FixturePath(testsupport::UniqueName(d.name) + ".bin");
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        if (!d.bytes.empty()) std::fwrite(d.bytes.data(), 1, d.bytes.size(), f);
+        std::fclose(f);
+        MediaFacts facts;
+        facts.width = 77;
+        EXPECT_EQ(ProbeMedia(path, &facts), d.result);
+        EXPECT_EQ(facts.width, 77u);
+        std::remove(path.c_str());
+    }
+    MediaFacts facts;
+    EXPECT_EQ(ProbeMedia(testsupport::FixturePath("no-such-file.avi"), &facts), ProbeResult::kCannotOpen);
+}
+
+}  // namespace
