@@ -160,13 +160,13 @@ ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_
     if (!editor::ScanClipStart(mpeg1, path, sectors, dataOffset, &start) ||
         !editor::ScanClipEnd(mpeg1, path, start, sectors, dataOffset, &end))
         return ProbeResult::kDamaged;
-    if (start.first_video_time != editor::kNoTime && end.video_end > start.first_video_time) {
+    if (start.firstVideoTime != editor::kNoTime && end.videoEnd > start.firstVideoTime) {
         facts->kind = 1;
-        facts->duration = end.video_end - start.first_video_time;
+        facts->duration = end.videoEnd - start.firstVideoTime;
         ReadSequenceHeader(head, facts);
-    } else if (start.first_audio_time != editor::kNoTime && end.audio_end > start.first_audio_time) {
+    } else if (start.firstAudioTime != editor::kNoTime && end.audioEnd > start.firstAudioTime) {
         facts->kind = 3;
-        facts->duration = end.audio_end - start.first_audio_time;
+        facts->duration = end.audioEnd - start.firstAudioTime;
     } else {
         return ProbeResult::kDamaged;
     }
