@@ -186,7 +186,7 @@ TEST(ClipPlayerServer, QueryClipInfoDescribesFfmpegClipsAsFfprobeDoes) {
     }
     // A file that is not media: the open fails and the record stays as it was.
     const std::string text = testsupport::FixturePath(testsupport::UniqueName("notes") + ".txt");
-    ASSERT_EQ(testsupport::RunShell("printf 'not a clip' > '" + testsupport::BaseName(text) + "'"), 0);
+    ASSERT_EQ(testsupport::RunShell("printf 'not a clip' > '" + testsupport::FixtureName(text) + "'"), 0);
     engines::ClipInfo untouched{};
     untouched.width = 99;
     EXPECT_EQ(QueryClipInfo(text.c_str(), &untouched, nullptr, nullptr, 0), 0);

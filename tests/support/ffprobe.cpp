@@ -7,13 +7,20 @@
 
 namespace testsupport {
 
-std::string BaseName(const std::string& path) {
+std::string FixtureName(const std::string& path) {
+    const std::string folder = FixturePath("");  // the folder with its trailing separator
+    if (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0) {
+        std::string relative = path.substr(folder.size());
+        for (char& c : relative)
+            if (c == '\\') c = '/';
+        return relative;
+    }
     const size_t at = path.find_last_of("/\\");
     return at == std::string::npos ? path : path.substr(at + 1);
 }
 
 ::testing::AssertionResult Ffprobe(const std::string& path, const std::string& args, std::string* out) {
-    const std::string name = BaseName(path);
+    const std::string name = FixtureName(path);
     const std::string result = UniqueName("probe") + ".txt";
     const std::string log = result + ".log";
     const int status = RunShell("ffprobe -v error " + args + " '" + name + "' > '" + result + "' 2> '" + log + "'");

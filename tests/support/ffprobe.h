@@ -12,8 +12,10 @@
 
 namespace testsupport {
 
-// The file name of a path (either separator).
-std::string BaseName(const std::string& path);
+// The name by which a script run in the fixture folder (RunShell, MediaFixture) reaches
+// `path`: its path relative to that folder when it lies inside it (scratch files sit in a
+// subfolder), else its file name (either separator).
+std::string FixtureName(const std::string& path);
 
 // Runs `ffprobe -v error ARGS FILE` in the fixture folder on the fixture file `path` (a
 // path or a name in that folder) and returns its standard output through `out`; a failing

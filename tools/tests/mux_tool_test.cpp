@@ -25,7 +25,7 @@ std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-std::string BaseName(const std::string& path) {
+std::string FixtureName(const std::string& path) {
     return path.substr(path.find_last_of("/\\") + 1);
 }
 std::string Replace(std::string s, const std::string& from, const std::string& to) {
@@ -55,8 +55,8 @@ std::optional<int64_t> Field(const std::string& s) {
 // ffprobe's packets of a systems stream, by stream index, in file order.
 ::testing::AssertionResult ProbePackets(const std::string& file, std::map<int, std::vector<Packet>>* out) {
     std::string text;
-    const int status =
-        Shell("ffprobe -v error -show_entries packet=stream_index,pts,dts -of csv=p=0 '" + BaseName(file) + "'", &text);
+    const int status = Shell(
+        "ffprobe -v error -show_entries packet=stream_index,pts,dts -of csv=p=0 '" + FixtureName(file) + "'", &text);
     if (status != 0) return ::testing::AssertionFailure() << "ffprobe failed: " << text;
     std::istringstream lines(text);
     std::string line;
@@ -156,8 +156,8 @@ TEST_P(MuxTool, OutsideToolsAgreeWithTheOutput) {
         std::string y4m, mkv;
         ASSERT_TRUE(testsupport::MediaFixture(kY4m, "y4m", &y4m));
         ASSERT_TRUE(testsupport::MediaFixture(
-            "x264 --quiet --profile main --bframes 3 --b-pyramid normal -o {out} " + BaseName(y4m), "mkv", &mkv));
-        command = Replace(command, "{x264}", BaseName(mkv));
+            "x264 --quiet --profile main --bframes 3 --b-pyramid normal -o {out} " + FixtureName(y4m), "mkv", &mkv));
+        command = Replace(command, "{x264}", FixtureName(mkv));
     }
     std::string reference;
     ASSERT_TRUE(testsupport::MediaFixture(command, src.ext, &reference));
@@ -165,7 +165,7 @@ TEST_P(MuxTool, OutsideToolsAgreeWithTheOutput) {
     for (size_t i = 0; i < src.streams.size(); ++i) {
         const Elementary& e = src.streams[i];
         std::string es;
-        ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -i " + BaseName(reference) + " -map 0:" + std::to_string(i) +
+        ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -i " + FixtureName(reference) + " -map 0:" + std::to_string(i) +
                                                   " -c copy -f " + e.format +
                                                   (std::string(e.format) == "mp3" ? " -write_xing 0" : "") + " {out}",
                                               e.ext, &es));
@@ -350,7 +350,7 @@ TEST_P(MuxToolRemux, ElementaryStreamsAndTimesSurvive) {
     for (const char* kind : {"v", "a"}) {
         const std::string a = testsupport::UniqueName("src") + ".bin", b = testsupport::UniqueName("out") + ".bin";
         ASSERT_EQ(
-            Shell("ffmpeg -nostdin -v error -i '" + BaseName(source) + "' -map 0:" + kind + " -c copy -f data " + a +
+            Shell("ffmpeg -nostdin -v error -i '" + FixtureName(source) + "' -map 0:" + kind + " -c copy -f data " + a +
                       " && ffmpeg -nostdin -v error -i '" + name + "' -map 0:" + kind + " -c copy -f data " + b,
                   &text),
             0)
@@ -365,7 +365,7 @@ TEST_P(MuxToolRemux, ElementaryStreamsAndTimesSurvive) {
         const std::string probe =
             "ffprobe -v error -select_streams " + std::string(kind) + " -show_entries packet=pts,dts -of csv=p=0 ";
         ASSERT_EQ(Shell(probe + "'" + name + "'", &ours), 0);
-        ASSERT_EQ(Shell(probe + "'" + BaseName(source) + "'", &theirs), 0);
+        ASSERT_EQ(Shell(probe + "'" + FixtureName(source) + "'", &theirs), 0);
         std::istringstream a(ours), b(theirs);
         std::string la, lb;
         std::optional<int64_t> offset;

@@ -95,7 +95,7 @@ Bytes FirstSpsNal(const Bytes& stream) {
         "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -frames:v 3 -pix_fmt yuv420p -f rawvideo {out}", "yuv", &yuv);
     if (!made) return made;
     made = testsupport::MediaFixture(
-        "x264 --quiet " + options + " --input-res 352x288 --frames 3 -o {out} " + testsupport::BaseName(yuv), "264",
+        "x264 --quiet " + options + " --input-res 352x288 --frames 3 -o {out} " + testsupport::FixtureName(yuv), "264",
         &file);
     if (!made) return made;
     *stream = testsupport::ReadFileBytes(file);

@@ -87,7 +87,7 @@ TEST(H264SyntaxTest, LevelChoiceAgreesWithX264) {
             x264 += " --bitrate " + k + " --vbv-maxrate " + k + " --vbv-bufsize " + k;
         }
         if (c.high) x264 += " --8x8dct";
-        ASSERT_TRUE(testsupport::MediaFixture(x264 + " -o {out} " + testsupport::BaseName(yuv), "264", &h264));
+        ASSERT_TRUE(testsupport::MediaFixture(x264 + " -o {out} " + testsupport::FixtureName(yuv), "264", &h264));
 
         const std::vector<uint8_t> stream = testsupport::ReadFileBytes(h264);
         const uint8_t* cursor = stream.data();

@@ -124,7 +124,7 @@ TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     const tools::JoinResult r = tools::RunJoin(args);
     ASSERT_EQ(r.status, 0) << r.message;
     ASSERT_EQ(r.outputFiles, 1);
-    const std::string name = editor_test::BaseName(out);
+    const std::string name = editor_test::FixtureName(out);
 
     // ffmpeg decodes every picture and frame without a word.
     EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
@@ -222,7 +222,7 @@ TEST(JoinSplit, PartsAreNumberedAndEachDecodes) {
         const std::vector<uint8_t> bytes = ReadFile(part);
         ASSERT_FALSE(bytes.empty()) << part;
         EXPECT_EQ(bytes.size() % 2048, 0u);
-        const std::string name = editor_test::BaseName(part);
+        const std::string name = editor_test::FixtureName(part);
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "") << name;
         total += std::atof(Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + name + "'").c_str());
     }

@@ -21,7 +21,7 @@ inline std::string PsCommand(const std::string& size, const std::string& rate, c
            " -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 " + extra + " {out}";
 }
 
-using testsupport::BaseName;
+using testsupport::FixtureName;
 
 // Runs ffprobe with `args` on the fixture file (in the fixture folder) and returns its
 // standard output.

@@ -17,7 +17,7 @@
 #include "tests/support/shell.h"
 
 using muxer::StreamType;
-using muxertest::BaseName;
+using muxertest::FixtureName;
 using muxertest::ReadAll;
 using muxertest::TestStream;
 using muxertest::Unit;
@@ -46,7 +46,7 @@ struct Packet {
         p.pos = testsupport::ProbeNumber(f[3]).value_or(-1);
         out->push_back(p);
     }
-    if (out->empty()) return ::testing::AssertionFailure() << "ffprobe found no packets in " << BaseName(file);
+    if (out->empty()) return ::testing::AssertionFailure() << "ffprobe found no packets in " << FixtureName(file);
     return ::testing::AssertionSuccess();
 }
 
@@ -114,14 +114,14 @@ TEST_P(Fixture, UnitsAreTheFramesWithTheSystemStreamsTimes) {
         std::string y4m;
         ASSERT_TRUE(testsupport::MediaFixture(kY4m, "y4m", &y4m));
         std::string mkv;
-        ASSERT_TRUE(testsupport::MediaFixture(Replace(command, "{y4m}", BaseName(y4m)), "mkv", &mkv));
+        ASSERT_TRUE(testsupport::MediaFixture(Replace(command, "{y4m}", FixtureName(y4m)), "mkv", &mkv));
         ASSERT_TRUE(
-            testsupport::MediaFixture("ffmpeg -i " + BaseName(mkv) + " -c copy -f mpegts {out}", "ts", &system));
+            testsupport::MediaFixture("ffmpeg -i " + FixtureName(mkv) + " -c copy -f mpegts {out}", "ts", &system));
     } else {
         ASSERT_TRUE(testsupport::MediaFixture(command, c.system_ext, &system));
     }
     std::string es;
-    ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -i " + BaseName(system) + " -map 0:0 -c copy -f " + c.es_format +
+    ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -i " + FixtureName(system) + " -map 0:0 -c copy -f " + c.es_format +
                                               (std::string(c.es_format) == "mp3" ? " -write_xing 0" : "") + " {out}",
                                           c.es_ext, &es));
     std::vector<Packet> frames, timed;

@@ -9,7 +9,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-using muxertest::BaseName;
+using muxertest::FixtureName;
 using muxertest::ReadAll;
 
 TEST(MuxerCoreFuzz, SeedsMutationsAndRandomBytes) {
@@ -17,7 +17,7 @@ TEST(MuxerCoreFuzz, SeedsMutationsAndRandomBytes) {
     ASSERT_TRUE(testsupport::MediaFixture(
         "ffmpeg -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 12 -pix_fmt yuv420p -f yuv4mpegpipe {out}", "y4m",
         &y4m));
-    ASSERT_TRUE(testsupport::MediaFixture("x264 --quiet --bframes 2 -o {out} " + BaseName(y4m), "264", &h264));
+    ASSERT_TRUE(testsupport::MediaFixture("x264 --quiet --bframes 2 -o {out} " + FixtureName(y4m), "264", &h264));
     const struct {
         const char* command;
         const char* ext;

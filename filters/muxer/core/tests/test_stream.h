@@ -24,7 +24,7 @@ inline std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-using testsupport::BaseName;
+using testsupport::FixtureName;
 
 struct Unit {
     std::vector<uint8_t> bytes;
