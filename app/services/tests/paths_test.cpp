@@ -111,11 +111,12 @@ TEST(Paths, CreateFolderPathMakesOnlyFoldersFollowedByABackslash) {
 TEST(Paths, DeleteFolderTreeNeverFollowsALinkOut) {
     const std::string inside = testsupport::UniqueName("tree"), outside = testsupport::UniqueName("keep");
     // The link is made on the Unix side, as a user's symbolic link would be.
-    ASSERT_EQ(testsupport::RunShell("mkdir -p " + inside + "/sub/deeper " + outside + "/nested && touch " + inside +
-                                    "/a.txt " + inside + "/sub/b.txt " + inside + "/sub/deeper/c " + outside +
-                                    "/precious " + outside + "/nested/more && ln -s ../../" + outside + " " + inside +
-                                    "/sub/link && ln -s ../" + outside + "/precious " + inside + "/filelink"),
-              0);
+    ASSERT_EQ(
+        testsupport::RunShell("mkdir -p " + inside + "/sub/deeper " + outside + "/nested && touch " + inside +
+                              "/a.txt " + inside + "/sub/b.txt " + inside + "/sub/deeper/c " + outside + "/precious " +
+                              outside + "/nested/more && ln -s \"$PWD/" + outside + "\" " + inside +
+                              "/sub/link && ln -s \"$PWD/" + outside + "/precious\" " + inside + "/filelink"),
+        0);
     const std::string in = testsupport::FixturePath(inside), out = testsupport::FixturePath(outside);
     ASSERT_TRUE(PathIsDirectoryA((in + "\\sub\\link").c_str()));
     ASSERT_TRUE(Exists(in + "\\sub\\link\\precious"));
