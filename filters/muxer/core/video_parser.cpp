@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/bitstream/bit_reader.h"
 #include "common/bitstream/emulation_prevention.h"
 #include "common/bitstream/h264_sps.h"
 #include "common/bitstream/h264_syntax.h"
@@ -28,89 +29,34 @@ bool IsVideoFormat(FormatType f) {
            f == FormatType::Mpeg2Video;
 }
 
-// Bits of an H.264 NAL unit's payload, most significant first, with the emulation
-// prevention bytes (00 00 03) removed (7.4.1). Never reads at or past `end`, the last stored
-// byte; stops at the next start code. Every read after a failure answers 0.
-class RbspReader {
-public:
-    enum class State { Ok, NalEnd, DataEnd, Bad };
+// The leading RBSP bytes of an H.264 NAL unit (emulation prevention removed, ITU-T H.264
+// clause 7.4.1), as many as the scan's header reads can use. The longest is a slice header's
+// start (7.3.3): first_mb_in_slice, slice_type, pic_parameter_set_id and idr_pic_id as ue(v)
+// and two se(v) order-count fields, each at most 63 bits, plus colour_plane_id (2),
+// frame_num and pic_order_cnt_lsb (16 each) and two flags: 398 bits, under 50 bytes. 64
+// bytes leave room, and 96 payload bytes always give 64 or more (at most one emulation
+// prevention byte in three).
+struct HeaderRbsp {
+    static constexpr size_t kBytes = 64;
+    static constexpr size_t kPayloadBytes = kBytes * 3 / 2;
 
-    RbspReader(const uint8_t* p, const uint8_t* end) : p_(p), end_(end) {}
-
-    uint32_t Bits(int n) {
-        uint32_t v = 0;
-        for (int i = 0; i < n; ++i)
-            v = (v << 1) | Bit();
-        return v;
-    }
-    uint32_t Bit() {
-        if (state_ != State::Ok) return 0;
-        if (left_ == 0) {
-            if (!Fetch()) return 0;
-        }
-        --left_;
-        return (cur_ >> left_) & 1;
-    }
-    // ue(v), 9.1: at most 31 leading zeros, so the value fits 32 bits.
-    uint32_t Ue() {
-        int zeros = 0;
-        while (state_ == State::Ok && Bit() == 0) {
-            if (++zeros > 31) {
-                state_ = State::Bad;
-                return 0;
-            }
-        }
-        if (state_ != State::Ok) return 0;
-        const uint64_t value = (uint64_t{1} << zeros) - 1 + Bits(zeros);
-        if (value > 0xFFFFFFFEu) {
-            state_ = State::Bad;
-            return 0;
-        }
-        return static_cast<uint32_t>(value);
-    }
-    // se(v), 9.1.1.
-    int32_t Se() {
-        const uint32_t k = Ue();
-        const int64_t magnitude = (static_cast<int64_t>(k) + 1) / 2;
-        return static_cast<int32_t>((k & 1) ? magnitude : -magnitude);
-    }
-    State state() const { return state_; }
-    bool ok() const { return state_ == State::Ok; }
-    void Fail() {
-        if (state_ == State::Ok) state_ = State::Bad;
+    // `payload` follows the NAL unit header byte; `end` is the first byte not stored.
+    HeaderRbsp(const uint8_t* payload, const uint8_t* end) {
+        // The NAL unit ends before the first 00 00 00, 00 00 01 or 00 00 02, which cannot
+        // occur inside one (7.4.1): trailing zeros or the next start code.
+        const size_t stored = static_cast<size_t>(end - payload);
+        const uint8_t* limit = payload + std::min(stored, kPayloadBytes + 2);
+        const uint8_t* nalEnd = common::FindZeroPairThen(payload, limit, 0, 2);
+        const uint8_t* last = payload + std::min(stored, kPayloadBytes);
+        if (nalEnd < last) last = nalEnd;
+        // Stored bytes that end before both the NAL unit and the window leave it cut short.
+        cut = nalEnd == limit && stored < kPayloadBytes;
+        size = common::RemoveEmulationPrevention({payload, static_cast<size_t>(last - payload)}, bytes).written;
     }
 
-private:
-    bool Fetch() {
-        for (;;) {
-            if (p_ >= end_) {
-                state_ = State::DataEnd;
-                return false;
-            }
-            const uint8_t b = *p_;
-            if (zeros_ >= 2 && b <= 3) {
-                if (b == 3) {  // emulation prevention byte
-                    ++p_;
-                    zeros_ = 0;
-                    continue;
-                }
-                state_ = State::NalEnd;  // 00 00 0x, x < 3: the next start code
-                return false;
-            }
-            ++p_;
-            zeros_ = b == 0 ? zeros_ + 1 : 0;
-            cur_ = b;
-            left_ = 8;
-            return true;
-        }
-    }
-
-    const uint8_t* p_;
-    const uint8_t* end_;
-    int zeros_ = 0;
-    uint8_t cur_ = 0;
-    int left_ = 0;
-    State state_ = State::Ok;
+    uint8_t bytes[kBytes];
+    size_t size = 0;
+    bool cut = false;  // more bytes of this NAL unit are still to come
 };
 
 }  // namespace
@@ -418,13 +364,19 @@ CH264Parser::NalRead CH264Parser::ReadSps(const uint8_t* payload, const uint8_t*
 }
 
 CH264Parser::NalRead CH264Parser::ReadPps(const uint8_t* payload, const uint8_t* end) {
-    RbspReader rd(payload, end);
-    const uint32_t id = rd.Ue();
-    const uint32_t spsId = rd.Ue();
-    rd.Bit();  // entropy_coding_mode_flag
-    const bool bottom_present = rd.Bit();
-    if (rd.state() == RbspReader::State::DataEnd) return NalRead::NeedMore;
-    if (!rd.ok() || id > 255 || spsId > 31) return NalRead::Skip;
+    const HeaderRbsp rbsp(payload, end);
+    common::BitReader rd(rbsp.bytes, rbsp.size);
+    // A read past the RBSP waits for more bytes while the NAL unit is cut short; any other
+    // failure, the first one counting, skips the unit.
+    auto failed = [&] { return rd.PastEnd() && rbsp.cut ? NalRead::NeedMore : NalRead::Skip; };
+    const uint32_t id = rd.ReadUe();
+    if (!rd.Ok()) return failed();
+    const uint32_t spsId = rd.ReadUe();
+    if (!rd.Ok()) return failed();
+    rd.ReadBits(1);  // entropy_coding_mode_flag
+    const bool bottom_present = rd.ReadFlag();
+    if (!rd.Ok()) return failed();
+    if (id > 255 || spsId > 31) return NalRead::Skip;
     pps_[id].valid = true;
     pps_[id].spsId = static_cast<uint8_t>(spsId);
     pps_[id].bottom_field_pic_order_in_frame_present = bottom_present;
@@ -433,35 +385,46 @@ CH264Parser::NalRead CH264Parser::ReadPps(const uint8_t* payload, const uint8_t*
 
 CH264Parser::NalRead CH264Parser::ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header, ScanResult* out,
                                             ScanState* slice, uint32_t* first_mb, uint32_t* slice_type) {
-    RbspReader rd(payload, end);
-    *first_mb = rd.Ue();
-    *slice_type = rd.Ue();
-    const uint32_t ppsId = rd.Ue();
-    if (*slice_type > 9 || ppsId > 255) rd.Fail();
-    const Pps* pps = ppsId <= 255 && pps_[ppsId].valid ? &pps_[ppsId] : nullptr;
+    const HeaderRbsp rbsp(payload, end);
+    common::BitReader rd(rbsp.bytes, rbsp.size);
+    // As in ReadPps: the first failure decides, and a read past a cut RBSP waits.
+    auto failed = [&] { return rd.PastEnd() && rbsp.cut ? NalRead::NeedMore : NalRead::Skip; };
+    *first_mb = rd.ReadUe();
+    if (!rd.Ok()) return failed();
+    *slice_type = rd.ReadUe();
+    if (!rd.Ok()) return failed();
+    const uint32_t ppsId = rd.ReadUe();
+    if (!rd.Ok()) return failed();
+    if (*slice_type > 9 || ppsId > 255) return NalRead::Skip;
+    const Pps* pps = pps_[ppsId].valid ? &pps_[ppsId] : nullptr;
     const Sps& sps = SpsFor(pps ? pps->spsId : -1);
-    if (sps.separate_colour_plane) rd.Bits(2);  // colour_plane_id
+    if (sps.separate_colour_plane) rd.ReadBits(2);  // colour_plane_id
     ScanState s;
     s.haveSlice = true;
     s.nalRefIdc = static_cast<uint8_t>((header >> 5) & 3);
     s.idr = common::NalTypeOf(header) == common::NalUnitType::kIdrSlice;
     s.ppsId = ppsId;
-    s.frameNum = rd.Bits(sps.log2_max_frame_num);
+    s.frameNum = rd.ReadBits(sps.log2_max_frame_num);
     if (!sps.frame_mbs_only) {
-        s.fieldPic = rd.Bit();
-        if (s.fieldPic) s.bottomField = rd.Bit();
+        s.fieldPic = rd.ReadFlag();
+        if (s.fieldPic) s.bottomField = rd.ReadFlag();
     }
-    if (s.idr) s.idrPicId = rd.Ue();
+    if (!rd.Ok()) return failed();
+    if (s.idr) {
+        s.idrPicId = rd.ReadUe();
+        if (!rd.Ok()) return failed();
+    }
     const bool bottom_present = pps && pps->bottom_field_pic_order_in_frame_present;
     if (sps.poc_type == 0) {
-        s.pocLsb = rd.Bits(sps.log2_max_poc_lsb);
-        if (bottom_present && !s.fieldPic) s.deltaPocBottom = rd.Se();
+        s.pocLsb = rd.ReadBits(sps.log2_max_poc_lsb);
+        if (!rd.Ok()) return failed();
+        if (bottom_present && !s.fieldPic) s.deltaPocBottom = rd.ReadSe();
     } else if (sps.poc_type == 1 && !sps.delta_pic_order_always_zero) {
-        s.deltaPoc0 = rd.Se();
-        if (bottom_present && !s.fieldPic) s.deltaPoc1 = rd.Se();
+        s.deltaPoc0 = rd.ReadSe();
+        if (!rd.Ok()) return failed();
+        if (bottom_present && !s.fieldPic) s.deltaPoc1 = rd.ReadSe();
     }
-    if (rd.state() == RbspReader::State::DataEnd) return NalRead::NeedMore;
-    if (!rd.ok()) return NalRead::Skip;
+    if (!rd.Ok()) return failed();
     *slice = s;
     out->pictureNumber = static_cast<int32_t>(s.pocLsb);
     out->h264.spsId = pps ? pps->spsId : lastSps_;

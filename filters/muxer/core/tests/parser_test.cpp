@@ -472,6 +472,62 @@ TEST(H264, AccessUnitsOfStandardByteStreams) {
     }
 }
 
+TEST(H264, HeaderFieldsAcrossEmulationPreventionAndCutData) {
+    // An IDR picture, then non-reference pictures with frame_num 0: their 16-bit frame_num
+    // and small 16-bit pic_order_cnt_lsb make a run of zero bytes that carries emulation
+    // prevention; fed in small pieces, the headers are also cut by the end of the stored
+    // bytes and must wait for the rest.
+    NalBuilder w;
+    w.U(8, 66);
+    w.U(8, 0);
+    w.U(8, 30);
+    w.Ue(0);
+    w.Ue(12);  // log2_max_frame_num_minus4: 16 bits
+    w.Ue(0);   // pic_order_cnt_type 0
+    w.Ue(12);  // log2_max_pic_order_cnt_lsb_minus4: 16 bits
+    w.Ue(1);
+    w.U(1, 0);
+    w.Ue(10);
+    w.Ue(8);
+    w.U(1, 1);
+    w.U(1, 1);
+    w.U(1, 0);
+    w.U(1, 0);
+    Bytes stream = AnnexBNal(0x67, w.Rbsp());
+    Append(stream, Pps());
+    const size_t headers = stream.size();
+    for (uint32_t i = 0; i < 6; ++i) {
+        NalBuilder b;
+        // A long first_mb_in_slice after the IDR picture: headers longer than the bytes
+        // the scan is sure to have behind a start code.
+        b.Ue(i == 0 ? 0 : 1000);
+        b.Ue(i == 0 ? 7 : 5);
+        b.Ue(0);
+        b.U(16, 0);  // frame_num
+        if (i == 0) b.Ue(0);
+        b.U(16, 2 * i);  // pic_order_cnt_lsb: picture number i
+        for (int k = 0; k < 20; ++k)
+            b.U(10, 0x2A5);
+        Append(stream, AnnexBNal(i == 0 ? 0x65 : 0x01, b.Rbsp()));
+    }
+    const Bytes escape = {0, 0, 3};
+    ASSERT_NE(std::search(stream.begin() + headers, stream.end(), escape.begin(), escape.end()), stream.end());
+    for (const size_t piece : {size_t{1}, size_t{7}, stream.size()}) {
+        SCOPED_TRACE(piece);
+        TestStream s(StreamType::H264Video, VideoType(400000));
+        for (size_t at = 0; at < stream.size(); at += piece)
+            s.Feed(stream.data() + at, static_cast<int32_t>(std::min(piece, stream.size() - at)),
+                   at == 0 ? std::optional<int64_t>(0) : std::nullopt);
+        s.Finish();
+        ASSERT_EQ(s.units.size(), 6u);
+        for (size_t i = 0; i < s.units.size(); ++i)
+            EXPECT_EQ(s.units[i].pts, static_cast<int64_t>(i) * 400000) << i;
+        auto* h264 = static_cast<muxer::CH264Parser*>(s.parser.get());
+        EXPECT_EQ(h264->Log2MaxFrameNum(), 16);
+        EXPECT_EQ(h264->Log2MaxPocLsb(), 16);
+    }
+}
+
 TEST(H264, PictureOrderLsbUnwrapping) {
     muxertest::TestStream s(StreamType::H264Video, VideoType(400000));
     auto* h264 = static_cast<muxer::CH264Parser*>(s.parser.get());
