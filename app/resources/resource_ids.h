@@ -254,5 +254,18 @@
 
 /* Bitmaps. */
 #define IDB_ABOUT 329
+/* The skinned dialog frame: caption pieces, borders and corners, caption buttons (4 cells). */
+#define IDB_FRAME_CAPTION 317
+#define IDB_FRAME_CLOSE 318
+#define IDB_FRAME_MAXIMIZE 319
+#define IDB_FRAME_MINIMIZE 320
+#define IDB_FRAME_RESTORE 321
+#define IDB_FRAME_CAPTION_LEFT 322
+#define IDB_FRAME_CAPTION_RIGHT 323
+#define IDB_FRAME_BOTTOM 324
+#define IDB_FRAME_BOTTOM_LEFT 325
+#define IDB_FRAME_BOTTOM_RIGHT 326
+#define IDB_FRAME_LEFT 327
+#define IDB_FRAME_RIGHT 328
 
 #endif

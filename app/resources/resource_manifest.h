@@ -201,7 +201,11 @@ inline const std::vector<unsigned>& ManifestMenus() {
 }
 
 inline const std::vector<unsigned>& ManifestBitmaps() {
-    static const std::vector<unsigned> bitmaps = {IDB_ABOUT};
+    static const std::vector<unsigned> bitmaps = {
+        IDB_ABOUT,          IDB_FRAME_CAPTION,     IDB_FRAME_CLOSE,        IDB_FRAME_MAXIMIZE,
+        IDB_FRAME_MINIMIZE, IDB_FRAME_RESTORE,     IDB_FRAME_CAPTION_LEFT, IDB_FRAME_CAPTION_RIGHT,
+        IDB_FRAME_BOTTOM,   IDB_FRAME_BOTTOM_LEFT, IDB_FRAME_BOTTOM_RIGHT, IDB_FRAME_LEFT,
+        IDB_FRAME_RIGHT};
     return bitmaps;
 }
 

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "app/services/tests/registry_helpers.h"
+
 namespace profiles {
 namespace {
 
@@ -34,6 +36,7 @@ void SetVersion(const char* version) {
 }
 
 TEST(WinAppDataFolder, VersionNamesTheLastFolderAndAnEmptyOneAddsNoLevel) {
+    servicestest::RegistryLock lock;  // other tests change the same installation key
     struct Case {
         const char* version;
         std::string suffix;

@@ -70,6 +70,7 @@ TEST(Paths, ProgramFolderNeedsTheMarkerLibrary) {
 }
 
 TEST(Paths, AppDataFolderIsCreatedWithTheInstalledVersion) {
+    servicestest::RegistryLock lock;
     char appData[MAX_PATH];
     ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, appData, CSIDL_APPDATA, TRUE));
     const std::string base = std::string(appData) + "\\Corvane\\Vistrel\\";

@@ -23,6 +23,7 @@ const std::string kUserKey = std::string("HKCU\\") + kVistrelKey;
 class PreferencesTest : public testing::Test {
 protected:
     void SetUp() override { TearDown(); }
+    servicestest::RegistryLock lock_;
     void TearDown() override {
         servicestest::DeleteKeyTree(HKEY_CURRENT_USER, kVistrelKey);
         servicestest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kVistrelKey);

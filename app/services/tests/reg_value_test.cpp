@@ -18,6 +18,7 @@ constexpr char kKey[] = "Software\\SuiteTests\\RegValue";
 class RegValueTest : public testing::Test {
 protected:
     void SetUp() override { TearDown(); }
+    servicestest::RegistryLock lock_;
     void TearDown() override {
         servicestest::DeleteKeyTree(HKEY_CURRENT_USER, kKey);
         servicestest::DeleteKeyTree(HKEY_LOCAL_MACHINE, kKey);

@@ -4,6 +4,18 @@
 
 namespace servicestest {
 
+RegistryLock::RegistryLock() : mutex_(CreateMutexA(nullptr, FALSE, "suite_services_registry_tests")) {
+    // A test holds it for well under a minute; a holder that died releases it (abandoned).
+    if (mutex_) WaitForSingleObject(mutex_, 120000);
+}
+
+RegistryLock::~RegistryLock() {
+    if (mutex_) {
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+}
+
 void DeleteKeyTree(HKEY root, const char* subkey) {
     RegDeleteTreeA(root, subkey);
 }

@@ -9,6 +9,19 @@
 
 namespace servicestest {
 
+// Held by every test that changes the application's settings keys or the tests' own key:
+// CTest runs test processes side by side, and they share the prefix's registry.
+class RegistryLock {
+public:
+    RegistryLock();
+    ~RegistryLock();
+    RegistryLock(const RegistryLock&) = delete;
+    RegistryLock& operator=(const RegistryLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
 void DeleteKeyTree(HKEY root, const char* subkey);
 void PutRaw(HKEY root, const char* subkey, const char* name, DWORD type, const void* data, DWORD size);
 bool ValueExists(HKEY root, const char* subkey, const char* name);
