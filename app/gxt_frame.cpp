@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/bitmap_region.h"
+#include "app/frame_paint.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
 #include "app/skin/skin_images.h"
@@ -24,17 +25,6 @@ bool IsPressedCode(int state) {
 
 CSize SizeOf(const CBitmap& b) {
     return b.m_hObject ? b.GetSize() : CSize();
-}
-
-// Copies `b` at (x, y) in its own size, or stretches its top-left w × h slice over dw × dh.
-void Blit(HDC dc, const CBitmap& b, int x, int y, int w, int h, int dw, int dh) {
-    if (!b.m_hObject || dw <= 0 || dh <= 0) return;
-    HDC src = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(src, b.m_hObject);
-    SetStretchBltMode(dc, COLORONCOLOR);
-    StretchBlt(dc, x, y, dw, dh, src, 0, 0, w, h, SRCCOPY);
-    SelectObject(src, old);
-    DeleteDC(src);
 }
 
 }  // namespace
@@ -304,23 +294,8 @@ LRESULT CGXTFrameWnd::OnNcPaint(WPARAM, LPARAM) {
     const int W = wr.Width(), H = wr.Height();
     {
         CFrameMemDC mem(dc, wr);
-        const CSize lb = SizeOf(left_), db = SizeOf(down_), rb = SizeOf(right_);
-        // Borders: one-pixel slices of their art stretched along the edge.
-        Blit(mem, left_, 0, kCaptionHeight, kBorderSide, 1, std::min<int>(kBorderSide, lb.cx),
-             H - kBorderBottom - kCaptionHeight);
-        Blit(mem, downLeft_, 0, std::max(kCaptionHeight, H - kBorderBottom), kBorderSide, kBorderBottom, kBorderSide,
-             kBorderBottom);
-        Blit(mem, down_, kBorderSide, H - kBorderBottom, 1, kBorderBottom, W - 2 * kBorderSide,
-             std::min<int>(kBorderBottom, db.cy));
-        Blit(mem, downRight_, std::max(kBorderSide, W - kBorderSide), H - kBorderBottom, kBorderSide, kBorderBottom,
-             kBorderSide, kBorderBottom);
-        Blit(mem, right_, W - kBorderSide, kCaptionHeight, kBorderSide, 1, std::min<int>(kBorderSide, rb.cx),
-             H - kBorderBottom - kCaptionHeight);
-        Blit(mem, upLeft_, 0, 0, upLeftW_, upLeftH_, upLeftW_, upLeftH_);
-        if (captionW_ > 0)
-            for (int x = upLeftW_; x < W - upRightW_; x += captionW_)
-                Blit(mem, caption_, x, 0, captionW_, captionH_, captionW_, captionH_);
-        Blit(mem, upRight_, W - upRightW_, 0, upRightW_, upRightH_, upRightW_, upRightH_);
+        const FramePieces pieces{caption_, upLeft_, upRight_, left_, downLeft_, down_, downRight_, right_};
+        PaintFramePieces(mem, pieces, W, H);
         DrawCaptionButtons(&mem, &wr);
         if (appIcon_)
             DrawStateA(mem, nullptr, nullptr, reinterpret_cast<LPARAM>(appIcon_), 0, kIconX, kIconY, kIconSize,
@@ -468,18 +443,7 @@ void CGXTFrameWnd::OnSize(UINT type, int cx, int cy) {
         CRect wr;
         GetWindowRect(&wr);
         const int W = wr.Width(), H = wr.Height();
-        HRGN region = CreateRectRgn(0, kCaptionHeight - 1, W, H);
-        HRGN strip = CreateRectRgn(upLeftW_, 0, W - upRightW_, kCaptionHeight - 1);
-        CombineRgn(region, region, strip, RGN_OR);
-        DeleteObject(strip);
-        if (upLeftRgn_) CombineRgn(region, region, upLeftRgn_, RGN_OR);
-        if (upRightRgn_) {
-            HRGN moved = CreateRectRgn(0, 0, 0, 0);
-            CombineRgn(moved, upRightRgn_, nullptr, RGN_COPY);
-            OffsetRgn(moved, W - upRightW_, 0);
-            CombineRgn(region, region, moved, RGN_OR);
-            DeleteObject(moved);
-        }
+        HRGN region = BuildFrameRegion(W, H, upLeftW_, upRightW_, upLeftRgn_, upRightRgn_);
         SetWindowRgn(m_hWnd, region, TRUE);  // the window owns the region now
         if (type == SIZE_RESTORED || type == SIZE_MAXIMIZED) RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME);
     }

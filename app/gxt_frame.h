@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/frame_paint.h"
 #include "framework/frame.h"
 
 // GetSystemMetrics with the skinned caption's sizes: SM_CYCAPTION 25, SM_CXFRAME 6,
@@ -49,10 +50,6 @@ constexpr int kHoverNone = 256;
 constexpr int kHoverMinimize = 512;
 constexpr int kHoverClose = 4096;
 
-// Skinned caption layout, in pixels.
-constexpr int kCaptionHeight = 25;
-constexpr int kBorderSide = 5;
-constexpr int kBorderBottom = 6;
 constexpr COLORREF kFrameKey = RGB(0, 255, 255);
 
 class CGXTFrameWnd : public CFrameWnd {

@@ -16,24 +16,10 @@
 #include "app/skin/skin_images.h"
 #include "framework/app.h"
 #include "framework/resources.h"
+#include "app/tests/window_support.h"
 #include "tests/support/screen.h"
 
 namespace {
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    return folder.substr(0, folder.rfind('\\'));
-}
-
-void Pump(DWORD ms = 80) {
-    const DWORD end = GetTickCount() + ms;
-    do {
-        AfxPumpWaitingMessages();
-        Sleep(5);
-    } while (static_cast<LONG>(end - GetTickCount()) > 0);
-}
 
 // A frame that logs the system commands it gets and carries none of them out.
 class LogFrame : public CGXTFrameWnd {

@@ -1,0 +1,31 @@
+// Painting and shaping shared by the skinned frame window and the skinned dialog frame: the
+// non-client art (caption pieces and borders) and the window region they cut.
+#pragma once
+
+#include <windows.h>
+
+// The pieces of a skinned frame; any may be null (that part is not drawn).
+struct FramePieces {
+    HBITMAP caption;       // tiled along the caption
+    HBITMAP captionLeft;   // top-left corner, in its own size
+    HBITMAP captionRight;  // top-right corner, in its own size
+    HBITMAP left, bottomLeft, bottom, bottomRight, right;
+};
+
+// Skinned caption layout, in pixels.
+constexpr int kCaptionHeight = 25;
+constexpr int kBorderSide = 5;
+constexpr int kBorderBottom = 6;
+
+// Paints the caption and borders of a W × H window on `dc` (window coordinates). Borders are
+// one-pixel slices of their art stretched along the edge.
+void PaintFramePieces(HDC dc, const FramePieces& pieces, int width, int height);
+
+// The window region of a W × H skinned window: the body below the caption's first 24 rows,
+// the caption strip between the corner pieces, and the corner regions at their places (the
+// right one moved to W − rightWidth). A null corner region leaves that corner out. The caller
+// owns the result.
+HRGN BuildFrameRegion(int width, int height, int leftWidth, int rightWidth, HRGN leftCorner, HRGN rightCorner);
+
+// The size of a bitmap (0, 0 for null).
+SIZE BitmapSize(HBITMAP bitmap);
