@@ -1,0 +1,215 @@
+#include "app/skin/common_dialogs.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include <cderr.h>
+
+#include "app/resources/resource_ids.h"
+#include "app/skin/dialog_text.h"
+#include "framework/app.h"
+
+CGFileDialog::CGFileDialog(BOOL openFileDialog, const char* defaultExt, const char* fileName, DWORD flags,
+                           const char* filter, CWnd* parent)
+    : CFileDialog(openFileDialog, defaultExt, fileName, flags, filter, parent) {}
+
+INT_PTR CGFileDialog::DoModal() {
+    captured_ = false;
+    folder_.clear();
+    names_.clear();
+    m_ofn.lStructSize = sizeof(OPENFILENAMEA);  // the platform's own size, 64-bit layout included
+    m_ofn.Flags |= OFN_EXPLORER;
+    const INT_PTR result = CFileDialog::DoModal();
+    if (result == IDCANCEL && GetExtendedError() == FNERR_BUFFERTOOSMALL && captured_) return IDOK;
+    return result;
+}
+
+void CGFileDialog::CaptureSelection(const std::string& folder, const std::string& selection) {
+    folder_ = folder;
+    names_ = ParseQuotedSelection(selection.c_str(), selection.size());
+    captured_ = true;
+}
+
+void CGFileDialog::OnFileNameChange() {
+    HWND explorer = GetExplorerWindow();
+    const LRESULT specLength = ::SendMessageA(explorer, CDM_GETSPEC, 0, 0);
+    const LRESULT folderLength = ::SendMessageA(explorer, CDM_GETFOLDERPATH, 0, 0);
+    if (specLength > 0 && folderLength > 0 &&
+        2 * static_cast<int64_t>(specLength) + folderLength > static_cast<int64_t>(m_ofn.nMaxFile)) {
+        std::string spec(static_cast<size_t>(2 * specLength + 1), '\0');
+        std::string folder(static_cast<size_t>(folderLength + 1), '\0');
+        ::SendMessageA(explorer, CDM_GETSPEC, spec.size(), reinterpret_cast<LPARAM>(spec.data()));
+        ::SendMessageA(explorer, CDM_GETFOLDERPATH, folder.size(), reinterpret_cast<LPARAM>(folder.data()));
+        folder.resize(std::strlen(folder.c_str()));
+        CaptureSelection(folder, std::string(spec.c_str()));
+    } else {
+        captured_ = false;
+        folder_.clear();
+        names_.clear();
+    }
+    CFileDialog::OnFileNameChange();
+}
+
+POSITION CGFileDialog::GetStartPosition() const {
+    if (!captured_) return CFileDialog::GetStartPosition();
+    return names_.empty() ? nullptr : reinterpret_cast<POSITION>(static_cast<uintptr_t>(1));
+}
+
+// POSITION carries the 1-based index of the next name.
+CString CGFileDialog::GetNextPathName(POSITION& pos) const {
+    if (!captured_) return CFileDialog::GetNextPathName(pos);
+    const auto index = reinterpret_cast<uintptr_t>(pos) - 1;
+    if (!pos || index >= names_.size()) {
+        pos = nullptr;
+        return CString();
+    }
+    pos = index + 1 < names_.size() ? reinterpret_cast<POSITION>(index + 2) : nullptr;
+    return CString(folder_ + "\\" + names_[index]);
+}
+
+CInfoDialog::CInfoDialog(const char* label1, const char* value1, const char* label2, const char* value2,
+                         const char* label3, const char* value3, CWnd* parent)
+    : CDialog(IDD_INFORMATION, parent), texts_{label1, value1, label2, value2, label3, value3} {}
+
+BOOL CInfoDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+    const int controls[3][2] = {{IDC_INFO_LABEL_1, IDC_INFO_VALUE_1},
+                                {IDC_INFO_LABEL_2, IDC_INFO_VALUE_2},
+                                {IDC_INFO_LABEL_3, IDC_INFO_VALUE_3}};
+    for (int pair = 0; pair < 3; ++pair) {
+        const CString& label = texts_[2 * pair];
+        const CString& value = texts_[2 * pair + 1];
+        const bool show = !label.IsEmpty() && !value.IsEmpty();
+        for (int k = 0; k < 2; ++k) {
+            HWND control = ::GetDlgItem(m_hWnd, controls[pair][k]);
+            if (show) ::SetWindowTextA(control, texts_[2 * pair + k]);
+            ::ShowWindow(control, show ? SW_SHOW : SW_HIDE);
+        }
+    }
+    return TRUE;
+}
+
+CProgressDialog::CProgressDialog(CWnd* parent, const char* caption) : CDialog(IDD_PROGRESS, parent), caption_(caption) {
+    if (!parent) {
+        CWinApp* app = AfxGetApp();
+        parent_ = app ? app->m_pMainWnd : nullptr;
+    } else {
+        parent_ = parent;
+    }
+    if (Create(IDD_PROGRESS, parent_)) CenterWindow();
+}
+
+CProgressDialog::~CProgressDialog() {
+    if (IsWindow()) DestroyWindow();
+}
+
+BOOL CProgressDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+    ModifyStyle(WS_SYSMENU, 0);
+    SetWindowText(caption_);
+    // The title is shortened with a path ellipsis to the control's width.
+    if (HWND text = ::GetDlgItem(m_hWnd, IDC_PROGRESS_TEXT))
+        ::SetWindowLongPtrA(text, GWL_STYLE, ::GetWindowLongPtrA(text, GWL_STYLE) | SS_PATHELLIPSIS);
+    return TRUE;
+}
+
+LRESULT CProgressDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SYSCOMMAND && (wParam & 0xFFF0) == SC_CLOSE) {
+        cancelled_ = true;
+        return 0;
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) == IDC_PROGRESS_CANCEL) {
+        cancelled_ = true;
+        return 0;
+    }
+    return CDialog::WindowProc(message, wParam, lParam);
+}
+
+void CProgressDialog::SetTitle(const char* text) {
+    SetDlgItemText(IDC_PROGRESS_TEXT, text);
+}
+
+void CProgressDialog::SetRange(int lower, int upper, int step) {
+    lower_ = lower;
+    upper_ = upper;
+    step_ = step;
+    HWND bar = ::GetDlgItem(m_hWnd, IDC_PROGRESS_BAR);
+    ::SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(lower), upper);
+    ::SendMessageA(bar, PBM_SETSTEP, static_cast<WPARAM>(step), 0);
+}
+
+int CProgressDialog::SetPos(int position) {
+    position_ = position;
+    const int percent = ProgressPercent(position, lower_, upper_);
+    if (percent != lastPercent_) {
+        lastPercent_ = percent;
+        CString text;
+        text.Format("%s [%d%%]", caption_.c_str(), percent);
+        SetWindowText(text);
+    }
+    return static_cast<int>(::SendMessageA(::GetDlgItem(m_hWnd, IDC_PROGRESS_BAR), PBM_SETPOS, position, 0));
+}
+
+void CProgressDialog::ShowCancel(BOOL show) {
+    ::ShowWindow(::GetDlgItem(m_hWnd, IDC_PROGRESS_CANCEL), show ? SW_SHOW : SW_HIDE);
+}
+
+void CProgressDialog::PumpMessages(BOOL escapeCancels) {
+    if (cancelled_) return;
+    MSG msg;
+    while (!cancelled_ && PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (escapeCancels && msg.message == WM_KEYDOWN && msg.wParam == VK_ESCAPE) {
+            PeekMessageA(&msg, nullptr, msg.message, msg.message, PM_REMOVE);
+            cancelled_ = true;
+            break;
+        }
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) break;
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (!AfxWalkPreTranslateTree(&msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+BEGIN_MESSAGE_MAP(CHtmlCtrl, CHtmlView)
+ON_WM_MOUSEACTIVATE()
+END_MESSAGE_MAP()
+
+BOOL CHtmlCtrl::Resize(const RECT& placement, CWnd* parent) {
+    const RECT r{placement.left, placement.top, placement.left + placement.right, placement.top + placement.bottom};
+    if (!Create(nullptr, nullptr, WS_CHILD | WS_VISIBLE, r, parent, 0xE900)) return FALSE;
+    if (HWND browser = GetBrowserWindow()) {
+        RECT b;
+        ::GetWindowRect(browser, &b);
+        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&b), 2);
+        ::MoveWindow(browser, b.left - 2, b.top - 2, b.right - b.left + 2, b.bottom - b.top + 2, TRUE);
+    }
+    SetRegisterAsDropTarget(FALSE);
+    return TRUE;
+}
+
+int CHtmlCtrl::OnMouseActivate(CWnd* topLevel, UINT hitTest, UINT mouseMessage) {
+    if (mouseMessage == WM_RBUTTONDOWN) return MA_NOACTIVATEANDEAT;  // no context menu
+    return CHtmlView::OnMouseActivate(topLevel, hitTest, mouseMessage);
+}
+
+BOOL CHtmlCtrl::PreTranslateMessage(MSG* msg) {
+    switch (msg->message) {
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_CHAR:
+        case WM_GETDLGCODE:
+        case WM_CONTEXTMENU:
+        case WM_ENTERMENULOOP:
+        case WM_EXITMENULOOP:
+        case WM_SETCURSOR:
+        case WM_INITMENUPOPUP:
+            return FALSE;  // dispatched normally, past the view's dialog keys
+        default:
+            return CHtmlView::PreTranslateMessage(msg);
+    }
+}
