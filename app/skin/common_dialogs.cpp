@@ -175,6 +175,59 @@ void CProgressDialog::PumpMessages(BOOL escapeCancels) {
     }
 }
 
+CFolderBrowser::CFolderBrowser(const char* initialFolder, UINT flags, CWnd* parent)
+    : initial_(initialFolder ? initialFolder : ""), title_(AfxLoadString(IDS_BROWSE_FOLDER_TITLE)) {
+    info_.hwndOwner = parent ? parent->m_hWnd : nullptr;
+    info_.pidlRoot = nullptr;
+    info_.pszDisplayName = path_;
+    info_.lpszTitle = title_;
+    info_.ulFlags = flags;
+    info_.lpfn = &CFolderBrowser::Callback;
+    info_.lParam = reinterpret_cast<LPARAM>(this);
+}
+
+int CALLBACK CFolderBrowser::Callback(HWND window, UINT message, LPARAM parameter, LPARAM self) {
+    return reinterpret_cast<CFolderBrowser*>(self)->OnCallback(window, message, parameter);
+}
+
+int CFolderBrowser::Browse() {
+    result_ = initial_;
+    info_.lpszTitle = title_;
+    LPITEMIDLIST item = SHBrowseForFolderA(&info_);
+    window_ = nullptr;
+    if (!item) return 2;
+    char path[MAX_PATH] = {};
+    const BOOL hasPath = SHGetPathFromIDListA(item, path);
+    CoTaskMemFree(item);
+    if (!hasPath) return 2;
+    result_ = path;
+    return 1;
+}
+
+int CFolderBrowser::OnCallback(HWND window, UINT message, LPARAM parameter) {
+    window_ = window;
+    if (message == BFFM_INITIALIZED) OnInitialized();
+    if (message == BFFM_SELCHANGED) OnSelChanged(reinterpret_cast<LPCITEMIDLIST>(parameter));
+    return 0;
+}
+
+void CFolderBrowser::ShowStatus(const char* path) {
+    const std::string shown = ShortenStatusText(path);
+    ::SendMessageA(window_, BFFM_SETSTATUSTEXTA, 0, reinterpret_cast<LPARAM>(shown.c_str()));
+}
+
+void CFolderBrowser::OnInitialized() {
+    ::SendMessageA(window_, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(initial_.c_str()));
+    ShowStatus(initial_);
+}
+
+void CFolderBrowser::OnSelChanged(LPCITEMIDLIST item) {
+    char path[MAX_PATH] = {};
+    if (!item || !SHGetPathFromIDListA(item, path)) return;
+    result_ = path;
+    ShowStatus(path);
+}
+
 BEGIN_MESSAGE_MAP(CHtmlCtrl, CHtmlView)
 ON_WM_MOUSEACTIVATE()
 END_MESSAGE_MAP()

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <shlobj.h>
+
 #include "framework/dialog.h"
 #include "framework/html_view.h"
 
@@ -85,6 +87,30 @@ private:
     int upper_ = 100;
     int lower_ = 0;
     CString caption_;
+};
+
+// The shell's folder picker with the chosen path, shortened, as its live status line.
+class CFolderBrowser {
+public:
+    CFolderBrowser(const char* initialFolder, UINT flags, CWnd* parent);
+    virtual ~CFolderBrowser() = default;
+    // 1 with the chosen folder's path as the result; 2 for cancel or a folder without a
+    // file-system path (the result then stays the initial folder).
+    virtual int Browse();
+    virtual void OnInitialized();
+    virtual void OnSelChanged(LPCITEMIDLIST item);
+    // The shell's callback lands here (the shell gets 0).
+    virtual int OnCallback(HWND window, UINT message, LPARAM parameter);
+    const CString& GetFolder() const { return result_; }
+
+private:
+    static int CALLBACK Callback(HWND window, UINT message, LPARAM parameter, LPARAM self);
+    void ShowStatus(const char* path);
+
+    CString initial_, result_, title_;
+    BROWSEINFOA info_{};
+    char path_[MAX_PATH] = {};
+    HWND window_ = nullptr;
 };
 
 // An HTML view embedded in a dialog: no context menu, and dialog keys pass to the dialog.

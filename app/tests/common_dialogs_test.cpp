@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/resources/resource_ids.h"
 #include "app/services/resource_library.h"
@@ -115,6 +116,42 @@ TEST_F(CommonDialogTest, CapturedSelectionWalksEveryName) {
     }
     EXPECT_EQ(count, 600);
     EXPECT_EQ(dialog.m_ofn.lStructSize, sizeof(OPENFILENAMEA));
+}
+
+// A stand-in for the browse window: keeps the status texts and selections it is sent.
+class BrowseWindow : public CWnd {
+public:
+    std::vector<std::string> status, selected;
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
+        if (message == BFFM_SETSTATUSTEXTA) status.push_back(reinterpret_cast<const char*>(lParam));
+        if (message == BFFM_SETSELECTIONA && wParam) selected.push_back(reinterpret_cast<const char*>(lParam));
+        return CWnd::OnWndMsg(message, wParam, lParam, result);
+    }
+};
+
+TEST_F(CommonDialogTest, FolderBrowserFollowsTheSelectionWithAShortStatus) {
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    std::string folder = std::string(temp) + "folder browser test with a long name";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CFolderBrowser browser("C:\\start", BIF_RETURNONLYFSDIRS | BIF_STATUSTEXT, nullptr);
+    BrowseWindow window;
+    ASSERT_TRUE(window.CreateEx(0, nullptr, "browse", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+    EXPECT_EQ(browser.OnCallback(window.m_hWnd, BFFM_INITIALIZED, 0), 0);
+    EXPECT_EQ(window.selected, std::vector<std::string>{"C:\\start"});
+    EXPECT_EQ(window.status, std::vector<std::string>{"C:\\start"});
+    LPITEMIDLIST item = nullptr;
+    std::wstring wide(folder.begin(), folder.end());
+    ASSERT_EQ(SHParseDisplayName(wide.c_str(), nullptr, &item, 0, nullptr), S_OK);
+    browser.OnCallback(window.m_hWnd, BFFM_SELCHANGED, reinterpret_cast<LPARAM>(item));
+    CoTaskMemFree(item);
+    char expected[MAX_PATH] = {};
+    GetLongPathNameA(folder.c_str(), expected, MAX_PATH);
+    EXPECT_STRCASEEQ(browser.GetFolder().c_str(), expected);
+    ASSERT_EQ(window.status.size(), 2u);
+    EXPECT_EQ(window.status[1], std::string(expected).substr(0, 35) + "...");
+    window.DestroyWindow();
+    RemoveDirectoryA(folder.c_str());
 }
 
 TEST_F(CommonDialogTest, HtmlViewCreatesSizedOrLeavesNothing) {
