@@ -175,6 +175,74 @@ void CProgressDialog::PumpMessages(BOOL escapeCancels) {
     }
 }
 
+CMessageFileDialog::CMessageFileDialog(const char* message, const char* path, CWnd* parent)
+    : CDialog(IDD_MESSAGE_FILE, parent) {
+    lstrcpynA(path_, path ? path : "", MAX_PATH);
+    // The path shortened with an ellipsis in its middle to 300 pixels of the screen font.
+    std::string shown(path_);
+    shown.append(8, '\0');
+    HDC screen = GetDC(nullptr);
+    RECT r{0, 0, 300, 100};
+    DrawTextA(screen, shown.data(), -1, &r, DT_PATH_ELLIPSIS | DT_MODIFYSTRING | DT_SINGLELINE | DT_CALCRECT);
+    ReleaseDC(nullptr, screen);
+    text_.Format("%s\n\n%s", message ? message : "", shown.c_str());
+}
+
+BOOL CMessageFileDialog::OnInitDialog() {
+    CDialog::OnInitDialog();
+    SetDlgItemText(IDC_MESSAGE_TEXT, text_);
+    return TRUE;
+}
+
+LRESULT CMessageFileDialog::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && HIWORD(wParam) == BN_CLICKED) {
+        switch (LOWORD(wParam)) {
+            case IDOK:
+                Browse();
+                return 0;
+            case IDC_MESSAGE_SKIP:
+                EndDialog(IDC_MESSAGE_SKIP);
+                return 0;
+            case IDC_MESSAGE_SKIP_ALL:
+                EndDialog(IDC_MESSAGE_SKIP_ALL);
+                return 0;
+            case IDCANCEL:
+                EndDialog(IDCANCEL);
+                return 0;
+            default:
+                break;
+        }
+    }
+    return CDialog::WindowProc(message, wParam, lParam);
+}
+
+void CMessageFileDialog::Browse() {
+    CString filter;
+    filter.Format(AfxLoadString(IDS_MESSAGE_FILE_FILTER).c_str(), "", "", "", "");
+    filter += "|";
+    const std::string path(path_);
+    const size_t slash = path.find_last_of("\\/");
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (folder.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        char documents[MAX_PATH] = {};
+        SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, 0, documents);
+        folder = documents;
+    }
+    const size_t dot = name.find_last_of('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+    const std::string avi =
+        std::string(AfxLoadString(IDS_AVI_EXTENSIONS_1).c_str()) + AfxLoadString(IDS_AVI_EXTENSIONS_2).c_str();
+    CFileDialog dialog(TRUE, nullptr, name.c_str(), OFN_FILEMUSTEXIST | OFN_HIDEREADONLY, filter, this);
+    dialog.m_ofn.lpstrInitialDir = folder.c_str();
+    dialog.m_ofn.nFilterIndex =
+        static_cast<DWORD>(ReplacementFilterIndex(extension, AfxLoadString(IDS_MPEG_EXTENSIONS).c_str(), avi));
+    if (dialog.DoModal() != IDOK) return;
+    chosen_ = dialog.GetPathName();
+    EndDialog(IDOK);
+}
+
 CFolderBrowser::CFolderBrowser(const char* initialFolder, UINT flags, CWnd* parent)
     : initial_(initialFolder ? initialFolder : ""), title_(AfxLoadString(IDS_BROWSE_FOLDER_TITLE)) {
     info_.hwndOwner = parent ? parent->m_hWnd : nullptr;

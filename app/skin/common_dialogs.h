@@ -89,6 +89,22 @@ private:
     CString caption_;
 };
 
+// A message about a file, with a way to pick a replacement (OK), skip it (5), skip all
+// (248) or stop (IDCANCEL).
+class CMessageFileDialog : public CDialog {
+public:
+    CMessageFileDialog(const char* message, const char* path, CWnd* parent = nullptr);
+    BOOL OnInitDialog() override;
+    const CString& GetMessageText() const { return text_; }
+    const CString& GetFileName() const { return chosen_; }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void Browse();
+    CString text_, chosen_;
+    char path_[MAX_PATH] = {};
+};
+
 // The shell's folder picker with the chosen path, shortened, as its live status line.
 class CFolderBrowser {
 public:

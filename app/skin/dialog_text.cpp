@@ -1,5 +1,6 @@
 #include "app/skin/dialog_text.h"
 
+#include <cctype>
 #include <cmath>
 
 std::vector<std::string> ParseQuotedSelection(const char* text, size_t size) {
@@ -40,4 +41,26 @@ int ProgressPercent(int64_t position, int64_t lower, int64_t upper) {
     const long double share =
         static_cast<long double>(position - lower) * 100.0L / static_cast<long double>(upper - lower);
     return static_cast<int>(std::trunc(share + 0.5L));
+}
+
+namespace {
+
+bool ListHolds(const std::string& list, const std::string& extension) {
+    if (extension.size() < 2 || extension[0] != '.') return false;
+    for (size_t at = list.find(extension); at != std::string::npos; at = list.find(extension, at + 1)) {
+        const size_t end = at + extension.size();
+        if (end == list.size() || list[end] == '.') return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int ReplacementFilterIndex(const std::string& extension, const std::string& mpegList, const std::string& aviList) {
+    std::string lower = extension;
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ListHolds(mpegList, lower)) return 1;
+    if (ListHolds(aviList, lower)) return 2;
+    return 4;
 }

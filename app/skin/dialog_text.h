@@ -18,3 +18,8 @@ std::string ShortenStatusText(const std::string& text);
 // trunc((position − lower) × 100 ÷ (upper − lower) + 0.5), computed without overflow; 0 when
 // upper ≤ lower.
 int ProgressPercent(int64_t position, int64_t lower, int64_t upper);
+
+// Filter index of the replacement-file dialog for a file's extension (dotted, any case): 1
+// when the MPEG list holds it, 2 when the AVI list does, else 4. The lists are runs of dotted
+// lower-case extensions (".mpg.mpeg"); an extension matches only whole (".mp" is not ".mpg").
+int ReplacementFilterIndex(const std::string& extension, const std::string& mpegList, const std::string& aviList);

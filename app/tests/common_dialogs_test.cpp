@@ -118,6 +118,21 @@ TEST_F(CommonDialogTest, CapturedSelectionWalksEveryName) {
     EXPECT_EQ(dialog.m_ofn.lStructSize, sizeof(OPENFILENAMEA));
 }
 
+TEST_F(CommonDialogTest, MessageFileDialogTextAndEndings) {
+    const std::string longPath = "C:\\" + std::string(40, 'a') + "\\" + std::string(40, 'b') + "\\" +
+                                 std::string(40, 'c') + "\\missing clip.mpg";
+    CMessageFileDialog message("The file is missing.", longPath.c_str());
+    const std::string text = message.GetMessageText().c_str();
+    ASSERT_EQ(text.rfind("The file is missing.\n\n", 0), 0u) << text;
+    const std::string shown = text.substr(std::string("The file is missing.\n\n").size());
+    EXPECT_LT(shown.size(), longPath.size()) << "shortened";
+    EXPECT_NE(shown.find("..."), std::string::npos) << shown;
+    EXPECT_NE(shown.find("missing clip.mpg"), std::string::npos) << "the file name stays: " << shown;
+    ASSERT_TRUE(message.Create(IDD_MESSAGE_FILE));
+    EXPECT_STREQ(message.GetDlgItemText(IDC_MESSAGE_TEXT).c_str(), text.c_str());
+    message.DestroyWindow();
+}
+
 // A stand-in for the browse window: keeps the status texts and selections it is sent.
 class BrowseWindow : public CWnd {
 public:

@@ -75,4 +75,15 @@ TEST(Progress, PercentRoundsAndNeverDividesByZero) {
         EXPECT_EQ(ProgressPercent(c.pos, c.lower, c.upper), c.percent) << c.pos << " in " << c.lower << ".." << c.upper;
 }
 
+TEST(ReplacementFilter, WholeExtensionsPickTheIndex) {
+    const std::string mpeg = ".mpg.mpeg.mpe.m1v.m2v.dat.vob.vro", avi = ".avi.dv";
+    const struct {
+        const char* ext;
+        int index;
+    } cases[] = {{".mpg", 1}, {".MPEG", 1}, {".vro", 1}, {".avi", 2}, {".DV", 2}, {".mp", 4},
+                 {".d", 4},   {".mov", 4},  {"", 4},     {".", 4},    {"mpg", 4}};
+    for (const auto& c : cases)
+        EXPECT_EQ(ReplacementFilterIndex(c.ext, mpeg, avi), c.index) << c.ext;
+}
+
 }  // namespace
