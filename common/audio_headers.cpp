@@ -16,15 +16,15 @@ bool ReadMpegAudioHeader(std::span<const uint8_t> h, MpegAudioFrameHeader* out) 
     };
     static constexpr int32_t kMpeg1Rates[3] = {44100, 48000, 32000};  // halved LSF, quartered 2.5
     if (h.size() < 4 || h[0] != 0xFF || (h[1] & 0xE0) != 0xE0) return false;
-    const int version_bits = (h[1] >> 3) & 3, layer_bits = (h[1] >> 1) & 3;
-    const int rate_index = h[2] >> 4, sf_index = (h[2] >> 2) & 3;
-    if (version_bits == 1 || layer_bits == 0 || rate_index == 0 || rate_index == 15 || sf_index == 3) return false;
+    const int versionBits = (h[1] >> 3) & 3, layerBits = (h[1] >> 1) & 3;
+    const int rateIndex = h[2] >> 4, sfIndex = (h[2] >> 2) & 3;
+    if (versionBits == 1 || layerBits == 0 || rateIndex == 0 || rateIndex == 15 || sfIndex == 3) return false;
     MpegAudioFrameHeader r;
-    r.version = version_bits == 3 ? 1 : version_bits == 2 ? 2 : 25;
-    r.layer = 4 - layer_bits;
+    r.version = versionBits == 3 ? 1 : versionBits == 2 ? 2 : 25;
+    r.layer = 4 - layerBits;
     const bool lsf = r.version != 1;
-    r.bit_rate = (lsf ? kLsfKbps[r.layer == 1 ? 0 : 1][rate_index] : kMpeg1Kbps[r.layer - 1][rate_index]) * 1000;
-    r.sample_rate = kMpeg1Rates[sf_index] / (r.version == 1 ? 1 : r.version == 2 ? 2 : 4);
+    r.bitRate = (lsf ? kLsfKbps[r.layer == 1 ? 0 : 1][rateIndex] : kMpeg1Kbps[r.layer - 1][rateIndex]) * 1000;
+    r.sampleRate = kMpeg1Rates[sfIndex] / (r.version == 1 ? 1 : r.version == 2 ? 2 : 4);
     r.protection = (h[1] & 1) == 0;
     r.padding = (h[2] >> 1) & 1;
     r.private_bit = h[2] & 1;
@@ -38,12 +38,12 @@ bool ReadMpegAudioHeader(std::span<const uint8_t> h, MpegAudioFrameHeader* out) 
     // Layer I; the padding bit adds one slot.
     if (r.layer == 1) {
         r.samples = 384;
-        r.unpadded_bytes = 4 * (12 * r.bit_rate / r.sample_rate);
-        r.frame_bytes = r.unpadded_bytes + (r.padding ? 4 : 0);
+        r.unpaddedBytes = 4 * (12 * r.bitRate / r.sampleRate);
+        r.frameBytes = r.unpaddedBytes + (r.padding ? 4 : 0);
     } else {
         r.samples = (r.layer == 3 && lsf) ? 576 : 1152;
-        r.unpadded_bytes = (r.samples / 8) * r.bit_rate / r.sample_rate;
-        r.frame_bytes = r.unpadded_bytes + (r.padding ? 1 : 0);
+        r.unpaddedBytes = (r.samples / 8) * r.bitRate / r.sampleRate;
+        r.frameBytes = r.unpaddedBytes + (r.padding ? 1 : 0);
     }
     *out = r;
     return true;
@@ -62,12 +62,13 @@ bool ReadAc3Header(std::span<const uint8_t> h, Ac3FrameHeader* out) {
     r.bsid = h[5] >> 3;
     if (r.fscod == 3 || r.frmsizecod > 37 || r.bsid > 10) return false;
     r.kbps = kKbps[r.frmsizecod >> 1];
-    r.sample_rate = kRates[r.fscod];
+    r.samples = 1536;
+    r.sampleRate = kRates[r.fscod];
     // Table 5.18 in 16-bit words: 1536 samples at the bit rate; 44.1 kHz frames alternate
     // between the floor and one word more, chosen by the low bit of frmsizecod.
-    int32_t words = r.kbps * 96000 / r.sample_rate;
+    int32_t words = r.kbps * 96000 / r.sampleRate;
     if (r.fscod == 1) words += r.frmsizecod & 1;
-    r.frame_bytes = 2 * words;
+    r.frameBytes = 2 * words;
     *out = r;
     return true;
 }
@@ -79,17 +80,41 @@ bool ReadAdtsHeader(std::span<const uint8_t> h, AdtsFrameHeader* out) {
     if (h.size() < kAdtsHeaderBytes || h[0] != 0xFF || (h[1] & 0xF6) != 0xF0) return false;
     AdtsFrameHeader r;
     r.protection = (h[1] & 1) == 0;
-    r.header_bytes = r.protection ? 9 : 7;
+    r.headerBytes = r.protection ? 9 : 7;
     r.profile = h[2] >> 6;
     r.sampling_frequency_index = (h[2] >> 2) & 0x0F;
     r.channel_configuration = ((h[2] & 1) << 2) | (h[3] >> 6);
     if (r.sampling_frequency_index >= 13) return false;
-    r.frame_bytes = ((h[3] & 0x03) << 11) | (h[4] << 3) | (h[5] >> 5);
-    if (r.frame_bytes <= r.header_bytes) return false;
-    r.sample_rate = kRates[r.sampling_frequency_index];
+    r.frameBytes = ((h[3] & 0x03) << 11) | (h[4] << 3) | (h[5] >> 5);
+    if (r.frameBytes <= r.headerBytes) return false;
+    r.sampleRate = kRates[r.sampling_frequency_index];
     r.samples = 1024 * ((h[6] & 0x03) + 1);
     *out = r;
     return true;
+}
+
+bool ReadAudioFrameFacts(AudioFormat format, std::span<const uint8_t> bytes, AudioFrameFacts* out) {
+    switch (format) {
+        case AudioFormat::Mpeg: {
+            MpegAudioFrameHeader h;
+            if (!ReadMpegAudioHeader(bytes, &h)) return false;
+            *out = h;
+            return true;
+        }
+        case AudioFormat::Ac3: {
+            Ac3FrameHeader h;
+            if (!ReadAc3Header(bytes, &h)) return false;
+            *out = h;
+            return true;
+        }
+        case AudioFormat::Adts: {
+            AdtsFrameHeader h;
+            if (!ReadAdtsHeader(bytes, &h)) return false;
+            *out = h;
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace common

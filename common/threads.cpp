@@ -18,7 +18,7 @@ void Thread::Join() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-Event::Event(Mode mode, bool initially_set) : mode_(mode), set_(initially_set) {}
+Event::Event(Mode mode, bool initiallySet) : mode_(mode), set_(initiallySet) {}
 
 void Event::Set() {
     {
@@ -59,8 +59,8 @@ bool Event::WaitFor(std::chrono::milliseconds timeout) {
     return TakeLocked();
 }
 
-Semaphore::Semaphore(int32_t initial_count, int32_t max_count)
-    : count_(initial_count < 0 ? 0 : initial_count), max_(max_count < 1 ? 1 : max_count) {
+Semaphore::Semaphore(int32_t initialCount, int32_t maxCount)
+    : count_(initialCount < 0 ? 0 : initialCount), max_(maxCount < 1 ? 1 : maxCount) {
     if (count_ > max_) count_ = max_;
 }
 

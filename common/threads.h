@@ -37,7 +37,7 @@ class Event {
 public:
     enum class Mode { AutoReset, ManualReset };
 
-    explicit Event(Mode mode, bool initially_set = false);
+    explicit Event(Mode mode, bool initiallySet = false);
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
@@ -58,11 +58,11 @@ private:
     bool set_;
 };
 
-// A counting semaphore with a ceiling: Release beyond `max_count` fails and changes
+// A counting semaphore with a ceiling: Release beyond `maxCount` fails and changes
 // nothing, as a Win32 semaphore does.
 class Semaphore {
 public:
-    Semaphore(int32_t initial_count, int32_t max_count);
+    Semaphore(int32_t initialCount, int32_t maxCount);
     Semaphore(const Semaphore&) = delete;
     Semaphore& operator=(const Semaphore&) = delete;
 

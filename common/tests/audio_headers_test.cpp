@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "common/audio_headers.h"
+#include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
@@ -24,7 +25,7 @@ struct MpegCase {
     uint8_t h[4];
     bool valid;
     int version = 0, layer = 0;
-    int32_t bit_rate = 0, sample_rate = 0, samples = 0, frame_bytes = 0, unpadded_bytes = 0;
+    int32_t bitRate = 0, sampleRate = 0, samples = 0, frameBytes = 0, unpaddedBytes = 0;
     int channels = 0;
 };
 
@@ -100,13 +101,13 @@ TEST(AudioHeaderReader, MpegAudioTable) {
         if (!c.valid) continue;
         EXPECT_EQ(m.version, c.version);
         EXPECT_EQ(m.layer, c.layer);
-        EXPECT_EQ(m.bit_rate, c.bit_rate);
-        EXPECT_EQ(m.sample_rate, c.sample_rate);
+        EXPECT_EQ(m.bitRate, c.bitRate);
+        EXPECT_EQ(m.sampleRate, c.sampleRate);
         EXPECT_EQ(m.samples, c.samples);
-        EXPECT_EQ(m.frame_bytes, c.frame_bytes);
-        EXPECT_EQ(m.unpadded_bytes, c.unpadded_bytes);
+        EXPECT_EQ(m.frameBytes, c.frameBytes);
+        EXPECT_EQ(m.unpaddedBytes, c.unpaddedBytes);
         EXPECT_EQ(m.channels, c.channels);
-        EXPECT_EQ(m.padding, c.frame_bytes != c.unpadded_bytes);
+        EXPECT_EQ(m.padding, c.frameBytes != c.unpaddedBytes);
         EXPECT_EQ(m.protection, (c.h[1] & 1) == 0);
     }
 }
@@ -133,17 +134,17 @@ TEST(AudioHeaderReader, MpegAudioSideBitsAndShortSpans) {
     EXPECT_EQ(m.emphasis, 0);
 
     MpegAudioFrameHeader untouched;
-    untouched.frame_bytes = -7;
+    untouched.frameBytes = -7;
     EXPECT_FALSE(common::ReadMpegAudioHeader(std::span<const uint8_t>(h, 3), &untouched));
     EXPECT_FALSE(common::ReadMpegAudioHeader({}, &untouched));
-    EXPECT_EQ(untouched.frame_bytes, -7);
+    EXPECT_EQ(untouched.frameBytes, -7);
 }
 
 struct Ac3Case {
     const char* name;
     uint8_t byte4, byte5;
     bool valid;
-    int32_t kbps = 0, sample_rate = 0, frame_bytes = 0;
+    int32_t kbps = 0, sampleRate = 0, frameBytes = 0;
 };
 
 // ATSC A/52 Table 5.18, in bytes (twice its 16-bit words).
@@ -173,8 +174,8 @@ TEST(AudioHeaderReader, Ac3Table) {
         ASSERT_EQ(common::ReadAc3Header(h, &a), c.valid);
         if (!c.valid) continue;
         EXPECT_EQ(a.kbps, c.kbps);
-        EXPECT_EQ(a.sample_rate, c.sample_rate);
-        EXPECT_EQ(a.frame_bytes, c.frame_bytes);
+        EXPECT_EQ(a.sampleRate, c.sampleRate);
+        EXPECT_EQ(a.frameBytes, c.frameBytes);
         EXPECT_EQ(a.samples, 1536);
         EXPECT_EQ(a.bsid, c.byte5 >> 3);
     }
@@ -190,8 +191,8 @@ TEST(AudioHeaderReader, AdtsFields) {
         const char* name;
         uint8_t h[7];
         bool valid;
-        int32_t frame_bytes = 0, samples = 0, sample_rate = 0;
-        int header_bytes = 0, channels = 0;
+        int32_t frameBytes = 0, samples = 0, sampleRate = 0;
+        int headerBytes = 0, channels = 0;
     } cases[] = {
         {"48 kHz stereo", {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC}, true, 371, 1024, 48000, 7, 2},
         {"two raw blocks, CRC", {0xFF, 0xF0, 0x4C, 0x80, 0x2E, 0x7F, 0xFD}, true, 371, 2048, 48000, 9, 2},
@@ -207,10 +208,10 @@ TEST(AudioHeaderReader, AdtsFields) {
         AdtsFrameHeader a;
         ASSERT_EQ(common::ReadAdtsHeader(c.h, &a), c.valid);
         if (!c.valid) continue;
-        EXPECT_EQ(a.frame_bytes, c.frame_bytes);
+        EXPECT_EQ(a.frameBytes, c.frameBytes);
         EXPECT_EQ(a.samples, c.samples);
-        EXPECT_EQ(a.sample_rate, c.sample_rate);
-        EXPECT_EQ(a.header_bytes, c.header_bytes);
+        EXPECT_EQ(a.sampleRate, c.sampleRate);
+        EXPECT_EQ(a.headerBytes, c.headerBytes);
         EXPECT_EQ(a.channel_configuration, c.channels);
         EXPECT_EQ(a.profile, 1);
     }
@@ -224,32 +225,16 @@ struct ProbedFrame {
     int64_t bytes = 0, samples = 0;
 };
 
-std::string BaseName(const std::string& path) {
-    const size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // ffprobe's decoded frames (packet size, samples) and the stream's sampling rate.
 ::testing::AssertionResult Probe(const std::string& file, std::vector<ProbedFrame>* frames, int64_t* rate) {
-    const std::string name = BaseName(file);
-    const std::string out = testsupport::UniqueName("audio_probe") + ".txt";
-    const int status = testsupport::RunShell(
-        "ffprobe -v error -show_entries stream=sample_rate:frame=pkt_size,nb_samples "
-        "-of default=nw=1 '" +
-            name + "' > " + out,
-        out + ".log");
-    if (status != 0)
-        return ::testing::AssertionFailure()
-               << "ffprobe " << name << ": " << testsupport::ReadFixtureFile(out + ".log");
-    std::istringstream lines(testsupport::ReadFixtureFile(out));
-    std::string line;
+    std::string text;
+    auto probed = testsupport::Ffprobe(
+        file, "-show_entries stream=sample_rate:frame=pkt_size,nb_samples -of default=nw=1", &text);
+    if (!probed) return probed;
     frames->clear();
     *rate = 0;
-    while (std::getline(lines, line)) {
-        const size_t eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string key = line.substr(0, eq);
-        const int64_t value = std::strtoll(line.c_str() + eq + 1, nullptr, 10);
+    for (const auto& [key, field] : testsupport::KeyValues(text)) {
+        const int64_t value = testsupport::ProbeNumber(field).value_or(0);
         if (key == "pkt_size")
             frames->push_back({value, 0});
         else if (key == "nb_samples" && !frames->empty())
@@ -257,62 +242,32 @@ std::string BaseName(const std::string& path) {
         else if (key == "sample_rate")
             *rate = value;
     }
-    if (frames->empty()) return ::testing::AssertionFailure() << "ffprobe found no frames in " << name;
+    if (frames->empty()) return ::testing::AssertionFailure() << "ffprobe found no frames in " << file;
     return ::testing::AssertionSuccess();
-}
-
-enum class Kind { Mpeg, Ac3, Adts };
-
-// One frame header at the front of `rest`: its length, samples and rate.
-bool ReadFrame(Kind kind, std::span<const uint8_t> rest, ProbedFrame* frame, int64_t* rate) {
-    switch (kind) {
-        case Kind::Mpeg: {
-            MpegAudioFrameHeader m;
-            if (!common::ReadMpegAudioHeader(rest, &m)) return false;
-            *frame = {m.frame_bytes, m.samples};
-            *rate = m.sample_rate;
-            return true;
-        }
-        case Kind::Ac3: {
-            Ac3FrameHeader a;
-            if (!common::ReadAc3Header(rest, &a)) return false;
-            *frame = {a.frame_bytes, a.samples};
-            *rate = a.sample_rate;
-            return true;
-        }
-        case Kind::Adts: {
-            AdtsFrameHeader a;
-            if (!common::ReadAdtsHeader(rest, &a)) return false;
-            *frame = {a.frame_bytes, a.samples};
-            *rate = a.sample_rate;
-            return true;
-        }
-    }
-    return false;
 }
 
 TEST(AudioHeaderReader, FramesOfFfmpegStreamsMatchFfprobe) {
     const struct {
         const char* name;
-        Kind kind;
+        common::AudioFormat format;
         const char* command;
         const char* ext;
     } cases[] = {
-        {"MPEG-1 Layer II", Kind::Mpeg,
+        {"MPEG-1 Layer II", common::AudioFormat::Mpeg,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 -c:a mp2 -b:a 192k -f mp2 {out}", "mp2"},
-        {"MPEG-2 Layer III", Kind::Mpeg,
+        {"MPEG-2 Layer III", common::AudioFormat::Mpeg,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=24000:duration=1 -c:a libmp3lame -b:a 64k "
          "-write_xing 0 -id3v2_version 0 -f mp3 {out}",
          "mp3"},
-        {"MPEG-2.5 Layer III, padded frames", Kind::Mpeg,
+        {"MPEG-2.5 Layer III, padded frames", common::AudioFormat::Mpeg,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=11025:duration=1 -c:a libmp3lame -b:a 32k "
          "-write_xing 0 -id3v2_version 0 -f mp3 {out}",
          "mp3"},
-        {"AC-3 44.1 kHz, alternating sizes", Kind::Ac3,
+        {"AC-3 44.1 kHz, alternating sizes", common::AudioFormat::Ac3,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -c:a ac3 -b:a 192k -f ac3 {out}", "ac3"},
-        {"AC-3 32 kHz", Kind::Ac3,
+        {"AC-3 32 kHz", common::AudioFormat::Ac3,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=32000:duration=1 -c:a ac3 -b:a 96k -f ac3 {out}", "ac3"},
-        {"ADTS", Kind::Adts,
+        {"ADTS", common::AudioFormat::Adts,
          "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -c:a aac -b:a 96k -f adts {out}", "aac"},
     };
     for (const auto& c : cases) {
@@ -320,22 +275,20 @@ TEST(AudioHeaderReader, FramesOfFfmpegStreamsMatchFfprobe) {
         std::string file;
         ASSERT_TRUE(testsupport::MediaFixture(c.command, c.ext, &file));
         std::vector<ProbedFrame> probed;
-        int64_t probed_rate = 0;
-        ASSERT_TRUE(Probe(file, &probed, &probed_rate));
-        std::ifstream in(file, std::ios::binary);
-        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        int64_t probedRate = 0;
+        ASSERT_TRUE(Probe(file, &probed, &probedRate));
+        const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(file);
         ASSERT_FALSE(bytes.empty());
         size_t pos = 0;
         size_t count = 0;
         for (; pos < bytes.size() && count < probed.size(); ++count) {
             SCOPED_TRACE(testing::Message() << "frame " << count << " at " << pos);
-            ProbedFrame mine;
-            int64_t rate = 0;
-            ASSERT_TRUE(ReadFrame(c.kind, std::span<const uint8_t>(bytes).subspan(pos), &mine, &rate));
-            EXPECT_EQ(mine.bytes, probed[count].bytes);
+            common::AudioFrameFacts mine;
+            ASSERT_TRUE(common::ReadAudioFrameFacts(c.format, std::span<const uint8_t>(bytes).subspan(pos), &mine));
+            EXPECT_EQ(mine.frameBytes, probed[count].bytes);
             EXPECT_EQ(mine.samples, probed[count].samples);
-            EXPECT_EQ(rate, probed_rate);
-            pos += static_cast<size_t>(mine.bytes);
+            EXPECT_EQ(mine.sampleRate, probedRate);
+            pos += static_cast<size_t>(mine.frameBytes);
         }
         EXPECT_EQ(count, probed.size());
         EXPECT_EQ(pos, bytes.size());

@@ -14,9 +14,9 @@ struct FakeCpu {
     bool faults = false;
     std::map<uint32_t, CpuidRegs> leaves;
 
-    static CpuidRegs Vendor(const char* text, uint32_t max_leaf) {
+    static CpuidRegs Vendor(const char* text, uint32_t maxLeaf) {
         CpuidRegs r;
-        r.eax = max_leaf;
+        r.eax = maxLeaf;
         std::memcpy(&r.ebx, text + 0, 4);
         std::memcpy(&r.edx, text + 4, 4);
         std::memcpy(&r.ecx, text + 8, 4);
@@ -35,13 +35,13 @@ struct FakeCpu {
 constexpr uint32_t kEdxTsc = 1u << 4, kEdxMmx = 1u << 23, kEdxCmov = 1u << 15, kEdxMtrr = 1u << 12, kEdxSse = 1u << 25,
                    kEdxSse2 = 1u << 26;
 
-FakeCpu Processor(const char* vendor, uint32_t signature, uint32_t edx1, uint32_t ecx1, uint32_t max_ext,
-                  uint32_t edx_ext) {
+FakeCpu Processor(const char* vendor, uint32_t signature, uint32_t edx1, uint32_t ecx1, uint32_t maxExt,
+                  uint32_t edxExt) {
     FakeCpu cpu;
     cpu.leaves[0] = FakeCpu::Vendor(vendor, 1);
     cpu.leaves[1] = CpuidRegs{signature, 0, ecx1, edx1};
-    cpu.leaves[0x80000000u] = CpuidRegs{max_ext, 0, 0, 0};
-    cpu.leaves[0x80000001u] = CpuidRegs{0, 0, 0, edx_ext};
+    cpu.leaves[0x80000000u] = CpuidRegs{maxExt, 0, 0, 0};
+    cpu.leaves[0x80000001u] = CpuidRegs{0, 0, 0, edxExt};
     return cpu;
 }
 
@@ -52,9 +52,9 @@ TEST(CpuFeatures, FaultAndEmptyLeafZero) {
     faulting.faults = true;
     EXPECT_EQ(CondenseCpuid(faulting.Query()), 0u);
 
-    FakeCpu no_leaves;
-    no_leaves.leaves[0] = FakeCpu::Vendor("GenuineIntel", 0);
-    EXPECT_EQ(CondenseCpuid(no_leaves.Query()), 0x0001u);
+    FakeCpu noLeaves;
+    noLeaves.leaves[0] = FakeCpu::Vendor("GenuineIntel", 0);
+    EXPECT_EQ(CondenseCpuid(noLeaves.Query()), 0x0001u);
 }
 
 TEST(CpuFeatures, WordForTypicalProcessors) {
@@ -85,8 +85,8 @@ TEST(CpuFeatures, WordForTypicalProcessors) {
 TEST(CpuFeatures, AmdSignatureRangeForBit11) {
     for (uint32_t sig : {0x587u, 0x588u, 0x5FFu, 0x600u, 0x1588u}) {
         const uint32_t word = CondenseCpuid(Processor("AuthenticAMD", sig, 0, 0, 0x80000001u, 0).Query());
-        const bool in_range = (sig & 0xFFF) >= 0x588 && (sig & 0xFFF) < 0x600;
-        EXPECT_EQ((word & kCpuAmdK6Late) != 0, in_range) << std::hex << sig;
+        const bool inRange = (sig & 0xFFF) >= 0x588 && (sig & 0xFFF) < 0x600;
+        EXPECT_EQ((word & kCpuAmdK6Late) != 0, inRange) << std::hex << sig;
     }
 }
 

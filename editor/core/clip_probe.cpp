@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "common/audio_headers.h"
 #include "editor/core/bytes.h"
 
 namespace editor {
@@ -347,25 +348,26 @@ bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t
 }
 
 bool Ac3FrameInfo(const uint8_t* p, size_t n, int64_t* duration, int* frame_bytes) {
-    int bytes = 0, rate = 0;
-    if (!p || n <= 5 || !ParseAc3Header(p, n, &bytes, &rate, nullptr) || bytes == 0) return false;
+    common::Ac3FrameHeader a;
+    if (!p || !common::ReadAc3Header({p, n}, &a)) return false;
     // A/52: every syncframe carries 1536 samples at its own sampling rate.
-    if (duration) *duration = 1536 * kSecond / rate;
-    if (frame_bytes) *frame_bytes = bytes;
+    if (duration) *duration = a.samples * kSecond / a.sampleRate;
+    if (frame_bytes) *frame_bytes = a.frameBytes;
     return true;
 }
 
 bool MpegAudioFrameDuration(const uint8_t* p, size_t n, int64_t* duration) {
     if (!p || n < 4) return false;
-    MpegAudioHeader h;
-    if (!ParseMpegAudioHeader(LowFirst32(p), &h)) return false;
-    if (duration) *duration = int64_t(h.samples_per_frame) * kSecond / h.sampling_rate;
+    common::MpegAudioFrameHeader h;
+    if (!common::ReadMpegAudioHeader({p, 4}, &h)) return false;
+    if (duration) *duration = int64_t(h.samples) * kSecond / h.sampleRate;
     return true;
 }
 
 int MpegAudioFrameLength(uint32_t header) {
-    MpegAudioHeader h;
-    return ParseMpegAudioHeader(header, &h) ? h.frame_length : 0;
+    const uint8_t bytes[4] = {uint8_t(header), uint8_t(header >> 8), uint8_t(header >> 16), uint8_t(header >> 24)};
+    common::MpegAudioFrameHeader h;
+    return common::ReadMpegAudioHeader(bytes, &h) ? h.frameBytes : 0;
 }
 
 int MpegAudioVersionBits(uint32_t header) {

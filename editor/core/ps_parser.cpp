@@ -26,30 +26,6 @@ int64_t TicksTo100ns(int64_t ticks) {
 
 }  // namespace
 
-bool ParseMpegAudioHeader(uint32_t h, MpegAudioHeader* out) {
-    const uint8_t bytes[4] = {uint8_t(h), uint8_t(h >> 8), uint8_t(h >> 16), uint8_t(h >> 24)};
-    common::MpegAudioFrameHeader m;
-    if (!common::ReadMpegAudioHeader(bytes, &m)) return false;
-    if (out) {
-        out->version = m.version;
-        out->layer = m.layer;
-        out->bit_rate = m.bit_rate;
-        out->sampling_rate = m.sample_rate;
-        out->samples_per_frame = m.samples;
-        out->frame_length = m.frame_bytes;
-    }
-    return true;
-}
-
-bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate, int* kbps) {
-    common::Ac3FrameHeader a;
-    if (!p || !common::ReadAc3Header({p, n}, &a)) return false;
-    if (frame_bytes) *frame_bytes = a.frame_bytes;
-    if (sampling_rate) *sampling_rate = a.sample_rate;
-    if (kbps) *kbps = a.kbps;
-    return true;
-}
-
 CPsParser::CPsParser(bool mpeg1, const char* log_name) : mpeg1_(mpeg1), log_name_(log_name) {
     Reset();
 }
@@ -403,10 +379,10 @@ void CPsParser::RoutePrivate(const uint8_t* p, size_t n, int64_t time) {
         const size_t len = n - 4;
         const int64_t first = pointer >= 1 ? pointer - 1 : -1;
         if (audio_frame_bytes_ < 0 && first >= 0 && size_t(first) < len) {
-            int bytes = 0, rate = 0;
-            if (ParseAc3Header(data + first, len - size_t(first), &bytes, &rate, nullptr)) {
-                audio_frame_bytes_ = bytes;
-                ac3_frame_duration_ = int64_t(1536) * 10000000 / rate;
+            common::Ac3FrameHeader a;
+            if (common::ReadAc3Header({data + first, len - size_t(first)}, &a)) {
+                audio_frame_bytes_ = a.frameBytes;
+                ac3_frame_duration_ = int64_t(a.samples) * 10000000 / a.sampleRate;
             }
         }
         Append(StreamFor(false, kAc3IndexBase + sub - 0x80), data, len, time, first, frames);
@@ -589,29 +565,30 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
         int length = 0;
         bool match = false;
         if (kind == kAudioAc3) {
-            int rate = 0;
-            match = ParseAc3Header(p, n - cursor_, &length, &rate, nullptr);
+            common::Ac3FrameHeader a;
+            match = common::ReadAc3Header({p, n - cursor_}, &a);
+            if (match) length = a.frameBytes;
         } else {
-            MpegAudioHeader h;
+            common::MpegAudioFrameHeader h;
             const uint32_t word = LowFirst32(p);
             // Protection, padding, private, mode extension, copyright, original and
             // emphasis may change from frame to frame.
             constexpr uint32_t kSame = 0xC0FCFEFF;
-            if (ParseMpegAudioHeader(word, &h)) {
+            if (common::ReadMpegAudioHeader({p, 4}, &h)) {
                 if (s->have_reference) {
                     match = (word & kSame) == (s->reference & kSame);
                 } else {
                     // The first header must be followed by another where there is room
                     // to see one, so payload bytes that look like a header do not start
                     // the walk.
-                    const size_t next = cursor_ + size_t(h.frame_length);
+                    const size_t next = cursor_ + size_t(h.frameBytes);
                     match = next + 4 > n || (LowFirst32(b + next) & kSame) == (word & kSame);
                     if (match) {
                         s->reference = word;
                         s->have_reference = true;
                     }
                 }
-                length = h.frame_length;
+                length = h.frameBytes;
             }
         }
         if (match && length > 0) {

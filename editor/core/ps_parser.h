@@ -211,21 +211,4 @@ public:
     CMpeg1StreamParser() : CPsParser(true, "M1SAna.txt") {}
 };
 
-// MPEG audio frame header (ISO/IEC 11172-3, 13818-3 LSF and the 2.5 extension), first
-// byte lowest. Frame length includes the padding slot; 0 for an invalid header.
-struct MpegAudioHeader {
-    int version = 0;        // 1 MPEG-1, 2 MPEG-2 LSF, 25 MPEG-2.5
-    int layer = 0;          // 1-3
-    int bit_rate = 0;       // bits per second
-    int sampling_rate = 0;  // Hz
-    int samples_per_frame = 0;
-    int frame_length = 0;  // bytes, padding included
-};
-bool ParseMpegAudioHeader(uint32_t header, MpegAudioHeader* out);
-
-// AC-3 syncframe header (ATSC A/52): frame bytes and sampling rate; false for fewer than
-// six bytes, a missing sync word, a reserved fscod, frmsizecod above 37 or an Enhanced
-// AC-3 bsid (above 10).
-bool ParseAc3Header(const uint8_t* p, size_t n, int* frame_bytes, int* sampling_rate, int* kbps);
-
 }  // namespace editor

@@ -1,16 +1,16 @@
 #include "filters/base/com_object.h"
 
 namespace {
-std::atomic<LONG> g_objects{0};
-std::atomic<LONG> g_locks{0};
+std::atomic<LONG> liveObjects{0};
+std::atomic<LONG> serverLocks{0};
 }  // namespace
 
 CUnknown::CUnknown(const wchar_t* name, IUnknown* outer) : name_(name), owner_(outer ? outer : InnerUnknown()) {
-    ++g_objects;
+    ++liveObjects;
 }
 
 CUnknown::~CUnknown() {
-    --g_objects;
+    --liveObjects;
 }
 
 HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID iid, void** out) {
@@ -42,18 +42,18 @@ HRESULT GetInterface(IUnknown* p, void** out) {
 }
 
 LONG ServerObjectCount() {
-    return g_objects.load();
+    return liveObjects.load();
 }
 LONG ServerLockCount() {
-    return g_locks.load();
+    return serverLocks.load();
 }
 void ServerLock(bool lock) {
     if (lock) {
-        ++g_locks;
+        ++serverLocks;
         return;
     }
     // An unbalanced unlock is ignored rather than driving the count negative.
-    LONG v = g_locks.load();
-    while (v > 0 && !g_locks.compare_exchange_weak(v, v - 1)) {
+    LONG v = serverLocks.load();
+    while (v > 0 && !serverLocks.compare_exchange_weak(v, v - 1)) {
     }
 }

@@ -3,8 +3,8 @@
 #include <evcode.h>
 #include <new>
 
-CBaseFilter::CBaseFilter(const wchar_t* object_name, IUnknown* outer, CCritSec* lock, REFCLSID clsid)
-    : CUnknown(object_name, outer), lock_(lock), clsid_(clsid) {}
+CBaseFilter::CBaseFilter(const wchar_t* objectName, IUnknown* outer, CCritSec* lock, REFCLSID clsid)
+    : CUnknown(objectName, outer), lock_(lock), clsid_(clsid) {}
 
 CBaseFilter::~CBaseFilter() {
     if (clock_) clock_->Release();
@@ -65,7 +65,8 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Pause() {
 HRESULT STDMETHODCALLTYPE CBaseFilter::Run(REFERENCE_TIME start) {
     CAutoLock lock(lock_);
     start_ = start;
-    if (state_ == State_Stopped) {
+    const bool wasStopped = state_ == State_Stopped;
+    if (wasStopped) {
         const HRESULT hr = Pause();
         if (FAILED(hr)) return hr;
     }
@@ -75,7 +76,19 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Run(REFERENCE_TIME start) {
             CBasePin* pin = GetPin(i);
             if (!pin || !pin->IsConnected()) continue;
             const HRESULT hr = pin->Run(start);
-            if (FAILED(hr)) return hr;
+            if (FAILED(hr)) {
+                // From Stopped, every pin goes back to inactive, those already running
+                // included, as a failed Pause does. From Paused the pins stay active, as
+                // on Pause from Running.
+                if (wasStopped) {
+                    for (int j = 0; j < count; ++j) {
+                        CBasePin* done = GetPin(j);
+                        if (done && done->IsConnected()) done->Inactive();
+                    }
+                    state_ = State_Stopped;
+                }
+                return hr;
+            }
         }
     }
     state_ = State_Running;
@@ -118,10 +131,10 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::FindPin(LPCWSTR id, IPin** pin) {
     for (int i = 0; i < count; ++i) {
         CBasePin* candidate = GetPin(i);
         if (!candidate) continue;
-        LPWSTR candidate_id = nullptr;
-        if (FAILED(candidate->QueryId(&candidate_id))) continue;
-        const bool same = wcscmp(candidate_id, id) == 0;
-        CoTaskMemFree(candidate_id);
+        LPWSTR candidateId = nullptr;
+        if (FAILED(candidate->QueryId(&candidateId))) continue;
+        const bool same = wcscmp(candidateId, id) == 0;
+        CoTaskMemFree(candidateId);
         if (same) return GetInterface(static_cast<IPin*>(candidate), reinterpret_cast<void**>(pin));
     }
     return VFW_E_NOT_FOUND;
@@ -159,7 +172,7 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::QueryVendorInfo(LPWSTR* info) {
 }
 
 HRESULT CBaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
-    IMediaEventSink* sink = sink_;
+    IMediaEventSink* sink = sink_.load();
     if (!sink) return E_NOTIMPL;
     if (code == EC_COMPLETE) param2 = reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this));
     return sink->Notify(code, param1, param2);

@@ -7,9 +7,14 @@
 // - Pause from Stopped calls Active on each connected pin, Stop calls Inactive on each
 //   connected pin, Run calls Run on each connected pin (after Pause when stopped).
 //   The first failure ends the transition and is answered; the state then stays where
-//   it was for Pause and Run, and is Stopped for Stop.
+//   it was for Pause and Run, and is Stopped for Stop. A failed Pause, or a failed Run
+//   from Stopped, makes the pins it made active inactive again (running ones included).
+//   Pins are not told of Running to Paused, so a Run that fails from Paused leaves them
+//   active.
 // - The filter graph does not hold a reference from us (it holds one on us), so the
 //   graph and its event sink are kept as plain pointers between JoinFilterGraph calls.
+//   NotifyEvent runs on streaming threads without the filter lock: the sink pointer is
+//   atomic, so such a thread reads either the graph's sink or none, never a torn value.
 #pragma once
 
 #include <windows.h>
@@ -25,7 +30,7 @@
 
 class CBaseFilter : public CUnknown, public IBaseFilter {
 public:
-    CBaseFilter(const wchar_t* object_name, IUnknown* outer, CCritSec* lock, REFCLSID clsid);
+    CBaseFilter(const wchar_t* objectName, IUnknown* outer, CCritSec* lock, REFCLSID clsid);
     ~CBaseFilter() override;
 
     FILTERBASE_DECLARE_IUNKNOWN
@@ -37,7 +42,7 @@ public:
     HRESULT STDMETHODCALLTYPE Stop() override;
     HRESULT STDMETHODCALLTYPE Pause() override;
     HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override;
-    HRESULT STDMETHODCALLTYPE GetState(DWORD timeout_ms, FILTER_STATE* state) override;
+    HRESULT STDMETHODCALLTYPE GetState(DWORD timeoutMs, FILTER_STATE* state) override;
     HRESULT STDMETHODCALLTYPE SetSyncSource(IReferenceClock* clock) override;
     HRESULT STDMETHODCALLTYPE GetSyncSource(IReferenceClock** clock) override;
     // IBaseFilter
@@ -66,21 +71,21 @@ public:
     REFERENCE_TIME StartTime() const { return start_; }
     // Bumped by a filter whose pin list changed; pin enumerators made earlier then
     // answer VFW_E_ENUM_OUT_OF_SYNC.
-    LONG PinVersion() const { return pin_version_.load(); }
-    void IncrementPinVersion() { ++pin_version_; }
+    LONG PinVersion() const { return pinVersion_.load(); }
+    void IncrementPinVersion() { ++pinVersion_; }
 
 protected:
     CCritSec* lock_;
     std::atomic<FILTER_STATE> state_{State_Stopped};
     IReferenceClock* clock_ = nullptr;  // counted
     REFERENCE_TIME start_ = 0;
-    IFilterGraph* graph_ = nullptr;    // not counted: the graph owns us
-    IMediaEventSink* sink_ = nullptr;  // not counted, likewise
+    IFilterGraph* graph_ = nullptr;                // not counted: the graph owns us
+    std::atomic<IMediaEventSink*> sink_{nullptr};  // not counted, likewise; read by streaming threads
     std::wstring name_;
     CLSID clsid_;
 
 private:
-    std::atomic<LONG> pin_version_{1};
+    std::atomic<LONG> pinVersion_{1};
 };
 
 // IEnumPins over a filter's GetPin list. Holds a reference on the filter.

@@ -15,41 +15,41 @@ DWORD WINAPI CAmThread::Start(void* self) {
 }
 
 bool CAmThread::Create() {
-    if (thread_ || !request_event_.Valid() || !reply_event_.Valid()) return false;
-    request_event_.Reset();
-    reply_event_.Reset();
+    if (thread_ || !requestEvent_.Valid() || !replyEvent_.Valid()) return false;
+    requestEvent_.Reset();
+    replyEvent_.Reset();
     thread_ = CreateThread(nullptr, 0, &CAmThread::Start, this, 0, nullptr);
     return thread_ != nullptr;
 }
 
-HRESULT CAmThread::CallWorker(DWORD command, DWORD timeout_ms) {
-    CAutoLock lock(&call_lock_);
+HRESULT CAmThread::CallWorker(DWORD command, DWORD timeoutMs) {
+    CAutoLock lock(&callLock_);
     if (!thread_) return kNoReply;
     command_ = command;
-    reply_event_.Reset();
-    request_event_.Set();
+    replyEvent_.Reset();
+    requestEvent_.Set();
     // Wait for the reply or for the thread to end, whichever comes first.
-    HANDLE handles[2] = {reply_event_.Handle(), thread_};
-    const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, timeout_ms);
+    HANDLE handles[2] = {replyEvent_.Handle(), thread_};
+    const DWORD woke = WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
     if (woke == WAIT_OBJECT_0) return reply_;
     return kNoReply;
 }
 
-bool CAmThread::Close(DWORD timeout_ms) {
+bool CAmThread::Close(DWORD timeoutMs) {
     if (!thread_) return true;
-    if (WaitForSingleObject(thread_, timeout_ms) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(thread_, timeoutMs) != WAIT_OBJECT_0) return false;
     CloseHandle(thread_);
     thread_ = nullptr;
     return true;
 }
 
 DWORD CAmThread::GetRequest() {
-    WaitForSingleObject(request_event_.Handle(), INFINITE);
+    WaitForSingleObject(requestEvent_.Handle(), INFINITE);
     return command_;
 }
 
 bool CAmThread::CheckRequest(DWORD* command) {
-    if (!request_event_.Check()) return false;
+    if (!requestEvent_.Check()) return false;
     // The check consumed the auto-reset signal; the command is now being handled.
     if (command) *command = command_;
     return true;
@@ -57,5 +57,5 @@ bool CAmThread::CheckRequest(DWORD* command) {
 
 void CAmThread::Reply(HRESULT result) {
     reply_ = result;
-    reply_event_.Set();
+    replyEvent_.Set();
 }

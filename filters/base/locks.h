@@ -40,7 +40,7 @@ private:
 // A Win32 event. Creation failure leaves a null handle, which Valid() reports.
 class CAmEvent {
 public:
-    explicit CAmEvent(bool manual_reset = false) : handle_(CreateEventW(nullptr, manual_reset, FALSE, nullptr)) {}
+    explicit CAmEvent(bool manualReset = false) : handle_(CreateEventW(nullptr, manualReset, FALSE, nullptr)) {}
     ~CAmEvent() {
         if (handle_) CloseHandle(handle_);
     }
@@ -51,8 +51,8 @@ public:
     HANDLE Handle() const { return handle_; }
     void Set() { SetEvent(handle_); }
     void Reset() { ResetEvent(handle_); }
-    // True when the event was signalled within `timeout_ms`.
-    bool Wait(DWORD timeout_ms) { return WaitForSingleObject(handle_, timeout_ms) == WAIT_OBJECT_0; }
+    // True when the event was signalled within `timeoutMs`.
+    bool Wait(DWORD timeoutMs) { return WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0; }
     bool Check() { return Wait(0); }
 
 private:
@@ -79,11 +79,11 @@ public:
     // Starts the thread running ThreadProc. False when one is running or it failed.
     bool Create();
     bool ThreadExists() const { return thread_ != nullptr; }
-    // Posts `command` and waits up to `timeout_ms` for the worker's reply.
-    HRESULT CallWorker(DWORD command, DWORD timeout_ms = kReplyTimeoutMs);
-    // Waits up to `timeout_ms` for the thread to end and closes it. False, with the
+    // Posts `command` and waits up to `timeoutMs` for the worker's reply.
+    HRESULT CallWorker(DWORD command, DWORD timeoutMs = kReplyTimeoutMs);
+    // Waits up to `timeoutMs` for the thread to end and closes it. False, with the
     // thread left in place, when it did not end in time.
-    bool Close(DWORD timeout_ms = kReplyTimeoutMs);
+    bool Close(DWORD timeoutMs = kReplyTimeoutMs);
 
 protected:
     // The worker's body; its return value is the thread's exit code.
@@ -99,9 +99,9 @@ private:
     static DWORD WINAPI Start(void* self);
 
     HANDLE thread_ = nullptr;
-    CCritSec call_lock_;      // one caller at a time
-    CAmEvent request_event_;  // auto-reset: a command is waiting
-    CAmEvent reply_event_;    // auto-reset: the worker answered
+    CCritSec callLock_;      // one caller at a time
+    CAmEvent requestEvent_;  // auto-reset: a command is waiting
+    CAmEvent replyEvent_;    // auto-reset: the worker answered
     DWORD command_ = 0;
     HRESULT reply_ = S_OK;
 };

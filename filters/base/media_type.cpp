@@ -176,7 +176,7 @@ const VideoFormatInfo kVideoFormats[] = {
 struct BitmapHeaderPlace {
     const GUID* format;
     size_t offset;
-    size_t least_length;
+    size_t leastLength;
 };
 const BitmapHeaderPlace kBitmapHeaderPlaces[] = {
     {&FORMAT_VideoInfo, offsetof(VIDEOINFOHEADER, bmiHeader), sizeof(VIDEOINFOHEADER)},
@@ -200,7 +200,7 @@ DWORD VideoImageSize(const VideoFormatInfo& info, LONG width, LONG height) {
     if (info.planes == 3)
         size = static_cast<uint64_t>(width) * rows * 3 / 2;
     else
-        size = ((static_cast<uint64_t>(width) * info.bit_count + 31) / 32) * 4 * rows;
+        size = ((static_cast<uint64_t>(width) * info.bitCount + 31) / 32) * 4 * rows;
     return size > 0xFFFFFFFFull ? 0 : static_cast<DWORD>(size);
 }
 
@@ -208,7 +208,7 @@ const BITMAPINFOHEADER* GetBitmapHeader(const AM_MEDIA_TYPE& type) {
     if (!type.pbFormat) return nullptr;
     for (const BitmapHeaderPlace& place : kBitmapHeaderPlaces)
         if (type.formattype == *place.format)
-            return type.cbFormat >= place.least_length
+            return type.cbFormat >= place.leastLength
                        ? reinterpret_cast<const BITMAPINFOHEADER*>(type.pbFormat + place.offset)
                        : nullptr;
     return nullptr;
@@ -235,49 +235,49 @@ HRESULT BuildVideoType(const VideoTypeParams& params, CMediaType* type) {
     bmi.biWidth = params.width;
     bmi.biHeight = params.height;
     bmi.biPlanes = 1;
-    bmi.biBitCount = info->bit_count;
+    bmi.biBitCount = info->bitCount;
     bmi.biCompression = info->fourcc;
     bmi.biSizeImage = image;
     const RECT rect{0, 0, params.width, params.height};
-    const DWORD bit_rate =
-        static_cast<DWORD>(params.avg_time_per_frame > 0 ? static_cast<uint64_t>(image) * 8 * 10000000 /
-                                                               static_cast<uint64_t>(params.avg_time_per_frame)
-                                                         : 0);
+    const DWORD bitRate =
+        static_cast<DWORD>(params.avgTimePerFrame > 0 ? static_cast<uint64_t>(image) * 8 * 10000000 /
+                                                            static_cast<uint64_t>(params.avgTimePerFrame)
+                                                      : 0);
 
     *type = CMediaType(&MEDIATYPE_Video);
     type->subtype = *params.subtype;
     type->SetSampleSize(image);
     type->bTemporalCompression = FALSE;
-    if (params.video_info2) {
+    if (params.videoInfo2) {
         auto* vih = reinterpret_cast<VIDEOINFOHEADER2*>(type->AllocFormatBuffer(sizeof(VIDEOINFOHEADER2)));
         if (!vih) return E_OUTOFMEMORY;
         type->formattype = FORMAT_VideoInfo2;
         vih->rcSource = vih->rcTarget = rect;
-        vih->dwBitRate = bit_rate;
-        vih->AvgTimePerFrame = params.avg_time_per_frame;
-        vih->dwInterlaceFlags = params.interlace_flags;
-        vih->dwPictAspectRatioX = params.aspect_x ? params.aspect_x : static_cast<DWORD>(params.width);
-        vih->dwPictAspectRatioY = params.aspect_y ? params.aspect_y : static_cast<DWORD>(params.height);
+        vih->dwBitRate = bitRate;
+        vih->AvgTimePerFrame = params.avgTimePerFrame;
+        vih->dwInterlaceFlags = params.interlaceFlags;
+        vih->dwPictAspectRatioX = params.aspectX ? params.aspectX : static_cast<DWORD>(params.width);
+        vih->dwPictAspectRatioY = params.aspectY ? params.aspectY : static_cast<DWORD>(params.height);
         vih->bmiHeader = bmi;
     } else {
         auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(type->AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
         if (!vih) return E_OUTOFMEMORY;
         type->formattype = FORMAT_VideoInfo;
         vih->rcSource = vih->rcTarget = rect;
-        vih->dwBitRate = bit_rate;
-        vih->AvgTimePerFrame = params.avg_time_per_frame;
+        vih->dwBitRate = bitRate;
+        vih->AvgTimePerFrame = params.avgTimePerFrame;
         vih->bmiHeader = bmi;
     }
     return S_OK;
 }
 
-HRESULT BuildMpeg2VideoType(REFGUID subtype, const MPEG2VIDEOINFO& info, const BYTE* header, DWORD header_length,
+HRESULT BuildMpeg2VideoType(REFGUID subtype, const MPEG2VIDEOINFO& info, const BYTE* header, DWORD headerLength,
                             CMediaType* type) {
-    if (header_length && !header) return E_POINTER;
+    if (headerLength && !header) return E_POINTER;
     const size_t fixed = offsetof(MPEG2VIDEOINFO, dwSequenceHeader);
     // The block holds at least the whole structure, whose one-word sequence header
     // field is where the header bytes begin.
-    size_t length = fixed + header_length;
+    size_t length = fixed + headerLength;
     if (length < sizeof(MPEG2VIDEOINFO)) length = sizeof(MPEG2VIDEOINFO);
     *type = CMediaType(&MEDIATYPE_Video);
     type->subtype = subtype;
@@ -285,8 +285,8 @@ HRESULT BuildMpeg2VideoType(REFGUID subtype, const MPEG2VIDEOINFO& info, const B
     BYTE* block = type->AllocFormatBuffer(static_cast<ULONG>(length));
     if (!block) return E_OUTOFMEMORY;
     std::memcpy(block, &info, fixed);
-    reinterpret_cast<MPEG2VIDEOINFO*>(block)->cbSequenceHeader = header_length;
-    if (header_length) std::memcpy(block + fixed, header, header_length);
+    reinterpret_cast<MPEG2VIDEOINFO*>(block)->cbSequenceHeader = headerLength;
+    if (headerLength) std::memcpy(block + fixed, header, headerLength);
     return S_OK;
 }
 

@@ -87,10 +87,10 @@ inline constexpr GUID kMediaSubtypeI420 = {
 // Video formats the filters take and give, by subtype: bits per pixel and planes.
 struct VideoFormatInfo {
     const GUID* subtype;
-    DWORD fourcc;     // biCompression (BI_RGB for the RGB types)
-    WORD bit_count;   // average bits per pixel
-    int planes;       // 1 packed, 3 planar 4:2:0
-    bool v_before_u;  // planar: the V plane precedes U (YV12)
+    DWORD fourcc;   // biCompression (BI_RGB for the RGB types)
+    WORD bitCount;  // average bits per pixel
+    int planes;     // 1 packed, 3 planar 4:2:0
+    bool vBeforeU;  // planar: the V plane precedes U (YV12)
 };
 // Null for a subtype that is not one of YV12, I420, IYUV, YUY2, YVYU, UYVY, RGB32, RGB24.
 const VideoFormatInfo* FindVideoFormat(REFGUID subtype);
@@ -108,11 +108,11 @@ REFERENCE_TIME GetAvgTimePerFrame(const AM_MEDIA_TYPE& type);
 struct VideoTypeParams {
     const GUID* subtype;
     LONG width;
-    LONG height;                        // positive: bottom-up for RGB, as DIBs are
-    REFERENCE_TIME avg_time_per_frame;  // 100 ns units
-    bool video_info2 = false;
-    DWORD aspect_x = 0, aspect_y = 0;  // VIDEOINFOHEADER2 picture aspect; 0 means width:height
-    DWORD interlace_flags = 0;         // VIDEOINFOHEADER2 dwInterlaceFlags
+    LONG height;                     // positive: bottom-up for RGB, as DIBs are
+    REFERENCE_TIME avgTimePerFrame;  // 100 ns units
+    bool videoInfo2 = false;
+    DWORD aspectX = 0, aspectY = 0;  // VIDEOINFOHEADER2 picture aspect; 0 means width:height
+    DWORD interlaceFlags = 0;        // VIDEOINFOHEADER2 dwInterlaceFlags
 };
 // Builds an uncompressed video type (MEDIATYPE_Video, FORMAT_VideoInfo or
 // FORMAT_VideoInfo2, fixed-size samples). E_INVALIDARG for an unknown subtype or a
@@ -120,8 +120,8 @@ struct VideoTypeParams {
 HRESULT BuildVideoType(const VideoTypeParams& params, CMediaType* type);
 
 // Builds a FORMAT_MPEG2Video type with the given subtype and bitmap header, followed by
-// `header_length` bytes of sequence header (the block is sized to hold them).
-HRESULT BuildMpeg2VideoType(REFGUID subtype, const MPEG2VIDEOINFO& info, const BYTE* header, DWORD header_length,
+// `headerLength` bytes of sequence header (the block is sized to hold them).
+HRESULT BuildMpeg2VideoType(REFGUID subtype, const MPEG2VIDEOINFO& info, const BYTE* header, DWORD headerLength,
                             CMediaType* type);
 // The sequence header bytes of a FORMAT_MPEG2Video type, bounded by the block's length;
 // null with length 0 when there are none.

@@ -13,12 +13,12 @@ constexpr int kMaxPeerTypes = 1024;
 
 }  // namespace
 
-CBasePin::CBasePin(const wchar_t* object_name, CBaseFilter* filter, CCritSec* lock, HRESULT*, const wchar_t* pin_name,
+CBasePin::CBasePin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT*, const wchar_t* pinName,
                    PIN_DIRECTION direction)
-    : CUnknown(object_name, nullptr),
+    : CUnknown(objectName, nullptr),
       filter_(filter),
       lock_(lock),
-      name_(pin_name ? pin_name : L""),
+      name_(pinName ? pinName : L""),
       direction_(direction) {}
 
 CBasePin::~CBasePin() {
@@ -45,35 +45,35 @@ bool CBasePin::IsStopped() const {
     return filter_->IsStopped();
 }
 
-HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* receive_pin, const AM_MEDIA_TYPE* type) {
-    if (!receive_pin) return E_POINTER;
+HRESULT STDMETHODCALLTYPE CBasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) {
+    if (!receivePin) return E_POINTER;
     CAutoLock lock(lock_);
-    const HRESULT hr = CheckConnectable(receive_pin);
+    const HRESULT hr = CheckConnectable(receivePin);
     if (FAILED(hr)) return hr;
     const CMediaType partial = type ? CMediaType(*type) : CMediaType();
-    return AgreeMediaType(receive_pin, type ? &partial : nullptr);
+    return AgreeMediaType(receivePin, type ? &partial : nullptr);
 }
 
 HRESULT CBasePin::CheckConnectable(IPin* peer) {
-    PIN_DIRECTION peer_direction;
-    const HRESULT hr = peer->QueryDirection(&peer_direction);
+    PIN_DIRECTION peerDirection;
+    const HRESULT hr = peer->QueryDirection(&peerDirection);
     if (FAILED(hr)) return hr;
-    if (peer_direction == direction_) return VFW_E_INVALID_DIRECTION;
+    if (peerDirection == direction_) return VFW_E_INVALID_DIRECTION;
     if (connected_) return VFW_E_ALREADY_CONNECTED;
     if (!IsStopped()) return VFW_E_NOT_STOPPED;
     return S_OK;
 }
 
-HRESULT CBasePin::AgreeMediaType(IPin* receive_pin, const CMediaType* partial) {
-    if (partial && !partial->IsPartiallySpecified()) return AttemptConnection(receive_pin, partial);
+HRESULT CBasePin::AgreeMediaType(IPin* receivePin, const CMediaType* partial) {
+    if (partial && !partial->IsPartiallySpecified()) return AttemptConnection(receivePin, partial);
 
     HRESULT last = VFW_E_NO_ACCEPTABLE_TYPES;
     // The peer's types first, then ours.
     for (int round = 0; round < 2; ++round) {
         IEnumMediaTypes* types = nullptr;
-        const HRESULT hr = round == 0 ? receive_pin->EnumMediaTypes(&types) : EnumMediaTypes(&types);
+        const HRESULT hr = round == 0 ? receivePin->EnumMediaTypes(&types) : EnumMediaTypes(&types);
         if (FAILED(hr) || !types) continue;
-        const HRESULT tried = TryMediaTypes(receive_pin, partial, types, &last);
+        const HRESULT tried = TryMediaTypes(receivePin, partial, types, &last);
         types->Release();
         if (tried == S_OK) return S_OK;
     }
@@ -82,7 +82,7 @@ HRESULT CBasePin::AgreeMediaType(IPin* receive_pin, const CMediaType* partial) {
     return last;
 }
 
-HRESULT CBasePin::TryMediaTypes(IPin* receive_pin, const CMediaType* partial, IEnumMediaTypes* types, HRESULT* last) {
+HRESULT CBasePin::TryMediaTypes(IPin* receivePin, const CMediaType* partial, IEnumMediaTypes* types, HRESULT* last) {
     for (int n = 0; n < kMaxPeerTypes; ++n) {
         AM_MEDIA_TYPE* raw = nullptr;
         ULONG fetched = 0;
@@ -93,7 +93,7 @@ HRESULT CBasePin::TryMediaTypes(IPin* receive_pin, const CMediaType* partial, IE
         const CMediaType candidate(*raw);
         DeleteMediaType(raw);
         if (partial && !candidate.MatchesPartial(partial)) continue;
-        const HRESULT hr = AttemptConnection(receive_pin, &candidate);
+        const HRESULT hr = AttemptConnection(receivePin, &candidate);
         if (SUCCEEDED(hr)) return S_OK;
         // Refusals of the type itself do not hide a later, more telling failure.
         if (hr != VFW_E_TYPE_NOT_ACCEPTED && hr != S_FALSE && hr != E_FAIL) *last = hr;
@@ -101,24 +101,24 @@ HRESULT CBasePin::TryMediaTypes(IPin* receive_pin, const CMediaType* partial, IE
     return S_FALSE;
 }
 
-HRESULT CBasePin::AttemptConnection(IPin* receive_pin, const CMediaType* type) {
-    HRESULT hr = CheckConnect(receive_pin);
+HRESULT CBasePin::AttemptConnection(IPin* receivePin, const CMediaType* type) {
+    HRESULT hr = CheckConnect(receivePin);
     if (FAILED(hr)) {
         BreakConnect();
         return hr;
     }
     hr = CheckMediaType(type);
     if (hr == S_OK) {
-        connected_ = receive_pin;
+        connected_ = receivePin;
         connected_->AddRef();
         hr = SetMediaType(type);
         if (SUCCEEDED(hr)) {
-            hr = receive_pin->ReceiveConnection(this, type);
+            hr = receivePin->ReceiveConnection(this, type);
             if (SUCCEEDED(hr)) {
-                hr = CompleteConnect(receive_pin);
+                hr = CompleteConnect(receivePin);
                 if (SUCCEEDED(hr)) return S_OK;
                 // The peer took the connection; give it back.
-                receive_pin->Disconnect();
+                receivePin->Disconnect();
             }
         }
     } else if (SUCCEEDED(hr) || hr == E_FAIL || hr == E_INVALIDARG) {
@@ -239,9 +239,9 @@ HRESULT STDMETHODCALLTYPE CBasePin::QueryInternalConnections(IPin**, ULONG*) {
 }
 
 HRESULT STDMETHODCALLTYPE CBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
-    segment_start_ = start;
-    segment_stop_ = stop;
-    segment_rate_ = rate;
+    segmentStart_ = start;
+    segmentStop_ = stop;
+    segmentRate_ = rate;
     return S_OK;
 }
 
@@ -251,7 +251,7 @@ HRESULT STDMETHODCALLTYPE CBasePin::Notify(IBaseFilter*, Quality) {
 
 HRESULT STDMETHODCALLTYPE CBasePin::SetSink(IQualityControl* sink) {
     CAutoLock lock(lock_);
-    quality_sink_ = sink;
+    qualitySink_ = sink;
     return S_OK;
 }
 
@@ -285,9 +285,9 @@ HRESULT CBasePin::Run(REFERENCE_TIME) {
 
 // ---- CBaseInputPin ----
 
-CBaseInputPin::CBaseInputPin(const wchar_t* object_name, CBaseFilter* filter, CCritSec* lock, HRESULT* hr,
-                             const wchar_t* pin_name)
-    : CBasePin(object_name, filter, lock, hr, pin_name, PINDIR_INPUT) {}
+CBaseInputPin::CBaseInputPin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* hr,
+                             const wchar_t* pinName)
+    : CBasePin(objectName, filter, lock, hr, pinName, PINDIR_INPUT) {}
 
 CBaseInputPin::~CBaseInputPin() {
     if (allocator_) allocator_->Release();
@@ -303,7 +303,7 @@ HRESULT CBaseInputPin::CheckStreaming() {
     if (!connected_) return VFW_E_NOT_CONNECTED;
     if (IsStopped()) return VFW_E_WRONG_STATE;
     if (flushing_) return S_FALSE;
-    if (runtime_error_) return VFW_E_RUNTIME_ERROR;
+    if (runtimeError_) return VFW_E_RUNTIME_ERROR;
     return S_OK;
 }
 
@@ -318,7 +318,7 @@ HRESULT STDMETHODCALLTYPE CBaseInputPin::BeginFlush() {
 
 HRESULT STDMETHODCALLTYPE CBaseInputPin::EndFlush() {
     flushing_ = false;
-    runtime_error_ = false;
+    runtimeError_ = false;
     return S_OK;
 }
 
@@ -339,13 +339,13 @@ HRESULT STDMETHODCALLTYPE CBaseInputPin::GetAllocator(IMemAllocator** allocator)
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL read_only) {
+HRESULT STDMETHODCALLTYPE CBaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) {
     if (!allocator) return E_POINTER;
     CAutoLock lock(lock_);
     allocator->AddRef();
     if (allocator_) allocator_->Release();
     allocator_ = allocator;
-    read_only_ = read_only != FALSE;
+    readOnly_ = readOnly != FALSE;
     return S_OK;
 }
 
@@ -378,8 +378,8 @@ HRESULT STDMETHODCALLTYPE CBaseInputPin::Receive(IMediaSample* sample) {
         if (sample->IsDiscontinuity() == S_OK) props_.dwSampleFlags |= AM_SAMPLE_DATADISCONTINUITY;
         AM_MEDIA_TYPE* changed = nullptr;
         if (sample->GetMediaType(&changed) == S_OK && changed) {
-            props_type_ = *changed;
-            props_.pMediaType = &props_type_;
+            propsType_ = *changed;
+            props_.pMediaType = &propsType_;
             props_.dwSampleFlags |= AM_SAMPLE_TYPECHANGED;
         }
         DeleteMediaType(changed);
@@ -421,7 +421,7 @@ HRESULT CBaseInputPin::BreakConnect() {
 }
 
 HRESULT CBaseInputPin::Inactive() {
-    runtime_error_ = false;
+    runtimeError_ = false;
     flushing_ = false;
     if (allocator_) return allocator_->Decommit();
     return S_OK;
@@ -429,9 +429,9 @@ HRESULT CBaseInputPin::Inactive() {
 
 // ---- CBaseOutputPin ----
 
-CBaseOutputPin::CBaseOutputPin(const wchar_t* object_name, CBaseFilter* filter, CCritSec* lock, HRESULT* hr,
-                               const wchar_t* pin_name)
-    : CBasePin(object_name, filter, lock, hr, pin_name, PINDIR_OUTPUT) {}
+CBaseOutputPin::CBaseOutputPin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* hr,
+                               const wchar_t* pinName)
+    : CBasePin(objectName, filter, lock, hr, pinName, PINDIR_OUTPUT) {}
 
 CBaseOutputPin::~CBaseOutputPin() {
     if (allocator_) allocator_->Release();
@@ -495,7 +495,7 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** alloc
 
     // One candidate allocator: sized by DecideBufferSize, then handed to the peer. On
     // failure the candidate is released and *allocator left null.
-    auto try_allocator = [&](HRESULT obtained) {
+    auto tryAllocator = [&](HRESULT obtained) {
         HRESULT hr = obtained;
         if (SUCCEEDED(hr) && *allocator) {
             ALLOCATOR_PROPERTIES request = requirements;
@@ -512,8 +512,8 @@ HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** alloc
         return hr;
     };
     // The peer's allocator first, then our own.
-    if (SUCCEEDED(try_allocator(pin->GetAllocator(allocator)))) return S_OK;
-    return try_allocator(InitAllocator(allocator));
+    if (SUCCEEDED(tryAllocator(pin->GetAllocator(allocator)))) return S_OK;
+    return tryAllocator(InitAllocator(allocator));
 }
 
 HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** allocator) {

@@ -46,7 +46,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
 public:
     // `lock` is the filter lock. `hr` is left alone (no construction step can fail);
     // it stays in the signature for derived pins that can fail.
-    CBasePin(const wchar_t* object_name, CBaseFilter* filter, CCritSec* lock, HRESULT* hr, const wchar_t* pin_name,
+    CBasePin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* hr, const wchar_t* pinName,
              PIN_DIRECTION direction);
     ~CBasePin() override;
 
@@ -57,7 +57,7 @@ public:
     ULONG STDMETHODCALLTYPE NonDelegatingRelease() override;
 
     // IPin
-    HRESULT STDMETHODCALLTYPE Connect(IPin* receive_pin, const AM_MEDIA_TYPE* type) override;
+    HRESULT STDMETHODCALLTYPE Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
     HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
     HRESULT STDMETHODCALLTYPE Disconnect() override;
     HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override;
@@ -86,7 +86,7 @@ public:
     virtual HRESULT CheckConnect(IPin* pin);
     // Undoes CheckConnect and CompleteConnect; runs on every disconnection and rollback.
     virtual HRESULT BreakConnect();
-    virtual HRESULT CompleteConnect(IPin* receive_pin);
+    virtual HRESULT CompleteConnect(IPin* receivePin);
     // Filter state changes: Active on Stopped to Paused, Inactive on any state to
     // Stopped, Run on Paused to Running. Called for connected pins only.
     virtual HRESULT Active();
@@ -102,15 +102,15 @@ public:
     bool IsStopped() const;
     // Bumped when the list of GetMediaType changes; enumerators made earlier then
     // answer VFW_E_ENUM_OUT_OF_SYNC.
-    LONG TypeVersion() const { return type_version_.load(); }
-    void IncrementTypeVersion() { ++type_version_; }
-    REFERENCE_TIME SegmentStart() const { return segment_start_; }
-    REFERENCE_TIME SegmentStop() const { return segment_stop_; }
-    double SegmentRate() const { return segment_rate_; }
+    LONG TypeVersion() const { return typeVersion_.load(); }
+    void IncrementTypeVersion() { ++typeVersion_; }
+    REFERENCE_TIME SegmentStart() const { return segmentStart_; }
+    REFERENCE_TIME SegmentStop() const { return segmentStop_; }
+    double SegmentRate() const { return segmentRate_; }
 
 protected:
     // Connection internals for pins that extend the protocol (dynamic reconnection).
-    HRESULT AttemptConnection(IPin* receive_pin, const CMediaType* type);
+    HRESULT AttemptConnection(IPin* receivePin, const CMediaType* type);
     // Releases the connection and runs BreakConnect (the filter lock held).
     HRESULT DisconnectInternal();
 
@@ -120,25 +120,24 @@ protected:
     PIN_DIRECTION direction_;
     IPin* connected_ = nullptr;
     CMediaType type_;
-    IQualityControl* quality_sink_ = nullptr;  // not counted, as the interface asks
-    REFERENCE_TIME segment_start_ = 0;
-    REFERENCE_TIME segment_stop_ = 0x7FFFFFFFFFFFFFFFll;
-    double segment_rate_ = 1.0;
+    IQualityControl* qualitySink_ = nullptr;  // not counted, as the interface asks
+    REFERENCE_TIME segmentStart_ = 0;
+    REFERENCE_TIME segmentStop_ = 0x7FFFFFFFFFFFFFFFll;
+    double segmentRate_ = 1.0;
 
 private:
     // The checks after the null pin, in their order: direction, already connected,
     // stopped (the filter lock held).
     HRESULT CheckConnectable(IPin* peer);
-    HRESULT AgreeMediaType(IPin* receive_pin, const CMediaType* partial);
-    HRESULT TryMediaTypes(IPin* receive_pin, const CMediaType* partial, IEnumMediaTypes* types, HRESULT* last);
+    HRESULT AgreeMediaType(IPin* receivePin, const CMediaType* partial);
+    HRESULT TryMediaTypes(IPin* receivePin, const CMediaType* partial, IEnumMediaTypes* types, HRESULT* last);
 
-    std::atomic<LONG> type_version_{1};
+    std::atomic<LONG> typeVersion_{1};
 };
 
 class CBaseInputPin : public CBasePin, public IMemInputPin {
 public:
-    CBaseInputPin(const wchar_t* object_name, CBaseFilter* filter, CCritSec* lock, HRESULT* hr,
-                  const wchar_t* pin_name);
+    CBaseInputPin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* hr, const wchar_t* pinName);
     ~CBaseInputPin() override;
 
     FILTERBASE_DECLARE_IUNKNOWN
@@ -153,7 +152,7 @@ public:
     // IMemInputPin
     // Offers the pin's allocator (a system memory allocator, created on first use).
     HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override;
-    HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL read_only) override;
+    HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
     HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
     // The base checks the streaming state and reads the sample's properties (through
     // IMediaSample2 when the sample has it) into SampleProps(); a derived pin calls it
@@ -168,9 +167,9 @@ public:
     // VFW_E_NOT_CONNECTED, VFW_E_WRONG_STATE (stopped), VFW_E_RUNTIME_ERROR otherwise.
     HRESULT CheckStreaming();
     // After an error the pin refuses samples until the next flush or stop.
-    void SetRuntimeError() { runtime_error_ = true; }
+    void SetRuntimeError() { runtimeError_ = true; }
     bool IsFlushing() const { return flushing_; }
-    bool IsReadOnly() const { return read_only_; }
+    bool IsReadOnly() const { return readOnly_; }
     IMemAllocator* Allocator() const { return allocator_; }
     // Properties of the sample being received (valid during Receive).
     const AM_SAMPLE2_PROPERTIES& SampleProps() const { return props_; }
@@ -180,17 +179,16 @@ public:
 
 protected:
     IMemAllocator* allocator_ = nullptr;
-    bool read_only_ = false;
+    bool readOnly_ = false;
     std::atomic<bool> flushing_{false};
-    std::atomic<bool> runtime_error_{false};
+    std::atomic<bool> runtimeError_{false};
     AM_SAMPLE2_PROPERTIES props_{};
-    CMediaType props_type_;  // owns the type of a sample read without IMediaSample2
+    CMediaType propsType_;  // owns the type of a sample read without IMediaSample2
 };
 
 class CBaseOutputPin : public CBasePin {
 public:
-    CBaseOutputPin(const wchar_t* object_name, CBaseFilter* filter, CCritSec* lock, HRESULT* hr,
-                   const wchar_t* pin_name);
+    CBaseOutputPin(const wchar_t* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* hr, const wchar_t* pinName);
     ~CBaseOutputPin() override;
 
     // An output pin receives no stream calls: E_UNEXPECTED.
@@ -201,7 +199,7 @@ public:
     // Takes the peer's IMemInputPin (E_NOINTERFACE without one).
     HRESULT CheckConnect(IPin* pin) override;
     // Decides the allocator; a failure makes the connection roll back.
-    HRESULT CompleteConnect(IPin* receive_pin) override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
     HRESULT BreakConnect() override;
     // Commit and decommit the allocator (VFW_E_NO_ALLOCATOR without one).
     HRESULT Active() override;

@@ -4,8 +4,8 @@
 
 #include "filters/base/server.h"
 
-CBasePropertyPage::CBasePropertyPage(const wchar_t* object_name, IUnknown* outer, int dialog_id, int title_id)
-    : CUnknown(object_name, outer), dialog_id_(dialog_id), title_id_(title_id) {}
+CBasePropertyPage::CBasePropertyPage(const wchar_t* objectName, IUnknown* outer, int dialogId, int titleId)
+    : CUnknown(objectName, outer), dialogId_(dialogId), titleId_(titleId) {}
 
 CBasePropertyPage::~CBasePropertyPage() {
     if (window_) DestroyWindow(window_);
@@ -42,7 +42,7 @@ INT_PTR CALLBACK CBasePropertyPage::DialogProc(HWND window, UINT message, WPARAM
 }
 
 bool CBasePropertyPage::DialogSize(SIZE* size) {
-    HWND probe = CreateDialogParamW(ServerModule(), MAKEINTRESOURCEW(dialog_id_), GetDesktopWindow(),
+    HWND probe = CreateDialogParamW(ServerModule(), MAKEINTRESOURCEW(dialogId_), GetDesktopWindow(),
                                     &CBasePropertyPage::DialogProc, 0);
     if (!probe) return false;
     RECT rect;
@@ -56,7 +56,7 @@ bool CBasePropertyPage::DialogSize(SIZE* size) {
 HRESULT STDMETHODCALLTYPE CBasePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) {
     if (!rect) return E_POINTER;
     if (window_) return E_UNEXPECTED;
-    HWND window = CreateDialogParamW(ServerModule(), MAKEINTRESOURCEW(dialog_id_), parent,
+    HWND window = CreateDialogParamW(ServerModule(), MAKEINTRESOURCEW(dialogId_), parent,
                                      &CBasePropertyPage::DialogProc, reinterpret_cast<LPARAM>(this));
     if (!window) return E_OUTOFMEMORY;
     window_ = window;
@@ -81,7 +81,7 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::Deactivate() {
 HRESULT STDMETHODCALLTYPE CBasePropertyPage::GetPageInfo(PROPPAGEINFO* info) {
     if (!info) return E_POINTER;
     wchar_t title[256] = L"";
-    const int length = LoadStringW(ServerModule(), static_cast<UINT>(title_id_), title, 256);
+    const int length = LoadStringW(ServerModule(), static_cast<UINT>(titleId_), title, 256);
     info->cb = sizeof(PROPPAGEINFO);
     info->pszTitle = static_cast<LPOLESTR>(CoTaskMemAlloc((length + 1) * sizeof(wchar_t)));
     if (!info->pszTitle) return E_OUTOFMEMORY;

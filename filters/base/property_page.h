@@ -18,9 +18,9 @@
 
 class CBasePropertyPage : public CUnknown, public IPropertyPage {
 public:
-    // `dialog_id` names the dialog template and `title_id` the string resource of the
+    // `dialogId` names the dialog template and `titleId` the string resource of the
     // tab title, both in ServerModule().
-    CBasePropertyPage(const wchar_t* object_name, IUnknown* outer, int dialog_id, int title_id);
+    CBasePropertyPage(const wchar_t* objectName, IUnknown* outer, int dialogId, int titleId);
     ~CBasePropertyPage() override;
 
     FILTERBASE_DECLARE_IUNKNOWN
@@ -36,7 +36,7 @@ public:
     HRESULT STDMETHODCALLTYPE Move(LPCRECT rect) override;
     HRESULT STDMETHODCALLTYPE IsPageDirty() override;
     HRESULT STDMETHODCALLTYPE Apply() override;
-    HRESULT STDMETHODCALLTYPE Help(LPCOLESTR help_dir) override;
+    HRESULT STDMETHODCALLTYPE Help(LPCOLESTR helpDir) override;
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG* msg) override;
 
     // Derived pages.
@@ -60,8 +60,8 @@ protected:
     HWND window_ = nullptr;
     bool dirty_ = false;
     bool connected_ = false;
-    int dialog_id_;
-    int title_id_;
+    int dialogId_;
+    int titleId_;
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

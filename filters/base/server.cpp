@@ -7,7 +7,7 @@
 
 namespace {
 
-HINSTANCE g_module = nullptr;
+HINSTANCE moduleHandle = nullptr;
 
 // The factory of one class of the table. It counts as an object of the server, so the
 // library stays loaded while a caller holds a factory.
@@ -53,24 +53,24 @@ LONG SetString(HKEY key, const wchar_t* name, const wchar_t* value) {
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
 }
 
-HRESULT RegisterClassKeys(const FactoryTemplate& entry, const wchar_t* module_path) {
+HRESULT RegisterClassKeys(const FactoryTemplate& entry, const wchar_t* modulePath) {
     wchar_t guid[39];
     GuidToRegistryString(*entry.clsid, guid);
     wchar_t path[64];
     swprintf(path, 64, L"CLSID\\%ls", guid);
-    HKEY clsid_key = nullptr;
-    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_WRITE, nullptr, &clsid_key, nullptr);
+    HKEY clsidKey = nullptr;
+    LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, path, 0, nullptr, 0, KEY_WRITE, nullptr, &clsidKey, nullptr);
     if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
-    rc = SetString(clsid_key, nullptr, entry.name);
-    HKEY server_key = nullptr;
+    rc = SetString(clsidKey, nullptr, entry.name);
+    HKEY serverKey = nullptr;
     if (rc == ERROR_SUCCESS)
-        rc = RegCreateKeyExW(clsid_key, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, &server_key, nullptr);
+        rc = RegCreateKeyExW(clsidKey, L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, &serverKey, nullptr);
     if (rc == ERROR_SUCCESS) {
-        rc = SetString(server_key, nullptr, module_path);
-        if (rc == ERROR_SUCCESS) rc = SetString(server_key, L"ThreadingModel", L"Both");
-        RegCloseKey(server_key);
+        rc = SetString(serverKey, nullptr, modulePath);
+        if (rc == ERROR_SUCCESS) rc = SetString(serverKey, L"ThreadingModel", L"Both");
+        RegCloseKey(serverKey);
     }
-    RegCloseKey(clsid_key);
+    RegCloseKey(clsidKey);
     return HRESULT_FROM_WIN32(rc);
 }
 
@@ -89,7 +89,7 @@ HRESULT RegisterFilters(std::span<const FactoryTemplate> classes, bool install) 
     HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
                                   reinterpret_cast<void**>(&mapper));
     if (FAILED(hr)) return hr;
-    HRESULT first_failure = S_OK;
+    HRESULT firstFailure = S_OK;
     for (const FactoryTemplate& entry : classes) {
         if (!entry.filter) continue;
         const CLSID& category = entry.filter->category ? *entry.filter->category : CLSID_LegacyAmFilterCategory;
@@ -97,31 +97,31 @@ HRESULT RegisterFilters(std::span<const FactoryTemplate> classes, bool install) 
             REGFILTER2 data{};
             data.dwVersion = 1;
             data.dwMerit = entry.filter->merit;
-            data.cPins = entry.filter->pin_count;
+            data.cPins = entry.filter->pinCount;
             data.rgPins = entry.filter->pins;
             hr = mapper->RegisterFilter(*entry.clsid, entry.name, nullptr, &category, nullptr, &data);
             if (FAILED(hr)) {
-                first_failure = hr;
+                firstFailure = hr;
                 break;
             }
         } else {
             hr = mapper->UnregisterFilter(&category, nullptr, *entry.clsid);
             // A filter that was never registered is already gone.
-            if (FAILED(hr) && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && SUCCEEDED(first_failure))
-                first_failure = hr;
+            if (FAILED(hr) && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) && SUCCEEDED(firstFailure))
+                firstFailure = hr;
         }
     }
     mapper->Release();
-    return first_failure;
+    return firstFailure;
 }
 
 }  // namespace
 
 HINSTANCE ServerModule() {
-    return g_module ? g_module : GetModuleHandleW(nullptr);
+    return moduleHandle ? moduleHandle : GetModuleHandleW(nullptr);
 }
 void ServerProcessAttach(HINSTANCE module) {
-    g_module = module;
+    moduleHandle = module;
 }
 
 BOOL ServerDllMain(HINSTANCE module, DWORD reason) {
@@ -156,8 +156,8 @@ HRESULT ServerCanUnloadNow() {
 }
 
 HRESULT ServerRegister(std::span<const FactoryTemplate> classes, bool install) {
-    wchar_t module_path[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(ServerModule(), module_path, MAX_PATH);
+    wchar_t modulePath[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(ServerModule(), modulePath, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return E_FAIL;
 
     // The filter mapper is a COM object; registration may be called on a thread
@@ -166,7 +166,7 @@ HRESULT ServerRegister(std::span<const FactoryTemplate> classes, bool install) {
     HRESULT result = S_OK;
     if (install) {
         for (const FactoryTemplate& entry : classes) {
-            result = RegisterClassKeys(entry, module_path);
+            result = RegisterClassKeys(entry, modulePath);
             if (FAILED(result)) break;
         }
         if (SUCCEEDED(result)) result = RegisterFilters(classes, true);

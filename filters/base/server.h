@@ -32,7 +32,7 @@ using CreateInstanceFn = CUnknown* (*)(IUnknown* outer, HRESULT* hr);
 // What the filter mapper learns about a filter class.
 struct FilterSetup {
     DWORD merit;
-    ULONG pin_count;
+    ULONG pinCount;
     const REGFILTERPINS* pins;
     // The category the filter is listed in; null for the DirectShow filters category.
     const CLSID* category = nullptr;

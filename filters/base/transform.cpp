@@ -6,9 +6,9 @@
 
 // ---- CTransformInputPin ----
 
-CTransformInputPin::CTransformInputPin(const wchar_t* object_name, CTransformFilter* filter, HRESULT* hr,
-                                       const wchar_t* pin_name)
-    : CBaseInputPin(object_name, filter, filter->FilterLock(), hr, pin_name), transform_(filter) {}
+CTransformInputPin::CTransformInputPin(const wchar_t* objectName, CTransformFilter* filter, HRESULT* hr,
+                                       const wchar_t* pinName)
+    : CBaseInputPin(objectName, filter, filter->FilterLock(), hr, pinName), transform_(filter) {}
 
 HRESULT STDMETHODCALLTYPE CTransformInputPin::Receive(IMediaSample* sample) {
     CAutoLock lock(transform_->ReceiveLock());
@@ -73,23 +73,23 @@ HRESULT CTransformInputPin::BreakConnect() {
     return CBaseInputPin::BreakConnect();
 }
 
-HRESULT CTransformInputPin::CompleteConnect(IPin* receive_pin) {
-    const HRESULT hr = transform_->CompleteConnect(PINDIR_INPUT, receive_pin);
+HRESULT CTransformInputPin::CompleteConnect(IPin* receivePin) {
+    const HRESULT hr = transform_->CompleteConnect(PINDIR_INPUT, receivePin);
     if (FAILED(hr)) return hr;
-    return CBaseInputPin::CompleteConnect(receive_pin);
+    return CBaseInputPin::CompleteConnect(receivePin);
 }
 
 // ---- CTransformOutputPin ----
 
-CTransformOutputPin::CTransformOutputPin(const wchar_t* object_name, CTransformFilter* filter, HRESULT* hr,
-                                         const wchar_t* pin_name)
-    : CBaseOutputPin(object_name, filter, filter->FilterLock(), hr, pin_name), transform_(filter) {}
+CTransformOutputPin::CTransformOutputPin(const wchar_t* objectName, CTransformFilter* filter, HRESULT* hr,
+                                         const wchar_t* pinName)
+    : CBaseOutputPin(objectName, filter, filter->FilterLock(), hr, pinName), transform_(filter) {}
 
 HRESULT STDMETHODCALLTYPE CTransformOutputPin::Notify(IBaseFilter*, Quality q) {
     const HRESULT hr = transform_->AlterQuality(q);
     if (hr != S_FALSE) return hr;
     // Pass it upstream, to the sink named by SetSink or to the pin feeding our input.
-    if (quality_sink_) return quality_sink_->Notify(transform_, q);
+    if (qualitySink_) return qualitySink_->Notify(transform_, q);
     IPin* upstream = transform_->InputPin()->GetConnected();
     if (!upstream) return VFW_E_NOT_FOUND;
     IQualityControl* control = nullptr;
@@ -130,10 +130,10 @@ HRESULT CTransformOutputPin::BreakConnect() {
     return CBaseOutputPin::BreakConnect();
 }
 
-HRESULT CTransformOutputPin::CompleteConnect(IPin* receive_pin) {
-    const HRESULT hr = transform_->CompleteConnect(PINDIR_OUTPUT, receive_pin);
+HRESULT CTransformOutputPin::CompleteConnect(IPin* receivePin) {
+    const HRESULT hr = transform_->CompleteConnect(PINDIR_OUTPUT, receivePin);
     if (FAILED(hr)) return hr;
-    return CBaseOutputPin::CompleteConnect(receive_pin);
+    return CBaseOutputPin::CompleteConnect(receivePin);
 }
 
 HRESULT CTransformOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
@@ -142,8 +142,8 @@ HRESULT CTransformOutputPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATO
 
 // ---- CTransformFilter ----
 
-CTransformFilter::CTransformFilter(const wchar_t* object_name, IUnknown* outer, REFCLSID clsid)
-    : CBaseFilter(object_name, outer, &filter_lock_, clsid) {}
+CTransformFilter::CTransformFilter(const wchar_t* objectName, IUnknown* outer, REFCLSID clsid)
+    : CBaseFilter(objectName, outer, &filterLock_, clsid) {}
 
 CTransformFilter::~CTransformFilter() {
     delete output_;
@@ -187,16 +187,16 @@ HRESULT STDMETHODCALLTYPE CTransformFilter::FindPin(LPCWSTR id, IPin** pin) {
 }
 
 HRESULT STDMETHODCALLTYPE CTransformFilter::Stop() {
-    CAutoLock lock(&filter_lock_);
+    CAutoLock lock(&filterLock_);
     if (state_ == State_Stopped) return S_OK;
     if (!input_ || !input_->IsConnected() || !output_->IsConnected()) {
         state_ = State_Stopped;
-        eos_delivered_ = false;
+        eosDelivered_ = false;
         return S_OK;
     }
     // Refuse new samples, then wait for the one in progress to leave.
     input_->Inactive();
-    CAutoLock receiving(&receive_lock_);
+    CAutoLock receiving(&receiveLock_);
     output_->Inactive();
     HRESULT hr = S_OK;
     if (streaming_) {
@@ -204,22 +204,22 @@ HRESULT STDMETHODCALLTYPE CTransformFilter::Stop() {
         streaming_ = false;
     }
     state_ = State_Stopped;
-    eos_delivered_ = false;
+    eosDelivered_ = false;
     return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CTransformFilter::Pause() {
-    CAutoLock lock(&filter_lock_);
+    CAutoLock lock(&filterLock_);
     HRESULT hr = S_OK;
     if (state_ == State_Paused) return S_OK;
     if (input_ && input_->IsConnected() && output_->IsConnected() && state_ == State_Stopped) {
         hr = StartStreaming();
         if (FAILED(hr)) return hr;
         streaming_ = true;
-    } else if (input_ && !input_->IsConnected() && output_ && output_->IsConnected() && !eos_delivered_) {
+    } else if (input_ && !input_->IsConnected() && output_ && output_->IsConnected() && !eosDelivered_) {
         // Nothing will ever arrive: tell downstream at once.
         output_->DeliverEndOfStream();
-        eos_delivered_ = true;
+        eosDelivered_ = true;
     }
     hr = CBaseFilter::Pause();
     if (FAILED(hr) && streaming_ && state_ == State_Stopped) {
@@ -278,19 +278,19 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* in, IMediaSample*
         sample->SetTime(nullptr, nullptr);
     sample->SetSyncPoint((props.dwSampleFlags & AM_SAMPLE_SPLICEPOINT) != 0);
     sample->SetPreroll((props.dwSampleFlags & AM_SAMPLE_PREROLL) != 0);
-    sample->SetDiscontinuity((props.dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) != 0 || sample_skipped_);
-    REFERENCE_TIME media_start = 0, media_stop = 0;
-    if (in->GetMediaTime(&media_start, &media_stop) == S_OK)
-        sample->SetMediaTime(&media_start, &media_stop);
+    sample->SetDiscontinuity((props.dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) != 0 || sampleSkipped_);
+    REFERENCE_TIME mediaStart = 0, mediaStop = 0;
+    if (in->GetMediaTime(&mediaStart, &mediaStop) == S_OK)
+        sample->SetMediaTime(&mediaStart, &mediaStop);
     else
         sample->SetMediaTime(nullptr, nullptr);
     // Field flags and the other type-specific flags travel with the picture.
     IMediaSample2* out2 = nullptr;
     if (SUCCEEDED(sample->QueryInterface(IID_IMediaSample2, reinterpret_cast<void**>(&out2)))) {
-        AM_SAMPLE2_PROPERTIES out_props{};
-        if (SUCCEEDED(out2->GetProperties(sizeof(out_props), reinterpret_cast<BYTE*>(&out_props)))) {
-            out_props.dwTypeSpecificFlags = props.dwTypeSpecificFlags;
-            out2->SetProperties(sizeof(out_props), reinterpret_cast<BYTE*>(&out_props));
+        AM_SAMPLE2_PROPERTIES outProps{};
+        if (SUCCEEDED(out2->GetProperties(sizeof(outProps), reinterpret_cast<BYTE*>(&outProps)))) {
+            outProps.dwTypeSpecificFlags = props.dwTypeSpecificFlags;
+            out2->SetProperties(sizeof(outProps), reinterpret_cast<BYTE*>(&outProps));
         }
         out2->Release();
     }
@@ -306,10 +306,10 @@ HRESULT CTransformFilter::Receive(IMediaSample* sample) {
     hr = Transform(sample, out);
     if (hr == S_OK) {
         hr = output_->Deliver(out);
-        sample_skipped_ = false;
+        sampleSkipped_ = false;
     } else if (hr == S_FALSE) {
         // A dropped sample: the next one delivered is marked as a discontinuity.
-        sample_skipped_ = true;
+        sampleSkipped_ = true;
         hr = S_OK;
     } else {
         // A failed transform stops this stream; the graph is told once.

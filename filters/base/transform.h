@@ -20,7 +20,7 @@ class CTransformFilter;
 
 class CTransformInputPin : public CBaseInputPin {
 public:
-    CTransformInputPin(const wchar_t* object_name, CTransformFilter* filter, HRESULT* hr, const wchar_t* pin_name);
+    CTransformInputPin(const wchar_t* objectName, CTransformFilter* filter, HRESULT* hr, const wchar_t* pinName);
 
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
     HRESULT STDMETHODCALLTYPE EndOfStream() override;
@@ -32,7 +32,7 @@ public:
     HRESULT SetMediaType(const CMediaType* type) override;
     HRESULT CheckConnect(IPin* pin) override;
     HRESULT BreakConnect() override;
-    HRESULT CompleteConnect(IPin* receive_pin) override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
 
 protected:
     CTransformFilter* transform_;
@@ -40,7 +40,7 @@ protected:
 
 class CTransformOutputPin : public CBaseOutputPin {
 public:
-    CTransformOutputPin(const wchar_t* object_name, CTransformFilter* filter, HRESULT* hr, const wchar_t* pin_name);
+    CTransformOutputPin(const wchar_t* objectName, CTransformFilter* filter, HRESULT* hr, const wchar_t* pinName);
 
     // Quality messages from downstream go to AlterQuality; S_FALSE from it passes the
     // message on upstream.
@@ -51,7 +51,7 @@ public:
     HRESULT SetMediaType(const CMediaType* type) override;
     HRESULT CheckConnect(IPin* pin) override;
     HRESULT BreakConnect() override;
-    HRESULT CompleteConnect(IPin* receive_pin) override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
 
 protected:
@@ -60,7 +60,7 @@ protected:
 
 class CTransformFilter : public CBaseFilter {
 public:
-    CTransformFilter(const wchar_t* object_name, IUnknown* outer, REFCLSID clsid);
+    CTransformFilter(const wchar_t* objectName, IUnknown* outer, REFCLSID clsid);
     ~CTransformFilter() override;
 
     // Pin 0 is the input, pin 1 the output; both are made on the first call.
@@ -83,7 +83,7 @@ public:
     virtual HRESULT SetMediaType(PIN_DIRECTION direction, const CMediaType* type);
     virtual HRESULT CheckConnect(PIN_DIRECTION direction, IPin* pin);
     virtual HRESULT BreakConnect(PIN_DIRECTION direction);
-    virtual HRESULT CompleteConnect(PIN_DIRECTION direction, IPin* receive_pin);
+    virtual HRESULT CompleteConnect(PIN_DIRECTION direction, IPin* receivePin);
     virtual HRESULT StartStreaming();
     virtual HRESULT StopStreaming();
     // S_FALSE: not handled here, pass the quality message upstream.
@@ -103,14 +103,14 @@ public:
 
     CTransformInputPin* InputPin() const { return input_; }
     CTransformOutputPin* OutputPin() const { return output_; }
-    CCritSec* ReceiveLock() { return &receive_lock_; }
+    CCritSec* ReceiveLock() { return &receiveLock_; }
 
 protected:
-    CCritSec filter_lock_;
-    CCritSec receive_lock_;
+    CCritSec filterLock_;
+    CCritSec receiveLock_;
     CTransformInputPin* input_ = nullptr;
     CTransformOutputPin* output_ = nullptr;
-    bool streaming_ = false;       // between StartStreaming and StopStreaming
-    bool sample_skipped_ = false;  // the last Transform dropped its sample
-    bool eos_delivered_ = false;
+    bool streaming_ = false;      // between StartStreaming and StopStreaming
+    bool sampleSkipped_ = false;  // the last Transform dropped its sample
+    bool eosDelivered_ = false;
 };

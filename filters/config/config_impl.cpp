@@ -115,12 +115,12 @@ HRESULT StreamFailure(StreamStatus status, const IStreamSource& source) {
     switch (status) {
         case StreamStatus::ok:
             return S_OK;
-        case StreamStatus::short_read:
+        case StreamStatus::shortRead:
             return FAILED(source.Failure()) ? source.Failure() : STG_E_READFAULT;
-        case StreamStatus::bad_type:
+        case StreamStatus::badType:
             return DISP_E_BADVARTYPE;
-        case StreamStatus::too_many:
-        case StreamStatus::text_too_long:
+        case StreamStatus::tooMany:
+        case StreamStatus::textTooLong:
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
     }
     return E_UNEXPECTED;
@@ -222,10 +222,10 @@ CKestruneConfigValueWrapper* CImplementKestruneConfigBase<Build>::AddValue(
 }
 
 template <class Build>
-CKestruneConfigValueWrapper* CImplementKestruneConfigBase<Build>::FindValue(const GUID* key, bool active_only) const {
+CKestruneConfigValueWrapper* CImplementKestruneConfigBase<Build>::FindValue(const GUID* key, bool activeOnly) const {
     if (!key) return nullptr;
     for (const auto& value : values_) {
-        if (IsEqualGUID(*value->Key(), *key)) return (active_only && !value->Active()) ? nullptr : value.get();
+        if (IsEqualGUID(*value->Key(), *key)) return (activeOnly && !value->Active()) ? nullptr : value.get();
     }
     return nullptr;
 }
@@ -241,9 +241,9 @@ void CImplementKestruneConfigBase<Build>::ResetAll() {
 }
 
 template <class Build>
-HRESULT CImplementKestruneConfigBase<Build>::SetByGuid(const GUID* key, VARIANT* in, bool active_only) {
+HRESULT CImplementKestruneConfigBase<Build>::SetByGuid(const GUID* key, VARIANT* in, bool activeOnly) {
     std::lock_guard guard(lock_);
-    CKestruneConfigValueWrapper* value = FindValue(key, active_only);
+    CKestruneConfigValueWrapper* value = FindValue(key, activeOnly);
     if (!value) return E_INVALIDARG;
     if (!value->Writable()) return E_ACCESSDENIED;
     if (const CKestruneConfigRange* range = value->Range(); range && !range->Accepts(in)) return E_FAIL;
@@ -253,7 +253,7 @@ HRESULT CImplementKestruneConfigBase<Build>::SetByGuid(const GUID* key, VARIANT*
 template <class Build>
 HRESULT CImplementKestruneConfigBase<Build>::GetClassID(CLSID* out) {
     if (!out) return E_POINTER;
-    *out = *class_id_;
+    *out = *classId_;
     return S_OK;
 }
 
@@ -626,8 +626,8 @@ HRESULT CImplementKestruneConfigEx::GetEnumValue(const GUID* key, BSTR* text, VA
         if (!list) return E_INVALIDARG;
         const std::string ansi = BstrToAnsi(*text);
         for (std::size_t i = list->Count(); i-- > 0;) {
-            const char* item_name = list->Item(i).Name();
-            if (item_name && ansi.find(item_name) != std::string::npos) return list->Item(i).GetItem(value, nullptr);
+            const char* itemName = list->Item(i).Name();
+            if (itemName && ansi.find(itemName) != std::string::npos) return list->Item(i).GetItem(value, nullptr);
         }
         return E_INVALIDARG;
     });

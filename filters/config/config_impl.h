@@ -81,8 +81,8 @@ template <class Build>
 class CImplementKestruneConfigBase : public Build::Interface {
 public:
     // owner: the IUnknown that owns this part (not referenced: the part lives inside it);
-    // class_id: answered by GetClassID, owned by the caller.
-    CImplementKestruneConfigBase(IUnknown* owner, const CLSID* class_id) : owner_(owner), class_id_(class_id) {}
+    // classId: answered by GetClassID, owned by the caller.
+    CImplementKestruneConfigBase(IUnknown* owner, const CLSID* classId) : owner_(owner), classId_(classId) {}
     virtual ~CImplementKestruneConfigBase();
     CImplementKestruneConfigBase(const CImplementKestruneConfigBase&) = delete;
     CImplementKestruneConfigBase& operator=(const CImplementKestruneConfigBase&) = delete;
@@ -96,7 +96,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetClassID(CLSID* out) override;
     HRESULT STDMETHODCALLTYPE IsDirty() override { return dirty_ ? S_OK : S_FALSE; }
     HRESULT STDMETHODCALLTYPE Load(IStream* stream) override;
-    HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clear_dirty) override;
+    HRESULT STDMETHODCALLTYPE Save(IStream* stream, BOOL clearDirty) override;
     HRESULT STDMETHODCALLTYPE GetSizeMax(ULARGE_INTEGER* size) override;
 
     HRESULT STDMETHODCALLTYPE GetDefaultValue(const GUID* key, VARIANT* value) override;
@@ -123,21 +123,21 @@ public:
     CKestruneConfigValueWrapper* AddValue(std::unique_ptr<CKestruneConfigValueWrapper> value);
     template <class M>
     CKestruneConfigTypedValue<M>* AddTypedValue(const GUID* key, bool writable, const char* name, bool active, M* field,
-                                                M default_value, VARTYPE type = VarTypeOf<M>(Build::kIntAsVtInt)) {
+                                                M defaultValue, VARTYPE type = VarTypeOf<M>(Build::kIntAsVtInt)) {
         auto value =
-            std::make_unique<CKestruneConfigTypedValue<M>>(key, writable, name, active, type, field, default_value);
+            std::make_unique<CKestruneConfigTypedValue<M>>(key, writable, name, active, type, field, defaultValue);
         auto* raw = value.get();
         AddValue(std::move(value));
         return raw;
     }
-    // The first value whose key equals *key; with active_only an inactive value counts as
+    // The first value whose key equals *key; with activeOnly an inactive value counts as
     // absent; a null key gives null. Does not lock: the caller holds ValuesLock() while it
     // uses the value.
-    CKestruneConfigValueWrapper* FindValue(const GUID* key, bool active_only) const;
+    CKestruneConfigValueWrapper* FindValue(const GUID* key, bool activeOnly) const;
     // Every active writable value to its default, without OnChange.
     void ResetAll();
     // SetValue's body without the pointer checks and the exception guard.
-    HRESULT SetByGuid(const GUID* key, VARIANT* value, bool active_only);
+    HRESULT SetByGuid(const GUID* key, VARIANT* value, bool activeOnly);
     std::mutex& ValuesLock() const { return lock_; }
     std::uint32_t Version() const { return version_; }
     void SetVersion(std::uint32_t version) { version_ = version; }
@@ -158,7 +158,7 @@ private:
     HRESULT GetWith(const GUID* key, VARIANT* value, Read read);
 
     IUnknown* owner_;
-    const CLSID* class_id_;
+    const CLSID* classId_;
     std::vector<std::unique_ptr<CKestruneConfigValueWrapper>> values_;
     std::atomic<bool> dirty_{false};
     std::atomic<std::uint32_t> version_{0};
@@ -196,26 +196,26 @@ using CImplementKestruneConfig =
 template <class Build, class T>
 class CKestruneConfig : public CImplementKestruneConfig<Build> {
 public:
-    CKestruneConfig(IUnknown* owner, const CLSID* class_id, T* record)
-        : CImplementKestruneConfig<Build>(owner, class_id), record_(record) {}
+    CKestruneConfig(IUnknown* owner, const CLSID* classId, T* record)
+        : CImplementKestruneConfig<Build>(owner, classId), record_(record) {}
     T* Record() const { return record_; }
 
     using CImplementKestruneConfig<Build>::AddValue;
 
     template <class M>
     CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, M T::*field,
-                                           M default_value) requires(!Build::kExtended) {
-        return this->AddTypedValue(key, writable, nullptr, true, &(record_->*field), default_value);
+                                           M defaultValue) requires(!Build::kExtended) {
+        return this->AddTypedValue(key, writable, nullptr, true, &(record_->*field), defaultValue);
     }
     template <class M>
-    CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, M T::*field, M default_value,
-                                           const char* registry_name) requires Build::kRegistryNames {
-        return this->AddTypedValue(key, writable, registry_name, true, &(record_->*field), default_value);
+    CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, M T::*field, M defaultValue,
+                                           const char* registryName) requires Build::kRegistryNames {
+        return this->AddTypedValue(key, writable, registryName, true, &(record_->*field), defaultValue);
     }
     template <class M>
-    CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, const char* display_name, bool active,
-                                           M T::*field, M default_value) requires Build::kExtended {
-        return this->AddTypedValue(key, writable, display_name, active, &(record_->*field), default_value);
+    CKestruneConfigTypedValue<M>* AddValue(const GUID* key, bool writable, const char* displayName, bool active,
+                                           M T::*field, M defaultValue) requires Build::kExtended {
+        return this->AddTypedValue(key, writable, displayName, active, &(record_->*field), defaultValue);
     }
 
 private:

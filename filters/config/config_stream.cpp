@@ -17,15 +17,15 @@ bool ReadU32(ByteSource& source, std::uint32_t* value) {
 // The text is read in chunks, so memory grows only with bytes the source really delivered,
 // even when the source cannot say how much it holds.
 StreamStatus ReadText(ByteSource& source, std::uint32_t length, std::vector<std::uint8_t>* text) {
-    if (length > kMaxTextBytes) return StreamStatus::text_too_long;
-    if (auto remaining = source.Remaining(); remaining && length > *remaining) return StreamStatus::text_too_long;
+    if (length > kMaxTextBytes) return StreamStatus::textTooLong;
+    if (auto remaining = source.Remaining(); remaining && length > *remaining) return StreamStatus::textTooLong;
     constexpr std::size_t kChunk = 64 * 1024;
     text->clear();
     std::size_t done = 0;
     while (done < length) {
         const std::size_t n = std::min<std::size_t>(kChunk, length - done);
         text->resize(done + n);
-        if (!source.Read(text->data() + done, n)) return StreamStatus::short_read;
+        if (!source.Read(text->data() + done, n)) return StreamStatus::shortRead;
         done += n;
     }
     return StreamStatus::ok;
@@ -35,25 +35,25 @@ StreamStatus ReadText(ByteSource& source, std::uint32_t length, std::vector<std:
 
 StreamStatus ConfigStreamReadVariant(ByteSource& source, StoredVariant* variant) {
     std::uint8_t block[16];
-    if (!source.Read(block, sizeof block)) return StreamStatus::short_read;
+    if (!source.Read(block, sizeof block)) return StreamStatus::shortRead;
     variant->type = static_cast<std::uint16_t>(block[0] | block[1] << 8);
-    if (!IsStoredType(variant->type)) return StreamStatus::bad_type;
+    if (!IsStoredType(variant->type)) return StreamStatus::badType;
     // Reserved words and value bytes beyond the type's width carry nothing.
     variant->value = {};
     std::memcpy(variant->value.data(), block + 8, StoredValueWidth(variant->type));
     variant->text.clear();
     if (variant->type != kStoredBstr) return StreamStatus::ok;
     std::uint32_t length = 0;
-    if (!ReadU32(source, &length)) return StreamStatus::short_read;
+    if (!ReadU32(source, &length)) return StreamStatus::shortRead;
     return ReadText(source, length, &variant->text);
 }
 
 StreamStatus ConfigStreamReadGuid(ByteSource& source, StoredGuid* guid) {
-    return source.Read(guid->data(), guid->size()) ? StreamStatus::ok : StreamStatus::short_read;
+    return source.Read(guid->data(), guid->size()) ? StreamStatus::ok : StreamStatus::shortRead;
 }
 
 StreamStatus ConfigStreamReadDword(ByteSource& source, std::uint32_t* value) {
-    return ReadU32(source, value) ? StreamStatus::ok : StreamStatus::short_read;
+    return ReadU32(source, value) ? StreamStatus::ok : StreamStatus::shortRead;
 }
 
 bool IsStoredType(std::uint16_t type) {
@@ -106,10 +106,10 @@ StreamStatus ConfigStreamReadHeader(ByteSource& source, StoredHeader* header) {
 StreamStatus ConfigStreamReadEntries(ByteSource& source, StreamLayout layout, std::vector<StoredEntry>* entries) {
     entries->clear();
     std::uint32_t count = 0;
-    if (!ReadU32(source, &count)) return StreamStatus::short_read;
-    if (count > kMaxEntries) return StreamStatus::too_many;
+    if (!ReadU32(source, &count)) return StreamStatus::shortRead;
+    if (count > kMaxEntries) return StreamStatus::tooMany;
     if (auto remaining = source.Remaining(); remaining && std::uint64_t{count} * EntrySize(layout) > *remaining)
-        return StreamStatus::short_read;
+        return StreamStatus::shortRead;
     std::vector<StoredEntry> read;
     StreamStatus status = StreamStatus::ok;
     for (std::uint32_t i = 0; i < count && status == StreamStatus::ok; ++i) {
@@ -117,7 +117,7 @@ StreamStatus ConfigStreamReadEntries(ByteSource& source, StreamLayout layout, st
         status = ConfigStreamReadGuid(source, &entry.key);
         if (status == StreamStatus::ok) status = ConfigStreamReadVariant(source, &entry.variant);
         if (status == StreamStatus::ok && layout == StreamLayout::v2 && !ReadU32(source, &entry.active))
-            status = StreamStatus::short_read;
+            status = StreamStatus::shortRead;
     }
     if (status == StreamStatus::ok) *entries = std::move(read);
     return status;

@@ -78,10 +78,10 @@ struct StoredHeader {
 
 enum class StreamStatus {
     ok,
-    short_read,     // the source ended (or failed) inside a field
-    bad_type,       // a VARIANT type the framework never writes
-    too_many,       // an entry count beyond kMaxEntries
-    text_too_long,  // a BSTR length beyond kMaxTextBytes or beyond what the source holds
+    shortRead,    // the source ended (or failed) inside a field
+    badType,      // a VARIANT type the framework never writes
+    tooMany,      // an entry count beyond kMaxEntries
+    textTooLong,  // a BSTR length beyond kMaxTextBytes or beyond what the source holds
 };
 
 // Where the reader takes bytes from. Read fills exactly n bytes or answers false.

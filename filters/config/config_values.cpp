@@ -15,12 +15,12 @@ HRESULT AnsiToBstr(const char* text, BSTR* out) {
 }
 
 std::string BstrToAnsi(BSTR text) {
-    const int wide_length = static_cast<int>(SysStringLen(text));
-    if (wide_length == 0) return {};
-    const int length = WideCharToMultiByte(CP_ACP, 0, text, wide_length, nullptr, 0, nullptr, nullptr);
+    const int wideLength = static_cast<int>(SysStringLen(text));
+    if (wideLength == 0) return {};
+    const int length = WideCharToMultiByte(CP_ACP, 0, text, wideLength, nullptr, 0, nullptr, nullptr);
     if (length <= 0) return {};
     std::string ansi(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, wide_length, ansi.data(), length, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, text, wideLength, ansi.data(), length, nullptr, nullptr);
     return ansi;
 }
 

@@ -131,18 +131,18 @@ private:
 // Field types and the VARIANT type that carries them. Enumerations travel as 32-bit
 // integers; the encoder's build carries its 32-bit integers as VT_INT.
 template <class M>
-constexpr VARTYPE VarTypeOf(bool int_as_vt_int) {
+constexpr VARTYPE VarTypeOf(bool intAsVtInt) {
     if constexpr (std::is_same_v<M, bool>) {
         return VT_BOOL;
     } else if constexpr (std::is_enum_v<M>) {
         static_assert(sizeof(M) == 4, "enumerations are stored as 32-bit integers");
-        return int_as_vt_int ? VT_INT : VT_I4;
+        return intAsVtInt ? VT_INT : VT_I4;
     } else {
         static_assert(std::is_integral_v<M>, "value fields are integers, flags or enumerations");
         if constexpr (sizeof(M) == 1)
             return VT_I1;
         else if constexpr (sizeof(M) == 4 && std::is_signed_v<M>)
-            return int_as_vt_int ? VT_INT : VT_I4;
+            return intAsVtInt ? VT_INT : VT_I4;
         else if constexpr (sizeof(M) == 4)
             return VT_UI4;
         else {
@@ -157,11 +157,8 @@ class CKestruneConfigTypedValue final : public CKestruneConfigValueWrapper {
 public:
     // Writes the default into the bound field.
     CKestruneConfigTypedValue(const GUID* key, bool writable, const char* name, bool active, VARTYPE type, M* field,
-                              M default_value)
-        : CKestruneConfigValueWrapper(key, writable, name, active),
-          type_(type),
-          field_(field),
-          default_(default_value) {
+                              M defaultValue)
+        : CKestruneConfigValueWrapper(key, writable, name, active), type_(type), field_(field), default_(defaultValue) {
         *field_ = default_;
     }
 

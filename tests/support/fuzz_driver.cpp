@@ -32,16 +32,16 @@ void WriteInteresting(Bytes& b, Rng& rng) {
     if (b.empty()) return;
     const size_t width = size_t{1} << Pick(rng, 3);  // 1, 2 or 4 bytes
     const uint32_t value = kInteresting[Pick(rng, std::size(kInteresting))];
-    const bool big_endian = rng() & 1;
+    const bool bigEndian = rng() & 1;
     const size_t at = Pick(rng, b.size());
     for (size_t i = 0; i < width && at + i < b.size(); ++i) {
-        const size_t shift = 8 * (big_endian ? width - 1 - i : i);
+        const size_t shift = 8 * (bigEndian ? width - 1 - i : i);
         b[at + i] = static_cast<uint8_t>(value >> shift);
     }
 }
 
-Bytes RandomBytes(Rng& rng, size_t max_size) {
-    Bytes b(Pick(rng, max_size + 1));
+Bytes RandomBytes(Rng& rng, size_t maxSize) {
+    Bytes b(Pick(rng, maxSize + 1));
     for (uint8_t& x : b)
         x = static_cast<uint8_t>(rng());
     return b;
@@ -97,7 +97,7 @@ void RunOne(const Target& target, const Bytes& input) {
 
 Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& options, Rng& rng) {
     Bytes b = in;
-    const size_t operations = options.mutate_hook ? 10 : 9;
+    const size_t operations = options.mutateHook ? 10 : 9;
     const int edits = 1 + static_cast<int>(Pick(rng, 8));
     for (int e = 0; e < edits; ++e) {
         const size_t n = b.size();
@@ -155,21 +155,21 @@ Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& o
                 b.resize(Pick(rng, n + 1));
                 break;
             default:
-                options.mutate_hook(b, rng);
+                options.mutateHook(b, rng);
                 break;
         }
     }
-    if (b.size() > options.max_size) b.resize(options.max_size);
+    if (b.size() > options.maxSize) b.resize(options.maxSize);
     return b;
 }
 
 long RunFuzzTarget(const Target& target, const Options& options, const std::vector<Bytes>& files, long runs,
-                   uint64_t seed, double max_seconds) {
+                   uint64_t seed, double maxSeconds) {
     std::vector<Bytes> corpus;
     for (const Bytes& file : files) {
         corpus.push_back(file);
-        if (options.expand_file)
-            for (Bytes& more : options.expand_file(file))
+        if (options.expandFile)
+            for (Bytes& more : options.expandFile(file))
                 corpus.push_back(std::move(more));
     }
     corpus.insert(corpus.end(), options.seeds.begin(), options.seeds.end());
@@ -182,13 +182,13 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
     const auto start = std::chrono::steady_clock::now();
     long done = 0;
     for (; runs < 0 || done < runs; ++done) {
-        if (max_seconds > 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= max_seconds)
+        if (maxSeconds > 0 &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() >= maxSeconds)
             break;
         Bytes input;
         const size_t source = Pick(rng, 4);
-        if (options.random_one_in != 0 && Pick(rng, options.random_one_in) == 0) {
-            input = RandomBytes(rng, options.random_max_size);
+        if (options.randomOneIn != 0 && Pick(rng, options.randomOneIn) == 0) {
+            input = RandomBytes(rng, options.randomMaxSize);
         } else if (options.generate && source == 0) {
             input = options.generate(rng);
         } else {
@@ -224,15 +224,15 @@ int FuzzMain(int argc, char** argv, const Target& target, const Options& options
         }
     }
     // As with libFuzzer, seed 0 (or none) means a fresh one.
-    uint64_t used_seed = static_cast<uint64_t>(seed);
-    if (used_seed == 0)
-        used_seed = (static_cast<uint64_t>(std::random_device{}()) << 32 ^
-                     static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) &
-                    0xFFFFFFFFFFFFull;
-    std::printf("INFO: Seed: %llu\nINFO: %zu corpus files\n", static_cast<unsigned long long>(used_seed), files.size());
+    uint64_t usedSeed = static_cast<uint64_t>(seed);
+    if (usedSeed == 0)
+        usedSeed = (static_cast<uint64_t>(std::random_device{}()) << 32 ^
+                    static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count())) &
+                   0xFFFFFFFFFFFFull;
+    std::printf("INFO: Seed: %llu\nINFO: %zu corpus files\n", static_cast<unsigned long long>(usedSeed), files.size());
     std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
-    const long done = RunFuzzTarget(target, options, files, static_cast<long>(runs), used_seed, seconds);
+    const long done = RunFuzzTarget(target, options, files, static_cast<long>(runs), usedSeed, seconds);
     std::printf("Done %ld runs in %.0f second(s), no finding\n", done,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return 0;

@@ -31,18 +31,18 @@ struct Options {
     std::vector<Bytes> dictionary;
     // More inputs made from a corpus file (besides the file as it stands), e.g. the file
     // behind each value of the configuration bytes a target reads first.
-    std::function<std::vector<Bytes>(const Bytes& file)> expand_file;
+    std::function<std::vector<Bytes>(const Bytes& file)> expandFile;
     // A structure-aware source of fresh inputs: a quarter of the runs take one as it is
     // and a quarter mutate one.
     std::function<Bytes(Rng&)> generate;
     // A structure-aware edit the mutator applies as one of its operations (a target's
     // mode or configuration bytes).
-    std::function<void(Bytes&, Rng&)> mutate_hook;
-    // One run in `random_one_in` gets plain random bytes, up to `random_max_size` of them.
-    unsigned random_one_in = 8;
-    size_t random_max_size = 512;
+    std::function<void(Bytes&, Rng&)> mutateHook;
+    // One run in `randomOneIn` gets plain random bytes, up to `randomMaxSize` of them.
+    unsigned randomOneIn = 8;
+    size_t randomMaxSize = 512;
     // Mutated inputs are cut to this size.
-    size_t max_size = size_t{1} << 20;
+    size_t maxSize = size_t{1} << 20;
 };
 
 // Defined by each target next to its `LLVMFuzzerTestOneInput`; the driver's main (the
@@ -55,10 +55,10 @@ Options TargetOptions();
 Bytes Mutate(const Bytes& in, const std::vector<Bytes>& corpus, const Options& options, Rng& rng);
 
 // Runs `target` over `files` (each as it stands and expanded), the seeds, then `runs`
-// generated or mutated inputs (stopping early when `max_seconds` > 0 have passed; with
+// generated or mutated inputs (stopping early when `maxSeconds` > 0 have passed; with
 // runs < 0 only the time limit holds). Returns the number of generated or mutated runs.
 long RunFuzzTarget(const Target& target, const Options& options, const std::vector<Bytes>& files, long runs,
-                   uint64_t seed, double max_seconds = 0);
+                   uint64_t seed, double maxSeconds = 0);
 
 // The command line above; returns the process's exit status.
 int FuzzMain(int argc, char** argv, const Target& target, const Options& options);

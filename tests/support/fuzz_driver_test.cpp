@@ -15,10 +15,10 @@ using fuzzdriver::Bytes;
 
 struct Recorder {
     std::vector<Bytes> inputs;
-    int null_pointers = 0;
+    int nullPointers = 0;
     fuzzdriver::Target Target() {
         return [this](const uint8_t* data, size_t size) {
-            null_pointers += data == nullptr;
+            nullPointers += data == nullptr;
             inputs.emplace_back(data, data + size);
             return 0;
         };
@@ -32,7 +32,7 @@ bool Contains(const Bytes& hay, const Bytes& needle) {
 TEST(FuzzDriver, RunsFilesExpansionsAndSeedsFirstThenReplaysFromTheSeed) {
     fuzzdriver::Options options;
     options.seeds = {{9, 9, 9}, {}};
-    options.expand_file = [](const Bytes& file) {
+    options.expandFile = [](const Bytes& file) {
         Bytes b = {0xEE};
         b.insert(b.end(), file.begin(), file.end());
         return std::vector<Bytes>{b};
@@ -44,7 +44,7 @@ TEST(FuzzDriver, RunsFilesExpansionsAndSeedsFirstThenReplaysFromTheSeed) {
     EXPECT_EQ(a.inputs[1], (Bytes{0xEE, 1, 2}));
     EXPECT_EQ(a.inputs[2], (Bytes{9, 9, 9}));
     EXPECT_EQ(a.inputs[3], Bytes{});
-    EXPECT_EQ(a.null_pointers, 0);  // an empty input still gets a valid pointer, as with libFuzzer
+    EXPECT_EQ(a.nullPointers, 0);  // an empty input still gets a valid pointer, as with libFuzzer
     fuzzdriver::RunFuzzTarget(b.Target(), options, {{1, 2}}, 500, 77);
     fuzzdriver::RunFuzzTarget(c.Target(), options, {{1, 2}}, 500, 78);
     EXPECT_EQ(a.inputs, b.inputs);
@@ -59,9 +59,9 @@ TEST(FuzzDriver, GeneratedInputsAndATimeLimit) {
     options.generate = [](fuzzdriver::Rng& rng) { return Bytes{0x47, static_cast<uint8_t>(rng())}; };
     Recorder r;
     EXPECT_EQ(fuzzdriver::RunFuzzTarget(r.Target(), options, {}, 2000, 5), 2000);
-    const auto as_made =
+    const auto asMade =
         std::count_if(r.inputs.begin(), r.inputs.end(), [](const Bytes& b) { return b.size() == 2 && b[0] == 0x47; });
-    EXPECT_GT(as_made, 300);  // a quarter of the runs that are not random bytes, at least
+    EXPECT_GT(asMade, 300);  // a quarter of the runs that are not random bytes, at least
     Recorder timed;
     const long runs = fuzzdriver::RunFuzzTarget(timed.Target(), options, {}, -1, 5, 0.2);
     EXPECT_GT(runs, 0);
@@ -70,26 +70,26 @@ TEST(FuzzDriver, GeneratedInputsAndATimeLimit) {
 
 TEST(FuzzDriver, MutatorKeepsTheSizeBoundAndUsesTokensAndTheHook) {
     fuzzdriver::Options options;
-    options.max_size = 300;
+    options.maxSize = 300;
     const Bytes token = {'<', 'N', 'a', 'm', 'e', '>'};
     options.dictionary = {token};
     int hooked = 0;
-    options.mutate_hook = [&](Bytes& b, fuzzdriver::Rng&) {
+    options.mutateHook = [&](Bytes& b, fuzzdriver::Rng&) {
         ++hooked;
         if (!b.empty()) b[0] = 0xA5;
     };
     const Bytes seed(256, 'x');
     fuzzdriver::Rng rng(1);
-    int with_token = 0, grown = 0, shrunk = 0;
+    int withToken = 0, grown = 0, shrunk = 0;
     for (int i = 0; i < 2000; ++i) {
         const Bytes out = fuzzdriver::Mutate(seed, {seed, Bytes(40, 'y')}, options, rng);
-        ASSERT_LE(out.size(), options.max_size);
-        with_token += Contains(out, token);
+        ASSERT_LE(out.size(), options.maxSize);
+        withToken += Contains(out, token);
         grown += out.size() > seed.size();
         shrunk += out.size() < seed.size();
     }
     EXPECT_GT(hooked, 100);
-    EXPECT_GT(with_token, 100);
+    EXPECT_GT(withToken, 100);
     EXPECT_GT(grown, 100);
     EXPECT_GT(shrunk, 100);
 }

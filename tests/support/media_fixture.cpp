@@ -46,26 +46,26 @@ bool NonEmptyFile(const std::string& path) {
         return ::testing::AssertionFailure() << "fixture command has no {out}: " << command;
 
     const std::string key = Hex64(Fnv1a(command + '\n' + extension));
-    const std::string final_name = key + "." + extension;
-    *path = FixturePath(final_name);
+    const std::string finalName = key + "." + extension;
+    *path = FixturePath(finalName);
     if (NonEmptyFile(*path)) return ::testing::AssertionSuccess();
 
     // Several tests may ask at once: each writes its own temporary file and renames it into
     // place, so a reader only ever sees a complete fixture.
-    const std::string temp_name = UniqueName(key) + ".tmp." + extension;
-    const std::string log_name = key + ".log";
+    const std::string tempName = UniqueName(key) + ".tmp." + extension;
+    const std::string logName = key + ".log";
     std::string quiet = command;
     if (tool == "ffmpeg") quiet.insert(tool.size(), " -nostdin -hide_banner -loglevel error -y");
     const std::string script = "command -v " + tool + " >/dev/null 2>&1 || exit 127\n" +
-                               Replace(quiet, "{out}", "'" + temp_name + "'") + " || { rm -f '" + temp_name +
-                               "'; exit 1; }\n" + "mv -f '" + temp_name + "' '" + final_name + "'";
-    const int status = RunShell(script, log_name);
+                               Replace(quiet, "{out}", "'" + tempName + "'") + " || { rm -f '" + tempName +
+                               "'; exit 1; }\n" + "mv -f '" + tempName + "' '" + finalName + "'";
+    const int status = RunShell(script, logName);
     if (status == 127)
         return ::testing::AssertionFailure()
                << tool << " is not installed; it makes this test's fixture (run scripts/setup)";
     if (status != 0 || !NonEmptyFile(*path))
         return ::testing::AssertionFailure() << "fixture command failed (status " << status << "): " << command << "\n"
-                                             << ReadFixtureFile(log_name);
+                                             << ReadFixtureFile(logName);
     return ::testing::AssertionSuccess();
 }
 

@@ -13,10 +13,10 @@ struct Rgb {
     bool operator==(const Rgb&) const = default;
 };
 
-// Captures the whole screen into `png_name` in the fixture folder.
-::testing::AssertionResult CaptureScreen(const std::string& png_name);
+// Captures the whole screen into `pngName` in the fixture folder.
+::testing::AssertionResult CaptureScreen(const std::string& pngName);
 
 // The colour of pixel (x, y) of a PNG in the fixture folder, read through `rgb`.
-::testing::AssertionResult PixelAt(const std::string& png_name, int x, int y, Rgb* rgb);
+::testing::AssertionResult PixelAt(const std::string& pngName, int x, int y, Rgb* rgb);
 
 }  // namespace testsupport

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #ifdef _WIN32
@@ -21,15 +22,15 @@ const std::string kUnixDir = SUITE_FIXTURE_DIR;
 // The longest a script may run: fixture generation by the outside tools is seconds.
 constexpr int kShellLimitMs = 10 * 60 * 1000;
 
-std::string PlatformPath(const std::string& unix_path) {
+std::string PlatformPath(const std::string& unixPath) {
 #ifdef _WIN32
     // Wine maps drive Z: to the Unix root.
-    std::string p = "Z:" + unix_path;
+    std::string p = "Z:" + unixPath;
     for (char& c : p)
         if (c == '/') c = '\\';
     return p;
 #else
-    return unix_path;
+    return unixPath;
 #endif
 }
 
@@ -66,46 +67,51 @@ std::string ReadFixtureFile(const std::string& name) {
     return s.str();
 }
 
-int RunShell(const std::string& script, const std::string& log_name) {
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int RunShell(const std::string& script, const std::string& logName) {
     // The script's status is written to a file by the shell itself: Wine does not pass a
     // Unix child's exit code back reliably.
     const std::string name = UniqueName("run");
-    const std::string script_path = kUnixDir + "/" + name + ".sh";
-    const std::string status_name = name + ".status";
+    const std::string scriptPath = kUnixDir + "/" + name + ".sh";
+    const std::string statusName = name + ".status";
     {
-        std::ofstream out(PlatformPath(script_path), std::ios::binary);
+        std::ofstream out(PlatformPath(scriptPath), std::ios::binary);
         if (!out) return -1;
         out << "cd '" << kUnixDir << "' || exit 1\n"
             << "( " << script << "\n)";
-        if (!log_name.empty()) out << " >'" << log_name << "' 2>&1";
-        out << " </dev/null\necho $? >'" << status_name << ".tmp' && mv -f '" << status_name << ".tmp' '" << status_name
+        if (!logName.empty()) out << " >'" << logName << "' 2>&1";
+        out << " </dev/null\necho $? >'" << statusName << ".tmp' && mv -f '" << statusName << ".tmp' '" << statusName
             << "'\n";
         if (!out) return -1;
     }
     // Double quotes: Windows command-line quoting, which Wine turns into the Unix argv.
-    const std::string command = "/bin/sh \"" + script_path + "\"";
+    const std::string command = "/bin/sh \"" + scriptPath + "\"";
 #ifdef _WIN32
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    std::string mutable_command = command;
-    if (!CreateProcessA(nullptr, mutable_command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    std::string mutableCommand = command;
+    if (!CreateProcessA(nullptr, mutableCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         return -1;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
     // The handle of a Unix child under Wine does not follow the child's life: wait for the
     // status file that the script renames into place as its last step.
     std::string status;
-    for (int waited_ms = 0; (status = ReadFixtureFile(status_name)).empty(); waited_ms += 20) {
-        if (waited_ms > kShellLimitMs) return -1;
+    for (int waitedMs = 0; (status = ReadFixtureFile(statusName)).empty(); waitedMs += 20) {
+        if (waitedMs > kShellLimitMs) return -1;
         Sleep(20);
     }
 #else
     if (std::system(command.c_str()) == -1) return -1;
-    const std::string status = ReadFixtureFile(status_name);
+    const std::string status = ReadFixtureFile(statusName);
 #endif
-    std::remove(FixturePath(status_name).c_str());
-    std::remove(PlatformPath(script_path).c_str());
+    std::remove(FixturePath(statusName).c_str());
+    std::remove(PlatformPath(scriptPath).c_str());
     if (status.empty()) return -1;
     return std::atoi(status.c_str());
 }

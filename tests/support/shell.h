@@ -2,7 +2,9 @@
 // native test or from a Windows test under Wine (Wine starts Unix programs directly).
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -12,12 +14,15 @@ std::string FixtureDir();
 std::string FixturePath(const std::string& name);
 
 // Runs `script` with /bin/sh in the fixture folder, waits for it and returns its exit
-// status, or -1 if it could not be run. Standard output and error go to `log_name` in the
+// status, or -1 if it could not be run. Standard output and error go to `logName` in the
 // fixture folder when it is not empty.
-int RunShell(const std::string& script, const std::string& log_name = "");
+int RunShell(const std::string& script, const std::string& logName = "");
 
 // Reads a whole file of the fixture folder (by name); empty if it is missing.
 std::string ReadFixtureFile(const std::string& name);
+// Reads a whole file by its path in this process's platform form (a media fixture's path);
+// empty if it is missing.
+std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
 // A name that no other process of this test run uses, for temporary files.
 std::string UniqueName(const std::string& stem);

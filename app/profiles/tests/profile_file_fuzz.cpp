@@ -211,10 +211,10 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
                               "1e39",
                               "\r"})
         o.dictionary.push_back(AsBytes(token));
-    o.mutate_hook = [](Bytes& b, Rng& rng) {
+    o.mutateHook = [](Bytes& b, Rng& rng) {
         const Bytes run(rng() % 2000, static_cast<uint8_t>('a' + rng() % 26));
         b.insert(b.begin() + static_cast<std::ptrdiff_t>(rng() % (b.size() + 1)), run.begin(), run.end());
     };
-    o.random_one_in = 16;
+    o.randomOneIn = 16;
     return o;
 }

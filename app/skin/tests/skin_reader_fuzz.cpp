@@ -176,6 +176,6 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
     // APP > VIEW > SUBVIEW > BUTTON with an image, and a STATIC with an attribute.
     options.seeds.push_back({1, 0, 3, 78, 13, 1, 4, 1, 6, 3, 78, 15, 1, 10, 3, 78, 1, 1, 48, 3, 96, 59, 0, 0, 0, 0});
     options.seeds.push_back({1, 0, 1, 4, 1, 6, 1, 14, 3, 100, 1, 3, 118, 9, 0, 0, 0, 0});
-    options.random_max_size = 256;
+    options.randomMaxSize = 256;
     return options;
 }

@@ -8,19 +8,12 @@
 #include <gtest/gtest.h>
 
 #include "common/bitstream/start_code.h"
+#include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
 
 namespace common {
 namespace {
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
-std::string BaseName(const std::string& path) {
-    return path.substr(path.find_last_of("/\\") + 1);
-}
 
 TEST(H264SyntaxTest, LevelIdcNamesItsRow) {
     struct Case {
@@ -94,9 +87,9 @@ TEST(H264SyntaxTest, LevelChoiceAgreesWithX264) {
             x264 += " --bitrate " + k + " --vbv-maxrate " + k + " --vbv-bufsize " + k;
         }
         if (c.high) x264 += " --8x8dct";
-        ASSERT_TRUE(testsupport::MediaFixture(x264 + " -o {out} " + BaseName(yuv), "264", &h264));
+        ASSERT_TRUE(testsupport::MediaFixture(x264 + " -o {out} " + testsupport::BaseName(yuv), "264", &h264));
 
-        const std::vector<uint8_t> stream = ReadWholeFile(h264);
+        const std::vector<uint8_t> stream = testsupport::ReadFileBytes(h264);
         const uint8_t* cursor = stream.data();
         const uint8_t* const end = cursor + stream.size();
         std::span<const uint8_t> sps;

@@ -9,14 +9,10 @@
 
 #include "common/bitstream/bit_writer.h"
 #include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
 
 namespace common {
 namespace {
-
-std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
 
 // The streams ffmpeg writes, with what its command line asked for.
 TEST(Mpeg2VideoHeaderTest, ReadsWhatFfmpegWrote) {
@@ -49,7 +45,7 @@ TEST(Mpeg2VideoHeaderTest, ReadsWhatFfmpegWrote) {
     for (const Case& c : cases) {
         std::string path;
         ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i " + c.args + " {out}", "m2v", &path));
-        const std::vector<uint8_t> es = ReadWholeFile(path);
+        const std::vector<uint8_t> es = testsupport::ReadFileBytes(path);
         MpegSequenceHeader h;
         ASSERT_TRUE(ReadMpegVideoSequence(es, &h)) << c.args;
         EXPECT_EQ(h.horizontalSize, c.width);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
@@ -20,19 +21,14 @@ inline std::string PsCommand(const std::string& size, const std::string& rate, c
            " -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 " + extra + " {out}";
 }
 
-inline std::string BaseName(const std::string& path) {
-    const size_t at = path.find_last_of("/\\");
-    return at == std::string::npos ? path : path.substr(at + 1);
-}
+using testsupport::BaseName;
 
 // Runs ffprobe with `args` on the fixture file (in the fixture folder) and returns its
 // standard output.
 inline std::string Ffprobe(const std::string& fixture_path, const std::string& args) {
-    const std::string name = BaseName(fixture_path);
-    const std::string out = testsupport::UniqueName("probe") + ".txt";
-    const int status = testsupport::RunShell("ffprobe -v error " + args + " '" + name + "' > '" + out + "'");
-    EXPECT_EQ(status, 0) << "ffprobe " << args << " " << name;
-    return testsupport::ReadFixtureFile(out);
+    std::string out;
+    EXPECT_TRUE(testsupport::Ffprobe(fixture_path, args, &out));
+    return out;
 }
 
 struct ProbePacket {
@@ -49,15 +45,7 @@ inline std::vector<ProbePacket> ProbePackets(const std::string& path, const std:
                                                ":0 -show_entries packet=pts,duration,size,flags "
                                                "-of csv=p=0");
     std::vector<ProbePacket> out;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty()) continue;
-        std::vector<std::string> f;
-        std::istringstream fields(line);
-        std::string x;
-        while (std::getline(fields, x, ','))
-            f.push_back(x);
+    for (const auto& f : testsupport::CsvRows(text)) {
         if (f.size() < 4) continue;
         ProbePacket p;
         p.has_pts = f[0] != "N/A";

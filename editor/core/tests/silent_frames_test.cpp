@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/audio_headers.h"
 #include "editor/core/ps_parser.h"
 #include "tests/support/shell.h"
 
@@ -61,18 +62,18 @@ TEST(SilentFrames, Ac3LookupNeedsSyncAndExactRateCode) {
 
 TEST(SilentFrames, StoredFramesCarryTheirListedHeaders) {
     for (const auto& f : editor::kSilentAc3Frames) {
-        int bytes = 0, rate = 0, kbps = 0;
-        ASSERT_TRUE(editor::ParseAc3Header(f.data, f.length, &bytes, &rate, &kbps));
-        EXPECT_EQ(size_t(bytes), f.length);
-        EXPECT_EQ(rate, 48000);
+        common::Ac3FrameHeader a;
+        ASSERT_TRUE(common::ReadAc3Header({f.data, f.length}, &a));
+        EXPECT_EQ(size_t(a.frameBytes), f.length);
+        EXPECT_EQ(a.sampleRate, 48000);
         EXPECT_EQ(f.data[5] >> 3, 4);  // bsid
         EXPECT_EQ(f.data[5] & 7, 0);   // bsmod
         EXPECT_EQ(f.data[6] >> 5, 2);  // acmod: two channels
     }
     for (const auto& f : editor::kSilentMpegAudioFrames) {
-        editor::MpegAudioHeader h;
-        ASSERT_TRUE(editor::ParseMpegAudioHeader(LowFirst(f.data[0], f.data[1], f.data[2], f.data[3]), &h));
-        EXPECT_EQ(size_t(h.frame_length), f.length);
+        common::MpegAudioFrameHeader h;
+        ASSERT_TRUE(common::ReadMpegAudioHeader({f.data, f.length}, &h));
+        EXPECT_EQ(size_t(h.frameBytes), f.length);
         EXPECT_EQ(h.layer, 2);
     }
 }

@@ -67,26 +67,26 @@ inline void CheckInterfaces(IUnknown* object, std::initializer_list<Row> rows, i
 #define CHECK_INTERFACES(object, ...) comtest::CheckInterfaces(object, {__VA_ARGS__}, __LINE__)
 
 // A Linux path of the build as a Windows path under Wine.
-inline std::wstring WinePath(const char* unix_path) {
+inline std::wstring WinePath(const char* unixPath) {
     std::wstring path = L"Z:";
-    for (const char* c = unix_path; *c; ++c)
+    for (const char* c = unixPath; *c; ++c)
         path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
     return path;
 }
 
 // Runs a program with a bounded wait; its exit code, or -1 when it could not run or
 // did not end in time.
-inline long RunProgram(std::wstring command_line, DWORD timeout_ms = 120000) {
+inline long RunProgram(std::wstring commandLine, DWORD timeoutMs = 120000) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return -1;
     long code = -1;
-    if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
-        DWORD exit_code = 0;
-        GetExitCodeProcess(process.hProcess, &exit_code);
-        code = static_cast<long>(exit_code);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        code = static_cast<long>(exitCode);
     } else {
         TerminateProcess(process.hProcess, 1);
     }

@@ -23,22 +23,22 @@ CMediaType Video(const GUID& subtype) {
 }
 
 // The source offers `first` then `more`; it accepts exactly the types it offers.
-CTestPushSource* Source(const GUID& first, std::vector<GUID> more = {}, HRESULT buffer_error = S_OK) {
+CTestPushSource* Source(const GUID& first, std::vector<GUID> more = {}, HRESULT bufferError = S_OK) {
     testfilters::SourceConfig config;
     config.type = Video(first);
     for (const GUID& g : more)
-        config.more_types.push_back(Video(g));
-    config.buffer_size = 16 * 16 * 4;
-    config.decide_buffer_size_error = buffer_error;
+        config.moreTypes.push_back(Video(g));
+    config.bufferSize = 16 * 16 * 4;
+    config.decideBufferSizeError = bufferError;
     return CTestPushSource::Create(std::move(config));
 }
 
-CTestSink* Sink(std::vector<GUID> accepted, std::vector<GUID> offered = {}, HRESULT allocator_error = S_OK) {
+CTestSink* Sink(std::vector<GUID> accepted, std::vector<GUID> offered = {}, HRESULT allocatorError = S_OK) {
     testfilters::SinkConfig config;
-    config.accepted_subtypes = std::move(accepted);
+    config.acceptedSubtypes = std::move(accepted);
     for (const GUID& g : offered)
-        config.offered_types.push_back(Video(g));
-    config.notify_allocator_error = allocator_error;
+        config.offeredTypes.push_back(Video(g));
+    config.notifyAllocatorError = allocatorError;
     return CTestSink::Create(std::move(config));
 }
 
@@ -52,9 +52,9 @@ protected:
 // output pin's Connect and, where it applies, the input pin's ReceiveConnection.
 struct CheckCase {
     const char* name;
-    bool null_pin;
-    bool wrong_direction;
-    bool already_connected;
+    bool nullPin;
+    bool wrongDirection;
+    bool alreadyConnected;
     bool running;
     HRESULT expected;
 };
@@ -73,31 +73,31 @@ TEST_F(ConnectionTest, ChecksComeInTheirOrder) {
     for (const CheckCase& c : cases) {
         SCOPED_TRACE(c.name);
         CTestPushSource* source = Source(MEDIASUBTYPE_RGB32);
-        CTestPushSource* other_source = Source(MEDIASUBTYPE_RGB32);
+        CTestPushSource* otherSource = Source(MEDIASUBTYPE_RGB32);
         CTestSink* sink = Sink({});
-        CTestSink* other_sink = Sink({});
+        CTestSink* otherSink = Sink({});
         IPin* out = source->OutputPin();
         IPin* in = sink->InputPin();
-        if (c.already_connected) {
-            ASSERT_EQ(out->Connect(other_sink->InputPin(), nullptr), S_OK);
+        if (c.alreadyConnected) {
+            ASSERT_EQ(out->Connect(otherSink->InputPin(), nullptr), S_OK);
         }
         if (c.running) {
             ASSERT_EQ(source->Run(0), S_OK);
         }
-        IPin* target = c.null_pin ? nullptr : c.wrong_direction ? static_cast<IPin*>(other_source->OutputPin()) : in;
+        IPin* target = c.nullPin ? nullptr : c.wrongDirection ? static_cast<IPin*>(otherSource->OutputPin()) : in;
         EXPECT_EQ(out->Connect(target, nullptr), c.expected);
 
         // The receiving side, with the roles mirrored: the sink is the one connected
         // or running.
-        if (!c.null_pin) {
+        if (!c.nullPin) {
             CTestSink* receiver = Sink({});
-            if (c.already_connected) {
-                ASSERT_EQ(other_source->OutputPin()->Connect(receiver->InputPin(), nullptr), S_OK);
+            if (c.alreadyConnected) {
+                ASSERT_EQ(otherSource->OutputPin()->Connect(receiver->InputPin(), nullptr), S_OK);
             }
             if (c.running) {
                 ASSERT_EQ(receiver->Run(0), S_OK);
             }
-            IPin* connector = c.wrong_direction ? static_cast<IPin*>(sink->InputPin()) : static_cast<IPin*>(out);
+            IPin* connector = c.wrongDirection ? static_cast<IPin*>(sink->InputPin()) : static_cast<IPin*>(out);
             CMediaType type = Video(MEDIASUBTYPE_RGB32);
             // (The clear row's output pin is connected by now, so it has no mirror.)
             if (c.expected != S_OK) {
@@ -106,16 +106,16 @@ TEST_F(ConnectionTest, ChecksComeInTheirOrder) {
             receiver->Stop();
             receiver->InputPin()->Disconnect();
             IPin* back = nullptr;
-            if (other_source->OutputPin()->ConnectedTo(&back) == S_OK) {
+            if (otherSource->OutputPin()->ConnectedTo(&back) == S_OK) {
                 back->Release();
-                other_source->OutputPin()->Disconnect();
+                otherSource->OutputPin()->Disconnect();
             }
             EXPECT_EQ(receiver->Release(), 0u);
         }
 
         source->Stop();
         for (CBasePin* pin : {static_cast<CBasePin*>(source->OutputPin()), static_cast<CBasePin*>(sink->InputPin()),
-                              static_cast<CBasePin*>(other_sink->InputPin())}) {
+                              static_cast<CBasePin*>(otherSink->InputPin())}) {
             IPin* peer = nullptr;
             if (pin->ConnectedTo(&peer) == S_OK) {
                 peer->Disconnect();
@@ -124,23 +124,23 @@ TEST_F(ConnectionTest, ChecksComeInTheirOrder) {
             }
         }
         EXPECT_EQ(source->Release(), 0u);
-        EXPECT_EQ(other_source->Release(), 0u);
+        EXPECT_EQ(otherSource->Release(), 0u);
         EXPECT_EQ(sink->Release(), 0u);
-        EXPECT_EQ(other_sink->Release(), 0u);
+        EXPECT_EQ(otherSink->Release(), 0u);
     }
 }
 
 // Which type a connection ends with, and which types the sink was asked about.
 struct TypeCase {
     const char* name;
-    std::vector<GUID> source_offers;  // first is the source's preferred type
-    std::vector<GUID> sink_offers;
-    std::vector<GUID> sink_accepts;  // empty: all
-    const GUID* exact;               // Connect with a fully specified type
-    const GUID* partial_subtype;     // Connect with a partial type (video, this subtype)
+    std::vector<GUID> sourceOffers;  // first is the source's preferred type
+    std::vector<GUID> sinkOffers;
+    std::vector<GUID> sinkAccepts;  // empty: all
+    const GUID* exact;              // Connect with a fully specified type
+    const GUID* partialSubtype;     // Connect with a partial type (video, this subtype)
     HRESULT expected;
-    const GUID* connected_with;
-    std::vector<GUID> sink_checked;
+    const GUID* connectedWith;
+    std::vector<GUID> sinkChecked;
 };
 
 TEST_F(ConnectionTest, TypesAreTriedExactThenPeerThenOurs) {
@@ -161,27 +161,27 @@ TEST_F(ConnectionTest, TypesAreTriedExactThenPeerThenOurs) {
     for (const TypeCase& c : cases) {
         SCOPED_TRACE(c.name);
         CTestPushSource* source =
-            Source(c.source_offers[0], std::vector<GUID>(c.source_offers.begin() + 1, c.source_offers.end()));
-        CTestSink* sink = Sink(c.sink_accepts, c.sink_offers);
+            Source(c.sourceOffers[0], std::vector<GUID>(c.sourceOffers.begin() + 1, c.sourceOffers.end()));
+        CTestSink* sink = Sink(c.sinkAccepts, c.sinkOffers);
         CMediaType requested;
         const AM_MEDIA_TYPE* type = nullptr;
         if (c.exact) {
             requested = Video(*c.exact);
             type = &requested;
-        } else if (c.partial_subtype) {
+        } else if (c.partialSubtype) {
             requested = CMediaType(&MEDIATYPE_Video);
-            requested.subtype = *c.partial_subtype;
+            requested.subtype = *c.partialSubtype;
             type = &requested;
         }
         EXPECT_EQ(source->OutputPin()->Connect(sink->InputPin(), type), c.expected);
-        if (c.connected_with) {
+        if (c.connectedWith) {
             AM_MEDIA_TYPE got;
             ASSERT_EQ(sink->InputPin()->ConnectionMediaType(&got), S_OK);
-            EXPECT_EQ(got.subtype, *c.connected_with);
+            EXPECT_EQ(got.subtype, *c.connectedWith);
             EXPECT_TRUE(CMediaType(got) == source->OutputPin()->CurrentMediaType());
             FreeMediaType(got);
         }
-        EXPECT_EQ(sink->CheckedSubtypes(), c.sink_checked);
+        EXPECT_EQ(sink->CheckedSubtypes(), c.sinkChecked);
         source->OutputPin()->Disconnect();
         sink->InputPin()->Disconnect();
         EXPECT_EQ(source->Release(), 0u);
@@ -192,8 +192,8 @@ TEST_F(ConnectionTest, TypesAreTriedExactThenPeerThenOurs) {
 // A connection whose allocator cannot be set up leaves both pins as they were.
 struct RollbackCase {
     const char* name;
-    HRESULT notify_allocator_error;
-    HRESULT decide_buffer_size_error;
+    HRESULT notifyAllocatorError;
+    HRESULT decideBufferSizeError;
     bool exact;
 };
 
@@ -205,8 +205,8 @@ TEST_F(ConnectionTest, AllocatorFailureRollsBackFully) {
     };
     for (const RollbackCase& c : cases) {
         SCOPED_TRACE(c.name);
-        CTestPushSource* source = Source(MEDIASUBTYPE_RGB32, {}, c.decide_buffer_size_error);
-        CTestSink* sink = Sink({}, {}, c.notify_allocator_error);
+        CTestPushSource* source = Source(MEDIASUBTYPE_RGB32, {}, c.decideBufferSizeError);
+        CTestSink* sink = Sink({}, {}, c.notifyAllocatorError);
         CMediaType exact = Video(MEDIASUBTYPE_RGB32);
         EXPECT_EQ(source->OutputPin()->Connect(sink->InputPin(), c.exact ? &exact : nullptr), E_ACCESSDENIED);
         for (CBasePin* pin : {static_cast<CBasePin*>(source->OutputPin()), static_cast<CBasePin*>(sink->InputPin())}) {
@@ -218,7 +218,7 @@ TEST_F(ConnectionTest, AllocatorFailureRollsBackFully) {
         EXPECT_EQ(source->OutputPin()->Allocator(), nullptr);
         EXPECT_EQ(source->OutputPin()->InputPin(), nullptr) << "the peer's IMemInputPin is released";
         EXPECT_EQ(sink->InputPin()->Allocator(), nullptr);
-        EXPECT_GE(sink->Counts().break_connects, 1) << "the peer's half of the connection was undone";
+        EXPECT_GE(sink->Counts().breakConnects, 1) << "the peer's half of the connection was undone";
         EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(sink)), 1u) << "no reference left on the peer";
         EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(source)), 1u);
         EXPECT_EQ(source->Pause(), S_OK) << "an unconnected filter still changes state";
@@ -254,12 +254,12 @@ namespace {
 TEST_F(ConnectionTest, StreamingCallsFollowTheState) {
     testfilters::SourceConfig config;
     config.type = Video(MEDIASUBTYPE_RGB32);
-    config.buffer_size = 64;
-    config.send_end_of_stream = false;  // an idle source: the test delivers
+    config.bufferSize = 64;
+    config.sendEndOfStream = false;  // an idle source: the test delivers
     CTestPushSource* source = CTestPushSource::Create(std::move(config));
-    testfilters::SinkConfig sink_config;
-    sink_config.accepted_subtypes = {MEDIASUBTYPE_RGB32};
-    CTestSink* sink = CTestSink::Create(sink_config);
+    testfilters::SinkConfig sinkConfig;
+    sinkConfig.acceptedSubtypes = {MEDIASUBTYPE_RGB32};
+    CTestSink* sink = CTestSink::Create(sinkConfig);
     IMemInputPin* input = nullptr;
     ASSERT_EQ(sink->InputPin()->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input)), S_OK);
     ASSERT_EQ(source->OutputPin()->Connect(sink->InputPin(), nullptr), S_OK);
@@ -298,12 +298,12 @@ TEST_F(ConnectionTest, StreamingCallsFollowTheState) {
     const std::vector<SampleSpec> got = sink->Samples();
     ASSERT_EQ(got.size(), 5u);
     EXPECT_EQ(got[0].bytes.size(), 8u);
-    EXPECT_TRUE(got[0].has_start && got[0].has_stop && got[0].sync);
+    EXPECT_TRUE(got[0].hasStart && got[0].hasStop && got[0].sync);
     EXPECT_EQ(got[0].start, 10);
     EXPECT_EQ(got[0].stop, 20);
 
     ASSERT_EQ(sink->InputPin()->EndOfStream(), S_OK);
-    EXPECT_EQ(sink->Counts().end_of_streams, 1);
+    EXPECT_EQ(sink->Counts().endOfStreams, 1);
     for (IMediaSample* sample : samples)
         sample->Release();
     EXPECT_EQ(sink->Stop(), S_OK);

@@ -27,7 +27,7 @@ using testfilters::SampleSpec;
 // show as a failure, not as a test that never ends. (Assertions stay on the test thread.)
 class Watchdog {
 public:
-    explicit Watchdog(DWORD timeout_ms) : timeout_ms_(timeout_ms), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    explicit Watchdog(DWORD timeoutMs) : timeoutMs_(timeoutMs), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         thread_ = CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr);
     }
     ~Watchdog() {
@@ -40,14 +40,14 @@ public:
 private:
     static DWORD WINAPI Watch(void* self) {
         auto* dog = static_cast<Watchdog*>(self);
-        if (WaitForSingleObject(dog->done_, dog->timeout_ms_) == WAIT_TIMEOUT) {
-            fprintf(stderr, "watchdog: the test did not finish within %lu ms\n", dog->timeout_ms_);
+        if (WaitForSingleObject(dog->done_, dog->timeoutMs_) == WAIT_TIMEOUT) {
+            fprintf(stderr, "watchdog: the test did not finish within %lu ms\n", dog->timeoutMs_);
             fflush(stderr);
             ExitProcess(3);
         }
         return 0;
     }
-    DWORD timeout_ms_;
+    DWORD timeoutMs_;
     HANDLE done_;
     HANDLE thread_ = nullptr;
 };
@@ -103,9 +103,9 @@ protected:
         testfilters::SourceConfig config;
         ASSERT_EQ(testfilters::MakeVideoStream(video, &config.type, &config.samples), S_OK);
         *source = CTestPushSource::Create(std::move(config));
-        testfilters::SinkConfig sink_config;
-        sink_config.receive_delay_ms = 2;
-        *sink = CTestSink::Create(sink_config);
+        testfilters::SinkConfig sinkConfig;
+        sinkConfig.receiveDelayMs = 2;
+        *sink = CTestSink::Create(sinkConfig);
         *transform = NewTransform();
         ASSERT_TRUE(*source && *sink && *transform);
         Chain({*source, *transform, *sink});
@@ -124,11 +124,11 @@ protected:
     HRESULT Stop() { return Control(&IMediaControl::Stop); }
 
     // Waits (bounded) for every renderer's end of stream.
-    HRESULT WaitForCompletion(DWORD timeout_ms, long* code) {
+    HRESULT WaitForCompletion(DWORD timeoutMs, long* code) {
         IMediaEvent* events = nullptr;
         HRESULT hr = graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events));
         if (FAILED(hr)) return hr;
-        hr = events->WaitForCompletion(static_cast<long>(timeout_ms), code);
+        hr = events->WaitForCompletion(static_cast<long>(timeoutMs), code);
         events->Release();
         return hr;
     }
@@ -155,18 +155,18 @@ void ExpectSameSamples(const std::vector<SampleSpec>& sent, const std::vector<Sa
     for (size_t i = 0; i < sent.size(); ++i) {
         SCOPED_TRACE(testing::Message() << "sample " << i);
         EXPECT_TRUE(got[i].bytes == sent[i].bytes);
-        EXPECT_EQ(got[i].has_start, sent[i].has_start);
-        EXPECT_EQ(got[i].has_stop, sent[i].has_start && sent[i].has_stop);
-        if (sent[i].has_start) {
+        EXPECT_EQ(got[i].hasStart, sent[i].hasStart);
+        EXPECT_EQ(got[i].hasStop, sent[i].hasStart && sent[i].hasStop);
+        if (sent[i].hasStart) {
             EXPECT_EQ(got[i].start, sent[i].start);
         }
-        if (sent[i].has_start && sent[i].has_stop) {
+        if (sent[i].hasStart && sent[i].hasStop) {
             EXPECT_EQ(got[i].stop, sent[i].stop);
         }
         EXPECT_EQ(got[i].sync, sent[i].sync);
         EXPECT_EQ(got[i].preroll, sent[i].preroll);
         EXPECT_EQ(got[i].discontinuity, sent[i].discontinuity);
-        EXPECT_EQ(got[i].type_specific_flags, sent[i].type_specific_flags);
+        EXPECT_EQ(got[i].typeSpecificFlags, sent[i].typeSpecificFlags);
     }
 }
 
@@ -186,10 +186,10 @@ std::string ReadWholeFile(const std::wstring& path) {
 // Varies the sample fields a stream can carry: no stop time, preroll, sync points and
 // field flags.
 void VaryFields(int index, SampleSpec& sample) {
-    sample.has_stop = index != 2;
+    sample.hasStop = index != 2;
     sample.preroll = index == 1;
     sample.sync = index % 3 == 0;
-    sample.type_specific_flags = index % 2 ? AM_VIDEO_FLAG_FIELD1FIRST | AM_VIDEO_FLAG_INTERLEAVED_FRAME : 0;
+    sample.typeSpecificFlags = index % 2 ? AM_VIDEO_FLAG_FIELD1FIRST | AM_VIDEO_FLAG_INTERLEAVED_FRAME : 0;
 }
 
 TEST_F(GraphTest, EveryFormatPassesThroughUnchanged) {
@@ -200,7 +200,7 @@ TEST_F(GraphTest, EveryFormatPassesThroughUnchanged) {
         for (bool vih2 : {false, true}) {
             const VideoFormatInfo* info = FindVideoFormat(*subtype);
             SCOPED_TRACE(testing::Message() << "fourcc 0x" << std::hex << info->fourcc << " bits " << std::dec
-                                            << info->bit_count << (vih2 ? " VIDEOINFOHEADER2" : " VIDEOINFOHEADER"));
+                                            << info->bitCount << (vih2 ? " VIDEOINFOHEADER2" : " VIDEOINFOHEADER"));
             if (!graph_) {
                 ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                            reinterpret_cast<void**>(&graph_)),
@@ -210,19 +210,19 @@ TEST_F(GraphTest, EveryFormatPassesThroughUnchanged) {
             video.subtype = subtype;
             video.width = 38;  // rows of RGB24 need padding
             video.height = 30;
-            video.video_info2 = vih2;
+            video.videoInfo2 = vih2;
             video.frames = 8;
-            video.first_start = 1000;
+            video.firstStart = 1000;
             video.customize = VaryFields;
-            testfilters::SourceConfig source_config;
-            ASSERT_EQ(testfilters::MakeVideoStream(video, &source_config.type, &source_config.samples), S_OK);
-            const std::vector<SampleSpec> sent = source_config.samples;
-            const CMediaType type = source_config.type;
+            testfilters::SourceConfig sourceConfig;
+            ASSERT_EQ(testfilters::MakeVideoStream(video, &sourceConfig.type, &sourceConfig.samples), S_OK);
+            const std::vector<SampleSpec> sent = sourceConfig.samples;
+            const CMediaType type = sourceConfig.type;
 
-            testfilters::SinkConfig sink_config;
-            sink_config.data_file = Wide(testsupport::FixturePath(testsupport::UniqueName("passthrough") + ".raw"));
-            CTestPushSource* source = CTestPushSource::Create(std::move(source_config));
-            CTestSink* sink = CTestSink::Create(sink_config);
+            testfilters::SinkConfig sinkConfig;
+            sinkConfig.dataFile = Wide(testsupport::FixturePath(testsupport::UniqueName("passthrough") + ".raw"));
+            CTestPushSource* source = CTestPushSource::Create(std::move(sourceConfig));
+            CTestSink* sink = CTestSink::Create(sinkConfig);
             IBaseFilter* transform = NewTransform();
             ASSERT_TRUE(source && sink && transform);
             Chain({source, transform, sink});
@@ -239,14 +239,14 @@ TEST_F(GraphTest, EveryFormatPassesThroughUnchanged) {
             EXPECT_EQ(Stop(), S_OK);
 
             ExpectSameSamples(sent, sink->Samples());
-            EXPECT_EQ(sink->Counts().end_of_streams, 1);
-            std::string expected_bytes;
+            EXPECT_EQ(sink->Counts().endOfStreams, 1);
+            std::string expectedBytes;
             for (const SampleSpec& s : sent)
-                expected_bytes.append(s.bytes.begin(), s.bytes.end());
+                expectedBytes.append(s.bytes.begin(), s.bytes.end());
             ReleaseGraphAndFilters({source, sink, transform});
             // The sink's file is complete once the sink is gone.
-            EXPECT_TRUE(ReadWholeFile(sink_config.data_file) == expected_bytes) << "bytes the sink wrote";
-            EXPECT_NE(ReadWholeFile(sink_config.data_file + L".log").find("end-of-stream"), std::string::npos);
+            EXPECT_TRUE(ReadWholeFile(sinkConfig.dataFile) == expectedBytes) << "bytes the sink wrote";
+            EXPECT_NE(ReadWholeFile(sinkConfig.dataFile + L".log").find("end-of-stream"), std::string::npos);
         }
     }
 }
@@ -258,11 +258,11 @@ TEST_F(GraphTest, RawFileSourceThroughTheTransform) {
     testfilters::VideoStreamConfig video;
     video.subtype = &kMediaSubtypeI420;
     video.frames = 100;  // the file has 6: the stream ends with the file
-    video.raw_file = Wide(clip);
+    video.rawFile = Wide(clip);
     testfilters::SourceConfig config;
     ASSERT_EQ(testfilters::MakeVideoStream(video, &config.type, &config.samples), S_OK);
     ASSERT_EQ(config.samples.size(), 6u);
-    const std::string file_bytes = ReadWholeFile(video.raw_file);
+    const std::string fileBytes = ReadWholeFile(video.rawFile);
     const std::vector<SampleSpec> sent = config.samples;
     CTestPushSource* source = CTestPushSource::Create(std::move(config));
     CTestSink* sink = CTestSink::Create({});
@@ -277,7 +277,7 @@ TEST_F(GraphTest, RawFileSourceThroughTheTransform) {
     std::string received;
     for (const SampleSpec& s : got)
         received.append(s.bytes.begin(), s.bytes.end());
-    EXPECT_TRUE(received == file_bytes);
+    EXPECT_TRUE(received == fileBytes);
     ReleaseGraphAndFilters({source, sink, transform});
 }
 
@@ -288,7 +288,7 @@ int IndexOf(const SampleSpec& sample, REFERENCE_TIME duration) {
 
 void ExpectPatternPictures(const std::vector<SampleSpec>& got, REFERENCE_TIME duration) {
     for (const SampleSpec& s : got) {
-        ASSERT_TRUE(s.has_start);
+        ASSERT_TRUE(s.hasStart);
         const int index = IndexOf(s, duration);
         EXPECT_TRUE(s.bytes == testfilters::PatternFrame(index, static_cast<DWORD>(s.bytes.size())))
             << "picture " << index << " arrived damaged";
@@ -325,7 +325,7 @@ TEST_F(GraphTest, HundredStateCyclesLoseNothingAndLeaveNothing) {
         EXPECT_EQ(source->State(), State_Stopped);
         EXPECT_EQ(sink->State(), State_Stopped);
     }
-    ExpectPatternPictures(sink->Samples(), video.avg_time_per_frame);
+    ExpectPatternPictures(sink->Samples(), video.avgTimePerFrame);
     EXPECT_GE(source->Delivered(), 50);
     ReleaseGraphAndFilters({source, sink, transform});
 }
@@ -348,18 +348,18 @@ TEST_F(GraphTest, FlushDuringStreamingThenResume) {
     EXPECT_EQ(Stop(), S_OK);
 
     const CTestSink::Counters counts = sink->Counts();
-    EXPECT_EQ(counts.begin_flushes, 1);
-    EXPECT_EQ(counts.end_flushes, 1);
-    EXPECT_GE(counts.new_segments, 1);
-    EXPECT_EQ(counts.end_of_streams, 1);
+    EXPECT_EQ(counts.beginFlushes, 1);
+    EXPECT_EQ(counts.endFlushes, 1);
+    EXPECT_GE(counts.newSegments, 1);
+    EXPECT_EQ(counts.endOfStreams, 1);
     const std::vector<SampleSpec> got = sink->Samples();
-    ExpectPatternPictures(got, video.avg_time_per_frame);
+    ExpectPatternPictures(got, video.avgTimePerFrame);
     // In order before the flush, then exactly the resumed run 150..199.
     std::vector<int> after;
     int previous = -1;
     bool resumed = false;
     for (const SampleSpec& s : got) {
-        const int index = IndexOf(s, video.avg_time_per_frame);
+        const int index = IndexOf(s, video.avgTimePerFrame);
         if (index == 150) resumed = true;
         if (resumed) {
             after.push_back(index);
@@ -394,9 +394,9 @@ TEST_F(GraphTest, StopInMidStreamKeepsWhatWasDelivered) {
     EXPECT_LT(delivered, 500) << "the stop came in the middle";
     EXPECT_EQ(static_cast<int>(got.size()), delivered);
     for (size_t i = 0; i < got.size(); ++i)
-        EXPECT_EQ(IndexOf(got[i], video.avg_time_per_frame), static_cast<int>(i));
-    ExpectPatternPictures(got, video.avg_time_per_frame);
-    EXPECT_EQ(sink->Counts().end_of_streams, 0);
+        EXPECT_EQ(IndexOf(got[i], video.avgTimePerFrame), static_cast<int>(i));
+    ExpectPatternPictures(got, video.avgTimePerFrame);
+    EXPECT_EQ(sink->Counts().endOfStreams, 0);
     Sleep(50);
     EXPECT_EQ(source->Delivered(), delivered) << "nothing is delivered after Stop returned";
     ReleaseGraphAndFilters({source, sink, transform});
@@ -410,13 +410,13 @@ TEST_F(GraphTest, MediaTypeChangeReachesTheSink) {
     ASSERT_EQ(BuildVideoType({&MEDIASUBTYPE_RGB32, 64, 48, 200000}, &changed), S_OK);
     video.customize = [&changed](int index, SampleSpec& sample) {
         if (index == 3) {
-            sample.type_change = true;
-            sample.new_type = changed;
+            sample.typeChange = true;
+            sample.newType = changed;
         }
     };
     testfilters::SourceConfig config;
     ASSERT_EQ(testfilters::MakeVideoStream(video, &config.type, &config.samples), S_OK);
-    config.more_types.push_back(changed);
+    config.moreTypes.push_back(changed);
     CTestPushSource* source = CTestPushSource::Create(std::move(config));
     CTestSink* sink = CTestSink::Create({});
     Chain({source, sink});
@@ -427,8 +427,8 @@ TEST_F(GraphTest, MediaTypeChangeReachesTheSink) {
     const std::vector<SampleSpec> got = sink->Samples();
     ASSERT_EQ(got.size(), 5u);
     for (size_t i = 0; i < got.size(); ++i)
-        EXPECT_EQ(got[i].type_change, i == 3) << "sample " << i;
-    EXPECT_TRUE(got[3].new_type == changed);
+        EXPECT_EQ(got[i].typeChange, i == 3) << "sample " << i;
+    EXPECT_TRUE(got[3].newType == changed);
     EXPECT_TRUE(sink->InputPin()->CurrentMediaType() == changed) << "later samples have the new type";
     ReleaseGraphAndFilters({source, sink});
 }
@@ -441,7 +441,7 @@ TEST_F(GraphTest, ByteStreamSourceDeliversGivenSamples) {
     for (int i = 0; i < 4; ++i) {
         SampleSpec sample;
         sample.bytes = testfilters::PatternFrame(i, sizes[i]);
-        sample.has_start = i != 1;  // a sample without times
+        sample.hasStart = i != 1;  // a sample without times
         sample.start = i * 1000;
         sample.stop = i * 1000 + 500;
         sample.sync = i == 0;
@@ -471,10 +471,10 @@ TEST_F(GraphTest, OutputPinAsksThePeerAndReconnectsWithANewType) {
     ASSERT_EQ(BuildVideoType({&MEDIASUBTYPE_RGB24, 16, 16, 400000}, &rgb24), S_OK);
     testfilters::SourceConfig config;
     config.type = rgb32;
-    config.more_types.push_back(rgb24);
+    config.moreTypes.push_back(rgb24);
     CTestPushSource* source = CTestPushSource::Create(std::move(config));
     testfilters::SinkConfig picky;
-    picky.accepted_subtypes = {MEDIASUBTYPE_RGB32};
+    picky.acceptedSubtypes = {MEDIASUBTYPE_RGB32};
     CTestSink* sink = CTestSink::Create(picky);
     Chain({source, sink});
     EXPECT_EQ(source->OutputPin()->QueryAcceptDownstream(&rgb32), S_OK);
@@ -486,7 +486,7 @@ TEST_F(GraphTest, OutputPinAsksThePeerAndReconnectsWithANewType) {
               S_OK);
     config = {};
     config.type = rgb32;
-    config.more_types.push_back(rgb24);
+    config.moreTypes.push_back(rgb24);
     source = CTestPushSource::Create(std::move(config));
     sink = CTestSink::Create({});
     Chain({source, sink});

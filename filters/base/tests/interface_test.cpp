@@ -57,25 +57,25 @@ TEST_F(InterfaceTest, FilterAndPinMatrices) {
 
     IPin* output = comtest::FindPinByDirection(static_cast<IBaseFilter*>(source), PINDIR_OUTPUT);
     IPin* input = comtest::FindPinByDirection(static_cast<IBaseFilter*>(sink), PINDIR_INPUT);
-    IPin* xform_in = comtest::FindPinByDirection(transform, PINDIR_INPUT);
-    IPin* xform_out = comtest::FindPinByDirection(transform, PINDIR_OUTPUT);
-    ASSERT_TRUE(output && input && xform_in && xform_out);
+    IPin* xformIn = comtest::FindPinByDirection(transform, PINDIR_INPUT);
+    IPin* xformOut = comtest::FindPinByDirection(transform, PINDIR_OUTPUT);
+    ASSERT_TRUE(output && input && xformIn && xformOut);
     CHECK_INTERFACES(output, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IQualityControl, true),
                      IFACE_ROW(IID_IMemInputPin, false), IFACE_ROW(IID_IBaseFilter, false),
                      IFACE_ROW(IID_IMediaSeeking, false));
     CHECK_INTERFACES(input, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IQualityControl, true),
                      IFACE_ROW(IID_IMemInputPin, true), IFACE_ROW(IID_IBaseFilter, false),
                      IFACE_ROW(IID_IMediaSeeking, false));
-    CHECK_INTERFACES(xform_in, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IMemInputPin, true),
+    CHECK_INTERFACES(xformIn, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IMemInputPin, true),
                      IFACE_ROW(IID_IBaseFilter, false));
-    CHECK_INTERFACES(xform_out, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IQualityControl, true),
+    CHECK_INTERFACES(xformOut, IFACE_ROW(IID_IPin, true), IFACE_ROW(IID_IQualityControl, true),
                      IFACE_ROW(IID_IMemInputPin, false));
 
     // A pin's count is its filter's.
     EXPECT_EQ(RefCount(output), RefCount(static_cast<IBaseFilter*>(source)));
     EXPECT_EQ(RefCount(transform), 3u);  // ours and the two pins we hold
-    xform_in->Release();
-    xform_out->Release();
+    xformIn->Release();
+    xformOut->Release();
     output->Release();
     input->Release();
     EXPECT_EQ(transform->Release(), 0u);
@@ -150,8 +150,8 @@ TEST_F(InterfaceTest, EnumeratorsHoldTheFilterAndNoticeChanges) {
     EXPECT_EQ(RefCount(static_cast<IBaseFilter*>(sink)), 1u);
 
     testfilters::SourceConfig config = SmallSource();
-    config.more_types.push_back(config.type);
-    config.more_types.back().subtype = MEDIASUBTYPE_RGB24;
+    config.moreTypes.push_back(config.type);
+    config.moreTypes.back().subtype = MEDIASUBTYPE_RGB24;
     CTestPushSource* source = CTestPushSource::Create(std::move(config));
     IEnumMediaTypes* types = nullptr;
     ASSERT_EQ(source->OutputPin()->EnumMediaTypes(&types), S_OK);
@@ -191,16 +191,16 @@ TEST_F(InterfaceTest, StateMachineClockAndGraphMembership) {
               S_OK);
     REFERENCE_TIME time;
     EXPECT_EQ(sink->StreamTime(&time), VFW_E_NO_CLOCK);
-    const ULONG clock_refs = RefCount(clock);
+    const ULONG clockRefs = RefCount(clock);
     EXPECT_EQ(filter->SetSyncSource(clock), S_OK);
-    EXPECT_EQ(RefCount(clock), clock_refs + 1);
+    EXPECT_EQ(RefCount(clock), clockRefs + 1);
     IReferenceClock* got = nullptr;
     EXPECT_EQ(filter->GetSyncSource(&got), S_OK);
     EXPECT_EQ(got, clock);
     got->Release();
     EXPECT_EQ(sink->StreamTime(&time), S_OK);
     EXPECT_EQ(filter->SetSyncSource(nullptr), S_OK);
-    EXPECT_EQ(RefCount(clock), clock_refs);
+    EXPECT_EQ(RefCount(clock), clockRefs);
     clock->Release();
 
     IFilterGraph* graph = nullptr;
@@ -225,6 +225,76 @@ TEST_F(InterfaceTest, StateMachineClockAndGraphMembership) {
     EXPECT_EQ(sink->Release(), 0u);
 }
 
+// A filter of two input pins that count their state calls; either pin's Run can fail.
+class CCountingPin final : public CBaseInputPin {
+public:
+    CCountingPin(CBaseFilter* filter, CCritSec* lock, const wchar_t* name)
+        : CBaseInputPin(L"counting pin", filter, lock, nullptr, name) {}
+    HRESULT CheckMediaType(const CMediaType*) override { return S_OK; }
+    HRESULT Active() override {
+        ++actives;
+        return CBaseInputPin::Active();
+    }
+    HRESULT Inactive() override {
+        ++inactives;
+        return CBaseInputPin::Inactive();
+    }
+    HRESULT Run(REFERENCE_TIME start) override {
+        ++runs;
+        return FAILED(runError) ? runError : CBaseInputPin::Run(start);
+    }
+    int actives = 0, inactives = 0, runs = 0;
+    HRESULT runError = S_OK;
+};
+
+class CTwoPinFilter final : public CBaseFilter {
+public:
+    CTwoPinFilter() : CBaseFilter(L"two pins", nullptr, &lock, GUID_NULL) {}
+    int GetPinCount() override { return 2; }
+    CBasePin* GetPin(int n) override { return n == 0 ? &first : n == 1 ? &second : nullptr; }
+    CCritSec lock;
+    CCountingPin first{this, &lock, L"In0"};
+    CCountingPin second{this, &lock, L"In1"};
+};
+
+TEST_F(InterfaceTest, FailedRunRollsThePinsBack) {
+    auto* filter = new CTwoPinFilter;
+    filter->AddRef();
+    CTestPushSource* sources[2] = {CTestPushSource::Create(SmallSource()), CTestPushSource::Create(SmallSource())};
+    ASSERT_EQ(sources[0]->OutputPin()->Connect(&filter->first, nullptr), S_OK);
+    ASSERT_EQ(sources[1]->OutputPin()->Connect(&filter->second, nullptr), S_OK);
+    CCountingPin& first = filter->first;
+    CCountingPin& second = filter->second;
+
+    second.runError = E_ACCESSDENIED;
+    EXPECT_EQ(filter->Run(0), E_ACCESSDENIED);
+    EXPECT_EQ(filter->State(), State_Stopped) << "a failed Run from Stopped ends Stopped";
+    EXPECT_EQ(first.runs, 1);
+    EXPECT_EQ(first.actives, 1);
+    EXPECT_EQ(first.inactives, 1) << "the pin already running is made inactive";
+    EXPECT_EQ(second.actives, 1);
+    EXPECT_EQ(second.inactives, 1);
+
+    ASSERT_EQ(filter->Pause(), S_OK);
+    EXPECT_EQ(filter->Run(0), E_ACCESSDENIED);
+    EXPECT_EQ(filter->State(), State_Paused) << "a failed Run from Paused stays Paused";
+    EXPECT_EQ(first.inactives + second.inactives, 2) << "paused pins stay active";
+    second.runError = S_OK;
+    EXPECT_EQ(filter->Run(0), S_OK);
+    EXPECT_EQ(filter->State(), State_Running);
+    EXPECT_EQ(filter->Stop(), S_OK);
+    EXPECT_EQ(first.inactives, 2);
+    EXPECT_EQ(second.inactives, 2);
+
+    EXPECT_EQ(first.Disconnect(), S_OK);
+    EXPECT_EQ(second.Disconnect(), S_OK);
+    for (CTestPushSource* source : sources) {
+        EXPECT_EQ(source->OutputPin()->Disconnect(), S_OK);
+        EXPECT_EQ(source->Release(), 0u);
+    }
+    EXPECT_EQ(filter->Release(), 0u);
+}
+
 // ---- property page ----
 
 class TestPage final : public CBasePropertyPage {
@@ -242,12 +312,12 @@ public:
     }
     HRESULT OnApplyChanges() override {
         ++applies;
-        return apply_result;
+        return applyResult;
     }
     void MarkDirty() { SetDirty(true); }
     IBaseFilter* filter = nullptr;
     int connects = 0, disconnects = 0, applies = 0;
-    HRESULT apply_result = S_OK;
+    HRESULT applyResult = S_OK;
 };
 
 TEST_F(InterfaceTest, PropertyPageDirtyStateAndApply) {
@@ -270,16 +340,16 @@ TEST_F(InterfaceTest, PropertyPageDirtyStateAndApply) {
     EXPECT_EQ(page->applies, 0) << "a clean page applies nothing";
 
     page->MarkDirty();
-    EXPECT_EQ(site.last_status, static_cast<DWORD>(PROPPAGESTATUS_DIRTY));
+    EXPECT_EQ(site.lastStatus, static_cast<DWORD>(PROPPAGESTATUS_DIRTY));
     EXPECT_EQ(ipage->IsPageDirty(), S_OK);
-    page->apply_result = E_FAIL;
+    page->applyResult = E_FAIL;
     EXPECT_EQ(ipage->Apply(), E_FAIL);
     EXPECT_EQ(ipage->IsPageDirty(), S_OK) << "a failed apply keeps the changes pending";
-    page->apply_result = S_OK;
+    page->applyResult = S_OK;
     EXPECT_EQ(ipage->Apply(), S_OK);
     EXPECT_EQ(page->applies, 2);
     EXPECT_EQ(ipage->IsPageDirty(), S_FALSE);
-    EXPECT_EQ(site.last_status, static_cast<DWORD>(PROPPAGESTATUS_VALIDATE));
+    EXPECT_EQ(site.lastStatus, static_cast<DWORD>(PROPPAGESTATUS_VALIDATE));
 
     EXPECT_EQ(ipage->Deactivate(), E_UNEXPECTED) << "not active";
     EXPECT_EQ(ipage->SetObjects(0, nullptr), S_OK);

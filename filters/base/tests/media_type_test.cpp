@@ -65,7 +65,7 @@ TEST(MediaType, PartialMatching) {
 struct SizeCase {
     const GUID* subtype;
     LONG width, height;
-    DWORD bit_count;
+    DWORD bitCount;
     DWORD image;
 };
 
@@ -83,7 +83,7 @@ TEST(MediaType, VideoTypesOfEveryFormat) {
     };
     for (const SizeCase& c : cases) {
         for (bool vih2 : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "bit count " << c.bit_count << " vih2 " << vih2);
+            SCOPED_TRACE(testing::Message() << "bit count " << c.bitCount << " vih2 " << vih2);
             CMediaType type;
             VideoTypeParams params{c.subtype, c.width, c.height, 333667, vih2};
             ASSERT_EQ(BuildVideoType(params, &type), S_OK);
@@ -95,7 +95,7 @@ TEST(MediaType, VideoTypesOfEveryFormat) {
             ASSERT_NE(bmi, nullptr);
             EXPECT_EQ(bmi->biWidth, c.width);
             EXPECT_EQ(bmi->biHeight, c.height);
-            EXPECT_EQ(bmi->biBitCount, c.bit_count);
+            EXPECT_EQ(bmi->biBitCount, c.bitCount);
             EXPECT_EQ(bmi->biSizeImage, c.image);
             EXPECT_EQ(GetAvgTimePerFrame(type), 333667);
         }

@@ -21,8 +21,8 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }
     HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override {
-        last_status = flags;
-        dirty_reports += flags == PROPPAGESTATUS_DIRTY;
+        lastStatus = flags;
+        dirtyReports += flags == PROPPAGESTATUS_DIRTY;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetLocaleID(LCID*) override { return E_NOTIMPL; }
@@ -30,8 +30,8 @@ public:
     HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*) override { return E_NOTIMPL; }
 
     ULONG refs = 1;  // the test's own
-    DWORD last_status = 0;
-    int dirty_reports = 0;
+    DWORD lastStatus = 0;
+    int dirtyReports = 0;
 };
 
 }  // namespace comtest

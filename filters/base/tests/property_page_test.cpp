@@ -82,7 +82,7 @@ TEST(PropertyPageWindow, ActivateApplyDeactivate) {
     EXPECT_EQ(ipage->IsPageDirty(), S_FALSE);
     SendMessageW(GetDlgItem(window, kCheckId), BM_CLICK, 0, 0);
     EXPECT_EQ(ipage->IsPageDirty(), S_OK);
-    EXPECT_EQ(site.dirty_reports, 1);
+    EXPECT_EQ(site.dirtyReports, 1);
     SetDlgItemTextW(window, kEditId, L"changed");
     EXPECT_EQ(ipage->Apply(), S_OK);
     EXPECT_EQ(page->applied, L"changed");

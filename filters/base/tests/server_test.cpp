@@ -80,7 +80,7 @@ TEST(ServerKit, ClassObjectLookupAndArguments) {
 }
 
 TEST(ServerKit, CreatesCountsAndUnloads) {
-    const LONG base_objects = ServerObjectCount();
+    const LONG baseObjects = ServerObjectCount();
     IClassFactory* factory = Factory(kClsidSample);
     ASSERT_NE(factory, nullptr);
     EXPECT_EQ(ServerCanUnloadNow(), S_FALSE) << "a held factory keeps the server loaded";
@@ -92,17 +92,17 @@ TEST(ServerKit, CreatesCountsAndUnloads) {
     void* none = reinterpret_cast<void*>(1);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IBaseFilter, &none), E_NOINTERFACE);
     EXPECT_EQ(none, nullptr);
-    EXPECT_EQ(ServerObjectCount(), base_objects + 2) << "factory and one object";
+    EXPECT_EQ(ServerObjectCount(), baseObjects + 2) << "factory and one object";
 
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(persist->Release(), 0u);
     EXPECT_EQ(factory->Release(), 0u);
-    EXPECT_EQ(ServerObjectCount(), base_objects);
+    EXPECT_EQ(ServerObjectCount(), baseObjects);
     EXPECT_EQ(ServerCanUnloadNow(), S_FALSE) << "the lock holds";
     ServerLock(false);
     ServerLock(false);  // unbalanced: ignored
     EXPECT_EQ(ServerLockCount(), 0);
-    if (base_objects == 0) {
+    if (baseObjects == 0) {
         EXPECT_EQ(ServerCanUnloadNow(), S_OK);
     }
 }
@@ -191,11 +191,11 @@ TEST(ServerRegistration, Regsvr32WritesAndRemovesEverything) {
     EXPECT_EQ(ReadString(ClsidKey() + L"\\InprocServer32", L"ThreadingModel"), L"Both");
     // The filter mapper's record: name, class and the binary filter data with the pins.
     EXPECT_EQ(ReadString(InstanceKey(), L"FriendlyName"), kPassThroughName);
-    DWORD data_bytes = 0;
+    DWORD dataBytes = 0;
     EXPECT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, InstanceKey().c_str(), L"FilterData", RRF_RT_REG_BINARY, nullptr, nullptr,
-                           &data_bytes),
+                           &dataBytes),
               ERROR_SUCCESS);
-    EXPECT_GT(data_bytes, 16u);
+    EXPECT_GT(dataBytes, 16u);
 
     // Created by class identifier from the registered library.
     IBaseFilter* filter = nullptr;
@@ -207,12 +207,12 @@ TEST(ServerRegistration, Regsvr32WritesAndRemovesEverything) {
     EXPECT_EQ(clsid, kClsidPassThrough);
     HMODULE module = GetModuleHandleW(L"passthrough.dll");
     ASSERT_NE(module, nullptr);
-    auto can_unload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+    auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
-    ASSERT_NE(can_unload, nullptr);
-    EXPECT_EQ(can_unload(), S_FALSE);
+    ASSERT_NE(canUnload, nullptr);
+    EXPECT_EQ(canUnload(), S_FALSE);
     EXPECT_EQ(filter->Release(), 0u);
-    EXPECT_EQ(can_unload(), S_OK);
+    EXPECT_EQ(canUnload(), S_OK);
 
     ASSERT_EQ(comtest::Regsvr32(dll, true), 0);
     EXPECT_FALSE(KeyExists(ClsidKey()));

@@ -16,14 +16,14 @@ std::vector<BYTE> PatternFrame(int index, DWORD size) {
 }
 
 HRESULT MakeVideoStream(const VideoStreamConfig& config, CMediaType* type, std::vector<SampleSpec>* samples) {
-    VideoTypeParams params{config.subtype, config.width, config.height, config.avg_time_per_frame, config.video_info2};
+    VideoTypeParams params{config.subtype, config.width, config.height, config.avgTimePerFrame, config.videoInfo2};
     HRESULT hr = BuildVideoType(params, type);
     if (FAILED(hr)) return hr;
     const DWORD size = type->lSampleSize;
 
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (!config.raw_file.empty()) {
-        file = CreateFileW(config.raw_file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (!config.rawFile.empty()) {
+        file = CreateFileW(config.rawFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
     }
     samples->clear();
@@ -36,8 +36,8 @@ HRESULT MakeVideoStream(const VideoStreamConfig& config, CMediaType* type, std::
         } else {
             sample.bytes = PatternFrame(i, size);
         }
-        sample.start = config.first_start + i * config.avg_time_per_frame;
-        sample.stop = sample.start + config.avg_time_per_frame;
+        sample.start = config.firstStart + i * config.avgTimePerFrame;
+        sample.stop = sample.start + config.avgTimePerFrame;
         sample.discontinuity = i == 0;
         if (config.customize) config.customize(i, sample);
         samples->push_back(std::move(sample));
@@ -56,7 +56,7 @@ public:
 
     HRESULT CheckMediaType(const CMediaType* type) override {
         if (*type == config_.type) return S_OK;
-        for (const CMediaType& more : config_.more_types)
+        for (const CMediaType& more : config_.moreTypes)
             if (*type == more) return S_OK;
         return S_FALSE;
     }
@@ -67,23 +67,23 @@ public:
             *type = config_.type;
             return S_OK;
         }
-        if (static_cast<size_t>(position) <= config_.more_types.size()) {
-            *type = config_.more_types[position - 1];
+        if (static_cast<size_t>(position) <= config_.moreTypes.size()) {
+            *type = config_.moreTypes[position - 1];
             return S_OK;
         }
         return VFW_S_NO_MORE_ITEMS;
     }
 
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
-        if (FAILED(config_.decide_buffer_size_error)) return config_.decide_buffer_size_error;
-        DWORD size = config_.buffer_size;
+        if (FAILED(config_.decideBufferSizeError)) return config_.decideBufferSizeError;
+        DWORD size = config_.bufferSize;
         if (size == 0) {
             size = 1;
             for (const SampleSpec& sample : config_.samples)
                 if (sample.bytes.size() > size) size = static_cast<DWORD>(sample.bytes.size());
         }
         ALLOCATOR_PROPERTIES want = *request;
-        if (want.cBuffers < config_.buffer_count) want.cBuffers = config_.buffer_count;
+        if (want.cBuffers < config_.bufferCount) want.cBuffers = config_.bufferCount;
         if (static_cast<DWORD>(want.cbBuffer) < size) want.cbBuffer = static_cast<long>(size);
         if (want.cbAlign < 1) want.cbAlign = 1;
         ALLOCATOR_PROPERTIES got{};
@@ -96,7 +96,7 @@ public:
         HRESULT hr = CBaseOutputPin::Active();
         if (FAILED(hr)) return hr;
         next_ = 0;
-        eos_sent_ = false;
+        eosSent_ = false;
         pending_ = 0;
         if (!Create()) return E_FAIL;
         return CallWorker(kRun);
@@ -109,7 +109,7 @@ public:
         return hr;
     }
 
-    HRESULT FlushAndResume(size_t resume_at) {
+    HRESULT FlushAndResume(size_t resumeAt) {
         if (!ThreadExists()) return VFW_E_WRONG_STATE;
         HRESULT hr = DeliverBeginFlush();
         if (FAILED(hr)) return hr;
@@ -118,8 +118,8 @@ public:
         hr = DeliverEndFlush();
         if (FAILED(hr)) return hr;
         // The worker is parked: its position may be changed.
-        next_ = resume_at < config_.samples.size() ? resume_at : config_.samples.size();
-        eos_sent_ = false;
+        next_ = resumeAt < config_.samples.size() ? resumeAt : config_.samples.size();
+        eosSent_ = false;
         const REFERENCE_TIME start = next_ < config_.samples.size() ? config_.samples[next_].start : 0;
         DeliverNewSegment(start, 0x7FFFFFFFFFFFFFFFll, 1.0);
         return CallWorker(kRun);
@@ -167,8 +167,8 @@ private:
             else if (FAILED(hr))
                 return;  // downstream stopped or failed; S_FALSE (flushing) goes on
         }
-        if (!eos_sent_ && config_.send_end_of_stream) {
-            eos_sent_ = true;
+        if (!eosSent_ && config_.sendEndOfStream) {
+            eosSent_ = true;
             DeliverEndOfStream();
         }
     }
@@ -181,11 +181,11 @@ private:
         memcpy(data, spec.bytes.data(), spec.bytes.size());
         sample->SetActualDataLength(static_cast<long>(spec.bytes.size()));
         REFERENCE_TIME start = spec.start, stop = spec.stop;
-        sample->SetTime(spec.has_start ? &start : nullptr, spec.has_start && spec.has_stop ? &stop : nullptr);
+        sample->SetTime(spec.hasStart ? &start : nullptr, spec.hasStart && spec.hasStop ? &stop : nullptr);
         sample->SetSyncPoint(spec.sync);
         sample->SetPreroll(spec.preroll);
         sample->SetDiscontinuity(spec.discontinuity);
-        sample->SetMediaType(spec.type_change ? const_cast<CMediaType*>(&spec.new_type) : nullptr);
+        sample->SetMediaType(spec.typeChange ? const_cast<CMediaType*>(&spec.newType) : nullptr);
         // Always written: the allocator hands back samples with the flags of their last
         // use.
         {
@@ -195,7 +195,7 @@ private:
             AM_SAMPLE2_PROPERTIES props{};
             hr = sample2->GetProperties(sizeof(props), reinterpret_cast<BYTE*>(&props));
             if (SUCCEEDED(hr)) {
-                props.dwTypeSpecificFlags = spec.type_specific_flags;
+                props.dwTypeSpecificFlags = spec.typeSpecificFlags;
                 hr = sample2->SetProperties(sizeof(props), reinterpret_cast<BYTE*>(&props));
             }
             sample2->Release();
@@ -206,7 +206,7 @@ private:
 
     SourceConfig config_;
     size_t next_ = 0;  // worker's, or the controller's while the worker is parked
-    bool eos_sent_ = false;
+    bool eosSent_ = false;
     DWORD pending_ = 0;
     std::atomic<int> delivered_{0};
 };
@@ -238,18 +238,18 @@ CBaseOutputPin* CTestPushSource::OutputPin() const {
     return pin_;
 }
 
-HRESULT CTestPushSource::FlushAndResume(size_t resume_at) {
-    return pin_->FlushAndResume(resume_at);
+HRESULT CTestPushSource::FlushAndResume(size_t resumeAt) {
+    return pin_->FlushAndResume(resumeAt);
 }
 
 int CTestPushSource::Delivered() const {
     return pin_->Delivered();
 }
 
-bool CTestPushSource::WaitDelivered(int count, DWORD timeout_ms) {
+bool CTestPushSource::WaitDelivered(int count, DWORD timeoutMs) {
     const DWORD begin = GetTickCount();
     while (pin_->Delivered() < count) {
-        if (GetTickCount() - begin > timeout_ms) return false;
+        if (GetTickCount() - begin > timeoutMs) return false;
         Sleep(1);
     }
     return true;
@@ -274,10 +274,10 @@ public:
 
     HRESULT CheckMediaType(const CMediaType* type) override {
         {
-            CAutoLock lock(&sink_->records_lock_);
+            CAutoLock lock(&sink_->recordsLock_);
             sink_->checked_.push_back(type->subtype);
         }
-        const auto& accepted = sink_->config_.accepted_subtypes;
+        const auto& accepted = sink_->config_.acceptedSubtypes;
         if (accepted.empty()) return S_OK;
         for (const GUID& subtype : accepted)
             if (subtype == type->subtype) return S_OK;
@@ -286,21 +286,21 @@ public:
 
     HRESULT GetMediaType(int position, CMediaType* type) override {
         if (position < 0) return E_INVALIDARG;
-        const auto& offered = sink_->config_.offered_types;
+        const auto& offered = sink_->config_.offeredTypes;
         if (static_cast<size_t>(position) >= offered.size()) return VFW_S_NO_MORE_ITEMS;
         *type = offered[position];
         return S_OK;
     }
 
-    HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL read_only) override {
-        if (FAILED(sink_->config_.notify_allocator_error)) return sink_->config_.notify_allocator_error;
-        return CBaseInputPin::NotifyAllocator(allocator, read_only);
+    HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override {
+        if (FAILED(sink_->config_.notifyAllocatorError)) return sink_->config_.notifyAllocatorError;
+        return CBaseInputPin::NotifyAllocator(allocator, readOnly);
     }
 
     HRESULT BreakConnect() override {
         {
-            CAutoLock lock(&sink_->records_lock_);
-            ++sink_->counts_.break_connects;
+            CAutoLock lock(&sink_->recordsLock_);
+            ++sink_->counts_.breakConnects;
         }
         return CBaseInputPin::BreakConnect();
     }
@@ -308,27 +308,27 @@ public:
     HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_FALSE; }
 
     HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
-        CAutoLock streaming(&stream_lock_);
+        CAutoLock streaming(&streamLock_);
         HRESULT hr = CBaseInputPin::Receive(sample);
         if (hr != S_OK) return hr;
         const AM_SAMPLE2_PROPERTIES& props = SampleProps();
         SampleSpec record;
         const long length = props.lActual;
         if (length > 0 && props.pbBuffer) record.bytes.assign(props.pbBuffer, props.pbBuffer + length);
-        record.has_start = (props.dwSampleFlags & AM_SAMPLE_TIMEVALID) != 0;
-        record.has_stop = (props.dwSampleFlags & AM_SAMPLE_STOPVALID) != 0;
-        record.start = record.has_start ? props.tStart : 0;
-        record.stop = record.has_stop ? props.tStop : 0;
+        record.hasStart = (props.dwSampleFlags & AM_SAMPLE_TIMEVALID) != 0;
+        record.hasStop = (props.dwSampleFlags & AM_SAMPLE_STOPVALID) != 0;
+        record.start = record.hasStart ? props.tStart : 0;
+        record.stop = record.hasStop ? props.tStop : 0;
         record.sync = (props.dwSampleFlags & AM_SAMPLE_SPLICEPOINT) != 0;
         record.preroll = (props.dwSampleFlags & AM_SAMPLE_PREROLL) != 0;
         record.discontinuity = (props.dwSampleFlags & AM_SAMPLE_DATADISCONTINUITY) != 0;
-        record.type_specific_flags = props.dwTypeSpecificFlags;
-        if (sink_->config_.receive_delay_ms) Sleep(sink_->config_.receive_delay_ms);
+        record.typeSpecificFlags = props.dwTypeSpecificFlags;
+        if (sink_->config_.receiveDelayMs) Sleep(sink_->config_.receiveDelayMs);
         if ((props.dwSampleFlags & AM_SAMPLE_TYPECHANGED) && props.pMediaType) {
-            record.type_change = true;
-            record.new_type = *props.pMediaType;
+            record.typeChange = true;
+            record.newType = *props.pMediaType;
             // Later samples have the new type.
-            SetMediaType(&record.new_type);
+            SetMediaType(&record.newType);
         }
         if (sink_->data_ != INVALID_HANDLE_VALUE && !record.bytes.empty()) {
             DWORD written = 0;
@@ -336,51 +336,51 @@ public:
         }
         char line[200];
         snprintf(line, sizeof line, "sample %ld start %lld stop %lld flags 0x%lx type-flags 0x%lx%s\n", length,
-                 record.has_start ? static_cast<long long>(record.start) : -1LL,
-                 record.has_stop ? static_cast<long long>(record.stop) : -1LL,
+                 record.hasStart ? static_cast<long long>(record.start) : -1LL,
+                 record.hasStop ? static_cast<long long>(record.stop) : -1LL,
                  static_cast<unsigned long>(props.dwSampleFlags), static_cast<unsigned long>(props.dwTypeSpecificFlags),
-                 record.type_change ? " type-change" : "");
+                 record.typeChange ? " type-change" : "");
         WriteText(sink_->log_, line);
-        CAutoLock lock(&sink_->records_lock_);
+        CAutoLock lock(&sink_->recordsLock_);
         sink_->samples_.push_back(std::move(record));
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE EndOfStream() override {
-        CAutoLock streaming(&stream_lock_);
+        CAutoLock streaming(&streamLock_);
         const HRESULT hr = CheckStreaming();
         if (hr != S_OK) return hr;
         {
-            CAutoLock lock(&sink_->records_lock_);
-            ++sink_->counts_.end_of_streams;
+            CAutoLock lock(&sink_->recordsLock_);
+            ++sink_->counts_.endOfStreams;
         }
         WriteText(sink_->log_, "end-of-stream\n");
-        sink_->end_of_stream_.Set();
+        sink_->endOfStream_.Set();
         sink_->NotifyEvent(EC_COMPLETE, S_OK, 0);
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE BeginFlush() override {
         CBaseInputPin::BeginFlush();
-        CAutoLock lock(&sink_->records_lock_);
-        ++sink_->counts_.begin_flushes;
+        CAutoLock lock(&sink_->recordsLock_);
+        ++sink_->counts_.beginFlushes;
         WriteText(sink_->log_, "begin-flush\n");
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE EndFlush() override {
-        CAutoLock streaming(&stream_lock_);
+        CAutoLock streaming(&streamLock_);
         CBaseInputPin::EndFlush();
-        CAutoLock lock(&sink_->records_lock_);
-        ++sink_->counts_.end_flushes;
+        CAutoLock lock(&sink_->recordsLock_);
+        ++sink_->counts_.endFlushes;
         WriteText(sink_->log_, "end-flush\n");
         return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override {
         CBasePin::NewSegment(start, stop, rate);
-        CAutoLock lock(&sink_->records_lock_);
-        ++sink_->counts_.new_segments;
+        CAutoLock lock(&sink_->recordsLock_);
+        ++sink_->counts_.newSegments;
         char line[100];
         snprintf(line, sizeof line, "new-segment %lld\n", static_cast<long long>(start));
         WriteText(sink_->log_, line);
@@ -389,13 +389,13 @@ public:
 
     HRESULT Inactive() override {
         // Wait for a Receive in progress before the pin counts as stopped.
-        CAutoLock streaming(&stream_lock_);
+        CAutoLock streaming(&streamLock_);
         return CBaseInputPin::Inactive();
     }
 
 private:
     CTestSink* sink_;
-    CCritSec stream_lock_;
+    CCritSec streamLock_;
 };
 
 CTestSink* CTestSink::Create(SinkConfig config) {
@@ -412,11 +412,11 @@ CTestSink* CTestSink::Create(SinkConfig config) {
 CTestSink::CTestSink(SinkConfig config)
     : CBaseFilter(L"test sink", nullptr, &lock_, GUID_NULL), config_(std::move(config)) {
     pin_ = new (std::nothrow) CTestSinkPin(this, &lock_);
-    if (!config_.data_file.empty()) {
+    if (!config_.dataFile.empty()) {
         data_ =
-            CreateFileW(config_.data_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-        log_ = CreateFileW((config_.data_file + L".log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           CREATE_ALWAYS, 0, nullptr);
+            CreateFileW(config_.dataFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+        log_ = CreateFileW((config_.dataFile + L".log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           0, nullptr);
     }
 }
 
@@ -441,30 +441,30 @@ CBaseInputPin* CTestSink::InputPin() const {
 }
 
 std::vector<SampleSpec> CTestSink::Samples() const {
-    CAutoLock lock(&records_lock_);
+    CAutoLock lock(&recordsLock_);
     return samples_;
 }
 
 CTestSink::Counters CTestSink::Counts() const {
-    CAutoLock lock(&records_lock_);
+    CAutoLock lock(&recordsLock_);
     return counts_;
 }
 
 std::vector<GUID> CTestSink::CheckedSubtypes() const {
-    CAutoLock lock(&records_lock_);
+    CAutoLock lock(&recordsLock_);
     return checked_;
 }
 
-bool CTestSink::WaitEndOfStream(DWORD timeout_ms) {
-    return end_of_stream_.Wait(timeout_ms);
+bool CTestSink::WaitEndOfStream(DWORD timeoutMs) {
+    return endOfStream_.Wait(timeoutMs);
 }
 
 void CTestSink::ClearRecords() {
-    CAutoLock lock(&records_lock_);
+    CAutoLock lock(&recordsLock_);
     samples_.clear();
     counts_ = Counters{};
     checked_.clear();
-    end_of_stream_.Reset();
+    endOfStream_.Reset();
 }
 
 }  // namespace testfilters

@@ -24,29 +24,29 @@ namespace testfilters {
 // One sample as the source delivers it and as the sink received it.
 struct SampleSpec {
     std::vector<BYTE> bytes;
-    bool has_start = true;
-    bool has_stop = true;
+    bool hasStart = true;
+    bool hasStop = true;
     REFERENCE_TIME start = 0;
     REFERENCE_TIME stop = 0;
     bool sync = true;
     bool preroll = false;
     bool discontinuity = false;
-    DWORD type_specific_flags = 0;  // IMediaSample2 (field flags of a picture)
-    bool type_change = false;       // the sample carries `new_type`
-    CMediaType new_type;
+    DWORD typeSpecificFlags = 0;  // IMediaSample2 (field flags of a picture)
+    bool typeChange = false;      // the sample carries `newType`
+    CMediaType newType;
 };
 
 struct VideoStreamConfig {
     const GUID* subtype = nullptr;
     LONG width = 64;
     LONG height = 48;
-    REFERENCE_TIME avg_time_per_frame = 400000;  // 25 frames per second
-    bool video_info2 = false;
+    REFERENCE_TIME avgTimePerFrame = 400000;  // 25 frames per second
+    bool videoInfo2 = false;
     int frames = 10;
     // Raw pictures read from this file, one picture size after another; empty: a
     // generated pattern. A short last picture ends the stream.
-    std::wstring raw_file;
-    REFERENCE_TIME first_start = 0;
+    std::wstring rawFile;
+    REFERENCE_TIME firstStart = 0;
     // Called for each sample after its default fields are set (times from the frame
     // duration, every picture a sync point, the first a discontinuity).
     std::function<void(int index, SampleSpec& sample)> customize;
@@ -59,13 +59,13 @@ std::vector<BYTE> PatternFrame(int index, DWORD size);
 HRESULT MakeVideoStream(const VideoStreamConfig& config, CMediaType* type, std::vector<SampleSpec>* samples);
 
 struct SourceConfig {
-    CMediaType type;                     // the type the pin offers first
-    std::vector<CMediaType> more_types;  // offered after it
+    CMediaType type;                    // the type the pin offers first
+    std::vector<CMediaType> moreTypes;  // offered after it
     std::vector<SampleSpec> samples;
-    DWORD buffer_size = 0;  // 0: the largest sample (at least 1 byte)
-    long buffer_count = 4;
-    bool send_end_of_stream = true;
-    HRESULT decide_buffer_size_error = S_OK;  // a failing allocator set-up, for tests
+    DWORD bufferSize = 0;  // 0: the largest sample (at least 1 byte)
+    long bufferCount = 4;
+    bool sendEndOfStream = true;
+    HRESULT decideBufferSizeError = S_OK;  // a failing allocator set-up, for tests
 };
 
 class CTestSourcePin;
@@ -79,12 +79,12 @@ public:
     CBaseOutputPin* OutputPin() const;
 
     // Application thread, while running or paused: flushes downstream, sends a new
-    // segment starting at sample `resume_at`'s start time and goes on from there.
-    HRESULT FlushAndResume(size_t resume_at);
+    // segment starting at sample `resumeAt`'s start time and goes on from there.
+    HRESULT FlushAndResume(size_t resumeAt);
     // Samples handed to Deliver that downstream accepted (S_OK).
     int Delivered() const;
     // Waits (bounded) until `count` samples were delivered.
-    bool WaitDelivered(int count, DWORD timeout_ms);
+    bool WaitDelivered(int count, DWORD timeoutMs);
 
 private:
     explicit CTestPushSource(SourceConfig config);
@@ -94,13 +94,13 @@ private:
 };
 
 struct SinkConfig {
-    std::vector<GUID> accepted_subtypes;  // empty: every type
-    std::vector<CMediaType> offered_types;
-    HRESULT notify_allocator_error = S_OK;  // answered by NotifyAllocator when set
-    DWORD receive_delay_ms = 0;             // a slow renderer: each Receive takes this long
-    // Written as the sink receives: the sample bytes to `data_file`, one line a sample
-    // or event to `data_file` + ".log". Empty: nothing written.
-    std::wstring data_file;
+    std::vector<GUID> acceptedSubtypes;  // empty: every type
+    std::vector<CMediaType> offeredTypes;
+    HRESULT notifyAllocatorError = S_OK;  // answered by NotifyAllocator when set
+    DWORD receiveDelayMs = 0;             // a slow renderer: each Receive takes this long
+    // Written as the sink receives: the sample bytes to `dataFile`, one line a sample
+    // or event to `dataFile` + ".log". Empty: nothing written.
+    std::wstring dataFile;
 };
 
 class CTestSinkPin;
@@ -119,17 +119,17 @@ public:
     CBaseInputPin* InputPin() const;
 
     struct Counters {
-        int new_segments = 0;
-        int end_of_streams = 0;
-        int begin_flushes = 0;
-        int end_flushes = 0;
-        int break_connects = 0;
+        int newSegments = 0;
+        int endOfStreams = 0;
+        int beginFlushes = 0;
+        int endFlushes = 0;
+        int breakConnects = 0;
     };
     std::vector<SampleSpec> Samples() const;
     Counters Counts() const;
     // Subtypes in the order CheckMediaType was asked about them.
     std::vector<GUID> CheckedSubtypes() const;
-    bool WaitEndOfStream(DWORD timeout_ms);
+    bool WaitEndOfStream(DWORD timeoutMs);
     void ClearRecords();
 
 private:
@@ -140,11 +140,11 @@ private:
     CCritSec lock_;
     CTestSinkPin* pin_ = nullptr;
     SinkConfig config_;
-    mutable CCritSec records_lock_;
+    mutable CCritSec recordsLock_;
     std::vector<SampleSpec> samples_;
     Counters counts_;
     std::vector<GUID> checked_;
-    CAmEvent end_of_stream_{true};
+    CAmEvent endOfStream_{true};
     HANDLE data_ = INVALID_HANDLE_VALUE;
     HANDLE log_ = INVALID_HANDLE_VALUE;
 };

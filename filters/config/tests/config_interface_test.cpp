@@ -192,17 +192,17 @@ TYPED_TEST(ConfigInterface, SetValueWaitsForCommitWhichAnswersTheOwnersHook) {
     VARIANT x = Int(T::kWritableType, 2);
     ASSERT_EQ(c->SetValue(T::kWritable, &x), S_OK);
     EXPECT_EQ(T::Field(this->owner.owner), 2);
-    EXPECT_EQ(hooks.change_calls, 0) << "SetValue does not apply";
+    EXPECT_EQ(hooks.changeCalls, 0) << "SetValue does not apply";
     EXPECT_EQ(c->IsDirty(), S_FALSE) << "SetValue does not mark dirty";
 
     ScopedVariantT message;
     message.v = Text(L"old");
     EXPECT_EQ(c->Commit(&message.v), S_OK);
     EXPECT_EQ(V_VT(&message.v), VT_EMPTY);
-    EXPECT_EQ(hooks.change_calls, 1);
+    EXPECT_EQ(hooks.changeCalls, 1);
     EXPECT_EQ(hooks.applied, this->owner->record);
 
-    hooks.fail_change = true;
+    hooks.failChange = true;
     EXPECT_EQ(c->Commit(&message.v), E_FAIL);
     ASSERT_EQ(V_VT(&message.v), VT_BSTR);
     EXPECT_STREQ(V_BSTR(&message.v), L"refused");
@@ -216,9 +216,9 @@ TYPED_TEST(ConfigInterface, ResetToDefaultsRestoresWritableValuesAndAnswersAFail
     auto& hooks = this->owner->config;
     EXPECT_EQ(c->ResetToDefaults(), S_OK);
     EXPECT_EQ(T::Field(this->owner.owner), T::kWritableDefault);
-    EXPECT_EQ(hooks.change_calls, 1);
+    EXPECT_EQ(hooks.changeCalls, 1);
     c->SetValue(T::kWritable, &x);
-    hooks.fail_change = true;
+    hooks.failChange = true;
     EXPECT_EQ(c->ResetToDefaults(), E_FAIL);
     EXPECT_EQ(T::Field(this->owner.owner), T::kWritableDefault) << "the reset itself still happened";
 }

@@ -14,27 +14,27 @@ namespace kestrune::test {
 namespace {
 
 void Key(Bytes& b, const GUID& g) {
-    b.u32(g.Data1).u16(g.Data2).u16(g.Data3);
+    b.U32(g.Data1).U16(g.Data2).U16(g.Data3);
     for (std::uint8_t x : g.Data4)
-        b.u8(x);
+        b.U8(x);
 }
 // One entry: the value's GUID and its VARIANT block with a 32-bit, 16-bit or 64-bit value.
 void Entry32(Bytes& b, const GUID& g, std::uint16_t type, std::uint32_t value) {
     Key(b, g);
-    b.u16(type).zeros(6).u32(value).zeros(4);
+    b.U16(type).Zeros(6).U32(value).Zeros(4);
 }
 void EntryBool(Bytes& b, const GUID& g, bool value) {
     Key(b, g);
-    b.u16(VT_BOOL).zeros(6).u16(value ? 1 : 0).zeros(6);
+    b.U16(VT_BOOL).Zeros(6).U16(value ? 1 : 0).Zeros(6);
 }
 void EntryText(Bytes& b, const GUID& g, const std::wstring& text) {
     Key(b, g);
-    b.u16(VT_BSTR).zeros(14).u32(static_cast<std::uint32_t>(text.size() * 2));
+    b.U16(VT_BSTR).Zeros(14).U32(static_cast<std::uint32_t>(text.size() * 2));
     for (wchar_t c : text)
-        b.u16(static_cast<std::uint16_t>(c));
+        b.U16(static_cast<std::uint16_t>(c));
 }
 void Header(Bytes& b, std::uint32_t version, std::uint32_t count) {
-    b.header_guid().u32(version).u32(count);
+    b.HeaderGuid().U32(version).U32(count);
 }
 
 std::vector<std::uint8_t> Saved(IKestruneConfig* c) {
@@ -127,11 +127,11 @@ struct Known<MuxOwner> {
         Bytes b;
         Header(b, 16, 3);  // v2 writes active writable values: not the read-only time, not the hidden counter
         Entry32(b, kMuxOutput, VT_I4, 1);
-        b.u32(1);
+        b.U32(1);
         EntryBool(b, kMuxFlag, true);
-        b.u32(1);
+        b.U32(1);
         Entry32(b, kMuxRate, VT_I4, 8000);
-        b.u32(1);
+        b.U32(1);
         return b.b;
     }
 };
@@ -144,11 +144,11 @@ protected:
     IKestruneConfig* c = &owner->config;
 
     // Load must leave everything as it was: values, version and the owner's hook.
-    void ExpectRefused(const std::vector<std::uint8_t>& bytes, HRESULT expected, bool stat_works, const char* what) {
+    void ExpectRefused(const std::vector<std::uint8_t>& bytes, HRESULT expected, bool statWorks, const char* what) {
         const auto record = owner->record;
-        const int changes = owner->config.change_calls;
+        const int changes = owner->config.changeCalls;
         TestStream s(bytes);
-        s.stat_works = stat_works;
+        s.statWorks = statWorks;
         const HRESULT hr = c->Load(&s);
         if (expected != S_OK) {
             EXPECT_EQ(hr, expected) << what;
@@ -156,7 +156,7 @@ protected:
         EXPECT_TRUE(FAILED(hr)) << what;
         EXPECT_TRUE(owner->record == record) << what;
         EXPECT_EQ(owner->config.Version(), K::kVersion) << what;
-        EXPECT_EQ(owner->config.change_calls, changes) << what;
+        EXPECT_EQ(owner->config.changeCalls, changes) << what;
     }
 };
 
@@ -174,31 +174,31 @@ TYPED_TEST(ConfigPersist, StreamOfAKnownConfigurationEqualsTheLayout) {
 TYPED_TEST(ConfigPersist, SaveThenLoadRoundTripsEveryKindWithText) {
     using K = Known<TypeParam>;
     const GUID kText = TestGuid(0x31), kWide = TestGuid(0x32), kByte = TestGuid(0x33);
-    std::wstring text_a, text_b;
-    std::int64_t wide_a = 0, wide_b = 0;
-    std::int8_t byte_a = 0, byte_b = 0;
+    std::wstring textA, textB;
+    std::int64_t wideA = 0, wideB = 0;
+    std::int8_t byteA = 0, byteB = 0;
     OwnerRef<TypeParam> other(K::kVersion);
     for (auto* o : {this->owner.owner, other.owner}) {
         const bool a = o == this->owner.owner;
-        o->config.AddValue(std::make_unique<TextValue>(&kText, a ? &text_a : &text_b));
-        o->config.AddTypedValue(&kWide, true, nullptr, true, a ? &wide_a : &wide_b, std::int64_t{0});
-        o->config.AddTypedValue(&kByte, true, nullptr, true, a ? &byte_a : &byte_b, std::int8_t{0});
+        o->config.AddValue(std::make_unique<TextValue>(&kText, a ? &textA : &textB));
+        o->config.AddTypedValue(&kWide, true, nullptr, true, a ? &wideA : &wideB, std::int64_t{0});
+        o->config.AddTypedValue(&kByte, true, nullptr, true, a ? &byteA : &byteB, std::int8_t{0});
     }
     K::Set(this->owner.owner);
-    text_a = L"Caf\u00e9 \u20ac";
-    wide_a = -0x123456789LL;
-    byte_a = -100;
+    textA = L"Caf\u00e9 \u20ac";
+    wideA = -0x123456789LL;
+    byteA = -100;
 
     const auto bytes = Saved(this->c);
-    EXPECT_EQ(bytes.size(), SizeMax(this->c) + 4 + text_a.size() * 2) << "text tails are not in the estimate";
+    EXPECT_EQ(bytes.size(), SizeMax(this->c) + 4 + textA.size() * 2) << "text tails are not in the estimate";
     TestStream s(bytes);
     ASSERT_EQ(other->config.Load(&s), S_OK);
     EXPECT_EQ(s.Position(), bytes.size());
-    EXPECT_EQ(other->config.change_calls, 1);
+    EXPECT_EQ(other->config.changeCalls, 1);
     EXPECT_EQ(other->config.applied, other->record) << "OnChange ran after the values were in";
-    EXPECT_EQ(text_b, text_a);
-    EXPECT_EQ(wide_b, wide_a);
-    EXPECT_EQ(byte_b, byte_a);
+    EXPECT_EQ(textB, textA);
+    EXPECT_EQ(wideB, wideA);
+    EXPECT_EQ(byteB, byteA);
     // Read-only values are written by v1 but never loaded.
     auto expected = this->owner->record;
     if constexpr (std::is_same_v<TypeParam, EncOwner>) expected.frames = 0;
@@ -223,16 +223,16 @@ TYPED_TEST(ConfigPersist, StreamsOfOtherBuildsAndForeignHeadersAreRefused) {
 TYPED_TEST(ConfigPersist, EveryTruncationAndReadFailureChangesNothing) {
     using K = Known<TypeParam>;
     const auto golden = K::Golden();
-    for (bool stat_works : {true, false}) {
+    for (bool statWorks : {true, false}) {
         for (std::size_t cut = 0; cut < golden.size(); ++cut) {
-            const std::string what = "cut " + std::to_string(cut) + (stat_works ? "" : " unsized");
+            const std::string what = "cut " + std::to_string(cut) + (statWorks ? "" : " unsized");
             this->ExpectRefused({golden.begin(), golden.begin() + static_cast<std::ptrdiff_t>(cut)},
-                                cut < 20 ? E_FAIL : STG_E_READFAULT, stat_works, what.c_str());
+                                cut < 20 ? E_FAIL : STG_E_READFAULT, statWorks, what.c_str());
         }
     }
     const auto record = this->owner->record;
     TestStream failing(golden);
-    failing.fail_reads_at = 30;
+    failing.failReadsAt = 30;
     EXPECT_EQ(this->c->Load(&failing), STG_E_ACCESSDENIED) << "the stream's own error";
     EXPECT_TRUE(this->owner->record == record);
 }
@@ -292,16 +292,16 @@ TYPED_TEST(ConfigPersist, MutatedStreamsAreLoadedOrRefusedWithoutChange) {
             }
         }
         const auto record = this->owner->record;
-        const int changes = this->owner->config.change_calls;
+        const int changes = this->owner->config.changeCalls;
         TestStream s(bytes);
-        s.stat_works = (i & 1) != 0;
+        s.statWorks = (i & 1) != 0;
         if (SUCCEEDED(this->c->Load(&s))) {
             ++loaded;
-            EXPECT_EQ(this->owner->config.change_calls, changes + 1);
+            EXPECT_EQ(this->owner->config.changeCalls, changes + 1);
         } else {
             ++refused;
             ASSERT_TRUE(this->owner->record == record) << "seed " << seed << " run " << i;
-            ASSERT_EQ(this->owner->config.change_calls, changes);
+            ASSERT_EQ(this->owner->config.changeCalls, changes);
             ASSERT_EQ(this->owner->config.Version(), K::kVersion);
         }
     }
@@ -335,7 +335,7 @@ TEST(ConfigPersistV1, EntriesAreMatchedByKeyAndReadOnlyOrUnknownOnesSkipped) {
     EXPECT_EQ(owner->record.quality, 12);
     EXPECT_EQ(owner->record.frames, 5);
     EXPECT_EQ(owner->record.gop, 60);
-    EXPECT_EQ(owner->record.flag_word, 1) << "not named in the stream: kept";
+    EXPECT_EQ(owner->record.flagWord, 1) << "not named in the stream: kept";
 
     Bytes bad;  // a conversion the value refuses is skipped, the rest still loads
     Header(bad, 21, 2);
@@ -353,15 +353,15 @@ TEST(ConfigPersistV2, ActiveFlagsRangesAndUnknownEntriesOnLoad) {
     Bytes b;
     Header(b, 16, 5);
     Entry32(b, TestGuid(0x77), VT_I4, 5);  // unknown: consumed with its flag
-    b.u32(1);
+    b.U32(1);
     Entry32(b, kMuxOutput, VT_I4, 2);
-    b.u32(1);
+    b.U32(1);
     EntryBool(b, kMuxFlag, true);
-    b.u32(0);                          // inactive after loading
+    b.U32(0);                          // inactive after loading
     Entry32(b, kMuxRate, VT_I4, 100);  // outside the range: refused, flag still taken
-    b.u32(1);
+    b.U32(1);
     Entry32(b, kMuxCounter, VT_I4, 9);  // hidden but known: loaded and shown
-    b.u32(1);
+    b.U32(1);
     TestStream s(b.b);
     ASSERT_EQ(c->Load(&s), S_OK);
     EXPECT_EQ(owner->record.output, 2);
@@ -374,7 +374,7 @@ TEST(ConfigPersistV2, ActiveFlagsRangesAndUnknownEntriesOnLoad) {
     ULONG count = 0;
     c->EnumParameters(&count, nullptr);
     EXPECT_EQ(count, 4u);
-    owner->config.fail_change = true;
+    owner->config.failChange = true;
     TestStream again(b.b);
     EXPECT_EQ(c->Load(&again), E_FAIL) << "the owner's refusal is passed on";
 }
@@ -394,11 +394,11 @@ TEST(ConfigStreamFields, OwnerFieldsFollowTheFrameworksPart) {
     V_VT(&r8) = VT_R8;
     EXPECT_EQ(ConfigStreamWriteVariant(&s, r8), DISP_E_BADVARTYPE) << "only what a reader accepts is written";
     Bytes tail;
-    tail.u32(2);
+    tail.U32(2);
     Key(tail, kMuxRate);
-    tail.u16(VT_BSTR).zeros(14).u32(10);
+    tail.U16(VT_BSTR).Zeros(14).U32(10);
     for (wchar_t c : std::wstring(L"child"))
-        tail.u16(static_cast<std::uint16_t>(c));
+        tail.U16(static_cast<std::uint16_t>(c));
     ASSERT_EQ(s.Bytes().size(), 132 + tail.b.size());
     EXPECT_TRUE(std::equal(tail.b.begin(), tail.b.end(), s.Bytes().begin() + 132));
 
@@ -493,7 +493,7 @@ TYPED_TEST(ConfigPersist, RegistryRoundTripReplacesStaleValues) {
     auto expected = this->owner->record;
     if constexpr (std::is_same_v<TypeParam, EncOwner>) expected.frames = 0;
     EXPECT_TRUE(other->record == expected);
-    EXPECT_EQ(other->config.change_calls, 1);
+    EXPECT_EQ(other->config.changeCalls, 1);
 }
 
 TYPED_TEST(ConfigPersist, FailedSaveLeavesTheStoredValueAndItsNeighbours) {
@@ -531,7 +531,7 @@ TYPED_TEST(ConfigPersist, RegistryLoadRefusesWhatIsMissingOrNotBinary) {
     key.Set("SaveToRegistry", REG_BINARY, half.data(), static_cast<DWORD>(half.size() - 1));
     EXPECT_EQ(this->c->LoadStreamFromRegistry(HKEY_CURRENT_USER, key.path.c_str()), STG_E_READFAULT);
     EXPECT_TRUE(this->owner->record == record);
-    EXPECT_EQ(this->owner->config.change_calls, 0);
+    EXPECT_EQ(this->owner->config.changeCalls, 0);
 }
 
 // The stored value as Wine's own registry tool shows it.
@@ -540,11 +540,11 @@ TEST(ConfigRegistry, RegQueryShowsTheBinaryValue) {
     OwnerRef<MuxOwner> owner(16);
     ASSERT_EQ(owner->config.SaveStreamToRegistry(HKEY_CURRENT_USER, key.path.c_str()), S_OK);
 
-    char out_path[MAX_PATH], dir[MAX_PATH];
+    char outPath[MAX_PATH], dir[MAX_PATH];
     ASSERT_NE(GetTempPathA(sizeof dir, dir), 0u);
-    ASSERT_NE(GetTempFileNameA(dir, "reg", 0, out_path), 0u);
+    ASSERT_NE(GetTempFileNameA(dir, "reg", 0, outPath), 0u);
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE out = CreateFileA(out_path, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    HANDLE out = CreateFileA(outPath, GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(out, INVALID_HANDLE_VALUE);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
@@ -562,14 +562,14 @@ TEST(ConfigRegistry, RegQueryShowsTheBinaryValue) {
     CloseHandle(out);
 
     std::string text;
-    HANDLE in = CreateFileA(out_path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE in = CreateFileA(outPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(in, INVALID_HANDLE_VALUE);
     char buffer[4096];
     DWORD got = 0;
     while (ReadFile(in, buffer, sizeof buffer, &got, nullptr) && got)
         text.append(buffer, got);
     CloseHandle(in);
-    DeleteFileA(out_path);
+    DeleteFileA(outPath);
     EXPECT_NE(text.find("SaveToRegistry"), std::string::npos) << text;
     EXPECT_NE(text.find("REG_BINARY"), std::string::npos) << text;
     EXPECT_NE(text.find("7777A3F524FD3347A79A2CBFEAAE0C88"), std::string::npos) << text;

@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 fuzzdriver::Options fuzzdriver::TargetOptions() {
     Options o;
     o.generate = ValidInput;
-    o.random_one_in = 16;
-    o.random_max_size = 200;
+    o.randomOneIn = 16;
+    o.randomMaxSize = 200;
     return o;
 }

@@ -33,11 +33,11 @@ StoredEntry Entry(const StoredGuid& key, std::uint16_t type, std::initializer_li
 // Header (version 16, 2 entries) and a VT_I4 -2 entry and a VT_BSTR "Hi" entry, layout v2.
 std::vector<std::uint8_t> GoldenV2() {
     Bytes g;
-    g.header_guid();
-    g.u32(16).u32(2);
-    g.raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}).u16(3).zeros(6).u32(0xFFFFFFFE).zeros(4).u32(1);
-    g.raw({0xF0, 0xE0, 0xD0, 0xC0, 0xB0, 0xA0, 0x90, 0x80, 0x70, 0x60, 0x50, 0x40, 0x30, 0x20, 0x10, 0});
-    g.u16(8).zeros(14).u32(4).raw({'H', 0, 'i', 0}).u32(0);
+    g.HeaderGuid();
+    g.U32(16).U32(2);
+    g.Raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}).U16(3).Zeros(6).U32(0xFFFFFFFE).Zeros(4).U32(1);
+    g.Raw({0xF0, 0xE0, 0xD0, 0xC0, 0xB0, 0xA0, 0x90, 0x80, 0x70, 0x60, 0x50, 0x40, 0x30, 0x20, 0x10, 0});
+    g.U16(8).Zeros(14).U32(4).Raw({'H', 0, 'i', 0}).U32(0);
     return g.b;
 }
 
@@ -74,8 +74,8 @@ TEST(ConfigStream, ReaderTakesTheLayoutBackForBothSourceKinds) {
 TEST(ConfigStream, ReaderIgnoresReservedWordsAndBytesBeyondTheWidth) {
     // v1: a VT_BOOL whose reserved words and upper value bytes are filled with junk.
     Bytes g;
-    g.u32(1).raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
-    g.u16(kStoredBool).u16(0xAAAA).u16(0xBBBB).u16(0xCCCC).u16(1).raw({9, 9, 9, 9, 9, 9});
+    g.U32(1).Raw({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16});
+    g.U16(kStoredBool).U16(0xAAAA).U16(0xBBBB).U16(0xCCCC).U16(1).Raw({9, 9, 9, 9, 9, 9});
     SpanSource source(g.b.data(), g.b.size());
     std::vector<StoredEntry> entries;
     ASSERT_EQ(ConfigStreamReadEntries(source, StreamLayout::v1, &entries), StreamStatus::ok);
@@ -96,7 +96,7 @@ TEST(ConfigStream, EveryTruncationIsAShortReadWithNoEntries) {
             std::vector<StoredEntry> entries = GoldenV2Entries();
             const StreamStatus status = ConfigStreamReadEntries(source, StreamLayout::v2, &entries);
             // A text length that points past the end is caught before reading when the size is known.
-            EXPECT_TRUE(status == StreamStatus::short_read || (status == StreamStatus::text_too_long && !blind))
+            EXPECT_TRUE(status == StreamStatus::shortRead || (status == StreamStatus::textTooLong && !blind))
                 << "cut " << cut << " blind " << blind;
             EXPECT_TRUE(entries.empty()) << cut;
         }
@@ -104,7 +104,7 @@ TEST(ConfigStream, EveryTruncationIsAShortReadWithNoEntries) {
     for (std::size_t cut = 0; cut < 20; ++cut) {
         SpanSource source(golden.data(), cut);
         StoredHeader header;
-        EXPECT_EQ(ConfigStreamReadHeader(source, &header), StreamStatus::short_read) << cut;
+        EXPECT_EQ(ConfigStreamReadHeader(source, &header), StreamStatus::shortRead) << cut;
     }
 }
 
@@ -114,30 +114,30 @@ TEST(ConfigStream, ForgedFieldsAreRefused) {
         std::vector<std::uint8_t> bytes;
         StreamStatus status;
     };
-    auto one_entry = [](std::uint16_t type) {
+    auto oneEntry = [](std::uint16_t type) {
         Bytes g;
-        g.u32(1).zeros(16).u16(type).zeros(14);
+        g.U32(1).Zeros(16).U16(type).Zeros(14);
         return g.b;
     };
-    Bytes long_text;
-    long_text.u32(1).zeros(16).u16(kStoredBstr).zeros(14).u32(kMaxTextBytes + 1);
-    Bytes past_end;
-    past_end.u32(1).zeros(16).u16(kStoredBstr).zeros(14).u32(100).raw({1, 2});
+    Bytes longText;
+    longText.U32(1).Zeros(16).U16(kStoredBstr).Zeros(14).U32(kMaxTextBytes + 1);
+    Bytes pastEnd;
+    pastEnd.U32(1).Zeros(16).U16(kStoredBstr).Zeros(14).U32(100).Raw({1, 2});
     Bytes many;
-    many.u32(kMaxEntries + 1);
-    Bytes count_beyond_data;
-    count_beyond_data.u32(1000).zeros(64);
+    many.U32(kMaxEntries + 1);
+    Bytes countBeyondData;
+    countBeyondData.U32(1000).Zeros(64);
     const Case cases[] = {
-        {"VT_UNKNOWN", one_entry(13), StreamStatus::bad_type},
-        {"VT_DISPATCH", one_entry(9), StreamStatus::bad_type},
-        {"VT_BYREF|VT_I4", one_entry(0x4003), StreamStatus::bad_type},
-        {"VT_ARRAY|VT_I4", one_entry(0x2003), StreamStatus::bad_type},
-        {"VT_EMPTY", one_entry(0), StreamStatus::bad_type},
-        {"VT_R8", one_entry(5), StreamStatus::bad_type},
-        {"text beyond the cap", long_text.b, StreamStatus::text_too_long},
-        {"text beyond the data", past_end.b, StreamStatus::text_too_long},
-        {"count beyond the cap", many.b, StreamStatus::too_many},
-        {"count beyond the data", count_beyond_data.b, StreamStatus::short_read},
+        {"VT_UNKNOWN", oneEntry(13), StreamStatus::badType},
+        {"VT_DISPATCH", oneEntry(9), StreamStatus::badType},
+        {"VT_BYREF|VT_I4", oneEntry(0x4003), StreamStatus::badType},
+        {"VT_ARRAY|VT_I4", oneEntry(0x2003), StreamStatus::badType},
+        {"VT_EMPTY", oneEntry(0), StreamStatus::badType},
+        {"VT_R8", oneEntry(5), StreamStatus::badType},
+        {"text beyond the cap", longText.b, StreamStatus::textTooLong},
+        {"text beyond the data", pastEnd.b, StreamStatus::textTooLong},
+        {"count beyond the cap", many.b, StreamStatus::tooMany},
+        {"count beyond the data", countBeyondData.b, StreamStatus::shortRead},
     };
     for (const Case& c : cases) {
         SpanSource source(c.bytes.data(), c.bytes.size());
@@ -146,9 +146,9 @@ TEST(ConfigStream, ForgedFieldsAreRefused) {
         EXPECT_TRUE(entries.empty()) << c.what;
     }
     // Without a known size the text is read in chunks and fails at the end of the data.
-    BlindSource blind(past_end.b.data(), past_end.b.size());
+    BlindSource blind(pastEnd.b.data(), pastEnd.b.size());
     std::vector<StoredEntry> entries;
-    EXPECT_EQ(ConfigStreamReadEntries(blind, StreamLayout::v1, &entries), StreamStatus::short_read);
+    EXPECT_EQ(ConfigStreamReadEntries(blind, StreamLayout::v1, &entries), StreamStatus::shortRead);
 }
 
 TEST(ConfigStream, EntryCountIsReadInStepAcrossUnusualEntries) {

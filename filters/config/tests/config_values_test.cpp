@@ -42,8 +42,8 @@ struct SetCase {
     VARTYPE kind;
     Var (*in)();
     HRESULT result;
-    LONGLONG field_after;  // the field read back through GetVariant, widened
-    VARTYPE in_after;      // the caller's VARIANT is left converted (or not)
+    LONGLONG fieldAfter;  // the field read back through GetVariant, widened
+    VARTYPE inAfter;      // the caller's VARIANT is left converted (or not)
 };
 
 template <class M>
@@ -54,7 +54,7 @@ void RunCase(const SetCase& c) {
     field = static_cast<M>(2);
     Var in = c.in();
     EXPECT_EQ(value.SetVariant(&in.v), c.result) << c.what;
-    EXPECT_EQ(V_VT(&in.v), c.in_after) << c.what;
+    EXPECT_EQ(V_VT(&in.v), c.inAfter) << c.what;
     Var out;
     ASSERT_EQ(value.GetVariant(&out.v), S_OK);
     EXPECT_EQ(V_VT(&out.v), c.kind) << c.what;
@@ -79,7 +79,7 @@ void RunCase(const SetCase& c) {
             read = V_I8(&out.v);
             break;
     }
-    EXPECT_EQ(read, c.field_after) << c.what;
+    EXPECT_EQ(read, c.fieldAfter) << c.what;
     Var def;
     ASSERT_EQ(value.GetDefaultVariant(&def.v), S_OK);
     EXPECT_EQ(V_VT(&def.v), c.kind) << c.what;

@@ -27,7 +27,7 @@ struct EncRecord {
     std::int32_t gop = 0;
     std::int32_t quality = 0;
     std::int32_t frames = 0;  // read-only counter
-    std::int32_t flag_word = 0;
+    std::int32_t flagWord = 0;
     bool operator==(const EncRecord&) const = default;
 };
 inline constexpr GUID kEncGop = TestGuid(1), kEncQuality = TestGuid(2), kEncFrames = TestGuid(3),
@@ -36,7 +36,7 @@ inline constexpr GUID kEncGop = TestGuid(1), kEncQuality = TestGuid(2), kEncFram
 // Decoder-like record: flags, an enumeration and an unsigned word, version 1.
 enum class Level : std::int32_t { obey = 0, all = 1, reference = 2 };
 struct DecRecord {
-    bool video_info = false;
+    bool videoInfo = false;
     Level level = Level::obey;
     std::uint32_t deinterlace = 0;
     bool invert = false;
@@ -61,20 +61,20 @@ template <class Build, class Record>
 class TestConfig final : public CKestruneConfig<Build, Record> {
 public:
     TestConfig(IUnknown* owner, Record* record, std::uint32_t version)
-        : CKestruneConfig<Build, Record>(owner, &kOwnerClsid, record), own_version(version) {
+        : CKestruneConfig<Build, Record>(owner, &kOwnerClsid, record), ownVersion(version) {
         this->SetVersion(version);
     }
     HRESULT CheckVersion() override {
-        ++check_calls;
-        return this->Version() == own_version ? S_OK : E_FAIL;
+        ++checkCalls;
+        return this->Version() == ownVersion ? S_OK : E_FAIL;
     }
     HRESULT OnChange(VARIANT* message) override {
-        ++change_calls;
+        ++changeCalls;
         {
             std::lock_guard guard(this->ValuesLock());
             applied = *this->Record();
         }
-        if (!fail_change) return S_OK;
+        if (!failChange) return S_OK;
         if (message) {
             V_VT(message) = VT_BSTR;
             V_BSTR(message) = SysAllocString(L"refused");
@@ -82,10 +82,10 @@ public:
         return E_FAIL;
     }
 
-    std::uint32_t own_version;
-    int check_calls = 0;
-    int change_calls = 0;
-    bool fail_change = false;
+    std::uint32_t ownVersion;
+    int checkCalls = 0;
+    int changeCalls = 0;
+    bool failChange = false;
     Record applied{};
 };
 
@@ -93,11 +93,11 @@ inline void BuildTable(TestConfig<EncoderBuild, EncRecord>& c, EncRecord& r) {
     c.AddValue(&kEncGop, true, &EncRecord::gop, 30);
     c.AddValue(&kEncQuality, true, &EncRecord::quality, 10);
     c.AddValue(&kEncFrames, false, &EncRecord::frames, 0);
-    c.AddTypedValue(&kEncFlag, true, nullptr, true, &r.flag_word, 1, VT_BOOL);
+    c.AddTypedValue(&kEncFlag, true, nullptr, true, &r.flagWord, 1, VT_BOOL);
 }
 
 inline void BuildTable(TestConfig<DecoderBuild, DecRecord>& c, DecRecord&) {
-    c.AddValue(&kDecVideoInfo, true, &DecRecord::video_info, true, "EnableVideoInfo");
+    c.AddValue(&kDecVideoInfo, true, &DecRecord::videoInfo, true, "EnableVideoInfo");
     c.AddValue(&kDecLevel, true, &DecRecord::level, Level::obey);
     c.AddValue(&kDecDeinterlace, true, &DecRecord::deinterlace, 0u);
     c.AddValue(&kDecInvert, true, &DecRecord::invert, false);
@@ -205,7 +205,7 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
     ULONG STDMETHODCALLTYPE Release() override { return --refs; }  // lives on the test's stack
     HRESULT STDMETHODCALLTYPE Read(void* dst, ULONG n, ULONG* got) override {
-        if (pos_ >= fail_reads_at) return STG_E_ACCESSDENIED;
+        if (pos_ >= failReadsAt) return STG_E_ACCESSDENIED;
         const std::size_t take = std::min<std::size_t>(n, bytes_.size() - std::min(pos_, bytes_.size()));
         if (take) std::memcpy(dst, bytes_.data() + pos_, take);
         pos_ += take;
@@ -222,7 +222,7 @@ public:
         return take < n ? STG_E_MEDIUMFULL : S_OK;
     }
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        if (!stat_works) return E_NOTIMPL;
+        if (!statWorks) return E_NOTIMPL;
         const long long base = origin == STREAM_SEEK_SET   ? 0
                                : origin == STREAM_SEEK_CUR ? static_cast<long long>(pos_)
                                                            : static_cast<long long>(bytes_.size());
@@ -232,7 +232,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
-        if (!stat_works) return E_NOTIMPL;
+        if (!statWorks) return E_NOTIMPL;
         *stat = STATSTG{};
         stat->type = STGTY_STREAM;
         stat->cbSize.QuadPart = bytes_.size();
@@ -252,8 +252,8 @@ public:
     std::size_t Position() const { return pos_; }
     void Rewind() { pos_ = 0; }
 
-    std::size_t fail_reads_at = SIZE_MAX;  // reads from this position on fail
-    bool stat_works = true;
+    std::size_t failReadsAt = SIZE_MAX;  // reads from this position on fail
+    bool statWorks = true;
     ULONG refs = 1;
 
 private:

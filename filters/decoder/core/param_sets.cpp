@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <span>
 
 #include "filters/decoder/core/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
@@ -75,168 +76,29 @@ int32_t MaxFrameSizeOfLevel(int32_t level_idc, bool constraint_set3_flag) {
     }
 }
 
-int ParseHrd(BitReader* r, HrdParams* hrd) {
-    int32_t cpbCntMinus1 = 0;
-    if (!ReadUeIn(r, 30, &cpbCntMinus1)) return -1;
-    hrd->cpb_cnt = cpbCntMinus1 + 1;
-    hrd->bit_rate_scale = static_cast<int32_t>(ReadBits(r, 4));
-    hrd->cpb_size_scale = static_cast<int32_t>(ReadBits(r, 4));
-    for (int i = 0; i < hrd->cpb_cnt; ++i) {
-        // bit_rate_value_minus1 and cpb_size_value_minus1 are at most 2^32 - 2; this reader
-        // takes codes of up to 15 leading zeros, so anything larger is an invalid code.
-        int32_t v = 0;
-        if (!ReadUeIn(r, 65534, &v)) return -1;
-        hrd->bit_rate_value[i] = v + 1;
-        if (!ReadUeIn(r, 65534, &v)) return -1;
-        hrd->cpb_size_value[i] = v + 1;
-        hrd->cbr_flag[i] = Flag(r);
-    }
-    hrd->initial_cpb_removal_delay_length_minus1 = static_cast<int32_t>(ReadBits(r, 5));
-    hrd->cpb_removal_delay_length_minus1 = static_cast<int32_t>(ReadBits(r, 5));
-    hrd->dpb_output_delay_length_minus1 = static_cast<int32_t>(ReadBits(r, 5));
-    hrd->time_offset_length = static_cast<int32_t>(ReadBits(r, 5));
-    return 0;
-}
-
-int ParseVui(BitReader* r, SeqParamSet* s) {
-    s->aspect_ratio_info_present_flag = Flag(r);
-    if (s->aspect_ratio_info_present_flag) {
-        s->aspect_ratio_idc = static_cast<int32_t>(ReadBits(r, 8));
-        if (s->aspect_ratio_idc == 255) {  // Extended_SAR
-            s->sar_width = static_cast<int32_t>(ReadBits(r, 16));
-            s->sar_height = static_cast<int32_t>(ReadBits(r, 16));
-        }
-    }
-    s->overscan_info_present_flag = Flag(r);
-    if (s->overscan_info_present_flag) s->overscan_appropriate_flag = Flag(r);
-    s->video_signal_type_present_flag = Flag(r);
-    if (s->video_signal_type_present_flag) {
-        s->video_format = static_cast<int32_t>(ReadBits(r, 3));
-        s->video_full_range_flag = Flag(r);
-        s->colour_description_present_flag = Flag(r);
-        if (s->colour_description_present_flag) {
-            s->colour_primaries = static_cast<int32_t>(ReadBits(r, 8));
-            s->transfer_characteristics = static_cast<int32_t>(ReadBits(r, 8));
-            s->matrix_coefficients = static_cast<int32_t>(ReadBits(r, 8));
-        }
-    }
-    s->chroma_loc_info_present_flag = Flag(r);
-    if (s->chroma_loc_info_present_flag) {
-        if (!ReadUeIn(r, 5, &s->chroma_sample_loc_type_top_field) ||
-            !ReadUeIn(r, 5, &s->chroma_sample_loc_type_bottom_field))
-            return -1;
-    }
-    s->timing_info_present_flag = Flag(r);
-    if (s->timing_info_present_flag) {
-        s->num_units_in_tick = ReadBitsLong(r, 32);
-        s->time_scale = ReadBitsLong(r, 32);
-        s->fixed_frame_rate_flag = Flag(r);
-    }
-    int result = 0;
-    s->nal_hrd_parameters_present_flag = Flag(r);
-    if (s->nal_hrd_parameters_present_flag && ParseHrd(r, &s->nal_hrd) != 0) {
-        s->nal_hrd_parameters_present_flag = 0;
-        return -1;
-    }
-    s->vcl_hrd_parameters_present_flag = Flag(r);
-    if (s->vcl_hrd_parameters_present_flag && ParseHrd(r, &s->vcl_hrd) != 0) {
-        s->vcl_hrd_parameters_present_flag = 0;
-        return -1;
-    }
-    // An absent HRD takes the present one's field lengths; with neither, the inferred
-    // lengths of clause E.2.2 (23, 23, 23, 24).
-    const auto copyLengths = [](HrdParams* to, const HrdParams& from) {
-        to->initial_cpb_removal_delay_length_minus1 = from.initial_cpb_removal_delay_length_minus1;
-        to->cpb_removal_delay_length_minus1 = from.cpb_removal_delay_length_minus1;
-        to->dpb_output_delay_length_minus1 = from.dpb_output_delay_length_minus1;
-        to->time_offset_length = from.time_offset_length;
-    };
-    if (s->nal_hrd_parameters_present_flag || s->vcl_hrd_parameters_present_flag) {
-        if (!s->nal_hrd_parameters_present_flag) copyLengths(&s->nal_hrd, s->vcl_hrd);
-        if (!s->vcl_hrd_parameters_present_flag) copyLengths(&s->vcl_hrd, s->nal_hrd);
-        s->low_delay_hrd_flag = Flag(r);
-    } else {
-        const HrdParams inferred{0, 0, 0, {}, {}, {}, 23, 23, 23, 24};
-        copyLengths(&s->nal_hrd, inferred);
-        copyLengths(&s->vcl_hrd, inferred);
-    }
-    s->pic_struct_present_flag = Flag(r);
-    s->bitstream_restriction_flag = Flag(r);
-    if (s->bitstream_restriction_flag) {
-        s->motion_vectors_over_pic_boundaries_flag = Flag(r);
-        if (!ReadUeIn(r, 16, &s->max_bytes_per_pic_denom) || !ReadUeIn(r, 16, &s->max_bits_per_mb_denom) ||
-            !ReadUeIn(r, 16, &s->log2_max_mv_length_horizontal) || !ReadUeIn(r, 16, &s->log2_max_mv_length_vertical) ||
-            !ReadUeIn(r, 16, &s->num_reorder_frames) || !ReadUeIn(r, 16, &s->max_dec_frame_buffering))
-            result = -1;
-    }
-    return result;
-}
-
 int ParseSeqParamSet(AvcDecoderContext* ctx) {
-    InitOverNal(ctx);
-    BitReader* r = &ctx->reader;
-    SeqParamSet s{};
-    s.profile_idc = static_cast<int32_t>(ReadBits(r, 8));
-    if (s.profile_idc != 66 && s.profile_idc != 77 && s.profile_idc != 88) {
+    const NalUnitBuffer* nu = ctx->nal;
+    const std::span<const uint8_t> rbsp =
+        nu->length > 1 ? std::span<const uint8_t>(nu->payload + 1, nu->length - 1) : std::span<const uint8_t>();
+    const int32_t profileIdc = rbsp.empty() ? 0 : rbsp[0];
+    if (profileIdc != 66 && profileIdc != 77 && profileIdc != 88) {
         // High and the other profiles are outside what this decoder handles; the caller
         // reads refusedProfileIdc to say so.
-        ctx->refusedProfileIdc = s.profile_idc;
+        ctx->refusedProfileIdc = profileIdc;
         return kParseUnsupported;
     }
-    s.constraint_set0_flag = Flag(r);
-    s.constraint_set1_flag = Flag(r);
-    s.constraint_set2_flag = Flag(r);
-    const uint32_t set3AndReserved = ReadBits(r, 5);
-    if (set3AndReserved != 0) return kParseUnsupported;
-    s.level_idc = static_cast<int32_t>(ReadBits(r, 8));
-
-    bool ok = ReadUeIn(r, kMaxSeqParamSets - 1, &s.seq_parameter_set_id) &&
-              ReadUeIn(r, 12, &s.log2_max_frame_num_minus4) && ReadUeIn(r, 2, &s.pic_order_cnt_type);
-    if (!ok) return kParseOutOfRange;
-    if (s.pic_order_cnt_type == 0) {
-        if (!ReadUeIn(r, 12, &s.log2_max_pic_order_cnt_lsb_minus4)) return kParseOutOfRange;
-    } else if (s.pic_order_cnt_type == 1) {
-        s.delta_pic_order_always_zero_flag = Flag(r);
-        // offsets are -(2^31 - 1)..2^31 - 1; this reader's se(v) spans -32767..32767.
-        ok = ReadSeIn(r, -32767, 32767, &s.offset_for_non_ref_pic) &&
-             ReadSeIn(r, -32767, 32767, &s.offset_for_top_to_bottom_field) &&
-             ReadUeIn(r, kMaxRefFramesInPocCycle, &s.num_ref_frames_in_pic_order_cnt_cycle);
-        if (!ok) return kParseOutOfRange;
-        for (int i = 0; i < s.num_ref_frames_in_pic_order_cnt_cycle; ++i) {
-            if (!ReadSeIn(r, -32767, 32767, &s.offset_for_ref_frame[i])) return kParseOutOfRange;
-        }
-    }
-    ok = ReadUeIn(r, 17, &s.num_ref_frames);
-    if (!ok) return kParseOutOfRange;
-    s.gaps_in_frame_num_value_allowed_flag = Flag(r);
-    ok = ReadUeIn(r, kMaxPictureSide / 16 - 1, &s.pic_width_in_mbs_minus1) &&
-         ReadUeIn(r, kMaxPictureSide / 16 - 1, &s.pic_height_in_map_units_minus1);
-    if (!ok) return kParseOutOfRange;
-    s.frame_mbs_only_flag = Flag(r);
-    if (!s.frame_mbs_only_flag) s.mb_adaptive_frame_field_flag = Flag(r);
-    s.direct_8x8_inference_flag = Flag(r);
+    // constraint_set3..5_flag and reserved_zero_2bits.
+    if (rbsp.size() >= 2 && (rbsp[1] & 0x1F) != 0) return kParseUnsupported;
+    SeqParamSet s{};
+    if (common::ParseH264Sps(rbsp, &s) != common::SpsResult::kOk) return kParseOutOfRange;
 
     // Sizes in macroblocks, in size_t: a field-coded picture has twice the map units.
     const size_t widthMbs = static_cast<size_t>(s.pic_width_in_mbs_minus1) + 1;
     const size_t heightMbs =
         (2 - static_cast<size_t>(s.frame_mbs_only_flag)) * (static_cast<size_t>(s.pic_height_in_map_units_minus1) + 1);
-    if (heightMbs * 16 > kMaxPictureSide) return kParseOutOfRange;
+    if (widthMbs * 16 > kMaxPictureSide || heightMbs * 16 > kMaxPictureSide) return kParseOutOfRange;
     const int32_t maxFs = MaxFrameSizeOfLevel(s.level_idc, false);
     if (maxFs != 0 && widthMbs * heightMbs > static_cast<size_t>(maxFs)) return kParseOutOfRange;
-
-    s.frame_cropping_flag = Flag(r);
-    if (s.frame_cropping_flag) {
-        // Offsets count chroma samples: 2 luma columns, and 2 (frames) or 4 (fields) rows.
-        const int32_t maxX = static_cast<int32_t>(widthMbs * 16 / 2);
-        const int32_t maxY = static_cast<int32_t>(heightMbs * 16 / (2 * (2 - s.frame_mbs_only_flag)));
-        ok = ReadUeIn(r, maxX, &s.frame_crop_left_offset) && ReadUeIn(r, maxX, &s.frame_crop_right_offset) &&
-             ReadUeIn(r, maxY, &s.frame_crop_top_offset) && ReadUeIn(r, maxY, &s.frame_crop_bottom_offset);
-        if (!ok || s.frame_crop_left_offset + s.frame_crop_right_offset >= maxX ||
-            s.frame_crop_top_offset + s.frame_crop_bottom_offset >= maxY)
-            return kParseOutOfRange;
-    }
-    s.vui_parameters_present_flag = Flag(r);
-    if (s.vui_parameters_present_flag) ParseVui(r, &s);  // a VUI error keeps the set
 
     s.valid = 1;
     SeqParamSet* slot = &ctx->sps[s.seq_parameter_set_id];

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/bitstream/h264_sps.h"
+
 namespace avcdec {
 
 struct AvcDecoderContext;
@@ -17,75 +19,10 @@ constexpr int kMaxRefFramesInPocCycle = 255;
 constexpr int kMaxSliceGroups = 8;
 constexpr int kMaxPictureSide = 8192;  // luma samples, either direction
 
-struct HrdParams {
-    int32_t cpb_cnt;  // cpb_cnt_minus1 + 1
-    int32_t bit_rate_scale;
-    int32_t cpb_size_scale;
-    int32_t bit_rate_value[kMaxCpbCount];  // bit_rate_value_minus1 + 1
-    int32_t cpb_size_value[kMaxCpbCount];  // cpb_size_value_minus1 + 1
-    int32_t cbr_flag[kMaxCpbCount];
-    int32_t initial_cpb_removal_delay_length_minus1;
-    int32_t cpb_removal_delay_length_minus1;
-    int32_t dpb_output_delay_length_minus1;
-    int32_t time_offset_length;
-};
-
-struct SeqParamSet {
+// The sets as the common parser reads them; `valid` marks a filled slot.
+using HrdParams = common::H264Hrd;
+struct SeqParamSet : common::H264Sps {
     int32_t valid;
-    int32_t profile_idc;
-    int32_t constraint_set0_flag, constraint_set1_flag, constraint_set2_flag;
-    int32_t level_idc;
-    int32_t seq_parameter_set_id;
-    int32_t log2_max_frame_num_minus4;
-    int32_t pic_order_cnt_type;
-    int32_t log2_max_pic_order_cnt_lsb_minus4;
-    int32_t delta_pic_order_always_zero_flag;
-    int32_t offset_for_non_ref_pic;
-    int32_t offset_for_top_to_bottom_field;
-    int32_t num_ref_frames_in_pic_order_cnt_cycle;
-    int32_t offset_for_ref_frame[kMaxRefFramesInPocCycle];
-    int32_t num_ref_frames;
-    int32_t gaps_in_frame_num_value_allowed_flag;
-    int32_t pic_width_in_mbs_minus1;
-    int32_t pic_height_in_map_units_minus1;
-    int32_t frame_mbs_only_flag;
-    int32_t mb_adaptive_frame_field_flag;
-    int32_t direct_8x8_inference_flag;
-    int32_t frame_cropping_flag;
-    int32_t frame_crop_left_offset, frame_crop_right_offset;
-    int32_t frame_crop_top_offset, frame_crop_bottom_offset;
-    int32_t vui_parameters_present_flag;
-    // VUI, clause E.1.1, in syntax order.
-    int32_t aspect_ratio_info_present_flag;
-    int32_t aspect_ratio_idc;
-    int32_t sar_width, sar_height;
-    int32_t overscan_info_present_flag;
-    int32_t overscan_appropriate_flag;
-    int32_t video_signal_type_present_flag;
-    int32_t video_format;
-    int32_t video_full_range_flag;
-    int32_t colour_description_present_flag;
-    int32_t colour_primaries, transfer_characteristics, matrix_coefficients;
-    int32_t chroma_loc_info_present_flag;
-    int32_t chroma_sample_loc_type_top_field, chroma_sample_loc_type_bottom_field;
-    int32_t timing_info_present_flag;
-    uint32_t num_units_in_tick;
-    uint32_t time_scale;
-    int32_t fixed_frame_rate_flag;
-    int32_t nal_hrd_parameters_present_flag;
-    HrdParams nal_hrd;
-    int32_t vcl_hrd_parameters_present_flag;
-    HrdParams vcl_hrd;
-    int32_t low_delay_hrd_flag;
-    int32_t pic_struct_present_flag;
-    int32_t bitstream_restriction_flag;
-    int32_t motion_vectors_over_pic_boundaries_flag;
-    int32_t max_bytes_per_pic_denom;
-    int32_t max_bits_per_mb_denom;
-    int32_t log2_max_mv_length_vertical;
-    int32_t log2_max_mv_length_horizontal;
-    int32_t num_reorder_frames;
-    int32_t max_dec_frame_buffering;
 };
 
 struct PicParamSet {
@@ -153,13 +90,14 @@ constexpr int kParseOutOfRange = -8;   // a syntax value out of range or a missi
 int32_t MaxFrameSizeOfLevel(int32_t level_idc, bool constraint_set3_flag);
 
 // Parsers over the context's current NAL unit (header byte first, emulation prevention
-// already removed). A rejected set leaves its slot untouched.
+// already removed). A rejected set leaves its slot untouched. A sequence parameter set is
+// read by the common parser (exact to its stop bit); this decoder then refuses profiles
+// other than Baseline, Main and Extended, constraint_set3..5 flags and reserved bits, and
+// pictures larger than kMaxPictureSide or than the level's MaxFS.
 int ParseSeqParamSet(AvcDecoderContext* ctx);
 int ParsePicParamSet(AvcDecoderContext* ctx);
 int ActivatePicParamSet(AvcDecoderContext* ctx, int32_t ppsId);
 int ParseSei(AvcDecoderContext* ctx);
-int ParseVui(BitReader* r, SeqParamSet* sps);
-int ParseHrd(BitReader* r, HrdParams* hrd);
 int ParseBufferingPeriod(AvcDecoderContext* ctx, const uint8_t* payload, size_t size);
 int ParsePictureTiming(AvcDecoderContext* ctx, const uint8_t* payload, size_t size);
 

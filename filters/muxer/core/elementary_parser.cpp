@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "common/audio_headers.h"
 #include "filters/muxer/core/video_parser.h"
 
 namespace muxer {
@@ -117,40 +116,13 @@ void CElementaryParser::PublishBitrate(uint32_t bits_per_second) {
 // ---- Audio frame headers --------------------------------------------------------------
 // The parsers' scans guarantee the bytes each header needs (ScanTail) before calling.
 
-bool ParseMpegAudioHeader(const uint8_t* h, AudioFrameInfo* info) {
-    common::MpegAudioFrameHeader m;
-    if (!common::ReadMpegAudioHeader({h, 4}, &m)) return false;
-    info->frame_bytes = m.frame_bytes;
-    info->samples = m.samples;
-    info->sample_rate = m.sample_rate;
-    return true;
-}
-
-bool ParseAc3Header(const uint8_t* h, AudioFrameInfo* info) {
-    common::Ac3FrameHeader a;
-    if (!common::ReadAc3Header({h, common::kAc3HeaderBytes}, &a)) return false;
-    info->frame_bytes = a.frame_bytes;
-    info->samples = a.samples;
-    info->sample_rate = a.sample_rate;
-    return true;
-}
-
-bool ParseAdtsHeader(const uint8_t* h, AudioFrameInfo* info) {
-    common::AdtsFrameHeader a;
-    if (!common::ReadAdtsHeader({h, common::kAdtsHeaderBytes}, &a)) return false;
-    info->frame_bytes = a.frame_bytes;
-    info->samples = a.samples;
-    info->sample_rate = a.sample_rate;
-    return true;
-}
-
 bool BuildMpegAudioMediaType(const uint8_t* h, StreamMediaType* type, uint32_t* frame_length) {
     common::MpegAudioFrameHeader m;
     if (!h || !common::ReadMpegAudioHeader({h, 4}, &m)) return false;
     static constexpr uint16_t kModeFlag[4] = {1, 2, 4, 8};  // stereo, joint, dual, mono
     const uint16_t mode = kModeFlag[m.mode];
     // The media type's block is the frame without its padding slot.
-    const int32_t bytes = m.unpadded_bytes;
+    const int32_t bytes = m.unpaddedBytes;
     StreamMediaType t;
     t.major = MajorType::Audio;
     t.subtype = Subtype::MpegAudio;
@@ -158,13 +130,13 @@ bool BuildMpegAudioMediaType(const uint8_t* h, StreamMediaType* type, uint32_t* 
     Mpeg1WaveFormat& w = t.wave;
     w.wFormatTag = 0x50;  // WAVE_FORMAT_MPEG
     w.nChannels = static_cast<uint16_t>(m.channels);
-    w.nSamplesPerSec = static_cast<uint32_t>(m.sample_rate);
-    w.nAvgBytesPerSec = static_cast<uint32_t>(m.bit_rate / 8);
+    w.nSamplesPerSec = static_cast<uint32_t>(m.sampleRate);
+    w.nAvgBytesPerSec = static_cast<uint32_t>(m.bitRate / 8);
     w.nBlockAlign = static_cast<uint16_t>(bytes);
     w.wBitsPerSample = 0;
     w.cbSize = 22;
     w.fwHeadLayer = static_cast<uint16_t>(m.layer == 1 ? 1 : m.layer == 2 ? 2 : 4);
-    w.dwHeadBitrate = static_cast<uint32_t>(m.bit_rate);
+    w.dwHeadBitrate = static_cast<uint32_t>(m.bitRate);
     w.fwHeadMode = mode;
     w.fwHeadModeExt = static_cast<uint16_t>((h[3] >> 4) & 6);
     w.wHeadEmphasis = static_cast<uint16_t>(m.emphasis);
@@ -198,7 +170,7 @@ ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
             continue;
         }
         const uint8_t* q = cursor.pos;
-        AudioFrameInfo info;
+        common::AudioFrameFacts info;
         bool confirmed = false;
         if (IsSync(q) && ParseHeader(q, &info)) {
             if (state.expected_sync == 0) {
@@ -207,16 +179,16 @@ ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
             } else {
                 // A sync word alone may be frame data: the frame it announces must end in
                 // another sync word. Wait for those bytes.
-                if (static_cast<int64_t>(cursor.length) <= static_cast<int64_t>(info.frame_bytes) + tail) return {};
-                AudioFrameInfo next;
-                confirmed = IsSync(q + info.frame_bytes) && ParseHeader(q + info.frame_bytes, &next);
+                if (static_cast<int64_t>(cursor.length) <= static_cast<int64_t>(info.frameBytes) + tail) return {};
+                common::AudioFrameFacts next;
+                confirmed = IsSync(q + info.frameBytes) && ParseHeader(q + info.frameBytes, &next);
             }
         }
         if (!confirmed && state.expected_sync == 0) state.expected_sync = -1;  // lost: search again
         ++cursor.pos;
         --cursor.length;
         if (confirmed) {
-            state.expected_sync = info.frame_bytes - 1;
+            state.expected_sync = info.frameBytes - 1;
             ScanResult r;
             r.boundary = q;
             r.sequence_start = true;
@@ -228,9 +200,9 @@ ScanResult CAudioParser::Scan(ScanCursor& cursor, ScanState& state) {
 }
 
 int64_t CAudioParser::HeaderDuration(const MediaBuffer& unit) const {
-    AudioFrameInfo info;
-    if (unit.length <= ScanTail() || !ParseHeader(unit.Data(), &info) || info.sample_rate <= 0) return 0;
-    return static_cast<int64_t>(info.samples) * 10000000 / info.sample_rate;
+    common::AudioFrameFacts info;
+    if (unit.length <= ScanTail() || !ParseHeader(unit.Data(), &info) || info.sampleRate <= 0) return 0;
+    return static_cast<int64_t>(info.samples) * 10000000 / info.sampleRate;
 }
 
 void CAudioParser::StartTiming(const ScanResult&) {

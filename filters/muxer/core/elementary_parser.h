@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 
+#include "common/audio_headers.h"
 #include "filters/muxer/core/media_buffer.h"
 
 namespace muxer {
@@ -184,16 +185,6 @@ protected:
     ScanState assembler_scan_;
 };
 
-// Audio frame headers (ISO/IEC 11172-3, 13818-3, ATSC A/52, ISO/IEC 13818-7 ADTS).
-struct AudioFrameInfo {
-    int32_t frame_bytes = 0;  // whole frame, padding included
-    int32_t samples = 0;      // samples per channel in the frame
-    int32_t sample_rate = 0;
-};
-bool ParseMpegAudioHeader(const uint8_t* h, AudioFrameInfo* info);
-bool ParseAc3Header(const uint8_t* h, AudioFrameInfo* info);
-bool ParseAdtsHeader(const uint8_t* h, AudioFrameInfo* info);
-
 // The three audio parsers share the scan and the timing; they differ in the frame header.
 class CAudioParser : public CElementaryParser {
 public:
@@ -204,7 +195,7 @@ protected:
     // Bytes a header needs, and the scan stops when no more than `ScanTail` bytes remain.
     virtual int32_t ScanTail() const = 0;
     virtual bool IsSync(const uint8_t* q) const = 0;
-    virtual bool ParseHeader(const uint8_t* q, AudioFrameInfo* info) const = 0;
+    virtual bool ParseHeader(const uint8_t* q, common::AudioFrameFacts* info) const = 0;
     ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
     void StartTiming(const ScanResult& found) override;
     void NextTiming(MediaBuffer& unit) override;
@@ -219,7 +210,10 @@ public:
 protected:
     int32_t ScanTail() const override { return 3; }
     bool IsSync(const uint8_t* q) const override;
-    bool ParseHeader(const uint8_t* q, AudioFrameInfo* info) const override { return ParseMpegAudioHeader(q, info); }
+    bool ParseHeader(const uint8_t* q, common::AudioFrameFacts* info) const override {
+        return common::ReadAudioFrameFacts(common::AudioFormat::Mpeg,
+                                           {q, common::AudioHeaderBytes(common::AudioFormat::Mpeg)}, info);
+    }
     void ReadHeader(const ScanResult& found, int32_t remaining) override;
 };
 
@@ -230,7 +224,10 @@ public:
 protected:
     int32_t ScanTail() const override { return 10; }
     bool IsSync(const uint8_t* q) const override { return q[0] == 0x0B && q[1] == 0x77; }
-    bool ParseHeader(const uint8_t* q, AudioFrameInfo* info) const override { return ParseAc3Header(q, info); }
+    bool ParseHeader(const uint8_t* q, common::AudioFrameFacts* info) const override {
+        return common::ReadAudioFrameFacts(common::AudioFormat::Ac3,
+                                           {q, common::AudioHeaderBytes(common::AudioFormat::Ac3)}, info);
+    }
 };
 
 class CAacParser final : public CAudioParser {
@@ -240,7 +237,10 @@ public:
 protected:
     int32_t ScanTail() const override { return 10; }
     bool IsSync(const uint8_t* q) const override { return q[0] == 0xFF && (q[1] & 0xF6) == 0xF0; }
-    bool ParseHeader(const uint8_t* q, AudioFrameInfo* info) const override { return ParseAdtsHeader(q, info); }
+    bool ParseHeader(const uint8_t* q, common::AudioFrameFacts* info) const override {
+        return common::ReadAudioFrameFacts(common::AudioFormat::Adts,
+                                           {q, common::AudioHeaderBytes(common::AudioFormat::Adts)}, info);
+    }
 };
 
 // The MPEG audio media type built from a frame header; false when the header fails the

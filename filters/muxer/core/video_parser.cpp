@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "common/bitstream/mpeg2_video_header.h"
+
 namespace muxer {
 namespace {
 
@@ -296,18 +298,18 @@ ScanResult CMpegVideoParser::Scan(ScanCursor& cursor, ScanState&) {
 }
 
 bool BuildMpegVideoMediaType(const uint8_t* b, int32_t size, bool mpeg1, StreamMediaType* type) {
-    if (!b || size < 12 || b[0] != 0 || b[1] != 0 || b[2] != 1 || b[3] != 0xB3) return false;
+    common::MpegSequenceHeader h;
+    if (!b || size < 0 || !common::ReadMpegSequenceHeader({b, static_cast<size_t>(size)}, &h)) return false;
     static constexpr int64_t kFrameDuration[9] = {0, 417083, 416666, 400000, 333667, 333333, 200000, 166833, 166666};
-    const int rate_code = b[7] & 0x0F;
     StreamMediaType t;
     t.major = MajorType::Video;
     t.subtype = mpeg1 ? Subtype::Mpeg1Video : Subtype::Mpeg2Video;
     t.format = mpeg1 ? FormatType::MpegVideo : FormatType::Mpeg2Video;
-    t.video.dwBitRate = static_cast<uint32_t>((b[8] << 10) | (b[9] << 2) | (b[10] >> 6)) * 400u;
-    t.video.AvgTimePerFrame = rate_code < 9 ? kFrameDuration[rate_code] : 0;
+    t.video.dwBitRate = h.bitRateValue * 400u;
+    t.video.AvgTimePerFrame = h.frameRateCode < 9 ? kFrameDuration[h.frameRateCode] : 0;
     t.video.biSize = 40;  // BITMAPINFOHEADER
-    t.video.biWidth = (b[4] << 4) | (b[5] >> 4);
-    t.video.biHeight = ((b[5] & 0x0F) << 8) | b[6];
+    t.video.biWidth = static_cast<int32_t>(h.horizontalSize);
+    t.video.biHeight = static_cast<int32_t>(h.verticalSize);
     *type = t;
     return true;
 }

@@ -42,7 +42,7 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
         FromHex("01674d4014eca23d0800001f48000927c7030007a12000f425369c07c50a6580"),
     };
     o.dictionary = {{0, 0, 1, 0}, {0, 0, 3, 0}, {0, 0, 0, 1}, {0xFF, 0xFF, 0xFF, 0xFF}};
-    o.expand_file = [](const Bytes& file) {
+    o.expandFile = [](const Bytes& file) {
         std::vector<Bytes> forms;
         for (uint8_t mode : {0, 1, 2, 9, 255}) {
             Bytes b{mode};
@@ -51,10 +51,10 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
         }
         return forms;
     };
-    o.mutate_hook = [](Bytes& b, Rng& rng) {
+    o.mutateHook = [](Bytes& b, Rng& rng) {
         if (!b.empty()) b[0] = static_cast<uint8_t>(rng());
     };
-    o.max_size = size_t{1} << 16;
+    o.maxSize = size_t{1} << 16;
     return o;
 }
 

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "filters/decoder/core/decoder_context.h"
-#include "filters/decoder/core/tests/nal_builder.h"
 #include "filters/decoder/core/tests/x264_fixtures.h"
 
 namespace avcdec {

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "filters/decoder/core/decoder_context.h"
-#include "filters/decoder/core/tests/nal_builder.h"
+#include "tests/support/nal_builder.h"
 #include "filters/decoder/core/tests/x264_fixtures.h"
 
 namespace avcdec {
 namespace {
 
-using avcdec_test::NalBuilder;
+using testsupport::NalBuilder;
 using Bytes = std::vector<uint8_t>;
 
 // Fields of a sequence parameter set that a test may change; written in syntax order.
@@ -26,30 +26,40 @@ struct SpsFields {
 
 Bytes Sps(const SpsFields& f) {
     NalBuilder b(0x67);
-    b.u(8, f.profile).u(3, 0).u(1, f.set3).u(4, 0).u(8, f.level).ue(f.id).ue(f.log2FrameNum).ue(f.pocType);
-    if (f.pocType == 0) b.ue(f.log2Poc);
+    b.U(8, f.profile).U(3, 0).U(1, f.set3).U(4, 0).U(8, f.level).Ue(f.id).Ue(f.log2FrameNum).Ue(f.pocType);
+    if (f.pocType == 0) b.Ue(f.log2Poc);
     if (f.pocType == 1) {
-        b.u(1, 0).se(-2).se(1).ue(f.pocCycle);
+        b.U(1, 0).Se(-2).Se(1).Ue(f.pocCycle);
         for (int i = 0; i < f.pocCycle && i < 300; ++i)
-            b.se(i % 5 - 2);
+            b.Se(i % 5 - 2);
     }
-    b.ue(f.numRefFrames).u(1, 0).ue(f.widthMbs - 1).ue(f.heightMapUnits - 1).u(1, f.frameMbsOnly);
-    if (!f.frameMbsOnly) b.u(1, 0);
-    b.u(1, 1).u(1, f.crop);
-    if (f.crop) b.ue(f.cropLeft).ue(f.cropRight).ue(f.cropTop).ue(f.cropBottom);
-    b.u(1, f.vui ? 1 : 0);
+    b.Ue(f.numRefFrames).U(1, 0).Ue(f.widthMbs - 1).Ue(f.heightMapUnits - 1).U(1, f.frameMbsOnly);
+    if (!f.frameMbsOnly) b.U(1, 0);
+    b.U(1, 1).U(1, f.crop);
+    if (f.crop) b.Ue(f.cropLeft).Ue(f.cropRight).Ue(f.cropTop).Ue(f.cropBottom);
+    b.U(1, f.vui ? 1 : 0);
     if (f.vui) f.writeVui(b);
     return b.Nal();
 }
 
+// A VUI of timing at 1001/60000 and a NAL HRD of one CPB (cpb_removal_delay u(10),
+// dpb_output_delay u(6), time_offset i(8)), with pic_struct.
+std::function<void(NalBuilder&)> HrdVui(uint32_t bitRateMinus1, uint32_t cpbSizeMinus1) {
+    return [=](NalBuilder& b) {
+        b.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(32, 1001).U(32, 60000).U(1, 1);
+        b.U(1, 1).Ue(0).U(4, 1).U(4, 2).Ue(bitRateMinus1).Ue(cpbSizeMinus1).U(1, 0).U(5, 23).U(5, 9).U(5, 5).U(5, 8);
+        b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);
+    };
+}
+
 Bytes Pps(int ppsId, int spsId, const std::function<void(NalBuilder&)>& groups = nullptr) {
     NalBuilder b(0x68);
-    b.ue(ppsId).ue(spsId).u(1, 0).u(1, 0);
+    b.Ue(ppsId).Ue(spsId).U(1, 0).U(1, 0);
     if (groups)
         groups(b);
     else
-        b.ue(0);
-    b.ue(2).ue(0).u(1, 0).u(2, 0).se(-3).se(0).se(-2).u(1, 1).u(1, 0).u(1, 0);
+        b.Ue(0);
+    b.Ue(2).Ue(0).U(1, 0).U(2, 0).Se(-3).Se(0).Se(-2).U(1, 1).U(1, 0).U(1, 0);
     return b.Nal();
 }
 
@@ -105,8 +115,8 @@ TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
         int expected;
     };
     const Case cases[] = {
-        {"num_ref_frames 17", [](SpsFields& f) { f.numRefFrames = 17; }, 0},
-        {"num_ref_frames 18", [](SpsFields& f) { f.numRefFrames = 18; }, -8},
+        {"num_ref_frames 16", [](SpsFields& f) { f.numRefFrames = 16; }, 0},
+        {"num_ref_frames 17", [](SpsFields& f) { f.numRefFrames = 17; }, -8},
         {"seq_parameter_set_id 32", [](SpsFields& f) { f.id = 32; }, -8},
         {"log2_max_frame_num_minus4 12", [](SpsFields& f) { f.log2FrameNum = 12; }, 0},
         {"log2_max_frame_num_minus4 13", [](SpsFields& f) { f.log2FrameNum = 13; }, -8},
@@ -195,33 +205,52 @@ TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
     }
 }
 
-TEST_F(ParamSets, HrdCountLimitRejectsOnlyTheVui) {
-    for (int cpbCntMinus1 : {30, 31}) {
+// cpb_cnt_minus1 is 0..31; a VUI out of range refuses the whole set, as every error does.
+TEST_F(ParamSets, HrdCountLimitRefusesTheSet) {
+    for (int cpbCntMinus1 : {32, 31}) {
         SpsFields f;
         f.vui = true;
         f.writeVui = [cpbCntMinus1](NalBuilder& b) {
-            b.u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 1).u(32, 1001).u(32, 60000).u(1, 1);
-            b.u(1, 1).ue(cpbCntMinus1).u(4, 1).u(4, 2);
+            b.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(32, 1001).U(32, 60000).U(1, 1);
+            b.U(1, 1).Ue(cpbCntMinus1).U(4, 1).U(4, 2);
             for (int i = 0; i <= cpbCntMinus1; ++i)
-                b.ue(1000 + i).ue(2000).u(1, i & 1);
-            b.u(5, 23).u(5, 15).u(5, 5).u(5, 24);
-            b.u(1, 0).u(1, 0).u(1, 1).u(1, 0);  // vcl absent, low delay, pic_struct, no restriction
+                b.Ue(1000 + i).Ue(2000).U(1, i & 1);
+            b.U(5, 23).U(5, 15).U(5, 5).U(5, 24);
+            b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);  // vcl absent, low delay, pic_struct, no restriction
         };
-        ASSERT_EQ(ParseSps(f), 0) << "a VUI error keeps the set";
+        if (cpbCntMinus1 == 32) {
+            EXPECT_EQ(ParseSps(f), -8);
+            EXPECT_FALSE(ctx->sps[0].valid);
+            continue;
+        }
+        ASSERT_EQ(ParseSps(f), 0);
         const SeqParamSet& s = ctx->sps[0];
         EXPECT_EQ(s.num_units_in_tick, 1001u);
         EXPECT_EQ(s.time_scale, 60000u);
-        if (cpbCntMinus1 == 30) {
-            EXPECT_EQ(s.nal_hrd_parameters_present_flag, 1);
-            EXPECT_EQ(s.nal_hrd.cpb_cnt, 31);
-            EXPECT_EQ(s.nal_hrd.bit_rate_value[30], 1031);
-            EXPECT_EQ(s.nal_hrd.cbr_flag[29], 1);
-            EXPECT_EQ(s.vcl_hrd.cpb_removal_delay_length_minus1, 15) << "copied from the NAL HRD";
-            EXPECT_EQ(s.pic_struct_present_flag, 1);
-        } else {
-            EXPECT_EQ(s.nal_hrd_parameters_present_flag, 0);
-        }
+        EXPECT_EQ(s.nal_hrd_parameters_present_flag, 1);
+        EXPECT_EQ(s.nal_hrd.cpb_cnt, 32);
+        EXPECT_EQ(s.nal_hrd.bit_rate_value[31], 1032u);
+        EXPECT_EQ(s.nal_hrd.cbr_flag[29], 1);
+        EXPECT_EQ(s.vcl_hrd.cpb_removal_delay_length_minus1, 15) << "copied from the NAL HRD";
+        EXPECT_EQ(s.pic_struct_present_flag, 1);
     }
+}
+
+// A set cut anywhere is refused; before, the bits past its end read as zeros and the stop
+// bit as data.
+TEST_F(ParamSets, CutSetsAreRefused) {
+    SpsFields f;
+    f.vui = true;
+    f.writeVui = HrdVui(78124, 78124);
+    const Bytes whole = Sps(f);
+    for (size_t length = 1; length < whole.size(); ++length) {
+        Current(Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(length)));
+        EXPECT_NE(ParseSeqParamSet(ctx), 0) << length;
+        EXPECT_FALSE(ctx->sps[0].valid) << length;
+    }
+    Current(whole);
+    ASSERT_EQ(ParseSeqParamSet(ctx), 0);
+    EXPECT_EQ(ctx->sps[0].nal_hrd.bit_rate_value[0], 78125u) << "a code of 16 leading zeros";
 }
 
 TEST_F(ParamSets, PictureParameterSets) {
@@ -247,24 +276,24 @@ TEST_F(ParamSets, PictureParameterSets) {
 
     // Slice groups: 8 is the most the record holds; map type 6 must match the SPS.
     const int mapUnits = 11 * 9;
-    Current(Pps(1, 5, [](NalBuilder& b) { b.ue(8); }));
+    Current(Pps(1, 5, [](NalBuilder& b) { b.Ue(8); }));
     EXPECT_EQ(ParsePicParamSet(ctx), -8);
     Current(Pps(1, 5, [&](NalBuilder& b) {
-        b.ue(2).ue(6).ue(mapUnits - 1);
+        b.Ue(2).Ue(6).Ue(mapUnits - 1);
         for (int i = 0; i < mapUnits; ++i)
-            b.u(2, i % 3);
+            b.U(2, i % 3);
     }));
     ASSERT_EQ(ParsePicParamSet(ctx), 0);
     ASSERT_NE(ctx->pps[1].slice_group_id, nullptr);
     EXPECT_EQ(ctx->pps[1].slice_group_id[mapUnits - 1], (mapUnits - 1) % 3);
     Current(Pps(1, 5, [&](NalBuilder& b) {
-        b.ue(1).ue(6).ue(mapUnits);
+        b.Ue(1).Ue(6).Ue(mapUnits);
         for (int i = 0; i <= mapUnits; ++i)
-            b.u(1, 1);
+            b.U(1, 1);
     }));
     EXPECT_EQ(ParsePicParamSet(ctx), -1);
     EXPECT_EQ(ctx->pps[1].num_slice_groups_minus1, 2) << "the slot stays as it was";
-    Current(Pps(1, 5, [](NalBuilder& b) { b.ue(1).ue(0).ue(0).ue(99); }));
+    Current(Pps(1, 5, [](NalBuilder& b) { b.Ue(1).Ue(0).Ue(0).Ue(99); }));
     EXPECT_EQ(ParsePicParamSet(ctx), -8) << "run_length_minus1 beyond the map";
 }
 
@@ -272,23 +301,18 @@ TEST_F(ParamSets, PictureParameterSets) {
 TEST_F(ParamSets, SeiMessages) {
     SpsFields f;
     f.vui = true;
-    f.writeVui = [](NalBuilder& b) {
-        b.u(1, 0).u(1, 0).u(1, 0).u(1, 0).u(1, 1).u(32, 1001).u(32, 60000).u(1, 1);
-        b.u(1, 1).ue(0).u(4, 1).u(4, 2).ue(1000).ue(2000).u(1, 0).u(5, 23).u(5, 9).u(5, 5).u(5, 8);
-        b.u(1, 0).u(1, 0).u(1, 1).u(1, 0);
-    };
+    f.writeVui = HrdVui(1000, 2000);
     ASSERT_EQ(ParseSps(f), 0);
     // Picture timing: cpb_removal_delay u(10), dpb_output_delay u(6), pic_struct 3
     // (two clock timestamps), the first with a full time stamp and time_offset i(8).
     NalBuilder timing(0);
-    timing.u(10, 517).u(6, 33).u(4, 3);
-    timing.u(1, 1).u(2, 1).u(1, 0).u(5, 4).u(1, 1).u(1, 0).u(1, 0).u(8, 29).u(6, 59).u(6, 7).u(5, 23).u(8, 0xFE);
-    timing.u(1, 0).u(3, 0);
-    Bytes timingBytes = timing.Raw();
-    timingBytes.erase(timingBytes.begin());  // the builder's header byte
+    timing.U(10, 517).U(6, 33).U(4, 3);
+    timing.U(1, 1).U(2, 1).U(1, 0).U(5, 4).U(1, 1).U(1, 0).U(1, 0).U(8, 29).U(6, 59).U(6, 7).U(5, 23).U(8, 0xFE);
+    timing.U(1, 0).U(3, 0);
+    const Bytes timingBytes = timing.Payload();
     NalBuilder sei(0x06);
-    sei.u(8, 5).u(8, 3).u(24, 0xABCDEF);  // user data: skipped
-    sei.u(8, 1).u(8, timingBytes.size()).bytes(timingBytes);
+    sei.U(8, 5).U(8, 3).U(24, 0xABCDEF);  // user data: skipped
+    sei.U(8, 1).U(8, timingBytes.size()).Append(timingBytes);
     Current(sei.Nal());
     EXPECT_EQ(ParseSei(ctx), 0);
     const PictureTiming& t = ctx->pendingTiming;
@@ -302,17 +326,17 @@ TEST_F(ParamSets, SeiMessages) {
     EXPECT_EQ(t.clock[1].clock_timestamp_flag, 0);
 
     NalBuilder bad(0x06);
-    bad.u(8, 1).u(8, 200).u(16, 0);
+    bad.U(8, 1).U(8, 200).U(16, 0);
     Current(bad.Nal());
     EXPECT_EQ(ParseSei(ctx), -8);
     NalBuilder ffs(0x06);
     for (int i = 0; i < 40; ++i)
-        ffs.u(8, 0xFF);
+        ffs.U(8, 0xFF);
     Current(ffs.Nal());
     EXPECT_EQ(ParseSei(ctx), -8);
 
     NalBuilder period(0x06);
-    period.u(8, 0).u(8, 1).u(1, 1).u(7, 0);  // buffering period naming SPS 0 ("1")
+    period.U(8, 0).U(8, 1).U(1, 1).U(7, 0);  // buffering period naming SPS 0 ("1")
     Current(period.Nal());
     ctx->activeSps = nullptr;
     EXPECT_EQ(ParseSei(ctx), 0);

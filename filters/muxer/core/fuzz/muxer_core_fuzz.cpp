@@ -120,7 +120,7 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
     Options o;
     for (uint8_t magic : {0x00, 0x01, 0xFF, 0xB3, 0xB8, 0x0B, 0x77, 0xF1, 0x65, 0x67, 0x68, 0x09})
         o.dictionary.push_back({magic});
-    o.expand_file = [](const Bytes& stream) {
+    o.expandFile = [](const Bytes& stream) {
         std::vector<Bytes> inputs;
         for (uint8_t type = 0; type < std::size(kTypes); ++type) {
             Bytes in = {type, 0, 0, 0x05, 6, 0x11};
@@ -129,10 +129,10 @@ fuzzdriver::Options fuzzdriver::TargetOptions() {
         }
         return inputs;
     };
-    o.mutate_hook = [](Bytes& b, Rng& rng) {
+    o.mutateHook = [](Bytes& b, Rng& rng) {
         for (size_t i = 0; i < kConfigBytes && i < b.size(); ++i)
             if (rng() % 2) b[i] = static_cast<uint8_t>(rng());
     };
-    o.random_max_size = 4096;
+    o.randomMaxSize = 4096;
     return o;
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "filters/muxer/core/tests/test_stream.h"
+#include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
@@ -29,42 +30,23 @@ struct Packet {
     int64_t pos = -1;
 };
 
-std::optional<int64_t> Field(const std::string& s) {
-    if (s.empty() || s == "N/A") return std::nullopt;
-    return std::strtoll(s.c_str(), nullptr, 10);
-}
-
 // ffprobe's packets of the first stream of a fixture file.
 ::testing::AssertionResult Probe(const std::string& file, std::vector<Packet>* out) {
-    const std::string name = BaseName(file);
-    const std::string csv = testsupport::UniqueName("probe") + ".csv";
-    const int status = testsupport::RunShell(
-        "ffprobe -v error -select_streams 0 -show_entries "
-        "packet=pts,dts,size,pos -of csv=p=0 '" +
-            name + "' > " + csv,
-        csv + ".log");
-    if (status != 0)
-        return ::testing::AssertionFailure()
-               << "ffprobe " << name << " failed: " << testsupport::ReadFixtureFile(csv + ".log");
-    std::istringstream lines(testsupport::ReadFixtureFile(csv));
-    std::string line;
+    std::string csv;
+    auto probed =
+        testsupport::Ffprobe(file, "-select_streams 0 -show_entries packet=pts,dts,size,pos -of csv=p=0", &csv);
+    if (!probed) return probed;
     out->clear();
-    while (std::getline(lines, line)) {
-        if (line.empty()) continue;
-        std::vector<std::string> f;
-        std::stringstream cells(line);
-        std::string cell;
-        while (std::getline(cells, cell, ','))
-            f.push_back(cell);
+    for (const auto& f : testsupport::CsvRows(csv)) {
         if (f.size() < 4) continue;
         Packet p;
-        p.pts = Field(f[0]);
-        p.dts = Field(f[1]);
-        p.size = Field(f[2]).value_or(0);
-        p.pos = Field(f[3]).value_or(-1);
+        p.pts = testsupport::ProbeNumber(f[0]);
+        p.dts = testsupport::ProbeNumber(f[1]);
+        p.size = testsupport::ProbeNumber(f[2]).value_or(0);
+        p.pos = testsupport::ProbeNumber(f[3]).value_or(-1);
         out->push_back(p);
     }
-    if (out->empty()) return ::testing::AssertionFailure() << "ffprobe found no packets in " << name;
+    if (out->empty()) return ::testing::AssertionFailure() << "ffprobe found no packets in " << BaseName(file);
     return ::testing::AssertionSuccess();
 }
 

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "filters/muxer/core/tests/test_stream.h"
+#include "tests/support/nal_builder.h"
 #include "filters/muxer/core/video_parser.h"
 
-using muxer::AudioFrameInfo;
 using muxer::OwnValue;
 using muxer::PtsSource;
 using muxer::StreamMediaType;
@@ -24,9 +24,9 @@ void Append(Bytes& to, const Bytes& more) {
 // One MPEG audio frame: its header, then silence up to the frame's length.
 Bytes MpegAudioFrame(uint8_t h1, uint8_t h2, uint8_t h3) {
     Bytes f = {0xFF, h1, h2, h3};
-    AudioFrameInfo info;
-    EXPECT_TRUE(muxer::ParseMpegAudioHeader(f.data(), &info));
-    f.resize(static_cast<size_t>(info.frame_bytes), 0);
+    common::MpegAudioFrameHeader info;
+    EXPECT_TRUE(common::ReadMpegAudioHeader(f, &info));
+    f.resize(static_cast<size_t>(info.frameBytes), 0);
     return f;
 }
 
@@ -134,37 +134,52 @@ TEST(AudioHeaders, FrameLengthsAndDurations) {
     struct Case {
         const char* what;
         Bytes header;
-        bool (*parse)(const uint8_t*, AudioFrameInfo*);
+        common::AudioFormat format;
         int32_t bytes, samples, rate;  // bytes 0: refused
     } cases[] = {
-        {"AC-3 48 kHz 192 kbit/s", {0x0B, 0x77, 0, 0, 0x14, 0x40, 0, 0}, muxer::ParseAc3Header, 768, 1536, 48000},
-        {"AC-3 44.1 kHz 32 kbit/s", {0x0B, 0x77, 0, 0, 0x40, 0x40, 0, 0}, muxer::ParseAc3Header, 138, 1536, 44100},
-        {"AC-3 44.1 kHz 32 kbit/s odd", {0x0B, 0x77, 0, 0, 0x41, 0x40, 0, 0}, muxer::ParseAc3Header, 140, 1536, 44100},
-        {"AC-3 32 kHz 640 kbit/s", {0x0B, 0x77, 0, 0, 0xA4, 0x40, 0, 0}, muxer::ParseAc3Header, 3840, 1536, 32000},
-        {"AC-3 reserved fscod", {0x0B, 0x77, 0, 0, 0xC0, 0x40, 0, 0}, muxer::ParseAc3Header, 0, 0, 0},
-        {"AC-3 frmsizecod 38", {0x0B, 0x77, 0, 0, 0x26, 0x40, 0, 0}, muxer::ParseAc3Header, 0, 0, 0},
-        {"E-AC-3 bsid 16", {0x0B, 0x77, 0, 0, 0x14, 0x80, 0, 0}, muxer::ParseAc3Header, 0, 0, 0},
-        {"ADTS 48 kHz 371 bytes", {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC}, muxer::ParseAdtsHeader, 371, 1024, 48000},
+        {"AC-3 48 kHz 192 kbit/s", {0x0B, 0x77, 0, 0, 0x14, 0x40, 0, 0}, common::AudioFormat::Ac3, 768, 1536, 48000},
+        {"AC-3 44.1 kHz 32 kbit/s", {0x0B, 0x77, 0, 0, 0x40, 0x40, 0, 0}, common::AudioFormat::Ac3, 138, 1536, 44100},
+        {"AC-3 44.1 kHz 32 kbit/s odd",
+         {0x0B, 0x77, 0, 0, 0x41, 0x40, 0, 0},
+         common::AudioFormat::Ac3,
+         140,
+         1536,
+         44100},
+        {"AC-3 32 kHz 640 kbit/s", {0x0B, 0x77, 0, 0, 0xA4, 0x40, 0, 0}, common::AudioFormat::Ac3, 3840, 1536, 32000},
+        {"AC-3 reserved fscod", {0x0B, 0x77, 0, 0, 0xC0, 0x40, 0, 0}, common::AudioFormat::Ac3, 0, 0, 0},
+        {"AC-3 frmsizecod 38", {0x0B, 0x77, 0, 0, 0x26, 0x40, 0, 0}, common::AudioFormat::Ac3, 0, 0, 0},
+        {"E-AC-3 bsid 16", {0x0B, 0x77, 0, 0, 0x14, 0x80, 0, 0}, common::AudioFormat::Ac3, 0, 0, 0},
+        {"ADTS 48 kHz 371 bytes",
+         {0xFF, 0xF1, 0x4C, 0x80, 0x2E, 0x7F, 0xFC},
+         common::AudioFormat::Adts,
+         371,
+         1024,
+         48000},
         {"ADTS two raw blocks, CRC",
          {0xFF, 0xF0, 0x4C, 0x80, 0x2E, 0x7F, 0xFD},
-         muxer::ParseAdtsHeader,
+         common::AudioFormat::Adts,
          371,
          2048,
          48000},
-        {"ADTS sampling index 13", {0xFF, 0xF1, 0x74, 0x80, 0x2E, 0x7F, 0xFC}, muxer::ParseAdtsHeader, 0, 0, 0},
-        {"ADTS length inside its header", {0xFF, 0xF1, 0x4C, 0x80, 0x00, 0xFF, 0xFC}, muxer::ParseAdtsHeader, 0, 0, 0},
-        {"MPEG-2 Layer III 24 kHz", {0xFF, 0xF3, 0x86, 0x00}, muxer::ParseMpegAudioHeader, 193, 576, 24000},
-        {"MPEG-1 Layer I padded", {0xFF, 0xFF, 0xC6, 0x00}, muxer::ParseMpegAudioHeader, 388, 384, 48000},
+        {"ADTS sampling index 13", {0xFF, 0xF1, 0x74, 0x80, 0x2E, 0x7F, 0xFC}, common::AudioFormat::Adts, 0, 0, 0},
+        {"ADTS length inside its header",
+         {0xFF, 0xF1, 0x4C, 0x80, 0x00, 0xFF, 0xFC},
+         common::AudioFormat::Adts,
+         0,
+         0,
+         0},
+        {"MPEG-2 Layer III 24 kHz", {0xFF, 0xF3, 0x86, 0x00}, common::AudioFormat::Mpeg, 193, 576, 24000},
+        {"MPEG-1 Layer I padded", {0xFF, 0xFF, 0xC6, 0x00}, common::AudioFormat::Mpeg, 388, 384, 48000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        AudioFrameInfo info;
-        const bool ok = c.parse(c.header.data(), &info);
+        common::AudioFrameFacts info;
+        const bool ok = common::ReadAudioFrameFacts(c.format, c.header, &info);
         EXPECT_EQ(ok, c.bytes != 0);
         if (!ok) continue;
-        EXPECT_EQ(info.frame_bytes, c.bytes);
+        EXPECT_EQ(info.frameBytes, c.bytes);
         EXPECT_EQ(info.samples, c.samples);
-        EXPECT_EQ(info.sample_rate, c.rate);
+        EXPECT_EQ(info.sampleRate, c.rate);
     }
 }
 
@@ -359,112 +374,62 @@ TEST(MpegVideo, PictureCodingTypeZeroIsNoPictureStart) {
 
 namespace {
 
-// Bits for building H.264 headers, most significant first, with rbsp trailing bits.
-class BitWriter {
-public:
-    void U(uint32_t v, int n) {
-        for (int i = n - 1; i >= 0; --i)
-            Bit((v >> i) & 1);
-    }
-    void Ue(uint32_t v) {
-        const uint64_t x = uint64_t{v} + 1;
-        int n = 0;
-        while ((x >> (n + 1)) != 0)
-            ++n;
-        U(0, n);
-        U(static_cast<uint32_t>(x), n + 1);
-    }
-    void Se(int32_t v) { Ue(v > 0 ? 2u * static_cast<uint32_t>(v) - 1 : 2u * static_cast<uint32_t>(-v)); }
-    Bytes Finish() {
-        Bit(1);
-        while (bits_ != 0)
-            Bit(0);
-        return out_;
-    }
-
-private:
-    void Bit(uint32_t b) {
-        cur_ = static_cast<uint8_t>((cur_ << 1) | b);
-        if (++bits_ == 8) {
-            out_.push_back(cur_);
-            cur_ = 0;
-            bits_ = 0;
-        }
-    }
-    Bytes out_;
-    uint8_t cur_ = 0;
-    int bits_ = 0;
-};
-
-Bytes Nal(uint8_t header, const Bytes& rbsp, bool four_byte = true) {
-    Bytes n = four_byte ? Bytes{0, 0, 0, 1} : Bytes{0, 0, 1};
-    n.push_back(header);
-    // Emulation prevention (7.4.1).
-    int zeros = 0;
-    for (uint8_t b : rbsp) {
-        if (zeros >= 2 && b <= 3) {
-            n.push_back(3);
-            zeros = 0;
-        }
-        n.push_back(b);
-        zeros = b == 0 ? zeros + 1 : 0;
-    }
-    return n;
-}
+using testsupport::AnnexBNal;
+using testsupport::NalBuilder;
 
 // High-profile SPS with a scaling list, pic_order_cnt_type 0, log2 values 4 and 6.
 Bytes Sps(uint32_t log2_lsb_minus4 = 2) {
-    BitWriter w;
-    w.U(100, 8);
-    w.U(0, 8);
-    w.U(40, 8);
+    NalBuilder w;
+    w.U(8, 100);
+    w.U(8, 0);
+    w.U(8, 40);
     w.Ue(0);  // seq_parameter_set_id
     w.Ue(1);  // chroma_format_idc
     w.Ue(0);  // bit depths
     w.Ue(0);
-    w.U(0, 1);  // qpprime
+    w.U(1, 0);  // qpprime
     w.U(1, 1);  // seq_scaling_matrix_present_flag
     w.U(1, 1);  // list 0 present: 16 deltas
     for (int j = 0; j < 16; ++j)
         w.Se(j == 0 ? 8 : 0);
     for (int i = 1; i < 8; ++i)
-        w.U(0, 1);
+        w.U(1, 0);
     w.Ue(0);  // log2_max_frame_num_minus4
     w.Ue(0);  // pic_order_cnt_type
     w.Ue(log2_lsb_minus4);
     w.Ue(4);  // max_num_ref_frames
-    w.U(0, 1);
+    w.U(1, 0);
     w.Ue(10);
     w.Ue(8);
     w.U(1, 1);  // frame_mbs_only_flag
     w.U(1, 1);  // direct_8x8_inference
-    w.U(0, 1);  // frame_cropping
-    w.U(0, 1);  // vui
-    return Nal(0x67, w.Finish());
+    w.U(1, 0);  // frame_cropping
+    w.U(1, 0);  // vui
+    return AnnexBNal(0x67, w.Rbsp());
 }
 
 Bytes Pps() {
-    BitWriter w;
+    NalBuilder w;
     w.Ue(0);
     w.Ue(0);
     w.U(1, 1);  // CABAC
-    w.U(0, 1);  // bottom_field_pic_order_in_frame_present_flag
+    w.U(1, 0);  // bottom_field_pic_order_in_frame_present_flag
     w.Ue(0);
-    return Nal(0x68, w.Finish());
+    return AnnexBNal(0x68, w.Rbsp());
 }
 
 Bytes Slice(uint8_t header, uint32_t first_mb, uint32_t slice_type, uint32_t frame_num, uint32_t lsb, int lsb_bits = 6,
             bool four_byte = true) {
-    BitWriter w;
+    NalBuilder w;
     w.Ue(first_mb);
     w.Ue(slice_type);
     w.Ue(0);
-    w.U(frame_num, 4);
+    w.U(4, frame_num);
     if ((header & 0x1F) == 5) w.Ue(0);
-    w.U(lsb, lsb_bits);
+    w.U(lsb_bits, lsb);
     for (int i = 0; i < 20; ++i)
-        w.U(0x2A5, 10);  // slice data stand-in
-    return Nal(header, w.Finish(), four_byte);
+        w.U(10, 0x2A5);  // slice data stand-in
+    return AnnexBNal(header, w.Rbsp(), four_byte);
 }
 
 }  // namespace
@@ -480,8 +445,8 @@ TEST(H264, AccessUnitsOfStandardByteStreams) {
     Append(stream, Slice(0x61, 0, 5, 1, 4, 6, false));
     Append(stream, Slice(0x61, 30, 5, 1, 4, 6, false));
     const size_t second = stream.size();
-    Append(stream, Nal(0x09, {0xF0}));
-    Append(stream, Nal(0x06, {0x05, 0x01, 0xAA, 0x80}));
+    Append(stream, AnnexBNal(0x09, {0xF0}));
+    Append(stream, AnnexBNal(0x06, {0x05, 0x01, 0xAA, 0x80}));
     Append(stream, Slice(0x41, 0, 5, 2, 8));
     const size_t third = stream.size();
     Append(stream, Slice(0x01, 0, 6, 3, 6, 6, false));
@@ -525,32 +490,32 @@ TEST(H264, PictureOrderLsbUnwrapping) {
 }
 
 TEST(H264, PicOrderCntType2NumbersFramesInDecodingOrder) {
-    BitWriter w;
-    w.U(66, 8);
-    w.U(0, 8);
-    w.U(30, 8);
+    NalBuilder w;
+    w.U(8, 66);
+    w.U(8, 0);
+    w.U(8, 30);
     w.Ue(0);
     w.Ue(0);  // log2_max_frame_num_minus4
     w.Ue(2);  // pic_order_cnt_type 2
     w.Ue(1);
-    w.U(0, 1);
+    w.U(1, 0);
     w.Ue(10);
     w.Ue(8);
     w.U(1, 1);
     w.U(1, 1);
-    w.U(0, 1);
-    w.U(0, 1);
-    Bytes stream = Nal(0x67, w.Finish());
+    w.U(1, 0);
+    w.U(1, 0);
+    Bytes stream = AnnexBNal(0x67, w.Rbsp());
     auto slice = [](uint8_t header, uint32_t frame_num, uint32_t type) {
-        BitWriter b;
+        NalBuilder b;
         b.Ue(0);
         b.Ue(type);
         b.Ue(0);
-        b.U(frame_num, 4);
+        b.U(4, frame_num);
         if ((header & 0x1F) == 5) b.Ue(0);
         for (int i = 0; i < 20; ++i)
-            b.U(0x2A5, 10);
-        return Nal(header, b.Finish());
+            b.U(10, 0x2A5);
+        return AnnexBNal(header, b.Rbsp());
     };
     Append(stream, Pps());
     Append(stream, slice(0x65, 0, 7));

@@ -15,6 +15,7 @@
 #include "filters/muxer/core/access_unit_assembler.h"
 #include "filters/muxer/core/elementary_parser.h"
 #include "filters/muxer/core/media_buffer.h"
+#include "tests/support/ffprobe.h"
 
 namespace muxertest {
 
@@ -23,9 +24,7 @@ inline std::vector<uint8_t> ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
-inline std::string BaseName(const std::string& path) {
-    return path.substr(path.find_last_of("/\\") + 1);
-}
+using testsupport::BaseName;
 
 struct Unit {
     std::vector<uint8_t> bytes;
