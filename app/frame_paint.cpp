@@ -58,3 +58,62 @@ HRGN BuildFrameRegion(int W, int H, int leftWidth, int rightWidth, HRGN leftCorn
     }
     return region;
 }
+
+void PaintNonClientArea(HWND window, const std::function<void(HDC dc, int width, int height)>& draw) {
+    RECT wr, cr;
+    GetWindowRect(window, &wr);
+    GetClientRect(window, &cr);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&cr), 2);
+    OffsetRect(&cr, -wr.left, -wr.top);
+    const int W = wr.right - wr.left, H = wr.bottom - wr.top;
+    HDC dc = GetWindowDC(window);
+    HRGN clip = CreateRectRgn(0, 0, W, H);
+    HRGN client = CreateRectRgnIndirect(&cr);
+    CombineRgn(clip, clip, client, RGN_DIFF);
+    SelectClipRgn(dc, clip);
+    HDC mem = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max(W, 1), std::max(H, 1));
+    HGDIOBJ old = SelectObject(mem, bitmap);
+    draw(mem, W, H);
+    BitBlt(dc, 0, 0, W, H, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteObject(bitmap);
+    DeleteDC(mem);
+    SelectClipRgn(dc, nullptr);
+    DeleteObject(clip);
+    DeleteObject(client);
+    ReleaseDC(window, dc);
+}
+
+bool CreateSkinCaptionFont(CFont* font) {
+    NONCLIENTMETRICSA metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+    LOGFONTA lf = metrics.lfCaptionFont;
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    lf.lfHeight = 9216 / (dpi > 0 ? dpi : 96);
+    lf.lfWeight = FW_BOLD;
+    return font->CreatePointFontIndirect(&lf);
+}
+
+void ApplySkinnedMaxSize(MINMAXINFO* info, bool thickFrame) {
+    RECT work{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    const int ww = work.right - work.left, wh = work.bottom - work.top;
+    if (work.left == 0 && work.top == 0 && work.right == sw && work.bottom == sh) {
+        info->ptMaxSize.y = thickFrame ? work.bottom + 3 : work.bottom - 1;
+    } else if (work.left != 0) {  // task bar on the left
+        info->ptMaxSize.x = ww + 8;
+        info->ptMaxPosition.x = work.left - 4;
+    } else if (work.top != 0) {  // at the top
+        info->ptMaxPosition.y = work.top - 4;
+        info->ptMaxSize.y = wh + 8;
+    } else if (work.right != sw) {  // on the right
+        info->ptMaxSize.x = ww + 8;
+    } else {  // at the bottom
+        info->ptMaxSize.y = wh + 8;
+    }
+}

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <functional>
+
+#include "framework/gdi.h"
+
 // The pieces of a skinned frame; any may be null (that part is not drawn).
 struct FramePieces {
     HBITMAP caption;       // tiled along the caption
@@ -29,3 +33,16 @@ HRGN BuildFrameRegion(int width, int height, int leftWidth, int rightWidth, HRGN
 
 // The size of a bitmap (0, 0 for null).
 SIZE BitmapSize(HBITMAP bitmap);
+
+// Paints the non-client area of `window`: `draw` composes the whole window (window
+// coordinates, width × height) off screen, and everything outside the client area is copied
+// to the window in one blit.
+void PaintNonClientArea(HWND window, const std::function<void(HDC dc, int width, int height)>& draw);
+
+// The system caption font made bold, its height 9216 ÷ the screen's pixels per inch in tenths
+// of a point (the same pixel size at every resolution).
+bool CreateSkinCaptionFont(CFont* font);
+
+// The maximised size and place of a skinned window from the work area: reaching past the
+// edges the task bar does not hold, so the skinned borders fall off screen.
+void ApplySkinnedMaxSize(MINMAXINFO* info, bool thickFrame);

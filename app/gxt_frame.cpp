@@ -42,18 +42,6 @@ int GetFrameMetrics(int index) {
     }
 }
 
-CFrameMemDC::CFrameMemDC(HDC target, const RECT& rect) : target_(target), rect_(rect) {
-    CreateCompatibleDC(target);
-    bitmap_.CreateCompatibleBitmap(target, rect.right > 0 ? rect.right : 1, rect.bottom > 0 ? rect.bottom : 1);
-    old_ = SelectObject(&bitmap_);
-}
-
-CFrameMemDC::~CFrameMemDC() {
-    ::BitBlt(target_, rect_.left, rect_.top, rect_.right - rect_.left, rect_.bottom - rect_.top, m_hDC, rect_.left,
-             rect_.top, SRCCOPY);
-    SelectObject(old_);
-}
-
 IMPLEMENT_DYNCREATE(CGXTFrameWnd, CFrameWnd)
 
 BEGIN_MESSAGE_MAP(CGXTFrameWnd, CFrameWnd)
@@ -140,17 +128,7 @@ int CGXTFrameWnd::OnCreate(LPCREATESTRUCTA cs) {
     created_ = true;  // so that the MoveWindow below builds the region
     MoveWindow(wr.left, wr.top, wr.Width(), wr.Height(), TRUE);
 
-    NONCLIENTMETRICSA metrics{};
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    LOGFONTA lf = metrics.lfCaptionFont;
-    {
-        CWindowDC dc(this);
-        const int dpi = dc.GetDeviceCaps(LOGPIXELSY);
-        lf.lfHeight = 9216 / (dpi > 0 ? dpi : 96);
-    }
-    lf.lfWeight = FW_BOLD;
-    font_.CreatePointFontIndirect(&lf);
+    CreateSkinCaptionFont(&font_);
 
     tooltip_ =
         CreateWindowExA(0, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
@@ -280,22 +258,12 @@ LRESULT CGXTFrameWnd::OnNcCalcSize(WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CGXTFrameWnd::OnNcPaint(WPARAM, LPARAM) {
-    CWindowDC dc(this);
-    CRect wr, cr;
-    GetWindowRect(&wr);
-    GetClientRect(&cr);
-    ClientToScreen(&cr);
-    cr.OffsetRect(-wr.left, -wr.top);
-    wr.OffsetRect(-wr.left, -wr.top);
-    HRGN clip = CreateRectRgnIndirect(&wr);
-    HRGN client = CreateRectRgnIndirect(&cr);
-    CombineRgn(clip, clip, client, RGN_DIFF);
-    dc.SelectClipRgn(clip);
-    const int W = wr.Width(), H = wr.Height();
-    {
-        CFrameMemDC mem(dc, wr);
+    PaintNonClientArea(m_hWnd, [&](HDC dc, int W, int H) {
+        CDC mem;
+        mem.Attach(dc);
         const FramePieces pieces{caption_, upLeft_, upRight_, left_, downLeft_, down_, downRight_, right_};
         PaintFramePieces(mem, pieces, W, H);
+        const CRect wr(0, 0, W, H);
         DrawCaptionButtons(&mem, &wr);
         if (appIcon_)
             DrawStateA(mem, nullptr, nullptr, reinterpret_cast<LPARAM>(appIcon_), 0, kIconX, kIconY, kIconSize,
@@ -307,10 +275,7 @@ LRESULT CGXTFrameWnd::OnNcPaint(WPARAM, LPARAM) {
         CRect tr(kIconSize + 22, 0, W - 70, kCaptionHeight);
         mem.DrawText(text, -1, &tr, DT_VCENTER | DT_SINGLELINE | DT_NOCLIP | DT_END_ELLIPSIS);
         if (oldFont) mem.SelectObject(oldFont);
-    }
-    dc.SelectClipRgn(nullptr);
-    DeleteObject(clip);
-    DeleteObject(client);
+    });
     return 0;
 }
 
@@ -453,24 +418,7 @@ void CGXTFrameWnd::OnSize(UINT type, int cx, int cy) {
 }
 
 LRESULT CGXTFrameWnd::OnGetMinMaxInfo(WPARAM, LPARAM lParam) {
-    auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-    RECT work{};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    const int ww = work.right - work.left, wh = work.bottom - work.top;
-    if (work.left == 0 && work.top == 0 && work.right == sw && work.bottom == sh) {
-        info->ptMaxSize.y = (GetStyle() & WS_THICKFRAME) ? work.bottom + 3 : work.bottom - 1;
-    } else if (work.left != 0) {
-        info->ptMaxSize.x = ww + 8;
-        info->ptMaxPosition.x = work.left - 4;
-    } else if (work.top != 0) {
-        info->ptMaxPosition.y = work.top - 4;
-        info->ptMaxSize.y = wh + 8;
-    } else if (work.right != sw) {
-        info->ptMaxSize.x = ww + 8;
-    } else {
-        info->ptMaxSize.y = wh + 8;
-    }
+    ApplySkinnedMaxSize(reinterpret_cast<MINMAXINFO*>(lParam), (GetStyle() & WS_THICKFRAME) != 0);
     return Default();
 }
 

@@ -18,21 +18,6 @@
 // SM_CYFRAME 5.
 int GetFrameMetrics(int index);
 
-// An off-screen DC over `target`: drawing goes to a compatible bitmap of
-// rect.right × rect.bottom, and `rect` is copied to the target at the same place when the
-// object goes away.
-class CFrameMemDC : public CDC {
-public:
-    CFrameMemDC(HDC target, const RECT& rect);
-    ~CFrameMemDC() override;
-
-private:
-    HDC target_;
-    CBitmap bitmap_;
-    RECT rect_;
-    HGDIOBJ old_ = nullptr;
-};
-
 // Caption features (bits of SetCaptionFeatures).
 constexpr UINT kCaptionIcon = 1;
 constexpr UINT kCaptionMinimize = 2;

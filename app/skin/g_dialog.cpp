@@ -71,16 +71,7 @@ BOOL CGDialog::OnInitDialog() {
         for (int state = 0; state < 3; ++state)
             icons_[b][state] = ImageList_GetIcon(buttonLists_[b], state, ILD_NORMAL);
     }
-    NONCLIENTMETRICSA metrics{};
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-    LOGFONTA lf = metrics.lfCaptionFont;
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    lf.lfHeight = 9216 / (dpi > 0 ? dpi : 96);
-    lf.lfWeight = FW_BOLD;
-    font_.CreatePointFontIndirect(&lf);
+    CreateSkinCaptionFont(&font_);
     initialized_ = true;
     // The frame changed: recompute the client area, and let WM_SIZE build the region.
     CRect wr;
@@ -123,26 +114,9 @@ LRESULT CGDialog::OnNcActivate(WPARAM, LPARAM) {
     return TRUE;
 }
 
-LRESULT CGDialog::OnNcPaint(WPARAM wParam, LPARAM lParam) {
+LRESULT CGDialog::OnNcPaint(WPARAM, LPARAM) {
     if (!initialized_) return Default();
-    (void)wParam;
-    (void)lParam;
-    CWindowDC dc(this);
-    CRect wr, cr;
-    GetWindowRect(&wr);
-    GetClientRect(&cr);
-    ClientToScreen(&cr);
-    cr.OffsetRect(-wr.left, -wr.top);
-    wr.OffsetRect(-wr.left, -wr.top);
-    HRGN clip = CreateRectRgnIndirect(&wr);
-    HRGN client = CreateRectRgnIndirect(&cr);
-    CombineRgn(clip, clip, client, RGN_DIFF);
-    dc.SelectClipRgn(clip);
-    const int W = wr.Width(), H = wr.Height();
-    {
-        HDC mem = CreateCompatibleDC(dc);
-        HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max(W, 1), std::max(H, 1));
-        HGDIOBJ old = SelectObject(mem, bitmap);
+    PaintNonClientArea(m_hWnd, [&](HDC mem, int W, int H) {
         const FramePieces pieces{caption_,    captionLeft_, captionRight_, left_,
                                  bottomLeft_, bottom_,      bottomRight_,  right_};
         PaintFramePieces(mem, pieces, W, H);
@@ -168,14 +142,7 @@ LRESULT CGDialog::OnNcPaint(WPARAM wParam, LPARAM lParam) {
         RECT tr{15, 0, W - 70, kCaptionHeight};
         DrawTextA(mem, text, -1, &tr, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
         if (oldFont) SelectObject(mem, oldFont);
-        BitBlt(dc, 0, 0, W, H, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, old);
-        DeleteObject(bitmap);
-        DeleteDC(mem);
-    }
-    dc.SelectClipRgn(nullptr);
-    DeleteObject(clip);
-    DeleteObject(client);
+    });
     return 0;
 }
 
@@ -277,23 +244,6 @@ void CGDialog::OnSize(UINT type, int cx, int cy) {
 }
 
 LRESULT CGDialog::OnGetMinMaxInfo(WPARAM, LPARAM lParam) {
-    auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-    RECT work{};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    const int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    const int ww = work.right - work.left, wh = work.bottom - work.top;
-    if (work.left == 0 && work.top == 0 && work.right == sw && work.bottom == sh) {
-        info->ptMaxSize.y = work.bottom + 3;
-    } else if (work.left != 0) {
-        info->ptMaxSize.x = ww + 8;
-        info->ptMaxPosition.x = work.left - 4;
-    } else if (work.top != 0) {
-        info->ptMaxPosition.y = work.top - 4;
-        info->ptMaxSize.y = wh + 8;
-    } else if (work.right == sw) {
-        info->ptMaxSize.y = wh + 8;
-    } else {
-        info->ptMaxSize.x = ww + 8;
-    }
+    ApplySkinnedMaxSize(reinterpret_cast<MINMAXINFO*>(lParam), true);
     return Default();
 }

@@ -16,19 +16,7 @@
 
 namespace {
 
-class CommonDialogTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        library_ = LoadResourceLibrary();
-        AfxSetResourceHandle(library_);
-    }
-    static void TearDownTestSuite() {
-        AfxSetResourceHandle(nullptr);
-        FreeResourceLibrary(library_);
-    }
-    static HINSTANCE library_;
-};
-HINSTANCE CommonDialogTest::library_ = nullptr;
+using CommonDialogTest = ResourceLibraryTest;
 
 TEST_F(CommonDialogTest, InfoDialogShowsCompletePairsOnly) {
     CInfoDialog info("Name", "clip.mpg", "Size", "", "", "orphan value");

@@ -41,16 +41,8 @@ testsupport::Rgb CellColour(UINT id, int state) {
     return {GetRValue(c), GetGValue(c), GetBValue(c)};
 }
 
-class DialogFrameTest : public ::testing::Test {
+class DialogFrameTest : public ResourceLibraryTest {
 protected:
-    static void SetUpTestSuite() {
-        library_ = LoadResourceLibrary();
-        AfxSetResourceHandle(library_);
-    }
-    static void TearDownTestSuite() {
-        AfxSetResourceHandle(nullptr);
-        FreeResourceLibrary(library_);
-    }
     void SetUp() override {
         ASSERT_NE(library_, nullptr);
         ASSERT_TRUE(dialog.Create(IDD_INFORMATION));
@@ -76,11 +68,9 @@ protected:
         Pump();
     }
 
-    static HINSTANCE library_;
     LogDialog dialog;
     CRect wr;
 };
-HINSTANCE DialogFrameTest::library_ = nullptr;
 
 TEST_F(DialogFrameTest, ClientInsetAndRegion) {
     CRect client;

@@ -38,17 +38,8 @@ testsupport::Rgb ToRgb(COLORREF c) {
     return {GetRValue(c), GetGValue(c), GetBValue(c)};
 }
 
-class FrameTest : public ::testing::Test {
+class FrameTest : public ResourceLibraryTest {
 protected:
-    static void SetUpTestSuite() {
-        library_ = LoadResourceLibrary();
-        AfxSetResourceHandle(library_);
-        SetSkinImageSource((ProgramFolder() + "\\skin\\1024x768").c_str(), kSkinImageFolder);
-    }
-    static void TearDownTestSuite() {
-        AfxSetResourceHandle(nullptr);
-        FreeResourceLibrary(library_);
-    }
     void SetUp() override {
         frame = new LogFrame;
         frame->m_bAutoDelete = FALSE;
@@ -92,11 +83,9 @@ protected:
         return rgb;
     }
 
-    static HINSTANCE library_;
     LogFrame* frame = nullptr;
     CRect wr;
 };
-HINSTANCE FrameTest::library_ = nullptr;
 
 TEST_F(FrameTest, MetricsAndClientInset) {
     EXPECT_EQ(GetFrameMetrics(SM_CYCAPTION), 25);

@@ -69,20 +69,9 @@ TEST(FileVersions, ProductAndFileVersionStrings) {
     EXPECT_STREQ(GetFilterFileVersion("NoSuchFilter.ax").c_str(), "");
 }
 
-class ShellWindowTest : public ::testing::Test {
+class ShellWindowTest : public ResourceLibraryTest {
 protected:
-    static void SetUpTestSuite() {
-        library_ = LoadResourceLibrary();
-        AfxSetResourceHandle(library_);
-        SetSkinImageSource((ProgramFolder() + "\\skin\\1024x768").c_str(), kSkinImageFolder);
-    }
-    static void TearDownTestSuite() {
-        AfxSetResourceHandle(nullptr);
-        FreeResourceLibrary(library_);
-    }
-    static HINSTANCE library_;
 };
-HINSTANCE ShellWindowTest::library_ = nullptr;
 
 TEST_F(ShellWindowTest, SplashTakesItsPictureSizeAndShowsIt) {
     CSplashWnd splash;

@@ -5,7 +5,12 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
+
+#include "app/services/resource_library.h"
+#include "app/skin/skin_images.h"
 #include "framework/app.h"
+#include "framework/resources.h"
 
 namespace {
 
@@ -25,5 +30,20 @@ inline void Pump(DWORD ms = 80) {
         Sleep(5);
     } while (static_cast<LONG>(end - GetTickCount()) > 0);
 }
+
+// Tests that load by id from the resource library and art from the default skin.
+class ResourceLibraryTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        library_ = LoadResourceLibrary();
+        AfxSetResourceHandle(library_);
+        SetSkinImageSource((ProgramFolder() + "\\skin\\1024x768").c_str(), kSkinImageFolder);
+    }
+    static void TearDownTestSuite() {
+        AfxSetResourceHandle(nullptr);
+        FreeResourceLibrary(library_);
+    }
+    static inline HINSTANCE library_ = nullptr;
+};
 
 }  // namespace
