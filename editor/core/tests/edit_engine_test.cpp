@@ -328,7 +328,10 @@ struct Host {
     std::vector<uint8_t> audio;
     std::thread video, sound;
 
-    Host(const std::string& m2v, const std::string& mp2) : audio(ReadFile(mp2)) {
+    int64_t audioBytesPerSecond;
+
+    Host(const std::string& m2v, const std::string& sound, int64_t bytesPerSecond = 28000)
+        : audio(ReadFile(sound)), audioBytesPerSecond(bytesPerSecond) {
         const std::vector<uint8_t> v = ReadFile(m2v);
         auto code = [&](size_t i) { return i + 4 <= v.size() && v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1; };
         constexpr int64_t kFrame = 400000;  // 25 pictures a second
@@ -368,7 +371,7 @@ struct Host {
         sound = std::thread([this, engine, in] {
             constexpr size_t kBlock = 1000;  // not a multiple of a frame
             for (size_t at = 0, k = 0; at < audio.size(); at += kBlock, ++k) {
-                const int64_t t = k % 3 == 0 ? in + int64_t(at) * 10000000 / 28000 : editor::kNoTime;
+                const int64_t t = k % 3 == 0 ? in + int64_t(at) * 10000000 / audioBytesPerSecond : editor::kNoTime;
                 engine->AudioSink(t, audio.data() + at, std::min(kBlock, audio.size() - at));
             }
             engine->AudioSink(editor::kNoTime, nullptr, 0);
@@ -389,67 +392,83 @@ std::string HostVideo(double seconds) {
     return path;
 }
 
-std::string HostAudio(double seconds) {
+// MPEG audio at 224 kbit/s, or (lpcm) 16-bit big-endian mono samples.
+std::string HostAudio(double seconds, bool lpcm = false) {
     std::string path;
     EXPECT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i sine=frequency=900:sample_rate=48000 -t " +
-                                              Seconds(seconds) + " -c:a mp2 -b:a 224k -f mp2 {out}",
-                                          "mp2", &path));
+                                              Seconds(seconds) +
+                                              (lpcm ? " -f s16be {out}" : " -c:a mp2 -b:a 224k -f mp2 {out}"),
+                                          lpcm ? "pcm" : "mp2", &path));
     return path;
 }
 
 // A host segment between two file cuts: the join decodes without a message, the time
 // stamps run on across both joins, and the audio is whole frames that span the video.
 TEST(HostSegment, JoinsBetweenFileCuts) {
-    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 300);
-    Host host(HostVideo(3), HostAudio(3));
-    ASSERT_GT(host.samples.size(), 70u);
-    editor::CEditEngine engine;
-    ASSERT_TRUE(engine.SetCapacity(3));
-    ASSERT_EQ(engine.AddClip(a, 13000000, 41000000, true), 0);
-    ASSERT_EQ(engine.AddClip("", 50000000, 80000000, false), 1);
-    ASSERT_EQ(engine.AddClip(a, 5000000, 33000000, true), 2);
-    engine.SetWriterType(editor::kWriterDvd);
-    engine.SetAudioKind(editor::kPsAudioMpeg, nullptr);
-    const std::string out = testsupport::FixturePath(testsupport::UniqueName("segment") + ".mpg");
-    engine.SetOutputFileName(out);
-    EXPECT_FALSE(engine.Start()) << "a host segment with nobody to render it";
-    std::vector<std::pair<int64_t, int64_t>> asked;
-    engine.SetSegmentProc([&](int64_t in, int64_t outTime) {
-        asked.emplace_back(in, outTime);
-        host.Render(&engine, in);
-        return true;
-    });
-    ASSERT_TRUE(engine.Start());
-    EXPECT_EQ(engine.Wait(), editor::kMuxDone);
-    host.Join();
-    ASSERT_EQ(asked.size(), 1u);
-    EXPECT_EQ(asked[0], std::make_pair(int64_t(50000000), int64_t(80000000)));
+    for (const bool lpcm : {false, true}) {
+        SCOPED_TRACE(lpcm ? "lpcm" : "mpeg audio");
+        const std::string a = Clip("pal-dvd", "720x576", lpcm ? "-bf 2 -c:a pcm_dvd" : "-bf 2 -c:a mp2 -b:a 224k", 300);
+        // LPCM arrives in blocks that are no multiple of its 160-byte frames.
+        Host host(HostVideo(3), HostAudio(3, lpcm), lpcm ? 96000 : 28000);
+        ASSERT_GT(host.samples.size(), 70u);
+        editor::CEditEngine engine;
+        ASSERT_TRUE(engine.SetCapacity(3));
+        ASSERT_EQ(engine.AddClip(a, 13000000, 41000000, true), 0);
+        ASSERT_EQ(engine.AddClip("", 50000000, 80000000, false), 1);
+        ASSERT_EQ(engine.AddClip(a, 5000000, 33000000, true), 2);
+        engine.SetWriterType(editor::kWriterDvd);
+        editor::AudioFormat format;
+        format.channels = 1;  // as the clips' (the tone is mono)
+        format.samplesPerSec = 48000;
+        format.avgBytesPerSec = 96000;
+        format.blockAlign = 2;
+        format.bitsPerSample = 16;
+        engine.SetAudioKind(lpcm ? editor::kPsAudioLpcm : editor::kPsAudioMpeg, lpcm ? &format : nullptr);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("segment") + ".mpg");
+        engine.SetOutputFileName(out);
+        EXPECT_FALSE(engine.Start()) << "a host segment with nobody to render it";
+        std::vector<std::pair<int64_t, int64_t>> asked;
+        engine.SetSegmentProc([&](int64_t in, int64_t outTime) {
+            asked.emplace_back(in, outTime);
+            host.Render(&engine, in);
+            return true;
+        });
+        ASSERT_TRUE(engine.Start());
+        EXPECT_EQ(engine.Wait(), editor::kMuxDone);
+        host.Join();
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0], std::make_pair(int64_t(50000000), int64_t(80000000)));
 
-    const std::string name = editor_test::FixtureName(out);
-    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
-    std::vector<int64_t> pts;
-    for (const auto& p : ProbePackets(out, "v"))
-        if (p.hasPts) pts.push_back(p.pts);
-    ASSERT_GT(pts.size(), 150u);
-    std::sort(pts.begin(), pts.end());
-    for (size_t i = 1; i < pts.size(); ++i)
-        ASSERT_TRUE(pts[i] - pts[i - 1] > 0 && pts[i] - pts[i - 1] <= 3600) << pts[i - 1] << " -> " << pts[i];
-    const double duration = double(pts.back() + 3600 - pts.front()) / 90000.0;
-    EXPECT_NEAR(duration, 2.8 + 3.0 + 2.8, 2 * 0.6);
-    int64_t last = -1, end = 0;
-    for (const auto& p : ProbePackets(out, "a")) {
-        if (!p.hasPts) continue;
-        EXPECT_GT(p.pts, last);
-        last = p.pts;
-        end = p.pts + p.duration;
+        const std::string name = editor_test::FixtureName(out);
+        EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+        std::vector<int64_t> pts;
+        for (const auto& p : ProbePackets(out, "v"))
+            if (p.hasPts) pts.push_back(p.pts);
+        ASSERT_GT(pts.size(), 150u);
+        std::sort(pts.begin(), pts.end());
+        for (size_t i = 1; i < pts.size(); ++i)
+            ASSERT_TRUE(pts[i] - pts[i - 1] > 0 && pts[i] - pts[i - 1] <= 3600) << pts[i - 1] << " -> " << pts[i];
+        const double duration = double(pts.back() + 3600 - pts.front()) / 90000.0;
+        EXPECT_NEAR(duration, 2.8 + 3.0 + 2.8, 2 * 0.6);
+        // Audio runs on without a step back and spans the video.
+        int64_t last = -1, first = -1, end = 0;
+        for (const auto& p : ProbePackets(out, "a")) {
+            if (!p.hasPts) continue;
+            if (first < 0) first = p.pts;
+            EXPECT_GT(p.pts, last);
+            last = p.pts;
+            end = p.pts + p.duration;
+        }
+        EXPECT_NEAR(double(first), double(pts.front()), 0.05 * 90000);
+        EXPECT_NEAR(double(end), double(pts.back() + 3600), 0.1 * 90000);
+        if (lpcm) continue;
+        const std::string aes = name + ".mp2";
+        EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i '" + name + "' -map 0:a -c copy -f mp2 '" + aes + "'"), "");
+        size_t frames = 0;
+        EXPECT_TRUE(WholeFrames(ReadFile(testsupport::FixturePath(aes)), "mp2", &frames));
+        // The audio lasts as long as the video, in 24 ms frames, give or take a frame a join.
+        EXPECT_NEAR(double(frames) * 0.024, duration, 3 * 0.024);
     }
-    EXPECT_NEAR(double(end), double(pts.back() + 3600), 0.1 * 90000);
-    const std::string aes = name + ".mp2";
-    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i '" + name + "' -map 0:a -c copy -f mp2 '" + aes + "'"), "");
-    size_t frames = 0;
-    EXPECT_TRUE(WholeFrames(ReadFile(testsupport::FixturePath(aes)), "mp2", &frames));
-    // The audio lasts as long as the video, in 24 ms frames, give or take a frame a join.
-    EXPECT_NEAR(double(frames) * 0.024, duration, 3 * 0.024);
 }
 
 // Stop returns within a bound while the host is inside a segment and never ends it, and
