@@ -410,11 +410,17 @@ bool CEditEngine::RunHostSegment(const ClipItem& clip, bool first) {
     return true;
 }
 
-bool CEditEngine::WaitSegmentActive(bool video) {
+bool CEditEngine::EnterSink(bool video, bool end) {
     std::unique_lock<std::mutex> hold(stateLock_);
-    auto done = [&] { return video ? videoSegmentDone_ : audioSegmentDone_; };
-    stateChanged_.wait(hold, [&] { return abort_ || walkerDone_ || (segmentActive_ && !done()); });
-    return !abort_ && !walkerDone_;
+    bool& done = video ? videoSegmentDone_ : audioSegmentDone_;
+    stateChanged_.wait(hold, [&] { return abort_ || walkerDone_ || (segmentActive_ && !done); });
+    if (abort_ || walkerDone_) return false;
+    if (end) {
+        done = true;
+        stateChanged_.notify_all();
+        return false;
+    }
+    return true;
 }
 
 void CEditEngine::PutHostVideo(int64_t time, const uint8_t* data, size_t length, int kind) {
@@ -427,13 +433,7 @@ void CEditEngine::PutHostVideo(int64_t time, const uint8_t* data, size_t length,
 
 void CEditEngine::VideoSink(int64_t time, const uint8_t* data, size_t length) {
     std::lock_guard<std::mutex> sink(videoSinkLock_);
-    if (!WaitSegmentActive(true)) return;
-    if (!data || length == 0) {
-        std::lock_guard<std::mutex> hold(stateLock_);
-        videoSegmentDone_ = true;
-        stateChanged_.notify_all();
-        return;
-    }
+    if (!EnterSink(true, !data || length == 0)) return;
     const bool firstData = segFirstVideo_ == kNoTime;
     if (time != kNoTime) {
         if (firstData) segFirstVideo_ = time;
@@ -533,13 +533,7 @@ void CEditEngine::PutHostAudioFrames(const uint8_t* data, size_t length) {
 
 void CEditEngine::AudioSink(int64_t time, const uint8_t* data, size_t length) {
     std::lock_guard<std::mutex> sink(audioSinkLock_);
-    if (!WaitSegmentActive(false)) return;
-    if (!data || length == 0) {
-        std::lock_guard<std::mutex> hold(stateLock_);
-        audioSegmentDone_ = true;
-        stateChanged_.notify_all();
-        return;
-    }
+    if (!EnterSink(false, !data || length == 0)) return;
     if (time != kNoTime) {
         if (segFirstAudio_ == kNoTime) segFirstAudio_ = time;
         segLastAudio_ = std::max(segLastAudio_, time);

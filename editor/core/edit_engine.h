@@ -142,8 +142,9 @@ private:
     void FixCutGop(std::vector<uint8_t>* unit, int kind);
     bool WaitWhilePaused();
     bool RunHostSegment(const ClipItem& clip, bool first);
-    // Waits for the segment to be active; false when the data is to be dropped.
-    bool WaitSegmentActive(bool video);
+    // Waits until the segment is active for this sink; a call that ends the sink's share
+    // marks it done. True when the call's data is to be taken.
+    bool EnterSink(bool video, bool end);
     void PutHostVideo(int64_t time, const uint8_t* data, size_t length, int kind);
     void PutHostAudioFrames(const uint8_t* data, size_t length);
     int HostAudioFrameLength(const uint8_t* p, size_t n, double* duration);

@@ -108,6 +108,32 @@ bool WholeFrames(const std::vector<uint8_t>& es, const std::string& format, size
     return true;
 }
 
+// The time line of a join: video time stamps run on in display order with no gap of more
+// than one frame and no repeat; audio follows the video without a step back and spans it
+// within a few frames. `duration`: the video's, in seconds.
+void CheckTimeLine(const std::string& out, size_t minPictures, double* duration) {
+    std::vector<int64_t> pts;
+    for (const auto& p : ProbePackets(out, "v"))
+        if (p.hasPts) pts.push_back(p.pts);
+    ASSERT_GT(pts.size(), minPictures);
+    std::sort(pts.begin(), pts.end());
+    for (size_t i = 1; i < pts.size(); ++i)
+        ASSERT_TRUE(pts[i] - pts[i - 1] > 0 && pts[i] - pts[i - 1] <= 3600) << pts[i - 1] << " -> " << pts[i];
+    *duration = double(pts.back() + 3600 - pts.front()) / 90000.0;
+    const auto audio = ProbePackets(out, "a");
+    ASSERT_FALSE(audio.empty());
+    int64_t last = -1, first = -1, end = 0;
+    for (const auto& p : audio) {
+        if (!p.hasPts) continue;
+        if (first < 0) first = p.pts;
+        EXPECT_GT(p.pts, last);
+        last = p.pts;
+        end = p.pts + p.duration;
+    }
+    EXPECT_NEAR(double(first), double(pts.front()), 0.05 * 90000);
+    EXPECT_NEAR(double(end), double(pts.back() + 3600), 0.1 * 90000);
+}
+
 TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     const JoinCase& c = GetParam();
     const std::vector<Cut> cuts = {
@@ -137,32 +163,11 @@ TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     for (size_t at = 0; at + 4 <= bytes.size(); at += size_t(c.packSize))
         ASSERT_TRUE(bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 && bytes[at + 3] == 0xBA) << at;
 
-    // Duration: the sum of the cuts within one GOP per clip; video time stamps run on in
-    // display order with no gap of more than one frame and no repeat.
-    const auto video = ProbePackets(out, "v");
-    std::vector<int64_t> pts;
-    for (const auto& p : video)
-        if (p.hasPts) pts.push_back(p.pts);
-    ASSERT_GT(pts.size(), 100u);
-    std::sort(pts.begin(), pts.end());
-    for (size_t i = 1; i < pts.size(); ++i)
-        ASSERT_TRUE(pts[i] - pts[i - 1] > 0 && pts[i] - pts[i - 1] <= 3600) << pts[i - 1] << " -> " << pts[i];
-    const double duration = double(pts.back() + 3600 - pts.front()) / 90000.0;
+    // Duration: the sum of the cuts within one GOP per clip.
+    double duration = 0;
+    ASSERT_NO_FATAL_FAILURE(CheckTimeLine(out, 100, &duration));
     EXPECT_NEAR(duration, sum, c.gopSeconds * double(cuts.size())) << "sum of cuts " << sum;
     EXPECT_GE(duration, sum - c.gopSeconds * double(cuts.size()));
-    // Audio follows the video: monotonic, and it spans the video within a few frames.
-    const auto audio = ProbePackets(out, "a");
-    ASSERT_FALSE(audio.empty());
-    int64_t last = -1, first = -1, end = 0;
-    for (const auto& p : audio) {
-        if (!p.hasPts) continue;
-        if (first < 0) first = p.pts;
-        EXPECT_GT(p.pts, last);
-        last = p.pts;
-        end = p.pts + p.duration;
-    }
-    EXPECT_NEAR(double(first), double(pts.front()), 0.05 * 90000);
-    EXPECT_NEAR(double(end), double(pts.back() + 3600), 0.1 * 90000);
 
     // Each clip's first GOP is closed with broken_link set, and starts with its I
     // picture at temporal_reference 0: no B picture that looked into the previous clip.
@@ -441,26 +446,9 @@ TEST(HostSegment, JoinsBetweenFileCuts) {
 
         const std::string name = editor_test::FixtureName(out);
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
-        std::vector<int64_t> pts;
-        for (const auto& p : ProbePackets(out, "v"))
-            if (p.hasPts) pts.push_back(p.pts);
-        ASSERT_GT(pts.size(), 150u);
-        std::sort(pts.begin(), pts.end());
-        for (size_t i = 1; i < pts.size(); ++i)
-            ASSERT_TRUE(pts[i] - pts[i - 1] > 0 && pts[i] - pts[i - 1] <= 3600) << pts[i - 1] << " -> " << pts[i];
-        const double duration = double(pts.back() + 3600 - pts.front()) / 90000.0;
+        double duration = 0;
+        ASSERT_NO_FATAL_FAILURE(CheckTimeLine(out, 150, &duration));
         EXPECT_NEAR(duration, 2.8 + 3.0 + 2.8, 2 * 0.6);
-        // Audio runs on without a step back and spans the video.
-        int64_t last = -1, first = -1, end = 0;
-        for (const auto& p : ProbePackets(out, "a")) {
-            if (!p.hasPts) continue;
-            if (first < 0) first = p.pts;
-            EXPECT_GT(p.pts, last);
-            last = p.pts;
-            end = p.pts + p.duration;
-        }
-        EXPECT_NEAR(double(first), double(pts.front()), 0.05 * 90000);
-        EXPECT_NEAR(double(end), double(pts.back() + 3600), 0.1 * 90000);
         if (lpcm) continue;
         const std::string aes = name + ".mp2";
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i '" + name + "' -map 0:a -c copy -f mp2 '" + aes + "'"), "");
