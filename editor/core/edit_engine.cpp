@@ -393,10 +393,10 @@ bool CEditEngine::RunHostSegment(const ClipItem& clip, bool first) {
         if (goOn) stateChanged_.wait(hold, [&] { return (videoSegmentDone_ && audioSegmentDone_) || abort_; });
         segmentActive_ = false;
         stateChanged_.notify_all();
+        // A sink still inside a call (it ends at once on abort) finishes before its times
+        // are read.
+        stateChanged_.wait(hold, [&] { return sinkCalls_ == 0; });
     }
-    // A sink still inside a call (it ends at once on abort) finishes before its times are read.
-    { std::lock_guard<std::mutex> video(videoSinkLock_); }
-    { std::lock_guard<std::mutex> audio(audioSinkLock_); }
     if (!goOn || abort_) return false;
     // Audio goes on where the last whole frame ended; a partial frame left at the end of
     // the segment is dropped.
@@ -420,7 +420,14 @@ bool CEditEngine::EnterSink(bool video, bool end) {
         stateChanged_.notify_all();
         return false;
     }
+    ++sinkCalls_;
     return true;
+}
+
+void CEditEngine::LeaveSink() {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    --sinkCalls_;
+    stateChanged_.notify_all();
 }
 
 void CEditEngine::PutHostVideo(int64_t time, const uint8_t* data, size_t length, int kind) {
@@ -432,8 +439,11 @@ void CEditEngine::PutHostVideo(int64_t time, const uint8_t* data, size_t length,
 }
 
 void CEditEngine::VideoSink(int64_t time, const uint8_t* data, size_t length) {
-    std::lock_guard<std::mutex> sink(videoSinkLock_);
+    // The wait holds no lock of the sink's, so a host that calls again after it ended its
+    // share cannot hold up the walker.
     if (!EnterSink(true, !data || length == 0)) return;
+    std::lock_guard<std::mutex> sink(videoSinkLock_);
+    const SinkCall call(this);
     const bool firstData = segFirstVideo_ == kNoTime;
     if (time != kNoTime) {
         if (firstData) segFirstVideo_ = time;
@@ -532,8 +542,11 @@ void CEditEngine::PutHostAudioFrames(const uint8_t* data, size_t length) {
 }
 
 void CEditEngine::AudioSink(int64_t time, const uint8_t* data, size_t length) {
-    std::lock_guard<std::mutex> sink(audioSinkLock_);
+    // The wait holds no lock of the sink's, so a host that calls again after it ended its
+    // share cannot hold up the walker.
     if (!EnterSink(false, !data || length == 0)) return;
+    std::lock_guard<std::mutex> sink(audioSinkLock_);
+    const SinkCall call(this);
     if (time != kNoTime) {
         if (segFirstAudio_ == kNoTime) segFirstAudio_ = time;
         segLastAudio_ = std::max(segLastAudio_, time);

@@ -145,6 +145,12 @@ private:
     // Waits until the segment is active for this sink; a call that ends the sink's share
     // marks it done. True when the call's data is to be taken.
     bool EnterSink(bool video, bool end);
+    void LeaveSink();
+    struct SinkCall {
+        explicit SinkCall(CEditEngine* e) : engine(e) {}
+        ~SinkCall() { engine->LeaveSink(); }
+        CEditEngine* engine;
+    };
     void PutHostVideo(int64_t time, const uint8_t* data, size_t length, int kind);
     void PutHostAudioFrames(const uint8_t* data, size_t length);
     int HostAudioFrameLength(const uint8_t* p, size_t n, double* duration);
@@ -199,6 +205,7 @@ private:
     std::vector<uint8_t> hostAudio_;
     double hostAudioClock_ = -1;                // negative: not yet known
     std::mutex videoSinkLock_, audioSinkLock_;  // one host thread per sink at a time
+    int sinkCalls_ = 0;                         // sink calls taking data (under stateLock_)
 
     common::Thread walker_, muxer_;
     std::atomic<int> muxResult_{0};

@@ -372,6 +372,9 @@ struct Host {
             for (size_t i = 0; i < samples.size() && i < times.size(); ++i)
                 engine->VideoSink(in + times[i], samples[i].data(), samples[i].size());
             engine->VideoSink(editor::kNoTime, nullptr, 0);
+            // A stray call after the end waits for the next segment (here: the end of
+            // the run, which drops it) without holding the run up.
+            engine->VideoSink(editor::kNoTime, samples[0].data(), samples[0].size());
         });
         sound = std::thread([this, engine, in] {
             constexpr size_t kBlock = 1000;  // not a multiple of a frame
