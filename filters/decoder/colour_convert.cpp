@@ -300,7 +300,8 @@ bool ColourConverter::SetOutputType(const OutputFormat& format) {
     if (kind == kKindYv12 || kind == kKindI420) {
         // The planes follow each other in the bitmap: the luma plane of |biHeight| rows
         // of biWidth bytes, then two chroma planes of half that in each direction.
-        if ((format.bitmapWidth & 1) || hasTarget) return false;
+        // The planes start at the buffer: a target must begin at its first pixel.
+        if ((format.bitmapWidth & 1) || left != 0 || top != 0) return false;
         stride = format.bitmapWidth;
         offset = 0;
     } else {

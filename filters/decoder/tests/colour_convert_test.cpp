@@ -252,6 +252,7 @@ TEST(ColourConvertTest, CropAndTargetPlaceTheRows) {
     // Types the converter refuses: a target outside the bitmap, an odd planar width, no layout.
     EXPECT_FALSE(c.SetOutputType({PixelLayout::rgb32, 48, -20, 60, 0, 70, 10}));
     EXPECT_FALSE(c.SetOutputType({PixelLayout::yv12, 33, 16}));
+    EXPECT_FALSE(c.SetOutputType({PixelLayout::yv12, 32, 16, 2, 2, 30, 14}));
     EXPECT_FALSE(c.SetOutputType({PixelLayout::unknown, 32, 16}));
     EXPECT_FALSE(c.SetOutputType({PixelLayout::rgb24, 0, 16}));
     // The last good set-up stays; a buffer or a source too small is refused unwritten.
