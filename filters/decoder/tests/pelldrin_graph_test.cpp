@@ -452,6 +452,50 @@ TEST_F(PelldrinGraphTest, PulldownTimesAndFieldFlagsFollowPicStruct) {
     ReleaseAll();
 }
 
+// The graph blocks the output pin while streaming: the block completes between two
+// pictures, nothing is delivered while it holds, and after the unblock every picture
+// still arrives.
+TEST_F(PelldrinGraphTest, FlowControlHoldsAndReleasesTheStream) {
+    Watchdog dog(300000);
+    const std::vector<uint8_t> stream = X264Stream(176, 144, 40);
+    testfilters::SourceConfig source;
+    source.type = ByteStreamType(kMediaSubtypeVssh, 176, 144, kFrame);
+    source.samples = ByteStreamSamples(stream, kFrame);
+    testfilters::SinkConfig sink;
+    sink.acceptedSubtypes = {MEDIASUBTYPE_YUY2};
+    sink.receiveDelayMs = 5;
+    Build(std::move(source), std::move(sink));
+    IPin* out = comtest::FindPinByDirection(decoder_, PINDIR_OUTPUT);
+    IPinFlowControl* flow = nullptr;
+    ASSERT_EQ(out->QueryInterface(IID_IPinFlowControl, reinterpret_cast<void**>(&flow)), S_OK);
+    out->Release();
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    ASSERT_TRUE(source_->WaitDelivered(3, 20000));
+    HANDLE blocked = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(flow->Block(AM_PIN_FLOW_CONTROL_BLOCK, blocked), S_OK);
+    EXPECT_EQ(WaitForSingleObject(blocked, 10000), WAIT_OBJECT_0);
+    const size_t held = sink_->Samples().size();
+    Sleep(300);
+    EXPECT_EQ(sink_->Samples().size(), held) << "delivered while blocked";
+    EXPECT_LT(held, 40u);
+    EXPECT_EQ(flow->Block(0, nullptr), S_OK);
+    EXPECT_TRUE(sink_->WaitEndOfStream(60000));
+    EXPECT_EQ(sink_->Samples().size(), 40u);
+    // A block that is still held when the graph stops does not hold the stop.
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+    sink_->ClearRecords();
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    ASSERT_TRUE(source_->WaitDelivered(43, 20000));
+    ResetEvent(blocked);
+    ASSERT_EQ(flow->Block(AM_PIN_FLOW_CONTROL_BLOCK, blocked), S_OK);
+    EXPECT_EQ(WaitForSingleObject(blocked, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+    EXPECT_EQ(flow->Block(0, nullptr), S_OK);
+    CloseHandle(blocked);
+    flow->Release();
+    ReleaseAll();
+}
+
 // Stop, pause, run and flushes in mid-stream against a slow sink: no hang, and when
 // everything is released no object of the library is left.
 TEST_F(PelldrinGraphTest, StateChangesAndFlushesNeitherHangNorLeak) {
