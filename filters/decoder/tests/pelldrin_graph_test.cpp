@@ -452,6 +452,36 @@ TEST_F(PelldrinGraphTest, PulldownTimesAndFieldFlagsFollowPicStruct) {
     ReleaseAll();
 }
 
+// An end-of-stream NAL unit inside a sample does not end the sample: the pictures after
+// it in the same sample are decoded too.
+TEST_F(PelldrinGraphTest, NalUnitsAfterEndOfStreamInOneSampleAreDecoded) {
+    Watchdog dog(120000);
+    const int w = 176, h = 144, frames = 4;
+    const std::vector<uint8_t> stream = X264Stream(w, h, frames);
+    const std::vector<uint8_t> reference = FfmpegDecode(stream);
+    auto units = ByteStreamSamples(stream, kFrame);
+    ASSERT_EQ(units.size(), size_t(frames));
+    // Samples 0+1 and 2+3 joined, each with an end-of-stream unit between its two pictures.
+    testfilters::SourceConfig source;
+    source.type = ByteStreamType(kMediaSubtypeVssh, w, h, kFrame);
+    for (int i = 0; i < frames; i += 2) {
+        SampleSpec joined = units[i];
+        joined.bytes.insert(joined.bytes.end(), {0, 0, 0, 1, 0x0B});
+        joined.bytes.insert(joined.bytes.end(), units[i + 1].bytes.begin(), units[i + 1].bytes.end());
+        source.samples.push_back(joined);
+    }
+    testfilters::SinkConfig sink;
+    sink.acceptedSubtypes = {MEDIASUBTYPE_YV12};
+    Build(std::move(source), std::move(sink));
+    RunToEnd();
+    const auto samples = sink_->Samples();
+    ASSERT_EQ(samples.size(), size_t(frames));
+    for (int i = 0; i < frames; ++i)
+        EXPECT_EQ(MaxDifference(samples[i].bytes, Expected(Out::yv12, reference.data() + i * w * h * 3 / 2, w, h)), 0)
+            << "frame " << i;
+    ReleaseAll();
+}
+
 // The graph blocks the output pin while streaming: the block completes between two
 // pictures, nothing is delivered while it holds, and after the unblock every picture
 // still arrives.

@@ -275,6 +275,43 @@ TEST(PelldrinGui, PropertyPagesEditTheFilterAndTheRegistry) {
     filter->Release();
 }
 
+// Rendering a source of H.264: the graph builder puts the decoder in front of a renderer.
+TEST(PelldrinGui, RenderPicksTheDecoder) {
+    comtest::ComScope com;
+    ASSERT_TRUE(SUCCEEDED(com.hr));
+    comtest::RegistrationLock registration;
+    ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(PELLDRIN_AX), false), 0);
+    IGraphBuilder* graph = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               reinterpret_cast<void**>(&graph)),
+              S_OK);
+    testfilters::SourceConfig config;
+    config.type = ByteStreamType(MEDIASUBTYPE_KestruneH264, 176, 144, kFrame);
+    config.samples.resize(1);
+    config.samples[0].bytes = {0, 0, 0, 1, 0x09, 0xF0};
+    auto* source = testfilters::CTestPushSource::Create(std::move(config));
+    ASSERT_EQ(graph->AddFilter(source, L"source"), S_OK);
+    IPin* out = comtest::FindPinByDirection(source, PINDIR_OUTPUT);
+    ASSERT_EQ(graph->Render(out), S_OK);
+    IPin* peer = nullptr;
+    ASSERT_EQ(out->ConnectedTo(&peer), S_OK);
+    PIN_INFO info{};
+    ASSERT_EQ(peer->QueryPinInfo(&info), S_OK);
+    CLSID clsid{};
+    info.pFilter->GetClassID(&clsid);
+    EXPECT_EQ(clsid, CLSID_KestruneAvcDecoder);
+    IPin* decoderOut = comtest::FindPinByDirection(info.pFilter, PINDIR_OUTPUT);
+    IPin* rendererIn = nullptr;
+    EXPECT_EQ(decoderOut->ConnectedTo(&rendererIn), S_OK) << "the decoder's output is rendered";
+    if (rendererIn) rendererIn->Release();
+    decoderOut->Release();
+    info.pFilter->Release();
+    peer->Release();
+    out->Release();
+    graph->Release();
+    source->Release();
+}
+
 // Playback: source -> decoder -> Wine's video renderer, run to the end; the renderer's
 // window on the screen against ffmpeg's last picture.
 TEST(PelldrinGui, PlaybackShowsTheDecodedPicture) {
