@@ -21,21 +21,6 @@ namespace {
 using pelldrin::CPelldrinoder;
 using pelldrintest::ByteStreamType;
 
-// Tests that touch the decoder's registry key hold this mutex.
-class SettingsKeyLock {
-public:
-    SettingsKeyLock() : mutex_(CreateMutexW(nullptr, FALSE, L"CaptureSuite.pelldrin.settings")) {
-        WaitForSingleObject(mutex_, 300000);
-    }
-    ~SettingsKeyLock() {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-    }
-
-private:
-    HANDLE mutex_;
-};
-
 class PelldrinFilterTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -292,7 +277,7 @@ TEST_F(PelldrinFilterTest, SettingsPersistInStreams) {
 }
 
 TEST_F(PelldrinFilterTest, RegistrySettingsAreReadBounded) {
-    SettingsKeyLock lock;
+    pelldrintest::SettingsKeyLock lock;
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, pelldrin::kDecoderRegistryKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                               &key, nullptr),

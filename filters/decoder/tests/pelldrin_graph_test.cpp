@@ -32,34 +32,6 @@ using testfilters::SampleSpec;
 
 constexpr REFERENCE_TIME kFrame = 400000;  // x264's default 25 frames per second
 
-// Ends the process when a body does not finish in time: a hang shows as a failure.
-class Watchdog {
-public:
-    explicit Watchdog(DWORD timeoutMs) : timeoutMs_(timeoutMs), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-        thread_ = CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr);
-    }
-    ~Watchdog() {
-        SetEvent(done_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        CloseHandle(done_);
-    }
-
-private:
-    static DWORD WINAPI Watch(void* self) {
-        auto* dog = static_cast<Watchdog*>(self);
-        if (WaitForSingleObject(dog->done_, dog->timeoutMs_) == WAIT_TIMEOUT) {
-            fprintf(stderr, "watchdog: the test did not finish within %lu ms\n", dog->timeoutMs_);
-            fflush(stderr);
-            ExitProcess(3);
-        }
-        return 0;
-    }
-    DWORD timeoutMs_;
-    HANDLE done_;
-    HANDLE thread_ = nullptr;
-};
-
 std::string ConformancePath(const std::string& name) {
     std::string path = std::string("Z:") + PELLDRIN_CONFORMANCE_DIR + "/" + name;
     std::replace(path.begin(), path.end(), '/', '\\');
@@ -100,6 +72,9 @@ protected:
         ASSERT_TRUE(registration_.Held());
         dll_ = comtest::WinePath(PELLDRIN_AX);
         ASSERT_EQ(comtest::Regsvr32(dll_, false), 0);
+        NewGraph();
+    }
+    void NewGraph() {
         ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                    reinterpret_cast<void**>(&graph_)),
                   S_OK);
@@ -222,7 +197,7 @@ TEST_F(PelldrinGraphTest, RegistersAndUnregisters) {
 // Every output format against ffmpeg's decode: same count, order, bytes (RGB within 1
 // of BT.601) and times.
 TEST_F(PelldrinGraphTest, DecodesIntoEveryOutputFormat) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     const int w = 176, h = 144, frames = 6;
     const std::vector<uint8_t> stream = X264Stream(w, h, frames);
     ASSERT_FALSE(stream.empty());
@@ -263,16 +238,14 @@ TEST_F(PelldrinGraphTest, DecodesIntoEveryOutputFormat) {
             EXPECT_EQ(samples[i].typeSpecificFlags, DWORD(AM_VIDEO_FLAG_WEAVE));
         }
         ReleaseAll();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                   reinterpret_cast<void**>(&graph_)),
-                  S_OK);
+        ASSERT_NO_FATAL_FAILURE(NewGraph());
     }
 }
 
 // The intra-only conformance streams through the graph give the MD5 of their decoded
 // pictures.
 TEST_F(PelldrinGraphTest, IntraConformanceStreamsMatchTheirMd5) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     std::map<std::string, std::string> expected;
     {
         std::ifstream in(ConformancePath("expected.tsv"));
@@ -313,15 +286,13 @@ TEST_F(PelldrinGraphTest, IntraConformanceStreamsMatchTheirMd5) {
             md5.Update(s.bytes.data(), s.bytes.size());
         EXPECT_EQ(md5.HexDigest(), expected.at(name)) << sink_->Samples().size() << " pictures";
         ReleaseAll();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                   reinterpret_cast<void**>(&graph_)),
-                  S_OK);
+        ASSERT_NO_FATAL_FAILURE(NewGraph());
     }
 }
 
 // 'AVC1' input: parameter sets in the format block, NAL units behind 2- or 4-byte lengths.
 TEST_F(PelldrinGraphTest, LengthPrefixedInputDecodes) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     const int w = 176, h = 144, frames = 4;
     const std::vector<uint8_t> stream = X264Stream(w, h, frames, "--slices 2");
     const std::vector<uint8_t> reference = FfmpegDecode(stream);
@@ -343,16 +314,14 @@ TEST_F(PelldrinGraphTest, LengthPrefixedInputDecodes) {
                       0)
                 << "frame " << i;
         ReleaseAll();
-        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                   reinterpret_cast<void**>(&graph_)),
-                  S_OK);
+        ASSERT_NO_FATAL_FAILURE(NewGraph());
     }
 }
 
 // A stream whose picture size changes: every old picture, then the first new one with
 // the new type on its sample, all equal to ffmpeg's decode of each part.
 TEST_F(PelldrinGraphTest, SizeChangeDeliversOldPicturesThenTheNewType) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     const std::vector<uint8_t> small = X264Stream(176, 144, 3);
     const std::vector<uint8_t> large = X264Stream(352, 288, 3);
     std::vector<uint8_t> both = small;
@@ -386,7 +355,7 @@ TEST_F(PelldrinGraphTest, SizeChangeDeliversOldPicturesThenTheNewType) {
 // 3:2 pull-down: each picture's duration and field flags follow its pic_struct as
 // ffmpeg reads it.
 TEST_F(PelldrinGraphTest, PulldownTimesAndFieldFlagsFollowPicStruct) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     const int frames = 8;
     const std::vector<uint8_t> stream = X264Stream(176, 144, frames, "--pulldown 32");
     const std::string copy = testsupport::UniqueName("pulldown") + ".264";
@@ -455,7 +424,7 @@ TEST_F(PelldrinGraphTest, PulldownTimesAndFieldFlagsFollowPicStruct) {
 // An end-of-stream NAL unit inside a sample does not end the sample: the pictures after
 // it in the same sample are decoded too.
 TEST_F(PelldrinGraphTest, NalUnitsAfterEndOfStreamInOneSampleAreDecoded) {
-    Watchdog dog(120000);
+    comtest::Watchdog dog(120000);
     const int w = 176, h = 144, frames = 4;
     const std::vector<uint8_t> stream = X264Stream(w, h, frames);
     const std::vector<uint8_t> reference = FfmpegDecode(stream);
@@ -486,7 +455,7 @@ TEST_F(PelldrinGraphTest, NalUnitsAfterEndOfStreamInOneSampleAreDecoded) {
 // pictures, nothing is delivered while it holds, and after the unblock every picture
 // still arrives.
 TEST_F(PelldrinGraphTest, FlowControlHoldsAndReleasesTheStream) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     const std::vector<uint8_t> stream = X264Stream(176, 144, 40);
     testfilters::SourceConfig source;
     source.type = ByteStreamType(kMediaSubtypeVssh, 176, 144, kFrame);
@@ -529,7 +498,7 @@ TEST_F(PelldrinGraphTest, FlowControlHoldsAndReleasesTheStream) {
 // Stop, pause, run and flushes in mid-stream against a slow sink: no hang, and when
 // everything is released no object of the library is left.
 TEST_F(PelldrinGraphTest, StateChangesAndFlushesNeitherHangNorLeak) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     const std::vector<uint8_t> stream = X264Stream(176, 144, 40);
     testfilters::SourceConfig source;
     source.type = ByteStreamType(kMediaSubtypeVssh, 176, 144, kFrame);

@@ -32,20 +32,6 @@ using namespace pelldrintest;
 
 constexpr REFERENCE_TIME kFrame = 400000;
 
-class SettingsKeyLock {
-public:
-    SettingsKeyLock() : mutex_(CreateMutexW(nullptr, FALSE, L"CaptureSuite.pelldrin.settings")) {
-        WaitForSingleObject(mutex_, 300000);
-    }
-    ~SettingsKeyLock() {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-    }
-
-private:
-    HANDLE mutex_;
-};
-
 struct ComSta {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     ~ComSta() {

@@ -18,6 +18,24 @@
 
 namespace pelldrintest {
 
+// Tests that touch the decoder's registry key hold this mutex, so that parallel test
+// processes do not change the settings under each other.
+class SettingsKeyLock {
+public:
+    SettingsKeyLock() : mutex_(CreateMutexW(nullptr, FALSE, L"CaptureSuite.pelldrin.settings")) {
+        WaitForSingleObject(mutex_, 300000);
+    }
+    ~SettingsKeyLock() {
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+    SettingsKeyLock(const SettingsKeyLock&) = delete;
+    SettingsKeyLock& operator=(const SettingsKeyLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
 struct Nal {
     size_t begin, end;  // payload (header byte first) within the stream
     int type;
