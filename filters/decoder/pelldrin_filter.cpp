@@ -190,28 +190,10 @@ HRESULT STDMETHODCALLTYPE CPelldrinoder::GetPages(CAUUID* pages) {
     return S_OK;
 }
 
-CBasePin* CPelldrinoder::GetPin(int n) {
-    if (!input_) {
-        HRESULT hr = S_OK;
-        input_ = new (std::nothrow) CTransformInputPin(L"H.264 decoder input pin", this, &hr, L"XForm In");
-        if (!input_ || FAILED(hr)) {
-            delete input_;
-            input_ = nullptr;
-            return nullptr;
-        }
-        output_ = new (std::nothrow) CH264OutputPin(this, &hr);
-        if (!output_ || FAILED(hr)) {
-            delete output_;
-            output_ = nullptr;
-            delete input_;
-            input_ = nullptr;
-            return nullptr;
-        }
-        Output()->SetConfigInfo(nullptr, stopEvent_);
-    }
-    if (n == 0) return input_;
-    if (n == 1) return output_;
-    return nullptr;
+CTransformOutputPin* CPelldrinoder::NewOutputPin(HRESULT* hr) {
+    auto* pin = new (std::nothrow) CH264OutputPin(this, hr);
+    if (pin) pin->SetConfigInfo(nullptr, stopEvent_);
+    return pin;
 }
 
 HRESULT STDMETHODCALLTYPE CPelldrinoder::Stop() {

@@ -55,7 +55,6 @@ public:
     // ISpecifyPropertyPages: the About page, then the settings page.
     HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
 
-    CBasePin* GetPin(int n) override;
     HRESULT STDMETHODCALLTYPE Stop() override;
 
     HRESULT CheckInputType(const CMediaType* input) override;
@@ -88,6 +87,7 @@ private:
     explicit CPelldrinoder(IUnknown* outer);
     ~CPelldrinoder() override;
     HRESULT InitializeFilter();
+    CTransformOutputPin* NewOutputPin(HRESULT* hr) override;
 
     CH264OutputPin* Output() const { return static_cast<CH264OutputPin*>(output_); }
     EConfig AppliedSettings() const;
