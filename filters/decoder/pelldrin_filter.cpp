@@ -203,6 +203,16 @@ HRESULT STDMETHODCALLTYPE CPelldrinoder::Stop() {
     return CTransformFilter::Stop();
 }
 
+OutputGeometry CPelldrinoder::Geometry() const {
+    CAutoLock lock(&decoderLock_);
+    return geometry_;
+}
+
+void CPelldrinoder::SetGeometry(const OutputGeometry& geometry) {
+    CAutoLock lock(&decoderLock_);
+    geometry_ = geometry;
+}
+
 EConfig CPelldrinoder::AppliedSettings() const {
     CAutoLock lock(&decoderLock_);
     return applied_;
@@ -249,7 +259,7 @@ HRESULT CPelldrinoder::CheckTransform(const CMediaType* input, const CMediaType*
         return VFW_E_TYPE_NOT_ACCEPTED;
     OutputFormat format;
     if (!ReadOutputFormat(*output, &format)) return VFW_E_TYPE_NOT_ACCEPTED;
-    const OutputGeometry& g = geometry_;
+    const OutputGeometry g = Geometry();
     const LONG rows = std::abs(g.bottom - g.top);
     const RECT* source;
     const RECT* target;
@@ -271,7 +281,7 @@ HRESULT CPelldrinoder::CheckTransform(const CMediaType* input, const CMediaType*
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
     // Whatever the converter cannot write is refused here, not at the first picture.
-    ColourConverter probe(&geometry_);
+    ColourConverter probe(&g);
     return probe.SetOutputType(format) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
@@ -292,7 +302,7 @@ HRESULT CPelldrinoder::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROP
 
 HRESULT CPelldrinoder::GetMediaType(int position, CMediaType* type) {
     const bool videoInfo = AppliedSettings().enableVideoInfo;
-    return GetOutputMediaType(position, geometry_, videoInfo, type);
+    return GetOutputMediaType(position, Geometry(), videoInfo, type);
 }
 
 HRESULT CPelldrinoder::SetMediaType(PIN_DIRECTION direction, const CMediaType* type) {
@@ -362,7 +372,7 @@ HRESULT CPelldrinoder::SetMediaType(PIN_DIRECTION direction, const CMediaType* t
     inputAspectY_ = g.aspectY;
     inputPelsX_ = g.pelsPerMeterX;
     inputPelsY_ = g.pelsPerMeterY;
-    geometry_ = g;
+    SetGeometry(g);
     return S_OK;
 }
 
@@ -573,7 +583,7 @@ HRESULT CPelldrinoder::HandleStepCode(int code, Next* next) {
                     if (step != avcdec::kStepPictureReady) break;
                     DeliverReady();
                 }
-                geometry_ = fresh;
+                SetGeometry(fresh);
                 formatChangePending_ = false;
                 RenegotiateOutput();
                 return VFW_E_CHANGING_FORMAT;
@@ -687,7 +697,7 @@ HRESULT CPelldrinoder::DeliverPicture(avcdec::PictureRecord* picture) {
         ComputeOutputFormat(&fresh);
         fresh.width = info.width;
         fresh.height = info.height;
-        geometry_ = fresh;
+        SetGeometry(fresh);
         const HRESULT hr = RenegotiateOutput();
         if (FAILED(hr)) return hr;
     }
@@ -781,15 +791,16 @@ HRESULT CPelldrinoder::DeliverConverted(avcdec::PictureRecord* picture, REFERENC
         if (!(fresh == geometry_)) {
             CMediaType changed = output_->CurrentMediaType();
             const OutputGeometry old = geometry_;
-            geometry_ = fresh;
+            SetGeometry(fresh);
             if (SUCCEEDED(ResizeOutputMediaType(geometry_, &changed)) &&
                 Output()->DynamicQueryAccept(&changed) == S_OK && SUCCEEDED(Output()->SetMediaType(&changed))) {
                 typeForNextSample_ = true;
             } else {
                 NotifyEvent(EC_STREAM_ERROR_STILLPLAYING, VFW_E_TYPE_NOT_ACCEPTED, 0);
                 // The picture keeps the size the connection has; only the words changed.
-                geometry_.width = old.width;
-                geometry_.height = old.height;
+                fresh.width = old.width;
+                fresh.height = old.height;
+                SetGeometry(fresh);
             }
         }
     }

@@ -91,6 +91,10 @@ private:
 
     CH264OutputPin* Output() const { return static_cast<CH264OutputPin*>(output_); }
     EConfig AppliedSettings() const;
+    // The output geometry is written by the streaming thread (and by type changes while
+    // stopped) under the decoder lock; other threads read a copy.
+    OutputGeometry Geometry() const;
+    void SetGeometry(const OutputGeometry& geometry);
 
     // Streaming thread.
     enum class Next { go, stopBuffer };
@@ -112,7 +116,7 @@ private:
     EConfig applied_;   // under decoderLock_
     mutable CCritSec decoderLock_;
 
-    OutputGeometry geometry_{};
+    OutputGeometry geometry_{};  // written under decoderLock_
     bool formatChangePending_ = false;
     bool byteStreamInput_ = true;
     int lengthSize_ = 4;                   // bytes of each NAL unit length ('AVC1')
