@@ -318,6 +318,39 @@ TEST_F(PelldrinGraphTest, LengthPrefixedInputDecodes) {
     }
 }
 
+// Damaged length-prefixed samples: a length that runs past the sample ends its walk, a
+// zero length is passed over, a sample of noise decodes to nothing; every intact picture
+// still comes out.
+TEST_F(PelldrinGraphTest, DamagedLengthPrefixedSamplesLoseNoIntactPicture) {
+    comtest::Watchdog dog(120000);
+    const int w = 176, h = 144, frames = 4;
+    const std::vector<uint8_t> stream = X264Stream(w, h, frames);
+    const std::vector<uint8_t> reference = FfmpegDecode(stream);
+    std::vector<uint8_t> header;
+    testfilters::SourceConfig source;
+    auto samples = LengthPrefixedSamples(stream, kFrame, 4, &header);
+    ASSERT_EQ(samples.size(), size_t(frames));
+    samples[0].bytes.insert(samples[0].bytes.end(), {0xFF, 0xFF, 0xFF, 0xF0, 0x65, 0x88});  // runs past the end
+    samples[1].bytes.insert(samples[1].bytes.begin(), {0, 0, 0, 0});                        // an empty unit
+    SampleSpec noise;
+    for (int i = 0; i < 64; ++i)
+        noise.bytes.push_back(static_cast<uint8_t>(i * 37 + 11));
+    noise.sync = false;
+    samples.insert(samples.begin() + 2, noise);
+    source.samples = samples;
+    source.type = Avc1Type(w, h, kFrame, 4, header);
+    testfilters::SinkConfig sink;
+    sink.acceptedSubtypes = {MEDIASUBTYPE_YV12};
+    Build(std::move(source), std::move(sink));
+    RunToEnd();
+    const auto got = sink_->Samples();
+    ASSERT_EQ(got.size(), size_t(frames));
+    for (int i = 0; i < frames; ++i)
+        EXPECT_EQ(MaxDifference(got[i].bytes, Expected(Out::yv12, reference.data() + i * w * h * 3 / 2, w, h)), 0)
+            << "frame " << i;
+    ReleaseAll();
+}
+
 // A stream whose picture size changes: every old picture, then the first new one with
 // the new type on its sample, all equal to ffmpeg's decode of each part.
 TEST_F(PelldrinGraphTest, SizeChangeDeliversOldPicturesThenTheNewType) {
