@@ -159,7 +159,7 @@ CBasePin* CTransformFilter::GetPin(int n) {
             input_ = nullptr;
             return nullptr;
         }
-        output_ = new (std::nothrow) CTransformOutputPin(L"transform output pin", this, &hr, L"XForm Out");
+        output_ = NewOutputPin(&hr);
         if (!output_ || FAILED(hr)) {
             delete output_;
             output_ = nullptr;
@@ -171,6 +171,10 @@ CBasePin* CTransformFilter::GetPin(int n) {
     if (n == 0) return input_;
     if (n == 1) return output_;
     return nullptr;
+}
+
+CTransformOutputPin* CTransformFilter::NewOutputPin(HRESULT* hr) {
+    return new (std::nothrow) CTransformOutputPin(L"transform output pin", this, hr, L"XForm Out");
 }
 
 HRESULT STDMETHODCALLTYPE CTransformFilter::FindPin(LPCWSTR id, IPin** pin) {

@@ -106,6 +106,10 @@ public:
     CCritSec* ReceiveLock() { return &receiveLock_; }
 
 protected:
+    // Makes the output pin (on the first GetPin); a filter with its own output pin class
+    // makes it here. Null or a failed *hr: GetPin makes no pins.
+    virtual CTransformOutputPin* NewOutputPin(HRESULT* hr);
+
     CCritSec filterLock_;
     CCritSec receiveLock_;
     CTransformInputPin* input_ = nullptr;

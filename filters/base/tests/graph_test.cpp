@@ -23,35 +23,6 @@ using testfilters::CTestPushSource;
 using testfilters::CTestSink;
 using testfilters::SampleSpec;
 
-// Ends the process when a body does not finish in time: a hang in a state change must
-// show as a failure, not as a test that never ends. (Assertions stay on the test thread.)
-class Watchdog {
-public:
-    explicit Watchdog(DWORD timeoutMs) : timeoutMs_(timeoutMs), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-        thread_ = CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr);
-    }
-    ~Watchdog() {
-        SetEvent(done_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        CloseHandle(done_);
-    }
-
-private:
-    static DWORD WINAPI Watch(void* self) {
-        auto* dog = static_cast<Watchdog*>(self);
-        if (WaitForSingleObject(dog->done_, dog->timeoutMs_) == WAIT_TIMEOUT) {
-            fprintf(stderr, "watchdog: the test did not finish within %lu ms\n", dog->timeoutMs_);
-            fflush(stderr);
-            ExitProcess(3);
-        }
-        return 0;
-    }
-    DWORD timeoutMs_;
-    HANDLE done_;
-    HANDLE thread_ = nullptr;
-};
-
 std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
@@ -193,7 +164,7 @@ void VaryFields(int index, SampleSpec& sample) {
 }
 
 TEST_F(GraphTest, EveryFormatPassesThroughUnchanged) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     const GUID* subtypes[] = {&MEDIASUBTYPE_YV12, &kMediaSubtypeI420, &MEDIASUBTYPE_IYUV,  &MEDIASUBTYPE_YUY2,
                               &MEDIASUBTYPE_YVYU, &MEDIASUBTYPE_UYVY, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
     for (const GUID* subtype : subtypes) {
@@ -296,7 +267,7 @@ void ExpectPatternPictures(const std::vector<SampleSpec>& got, REFERENCE_TIME du
 }
 
 TEST_F(GraphTest, HundredStateCyclesLoseNothingAndLeaveNothing) {
-    Watchdog dog(300000);
+    comtest::Watchdog dog(300000);
     testfilters::VideoStreamConfig video;
     video.subtype = &MEDIASUBTYPE_YUY2;
     video.frames = 6;
@@ -331,7 +302,7 @@ TEST_F(GraphTest, HundredStateCyclesLoseNothingAndLeaveNothing) {
 }
 
 TEST_F(GraphTest, FlushDuringStreamingThenResume) {
-    Watchdog dog(120000);
+    comtest::Watchdog dog(120000);
     testfilters::VideoStreamConfig video;
     video.subtype = &MEDIASUBTYPE_UYVY;
     video.frames = 200;
@@ -377,7 +348,7 @@ TEST_F(GraphTest, FlushDuringStreamingThenResume) {
 }
 
 TEST_F(GraphTest, StopInMidStreamKeepsWhatWasDelivered) {
-    Watchdog dog(120000);
+    comtest::Watchdog dog(120000);
     testfilters::VideoStreamConfig video;
     video.subtype = &MEDIASUBTYPE_RGB24;
     video.frames = 500;

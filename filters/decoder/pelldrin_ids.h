@@ -1,0 +1,51 @@
+// Class identifiers, media subtypes and setting keys of the decoder filter.
+#pragma once
+
+#include <windows.h>
+
+// The filter and its two property pages.
+// {04B31EE9-EC66-4CED-8FF4-A9E7E22D1D8B}
+inline constexpr CLSID CLSID_KestruneAvcDecoder = {
+    0x04B31EE9, 0xEC66, 0x4CED, {0x8F, 0xF4, 0xA9, 0xE7, 0xE2, 0x2D, 0x1D, 0x8B}};
+// {6E4FADA4-D0B3-4E2D-AE91-646A7CA0F311}
+inline constexpr CLSID CLSID_KestruneAvcDecoderSettingsPage = {
+    0x6E4FADA4, 0xD0B3, 0x4E2D, {0xAE, 0x91, 0x64, 0x6A, 0x7C, 0xA0, 0xF3, 0x11}};
+// {D69C5018-E03F-4CC4-9E6B-E798F70D72D5}
+inline constexpr CLSID CLSID_KestruneAvcDecoderAboutPage = {
+    0xD69C5018, 0xE03F, 0x4CC4, {0x9E, 0x6B, 0xE7, 0x98, 0xF7, 0x0D, 0x72, 0xD5}};
+
+inline constexpr wchar_t kDecoderFilterName[] = L"Kestrune H.264 Video Decoder";
+inline constexpr wchar_t kSettingsPageName[] = L"Kestrune H.264 Decoder Property Page";
+inline constexpr wchar_t kAboutPageName[] = L"Kestrune H.264 Decoder Property Page About";
+
+// Input subtypes: the suite's own H.264 byte stream, 'AVC1' and 'VSSH'.
+// {8D2D71CB-243F-45E3-B2D8-5FD7967EC09B}
+inline constexpr GUID MEDIASUBTYPE_KestruneH264 = {
+    0x8D2D71CB, 0x243F, 0x45E3, {0xB2, 0xD8, 0x5F, 0xD7, 0x96, 0x7E, 0xC0, 0x9B}};
+inline constexpr GUID kMediaSubtypeAvc1 = {
+    0x31435641, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+inline constexpr GUID kMediaSubtypeVssh = {
+    0x48535356, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
+// Settings, in the order of the configuration's value list.
+// {CFA5870E-4E30-4A6B-9713-69C664A9FDE2}
+inline constexpr GUID kDecoderEnableVideoInfo = {
+    0xCFA5870E, 0x4E30, 0x4A6B, {0x97, 0x13, 0x69, 0xC6, 0x64, 0xA9, 0xFD, 0xE2}};
+// {60F8993A-5FAF-4265-BD43-BF1F17F23668}
+inline constexpr GUID kDecoderDecodingLevel = {
+    0x60F8993A, 0x5FAF, 0x4265, {0xBD, 0x43, 0xBF, 0x1F, 0x17, 0xF2, 0x36, 0x68}};
+// {60F8993D-5FAF-4265-BD43-BF1F17F23668}
+inline constexpr GUID kDecoderErrorResilienceMode = {
+    0x60F8993D, 0x5FAF, 0x4265, {0xBD, 0x43, 0xBF, 0x1F, 0x17, 0xF2, 0x36, 0x68}};
+// {60F8993B-5FAF-4265-BD43-BF1F17F23668}
+inline constexpr GUID kDecoderDeinterlaceMode = {
+    0x60F8993B, 0x5FAF, 0x4265, {0xBD, 0x43, 0xBF, 0x1F, 0x17, 0xF2, 0x36, 0x68}};
+// {60F8993C-5FAF-4265-BD43-BF1F17F23668}
+inline constexpr GUID kDecoderInvertFieldOrder = {
+    0x60F8993C, 0x5FAF, 0x4265, {0xBD, 0x43, 0xBF, 0x1F, 0x17, 0xF2, 0x36, 0x68}};
+// {60F8993E-5FAF-4265-BD43-BF1F17F23668}
+inline constexpr GUID kDecoderUpsampleHq = {
+    0x60F8993E, 0x5FAF, 0x4265, {0xBD, 0x43, 0xBF, 0x1F, 0x17, 0xF2, 0x36, 0x68}};
+// {12C0681A-16D3-417E-BAE8-97DA864DD2A8}: read-only value of the picture being delivered.
+inline constexpr GUID kDecoderPictureValue = {
+    0x12C0681A, 0x16D3, 0x417E, {0xBA, 0xE8, 0x97, 0xDA, 0x86, 0x4D, 0xD2, 0xA8}};

@@ -1,0 +1,73 @@
+// The decoder library's class table and exports: the filter and its two pages.
+// Registration also keeps the key "Filter\{clsid}" under HKEY_CLASSES_ROOT.
+#include <windows.h>
+#include <uuids.h>
+
+#include "filters/base/server.h"
+#include "filters/decoder/pelldrin_filter.h"
+#include "filters/decoder/pelldrin_ids.h"
+#include "filters/decoder/property_pages.h"
+
+namespace {
+
+const REGPINTYPES kInputTypes[] = {
+    {&MEDIATYPE_Video, &MEDIASUBTYPE_KestruneH264},
+    {&MEDIATYPE_Video, &kMediaSubtypeAvc1},
+    {&MEDIATYPE_Video, &kMediaSubtypeVssh},
+};
+const REGPINTYPES kOutputTypes[] = {{&MEDIATYPE_Video, &GUID_NULL}};
+const REGFILTERPINS kPins[] = {
+    {const_cast<LPWSTR>(L"Input"), FALSE, FALSE, FALSE, FALSE, &CLSID_NULL, const_cast<LPWSTR>(L"Output"), 3,
+     kInputTypes},
+    {const_cast<LPWSTR>(L"Output"), FALSE, TRUE, FALSE, FALSE, &CLSID_NULL, const_cast<LPWSTR>(L"Input"), 1,
+     kOutputTypes},
+};
+const FilterSetup kSetup = {0x00800100, 2, kPins};
+
+const FactoryTemplate kTemplates[] = {
+    {kDecoderFilterName, &CLSID_KestruneAvcDecoder, &pelldrin::CPelldrinoder::CreateInstance, &kSetup},
+    {kSettingsPageName, &CLSID_KestruneAvcDecoderSettingsPage, &pelldrin::EPropertyPage::CreateInstance, nullptr},
+    {kAboutPageName, &CLSID_KestruneAvcDecoderAboutPage, &pelldrin::EPropertyPageAbout::CreateInstance, nullptr},
+};
+
+void FilterKeyName(wchar_t (&name)[64]) {
+    wchar_t guid[39];
+    GuidToRegistryString(CLSID_KestruneAvcDecoder, guid);
+    swprintf(name, 64, L"Filter\\%ls", guid);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
+    return ServerDllMain(module, reason);
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    return ServerGetClassObject(kTemplates, clsid, iid, out);
+}
+
+STDAPI DllCanUnloadNow() {
+    return ServerCanUnloadNow();
+}
+
+STDAPI DllRegisterServer() {
+    const HRESULT hr = ServerRegister(kTemplates, true);
+    if (FAILED(hr)) return hr;
+    wchar_t name[64];
+    FilterKeyName(name);
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, name, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return E_FAIL;
+    RegCloseKey(key);
+    return S_OK;
+}
+
+STDAPI DllUnregisterServer() {
+    const HRESULT hr = ServerRegister(kTemplates, false);
+    if (SUCCEEDED(hr)) {
+        wchar_t name[64];
+        FilterKeyName(name);
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, name);
+    }
+    return hr;
+}
