@@ -17,6 +17,7 @@ namespace {
 using editor_test::Clip;
 using editor_test::ProbePackets;
 using editor_test::Shell;
+using editor_test::StreamKinds;
 
 constexpr int64_t kSecond = 10000000;
 
@@ -49,18 +50,6 @@ std::string Join(const std::vector<Cut>& video, const std::vector<Cut>& audio, c
     EXPECT_EQ(engine.Wait(), editor::kMuxDone);
     EXPECT_EQ(engine.OutputFileCount(), 1);
     return editor_test::FixtureName(out);
-}
-
-// The audio and video streams that ffprobe finds, in order ("video audio"); the DVD
-// navigation packs' data stream is left out.
-std::string StreamKinds(const std::string& name) {
-    const std::string text = Shell("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + name + "'");
-    std::string kinds;
-    for (const auto& row : testsupport::CsvRows(text)) {
-        if (row.empty() || (row[0] != "video" && row[0] != "audio")) continue;
-        kinds += (kinds.empty() ? "" : " ") + row[0];
-    }
-    return kinds;
 }
 
 // Presentation times of a stream, sorted (90 kHz).

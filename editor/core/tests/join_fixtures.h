@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
@@ -43,6 +44,18 @@ inline std::string Shell(const std::string& script) {
     std::string text = testsupport::ReadFixtureFile(log);
     if (status != 0) text += "exit " + std::to_string(status);
     return text;
+}
+
+// The audio and video streams that ffprobe finds, in order ("video audio"); the DVD
+// navigation packs' data stream is left out.
+inline std::string StreamKinds(const std::string& name) {
+    const std::string text = Shell("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 '" + name + "'");
+    std::string kinds;
+    for (const auto& row : testsupport::CsvRows(text)) {
+        if (row.empty() || (row[0] != "video" && row[0] != "audio")) continue;
+        kinds += (kinds.empty() ? "" : " ") + row[0];
+    }
+    return kinds;
 }
 
 // Counts the GOPs of an MPEG video elementary stream that start a clip (broken_link
