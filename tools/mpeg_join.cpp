@@ -24,6 +24,7 @@ int WriterType(const std::string& name) {
     if (name == "mpeg2") return editor::kWriterMpeg2;
     if (name == "vcd") return editor::kWriterVcd;
     if (name == "dvd") return editor::kWriterDvd;
+    if (name == "dvdvr") return editor::kWriterDvdVr;
     if (name == "svcd") return editor::kWriterSvcd;
     return 0;
 }

@@ -858,6 +858,11 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     writer_ = MakePsWriter(writerType_);
     if (!writer_) return kMuxFailed;
     writer_->SetType(writerType_);
+    if (writerType_ == kWriterDvdVr) {
+        // A DVD-VR stream's management file lies in the folder of the stream.
+        const size_t slash = outputName_.find_last_of("/\\");
+        writer_->SetFolder(slash == std::string::npos ? std::string(".") : outputName_.substr(0, slash));
+    }
     bool withVideo = false, withAudio = false;
     OutputStreams(&withVideo, &withAudio);
     videoId_ = withVideo ? writer_->AddVideoStream(videoRate_) : 0;

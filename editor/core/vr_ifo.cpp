@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
@@ -396,6 +397,118 @@ bool CVrIfo::Build(std::string* error) {
         return Fail(error, ifoPath_ + ": cannot be replaced; it is left as it was");
     }
     return true;
+}
+
+// ---- recording ----
+
+void CVrRecorder::UnitStart(int64_t byteOffset) {
+    units_.push_back({byteOffset / int64_t(kSector), -1});
+}
+
+void CVrRecorder::VideoTime(int64_t ts) {
+    if (ts < 0) return;
+    if (firstTime_ < 0 || ts < firstTime_) firstTime_ = ts;
+    lastTime_ = std::max(lastTime_, ts);
+    if (!units_.empty() && units_.back().startTime < 0) units_.back().startTime = ts;
+}
+
+void CVrRecorder::SequenceHeader(const uint8_t* p, size_t n) {
+    if (haveVideo_ || n < 12 || p[0] != 0 || p[1] != 0 || p[2] != 1 || p[3] != 0xB3) return;
+    haveVideo_ = true;
+    const int width = p[4] << 4 | p[5] >> 4;
+    const int height = (p[5] & 15) << 8 | p[6];
+    const int aspect = p[7] >> 4, rate = p[7] & 15;
+    const bool pal = rate == 3 || rate == 6;
+    fieldRate_ = rate == 3   ? 50.0
+                 : rate == 6 ? 100.0
+                 : rate == 1 ? 48000.0 / 1001
+                 : rate == 2 ? 48.0
+                 : rate == 4 ? 60000.0 / 1001
+                 : rate == 5 ? 60.0
+                 : rate == 7 ? 120000.0 / 1001
+                             : 120.0;
+    // An MPEG-2 stream has a sequence extension after its header.
+    bool mpeg2 = false;
+    for (size_t i = 12; i + 4 <= n && !mpeg2; ++i)
+        mpeg2 = p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB5;
+    const bool full = height > (pal ? 288 : 240);
+    const int resolution = width >= 720 ? 0 : width >= 704 ? 1 : full ? 2 : 3;
+    video_ = {mpeg2 ? 1 : 0, pal ? 1 : 0, aspect == 3 ? 3 : 0, resolution};
+}
+
+void CVrRecorder::AudioFrame(int kind, const uint8_t* p, size_t n, int lpcmChannels) {
+    if (haveAudio_) return;
+    haveAudio_ = true;
+    if (kind == 0) {  // LPCM
+        audioCoding_ = 4;
+        audioChannels_ = std::max(1, lpcmChannels);
+    } else if (kind == 1) {  // AC-3: channels by acmod (ATSC A/52 5.4.2.3) and the LFE bit
+        audioCoding_ = 0;
+        static const int kChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+        audioChannels_ = n > 6 ? kChannels[p[6] >> 5] : 2;
+    } else {  // MPEG audio: mode 3 is one channel (ISO/IEC 11172-3 2.4.2.3)
+        audioCoding_ = 2;
+        audioChannels_ = n > 3 && (p[3] >> 6) == 3 ? 1 : 2;
+    }
+}
+
+bool CVrRecorder::MakeMovie(int64_t totalBytes, VrMovieInfo* m, std::string* error) const {
+    *m = VrMovieInfo();
+    m->audioCoding = audioCoding_;
+    m->audioField5 = std::clamp(audioChannels_ - 1, 0, 7);
+    m->video = video_;
+    const std::time_t now = std::time(nullptr);
+    std::tm local{}, utc{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+    gmtime_s(&utc, &now);
+#else
+    localtime_r(&now, &local);
+    gmtime_r(&now, &utc);
+#endif
+    m->year = local.tm_year + 1900;
+    m->month = local.tm_mon + 1;
+    m->day = local.tm_mday;
+    m->hour = local.tm_hour;
+    m->minute = local.tm_min;
+    m->second = local.tm_sec;
+    utc.tm_isdst = local.tm_isdst;
+    m->timeZoneBias = int((std::mktime(&utc) - now) / 60);  // UTC = local time + bias
+    m->startTime = uint32_t(std::max<int64_t>(0, firstTime_));
+    m->endTime = uint32_t(std::max<int64_t>(0, lastTime_));
+    const int64_t endSector = (totalBytes + int64_t(kSector) - 1) / int64_t(kSector);
+    const double ticksPerField = 90000.0 / fieldRate_;
+    auto fields = [&](int64_t ticks) { return int(std::clamp<double>(double(ticks) / ticksPerField + 0.5, 0, 255)); };
+    for (size_t i = 0; i < units_.size(); ++i) {
+        const Unit& u = units_[i];
+        const int64_t next = i + 1 < units_.size() ? units_[i + 1].startSector : endSector;
+        const int64_t sectors = next - u.startSector;
+        if (sectors > 0x3FF) return Fail(error, "a video object unit is larger than its entry can hold");
+        const int64_t end = i + 1 < units_.size() && units_[i + 1].startTime >= 0 ? units_[i + 1].startTime : lastTime_;
+        const int length = u.startTime >= 0 && end >= u.startTime ? fields(end - u.startTime) : 0;
+        m->tableB.insert(m->tableB.end(), {uint8_t(length), uint8_t(sectors >> 8), uint8_t(sectors)});
+    }
+    // One time entry per ten seconds after the first picture.
+    size_t unit = 0;
+    for (int64_t t = firstTime_ + 900000; firstTime_ >= 0 && t <= lastTime_; t += 900000) {
+        while (unit + 1 < units_.size() && units_[unit + 1].startTime >= 0 && units_[unit + 1].startTime <= t)
+            ++unit;
+        if (units_.empty() || units_[unit].startTime < 0) break;
+        const uint32_t number = uint32_t(unit + 1), sector = uint32_t(units_[unit].startSector);
+        m->tableA.insert(m->tableA.end(),
+                         {uint8_t(number >> 8), uint8_t(number), uint8_t(fields(t - units_[unit].startTime)),
+                          uint8_t(sector >> 24), uint8_t(sector >> 16), uint8_t(sector >> 8), uint8_t(sector)});
+    }
+    return true;
+}
+
+bool CVrRecorder::Finish(int64_t totalBytes, const std::string& folder, std::string* error, VrFileOps* ops) {
+    VrMovieInfo movie;
+    if (!MakeMovie(totalBytes, &movie, error)) return false;
+    CVrIfo ifo(ops);
+    ifo.OpenFolder(folder);
+    ifo.SetMovie(movie);
+    return ifo.Build(error);
 }
 
 }  // namespace editor

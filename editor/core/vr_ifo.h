@@ -102,4 +102,40 @@ private:
     VrMovieInfo movie_;
 };
 
+// What a DVD-VR recording collects while its program stream is written, and the record
+// it makes of it in the folder's management file at the end. The stream is cut into
+// video object units, each opened by a navigation pack at a sequence header: table B has
+// one 3-byte entry per unit (its length in video fields, capped at 255, and its size in
+// 2048-byte sectors in the low 10 bits of bytes 1-2); table A one 7-byte entry per ten
+// seconds (the 1-based number of the unit holding that time, its distance from the
+// unit's start in fields, capped at 255, and the unit's first sector).
+class CVrRecorder {
+public:
+    // A video object unit begins `byteOffset` bytes into the stream.
+    void UnitStart(int64_t byteOffset);
+    // A video presentation time (90 kHz) written.
+    void VideoTime(int64_t ts);
+    // The first sequence header gives the video attributes.
+    void SequenceHeader(const uint8_t* data, size_t length);
+    // The first audio frame gives the audio attributes: kind as the writer's audio kinds
+    // (0 LPCM with its format, 1 AC-3, 2 MPEG audio).
+    void AudioFrame(int kind, const uint8_t* data, size_t length, int lpcmChannels);
+    // Records the stream of `totalBytes` bytes in `folder`'s management file.
+    bool Finish(int64_t totalBytes, const std::string& folder, std::string* error, VrFileOps* ops = nullptr);
+    // The movie that Finish records (for inspection).
+    bool MakeMovie(int64_t totalBytes, VrMovieInfo* movie, std::string* error) const;
+
+private:
+    struct Unit {
+        int64_t startSector;
+        int64_t startTime;  // 90 kHz of its first picture, -1 until known
+    };
+    std::vector<Unit> units_;
+    int64_t firstTime_ = -1, lastTime_ = -1;
+    double fieldRate_ = 50.0;
+    bool haveVideo_ = false, haveAudio_ = false;
+    std::array<int, 4> video_{};
+    int audioCoding_ = 2, audioChannels_ = 1;
+};
+
 }  // namespace editor

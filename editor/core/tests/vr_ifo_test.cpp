@@ -3,6 +3,7 @@
 // the old file as it was, and counters that refuse when full.
 #include "editor/core/vr_ifo.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -11,6 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "editor/core/tests/join_fixtures.h"
+#include "editor/core/tests/ps_fixtures.h"
+#include "tools/mpeg_join.h"
 
 namespace {
 
@@ -261,6 +264,53 @@ TEST(VrIfo, FullCountersRefuse) {
     VrMovieInfo huge = Movie(0x10000, 1);
     EXPECT_FALSE(RecordMovie(Folder("vr-huge"), huge, &error));
     EXPECT_NE(error.find("more entries"), std::string::npos) << error;
+}
+
+// Two DVD-VR joins into one folder: each stream decodes without a word, and the
+// management file records both, one table-B entry per navigation pack with the sectors
+// between them, the second movie starting where the first one's sectors end.
+TEST(VrIfo, DvdVrJoinsAreRecordedInTheFolder) {
+    const std::string clip = editor_test::Clip("pal-dvd", "720x576", "-bf 2 -g 12 -c:a mp2 -b:a 224k", 300);
+    const std::string folder = Folder("vr-join");
+    std::filesystem::create_directories(folder);
+    const std::string streams[2] = {folder + "/VR_MOVIE.VRO", folder + "/second.vro"};
+    const char* cuts[2][2] = {{"0.5", "6.5"}, {"1.0", "4.0"}};
+    uint64_t sectors[2] = {0, 0};
+    size_t units[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        const tools::JoinResult r = tools::RunJoin({"--type", "dvdvr", "-o", streams[i], clip, cuts[i][0], cuts[i][1]});
+        ASSERT_EQ(r.status, 0) << r.message;
+        EXPECT_EQ(
+            editor_test::Shell("ffmpeg -nostdin -v error -i '" + editor_test::FixtureName(streams[i]) + "' -f null -"),
+            "");
+        const std::vector<uint8_t> vro = editor_test::ReadFile(streams[i]);
+        ASSERT_EQ(vro.size() % 2048, 0u);
+        sectors[i] = vro.size() / 2048;
+        // Navigation packs: a system header right after the pack header.
+        for (size_t at = 0; at + 18 <= vro.size(); at += 2048)
+            if (vro[at + 14] == 0 && vro[at + 15] == 0 && vro[at + 16] == 1 && vro[at + 17] == 0xBB) ++units[i];
+    }
+    VrIfoContents c;
+    std::string why;
+    ASSERT_TRUE(CVrIfo::Parse(IfoBytes(folder), &c, &why)) << why;
+    ASSERT_EQ(c.movies.size(), 2u);
+    EXPECT_EQ(c.attributes.size(), 1u);
+    EXPECT_EQ(c.attributes[0][0], 0x50);    // MPEG-2, PAL, 4:3
+    EXPECT_EQ(c.attributes[0][4] >> 5, 2);  // MPEG audio
+    EXPECT_EQ(c.sectors, sectors[0] + sectors[1]);
+    for (int i = 0; i < 2; ++i) {
+        const std::vector<uint8_t>& m = c.movies[size_t(i)];
+        EXPECT_EQ(Be16(m, 25), units[i]);
+        EXPECT_GT(units[i], 5u);
+        EXPECT_EQ(Be32(m, 29), i == 0 ? 0u : uint32_t(sectors[0]));
+        // About the cut's length between the first and last picture (90 kHz).
+        const double seconds = double(Be32(m, 15) - Be32(m, 9)) / 90000.0;
+        EXPECT_NEAR(seconds, std::atof(cuts[i][1]) - std::atof(cuts[i][0]), 1.0);
+        // Every unit but the last lasts a GOP of 12 pictures: 24 fields.
+        const size_t tables = 33 + 7 * size_t(Be16(m, 23));
+        for (size_t k = 0; k + 1 < units[i]; ++k)
+            EXPECT_EQ(m[tables + 3 * k], 24) << i << " " << k;
+    }
 }
 
 }  // namespace
