@@ -361,6 +361,10 @@ TEST_F(Splicery, CallbackMayStopOrReleaseTheObject) {
 // join, each with one stream, both decoding without a word.
 TEST_F(Splicery, SeparateListsGiveVideoOnlyAndAudioOnlyJoins) {
     const std::string a = DvdClip(300), b = DvdClip(500);
+    // Engine 1 exists with a clip of both streams: it must not run along.
+    ASSERT_EQ(editor_->Initialize(2, 1), S_OK);
+    ASSERT_EQ(editor_->SetMaxClips(1), S_OK);
+    ASSERT_EQ(Add(a, 0, 2), S_OK);
     IMpegEditor2* e2 = Editor2();
     ASSERT_TRUE(e2);
     for (const bool video : {true, false}) {
@@ -385,6 +389,18 @@ TEST_F(Splicery, SeparateListsGiveVideoOnlyAndAudioOnlyJoins) {
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
         EXPECT_EQ(editor_test::StreamKinds(name), video ? "video" : "audio");
     }
+    // A failed run of engine 2 is reported once and returns to the initialised state.
+    HostStream refusing;
+    refusing.refuse = true;
+    ASSERT_EQ(e2->SetOutputStream(&refusing), S_OK);
+    Done failed;
+    ASSERT_EQ(e2->Start(&OnDone, &failed), S_OK);
+    ASSERT_TRUE(failed.Wait());
+    EXPECT_EQ(failed.status, kEditFailed);
+    EXPECT_EQ(e2->SetOutputStream(nullptr), S_OK);  // a guarded call: not running
+    EXPECT_EQ(e2->AddAudioClip(a.c_str(), 0, 0, kAllOnes, LONG(kAllOnes), TRUE, 0, 0), E_OUTOFMEMORY);  // full
+    EXPECT_EQ(failed.calls, 1);
+
     LONGLONG duration = 0;
     EXPECT_EQ(e2->ProbeClip(a.c_str(), &duration, 1), S_OK);
     EXPECT_NEAR(double(duration) / kSecond, 8.0, 0.1);

@@ -99,6 +99,32 @@ TEST(EditEngine2, VideoAndAudioListsMeetInOneStream) {
     EXPECT_EQ(said.find("ERR"), std::string::npos) << said;
 }
 
+// Two SVCD video cuts under the audio of a third SVCD clip, written as SVCD: the
+// authoring tool of the kind takes it.
+TEST(EditEngine2, SvcdJoinPassesVcdimager) {
+    const std::string a = Clip("pal-svcd", "480x576", "", 300), b = Clip("pal-svcd", "480x576", "", 500),
+                      c = Clip("pal-svcd", "480x576", "", 900);
+    editor::CEditEngine2 engine;
+    ASSERT_TRUE(engine.SetVideoCapacity(2));
+    ASSERT_TRUE(engine.SetAudioCapacity(1));
+    ASSERT_GE(engine.AddVideoClip(a, 13000000, 57000000, true), 0);
+    ASSERT_GE(engine.AddVideoClip(b, 21000000, 65000000, true), 0);
+    ASSERT_GE(engine.AddAudioClip(c, 0, 80000000, true, 0), 0);
+    engine.SetWriterType(editor::kWriterSvcd);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("svcd2") + ".mpg");
+    engine.SetOutputFileName(out);
+    ASSERT_TRUE(engine.Start());
+    ASSERT_EQ(engine.Wait(), editor::kMuxDone);
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    EXPECT_EQ(StreamKinds(name), "video audio");
+    ExpectContinuous(SortedPts(name, "v"), kFrame90k, "video");
+    EXPECT_EQ(editor_test::CountClipStarts(VideoElementaryStream(name)), 2);
+    const std::string said = Shell("vcdimager -t svcd -c '" + name + ".cue' -b '" + name + ".bin' '" + name + "'");
+    EXPECT_EQ(said.find("exit "), std::string::npos) << said;
+    EXPECT_EQ(said.find("ERR"), std::string::npos) << said;
+}
+
 // An empty list leaves its stream out of the output altogether.
 TEST(EditEngine2, AnEmptyListGivesOneStream) {
     const std::string a = DvdClip(300), b = DvdClip(500);
