@@ -242,6 +242,23 @@ bool CEditEngine::WaitWhilePaused() {
 // ---------------------------------------------------------------------------------------
 // Clip walker
 
+bool CEditEngine::ReadLpcmFormat(const ClipItem& clip, AudioFormat* format) {
+    ClipFile f(clip.path);
+    std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
+    if (!f || !parser || !parser->Reset() || clip.audioStream < kLpcmIndexBase) return false;
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
+    if (!reader.Seek(0)) return false;
+    std::vector<uint8_t> block(kSectorUserSize);
+    // Bounded: the format stands in the first LPCM packet, near the start.
+    for (int blocks = 0; blocks < 2048; ++blocks) {
+        const size_t n = reader.Next(block.data());
+        if (n == 0) return false;
+        parser->Feed(block.data(), n);
+        if (parser->GetLpcmFormat(clip.audioStream, format)) return true;
+    }
+    return false;
+}
+
 bool CEditEngine::LoadFirstSequenceHeader(const ClipItem& clip) {
     firstSequence_.clear();
     ClipFile f(clip.path);
@@ -867,7 +884,14 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     OutputStreams(&withVideo, &withAudio);
     videoId_ = withVideo ? writer_->AddVideoStream(videoRate_) : 0;
     audioId_ = withAudio ? writer_->AddAudioStream(audioKind_, audioRate_) : 0;
-    if (withAudio && audioKind_ == kPsAudioLpcm && lpcmSet_) writer_->SetLpcmFormat(audioId_, lpcmFormat_);
+    if (withAudio && audioKind_ == kPsAudioLpcm) {
+        // Without a format of its own the output takes that of the first clip with audio.
+        AudioFormat format = lpcmFormat_;
+        bool known = lpcmSet_;
+        for (const ClipItem& c : AudioClipList())
+            if (!known && c.fromFile && c.audioStream >= kLpcmIndexBase) known = ReadLpcmFormat(c, &format);
+        if (known) writer_->SetLpcmFormat(audioId_, format);
+    }
     if (withVideo || withAudio) writer_->SetEngineValue(engineValue_);
     writer_->Begin();
     if (firstFile) writer_->SetTimeOrigin(-kPreload);

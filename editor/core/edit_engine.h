@@ -109,6 +109,8 @@ public:
     // of its file-name part replaced by ".%04d.mpg" (n), or that appended when the file
     // name has no dot.
     static std::string GetPartName(int index, const std::string& name);
+    // The LPCM format of a clip's audio, from its first packets.
+    static bool ReadLpcmFormat(const ClipItem& clip, AudioFormat* format);
 
     // The thread bodies (public for the component object that runs them on its threads).
     int ProcFile();
@@ -131,6 +133,8 @@ protected:
                   bool fromFile);
     // The streams an output file carries: both whenever there are clips.
     virtual void OutputStreams(bool* video, bool* audio) const;
+    // The clips whose audio the output carries.
+    virtual const std::vector<ClipItem>& AudioClipList() const { return clips_; }
     // The clip walk of a run (the walker thread's body); sets walkerDone_ at its end.
     virtual int Walk() { return ProcFile(); }
     // Signals every wait of the run to end, without waiting for anything.

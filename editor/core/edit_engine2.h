@@ -44,6 +44,7 @@ public:
 
 protected:
     void OutputStreams(bool* video, bool* audio) const override;
+    const std::vector<ClipItem>& AudioClipList() const override { return audioClips_; }
     int Walk() override;
 
 private:

@@ -759,6 +759,10 @@ void CMpeg2PsWriter::WriteSequenceEnd() {
 // Every remainder in one pack of its own: MPEG audio, AC-3, LPCM, then video.
 void CMpeg2PsWriter::FlushAllLocked() {
     for (auto* list : {&mpegAudio_, &ac3_, &lpcm_}) {
+        // Before the end an LPCM remainder waits for the next packet: a short packet with
+        // no frame start carries no time stamp, and readers that time LPCM by its bytes
+        // then run past the next packet's stamp.
+        if (list == &lpcm_ && !flushed_) continue;
         for (EsStream* s : *list) {
             int64_t fill = int64_t(s->ring.FillLevel());
             while (fill > 0) {

@@ -125,6 +125,31 @@ TEST(EditEngine2, SvcdJoinPassesVcdimager) {
     EXPECT_EQ(said.find("ERR"), std::string::npos) << said;
 }
 
+// LPCM audio under video, with no format given: the output takes the audio clip's own,
+// and ffmpeg decodes every sample.
+TEST(EditEngine2, LpcmAudioListTakesTheClipsFormat) {
+    const std::string v = DvdClip(300);
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a pcm_dvd", 700);
+    editor::CEditEngine2 engine;
+    ASSERT_TRUE(engine.SetVideoCapacity(1));
+    ASSERT_TRUE(engine.SetAudioCapacity(1));
+    ASSERT_GE(engine.AddVideoClip(v, 10000000, 50000000, true), 0);
+    ASSERT_GE(engine.AddAudioClip(a, 20000000, 60000000, true, 0), 0);
+    engine.SetWriterType(editor::kWriterMpeg2);
+    engine.SetAudioKind(editor::kPsAudioLpcm, nullptr);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("lpcm2") + ".mpg");
+    engine.SetOutputFileName(out);
+    ASSERT_TRUE(engine.Start());
+    ASSERT_EQ(engine.Wait(), editor::kMuxDone);
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    EXPECT_EQ(StreamKinds(name), "video audio");
+    EXPECT_EQ(editor_test::ProbeStreamValue(testsupport::FixturePath(name), "a", "codec_name"), "pcm_dvd");
+    const std::vector<int64_t> audio = SortedPts(name, "a");
+    ASSERT_GT(audio.size(), 10u);
+    EXPECT_NEAR(double(audio.back() - audio.front()) / 90000.0, 4.0, 0.1);
+}
+
 // An empty list leaves its stream out of the output altogether.
 TEST(EditEngine2, AnEmptyListGivesOneStream) {
     const std::string a = DvdClip(300), b = DvdClip(500);
