@@ -983,6 +983,9 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     }
     if (outputProc_) outputProc_(nullptr, 0, true);
     writer_->End();
+    // A DVD-VR stream whose management file could not be written is a failed run.
+    if (const auto* mpeg2 = dynamic_cast<const CMpeg2PsWriter*>(writer_.get()); mpeg2 && !mpeg2->VrError().empty())
+        result = kMuxFailed;
     return result;
 }
 

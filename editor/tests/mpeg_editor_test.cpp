@@ -331,6 +331,26 @@ TEST_F(Splicery, PauseResumeAndStopReportOnce) {
     EXPECT_EQ(done.calls, 1);
 }
 
+// Releasing the object while it runs stops the run and joins its threads first: the
+// host hears once that the run was stopped.
+TEST_F(Splicery, ReleaseWhileRunningStopsFirst) {
+    const std::string a = DvdClip(300);
+    ASSERT_EQ(editor_->Initialize(2, 1), S_OK);
+    ASSERT_EQ(editor_->SetMaxClips(4), S_OK);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(Add(a, 0, 8), S_OK);
+    ASSERT_EQ(editor_->SetOutputCallback(&Slow, nullptr), S_OK);
+    Done done;
+    ASSERT_EQ(editor_->Start(&OnDone, &done), S_OK);
+    Sleep(100);
+    EXPECT_EQ(editor_->Release(), 0u);
+    editor_ = nullptr;
+    // The run was over when Release returned.
+    EXPECT_EQ(WaitForSingleObject(done.event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(done.calls, 1);
+    EXPECT_EQ(done.status, kEditStopped);
+}
+
 // The host releases the object, or stops it, from inside its completion callback: no
 // deadlock, one report.
 TEST_F(Splicery, CallbackMayStopOrReleaseTheObject) {

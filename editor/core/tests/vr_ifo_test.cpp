@@ -292,7 +292,8 @@ TEST(VrIfo, DvdVrJoinsAreRecordedInTheFolder) {
     }
     VrIfoContents c;
     std::string why;
-    ASSERT_TRUE(CVrIfo::Parse(IfoBytes(folder), &c, &why)) << why;
+    const std::vector<uint8_t> ifo = IfoBytes(folder);
+    ASSERT_TRUE(CVrIfo::Parse(ifo, &c, &why)) << why;
     ASSERT_EQ(c.movies.size(), 2u);
     EXPECT_EQ(c.attributes.size(), 1u);
     EXPECT_EQ(c.attributes[0][0], 0x50);    // MPEG-2, PAL, 4:3
@@ -311,6 +312,19 @@ TEST(VrIfo, DvdVrJoinsAreRecordedInTheFolder) {
         for (size_t k = 0; k + 1 < units[i]; ++k)
             EXPECT_EQ(m[tables + 3 * k], 24) << i << " " << k;
     }
+
+    // A management file that cannot be read back fails the join and stays as it was.
+    std::vector<uint8_t> damaged = ifo;
+    damaged[256] = 0x7F;
+    {
+        std::FILE* f = std::fopen((folder + "/VR_MANGR.IFO").c_str(), "wb");
+        ASSERT_TRUE(f);
+        std::fwrite(damaged.data(), 1, damaged.size(), f);
+        std::fclose(f);
+    }
+    const tools::JoinResult r = tools::RunJoin({"--type", "dvdvr", "-o", folder + "/third.vro", clip, "1", "2"});
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(IfoBytes(folder), damaged);
 }
 
 }  // namespace
