@@ -24,6 +24,7 @@ int WriterType(const std::string& name) {
     if (name == "mpeg2") return editor::kWriterMpeg2;
     if (name == "vcd") return editor::kWriterVcd;
     if (name == "dvd") return editor::kWriterDvd;
+    if (name == "dvdvr") return editor::kWriterDvdVr;
     if (name == "svcd") return editor::kWriterSvcd;
     return 0;
 }
@@ -82,19 +83,7 @@ JoinResult RunJoin(const std::vector<std::string>& args) {
     editor::AudioFormat format;
     if (kind == editor::kPsAudioLpcm) {
         // The LPCM format of the first clip, from its first packets.
-        editor::CMpeg2StreamParser parser;
-        std::FILE* f = std::fopen(first.path.c_str(), "rb");
-        if (!f) return Fail(first.path + ": cannot be opened");
-        std::vector<uint8_t> buf(1 << 16);
-        bool found = false;
-        for (int k = 0; k < 64 && !found; ++k) {
-            const size_t n = std::fread(buf.data(), 1, buf.size(), f);
-            if (n == 0) break;
-            parser.Feed(buf.data(), n);
-            found = parser.GetLpcmFormat(first.audioStream, &format);
-        }
-        std::fclose(f);
-        if (!found) return Fail(first.path + ": no LPCM format found");
+        if (!editor::CEditEngine::ReadLpcmFormat(first, &format)) return Fail(first.path + ": no LPCM format found");
         engine.SetAudioKind(kind, &format);
     } else {
         engine.SetAudioKind(kind, nullptr);

@@ -41,17 +41,6 @@ int AudioKindOfIndex(int index) {
 
 }  // namespace
 
-// What the video thread of a clip tells its audio thread: where the clip's video begins
-// and ends on the clip's own time stamps.
-struct CEditEngine::ClipRun {
-    bool first = false;
-    bool originKnown = false;
-    bool endKnown = false;
-    bool videoWritten = false;
-    int64_t v0 = 0;  // first displayed picture
-    int64_t v1 = 0;  // end of the last displayed picture
-};
-
 CEditEngine::CEditEngine() = default;
 
 CEditEngine::~CEditEngine() {
@@ -107,6 +96,10 @@ std::string CEditEngine::GetPartName(int index, const std::string& name) {
     return name.substr(0, dot) + suffix;
 }
 
+void CEditEngine::OutputStreams(bool* video, bool* audio) const {
+    *video = *audio = !clips_.empty();
+}
+
 bool CEditEngine::ProbeClipItem(bool mpeg1, ClipItem* item) {
     int64_t offset = 0;
     item->sectorMode = GetCdxaDataOffset(item->path, &offset);
@@ -114,7 +107,7 @@ bool CEditEngine::ProbeClipItem(bool mpeg1, ClipItem* item) {
     ClipStart start;
     if (!ScanClipStart(mpeg1, item->path, item->sectorMode, item->dataOffset, &start)) return false;
     // This engine times clips by their video whenever a frame duration is known.
-    const bool byVideo = start.frameDuration > 0 && start.firstVideoTime != kNoTime;
+    const bool byVideo = probeByVideo_ && start.frameDuration > 0 && start.firstVideoTime != kNoTime;
     int64_t first = kNoTime;
     if (byVideo) {
         first = start.firstVideoTime;
@@ -143,7 +136,14 @@ bool CEditEngine::ProbeClipItem(bool mpeg1, ClipItem* item) {
 }
 
 int CEditEngine::AddClip(const std::string& path, int64_t in, int64_t out, bool fromFile) {
-    if (clips_.size() >= capacity_) return -1;
+    const int index = AddClipTo(&clips_, capacity_, path, in, out, fromFile);
+    if (index >= 0) totalLength_ += clips_.back().out - clips_.back().in;
+    return index;
+}
+
+int CEditEngine::AddClipTo(std::vector<ClipItem>* list, size_t capacity, const std::string& path, int64_t in,
+                           int64_t out, bool fromFile) {
+    if (list->size() >= capacity) return -1;
     ClipItem item;
     item.fromFile = fromFile;
     if (fromFile) item.path = path;
@@ -158,7 +158,7 @@ int CEditEngine::AddClip(const std::string& path, int64_t in, int64_t out, bool 
         item.lastVideoTime = item.lastAudioTime = item.duration;
     } else {
         const ClipItem* seen = nullptr;
-        for (const ClipItem& c : clips_)
+        for (const ClipItem& c : *list)
             if (c.fromFile && c.path == path) seen = &c;
         if (seen) {
             item = *seen;
@@ -175,9 +175,8 @@ int CEditEngine::AddClip(const std::string& path, int64_t in, int64_t out, bool 
         item.in = std::clamp<int64_t>(item.in, 0, item.duration);
         item.out = std::clamp<int64_t>(item.out, item.in, item.duration);
     }
-    totalLength_ += item.out - item.in;
-    clips_.push_back(item);
-    return int(clips_.size()) - 1;
+    list->push_back(item);
+    return int(list->size()) - 1;
 }
 
 bool CEditEngine::Start() {
@@ -197,12 +196,12 @@ bool CEditEngine::Start() {
         segmentActive_ = false;
     }
     const size_t videoCap = videoRate_ > 0 ? size_t(videoRate_ * 2 / 8) : 5120000;
-    const size_t audioCap = audioRate_ > 0 ? size_t(audioRate_ * 2 / 8) : 1024000;
+    const size_t audioCap = audioRate_ > 0 ? size_t(audioRate_ * 2 / 8) : audioQueueDefault_;
     if (!videoQueue_.Create(std::max<size_t>(videoCap, 65536)) ||
         !audioQueue_.Create(std::max<size_t>(audioCap, 65536)))
         return false;
     if (!walker_.Start([this] {
-            if (!ProcFile()) Stop();
+            if (!Walk()) Stop();
         })) {
         std::lock_guard<std::mutex> hold(stateLock_);
         walkerDone_ = true;
@@ -224,13 +223,18 @@ int CEditEngine::Wait() {
     return muxResult_;
 }
 
-void CEditEngine::Stop() {
+void CEditEngine::AbortRun() {
     abort_ = true;
     videoQueue_.Signal();
     audioQueue_.Signal();
+    std::lock_guard<std::mutex> hold(stateLock_);
+    stateChanged_.notify_all();
+}
+
+void CEditEngine::Stop() {
+    AbortRun();
     if (hostStream_) hostStream_->Abort();
     std::unique_lock<std::mutex> hold(stateLock_);
-    stateChanged_.notify_all();
     // Every wait of the walker and its clip threads includes the abort, so this ends.
     stateChanged_.wait(hold, [&] { return walkerDone_; });
 }
@@ -244,6 +248,23 @@ bool CEditEngine::WaitWhilePaused() {
 
 // ---------------------------------------------------------------------------------------
 // Clip walker
+
+bool CEditEngine::ReadLpcmFormat(const ClipItem& clip, AudioFormat* format) {
+    ClipFile f(clip.path);
+    std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
+    if (!f || !parser || !parser->Reset() || clip.audioStream < kLpcmIndexBase) return false;
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
+    if (!reader.Seek(0)) return false;
+    std::vector<uint8_t> block(kSectorUserSize);
+    // Bounded: the format stands in the first LPCM packet, near the start.
+    for (int blocks = 0; blocks < 2048; ++blocks) {
+        const size_t n = reader.Next(block.data());
+        if (n == 0) return false;
+        parser->Feed(block.data(), n);
+        if (parser->GetLpcmFormat(clip.audioStream, format)) return true;
+    }
+    return false;
+}
 
 bool CEditEngine::LoadFirstSequenceHeader(const ClipItem& clip) {
     firstSequence_.clear();
@@ -329,6 +350,7 @@ int CEditEngine::ProcFile() {
         }
         ClipRun run;
         run.first = i == 0;
+        run.videoBase = videoBase_;
         int videoResult = kClipOk, audioResult = kClipOk;
         {
             common::Thread video, audio;
@@ -907,9 +929,9 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
                 if (run->first) {
                     take = a >= v0;
                     origin = v0;
-                    base = videoBase_;
+                    base = run->videoBase;
                 } else {
-                    take = videoBase_ + a - v0 >= audioBase_;
+                    take = run->videoBase + a - v0 >= audioBase_;
                     origin = a;
                     base = audioBase_;
                 }
@@ -991,6 +1013,7 @@ bool CEditEngine::SendOutput(std::FILE* file) {
 
 bool CEditEngine::WriteVideoUnit(std::vector<uint8_t>* unit, const AccessUnitInfo& info) {
     FixCutGop(unit, info.kind);
+    if (clearProgressive_ && info.kind == kUnitSequenceHeader) ClearProgressiveSequence(unit->data(), unit->size());
     if (unit->empty()) return true;
     writer_->WriteVideo(videoId_, unit->data(), unit->size(), info.time1);
     if (info.time1 != kNoTime)
@@ -1007,7 +1030,7 @@ bool CEditEngine::WriteAudioUnit(std::vector<uint8_t>* unit, const AccessUnitInf
         frameLength = audioFrameLength_;
         header = audioHeader_;
     }
-    if (frameLength > 0 && unit->size() < size_t(frameLength)) {
+    if (frameLength > 0 && unit->size() < size_t(frameLength) && !keepShortAudio_) {
         // A short frame: MPEG audio takes the stored silent frame of its format, or goes
         // out unchanged when there is none; a short AC-3 or LPCM frame is dropped.
         if (audioKind_ == kPsAudioMpeg) {
@@ -1062,12 +1085,24 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     writer_ = MakePsWriter(writerType_);
     if (!writer_) return kMuxFailed;
     writer_->SetType(writerType_);
-    if (!clips_.empty()) {
-        videoId_ = writer_->AddVideoStream(videoRate_);
-        audioId_ = writer_->AddAudioStream(audioKind_, audioRate_);
-        if (audioKind_ == kPsAudioLpcm && lpcmSet_) writer_->SetLpcmFormat(audioId_, lpcmFormat_);
-        writer_->SetEngineValue(engineValue_);
+    if (writerType_ == kWriterDvdVr) {
+        // A DVD-VR stream's management file lies in the folder of the stream.
+        const size_t slash = outputName_.find_last_of("/\\");
+        writer_->SetFolder(slash == std::string::npos ? std::string(".") : outputName_.substr(0, slash));
     }
+    bool withVideo = false, withAudio = false;
+    OutputStreams(&withVideo, &withAudio);
+    videoId_ = withVideo ? writer_->AddVideoStream(videoRate_) : 0;
+    audioId_ = withAudio ? writer_->AddAudioStream(audioKind_, audioRate_) : 0;
+    if (withAudio && audioKind_ == kPsAudioLpcm) {
+        // Without a format of its own the output takes that of the first clip with audio.
+        AudioFormat format = lpcmFormat_;
+        bool known = lpcmSet_;
+        for (const ClipItem& c : AudioClipList())
+            if (!known && c.fromFile && c.audioStream >= kLpcmIndexBase) known = ReadLpcmFormat(c, &format);
+        if (known) writer_->SetLpcmFormat(audioId_, format);
+    }
+    if (withVideo || withAudio) writer_->SetEngineValue(engineValue_);
     writer_->Begin();
     if (firstFile) writer_->SetTimeOrigin(-kPreload);
     bytesSent_ = 0;
@@ -1091,8 +1126,10 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
         *done = true;
     };
     auto writeVideo = [&]() {
-        if (!videoWritten && videoInfo_.kind != kUnitSequenceHeader && !firstSequence_.empty())
+        if (!videoWritten && videoInfo_.kind != kUnitSequenceHeader && !firstSequence_.empty()) {
+            if (clearProgressive_) ClearProgressiveSequence(firstSequence_.data(), firstSequence_.size());
             writer_->WriteVideo(videoId_, firstSequence_.data(), firstSequence_.size(), kNoTime);
+        }
         videoWritten = true;
         WriteVideoUnit(&videoUnit_, videoInfo_);
         videoPending_ = false;
@@ -1156,6 +1193,9 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     }
     if (outputProc_) outputProc_(nullptr, 0, true);
     writer_->End();
+    // A DVD-VR stream whose management file could not be written is a failed run.
+    if (const auto* mpeg2 = dynamic_cast<const CMpeg2PsWriter*>(writer_.get()); mpeg2 && !mpeg2->VrError().empty())
+        result = kMuxFailed;
     return result;
 }
 

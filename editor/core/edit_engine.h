@@ -73,7 +73,7 @@ using SegmentProc = std::function<bool(int64_t in, int64_t out)>;
 class CEditEngine {
 public:
     CEditEngine();
-    ~CEditEngine();
+    virtual ~CEditEngine();
     CEditEngine(const CEditEngine&) = delete;
     CEditEngine& operator=(const CEditEngine&) = delete;
 
@@ -106,7 +106,7 @@ public:
 
     // Runs the clip walker and the mux thread. Start returns at once; Wait joins both
     // and returns the mux result.
-    bool Start();
+    virtual bool Start();
     int Wait();
     // Aborts a run: every wait of every thread of the run ends, and Stop returns once
     // the walker and its clip threads are done.
@@ -121,13 +121,36 @@ public:
     // of its file-name part replaced by ".%04d.mpg" (n), or that appended when the file
     // name has no dot.
     static std::string GetPartName(int index, const std::string& name);
+    // The LPCM format of a clip's audio, from its first packets.
+    static bool ReadLpcmFormat(const ClipItem& clip, AudioFormat* format);
 
     // The thread bodies (public for the component object that runs them on its threads).
     int ProcFile();
     int MuxFile();
 
-private:
-    struct ClipRun;
+protected:
+    // What the video thread of a clip tells its audio thread: where the clip's video
+    // begins and ends on the clip's own time stamps.
+    struct ClipRun {
+        bool first = false;
+        int64_t videoBase = 0;  // where the clip's first displayed picture lies on the output
+        bool originKnown = false;
+        bool endKnown = false;
+        bool videoWritten = false;
+        int64_t v0 = 0;  // first displayed picture
+        int64_t v1 = 0;  // end of the last displayed picture
+    };
+    // Adds a clip to `list` (of room `capacity`): AddClip's work for any clip list.
+    int AddClipTo(std::vector<ClipItem>* list, size_t capacity, const std::string& path, int64_t in, int64_t out,
+                  bool fromFile);
+    // The streams an output file carries: both whenever there are clips.
+    virtual void OutputStreams(bool* video, bool* audio) const;
+    // The clips whose audio the output carries.
+    virtual const std::vector<ClipItem>& AudioClipList() const { return clips_; }
+    // The clip walk of a run (the walker thread's body); sets walkerDone_ at its end.
+    virtual int Walk() { return ProcFile(); }
+    // Signals every wait of the run to end, without waiting for anything.
+    void AbortRun();
     int ProcVFile(const ClipItem& clip, ClipRun* run);
     int ProcAFile(const ClipItem& clip, ClipRun* run);
     bool ProbeClipItem(bool mpeg1, ClipItem* item);
@@ -220,6 +243,14 @@ private:
     int64_t latestVideoPts_ = kNoTime;
     bool dropping_ = false;
     int reference_ = -1;
+
+    // Variations of the engine with two lists: probing times a clip by its video only
+    // when asked, sequence headers lose progressive_sequence, and a short audio unit is
+    // written as it stands.
+    bool probeByVideo_ = true;
+    size_t audioQueueDefault_ = 1024000;
+    bool clearProgressive_ = false;
+    bool keepShortAudio_ = false;
 };
 
 }  // namespace editor

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "editor/core/clip_probe.h"
 
@@ -311,6 +312,7 @@ CMpeg2PsWriter::EsStream* CMpeg2PsWriter::Find(int id) {
 }
 
 size_t CMpeg2PsWriter::SetFolder(const std::string& path) {
+    vrFolder_ = path;
     return path.size() + 1;
 }
 
@@ -323,6 +325,9 @@ bool CMpeg2PsWriter::Begin() {
     firstVideoAfterSequence_ = false;
     lastVideoPackShort_ = false;
     packSize_ = type_ == kWriterSvcd ? 2324 : 2048;
+    // A DVD-VR stream is recorded in its folder's management file at the end.
+    vr_.reset(type_ == kWriterDvdVr ? new (std::nothrow) CVrRecorder : nullptr);
+    vrError_.clear();
     if (fillOn_) {
         const double bits = (double(videoBitRate_) * 1.02555 + double(audioBitRate_) * 1.05) * 0.0025;
         computedRate_ = int64_t(bits + 0.999999) * 400;
@@ -335,6 +340,11 @@ bool CMpeg2PsWriter::Begin() {
 
 void CMpeg2PsWriter::End() {
     std::lock_guard<std::mutex> hold(lock_);
+    if (vr_) {
+        if (!vr_->Finish(bytesWritten_, vrFolder_, &vrError_) && vrError_.empty())
+            vrError_ = "the management file was not written";
+        vr_.reset();
+    }
     for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_})
         FreeStreams(list);
 }
@@ -667,11 +677,16 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
         // Each sequence header starts a video object unit at a navigation pack; the
         // audio streams run on across it.
         FlushVideoLocked();
+        if (vr_) {
+            vr_->UnitStart(bytesWritten_);
+            vr_->SequenceHeader(data, length);
+        }
         NavPack();
         systemHeaderDue_ = false;
     }
     if (sequence) firstVideoAfterSequence_ = true;
     const int64_t ts = ToTicks(time);
+    if (vr_ && ts != kNoTs) vr_->VideoTime(ts);
     if (time != kNoTime) latestVideoTime_ = std::max(latestVideoTime_, time - timeOrigin_);
     // The bytes before the picture go first, without the picture's time, when they fill
     // a packet on their own.
@@ -718,6 +733,7 @@ size_t CMpeg2PsWriter::WriteAudio(int streamId, const uint8_t* data, size_t leng
     if (!s || s->kind < 0) return 0;
     if (s->kind == kPsAudioLpcm && !s->lpcmSet) return 0;
     const int64_t ts = ToTicks(time);
+    if (vr_) vr_->AudioFrame(s->kind, data, length, s->lpcm.channels);
     auto pack = [&]() {
         const int64_t fill = int64_t(s->ring.FillLevel());
         const int64_t payload = AudioPayload(*s, TimedStartWithin(*s, AudioPayload(*s, true)));
@@ -743,6 +759,10 @@ void CMpeg2PsWriter::WriteSequenceEnd() {
 // Every remainder in one pack of its own: MPEG audio, AC-3, LPCM, then video.
 void CMpeg2PsWriter::FlushAllLocked() {
     for (auto* list : {&mpegAudio_, &ac3_, &lpcm_}) {
+        // Before the end an LPCM remainder waits for the next packet: a short packet with
+        // no frame start carries no time stamp, and readers that time LPCM by its bytes
+        // then run past the next packet's stamp.
+        if (list == &lpcm_ && !flushed_) continue;
         for (EsStream* s : *list) {
             int64_t fill = int64_t(s->ring.FillLevel());
             while (fill > 0) {

@@ -19,6 +19,7 @@
 
 #include "editor/core/bit_ring.h"
 #include "editor/core/ps_parser.h"
+#include "editor/core/vr_ifo.h"
 
 namespace editor {
 
@@ -188,6 +189,8 @@ public:
 
     int Type() const { return type_; }
     int PackSize() const { return packSize_; }
+    // Why the last DVD-VR stream's management file was not written (empty when it was).
+    const std::string& VrError() const { return vrError_; }
 
 private:
     EsStream* Find(int streamId);
@@ -221,6 +224,9 @@ private:
     bool firstVideoAfterSequence_ = false;
     bool lastVideoPackShort_ = false;
     std::vector<uint8_t> pack_;
+    std::string vrFolder_;
+    std::unique_ptr<CVrRecorder> vr_;
+    std::string vrError_;
 };
 
 class CMpeg1PsWriter : public CPsWriterBase {

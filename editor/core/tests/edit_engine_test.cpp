@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "common/audio_headers.h"
+#include "editor/core/tests/join_fixtures.h"
 #include "editor/core/tests/ps_fixtures.h"
 #include "tools/mpeg_join.h"
 
@@ -24,35 +25,10 @@ namespace {
 
 using editor_test::ProbePackets;
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// An 8-second clip: moving test picture, a tone, GOPs of `gop` pictures with B pictures.
-std::string Clip(const std::string& target, const std::string& size, const std::string& audio, int tone) {
-    std::string path;
-    const std::string cmd = "ffmpeg -f lavfi -i testsrc=size=" + size +
-                            ":rate=25 -f lavfi -i sine=frequency=" + std::to_string(tone) +
-                            ":sample_rate=48000 -t 8 -target " + target + " -aspect 4:3 " + audio + " {out}";
-    EXPECT_TRUE(testsupport::MediaFixture(cmd, "mpg", &path));
-    return path;
-}
-
-std::string Seconds(double s) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3f", s);
-    return buf;
-}
-
-// Runs a shell command in the fixture folder; its output, or "exit N" when it fails.
-std::string Shell(const std::string& script) {
-    const std::string log = testsupport::UniqueName("run") + ".log";
-    const int status = testsupport::RunShell(script, log);
-    std::string text = testsupport::ReadFixtureFile(log);
-    if (status != 0) text += "exit " + std::to_string(status);
-    return text;
-}
+using editor_test::Clip;
+using editor_test::ReadFile;
+using editor_test::Seconds;
+using editor_test::Shell;
 
 struct Cut {
     std::string path;
@@ -174,20 +150,7 @@ TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     const std::string es = name + ".m2v";
     EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i '" + name + "' -map 0:v -c copy -f mpeg2video '" + es + "'"), "");
     const std::vector<uint8_t> v = ReadFile(testsupport::FixturePath(es));
-    int broken = 0;
-    for (size_t i = 0; i + 16 < v.size(); ++i) {
-        if (v[i] != 0 || v[i + 1] != 0 || v[i + 2] != 1 || v[i + 3] != 0xB8) continue;
-        if (!(v[i + 7] & 0x20)) continue;
-        ++broken;
-        EXPECT_TRUE(v[i + 7] & 0x40) << "broken_link without closed_gop at " << i;
-        size_t p = i + 8;
-        while (p + 6 < v.size() && !(v[p] == 0 && v[p + 1] == 0 && v[p + 2] == 1 && v[p + 3] == 0))
-            ++p;
-        ASSERT_LT(p + 6, v.size());
-        EXPECT_EQ((v[p + 4] << 2) | (v[p + 5] >> 6), 0) << "temporal_reference of the first picture";
-        EXPECT_EQ((v[p + 5] >> 3) & 7, 1) << "first picture of a clip is not an I picture";
-    }
-    EXPECT_EQ(broken, int(cuts.size()));
+    EXPECT_EQ(editor_test::CountClipStarts(v), int(cuts.size()));
 
     // No partial audio frame anywhere in the joined audio.
     if (std::string(c.audioCopy).size()) {

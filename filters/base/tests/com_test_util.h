@@ -97,6 +97,16 @@ inline long RunProgram(std::wstring commandLine, DWORD timeoutMs = 120000) {
     return code;
 }
 
+// A string value under HKEY_CLASSES_ROOT (`name` null for the key's default value), or
+// "<missing>".
+inline std::wstring ClassesRootString(const std::wstring& path, const wchar_t* name) {
+    wchar_t value[512] = L"";
+    DWORD bytes = sizeof value - sizeof(wchar_t);
+    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
+        return L"<missing>";
+    return value;
+}
+
 inline long Regsvr32(const std::wstring& dll, bool unregister) {
     return RunProgram(std::wstring(L"regsvr32.exe /s ") + (unregister ? L"/u " : L"") + L"\"" + dll + L"\"");
 }

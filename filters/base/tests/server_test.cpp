@@ -168,11 +168,7 @@ bool KeyExists(const std::wstring& path) {
 }
 
 std::wstring ReadString(const std::wstring& path, const wchar_t* name) {
-    wchar_t value[512] = L"";
-    DWORD bytes = sizeof value - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &bytes) != ERROR_SUCCESS)
-        return L"<missing>";
-    return value;
+    return comtest::ClassesRootString(path, name);
 }
 
 TEST(ServerRegistration, Regsvr32WritesAndRemovesEverything) {
