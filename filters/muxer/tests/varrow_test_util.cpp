@@ -27,7 +27,8 @@ std::string CommandOf(const std::string& kind) {
     if (kind == "m2v") return std::string(kClip) + "-map 0:v -c:v mpeg2video -g 12 -bf 2 -f mpeg2video {out}";
     if (kind == "mp2") return std::string(kClip) + "-map 1:a -c:a mp2 -b:a 192k -f mp2 {out}";
     if (kind == "ac3") return std::string(kClip) + "-map 1:a -c:a ac3 -b:a 192k -f ac3 {out}";
-    if (kind == "264") return std::string(kClip) + "-map 0:v -c:v libx264 -profile:v main -bf 2 -f h264 {out}";
+    if (kind == "264")
+        return std::string(kClip) + "-map 0:v -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 2 -f h264 {out}";
     if (kind == "aac") return std::string(kClip) + "-map 1:a -c:a aac -b:a 128k -f adts {out}";
     return "";
 }
