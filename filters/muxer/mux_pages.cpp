@@ -237,9 +237,10 @@ HRESULT CMuxPropertyPage::OnActivate() {
                             WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
                                 TVS_LINESATROOT | TVS_SHOWSELALWAYS,
                             2, 2, 2 * w / 5 - 2, h - 34, window_, reinterpret_cast<HMENU>(kTreeId), module, nullptr);
-    list_ = CreateWindowExW(0, WC_LISTVIEWW, L"",
-                            WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS, 2 * w / 5,
-                            2, w - 2 - 2 * w / 5, h - 34, window_, reinterpret_cast<HMENU>(kListId), module, nullptr);
+    list_ = CreateWindowExW(
+        0, WC_LISTVIEWW, L"",
+        WS_CHILD | WS_VISIBLE | WS_BORDER | WS_TABSTOP | LVS_REPORT | LVS_SHOWSELALWAYS | LVS_SINGLESEL, 2 * w / 5, 2,
+        w - 2 - 2 * w / 5, h - 34, window_, reinterpret_cast<HMENU>(kListId), module, nullptr);
     if (!tree_ || !list_) return E_FAIL;
     treeImages_ = MakeTreeImages();
     listImages_ = MakeListImages();
