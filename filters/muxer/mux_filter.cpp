@@ -832,6 +832,13 @@ void CMuxFilter::PublishRunState() {
 
 void CMuxFilter::OutputSink::Write(const uint8_t* bytes, size_t size) {
     filter_->output_->Write(bytes, size);
+    // The running values ("Muxer time", statistics, each stream's time and rate) are
+    // published about once per output sample, on the worker, which owns them.
+    sincePublished_ += size;
+    if (sincePublished_ >= static_cast<uint64_t>(std::max<int64_t>(filter_->output_->SampleSize(), 2048))) {
+        sincePublished_ = 0;
+        filter_->PublishRunState();
+    }
 }
 
 void CMuxFilter::OutputSink::DeliverPartial() {

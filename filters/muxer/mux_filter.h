@@ -347,6 +347,7 @@ private:
 
     private:
         CMuxFilter* filter_;
+        uint64_t sincePublished_ = 0;  // worker thread only
     };
 
     CCritSec filterLock_;

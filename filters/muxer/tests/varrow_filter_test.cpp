@@ -344,6 +344,30 @@ void Judge(const Muxed& m, const std::string& format, const std::vector<const El
     }
 }
 
+// Counts the change notices the filter sends, by key.
+class CountingSink final : public IKestruneConfigSink {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IKestruneConfigSink) {
+            *out = static_cast<IKestruneConfigSink*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs)); }
+    ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(InterlockedDecrement(&refs)); }
+    HRESULT STDMETHODCALLTYPE OnValueChanged(const GUID* key, VARIANT* value) override {
+        if (*key == kParamMuxerTime) InterlockedIncrement(&clock);
+        if (*key == kParamRunning) running.push_back(V_BOOL(value));
+        return S_OK;
+    }
+    LONG refs = 1;
+    LONG clock = 0;
+    std::vector<int> running;  // the control thread's changes only
+};
+
 struct GraphCase {
     const char* format;
     std::vector<const char*> kinds;
@@ -362,9 +386,27 @@ TEST_P(VarrowFormats, LiveStreamsPassTheJudges) {
     }
     Muxed m;
     Build(c.format, inputs, &m);
+    // Small samples: the allocator is asked again, and the clock goes out many times.
+    ASSERT_EQ(SetInt(config_, kParamOutputBufferSize, 16384), S_OK);
+    CountingSink notices;
+    ASSERT_EQ(config_->SetNotifySink(&notices), S_OK);
     ASSERT_EQ(Control(graph_, &IMediaControl::Run), S_OK);
     EXPECT_EQ(WaitForCompletion(graph_, 120000), S_OK);
     EXPECT_EQ(Control(graph_, &IMediaControl::Stop), S_OK);
+    ASSERT_EQ(config_->SetNotifySink(nullptr), S_OK);
+    EXPECT_EQ(notices.refs, 1);
+    EXPECT_GT(notices.clock, 1) << "the clock is published while running";
+    EXPECT_EQ(notices.running, (std::vector<int>{1, 0}));
+    // Every sample but the last is full.
+    const std::vector<testfilters::SampleSpec> samples = sink_->Samples();
+    ASSERT_GT(samples.size(), 2u);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (i + 1 < samples.size()) {
+            EXPECT_EQ(samples[i].bytes.size(), 16384u) << "sample " << i;
+        } else {
+            EXPECT_LE(samples[i].bytes.size(), 16384u);
+        }
+    }
     EXPECT_EQ(sink_->Counts().endOfStreams, 1);
     EXPECT_GT(GetInt(config_, kParamMuxerTime), 0);
     IKestruneConfigEx* s0 = Stream(L"Input0");
