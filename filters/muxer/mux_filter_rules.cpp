@@ -54,31 +54,6 @@ PoolSize ComputePoolSize(int32_t type, int64_t bitrate, int64_t inputBuffer, boo
     return size;
 }
 
-int32_t FrameRateCode(int64_t t) {
-    switch (t) {
-        case 166666:
-            return 8;
-        case 166833:
-            return 7;
-        case 200000:
-            return 6;
-        case 333333:
-            return 5;
-        case 333667:
-            return 4;
-        case 400000:
-            return 3;
-        case 416666:
-            return 2;
-        case 417083:  // 24000/1001 frames per second, either rounding
-        case 417084:
-        case 417188:
-            return 1;
-        default:
-            return 0;
-    }
-}
-
 std::string FormatValue(ValueText kind, int64_t value) {
     char text[64];
     switch (kind) {

@@ -25,10 +25,6 @@ struct PoolSize {
 // no stream is left with empty buffers.
 PoolSize ComputePoolSize(int32_t type, int64_t bitrate, int64_t inputBuffer, bool hasAllocator, bool audio);
 
-// "Announced frame rate" code of a frame duration in 100-ns units (0 "Unknown", 1
-// "23.97" ... 8 "60"): exact durations only.
-int32_t FrameRateCode(int64_t avgTimePerFrame);
-
 // How a parameter's value is written in the settings page's list.
 enum class ValueText { Plain, Percent, Clock, Grouped, FixedPoint, Id };
 // `value` as the page shows it: "%d%%"; a signed clock "%c%02d:%02d:%02d,%03d" from

@@ -9,6 +9,7 @@
 
 #include "filters/base/media_type.h"
 #include "filters/muxer/mux_filter.h"
+#include "filters/muxer/core/video_parser.h"
 #include "filters/muxer/mux_filter_rules.h"
 #include "filters/muxer/varrow_ids.h"
 
@@ -330,7 +331,7 @@ HRESULT CMuxStream::CompleteConnect(IPin* receivePin) {
     if (rate <= 0 || rate > INT32_MAX) rate = 27000000;
     SetOwnValue(config_, kParamBitrate, rate);
     if (type_.majortype == MEDIATYPE_Video && IsVideoFormat(type_.formattype))
-        SetOwnValue(config_, kParamAnnouncedRate, varrow::FrameRateCode(GetAvgTimePerFrame(type_)));
+        SetOwnValue(config_, kParamAnnouncedRate, muxer::AnnouncedFrameRateCode(GetAvgTimePerFrame(type_)));
     mux->RecomputeBitrates();
     mux->CreateInputPin(-1, nullptr);
     if (changed) mux->TreeChanged();

@@ -13,44 +13,17 @@
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/passthrough_filter.h"
 #include "filters/base/tests/test_filters.h"
+#include "filters/base/tests/watchdog.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
 namespace {
 
 using comtest::RefCount;
+using comtest::Watchdog;
 using testfilters::CTestPushSource;
 using testfilters::CTestSink;
 using testfilters::SampleSpec;
-
-// Ends the process when a body does not finish in time: a hang in a state change must
-// show as a failure, not as a test that never ends. (Assertions stay on the test thread.)
-class Watchdog {
-public:
-    explicit Watchdog(DWORD timeoutMs) : timeoutMs_(timeoutMs), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-        thread_ = CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr);
-    }
-    ~Watchdog() {
-        SetEvent(done_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        CloseHandle(done_);
-    }
-
-private:
-    static DWORD WINAPI Watch(void* self) {
-        auto* dog = static_cast<Watchdog*>(self);
-        if (WaitForSingleObject(dog->done_, dog->timeoutMs_) == WAIT_TIMEOUT) {
-            fprintf(stderr, "watchdog: the test did not finish within %lu ms\n", dog->timeoutMs_);
-            fflush(stderr);
-            ExitProcess(3);
-        }
-        return 0;
-    }
-    DWORD timeoutMs_;
-    HANDLE done_;
-    HANDLE thread_ = nullptr;
-};
 
 std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());

@@ -1,4 +1,4 @@
-// The filter's arithmetic: pool sizes from bit rates, frame-rate codes, the settings
+// The filter's arithmetic: pool sizes from bit rates, the settings
 // page's value texts and the numbers it reads back from an edit.
 #include <gtest/gtest.h>
 
@@ -42,16 +42,6 @@ TEST(VarrowRules, PoolSizesFollowTheBitRateWithinTheBounds) {
         EXPECT_GT(p.bufferSize, 0);
         EXPECT_LE(p.bufferSize, p.byteLimit);
     }
-}
-
-TEST(VarrowRules, FrameRateCodesAreExact) {
-    EXPECT_EQ(varrow::FrameRateCode(400000), 3);
-    EXPECT_EQ(varrow::FrameRateCode(333667), 4);
-    EXPECT_EQ(varrow::FrameRateCode(333666), 0);
-    EXPECT_EQ(varrow::FrameRateCode(417083), 1);  // 24000/1001
-    EXPECT_EQ(varrow::FrameRateCode(166666), 8);
-    EXPECT_EQ(varrow::FrameRateCode(166665), 0);
-    EXPECT_EQ(varrow::FrameRateCode(-400000), 0);
 }
 
 TEST(VarrowRules, ValueTexts) {

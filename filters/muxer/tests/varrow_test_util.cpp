@@ -193,25 +193,4 @@ std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-Watchdog::Watchdog(DWORD timeoutMs) : timeoutMs_(timeoutMs), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    thread_ = CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr);
-}
-
-Watchdog::~Watchdog() {
-    SetEvent(done_);
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    CloseHandle(done_);
-}
-
-DWORD WINAPI Watchdog::Watch(void* self) {
-    auto* dog = static_cast<Watchdog*>(self);
-    if (WaitForSingleObject(dog->done_, dog->timeoutMs_) == WAIT_TIMEOUT) {
-        fprintf(stderr, "watchdog: the test did not finish within %lu ms\n", dog->timeoutMs_);
-        fflush(stderr);
-        ExitProcess(3);
-    }
-    return 0;
-}
-
 }  // namespace varrowtest

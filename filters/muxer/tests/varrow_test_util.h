@@ -13,6 +13,7 @@
 
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/test_filters.h"
+#include "filters/base/tests/watchdog.h"
 #include "filters/config/kestrune_config.h"
 
 namespace varrowtest {
@@ -58,17 +59,6 @@ HRESULT WaitForCompletion(IGraphBuilder* graph, DWORD timeoutMs);
 int Shell(const std::string& line, std::string* output);
 std::wstring Wide(const std::string& text);
 
-// Ends the process when a body does not finish in time (a hang shows as a failure).
-class Watchdog {
-public:
-    explicit Watchdog(DWORD timeoutMs);
-    ~Watchdog();
-
-private:
-    static DWORD WINAPI Watch(void* self);
-    DWORD timeoutMs_;
-    HANDLE done_;
-    HANDLE thread_ = nullptr;
-};
+using comtest::Watchdog;
 
 }  // namespace varrowtest
