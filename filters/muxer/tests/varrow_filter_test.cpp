@@ -221,6 +221,21 @@ TEST_F(VarrowTest, FreshFilterAndTheTreeCommands) {
     const int64_t pmt = GetInt(program, kParamProgramId);
     EXPECT_EQ(SetInt(stream, kParamStreamId, static_cast<int32_t>(pmt)), S_OK);
     EXPECT_NE(GetInt(stream, kParamStreamId), pmt);
+    // A stream made and deleted by command: the pin goes from the filter, and the object
+    // still held answers no more interfaces.
+    VariantInit(&v);
+    ASSERT_EQ(program->SetValue(&kCommandCreateStream, &v), S_OK);
+    ASSERT_EQ(V_VT(&v), VT_UNKNOWN);
+    IUnknown* made = V_UNKNOWN(&v);
+    made->AddRef();
+    EXPECT_EQ(CountObjects(program, kQueryNextStream), 2);
+    EXPECT_EQ(program->SetValue(&kCommandDeleteStream, &v), S_OK);
+    EXPECT_EQ(CountObjects(program, kQueryNextStream), 1);
+    IUnknown* again = nullptr;
+    EXPECT_EQ(made->QueryInterface(IID_IPin, reinterpret_cast<void**>(&again)), E_UNEXPECTED);
+    EXPECT_EQ(again, nullptr);
+    made->Release();
+    VariantClear(&v);
     program->Release();
     stream->Release();
 }

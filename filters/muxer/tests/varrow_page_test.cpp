@@ -268,4 +268,110 @@ TEST(VarrowPages, BothPagesInAPropertyFrameWithScriptedEdits) {
     CoUninitialize();
 }
 
+struct RunningScript {
+    bool found = false;
+    int rows = 0;
+    int writableRows = 0;
+    testsupport::Rgb first, later;
+};
+
+testsupport::Rgb RootIcon(HWND tree, const char* png) {
+    testsupport::Rgb rgb;
+    HTREEITEM root = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0));
+    RECT r = {};
+    std::memcpy(&r, &root, sizeof root);
+    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+    POINT icon = {r.left - 9, (r.top + r.bottom) / 2};
+    ClientToScreen(tree, &icon);
+    if (testsupport::CaptureScreen(png)) testsupport::PixelAt(png, icon.x, icon.y, &rgb);
+    return rgb;
+}
+
+DWORD WINAPI DriveRunning(void* data) {
+    auto* s = static_cast<RunningScript*>(data);
+    Found f;
+    for (int i = 0; i < 200 && !f.frame; ++i) {
+        Sleep(50);
+        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&f));
+    }
+    HWND tree = nullptr;
+    for (int i = 0; f.frame && i < 100 && !tree; ++i) {
+        Sleep(50);
+        tree = Child(f.frame, WC_TREEVIEWW);
+    }
+    if (!tree) {
+        if (f.frame) PostMessageW(f.frame, WM_COMMAND, IDCANCEL, 0);
+        return 1;
+    }
+    s->found = true;
+    HWND list = GetDlgItem(GetParent(tree), 2);
+    Settle();
+    s->rows = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < s->rows; ++i) {
+        LVITEMW item = {};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        if (item.iImage < 2) ++s->writableRows;
+    }
+    s->first = RootIcon(tree, "varrow_running_1.png");
+    Sleep(500);
+    s->later = RootIcon(tree, "varrow_running_2.png");
+    PostMessageW(f.frame, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
+TEST(VarrowPages, WhileRunningRowsAreReadOnlyAndTheIconTurns) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    {
+        Registered reg;
+        ASSERT_TRUE(reg.Ok());
+        Watchdog dog(240000);
+        Elementary video;
+        ASSERT_TRUE(MakeElementary("m2v", &video));
+        IGraphBuilder* graph = nullptr;
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   reinterpret_cast<void**>(&graph)),
+                  S_OK);
+        IBaseFilter* filter = NewVarrow();
+        testfilters::CTestPushSource* source = MakeSource(video);
+        testfilters::CTestSink* sink = testfilters::CTestSink::Create({});
+        ASSERT_TRUE(filter && source && sink);
+        graph->AddFilter(filter, L"Varrow");
+        graph->AddFilter(source, L"source");
+        graph->AddFilter(sink, L"sink");
+        IPin* out = comtest::FindPinByDirection(source, PINDIR_OUTPUT);
+        IPin* in = FindPin(filter, L"Input0");
+        EXPECT_EQ(graph->ConnectDirect(out, in, nullptr), S_OK);
+        out->Release();
+        in->Release();
+        out = FindPin(filter, L"Varrow Out");
+        in = comtest::FindPinByDirection(sink, PINDIR_INPUT);
+        EXPECT_EQ(graph->ConnectDirect(out, in, nullptr), S_OK);
+        out->Release();
+        in->Release();
+        ASSERT_EQ(Control(graph, &IMediaControl::Pause), S_OK);
+
+        RunningScript script;
+        HANDLE driver = CreateThread(nullptr, 0, DriveRunning, &script, 0, nullptr);
+        IUnknown* object = filter;
+        CLSID pages[1] = {CLSID_VarrowSettingsPage};
+        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, 1, pages, 0, 0, nullptr), S_OK);
+        WaitForSingleObject(driver, 60000);
+        CloseHandle(driver);
+        EXPECT_EQ(Control(graph, &IMediaControl::Stop), S_OK);
+
+        EXPECT_TRUE(script.found);
+        EXPECT_EQ(script.rows, 8);
+        EXPECT_EQ(script.writableRows, 0) << "every row is read-only while the filter runs";
+        EXPECT_GE(script.first.r, 0);
+        EXPECT_NE(script.first, script.later) << "the root's icon steps through its frames";
+        EXPECT_EQ(graph->Release(), 0u);
+        EXPECT_EQ(source->Release(), 0u);
+        EXPECT_EQ(sink->Release(), 0u);
+        EXPECT_EQ(filter->Release(), 0u);
+    }
+    CoUninitialize();
+}
+
 }  // namespace
