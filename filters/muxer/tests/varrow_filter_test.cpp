@@ -551,7 +551,7 @@ TEST_F(VarrowGraphTest, H264IsRefusedForAProgramStream) {
     out->Release();
 }
 
-TEST_F(VarrowGraphTest, SeekingGoesToTheSourcesThatOfferIt) {
+TEST_F(VarrowGraphTest, SeekingGoesUpstreamAndABadPacketSizeRefusesToStart) {
     Elementary video;
     ASSERT_TRUE(MakeElementary("m2v", &video));
     Muxed m;
@@ -565,6 +565,20 @@ TEST_F(VarrowGraphTest, SeekingGoesToTheSourcesThatOfferIt) {
     EXPECT_EQ(seeking->GetDuration(&duration), E_NOTIMPL);
     EXPECT_EQ(seeking->SetRate(1.0), S_OK);
     seeking->Release();
+
+    // A fixed PES size too small for the headers: the filter refuses to start, and stays
+    // stopped, rather than writing a broken stream.
+    IKestruneConfigEx* stream = Stream(L"Input0");
+    ASSERT_NE(stream, nullptr);
+    ASSERT_EQ(SetInt(stream, kParamPesPacketSize, 100), S_OK);
+    EXPECT_TRUE(FAILED(filter_->Pause()));
+    FILTER_STATE state = State_Running;
+    EXPECT_EQ(filter_->GetState(0, &state), S_OK);
+    EXPECT_EQ(state, State_Stopped);
+    ASSERT_EQ(SetInt(stream, kParamPesPacketSize, 0), S_OK);
+    EXPECT_EQ(filter_->Pause(), S_OK);
+    EXPECT_EQ(filter_->Stop(), S_OK);
+    stream->Release();
 }
 
 // Persistence: the tree with its connected streams through a stream and the registry.
