@@ -391,15 +391,15 @@ bool CMuxFilter::DeleteProgram(CMuxProgram* program) {
     return true;
 }
 
-CMuxStream* CMuxFilter::CreateInputPin(int pinNumber, CMuxProgram* program) {
-    if (!program) {
+CMuxStream* CMuxFilter::CreateInputPin(int pinNumber, CMuxProgram* program, bool found) {
+    if (!program && !found) {
         // One spare pin stands ready: no second one while an unconnected pin waits.
         for (CMuxStream* s : streams_)
             if (!s->IsConnected() && !OwnValue(s->ConfigPart(), kParamAutoCreated)) return nullptr;
         program = programs_.empty() ? CreateProgram() : programs_.front();
         if (!program) return nullptr;
     }
-    if (program->HoldsProgramStream()) return nullptr;
+    if (!program || (program->HoldsProgramStream() && !found)) return nullptr;
     if (pinNumber < 0) {
         pinNumber = 0;
         while (
@@ -419,6 +419,37 @@ CMuxStream* CMuxFilter::CreateInputPin(int pinNumber, CMuxProgram* program) {
     IncrementPinVersion();
     TreeChanged();
     return stream;
+}
+
+CMuxStream* CMuxFilter::AddFoundStream(CMuxStream* carrier, muxer::MuxProgram* program, muxer::StreamType type,
+                                       const muxer::StreamMediaType& media) {
+    // Held across the whole addition: Stop clears acceptFound_ and stops the found pools
+    // under it, so no stream can join after the worker was told to end.
+    CAutoLock hold(&attachLock_);
+    if (!acceptFound_ || !engine_) return nullptr;
+    CMuxStream* stream = CreateInputPin(-1, carrier->Program(), true);
+    if (!stream) return nullptr;
+    SetOwnValue(stream->ConfigPart(), kParamAutoCreated, 1);
+    stream->SetStreamType(static_cast<int32_t>(type));
+    AssignPesStreamId(stream);
+    if (!stream->AttachFound(*engine_, program, carrier, type, media)) {
+        DeleteStream(stream);
+        return nullptr;
+    }
+    attached_.push_back(stream);
+    return stream;
+}
+
+void CMuxFilter::StopFoundPools(CMuxStream* carrier, bool resume) {
+    CAutoLock hold(&attachLock_);
+    for (CMuxStream* s : attached_) {
+        muxer::MuxStream* core = s->Core();
+        if (!core || !s->Carrier() || (carrier && s->Carrier() != carrier)) continue;
+        if (resume)
+            core->Pool().Resume();
+        else
+            core->Pool().Stop();
+    }
 }
 
 void CMuxFilter::DeleteStream(CMuxStream* stream) {
@@ -761,6 +792,7 @@ HRESULT CMuxFilter::StartEngine() {
     settings.compatibility = static_cast<muxer::Compatibility>(Compatibility());
     settings.transportStreamId = static_cast<uint16_t>(OwnValue(config_, kParamTransportStreamId));
     engine_ = std::make_unique<muxer::MuxEngine>(settings, sink_);
+    CAutoLock hold(&attachLock_);
     attached_.clear();
     // Programs that carry a connected stream, in list order (the first one exists already).
     bool first = true;
@@ -792,20 +824,38 @@ HRESULT CMuxFilter::StartEngine() {
     }
     for (CMuxStream* s : attached_)
         s->Publish();
+    acceptFound_ = true;
     return S_OK;
 }
 
 void CMuxFilter::StopEngine() {
     if (!engine_) return;
-    for (CMuxStream* s : attached_)
-        s->Detach();
+    std::vector<CMuxStream*> found;
+    {
+        CAutoLock hold(&attachLock_);
+        acceptFound_ = false;
+        for (CMuxStream* s : attached_) {
+            s->Detach();
+            if (s->Carrier()) found.push_back(s);
+        }
+        attached_.clear();
+    }
     engine_.reset();
-    attached_.clear();
+    // The streams found in multiplexed inputs lived for this run only.
+    for (CMuxStream* s : found)
+        DeleteStream(s);
 }
 
 HRESULT STDMETHODCALLTYPE CMuxFilter::Stop() {
     CAutoLock lock(&filterLock_);
     if (engine_) {
+        // No stream joins from now on, and an upstream thread waiting for room in a
+        // found stream's pool is let go (the carrier's pin stops only later).
+        {
+            CAutoLock hold(&attachLock_);
+            acceptFound_ = false;
+        }
+        StopFoundPools(nullptr);
         // The worker ends and the end step runs while the output pin still has its
         // allocator: nothing is written into a decommitted allocator or a released sample.
         engine_->Stop();
@@ -826,6 +876,7 @@ void CMuxFilter::PublishRunState() {
         SetOwnValue(config_, kParamPadding, st.paddingPercent);
         SetOwnValue(config_, kParamOverhead, st.overheadPercent);
     }
+    CAutoLock hold(&attachLock_);
     for (CMuxStream* s : attached_)
         s->Publish();
 }

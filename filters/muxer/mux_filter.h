@@ -7,6 +7,11 @@
 // upstream thread; the worker writes through the output pin. Stop joins the worker and
 // writes the end before the pins become inactive, then drops the engine.
 //
+// A multiplexed input (an MPEG-2 program or transport stream on one pin) goes through the
+// core's input parser on its upstream thread; each elementary stream found in it becomes
+// an "Auto created" stream of the same program (no pin of the filter's enumeration), added
+// to the running engine, and is deleted again when the filter stops.
+//
 // Locks: the filter lock (control calls), the tree lock (the lists of streams and
 // programs, which change only while stopped), each stream's receive lock (Receive against
 // activation, flush and stop), the output pin's sample lock (Write against flushing).
@@ -24,6 +29,7 @@
 #include "filters/base/pins.h"
 #include "filters/config/config_impl.h"
 #include "filters/muxer/core/mux_engine.h"
+#include "filters/muxer/core/mux_input_parser.h"
 
 class CMuxFilter;
 class CMuxProgram;
@@ -192,9 +198,17 @@ public:
     // The engine is about to go: the pin stops using its stream.
     void Detach();
     muxer::MuxStream* Core() const { return core_; }
+    // A stream found inside the multiplexed input `carrier`: its engine stream, added to
+    // the running engine (the carrier's upstream thread); false when it cannot be made.
+    bool AttachFound(muxer::MuxEngine& engine, muxer::MuxProgram* program, CMuxStream* carrier, muxer::StreamType type,
+                     const muxer::StreamMediaType& media);
+    CMuxStream* Carrier() const { return carrier_; }
 
 private:
+    class InputParser;
     void ReleaseSeeking();
+    // The parser's new-stream callback (under receiveLock_).
+    muxer::MuxStream* OnFoundStream(muxer::StreamType type, const muxer::StreamMediaType& media);
 
     CMuxProgram* program_;
     int pinNumber_;
@@ -207,6 +221,11 @@ private:
     bool inactive_ = true;              // under receiveLock_
     muxer::MuxStream* core_ = nullptr;  // the engine's, between Attach and Detach
     bool endReceived_ = false;          // under receiveLock_
+    // A multiplexed input: its parser and the streams found in it (under receiveLock_).
+    std::unique_ptr<InputParser> input_;
+    std::vector<CMuxStream*> found_;
+    muxer::MuxProgram* coreProgram_ = nullptr;
+    CMuxStream* carrier_ = nullptr;  // a found stream's multiplexed input
 };
 
 class CMuxOutputPin final : public CBaseOutputPin {
@@ -299,7 +318,14 @@ public:
     bool DeleteProgram(CMuxProgram* program);
     // A new stream with `pinNumber` (-1: the lowest free) in `program` (null: the first
     // program, declined while an unconnected pin stands ready).
-    CMuxStream* CreateInputPin(int pinNumber, CMuxProgram* program);
+    CMuxStream* CreateInputPin(int pinNumber, CMuxProgram* program, bool found = false);
+    // A stream found inside the running multiplexed input `carrier`, marked "Auto
+    // created" and fed into the engine; null when refused (stopping, no room).
+    CMuxStream* AddFoundStream(CMuxStream* carrier, muxer::MuxProgram* program, muxer::StreamType type,
+                               const muxer::StreamMediaType& media);
+    // The pools of the streams found in `carrier` (every carrier when null) stop, which
+    // lets an upstream thread waiting for room go; or resume.
+    void StopFoundPools(CMuxStream* carrier, bool resume = false);
     void DeleteStream(CMuxStream* stream);
     bool MoveStream(CMuxStream* stream, CMuxProgram* target);
     void RecomputeBitrates();
@@ -361,5 +387,9 @@ private:
     bool tearingDown_ = false;
     OutputSink sink_{this};
     std::unique_ptr<muxer::MuxEngine> engine_;
-    std::vector<CMuxStream*> attached_;  // streams fed into the engine of this run
+    // Streams fed into the engine of this run; found streams join it from upstream
+    // threads, so it is read and changed under attachLock_.
+    std::vector<CMuxStream*> attached_;
+    CCritSec attachLock_;
+    bool acceptFound_ = false;  // under attachLock_
 };

@@ -146,6 +146,27 @@ CMuxFilter* MuxOf(CBaseFilter* filter) {
 
 // ---- Input pins and streams ----
 
+// The parser of a multiplexed input: what it finds becomes a found stream of the filter,
+// and every payload goes to that stream's assembler with its time stamps.
+class CMuxStream::InputParser final : public muxer::CMuxInputParser {
+public:
+    explicit InputParser(CMuxStream* carrier) : carrier_(carrier) {}
+
+protected:
+    muxer::MuxStream* OnNewStream(muxer::StreamType type, const muxer::StreamMediaType& media) override {
+        return carrier_->OnFoundStream(type, media);
+    }
+    bool DeliverPayload(muxer::MuxStream* stream, const uint8_t* data, int32_t size, std::optional<int64_t> pts,
+                        std::optional<int64_t> dts) override {
+        const muxer::WrappingBuffer sample(data, size, pts, dts);
+        stream->Feed(sample);
+        return true;
+    }
+
+private:
+    CMuxStream* carrier_;
+};
+
 CMuxStream::CMuxStream(CMuxFilter* filter, CMuxProgram* program, int pinNumber, const wchar_t* name, HRESULT* hr)
     : CBaseInputPin(L"VarrowStream", filter, filter->FilterLock(), hr, name),
       program_(program),
@@ -246,12 +267,12 @@ bool CMuxStream::SetStreamType(int32_t type) {
 
 HRESULT CMuxStream::CheckMediaType(const CMediaType* type) {
     const int32_t derived = MediaTypeToStreamType(*type);
-    // A multiplexed input needs streams added to a running engine, which this filter
-    // does not do: such inputs are refused rather than accepted and dropped.
-    if (derived == 0 || derived == 9) return S_FALSE;
+    if (derived == 0) return S_FALSE;
     const int32_t current = StreamType();
     if (current != 0 && current != derived) return S_FALSE;
-    if (type->cbFormat == 0) return S_FALSE;
+    // A multiplexed byte stream describes itself: a source reading a file offers it
+    // without a format block.
+    if (type->cbFormat == 0 && derived != 9) return S_FALSE;
     return S_OK;
 }
 
@@ -385,7 +406,24 @@ HRESULT STDMETHODCALLTYPE CMuxStream::Disconnect() {
 bool CMuxStream::Attach(muxer::MuxEngine& engine, muxer::MuxProgram* program) {
     CMuxFilter* mux = MuxOf(filter_);
     const int32_t type = StreamType();
-    if (type <= 0 || type == 9) return true;  // nothing of its own to write
+    if (type <= 0) return true;
+    if (type == 9) {
+        // The carrier writes nothing itself; its engine stream only holds the output's end
+        // until the input ended, so it needs no rate and a token pool.
+        muxer::MuxStream* core = engine.AddStream(muxer::StreamType::Mpeg2Program, {}, program);
+        core->live = true;
+        core->bitrate = 0;
+        core->poolBufferSize = 4096;
+        core->poolByteLimit = 16384;
+        CAutoLock hold(&receiveLock_);
+        core_ = core;
+        coreProgram_ = program;
+        input_ = std::make_unique<InputParser>(this);
+        found_.clear();
+        endReceived_ = false;
+        SetOwnValue(config_, kParamEnded, 0);
+        return true;
+    }
     if (mux->Compatibility() == 1) SetOwnValue(config_, kParamPesPacketSize, 2034);
     const int64_t bitrate = OwnValue(config_, kParamBitrate);
     const varrow::PoolSize pool = varrow::ComputePoolSize(type, bitrate, OwnValue(config_, kParamInputBufferSize),
@@ -413,6 +451,37 @@ bool CMuxStream::Attach(muxer::MuxEngine& engine, muxer::MuxProgram* program) {
     return true;
 }
 
+muxer::MuxStream* CMuxStream::OnFoundStream(muxer::StreamType type, const muxer::StreamMediaType& media) {
+    CMuxStream* found = MuxOf(filter_)->AddFoundStream(this, coreProgram_, type, media);
+    if (!found) return nullptr;
+    found_.push_back(found);
+    return found->Core();
+}
+
+bool CMuxStream::AttachFound(muxer::MuxEngine& engine, muxer::MuxProgram* program, CMuxStream* carrier,
+                             muxer::StreamType type, const muxer::StreamMediaType& media) {
+    const int64_t bitrate = muxer::FoundStreamBitrate(type, media);
+    SetOwnValue(config_, kParamBitrate, bitrate);
+    muxer::MuxStream* core = engine.AddRunningStream(
+        type, media,
+        [&](muxer::MuxStream& made) {
+            made.pid = static_cast<int32_t>(OwnValue(config_, kParamStreamId));
+            made.pesId = static_cast<int32_t>(OwnValue(config_, kParamStreamPesId));
+            made.bitrate = bitrate;
+            made.onOwnValue = [this](muxer::OwnValue which, int64_t value) {
+                if (which == muxer::OwnValue::AnnouncedFrameRate) SetOwnValue(config_, kParamAnnouncedRate, value);
+                if (which == muxer::OwnValue::RealFrameRate) SetOwnValue(config_, kParamRealRate, value);
+            };
+        },
+        program);
+    if (!core) return false;
+    CAutoLock hold(&receiveLock_);
+    core_ = core;
+    carrier_ = carrier;
+    inactive_ = false;
+    return true;
+}
+
 void CMuxStream::Publish() {
     muxer::MuxStream* core = core_;
     if (!core) return;
@@ -427,6 +496,9 @@ void CMuxStream::Publish() {
 void CMuxStream::Detach() {
     CAutoLock hold(&receiveLock_);
     core_ = nullptr;
+    input_.reset();
+    found_.clear();
+    coreProgram_ = nullptr;
 }
 
 HRESULT CMuxStream::Active() {
@@ -438,6 +510,7 @@ HRESULT CMuxStream::Active() {
 HRESULT CMuxStream::Inactive() {
     // An upstream thread waiting for pool room is let go first, then kept out.
     if (muxer::MuxStream* core = core_) core->Pool().Stop();
+    MuxOf(filter_)->StopFoundPools(this);
     {
         CAutoLock hold(&receiveLock_);
         inactive_ = true;
@@ -453,6 +526,17 @@ HRESULT STDMETHODCALLTYPE CMuxStream::Receive(IMediaSample* sample) {
     if (inactive_ || !core_ || endReceived_ || IsFlushing()) return S_FALSE;
     const AM_SAMPLE2_PROPERTIES& props = SampleProps();
     if (!props.pbBuffer || props.lActual <= 0) return S_OK;
+    if (input_) {
+        // In pieces well below the parser's buffer: what it keeps back is less than one
+        // packet, so every piece fits behind it.
+        constexpr int32_t kPiece = 65536;
+        for (int32_t at = 0; at < props.lActual; at += kPiece) {
+            const int32_t n = std::min<int32_t>(kPiece, props.lActual - at);
+            if (!input_->Append(props.pbBuffer + at, n)) return E_FAIL;
+            input_->Parse();
+        }
+        return S_OK;
+    }
     std::optional<int64_t> start;
     if (props.dwSampleFlags & AM_SAMPLE_TIMEVALID) start = props.tStart;
     const muxer::WrappingBuffer wrapped(props.pbBuffer, props.lActual, start);
@@ -466,6 +550,12 @@ HRESULT STDMETHODCALLTYPE CMuxStream::EndOfStream() {
     CAutoLock hold(&receiveLock_);
     if (inactive_ || !core_ || endReceived_) return S_OK;
     endReceived_ = true;
+    if (input_) {
+        // The last packets kept back are parsed; every stream found ends with the input.
+        input_->Finish();
+        for (CMuxStream* s : found_)
+            if (muxer::MuxStream* core = s->core_) core->EndOfStream();
+    }
     core_->EndOfStream();
     return S_OK;
 }
@@ -473,10 +563,15 @@ HRESULT STDMETHODCALLTYPE CMuxStream::EndOfStream() {
 HRESULT STDMETHODCALLTYPE CMuxStream::BeginFlush() {
     CMuxFilter* mux = MuxOf(filter_);
     if (muxer::MuxStream* core = core_) core->Pool().Stop();
+    mux->StopFoundPools(this);
     CBaseInputPin::BeginFlush();
     {
         CAutoLock hold(&receiveLock_);
         if (core_) core_->Flush();
+        // The found streams stay in the running engine (it cannot drop a stream); their
+        // queued data goes.
+        for (CMuxStream* s : found_)
+            if (muxer::MuxStream* core = s->core_) core->Flush();
         endReceived_ = false;
     }
     return mux->OutputPin()->BeginFlushDownstream();
@@ -488,6 +583,7 @@ HRESULT STDMETHODCALLTYPE CMuxStream::EndFlush() {
         CAutoLock hold(&receiveLock_);
         if (core_) core_->Pool().Resume();
     }
+    mux->StopFoundPools(this, true);
     mux->OutputPin()->EndFlushDownstream();
     return CBaseInputPin::EndFlush();
 }

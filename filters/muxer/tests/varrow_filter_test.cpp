@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -440,6 +441,106 @@ INSTANTIATE_TEST_SUITE_P(Graphs, VarrowFormats,
                              for (const char* k : info.param.kinds)
                                  name += std::string("_") + k;
                              return name;
+                         });
+
+// A program or transport stream made by ffmpeg arrives whole on one pin; the streams
+// found inside it are multiplexed again. The judges compare with the elementary streams
+// that ffmpeg copies out of the input.
+struct MultiplexedCase {
+    const char* input;   // mpg or ts
+    const char* output;  // ps, dvd or ts
+};
+
+class VarrowMultiplexed : public VarrowGraphTest, public testing::WithParamInterface<MultiplexedCase> {
+protected:
+    // The streams inside `input` in its own order, each copied out by ffmpeg.
+    void CopyOut(const Elementary& input, std::vector<Elementary>* out) {
+        const std::string name = input.path.substr(input.path.find_last_of("/\\") + 1);
+        const std::pair<const char*, const char*> kinds[] = {{"m2v", "mpeg2video"}, {"mp2", "mp2"}};
+        for (const auto& [kind, format] : kinds) {
+            Elementary e;
+            e.kind = kind;
+            e.path = testsupport::UniqueName("inside") + "." + kind;
+            std::string text;
+            ASSERT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -map 0:" + (e.kind == "m2v" ? "v" : "a") +
+                                " -c copy -f " + format + " " + e.path,
+                            &text),
+                      0)
+                << text;
+            e.bytes = testsupport::ReadFileBytes(testsupport::FixturePath(e.path));
+            ASSERT_FALSE(e.bytes.empty());
+            out->push_back(std::move(e));
+        }
+    }
+    // The streams of the first program: (pin name, "Auto created" shown and set, live).
+    std::vector<std::tuple<std::wstring, bool, bool>> ProgramStreams() {
+        std::vector<std::tuple<std::wstring, bool, bool>> list;
+        IKestruneConfigEx* program = NextObject(config_, kQueryNextProgram, nullptr);
+        if (!program) return list;
+        for (IKestruneConfigEx* s = NextObject(program, kQueryNextStream, nullptr); s;) {
+            VARIANT name, live;
+            VariantInit(&name);
+            VariantInit(&live);
+            s->GetValue(&kQueryPinName, &name);
+            s->GetValue(&kQueryLive, &live);
+            list.emplace_back(V_VT(&name) == VT_BSTR ? V_BSTR(&name) : L"", GetInt(s, kParamAutoCreated) == 1,
+                              V_VT(&live) == VT_BOOL && V_BOOL(&live));
+            VariantClear(&name);
+            IKestruneConfigEx* next = NextObject(program, kQueryNextStream, s);
+            s->Release();
+            s = next;
+        }
+        program->Release();
+        return list;
+    }
+};
+
+TEST_P(VarrowMultiplexed, StreamsFoundInsideTheInputPassTheJudges) {
+    Watchdog dog(300000);
+    const MultiplexedCase& c = GetParam();
+    Elementary input;
+    ASSERT_TRUE(MakeElementary(c.input, &input));
+    std::vector<Elementary> inside;
+    ASSERT_NO_FATAL_FAILURE(CopyOut(input, &inside));
+    Muxed m;
+    ASSERT_NO_FATAL_FAILURE(Build(c.output, {&input}, &m));
+    IKestruneConfigEx* carrier = Stream(L"Input0");
+    ASSERT_NE(carrier, nullptr);
+    EXPECT_EQ(GetInt(carrier, kParamStreamType), 9);
+    carrier->Release();
+    // A program that carries a multiplexed input takes no other stream: no spare pin.
+    IPin* spare = nullptr;
+    EXPECT_EQ(filter_->FindPin(L"Input1", &spare), VFW_E_NOT_FOUND);
+    if (spare) spare->Release();
+    ASSERT_EQ(Control(graph_, &IMediaControl::Run), S_OK);
+    EXPECT_EQ(WaitForCompletion(graph_, 120000), S_OK);
+    // While running, the found streams sit in the carrier's program, "Auto created" and
+    // live, yet the filter enumerates no pin for them.
+    using Row = std::tuple<std::wstring, bool, bool>;
+    EXPECT_EQ(ProgramStreams(),
+              (std::vector<Row>{Row{L"Input0", false, true}, Row{L"Input1", true, true}, Row{L"Input2", true, true}}));
+    IEnumPins* pins = nullptr;
+    ASSERT_EQ(filter_->EnumPins(&pins), S_OK);
+    IPin* pin[4] = {};
+    ULONG got = 0;
+    pins->Next(4, pin, &got);
+    for (ULONG i = 0; i < got; ++i)
+        pin[i]->Release();
+    pins->Release();
+    EXPECT_EQ(got, 2u);
+    EXPECT_EQ(Control(graph_, &IMediaControl::Stop), S_OK);
+    // They lived for the run only.
+    EXPECT_EQ(ProgramStreams(), (std::vector<Row>{Row{L"Input0", false, true}}));
+    EXPECT_EQ(sink_->Counts().endOfStreams, 1);
+    Finish(&m);
+    Judge(m, c.output, {&inside[0], &inside[1]});
+}
+
+INSTANTIATE_TEST_SUITE_P(Graphs, VarrowMultiplexed,
+                         testing::Values(MultiplexedCase{"mpg", "ps"}, MultiplexedCase{"ts", "ts"},
+                                         MultiplexedCase{"ts", "dvd"}, MultiplexedCase{"mpg", "ts"}),
+                         [](const testing::TestParamInfo<MultiplexedCase>& info) {
+                             return std::string(info.param.input) + "_to_" + info.param.output;
                          });
 
 TEST_F(VarrowGraphTest, HundredStateCyclesThenAFullRunLosesNothing) {

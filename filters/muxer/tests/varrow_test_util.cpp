@@ -30,6 +30,11 @@ std::string CommandOf(const std::string& kind) {
     if (kind == "264")
         return std::string(kClip) + "-map 0:v -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 2 -f h264 {out}";
     if (kind == "aac") return std::string(kClip) + "-map 1:a -c:a aac -b:a 128k -f adts {out}";
+    // Multiplexed clips: MPEG-2 video with MPEG audio in an MPEG-2 program stream ("vob":
+    // ffmpeg's "mpeg" writes MPEG-1 packs) or a transport stream.
+    const std::string both = std::string(kClip) + "-map 0:v -c:v mpeg2video -g 12 -bf 2 -map 1:a -c:a mp2 -b:a 192k ";
+    if (kind == "mpg") return both + "-f vob {out}";
+    if (kind == "ts") return both + "-f mpegts {out}";
     return "";
 }
 
@@ -93,6 +98,11 @@ testfilters::CTestPushSource* MakeSource(const Elementary& e, size_t chunk) {
         AudioType(MEDIASUBTYPE_DOLBY_AC3, 0x2000, 24000, &config.type);
     } else if (e.kind == "aac") {
         AudioType(WaveSubtype(0xFF), 0xFF, 16000, &config.type);
+    } else if (e.kind == "mpg" || e.kind == "ts") {
+        // As a file reader offers it: a byte stream without a format block.
+        config.type.SetType(&MEDIATYPE_Stream);
+        config.type.SetSubtype(&MEDIASUBTYPE_MPEG2_PROGRAM);
+        config.type.SetFormatType(&FORMAT_None);
     }
     for (size_t at = 0; at < e.bytes.size(); at += chunk) {
         testfilters::SampleSpec s;
