@@ -191,11 +191,8 @@ public:
 
 protected:
     MuxStream* OnNewStream(StreamType type, const StreamMediaType& media) override {
-        MuxStream* s = engine_.AddRunningStream(type, media, [&](MuxStream& made) {
-            const int64_t rate = media.format == muxer::FormatType::WaveFormatEx ? media.wave.nAvgBytesPerSec * 8LL
-                                                                                 : media.video.dwBitRate;
-            made.bitrate = rate > 0 && rate < 100000000 ? rate : (muxer::IsVideoType(type) ? 8000000 : 448000);
-        });
+        MuxStream* s = engine_.AddRunningStream(
+            type, media, [&](MuxStream& made) { made.bitrate = muxer::FoundStreamBitrate(type, media); });
         if (s) targets.push_back(s);
         return s;
     }

@@ -13,12 +13,14 @@
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/passthrough_filter.h"
 #include "filters/base/tests/test_filters.h"
+#include "filters/base/tests/watchdog.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
 namespace {
 
 using comtest::RefCount;
+using comtest::Watchdog;
 using testfilters::CTestPushSource;
 using testfilters::CTestSink;
 using testfilters::SampleSpec;

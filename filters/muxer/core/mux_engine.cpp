@@ -176,7 +176,21 @@ bool MuxEngine::RunPass() {
     for (MuxStream* s : streams_) {
         const bool scheduled =
             s->live || s->autoCreated || (settings_.output == OutputKind::TransportStream && s->putPcr);
-        if (!scheduled || s->type == StreamType::Mpeg2Program) continue;
+        if (!scheduled) continue;
+        if (s->type == StreamType::Mpeg2Program) {
+            // The carrier of a multiplexed input writes nothing itself (the streams found
+            // in it do); it only holds the end of the output until its own end arrives.
+            while (MediaBuffer* u = s->TakeUnit()) {
+                const bool end = u->endOfStream;
+                u->Release();
+                if (end && !s->ended) {
+                    s->ended = true;
+                    wrote = true;
+                    FinishStream();
+                }
+            }
+            continue;
+        }
         if (MuxStep(*s)) {
             UpdateSchedulerReference();
             wrote = true;

@@ -55,6 +55,12 @@ bool ReadPesHeader(const uint8_t* p, int32_t size, PesHeader* out) {
 
 CMuxInputParser::CMuxInputParser() : buffer_(new uint8_t[kBufferSize]) {}
 
+int64_t FoundStreamBitrate(StreamType type, const StreamMediaType& media) {
+    const int64_t rate =
+        media.format == FormatType::WaveFormatEx ? media.wave.nAvgBytesPerSec * 8LL : media.video.dwBitRate;
+    return rate > 0 && rate < 100000000 ? rate : (IsVideoType(type) ? 8000000 : 448000);
+}
+
 bool CMuxInputParser::Append(const uint8_t* data, int32_t size) {
     if (size < 0) return false;
     if (count_ == 0) offset_ = 0;

@@ -15,6 +15,10 @@ namespace muxer {
 
 class MuxStream;
 
+// The bit rate a stream found in a multiplexed input starts with: what its headers
+// announce when plausible, else a nominal rate of its kind (bits per second).
+int64_t FoundStreamBitrate(StreamType type, const StreamMediaType& media);
+
 class CMuxInputParser {
 public:
     static constexpr int32_t kBufferSize = 1024000;

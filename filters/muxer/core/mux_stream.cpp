@@ -104,8 +104,9 @@ bool MuxStream::Activate() {
     // Pools of a stream without an upstream allocator: 1 MiB for audio, 6 MiB otherwise,
     // in buffers of a third of that.
     const bool audio = !IsVideoType(type);
-    const uint32_t limit = audio ? 0x100000u : 0x600000u;
-    if (!pool_.Start(static_cast<int32_t>(limit / 3), limit)) return false;
+    const uint32_t limit = poolByteLimit ? poolByteLimit : audio ? 0x100000u : 0x600000u;
+    const int32_t size = poolBufferSize ? poolBufferSize : static_cast<int32_t>(limit / 3);
+    if (!pool_.Start(size, limit)) return false;
     pool_.SetBlockHook([this] {
         if (signal_) signal_->Signal();
     });
@@ -219,6 +220,28 @@ void MuxStream::SetCurrentMediaType(const StreamMediaType& t) {
     media_ = t;
 }
 
-void MuxStream::SetOwnValue(OwnValue, int64_t) {}
+void MuxStream::SetOwnValue(OwnValue which, int64_t value) {
+    if (onOwnValue) onOwnValue(which, value);
+}
+
+void MuxStream::Flush() {
+    {
+        std::lock_guard<std::mutex> hold(queueLock_);
+        for (MediaBuffer* u : queue_)
+            u->Release();
+        queue_.clear();
+    }
+    if (assembler_) assembler_->Reset();
+    std::vector<MediaBuffer*> held;
+    decodeTimes_.Drain(&held);
+    for (MediaBuffer* u : held)
+        u->Release();
+    decodeTimes_.Reset();
+    if (parser_) {
+        if (MediaBuffer* u = parser_->TakeHeld()) u->Release();
+        parser_->Reset();
+    }
+    if (accumulator) accumulator->Reset();
+}
 
 }  // namespace muxer

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -98,6 +99,17 @@ public:
     // room to deliver the first pictures (and is never negative).
     int64_t startDelay = 7000000;
     std::unique_ptr<PesAccumulator> accumulator;
+    // The pool's buffer size and byte limit; 0 keeps the sizes of a stream without an
+    // upstream allocator (set by a host that sizes pools from the input's bit rate).
+    int32_t poolBufferSize = 0;
+    uint32_t poolByteLimit = 0;
+    // Where the parser's read-only values go (the host's parameters); may be empty.
+    std::function<void(OwnValue, int64_t)> onOwnValue;
+
+    // Flush of the input: queued and held units are dropped and the parser and assembler
+    // start again at the next boundary; the pool, the ids and the scheduling state stay.
+    // The caller keeps the upstream thread out (its samples are refused while flushing).
+    void Flush();
 
 private:
     void Enqueue(MediaBuffer* unit);
