@@ -12,6 +12,7 @@
 #include <utility>
 
 #include <gtest/gtest.h>
+#include "filters/base/tests/watchdog.h"
 
 namespace comtest {
 
@@ -110,37 +111,6 @@ inline std::wstring ClassesRootString(const std::wstring& path, const wchar_t* n
 inline long Regsvr32(const std::wstring& dll, bool unregister) {
     return RunProgram(std::wstring(L"regsvr32.exe /s ") + (unregister ? L"/u " : L"") + L"\"" + dll + L"\"");
 }
-
-// Ends the process when a body does not finish in time: a hang in a state change must
-// show as a failure, not as a test that never ends. (Assertions stay on the test thread.)
-class Watchdog {
-public:
-    explicit Watchdog(DWORD timeoutMs) : timeoutMs_(timeoutMs), done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-        thread_ = CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr);
-    }
-    ~Watchdog() {
-        SetEvent(done_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        CloseHandle(done_);
-    }
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    static DWORD WINAPI Watch(void* self) {
-        auto* dog = static_cast<Watchdog*>(self);
-        if (WaitForSingleObject(dog->done_, dog->timeoutMs_) == WAIT_TIMEOUT) {
-            fprintf(stderr, "watchdog: the test did not finish within %lu ms\n", dog->timeoutMs_);
-            fflush(stderr);
-            ExitProcess(3);
-        }
-        return 0;
-    }
-    DWORD timeoutMs_;
-    HANDLE done_;
-    HANDLE thread_ = nullptr;
-};
 
 // Tests that depend on the registration of the pass-through library hold this
 // machine-wide mutex, so that parallel test processes do not register and remove it
