@@ -2,6 +2,7 @@
 #include "filters/decoder/core/decoder_context.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -414,6 +415,18 @@ bool SkipSlice(const AvcDecoderContext* ctx, bool badReference) {
     return false;
 }
 
+// Whether a list-0 entry that served the slice's macroblocks stands in for a missing
+// picture or holds a damaged one: the slice's prediction is then not the stream's.
+bool UsedBadReference(const AvcDecoderContext* ctx) {
+    const PictureStore* st = ctx->store;
+    for (uint32_t used = ctx->work->usedRefs; used != 0; used &= used - 1) {
+        const int i = std::countr_zero(used);
+        const PictureRecord* p = st->refList[0][i];
+        if (p == nullptr || st->substituted[0][i] || p->damage != 0 || (p->flags & kPicNonExisting) != 0) return true;
+    }
+    return false;
+}
+
 int ContinueSlice(AvcDecoderContext* ctx);
 
 // Decodes the slice held in ctx->nal, whose header start has been read.
@@ -491,6 +504,7 @@ int ContinueSlice(AvcDecoderContext* ctx) {
             result = s->sliceKind == kSliceI ? DecodeISlice(ctx) : DecodePOrBSlice(ctx);
             if (result == kDecoderNoInterPrediction) ctx->refusal = "inter prediction is not decoded";
             unreadable = result != kDecoderOk && result != kDecoderNoInterPrediction;
+            if (s->sliceKind == kSliceP && UsedBadReference(ctx)) pic->damage |= 3;
         } else {
             ctx->refusal = "SP and SI slices are not decoded";
             result = kDecoderUnsupported;

@@ -111,22 +111,41 @@ void InstallPortableDecoderKernels(DecoderKernelTable* t) {
     t->deblockLumaStrong = deblock_strong_c<true>;
     t->deblockChromaNormal = deblock_normal_c<false>;
     t->deblockChromaStrong = deblock_strong_c<false>;
+    t->lumaMotion = luma_mc_c;
+    t->chromaMotion = chroma_mc_c;
 }
 
 void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
     InstallPortableDecoderKernels(t);
     t->featureWord = featureWord;
     t->motionForms = SelectMotionKernelForms(featureWord);
-    // SIMD forms override here, in ascending order of their feature bits, as they land.
+#ifdef AVCDEC_HAVE_SSE2
+    if (featureWord & common::kCpuSse2) {
+        t->lumaMotion = luma_mc_sse2;
+        t->chromaMotion = chroma_mc_sse2;
+    }
+#endif
 }
 
-const DecoderKernelTable& DecoderKernels() {
-    static const DecoderKernelTable table = [] {
+namespace {
+
+DecoderKernelTable& ProcessTable() {
+    static DecoderKernelTable table = [] {
         DecoderKernelTable t{};
         FillDecoderKernelTable(&t, common::DetectCpuFeatures());
         return t;
     }();
     return table;
+}
+
+}  // namespace
+
+const DecoderKernelTable& DecoderKernels() {
+    return ProcessTable();
+}
+
+void ReselectDecoderKernels(uint32_t featureWord) {
+    FillDecoderKernelTable(&ProcessTable(), featureWord);
 }
 
 }  // namespace avcdec

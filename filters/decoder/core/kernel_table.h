@@ -25,6 +25,8 @@ struct DecoderKernelTable {
     DeblockEdgeFn deblockLumaStrong;    // bS 4
     DeblockEdgeFn deblockChromaNormal;  // bS 1..3
     DeblockEdgeFn deblockChromaStrong;  // bS 4
+    LumaMotionFn lumaMotion;
+    ChromaMotionFn chromaMotion;
     // Forms of the four motion-compensation entry points the feature word selects.
     MotionKernelForms motionForms;
     uint32_t featureWord;
@@ -35,5 +37,8 @@ void InstallPortableDecoderKernels(DecoderKernelTable* table);
 void FillDecoderKernelTable(DecoderKernelTable* table, uint32_t featureWord);
 // The process's table, filled once from the processor's feature word.
 const DecoderKernelTable& DecoderKernels();
+// Refills the process's table for another feature word (0: portable kernels only), so
+// that tests and benchmarks can compare forms. No decoder may be decoding meanwhile.
+void ReselectDecoderKernels(uint32_t featureWord);
 
 }  // namespace avcdec

@@ -23,6 +23,8 @@ int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr);
 // Prepares the macroblock at work->mbAddr: position, neighbours, record.
 void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int32_t sliceNumber);
 void ResetIntraModeMap(AvcDecoderContext* ctx);
+// Marks the macroblock's entries of the intra mode map as unavailable.
+void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* work);
 
 // CAVLC macroblock layer of an intra macroblock (mb_type in I numbering, 0..25) into the
 // work area and the record: 0, or negative for a syntax value out of range.
@@ -31,15 +33,25 @@ int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int3
 // 0, or negative for a value out of range. Intra types go on to the intra parser.
 int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
 int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
-// Slice-data loop of a P or B slice: parses every macroblock and reconstructs the intra
-// ones. Inter prediction is not part of this core yet, so a slice with inter macroblocks
-// answers kDecoderNoInterPrediction once it is parsed (its picture is then damaged).
+// Slice-data loop of a P or B slice: parses and reconstructs every macroblock of a P
+// slice. B inter prediction is not part of this core yet, so a B slice with inter
+// macroblocks answers kDecoderNoInterPrediction once it is parsed (its picture is then
+// damaged).
 int DecodePOrBSlice(AvcDecoderContext* ctx);
 // One residual block (clause 9.2): TotalCoeff (0..16) with levels in coeffLevel from
 // scan position 0, or -1 for an invalid code.
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel);
 
 int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+// Motion vectors (clause 8.4.1), motion compensation and residual of a P_Skip or inter
+// macroblock of a P slice: 0, or kDecoderOutOfRange when a partition names no reference
+// picture (the macroblock is then not reconstructed).
+int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+// The P_Skip vector (clause 8.4.1.1) of the macroblock in the work area.
+void DerivePSkipMv(const MacroblockWork* work, int* mvx, int* mvy);
+// colZeroFlag of 4x4 block blk (raster) of the co-located macroblock colMb of picture
+// colPic, the first entry of RefPicList1 (clause 8.4.1.2.2).
+bool ColocatedZero(const PictureRecord* colPic, const MacroblockInfo* colMb, int blk);
 
 // Deblocks the luma and chroma planes of a decoded frame (clause 8.7).
 void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic);
