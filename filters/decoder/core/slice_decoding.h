@@ -11,6 +11,7 @@ namespace avcdec {
 
 struct AvcDecoderContext;
 struct PictureRecord;
+struct DeblockWorker;
 
 // Slice-data loop of an I slice (ITU-T H.264 clause 7.3.4); 0, or the first failure.
 int DecodeISlice(AvcDecoderContext* ctx);
@@ -53,8 +54,15 @@ void DerivePSkipMv(const MacroblockWork* work, int* mvx, int* mvy);
 // colPic, the first entry of RefPicList1 (clause 8.4.1.2.2).
 bool ColocatedZero(const PictureRecord* colPic, const MacroblockInfo* colMb, int blk);
 
-// Deblocks the luma and chroma planes of a decoded frame (clause 8.7).
+// Deblocks the luma and chroma planes of a decoded frame (clause 8.7): the boundary
+// strengths of the whole picture, then luma on this thread while the context's worker
+// (when it has one) filters chroma. Returns once both planes are done.
 void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic);
+// The deblocking worker of a context, with its edge records for mbCount macroblocks; null
+// when memory or the thread cannot be had.
+DeblockWorker* StartDeblockWorker(int32_t mbCount);
+// Ends the worker's thread (it must not be filtering for another caller) and frees it.
+void StopDeblockWorker(DeblockWorker* worker);
 // Replicates the frame's edges into its borders.
 void PadPicture(AvcDecoderContext* ctx, PictureRecord* pic);
 
