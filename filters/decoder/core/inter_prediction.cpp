@@ -63,34 +63,6 @@ inline int Median(int a, int b, int c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
-// mvpLX of the partition at (x4, y4) of w4 x h4 blocks (clause 8.4.1.3), directional rules
-// for 16x8 and 8x16 partitions included.
-void PredictMv(const MacroblockWork* w, int list, int x4, int y4, int w4, int h4, int ref, uint32_t decoded, int* mvx,
-               int* mvy) {
-    const NeighbourMotion a = Neighbour(w, list, x4 - 1, y4, decoded);
-    NeighbourMotion b = Neighbour(w, list, x4, y4 - 1, decoded);
-    NeighbourMotion c = Neighbour(w, list, x4 + w4, y4 - 1, decoded);
-    if (!c.available) c = Neighbour(w, list, x4 - 1, y4 - 1, decoded);
-    const NeighbourMotion* pick = nullptr;
-    if (w4 == 4 && h4 == 2)
-        pick = y4 == 0 ? (b.ref == ref ? &b : nullptr) : (a.ref == ref ? &a : nullptr);
-    else if (w4 == 2 && h4 == 4)
-        pick = x4 == 0 ? (a.ref == ref ? &a : nullptr) : (c.ref == ref ? &c : nullptr);
-    if (pick == nullptr) {
-        if (!b.available && !c.available && a.available) b = c = a;
-        const int matches = (a.ref == ref) + (b.ref == ref) + (c.ref == ref);
-        if (matches == 1) {
-            pick = a.ref == ref ? &a : b.ref == ref ? &b : &c;
-        } else {
-            *mvx = Median(a.x, b.x, c.x);
-            *mvy = Median(a.y, b.y, c.y);
-            return;
-        }
-    }
-    *mvx = pick->x;
-    *mvy = pick->y;
-}
-
 void FillMotion(MacroblockInfo* mb, int list, int x4, int y4, int w4, int h4, int mvx, int mvy) {
     for (int y = y4; y < y4 + h4; ++y)
         for (int x = x4; x < x4 + w4; ++x) {
@@ -183,12 +155,40 @@ inline void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, in
 
 }  // namespace
 
+// mvpLX of the partition at (x4, y4) of w4 x h4 blocks (clause 8.4.1.3), directional rules
+// for 16x8 and 8x16 partitions included.
+void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w4, int h4, int ref, uint32_t decoded,
+                        int* mvx, int* mvy) {
+    const NeighbourMotion a = Neighbour(w, list, x4 - 1, y4, decoded);
+    NeighbourMotion b = Neighbour(w, list, x4, y4 - 1, decoded);
+    NeighbourMotion c = Neighbour(w, list, x4 + w4, y4 - 1, decoded);
+    if (!c.available) c = Neighbour(w, list, x4 - 1, y4 - 1, decoded);
+    const NeighbourMotion* pick = nullptr;
+    if (w4 == 4 && h4 == 2)
+        pick = y4 == 0 ? (b.ref == ref ? &b : nullptr) : (a.ref == ref ? &a : nullptr);
+    else if (w4 == 2 && h4 == 4)
+        pick = x4 == 0 ? (a.ref == ref ? &a : nullptr) : (c.ref == ref ? &c : nullptr);
+    if (pick == nullptr) {
+        if (!b.available && !c.available && a.available) b = c = a;
+        const int matches = (a.ref == ref) + (b.ref == ref) + (c.ref == ref);
+        if (matches == 1) {
+            pick = a.ref == ref ? &a : b.ref == ref ? &b : &c;
+        } else {
+            *mvx = Median(a.x, b.x, c.x);
+            *mvy = Median(a.y, b.y, c.y);
+            return;
+        }
+    }
+    *mvx = pick->x;
+    *mvy = pick->y;
+}
+
 void DerivePSkipMv(const MacroblockWork* w, int* mvx, int* mvy) {
     *mvx = *mvy = 0;
     const NeighbourMotion a = Neighbour(w, 0, -1, 0, 0), b = Neighbour(w, 0, 0, -1, 0);
     if (!a.available || !b.available) return;
     if ((a.ref == 0 && a.x == 0 && a.y == 0) || (b.ref == 0 && b.x == 0 && b.y == 0)) return;
-    PredictMv(w, 0, 0, 0, 4, 4, 0, 0, mvx, mvy);
+    PredictPartitionMv(w, 0, 0, 0, 4, 4, 0, 0, mvx, mvy);
 }
 
 bool ColocatedZero(const PictureRecord* colPic, const MacroblockInfo* colMb, int blk) {
@@ -250,7 +250,7 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         if (mb->kind == kMbSkip) {
             DerivePSkipMv(w, &mvx, &mvy);
         } else {
-            PredictMv(w, 0, x4, y4, w4, h4, refIdx, decoded, &mvx, &mvy);
+            PredictPartitionMv(w, 0, x4, y4, w4, h4, refIdx, decoded, &mvx, &mvy);
             // mvLX = mvpLX + mvdLX, kept in 16 bits as the record stores it.
             mvx = static_cast<int16_t>(mvx + mb->mvd[0][4 * y4 + x4][0]);
             mvy = static_cast<int16_t>(mvy + mb->mvd[0][4 * y4 + x4][1]);

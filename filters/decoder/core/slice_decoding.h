@@ -48,6 +48,12 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
 // macroblock of a P slice: 0, or kDecoderOutOfRange when a partition names no reference
 // picture (the macroblock is then not reconstructed).
 int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+// mvpLX (clause 8.4.1.3) of the partition at (x4, y4) of w4 x h4 4x4 blocks with
+// reference index ref: median prediction with the single-match rule, and the directional
+// rules of 16x8 and 8x16 partitions. Blocks of the current macroblock serve as neighbours
+// only where `decoded` has their bit (raster index).
+void PredictPartitionMv(const MacroblockWork* work, int list, int x4, int y4, int w4, int h4, int ref, uint32_t decoded,
+                        int* mvx, int* mvy);
 // The P_Skip vector (clause 8.4.1.1) of the macroblock in the work area.
 void DerivePSkipMv(const MacroblockWork* work, int* mvx, int* mvy);
 // colZeroFlag of 4x4 block blk (raster) of the co-located macroblock colMb of picture

@@ -47,6 +47,8 @@ TEST(DecoderKernelTable, EveryEntryFilledForAnyFeatureWord) {
         EXPECT_NE(t.deblockLumaStrong, nullptr);
         EXPECT_NE(t.deblockChromaNormal, nullptr);
         EXPECT_NE(t.deblockChromaStrong, nullptr);
+        EXPECT_NE(t.lumaMotion, nullptr);
+        EXPECT_NE(t.chromaMotion, nullptr);
     }
 }
 
