@@ -76,6 +76,9 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
                       EdgeStrengths* e) {
     e->filterLeft = left != nullptr;
     e->filterTop = top != nullptr;
+    // One inter partition over the whole macroblock: every inner edge has the same
+    // references and vectors on both sides, so only coefficients can make it filtered.
+    const bool uniform = (cur->flags & kMbIntra) == 0 && cur->partShape == 0 && cur->directMask == 0;
     for (int edge = 0; edge < 4; ++edge) {
         for (int k = 0; k < 4; ++k) {
             // Vertical edge `edge`, rows of segment k; horizontal edge `edge`, columns k.
@@ -83,6 +86,9 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
             if (edge == 0) {
                 e->bs[0][0][k] = left ? static_cast<uint8_t>(Strength(left, 4 * k + 3, cur, qv, true)) : 0;
                 e->bs[1][0][k] = top ? static_cast<uint8_t>(Strength(top, 12 + k, cur, qh, true)) : 0;
+            } else if (uniform) {
+                e->bs[0][edge][k] = cur->totalCoeff[qv - 1] != 0 || cur->totalCoeff[qv] != 0 ? 2 : 0;
+                e->bs[1][edge][k] = cur->totalCoeff[qh - 4] != 0 || cur->totalCoeff[qh] != 0 ? 2 : 0;
             } else {
                 e->bs[0][edge][k] = static_cast<uint8_t>(Strength(cur, qv - 1, cur, qv, false));
                 e->bs[1][edge][k] = static_cast<uint8_t>(Strength(cur, qh - 4, cur, qh, false));
@@ -103,6 +109,8 @@ void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths
         for (int edge = 0; edge < edges; ++edge) {
             const int lumaEdge = luma ? edge : 2 * edge;
             if (lumaEdge == 0 && neighbour == nullptr) continue;
+            const uint8_t* bs = e.bs[dir][lumaEdge];
+            if ((bs[0] | bs[1] | bs[2] | bs[3]) == 0) continue;
             int qpAv = qpCur;
             if (lumaEdge == 0) {
                 const int qpN = luma ? neighbour->qp : ChromaQpOf(neighbour);
