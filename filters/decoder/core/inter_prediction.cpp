@@ -143,16 +143,6 @@ void PredictPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k,
         WeightSamples(dstV, t.pitch, cw, ch, weight[2], offset[2], chromaDenom);
 }
 
-// Adds the residual of block b: nothing without coefficients, a constant with the DC alone.
-inline void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
-    if ((w->nonZero & (1u << b)) == 0) return;
-    if ((w->acNonZero & (1u << b)) == 0) {
-        k.addDc4x4(dst, pitch, w->coeffs[b][0]);
-        return;
-    }
-    k.inverseTransformAdd4x4(dst, pitch, w->coeffs[b]);
-}
-
 }  // namespace
 
 // mvpLX of the partition at (x4, y4) of w4 x h4 blocks (clause 8.4.1.3), directional rules

@@ -75,10 +75,7 @@ void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* w) 
         std::memset(map + y * mapWidth, 0xFF, 4);
 }
 
-namespace {
-
-// Adds the residual of block b: nothing without coefficients, a constant with the DC alone.
-inline void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
+void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
     if ((w->nonZero & (1u << b)) == 0) return;
     if ((w->acNonZero & (1u << b)) == 0) {
         k.addDc4x4(dst, pitch, w->coeffs[b][0]);
@@ -86,8 +83,6 @@ inline void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, in
     }
     k.inverseTransformAdd4x4(dst, pitch, w->coeffs[b]);
 }
-
-}  // namespace
 
 int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const PlaneView& pv = ctx->currentPicture->frame;

@@ -12,6 +12,7 @@ namespace avcdec {
 struct AvcDecoderContext;
 struct PictureRecord;
 struct DeblockWorker;
+struct DecoderKernelTable;
 
 // Slice-data loop of an I slice (ITU-T H.264 clause 7.3.4); 0, or the first failure.
 int DecodeISlice(AvcDecoderContext* ctx);
@@ -44,6 +45,9 @@ int DecodePOrBSlice(AvcDecoderContext* ctx);
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel);
 
 int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+// Adds the residual of block b of the work area to the 4x4 samples at dst: nothing
+// without coefficients, a constant with the DC alone, else the inverse transform.
+void AddResidual(const DecoderKernelTable& k, const MacroblockWork* work, int b, uint8_t* dst, int pitch);
 // Motion vectors (clause 8.4.1), motion compensation and residual of a P_Skip or inter
 // macroblock of a P slice: 0, or kDecoderOutOfRange when a partition names no reference
 // picture (the macroblock is then not reconstructed).
