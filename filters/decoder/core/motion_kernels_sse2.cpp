@@ -136,6 +136,11 @@ void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, 
 // Bilinear chroma, eight columns per row: the four weights in 16-bit lanes.
 void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx,
                     int dy) {
+    if ((dx | dy) == 0) {  // weight 64 on one sample: (64 A + 32) >> 6 = A
+        for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
+            std::memcpy(dst, src, static_cast<size_t>(width));
+        return;
+    }
     const __m128i a = _mm_set1_epi16(static_cast<int16_t>((8 - dx) * (8 - dy)));
     const __m128i b = _mm_set1_epi16(static_cast<int16_t>(dx * (8 - dy)));
     const __m128i c = _mm_set1_epi16(static_cast<int16_t>((8 - dx) * dy));
