@@ -40,7 +40,7 @@ bool MakeStream(const std::string& name, const std::string& size, const std::str
                              ":rate=25 -frames:v 100 -pix_fmt yuv420p -f rawvideo avc_decode_bench.yuv && "
                              "x264 --quiet --no-progress " +
                              options + " --crf 20 --input-res " + size + " --fps 25 -o " + name +
-                             " avc_decode_bench.yuv && rm -f avc_decode_bench.yuv";
+                             " avc_decode_bench.yuv 2>/dev/null && rm -f avc_decode_bench.yuv";
     return std::system(make.c_str()) == 0;
 }
 
