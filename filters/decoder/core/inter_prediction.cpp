@@ -234,8 +234,12 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         const int x4 = parts[i][0], y4 = parts[i][1], w4 = parts[i][2], h4 = parts[i][3];
         const int refIdx = mb->refIdx[0][Quadrant(4 * y4 + x4)];
         // A P partition always predicts from list 0; a missing index or picture fails the
-        // macroblock rather than leaving another picture's samples as if predicted.
-        if (refIdx < 0 || refIdx >= st->refListCount[0] || st->refList[0][refIdx] == nullptr) return kDecoderOutOfRange;
+        // macroblock rather than leaving another picture's samples as if predicted. A list
+        // without any picture stands the current one in for the missing entries, which
+        // cannot serve as its own reference.
+        if (refIdx < 0 || refIdx >= st->refListCount[0] || st->refList[0][refIdx] == nullptr ||
+            st->refList[0][refIdx] == ctx->currentPicture)
+            return kDecoderOutOfRange;
         int mvx = 0, mvy = 0;
         if (mb->kind == kMbSkip) {
             DerivePSkipMv(w, &mvx, &mvy);
