@@ -215,12 +215,9 @@ TEST(AvcDecode, DamagedStreamsDeliverNoWrongFrameAsGood) {
         size_t slice;  // the picture hit
         bool cut;      // cut in half rather than dropped
         int damaged;   // pictures marked damaged at least
-        // Slices the core reports unreadable: a cut slice, and P slices whose lists hold
-        // no picture at all (they must not predict from the picture being decoded).
-        bool failedSlices;
     };
-    for (const Case& c : {Case{"lost IDR", 0, false, 5, true}, Case{"lost P", 2, false, 1, false},
-                          Case{"cut IDR", 0, true, 6, true}, Case{"cut P", 7, true, 1, true}}) {
+    for (const Case& c : {Case{"lost IDR", 0, false, 5}, Case{"lost P", 2, false, 1}, Case{"cut IDR", 0, true, 6},
+                          Case{"cut P", 7, true, 1}}) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> damaged;
         for (size_t i = 0; i < nals.size(); ++i) {
@@ -239,9 +236,6 @@ TEST(AvcDecode, DamagedStreamsDeliverNoWrongFrameAsGood) {
                 << "frame " << i << " delivered as good but not a frame of the stream";
         }
         EXPECT_GE(bad, c.damaged);
-        if (c.failedSlices) {
-            EXPECT_GT(d.damagedSlices, 0);
-        }
         EXPECT_GE(d.md5s.size(), 10u);  // the second and third group of pictures come out
     }
     // Byte flips anywhere behind the parameter sets: the decode ends, with at most one
