@@ -1,19 +1,23 @@
-// Decoder core speed next to ffmpeg's single-threaded h264 decoder on the same stream.
+// Decoder core speed next to ffmpeg's single-threaded h264 decoder on the same streams.
 //
-//   avc_decode_bench [stream.264] [repeats]
+//   avc_decode_bench [-portable] [stream.264 ...] [-repeats N]
 //
-// Without a stream, x264 makes a 720x576 Baseline intra-only stream (100 pictures, every
-// one an IDR, CRF 20) from ffmpeg's testsrc2 in the current folder. Prints frames per
-// second of the core (decoding to yuv420p, cropping included) and of
-// `ffmpeg -threads 1 -f null` on the same bytes.
+// Without streams, x264 makes three from ffmpeg's testsrc2 in the current folder, 100
+// pictures each: 720x576 Baseline intra-only (every picture an IDR, CRF 20), and CAVLC
+// Main P streams (no B pictures, 3 references, CRF 20) at 720x576 and 1280x720. Prints
+// frames per second of the core (decoding to yuv420p, cropping included) and of
+// `ffmpeg -threads 1 -f null` on the same bytes, runs interleaved, best of N (5). With
+// -portable the core uses its portable kernels only.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "filters/decoder/core/kernel_table.h"
 #include "tools/avc_decode.h"
 
 namespace {
@@ -29,46 +33,82 @@ double FfmpegSeconds(const std::string& stream) {
     return seconds;
 }
 
-}  // namespace
+// Makes a 100-picture stream of testsrc2 at `size` with the given x264 options; false
+// when ffmpeg or x264 fails.
+bool MakeStream(const std::string& name, const std::string& size, const std::string& options) {
+    const std::string make = "ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i testsrc2=size=" + size +
+                             ":rate=25 -frames:v 100 -pix_fmt yuv420p -f rawvideo avc_decode_bench.yuv && "
+                             "x264 --quiet --no-progress " +
+                             options + " --crf 20 --input-res " + size + " --fps 25 -o " + name +
+                             " avc_decode_bench.yuv 2>/dev/null && rm -f avc_decode_bench.yuv";
+    return std::system(make.c_str()) == 0;
+}
 
-int main(int argc, char** argv) {
-    std::string stream = argc > 1 ? argv[1] : "";
-    const int repeats = argc > 2 ? std::atoi(argv[2]) : 5;
-    if (stream.empty()) {
-        stream = "avc_decode_bench_720x576_intra.264";
-        const std::string make =
-            "ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i testsrc2=size=720x576:rate=25 "
-            "-frames:v 100 -pix_fmt yuv420p -f rawvideo avc_decode_bench.yuv && "
-            "x264 --quiet --profile baseline --keyint 1 --crf 20 --input-res 720x576 --fps 25 -o " +
-            stream + " avc_decode_bench.yuv && rm -f avc_decode_bench.yuv";
-        if (std::system(make.c_str()) != 0) {
-            std::fprintf(stderr, "avc_decode_bench: making the stream failed (ffmpeg and x264 needed)\n");
-            return 1;
-        }
-    }
+bool Measure(const std::string& stream, int repeats) {
     std::ifstream in(stream, std::ios::binary);
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.empty()) {
         std::fprintf(stderr, "avc_decode_bench: cannot read %s\n", stream.c_str());
-        return 1;
+        return false;
     }
     // Interleaved, best of each: both see the same machine load.
     double best = 1e30, ffmpegBest = 1e30;
-    int frames = 0;
+    int frames = 0, damaged = 0;
     for (int i = 0; i < repeats; ++i) {
         const auto t0 = std::chrono::steady_clock::now();
         const tools::DecodeSummary s = tools::DecodeByteStream(bytes, 0, [](const tools::DecodedFrame&) {});
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         frames = s.frames;
+        damaged = s.damagedFrames;
         if (seconds < best) best = seconds;
         const double ffmpegSeconds = FfmpegSeconds(stream);
         if (ffmpegSeconds > 0 && ffmpegSeconds < ffmpegBest) ffmpegBest = ffmpegSeconds;
     }
-    std::printf("stream %s: %d frames\n", stream.c_str(), frames);
-    std::printf("decoder core: %.1f frames/s (best of %d)\n", frames / best, repeats);
+    std::printf("stream %s: %d frames (%d damaged)\n", stream.c_str(), frames, damaged);
+    std::printf("  decoder core: %.1f frames/s (best of %d)\n", frames / best, repeats);
     if (ffmpegBest < 1e30)
-        std::printf("ffmpeg -threads 1: %.1f frames/s (best of %d)\n", frames / ffmpegBest, repeats);
+        std::printf("  ffmpeg -threads 1: %.1f frames/s (best of %d)\n", frames / ffmpegBest, repeats);
     else
-        std::printf("ffmpeg -threads 1: not measured\n");
+        std::printf("  ffmpeg -threads 1: not measured\n");
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> streams;
+    int repeats = 5;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-portable") == 0) {
+            avcdec::ReselectDecoderKernels(0);
+        } else if (std::strcmp(argv[i], "-repeats") == 0 && i + 1 < argc) {
+            repeats = std::atoi(argv[++i]);
+        } else {
+            streams.push_back(argv[i]);
+        }
+    }
+    if (repeats < 1) repeats = 1;
+    if (streams.empty()) {
+        struct Made {
+            const char* name;
+            const char* size;
+            const char* options;
+        };
+        const Made made[] = {
+            {"avc_decode_bench_720x576_intra.264", "720x576", "--profile baseline --keyint 1"},
+            {"avc_decode_bench_720x576_p.264", "720x576", "--profile main --no-cabac --bframes 0 --ref 3"},
+            {"avc_decode_bench_1280x720_p.264", "1280x720", "--profile main --no-cabac --bframes 0 --ref 3"},
+        };
+        for (const Made& m : made) {
+            if (!MakeStream(m.name, m.size, m.options)) {
+                std::fprintf(stderr, "avc_decode_bench: making %s failed (ffmpeg and x264 needed)\n", m.name);
+                return 1;
+            }
+            streams.push_back(m.name);
+        }
+    }
+    std::printf("kernels: %s\n", avcdec::DecoderKernels().featureWord != 0 ? "processor's" : "portable");
+    for (const std::string& s : streams)
+        if (!Measure(s, repeats)) return 1;
     return 0;
 }

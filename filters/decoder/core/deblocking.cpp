@@ -1,6 +1,11 @@
 // The in-loop deblocking filter over a decoded frame (ITU-T H.264 clause 8.7).
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
 
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/kernel_table.h"
@@ -71,6 +76,9 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
                       EdgeStrengths* e) {
     e->filterLeft = left != nullptr;
     e->filterTop = top != nullptr;
+    // One inter partition over the whole macroblock: every inner edge has the same
+    // references and vectors on both sides, so only coefficients can make it filtered.
+    const bool uniform = (cur->flags & kMbIntra) == 0 && cur->partShape == 0 && cur->directMask == 0;
     for (int edge = 0; edge < 4; ++edge) {
         for (int k = 0; k < 4; ++k) {
             // Vertical edge `edge`, rows of segment k; horizontal edge `edge`, columns k.
@@ -78,6 +86,9 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
             if (edge == 0) {
                 e->bs[0][0][k] = left ? static_cast<uint8_t>(Strength(left, 4 * k + 3, cur, qv, true)) : 0;
                 e->bs[1][0][k] = top ? static_cast<uint8_t>(Strength(top, 12 + k, cur, qh, true)) : 0;
+            } else if (uniform) {
+                e->bs[0][edge][k] = cur->totalCoeff[qv - 1] != 0 || cur->totalCoeff[qv] != 0 ? 2 : 0;
+                e->bs[1][edge][k] = cur->totalCoeff[qh - 4] != 0 || cur->totalCoeff[qh] != 0 ? 2 : 0;
             } else {
                 e->bs[0][edge][k] = static_cast<uint8_t>(Strength(cur, qv - 1, cur, qv, false));
                 e->bs[1][edge][k] = static_cast<uint8_t>(Strength(cur, qh - 4, cur, qh, false));
@@ -86,9 +97,9 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
     }
 }
 
+// Filters the edges of one macroblock in one plane (origin: its top-left sample).
 void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths& e, const MacroblockInfo* cur,
                       const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
-    const int size = luma ? 16 : 8;
     const int qpCur = luma ? cur->qp : ChromaQpOf(cur);
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
@@ -98,6 +109,8 @@ void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths
         for (int edge = 0; edge < edges; ++edge) {
             const int lumaEdge = luma ? edge : 2 * edge;
             if (lumaEdge == 0 && neighbour == nullptr) continue;
+            const uint8_t* bs = e.bs[dir][lumaEdge];
+            if ((bs[0] | bs[1] | bs[2] | bs[3]) == 0) continue;
             int qpAv = qpCur;
             if (lumaEdge == 0) {
                 const int qpN = luma ? neighbour->qp : ChromaQpOf(neighbour);
@@ -107,8 +120,15 @@ void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths
             const int indexB = std::clamp(qpAv + cur->filterOffsetB, 0, 51);
             const int alpha = kAlpha[indexA], beta = kBeta[indexB];
             if (alpha == 0 || beta == 0) continue;
-            uint8_t* edgeStart = origin + (luma ? 4 : 4) * edge * step;
+            uint8_t* edgeStart = origin + 4 * edge * step;
             const int linesPerSegment = luma ? 4 : 2;
+            if (luma && dir == 1 && bs[0] != 4 && bs[1] != 4 && bs[2] != 4 && bs[3] != 4) {
+                int8_t tc0[4];
+                for (int seg = 0; seg < 4; ++seg)
+                    tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kTc0[indexA][bs[seg] - 1]);
+                k.deblockLumaHorizontal16(edgeStart, step, along, alpha, beta, tc0);
+                continue;
+            }
             for (int seg = 0; seg < 4; ++seg) {
                 const int bS = e.bs[dir][lumaEdge][seg];
                 if (bS == 0) continue;
@@ -122,37 +142,158 @@ void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths
                 }
             }
         }
-        (void)size;
     }
 }
 
 }  // namespace
 
-void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+// One macroblock's edge record of a deblocking pass: its boundary strengths and the
+// neighbours its outer edges are filtered against (-1: that edge stays as it is).
+struct MacroblockEdges {
+    EdgeStrengths strengths;
+    int32_t left, top;
+    bool filtered;
+};
+
+// The deblocking worker: it filters the chroma planes of a picture while the decoding
+// thread filters luma. A posted job the worker has not yet taken is taken back by the
+// decoding thread, so that thread only ever waits for work in progress, which is finite.
+struct DeblockWorker {
+    std::mutex lock;
+    std::condition_variable wake;      // to the worker: a job is posted, or stop
+    std::condition_variable finished;  // to the decoding thread: the job is done
+    enum class State { kIdle, kPosted, kRunning, kDone } state = State::kIdle;
+    bool stop = false;
+    // The job: valid from posting until it is done or taken back.
+    PlaneView planes{};
+    const MacroblockInfo* mbInfo = nullptr;
+    int32_t picWidthInMbs = 0;
+    int32_t mbCount = 0;
+    std::vector<MacroblockEdges> edges;  // one record per macroblock of the frame
+    std::thread thread;
+};
+
+namespace {
+
+void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const MacroblockEdges* edges,
+                  int32_t picWidthInMbs, int32_t mbCount, bool luma) {
     const DecoderKernelTable& k = DecoderKernels();
-    const PlaneView& pv = pic->frame;
+    for (int32_t n = 0; n < mbCount; ++n) {
+        const MacroblockEdges& e = edges[n];
+        if (!e.filtered) continue;
+        const int32_t x = n % picWidthInMbs, y = n / picWidthInMbs;
+        const MacroblockInfo* left = e.left >= 0 ? &mbInfo[e.left] : nullptr;
+        const MacroblockInfo* top = e.top >= 0 ? &mbInfo[e.top] : nullptr;
+        if (luma) {
+            FilterPlaneEdges(pv.y + 16 * y * pv.pitch + 16 * x, pv.pitch, true, e.strengths, &mbInfo[n], left, top, k);
+        } else {
+            FilterPlaneEdges(pv.u + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e.strengths, &mbInfo[n], left, top, k);
+            FilterPlaneEdges(pv.v + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e.strengths, &mbInfo[n], left, top, k);
+        }
+    }
+}
+
+void FilterChromaJob(DeblockWorker* wk) {
+    FilterPlanes(wk->planes, wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, wk->mbCount, false);
+}
+
+void WorkerLoop(DeblockWorker* wk) {
+    std::unique_lock<std::mutex> hold(wk->lock);
+    for (;;) {
+        wk->wake.wait(hold, [wk] { return wk->stop || wk->state == DeblockWorker::State::kPosted; });
+        if (wk->stop) return;
+        wk->state = DeblockWorker::State::kRunning;
+        hold.unlock();
+        FilterChromaJob(wk);
+        hold.lock();
+        wk->state = DeblockWorker::State::kDone;
+        wk->finished.notify_one();
+    }
+}
+
+}  // namespace
+
+DeblockWorker* StartDeblockWorker(int32_t mbCount) {
+    auto* wk = new (std::nothrow) DeblockWorker;
+    if (wk == nullptr) return nullptr;
+    try {
+        wk->edges.resize(static_cast<size_t>(mbCount));
+        wk->thread = std::thread(WorkerLoop, wk);
+    } catch (...) {  // no memory or no thread: the caller refuses the picture size
+        delete wk;
+        return nullptr;
+    }
+    return wk;
+}
+
+void StopDeblockWorker(DeblockWorker* wk) {
+    if (wk == nullptr) return;
+    {
+        std::lock_guard<std::mutex> hold(wk->lock);
+        wk->stop = true;
+    }
+    wk->wake.notify_one();
+    wk->thread.join();  // an idle worker ends at once; a running one after its job
+    delete wk;
+}
+
+void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+    DeblockWorker* wk = ctx->deblockWorker;
     const int32_t w = ctx->picWidthInMbs;
     const int32_t first = pic->firstSliceNumber;
+    std::vector<MacroblockEdges> local;
+    MacroblockEdges* edges = nullptr;
+    if (wk != nullptr) {
+        edges = wk->edges.data();
+    } else {
+        local.resize(static_cast<size_t>(ctx->mbCount));
+        edges = local.data();
+    }
+    // Boundary strengths of the whole picture first: both planes' passes read them.
     for (int32_t n = 0; n < ctx->mbCount; ++n) {
         const MacroblockInfo* cur = &pic->mbInfo[n];
-        if (cur->sliceNumber < first || cur->disableDeblockingFilterIdc == 1) continue;
+        MacroblockEdges& e = edges[n];
+        e.filtered = cur->sliceNumber >= first && cur->disableDeblockingFilterIdc != 1;
+        if (!e.filtered) continue;
         const int32_t x = n % w, y = n / w;
-        const MacroblockInfo* left = x > 0 ? &pic->mbInfo[n - 1] : nullptr;
-        const MacroblockInfo* top = y > 0 ? &pic->mbInfo[n - w] : nullptr;
+        e.left = x > 0 ? n - 1 : -1;
+        e.top = y > 0 ? n - w : -1;
         // Neighbours not decoded in this picture, or of another slice under idc 2, keep
         // their edge unfiltered.
-        if (left && (left->sliceNumber < first ||
-                     (cur->disableDeblockingFilterIdc == 2 && left->sliceNumber != cur->sliceNumber)))
-            left = nullptr;
-        if (top && (top->sliceNumber < first ||
-                    (cur->disableDeblockingFilterIdc == 2 && top->sliceNumber != cur->sliceNumber)))
-            top = nullptr;
-        EdgeStrengths e;
-        ComputeStrengths(cur, left, top, &e);
-        FilterPlaneEdges(pv.y + 16 * y * pv.pitch + 16 * x, pv.pitch, true, e, cur, left, top, k);
-        FilterPlaneEdges(pv.u + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e, cur, left, top, k);
-        FilterPlaneEdges(pv.v + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e, cur, left, top, k);
+        for (int32_t* nb : {&e.left, &e.top}) {
+            if (*nb < 0) continue;
+            const MacroblockInfo* m = &pic->mbInfo[*nb];
+            if (m->sliceNumber < first || (cur->disableDeblockingFilterIdc == 2 && m->sliceNumber != cur->sliceNumber))
+                *nb = -1;
+        }
+        ComputeStrengths(cur, e.left >= 0 ? &pic->mbInfo[e.left] : nullptr, e.top >= 0 ? &pic->mbInfo[e.top] : nullptr,
+                         &e.strengths);
     }
+    if (wk == nullptr) {
+        FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, true);
+        FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, false);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> hold(wk->lock);
+        wk->planes = pic->frame;
+        wk->mbInfo = pic->mbInfo;
+        wk->picWidthInMbs = w;
+        wk->mbCount = ctx->mbCount;
+        wk->state = DeblockWorker::State::kPosted;
+    }
+    wk->wake.notify_one();
+    FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, true);
+    std::unique_lock<std::mutex> hold(wk->lock);
+    if (wk->state == DeblockWorker::State::kPosted) {
+        // Not taken yet (the worker is starved of processor time): do it here.
+        wk->state = DeblockWorker::State::kIdle;
+        hold.unlock();
+        FilterChromaJob(wk);
+        return;
+    }
+    wk->finished.wait(hold, [wk] { return wk->state == DeblockWorker::State::kDone; });
+    wk->state = DeblockWorker::State::kIdle;
 }
 
 }  // namespace avcdec

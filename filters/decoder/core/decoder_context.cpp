@@ -2,6 +2,7 @@
 #include "filters/decoder/core/decoder_context.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 
@@ -157,6 +158,8 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     delete[] ctx->intraModeMap;
     ctx->intraModeMap = nullptr;
     ctx->picturesAllocated = false;
+    StopDeblockWorker(ctx->deblockWorker);
+    ctx->deblockWorker = nullptr;
     return kDecoderOk;
 }
 
@@ -278,7 +281,8 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->intraModeMap = new (std::nothrow) uint8_t[modeMapBytes]();
     ctx->sliceGroupMap = new (std::nothrow) uint8_t[static_cast<size_t>(ctx->mbCount)]();
     ctx->store = ctx->intraModeMap != nullptr && ctx->sliceGroupMap != nullptr ? CreatePictureStore(ctx) : nullptr;
-    if (ctx->store == nullptr) {
+    ctx->deblockWorker = ctx->store != nullptr ? StartDeblockWorker(ctx->mbCount) : nullptr;
+    if (ctx->store == nullptr || ctx->deblockWorker == nullptr) {
         AvcDecoderFreePictures(ctx);
         ctx->refusal = "picture resources could not be allocated";
         return kDecoderUnsupported;
@@ -414,6 +418,18 @@ bool SkipSlice(const AvcDecoderContext* ctx, bool badReference) {
     return false;
 }
 
+// Whether a list-0 entry that served the slice's macroblocks stands in for a missing
+// picture or holds a damaged one: the slice's prediction is then not the stream's.
+bool UsedBadReference(const AvcDecoderContext* ctx) {
+    const PictureStore* st = ctx->store;
+    for (uint32_t used = ctx->work->usedRefs; used != 0; used &= used - 1) {
+        const int i = std::countr_zero(used);
+        const PictureRecord* p = st->refList[0][i];
+        if (p == nullptr || st->substituted[0][i] || p->damage != 0 || (p->flags & kPicNonExisting) != 0) return true;
+    }
+    return false;
+}
+
 int ContinueSlice(AvcDecoderContext* ctx);
 
 // Decodes the slice held in ctx->nal, whose header start has been read.
@@ -457,9 +473,12 @@ int ContinueSlice(AvcDecoderContext* ctx) {
     PictureRecord* pic = ctx->currentPicture;
     if (pic->sliceCount == 0) {
         const int32_t maxFrameNum = 1 << (sps->log2_max_frame_num_minus4 + 4);
+        // A gap where the stream allows none means reference pictures were lost: the
+        // missing frames are inserted all the same (clause 8.2.5.2), so that list indices
+        // keep naming the pictures the encoder meant and every use of a lost one marks
+        // the picture damaged instead of predicting from a wrong picture.
         if (!s->idr && s->frame_num != ctx->prevRefFrameNum &&
-            s->frame_num != (ctx->prevRefFrameNum + 1) % maxFrameNum && sps->gaps_in_frame_num_value_allowed_flag &&
-            !FillFrameNumGap(ctx)) {
+            s->frame_num != (ctx->prevRefFrameNum + 1) % maxFrameNum && !FillFrameNumGap(ctx)) {
             if (QueuedPictureCount(ctx->store) > 0) {
                 ctx->pendingAction = 1;  // the caller takes the pictures, then the slice goes on
                 return kStepPictureReady;
@@ -491,6 +510,7 @@ int ContinueSlice(AvcDecoderContext* ctx) {
             result = s->sliceKind == kSliceI ? DecodeISlice(ctx) : DecodePOrBSlice(ctx);
             if (result == kDecoderNoInterPrediction) ctx->refusal = "inter prediction is not decoded";
             unreadable = result != kDecoderOk && result != kDecoderNoInterPrediction;
+            if (s->sliceKind == kSliceP && UsedBadReference(ctx)) pic->damage |= 3;
         } else {
             ctx->refusal = "SP and SI slices are not decoded";
             result = kDecoderUnsupported;

@@ -16,6 +16,7 @@ namespace avcdec {
 
 struct PictureRecord;
 struct PictureStore;
+struct DeblockWorker;
 
 constexpr int64_t kNoTimeStamp = 0x7FFFFFFFFFFFFFFF;  // 100-ns units otherwise
 constexpr size_t kNalCopyAreaSize = 2 * 1024 * 1024;
@@ -150,6 +151,10 @@ struct alignas(16) AvcDecoderContext {
     // Output.
     bool draining;
     bool picturesAllocated;
+
+    // The thread that filters chroma while this one filters luma; lives with the picture
+    // resources.
+    DeblockWorker* deblockWorker;
 };
 
 AvcDecoderContext* AvcDecoderCreate();

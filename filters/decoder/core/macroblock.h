@@ -76,6 +76,7 @@ struct alignas(16) MacroblockWork {
     MacroblockInfo* mbD;  // above left
     int32_t qp;           // running QPY of the slice
     int32_t qpc[2];       // chroma QP of Cb and Cr for the running QPY
+    uint32_t usedRefs;    // bit i: list-0 index i served a macroblock of the slice
 };
 
 }  // namespace avcdec

@@ -1,4 +1,5 @@
-// Selection of the motion-compensation kernel forms from the CPU feature word.
+// Motion-compensation kernels (ITU-T H.264 clause 8.4.2.2) and their selection from the CPU
+// feature word.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +18,33 @@ MotionKernelForms SelectMotionKernelForms(uint32_t features);
 // Makes sure the process's kernel table (kernel_table.h), which holds the motion forms,
 // is filled; returns its feature word. Safe to call from several threads at once.
 uint32_t InstallMotionKernels();
+
+// Luma sample interpolation (clause 8.4.2.2.1) of a width x height block (4, 8 or 16 each)
+// into dst. src addresses the integer sample of the block's top-left position; (fx, fy)
+// is the quarter-sample fraction. The kernel reads columns -2 .. max(width, 8) + 2 and
+// rows -2 .. height + 2 around src (the caller guarantees they are readable).
+using LumaMotionFn = void (*)(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height,
+                              int fx, int fy);
+// Chroma sample interpolation (clause 8.4.2.2.2) of a width x height block (2, 4 or 8
+// each) with eighth-sample fraction (dx, dy); reads columns 0 .. max(width, 8) and rows
+// 0 .. height around src.
+using ChromaMotionFn = void (*)(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height,
+                                int dx, int dy);
+
+void luma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy);
+void chroma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx, int dy);
+#if defined(__SSE2__) || defined(_M_X64)
+#define AVCDEC_HAVE_SSE2 1
+void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy);
+void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx,
+                    int dy);
+#endif
+
+// Explicit weighted prediction of one list (clause 8.4.2.3.2) in place:
+// p = Clip1(((p * w + 2^(logWD - 1)) >> logWD) + o), and p * w + o for logWD 0.
+void WeightSamples(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD);
+// Weighted bi-prediction into p0: Clip1(((p0 * w0 + p1 * w1 + 2^logWD) >> (logWD + 1)) + o).
+void WeightSamplesBi(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
+                     int o, int logWD);
 
 }  // namespace avcdec

@@ -68,10 +68,14 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
         std::memset(map + y * mapWidth, 2, 4);
 }
 
-namespace {
+void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* w) {
+    const int mapWidth = 4 * ctx->picWidthInMbs + 2;
+    uint8_t* map = ctx->intraModeMap + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
+    for (int y = 0; y < 4; ++y)
+        std::memset(map + y * mapWidth, 0xFF, 4);
+}
 
-// Adds the residual of block b: nothing without coefficients, a constant with the DC alone.
-inline void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
+void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
     if ((w->nonZero & (1u << b)) == 0) return;
     if ((w->acNonZero & (1u << b)) == 0) {
         k.addDc4x4(dst, pitch, w->coeffs[b][0]);
@@ -79,8 +83,6 @@ inline void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, in
     }
     k.inverseTransformAdd4x4(dst, pitch, w->coeffs[b]);
 }
-
-}  // namespace
 
 int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const PlaneView& pv = ctx->currentPicture->frame;
@@ -182,6 +184,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0)) BuildBiPredWeights(ctx);
     BitReader* r = &ctx->reader;
     bool inter = false;
+    w->usedRefs = 0;
     int32_t skipRun = -1;  // -1: read mb_skip_run before the next macroblock
     for (int32_t count = 0; count < ctx->mbCount; ++count) {
         SetupMacroblock(ctx, w, sliceNumber);
@@ -189,6 +192,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
             skipRun = static_cast<int32_t>(r->ReadUe());
             if (skipRun < 0 || skipRun > ctx->mbCount) return kDecoderOutOfRange;
         }
+        bool reconstructInter = false;
         if (skipRun > 0) {
             // P_Skip or B_Skip: motion from prediction alone, no residual.
             w->cur->kind = kMbSkip;
@@ -199,7 +203,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
                 w->cur->refIdx[0][k] = b ? -1 : 0;
                 w->cur->refIdx[1][k] = -1;
             }
-            inter = true;
+            reconstructInter = true;
             --skipRun;
         } else {
             const int result = b ? ParseCavlcBMacroblock(ctx, w) : ParseCavlcPMacroblock(ctx, w);
@@ -210,7 +214,19 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
                 if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
                 ++ctx->decodedMbs;
             } else {
+                reconstructInter = true;
+            }
+        }
+        if (reconstructInter) {
+            // Under constrained_intra_pred_flag an inter neighbour counts as unavailable for
+            // Intra4x4PredMode prediction (dcPredModePredictedFlag, clause 8.3.1.1).
+            if (ctx->activePps->constrained_intra_pred_flag) MarkIntraModesUnavailable(ctx, w);
+            if (b) {
                 inter = true;
+            } else {
+                const int result = ReconstructPMacroblock(ctx, w);
+                if (result != kDecoderOk) return result;
+                ++ctx->decodedMbs;
             }
         }
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;

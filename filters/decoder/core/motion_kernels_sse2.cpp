@@ -1,0 +1,166 @@
+// SSE2 forms of the motion-compensation kernels: eight columns per step in 16-bit lanes.
+// Every form returns exactly the samples of its portable twin (motion_kernels.cpp).
+#include "filters/decoder/core/motion_kernels.h"
+
+#ifdef AVCDEC_HAVE_SSE2
+
+#include <emmintrin.h>
+
+#include <cstring>
+
+namespace avcdec {
+
+namespace {
+
+inline __m128i Load8(const uint8_t* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+}
+
+// a - 5 (b + e) + 20 (c + d) + f in 16-bit lanes; exact for 8-bit inputs (-2550 .. 10710).
+inline __m128i Tap6(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f) {
+    const __m128i cd = _mm_add_epi16(c, d), be = _mm_add_epi16(b, e), af = _mm_add_epi16(a, f);
+    return _mm_add_epi16(
+        af, _mm_sub_epi16(_mm_mullo_epi16(cd, _mm_set1_epi16(20)), _mm_mullo_epi16(be, _mm_set1_epi16(5))));
+}
+
+inline __m128i HTap(const uint8_t* p) {
+    return Tap6(Load8(p - 2), Load8(p - 1), Load8(p), Load8(p + 1), Load8(p + 2), Load8(p + 3));
+}
+
+inline __m128i VTap(const uint8_t* p, int s) {
+    return Tap6(Load8(p - 2 * s), Load8(p - s), Load8(p), Load8(p + s), Load8(p + 2 * s), Load8(p + 3 * s));
+}
+
+// (x + 16) >> 5 clipped to 0..255, in the low 8 bytes.
+inline __m128i Half(__m128i x) {
+    const __m128i v = _mm_srai_epi16(_mm_add_epi16(x, _mm_set1_epi16(16)), 5);
+    return _mm_packus_epi16(v, v);
+}
+
+// Clip1((j1 + 512) >> 10) of six rows of unrounded horizontal sums; j1 needs 32 bits.
+inline __m128i Centre(__m128i t0, __m128i t1, __m128i t2, __m128i t3, __m128i t4, __m128i t5) {
+    const __m128i a = _mm_add_epi16(t0, t5), b = _mm_add_epi16(t1, t4), c = _mm_add_epi16(t2, t3);
+    const __m128i kAc = _mm_setr_epi16(1, 20, 1, 20, 1, 20, 1, 20);
+    const __m128i kB = _mm_setr_epi16(-5, 0, -5, 0, -5, 0, -5, 0);
+    const __m128i r = _mm_set1_epi32(512);
+    __m128i lo =
+        _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, c), kAc), _mm_madd_epi16(_mm_unpacklo_epi16(b, b), kB));
+    __m128i hi =
+        _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, c), kAc), _mm_madd_epi16(_mm_unpackhi_epi16(b, b), kB));
+    lo = _mm_srai_epi32(_mm_add_epi32(lo, r), 10);
+    hi = _mm_srai_epi32(_mm_add_epi32(hi, r), 10);
+    const __m128i v = _mm_packs_epi32(lo, hi);
+    return _mm_packus_epi16(v, v);
+}
+
+inline __m128i LoadBytes8(const uint8_t* p) {
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+}
+
+inline void Store(uint8_t* dst, __m128i v, int columns) {
+    if (columns == 8) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
+    } else {
+        const int32_t word = _mm_cvtsi128_si32(v);
+        std::memcpy(dst, &word, 4);
+    }
+}
+
+// One position class over `columns` (4 or 8) columns and `height` rows.
+template <int kFx, int kFy>
+void LumaColumns(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int columns, int height) {
+    if constexpr ((kFx == 2 && kFy != 0) || (kFy == 2 && kFx != 0)) {
+        // Centre positions: unrounded horizontal sums of rows -2 .. height + 2.
+        __m128i t[21];
+        for (int y = 0; y < height + 5; ++y)
+            t[y] = HTap(src + (y - 2) * p);
+        for (int y = 0; y < height; ++y, dst += dstPitch, src += p) {
+            const __m128i j = Centre(t[y], t[y + 1], t[y + 2], t[y + 3], t[y + 4], t[y + 5]);
+            __m128i v;
+            if constexpr (kFx == 2 && kFy == 2) {
+                v = j;
+            } else if constexpr (kFx == 2) {
+                v = _mm_avg_epu8(j, Half(t[y + 2 + (kFy >> 1)]));  // b or s
+            } else {
+                v = _mm_avg_epu8(j, Half(VTap(src + (kFx >> 1), p)));  // h or m
+            }
+            Store(dst, v, columns);
+        }
+        return;
+    }
+    for (int y = 0; y < height; ++y, dst += dstPitch, src += p) {
+        __m128i v;
+        if constexpr (kFx == 0 && kFy == 0) {
+            v = LoadBytes8(src);
+        } else if constexpr (kFy == 0) {
+            v = Half(HTap(src));
+            if constexpr (kFx != 2) v = _mm_avg_epu8(v, LoadBytes8(src + (kFx >> 1)));
+        } else if constexpr (kFx == 0) {
+            v = Half(VTap(src, p));
+            if constexpr (kFy != 2) v = _mm_avg_epu8(v, LoadBytes8(src + (kFy >> 1) * p));
+        } else {
+            v = _mm_avg_epu8(Half(HTap(src + (kFy >> 1) * p)), Half(VTap(src + (kFx >> 1), p)));
+        }
+        Store(dst, v, columns);
+    }
+}
+
+template <int kFx, int kFy>
+void LumaBlockSse2(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int width, int height) {
+    if constexpr (kFx == 0 && kFy == 0) {
+        if (width == 16) {
+            for (int y = 0; y < height; ++y)
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + y * dstPitch),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + y * p)));
+            return;
+        }
+    }
+    for (int x = 0; x < width; x += 8)
+        LumaColumns<kFx, kFy>(dst + x, dstPitch, src + x, p, width < 8 ? width : 8, height);
+}
+
+using LumaBlockFn = void (*)(uint8_t*, int, const uint8_t*, int, int, int);
+constexpr LumaBlockFn kLumaBlocks[16] = {
+    LumaBlockSse2<0, 0>, LumaBlockSse2<1, 0>, LumaBlockSse2<2, 0>, LumaBlockSse2<3, 0>,
+    LumaBlockSse2<0, 1>, LumaBlockSse2<1, 1>, LumaBlockSse2<2, 1>, LumaBlockSse2<3, 1>,
+    LumaBlockSse2<0, 2>, LumaBlockSse2<1, 2>, LumaBlockSse2<2, 2>, LumaBlockSse2<3, 2>,
+    LumaBlockSse2<0, 3>, LumaBlockSse2<1, 3>, LumaBlockSse2<2, 3>, LumaBlockSse2<3, 3>,
+};
+
+}  // namespace
+
+void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy) {
+    kLumaBlocks[4 * fy + fx](dst, dstPitch, src, srcPitch, width, height);
+}
+
+// Bilinear chroma, eight columns per row: the four weights in 16-bit lanes.
+void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx,
+                    int dy) {
+    if ((dx | dy) == 0) {  // weight 64 on one sample: (64 A + 32) >> 6 = A
+        for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
+            std::memcpy(dst, src, static_cast<size_t>(width));
+        return;
+    }
+    const __m128i a = _mm_set1_epi16(static_cast<int16_t>((8 - dx) * (8 - dy)));
+    const __m128i b = _mm_set1_epi16(static_cast<int16_t>(dx * (8 - dy)));
+    const __m128i c = _mm_set1_epi16(static_cast<int16_t>((8 - dx) * dy));
+    const __m128i d = _mm_set1_epi16(static_cast<int16_t>(dx * dy));
+    const __m128i r = _mm_set1_epi16(32);
+    for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
+        __m128i s = _mm_add_epi16(_mm_mullo_epi16(Load8(src), a), _mm_mullo_epi16(Load8(src + 1), b));
+        s = _mm_add_epi16(s, _mm_mullo_epi16(Load8(src + srcPitch), c));
+        s = _mm_add_epi16(s, _mm_mullo_epi16(Load8(src + srcPitch + 1), d));
+        s = _mm_srli_epi16(_mm_add_epi16(s, r), 6);
+        const __m128i v = _mm_packus_epi16(s, s);
+        if (width == 8) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
+        } else {
+            const int32_t word = _mm_cvtsi128_si32(v);
+            std::memcpy(dst, &word, static_cast<size_t>(width));
+        }
+    }
+}
+
+}  // namespace avcdec
+
+#endif
