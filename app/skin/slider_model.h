@@ -63,6 +63,7 @@ struct Tick {
 class SliderModel {
 public:
     explicit SliderModel(SliderFlavor flavor);
+    SliderFlavor Flavor() const { return flavor_; }
 
     // Geometry. The track runs from `left` to `right`; mark width is the out-mark's width.
     void SetTrack(int left, int right);
