@@ -1,0 +1,523 @@
+// The second half of the skinned controls under the test display, made by the control
+// factory from the default skin's TOOLKIT_GALLERY view: the messages each sends for
+// presses, drags, releases, keys and the wheel, the volume popup over a model sound card,
+// the room list on a real list view, and screenshots of the main states.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/services/mixer.h"
+#include "app/services/resource_library.h"
+#include "app/skin/enc_base_page.h"
+#include "app/skin/skin_edits.h"
+#include "app/skin/skin_factory.h"
+#include "app/skin/skin_images.h"
+#include "app/skin/skin_layout.h"
+#include "app/skin/skin_list.h"
+#include "app/skin/skin_scrollbar.h"
+#include "app/skin/skin_sliders.h"
+#include "app/skin/skin_volume.h"
+#include "framework/app.h"
+#include "framework/resources.h"
+#include "tests/support/screen.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+constexpr const char* kView = "TOOLKIT_GALLERY";
+
+void Pump(DWORD ms = 60) {
+    const DWORD end = GetTickCount() + ms;
+    do {
+        AfxPumpWaitingMessages();
+        Sleep(5);
+    } while (static_cast<LONG>(end - GetTickCount()) > 0);
+}
+
+std::string Hex(int code) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%X", code);
+    return text;
+}
+
+// A parent that logs what its controls tell it, one line per message.
+class LogParent : public CWnd {
+public:
+    std::vector<std::string> log;
+    std::vector<std::string> Take() {
+        Pump();
+        std::vector<std::string> out;
+        out.swap(log);
+        return out;
+    }
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override {
+        switch (message) {
+            case WM_HSCROLL:
+                log.push_back("hscroll " + std::to_string(LOWORD(wParam)));
+                return TRUE;
+            case WM_VSCROLL:
+                log.push_back("vscroll " + std::to_string(LOWORD(wParam)));
+                return TRUE;
+            case WM_COMMAND:
+                log.push_back("command " + std::to_string(LOWORD(wParam)) + " " + std::to_string(HIWORD(wParam)));
+                return TRUE;
+            case WM_NOTIFY: {
+                const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+                log.push_back("notify " + std::to_string(static_cast<int>(header->code)));
+                return TRUE;
+            }
+            case WM_ERASEBKGND:
+                *result = 1;
+                return TRUE;
+            case WM_PAINT: {
+                PAINTSTRUCT ps;
+                HDC dc = BeginPaint(m_hWnd, &ps);
+                FillRect(dc, &ps.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+                EndPaint(m_hWnd, &ps);
+                return TRUE;
+            }
+            default:
+                if (message >= 0x800 && message < 0x1800 && message != WM_GLIST_SCROLLED) {
+                    // The scroll bar's code travels in lParam; the others' in wParam.
+                    const auto value = message == WM_GSCROLLBAR_CHANGED ? static_cast<WPARAM>(lParam) : wParam;
+                    log.push_back("msg " + Hex(static_cast<int>(message)) + " " + std::to_string(value));
+                    return TRUE;
+                }
+                return CWnd::OnWndMsg(message, wParam, lParam, result);
+        }
+    }
+};
+
+SkinControlBinding Row(const char* name, uint32_t id) {
+    SkinControlBinding row{};
+    std::snprintf(row.name, sizeof row.name, "%s", name);
+    row.id = id;
+    return row;
+}
+
+using Log = std::vector<std::string>;
+
+class SkinToolkitTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        library_ = LoadResourceLibrary();
+        AfxSetResourceHandle(library_);
+        AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
+            ADD_FAILURE() << "unexpected message: " << r.text.c_str();
+            return IDOK;
+        });
+        char path[MAX_PATH] = {};
+        GetModuleFileNameA(nullptr, path, MAX_PATH);
+        std::string folder(path);
+        folder = folder.substr(0, folder.rfind('\\'));
+        SetSkinImageSource((folder + "\\skin\\1024x768").c_str(), kSkinImageFolder);
+        ASSERT_EQ(CSkinLayout::Load("skin\\skin1024x768.xml"), 1);
+    }
+    static void TearDownTestSuite() {
+        CSkinLayout::Free();
+        AfxSetMessageBoxHook(nullptr);
+        AfxSetResourceHandle(nullptr);
+        FreeResourceLibrary(library_);
+    }
+    void SetUp() override {
+        ASSERT_TRUE(parent.CreateEx(0, nullptr, "toolkit", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN,
+                                    CRect(0, 0, 640, 400), nullptr, 0));
+        SetWindowPos(parent.m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        Pump();
+    }
+    void TearDown() override { parent.DestroyWindow(); }
+
+    static void Mouse(CWnd* wnd, UINT message, int x, int y, WPARAM keys = 0) {
+        wnd->SendMessage(message, keys, MAKELPARAM(x, y));
+    }
+    static void Click(CWnd* wnd, int x, int y) {
+        Mouse(wnd, WM_MOUSEMOVE, x, y);
+        Mouse(wnd, WM_LBUTTONDOWN, x, y, MK_LBUTTON);
+        Mouse(wnd, WM_LBUTTONUP, x, y);
+    }
+    static void Type(CWnd* wnd, const char* text) {
+        for (const char* c = text; *c; ++c)
+            wnd->SendMessage(WM_CHAR, static_cast<WPARAM>(*c), 0);
+    }
+    static void Key(CWnd* wnd, UINT vk) {
+        wnd->SendMessage(WM_KEYDOWN, vk, 0);
+        wnd->SendMessage(WM_KEYUP, vk, 0);
+    }
+    static void Wheel(CWnd* wnd, int delta) { wnd->SendMessage(WM_MOUSEWHEEL, MAKEWPARAM(0, delta), 0); }
+
+    static HINSTANCE library_;
+    LogParent parent;
+};
+HINSTANCE SkinToolkitTest::library_ = nullptr;
+
+// Pixels of the last screenshot in a rectangle that have one colour (within 8 per channel).
+int CountColour(const std::string& png, const RECT& r, testsupport::Rgb rgb) {
+    const std::string out = testsupport::UniqueName("colours") + ".txt";
+    char command[400];
+    std::snprintf(command, sizeof command,
+                  "convert '%s' -crop %ldx%ld+%ld+%ld +repage -depth 8 txt:- | tail -n +2 | "
+                  "awk '{gsub(/[()]/,\"\",$2); split($2,c,\",\"); d=(c[1]-%d)^2+(c[2]-%d)^2+(c[3]-%d)^2; "
+                  "if (d<=192) n++} END {print n+0}' >'%s'",
+                  png.c_str(), r.right - r.left, r.bottom - r.top, r.left, r.top, rgb.r, rgb.g, rgb.b, out.c_str());
+    if (testsupport::RunShell(command) != 0) return -1;
+    const std::string text = testsupport::ReadFixtureFile(out);
+    std::remove(testsupport::FixturePath(out).c_str());
+    return std::atoi(text.c_str());
+}
+
+RECT ScreenRect(CWnd* wnd) {
+    RECT r;
+    wnd->GetWindowRect(&r);
+    return r;
+}
+
+// ---- Factory ----
+
+TEST_F(SkinToolkitTest, FactoryPlacesEveryControlAndGivesTheImagesBack) {
+    SkinControlBinding edits[] = {Row("T_LED", 301), Row("T_TIME", 302), Row("T_PLAIN", 303)};
+    SkinControlBinding codes[] = {Row("T_TIMECODE", 304)};
+    SkinControlBinding bars[] = {Row("T_HSCROLL", 305)};
+    SkinControlBinding selects[] = {Row("T_SELECT", 306)};
+    SkinControlBinding magnifies[] = {Row("T_MAGNIFY", 307), Row("NO_SUCH", 308)};
+    for (int round = 0; round < 2; ++round) {
+        CreateSkinEdits(&parent, kView, edits, 3);
+        CreateSkinTimeCodeEdits(&parent, kView, codes, 1);
+        CreateSkinNewScrollBars(&parent, kView, bars, 1);
+        CreateSkinSelectSliders(&parent, kView, selects, 1);
+        CreateSkinMagnifySliders(&parent, kView, magnifies, 2);
+        EXPECT_NE(dynamic_cast<CGLEDEdit*>(edits[0].control), nullptr);
+        EXPECT_NE(dynamic_cast<CGSimpleTimeEdit*>(edits[1].control), nullptr);
+        EXPECT_EQ(edits[2].control, nullptr) << "an edit of type 0 gets no control";
+        EXPECT_EQ(magnifies[1].control, nullptr);
+        struct Expect {
+            SkinControlBinding* row;
+            SkinKind kind;
+            int extraWidth;
+        };
+        for (const Expect& e : {Expect{&edits[0], SkinKind::Edit, 0}, Expect{&edits[1], SkinKind::Edit, 0},
+                                Expect{&codes[0], SkinKind::SpinTimeEdit, 20}, Expect{&selects[0], SkinKind::SelectSlider, 0},
+                                Expect{&magnifies[0], SkinKind::MagnifySlider, 0}}) {
+            ASSERT_NE(e.row->control, nullptr) << e.row->name;
+            SkinNode* node = FindNodeInView(CSkinLayout::FindView(kView), e.kind, e.row->name);
+            RECT r;
+            e.row->control->GetWindowRect(&r);
+            MapWindowPoints(nullptr, parent.m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+            EXPECT_EQ(r.left, node->left) << e.row->name;
+            EXPECT_EQ(r.top, node->top) << e.row->name;
+            EXPECT_EQ(r.right - r.left, node->width + e.extraWidth) << e.row->name;
+            EXPECT_EQ(r.bottom - r.top, node->height) << e.row->name;
+            EXPECT_EQ(e.row->control->GetDlgCtrlID(), static_cast<int>(e.row->id));
+        }
+        // The scroll bar: two 16-pixel buttons and the 200-pixel track.
+        RECT bar;
+        bars[0].control->GetWindowRect(&bar);
+        EXPECT_EQ(bar.right - bar.left, 232);
+        EXPECT_EQ(bar.bottom - bar.top, 16);
+        auto* edit = static_cast<SkinEditNode*>(FindNodeInView(CSkinLayout::FindView(kView), SkinKind::Edit, "T_LED"));
+        EXPECT_NE(edit->ledNumber.bitmap, nullptr);
+        DestroySkinEdits(kView, edits, 3);
+        DestroySkinTimeCodeEdits(kView, codes, 1);
+        DestroySkinNewScrollBars(kView, bars, 1);
+        DestroySkinSelectSliders(kView, selects, 1);
+        DestroySkinMagnifySliders(kView, magnifies, 2);
+        for (SkinControlBinding* row : {&edits[0], &edits[1], &codes[0], &bars[0], &selects[0], &magnifies[0]})
+            EXPECT_EQ(row->control, nullptr);
+        EXPECT_EQ(edit->ledNumber.bitmap, nullptr) << "the last user gave the LED picture back";
+        auto* select = static_cast<SkinSelectSliderNode*>(
+            FindNodeInView(CSkinLayout::FindView(kView), SkinKind::SelectSlider, "T_SELECT"));
+        for (SkinImage* image : select->Images())
+            EXPECT_EQ(image->bitmap, nullptr) << image->source;
+    }
+}
+
+// ---- Edits ----
+
+TEST_F(SkinToolkitTest, LedEditTypesDigitsAndReportsEnterAndFocusLoss) {
+    SkinControlBinding edits[] = {Row("T_LED", 301)};
+    CreateSkinEdits(&parent, kView, edits, 1);
+    auto* led = static_cast<CGLEDEdit*>(edits[0].control);
+    ASSERT_NE(led, nullptr);
+    EXPECT_EQ(led->Model().Cells(), 8);
+    EXPECT_EQ(std::string(led->GetText()), "00000000");
+    Click(led, 10, 5);
+    EXPECT_EQ(GetFocus(), led->m_hWnd);
+    Type(led, "12x34");
+    EXPECT_EQ(std::string(led->GetText()), "00001234");
+    EXPECT_EQ(parent.Take(), (Log{"command 301 768", "command 301 768", "command 301 768", "command 301 768"}));
+    // The highlighted panel while editing, the normal one after Enter.
+    Pump(100);
+    const RECT r = ScreenRect(led);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_led_editing.png"));
+    EXPECT_GT(CountColour("toolkit_led_editing.png", r, {0x9F, 0xE8, 0xFF}), 20);
+    EXPECT_EQ(CountColour("toolkit_led_editing.png", r, {0x56, 0xC8, 0xF0}), 0);
+    led->SendMessage(WM_CHAR, VK_RETURN, 0);
+    EXPECT_EQ(parent.Take(), (Log{"msg 178A 13"}));
+    Pump(100);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_led_normal.png"));
+    EXPECT_EQ(CountColour("toolkit_led_normal.png", r, {0x9F, 0xE8, 0xFF}), 0);
+    EXPECT_GT(CountColour("toolkit_led_normal.png", r, {0x56, 0xC8, 0xF0}), 20);
+    ::SetFocus(parent.m_hWnd);
+    EXPECT_EQ(parent.Take(), (Log{"msg 178A 8"}));
+    led->Enable(FALSE);
+    Pump(100);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_led_disabled.png"));
+    EXPECT_GT(CountColour("toolkit_led_disabled.png", r, {0x46, 0x50, 0x5C}), 20);
+    DestroySkinEdits(kView, edits, 1);
+}
+
+TEST_F(SkinToolkitTest, SimpleTimeEditStepsTypesAndEndsByItsTimer) {
+    SkinControlBinding edits[] = {Row("T_TIME", 302)};
+    CreateSkinEdits(&parent, kView, edits, 1);
+    auto* time = static_cast<CGSimpleTimeEdit*>(edits[0].control);
+    ASSERT_NE(time, nullptr);
+    EXPECT_NE(time->GetFieldCursor(), nullptr);
+    EXPECT_EQ(GetClassLongPtrA(time->m_hWnd, GCLP_HCURSOR), reinterpret_cast<LONG_PTR>(LoadCursor(nullptr, IDC_ARROW)))
+        << "the shared class cursor stays as it was";
+    time->SetText("00:00:59");
+    Click(time, 80, 5);  // the seconds third
+    EXPECT_EQ(time->InputTimer(), 1u);
+    Key(time, VK_UP);
+    EXPECT_EQ(std::string(time->GetText()), "00:01:00");
+    EXPECT_EQ(time->ArrowTimer(), 4u);
+    Click(time, 40, 5);  // minutes
+    Type(time, "75");
+    EXPECT_EQ(std::string(time->GetText()), "00:59:00");
+    EXPECT_EQ(time->GetMinutes(), 59);
+    Wheel(time, -120);
+    EXPECT_EQ(time->InputTimer(), 2u);
+    EXPECT_EQ(std::string(time->GetText()), "00:58:59");
+    parent.Take();
+    // The input timer's expiry gives the focus back and the parent hears EN_KILLFOCUS.
+    time->SendMessage(WM_TIMER, 2, 0);
+    EXPECT_EQ(GetFocus(), parent.m_hWnd);
+    EXPECT_EQ(parent.Take(), (Log{"command 302 512"}));
+    EXPECT_EQ(time->Model().HighlightFirst(), -1);
+    DestroySkinEdits(kView, edits, 1);
+}
+
+TEST_F(SkinToolkitTest, TimeCodeEditSpinsAndHonoursReadOnly) {
+    SkinControlBinding codes[] = {Row("T_TIMECODE", 304)};
+    CreateSkinTimeCodeEdits(&parent, kView, codes, 1);
+    auto* code = static_cast<CGTimeCodeEdit*>(codes[0].control);
+    ASSERT_NE(code, nullptr);
+    code->SetStandardValue(0);
+    code->SetTime(599'999'999);
+    EXPECT_EQ(std::string(code->GetText()), "00:01:00:00");
+    // The increment button posts a step; the edit steps its frames field.
+    CGTimeSpinButton& up = code->IncrementButton();
+    Click(&up, 4, 4);
+    Pump();
+    EXPECT_EQ(std::string(code->GetText()), "00:01:00:01");
+    int64_t time = 0;
+    code->GetTime(&time);
+    EXPECT_EQ(time, 60 * 10'000'000LL + 399'999);
+    parent.Take();
+
+    code->SetReadOnly(TRUE);
+    Click(code, 5, 5);
+    Type(code, "12");
+    Key(code, VK_UP);
+    Wheel(code, 120);
+    Click(&up, 4, 4);
+    Pump();
+    EXPECT_EQ(std::string(code->GetText()), "00:01:00:01");
+    code->SendMessage(WM_CHAR, VK_RETURN, 0);
+    ::SetFocus(code->m_hWnd);
+    ::SetFocus(parent.m_hWnd);
+    const Log log = parent.Take();
+    EXPECT_NE(std::find(log.begin(), log.end(), "msg 178B 13"), log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(), "command 304 512"), log.end()) << "focus loss is still reported";
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const std::string& s) { return s == "command 304 768"; }), 0);
+    DestroySkinTimeCodeEdits(kView, codes, 1);
+}
+
+// ---- Sliders ----
+
+TEST_F(SkinToolkitTest, MagnifySliderDragWheelAndKeys) {
+    SkinControlBinding rows[] = {Row("T_MAGNIFY", 307)};
+    CreateSkinMagnifySliders(&parent, kView, rows, 1);
+    auto* slider = static_cast<CGMagnifySlider*>(rows[0].control);
+    ASSERT_NE(slider, nullptr);
+    slider->SetRange64(0, 100'000'000, TRUE);
+    slider->SetWheelBounds(0, 100'000'000, FALSE);
+    slider->SetPos(50'000'000, FALSE);
+    const int centre = slider->Model().ThumbCentre();
+    EXPECT_EQ(centre, 150);  // track 8..292 (marks 8 wide): 8 + 142
+    parent.Take();
+    // Press on the thumb, drag past the end, release: 5 on every move and one 8.
+    Mouse(slider, WM_MOUSEMOVE, centre, 30);
+    Mouse(slider, WM_LBUTTONDOWN, centre, 30, MK_LBUTTON);
+    Mouse(slider, WM_MOUSEMOVE, centre + 40, 30, MK_LBUTTON);
+    Mouse(slider, WM_MOUSEMOVE, 400, 30, MK_LBUTTON);
+    EXPECT_EQ(GetCapture(), slider->m_hWnd);
+    Mouse(slider, WM_LBUTTONUP, 400, 30);
+    EXPECT_EQ(parent.Take(), (Log{"hscroll 5", "hscroll 5", "hscroll 8"}));
+    EXPECT_EQ(slider->GetPos(), 100'000'000);
+    EXPECT_EQ(GetCapture(), nullptr);
+    // Three wheel notches: three 5s, then one 8 a second after the last.
+    for (int i = 0; i < 3; ++i)
+        Wheel(slider, 120);
+    EXPECT_EQ(slider->GetPos(), 70'000'000);
+    EXPECT_EQ(parent.Take(), (Log{"hscroll 5", "hscroll 5", "hscroll 5"}));
+    EXPECT_TRUE(slider->WheelTimerRunning());
+    Pump(1300);
+    EXPECT_EQ(parent.Take(), (Log{"hscroll 8"}));
+    Key(slider, VK_HOME);
+    Key(slider, VK_LEFT);
+    EXPECT_EQ(parent.Take(), (Log{"hscroll 8"}));
+    EXPECT_EQ(slider->GetPos(), 0);
+    // A track press jumps the thumb to the press point on release.
+    Click(slider, 200, 30);
+    EXPECT_EQ(parent.Take(), (Log{"hscroll 4", "hscroll 8"}));
+    EXPECT_EQ(slider->Model().ThumbCentre(), 200);
+    slider->ShowThumb(FALSE);
+    Wheel(slider, 120);
+    EXPECT_TRUE(parent.Take().empty());
+    DestroySkinMagnifySliders(kView, rows, 1);
+}
+
+TEST_F(SkinToolkitTest, SelectSliderGripAndRegionEdits) {
+    SkinControlBinding rows[] = {Row("T_SELECT", 306)};
+    CreateSkinSelectSliders(&parent, kView, rows, 1);
+    auto* slider = static_cast<CGSelectSlider*>(rows[0].control);
+    ASSERT_NE(slider, nullptr);
+    slider->SetSelection(100, 200);
+    const int gripX = (slider->Model().GripLeft() + slider->Model().GripRight()) / 2;
+    parent.Take();
+    Mouse(slider, WM_MOUSEMOVE, gripX, 16);
+    Mouse(slider, WM_LBUTTONDOWN, gripX, 16, MK_LBUTTON);
+    Mouse(slider, WM_MOUSEMOVE, gripX + 30, 16, MK_LBUTTON);
+    Mouse(slider, WM_MOUSEMOVE, gripX + 400, 16, MK_LBUTTON);
+    Mouse(slider, WM_LBUTTONUP, gripX + 400, 16);
+    EXPECT_EQ(parent.Take(), (Log{"hscroll 6025", "hscroll 6025", "hscroll 8"}));
+    int64_t start = 0, end = 0;
+    slider->GetSelection(&start, &end);
+    EXPECT_EQ(end, 500);
+    EXPECT_EQ(slider->Model().SelectionRight(), slider->Model().TrackRight());
+    // A region's edge: nothing on the press, 9 on every move, only 8 on release.
+    slider->SetRegion(0, 100, 300);
+    const int left = slider->Model().Region(0).left;
+    Mouse(slider, WM_MOUSEMOVE, left - 3, 10);
+    Mouse(slider, WM_LBUTTONDOWN, left - 3, 10, MK_LBUTTON);
+    EXPECT_TRUE(parent.Take().empty());
+    Mouse(slider, WM_MOUSEMOVE, left - 30, 10, MK_LBUTTON);
+    Mouse(slider, WM_MOUSEMOVE, left - 40, 10, MK_LBUTTON);
+    Mouse(slider, WM_LBUTTONUP, left - 40, 10);
+    EXPECT_EQ(parent.Take(), (Log{"hscroll 9", "hscroll 9", "hscroll 8"}));
+    int64_t regionStart = 0, regionEnd = 0;
+    slider->GetRegion(0, &regionStart, &regionEnd);
+    EXPECT_LT(regionStart, 100);
+    EXPECT_EQ(regionEnd, 300);
+    int64_t position = 0;
+    EXPECT_TRUE(slider->GetPos(&position));
+    EXPECT_EQ(position, regionStart) << "the position follows the dragged edge";
+    EXPECT_EQ(slider->GetRegionStart(3), -1);
+    slider->ShowThumb(FALSE);
+    EXPECT_FALSE(slider->GetPos(&position));
+    DestroySkinSelectSliders(kView, rows, 1);
+}
+
+TEST_F(SkinToolkitTest, RegionSliderFillsLikeAProgressBar) {
+    SkinSimpleSliderNode* node = CSkinLayout::FindSimpleSlider(kView, "ALL", "T_REGION");
+    ASSERT_NE(node, nullptr);
+    CGRegionSlider slider;
+    ASSERT_TRUE(slider.Create(WS_VISIBLE | TBS_NOTICKS | TBS_TOP,
+                              CRect(node->left, node->top, node->left + node->width, node->top + node->height),
+                              &parent, 3038));
+    HBITMAP back = LoadSkinBitmap("tk_slider_bg.png");
+    HBITMAP fill = LoadSkinBitmap("tk_region.png");
+    slider.SetBackgroundBitmap(back);
+    slider.SetRange(0, 100, TRUE);
+    slider.SetRegionCount(1);
+    slider.SetRegionBitmap(fill, 0, FALSE);
+    DeleteObject(back);
+    DeleteObject(fill);
+    slider.SetEdgeDragEnabled(FALSE);
+    slider.SetMoveDragEnabled(FALSE);
+    slider.SetRegionEnd(0, 50);
+    slider.SetRegionCount(11);
+    EXPECT_EQ(slider.Model().RegionCount(), 1);
+    const skin::SliderRegion& region = slider.Model().Region(0);
+    CRect channel;
+    slider.SendMessage(TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&channel));
+    // Positions map over the channel less the native thumb's length.
+    EXPECT_NEAR(region.right - region.left, channel.Width() / 2, 12);
+    EXPECT_GT(region.right - region.left, 100);
+    // With its drags off a press still reports 5 and the release 4; the region stays.
+    parent.Take();
+    Click(&slider, (region.left + region.right) / 2, 5);
+    EXPECT_EQ(parent.Take(), (Log{"hscroll 5", "hscroll 4"}));
+    Mouse(&slider, WM_MOUSEMOVE, region.right - 2, 5);
+    Mouse(&slider, WM_LBUTTONDOWN, region.right + 2, 5, MK_LBUTTON);
+    Mouse(&slider, WM_MOUSEMOVE, region.right + 60, 5, MK_LBUTTON);
+    Mouse(&slider, WM_LBUTTONUP, region.right + 60, 5);
+    int64_t start = 0, end = 0;
+    slider.GetRegion(0, &start, &end);
+    EXPECT_EQ(end, 50);
+    Pump(100);
+    const RECT r = ScreenRect(&slider);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_region.png"));
+    // The fill's first piece at the bar's left, nothing of it past the middle.
+    const int y = r.bottom - 4;
+    const RECT filled{r.left + region.left + 1, y, r.left + region.left + 9, y + 1};
+    const RECT empty{r.left + region.right + 4, y, r.left + region.right + 40, y + 1};
+    EXPECT_EQ(CountColour("toolkit_region.png", filled, {0xC0, 0x50, 0x30}), 8);
+    EXPECT_EQ(CountColour("toolkit_region.png", empty, {0xC0, 0x50, 0x30}), 0);
+    EXPECT_EQ(CountColour("toolkit_region.png", empty, {0x40, 0xB0, 0xA0}), 0);
+    slider.SetRegionEnd(0, 0);
+    Pump(100);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_region_empty.png"));
+    EXPECT_EQ(CountColour("toolkit_region_empty.png", filled, {0xC0, 0x50, 0x30}), 0);
+    slider.DestroyWindow();
+}
+
+// ---- Scroll bar ----
+
+TEST_F(SkinToolkitTest, ScrollBarButtonsRepeatWheelAndFocus) {
+    SkinControlBinding bars[] = {Row("T_HSCROLL", 305)};
+    CreateSkinNewScrollBars(&parent, kView, bars, 1);
+    auto* bar = static_cast<CGNewScrollBar*>(bars[0].control);
+    ASSERT_NE(bar, nullptr);
+    bar->SetRange(0, 100);
+    bar->SetPage(100, 10);
+    bar->SetPos(50);
+    parent.Take();
+    Click(bar, 5, 5);
+    EXPECT_EQ(parent.Take(), (Log{"msg 178C 38"}));
+    EXPECT_EQ(bar->GetPos(), 49);
+    // Holding the second button: the first step after 500 ms, then every 100 ms.
+    Mouse(bar, WM_LBUTTONDOWN, 20, 5, MK_LBUTTON);
+    Pump(1000);
+    Mouse(bar, WM_LBUTTONUP, 20, 5);
+    const Log held = parent.Take();
+    ASSERT_GE(held.size(), 4u);
+    EXPECT_EQ(held.back(), "msg 178C 40");
+    for (size_t i = 0; i + 1 < held.size(); ++i)
+        EXPECT_EQ(held[i], "msg 178C 0");
+    EXPECT_EQ(bar->GetPos(), 49 + static_cast<int>(held.size()));
+    Wheel(bar, -120);
+    EXPECT_EQ(parent.Take(), (Log{"msg 178C 522"}));
+    ::SetFocus(bar->m_hWnd);
+    ::SetFocus(parent.m_hWnd);
+    EXPECT_EQ(parent.Take(), (Log{"msg 178D 0"}));
+    // Screenshot: the thumb's normal cell over the track, the first button's normal cell.
+    bar->SetPos(0);
+    Pump(100);
+    const RECT r = ScreenRect(bar);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_scrollbar.png"));
+    testsupport::Rgb rgb;
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 36, r.top + 8, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0xE0, 0xA0, 0x30}));
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 8, r.top + 8, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0x3C, 0x8D, 0xDE}));
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 150, r.top + 8, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0x10, 0x18, 0x20}));
+    DestroySkinNewScrollBars(kView, bars, 1);
+}
+
+}  // namespace
