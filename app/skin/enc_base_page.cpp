@@ -73,10 +73,10 @@ void CEncBasePage::OnVolume() {
     char device[260] = {};
     FindMixerDevice(kMixerHasSpeakers, device, sizeof device);
     LONG muted = 0;
-    if (GetMixerMute(device, -1, &muted) == S_OK) volumeButton_->SetCheck(muted ? 1 : 0);
+    if (GetMixerMute(device, -1, &muted)) volumeButton_->SetCheck(muted ? 1 : 0);
     volumePopup_ = new CGVolumeControl(this);
     volumePopup_->DoModal();
-    if (GetMixerMute(device, -1, &muted) == S_OK && volumeButton_) volumeButton_->SetCheck(muted ? 1 : 0);
+    if (GetMixerMute(device, -1, &muted) && volumeButton_) volumeButton_->SetCheck(muted ? 1 : 0);
     volumePopup_->DestroyWindow();
     delete volumePopup_;
     volumePopup_ = nullptr;

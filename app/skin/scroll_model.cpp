@@ -90,7 +90,9 @@ int ScrollBarModel::PositionFor(int thumbStart) const {
     } else if (track_ > 0) {
         value = offset / track_ * static_cast<double>(span_);
     }
-    return static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(min_) + TruncateInt(value), INT_MIN, INT_MAX));
+    // Rounded to the nearest value (the thumb's place was rounded too), so that a position
+    // maps back to itself whenever the track has at least one pixel per value.
+    return static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(min_) + RoundHalfUp(value), INT_MIN, INT_MAX));
 }
 
 void ScrollBarModel::SetPos(int position) {

@@ -80,7 +80,7 @@ public:
     ScrollEvents Wheel(int delta);
     void LoseFocus() { pageBack_ = pageForward_ = true; }
 
-    // Thumb start for a position, and the position a thumb start stands for.
+    // Thumb start for a position, and the position a thumb start stands for (the nearest).
     int ThumbStartFor(int position) const;
     int PositionFor(int thumbStart) const;
 

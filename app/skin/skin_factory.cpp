@@ -194,33 +194,32 @@ void ReleaseSkinNodeImages(SkinNode* node) {
 }
 
 int CreateSkinEdits(CWnd* parent, const char* view, SkinControlBinding* table, int count) {
-    return CreateRows<SkinEditNode>(
-        parent, view, table, count, SkinKind::Edit,
-        [](CWnd* owner, SkinEditNode& node, SkinControlBinding& row) -> CWnd* {
-            const DWORD style = WS_CHILD | WS_VISIBLE;
-            if (node.editType == 1) {
-                auto* edit = new CGLEDEdit;
-                if (!edit->Create(style, NodeRect(node), Bitmap(node.background), node.width, node.height, owner,
-                                  row.id, "", 0, 0)) {
-                    delete edit;
-                    return nullptr;
-                }
-                edit->SetLedBitmap(Bitmap(node.ledNumber));
-                return edit;
-            }
-            if (node.editType == 2) {
-                auto* edit = new CGSimpleTimeEdit;
-                if (!edit->Create(style, NodeRect(node), Bitmap(node.background), node.width, node.height, owner,
-                                  row.id, "", 0, 0)) {
-                    delete edit;
-                    return nullptr;
-                }
-                edit->SetLedBitmap(Bitmap(node.ledNumber));
-                edit->SetCursor(LibraryCursor(IDC_CURSOR_EDIT));
-                return edit;
-            }
-            return nullptr;  // other edit types get no control
-        });
+    return CreateRows<SkinEditNode>(parent, view, table, count, SkinKind::Edit,
+                                    [](CWnd* owner, SkinEditNode& node, SkinControlBinding& row) -> CWnd* {
+                                        const DWORD style = WS_CHILD | WS_VISIBLE;
+                                        if (node.editType == 1) {
+                                            auto* edit = new CGLEDEdit;
+                                            if (!edit->Create(style, NodeRect(node), Bitmap(node.background),
+                                                              node.width, node.height, owner, row.id, "", 0, 0)) {
+                                                delete edit;
+                                                return nullptr;
+                                            }
+                                            edit->SetLedBitmap(Bitmap(node.ledNumber));
+                                            return edit;
+                                        }
+                                        if (node.editType == 2) {
+                                            auto* edit = new CGSimpleTimeEdit;
+                                            if (!edit->Create(style, NodeRect(node), Bitmap(node.background),
+                                                              node.width, node.height, owner, row.id, "", 0, 0)) {
+                                                delete edit;
+                                                return nullptr;
+                                            }
+                                            edit->SetLedBitmap(Bitmap(node.ledNumber));
+                                            edit->SetCursor(LibraryCursor(IDC_CURSOR_EDIT));
+                                            return edit;
+                                        }
+                                        return nullptr;  // other edit types get no control
+                                    });
 }
 
 int DestroySkinEdits(const char* view, SkinControlBinding* table, int count) {
@@ -302,8 +301,8 @@ int CreateSkinSelectSliders(CWnd* parent, const char* view, SkinControlBinding* 
             slider->SetRegionBitmap(Bitmap(node.sliderSel), node.selectionRelative.top, 0, TRUE);
             slider->SetMarkAndThumbBitmaps(Bitmap(node.leftThumb), Bitmap(node.rightThumb), Bitmap(node.selThumb),
                                            node.thumbRelative.top, node.thumbRelative.bottom);
-            slider->SetSelection(0, 100, Bitmap(node.leftMagnify), Bitmap(node.rightMagnify),
-                                 Bitmap(node.upMagnify), Bitmap(node.downMagnify), Bitmap(node.handleMagnify));
+            slider->SetSelection(0, 100, Bitmap(node.leftMagnify), Bitmap(node.rightMagnify), Bitmap(node.upMagnify),
+                                 Bitmap(node.downMagnify), Bitmap(node.handleMagnify));
             slider->SetColorKey(RGB(255, 0, 255));
             slider->SetRegionCount(1);
             slider->SetSelectionCursor(LibraryCursor(IDC_CURSOR_REGION));

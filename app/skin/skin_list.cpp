@@ -198,7 +198,8 @@ void CGListCtrl::MakeBackBuffer() {
     GetClientRect(&client);
     HDC window = ::GetDC(m_hWnd);
     backDc_ = CreateCompatibleDC(window);
-    backSize_ = SIZE{std::clamp<LONG>(client.Width(), 1, kMaxBitmapSide), std::clamp<LONG>(client.Height(), 1, kMaxBitmapSide)};
+    backSize_ =
+        SIZE{std::clamp<LONG>(client.Width(), 1, kMaxBitmapSide), std::clamp<LONG>(client.Height(), 1, kMaxBitmapSide)};
     backBitmap_ = CreateCompatibleBitmap(window, backSize_.cx, backSize_.cy);
     backOld_ = SelectObject(backDc_, backBitmap_);
     ::ReleaseDC(m_hWnd, window);
@@ -514,7 +515,8 @@ LRESULT CGListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
                     ::ScreenToClient(m_hWnd, &p);
                     CRect zone;
                     GetClientRect(&zone);
-                    if (HWND header = reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER)); header && ::IsWindowVisible(header)) {
+                    if (HWND header = reinterpret_cast<HWND>(SendMessage(LVM_GETHEADER));
+                        header && ::IsWindowVisible(header)) {
                         RECT h{};
                         ::GetWindowRect(header, &h);
                         zone.top += h.bottom - h.top;
@@ -674,8 +676,7 @@ int CRoomList::SelectRange(int first, int last, int add) {
     const bool single = (list_->GetStyle() & LVS_SINGLESEL) != 0;
     const skin::SelectRangePlan plan = skin::PlanSelectRange(first, last, add != 0, list_->GetItemCount(), single);
     if (!plan.result) return 0;
-    if (plan.clearFirst)
-        list_->SetItemState(-1, 0, LVIS_FOCUSED | LVIS_SELECTED | LVIS_CUT | LVIS_DROPHILITED);
+    if (plan.clearFirst) list_->SetItemState(-1, 0, LVIS_FOCUSED | LVIS_SELECTED | LVIS_CUT | LVIS_DROPHILITED);
     for (int i = plan.first; i <= plan.last; ++i)
         list_->SetItemState(i, LVIS_SELECTED, LVIS_SELECTED);
     return 1;
@@ -917,8 +918,7 @@ LRESULT CRoomList::OnListScrolled(WPARAM, LPARAM) {
 
 void CRoomList::OnItemChanged(NMHDR* header, LRESULT*) {
     const auto* change = reinterpret_cast<const NMLISTVIEW*>(header);
-    if (notifyEnabled_ && (change->uChanged & LVIF_STATE) &&
-        ((change->uOldState ^ change->uNewState) & LVIS_SELECTED))
+    if (notifyEnabled_ && (change->uChanged & LVIF_STATE) && ((change->uOldState ^ change->uNewState) & LVIS_SELECTED))
         selectionChanged_ = true;
 }
 

@@ -124,8 +124,8 @@ public:
     CRoomList();
     ~CRoomList() override;
 
-    virtual void SetLayout(int cellWidth, int cellHeight, int labelWidth, int labelHeight, int left, int top,
-                           int right, int bottom);
+    virtual void SetLayout(int cellWidth, int cellHeight, int labelWidth, int labelHeight, int left, int top, int right,
+                           int bottom);
     virtual int HookA(int, int, int, int) { return 0; }
     virtual int HookB(int) { return 0; }
     virtual int GetItemData(int index, void** data) const;

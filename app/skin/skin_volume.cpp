@@ -53,7 +53,7 @@ BOOL CGVolumeAdjust::Create(CWnd* parent, const char* name, DWORD style, DWORD e
         const double volume = GetMixerVolume(device_);
         SetPosition(volume > 0 ? static_cast<int>(volume * stepsMaximum) : 0);
         LONG muted = 0;
-        if (GetMixerMute(device_, -1, &muted) == S_OK) {
+        if (GetMixerMute(device_, -1, &muted)) {
             SetMixerMute(device_, -1, muted);
             mute_.SetCheck(muted ? 1 : 0);
         }

@@ -552,7 +552,23 @@ TEST(ScrollBarModel, ThumbLengthAndPlace) {
     EXPECT_EQ(b.ThumbStart(), 20 + 94);
     b.SetPos(50);
     EXPECT_EQ(b.ThumbStart(), 20 + 47);
-    EXPECT_EQ(b.StoredPos(), 49);  // the value the thumb's pixel stands for
+    EXPECT_EQ(b.StoredPos(), 50);
+    // Fewer pixels than values: the stored position is the one the thumb's pixel stands for.
+    ScrollBarModel coarse = Bar();
+    coarse.SetRange(0, 1000);
+    coarse.SetPage(1000, 100);
+    coarse.SetPos(503);
+    EXPECT_EQ(coarse.ThumbStart(), 20 + 50);
+    EXPECT_EQ(coarse.StoredPos(), 500);
+    // With at least a pixel per value every position maps back to itself.
+    ScrollBarModel fine;
+    fine.Layout(false, 16, 168, 168);
+    fine.SetRange(0, 80);
+    fine.SetPage(80, 16);
+    for (int p = 0; p <= 64; ++p) {
+        fine.SetPos(p);
+        ASSERT_EQ(fine.StoredPos(), p);
+    }
 }
 
 TEST(ScrollBarModel, ButtonsRepeatAndRelease) {

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -199,9 +201,10 @@ TEST_F(SkinToolkitTest, FactoryPlacesEveryControlAndGivesTheImagesBack) {
             SkinKind kind;
             int extraWidth;
         };
-        for (const Expect& e : {Expect{&edits[0], SkinKind::Edit, 0}, Expect{&edits[1], SkinKind::Edit, 0},
-                                Expect{&codes[0], SkinKind::SpinTimeEdit, 20}, Expect{&selects[0], SkinKind::SelectSlider, 0},
-                                Expect{&magnifies[0], SkinKind::MagnifySlider, 0}}) {
+        for (const Expect& e :
+             {Expect{&edits[0], SkinKind::Edit, 0}, Expect{&edits[1], SkinKind::Edit, 0},
+              Expect{&codes[0], SkinKind::SpinTimeEdit, 20}, Expect{&selects[0], SkinKind::SelectSlider, 0},
+              Expect{&magnifies[0], SkinKind::MagnifySlider, 0}}) {
             ASSERT_NE(e.row->control, nullptr) << e.row->name;
             SkinNode* node = FindNodeInView(CSkinLayout::FindView(kView), e.kind, e.row->name);
             RECT r;
@@ -427,8 +430,8 @@ TEST_F(SkinToolkitTest, RegionSliderFillsLikeAProgressBar) {
     ASSERT_NE(node, nullptr);
     CGRegionSlider slider;
     ASSERT_TRUE(slider.Create(WS_VISIBLE | TBS_NOTICKS | TBS_TOP,
-                              CRect(node->left, node->top, node->left + node->width, node->top + node->height),
-                              &parent, 3038));
+                              CRect(node->left, node->top, node->left + node->width, node->top + node->height), &parent,
+                              3038));
     HBITMAP back = LoadSkinBitmap("tk_slider_bg.png");
     HBITMAP fill = LoadSkinBitmap("tk_region.png");
     slider.SetBackgroundBitmap(back);
@@ -518,6 +521,313 @@ TEST_F(SkinToolkitTest, ScrollBarButtonsRepeatWheelAndFocus) {
     ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 150, r.top + 8, &rgb));
     EXPECT_EQ(rgb, (testsupport::Rgb{0x10, 0x18, 0x20}));
     DestroySkinNewScrollBars(kView, bars, 1);
+}
+
+// ---- Volume popup ----
+
+// One sound card with a speakers destination (line 10): volume control 20, mute control 21.
+class OneCard : public MixerApi {
+public:
+    DWORD volume = 32768;
+    LONG mute = 0;
+    int open = 0;
+    UINT GetNumDevs() override { return 1; }
+    MMRESULT GetDevCaps(UINT device, MIXERCAPSA* caps) override {
+        if (device != 0) return MMSYSERR_BADDEVICEID;
+        *caps = MIXERCAPSA{};
+        lstrcpynA(caps->szPname, "Card", MAXPNAMELEN);
+        caps->cDestinations = 1;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT Open(HMIXER* mixer, UINT device) override {
+        if (device != 0) return MMSYSERR_BADDEVICEID;
+        *mixer = reinterpret_cast<HMIXER>(1);
+        ++open;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT Close(HMIXER) override {
+        --open;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT GetLineInfo(HMIXER, MIXERLINEA* line, DWORD) override {
+        line->dwLineID = 10;
+        line->dwDestination = 0;
+        line->dwComponentType = MIXERLINE_COMPONENTTYPE_DST_SPEAKERS;
+        line->cConnections = 0;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT GetLineControls(HMIXER, MIXERLINECONTROLSA* c, DWORD) override {
+        c->pamxctrl->dwControlID = c->dwControlType == MIXERCONTROL_CONTROLTYPE_VOLUME ? 20 : 21;
+        c->pamxctrl->dwControlType = c->dwControlType;
+        c->pamxctrl->fdwControl = MIXERCONTROL_CONTROLF_UNIFORM;
+        c->pamxctrl->cMultipleItems = 0;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT GetControlDetails(HMIXER, MIXERCONTROLDETAILS* d, DWORD) override {
+        if (d->dwControlID == 20)
+            static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(d->paDetails)->dwValue = volume;
+        else
+            static_cast<MIXERCONTROLDETAILS_BOOLEAN*>(d->paDetails)->fValue = mute;
+        return MMSYSERR_NOERROR;
+    }
+    MMRESULT SetControlDetails(HMIXER, MIXERCONTROLDETAILS* d, DWORD) override {
+        if (d->dwControlID == 20)
+            volume = static_cast<MIXERCONTROLDETAILS_UNSIGNED*>(d->paDetails)->dwValue;
+        else
+            mute = static_cast<MIXERCONTROLDETAILS_BOOLEAN*>(d->paDetails)->fValue;
+        return MMSYSERR_NOERROR;
+    }
+};
+
+void SetControlKey(bool down) {
+    BYTE keys[256] = {};
+    GetKeyboardState(keys);
+    keys[VK_CONTROL] = down ? 0x80 : 0;
+    SetKeyboardState(keys);
+}
+
+TEST_F(SkinToolkitTest, VolumePopupShowsAndSetsTheMixer) {
+    OneCard card;
+    card.mute = 1;
+    SetMixerApi(&card);
+    SetCursorPos(100, 100);
+    CGVolumeControl popup(&parent);
+    ASSERT_TRUE(popup.Create(kVolumePopupId, &parent));
+    popup.ShowWindow(SW_SHOW);
+    CGVolumeAdjust& slider = popup.Slider();
+    ASSERT_NE(slider.m_hWnd, nullptr);
+    EXPECT_EQ(popup.GetDlgCtrlID(), 121);
+    CRect window;
+    popup.GetWindowRect(&window);
+    EXPECT_EQ(window.Width(), 33);
+    EXPECT_EQ(window.Height(), 103);
+    // A mixer volume of one half: position 10 of 20 and a level bar 36 pixels high.
+    EXPECT_EQ(slider.GetPosition(), 10);
+    EXPECT_EQ(slider.Model().LevelBar(72).length, 36);
+    EXPECT_TRUE(slider.MuteButton().IsChecked()) << "the button shows the speakers' mute";
+    Pump(100);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_volume.png"));
+    testsupport::Rgb bar, above;
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_volume.png", window.left + 17, window.top + 70, &bar));
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_volume.png", window.left + 17, window.top + 30, &above));
+    EXPECT_GT(bar.g, bar.r + 50) << "the level bar's green below the level";
+    EXPECT_EQ(above, (testsupport::Rgb{0x26, 0x34, 0x45})) << "the background above it";
+
+    // The mute button toggles the speakers' mute and the owner hears the new state.
+    parent.Take();
+    Click(&slider.MuteButton(), 5, 5);
+    EXPECT_EQ(parent.Take(), (Log{"msg 179C 0"}));
+    EXPECT_EQ(card.mute, 0);
+    EXPECT_FALSE(slider.MuteButton().IsChecked());
+    Click(&slider.MuteButton(), 5, 5);
+    EXPECT_EQ(parent.Take(), (Log{"msg 179C 1"}));
+    EXPECT_EQ(card.mute, 1);
+    EXPECT_TRUE(slider.MuteButton().IsChecked());
+
+    // A thumb drag to the top sets full volume.
+    const CPoint centre = slider.GetThumbCentre();
+    Mouse(&slider, WM_MOUSEMOVE, centre.x, centre.y);
+    Mouse(&slider, WM_LBUTTONDOWN, centre.x, centre.y, MK_LBUTTON);
+    EXPECT_TRUE(slider.Dragging());
+    Mouse(&slider, WM_MOUSEMOVE, centre.x, 0, MK_LBUTTON);
+    EXPECT_EQ(card.volume, 65535u);
+    Mouse(&slider, WM_LBUTTONUP, centre.x, 0);
+    EXPECT_EQ(slider.GetPosition(), 20);
+    // Keys act only with Ctrl down, and never beyond the range.
+    slider.SendMessage(WM_KEYDOWN, VK_SUBTRACT, 0);
+    EXPECT_EQ(slider.GetPosition(), 20);
+    SetControlKey(true);
+    slider.SendMessage(WM_KEYDOWN, VK_ADD, 0);
+    EXPECT_EQ(slider.GetPosition(), 20);
+    slider.SendMessage(WM_KEYDOWN, VK_SUBTRACT, 0);
+    EXPECT_EQ(slider.GetPosition(), 19);
+    SetControlKey(false);
+    // A press outside the slider closes the popup.
+    Mouse(&slider, WM_LBUTTONDOWN, 200, 200, MK_LBUTTON);
+    Pump();
+    EXPECT_FALSE(popup.IsWindowVisible());
+    popup.DestroyWindow();
+    EXPECT_EQ(card.open, 0);
+    SetMixerApi(nullptr);
+}
+
+OneCard* g_card = nullptr;
+CEncBasePage* g_page = nullptr;
+
+TEST_F(SkinToolkitTest, PageVolumeButtonFollowsTheMuteAroundTheModalPopup) {
+    OneCard card;
+    card.mute = 1;
+    SetMixerApi(&card);
+    SkinControlBinding buttons[] = {Row("IDC_BUTTON_VOLUME", 3010)};
+    CreateSkinButtons(&parent, "ENC_MAIN_PAGE", buttons, 1, 1);
+    auto* button = static_cast<CGButton*>(buttons[0].control);
+    ASSERT_NE(button, nullptr);
+    CEncBasePage page;
+    const RECT place{0, 0, 300, 200};
+    ASSERT_TRUE(page.Create(&place, 77, &parent));
+    page.SetVolumeButton(button);
+    g_card = &card;
+    g_page = &page;
+    // While the popup runs, the mute is switched off elsewhere and the popup closed.
+    SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        g_card->mute = 0;
+        EXPECT_TRUE(g_page->GetVolumeButton()->IsChecked()) << "checked from the mixer before the popup";
+        ASSERT_NE(g_page->GetVolumePopup(), nullptr);
+        g_page->GetVolumePopup()->PostMessage(WM_GVOLUME_CLOSE, kVolumeSliderId, 0);
+    });
+    page.OnVolume();
+    EXPECT_FALSE(button->IsChecked());
+    EXPECT_EQ(page.GetVolumePopup(), nullptr);
+    page.DestroyWindow();
+    DestroySkinButtons(buttons, 1);
+    SetMixerApi(nullptr);
+}
+
+// ---- Room list ----
+
+class TestRoomList : public CRoomList {
+public:
+    int freed = 0;
+    std::vector<int> notices;
+    int FreeItemData(void* data) override {
+        ++freed;
+        delete static_cast<int*>(data);
+        return 0;
+    }
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_GSCROLLBAR_CHANGED) return OnScrollBarChanged(wParam, lParam);
+        if (message == WM_GLIST_SCROLLED) return OnListScrolled(wParam, lParam);
+        const LRESULT result = CRoomList::WindowProc(message, wParam, lParam);
+        if (message == WM_NOTIFY) {
+            auto* header = reinterpret_cast<NMHDR*>(lParam);
+            LRESULT ignored = 0;
+            if (header->code == LVN_ITEMCHANGED) OnItemChanged(header, &ignored);
+            if (header->code == static_cast<UINT>(NM_CLICK)) OnItemClick(header, &ignored);
+            if (header->code == GLN_KEYUP) OnListKeyDown(header, &ignored);
+            if (header->code == GLN_KEYUP || header->code == GLN_DRAGDROP) notices.push_back(header->code);
+        }
+        return result;
+    }
+};
+
+int DrawEveryItem(int, HBITMAP*, void*, int*) {
+    return 1;
+}
+
+int Count(const Log& log, const std::string& line) {
+    return static_cast<int>(std::count(log.begin(), log.end(), line));
+}
+
+TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
+    static_assert(offsetof(GLNKeyUp, key) == sizeof(NMHDR), "the key follows the pointer-sized header");
+    TestRoomList room;
+    ASSERT_TRUE(room.Create(nullptr, "", WS_CHILD | WS_VISIBLE, CRect(0, 0, 640, 400), &parent, 500, 501, kView, "ALL",
+                            nullptr));
+    CGListCtrl* list = room.List();
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(room.ScrollBar(), nullptr);
+    room.Relayout(CRect(0, 0, 640, 400), TRUE);
+    // Empty: the bar's thumb fills its track.
+    EXPECT_EQ(room.ScrollBar()->Model().ThumbLength(), room.ScrollBar()->Model().TrackLength());
+    room.SetSortKey(0, 1);
+    list->InsertColumn(0, "Name", LVCFMT_LEFT, 200);
+    EXPECT_EQ(room.SetViewType(1), -1);
+    list->SetItemCallback(DrawEveryItem, nullptr);
+    for (int i = 0; i < 40; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "item %02d", i);
+        room.AddItem(name, new int(i));
+    }
+    room.Relayout(CRect(0, 0, 640, 400), TRUE);
+    Pump(100);
+    EXPECT_NE(list->Header().m_hWnd, nullptr) << "the report header is owner-drawn by the list's header class";
+    EXPECT_EQ(list->Header().SortColumn(), 0);
+    NMHEADERA track{};
+    track.hdr = {list->Header().m_hWnd, 0, static_cast<UINT>(HDN_BEGINTRACKA)};
+    EXPECT_EQ(list->SendMessage(WM_NOTIFY, 0, reinterpret_cast<LPARAM>(&track)), 1) << "columns keep their widths";
+
+    // Selection operations.
+    EXPECT_EQ(room.SelectRange(2, 4, 0), 1);
+    EXPECT_EQ(room.GetSelectedCount(), 3);
+    EXPECT_EQ(room.SelectRange(5, 2, 0), 0);
+    EXPECT_EQ(room.GetSelectedCount(), 3);
+    void* data = nullptr;
+    EXPECT_EQ(room.GetNextSelected(-5, &data), 2);
+    EXPECT_EQ(*static_cast<int*>(data), 2);
+    EXPECT_EQ(room.IsSelectionContiguous(), 1);
+    EXPECT_EQ(room.SelectRange(8, 8, 1), 1);
+    EXPECT_EQ(room.IsSelectionContiguous(), 0);
+    EXPECT_EQ(room.SelectRange(-1, -1, 0), 1);
+    EXPECT_EQ(room.GetSelectedCount(), 0);
+    parent.Take();
+
+    // One notice per click, however many items changed; one per key, none for Delete.
+    room.SelectRange(2, 6, 0);
+    RECT item = {};
+    item.left = LVIR_BOUNDS;
+    list->SendMessage(LVM_GETITEMRECT, 10, reinterpret_cast<LPARAM>(&item));
+    Click(list, item.left + 20, (item.top + item.bottom) / 2);
+    Pump();
+    EXPECT_EQ(Count(parent.Take(), "msg 820 500"), 1);
+    EXPECT_EQ(room.GetNextSelected(-1, nullptr), 10);
+    Key(list, VK_DOWN);
+    EXPECT_EQ(Count(parent.Take(), "msg 820 500"), 1);
+    EXPECT_EQ(room.GetNextSelected(-1, nullptr), 11);
+    room.SelectRange(3, 3, 1);
+    Key(list, VK_DELETE);
+    EXPECT_EQ(Count(parent.Take(), "msg 820 500"), 0);
+    // With notices disabled only the mode change gets through.
+    room.SetNotifyEnabled(0);
+    room.SelectRange(1, 1, 0);
+    Click(list, item.left + 20, (item.top + item.bottom) / 2);
+    EXPECT_EQ(room.SetMetricB(2), -1);
+    EXPECT_EQ(parent.Take(), (Log{"msg 822 500"}));
+    room.SetNotifyEnabled(1);
+
+    // Drag reorder: a drop on the dragged run says nothing, elsewhere GLN_DRAGDROP.
+    list->EnableDragReorder(TRUE);
+    room.SelectRange(2, 4, 0);
+    RECT three = {LVIR_BOUNDS, 0, 0, 0}, eight = {LVIR_BOUNDS, 0, 0, 0};
+    list->SendMessage(LVM_GETITEMRECT, 3, reinterpret_cast<LPARAM>(&three));
+    list->SendMessage(LVM_GETITEMRECT, 8, reinterpret_cast<LPARAM>(&eight));
+    room.notices.clear();
+    Mouse(list, WM_LBUTTONDOWN, three.left + 20, three.top + 2, MK_LBUTTON);
+    EXPECT_TRUE(list->Dragging());
+    Mouse(list, WM_LBUTTONUP, three.left + 20, three.top + 2);
+    EXPECT_TRUE(room.notices.empty());
+    room.SelectRange(2, 4, 0);
+    Mouse(list, WM_LBUTTONDOWN, three.left + 20, three.top + 2, MK_LBUTTON);
+    Mouse(list, WM_LBUTTONUP, eight.left + 20, eight.top + 2);
+    EXPECT_EQ(room.notices, (std::vector<int>{static_cast<int>(GLN_DRAGDROP)}));
+    list->EnableDragReorder(FALSE);
+    Pump();
+
+    // Scroll sync on the real list view: report rows count twice on the bar.
+    list->SendMessage(LVM_ENSUREVISIBLE, 0, FALSE);
+    const int rowHeight = item.bottom - item.top;
+    list->Scroll(0, 5 * rowHeight);
+    Pump(150);
+    EXPECT_EQ(list->SendMessage(LVM_GETTOPINDEX), 5);
+    EXPECT_EQ(room.ScrollBar()->GetPos(), 10);
+    // The bar's second button steps 2 (one row), and the list follows.
+    const int along = room.ScrollBar()->Model().FirstButtonAt() + 20;
+    Click(room.ScrollBar(), 8, along);
+    Pump(150);
+    EXPECT_EQ(room.ScrollBar()->GetPos(), 12);
+    EXPECT_EQ(list->SendMessage(LVM_GETTOPINDEX), 6);
+
+    // An item whose data is not the room list's is deleted without freeing.
+    int foreign = 7;
+    const int index = list->InsertItem(list->GetItemCount(), "foreign");
+    list->SetItemData(index, reinterpret_cast<DWORD_PTR>(&foreign));
+    const int before = room.freed;
+    EXPECT_EQ(room.DeleteItem(index), 1);
+    EXPECT_EQ(room.freed, before);
+    EXPECT_EQ(room.DeleteItem(0), 1);
+    EXPECT_EQ(room.freed, before + 1);
+    room.DestroyWindow();
+    EXPECT_EQ(room.freed, 40);
 }
 
 }  // namespace
