@@ -417,7 +417,7 @@ def slider(kind, name, left, top, extra):
         '        <SUBREGIONLTHUMB WIDTH="8" HEIGHT="12"/><SUBREGIONRTHUMB LEFT="8" WIDTH="8" HEIGHT="12"/>',
         '        <SUBREGIONSELTHUMB WIDTH="12" HEIGHT="16"/>',
         '        <BACKGROUNDIMAGE SOURCE="tk_slider_bg.png" WIDTH="300" HEIGHT="40"/>',
-        '        <LTHUMBIMAGE SOURCE="tk_marks.png"/><RTHUMBIMAGE SOURCE="tk_marks.png"/>',
+        '        <LTHUMBIMAGE SOURCE="tk_marks.png"/><RTHUMBIMAGE SOURCE="tk_marks.png" LEFT="8"/>',
         '        <SELTHUMBIMAGE SOURCE="tk_thumb.png"/>',
         '        <SLIDERSELIMAGE SOURCE="tk_region.png" WIDTH="30" HEIGHT="8"/>'] + \
         ["        " + e for e in extra] + [f"      </{kind}>"]

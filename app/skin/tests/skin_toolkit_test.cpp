@@ -830,4 +830,73 @@ TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
     EXPECT_EQ(room.freed, 40);
 }
 
+// ---- Screenshots of the sliders, the spin buttons and the list ----
+
+TEST_F(SkinToolkitTest, ScreenshotShowsSlidersSpinButtonsAndListRows) {
+    SkinControlBinding codes[] = {Row("T_TIMECODE", 304)};
+    SkinControlBinding selects[] = {Row("T_SELECT", 306)};
+    SkinControlBinding magnifies[] = {Row("T_MAGNIFY", 307)};
+    CreateSkinTimeCodeEdits(&parent, kView, codes, 1);
+    CreateSkinSelectSliders(&parent, kView, selects, 1);
+    CreateSkinMagnifySliders(&parent, kView, magnifies, 1);
+    auto* magnify = static_cast<CGMagnifySlider*>(magnifies[0].control);
+    auto* select = static_cast<CGSelectSlider*>(selects[0].control);
+    auto* code = static_cast<CGTimeCodeEdit*>(codes[0].control);
+    ASSERT_TRUE(magnify && select && code);
+    magnify->ShowRegions(TRUE);
+    magnify->SetSelectionAndPos(20, 60, 80);
+    magnify->SetTickRange(0, 100, FALSE);
+    magnify->SetTickInterval(10);
+    select->SetSelection(100, 400);
+    select->SetPos(250, FALSE);
+    // The decrement button pressed, the increment button hovered.
+    Mouse(&code->DecrementButton(), WM_LBUTTONDOWN, 3, 3, MK_LBUTTON);
+    Mouse(&code->IncrementButton(), WM_MOUSEMOVE, 3, 3);
+    Pump(150);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_gallery.png"));
+    const std::string png = "toolkit_gallery.png";
+    testsupport::Rgb rgb;
+    // Magnify slider: thumb at 80, the region 20..60 in the band, the start and end marks.
+    const RECT m = ScreenRect(magnify);
+    const int thumb = magnify->Model().ThumbCentre();
+    ASSERT_TRUE(testsupport::PixelAt(png, m.left + thumb, m.top + 26, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0xE0, 0xA0, 0x30}));
+    ASSERT_TRUE(testsupport::PixelAt(png, m.left + thumb - 5, m.top + 26, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0x26, 0x34, 0x45})) << "the thumb's magenta edge is not drawn";
+    const skin::SliderRegion& region = magnify->Model().Region(0);
+    const RECT band{m.left + region.left + 12, m.top + 6, m.left + region.right - 12, m.top + 7};
+    EXPECT_EQ(CountColour(png, band, {0x40, 0xB0, 0xA0}), band.right - band.left) << "the region's middle piece";
+    ASSERT_TRUE(testsupport::PixelAt(png, m.left + region.left - 6, m.top + 1, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0x30, 0xD0, 0x60})) << "the in-mark left of the region";
+    ASSERT_TRUE(testsupport::PixelAt(png, m.left + region.right + 1, m.top + 1, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0xD0, 0x40, 0x60})) << "the out-mark right of it";
+    // Ticks every 10 values, longer at multiples of 30: column of a long tick.
+    const std::vector<skin::Tick> ticks = magnify->Model().Ticks();
+    ASSERT_GE(ticks.size(), 4u);
+    ASSERT_TRUE(testsupport::PixelAt(png, m.left + ticks[3].x, m.bottom - 7, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0, 0, 0}));
+    ASSERT_TRUE(testsupport::PixelAt(png, m.left + ticks[1].x, m.bottom - 7, &rgb));
+    EXPECT_NE(rgb, (testsupport::Rgb{0, 0, 0}));
+    // Select slider: the bracket's bands and pieces, and the grip's ornament.
+    const RECT sr = ScreenRect(select);
+    const RECT upper{sr.left + select->Model().SelectionLeft(), sr.top, sr.left + select->Model().SelectionRight(),
+                     sr.top + 2};
+    EXPECT_EQ(CountColour(png, upper, {0xE8, 0xE0, 0x40}), 2 * (upper.right - upper.left));
+    ASSERT_TRUE(testsupport::PixelAt(png, sr.left + select->Model().SelectionLeft() - 2, sr.top + 6, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0xE8, 0xE0, 0x40})) << "the left piece";
+    const int grip = (select->Model().GripLeft() + select->Model().GripRight()) / 2;
+    ASSERT_TRUE(testsupport::PixelAt(png, sr.left + grip, sr.top + 17, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0xFF, 0xFF, 0xFF})) << "the grip's ornament";
+    // Spin buttons: pressed and hover cells.
+    const RECT down = ScreenRect(&code->DecrementButton()), up = ScreenRect(&code->IncrementButton());
+    ASSERT_TRUE(testsupport::PixelAt(png, down.left + 8, down.top + 4, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0x50, 0x80, 0xB0}));
+    ASSERT_TRUE(testsupport::PixelAt(png, up.left + 8, up.top + 4, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0x5A, 0xA6, 0xF0}));
+    Mouse(&code->DecrementButton(), WM_LBUTTONUP, 3, 3);
+    DestroySkinTimeCodeEdits(kView, codes, 1);
+    DestroySkinSelectSliders(kView, selects, 1);
+    DestroySkinMagnifySliders(kView, magnifies, 1);
+}
+
 }  // namespace
