@@ -1,6 +1,7 @@
 #include "app/skin/skin_controls.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "app/resources/resource_ids.h"
 #include "framework/app.h"
@@ -517,6 +518,7 @@ void CGRadioButton::OnDestroy() {
 IMPLEMENT_DYNAMIC(CGStatic, CStatic)
 
 BEGIN_MESSAGE_MAP(CGStatic, CStatic)
+ON_MESSAGE(kDeferredTextMessage, OnDeferredText)
 ON_WM_LBUTTONDOWN()
 ON_WM_CTLCOLOR_REFLECT()
 ON_WM_ERASEBKGND()
@@ -539,9 +541,29 @@ BOOL CGStatic::Create(const char* text, DWORD style, const RECT& rect, HBITMAP b
 }
 
 void CGStatic::SetText(const char* text) {
+    const char* value = text ? text : "";
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : ""), SMTO_ABORTIFHUNG, 500,
-                        &ignored);
+    const bool otherThread = GetWindowThreadProcessId(m_hWnd, nullptr) != GetCurrentThreadId();
+    const LRESULT sent =
+        SendMessageTimeoutA(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value), SMTO_ABORTIFHUNG, 500, &ignored);
+    if (otherThread) {
+        // The interface thread was busy: the text follows as a posted copy, so that it is
+        // not lost. A caller on another thread never waits for a repaint either.
+        if (!sent) {
+            char* copy = _strdup(value);
+            if (copy && !::PostMessageA(m_hWnd, kDeferredTextMessage, 0, reinterpret_cast<LPARAM>(copy))) free(copy);
+        } else {
+            HWND parent = ::GetParent(m_hWnd);
+            if (parent && !background_) {
+                CRect r;
+                GetWindowRect(&r);
+                ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+                ::InvalidateRect(parent, &r, TRUE);
+            }
+            ::InvalidateRect(m_hWnd, nullptr, TRUE);
+        }
+        return;
+    }
     HWND parent = ::GetParent(m_hWnd);
     if (parent && !background_) {
         CRect r;
@@ -552,6 +574,13 @@ void CGStatic::SetText(const char* text) {
     }
     Invalidate(TRUE);
     UpdateWindow();
+}
+
+LRESULT CGStatic::OnDeferredText(WPARAM, LPARAM text) {
+    char* copy = reinterpret_cast<char*>(text);
+    SetText(copy);
+    free(copy);
+    return 0;
 }
 
 void CGStatic::SetToolTip(const char* text, BOOL activate) {

@@ -750,6 +750,24 @@ TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
     // Selection operations.
     EXPECT_EQ(room.SelectRange(2, 4, 0), 1);
     EXPECT_EQ(room.GetSelectedCount(), 3);
+    // The selected run is framed in blue and tinted; other rows show the tiled ground.
+    Pump(150);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_room_list.png"));
+    RECT row3 = {LVIR_BOUNDS, 0, 0, 0}, row7 = {LVIR_BOUNDS, 0, 0, 0};
+    list->SendMessage(LVM_GETITEMRECT, 3, reinterpret_cast<LPARAM>(&row3));
+    list->SendMessage(LVM_GETITEMRECT, 7, reinterpret_cast<LPARAM>(&row7));
+    const RECT lr = ScreenRect(list);
+    testsupport::Rgb frame, tinted, plain;
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_room_list.png", lr.left + row3.left, lr.top + row3.top + 3, &frame));
+    ASSERT_TRUE(
+        testsupport::PixelAt("toolkit_room_list.png", lr.left + row3.right - 30, lr.top + row3.top + 3, &tinted));
+    ASSERT_TRUE(
+        testsupport::PixelAt("toolkit_room_list.png", lr.left + row7.right - 30, lr.top + row7.top + 3, &plain));
+    EXPECT_GT(frame.b, 200);
+    EXPECT_LT(frame.r, 40);
+    EXPECT_EQ(plain, (testsupport::Rgb{0x10, 0x18, 0x20}));
+    EXPECT_NEAR(tinted.b, 54, 4);
+    EXPECT_NEAR(tinted.r, 15, 4);
     EXPECT_EQ(room.SelectRange(5, 2, 0), 0);
     EXPECT_EQ(room.GetSelectedCount(), 3);
     void* data = nullptr;
@@ -897,6 +915,39 @@ TEST_F(SkinToolkitTest, ScreenshotShowsSlidersSpinButtonsAndListRows) {
     DestroySkinTimeCodeEdits(kView, codes, 1);
     DestroySkinSelectSliders(kView, selects, 1);
     DestroySkinMagnifySliders(kView, magnifies, 1);
+}
+
+// ---- Static text from another thread ----
+
+struct TextJob {
+    CGStatic* label;
+    HANDLE done;
+};
+
+TEST_F(SkinToolkitTest, StaticSetTextFromAnotherThreadReturnsWhileTheInterfaceIsBusy) {
+    CGStatic label;
+    ASSERT_TRUE(label.Create("old", WS_CHILD | WS_VISIBLE, CRect(8, 300, 208, 322), nullptr, 0, 0, &parent, 900));
+    Pump();
+    TextJob job{&label, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE worker = CreateThread(
+        nullptr, 0,
+        [](LPVOID data) -> DWORD {
+            auto* j = static_cast<TextJob*>(data);
+            j->label->SetText("new");
+            SetEvent(j->done);
+            return 0;
+        },
+        &job, 0, nullptr);
+    ASSERT_NE(worker, nullptr);
+    // The interface thread does not pump while it waits: the call has to come back on its
+    // own (its send gives up after 500 ms), long before this wait would.
+    EXPECT_EQ(WaitForSingleObject(job.done, 4000), WAIT_OBJECT_0);
+    Pump(200);
+    EXPECT_EQ(WaitForSingleObject(worker, 5000), WAIT_OBJECT_0);
+    CloseHandle(worker);
+    CloseHandle(job.done);
+    EXPECT_EQ(std::string(label.GetWindowText()), "new") << "the text arrives once the interface is free";
+    label.DestroyWindow();
 }
 
 }  // namespace
