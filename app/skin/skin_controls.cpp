@@ -546,34 +546,25 @@ void CGStatic::SetText(const char* text) {
     const bool otherThread = GetWindowThreadProcessId(m_hWnd, nullptr) != GetCurrentThreadId();
     const LRESULT sent =
         SendMessageTimeoutA(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value), SMTO_ABORTIFHUNG, 500, &ignored);
-    if (otherThread) {
+    if (otherThread && !sent) {
         // The interface thread was busy: the text follows as a posted copy, so that it is
-        // not lost. A caller on another thread never waits for a repaint either.
-        if (!sent) {
-            char* copy = _strdup(value);
-            if (copy && !::PostMessageA(m_hWnd, kDeferredTextMessage, 0, reinterpret_cast<LPARAM>(copy))) free(copy);
-        } else {
-            HWND parent = ::GetParent(m_hWnd);
-            if (parent && !background_) {
-                CRect r;
-                GetWindowRect(&r);
-                ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-                ::InvalidateRect(parent, &r, TRUE);
-            }
-            ::InvalidateRect(m_hWnd, nullptr, TRUE);
-        }
+        // not lost.
+        char* copy = _strdup(value);
+        if (copy && !::PostMessageA(m_hWnd, kDeferredTextMessage, 0, reinterpret_cast<LPARAM>(copy))) free(copy);
         return;
     }
+    // The old text disappears from the parent's background; only the interface thread
+    // waits for the repaints.
     HWND parent = ::GetParent(m_hWnd);
     if (parent && !background_) {
         CRect r;
         GetWindowRect(&r);
         ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
         ::InvalidateRect(parent, &r, TRUE);
-        ::UpdateWindow(parent);
+        if (!otherThread) ::UpdateWindow(parent);
     }
-    Invalidate(TRUE);
-    UpdateWindow();
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    if (!otherThread) UpdateWindow();
 }
 
 LRESULT CGStatic::OnDeferredText(WPARAM, LPARAM text) {

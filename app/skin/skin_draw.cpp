@@ -88,3 +88,17 @@ void DrawBitmapPart(HDC dc, HBITMAP image, int x, int y, int w, int h, int sx, i
     SelectObject(source, old);
     DeleteDC(source);
 }
+
+void PaintOffScreen(HDC target, int width, int height, const std::function<void(HDC)>& draw) {
+    if (width <= 0 || height <= 0) return;
+    HDC dc = CreateCompatibleDC(target);
+    HBITMAP canvas = CreateCompatibleBitmap(target, width, height);
+    HGDIOBJ old = SelectObject(dc, canvas);
+    const RECT all{0, 0, width, height};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    draw(dc);
+    BitBlt(target, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+    SelectObject(dc, old);
+    DeleteObject(canvas);
+    DeleteDC(dc);
+}

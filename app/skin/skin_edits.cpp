@@ -4,6 +4,7 @@
 
 #include "app/services/reg_value.h"
 #include "app/services/settings_keys.h"
+#include "app/skin/skin_draw.h"
 
 namespace {
 
@@ -71,34 +72,18 @@ BOOL CGLedFieldBase::PreTranslateMessage(MSG* msg) {
 void CGLedFieldBase::PaintText(HDC target, const std::string& text, int first, int last, bool timeEdit) {
     CRect client;
     GetClientRect(&client);
-    HDC dc = CreateCompatibleDC(target);
-    HBITMAP canvas =
-        CreateCompatibleBitmap(target, std::max<int>(client.Width(), 1), std::max<int>(client.Height(), 1));
-    HGDIOBJ oldCanvas = SelectObject(dc, canvas);
-    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    HDC art = CreateCompatibleDC(target);
-    if (background_) {
-        HGDIOBJ old = SelectObject(art, background_);
-        BitBlt(dc, 0, 0, width_, height_, art, 0, 0, SRCCOPY);
-        SelectObject(art, old);
-    }
-    if (glyphs_ && metrics_.glyphWidth > 0) {
-        HGDIOBJ old = SelectObject(art, glyphs_);
-        const bool enabled = IsWindowEnabled() != 0;
+    const bool enabled = IsWindowEnabled() != 0;
+    PaintOffScreen(target, client.Width(), client.Height(), [&](HDC dc) {
+        DrawBitmapPart(dc, background_, 0, 0, width_, height_, 0, 0);
+        if (!glyphs_ || metrics_.glyphWidth <= 0) return;
         for (size_t i = 0; i < text.size(); ++i) {
             const int cell = skin::LedGlyphCell(text[i], timeEdit);
             if (cell < 0 || (!timeEdit && cell == 12)) continue;
             const int panel = skin::LedGlyphPanel(enabled, static_cast<int>(i), first, last);
-            BitBlt(dc, static_cast<int>(i) * metrics_.glyphWidth, 0, metrics_.glyphWidth, glyphHeight_, art,
-                   panel * metrics_.panelWidth + cell * metrics_.glyphWidth, 0, SRCCOPY);
+            DrawBitmapPart(dc, glyphs_, static_cast<int>(i) * metrics_.glyphWidth, 0, metrics_.glyphWidth, glyphHeight_,
+                           panel * metrics_.panelWidth + cell * metrics_.glyphWidth, 0);
         }
-        SelectObject(art, old);
-    }
-    DeleteDC(art);
-    BitBlt(target, 0, 0, client.Width(), client.Height(), dc, 0, 0, SRCCOPY);
-    SelectObject(dc, oldCanvas);
-    DeleteObject(canvas);
-    DeleteDC(dc);
+    });
 }
 
 void CGLedFieldBase::PostToParent(UINT message, WPARAM wParam, LPARAM lParam) const {
@@ -415,13 +400,7 @@ LRESULT CGTimeSpinButton::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(m_hWnd, &ps);
-            if (strip_) {
-                HDC art = CreateCompatibleDC(dc);
-                HGDIOBJ old = SelectObject(art, strip_);
-                BitBlt(dc, 0, 0, width_, height_, art, state_ * width_, 0, SRCCOPY);
-                SelectObject(art, old);
-                DeleteDC(art);
-            }
+            DrawBitmapPart(dc, strip_, 0, 0, width_, height_, state_ * width_, 0);
             EndPaint(m_hWnd, &ps);
             return 0;
         }

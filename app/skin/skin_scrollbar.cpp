@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/skin/skin_draw.h"
 #include "app/skin/skin_images.h"
 
 namespace {
@@ -230,16 +231,7 @@ LRESULT CGNewScrollBar::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             HDC target = BeginPaint(m_hWnd, &ps);
             CRect client;
             GetClientRect(&client);
-            HDC dc = CreateCompatibleDC(target);
-            HBITMAP canvas =
-                CreateCompatibleBitmap(target, std::max<int>(client.Width(), 1), std::max<int>(client.Height(), 1));
-            HGDIOBJ old = SelectObject(dc, canvas);
-            FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-            Paint(dc);
-            BitBlt(target, 0, 0, client.Width(), client.Height(), dc, 0, 0, SRCCOPY);
-            SelectObject(dc, old);
-            DeleteObject(canvas);
-            DeleteDC(dc);
+            PaintOffScreen(target, client.Width(), client.Height(), [this](HDC dc) { Paint(dc); });
             EndPaint(m_hWnd, &ps);
             return 0;
         }

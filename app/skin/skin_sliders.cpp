@@ -40,6 +40,17 @@ void CGSliderBase::SetBackgroundBitmap(HBITMAP image) {
     Replace(background_, image);
 }
 
+bool CGSliderBase::StoreRegionBitmap(HBITMAP image, int index, BOOL threePart) {
+    if (!image) return false;
+    if (model_.RegionCount() == 0)
+        index = 0;
+    else if (index < 0 || index >= model_.RegionCount())
+        return false;
+    Replace(regionImages_[index], image);
+    threePart_ = threePart != 0;
+    return true;
+}
+
 void CGSliderBase::FreeImages() {
     for (HBITMAP& image : regionImages_)
         if (image) DeleteObject(image), image = nullptr;
@@ -96,9 +107,16 @@ void CGSliderBase::ApplyCursor(skin::SliderCursor kind) {
     ::SetCursor(cursor_);
 }
 
-LRESULT CGSliderBase::ThumbedMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) {
+LRESULT CGSliderBase::MouseMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled) {
     *handled = true;
     const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
+    // The region slider leaves keys, the wheel and focus to the native trackbar.
+    const bool native = model_.Flavor() == skin::SliderFlavor::Region;
+    if (native && message != WM_LBUTTONDOWN && message != WM_MOUSEMOVE && message != WM_LBUTTONUP &&
+        message != WM_CAPTURECHANGED) {
+        *handled = false;
+        return 0;
+    }
     switch (message) {
         case WM_LBUTTONDOWN: {
             ::SetFocus(m_hWnd);
@@ -217,27 +235,15 @@ LRESULT CGSliderBase::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         default:
             break;
     }
-    if (model_.Flavor() != skin::SliderFlavor::Region) {
-        bool handled = false;
-        const LRESULT result = ThumbedMessage(message, wParam, lParam, &handled);
-        if (handled) return result;
-    }
+    bool handled = false;
+    const LRESULT result = MouseMessage(message, wParam, lParam, &handled);
+    if (handled) return result;
     return CSliderCtrl::WindowProc(message, wParam, lParam);
 }
 
-// ---- CGMagnifySlider ----
+// ---- CGThumbSliderBase ----
 
-IMPLEMENT_DYNAMIC(CGMagnifySlider, CSliderCtrl)
-
-BOOL CGMagnifySlider::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
-    if (!CSliderCtrl::Create(style | WS_CHILD, rect, parent, id)) return FALSE;
-    SetDlgCtrlID(static_cast<int>(id));
-    UpdateTrack();
-    model_.SetThumbCell(0, 0, 0);
-    return TRUE;
-}
-
-void CGMagnifySlider::UpdateTrack() {
+void CGThumbSliderBase::UpdateTrack() {
     CRect client;
     GetClientRect(&client);
     const int mark = SizeOf(outMark_).cx;
@@ -250,8 +256,8 @@ void CGMagnifySlider::UpdateTrack() {
     }
 }
 
-void CGMagnifySlider::SetMarkAndThumbBitmaps(HBITMAP inMark, HBITMAP outMark, HBITMAP thumb, int thumbTop,
-                                             int thumbBottom) {
+void CGThumbSliderBase::SetMarkAndThumbBitmaps(HBITMAP inMark, HBITMAP outMark, HBITMAP thumb, int thumbTop,
+                                               int thumbBottom) {
     Replace(inMark_, inMark);
     if (outMark) {
         Replace(outMark_, outMark);
@@ -266,21 +272,62 @@ void CGMagnifySlider::SetMarkAndThumbBitmaps(HBITMAP inMark, HBITMAP outMark, HB
     }
 }
 
-void CGMagnifySlider::SetRegionBitmap(HBITMAP image, int bandTop, int index, BOOL threePart) {
-    if (!image) return;
-    if (model_.RegionCount() == 0)
-        index = 0;
-    else if (index < 0 || index >= model_.RegionCount())
-        return;
-    Replace(regionImages_[index], image);
-    bandTop_ = bandTop;
-    threePart_ = threePart != 0;
+void CGThumbSliderBase::SetRegionBitmap(HBITMAP image, int bandTop, int index, BOOL threePart) {
+    if (StoreRegionBitmap(image, index, threePart)) bandTop_ = bandTop;
 }
 
-void CGMagnifySlider::Repaint() {
+void CGThumbSliderBase::Repaint() {
     if (!m_hWnd) return;
     Invalidate(FALSE);
     UpdateWindow();
+}
+
+void CGThumbSliderBase::ApplyPosCursor(BOOL setCursor) {
+    if (!setCursor) return;
+    POINT p{};
+    GetCursorPos(&p);
+    ::ScreenToClient(m_hWnd, &p);
+    ApplyCursor(model_.OverThumb(p.x, p.y) ? skin::SliderCursor::Thumb : skin::SliderCursor::Arrow);
+}
+
+void CGThumbSliderBase::Place(int x, int y, int width, int height) {
+    SetWindowRgn(m_hWnd, CreateRectRgn(0, 0, width, height), TRUE);
+    SetWindowPos(nullptr, x, y, width, height, SWP_NOACTIVATE | SWP_NOZORDER);
+    UpdateTrack();
+}
+
+void CGThumbSliderBase::PaintRegionBand(HDC dc, bool alwaysEnds) const {
+    const int trackLeft = model_.TrackLeft(), trackRight = model_.TrackRight();
+    for (int i = 0; i < model_.RegionCount(); ++i) {
+        const skin::SliderRegion& r = model_.Region(i);
+        HBITMAP image = regionImages_[i];
+        const int left = std::max(r.left, trackLeft), right = std::min(r.right, trackRight);
+        if (!image || right < left) continue;
+        const ImageSize size = SizeOf(image);
+        for (const skin::Blit& b : skin::RegionBlits(size.cx, left, right, trackRight, threePart_, alwaysEnds))
+            DrawKeyed(dc, image, b.target, bandTop_, b.width, size.cy, b.source, 0);
+    }
+}
+
+void CGThumbSliderBase::PaintThumb(HDC dc) const {
+    if (!model_.ThumbShown() || !thumb_) return;
+    const ImageSize size = SizeOf(thumb_);
+    const int cell = size.cx / 4;
+    const int shift = model_.Grab() == 1 ? model_.DragShift() : 0;
+    const int height = std::min<int>(size.cy, model_.ThumbBottom() - model_.ThumbTop());
+    DrawKeyed(dc, thumb_, model_.ThumbLeft() + shift, model_.ThumbTop(), cell, height, model_.ThumbLook() * cell, 0);
+}
+
+// ---- CGMagnifySlider ----
+
+IMPLEMENT_DYNAMIC(CGMagnifySlider, CSliderCtrl)
+
+BOOL CGMagnifySlider::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id) {
+    if (!CSliderCtrl::Create(style | WS_CHILD, rect, parent, id)) return FALSE;
+    SetDlgCtrlID(static_cast<int>(id));
+    UpdateTrack();
+    model_.SetThumbCell(0, 0, 0);
+    return TRUE;
 }
 
 void CGMagnifySlider::SetRange64(int64_t minimum, int64_t maximum, BOOL) {
@@ -290,12 +337,7 @@ void CGMagnifySlider::SetRange64(int64_t minimum, int64_t maximum, BOOL) {
 
 BOOL CGMagnifySlider::SetPos(int64_t position, BOOL setCursor) {
     if (!model_.SetPos(position)) return FALSE;
-    if (setCursor) {
-        POINT p{};
-        GetCursorPos(&p);
-        ::ScreenToClient(m_hWnd, &p);
-        ApplyCursor(model_.OverThumb(p.x, p.y) ? skin::SliderCursor::Thumb : skin::SliderCursor::Arrow);
-    }
+    ApplyPosCursor(setCursor);
     Invalidate(FALSE);
     return TRUE;
 }
@@ -335,8 +377,7 @@ void CGMagnifySlider::SetSelectionAndPos(int64_t in, int64_t out, int64_t positi
 void CGMagnifySlider::ApplySkin(const RECT& rect, HBITMAP inMark, HBITMAP outMark, HBITMAP thumb, HBITMAP background,
                                 HBITMAP regionImage, int bandTop, int thumbTop, int thumbBottom) {
     const CRect r(rect);
-    SetWindowRgn(m_hWnd, CreateRectRgn(0, 0, r.Width(), r.Height()), TRUE);
-    SetWindowPos(nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOACTIVATE | SWP_NOZORDER);
+    Place(r.left, r.top, r.Width(), r.Height());
     SetMarkAndThumbBitmaps(inMark, outMark, thumb, thumbTop, thumbBottom);
     SetBackgroundBitmap(background);
     SetRegionBitmap(regionImage, bandTop, 0, TRUE);
@@ -344,9 +385,7 @@ void CGMagnifySlider::ApplySkin(const RECT& rect, HBITMAP inMark, HBITMAP outMar
 }
 
 void CGMagnifySlider::MoveTo(int x, int y, int width, int height) {
-    SetWindowRgn(m_hWnd, CreateRectRgn(0, 0, width, height), TRUE);
-    SetWindowPos(nullptr, x, y, width, height, SWP_NOACTIVATE | SWP_NOZORDER);
-    UpdateTrack();
+    Place(x, y, width, height);
     int64_t start = 0, end = 0;
     model_.GetRegion(0, &start, &end);
     if (model_.RegionCount() > 0) model_.SetSelectionAndPos(start, end, model_.Pos());
@@ -362,20 +401,10 @@ void CGMagnifySlider::PaintAll(HDC dc, const CRect& client) {
     const ImageSize back = SizeOf(background_);
     for (const skin::Blit& b : skin::MagnifyBackgroundBlits(back.cx, client.Width()))
         DrawKeyed(dc, background_, b.target, 0, b.width, back.cy, b.source, 0);
-    const int trackLeft = model_.TrackLeft(), trackRight = model_.TrackRight();
-    const int count = model_.RegionCount();
-    for (int i = 0; i < count; ++i) {
-        const skin::SliderRegion& r = model_.Region(i);
-        HBITMAP image = regionImages_[i];
-        const int left = std::max(r.left, trackLeft), right = std::min(r.right, trackRight);
-        if (!image || right < left) continue;
-        const ImageSize size = SizeOf(image);
-        for (const skin::Blit& b : skin::RegionBlits(size.cx, left, right, trackRight, threePart_, false))
-            DrawKeyed(dc, image, b.target, bandTop_, b.width, size.cy, b.source, 0);
-    }
+    PaintRegionBand(dc, false);
     if (model_.RegionsShown() && (inMark_ || outMark_)) {
         const ImageSize in = SizeOf(inMark_), out = SizeOf(outMark_);
-        for (int i = 0; i < count; ++i) {
+        for (int i = 0; i < model_.RegionCount(); ++i) {
             const skin::SliderRegion& r = model_.Region(i);
             if (model_.StartMarks() && inMark_)
                 DrawKeyed(dc, inMark_, std::max<int>(r.left - in.cx, client.left), 0, in.cx, in.cy, 0, 0);
@@ -387,21 +416,14 @@ void CGMagnifySlider::PaintAll(HDC dc, const CRect& client) {
         MoveToEx(dc, tick.x, client.bottom - (tick.longTick ? 8 : 4), nullptr);
         LineTo(dc, tick.x, client.bottom);
     }
-    if (model_.ThumbShown() && thumb_) {
-        const ImageSize size = SizeOf(thumb_);
-        const int cell = size.cx / 4;
-        const int shift = model_.Grab() == 1 ? model_.DragShift() : 0;
-        const int height = std::min<int>(size.cy, model_.ThumbBottom() - model_.ThumbTop());
-        DrawKeyed(dc, thumb_, model_.ThumbLeft() + shift, model_.ThumbTop(), cell, height, model_.ThumbLook() * cell,
-                  0);
-    }
+    PaintThumb(dc);
 }
 
 // ---- CGSelectSlider ----
 
 IMPLEMENT_DYNAMIC(CGSelectSlider, CSliderCtrl)
 
-CGSelectSlider::CGSelectSlider() : CGSliderBase(skin::SliderFlavor::Select) {}
+CGSelectSlider::CGSelectSlider() : CGThumbSliderBase(skin::SliderFlavor::Select) {}
 
 CGSelectSlider::~CGSelectSlider() {
     for (HBITMAP image : {leftPiece_, rightPiece_, upperBand_, lowerBand_, grip_})
@@ -417,57 +439,11 @@ BOOL CGSelectSlider::Create(DWORD style, const RECT& rect, CWnd* parent, UINT id
     return TRUE;
 }
 
-void CGSelectSlider::UpdateTrack() {
-    CRect client;
-    GetClientRect(&client);
-    const int mark = SizeOf(outMark_).cx;
-    if (mark > 0) {
-        model_.SetTrack(client.left + mark, client.right - mark);
-    } else {
-        CRect channel;
-        SendMessage(TBM_GETCHANNELRECT, 0, reinterpret_cast<LPARAM>(&channel));
-        model_.SetTrack(channel.left, channel.right);
-    }
-}
-
 void CGSelectSlider::SetSelectionRows() {
     CRect client;
     if (m_hWnd) GetClientRect(&client);
     const int bottom = SizeOf(upperBand_).cy + SizeOf(leftPiece_).cy;
     model_.SetSelectionRows(client.top, bottom, bottom + SizeOf(lowerBand_).cy, client.bottom);
-}
-
-void CGSelectSlider::SetMarkAndThumbBitmaps(HBITMAP inMark, HBITMAP outMark, HBITMAP thumb, int thumbTop,
-                                            int thumbBottom) {
-    Replace(inMark_, inMark);
-    if (outMark) {
-        Replace(outMark_, outMark);
-        model_.SetMarkWidth(SizeOf(outMark_).cx);
-        model_.SetMarkHeight(SizeOf(outMark_).cy);
-        UpdateTrack();
-        model_.SetThumbCell(model_.ThumbRight() - model_.ThumbLeft(), model_.ThumbTop(), model_.ThumbBottom());
-    }
-    if (thumb) {
-        Replace(thumb_, thumb);
-        model_.SetThumbCell(SizeOf(thumb_).cx / 4, thumbTop, thumbBottom);
-    }
-}
-
-void CGSelectSlider::SetRegionBitmap(HBITMAP image, int bandTop, int index, BOOL threePart) {
-    if (!image) return;
-    if (model_.RegionCount() == 0)
-        index = 0;
-    else if (index < 0 || index >= model_.RegionCount())
-        return;
-    Replace(regionImages_[index], image);
-    bandTop_ = bandTop;
-    threePart_ = threePart != 0;
-}
-
-void CGSelectSlider::Repaint() {
-    if (!m_hWnd) return;
-    Invalidate(FALSE);
-    UpdateWindow();
 }
 
 void CGSelectSlider::SetRange64(int64_t minimum, int64_t maximum, BOOL) {
@@ -481,12 +457,7 @@ void CGSelectSlider::GetRange64(int64_t* minimum, int64_t* maximum) const {
 
 BOOL CGSelectSlider::SetPos(int64_t position, BOOL setCursor) {
     if (!model_.SetPos(position)) return FALSE;
-    if (setCursor) {
-        POINT p{};
-        GetCursorPos(&p);
-        ::ScreenToClient(m_hWnd, &p);
-        ApplyCursor(model_.OverThumb(p.x, p.y) ? skin::SliderCursor::Thumb : skin::SliderCursor::Arrow);
-    }
+    ApplyPosCursor(setCursor);
     Repaint();
     return TRUE;
 }
@@ -546,8 +517,7 @@ void CGSelectSlider::ApplySkin(const RECT& rect, HBITMAP inMark, HBITMAP outMark
                                HBITMAP lowerBand, HBITMAP grip, int bandTop, int thumbTop, int thumbBottom) {
     const CRect r(rect);
     SetSelection(model_.SelectionStart(), model_.SelectionEnd(), leftPiece, rightPiece, upperBand, lowerBand, grip);
-    SetWindowRgn(m_hWnd, CreateRectRgn(0, 0, r.Width(), r.Height()), TRUE);
-    SetWindowPos(nullptr, r.left, r.top, r.Width(), r.Height(), SWP_NOACTIVATE | SWP_NOZORDER);
+    Place(r.left, r.top, r.Width(), r.Height());
     SetMarkAndThumbBitmaps(inMark, outMark, thumb, thumbTop, thumbBottom);
     SetBackgroundBitmap(background);
     SetRegionBitmap(regionImage, bandTop, 0, TRUE);
@@ -555,9 +525,7 @@ void CGSelectSlider::ApplySkin(const RECT& rect, HBITMAP inMark, HBITMAP outMark
 }
 
 void CGSelectSlider::MoveTo(int x, int y, int width, int height) {
-    SetWindowRgn(m_hWnd, CreateRectRgn(0, 0, width, height), TRUE);
-    SetWindowPos(nullptr, x, y, width, height, SWP_NOACTIVATE | SWP_NOZORDER);
-    UpdateTrack();
+    Place(x, y, width, height);
     model_.SetPos(model_.Pos());
     for (int i = 0; i < model_.RegionCount(); ++i) {
         int64_t start = 0, end = 0;
@@ -584,17 +552,7 @@ void CGSelectSlider::PaintAll(HDC dc, const CRect& client) {
     const ImageSize back = SizeOf(background_);
     for (const skin::Blit& b : skin::SelectBackgroundBlits(back.cx, client.Width()))
         DrawKeyed(dc, background_, b.target, 0, b.width, back.cy, b.source, 0);
-    const int trackLeft = model_.TrackLeft(), trackRight = model_.TrackRight();
-    const int count = model_.RegionCount();
-    for (int i = 0; i < count; ++i) {
-        const skin::SliderRegion& r = model_.Region(i);
-        HBITMAP image = regionImages_[i];
-        const int left = std::max(r.left, trackLeft), right = std::min(r.right, trackRight);
-        if (!image || right < left) continue;
-        const ImageSize size = SizeOf(image);
-        for (const skin::Blit& b : skin::RegionBlits(size.cx, left, right, trackRight, threePart_, true))
-            DrawKeyed(dc, image, b.target, bandTop_, b.width, size.cy, b.source, 0);
-    }
+    PaintRegionBand(dc, true);
     if (leftPiece_ && rightPiece_ && model_.SelectionShown()) {
         const int d = model_.Grab() == 2 ? model_.DragShift() : 0;
         const ImageSize piece = SizeOf(leftPiece_), upper = SizeOf(upperBand_);
@@ -610,20 +568,14 @@ void CGSelectSlider::PaintAll(HDC dc, const CRect& client) {
         for (const skin::Blit& b : skin::GripBlits(gripSize.cx, w, model_.GripLeft() + d, model_.GripRight() + d))
             DrawKeyed(dc, grip_, b.target, gripTop, b.width, gripSize.cy, b.source, 0);
     }
+    const int count = model_.RegionCount();
     if (inMark_ && outMark_ && showMarks_ && count > 0) {
         const ImageSize in = SizeOf(inMark_), out = SizeOf(outMark_);
         DrawKeyed(dc, inMark_, std::max<int>(model_.Region(0).left - in.cx, client.left), 0, in.cx, in.cy, 0, 0);
         DrawKeyed(dc, outMark_, std::min<int>(model_.Region(count - 1).right, client.right - out.cx), 0, out.cx, out.cy,
                   0, 0);
     }
-    if (model_.ThumbShown() && thumb_) {
-        const ImageSize size = SizeOf(thumb_);
-        const int cell = size.cx / 4;
-        const int shift = model_.Grab() == 1 ? model_.DragShift() : 0;
-        const int height = std::min<int>(size.cy, model_.ThumbBottom() - model_.ThumbTop());
-        DrawKeyed(dc, thumb_, model_.ThumbLeft() + shift, model_.ThumbTop(), cell, height, model_.ThumbLook() * cell,
-                  0);
-    }
+    PaintThumb(dc);
 }
 
 // ---- CGRegionSlider ----
@@ -656,13 +608,7 @@ void CGRegionSlider::SetRegionEnd(int index, int end) {
 }
 
 void CGRegionSlider::SetRegionBitmap(HBITMAP image, int index, BOOL threePart) {
-    if (!image) return;
-    if (model_.RegionCount() == 0)
-        index = 0;
-    else if (index < 0 || index >= model_.RegionCount())
-        return;
-    Replace(regionImages_[index], image);
-    threePart_ = threePart != 0;
+    StoreRegionBitmap(image, index, threePart);
 }
 
 void CGRegionSlider::UpdateTrack() {
@@ -687,34 +633,4 @@ void CGRegionSlider::PaintAll(HDC dc, const CRect& client) {
              skin::RegionBlits(size.cx, r.left, r.right, model_.TrackRight(), threePart_, !threePart_))
             DrawKeyed(dc, image, b.target, client.bottom - size.cy, b.width, size.cy, b.source, 0);
     }
-}
-
-LRESULT CGRegionSlider::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
-    const int x = GET_X_LPARAM(lParam), y = GET_Y_LPARAM(lParam);
-    switch (message) {
-        case WM_LBUTTONDOWN: {
-            ::SetFocus(m_hWnd);
-            if (model_.ButtonDown()) return 0;
-            ::SetCapture(m_hWnd);
-            Post(model_.Press(x, y));
-            return 0;
-        }
-        case WM_MOUSEMOVE: {
-            const skin::SliderEvents e = model_.Move(x, y);
-            ApplyCursor(e.cursor);
-            Post(e);
-            return 0;
-        }
-        case WM_LBUTTONUP: {
-            const skin::SliderEvents e = model_.Release();
-            if (::GetCapture() == m_hWnd) ReleaseCapture();
-            Post(e);
-            return 0;
-        }
-        case WM_CAPTURECHANGED:
-            return 0;
-        default:
-            break;
-    }
-    return CGSliderBase::WindowProc(message, wParam, lParam);
 }

@@ -44,6 +44,9 @@ protected:
     };
     static ImageSize SizeOf(HBITMAP image);
     void Replace(HBITMAP& slot, HBITMAP image);
+    // Region 0's image when there are no regions yet, else region `index`'s; false when the
+    // image is null or the index is outside the count.
+    bool StoreRegionBitmap(HBITMAP image, int index, BOOL threePart);
     // Draws `w` x `h` of `image` from (sx, sy) at (x, y), skipping key-coloured pixels.
     void DrawKeyed(HDC dc, HBITMAP image, int x, int y, int w, int h, int sx, int sy) const;
     void Post(const skin::SliderEvents& events);
@@ -52,8 +55,9 @@ protected:
     void DropSurface();
     virtual void UpdateTrack() = 0;
     virtual void PaintAll(HDC dc, const CRect& client) = 0;
-    // Mouse and key handling of the thumbed sliders (magnify and select).
-    LRESULT ThumbedMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
+    // Mouse, wheel, key and focus handling; the region slider takes only the mouse buttons
+    // and moves.
+    LRESULT MouseMessage(UINT message, WPARAM wParam, LPARAM lParam, bool* handled);
     void FreeImages();
 
     skin::SliderModel model_;
@@ -71,18 +75,44 @@ protected:
     HCURSOR thumbCursor_ = nullptr, edgeCursor_ = nullptr, moveCursor_ = nullptr, selectionCursor_ = nullptr;
 };
 
-class CGMagnifySlider : public CGSliderBase {
-    DECLARE_DYNAMIC(CGMagnifySlider)
-
+// What the magnify and select sliders share beyond the base: marks, thumb and the track
+// between the marks, the region band, and their cursors.
+class CGThumbSliderBase : public CGSliderBase {
 public:
-    CGMagnifySlider() : CGSliderBase(skin::SliderFlavor::Magnify) {}
-    BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
     void SetMarkAndThumbBitmaps(HBITMAP inMark, HBITMAP outMark, HBITMAP thumb, int thumbTop, int thumbBottom);
+    // Region 0's image when there are no regions yet, else region `index`'s.
     void SetRegionBitmap(HBITMAP image, int bandTop, int index, BOOL threePart);
     // Each setter keeps its cursor for this window only (the window class is shared).
     void SetMoveCursor(HCURSOR cursor) { moveCursor_ = cursor; }
     void SetEdgeCursor(HCURSOR cursor) { edgeCursor_ = cursor; }
     void SetThumbCursor(HCURSOR cursor) { thumbCursor_ = cursor; }
+    void ShowThumb(BOOL on) { model_.ShowThumb(on != 0); }
+    void SetRegionCount(int count) { model_.SetRegionCount(count); }
+    void GetRegion(int index, int64_t* start, int64_t* end) const { model_.GetRegion(index, start, end); }
+    void SetEdgeDragEnabled(BOOL on) { model_.SetStartDrag(on != 0), model_.SetEndDrag(on != 0); }
+    void SetMoveDragEnabled(BOOL on) { model_.SetMoveDrag(on != 0); }
+
+protected:
+    explicit CGThumbSliderBase(skin::SliderFlavor flavor) : CGSliderBase(flavor) {}
+    // The track runs between the marks, or along the native channel without marks.
+    void UpdateTrack() override;
+    void Repaint();
+    // Moves the thumb to the value under the pointer (or arrow) when `setCursor`.
+    void ApplyPosCursor(BOOL setCursor);
+    void PaintRegionBand(HDC dc, bool alwaysEnds) const;
+    void PaintThumb(HDC dc) const;
+    // Window region and place of a re-skinned or moved slider.
+    void Place(int x, int y, int width, int height);
+
+    int bandTop_ = 0;
+};
+
+class CGMagnifySlider : public CGThumbSliderBase {
+    DECLARE_DYNAMIC(CGMagnifySlider)
+
+public:
+    CGMagnifySlider() : CGThumbSliderBase(skin::SliderFlavor::Magnify) {}
+    BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
     void ApplySkin(const RECT& rect, HBITMAP inMark, HBITMAP outMark, HBITMAP thumb, HBITMAP background,
                    HBITMAP regionImage, int bandTop, int thumbTop, int thumbBottom);
     void MoveTo(int x, int y, int width, int height);
@@ -93,45 +123,29 @@ public:
     void SetTickRange(int64_t first, int64_t last, BOOL redraw);
     void SetTickInterval(int64_t interval);
     void SetWheelBounds(int64_t lower, int64_t upper, BOOL redraw);
-    void ShowThumb(BOOL on) { model_.ShowThumb(on != 0); }
     void ShowRegions(BOOL on) { model_.ShowRegions(on != 0); }
-    void SetRegionCount(int count) { model_.SetRegionCount(count); }
     void SetRegion(int index, int64_t start, int64_t end);
     void SetRegionStart(int64_t start, int index);
     void SetRegionEnd(int64_t end, int index);
-    void GetRegion(int index, int64_t* start, int64_t* end) const { model_.GetRegion(index, start, end); }
     void SetStartDragEnabled(BOOL on) { model_.SetStartDrag(on != 0); }
     void SetEndDragEnabled(BOOL on) { model_.SetEndDrag(on != 0); }
-    void SetMoveDragEnabled(BOOL on) { model_.SetMoveDrag(on != 0); }
-    void SetEdgeDragEnabled(BOOL on) { model_.SetStartDrag(on != 0), model_.SetEndDrag(on != 0); }
     void ShowStartMarkOnly(BOOL on) { model_.ShowStartMarkOnly(on != 0); }
     void ShowEndMarkOnly(BOOL on) { model_.ShowEndMarkOnly(on != 0); }
     void ShowBothMarks(BOOL on) { model_.ShowBothMarks(on != 0); }
     void SetSelectionAndPos(int64_t in, int64_t out, int64_t position);
 
 protected:
-    void UpdateTrack() override;
     void PaintAll(HDC dc, const CRect& client) override;
-
-private:
-    void Repaint();
-
-    int bandTop_ = 0;
 };
 
-class CGSelectSlider : public CGSliderBase {
+class CGSelectSlider : public CGThumbSliderBase {
     DECLARE_DYNAMIC(CGSelectSlider)
 
 public:
     CGSelectSlider();
     ~CGSelectSlider() override;
     BOOL Create(DWORD style, const RECT& rect, CWnd* parent, UINT id);
-    void SetMarkAndThumbBitmaps(HBITMAP inMark, HBITMAP outMark, HBITMAP thumb, int thumbTop, int thumbBottom);
-    void SetRegionBitmap(HBITMAP image, int bandTop, int index, BOOL threePart);
     void SetSelectionCursor(HCURSOR cursor) { selectionCursor_ = cursor; }
-    void SetMoveCursor(HCURSOR cursor) { moveCursor_ = cursor; }
-    void SetEdgeCursor(HCURSOR cursor) { edgeCursor_ = cursor; }
-    void SetThumbCursor(HCURSOR cursor) { thumbCursor_ = cursor; }
     void ApplySkin(const RECT& rect, HBITMAP inMark, HBITMAP outMark, HBITMAP thumb, HBITMAP background,
                    HBITMAP regionImage, HBITMAP leftPiece, HBITMAP rightPiece, HBITMAP upperBand, HBITMAP lowerBand,
                    HBITMAP grip, int bandTop, int thumbTop, int thumbBottom);
@@ -141,33 +155,25 @@ public:
     void GetRange64(int64_t* minimum, int64_t* maximum) const;
     BOOL SetPos(int64_t position, BOOL setCursor);
     BOOL GetPos(int64_t* position) const { return model_.GetPos(position); }
-    void SetRegionCount(int count) { model_.SetRegionCount(count); }
     void SetRegion(int index, int64_t start, int64_t end);
     void SetRegionStart(int index, int64_t start);
     void SetRegionEnd(int index, int64_t end);
-    void GetRegion(int index, int64_t* start, int64_t* end) const { model_.GetRegion(index, start, end); }
     int64_t GetRegionStart(int index) const;
     int64_t GetRegionEnd(int index) const;
-    void SetEdgeDragEnabled(BOOL on) { model_.SetStartDrag(on != 0), model_.SetEndDrag(on != 0); }
-    void SetMoveDragEnabled(BOOL on) { model_.SetMoveDrag(on != 0); }
     BOOL SetSelection(int64_t start, int64_t end, HBITMAP leftPiece = nullptr, HBITMAP rightPiece = nullptr,
                       HBITMAP upperBand = nullptr, HBITMAP lowerBand = nullptr, HBITMAP grip = nullptr);
     void GetSelection(int64_t* start, int64_t* end) const;
     void ShowSelection(BOOL on);
-    void ShowThumb(BOOL on) { model_.ShowThumb(on != 0); }
     void ShowMarks(BOOL on) { showMarks_ = on != 0; }
 
 protected:
-    void UpdateTrack() override;
     void PaintAll(HDC dc, const CRect& client) override;
 
 private:
-    void Repaint();
     void SetSelectionRows();
     void DrawBand(HDC dc, HBITMAP band, int y, int left, int right, int end) const;
 
     HBITMAP leftPiece_ = nullptr, rightPiece_ = nullptr, upperBand_ = nullptr, lowerBand_ = nullptr, grip_ = nullptr;
-    int bandTop_ = 0;
     bool showMarks_ = false;
 };
 
@@ -185,8 +191,6 @@ public:
     void SetStartDragEnabled(BOOL on) { model_.SetStartDrag(on != 0); }
     void SetEndDragEnabled(BOOL on) { model_.SetEndDrag(on != 0); }
     void SetMoveDragEnabled(BOOL on) { model_.SetMoveDrag(on != 0); }
-
-    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 protected:
     void UpdateTrack() override;

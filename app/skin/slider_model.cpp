@@ -261,14 +261,29 @@ RegionPart SliderModel::HitRegion(int x, int y, int* index) const {
     *index = -1;
     if (count_ == 0) return kPartNone;
     if (!marksEveryRegion_) return ChainHit(x, y, index);
+    return NearestHit(x, y, false, index);
+}
+
+RegionPart SliderModel::NearestHit(int x, int y, bool chain, int* index) const {
     RegionPart best = kPartNone;
     int bestDistance = 0;
     for (int i = count_ - 1; i >= 0; --i) {
         const SliderRegion& r = regions_[i];
         const RegionPart part = Zone(r, x, y);
         if (part == kPartNone) continue;
+        // In a chain, inner boundaries are taken only in the lower half of the marks.
+        if (chain && part != kPartBody && y < markHeight_ / 2) continue;
         const int distance = std::min(std::abs(x - r.left), std::abs(x - r.right));
-        if (*index < 0 || distance < bestDistance) *index = i, best = part, bestDistance = distance;
+        if (*index < 0 || distance < bestDistance) {
+            *index = i, best = part, bestDistance = distance;
+        } else if (chain && distance == bestDistance && i != *index) {
+            // A shared boundary: the side of the pointer decides.
+            const int right = *index;
+            if (x >= r.right)
+                *index = right, best = kPartStart;
+            else
+                *index = i, best = kPartEnd;
+        }
     }
     return best;
 }
@@ -285,27 +300,7 @@ RegionPart SliderModel::ChainHit(int x, int y, int* index) const {
         *index = takeFirst ? 0 : count_ - 1;
         return takeFirst ? kPartStart : kPartEnd;
     }
-    RegionPart best = kPartNone;
-    int bestDistance = 0;
-    for (int i = count_ - 1; i >= 0; --i) {
-        const SliderRegion& r = regions_[i];
-        const RegionPart part = Zone(r, x, y);
-        if (part == kPartNone) continue;
-        // Inner boundaries are taken only in the lower half of the marks.
-        if (part != kPartBody && y < markHeight_ / 2) continue;
-        const int distance = std::min(std::abs(x - r.left), std::abs(x - r.right));
-        if (*index < 0 || distance < bestDistance) {
-            *index = i, best = part, bestDistance = distance;
-        } else if (distance == bestDistance && i != *index) {
-            // A shared boundary: the side of the pointer decides.
-            const int right = *index;
-            if (x >= r.right)
-                *index = right, best = kPartStart;
-            else
-                *index = i, best = kPartEnd;
-        }
-    }
-    return best;
+    return NearestHit(x, y, true, index);
 }
 
 int SliderModel::EditRegion(int x) {
@@ -371,6 +366,13 @@ int SliderModel::EditRegion(int x) {
     return IsRegion() && code ? kSbThumbTrack : code;
 }
 
+int SliderModel::RegionCode(bool thumbGrabbed) const {
+    if (hoveredPart_ == kPartStart && startDrag_) return kSbRegionStart;
+    if (hoveredPart_ == kPartEnd && endDrag_) return kSbRegionEnd;
+    if (hoveredPart_ == kPartBody && moveDrag_) return kSbRegionMove;
+    return thumbGrabbed ? kSbThumbTrack : 0;
+}
+
 SliderEvents SliderModel::Press(int x, int y) {
     SliderEvents e;
     if (buttonDown_) return e;
@@ -401,14 +403,13 @@ SliderEvents SliderModel::Press(int x, int y) {
         active_ = hovered_;
         grabOffset_ = x - regions_[active_].left;
         if (!IsSelect()) {
-            if (hoveredPart_ == kPartStart && startDrag_)
-                dragMode_ = 2, e.codes.push_back(kSbRegionStart);
-            else if (hoveredPart_ == kPartEnd && endDrag_)
-                dragMode_ = 3, e.codes.push_back(kSbRegionEnd);
-            else if (hoveredPart_ == kPartBody && moveDrag_)
-                dragMode_ = 1, e.codes.push_back(kSbRegionMove);
-            else if (grab_ == 1)
-                dragMode_ = 4, e.codes.push_back(kSbThumbTrack);
+            const int code = RegionCode(grab_ == 1);
+            dragMode_ = code == kSbRegionStart  ? 2
+                        : code == kSbRegionEnd  ? 3
+                        : code == kSbRegionMove ? 1
+                        : code                  ? 4
+                                                : 0;
+            if (code) e.codes.push_back(code);
         }
     }
     return e;
@@ -518,16 +519,8 @@ SliderEvents SliderModel::Release() {
     e.repaint = true;
     if (active_ >= 0) {
         active_ = -1;
-        if (!IsSelect()) {
-            if (hoveredPart_ == kPartStart && startDrag_)
-                e.codes.push_back(kSbRegionStart);
-            else if (hoveredPart_ == kPartEnd && endDrag_)
-                e.codes.push_back(kSbRegionEnd);
-            else if (hoveredPart_ == kPartBody && moveDrag_)
-                e.codes.push_back(kSbRegionMove);
-            else if (grab == 1)
-                e.codes.push_back(kSbThumbTrack);
-        }
+        if (!IsSelect())
+            if (const int code = RegionCode(grab == 1)) e.codes.push_back(code);
     }
     e.codes.push_back(kSbEndScroll);
     return e;

@@ -181,6 +181,11 @@ private:
     int EditRegion(int x);  // the code of the edit made, or 0
     RegionPart Zone(const SliderRegion& r, int x, int y) const;
     RegionPart ChainHit(int x, int y, int* index) const;
+    // The nearest-edge rule over all regions, last to first (ties to the higher index); in a
+    // chain, shared boundaries go by the pointer's side.
+    RegionPart NearestHit(int x, int y, bool chain, int* index) const;
+    // The code of an edit of the hovered part, or of a thumb drag; 0 for none.
+    int RegionCode(bool thumbGrabbed) const;
     int64_t WheelLower() const { return wheelSet_ ? wheelLower_ : min_; }
     int64_t WheelUpper() const { return wheelSet_ ? wheelUpper_ : max_; }
     bool IsSelect() const { return flavor_ == SliderFlavor::Select; }
