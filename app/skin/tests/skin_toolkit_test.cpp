@@ -24,6 +24,7 @@
 #include "app/skin/skin_scrollbar.h"
 #include "app/skin/skin_sliders.h"
 #include "app/skin/skin_volume.h"
+#include "app/tests/window_support.h"
 #include "framework/app.h"
 #include "framework/resources.h"
 #include "tests/support/screen.h"
@@ -32,14 +33,6 @@
 namespace {
 
 constexpr const char* kView = "TOOLKIT_GALLERY";
-
-void Pump(DWORD ms = 60) {
-    const DWORD end = GetTickCount() + ms;
-    do {
-        AfxPumpWaitingMessages();
-        Sleep(5);
-    } while (static_cast<LONG>(end - GetTickCount()) > 0);
-}
 
 std::string Hex(int code) {
     char text[16];
@@ -104,27 +97,21 @@ SkinControlBinding Row(const char* name, uint32_t id) {
 
 using Log = std::vector<std::string>;
 
-class SkinToolkitTest : public ::testing::Test {
+// The resource library and the default skin's art (ResourceLibraryTest), and its layout.
+class SkinToolkitTest : public ResourceLibraryTest {
 protected:
     static void SetUpTestSuite() {
-        library_ = LoadResourceLibrary();
-        AfxSetResourceHandle(library_);
+        ResourceLibraryTest::SetUpTestSuite();
         AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
             ADD_FAILURE() << "unexpected message: " << r.text.c_str();
             return IDOK;
         });
-        char path[MAX_PATH] = {};
-        GetModuleFileNameA(nullptr, path, MAX_PATH);
-        std::string folder(path);
-        folder = folder.substr(0, folder.rfind('\\'));
-        SetSkinImageSource((folder + "\\skin\\1024x768").c_str(), kSkinImageFolder);
         ASSERT_EQ(CSkinLayout::Load("skin\\skin1024x768.xml"), 1);
     }
     static void TearDownTestSuite() {
         CSkinLayout::Free();
         AfxSetMessageBoxHook(nullptr);
-        AfxSetResourceHandle(nullptr);
-        FreeResourceLibrary(library_);
+        ResourceLibraryTest::TearDownTestSuite();
     }
     void SetUp() override {
         ASSERT_TRUE(parent.CreateEx(0, nullptr, "toolkit", WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN,
@@ -152,10 +139,8 @@ protected:
     }
     static void Wheel(CWnd* wnd, int delta) { wnd->SendMessage(WM_MOUSEWHEEL, MAKEWPARAM(0, delta), 0); }
 
-    static HINSTANCE library_;
     LogParent parent;
 };
-HINSTANCE SkinToolkitTest::library_ = nullptr;
 
 // Pixels of the last screenshot in a rectangle that have one colour (within 8 per channel).
 int CountColour(const std::string& png, const RECT& r, testsupport::Rgb rgb) {
