@@ -674,6 +674,8 @@ TEST_F(SkinToolkitTest, PageVolumeButtonFollowsTheMuteAroundTheModalPopup) {
 class TestRoomList : public CRoomList {
 public:
     int freed = 0;
+    int hooks = 0;
+    void HookE(int, void*) override { ++hooks; }
     std::vector<int> notices;
     int FreeItemData(void* data) override {
         ++freed;
@@ -726,6 +728,8 @@ TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
     }
     room.Relayout(CRect(0, 0, 640, 400), TRUE);
     Pump(100);
+    EXPECT_EQ(room.SetViewType(1), 1);
+    EXPECT_EQ(room.hooks, 0) << "the same view type changes nothing";
     EXPECT_NE(list->Header().m_hWnd, nullptr) << "the report header is owner-drawn by the list's header class";
     EXPECT_EQ(list->Header().SortColumn(), 0);
     NMHEADERA track{};
@@ -820,6 +824,15 @@ TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
     EXPECT_EQ(room.ScrollBar()->GetPos(), 12);
     EXPECT_EQ(list->SendMessage(LVM_GETTOPINDEX), 6);
 
+    // Select all, and delete a selected run: each item's data freed once.
+    EXPECT_EQ(room.SelectAll(), 1);
+    EXPECT_EQ(room.GetSelectedCount(), 40);
+    room.SelectRange(10, 12, 0);
+    EXPECT_EQ(room.DeleteSelected(), 1);
+    EXPECT_EQ(room.freed, 3);
+    EXPECT_EQ(room.GetCount(1), 37);
+    EXPECT_EQ(room.GetCount(0), 37);
+
     // An item whose data is not the room list's is deleted without freeing.
     int foreign = 7;
     const int index = list->InsertItem(list->GetItemCount(), "foreign");
@@ -831,6 +844,7 @@ TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
     EXPECT_EQ(room.freed, before + 1);
     room.DestroyWindow();
     EXPECT_EQ(room.freed, 40);
+    EXPECT_EQ(room.List(), nullptr);
 }
 
 // ---- Screenshots of the sliders, the spin buttons and the list ----
