@@ -832,6 +832,8 @@ void CRoomList::BuildImageList(const RECT&) {
         if (viewType_ != 1) {
             const skin::IconSpacing spacing = ComputeIconSpacing(node->width, node->height);
             list_->SendMessage(LVM_SETICONSPACING, 0, MAKELPARAM(spacing.horizontal, spacing.vertical));
+            // Items already placed take the new spacing too.
+            list_->SendMessage(LVM_ARRANGE, LVA_DEFAULT);
         }
     }
     SyncScrollBarFromList(list_);

@@ -366,6 +366,15 @@ TEST_F(SkinToolkitTest, MagnifySliderDragWheelAndKeys) {
     slider->ShowThumb(FALSE);
     Wheel(slider, 120);
     EXPECT_TRUE(parent.Take().empty());
+    // Moved and widened: the thumb and the region follow the new track.
+    slider->ShowThumb(TRUE);
+    slider->SetPos(50'000'000, FALSE);
+    slider->MoveTo(8, 100, 500, 40);
+    EXPECT_EQ(slider->Model().TrackRight(), 492);
+    EXPECT_EQ(slider->Model().ThumbCentre(), 250);
+    RECT moved;
+    slider->GetWindowRect(&moved);
+    EXPECT_EQ(moved.right - moved.left, 500);
     DestroySkinMagnifySliders(kView, rows, 1);
 }
 
@@ -702,6 +711,22 @@ int DrawEveryItem(int, HBITMAP*, void*, int*) {
     return 1;
 }
 
+// Icon view: every item's picture is a 24 x 24 square of one colour.
+int DrawSquares(int, HBITMAP* bitmap, void*, int*) {
+    HDC screen = GetDC(nullptr);
+    *bitmap = CreateCompatibleBitmap(screen, 24, 24);
+    HDC dc = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(dc, *bitmap);
+    const RECT all{0, 0, 24, 24};
+    HBRUSH brush = CreateSolidBrush(RGB(0xC0, 0x40, 0xC0));
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return 1;
+}
+
 int Count(const Log& log, const std::string& line) {
     return static_cast<int>(std::count(log.begin(), log.end(), line));
 }
@@ -842,6 +867,16 @@ TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
     EXPECT_EQ(room.freed, before);
     EXPECT_EQ(room.DeleteItem(0), 1);
     EXPECT_EQ(room.freed, before + 1);
+    // Icon view: the callback's pictures are drawn (and the list deletes them).
+    EXPECT_EQ(room.SetViewType(0), 1);
+    room.SetLayout(64, 48, 64, 16, 0, 0, 260, 200);
+    list->SetItemCallback(DrawSquares, nullptr);
+    room.Relayout(CRect(0, 0, 640, 400), TRUE);
+    list->Invalidate(FALSE);
+    Pump(200);
+    ASSERT_TRUE(testsupport::CaptureScreen("toolkit_room_icons.png"));
+    EXPECT_GE(CountColour("toolkit_room_icons.png", ScreenRect(list), {0xC0, 0x40, 0xC0}), 4 * 24 * 24);
+
     room.DestroyWindow();
     EXPECT_EQ(room.freed, 40);
     EXPECT_EQ(room.List(), nullptr);
