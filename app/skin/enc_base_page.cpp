@@ -7,7 +7,10 @@
 #include <cstring>
 
 #include "app/resources/resource_ids.h"
+#include "app/services/mixer.h"
 #include "app/services/preferences.h"
+#include "app/skin/skin_controls.h"
+#include "app/skin/skin_volume.h"
 #include "framework/app.h"
 
 IMPLEMENT_DYNAMIC(CEncBasePage, CWnd)
@@ -65,7 +68,27 @@ void CEncBasePage::OnOpenLink() {
     ShellExecuteA(m_hWnd, "Open", link, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+void CEncBasePage::OnVolume() {
+    if (!volumeButton_ || volumePopup_) return;
+    char device[260] = {};
+    FindMixerDevice(kMixerHasSpeakers, device, sizeof device);
+    LONG muted = 0;
+    if (GetMixerMute(device, -1, &muted)) volumeButton_->SetCheck(muted ? 1 : 0);
+    volumePopup_ = new CGVolumeControl(this);
+    volumePopup_->DoModal();
+    if (GetMixerMute(device, -1, &muted) && volumeButton_) volumeButton_->SetCheck(muted ? 1 : 0);
+    volumePopup_->DestroyWindow();
+    delete volumePopup_;
+    volumePopup_ = nullptr;
+}
+
 void CEncBasePage::OnDestroy() {
+    // The popup's modal loop still runs below OnVolume on this thread: it is ended and its
+    // window destroyed here, and OnVolume deletes the object when the loop returns.
+    if (volumePopup_) {
+        volumePopup_->EndDialog(0);
+        volumePopup_->DestroyWindow();
+    }
     Default();
 }
 

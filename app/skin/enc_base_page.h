@@ -11,6 +11,7 @@
 #include "framework/wnd.h"
 
 class CGButton;
+class CGVolumeControl;
 
 // The WM_NOTIFY record of the pages: the notification header and one value. The value may
 // carry the address of a text, so it is pointer-sized; it is valid only during the call.
@@ -34,6 +35,10 @@ public:
     void SetBusyCursor(BOOL busy);
     void SetVolumeButton(CGButton* button) { volumeButton_ = button; }
     CGButton* GetVolumeButton() const { return volumeButton_; }
+    // The volume button's command: the button shows the speakers' mute state before and
+    // after the volume popup, which runs modally.
+    void OnVolume();
+    CGVolumeControl* GetVolumePopup() const { return volumePopup_; }
     void OnOpenLink();
     // The stem of output file names: the conversion or capture folder and the page name, or
     // "" (after a message) when that folder is not a directory.
@@ -58,6 +63,7 @@ protected:
 
 private:
     CGButton* volumeButton_ = nullptr;
+    CGVolumeControl* volumePopup_ = nullptr;
     CString name_ = "Default";
     HCURSOR cursor_ = nullptr;
 };

@@ -174,8 +174,7 @@ def draw_art(folder, w, h, side):
     convert("-size", "400x240", "gradient:#2F4F78-#101820", "-font", FONT_BOLD, "-pointsize", "40", "-fill", INK,
             "-gravity", "center", "-annotate", "+0-20", "Vistrel", "-font", FONT, "-pointsize", "14",
             "-annotate", "+0+30", "capture and convert", out_name(folder, "VistrelSplash_NoAC3.BMP"))
-    for name, size, ground in [("VolumeControl_bg.jpg", "40x140", PANEL), ("VolumeThumb.jpg", "24x12", ACCENT),
-                               ("Volume_Max.jpg", "40x12", PANEL_EDGE), ("EncDVShuttle.jpg", "320x40", PANEL),
+    for name, size, ground in [("VolumeControl_bg.jpg", "40x140", PANEL), ("EncDVShuttle.jpg", "320x40", PANEL),
                                ("EncDVCheckBox.jpg", "64x16", PANEL_EDGE), ("EncBatchLCBK.jpg", "64x64", FIELD),
                                ("ExportRoomLCBk.JPG", "64x64", FIELD), ("VideoViewer_BG.jpg", "64x64", GROUND),
                                ("comboslider_top.jpg", "16x8", PANEL_EDGE), ("comboslider_down.jpg", "16x8", PANEL_EDGE),
@@ -183,6 +182,51 @@ def draw_art(folder, w, h, side):
                                ("timeline_scrol_bg_right.jpg", "8x16", PANEL_EDGE)]:
         convert("-size", size, f"xc:{ground}", out_name(folder, name))
     convert("-size", "64x64", f"xc:{GROUND}", out_name(folder, "PostEncodingBK.bmp"))
+    toolkit_art(folder)
+
+
+def cells(folder, name, cell_w, cell_h, faces, ground=None, inset=0, vertical=False):
+    """Cells side by side (or stacked), one solid face per state, optionally inset on a key."""
+    count = len(faces)
+    w, h = (cell_w, cell_h * count) if vertical else (cell_w * count, cell_h)
+    args = ["-size", f"{w}x{h}", f"xc:{ground or faces[0]}", "+antialias"]
+    for i, face in enumerate(faces):
+        x, y = (0, i * cell_h) if vertical else (i * cell_w, 0)
+        args += ["-fill", face, "-stroke", "none",
+                 "-draw", f"rectangle {x + inset},{y + inset} {x + cell_w - 1 - inset},{y + cell_h - 1 - inset}"]
+    convert(*args, out_name(folder, name))
+
+
+# State faces of the second-half controls: normal, hover, pressed, disabled.
+STATE_FACES = ["#3C8DDE", "#5AA6F0", "#2A6AAE", "#5B6877"]
+THUMB_FACES = ["#E0A030", "#F0C060", "#A07020", "#808080"]
+
+
+def toolkit_art(folder):
+    """Art of the edits' spin buttons, the scroll bars, the sliders, the volume popup."""
+    cells(folder, "tk_spin_up.png", 16, 8, STATE_FACES)
+    cells(folder, "tk_spin_down.png", 16, 8, ["#7FB3E8", "#A0C8F0", "#5080B0", "#707A88"])
+    cells(folder, "tk_sb_back.png", 16, 16, STATE_FACES)
+    cells(folder, "tk_sb_fwd.png", 16, 16, ["#7FB3E8", "#A0C8F0", "#5080B0", "#707A88"])
+    cells(folder, "tk_sb_track.png", 16, 16, ["#101820", "#18222E", "#0C1218", "#2A2A2A"])
+    cells(folder, "tk_sb_thumb.png", 48, 16, THUMB_FACES)
+    cells(folder, "tk_vsb_thumb.png", 16, 48, THUMB_FACES)
+    cells(folder, "tk_thumb.png", 12, 16, THUMB_FACES, ground=MAGENTA, inset=2)
+    convert("-size", "16x12", f"xc:{MAGENTA}", "+antialias", "-fill", "#30D060", "-draw", "polygon 0,0 7,0 7,11",
+            "-fill", "#D04060", "-draw", "polygon 8,0 15,0 8,11", out_name(folder, "tk_marks.png"))
+    convert("-size", "30x8", "xc:#C05030", "+antialias", "-fill", "#40B0A0", "-draw", "rectangle 10,0 19,7",
+            "-fill", "#C0A030", "-draw", "rectangle 20,0 29,7", out_name(folder, "tk_region.png"))
+    convert("-size", "300x40", f"xc:{PANEL}", "-fill", PANEL_EDGE, "-draw", "rectangle 0,30 299,39",
+            out_name(folder, "tk_slider_bg.png"))
+    cells(folder, "tk_sel_left.png", 4, 10, ["#E8E040"])
+    cells(folder, "tk_sel_right.png", 4, 10, ["#E8E040"])
+    cells(folder, "tk_sel_band.png", 20, 2, ["#E8E040"])
+    convert("-size", "60x8", "xc:#B0A020", "+antialias", "-fill", "#FFFFFF", "-draw", "rectangle 20,2 39,5",
+            out_name(folder, "tk_grip.png"))
+    # The volume popup's pictures, by their fixed names.
+    cells(folder, "VolumeThumb.jpg", 20, 7, THUMB_FACES[:3], ground=MAGENTA, inset=1)
+    convert("-size", "10x72", "gradient:#60F060-#208020", out_name(folder, "Volume_Max.jpg"))
+    button_strip(folder, "VolumeBtn mute.jpg", 23, 18, "M", True)
 
 
 def layout(w, h, side):
@@ -239,8 +283,11 @@ def layout(w, h, side):
         lines.append(f'  <VIEW ID="{view}" LEFT="{side}" TOP="48" WIDTH="{body_w}" HEIGHT="{page_h}">')
         lines.append(f'    <SUBVIEW ID="PAGE" LEFT="0" TOP="0" WIDTH="{body_w}" HEIGHT="{page_h}">')
         lines.append(f'      <BACKGROUNDIMAGE SOURCE="{art}" WIDTH="64" HEIGHT="64"/>')
+        if view == "EXPORT_ROOM":
+            lines += room_list_nodes(16, 16, body_w - 64, page_h - 64)
         lines.append("    </SUBVIEW>")
         lines.append("  </VIEW>")
+    lines += toolkit_views()
     # One description of every element kind, so that every reader path meets the shipped skin.
     lines += [
         '  <VIEW ID="SKIN_GALLERY" LEFT="0" TOP="0" WIDTH="400" HEIGHT="300" SNAPLEFT="4" VCUTCOUNT="1">',
@@ -338,6 +385,82 @@ def layout(w, h, side):
         "</APP>",
         ""]
     return "\n".join(lines)
+
+
+def scroll_bar(name, left, top, horizontal, length):
+    """A NEWSCROLLBAR of 16-pixel buttons and a track `length` long."""
+    thumb = "tk_sb_thumb.png" if horizontal else "tk_vsb_thumb.png"
+    thumb_size = 'WIDTH="192" HEIGHT="16"' if horizontal else 'WIDTH="64" HEIGHT="48"'
+    region = f'WIDTH="{length}" HEIGHT="16"' if horizontal else f'WIDTH="16" HEIGHT="{length}"'
+    extent = (length + 32, 16) if horizontal else (16, length + 32)
+    return [
+        f'      <NEWSCROLLBAR ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{extent[0]}" HEIGHT="{extent[1]}" '
+        f'HORIZONTAL="{"TRUE" if horizontal else "FALSE"}">',
+        '        <SUBREGIONLSPIN WIDTH="16" HEIGHT="16"/><SUBREGIONRSPIN WIDTH="16" HEIGHT="16"/>',
+        f'        <SUBREGIONTHUMB {region}/><SUBREGIONSLIDERBK {region}/>',
+        '        <LSPINNORMALIMAGE SOURCE="tk_sb_back.png"/><RSPINNORMALIMAGE SOURCE="tk_sb_fwd.png"/>',
+        f'        <THUMBNORMALIMAGE SOURCE="{thumb}" {thumb_size}/>',
+        '        <SLIDERBKNORMALIMAGE SOURCE="tk_sb_track.png" WIDTH="64" HEIGHT="16"/>',
+        "      </NEWSCROLLBAR>"]
+
+
+def room_list_nodes(left, top, width, height):
+    """The room list's list control place and its vertical scroll bar beside it."""
+    return [f'      <STATIC ID="ROOMLIST" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}"/>'] + \
+        scroll_bar("ROOMSCROLLBAR", left + width, top, False, height - 32)
+
+
+def slider(kind, name, left, top, extra):
+    return [
+        f'      <{kind} ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="300" HEIGHT="40">',
+        '        <THUMBRELATIVEPOS TOP="22" HEIGHT="16"/><SELECTIONRELATIVEPOS TOP="4" HEIGHT="8"/>',
+        '        <SUBREGIONLTHUMB WIDTH="8" HEIGHT="12"/><SUBREGIONRTHUMB LEFT="8" WIDTH="8" HEIGHT="12"/>',
+        '        <SUBREGIONSELTHUMB WIDTH="12" HEIGHT="16"/>',
+        '        <BACKGROUNDIMAGE SOURCE="tk_slider_bg.png" WIDTH="300" HEIGHT="40"/>',
+        '        <LTHUMBIMAGE SOURCE="tk_marks.png"/><RTHUMBIMAGE SOURCE="tk_marks.png" LEFT="8"/>',
+        '        <SELTHUMBIMAGE SOURCE="tk_thumb.png"/>',
+        '        <SLIDERSELIMAGE SOURCE="tk_region.png" WIDTH="30" HEIGHT="8"/>'] + \
+        ["        " + e for e in extra] + [f"      </{kind}>"]
+
+
+def toolkit_views():
+    """A view holding one of each second-half control, laid out apart for screenshots."""
+    led = '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>'
+    lines = [
+        '  <VIEW ID="TOOLKIT_GALLERY" LEFT="0" TOP="0" WIDTH="640" HEIGHT="400">',
+        '    <SUBVIEW ID="ALL" LEFT="0" TOP="0" WIDTH="640" HEIGHT="400">',
+        '      <EDIT ID="T_LED" LEFT="8" TOP="8" WIDTH="88" HEIGHT="17" TYPE="CGLEDEDIT">',
+        f'        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="88" HEIGHT="17"/>{led}',
+        "      </EDIT>",
+        '      <EDIT ID="T_TIME" LEFT="120" TOP="8" WIDTH="88" HEIGHT="17" TYPE="CGSIMPLETIMEEDIT">',
+        f'        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="88" HEIGHT="17"/>{led}',
+        "      </EDIT>",
+        '      <EDIT ID="T_PLAIN" LEFT="240" TOP="8" WIDTH="88" HEIGHT="17" TYPE="CGEDIT">',
+        '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="88" HEIGHT="17"/>',
+        "      </EDIT>",
+        '      <SPINTIMEEDIT ID="T_TIMECODE" LEFT="8" TOP="40" WIDTH="121" HEIGHT="17">',
+        '        <SUBREGIONLSPIN LEFT="125" TOP="0" WIDTH="16" HEIGHT="8"/>',
+        '        <SUBREGIONRSPIN LEFT="125" TOP="8" WIDTH="16" HEIGHT="8"/>',
+        f'        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>{led}',
+        '        <INCNORMALIMAGE SOURCE="tk_spin_up.png"/><DECNORMALIMAGE SOURCE="tk_spin_down.png"/>',
+        "      </SPINTIMEEDIT>"]
+    lines += scroll_bar("T_HSCROLL", 8, 72, True, 200)
+    lines += slider("MAGNIFYSLIDER", "T_MAGNIFY", 8, 100, [])
+    lines += slider("SELECTSLIDER", "T_SELECT", 8, 160, [
+        '<LEFTMAGNIFYIMAGE SOURCE="tk_sel_left.png" WIDTH="4" HEIGHT="10"/>',
+        '<RIGHTMAGNIFYIMAGE SOURCE="tk_sel_right.png" WIDTH="4" HEIGHT="10"/>',
+        '<UPMAGNIFYIMAGE SOURCE="tk_sel_band.png" WIDTH="20" HEIGHT="2"/>',
+        '<DOWNMAGNIFYIMAGE SOURCE="tk_sel_band.png" WIDTH="20" HEIGHT="2"/>',
+        '<HANDLEMAGNIFYIMAGE SOURCE="tk_grip.png" WIDTH="60" HEIGHT="8"/>'])
+    lines += [
+        '      <SIMPLESLIDER ID="T_REGION" LEFT="8" TOP="220" WIDTH="300" HEIGHT="24">',
+        '        <THUMBRELATIVEPOS TOP="0" HEIGHT="24"/><SUBREGIONBK WIDTH="300" HEIGHT="24"/>',
+        '        <SUBREGIONTHUMB WIDTH="4" HEIGHT="24"/>',
+        '        <BACKGROUNDIMAGE SOURCE="tk_slider_bg.png"/><THUMBNORMALIMAGE SOURCE="tk_thumb.png"/>',
+        "      </SIMPLESLIDER>"]
+    lines += room_list_nodes(340, 8, 260, 200)
+    lines += ["    </SUBVIEW>", "  </VIEW>"]
+    return lines
 
 
 def main():

@@ -1,6 +1,7 @@
 #include "app/skin/skin_controls.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "app/resources/resource_ids.h"
 #include "framework/app.h"
@@ -517,6 +518,7 @@ void CGRadioButton::OnDestroy() {
 IMPLEMENT_DYNAMIC(CGStatic, CStatic)
 
 BEGIN_MESSAGE_MAP(CGStatic, CStatic)
+ON_MESSAGE(kDeferredTextMessage, OnDeferredText)
 ON_WM_LBUTTONDOWN()
 ON_WM_CTLCOLOR_REFLECT()
 ON_WM_ERASEBKGND()
@@ -539,19 +541,37 @@ BOOL CGStatic::Create(const char* text, DWORD style, const RECT& rect, HBITMAP b
 }
 
 void CGStatic::SetText(const char* text) {
+    const char* value = text ? text : "";
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : ""), SMTO_ABORTIFHUNG, 500,
-                        &ignored);
+    const bool otherThread = GetWindowThreadProcessId(m_hWnd, nullptr) != GetCurrentThreadId();
+    const LRESULT sent =
+        SendMessageTimeoutA(m_hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(value), SMTO_ABORTIFHUNG, 500, &ignored);
+    if (otherThread && !sent) {
+        // The interface thread was busy: the text follows as a posted copy, so that it is
+        // not lost.
+        char* copy = _strdup(value);
+        if (copy && !::PostMessageA(m_hWnd, kDeferredTextMessage, 0, reinterpret_cast<LPARAM>(copy))) free(copy);
+        return;
+    }
+    // The old text disappears from the parent's background; only the interface thread
+    // waits for the repaints.
     HWND parent = ::GetParent(m_hWnd);
     if (parent && !background_) {
         CRect r;
         GetWindowRect(&r);
         ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
         ::InvalidateRect(parent, &r, TRUE);
-        ::UpdateWindow(parent);
+        if (!otherThread) ::UpdateWindow(parent);
     }
-    Invalidate(TRUE);
-    UpdateWindow();
+    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    if (!otherThread) UpdateWindow();
+}
+
+LRESULT CGStatic::OnDeferredText(WPARAM, LPARAM text) {
+    char* copy = reinterpret_cast<char*>(text);
+    SetText(copy);
+    free(copy);
+    return 0;
 }
 
 void CGStatic::SetToolTip(const char* text, BOOL activate) {

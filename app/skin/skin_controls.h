@@ -161,9 +161,13 @@ class CGStatic : public CStatic {
     DECLARE_DYNAMIC(CGStatic)
 
 public:
+    // Carries a heap copy of a text that another thread could not hand over in time.
+    static constexpr UINT kDeferredTextMessage = WM_APP + 0x1A0;
     ~CGStatic() override;
     BOOL Create(const char* text, DWORD style, const RECT& rect, HBITMAP background, int width, int height,
                 CWnd* parent, UINT id);
+    // Any thread: the text goes over by a send that gives up after 500 ms (then, from
+    // another thread, by a posted copy); only the interface thread waits for repaints.
     void SetText(const char* text);
     void SetToolTip(const char* text, BOOL activate);
     void SetTextColor(COLORREF colour) { textColor_ = colour; }
@@ -176,6 +180,7 @@ public:
     BOOL PreTranslateMessage(MSG* msg) override;
 
     void OnLButtonDown(UINT flags, CPoint point);
+    LRESULT OnDeferredText(WPARAM, LPARAM text);
     HBRUSH CtlColor(CDC* dc, UINT type);
     BOOL OnEraseBkgnd(CDC* dc);
     void OnDestroy();

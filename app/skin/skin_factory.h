@@ -10,6 +10,8 @@
 
 #include "framework/wnd.h"
 
+struct SkinNode;
+
 struct SkinControlBinding {
     char name[40];       // the ID of the control description
     uint32_t id;         // control id; for static text also the string id of its text
@@ -27,3 +29,26 @@ int CreateSkinRadioButtons(CWnd* parent, const char* view, SkinControlBinding* t
 int DestroySkinRadioButtons(SkinControlBinding* table, int count);
 int CreateSkinStatics(CWnd* parent, const char* view, SkinControlBinding* table, int count, int visible);
 int DestroySkinStatics(const char* view, SkinControlBinding* table, int count);
+
+// EDIT rows: type 1 a CGLEDEdit, type 2 a CGSimpleTimeEdit; other types get no control.
+int CreateSkinEdits(CWnd* parent, const char* view, SkinControlBinding* table, int count);
+int DestroySkinEdits(const char* view, SkinControlBinding* table, int count);
+// SPINTIMEEDIT rows: a CGTimeCodeEdit with its two spin buttons.
+int CreateSkinTimeCodeEdits(CWnd* parent, const char* view, SkinControlBinding* table, int count);
+int DestroySkinTimeCodeEdits(const char* view, SkinControlBinding* table, int count);
+// NEWSCROLLBAR rows: a CGNewScrollBar laid out from the node (range 0..0 until the owner
+// sets it).
+int CreateSkinNewScrollBars(CWnd* parent, const char* view, SkinControlBinding* table, int count);
+int DestroySkinNewScrollBars(const char* view, SkinControlBinding* table, int count);
+// Moves each row's scroll bar to its node's place and size.
+int RepositionSkinNewScrollBars(const char* view, SkinControlBinding* table, int count);
+// SELECTSLIDER rows: a CGSelectSlider over 0..500 with one region, the selection 0..100.
+int CreateSkinSelectSliders(CWnd* parent, const char* view, SkinControlBinding* table, int count);
+int DestroySkinSelectSliders(const char* view, SkinControlBinding* table, int count);
+// MAGNIFYSLIDER rows: a CGMagnifySlider over 0..100 with one region.
+int CreateSkinMagnifySliders(CWnd* parent, const char* view, SkinControlBinding* table, int count);
+int DestroySkinMagnifySliders(const char* view, SkinControlBinding* table, int count);
+// A node's images are loaded (each user counted) and given back; the video viewer uses
+// these when it re-skins its sliders.
+void AcquireSkinNodeImages(SkinNode* node);
+void ReleaseSkinNodeImages(SkinNode* node);
