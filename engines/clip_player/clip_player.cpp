@@ -17,11 +17,13 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engines/clip_player/frame_grabber.h"
 #include "engines/clip_info.h"
 #include "engines/interfaces.h"
 #include "engines/player/media_probe.h"
+#include "engines/player/segment_scan.h"
 #include "filters/base/server.h"
 
 namespace {
@@ -274,6 +276,8 @@ public:
         }
         facts_ = facts;
         path_ = path;
+        segmentsKnown_ = false;
+        segments_.clear();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Close() override {
@@ -281,6 +285,8 @@ public:
         playback_.reset();
         path_.clear();
         facts_ = {};
+        segmentsKnown_ = false;
+        segments_.clear();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE ShowVideo(BOOL show) override {
@@ -375,8 +381,70 @@ public:
         *bitmap = made;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE GetSegmentCount(DWORD*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSegment(DWORD, BYTE*) override { return E_NOTIMPL; }
+    // The segments are found on the first call for the open clip, with the callback's
+    // notices: 2 start, 1 progress (percent), 3 finished. A clip that is not a program
+    // stream is one segment.
+    HRESULT STDMETHODCALLTYPE GetSegmentCount(DWORD* count) override {
+        if (!count) return E_POINTER;
+        std::string path;
+        ClipPlayerCallback callback;
+        void* context;
+        bool stream;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (path_.empty()) return E_UNEXPECTED;
+            if (segmentsKnown_) {
+                *count = static_cast<DWORD>(segments_.size());
+                return S_OK;
+            }
+            path = path_;
+            callback = callback_;
+            context = context_;
+            stream = facts_.formatClass != profiles::kClassAvi && facts_.formatClass != profiles::kClassDv;
+        }
+        // The scan runs without the lock: the callback may call back into the player.
+        if (callback) callback(2, 0, context);
+        std::vector<engines::SegmentRecord> found;
+        if (stream)
+            found = engines::ScanSegments(path, [&](int percent) {
+                if (callback) callback(1, static_cast<UINT_PTR>(percent), context);
+                return true;
+            });
+        if (callback) callback(3, 0, context);
+        std::lock_guard<std::mutex> hold(lock_);
+        if (path_ != path) return E_UNEXPECTED;  // closed or reopened meanwhile
+        if (found.empty()) {
+            engines::SegmentRecord whole{};
+            whole.endByte = facts_.fileBytes;
+            whole.videoStart = whole.videoEnd = whole.audioStart = whole.audioEnd = -1;
+            if (facts_.kind == engines::kClipAudio) {
+                whole.audioStart = 0;
+                whole.audioEnd = facts_.duration;
+            } else {
+                whole.videoStart = 0;
+                whole.videoEnd = facts_.duration;
+            }
+            whole.timelineEnd = facts_.duration;
+            whole.formatClass = facts_.formatClass;
+            whole.width = facts_.width;
+            whole.height = facts_.height;
+            whole.videoBitRate = facts_.videoBitRate;
+            whole.frameRate = facts_.frameRate;
+            found.push_back(whole);
+        }
+        segments_ = std::move(found);
+        segmentsKnown_ = true;
+        *count = static_cast<DWORD>(segments_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSegment(DWORD index, BYTE* record) override {
+        if (!record) return E_POINTER;
+        std::lock_guard<std::mutex> hold(lock_);
+        if (path_.empty() || !segmentsKnown_) return E_UNEXPECTED;
+        if (index >= segments_.size()) return E_INVALIDARG;
+        memcpy(record, &segments_[index], sizeof(engines::SegmentRecord));
+        return S_OK;
+    }
 
 private:
     explicit CClipPlayer(IUnknown* outer) : CUnknown(L"clip player", outer) {}
@@ -400,6 +468,8 @@ private:
     std::mutex lock_;
     std::unique_ptr<Playback> playback_;
     std::string path_;
+    bool segmentsKnown_ = false;
+    std::vector<engines::SegmentRecord> segments_;
     engines::MediaFacts facts_;
     ClipPlayerCallback callback_ = nullptr;
     void* context_ = nullptr;

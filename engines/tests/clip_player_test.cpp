@@ -159,6 +159,65 @@ TEST(ClipPlayerFrames, StillsAndThumbnailsMatchFfmpegsFrameAtThePosition) {
     }
 }
 
+// The callback's notices in order: code and parameter.
+std::vector<std::pair<DWORD, UINT_PTR>> g_notices;
+void CALLBACK RecordNotice(DWORD code, UINT_PTR param, void* context) {
+    if (context == &g_notices) g_notices.emplace_back(code, param);
+}
+
+TEST(ClipPlayerSegments, JoinedRecordingsAreReportedSegmentBySegmentWithProgress) {
+    comtest::ComScope com;
+    Registered server(CLIP_PLAYER_DLL);
+    ASSERT_TRUE(server.Ok());
+    std::string first, second;
+    ASSERT_TRUE(testsupport::MediaFixture(kClips[0].command, kClips[0].extension, &first));
+    ASSERT_TRUE(testsupport::MediaFixture(kClips[1].command, kClips[1].extension, &second));
+    const std::string joined = testsupport::UniqueName("joined") + ".mpg";
+    ASSERT_EQ(testsupport::RunShell("cat '" + testsupport::FixtureName(first) + "' '" +
+                                    testsupport::FixtureName(second) + "' > '" + joined + "'"),
+              0);
+    IClipPlayer* player = nullptr;
+    ASSERT_EQ(CreateClipPlayer(&player), S_OK);
+    DWORD count = 0;
+    EXPECT_EQ(player->GetSegmentCount(&count), E_UNEXPECTED);  // nothing open
+    ASSERT_EQ(player->SetCallback(RecordNotice, &g_notices), S_OK);
+    ASSERT_EQ(player->Open(testsupport::FixturePath(joined).c_str(), 0, 0, 0), S_OK);
+    g_notices.clear();
+    ASSERT_EQ(player->GetSegmentCount(&count), S_OK);
+    ASSERT_EQ(count, 2u);
+    ASSERT_GE(g_notices.size(), 3u);
+    EXPECT_EQ(g_notices.front().first, 2u);
+    EXPECT_EQ(g_notices.back().first, 3u);
+    EXPECT_EQ(g_notices[g_notices.size() - 2], std::make_pair(DWORD(1), UINT_PTR(100)));
+
+    BYTE record[128];
+    ASSERT_EQ(player->GetSegment(1, record), S_OK);
+    uint32_t width = 0, height = 0;
+    int64_t previousEnd = 0, videoStart = 0;
+    memcpy(&width, record + 84, 4);
+    memcpy(&height, record + 88, 4);
+    memcpy(&videoStart, record + 40, 8);
+    EXPECT_EQ(width, 720u);
+    EXPECT_EQ(height, 480u);
+    ASSERT_EQ(player->GetSegment(0, record), S_OK);
+    memcpy(&previousEnd, record + 72, 8);
+    EXPECT_GE(videoStart, previousEnd);
+    EXPECT_EQ(player->GetSegment(2, record), E_INVALIDARG);
+
+    // An AVI file is one segment, the whole clip.
+    std::string avi;
+    ASSERT_TRUE(testsupport::MediaFixture(kClips[2].command, kClips[2].extension, &avi));
+    ASSERT_EQ(player->Open(avi.c_str(), 0, 0, 0), S_OK);
+    ASSERT_EQ(player->GetSegmentCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    LONGLONG duration = 0, end = 0;
+    ASSERT_EQ(player->GetDuration(&duration), S_OK);
+    ASSERT_EQ(player->GetSegment(0, record), S_OK);
+    memcpy(&end, record + 48, 8);
+    EXPECT_EQ(end, duration);
+    EXPECT_EQ(ReleaseInterface(&player), S_OK);
+}
+
 // A top-level window whose messages the test reads; playback draws into its client area.
 struct OwnerWindow {
     HWND hwnd = nullptr;
