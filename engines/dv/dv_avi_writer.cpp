@@ -20,7 +20,8 @@ void Put32(std::vector<uint8_t>& out, uint32_t v) {
     Put16(out, v >> 16);
 }
 void PutTag(std::vector<uint8_t>& out, const char* tag) {
-    out.insert(out.end(), tag, tag + 4);
+    for (int i = 0; i < 4; ++i)
+        out.push_back(uint8_t(tag[i]));
 }
 
 // The DVINFO block (AAUX source and control of both audio halves, VAUX source and
@@ -98,7 +99,8 @@ std::vector<uint8_t> Headers(System system, const std::vector<uint8_t>& dvinfo) 
     Put16(h, uint16_t(height));
     PutTag(h, "strf");
     Put32(h, uint32_t(dvinfo.size()));
-    h.insert(h.end(), dvinfo.begin(), dvinfo.end());
+    for (uint8_t b : dvinfo)
+        h.push_back(b);
     const auto setSize = [&](size_t at) {
         const uint32_t size = uint32_t(h.size() - at - 4);
         memcpy(&h[at], &size, 4);
