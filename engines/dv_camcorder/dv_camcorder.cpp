@@ -48,8 +48,8 @@ std::wstring TapePath() {
 }
 bool Connected() {
     DWORD value = 1, bytes = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Connected", RRF_RT_REG_DWORD, nullptr,
-                     &value, &bytes) != ERROR_SUCCESS)
+    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Connected", RRF_RT_REG_DWORD, nullptr, &value,
+                     &bytes) != ERROR_SUCCESS)
         return true;
     return value != 0;
 }
