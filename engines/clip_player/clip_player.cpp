@@ -60,7 +60,18 @@ public:
     HRESULT Open(const std::wstring& path, HWND owner, const RECT& rect, LONGLONG clipEnd) {
         HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                       reinterpret_cast<void**>(&graph_));
-        if (SUCCEEDED(hr)) hr = graph_->RenderFile(path.c_str(), nullptr);
+        if (SUCCEEDED(hr)) {
+            // The plain GDI renderer, placed first so that rendering uses it: it draws into
+            // a child window on any display, where the mixing renderers need DirectDraw or
+            // Direct3D.
+            IBaseFilter* renderer = nullptr;
+            if (SUCCEEDED(CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                           reinterpret_cast<void**>(&renderer)))) {
+                graph_->AddFilter(renderer, L"Video Renderer");
+                renderer->Release();
+            }
+            hr = graph_->RenderFile(path.c_str(), nullptr);
+        }
         if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control_));
         if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking_));
         if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events_));

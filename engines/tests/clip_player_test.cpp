@@ -226,7 +226,7 @@ struct OwnerWindow {
         wc.lpfnWndProc = DefWindowProcW;
         wc.hInstance = GetModuleHandleW(nullptr);
         wc.lpszClassName = L"ClipPlayerTestOwner";
-        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+        wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
         RegisterClassW(&wc);
         RECT r{0, 0, width, height};
         AdjustWindowRect(&r, WS_POPUP, FALSE);
@@ -315,9 +315,8 @@ TEST(ClipPlayerPlayback, PlaysIntoTheOwnersWindowAndPostsTheEndOfItsRange) {
     EXPECT_EQ(player->GetSelection(&flag, &step), S_OK);
     EXPECT_EQ(step, 400000u);
 
-    // The video is drawn in a visible child of the owner covering the given rectangle.
-    // (The screen as read back is kept for people to look at: this machine's virtual
-    // display reads back black, root window included, so the picture is not compared.)
+    // The video is drawn in a visible child of the owner covering the given rectangle, and
+    // the screen there shows frame 31 (paused at 1.25 s).
     owner.WaitNotice({}, 1000);
     HWND video = GetWindow(owner.hwnd, GW_CHILD);
     ASSERT_NE(video, nullptr);
@@ -329,7 +328,9 @@ TEST(ClipPlayerPlayback, PlaysIntoTheOwnersWindowAndPostsTheEndOfItsRange) {
     EXPECT_EQ(placed.top, rect.top);
     EXPECT_EQ(placed.right, rect.right);
     EXPECT_EQ(placed.bottom, rect.bottom);
-    SaveBmp(owner.Screen(clip.width, clip.height), "clip_player_window.bmp");
+    const Picture shown = owner.Screen(clip.width, clip.height);
+    SaveBmp(shown, "clip_player_window.bmp");
+    EXPECT_GT(Psnr(shown, FfmpegFrame(path, 31, clip.width, clip.height)), 30.0);
     EXPECT_EQ(player->GetPosition(&position), S_OK);
     EXPECT_NEAR(double(position), 1.25e7, 1e5);
 
