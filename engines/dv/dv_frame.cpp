@@ -30,6 +30,12 @@ size_t VideoBlock(size_t seq, int b) {
     return seq * kSequenceBytes + size_t(6 + (b / 15) * 16 + 1 + b % 15) * kDifBlockBytes;
 }
 
+// Offset of audio DIF block `a` (0..8) of sequence `seq`: the first of each group of
+// sixteen after the header, subcode and VAUX blocks.
+size_t AudioBlock(size_t seq, int a) {
+    return seq * kSequenceBytes + size_t(6 + a * 16) * kDifBlockBytes;
+}
+
 // The 9-bit signed DC coefficient at the start of a compressed 8x8 block.
 int Dc(const uint8_t* p) {
     const int v = (p[0] << 1) | (p[1] >> 7);
@@ -123,6 +129,43 @@ double SignatureDistance(const std::vector<int16_t>& a, const std::vector<int16_
     for (size_t i = 0; i < a.size(); ++i)
         sum += std::abs(a[i] - b[i]);
     return double(sum) / double(a.size());
+}
+
+std::optional<std::span<const uint8_t, 5>> AudioSourcePack(std::span<const uint8_t> frame) {
+    if (!FrameSystem(frame)) return std::nullopt;
+    const size_t at = AudioBlock(0, 3) + 3;
+    if (frame[at] != 0x50) return std::nullopt;
+    return std::span<const uint8_t, 5>(&frame[at], 5);
+}
+
+bool DecodeAudio(std::span<const uint8_t> frame, uint32_t* sampleRate, std::vector<int16_t>* pcm) {
+    const auto system = FrameSystem(frame);
+    const auto pack = AudioSourcePack(frame);
+    if (!system || !pack) return false;
+    const uint8_t* p = pack->data();
+    const int smp = (p[4] >> 3) & 7, quantization = p[4] & 7;
+    if (quantization != 0 || smp > 2) return false;  // 16-bit linear at 48, 44.1 or 32 kHz only
+    const bool pal = *system == System::kPal;
+    // The fewest samples a frame holds at each rate (AF_SIZE counts on from there).
+    static constexpr uint32_t kRate[3] = {48000, 44100, 32000};
+    static constexpr int kMinimum[2][3] = {{1580, 1452, 1053}, {1896, 1742, 1264}};
+    const int samples = kMinimum[pal][smp] + (p[1] & 0x3F);
+    // With S sequences a channel (6 at 625/50, 5 at 525/60) and R = 18 or 15: sample n of
+    // a channel lies in sequence (n / 3 + 2 (n mod 3)) mod S, audio block
+    // 3 (n mod 3) + (n mod 3R) / R, bytes 8 + 2 (n / 3R) and the next, most significant
+    // first. The second channel takes the second half of the sequences.
+    const int sequences = pal ? 6 : 5, perRow = pal ? 18 : 15;
+    const int stride = 3 * perRow;
+    pcm->resize(size_t(samples) * 2);
+    for (int channel = 0; channel < 2; ++channel)
+        for (int n = 0; n < samples; ++n) {
+            const int seq = (n / 3 + 2 * (n % 3)) % sequences + channel * sequences;
+            const int block = 3 * (n % 3) + (n % stride) / perRow;
+            const size_t at = AudioBlock(size_t(seq), block) + 8 + size_t(2 * (n / stride));
+            (*pcm)[size_t(n) * 2 + size_t(channel)] = int16_t(uint16_t((frame[at] << 8) | frame[at + 1]));
+        }
+    *sampleRate = kRate[smp];
+    return true;
 }
 
 std::vector<uint32_t> DcPicture(std::span<const uint8_t> frame, uint32_t* width, uint32_t* height) {

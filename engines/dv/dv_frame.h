@@ -57,6 +57,16 @@ std::vector<int16_t> PictureSignature(std::span<const uint8_t> frame);
 // consecutive frames is a cut. Signatures of different lengths differ by 1024.
 double SignatureDistance(const std::vector<int16_t>& a, const std::vector<int16_t>& b);
 
+// The AAUX source pack (0x50) of the frame's first channel half (audio DIF block 3 of
+// its first sequence); nothing without one.
+std::optional<std::span<const uint8_t, 5>> AudioSourcePack(std::span<const uint8_t> frame);
+
+// The frame's audio, 16-bit linear, two channels interleaved (left, right), deshuffled
+// (IEC 61834-2 audio shuffling for 625/50 and 525/60), with its sample rate. False when the
+// frame has no audio source pack or its audio is not 16-bit (12-bit nonlinear audio is not
+// handled).
+bool DecodeAudio(std::span<const uint8_t> frame, uint32_t* sampleRate, std::vector<int16_t>* pcm);
+
 // The picture at 1/8 size (90 x 72 for 625/50) from the DC coefficients of every 8x8 block,
 // as top-down 0x00RRGGBB (ITU-R BT.601, studio range expanded). Empty for 525/60 frames (their 4:1:1 macroblock
 // layout is not handled) and for a frame of the wrong size.

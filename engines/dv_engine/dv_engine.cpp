@@ -491,9 +491,10 @@ private:
     struct Recording {
         std::string path;
         dv::AviWriter writer;
-        int64_t frameLimit = 0;  // 0: none
-        uint64_t byteLimit = 0;  // 0: none
-        bool windowed = false;   // batch: only frames within [in, out]
+        dv::AviType type = dv::AviType::kType1;  // from the DV settings' file format
+        int64_t frameLimit = 0;                  // 0: none
+        uint64_t byteLimit = 0;                  // 0: none
+        bool windowed = false;                   // batch: only frames within [in, out]
         int64_t inFrame = 0, outFrame = 0;
         bool passedOut = false;
     };
@@ -807,8 +808,9 @@ HRESULT CSystemLayerDV::BeginRecording(const std::string& path, bool windowed, c
     recording->outFrame = out.ToFrames(fps);
     recording->frameLimit = limitSeconds_ * fps;
     recording->byteLimit = limitBytes_;
+    recording->type = params_.dv.fileFormat == 2 ? dv::AviType::kType2 : dv::AviType::kType1;
     // The file is made now, so that a path that cannot be written fails here.
-    if (!recording->writer.Open(path, system_)) return HRESULT_FROM_WIN32(ERROR_CANNOT_MAKE);
+    if (!recording->writer.Open(path, system_, recording->type)) return HRESULT_FROM_WIN32(ERROR_CANNOT_MAKE);
     recording_ = std::move(recording);
     Notice(engines::WM_REC_START, 0);
     return S_OK;
@@ -847,7 +849,7 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
         // A recording opened before the first frame takes the frame's system.
         if (recording_ && recording_->writer.Frames() == 0) {
             recording_->writer.Finish();
-            recording_->writer.Open(recording_->path, *system);
+            recording_->writer.Open(recording_->path, *system, recording_->type);
         }
     }
     if (recording_) {

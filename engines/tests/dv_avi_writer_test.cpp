@@ -79,3 +79,55 @@ TEST(DvAviWriter, FfprobeReadsEveryFrameAndTheTapesTimeCode) {
 }
 
 }  // namespace
+
+namespace {
+
+// Type 2: the audio stream holds the tape's sound as ffmpeg decodes it from the frames.
+TEST(DvAviWriter, TypeTwoCarriesTheFramesAudioAsFfmpegDecodesIt) {
+    struct Case {
+        const char* command;
+        dv::System system;
+        int frames;
+    } cases[] = {
+        {"ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 "
+         "-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ac 2 -f dv {out}",
+         dv::System::kPal, 30},
+        {"ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=frequency=300:sample_rate=48000 "
+         "-t 2 -c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 -f dv {out}",
+         dv::System::kNtsc, 40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string tapePath;
+        ASSERT_TRUE(testsupport::MediaFixture(c.command, "dv", &tapePath));
+        const std::vector<uint8_t> tape = testsupport::ReadFileBytes(tapePath);
+        const size_t bytes = dv::FrameBytes(c.system);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("type2") + ".avi");
+        dv::AviWriter writer;
+        ASSERT_TRUE(writer.Open(out, c.system, dv::AviType::kType2));
+        for (int i = 0; i < c.frames; ++i)
+            ASSERT_TRUE(writer.AddFrame(std::span<const uint8_t>(tape).subspan(i * bytes, bytes)));
+        ASSERT_TRUE(writer.Finish());
+
+        std::string probe;
+        ASSERT_TRUE(testsupport::Ffprobe(out, "-show_entries stream=codec_name,sample_rate -of csv=p=0", &probe));
+        const auto rows = testsupport::CsvRows(probe);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0][0], "dvvideo");
+        EXPECT_EQ(rows[1][0], "pcm_s16le");
+        // The judge: ffmpeg's decoding of the same frames' audio from the raw tape.
+        const std::string mine = testsupport::UniqueName("mine") + ".pcm";
+        const std::string judge = testsupport::UniqueName("judge") + ".pcm";
+        ASSERT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) +
+                                        "' -map 0:a -c:a copy -f s16le '" + mine + "' && head -c " +
+                                        std::to_string(bytes * c.frames) + " '" + testsupport::FixtureName(tapePath) +
+                                        "' | ffmpeg -v error -f dv -i - -map 0:a -f s16le '" + judge + "'"),
+                  0);
+        const std::string a = testsupport::ReadFixtureFile(mine), b = testsupport::ReadFixtureFile(judge);
+        ASSERT_GT(a.size(), size_t(c.frames) * 1000 * 4);
+        EXPECT_EQ(a.size(), b.size());
+        EXPECT_TRUE(a == b);
+    }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <edevdefs.h>
 #include <vfwmsgs.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -353,7 +354,8 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
     for (const bool abort : {false, true}) {
         SCOPED_TRACE(abort ? "abort" : "stop");
         const std::string out = Scratch(abort ? "aborted" : "stopped");
-        const engines::CaptureParams params = Params(out);
+        engines::CaptureParams params = Params(out);
+        params.dv.fileFormat = abort ? 1 : 2;  // the stopped one is a type-2 file
         ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
         ASSERT_EQ(dv_->Play(), S_OK);
         ASSERT_EQ(dv_->StartRecord(), S_OK);
@@ -363,6 +365,17 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
         const std::vector<int64_t> codes = FrameTimecodes(out);
         EXPECT_GT(codes.size(), 15u);
         EXPECT_GT(ProbeSeconds(out), 0.6);
+        // Type 1 keeps the interleaved stream; type 2 has its own audio stream, which
+        // ffmpeg decodes.
+        const std::vector<uint8_t> file = testsupport::ReadFileBytes(out);
+        const std::string head(file.begin(), file.begin() + std::min<size_t>(file.size(), 2048));
+        EXPECT_EQ(head.find("iavs") != std::string::npos, abort);
+        EXPECT_EQ(head.find("auds") != std::string::npos, !abort);
+        if (!abort) {
+            EXPECT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) +
+                                            "' -map 0:a:0 -f null -"),
+                      0);
+        }
     }
     // Unplugged while recording: the removal is noticed, the file is complete and the
     // transport refuses commands.
