@@ -505,6 +505,7 @@ private:
     bool EndRecording(bool notify);
     bool EndRecordingLocked(bool notify);  // recordLock_ held
     void PreviewLocked(std::span<const uint8_t> frame);
+    void QueueScanSample(const dv::Timecode& t, int64_t time, bool start);
 
     struct PendingNotice {
         UINT_PTR code;
@@ -878,21 +879,10 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
         const int64_t time = int64_t(scanWriter_->Frames()) * (system_.load() == dv::System::kPal ? 400000 : 333667);
         std::vector<int16_t> signature = dv::PictureSignature(frame);
         const bool cut = scanSignature_.empty() || dv::SignatureDistance(scanSignature_, signature) > kSceneCut;
-        const auto sample = [&](const dv::Timecode& t, int64_t at, bool start) {
-            ScanSample s{};
-            s.timecode[0] = t.hours, s.timecode[1] = t.minutes, s.timecode[2] = t.seconds, s.timecode[3] = t.frames;
-            s.mediaTime = at;
-            s.queue = 1;
-            s.start = start ? 1 : 0;
-            s.scanValue = scanScenes_;
-            std::vector<uint8_t> raw(sizeof s);
-            memcpy(raw.data(), &s, sizeof s);
-            Notice(engines::WM_QUICK_SCAN_SAMPLE, 0, {}, std::move(raw));
-        };
         if (cut) {
-            if (!scanSignature_.empty()) sample(scanLast_, scanLastTime_, false);
+            if (!scanSignature_.empty()) QueueScanSample(scanLast_, scanLastTime_, false);
             ++scanScenes_;
-            sample(tc, time, true);
+            QueueScanSample(tc, time, true);
         }
         scanWriter_->AddFrame(frame);
         scanSignature_ = std::move(signature);
@@ -900,6 +890,23 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
         scanLastTime_ = time;
     }
     if (preview_ && (options_ & 1)) PreviewLocked(frame);
+}
+
+// A quick-scan sample of the frame with time code `t` at `time` in the scan file: `start`
+// opens a scene, else it closes one. Its scan value is the scene's number (recordLock_ held).
+void CSystemLayerDV::QueueScanSample(const dv::Timecode& t, int64_t time, bool start) {
+    ScanSample s{};
+    s.timecode[0] = t.hours;
+    s.timecode[1] = t.minutes;
+    s.timecode[2] = t.seconds;
+    s.timecode[3] = t.frames;
+    s.mediaTime = time;
+    s.queue = 1;
+    s.start = start ? 1 : 0;
+    s.scanValue = scanScenes_;
+    std::vector<uint8_t> raw(sizeof s);
+    memcpy(raw.data(), &s, sizeof s);
+    Notice(engines::WM_QUICK_SCAN_SAMPLE, 0, {}, std::move(raw));
 }
 
 // Draws the frame's DC picture, stretched, into the preview window.
@@ -941,17 +948,7 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::StopQuickScan() {
     std::lock_guard<std::mutex> hold(recordLock_);
     if (!scanWriter_) return S_FALSE;
     // The open scene ends at the last frame scanned.
-    if (!scanSignature_.empty()) {
-        ScanSample s{};
-        s.timecode[0] = scanLast_.hours, s.timecode[1] = scanLast_.minutes, s.timecode[2] = scanLast_.seconds,
-        s.timecode[3] = scanLast_.frames;
-        s.mediaTime = scanLastTime_;
-        s.queue = 1;
-        s.scanValue = scanScenes_;
-        std::vector<uint8_t> raw(sizeof s);
-        memcpy(raw.data(), &s, sizeof s);
-        Notice(engines::WM_QUICK_SCAN_SAMPLE, 0, {}, std::move(raw));
-    }
+    if (!scanSignature_.empty()) QueueScanSample(scanLast_, scanLastTime_, false);
     const bool written = scanWriter_->Finish();
     scanWriter_.reset();
     return written ? S_OK : E_FAIL;

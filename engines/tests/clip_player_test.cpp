@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "engines/client/engine_client.h"
+#include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
@@ -19,16 +20,7 @@
 
 namespace {
 
-class Registered {
-public:
-    explicit Registered(const char* path) : dll_(comtest::WinePath(path)) { ok_ = comtest::Regsvr32(dll_, false) == 0; }
-    ~Registered() { comtest::Regsvr32(dll_, true); }
-    bool Ok() const { return ok_; }
-
-private:
-    std::wstring dll_;
-    bool ok_ = false;
-};
+using enginetest::Registered;
 
 struct Picture {
     int width = 0;

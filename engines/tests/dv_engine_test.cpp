@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -20,6 +21,7 @@
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_camcorder/camcorder_ids.h"
 #include "engines/interfaces.h"
+#include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
@@ -27,16 +29,7 @@
 
 namespace {
 
-class Registered {
-public:
-    explicit Registered(const char* path) : dll_(comtest::WinePath(path)) { ok_ = comtest::Regsvr32(dll_, false) == 0; }
-    ~Registered() { comtest::Regsvr32(dll_, true); }
-    bool Ok() const { return ok_; }
-
-private:
-    std::wstring dll_;
-    bool ok_ = false;
-};
+using enginetest::Registered;
 
 // A tape of three scenes, 6 s each, starting at 00:01:00:00.
 const char* kTape =
@@ -395,6 +388,79 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
     DWORD mode = 0;
     EXPECT_LT(dv_->GetTransportMode(&mode), 0);
     EXPECT_EQ(dv_->OpenDevice(nullptr), S_OK);
+}
+
+}  // namespace
+
+namespace {
+
+// Luma PSNR of the screen's `width` x `height` pixels at `origin` against ffmpeg's frame
+// `index` of `clip` scaled to that size.
+double ScreenPsnr(POINT origin, int width, int height, const std::string& clip, int index) {
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint32_t> shown(size_t(width) * height);
+    GetDIBits(memory, bitmap, 0, UINT(height), shown.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    const std::string out = testsupport::UniqueName("preview") + ".bgra";
+    if (testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(clip) + "' -vf 'select=eq(n\\," +
+                              std::to_string(index) + "),scale=" + std::to_string(width) + ":" +
+                              std::to_string(height) + "' -frames:v 1 -pix_fmt bgra -f rawvideo '" + out + "'") != 0)
+        return 0;
+    const std::string want = testsupport::ReadFixtureFile(out);
+    if (want.size() != shown.size() * 4) return 0;
+    const auto luma = [](uint32_t p) {
+        return 0.299 * ((p >> 16) & 0xFF) + 0.587 * ((p >> 8) & 0xFF) + 0.114 * (p & 0xFF);
+    };
+    double sum = 0;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        uint32_t w;
+        memcpy(&w, want.data() + i * 4, 4);
+        const double d = luma(shown[i]) - luma(w);
+        sum += d * d;
+    }
+    return 10 * std::log10(255.0 * 255.0 / (sum / double(shown.size()) + 1e-9));
+}
+
+TEST_F(DvEngine, PreviewShowsThePictureTheDeckPlays) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"DvPreviewTest";
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(L"DvPreviewTest", L"preview", WS_POPUP | WS_VISIBLE, 0, 0, 360, 288, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    const RECT rect{0, 0, 360, 288};
+    ASSERT_EQ(dv_->SetPreviewWindow(window, &rect), S_OK);
+    ASSERT_EQ(Open(), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    Sleep(1000);
+    ASSERT_EQ(dv_->Pause(), S_OK);
+    Sleep(200);
+    DWORD tc = 0;
+    ASSERT_EQ(dv_->GetTimecode(&tc), S_OK);
+    // The last frame shown is the one before the head.
+    const int index = int(dv::Timecode::Unpack(tc).ToFrames(25) - dv::Timecode{0, 1, 0, 0}.ToFrames(25)) - 1;
+    ASSERT_GT(index, 0);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    const double same = ScreenPsnr(origin, 360, 288, tape_, index);
+    const double otherScene = ScreenPsnr(origin, 360, 288, tape_, 200);
+    EXPECT_GT(same, 18.0);
+    EXPECT_GT(same, otherScene + 3);
+    EXPECT_EQ(dv_->SetPreviewWindow(nullptr, nullptr), S_OK);
+    EXPECT_EQ(dv_->OpenDevice(nullptr), S_OK);
+    DestroyWindow(window);
 }
 
 }  // namespace
