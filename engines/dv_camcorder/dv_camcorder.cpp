@@ -7,7 +7,9 @@
 // subcode) are reported through the external-device, external-transport and time-code
 // reader interfaces a real deck driver offers. Setting the DWORD "Connected" to 0
 // simulates unplugging: the deck stops, reports EC_DEVICE_LOST to its graph once and
-// refuses transport commands.
+// refuses transport commands. Setting the DWORD "Stuck" to 1 simulates a faulty deck: it
+// takes transport commands but its mechanism never moves, so it keeps reporting the mode
+// it was in.
 #include <windows.h>
 #include <dshow.h>
 #include <edevdefs.h>
@@ -45,6 +47,13 @@ std::wstring TapePath() {
                      &bytes) != ERROR_SUCCESS)
         return {};
     return path;
+}
+bool Stuck() {
+    DWORD value = 0, bytes = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Stuck", RRF_RT_REG_DWORD, nullptr, &value,
+                     &bytes) != ERROR_SUCCESS)
+        return false;
+    return value != 0;
 }
 bool Connected() {
     DWORD value = 1, bytes = sizeof value;
@@ -220,6 +229,7 @@ public:
         std::lock_guard<std::mutex> hold(deck_);
         if (unplugged_) return kUnplugged;
         if (!tape_.Present()) return VFW_E_NOT_FOUND;
+        if (Stuck()) return S_OK;  // taken, never carried out
         switch (mode) {
             case ED_MODE_PLAY:
             case ED_MODE_STOP:

@@ -78,13 +78,14 @@ bool WaitFor(UINT_PTR code, size_t count, DWORD ms) {
     }
 }
 
-void SetDeck(const std::string& tape, DWORD connected) {
+void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                               &key, nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, "Tape", 0, REG_SZ, reinterpret_cast<const BYTE*>(tape.c_str()), DWORD(tape.size() + 1));
     RegSetValueExW(key, L"Connected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&connected), sizeof connected);
+    RegSetValueExW(key, L"Stuck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stuck), sizeof stuck);
     RegCloseKey(key);
 }
 
@@ -339,6 +340,22 @@ TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
     };
     EXPECT_EQ(samples, want);
     EXPECT_NEAR(ProbeSeconds(scan), 18.0, 0.04);
+}
+
+TEST_F(DvEngine, ADeckThatNeverFreezesEndsTheWaitWithAnError) {
+    ASSERT_EQ(Open(), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    SetDeck(tape_, 1, 1);
+    // The deck takes the command and goes on playing: the wait ends, bounded, in an error
+    // that is also noticed; the deck is still playing.
+    EXPECT_EQ(dv_->Pause(), VFW_E_TIMEOUT);
+    ASSERT_TRUE(WaitFor(engines::WM_DV_ERROR, 1, 1000));
+    DWORD mode = 0;
+    ASSERT_EQ(dv_->GetTransportMode(&mode), S_OK);
+    EXPECT_EQ(mode, DWORD(engines::kTransportPlay));
+    // Once the deck carries commands out again, the same command succeeds.
+    SetDeck(tape_, 1, 0);
+    EXPECT_EQ(dv_->Pause(), S_OK);
 }
 
 TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
