@@ -5,7 +5,7 @@
 //
 // Layout (byte offsets):
 //   0     encoder type: 0 plain DV or AVI, 8 H.264, else the MPEG capture kind
-//   4     the encoding settings: MPEG values or the H.264 blocks (a union), 272 bytes
+//   4     the encoding settings: DV, MPEG values or the H.264 blocks (a union), 272 bytes
 //   276   reserved, zero
 //   280   the batch area, copied whole into every segment record:
 //         280 reserved word, zero; 284 the capture file name
@@ -51,9 +51,18 @@ struct H264CaptureSettings {
     uint32_t audio[14];  // the profile's H.264 audio block
 };
 
+// Plain DV (encoder type 0): the DV profile's four values.
+struct DvCaptureSettings {
+    uint32_t videoFormat;  // 2000 for 29.97 frames a second, 2001 for 25
+    uint32_t audioFormat;  // sampling rate, Hz
+    uint32_t channels;
+    uint32_t fileFormat;  // 1 (or 0): type-1 DV AVI; 2: type-2
+};
+
 struct CaptureParams {
     uint32_t encoderType;
     union {
+        DvCaptureSettings dv;
         MpegCaptureSettings mpeg;
         H264CaptureSettings h264;
         uint8_t settingsBytes[272];
@@ -75,6 +84,7 @@ static_assert(sizeof(MpegCaptureSettings) == 156);
 static_assert(sizeof(H264CaptureSettings) == 128);
 static_assert(offsetof(CaptureParams, encoderType) == 0);
 static_assert(offsetof(CaptureParams, mpeg) == 4 && offsetof(CaptureParams, h264) == 4);
+static_assert(offsetof(CaptureParams, dv) == 4 && sizeof(DvCaptureSettings) == 16);
 static_assert(offsetof(MpegCaptureSettings, text) == 24 && offsetof(MpegCaptureSettings, samplingRate) == 132);
 static_assert(offsetof(CaptureParams, reserved0) == 276);
 static_assert(offsetof(CaptureParams, batchReserved) == kBatchAreaOffset);

@@ -50,3 +50,35 @@ static_assert(offsetof(ClipInfo, value35) == 76 && offsetof(ClipInfo, value38) =
 static_assert(offsetof(ClipInfo, value26) == 104 && offsetof(ClipInfo, audioSampleRate) == 108);
 
 }  // namespace engines
+
+namespace engines {
+
+// One segment of a program stream (the 128-byte segment record): a run of the stream whose
+// time stamps continue without a jump. Times are 100-ns units on the clip player's time
+// line, where the segments follow one another; -1 marks a time the segment lacks (no
+// audio, say).
+struct SegmentRecord {
+    uint32_t index;  // from 0
+    uint32_t reserved4;
+    int64_t firstByte;  // file offset of the segment's first packet
+    int64_t endByte;    // file offset just past its last packet
+    uint32_t reserved24[4];
+    int64_t videoStart;     // byte 40
+    int64_t videoEnd;       // byte 48: the last picture's end
+    int64_t audioStart;     // byte 56
+    int64_t audioEnd;       // byte 64: the last audio packet's time stamp
+    int64_t timelineEnd;    // byte 72: where the next segment starts on the time line
+    uint32_t formatClass;   // byte 80
+    uint32_t width;         // byte 84
+    uint32_t height;        // byte 88
+    uint32_t videoBitRate;  // byte 92, bits per second (0 unknown)
+    float frameRate;        // byte 96
+    uint32_t reserved100[7];
+};
+
+static_assert(sizeof(SegmentRecord) == 128);
+static_assert(offsetof(SegmentRecord, videoStart) == 40 && offsetof(SegmentRecord, audioEnd) == 64);
+static_assert(offsetof(SegmentRecord, timelineEnd) == 72 && offsetof(SegmentRecord, width) == 84);
+static_assert(offsetof(SegmentRecord, height) == 88 && offsetof(SegmentRecord, videoBitRate) == 92);
+
+}  // namespace engines

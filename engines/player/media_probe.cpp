@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "common/bitstream/emulation_prevention.h"
+#include "common/bitstream/h264_sps.h"
 #include "editor/core/clip_probe.h"
 
 namespace engines {
@@ -133,6 +135,85 @@ bool ReadSequenceHeader(const std::vector<uint8_t>& head, MediaFacts* facts) {
     return false;
 }
 
+// The first H.264 sequence parameter set in `head` (ITU-T H.264 clauses 7.3.2.1.1 and
+// E.1.1): the cropped frame size and, with VUI timing, the frame rate (a frame lasting two
+// ticks, clause E.2.1). The set is taken as far as the next start code or the end of the
+// head; a set a PES header splits is not read.
+bool ReadH264Sps(const std::vector<uint8_t>& head, MediaFacts* facts) {
+    for (size_t i = 0; i + 4 < head.size(); ++i) {
+        if (head[i] != 0 || head[i + 1] != 0 || head[i + 2] != 1 || (head[i + 3] & 0x1F) != 7) continue;
+        const size_t begin = i + 4;
+        size_t end = begin;
+        while (end + 3 <= head.size() && !(head[end] == 0 && head[end + 1] == 0 && head[end + 2] <= 1))
+            ++end;
+        if (end + 3 > head.size()) end = head.size();
+        std::vector<uint8_t> rbsp(end - begin);
+        const common::EscapeResult unescaped =
+            common::RemoveEmulationPrevention(std::span<const uint8_t>(head.data() + begin, end - begin), rbsp);
+        rbsp.resize(unescaped.written);
+        common::H264Sps sps;
+        if (common::ParseH264Sps(rbsp, &sps) != common::SpsResult::kOk) continue;
+        // Crop units of clause 7.4.2.1.1 for 4:2:0 / 4:2:2 / 4:4:4 and frame or field coding.
+        const int chroma = sps.separate_colour_plane_flag ? 0 : sps.chroma_format_idc;
+        const uint32_t cropX = chroma == 1 || chroma == 2 ? 2 : 1;
+        const uint32_t cropY = (chroma == 1 ? 2 : 1) * (2 - sps.frame_mbs_only_flag);
+        const uint32_t width = (sps.pic_width_in_mbs_minus1 + 1) * 16;
+        const uint32_t height = (sps.pic_height_in_map_units_minus1 + 1) * 16 * (2 - sps.frame_mbs_only_flag);
+        uint32_t cropW = 0, cropH = 0;
+        if (sps.frame_cropping_flag) {
+            cropW = cropX * (sps.frame_crop_left_offset + sps.frame_crop_right_offset);
+            cropH = cropY * (sps.frame_crop_top_offset + sps.frame_crop_bottom_offset);
+        }
+        if (cropW >= width || cropH >= height) continue;
+        facts->width = width - cropW;
+        facts->height = height - cropH;
+        if (sps.vui_parameters_present_flag && sps.timing_info_present_flag && sps.num_units_in_tick)
+            facts->frameRate = static_cast<float>(double(sps.time_scale) / (2.0 * sps.num_units_in_tick));
+        return true;
+    }
+    return false;
+}
+
+// The smallest and largest presentation time stamp (90 kHz) of MPEG-2 video PES packets
+// (ISO/IEC 13818-1 2.4.3.7) in `bytes`, widened into `low` and `high`. Marker bits are
+// checked, so start codes that payload bytes imitate are passed over.
+void VideoPtsRange(const std::vector<uint8_t>& bytes, int64_t* low, int64_t* high) {
+    for (size_t i = 0; i + 14 <= bytes.size(); ++i) {
+        const uint8_t* p = bytes.data() + i;
+        if (p[0] != 0 || p[1] != 0 || p[2] != 1 || (p[3] & 0xF0) != 0xE0) continue;
+        if ((p[6] & 0xC0) != 0x80 || !(p[7] & 0x80) || p[8] < 5) continue;
+        const uint8_t* t = p + 9;
+        if ((t[0] & 0xE1) != 0x21 && (t[0] & 0xE1) != 0x31) continue;
+        if (!(t[2] & 1) || !(t[4] & 1)) continue;
+        const int64_t pts = (int64_t(t[0] & 0x0E) << 29) | (int64_t(t[1]) << 22) | (int64_t(t[2] >> 1) << 15) |
+                            (int64_t(t[3]) << 7) | (t[4] >> 1);
+        if (*low < 0 || pts < *low) *low = pts;
+        if (pts > *high) *high = pts;
+    }
+}
+
+// H.264 video in an MPEG-2 program stream, which the MPEG scans do not time: the span of
+// the video time stamps in the first and last megabyte, plus one frame.
+bool ProbeH264ProgramStream(const std::string& path, const std::vector<uint8_t>& head, MediaFacts* facts) {
+    MediaFacts found = *facts;
+    if (!ReadH264Sps(head, &found)) return false;
+    int64_t low = -1, high = -1;
+    VideoPtsRange(head, &low, &high);
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) return false;
+    const int64_t tailStart = found.fileBytes > int64_t(kHeaderBytes) ? found.fileBytes - int64_t(kHeaderBytes) : 0;
+    if (editor::SeekFile(file.get(), tailStart, SEEK_SET) != tailStart) return false;
+    VideoPtsRange(ReadHead(file.get(), kHeaderBytes), &low, &high);
+    if (low < 0 || high < low) return false;
+    const double frame = found.frameRate > 0 ? 1e7 / found.frameRate : 0;
+    found.kind = 1;
+    found.formatClass = profiles::kClassH264;
+    // 90 kHz ticks to 100 ns: x 1000 / 9.
+    found.duration = (high - low) * 1000 / 9 + static_cast<int64_t>(frame + 0.5);
+    *facts = found;
+    return true;
+}
+
 ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_t>& head, MediaFacts* facts) {
     const int type = editor::GetMpegFileTypeEx(path);
     switch (type) {
@@ -160,6 +241,7 @@ ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_
     if (!editor::ScanClipStart(mpeg1, path, sectors, dataOffset, &start) ||
         !editor::ScanClipEnd(mpeg1, path, start, sectors, dataOffset, &end))
         return ProbeResult::kDamaged;
+    if (!mpeg1 && !sectors && ProbeH264ProgramStream(path, head, facts)) return ProbeResult::kOk;
     if (start.firstVideoTime != editor::kNoTime && end.videoEnd > start.firstVideoTime) {
         facts->kind = 1;
         facts->duration = end.videoEnd - start.firstVideoTime;

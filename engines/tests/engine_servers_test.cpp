@@ -11,6 +11,7 @@
 
 #include "engines/client/compressor_search.h"
 #include "engines/client/engine_client.h"
+#include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/passthrough_filter.h"
 #include "tests/support/ffprobe.h"
@@ -19,18 +20,7 @@
 
 namespace {
 
-// Registers a library of the build for the life of the scope.
-class Registered {
-public:
-    explicit Registered(const char* path) : dll_(comtest::WinePath(path)) { ok_ = comtest::Regsvr32(dll_, false) == 0; }
-    ~Registered() { comtest::Regsvr32(dll_, true); }
-    bool Ok() const { return ok_; }
-    const std::wstring& Dll() const { return dll_; }
-
-private:
-    std::wstring dll_;
-    bool ok_ = false;
-};
+using enginetest::Registered;
 
 // A 4x2 top-down 32-bit bitmap whose pixels are `seed` + index.
 HBITMAP MakeBitmap(DWORD seed) {

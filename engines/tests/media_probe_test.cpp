@@ -33,6 +33,10 @@ const ProbeCase kCases[] = {
      "ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=sample_rate=48000 -t 4 "
      "-target ntsc-dvd {out}",
      "mpg", profiles::kClassMpeg2, 1},
+    {"H264ProgramCropped",
+     "ffmpeg -f lavfi -i testsrc=size=320x180:rate=30000/1001 -f lavfi -i sine=sample_rate=48000 -t 3 "
+     "-c:v libx264 -bf 2 -c:a mp2 -f vob {out}",
+     "mpg", profiles::kClassH264, 1},
     {"AviMjpeg",
      "ffmpeg -f lavfi -i testsrc=size=320x240:rate=15 -f lavfi -i sine=sample_rate=22050 -t 2.4 -c:v mjpeg "
      "-c:a pcm_s16le {out}",
@@ -104,7 +108,7 @@ TEST(MediaProbe, AgreesWithFfprobeOnSizeRateAndDurationWithinAFrame) {
 
 TEST(MediaProbe, RefusesWhatItCannotReadAndLeavesTheFactsAlone) {
     std::string avi;
-    ASSERT_TRUE(testsupport::MediaFixture(kCases[2].command, "avi", &avi));
+    ASSERT_TRUE(testsupport::MediaFixture(kCases[3].command, "avi", &avi));  // AviMjpeg
     const std::vector<uint8_t> whole = testsupport::ReadFileBytes(avi);
     ASSERT_GT(whole.size(), 400u);
     struct Damage {

@@ -1,0 +1,133 @@
+// DV AVI files written from ffmpeg-made tapes, judged by ffprobe and ffmpeg.
+#include "engines/dv/dv_avi_writer.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/ffprobe.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+TEST(DvAviWriter, FfprobeReadsEveryFrameAndTheTapesTimeCode) {
+    struct Case {
+        const char* command;
+        dv::System system;
+        int frames;
+        double seconds;
+    } cases[] = {
+        {"ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 3 -c:v dvvideo "
+         "-pix_fmt yuv420p -c:a pcm_s16le -ac 2 -timecode 00:10:20:05 -f dv {out}",
+         dv::System::kPal, 60, 2.4},
+        {"ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=sample_rate=48000 -t 3 "
+         "-c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 -timecode 00:00:59:00 -f dv {out}",
+         dv::System::kNtsc, 45, 45 * 1001 / 30000.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string tapePath;
+        ASSERT_TRUE(testsupport::MediaFixture(c.command, "dv", &tapePath));
+        const std::vector<uint8_t> tape = testsupport::ReadFileBytes(tapePath);
+        const size_t bytes = dv::FrameBytes(c.system);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("capture") + ".avi");
+        dv::AviWriter writer;
+        ASSERT_TRUE(writer.Open(out, c.system));
+        for (int i = 0; i < c.frames; ++i)
+            ASSERT_TRUE(writer.AddFrame(std::span<const uint8_t>(tape).subspan(i * bytes, bytes)));
+        EXPECT_FALSE(writer.AddFrame(std::span<const uint8_t>(tape).first(1000)));  // not a frame
+        const uint64_t expected = writer.Bytes();
+        ASSERT_TRUE(writer.Finish());
+        const std::vector<uint8_t> file = testsupport::ReadFileBytes(out);
+        EXPECT_EQ(file.size(), expected);
+
+        std::string probe;
+        ASSERT_TRUE(testsupport::Ffprobe(out,
+                                         "-count_frames -select_streams v:0 -show_entries "
+                                         "stream=codec_name,nb_read_frames:format=duration -of default=nw=1",
+                                         &probe));
+        std::string codec;
+        int64_t frames = 0;
+        double seconds = 0;
+        for (const auto& [key, value] : testsupport::KeyValues(probe)) {
+            if (key == "codec_name") codec = value;
+            if (key == "nb_read_frames") frames = std::stoll(value);
+            if (key == "duration") seconds = std::stod(value);
+        }
+        EXPECT_EQ(codec, "dvvideo");
+        EXPECT_EQ(frames, c.frames);
+        EXPECT_NEAR(seconds, c.seconds, 1.0 / 25);
+        // The frames are the tape's as they were: copied out of the file as a raw DV
+        // stream, ffprobe reads the tape's first time code there.
+        const std::string raw = testsupport::UniqueName("copied") + ".dv";
+        ASSERT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) +
+                                        "' -map 0:v -c copy -f rawvideo '" + raw + "'"),
+                  0);
+        std::string timecode;
+        ASSERT_TRUE(testsupport::Ffprobe(testsupport::FixturePath(raw),
+                                         "-show_entries format_tags=timecode -of csv=p=0", &timecode));
+        const dv::Timecode first = *dv::FrameTimecode(std::span<const uint8_t>(tape).first(bytes));
+        char text[32];
+        snprintf(text, sizeof text, "%02d:%02d:%02d:%02d\n", first.hours, first.minutes, first.seconds, first.frames);
+        EXPECT_EQ(timecode, text);
+        // The whole file decodes without a complaint.
+        EXPECT_EQ(testsupport::RunShell("test -z \"$(ffmpeg -v error -i '" + testsupport::FixtureName(out) +
+                                        "' -f null - 2>&1)\""),
+                  0);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Type 2: the audio stream holds the tape's sound as ffmpeg decodes it from the frames.
+TEST(DvAviWriter, TypeTwoCarriesTheFramesAudioAsFfmpegDecodesIt) {
+    struct Case {
+        const char* command;
+        dv::System system;
+        int frames;
+    } cases[] = {
+        {"ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 "
+         "-c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ac 2 -f dv {out}",
+         dv::System::kPal, 30},
+        {"ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=frequency=300:sample_rate=48000 "
+         "-t 2 -c:v dvvideo -pix_fmt yuv411p -c:a pcm_s16le -ac 2 -f dv {out}",
+         dv::System::kNtsc, 40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string tapePath;
+        ASSERT_TRUE(testsupport::MediaFixture(c.command, "dv", &tapePath));
+        const std::vector<uint8_t> tape = testsupport::ReadFileBytes(tapePath);
+        const size_t bytes = dv::FrameBytes(c.system);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("type2") + ".avi");
+        dv::AviWriter writer;
+        ASSERT_TRUE(writer.Open(out, c.system, dv::AviType::kType2));
+        for (int i = 0; i < c.frames; ++i)
+            ASSERT_TRUE(writer.AddFrame(std::span<const uint8_t>(tape).subspan(i * bytes, bytes)));
+        ASSERT_TRUE(writer.Finish());
+
+        std::string probe;
+        ASSERT_TRUE(testsupport::Ffprobe(out, "-show_entries stream=codec_name,sample_rate -of csv=p=0", &probe));
+        const auto rows = testsupport::CsvRows(probe);
+        ASSERT_EQ(rows.size(), 2u);
+        EXPECT_EQ(rows[0][0], "dvvideo");
+        EXPECT_EQ(rows[1][0], "pcm_s16le");
+        // The judge: ffmpeg's decoding of the same frames' audio from the raw tape.
+        const std::string mine = testsupport::UniqueName("mine") + ".pcm";
+        const std::string judge = testsupport::UniqueName("judge") + ".pcm";
+        ASSERT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) +
+                                        "' -map 0:a -c:a copy -f s16le '" + mine + "' && head -c " +
+                                        std::to_string(bytes * c.frames) + " '" + testsupport::FixtureName(tapePath) +
+                                        "' | ffmpeg -v error -f dv -i - -map 0:a -f s16le '" + judge + "'"),
+                  0);
+        const std::string a = testsupport::ReadFixtureFile(mine), b = testsupport::ReadFixtureFile(judge);
+        ASSERT_GT(a.size(), size_t(c.frames) * 1000 * 4);
+        EXPECT_EQ(a.size(), b.size());
+        EXPECT_TRUE(a == b);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,483 @@
+// The DV capture engine driving the simulated camcorder under the system's DirectShow:
+// device discovery by friendly name, recordings ended by time and size limits, a batch of
+// segments, a quick scan over a tape with cuts, and the ends a user or the deck can force
+// (stop, abort, unplugging). Files are judged by ffprobe and by the time codes of their
+// frames.
+#include <windows.h>
+#include <edevdefs.h>
+#include <vfwmsgs.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engines/dv/dv_frame.h"
+#include "engines/dv_camcorder/camcorder_ids.h"
+#include "engines/interfaces.h"
+#include "engines/tests/registered.h"
+#include "filters/base/tests/com_test_util.h"
+#include "tests/support/ffprobe.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+using enginetest::Registered;
+
+// A tape of three scenes, 6 s each, starting at 00:01:00:00.
+const char* kTape =
+    "ffmpeg -filter_complex \"testsrc=s=720x576:r=25:d=6,format=yuv420p[a];smptebars=s=720x576:r=25:d=6,"
+    "format=yuv420p[b];mandelbrot=s=720x576:r=25,trim=duration=6,format=yuv420p[c];[a][b][c]concat=n=3:v=1:a=0\" "
+    "-f lavfi -i sine=sample_rate=48000:duration=18 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
+    "-f dv {out}";
+
+struct Notice {
+    UINT_PTR code;
+    std::string text;
+    std::vector<uint8_t> bytes;
+    DWORD thread;
+};
+
+std::mutex g_lock;
+std::vector<Notice> g_notices;
+
+void CALLBACK OnNotice(UINT_PTR, UINT_PTR code, UINT_PTR param, UINT_PTR) {
+    Notice n{code, {}, {}, GetCurrentThreadId()};
+    if (param && (code == engines::WM_REC_FINISH || code == engines::WM_REC_FAILED))
+        n.text = reinterpret_cast<const char*>(param);
+    if (param && code == engines::WM_QUICK_SCAN_SAMPLE) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(param);
+        n.bytes.assign(bytes, bytes + 32);
+    }
+    std::lock_guard<std::mutex> hold(g_lock);
+    g_notices.push_back(std::move(n));
+}
+
+std::vector<Notice> Notices() {
+    std::lock_guard<std::mutex> hold(g_lock);
+    return g_notices;
+}
+
+// Waits until `count` notices of `code` arrived, for at most `ms`.
+bool WaitFor(UINT_PTR code, size_t count, DWORD ms) {
+    const DWORD until = GetTickCount() + ms;
+    for (;;) {
+        size_t seen = 0;
+        for (const Notice& n : Notices())
+            seen += n.code == code;
+        if (seen >= count) return true;
+        if (LONG(until - GetTickCount()) <= 0) return false;
+        Sleep(20);
+    }
+}
+
+void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "Tape", 0, REG_SZ, reinterpret_cast<const BYTE*>(tape.c_str()), DWORD(tape.size() + 1));
+    RegSetValueExW(key, L"Connected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&connected), sizeof connected);
+    RegSetValueExW(key, L"Stuck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stuck), sizeof stuck);
+    RegCloseKey(key);
+}
+
+// The time codes of every frame of a DV AVI file, read after ffmpeg copied its frames out
+// as a raw DV stream.
+std::vector<int64_t> FrameTimecodes(const std::string& avi) {
+    const std::string raw = testsupport::UniqueName("frames") + ".dv";
+    std::vector<int64_t> codes;
+    if (testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(avi) +
+                              "' -map 0:v -c copy -f rawvideo '" + raw + "'") != 0)
+        return codes;
+    const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(testsupport::FixturePath(raw));
+    for (size_t at = 0; at + dv::kPalFrameBytes <= bytes.size(); at += dv::kPalFrameBytes) {
+        const auto tc = dv::FrameTimecode(std::span<const uint8_t>(bytes).subspan(at, dv::kPalFrameBytes));
+        codes.push_back(tc ? tc->ToFrames(25) : -1);
+    }
+    return codes;
+}
+
+double ProbeSeconds(const std::string& path) {
+    std::string out;
+    if (!testsupport::Ffprobe(path, "-show_entries format=duration -of csv=p=0", &out) || out.empty()) return -1;
+    return std::stod(out);
+}
+
+std::string PathOf(const Notice& n) {
+    return n.text;
+}
+
+class DvEngine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(deck_.Ok());
+        ASSERT_TRUE(engine_.Ok());
+        ASSERT_TRUE(testsupport::MediaFixture(kTape, "dv", &tape_));
+        SetDeck(tape_, 1);
+        {
+            std::lock_guard<std::mutex> hold(g_lock);
+            g_notices.clear();
+        }
+        ASSERT_EQ(CoCreateInstance(CLSID_SystemLayerDV, nullptr, CLSCTX_INPROC_SERVER, IID_ISystemLayerDV,
+                                   reinterpret_cast<void**>(&dv_)),
+                  S_OK);
+        ASSERT_EQ(dv_->Initialize(), S_OK);
+        ASSERT_EQ(dv_->SetCallback(OnNotice), S_OK);
+    }
+    void TearDown() override {
+        if (dv_) {
+            dv_->Uninitialize();
+            dv_->Release();
+        }
+        SetDeck(tape_, 1);
+    }
+    HRESULT Open() {
+        const std::string name = "Simulated DV Camcorder";
+        return dv_->OpenDevice(name.c_str());
+    }
+    // Capture parameters for plain DV into `path`.
+    engines::CaptureParams Params(const std::string& path) {
+        engines::CaptureParams p{};
+        p.encoderType = engines::kEncoderDv;
+        strncpy(p.outputPath, path.c_str(), sizeof p.outputPath - 1);
+        return p;
+    }
+    std::string Scratch(const char* stem) { return testsupport::FixturePath(testsupport::UniqueName(stem) + ".avi"); }
+
+    comtest::ComScope com_;
+    Registered deck_{DV_CAMCORDER_DLL};
+    Registered engine_{DV_CAPTURE_DLL};
+    std::string tape_;
+    ISystemLayerDV* dv_ = nullptr;
+};
+
+TEST_F(DvEngine, FindsTheSimulatedDeckByNameAndReportsItsState) {
+    char name[128] = {};
+    bool found = false;
+    HRESULT hr = S_OK;
+    for (DWORD i = 0; i < 32 && hr == S_OK; ++i) {
+        hr = dv_->EnumDevice(i, name, sizeof name);
+        ASSERT_GE(hr, 0) << i;
+        found = found || strcmp(name, "Simulated DV Camcorder") == 0;
+    }
+    EXPECT_EQ(hr, S_FALSE);  // the last device says so
+    EXPECT_TRUE(found);
+    EXPECT_LT(dv_->EnumDevice(64, name, sizeof name), 0);
+    EXPECT_EQ(dv_->OpenDevice("No such deck"), VFW_E_NOT_FOUND);
+    DWORD mode = 0;
+    EXPECT_EQ(dv_->GetTransportMode(&mode), VFW_E_NOT_CONNECTED);
+
+    ASSERT_EQ(Open(), S_OK);
+    EXPECT_TRUE(WaitFor(engines::WM_DEVICE_CHANGED, 1, 2000));
+    DWORD tape = 0, status = 0;
+    ASSERT_EQ(dv_->GetMediaStatus(&tape, &status), S_OK);
+    EXPECT_EQ(tape, 1u);
+    ASSERT_EQ(dv_->GetDeviceMode(&mode), S_OK);
+    EXPECT_EQ(mode, 2u);  // a tape deck
+    DWORD tc = 0;
+    ASSERT_EQ(dv_->GetTimecode(&tc), S_OK);
+    EXPECT_EQ(tc, (dv::Timecode{0, 1, 0, 0}.Packed()));
+
+    // Transport: play moves the time code on in real time; pause freezes it.
+    ASSERT_EQ(dv_->Play(), S_OK);
+    ASSERT_EQ(dv_->GetTransportMode(&mode), S_OK);
+    EXPECT_EQ(mode, DWORD(engines::kTransportPlay));
+    Sleep(1000);
+    ASSERT_EQ(dv_->Pause(), S_OK);
+    ASSERT_EQ(dv_->GetTransportMode(&mode), S_OK);
+    EXPECT_EQ(mode, DWORD(engines::kTransportFreeze));
+    ASSERT_EQ(dv_->GetTimecode(&tc), S_OK);
+    const int64_t played = dv::Timecode::Unpack(tc).ToFrames(25) - dv::Timecode{0, 1, 0, 0}.ToFrames(25);
+    EXPECT_GT(played, 15);
+    EXPECT_LT(played, 40);
+    ASSERT_EQ(dv_->StepForward(), S_OK);
+    DWORD stepped = 0;
+    ASSERT_EQ(dv_->GetTimecode(&stepped), S_OK);
+    EXPECT_EQ(dv::Timecode::Unpack(stepped).ToFrames(25), dv::Timecode::Unpack(tc).ToFrames(25) + 1);
+    float rate = 0;
+    ASSERT_EQ(dv_->GetFrameRate(&rate), S_OK);
+    EXPECT_EQ(rate, 25.0f);
+
+    // Seeking by time code, backwards and forwards, lands on the frame.
+    for (const dv::Timecode target : {dv::Timecode{0, 1, 0, 10}, dv::Timecode{0, 1, 12, 3}}) {
+        ASSERT_EQ(dv_->SeekTimecode(target.Packed()), S_OK);
+        const DWORD until = GetTickCount() + 15000;
+        do {
+            Sleep(50);
+            ASSERT_EQ(dv_->GetTimecode(&tc), S_OK);
+        } while (tc != target.Packed() && LONG(until - GetTickCount()) > 0);
+        EXPECT_EQ(tc, target.Packed());
+    }
+    EXPECT_TRUE(WaitFor(engines::kSeekBegun, 2, 1000));
+    // Every notice came on one thread, the engine's own.
+    const std::vector<Notice> notices = Notices();
+    ASSERT_FALSE(notices.empty());
+    for (const Notice& n : notices) {
+        EXPECT_EQ(n.thread, notices.front().thread);
+        EXPECT_NE(n.thread, GetCurrentThreadId());
+    }
+}
+
+TEST_F(DvEngine, TheTimeLimitEndsATenSecondRecordingWithContinuousTimeCodes) {
+    ASSERT_EQ(Open(), S_OK);
+    const std::string out = Scratch("ten");
+    const engines::CaptureParams params = Params(out);
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    ASSERT_EQ(dv_->SetTimeLimit(dv::Timecode{0, 0, 10, 0}.Packed()), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    ASSERT_EQ(dv_->StartRecord(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 1, 20000));
+    std::vector<Notice> notices = Notices();
+    ASSERT_TRUE(WaitFor(engines::WM_REC_START, 1, 0));
+    std::string finished;
+    for (const Notice& n : notices)
+        if (n.code == engines::WM_REC_FINISH) finished = PathOf(n);
+    EXPECT_EQ(finished, out);
+    EXPECT_NEAR(ProbeSeconds(out), 10.0, 0.04);
+    const std::vector<int64_t> codes = FrameTimecodes(out);
+    ASSERT_EQ(codes.size(), 250u);
+    for (size_t i = 1; i < codes.size(); ++i)
+        ASSERT_EQ(codes[i], codes[i - 1] + 1) << i;
+    EXPECT_EQ(dv_->StopRecord(), S_FALSE);  // already ended by the limit
+}
+
+TEST_F(DvEngine, TheSizeLimitEndsTheFileBeforeItIsReached) {
+    ASSERT_EQ(Open(), S_OK);
+    const std::string out = Scratch("size");
+    const engines::CaptureParams params = Params(out);
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    const DWORD limit = 3000000;
+    ASSERT_EQ(dv_->SetSizeLimit(limit), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    ASSERT_EQ(dv_->StartRecord(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 1, 10000));
+    const std::vector<uint8_t> file = testsupport::ReadFileBytes(out);
+    EXPECT_LE(file.size(), limit);
+    EXPECT_GT(file.size() + 144016, limit);  // one more frame would not have fitted
+    const std::vector<int64_t> codes = FrameTimecodes(out);
+    EXPECT_EQ(codes.size(), (file.size() - 2048 - 8) / (144000 + 8 + 16));
+}
+
+TEST_F(DvEngine, ABatchOfThreeSegmentsGivesThreeFilesWithTheirTimeCodes) {
+    ASSERT_EQ(Open(), S_OK);
+    const std::string base = Scratch("batch");
+    const float offset = 1.0f;
+    ASSERT_EQ(dv_->SetSeekOffset(&offset), S_OK);
+    const dv::Timecode spans[3][2] = {
+        {{0, 1, 1, 0}, {0, 1, 2, 0}},
+        {{0, 1, 7, 10}, {0, 1, 8, 0}},
+        {{0, 1, 3, 0}, {0, 1, 4, 12}},  // behind the one before: the deck rewinds
+    };
+    for (const auto& span : spans) {
+        std::vector<BYTE> record(engines::kSegmentRecordBytes, 0);
+        memcpy(&record[8], &span[0], 4);
+        memcpy(&record[40], &span[1], 4);
+        strncpy(reinterpret_cast<char*>(&record[engines::kSegmentHeaderBytes + 4]), base.c_str(),
+                engines::kCaptureTextBytes - 1);
+        ASSERT_EQ(dv_->AddBatchSegment(record.data()), S_OK);
+    }
+    ASSERT_EQ(dv_->StartBatchCapture(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::kBatchFinished, 1, 90000));
+    std::vector<std::string> files;
+    for (const Notice& n : Notices())
+        if (n.code == engines::WM_REC_FINISH) files.push_back(PathOf(n));
+    ASSERT_EQ(files.size(), 3u);
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(files[i]);
+        const std::vector<int64_t> codes = FrameTimecodes(files[i]);
+        ASSERT_FALSE(codes.empty());
+        EXPECT_EQ(codes.front(), spans[i][0].ToFrames(25));
+        EXPECT_EQ(codes.back(), spans[i][1].ToFrames(25));
+        EXPECT_EQ(int64_t(codes.size()), spans[i][1].ToFrames(25) - spans[i][0].ToFrames(25) + 1);
+    }
+    EXPECT_EQ(dv_->StartBatchCapture(), E_INVALIDARG);  // the segments were used up
+}
+
+TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
+    ASSERT_EQ(Open(), S_OK);
+    const std::string scan = Scratch("quick_scan");
+    ASSERT_EQ(dv_->StartQuickScan(scan.c_str()), S_OK);
+    // The deck plays to the tape's end and stops there.
+    DWORD mode = 0;
+    const DWORD until = GetTickCount() + 30000;
+    do {
+        Sleep(200);
+        ASSERT_EQ(dv_->GetTransportMode(&mode), S_OK);
+    } while (mode != DWORD(engines::kTransportStop) && LONG(until - GetTickCount()) > 0);
+    ASSERT_EQ(mode, DWORD(engines::kTransportStop));
+    Sleep(300);
+    ASSERT_EQ(dv_->StopQuickScan(), S_OK);
+    ASSERT_EQ(dv_->QuickScanMark(), S_OK);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE dib = GetClipboardData(CF_DIB);
+    ASSERT_NE(dib, nullptr);
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
+    EXPECT_EQ(header->biWidth, 90);
+    GlobalUnlock(dib);
+    CloseClipboard();
+
+    ASSERT_TRUE(WaitFor(engines::WM_QUICK_SCAN_SAMPLE, 6, 2000));
+    std::vector<std::pair<bool, int64_t>> samples;  // start flag, time code in frames
+    for (const Notice& n : Notices())
+        if (n.code == engines::WM_QUICK_SCAN_SAMPLE) {
+            ASSERT_EQ(n.bytes.size(), 32u);
+            EXPECT_EQ(n.bytes[25], 1);  // queued
+            const dv::Timecode tc{n.bytes[0], n.bytes[1], n.bytes[2], n.bytes[3]};
+            samples.emplace_back(n.bytes[26] != 0, tc.ToFrames(25));
+        }
+    const int64_t start = dv::Timecode{0, 1, 0, 0}.ToFrames(25);
+    const std::vector<std::pair<bool, int64_t>> want = {
+        {true, start},        {false, start + 149}, {true, start + 150},
+        {false, start + 299}, {true, start + 300},  {false, start + 449},
+    };
+    EXPECT_EQ(samples, want);
+    EXPECT_NEAR(ProbeSeconds(scan), 18.0, 0.04);
+}
+
+TEST_F(DvEngine, ADeckThatNeverFreezesEndsTheWaitWithAnError) {
+    ASSERT_EQ(Open(), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    SetDeck(tape_, 1, 1);
+    // The deck takes the command and goes on playing: the wait ends, bounded, in an error
+    // that is also noticed; the deck is still playing.
+    EXPECT_EQ(dv_->Pause(), VFW_E_TIMEOUT);
+    ASSERT_TRUE(WaitFor(engines::WM_DV_ERROR, 1, 1000));
+    DWORD mode = 0;
+    ASSERT_EQ(dv_->GetTransportMode(&mode), S_OK);
+    EXPECT_EQ(mode, DWORD(engines::kTransportPlay));
+    // Once the deck carries commands out again, the same command succeeds.
+    SetDeck(tape_, 1, 0);
+    EXPECT_EQ(dv_->Pause(), S_OK);
+}
+
+TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
+    ASSERT_EQ(Open(), S_OK);
+    // Stop and abort, each after about a second.
+    for (const bool abort : {false, true}) {
+        SCOPED_TRACE(abort ? "abort" : "stop");
+        const std::string out = Scratch(abort ? "aborted" : "stopped");
+        engines::CaptureParams params = Params(out);
+        params.dv.fileFormat = abort ? 1 : 2;  // the stopped one is a type-2 file
+        ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+        ASSERT_EQ(dv_->Play(), S_OK);
+        ASSERT_EQ(dv_->StartRecord(), S_OK);
+        Sleep(1000);
+        ASSERT_EQ(abort ? dv_->AbortRecord() : dv_->StopRecord(), S_OK);
+        ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, abort ? 2 : 1, 2000));
+        const std::vector<int64_t> codes = FrameTimecodes(out);
+        EXPECT_GT(codes.size(), 15u);
+        EXPECT_GT(ProbeSeconds(out), 0.6);
+        // Type 1 keeps the interleaved stream; type 2 has its own audio stream, which
+        // ffmpeg decodes.
+        const std::vector<uint8_t> file = testsupport::ReadFileBytes(out);
+        const std::string head(file.begin(), file.begin() + std::min<size_t>(file.size(), 2048));
+        EXPECT_EQ(head.find("iavs") != std::string::npos, abort);
+        EXPECT_EQ(head.find("auds") != std::string::npos, !abort);
+        if (!abort) {
+            EXPECT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) +
+                                            "' -map 0:a:0 -f null -"),
+                      0);
+        }
+    }
+    // Unplugged while recording: the removal is noticed, the file is complete and the
+    // transport refuses commands.
+    const std::string out = Scratch("unplugged");
+    const engines::CaptureParams params = Params(out);
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    ASSERT_EQ(dv_->StartRecord(), S_OK);
+    Sleep(1000);
+    SetDeck(tape_, 0);
+    ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 3000));
+    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 3, 1000));
+    const std::vector<int64_t> codes = FrameTimecodes(out);
+    EXPECT_GT(codes.size(), 15u);
+    for (size_t i = 1; i < codes.size(); ++i)
+        ASSERT_EQ(codes[i], codes[i - 1] + 1) << i;
+    EXPECT_LT(dv_->Play(), 0);
+    DWORD mode = 0;
+    EXPECT_LT(dv_->GetTransportMode(&mode), 0);
+    EXPECT_EQ(dv_->OpenDevice(nullptr), S_OK);
+}
+
+}  // namespace
+
+namespace {
+
+// Luma PSNR of the screen's `width` x `height` pixels at `origin` against ffmpeg's frame
+// `index` of `clip` scaled to that size.
+double ScreenPsnr(POINT origin, int width, int height, const std::string& clip, int index) {
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint32_t> shown(size_t(width) * height);
+    GetDIBits(memory, bitmap, 0, UINT(height), shown.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    const std::string out = testsupport::UniqueName("preview") + ".bgra";
+    if (testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(clip) + "' -vf 'select=eq(n\\," +
+                              std::to_string(index) + "),scale=" + std::to_string(width) + ":" +
+                              std::to_string(height) + "' -frames:v 1 -pix_fmt bgra -f rawvideo '" + out + "'") != 0)
+        return 0;
+    const std::string want = testsupport::ReadFixtureFile(out);
+    if (want.size() != shown.size() * 4) return 0;
+    const auto luma = [](uint32_t p) {
+        return 0.299 * ((p >> 16) & 0xFF) + 0.587 * ((p >> 8) & 0xFF) + 0.114 * (p & 0xFF);
+    };
+    double sum = 0;
+    for (size_t i = 0; i < shown.size(); ++i) {
+        uint32_t w;
+        memcpy(&w, want.data() + i * 4, 4);
+        const double d = luma(shown[i]) - luma(w);
+        sum += d * d;
+    }
+    return 10 * std::log10(255.0 * 255.0 / (sum / double(shown.size()) + 1e-9));
+}
+
+TEST_F(DvEngine, PreviewShowsThePictureTheDeckPlays) {
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"DvPreviewTest";
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(L"DvPreviewTest", L"preview", WS_POPUP | WS_VISIBLE, 0, 0, 360, 288, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    const RECT rect{0, 0, 360, 288};
+    ASSERT_EQ(dv_->SetPreviewWindow(window, &rect), S_OK);
+    ASSERT_EQ(Open(), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    Sleep(1000);
+    ASSERT_EQ(dv_->Pause(), S_OK);
+    Sleep(200);
+    DWORD tc = 0;
+    ASSERT_EQ(dv_->GetTimecode(&tc), S_OK);
+    // The last frame shown is the one before the head.
+    const int index = int(dv::Timecode::Unpack(tc).ToFrames(25) - dv::Timecode{0, 1, 0, 0}.ToFrames(25)) - 1;
+    ASSERT_GT(index, 0);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    const double same = ScreenPsnr(origin, 360, 288, tape_, index);
+    const double otherScene = ScreenPsnr(origin, 360, 288, tape_, 200);
+    EXPECT_GT(same, 18.0);
+    EXPECT_GT(same, otherScene + 3);
+    EXPECT_EQ(dv_->SetPreviewWindow(nullptr, nullptr), S_OK);
+    EXPECT_EQ(dv_->OpenDevice(nullptr), S_OK);
+    DestroyWindow(window);
+}
+
+}  // namespace
