@@ -182,21 +182,22 @@ void FeedFile(MuxStream* stream, const std::vector<uint8_t>& bytes, uint32_t chu
     stream->EndOfStream();
 }
 
-// The streams found in a multiplexed input: probing the start of the file with no
-// streams made, then feeding it whole into the streams made for what was found.
+// The streams found in a multiplexed input, added to the running engine as the parser
+// finds them.
 class Remuxer : public muxer::CMuxInputParser {
 public:
-    std::vector<std::pair<StreamType, StreamMediaType>> found;
+    explicit Remuxer(muxer::MuxEngine& engine) : engine_(engine) {}
     std::vector<MuxStream*> targets;
-    bool probing = true;
 
 protected:
     MuxStream* OnNewStream(StreamType type, const StreamMediaType& media) override {
-        if (probing) {
-            found.emplace_back(type, media);
-            return nullptr;
-        }
-        return next_ < targets.size() ? targets[next_++] : nullptr;
+        MuxStream* s = engine_.AddRunningStream(type, media, [&](MuxStream& made) {
+            const int64_t rate = media.format == muxer::FormatType::WaveFormatEx ? media.wave.nAvgBytesPerSec * 8LL
+                                                                                 : media.video.dwBitRate;
+            made.bitrate = rate > 0 && rate < 100000000 ? rate : (muxer::IsVideoType(type) ? 8000000 : 448000);
+        });
+        if (s) targets.push_back(s);
+        return s;
     }
     bool DeliverPayload(MuxStream* stream, const uint8_t* data, int32_t size, std::optional<int64_t> pts,
                         std::optional<int64_t> dts) override {
@@ -206,12 +207,12 @@ protected:
     }
 
 private:
-    size_t next_ = 0;
+    muxer::MuxEngine& engine_;
 };
 
-void FeedMultiplexed(Remuxer& parser, const std::vector<uint8_t>& bytes, uint32_t chunk, size_t limit) {
+void FeedMultiplexed(Remuxer& parser, const std::vector<uint8_t>& bytes, uint32_t chunk) {
     size_t at = 0;
-    while (at < bytes.size() && at < limit) {
+    while (at < bytes.size()) {
         const size_t n = std::min<size_t>(chunk, bytes.size() - at);
         if (!parser.Append(bytes.data() + at, static_cast<int32_t>(n))) break;
         parser.Parse();
@@ -284,29 +285,19 @@ Result Run(const Options& options) {
             fail.error = "cannot read " + options.inputs[0] + " (one multiplexed input at a time)";
             return fail;
         }
-        Remuxer probe;
-        FeedMultiplexed(probe, bytes, options.chunk, 8u << 20);
-        if (probe.found.empty()) {
-            fail.error = options.inputs[0] + ": no stream recognised";
-            return fail;
-        }
-        Remuxer parser;
-        parser.probing = false;
-        for (const auto& [type, media] : probe.found) {
-            MuxStream* s = engine.AddStream(type, media);
-            s->autoCreated = true;
-            const int64_t rate = media.format == muxer::FormatType::WaveFormatEx ? media.wave.nAvgBytesPerSec * 8LL
-                                                                                 : media.video.dwBitRate;
-            s->bitrate = rate > 0 && rate < 100000000 ? rate : (muxer::IsVideoType(type) ? 8000000 : 448000);
-            parser.targets.push_back(s);
-        }
         if (!engine.Start()) {
             fail.error = "the streams leave no valid output";
             return fail;
         }
         engine.StartWorker();
-        FeedMultiplexed(parser, bytes, options.chunk, bytes.size());
+        Remuxer parser(engine);
+        FeedMultiplexed(parser, bytes, options.chunk);
         parser.Finish();
+        if (parser.targets.empty()) {
+            engine.Stop();
+            fail.error = options.inputs[0] + ": no stream recognised";
+            return fail;
+        }
         for (MuxStream* s : parser.targets)
             s->EndOfStream();
         while (!engine.Finished())

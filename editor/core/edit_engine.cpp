@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <span>
 
 #include "common/audio_headers.h"
 #include "editor/core/bytes.h"
@@ -18,6 +19,7 @@ constexpr int64_t kSecond = 10000000;
 // stamps and the first packs' clock references lie before their presentation times.
 constexpr int64_t kPreload = 2000000;
 constexpr size_t kStoredSequenceMax = 1024;
+constexpr int64_t kLpcmFrameDuration = 16666;  // 1/600 s: one LPCM frame of a DVD
 constexpr size_t kOutputBlock = 1 << 16;
 // Bytes a clip thread reads at once: whole blocks (or sectors), a fraction of a stream
 // ring of the parser so that one run's payload always fits.
@@ -179,6 +181,10 @@ int CEditEngine::AddClipTo(std::vector<ClipItem>* list, size_t capacity, const s
 
 bool CEditEngine::Start() {
     if (walker_.Running() || muxer_.Running()) return false;
+    // A host segment needs a host to render it.
+    if (!segmentProc_)
+        for (const ClipItem& c : clips_)
+            if (!c.fromFile) return false;
     abort_ = false;
     paused_ = false;
     // A run begins with every flag fresh, whatever the last run left behind.
@@ -187,6 +193,7 @@ bool CEditEngine::Start() {
     {
         std::lock_guard<std::mutex> hold(stateLock_);
         walkerDone_ = false;
+        segmentActive_ = false;
     }
     const size_t videoCap = videoRate_ > 0 ? size_t(videoRate_ * 2 / 8) : 5120000;
     const size_t audioCap = audioRate_ > 0 ? size_t(audioRate_ * 2 / 8) : audioQueueDefault_;
@@ -334,7 +341,13 @@ int CEditEngine::ProcFile() {
     if (!clips_.empty() && clips_[0].fromFile) LoadFirstSequenceHeader(clips_[0]);
     for (size_t i = 0; i < clips_.size() && !abort_; ++i) {
         const ClipItem& clip = clips_[i];
-        if (!clip.fromFile) continue;  // host segments reach the engine through its host
+        if (!clip.fromFile) {
+            if (!RunHostSegment(clip, i == 0)) {
+                result = 0;
+                break;
+            }
+            continue;
+        }
         ClipRun run;
         run.first = i == 0;
         run.videoBase = videoBase_;
@@ -368,6 +381,203 @@ int CEditEngine::ProcFile() {
         stateChanged_.notify_all();
     }
     return result;
+}
+
+// ---------------------------------------------------------------------------------------
+// Host segments
+
+// Asks the host for one segment and waits until both sinks have ended it (or the run is
+// stopped); then moves the time bases past what the sinks delivered. False when the host
+// refused the segment or the run was stopped.
+bool CEditEngine::RunHostSegment(const ClipItem& clip, bool first) {
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        if (audioKind_ == kPsAudioLpcm && lpcmSet_ && LpcmFrameBytes(lpcmFormat_) > 0) {
+            audioFrameLength_ = LpcmFrameBytes(lpcmFormat_);
+            if (audioFrameDuration_ <= 0) audioFrameDuration_ = kLpcmFrameDuration;
+        }
+    }
+    if (!first) FillAudioGap(videoBase_);
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        segFirstVideo_ = segLastVideo_ = segFirstAudio_ = segLastAudio_ = kNoTime;
+        decodeBase_ = videoBase_;
+        pictureCount_ = 0;
+        hostAudio_.clear();
+        hostAudioClock_ = -1;
+        videoSegmentDone_ = audioSegmentDone_ = false;
+        segmentActive_ = true;
+        stateChanged_.notify_all();
+    }
+    const bool goOn = segmentProc_(clip.hostIn, clip.hostOut);
+    {
+        std::unique_lock<std::mutex> hold(stateLock_);
+        if (goOn) stateChanged_.wait(hold, [&] { return (videoSegmentDone_ && audioSegmentDone_) || abort_; });
+        segmentActive_ = false;
+        stateChanged_.notify_all();
+        // A sink still inside a call (it ends at once on abort) finishes before its times
+        // are read.
+        stateChanged_.wait(hold, [&] { return sinkCalls_ == 0; });
+    }
+    if (!goOn || abort_) return false;
+    // Audio goes on where the last whole frame ended; a partial frame left at the end of
+    // the segment is dropped.
+    if (hostAudioClock_ >= 0) audioBase_ = int64_t(hostAudioClock_);
+    if (segFirstVideo_ == kNoTime) {
+        videoBase_ += clip.out - clip.in;
+    } else {
+        const int64_t frame = hostFrameDuration_ > 0 ? hostFrameDuration_ : clip.frameDuration;
+        videoBase_ += frame + segLastVideo_ - segFirstVideo_;
+    }
+    return true;
+}
+
+bool CEditEngine::EnterSink(bool video, bool end) {
+    std::unique_lock<std::mutex> hold(stateLock_);
+    bool& done = video ? videoSegmentDone_ : audioSegmentDone_;
+    stateChanged_.wait(hold, [&] { return abort_ || walkerDone_ || (segmentActive_ && !done); });
+    if (abort_ || walkerDone_) return false;
+    if (end) {
+        done = true;
+        stateChanged_.notify_all();
+        return false;
+    }
+    ++sinkCalls_;
+    return true;
+}
+
+void CEditEngine::LeaveSink() {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    --sinkCalls_;
+    stateChanged_.notify_all();
+}
+
+void CEditEngine::PutHostVideo(int64_t time, const uint8_t* data, size_t length, int kind) {
+    const int64_t frame = hostFrameDuration_ > 0 ? hostFrameDuration_ : 333667;
+    const int64_t t1 = time == kNoTime ? kNoTime : time - segFirstVideo_ + videoBase_;
+    const int64_t t2 = std::max<int64_t>(0, decodeBase_ + frame * pictureCount_);
+    videoQueue_.Put(t1, t2, kind, length, data);
+    if (kind == kUnitPicture) ++pictureCount_;
+}
+
+void CEditEngine::VideoSink(int64_t time, const uint8_t* data, size_t length) {
+    // The wait holds no lock of the sink's, so a host that calls again after it ended its
+    // share cannot hold up the walker.
+    if (!EnterSink(true, !data || length == 0)) return;
+    std::lock_guard<std::mutex> sink(videoSinkLock_);
+    const SinkCall call(this);
+    const bool firstData = segFirstVideo_ == kNoTime;
+    if (time != kNoTime) {
+        if (firstData) segFirstVideo_ = time;
+        segLastVideo_ = segLastVideo_ == kNoTime ? time : std::max(segLastVideo_, time);
+    }
+    auto startCode = [](const uint8_t* p, size_t n) {
+        return n >= 4 && p[0] == 0 && p[1] == 0 && p[2] == 1 ? p[3] : -1;
+    };
+    const int code = startCode(data, length);
+    if (code == 0xB7) return;  // a sequence end belongs to the joined stream's end only
+    if (code == 0xB3 || code == 0xB8) {
+        if (code == 0xB3 && hostFrameDuration_ == 0) {
+            int64_t d = 0;
+            if (FrameDurationFromSequenceHeader(data, length, &d) && d > 0) hostFrameDuration_ = d;
+        }
+        const int64_t frame = hostFrameDuration_ > 0 ? hostFrameDuration_ : 333667;
+        const int kind = code == 0xB3 ? kUnitSequenceHeader : kUnitGop;
+        if (time != kNoTime && segFirstVideo_ != kNoTime) {
+            decodeBase_ = videoBase_ + time - segFirstVideo_;
+            pictureCount_ = 0;
+        }
+        const size_t from = code == 0xB3 ? 12 : 8;
+        const int64_t at = length > from ? FindPictureStartCode(data + from, length - from) : -1;
+        if (at < 0) {
+            PutHostVideo(kNoTime, data, length, kind);
+            return;
+        }
+        // The headers go out untimed; the picture behind them keeps the sample's time.
+        const size_t split = from + size_t(at);
+        PutHostVideo(kNoTime, data, split, kind);
+        int tr = 0;
+        if (time != kNoTime && ReadTemporalReference(data + split, length - split, &tr)) {
+            // Pictures shown before this one (lower temporal_reference) come later in
+            // decoding order: the segment begins with the first shown.
+            decodeBase_ -= int64_t(tr) * frame;
+            if (firstData) segFirstVideo_ -= int64_t(tr) * frame;
+        }
+        PutHostVideo(time, data + split, length - split, kUnitPicture);
+        return;
+    }
+    PutHostVideo(time, data, length, code == 0x00 ? kUnitPicture : kUnitOther);
+}
+
+// Bytes of the host audio frame at p (0: more bytes needed, -1: no frame starts here) and
+// its duration in 100-ns units.
+int CEditEngine::HostAudioFrameLength(const uint8_t* p, size_t n, double* duration) {
+    if (audioKind_ == kPsAudioLpcm) {
+        *duration = double(kSecond) / 600.0;
+        return audioFrameLength_ > 0 ? audioFrameLength_ : -1;
+    }
+    if (n < 8) return 0;
+    const std::span<const uint8_t> bytes(p, n);
+    if (audioKind_ == kPsAudioAc3) {
+        common::Ac3FrameHeader h;
+        if (!common::ReadAc3Header(bytes, &h) || h.frameBytes <= 0 || h.sampleRate <= 0) return -1;
+        *duration = double(h.samples) * double(kSecond) / double(h.sampleRate);
+        return h.frameBytes;
+    }
+    common::MpegAudioFrameHeader h;
+    if (!common::ReadMpegAudioHeader(bytes, &h) || h.frameBytes <= 0 || h.sampleRate <= 0) return -1;
+    *duration = double(h.samples) * double(kSecond) / double(h.sampleRate);
+    return h.frameBytes;
+}
+
+// Host audio arrives in blocks of any size; it leaves as whole frames, each timed one
+// frame after the one before, so that no frame is cut or counted short.
+void CEditEngine::PutHostAudioFrames(const uint8_t* data, size_t length) {
+    hostAudio_.insert(hostAudio_.end(), data, data + length);
+    size_t at = 0;
+    while (!abort_) {
+        const size_t avail = hostAudio_.size() - at;
+        if (avail == 0) break;
+        double duration = 0;
+        const int frame = HostAudioFrameLength(hostAudio_.data() + at, avail, &duration);
+        if (frame < 0) {
+            ++at;  // not a frame start: look for the next sync
+            continue;
+        }
+        if (frame == 0 || avail < size_t(frame)) break;
+        const uint8_t* p = hostAudio_.data() + at;
+        {
+            std::lock_guard<std::mutex> hold(stateLock_);
+            if (!haveAudioHeader_) {
+                haveAudioHeader_ = true;
+                audioHeader_ = audioKind_ == kPsAudioLpcm ? 0 : LowFirst32(p);
+                ac3SizeByte_ = frame > 4 ? p[4] : 0;
+                audioFrameDuration_ = int64_t(duration);
+                audioFrameLength_ = audioKind_ == kPsAudioMpeg ? MpegAudioFrameLength(audioHeader_) : frame;
+            }
+        }
+        if (!audioQueue_.Put(int64_t(hostAudioClock_), kNoTime, kUnitAudioFrame, size_t(frame), p)) break;
+        hostAudioClock_ += duration;
+        at += size_t(frame);
+    }
+    hostAudio_.erase(hostAudio_.begin(), hostAudio_.begin() + std::ptrdiff_t(at));
+}
+
+void CEditEngine::AudioSink(int64_t time, const uint8_t* data, size_t length) {
+    // The wait holds no lock of the sink's, so a host that calls again after it ended its
+    // share cannot hold up the walker.
+    if (!EnterSink(false, !data || length == 0)) return;
+    std::lock_guard<std::mutex> sink(audioSinkLock_);
+    const SinkCall call(this);
+    if (time != kNoTime) {
+        if (segFirstAudio_ == kNoTime) segFirstAudio_ = time;
+        segLastAudio_ = std::max(segLastAudio_, time);
+        // A block's time dates its first byte; while a frame is in progress the frames
+        // run on from the time of its start.
+        if (hostAudio_.empty()) hostAudioClock_ = double(time - segFirstAudio_ + audioBase_);
+    }
+    if (hostAudioClock_ < 0) hostAudioClock_ = double(audioBase_);
+    PutHostAudioFrames(data, length);
 }
 
 // A start position for reading the clip: the latest of a few positions one second apart,

@@ -66,6 +66,10 @@ public:
 // and end true. Returns false to abort the run.
 using OutputProc = std::function<bool(const uint8_t* data, size_t length, bool end)>;
 
+// Asks the host to render one host segment between its in and out times (100 ns) and push
+// it through the two sinks. Returns false to abort the run.
+using SegmentProc = std::function<bool(int64_t in, int64_t out)>;
+
 class CEditEngine {
 public:
     CEditEngine();
@@ -91,6 +95,14 @@ public:
     void SetVideoRate(int64_t bitsPerSecond) { videoRate_ = bitsPerSecond; }
     void SetAudioRate(int64_t bitsPerSecond) { audioRate_ = bitsPerSecond; }
     void SetHostStream(IEditorHostStream* stream) { hostStream_ = stream; }
+    void SetSegmentProc(SegmentProc proc) { segmentProc_ = std::move(proc); }
+
+    // The sinks of a host segment, called on the host's rendering threads: each blocks
+    // until the clip walker has asked for a segment (or the run is stopped), takes the
+    // rendered data with its time (100 ns, or kNoTime), and a length of 0 ends the
+    // sink's share of the segment. Data outside a run, or after Stop, is dropped.
+    void VideoSink(int64_t time, const uint8_t* data, size_t length);
+    void AudioSink(int64_t time, const uint8_t* data, size_t length);
 
     // Runs the clip walker and the mux thread. Start returns at once; Wait joins both
     // and returns the mux result.
@@ -152,6 +164,19 @@ protected:
     bool WriteAudioUnit(std::vector<uint8_t>* unit, const AccessUnitInfo& info);
     void FixCutGop(std::vector<uint8_t>* unit, int kind);
     bool WaitWhilePaused();
+    bool RunHostSegment(const ClipItem& clip, bool first);
+    // Waits until the segment is active for this sink; a call that ends the sink's share
+    // marks it done. True when the call's data is to be taken.
+    bool EnterSink(bool video, bool end);
+    void LeaveSink();
+    struct SinkCall {
+        explicit SinkCall(CEditEngine* e) : engine(e) {}
+        ~SinkCall() { engine->LeaveSink(); }
+        CEditEngine* engine;
+    };
+    void PutHostVideo(int64_t time, const uint8_t* data, size_t length, int kind);
+    void PutHostAudioFrames(const uint8_t* data, size_t length);
+    int HostAudioFrameLength(const uint8_t* p, size_t n, double* duration);
 
     std::vector<ClipItem> clips_;
     size_t capacity_ = 0;
@@ -188,6 +213,23 @@ protected:
     int audioFrameLength_ = 0;
     bool haveAudioHeader_ = false;
     int outputFileCount_ = 0;
+    SegmentProc segmentProc_;
+
+    // The current host segment (under stateLock_ where the walker and a sink share it).
+    bool segmentActive_ = false;
+    bool videoSegmentDone_ = false, audioSegmentDone_ = false;
+    int64_t segFirstVideo_ = kNoTime, segLastVideo_ = kNoTime;
+    int64_t segFirstAudio_ = kNoTime, segLastAudio_ = kNoTime;
+    int64_t decodeBase_ = 0;
+    int64_t pictureCount_ = 0;
+    int64_t hostFrameDuration_ = 0;
+    // Host audio is cut into whole frames: the bytes of the frame in progress, and the
+    // output time of the next frame.
+    std::vector<uint8_t> hostAudio_;
+    double hostAudioClock_ = -1;                // negative: not yet known
+    std::mutex videoSinkLock_, audioSinkLock_;  // one host thread per sink at a time
+    int sinkCalls_ = 0;                         // sink calls taking data (under stateLock_)
+
     common::Thread walker_, muxer_;
     std::atomic<int> muxResult_{0};
 

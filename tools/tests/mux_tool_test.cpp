@@ -322,9 +322,19 @@ const Remux kRemuxes[] = {
      "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
      "-c:v mpeg2video -b:v 4M -g 15 -bf 2 -c:a ac3 -b:a 192k -f mpegts {out}",
      "ts", "ts"},
+    // The audio begins 9 s (about 10 MB) into the file: a stream found that late joins
+    // the running output.
+    {"TsLateAudioToTs",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -itsoffset 9 -f lavfi -t 3 -i "
+     "sine=frequency=500:sample_rate=48000 -map 0:v -map 1:a -t 12 -c:v mpeg2video -b:v 9M -minrate 9M -maxrate 9M "
+     "-bufsize 1835k -c:a mp2 -f mpegts {out}",
+     "ts", "ts"},
 };
 
 class MuxToolRemux : public ::testing::TestWithParam<Remux> {};
+
+// ffmpeg looks this far into a file for its streams (a stream may begin late).
+const std::string kLook = "-probesize 64M -analyzeduration 30M ";
 
 TEST_P(MuxToolRemux, ElementaryStreamsAndTimesSurvive) {
     const Remux& c = GetParam();
@@ -345,15 +355,15 @@ TEST_P(MuxToolRemux, ElementaryStreamsAndTimesSurvive) {
     EXPECT_EQ(report.error, "");
 
     std::string text;
-    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -", &text), 0);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error " + kLook + "-i '" + name + "' -f null -", &text), 0);
     EXPECT_EQ(text, "");
     for (const char* kind : {"v", "a"}) {
         const std::string a = testsupport::UniqueName("src") + ".bin", b = testsupport::UniqueName("out") + ".bin";
-        ASSERT_EQ(
-            Shell("ffmpeg -nostdin -v error -i '" + FixtureName(source) + "' -map 0:" + kind + " -c copy -f data " + a +
-                      " && ffmpeg -nostdin -v error -i '" + name + "' -map 0:" + kind + " -c copy -f data " + b,
-                  &text),
-            0)
+        ASSERT_EQ(Shell("ffmpeg -nostdin -v error " + kLook + "-i '" + FixtureName(source) + "' -map 0:" + kind +
+                            " -c copy -f data " + a + " && ffmpeg -nostdin -v error " + kLook + "-i '" + name +
+                            "' -map 0:" + kind + " -c copy -f data " + b,
+                        &text),
+                  0)
             << text;
         const std::vector<uint8_t> x = ReadAll(testsupport::FixturePath(a)), y = ReadAll(testsupport::FixturePath(b));
         EXPECT_FALSE(x.empty());
@@ -362,8 +372,8 @@ TEST_P(MuxToolRemux, ElementaryStreamsAndTimesSurvive) {
     // Times by stream kind (the DVD's navigation stream has none).
     for (const char* kind : {"v", "a"}) {
         std::string ours, theirs;
-        const std::string probe =
-            "ffprobe -v error -select_streams " + std::string(kind) + " -show_entries packet=pts,dts -of csv=p=0 ";
+        const std::string probe = "ffprobe -v error " + kLook + "-select_streams " + std::string(kind) +
+                                  " -show_entries packet=pts,dts -of csv=p=0 ";
         ASSERT_EQ(Shell(probe + "'" + name + "'", &ours), 0);
         ASSERT_EQ(Shell(probe + "'" + FixtureName(source) + "'", &theirs), 0);
         std::istringstream a(ours), b(theirs);

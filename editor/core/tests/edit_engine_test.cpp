@@ -5,6 +5,7 @@
 #include "editor/core/edit_engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -83,6 +84,32 @@ bool WholeFrames(const std::vector<uint8_t>& es, const std::string& format, size
     return true;
 }
 
+// The time line of a join: video time stamps run on in display order with no gap of more
+// than one frame and no repeat; audio follows the video without a step back and spans it
+// within a few frames. `duration`: the video's, in seconds.
+void CheckTimeLine(const std::string& out, size_t minPictures, double* duration) {
+    std::vector<int64_t> pts;
+    for (const auto& p : ProbePackets(out, "v"))
+        if (p.hasPts) pts.push_back(p.pts);
+    ASSERT_GT(pts.size(), minPictures);
+    std::sort(pts.begin(), pts.end());
+    for (size_t i = 1; i < pts.size(); ++i)
+        ASSERT_TRUE(pts[i] - pts[i - 1] > 0 && pts[i] - pts[i - 1] <= 3600) << pts[i - 1] << " -> " << pts[i];
+    *duration = double(pts.back() + 3600 - pts.front()) / 90000.0;
+    const auto audio = ProbePackets(out, "a");
+    ASSERT_FALSE(audio.empty());
+    int64_t last = -1, first = -1, end = 0;
+    for (const auto& p : audio) {
+        if (!p.hasPts) continue;
+        if (first < 0) first = p.pts;
+        EXPECT_GT(p.pts, last);
+        last = p.pts;
+        end = p.pts + p.duration;
+    }
+    EXPECT_NEAR(double(first), double(pts.front()), 0.05 * 90000);
+    EXPECT_NEAR(double(end), double(pts.back() + 3600), 0.1 * 90000);
+}
+
 TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     const JoinCase& c = GetParam();
     const std::vector<Cut> cuts = {
@@ -112,32 +139,11 @@ TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     for (size_t at = 0; at + 4 <= bytes.size(); at += size_t(c.packSize))
         ASSERT_TRUE(bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 && bytes[at + 3] == 0xBA) << at;
 
-    // Duration: the sum of the cuts within one GOP per clip; video time stamps run on in
-    // display order with no gap of more than one frame and no repeat.
-    const auto video = ProbePackets(out, "v");
-    std::vector<int64_t> pts;
-    for (const auto& p : video)
-        if (p.hasPts) pts.push_back(p.pts);
-    ASSERT_GT(pts.size(), 100u);
-    std::sort(pts.begin(), pts.end());
-    for (size_t i = 1; i < pts.size(); ++i)
-        ASSERT_TRUE(pts[i] - pts[i - 1] > 0 && pts[i] - pts[i - 1] <= 3600) << pts[i - 1] << " -> " << pts[i];
-    const double duration = double(pts.back() + 3600 - pts.front()) / 90000.0;
+    // Duration: the sum of the cuts within one GOP per clip.
+    double duration = 0;
+    ASSERT_NO_FATAL_FAILURE(CheckTimeLine(out, 100, &duration));
     EXPECT_NEAR(duration, sum, c.gopSeconds * double(cuts.size())) << "sum of cuts " << sum;
     EXPECT_GE(duration, sum - c.gopSeconds * double(cuts.size()));
-    // Audio follows the video: monotonic, and it spans the video within a few frames.
-    const auto audio = ProbePackets(out, "a");
-    ASSERT_FALSE(audio.empty());
-    int64_t last = -1, first = -1, end = 0;
-    for (const auto& p : audio) {
-        if (!p.hasPts) continue;
-        if (first < 0) first = p.pts;
-        EXPECT_GT(p.pts, last);
-        last = p.pts;
-        end = p.pts + p.duration;
-    }
-    EXPECT_NEAR(double(first), double(pts.front()), 0.05 * 90000);
-    EXPECT_NEAR(double(end), double(pts.back() + 3600), 0.1 * 90000);
 
     // Each clip's first GOP is closed with broken_link set, and starts with its I
     // picture at temporal_reference 0: no B picture that looked into the previous clip.
@@ -275,6 +281,204 @@ TEST(EditEngine, OutputProcGetsTheStreamAndOneFinalCall) {
     EXPECT_EQ(stream.size() % 2048, 0u);
     EXPECT_GT(stream.size(), 100000u);
     EXPECT_FALSE(std::ifstream(testsupport::FixturePath("never-written.mpg")).good());
+}
+
+// ---------------------------------------------------------------------------------------
+// Host segments: the host renders a segment when the engine asks and pushes it through
+// the two sinks from its own threads.
+
+// A host that renders from an MPEG-2 elementary stream and an MPEG audio file: video one
+// picture a call (headers in front of their picture) with its presentation time, audio in
+// blocks that cut frames apart, only some of them timed.
+struct Host {
+    std::vector<std::vector<uint8_t>> samples;
+    std::vector<int64_t> times;
+    std::vector<uint8_t> audio;
+    std::thread video, sound;
+
+    int64_t audioBytesPerSecond;
+
+    Host(const std::string& m2v, const std::string& sound, int64_t bytesPerSecond = 28000)
+        : audio(ReadFile(sound)), audioBytesPerSecond(bytesPerSecond) {
+        const std::vector<uint8_t> v = ReadFile(m2v);
+        auto code = [&](size_t i) { return i + 4 <= v.size() && v[i] == 0 && v[i + 1] == 0 && v[i + 2] == 1; };
+        constexpr int64_t kFrame = 400000;  // 25 pictures a second
+        int64_t gopBase = 0, gopPictures = 0;
+        size_t start = 0;
+        bool picture = false;
+        for (size_t i = 0; i <= v.size(); ++i) {
+            const bool end = i == v.size();
+            if (!end && !(code(i) && (v[i + 3] == 0xB3 || v[i + 3] == 0xB8 || v[i + 3] == 0x00))) continue;
+            // A sample ends where the next picture or header begins; headers stay with
+            // the picture behind them.
+            if (picture || end) {
+                if (i > start) samples.emplace_back(v.begin() + std::ptrdiff_t(start), v.begin() + std::ptrdiff_t(i));
+                start = i;
+                picture = false;
+            }
+            if (end) break;
+            if (v[i + 3] == 0xB8) {
+                gopBase += gopPictures * kFrame;
+                gopPictures = 0;
+            }
+            if (v[i + 3] == 0x00) {
+                picture = true;
+                ++gopPictures;
+                times.push_back(gopBase + ((v[i + 4] << 2) | (v[i + 5] >> 6)) * kFrame);
+            }
+        }
+    }
+    // Renders on two threads, as a host's video and audio renderers would.
+    void Render(editor::CEditEngine* engine, int64_t in) {
+        Join();
+        video = std::thread([this, engine, in] {
+            for (size_t i = 0; i < samples.size() && i < times.size(); ++i)
+                engine->VideoSink(in + times[i], samples[i].data(), samples[i].size());
+            engine->VideoSink(editor::kNoTime, nullptr, 0);
+            // A stray call after the end waits for the next segment (here: the end of
+            // the run, which drops it) without holding the run up.
+            engine->VideoSink(editor::kNoTime, samples[0].data(), samples[0].size());
+        });
+        sound = std::thread([this, engine, in] {
+            constexpr size_t kBlock = 1000;  // not a multiple of a frame
+            for (size_t at = 0, k = 0; at < audio.size(); at += kBlock, ++k) {
+                const int64_t t = k % 3 == 0 ? in + int64_t(at) * 10000000 / audioBytesPerSecond : editor::kNoTime;
+                engine->AudioSink(t, audio.data() + at, std::min(kBlock, audio.size() - at));
+            }
+            engine->AudioSink(editor::kNoTime, nullptr, 0);
+        });
+    }
+    void Join() {
+        if (video.joinable()) video.join();
+        if (sound.joinable()) sound.join();
+    }
+};
+
+std::string HostVideo(double seconds) {
+    std::string path;
+    EXPECT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -t " + Seconds(seconds) +
+                                              " -c:v mpeg2video -b:v 5M -maxrate 9M -bufsize 1835k -g 12 -bf 2 "
+                                              "-flags +cgop -sc_threshold 1000000000 -aspect 4:3 -f mpeg2video {out}",
+                                          "m2v", &path));
+    return path;
+}
+
+// MPEG audio at 224 kbit/s, or (lpcm) 16-bit big-endian mono samples.
+std::string HostAudio(double seconds, bool lpcm = false) {
+    std::string path;
+    EXPECT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i sine=frequency=900:sample_rate=48000 -t " +
+                                              Seconds(seconds) +
+                                              (lpcm ? " -f s16be {out}" : " -c:a mp2 -b:a 224k -f mp2 {out}"),
+                                          lpcm ? "pcm" : "mp2", &path));
+    return path;
+}
+
+// A host segment between two file cuts: the join decodes without a message, the time
+// stamps run on across both joins, and the audio is whole frames that span the video.
+TEST(HostSegment, JoinsBetweenFileCuts) {
+    for (const bool lpcm : {false, true}) {
+        SCOPED_TRACE(lpcm ? "lpcm" : "mpeg audio");
+        const std::string a = Clip("pal-dvd", "720x576", lpcm ? "-bf 2 -c:a pcm_dvd" : "-bf 2 -c:a mp2 -b:a 224k", 300);
+        // LPCM arrives in blocks that are no multiple of its 160-byte frames.
+        Host host(HostVideo(3), HostAudio(3, lpcm), lpcm ? 96000 : 28000);
+        ASSERT_GT(host.samples.size(), 70u);
+        editor::CEditEngine engine;
+        ASSERT_TRUE(engine.SetCapacity(3));
+        ASSERT_EQ(engine.AddClip(a, 13000000, 41000000, true), 0);
+        ASSERT_EQ(engine.AddClip("", 50000000, 80000000, false), 1);
+        ASSERT_EQ(engine.AddClip(a, 5000000, 33000000, true), 2);
+        engine.SetWriterType(editor::kWriterDvd);
+        editor::AudioFormat format;
+        format.channels = 1;  // as the clips' (the tone is mono)
+        format.samplesPerSec = 48000;
+        format.avgBytesPerSec = 96000;
+        format.blockAlign = 2;
+        format.bitsPerSample = 16;
+        engine.SetAudioKind(lpcm ? editor::kPsAudioLpcm : editor::kPsAudioMpeg, lpcm ? &format : nullptr);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("segment") + ".mpg");
+        engine.SetOutputFileName(out);
+        EXPECT_FALSE(engine.Start()) << "a host segment with nobody to render it";
+        std::vector<std::pair<int64_t, int64_t>> asked;
+        engine.SetSegmentProc([&](int64_t in, int64_t outTime) {
+            asked.emplace_back(in, outTime);
+            host.Render(&engine, in);
+            return true;
+        });
+        ASSERT_TRUE(engine.Start());
+        EXPECT_EQ(engine.Wait(), editor::kMuxDone);
+        host.Join();
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(asked[0], std::make_pair(int64_t(50000000), int64_t(80000000)));
+
+        const std::string name = editor_test::FixtureName(out);
+        EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+        double duration = 0;
+        ASSERT_NO_FATAL_FAILURE(CheckTimeLine(out, 150, &duration));
+        EXPECT_NEAR(duration, 2.8 + 3.0 + 2.8, 2 * 0.6);
+        if (lpcm) continue;
+        const std::string aes = name + ".mp2";
+        EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i '" + name + "' -map 0:a -c copy -f mp2 '" + aes + "'"), "");
+        size_t frames = 0;
+        EXPECT_TRUE(WholeFrames(ReadFile(testsupport::FixturePath(aes)), "mp2", &frames));
+        // The audio lasts as long as the video, in 24 ms frames, give or take a frame a join.
+        EXPECT_NEAR(double(frames) * 0.024, duration, 3 * 0.024);
+    }
+}
+
+// Stop returns within a bound while the host is inside a segment and never ends it, and
+// while a sink waits for a segment the engine has not asked for; sinks called after Stop
+// return at once. A host that refuses the segment ends the run.
+TEST(HostSegment, StopDuringASegmentReturns) {
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 300);
+    Host host(HostVideo(1), HostAudio(1));
+    ASSERT_GE(host.times.size(), 10u);
+    enum Case { kStalls, kWaitsForSegment, kRefuses };
+    for (Case c : {kStalls, kWaitsForSegment, kRefuses}) {
+        SCOPED_TRACE(int(c));
+        editor::CEditEngine engine;
+        // Three file cuts in front (24 s) fill the queues while the output is slow, so
+        // the walker reaches the segment only after Stop in the waiting case.
+        ASSERT_TRUE(engine.SetCapacity(4));
+        for (int i = 0; i < (c == kWaitsForSegment ? 3 : 1); ++i)
+            ASSERT_GE(engine.AddClip(a, 0, editor::kNoTime, true), 0);
+        ASSERT_GE(engine.AddClip("", 0, 30000000, false), 1);
+        engine.SetWriterType(editor::kWriterDvd);
+        std::atomic<bool> asked{false};
+        std::thread early;
+        engine.SetSegmentProc([&](int64_t, int64_t) {
+            asked = true;
+            if (c == kRefuses) return false;
+            // Pictures, then silence from the host: the segment never ends.
+            for (size_t i = 0; i < 10; ++i)
+                engine.VideoSink(host.times[i], host.samples[i].data(), host.samples[i].size());
+            return true;
+        });
+        if (c == kWaitsForSegment) {
+            // The file cuts are slow to leave through small queues, so the host's early
+            // call waits for its turn.
+            engine.SetVideoRate(400000);
+            engine.SetOutputProc([](const uint8_t*, size_t, bool) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                return true;
+            });
+            early = std::thread([&] { engine.AudioSink(0, host.audio.data(), 1000); });
+        }
+        ASSERT_TRUE(engine.Start());
+        if (c == kRefuses) {
+            EXPECT_EQ(engine.Wait(), editor::kMuxFailed);
+            EXPECT_TRUE(asked);
+            continue;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_EQ(bool(asked), c == kStalls);
+        const auto t0 = std::chrono::steady_clock::now();
+        engine.Stop();
+        EXPECT_EQ(engine.Wait(), editor::kMuxFailed);
+        if (early.joinable()) early.join();
+        engine.VideoSink(0, host.samples[0].data(), host.samples[0].size());
+        engine.AudioSink(0, host.audio.data(), 1000);
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
+    }
 }
 
 }  // namespace

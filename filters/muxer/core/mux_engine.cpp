@@ -57,22 +57,82 @@ bool MuxEngine::Start() {
             if (n->live || n->autoCreated) p->bitrate += n->bitrate;
         p->bitrate = std::max<int64_t>(p->bitrate, 1);
     }
+    tableVersion_ = 0;
+    refused_.clear();
     for (MuxStream* s : streams_) {
-        if (settings_.compatibility == Compatibility::Dvd) s->pesPacketSize = 2034;
-        // A fixed packet must hold a pack header, the system header, the PES header with
-        // both time stamps and the AC-3 substream header, and payload.
-        if (s->pesPacketSize != 0 && s->pesPacketSize < 128) return false;
-        if (!s->Activate()) return false;
-        s->accumulator.reset();
-        if (s->pesPacketSize != 0) {
-            // Units are gathered up to what one packet carries after its headers.
-            s->accumulator = std::make_unique<PesAccumulator>([this, s](MediaBuffer& u) { WriteUnit(*s, u); });
-            if (!s->accumulator->Open(s->pesPacketSize - 6 - 3 - 10 - (s->type == StreamType::Ac3 ? 4 : 0)))
-                return false;
-        }
+        if (!PrepareStream(*s) || !s->Activate()) return false;
         if (s->live || s->autoCreated) ++activeStreams_;
     }
     return BuildTables();
+}
+
+bool MuxEngine::PrepareStream(MuxStream& stream) {
+    MuxStream* s = &stream;
+    if (settings_.compatibility == Compatibility::Dvd) s->pesPacketSize = 2034;
+    // A fixed packet must hold a pack header, the system header, the PES header with
+    // both time stamps and the AC-3 substream header, and payload.
+    if (s->pesPacketSize != 0 && s->pesPacketSize < 128) return false;
+    s->accumulator.reset();
+    if (s->pesPacketSize != 0) {
+        // Units are gathered up to what one packet carries after its headers.
+        s->accumulator = std::make_unique<PesAccumulator>([this, s](MediaBuffer& u) { WriteUnit(*s, u); });
+        if (!s->accumulator->Open(s->pesPacketSize - 6 - 3 - 10 - (s->type == StreamType::Ac3 ? 4 : 0))) return false;
+    }
+    return true;
+}
+
+MuxStream* MuxEngine::AddRunningStream(StreamType type, const StreamMediaType& media,
+                                       const std::function<void(MuxStream&)>& configure, MuxProgram* program) {
+    auto stream = std::make_unique<MuxStream>(type, media, &signal_);
+    stream->autoCreated = true;
+    if (configure) configure(*stream);
+    if (!PrepareStream(*stream) || !stream->Activate()) return nullptr;
+    MuxStream* raw = stream.get();
+    {
+        std::lock_guard<std::mutex> hold(pendingLock_);
+        pending_.emplace_back(std::move(stream), program);
+        havePending_ = true;
+    }
+    signal_.Signal();
+    return raw;
+}
+
+void MuxEngine::AdoptPendingStreams() {
+    if (!havePending_) return;
+    std::vector<std::pair<std::unique_ptr<MuxStream>, MuxProgram*>> taken;
+    {
+        std::lock_guard<std::mutex> hold(pendingLock_);
+        taken.swap(pending_);
+        havePending_ = false;
+    }
+    if (taken.empty()) return;
+    std::vector<MuxStream*> added;
+    for (auto& [stream, program] : taken) {
+        MuxStream* s = stream.get();
+        MuxProgram* p = program ? program : FirstProgram();
+        tree_.AddStream(std::move(stream), p);
+        streams_.push_back(s);
+        ts_.push_back(TsState{});
+        // It starts where the streams already running stand, so that it does not hold
+        // them back while its first units come.
+        s->currentPinPts = referenceStream_ ? referenceTime_ : 0;
+        if (p) p->bitrate = std::max<int64_t>(p->bitrate + s->bitrate, 1);
+        ++activeStreams_;
+        added.push_back(s);
+    }
+    // Tables already sent change under a new version; before any output they are still
+    // the first.
+    if (bytes_ > 0) tableVersion_ = static_cast<uint8_t>((tableVersion_ + 1) & 31);
+    if (!BuildTables()) {
+        // More streams than the tables hold: the new ones are drained and never written.
+        for (MuxStream* s : added) {
+            s->autoCreated = false;
+            s->live = false;
+            refused_.push_back(s);
+        }
+        BuildTables();
+    }
+    tablesPending_ = true;
 }
 
 void MuxEngine::StartWorker() {
@@ -88,6 +148,7 @@ void MuxEngine::Stop() {
     signal_.Stop();
     if (worker_.joinable()) worker_.join();
     if (!endWritten_) {
+        AdoptPendingStreams();
         activeStreams_ = 1;
         FinishStream();
     }
@@ -99,8 +160,19 @@ void MuxEngine::RunUntilIdle() {
 }
 
 bool MuxEngine::RunPass() {
+    AdoptPendingStreams();
     UpdateSchedulerReference();
     bool wrote = false;
+    for (MuxStream* s : refused_)
+        while (MediaBuffer* u = s->TakeUnit()) {
+            const bool end = u->endOfStream;
+            u->Release();
+            wrote = true;
+            if (end && !s->ended) {
+                s->ended = true;
+                FinishStream();
+            }
+        }
     for (MuxStream* s : streams_) {
         const bool scheduled =
             s->live || s->autoCreated || (settings_.output == OutputKind::TransportStream && s->putPcr);
@@ -223,6 +295,8 @@ void MuxEngine::AdvanceMuxerTime(MuxStream& stream, int64_t bytes, int64_t timeS
 }
 
 void MuxEngine::FinishStream() {
+    // A stream added while this one ended still counts.
+    AdoptPendingStreams();
     if (--activeStreams_ > 0) return;
     WriteEnd();
 }
@@ -288,12 +362,13 @@ bool MuxEngine::BuildTables() {
         }
         return true;
     }
+    // Programs are fixed at Start; only the program maps change while running.
     if (BuildPatSection(tree_, settings_.transportStreamId, 0, &patSection_) != TableResult::Ok) return false;
     pmtSections_.resize(tree_.Programs().size());
     pmtCounters_.resize(tree_.Programs().size());
     for (size_t i = 0; i < tree_.Programs().size(); ++i) {
         MuxProgram& p = *tree_.Programs()[i];
-        if (BuildPmtSection(p, 0, &pmtSections_[i]) != TableResult::Ok) return false;
+        if (BuildPmtSection(p, tableVersion_, &pmtSections_[i]) != TableResult::Ok) return false;
         // The decoder buffer sizes the scheduler uses come with the tables in both kinds.
         for (MuxStreamNode* s : p.LiveStreams())
             s->decoderBufferSize = IsVideoType(s->type) ? 163000 : 4096;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -64,6 +65,13 @@ public:
     // A stream in `program` (the first when null); the engine owns it.
     MuxStream* AddStream(StreamType type, const StreamMediaType& media, MuxProgram* program = nullptr);
     WorkSignal& Signal() { return signal_; }
+    // A stream added while the engine runs (a stream found inside a multiplexed input):
+    // made and activated on the caller's thread and set up by `configure` before the
+    // worker sees it; the worker takes it into the program tree, the schedule and new
+    // tables (their version moves on) before its next pass. The caller may feed it at
+    // once. Null when it cannot be activated.
+    MuxStream* AddRunningStream(StreamType type, const StreamMediaType& media,
+                                const std::function<void(MuxStream&)>& configure = {}, MuxProgram* program = nullptr);
 
     // Start of streaming (the filter's Pause from stopped): counters, clock and tables
     // reset, every stream activated. False when a stream cannot start or the settings
@@ -95,6 +103,10 @@ private:
     void WriteEnd();
     void WorkerLoop();
     bool BuildTables();
+    // The per-run set-up of a stream: fixed PES size, accumulator; false when invalid.
+    bool PrepareStream(MuxStream& stream);
+    // Takes the streams added while running into the run (worker thread).
+    void AdoptPendingStreams();
     // Every byte goes out through here: counted, and it moves the clock of a PCR.
     void Emit(const uint8_t* bytes, size_t size, size_t overhead);
     void PublishCounters();
@@ -149,6 +161,14 @@ private:
         uint8_t counter = 0;
     };
     std::vector<TsState> ts_;  // per stream, by index in streams_
+
+    // Streams added while running, until the worker adopts them.
+    std::mutex pendingLock_;
+    std::vector<std::pair<std::unique_ptr<MuxStream>, MuxProgram*>> pending_;
+    std::atomic<bool> havePending_{false};
+    // Streams whose tables could not take them: their units are drained, never written.
+    std::vector<MuxStream*> refused_;
+    uint8_t tableVersion_ = 0;  // version_number of the program maps, moved on when they change
 
     // Statistics as the control thread reads them.
     mutable std::mutex statsLock_;

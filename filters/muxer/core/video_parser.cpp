@@ -130,6 +130,8 @@ void CVideoParser::StartTiming(const ScanResult& found) {
     h.pts = Add(h.pts, shift);
     baseTime_ = h.pts;
     n0_ = n;
+    groupFields_.clear();
+    NoteFields(n, found.fields);
     if (stream_.GetPtsSource() == PtsSource::FrameRateBased) {
         h.dts = 0;
         h.pts = Add(Mul(announced_, n), shift);
@@ -160,12 +162,18 @@ void CVideoParser::NextTiming(MediaBuffer& u) {
         n0_ = n;
         nmax_ = n;
         tmax_ = u.pts;
+        groupFields_.clear();
     }
+    NoteFields(n, found.fields);
     const bool had_pts = u.ptsValid;
+    int64_t fieldOffset = 0;
     if (frame_rate_based)
         u.pts = Add(Mul(Add(n, group_), announced_), shift);
     else if (had_pts)
         u.pts = Add(Add(reorder_, shift), u.pts);
+    else if (FieldOffset(n, &fieldOffset))
+        // Pictures shown for two or three fields (3:2 pulldown) follow their fields.
+        u.pts = Add(baseTime_, fieldOffset);
     else
         // base_time_ already holds the shift once.
         u.pts = Add(baseTime_, Mul(Sub(n, n0_), estimated_));
@@ -209,6 +217,32 @@ void CVideoParser::NextTiming(MediaBuffer& u) {
     h.duration = duration > 0 ? duration : 0;
     h.durationValid = duration > 0;
     u.ptsValid = true;
+}
+
+void CVideoParser::NoteFields(int32_t n, int32_t fields) {
+    const int64_t at = int64_t{n} - n0_;
+    if (fields <= 0 || at < 0 || at >= static_cast<int64_t>(kGroupFields)) return;
+    if (groupFields_.size() <= static_cast<size_t>(at)) groupFields_.resize(static_cast<size_t>(at) + 1, 0);
+    groupFields_[static_cast<size_t>(at)] = static_cast<uint8_t>(std::min(fields, 255));
+}
+
+bool CVideoParser::FieldOffset(int32_t n, int64_t* offset) const {
+    int64_t num = 0, den = 0;
+    const int64_t at = int64_t{n} - n0_;
+    if (at < 0 || at >= static_cast<int64_t>(groupFields_.size()) || groupFields_[static_cast<size_t>(at)] == 0 ||
+        !FieldClock(&num, &den))
+        return false;
+    int64_t known = 0, seen = 0;
+    for (int64_t k = 0; k < at; ++k)
+        if (groupFields_[static_cast<size_t>(k)] != 0) {
+            known += groupFields_[static_cast<size_t>(k)];
+            ++seen;
+        }
+    if (seen == 0 && at > 0) return false;
+    // Fields in 1/seen units, so that the pictures not seen yet add their mean exactly.
+    const int64_t fields = known * at;
+    *offset = Div(Mul(fields, num), Mul(seen > 0 ? seen : 1, den));
+    return true;
 }
 
 // ---- MPEG video -----------------------------------------------------------------------
@@ -351,6 +385,17 @@ CH264Parser::NalRead CH264Parser::ReadSps(const uint8_t* payload, const uint8_t*
     for (int i = 0; i < s.num_ref_frames_in_poc_cycle; ++i)
         s.offset_for_ref_frame[i] = c.offset_for_ref_frame[i];
     s.frame_mbs_only = c.frame_mbs_only_flag != 0;
+    if (c.vui_parameters_present_flag) {
+        s.hrd_delays = c.nal_hrd_parameters_present_flag || c.vcl_hrd_parameters_present_flag;
+        const common::H264Hrd& hrd = c.nal_hrd_parameters_present_flag ? c.nal_hrd : c.vcl_hrd;
+        s.cpb_removal_delay_length = static_cast<uint8_t>(hrd.cpb_removal_delay_length_minus1 + 1);
+        s.dpb_output_delay_length = static_cast<uint8_t>(hrd.dpb_output_delay_length_minus1 + 1);
+        s.pic_struct_present = c.pic_struct_present_flag != 0;
+        if (c.timing_info_present_flag) {
+            s.num_units_in_tick = c.num_units_in_tick;
+            s.time_scale = c.time_scale;
+        }
+    }
     const uint32_t id = static_cast<uint32_t>(c.seq_parameter_set_id);
     s.valid = true;
     sps_[id] = s;
@@ -359,6 +404,55 @@ CH264Parser::NalRead CH264Parser::ReadSps(const uint8_t* payload, const uint8_t*
     if (s.poc_type == 0) {
         log2MaxPocLsb_ = s.log2_max_poc_lsb;
         lsbMask_ = (1u << log2MaxPocLsb_) - 1;
+    }
+    return NalRead::Done;
+}
+
+bool CH264Parser::FieldClock(int64_t* num, int64_t* den) const {
+    // One clock tick is one field's display time (ITU-T H.264 E.2.1, Table E-6).
+    const Sps& sps = SpsFor(-1);
+    if (!sps.pic_struct_present || sps.num_units_in_tick == 0 || sps.time_scale == 0) return false;
+    *num = int64_t{sps.num_units_in_tick} * 10000000;
+    *den = sps.time_scale;
+    return true;
+}
+
+CH264Parser::NalRead CH264Parser::ReadSei(const uint8_t* payload, const uint8_t* end, int32_t* fields) {
+    // A picture timing message needs the active sequence parameter set; this parser
+    // takes the latest, as streams with one set have it.
+    const Sps& sps = SpsFor(-1);
+    if (!sps.valid || !sps.pic_struct_present) return NalRead::Done;
+    const uint8_t* next = common::FindStartCode(payload, end);
+    if (next == end) return NalRead::NeedMore;
+    while (next > payload && next[-1] == 0)
+        --next;
+    std::vector<uint8_t> rbsp(static_cast<size_t>(next - payload));
+    const size_t size = common::RemoveEmulationPrevention({payload, rbsp.size()}, rbsp).written;
+    common::BitReader rd(rbsp.data(), size);
+    // sei_message() (7.3.2.3.1): type and size as runs of 0xFF plus a last byte.
+    while (rd.Ok() && rd.MoreRbspData()) {
+        auto readValue = [&] {
+            uint64_t v = 0;
+            uint32_t b = 0;
+            do {
+                b = rd.ReadBits(8);
+                v += b;
+            } while (b == 0xFF && rd.Ok());
+            return v;
+        };
+        const uint64_t type = readValue();
+        const uint64_t bytes = readValue();
+        if (!rd.Ok() || bytes * 8 > rd.BitsLeft()) break;
+        if (type != 1) {  // not pic_timing
+            rd.SkipBits(bytes * 8);
+            continue;
+        }
+        // pic_timing (D.1.3): the two HRD delays, then pic_struct; fields per Table E-6.
+        if (sps.hrd_delays) rd.SkipBits(uint64_t{sps.cpb_removal_delay_length} + sps.dpb_output_delay_length);
+        const uint32_t picStruct = rd.ReadBits(4);
+        static constexpr int32_t kFields[9] = {2, 1, 1, 2, 2, 3, 3, 4, 6};
+        if (rd.Ok() && picStruct < 9) *fields = kFields[picStruct];
+        break;
     }
     return NalRead::Done;
 }
@@ -522,6 +616,7 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                 NalRead read = NalRead::Done;
                 if (type == NalUnitType::kSps) read = ReadSps(payload, end);
                 if (type == NalUnitType::kPps) read = ReadPps(payload, end);
+                if (type == NalUnitType::kSei) read = ReadSei(payload, end, &r.fields);
                 if (read == NalRead::NeedMore) return wait_here(q);
                 if (type == NalUnitType::kSps) r.sequenceStart = true;
                 if (!lead) {

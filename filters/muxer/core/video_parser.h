@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "filters/muxer/core/elementary_parser.h"
 
@@ -34,6 +35,15 @@ protected:
     virtual int32_t GroupLead(int32_t n) const { return n > 0 ? n : 0; }
     void StartTiming(const ScanResult& found) override;
     void NextTiming(MediaBuffer& unit) override;
+    // The length of one field as num / den 100-ns units, when pictures say how many fields
+    // they are shown for; false otherwise.
+    virtual bool FieldClock(int64_t* /*num*/, int64_t* /*den*/) const { return false; }
+    // Keeps the fields of the group's picture numbered n.
+    void NoteFields(int32_t n, int32_t fields);
+    // The display time of picture n after the group's first, from the fields of the
+    // pictures shown between them (those not seen yet count as the mean of those seen);
+    // false without a field clock or with too few pictures seen.
+    bool FieldOffset(int32_t n, int64_t* offset) const;
 
     int64_t tmax_ = 0;       // time of the highest-numbered picture since the group start
     int32_t nmax_ = 0;       // that picture's number
@@ -43,6 +53,10 @@ protected:
     uint32_t group_ = 0;     // picture index at the latest group start
     int64_t announced_ = 0;  // AvgTimePerFrame of the media type
     int64_t estimated_ = 0;  // smoothed measured frame duration
+    // Fields of the current group's pictures by display number from n0_ (0: not seen),
+    // up to kGroupFields of them.
+    static constexpr size_t kGroupFields = 4096;
+    std::vector<uint8_t> groupFields_;
 };
 
 class CMpegVideoParser final : public CVideoParser {
@@ -85,6 +99,14 @@ public:
         std::array<int32_t, 255> offset_for_ref_frame{};
         bool frame_mbs_only = true;
         bool separate_colour_plane = false;
+        // What a picture timing message needs (Annex D.1.2, E.1.1): the delay fields'
+        // lengths when an HRD is present, pic_struct_present_flag, and the clock tick.
+        bool hrd_delays = false;
+        uint8_t cpb_removal_delay_length = 0;
+        uint8_t dpb_output_delay_length = 0;
+        bool pic_struct_present = false;
+        uint32_t num_units_in_tick = 0;
+        uint32_t time_scale = 0;
     };
     // What it needs of a picture parameter set (7.3.2.2).
     struct Pps {
@@ -97,11 +119,14 @@ protected:
     ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
     int32_t PictureNumber(const ScanResult& found) override;
     int32_t GroupLead(int32_t) const override { return 0; }
+    bool FieldClock(int64_t* num, int64_t* den) const override;
 
 private:
     enum class NalRead { Done, Skip, NeedMore };
     NalRead ReadSps(const uint8_t* payload, const uint8_t* end);
     NalRead ReadPps(const uint8_t* payload, const uint8_t* end);
+    // The fields of the next picture from a picture timing message in an SEI NAL unit.
+    NalRead ReadSei(const uint8_t* payload, const uint8_t* end, int32_t* fields);
     NalRead ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header, ScanResult* out, ScanState* slice,
                       uint32_t* first_mb, uint32_t* slice_type);
     const Sps& SpsFor(int32_t spsId) const;

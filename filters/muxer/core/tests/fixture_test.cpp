@@ -60,8 +60,8 @@ struct Case {
 };
 
 // The x264 cases encode to Matroska first (x264 writes times there), which ffmpeg then
-// multiplexes. ffprobe does not recognise H.264 in a program stream and ffmpeg puts no AAC
-// in one, so those two take a transport stream: the same PES time stamps.
+// multiplexes (or to a raw stream that ffmpeg times). ffprobe does not recognise H.264 in a program stream and ffmpeg
+// puts no AAC in one, so those two take a transport stream: the same PES time stamps.
 constexpr const char* kY4m =
     "ffmpeg -f lavfi -i testsrc=size=176x144:rate=25 -frames:v 60 -pix_fmt yuv420p -f yuv4mpegpipe {out}";
 
@@ -91,6 +91,16 @@ const Case kCases[] = {
     // reference picture and the non-reference pictures shown before it.
     {"H264StrictPyramid", StreamType::H264Video,
      "x264 --quiet --profile main --b-adapt 0 --bframes 5 --b-pyramid strict -o {out} {y4m}", "mkv", "h264", "264"},
+    // 3:2 pulldown: 24000/1001 frames a second shown as three or two fields of 60000/1001,
+    // as each picture's timing message says. x264's container times do not follow the
+    // fields, so ffmpeg times the raw stream (it reads the same messages).
+    {"H264Pulldown", StreamType::H264Video,
+     "x264 --quiet --profile main --bframes 0 --pulldown 32 --fps 24000/1001 -o {out} {y4m}", "264", "h264", "264"},
+    // The same with the HRD's delays in front of pic_struct in each timing message.
+    {"H264PulldownHrd", StreamType::H264Video,
+     "x264 --quiet --profile main --bframes 0 --pulldown 32 --fps 24000/1001 --nal-hrd vbr --vbv-maxrate 800 "
+     "--vbv-bufsize 800 -o {out} {y4m}",
+     "264", "h264", "264"},
 };
 
 class Fixture : public ::testing::TestWithParam<Case> {};
@@ -113,10 +123,11 @@ TEST_P(Fixture, UnitsAreTheFramesWithTheSystemStreamsTimes) {
     if (command.find("{y4m}") != std::string::npos) {
         std::string y4m;
         ASSERT_TRUE(testsupport::MediaFixture(kY4m, "y4m", &y4m));
-        std::string mkv;
-        ASSERT_TRUE(testsupport::MediaFixture(Replace(command, "{y4m}", FixtureName(y4m)), "mkv", &mkv));
-        ASSERT_TRUE(
-            testsupport::MediaFixture("ffmpeg -i " + FixtureName(mkv) + " -c copy -f mpegts {out}", "ts", &system));
+        std::string encoded;
+        ASSERT_TRUE(testsupport::MediaFixture(Replace(command, "{y4m}", FixtureName(y4m)), c.system_ext, &encoded));
+        const std::string times = std::string(c.system_ext) == "264" ? "-fflags +genpts " : "";
+        ASSERT_TRUE(testsupport::MediaFixture(
+            "ffmpeg " + times + "-i " + FixtureName(encoded) + " -c copy -f mpegts {out}", "ts", &system));
     } else {
         ASSERT_TRUE(testsupport::MediaFixture(command, c.system_ext, &system));
     }

@@ -2,8 +2,10 @@
 // the scheduler's ordering, each checked against ISO/IEC 13818-1 with the structural
 // checker and an independent CRC.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -401,6 +403,84 @@ TEST(Scheduler, RatesStayFiniteForExtremePackets) {
     EXPECT_GE(rig.engine->MuxerTime(), t);
     rig.engine->Stop();
     EXPECT_EQ(muxertest::CheckTransportStream(rig.sink.bytes).error, "");
+}
+
+// ---- Streams added while running -------------------------------------------------------
+
+// The program maps of a transport stream: version_number and stream count of each
+// distinct map, in the order they first appear.
+std::vector<std::pair<int, int>> ProgramMaps(const std::vector<uint8_t>& b, int pmtPid) {
+    std::vector<std::pair<int, int>> maps;
+    for (size_t at = 0; at + kTsPacketSize <= b.size(); at += kTsPacketSize) {
+        const uint8_t* p = &b[at];
+        if (((p[1] & 0x1F) << 8 | p[2]) != pmtPid || !(p[1] & 0x40)) continue;
+        size_t k = 4;
+        if (p[3] & 0x20) k += 1 + p[4];
+        k += 1 + p[k];  // pointer_field
+        if (k + 12 > kTsPacketSize || p[k] != 0x02) continue;
+        const int length = ((p[k + 1] & 0x0F) << 8) | p[k + 2];
+        const int infoLength = ((p[k + 10] & 0x0F) << 8) | p[k + 11];
+        const std::pair<int, int> map((p[k + 5] >> 1) & 0x1F, (length - 13 - infoLength) / 5);
+        if (maps.empty() || maps.back() != map) maps.push_back(map);
+    }
+    return maps;
+}
+
+// A stream found after the output began (as a multiplexed input finds its streams) joins
+// the running engine: its units are written, the tables name it under a new version, and
+// the output stays valid; the end waits for it too.
+TEST(RunningEngine, AStreamAddedWhileRunningJoinsTheOutput) {
+    for (OutputKind kind : {OutputKind::TransportStream, OutputKind::ProgramStream}) {
+        SCOPED_TRACE(kind == OutputKind::TransportStream ? "ts" : "ps");
+        Capture sink;
+        MuxSettings settings;
+        settings.output = kind;
+        MuxEngine engine(settings, sink);
+        ASSERT_TRUE(engine.Start());
+        engine.StartWorker();
+        auto rate = [](int64_t bitrate) { return [bitrate](MuxStream& s) { s.bitrate = bitrate; }; };
+        MuxStream* video = engine.AddRunningStream(StreamType::Mpeg2Video, {}, rate(4000000));
+        ASSERT_NE(video, nullptr);
+        for (int i = 0; i < 25; ++i)
+            video->QueueTimedUnit(Unit(8000, 400000 * (i + 1), 400000 * i, 400000).release());
+        // The video is under way before the audio is found.
+        for (int wait = 0; wait < 10000 && engine.Statistics().bytes == 0; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_GT(engine.Statistics().bytes, 0u);
+        MuxStream* audio = engine.AddRunningStream(StreamType::Mpeg1Audio, {}, rate(192000));
+        ASSERT_NE(audio, nullptr);
+        for (int i = 0; i < 50; ++i) {
+            audio->QueueTimedUnit(Unit(576, 10000000 + 240000 * i, std::nullopt, 240000).release());
+            if (i < 25)
+                video->QueueTimedUnit(Unit(8000, 10000000 + 400000 * (i + 1), 10000000 + 400000 * i, 400000).release());
+        }
+        for (MuxStream* s : {video, audio}) {
+            MediaBuffer* end = MediaBuffer::CreateOwned(0);
+            end->endOfStream = true;
+            s->QueueTimedUnit(end);
+        }
+        for (int wait = 0; wait < 10000 && !engine.Finished(); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(engine.Finished());
+        engine.Stop();
+        EXPECT_EQ(sink.ends, 1);
+        muxertest::SystemsReport r = kind == OutputKind::TransportStream
+                                         ? muxertest::CheckTransportStream(sink.bytes)
+                                         : muxertest::CheckProgramStream(sink.bytes, false);
+        EXPECT_EQ(r.error, "");
+        const int videoKey = kind == OutputKind::TransportStream ? video->pid : video->pesId;
+        const int audioKey = kind == OutputKind::TransportStream ? audio->pid : audio->pesId;
+        EXPECT_GE(r.stamped[videoKey], 50);
+        EXPECT_GE(r.stamped[audioKey], 50);
+        if (kind == OutputKind::TransportStream) {
+            // One stream under version 0, then both under version 1; never a bump without
+            // a change.
+            const auto maps = ProgramMaps(sink.bytes, engine.FirstProgram()->pmtPid);
+            ASSERT_EQ(maps.size(), 2u);
+            EXPECT_EQ(maps[0], std::make_pair(0, 1));
+            EXPECT_EQ(maps[1], std::make_pair(1, 2));
+        }
+    }
 }
 
 }  // namespace
