@@ -13,6 +13,13 @@ int64_t Join64(DWORD low, LONG high) {
     return int64_t((uint64_t(uint32_t(high)) << 32) | uint64_t(low));
 }
 
+DWORD Low32(int64_t v) {
+    return DWORD(uint64_t(v) & 0xFFFFFFFF);
+}
+LONG High32(int64_t v) {
+    return LONG(uint64_t(v) >> 32);
+}
+
 // 1 MPEG-1, 2 MPEG-2, 3 VCD, 4 SVCD: the writer types.
 int WriterTypeOf(LONG outputType) {
     switch (outputType) {
@@ -84,7 +91,8 @@ HRESULT CMpegEditor::InitializeEngine(int which, LONG outputType, LONG audioType
     if (WriterTypeOf(outputType) == 0 || audioType < 1 || audioType > 4) return E_INVALIDARG;
     const bool exists = which == 0 ? bool(engine1_) : bool(engine2_);
     if (exists && outputType == outputType_ && audioType == audioType_) return S_OK;
-    JoinRun();  // the last run's completion thread is past its last use of an engine
+    JoinRun();              // the last run's completion thread is past its last use of an engine
+    sinkEngine_ = nullptr;  // the sinks drop data while the engine is replaced
     editor::CEditEngine* engine = nullptr;
     if (which == 0) {
         engine1_.reset(new (std::nothrow) editor::CEditEngine);
@@ -146,6 +154,15 @@ void CMpegEditor::Configure(editor::CEditEngine* engine) {
     } else {
         engine->SetOutputProc(nullptr);
     }
+    if (engine == engine1_.get() && segmentProc_) {
+        const SegmentProc proc = segmentProc_;
+        void* const user = segmentUser_;
+        engine->SetSegmentProc([proc, user](int64_t in, int64_t out) {
+            return proc(Low32(in), High32(in), Low32(out), High32(out), user) != 0;
+        });
+    } else {
+        engine->SetSegmentProc(nullptr);
+    }
     if (engine == engine2_.get()) {
         engine2_->SetVideoOnly(videoOnly_ != 0);
         engine2_->SetClearProgressiveSequence(clearProgressive_ != 0);
@@ -168,14 +185,20 @@ HRESULT CMpegEditor::AddTo(int which, LPCSTR path, DWORD inLow, LONG inHigh, DWO
                            int64_t skip) {
     selector_ = which;
     if (state_ != 1) return E_FAIL;
-    // Segments that the host renders are not joined by this component.
-    if (!fromFile) return E_NOTIMPL;
-    if (!ValidPath(path)) return E_INVALIDARG;
-    if (!SelectedEngine()) return E_FAIL;
     const int64_t in = Join64(inLow, inHigh), out = Join64(outLow, outHigh);
+    if (!fromFile) {
+        // Segments that the host renders join engine 1's list only; the engine with two
+        // lists walks file clips alone.
+        if (which != 0) return E_NOTIMPL;
+        // A segment is asked for by its two times: both must be given, in order.
+        if (in < 0 || out <= in) return E_INVALIDARG;
+    } else if (!ValidPath(path)) {
+        return E_INVALIDARG;
+    }
+    if (!SelectedEngine()) return E_FAIL;
     int result = 0;
     if (which == 0)
-        result = engine1_->AddClip(path, in, out, true);
+        result = engine1_->AddClip(fromFile ? path : "", in, out, fromFile != FALSE);
     else if (skip < 0)
         result = engine2_->AddVideoClip(path, in, out, true);
     else
@@ -195,13 +218,42 @@ HRESULT CMpegEditor::AddClip(LPCSTR path, DWORD inLow, LONG inHigh, DWORD outLow
 }
 
 HRESULT CMpegEditor::GetVideoSink(SinkProc* proc, void** context) {
-    if (proc) *proc = nullptr;
-    if (context) *context = nullptr;
-    return E_NOTIMPL;
+    if (!proc || !context) return E_POINTER;
+    *proc = &CMpegEditor::VideoSinkProc;
+    *context = static_cast<IMpegEditor*>(this);
+    return S_OK;
 }
 
 HRESULT CMpegEditor::GetAudioSink(SinkProc* proc, void** context) {
-    return GetVideoSink(proc, context);
+    if (!proc || !context) return E_POINTER;
+    *proc = &CMpegEditor::AudioSinkProc;
+    *context = static_cast<IMpegEditor*>(this);
+    return S_OK;
+}
+
+BOOL CALLBACK CMpegEditor::VideoSinkProc(DWORD timeLow, LONG timeHigh, const BYTE* data, LONG length, void* context) {
+    if (context)
+        static_cast<CMpegEditor*>(static_cast<IMpegEditor*>(context))->Sink(true, timeLow, timeHigh, data, length);
+    return TRUE;
+}
+
+BOOL CALLBACK CMpegEditor::AudioSinkProc(DWORD timeLow, LONG timeHigh, const BYTE* data, LONG length, void* context) {
+    if (context)
+        static_cast<CMpegEditor*>(static_cast<IMpegEditor*>(context))->Sink(false, timeLow, timeHigh, data, length);
+    return TRUE;
+}
+
+void CMpegEditor::Sink(bool video, DWORD timeLow, LONG timeHigh, const BYTE* data, LONG length) {
+    editor::CEditEngine* engine = sinkEngine_;
+    // A negative length is no block and no end: it is dropped.
+    if (!engine || length < 0) return;
+    // All ones in both halves: the data has no time.
+    const int64_t time = timeLow == 0xFFFFFFFF && timeHigh == -1 ? editor::kNoTime : Join64(timeLow, timeHigh);
+    const size_t n = data ? size_t(length) : 0;
+    if (video)
+        engine->VideoSink(time, data, n);
+    else
+        engine->AudioSink(time, data, n);
 }
 
 HRESULT CMpegEditor::Initialize1(LONG outputType, LONG audioType) {
@@ -262,6 +314,7 @@ HRESULT CMpegEditor::Start(EditDoneProc proc, void* user) {
     doneUser_ = user;
     outputFileCount_ = 0;
     running_ = engine;
+    sinkEngine_ = engine;
     state_ = 2;
     if (!engine->Start()) {
         state_ = 1;
@@ -306,8 +359,12 @@ HRESULT CMpegEditor::Stop() {
     return S_OK;
 }
 
-HRESULT CMpegEditor::SetSegmentCallback(SegmentProc, void*) {
-    return E_NOTIMPL;
+HRESULT CMpegEditor::SetSegmentCallback(SegmentProc proc, void* user) {
+    // Any state: a running engine keeps its own copy, and this one is taken at the next
+    // Initialize or Start.
+    segmentProc_ = proc;
+    segmentUser_ = user;
+    return S_OK;
 }
 
 HRESULT CMpegEditor::GetProgress(LONGLONG* current, LONGLONG* total) {

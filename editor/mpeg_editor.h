@@ -106,6 +106,10 @@ private:
     HRESULT Find(bool video, LPCSTR path, int64_t target, LONG mode, int64_t known, LONGLONG* found);
     // Hands the stored settings to the engine about to run.
     void Configure(editor::CEditEngine* engine);
+    // The sinks handed to the host: the object is their context.
+    static BOOL CALLBACK VideoSinkProc(DWORD timeLow, LONG timeHigh, const BYTE* data, LONG length, void* context);
+    static BOOL CALLBACK AudioSinkProc(DWORD timeLow, LONG timeHigh, const BYTE* data, LONG length, void* context);
+    void Sink(bool video, DWORD timeLow, LONG timeHigh, const BYTE* data, LONG length);
     // The completion thread of a run.
     static DWORD WINAPI RunDone(void* self);
     void FinishRun();
@@ -119,6 +123,8 @@ private:
     std::unique_ptr<editor::CEditEngine> engine1_;
     std::unique_ptr<editor::CEditEngine2> engine2_;
     editor::CEditEngine* running_ = nullptr;  // the engine of the current run
+    // The engine that the sinks feed: the last one started (it drops data outside a run).
+    std::atomic<editor::CEditEngine*> sinkEngine_{nullptr};
     std::atomic<int> state_{0};
     int selector_ = 0;
     std::atomic<bool> stopRequested_{false};
@@ -133,6 +139,8 @@ private:
     std::string outputName_;
     OutputProc outputProc_ = nullptr;
     void* outputUser_ = nullptr;
+    SegmentProc segmentProc_ = nullptr;  // engine 1's host segments
+    void* segmentUser_ = nullptr;
     std::unique_ptr<HostStream> hostStream_;
     int64_t splitSize_ = 0;
     LONG videoOnly_ = 1;

@@ -200,8 +200,14 @@ bool CEditEngine::Start() {
     if (!videoQueue_.Create(std::max<size_t>(videoCap, 65536)) ||
         !audioQueue_.Create(std::max<size_t>(audioCap, 65536)))
         return false;
+    walkFailed_ = false;
     if (!walker_.Start([this] {
-            if (!Walk()) Stop();
+            // The walker ends its queues before it returns, so the mux loop may end them
+            // as a finished output first: the failure is kept apart for Wait.
+            if (!Walk()) {
+                walkFailed_ = true;
+                Stop();
+            }
         })) {
         std::lock_guard<std::mutex> hold(stateLock_);
         walkerDone_ = true;
@@ -220,7 +226,7 @@ bool CEditEngine::Start() {
 int CEditEngine::Wait() {
     walker_.Join();
     muxer_.Join();
-    return muxResult_;
+    return walkFailed_ ? int(kMuxFailed) : muxResult_.load();
 }
 
 void CEditEngine::AbortRun() {

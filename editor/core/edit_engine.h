@@ -105,7 +105,7 @@ public:
     void AudioSink(int64_t time, const uint8_t* data, size_t length);
 
     // Runs the clip walker and the mux thread. Start returns at once; Wait joins both
-    // and returns the mux result.
+    // and returns the mux result, kMuxFailed whenever the clip walk failed.
     virtual bool Start();
     int Wait();
     // Aborts a run: every wait of every thread of the run ends, and Stop returns once
@@ -232,6 +232,7 @@ protected:
 
     common::Thread walker_, muxer_;
     std::atomic<int> muxResult_{0};
+    std::atomic<bool> walkFailed_{false};  // the clip walk failed or was stopped
 
     // Output loop state, kept across the parts of a split output.
     std::vector<uint8_t> videoUnit_, audioUnit_, block_;

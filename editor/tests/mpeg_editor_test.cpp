@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "editor/core/tests/host_fixtures.h"
 #include "editor/core/tests/join_fixtures.h"
 #include "editor/mpeg_editor_interfaces.h"
 #include "filters/base/tests/com_test_util.h"
@@ -151,7 +152,15 @@ TEST_F(Splicery, StateRulesAndArguments) {
         {"output name too long", [&] { return e->SetOutputFileName(longPath.c_str()); }, E_INVALIDARG},
         {"clip path too long", [&] { return Add(longPath, 0, 1); }, E_INVALIDARG},
         {"null clip path", [&] { return e->AddClip(nullptr, 0, 0, kAllOnes, LONG(kAllOnes), TRUE); }, E_INVALIDARG},
-        {"host segment", [&] { return e->AddClip("", 0, 0, 10, 0, FALSE); }, E_NOTIMPL},
+        {"host segment without times", [&] { return e->AddClip(nullptr, kAllOnes, -1, kAllOnes, -1, FALSE); },
+         E_INVALIDARG},
+        {"host segment ending before it starts", [&] { return e->AddClip(nullptr, 10, 0, 5, 0, FALSE); }, E_INVALIDARG},
+        {"host segment in the video list", [&] { return Editor2()->AddVideoClip(nullptr, 0, 0, 10, 0, FALSE); },
+         E_NOTIMPL},
+        {"host segment in the audio list", [&] { return Editor2()->AddAudioClip(nullptr, 0, 0, 10, 0, FALSE, 0, 0); },
+         E_NOTIMPL},
+        {"video list segment callback", [&] { return Editor2()->SetVideoSegmentCallback(nullptr, nullptr); },
+         E_NOTIMPL},
         {"no room yet", [&] { return Add(a, 0, 1); }, E_OUTOFMEMORY},
         {"room for one", [&] { return e->SetMaxClips(1); }, S_OK},
         {"not a program stream", [&] { return Add(junk, 0, 1); }, E_FAIL},
@@ -167,13 +176,16 @@ TEST_F(Splicery, StateRulesAndArguments) {
         {"file type without out", [&] { return e->GetFileType(a.c_str(), nullptr); }, E_FAIL},
         {"time search in junk", [&] { return e->FindTime(junk.c_str(), 0, 0, 0, &c); }, E_FAIL},
         {"time search", [&] { return e->FindTime(a.c_str(), Low(3 * kSecond), 0, 0, &c); }, S_OK},
-        {"sinks are not served",
+        {"sink without out pointers", [&] { return e->GetAudioSink(nullptr, nullptr); }, E_POINTER},
+        {"video sink",
          [&] {
-             SinkProc p;
-             void* x;
-             return e->GetVideoSink(&p, &x);
+             SinkProc p = nullptr;
+             void* x = nullptr;
+             const HRESULT hr = e->GetVideoSink(&p, &x);
+             // Outside a run the sink drops what it is given.
+             return p && x && p(0, 0, reinterpret_cast<const BYTE*>("\0\0\1\xB3"), 4, x) ? hr : E_UNEXPECTED;
          },
-         E_NOTIMPL},
+         S_OK},
     };
     for (const Step& s : steps)
         EXPECT_EQ(s.call(), s.expected) << s.what;
@@ -421,6 +433,132 @@ TEST_F(Splicery, SeparateListsGiveVideoOnlyAndAudioOnlyJoins) {
     EXPECT_EQ(e2->ProbeClip(a.c_str(), &duration, 1), S_OK);
     EXPECT_NEAR(double(duration) / kSecond, 8.0, 0.1);
     EXPECT_EQ(e2->ProbeClip(nullptr, &duration, 1), E_FAIL);
+}
+
+// A host of host segments as the component sees it: it takes the two sinks from the
+// object and renders when the engine asks, or stalls inside the segment, or refuses it.
+struct SegmentHost {
+    enum Mode { kRender, kStall, kRefuse };
+    editor_test::Host host;
+    Mode mode = kRender;
+    SinkProc video = nullptr, audio = nullptr;
+    void* videoContext = nullptr;
+    void* audioContext = nullptr;
+    std::vector<std::pair<int64_t, int64_t>> asked;  // on the engine's walker thread only
+    HANDLE askedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    SegmentHost(IMpegEditor* editor, double seconds)
+        : host(editor_test::HostVideo(seconds), editor_test::HostAudio(seconds)) {
+        EXPECT_EQ(editor->GetVideoSink(&video, &videoContext), S_OK);
+        EXPECT_EQ(editor->GetAudioSink(&audio, &audioContext), S_OK);
+    }
+    ~SegmentHost() {
+        host.Join();
+        CloseHandle(askedEvent);
+    }
+    static editor_test::HostSink Through(SinkProc proc, void* context) {
+        return [proc, context](int64_t t, const uint8_t* d, size_t n) {
+            EXPECT_TRUE(proc(Low(t), High(t), d, LONG(n), context));
+        };
+    }
+};
+
+BOOL CALLBACK OnSegment(DWORD inLow, LONG inHigh, DWORD outLow, LONG outHigh, void* user) {
+    SegmentHost* h = static_cast<SegmentHost*>(user);
+    const int64_t in = int64_t((uint64_t(uint32_t(inHigh)) << 32) | inLow);
+    h->asked.emplace_back(in, int64_t((uint64_t(uint32_t(outHigh)) << 32) | outLow));
+    SetEvent(h->askedEvent);
+    switch (h->mode) {
+        case SegmentHost::kRefuse:
+            return FALSE;
+        case SegmentHost::kStall:
+            // Some pictures, then nothing more: the segment never ends by itself.
+            for (size_t i = 0; i < 10 && i < h->host.samples.size(); ++i)
+                h->video(Low(in + h->host.times[i]), High(in + h->host.times[i]), h->host.samples[i].data(),
+                         LONG(h->host.samples[i].size()), h->videoContext);
+            return TRUE;
+        case SegmentHost::kRender:
+            h->host.Render(SegmentHost::Through(h->video, h->videoContext),
+                           SegmentHost::Through(h->audio, h->audioContext), in);
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// File cut, host segment, file cut through the object: the host is asked once for the
+// segment's times and renders it on its own threads through the object's sinks; the
+// join decodes without a word and its time stamps run on across both joins.
+TEST_F(Splicery, HostSegmentJoinsBetweenFileCuts) {
+    const std::string a = DvdClip(300);
+    SegmentHost h(editor_, 3);
+    ASSERT_GT(h.host.samples.size(), 70u);
+    ASSERT_EQ(editor_->Initialize(2, 1), S_OK);
+    ASSERT_EQ(editor_->SetMaxClips(3), S_OK);
+    ASSERT_EQ(Add(a, 1.3, 4.1), S_OK);
+    ASSERT_EQ(editor_->AddClip(nullptr, Low(5 * kSecond), 0, Low(8 * kSecond), 0, FALSE), S_OK);
+    ASSERT_EQ(Add(a, 0.5, 3.3), S_OK);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("segment") + ".mpg");
+    ASSERT_EQ(editor_->SetOutputFileName(out.c_str()), S_OK);
+    Done done;
+    EXPECT_EQ(editor_->Start(&OnDone, &done), E_FAIL) << "a host segment with nobody to render it";
+    ASSERT_EQ(editor_->SetSegmentCallback(&OnSegment, &h), S_OK);
+    ASSERT_EQ(editor_->Start(&OnDone, &done), S_OK);
+    ASSERT_TRUE(done.Wait());
+    h.host.Join();
+    EXPECT_EQ(done.status, kEditDone);
+    EXPECT_EQ(done.calls, 1);
+    ASSERT_EQ(h.asked.size(), 1u);
+    EXPECT_EQ(h.asked[0], std::make_pair(5 * kSecond, 8 * kSecond));
+
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    double duration = 0;
+    ASSERT_NO_FATAL_FAILURE(editor_test::CheckTimeLine(out, 150, &duration));
+    EXPECT_NEAR(duration, 2.8 + 3.0 + 2.8, 2 * 0.6);
+}
+
+// Stop while the host sits inside a segment that never ends returns and is reported
+// once as stopped; the sinks then return at once. A host that refuses its segment fails
+// the run, reported once.
+TEST_F(Splicery, StopDuringAHostSegment) {
+    const std::string a = DvdClip(300);
+    for (const SegmentHost::Mode mode : {SegmentHost::kStall, SegmentHost::kRefuse}) {
+        SCOPED_TRACE(int(mode));
+        SegmentHost h(editor_, 1);
+        h.mode = mode;
+        ASSERT_GE(h.host.samples.size(), 10u);
+        ASSERT_EQ(editor_->Initialize(2, 1), S_OK);
+        ASSERT_EQ(editor_->SetMaxClips(2), S_OK);
+        ASSERT_EQ(Add(a, 0, 2), S_OK);
+        ASSERT_EQ(editor_->AddClip(nullptr, 0, 0, Low(3 * kSecond), 0, FALSE), S_OK);
+        Collected sink;
+        ASSERT_EQ(editor_->SetOutputCallback(&Collect, &sink), S_OK);
+        ASSERT_EQ(editor_->SetSegmentCallback(&OnSegment, &h), S_OK);
+        Done done;
+        ASSERT_EQ(editor_->Start(&OnDone, &done), S_OK);
+        ASSERT_EQ(WaitForSingleObject(h.askedEvent, 60000), WAIT_OBJECT_0);
+        if (mode == SegmentHost::kStall) {
+            Sleep(200);
+            EXPECT_EQ(WaitForSingleObject(done.event, 0), WAIT_TIMEOUT) << "the run waits for the segment";
+            // A bound against a hang, far above the time a stop takes.
+            const ULONGLONG t0 = GetTickCount64();
+            ASSERT_EQ(editor_->Stop(), S_OK);
+            EXPECT_LT(GetTickCount64() - t0, 10000u);
+            ASSERT_TRUE(done.Wait(10000));
+            EXPECT_EQ(done.status, kEditStopped);
+            h.video(0, 0, h.host.samples[0].data(), LONG(h.host.samples[0].size()), h.videoContext);
+            h.audio(0, 0, h.host.audio.data(), 1000, h.audioContext);
+        } else {
+            ASSERT_TRUE(done.Wait());
+            EXPECT_EQ(done.status, kEditFailed);
+        }
+        EXPECT_EQ(editor_->Stop(), S_OK);
+        Sleep(100);
+        EXPECT_EQ(done.calls, 1);
+        EXPECT_EQ(h.asked.size(), 1u);
+        // Other types give the next case a new, empty list.
+        ASSERT_EQ(editor_->Initialize(1, 1), S_OK);
+    }
 }
 
 int ThreadCount() {
