@@ -543,6 +543,48 @@ INSTANTIATE_TEST_SUITE_P(Graphs, VarrowMultiplexed,
                              return std::string(info.param.input) + "_to_" + info.param.output;
                          });
 
+// Stops in mid-stream delete the found streams and the next run finds them again; a
+// flush of the multiplexed input passes downstream once and the output goes on.
+TEST_F(VarrowMultiplexed, StopsAndAFlushInMidStream) {
+    Watchdog dog(300000);
+    Elementary input;
+    ASSERT_TRUE(MakeElementary("mpg", &input));
+    Muxed m;
+    // A slow sink holds the worker, so that the source is still streaming.
+    ASSERT_NO_FATAL_FAILURE(Build("ts", {&input}, &m, 20));
+    using Row = std::tuple<std::wstring, bool, bool>;
+    const std::vector<Row> stopped{Row{L"Input0", false, true}};
+    for (int i = 0; i < 10; ++i) {
+        SCOPED_TRACE(testing::Message() << "cycle " << i);
+        ASSERT_EQ(Control(graph_, &IMediaControl::Run), S_OK);
+        sources_[0]->WaitDelivered(2 * (i + 1), 20000);
+        ASSERT_EQ(Control(graph_, &IMediaControl::Stop), S_OK);
+        EXPECT_EQ(ProgramStreams(), stopped);
+    }
+    sink_->ClearRecords();
+    ASSERT_EQ(Control(graph_, &IMediaControl::Run), S_OK);
+    // (Bounded wait for the parser to find both streams.)
+    for (int wait = 0; wait < 4000 && ProgramStreams().size() < 3; ++wait)
+        Sleep(5);
+    ASSERT_EQ(ProgramStreams().size(), 3u);
+    EXPECT_EQ(sources_[0]->FlushAndResume(4), S_OK);
+    EXPECT_EQ(WaitForCompletion(graph_, 120000), S_OK);
+    EXPECT_EQ(ProgramStreams().size(), 3u) << "the found streams stay through a flush";
+    EXPECT_EQ(Control(graph_, &IMediaControl::Stop), S_OK);
+    EXPECT_EQ(ProgramStreams(), stopped);
+    const auto counts = sink_->Counts();
+    EXPECT_EQ(counts.beginFlushes, 1);
+    EXPECT_EQ(counts.endFlushes, 1);
+    EXPECT_EQ(counts.endOfStreams, 1);
+    // The last run's bytes, after the flush: both streams, a sound structure.
+    std::vector<uint8_t> last;
+    for (const testfilters::SampleSpec& sample : sink_->Samples())
+        last.insert(last.end(), sample.bytes.begin(), sample.bytes.end());
+    const muxertest::SystemsReport report = muxertest::CheckTransportStream(last);
+    EXPECT_EQ(report.error, "");
+    EXPECT_EQ(report.pesPackets.size(), 2u);
+}
+
 TEST_F(VarrowGraphTest, HundredStateCyclesThenAFullRunLosesNothing) {
     Watchdog dog(500000);
     Elementary video, audio;

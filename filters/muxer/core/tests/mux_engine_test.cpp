@@ -483,4 +483,46 @@ TEST(RunningEngine, AStreamAddedWhileRunningJoinsTheOutput) {
     }
 }
 
+// The carrier of a multiplexed input writes nothing and stays out of the tables, but the
+// output ends only after it ended too: a stream found later still has its place.
+TEST(RunningEngine, TheCarrierOfAMultiplexedInputHoldsTheEndUntilItEnds) {
+    for (OutputKind kind : {OutputKind::TransportStream, OutputKind::ProgramStream}) {
+        SCOPED_TRACE(kind == OutputKind::TransportStream ? "ts" : "ps");
+        Capture sink;
+        MuxSettings settings;
+        settings.output = kind;
+        MuxEngine engine(settings, sink);
+        MuxStream* carrier = engine.AddStream(StreamType::Mpeg2Program, {});
+        carrier->live = true;
+        carrier->bitrate = 0;
+        ASSERT_TRUE(engine.Start());
+        MuxStream* video =
+            engine.AddRunningStream(StreamType::Mpeg2Video, {}, [](MuxStream& s) { s.bitrate = 4000000; });
+        ASSERT_NE(video, nullptr);
+        for (int i = 0; i < 25; ++i)
+            video->QueueTimedUnit(Unit(8000, 400000 * (i + 1), 400000 * i, 400000).release());
+        MediaBuffer* end = MediaBuffer::CreateOwned(0);
+        end->endOfStream = true;
+        video->QueueTimedUnit(end);
+        engine.RunUntilIdle();
+        EXPECT_GT(sink.bytes.size(), 25u * 8000);
+        EXPECT_FALSE(engine.Finished());
+        EXPECT_EQ(sink.ends, 0);
+        carrier->EndOfStream();
+        engine.RunUntilIdle();
+        EXPECT_TRUE(engine.Finished());
+        EXPECT_EQ(sink.ends, 1);
+        const muxertest::SystemsReport r = kind == OutputKind::TransportStream
+                                               ? muxertest::CheckTransportStream(sink.bytes)
+                                               : muxertest::CheckProgramStream(sink.bytes, false);
+        EXPECT_EQ(r.error, "");
+        EXPECT_EQ(r.pesPackets.size(), 1u);
+        if (kind == OutputKind::TransportStream) {
+            const auto maps = ProgramMaps(sink.bytes, engine.FirstProgram()->pmtPid);
+            ASSERT_FALSE(maps.empty());
+            EXPECT_EQ(maps.back().second, 1);
+        }
+    }
+}
+
 }  // namespace
