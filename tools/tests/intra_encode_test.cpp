@@ -13,6 +13,7 @@
 
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/intra_picture.h"
+#include "filters/encoder/core/picture_encoder.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
@@ -69,6 +70,27 @@ std::string Clip(const JudgeCase& c) {
     return path;
 }
 
+// Codes the clip with `o` (input and outputs filled in here) and returns ffmpeg's messages
+// and whether its decode equals the kept reconstruction; the stream size in *bytes.
+void JudgeWithFfmpeg(const std::string& clip, IntraEncodeOptions o, size_t* bytes = nullptr) {
+    const std::string stem = testsupport::UniqueName("enc");
+    o.input = clip;
+    o.output = testsupport::FixturePath(stem + ".264");
+    o.reconstruction = testsupport::FixturePath(stem + ".rec");
+    std::string error;
+    ASSERT_EQ(RunIntraEncode(o, &error), 0) << error;
+    ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -threads 1 -i " + stem +
+                                    ".264 -f rawvideo -pix_fmt yuv420p -y " + stem + ".dec 2> " + stem + ".log"),
+              0);
+    EXPECT_EQ(testsupport::ReadFixtureFile(stem + ".log"), "");
+    const std::string decoded = testsupport::ReadFixtureFile(stem + ".dec");
+    const std::string reconstruction = testsupport::ReadFixtureFile(stem + ".rec");
+    ASSERT_FALSE(reconstruction.empty());
+    EXPECT_TRUE(decoded == reconstruction) << "decoded " << decoded.size() << " bytes, kept " << reconstruction.size();
+    if (bytes) *bytes = testsupport::ReadFixtureFile(stem + ".264").size();
+    testsupport::RunShell("rm -f " + stem + ".264 " + stem + ".rec " + stem + ".dec " + stem + ".log");
+}
+
 TEST(IntraEncode, FfmpegDecodesTheReconstruction) {
     const JudgeCase cases[] = {
         {"testsrc2, one slice", kTestsrc176, 3, 26, 0, 1, true, 1},
@@ -89,30 +111,73 @@ TEST(IntraEncode, FfmpegDecodesTheReconstruction) {
         SCOPED_TRACE(c.name);
         const std::string clip = Clip(c);
         ASSERT_FALSE(clip.empty());
-        const std::string stem = testsupport::UniqueName("intra");
         IntraEncodeOptions o;
-        o.input = clip;
-        o.output = testsupport::FixturePath(stem + ".264");
-        o.reconstruction = testsupport::FixturePath(stem + ".rec");
         o.qp = c.qp;
         o.level = c.level;
         o.slices = c.slices;
         o.deblocking = c.deblocking;
         o.gop = c.gop;
         o.interlaced = c.interlaced;
-        std::string error;
-        ASSERT_EQ(RunIntraEncode(o, &error), 0) << error;
-        ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -threads 1 -i " + stem +
-                                        ".264 -f rawvideo -pix_fmt yuv420p -y " + stem + ".dec 2> " + stem + ".log"),
-                  0);
-        EXPECT_EQ(testsupport::ReadFixtureFile(stem + ".log"), "");
-        const std::string decoded = testsupport::ReadFixtureFile(stem + ".dec");
-        const std::string reconstruction = testsupport::ReadFixtureFile(stem + ".rec");
-        ASSERT_FALSE(reconstruction.empty());
-        EXPECT_TRUE(decoded == reconstruction)
-            << "decoded " << decoded.size() << " bytes, kept " << reconstruction.size();
-        testsupport::RunShell("rm -f " + stem + ".264 " + stem + ".rec " + stem + ".dec " + stem + ".log");
+        JudgeWithFfmpeg(clip, o);
     }
+}
+
+struct InterCase {
+    const char* name;
+    const char* graph;
+    int frames, qp, level, slices, bFrames, refs;
+    bool motionSearch = true;
+    int subpel = 2;
+    int partitions = 15;
+    int gop = 0;
+};
+
+// A pan that carries content out of the picture: vectors near the edges point outside it.
+constexpr const char* kPan176 = "testsrc2=size=320x240:rate=25,crop=176:144:x=t*300:y=t*100";
+constexpr const char* kZoom176 = "mandelbrot=size=176x144:rate=25:start_scale=0.3:end_scale=0.001:end_pts=1";
+
+TEST(InterEncode, FfmpegDecodesTheReconstruction) {
+    const InterCase cases[] = {
+        {"testsrc2, two B pictures, level 0", kTestsrc176, 8, 26, 0, 1, 2, 1},
+        {"pan, three references, four slices, level 1", kPan176, 8, 30, 1, 4, 1, 3},
+        {"mandelbrot zoom, five references, level 2, QP 10", kZoom176, 6, 10, 2, 1, 0, 5},
+        {"odd size scrolling, level 2, four slices, QP 51", "testsrc2=size=200x120:rate=25,scroll=h=0.02:v=0.01", 7, 51,
+         2, 4, 2, 2},
+        {"pan, half samples, 16x16 only, level 2", kPan176, 6, 36, 2, 1, 1, 2, true, 1, 1},
+        {"zero motion, level 1, IDR every 4", kTestsrc176, 9, 20, 1, 2, 1, 1, false, 2, 15, 4},
+    };
+    for (const InterCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string clip = Clip(JudgeCase{c.name, c.graph, c.frames, 0, 0, 0, true, 0});
+        ASSERT_FALSE(clip.empty());
+        IntraEncodeOptions o;
+        o.inter = true;
+        o.qp = c.qp;
+        o.level = c.level;
+        o.slices = c.slices;
+        o.bFrames = c.bFrames;
+        o.refs = c.refs;
+        o.motionSearch = c.motionSearch;
+        o.subpel = c.subpel;
+        o.partitions = c.partitions;
+        o.gop = c.gop;
+        JudgeWithFfmpeg(clip, o);
+    }
+}
+
+// At a fixed QP the motion search codes moving content in fewer bits than zero motion.
+TEST(InterEncode, MotionSearchSavesBitsOnMovingContent) {
+    const std::string clip = Clip(JudgeCase{"pan", kPan176, 8, 0, 0, 0, true, 0});
+    ASSERT_FALSE(clip.empty());
+    IntraEncodeOptions o;
+    o.inter = true;
+    o.qp = 26;
+    o.gop = 0;
+    size_t searched = 0, zero = 0;
+    JudgeWithFfmpeg(clip, o, &searched);
+    o.motionSearch = false;
+    JudgeWithFfmpeg(clip, o, &zero);
+    EXPECT_LT(searched * 10, zero * 8) << searched << " bytes searched, " << zero << " at zero motion";
 }
 
 // Allocations while coding the second picture: the same at 99 and at 1620 macroblocks, at
@@ -152,6 +217,91 @@ TEST(IntraEncode, NoAllocationPerMacroblock) {
     };
     for (int level = 0; level <= 2; ++level)
         EXPECT_EQ(allocationsFor(176, 144, level), allocationsFor(720, 576, level)) << "level " << level;
+}
+
+// The inter pictures too: allocations while coding a P and a B picture are the same at 99
+// and at 396 macroblocks.
+TEST(InterEncode, NoAllocationPerMacroblock) {
+    using namespace ombrisk;
+    const auto allocationsFor = [](int width, int height, int level) {
+        EncoderBlock block;
+        int32_t params[kParamWords];
+        DefaultParameterWords(params);
+        params[kParCabac] = 0;
+        params[kParGopLength] = 0;
+        params[kParBFrames] = 1;
+        params[kParRefFrames] = 2;
+        params[kParPartitions] = 15;
+        params[kParSliceCount] = 1;
+        params[kParMbCoderLevel] = level;
+        params[kParQpI] = params[kParQpP] = params[kParQpB] = 24;
+        EXPECT_EQ(StoreParameterRecord(&block, params, 1), kCoreOk);
+        EXPECT_EQ(StorePictureRecord(&block, width, height, width, height, 1), kCoreOk);
+        FillChromaGeometry(&block);
+        CPictureEncoder encoder(block);
+        EXPECT_EQ(encoder.status(), kCoreOk);
+        std::vector<uint8_t> pixels(size_t(width) * height * 3 / 2);
+        const auto picture = [&](int shift) {
+            for (size_t i = 0; i < pixels.size(); ++i)
+                pixels[i] = static_cast<uint8_t>(((i + shift) * 2654435761u) >> 13);
+            return PlanarPicture{pixels.data(),
+                                 pixels.data() + width * height,
+                                 pixels.data() + width * height + width * height / 4,
+                                 width,
+                                 height,
+                                 width,
+                                 width / 2};
+        };
+        std::vector<uint8_t> out;
+        out.reserve(size_t(16) << 20);
+        EXPECT_EQ(encoder.EncodePicture(picture(0), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+        const long before = gAllocations.load();
+        EXPECT_EQ(encoder.EncodePicture(picture(3), PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(1), PictureOrder{kSliceB, false, false, 1}, &out), kCoreOk);
+        return gAllocations.load() - before;
+    };
+    for (int level = 0; level <= 2; ++level)
+        EXPECT_EQ(allocationsFor(176, 144, level), allocationsFor(352, 288, level)) << "level " << level;
+}
+
+// Settings and picture orders the encoder cannot serve are refused, not coded wrongly.
+TEST(InterEncode, RefusesWhatItCannotCode) {
+    using namespace ombrisk;
+    const auto makeBlock = [](EncoderBlock* block, int32_t motionSearch) {
+        int32_t params[kParamWords];
+        DefaultParameterWords(params);
+        params[kParCabac] = 0;
+        params[kParGopLength] = 0;
+        params[kParBFrames] = 1;
+        params[kParRefFrames] = 1;
+        params[kParMotionSearch] = motionSearch;
+        EXPECT_EQ(StoreParameterRecord(block, params, 1), kCoreOk);
+        EXPECT_EQ(StorePictureRecord(block, 64, 48, 64, 48, 1), kCoreOk);
+        FillChromaGeometry(block);
+    };
+    for (int32_t word : {-1, 2, 7}) {
+        EncoderBlock block;
+        makeBlock(&block, word);
+        EXPECT_EQ(CPictureEncoder(block).status(), kCoreUnsupported) << "motion search word " << word;
+    }
+    EncoderBlock block;
+    makeBlock(&block, 1);
+    CPictureEncoder encoder(block);
+    ASSERT_EQ(encoder.status(), kCoreOk);
+    std::vector<uint8_t> pixels(64 * 48 * 3 / 2, 90), out;
+    const PlanarPicture pic{pixels.data(), pixels.data() + 64 * 48, pixels.data() + 64 * 48 * 5 / 4, 64, 48, 64, 32};
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceP, false, true, 0}, &out), kCoreBadArgument);
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceP, true, true, 0}, &out), kCoreBadArgument);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+    const size_t afterIdr = out.size();
+    // A B picture needs a reference after it in display order.
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceB, false, false, 1}, &out), kCoreBadArgument);
+    EXPECT_EQ(out.size(), afterIdr);
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceB, false, false, 1}, &out), kCoreOk);
+    EXPECT_EQ(encoder.listCount(0), 1);
+    EXPECT_EQ(encoder.listCount(1), 1);
 }
 
 }  // namespace

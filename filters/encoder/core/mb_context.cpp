@@ -98,7 +98,8 @@ void CMbContext::SetQp(int newQp) {
     lumaQuant = MakeQuantRecord(qp);
     chromaQuant = MakeQuantRecord(chromaQp);
     lambda = DecisionLambda(qp);
-    rdLambda = RdLambda(qp);
+    // B pictures are not referenced: their errors do not propagate, so bits weigh more.
+    rdLambda = RdLambda(qp) * (sliceType == kSliceB ? 4 : 1);
     skipThreshold = block.param(kParBFrames) != 0 ? 256 : lambda * 128;
     bPenalty = lambda;
 }
