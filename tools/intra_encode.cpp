@@ -122,6 +122,7 @@ int RunIntraEncode(const IntraEncodeOptions& o, std::string* error) {
         return pic;
     };
     const auto copyRecon = [&](uint8_t* dst) {
+        encoder->DeblockLastPicture();  // B pictures are kept unfiltered; a decoder filters them
         const CRefPictureStore& p = encoder->reconstruction();
         const uint8_t* planes[3] = {p.luma(), p.cb(), p.cr()};
         const int strides[3] = {p.lumaStride(), p.chromaStride(), p.chromaStride()};
@@ -156,11 +157,11 @@ int RunIntraEncode(const IntraEncodeOptions& o, std::string* error) {
     const auto flush = [&]() -> bool {
         if (waiting.empty()) return true;
         if (!code(waiting.back(), kSliceP, false)) return false;
-        copyRecon(anchorRecon.data());
+        if (rec) copyRecon(anchorRecon.data());
         std::vector<uint8_t> recon(frameBytes);
         for (size_t i = 0; i + 1 < waiting.size(); ++i) {
             if (!code(waiting[i], kSliceB, false)) return false;
-            copyRecon(recon.data());
+            if (rec) copyRecon(recon.data());
             if (!writeRecon(recon.data())) return (*error = "write failed"), false;
         }
         if (!writeRecon(anchorRecon.data())) return (*error = "write failed"), false;
@@ -178,7 +179,7 @@ int RunIntraEncode(const IntraEncodeOptions& o, std::string* error) {
             if (!flush()) return 1;
             if (idr) idrIndex = n;
             if (!code(f, kSliceI, idr)) return 1;
-            copyRecon(anchorRecon.data());
+            if (rec) copyRecon(anchorRecon.data());
             if (!writeRecon(anchorRecon.data())) return (*error = "write failed"), 1;
             continue;
         }

@@ -68,6 +68,16 @@ void CPictureEncoder::BuildLists(const PictureOrder& order) {
     }
 }
 
+void CPictureEncoder::DeblockLastPicture() {
+    if (currentFiltered_) return;
+    currentFiltered_ = true;
+    if (!(block_.param(kParFlags) & kFlagDeblocking)) return;
+    CRefPictureStore& picture = *pool_[current_];
+    loopFilter_.ComputeStrengths(&picture);
+    loopFilter_.FilterLuma(&picture);
+    loopFilter_.FilterChroma(&picture);
+}
+
 int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out) {
     if (status_ != kCoreOk) return status_;
     if (!out || !source.y || !source.cb || !source.cr) return kCoreBadArgument;
@@ -133,14 +143,11 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
         nal_.output().Reset();
         first = end;
     }
-    if (block_.param(kParFlags) & kFlagDeblocking) {
-        loopFilter_.ComputeStrengths(&picture);
-        loopFilter_.FilterLuma(&picture);
-        loopFilter_.FilterChroma(&picture);
-    }
-    picture.PadPlanes();
     current_ = slot;
+    currentFiltered_ = false;
     if (reference) {
+        DeblockLastPicture();
+        picture.PadPlanes();
         picture.BuildHalfSamplePlane();
         // Sliding window: the oldest reference leaves when the window is full.
         int held = 0, oldest = -1;

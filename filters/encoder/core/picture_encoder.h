@@ -44,8 +44,11 @@ public:
     // (nothing of the picture is appended then).
     int EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out);
 
-    // The reconstruction of the last picture coded (what a decoder outputs for it).
+    // The reconstruction of the last picture coded. A non-reference picture is left
+    // without the loop filter (nothing predicts from it); DeblockLastPicture filters it
+    // as a decoder does, for comparison with a decoder's output.
     const CRefPictureStore& reconstruction() const { return *pool_[current_]; }
+    void DeblockLastPicture();
     // The number of list entries of the last picture (list 0, list 1).
     int listCount(int list) const { return lists_.count[list]; }
 
@@ -62,6 +65,7 @@ private:
     std::vector<std::unique_ptr<CRefPictureStore>> pool_;
     std::vector<Slot> slots_;
     int current_ = 0;
+    bool currentFiltered_ = true;
     int maxReferences_ = 1;
     int listLimit_ = 1;
     InterReferences lists_;
