@@ -46,6 +46,10 @@ private:
     int32_t InterKind(const InterCandidate& c, int cbp) const;
     int64_t InterRdCost(const InterCandidate& c);
     int ChromaLevels(const ChromaResult& c) const;
+    // Levels 0 and 1: the prediction's mean squared error; on a busy source it moves the
+    // elimination thresholds (a close prediction clears more levels in P slices, a poor
+    // one fewer in B slices).
+    uint32_t CheckPredictionError(const InterCandidate& c);
     void SearchCandidates(InterCandidate* out, int* count);
     void IntraAfterInter(int64_t interCost);
 

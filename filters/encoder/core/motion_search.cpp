@@ -103,6 +103,10 @@ MotionVector CMbCoder::SearchPartition(int list, int ref, int bx, int by, int w,
         }
     }
     MotionVector mv{4 * bestX, 4 * bestY};
+    // Sub-sample refinement only where the integer match leaves enough error: the block's
+    // sample count at levels 1 and 2, the skip threshold at level 0.
+    const uint32_t integerSad = best - VectorCost(mv, mvp);
+    const uint32_t refineAbove = level_ == kCoderSad ? uint32_t(mb_.skipThreshold) : uint32_t(bw * bh);
     alignas(16) uint8_t pred[256];
     uint8_t* at = pred + 64 * by + 4 * bx;
     const auto subCost = [&](MotionVector v) {
@@ -110,7 +114,7 @@ MotionVector CMbCoder::SearchPartition(int list, int ref, int bx, int by, int w,
         return PartitionCost(pred, bx, by, w, h) + VectorCost(v, mvp);
     };
     uint32_t bestSub = subCost(mv);
-    for (int step = 2; step >= 1; --step) {
+    for (int step = 2; step >= 1 && integerSad > refineAbove; --step) {
         if (subpelDepth_ < 3 - step) break;  // half samples from depth 1, quarter from 2
         const MotionVector centre = mv;
         for (int dy = -1; dy <= 1; ++dy)
@@ -209,6 +213,18 @@ int32_t CMbCoder::InterKind(const InterCandidate& c, int cbp) const {
         if (m.ref == 0 && m.x == s.x && m.y == s.y) return kMbSkipped;
     }
     return c.shape == kPart8x8 ? kMbP8x8 : kMbPInter;
+}
+
+uint32_t CMbCoder::CheckPredictionError(const InterCandidate& c) {
+    const uint32_t error = mb_.kernels.ssd16x16(mb_.srcLuma, c.luma) / 256;
+    if (mb_.sourceVariance > 512) {
+        const bool isP = mb_.sliceType == kSliceP;
+        if (error < 64)
+            mb_.lumaThreshold = mb_.chromaThreshold = mb_.eliminationBase - (isP ? 1 : 0);
+        else
+            mb_.lumaThreshold = mb_.chromaThreshold = mb_.eliminationBase + (isP ? 0 : 1);
+    }
+    return error;
 }
 
 int CMbCoder::ChromaLevels(const ChromaResult& c) const {
@@ -368,6 +384,7 @@ void CMbCoder::DecideInter() {
     if (level_ == kCoderRdo) {
         cost = InterRdCost(c);
     } else {
+        const uint32_t predictionError = CheckPredictionError(c);
         CodeInterResidual(c);
         const LumaResult& l = mb_.lumaTrial();
         const ChromaResult& cr = mb_.chromaTrial();
@@ -383,6 +400,8 @@ void CMbCoder::DecideInter() {
                 if (m > 2 * levels) cost = levels + 4 + (isB ? 4 : 0);
             }
         }
+        // A reconstruction further from the source than the prediction was is charged 1.
+        if (predictionError < mb_.kernels.ssd16x16(mb_.srcLuma, l.recon) / 256) cost += 1;
     }
     mb_.lumaToggle ^= 1;
     mb_.chromaToggle ^= 1;
