@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "filters/encoder/core/coarse_search.h"
 #include "filters/encoder/core/coefficient_list.h"
 #include "filters/encoder/core/encoder_block.h"
 #include "filters/encoder/core/kernel_table.h"
@@ -61,6 +62,8 @@ constexpr int kMaxListRefs = 16;
 // prediction (RefPicList1[0]).
 struct InterReferences {
     const CRefPictureStore* list[2][kMaxListRefs] = {};
+    // The coarse vectors of this picture against each reference (null without them).
+    CoarseVectorField* coarse[2][kMaxListRefs] = {};
     uint8_t id[2][kMaxListRefs] = {};
     int count[2] = {0, 0};
 };

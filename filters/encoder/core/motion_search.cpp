@@ -295,9 +295,24 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
             MotionVector mv;
             uint32_t cost;
             if (motionSearch_) {
-                const MotionVector starts[2] = {
-                    mvp, d.motion[0][0].ref >= 0 ? MotionVector{d.motion[0][0].x, d.motion[0][0].y} : MotionVector{}};
-                mv = SearchPartition(list, r, 0, 0, 4, 4, mvp, starts, 2, &cost);
+                // Starts: the coarse vector of this macroblock (or the median of the
+                // coarse field around it), the predictor and the skip/direct vector.
+                MotionVector starts[3];
+                int n = 0;
+                CoarseVectorField* field = refs.coarse[list][r];
+                if (field) {
+                    const CoarseEntry& e = field->at(mb_.mbX, mb_.mbY);
+                    int cx = e.x, cy = e.y;
+                    if (!e.valid) field->Predict(mb_.mbX, mb_.mbY, &cx, &cy);
+                    starts[n++] = {4 * cx, 4 * cy};
+                }
+                starts[n++] = mvp;
+                if (d.motion[list][0].ref >= 0) starts[n++] = {d.motion[list][0].x, d.motion[list][0].y};
+                mv = SearchPartition(list, r, 0, 0, 4, 4, mvp, starts, n, &cost);
+                if (field)
+                    field->at(mb_.mbX, mb_.mbY) =
+                        CoarseEntry{static_cast<int16_t>((mv.x + 2) >> 2), static_cast<int16_t>((mv.y + 2) >> 2),
+                                    static_cast<int32_t>(cost), 1};
             } else {
                 mv = {};
                 cost = 0;

@@ -29,6 +29,14 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block)
         if (!pool_.back()->valid()) status_ = kCoreNotInitialised;
     }
     slots_.resize(pool_.size());
+    quarter_.resize(pool_.size());
+    coarse_.resize(pool_.size());
+    if (block.param(kParMotionSearch) == 1 && status_ == kCoreOk)
+        for (size_t i = 0; i < pool_.size(); ++i) {
+            const CRefPictureStore& p = *pool_[i];
+            Downscale(p.luma(), p.lumaStride(), p.width(), p.height(), &quarter_[i]);
+            coarse_[i].Resize(block.macroblocks.columns, block.macroblocks.rows);
+        }
     if (!block.initialised()) status_ = kCoreNotInitialised;
     if (block.param(kParCabac) != 0) status_ = kCoreUnsupported;
     // Motion search is on (1) or off (0); no other value selects a motion object.
@@ -41,9 +49,11 @@ void CPictureEncoder::BuildLists(const PictureOrder& order) {
     std::vector<int> refs;
     for (int i = 0; i < int(slots_.size()); ++i)
         if (slots_[i].reference) refs.push_back(i);
+    const bool coarse = block_.param(kParMotionSearch) == 1;
     const auto add = [&](int list, int slot) {
         if (lists_.count[list] >= kMaxListRefs) return;
         lists_.list[list][lists_.count[list]] = pool_[slot].get();
+        lists_.coarse[list][lists_.count[list]] = coarse ? &coarse_[slot] : nullptr;
         lists_.id[list][lists_.count[list]] = static_cast<uint8_t>(slot + 1);
         ++lists_.count[list];
     };
@@ -113,6 +123,20 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
 
     picture.Fill(source);
     picture.ResetRecords();
+    if (block_.param(kParMotionSearch) == 1) {
+        // The coarse search sees the padded source at quarter resolution; a reference
+        // keeps the quarter plane of its source.
+        picture.PadPlanes();
+        Downscale(picture.luma(), picture.lumaStride(), picture.width(), picture.height(), &quarter_[slot]);
+        const int rangeX = std::clamp(block_.param(kParRangeX), 0, 256);
+        const int rangeY = std::clamp(block_.param(kParRangeY), 0, 28);
+        for (int list = 0; list < 2; ++list)
+            for (int r = 0; r < lists_.count[list]; ++r) {
+                const int refSlot = lists_.id[list][r] - 1;
+                CoarseSearchReference(quarter_[slot], quarter_[refSlot], rangeX, rangeY, block_.macroblocks.columns,
+                                      block_.macroblocks.rows, &coarse_[refSlot]);
+            }
+    }
     const int cols = block_.macroblocks.columns, count = block_.macroblocks.count;
     const int slices = std::clamp(block_.param(kParSliceCount), 1, std::min(count, int{kNoSlice} - 1));
     const int qpWord = order.sliceType == kSliceI ? kParQpI : order.sliceType == kSliceP ? kParQpP : kParQpB;

@@ -64,6 +64,10 @@ private:
     int status_;
     std::vector<std::unique_ptr<CRefPictureStore>> pool_;
     std::vector<Slot> slots_;
+    // Per picture buffer: its quarter-resolution source and the coarse vectors of the
+    // picture being coded against it.
+    std::vector<QuarterPlane> quarter_;
+    std::vector<CoarseVectorField> coarse_;
     int current_ = 0;
     bool currentFiltered_ = true;
     int maxReferences_ = 1;
