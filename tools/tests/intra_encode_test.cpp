@@ -3,7 +3,9 @@
 // picture allocates nothing per macroblock.
 #include "tools/intra_encode.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <new>
 #include <string>
@@ -262,6 +264,60 @@ TEST(InterEncode, NoAllocationPerMacroblock) {
     };
     for (int level = 0; level <= 2; ++level)
         EXPECT_EQ(allocationsFor(176, 144, level), allocationsFor(352, 288, level)) << "level " << level;
+}
+
+// Sub-sample depth 0 keeps every vector on whole samples, depth 1 on half samples; depth 2
+// reaches quarter samples.
+TEST(InterEncode, SubSampleDepthBoundsTheVectors) {
+    using namespace ombrisk;
+    const auto vectorUnits = [](int depth) {
+        EncoderBlock block;
+        int32_t params[kParamWords];
+        DefaultParameterWords(params);
+        params[kParCabac] = 0;
+        params[kParGopLength] = 0;
+        params[kParBFrames] = 0;
+        params[kParRefFrames] = 1;
+        params[kParSubpelDepth] = depth;
+        params[kParPartitions] = 15;
+        params[kParMbCoderLevel] = 1;
+        params[kParQpI] = params[kParQpP] = 22;
+        EXPECT_EQ(StoreParameterRecord(&block, params, 1), kCoreOk);
+        EXPECT_EQ(StorePictureRecord(&block, 128, 96, 128, 96, 1), kCoreOk);
+        FillChromaGeometry(&block);
+        CPictureEncoder encoder(block);
+        EXPECT_EQ(encoder.status(), kCoreOk);
+        // A smooth pattern moved by a fraction of a sample between the two pictures.
+        std::vector<uint8_t> pixels(128 * 96 * 3 / 2, 128);
+        const auto picture = [&](double shift) {
+            for (int y = 0; y < 96; ++y)
+                for (int x = 0; x < 128; ++x)
+                    pixels[y * 128 + x] = static_cast<uint8_t>(128 + 60 * std::sin((x + shift) * 0.21) *
+                                                                         std::cos((y + 0.6 * shift) * 0.17));
+            return PlanarPicture{
+                pixels.data(), pixels.data() + 128 * 96, pixels.data() + 128 * 96 * 5 / 4, 128, 96, 128, 64};
+        };
+        std::vector<uint8_t> out;
+        EXPECT_EQ(encoder.EncodePicture(picture(0), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(2.3), PictureOrder{kSliceP, false, true, 1}, &out), kCoreOk);
+        // The finest step among the vectors: 4 whole samples, 2 half, 1 quarter.
+        int finest = 4, moved = 0;
+        const CRefPictureStore& p = encoder.reconstruction();
+        for (int mb = 0; mb < block.macroblocks.count; ++mb) {
+            const MbRecord& r = p.records()[(mb / 8) * p.recordStride() + mb % 8];
+            for (const MotionEntry& e : r.motion[0]) {
+                if (e.ref < 0) continue;
+                moved += e.x != 0 || e.y != 0;
+                for (int v : {int(e.x), int(e.y)})
+                    finest = std::min(finest, v % 4 == 0 ? 4 : v % 2 == 0 ? 2 : 1);
+            }
+        }
+        EXPECT_GT(moved, 0) << "depth " << depth;
+        return finest;
+    };
+    EXPECT_EQ(vectorUnits(0), 4);
+    EXPECT_EQ(vectorUnits(1), 2);
+    EXPECT_EQ(vectorUnits(2), 1);
 }
 
 // Settings and picture orders the encoder cannot serve are refused, not coded wrongly.

@@ -282,6 +282,8 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
     const uint32_t directCost = cost16_(mb_.srcLuma, d.luma);
     const uint32_t threshold = level_ == kCoderSatd ? 2 * uint32_t(mb_.skipThreshold) : uint32_t(mb_.skipThreshold);
     if (level_ != kCoderRdo && directCost <= threshold) return;
+    // Level 2: a skip or direct coding within 8 λ₂ of free is not searched further.
+    if (level_ == kCoderRdo && InterRdCost(d) <= 8 * int64_t{mb_.rdLambda}) return;
 
     const PartialMotion none;
     MotionVector best[2];
@@ -317,7 +319,7 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
                 mv = {};
                 cost = 0;
             }
-            cost += 32 * r;
+            cost += r > 0 ? 64 : 0;  // a later reference costs index bits
             if (cost < bestCost) bestCost = cost, best[list] = mv, bestRef[list] = r;
             if (!motionSearch_) break;
         }
