@@ -83,7 +83,9 @@ MotionVector CMbCoder::SearchPartition(int list, int ref, int bx, int by, int w,
     }
     static constexpr int kLarge[8][2] = {{0, 2}, {-2, 2}, {-2, 0}, {-2, -2}, {0, -2}, {2, -2}, {2, 0}, {2, 2}};
     static constexpr int kSmall[4][2] = {{-1, 0}, {0, -1}, {1, 0}, {0, 1}};
-    for (int step = 0; step < 8; ++step) {
+    // Large-pattern steps: 5 for a macroblock, 3 for a partition refined from its vector.
+    const int steps = (w == 4 && h == 4) ? 5 : 3;
+    for (int step = 0; step < steps; ++step) {
         const int cx = bestX, cy = bestY;
         for (const auto& d : kLarge) {
             const int nx = cx + d[0], ny = cy + d[1];
