@@ -37,14 +37,15 @@ private:
                                  const MotionVector* starts, int startCount, uint32_t* cost);
     uint32_t PartitionCost(const uint8_t* pred, int bx, int by, int w, int h) const;
     uint32_t VectorCost(MotionVector mv, MotionVector mvp) const;
-    // Fills the prediction samples of a candidate from its motion (per 8x8 quadrant).
-    void PredictCandidate(InterCandidate& c) const;
+    // Fills the luma (or the chroma) prediction of a candidate from its motion, per 8x8
+    // quadrant.
+    void PredictCandidate(InterCandidate& c, bool chroma = false) const;
     // Vector differences of every partition against its predictor; returns their sum.
     int ComputeDeltas(InterCandidate& c) const;
     // Codes the candidate's luma and chroma residual into the trial sets; sets the kind.
-    void CodeInterResidual(const InterCandidate& c);
+    void CodeInterResidual(InterCandidate& c);
     int32_t InterKind(const InterCandidate& c, int cbp) const;
-    int64_t InterRdCost(const InterCandidate& c);
+    int64_t InterRdCost(InterCandidate& c);
     int ChromaLevels(const ChromaResult& c) const;
     // Levels 0 and 1: the prediction's mean squared error; on a busy source it moves the
     // elimination thresholds (a close prediction clears more levels in P slices, a poor

@@ -50,29 +50,28 @@ struct PlaneGrid {
 
 // Quarter sample at quarter position (qx, qy): a half-grid sample, or the rounded average
 // of the two half-grid samples nearest to it (for the diagonal positions, the two whose
-// coordinates differ in parity).
+// coordinates differ in parity). The pair's offsets are the same for every sample of the
+// block; a single sample is averaged with itself.
 template <class Grid>
 void PredictFromGrid(const Grid& g, int qx, int qy, int w, int h, uint8_t* dst, int dstStride) {
-    const int fx = qx & 1, fy = qy & 1;
+    const int hx0 = qx >> 1, hy0 = qy >> 1;
+    int ax = 0, ay = 0, bx = 0, by = 0;
+    if ((qx & 1) && !(qy & 1)) {
+        bx = 1;
+    } else if (!(qx & 1) && (qy & 1)) {
+        by = 1;
+    } else if (qx & 1) {
+        if ((hx0 ^ hy0) & 1)
+            bx = by = 1;  // (x, y) and (x + 1, y + 1)
+        else
+            ax = 1, by = 1;  // (x + 1, y) and (x, y + 1)
+    }
     for (int y = 0; y < h; ++y) {
         uint8_t* d = dst + y * dstStride;
-        const int hy0 = (qy >> 1) + 2 * y;
+        const int hy = hy0 + 2 * y;
         for (int x = 0; x < w; ++x) {
-            const int hx0 = (qx >> 1) + 2 * x;
-            int v;
-            if (!fx && !fy) {
-                v = g.At(hx0, hy0);
-            } else if (fx && !fy) {
-                v = (g.At(hx0, hy0) + g.At(hx0 + 1, hy0) + 1) >> 1;
-            } else if (!fx && fy) {
-                v = (g.At(hx0, hy0) + g.At(hx0, hy0 + 1) + 1) >> 1;
-            } else {
-                // Of the four corners, the two with one odd and one even coordinate.
-                const bool cornerMixed = ((hx0 ^ hy0) & 1) != 0;
-                v = cornerMixed ? (g.At(hx0, hy0) + g.At(hx0 + 1, hy0 + 1) + 1) >> 1
-                                : (g.At(hx0 + 1, hy0) + g.At(hx0, hy0 + 1) + 1) >> 1;
-            }
-            d[x] = static_cast<uint8_t>(v);
+            const int hx = hx0 + 2 * x;
+            d[x] = static_cast<uint8_t>((g.At(hx + ax, hy + ay) + g.At(hx + bx, hy + by) + 1) >> 1);
         }
     }
 }
@@ -112,9 +111,16 @@ void PredictChromaBlock(const CRefPictureStore& ref, int component, int x, int y
     const int wa = (8 - dx) * (8 - dy), wb = dx * (8 - dy), wc = (8 - dx) * dy, wd = dx * dy;
     const bool inside = ix >= -kPlaneBorder && iy >= -kPlaneBorder && ix + w + 1 <= cw + kPlaneBorder &&
                         iy + h + 1 <= ch + kPlaneBorder;
+    if (inside) {
+        const uint8_t* a = plane + iy * stride + ix;
+        for (int r = 0; r < h; ++r, a += stride)
+            for (int c = 0; c < w; ++c)
+                dst[r * dstStride + c] = static_cast<uint8_t>(
+                    (wa * a[c] + wb * a[c + 1] + wc * a[c + stride] + wd * a[c + stride + 1] + 32) >> 6);
+        return;
+    }
     const auto at = [&](int px, int py) {
-        if (!inside) px = std::clamp(px, 0, cw - 1), py = std::clamp(py, 0, ch - 1);
-        return int{plane[py * stride + px]};
+        return int{plane[std::clamp(py, 0, ch - 1) * stride + std::clamp(px, 0, cw - 1)]};
     };
     for (int r = 0; r < h; ++r)
         for (int c = 0; c < w; ++c) {

@@ -131,7 +131,7 @@ MotionVector CMbCoder::SearchPartition(int list, int ref, int bx, int by, int w,
     return mv;
 }
 
-void CMbCoder::PredictCandidate(InterCandidate& c) const {
+void CMbCoder::PredictCandidate(InterCandidate& c, bool chroma) const {
     alignas(16) uint8_t second[256];
     alignas(16) uint8_t secondChroma[2][64];
     for (int q = 0; q < 4; ++q) {
@@ -143,15 +143,17 @@ void CMbCoder::PredictCandidate(InterCandidate& c) const {
             const MotionEntry& m = c.motion[list][b];
             if (m.ref < 0) continue;
             const CRefPictureStore& ref = *mb_.references->list[list][m.ref];
-            uint8_t* luma = first ? c.luma : second;
-            PredictLumaBlock(ref, x, y, m.x, m.y, 8, 8, luma + lumaOff, 16);
-            for (int comp = 0; comp < 2; ++comp)
-                PredictChromaBlock(ref, comp, x / 2, y / 2, m.x, m.y, 4, 4,
-                                   (first ? c.chroma[comp] : secondChroma[comp]) + chromaOff, 8);
-            if (!first) {
-                AveragePredictions(c.luma + lumaOff, second + lumaOff, 8, 8, 16);
+            if (chroma) {
                 for (int comp = 0; comp < 2; ++comp)
-                    AveragePredictions(c.chroma[comp] + chromaOff, secondChroma[comp] + chromaOff, 4, 4, 8);
+                    PredictChromaBlock(ref, comp, x / 2, y / 2, m.x, m.y, 4, 4,
+                                       (first ? c.chroma[comp] : secondChroma[comp]) + chromaOff, 8);
+                if (!first)
+                    for (int comp = 0; comp < 2; ++comp)
+                        AveragePredictions(c.chroma[comp] + chromaOff, secondChroma[comp] + chromaOff, 4, 4, 8);
+            } else {
+                uint8_t* luma = first ? c.luma : second;
+                PredictLumaBlock(ref, x, y, m.x, m.y, 8, 8, luma + lumaOff, 16);
+                if (!first) AveragePredictions(c.luma + lumaOff, second + lumaOff, 8, 8, 16);
             }
             first = false;
         }
@@ -189,7 +191,8 @@ int CMbCoder::ComputeDeltas(InterCandidate& c) const {
     return sum;
 }
 
-void CMbCoder::CodeInterResidual(const InterCandidate& c) {
+void CMbCoder::CodeInterResidual(InterCandidate& c) {
+    PredictCandidate(c, true);  // chroma is formed only for candidates that are coded
     LumaResult& l = mb_.lumaTrial();
     l.kind = kMbPInter;
     l.cbp = mb_.kernels.transformInter16x16(mb_.srcLuma, l.recon, c.luma, l.coefs, l.blocks, &mb_.lumaQuant,
@@ -239,7 +242,7 @@ int CMbCoder::ChromaLevels(const ChromaResult& c) const {
     return sum;
 }
 
-int64_t CMbCoder::InterRdCost(const InterCandidate& c) {
+int64_t CMbCoder::InterRdCost(InterCandidate& c) {
     CodeInterResidual(c);
     const LumaResult& l = mb_.lumaTrial();
     const ChromaResult& cr = mb_.chromaTrial();
@@ -381,7 +384,7 @@ void CMbCoder::DecideInter() {
     int bestIndex = 0;
     int64_t bestScore = std::numeric_limits<int64_t>::max();
     for (int i = 0; i < count; ++i) {
-        const InterCandidate& c = cand_[i];
+        InterCandidate& c = cand_[i];
         int64_t score;
         if (level_ == kCoderRdo) {
             score = InterRdCost(c);
@@ -398,7 +401,7 @@ void CMbCoder::DecideInter() {
         if (score < bestScore) bestScore = score, bestIndex = i;
     }
     chosen_ = bestIndex;
-    const InterCandidate& c = cand_[bestIndex];
+    InterCandidate& c = cand_[bestIndex];
     int64_t cost = 0;
     if (level_ == kCoderRdo) {
         cost = InterRdCost(c);
