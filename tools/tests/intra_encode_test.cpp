@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -182,33 +184,41 @@ TEST(InterEncode, MotionSearchSavesBitsOnMovingContent) {
     EXPECT_LT(searched * 10, zero * 8) << searched << " bytes searched, " << zero << " at zero motion";
 }
 
+// Fills `block` for a width x height source from the default words, CAVLC, and the
+// given word changes.
+void MakeBlock(ombrisk::EncoderBlock* block, int width, int height,
+               std::initializer_list<std::pair<int, int32_t>> words) {
+    using namespace ombrisk;
+    int32_t params[kParamWords];
+    DefaultParameterWords(params);
+    params[kParCabac] = 0;
+    for (const auto& [word, value] : words)
+        params[word] = value;
+    EXPECT_EQ(StoreParameterRecord(block, params, 1), kCoreOk);
+    EXPECT_EQ(StorePictureRecord(block, width, height, width, height, 1), kCoreOk);
+    FillChromaGeometry(block);
+}
+
+// A width x height picture of hashed samples (shifted by `shift` positions) in `pixels`.
+ombrisk::PlanarPicture HashedPicture(std::vector<uint8_t>* pixels, int width, int height, int shift) {
+    pixels->resize(size_t(width) * height * 3 / 2);
+    for (size_t i = 0; i < pixels->size(); ++i)
+        (*pixels)[i] = static_cast<uint8_t>(((i + shift) * 2654435761u) >> 13);
+    const uint8_t* p = pixels->data();
+    return {p, p + width * height, p + width * height * 5 / 4, width, height, width, width / 2};
+}
+
 // Allocations while coding the second picture: the same at 99 and at 1620 macroblocks, at
 // every coder level, so none is made per macroblock.
 TEST(IntraEncode, NoAllocationPerMacroblock) {
     using namespace ombrisk;
     const auto allocationsFor = [](int width, int height, int level) {
         EncoderBlock block;
-        int32_t params[kParamWords];
-        DefaultParameterWords(params);
-        params[kParCabac] = 0;
-        params[kParSliceCount] = 1;
-        params[kParMbCoderLevel] = level;
-        params[kParQpI] = 20;
-        EXPECT_EQ(StoreParameterRecord(&block, params, 1), kCoreOk);
-        EXPECT_EQ(StorePictureRecord(&block, width, height, width, height, 1), kCoreOk);
-        FillChromaGeometry(&block);
+        MakeBlock(&block, width, height, {{kParSliceCount, 1}, {kParMbCoderLevel, level}, {kParQpI, 20}});
         CIntraPictureEncoder encoder(block);
         EXPECT_EQ(encoder.status(), kCoreOk);
-        std::vector<uint8_t> pixels(size_t(width) * height * 3 / 2);
-        for (size_t i = 0; i < pixels.size(); ++i)
-            pixels[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
-        PlanarPicture pic{pixels.data(),
-                          pixels.data() + width * height,
-                          pixels.data() + width * height + width * height / 4,
-                          width,
-                          height,
-                          width,
-                          width / 2};
+        std::vector<uint8_t> pixels;
+        const PlanarPicture pic = HashedPicture(&pixels, width, height, 0);
         std::vector<uint8_t> out;
         out.reserve(size_t(8) << 20);
         EXPECT_EQ(encoder.EncodePicture(pic, &out), kCoreOk);
@@ -227,33 +237,20 @@ TEST(InterEncode, NoAllocationPerMacroblock) {
     using namespace ombrisk;
     const auto allocationsFor = [](int width, int height, int level) {
         EncoderBlock block;
-        int32_t params[kParamWords];
-        DefaultParameterWords(params);
-        params[kParCabac] = 0;
-        params[kParGopLength] = 0;
-        params[kParBFrames] = 1;
-        params[kParRefFrames] = 2;
-        params[kParPartitions] = 15;
-        params[kParSliceCount] = 1;
-        params[kParMbCoderLevel] = level;
-        params[kParQpI] = params[kParQpP] = params[kParQpB] = 24;
-        EXPECT_EQ(StoreParameterRecord(&block, params, 1), kCoreOk);
-        EXPECT_EQ(StorePictureRecord(&block, width, height, width, height, 1), kCoreOk);
-        FillChromaGeometry(&block);
+        MakeBlock(&block, width, height,
+                  {{kParGopLength, 0},
+                   {kParBFrames, 1},
+                   {kParRefFrames, 2},
+                   {kParPartitions, 15},
+                   {kParSliceCount, 1},
+                   {kParMbCoderLevel, level},
+                   {kParQpI, 24},
+                   {kParQpP, 24},
+                   {kParQpB, 24}});
         CPictureEncoder encoder(block);
         EXPECT_EQ(encoder.status(), kCoreOk);
-        std::vector<uint8_t> pixels(size_t(width) * height * 3 / 2);
-        const auto picture = [&](int shift) {
-            for (size_t i = 0; i < pixels.size(); ++i)
-                pixels[i] = static_cast<uint8_t>(((i + shift) * 2654435761u) >> 13);
-            return PlanarPicture{pixels.data(),
-                                 pixels.data() + width * height,
-                                 pixels.data() + width * height + width * height / 4,
-                                 width,
-                                 height,
-                                 width,
-                                 width / 2};
-        };
+        std::vector<uint8_t> pixels;
+        const auto picture = [&](int shift) { return HashedPicture(&pixels, width, height, shift); };
         std::vector<uint8_t> out;
         out.reserve(size_t(16) << 20);
         EXPECT_EQ(encoder.EncodePicture(picture(0), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
@@ -272,19 +269,15 @@ TEST(InterEncode, SubSampleDepthBoundsTheVectors) {
     using namespace ombrisk;
     const auto vectorUnits = [](int depth) {
         EncoderBlock block;
-        int32_t params[kParamWords];
-        DefaultParameterWords(params);
-        params[kParCabac] = 0;
-        params[kParGopLength] = 0;
-        params[kParBFrames] = 0;
-        params[kParRefFrames] = 1;
-        params[kParSubpelDepth] = depth;
-        params[kParPartitions] = 15;
-        params[kParMbCoderLevel] = 1;
-        params[kParQpI] = params[kParQpP] = 22;
-        EXPECT_EQ(StoreParameterRecord(&block, params, 1), kCoreOk);
-        EXPECT_EQ(StorePictureRecord(&block, 128, 96, 128, 96, 1), kCoreOk);
-        FillChromaGeometry(&block);
+        MakeBlock(&block, 128, 96,
+                  {{kParGopLength, 0},
+                   {kParBFrames, 0},
+                   {kParRefFrames, 1},
+                   {kParSubpelDepth, depth},
+                   {kParPartitions, 15},
+                   {kParMbCoderLevel, 1},
+                   {kParQpI, 22},
+                   {kParQpP, 22}});
         CPictureEncoder encoder(block);
         EXPECT_EQ(encoder.status(), kCoreOk);
         // A smooth pattern moved by a fraction of a sample between the two pictures.
@@ -324,16 +317,8 @@ TEST(InterEncode, SubSampleDepthBoundsTheVectors) {
 TEST(InterEncode, RefusesWhatItCannotCode) {
     using namespace ombrisk;
     const auto makeBlock = [](EncoderBlock* block, int32_t motionSearch) {
-        int32_t params[kParamWords];
-        DefaultParameterWords(params);
-        params[kParCabac] = 0;
-        params[kParGopLength] = 0;
-        params[kParBFrames] = 1;
-        params[kParRefFrames] = 1;
-        params[kParMotionSearch] = motionSearch;
-        EXPECT_EQ(StoreParameterRecord(block, params, 1), kCoreOk);
-        EXPECT_EQ(StorePictureRecord(block, 64, 48, 64, 48, 1), kCoreOk);
-        FillChromaGeometry(block);
+        MakeBlock(block, 64, 48,
+                  {{kParGopLength, 0}, {kParBFrames, 1}, {kParRefFrames, 1}, {kParMotionSearch, motionSearch}});
     };
     for (int32_t word : {-1, 2, 7}) {
         EncoderBlock block;

@@ -100,6 +100,8 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
             s.reference = false;
     }
     BuildLists(order);
+    // The sequence declares no reference frames when word 2 is 0: I pictures only.
+    if (order.sliceType != kSliceI && block_.param(kParRefFrames) <= 0) return kCoreBadArgument;
     if (order.sliceType == kSliceP && lists_.count[0] == 0) return kCoreBadArgument;
     if (order.sliceType == kSliceB && (lists_.count[0] == 0 || lists_.count[1] == 0)) return kCoreBadArgument;
 
@@ -172,7 +174,7 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     if (reference) {
         DeblockLastPicture();
         picture.PadPlanes();
-        picture.BuildHalfSamplePlane();
+        if (block_.param(kParRefFrames) > 0) picture.BuildHalfSamplePlane();
         // Sliding window: the oldest reference leaves when the window is full.
         int held = 0, oldest = -1;
         for (int i = 0; i < int(slots_.size()); ++i)

@@ -40,8 +40,8 @@ public:
 
     // Codes one picture; appends its Annex B bytes to `out`. kCoreBadArgument for a type
     // the references cannot serve (P without a reference, B without one on each side, a
-    // first picture that is not IDR); kCoreNoSpace when a slice did not fit its buffer
-    // (nothing of the picture is appended then).
+    // first picture that is not IDR, P or B when word 2 declares no references); kCoreNoSpace when a slice did not fit
+    // its buffer (nothing of the picture is appended then).
     int EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out);
 
     // The reconstruction of the last picture coded. A non-reference picture is left
