@@ -1,15 +1,22 @@
 #!/bin/sh
-# I-picture coding at 720x576, side by side with x264 on the same input, one thread each.
-#   bench/intra_bench.sh BUILD_DIR [frames] [qp]
+# I-picture and I/P/B coding at 720x576, side by side with x264 on the same input, one
+# thread each.
+#   bench/intra_bench.sh BUILD_DIR [frames] [qp] [intra|inter|both]
 # BUILD_DIR is a host build (e.g. build/host) holding tools/ombrisk_intra. For each coder
 # level: frames per second (best of three runs), bytes and PSNR; then x264 (keyint 1,
 # no 8x8 transform, Main profile, ultrafast and veryfast) at the same QP (ipratio 1, so
 # that its I pictures are not coded at a lower QP), and at the bit
 # rate our level 0 stream took, so that PSNR compares at equal size.
+# The inter part codes a GOP of one IDR picture, then P pictures with two B pictures
+# before each (one reference), at every coder level and with zero motion, beside x264
+# (CAVLC, Main profile without the 8x8 transform, two B pictures, one reference; --pbratio
+# 1 so that all pictures share the QP) at the same QP and at our level-2 rate, on testsrc2
+# and on a pan.
 set -eu
-build=${1:?usage: intra_bench.sh BUILD_DIR [frames] [qp]}
+build=${1:?usage: intra_bench.sh BUILD_DIR [frames] [qp] [intra|inter|both]}
 frames=${2:-100}
 qp=${3:-26}
+mode=${4:-both}
 enc="$build/tools/ombrisk_intra"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -38,6 +45,7 @@ row() { # name seconds file
     printf '%-34s %8s fps %10s bytes   %s\n' "$1" "$fps" "$(stat -c %s "$3")" "$(psnr "$3")"
 }
 
+intra() {
 for level in 0 1 2; do
     t=$(best_of "$enc" -q "$qp" -l "$level" -g 1 "$src" "$work/o$level.264")
     row "ombrisk level $level, QP $qp" "$t" "$work/o$level.264"
@@ -53,3 +61,34 @@ for preset in ultrafast veryfast; do
         -o "$work/xr_$preset.264" "$src")
     row "x264 $preset, $kbps kbit/s" "$t" "$work/xr_$preset.264"
 done
+}
+
+inter() { # label source
+    echo "== I/P/B, $1"
+    for level in 0 1 2; do
+        t=$(best_of "$enc" -x 1 -b 2 -r 1 -q "$qp" -l "$level" "$2" "$work/p$level.264")
+        row "ombrisk level $level, QP $qp" "$t" "$work/p$level.264"
+    done
+    t=$(best_of "$enc" -x 1 -b 2 -r 1 -m 0 -q "$qp" -l 0 "$2" "$work/pz.264")
+    row "ombrisk level 0, zero motion" "$t" "$work/pz.264"
+    x264opts="--quiet --threads 1 --no-8x8dct --no-cabac --profile main --bframes 2 --b-adapt 0 --ref 1 --no-scenecut"
+    for preset in ultrafast veryfast; do
+        # shellcheck disable=SC2086
+        t=$(best_of x264 $x264opts --preset "$preset" --qp "$qp" --ipratio 1 --pbratio 1 -o "$work/px_$preset.264" "$2")
+        row "x264 $preset, QP $qp" "$t" "$work/px_$preset.264"
+    done
+    kbps=$(echo "$(stat -c %s "$work/p2.264") * 8 * 25 / $frames / 1000" | bc)
+    # shellcheck disable=SC2086
+    t=$(best_of x264 $x264opts --preset veryfast --bitrate "$kbps" -o "$work/pxr.264" "$2")
+    row "x264 veryfast, $kbps kbit/s" "$t" "$work/pxr.264"
+}
+
+if [ "$mode" != inter ]; then intra; fi
+if [ "$mode" != intra ]; then
+    inter "testsrc2" "$src"
+    pan="$work/pan.y4m"
+    ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=1280x720:rate=25,crop=720:576:x=t*100:y=t*40" \
+        -frames:v "$frames" -pix_fmt yuv420p "$pan"
+    src="$pan"
+    inter "pan" "$pan"
+fi

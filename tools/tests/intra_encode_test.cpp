@@ -3,16 +3,21 @@
 // picture allocates nothing per macroblock.
 #include "tools/intra_encode.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
+#include <initializer_list>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/intra_picture.h"
+#include "filters/encoder/core/picture_encoder.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
@@ -69,6 +74,27 @@ std::string Clip(const JudgeCase& c) {
     return path;
 }
 
+// Codes the clip with `o` (input and outputs filled in here) and returns ffmpeg's messages
+// and whether its decode equals the kept reconstruction; the stream size in *bytes.
+void JudgeWithFfmpeg(const std::string& clip, IntraEncodeOptions o, size_t* bytes = nullptr) {
+    const std::string stem = testsupport::UniqueName("enc");
+    o.input = clip;
+    o.output = testsupport::FixturePath(stem + ".264");
+    o.reconstruction = testsupport::FixturePath(stem + ".rec");
+    std::string error;
+    ASSERT_EQ(RunIntraEncode(o, &error), 0) << error;
+    ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -threads 1 -i " + stem +
+                                    ".264 -f rawvideo -pix_fmt yuv420p -y " + stem + ".dec 2> " + stem + ".log"),
+              0);
+    EXPECT_EQ(testsupport::ReadFixtureFile(stem + ".log"), "");
+    const std::string decoded = testsupport::ReadFixtureFile(stem + ".dec");
+    const std::string reconstruction = testsupport::ReadFixtureFile(stem + ".rec");
+    ASSERT_FALSE(reconstruction.empty());
+    EXPECT_TRUE(decoded == reconstruction) << "decoded " << decoded.size() << " bytes, kept " << reconstruction.size();
+    if (bytes) *bytes = testsupport::ReadFixtureFile(stem + ".264").size();
+    testsupport::RunShell("rm -f " + stem + ".264 " + stem + ".rec " + stem + ".dec " + stem + ".log");
+}
+
 TEST(IntraEncode, FfmpegDecodesTheReconstruction) {
     const JudgeCase cases[] = {
         {"testsrc2, one slice", kTestsrc176, 3, 26, 0, 1, true, 1},
@@ -89,30 +115,97 @@ TEST(IntraEncode, FfmpegDecodesTheReconstruction) {
         SCOPED_TRACE(c.name);
         const std::string clip = Clip(c);
         ASSERT_FALSE(clip.empty());
-        const std::string stem = testsupport::UniqueName("intra");
         IntraEncodeOptions o;
-        o.input = clip;
-        o.output = testsupport::FixturePath(stem + ".264");
-        o.reconstruction = testsupport::FixturePath(stem + ".rec");
         o.qp = c.qp;
         o.level = c.level;
         o.slices = c.slices;
         o.deblocking = c.deblocking;
         o.gop = c.gop;
         o.interlaced = c.interlaced;
-        std::string error;
-        ASSERT_EQ(RunIntraEncode(o, &error), 0) << error;
-        ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -threads 1 -i " + stem +
-                                        ".264 -f rawvideo -pix_fmt yuv420p -y " + stem + ".dec 2> " + stem + ".log"),
-                  0);
-        EXPECT_EQ(testsupport::ReadFixtureFile(stem + ".log"), "");
-        const std::string decoded = testsupport::ReadFixtureFile(stem + ".dec");
-        const std::string reconstruction = testsupport::ReadFixtureFile(stem + ".rec");
-        ASSERT_FALSE(reconstruction.empty());
-        EXPECT_TRUE(decoded == reconstruction)
-            << "decoded " << decoded.size() << " bytes, kept " << reconstruction.size();
-        testsupport::RunShell("rm -f " + stem + ".264 " + stem + ".rec " + stem + ".dec " + stem + ".log");
+        JudgeWithFfmpeg(clip, o);
     }
+}
+
+struct InterCase {
+    const char* name;
+    const char* graph;
+    int frames, qp, level, slices, bFrames, refs;
+    bool motionSearch = true;
+    int subpel = 2;
+    int partitions = 15;
+    int gop = 0;
+};
+
+// A pan that carries content out of the picture: vectors near the edges point outside it.
+constexpr const char* kPan176 = "testsrc2=size=320x240:rate=25,crop=176:144:x=t*300:y=t*100";
+constexpr const char* kZoom176 = "mandelbrot=size=176x144:rate=25:start_scale=0.3:end_scale=0.001:end_pts=1";
+
+TEST(InterEncode, FfmpegDecodesTheReconstruction) {
+    const InterCase cases[] = {
+        {"testsrc2, two B pictures, level 0", kTestsrc176, 8, 26, 0, 1, 2, 1},
+        {"pan, three references, four slices, level 1", kPan176, 8, 30, 1, 4, 1, 3},
+        {"mandelbrot zoom, five references, level 2, QP 10", kZoom176, 6, 10, 2, 1, 0, 5},
+        {"odd size scrolling, level 2, four slices, QP 51", "testsrc2=size=200x120:rate=25,scroll=h=0.02:v=0.01", 7, 51,
+         2, 4, 2, 2},
+        {"pan, half samples, 16x16 only, level 2", kPan176, 6, 36, 2, 1, 1, 2, true, 1, 1},
+        {"zero motion, level 1, IDR every 4", kTestsrc176, 9, 20, 1, 2, 1, 1, false, 2, 15, 4},
+    };
+    for (const InterCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string clip = Clip(JudgeCase{c.name, c.graph, c.frames, 0, 0, 0, true, 0});
+        ASSERT_FALSE(clip.empty());
+        IntraEncodeOptions o;
+        o.inter = true;
+        o.qp = c.qp;
+        o.level = c.level;
+        o.slices = c.slices;
+        o.bFrames = c.bFrames;
+        o.refs = c.refs;
+        o.motionSearch = c.motionSearch;
+        o.subpel = c.subpel;
+        o.partitions = c.partitions;
+        o.gop = c.gop;
+        JudgeWithFfmpeg(clip, o);
+    }
+}
+
+// At a fixed QP the motion search codes moving content in fewer bits than zero motion.
+TEST(InterEncode, MotionSearchSavesBitsOnMovingContent) {
+    const std::string clip = Clip(JudgeCase{"pan", kPan176, 8, 0, 0, 0, true, 0});
+    ASSERT_FALSE(clip.empty());
+    IntraEncodeOptions o;
+    o.inter = true;
+    o.qp = 26;
+    o.gop = 0;
+    size_t searched = 0, zero = 0;
+    JudgeWithFfmpeg(clip, o, &searched);
+    o.motionSearch = false;
+    JudgeWithFfmpeg(clip, o, &zero);
+    EXPECT_LT(searched * 10, zero * 8) << searched << " bytes searched, " << zero << " at zero motion";
+}
+
+// Fills `block` for a width x height source from the default words, CAVLC, and the
+// given word changes.
+void MakeBlock(ombrisk::EncoderBlock* block, int width, int height,
+               std::initializer_list<std::pair<int, int32_t>> words) {
+    using namespace ombrisk;
+    int32_t params[kParamWords];
+    DefaultParameterWords(params);
+    params[kParCabac] = 0;
+    for (const auto& [word, value] : words)
+        params[word] = value;
+    EXPECT_EQ(StoreParameterRecord(block, params, 1), kCoreOk);
+    EXPECT_EQ(StorePictureRecord(block, width, height, width, height, 1), kCoreOk);
+    FillChromaGeometry(block);
+}
+
+// A width x height picture of hashed samples (shifted by `shift` positions) in `pixels`.
+ombrisk::PlanarPicture HashedPicture(std::vector<uint8_t>* pixels, int width, int height, int shift) {
+    pixels->resize(size_t(width) * height * 3 / 2);
+    for (size_t i = 0; i < pixels->size(); ++i)
+        (*pixels)[i] = static_cast<uint8_t>(((i + shift) * 2654435761u) >> 13);
+    const uint8_t* p = pixels->data();
+    return {p, p + width * height, p + width * height * 5 / 4, width, height, width, width / 2};
 }
 
 // Allocations while coding the second picture: the same at 99 and at 1620 macroblocks, at
@@ -121,27 +214,11 @@ TEST(IntraEncode, NoAllocationPerMacroblock) {
     using namespace ombrisk;
     const auto allocationsFor = [](int width, int height, int level) {
         EncoderBlock block;
-        int32_t params[kParamWords];
-        DefaultParameterWords(params);
-        params[kParCabac] = 0;
-        params[kParSliceCount] = 1;
-        params[kParMbCoderLevel] = level;
-        params[kParQpI] = 20;
-        EXPECT_EQ(StoreParameterRecord(&block, params, 1), kCoreOk);
-        EXPECT_EQ(StorePictureRecord(&block, width, height, width, height, 1), kCoreOk);
-        FillChromaGeometry(&block);
+        MakeBlock(&block, width, height, {{kParSliceCount, 1}, {kParMbCoderLevel, level}, {kParQpI, 20}});
         CIntraPictureEncoder encoder(block);
         EXPECT_EQ(encoder.status(), kCoreOk);
-        std::vector<uint8_t> pixels(size_t(width) * height * 3 / 2);
-        for (size_t i = 0; i < pixels.size(); ++i)
-            pixels[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
-        PlanarPicture pic{pixels.data(),
-                          pixels.data() + width * height,
-                          pixels.data() + width * height + width * height / 4,
-                          width,
-                          height,
-                          width,
-                          width / 2};
+        std::vector<uint8_t> pixels;
+        const PlanarPicture pic = HashedPicture(&pixels, width, height, 0);
         std::vector<uint8_t> out;
         out.reserve(size_t(8) << 20);
         EXPECT_EQ(encoder.EncodePicture(pic, &out), kCoreOk);
@@ -152,6 +229,120 @@ TEST(IntraEncode, NoAllocationPerMacroblock) {
     };
     for (int level = 0; level <= 2; ++level)
         EXPECT_EQ(allocationsFor(176, 144, level), allocationsFor(720, 576, level)) << "level " << level;
+}
+
+// The inter pictures too: allocations while coding a P and a B picture are the same at 99
+// and at 396 macroblocks.
+TEST(InterEncode, NoAllocationPerMacroblock) {
+    using namespace ombrisk;
+    const auto allocationsFor = [](int width, int height, int level) {
+        EncoderBlock block;
+        MakeBlock(&block, width, height,
+                  {{kParGopLength, 0},
+                   {kParBFrames, 1},
+                   {kParRefFrames, 2},
+                   {kParPartitions, 15},
+                   {kParSliceCount, 1},
+                   {kParMbCoderLevel, level},
+                   {kParQpI, 24},
+                   {kParQpP, 24},
+                   {kParQpB, 24}});
+        CPictureEncoder encoder(block);
+        EXPECT_EQ(encoder.status(), kCoreOk);
+        std::vector<uint8_t> pixels;
+        const auto picture = [&](int shift) { return HashedPicture(&pixels, width, height, shift); };
+        std::vector<uint8_t> out;
+        out.reserve(size_t(16) << 20);
+        EXPECT_EQ(encoder.EncodePicture(picture(0), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+        const long before = gAllocations.load();
+        EXPECT_EQ(encoder.EncodePicture(picture(3), PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(1), PictureOrder{kSliceB, false, false, 1}, &out), kCoreOk);
+        return gAllocations.load() - before;
+    };
+    for (int level = 0; level <= 2; ++level)
+        EXPECT_EQ(allocationsFor(176, 144, level), allocationsFor(352, 288, level)) << "level " << level;
+}
+
+// Sub-sample depth 0 keeps every vector on whole samples, depth 1 on half samples; depth 2
+// reaches quarter samples.
+TEST(InterEncode, SubSampleDepthBoundsTheVectors) {
+    using namespace ombrisk;
+    const auto vectorUnits = [](int depth) {
+        EncoderBlock block;
+        MakeBlock(&block, 128, 96,
+                  {{kParGopLength, 0},
+                   {kParBFrames, 0},
+                   {kParRefFrames, 1},
+                   {kParSubpelDepth, depth},
+                   {kParPartitions, 15},
+                   {kParMbCoderLevel, 1},
+                   {kParQpI, 22},
+                   {kParQpP, 22}});
+        CPictureEncoder encoder(block);
+        EXPECT_EQ(encoder.status(), kCoreOk);
+        // A smooth pattern moved by a fraction of a sample between the two pictures.
+        std::vector<uint8_t> pixels(128 * 96 * 3 / 2, 128);
+        const auto picture = [&](double shift) {
+            for (int y = 0; y < 96; ++y)
+                for (int x = 0; x < 128; ++x)
+                    pixels[y * 128 + x] = static_cast<uint8_t>(128 + 60 * std::sin((x + shift) * 0.21) *
+                                                                         std::cos((y + 0.6 * shift) * 0.17));
+            return PlanarPicture{
+                pixels.data(), pixels.data() + 128 * 96, pixels.data() + 128 * 96 * 5 / 4, 128, 96, 128, 64};
+        };
+        std::vector<uint8_t> out;
+        EXPECT_EQ(encoder.EncodePicture(picture(0), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(2.3), PictureOrder{kSliceP, false, true, 1}, &out), kCoreOk);
+        // The finest step among the vectors: 4 whole samples, 2 half, 1 quarter.
+        int finest = 4, moved = 0;
+        const CRefPictureStore& p = encoder.reconstruction();
+        for (int mb = 0; mb < block.macroblocks.count; ++mb) {
+            const MbRecord& r = p.records()[(mb / 8) * p.recordStride() + mb % 8];
+            for (const MotionEntry& e : r.motion[0]) {
+                if (e.ref < 0) continue;
+                moved += e.x != 0 || e.y != 0;
+                for (int v : {int(e.x), int(e.y)})
+                    finest = std::min(finest, v % 4 == 0 ? 4 : v % 2 == 0 ? 2 : 1);
+            }
+        }
+        EXPECT_GT(moved, 0) << "depth " << depth;
+        return finest;
+    };
+    EXPECT_EQ(vectorUnits(0), 4);
+    EXPECT_EQ(vectorUnits(1), 2);
+    EXPECT_EQ(vectorUnits(2), 1);
+}
+
+// Settings and picture orders the encoder cannot serve are refused, not coded wrongly.
+TEST(InterEncode, RefusesWhatItCannotCode) {
+    using namespace ombrisk;
+    const auto makeBlock = [](EncoderBlock* block, int32_t motionSearch) {
+        MakeBlock(block, 64, 48,
+                  {{kParGopLength, 0}, {kParBFrames, 1}, {kParRefFrames, 1}, {kParMotionSearch, motionSearch}});
+    };
+    for (int32_t word : {-1, 2, 7}) {
+        EncoderBlock block;
+        makeBlock(&block, word);
+        EXPECT_EQ(CPictureEncoder(block).status(), kCoreUnsupported) << "motion search word " << word;
+    }
+    EncoderBlock block;
+    makeBlock(&block, 1);
+    CPictureEncoder encoder(block);
+    ASSERT_EQ(encoder.status(), kCoreOk);
+    std::vector<uint8_t> pixels(64 * 48 * 3 / 2, 90), out;
+    const PlanarPicture pic{pixels.data(), pixels.data() + 64 * 48, pixels.data() + 64 * 48 * 5 / 4, 64, 48, 64, 32};
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceP, false, true, 0}, &out), kCoreBadArgument);
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceP, true, true, 0}, &out), kCoreBadArgument);
+    EXPECT_TRUE(out.empty());
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+    const size_t afterIdr = out.size();
+    // A B picture needs a reference after it in display order.
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceB, false, false, 1}, &out), kCoreBadArgument);
+    EXPECT_EQ(out.size(), afterIdr);
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
+    EXPECT_EQ(encoder.EncodePicture(pic, PictureOrder{kSliceB, false, false, 1}, &out), kCoreOk);
+    EXPECT_EQ(encoder.listCount(0), 1);
+    EXPECT_EQ(encoder.listCount(1), 1);
 }
 
 }  // namespace

@@ -24,6 +24,13 @@ constexpr uint32_t kMaxMacroblockBits = 3200;
 
 namespace cavlc {
 
+// The value added to an I-slice mb_type in this slice type (Table 7-13: 5 in P and SP
+// slices; Table 7-14: 23 in B slices).
+inline int IntraMbTypeBase(int32_t sliceType) {
+    const int offset = IntraMbTypeOffset(sliceType);
+    return sliceType == kSliceP || sliceType == kSliceSP ? offset - 1 : offset;
+}
+
 // Mode the decoder predicts for luma 4x4 block b (raster) of an Intra_4x4 macroblock
 // (clause 8.3.1.1): 2 when the left or the top block lies in an unavailable macroblock,
 // else the smaller of the two (2 for a neighbour that is not Intra_4x4, whose record holds
@@ -188,7 +195,7 @@ void WriteChromaResidual(Sink& s, const CMbContext& mb, const ChromaResult& c, u
 // counts as holding 16 coefficients for its neighbours (clause 9.2.1).
 template <common::BitSink Sink>
 void WritePcmMacroblock(Sink& s, const CMbContext& mb) {
-    s.PutUe(25);
+    s.PutUe(static_cast<uint32_t>(25 + IntraMbTypeBase(mb.sliceType)));
     s.AlignWithZeros();  // pcm_alignment_zero_bit
     for (int i = 0; i < 256; i += 4)
         s.PutBits(32, uint32_t{mb.srcLuma[i]} << 24 | uint32_t{mb.srcLuma[i + 1]} << 16 |
@@ -208,10 +215,11 @@ template <common::BitSink Sink>
 void WriteIntraMacroblock(Sink& s, const CMbContext& mb, const LumaResult& l, const ChromaResult& c, int32_t qpDelta) {
     MbRecord& r = *mb.current;
     const int cbp = (l.cbp & 15) | c.cbp;
+    const int offset = IntraMbTypeBase(mb.sliceType);
     if (l.kind == kMbIntra16x16) {
-        s.PutUe(static_cast<uint32_t>(1 + l.mode16 + 4 * (c.cbp >> 4) + ((l.cbp & 15) ? 12 : 0)));
+        s.PutUe(static_cast<uint32_t>(offset + 1 + l.mode16 + 4 * (c.cbp >> 4) + ((l.cbp & 15) ? 12 : 0)));
     } else {
-        s.PutUe(0);
+        s.PutUe(static_cast<uint32_t>(offset));
         for (int k = 0; k < 16; ++k) {
             const int b = kBlockScanToRaster[k];
             const int predicted = PredictedIntra4x4Mode(mb, l.modes4, b);
@@ -232,19 +240,119 @@ void WriteIntraMacroblock(Sink& s, const CMbContext& mb, const LumaResult& l, co
     WriteChromaResidual(s, mb, c, r.chromaTotalCoeff);
 }
 
+// The partitions of a shape in coding order, as (x, y, width, height) in 4x4 blocks.
+struct PartitionRect {
+    int x, y, w, h;
+};
+inline int ShapePartitions(int32_t shape, PartitionRect* out) {
+    switch (shape) {
+        case kPart16x8:
+            out[0] = {0, 0, 4, 2}, out[1] = {0, 2, 4, 2};
+            return 2;
+        case kPart8x16:
+            out[0] = {0, 0, 2, 4}, out[1] = {2, 0, 2, 4};
+            return 2;
+        case kPart8x8:
+            for (int i = 0; i < 4; ++i)
+                out[i] = {2 * (i & 1), 2 * (i >> 1), 2, 2};
+            return 4;
+        default:
+            out[0] = {0, 0, 4, 4};
+            return 1;
+    }
+}
+
+// ref_idx_lX: te(v) when the list has two active references, ue(v) beyond (clause 9.1).
+template <common::BitSink Sink>
+void WriteRefIdx(Sink& s, int ref, int active) {
+    if (active == 2)
+        s.PutBits(1, ref ? 0u : 1u);
+    else if (active > 2)
+        s.PutUe(static_cast<uint32_t>(ref));
+}
+
+// One inter macroblock_layer of a P or B slice (kinds 3, 4, 5, 8): mb_type, the
+// sub_mb_types of P_8x8 (all 8x8), reference indices, vector differences, coded block
+// pattern, mb_qp_delta and residual.
+template <common::BitSink Sink>
+void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& cand, const LumaResult& l,
+                          const ChromaResult& c, int32_t qpDelta) {
+    MbRecord& r = *mb.current;
+    const int cbp = (l.cbp & 15) | c.cbp;
+    const int* active = mb.references->count;
+    PartitionRect parts[4];
+    const int n = mb.kind == kMbBDirect16x16 ? 0 : ShapePartitions(cand.shape, parts);
+    if (mb.kind == kMbBDirect16x16) {
+        s.PutUe(0);
+    } else if (mb.sliceType == kSliceP) {
+        s.PutUe(static_cast<uint32_t>(cand.shape));  // P_L0_16x16, P_L0_L0_16x8, P_L0_L0_8x16, P_8x8
+        if (cand.shape == kPart8x8)
+            for (int i = 0; i < 4; ++i)
+                s.PutUe(0);  // P_L0_8x8
+    } else {
+        // B_L0_16x16, B_L1_16x16, B_Bi_16x16 (Table 7-14).
+        const bool l0 = cand.motion[0][0].ref >= 0, l1 = cand.motion[1][0].ref >= 0;
+        s.PutUe(l0 && l1 ? 3u : l1 ? 2u : 1u);
+    }
+    for (int list = 0; list < 2; ++list)
+        for (int i = 0; i < n; ++i) {
+            const MotionEntry& m = cand.motion[list][4 * parts[i].y + parts[i].x];
+            if (m.ref >= 0) WriteRefIdx(s, m.ref, active[list]);
+        }
+    for (int list = 0; list < 2; ++list)
+        for (int i = 0; i < n; ++i) {
+            const int b = 4 * parts[i].y + parts[i].x;
+            if (cand.motion[list][b].ref < 0) continue;
+            s.PutSe(cand.delta[list][b].x);
+            s.PutSe(cand.delta[list][b].y);
+        }
+    s.PutUe(static_cast<uint32_t>(CbpCodeNum(cbp >> 4 << 4 | (cbp & 15), false)));
+    if (cbp != 0) s.PutSe(qpDelta);
+    WriteLuma4x4Residual(s, mb, l, r.totalCoeff);
+    WriteChromaResidual(s, mb, c, r.chromaTotalCoeff);
+}
+
+// The macroblock layer of the chosen coding of `mb` (intra, I_PCM or inter; not skipped).
+template <common::BitSink Sink>
+void WriteMacroblockLayer(Sink& s, const CMbContext& mb, const LumaResult& l, const ChromaResult& c, int32_t qpDelta) {
+    if (mb.kind == kMbIntraPcm)
+        WritePcmMacroblock(s, mb);
+    else if (IsIntraKind(mb.kind))
+        WriteIntraMacroblock(s, mb, l, c, qpDelta);
+    else
+        WriteInterMacroblock(s, mb, *mb.candidate, l, c, qpDelta);
+}
+
 }  // namespace cavlc
 
-// The slice-level state of CAVLC writing in I slices: the QP the next mb_qp_delta is
-// relative to.
+// The slice-level state of CAVLC writing: the QP the next mb_qp_delta is relative to and
+// the run of skipped macroblocks not yet written.
 class CCavlcWriter {
 public:
-    void BeginSlice(int32_t sliceQp) { lastQp_ = sliceQp; }
+    void BeginSlice(int32_t sliceQp) {
+        lastQp_ = sliceQp;
+        skipRun_ = 0;
+    }
 
     // Writes the chosen macroblock of `mb` and settles its record's QP fields: a
     // macroblock without mb_qp_delta keeps the QP before it, as the decoder infers.
     template <common::BitSink Sink>
     uint32_t EncodeMacroblock(Sink& s, CMbContext& mb) {
         const uint64_t before = s.BitCount();
+        MbRecord& rec = *mb.current;
+        if (mb.kind == kMbSkipped) {
+            // mb_skip_run (clause 7.3.4): written before the next coded macroblock, or at
+            // once when the slice ends here. The QP stays the predicted one.
+            std::fill(rec.totalCoeff, rec.totalCoeff + 16, uint8_t{0});
+            std::fill(&rec.chromaTotalCoeff[0][0], &rec.chromaTotalCoeff[0][0] + 8, uint8_t{0});
+            rec.qpDelta = kNoQpDelta;
+            rec.qp = static_cast<uint8_t>(lastQp_);
+            rec.chromaQp = static_cast<uint8_t>(ChromaQp(lastQp_));
+            ++skipRun_;
+            if (mb.lastInSlice) s.PutUe(skipRun_), skipRun_ = 0;
+            return static_cast<uint32_t>(s.BitCount() - before);
+        }
+        if (mb.sliceType != kSliceI) s.PutUe(skipRun_), skipRun_ = 0;
         if (mb.kind == kMbIntraPcm) {
             cavlc::WritePcmMacroblock(s, mb);
             // The loop filter takes QP 0 for I_PCM (clause 8.7.2.2); the QP predicted for
@@ -256,8 +364,8 @@ public:
         }
         const bool hasDelta = mb.cbp != 0 || mb.kind == kMbIntra16x16;
         const int32_t delta = hasDelta ? WrapQpDelta(mb.qp - lastQp_) : 0;
-        cavlc::WriteIntraMacroblock(s, mb, mb.luma(), mb.chroma(), delta);
-        MbRecord& r = *mb.current;
+        cavlc::WriteMacroblockLayer(s, mb, mb.luma(), mb.chroma(), delta);
+        MbRecord& r = rec;
         if (hasDelta) {
             lastQp_ = mb.qp;
             r.qpDelta = static_cast<uint8_t>(delta + kNoQpDelta);
@@ -275,6 +383,7 @@ public:
 
 private:
     int32_t lastQp_ = 26;
+    uint32_t skipRun_ = 0;
 };
 
 }  // namespace ombrisk

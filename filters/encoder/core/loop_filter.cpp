@@ -33,14 +33,41 @@ bool IsIntra(const MbRecord& r) {
     return r.kind == kMbIntra4x4 || r.kind == kMbIntra16x16 || r.kind == kMbIntraPcm;
 }
 
-// 1 when two 4x4 blocks' list-0 motion differs by a reference or by 4 quarter samples.
-int MotionStrength(const MotionEntry& a, const MotionEntry& b) {
-    return (a.ref != b.ref || std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4) ? 1 : 0;
+// 1 when two inter 4x4 blocks' motion differs as clause 8.7.2.1 counts it: other
+// reference pictures (by identity, the spare byte of a motion entry) or another number of
+// vectors, or a vector of the same picture 4 or more quarter samples apart.
+bool FarApart(const MotionEntry& a, const MotionEntry& b) {
+    return std::abs(a.x - b.x) >= 4 || std::abs(a.y - b.y) >= 4;
+}
+
+int MotionStrength(const MbRecord& p, int bp, const MbRecord& q, int bq) {
+    const MotionEntry* a[2];
+    const MotionEntry* b[2];
+    int na = 0, nb = 0;
+    for (int list = 0; list < 2; ++list) {
+        if (p.motion[list][bp].ref >= 0) a[na++] = &p.motion[list][bp];
+        if (q.motion[list][bq].ref >= 0) b[nb++] = &q.motion[list][bq];
+    }
+    if (na != nb) return 1;
+    if (na == 0) return 0;
+    if (na == 1) return (a[0]->spare != b[0]->spare || FarApart(*a[0], *b[0])) ? 1 : 0;
+    const bool samePictures = (a[0]->spare == b[0]->spare && a[1]->spare == b[1]->spare) ||
+                              (a[0]->spare == b[1]->spare && a[1]->spare == b[0]->spare);
+    if (!samePictures) return 1;
+    if (a[0]->spare != a[1]->spare) {
+        // Two different pictures: compare the vectors that refer to the same one.
+        if (a[0]->spare == b[0]->spare) return (FarApart(*a[0], *b[0]) || FarApart(*a[1], *b[1])) ? 1 : 0;
+        return (FarApart(*a[0], *b[1]) || FarApart(*a[1], *b[0])) ? 1 : 0;
+    }
+    // Both vectors of both blocks refer to one picture: either pairing may match.
+    const bool straight = FarApart(*a[0], *b[0]) || FarApart(*a[1], *b[1]);
+    const bool crossed = FarApart(*a[0], *b[1]) || FarApart(*a[1], *b[0]);
+    return (straight && crossed) ? 1 : 0;
 }
 
 int InterStrength(const MbRecord& p, int bp, const MbRecord& q, int bq) {
     if (((p.nonzeroMask >> bp) & 1) || ((q.nonzeroMask >> bq) & 1)) return 2;
-    return MotionStrength(p.motion[0][bp], q.motion[0][bq]);
+    return MotionStrength(p, bp, q, bq);
 }
 
 }  // namespace
@@ -75,12 +102,8 @@ void CLoopFilter::ComputeStrengths(CRefPictureStore* pic) const {
                     const int bv = 4 * s + e, bh = 4 * e + s;
                     const bool v2 = ((r.nonzeroMask >> bv) & 1) || ((r.nonzeroMask >> (bv - 1)) & 1);
                     const bool h2 = ((r.nonzeroMask >> bh) & 1) || ((r.nonzeroMask >> (bh - 4)) & 1);
-                    r.strengthV[e][s] = v2                      ? 2
-                                        : r.shape == kPart16x16 ? 0
-                                                                : MotionStrength(r.motion[0][bv], r.motion[0][bv - 1]);
-                    r.strengthH[e][s] = h2                      ? 2
-                                        : r.shape == kPart16x16 ? 0
-                                                                : MotionStrength(r.motion[0][bh], r.motion[0][bh - 4]);
+                    r.strengthV[e][s] = v2 ? 2 : MotionStrength(r, bv, r, bv - 1);
+                    r.strengthH[e][s] = h2 ? 2 : MotionStrength(r, bh, r, bh - 4);
                 }
             int any = 0;
             for (int e = 0; e < 4; ++e)

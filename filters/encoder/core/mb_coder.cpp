@@ -73,6 +73,13 @@ bool ChromaModeAvailable(const CMbContext& mb, int mode) {
 CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer)
     : mb_(block), level_(std::clamp(level, 0, 2)), writer_(writer) {
     const CKernelTable& k = mb_.kernels;
+    // Vertical vectors stay within +-32 samples, the tightest range of Table A-1 above
+    // level 1 (which every picture with more than 99 macroblocks leaves anyway).
+    rangeX_ = std::clamp(block.param(kParRangeX), 0, 256);
+    rangeY_ = std::clamp(block.param(kParRangeY), 0, 28);
+    subpelDepth_ = std::clamp(block.param(kParSubpelDepth), 0, 2);
+    partitions_ = level_ != kCoderSad && block.param(kParPartitions) > 1;
+    motionSearch_ = block.param(kParMotionSearch) == 1;
     if (level_ == kCoderSatd) {
         cost4_ = k.satd4x4;
         cost8_ = k.satd8x8;
@@ -344,6 +351,14 @@ void CMbCoder::CodeIntra4x4Rdo() {
 
 void CMbCoder::CodeMacroblock() {
     mb_.lumaToggle = mb_.chromaToggle = 0;
+    mb_.candidate = nullptr;
+    if (mb_.sliceType != kSliceI) {
+        DecideInter();
+        mb_.cbp = (mb_.luma().cbp & 15) | mb_.chroma().cbp;
+        if (mb_.kind == kMbSkipped) mb_.cbp = 0;
+        CheckBitLimit();
+        return;
+    }
     if (level_ == kCoderRdo) {
         CodeIntraChromaRdo();
         CodeIntra16x16Rdo();
@@ -380,7 +395,11 @@ void CMbCoder::CodeMacroblock() {
     }
     mb_.chromaToggle ^= 1;
     mb_.cbp = (mb_.luma().cbp & 15) | mb_.chroma().cbp;
-    if (MayExceedBitLimit() && MacroblockBits() > kMaxMacroblockBits) UsePcm();
+    CheckBitLimit();
+}
+
+void CMbCoder::CheckBitLimit() {
+    if (mb_.kind != kMbSkipped && MayExceedBitLimit() && MacroblockBits() > kMaxMacroblockBits) UsePcm();
 }
 
 // A coefficient costs at most 28 level bits and 11 run bits, a block at most 16 token and
@@ -408,7 +427,7 @@ bool CMbCoder::MayExceedBitLimit() const {
 
 uint32_t CMbCoder::MacroblockBits() {
     common::BitCounter tally;
-    cavlc::WriteIntraMacroblock(tally, mb_, mb_.luma(), mb_.chroma(), writer_ ? writer_->DeltaFor(mb_.qp) : 0);
+    cavlc::WriteMacroblockLayer(tally, mb_, mb_.luma(), mb_.chroma(), writer_ ? writer_->DeltaFor(mb_.qp) : 0);
     return static_cast<uint32_t>(tally.BitCount());
 }
 
@@ -424,6 +443,7 @@ void CMbCoder::UsePcm() {
     c.mode = 0;
     mb_.kind = kMbIntraPcm;
     mb_.cbp = 0;
+    mb_.candidate = nullptr;
 }
 
 }  // namespace ombrisk

@@ -1,5 +1,6 @@
-// The macroblock coder of I slices: chooses intra 16x16 or intra 4x4 prediction and the
-// chroma prediction at one of three decision levels, and codes the winner.
+// The macroblock coder: chooses intra 16x16 or intra 4x4 prediction and the chroma
+// prediction, and in P and B slices the inter predictions found by motion search, skip
+// and direct, at one of three decision levels, and codes the winner.
 #pragma once
 
 #include <cstdint>
@@ -21,11 +22,41 @@ public:
     CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer);
 
     CMbContext& context() { return mb_; }
+    // The motion search settings (parameter words 16-19) are read at construction.
     // Decides and codes the current macroblock (after SetPosition and SetQp); the chosen
     // results are mb_.luma() and mb_.chroma(), kind and pattern in mb_.kind and mb_.cbp.
     void CodeMacroblock();
 
 private:
+    // Inter decision of P and B slices (motion_search.cpp).
+    void DecideInter();
+    // The motion search of one partition rectangle (4x4 units) of list `list`, reference
+    // `ref`, around the predictor; the vector found and its cost (prediction cost plus
+    // the vector cost).
+    MotionVector SearchPartition(int list, int ref, int bx, int by, int w, int h, MotionVector mvp,
+                                 const MotionVector* starts, int startCount, uint32_t* cost);
+    uint32_t PartitionCost(const uint8_t* pred, int bx, int by, int w, int h) const;
+    uint32_t VectorCost(MotionVector mv, MotionVector mvp) const;
+    // Fills the luma (or the chroma) prediction of a candidate from its motion, per 8x8
+    // quadrant.
+    void PredictCandidate(InterCandidate& c, bool chroma = false) const;
+    // Vector differences of every partition against its predictor; returns their sum.
+    int ComputeDeltas(InterCandidate& c) const;
+    // Codes the candidate's luma and chroma residual into the trial sets; sets the kind.
+    void CodeInterResidual(InterCandidate& c);
+    int32_t InterKind(const InterCandidate& c, int cbp) const;
+    int64_t InterRdCost(InterCandidate& c);
+    int ChromaLevels(const ChromaResult& c) const;
+    // Levels 0 and 1: the prediction's mean squared error; on a busy source it moves the
+    // elimination thresholds (a close prediction clears more levels in P slices, a poor
+    // one fewer in B slices).
+    uint32_t CheckPredictionError(const InterCandidate& c);
+    void SearchCandidates(InterCandidate* out, int* count);
+    void SearchShapes(InterCandidate* out, int* count);
+    int64_t CandidateScore(const InterCandidate& c) const;
+    int64_t RefineWithPartitions(int64_t cost, int count);
+    void IntraAfterInter(int64_t interCost);
+
     struct Edges {
         uint8_t top[1 + 16];  // [0] the corner, then the samples above
         uint8_t left[1 + 16];
@@ -62,6 +93,7 @@ private:
 
     int LumaLevels(const LumaResult& l, bool withDc) const;
     bool MayExceedBitLimit() const;
+    void CheckBitLimit();
     uint32_t MacroblockBits();
     void UsePcm();
 
@@ -70,6 +102,18 @@ private:
     const CCavlcWriter* writer_;
     BlockCostFn cost4_, cost8_, cost16_;
     alignas(16) uint8_t pred_[4][256];
+
+    // Motion search settings: ranges in samples, sub-sample depth (0 integer, 1 half,
+    // 2 quarter), partition shapes beyond 16x16 (levels 1 and 2 with word 19 above 1).
+    int rangeX_ = 16, rangeY_ = 16, subpelDepth_ = 2;
+    bool partitions_ = false;
+    bool motionSearch_ = true;
+    // Candidates: the one being built and the best so far.
+    InterCandidate cand_[8];
+    int chosen_ = 0;
+    // The best 16x16 list-0 vector and reference of the macroblock (partitions start there).
+    MotionVector best16_;
+    int bestRef16_ = -1;
 };
 
 }  // namespace ombrisk

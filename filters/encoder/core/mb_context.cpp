@@ -47,8 +47,10 @@ int EliminationBase(int32_t bFrames, int32_t sliceType) {
 
 CMbContext::CMbContext(const EncoderBlock& b) : block(b), kernels(KernelTable()) {}
 
-void CMbContext::BeginPicture(CRefPictureStore* pic, int32_t type) {
+void CMbContext::BeginPicture(CRefPictureStore* pic, int32_t type, const InterReferences* refs) {
     picture = pic;
+    references = refs;
+    candidate = nullptr;
     sliceType = type;
     lumaStride = pic->lumaStride();
     chromaStride = pic->chromaStride();
@@ -73,6 +75,14 @@ void CMbContext::SetPosition(int x, int y, bool last, uint16_t sliceNumber) {
     topAvailable = top->slice == sliceNumber;
     topLeftAvailable = topLeft->slice == sliceNumber;
     topRightAvailable = topRight->slice == sliceNumber;
+    neighbours.left = leftAvailable ? left : nullptr;
+    neighbours.top = topAvailable ? top : nullptr;
+    neighbours.topLeft = topLeftAvailable ? topLeft : nullptr;
+    neighbours.topRight = topRightAvailable ? topRight : nullptr;
+    colocated = {};
+    if (references && references->count[1] > 0)
+        colocated.record = references->list[1][0]->records() + (current - picture->records());
+    candidate = nullptr;
     planeLuma = picture->luma() + 16 * (y * lumaStride + x);
     planeCb = picture->cb() + 8 * (y * chromaStride + x);
     planeCr = picture->cr() + 8 * (y * chromaStride + x);
@@ -88,7 +98,8 @@ void CMbContext::SetQp(int newQp) {
     lumaQuant = MakeQuantRecord(qp);
     chromaQuant = MakeQuantRecord(chromaQp);
     lambda = DecisionLambda(qp);
-    rdLambda = RdLambda(qp);
+    // B pictures are not referenced: their errors do not propagate, so bits weigh more.
+    rdLambda = RdLambda(qp) * (sliceType == kSliceB ? 4 : 1);
     skipThreshold = block.param(kParBFrames) != 0 ? 256 : lambda * 128;
     bPenalty = lambda;
 }
@@ -129,11 +140,21 @@ void CMbContext::StoreMacroblock() {
     r.kind = kind;
     r.shape = kPart16x16;
     r.chromaMode = c.mode;
+    const bool inter = !IsIntraKind(kind) && candidate;
     for (int b = 0; b < 16; ++b)
         r.intra4x4Modes[b] = kind == kMbIntra4x4 ? l.modes4[b] : 2;
     for (int list = 0; list < 2; ++list)
-        for (int b = 0; b < 16; ++b)
-            r.motion[list][b] = r.motionDelta[list][b] = MotionEntry{};
+        for (int b = 0; b < 16; ++b) {
+            if (!inter) {
+                r.motion[list][b] = r.motionDelta[list][b] = MotionEntry{};
+                continue;
+            }
+            MotionEntry m = candidate->motion[list][b];
+            m.spare = m.ref >= 0 && references ? references->id[list][m.ref] : 0;
+            r.motion[list][b] = m;
+            r.motionDelta[list][b] = candidate->delta[list][b];
+        }
+    if (inter) r.shape = candidate->shape;
     // The mask follows the levels actually transmitted: blocks of an 8x8 whose pattern
     // bit is clear are not coded, whatever the transform left in them.
     uint32_t mask = 0;

@@ -5,10 +5,12 @@
 
 #include <cstdint>
 
+#include "filters/encoder/core/coarse_search.h"
 #include "filters/encoder/core/coefficient_list.h"
 #include "filters/encoder/core/encoder_block.h"
 #include "filters/encoder/core/kernel_table.h"
 #include "filters/encoder/core/mb_record.h"
+#include "filters/encoder/core/motion_vectors.h"
 #include "filters/encoder/core/picture_buffer.h"
 #include "filters/encoder/core/syntax_writer.h"
 
@@ -51,12 +53,40 @@ struct ChromaResult {
     int32_t mode = 0;
 };
 
+// Most reference indices a list of this encoder holds.
+constexpr int kMaxListRefs = 16;
+
+// The reference pictures of the slice being coded: each list's pictures by reference
+// index with an identifier per picture (the same picture has the same identifier in both
+// lists; the loop filter compares pictures by it), and the co-located picture of direct
+// prediction (RefPicList1[0]).
+struct InterReferences {
+    const CRefPictureStore* list[2][kMaxListRefs] = {};
+    // The coarse vectors of this picture against each reference (null without them).
+    CoarseVectorField* coarse[2][kMaxListRefs] = {};
+    uint8_t id[2][kMaxListRefs] = {};
+    int count[2] = {0, 0};
+};
+
+// One inter prediction of the whole macroblock: partition shape, per list the vector and
+// reference index of every 4x4 block (raster) and the vector differences that code them,
+// and the prediction samples.
+struct InterCandidate {
+    int32_t shape = kPart16x16;
+    bool direct = false;  // the P_Skip or spatial direct motion
+    MotionEntry motion[2][16];
+    MotionEntry delta[2][16];
+    int mvdSum = 0;  // sum of |vector difference| in quarter samples over lists and partitions
+    alignas(16) uint8_t luma[256];
+    alignas(16) uint8_t chroma[2][64];
+};
+
 struct CMbContext {
     explicit CMbContext(const EncoderBlock& block);
 
     // Per slice (and picture): the picture whose planes hold the source and receive the
     // reconstruction, the slice type, and the slice's first macroblock address.
-    void BeginPicture(CRefPictureStore* picture, int32_t sliceType);
+    void BeginPicture(CRefPictureStore* picture, int32_t sliceType, const InterReferences* references = nullptr);
     // Per macroblock: position in macroblocks, whether it is the last of its slice, its
     // slice number. Loads the source and finds the neighbours of the same slice.
     void SetPosition(int mbX, int mbY, bool lastInSlice, uint16_t sliceNumber);
@@ -112,6 +142,12 @@ struct CMbContext {
     const MbRecord* topLeft = nullptr;
     const MbRecord* topRight = nullptr;
     bool leftAvailable = false, topAvailable = false, topLeftAvailable = false, topRightAvailable = false;
+    // Inter slices: the references, the neighbours as motion prediction sees them, the
+    // co-located macroblock of direct prediction, and the chosen inter candidate.
+    const InterReferences* references = nullptr;
+    MotionNeighbourhood neighbours;
+    Colocated colocated;
+    const InterCandidate* candidate = nullptr;
 
     LumaResult lumaSets[2];
     ChromaResult chromaSets[2];

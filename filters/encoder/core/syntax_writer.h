@@ -30,7 +30,7 @@ enum MbKind : int32_t {
 };
 
 // Partition shapes of kinds 3 and 5, and sub-partition shapes of an 8x8 partition.
-enum PartitionShape : int32_t { kPart16x16 = 0, kPart16x8 = 1, kPart8x16 = 2 };
+enum PartitionShape : int32_t { kPart16x16 = 0, kPart16x8 = 1, kPart8x16 = 2, kPart8x8 = 3 };
 enum SubPartitionShape : int32_t { kSub8x8 = 0, kSub8x4 = 1, kSub4x8 = 2, kSub4x4 = 3 };
 // Prediction directions: list 0, list 1, both.
 enum PredDirection : int32_t { kPredL0 = 0, kPredL1 = 1, kPredBi = 2 };

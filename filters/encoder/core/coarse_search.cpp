@@ -1,0 +1,124 @@
+#include "filters/encoder/core/coarse_search.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace ombrisk {
+
+void CoarseVectorField::Resize(int columns, int rows) {
+    columns_ = columns;
+    rows_ = rows;
+    entries_.assign(size_t(columns + 2) * (rows + 2), CoarseEntry{});
+}
+
+void CoarseVectorField::Clear() {
+    std::fill(entries_.begin(), entries_.end(), CoarseEntry{});
+}
+
+void CoarseVectorField::Predict(int mbX, int mbY, int* x, int* y) const {
+    const CoarseEntry& left = at(mbX - 1, mbY);
+    const CoarseEntry& top = at(mbX, mbY - 1);
+    const CoarseEntry* topRight = &at(mbX + 1, mbY - 1);
+    if (!topRight->valid) topRight = &at(mbX - 1, mbY - 1);
+    const auto use = [&](const CoarseEntry& e) { *x = e.x, *y = e.y; };
+    if (left.valid && !top.valid && !topRight->valid) return use(left);
+    if (top.valid && !topRight->valid) return use(top);
+    if (!left.valid && !top.valid && topRight->valid) return use(*topRight);
+    const auto median = [](int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); };
+    const auto v = [](const CoarseEntry& e, bool horizontal) { return e.valid ? (horizontal ? e.x : e.y) : 0; };
+    *x = median(v(left, true), v(top, true), v(*topRight, true));
+    *y = median(v(left, false), v(top, false), v(*topRight, false));
+}
+
+void Downscale(const uint8_t* origin, int stride, int width, int height, QuarterPlane* out) {
+    const int border = QuarterPlane::kBorder;
+    out->width = width / 4;
+    out->height = height / 4;
+    out->stride = (stride / 4 + 15) / 16 * 16;
+    const int rows = out->height + 2 * border;
+    out->samples.resize(size_t(rows) * out->stride);
+    const int columns = std::min(out->width + 2 * border, out->stride);
+    for (int qy = 0; qy < rows; ++qy)
+        for (int qx = 0; qx < columns; ++qx) {
+            const uint8_t* p = origin + (4 * (qy - border)) * stride + 4 * (qx - border);
+            int sum = 0;
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 4; ++x)
+                    sum += p[y * stride + x];
+            out->samples[size_t(qy) * out->stride + qx] = static_cast<uint8_t>(sum / 16);
+        }
+}
+
+uint32_t CoarseTexture(const uint8_t* b, int stride) {
+    int quadrant[4] = {};
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x)
+            quadrant[(y / 2) * 2 + x / 4] += b[y * stride + x];
+    const int mean = (quadrant[0] + quadrant[1] + quadrant[2] + quadrant[3]) / 32;
+    uint32_t sum = 0;
+    for (int q : quadrant) {
+        const int d = mean - q / 8;
+        sum += static_cast<uint32_t>(d * d);
+    }
+    return sum / 4;
+}
+
+namespace {
+
+uint32_t Sad8x4(const uint8_t* a, int strideA, const uint8_t* b, int strideB) {
+    uint32_t sum = 0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x)
+            sum += static_cast<uint32_t>(std::abs(a[y * strideA + x] - b[y * strideB + x]));
+    return sum;
+}
+
+}  // namespace
+
+void CoarseSearchReference(const QuarterPlane& cur, const QuarterPlane& ref, int rangeX, int rangeY, int columns,
+                           int rows, CoarseVectorField* field) {
+    if (field->columns() != columns || field->rows() != rows) field->Resize(columns, rows);
+    const int border = QuarterPlane::kBorder;
+    const int w = 4 * cur.width, h = 4 * cur.height;
+    for (int mbY = 0; mbY < rows && 16 * mbY < h; ++mbY) {
+        int mbX = 0;
+        for (int x = 0; x < w - 16; x += 32, mbX += 2) {
+            const int qx = x / 4, qy = 4 * mbY;
+            const uint8_t* block = cur.origin() + qy * cur.stride + qx;
+            const uint32_t texture = CoarseTexture(block, cur.stride);
+            CoarseEntry found;
+            if (texture > 128) {
+                int px = 0, py = 0;
+                field->Predict(mbX, mbY, &px, &py);
+                // Displacements that keep the 8x4 block inside the padded quarter plane.
+                const int dxMin = -border - qx, dxMax = cur.width + border - 8 - qx;
+                const int dyMin = -border - qy, dyMax = cur.height + border - 4 - qy;
+                uint32_t best = 0xFFFFFFFF;
+                int bx = 0, by = 0;
+                const auto test = [&](int dx, int dy) {
+                    if (dx < dxMin || dx > dxMax || dy < dyMin || dy > dyMax) return;
+                    const uint32_t c =
+                        Sad8x4(block, cur.stride, ref.origin() + (qy + dy) * ref.stride + qx + dx, ref.stride) +
+                        uint32_t(std::abs(px - 4 * dx) + std::abs(py - 4 * dy)) / 8;
+                    if (c < best) best = c, bx = dx, by = dy;
+                };
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx)
+                        test(dx, dy);
+                if (best >= 16 * texture) {
+                    for (int dy = -rangeY / 4; dy <= rangeY / 4; ++dy)
+                        for (int dx = -rangeX / 4; dx <= rangeX / 4; ++dx)
+                            test(dx, dy);
+                }
+                if (best < 16 * texture)
+                    found = CoarseEntry{static_cast<int16_t>(4 * bx), static_cast<int16_t>(4 * by),
+                                        static_cast<int32_t>(best), 1};
+            }
+            field->at(mbX, mbY) = found;
+            if (mbX + 1 < columns) field->at(mbX + 1, mbY) = found;
+        }
+        if (mbX < columns) field->at(mbX, mbY) = CoarseEntry{};
+    }
+}
+
+}  // namespace ombrisk

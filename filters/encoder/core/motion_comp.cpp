@@ -1,0 +1,139 @@
+#include "filters/encoder/core/motion_comp.h"
+
+#include <algorithm>
+
+#include "filters/encoder/core/encoder_block.h"
+
+namespace ombrisk {
+namespace {
+
+inline int Clip255(int v) {
+    return std::clamp(v, 0, 255);
+}
+
+inline int SixTap(int a, int b, int c, int d, int e, int f) {
+    return a - 5 * b + 20 * c + 20 * d - 5 * e + f;
+}
+
+// Half-sample grid values (even, even = integer sample) computed from the picture with
+// every coordinate clamped (clause 8.4.2.2.1).
+class ClampedGrid {
+public:
+    explicit ClampedGrid(const CRefPictureStore& r) : p_(r.luma()), s_(r.lumaStride()), w_(r.width()), h_(r.height()) {}
+    int At(int hx, int hy) const {
+        const int x = hx >> 1, y = hy >> 1;
+        if (!(hx & 1) && !(hy & 1)) return G(x, y);
+        if (!(hy & 1)) return Clip255((Horizontal(x, y) + 16) >> 5);
+        if (!(hx & 1))
+            return Clip255((SixTap(G(x, y - 2), G(x, y - 1), G(x, y), G(x, y + 1), G(x, y + 2), G(x, y + 3)) + 16) >>
+                           5);
+        const int j = SixTap(Horizontal(x, y - 2), Horizontal(x, y - 1), Horizontal(x, y), Horizontal(x, y + 1),
+                             Horizontal(x, y + 2), Horizontal(x, y + 3));
+        return Clip255((j + 512) >> 10);
+    }
+
+private:
+    int G(int x, int y) const { return p_[std::clamp(y, 0, h_ - 1) * s_ + std::clamp(x, 0, w_ - 1)]; }
+    int Horizontal(int x, int y) const {
+        return SixTap(G(x - 2, y), G(x - 1, y), G(x, y), G(x + 1, y), G(x + 2, y), G(x + 3, y));
+    }
+    const uint8_t* p_;
+    int s_, w_, h_;
+};
+
+// The precomputed half-sample plane (exact where the taps stay in the padding).
+struct PlaneGrid {
+    const uint8_t* half;
+    int stride;
+    int At(int hx, int hy) const { return half[hy * stride + hx]; }
+};
+
+// Quarter sample at quarter position (qx, qy): a half-grid sample, or the rounded average
+// of the two half-grid samples nearest to it (for the diagonal positions, the two whose
+// coordinates differ in parity). The pair's offsets are the same for every sample of the
+// block; a single sample is averaged with itself.
+template <class Grid>
+void PredictFromGrid(const Grid& g, int qx, int qy, int w, int h, uint8_t* dst, int dstStride) {
+    const int hx0 = qx >> 1, hy0 = qy >> 1;
+    int ax = 0, ay = 0, bx = 0, by = 0;
+    if ((qx & 1) && !(qy & 1)) {
+        bx = 1;
+    } else if (!(qx & 1) && (qy & 1)) {
+        by = 1;
+    } else if (qx & 1) {
+        if ((hx0 ^ hy0) & 1)
+            bx = by = 1;  // (x, y) and (x + 1, y + 1)
+        else
+            ax = 1, by = 1;  // (x + 1, y) and (x, y + 1)
+    }
+    for (int y = 0; y < h; ++y) {
+        uint8_t* d = dst + y * dstStride;
+        const int hy = hy0 + 2 * y;
+        for (int x = 0; x < w; ++x) {
+            const int hx = hx0 + 2 * x;
+            d[x] = static_cast<uint8_t>((g.At(hx + ax, hy + ay) + g.At(hx + bx, hy + by) + 1) >> 1);
+        }
+    }
+}
+
+}  // namespace
+
+bool InsideSubpelMargin(const CRefPictureStore& ref, int x, int y, int w, int h) {
+    // Six-tap reads reach 3 samples beyond the block (+1 for a negative fraction below).
+    return x >= 3 - kPlaneBorder && y >= 3 - kPlaneBorder && x + w + 3 <= ref.width() + kPlaneBorder - 1 &&
+           y + h + 3 <= ref.height() + kPlaneBorder - 1;
+}
+
+void PredictLumaBlock(const CRefPictureStore& ref, int x, int y, int mvx, int mvy, int w, int h, uint8_t* dst,
+                      int dstStride) {
+    const int qx = 4 * x + mvx, qy = 4 * y + mvy;
+    const int ix = qx >> 2, iy = qy >> 2;
+    if ((qx & 3) == 0 && (qy & 3) == 0 && ix >= -kPlaneBorder && iy >= -kPlaneBorder &&
+        ix + w <= ref.width() + kPlaneBorder && iy + h <= ref.height() + kPlaneBorder) {
+        const uint8_t* s = ref.luma() + iy * ref.lumaStride() + ix;
+        for (int r = 0; r < h; ++r)
+            std::copy(s + r * ref.lumaStride(), s + r * ref.lumaStride() + w, dst + r * dstStride);
+        return;
+    }
+    if (InsideSubpelMargin(ref, ix, iy, w, h)) {
+        PredictFromGrid(PlaneGrid{ref.halfSamples(), ref.halfStride()}, qx, qy, w, h, dst, dstStride);
+        return;
+    }
+    PredictFromGrid(ClampedGrid(ref), qx, qy, w, h, dst, dstStride);
+}
+
+void PredictChromaBlock(const CRefPictureStore& ref, int component, int x, int y, int mvx, int mvy, int w, int h,
+                        uint8_t* dst, int dstStride) {
+    const uint8_t* plane = component ? ref.cr() : ref.cb();
+    const int stride = ref.chromaStride(), cw = ref.width() / 2, ch = ref.height() / 2;
+    const int ix = x + (mvx >> 3), iy = y + (mvy >> 3);
+    const int dx = mvx & 7, dy = mvy & 7;
+    const int wa = (8 - dx) * (8 - dy), wb = dx * (8 - dy), wc = (8 - dx) * dy, wd = dx * dy;
+    const bool inside = ix >= -kPlaneBorder && iy >= -kPlaneBorder && ix + w + 1 <= cw + kPlaneBorder &&
+                        iy + h + 1 <= ch + kPlaneBorder;
+    if (inside) {
+        const uint8_t* a = plane + iy * stride + ix;
+        for (int r = 0; r < h; ++r, a += stride)
+            for (int c = 0; c < w; ++c)
+                dst[r * dstStride + c] = static_cast<uint8_t>(
+                    (wa * a[c] + wb * a[c + 1] + wc * a[c + stride] + wd * a[c + stride + 1] + 32) >> 6);
+        return;
+    }
+    const auto at = [&](int px, int py) {
+        return int{plane[std::clamp(py, 0, ch - 1) * stride + std::clamp(px, 0, cw - 1)]};
+    };
+    for (int r = 0; r < h; ++r)
+        for (int c = 0; c < w; ++c) {
+            const int px = ix + c, py = iy + r;
+            dst[r * dstStride + c] = static_cast<uint8_t>(
+                (wa * at(px, py) + wb * at(px + 1, py) + wc * at(px, py + 1) + wd * at(px + 1, py + 1) + 32) >> 6);
+        }
+}
+
+void AveragePredictions(uint8_t* dst, const uint8_t* other, int w, int h, int stride) {
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            dst[y * stride + x] = static_cast<uint8_t>((dst[y * stride + x] + other[y * stride + x] + 1) >> 1);
+}
+
+}  // namespace ombrisk

@@ -1,0 +1,513 @@
+// The inter half of the macroblock coder: skip and spatial direct candidates, the
+// integer pattern search with sub-sample refinement, 16x8, 8x16 and 8x8 partitions, and
+// the decision between inter candidates and intra coding at the three levels.
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "filters/encoder/core/mb_coder.h"
+#include "filters/encoder/core/motion_comp.h"
+
+namespace ombrisk {
+namespace {
+
+constexpr uint32_t kNoCost = 0x0FFFFFFF;
+
+// Raster index of the first 4x4 block of 8x8 quadrant q.
+constexpr int QuadrantBlock(int q) {
+    return (q >> 1) * 8 + (q & 1) * 2;
+}
+
+void SetRect(MotionEntry* m, int bx, int by, int w, int h, MotionVector mv, int ref) {
+    for (int y = by; y < by + h; ++y)
+        for (int x = bx; x < bx + w; ++x)
+            m[4 * y + x] =
+                MotionEntry{static_cast<int16_t>(mv.x), static_cast<int16_t>(mv.y), static_cast<int8_t>(ref)};
+}
+
+void ClearList(InterCandidate& c, int list) {
+    for (int b = 0; b < 16; ++b)
+        c.motion[list][b] = MotionEntry{};
+}
+
+int ListLevelSum(const CoefficientList& list) {
+    int sum = 0;
+    for (int i = 0; i < 16 && list.pairs[i].level != 0; ++i)
+        sum += std::abs(list.pairs[i].level);
+    return sum;
+}
+
+}  // namespace
+
+uint32_t CMbCoder::VectorCost(MotionVector mv, MotionVector mvp) const {
+    const int weight = level_ == kCoderSatd ? 2 * mb_.lambda : mb_.lambda;
+    return static_cast<uint32_t>(weight * (std::abs(mv.x - mvp.x) + std::abs(mv.y - mvp.y)));
+}
+
+uint32_t CMbCoder::PartitionCost(const uint8_t* pred, int bx, int by, int w, int h) const {
+    if (w == 4 && h == 4) return cost16_(mb_.srcLuma, pred);
+    const int off = 64 * by + 4 * bx;
+    uint32_t sum = 0;
+    for (int y = 0; y < 4 * h; ++y)
+        for (int x = 0; x < 4 * w; ++x)
+            sum += static_cast<uint32_t>(std::abs(mb_.srcLuma[off + 16 * y + x] - pred[off + 16 * y + x]));
+    return sum;
+}
+
+MotionVector CMbCoder::SearchPartition(int list, int ref, int bx, int by, int w, int h, MotionVector mvp,
+                                       const MotionVector* starts, int startCount, uint32_t* outCost) {
+    const CRefPictureStore& pic = *mb_.references->list[list][ref];
+    const int bw = 4 * w, bh = 4 * h;
+    const int x0 = 16 * mb_.mbX + 4 * bx, y0 = 16 * mb_.mbY + 4 * by;
+    const int stride = pic.lumaStride();
+    const uint8_t* src = mb_.srcLuma + 64 * by + 4 * bx;
+    // Integer positions keep every sub-sample position around them inside the padding.
+    const int dxMin = std::max(-rangeX_, -12 - x0), dxMax = std::min(rangeX_, pic.width() - bw + 12 - x0);
+    const int dyMin = std::max(-rangeY_, -12 - y0), dyMax = std::min(rangeY_, pic.height() - bh + 12 - y0);
+    const SadFn sad = bw == 16 ? mb_.kernels.sad16x16[1] : mb_.kernels.sad8x8[1];
+    const auto costAt = [&](int dx, int dy) {
+        const uint8_t* r = pic.luma() + (y0 + dy) * stride + x0 + dx;
+        return sad(src, r, nullptr, 16, stride, bh) + VectorCost({4 * dx, 4 * dy}, mvp);
+    };
+    const auto inside = [&](int dx, int dy) { return dx >= dxMin && dx <= dxMax && dy >= dyMin && dy <= dyMax; };
+    int bestX = std::clamp(0, dxMin, dxMax), bestY = std::clamp(0, dyMin, dyMax);
+    uint32_t best = costAt(bestX, bestY);
+    for (int i = 0; i < startCount; ++i) {
+        const int sx = std::clamp((starts[i].x + 2) >> 2, dxMin, dxMax);
+        const int sy = std::clamp((starts[i].y + 2) >> 2, dyMin, dyMax);
+        if (sx == bestX && sy == bestY) continue;
+        const uint32_t c = costAt(sx, sy);
+        if (c < best) best = c, bestX = sx, bestY = sy;
+    }
+    static constexpr int kLarge[8][2] = {{0, 2}, {-2, 2}, {-2, 0}, {-2, -2}, {0, -2}, {2, -2}, {2, 0}, {2, 2}};
+    static constexpr int kSmall[4][2] = {{-1, 0}, {0, -1}, {1, 0}, {0, 1}};
+    // Large-pattern steps: 5 for a macroblock, 3 for a partition refined from its vector.
+    const int steps = (w == 4 && h == 4) ? 5 : 3;
+    for (int step = 0; step < steps; ++step) {
+        const int cx = bestX, cy = bestY;
+        for (const auto& d : kLarge) {
+            const int nx = cx + d[0], ny = cy + d[1];
+            if (!inside(nx, ny)) continue;
+            const uint32_t c = costAt(nx, ny);
+            if (c < best) best = c, bestX = nx, bestY = ny;
+        }
+        if (cx == bestX && cy == bestY) break;
+    }
+    {
+        const int cx = bestX, cy = bestY;
+        for (const auto& d : kSmall) {
+            const int nx = cx + d[0], ny = cy + d[1];
+            if (!inside(nx, ny)) continue;
+            const uint32_t c = costAt(nx, ny);
+            if (c < best) best = c, bestX = nx, bestY = ny;
+        }
+    }
+    MotionVector mv{4 * bestX, 4 * bestY};
+    // Sub-sample refinement only where the integer match leaves enough error: the block's
+    // sample count at levels 1 and 2, the skip threshold at level 0.
+    const uint32_t integerSad = best - VectorCost(mv, mvp);
+    const uint32_t refineAbove = level_ == kCoderSad ? uint32_t(mb_.skipThreshold) : uint32_t(bw * bh);
+    alignas(16) uint8_t pred[256];
+    uint8_t* at = pred + 64 * by + 4 * bx;
+    const auto subCost = [&](MotionVector v) {
+        PredictLumaBlock(pic, x0, y0, v.x, v.y, bw, bh, at, 16);
+        return PartitionCost(pred, bx, by, w, h) + VectorCost(v, mvp);
+    };
+    uint32_t bestSub = subCost(mv);
+    for (int step = 2; step >= 1 && integerSad > refineAbove; --step) {
+        if (subpelDepth_ < 3 - step) break;  // half samples from depth 1, quarter from 2
+        const MotionVector centre = mv;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                if (!dx && !dy) continue;
+                const MotionVector v{centre.x + step * dx, centre.y + step * dy};
+                const uint32_t c = subCost(v);
+                if (c < bestSub) bestSub = c, mv = v;
+            }
+    }
+    *outCost = bestSub;
+    return mv;
+}
+
+void CMbCoder::PredictCandidate(InterCandidate& c, bool chroma) const {
+    alignas(16) uint8_t second[256];
+    alignas(16) uint8_t secondChroma[2][64];
+    for (int q = 0; q < 4; ++q) {
+        const int b = QuadrantBlock(q);
+        const int lumaOff = (q >> 1) * 128 + (q & 1) * 8, chromaOff = (q >> 1) * 32 + (q & 1) * 4;
+        const int x = 16 * mb_.mbX + 8 * (q & 1), y = 16 * mb_.mbY + 8 * (q >> 1);
+        bool first = true;
+        for (int list = 0; list < 2; ++list) {
+            const MotionEntry& m = c.motion[list][b];
+            if (m.ref < 0) continue;
+            const CRefPictureStore& ref = *mb_.references->list[list][m.ref];
+            if (chroma) {
+                for (int comp = 0; comp < 2; ++comp)
+                    PredictChromaBlock(ref, comp, x / 2, y / 2, m.x, m.y, 4, 4,
+                                       (first ? c.chroma[comp] : secondChroma[comp]) + chromaOff, 8);
+                if (!first)
+                    for (int comp = 0; comp < 2; ++comp)
+                        AveragePredictions(c.chroma[comp] + chromaOff, secondChroma[comp] + chromaOff, 4, 4, 8);
+            } else {
+                uint8_t* luma = first ? c.luma : second;
+                PredictLumaBlock(ref, x, y, m.x, m.y, 8, 8, luma + lumaOff, 16);
+                if (!first) AveragePredictions(c.luma + lumaOff, second + lumaOff, 8, 8, 16);
+            }
+            first = false;
+        }
+    }
+}
+
+int CMbCoder::ComputeDeltas(InterCandidate& c) const {
+    for (int list = 0; list < 2; ++list)
+        for (int b = 0; b < 16; ++b)
+            c.delta[list][b] = MotionEntry{0, 0, c.motion[list][b].ref};
+    if (c.direct && mb_.sliceType == kSliceB) return 0;
+    cavlc::PartitionRect parts[4];
+    const int n = cavlc::ShapePartitions(c.shape, parts);
+    const PredShape shape = c.shape == kPart16x8   ? PredShape::k16x8
+                            : c.shape == kPart8x16 ? PredShape::k8x16
+                                                   : PredShape::kOther;
+    int sum = 0;
+    for (int list = 0; list < 2; ++list) {
+        PartialMotion cur{c.motion[list], 0};
+        for (int i = 0; i < n; ++i) {
+            const cavlc::PartitionRect& p = parts[i];
+            const MotionEntry& m = c.motion[list][4 * p.y + p.x];
+            if (m.ref >= 0) {
+                const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur, list, m.ref, p.x, p.y, p.w, shape);
+                const MotionVector d{m.x - mvp.x, m.y - mvp.y};
+                SetRect(c.delta[list], p.x, p.y, p.w, p.h, d, m.ref);
+                sum += std::abs(d.x) + std::abs(d.y);
+            }
+            for (int y = p.y; y < p.y + p.h; ++y)
+                for (int x = p.x; x < p.x + p.w; ++x)
+                    cur.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
+        }
+    }
+    c.mvdSum = sum;
+    return sum;
+}
+
+void CMbCoder::CodeInterResidual(InterCandidate& c) {
+    PredictCandidate(c, true);  // chroma is formed only for candidates that are coded
+    LumaResult& l = mb_.lumaTrial();
+    l.kind = kMbPInter;
+    l.cbp = mb_.kernels.transformInter16x16(mb_.srcLuma, l.recon, c.luma, l.coefs, l.blocks, &mb_.lumaQuant,
+                                            mb_.lumaThreshold);
+    ChromaResult& cr = mb_.chromaTrial();
+    const uint8_t* src[2] = {mb_.srcCb, mb_.srcCr};
+    int any = 0;
+    for (int comp = 0; comp < 2; ++comp)
+        any |= mb_.kernels.transformChroma(src[comp], cr.recon[comp], c.chroma[comp], cr.coefs[comp], &cr.dc[comp],
+                                           cr.ac[comp], &mb_.chromaQuant, 1, mb_.chromaThreshold);
+    cr.mode = 0;
+    cr.cbp = (any & 2) ? 32 : (any & 1) ? 16 : 0;
+}
+
+int32_t CMbCoder::InterKind(const InterCandidate& c, int cbp) const {
+    if (mb_.sliceType == kSliceB) {
+        if (c.direct) return cbp ? kMbBDirect16x16 : kMbSkipped;
+        return kMbBInter;
+    }
+    if (cbp == 0 && c.shape == kPart16x16) {
+        const MotionEntry& s = cand_[0].motion[0][0];
+        const MotionEntry& m = c.motion[0][0];
+        if (m.ref == 0 && m.x == s.x && m.y == s.y) return kMbSkipped;
+    }
+    return c.shape == kPart8x8 ? kMbP8x8 : kMbPInter;
+}
+
+uint32_t CMbCoder::CheckPredictionError(const InterCandidate& c) {
+    const uint32_t error = mb_.kernels.ssd16x16(mb_.srcLuma, c.luma) / 256;
+    if (mb_.sourceVariance > 512) {
+        const bool isP = mb_.sliceType == kSliceP;
+        if (error < 64)
+            mb_.lumaThreshold = mb_.chromaThreshold = mb_.eliminationBase - (isP ? 1 : 0);
+        else
+            mb_.lumaThreshold = mb_.chromaThreshold = mb_.eliminationBase + (isP ? 0 : 1);
+    }
+    return error;
+}
+
+int CMbCoder::ChromaLevels(const ChromaResult& c) const {
+    if (c.cbp < 16) return 0;
+    int sum = ListLevelSum(c.dc[0]) + ListLevelSum(c.dc[1]);
+    if (c.cbp == 32)
+        for (int comp = 0; comp < 2; ++comp)
+            for (int b = 0; b < 4; ++b)
+                sum += ListLevelSum(c.ac[comp][b]);
+    return sum;
+}
+
+int64_t CMbCoder::InterRdCost(InterCandidate& c) {
+    CodeInterResidual(c);
+    const LumaResult& l = mb_.lumaTrial();
+    const ChromaResult& cr = mb_.chromaTrial();
+    mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
+    mb_.candidate = &c;
+    int64_t bits = 1;  // the skip run, or the mb_skip_run before a coded macroblock
+    if (mb_.kind != kMbSkipped) {
+        common::BitCounter tally;
+        cavlc::WriteInterMacroblock(tally, mb_, c, l, cr, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
+        bits += static_cast<int64_t>(tally.BitCount());
+    }
+    const int64_t distortion = int64_t{mb_.kernels.ssd16x16(mb_.srcLuma, l.recon)} +
+                               mb_.kernels.ssd8x8(mb_.srcCb, cr.recon[0]) + mb_.kernels.ssd8x8(mb_.srcCr, cr.recon[1]);
+    return int64_t{mb_.rdLambda} * bits + distortion;
+}
+
+// Builds the candidates of the macroblock: [0] the skip (P) or direct (B) prediction,
+// then the searched ones. Each has its motion, deltas and prediction.
+void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
+    bestRef16_ = -1;
+    const bool isB = mb_.sliceType == kSliceB;
+    const InterReferences& refs = *mb_.references;
+    int n = 0;
+    // Skip / direct.
+    InterCandidate& d = out[n++];
+    d.shape = kPart16x16;
+    d.direct = true;
+    if (isB) {
+        const DirectMotion dm = PredictSpatialDirect(mb_.neighbours, mb_.colocated);
+        for (int list = 0; list < 2; ++list) {
+            ClearList(d, list);
+            if (!dm.Uses(list)) continue;
+            for (int q = 0; q < 4; ++q)
+                SetRect(d.motion[list], 2 * (q & 1), 2 * (q >> 1), 2, 2, dm.mv[list][q], dm.ref[list]);
+        }
+    } else {
+        SetRect(d.motion[0], 0, 0, 4, 4, PredictSkipVector(mb_.neighbours), 0);
+        ClearList(d, 1);
+    }
+    PredictCandidate(d);
+    ComputeDeltas(d);
+    *count = n;
+    const uint32_t directCost = cost16_(mb_.srcLuma, d.luma);
+    const uint32_t threshold = level_ == kCoderSatd ? 2 * uint32_t(mb_.skipThreshold) : uint32_t(mb_.skipThreshold);
+    if (level_ != kCoderRdo && directCost <= threshold) return;
+    // Level 2: a skip or direct coding within 8 λ₂ of free is not searched further.
+    if (level_ == kCoderRdo && InterRdCost(d) <= 8 * int64_t{mb_.rdLambda}) return;
+
+    const PartialMotion none;
+    MotionVector best[2];
+    int bestRef[2] = {-1, -1};
+    const int lists = isB ? 2 : 1;
+    for (int list = 0; list < lists; ++list) {
+        uint32_t bestCost = kNoCost;
+        const int refCount = isB && list == 1 ? std::min(refs.count[1], 1) : refs.count[list];
+        for (int r = 0; r < refCount; ++r) {
+            const MotionVector mvp = PredictMotionVector(mb_.neighbours, none, list, r, 0, 0, 4);
+            MotionVector mv;
+            uint32_t cost;
+            if (motionSearch_) {
+                // Starts: the coarse vector of this macroblock (or the median of the
+                // coarse field around it), the predictor and the skip/direct vector.
+                MotionVector starts[3];
+                int n = 0;
+                CoarseVectorField* field = refs.coarse[list][r];
+                if (field) {
+                    const CoarseEntry& e = field->at(mb_.mbX, mb_.mbY);
+                    int cx = e.x, cy = e.y;
+                    if (!e.valid) field->Predict(mb_.mbX, mb_.mbY, &cx, &cy);
+                    starts[n++] = {4 * cx, 4 * cy};
+                }
+                starts[n++] = mvp;
+                if (d.motion[list][0].ref >= 0) starts[n++] = {d.motion[list][0].x, d.motion[list][0].y};
+                mv = SearchPartition(list, r, 0, 0, 4, 4, mvp, starts, n, &cost);
+                if (field)
+                    field->at(mb_.mbX, mb_.mbY) =
+                        CoarseEntry{static_cast<int16_t>((mv.x + 2) >> 2), static_cast<int16_t>((mv.y + 2) >> 2),
+                                    static_cast<int32_t>(cost), 1};
+            } else {
+                mv = {};
+                cost = 0;
+            }
+            cost += r > 0 ? 64 : 0;  // a later reference costs index bits
+            if (cost < bestCost) bestCost = cost, best[list] = mv, bestRef[list] = r;
+            if (!motionSearch_) break;
+        }
+    }
+    // 16x16 candidates: list 0, list 1, both.
+    for (int dir = 0; dir < (isB ? 3 : 1); ++dir) {
+        const bool use0 = dir != 1, use1 = dir != 0;
+        if ((use0 && bestRef[0] < 0) || (use1 && bestRef[1] < 0)) continue;
+        InterCandidate& c = out[n++];
+        c.shape = kPart16x16;
+        c.direct = false;
+        ClearList(c, 0);
+        ClearList(c, 1);
+        if (use0) SetRect(c.motion[0], 0, 0, 4, 4, best[0], bestRef[0]);
+        if (use1) SetRect(c.motion[1], 0, 0, 4, 4, best[1], bestRef[1]);
+        PredictCandidate(c);
+        ComputeDeltas(c);
+    }
+    best16_ = best[0];
+    bestRef16_ = bestRef[0];
+    *count = n;
+    // Level 2 weighs the partitions with the other candidates; level 1 refines afterwards.
+    if (level_ == kCoderRdo) SearchShapes(out, count);
+}
+
+// The 16x8, 8x16 and 8x8 candidates of a P macroblock, each partition searched in coding
+// order from the best 16x16 vector, appended to `out`.
+void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
+    if (mb_.sliceType != kSliceP || !partitions_ || !motionSearch_ || bestRef16_ < 0) return;
+    int n = *count;
+    for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
+        InterCandidate& c = out[n++];
+        c.shape = shape;
+        c.direct = false;
+        ClearList(c, 1);
+        SetRect(c.motion[0], 0, 0, 4, 4, best16_, bestRef16_);
+        cavlc::PartitionRect parts[4];
+        const int np = cavlc::ShapePartitions(shape, parts);
+        const PredShape ps = shape == kPart16x8   ? PredShape::k16x8
+                             : shape == kPart8x16 ? PredShape::k8x16
+                                                  : PredShape::kOther;
+        PartialMotion cur{c.motion[0], 0};
+        for (int i = 0; i < np; ++i) {
+            const cavlc::PartitionRect& p = parts[i];
+            const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur, 0, bestRef16_, p.x, p.y, p.w, ps);
+            uint32_t cost;
+            const MotionVector mv = SearchPartition(0, bestRef16_, p.x, p.y, p.w, p.h, mvp, &best16_, 1, &cost);
+            SetRect(c.motion[0], p.x, p.y, p.w, p.h, mv, bestRef16_);
+            for (int y = p.y; y < p.y + p.h; ++y)
+                for (int x = p.x; x < p.x + p.w; ++x)
+                    cur.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
+        }
+        PredictCandidate(c);
+        ComputeDeltas(c);
+    }
+    *count = n;
+}
+
+// Score of a candidate at levels 0 and 1: the block cost of its prediction, its vector
+// cost, 32 per list on a later reference, the partition overhead, the direct bonus.
+int64_t CMbCoder::CandidateScore(const InterCandidate& c) const {
+    const int lambda = mb_.lambda;
+    int64_t score = int64_t{cost16_(mb_.srcLuma, c.luma)} + (c.direct ? 0 : VectorCost({c.mvdSum, 0}, {}));
+    for (int list = 0; list < 2; ++list)
+        if (c.motion[list][0].ref > 0) score += 32 * c.motion[list][0].ref;
+    if (c.shape == kPart8x8)
+        score += 16 * lambda;
+    else if (c.shape != kPart16x16)
+        score += 4 * lambda;
+    if (c.direct && mb_.sliceType == kSliceB) score -= (level_ == kCoderSatd ? 32 : 16) * lambda;
+    return score;
+}
+
+// Level 1, P slices: a 16x16 coding whose levels cost at least 5 tries the partition
+// shapes; the cheapest prediction among them is coded and replaces the 16x16 one when its
+// levels plus the shape's charge (16 for 8x8, 4 for two partitions) are lower.
+int64_t CMbCoder::RefineWithPartitions(int64_t cost, int count) {
+    int n = count;
+    SearchShapes(cand_, &n);
+    if (n == count) return cost;
+    int bestIndex = -1;
+    int64_t bestScore = std::numeric_limits<int64_t>::max();
+    for (int i = count; i < n; ++i) {
+        const int64_t score = CandidateScore(cand_[i]);
+        if (score < bestScore) bestScore = score, bestIndex = i;
+    }
+    InterCandidate& c = cand_[bestIndex];
+    CheckPredictionError(c);
+    CodeInterResidual(c);
+    const LumaResult& l = mb_.lumaTrial();
+    const ChromaResult& cr = mb_.chromaTrial();
+    const int64_t refined = (c.shape == kPart8x8 ? 16 : 4) + LumaLevels(l, false) + ChromaLevels(cr);
+    if (refined >= cost) return cost;
+    mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
+    mb_.candidate = &c;
+    chosen_ = bestIndex;
+    mb_.lumaToggle ^= 1;
+    mb_.chromaToggle ^= 1;
+    return refined;
+}
+
+void CMbCoder::DecideInter() {
+    const bool isB = mb_.sliceType == kSliceB;
+    if (level_ != kCoderRdo) mb_.CheckFlatness();
+    int count = 0;
+    SearchCandidates(cand_, &count);
+
+    int bestIndex = 0;
+    int64_t bestScore = std::numeric_limits<int64_t>::max();
+    for (int i = 0; i < count; ++i) {
+        InterCandidate& c = cand_[i];
+        const int64_t score = level_ == kCoderRdo ? InterRdCost(c) : CandidateScore(c);
+        if (score < bestScore) bestScore = score, bestIndex = i;
+    }
+    chosen_ = bestIndex;
+    InterCandidate& c = cand_[bestIndex];
+    int64_t cost = 0;
+    if (level_ == kCoderRdo) {
+        cost = InterRdCost(c);
+    } else {
+        const uint32_t predictionError = CheckPredictionError(c);
+        CodeInterResidual(c);
+        const LumaResult& l = mb_.lumaTrial();
+        const ChromaResult& cr = mb_.chromaTrial();
+        mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
+        mb_.candidate = &c;
+        if (mb_.kind != kMbSkipped) {
+            const int levels = LumaLevels(l, false) + ChromaLevels(cr);
+            cost = levels;
+            if (mb_.kind != kMbBDirect16x16) {
+                int m = c.mvdSum;
+                for (int list = 0; list < 2; ++list)
+                    if (c.motion[list][0].ref >= 1) m += 4;
+                if (m > 2 * levels) cost = levels + 4 + (isB ? 4 : 0);
+            }
+        }
+        // A reconstruction further from the source than the prediction was is charged 1.
+        if (predictionError < mb_.kernels.ssd16x16(mb_.srcLuma, l.recon) / 256) cost += 1;
+    }
+    mb_.lumaToggle ^= 1;
+    mb_.chromaToggle ^= 1;
+    if (level_ == kCoderSatd && cost >= 5 && (mb_.kind == kMbPInter || mb_.kind == kMbP8x8))
+        cost = RefineWithPartitions(cost, count);
+    IntraAfterInter(cost);
+}
+
+void CMbCoder::IntraAfterInter(int64_t best) {
+    const bool isB = mb_.sliceType == kSliceB;
+    bool intra = false;
+    if (level_ == kCoderRdo) {
+        const int64_t lambda2 = mb_.rdLambda;
+        if (best <= 8 * lambda2) return;
+        CodeIntraChromaRdo();
+        CodeIntra16x16Rdo();
+        int64_t j = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
+        if (j < best) best = j, mb_.kind = kMbIntra16x16, mb_.lumaToggle ^= 1, intra = true;
+        if (best > 16 * lambda2) {
+            CodeIntra4x4Rdo();
+            j = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
+            if (j < best) best = j, mb_.kind = kMbIntra4x4, mb_.lumaToggle ^= 1, intra = true;
+        }
+    } else {
+        const int lambda = mb_.lambda;
+        const int pb = isB ? lambda : 0;
+        if (best <= pb + 1) return;
+        CodeIntraChroma(8 * lambda);
+        const int chromaCost = ChromaLevels(mb_.chromaTrial());
+        CodeIntra16x16();
+        const int c16 = LumaLevels(mb_.lumaTrial(), true) + chromaCost + pb;
+        if (c16 < best) best = c16, mb_.kind = kMbIntra16x16, mb_.lumaToggle ^= 1, intra = true;
+        if (best > 2 * lambda) {
+            CodeIntra4x4((level_ == kCoderSatd ? 20 : 8) * lambda);
+            const LumaResult& l = mb_.lumaTrial();
+            const int c4 =
+                LumaLevels(l, false) + chromaCost + 2 * std::popcount(static_cast<unsigned>(l.cbp & 15)) + pb;
+            if (c4 < best) best = c4, mb_.kind = kMbIntra4x4, mb_.lumaToggle ^= 1, intra = true;
+        }
+    }
+    if (intra) {
+        mb_.chromaToggle ^= 1;
+        mb_.candidate = nullptr;
+    }
+}
+
+}  // namespace ombrisk

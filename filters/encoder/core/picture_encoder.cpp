@@ -1,0 +1,195 @@
+#include "filters/encoder/core/picture_encoder.h"
+
+#include <algorithm>
+
+#include "filters/encoder/core/core_result.h"
+
+namespace ombrisk {
+namespace {
+
+size_t SliceBytes(const EncoderBlock& block) {
+    return SlicePayloadBound(size_t(std::max(block.macroblocks.count, 1)));
+}
+
+}  // namespace
+
+CPictureEncoder::CPictureEncoder(const EncoderBlock& block)
+    : block_(block),
+      status_(kCoreOk),
+      coder_(block, block.param(kParMbCoderLevel), &writer_),
+      loopFilter_(block),
+      headers_(&block),
+      nal_(SliceBytes(block), CNalWriter::OutputBytesFor(SliceBytes(block), 0)) {
+    // The sequence parameter set's max_num_ref_frames: the P references, and one more
+    // for the picture after the B pictures.
+    listLimit_ = std::clamp(block.param(kParRefFrames), 1, kMaxListRefs - 1);
+    maxReferences_ = listLimit_ + (block.param(kParBFrames) > 0 ? 1 : 0);
+    for (int i = 0; i < maxReferences_ + 1; ++i) {
+        pool_.push_back(std::make_unique<CRefPictureStore>(block));
+        if (!pool_.back()->valid()) status_ = kCoreNotInitialised;
+    }
+    slots_.resize(pool_.size());
+    quarter_.resize(pool_.size());
+    coarse_.resize(pool_.size());
+    if (block.param(kParMotionSearch) == 1 && status_ == kCoreOk)
+        for (size_t i = 0; i < pool_.size(); ++i) {
+            const CRefPictureStore& p = *pool_[i];
+            Downscale(p.luma(), p.lumaStride(), p.width(), p.height(), &quarter_[i]);
+            coarse_[i].Resize(block.macroblocks.columns, block.macroblocks.rows);
+        }
+    if (!block.initialised()) status_ = kCoreNotInitialised;
+    if (block.param(kParCabac) != 0) status_ = kCoreUnsupported;
+    // Motion search is on (1) or off (0); no other value selects a motion object.
+    const int32_t search = block.param(kParMotionSearch);
+    if (search != 0 && search != 1) status_ = kCoreUnsupported;
+}
+
+void CPictureEncoder::BuildLists(const PictureOrder& order) {
+    lists_ = InterReferences{};
+    std::vector<int> refs;
+    for (int i = 0; i < int(slots_.size()); ++i)
+        if (slots_[i].reference) refs.push_back(i);
+    const bool coarse = block_.param(kParMotionSearch) == 1;
+    const auto add = [&](int list, int slot) {
+        if (lists_.count[list] >= kMaxListRefs) return;
+        lists_.list[list][lists_.count[list]] = pool_[slot].get();
+        lists_.coarse[list][lists_.count[list]] = coarse ? &coarse_[slot] : nullptr;
+        lists_.id[list][lists_.count[list]] = static_cast<uint8_t>(slot + 1);
+        ++lists_.count[list];
+    };
+    if (order.sliceType == kSliceP) {
+        // Short-term references by descending PicNum: the most recently decoded first.
+        std::sort(refs.begin(), refs.end(),
+                  [&](int a, int b) { return slots_[a].decodeOrder > slots_[b].decodeOrder; });
+        for (int i = 0; i < int(refs.size()) && i < listLimit_; ++i)
+            add(0, refs[i]);
+    } else if (order.sliceType == kSliceB) {
+        // List 0: the past by descending display order; list 1: the future by ascending
+        // (clause 8.2.4.2.3). Only the past in list 0 and the nearest future in list 1
+        // are made active.
+        std::vector<int> past, future;
+        for (int r : refs)
+            (slots_[r].display < order.displayNumber ? past : future).push_back(r);
+        std::sort(past.begin(), past.end(), [&](int a, int b) { return slots_[a].display > slots_[b].display; });
+        std::sort(future.begin(), future.end(), [&](int a, int b) { return slots_[a].display < slots_[b].display; });
+        for (int i = 0; i < int(past.size()) && i < listLimit_; ++i)
+            add(0, past[i]);
+        if (!future.empty()) add(1, future[0]);
+    }
+}
+
+void CPictureEncoder::DeblockLastPicture() {
+    if (currentFiltered_) return;
+    currentFiltered_ = true;
+    if (!(block_.param(kParFlags) & kFlagDeblocking)) return;
+    CRefPictureStore& picture = *pool_[current_];
+    loopFilter_.ComputeStrengths(&picture);
+    loopFilter_.FilterLuma(&picture);
+    loopFilter_.FilterChroma(&picture);
+}
+
+int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out) {
+    if (status_ != kCoreOk) return status_;
+    if (!out || !source.y || !source.cb || !source.cr) return kCoreBadArgument;
+    if (order.sliceType != kSliceI && order.sliceType != kSliceP && order.sliceType != kSliceB) return kCoreBadArgument;
+    if (codingNumber_ == 0 && !order.idr) return kCoreBadArgument;
+    const bool reference = order.sliceType != kSliceB && order.reference;
+    if (order.idr) {
+        if (order.sliceType != kSliceI) return kCoreBadArgument;
+        for (Slot& s : slots_)
+            s.reference = false;
+    }
+    BuildLists(order);
+    // The sequence declares no reference frames when word 2 is 0: I pictures only.
+    if (order.sliceType != kSliceI && block_.param(kParRefFrames) <= 0) return kCoreBadArgument;
+    if (order.sliceType == kSliceP && lists_.count[0] == 0) return kCoreBadArgument;
+    if (order.sliceType == kSliceB && (lists_.count[0] == 0 || lists_.count[1] == 0)) return kCoreBadArgument;
+
+    // A free picture buffer: the pool holds one more than the references.
+    int slot = -1;
+    for (int i = 0; i < int(slots_.size()) && slot < 0; ++i)
+        if (!slots_[i].reference) slot = i;
+    if (slot < 0) return kCoreBadArgument;
+    CRefPictureStore& picture = *pool_[slot];
+
+    PictureHeaderInfo pic;
+    pic.codingNumber = codingNumber_;
+    pic.sliceTypeCode = order.sliceType;
+    pic.idr = order.idr;
+    pic.displayNumber = order.displayNumber;
+    pic.reference = reference;
+    numbering_.Next(&pic);
+    bytes_.clear();
+    if (int r = headers_.WritePictureHeaders(pic); r != kCoreOk) return r;
+    if (headers_.outputReady()) bytes_.insert(bytes_.end(), headers_.data(), headers_.data() + headers_.size());
+
+    picture.Fill(source);
+    picture.ResetRecords();
+    if (block_.param(kParMotionSearch) == 1) {
+        // The coarse search sees the padded source at quarter resolution; a reference
+        // keeps the quarter plane of its source.
+        picture.PadPlanes();
+        Downscale(picture.luma(), picture.lumaStride(), picture.width(), picture.height(), &quarter_[slot]);
+        const int rangeX = std::clamp(block_.param(kParRangeX), 0, 256);
+        const int rangeY = std::clamp(block_.param(kParRangeY), 0, 28);
+        for (int list = 0; list < 2; ++list)
+            for (int r = 0; r < lists_.count[list]; ++r) {
+                const int refSlot = lists_.id[list][r] - 1;
+                CoarseSearchReference(quarter_[slot], quarter_[refSlot], rangeX, rangeY, block_.macroblocks.columns,
+                                      block_.macroblocks.rows, &coarse_[refSlot]);
+            }
+    }
+    const int cols = block_.macroblocks.columns, count = block_.macroblocks.count;
+    const int slices = std::clamp(block_.param(kParSliceCount), 1, std::min(count, int{kNoSlice} - 1));
+    const int qpWord = order.sliceType == kSliceI ? kParQpI : order.sliceType == kSliceP ? kParQpP : kParQpB;
+    const int qp = std::clamp(block_.param(qpWord), 0, 51);
+    CMbContext& mb = coder_.context();
+    int first = 0;
+    for (int slice = 0; slice < slices; ++slice) {
+        const int end = int(int64_t(count) * (slice + 1) / slices);
+        SliceHeaderInfo header;
+        header.firstMb = first;
+        header.sliceTypeCode = order.sliceType;
+        header.list0Count = lists_.count[0];
+        header.list1Count = lists_.count[1];
+        header.sliceQp = qp;
+        StartSliceNal(&nal_, block_, pic, header);
+        writer_.BeginSlice(qp);
+        mb.BeginPicture(&picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
+        for (int addr = first; addr < end; ++addr) {
+            mb.SetPosition(addr % cols, addr / cols, addr == end - 1, static_cast<uint16_t>(slice));
+            mb.SetQp(qp);
+            coder_.CodeMacroblock();
+            mb.StoreMacroblock();
+            writer_.EncodeMacroblock(nal_.payload(), mb);
+        }
+        nal_.payload().PutTrailingBits();
+        if (nal_.EmitNalUnit(0) < 0) return kCoreNoSpace;
+        bytes_.insert(bytes_.end(), nal_.output().Data(), nal_.output().Data() + nal_.output().ByteCount());
+        nal_.output().Reset();
+        first = end;
+    }
+    current_ = slot;
+    currentFiltered_ = false;
+    if (reference) {
+        DeblockLastPicture();
+        picture.PadPlanes();
+        if (block_.param(kParRefFrames) > 0) picture.BuildHalfSamplePlane();
+        // Sliding window: the oldest reference leaves when the window is full.
+        int held = 0, oldest = -1;
+        for (int i = 0; i < int(slots_.size()); ++i)
+            if (slots_[i].reference) {
+                ++held;
+                if (oldest < 0 || slots_[i].decodeOrder < slots_[oldest].decodeOrder) oldest = i;
+            }
+        if (held >= maxReferences_ && oldest >= 0) slots_[oldest].reference = false;
+        slots_[slot] = Slot{true, codingNumber_, order.displayNumber};
+    } else {
+        slots_[slot] = Slot{false, codingNumber_, order.displayNumber};
+    }
+    out->insert(out->end(), bytes_.begin(), bytes_.end());
+    ++codingNumber_;
+    return kCoreOk;
+}
+
+}  // namespace ombrisk

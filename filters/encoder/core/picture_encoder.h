@@ -1,0 +1,86 @@
+// Codes pictures of any type (I, P or B) in CAVLC: parameter sets when due, slices of
+// macroblocks against the reference lists, the loop filter, and the reference pictures
+// kept by the sliding window (clause 8.2.5.3). The caller chooses each picture's type and
+// gives pictures in coding order (the frame scheduler decides the order; the test driver
+// uses a fixed I/P/B pattern).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "filters/encoder/core/cavlc_writer.h"
+#include "filters/encoder/core/encoder_block.h"
+#include "filters/encoder/core/loop_filter.h"
+#include "filters/encoder/core/mb_coder.h"
+#include "filters/encoder/core/nal_writer.h"
+#include "filters/encoder/core/param_sets.h"
+#include "filters/encoder/core/picture_buffer.h"
+
+namespace ombrisk {
+
+// What the caller decides about one picture.
+struct PictureOrder {
+    int32_t sliceType = kSliceI;  // kSliceI, kSliceP or kSliceB
+    bool idr = false;             // clears every reference; the first picture must be IDR
+    bool reference = true;        // B pictures are never references here
+    int64_t displayNumber = 0;    // display order since the last IDR picture
+};
+
+class CPictureEncoder {
+public:
+    // Reads from the block: the QP of each picture type (words 7-9), reference frames (2),
+    // consecutive B pictures (1; only whether any), motion search (15, 0 or 1), ranges
+    // (16, 17), sub-sample depth (18), partition shapes (19), coder level (20), slice
+    // count (26), deblocking (bit 1 of 25). CABAC (21) must be 0.
+    explicit CPictureEncoder(const EncoderBlock& block);
+
+    // kCoreOk when every buffer exists and the settings are ones this encoder codes.
+    int status() const { return status_; }
+
+    // Codes one picture; appends its Annex B bytes to `out`. kCoreBadArgument for a type
+    // the references cannot serve (P without a reference, B without one on each side, a
+    // first picture that is not IDR, P or B when word 2 declares no references); kCoreNoSpace when a slice did not fit
+    // its buffer (nothing of the picture is appended then).
+    int EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out);
+
+    // The reconstruction of the last picture coded. A non-reference picture is left
+    // without the loop filter (nothing predicts from it); DeblockLastPicture filters it
+    // as a decoder does, for comparison with a decoder's output.
+    const CRefPictureStore& reconstruction() const { return *pool_[current_]; }
+    void DeblockLastPicture();
+    // The number of list entries of the last picture (list 0, list 1).
+    int listCount(int list) const { return lists_.count[list]; }
+
+private:
+    struct Slot {
+        bool reference = false;
+        int64_t decodeOrder = 0;
+        int64_t display = 0;
+    };
+    void BuildLists(const PictureOrder& order);
+
+    const EncoderBlock& block_;
+    int status_;
+    std::vector<std::unique_ptr<CRefPictureStore>> pool_;
+    std::vector<Slot> slots_;
+    // Per picture buffer: its quarter-resolution source and the coarse vectors of the
+    // picture being coded against it.
+    std::vector<QuarterPlane> quarter_;
+    std::vector<CoarseVectorField> coarse_;
+    int current_ = 0;
+    bool currentFiltered_ = true;
+    int maxReferences_ = 1;
+    int listLimit_ = 1;
+    InterReferences lists_;
+    CCavlcWriter writer_;
+    CMbCoder coder_;
+    CLoopFilter loopFilter_;
+    CParameterSetWriter headers_;
+    CPictureNumbering numbering_;
+    CNalWriter nal_;
+    std::vector<uint8_t> bytes_;
+    int64_t codingNumber_ = 0;
+};
+
+}  // namespace ombrisk
