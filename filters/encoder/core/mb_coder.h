@@ -52,6 +52,9 @@ private:
     // one fewer in B slices).
     uint32_t CheckPredictionError(const InterCandidate& c);
     void SearchCandidates(InterCandidate* out, int* count);
+    void SearchShapes(InterCandidate* out, int* count);
+    int64_t CandidateScore(const InterCandidate& c) const;
+    int64_t RefineWithPartitions(int64_t cost, int count);
     void IntraAfterInter(int64_t interCost);
 
     struct Edges {
@@ -106,8 +109,11 @@ private:
     bool partitions_ = false;
     bool motionSearch_ = true;
     // Candidates: the one being built and the best so far.
-    InterCandidate cand_[6];
+    InterCandidate cand_[8];
     int chosen_ = 0;
+    // The best 16x16 list-0 vector and reference of the macroblock (partitions start there).
+    MotionVector best16_;
+    int bestRef16_ = -1;
 };
 
 }  // namespace ombrisk

@@ -262,6 +262,7 @@ int64_t CMbCoder::InterRdCost(InterCandidate& c) {
 // Builds the candidates of the macroblock: [0] the skip (P) or direct (B) prediction,
 // then the searched ones. Each has its motion, deltas and prediction.
 void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
+    bestRef16_ = -1;
     const bool isB = mb_.sliceType == kSliceB;
     const InterReferences& refs = *mb_.references;
     int n = 0;
@@ -343,40 +344,91 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
         PredictCandidate(c);
         ComputeDeltas(c);
     }
-    // Partitions of P macroblocks, each searched in coding order from the 16x16 vector.
-    if (!isB && partitions_ && motionSearch_ && bestRef[0] >= 0) {
-        for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
-            InterCandidate& c = out[n++];
-            c.shape = shape;
-            c.direct = false;
-            ClearList(c, 1);
-            SetRect(c.motion[0], 0, 0, 4, 4, best[0], bestRef[0]);
-            cavlc::PartitionRect parts[4];
-            const int np = cavlc::ShapePartitions(shape, parts);
-            const PredShape ps = shape == kPart16x8   ? PredShape::k16x8
-                                 : shape == kPart8x16 ? PredShape::k8x16
-                                                      : PredShape::kOther;
-            PartialMotion cur{c.motion[0], 0};
-            for (int i = 0; i < np; ++i) {
-                const cavlc::PartitionRect& p = parts[i];
-                const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur, 0, bestRef[0], p.x, p.y, p.w, ps);
-                uint32_t cost;
-                const MotionVector mv = SearchPartition(0, bestRef[0], p.x, p.y, p.w, p.h, mvp, &best[0], 1, &cost);
-                SetRect(c.motion[0], p.x, p.y, p.w, p.h, mv, bestRef[0]);
-                for (int y = p.y; y < p.y + p.h; ++y)
-                    for (int x = p.x; x < p.x + p.w; ++x)
-                        cur.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
-            }
-            PredictCandidate(c);
-            ComputeDeltas(c);
+    best16_ = best[0];
+    bestRef16_ = bestRef[0];
+    *count = n;
+    // Level 2 weighs the partitions with the other candidates; level 1 refines afterwards.
+    if (level_ == kCoderRdo) SearchShapes(out, count);
+}
+
+// The 16x8, 8x16 and 8x8 candidates of a P macroblock, each partition searched in coding
+// order from the best 16x16 vector, appended to `out`.
+void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
+    if (mb_.sliceType != kSliceP || !partitions_ || !motionSearch_ || bestRef16_ < 0) return;
+    int n = *count;
+    for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
+        InterCandidate& c = out[n++];
+        c.shape = shape;
+        c.direct = false;
+        ClearList(c, 1);
+        SetRect(c.motion[0], 0, 0, 4, 4, best16_, bestRef16_);
+        cavlc::PartitionRect parts[4];
+        const int np = cavlc::ShapePartitions(shape, parts);
+        const PredShape ps = shape == kPart16x8   ? PredShape::k16x8
+                             : shape == kPart8x16 ? PredShape::k8x16
+                                                  : PredShape::kOther;
+        PartialMotion cur{c.motion[0], 0};
+        for (int i = 0; i < np; ++i) {
+            const cavlc::PartitionRect& p = parts[i];
+            const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur, 0, bestRef16_, p.x, p.y, p.w, ps);
+            uint32_t cost;
+            const MotionVector mv = SearchPartition(0, bestRef16_, p.x, p.y, p.w, p.h, mvp, &best16_, 1, &cost);
+            SetRect(c.motion[0], p.x, p.y, p.w, p.h, mv, bestRef16_);
+            for (int y = p.y; y < p.y + p.h; ++y)
+                for (int x = p.x; x < p.x + p.w; ++x)
+                    cur.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
         }
+        PredictCandidate(c);
+        ComputeDeltas(c);
     }
     *count = n;
 }
 
+// Score of a candidate at levels 0 and 1: the block cost of its prediction, its vector
+// cost, 32 per list on a later reference, the partition overhead, the direct bonus.
+int64_t CMbCoder::CandidateScore(const InterCandidate& c) const {
+    const int lambda = mb_.lambda;
+    int64_t score = int64_t{cost16_(mb_.srcLuma, c.luma)} + (c.direct ? 0 : VectorCost({c.mvdSum, 0}, {}));
+    for (int list = 0; list < 2; ++list)
+        if (c.motion[list][0].ref > 0) score += 32 * c.motion[list][0].ref;
+    if (c.shape == kPart8x8)
+        score += 16 * lambda;
+    else if (c.shape != kPart16x16)
+        score += 4 * lambda;
+    if (c.direct && mb_.sliceType == kSliceB) score -= (level_ == kCoderSatd ? 32 : 16) * lambda;
+    return score;
+}
+
+// Level 1, P slices: a 16x16 coding whose levels cost at least 5 tries the partition
+// shapes; the cheapest prediction among them is coded and replaces the 16x16 one when its
+// levels plus the shape's charge (16 for 8x8, 4 for two partitions) are lower.
+int64_t CMbCoder::RefineWithPartitions(int64_t cost, int count) {
+    int n = count;
+    SearchShapes(cand_, &n);
+    if (n == count) return cost;
+    int bestIndex = -1;
+    int64_t bestScore = std::numeric_limits<int64_t>::max();
+    for (int i = count; i < n; ++i) {
+        const int64_t score = CandidateScore(cand_[i]);
+        if (score < bestScore) bestScore = score, bestIndex = i;
+    }
+    InterCandidate& c = cand_[bestIndex];
+    CheckPredictionError(c);
+    CodeInterResidual(c);
+    const LumaResult& l = mb_.lumaTrial();
+    const ChromaResult& cr = mb_.chromaTrial();
+    const int64_t refined = (c.shape == kPart8x8 ? 16 : 4) + LumaLevels(l, false) + ChromaLevels(cr);
+    if (refined >= cost) return cost;
+    mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
+    mb_.candidate = &c;
+    chosen_ = bestIndex;
+    mb_.lumaToggle ^= 1;
+    mb_.chromaToggle ^= 1;
+    return refined;
+}
+
 void CMbCoder::DecideInter() {
     const bool isB = mb_.sliceType == kSliceB;
-    const int lambda = mb_.lambda;
     if (level_ != kCoderRdo) mb_.CheckFlatness();
     int count = 0;
     SearchCandidates(cand_, &count);
@@ -385,19 +437,7 @@ void CMbCoder::DecideInter() {
     int64_t bestScore = std::numeric_limits<int64_t>::max();
     for (int i = 0; i < count; ++i) {
         InterCandidate& c = cand_[i];
-        int64_t score;
-        if (level_ == kCoderRdo) {
-            score = InterRdCost(c);
-        } else {
-            score = int64_t{cost16_(mb_.srcLuma, c.luma)} + (c.direct ? 0 : VectorCost({c.mvdSum, 0}, {}));
-            for (int list = 0; list < 2; ++list)
-                if (c.motion[list][0].ref > 0) score += 32 * c.motion[list][0].ref;
-            if (c.shape == kPart8x8)
-                score += 16 * lambda;
-            else if (c.shape != kPart16x16)
-                score += 4 * lambda;
-            if (c.direct && isB) score -= (level_ == kCoderSatd ? 32 : 16) * lambda;
-        }
+        const int64_t score = level_ == kCoderRdo ? InterRdCost(c) : CandidateScore(c);
         if (score < bestScore) bestScore = score, bestIndex = i;
     }
     chosen_ = bestIndex;
@@ -427,6 +467,8 @@ void CMbCoder::DecideInter() {
     }
     mb_.lumaToggle ^= 1;
     mb_.chromaToggle ^= 1;
+    if (level_ == kCoderSatd && cost >= 5 && (mb_.kind == kMbPInter || mb_.kind == kMbP8x8))
+        cost = RefineWithPartitions(cost, count);
     IntraAfterInter(cost);
 }
 
