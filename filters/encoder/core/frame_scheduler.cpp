@@ -140,7 +140,7 @@ int CFrameScheduler::DecideFrameType(const PlanarPicture& source, int32_t picStr
             // pictures lean on it.
             o.reference = gop_ <= 0 || sinceI_ < references_ + gop_ - 2 || run >= 1;
         else
-            o.reference = gop_ != 1;
+            o.reference = gop_ != 1 || o.idr;  // an IDR picture is always a reference (clause 7.4.1)
         if (o.sliceType == kSliceI) sinceI_ = 0;
         p->codingNumber = nextCoding_++;
         ready_.push_back(p);
