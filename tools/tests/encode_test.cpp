@@ -98,6 +98,32 @@ TEST(Encode, SceneCutBecomesAnIPicture) {
     EXPECT_EQ(Judge(clip, o).types, "IPPPPPPPPPPPPPPPPP");
 }
 
+// The bit-rate modes on moving content: the stream decodes to the reconstruction and its
+// rate is within 10% of the target; a frame rate of 1 and black pictures code without a
+// stall or a failure.
+TEST(Encode, BitRateModes) {
+    const std::string clip = Clip("mandelbrot=size=352x288:rate=25", 50);
+    ASSERT_FALSE(clip.empty());
+    for (int mode : {2, 3})
+        for (int rate : {300000, 1000000}) {
+            SCOPED_TRACE(testing::Message() << "mode " << mode << ", " << rate << " bit/s");
+            EncodeOptions o;
+            o.rateMode = mode;
+            o.bitRate = rate;
+            o.gop = 25;
+            o.level = 0;
+            const EncodeReport r = Judge(clip, o);
+            EXPECT_NEAR(double(r.bytes) * 8 * 25 / double(r.pictures) / rate, 1.0, 0.1);
+        }
+    const std::string black = Clip("color=black:size=176x144:rate=1", 40);
+    ASSERT_FALSE(black.empty());
+    EncodeOptions o;
+    o.rateMode = 3;
+    o.bitRate = 1000000;
+    o.fps100 = 100;
+    EXPECT_EQ(Judge(black, o).pictures, 40);
+}
+
 TEST(Encode, RefusesBadInput) {
     EncodeOptions o;
     EncodeReport r;

@@ -26,7 +26,8 @@ COmbriskoder::COmbriskoder(EncoderBlock* block)
     encoder_.reset(new (std::nothrow) CPictureEncoder(*block));
     // The headers serve whatever the settings; pictures only when the picture encoder
     // codes these settings (CAVLC).
-    pictures_ = scheduler_ && encoder_ && encoder_->status() == kCoreOk;
+    rate_.reset(new (std::nothrow) CRateControl(*block));
+    pictures_ = scheduler_ && encoder_ && encoder_->status() == kCoreOk && rate_ && rate_->status() == kCoreOk;
     // The whole picture's bytes stay in one reserved buffer.
     coded_.reserve(size_t(block->macroblocks.count) * 400 + 4096);
 }
@@ -54,10 +55,12 @@ int32_t COmbriskoder::encodeFrame(OutputRecord* output) {
     if (!picture) return kS_FALSE;
     coded_.clear();
     chunkReady_ = false;
+    picture->order.qp = rate_->StartPicture(picture->order.sliceType);
     const int result =
         encoder_->EncodePicture(picture->View(block_->sourceWidth, block_->sourceHeight), picture->order, &coded_);
+    if (result == kCoreOk) rate_->EndPicture(int64_t(coded_.size()) * 8);
     if (result != kCoreOk) {
-        // Nothing of the picture was written; it goes back so the stream stays whole.
+        // Nothing of the picture was written; it is dropped and the caller told.
         scheduler_->Retire(picture);
         return kE_FAIL;
     }

@@ -12,6 +12,7 @@
 #include "filters/encoder/core/frame_scheduler.h"
 #include "filters/encoder/core/param_sets.h"
 #include "filters/encoder/core/picture_encoder.h"
+#include "filters/encoder/core/rate_control.h"
 
 namespace ombrisk {
 
@@ -44,7 +45,8 @@ public:
     bool valid() const { return valid_; }
 
     // Every picture operation returns E_FAIL when the settings are ones the picture
-    // encoder does not code (CABAC). PushFrame hands a picture (the picture record's layout: luma, then Cr, then Cb) to
+    // encoder does not code (CABAC, a rate-control mode above 3, a frame rate or bit rate
+    // of 0). PushFrame hands a picture (the picture record's layout: luma, then Cr, then Cb) to
     // the frame scheduler. E_FAIL when the facade is not valid, the picture is missing, or every buffer still holds a
     // picture not yet coded (call encodeFrame until S_FALSE first).
     int32_t PushFrame(const InputPicture& input);
@@ -76,6 +78,7 @@ private:
     std::unique_ptr<CParameterSetWriter> headers_;
     std::unique_ptr<CFrameScheduler> scheduler_;
     std::unique_ptr<CPictureEncoder> encoder_;
+    std::unique_ptr<CRateControl> rate_;
     std::vector<uint8_t> coded_;
     bool pictures_ = false;
     bool chunkReady_ = false;

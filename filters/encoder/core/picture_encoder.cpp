@@ -142,7 +142,7 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     const int cols = block_.macroblocks.columns, count = block_.macroblocks.count;
     const int slices = std::clamp(block_.param(kParSliceCount), 1, std::min(count, int{kNoSlice} - 1));
     const int qpWord = order.sliceType == kSliceI ? kParQpI : order.sliceType == kSliceP ? kParQpP : kParQpB;
-    const int qp = std::clamp(block_.param(qpWord), 0, 51);
+    const int qp = std::clamp(order.qp >= 0 ? order.qp : block_.param(qpWord), 0, 51);
     CMbContext& mb = coder_.context();
     int first = 0;
     for (int slice = 0; slice < slices; ++slice) {

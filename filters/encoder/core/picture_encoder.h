@@ -25,6 +25,7 @@ struct PictureOrder {
     bool idr = false;             // clears every reference; the first picture must be IDR
     bool reference = true;        // B pictures are never references here
     int64_t displayNumber = 0;    // display order since the last IDR picture
+    int32_t qp = -1;              // the picture's QP; -1: the block's word for its type
 };
 
 class CPictureEncoder {
