@@ -104,7 +104,7 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
         *error = "picture size refused: " + std::to_string(r);
         return 1;
     }
-    auto coder = std::make_unique<COmbriskoder>(&block);
+    auto coder = std::make_unique<COmbriskoder>(&block, o.threads);
     if (!coder->valid()) {
         *error = "encoder not ready";
         return 1;

@@ -32,6 +32,7 @@ struct EncodeOptions {
     int subpel = 2;
     int partitions = 15;
     int range = 32;
+    int threads = 0;        // slice threads at most; 0: one per processor
     bool progress = false;  // a progress line on stderr about once a second
 };
 

@@ -19,7 +19,8 @@ constexpr const char* kUsage =
     "  -R N         references (1-15)            -S N      slices\n"
     "  -e 0|1|2     effort: fastest .. best      -d 0|1    deblocking\n"
     "  -p 66|77|88  profile                      -x 0-3    scene detection (0 off)\n"
-    "  -m 0|1       motion search                -v        progress on stderr\n";
+    "  -m 0|1       motion search                -v        progress on stderr\n"
+    "  -t N         slice threads (0: one per processor)\n";
 
 }  // namespace
 
@@ -92,6 +93,9 @@ int main(int argc, char** argv) {
                     break;
                 case 'm':
                     o.motionSearch = n != 0;
+                    break;
+                case 't':
+                    o.threads = n;
                     break;
                 default:
                     return std::fprintf(stderr, "unknown option %s\n%s", a, kUsage), 2;

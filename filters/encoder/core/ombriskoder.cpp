@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/kernel_table.h"
 
 namespace ombrisk {
 
-COmbriskoder::COmbriskoder(EncoderBlock* block)
+COmbriskoder::COmbriskoder(EncoderBlock* block, int processors)
     : valid_(block && block->initialised() && block->sourceWidth > 0), block_(block) {
     KernelTable();
     if (!valid_) return;
@@ -23,7 +24,8 @@ COmbriskoder::COmbriskoder(EncoderBlock* block)
     headers_.reset(new (std::nothrow) CParameterSetWriter(block));
     if (!headers_) valid_ = false;
     scheduler_.reset(new (std::nothrow) CFrameScheduler(*block));
-    encoder_.reset(new (std::nothrow) CPictureEncoder(*block));
+    encoder_.reset(new (std::nothrow) CPictureEncoder(
+        *block, processors > 0 ? processors : int(std::max(1u, std::thread::hardware_concurrency()))));
     // The headers serve whatever the settings; pictures only when the picture encoder
     // codes these settings (CAVLC).
     rate_.reset(new (std::nothrow) CRateControl(*block));

@@ -37,7 +37,8 @@ struct OutputRecord {
 
 class COmbriskoder {
 public:
-    explicit COmbriskoder(EncoderBlock* block);
+    // processors: threads the slices may use; 0 for the machine's processor count.
+    explicit COmbriskoder(EncoderBlock* block, int processors = 0);
     ~COmbriskoder();
     COmbriskoder(const COmbriskoder&) = delete;
     COmbriskoder& operator=(const COmbriskoder&) = delete;
