@@ -7,6 +7,7 @@
 
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/picture_encoder.h"
+#include "tools/y4m_input.h"
 
 namespace ombrisk_tools {
 namespace {
@@ -18,34 +19,6 @@ struct FileCloser {
 };
 using File = std::unique_ptr<FILE, FileCloser>;
 
-// Reads the y4m stream header (at most 1 KiB): width and height; only 4:2:0 is taken.
-bool ReadY4mHeader(FILE* f, int* width, int* height, std::string* error) {
-    char line[1024];
-    if (!std::fgets(line, sizeof line, f) || std::strncmp(line, "YUV4MPEG2", 9) != 0) {
-        *error = "not a y4m stream";
-        return false;
-    }
-    *width = *height = 0;
-    for (char* tok = std::strtok(line + 9, " \n"); tok; tok = std::strtok(nullptr, " \n")) {
-        if (tok[0] == 'W') *width = std::atoi(tok + 1);
-        if (tok[0] == 'H') *height = std::atoi(tok + 1);
-        if (tok[0] == 'C' && std::strncmp(tok + 1, "420", 3) != 0) {
-            *error = "only 4:2:0 y4m input is coded";
-            return false;
-        }
-    }
-    if (*width <= 0 || *height <= 0) {
-        *error = "y4m header without a size";
-        return false;
-    }
-    return true;
-}
-
-bool SkipY4mFrameHeader(FILE* f) {
-    char line[256];
-    return std::fgets(line, sizeof line, f) && std::strncmp(line, "FRAME", 5) == 0;
-}
-
 }  // namespace
 
 int RunIntraEncode(const IntraEncodeOptions& o, std::string* error) {
@@ -56,7 +29,8 @@ int RunIntraEncode(const IntraEncodeOptions& o, std::string* error) {
     }
     const bool y4m = o.input.size() > 4 && o.input.compare(o.input.size() - 4, 4, ".y4m") == 0;
     int width = o.width, height = o.height;
-    if (y4m && !ReadY4mHeader(in.get(), &width, &height, error)) return 1;
+    int fps100 = 2500;
+    if (y4m && !ReadY4mHeader(in.get(), &width, &height, &fps100, error)) return 1;
 
     using namespace ombrisk;
     EncoderBlock block;

@@ -15,11 +15,16 @@ void CoarseVectorField::Clear() {
     std::fill(entries_.begin(), entries_.end(), CoarseEntry{});
 }
 
-void CoarseVectorField::Predict(int mbX, int mbY, int* x, int* y) const {
-    const CoarseEntry& left = at(mbX - 1, mbY);
-    const CoarseEntry& top = at(mbX, mbY - 1);
-    const CoarseEntry* topRight = &at(mbX + 1, mbY - 1);
-    if (!topRight->valid) topRight = &at(mbX - 1, mbY - 1);
+void CoarseVectorField::Predict(int mbX, int mbY, int* x, int* y, int sliceFirst) const {
+    static constexpr CoarseEntry kOutside{};
+    const auto entry = [&](int cx, int cy) -> const CoarseEntry& {
+        if (sliceFirst >= 0 && (cx < 0 || cx >= columns_ || cy < 0 || cy * columns_ + cx < sliceFirst)) return kOutside;
+        return at(cx, cy);
+    };
+    const CoarseEntry& left = entry(mbX - 1, mbY);
+    const CoarseEntry& top = entry(mbX, mbY - 1);
+    const CoarseEntry* topRight = &entry(mbX + 1, mbY - 1);
+    if (!topRight->valid) topRight = &entry(mbX - 1, mbY - 1);
     const auto use = [&](const CoarseEntry& e) { *x = e.x, *y = e.y; };
     if (left.valid && !top.valid && !topRight->valid) return use(left);
     if (top.valid && !topRight->valid) return use(top);

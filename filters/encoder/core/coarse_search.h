@@ -23,8 +23,10 @@ public:
     CoarseEntry& at(int mbX, int mbY) { return entries_[size_t(mbY + 1) * (columns_ + 2) + mbX + 1]; }
     const CoarseEntry& at(int mbX, int mbY) const { return entries_[size_t(mbY + 1) * (columns_ + 2) + mbX + 1]; }
     // The median predictor of a macroblock's entry from its left, top and top-right
-    // entries (top-left when the top-right one is not valid).
-    void Predict(int mbX, int mbY, int* x, int* y) const;
+    // entries (top-left when the top-right one is not valid). With sliceFirst >= 0 the
+    // entries of macroblocks before that address (other slices, coded in parallel) are
+    // not read and count as not valid.
+    void Predict(int mbX, int mbY, int* x, int* y, int sliceFirst = -1) const;
     void Clear();
     int columns() const { return columns_; }
     int rows() const { return rows_; }

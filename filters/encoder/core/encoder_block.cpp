@@ -100,6 +100,11 @@ int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWord
     std::copy(std::begin(params), std::end(params), block->params);
     int32_t* p = block->params;
     if (p[kParRefFrames] == -1) p[kParRefFrames] = p[kParGopLength] > 1 ? 1 : 0;
+    // Any GOP but one of I pictures only has P pictures, which need a reference.
+    if (p[kParGopLength] != 1 && p[kParRefFrames] < 1) p[kParRefFrames] = 1;
+    // max_num_ref_frames (the references, and the anchor after B pictures) is at most 16
+    // (clause A.3.1, MaxDpbFrames).
+    p[kParRefFrames] = std::min(p[kParRefFrames], p[kParBFrames] > 0 ? 15 : 16);
     if (p[kParGopLength] == 1) {
         p[kParRefFrames] = 0;
         p[kParMotionSearch] = 0;

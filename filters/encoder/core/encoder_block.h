@@ -144,11 +144,11 @@ enum ProfileAdjustment : uint32_t {
 };
 
 // Stores parameter words 0-32 and settles them: automatic reference frames (-1) become 1
-// when the GOP is longer than 1, else 0; a GOP length of 1 switches off reference frames
-// and motion search; a slice count of 0 becomes the processor count, and the slice count
-// never exceeds the macroblock count; tools the profile lacks are switched off (reported
-// through `adjustments` as ProfileAdjustment bits). Chroma formats other than 4:2:0 and
-// profiles other than 66, 77 and 88 return kCoreUnsupported and leave the block as it was.
+// when the GOP is longer than 1, else 0, and any GOP but 1 has at least one; a GOP length of 1 switches off reference
+// frames and motion search; a slice count of 0 becomes the processor count, and the slice count never exceeds the
+// macroblock count; tools the profile lacks are switched off (reported through `adjustments` as ProfileAdjustment
+// bits). Chroma formats other than 4:2:0 and profiles other than 66, 77 and 88 return kCoreUnsupported and leave the
+// block as it was.
 int StoreParameterRecord(EncoderBlock* block, const int32_t (&params)[kParamWords], int processorCount,
                          uint32_t* adjustments = nullptr);
 

@@ -71,10 +71,21 @@ void CMbContext::SetPosition(int x, int y, bool last, uint16_t sliceNumber) {
     topLeft = top - 1;
     topRight = top + 1;
     current->slice = sliceNumber;
-    leftAvailable = left->slice == sliceNumber;
-    topAvailable = top->slice == sliceNumber;
-    topLeftAvailable = topLeft->slice == sliceNumber;
-    topRightAvailable = topRight->slice == sliceNumber;
+    if (sliceFirst >= 0) {
+        // Slices coded in parallel: a neighbour belongs to this slice when its address is
+        // not before the slice's first (records of other slices are not read; another
+        // thread may be writing them).
+        const int cols = block.macroblocks.columns, addr = y * cols + x;
+        leftAvailable = x > 0 && addr - 1 >= sliceFirst;
+        topAvailable = y > 0 && addr - cols >= sliceFirst;
+        topLeftAvailable = x > 0 && y > 0 && addr - cols - 1 >= sliceFirst;
+        topRightAvailable = x + 1 < cols && y > 0 && addr - cols + 1 >= sliceFirst;
+    } else {
+        leftAvailable = left->slice == sliceNumber;
+        topAvailable = top->slice == sliceNumber;
+        topLeftAvailable = topLeft->slice == sliceNumber;
+        topRightAvailable = topRight->slice == sliceNumber;
+    }
     neighbours.left = leftAvailable ? left : nullptr;
     neighbours.top = topAvailable ? top : nullptr;
     neighbours.topLeft = topLeftAvailable ? topLeft : nullptr;

@@ -90,6 +90,9 @@ struct CMbContext {
     // Per macroblock: position in macroblocks, whether it is the last of its slice, its
     // slice number. Loads the source and finds the neighbours of the same slice.
     void SetPosition(int mbX, int mbY, bool lastInSlice, uint16_t sliceNumber);
+    // The slice's first macroblock address when slices are coded in parallel (neighbours
+    // are then found by address); -1: by the records' slice numbers.
+    int sliceFirst = -1;
     // Per macroblock: the QP record (recomputed only when the QP changes).
     void SetQp(int qp);
     // Writes the chosen result's reconstruction into the picture and fills the record.

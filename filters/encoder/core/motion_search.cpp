@@ -311,7 +311,7 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
                 if (field) {
                     const CoarseEntry& e = field->at(mb_.mbX, mb_.mbY);
                     int cx = e.x, cy = e.y;
-                    if (!e.valid) field->Predict(mb_.mbX, mb_.mbY, &cx, &cy);
+                    if (!e.valid) field->Predict(mb_.mbX, mb_.mbY, &cx, &cy, mb_.sliceFirst);
                     starts[n++] = {4 * cx, 4 * cy};
                 }
                 starts[n++] = mvp;

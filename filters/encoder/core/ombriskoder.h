@@ -6,8 +6,13 @@
 #include <cstdint>
 #include <memory>
 
+#include <vector>
+
 #include "filters/encoder/core/encoder_block.h"
+#include "filters/encoder/core/frame_scheduler.h"
 #include "filters/encoder/core/param_sets.h"
+#include "filters/encoder/core/picture_encoder.h"
+#include "filters/encoder/core/rate_control.h"
 
 namespace ombrisk {
 
@@ -32,20 +37,35 @@ struct OutputRecord {
 
 class COmbriskoder {
 public:
-    explicit COmbriskoder(EncoderBlock* block);
+    // processors: threads the slices may use; 0 for the machine's processor count.
+    explicit COmbriskoder(EncoderBlock* block, int processors = 0);
     ~COmbriskoder();
     COmbriskoder(const COmbriskoder&) = delete;
     COmbriskoder& operator=(const COmbriskoder&) = delete;
 
     bool valid() const { return valid_; }
 
-    // Picture intake, coding and chunk delivery run through the frame scheduler and the
-    // picture encoder, which this core does not have yet: on a valid facade these return
-    // E_NOTIMPL (GetCodedChunk: 0, no chunk), on an invalid one E_FAIL.
+    // Every picture operation returns E_FAIL when the settings are ones the picture
+    // encoder does not code (CABAC, a rate-control mode above 3, a frame rate or bit rate
+    // of 0). PushFrame hands a picture (the picture record's layout: luma, then Cr, then Cb) to
+    // the frame scheduler. E_FAIL when the facade is not valid, the picture is missing, or every buffer still holds a
+    // picture not yet coded (call encodeFrame until S_FALSE first).
     int32_t PushFrame(const InputPicture& input);
+    // Codes the next picture in coding order: S_OK, S_FALSE when none is ready (B
+    // pictures waiting for their anchor), E_FAIL when not valid or the coding failed (the
+    // picture stays uncoded then). The output record receives the picture's side data (as
+    // much as its capacity holds) and pic_struct.
     int32_t encodeFrame(OutputRecord* output);
+    // End of stream: a trailing B picture becomes a P picture; the next pushed picture
+    // starts a new IDR period.
     int32_t Flush();
+    // The coded bytes of the last picture, once: 1 and the chunk, else 0.
     int GetCodedChunk(const uint8_t** data, size_t* length, bool* firstSlice);
+
+    // The last coded picture (tools and tests): its scheduling and its reconstruction as a
+    // decoder shows it. Null before the first picture.
+    const ScheduledPicture* lastPicture() const { return last_; }
+    const CRefPictureStore* LastReconstruction();
 
     // SPS and PPS NAL units with start codes into `buffer`: their length in bytes, or -1
     // when the facade is not valid or the buffer is too small.
@@ -57,6 +77,13 @@ private:
     bool valid_;
     const EncoderBlock* block_;
     std::unique_ptr<CParameterSetWriter> headers_;
+    std::unique_ptr<CFrameScheduler> scheduler_;
+    std::unique_ptr<CPictureEncoder> encoder_;
+    std::unique_ptr<CRateControl> rate_;
+    std::vector<uint8_t> coded_;
+    bool pictures_ = false;
+    bool chunkReady_ = false;
+    const ScheduledPicture* last_ = nullptr;
 };
 
 }  // namespace ombrisk

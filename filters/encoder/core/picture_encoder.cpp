@@ -7,19 +7,29 @@
 namespace ombrisk {
 namespace {
 
-size_t SliceBytes(const EncoderBlock& block) {
-    return SlicePayloadBound(size_t(std::max(block.macroblocks.count, 1)));
+int SliceCount(const EncoderBlock& block) {
+    const int count = std::max(block.macroblocks.count, 1);
+    return std::clamp(block.param(kParSliceCount), 1, std::min(count, int{kNoSlice} - 1));
 }
 
 }  // namespace
 
-CPictureEncoder::CPictureEncoder(const EncoderBlock& block)
-    : block_(block),
-      status_(kCoreOk),
-      coder_(block, block.param(kParMbCoderLevel), &writer_),
-      loopFilter_(block),
-      headers_(&block),
-      nal_(SliceBytes(block), CNalWriter::OutputBytesFor(SliceBytes(block), 0)) {
+CPictureEncoder::SliceWorker::SliceWorker(const EncoderBlock& block, size_t payloadBytes)
+    : coder(block, block.param(kParMbCoderLevel), &writer),
+      nal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, 0)) {}
+
+CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
+    : block_(block), status_(kCoreOk), loopFilter_(block), headers_(&block) {
+    // Each slice's buffers hold the most its macroblocks can take (every one as I_PCM),
+    // so no slice can overflow them.
+    const int count = std::max(block.macroblocks.count, 1), slices = SliceCount(block);
+    for (int s = 0; s < slices; ++s) {
+        const int first = int(int64_t(count) * s / slices), end = int(int64_t(count) * (s + 1) / slices);
+        slices_.push_back(std::make_unique<SliceWorker>(block, SlicePayloadBound(size_t(end - first))));
+        slices_.back()->first = first;
+        slices_.back()->end = end;
+    }
+    group_ = std::make_unique<CWorkerGroup>(CWorkerGroup::ThreadsFor(slices, processors));
     // The sequence parameter set's max_num_ref_frames: the P references, and one more
     // for the picture after the B pictures.
     listLimit_ = std::clamp(block.param(kParRefFrames), 1, kMaxListRefs - 1);
@@ -139,35 +149,15 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
                                       block_.macroblocks.rows, &coarse_[refSlot]);
             }
     }
-    const int cols = block_.macroblocks.columns, count = block_.macroblocks.count;
-    const int slices = std::clamp(block_.param(kParSliceCount), 1, std::min(count, int{kNoSlice} - 1));
     const int qpWord = order.sliceType == kSliceI ? kParQpI : order.sliceType == kSliceP ? kParQpP : kParQpB;
-    const int qp = std::clamp(block_.param(qpWord), 0, 51);
-    CMbContext& mb = coder_.context();
-    int first = 0;
-    for (int slice = 0; slice < slices; ++slice) {
-        const int end = int(int64_t(count) * (slice + 1) / slices);
-        SliceHeaderInfo header;
-        header.firstMb = first;
-        header.sliceTypeCode = order.sliceType;
-        header.list0Count = lists_.count[0];
-        header.list1Count = lists_.count[1];
-        header.sliceQp = qp;
-        StartSliceNal(&nal_, block_, pic, header);
-        writer_.BeginSlice(qp);
-        mb.BeginPicture(&picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
-        for (int addr = first; addr < end; ++addr) {
-            mb.SetPosition(addr % cols, addr / cols, addr == end - 1, static_cast<uint16_t>(slice));
-            mb.SetQp(qp);
-            coder_.CodeMacroblock();
-            mb.StoreMacroblock();
-            writer_.EncodeMacroblock(nal_.payload(), mb);
-        }
-        nal_.payload().PutTrailingBits();
-        if (nal_.EmitNalUnit(0) < 0) return kCoreNoSpace;
-        bytes_.insert(bytes_.end(), nal_.output().Data(), nal_.output().Data() + nal_.output().ByteCount());
-        nal_.output().Reset();
-        first = end;
+    const int qp = std::clamp(order.qp >= 0 ? order.qp : block_.param(qpWord), 0, 51);
+    group_->Run(int(slices_.size()), [&](int s) { CodeSlice(s, pic, order, qp, &picture); });
+    // Joined in slice order, whatever order the slices finished in.
+    for (const auto& w : slices_)
+        if (w->result != kCoreOk) return w->result;
+    for (const auto& w : slices_) {
+        bytes_.insert(bytes_.end(), w->nal.output().Data(), w->nal.output().Data() + w->nal.output().ByteCount());
+        w->nal.output().Reset();
     }
     current_ = slot;
     currentFiltered_ = false;
@@ -190,6 +180,33 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     out->insert(out->end(), bytes_.begin(), bytes_.end());
     ++codingNumber_;
     return kCoreOk;
+}
+
+void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const PictureOrder& order, int qp,
+                                CRefPictureStore* picture) {
+    SliceWorker& w = *slices_[size_t(index)];
+    const int cols = block_.macroblocks.columns;
+    w.nal.output().Reset();
+    SliceHeaderInfo header;
+    header.firstMb = w.first;
+    header.sliceTypeCode = order.sliceType;
+    header.list0Count = lists_.count[0];
+    header.list1Count = lists_.count[1];
+    header.sliceQp = qp;
+    StartSliceNal(&w.nal, block_, pic, header);
+    w.writer.BeginSlice(qp);
+    CMbContext& mb = w.coder.context();
+    mb.BeginPicture(picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
+    mb.sliceFirst = w.first;
+    for (int addr = w.first; addr < w.end; ++addr) {
+        mb.SetPosition(addr % cols, addr / cols, addr == w.end - 1, static_cast<uint16_t>(index));
+        mb.SetQp(qp);
+        w.coder.CodeMacroblock();
+        mb.StoreMacroblock();
+        w.writer.EncodeMacroblock(w.nal.payload(), mb);
+    }
+    w.nal.payload().PutTrailingBits();
+    w.result = w.nal.EmitNalUnit(0) < 0 ? kCoreNoSpace : kCoreOk;
 }
 
 }  // namespace ombrisk

@@ -16,6 +16,7 @@
 #include "filters/encoder/core/nal_writer.h"
 #include "filters/encoder/core/param_sets.h"
 #include "filters/encoder/core/picture_buffer.h"
+#include "filters/encoder/core/worker_group.h"
 
 namespace ombrisk {
 
@@ -25,6 +26,7 @@ struct PictureOrder {
     bool idr = false;             // clears every reference; the first picture must be IDR
     bool reference = true;        // B pictures are never references here
     int64_t displayNumber = 0;    // display order since the last IDR picture
+    int32_t qp = -1;              // the picture's QP; -1: the block's word for its type
 };
 
 class CPictureEncoder {
@@ -32,8 +34,10 @@ public:
     // Reads from the block: the QP of each picture type (words 7-9), reference frames (2),
     // consecutive B pictures (1; only whether any), motion search (15, 0 or 1), ranges
     // (16, 17), sub-sample depth (18), partition shapes (19), coder level (20), slice
-    // count (26), deblocking (bit 1 of 25). CABAC (21) must be 0.
-    explicit CPictureEncoder(const EncoderBlock& block);
+    // count (26), deblocking (bit 1 of 25). CABAC (21) must be 0. Slices are coded in
+    // parallel on `processors` threads at most (one per slice); the stream does not
+    // depend on the thread count.
+    explicit CPictureEncoder(const EncoderBlock& block, int processors = 1);
 
     // kCoreOk when every buffer exists and the settings are ones this encoder codes.
     int status() const { return status_; }
@@ -73,12 +77,23 @@ private:
     int maxReferences_ = 1;
     int listLimit_ = 1;
     InterReferences lists_;
-    CCavlcWriter writer_;
-    CMbCoder coder_;
+    // One per slice, each with its own writers and coder: slices share only the picture
+    // (each writes its own macroblocks) and the references (read only).
+    struct SliceWorker {
+        SliceWorker(const EncoderBlock& block, size_t payloadBytes);
+        CCavlcWriter writer;
+        CMbCoder coder;
+        CNalWriter nal;
+        int first = 0, end = 0;
+        int result = 0;
+    };
+    void CodeSlice(int index, const PictureHeaderInfo& pic, const PictureOrder& order, int qp,
+                   CRefPictureStore* picture);
+    std::vector<std::unique_ptr<SliceWorker>> slices_;
+    std::unique_ptr<CWorkerGroup> group_;
     CLoopFilter loopFilter_;
     CParameterSetWriter headers_;
     CPictureNumbering numbering_;
-    CNalWriter nal_;
     std::vector<uint8_t> bytes_;
     int64_t codingNumber_ = 0;
 };

@@ -99,6 +99,8 @@ TEST(EncoderBlock, SettleRules) {
         {"auto refs with GOP 1", 1, -1, 1, 2, 4, 720, 576, 0, 0, 2},
         {"GOP 1 forces refs and search off", 1, 3, 1, 2, 4, 720, 576, 0, 0, 2},
         {"explicit refs kept", 30, 3, 0, 2, 4, 720, 576, 3, 0, 2},
+        {"no refs with GOP > 1 becomes one", 30, 0, 1, 2, 4, 720, 576, 1, 1, 2},
+        {"refs and the B anchor at most 16", 30, 16, 1, 2, 4, 720, 576, 15, 1, 2},
         {"slice count 0 on one processor", 30, -1, 1, 0, 1, 720, 576, 1, 1, 1},
         {"slice count 0 takes the processor count", 30, -1, 1, 0, 8, 720, 576, 1, 1, 8},
         {"slice count capped at macroblocks", 30, -1, 1, 128, 4, 32, 32, 1, 1, 4},

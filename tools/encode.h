@@ -1,0 +1,52 @@
+// Codes a y4m (or raw I420) file through the encoder core's facade, the way the filter
+// drives it: push a picture, code every picture that is ready, collect the chunks; at the
+// end flush. Writes the byte stream and, optionally, the reconstruction in display order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ombrisk_tools {
+
+struct EncodeOptions {
+    std::string input;           // .y4m, or raw I420 with width and height given
+    int width = 0, height = 0;   // raw input only
+    std::string output;          // Annex B byte stream
+    std::string reconstruction;  // raw I420 in display order; empty for none
+    int frames = 0;              // 0: all
+    int fps100 = 0;              // frame rate x 100; 0: the y4m header's, else 25
+    // Rate: mode 0 constant QP, 2 variable, 3 constant bit rate (bit rates in bit/s).
+    int rateMode = 0;
+    int qp = 26, qpP = -1, qpB = -1;  // -1: qp + 1, qp + 2
+    int bitRate = 0, maxBitRate = 0;
+    int gop = 30;     // an I picture every gop pictures (0: only the first)
+    int bFrames = 1;  // consecutive B pictures
+    int refs = 1;
+    int slices = 1;
+    int level = 1;  // macroblock coder level (effort) 0-2
+    bool deblocking = true;
+    int profile = 77;
+    int sceneDetect = 3;
+    bool motionSearch = true;
+    int subpel = 2;
+    int partitions = 15;
+    int range = 32;
+    int threads = 0;        // slice threads at most; 0: one per processor
+    bool progress = false;  // a progress line on stderr about once a second
+};
+
+struct EncodeReport {
+    int64_t pictures = 0;
+    int64_t bytes = 0;
+    double seconds = 0;  // coding time, reading and writing included
+    // The picture types in display order ('I', 'P', 'B'), and the display numbers in
+    // coding order.
+    std::string types;
+    std::vector<int64_t> codingOrder;
+};
+
+// Returns 0 on success; else a message in *error.
+int RunEncode(const EncodeOptions& options, EncodeReport* report, std::string* error);
+
+}  // namespace ombrisk_tools
