@@ -183,7 +183,6 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     const bool b = s->sliceKind == kSliceB;
     if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0)) BuildBiPredWeights(ctx);
     BitReader* r = &ctx->reader;
-    bool inter = false;
     w->usedRefs = 0;
     int32_t skipRun = -1;  // -1: read mb_skip_run before the next macroblock
     for (int32_t count = 0; count < ctx->mbCount; ++count) {
@@ -221,13 +220,9 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
             // Under constrained_intra_pred_flag an inter neighbour counts as unavailable for
             // Intra4x4PredMode prediction (dcPredModePredictedFlag, clause 8.3.1.1).
             if (ctx->activePps->constrained_intra_pred_flag) MarkIntraModesUnavailable(ctx, w);
-            if (b) {
-                inter = true;
-            } else {
-                const int result = ReconstructPMacroblock(ctx, w);
-                if (result != kDecoderOk) return result;
-                ++ctx->decodedMbs;
-            }
+            const int result = b ? ReconstructBMacroblock(ctx, w) : ReconstructPMacroblock(ctx, w);
+            if (result != kDecoderOk) return result;
+            ++ctx->decodedMbs;
         }
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->mbCount) break;
@@ -235,7 +230,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     }
     // Data left behind the picture's last macroblock means the macroblocks were misread.
     if (skipRun <= 0 && r->MoreRbspData()) return kDecoderOutOfRange;
-    return inter ? kDecoderNoInterPrediction : kDecoderOk;
+    return kDecoderOk;
 }
 
 int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr) {

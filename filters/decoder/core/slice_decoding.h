@@ -35,10 +35,7 @@ int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int3
 // 0, or negative for a value out of range. Intra types go on to the intra parser.
 int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
 int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
-// Slice-data loop of a P or B slice: parses and reconstructs every macroblock of a P
-// slice. B inter prediction is not part of this core yet, so a B slice with inter
-// macroblocks answers kDecoderNoInterPrediction once it is parsed (its picture is then
-// damaged).
+// Slice-data loop of a P or B slice: parses and reconstructs every macroblock.
 int DecodePOrBSlice(AvcDecoderContext* ctx);
 // One residual block (clause 9.2): TotalCoeff (0..16) with levels in coeffLevel from
 // scan position 0, or -1 for an invalid code.
@@ -52,6 +49,10 @@ void AddResidual(const DecoderKernelTable& k, const MacroblockWork* work, int b,
 // macroblock of a P slice: 0, or kDecoderOutOfRange when a partition names no reference
 // picture (the macroblock is then not reconstructed).
 int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+// Motion vectors (direct modes of clause 8.4.1.2 included), motion compensation with
+// default, explicit or implicit weighting, and residual of a B_Skip or inter macroblock
+// of a B slice: 0, or kDecoderOutOfRange when a partition names no reference picture.
+int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w);
 // mvpLX (clause 8.4.1.3) of the partition at (x4, y4) of w4 x h4 4x4 blocks with
 // reference index ref: median prediction with the single-match rule, and the directional
 // rules of 16x8 and 8x16 partitions. Blocks of the current macroblock serve as neighbours
