@@ -164,6 +164,43 @@ TEST(AvcDecode, X264PStreamsMatchFfmpeg) {
     }
 }
 
+// CAVLC Main streams with B pictures (spatial and temporal direct, B pyramid and none, 16
+// B pictures with 16 references, 4 slices, explicit weights in P and implicit ones in B)
+// over a scrolling, fading picture at three sizes: every frame equals ffmpeg's, none
+// damaged, in ffmpeg's order.
+TEST(AvcDecode, X264BStreamsMatchFfmpeg) {
+    struct Size {
+        const char* size;
+        int frames;
+    };
+    const char* const options[] = {"--crf 22",
+                                   "--crf 22 --direct temporal",
+                                   "--crf 24 --b-pyramid none",
+                                   "--crf 24 --bframes 16 --ref 16",
+                                   "--crf 22 --slices 4",
+                                   "--crf 20 --weightp 2 --direct auto"};
+    for (const Size& sz : {Size{"352x288", 24}, Size{"720x576", 10}, Size{"1920x1080", 5}}) {
+        std::string yuv;
+        ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc2=size=" + std::string(sz.size) +
+                                                  ":rate=25 -vf scroll=h=0.013:v=0.007,fade=in:0:8,noise=alls=6:allf=t "
+                                                  "-frames:v " +
+                                                  std::to_string(sz.frames) + " -pix_fmt yuv420p -f rawvideo {out}",
+                                              "yuv", &yuv));
+        const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
+        for (const char* o : options) {
+            SCOPED_TRACE(std::string(sz.size) + " " + o);
+            const X264Stream x =
+                MakeX264Stream(yuvName, sz.size, std::string("--profile main --no-cabac --bframes 3 ") + o);
+            ASSERT_EQ(x.reference.size(), static_cast<size_t>(sz.frames));
+            const Decoded d = Decode(x.bytes);
+            EXPECT_EQ(d.md5s, x.reference);
+            EXPECT_EQ(d.damagedSlices, 0);
+            for (int32_t damage : d.damage)
+                EXPECT_EQ(damage, 0);
+        }
+    }
+}
+
 // Vectors far outside the picture (a scrolling picture searched over a wide range, all
 // partition sizes), pushed whole and in odd-sized pieces.
 TEST(AvcDecode, X264FarVectorsMatchFfmpeg) {
