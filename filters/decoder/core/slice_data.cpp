@@ -135,10 +135,6 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     return kDecoderOk;
 }
 
-namespace {
-
-// Starts a slice's macroblock walk at first_mb_in_slice with the slice's QP; returns the
-// slice's number.
 int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
     ResetIntraModeMap(ctx);
     w->mbAddr = ctx->slice.first_mb_in_slice;
@@ -147,8 +143,6 @@ int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
     w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
     return ++ctx->sliceNumber;
 }
-
-}  // namespace
 
 int DecodeISlice(AvcDecoderContext* ctx) {
     if (ctx->slice.first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
@@ -174,6 +168,17 @@ int DecodeISlice(AvcDecoderContext* ctx) {
     return kDecoderOutOfRange;
 }
 
+void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
+    mb->kind = kMbSkip;
+    mb->partShape = 0;
+    mb->directMask = bSlice ? 0xF : 0;
+    std::memset(mb->predLists, bSlice ? 0 : 1, sizeof mb->predLists);
+    for (int k = 0; k < 4; ++k) {
+        mb->refIdx[0][k] = static_cast<int8_t>(bSlice ? -1 : 0);
+        mb->refIdx[1][k] = -1;
+    }
+}
+
 int DecodePOrBSlice(AvcDecoderContext* ctx) {
     const SliceHeader* s = &ctx->slice;
     if (s->first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
@@ -193,15 +198,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
         }
         bool reconstructInter = false;
         if (skipRun > 0) {
-            // P_Skip or B_Skip: motion from prediction alone, no residual.
-            w->cur->kind = kMbSkip;
-            w->cur->partShape = 0;
-            w->cur->directMask = b ? 0xF : 0;
-            std::memset(w->cur->predLists, b ? 0 : 1, sizeof w->cur->predLists);
-            for (int k = 0; k < 4; ++k) {
-                w->cur->refIdx[0][k] = b ? -1 : 0;
-                w->cur->refIdx[1][k] = -1;
-            }
+            SetupSkippedMacroblock(w->cur, b);
             reconstructInter = true;
             --skipRun;
         } else {
