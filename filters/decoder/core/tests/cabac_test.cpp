@@ -1,7 +1,8 @@
 // The CABAC engine against a literal rendering of ITU-T H.264 clause 9.3.1.2 and 9.3.3.2
 // (nine-bit offset, one bit per renormalisation step), over random data and random mixes
 // of context, bypass and terminating bins; context initialisation by hand; the tables'
-// shape; reads past the slice's data.
+// shape; reads past the slice's data; I_PCM macroblocks of a CABAC slice written by an
+// encoder that follows clause 9.3.4.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "filters/decoder/core/cabac.h"
+#include "filters/decoder/core/decoder_context.h"
+#include "tests/support/nal_builder.h"
 
 namespace avcdec {
 namespace {
@@ -178,6 +181,131 @@ TEST(Cabac, ReadsPastTheDataAreZerosAndCounted) {
     EXPECT_EQ(e.Take(1), 0u);
     EXPECT_TRUE(e.Overran());
     EXPECT_EQ(e.BitPosition(), 16u + 17u);
+}
+
+// The arithmetic encoder of clause 9.3.4 (InitEncoder, EncodeDecision, EncodeTerminate,
+// EncodeFlush, PutBit), writing into a NAL unit under construction.
+struct ReferenceEncoder {
+    testsupport::NalBuilder* out;
+    uint32_t low = 0, range = 510;
+    int outstanding = 0;
+    bool firstBit = true;
+
+    void PutBit(int b) {
+        if (firstBit)
+            firstBit = false;
+        else
+            out->U(1, static_cast<uint64_t>(b));
+        for (; outstanding > 0; --outstanding)
+            out->U(1, static_cast<uint64_t>(1 - b));
+    }
+    void Renorm() {
+        while (range < 256) {
+            if (low < 256) {
+                PutBit(0);
+            } else if (low >= 512) {
+                low -= 512;
+                PutBit(1);
+            } else {
+                low -= 256;
+                ++outstanding;
+            }
+            range <<= 1;
+            low <<= 1;
+        }
+    }
+    void Decision(uint8_t* state, int bin) {
+        int p = *state >> 1, mps = *state & 1;
+        const uint32_t lps = kCabacRangeLps[p][(range >> 6) & 3];
+        range -= lps;
+        if (bin != mps) {
+            low += range;
+            range = lps;
+            if (p == 0) mps = 1 - mps;
+            p = kCabacTransIdxLps[p];
+        } else {
+            p = p < 62 ? p + 1 : 62;
+        }
+        *state = static_cast<uint8_t>(p << 1 | mps);
+        Renorm();
+    }
+    void Terminate(int bin) {
+        range -= 2;
+        if (bin == 0) {
+            Renorm();
+            return;
+        }
+        low += range;
+        range = 2;  // EncodeFlush
+        Renorm();
+        PutBit((low >> 9) & 1);
+        out->U(2, ((low >> 7) & 3) | 1);
+    }
+};
+
+// A 32x32 Main-profile picture of four I_PCM macroblocks in one CABAC slice: each
+// mb_type is a context bin and a terminating 1, the samples follow byte-aligned, and the
+// engine restarts behind them for end_of_slice_flag and the next macroblock.
+TEST(Cabac, PcmMacroblocksOfCabacSlices) {
+    testsupport::NalBuilder sps(0x67);
+    sps.U(8, 77).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0);
+    sps.Ue(1).Ue(1).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
+    testsupport::NalBuilder pps(0x68);
+    pps.Ue(0).Ue(0).U(1, 1).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
+    testsupport::NalBuilder slice(0x65);
+    // 26 header bits (slice_qp_delta 1: QP 27, deblocking off), then six
+    // cabac_alignment_one_bits.
+    slice.Ue(0).Ue(7).Ue(0).U(4, 0).Ue(0).U(4, 0).U(1, 0).U(1, 0).Se(1).Ue(1);
+    slice.U(6, 0x3F);
+    auto sample = [](int mb, int i) { return static_cast<uint8_t>((mb * 61 + i * 7) & 0xFF); };
+    CabacEngine contexts{};
+    contexts.InitContexts(true, 0, 27);
+    ReferenceEncoder enc{&slice};
+    const int mbTypeInc[4] = {0, 1, 1, 2};  // left and above neighbours that are not I_NxN
+    for (int mb = 0; mb < 4; ++mb) {
+        if (mb > 0) enc.Terminate(0);  // end_of_slice_flag of the previous macroblock
+        enc.Decision(&contexts.state[3 + mbTypeInc[mb]], 1);
+        enc.Terminate(1);  // I_PCM
+        slice.Align();
+        for (int i = 0; i < 384; ++i)
+            slice.U(8, sample(mb, i));
+        enc = ReferenceEncoder{&slice};
+    }
+    enc.Terminate(1);  // end_of_slice_flag; the flush's last bit is rbsp_stop_one_bit
+    slice.Align();
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    int pictures = 0;
+    for (const auto& nal : {sps.Nal(), pps.Nal(), slice.Nal()}) {
+        size_t accepted = 0;
+        AvcDecoderPushData(ctx, nal.data(), kNoTimeStamp, nal.size(), &accepted);
+        for (int code = -1, guard = 0; code != kStepNeedData && guard < 100; ++guard)
+            code = AvcDecoderDecodeNalUnit(ctx);
+    }
+    AvcDecoderEndOfStream(ctx);
+    for (int code = kStepPictureReady, guard = 0; code == kStepPictureReady && guard < 100; ++guard) {
+        code = AvcDecoderDecodeNalUnit(ctx);
+        if (code != kStepPictureReady) continue;
+        ++pictures;
+        PictureInfo info{};
+        ASSERT_EQ(AvcDecoderGetPictureInfo(ctx, ctx->readyPicture, &info), 0);
+        EXPECT_EQ(info.damage, 0);
+        int wrong = 0;
+        for (int mb = 0; mb < 4; ++mb) {
+            const int x0 = (mb & 1) * 16, y0 = (mb >> 1) * 16;
+            for (int i = 0; i < 256; ++i)
+                wrong += info.y[(y0 + i / 16) * info.pitch + x0 + i % 16] != sample(mb, i);
+            for (int i = 0; i < 64; ++i) {
+                const size_t at = static_cast<size_t>((y0 / 2 + i / 8) * info.pitch + x0 / 2 + i % 8);
+                wrong += info.u[at] != sample(mb, 256 + i);
+                wrong += info.v[at] != sample(mb, 320 + i);
+            }
+        }
+        EXPECT_EQ(wrong, 0);
+        AvcDecoderReleasePicture(ctx->readyPicture);
+        ctx->readyPicture = nullptr;
+    }
+    EXPECT_EQ(pictures, 1);
+    AvcDecoderDestroy(ctx);
 }
 
 }  // namespace
