@@ -401,12 +401,6 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
     return kDecoderOk;
 }
 
-void AverageSamples(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height) {
-    for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1)
-        for (int x = 0; x < width; ++x)
-            p0[x] = static_cast<uint8_t>((p0[x] + p1[x] + 1) >> 1);
-}
-
 // Prediction of the w4 x h4 blocks at (x4, y4) from the motion in the record (one or both
 // lists) with the slice's weighting (clause 8.4.2.3).
 int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const InterTarget& t,
@@ -437,13 +431,13 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
     for (int c = 0; c < 3; ++c) {
         const int bw = c == 0 ? pw : pw / 2, bh = c == 0 ? ph : ph / 2;
         if (idc == 0) {
-            AverageSamples(dst[c], t.pitch, src[c], 16, bw, bh);
+            k.average(dst[c], t.pitch, src[c], 16, bw, bh);
             continue;
         }
         const PredWeightTable* wt = ctx->predWeights;
         const int logWD = c == 0 ? wt->luma_log2_weight_denom : wt->chroma_log2_weight_denom;
         const int o = idc == 1 ? (wt->offset[0][r0][c] + wt->offset[1][r1][c] + 1) >> 1 : 0;
-        WeightSamplesBi(dst[c], t.pitch, src[c], 16, bw, bh, wt->w0[r0][r1][c], wt->w1[r0][r1][c], o, logWD);
+        k.weightBi(dst[c], t.pitch, src[c], 16, bw, bh, wt->w0[r0][r1][c], wt->w1[r0][r1][c], o, logWD);
     }
     return kDecoderOk;
 }

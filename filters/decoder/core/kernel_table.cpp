@@ -113,6 +113,8 @@ void InstallPortableDecoderKernels(DecoderKernelTable* t) {
     t->deblockChromaStrong = deblock_strong_c<false>;
     t->lumaMotion = luma_mc_c;
     t->chromaMotion = chroma_mc_c;
+    t->weightBi = WeightSamplesBi;
+    t->average = AverageSamples;
 }
 
 void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
@@ -123,6 +125,8 @@ void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
     if (featureWord & common::kCpuSse2) {
         t->lumaMotion = luma_mc_sse2;
         t->chromaMotion = chroma_mc_sse2;
+        t->weightBi = weight_bi_sse2;
+        t->average = average_sse2;
     }
 #endif
 }

@@ -27,6 +27,8 @@ struct DecoderKernelTable {
     DeblockEdgeFn deblockChromaStrong;  // bS 4
     LumaMotionFn lumaMotion;
     ChromaMotionFn chromaMotion;
+    WeightBiFn weightBi;
+    AverageFn average;
     // Forms of the four motion-compensation entry points the feature word selects.
     MotionKernelForms motionForms;
     uint32_t featureWord;
