@@ -343,13 +343,17 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
     if (d.spatial) {
         mb->refIdx[0][q] = static_cast<int8_t>(d.ref[0]);
         mb->refIdx[1][q] = static_cast<int8_t>(d.ref[1]);
+        // colZeroFlag matters only to a list whose reference index is 0; with
+        // direct_8x8_inference_flag the whole 8x8 block shares its corner's.
+        const bool needCol = !d.zeroPrediction && (d.ref[0] == 0 || d.ref[1] == 0);
+        const bool cornerZero = needCol && d.inference && ColocatedZero(d.colPic, d.colMb, kCornerBlock[q]);
         for (int j = 0; j < 4; ++j) {
             const int blk = 4 * (y8 + j / 2) + x8 + (j & 1);
+            const bool colZero = needCol && (d.inference ? cornerZero : ColocatedZero(d.colPic, d.colMb, blk));
             for (int list = 0; list < 2; ++list) {
                 int mvx = 0, mvy = 0;
                 const int ref = d.ref[list];
-                if (!d.zeroPrediction && ref >= 0 &&
-                    !(ref == 0 && ColocatedZero(d.colPic, d.colMb, d.inference ? kCornerBlock[q] : blk))) {
+                if (!d.zeroPrediction && ref >= 0 && !(ref == 0 && colZero)) {
                     mvx = d.mv[list][0];
                     mvy = d.mv[list][1];
                 }
@@ -470,6 +474,26 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         count = ListPartitions(mb, parts);
     }
     uint32_t decoded = 0;
+    if (mb->directMask == 0xF && direct.inference) {
+        // B_Skip and B_Direct_16x16 with 8x8 inference: one prediction when the four 8x8
+        // blocks came out with the same motion (the samples do not depend on the split).
+        for (int q = 0; q < 4; ++q) {
+            const int result = DeriveDirect(ctx, direct, mb, q);
+            if (result != kDecoderOk) return result;
+        }
+        bool uniform = true;
+        for (int list = 0; list < 2 && uniform; ++list)
+            for (int q = 1; q < 4 && uniform; ++q)
+                uniform = mb->refIdx[list][q] == mb->refIdx[list][0] &&
+                          mb->mv[list][kCornerBlock[q]][0] == mb->mv[list][0][0] &&
+                          mb->mv[list][kCornerBlock[q]][1] == mb->mv[list][0][1];
+        for (int q = 0; q < (uniform ? 1 : 4); ++q) {
+            const int size = uniform ? 4 : 2;
+            const int result = PredictBBlock(ctx, k, t, mb, (q & 1) * 2, (q >> 1) * 2, size, size);
+            if (result != kDecoderOk) return result;
+        }
+        count = 0;
+    }
     for (int i = 0; i < count; ++i) {
         const int x4 = parts[i][0], y4 = parts[i][1], w4 = parts[i][2], h4 = parts[i][3];
         const int q = Quadrant(4 * y4 + x4);
