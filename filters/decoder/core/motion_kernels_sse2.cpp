@@ -137,8 +137,15 @@ void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, 
 void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx,
                     int dy) {
     if ((dx | dy) == 0) {  // weight 64 on one sample: (64 A + 32) >> 6 = A
-        for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
-            std::memcpy(dst, src, static_cast<size_t>(width));
+        // Fixed-size copies, which compile to single moves (chroma blocks are 2, 4 or 8 wide).
+        for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
+            if (width == 8)
+                std::memcpy(dst, src, 8);
+            else if (width == 4)
+                std::memcpy(dst, src, 4);
+            else
+                std::memcpy(dst, src, 2);
+        }
         return;
     }
     const __m128i a = _mm_set1_epi16(static_cast<int16_t>((8 - dx) * (8 - dy)));
@@ -156,7 +163,10 @@ void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch
             _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
         } else {
             const int32_t word = _mm_cvtsi128_si32(v);
-            std::memcpy(dst, &word, static_cast<size_t>(width));
+            if (width == 4)
+                std::memcpy(dst, &word, 4);
+            else
+                std::memcpy(dst, &word, 2);
         }
     }
 }
