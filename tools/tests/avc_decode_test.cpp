@@ -555,6 +555,28 @@ TEST(AvcDecode, OutputOrderFollowsPictureOrderCount) {
     }
 }
 
+// A P picture that arrives before any reference picture: its list holds nothing, and its
+// skipped macroblocks must not be predicted from the picture being decoded itself. The
+// slice fails and the picture comes out damaged.
+TEST(AvcDecode, PPictureWithoutReferencesFails) {
+    using testsupport::NalBuilder;
+    NalBuilder sps(0x67);  // Baseline, 32x32, POC type 0, one reference frame
+    sps.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(1).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
+    NalBuilder pps(0x68);  // one active reference, deblocking filter control present
+    pps.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
+    NalBuilder slice(0x41);  // non-IDR reference P slice, frame_num 0, four P_Skip macroblocks
+    slice.Ue(0).Ue(5).Ue(0).U(4, 0).U(4, 0).U(1, 0).U(1, 0).U(1, 0).Se(0).Ue(1).Ue(4);
+    std::vector<uint8_t> stream;
+    for (const NalBuilder& b : {sps, pps, slice}) {
+        const auto nal = b.AnnexB();
+        stream.insert(stream.end(), nal.begin(), nal.end());
+    }
+    const Decoded d = Decode(stream);
+    ASSERT_EQ(d.md5s.size(), 1u);
+    EXPECT_NE(d.damage[0], 0);
+    EXPECT_EQ(d.damagedSlices, 1);
+}
+
 // Two slices of a 2x2-macroblock picture at QP 51 whose Intra 16x16 macroblocks step by 14
 // in a checkerboard, under every pairing of disable_deblocking_filter_idc: the edges inside
 // and across the slices are filtered or kept as ffmpeg does (clause 8.7, idc 1 and 2).

@@ -122,6 +122,13 @@ void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths
             if (alpha == 0 || beta == 0) continue;
             uint8_t* edgeStart = origin + 4 * edge * step;
             const int linesPerSegment = luma ? 4 : 2;
+            if (luma && dir == 1 && bs[0] != 4 && bs[1] != 4 && bs[2] != 4 && bs[3] != 4) {
+                int8_t tc0[4];
+                for (int seg = 0; seg < 4; ++seg)
+                    tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kTc0[indexA][bs[seg] - 1]);
+                k.deblockLumaHorizontal16(edgeStart, step, along, alpha, beta, tc0);
+                continue;
+            }
             for (int seg = 0; seg < 4; ++seg) {
                 const int bS = e.bs[dir][lumaEdge][seg];
                 if (bS == 0) continue;
