@@ -136,13 +136,9 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
 
 int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
     BitReader* r = &ctx->reader;
-    const int mapWidth = 4 * ctx->picWidthInMbs + 2;
-    auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap);
-    int8_t* origin = map + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
     for (int blk = 0; blk < 16; ++blk) {
-        int8_t* at = origin + kLuma4x4BlkY[blk] * mapWidth + kLuma4x4BlkX[blk];
-        const int a = at[-1], b = at[-mapWidth];
-        const int predicted = (a < 0 || b < 0) ? 2 : (a < b ? a : b);
+        int8_t* at = nullptr;
+        const int predicted = PredictIntra4x4Mode(ctx, w, blk, &at);
         int mode = predicted;
         if (!r->ReadBit()) {
             const int rem = static_cast<int>(r->ReadBits(3));

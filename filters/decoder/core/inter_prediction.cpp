@@ -104,6 +104,17 @@ struct InterTarget {
     int lumaX, lumaY;  // the macroblock's top-left sample
 };
 
+// The current macroblock's samples in the picture being decoded.
+InterTarget MacroblockTarget(const AvcDecoderContext* ctx, const MacroblockWork* w) {
+    const PlaneView& pv = ctx->currentPicture->frame;
+    return {pv.y + 16 * w->mbY * pv.pitch + 16 * w->mbX,
+            pv.u + 8 * w->mbY * pv.pitch + 8 * w->mbX,
+            pv.v + 8 * w->mbY * pv.pitch + 8 * w->mbX,
+            pv.pitch,
+            16 * w->mbX,
+            16 * w->mbY};
+}
+
 // Motion compensation of one partition (px, py, pw, ph in luma samples inside the
 // macroblock) from one reference picture, unweighted.
 void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const PictureRecord* ref,
@@ -242,13 +253,7 @@ bool ColocatedZero(const PictureRecord* colPic, const MacroblockInfo* colMb, int
 int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     MacroblockInfo* mb = w->cur;
     const PictureStore* st = ctx->store;
-    const PlaneView& pv = ctx->currentPicture->frame;
-    const InterTarget t{pv.y + 16 * w->mbY * pv.pitch + 16 * w->mbX,
-                        pv.u + 8 * w->mbY * pv.pitch + 8 * w->mbX,
-                        pv.v + 8 * w->mbY * pv.pitch + 8 * w->mbX,
-                        pv.pitch,
-                        16 * w->mbX,
-                        16 * w->mbY};
+    const InterTarget t = MacroblockTarget(ctx, w);
     const DecoderKernelTable& k = DecoderKernels();
     int parts[16][4];
     const int count = ListPartitions(mb, parts);
@@ -451,13 +456,7 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
 int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     MacroblockInfo* mb = w->cur;
     const PictureStore* st = ctx->store;
-    const PlaneView& pv = ctx->currentPicture->frame;
-    const InterTarget t{pv.y + 16 * w->mbY * pv.pitch + 16 * w->mbX,
-                        pv.u + 8 * w->mbY * pv.pitch + 8 * w->mbX,
-                        pv.v + 8 * w->mbY * pv.pitch + 8 * w->mbX,
-                        pv.pitch,
-                        16 * w->mbX,
-                        16 * w->mbY};
+    const InterTarget t = MacroblockTarget(ctx, w);
     const DecoderKernelTable& k = DecoderKernels();
     DirectState direct{};
     if (mb->directMask != 0) {
