@@ -2,9 +2,10 @@
 //
 //   avc_decode_bench [-portable] [stream.264 ...] [-repeats N]
 //
-// Without streams, x264 makes three from ffmpeg's testsrc2 in the current folder, 100
-// pictures each: 720x576 Baseline intra-only (every picture an IDR, CRF 20), and CAVLC
-// Main P streams (no B pictures, 3 references, CRF 20) at 720x576 and 1280x720. Prints
+// Without streams, x264 makes five from ffmpeg's testsrc2 in the current folder, 100
+// pictures each: 720x576 Baseline intra-only (every picture an IDR, CRF 20), CAVLC Main
+// P streams (no B pictures, 3 references, CRF 20) at 720x576 and 1280x720, and x264's
+// default Main streams (CABAC, B pictures, 3 references) at the same two sizes. Prints
 // frames per second of the core (decoding to yuv420p, cropping included) and of
 // `ffmpeg -threads 1 -f null` on the same bytes, runs interleaved, best of N (5). With
 // -portable the core uses its portable kernels only.
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
             {"avc_decode_bench_720x576_intra.264", "720x576", "--profile baseline --keyint 1"},
             {"avc_decode_bench_720x576_p.264", "720x576", "--profile main --no-cabac --bframes 0 --ref 3"},
             {"avc_decode_bench_1280x720_p.264", "1280x720", "--profile main --no-cabac --bframes 0 --ref 3"},
+            {"avc_decode_bench_720x576_main.264", "720x576", "--profile main --ref 3"},
+            {"avc_decode_bench_1280x720_main.264", "1280x720", "--profile main --ref 3"},
         };
         for (const Made& m : made) {
             if (!MakeStream(m.name, m.size, m.options)) {

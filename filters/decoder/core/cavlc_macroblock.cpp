@@ -136,13 +136,9 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
 
 int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
     BitReader* r = &ctx->reader;
-    const int mapWidth = 4 * ctx->picWidthInMbs + 2;
-    auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap);
-    int8_t* origin = map + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
     for (int blk = 0; blk < 16; ++blk) {
-        int8_t* at = origin + kLuma4x4BlkY[blk] * mapWidth + kLuma4x4BlkX[blk];
-        const int a = at[-1], b = at[-mapWidth];
-        const int predicted = (a < 0 || b < 0) ? 2 : (a < b ? a : b);
+        int8_t* at = nullptr;
+        const int predicted = PredictIntra4x4Mode(ctx, w, blk, &at);
         int mode = predicted;
         if (!r->ReadBit()) {
             const int rem = static_cast<int>(r->ReadBits(3));
@@ -509,6 +505,58 @@ int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t
         mb->codedBlockPattern = kIntraCbp[codeNum];
     }
     return ParseResidualCavlc(ctx, w, intra16x16);
+}
+
+void PlaceCoefficients(MacroblockWork* w, int b, const int16_t* levels, int count, int first, int qp) {
+    PlaceScaled(w, b, levels, count, first, qp);
+}
+
+void TransformLumaDc(MacroblockWork* w, const int16_t* levels, int qp) {
+    InverseLumaDc(w, levels, qp);
+}
+
+void TransformChromaDc(MacroblockWork* w, int plane, const int16_t* levels, int qpc) {
+    InverseChromaDc(w, plane, levels, qpc);
+}
+
+void ClearCoefficients(MacroblockWork* w) {
+    for (uint32_t dirty = w->nonZero; dirty != 0; dirty &= dirty - 1)
+        std::memset(w->coeffs[std::countr_zero(dirty)], 0, sizeof w->coeffs[0]);
+    w->nonZero = w->acNonZero = 0;
+}
+
+void ClearMacroblockMotion(MacroblockInfo* mb) {
+    ClearMotion(mb);
+}
+
+void SetBMacroblockType(MacroblockInfo* mb, int32_t mbType) {
+    const BMbType& t = kBMbTypes[mbType];
+    mb->partShape = t.shape;
+    for (int b8 = 0; b8 < 4; ++b8)
+        mb->predLists[b8] = (PartitionBlocks(t.shape, 0) & (1u << b8)) ? t.first : t.second;
+}
+
+void SetBSubMacroblockType(MacroblockInfo* mb, int k, int32_t subType) {
+    mb->subShape[k] = kBSubShape[subType];
+    mb->predLists[k] = kBSubLists[subType];
+    if (subType == 0) mb->directMask |= static_cast<uint8_t>(1u << k);
+}
+
+uint32_t PartitionBlockMask(int shape, int part) {
+    return PartitionBlocks(shape, part);
+}
+
+void SubPartitionGeometry(int b8, int shape, int sub, int* first, int* width, int* height) {
+    SubPartitionBlocks(b8, shape, sub, first, width, height);
+}
+
+int PredictIntra4x4Mode(AvcDecoderContext* ctx, const MacroblockWork* w, int blk, int8_t** at) {
+    const int mapWidth = 4 * ctx->picWidthInMbs + 2;
+    auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap);
+    int8_t* p = map + (4 * w->mbY + 1 + kLuma4x4BlkY[blk]) * mapWidth + 4 * w->mbX + 1 + kLuma4x4BlkX[blk];
+    *at = p;
+    const int a = p[-1], b = p[-mapWidth];
+    return (a < 0 || b < 0) ? 2 : (a < b ? a : b);
 }
 
 }  // namespace avcdec

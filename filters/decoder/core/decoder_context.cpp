@@ -503,11 +503,11 @@ int ContinueSlice(AvcDecoderContext* ctx) {
     }
     if (result == kDecoderOk) {
         ctx->decodedMbs = 0;
-        if (ctx->activePps->entropy_coding_mode_flag) {
-            ctx->refusal = "CABAC slices are not decoded";
-            result = kDecoderUnsupported;
-        } else if (s->sliceKind == kSliceI || s->sliceKind == kSliceP || s->sliceKind == kSliceB) {
-            result = s->sliceKind == kSliceI ? DecodeISlice(ctx) : DecodePOrBSlice(ctx);
+        if (s->sliceKind == kSliceI || s->sliceKind == kSliceP || s->sliceKind == kSliceB) {
+            if (ctx->activePps->entropy_coding_mode_flag)
+                result = DecodeCabacSlice(ctx);
+            else
+                result = s->sliceKind == kSliceI ? DecodeISlice(ctx) : DecodePOrBSlice(ctx);
             if (result == kDecoderNoInterPrediction) ctx->refusal = "inter prediction is not decoded";
             unreadable = result != kDecoderOk && result != kDecoderNoInterPrediction;
             if (s->sliceKind == kSliceP && UsedBadReference(ctx)) pic->damage |= 3;

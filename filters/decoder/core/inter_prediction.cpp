@@ -104,10 +104,21 @@ struct InterTarget {
     int lumaX, lumaY;  // the macroblock's top-left sample
 };
 
-// Motion compensation of one list-0 partition (px, py, pw, ph in luma samples inside the
-// macroblock), weighted when the slice asks for it.
-void PredictPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const PictureRecord* ref, int refIdx,
-                      const InterTarget& t, int px, int py, int pw, int ph, int mvx, int mvy) {
+// The current macroblock's samples in the picture being decoded.
+InterTarget MacroblockTarget(const AvcDecoderContext* ctx, const MacroblockWork* w) {
+    const PlaneView& pv = ctx->currentPicture->frame;
+    return {pv.y + 16 * w->mbY * pv.pitch + 16 * w->mbX,
+            pv.u + 8 * w->mbY * pv.pitch + 8 * w->mbX,
+            pv.v + 8 * w->mbY * pv.pitch + 8 * w->mbX,
+            pv.pitch,
+            16 * w->mbX,
+            16 * w->mbY};
+}
+
+// Motion compensation of one partition (px, py, pw, ph in luma samples inside the
+// macroblock) from one reference picture, unweighted.
+void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const PictureRecord* ref,
+                          const InterTarget& t, int px, int py, int pw, int ph, int mvx, int mvy) {
     alignas(16) uint8_t scratch[21 * kScratchPitch];
     const PlaneView& r = ref->frame;
     const int border = ctx->planePool.border;
@@ -128,12 +139,19 @@ void PredictPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k,
     k.chromaMotion(dstU, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
     src = FetchRegion(r.v, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
     k.chromaMotion(dstV, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
+}
 
-    if (!ctx->activePps->weighted_pred_flag) return;
+// Explicit weighting (clause 8.4.2.3.2) of a partition predicted from one list.
+void WeightPartition(const AvcDecoderContext* ctx, const InterTarget& t, int list, int refIdx, int px, int py, int pw,
+                     int ph) {
+    const int cw = pw / 2, ch = ph / 2;
+    uint8_t* dstY = t.y + py * t.pitch + px;
+    uint8_t* dstU = t.u + (py / 2) * t.pitch + px / 2;
+    uint8_t* dstV = t.v + (py / 2) * t.pitch + px / 2;
     const PredWeightTable* wt = ctx->predWeights;
     const int lumaDenom = wt->luma_log2_weight_denom, chromaDenom = wt->chroma_log2_weight_denom;
-    const int32_t* weight = wt->weight[0][refIdx];
-    const int32_t* offset = wt->offset[0][refIdx];
+    const int32_t* weight = wt->weight[list][refIdx];
+    const int32_t* offset = wt->offset[list][refIdx];
     // The default weight without offset gives back the prediction unchanged.
     if (weight[0] != (1 << lumaDenom) || offset[0] != 0)
         WeightSamples(dstY, t.pitch, pw, ph, weight[0], offset[0], lumaDenom);
@@ -141,6 +159,47 @@ void PredictPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k,
         WeightSamples(dstU, t.pitch, cw, ch, weight[1], offset[1], chromaDenom);
     if (weight[2] != (1 << chromaDenom) || offset[2] != 0)
         WeightSamples(dstV, t.pitch, cw, ch, weight[2], offset[2], chromaDenom);
+}
+
+// The partitions of an inter macroblock as (x4, y4, w4, h4) in 4x4 blocks, in decoding
+// order; returns their count.
+int ListPartitions(const MacroblockInfo* mb, int parts[16][4]) {
+    int count = 0;
+    switch (mb->kind == kMbSkip ? 0 : mb->partShape) {
+        case 0:
+            parts[count++][0] = 0, parts[0][1] = 0, parts[0][2] = 4, parts[0][3] = 4;
+            break;
+        case 1:
+            for (int i = 0; i < 2; ++i, ++count)
+                parts[count][0] = 0, parts[count][1] = 2 * i, parts[count][2] = 4, parts[count][3] = 2;
+            break;
+        case 2:
+            for (int i = 0; i < 2; ++i, ++count)
+                parts[count][0] = 2 * i, parts[count][1] = 0, parts[count][2] = 2, parts[count][3] = 4;
+            break;
+        default:
+            for (int b8 = 0; b8 < 4; ++b8) {
+                const int x8 = (b8 & 1) * 2, y8 = (b8 >> 1) * 2;
+                const int shape = mb->subShape[b8];
+                const int sw = shape == 0 || shape == 1 ? 2 : 1, sh = shape == 0 || shape == 2 ? 2 : 1;
+                for (int sy = 0; sy < 2; sy += sh)
+                    for (int sx = 0; sx < 2; sx += sw, ++count)
+                        parts[count][0] = x8 + sx, parts[count][1] = y8 + sy, parts[count][2] = sw,
+                        parts[count][3] = sh;
+            }
+            break;
+    }
+    return count;
+}
+
+void AddInterResidual(const DecoderKernelTable& k, const MacroblockWork* w, const InterTarget& t) {
+    for (int b = 0; b < 16; ++b)
+        AddResidual(k, w, b, t.y + 4 * (b / 4) * t.pitch + 4 * (b % 4), t.pitch);
+    for (int p = 0; p < 2; ++p) {
+        uint8_t* plane = p == 0 ? t.u : t.v;
+        for (int b = 0; b < 4; ++b)
+            AddResidual(k, w, 16 + 4 * p + b, plane + 4 * (b / 2) * t.pitch + 4 * (b % 2), t.pitch);
+    }
 }
 
 }  // namespace
@@ -194,41 +253,10 @@ bool ColocatedZero(const PictureRecord* colPic, const MacroblockInfo* colMb, int
 int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     MacroblockInfo* mb = w->cur;
     const PictureStore* st = ctx->store;
-    const PlaneView& pv = ctx->currentPicture->frame;
-    const InterTarget t{pv.y + 16 * w->mbY * pv.pitch + 16 * w->mbX,
-                        pv.u + 8 * w->mbY * pv.pitch + 8 * w->mbX,
-                        pv.v + 8 * w->mbY * pv.pitch + 8 * w->mbX,
-                        pv.pitch,
-                        16 * w->mbX,
-                        16 * w->mbY};
+    const InterTarget t = MacroblockTarget(ctx, w);
     const DecoderKernelTable& k = DecoderKernels();
-    // Partitions as (x4, y4, w4, h4) in decoding order.
     int parts[16][4];
-    int count = 0;
-    switch (mb->kind == kMbSkip ? 0 : mb->partShape) {
-        case 0:
-            parts[count++][0] = 0, parts[0][1] = 0, parts[0][2] = 4, parts[0][3] = 4;
-            break;
-        case 1:
-            for (int i = 0; i < 2; ++i, ++count)
-                parts[count][0] = 0, parts[count][1] = 2 * i, parts[count][2] = 4, parts[count][3] = 2;
-            break;
-        case 2:
-            for (int i = 0; i < 2; ++i, ++count)
-                parts[count][0] = 2 * i, parts[count][1] = 0, parts[count][2] = 2, parts[count][3] = 4;
-            break;
-        default:
-            for (int b8 = 0; b8 < 4; ++b8) {
-                const int x8 = (b8 & 1) * 2, y8 = (b8 >> 1) * 2;
-                const int shape = mb->subShape[b8];
-                const int sw = shape == 0 || shape == 1 ? 2 : 1, sh = shape == 0 || shape == 2 ? 2 : 1;
-                for (int sy = 0; sy < 2; sy += sh)
-                    for (int sx = 0; sx < 2; sx += sw, ++count)
-                        parts[count][0] = x8 + sx, parts[count][1] = y8 + sy, parts[count][2] = sw,
-                        parts[count][3] = sh;
-            }
-            break;
-    }
+    const int count = ListPartitions(mb, parts);
     uint32_t decoded = 0;
     for (int i = 0; i < count; ++i) {
         const int x4 = parts[i][0], y4 = parts[i][1], w4 = parts[i][2], h4 = parts[i][3];
@@ -255,18 +283,255 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
                 decoded |= 1u << (4 * y + x);
         const PictureRecord* ref = st->refList[0][refIdx];
         w->usedRefs |= 1u << refIdx;
-        PredictPartition(ctx, k, ref, refIdx, t, 4 * x4, 4 * y4, 4 * w4, 4 * h4, mvx, mvy);
+        InterpolatePartition(ctx, k, ref, t, 4 * x4, 4 * y4, 4 * w4, 4 * h4, mvx, mvy);
+        if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;
-    if (mb->kind == kMbSkip) return kDecoderOk;
-    for (int b = 0; b < 16; ++b)
-        AddResidual(k, w, b, t.y + 4 * (b / 4) * t.pitch + 4 * (b % 4), t.pitch);
-    for (int p = 0; p < 2; ++p) {
-        uint8_t* plane = p == 0 ? t.u : t.v;
-        for (int b = 0; b < 4; ++b)
-            AddResidual(k, w, 16 + 4 * p + b, plane + 4 * (b / 2) * t.pitch + 4 * (b % 2), t.pitch);
+    if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
+    return kDecoderOk;
+}
+
+namespace {
+
+// The 4x4 block (raster) at each corner of the macroblock, by 8x8 block: the co-located
+// block of direct_8x8_inference_flag (clause 8.4.1.2.1).
+constexpr int kCornerBlock[4] = {0, 3, 12, 15};
+
+// Direct-mode state of one B macroblock (clause 8.4.1.2).
+struct DirectState {
+    const PictureRecord* colPic;  // RefPicList1[0]
+    const MacroblockInfo* colMb;  // its macroblock at the current address
+    bool spatial, inference;
+    int ref[2];    // spatial: refIdxL0 and refIdxL1 (-1 none); both 0 for the zero prediction
+    int mv[2][2];  // spatial: mvpLX of the macroblock as one 16x16 partition
+    bool zeroPrediction;
+};
+
+int SetupDirect(const AvcDecoderContext* ctx, const MacroblockWork* w, DirectState* d) {
+    const PictureStore* st = ctx->store;
+    d->colPic = st->refListCount[1] > 0 ? st->refList[1][0] : nullptr;
+    if (d->colPic == nullptr) return kDecoderOutOfRange;
+    d->colMb = &d->colPic->mbInfo[w->mbAddr];
+    d->spatial = ctx->slice.direct_spatial_mv_pred_flag != 0;
+    d->inference = ctx->activeSps->direct_8x8_inference_flag != 0;
+    d->zeroPrediction = false;
+    if (!d->spatial) return kDecoderOk;
+    for (int list = 0; list < 2; ++list) {
+        const NeighbourMotion a = Neighbour(w, list, -1, 0, 0), b = Neighbour(w, list, 0, -1, 0);
+        NeighbourMotion c = Neighbour(w, list, 4, -1, 0);
+        if (!c.available) c = Neighbour(w, list, -1, -1, 0);
+        int ref = -1;  // MinPositive over A, B and C
+        for (const int r : {a.ref, b.ref, c.ref})
+            if (r >= 0 && (ref < 0 || r < ref)) ref = r;
+        d->ref[list] = ref;
+        d->mv[list][0] = d->mv[list][1] = 0;
+        if (ref >= 0) PredictPartitionMv(w, list, 0, 0, 4, 4, ref, 0, &d->mv[list][0], &d->mv[list][1]);
     }
+    if (d->ref[0] < 0 && d->ref[1] < 0) {
+        d->ref[0] = d->ref[1] = 0;
+        d->zeroPrediction = true;
+    }
+    return kDecoderOk;
+}
+
+// The lowest list-0 index holding the picture a co-located block referred to, or -1.
+int MapColToList0(const PictureStore* st, int32_t picId) {
+    for (int i = 0; i < st->refListCount[0]; ++i)
+        if (st->refList[0][i] != nullptr && st->refList[0][i]->planeIndex == picId) return i;
+    return -1;
+}
+
+// Direct-mode reference indices and vectors of 8x8 block q into the record.
+int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockInfo* mb, int q) {
+    const int x8 = (q & 1) * 2, y8 = (q >> 1) * 2;
+    if (d.spatial) {
+        mb->refIdx[0][q] = static_cast<int8_t>(d.ref[0]);
+        mb->refIdx[1][q] = static_cast<int8_t>(d.ref[1]);
+        // colZeroFlag matters only to a list whose reference index is 0; with
+        // direct_8x8_inference_flag the whole 8x8 block shares its corner's.
+        const bool needCol = !d.zeroPrediction && (d.ref[0] == 0 || d.ref[1] == 0);
+        const bool cornerZero = needCol && d.inference && ColocatedZero(d.colPic, d.colMb, kCornerBlock[q]);
+        for (int j = 0; j < 4; ++j) {
+            const int blk = 4 * (y8 + j / 2) + x8 + (j & 1);
+            const bool colZero = needCol && (d.inference ? cornerZero : ColocatedZero(d.colPic, d.colMb, blk));
+            for (int list = 0; list < 2; ++list) {
+                int mvx = 0, mvy = 0;
+                const int ref = d.ref[list];
+                if (!d.zeroPrediction && ref >= 0 && !(ref == 0 && colZero)) {
+                    mvx = d.mv[list][0];
+                    mvy = d.mv[list][1];
+                }
+                mb->mv[list][blk][0] = static_cast<int16_t>(mvx);
+                mb->mv[list][blk][1] = static_cast<int16_t>(mvy);
+            }
+        }
+        return kDecoderOk;
+    }
+    // Temporal (clause 8.4.1.2.3): the co-located vector scaled by the pictures' distances.
+    const PictureStore* st = ctx->store;
+    const MacroblockInfo* col = d.colMb;
+    const int colQ = q;  // the co-located block lies in the same 8x8 block
+    int refIdx0 = 0;
+    int colList = -1;
+    if ((col->flags & kMbIntra) == 0) {
+        colList = col->refIdx[0][colQ] >= 0 ? 0 : col->refIdx[1][colQ] >= 0 ? 1 : -1;
+        if (colList >= 0) {
+            refIdx0 = MapColToList0(st, col->refPicId[colList][colQ]);
+            if (refIdx0 < 0) return kDecoderOutOfRange;
+        }
+    }
+    const PictureRecord* pic0 = st->refList[0][refIdx0];
+    if (pic0 == nullptr) return kDecoderOutOfRange;
+    const int32_t tb = std::clamp(ctx->currentPicture->picOrderCnt - pic0->picOrderCnt, -128, 127);
+    const int32_t td = std::clamp(d.colPic->picOrderCnt - pic0->picOrderCnt, -128, 127);
+    const bool unscaled = td == 0 || (pic0->flags & kPicLongTermMask) != 0;
+    int32_t scale = 0;
+    if (!unscaled) {
+        const int32_t tx = (16384 + std::abs(td / 2)) / td;
+        scale = std::clamp((tb * tx + 32) >> 6, -1024, 1023);
+    }
+    mb->refIdx[0][q] = static_cast<int8_t>(refIdx0);
+    mb->refIdx[1][q] = 0;
+    for (int j = 0; j < 4; ++j) {
+        const int blk = 4 * (y8 + j / 2) + x8 + (j & 1);
+        const int cb = d.inference ? kCornerBlock[q] : blk;
+        int mvCol[2] = {0, 0};
+        if (colList >= 0) {
+            mvCol[0] = col->mv[colList][cb][0];
+            mvCol[1] = col->mv[colList][cb][1];
+        }
+        for (int c = 0; c < 2; ++c) {
+            const int mv0 = unscaled ? mvCol[c] : (scale * mvCol[c] + 128) >> 8;
+            mb->mv[0][blk][c] = static_cast<int16_t>(mv0);
+            mb->mv[1][blk][c] = static_cast<int16_t>(unscaled ? 0 : mv0 - mvCol[c]);
+        }
+    }
+    return kDecoderOk;
+}
+
+// Prediction of the w4 x h4 blocks at (x4, y4) from the motion in the record (one or both
+// lists) with the slice's weighting (clause 8.4.2.3).
+int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const InterTarget& t,
+                  const MacroblockInfo* mb, int x4, int y4, int w4, int h4) {
+    const PictureStore* st = ctx->store;
+    const int blk = 4 * y4 + x4, q = Quadrant(blk);
+    const int r0 = mb->refIdx[0][q], r1 = mb->refIdx[1][q];
+    for (int list = 0; list < 2; ++list) {
+        const int r = list == 0 ? r0 : r1;
+        if (r >= 0 && (r >= st->refListCount[list] || st->refList[list][r] == nullptr)) return kDecoderOutOfRange;
+    }
+    if (r0 < 0 && r1 < 0) return kDecoderOutOfRange;
+    const int px = 4 * x4, py = 4 * y4, pw = 4 * w4, ph = 4 * h4;
+    const int idc = ctx->activePps->weighted_bipred_idc;
+    if (r0 < 0 || r1 < 0) {
+        const int list = r0 >= 0 ? 0 : 1, r = r0 >= 0 ? r0 : r1;
+        InterpolatePartition(ctx, k, st->refList[list][r], t, px, py, pw, ph, mb->mv[list][blk][0],
+                             mb->mv[list][blk][1]);
+        if (idc == 1) WeightPartition(ctx, t, list, r, px, py, pw, ph);
+        return kDecoderOk;
+    }
+    alignas(16) uint8_t second[16 * 16 + 2 * 8 * 16];
+    const InterTarget t1{second, second + 256, second + 384, 16, t.lumaX, t.lumaY};
+    InterpolatePartition(ctx, k, st->refList[0][r0], t, px, py, pw, ph, mb->mv[0][blk][0], mb->mv[0][blk][1]);
+    InterpolatePartition(ctx, k, st->refList[1][r1], t1, px, py, pw, ph, mb->mv[1][blk][0], mb->mv[1][blk][1]);
+    uint8_t* dst[3] = {t.y + py * t.pitch + px, t.u + (py / 2) * t.pitch + px / 2, t.v + (py / 2) * t.pitch + px / 2};
+    const uint8_t* src[3] = {t1.y + py * 16 + px, t1.u + (py / 2) * 16 + px / 2, t1.v + (py / 2) * 16 + px / 2};
+    for (int c = 0; c < 3; ++c) {
+        const int bw = c == 0 ? pw : pw / 2, bh = c == 0 ? ph : ph / 2;
+        if (idc == 0) {
+            k.average(dst[c], t.pitch, src[c], 16, bw, bh);
+            continue;
+        }
+        const PredWeightTable* wt = ctx->predWeights;
+        const int logWD = c == 0 ? wt->luma_log2_weight_denom : wt->chroma_log2_weight_denom;
+        const int o = idc == 1 ? (wt->offset[0][r0][c] + wt->offset[1][r1][c] + 1) >> 1 : 0;
+        k.weightBi(dst[c], t.pitch, src[c], 16, bw, bh, wt->w0[r0][r1][c], wt->w1[r0][r1][c], o, logWD);
+    }
+    return kDecoderOk;
+}
+
+}  // namespace
+
+int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
+    MacroblockInfo* mb = w->cur;
+    const PictureStore* st = ctx->store;
+    const InterTarget t = MacroblockTarget(ctx, w);
+    const DecoderKernelTable& k = DecoderKernels();
+    DirectState direct{};
+    if (mb->directMask != 0) {
+        const int result = SetupDirect(ctx, w, &direct);
+        if (result != kDecoderOk) return result;
+    }
+    // Units in decoding order: a direct 8x8 block, or a partition with its own motion.
+    int parts[16][4];
+    int count = 0;
+    if (mb->directMask == 0xF) {
+        for (int q = 0; q < 4; ++q, ++count)
+            parts[count][0] = (q & 1) * 2, parts[count][1] = (q >> 1) * 2, parts[count][2] = 2, parts[count][3] = 2;
+    } else {
+        count = ListPartitions(mb, parts);
+    }
+    uint32_t decoded = 0;
+    if (mb->directMask == 0xF && direct.inference) {
+        // B_Skip and B_Direct_16x16 with 8x8 inference: one prediction when the four 8x8
+        // blocks came out with the same motion (the samples do not depend on the split).
+        for (int q = 0; q < 4; ++q) {
+            const int result = DeriveDirect(ctx, direct, mb, q);
+            if (result != kDecoderOk) return result;
+        }
+        bool uniform = true;
+        for (int list = 0; list < 2 && uniform; ++list)
+            for (int q = 1; q < 4 && uniform; ++q)
+                uniform = mb->refIdx[list][q] == mb->refIdx[list][0] &&
+                          mb->mv[list][kCornerBlock[q]][0] == mb->mv[list][0][0] &&
+                          mb->mv[list][kCornerBlock[q]][1] == mb->mv[list][0][1];
+        for (int q = 0; q < (uniform ? 1 : 4); ++q) {
+            const int size = uniform ? 4 : 2;
+            const int result = PredictBBlock(ctx, k, t, mb, (q & 1) * 2, (q >> 1) * 2, size, size);
+            if (result != kDecoderOk) return result;
+        }
+        count = 0;
+    }
+    for (int i = 0; i < count; ++i) {
+        const int x4 = parts[i][0], y4 = parts[i][1], w4 = parts[i][2], h4 = parts[i][3];
+        const int q = Quadrant(4 * y4 + x4);
+        if (mb->directMask & (1u << q)) {
+            // ListPartitions lists a direct 8x8 block as its sub-partitions of shape 0: one.
+            const int result = DeriveDirect(ctx, direct, mb, q);
+            if (result != kDecoderOk) return result;
+            const int step = direct.inference ? 2 : 1;
+            for (int y = y4; y < y4 + 2; y += step)
+                for (int x = x4; x < x4 + 2; x += step) {
+                    const int r = PredictBBlock(ctx, k, t, mb, x, y, step, step);
+                    if (r != kDecoderOk) return r;
+                }
+            decoded |= 0x33u << (4 * y4 + x4);
+            continue;
+        }
+        for (int list = 0; list < 2; ++list) {
+            const int ref = mb->refIdx[list][q];
+            int mvx = 0, mvy = 0;
+            if (ref >= 0) {
+                PredictPartitionMv(w, list, x4, y4, w4, h4, ref, decoded, &mvx, &mvy);
+                mvx = static_cast<int16_t>(mvx + mb->mvd[list][4 * y4 + x4][0]);
+                mvy = static_cast<int16_t>(mvy + mb->mvd[list][4 * y4 + x4][1]);
+            }
+            FillMotion(mb, list, x4, y4, w4, h4, mvx, mvy);
+        }
+        for (int y = y4; y < y4 + h4; ++y)
+            for (int x = x4; x < x4 + w4; ++x)
+                decoded |= 1u << (4 * y + x);
+        const int result = PredictBBlock(ctx, k, t, mb, x4, y4, w4, h4);
+        if (result != kDecoderOk) return result;
+    }
+    for (int list = 0; list < 2; ++list)
+        for (int q = 0; q < 4; ++q) {
+            const int r = mb->refIdx[list][q];
+            mb->refPicId[list][q] = r >= 0 ? st->refList[list][r]->planeIndex : -1;
+            if (list == 0 && r >= 0) w->usedRefs |= 1u << r;
+        }
+    if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }
 

@@ -169,6 +169,8 @@ void InstallPortableDecoderKernels(DecoderKernelTable* t) {
     t->deblockLumaHorizontal16 = deblock_luma_h16_c;
     t->lumaMotion = luma_mc_c;
     t->chromaMotion = chroma_mc_c;
+    t->weightBi = WeightSamplesBi;
+    t->average = AverageSamples;
 }
 
 void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
@@ -179,6 +181,8 @@ void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
     if (featureWord & common::kCpuSse2) {
         t->lumaMotion = luma_mc_sse2;
         t->chromaMotion = chroma_mc_sse2;
+        t->weightBi = weight_bi_sse2;
+        t->average = average_sse2;
         t->deblockLumaHorizontal16 = deblock_luma_h16_sse2;
     }
 #endif

@@ -32,6 +32,8 @@ struct DecoderKernelTable {
     DeblockLumaEdge16Fn deblockLumaHorizontal16;  // edges across rows (step is the pitch, along 1)
     LumaMotionFn lumaMotion;
     ChromaMotionFn chromaMotion;
+    WeightBiFn weightBi;
+    AverageFn average;
     // Forms of the four motion-compensation entry points the feature word selects.
     MotionKernelForms motionForms;
     uint32_t featureWord;

@@ -42,6 +42,7 @@ struct MacroblockInfo {
     int8_t chromaQpIndexOffset;
     int32_t codedBlockPattern;
     uint8_t totalCoeff[24];
+    uint8_t codedDc;  // CABAC coded_block_flag of the luma DC (bit 0), Cb DC (1) and Cr DC (2)
     // Inter macroblocks: partition shape (0 16x16, 1 16x8, 2 8x16, 3 8x8), the shape of
     // each 8x8 block's sub-partitions (0 8x8, 1 8x4, 2 4x8, 3 4x4), the lists each 8x8 block
     // predicts from (bit 0 list 0, bit 1 list 1; 0 for direct prediction), reference

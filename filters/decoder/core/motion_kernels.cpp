@@ -98,4 +98,10 @@ void WeightSamplesBi(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int
             p0[x] = Clip1(((p0[x] * w0 + p1[x] * w1 + (1 << logWD)) >> (logWD + 1)) + o);
 }
 
+void AverageSamples(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height) {
+    for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1)
+        for (int x = 0; x < width; ++x)
+            p0[x] = static_cast<uint8_t>((p0[x] + p1[x] + 1) >> 1);
+}
+
 }  // namespace avcdec

@@ -46,5 +46,15 @@ void WeightSamples(uint8_t* p, int pitch, int width, int height, int w, int o, i
 // Weighted bi-prediction into p0: Clip1(((p0 * w0 + p1 * w1 + 2^logWD) >> (logWD + 1)) + o).
 void WeightSamplesBi(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
                      int o, int logWD);
+using WeightBiFn = void (*)(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0,
+                            int w1, int o, int logWD);
+// Default bi-prediction into p0 (clause 8.4.2.3.1): (p0 + p1 + 1) >> 1.
+void AverageSamples(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height);
+using AverageFn = void (*)(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height);
+#ifdef AVCDEC_HAVE_SSE2
+void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
+                    int o, int logWD);
+void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height);
+#endif
 
 }  // namespace avcdec

@@ -137,8 +137,15 @@ void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, 
 void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx,
                     int dy) {
     if ((dx | dy) == 0) {  // weight 64 on one sample: (64 A + 32) >> 6 = A
-        for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
-            std::memcpy(dst, src, static_cast<size_t>(width));
+        // Fixed-size copies, which compile to single moves (chroma blocks are 2, 4 or 8 wide).
+        for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
+            if (width == 8)
+                std::memcpy(dst, src, 8);
+            else if (width == 4)
+                std::memcpy(dst, src, 4);
+            else
+                std::memcpy(dst, src, 2);
+        }
         return;
     }
     const __m128i a = _mm_set1_epi16(static_cast<int16_t>((8 - dx) * (8 - dy)));
@@ -156,7 +163,65 @@ void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch
             _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
         } else {
             const int32_t word = _mm_cvtsi128_si32(v);
-            std::memcpy(dst, &word, static_cast<size_t>(width));
+            if (width == 4)
+                std::memcpy(dst, &word, 4);
+            else
+                std::memcpy(dst, &word, 2);
+        }
+    }
+}
+
+void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
+                    int o, int logWD) {
+    if (width < 4) {
+        WeightSamplesBi(p0, pitch0, p1, pitch1, width, height, w0, w1, o, logWD);
+        return;
+    }
+    // (p0, p1) pairs times (w0, w1) summed in 32-bit lanes: exact for any weights of -128..127.
+    const __m128i weights =
+        _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(w1) << 16) | (static_cast<uint32_t>(w0) & 0xFFFF)));
+    const __m128i round = _mm_set1_epi32(1 << logWD);
+    const __m128i shift = _mm_cvtsi32_si128(logWD + 1);
+    const __m128i offset = _mm_set1_epi16(static_cast<int16_t>(o));
+    const __m128i zero = _mm_setzero_si128();
+    for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1) {
+        for (int x = 0; x < width; x += 8) {
+            __m128i a, b;
+            if (width == 4) {
+                int32_t wa, wb;
+                std::memcpy(&wa, p0 + x, 4);
+                std::memcpy(&wb, p1 + x, 4);
+                a = _mm_unpacklo_epi8(_mm_cvtsi32_si128(wa), zero);
+                b = _mm_unpacklo_epi8(_mm_cvtsi32_si128(wb), zero);
+            } else {
+                a = Load8(p0 + x);
+                b = Load8(p1 + x);
+            }
+            const __m128i lo =
+                _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights), round), shift);
+            const __m128i hi =
+                _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights), round), shift);
+            const __m128i v = _mm_packus_epi16(_mm_adds_epi16(_mm_packs_epi32(lo, hi), offset), zero);
+            if (width == 4) {
+                const int32_t out = _mm_cvtsi128_si32(v);
+                std::memcpy(p0 + x, &out, 4);
+            } else {
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(p0 + x), v);
+            }
+        }
+    }
+}
+
+void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height) {
+    if (width < 8) {
+        AverageSamples(p0, pitch0, p1, pitch1, width, height);
+        return;
+    }
+    for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1) {
+        for (int x = 0; x < width; x += 8) {
+            const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + x));
+            const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p1 + x));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(p0 + x), _mm_avg_epu8(a, b));
         }
     }
 }

@@ -135,10 +135,6 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     return kDecoderOk;
 }
 
-namespace {
-
-// Starts a slice's macroblock walk at first_mb_in_slice with the slice's QP; returns the
-// slice's number.
 int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
     ResetIntraModeMap(ctx);
     w->mbAddr = ctx->slice.first_mb_in_slice;
@@ -147,8 +143,6 @@ int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
     w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
     return ++ctx->sliceNumber;
 }
-
-}  // namespace
 
 int DecodeISlice(AvcDecoderContext* ctx) {
     if (ctx->slice.first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
@@ -174,6 +168,17 @@ int DecodeISlice(AvcDecoderContext* ctx) {
     return kDecoderOutOfRange;
 }
 
+void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
+    mb->kind = kMbSkip;
+    mb->partShape = 0;
+    mb->directMask = bSlice ? 0xF : 0;
+    std::memset(mb->predLists, bSlice ? 0 : 1, sizeof mb->predLists);
+    for (int k = 0; k < 4; ++k) {
+        mb->refIdx[0][k] = static_cast<int8_t>(bSlice ? -1 : 0);
+        mb->refIdx[1][k] = -1;
+    }
+}
+
 int DecodePOrBSlice(AvcDecoderContext* ctx) {
     const SliceHeader* s = &ctx->slice;
     if (s->first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
@@ -183,7 +188,6 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     const bool b = s->sliceKind == kSliceB;
     if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0)) BuildBiPredWeights(ctx);
     BitReader* r = &ctx->reader;
-    bool inter = false;
     w->usedRefs = 0;
     int32_t skipRun = -1;  // -1: read mb_skip_run before the next macroblock
     for (int32_t count = 0; count < ctx->mbCount; ++count) {
@@ -194,15 +198,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
         }
         bool reconstructInter = false;
         if (skipRun > 0) {
-            // P_Skip or B_Skip: motion from prediction alone, no residual.
-            w->cur->kind = kMbSkip;
-            w->cur->partShape = 0;
-            w->cur->directMask = b ? 0xF : 0;
-            std::memset(w->cur->predLists, b ? 0 : 1, sizeof w->cur->predLists);
-            for (int k = 0; k < 4; ++k) {
-                w->cur->refIdx[0][k] = b ? -1 : 0;
-                w->cur->refIdx[1][k] = -1;
-            }
+            SetupSkippedMacroblock(w->cur, b);
             reconstructInter = true;
             --skipRun;
         } else {
@@ -221,13 +217,9 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
             // Under constrained_intra_pred_flag an inter neighbour counts as unavailable for
             // Intra4x4PredMode prediction (dcPredModePredictedFlag, clause 8.3.1.1).
             if (ctx->activePps->constrained_intra_pred_flag) MarkIntraModesUnavailable(ctx, w);
-            if (b) {
-                inter = true;
-            } else {
-                const int result = ReconstructPMacroblock(ctx, w);
-                if (result != kDecoderOk) return result;
-                ++ctx->decodedMbs;
-            }
+            const int result = b ? ReconstructBMacroblock(ctx, w) : ReconstructPMacroblock(ctx, w);
+            if (result != kDecoderOk) return result;
+            ++ctx->decodedMbs;
         }
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->mbCount) break;
@@ -235,7 +227,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     }
     // Data left behind the picture's last macroblock means the macroblocks were misread.
     if (skipRun <= 0 && r->MoreRbspData()) return kDecoderOutOfRange;
-    return inter ? kDecoderNoInterPrediction : kDecoderOk;
+    return kDecoderOk;
 }
 
 int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr) {

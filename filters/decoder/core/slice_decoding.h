@@ -35,10 +35,7 @@ int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int3
 // 0, or negative for a value out of range. Intra types go on to the intra parser.
 int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
 int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
-// Slice-data loop of a P or B slice: parses and reconstructs every macroblock of a P
-// slice. B inter prediction is not part of this core yet, so a B slice with inter
-// macroblocks answers kDecoderNoInterPrediction once it is parsed (its picture is then
-// damaged).
+// Slice-data loop of a P or B slice: parses and reconstructs every macroblock.
 int DecodePOrBSlice(AvcDecoderContext* ctx);
 // One residual block (clause 9.2): TotalCoeff (0..16) with levels in coeffLevel from
 // scan position 0, or -1 for an invalid code.
@@ -52,6 +49,10 @@ void AddResidual(const DecoderKernelTable& k, const MacroblockWork* work, int b,
 // macroblock of a P slice: 0, or kDecoderOutOfRange when a partition names no reference
 // picture (the macroblock is then not reconstructed).
 int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* work);
+// Motion vectors (direct modes of clause 8.4.1.2 included), motion compensation with
+// default, explicit or implicit weighting, and residual of a B_Skip or inter macroblock
+// of a B slice: 0, or kDecoderOutOfRange when a partition names no reference picture.
+int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w);
 // mvpLX (clause 8.4.1.3) of the partition at (x4, y4) of w4 x h4 4x4 blocks with
 // reference index ref: median prediction with the single-match rule, and the directional
 // rules of 16x8 and 8x16 partitions. Blocks of the current macroblock serve as neighbours
@@ -63,6 +64,33 @@ void DerivePSkipMv(const MacroblockWork* work, int* mvx, int* mvy);
 // colZeroFlag of 4x4 block blk (raster) of the co-located macroblock colMb of picture
 // colPic, the first entry of RefPicList1 (clause 8.4.1.2.2).
 bool ColocatedZero(const PictureRecord* colPic, const MacroblockInfo* colMb, int blk);
+
+// Shared by the CAVLC and CABAC macroblock layers.
+// Dequantises levels (scan order from scan position `first`) into block b of the work area.
+void PlaceCoefficients(MacroblockWork* w, int b, const int16_t* levels, int count, int first, int qp);
+// Luma DC of Intra_16x16 (clause 8.5.10) and chroma DC of one plane (clause 8.5.11).
+void TransformLumaDc(MacroblockWork* w, const int16_t* levels, int qp);
+void TransformChromaDc(MacroblockWork* w, int plane, const int16_t* levels, int qpc);
+// Zeroes the blocks of the work area that hold coefficients.
+void ClearCoefficients(MacroblockWork* w);
+// No reference indices, vectors differences or lists in the record.
+void ClearMacroblockMotion(MacroblockInfo* mb);
+// Partition shape and lists of B mb_type 1..21 (Table 7-14), and of sub_mb_type 0..12 of
+// 8x8 block k (Table 7-18).
+void SetBMacroblockType(MacroblockInfo* mb, int32_t mbType);
+void SetBSubMacroblockType(MacroblockInfo* mb, int k, int32_t subType);
+// The 8x8 blocks partition `part` of a shape covers; the 4x4 blocks of a sub-partition.
+uint32_t PartitionBlockMask(int shape, int part);
+void SubPartitionGeometry(int b8, int shape, int sub, int* first, int* width, int* height);
+// predIntra4x4PredMode of block blk (clause 8.3.1.1); *at receives its entry of the mode map.
+int PredictIntra4x4Mode(AvcDecoderContext* ctx, const MacroblockWork* w, int blk, int8_t** at);
+// Starts a slice's macroblock walk at first_mb_in_slice with the slice's QP; returns the
+// slice's number.
+int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w);
+// P_Skip or B_Skip: motion from prediction alone (B: direct), no residual.
+void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice);
+// Slice-data loop of a CABAC slice of any kind (clause 7.3.4 with clause 9.3).
+int DecodeCabacSlice(AvcDecoderContext* ctx);
 
 // Deblocks the luma and chroma planes of a decoded frame (clause 8.7): the boundary
 // strengths of the whole picture, then luma on this thread while the context's worker

@@ -198,5 +198,43 @@ TEST(MotionKernels, WeightingEdgeCases) {
     EXPECT_EQ(p0[3], 8);
 }
 
+// The bi-prediction entries of the processor's table equal the portable forms for every
+// block width, extreme and random weights, offsets and denominators, and leave the samples
+// right of the block alone.
+TEST(MotionKernels, BiPredictionFormsEqualThePortableForms) {
+    const DecoderKernelTable& k = DecoderKernels();
+    uint32_t state = 99;
+    auto next = [&] {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    for (int round = 0; round < 400; ++round) {
+        const int width = 2 << (round % 4), height = 2 << ((round / 4) % 4);
+        const int w0 = round % 5 == 0 ? -128 : static_cast<int>(next() % 256) - 128;
+        const int w1 = round % 7 == 0 ? 127 : static_cast<int>(next() % 256) - 128;
+        const int o = static_cast<int>(next() % 256) - 128, logWD = static_cast<int>(next() % 8);
+        uint8_t a[16 * 20], b[16 * 20];
+        for (int i = 0; i < 16 * 20; ++i) {
+            a[i] = static_cast<uint8_t>(next());
+            b[i] = static_cast<uint8_t>(round % 3 == 0 ? 255 : next());
+        }
+        uint8_t want[16 * 20], got[16 * 20];
+        std::memcpy(want, a, sizeof a);
+        std::memcpy(got, a, sizeof a);
+        WeightSamplesBi(want, 20, b, 20, width, height, w0, w1, o, logWD);
+        k.weightBi(got, 20, b, 20, width, height, w0, w1, o, logWD);
+        ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height << " w " << w0 << "," << w1;
+        std::memcpy(want, a, sizeof a);
+        std::memcpy(got, a, sizeof a);
+        AverageSamples(want, 20, b, 20, width, height);
+        k.average(got, 20, b, 20, width, height);
+        ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height;
+    }
+    uint8_t p0[2] = {0, 255}, p1[2] = {1, 254};
+    AverageSamples(p0, 2, p1, 2, 2, 1);
+    EXPECT_EQ(p0[0], 1);  // rounds half up
+    EXPECT_EQ(p0[1], 255);
+}
+
 }  // namespace
 }  // namespace avcdec
