@@ -702,7 +702,14 @@ HRESULT CPelldrinoder::DeliverPicture(avcdec::PictureRecord* picture) {
         if (FAILED(hr)) return hr;
     }
     // Duration and field flags by pic_struct (clause D.2.2, Table D-1).
-    const REFERENCE_TIME d = geometry_.avgTimePerFrame;
+    // A frame rate the stream states but the output type does not carry yet (the change
+    // goes out with this picture's sample) already times this picture.
+    REFERENCE_TIME d = geometry_.avgTimePerFrame;
+    if (formatChangePending_) {
+        OutputGeometry pending;
+        ComputeOutputFormat(&pending);
+        d = pending.avgTimePerFrame;
+    }
     REFERENCE_TIME duration = d;
     DWORD flags = AM_VIDEO_FLAG_WEAVE;
     const avcdec::PictureTiming* timing = avcdec::AvcDecoderGetPictureTiming(picture);

@@ -207,6 +207,9 @@ int AvcDecoderReset(AvcDecoderContext* ctx) {
     ctx->input->dataStart = nullptr;
     ctx->input->dataEnd = nullptr;
     ctx->draining = false;
+    // Messages read for a picture that never came belong to the flushed data.
+    ctx->pendingTiming.valid = 0;
+    ctx->pendingBuffering.valid = 0;
     if (ctx->picturesAllocated) {
         ClearDpb(ctx->store);
         ReleaseQueuedPictures(ctx->store);
@@ -287,8 +290,8 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
         ctx->refusal = "picture resources could not be allocated";
         return kDecoderUnsupported;
     }
-    std::memset(&ctx->pendingTiming, 0, sizeof ctx->pendingTiming);
-    std::memset(&ctx->pendingBuffering, 0, sizeof ctx->pendingBuffering);
+    // pendingTiming and pendingBuffering are kept: the SEI before the slice that caused this
+    // allocation belongs to that slice's picture.
     ResetPrevSlice(ctx);
     ctx->picturesAllocated = true;
     return kDecoderOk;

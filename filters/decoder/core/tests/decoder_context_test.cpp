@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "filters/decoder/core/tests/x264_fixtures.h"
@@ -190,6 +192,59 @@ TEST(DecoderContext, EndOfStreamNalUnitAndSingleNalSteps) {
     AvcDecoderPushData(ctx, aud.data(), 5, aud.size(), &accepted);
     EXPECT_EQ(AvcDecoderDecodeNalUnit(ctx), kStepConsumed);
     EXPECT_EQ(AvcDecoderDecodeNalUnit(ctx), kStepNeedData);
+    AvcDecoderDestroy(ctx);
+}
+
+// x264 writes SPS, PPS, the picture-timing SEI, then the first slice, whose activation
+// allocates the pictures: the message read before it still reaches the first picture, so
+// every picture of a 3:2 pull-down stream carries its pic_struct.
+TEST(DecoderContext, TimingBeforeTheFirstActivationReachesTheFirstPicture) {
+    Bytes stream;
+    const auto& cases = avcdec_test::X264Cases();
+    const auto pulldown = std::find_if(
+        cases.begin(), cases.end(), [](const avcdec_test::X264Case& c) { return std::string(c.name) == "pulldown"; });
+    ASSERT_NE(pulldown, cases.end());
+    ASSERT_TRUE(avcdec_test::MakeX264Stream(*pulldown, &stream));
+    // End of sequence and end of stream close the last slice's NAL unit.
+    stream.insert(stream.end(), {0, 0, 1, 0x0A, 0, 0, 1, 0x0B, 0, 0, 1, 0x0B});
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    std::vector<std::pair<int, int>> timings;  // decode index, pic_struct (-1 without timing)
+    auto take = [&] {
+        PictureRecord* pic = ctx->readyPicture;
+        ctx->readyPicture = nullptr;
+        PictureInfo info{};
+        ASSERT_EQ(AvcDecoderGetPictureInfo(ctx, pic, &info), 0);
+        const PictureTiming* t = AvcDecoderGetPictureTiming(pic);
+        timings.emplace_back(info.decodeIndex, t != nullptr && t->valid ? t->pic_struct : -1);
+        AvcDecoderReleasePicture(pic);
+    };
+    size_t accepted = 0;
+    AvcDecoderPushData(ctx, stream.data(), 0, stream.size(), &accepted);
+    ASSERT_EQ(accepted, stream.size());
+    for (int i = 0, code = -1; code != kStepNeedData && i < 100000; ++i) {
+        code = AvcDecoderDecodeByteStream(ctx);
+        if (code == kStepPictureReady) take();
+    }
+    AvcDecoderEndOfStream(ctx);
+    for (int i = 0; i < 1000; ++i) {
+        const int code = AvcDecoderDecodeByteStream(ctx);
+        if (code == kStepPictureReady) {
+            take();
+            continue;
+        }
+        if (code != kStepConsumed || !ctx->draining) break;
+    }
+    ASSERT_EQ(timings.size(), 12u);
+    std::sort(timings.begin(), timings.end());
+    EXPECT_EQ(timings[0].first, 0);
+    for (const auto& [index, picStruct] : timings)
+        EXPECT_TRUE(picStruct >= 3 && picStruct <= 6) << "picture " << index << " pic_struct " << picStruct;
+    EXPECT_EQ(timings[0].second, 5) << "x264's 3:2 pattern starts top, bottom, top";
+
+    // A flush drops a message read for a picture that never came.
+    ctx->pendingTiming.valid = 1;
+    AvcDecoderReset(ctx);
+    EXPECT_EQ(ctx->pendingTiming.valid, 0);
     AvcDecoderDestroy(ctx);
 }
 
