@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "filters/decoder/colour_convert_sse2.h"
+
 namespace pelldrin {
 
 namespace {
@@ -100,8 +102,10 @@ inline int KindBytesPerPixel(int kind) {
 }
 
 // Packs one row of 4:2:2 samples (u and v hold columns / 2 samples).
-void PackRow(uint8_t* out, const uint8_t* y, const uint8_t* u, const uint8_t* v, int columns, bool uyvy) {
-    for (int x = 0; x < columns; x += 2) {
+void PackRow(uint8_t* out, const uint8_t* y, const uint8_t* u, const uint8_t* v, int columns, bool uyvy, bool simd) {
+    const int done = simd ? PackRowSse2(out, y, u, v, columns, uyvy) : 0;
+    out += 2 * done;
+    for (int x = done; x < columns; x += 2) {
         const int c = x >> 1;
         if (uyvy) {
             out[0] = u[c];
@@ -118,14 +122,17 @@ void PackRow(uint8_t* out, const uint8_t* y, const uint8_t* u, const uint8_t* v,
     }
 }
 
-void RgbRow(int kind, uint8_t* out, const uint8_t* y, const uint8_t* u, const uint8_t* v, int columns, int kernelRow) {
+void RgbRow(int kind, uint8_t* out, const uint8_t* y, const uint8_t* u, const uint8_t* v, int columns, int kernelRow,
+            bool simd) {
     switch (kind) {
         case kKindRgb24Up:
         case kKindRgb24Down:
         case kKindRgb32Up:
         case kKindRgb32Down: {
             const bool four = kind >= kKindRgb32Up;
-            for (int x = 0; x < columns; ++x) {
+            const int done = simd ? RgbRowSse2(out, y, u, v, columns, four) : 0;
+            out += (four ? 4 : 3) * done;
+            for (int x = done; x < columns; ++x) {
                 const Rgb s = RgbSums(y[x], u[x >> 1], v[x >> 1]);
                 out[0] = Round8(s.b);
                 out[1] = Round8(s.g);
@@ -241,6 +248,14 @@ PaletteColour FixedPaletteColour(int index) {
     if (index == 85 || index == 86 || index == 87 || index == 113) c.green = 255;
     if (index == 191) c.green = 228;
     return c;
+}
+
+bool ColourConverter::DefaultVectorForms() {
+    return ColourSse2Available();
+}
+
+void ColourConverter::SetVectorForms(bool on) {
+    simd_ = on && ColourSse2Available();
 }
 
 bool ColourConverter::SetOutputType(const OutputFormat& format) {
@@ -411,7 +426,7 @@ void ColourConverter::ConvertRgb(const SourcePicture& source, uint8_t* first, bo
         chroma = std::min(chroma, lastChroma);
         const ptrdiff_t c = static_cast<ptrdiff_t>(chroma) * source.pitch;
         RgbRow(kind_, row0 + r * step, source.y + static_cast<ptrdiff_t>(luma) * source.pitch, source.u + c,
-               source.v + c, columns_, kernel);
+               source.v + c, columns_, kernel, simd_);
     }
 }
 
@@ -481,7 +496,7 @@ void ColourConverter::ConvertPacked(const SourcePicture& source, uint8_t* first,
                 workU[x] = static_cast<uint8_t>((source.u[c0 + x] + source.u[c1 + x] + 1) >> 1);
                 workV[x] = static_cast<uint8_t>((source.v[c0 + x] + source.v[c1 + x] + 1) >> 1);
             }
-            PackRow(rowOut(r), workY, workU, workV, columns_, uyvy);
+            PackRow(rowOut(r), workY, workU, workV, columns_, uyvy, simd_);
         }
         return;
     }
@@ -490,13 +505,13 @@ void ColourConverter::ConvertPacked(const SourcePicture& source, uint8_t* first,
     for (int r = 0; r < rows_; ++r) {
         if (sixTap) {
             InterpolateChroma(source, r, interlaced);
-            PackRow(rowOut(r), lumaRow(r), workU, workV, columns_, uyvy);
+            PackRow(rowOut(r), lumaRow(r), workU, workV, columns_, uyvy, simd_);
             continue;
         }
         int luma = r, chroma = r >> 1, kernel = r;
         if (fieldByField) FieldRow(r, damage, &luma, &chroma, &kernel);
         const ptrdiff_t c = chromaOffset(chroma);
-        PackRow(rowOut(r), lumaRow(luma), source.u + c, source.v + c, columns_, uyvy);
+        PackRow(rowOut(r), lumaRow(luma), source.u + c, source.v + c, columns_, uyvy, simd_);
     }
 }
 

@@ -91,6 +91,10 @@ public:
 
     void SetDeinterlaceMode(uint32_t mode) { deinterlace_ = mode; }
     void SetUpsampleHq(bool on) { upsampleHq_ = on; }
+    // The SSE2 forms are on by default where the processor has them; off forces the
+    // portable forms (they write the same bytes).
+    void SetVectorForms(bool on);
+    bool VectorForms() const { return simd_; }
     uint32_t DeinterlaceMode() const { return deinterlace_; }
     bool UpsampleHq() const { return upsampleHq_; }
 
@@ -110,6 +114,7 @@ public:
     int32_t Columns() const { return columns_; }
 
 private:
+    static bool DefaultVectorForms();
     struct Rows;
     void ConvertPacked(const SourcePicture& source, uint8_t* first, bool interlaced, int damage);
     void ConvertRgb(const SourcePicture& source, uint8_t* first, bool interlaced, int damage);
@@ -119,6 +124,7 @@ private:
     const OutputGeometry* geometry_;
     uint32_t deinterlace_ = 0;
     bool upsampleHq_ = false;
+    bool simd_ = DefaultVectorForms();
     int kind_ = kKindNone;
     int32_t stride_ = 0;         // bytes between destination rows (luma plane for planar)
     int32_t offset_ = 0;         // bytes to the first pixel of the target

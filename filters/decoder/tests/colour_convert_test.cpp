@@ -396,6 +396,69 @@ TEST(ColourConvertTest, PaletteIndicesStayInTheDitherRange) {
     EXPECT_EQ(FixedPaletteColour(244).green, 0);
 }
 
+// The SSE2 forms write exactly the portable forms' bytes: random and extreme samples, odd
+// and even widths, padded strides, both line orders, and every packed path (direct,
+// blended, 6-tap, field by field).
+TEST(ColourConvertTest, VectorFormsEqualThePortableForms) {
+#if defined(__x86_64__) || defined(_M_X64)
+    {
+        OutputGeometry geo = Geometry(16, 2);
+        EXPECT_TRUE(ColourConverter(&geo).VectorForms()) << "every x86-64 processor has SSE2";
+    }
+#endif
+    struct Case {
+        PixelLayout layout;
+        bool topDown;
+        uint32_t deinterlace;
+        bool sixTap, interlaced;
+        int damage;
+    };
+    const Case cases[] = {
+        {PixelLayout::rgb32, false, 0, false, false, 0}, {PixelLayout::rgb32, true, 0, false, true, 1},
+        {PixelLayout::rgb24, false, 0, false, false, 0}, {PixelLayout::rgb24, true, 0, false, true, 2},
+        {PixelLayout::yuy2, false, 0, false, false, 0},  {PixelLayout::uyvy, false, 0, true, false, 0},
+        {PixelLayout::yuy2, false, 1, false, false, 0},  {PixelLayout::yuy2, false, 0, true, true, 0},
+        {PixelLayout::uyvy, false, 0, false, true, 2},
+    };
+    static constexpr uint8_t kExtremes[] = {0, 1, 15, 16, 127, 128, 129, 235, 240, 254, 255};
+    int compared = 0;
+    for (int w : {1, 2, 7, 8, 9, 15, 16, 17, 31, 33, 40, 63, 64, 176}) {
+        const int h = 6;
+        for (int fill = 0; fill < 3; ++fill) {
+            StorePicture pic(w, h);
+            pic.Fill(100 + w);
+            if (fill > 0) {
+                std::mt19937 rng(w * 7 + fill);
+                for (auto* plane : {&pic.luma, &pic.chroma})
+                    for (auto& b : *plane)
+                        b = fill == 1 ? kExtremes[rng() % std::size(kExtremes)] : ((rng() & 1) ? 255 : 0);
+            }
+            for (const Case& k : cases) {
+                for (int pad : {0, 3, 17}) {
+                    OutputGeometry geo = Geometry(w, h);
+                    const OutputFormat format{k.layout, w + pad, k.topDown ? -h : h};
+                    ColourConverter portable(&geo), vector(&geo);
+                    portable.SetVectorForms(false);
+                    ASSERT_FALSE(portable.VectorForms());
+                    for (ColourConverter* c : {&portable, &vector}) {
+                        c->SetDeinterlaceMode(k.deinterlace);
+                        c->SetUpsampleHq(k.sixTap);
+                    }
+                    const bool accepted = portable.SetOutputType(format);
+                    ASSERT_EQ(vector.SetOutputType(format), accepted);
+                    if (!accepted) continue;  // packed 4:2:2 needs an even row
+                    const auto want = ConvertInto(portable, pic, k.interlaced, k.damage);
+                    const auto got = ConvertInto(vector, pic, k.interlaced, k.damage);
+                    ASSERT_EQ(got, want) << "width " << w << " pad " << pad << " fill " << fill << " layout "
+                                         << static_cast<int>(k.layout) << " case " << (&k - cases);
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 14 * 3 * 3 * 4) << "every RGB case at least was compared";
+}
+
 TEST(ColourConvertTest, ImageSizesFollowTheBitmapRule) {
     EXPECT_EQ(BitmapImageSize(PixelLayout::rgb24, 33, 2), 100u * 2);
     EXPECT_EQ(BitmapImageSize(PixelLayout::rgb24, 33, -2), 100u * 2);
