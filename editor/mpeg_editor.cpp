@@ -154,16 +154,17 @@ void CMpegEditor::Configure(editor::CEditEngine* engine) {
     } else {
         engine->SetOutputProc(nullptr);
     }
-    if (engine == engine1_.get() && segmentProc_) {
-        const SegmentProc proc = segmentProc_;
-        void* const user = segmentUser_;
-        engine->SetSegmentProc([proc, user](int64_t in, int64_t out) {
+    // The host's segment callbacks, as the engine asks for segments (64-bit times in halves).
+    auto segments = [](SegmentProc proc, void* user) -> editor::SegmentProc {
+        if (!proc) return nullptr;
+        return [proc, user](int64_t in, int64_t out) {
             return proc(Low32(in), High32(in), Low32(out), High32(out), user) != 0;
-        });
-    } else {
-        engine->SetSegmentProc(nullptr);
-    }
+        };
+    };
+    if (engine == engine1_.get()) engine->SetSegmentProc(segments(segmentProc_, segmentUser_));
     if (engine == engine2_.get()) {
+        engine2_->SetVideoSegmentCallback(segments(videoSegmentProc_, videoSegmentUser_));
+        engine2_->SetAudioSegmentCallback(segments(audioSegmentProc_, audioSegmentUser_));
         engine2_->SetVideoOnly(videoOnly_ != 0);
         engine2_->SetClearProgressiveSequence(clearProgressive_ != 0);
     }
@@ -187,9 +188,6 @@ HRESULT CMpegEditor::AddTo(int which, LPCSTR path, DWORD inLow, LONG inHigh, DWO
     if (state_ != 1) return E_FAIL;
     const int64_t in = Join64(inLow, inHigh), out = Join64(outLow, outHigh);
     if (!fromFile) {
-        // Segments that the host renders join engine 1's list only; the engine with two
-        // lists walks file clips alone.
-        if (which != 0) return E_NOTIMPL;
         // A segment is asked for by its two times: both must be given, in order.
         if (in < 0 || out <= in) return E_INVALIDARG;
     } else if (!ValidPath(path)) {
@@ -200,9 +198,9 @@ HRESULT CMpegEditor::AddTo(int which, LPCSTR path, DWORD inLow, LONG inHigh, DWO
     if (which == 0)
         result = engine1_->AddClip(fromFile ? path : "", in, out, fromFile != FALSE);
     else if (skip < 0)
-        result = engine2_->AddVideoClip(path, in, out, true);
+        result = engine2_->AddVideoClip(fromFile ? path : "", in, out, fromFile != FALSE);
     else
-        result = engine2_->AddAudioClip(path, in, out, true, skip);
+        result = engine2_->AddAudioClip(fromFile ? path : "", in, out, fromFile != FALSE, skip);
     if (result == -1) return E_OUTOFMEMORY;
     return result < 0 ? E_FAIL : S_OK;
 }
@@ -468,12 +466,17 @@ HRESULT CMpegEditor::AddAudioClip(LPCSTR path, DWORD inLow, LONG inHigh, DWORD o
     return AddTo(1, path, inLow, inHigh, outLow, outHigh, fromFile, skip);
 }
 
-HRESULT CMpegEditor::SetVideoSegmentCallback(SegmentProc, void*) {
-    return E_NOTIMPL;
+// Any state, as SetSegmentCallback: taken by engine 2 at the next Initialize or Start.
+HRESULT CMpegEditor::SetVideoSegmentCallback(SegmentProc proc, void* user) {
+    videoSegmentProc_ = proc;
+    videoSegmentUser_ = user;
+    return S_OK;
 }
 
-HRESULT CMpegEditor::SetAudioSegmentCallback(SegmentProc, void*) {
-    return E_NOTIMPL;
+HRESULT CMpegEditor::SetAudioSegmentCallback(SegmentProc proc, void* user) {
+    audioSegmentProc_ = proc;
+    audioSegmentUser_ = user;
+    return S_OK;
 }
 
 HRESULT CMpegEditor::Initialize2(LONG outputType, LONG audioType) {

@@ -141,6 +141,9 @@ private:
     void* outputUser_ = nullptr;
     SegmentProc segmentProc_ = nullptr;  // engine 1's host segments
     void* segmentUser_ = nullptr;
+    SegmentProc videoSegmentProc_ = nullptr, audioSegmentProc_ = nullptr;  // engine 2's lists
+    void* videoSegmentUser_ = nullptr;
+    void* audioSegmentUser_ = nullptr;
     std::unique_ptr<HostStream> hostStream_;
     int64_t splitSize_ = 0;
     LONG videoOnly_ = 1;

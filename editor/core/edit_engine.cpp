@@ -193,7 +193,7 @@ bool CEditEngine::Start() {
     {
         std::lock_guard<std::mutex> hold(stateLock_);
         walkerDone_ = false;
-        segmentActive_ = false;
+        videoSegmentActive_ = audioSegmentActive_ = false;
     }
     const size_t videoCap = videoRate_ > 0 ? size_t(videoRate_ * 2 / 8) : 5120000;
     const size_t audioCap = audioRate_ > 0 ? size_t(audioRate_ * 2 / 8) : audioQueueDefault_;
@@ -396,44 +396,71 @@ int CEditEngine::ProcFile() {
 // stopped); then moves the time bases past what the sinks delivered. False when the host
 // refused the segment or the run was stopped.
 bool CEditEngine::RunHostSegment(const ClipItem& clip, bool first) {
-    {
-        std::lock_guard<std::mutex> hold(stateLock_);
-        if (audioKind_ == kPsAudioLpcm && lpcmSet_ && LpcmFrameBytes(lpcmFormat_) > 0) {
-            audioFrameLength_ = LpcmFrameBytes(lpcmFormat_);
-            if (audioFrameDuration_ <= 0) audioFrameDuration_ = kLpcmFrameDuration;
-        }
-    }
+    PrepareHostAudio();
     if (!first) FillAudioGap(videoBase_);
+    return RunSegment(kSegmentVideo | kSegmentAudio, segmentProc_, clip);
+}
+
+void CEditEngine::PrepareHostAudio() {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    if (audioKind_ == kPsAudioLpcm && lpcmSet_ && LpcmFrameBytes(lpcmFormat_) > 0) {
+        audioFrameLength_ = LpcmFrameBytes(lpcmFormat_);
+        if (audioFrameDuration_ <= 0) audioFrameDuration_ = kLpcmFrameDuration;
+    }
+}
+
+// Asks the host for one segment of the lists in `sides` and waits until their sinks have
+// ended it (or the run is stopped); then moves those lists' time bases past what the
+// sinks delivered. False when the host refused the segment or the run was stopped.
+bool CEditEngine::RunSegment(int sides, const SegmentProc& proc, const ClipItem& clip) {
+    const bool video = (sides & kSegmentVideo) != 0, audio = (sides & kSegmentAudio) != 0;
     {
         std::lock_guard<std::mutex> hold(stateLock_);
-        segFirstVideo_ = segLastVideo_ = segFirstAudio_ = segLastAudio_ = kNoTime;
-        decodeBase_ = videoBase_;
-        pictureCount_ = 0;
-        hostAudio_.clear();
-        hostAudioClock_ = -1;
-        videoSegmentDone_ = audioSegmentDone_ = false;
-        segmentActive_ = true;
+        if (video) {
+            segFirstVideo_ = segLastVideo_ = kNoTime;
+            decodeBase_ = videoBase_;
+            pictureCount_ = 0;
+            videoSegmentDone_ = false;
+            videoSegmentActive_ = true;
+        }
+        if (audio) {
+            segFirstAudio_ = segLastAudio_ = kNoTime;
+            segAudioOrigin_ = kNoTime;
+            hostAudioStarted_ = hostAudioLost_ = false;
+            hostAudioLead_ = 0;
+            segSkip_ = std::max<int64_t>(0, clip.skip);
+            skippingAudio_ = false;
+            hostAudio_.clear();
+            hostAudioClock_ = -1;
+            audioSegmentDone_ = false;
+            audioSegmentActive_ = true;
+        }
         stateChanged_.notify_all();
     }
-    const bool goOn = segmentProc_(clip.hostIn, clip.hostOut);
+    const bool goOn = proc && proc(clip.hostIn, clip.hostOut);
     {
         std::unique_lock<std::mutex> hold(stateLock_);
-        if (goOn) stateChanged_.wait(hold, [&] { return (videoSegmentDone_ && audioSegmentDone_) || abort_; });
-        segmentActive_ = false;
+        if (goOn)
+            stateChanged_.wait(
+                hold, [&] { return ((!video || videoSegmentDone_) && (!audio || audioSegmentDone_)) || abort_; });
+        if (video) videoSegmentActive_ = false;
+        if (audio) audioSegmentActive_ = false;
         stateChanged_.notify_all();
         // A sink still inside a call (it ends at once on abort) finishes before its times
         // are read.
-        stateChanged_.wait(hold, [&] { return sinkCalls_ == 0; });
+        stateChanged_.wait(hold, [&] { return (!video || videoSinkCalls_ == 0) && (!audio || audioSinkCalls_ == 0); });
     }
     if (!goOn || abort_) return false;
     // Audio goes on where the last whole frame ended; a partial frame left at the end of
     // the segment is dropped.
-    if (hostAudioClock_ >= 0) audioBase_ = int64_t(hostAudioClock_);
-    if (segFirstVideo_ == kNoTime) {
-        videoBase_ += clip.out - clip.in;
-    } else {
-        const int64_t frame = hostFrameDuration_ > 0 ? hostFrameDuration_ : clip.frameDuration;
-        videoBase_ += frame + segLastVideo_ - segFirstVideo_;
+    if (audio && hostAudioClock_ >= 0) audioBase_ = int64_t(hostAudioClock_);
+    if (video) {
+        if (segFirstVideo_ == kNoTime) {
+            videoBase_ += clip.out - clip.in;
+        } else {
+            const int64_t frame = hostFrameDuration_ > 0 ? hostFrameDuration_ : clip.frameDuration;
+            videoBase_ += frame + segLastVideo_ - segFirstVideo_;
+        }
     }
     return true;
 }
@@ -441,20 +468,29 @@ bool CEditEngine::RunHostSegment(const ClipItem& clip, bool first) {
 bool CEditEngine::EnterSink(bool video, bool end) {
     std::unique_lock<std::mutex> hold(stateLock_);
     bool& done = video ? videoSegmentDone_ : audioSegmentDone_;
-    stateChanged_.wait(hold, [&] { return abort_ || walkerDone_ || (segmentActive_ && !done); });
-    if (abort_ || walkerDone_) return false;
+    const bool& active = video ? videoSegmentActive_ : audioSegmentActive_;
+    // A list whose walk has ended asks for no more segments.
+    const std::atomic<bool>& finished = video ? videoFinished_ : audioFinished_;
+    stateChanged_.wait(hold, [&] { return abort_ || walkerDone_ || finished || (active && !done); });
+    if (abort_ || walkerDone_ || finished) return false;
     if (end) {
         done = true;
         stateChanged_.notify_all();
         return false;
     }
-    ++sinkCalls_;
+    ++(video ? videoSinkCalls_ : audioSinkCalls_);
     return true;
 }
 
-void CEditEngine::LeaveSink() {
+void CEditEngine::LeaveSink(bool video) {
     std::lock_guard<std::mutex> hold(stateLock_);
-    --sinkCalls_;
+    --(video ? videoSinkCalls_ : audioSinkCalls_);
+    stateChanged_.notify_all();
+}
+
+void CEditEngine::MarkListFinished(bool video) {
+    std::lock_guard<std::mutex> hold(stateLock_);
+    (video ? videoFinished_ : audioFinished_) = true;
     stateChanged_.notify_all();
 }
 
@@ -471,7 +507,7 @@ void CEditEngine::VideoSink(int64_t time, const uint8_t* data, size_t length) {
     // share cannot hold up the walker.
     if (!EnterSink(true, !data || length == 0)) return;
     std::lock_guard<std::mutex> sink(videoSinkLock_);
-    const SinkCall call(this);
+    const SinkCall call(this, true);
     const bool firstData = segFirstVideo_ == kNoTime;
     if (time != kNoTime) {
         if (firstData) segFirstVideo_ = time;
@@ -548,10 +584,32 @@ void CEditEngine::PutHostAudioFrames(const uint8_t* data, size_t length) {
         const int frame = HostAudioFrameLength(hostAudio_.data() + at, avail, &duration);
         if (frame < 0) {
             ++at;  // not a frame start: look for the next sync
+            hostAudioLost_ = true;
+            if (!hostAudioStarted_) ++hostAudioLead_;
             continue;
         }
         if (frame == 0 || avail < size_t(frame)) break;
         const uint8_t* p = hostAudio_.data() + at;
+        if (hostAudioLost_) {
+            // Inside frame data a sync pattern may appear by chance: after lost sync a
+            // frame start counts only when the next frame starts right behind it.
+            double next = 0;
+            const int following = HostAudioFrameLength(p + frame, avail - size_t(frame), &next);
+            if (following == 0) break;
+            if (following < 0) {
+                ++at;
+                if (!hostAudioStarted_) ++hostAudioLead_;
+                continue;
+            }
+            hostAudioLost_ = false;
+        }
+        if (!hostAudioStarted_) {
+            // The segment's audio begins at the first whole frame: block times count from
+            // there, not from the bytes before it.
+            hostAudioStarted_ = true;
+            if (segAudioOrigin_ != kNoTime && hostAudioLead_ > 0)
+                segAudioOrigin_ += int64_t(double(hostAudioLead_) * duration / double(frame));
+        }
         {
             std::lock_guard<std::mutex> hold(stateLock_);
             if (!haveAudioHeader_) {
@@ -574,13 +632,24 @@ void CEditEngine::AudioSink(int64_t time, const uint8_t* data, size_t length) {
     // share cannot hold up the walker.
     if (!EnterSink(false, !data || length == 0)) return;
     std::lock_guard<std::mutex> sink(audioSinkLock_);
-    const SinkCall call(this);
+    const SinkCall call(this, false);
     if (time != kNoTime) {
         if (segFirstAudio_ == kNoTime) segFirstAudio_ = time;
         segLastAudio_ = std::max(segLastAudio_, time);
+        // MPEG audio of a clip with a skip begins `skip` after the segment's first audio
+        // time; an untimed block goes with the timed block before it.
+        skippingAudio_ = audioKind_ == kPsAudioMpeg && time - segFirstAudio_ < segSkip_;
+        if (skippingAudio_) {
+            hostAudio_.clear();
+            return;
+        }
         // A block's time dates its first byte; while a frame is in progress the frames
         // run on from the time of its start.
-        if (hostAudio_.empty()) hostAudioClock_ = double(time - segFirstAudio_ + audioBase_);
+        // The first block taken begins at the audio base.
+        if (segAudioOrigin_ == kNoTime) segAudioOrigin_ = time;
+        if (hostAudio_.empty()) hostAudioClock_ = double(time - segAudioOrigin_ + audioBase_);
+    } else if (skippingAudio_) {
+        return;
     }
     if (hostAudioClock_ < 0) hostAudioClock_ = double(audioBase_);
     PutHostAudioFrames(data, length);

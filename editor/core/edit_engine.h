@@ -165,14 +165,23 @@ protected:
     void FixCutGop(std::vector<uint8_t>* unit, int kind);
     bool WaitWhilePaused();
     bool RunHostSegment(const ClipItem& clip, bool first);
-    // Waits until the segment is active for this sink; a call that ends the sink's share
-    // marks it done. True when the call's data is to be taken.
+    // The lists a host segment feeds: engine 1's segments feed both sinks, engine 2's
+    // one list each.
+    enum SegmentSide : int { kSegmentVideo = 1, kSegmentAudio = 2 };
+    // LPCM host audio is cut by the stored format's frame length.
+    void PrepareHostAudio();
+    bool RunSegment(int sides, const SegmentProc& proc, const ClipItem& clip);
+    // Waits until the segment of this sink's list is active; a call that ends the sink's
+    // share marks it done. True when the call's data is to be taken.
     bool EnterSink(bool video, bool end);
-    void LeaveSink();
+    void LeaveSink(bool video);
+    // Sets a list's finished flag and wakes the sinks waiting on it.
+    void MarkListFinished(bool video);
     struct SinkCall {
-        explicit SinkCall(CEditEngine* e) : engine(e) {}
-        ~SinkCall() { engine->LeaveSink(); }
+        SinkCall(CEditEngine* e, bool v) : engine(e), video(v) {}
+        ~SinkCall() { engine->LeaveSink(video); }
         CEditEngine* engine;
+        bool video;
     };
     void PutHostVideo(int64_t time, const uint8_t* data, size_t length, int kind);
     void PutHostAudioFrames(const uint8_t* data, size_t length);
@@ -216,19 +225,25 @@ protected:
     SegmentProc segmentProc_;
 
     // The current host segment (under stateLock_ where the walker and a sink share it).
-    bool segmentActive_ = false;
+    bool videoSegmentActive_ = false, audioSegmentActive_ = false;
     bool videoSegmentDone_ = false, audioSegmentDone_ = false;
     int64_t segFirstVideo_ = kNoTime, segLastVideo_ = kNoTime;
     int64_t segFirstAudio_ = kNoTime, segLastAudio_ = kNoTime;
+    int64_t segAudioOrigin_ = kNoTime;  // host time of the first audio block taken
+    int64_t segSkip_ = 0;               // the audio clip's skip (100 ns)
+    bool skippingAudio_ = false;        // the last timed block fell within the skip
     int64_t decodeBase_ = 0;
     int64_t pictureCount_ = 0;
     int64_t hostFrameDuration_ = 0;
     // Host audio is cut into whole frames: the bytes of the frame in progress, and the
     // output time of the next frame.
     std::vector<uint8_t> hostAudio_;
-    double hostAudioClock_ = -1;                // negative: not yet known
-    std::mutex videoSinkLock_, audioSinkLock_;  // one host thread per sink at a time
-    int sinkCalls_ = 0;                         // sink calls taking data (under stateLock_)
+    double hostAudioClock_ = -1;                   // negative: not yet known
+    bool hostAudioStarted_ = false;                // the segment's first whole frame was queued
+    bool hostAudioLost_ = false;                   // bytes were skipped looking for a sync
+    int64_t hostAudioLead_ = 0;                    // bytes skipped before the first frame
+    std::mutex videoSinkLock_, audioSinkLock_;     // one host thread per sink at a time
+    int videoSinkCalls_ = 0, audioSinkCalls_ = 0;  // sink calls taking data (under stateLock_)
 
     common::Thread walker_, muxer_;
     std::atomic<int> muxResult_{0};

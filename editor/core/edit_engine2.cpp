@@ -51,6 +51,15 @@ int CEditEngine2::AddAudioClip(const std::string& path, int64_t in, int64_t out,
     return index;
 }
 
+bool CEditEngine2::Start() {
+    // A host segment of the audio list needs a host to render it (the video list's are
+    // checked with the one-list engine's callback).
+    if (!audioSegmentProc_)
+        for (const ClipItem& c : audioClips_)
+            if (!c.fromFile) return false;
+    return CEditEngine::Start();
+}
+
 void CEditEngine2::OutputStreams(bool* video, bool* audio) const {
     *video = !clips_.empty();
     *audio = !audioClips_.empty();
@@ -89,7 +98,14 @@ int CEditEngine2::ProcVideoList() {
     if (!clips_.empty() && clips_[0].fromFile) LoadFirstSequenceHeader(clips_[0]);
     for (size_t i = 0; i < clips_.size() && !abort_; ++i) {
         const ClipItem& clip = clips_[i];
-        if (!clip.fromFile) continue;  // host segments reach the engine through its host
+        if (!clip.fromFile) {
+            // The host renders the segment through the video sink alone.
+            if (!RunSegment(kSegmentVideo, segmentProc_, clip)) {
+                result = 0;
+                break;
+            }
+            continue;
+        }
         ClipRun run;
         run.first = i == 0;
         run.videoBase = videoBase_;
@@ -103,7 +119,7 @@ int CEditEngine2::ProcVideoList() {
         if (run.videoWritten) videoBase_ += run.v1 - run.v0;
     }
     if (abort_) result = 0;
-    videoFinished_ = true;
+    MarkListFinished(true);
     videoQueue_.Finish();
     return result;
 }
@@ -122,7 +138,16 @@ int CEditEngine2::ProcAudioList() {
     }
     for (size_t i = 0; i < audioClips_.size() && !abort_; ++i) {
         const ClipItem& clip = audioClips_[i];
-        if (!clip.fromFile) continue;
+        if (!clip.fromFile) {
+            PrepareHostAudio();
+            if (i > 0) FillAudioGap(audioTimeLine_);
+            if (!RunSegment(kSegmentAudio, audioSegmentProc_, clip)) {
+                result = 0;
+                break;
+            }
+            audioTimeLine_ += std::max<int64_t>(0, clip.out - clip.in - clip.skip);
+            continue;
+        }
         // An audio clip has no video to wait for: it is placed by its own in and out,
         // starting on the audio time line.
         ClipRun run;
@@ -142,7 +167,7 @@ int CEditEngine2::ProcAudioList() {
         FillAudioGap(audioTimeLine_);
     }
     if (abort_) result = 0;
-    audioFinished_ = true;
+    MarkListFinished(false);
     audioQueue_.Finish();
     return result;
 }

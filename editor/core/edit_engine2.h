@@ -38,6 +38,13 @@ public:
     // Sequence headers go out with progressive_sequence cleared.
     void SetClearProgressiveSequence(bool on) { clearProgressive_ = on; }
 
+    // The hosts of each list's segments; the sinks feed the segment of their own list, so
+    // a video and an audio segment may be rendered at the same time.
+    void SetVideoSegmentCallback(SegmentProc proc) { SetSegmentProc(std::move(proc)); }
+    void SetAudioSegmentCallback(SegmentProc proc) { audioSegmentProc_ = std::move(proc); }
+
+    bool Start() override;
+
     // The two list walkers (run by the engine's walker thread, at the same time).
     int ProcVideoList();
     int ProcAudioList();
@@ -50,6 +57,7 @@ protected:
 private:
     std::vector<ClipItem> audioClips_;
     size_t audioCapacity_ = 0;
+    SegmentProc audioSegmentProc_;
     // Sum of out - in - skip over the audio clips walked so far.
     int64_t audioTimeLine_ = 0;
 };

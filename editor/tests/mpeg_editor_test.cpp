@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <functional>
@@ -155,12 +156,12 @@ TEST_F(Splicery, StateRulesAndArguments) {
         {"host segment without times", [&] { return e->AddClip(nullptr, kAllOnes, -1, kAllOnes, -1, FALSE); },
          E_INVALIDARG},
         {"host segment ending before it starts", [&] { return e->AddClip(nullptr, 10, 0, 5, 0, FALSE); }, E_INVALIDARG},
-        {"host segment in the video list", [&] { return Editor2()->AddVideoClip(nullptr, 0, 0, 10, 0, FALSE); },
-         E_NOTIMPL},
-        {"host segment in the audio list", [&] { return Editor2()->AddAudioClip(nullptr, 0, 0, 10, 0, FALSE, 0, 0); },
-         E_NOTIMPL},
-        {"video list segment callback", [&] { return Editor2()->SetVideoSegmentCallback(nullptr, nullptr); },
-         E_NOTIMPL},
+        {"video list segment ending before it starts",
+         [&] { return Editor2()->AddVideoClip(nullptr, 10, 0, 5, 0, FALSE); }, E_INVALIDARG},
+        {"audio list segment without room", [&] { return Editor2()->AddAudioClip(nullptr, 0, 0, 10, 0, FALSE, 0, 0); },
+         E_OUTOFMEMORY},
+        {"video list segment callback", [&] { return Editor2()->SetVideoSegmentCallback(nullptr, nullptr); }, S_OK},
+        {"audio list segment callback", [&] { return Editor2()->SetAudioSegmentCallback(nullptr, nullptr); }, S_OK},
         {"no room yet", [&] { return Add(a, 0, 1); }, E_OUTOFMEMORY},
         {"room for one", [&] { return e->SetMaxClips(1); }, S_OK},
         {"not a program stream", [&] { return Add(junk, 0, 1); }, E_FAIL},
@@ -441,6 +442,7 @@ struct SegmentHost {
     enum Mode { kRender, kStall, kRefuse };
     editor_test::Host host;
     Mode mode = kRender;
+    bool renderVideo = true, renderAudio = true;  // the sinks this host renders through
     SinkProc video = nullptr, audio = nullptr;
     void* videoContext = nullptr;
     void* audioContext = nullptr;
@@ -477,10 +479,12 @@ BOOL CALLBACK OnSegment(DWORD inLow, LONG inHigh, DWORD outLow, LONG outHigh, vo
                 h->video(Low(in + h->host.times[i]), High(in + h->host.times[i]), h->host.samples[i].data(),
                          LONG(h->host.samples[i].size()), h->videoContext);
             return TRUE;
-        case SegmentHost::kRender:
-            h->host.Render(SegmentHost::Through(h->video, h->videoContext),
-                           SegmentHost::Through(h->audio, h->audioContext), in);
+        case SegmentHost::kRender: {
+            const editor_test::HostSink none = [](int64_t, const uint8_t*, size_t) {};
+            h->host.Render(h->renderVideo ? SegmentHost::Through(h->video, h->videoContext) : none,
+                           h->renderAudio ? SegmentHost::Through(h->audio, h->audioContext) : none, in);
             return TRUE;
+        }
     }
     return FALSE;
 }
@@ -515,6 +519,71 @@ TEST_F(Splicery, HostSegmentJoinsBetweenFileCuts) {
     double duration = 0;
     ASSERT_NO_FATAL_FAILURE(editor_test::CheckTimeLine(out, 150, &duration));
     EXPECT_NEAR(duration, 2.8 + 3.0 + 2.8, 2 * 0.6);
+}
+
+// Engine 2 through the object, each list with a host segment of its own: video cut
+// 1.3-4.1 s, a 3 s segment, cut 0.5-3.3 s; audio cut 0.5-3.5 s, a 3 s segment whose first
+// 0.5 s is skipped, cut 1.0-3.6 s. Each host is asked once, renders through its own sink,
+// and both streams run on across the joins.
+TEST_F(Splicery, SeparateListsTakeHostSegments) {
+    const std::string a = DvdClip(300), b = DvdClip(700);
+    SegmentHost hv(editor_, 3), ha(editor_, 3);
+    hv.renderAudio = false;
+    ha.renderVideo = false;
+    IMpegEditor2* e2 = Editor2();
+    ASSERT_TRUE(e2);
+    ASSERT_EQ(e2->SetMaxVideoClips(3), S_OK);
+    ASSERT_EQ(e2->SetMaxAudioClips(3), S_OK);
+    ASSERT_EQ(e2->Initialize(2, 1), S_OK);
+    auto add = [&](bool video, const std::string& path, double in, double out, double skip) {
+        const int64_t i = int64_t(in * kSecond), o = int64_t(out * kSecond), s = int64_t(skip * kSecond);
+        const char* p = path.empty() ? nullptr : path.c_str();
+        const BOOL file = path.empty() ? FALSE : TRUE;
+        return video ? e2->AddVideoClip(p, Low(i), High(i), Low(o), High(o), file)
+                     : e2->AddAudioClip(p, Low(i), High(i), Low(o), High(o), file, Low(s), High(s));
+    };
+    ASSERT_EQ(add(true, a, 1.3, 4.1, 0), S_OK);
+    ASSERT_EQ(add(true, "", 5, 8, 0), S_OK);
+    ASSERT_EQ(add(true, a, 0.5, 3.3, 0), S_OK);
+    ASSERT_EQ(add(false, b, 0.5, 3.5, 0), S_OK);
+    ASSERT_EQ(add(false, "", 2, 5, 0.5), S_OK);
+    ASSERT_EQ(add(false, b, 1.0, 3.6, 0), S_OK);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("segments2") + ".mpg");
+    ASSERT_EQ(e2->SetOutputFileName(out.c_str()), S_OK);
+    ASSERT_EQ(e2->SetVideoSegmentCallback(&OnSegment, &hv), S_OK);
+    Done done;
+    EXPECT_EQ(e2->Start(&OnDone, &done), E_FAIL) << "an audio segment with nobody to render it";
+    ASSERT_EQ(e2->SetAudioSegmentCallback(&OnSegment, &ha), S_OK);
+    ASSERT_EQ(e2->Start(&OnDone, &done), S_OK);
+    ASSERT_TRUE(done.Wait());
+    hv.host.Join();
+    ha.host.Join();
+    EXPECT_EQ(done.status, kEditDone);
+    EXPECT_EQ(done.calls, 1);
+    ASSERT_EQ(hv.asked.size(), 1u);
+    EXPECT_EQ(hv.asked[0], std::make_pair(5 * kSecond, 8 * kSecond));
+    ASSERT_EQ(ha.asked.size(), 1u);
+    EXPECT_EQ(ha.asked[0], std::make_pair(2 * kSecond, 5 * kSecond));
+
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    EXPECT_EQ(editor_test::StreamKinds(name), "video audio");
+    for (const char* kind : {"v", "a"}) {
+        SCOPED_TRACE(kind);
+        std::vector<int64_t> pts;
+        for (const auto& p : editor_test::ProbePackets(out, kind))
+            if (p.hasPts) pts.push_back(p.pts);
+        ASSERT_GT(pts.size(), 150u);
+        std::sort(pts.begin(), pts.end());
+        const int64_t step = kind[0] == 'v' ? 3600 : 2160;  // one picture, one MPEG audio frame
+        for (size_t i = 1; i < pts.size(); ++i)
+            ASSERT_TRUE(pts[i] > pts[i - 1] && pts[i] - pts[i - 1] <= step) << pts[i - 1] << " -> " << pts[i];
+        const double seconds = double(pts.back() + step - pts.front()) / 90000.0;
+        if (kind[0] == 'v')
+            EXPECT_NEAR(seconds, 2.8 + 3.0 + 2.8, 2 * 0.6);
+        else
+            EXPECT_NEAR(seconds, 3.0 + 2.5 + 2.6, 0.1);
+    }
 }
 
 // Stop while the host sits inside a segment that never ends returns and is reported

@@ -4,11 +4,15 @@
 #include "editor/core/edit_engine2.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "editor/core/tests/host_fixtures.h"
 #include "editor/core/tests/join_fixtures.h"
 #include "editor/core/tests/ps_fixtures.h"
 
@@ -192,6 +196,115 @@ TEST(EditEngine2, ClearsProgressiveSequenceInEveryHeader) {
         }
         EXPECT_GT(headers, 4);
         EXPECT_EQ(progressive, clear ? 0 : headers);
+    }
+}
+
+// Host segments in both lists, each rendered by its own host through its own sink: video
+// cut 1.3-4.1 s, a 3 s host segment, cut 0.5-3.3 s; under it audio cuts 0.5-3.5 s and
+// 1.0-3.0 s, then a 3 s host segment whose first 0.5 s is skipped. Both streams run on
+// and the audio covers 3 + 2 + 2.5 s.
+TEST(EditEngine2, HostSegmentsOfEachList) {
+    const std::string a = DvdClip(300), b = DvdClip(500), c = DvdClip(900);
+    editor_test::Host video(editor_test::HostVideo(3), editor_test::HostAudio(0.5));
+    editor_test::Host sound(editor_test::HostVideo(0.5), editor_test::HostAudio(3));
+    editor::CEditEngine2 engine;
+    ASSERT_TRUE(engine.SetVideoCapacity(3));
+    ASSERT_TRUE(engine.SetAudioCapacity(3));
+    ASSERT_GE(engine.AddVideoClip(a, 13000000, 41000000, true), 0);
+    ASSERT_EQ(engine.AddVideoClip("", 50000000, 80000000, false), 1);
+    ASSERT_GE(engine.AddVideoClip(b, 5000000, 33000000, true), 0);
+    ASSERT_GE(engine.AddAudioClip(c, 5000000, 35000000, true, 0), 0);
+    ASSERT_GE(engine.AddAudioClip(c, 10000000, 30000000, true, 0), 0);
+    ASSERT_EQ(engine.AddAudioClip("", 20000000, 50000000, false, 5000000), 2);
+    engine.SetWriterType(editor::kWriterDvd);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("host2") + ".mpg");
+    engine.SetOutputFileName(out);
+    // Each list needs its own host.
+    ASSERT_FALSE(engine.Start());
+    const auto none = [](int64_t, const uint8_t*, size_t) {};
+    std::atomic<int> videoAsked{0}, audioAsked{0};
+    std::atomic<int64_t> videoIn{0}, videoOut{0}, audioIn{0}, audioOut{0};
+    engine.SetVideoSegmentCallback([&](int64_t in, int64_t out) {
+        ++videoAsked;
+        videoIn = in;
+        videoOut = out;
+        video.Render([&](int64_t t, const uint8_t* d, size_t n) { engine.VideoSink(t, d, n); }, none, in);
+        return true;
+    });
+    ASSERT_FALSE(engine.Start());
+    engine.SetAudioSegmentCallback([&](int64_t in, int64_t out) {
+        ++audioAsked;
+        audioIn = in;
+        audioOut = out;
+        sound.Render(
+            none, [&](int64_t t, const uint8_t* d, size_t n) { engine.AudioSink(t, d, n); }, in);
+        return true;
+    });
+    ASSERT_TRUE(engine.Start());
+    ASSERT_EQ(engine.Wait(), editor::kMuxDone);
+    video.Join();
+    sound.Join();
+    EXPECT_EQ(videoAsked, 1);
+    EXPECT_EQ(audioAsked, 1);
+    EXPECT_EQ(videoIn, 50000000);
+    EXPECT_EQ(videoOut, 80000000);
+    EXPECT_EQ(audioIn, 20000000);
+    EXPECT_EQ(audioOut, 50000000);
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    EXPECT_EQ(StreamKinds(name), "video audio");
+    const std::vector<int64_t> v = SortedPts(name, "v");
+    const std::vector<int64_t> au = SortedPts(name, "a");
+    ExpectContinuous(v, kFrame90k, "video");
+    ExpectContinuous(au, kAudioFrame90k, "audio");
+    EXPECT_NEAR(double(v.back() + kFrame90k - v.front()) / 90000.0, 8.6, 1.2);
+    EXPECT_NEAR(double(au.back() + kAudioFrame90k - au.front()) / 90000.0, 7.5, 0.1);
+    EXPECT_NEAR(double(au.front()), double(v.front()), 0.05 * 90000);
+    EXPECT_EQ(editor_test::CountClipStarts(VideoElementaryStream(name)), 2);  // the host's GOPs are its own
+}
+
+// A host that stalls inside the segment of either list: Stop ends the run, and the sinks
+// return at once afterwards.
+TEST(EditEngine2, StopDuringAHostSegmentReturns) {
+    const std::string a = DvdClip(300);
+    editor_test::Host host(editor_test::HostVideo(1), editor_test::HostAudio(1));
+    ASSERT_GE(host.times.size(), 10u);
+    for (const bool stallVideo : {true, false}) {
+        SCOPED_TRACE(stallVideo ? "video" : "audio");
+        editor::CEditEngine2 engine;
+        ASSERT_TRUE(engine.SetVideoCapacity(2));
+        ASSERT_TRUE(engine.SetAudioCapacity(2));
+        ASSERT_GE(engine.AddVideoClip(a, 0, 20000000, true), 0);
+        ASSERT_GE(engine.AddAudioClip(a, 0, 20000000, true, 0), 0);
+        if (stallVideo)
+            ASSERT_EQ(engine.AddVideoClip("", 0, 30000000, false), 1);
+        else
+            ASSERT_EQ(engine.AddAudioClip("", 0, 30000000, false, 0), 1);
+        engine.SetWriterType(editor::kWriterDvd);
+        std::atomic<bool> asked{false};
+        // Some data, then silence from the host: the segment never ends.
+        engine.SetVideoSegmentCallback([&](int64_t, int64_t) {
+            asked = true;
+            for (size_t i = 0; i < 10; ++i)
+                engine.VideoSink(host.times[i], host.samples[i].data(), host.samples[i].size());
+            return true;
+        });
+        engine.SetAudioSegmentCallback([&](int64_t, int64_t) {
+            asked = true;
+            engine.AudioSink(0, host.audio.data(), 3000);
+            return true;
+        });
+        ASSERT_TRUE(engine.Start());
+        for (int i = 0; i < 600 && !asked; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ASSERT_TRUE(asked);
+        const auto t0 = std::chrono::steady_clock::now();
+        engine.Stop();
+        EXPECT_EQ(engine.Wait(), editor::kMuxFailed);
+        engine.VideoSink(0, host.samples[0].data(), host.samples[0].size());
+        engine.AudioSink(0, host.audio.data(), 1000);
+        // A hang bound, not a speed figure.
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
     }
 }
 
