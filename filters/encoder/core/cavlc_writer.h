@@ -262,6 +262,31 @@ inline int ShapePartitions(int32_t shape, PartitionRect* out) {
     }
 }
 
+// The motion partitions of a shape in coding order: for 8x8, each quadrant's
+// sub-partitions (8x8, 8x4, 4x8 or 4x4 by `sub`), up to 16.
+inline int MotionPartitions(int32_t shape, const int8_t* sub, PartitionRect* out) {
+    if (shape != kPart8x8) return ShapePartitions(shape, out);
+    int n = 0;
+    for (int q = 0; q < 4; ++q) {
+        const int x = 2 * (q & 1), y = 2 * (q >> 1);
+        switch (sub[q]) {
+            case kSub8x4:
+                out[n++] = {x, y, 2, 1}, out[n++] = {x, y + 1, 2, 1};
+                break;
+            case kSub4x8:
+                out[n++] = {x, y, 1, 2}, out[n++] = {x + 1, y, 1, 2};
+                break;
+            case kSub4x4:
+                for (int i = 0; i < 4; ++i)
+                    out[n++] = {x + (i & 1), y + (i >> 1), 1, 1};
+                break;
+            default:
+                out[n++] = {x, y, 2, 2};
+        }
+    }
+    return n;
+}
+
 // ref_idx_lX: te(v) when the list has two active references, ue(v) beyond (clause 9.1).
 template <common::BitSink Sink>
 void WriteRefIdx(Sink& s, int ref, int active) {
@@ -272,7 +297,7 @@ void WriteRefIdx(Sink& s, int ref, int active) {
 }
 
 // One inter macroblock_layer of a P or B slice (kinds 3, 4, 5, 8): mb_type, the
-// sub_mb_types of P_8x8 (all 8x8), reference indices, vector differences, coded block
+// sub_mb_types of P_8x8 (Table 7-17), reference indices, vector differences, coded block
 // pattern, mb_qp_delta and residual.
 template <common::BitSink Sink>
 void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& cand, const LumaResult& l,
@@ -288,7 +313,7 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
         s.PutUe(static_cast<uint32_t>(cand.shape));  // P_L0_16x16, P_L0_L0_16x8, P_L0_L0_8x16, P_8x8
         if (cand.shape == kPart8x8)
             for (int i = 0; i < 4; ++i)
-                s.PutUe(0);  // P_L0_8x8
+                s.PutUe(static_cast<uint32_t>(cand.subShape[i]));  // P_L0_8x8, _8x4, _4x8, _4x4
     } else {
         // B_L0_16x16, B_L1_16x16, B_Bi_16x16 (Table 7-14).
         const bool l0 = cand.motion[0][0].ref >= 0, l1 = cand.motion[1][0].ref >= 0;
@@ -299,9 +324,11 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
             const MotionEntry& m = cand.motion[list][4 * parts[i].y + parts[i].x];
             if (m.ref >= 0) WriteRefIdx(s, m.ref, active[list]);
         }
+    PartitionRect sub[16];
+    const int ns = mb.kind == kMbBDirect16x16 ? 0 : MotionPartitions(cand.shape, cand.subShape, sub);
     for (int list = 0; list < 2; ++list)
-        for (int i = 0; i < n; ++i) {
-            const int b = 4 * parts[i].y + parts[i].x;
+        for (int i = 0; i < ns; ++i) {
+            const int b = 4 * sub[i].y + sub[i].x;
             if (cand.motion[list][b].ref < 0) continue;
             s.PutSe(cand.delta[list][b].x);
             s.PutSe(cand.delta[list][b].y);

@@ -73,7 +73,8 @@ struct InterReferences {
 // and the prediction samples.
 struct InterCandidate {
     int32_t shape = kPart16x16;
-    bool direct = false;  // the P_Skip or spatial direct motion
+    int8_t subShape[4] = {kSub8x8, kSub8x8, kSub8x8, kSub8x8};  // SubPartitionShape per 8x8 (shape 8x8 only)
+    bool direct = false;                                        // the P_Skip or spatial direct motion
     MotionEntry motion[2][16];
     MotionEntry delta[2][16];
     int mvdSum = 0;  // sum of |vector difference| in quarter samples over lists and partitions
