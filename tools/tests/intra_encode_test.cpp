@@ -376,6 +376,58 @@ TEST(InterEncode, SubPartitionsFollowTheShapeBits) {
     EXPECT_EQ(splits(127), 3);
 }
 
+// B pictures split into B_8x8 where each quadrant is best served by its own list, vector
+// or direct motion: here the left half of the picture follows the past reference and the
+// right half the future one, at vectors that change every 8 samples.
+TEST(InterEncode, BPicturesCodeB8x8Macroblocks) {
+    using namespace ombrisk;
+    constexpr int kW = 96, kH = 64;
+    const auto b8x8Count = [&](int32_t partitions, int level) {
+        EncoderBlock block;
+        MakeBlock(&block, kW, kH,
+                  {{kParGopLength, 0},
+                   {kParBFrames, 1},
+                   {kParRefFrames, 1},
+                   {kParPartitions, partitions},
+                   {kParMbCoderLevel, level},
+                   {kParQpI, 16},
+                   {kParQpP, 16},
+                   {kParQpB, 16}});
+        CPictureEncoder encoder(block);
+        EXPECT_EQ(encoder.status(), kCoreOk);
+        const size_t size = kW * kH * 3 / 2;
+        std::vector<uint8_t> past(size, 128), future(size, 128), middle(size, 128);
+        for (int i = 0; i < kW * kH; ++i) {
+            past[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+            future[i] = static_cast<uint8_t>((i * 40503u + 7) >> 3);
+        }
+        for (int by = 0; by < kH / 8; ++by)
+            for (int bx = 0; bx < kW / 8; ++bx) {
+                const std::vector<uint8_t>& from = bx < kW / 16 ? past : future;
+                const int dx = (bx * 5 + by * 3) % 5 - 2, dy = (bx * 3 + by * 7) % 5 - 2;
+                for (int y = 8 * by; y < 8 * by + 8; ++y)
+                    for (int x = 8 * bx; x < 8 * bx + 8; ++x)
+                        middle[y * kW + x] = from[std::clamp(y + dy, 0, kH - 1) * kW + std::clamp(x + dx, 0, kW - 1)];
+            }
+        const auto picture = [&](const std::vector<uint8_t>& p) {
+            return PlanarPicture{p.data(), p.data() + kW * kH, p.data() + kW * kH * 5 / 4, kW, kH, kW, kW / 2};
+        };
+        std::vector<uint8_t> out;
+        EXPECT_EQ(encoder.EncodePicture(picture(past), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(future), PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(middle), PictureOrder{kSliceB, false, false, 1}, &out), kCoreOk);
+        int count = 0;
+        const CRefPictureStore& p = encoder.reconstruction();
+        for (int mb = 0; mb < block.macroblocks.count; ++mb)
+            count += p.records()[(mb / (kW / 16)) * p.recordStride() + mb % (kW / 16)].kind == kMbB8x8;
+        return count;
+    };
+    for (int level = 1; level <= 2; ++level) {
+        EXPECT_EQ(b8x8Count(1, level), 0) << "level " << level;
+        EXPECT_GT(b8x8Count(15, level), 4) << "level " << level;
+    }
+}
+
 // Settings and picture orders the encoder cannot serve are refused, not coded wrongly.
 TEST(InterEncode, RefusesWhatItCannotCode) {
     using namespace ombrisk;

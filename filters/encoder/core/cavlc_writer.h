@@ -240,6 +240,11 @@ void WriteIntraMacroblock(Sink& s, const CMbContext& mb, const LumaResult& l, co
     WriteChromaResidual(s, mb, c, r.chromaTotalCoeff);
 }
 
+// Raster index of the first 4x4 block of 8x8 quadrant q.
+constexpr int QuadrantFirstBlock(int q) {
+    return (q >> 1) * 8 + (q & 1) * 2;
+}
+
 // The partitions of a shape in coding order, as (x, y, width, height) in 4x4 blocks.
 struct PartitionRect {
     int x, y, w, h;
@@ -314,6 +319,13 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
         if (cand.shape == kPart8x8)
             for (int i = 0; i < 4; ++i)
                 s.PutUe(static_cast<uint32_t>(cand.subShape[i]));  // P_L0_8x8, _8x4, _4x8, _4x4
+    } else if (cand.shape == kPart8x8) {
+        s.PutUe(22);  // B_8x8, then B_Direct_8x8, B_L0_8x8, B_L1_8x8 or B_Bi_8x8 (Table 7-18)
+        for (int q = 0; q < 4; ++q) {
+            const int b = QuadrantFirstBlock(q);
+            const bool l0 = cand.motion[0][b].ref >= 0, l1 = cand.motion[1][b].ref >= 0;
+            s.PutUe((cand.directQuadrants >> q & 1) ? 0u : l0 && l1 ? 3u : l1 ? 2u : 1u);
+        }
     } else {
         // B_L0_16x16, B_L1_16x16, B_Bi_16x16 (Table 7-14).
         const bool l0 = cand.motion[0][0].ref >= 0, l1 = cand.motion[1][0].ref >= 0;
@@ -322,14 +334,14 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
     for (int list = 0; list < 2; ++list)
         for (int i = 0; i < n; ++i) {
             const MotionEntry& m = cand.motion[list][4 * parts[i].y + parts[i].x];
-            if (m.ref >= 0) WriteRefIdx(s, m.ref, active[list]);
+            if (m.ref >= 0 && !cand.IsDirectAt(parts[i].x, parts[i].y)) WriteRefIdx(s, m.ref, active[list]);
         }
     PartitionRect sub[16];
     const int ns = mb.kind == kMbBDirect16x16 ? 0 : MotionPartitions(cand.shape, cand.subShape, sub);
     for (int list = 0; list < 2; ++list)
         for (int i = 0; i < ns; ++i) {
             const int b = 4 * sub[i].y + sub[i].x;
-            if (cand.motion[list][b].ref < 0) continue;
+            if (cand.motion[list][b].ref < 0 || cand.IsDirectAt(sub[i].x, sub[i].y)) continue;
             s.PutSe(cand.delta[list][b].x);
             s.PutSe(cand.delta[list][b].y);
         }

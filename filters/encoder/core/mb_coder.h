@@ -53,6 +53,7 @@ private:
     uint32_t CheckPredictionError(const InterCandidate& c);
     void SearchCandidates(InterCandidate* out, int* count);
     void SearchShapes(InterCandidate* out, int* count);
+    void SearchB8x8(InterCandidate* out, int* count);
     int SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8);
     int64_t CandidateScore(const InterCandidate& c) const;
     int64_t RefineWithPartitions(int64_t cost, int count);
@@ -116,6 +117,8 @@ private:
     // The best 16x16 list-0 vector and reference of the macroblock (partitions start there).
     MotionVector best16_;
     int bestRef16_ = -1;
+    MotionVector bestL1_;
+    int bestRefL1_ = -1;
 };
 
 }  // namespace ombrisk

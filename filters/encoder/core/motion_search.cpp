@@ -193,7 +193,7 @@ int CMbCoder::ComputeDeltas(InterCandidate& c) const {
         for (int i = 0; i < n; ++i) {
             const cavlc::PartitionRect& p = parts[i];
             const MotionEntry& m = c.motion[list][4 * p.y + p.x];
-            if (m.ref >= 0) {
+            if (m.ref >= 0 && !c.IsDirectAt(p.x, p.y)) {
                 const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur, list, m.ref, p.x, p.y, p.w, shape);
                 const MotionVector d{m.x - mvp.x, m.y - mvp.y};
                 SetRect(c.delta[list], p.x, p.y, p.w, p.h, d, m.ref);
@@ -227,7 +227,7 @@ void CMbCoder::CodeInterResidual(InterCandidate& c) {
 int32_t CMbCoder::InterKind(const InterCandidate& c, int cbp) const {
     if (mb_.sliceType == kSliceB) {
         if (c.direct) return cbp ? kMbBDirect16x16 : kMbSkipped;
-        return kMbBInter;
+        return c.shape == kPart8x8 ? kMbB8x8 : kMbBInter;
     }
     if (cbp == 0 && c.shape == kPart16x16) {
         const MotionEntry& s = cand_[0].motion[0][0];
@@ -354,6 +354,7 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
         InterCandidate& c = out[n++];
         c.shape = kPart16x16;
         c.direct = false;
+        c.directQuadrants = 0;
         ClearList(c, 0);
         ClearList(c, 1);
         if (use0) SetRect(c.motion[0], 0, 0, 4, 4, best[0], bestRef[0]);
@@ -363,6 +364,8 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
     }
     best16_ = best[0];
     bestRef16_ = bestRef[0];
+    bestL1_ = best[1];
+    bestRefL1_ = bestRef[1];
     *count = n;
     // Level 2 weighs the partitions with the other candidates; level 1 refines afterwards.
     if (level_ == kCoderRdo) SearchShapes(out, count);
@@ -371,11 +374,17 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
 // The 16x8, 8x16 and 8x8 candidates of a P macroblock, each partition searched in coding
 // order from the best 16x16 vector, appended to `out`.
 void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
-    if (mb_.sliceType != kSliceP || !partitions_ || !motionSearch_ || bestRef16_ < 0) return;
+    if (!partitions_ || !motionSearch_) return;
+    if (mb_.sliceType == kSliceB) {
+        SearchB8x8(out, count);
+        return;
+    }
+    if (mb_.sliceType != kSliceP || bestRef16_ < 0) return;
     int n = *count;
     for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
         InterCandidate& c = out[n++];
         c.shape = shape;
+        c.directQuadrants = 0;
         std::fill(c.subShape, c.subShape + 4, int8_t{kSub8x8});
         c.direct = false;
         ClearList(c, 1);
@@ -402,6 +411,63 @@ void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
         ComputeDeltas(c);
     }
     *count = n;
+}
+
+// The B_8x8 candidate: each quadrant in coding order takes the cheapest of list 0, list 1
+// (each searched from the best 16x16 vector of its list), both averaged, and the spatial
+// direct motion of `out[0]` (no vector or reference bits; charged nothing for them).
+void CMbCoder::SearchB8x8(InterCandidate* out, int* count) {
+    const InterCandidate& d = out[0];
+    if (!d.direct || (bestRef16_ < 0 && bestRefL1_ < 0)) return;
+    InterCandidate& c = out[(*count)++];
+    c.shape = kPart8x8;
+    c.direct = false;
+    c.directQuadrants = 0;
+    std::fill(c.subShape, c.subShape + 4, int8_t{kSub8x8});
+    ClearList(c, 0);
+    ClearList(c, 1);
+    const int refs[2] = {bestRef16_, bestRefL1_};
+    const MotionVector starts[2] = {best16_, bestL1_};
+    PartialMotion cur[2] = {{c.motion[0], 0}, {c.motion[1], 0}};
+    alignas(16) uint8_t pred[2][256];
+    for (int q = 0; q < 4; ++q) {
+        const int bx = 2 * (q & 1), by = 2 * (q >> 1);
+        const int x = 16 * mb_.mbX + 4 * bx, y = 16 * mb_.mbY + 4 * by, off = 64 * by + 4 * bx;
+        MotionVector mv[2];
+        uint32_t cost[2] = {kNoCost, kNoCost}, vecCost[2] = {0, 0};
+        for (int list = 0; list < 2; ++list) {
+            if (refs[list] < 0) continue;
+            const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur[list], list, refs[list], bx, by, 2);
+            mv[list] = SearchPartition(list, refs[list], bx, by, 2, 2, mvp, &starts[list], 1, &cost[list]);
+            vecCost[list] = VectorCost(mv[list], mvp);
+            PredictLumaBlock(*mb_.references->list[list][refs[list]], x, y, mv[list].x, mv[list].y, 8, 8,
+                             pred[list] + off, 16);
+        }
+        // 0: list 0, 1: list 1, 2: both, 3: direct.
+        int choice = 3;
+        uint32_t best = PartitionCost(d.luma, bx, by, 2, 2);
+        for (int list = 0; list < 2; ++list)
+            if (cost[list] < best) best = cost[list], choice = list;
+        if (refs[0] >= 0 && refs[1] >= 0) {
+            AveragePredictions(pred[0] + off, pred[1] + off, 8, 8, 16);
+            const uint32_t both = PartitionCost(pred[0], bx, by, 2, 2) + vecCost[0] + vecCost[1];
+            if (both < best) best = both, choice = 2;
+        }
+        for (int list = 0; list < 2; ++list) {
+            if (choice == 3) {
+                const MotionEntry& m = d.motion[list][QuadrantBlock(q)];
+                SetRect(c.motion[list], bx, by, 2, 2, {m.x, m.y}, m.ref);
+            } else if (choice == list || choice == 2) {
+                SetRect(c.motion[list], bx, by, 2, 2, mv[list], refs[list]);
+            }
+            for (int yy = by; yy < by + 2; ++yy)
+                for (int xx = bx; xx < bx + 2; ++xx)
+                    cur[list].decoded |= static_cast<uint16_t>(1u << (4 * yy + xx));
+        }
+        if (choice == 3) c.directQuadrants |= static_cast<uint8_t>(1u << q);
+    }
+    PredictCandidate(c);
+    ComputeDeltas(c);
 }
 
 // Quadrant q of an 8x8 candidate whose 8x8 vector `mv8` costs `cost8`: each allowed
@@ -532,7 +598,8 @@ void CMbCoder::DecideInter() {
     }
     mb_.lumaToggle ^= 1;
     mb_.chromaToggle ^= 1;
-    if (level_ == kCoderSatd && cost >= 5 && (mb_.kind == kMbPInter || mb_.kind == kMbP8x8))
+    if (level_ == kCoderSatd && cost >= 5 &&
+        (mb_.kind == kMbPInter || mb_.kind == kMbP8x8 || mb_.kind == kMbBInter || mb_.kind == kMbB8x8))
         cost = RefineWithPartitions(cost, count);
     IntraAfterInter(cost);
 }
