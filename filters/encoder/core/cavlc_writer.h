@@ -302,7 +302,7 @@ void WriteRefIdx(Sink& s, int ref, int active) {
 }
 
 // One inter macroblock_layer of a P or B slice (kinds 3, 4, 5, 8): mb_type, the
-// sub_mb_types of P_8x8 (Table 7-17), reference indices, vector differences, coded block
+// sub_mb_types of P_8x8 and B_8x8 (Tables 7-17, 7-18), reference indices, vector differences, coded block
 // pattern, mb_qp_delta and residual.
 template <common::BitSink Sink>
 void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& cand, const LumaResult& l,
@@ -312,10 +312,15 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
     const int* active = mb.references->count;
     PartitionRect parts[4];
     const int n = mb.kind == kMbBDirect16x16 ? 0 : ShapePartitions(cand.shape, parts);
+    bool p8x8ref0 = mb.sliceType == kSliceP && cand.shape == kPart8x8 && active[0] > 1;
+    for (int q = 0; q < 4 && p8x8ref0; ++q)
+        p8x8ref0 = cand.motion[0][QuadrantFirstBlock(q)].ref == 0;
     if (mb.kind == kMbBDirect16x16) {
         s.PutUe(0);
     } else if (mb.sliceType == kSliceP) {
-        s.PutUe(static_cast<uint32_t>(cand.shape));  // P_L0_16x16, P_L0_L0_16x8, P_L0_L0_8x16, P_8x8
+        // P_L0_16x16, P_L0_L0_16x8, P_L0_L0_8x16, P_8x8; P_8x8ref0 (4) where every
+        // quadrant uses reference 0 and ref_idx would be coded.
+        s.PutUe(p8x8ref0 ? 4u : static_cast<uint32_t>(cand.shape));
         if (cand.shape == kPart8x8)
             for (int i = 0; i < 4; ++i)
                 s.PutUe(static_cast<uint32_t>(cand.subShape[i]));  // P_L0_8x8, _8x4, _4x8, _4x4
@@ -334,7 +339,8 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
     for (int list = 0; list < 2; ++list)
         for (int i = 0; i < n; ++i) {
             const MotionEntry& m = cand.motion[list][4 * parts[i].y + parts[i].x];
-            if (m.ref >= 0 && !cand.IsDirectAt(parts[i].x, parts[i].y)) WriteRefIdx(s, m.ref, active[list]);
+            if (m.ref >= 0 && !cand.IsDirectAt(parts[i].x, parts[i].y) && !p8x8ref0)
+                WriteRefIdx(s, m.ref, active[list]);
         }
     PartitionRect sub[16];
     const int ns = mb.kind == kMbBDirect16x16 ? 0 : MotionPartitions(cand.shape, cand.subShape, sub);
