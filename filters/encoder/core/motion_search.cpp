@@ -15,11 +15,6 @@ namespace {
 
 constexpr uint32_t kNoCost = 0x0FFFFFFF;
 
-// Raster index of the first 4x4 block of 8x8 quadrant q.
-constexpr int QuadrantBlock(int q) {
-    return (q >> 1) * 8 + (q & 1) * 2;
-}
-
 void SetRect(MotionEntry* m, int bx, int by, int w, int h, MotionVector mv, int ref) {
     for (int y = by; y < by + h; ++y)
         for (int x = bx; x < bx + w; ++x)
@@ -455,7 +450,7 @@ void CMbCoder::SearchB8x8(InterCandidate* out, int* count) {
         }
         for (int list = 0; list < 2; ++list) {
             if (choice == 3) {
-                const MotionEntry& m = d.motion[list][QuadrantBlock(q)];
+                const MotionEntry& m = d.motion[list][cavlc::QuadrantFirstBlock(q)];
                 SetRect(c.motion[list], bx, by, 2, 2, {m.x, m.y}, m.ref);
             } else if (choice == list || choice == 2) {
                 SetRect(c.motion[list], bx, by, 2, 2, mv[list], refs[list]);
