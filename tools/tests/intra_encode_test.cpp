@@ -149,6 +149,10 @@ TEST(InterEncode, FfmpegDecodesTheReconstruction) {
          2, 4, 2, 2},
         {"pan, half samples, 16x16 only, level 2", kPan176, 6, 36, 2, 1, 1, 2, true, 1, 1},
         {"zero motion, level 1, IDR every 4", kTestsrc176, 9, 20, 1, 2, 1, 1, false, 2, 15, 4},
+        {"pan, all sub-8x8 shapes, level 1, two slices", kPan176, 6, 22, 1, 2, 0, 2, true, 2, 127},
+        {"zoom, 4x4 sub-blocks only, level 2, QP 40", kZoom176, 6, 40, 2, 1, 1, 1, true, 2, 79},
+        {"odd size, 8x4 and 4x8, level 1, half samples", "testsrc2=size=200x120:rate=25,scroll=h=0.02:v=0.01", 6, 14, 1,
+         1, 0, 3, true, 1, 63},
     };
     for (const InterCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -311,6 +315,117 @@ TEST(InterEncode, SubSampleDepthBoundsTheVectors) {
     EXPECT_EQ(vectorUnits(0), 4);
     EXPECT_EQ(vectorUnits(1), 2);
     EXPECT_EQ(vectorUnits(2), 1);
+}
+
+// Word 19 bits 4-6 allow the 8x4, 4x8 and 4x4 sub-partitions of P_8x8: on a picture
+// whose 4x4 blocks each move their own way, the allowed shapes (and only those) split the
+// 8x8 quadrants, as the per-block vectors of the records show.
+TEST(InterEncode, SubPartitionsFollowTheShapeBits) {
+    using namespace ombrisk;
+    constexpr int kW = 96, kH = 64;
+    // Bit 0: side-by-side blocks of a quadrant differ (4x8, 4x4); bit 1: stacked ones (8x4, 4x4).
+    const auto splits = [&](int32_t partitions) {
+        EncoderBlock block;
+        MakeBlock(&block, kW, kH,
+                  {{kParGopLength, 0},
+                   {kParBFrames, 0},
+                   {kParRefFrames, 1},
+                   {kParPartitions, partitions},
+                   {kParMbCoderLevel, 1},
+                   {kParQpI, 16},
+                   {kParQpP, 16}});
+        CPictureEncoder encoder(block);
+        EXPECT_EQ(encoder.status(), kCoreOk);
+        std::vector<uint8_t> first(kW * kH * 3 / 2), second(kW * kH * 3 / 2, 128);
+        for (size_t i = 0; i < first.size(); ++i)
+            first[i] = i < size_t(kW * kH) ? static_cast<uint8_t>((i * 2654435761u) >> 13) : 128;
+        // Each 4x4 block of the second picture copies the first displaced by its own vector.
+        for (int by = 0; by < kH / 4; ++by)
+            for (int bx = 0; bx < kW / 4; ++bx) {
+                const unsigned h = (bx * 73856093u) ^ (by * 19349663u);
+                const int dx = int(h % 7) - 3, dy = int((h >> 8) % 7) - 3;
+                for (int y = 4 * by; y < 4 * by + 4; ++y)
+                    for (int x = 4 * bx; x < 4 * bx + 4; ++x)
+                        second[y * kW + x] = first[std::clamp(y + dy, 0, kH - 1) * kW + std::clamp(x + dx, 0, kW - 1)];
+            }
+        const auto picture = [&](const std::vector<uint8_t>& p) {
+            return PlanarPicture{p.data(), p.data() + kW * kH, p.data() + kW * kH * 5 / 4, kW, kH, kW, kW / 2};
+        };
+        std::vector<uint8_t> out;
+        EXPECT_EQ(encoder.EncodePicture(picture(first), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(second), PictureOrder{kSliceP, false, true, 1}, &out), kCoreOk);
+        int seen = 0;
+        const CRefPictureStore& p = encoder.reconstruction();
+        for (int mb = 0; mb < block.macroblocks.count; ++mb) {
+            const MbRecord& r = p.records()[(mb / (kW / 16)) * p.recordStride() + mb % (kW / 16)];
+            const auto same = [&](int a, int b) {
+                return r.motion[0][a].x == r.motion[0][b].x && r.motion[0][a].y == r.motion[0][b].y;
+            };
+            for (int q = 0; q < 4; ++q) {
+                const int b = (q >> 1) * 8 + (q & 1) * 2;
+                if (!same(b, b + 1) || !same(b + 4, b + 5)) seen |= 1;
+                if (!same(b, b + 4) || !same(b + 1, b + 5)) seen |= 2;
+            }
+        }
+        return seen;
+    };
+    EXPECT_EQ(splits(15), 0);
+    EXPECT_EQ(splits(15 | 16), 2);  // 8x4: rows of a quadrant move apart
+    EXPECT_EQ(splits(15 | 32), 1);  // 4x8: columns
+    EXPECT_EQ(splits(15 | 64), 3);  // 4x4
+    EXPECT_EQ(splits(127), 3);
+}
+
+// B pictures split into B_8x8 where each quadrant is best served by its own list, vector
+// or direct motion: here the left half of the picture follows the past reference and the
+// right half the future one, at vectors that change every 8 samples.
+TEST(InterEncode, BPicturesCodeB8x8Macroblocks) {
+    using namespace ombrisk;
+    constexpr int kW = 96, kH = 64;
+    const auto b8x8Count = [&](int32_t partitions, int level) {
+        EncoderBlock block;
+        MakeBlock(&block, kW, kH,
+                  {{kParGopLength, 0},
+                   {kParBFrames, 1},
+                   {kParRefFrames, 1},
+                   {kParPartitions, partitions},
+                   {kParMbCoderLevel, level},
+                   {kParQpI, 16},
+                   {kParQpP, 16},
+                   {kParQpB, 16}});
+        CPictureEncoder encoder(block);
+        EXPECT_EQ(encoder.status(), kCoreOk);
+        const size_t size = kW * kH * 3 / 2;
+        std::vector<uint8_t> past(size, 128), future(size, 128), middle(size, 128);
+        for (int i = 0; i < kW * kH; ++i) {
+            past[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+            future[i] = static_cast<uint8_t>((i * 40503u + 7) >> 3);
+        }
+        for (int by = 0; by < kH / 8; ++by)
+            for (int bx = 0; bx < kW / 8; ++bx) {
+                const std::vector<uint8_t>& from = bx < kW / 16 ? past : future;
+                const int dx = (bx * 5 + by * 3) % 5 - 2, dy = (bx * 3 + by * 7) % 5 - 2;
+                for (int y = 8 * by; y < 8 * by + 8; ++y)
+                    for (int x = 8 * bx; x < 8 * bx + 8; ++x)
+                        middle[y * kW + x] = from[std::clamp(y + dy, 0, kH - 1) * kW + std::clamp(x + dx, 0, kW - 1)];
+            }
+        const auto picture = [&](const std::vector<uint8_t>& p) {
+            return PlanarPicture{p.data(), p.data() + kW * kH, p.data() + kW * kH * 5 / 4, kW, kH, kW, kW / 2};
+        };
+        std::vector<uint8_t> out;
+        EXPECT_EQ(encoder.EncodePicture(picture(past), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(future), PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
+        EXPECT_EQ(encoder.EncodePicture(picture(middle), PictureOrder{kSliceB, false, false, 1}, &out), kCoreOk);
+        int count = 0;
+        const CRefPictureStore& p = encoder.reconstruction();
+        for (int mb = 0; mb < block.macroblocks.count; ++mb)
+            count += p.records()[(mb / (kW / 16)) * p.recordStride() + mb % (kW / 16)].kind == kMbB8x8;
+        return count;
+    };
+    for (int level = 1; level <= 2; ++level) {
+        EXPECT_EQ(b8x8Count(1, level), 0) << "level " << level;
+        EXPECT_GT(b8x8Count(15, level), 4) << "level " << level;
+    }
 }
 
 // Settings and picture orders the encoder cannot serve are refused, not coded wrongly.

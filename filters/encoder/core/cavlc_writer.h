@@ -240,6 +240,11 @@ void WriteIntraMacroblock(Sink& s, const CMbContext& mb, const LumaResult& l, co
     WriteChromaResidual(s, mb, c, r.chromaTotalCoeff);
 }
 
+// Raster index of the first 4x4 block of 8x8 quadrant q.
+constexpr int QuadrantFirstBlock(int q) {
+    return (q >> 1) * 8 + (q & 1) * 2;
+}
+
 // The partitions of a shape in coding order, as (x, y, width, height) in 4x4 blocks.
 struct PartitionRect {
     int x, y, w, h;
@@ -262,6 +267,31 @@ inline int ShapePartitions(int32_t shape, PartitionRect* out) {
     }
 }
 
+// The motion partitions of a shape in coding order: for 8x8, each quadrant's
+// sub-partitions (8x8, 8x4, 4x8 or 4x4 by `sub`), up to 16.
+inline int MotionPartitions(int32_t shape, const int8_t* sub, PartitionRect* out) {
+    if (shape != kPart8x8) return ShapePartitions(shape, out);
+    int n = 0;
+    for (int q = 0; q < 4; ++q) {
+        const int x = 2 * (q & 1), y = 2 * (q >> 1);
+        switch (sub[q]) {
+            case kSub8x4:
+                out[n++] = {x, y, 2, 1}, out[n++] = {x, y + 1, 2, 1};
+                break;
+            case kSub4x8:
+                out[n++] = {x, y, 1, 2}, out[n++] = {x + 1, y, 1, 2};
+                break;
+            case kSub4x4:
+                for (int i = 0; i < 4; ++i)
+                    out[n++] = {x + (i & 1), y + (i >> 1), 1, 1};
+                break;
+            default:
+                out[n++] = {x, y, 2, 2};
+        }
+    }
+    return n;
+}
+
 // ref_idx_lX: te(v) when the list has two active references, ue(v) beyond (clause 9.1).
 template <common::BitSink Sink>
 void WriteRefIdx(Sink& s, int ref, int active) {
@@ -272,7 +302,7 @@ void WriteRefIdx(Sink& s, int ref, int active) {
 }
 
 // One inter macroblock_layer of a P or B slice (kinds 3, 4, 5, 8): mb_type, the
-// sub_mb_types of P_8x8 (all 8x8), reference indices, vector differences, coded block
+// sub_mb_types of P_8x8 and B_8x8 (Tables 7-17, 7-18), reference indices, vector differences, coded block
 // pattern, mb_qp_delta and residual.
 template <common::BitSink Sink>
 void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& cand, const LumaResult& l,
@@ -282,13 +312,25 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
     const int* active = mb.references->count;
     PartitionRect parts[4];
     const int n = mb.kind == kMbBDirect16x16 ? 0 : ShapePartitions(cand.shape, parts);
+    bool p8x8ref0 = mb.sliceType == kSliceP && cand.shape == kPart8x8 && active[0] > 1;
+    for (int q = 0; q < 4 && p8x8ref0; ++q)
+        p8x8ref0 = cand.motion[0][QuadrantFirstBlock(q)].ref == 0;
     if (mb.kind == kMbBDirect16x16) {
         s.PutUe(0);
     } else if (mb.sliceType == kSliceP) {
-        s.PutUe(static_cast<uint32_t>(cand.shape));  // P_L0_16x16, P_L0_L0_16x8, P_L0_L0_8x16, P_8x8
+        // P_L0_16x16, P_L0_L0_16x8, P_L0_L0_8x16, P_8x8; P_8x8ref0 (4) where every
+        // quadrant uses reference 0 and ref_idx would be coded.
+        s.PutUe(p8x8ref0 ? 4u : static_cast<uint32_t>(cand.shape));
         if (cand.shape == kPart8x8)
             for (int i = 0; i < 4; ++i)
-                s.PutUe(0);  // P_L0_8x8
+                s.PutUe(static_cast<uint32_t>(cand.subShape[i]));  // P_L0_8x8, _8x4, _4x8, _4x4
+    } else if (cand.shape == kPart8x8) {
+        s.PutUe(22);  // B_8x8, then B_Direct_8x8, B_L0_8x8, B_L1_8x8 or B_Bi_8x8 (Table 7-18)
+        for (int q = 0; q < 4; ++q) {
+            const int b = QuadrantFirstBlock(q);
+            const bool l0 = cand.motion[0][b].ref >= 0, l1 = cand.motion[1][b].ref >= 0;
+            s.PutUe((cand.directQuadrants >> q & 1) ? 0u : l0 && l1 ? 3u : l1 ? 2u : 1u);
+        }
     } else {
         // B_L0_16x16, B_L1_16x16, B_Bi_16x16 (Table 7-14).
         const bool l0 = cand.motion[0][0].ref >= 0, l1 = cand.motion[1][0].ref >= 0;
@@ -297,12 +339,15 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
     for (int list = 0; list < 2; ++list)
         for (int i = 0; i < n; ++i) {
             const MotionEntry& m = cand.motion[list][4 * parts[i].y + parts[i].x];
-            if (m.ref >= 0) WriteRefIdx(s, m.ref, active[list]);
+            if (m.ref >= 0 && !cand.IsDirectAt(parts[i].x, parts[i].y) && !p8x8ref0)
+                WriteRefIdx(s, m.ref, active[list]);
         }
+    PartitionRect sub[16];
+    const int ns = mb.kind == kMbBDirect16x16 ? 0 : MotionPartitions(cand.shape, cand.subShape, sub);
     for (int list = 0; list < 2; ++list)
-        for (int i = 0; i < n; ++i) {
-            const int b = 4 * parts[i].y + parts[i].x;
-            if (cand.motion[list][b].ref < 0) continue;
+        for (int i = 0; i < ns; ++i) {
+            const int b = 4 * sub[i].y + sub[i].x;
+            if (cand.motion[list][b].ref < 0 || cand.IsDirectAt(sub[i].x, sub[i].y)) continue;
             s.PutSe(cand.delta[list][b].x);
             s.PutSe(cand.delta[list][b].y);
         }

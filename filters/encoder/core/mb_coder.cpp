@@ -79,6 +79,7 @@ CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter*
     rangeY_ = std::clamp(block.param(kParRangeY), 0, 28);
     subpelDepth_ = std::clamp(block.param(kParSubpelDepth), 0, 2);
     partitions_ = level_ != kCoderSad && block.param(kParPartitions) > 1;
+    subShapes_ = partitions_ ? (block.param(kParPartitions) >> 4) & 7 : 0;
     motionSearch_ = block.param(kParMotionSearch) == 1;
     if (level_ == kCoderSatd) {
         cost4_ = k.satd4x4;

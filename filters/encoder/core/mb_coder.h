@@ -53,6 +53,8 @@ private:
     uint32_t CheckPredictionError(const InterCandidate& c);
     void SearchCandidates(InterCandidate* out, int* count);
     void SearchShapes(InterCandidate* out, int* count);
+    void SearchB8x8(InterCandidate* out, int* count);
+    int SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8);
     int64_t CandidateScore(const InterCandidate& c) const;
     int64_t RefineWithPartitions(int64_t cost, int count);
     void IntraAfterInter(int64_t interCost);
@@ -107,6 +109,7 @@ private:
     // 2 quarter), partition shapes beyond 16x16 (levels 1 and 2 with word 19 above 1).
     int rangeX_ = 16, rangeY_ = 16, subpelDepth_ = 2;
     bool partitions_ = false;
+    int subShapes_ = 0;  // bit 0 8x4, bit 1 4x8, bit 2 4x4 (word 19 bits 4-6)
     bool motionSearch_ = true;
     // Candidates: the one being built and the best so far.
     InterCandidate cand_[8];
@@ -114,6 +117,8 @@ private:
     // The best 16x16 list-0 vector and reference of the macroblock (partitions start there).
     MotionVector best16_;
     int bestRef16_ = -1;
+    MotionVector bestL1_;
+    int bestRefL1_ = -1;
 };
 
 }  // namespace ombrisk

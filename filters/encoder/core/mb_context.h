@@ -73,12 +73,19 @@ struct InterReferences {
 // and the prediction samples.
 struct InterCandidate {
     int32_t shape = kPart16x16;
-    bool direct = false;  // the P_Skip or spatial direct motion
+    int8_t subShape[4] = {kSub8x8, kSub8x8, kSub8x8, kSub8x8};  // SubPartitionShape per 8x8 (shape 8x8 only)
+    bool direct = false;                                        // the P_Skip or spatial direct motion
+    uint8_t directQuadrants = 0;                                // B_8x8: bit q set where 8x8 quadrant q is B_Direct_8x8
     MotionEntry motion[2][16];
     MotionEntry delta[2][16];
     int mvdSum = 0;  // sum of |vector difference| in quarter samples over lists and partitions
     alignas(16) uint8_t luma[256];
     alignas(16) uint8_t chroma[2][64];
+    // Whether the 4x4 block (bx, by) lies in a B_Direct_8x8 quadrant (no reference index or
+    // vector difference coded).
+    bool IsDirectAt(int bx, int by) const {
+        return shape == kPart8x8 && (directQuadrants >> ((by / 2) * 2 + bx / 2) & 1);
+    }
 };
 
 struct CMbContext {

@@ -15,11 +15,6 @@ namespace {
 
 constexpr uint32_t kNoCost = 0x0FFFFFFF;
 
-// Raster index of the first 4x4 block of 8x8 quadrant q.
-constexpr int QuadrantBlock(int q) {
-    return (q >> 1) * 8 + (q & 1) * 2;
-}
-
 void SetRect(MotionEntry* m, int bx, int by, int w, int h, MotionVector mv, int ref) {
     for (int y = by; y < by + h; ++y)
         for (int x = bx; x < bx + w; ++x)
@@ -69,6 +64,13 @@ MotionVector CMbCoder::SearchPartition(int list, int ref, int bx, int by, int w,
     const SadFn sad = bw == 16 ? mb_.kernels.sad16x16[1] : mb_.kernels.sad8x8[1];
     const auto costAt = [&](int dx, int dy) {
         const uint8_t* r = pic.luma() + (y0 + dy) * stride + x0 + dx;
+        if (bw == 4) {  // sub-8x8 blocks: no kernel of that width
+            uint32_t sum = 0;
+            for (int y = 0; y < bh; ++y)
+                for (int x = 0; x < 4; ++x)
+                    sum += static_cast<uint32_t>(std::abs(src[16 * y + x] - r[y * stride + x]));
+            return sum + VectorCost({4 * dx, 4 * dy}, mvp);
+        }
         return sad(src, r, nullptr, 16, stride, bh) + VectorCost({4 * dx, 4 * dy}, mvp);
     };
     const auto inside = [&](int dx, int dy) { return dx >= dxMin && dx <= dxMax && dy >= dyMin && dy <= dyMax; };
@@ -134,10 +136,11 @@ MotionVector CMbCoder::SearchPartition(int list, int ref, int bx, int by, int w,
 void CMbCoder::PredictCandidate(InterCandidate& c, bool chroma) const {
     alignas(16) uint8_t second[256];
     alignas(16) uint8_t secondChroma[2][64];
-    for (int q = 0; q < 4; ++q) {
-        const int b = QuadrantBlock(q);
-        const int lumaOff = (q >> 1) * 128 + (q & 1) * 8, chromaOff = (q >> 1) * 32 + (q & 1) * 4;
-        const int x = 16 * mb_.mbX + 8 * (q & 1), y = 16 * mb_.mbY + 8 * (q >> 1);
+    // One rectangle (bx, by, w, h in 4x4 blocks) of uniform motion, averaged over both lists.
+    const auto predictRect = [&](int bx, int by, int w, int h) {
+        const int b = 4 * by + bx;
+        const int lumaOff = 64 * by + 4 * bx, chromaOff = 16 * by + 2 * bx;
+        const int x = 16 * mb_.mbX + 4 * bx, y = 16 * mb_.mbY + 4 * by;
         bool first = true;
         for (int list = 0; list < 2; ++list) {
             const MotionEntry& m = c.motion[list][b];
@@ -145,19 +148,28 @@ void CMbCoder::PredictCandidate(InterCandidate& c, bool chroma) const {
             const CRefPictureStore& ref = *mb_.references->list[list][m.ref];
             if (chroma) {
                 for (int comp = 0; comp < 2; ++comp)
-                    PredictChromaBlock(ref, comp, x / 2, y / 2, m.x, m.y, 4, 4,
+                    PredictChromaBlock(ref, comp, x / 2, y / 2, m.x, m.y, 2 * w, 2 * h,
                                        (first ? c.chroma[comp] : secondChroma[comp]) + chromaOff, 8);
                 if (!first)
                     for (int comp = 0; comp < 2; ++comp)
-                        AveragePredictions(c.chroma[comp] + chromaOff, secondChroma[comp] + chromaOff, 4, 4, 8);
+                        AveragePredictions(c.chroma[comp] + chromaOff, secondChroma[comp] + chromaOff, 2 * w, 2 * h, 8);
             } else {
                 uint8_t* luma = first ? c.luma : second;
-                PredictLumaBlock(ref, x, y, m.x, m.y, 8, 8, luma + lumaOff, 16);
-                if (!first) AveragePredictions(c.luma + lumaOff, second + lumaOff, 8, 8, 16);
+                PredictLumaBlock(ref, x, y, m.x, m.y, 4 * w, 4 * h, luma + lumaOff, 16);
+                if (!first) AveragePredictions(c.luma + lumaOff, second + lumaOff, 4 * w, 4 * h, 16);
             }
             first = false;
         }
+    };
+    if (c.shape == kPart8x8 && !c.direct) {
+        cavlc::PartitionRect parts[16];
+        const int n = cavlc::MotionPartitions(c.shape, c.subShape, parts);
+        for (int i = 0; i < n; ++i)
+            predictRect(parts[i].x, parts[i].y, parts[i].w, parts[i].h);
+        return;
     }
+    for (int q = 0; q < 4; ++q)
+        predictRect(2 * (q & 1), 2 * (q >> 1), 2, 2);
 }
 
 int CMbCoder::ComputeDeltas(InterCandidate& c) const {
@@ -165,8 +177,8 @@ int CMbCoder::ComputeDeltas(InterCandidate& c) const {
         for (int b = 0; b < 16; ++b)
             c.delta[list][b] = MotionEntry{0, 0, c.motion[list][b].ref};
     if (c.direct && mb_.sliceType == kSliceB) return 0;
-    cavlc::PartitionRect parts[4];
-    const int n = cavlc::ShapePartitions(c.shape, parts);
+    cavlc::PartitionRect parts[16];
+    const int n = cavlc::MotionPartitions(c.shape, c.subShape, parts);
     const PredShape shape = c.shape == kPart16x8   ? PredShape::k16x8
                             : c.shape == kPart8x16 ? PredShape::k8x16
                                                    : PredShape::kOther;
@@ -176,7 +188,7 @@ int CMbCoder::ComputeDeltas(InterCandidate& c) const {
         for (int i = 0; i < n; ++i) {
             const cavlc::PartitionRect& p = parts[i];
             const MotionEntry& m = c.motion[list][4 * p.y + p.x];
-            if (m.ref >= 0) {
+            if (m.ref >= 0 && !c.IsDirectAt(p.x, p.y)) {
                 const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur, list, m.ref, p.x, p.y, p.w, shape);
                 const MotionVector d{m.x - mvp.x, m.y - mvp.y};
                 SetRect(c.delta[list], p.x, p.y, p.w, p.h, d, m.ref);
@@ -210,7 +222,7 @@ void CMbCoder::CodeInterResidual(InterCandidate& c) {
 int32_t CMbCoder::InterKind(const InterCandidate& c, int cbp) const {
     if (mb_.sliceType == kSliceB) {
         if (c.direct) return cbp ? kMbBDirect16x16 : kMbSkipped;
-        return kMbBInter;
+        return c.shape == kPart8x8 ? kMbB8x8 : kMbBInter;
     }
     if (cbp == 0 && c.shape == kPart16x16) {
         const MotionEntry& s = cand_[0].motion[0][0];
@@ -337,6 +349,7 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
         InterCandidate& c = out[n++];
         c.shape = kPart16x16;
         c.direct = false;
+        c.directQuadrants = 0;
         ClearList(c, 0);
         ClearList(c, 1);
         if (use0) SetRect(c.motion[0], 0, 0, 4, 4, best[0], bestRef[0]);
@@ -346,6 +359,8 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
     }
     best16_ = best[0];
     bestRef16_ = bestRef[0];
+    bestL1_ = best[1];
+    bestRefL1_ = bestRef[1];
     *count = n;
     // Level 2 weighs the partitions with the other candidates; level 1 refines afterwards.
     if (level_ == kCoderRdo) SearchShapes(out, count);
@@ -354,11 +369,18 @@ void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
 // The 16x8, 8x16 and 8x8 candidates of a P macroblock, each partition searched in coding
 // order from the best 16x16 vector, appended to `out`.
 void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
-    if (mb_.sliceType != kSliceP || !partitions_ || !motionSearch_ || bestRef16_ < 0) return;
+    if (!partitions_ || !motionSearch_) return;
+    if (mb_.sliceType == kSliceB) {
+        SearchB8x8(out, count);
+        return;
+    }
+    if (mb_.sliceType != kSliceP || bestRef16_ < 0) return;
     int n = *count;
     for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
         InterCandidate& c = out[n++];
         c.shape = shape;
+        c.directQuadrants = 0;
+        std::fill(c.subShape, c.subShape + 4, int8_t{kSub8x8});
         c.direct = false;
         ClearList(c, 1);
         SetRect(c.motion[0], 0, 0, 4, 4, best16_, bestRef16_);
@@ -374,6 +396,8 @@ void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
             uint32_t cost;
             const MotionVector mv = SearchPartition(0, bestRef16_, p.x, p.y, p.w, p.h, mvp, &best16_, 1, &cost);
             SetRect(c.motion[0], p.x, p.y, p.w, p.h, mv, bestRef16_);
+            if (shape == kPart8x8 && subShapes_)
+                c.subShape[i] = static_cast<int8_t>(SearchSubShapes(c, cur, i, mv, cost));
             for (int y = p.y; y < p.y + p.h; ++y)
                 for (int x = p.x; x < p.x + p.w; ++x)
                     cur.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
@@ -384,6 +408,106 @@ void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
     *count = n;
 }
 
+// The B_8x8 candidate: each quadrant in coding order takes the cheapest of list 0, list 1
+// (each searched from the best 16x16 vector of its list), both averaged, and the spatial
+// direct motion of `out[0]` (no vector or reference bits; charged nothing for them).
+void CMbCoder::SearchB8x8(InterCandidate* out, int* count) {
+    const InterCandidate& d = out[0];
+    if (!d.direct || (bestRef16_ < 0 && bestRefL1_ < 0)) return;
+    InterCandidate& c = out[(*count)++];
+    c.shape = kPart8x8;
+    c.direct = false;
+    c.directQuadrants = 0;
+    std::fill(c.subShape, c.subShape + 4, int8_t{kSub8x8});
+    ClearList(c, 0);
+    ClearList(c, 1);
+    const int refs[2] = {bestRef16_, bestRefL1_};
+    const MotionVector starts[2] = {best16_, bestL1_};
+    PartialMotion cur[2] = {{c.motion[0], 0}, {c.motion[1], 0}};
+    alignas(16) uint8_t pred[2][256];
+    for (int q = 0; q < 4; ++q) {
+        const int bx = 2 * (q & 1), by = 2 * (q >> 1);
+        const int x = 16 * mb_.mbX + 4 * bx, y = 16 * mb_.mbY + 4 * by, off = 64 * by + 4 * bx;
+        MotionVector mv[2];
+        uint32_t cost[2] = {kNoCost, kNoCost}, vecCost[2] = {0, 0};
+        for (int list = 0; list < 2; ++list) {
+            if (refs[list] < 0) continue;
+            const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur[list], list, refs[list], bx, by, 2);
+            mv[list] = SearchPartition(list, refs[list], bx, by, 2, 2, mvp, &starts[list], 1, &cost[list]);
+            vecCost[list] = VectorCost(mv[list], mvp);
+            PredictLumaBlock(*mb_.references->list[list][refs[list]], x, y, mv[list].x, mv[list].y, 8, 8,
+                             pred[list] + off, 16);
+        }
+        // 0: list 0, 1: list 1, 2: both, 3: direct.
+        int choice = 3;
+        uint32_t best = PartitionCost(d.luma, bx, by, 2, 2);
+        for (int list = 0; list < 2; ++list)
+            if (cost[list] < best) best = cost[list], choice = list;
+        if (refs[0] >= 0 && refs[1] >= 0) {
+            AveragePredictions(pred[0] + off, pred[1] + off, 8, 8, 16);
+            const uint32_t both = PartitionCost(pred[0], bx, by, 2, 2) + vecCost[0] + vecCost[1];
+            if (both < best) best = both, choice = 2;
+        }
+        for (int list = 0; list < 2; ++list) {
+            if (choice == 3) {
+                const MotionEntry& m = d.motion[list][cavlc::QuadrantFirstBlock(q)];
+                SetRect(c.motion[list], bx, by, 2, 2, {m.x, m.y}, m.ref);
+            } else if (choice == list || choice == 2) {
+                SetRect(c.motion[list], bx, by, 2, 2, mv[list], refs[list]);
+            }
+            for (int yy = by; yy < by + 2; ++yy)
+                for (int xx = bx; xx < bx + 2; ++xx)
+                    cur[list].decoded |= static_cast<uint16_t>(1u << (4 * yy + xx));
+        }
+        if (choice == 3) c.directQuadrants |= static_cast<uint8_t>(1u << q);
+    }
+    PredictCandidate(c);
+    ComputeDeltas(c);
+}
+
+// Quadrant q of an 8x8 candidate whose 8x8 vector `mv8` costs `cost8`: each allowed
+// sub-partition shape is searched, its blocks in coding order each predicted from the
+// blocks before it; the cheapest shape's vectors are written into `c` and its shape
+// returned. A shape's extra blocks are charged for their sub_mb_type and vector bits.
+int CMbCoder::SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8) {
+    const int qx = 2 * (q & 1), qy = 2 * (q >> 1);
+    int bestShape = kSub8x8;
+    uint32_t bestCost = cost8;
+    MotionEntry bestMotion[16];
+    for (int shape = kSub8x4; shape <= kSub4x4; ++shape) {
+        if (!(subShapes_ & (1 << (shape - 1)))) continue;
+        MotionEntry trial[16];
+        std::copy(c.motion[0], c.motion[0] + 16, trial);
+        PartialMotion t{trial, cur.decoded};
+        const int8_t subs[4] = {static_cast<int8_t>(shape), static_cast<int8_t>(shape), static_cast<int8_t>(shape),
+                                static_cast<int8_t>(shape)};
+        cavlc::PartitionRect all[16];
+        cavlc::MotionPartitions(kPart8x8, subs, all);
+        const int per = shape == kSub4x4 ? 4 : 2;
+        uint32_t total = static_cast<uint32_t>(mb_.lambda * 4 * per);
+        for (int i = 0; i < per && total < bestCost; ++i) {
+            const cavlc::PartitionRect& p = all[per * q + i];
+            const MotionVector mvp = PredictMotionVector(mb_.neighbours, t, 0, bestRef16_, p.x, p.y, p.w);
+            uint32_t cost;
+            const MotionVector mv = SearchPartition(0, bestRef16_, p.x, p.y, p.w, p.h, mvp, &mv8, 1, &cost);
+            SetRect(trial, p.x, p.y, p.w, p.h, mv, bestRef16_);
+            for (int y = p.y; y < p.y + p.h; ++y)
+                for (int x = p.x; x < p.x + p.w; ++x)
+                    t.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
+            total += cost;
+        }
+        if (total < bestCost) {
+            bestCost = total, bestShape = shape;
+            std::copy(trial, trial + 16, bestMotion);
+        }
+    }
+    if (bestShape != kSub8x8)
+        for (int y = qy; y < qy + 2; ++y)
+            for (int x = qx; x < qx + 2; ++x)
+                c.motion[0][4 * y + x] = bestMotion[4 * y + x];
+    return bestShape;
+}
+
 // Score of a candidate at levels 0 and 1: the block cost of its prediction, its vector
 // cost, 32 per list on a later reference, the partition overhead, the direct bonus.
 int64_t CMbCoder::CandidateScore(const InterCandidate& c) const {
@@ -391,9 +515,11 @@ int64_t CMbCoder::CandidateScore(const InterCandidate& c) const {
     int64_t score = int64_t{cost16_(mb_.srcLuma, c.luma)} + (c.direct ? 0 : VectorCost({c.mvdSum, 0}, {}));
     for (int list = 0; list < 2; ++list)
         if (c.motion[list][0].ref > 0) score += 32 * c.motion[list][0].ref;
-    if (c.shape == kPart8x8)
+    if (c.shape == kPart8x8) {
         score += 16 * lambda;
-    else if (c.shape != kPart16x16)
+        for (int8_t sub : c.subShape)
+            score += sub != kSub8x8 ? 4 * lambda : 0;
+    } else if (c.shape != kPart16x16)
         score += 4 * lambda;
     if (c.direct && mb_.sliceType == kSliceB) score -= (level_ == kCoderSatd ? 32 : 16) * lambda;
     return score;
@@ -467,7 +593,8 @@ void CMbCoder::DecideInter() {
     }
     mb_.lumaToggle ^= 1;
     mb_.chromaToggle ^= 1;
-    if (level_ == kCoderSatd && cost >= 5 && (mb_.kind == kMbPInter || mb_.kind == kMbP8x8))
+    if (level_ == kCoderSatd && cost >= 5 &&
+        (mb_.kind == kMbPInter || mb_.kind == kMbP8x8 || mb_.kind == kMbBInter || mb_.kind == kMbB8x8))
         cost = RefineWithPartitions(cost, count);
     IntraAfterInter(cost);
 }
