@@ -82,14 +82,14 @@ struct Rect {
 // The motion-compensated rectangles of a partition record, at most 16.
 int Partitions(const PartitionRecord& p, Rect out[16]) {
     switch (p.shape) {
-        case kPartition16x16:
+        case kPart16x16:
             out[0] = {0, 0, 4, 4};
             return 1;
-        case kPartition16x8:
+        case kPart16x8:
             out[0] = {0, 0, 4, 2};
             out[1] = {0, 2, 4, 2};
             return 2;
-        case kPartition8x16:
+        case kPart8x16:
             out[0] = {0, 0, 2, 4};
             out[1] = {2, 0, 2, 4};
             return 2;
@@ -132,17 +132,17 @@ void PredictChromaInter(int mbX, int mbY, const PartitionRecord* parts, const Re
         bool first = true;
         for (int list = 0; list < 2; ++list) {
             const MotionEntry& m = parts->motion[list][4 * r.y + r.x];
-            if (m.refIndex < 0 || m.refIndex >= refs->count[list]) continue;
-            const ChromaReference& ref = refs->list[list][m.refIndex];
+            if (m.ref < 0 || m.ref >= refs->count[list]) continue;
+            const ChromaReference& ref = refs->list[list][m.ref];
             for (int plane = 0; plane < 2; ++plane) {
                 const uint8_t* src = (plane ? ref.cr : ref.cb) + cy * stride + cx;
                 uint8_t* dst = out + 64 * plane + 8 * (2 * r.y) + 2 * r.x;
                 if (first) {
-                    ChromaMotionBlock(src, stride, m.mvx, m.mvy, w, h, dst, 8);
+                    ChromaMotionBlock(src, stride, m.x, m.y, w, h, dst, 8);
                     continue;
                 }
                 uint8_t second[64];
-                ChromaMotionBlock(src, stride, m.mvx, m.mvy, w, h, second, 8);
+                ChromaMotionBlock(src, stride, m.x, m.y, w, h, second, 8);
                 for (int y = 0; y < h; ++y)
                     for (int x = 0; x < w; ++x)
                         dst[8 * y + x] = static_cast<uint8_t>((dst[8 * y + x] + second[8 * y + x] + 1) >> 1);

@@ -324,21 +324,21 @@ PartitionRecord RandomPartitions(Rng& rng, int refCount[2]) {
     for (int list = 0; list < 2; ++list) {
         MotionEntry perBlock[16];
         for (auto& m : perBlock) {
-            m.mvx = static_cast<int16_t>(rng.Range(-60, 60));
-            m.mvy = static_cast<int16_t>(rng.Range(-60, 60));
-            m.refIndex = rng.Chance(30) ? -1 : rng.Range(0, refCount[list] - 1);
+            m.x = static_cast<int16_t>(rng.Range(-60, 60));
+            m.y = static_cast<int16_t>(rng.Range(-60, 60));
+            m.ref = static_cast<int8_t>(rng.Chance(30) ? -1 : rng.Range(0, refCount[list] - 1));
         }
         for (int b = 0; b < 16; ++b) {
             const int x = b & 3, y = b >> 2;
             int owner;  // the first 4x4 block of b's partition
             switch (p.shape) {
-                case kPartition16x16:
+                case kPart16x16:
                     owner = 0;
                     break;
-                case kPartition16x8:
+                case kPart16x8:
                     owner = (y / 2) * 8;
                     break;
-                case kPartition8x16:
+                case kPart8x16:
                     owner = (x / 2) * 2;
                     break;
                 default: {

@@ -605,13 +605,13 @@ void RefPredictChromaInter(int mbX, int mbY, const PartitionRecord* p, const Ref
         bool used[2] = {};
         for (int l = 0; l < 2; ++l) {
             const MotionEntry& m = p->motion[l][b];
-            if (m.refIndex < 0 || m.refIndex >= refs->count[l]) continue;
+            if (m.ref < 0 || m.ref >= refs->count[l]) continue;
             used[l] = true;
-            const ChromaReference& r = refs->list[l][m.refIndex];
+            const ChromaReference& r = refs->list[l][m.ref];
             for (int c = 0; c < 2; ++c) {
                 const uint8_t* plane = c ? r.cr : r.cb;
                 const int stride = refs->chromaStride;
-                ReferenceChromaBlock(plane + (mbY * 8 + yC) * stride + mbX * 8 + xC, stride, m.mvx, m.mvy, 2, 2,
+                ReferenceChromaBlock(plane + (mbY * 8 + yC) * stride + mbX * 8 + xC, stride, m.x, m.y, 2, 2,
                                      &pred[l][c][0][0], 2);
             }
         }
