@@ -153,6 +153,7 @@ TEST(InterEncode, FfmpegDecodesTheReconstruction) {
         {"zoom, 4x4 sub-blocks only, level 2, QP 40", kZoom176, 6, 40, 2, 1, 1, 1, true, 2, 79},
         {"odd size, 8x4 and 4x8, level 1, half samples", "testsrc2=size=200x120:rate=25,scroll=h=0.02:v=0.01", 6, 14, 1,
          1, 0, 3, true, 1, 63},
+        {"pan, B sub-blocks, level 2, two slices", kPan176, 6, 24, 2, 2, 2, 2, true, 2, 127},
     };
     for (const InterCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -378,53 +379,102 @@ TEST(InterEncode, SubPartitionsFollowTheShapeBits) {
 
 // B pictures split into B_8x8 where each quadrant is best served by its own list, vector
 // or direct motion: here the left half of the picture follows the past reference and the
-// right half the future one, at vectors that change every 8 samples.
-TEST(InterEncode, BPicturesCodeB8x8Macroblocks) {
+// right half the future one, at vectors that change every `cell` samples. With cells of 4
+// and word 19's sub-block bits the quadrants split further, within the level's limits.
+struct BSplitStats {
+    int b8x8 = 0;            // B_8x8 macroblocks
+    int splitQuadrants = 0;  // quadrants whose 4x4 blocks differ in motion
+    int biSplit = 0;         // of those, quadrants predicted from both lists
+    int mostVectors = 0;     // most distinct (list, vector) pairs of one macroblock
+};
+
+BSplitStats CodeBPicture(int32_t partitions, int level, int cell, int32_t levelIdc = 52) {
     using namespace ombrisk;
     constexpr int kW = 96, kH = 64;
-    const auto b8x8Count = [&](int32_t partitions, int level) {
-        EncoderBlock block;
-        MakeBlock(&block, kW, kH,
-                  {{kParGopLength, 0},
-                   {kParBFrames, 1},
-                   {kParRefFrames, 1},
-                   {kParPartitions, partitions},
-                   {kParMbCoderLevel, level},
-                   {kParQpI, 16},
-                   {kParQpP, 16},
-                   {kParQpB, 16}});
-        CPictureEncoder encoder(block);
-        EXPECT_EQ(encoder.status(), kCoreOk);
-        const size_t size = kW * kH * 3 / 2;
-        std::vector<uint8_t> past(size, 128), future(size, 128), middle(size, 128);
-        for (int i = 0; i < kW * kH; ++i) {
-            past[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
-            future[i] = static_cast<uint8_t>((i * 40503u + 7) >> 3);
+    EncoderBlock block;
+    MakeBlock(&block, kW, kH,
+              {{kParGopLength, 0},
+               {kParBFrames, 1},
+               {kParRefFrames, 1},
+               {kParPartitions, partitions},
+               {kParMbCoderLevel, level},
+               {kParLevel, levelIdc},
+               {kParQpI, 16},
+               {kParQpP, 16},
+               {kParQpB, 16}});
+    CPictureEncoder encoder(block);
+    EXPECT_EQ(encoder.status(), kCoreOk);
+    const size_t size = kW * kH * 3 / 2;
+    std::vector<uint8_t> past(size, 128), future(size, 128), middle(size, 128);
+    for (int i = 0; i < kW * kH; ++i) {
+        past[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+        future[i] = static_cast<uint8_t>((i * 40503u + 7) >> 3);
+    }
+    for (int by = 0; by < kH / cell; ++by)
+        for (int bx = 0; bx < kW / cell; ++bx) {
+            const std::vector<uint8_t>& from = bx * cell < kW / 2 ? past : future;
+            const int dx = (bx * 5 + by * 3) % 5 - 2, dy = (bx * 3 + by * 7) % 5 - 2;
+            for (int y = cell * by; y < cell * by + cell; ++y)
+                for (int x = cell * bx; x < cell * bx + cell; ++x)
+                    middle[y * kW + x] = from[std::clamp(y + dy, 0, kH - 1) * kW + std::clamp(x + dx, 0, kW - 1)];
         }
-        for (int by = 0; by < kH / 8; ++by)
-            for (int bx = 0; bx < kW / 8; ++bx) {
-                const std::vector<uint8_t>& from = bx < kW / 16 ? past : future;
-                const int dx = (bx * 5 + by * 3) % 5 - 2, dy = (bx * 3 + by * 7) % 5 - 2;
-                for (int y = 8 * by; y < 8 * by + 8; ++y)
-                    for (int x = 8 * bx; x < 8 * bx + 8; ++x)
-                        middle[y * kW + x] = from[std::clamp(y + dy, 0, kH - 1) * kW + std::clamp(x + dx, 0, kW - 1)];
-            }
-        const auto picture = [&](const std::vector<uint8_t>& p) {
-            return PlanarPicture{p.data(), p.data() + kW * kH, p.data() + kW * kH * 5 / 4, kW, kH, kW, kW / 2};
-        };
-        std::vector<uint8_t> out;
-        EXPECT_EQ(encoder.EncodePicture(picture(past), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
-        EXPECT_EQ(encoder.EncodePicture(picture(future), PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
-        EXPECT_EQ(encoder.EncodePicture(picture(middle), PictureOrder{kSliceB, false, false, 1}, &out), kCoreOk);
-        int count = 0;
-        const CRefPictureStore& p = encoder.reconstruction();
-        for (int mb = 0; mb < block.macroblocks.count; ++mb)
-            count += p.records()[(mb / (kW / 16)) * p.recordStride() + mb % (kW / 16)].kind == kMbB8x8;
-        return count;
+    const auto picture = [&](const std::vector<uint8_t>& p) {
+        return PlanarPicture{p.data(), p.data() + kW * kH, p.data() + kW * kH * 5 / 4, kW, kH, kW, kW / 2};
     };
+    std::vector<uint8_t> out;
+    EXPECT_EQ(encoder.EncodePicture(picture(past), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
+    EXPECT_EQ(encoder.EncodePicture(picture(future), PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
+    EXPECT_EQ(encoder.EncodePicture(picture(middle), PictureOrder{kSliceB, false, false, 1}, &out), kCoreOk);
+    BSplitStats stats;
+    const CRefPictureStore& p = encoder.reconstruction();
+    for (int mb = 0; mb < block.macroblocks.count; ++mb) {
+        const MbRecord& r = p.records()[(mb / (kW / 16)) * p.recordStride() + mb % (kW / 16)];
+        if (r.kind != kMbB8x8) continue;
+        ++stats.b8x8;
+        const auto same = [](const MotionEntry& a, const MotionEntry& b) {
+            return a.x == b.x && a.y == b.y && a.ref == b.ref;
+        };
+        int vectors = 0;
+        for (int list = 0; list < 2; ++list)
+            for (int b = 0; b < 16; ++b) {
+                bool first = r.motion[list][b].ref >= 0;
+                for (int e = 0; e < b && first; ++e)
+                    first = !same(r.motion[list][e], r.motion[list][b]);
+                vectors += first;
+            }
+        stats.mostVectors = std::max(stats.mostVectors, vectors);
+        for (int q = 0; q < 4; ++q) {
+            const int b = (q >> 1) * 8 + (q & 1) * 2;
+            bool split = false;
+            for (int list = 0; list < 2; ++list)
+                for (int i : {b + 1, b + 4, b + 5})
+                    split |= !same(r.motion[list][b], r.motion[list][i]);
+            stats.splitQuadrants += split;
+            stats.biSplit += split && r.motion[0][b].ref >= 0 && r.motion[1][b].ref >= 0;
+        }
+    }
+    return stats;
+}
+
+TEST(InterEncode, BPicturesCodeB8x8Macroblocks) {
     for (int level = 1; level <= 2; ++level) {
-        EXPECT_EQ(b8x8Count(1, level), 0) << "level " << level;
-        EXPECT_GT(b8x8Count(15, level), 4) << "level " << level;
+        SCOPED_TRACE(level);
+        EXPECT_EQ(CodeBPicture(1, level, 8).b8x8, 0);
+        const BSplitStats eights = CodeBPicture(15, level, 8);
+        EXPECT_GT(eights.b8x8, 4);
+        EXPECT_EQ(eights.splitQuadrants, 0);
+        // Motion that changes every 4 samples: quadrants split into sub-blocks only where
+        // word 19 allows them.
+        EXPECT_EQ(CodeBPicture(15, level, 4).splitQuadrants, 0);
+        const BSplitStats fours = CodeBPicture(127, level, 4);
+        EXPECT_GT(fours.splitQuadrants, 4);
+        EXPECT_GT(fours.mostVectors, 8);
+        // Level 3.1 (MinLumaBiPredSize 8x8, 16 vectors per two macroblocks): no
+        // bi-predicted sub-blocks, at most 8 vectors a macroblock, still some splits.
+        const BSplitStats limited = CodeBPicture(127, level, 4, 31);
+        EXPECT_GT(limited.splitQuadrants, 0);
+        EXPECT_EQ(limited.biSplit, 0);
+        EXPECT_LE(limited.mostVectors, 8);
     }
 }
 

@@ -325,11 +325,14 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
             for (int i = 0; i < 4; ++i)
                 s.PutUe(static_cast<uint32_t>(cand.subShape[i]));  // P_L0_8x8, _8x4, _4x8, _4x4
     } else if (cand.shape == kPart8x8) {
-        s.PutUe(22);  // B_8x8, then B_Direct_8x8, B_L0_8x8, B_L1_8x8 or B_Bi_8x8 (Table 7-18)
+        s.PutUe(22);  // B_8x8, then B_Direct_8x8 or the direction and sub-block shape (Table 7-18)
         for (int q = 0; q < 4; ++q) {
             const int b = QuadrantFirstBlock(q);
             const bool l0 = cand.motion[0][b].ref >= 0, l1 = cand.motion[1][b].ref >= 0;
-            s.PutUe((cand.directQuadrants >> q & 1) ? 0u : l0 && l1 ? 3u : l1 ? 2u : 1u);
+            const int32_t direction = l0 && l1 ? kPredBi : l1 ? kPredL1 : kPredL0;
+            s.PutUe((cand.directQuadrants >> q & 1)
+                        ? 0u
+                        : static_cast<uint32_t>(ComputeSubMbType(kSliceB, cand.subShape[q], direction)));
         }
     } else {
         // B_L0_16x16, B_L1_16x16, B_Bi_16x16 (Table 7-14).

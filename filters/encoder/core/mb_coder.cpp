@@ -5,6 +5,9 @@
 #include <cstring>
 #include <limits>
 
+#include "common/bitstream/h264_syntax.h"
+#include "filters/encoder/core/param_sets.h"
+
 namespace ombrisk {
 namespace {
 
@@ -81,6 +84,10 @@ CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter*
     partitions_ = level_ != kCoderSad && block.param(kParPartitions) > 1;
     subShapes_ = partitions_ ? (block.param(kParPartitions) >> 4) & 7 : 0;
     motionSearch_ = block.param(kParMotionSearch) == 1;
+    const int levelIdc = ChooseLevel(block);
+    if (const common::H264Level* row = common::FindH264Level(levelIdc); row && row->maxMvsPer2Mb)
+        mvBudget_ = row->maxMvsPer2Mb / 2;
+    biSubBlocks_ = levelIdc < 31;
     if (level_ == kCoderSatd) {
         cost4_ = k.satd4x4;
         cost8_ = k.satd8x8;

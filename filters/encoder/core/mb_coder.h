@@ -54,7 +54,12 @@ private:
     void SearchCandidates(InterCandidate* out, int* count);
     void SearchShapes(InterCandidate* out, int* count);
     void SearchB8x8(InterCandidate* out, int* count);
-    int SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8);
+    int SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8, int used);
+    uint32_t SearchSubBlocks(MotionEntry* m, uint16_t decoded, int list, int ref, int q, int sub, MotionVector start,
+                             uint32_t limit, uint8_t* pred, uint32_t* vectorCost);
+    int64_t QuadrantRdCost(const InterCandidate& c, int q, int sub, const MotionEntry (*motion)[16], bool direct,
+                           const InterCandidate* fill);
+    bool WithinVectorBudget(int used, int vectors, int q, int perLater) const;
     int64_t CandidateScore(const InterCandidate& c) const;
     int64_t RefineWithPartitions(int64_t cost, int count);
     void IntraAfterInter(int64_t interCost);
@@ -110,9 +115,15 @@ private:
     int rangeX_ = 16, rangeY_ = 16, subpelDepth_ = 2;
     bool partitions_ = false;
     int subShapes_ = 0;  // bit 0 8x4, bit 1 4x8, bit 2 4x4 (word 19 bits 4-6)
+    // Level limits of Table A-1: motion vectors per macroblock (half of MaxMvsPer2Mb, so
+    // that any two consecutive macroblocks keep within it), and whether bi-predicted
+    // sub-blocks below 8x8 are allowed (MinLumaBiPredSize 8x8 from level 3.1).
+    int mvBudget_ = 32;
+    bool biSubBlocks_ = true;
     bool motionSearch_ = true;
     // Candidates: the one being built and the best so far.
     InterCandidate cand_[8];
+    InterCandidate trial_;  // level 2's sub-shape trials
     int chosen_ = 0;
     // The best 16x16 list-0 vector and reference of the macroblock (partitions start there).
     MotionVector best16_;

@@ -14,6 +14,8 @@ namespace ombrisk {
 namespace {
 
 constexpr uint32_t kNoCost = 0x0FFFFFFF;
+// 4x4-unit sub-blocks of an 8x8 quadrant by SubPartitionShape.
+constexpr int kSubBlocks[4] = {1, 2, 2, 4};
 
 void SetRect(MotionEntry* m, int bx, int by, int w, int h, MotionVector mv, int ref) {
     for (int y = by; y < by + h; ++y)
@@ -390,14 +392,17 @@ void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
                              : shape == kPart8x16 ? PredShape::k8x16
                                                   : PredShape::kOther;
         PartialMotion cur{c.motion[0], 0};
+        int used = 0;  // vectors of the quadrants decided
         for (int i = 0; i < np; ++i) {
             const cavlc::PartitionRect& p = parts[i];
             const MotionVector mvp = PredictMotionVector(mb_.neighbours, cur, 0, bestRef16_, p.x, p.y, p.w, ps);
             uint32_t cost;
             const MotionVector mv = SearchPartition(0, bestRef16_, p.x, p.y, p.w, p.h, mvp, &best16_, 1, &cost);
             SetRect(c.motion[0], p.x, p.y, p.w, p.h, mv, bestRef16_);
-            if (shape == kPart8x8 && subShapes_)
-                c.subShape[i] = static_cast<int8_t>(SearchSubShapes(c, cur, i, mv, cost));
+            if (shape == kPart8x8 && subShapes_) {
+                c.subShape[i] = static_cast<int8_t>(SearchSubShapes(c, cur, i, mv, cost, used));
+                used += kSubBlocks[c.subShape[i]];
+            }
             for (int y = p.y; y < p.y + p.h; ++y)
                 for (int x = p.x; x < p.x + p.w; ++x)
                     cur.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
@@ -408,9 +413,98 @@ void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
     *count = n;
 }
 
+namespace {
+
+// Writes quadrant q's entries of both lists from `from`.
+void CopyQuadrant(MotionEntry (*to)[16], const MotionEntry (*from)[16], int q) {
+    const int b = cavlc::QuadrantFirstBlock(q);
+    for (int list = 0; list < 2; ++list)
+        for (int i : {b, b + 1, b + 4, b + 5})
+            to[list][i] = from[list][i];
+}
+
+void MarkQuadrant(PartialMotion* cur, int q) {
+    const int b = cavlc::QuadrantFirstBlock(q);
+    cur->decoded |= static_cast<uint16_t>(0x33u << b);
+}
+
+// Motion vectors a quadrant carries: one per sub-block and list used.
+int QuadrantVectors(const MotionEntry (*m)[16], int q, int sub) {
+    const int b = cavlc::QuadrantFirstBlock(q);
+    return kSubBlocks[sub] * ((m[0][b].ref >= 0) + (m[1][b].ref >= 0));
+}
+
+}  // namespace
+
+// The sub-blocks of quadrant q cut by `sub`, searched in list `list` at reference `ref` in
+// coding order, each from `start` with its predictor from the blocks before it; their
+// motion goes into m and, when given, their prediction into pred (stride 16). Returns the
+// summed cost (prediction and vectors), stopping once it reaches `limit`; *vectorCost
+// receives the vector part.
+uint32_t CMbCoder::SearchSubBlocks(MotionEntry* m, uint16_t decoded, int list, int ref, int q, int sub,
+                                   MotionVector start, uint32_t limit, uint8_t* pred, uint32_t* vectorCost) {
+    const int8_t subs[4] = {static_cast<int8_t>(sub), static_cast<int8_t>(sub), static_cast<int8_t>(sub),
+                            static_cast<int8_t>(sub)};
+    cavlc::PartitionRect all[16];
+    cavlc::MotionPartitions(kPart8x8, subs, all);
+    const int per = kSubBlocks[sub];
+    PartialMotion t{m, decoded};
+    uint32_t total = 0, vectors = 0;
+    for (int i = 0; i < per && total < limit; ++i) {
+        const cavlc::PartitionRect& p = all[per * q + i];
+        const MotionVector mvp = PredictMotionVector(mb_.neighbours, t, list, ref, p.x, p.y, p.w);
+        uint32_t cost;
+        const MotionVector mv = SearchPartition(list, ref, p.x, p.y, p.w, p.h, mvp, &start, 1, &cost);
+        SetRect(m, p.x, p.y, p.w, p.h, mv, ref);
+        for (int y = p.y; y < p.y + p.h; ++y)
+            for (int x = p.x; x < p.x + p.w; ++x)
+                t.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
+        total += cost;
+        vectors += VectorCost(mv, mvp);
+        if (pred)
+            PredictLumaBlock(*mb_.references->list[list][ref], 16 * mb_.mbX + 4 * p.x, 16 * mb_.mbY + 4 * p.y, mv.x,
+                             mv.y, 4 * p.w, 4 * p.h, pred + 64 * p.y + 4 * p.x, 16);
+    }
+    if (vectorCost) *vectorCost = vectors;
+    return total;
+}
+
+// Level 2: the rate-distortion cost of the 8x8 candidate `c` with quadrant q coded as
+// `sub` at the quadrant's entries of `motion` (B_Direct_8x8 when `direct`). In B slices the
+// quadrants after q, not yet searched, are coded as direct ones (`fill`).
+int64_t CMbCoder::QuadrantRdCost(const InterCandidate& c, int q, int sub, const MotionEntry (*motion)[16], bool direct,
+                                 const InterCandidate* fill) {
+    InterCandidate& t = trial_;
+    t.shape = kPart8x8;
+    t.direct = false;
+    t.directQuadrants = c.directQuadrants;
+    std::copy(c.subShape, c.subShape + 4, t.subShape);
+    for (int list = 0; list < 2; ++list)
+        std::copy(c.motion[list], c.motion[list] + 16, t.motion[list]);
+    CopyQuadrant(t.motion, motion, q);
+    t.subShape[q] = static_cast<int8_t>(sub);
+    t.directQuadrants = static_cast<uint8_t>(direct ? t.directQuadrants | 1u << q : t.directQuadrants & ~(1u << q));
+    for (int later = q + 1; fill && later < 4; ++later) {
+        CopyQuadrant(t.motion, fill->motion, later);
+        t.subShape[later] = kSub8x8;
+        t.directQuadrants |= static_cast<uint8_t>(1u << later);
+    }
+    PredictCandidate(t);
+    ComputeDeltas(t);
+    return InterRdCost(t);
+}
+
+// Whether quadrant q may carry `vectors` motion vectors when `used` went to the quadrants
+// before it and each later one needs up to `perLater`.
+bool CMbCoder::WithinVectorBudget(int used, int vectors, int q, int perLater) const {
+    return used + vectors + perLater * (3 - q) <= mvBudget_;
+}
+
 // The B_8x8 candidate: each quadrant in coding order takes the cheapest of list 0, list 1
 // (each searched from the best 16x16 vector of its list), both averaged, and the spatial
-// direct motion of `out[0]` (no vector or reference bits; charged nothing for them).
+// direct motion of `out[0]` (no vector or reference bits; charged nothing for them); then,
+// where word 19 allows them, the 8x4, 4x8 and 4x4 sub-blocks of each direction compete,
+// by block cost at level 1 and by rate-distortion cost at level 2.
 void CMbCoder::SearchB8x8(InterCandidate* out, int* count) {
     const InterCandidate& d = out[0];
     if (!d.direct || (bestRef16_ < 0 && bestRefL1_ < 0)) return;
@@ -425,6 +519,7 @@ void CMbCoder::SearchB8x8(InterCandidate* out, int* count) {
     const MotionVector starts[2] = {best16_, bestL1_};
     PartialMotion cur[2] = {{c.motion[0], 0}, {c.motion[1], 0}};
     alignas(16) uint8_t pred[2][256];
+    int used = 0;  // vectors of the quadrants decided
     for (int q = 0; q < 4; ++q) {
         const int bx = 2 * (q & 1), by = 2 * (q >> 1);
         const int x = 16 * mb_.mbX + 4 * bx, y = 16 * mb_.mbY + 4 * by, off = 64 * by + 4 * bx;
@@ -448,63 +543,106 @@ void CMbCoder::SearchB8x8(InterCandidate* out, int* count) {
             const uint32_t both = PartitionCost(pred[0], bx, by, 2, 2) + vecCost[0] + vecCost[1];
             if (both < best) best = both, choice = 2;
         }
+        MotionEntry chosen[2][16];
         for (int list = 0; list < 2; ++list) {
+            std::copy(c.motion[list], c.motion[list] + 16, chosen[list]);
             if (choice == 3) {
                 const MotionEntry& m = d.motion[list][cavlc::QuadrantFirstBlock(q)];
-                SetRect(c.motion[list], bx, by, 2, 2, {m.x, m.y}, m.ref);
+                SetRect(chosen[list], bx, by, 2, 2, {m.x, m.y}, m.ref);
             } else if (choice == list || choice == 2) {
-                SetRect(c.motion[list], bx, by, 2, 2, mv[list], refs[list]);
+                SetRect(chosen[list], bx, by, 2, 2, mv[list], refs[list]);
+            } else {
+                SetRect(chosen[list], bx, by, 2, 2, {}, -1);
             }
-            for (int yy = by; yy < by + 2; ++yy)
-                for (int xx = bx; xx < bx + 2; ++xx)
-                    cur[list].decoded |= static_cast<uint16_t>(1u << (4 * yy + xx));
         }
-        if (choice == 3) c.directQuadrants |= static_cast<uint8_t>(1u << q);
+        int chosenSub = kSub8x8;
+        bool direct = choice == 3;
+        if (subShapes_) {
+            const bool rd = level_ == kCoderRdo;
+            int64_t bestScore = rd ? QuadrantRdCost(c, q, kSub8x8, chosen, direct, &d) : int64_t{best};
+            for (int sub = kSub8x4; sub <= kSub4x4; ++sub) {
+                if (!(subShapes_ & (1 << (sub - 1)))) continue;
+                const int per = kSubBlocks[sub];
+                const uint32_t charge = static_cast<uint32_t>(mb_.lambda * 4 * per);
+                MotionEntry trial[2][16];
+                alignas(16) uint8_t subPred[2][256];
+                uint32_t subCost[2] = {kNoCost, kNoCost}, subVec[2] = {0, 0};
+                for (int list = 0; list < 2; ++list) {
+                    std::copy(c.motion[list], c.motion[list] + 16, trial[list]);
+                    if (refs[list] >= 0)
+                        subCost[list] = charge + SearchSubBlocks(trial[list], cur[list].decoded, list, refs[list], q,
+                                                                 sub, mv[list], kNoCost, subPred[list], &subVec[list]);
+                }
+                // The direction of these sub-blocks by block cost, within the vector budget
+                // (bi-predicted sub-blocks only where the level allows them).
+                int dir = -1;
+                uint32_t dirCost = kNoCost;
+                for (int list = 0; list < 2; ++list)
+                    if (subCost[list] < dirCost && WithinVectorBudget(used, per, q, 2))
+                        dirCost = subCost[list], dir = list;
+                if (refs[0] >= 0 && refs[1] >= 0 && biSubBlocks_ && WithinVectorBudget(used, 2 * per, q, 2)) {
+                    AveragePredictions(subPred[0] + off, subPred[1] + off, 8, 8, 16);
+                    const uint32_t both = charge + PartitionCost(subPred[0], bx, by, 2, 2) + subVec[0] + subVec[1];
+                    if (both < dirCost) dirCost = both, dir = 2;
+                }
+                if (dir < 0) continue;
+                for (int list = 0; list < 2; ++list)
+                    if (dir != list && dir != 2) SetRect(trial[list], bx, by, 2, 2, {}, -1);
+                const int64_t score = rd ? QuadrantRdCost(c, q, sub, trial, false, &d) : int64_t{dirCost};
+                if (score < bestScore) {
+                    bestScore = score, chosenSub = sub, direct = false;
+                    for (int list = 0; list < 2; ++list)
+                        std::copy(trial[list], trial[list] + 16, chosen[list]);
+                }
+            }
+        }
+        CopyQuadrant(c.motion, chosen, q);
+        c.subShape[q] = static_cast<int8_t>(chosenSub);
+        if (direct) c.directQuadrants |= static_cast<uint8_t>(1u << q);
+        used += QuadrantVectors(c.motion, q, chosenSub);
+        for (int list = 0; list < 2; ++list)
+            MarkQuadrant(&cur[list], q);
     }
     PredictCandidate(c);
     ComputeDeltas(c);
 }
 
-// Quadrant q of an 8x8 candidate whose 8x8 vector `mv8` costs `cost8`: each allowed
+// Quadrant q of a P_8x8 candidate whose 8x8 vector `mv8` costs `cost8`: each allowed
 // sub-partition shape is searched, its blocks in coding order each predicted from the
 // blocks before it; the cheapest shape's vectors are written into `c` and its shape
-// returned. A shape's extra blocks are charged for their sub_mb_type and vector bits.
-int CMbCoder::SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8) {
-    const int qx = 2 * (q & 1), qy = 2 * (q >> 1);
+// returned. A shape's extra blocks are charged for their sub_mb_type and vector bits at
+// levels 0 and 1; level 2 judges the shapes by their rate-distortion cost. `used`: the
+// vectors of the quadrants before q.
+int CMbCoder::SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8,
+                              int used) {
+    const bool rd = level_ == kCoderRdo;
     int bestShape = kSub8x8;
-    uint32_t bestCost = cost8;
-    MotionEntry bestMotion[16];
+    int64_t bestCost = rd ? QuadrantRdCost(c, q, kSub8x8, c.motion, false, nullptr) : int64_t{cost8};
+    MotionEntry best[2][16];
     for (int shape = kSub8x4; shape <= kSub4x4; ++shape) {
         if (!(subShapes_ & (1 << (shape - 1)))) continue;
-        MotionEntry trial[16];
-        std::copy(c.motion[0], c.motion[0] + 16, trial);
-        PartialMotion t{trial, cur.decoded};
-        const int8_t subs[4] = {static_cast<int8_t>(shape), static_cast<int8_t>(shape), static_cast<int8_t>(shape),
-                                static_cast<int8_t>(shape)};
-        cavlc::PartitionRect all[16];
-        cavlc::MotionPartitions(kPart8x8, subs, all);
-        const int per = shape == kSub4x4 ? 4 : 2;
-        uint32_t total = static_cast<uint32_t>(mb_.lambda * 4 * per);
-        for (int i = 0; i < per && total < bestCost; ++i) {
-            const cavlc::PartitionRect& p = all[per * q + i];
-            const MotionVector mvp = PredictMotionVector(mb_.neighbours, t, 0, bestRef16_, p.x, p.y, p.w);
-            uint32_t cost;
-            const MotionVector mv = SearchPartition(0, bestRef16_, p.x, p.y, p.w, p.h, mvp, &mv8, 1, &cost);
-            SetRect(trial, p.x, p.y, p.w, p.h, mv, bestRef16_);
-            for (int y = p.y; y < p.y + p.h; ++y)
-                for (int x = p.x; x < p.x + p.w; ++x)
-                    t.decoded |= static_cast<uint16_t>(1u << (4 * y + x));
-            total += cost;
+        const int per = kSubBlocks[shape];
+        if (!WithinVectorBudget(used, per, q, 1)) continue;
+        MotionEntry trial[2][16];
+        for (int list = 0; list < 2; ++list)
+            std::copy(c.motion[list], c.motion[list] + 16, trial[list]);
+        const uint32_t charge = static_cast<uint32_t>(mb_.lambda * 4 * per);
+        int64_t total;
+        if (rd) {
+            SearchSubBlocks(trial[0], cur.decoded, 0, bestRef16_, q, shape, mv8, kNoCost, nullptr, nullptr);
+            total = QuadrantRdCost(c, q, shape, trial, false, nullptr);
+        } else {
+            if (charge >= bestCost) continue;
+            total = charge + SearchSubBlocks(trial[0], cur.decoded, 0, bestRef16_, q, shape, mv8,
+                                             static_cast<uint32_t>(bestCost) - charge, nullptr, nullptr);
         }
         if (total < bestCost) {
             bestCost = total, bestShape = shape;
-            std::copy(trial, trial + 16, bestMotion);
+            for (int list = 0; list < 2; ++list)
+                std::copy(trial[list], trial[list] + 16, best[list]);
         }
     }
-    if (bestShape != kSub8x8)
-        for (int y = qy; y < qy + 2; ++y)
-            for (int x = qx; x < qx + 2; ++x)
-                c.motion[0][4 * y + x] = bestMotion[4 * y + x];
+    if (bestShape != kSub8x8) CopyQuadrant(c.motion, best, q);
     return bestShape;
 }
 
