@@ -5,9 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#include "common/bitstream/h264_syntax.h"
-#include "filters/encoder/core/param_sets.h"
-
 namespace ombrisk {
 namespace {
 
@@ -76,18 +73,6 @@ bool ChromaModeAvailable(const CMbContext& mb, int mode) {
 CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer)
     : mb_(block), level_(std::clamp(level, 0, 2)), writer_(writer) {
     const CKernelTable& k = mb_.kernels;
-    // Vertical vectors stay within +-32 samples, the tightest range of Table A-1 above
-    // level 1 (which every picture with more than 99 macroblocks leaves anyway).
-    rangeX_ = std::clamp(block.param(kParRangeX), 0, 256);
-    rangeY_ = std::clamp(block.param(kParRangeY), 0, 28);
-    subpelDepth_ = std::clamp(block.param(kParSubpelDepth), 0, 2);
-    partitions_ = level_ != kCoderSad && block.param(kParPartitions) > 1;
-    subShapes_ = partitions_ ? (block.param(kParPartitions) >> 4) & 7 : 0;
-    motionSearch_ = block.param(kParMotionSearch) == 1;
-    const int levelIdc = ChooseLevel(block);
-    if (const common::H264Level* row = common::FindH264Level(levelIdc); row && row->maxMvsPer2Mb)
-        mvBudget_ = row->maxMvsPer2Mb / 2;
-    biSubBlocks_ = levelIdc < 31;
     if (level_ == kCoderSatd) {
         cost4_ = k.satd4x4;
         cost8_ = k.satd8x8;
@@ -103,6 +88,26 @@ CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter*
             return KernelTable().sadContiguous16x16(a, b, nullptr, 16, 16, 16);
         };
     }
+    switch (block.param(kParMotionSearch)) {
+        case 0:
+            motion_ = std::make_unique<CZeroMotionPredictor>(*this, mb_, level_, cost16_);
+            break;
+        case 1:
+            if (level_ == kCoderSad)
+                motion_ = std::make_unique<CMotionEstimator>(*this, mb_, level_, cost16_);
+            else
+                motion_ = std::make_unique<CPartitionMotionEstimator>(*this, mb_, level_, cost16_);
+            break;
+        default:
+            break;
+    }
+}
+
+void CMbCoder::BeginPicture(CRefPictureStore* picture, int32_t sliceType, const InterReferences* references) {
+    mb_.BeginPicture(picture, sliceType, references);
+    if (!motion_) return;
+    motion_->BeginPicture();
+    refine_ = motion_->RefineEnabled();
 }
 
 void CMbCoder::LoadEdges(Edges* e, const uint8_t* p, int stride, int size) const {
@@ -360,7 +365,8 @@ void CMbCoder::CodeIntra4x4Rdo() {
 void CMbCoder::CodeMacroblock() {
     mb_.lumaToggle = mb_.chromaToggle = 0;
     mb_.candidate = nullptr;
-    if (mb_.sliceType != kSliceI) {
+    if (mb_.sliceType != kSliceI && motion_) {
+        motion_->PrepareMacroblock();
         DecideInter();
         mb_.cbp = (mb_.luma().cbp & 15) | mb_.chroma().cbp;
         if (mb_.kind == kMbSkipped) mb_.cbp = 0;

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "filters/encoder/core/cavlc_writer.h"
 #include "filters/encoder/core/mb_context.h"
+#include "filters/encoder/core/motion_estimator.h"
 
 namespace ombrisk {
 
@@ -22,30 +24,22 @@ public:
     CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer);
 
     CMbContext& context() { return mb_; }
+    // Per slice: the context's picture set-up, then the motion object's.
+    void BeginPicture(CRefPictureStore* picture, int32_t sliceType, const InterReferences* references);
     // The motion search settings (parameter words 16-19) are read at construction.
     // Decides and codes the current macroblock (after SetPosition and SetQp); the chosen
     // results are mb_.luma() and mb_.chroma(), kind and pattern in mb_.kind and mb_.cbp.
     void CodeMacroblock();
+    // Level 2: codes the inter candidate's residual into the trial sets and returns its
+    // rate-distortion cost λ₂ × bits + squared error (luma and chroma).
+    int64_t InterRdCost(InterCandidate& c);
 
 private:
     // Inter decision of P and B slices (motion_search.cpp).
     void DecideInter();
-    // The motion search of one partition rectangle (4x4 units) of list `list`, reference
-    // `ref`, around the predictor; the vector found and its cost (prediction cost plus
-    // the vector cost).
-    MotionVector SearchPartition(int list, int ref, int bx, int by, int w, int h, MotionVector mvp,
-                                 const MotionVector* starts, int startCount, uint32_t* cost);
-    uint32_t PartitionCost(const uint8_t* pred, int bx, int by, int w, int h) const;
-    uint32_t VectorCost(MotionVector mv, MotionVector mvp) const;
-    // Fills the luma (or the chroma) prediction of a candidate from its motion, per 8x8
-    // quadrant.
-    void PredictCandidate(InterCandidate& c, bool chroma = false) const;
-    // Vector differences of every partition against its predictor; returns their sum.
-    int ComputeDeltas(InterCandidate& c) const;
     // Codes the candidate's luma and chroma residual into the trial sets; sets the kind.
     void CodeInterResidual(InterCandidate& c);
     int32_t InterKind(const InterCandidate& c, int cbp) const;
-    int64_t InterRdCost(InterCandidate& c);
     int ChromaLevels(const ChromaResult& c) const;
     // Levels 0 and 1: the prediction's mean squared error; on a busy source it moves the
     // elimination thresholds (a close prediction clears more levels in P slices, a poor
@@ -53,13 +47,6 @@ private:
     uint32_t CheckPredictionError(const InterCandidate& c);
     void SearchCandidates(InterCandidate* out, int* count);
     void SearchShapes(InterCandidate* out, int* count);
-    void SearchB8x8(InterCandidate* out, int* count);
-    int SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8, int used);
-    uint32_t SearchSubBlocks(MotionEntry* m, uint16_t decoded, int list, int ref, int q, int sub, MotionVector start,
-                             uint32_t limit, uint8_t* pred, uint32_t* vectorCost);
-    int64_t QuadrantRdCost(const InterCandidate& c, int q, int sub, const MotionEntry (*motion)[16], bool direct,
-                           const InterCandidate* fill);
-    bool WithinVectorBudget(int used, int vectors, int q, int perLater) const;
     int64_t CandidateScore(const InterCandidate& c) const;
     int64_t RefineWithPartitions(int64_t cost, int count);
     void IntraAfterInter(int64_t interCost);
@@ -110,26 +97,14 @@ private:
     BlockCostFn cost4_, cost8_, cost16_;
     alignas(16) uint8_t pred_[4][256];
 
-    // Motion search settings: ranges in samples, sub-sample depth (0 integer, 1 half,
-    // 2 quarter), partition shapes beyond 16x16 (levels 1 and 2 with word 19 above 1).
-    int rangeX_ = 16, rangeY_ = 16, subpelDepth_ = 2;
-    bool partitions_ = false;
-    int subShapes_ = 0;  // bit 0 8x4, bit 1 4x8, bit 2 4x4 (word 19 bits 4-6)
-    // Level limits of Table A-1: motion vectors per macroblock (half of MaxMvsPer2Mb, so
-    // that any two consecutive macroblocks keep within it), and whether bi-predicted
-    // sub-blocks below 8x8 are allowed (MinLumaBiPredSize 8x8 from level 3.1).
-    int mvBudget_ = 32;
-    bool biSubBlocks_ = true;
-    bool motionSearch_ = true;
     // Candidates: the one being built and the best so far.
     InterCandidate cand_[8];
-    InterCandidate trial_;  // level 2's sub-shape trials
+    // The motion object: by parameter word 15, the zero-motion predictor (0) or a motion
+    // estimator (1; with partitions at levels 1 and 2); none for other values, which the
+    // picture encoder refuses. The refine flag: its partition shapes are enabled.
+    std::unique_ptr<CZeroMotionPredictor> motion_;
+    bool refine_ = false;
     int chosen_ = 0;
-    // The best 16x16 list-0 vector and reference of the macroblock (partitions start there).
-    MotionVector best16_;
-    int bestRef16_ = -1;
-    MotionVector bestL1_;
-    int bestRefL1_ = -1;
 };
 
 }  // namespace ombrisk

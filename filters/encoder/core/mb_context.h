@@ -76,6 +76,7 @@ struct InterCandidate {
     int8_t subShape[4] = {kSub8x8, kSub8x8, kSub8x8, kSub8x8};  // SubPartitionShape per 8x8 (shape 8x8 only)
     bool direct = false;                                        // the P_Skip or spatial direct motion
     uint8_t directQuadrants = 0;                                // B_8x8: bit q set where 8x8 quadrant q is B_Direct_8x8
+    int8_t direction[4] = {kPredL0, kPredL0, kPredL0, kPredL0};  // PredDirection per 8x8 quadrant (16x16: all alike)
     MotionEntry motion[2][16];
     MotionEntry delta[2][16];
     int mvdSum = 0;  // sum of |vector difference| in quarter samples over lists and partitions

@@ -196,7 +196,7 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
     StartSliceNal(&w.nal, block_, pic, header);
     w.writer.BeginSlice(qp);
     CMbContext& mb = w.coder.context();
-    mb.BeginPicture(picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
+    w.coder.BeginPicture(picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
     mb.sliceFirst = w.first;
     for (int addr = w.first; addr < w.end; ++addr) {
         mb.SetPosition(addr % cols, addr / cols, addr == w.end - 1, static_cast<uint16_t>(index));
