@@ -318,21 +318,26 @@ TEST(InterEncode, SubSampleDepthBoundsTheVectors) {
     EXPECT_EQ(vectorUnits(2), 1);
 }
 
-// Word 19 bits 4-6 allow the 8x4, 4x8 and 4x4 sub-partitions of P_8x8: on a picture
-// whose 4x4 blocks each move their own way, the allowed shapes (and only those) split the
-// 8x8 quadrants, as the per-block vectors of the records show.
+// Word 19 bits 1-3 allow the 16x8, 8x16 and 8x8 partitions and bits 4-6 the 8x4, 4x8 and
+// 4x4 sub-partitions of P_8x8: on a picture whose 4x4 blocks each move their own way, the
+// allowed shapes (and only those) split the macroblocks and their 8x8 quadrants, as the
+// records' shapes and per-block vectors show, at levels 1 and 2.
 TEST(InterEncode, SubPartitionsFollowTheShapeBits) {
     using namespace ombrisk;
     constexpr int kW = 96, kH = 64;
     // Bit 0: side-by-side blocks of a quadrant differ (4x8, 4x4); bit 1: stacked ones (8x4, 4x4).
-    const auto splits = [&](int32_t partitions) {
+    struct Splits {
+        int sub = 0;     // bit 0: side-by-side blocks of a quadrant differ, bit 1: stacked ones
+        int shapes = 0;  // bit s: partition shape s coded
+    };
+    const auto splits = [&](int32_t partitions, int level = 1) {
         EncoderBlock block;
         MakeBlock(&block, kW, kH,
                   {{kParGopLength, 0},
                    {kParBFrames, 0},
                    {kParRefFrames, 1},
                    {kParPartitions, partitions},
-                   {kParMbCoderLevel, 1},
+                   {kParMbCoderLevel, level},
                    {kParQpI, 16},
                    {kParQpP, 16}});
         CPictureEncoder encoder(block);
@@ -355,26 +360,37 @@ TEST(InterEncode, SubPartitionsFollowTheShapeBits) {
         std::vector<uint8_t> out;
         EXPECT_EQ(encoder.EncodePicture(picture(first), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
         EXPECT_EQ(encoder.EncodePicture(picture(second), PictureOrder{kSliceP, false, true, 1}, &out), kCoreOk);
-        int seen = 0;
+        Splits seen;
         const CRefPictureStore& p = encoder.reconstruction();
         for (int mb = 0; mb < block.macroblocks.count; ++mb) {
             const MbRecord& r = p.records()[(mb / (kW / 16)) * p.recordStride() + mb % (kW / 16)];
             const auto same = [&](int a, int b) {
                 return r.motion[0][a].x == r.motion[0][b].x && r.motion[0][a].y == r.motion[0][b].y;
             };
+            if (r.kind == kMbPInter || r.kind == kMbP8x8 || r.kind == kMbSkipped) seen.shapes |= 1 << r.shape;
             for (int q = 0; q < 4; ++q) {
                 const int b = (q >> 1) * 8 + (q & 1) * 2;
-                if (!same(b, b + 1) || !same(b + 4, b + 5)) seen |= 1;
-                if (!same(b, b + 4) || !same(b + 1, b + 5)) seen |= 2;
+                if (!same(b, b + 1) || !same(b + 4, b + 5)) seen.sub |= 1;
+                if (!same(b, b + 4) || !same(b + 1, b + 5)) seen.sub |= 2;
             }
         }
         return seen;
     };
-    EXPECT_EQ(splits(15), 0);
-    EXPECT_EQ(splits(15 | 16), 2);  // 8x4: rows of a quadrant move apart
-    EXPECT_EQ(splits(15 | 32), 1);  // 4x8: columns
-    EXPECT_EQ(splits(15 | 64), 3);  // 4x4
-    EXPECT_EQ(splits(127), 3);
+    for (int level = 1; level <= 2; ++level) {
+        SCOPED_TRACE(level);
+        EXPECT_EQ(splits(15, level).sub, 0);
+        EXPECT_EQ(splits(15 | 16, level).sub, 2);  // 8x4: rows of a quadrant move apart
+        EXPECT_EQ(splits(15 | 32, level).sub, 1);  // 4x8: columns
+        EXPECT_EQ(splits(15 | 64, level).sub, 3);  // 4x4
+        EXPECT_EQ(splits(127, level).sub, 3);
+        // One partition shape beside 16x16: that one is coded, no other.
+        for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
+            const int shapes = splits(1 | 1 << shape, level).shapes;
+            EXPECT_EQ(shapes & ~(1 | 1 << shape), 0) << "shape " << shape;
+            EXPECT_NE(shapes & 1 << shape, 0) << "shape " << shape;
+        }
+        EXPECT_EQ(splits(1, level).shapes, 1);
+    }
 }
 
 // B pictures split into B_8x8 where each quadrant is best served by its own list, vector
