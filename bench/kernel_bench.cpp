@@ -129,7 +129,7 @@ void RegisterAll() {
     Add("predictChromaInter_8x8_bi", [](T t, Inputs& in) {
         static PartitionRecord p = [] {
             PartitionRecord r{};
-            r.shape = kPartition8x8;
+            r.shape = kPart8x8;
             for (int l = 0; l < 2; ++l)
                 for (int b = 0; b < 16; ++b)
                     r.motion[l][b] = {int16_t(3 + l), int16_t(-5 + b), 0};
