@@ -1,7 +1,7 @@
 #!/bin/sh
 # I-picture and I/P/B coding at 720x576, side by side with x264 on the same input, one
 # thread each.
-#   bench/intra_bench.sh BUILD_DIR [frames] [qp] [intra|inter|both]
+#   bench/intra_bench.sh BUILD_DIR [frames] [qp] [intra|inter|both] [partition word]
 # BUILD_DIR is a host build (e.g. build/host) holding tools/ombrisk_intra. For each coder
 # level: frames per second (best of three runs), bytes and PSNR; then x264 (keyint 1,
 # no 8x8 transform, Main profile, ultrafast and veryfast) at the same QP (ipratio 1, so
@@ -11,12 +11,16 @@
 # before each (one reference), at every coder level and with zero motion, beside x264
 # (CAVLC, Main profile without the 8x8 transform, two B pictures, one reference; --pbratio
 # 1 so that all pictures share the QP) at the same QP and at our level-2 rate, on testsrc2
-# and on a pan.
+# and on a pan. x264's rate control overshoots on short clips, so the PSNR at equal size
+# is also read off x264 veryfast's QP curve (QP - 3 .. QP + 3), interpolated in log(size)
+# at our level-2 size. The partition word (parameter word 19, default 15) applies to the
+# inter rows.
 set -eu
 build=${1:?usage: intra_bench.sh BUILD_DIR [frames] [qp] [intra|inter|both]}
 frames=${2:-100}
 qp=${3:-26}
 mode=${4:-both}
+parts=${5:-15}
 enc="$build/tools/ombrisk_intra"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -66,8 +70,8 @@ done
 inter() { # label source
     echo "== I/P/B, $1"
     for level in 0 1 2; do
-        t=$(best_of "$enc" -x 1 -b 2 -r 1 -q "$qp" -l "$level" "$2" "$work/p$level.264")
-        row "ombrisk level $level, QP $qp" "$t" "$work/p$level.264"
+        t=$(best_of "$enc" -x 1 -b 2 -r 1 -w "$parts" -q "$qp" -l "$level" "$2" "$work/p$level.264")
+        row "ombrisk level $level, QP $qp, shapes $parts" "$t" "$work/p$level.264"
     done
     t=$(best_of "$enc" -x 1 -b 2 -r 1 -m 0 -q "$qp" -l 0 "$2" "$work/pz.264")
     row "ombrisk level 0, zero motion" "$t" "$work/pz.264"
@@ -81,6 +85,23 @@ inter() { # label source
     # shellcheck disable=SC2086
     t=$(best_of x264 $x264opts --preset veryfast --bitrate "$kbps" -o "$work/pxr.264" "$2")
     row "x264 veryfast, $kbps kbit/s" "$t" "$work/pxr.264"
+    : >"$work/curve"
+    for d in 3 2 1 0 -1 -2 -3; do
+        # shellcheck disable=SC2086
+        x264 $x264opts --preset veryfast --qp $((qp + d)) --ipratio 1 --pbratio 1 -o "$work/pq.264" "$2" >/dev/null 2>&1
+        echo "$(stat -c %s "$work/pq.264") $(psnr "$work/pq.264" | sed 's/.*all \([0-9.]*\) dB/\1/')" >>"$work/curve"
+    done
+    awk -v s="$(stat -c %s "$work/p2.264")" '
+        { size[NR] = $1; db[NR] = $2 }
+        END {
+            for (i = 1; i < NR; ++i)
+                if (size[i] <= s && s <= size[i + 1]) {
+                    f = (log(s) - log(size[i])) / (log(size[i + 1]) - log(size[i]))
+                    printf "x264 veryfast at level 2'"'"'s size (%d bytes): all %.2f dB, QP curve\n", s, db[i] + f * (db[i + 1] - db[i])
+                    exit
+                }
+            print "x264 veryfast QP curve does not reach level 2'"'"'s size " s
+        }' "$work/curve"
 }
 
 if [ "$mode" != inter ]; then intra; fi
