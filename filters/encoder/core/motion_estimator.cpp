@@ -313,26 +313,21 @@ MotionVector CMotionEstimator::SearchPartition(int list, int ref, int bx, int by
     static constexpr int kLarge[8][2] = {{0, 2}, {-2, 2}, {-2, 0}, {-2, -2}, {0, -2}, {2, -2}, {2, 0}, {2, 2}};
     static constexpr int kSmall[4][2] = {{-1, 0}, {0, -1}, {1, 0}, {0, 1}};
     // Large-pattern steps: 5 for a macroblock, 3 for a partition refined from its vector.
+    // One pattern around the best position so far; whether it moved.
+    const auto around = [&](const auto& pattern) {
+        const int cx = bestX, cy = bestY;
+        for (const auto& d : pattern) {
+            const int nx = cx + d[0], ny = cy + d[1];
+            if (!inside(nx, ny)) continue;
+            const uint32_t c = costAt(nx, ny);
+            if (c < best) best = c, bestX = nx, bestY = ny;
+        }
+        return cx != bestX || cy != bestY;
+    };
     const int steps = (w == 4 && h == 4) ? 5 : 3;
-    for (int step = 0; step < steps; ++step) {
-        const int cx = bestX, cy = bestY;
-        for (const auto& d : kLarge) {
-            const int nx = cx + d[0], ny = cy + d[1];
-            if (!inside(nx, ny)) continue;
-            const uint32_t c = costAt(nx, ny);
-            if (c < best) best = c, bestX = nx, bestY = ny;
-        }
-        if (cx == bestX && cy == bestY) break;
-    }
-    {
-        const int cx = bestX, cy = bestY;
-        for (const auto& d : kSmall) {
-            const int nx = cx + d[0], ny = cy + d[1];
-            if (!inside(nx, ny)) continue;
-            const uint32_t c = costAt(nx, ny);
-            if (c < best) best = c, bestX = nx, bestY = ny;
-        }
-    }
+    for (int step = 0; step < steps; ++step)
+        if (!around(kLarge)) break;
+    around(kSmall);
     MotionVector mv{4 * bestX, 4 * bestY};
     // Sub-sample refinement only where the integer match leaves enough error: the block's
     // sample count at levels 1 and 2, the skip threshold at level 0.
