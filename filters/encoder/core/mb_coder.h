@@ -24,6 +24,8 @@ public:
     CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer);
 
     CMbContext& context() { return mb_; }
+    // The motion object (null when word 15 is outside 0..1).
+    CZeroMotionPredictor* motion() { return motion_.get(); }
     // Per slice: the context's picture set-up, then the motion object's.
     void BeginPicture(CRefPictureStore* picture, int32_t sliceType, const InterReferences* references);
     // The motion search settings (parameter words 16-19) are read at construction.
