@@ -442,6 +442,7 @@ void CPartitionMotionEstimator::RefineP() {
         c.shape = shape;
         c.directQuadrants = 0;
         std::fill(c.subShape, c.subShape + 4, int8_t{kSub8x8});
+        std::fill(c.direction, c.direction + 4, int8_t{kPredL0});
         c.direct = false;
         SetMotion(c.motion[1], {}, -1);
         SetMotion(c.motion[0], start, ref);
@@ -595,6 +596,7 @@ void CPartitionMotionEstimator::RefineB() {
         }
         int chosenSub = kSub8x8;
         bool direct = choice == 3;
+        uint32_t chosenCost = best;  // block cost of the quadrant's choice
         if (subShapes_) {
             const bool rd = level_ == kCoderRdo;
             int64_t bestScore = rd ? QuadrantRdCost(c, q, kSub8x8, chosen, direct, &d) : int64_t{best};
@@ -629,7 +631,7 @@ void CPartitionMotionEstimator::RefineB() {
                     if (dir != list && dir != 2) SetRect(trial[list], bx, by, 2, 2, {}, -1);
                 const int64_t score = rd ? QuadrantRdCost(c, q, sub, trial, false, &d) : int64_t{dirCost};
                 if (score < bestScore) {
-                    bestScore = score, chosenSub = sub, direct = false;
+                    bestScore = score, chosenSub = sub, direct = false, chosenCost = dirCost;
                     for (int list = 0; list < 2; ++list)
                         std::copy(trial[list], trial[list] + 16, chosen[list]);
                 }
@@ -637,11 +639,14 @@ void CPartitionMotionEstimator::RefineB() {
         }
         CopyQuadrant(c.motion, chosen, q);
         c.subShape[q] = static_cast<int8_t>(chosenSub);
+        const bool l0 = c.motion[0][cavlc::QuadrantFirstBlock(q)].ref >= 0;
+        const bool l1 = c.motion[1][cavlc::QuadrantFirstBlock(q)].ref >= 0;
+        c.direction[q] = static_cast<int8_t>(direct ? directDirection : l0 && l1 ? kPredBi : l1 ? kPredL1 : kPredL0);
         if (direct) c.directQuadrants |= static_cast<uint8_t>(1u << q);
         used += QuadrantVectors(c.motion, q, chosenSub);
         for (int list = 0; list < 2; ++list)
             MarkQuadrant(&cur[list], q);
-        total += static_cast<uint32_t>(std::min<int64_t>(best, kNoMotionCost));
+        total += std::min(chosenCost, kNoMotionCost);
     }
     shapeCost_[2] = std::min<uint32_t>(total, kNoMotionCost - 1);
 }
