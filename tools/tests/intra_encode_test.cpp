@@ -318,6 +318,11 @@ TEST(InterEncode, SubSampleDepthBoundsTheVectors) {
     EXPECT_EQ(vectorUnits(2), 1);
 }
 
+// A packed 4:2:0 picture of w x h held in one vector.
+ombrisk::PlanarPicture Planar420(const std::vector<uint8_t>& p, int w, int h) {
+    return ombrisk::PlanarPicture{p.data(), p.data() + w * h, p.data() + w * h * 5 / 4, w, h, w, w / 2};
+}
+
 // Word 19 bits 1-3 allow the 16x8, 8x16 and 8x8 partitions and bits 4-6 the 8x4, 4x8 and
 // 4x4 sub-partitions of P_8x8: on a picture whose 4x4 blocks each move their own way, the
 // allowed shapes (and only those) split the macroblocks and their 8x8 quadrants, as the
@@ -354,10 +359,8 @@ TEST(InterEncode, SubPartitionsFollowTheShapeBits) {
                     for (int x = 4 * bx; x < 4 * bx + 4; ++x)
                         second[y * kW + x] = first[std::clamp(y + dy, 0, kH - 1) * kW + std::clamp(x + dx, 0, kW - 1)];
             }
-        const auto picture = [&](const std::vector<uint8_t>& p) {
-            return PlanarPicture{p.data(), p.data() + kW * kH, p.data() + kW * kH * 5 / 4, kW, kH, kW, kW / 2};
-        };
         std::vector<uint8_t> out;
+        const auto picture = [&](const std::vector<uint8_t>& p) { return Planar420(p, kW, kH); };
         EXPECT_EQ(encoder.EncodePicture(picture(first), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
         EXPECT_EQ(encoder.EncodePicture(picture(second), PictureOrder{kSliceP, false, true, 1}, &out), kCoreOk);
         Splits seen;
@@ -434,9 +437,7 @@ BSplitStats CodeBPicture(int32_t partitions, int level, int cell, int32_t levelI
                 for (int x = cell * bx; x < cell * bx + cell; ++x)
                     middle[y * kW + x] = from[std::clamp(y + dy, 0, kH - 1) * kW + std::clamp(x + dx, 0, kW - 1)];
         }
-    const auto picture = [&](const std::vector<uint8_t>& p) {
-        return PlanarPicture{p.data(), p.data() + kW * kH, p.data() + kW * kH * 5 / 4, kW, kH, kW, kW / 2};
-    };
+    const auto picture = [&](const std::vector<uint8_t>& p) { return Planar420(p, kW, kH); };
     std::vector<uint8_t> out;
     EXPECT_EQ(encoder.EncodePicture(picture(past), PictureOrder{kSliceI, true, true, 0}, &out), kCoreOk);
     EXPECT_EQ(encoder.EncodePicture(picture(future), PictureOrder{kSliceP, false, true, 2}, &out), kCoreOk);
