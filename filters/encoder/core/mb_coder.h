@@ -50,7 +50,7 @@ private:
     void SearchCandidates(InterCandidate* out, int* count);
     void SearchShapes(InterCandidate* out, int* count);
     int64_t CandidateScore(const InterCandidate& c) const;
-    int64_t RefineWithPartitions(int64_t cost, int count);
+    int64_t RecodeInter(int64_t cost, int levels, int count);
     void IntraAfterInter(int64_t interCost);
 
     struct Edges {

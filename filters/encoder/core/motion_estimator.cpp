@@ -402,7 +402,9 @@ int CPartitionMotionEstimator::Refine(int lambda) {
     lambda_ = lambda;
     std::fill(shapeCost_, shapeCost_ + 3, kNoMotionCost);
     bestPartitionCost_ = kNoMotionCost;
-    if (!refine_) return 0;
+    // The early stop depends on the 16x16 search alone, so it is taken before any shape
+    // is searched.
+    if (!refine_ || SixteenGoodEnough()) return 0;
     if (sliceType_ == kSliceP) {
         if (bestRef[0] < 0) return 0;
         RefineP();
@@ -431,12 +433,18 @@ int CPartitionMotionEstimator::RefinePartition(uint8_t* prediction, InterCandida
     return 1;
 }
 
-// The 16x8, 8x16 and 8x8 candidates of a P macroblock that word 19 allows, each
-// partition searched in coding order from the best 16x16 vector.
+// Level 1 searches the partition shapes only when the 16x16 search left a cost of at
+// least 16 λ (level 2 weighs every shape by its rate-distortion cost instead).
+bool CPartitionMotionEstimator::SixteenGoodEnough() const {
+    return level_ == kCoderSatd && int64_t{16} * lambda_ > std::min(bestCost[0], bestCost[1]);
+}
+
+// The 8x8, 8x16 and 16x8 candidates of a P macroblock that word 19 allows, each partition
+// searched in coding order from the best 16x16 vector.
 void CPartitionMotionEstimator::RefineP() {
     const int ref = bestRef[0];
     const MotionVector start = bestVector[0];
-    for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
+    for (int32_t shape : {kPart8x8, kPart8x16, kPart16x8}) {
         if (!(partitionBits_ >> shape & 1)) continue;
         InterCandidate& c = shapes_[shape - 1];
         c.shape = shape;

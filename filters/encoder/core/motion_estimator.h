@@ -127,14 +127,16 @@ public:
 
     bool RefineEnabled() const override { return refine_; }
     int SubPartitionsEnabled() const override { return subShapes_ << 4; }
-    // P slices: the 16x8, 8x16 and 8x8 shapes (sub-blocks in each 8x8 where allowed); B
-    // slices: the B_8x8 shape, each quadrant list 0, list 1, both or direct.
+    // P slices: the 8x8, 8x16 and 16x8 shapes (sub-blocks in each 8x8 where allowed); B
+    // slices: the B_8x8 shape, each quadrant list 0, list 1, both or direct. At level 1, 0
+    // without a search when 16 λ exceeds the lower 16x16 cost.
     int Refine(int lambda) override;
     int RefinePartition(uint8_t* prediction, InterCandidate& c, bool onlyBest) override;
 
 private:
     void RefineP();
     void RefineB();
+    bool SixteenGoodEnough() const;
     int SearchSubShapes(InterCandidate& c, const PartialMotion& cur, int q, MotionVector mv8, uint32_t cost8, int used);
     uint32_t SearchSubBlocks(MotionEntry* m, uint16_t decoded, int list, int ref, int q, int sub, MotionVector start,
                              uint32_t limit, uint8_t* pred, uint32_t* vectorCost) const;

@@ -137,44 +137,45 @@ void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
     *count = n;
 }
 
-// Score of a candidate at levels 0 and 1: the block cost of its prediction, its vector
-// cost, 32 per list on a later reference, the partition overhead, the direct bonus.
+// Score of a 16x16 candidate at levels 0 and 1: the block cost of its prediction, its
+// vector cost, 32 per list on a later reference, the direct bonus.
 int64_t CMbCoder::CandidateScore(const InterCandidate& c) const {
     const int lambda = mb_.lambda;
     int64_t score = int64_t{cost16_(mb_.srcLuma, c.luma)} +
                     (c.direct ? 0 : int64_t{level_ == kCoderSatd ? 2 : 1} * lambda * c.mvdSum);
     for (int list = 0; list < 2; ++list)
         if (c.motion[list][0].ref > 0) score += 32 * c.motion[list][0].ref;
-    if (c.shape == kPart8x8) {
-        score += 16 * lambda;
-        for (int8_t sub : c.subShape)
-            score += sub != kSub8x8 ? 4 * lambda : 0;
-    } else if (c.shape != kPart16x16)
-        score += 4 * lambda;
     if (c.direct && mb_.sliceType == kSliceB) score -= (level_ == kCoderSatd ? 32 : 16) * lambda;
     return score;
 }
 
-// Level 1, P slices: a 16x16 coding whose levels cost at least 5 tries the partition
-// shapes; the cheapest prediction among them is coded and replaces the 16x16 one when its
-// levels plus the shape's charge (16 for 8x8, 4 for two partitions) are lower.
-int64_t CMbCoder::RefineWithPartitions(int64_t cost, int count) {
-    int n = count;
-    SearchShapes(cand_, &n);
-    if (n == count) return cost;
+// Level 1: a coding whose levels sum to at least 5 asks the motion object for the
+// partition shapes; only the shape of the lowest partition cost is re-predicted (the
+// cheapest by 2 λ × vector differences + block cost should several tie) and coded, and it
+// replaces the coding when its levels plus the shape's charge (16 for 8x8, 4 for two
+// partitions) are below `levels`.
+int64_t CMbCoder::RecodeInter(int64_t cost, int levels, int count) {
+    if (!motion_->Refine(mb_.lambda)) return cost;
     int bestIndex = -1;
     int64_t bestScore = std::numeric_limits<int64_t>::max();
-    for (int i = count; i < n; ++i) {
-        const int64_t score = CandidateScore(cand_[i]);
-        if (score < bestScore) bestScore = score, bestIndex = i;
+    int n = count;
+    for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
+        InterCandidate& c = cand_[n];
+        c.shape = shape;
+        if (!motion_->RefinePartition(c.luma, c, true)) continue;
+        const int64_t score =
+            int64_t{2} * mb_.lambda * motion_->MvDifferenceSum(c) + int64_t{cost16_(mb_.srcLuma, c.luma)};
+        if (score < bestScore) bestScore = score, bestIndex = n;
+        ++n;
     }
+    if (bestIndex < 0) return cost;
     InterCandidate& c = cand_[bestIndex];
     CheckPredictionError(c);
     CodeInterResidual(c);
     const LumaResult& l = mb_.lumaTrial();
     const ChromaResult& cr = mb_.chromaTrial();
     const int64_t refined = (c.shape == kPart8x8 ? 16 : 4) + LumaLevels(l, false) + ChromaLevels(cr);
-    if (refined >= cost) return cost;
+    if (refined >= levels) return cost;
     mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
     mb_.candidate = &c;
     chosen_ = bestIndex;
@@ -199,6 +200,7 @@ void CMbCoder::DecideInter() {
     chosen_ = bestIndex;
     InterCandidate& c = cand_[bestIndex];
     int64_t cost = 0;
+    int levels = 0;  // levels 0 and 1: the coding's level sums
     if (level_ == kCoderRdo) {
         cost = InterRdCost(c);
     } else {
@@ -209,7 +211,7 @@ void CMbCoder::DecideInter() {
         mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
         mb_.candidate = &c;
         if (mb_.kind != kMbSkipped) {
-            const int levels = LumaLevels(l, false) + ChromaLevels(cr);
+            levels = LumaLevels(l, false) + ChromaLevels(cr);
             cost = levels;
             if (mb_.kind != kMbBDirect16x16) {
                 int m = c.mvdSum;
@@ -223,9 +225,9 @@ void CMbCoder::DecideInter() {
     }
     mb_.lumaToggle ^= 1;
     mb_.chromaToggle ^= 1;
-    if (level_ == kCoderSatd && cost >= 5 &&
+    if (level_ == kCoderSatd && refine_ && levels >= 5 &&
         (mb_.kind == kMbPInter || mb_.kind == kMbP8x8 || mb_.kind == kMbBInter || mb_.kind == kMbB8x8))
-        cost = RefineWithPartitions(cost, count);
+        cost = RecodeInter(cost, levels, count);
     IntraAfterInter(cost);
 }
 

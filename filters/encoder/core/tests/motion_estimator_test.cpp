@@ -115,12 +115,25 @@ TEST(MotionObjects, SlotsFollowSearchWordLevelAndShapes) {
             EXPECT_EQ(m.bestVector[0], (MotionVector{12, -8}));
             EXPECT_EQ(m.bestRef[1], -1);
         }
-        EXPECT_EQ(m.Refine(coder.context().lambda), refine);
+        // With 16 λ above the 16x16 cost level 1 keeps the 16x16 vector and searches no
+        // shape; level 2 searches them all the same.
+        constexpr int kHugeLambda = 1 << 20;
+        EXPECT_EQ(m.Refine(kHugeLambda), refine && c.level == 2);
+        cand.shape = kPart8x8;
+        EXPECT_EQ(m.RefinePartition(cand.luma, cand, false), refine && c.level == 2 && (c.partitions & 8) != 0);
+        EXPECT_EQ(m.Refine(0), refine);
+        int allowed = 0, best = 0;
         for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
             cand.shape = shape;
-            EXPECT_EQ(m.RefinePartition(cand.luma, cand, false), refine && (c.partitions >> shape & 1))
-                << "shape " << shape;
+            const int any = m.RefinePartition(cand.luma, cand, false);
+            EXPECT_EQ(any, refine && (c.partitions >> shape & 1)) << "shape " << shape;
+            cand.shape = shape;
+            const int only = m.RefinePartition(cand.luma, cand, true);
+            EXPECT_LE(only, any) << "shape " << shape;
+            allowed += any, best += only;
         }
+        // Only the shapes of the lowest partition cost pass the only-best filter.
+        EXPECT_EQ(best > 0, allowed > 0);
 
         // B slice: direct, no skip; without search the direct direction is not repeated.
         CZeroMotionPredictor& b = Begin(coder, p, kSliceB);
@@ -137,7 +150,8 @@ TEST(MotionObjects, SlotsFollowSearchWordLevelAndShapes) {
             EXPECT_EQ(cand.motion[1][0].ref >= 0, dir != kPredL0);
         }
         // B_8x8 is the only partition shape of B slices.
-        EXPECT_EQ(b.Refine(coder.context().lambda), refine && (c.partitions & 8) != 0);
+        EXPECT_EQ(b.Refine(kHugeLambda), refine && c.level == 2 && (c.partitions & 8) != 0);
+        EXPECT_EQ(b.Refine(0), refine && (c.partitions & 8) != 0);
         cand.shape = kPart16x8;
         EXPECT_EQ(b.RefinePartition(cand.luma, cand, false), 0);
     }
