@@ -1,5 +1,6 @@
 #include "filters/encoder/core/mb_coder.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdlib>
 #include <cstring>
@@ -70,38 +71,55 @@ bool ChromaModeAvailable(const CMbContext& mb, int mode) {
 
 }  // namespace
 
-CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer)
-    : mb_(block), level_(std::clamp(level, 0, 2)), writer_(writer) {
-    const CKernelTable& k = mb_.kernels;
-    if (level_ == kCoderSatd) {
-        cost4_ = k.satd4x4;
-        cost8_ = k.satd8x8;
-        cost16_ = k.satd16x16;
-    } else {
-        cost4_ = [](const uint8_t* a, const uint8_t* b) {
-            return KernelTable().sadContiguous4x4(a, b, nullptr, 4, 4, 4);
-        };
-        cost8_ = [](const uint8_t* a, const uint8_t* b) {
-            return KernelTable().sadContiguous8x8(a, b, nullptr, 8, 8, 8);
-        };
-        cost16_ = [](const uint8_t* a, const uint8_t* b) {
-            return KernelTable().sadContiguous16x16(a, b, nullptr, 16, 16, 16);
-        };
-    }
+CMbCoder::BlockCosts CMbCoder::SadCosts() {
+    return BlockCosts{
+        [](const uint8_t* a, const uint8_t* b) { return KernelTable().sadContiguous4x4(a, b, nullptr, 4, 4, 4); },
+        [](const uint8_t* a, const uint8_t* b) { return KernelTable().sadContiguous8x8(a, b, nullptr, 8, 8, 8); },
+        [](const uint8_t* a, const uint8_t* b) { return KernelTable().sadContiguous16x16(a, b, nullptr, 16, 16, 16); }};
+}
+
+CMbCoder::CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer, const BlockCosts& costs)
+    : mb_(block), writer_(writer), cost4_(costs.cost4), cost8_(costs.cost8), cost16_(costs.cost16) {
     switch (block.param(kParMotionSearch)) {
         case 0:
-            motion_ = std::make_unique<CZeroMotionPredictor>(*this, mb_, level_, cost16_);
+            motion_ = std::make_unique<CZeroMotionPredictor>(*this, mb_, level, cost16_);
             break;
         case 1:
-            if (level_ == kCoderSad)
-                motion_ = std::make_unique<CMotionEstimator>(*this, mb_, level_, cost16_);
+            if (level == kCoderSad)
+                motion_ = std::make_unique<CMotionEstimator>(*this, mb_, level, cost16_);
             else
-                motion_ = std::make_unique<CPartitionMotionEstimator>(*this, mb_, level_, cost16_);
+                motion_ = std::make_unique<CPartitionMotionEstimator>(*this, mb_, level, cost16_);
             break;
         default:
             break;
     }
 }
+
+std::unique_ptr<CMbCoder> CMbCoder::Create(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer) {
+    switch (std::clamp(level, 0, 2)) {
+        case kCoderSad:
+            return std::make_unique<CMbCoderFast>(block, writer);
+        case kCoderSatd:
+            return std::make_unique<CMbCoderRefined>(block, writer);
+        default:
+            return std::make_unique<CMbCoderRdo>(block, writer);
+    }
+}
+
+CMbCoderFast::CMbCoderFast(const EncoderBlock& block, const CCavlcWriter* writer)
+    : CMbCoderFast(block, kCoderSad, writer, SadCosts(), Weights{1, 1, 16, 8}) {}
+
+CMbCoderFast::CMbCoderFast(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer,
+                           const BlockCosts& costs, const Weights& weights)
+    : CMbCoder(block, level, writer, costs), weights_(weights) {}
+
+CMbCoderRefined::CMbCoderRefined(const EncoderBlock& block, const CCavlcWriter* writer)
+    : CMbCoderFast(block, kCoderSatd, writer,
+                   BlockCosts{KernelTable().satd4x4, KernelTable().satd8x8, KernelTable().satd16x16},
+                   Weights{2, 2, 32, 20}) {}
+
+CMbCoderRdo::CMbCoderRdo(const EncoderBlock& block, const CCavlcWriter* writer)
+    : CMbCoder(block, kCoderRdo, writer, SadCosts()) {}
 
 void CMbCoder::BeginPicture(CRefPictureStore* picture, int32_t sliceType, const InterReferences* references) {
     mb_.BeginPicture(picture, sliceType, references);
@@ -276,13 +294,13 @@ void CMbCoder::CodeIntraChroma(int penalty) {
     CodeChromaMode(mb_.chromaTrial(), bestMode, pred_[bestMode], pred_[bestMode] + 64);
 }
 
-int64_t CMbCoder::MacroblockRdCost(const LumaResult& l, const ChromaResult& c) {
+int64_t CMbCoderRdo::MacroblockRdCost(const LumaResult& l, const ChromaResult& c) {
     common::BitCounter tally;
     cavlc::WriteIntraMacroblock(tally, mb_, l, c, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
     return int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
 }
 
-void CMbCoder::CodeIntraChromaRdo() {
+void CMbCoderRdo::CodeIntraChromaRdo() {
     Edges cb, cr;
     LoadEdges(&cb, mb_.planeCb, mb_.chromaStride, 8);
     LoadEdges(&cr, mb_.planeCr, mb_.chromaStride, 8);
@@ -308,7 +326,7 @@ void CMbCoder::CodeIntraChromaRdo() {
     CodeChromaMode(c, bestMode, pred_[bestMode], pred_[bestMode] + 64);
 }
 
-void CMbCoder::CodeIntra16x16Rdo() {
+void CMbCoderRdo::CodeIntra16x16Rdo() {
     Edges e;
     LoadEdges(&e, mb_.planeLuma, mb_.lumaStride, 16);
     const PredIntraFn* pred = mb_.kernels.predIntra16x16;
@@ -334,7 +352,7 @@ void CMbCoder::CodeIntra16x16Rdo() {
                                             &mb_.lumaQuant);
 }
 
-void CMbCoder::CodeIntra4x4Rdo() {
+void CMbCoderRdo::CodeIntra4x4Rdo() {
     LumaResult& l = mb_.lumaTrial();
     l.kind = kMbIntra4x4;
     l.cbp = 0;
@@ -365,51 +383,64 @@ void CMbCoder::CodeIntra4x4Rdo() {
 void CMbCoder::CodeMacroblock() {
     mb_.lumaToggle = mb_.chromaToggle = 0;
     mb_.candidate = nullptr;
-    if (mb_.sliceType != kSliceI && motion_) {
-        motion_->PrepareMacroblock();
+    if (CodesInter()) motion_->PrepareMacroblock();
+    DecideMacroblock();
+    mb_.cbp = (mb_.luma().cbp & 15) | mb_.chroma().cbp;
+    if (mb_.kind == kMbSkipped) mb_.cbp = 0;
+    CheckBitLimit();
+}
+
+void CMbCoderFast::DecideMacroblock() {
+    if (CodesInter())
         DecideInter();
-        mb_.cbp = (mb_.luma().cbp & 15) | mb_.chroma().cbp;
-        if (mb_.kind == kMbSkipped) mb_.cbp = 0;
-        CheckBitLimit();
-        return;
-    }
-    if (level_ == kCoderRdo) {
-        CodeIntraChromaRdo();
-        CodeIntra16x16Rdo();
-        int64_t best = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
-        mb_.kind = kMbIntra16x16;
-        mb_.lumaToggle ^= 1;
-        if (best > 16 * int64_t{mb_.rdLambda}) {
-            CodeIntra4x4Rdo();
-            const int64_t j = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
-            if (j < best) {
-                mb_.kind = kMbIntra4x4;
-                mb_.lumaToggle ^= 1;
-            }
-        }
-    } else {
-        const int lambda = mb_.lambda;
-        CodeIntraChroma(8 * lambda);
-        CodeIntra16x16();
-        const int c16 = LumaLevels(mb_.lumaTrial(), true);
-        mb_.kind = kMbIntra16x16;
-        mb_.lumaToggle ^= 1;
-        // A DC level held at the CAVLC bound leaves a large error that no level sum
-        // shows: intra 4x4, whose levels stay far below the bound, is taken instead.
-        const bool dcAtBound = HasLevelAtBound(mb_.luma().dc);
-        if ((mb_.luma().cbp & 15) || dcAtBound) {
-            CodeIntra4x4((level_ == kCoderSatd ? 20 : 8) * lambda);
-            const LumaResult& l = mb_.lumaTrial();
-            const int c4 = LumaLevels(l, false) + 2 * std::popcount(static_cast<unsigned>(l.cbp & 15));
-            if (c4 < c16 || dcAtBound) {
-                mb_.kind = kMbIntra4x4;
-                mb_.lumaToggle ^= 1;
-            }
+    else
+        DecideIntra();
+}
+
+void CMbCoderRdo::DecideMacroblock() {
+    if (CodesInter())
+        DecideInter();
+    else
+        DecideIntra();
+}
+
+void CMbCoderRdo::DecideIntra() {
+    CodeIntraChromaRdo();
+    CodeIntra16x16Rdo();
+    const int64_t best = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
+    mb_.kind = kMbIntra16x16;
+    mb_.lumaToggle ^= 1;
+    if (best > 16 * int64_t{mb_.rdLambda}) {
+        CodeIntra4x4Rdo();
+        const int64_t j = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
+        if (j < best) {
+            mb_.kind = kMbIntra4x4;
+            mb_.lumaToggle ^= 1;
         }
     }
     mb_.chromaToggle ^= 1;
-    mb_.cbp = (mb_.luma().cbp & 15) | mb_.chroma().cbp;
-    CheckBitLimit();
+}
+
+void CMbCoderFast::DecideIntra() {
+    const int lambda = mb_.lambda;
+    CodeIntraChroma(8 * lambda);
+    CodeIntra16x16();
+    const int c16 = LumaLevels(mb_.lumaTrial(), true);
+    mb_.kind = kMbIntra16x16;
+    mb_.lumaToggle ^= 1;
+    // A DC level held at the CAVLC bound leaves a large error that no level sum shows:
+    // intra 4x4, whose levels stay far below the bound, is taken instead.
+    const bool dcAtBound = HasLevelAtBound(mb_.luma().dc);
+    if ((mb_.luma().cbp & 15) || dcAtBound) {
+        CodeIntra4x4(weights_.intra4x4Penalty * lambda);
+        const LumaResult& l = mb_.lumaTrial();
+        const int c4 = LumaLevels(l, false) + 2 * std::popcount(static_cast<unsigned>(l.cbp & 15));
+        if (c4 < c16 || dcAtBound) {
+            mb_.kind = kMbIntra4x4;
+            mb_.lumaToggle ^= 1;
+        }
+    }
+    mb_.chromaToggle ^= 1;
 }
 
 void CMbCoder::CheckBitLimit() {

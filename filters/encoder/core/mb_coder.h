@@ -18,10 +18,17 @@ enum MbCoderLevel : int32_t {
     kCoderRdo = 2,   // λ × counted bits + squared error
 };
 
+// The macroblock coder of a slice worker: one class per decision level (parameter word
+// 20), sharing the context, the candidate sets and the coding steps; they differ in how
+// they compare candidates.
 class CMbCoder {
 public:
-    // level: parameter word 20 (0-2). The writer supplies the mb_qp_delta of rate trials.
-    CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer);
+    // The coder of `level` (0 CMbCoderFast, 1 CMbCoderRefined, 2 CMbCoderRdo; other values
+    // are clamped to that range). The writer supplies the mb_qp_delta of rate trials.
+    static std::unique_ptr<CMbCoder> Create(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer);
+    virtual ~CMbCoder() = default;
+    CMbCoder(const CMbCoder&) = delete;
+    CMbCoder& operator=(const CMbCoder&) = delete;
 
     CMbContext& context() { return mb_; }
     // The motion object (null when word 15 is outside 0..1).
@@ -36,22 +43,29 @@ public:
     // rate-distortion cost λ₂ × bits + squared error (luma and chroma).
     int64_t InterRdCost(InterCandidate& c);
 
-private:
-    // Inter decision of P and B slices (motion_search.cpp).
-    void DecideInter();
+protected:
+    // The block costs of intra and inter candidates (prediction against source).
+    struct BlockCosts {
+        BlockCostFn cost4, cost8, cost16;
+    };
+    static BlockCosts SadCosts();
+    CMbCoder(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer, const BlockCosts& costs);
+
+    // The level's decision for the current macroblock, the motion object prepared in P
+    // and B slices: the kind, the chosen sets (toggle convention) and the candidate.
+    virtual void DecideMacroblock() = 0;
+    // P and B slices with a motion object; otherwise the macroblock is coded intra.
+    bool CodesInter() const { return mb_.sliceType != kSliceI && motion_ != nullptr; }
+
+    // The skip (P) or direct (B) candidate into `d`, with its vector differences.
+    void FormSkipCandidate(InterCandidate& d);
+    // The searched 16x16 candidates (list 0, list 1, both) appended to out[count...];
+    // returns the new count.
+    int SearchDirections(InterCandidate* out, int count);
     // Codes the candidate's luma and chroma residual into the trial sets; sets the kind.
     void CodeInterResidual(InterCandidate& c);
     int32_t InterKind(const InterCandidate& c, int cbp) const;
     int ChromaLevels(const ChromaResult& c) const;
-    // Levels 0 and 1: the prediction's mean squared error; on a busy source it moves the
-    // elimination thresholds (a close prediction clears more levels in P slices, a poor
-    // one fewer in B slices).
-    uint32_t CheckPredictionError(const InterCandidate& c);
-    void SearchCandidates(InterCandidate* out, int* count);
-    void SearchShapes(InterCandidate* out, int* count);
-    int64_t CandidateScore(const InterCandidate& c) const;
-    int64_t RecodeInter(int64_t cost, int levels, int count);
-    void IntraAfterInter(int64_t interCost);
 
     struct Edges {
         uint8_t top[1 + 16];  // [0] the corner, then the samples above
@@ -64,11 +78,6 @@ private:
     void CodeIntraChroma(int penalty);
     void CodeIntra16x16();
     void CodeIntra4x4(int penalty);
-    // Level 2.
-    void CodeIntraChromaRdo();
-    void CodeIntra16x16Rdo();
-    void CodeIntra4x4Rdo();
-    int64_t MacroblockRdCost(const LumaResult& l, const ChromaResult& c);
 
     // One 4x4 block's packed source, its most probable mode and the predictions of every
     // mode its edges allow.
@@ -94,19 +103,84 @@ private:
     void UsePcm();
 
     CMbContext mb_;
-    int32_t level_;
     const CCavlcWriter* writer_;
     BlockCostFn cost4_, cost8_, cost16_;
     alignas(16) uint8_t pred_[4][256];
 
-    // Candidates: the one being built and the best so far.
+    // Candidates: [0] skip or direct, then the searched ones and the partition shapes.
     InterCandidate cand_[8];
     // The motion object: by parameter word 15, the zero-motion predictor (0) or a motion
     // estimator (1; with partitions at levels 1 and 2); none for other values, which the
     // picture encoder refuses. The refine flag: its partition shapes are enabled.
     std::unique_ptr<CZeroMotionPredictor> motion_;
     bool refine_ = false;
-    int chosen_ = 0;
+};
+
+// Level 0: candidates compared by sum of absolute differences; a coding costs its level
+// sums plus small penalties.
+class CMbCoderFast : public CMbCoder {
+public:
+    CMbCoderFast(const EncoderBlock& block, const CCavlcWriter* writer);
+
+protected:
+    // What level 1 changes in the level-0 decision.
+    struct Weights {
+        uint32_t skipFactor;  // skip or direct taken unsearched up to this × the skip threshold
+        int vectorWeight;     // λ multiple per quarter sample of vector difference
+        int directBonus;      // λ multiple taken off a B macroblock's direct candidate
+        int intra4x4Penalty;  // λ multiple per intra 4x4 mode other than the most probable
+    };
+    CMbCoderFast(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer, const BlockCosts& costs,
+                 const Weights& weights);
+
+    void DecideMacroblock() override;
+    // After the inter coding of cost `cost` (level sums `levels`) from the candidates
+    // cand_[0..count): the cost that stands. Level 0 re-codes nothing.
+    virtual int64_t Recode(int64_t cost, int levels, int count) {
+        (void)levels, (void)count;
+        return cost;
+    }
+    // The prediction's mean squared error; on a busy source it moves the elimination
+    // thresholds (a close prediction clears more levels in P slices, a poor one fewer in
+    // B slices).
+    uint32_t CheckPredictionError(const InterCandidate& c);
+
+private:
+    void DecideIntra();
+    void DecideInter();
+    int64_t CandidateScore(const InterCandidate& c) const;
+    void IntraAfterInter(int64_t interCost);
+
+    Weights weights_;
+};
+
+// Level 1: transform-domain block costs, and a partition re-coding pass after the 16x16
+// coding.
+class CMbCoderRefined final : public CMbCoderFast {
+public:
+    CMbCoderRefined(const EncoderBlock& block, const CCavlcWriter* writer);
+
+private:
+    int64_t Recode(int64_t cost, int levels, int count) override;
+};
+
+// Level 2: every candidate judged by λ₂ × the bits the syntax writer counts + squared
+// error of its reconstruction.
+class CMbCoderRdo final : public CMbCoder {
+public:
+    CMbCoderRdo(const EncoderBlock& block, const CCavlcWriter* writer);
+
+private:
+    void DecideMacroblock() override;
+    void DecideIntra();
+    void DecideInter();
+    void IntraAfterInter(int64_t interCost);
+    // The partition candidates of the motion object appended to `out`.
+    void SearchShapes(InterCandidate* out, int* count);
+    void CodeIntraChromaRdo();
+    void CodeIntra16x16Rdo();
+    void CodeIntra4x4Rdo();
+    int64_t MacroblockRdCost(const LumaResult& l, const ChromaResult& c);
 };
 
 }  // namespace ombrisk

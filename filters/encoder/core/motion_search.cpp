@@ -51,7 +51,7 @@ int32_t CMbCoder::InterKind(const InterCandidate& c, int cbp) const {
     return c.shape == kPart8x8 ? kMbP8x8 : kMbPInter;
 }
 
-uint32_t CMbCoder::CheckPredictionError(const InterCandidate& c) {
+uint32_t CMbCoderFast::CheckPredictionError(const InterCandidate& c) {
     const uint32_t error = mb_.kernels.ssd16x16(mb_.srcLuma, c.luma) / 256;
     if (mb_.sourceVariance > 512) {
         const bool isP = mb_.sliceType == kSliceP;
@@ -90,41 +90,29 @@ int64_t CMbCoder::InterRdCost(InterCandidate& c) {
     return int64_t{mb_.rdLambda} * bits + distortion;
 }
 
-// Builds the candidates of the macroblock: [0] the skip (P) or direct (B) prediction,
-// then the searched ones. Each has its motion, vector differences and prediction.
-void CMbCoder::SearchCandidates(InterCandidate* out, int* count) {
-    const bool isB = mb_.sliceType == kSliceB;
-    int n = 0;
-    InterCandidate& d = out[n++];
-    if (isB)
+void CMbCoder::FormSkipCandidate(InterCandidate& d) {
+    if (mb_.sliceType == kSliceB)
         motion_->PredictDirect(d.luma, d);
     else
         motion_->PredictSkip(d.luma, d);
     motion_->MvDifferenceSum(d);
-    *count = n;
-    const uint32_t directCost = cost16_(mb_.srcLuma, d.luma);
-    const uint32_t threshold = level_ == kCoderSatd ? 2 * uint32_t(mb_.skipThreshold) : uint32_t(mb_.skipThreshold);
-    if (level_ != kCoderRdo && directCost <= threshold) return;
-    // Level 2: a skip or direct coding within 8 λ₂ of free is not searched further.
-    if (level_ == kCoderRdo && InterRdCost(d) <= 8 * int64_t{mb_.rdLambda}) return;
+}
 
+int CMbCoder::SearchDirections(InterCandidate* out, int count) {
     motion_->BeginSearch();
-    // 16x16 candidates: list 0, list 1, both.
     for (int32_t dir : {kPredL0, kPredL1, kPredBi}) {
-        InterCandidate& c = out[n];
+        InterCandidate& c = out[count];
         std::fill(c.direction, c.direction + 4, static_cast<int8_t>(dir));
         if (!motion_->SearchDirection(c.luma, c)) continue;
         motion_->MvDifferenceSum(c);
-        ++n;
+        ++count;
     }
-    *count = n;
-    // Level 2 weighs the partitions with the other candidates; level 1 refines afterwards.
-    if (level_ == kCoderRdo) SearchShapes(out, count);
+    return count;
 }
 
 // The partition candidates of the motion object (P: 16x8, 8x16, 8x8; B: B_8x8), each
 // appended to `out`.
-void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
+void CMbCoderRdo::SearchShapes(InterCandidate* out, int* count) {
     if (!refine_ || !motion_->Refine(mb_.lambda)) return;
     int n = *count;
     for (int32_t shape : {kPart16x8, kPart8x16, kPart8x8}) {
@@ -139,13 +127,13 @@ void CMbCoder::SearchShapes(InterCandidate* out, int* count) {
 
 // Score of a 16x16 candidate at levels 0 and 1: the block cost of its prediction, its
 // vector cost, 32 per list on a later reference, the direct bonus.
-int64_t CMbCoder::CandidateScore(const InterCandidate& c) const {
+int64_t CMbCoderFast::CandidateScore(const InterCandidate& c) const {
     const int lambda = mb_.lambda;
-    int64_t score = int64_t{cost16_(mb_.srcLuma, c.luma)} +
-                    (c.direct ? 0 : int64_t{level_ == kCoderSatd ? 2 : 1} * lambda * c.mvdSum);
+    int64_t score =
+        int64_t{cost16_(mb_.srcLuma, c.luma)} + (c.direct ? 0 : int64_t{weights_.vectorWeight} * lambda * c.mvdSum);
     for (int list = 0; list < 2; ++list)
         if (c.motion[list][0].ref > 0) score += 32 * c.motion[list][0].ref;
-    if (c.direct && mb_.sliceType == kSliceB) score -= (level_ == kCoderSatd ? 32 : 16) * lambda;
+    if (c.direct && mb_.sliceType == kSliceB) score -= weights_.directBonus * lambda;
     return score;
 }
 
@@ -154,7 +142,7 @@ int64_t CMbCoder::CandidateScore(const InterCandidate& c) const {
 // cheapest by 2 λ × vector differences + block cost should several tie) and coded, and it
 // replaces the coding when its levels plus the shape's charge (16 for 8x8, 4 for two
 // partitions) are below `levels`.
-int64_t CMbCoder::RecodeInter(int64_t cost, int levels, int count) {
+int64_t CMbCoderRefined::Recode(int64_t cost, int levels, int count) {
     if (!motion_->Refine(mb_.lambda)) return cost;
     int bestIndex = -1;
     int64_t bestScore = std::numeric_limits<int64_t>::max();
@@ -178,90 +166,114 @@ int64_t CMbCoder::RecodeInter(int64_t cost, int levels, int count) {
     if (refined >= levels) return cost;
     mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
     mb_.candidate = &c;
-    chosen_ = bestIndex;
     mb_.lumaToggle ^= 1;
     mb_.chromaToggle ^= 1;
     return refined;
 }
 
-void CMbCoder::DecideInter() {
+// Levels 0 and 1: the skip or direct candidate stands unsearched when its block cost is
+// within the skip threshold (twice it at level 1); otherwise the searched candidates
+// compete by score, the winner is coded, re-coded at level 1, and intra coding is tried
+// against its cost.
+void CMbCoderFast::DecideInter() {
     const bool isB = mb_.sliceType == kSliceB;
-    if (level_ != kCoderRdo) mb_.CheckFlatness();
-    int count = 0;
-    SearchCandidates(cand_, &count);
+    mb_.CheckFlatness();
+    int count = 1;
+    FormSkipCandidate(cand_[0]);
+    if (cost16_(mb_.srcLuma, cand_[0].luma) > weights_.skipFactor * uint32_t(mb_.skipThreshold))
+        count = SearchDirections(cand_, count);
 
     int bestIndex = 0;
     int64_t bestScore = std::numeric_limits<int64_t>::max();
     for (int i = 0; i < count; ++i) {
-        InterCandidate& c = cand_[i];
-        const int64_t score = level_ == kCoderRdo ? InterRdCost(c) : CandidateScore(c);
+        const int64_t score = CandidateScore(cand_[i]);
         if (score < bestScore) bestScore = score, bestIndex = i;
     }
-    chosen_ = bestIndex;
     InterCandidate& c = cand_[bestIndex];
+    const uint32_t predictionError = CheckPredictionError(c);
+    CodeInterResidual(c);
+    const LumaResult& l = mb_.lumaTrial();
+    const ChromaResult& cr = mb_.chromaTrial();
+    mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
+    mb_.candidate = &c;
     int64_t cost = 0;
-    int levels = 0;  // levels 0 and 1: the coding's level sums
-    if (level_ == kCoderRdo) {
-        cost = InterRdCost(c);
-    } else {
-        const uint32_t predictionError = CheckPredictionError(c);
-        CodeInterResidual(c);
-        const LumaResult& l = mb_.lumaTrial();
-        const ChromaResult& cr = mb_.chromaTrial();
-        mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
-        mb_.candidate = &c;
-        if (mb_.kind != kMbSkipped) {
-            levels = LumaLevels(l, false) + ChromaLevels(cr);
-            cost = levels;
-            if (mb_.kind != kMbBDirect16x16) {
-                int m = c.mvdSum;
-                for (int list = 0; list < 2; ++list)
-                    if (c.motion[list][0].ref >= 1) m += 4;
-                if (m > 2 * levels) cost = levels + 4 + (isB ? 4 : 0);
-            }
+    int levels = 0;
+    if (mb_.kind != kMbSkipped) {
+        levels = LumaLevels(l, false) + ChromaLevels(cr);
+        cost = levels;
+        if (mb_.kind != kMbBDirect16x16) {
+            int m = c.mvdSum;
+            for (int list = 0; list < 2; ++list)
+                if (c.motion[list][0].ref >= 1) m += 4;
+            if (m > 2 * levels) cost = levels + 4 + (isB ? 4 : 0);
         }
-        // A reconstruction further from the source than the prediction was is charged 1.
-        if (predictionError < mb_.kernels.ssd16x16(mb_.srcLuma, l.recon) / 256) cost += 1;
     }
+    // A reconstruction further from the source than the prediction was is charged 1.
+    if (predictionError < mb_.kernels.ssd16x16(mb_.srcLuma, l.recon) / 256) cost += 1;
     mb_.lumaToggle ^= 1;
     mb_.chromaToggle ^= 1;
-    if (level_ == kCoderSatd && refine_ && levels >= 5 &&
+    if (refine_ && levels >= 5 &&
         (mb_.kind == kMbPInter || mb_.kind == kMbP8x8 || mb_.kind == kMbBInter || mb_.kind == kMbB8x8))
-        cost = RecodeInter(cost, levels, count);
+        cost = Recode(cost, levels, count);
     IntraAfterInter(cost);
 }
 
-void CMbCoder::IntraAfterInter(int64_t best) {
-    const bool isB = mb_.sliceType == kSliceB;
+// Level 2: the skip or direct candidate stands unsearched within 8 λ₂ of free; otherwise
+// the searched candidates and the partition shapes compete by rate-distortion cost, and
+// intra coding is tried against the winner's.
+void CMbCoderRdo::DecideInter() {
+    int count = 1;
+    FormSkipCandidate(cand_[0]);
+    if (InterRdCost(cand_[0]) > 8 * int64_t{mb_.rdLambda}) {
+        count = SearchDirections(cand_, count);
+        SearchShapes(cand_, &count);
+    }
+    int bestIndex = 0;
+    int64_t bestScore = std::numeric_limits<int64_t>::max();
+    for (int i = 0; i < count; ++i) {
+        const int64_t score = InterRdCost(cand_[i]);
+        if (score < bestScore) bestScore = score, bestIndex = i;
+    }
+    const int64_t cost = InterRdCost(cand_[bestIndex]);
+    mb_.lumaToggle ^= 1;
+    mb_.chromaToggle ^= 1;
+    IntraAfterInter(cost);
+}
+
+void CMbCoderRdo::IntraAfterInter(int64_t best) {
+    const int64_t lambda2 = mb_.rdLambda;
+    if (best <= 8 * lambda2) return;
     bool intra = false;
-    if (level_ == kCoderRdo) {
-        const int64_t lambda2 = mb_.rdLambda;
-        if (best <= 8 * lambda2) return;
-        CodeIntraChromaRdo();
-        CodeIntra16x16Rdo();
-        int64_t j = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
-        if (j < best) best = j, mb_.kind = kMbIntra16x16, mb_.lumaToggle ^= 1, intra = true;
-        if (best > 16 * lambda2) {
-            CodeIntra4x4Rdo();
-            j = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
-            if (j < best) best = j, mb_.kind = kMbIntra4x4, mb_.lumaToggle ^= 1, intra = true;
-        }
-    } else {
-        const int lambda = mb_.lambda;
-        const int pb = isB ? lambda : 0;
-        if (best <= pb + 1) return;
-        CodeIntraChroma(8 * lambda);
-        const int chromaCost = ChromaLevels(mb_.chromaTrial());
-        CodeIntra16x16();
-        const int c16 = LumaLevels(mb_.lumaTrial(), true) + chromaCost + pb;
-        if (c16 < best) best = c16, mb_.kind = kMbIntra16x16, mb_.lumaToggle ^= 1, intra = true;
-        if (best > 2 * lambda) {
-            CodeIntra4x4((level_ == kCoderSatd ? 20 : 8) * lambda);
-            const LumaResult& l = mb_.lumaTrial();
-            const int c4 =
-                LumaLevels(l, false) + chromaCost + 2 * std::popcount(static_cast<unsigned>(l.cbp & 15)) + pb;
-            if (c4 < best) best = c4, mb_.kind = kMbIntra4x4, mb_.lumaToggle ^= 1, intra = true;
-        }
+    CodeIntraChromaRdo();
+    CodeIntra16x16Rdo();
+    int64_t j = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
+    if (j < best) best = j, mb_.kind = kMbIntra16x16, mb_.lumaToggle ^= 1, intra = true;
+    if (best > 16 * lambda2) {
+        CodeIntra4x4Rdo();
+        j = MacroblockRdCost(mb_.lumaTrial(), mb_.chromaTrial());
+        if (j < best) best = j, mb_.kind = kMbIntra4x4, mb_.lumaToggle ^= 1, intra = true;
+    }
+    if (intra) {
+        mb_.chromaToggle ^= 1;
+        mb_.candidate = nullptr;
+    }
+}
+
+void CMbCoderFast::IntraAfterInter(int64_t best) {
+    const int lambda = mb_.lambda;
+    const int pb = mb_.sliceType == kSliceB ? lambda : 0;
+    if (best <= pb + 1) return;
+    bool intra = false;
+    CodeIntraChroma(8 * lambda);
+    const int chromaCost = ChromaLevels(mb_.chromaTrial());
+    CodeIntra16x16();
+    const int c16 = LumaLevels(mb_.lumaTrial(), true) + chromaCost + pb;
+    if (c16 < best) best = c16, mb_.kind = kMbIntra16x16, mb_.lumaToggle ^= 1, intra = true;
+    if (best > 2 * lambda) {
+        CodeIntra4x4(weights_.intra4x4Penalty * lambda);
+        const LumaResult& l = mb_.lumaTrial();
+        const int c4 = LumaLevels(l, false) + chromaCost + 2 * std::popcount(static_cast<unsigned>(l.cbp & 15)) + pb;
+        if (c4 < best) best = c4, mb_.kind = kMbIntra4x4, mb_.lumaToggle ^= 1, intra = true;
     }
     if (intra) {
         mb_.chromaToggle ^= 1;

@@ -15,7 +15,7 @@ int SliceCount(const EncoderBlock& block) {
 }  // namespace
 
 CPictureEncoder::SliceWorker::SliceWorker(const EncoderBlock& block, size_t payloadBytes)
-    : coder(block, block.param(kParMbCoderLevel), &writer),
+    : coder(CMbCoder::Create(block, block.param(kParMbCoderLevel), &writer)),
       nal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, 0)) {}
 
 CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
@@ -195,13 +195,13 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
     header.sliceQp = qp;
     StartSliceNal(&w.nal, block_, pic, header);
     w.writer.BeginSlice(qp);
-    CMbContext& mb = w.coder.context();
-    w.coder.BeginPicture(picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
+    CMbContext& mb = w.coder->context();
+    w.coder->BeginPicture(picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
     mb.sliceFirst = w.first;
     for (int addr = w.first; addr < w.end; ++addr) {
         mb.SetPosition(addr % cols, addr / cols, addr == w.end - 1, static_cast<uint16_t>(index));
         mb.SetQp(qp);
-        w.coder.CodeMacroblock();
+        w.coder->CodeMacroblock();
         mb.StoreMacroblock();
         w.writer.EncodeMacroblock(w.nal.payload(), mb);
     }

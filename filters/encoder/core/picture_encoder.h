@@ -82,7 +82,7 @@ private:
     struct SliceWorker {
         SliceWorker(const EncoderBlock& block, size_t payloadBytes);
         CCavlcWriter writer;
-        CMbCoder coder;
+        std::unique_ptr<CMbCoder> coder;
         CNalWriter nal;
         int first = 0, end = 0;
         int result = 0;

@@ -1,6 +1,6 @@
-// The motion objects behind the macroblock coder: which one the search word and the
-// coder level make, what each slot yields in P and B slices, and a search that finds a
-// known displacement.
+// The macroblock coders and their motion objects: the coder class of each level, the
+// motion object of each search word and level, what each slot yields in P and B slices,
+// and a search that finds a known displacement.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -88,7 +88,12 @@ TEST(MotionObjects, SlotsFollowSearchWordLevelAndShapes) {
         SCOPED_TRACE(testing::Message() << "word 15 " << c.search << ", level " << c.level << ", word 19 "
                                         << c.partitions);
         Pictures p(c.search, c.partitions);
-        CMbCoder coder(p.block, c.level, nullptr);
+        const std::unique_ptr<CMbCoder> owner = CMbCoder::Create(p.block, c.level, nullptr);
+        CMbCoder& coder = *owner;
+        // One coder class per level; level 1 is level 0's decision with a re-coding pass.
+        EXPECT_EQ(dynamic_cast<CMbCoderFast*>(&coder) != nullptr, c.level < 2);
+        EXPECT_EQ(dynamic_cast<CMbCoderRefined*>(&coder) != nullptr, c.level == 1);
+        EXPECT_EQ(dynamic_cast<CMbCoderRdo*>(&coder) != nullptr, c.level == 2);
         ASSERT_NE(coder.motion(), nullptr);
         EXPECT_EQ(dynamic_cast<CMotionEstimator*>(coder.motion()) != nullptr, c.estimator);
         EXPECT_EQ(dynamic_cast<CPartitionMotionEstimator*>(coder.motion()) != nullptr, c.partitionEstimator);
