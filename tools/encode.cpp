@@ -49,9 +49,7 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
     params[kParRefFrames] = o.refs;
     params[kParProfile] = o.profile;
     params[kParRateMode] = o.rateMode;
-    params[kParQpI] = o.qp;
-    params[kParQpP] = o.qpP >= 0 ? o.qpP : std::min(o.qp + 1, 51);
-    params[kParQpB] = o.qpB >= 0 ? o.qpB : std::min(params[kParQpP] + 1, 51);
+    params[kParQuality] = o.quality;
     if (o.bitRate > 0) params[kParAvgBitRate] = o.bitRate;
     if (o.maxBitRate > 0) params[kParMaxBitRate] = o.maxBitRate;
     params[kParMotionSearch] = o.motionSearch ? 1 : 0;
@@ -61,7 +59,7 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
     params[kParMbCoderLevel] = o.level;
     params[kParCabac] = 0;
     params[kParSceneDetect] = o.sceneDetect;
-    params[kParFlags] = o.deblocking ? kFlagDeblocking : 0;
+    params[kParFlags] = (o.deblocking ? kFlagDeblocking : 0) | (o.frameStamps ? kFlagFrameStamps : 0);
     params[kParSliceCount] = o.slices;
     params[kParFrameRate100] = fps100;
     if (int r = StoreParameterRecord(&block, params, 1); r != kCoreOk) {

@@ -12,13 +12,13 @@ namespace {
 constexpr const char* kUsage =
     "usage: ombrisk_enc [options] input(.y4m|.yuv) output.264 [reconstruction.yuv]\n"
     "  -s WxH       size of raw input            -f N      frames (0 all)\n"
-    "  -r FPS       frame rate (raw input)       -q QP     constant QP (I; P +1, B +2)\n"
-    "  -P QP, -B QP QP of P and B pictures      -b KBIT   bit rate: VBR, or CBR with -c\n"
+    "  -r FPS       frame rate (raw input)       -q 0-15   quality (8: QP 26, P 27, B 28)\n"
+    "  -T           frame stamps                 -b KBIT   bit rate: VBR, or CBR with -c\n"
     "  -c           constant bit rate            -M KBIT   VBR maximum\n"
     "  -g N         GOP length (0: one I)        -n N      B pictures (0-16)\n"
     "  -R N         references (1-15)            -S N      slices\n"
     "  -e 0|1|2     effort: fastest .. best      -d 0|1    deblocking\n"
-    "  -p 66|77|88  profile                      -x 0-3    scene detection (0 off)\n"
+    "  -p 66|77|88  profile                      -x 0-3    scene detection (0 off, 1 difference)\n"
     "  -m 0|1       motion search                -v        progress on stderr\n"
     "  -t N         slice threads (0: one per processor)\n";
 
@@ -38,6 +38,10 @@ int main(int argc, char** argv) {
                 o.rateMode = 3;
                 continue;
             }
+            if (a[1] == 'T') {
+                o.frameStamps = true;
+                continue;
+            }
             if (i + 1 >= argc) return std::fprintf(stderr, "%s needs a value\n%s", a, kUsage), 2;
             const char* v = argv[++i];
             const int n = std::atoi(v);
@@ -52,13 +56,7 @@ int main(int argc, char** argv) {
                     o.fps100 = int(std::atof(v) * 100 + 0.5);
                     break;
                 case 'q':
-                    o.qp = n;
-                    break;
-                case 'P':
-                    o.qpP = n;
-                    break;
-                case 'B':
-                    o.qpB = n;
+                    o.quality = n;
                     break;
                 case 'b':
                     o.bitRate = n * 1000;

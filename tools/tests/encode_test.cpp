@@ -60,14 +60,15 @@ TEST(Encode, SettingsMatrixDecodesToTheReconstruction) {
     struct Case {
         const char* name;
         const char* graph;
-        int frames, gop, bFrames, refs, slices, level, qp;
+        int frames, gop, bFrames, refs, slices, level, quality;
+        bool stamps = false;
     } cases[] = {
-        {"GOP 12, two B pictures", kTestsrc176, 16, 12, 2, 1, 1, 0, 26},
-        {"no B pictures, four references, two slices", kTestsrc176, 10, 5, 0, 4, 2, 1, 30},
-        {"odd size, one B picture, four slices, level 2", "testsrc2=size=202x122:rate=25", 9, 0, 1, 2, 4, 2, 22},
-        {"scene cut inside B runs", kCut176, 18, 30, 2, 2, 1, 1, 28},
-        {"I pictures only", kTestsrc176, 4, 1, 2, 1, 8, 0, 34},
-        {"sixteen references, three B pictures", kTestsrc176, 12, 0, 3, 16, 1, 0, 40},
+        {"GOP 12, two B pictures, frame stamps", kTestsrc176, 16, 12, 2, 1, 1, 0, 8, true},
+        {"no B pictures, four references, two slices", kTestsrc176, 10, 5, 0, 4, 2, 1, 7},
+        {"odd size, one B picture, four slices, level 2", "testsrc2=size=202x122:rate=25", 9, 0, 1, 2, 4, 2, 9},
+        {"scene cut inside B runs", kCut176, 18, 30, 2, 2, 1, 1, 8},
+        {"I pictures only", kTestsrc176, 4, 1, 2, 1, 8, 0, 5},
+        {"sixteen references, three B pictures", kTestsrc176, 12, 0, 3, 16, 1, 0, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -79,7 +80,8 @@ TEST(Encode, SettingsMatrixDecodesToTheReconstruction) {
         o.refs = c.refs;
         o.slices = c.slices;
         o.level = c.level;
-        o.qp = c.qp;
+        o.quality = c.quality;
+        o.frameStamps = c.stamps;
         const EncodeReport r = Judge(clip, o);
         EXPECT_EQ(r.pictures, c.frames);
         EXPECT_EQ(int64_t(r.codingOrder.size()), c.frames);
@@ -99,8 +101,8 @@ TEST(Encode, SceneCutBecomesAnIPicture) {
 }
 
 // The bit-rate modes on moving content: the stream decodes to the reconstruction and its
-// rate is within 10% of the target; a frame rate of 1 and black pictures code without a
-// stall or a failure.
+// rate is within 10% of the target; frame rates of 1 and 0.5 and black pictures code
+// without a stall or a failure.
 TEST(Encode, BitRateModes) {
     const std::string clip = Clip("mandelbrot=size=352x288:rate=25", 50);
     ASSERT_FALSE(clip.empty());
@@ -117,11 +119,15 @@ TEST(Encode, BitRateModes) {
         }
     const std::string black = Clip("color=black:size=176x144:rate=1", 40);
     ASSERT_FALSE(black.empty());
-    EncodeOptions o;
-    o.rateMode = 3;
-    o.bitRate = 1000000;
-    o.fps100 = 100;
-    EXPECT_EQ(Judge(black, o).pictures, 40);
+    for (int mode : {2, 3})
+        for (int fps100 : {100, 50}) {
+            SCOPED_TRACE(testing::Message() << "black, mode " << mode << ", " << fps100 << " frames/s x 100");
+            EncodeOptions o;
+            o.rateMode = mode;
+            o.bitRate = 1000000;
+            o.fps100 = fps100;
+            EXPECT_EQ(Judge(black, o).pictures, 40);
+        }
 }
 
 // Slices coded on eight threads give the same stream as on one.
