@@ -276,9 +276,14 @@ void CRateControl::EndVariable(int64_t bits) {
         const int64_t ratioP = averageBits_[0] ? averageBits_[1] * 1024 / averageBits_[0] : 512;
         const int64_t gopBits = ((anchors_ + (anchors_ + 1) * bFrames_ + 1) * average_ * 100) / fps100_;
         const int64_t weights = ratioB * (anchors_ + 1) * bFrames_ + ratioP * anchors_ + 1024;
-        const int64_t error = bits - gopBits * 1024 / weights;
+        // The first I picture of a period calibrates the guess that chose its row: the
+        // base row becomes the one that meets the I share outright (its overspend is
+        // paid back through the offset below, not twice).
+        const bool first = picturesInPeriod_ == 1;
+        const int64_t error = first ? 0 : bits - gopBits * 1024 / weights;
         const int row = ClosestRow(d, (gopBits - error) * 1024 / weights);
-        rowValue_ = ((window_ - 1) * rowValue_ + window_ / 2 + int64_t(row) * 1024) / window_;
+        rowValue_ =
+            first ? int64_t(row) * 1024 : ((window_ - 1) * rowValue_ + window_ / 2 + int64_t(row) * 1024) / window_;
         baseRow_ = std::clamp<int64_t>(rowValue_ / 1024, 0, kRateRows - 1);
     }
     complexity_[type_] = d;
