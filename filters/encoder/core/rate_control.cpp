@@ -91,7 +91,8 @@ void CRateControl::Targets() {
     average_ = avg > 0 ? avg : base_;
     const int g = block_->param(kParGopLength);
     gop_ = g > 0 ? g : kOpenGop;
-    bFrames_ = std::max(block_->param(kParBFrames), 0);
+    // Every picture is an I picture at a GOP of 1, whatever word 1 says.
+    bFrames_ = gop_ == 1 ? 0 : std::clamp(block_->param(kParBFrames), 0, 16);
     anchors_ = (gop_ - 1) / (bFrames_ + 1);
 }
 
@@ -125,9 +126,15 @@ void CRateControl::StartPeriod() {
         lastRate_ = average_;
         elapsed_ = 0;
         spentInPeriod_ = 0;
-        const int64_t weights = (anchors_ + 2) * 512 + (anchors_ + 1) * bFrames_ * 170;
-        const int64_t gopBits = (anchors_ + 1) * (bFrames_ + 1) * meanBits_;
-        baseRow_ = ClosestRow(complexity_[0], gopBits * 1024 / weights);
+        // The start row: the one whose I QP is nearest 36 - 6 log2(bits per sample / 0.1).
+        // Matching the I share of a GOP against the complexity guess of 15 x w x h
+        // misjudges real pictures several-fold (a first I picture taking 18 times its
+        // share), and paying that back spoils the next second.
+        const double bitsPerSample = double(meanBits_) / double(width_ * height_);
+        const double start = 36 - 6 * std::log2(std::max(bitsPerSample, 1e-6) / 0.1);
+        baseRow_ = 0;
+        for (int r = 1; r < kRateRows; ++r)
+            if (std::abs(kRateTable[r].lo[0] - start) < std::abs(kRateTable[baseRow_].lo[0] - start)) baseRow_ = r;
         rowValue_ = baseRow_ * 1024;
     } else if (mode_ == 3) {
         // The picture rate measured over the last period once it spans a second.
@@ -276,14 +283,9 @@ void CRateControl::EndVariable(int64_t bits) {
         const int64_t ratioP = averageBits_[0] ? averageBits_[1] * 1024 / averageBits_[0] : 512;
         const int64_t gopBits = ((anchors_ + (anchors_ + 1) * bFrames_ + 1) * average_ * 100) / fps100_;
         const int64_t weights = ratioB * (anchors_ + 1) * bFrames_ + ratioP * anchors_ + 1024;
-        // The first I picture of a period calibrates the guess that chose its row: the
-        // base row becomes the one that meets the I share outright (its overspend is
-        // paid back through the offset below, not twice).
-        const bool first = picturesInPeriod_ == 1;
-        const int64_t error = first ? 0 : bits - gopBits * 1024 / weights;
+        const int64_t error = bits - gopBits * 1024 / weights;
         const int row = ClosestRow(d, (gopBits - error) * 1024 / weights);
-        rowValue_ =
-            first ? int64_t(row) * 1024 : ((window_ - 1) * rowValue_ + window_ / 2 + int64_t(row) * 1024) / window_;
+        rowValue_ = ((window_ - 1) * rowValue_ + window_ / 2 + int64_t(row) * 1024) / window_;
         baseRow_ = std::clamp<int64_t>(rowValue_ / 1024, 0, kRateRows - 1);
     }
     complexity_[type_] = d;
