@@ -18,7 +18,9 @@ struct EncodeOptions {
     int fps100 = 0;              // frame rate x 100; 0: the y4m header's, else 25
     // Rate: mode 0 constant QP, 2 variable, 3 constant bit rate (bit rates in bit/s).
     int rateMode = 0;
-    int quality = 8;  // 0-15; constant QP: I 51 - 51 x quality / 16, P +1, B +2 (8: 26, 27, 28)
+    // Constant QP of I pictures, P +1, B +2: the core derives them from the quality word,
+    // so this is rounded to the nearest a quality gives (51, 48, 45, ... 26, 23, 20, ... 4).
+    int qp = 26;
     int bitRate = 0, maxBitRate = 0;
     int gop = 30;     // an I picture every gop pictures (0: only the first)
     int bFrames = 1;  // consecutive B pictures

@@ -12,7 +12,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: ombrisk_enc [options] input(.y4m|.yuv) output.264 [reconstruction.yuv]\n"
     "  -s WxH       size of raw input            -f N      frames (0 all)\n"
-    "  -r FPS       frame rate (raw input)       -q 0-15   quality (8: QP 26, P 27, B 28)\n"
+    "  -r FPS       frame rate (raw input)       -q QP     constant QP (I; P +1, B +2; rounded\n"
+    "                                            to what a quality setting gives)\n"
     "  -T           frame stamps                 -b KBIT   bit rate: VBR, or CBR with -c\n"
     "  -c           constant bit rate            -M KBIT   VBR maximum\n"
     "  -g N         GOP length (0: one I)        -n N      B pictures (0-16)\n"
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
                     o.fps100 = int(std::atof(v) * 100 + 0.5);
                     break;
                 case 'q':
-                    o.quality = n;
+                    o.qp = n;
                     break;
                 case 'b':
                     o.bitRate = n * 1000;
