@@ -206,8 +206,9 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
         mb.SetQp(order.rate ? order.rate->MacroblockQp(index, mb) : qp);
         w.coder.CodeMacroblock();
         mb.StoreMacroblock();
-        const uint32_t bits = w.writer.EncodeMacroblock(w.nal.payload(), mb);
-        if (order.rate) order.rate->MacroblockCoded(index, mb, bits);
+        const uint64_t bitsBefore = w.nal.payload().BitCount();
+        w.writer.EncodeMacroblock(w.nal.payload(), mb);
+        if (order.rate) order.rate->MacroblockCoded(index, mb, uint32_t(w.nal.payload().BitCount() - bitsBefore));
     }
     w.nal.payload().PutTrailingBits();
     w.result = w.nal.EmitNalUnit(0) < 0 ? kCoreNoSpace : kCoreOk;
