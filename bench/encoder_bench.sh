@@ -59,3 +59,35 @@ for case in "720x576 2000" "1280x720 4000"; do
         done
     done
 done
+
+# With ENCODER_BENCH_RATE=1 the script then measures the rate control at 720x576 (effort 0): the
+# bit rate against 1, 2 and 4 Mbit/s in both bit-rate modes on two clips, then 1 and 0.5
+# frames/s and 600 black pictures (pictures coded and the rate reached).
+# rate CLIP FRAMES FPS MODE-FLAG KBIT: our bit rate against the target.
+rate() {
+    out="$work/rate.264"
+    "$enc" -b "$5" $4 -r "$3" -g 50 -n 1 -e 0 -t 1 -f "$2" "$1" "$out" >/dev/null
+    n=$(ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 "$out")
+    awk -v s="$(stat -c %s "$out")" -v k="$5" -v n="$n" -v f="$3" -v m="${4:--b}" -v c="$(basename "$1")" \
+        'BEGIN{printf "%-16s %-3s %5s fps %5d kbit/s: %4d pictures, %+6.1f%%\n", c, m, f, k, n, (s*8*f/n/1000/k-1)*100}'
+}
+if [ "${ENCODER_BENCH_RATE:-0}" = 1 ]; then
+    echo "== rate control, 720x576, $frames pictures, GOP 50, one B picture, effort 0"
+    for clip in "noisy testsrc2=size=720x576:rate=25,scroll=h=0.003:v=0.002,noise=alls=6:allf=t" \
+        "mandelbrot mandelbrot=size=720x576:rate=25" "black color=black:size=720x576:rate=25"; do
+        name=${clip%% *}
+        n=$frames
+        [ "$name" = black ] && n=600
+        ffmpeg -nostdin -v error -f lavfi -i "${clip#* }" -frames:v "$n" -pix_fmt yuv420p "$work/$name.y4m"
+    done
+    for flag in "" -c; do
+        for kbps in 1000 2000 4000; do
+            rate "$work/noisy.y4m" "$frames" 25 "$flag" "$kbps"
+            rate "$work/mandelbrot.y4m" "$frames" 25 "$flag" "$kbps"
+        done
+        rate "$work/noisy.y4m" 30 1 "$flag" 2000
+        rate "$work/noisy.y4m" 30 0.5 "$flag" 2000
+        rate "$work/black.y4m" 600 25 "$flag" 2000
+    done
+    rm -f "$work"/*.y4m
+fi

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
 
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/ombriskoder.h"
+#include "filters/encoder/core/rate_control.h"
 #include "tools/y4m_input.h"
 
 namespace ombrisk_tools {
@@ -23,6 +25,14 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 char TypeLetter(int32_t sliceType) {
     return sliceType == ombrisk::kSliceI ? 'I' : sliceType == ombrisk::kSliceP ? 'P' : 'B';
+}
+
+// The quality word whose I-picture QP is nearest `qp` (the coarser on a tie).
+int32_t QualityForQp(int qp) {
+    int32_t best = 0;
+    for (int32_t q = 1; q <= 15; ++q)
+        if (std::abs(ombrisk::QpsOfQuality(q).i - qp) < std::abs(ombrisk::QpsOfQuality(best).i - qp)) best = q;
+    return best;
 }
 
 }  // namespace
@@ -49,9 +59,7 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
     params[kParRefFrames] = o.refs;
     params[kParProfile] = o.profile;
     params[kParRateMode] = o.rateMode;
-    params[kParQpI] = o.qp;
-    params[kParQpP] = o.qpP >= 0 ? o.qpP : std::min(o.qp + 1, 51);
-    params[kParQpB] = o.qpB >= 0 ? o.qpB : std::min(params[kParQpP] + 1, 51);
+    params[kParQuality] = QualityForQp(o.qp);
     if (o.bitRate > 0) params[kParAvgBitRate] = o.bitRate;
     if (o.maxBitRate > 0) params[kParMaxBitRate] = o.maxBitRate;
     params[kParMotionSearch] = o.motionSearch ? 1 : 0;
@@ -61,7 +69,7 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
     params[kParMbCoderLevel] = o.level;
     params[kParCabac] = 0;
     params[kParSceneDetect] = o.sceneDetect;
-    params[kParFlags] = o.deblocking ? kFlagDeblocking : 0;
+    params[kParFlags] = (o.deblocking ? kFlagDeblocking : 0) | (o.frameStamps ? kFlagFrameStamps : 0);
     params[kParSliceCount] = o.slices;
     params[kParFrameRate100] = fps100;
     if (int r = StoreParameterRecord(&block, params, 1); r != kCoreOk) {

@@ -18,7 +18,9 @@ struct EncodeOptions {
     int fps100 = 0;              // frame rate x 100; 0: the y4m header's, else 25
     // Rate: mode 0 constant QP, 2 variable, 3 constant bit rate (bit rates in bit/s).
     int rateMode = 0;
-    int qp = 26, qpP = -1, qpB = -1;  // -1: qp + 1, qp + 2
+    // Constant QP of I pictures, P +1, B +2: the core derives them from the quality word,
+    // so this is rounded to the nearest a quality gives (51, 48, 45, ... 26, 23, 20, ... 4).
+    int qp = 26;
     int bitRate = 0, maxBitRate = 0;
     int gop = 30;     // an I picture every gop pictures (0: only the first)
     int bFrames = 1;  // consecutive B pictures
@@ -27,7 +29,8 @@ struct EncodeOptions {
     int level = 1;  // macroblock coder level (effort) 0-2
     bool deblocking = true;
     int profile = 77;
-    int sceneDetect = 3;
+    int sceneDetect = 3;       // 0 off, 1 subsampled difference, 2 and 3 histograms
+    bool frameStamps = false;  // type, display and coding number drawn into each picture
     bool motionSearch = true;
     int subpel = 2;
     int partitions = 15;

@@ -12,13 +12,14 @@ namespace {
 constexpr const char* kUsage =
     "usage: ombrisk_enc [options] input(.y4m|.yuv) output.264 [reconstruction.yuv]\n"
     "  -s WxH       size of raw input            -f N      frames (0 all)\n"
-    "  -r FPS       frame rate (raw input)       -q QP     constant QP (I; P +1, B +2)\n"
-    "  -P QP, -B QP QP of P and B pictures      -b KBIT   bit rate: VBR, or CBR with -c\n"
+    "  -r FPS       frame rate (raw input)       -q QP     constant QP (I; P +1, B +2; rounded\n"
+    "                                            to what a quality setting gives)\n"
+    "  -T           frame stamps                 -b KBIT   bit rate: VBR, or CBR with -c\n"
     "  -c           constant bit rate            -M KBIT   VBR maximum\n"
     "  -g N         GOP length (0: one I)        -n N      B pictures (0-16)\n"
     "  -R N         references (1-15)            -S N      slices\n"
     "  -e 0|1|2     effort: fastest .. best      -d 0|1    deblocking\n"
-    "  -p 66|77|88  profile                      -x 0-3    scene detection (0 off)\n"
+    "  -p 66|77|88  profile                      -x 0-3    scene detection (0 off, 1 difference)\n"
     "  -m 0|1       motion search                -v        progress on stderr\n"
     "  -t N         slice threads (0: one per processor)\n";
 
@@ -38,6 +39,10 @@ int main(int argc, char** argv) {
                 o.rateMode = 3;
                 continue;
             }
+            if (a[1] == 'T') {
+                o.frameStamps = true;
+                continue;
+            }
             if (i + 1 >= argc) return std::fprintf(stderr, "%s needs a value\n%s", a, kUsage), 2;
             const char* v = argv[++i];
             const int n = std::atoi(v);
@@ -53,12 +58,6 @@ int main(int argc, char** argv) {
                     break;
                 case 'q':
                     o.qp = n;
-                    break;
-                case 'P':
-                    o.qpP = n;
-                    break;
-                case 'B':
-                    o.qpB = n;
                     break;
                 case 'b':
                     o.bitRate = n * 1000;

@@ -61,8 +61,9 @@ TEST(Encode, SettingsMatrixDecodesToTheReconstruction) {
         const char* name;
         const char* graph;
         int frames, gop, bFrames, refs, slices, level, qp;
+        bool stamps = false;
     } cases[] = {
-        {"GOP 12, two B pictures", kTestsrc176, 16, 12, 2, 1, 1, 0, 26},
+        {"GOP 12, two B pictures, frame stamps", kTestsrc176, 16, 12, 2, 1, 1, 0, 26, true},
         {"no B pictures, four references, two slices", kTestsrc176, 10, 5, 0, 4, 2, 1, 30},
         {"odd size, one B picture, four slices, level 2", "testsrc2=size=202x122:rate=25", 9, 0, 1, 2, 4, 2, 22},
         {"scene cut inside B runs", kCut176, 18, 30, 2, 2, 1, 1, 28},
@@ -80,6 +81,7 @@ TEST(Encode, SettingsMatrixDecodesToTheReconstruction) {
         o.slices = c.slices;
         o.level = c.level;
         o.qp = c.qp;
+        o.frameStamps = c.stamps;
         const EncodeReport r = Judge(clip, o);
         EXPECT_EQ(r.pictures, c.frames);
         EXPECT_EQ(int64_t(r.codingOrder.size()), c.frames);
@@ -99,29 +101,38 @@ TEST(Encode, SceneCutBecomesAnIPicture) {
 }
 
 // The bit-rate modes on moving content: the stream decodes to the reconstruction and its
-// rate is within 10% of the target; a frame rate of 1 and black pictures code without a
-// stall or a failure.
+// rate is within 10% of the target; frame rates of 1 and 0.5 and black pictures code
+// without a stall or a failure.
 TEST(Encode, BitRateModes) {
     const std::string clip = Clip("mandelbrot=size=352x288:rate=25", 50);
     ASSERT_FALSE(clip.empty());
-    for (int mode : {2, 3})
-        for (int rate : {300000, 1000000}) {
-            SCOPED_TRACE(testing::Message() << "mode " << mode << ", " << rate << " bit/s");
-            EncodeOptions o;
-            o.rateMode = mode;
-            o.bitRate = rate;
-            o.gop = 25;
-            o.level = 0;
-            const EncodeReport r = Judge(clip, o);
-            EXPECT_NEAR(double(r.bytes) * 8 * 25 / double(r.pictures) / rate, 1.0, 0.1);
-        }
+    // One run of each mode in four slices, each slice steering its own macroblock QPs on
+    // its own thread.
+    const struct {
+        int mode, rate, slices;
+    } runs[] = {{2, 300000, 4}, {2, 1000000, 1}, {3, 300000, 1}, {3, 1000000, 4}};
+    for (const auto& c : runs) {
+        SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", " << c.rate << " bit/s, " << c.slices << " slices");
+        EncodeOptions o;
+        o.rateMode = c.mode;
+        o.bitRate = c.rate;
+        o.gop = 25;
+        o.level = 0;
+        o.slices = c.slices;
+        const EncodeReport r = Judge(clip, o);
+        EXPECT_NEAR(double(r.bytes) * 8 * 25 / double(r.pictures) / c.rate, 1.0, 0.1);
+    }
     const std::string black = Clip("color=black:size=176x144:rate=1", 40);
     ASSERT_FALSE(black.empty());
-    EncodeOptions o;
-    o.rateMode = 3;
-    o.bitRate = 1000000;
-    o.fps100 = 100;
-    EXPECT_EQ(Judge(black, o).pictures, 40);
+    const struct { int mode, fps100; } slow[] = {{3, 100}, {2, 50}};
+    for (const auto& c : slow) {
+        SCOPED_TRACE(testing::Message() << "black, mode " << c.mode << ", " << c.fps100 << " frames/s x 100");
+        EncodeOptions o;
+        o.rateMode = c.mode;
+        o.bitRate = 1000000;
+        o.fps100 = c.fps100;
+        EXPECT_EQ(Judge(black, o).pictures, 40);
+    }
 }
 
 // Slices coded on eight threads give the same stream as on one.

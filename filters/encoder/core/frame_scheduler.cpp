@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "filters/encoder/core/core_result.h"
+#include "filters/encoder/core/frame_stamp.h"
 
 namespace ombrisk {
 namespace {
@@ -12,6 +13,8 @@ namespace {
 constexpr int64_t kRelativeThreshold = 400;  // 1/1024 units
 constexpr int64_t kChangeThreshold = 4000;   // 1/1024 units
 constexpr int kDarkBins = 20;                // the darkest values do not count
+constexpr int64_t kCutDifference = 60;       // per sample: a cut whatever came before
+constexpr int64_t kCutJump = 17;             // per sample: a cut by the rise over the last
 
 }  // namespace
 
@@ -47,6 +50,40 @@ int CSceneCutDetector::Verdict() {
     return verdict;
 }
 
+CDifferenceSceneDetector::CDifferenceSceneDetector(int width, int height)
+    : columns_((width + 7) / 8), rows_((height + 7) / 8) {
+    for (std::vector<uint8_t>& p : planes_)
+        p.assign(size_t(columns_) * size_t(rows_), 0);
+}
+
+void CDifferenceSceneDetector::Analyse(const PlanarPicture& picture) {
+    current_ ^= 1;
+    uint8_t* dst = planes_[current_].data();
+    for (int r = 0; r < rows_; ++r) {
+        const int y = std::min(r * 8, picture.height - 1);
+        const uint8_t* line = picture.y + size_t(y) * picture.lumaPitch;
+        for (int c = 0; c < columns_; ++c)
+            *dst++ = line[std::min(c * 8, picture.width - 1)];
+    }
+    ++pictures_;
+}
+
+int CDifferenceSceneDetector::Verdict() {
+    if (pictures_ < 2) return 0;  // nothing to compare with yet
+    const uint8_t* a = planes_[current_].data();
+    const uint8_t* b = planes_[current_ ^ 1].data();
+    const int64_t samples = int64_t(columns_) * rows_;
+    int64_t sum = 0;
+    for (int64_t i = 0; i < samples; ++i)
+        sum += std::abs(int(a[i]) - int(b[i]));
+    if (sum > kCutDifference * samples || (previousSum_ >= 0 && sum > previousSum_ + kCutJump * samples)) {
+        previousSum_ = -1;
+        return 2;
+    }
+    previousSum_ = sum;
+    return 0;
+}
+
 PlanarPicture ScheduledPicture::View(int width, int height) const {
     PlanarPicture p;
     const size_t luma = size_t(width) * height;
@@ -76,8 +113,12 @@ CFrameScheduler::CFrameScheduler(const EncoderBlock& block)
         b.samples.resize(bytes);
         b.sideData.reserve(kMaxSideDataBytes);
     }
-    if (block.param(kParSceneDetect) != 0)
+    const int32_t scene = block.param(kParSceneDetect);
+    if (scene == 1)
+        detector_ = std::make_unique<CDifferenceSceneDetector>(block.luma.width, block.luma.height);
+    else if (scene == 2 || scene == 3)
         detector_ = std::make_unique<CSceneCutDetector>(block.luma.width, block.luma.height);
+    stamps_ = (block.param(kParFlags) & kFlagFrameStamps) != 0;
 }
 
 ScheduledPicture* CFrameScheduler::FreeBuffer() {
@@ -142,17 +183,22 @@ int CFrameScheduler::DecideFrameType(const PlanarPicture& source, int32_t picStr
         else
             o.reference = gop_ != 1 || o.idr;  // an IDR picture is always a reference (clause 7.4.1)
         if (o.sliceType == kSliceI) sinceI_ = 0;
-        p->codingNumber = nextCoding_++;
-        ready_.push_back(p);
-        for (ScheduledPicture* b : pendingB_) {
-            b->codingNumber = nextCoding_++;
-            ready_.push_back(b);
-        }
+        Queue(p);
+        for (ScheduledPicture* b : pendingB_)
+            Queue(b);
         pendingB_.clear();
     }
     ++sinceI_;
     ++display_;
     return kCoreOk;
+}
+
+void CFrameScheduler::Queue(ScheduledPicture* picture) {
+    picture->codingNumber = nextCoding_++;
+    if (stamps_)
+        DrawFrameStamp(picture->samples.data(), block_.sourceWidth, block_.sourceWidth, block_.sourceHeight,
+                       picture->order.sliceType, picture->display, picture->codingNumber);
+    ready_.push_back(picture);
 }
 
 ScheduledPicture* CFrameScheduler::NextInCodingOrder() {
@@ -173,12 +219,9 @@ void CFrameScheduler::EndOfStream() {
         last->order.sliceType = kSliceP;
         // Referenced only when B pictures lean on it.
         last->order.reference = !pendingB_.empty();
-        last->codingNumber = nextCoding_++;
-        ready_.push_back(last);
-        for (ScheduledPicture* b : pendingB_) {
-            b->codingNumber = nextCoding_++;
-            ready_.push_back(b);
-        }
+        Queue(last);
+        for (ScheduledPicture* b : pendingB_)
+            Queue(b);
         pendingB_.clear();
     }
     restart_ = true;

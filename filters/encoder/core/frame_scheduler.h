@@ -14,15 +14,24 @@
 
 namespace ombrisk {
 
+// A scene-change detector sees every picture in display order (Analyse) and then judges
+// the newest against the one before (Verdict): 0 no change, 1 a large change, 2 a cut.
+class CSceneDetector {
+public:
+    virtual ~CSceneDetector() = default;
+    virtual void Analyse(const PlanarPicture& picture) = 0;
+    virtual int Verdict() = 0;
+};
+
 // Compares coarse luma histograms (every 8th sample of every 8th line) of consecutive
 // pictures. Verdict 1: the pictures differ by more than the absolute threshold; 2: they
 // also differ far more than the running averages of the change (a cut, not a fade).
-class CSceneCutDetector {
+class CSceneCutDetector : public CSceneDetector {
 public:
     // width, height: the coded luma size, which sets the absolute threshold.
     CSceneCutDetector(int width, int height);
-    void Analyse(const PlanarPicture& picture);
-    int Verdict();
+    void Analyse(const PlanarPicture& picture) override;
+    int Verdict() override;
 
 private:
     uint32_t histogram_[2][256] = {};
@@ -30,6 +39,24 @@ private:
     int64_t absolute_;
     int64_t meanDifference_;
     int64_t meanRelative_ = 400;
+};
+
+// Compares 1/8 x 1/8 subsampled luma planes (every 8th sample of every 8th line) of
+// consecutive pictures by their sum of absolute differences S over M samples: a cut
+// (verdict 2) when S > 60 M, or when S exceeds the previous picture's S by more than
+// 17 M (the previous S is forgotten after a cut); otherwise 0.
+class CDifferenceSceneDetector : public CSceneDetector {
+public:
+    CDifferenceSceneDetector(int width, int height);
+    void Analyse(const PlanarPicture& picture) override;
+    int Verdict() override;
+
+private:
+    int columns_, rows_;
+    std::vector<uint8_t> planes_[2];
+    int current_ = 0;
+    int pictures_ = 0;
+    int64_t previousSum_ = -1;  // -1: none
 };
 
 // A picture waiting in the scheduler: its samples (I420 at the source size) and what the
@@ -49,7 +76,9 @@ struct ScheduledPicture {
 class CFrameScheduler {
 public:
     // Reads words 0 (GOP length; 0 or less: only the first picture is an I picture),
-    // 1 (B pictures), 2 (references) and 22 (scene detection, 0 none) of the block.
+    // 1 (B pictures), 2 (references), 22 (scene detection: 0 none, 1 subsampled
+    // differences, 2 and 3 histograms) and bit 2 of 25 (frame stamps drawn into each
+    // picture once its coding number is known) of the block.
     explicit CFrameScheduler(const EncoderBlock& block);
 
     // Copies the picture (source size, 4:2:0) and decides its type. kCoreBadArgument when
@@ -69,13 +98,16 @@ public:
 
 private:
     ScheduledPicture* FreeBuffer();
+    // Gives the picture the next coding number and queues it for coding.
+    void Queue(ScheduledPicture* picture);
 
     const EncoderBlock& block_;
     int gop_, bFrames_, references_;
     std::vector<ScheduledPicture> buffers_;
     std::vector<ScheduledPicture*> pendingB_;  // display order
     std::deque<ScheduledPicture*> ready_;      // coding order
-    std::unique_ptr<CSceneCutDetector> detector_;
+    std::unique_ptr<CSceneDetector> detector_;
+    bool stamps_ = false;
     bool restart_ = true;
     int64_t display_ = 0;
     int64_t idrDisplay_ = 0;

@@ -21,6 +21,8 @@ COmbriskoder::COmbriskoder(EncoderBlock* block, int processors)
         block->param(kParSarWidth) = sar.width;
         block->param(kParSarHeight) = sar.height;
     }
+    // First: the rate control settles the QP words from the quality word.
+    rate_.reset(new (std::nothrow) CRateControl(block));
     headers_.reset(new (std::nothrow) CParameterSetWriter(block));
     if (!headers_) valid_ = false;
     scheduler_.reset(new (std::nothrow) CFrameScheduler(*block));
@@ -28,7 +30,6 @@ COmbriskoder::COmbriskoder(EncoderBlock* block, int processors)
         *block, processors > 0 ? processors : int(std::max(1u, std::thread::hardware_concurrency()))));
     // The headers serve whatever the settings; pictures only when the picture encoder
     // codes these settings (CAVLC).
-    rate_.reset(new (std::nothrow) CRateControl(*block));
     pictures_ = scheduler_ && encoder_ && encoder_->status() == kCoreOk && rate_ && rate_->status() == kCoreOk;
     // The whole picture's bytes stay in one reserved buffer.
     coded_.reserve(size_t(block->macroblocks.count) * 400 + 4096);
@@ -57,7 +58,13 @@ int32_t COmbriskoder::encodeFrame(OutputRecord* output) {
     if (!picture) return kS_FALSE;
     coded_.clear();
     chunkReady_ = false;
-    picture->order.qp = rate_->StartPicture(picture->order.sliceType);
+    RatePicture rate;
+    rate.sliceType = picture->order.sliceType;
+    rate.periodStart = picture->order.idr;
+    rate.verdict = picture->verdict;
+    rate.picStruct = picture->picStruct;
+    picture->order.qp = rate_->StartPicture(rate);
+    picture->order.rate = rate_.get();
     const int result =
         encoder_->EncodePicture(picture->View(block_->sourceWidth, block_->sourceHeight), picture->order, &coded_);
     if (result == kCoreOk) rate_->EndPicture(int64_t(coded_.size()) * 8);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "filters/encoder/core/core_result.h"
+#include "filters/encoder/core/rate_control.h"
 
 namespace ombrisk {
 namespace {
@@ -151,6 +152,7 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     }
     const int qpWord = order.sliceType == kSliceI ? kParQpI : order.sliceType == kSliceP ? kParQpP : kParQpB;
     const int qp = std::clamp(order.qp >= 0 ? order.qp : block_.param(qpWord), 0, 51);
+    if (order.rate) order.rate->CopyToSlices(int(slices_.size()));
     group_->Run(int(slices_.size()), [&](int s) { CodeSlice(s, pic, order, qp, &picture); });
     // Joined in slice order, whatever order the slices finished in.
     for (const auto& w : slices_)
@@ -187,6 +189,7 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
     SliceWorker& w = *slices_[size_t(index)];
     const int cols = block_.macroblocks.columns;
     w.nal.output().Reset();
+    if (order.rate) qp = order.rate->StartSlice(index);
     SliceHeaderInfo header;
     header.firstMb = w.first;
     header.sliceTypeCode = order.sliceType;
@@ -200,10 +203,12 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
     mb.sliceFirst = w.first;
     for (int addr = w.first; addr < w.end; ++addr) {
         mb.SetPosition(addr % cols, addr / cols, addr == w.end - 1, static_cast<uint16_t>(index));
-        mb.SetQp(qp);
+        mb.SetQp(order.rate ? order.rate->MacroblockQp(index, mb) : qp);
         w.coder->CodeMacroblock();
         mb.StoreMacroblock();
+        const uint64_t bitsBefore = w.nal.payload().BitCount();
         w.writer.EncodeMacroblock(w.nal.payload(), mb);
+        if (order.rate) order.rate->MacroblockCoded(index, mb, uint32_t(w.nal.payload().BitCount() - bitsBefore));
     }
     w.nal.payload().PutTrailingBits();
     w.result = w.nal.EmitNalUnit(0) < 0 ? kCoreNoSpace : kCoreOk;

@@ -20,6 +20,8 @@
 
 namespace ombrisk {
 
+class CRateControl;
+
 // What the caller decides about one picture.
 struct PictureOrder {
     int32_t sliceType = kSliceI;  // kSliceI, kSliceP or kSliceB
@@ -27,6 +29,9 @@ struct PictureOrder {
     bool reference = true;        // B pictures are never references here
     int64_t displayNumber = 0;    // display order since the last IDR picture
     int32_t qp = -1;              // the picture's QP; -1: the block's word for its type
+    // When given, sets each slice's and each macroblock's QP in place of `qp` and is told
+    // what every macroblock took.
+    CRateControl* rate = nullptr;
 };
 
 class CPictureEncoder {

@@ -2,21 +2,24 @@
 // run, scene cuts, and refusals; the scene-cut detector's verdicts.
 #include "filters/encoder/core/frame_scheduler.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "filters/encoder/core/core_result.h"
+#include "filters/encoder/core/frame_stamp.h"
 
 namespace ombrisk {
 namespace {
 
 constexpr int kW = 64, kH = 48;
 
-void MakeBlock(EncoderBlock* block, int gop, int bFrames, int refs, int scene) {
+void MakeBlock(EncoderBlock* block, int gop, int bFrames, int refs, int scene, int32_t flags = kFlagDeblocking) {
     int32_t params[kParamWords];
     DefaultParameterWords(params);
+    params[kParFlags] = flags;
     params[kParGopLength] = gop;
     params[kParBFrames] = bFrames;
     params[kParRefFrames] = refs;
@@ -131,6 +134,31 @@ TEST(FrameScheduler, SceneCutInsideABRunStartsAnIPicture) {
     EXPECT_EQ(Schedule(0, 2, 1, {100, 100, 100, -1, -1}, true, 3), "D0r I3r B1 B2 P4 ");
     // Without the detector the same pictures follow the pattern.
     EXPECT_EQ(Schedule(0, 2, 1, {100, 100, 100, -1, -1}, true, 0), "D0r P3r B1 B2 P4 ");
+    // The subsampled-difference detector (word 22 = 1) finds the same cut.
+    EXPECT_EQ(Schedule(0, 2, 1, {100, 100, 100, -1, -1}, true, 1), "D0r I3r B1 B2 P4 ");
+}
+
+// Each picture carries its type, display number and coding number once they are known: a
+// B picture gets the coding number it has after its anchor.
+TEST(FrameScheduler, FrameStampsShowTheCodingNumbers) {
+    EncoderBlock block;
+    MakeBlock(&block, 12, 1, 1, 0, kFlagDeblocking | kFlagFrameStamps);
+    CFrameScheduler s(block);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(s.DecideFrameType(Picture(100).View(), 0, nullptr, 0), kCoreOk);
+    const struct {
+        int32_t type;
+        int64_t display, coding;
+    } expected[] = {{kSliceI, 0, 0}, {kSliceP, 2, 1}, {kSliceB, 1, 2}};
+    for (const auto& e : expected) {
+        ScheduledPicture* p = s.NextInCodingOrder();
+        ASSERT_NE(p, nullptr);
+        Picture want(100);
+        DrawFrameStamp(want.samples.data(), kW, kW, kH, e.type, e.display, e.coding);
+        EXPECT_TRUE(std::equal(want.samples.begin(), want.samples.end(), p->samples.begin()))
+            << "display " << e.display;
+        s.Retire(p);
+    }
 }
 
 TEST(FrameScheduler, RefusesBadPicturesAndFullBuffers) {
@@ -154,6 +182,68 @@ TEST(FrameScheduler, RefusesBadPicturesAndFullBuffers) {
     EXPECT_EQ(first->picStruct, 7);
     EXPECT_EQ(first->sideData, std::vector<uint8_t>(side, side + 4));
     EXPECT_EQ(Drain(&s), "P2r B1 ");
+}
+
+// The subsampled detector: a cut when the mean difference passes 60, or when it rises by
+// more than 17 over the previous picture's; a slow fade is no cut.
+TEST(SceneCutDetector, SubsampledDifferences) {
+    CDifferenceSceneDetector d(kW, kH);
+    const int steps[][2] = {
+        {100, 0},                                // nothing to compare with
+        {100, 0}, {170, 2},                      // a difference of 70 a sample
+        {160, 0}, {170, 0}, {185, 0}, {200, 0},  // 10, 10, 15, 15: a fade
+        {235, 2},                                // 35: 20 more than before
+        {235, 0}, {251, 0},                      // 0, then 16: not more than 17 above 0
+        {251, 0}, {233, 2},                      // 0, then 18 above it
+    };
+    for (const auto& [value, verdict] : steps) {
+        SCOPED_TRACE(value);
+        d.Analyse(Picture(value).View());
+        EXPECT_EQ(d.Verdict(), verdict);
+    }
+}
+
+TEST(FrameStamp, GlyphsScaleAndPlace) {
+    // 176x144: scale min(160 / 59, 128 / 9, 4) = 2; the line starts at (16, 110).
+    constexpr int w = 176, h = 144;
+    EXPECT_EQ(FrameStampScale(w, h), 2);
+    EXPECT_EQ(FrameStampScale(1920, 1080), 4);
+    EXPECT_EQ(FrameStampScale(74, 64), 0);
+    std::vector<uint8_t> plane(size_t(w) * h, 77);
+    DrawFrameStamp(plane.data(), w, w, h, kSliceP, 12, 3);
+    // Cell rows 2-6 of the first three glyphs ("P", the separator, the digit 0) and the
+    // margin around them, read back at the cells' top left pixels.
+    std::string art;
+    for (int cy = 1; cy < 8; ++cy) {
+        for (int cx = 1; cx < 17; ++cx) {
+            const uint8_t v = plane[size_t(110 + cy * 2) * w + 16 + cx * 2];
+            art += v == kStampInk ? '#' : v == kStampBackground ? '.' : '?';
+        }
+        art += '/';
+    }
+    EXPECT_EQ(art,
+              "................/"
+              ".####.......##../"
+              ".##.#..##..##.#./"
+              ".####..##..####./"
+              ".##....##..####./"
+              ".##.........##../"
+              "................/");
+    // Every cell is scale x scale pixels, and nothing outside the line changes.
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const bool inside = x >= 16 && x < 16 + 59 * 2 && y >= 110 && y < 110 + 9 * 2;
+            const uint8_t v = plane[size_t(y) * w + x];
+            if (!inside) {
+                ASSERT_EQ(v, 77) << x << "," << y;
+            } else {
+                ASSERT_EQ(v, plane[size_t(110 + (y - 110) / 2 * 2) * w + 16 + (x - 16) / 2 * 2]) << x << "," << y;
+            }
+        }
+    // Too small a picture is left alone.
+    std::vector<uint8_t> small(74 * 64, 77);
+    DrawFrameStamp(small.data(), 74, 74, 64, kSliceI, 1, 1);
+    EXPECT_EQ(small, std::vector<uint8_t>(74 * 64, 77));
 }
 
 TEST(SceneCutDetector, Verdicts) {
