@@ -26,6 +26,7 @@ struct EncodeOptions {
     int slices = 1;
     int level = 1;  // macroblock coder level (effort) 0-2
     bool deblocking = true;
+    bool cabac = false;  // CABAC entropy coding (Main profile)
     int profile = 77;
     int sceneDetect = 3;
     bool motionSearch = true;

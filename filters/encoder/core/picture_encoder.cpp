@@ -12,11 +12,20 @@ int SliceCount(const EncoderBlock& block) {
     return std::clamp(block.param(kParSliceCount), 1, std::min(count, int{kNoSlice} - 1));
 }
 
+// cabac_zero_word bytes a CABAC slice of `macroblocks` may need at most (clause 7.4.2.10).
+size_t CabacPaddingBound(const EncoderBlock& block, size_t macroblocks) {
+    if (block.param(kParCabac) != 1) return 0;
+    const auto mbs = static_cast<int64_t>(macroblocks);
+    return static_cast<size_t>(MinimumCabacPictureBytes(kMaxCabacBinsPerMb * mbs, mbs));
+}
+
 }  // namespace
 
-CPictureEncoder::SliceWorker::SliceWorker(const EncoderBlock& block, size_t payloadBytes)
+CPictureEncoder::SliceWorker::SliceWorker(const EncoderBlock& block, size_t payloadBytes, size_t macroblocks)
     : coder(block, block.param(kParMbCoderLevel), &writer),
-      nal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, 0)) {}
+      nal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, CabacPaddingBound(block, macroblocks))) {
+    if (block.param(kParCabac) == 1) cabac = std::make_unique<CCabacWriter>(block, payloadBytes);
+}
 
 CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
     : block_(block), status_(kCoreOk), loopFilter_(block), headers_(&block) {
@@ -25,7 +34,8 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
     const int count = std::max(block.macroblocks.count, 1), slices = SliceCount(block);
     for (int s = 0; s < slices; ++s) {
         const int first = int(int64_t(count) * s / slices), end = int(int64_t(count) * (s + 1) / slices);
-        slices_.push_back(std::make_unique<SliceWorker>(block, SlicePayloadBound(size_t(end - first))));
+        slices_.push_back(
+            std::make_unique<SliceWorker>(block, SlicePayloadBound(size_t(end - first)), size_t(end - first)));
         slices_.back()->first = first;
         slices_.back()->end = end;
     }
@@ -48,7 +58,7 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
             coarse_[i].Resize(block.macroblocks.columns, block.macroblocks.rows);
         }
     if (!block.initialised()) status_ = kCoreNotInitialised;
-    if (block.param(kParCabac) != 0) status_ = kCoreUnsupported;
+    if (block.param(kParCabac) != 0 && block.param(kParCabac) != 1) status_ = kCoreUnsupported;
     // Motion search is on (1) or off (0); no other value selects a motion object.
     const int32_t search = block.param(kParMotionSearch);
     if (search != 0 && search != 1) status_ = kCoreUnsupported;
@@ -193,8 +203,12 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
     header.list0Count = lists_.count[0];
     header.list1Count = lists_.count[1];
     header.sliceQp = qp;
+    // cabac_init_idc adapts from picture to picture only with one slice per picture.
+    const bool adaptiveInit = slices_.size() == 1;
+    if (w.cabac) header.cabacInitIdc = w.cabac->InitIdc(order.sliceType, adaptiveInit);
     StartSliceNal(&w.nal, block_, pic, header);
     w.writer.BeginSlice(qp);
+    if (w.cabac) w.cabac->BeginSlice(order.sliceType, qp, header.cabacInitIdc);
     CMbContext& mb = w.coder.context();
     mb.BeginPicture(picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
     mb.sliceFirst = w.first;
@@ -203,10 +217,23 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
         mb.SetQp(qp);
         w.coder.CodeMacroblock();
         mb.StoreMacroblock();
-        w.writer.EncodeMacroblock(w.nal.payload(), mb);
+        if (w.cabac)
+            w.cabac->EncodeMacroblock(mb);
+        else
+            w.writer.EncodeMacroblock(w.nal.payload(), mb);
     }
-    w.nal.payload().PutTrailingBits();
-    w.result = w.nal.EmitNalUnit(0) < 0 ? kCoreNoSpace : kCoreOk;
+    size_t minimumPayload = 0;
+    if (w.cabac) {
+        uint64_t bins = 0;
+        if (!w.cabac->EndSlice(w.nal.payload(), adaptiveInit, &bins)) {
+            w.result = kCoreNoSpace;
+            return;
+        }
+        minimumPayload = size_t(MinimumCabacPictureBytes(int64_t(bins), w.end - w.first));
+    } else {
+        w.nal.payload().PutTrailingBits();
+    }
+    w.result = w.nal.EmitNalUnit(minimumPayload) < 0 ? kCoreNoSpace : kCoreOk;
 }
 
 }  // namespace ombrisk
