@@ -3,6 +3,7 @@
 // types the scheduler chose, in display order.
 #include "tools/encode.h"
 
+#include <algorithm>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -83,6 +84,63 @@ TEST(Encode, SettingsMatrixDecodesToTheReconstruction) {
         const EncodeReport r = Judge(clip, o);
         EXPECT_EQ(r.pictures, c.frames);
         EXPECT_EQ(int64_t(r.codingOrder.size()), c.frames);
+    }
+}
+
+// CABAC under the same judge: I, P and B pictures, one and several slices, every effort
+// level, and noise at QP 0 where some macroblocks go out as I_PCM.
+TEST(Encode, CabacMatrixDecodesToTheReconstruction) {
+    struct Case {
+        const char* name;
+        const char* graph;
+        int frames, gop, bFrames, refs, slices, level, qp;
+    } cases[] = {
+        {"GOP 6, two B pictures, effort 0", kTestsrc176, 9, 6, 2, 1, 1, 0, 26},
+        {"odd size, one B picture, three slices, effort 2", "testsrc2=size=202x122:rate=25", 6, 0, 1, 2, 3, 2, 22},
+        {"noise at QP 0, two references", "mandelbrot=size=128x96:rate=25,noise=alls=20:allf=t", 4, 0, 1, 2, 1, 1, 0},
+        {"I pictures only, four slices", kTestsrc176, 3, 1, 0, 1, 4, 1, 36},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string clip = Clip(c.graph, c.frames);
+        ASSERT_FALSE(clip.empty());
+        EncodeOptions o;
+        o.cabac = true;
+        o.gop = c.gop;
+        o.bFrames = c.bFrames;
+        o.refs = c.refs;
+        o.slices = c.slices;
+        o.level = c.level;
+        o.qp = c.qp;
+        EXPECT_EQ(Judge(clip, o).pictures, c.frames);
+    }
+}
+
+// With one slice per picture cabac_init_idc follows the contexts the previous picture of
+// the type ended with; with several slices it stays 0. Read back by FFmpeg's header trace.
+TEST(Encode, CabacInitIdcAdaptsWithOneSlice) {
+    const std::string clip = Clip(kTestsrc176, 10);
+    ASSERT_FALSE(clip.empty());
+    for (int slices : {1, 2}) {
+        SCOPED_TRACE(slices);
+        EncodeOptions o;
+        o.cabac = true;
+        o.qp = 30;
+        o.slices = slices;
+        o.input = clip;
+        const std::string stem = testsupport::UniqueName("initidc");
+        o.output = testsupport::FixturePath(stem + ".264");
+        EncodeReport r;
+        std::string error;
+        ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
+        ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -i " + stem + ".264 -c copy -bsf:v trace_headers -f null - " +
+                                        "2>&1 | grep cabac_init_idc | awk '{print $NF}' > " + stem + ".txt"),
+                  0);
+        const std::string idcs = testsupport::ReadFixtureFile(stem + ".txt");
+        // One value per P or B slice.
+        EXPECT_EQ(std::count(idcs.begin(), idcs.end(), '\n'), 9 * slices) << idcs;
+        const bool adapted = idcs.find_first_of("12") != std::string::npos;
+        EXPECT_EQ(adapted, slices == 1) << idcs;
     }
 }
 
