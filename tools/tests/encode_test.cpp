@@ -88,7 +88,8 @@ TEST(Encode, SettingsMatrixDecodesToTheReconstruction) {
 }
 
 // CABAC under the same judge: I, P and B pictures, one and several slices, every effort
-// level, and noise at QP 0 where some macroblocks go out as I_PCM.
+// level, and QP 0, where some macroblocks go out as I_PCM (chosen so by the coder, or
+// recoded so by the writer when their CABAC bits pass the limit of a macroblock).
 TEST(Encode, CabacMatrixDecodesToTheReconstruction) {
     struct Case {
         const char* name;
@@ -98,6 +99,7 @@ TEST(Encode, CabacMatrixDecodesToTheReconstruction) {
         {"GOP 6, two B pictures, effort 0", kTestsrc176, 9, 6, 2, 1, 1, 0, 26},
         {"odd size, one B picture, three slices, effort 2", "testsrc2=size=202x122:rate=25", 6, 0, 1, 2, 3, 2, 22},
         {"noise at QP 0, two references", "mandelbrot=size=128x96:rate=25,noise=alls=20:allf=t", 4, 0, 1, 2, 1, 1, 0},
+        {"odd size at QP 0, two slices, effort 2", "testsrc2=size=202x122:rate=25", 3, 0, 1, 1, 2, 2, 0},
         {"I pictures only, four slices", kTestsrc176, 3, 1, 0, 1, 4, 1, 36},
     };
     for (const Case& c : cases) {

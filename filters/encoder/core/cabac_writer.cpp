@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "filters/encoder/core/cavlc_writer.h"
 
@@ -405,6 +406,51 @@ void CCabacWriter::WritePcm(const CMbContext& mb) {
     enc_.Start();
 }
 
+// macroblock_layer of a coded, not I_PCM macroblock; sets cur_ and whether mb_qp_delta
+// was coded, and which.
+void CCabacWriter::WriteLayer(const CMbContext& mb, bool* hasDelta, int32_t* delta) {
+    const LumaResult& l = mb.luma();
+    if (IsIntraKind(mb.kind)) {
+        const int type =
+            mb.kind == kMbIntra4x4 ? 0 : 1 + l.mode16 + 4 * (mb.chroma().cbp >> 4) + ((l.cbp & 15) ? 12 : 0);
+        WriteIntraType(mb, type);
+        WriteIntraModes(mb);
+    } else {
+        WriteInterType(mb, *mb.candidate);
+        if (mb.kind != kMbBDirect16x16) WriteMotion(mb, *mb.candidate);
+    }
+    int luma = mb.cbp & 15;
+    if (mb.kind == kMbIntra16x16) luma = (l.cbp & 15) ? 15 : 0;
+    cur_.cbp = uint8_t(luma | (mb.cbp & 0x30));
+    if (mb.kind != kMbIntra16x16) WriteCodedBlockPattern(mb, cur_.cbp);
+    *hasDelta = cur_.cbp != 0 || mb.kind == kMbIntra16x16;
+    if (*hasDelta) {
+        *delta = WrapQpDelta(mb.qp - lastQp_);
+        WriteQpDelta(*delta);
+        WriteResidual(mb);
+    } else {
+        prevDeltaNonZero_ = false;
+    }
+}
+
+// The chosen coding replaced by the source samples: reconstruction, kind and record as the
+// macroblock coder leaves an I_PCM macroblock.
+void CCabacWriter::ConvertToPcm(CMbContext& mb) {
+    LumaResult& l = mb.lumaSets[mb.lumaToggle ^ 1];
+    ChromaResult& c = mb.chromaSets[mb.chromaToggle ^ 1];
+    std::memcpy(l.recon, mb.srcLuma, sizeof l.recon);
+    std::memcpy(c.recon[0], mb.srcCb, sizeof c.recon[0]);
+    std::memcpy(c.recon[1], mb.srcCr, sizeof c.recon[1]);
+    l.kind = kMbIntraPcm;
+    l.cbp = 0;
+    c.cbp = 0;
+    c.mode = 0;
+    mb.kind = kMbIntraPcm;
+    mb.cbp = 0;
+    mb.candidate = nullptr;
+    mb.StoreMacroblock();
+}
+
 uint32_t CCabacWriter::EncodeMacroblock(CMbContext& mb) {
     const uint64_t before = enc_.BitCount();
     MbRecord& rec = *mb.current;
@@ -414,35 +460,31 @@ uint32_t CCabacWriter::EncodeMacroblock(CMbContext& mb) {
     if (sliceType_ != kSliceI) WriteSkipFlag(mb, mb.kind == kMbSkipped);
     if (mb.kind == kMbSkipped) {
         prevDeltaNonZero_ = false;
-    } else if (mb.kind == kMbIntraPcm) {
+    } else if (mb.kind != kMbIntraPcm) {
+        // A macroblock_layer may take at most 3200 bits (clause A.3.1 with 7.4.5: the bits
+        // the decoder's engine reads while parsing it). One that takes more is coded again
+        // as I_PCM from the state before it.
+        const CCabacEncoder engine = enc_;
+        const uint8_t lastByte = enc_.size() > 0 ? code_[enc_.size() - 1] : 0;
+        saved_ = ctx_;
+        const bool prevDeltaNonZero = prevDeltaNonZero_;
+        const uint64_t start = enc_.BitCount();
+        WriteLayer(mb, &hasDelta, &delta);
+        if (enc_.BitCount() - start > maxMbBits_) {
+            enc_ = engine;
+            if (enc_.size() > 0) code_[enc_.size() - 1] = lastByte;
+            ctx_ = saved_;
+            prevDeltaNonZero_ = prevDeltaNonZero;
+            cur_ = Side{};
+            hasDelta = false;
+            ConvertToPcm(mb);
+        }
+    }
+    if (mb.kind == kMbIntraPcm) {
         WritePcm(mb);
         cur_.cbf = ~0u;
         cur_.cbp = 0x2F;
         prevDeltaNonZero_ = false;
-    } else {
-        const LumaResult& l = mb.luma();
-        const bool intra = IsIntraKind(mb.kind);
-        if (intra) {
-            const int type =
-                mb.kind == kMbIntra4x4 ? 0 : 1 + l.mode16 + 4 * (mb.chroma().cbp >> 4) + ((l.cbp & 15) ? 12 : 0);
-            WriteIntraType(mb, type);
-            WriteIntraModes(mb);
-        } else {
-            WriteInterType(mb, *mb.candidate);
-            if (mb.kind != kMbBDirect16x16) WriteMotion(mb, *mb.candidate);
-        }
-        int luma = mb.cbp & 15;
-        if (mb.kind == kMbIntra16x16) luma = (l.cbp & 15) ? 15 : 0;
-        cur_.cbp = uint8_t(luma | (mb.cbp & 0x30));
-        if (mb.kind != kMbIntra16x16) WriteCodedBlockPattern(mb, cur_.cbp);
-        hasDelta = cur_.cbp != 0 || mb.kind == kMbIntra16x16;
-        if (hasDelta) {
-            delta = WrapQpDelta(mb.qp - lastQp_);
-            WriteQpDelta(delta);
-            WriteResidual(mb);
-        } else {
-            prevDeltaNonZero_ = false;
-        }
     }
     side_[size_t(mb.mbY * block_.macroblocks.columns + mb.mbX)] = cur_;
     if (mb.kind == kMbIntraPcm) {

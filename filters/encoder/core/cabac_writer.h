@@ -10,6 +10,7 @@
 
 #include "common/bitstream/bit_writer.h"
 #include "filters/encoder/core/cabac_engine.h"
+#include "filters/encoder/core/cavlc_writer.h"
 #include "filters/encoder/core/encoder_block.h"
 #include "filters/encoder/core/mb_context.h"
 
@@ -56,6 +57,8 @@ private:
         uint8_t mvd[2][16][2] = {};  // |mvd| per list, 4x4 block (raster) and component, capped
     };
 
+    void WriteLayer(const CMbContext& mb, bool* hasDelta, int32_t* delta);
+    void ConvertToPcm(CMbContext& mb);
     void WriteSkipFlag(const CMbContext& mb, int skipped);
     static int BTypeInc(const CMbContext& mb);
     void WriteIntraType(const CMbContext& mb, int type);  // I-slice numbering 0..25
@@ -81,6 +84,8 @@ private:
     std::vector<Side> side_;
     CCabacEncoder enc_;
     CabacContexts ctx_;
+    CabacContexts saved_;  // the contexts before the macroblock being coded
+    uint32_t maxMbBits_ = kMaxMacroblockBits;
     CCabacInitChooser chooser_;
     Side cur_;
     int32_t sliceType_ = kSliceI;
