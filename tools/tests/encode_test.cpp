@@ -188,24 +188,28 @@ TEST(Encode, BitRateModes) {
 TEST(Encode, SliceThreadsDoNotChangeTheStream) {
     const std::string clip = Clip("testsrc2=size=352x288:rate=25,scroll=h=0.01", 6);
     ASSERT_FALSE(clip.empty());
-    EncodeOptions o;
-    o.slices = 8;
-    o.bFrames = 1;
-    o.level = 1;
-    std::string streams[2];
-    for (int i = 0; i < 2; ++i) {
-        o.threads = i ? 8 : 1;
-        o.input = clip;
-        o.output = testsupport::FixturePath("threads.264");
-        EncodeReport r;
-        std::string error;
-        ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
-        streams[i] = testsupport::ReadFixtureFile("threads.264");
+    for (bool cabac : {false, true}) {
+        SCOPED_TRACE(cabac ? "CABAC" : "CAVLC");
+        EncodeOptions o;
+        o.slices = 8;
+        o.bFrames = 1;
+        o.level = 1;
+        o.cabac = cabac;
+        std::string streams[2];
+        for (int i = 0; i < 2; ++i) {
+            o.threads = i ? 8 : 1;
+            o.input = clip;
+            o.output = testsupport::FixturePath("threads.264");
+            EncodeReport r;
+            std::string error;
+            ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
+            streams[i] = testsupport::ReadFixtureFile("threads.264");
+        }
+        EXPECT_FALSE(streams[0].empty());
+        EXPECT_TRUE(streams[0] == streams[1]);
+        o.threads = 8;
+        Judge(clip, o);
     }
-    EXPECT_FALSE(streams[0].empty());
-    EXPECT_TRUE(streams[0] == streams[1]);
-    o.threads = 8;
-    Judge(clip, o);
 }
 
 TEST(Encode, RefusesBadInput) {
