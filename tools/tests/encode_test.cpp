@@ -118,6 +118,29 @@ TEST(Encode, CabacMatrixDecodesToTheReconstruction) {
     }
 }
 
+// Random samples at a low QP give slices of many bins per byte: each is padded with
+// cabac_zero_words (00 00 03) to the size clause 7.4.2.10 asks for, and still decodes.
+TEST(Encode, CabacZeroWordsPadDenseSlices) {
+    const std::string clip = Clip("nullsrc=s=64x64:r=25,geq=random(1)*255:128:128", 2);
+    ASSERT_FALSE(clip.empty());
+    EncodeOptions o;
+    o.cabac = true;
+    o.gop = 1;
+    o.bFrames = 0;
+    o.qp = 12;
+    Judge(clip, o);
+    o.input = clip;
+    const std::string stem = testsupport::UniqueName("padded");
+    o.output = testsupport::FixturePath(stem + ".264");
+    EncodeReport r;
+    std::string error;
+    ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
+    const std::string stream = testsupport::ReadFixtureFile(stem + ".264");
+    const std::string words("\0\0\3\0\0\3\0\0\3", 9);
+    ASSERT_GT(stream.size(), words.size());
+    EXPECT_EQ(stream.substr(stream.size() - words.size()), words);
+}
+
 // With one slice per picture cabac_init_idc follows the contexts the previous picture of
 // the type ended with; with several slices it stays 0. Read back by FFmpeg's header trace.
 TEST(Encode, CabacInitIdcAdaptsWithOneSlice) {
