@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "filters/encoder/core/cavlc_writer.h"
 
@@ -436,18 +435,7 @@ void CCabacWriter::WriteLayer(const CMbContext& mb, bool* hasDelta, int32_t* del
 // The chosen coding replaced by the source samples: reconstruction, kind and record as the
 // macroblock coder leaves an I_PCM macroblock.
 void CCabacWriter::ConvertToPcm(CMbContext& mb) {
-    LumaResult& l = mb.lumaSets[mb.lumaToggle ^ 1];
-    ChromaResult& c = mb.chromaSets[mb.chromaToggle ^ 1];
-    std::memcpy(l.recon, mb.srcLuma, sizeof l.recon);
-    std::memcpy(c.recon[0], mb.srcCb, sizeof c.recon[0]);
-    std::memcpy(c.recon[1], mb.srcCr, sizeof c.recon[1]);
-    l.kind = kMbIntraPcm;
-    l.cbp = 0;
-    c.cbp = 0;
-    c.mode = 0;
-    mb.kind = kMbIntraPcm;
-    mb.cbp = 0;
-    mb.candidate = nullptr;
+    mb.ChoosePcm();
     mb.StoreMacroblock();
 }
 
