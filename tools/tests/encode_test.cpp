@@ -97,6 +97,8 @@ TEST(Encode, CabacMatrixDecodesToTheReconstruction) {
         int frames, gop, bFrames, refs, slices, level, qp;
     } cases[] = {
         {"GOP 6, two B pictures, effort 0", kTestsrc176, 9, 6, 2, 1, 1, 0, 26},
+        {"panning, three references, effort 1", "testsrc2=size=176x144:rate=25,scroll=h=0.013:v=0.007", 6, 0, 0, 3, 1,
+         1, 30},
         {"odd size, one B picture, three slices, effort 2", "testsrc2=size=202x122:rate=25", 6, 0, 1, 2, 3, 2, 22},
         {"noise at QP 0, two references", "mandelbrot=size=128x96:rate=25,noise=alls=20:allf=t", 4, 0, 1, 2, 1, 1, 0},
         {"odd size at QP 0, two slices, effort 2", "testsrc2=size=202x122:rate=25", 3, 0, 1, 1, 2, 2, 0},
@@ -108,6 +110,7 @@ TEST(Encode, CabacMatrixDecodesToTheReconstruction) {
         ASSERT_FALSE(clip.empty());
         EncodeOptions o;
         o.cabac = true;
+        o.partitions = 127;  // 8x4, 4x8 and 4x4 sub-partitions too (efforts 1 and 2)
         o.gop = c.gop;
         o.bFrames = c.bFrames;
         o.refs = c.refs;
