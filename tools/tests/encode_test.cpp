@@ -172,6 +172,36 @@ TEST(Encode, CabacInitIdcAdaptsWithOneSlice) {
     }
 }
 
+// The Windows build makes the same CABAC stream as the native one: nothing that chooses
+// (cabac_init_idc among them) depends on floating point. scripts/test builds the native
+// configuration first; its tool is then found beside this build tree.
+TEST(Encode, CabacStreamIsTheSameInTheNativeBuild) {
+#ifndef _WIN32
+    GTEST_SKIP() << "compares the Windows build with the native one";
+#endif
+    const std::string native = "../../host-asan/tools/ombrisk_enc";
+    if (testsupport::RunShell("test -x " + native) != 0) GTEST_SKIP() << "no native build beside this one";
+    const std::string stem = testsupport::UniqueName("twobuilds");
+    ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -f lavfi -i "
+                                    "'testsrc2=size=176x144:rate=25,scroll=h=0.01' -frames:v 10 -pix_fmt yuv420p "
+                                    "-f yuv4mpegpipe " +
+                                    stem + ".y4m"),
+              0);
+    EncodeOptions o;
+    o.cabac = true;
+    o.qp = 30;
+    o.level = 2;
+    o.input = testsupport::FixturePath(stem + ".y4m");
+    o.output = testsupport::FixturePath(stem + ".264");
+    EncodeReport r;
+    std::string error;
+    ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
+    ASSERT_EQ(testsupport::RunShell(native + " -a -q 30 -e 2 " + stem + ".y4m " + stem + "_native.264"), 0);
+    const std::string ours = testsupport::ReadFixtureFile(stem + ".264");
+    EXPECT_FALSE(ours.empty());
+    EXPECT_TRUE(ours == testsupport::ReadFixtureFile(stem + "_native.264"));
+}
+
 TEST(Encode, SceneCutBecomesAnIPicture) {
     const std::string clip = Clip(kCut176, 18);
     ASSERT_FALSE(clip.empty());
