@@ -16,9 +16,11 @@
 
 namespace ombrisk {
 
-// Most bins one macroblock can take: 384 coefficients of at most 48 bins each (significance,
-// last, 14 prefix bins, a 29-bin suffix for a 15-bit level, sign) and the header, vectors
-// and flags. Sizes the cabac_zero_word padding a slice may need (clause 7.4.2.10).
+// Most bins one macroblock of this encoder can take: 384 coefficients of at most 42 bins
+// (significance, last, 14 prefix bins, a 25-bin suffix for the levels below 2^13 that the
+// transforms produce at QP 0, sign) and at most 3000 for the header, vectors and flags.
+// Sizes the cabac_zero_word padding a slice may need (clause 7.4.2.10); a slice that
+// needed more would fail to fit its NAL buffer and be reported, never cut.
 constexpr int64_t kMaxCabacBinsPerMb = 20480;
 
 class CCabacWriter {
