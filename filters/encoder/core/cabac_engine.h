@@ -6,7 +6,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "common/bitstream/h264_cabac_tables.h"
 
@@ -72,11 +71,6 @@ public:
         if (bin) low_ += range_;
         ++bins_;
         if (++queue_ >= 0) PutByte();
-    }
-    // Several bypass bins, most significant first (count <= 16).
-    void BypassBits(uint32_t value, int count) {
-        for (int i = count - 1; i >= 0; --i)
-            Bypass((value >> i) & 1);
     }
 
     // EncodeTerminate (clause 9.3.4.5). After a 1, Flush ends the arithmetic code.

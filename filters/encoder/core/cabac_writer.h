@@ -46,9 +46,6 @@ public:
     // count (for the cabac_zero_word padding).
     bool EndSlice(common::BitWriter& payload, bool adaptive, uint64_t* bins);
 
-    int32_t lastQp() const { return lastQp_; }
-    const CabacContexts& contexts() const { return ctx_; }
-
 private:
     // What later neighbours read of a coded macroblock, as a decoder sees it.
     struct Side {
