@@ -34,8 +34,10 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
     const int count = std::max(block.macroblocks.count, 1), slices = SliceCount(block);
     for (int s = 0; s < slices; ++s) {
         const int first = int(int64_t(count) * s / slices), end = int(int64_t(count) * (s + 1) / slices);
-        slices_.push_back(
-            std::make_unique<SliceWorker>(block, SlicePayloadBound(size_t(end - first)), size_t(end - first)));
+        // With CABAC each macroblock also carries mb_skip_flag and end_of_slice_flag outside
+        // its macroblock_layer: at most 6 + 1 bits, one byte more per macroblock.
+        const size_t n = size_t(end - first), cabacBytes = block.param(kParCabac) == 1 ? n : 0;
+        slices_.push_back(std::make_unique<SliceWorker>(block, SlicePayloadBound(n) + cabacBytes, n));
         slices_.back()->first = first;
         slices_.back()->end = end;
     }
