@@ -67,7 +67,7 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
     params[kParSubpelDepth] = o.subpel;
     params[kParPartitions] = o.partitions;
     params[kParMbCoderLevel] = o.level;
-    params[kParCabac] = 0;
+    params[kParCabac] = o.cabac ? 1 : 0;
     params[kParSceneDetect] = o.sceneDetect;
     params[kParFlags] = (o.deblocking ? kFlagDeblocking : 0) | (o.frameStamps ? kFlagFrameStamps : 0);
     params[kParSliceCount] = o.slices;

@@ -28,6 +28,7 @@ struct EncodeOptions {
     int slices = 1;
     int level = 1;  // macroblock coder level (effort) 0-2
     bool deblocking = true;
+    bool cabac = false;  // CABAC entropy coding (Main profile)
     int profile = 77;
     int sceneDetect = 3;       // 0 off, 1 subsampled difference, 2 and 3 histograms
     bool frameStamps = false;  // type, display and coding number drawn into each picture

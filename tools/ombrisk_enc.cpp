@@ -21,7 +21,8 @@ constexpr const char* kUsage =
     "  -e 0|1|2     effort: fastest .. best      -d 0|1    deblocking\n"
     "  -p 66|77|88  profile                      -x 0-3    scene detection (0 off, 1 difference)\n"
     "  -m 0|1       motion search                -v        progress on stderr\n"
-    "  -t N         slice threads (0: one per processor)\n";
+    "  -t N         slice threads (0: one per processor)\n"
+    "  -a           CABAC entropy coding (Main profile)\n";
 
 }  // namespace
 
@@ -41,6 +42,10 @@ int main(int argc, char** argv) {
             }
             if (a[1] == 'T') {
                 o.frameStamps = true;
+                continue;
+            }
+            if (a[1] == 'a') {
+                o.cabac = true;
                 continue;
             }
             if (i + 1 >= argc) return std::fprintf(stderr, "%s needs a value\n%s", a, kUsage), 2;

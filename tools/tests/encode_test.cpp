@@ -3,6 +3,7 @@
 // types the scheduler chose, in display order.
 #include "tools/encode.h"
 
+#include <algorithm>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -88,6 +89,121 @@ TEST(Encode, SettingsMatrixDecodesToTheReconstruction) {
     }
 }
 
+// CABAC under the same judge: I, P and B pictures, one and several slices, every effort
+// level, and QP 0, where some macroblocks go out as I_PCM (chosen so by the coder, or
+// recoded so by the writer when their CABAC bits pass the limit of a macroblock).
+TEST(Encode, CabacMatrixDecodesToTheReconstruction) {
+    struct Case {
+        const char* name;
+        const char* graph;
+        int frames, gop, bFrames, refs, slices, level, qp;
+    } cases[] = {
+        {"GOP 6, two B pictures, effort 0", kTestsrc176, 9, 6, 2, 1, 1, 0, 26},
+        {"panning, three references, effort 1", "testsrc2=size=176x144:rate=25,scroll=h=0.013:v=0.007", 6, 0, 0, 3, 1,
+         1, 30},
+        {"odd size, one B picture, three slices, effort 2", "testsrc2=size=202x122:rate=25", 6, 0, 1, 2, 3, 2, 22},
+        {"noise at QP 0, two references", "mandelbrot=size=128x96:rate=25,noise=alls=20:allf=t", 4, 0, 1, 2, 1, 1, 0},
+        {"odd size at QP 0, two slices, effort 2", "testsrc2=size=202x122:rate=25", 3, 0, 1, 1, 2, 2, 0},
+        {"I pictures only, four slices", kTestsrc176, 3, 1, 0, 1, 4, 1, 36},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string clip = Clip(c.graph, c.frames);
+        ASSERT_FALSE(clip.empty());
+        EncodeOptions o;
+        o.cabac = true;
+        o.partitions = 127;  // 8x4, 4x8 and 4x4 sub-partitions too (efforts 1 and 2)
+        o.gop = c.gop;
+        o.bFrames = c.bFrames;
+        o.refs = c.refs;
+        o.slices = c.slices;
+        o.level = c.level;
+        o.qp = c.qp;
+        EXPECT_EQ(Judge(clip, o).pictures, c.frames);
+    }
+}
+
+// Random samples at a low QP give slices of many bins per byte: each is padded with
+// cabac_zero_words (00 00 03) to the size clause 7.4.2.10 asks for, and still decodes.
+TEST(Encode, CabacZeroWordsPadDenseSlices) {
+    const std::string clip = Clip("nullsrc=s=64x64:r=25,geq=random(1)*255:128:128", 2);
+    ASSERT_FALSE(clip.empty());
+    EncodeOptions o;
+    o.cabac = true;
+    o.gop = 1;
+    o.bFrames = 0;
+    o.qp = 12;
+    Judge(clip, o);
+    o.input = clip;
+    const std::string stem = testsupport::UniqueName("padded");
+    o.output = testsupport::FixturePath(stem + ".264");
+    EncodeReport r;
+    std::string error;
+    ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
+    const std::string stream = testsupport::ReadFixtureFile(stem + ".264");
+    const std::string words("\0\0\3\0\0\3\0\0\3", 9);
+    ASSERT_GT(stream.size(), words.size());
+    EXPECT_EQ(stream.substr(stream.size() - words.size()), words);
+}
+
+// With one slice per picture cabac_init_idc follows the contexts the previous picture of
+// the type ended with; with several slices it stays 0. Read back by FFmpeg's header trace.
+TEST(Encode, CabacInitIdcAdaptsWithOneSlice) {
+    const std::string clip = Clip(kTestsrc176, 10);
+    ASSERT_FALSE(clip.empty());
+    for (int slices : {1, 2}) {
+        SCOPED_TRACE(slices);
+        EncodeOptions o;
+        o.cabac = true;
+        o.qp = 30;
+        o.slices = slices;
+        o.input = clip;
+        const std::string stem = testsupport::UniqueName("initidc");
+        o.output = testsupport::FixturePath(stem + ".264");
+        EncodeReport r;
+        std::string error;
+        ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
+        ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -i " + stem + ".264 -c copy -bsf:v trace_headers -f null - " +
+                                        "2>&1 | grep cabac_init_idc | awk '{print $NF}' > " + stem + ".txt"),
+                  0);
+        const std::string idcs = testsupport::ReadFixtureFile(stem + ".txt");
+        // One value per P or B slice.
+        EXPECT_EQ(std::count(idcs.begin(), idcs.end(), '\n'), 9 * slices) << idcs;
+        const bool adapted = idcs.find_first_of("12") != std::string::npos;
+        EXPECT_EQ(adapted, slices == 1) << idcs;
+    }
+}
+
+// The Windows build makes the same CABAC stream as the native one: nothing that chooses
+// (cabac_init_idc among them) depends on floating point. scripts/test builds the native
+// configuration first; its tool is then found beside this build tree.
+TEST(Encode, CabacStreamIsTheSameInTheNativeBuild) {
+#ifndef _WIN32
+    GTEST_SKIP() << "compares the Windows build with the native one";
+#endif
+    const std::string native = "../../host-asan/tools/ombrisk_enc";
+    if (testsupport::RunShell("test -x " + native) != 0) GTEST_SKIP() << "no native build beside this one";
+    const std::string stem = testsupport::UniqueName("twobuilds");
+    ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -f lavfi -i "
+                                    "'testsrc2=size=176x144:rate=25,scroll=h=0.01' -frames:v 10 -pix_fmt yuv420p "
+                                    "-f yuv4mpegpipe " +
+                                    stem + ".y4m"),
+              0);
+    EncodeOptions o;
+    o.cabac = true;
+    o.qp = 30;
+    o.level = 2;
+    o.input = testsupport::FixturePath(stem + ".y4m");
+    o.output = testsupport::FixturePath(stem + ".264");
+    EncodeReport r;
+    std::string error;
+    ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
+    ASSERT_EQ(testsupport::RunShell(native + " -a -q 30 -e 2 " + stem + ".y4m " + stem + "_native.264"), 0);
+    const std::string ours = testsupport::ReadFixtureFile(stem + ".264");
+    EXPECT_FALSE(ours.empty());
+    EXPECT_TRUE(ours == testsupport::ReadFixtureFile(stem + "_native.264"));
+}
+
 TEST(Encode, SceneCutBecomesAnIPicture) {
     const std::string clip = Clip(kCut176, 18);
     ASSERT_FALSE(clip.empty());
@@ -139,24 +255,28 @@ TEST(Encode, BitRateModes) {
 TEST(Encode, SliceThreadsDoNotChangeTheStream) {
     const std::string clip = Clip("testsrc2=size=352x288:rate=25,scroll=h=0.01", 6);
     ASSERT_FALSE(clip.empty());
-    EncodeOptions o;
-    o.slices = 8;
-    o.bFrames = 1;
-    o.level = 1;
-    std::string streams[2];
-    for (int i = 0; i < 2; ++i) {
-        o.threads = i ? 8 : 1;
-        o.input = clip;
-        o.output = testsupport::FixturePath("threads.264");
-        EncodeReport r;
-        std::string error;
-        ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
-        streams[i] = testsupport::ReadFixtureFile("threads.264");
+    for (bool cabac : {false, true}) {
+        SCOPED_TRACE(cabac ? "CABAC" : "CAVLC");
+        EncodeOptions o;
+        o.slices = 8;
+        o.bFrames = 1;
+        o.level = 1;
+        o.cabac = cabac;
+        std::string streams[2];
+        for (int i = 0; i < 2; ++i) {
+            o.threads = i ? 8 : 1;
+            o.input = clip;
+            o.output = testsupport::FixturePath("threads.264");
+            EncodeReport r;
+            std::string error;
+            ASSERT_EQ(RunEncode(o, &r, &error), 0) << error;
+            streams[i] = testsupport::ReadFixtureFile("threads.264");
+        }
+        EXPECT_FALSE(streams[0].empty());
+        EXPECT_TRUE(streams[0] == streams[1]);
+        o.threads = 8;
+        Judge(clip, o);
     }
-    EXPECT_FALSE(streams[0].empty());
-    EXPECT_TRUE(streams[0] == streams[1]);
-    o.threads = 8;
-    Judge(clip, o);
 }
 
 TEST(Encode, RefusesBadInput) {

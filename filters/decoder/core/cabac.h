@@ -7,17 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/bitstream/h264_cabac_tables.h"
+
 namespace avcdec {
 
-// Contexts 0..398: every ctxIdx of frame macroblocks without the 8x8 transform.
-constexpr int kCabacContexts = 399;
-
-// (m, n) of every context for an I slice, or for cabac_init_idc 0..2.
-const int8_t (*CabacInitValues(bool intraSlice, int cabacInitIdc))[2];
-
-// Table 9-44 (by pStateIdx and qCodIRangeIdx) and Table 9-45.
-extern const uint8_t kCabacRangeLps[64][4];
-extern const uint8_t kCabacTransIdxLps[64];
+using common::CabacInitValues;
+using common::kCabacContexts;
+using common::kCabacRangeLps;
+using common::kCabacTransIdxLps;
 
 struct CabacEngine {
     const uint8_t* data;

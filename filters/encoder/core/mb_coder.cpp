@@ -477,18 +477,7 @@ uint32_t CMbCoder::MacroblockBits() {
 }
 
 void CMbCoder::UsePcm() {
-    LumaResult& l = mb_.lumaSets[mb_.lumaToggle ^ 1];
-    ChromaResult& c = mb_.chromaSets[mb_.chromaToggle ^ 1];
-    std::memcpy(l.recon, mb_.srcLuma, sizeof l.recon);
-    std::memcpy(c.recon[0], mb_.srcCb, sizeof c.recon[0]);
-    std::memcpy(c.recon[1], mb_.srcCr, sizeof c.recon[1]);
-    l.kind = kMbIntraPcm;
-    l.cbp = 0;
-    c.cbp = 0;
-    c.mode = 0;
-    mb_.kind = kMbIntraPcm;
-    mb_.cbp = 0;
-    mb_.candidate = nullptr;
+    mb_.ChoosePcm();
 }
 
 }  // namespace ombrisk

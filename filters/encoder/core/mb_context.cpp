@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "filters/encoder/core/quant_tables.h"
 
@@ -138,6 +139,21 @@ int64_t CMbContext::DequantisedEnergy() const {
             energy += std::abs(scale(k) * l.blocks[b].pairs[k].level);
     }
     return energy;
+}
+
+void CMbContext::ChoosePcm() {
+    LumaResult& l = lumaSets[lumaToggle ^ 1];
+    ChromaResult& c = chromaSets[chromaToggle ^ 1];
+    std::memcpy(l.recon, srcLuma, sizeof l.recon);
+    std::memcpy(c.recon[0], srcCb, sizeof c.recon[0]);
+    std::memcpy(c.recon[1], srcCr, sizeof c.recon[1]);
+    l.kind = kMbIntraPcm;
+    l.cbp = 0;
+    c.cbp = 0;
+    c.mode = 0;
+    kind = kMbIntraPcm;
+    cbp = 0;
+    candidate = nullptr;
 }
 
 void CMbContext::StoreMacroblock() {

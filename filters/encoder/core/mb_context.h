@@ -105,6 +105,8 @@ struct CMbContext {
     void SetQp(int qp);
     // Writes the chosen result's reconstruction into the picture and fills the record.
     void StoreMacroblock();
+    // Makes I_PCM the chosen coding: the source samples become the reconstruction.
+    void ChoosePcm();
 
     // Flatness of the source (before an inter search): a source variance below 64 lowers
     // both elimination thresholds by one in P slices.

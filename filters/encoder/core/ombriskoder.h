@@ -46,7 +46,7 @@ public:
     bool valid() const { return valid_; }
 
     // Every picture operation returns E_FAIL when the settings are ones the picture
-    // encoder does not code (CABAC, a rate-control mode above 3, a frame rate or bit rate
+    // encoder does not code (a rate-control mode above 3, a frame rate or bit rate
     // of 0). PushFrame hands a picture (the picture record's layout: luma, then Cr, then Cb) to
     // the frame scheduler. E_FAIL when the facade is not valid, the picture is missing, or every buffer still holds a
     // picture not yet coded (call encodeFrame until S_FALSE first).

@@ -13,11 +13,20 @@ int SliceCount(const EncoderBlock& block) {
     return std::clamp(block.param(kParSliceCount), 1, std::min(count, int{kNoSlice} - 1));
 }
 
+// cabac_zero_word bytes a CABAC slice of `macroblocks` may need at most (clause 7.4.2.10).
+size_t CabacPaddingBound(const EncoderBlock& block, size_t macroblocks) {
+    if (block.param(kParCabac) != 1) return 0;
+    const auto mbs = static_cast<int64_t>(macroblocks);
+    return static_cast<size_t>(MinimumCabacPictureBytes(kMaxCabacBinsPerMb * mbs, mbs));
+}
+
 }  // namespace
 
-CPictureEncoder::SliceWorker::SliceWorker(const EncoderBlock& block, size_t payloadBytes)
+CPictureEncoder::SliceWorker::SliceWorker(const EncoderBlock& block, size_t payloadBytes, size_t macroblocks)
     : coder(CMbCoder::Create(block, block.param(kParMbCoderLevel), &writer)),
-      nal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, 0)) {}
+      nal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, CabacPaddingBound(block, macroblocks))) {
+    if (block.param(kParCabac) == 1) cabac = std::make_unique<CCabacWriter>(block, payloadBytes);
+}
 
 CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
     : block_(block), status_(kCoreOk), loopFilter_(block), headers_(&block) {
@@ -26,7 +35,10 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
     const int count = std::max(block.macroblocks.count, 1), slices = SliceCount(block);
     for (int s = 0; s < slices; ++s) {
         const int first = int(int64_t(count) * s / slices), end = int(int64_t(count) * (s + 1) / slices);
-        slices_.push_back(std::make_unique<SliceWorker>(block, SlicePayloadBound(size_t(end - first))));
+        // With CABAC each macroblock also carries mb_skip_flag and end_of_slice_flag outside
+        // its macroblock_layer: at most 6 + 1 bits, one byte more per macroblock.
+        const size_t n = size_t(end - first), cabacBytes = block.param(kParCabac) == 1 ? n : 0;
+        slices_.push_back(std::make_unique<SliceWorker>(block, SlicePayloadBound(n) + cabacBytes, n));
         slices_.back()->first = first;
         slices_.back()->end = end;
     }
@@ -49,7 +61,7 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
             coarse_[i].Resize(block.macroblocks.columns, block.macroblocks.rows);
         }
     if (!block.initialised()) status_ = kCoreNotInitialised;
-    if (block.param(kParCabac) != 0) status_ = kCoreUnsupported;
+    if (block.param(kParCabac) != 0 && block.param(kParCabac) != 1) status_ = kCoreUnsupported;
     // Motion search is on (1) or off (0); no other value selects a motion object.
     const int32_t search = block.param(kParMotionSearch);
     if (search != 0 && search != 1) status_ = kCoreUnsupported;
@@ -196,8 +208,12 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
     header.list0Count = lists_.count[0];
     header.list1Count = lists_.count[1];
     header.sliceQp = qp;
+    // cabac_init_idc adapts from picture to picture only with one slice per picture.
+    const bool adaptiveInit = slices_.size() == 1;
+    if (w.cabac) header.cabacInitIdc = w.cabac->InitIdc(order.sliceType, adaptiveInit);
     StartSliceNal(&w.nal, block_, pic, header);
     w.writer.BeginSlice(qp);
+    if (w.cabac) w.cabac->BeginSlice(order.sliceType, qp, header.cabacInitIdc);
     CMbContext& mb = w.coder->context();
     w.coder->BeginPicture(picture, order.sliceType, order.sliceType == kSliceI ? nullptr : &lists_);
     mb.sliceFirst = w.first;
@@ -206,12 +222,28 @@ void CPictureEncoder::CodeSlice(int index, const PictureHeaderInfo& pic, const P
         mb.SetQp(order.rate ? order.rate->MacroblockQp(index, mb) : qp);
         w.coder->CodeMacroblock();
         mb.StoreMacroblock();
-        const uint64_t bitsBefore = w.nal.payload().BitCount();
-        w.writer.EncodeMacroblock(w.nal.payload(), mb);
-        if (order.rate) order.rate->MacroblockCoded(index, mb, uint32_t(w.nal.payload().BitCount() - bitsBefore));
+        uint32_t bits;
+        if (w.cabac) {
+            bits = w.cabac->EncodeMacroblock(mb);
+        } else {
+            const uint64_t bitsBefore = w.nal.payload().BitCount();
+            w.writer.EncodeMacroblock(w.nal.payload(), mb);
+            bits = uint32_t(w.nal.payload().BitCount() - bitsBefore);
+        }
+        if (order.rate) order.rate->MacroblockCoded(index, mb, bits);
     }
-    w.nal.payload().PutTrailingBits();
-    w.result = w.nal.EmitNalUnit(0) < 0 ? kCoreNoSpace : kCoreOk;
+    size_t minimumPayload = 0;
+    if (w.cabac) {
+        uint64_t bins = 0;
+        if (!w.cabac->EndSlice(w.nal.payload(), adaptiveInit, &bins)) {
+            w.result = kCoreNoSpace;
+            return;
+        }
+        minimumPayload = size_t(MinimumCabacPictureBytes(int64_t(bins), w.end - w.first));
+    } else {
+        w.nal.payload().PutTrailingBits();
+    }
+    w.result = w.nal.EmitNalUnit(minimumPayload) < 0 ? kCoreNoSpace : kCoreOk;
 }
 
 }  // namespace ombrisk

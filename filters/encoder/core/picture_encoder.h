@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "filters/encoder/core/cabac_writer.h"
 #include "filters/encoder/core/cavlc_writer.h"
 #include "filters/encoder/core/encoder_block.h"
 #include "filters/encoder/core/loop_filter.h"
@@ -39,7 +40,7 @@ public:
     // Reads from the block: the QP of each picture type (words 7-9), reference frames (2),
     // consecutive B pictures (1; only whether any), motion search (15, 0 or 1), ranges
     // (16, 17), sub-sample depth (18), partition shapes (19), coder level (20), slice
-    // count (26), deblocking (bit 1 of 25). CABAC (21) must be 0. Slices are coded in
+    // count (26), deblocking (bit 1 of 25), CABAC (21: 0 or 1). Slices are coded in
     // parallel on `processors` threads at most (one per slice); the stream does not
     // depend on the thread count.
     explicit CPictureEncoder(const EncoderBlock& block, int processors = 1);
@@ -85,8 +86,9 @@ private:
     // One per slice, each with its own writers and coder: slices share only the picture
     // (each writes its own macroblocks) and the references (read only).
     struct SliceWorker {
-        SliceWorker(const EncoderBlock& block, size_t payloadBytes);
+        SliceWorker(const EncoderBlock& block, size_t payloadBytes, size_t macroblocks);
         CCavlcWriter writer;
+        std::unique_ptr<CCabacWriter> cabac;  // with CABAC (word 21) only
         std::unique_ptr<CMbCoder> coder;
         CNalWriter nal;
         int first = 0, end = 0;

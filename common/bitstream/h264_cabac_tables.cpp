@@ -1,8 +1,8 @@
 // CABAC tables of ITU-T H.264: context initialisation values (m, n) of Tables 9-12 to 9-23
 // for ctxIdx 0..398, rangeTabLPS (Table 9-44) and transIdxLPS (Table 9-45).
-#include "filters/decoder/core/cabac.h"
+#include "common/bitstream/h264_cabac_tables.h"
 
-namespace avcdec {
+namespace common {
 
 namespace {
 
@@ -251,4 +251,4 @@ const int8_t (*CabacInitValues(bool intraSlice, int cabacInitIdc))[2] {
     return cabacInitIdc == 0 ? kInitIdc0 : cabacInitIdc == 1 ? kInitIdc1 : kInitIdc2;
 }
 
-}  // namespace avcdec
+}  // namespace common
