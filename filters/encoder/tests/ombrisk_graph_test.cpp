@@ -276,4 +276,104 @@ TEST_F(OmbriskGraphTest, StateChangesDoNotHangOrLeak) {
     encoder_ = nullptr;
 }
 
+LONG GetInt(IKestruneConfig* config, const GUID& key) {
+    VARIANT v;
+    VariantInit(&v);
+    EXPECT_EQ(config->GetValue(&key, &v), S_OK);
+    VariantChangeType(&v, &v, 0, VT_I4);
+    return V_I4(&v);
+}
+HRESULT SetInt(IKestruneConfig* config, const GUID& key, LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_INT;
+    V_INT(&v) = value;
+    return config->SetValue(&key, &v);
+}
+
+// The settings through a persistence stream and the registry; a stored frame rate that
+// the input overrides at run time stays as the user set it; changes while running: the
+// QPs are taken, a GOP change is refused with the message.
+TEST_F(OmbriskGraphTest, SettingsRoundTripsAndRunTimeChanges) {
+    comtest::Watchdog dog(300000);
+    const GUID& gop = *ombrisk::KeyOfWord(ombrisk::kParGopLength);
+    const GUID& rate = *ombrisk::KeyOfWord(ombrisk::kParFrameRate100);
+    const GUID& qpP = *ombrisk::KeyOfWord(ombrisk::kParQpP);
+    MakeEncoder({{ombrisk::kParCabac, 0}, {ombrisk::kParSliceCount, 1}});
+    IKestruneConfig* config = nullptr;
+    ASSERT_EQ(encoder_->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&config)), S_OK);
+
+    // Stream: 24 header bytes and 32 per value.
+    IStream* stream = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    ULARGE_INTEGER size{};
+    ASSERT_EQ(config->GetSizeMax(&size), S_OK);
+    EXPECT_EQ(size.QuadPart, 24u + 29u * 32u);
+    ASSERT_EQ(SetInt(config, gop, 12), S_OK);
+    ASSERT_EQ(config->Save(stream, FALSE), S_OK);
+    STATSTG stat{};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    EXPECT_EQ(stat.cbSize.QuadPart, 24u + 29u * 32u);
+    ASSERT_EQ(SetInt(config, gop, 40), S_OK);
+    LARGE_INTEGER zero{};
+    stream->Seek(zero, STREAM_SEEK_SET, nullptr);
+    ASSERT_EQ(config->Load(stream), S_OK);
+    EXPECT_EQ(GetInt(config, gop), 12);
+    stream->Release();
+
+    // A target of 30.00 frames/s over a 25 frames/s input: the run codes at 25, the
+    // record keeps 30.00.
+    ASSERT_EQ(SetInt(config, rate, 3000), S_OK);
+    ASSERT_EQ(config->Commit(nullptr), S_OK);
+    const FormatCase c{&kMediaSubtypeI420, InputFormat::i420, 64, 48};
+    const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
+    testfilters::SourceConfig source;
+    source.type = SourceType(c, kFrame);
+    for (int i = 0; i < kFrames; ++i) {
+        SampleSpec s;
+        s.bytes.assign(yuv.begin() + i * 64 * 48 * 3 / 2, yuv.begin() + (i + 1) * 64 * 48 * 3 / 2);
+        s.start = i * kFrame;
+        s.stop = s.start + kFrame;
+        source.samples.push_back(std::move(s));
+    }
+    source.sendEndOfStream = false;
+    Build(std::move(source), {});
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    ASSERT_TRUE(source_->WaitDelivered(kFrames, 60000));
+    EXPECT_EQ(GetInt(config, ombrisk::kEncoderFilterState), 2);
+    EXPECT_EQ(GetInt(config, rate), 3000);
+    // While running: a QP change is taken, a GOP change refused with its message.
+    ASSERT_EQ(SetInt(config, qpP, 30), S_OK);
+    EXPECT_EQ(config->Commit(nullptr), S_OK);
+    ASSERT_EQ(SetInt(config, gop, 24), S_OK);
+    VARIANT message;
+    VariantInit(&message);
+    EXPECT_EQ(config->Commit(&message), E_FAIL);
+    ASSERT_EQ(V_VT(&message), VT_BSTR);
+    EXPECT_EQ(std::wstring(V_BSTR(&message)).rfind(L"Graph is on \"Run\" state.", 0), 0u);
+    VariantClear(&message);
+    EXPECT_GE(GetInt(config, ombrisk::kEncoderCompletedFrames), 1);
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+    EXPECT_EQ(GetInt(config, ombrisk::kEncoderFilterState), 0);
+    ASSERT_EQ(SetInt(config, gop, 12), S_OK);
+    EXPECT_EQ(config->Commit(nullptr), S_OK);
+    config->Release();
+
+    // The registry: the filter saves when it is destroyed and the next one loads it.
+    graph_->Release();
+    graph_ = nullptr;
+    encoder_->Release();
+    encoder_ = nullptr;
+    ASSERT_EQ(CoCreateInstance(ombrisk::CLSID_KestruneAvcEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               reinterpret_cast<void**>(&encoder_)),
+              S_OK);
+    ASSERT_EQ(encoder_->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&config)), S_OK);
+    EXPECT_EQ(GetInt(config, gop), 12);
+    EXPECT_EQ(GetInt(config, rate), 3000);
+    EXPECT_EQ(GetInt(config, qpP), 30);
+    EXPECT_EQ(config->ResetToDefaults(), S_OK);
+    EXPECT_EQ(GetInt(config, rate), 2500);
+    config->Release();
+}
+
 }  // namespace
