@@ -9,6 +9,7 @@
 #include "filters/base/server.h"
 #include "filters/encoder/ombrisk_filter.h"
 #include "filters/encoder/ombrisk_ids.h"
+#include "filters/encoder/property_pages.h"
 
 namespace {
 
@@ -25,6 +26,9 @@ const FilterSetup kSetup = {0x00200000, 2, kPins};
 
 const FactoryTemplate kTemplates[] = {
     {kEncoderFilterName, &CLSID_KestruneAvcEncoder, &CEncoderFilter::CreateInstance, &kSetup},
+    {L"About", &CLSID_EncoderAboutPage, &CAboutPage::CreateInstance, nullptr},
+    {L"Main settings", &CLSID_EncoderMainPage, &CMainSettingsPage::CreateInstance, nullptr},
+    {L"Advanced settings", &CLSID_EncoderAdvancedPage, &CAdvancedSettingsPage::CreateInstance, nullptr},
 };
 
 void FilterKeyName(wchar_t (&name)[64]) {
