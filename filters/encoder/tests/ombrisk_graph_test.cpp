@@ -18,6 +18,7 @@
 #include "filters/encoder/encoder_interface.h"
 #include "filters/encoder/ombrisk_ids.h"
 #include "filters/encoder/tests/ombrisk_test_util.h"
+#include "filters/muxer/varrow_ids.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
@@ -274,6 +275,77 @@ TEST_F(OmbriskGraphTest, StateChangesDoNotHangOrLeak) {
     graph_ = nullptr;
     EXPECT_EQ(encoder_->Release(), 0u);
     encoder_ = nullptr;
+}
+
+// Encoder and multiplexer in one graph: a transport stream that ffprobe reads with every
+// picture in it.
+TEST_F(OmbriskGraphTest, EncodesIntoATransportStreamThroughTheMultiplexer) {
+    comtest::Watchdog dog(300000);
+    ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(VARROW_AX), false), 0);
+    MakeEncoder({{ombrisk::kParCabac, 0}, {ombrisk::kParSliceCount, 1}});
+    IBaseFilter* muxer = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_VarrowMuxer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               reinterpret_cast<void**>(&muxer)),
+              S_OK);
+    IKestruneConfig* muxConfig = nullptr;
+    ASSERT_EQ(muxer->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&muxConfig)), S_OK);
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_I4;
+    V_I4(&v) = 2;  // transport stream
+    ASSERT_TRUE(SUCCEEDED(muxConfig->SetValue(&kParamOutput, &v)));
+    muxConfig->Release();
+
+    constexpr int kPictures = 25;
+    const FormatCase c{&MEDIASUBTYPE_YUY2, InputFormat::yuy2, 64, 48};
+    const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
+    testfilters::SourceConfig source;
+    source.type = SourceType(c, kFrame);
+    for (int i = 0; i < kPictures; ++i) {
+        SampleSpec s;
+        s.bytes = SourcePicture(yuv.data() + size_t(64 * 48 * 3 / 2) * (i % kFrames), c);
+        s.start = i * kFrame;
+        s.stop = s.start + kFrame;
+        source.samples.push_back(std::move(s));
+    }
+    source_ = CTestPushSource::Create(std::move(source));
+    const std::string name = testsupport::UniqueName("ombrisk_varrow") + ".ts";
+    testfilters::SinkConfig sinkConfig;
+    const std::string path = testsupport::FixturePath(name);
+    sinkConfig.dataFile = std::wstring(path.begin(), path.end());
+    sink_ = CTestSink::Create(std::move(sinkConfig));
+    ASSERT_EQ(graph_->AddFilter(source_, L"source"), S_OK);
+    ASSERT_EQ(graph_->AddFilter(encoder_, L"encoder"), S_OK);
+    ASSERT_EQ(graph_->AddFilter(muxer, L"multiplexer"), S_OK);
+    ASSERT_EQ(graph_->AddFilter(sink_, L"sink"), S_OK);
+    auto connect = [&](IBaseFilter* from, IBaseFilter* to) {
+        IPin* out = comtest::FindPinByDirection(from, PINDIR_OUTPUT);
+        IPin* in = comtest::FindPinByDirection(to, PINDIR_INPUT);
+        ASSERT_TRUE(out && in);
+        EXPECT_EQ(graph_->ConnectDirect(out, in, nullptr), S_OK);
+        out->Release();
+        in->Release();
+    };
+    connect(source_, encoder_);
+    connect(encoder_, muxer);
+    connect(muxer, sink_);
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    EXPECT_TRUE(sink_->WaitEndOfStream(120000));
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+    graph_->Release();
+    graph_ = nullptr;
+    muxer->Release();
+
+    EXPECT_EQ(ShellOutput("ffmpeg -v error -i '" + name + "' -f null - 2>&1"), "");
+    std::string probed = ShellOutput(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=codec_name,width,height,nb_read_frames -of csv=p=0 '" +
+        name + "'");
+    // The stream is listed under its program and on its own: the last line.
+    while (!probed.empty() && (probed.back() == '\n' || probed.back() == '\r'))
+        probed.pop_back();
+    probed = probed.substr(probed.find_last_of('\n') == std::string::npos ? 0 : probed.find_last_of('\n') + 1);
+    EXPECT_EQ(probed, "h264,64,48," + std::to_string(kPictures));
 }
 
 LONG GetInt(IKestruneConfig* config, const GUID& key) {
