@@ -348,6 +348,120 @@ TEST_F(OmbriskGraphTest, EncodesIntoATransportStreamThroughTheMultiplexer) {
     EXPECT_EQ(probed, "h264,64,48," + std::to_string(kPictures));
 }
 
+// The NAL unit types of a byte stream in order.
+std::vector<int> NalTypes(const std::vector<uint8_t>& s) {
+    std::vector<int> types;
+    for (size_t i = 0; i + 3 < s.size(); ++i)
+        if (s[i] == 0 && s[i + 1] == 0 && s[i + 2] == 1) types.push_back(s[i + 3] & 0x1F);
+    return types;
+}
+
+// The first sample lasts 24 frames/s while the type says 25: the run codes at the
+// measured rate, the first output sample carries the new type (its parameter sets equal
+// the stream's own), and the stored target rate stays as the user set it.
+TEST_F(OmbriskGraphTest, MeasuredFrameRateReachesTheOutputType) {
+    comtest::Watchdog dog(300000);
+    MakeEncoder({{ombrisk::kParCabac, 0}, {ombrisk::kParSliceCount, 1}});
+    constexpr REFERENCE_TIME kFilm = 417083;
+    const FormatCase c{&MEDIASUBTYPE_YV12, InputFormat::yv12, 64, 48};
+    const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
+    testfilters::SourceConfig source;
+    source.type = SourceType(c, kFrame);
+    for (int i = 0; i < kFrames; ++i) {
+        SampleSpec s;
+        s.bytes = SourcePicture(yuv.data() + size_t(64 * 48 * 3 / 2) * i, c);
+        s.start = i * kFilm;
+        s.stop = s.start + kFilm;
+        source.samples.push_back(std::move(s));
+    }
+    Build(std::move(source), {});
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    EXPECT_TRUE(sink_->WaitEndOfStream(120000));
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+    const std::vector<SampleSpec> samples = sink_->Samples();
+    ASSERT_EQ(samples.size(), size_t(kFrames));
+    ASSERT_TRUE(samples[0].typeChange);
+    EXPECT_EQ(GetAvgTimePerFrame(samples[0].newType), kFilm);
+    DWORD headerLength = 0;
+    const BYTE* header = GetMpeg2SequenceHeader(samples[0].newType, &headerLength);
+    ASSERT_NE(header, nullptr);
+    ASSERT_GE(samples[0].bytes.size(), headerLength);
+    EXPECT_TRUE(std::equal(header, header + headerLength, samples[0].bytes.begin()))
+        << "the type's parameter sets open the stream";
+    IKestruneConfig* config = nullptr;
+    ASSERT_EQ(encoder_->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&config)), S_OK);
+    VARIANT v;
+    VariantInit(&v);
+    ASSERT_EQ(config->GetValue(ombrisk::KeyOfWord(ombrisk::kParFrameRate100), &v), S_OK);
+    EXPECT_EQ(V_INT(&v), 2500);
+    config->Release();
+}
+
+// A change committed while streaming waits for the next GOP: the pictures before it keep
+// one slice, the first with two slices is an IDR picture, and the stream decodes.
+TEST_F(OmbriskGraphTest, ChangesWhileStreamingStartAtTheNextIdr) {
+    comtest::Watchdog dog(300000);
+    MakeEncoder({{ombrisk::kParCabac, 0},
+                 {ombrisk::kParSliceCount, 1},
+                 {ombrisk::kParGopLength, 5},
+                 {ombrisk::kParBFrames, 0},
+                 {ombrisk::kParSceneDetect, 0}});
+    constexpr int kPictures = 30;
+    const FormatCase c{&MEDIASUBTYPE_YV12, InputFormat::yv12, 64, 48};
+    const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
+    testfilters::SourceConfig source;
+    source.type = SourceType(c, kFrame);
+    for (int i = 0; i < kPictures; ++i) {
+        SampleSpec s;
+        s.bytes = SourcePicture(yuv.data() + size_t(64 * 48 * 3 / 2) * (i % kFrames), c);
+        s.start = i * kFrame;
+        s.stop = s.start + kFrame;
+        source.samples.push_back(std::move(s));
+    }
+    testfilters::SinkConfig sink;
+    sink.receiveDelayMs = 20;  // keeps the stream going while the test commits
+    Build(std::move(source), std::move(sink));
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    ASSERT_TRUE(source_->WaitDelivered(7, 60000));
+    IKestruneConfig* config = nullptr;
+    ASSERT_EQ(encoder_->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&config)), S_OK);
+    IEncoderSettings* settings = nullptr;
+    ASSERT_EQ(encoder_->QueryInterface(ombrisk::IID_IEncoderSettings, reinterpret_cast<void**>(&settings)), S_OK);
+    words_[ombrisk::kParSliceCount] = 2;
+    ASSERT_EQ(settings->SetSettings(words_), S_OK);
+    settings->Release();
+    EXPECT_EQ(config->Commit(nullptr), S_OK);
+    config->Release();
+    EXPECT_TRUE(sink_->WaitEndOfStream(120000));
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+
+    std::vector<uint8_t> stream;
+    std::vector<std::vector<int>> pictures;
+    for (const SampleSpec& s : sink_->Samples()) {
+        stream.insert(stream.end(), s.bytes.begin(), s.bytes.end());
+        std::vector<int> slices;
+        for (int t : NalTypes(s.bytes))
+            if (t == 1 || t == 5) slices.push_back(t);
+        pictures.push_back(slices);
+    }
+    ASSERT_EQ(pictures.size(), size_t(kPictures));
+    size_t first = 0;
+    while (first < pictures.size() && pictures[first].size() == 1)
+        ++first;
+    ASSERT_LT(first, pictures.size()) << "the change never took effect";
+    EXPECT_GE(first, 7u);
+    EXPECT_EQ(first % 5, 0u) << "at a GOP start";
+    EXPECT_EQ(pictures[first], (std::vector<int>{5, 5}));
+    for (size_t i = first; i < pictures.size(); ++i)
+        EXPECT_EQ(pictures[i].size(), 2u);
+    const std::string name = testsupport::UniqueName("ombrisk_change") + ".264";
+    {
+        std::ofstream out(testsupport::FixturePath(name), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
+    }
+    EXPECT_EQ(ShellOutput("ffmpeg -v error -i '" + name + "' -f null - 2>&1"), "");
+}
+
 LONG GetInt(IKestruneConfig* config, const GUID& key) {
     VARIANT v;
     VariantInit(&v);
