@@ -162,7 +162,7 @@ TEST(EncoderSettings, PicStruct) {
     } cases[] = {
         {true, false, S, false, 0, 0},                  // a plain frame
         {true, false, 600000, false, kField1First, 5},  // 1.5 periods, top first
-        {true, false, 600050, false, 0, 6},             // bottom first
+        {true, false, 600049, false, 0, 6},             // bottom first
         {true, false, 2 * S, false, 0, 7},              // doubled
         {true, false, 3 * S, false, 0, 8},              // tripled
         {true, true, 2 * S, false, 0, 0},               // fixed rate: durations ignored
