@@ -152,6 +152,107 @@ TEST_F(OmbriskGraphTest, RegistersAndUnregisters) {
     ASSERT_EQ(comtest::Regsvr32(dll_, false), 0);
 }
 
+// The filter's interfaces, pins and type rules: sizes, header kinds, what an upstream pin
+// offering planar or VideoInfo2 types makes the filter choose, the output type before and
+// after the input connects, and the thinning of a faster input.
+TEST_F(OmbriskGraphTest, PinsTypesAndThinning) {
+    comtest::Watchdog dog(300000);
+    MakeEncoder({{ombrisk::kParCabac, 0}, {ombrisk::kParSliceCount, 1}});
+    CHECK_INTERFACES(encoder_, IFACE_ROW(IID_IBaseFilter, true), IFACE_ROW(IID_IKestruneConfig, true),
+                     IFACE_ROW(IID_IPersistStream, true), IFACE_ROW(ombrisk::IID_IEncoderSettings, true),
+                     IFACE_ROW(IID_ISpecifyPropertyPages, true), IFACE_ROW(IID_IMediaSeeking, false));
+    IPin* in = comtest::FindPinByDirection(encoder_, PINDIR_INPUT);
+    IPin* out = comtest::FindPinByDirection(encoder_, PINDIR_OUTPUT);
+    ASSERT_TRUE(in && out);
+    LPWSTR id = nullptr;
+    ASSERT_EQ(in->QueryId(&id), S_OK);
+    EXPECT_STREQ(id, L"In");
+    CoTaskMemFree(id);
+    PIN_INFO info{};
+    ASSERT_EQ(out->QueryPinInfo(&info), S_OK);
+    EXPECT_STREQ(info.achName, L"Output");
+    info.pFilter->Release();
+    IEnumMediaTypes* types = nullptr;
+    ASSERT_EQ(out->EnumMediaTypes(&types), S_OK);
+    AM_MEDIA_TYPE* type = nullptr;
+    EXPECT_NE(types->Next(1, &type, nullptr), S_OK) << "no output type before the input connects";
+    types->Release();
+
+    struct Case {
+        const GUID* subtype;
+        LONG width, height;
+        bool videoInfo2;
+        bool accepted;
+    } cases[] = {
+        {&MEDIASUBTYPE_RGB24, 3840, 2457, false, true},  // 9,434,880 pixels
+        {&MEDIASUBTYPE_RGB24, 4096, 2305, false, false}, {&MEDIASUBTYPE_YUY2, 15, 48, false, false},
+        {&MEDIASUBTYPE_YUY2, 64, 15, false, false},      {&MEDIASUBTYPE_RGB555, 64, 48, false, false},
+        {&MEDIASUBTYPE_UYVY, 64, 48, true, true},        {&MEDIASUBTYPE_NV12, 64, 48, false, false},
+    };
+    for (const Case& c : cases) {
+        CMediaType t;
+        VideoTypeParams params{c.subtype, c.width, c.height, kFrame, c.videoInfo2};
+        if (c.subtype == &MEDIASUBTYPE_RGB555 || c.subtype == &MEDIASUBTYPE_NV12) {
+            params.subtype = &MEDIASUBTYPE_RGB24;
+            ASSERT_EQ(BuildVideoType(params, &t), S_OK);
+            t.subtype = *c.subtype;
+        } else {
+            ASSERT_EQ(BuildVideoType(params, &t), S_OK);
+        }
+        // QueryAccept answers S_FALSE for a refused type.
+        EXPECT_EQ(in->QueryAccept(&t), c.accepted ? S_OK : S_FALSE) << c.width << "x" << c.height;
+    }
+    // A format block too short for its header is refused.
+    CMediaType shortType;
+    VideoTypeParams params{&MEDIASUBTYPE_YUY2, 64, 48, kFrame, false};
+    ASSERT_EQ(BuildVideoType(params, &shortType), S_OK);
+    shortType.cbFormat = sizeof(VIDEOINFOHEADER) - 4;
+    EXPECT_EQ(in->QueryAccept(&shortType), S_FALSE);
+    shortType.cbFormat = sizeof(VIDEOINFOHEADER);
+    in->Release();
+    out->Release();
+
+    // An upstream pin offering YUY2 in VideoInfo first, then I420 in VideoInfo2: the
+    // filter takes the planar VideoInfo2 type. It is at 30 frames/s: thinned to the target
+    // of 25, five of every six pictures are coded.
+    const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
+    testfilters::SourceConfig source;
+    source.type = SourceType({&MEDIASUBTYPE_YUY2, InputFormat::yuy2, 64, 48}, 333333);
+    source.moreTypes.push_back(SourceType({&kMediaSubtypeI420, InputFormat::i420, 64, 48}, 333333));
+    source.moreTypes.push_back(SourceType({&kMediaSubtypeI420, InputFormat::i420, 64, 48, true}, 333333));
+    for (int i = 0; i < 12; ++i) {
+        SampleSpec s;
+        s.bytes.assign(yuv.begin() + (i % kFrames) * 4608, yuv.begin() + (i % kFrames + 1) * 4608);
+        s.start = i * 333333;
+        s.stop = s.start + 333333;
+        source.samples.push_back(std::move(s));
+    }
+    Build(std::move(source), {});
+    in = comtest::FindPinByDirection(encoder_, PINDIR_INPUT);
+    AM_MEDIA_TYPE connected{};
+    ASSERT_EQ(in->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(connected.subtype, kMediaSubtypeI420);
+    EXPECT_EQ(connected.formattype, FORMAT_VideoInfo2);
+    FreeMediaType(connected);
+    in->Release();
+    out = comtest::FindPinByDirection(encoder_, PINDIR_OUTPUT);
+    ASSERT_EQ(out->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(connected.subtype, ombrisk::kMediaSubtypeH264);
+    EXPECT_EQ(connected.formattype, FORMAT_MPEG2Video);
+    EXPECT_EQ(GetAvgTimePerFrame(connected), 400000);
+    const BITMAPINFOHEADER* bmi = GetBitmapHeader(connected);
+    ASSERT_NE(bmi, nullptr);
+    EXPECT_EQ(bmi->biWidth, 64);
+    EXPECT_EQ(bmi->biHeight, 48);
+    EXPECT_EQ(bmi->biCompression, MAKEFOURCC('H', '2', '6', '4'));
+    FreeMediaType(connected);
+    out->Release();
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    EXPECT_TRUE(sink_->WaitEndOfStream(120000));
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+    EXPECT_EQ(sink_->Samples().size(), 10u);
+}
+
 // Every input format into the dump sink: the stream decodes with ffmpeg silently with the
 // pictures sent, the sample times are the ones sent, and the bytes equal the core's own
 // output for the same pictures and settings.
