@@ -343,27 +343,8 @@ HRESULT CEncoderFilter::RestartEncoder() {
 
 // ---- types ----
 
-CBasePin* CEncoderFilter::GetPin(int n) {
-    if (!input_) {
-        HRESULT hr = S_OK;
-        input_ = new (std::nothrow) CEncoderInputPin(this, &hr);
-        if (!input_ || FAILED(hr)) {
-            delete input_;
-            input_ = nullptr;
-            return nullptr;
-        }
-        output_ = NewOutputPin(&hr);
-        if (!output_ || FAILED(hr)) {
-            delete output_;
-            output_ = nullptr;
-            delete input_;
-            input_ = nullptr;
-            return nullptr;
-        }
-    }
-    if (n == 0) return input_;
-    if (n == 1) return output_;
-    return nullptr;
+CTransformInputPin* CEncoderFilter::NewInputPin(HRESULT* hr) {
+    return new (std::nothrow) CEncoderInputPin(this, hr);
 }
 
 CTransformOutputPin* CEncoderFilter::NewOutputPin(HRESULT* hr) {

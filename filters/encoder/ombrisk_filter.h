@@ -83,7 +83,6 @@ public:
     HRESULT STDMETHODCALLTYPE GetFrameRate(ULONG* rate100) override;
     HRESULT STDMETHODCALLTYPE GetCodedLevel(ULONG* level) override;
 
-    CBasePin* GetPin(int n) override;
     HRESULT CheckInputType(const CMediaType* input) override;
     HRESULT CheckTransform(const CMediaType* input, const CMediaType* output) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
@@ -110,6 +109,7 @@ private:
     explicit CEncoderFilter(IUnknown* outer);
     ~CEncoderFilter() override;
     HRESULT InitializeFilter();
+    CTransformInputPin* NewInputPin(HRESULT* hr) override;
     CTransformOutputPin* NewOutputPin(HRESULT* hr) override;
 
     EncoderSettings SettingsCopy() const;

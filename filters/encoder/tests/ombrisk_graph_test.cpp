@@ -220,13 +220,7 @@ TEST_F(OmbriskGraphTest, PinsTypesAndThinning) {
     source.type = SourceType({&MEDIASUBTYPE_YUY2, InputFormat::yuy2, 64, 48}, 333333);
     source.moreTypes.push_back(SourceType({&kMediaSubtypeI420, InputFormat::i420, 64, 48}, 333333));
     source.moreTypes.push_back(SourceType({&kMediaSubtypeI420, InputFormat::i420, 64, 48, true}, 333333));
-    for (int i = 0; i < 12; ++i) {
-        SampleSpec s;
-        s.bytes.assign(yuv.begin() + (i % kFrames) * 4608, yuv.begin() + (i % kFrames + 1) * 4608);
-        s.start = i * 333333;
-        s.stop = s.start + 333333;
-        source.samples.push_back(std::move(s));
-    }
+    source.samples = SourceSamples({&kMediaSubtypeI420, InputFormat::i420, 64, 48}, yuv, 12, 333333);
     Build(std::move(source), {});
     in = comtest::FindPinByDirection(encoder_, PINDIR_INPUT);
     AM_MEDIA_TYPE connected{};
@@ -292,15 +286,9 @@ TEST_F(OmbriskGraphTest, EncodesEveryInputFormat) {
         testfilters::SourceConfig source;
         source.type = SourceType(c, kFrame);
         std::vector<std::vector<uint8_t>> pictures;
-        for (int i = 0; i < kFrames; ++i) {
-            pictures.push_back(SourcePicture(yuv.data() + pictureBytes * i, c));
-            SampleSpec s;
-            s.bytes = pictures.back();
-            s.start = i * kFrame;
-            s.stop = s.start + kFrame;
-            s.discontinuity = i == 0;
-            source.samples.push_back(std::move(s));
-        }
+        source.samples = SourceSamples(c, yuv, kFrames, kFrame);
+        for (const SampleSpec& s : source.samples)
+            pictures.push_back(s.bytes);
         Build(std::move(source), {});
         ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
         EXPECT_TRUE(sink_->WaitEndOfStream(120000));
@@ -350,13 +338,7 @@ TEST_F(OmbriskGraphTest, StateChangesDoNotHangOrLeak) {
     const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
     testfilters::SourceConfig source;
     source.type = SourceType(c, kFrame);
-    for (int i = 0; i < 40; ++i) {
-        SampleSpec s;
-        s.bytes = SourcePicture(yuv.data() + size_t(64 * 48 * 3 / 2) * (i % kFrames), c);
-        s.start = i * kFrame;
-        s.stop = s.start + kFrame;
-        source.samples.push_back(std::move(s));
-    }
+    source.samples = SourceSamples(c, yuv, 40, kFrame);
     testfilters::SinkConfig sink;
     sink.receiveDelayMs = 5;
     Build(std::move(source), std::move(sink));
@@ -402,13 +384,7 @@ TEST_F(OmbriskGraphTest, EncodesIntoATransportStreamThroughTheMultiplexer) {
     const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
     testfilters::SourceConfig source;
     source.type = SourceType(c, kFrame);
-    for (int i = 0; i < kPictures; ++i) {
-        SampleSpec s;
-        s.bytes = SourcePicture(yuv.data() + size_t(64 * 48 * 3 / 2) * (i % kFrames), c);
-        s.start = i * kFrame;
-        s.stop = s.start + kFrame;
-        source.samples.push_back(std::move(s));
-    }
+    source.samples = SourceSamples(c, yuv, kPictures, kFrame);
     source_ = CTestPushSource::Create(std::move(source));
     const std::string name = testsupport::UniqueName("ombrisk_varrow") + ".ts";
     testfilters::SinkConfig sinkConfig;
@@ -468,13 +444,7 @@ TEST_F(OmbriskGraphTest, MeasuredFrameRateReachesTheOutputType) {
     const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
     testfilters::SourceConfig source;
     source.type = SourceType(c, kFrame);
-    for (int i = 0; i < kFrames; ++i) {
-        SampleSpec s;
-        s.bytes = SourcePicture(yuv.data() + size_t(64 * 48 * 3 / 2) * i, c);
-        s.start = i * kFilm;
-        s.stop = s.start + kFilm;
-        source.samples.push_back(std::move(s));
-    }
+    source.samples = SourceSamples(c, yuv, kFrames, kFilm);
     Build(std::move(source), {});
     ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
     EXPECT_TRUE(sink_->WaitEndOfStream(120000));
@@ -512,13 +482,7 @@ TEST_F(OmbriskGraphTest, ChangesWhileStreamingStartAtTheNextIdr) {
     const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
     testfilters::SourceConfig source;
     source.type = SourceType(c, kFrame);
-    for (int i = 0; i < kPictures; ++i) {
-        SampleSpec s;
-        s.bytes = SourcePicture(yuv.data() + size_t(64 * 48 * 3 / 2) * (i % kFrames), c);
-        s.start = i * kFrame;
-        s.stop = s.start + kFrame;
-        source.samples.push_back(std::move(s));
-    }
+    source.samples = SourceSamples(c, yuv, kPictures, kFrame);
     testfilters::SinkConfig sink;
     sink.receiveDelayMs = 20;  // keeps the stream going while the test commits
     Build(std::move(source), std::move(sink));
@@ -616,13 +580,7 @@ TEST_F(OmbriskGraphTest, SettingsRoundTripsAndRunTimeChanges) {
     const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
     testfilters::SourceConfig source;
     source.type = SourceType(c, kFrame);
-    for (int i = 0; i < kFrames; ++i) {
-        SampleSpec s;
-        s.bytes.assign(yuv.begin() + i * 64 * 48 * 3 / 2, yuv.begin() + (i + 1) * 64 * 48 * 3 / 2);
-        s.start = i * kFrame;
-        s.stop = s.start + kFrame;
-        source.samples.push_back(std::move(s));
-    }
+    source.samples = SourceSamples(c, yuv, kFrames, kFrame);
     source.sendEndOfStream = false;
     Build(std::move(source), {});
     ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));

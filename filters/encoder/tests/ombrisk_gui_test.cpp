@@ -12,6 +12,7 @@
 
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/page_site.h"
+#include "filters/base/tests/property_frame.h"
 #include "filters/config/kestrune_config.h"
 #include "filters/encoder/ombrisk_ids.h"
 #include "filters/encoder/property_pages.h"
@@ -29,53 +30,9 @@ struct ComSta {
     }
 };
 
-HWND FindFrame() {
-    struct Search {
-        HWND found = nullptr;
-    } search;
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            wchar_t cls[32] = L"";
-            GetClassNameW(w, cls, 32);
-            if (pid == GetCurrentProcessId() && IsWindowVisible(w) && wcscmp(cls, L"#32770") == 0) {
-                reinterpret_cast<Search*>(p)->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-HWND FindPageWith(HWND root, int id) {
-    struct Search {
-        int id;
-        HWND found = nullptr;
-    } search{id};
-    EnumChildWindows(
-        root,
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (IsWindowVisible(w) && GetDlgItem(w, s->id)) {
-                s->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-template <class F>
-HWND WaitFor(F find, DWORD timeoutMs = 20000) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (HWND w = find()) return w;
-        Sleep(50);
-    }
-    return nullptr;
-}
+using comtest::FindFrame;
+using comtest::FindPageWith;
+using comtest::WaitFor;
 
 struct FrameScript {
     std::wstring version, preview;

@@ -101,6 +101,24 @@ inline std::vector<uint8_t> SourcePicture(const uint8_t* yuv, const FormatCase& 
     }
 }
 
+// `count` samples of a case from a yuv420p clip (its pictures repeated in turn), each
+// lasting `duration` from 0 on, the first a discontinuity.
+inline std::vector<testfilters::SampleSpec> SourceSamples(const FormatCase& c, const std::vector<uint8_t>& yuv,
+                                                          int count, REFERENCE_TIME duration) {
+    const size_t bytes = size_t(c.width) * c.height + 2 * size_t((c.width + 1) / 2) * size_t((c.height + 1) / 2);
+    const size_t clipPictures = yuv.size() / bytes;
+    std::vector<testfilters::SampleSpec> samples;
+    for (int i = 0; i < count && clipPictures > 0; ++i) {
+        testfilters::SampleSpec s;
+        s.bytes = SourcePicture(yuv.data() + bytes * (size_t(i) % clipPictures), c);
+        s.start = i * duration;
+        s.stop = s.start + duration;
+        s.discontinuity = i == 0;
+        samples.push_back(std::move(s));
+    }
+    return samples;
+}
+
 // The input type of a case: an uncompressed video type with the case's header kind,
 // orientation and a sample size of one picture.
 inline CMediaType SourceType(const FormatCase& c, REFERENCE_TIME frame) {
