@@ -202,6 +202,13 @@ TEST_F(OmbriskGraphTest, PinsTypesAndThinning) {
         // QueryAccept answers S_FALSE for a refused type.
         EXPECT_EQ(in->QueryAccept(&t), c.accepted ? S_OK : S_FALSE) << c.width << "x" << c.height;
     }
+    // A size whose pixel count wraps around in 32 bits is refused.
+    CMediaType huge;
+    VideoTypeParams hugeParams{&MEDIASUBTYPE_RGB24, 64, 48, kFrame, false};
+    ASSERT_EQ(BuildVideoType(hugeParams, &huge), S_OK);
+    const_cast<BITMAPINFOHEADER*>(GetBitmapHeader(huge))->biWidth = 0x10000000;
+    const_cast<BITMAPINFOHEADER*>(GetBitmapHeader(huge))->biHeight = 16;
+    EXPECT_EQ(in->QueryAccept(&huge), S_FALSE);
     // A format block too short for its header is refused.
     CMediaType shortType;
     VideoTypeParams params{&MEDIASUBTYPE_YUY2, 64, 48, kFrame, false};
@@ -525,6 +532,59 @@ TEST_F(OmbriskGraphTest, ChangesWhileStreamingStartAtTheNextIdr) {
         out.write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
     }
     EXPECT_EQ(ShellOutput("ffmpeg -v error -i '" + name + "' -f null - 2>&1"), "");
+}
+
+// A fixed frame rate codes every picture at that rate; a sample shorter than a picture
+// stops the stream with an error to the graph, after the pictures before it.
+TEST_F(OmbriskGraphTest, FixedRateKeepsEveryPictureAndShortSamplesAreRefused) {
+    comtest::Watchdog dog(300000);
+    MakeEncoder({{ombrisk::kParCabac, 0}, {ombrisk::kParSliceCount, 1}, {ombrisk::kParBFrames, 0}});
+    IKestruneConfig* config = nullptr;
+    ASSERT_EQ(encoder_->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&config)), S_OK);
+    VARIANT v;
+    VariantInit(&v);
+    V_VT(&v) = VT_BOOL;
+    V_BOOL(&v) = VARIANT_TRUE;
+    ASSERT_EQ(config->SetValue(ombrisk::KeyOfWord(33), &v), S_OK);
+    V_VT(&v) = VT_INT;
+    V_INT(&v) = 3000;
+    ASSERT_EQ(config->SetValue(ombrisk::KeyOfWord(35), &v), S_OK);
+    ASSERT_EQ(config->Commit(nullptr), S_OK);
+    config->Release();
+
+    const FormatCase c{&MEDIASUBTYPE_RGB32, InputFormat::rgb32, 64, 48};
+    const std::vector<uint8_t> yuv = ClipYuv(64, 48, kFrames);
+    testfilters::SourceConfig source;
+    source.type = SourceType(c, 333333);
+    source.samples = SourceSamples(c, yuv, 12, 333333);
+    source.samples[11].bytes.resize(source.samples[11].bytes.size() - 4);
+    Build(std::move(source), {});
+    IMediaEvent* events = nullptr;
+    ASSERT_EQ(graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events)), S_OK);
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    long code = 0;
+    LONG_PTR p1 = 0, p2 = 0;
+    bool aborted = false;
+    for (int i = 0; i < 100 && !aborted; ++i) {
+        if (events->GetEvent(&code, &p1, &p2, 100) != S_OK) continue;
+        aborted = code == EC_ERRORABORT;
+        if (aborted) {
+            EXPECT_EQ(HRESULT(p1), VFW_E_BUFFER_UNDERFLOW);
+        }
+        events->FreeEventParams(code, p1, p2);
+    }
+    events->Release();
+    EXPECT_TRUE(aborted);
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+    // The eleven pictures before the short one, every one coded (thinned to 25 frames/s
+    // they would be ten).
+    EXPECT_EQ(sink_->Samples().size(), 11u);
+    AM_MEDIA_TYPE connected{};
+    IPin* out = comtest::FindPinByDirection(encoder_, PINDIR_OUTPUT);
+    ASSERT_EQ(out->ConnectionMediaType(&connected), S_OK);
+    EXPECT_EQ(GetAvgTimePerFrame(connected), 333333);
+    FreeMediaType(connected);
+    out->Release();
 }
 
 LONG GetInt(IKestruneConfig* config, const GUID& key) {
