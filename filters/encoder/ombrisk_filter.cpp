@@ -333,11 +333,9 @@ HRESULT CEncoderFilter::RestartEncoder() {
     const std::vector<uint8_t> before = sequenceHeader_;
     encoder_.reset();
     if (FAILED(ApplyToBlock(running_)) || FAILED(StartEncoder())) return Fail(E_FAIL);
-    if (sequenceHeader_ != before) {
-        // The next sample tells downstream the new type (frame rate, parameter sets).
-        CMediaType type;
-        if (SUCCEEDED(BuildOutputType(&type)) && SUCCEEDED(output_->SetMediaType(&type))) typeForNextSample_ = true;
-    }
+    // The next sample tells downstream the new type (frame rate, parameter sets). The
+    // pin's own type is changed only by state changes, never by the streaming thread.
+    if (sequenceHeader_ != before && SUCCEEDED(BuildOutputType(&sampleType_))) typeForNextSample_ = true;
     return S_OK;
 }
 
@@ -524,6 +522,7 @@ HRESULT CEncoderFilter::StartStreaming() {
         if (output_->QueryAcceptDownstream(&type) == S_OK) {
             output_->SetMediaType(&type);
             CAutoLock lock(&encodeLock_);
+            sampleType_ = type;
             typeForNextSample_ = true;
         }
     }
@@ -677,7 +676,7 @@ HRESULT CEncoderFilter::DeliverChunk(const uint8_t* data, size_t length, const F
         out->SetPreroll((side.flags & kSidePreroll) != 0);
         out->SetDiscontinuity(first && (side.flags & kSideDiscontinuity) != 0);
         if (typeForNextSample_) {
-            out->SetMediaType(const_cast<CMediaType*>(&output_->CurrentMediaType()));
+            out->SetMediaType(&sampleType_);
             typeForNextSample_ = false;
         }
         hr = output_->Deliver(out);

@@ -155,7 +155,8 @@ private:
     uint32_t received_ = 0;
     uint32_t coded_ = 0;
     bool rateDetectionDone_ = false;
-    bool typeForNextSample_ = false;  // the next delivered sample carries the output type
+    bool typeForNextSample_ = false;  // the next delivered sample carries sampleType_
+    CMediaType sampleType_;
     std::atomic<int32_t> completed_{0};
     std::atomic<uint32_t> startTick_{0};
     std::atomic<uint32_t> lastTick_{0};

@@ -33,25 +33,6 @@ using testfilters::SampleSpec;
 constexpr REFERENCE_TIME kFrame = 400000;
 constexpr int kFrames = 8;
 
-// yuv420p pictures of testsrc2 at w x h (scaled, since the source makes even sizes only).
-std::vector<uint8_t> ClipYuv(int w, int h, int frames) {
-    std::string yuv;
-    const std::string size = std::to_string(w + (w & 1)) + "x" + std::to_string(h + (h & 1));
-    EXPECT_TRUE(testsupport::MediaFixture(
-        "ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size + ":rate=25 -frames:v " + std::to_string(frames) +
-            " -vf scale=" + std::to_string(w) + ":" + std::to_string(h) + " -pix_fmt yuv420p -f rawvideo {out}",
-        "yuv", &yuv));
-    return testsupport::ReadFileBytes(yuv);
-}
-
-// Runs `script` in the fixture folder and returns what it printed on standard output
-// and error together.
-std::string ShellOutput(const std::string& script) {
-    const std::string log = testsupport::UniqueName("shell") + ".log";
-    testsupport::RunShell(script, log);
-    return testsupport::ReadFixtureFile(log);
-}
-
 class OmbriskGraphTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -70,8 +51,10 @@ protected:
         if (sink_) sink_->Release();
     }
 
-    // The encoder from the registration, with the test's settings committed.
+    // The encoder from the registration, with the test's settings over the defaults
+    // committed (what earlier tests stored in the registry is removed first).
     void MakeEncoder(std::vector<std::pair<int, int32_t>> words) {
+        RegDeleteKeyA(HKEY_CURRENT_USER, ombrisk::kEncoderRegistryKey);
         ASSERT_EQ(CoCreateInstance(ombrisk::CLSID_KestruneAvcEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                    reinterpret_cast<void**>(&encoder_)),
                   S_OK);
@@ -534,8 +517,9 @@ TEST_F(OmbriskGraphTest, ChangesWhileStreamingStartAtTheNextIdr) {
     EXPECT_EQ(ShellOutput("ffmpeg -v error -i '" + name + "' -f null - 2>&1"), "");
 }
 
-// A fixed frame rate codes every picture at that rate; a sample shorter than a picture
-// stops the stream with an error to the graph, after the pictures before it.
+// A fixed frame rate codes every picture at that rate; samples without a stop time give
+// coded pictures with a start time only; a sample shorter than a picture stops the stream
+// with an error to the graph, after the pictures before it.
 TEST_F(OmbriskGraphTest, FixedRateKeepsEveryPictureAndShortSamplesAreRefused) {
     comtest::Watchdog dog(300000);
     MakeEncoder({{ombrisk::kParCabac, 0}, {ombrisk::kParSliceCount, 1}, {ombrisk::kParBFrames, 0}});
@@ -558,6 +542,8 @@ TEST_F(OmbriskGraphTest, FixedRateKeepsEveryPictureAndShortSamplesAreRefused) {
     source.type = SourceType(c, 333333);
     source.samples = SourceSamples(c, yuv, 12, 333333);
     source.samples[11].bytes.resize(source.samples[11].bytes.size() - 4);
+    for (SampleSpec& sample : source.samples)
+        sample.hasStop = false;
     Build(std::move(source), {});
     IMediaEvent* events = nullptr;
     ASSERT_EQ(graph_->QueryInterface(IID_IMediaEvent, reinterpret_cast<void**>(&events)), S_OK);
@@ -579,6 +565,11 @@ TEST_F(OmbriskGraphTest, FixedRateKeepsEveryPictureAndShortSamplesAreRefused) {
     // The eleven pictures before the short one, every one coded (thinned to 25 frames/s
     // they would be ten).
     EXPECT_EQ(sink_->Samples().size(), 11u);
+    // Samples without a stop time give samples with a start time only.
+    for (const SampleSpec& sample : sink_->Samples()) {
+        EXPECT_TRUE(sample.hasStart);
+        EXPECT_FALSE(sample.hasStop);
+    }
     AM_MEDIA_TYPE connected{};
     IPin* out = comtest::FindPinByDirection(encoder_, PINDIR_OUTPUT);
     ASSERT_EQ(out->ConnectionMediaType(&connected), S_OK);

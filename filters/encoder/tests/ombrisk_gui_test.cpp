@@ -6,7 +6,10 @@
 #include <olectl.h>
 #include <prsht.h>
 
+#include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -180,6 +183,55 @@ TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
     EXPECT_EQ(Value(config, kParRangeX), 32);
     EXPECT_EQ(Value(config, kParRangeY), 32);
     EXPECT_EQ(Value(config, kParSubpelDepth), 1);
+
+    // The edits reach the encoder: a run at 29.97 frames/s codes Baseline with an I
+    // picture every 12.
+    {
+        using namespace ombrisktest;
+        const FormatCase c{&MEDIASUBTYPE_YV12, InputFormat::yv12, 64, 48};
+        const std::vector<uint8_t> yuv = ClipYuv(64, 48, 8);
+        testfilters::SourceConfig sourceConfig;
+        sourceConfig.type = SourceType(c, 333667);
+        sourceConfig.samples = SourceSamples(c, yuv, 14, 333667);
+        auto* source = testfilters::CTestPushSource::Create(std::move(sourceConfig));
+        auto* sink = testfilters::CTestSink::Create({});
+        IGraphBuilder* graph = nullptr;
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   reinterpret_cast<void**>(&graph)),
+                  S_OK);
+        ASSERT_EQ(graph->AddFilter(source, L"source"), S_OK);
+        ASSERT_EQ(graph->AddFilter(filter, L"encoder"), S_OK);
+        ASSERT_EQ(graph->AddFilter(sink, L"sink"), S_OK);
+        for (auto [from, to] : {std::pair<IBaseFilter*, IBaseFilter*>{source, filter}, {filter, sink}}) {
+            IPin* out = comtest::FindPinByDirection(from, PINDIR_OUTPUT);
+            IPin* in = comtest::FindPinByDirection(to, PINDIR_INPUT);
+            EXPECT_EQ(graph->ConnectDirect(out, in, nullptr), S_OK);
+            out->Release();
+            in->Release();
+        }
+        IMediaControl* control = nullptr;
+        ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)), S_OK);
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        EXPECT_TRUE(sink->WaitEndOfStream(60000));
+        EXPECT_EQ(control->Stop(), S_OK);
+        control->Release();
+        std::vector<uint8_t> stream;
+        for (const testfilters::SampleSpec& sample : sink->Samples())
+            stream.insert(stream.end(), sample.bytes.begin(), sample.bytes.end());
+        graph->Release();
+        source->Release();
+        sink->Release();
+        const std::string name = testsupport::UniqueName("ombrisk_pages") + ".264";
+        {
+            std::ofstream out(testsupport::FixturePath(name), std::ios::binary);
+            out.write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
+        }
+        EXPECT_EQ(ShellOutput("ffprobe -v error -show_entries stream=profile -of csv=p=0 '" + name + "'"),
+                  "Baseline\n");
+        const std::string frames =
+            ShellOutput("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 '" + name + "' | tr -d '\\n'");
+        EXPECT_EQ(frames, "IPPPPPPPPPPPIP");
+    }
 
     EXPECT_EQ(config->ResetToDefaults(), S_OK);
     config->Release();

@@ -12,11 +12,15 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "filters/base/media_type.h"
 #include "filters/base/tests/test_filters.h"
 #include "filters/encoder/core/ombriskoder.h"
 #include "filters/encoder/encoder_settings.h"
 #include "filters/encoder/input_convert.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
 
 namespace ombrisktest {
 
@@ -37,6 +41,25 @@ public:
 private:
     HANDLE mutex_;
 };
+
+// yuv420p pictures of testsrc2 at w x h (scaled, since the source makes even sizes only).
+inline std::vector<uint8_t> ClipYuv(int w, int h, int frames) {
+    std::string yuv;
+    const std::string size = std::to_string(w + (w & 1)) + "x" + std::to_string(h + (h & 1));
+    EXPECT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size + ":rate=25 -frames:v " + std::to_string(frames) +
+            " -vf scale=" + std::to_string(w) + ":" + std::to_string(h) + " -pix_fmt yuv420p -f rawvideo {out}",
+        "yuv", &yuv));
+    return testsupport::ReadFileBytes(yuv);
+}
+
+// Runs `script` in the fixture folder and returns what it printed on standard output
+// and error together.
+inline std::string ShellOutput(const std::string& script) {
+    const std::string log = testsupport::UniqueName("shell") + ".log";
+    testsupport::RunShell(script, log);
+    return testsupport::ReadFixtureFile(log);
+}
 
 struct FormatCase {
     const GUID* subtype;
