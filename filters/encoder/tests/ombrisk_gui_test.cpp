@@ -184,6 +184,39 @@ TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
     EXPECT_EQ(Value(config, kParRangeY), 32);
     EXPECT_EQ(Value(config, kParSubpelDepth), 1);
 
+    // An edit not yet applied survives hiding and showing the page again.
+    {
+        IPropertyPage* page = nullptr;
+        ASSERT_EQ(CoCreateInstance(CLSID_EncoderMainPage, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                                   reinterpret_cast<void**>(&page)),
+                  S_OK);
+        comtest::RecordingSite site;
+        ASSERT_EQ(page->SetPageSite(&site), S_OK);
+        ASSERT_EQ(page->SetObjects(1, &object), S_OK);
+        HWND parent = CreateWindowExW(0, L"STATIC", L"page host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 520, 420,
+                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+        RECT rect{0, 0, 500, 400};
+        ASSERT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
+        SetDlgItemTextW(FindPageWith(parent, kGopPreview), kGopEdit, L"20");
+        EXPECT_EQ(page->Deactivate(), S_OK);
+        ASSERT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
+        EXPECT_EQ(GetDlgItemInt(FindPageWith(parent, kGopPreview), kGopEdit, nullptr, FALSE), 20u);
+        EXPECT_EQ(page->IsPageDirty(), S_OK);
+        EXPECT_EQ(page->Apply(), S_OK);
+        EXPECT_EQ(page->Deactivate(), S_OK);
+        DestroyWindow(parent);
+        page->SetObjects(0, nullptr);
+        page->SetPageSite(nullptr);
+        page->Release();
+        EXPECT_EQ(Value(config, kParGopLength), 20);
+        VARIANT gop;
+        VariantInit(&gop);
+        V_VT(&gop) = VT_INT;
+        V_INT(&gop) = 12;
+        ASSERT_EQ(config->SetValue(KeyOfWord(kParGopLength), &gop), S_OK);
+        ASSERT_EQ(config->Commit(nullptr), S_OK);
+    }
+
     // The edits reach the encoder: a run at 29.97 frames/s codes Baseline with an I
     // picture every 12.
     {
