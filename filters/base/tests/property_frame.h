@@ -3,10 +3,19 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <cwchar>
 
 namespace comtest {
+
+// COM in a single-threaded apartment on the test thread, as property frames need.
+struct ComSta {
+    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ~ComSta() {
+        if (SUCCEEDED(hr)) CoUninitialize();
+    }
+};
 
 // The visible dialog window of this process (the property frame), or null.
 inline HWND FindFrame() {

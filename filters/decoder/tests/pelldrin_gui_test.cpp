@@ -33,13 +33,7 @@ using namespace pelldrintest;
 
 constexpr REFERENCE_TIME kFrame = 400000;
 
-struct ComSta {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ~ComSta() {
-        if (SUCCEEDED(hr)) CoUninitialize();
-    }
-};
-
+using comtest::ComSta;
 using comtest::FindFrame;
 using comtest::FindPageWith;
 using comtest::WaitFor;

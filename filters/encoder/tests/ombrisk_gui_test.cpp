@@ -26,13 +26,7 @@ namespace {
 
 using namespace ombrisk;
 
-struct ComSta {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ~ComSta() {
-        if (SUCCEEDED(hr)) CoUninitialize();
-    }
-};
-
+using comtest::ComSta;
 using comtest::FindFrame;
 using comtest::FindPageWith;
 using comtest::WaitFor;
@@ -74,6 +68,42 @@ DWORD WINAPI DriveFrame(void* arg) {
     PostMessageW(frame, WM_COMMAND, IDOK, 0);
     return 0;
 }
+
+// A settings page of the library on its own site, shown in a window of the test.
+class HostedPage {
+public:
+    HostedPage(const CLSID& clsid, IUnknown* object) {
+        if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                                    reinterpret_cast<void**>(&page_))))
+            return;
+        page_->SetPageSite(&site_);
+        page_->SetObjects(1, &object);
+        parent_ = CreateWindowExW(0, L"STATIC", L"page host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 520, 420,
+                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    ~HostedPage() {
+        if (parent_) DestroyWindow(parent_);
+        if (!page_) return;
+        page_->SetObjects(0, nullptr);
+        page_->SetPageSite(nullptr);
+        page_->Release();
+    }
+    HostedPage(const HostedPage&) = delete;
+    HostedPage& operator=(const HostedPage&) = delete;
+
+    IPropertyPage* Page() const { return page_; }
+    HRESULT Activate() {
+        RECT rect{0, 0, 500, 400};
+        return page_ ? page_->Activate(parent_, &rect, FALSE) : E_FAIL;
+    }
+    // The page's dialog, found by one of its controls.
+    HWND Dialog(int control) const { return FindPageWith(parent_, control); }
+
+private:
+    IPropertyPage* page_ = nullptr;
+    comtest::RecordingSite site_;
+    HWND parent_ = nullptr;
+};
 
 LONG Value(IKestruneConfig* config, int word) {
     VARIANT v;
@@ -119,28 +149,15 @@ TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
 
     // The Main page on its own site: Baseline, GOP 12, CBR at 1500 kbps, target 29.97.
     auto host = [&](const CLSID& clsid, int mark, auto edit) {
-        IPropertyPage* page = nullptr;
-        ASSERT_EQ(
-            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage, reinterpret_cast<void**>(&page)),
-            S_OK);
-        comtest::RecordingSite site;
-        ASSERT_EQ(page->SetPageSite(&site), S_OK);
-        ASSERT_EQ(page->SetObjects(1, &object), S_OK);
-        HWND parent = CreateWindowExW(0, L"STATIC", L"page host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 520, 420,
-                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        RECT rect{0, 0, 500, 400};
-        ASSERT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
-        HWND dialog = FindPageWith(parent, mark);
+        HostedPage hosted(clsid, object);
+        ASSERT_EQ(hosted.Activate(), S_OK);
+        HWND dialog = hosted.Dialog(mark);
         ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(page->IsPageDirty(), S_FALSE);
+        EXPECT_EQ(hosted.Page()->IsPageDirty(), S_FALSE);
         edit(dialog);
-        EXPECT_EQ(page->IsPageDirty(), S_OK);
-        EXPECT_EQ(page->Apply(), S_OK);
-        EXPECT_EQ(page->Deactivate(), S_OK);
-        DestroyWindow(parent);
-        page->SetObjects(0, nullptr);
-        page->SetPageSite(nullptr);
-        page->Release();
+        EXPECT_EQ(hosted.Page()->IsPageDirty(), S_OK);
+        EXPECT_EQ(hosted.Page()->Apply(), S_OK);
+        EXPECT_EQ(hosted.Page()->Deactivate(), S_OK);
     };
     auto choose = [](HWND dialog, int id, int entry) {
         HWND combo = GetDlgItem(dialog, id);
@@ -186,28 +203,17 @@ TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
 
     // An edit not yet applied survives hiding and showing the page again.
     {
-        IPropertyPage* page = nullptr;
-        ASSERT_EQ(CoCreateInstance(CLSID_EncoderMainPage, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
-                                   reinterpret_cast<void**>(&page)),
-                  S_OK);
-        comtest::RecordingSite site;
-        ASSERT_EQ(page->SetPageSite(&site), S_OK);
-        ASSERT_EQ(page->SetObjects(1, &object), S_OK);
-        HWND parent = CreateWindowExW(0, L"STATIC", L"page host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 520, 420,
-                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        RECT rect{0, 0, 500, 400};
-        ASSERT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
-        SetDlgItemTextW(FindPageWith(parent, kGopPreview), kGopEdit, L"20");
-        EXPECT_EQ(page->Deactivate(), S_OK);
-        ASSERT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
-        EXPECT_EQ(GetDlgItemInt(FindPageWith(parent, kGopPreview), kGopEdit, nullptr, FALSE), 20u);
-        EXPECT_EQ(page->IsPageDirty(), S_OK);
-        EXPECT_EQ(page->Apply(), S_OK);
-        EXPECT_EQ(page->Deactivate(), S_OK);
-        DestroyWindow(parent);
-        page->SetObjects(0, nullptr);
-        page->SetPageSite(nullptr);
-        page->Release();
+        {
+            HostedPage hosted(CLSID_EncoderMainPage, object);
+            ASSERT_EQ(hosted.Activate(), S_OK);
+            SetDlgItemTextW(hosted.Dialog(kGopPreview), kGopEdit, L"20");
+            EXPECT_EQ(hosted.Page()->Deactivate(), S_OK);
+            ASSERT_EQ(hosted.Activate(), S_OK);
+            EXPECT_EQ(GetDlgItemInt(hosted.Dialog(kGopPreview), kGopEdit, nullptr, FALSE), 20u);
+            EXPECT_EQ(hosted.Page()->IsPageDirty(), S_OK);
+            EXPECT_EQ(hosted.Page()->Apply(), S_OK);
+            EXPECT_EQ(hosted.Page()->Deactivate(), S_OK);
+        }
         EXPECT_EQ(Value(config, kParGopLength), 20);
         VARIANT gop;
         VariantInit(&gop);
