@@ -102,7 +102,7 @@ protected:
 
     comtest::ComScope com_;
     comtest::RegistrationLock registration_;
-    SettingsKeyLock settingsLock_;
+    NamedLock settingsLock_{kSettingsKeyLock};
     std::wstring dll_;
     IGraphBuilder* graph_ = nullptr;
     IBaseFilter* encoder_ = nullptr;
@@ -354,6 +354,8 @@ TEST_F(OmbriskGraphTest, StateChangesDoNotHangOrLeak) {
 // picture in it.
 TEST_F(OmbriskGraphTest, EncodesIntoATransportStreamThroughTheMultiplexer) {
     comtest::Watchdog dog(300000);
+    NamedLock varrowRegistration(kVarrowRegistrationLock);
+    ASSERT_TRUE(varrowRegistration.Held());
     ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(VARROW_AX), false), 0);
     MakeEncoder({{ombrisk::kParCabac, 0}, {ombrisk::kParSliceCount, 1}});
     IBaseFilter* muxer = nullptr;

@@ -117,7 +117,7 @@ TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
     ComSta com;
     ASSERT_TRUE(SUCCEEDED(com.hr));
     comtest::RegistrationLock registration;
-    ombrisktest::SettingsKeyLock settingsLock;
+    ombrisktest::NamedLock settingsLock(ombrisktest::kSettingsKeyLock);
     ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), false), 0);
     RegDeleteKeyA(HKEY_CURRENT_USER, kEncoderRegistryKey);
     IBaseFilter* filter = nullptr;

@@ -24,22 +24,28 @@
 
 namespace ombrisktest {
 
-// Tests that touch the encoder's registry key hold this mutex, so that parallel test
-// processes do not change the stored settings under each other.
-class SettingsKeyLock {
+// A machine-wide mutex held for a scope (bounded wait). Tests that touch the encoder's
+// settings key hold kSettingsKeyLock, so that parallel test processes do not change the
+// stored settings under each other; tests that use the multiplexer hold its registration
+// lock, under which its own tests register and remove it.
+inline constexpr wchar_t kSettingsKeyLock[] = L"CaptureSuite.ombrisk.settings";
+inline constexpr wchar_t kVarrowRegistrationLock[] = L"CaptureSuite.varrow.registration";
+class NamedLock {
 public:
-    SettingsKeyLock() : mutex_(CreateMutexW(nullptr, FALSE, L"CaptureSuite.ombrisk.settings")) {
-        WaitForSingleObject(mutex_, 300000);
+    explicit NamedLock(const wchar_t* name) : mutex_(CreateMutexW(nullptr, FALSE, name)) {
+        held_ = mutex_ && WaitForSingleObject(mutex_, 600000) != WAIT_TIMEOUT;
     }
-    ~SettingsKeyLock() {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
+    ~NamedLock() {
+        if (held_) ReleaseMutex(mutex_);
+        if (mutex_) CloseHandle(mutex_);
     }
-    SettingsKeyLock(const SettingsKeyLock&) = delete;
-    SettingsKeyLock& operator=(const SettingsKeyLock&) = delete;
+    NamedLock(const NamedLock&) = delete;
+    NamedLock& operator=(const NamedLock&) = delete;
+    bool Held() const { return held_; }
 
 private:
     HANDLE mutex_;
+    bool held_ = false;
 };
 
 // yuv420p pictures of testsrc2 at w x h (scaled, since the source makes even sizes only).
