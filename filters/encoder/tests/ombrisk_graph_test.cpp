@@ -319,6 +319,67 @@ TEST_F(OmbriskGraphTest, EncodesEveryInputFormat) {
     }
 }
 
+// Downstream samples smaller than a coded picture: each picture goes out in several
+// samples, the first carrying its times and sync point, and no byte is lost.
+TEST_F(OmbriskGraphTest, PicturesLargerThanASampleAreSplit) {
+    comtest::Watchdog dog(300000);
+    MakeEncoder({{ombrisk::kParCabac, 0}, {ombrisk::kParSliceCount, 1}});
+    const FormatCase c{&MEDIASUBTYPE_YV12, InputFormat::yv12, 64, 48};
+    const std::vector<uint8_t> yuv = ClipYuv(c.width, c.height, kFrames);
+    testfilters::SourceConfig source;
+    source.type = SourceType(c, kFrame);
+    source.samples = SourceSamples(c, yuv, kFrames, kFrame);
+    std::vector<std::vector<uint8_t>> pictures;
+    for (const SampleSpec& s : source.samples)
+        pictures.push_back(s.bytes);
+    constexpr long kSampleBytes = 64;
+    testfilters::SinkConfig sink;
+    sink.smallSampleBytes = kSampleBytes;
+    Build(std::move(source), std::move(sink));
+    ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
+    EXPECT_TRUE(sink_->WaitEndOfStream(120000));
+    EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
+
+    std::vector<uint8_t> stream;
+    std::vector<REFERENCE_TIME> starts;
+    size_t pieces = 0;
+    for (const SampleSpec& s : sink_->Samples()) {
+        ASSERT_FALSE(s.bytes.empty());
+        EXPECT_LE(s.bytes.size(), size_t(kSampleBytes));
+        stream.insert(stream.end(), s.bytes.begin(), s.bytes.end());
+        if (s.hasStart) {
+            EXPECT_TRUE(s.hasStop);
+            starts.push_back(s.start);
+        } else {
+            EXPECT_FALSE(s.sync);
+            EXPECT_FALSE(s.hasStop);
+            ++pieces;
+        }
+    }
+    // Every picture once, and the pictures larger than a sample in several pieces.
+    std::sort(starts.begin(), starts.end());
+    ASSERT_EQ(starts.size(), size_t(kFrames));
+    for (int i = 0; i < kFrames; ++i)
+        EXPECT_EQ(starts[size_t(i)], i * kFrame);
+    EXPECT_GT(pieces, 0u);
+    EXPECT_GE(sink_->Samples().size(), (stream.size() + kSampleBytes - 1) / kSampleBytes);
+
+    int32_t words[ombrisk::kParamWords];
+    std::copy(std::begin(words_), std::end(words_), words);
+    words[ombrisk::kParFrameRate100] = 2500;
+    EXPECT_TRUE(stream == CoreStream(pictures, c, words, 0, 0)) << "stream differs from the core's";
+    const std::string name = testsupport::UniqueName("ombrisk_split") + ".264";
+    {
+        std::ofstream out(testsupport::FixturePath(name), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
+    }
+    EXPECT_EQ(ShellOutput("ffmpeg -v error -i '" + name + "' -f null - 2>&1"), "");
+    EXPECT_EQ(ShellOutput("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                          "stream=nb_read_frames -of csv=p=0 '" +
+                          name + "'"),
+              std::to_string(kFrames) + "\n");
+}
+
 // Stop, pause and run in mid-stream against a slow sink, then a full run: no hang, and
 // the filter is released to its last reference.
 TEST_F(OmbriskGraphTest, StateChangesDoNotHangOrLeak) {
