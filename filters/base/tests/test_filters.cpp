@@ -1,5 +1,6 @@
 #include "filters/base/tests/test_filters.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 #include <utility>
@@ -267,6 +268,60 @@ void WriteText(HANDLE file, const char* text) {
 
 }  // namespace
 
+namespace {
+
+// A system memory allocator whose samples are smaller than the properties it reports.
+class CSmallSampleAllocator final : public IMemAllocator {
+public:
+    CSmallSampleAllocator(IMemAllocator* inner, long sampleBytes) : inner_(inner), sampleBytes_(sampleBytes) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IMemAllocator) {
+            *out = static_cast<IMemAllocator*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) {
+            inner_->Release();
+            delete this;
+        }
+        return ULONG(left);
+    }
+
+    HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override {
+        if (!request || !actual) return E_POINTER;
+        ALLOCATOR_PROPERTIES small = *request;
+        small.cbBuffer = std::min(request->cbBuffer, sampleBytes_);
+        const HRESULT hr = inner_->SetProperties(&small, actual);
+        if (SUCCEEDED(hr)) actual->cbBuffer = std::max(actual->cbBuffer, request->cbBuffer);
+        return hr;
+    }
+    HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* props) override {
+        return inner_->GetProperties(props);
+    }
+    HRESULT STDMETHODCALLTYPE Commit() override { return inner_->Commit(); }
+    HRESULT STDMETHODCALLTYPE Decommit() override { return inner_->Decommit(); }
+    HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* stop,
+                                        DWORD flags) override {
+        return inner_->GetBuffer(sample, start, stop, flags);
+    }
+    HRESULT STDMETHODCALLTYPE ReleaseBuffer(IMediaSample* sample) override { return inner_->ReleaseBuffer(sample); }
+
+private:
+    LONG refs_ = 1;
+    IMemAllocator* inner_;  // counted
+    long sampleBytes_;
+};
+
+}  // namespace
+
 class CTestSinkPin final : public CBaseInputPin {
 public:
     CTestSinkPin(CTestSink* sink, CCritSec* lock)
@@ -289,6 +344,17 @@ public:
         const auto& offered = sink_->config_.offeredTypes;
         if (static_cast<size_t>(position) >= offered.size()) return VFW_S_NO_MORE_ITEMS;
         *type = offered[position];
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override {
+        if (sink_->config_.smallSampleBytes <= 0) return CBaseInputPin::GetAllocator(allocator);
+        if (!allocator) return E_POINTER;
+        IMemAllocator* inner = nullptr;
+        const HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                            reinterpret_cast<void**>(&inner));
+        if (FAILED(hr)) return hr;
+        *allocator = new CSmallSampleAllocator(inner, sink_->config_.smallSampleBytes);
         return S_OK;
     }
 

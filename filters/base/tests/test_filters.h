@@ -98,6 +98,10 @@ struct SinkConfig {
     std::vector<CMediaType> offeredTypes;
     HRESULT notifyAllocatorError = S_OK;  // answered by NotifyAllocator when set
     DWORD receiveDelayMs = 0;             // a slow renderer: each Receive takes this long
+    // Non-zero: the pin offers an allocator that grants whatever buffer size is asked
+    // but whose samples hold at most this many bytes (IMediaSample::GetSize tells), so
+    // that an upstream filter's handling of data larger than one sample shows.
+    long smallSampleBytes = 0;
     // Written as the sink receives: the sample bytes to `dataFile`, one line a sample
     // or event to `dataFile` + ".log". Empty: nothing written.
     std::wstring dataFile;
