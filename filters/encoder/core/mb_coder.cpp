@@ -125,7 +125,8 @@ void CMbCoder::BeginPicture(CRefPictureStore* picture, int32_t sliceType, const 
     mb_.BeginPicture(picture, sliceType, references);
     if (!motion_) return;
     motion_->BeginPicture();
-    refine_ = motion_->RefineEnabled();
+    // Partition shapes are searched in P slices only; B macroblocks stay 16x16 or direct.
+    refine_ = motion_->RefineEnabled() && sliceType == kSliceP;
 }
 
 void CMbCoder::LoadEdges(Edges* e, const uint8_t* p, int stride, int size) const {

@@ -111,7 +111,8 @@ protected:
     InterCandidate cand_[8];
     // The motion object: by parameter word 15, the zero-motion predictor (0) or a motion
     // estimator (1; with partitions at levels 1 and 2); none for other values, which the
-    // picture encoder refuses. The refine flag: its partition shapes are enabled.
+    // picture encoder refuses. The refine flag: its partition shapes are enabled and the
+    // slice is a P slice.
     std::unique_ptr<CZeroMotionPredictor> motion_;
     bool refine_ = false;
 };
