@@ -114,19 +114,25 @@ LONG Value(IKestruneConfig* config, int word) {
     return V_I4(&v);
 }
 
+// The registered encoder, from its default settings (what earlier tests stored is
+// removed first), and its settings interface.
+void OpenEncoder(IBaseFilter** filter, IKestruneConfig** config) {
+    ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), false), 0);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kEncoderRegistryKey);
+    ASSERT_EQ(CoCreateInstance(CLSID_KestruneAvcEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               reinterpret_cast<void**>(filter)),
+              S_OK);
+    ASSERT_EQ((*filter)->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(config)), S_OK);
+}
+
 TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
     ComSta com;
     ASSERT_TRUE(SUCCEEDED(com.hr));
     comtest::RegistrationLock registration;
     ombrisktest::NamedLock settingsLock(ombrisktest::kSettingsKeyLock);
-    ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), false), 0);
-    RegDeleteKeyA(HKEY_CURRENT_USER, kEncoderRegistryKey);
     IBaseFilter* filter = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_KestruneAvcEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               reinterpret_cast<void**>(&filter)),
-              S_OK);
     IKestruneConfig* config = nullptr;
-    ASSERT_EQ(filter->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&config)), S_OK);
+    ASSERT_NO_FATAL_FAILURE(OpenEncoder(&filter, &config));
 
     ISpecifyPropertyPages* specify = nullptr;
     ASSERT_EQ(filter->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(&specify)), S_OK);
@@ -433,14 +439,9 @@ TEST(OmbriskGui, LoadDefaultsGivesThePageTheFilterDefaults) {
     ASSERT_TRUE(SUCCEEDED(com.hr));
     comtest::RegistrationLock registration;
     ombrisktest::NamedLock settingsLock(ombrisktest::kSettingsKeyLock);
-    ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), false), 0);
-    RegDeleteKeyA(HKEY_CURRENT_USER, kEncoderRegistryKey);
     IBaseFilter* filter = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_KestruneAvcEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               reinterpret_cast<void**>(&filter)),
-              S_OK);
     IKestruneConfig* config = nullptr;
-    ASSERT_EQ(filter->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&config)), S_OK);
+    ASSERT_NO_FATAL_FAILURE(OpenEncoder(&filter, &config));
     auto defaultOf = [&](int word) {
         VARIANT v;
         VariantInit(&v);
