@@ -15,8 +15,6 @@ namespace ombrisk {
 namespace {
 
 constexpr UINT_PTR kTimerId = 1;
-constexpr int kMaxEditChars = 50;
-const wchar_t kNotSpecified[] = L"Not specified";
 
 const wchar_t* const kProfiles[] = {L"Baseline", L"Main", L"Extended"};
 constexpr int kProfileValues[] = {66, 77, 88};
@@ -33,6 +31,14 @@ const wchar_t* const kSubpel[] = {L"Full pels", L"Half pels", L"Quarter pels"};
 constexpr int kMainWords[] = {3, 4, 0, 1, 22, 21, 6, 13, 12, 10, 25, 31, 33, 35};
 constexpr int kAdvancedLoaded[] = {0, 20, 15, 17, 16, 18, 19};
 constexpr int kAdvancedWritten[] = {20, 15, 17, 16, 18, 19};
+constexpr CRadioGroup::Button kEntropyButtons[] = {{kCabacRadio, 1}, {kCavlcRadio, 0}, {0, 0}};
+
+template <size_t N>
+void Fill(CComboControl& combo, const wchar_t* const (&texts)[N]) {
+    combo.Clear();
+    for (const wchar_t* text : texts)
+        combo.AddText(text);
+}
 
 template <size_t N>
 int IndexOf(const int (&values)[N], int value, int fallback) {
@@ -68,33 +74,6 @@ std::wstring GopPreview(int gop, int bFrames) {
     for (int i = 0; i < repeats; ++i)
         text += one + L"  ";
     return text;
-}
-
-std::wstring FrameRateText(int32_t rate100) {
-    wchar_t text[32];
-    swprintf(text, 32, L"%2d.%02d", rate100 / 100, std::abs(rate100 % 100));
-    return text;
-}
-
-bool ParseFrameRate(const wchar_t* text, int32_t* rate100) {
-    if (!text || wcslen(text) >= size_t(kMaxEditChars)) return false;
-    while (*text == L' ')
-        ++text;
-    int64_t whole = 0, hundredths = 0;
-    int digits = 0, fraction = 0;
-    const wchar_t* p = text;
-    for (; *p >= L'0' && *p <= L'9'; ++p, ++digits)
-        whole = std::min<int64_t>(whole * 10 + (*p - L'0'), 100000000);
-    if (*p == L'.') {
-        for (++p; *p >= L'0' && *p <= L'9'; ++p, ++fraction)
-            if (fraction < 2) hundredths = hundredths * 10 + (*p - L'0');
-    }
-    while (*p == L' ')
-        ++p;
-    if (*p || digits + fraction == 0) return false;
-    if (fraction == 1) hundredths *= 10;
-    *rate100 = int32_t(std::min<int64_t>(whole * 100 + hundredths, INT32_MAX));
-    return true;
 }
 
 // ---- the settings pages' base ----
@@ -193,10 +172,9 @@ HRESULT CEncoderPropertyPage::OnActivate() {
     // edits not yet applied (read back into the page copy when it was hidden).
     if (!dirty) LoadValues(false);
     updating_ = true;
-    SetupControls();
-    RenewControlState();
+    const HRESULT setup = SetupControls();
     updating_ = false;
-    loaded_ = true;
+    loaded_ = setup == S_OK;
     SetDirty(dirty);
     SetTimer(window_, kTimerId, 100, nullptr);
     active_ = true;
@@ -256,45 +234,22 @@ INT_PTR CEncoderPropertyPage::OnReceiveMessage(HWND window, UINT message, WPARAM
     return CBasePropertyPage::OnReceiveMessage(window, message, wparam, lparam);
 }
 
-void CEncoderPropertyPage::SetCombo(int id, int index) {
-    if (index >= 0) SendDlgItemMessageW(window_, id, CB_SETCURSEL, WPARAM(index), 0);
+void CEncoderPropertyPage::SetDirty(bool dirty) {
+    CBasePropertyPage::SetDirty(dirty);
 }
-int CEncoderPropertyPage::ComboIndex(int id) {
-    return int(SendDlgItemMessageW(window_, id, CB_GETCURSEL, 0, 0));
+
+void CEncoderPropertyPage::LoadDefaults() {
+    CAutoLock lock(&pageLock_);
+    LoadValues(true);
+    loaded_ = false;
+    updating_ = true;
+    const HRESULT hr = SetupControls();
+    updating_ = false;
+    loaded_ = hr == S_OK;
 }
-void CEncoderPropertyPage::SetCheck(int id, bool checked) {
-    CheckDlgButton(window_, id, checked ? BST_CHECKED : BST_UNCHECKED);
-}
-bool CEncoderPropertyPage::Checked(int id) {
-    return IsDlgButtonChecked(window_, id) == BST_CHECKED;
-}
-void CEncoderPropertyPage::Enable(int id, bool enabled) {
-    EnableWindow(GetDlgItem(window_, id), enabled);
-}
-void CEncoderPropertyPage::SetIntEdit(int id, int32_t value) {
-    if (value == kUnsetWord)
-        SetDlgItemTextW(window_, id, kNotSpecified);
-    else
-        SetDlgItemInt(window_, id, UINT(value), TRUE);
-}
-void CEncoderPropertyPage::ReadIntEdit(int id, int32_t* word) {
-    wchar_t text[kMaxEditChars + 2] = L"";
-    const int n = GetDlgItemTextW(window_, id, text, kMaxEditChars + 2);
-    if (n >= kMaxEditChars) return;
-    if (wcscmp(text, kNotSpecified) == 0) {
-        *word = kUnsetWord;
-        return;
-    }
-    *word = int32_t(wcstol(text, nullptr, 10));
-}
-void CEncoderPropertyPage::SetRateEdit(int id, int32_t rate100) {
-    SetDlgItemTextW(window_, id, FrameRateText(rate100).c_str());
-}
-void CEncoderPropertyPage::ReadRateEdit(int id, int32_t* word) {
-    wchar_t text[kMaxEditChars + 2] = L"";
-    GetDlgItemTextW(window_, id, text, kMaxEditChars + 2);
-    int32_t rate = 0;
-    if (ParseFrameRate(text, &rate)) *word = rate;
+
+void CEncoderPropertyPage::Bind(CDialogControl& control, int id) {
+    control.SetWindow(window_ ? GetDlgItem(window_, id) : nullptr);
 }
 
 // ---- Main settings ----
@@ -336,25 +291,42 @@ bool CMainSettingsPage::Handles(int id, int code) const {
     }
 }
 
-void CMainSettingsPage::SetupControls() {
-    auto fill = [&](int id, const wchar_t* const* texts, size_t n) {
-        SendDlgItemMessageW(window_, id, CB_RESETCONTENT, 0, 0);
-        for (size_t i = 0; i < n; ++i)
-            SendDlgItemMessageW(window_, id, CB_ADDSTRING, 0, LPARAM(texts[i]));
-    };
-    fill(kProfileCombo, kProfiles, std::size(kProfiles));
-    fill(kLevelCombo, kLevels, std::size(kLevels));
-    fill(kRateCombo, kRateModes, std::size(kRateModes));
-    SendDlgItemMessageW(window_, kGopEdit, EM_LIMITTEXT, 3, 0);
-    SendDlgItemMessageW(window_, kBFramesEdit, EM_LIMITTEXT, 1, 0);
-    SendDlgItemMessageW(window_, kAvgRateEdit, EM_LIMITTEXT, 5, 0);
-    SendDlgItemMessageW(window_, kMaxRateEdit, EM_LIMITTEXT, 5, 0);
-    SendDlgItemMessageW(window_, kTargetRateEdit, EM_LIMITTEXT, 5, 0);
-    SendDlgItemMessageW(window_, kFixedRateEdit, EM_LIMITTEXT, 5, 0);
-    SendDlgItemMessageW(window_, kQualityTrack, TBM_SETRANGE, TRUE, MAKELPARAM(0, 15));
+HRESULT CMainSettingsPage::SetupControls() {
+    CAutoLock lock(&pageLock_);
+    Bind(profile_, kProfileCombo);
+    Bind(level_, kLevelCombo);
+    Bind(gop_, kGopEdit);
+    Bind(bFrames_, kBFramesEdit);
+    Bind(preview_, kGopPreview);
+    Bind(scene_, kSceneCheck);
+    Bind(cabac_, kCabacRadio);
+    Bind(cavlc_, kCavlcRadio);
+    Bind(rateMode_, kRateCombo);
+    Bind(avgRate_, kAvgRateEdit);
+    Bind(maxRate_, kMaxRateEdit);
+    Bind(quality_, kQualityTrack);
+    Bind(qualityValue_, kQualityValue);
+    Bind(interlaced_, kInterlacedCheck);
+    Bind(deblock_, kDeblockCheck);
+    Bind(stamps_, kStampsCheck);
+    Bind(targetRate_, kTargetRateEdit);
+    Bind(fixedRate_, kFixedRateEdit);
+    Bind(fixedRateOn_, kFixedRateCheck);
+
+    Fill(profile_, kProfiles);
+    Fill(level_, kLevels);
+    Fill(rateMode_, kRateModes);
+    gop_.LimitText(3);
+    bFrames_.LimitText(1);
+    avgRate_.LimitText(5);
+    maxRate_.LimitText(5);
+    targetRate_.LimitText(5);
+    fixedRate_.LimitText(5);
+    entropy_.SetTable(window_, kEntropyButtons);
+    quality_.SetRange(0, 15);
 
     EncoderSettings& w = words_;
-    SetCombo(kProfileCombo, IndexOf(kProfileValues, w[kParProfile], 1));
+    profile_.Select(IndexOf(kProfileValues, w[kParProfile], 1));
     // While the filter streams, the level it codes at.
     int level = w[kParLevel];
     if (FilterRunning()) {
@@ -364,102 +336,103 @@ void CMainSettingsPage::SetupControls() {
             level = V_I4(&v);
         VariantClear(&v);
     }
-    SetCombo(kLevelCombo, IndexOf(kLevelValues, level, 0));
-    SetIntEdit(kGopEdit, w[kParGopLength]);
-    SetIntEdit(kBFramesEdit, w[kParBFrames]);
-    SetCheck(kSceneCheck, w[kParSceneDetect] == 3);
-    const bool main = w[kParProfile] == 77;
-    SetCheck(kCabacRadio, main && w[kParCabac] == 1);
-    SetCheck(kCavlcRadio, !main || w[kParCabac] == 0);
-    if (w[kParProfile] == 66) SetIntEdit(kBFramesEdit, 0);
-    SetCombo(kRateCombo, IndexOf(kRateModeValues, w[kParRateMode], 0));
-    SendDlgItemMessageW(window_, kQualityTrack, TBM_SETPOS, TRUE, std::clamp(w[kParQuality], 0, 15));
-    auto kbps = [&](int id, int32_t word) {
-        if (word == kUnsetWord)
-            SetIntEdit(id, word);
-        else
-            SetIntEdit(id, int32_t((int64_t(word) + 500) / 1000));
+    level_.Select(IndexOf(kLevelValues, level, 0));
+    gop_.SetInt(w[kParGopLength]);
+    bFrames_.SetInt(w[kParBFrames]);
+    scene_.Set(w[kParSceneDetect] == 3);
+    entropy_.SetValue(w[kParProfile] == 77 ? w[kParCabac] : 0);
+    if (w[kParProfile] == 66) bFrames_.SetInt(0);
+    rateMode_.Select(IndexOf(kRateModeValues, w[kParRateMode], 0));
+    quality_.SetPosition(w[kParQuality]);
+    auto kbps = [&](CEditControl& edit, int32_t word) {
+        edit.SetInt(word == kUnsetWord ? word : int32_t((int64_t(word) + 500) / 1000));
     };
-    kbps(kAvgRateEdit, w[kParAvgBitRate]);
-    kbps(kMaxRateEdit, w[kParMaxBitRate]);
-    SetCheck(kInterlacedCheck, (w[kParFlags] & 1) != 0);
-    SetCheck(kDeblockCheck, (w[kParFlags] & 2) != 0);
-    SetCheck(kStampsCheck, (w[kParFlags] & 4) != 0);
+    kbps(avgRate_, w[kParAvgBitRate]);
+    kbps(maxRate_, w[kParMaxBitRate]);
+    interlaced_.Set(w[kParFlags] & 1);
+    deblock_.Set(w[kParFlags] & 2);
+    stamps_.Set(w[kParFlags] & 4);
     if (w[kParFrameRate100] <= 0) w[kParFrameRate100] = 3000;
-    SetRateEdit(kTargetRateEdit, w[kParFrameRate100]);
-    SetCheck(kFixedRateCheck, w.fixedRateOn);
-    SetRateEdit(kFixedRateEdit, w.fixedRate100);
-    SetDlgItemTextW(window_, kGopPreview, GopPreview(w[kParGopLength], w[kParBFrames]).c_str());
+    targetRate_.SetFrameRate(w[kParFrameRate100]);
+    fixedRateOn_.Set(w.fixedRateOn);
+    fixedRate_.SetFrameRate(w.fixedRate100);
+    ShowPreview();
+    RenewControlState();
+    return S_OK;
+}
+
+void CMainSettingsPage::ShowPreview() {
+    preview_.SetText(GopPreview(words_[kParGopLength], words_[kParBFrames]).c_str());
 }
 
 void CMainSettingsPage::ReadControls() {
     EncoderSettings& w = words_;
-    const int profile = ComboIndex(kProfileCombo);
+    const int profile = profile_.Selected();
     if (profile >= 0 && profile < 3) w[kParProfile] = kProfileValues[profile];
-    const int level = ComboIndex(kLevelCombo);
-    w[kParLevel] = level >= 1 && level < int(std::size(kLevelValues)) ? kLevelValues[level] : 52;
-    ReadIntEdit(kGopEdit, &w[kParGopLength]);
-    ReadIntEdit(kBFramesEdit, &w[kParBFrames]);
+    const int level = level_.Selected();
+    if (level_.Attached()) w[kParLevel] = level >= 1 && level < int(std::size(kLevelValues)) ? kLevelValues[level] : 52;
+    gop_.ReadInt(&w[kParGopLength]);
+    bFrames_.ReadInt(&w[kParBFrames]);
     if (w[kParProfile] == 66) w[kParBFrames] = 0;
-    w[kParSceneDetect] = Checked(kSceneCheck) ? 3 : 0;
-    w[kParCabac] = Checked(kCabacRadio) ? 1 : 0;
-    const int mode = ComboIndex(kRateCombo);
+    if (const int scene = scene_.Read(); scene >= 0) w[kParSceneDetect] = scene ? 3 : 0;
+    if (cabac_.Attached()) w[kParCabac] = entropy_.Value();
+    const int mode = rateMode_.Selected();
     if (mode >= 0 && mode < 3) w[kParRateMode] = kRateModeValues[mode];
-    w[kParQuality] = int32_t(SendDlgItemMessageW(window_, kQualityTrack, TBM_GETPOS, 0, 0));
-    auto kbps = [&](int id, int32_t* word) {
+    w[kParQuality] = quality_.Position();
+    auto kbps = [&](const CEditControl& edit, int32_t* word) {
         int32_t value = *word;
-        ReadIntEdit(id, &value);
+        if (!edit.ReadInt(&value)) return;
         if (value == kUnsetWord)
             *word = kUnsetWord;
         else if (value != int32_t((int64_t(*word) + 500) / 1000) || *word == kUnsetWord)
             *word = int32_t(std::clamp<int64_t>(int64_t(value) * 1000, INT32_MIN, INT32_MAX));
     };
-    kbps(kAvgRateEdit, &w[kParAvgBitRate]);
-    kbps(kMaxRateEdit, &w[kParMaxBitRate]);
-    w[kParFlags] =
-        (Checked(kInterlacedCheck) ? 1 : 0) | (Checked(kDeblockCheck) ? 2 : 0) | (Checked(kStampsCheck) ? 4 : 0);
-    ReadRateEdit(kTargetRateEdit, &w[kParFrameRate100]);
-    w.fixedRateOn = Checked(kFixedRateCheck);
-    ReadRateEdit(kFixedRateEdit, &w.fixedRate100);
-    SetDlgItemTextW(window_, kGopPreview, GopPreview(w[kParGopLength], w[kParBFrames]).c_str());
+    kbps(avgRate_, &w[kParAvgBitRate]);
+    kbps(maxRate_, &w[kParMaxBitRate]);
+    const int interlaced = interlaced_.Read(), deblock = deblock_.Read(), stamps = stamps_.Read();
+    if (interlaced >= 0 && deblock >= 0 && stamps >= 0) w[kParFlags] = interlaced | deblock << 1 | stamps << 2;
+    targetRate_.ReadFrameRate(&w[kParFrameRate100]);
+    if (const int fixed = fixedRateOn_.Read(); fixed >= 0) w.fixedRateOn = fixed == 1;
+    fixedRate_.ReadFrameRate(&w.fixedRate100);
+    ShowPreview();
 }
 
 void CMainSettingsPage::RenewControlState() {
     EncoderSettings& w = words_;
-    const bool stopped = !FilterRunning();
-    for (int id : {kProfileCombo, kLevelCombo, kGopEdit, kRateCombo, kDeblockCheck, kStampsCheck, kTargetRateEdit,
-                   kFixedRateCheck})
-        Enable(id, stopped);
+    const bool running = FilterRunning();
+    for (CDialogControl* c : std::initializer_list<CDialogControl*>{&profile_, &level_, &gop_, &rateMode_, &deblock_,
+                                                                    &stamps_, &targetRate_, &fixedRateOn_})
+        c->SetDisabled(running);
     const bool main = w[kParProfile] == 77;
-    Enable(kCabacRadio, main && stopped);
-    Enable(kCavlcRadio, stopped);
-    if (!main && Checked(kCabacRadio)) {
-        SetCheck(kCabacRadio, false);
-        SetCheck(kCavlcRadio, true);
+    cabac_.SetDisabled(!main || running);
+    cavlc_.SetDisabled(running);
+    if (!main && cabac_.Read() == 1) {
+        entropy_.SetValue(0);
         w[kParCabac] = 0;
     }
     const bool baseline = w[kParProfile] == 66;
-    Enable(kBFramesEdit, stopped && !baseline);
-    if (baseline && (w[kParBFrames] != 0 || GetDlgItemInt(window_, kBFramesEdit, nullptr, TRUE) != 0)) {
+    bFrames_.SetDisabled(running || baseline);
+    int32_t shown = 0;
+    if (baseline && (w[kParBFrames] != 0 || (bFrames_.ReadInt(&shown) && shown != 0))) {
         w[kParBFrames] = 0;
-        SetIntEdit(kBFramesEdit, 0);
+        bFrames_.SetInt(0);
     }
-    Enable(kSceneCheck, stopped && w[kParGopLength] > w[kParBFrames] + 1);
+    scene_.SetDisabled(running || w[kParGopLength] <= w[kParBFrames] + 1);
     const bool constant = w[kParRateMode] == 0;
-    Enable(kQualityTrack, constant && stopped);
-    Enable(kQualityValue, constant && stopped);
-    SetIntEdit(kQualityValue, w[kParQuality]);
-    Enable(kAvgRateEdit, w[kParRateMode] == 2 || w[kParRateMode] == 3);
-    Enable(kMaxRateEdit, w[kParRateMode] == 2);
-    Enable(kInterlacedCheck, false);
-    Enable(kFixedRateEdit, stopped && w.fixedRateOn);
+    quality_.SetDisabled(!constant || running);
+    qualityValue_.SetDisabled(!constant || running);
+    qualityValue_.SetInt(w[kParQuality]);
+    avgRate_.SetDisabled(w[kParRateMode] != 2 && w[kParRateMode] != 3);
+    maxRate_.SetDisabled(w[kParRateMode] != 2);
+    interlaced_.SetDisabled(true);
+    fixedRate_.SetDisabled(running || !w.fixedRateOn);
     if (w.fixedRate100 < 100) {
         w.fixedRate100 = 100;
-        SetRateEdit(kFixedRateEdit, 100);
+        fixedRate_.SetFrameRate(100);
     }
     if (w.fixedRateOn && w[kParFrameRate100] > w.fixedRate100) {
         w[kParFrameRate100] = w.fixedRate100;
-        SetRateEdit(kTargetRateEdit, w.fixedRate100);
+        targetRate_.SetFrameRate(w.fixedRate100);
     }
 }
 
@@ -491,50 +464,55 @@ bool CAdvancedSettingsPage::Handles(int id, int code) const {
     }
 }
 
-void CAdvancedSettingsPage::SetupControls() {
-    auto fill = [&](int id, const wchar_t* const* texts, size_t n) {
-        SendDlgItemMessageW(window_, id, CB_RESETCONTENT, 0, 0);
-        for (size_t i = 0; i < n; ++i)
-            SendDlgItemMessageW(window_, id, CB_ADDSTRING, 0, LPARAM(texts[i]));
-    };
-    fill(kRdoCombo, kRdo, std::size(kRdo));
-    fill(kRangeCombo, kRanges, std::size(kRanges));
-    fill(kSubpelCombo, kSubpel, std::size(kSubpel));
+HRESULT CAdvancedSettingsPage::SetupControls() {
+    CAutoLock lock(&pageLock_);
+    Bind(rdo_, kRdoCombo);
+    Bind(motion_, kMotionCheck);
+    Bind(range_, kRangeCombo);
+    Bind(subpel_, kSubpelCombo);
+    Bind(partition_, kPartitionCheck);
+    Bind(professional_, kProfessionalCheck);
+    Fill(rdo_, kRdo);
+    Fill(range_, kRanges);
+    Fill(subpel_, kSubpel);
     const EncoderSettings& w = words_;
-    SetCombo(kRdoCombo, w[kParMbCoderLevel] == 0 ? 0 : 1);
-    SetCheck(kProfessionalCheck, w[kParMbCoderLevel] == 2);
-    SetCheck(kMotionCheck, w[kParMotionSearch] == 1);
-    SetCombo(kRangeCombo, w[kParRangeY] <= 32 ? 0 : w[kParRangeY] <= 64 ? 1 : 2);
-    SetCombo(kSubpelCombo, w[kParSubpelDepth] >= 0 && w[kParSubpelDepth] <= 2 ? w[kParSubpelDepth] : 0);
-    SetCheck(kPartitionCheck, (w[kParPartitions] & 0x0E) != 0);
+    rdo_.Select(w[kParMbCoderLevel] == 0 ? 0 : 1);
+    professional_.Set(w[kParMbCoderLevel] == 2);
+    motion_.Set(w[kParMotionSearch] == 1);
+    range_.Select(w[kParRangeY] <= 32 ? 0 : w[kParRangeY] <= 64 ? 1 : 2);
+    subpel_.Select(w[kParSubpelDepth] >= 0 && w[kParSubpelDepth] <= 2 ? w[kParSubpelDepth] : 0);
+    partition_.Set((w[kParPartitions] & 0x0E) != 0);
+    RenewControlState();
+    return S_OK;
 }
 
 void CAdvancedSettingsPage::ReadControls() {
     EncoderSettings& w = words_;
-    if (ComboIndex(kRdoCombo) == 0) {
-        SetCheck(kProfessionalCheck, false);
+    const int rdo = rdo_.Selected();
+    if (rdo == 0) {
+        professional_.Set(0);
         w[kParMbCoderLevel] = 0;
-    } else {
-        w[kParMbCoderLevel] = Checked(kProfessionalCheck) ? 2 : 1;
+    } else if (rdo > 0) {
+        w[kParMbCoderLevel] = professional_.Read() == 1 ? 2 : 1;
     }
-    w[kParMotionSearch] = Checked(kMotionCheck) ? 1 : 0;
-    const int range = ComboIndex(kRangeCombo);
+    if (const int motion = motion_.Read(); motion >= 0) w[kParMotionSearch] = motion;
+    const int range = range_.Selected();
     if (range >= 0 && range < 3) w[kParRangeX] = w[kParRangeY] = 32 << range;
-    const int subpel = ComboIndex(kSubpelCombo);
+    const int subpel = subpel_.Selected();
     if (subpel >= 0 && subpel < 3) w[kParSubpelDepth] = subpel;
-    w[kParPartitions] = Checked(kPartitionCheck) ? 15 : 1;
+    if (const int partition = partition_.Read(); partition >= 0) w[kParPartitions] = partition ? 15 : 1;
 }
 
 void CAdvancedSettingsPage::RenewControlState() {
     const EncoderSettings& w = words_;
     const bool stopped = !FilterRunning();
     const bool inter = stopped && w[kParGopLength] > 1;
-    Enable(kRdoCombo, stopped);
-    Enable(kProfessionalCheck, stopped);
-    Enable(kMotionCheck, inter);
-    Enable(kRangeCombo, inter && w[kParMotionSearch] != 0);
-    Enable(kSubpelCombo, inter && w[kParMotionSearch] != 0);
-    Enable(kPartitionCheck, inter && w[kParMotionSearch] != 0 && w[kParMbCoderLevel] != 0);
+    rdo_.SetDisabled(!stopped);
+    professional_.SetDisabled(!stopped);
+    motion_.SetDisabled(!inter);
+    range_.SetDisabled(!(inter && w[kParMotionSearch] != 0));
+    subpel_.SetDisabled(!(inter && w[kParMotionSearch] != 0));
+    partition_.SetDisabled(!(inter && w[kParMotionSearch] != 0 && w[kParMbCoderLevel] != 0));
 }
 
 // ---- About ----

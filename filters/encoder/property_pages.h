@@ -12,6 +12,7 @@
 #include "filters/base/locks.h"
 #include "filters/base/property_page.h"
 #include "filters/config/kestrune_config.h"
+#include "filters/encoder/dialog_controls.h"
 #include "filters/encoder/encoder_settings.h"
 
 namespace ombrisk {
@@ -57,11 +58,6 @@ enum : int {
 
 // The GOP preview text of GOP length `gop` and `bFrames` B pictures.
 std::wstring GopPreview(int gop, int bFrames);
-// A frame rate x 100 as the edits show it ("%2d.%02d"), and an edit's text back: a
-// decimal number read digit by digit (no rounding drift), truncated to hundredths;
-// false for text that is not such a number or is 50 characters or longer.
-std::wstring FrameRateText(int32_t rate100);
-bool ParseFrameRate(const wchar_t* text, int32_t* rate100);
 
 class CEncoderPropertyPage : public CBasePropertyPage {
 public:
@@ -72,32 +68,34 @@ public:
     HRESULT OnApplyChanges() override;
     INT_PTR OnReceiveMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam) override;
 
+    // Stores the dirty state and tells the page site.
+    virtual void SetDirty(bool dirty);
+    // The filter's default values into the page copy and the controls set up again from
+    // them; the dirty state is left as it was.
+    virtual void LoadDefaults();
+
 protected:
     CEncoderPropertyPage(const wchar_t* name, IUnknown* outer, int dialogId, int titleId, const int* loaded,
                          int loadedCount, const int* written, int writtenCount);
     ~CEncoderPropertyPage() override;
 
-    virtual void SetupControls() = 0;
+    // Binds and fills the controls from the page copy, then renews their state.
+    virtual HRESULT SetupControls() = 0;
+    // The controls into the page copy.
     virtual void ReadControls() = 0;
+    // The page's words from the filter (its current or its default values).
+    virtual void LoadValues(bool defaults);
+    // The page's words to the filter (not committed).
+    virtual HRESULT WriteValues();
+    // Enables and disables controls by the page copy and the filter's state.
     virtual void RenewControlState() = 0;
     // Whether a WM_COMMAND notification from control `id` is one the page handles.
     virtual bool Handles(int id, int code) const = 0;
 
-    void LoadValues(bool defaults);
-    HRESULT WriteValues();
     // The filter's state value is not 0 (paused or running).
     bool FilterRunning();
-
-    // Controls.
-    void SetCombo(int id, int index);
-    int ComboIndex(int id);
-    void SetCheck(int id, bool checked);
-    bool Checked(int id);
-    void Enable(int id, bool enabled);
-    void SetIntEdit(int id, int32_t value);
-    void ReadIntEdit(int id, int32_t* word);
-    void SetRateEdit(int id, int32_t rate100);
-    void ReadRateEdit(int id, int32_t* word);
+    // Binds `control` to the dialog's control `id`.
+    void Bind(CDialogControl& control, int id);
 
     EncoderSettings words_;  // the page copy
     IKestruneConfig* config_ = nullptr;
@@ -119,10 +117,17 @@ public:
 
 private:
     explicit CMainSettingsPage(IUnknown* outer);
-    void SetupControls() override;
+    HRESULT SetupControls() override;
     void ReadControls() override;
     void RenewControlState() override;
     bool Handles(int id, int code) const override;
+    void ShowPreview();
+
+    CComboControl profile_, level_, rateMode_;
+    CEditControl gop_, bFrames_, preview_, avgRate_, maxRate_, qualityValue_, targetRate_, fixedRate_;
+    CCheckControl scene_, cabac_, cavlc_, interlaced_, deblock_, stamps_, fixedRateOn_;
+    CTrackbarControl quality_;
+    CRadioGroup entropy_;
 };
 
 class CAdvancedSettingsPage final : public CEncoderPropertyPage {
@@ -131,10 +136,13 @@ public:
 
 private:
     explicit CAdvancedSettingsPage(IUnknown* outer);
-    void SetupControls() override;
+    HRESULT SetupControls() override;
     void ReadControls() override;
     void RenewControlState() override;
     bool Handles(int id, int code) const override;
+
+    CComboControl rdo_, range_, subpel_;
+    CCheckControl motion_, partition_, professional_;
 };
 
 class CAboutPage final : public CBasePropertyPage {

@@ -2,6 +2,7 @@
 // property frame (screenshots), scripted edits on the Main and Advanced pages that reach
 // the filter's values through Apply, and the pages' text rules.
 #include <windows.h>
+#include <commctrl.h>
 #include <dshow.h>
 #include <olectl.h>
 #include <prsht.h>
@@ -113,19 +114,25 @@ LONG Value(IKestruneConfig* config, int word) {
     return V_I4(&v);
 }
 
+// The registered encoder, from its default settings (what earlier tests stored is
+// removed first), and its settings interface.
+void OpenEncoder(IBaseFilter** filter, IKestruneConfig** config) {
+    ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), false), 0);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kEncoderRegistryKey);
+    ASSERT_EQ(CoCreateInstance(CLSID_KestruneAvcEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               reinterpret_cast<void**>(filter)),
+              S_OK);
+    ASSERT_EQ((*filter)->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(config)), S_OK);
+}
+
 TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
     ComSta com;
     ASSERT_TRUE(SUCCEEDED(com.hr));
     comtest::RegistrationLock registration;
     ombrisktest::NamedLock settingsLock(ombrisktest::kSettingsKeyLock);
-    ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), false), 0);
-    RegDeleteKeyA(HKEY_CURRENT_USER, kEncoderRegistryKey);
     IBaseFilter* filter = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_KestruneAvcEncoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               reinterpret_cast<void**>(&filter)),
-              S_OK);
     IKestruneConfig* config = nullptr;
-    ASSERT_EQ(filter->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&config)), S_OK);
+    ASSERT_NO_FATAL_FAILURE(OpenEncoder(&filter, &config));
 
     ISpecifyPropertyPages* specify = nullptr;
     ASSERT_EQ(filter->QueryInterface(IID_ISpecifyPropertyPages, reinterpret_cast<void**>(&specify)), S_OK);
@@ -302,6 +309,180 @@ TEST(OmbriskGui, PageTextRules) {
     // 50 characters or more are not read.
     int32_t rate = -1;
     EXPECT_FALSE(ParseFrameRate(std::wstring(50, L'1').c_str(), &rate));
+}
+
+// The control objects over real controls, and before they are bound.
+TEST(OmbriskGui, DialogControlObjects) {
+    INITCOMMONCONTROLSEX init{sizeof(init), ICC_BAR_CLASSES};
+    ASSERT_TRUE(InitCommonControlsEx(&init));
+    HWND parent = CreateWindowExW(0, L"STATIC", L"controls", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(parent, nullptr);
+    auto child = [&](const wchar_t* cls, DWORD style, int id) {
+        return CreateWindowExW(0, cls, L"", WS_CHILD | style, 0, 0, 200, 100, parent, HMENU(INT_PTR(id)),
+                               GetModuleHandleW(nullptr), nullptr);
+    };
+
+    // Not bound (also after a null window): reads answer -1, the remembered position or
+    // failure, and the word keeps its value.
+    CComboControl combo;
+    CEditControl edit;
+    CCheckControl check;
+    CTrackbarControl track;
+    combo.SetWindow(nullptr);
+    EXPECT_FALSE(combo.Attached());
+    EXPECT_EQ(combo.Selected(), -1);
+    EXPECT_EQ(check.Read(), -1);
+    track.SetPosition(7);
+    EXPECT_EQ(track.Position(), 0);
+    int32_t word = 123;
+    EXPECT_FALSE(edit.ReadInt(&word));
+    EXPECT_FALSE(edit.ReadFrameRate(&word));
+    EXPECT_EQ(word, 123);
+
+    combo.SetWindow(child(L"COMBOBOX", CBS_DROPDOWNLIST, 1));
+    edit.SetWindow(child(L"EDIT", 0, 2));
+    check.SetWindow(child(L"BUTTON", BS_AUTOCHECKBOX, 3));
+    track.SetWindow(child(TRACKBAR_CLASSW, 0, 4));
+    ASSERT_TRUE(combo.Attached() && edit.Attached() && check.Attached() && track.Attached());
+
+    for (const wchar_t* text : {L"a", L"b", L"c"})
+        combo.AddText(text);
+    EXPECT_EQ(combo.Selected(), -1);
+    combo.Select(2);
+    combo.Select(-1);  // ignored
+    EXPECT_EQ(combo.Selected(), 2);
+    combo.Clear();
+    EXPECT_EQ(combo.Selected(), -1);
+
+    struct IntCase {
+        const wchar_t* text;
+        bool read;
+        int32_t word;
+    } ints[] = {{L"Not specified", true, kUnsetWord},
+                {L"1499", true, 1499},
+                {L"-3", true, -3},
+                {L"abc", true, 0},
+                {L"", true, 0},
+                {L"7x", true, 7}};
+    for (const IntCase& c : ints) {
+        SetWindowTextW(edit.Window(), c.text);
+        int32_t w = 55;
+        EXPECT_EQ(edit.ReadInt(&w), c.read);
+        EXPECT_EQ(w, c.word) << std::string(c.text, c.text + wcslen(c.text));
+    }
+    // Text of 50 characters or more is not read; 49 is.
+    word = 55;
+    SetWindowTextW(edit.Window(), std::wstring(50, L'1').c_str());
+    EXPECT_FALSE(edit.ReadInt(&word));
+    EXPECT_EQ(word, 55);
+    SetWindowTextW(edit.Window(), (std::wstring(47, L'0') + L"12").c_str());
+    EXPECT_TRUE(edit.ReadInt(&word));
+    EXPECT_EQ(word, 12);
+    wchar_t text[64] = L"";
+    edit.SetInt(kUnsetWord);
+    GetWindowTextW(edit.Window(), text, 64);
+    EXPECT_STREQ(text, L"Not specified");
+    EXPECT_TRUE(edit.ReadInt(&word));
+    EXPECT_EQ(word, kUnsetWord);
+    edit.SetFrameRate(2997);
+    GetWindowTextW(edit.Window(), text, 64);
+    EXPECT_STREQ(text, L"29.97");
+    EXPECT_TRUE(edit.ReadFrameRate(&word));
+    EXPECT_EQ(word, 2997);
+    edit.LimitText(3);
+    EXPECT_EQ(SendMessageW(edit.Window(), EM_GETLIMITTEXT, 0, 0), 3);
+
+    check.Set(7);
+    EXPECT_EQ(check.Read(), 1);
+    check.Set(0);
+    EXPECT_EQ(check.Read(), 0);
+    check.SetDisabled(true);
+    EXPECT_FALSE(IsWindowEnabled(check.Window()));
+    check.SetDisabled(false);
+    EXPECT_TRUE(IsWindowEnabled(check.Window()));
+
+    // Bounds put in order; the position clamped into them, and again when they shrink.
+    track.SetRange(15, 0);
+    EXPECT_EQ(SendMessageW(track.Window(), TBM_GETRANGEMIN, 0, 0), 0);
+    EXPECT_EQ(SendMessageW(track.Window(), TBM_GETRANGEMAX, 0, 0), 15);
+    track.SetPosition(40);
+    EXPECT_EQ(track.Position(), 15);
+    track.SetRange(0, 5);
+    EXPECT_EQ(SendMessageW(track.Window(), TBM_GETPOS, 0, 0), 5);
+    track.SetPosition(-2);
+    EXPECT_EQ(track.Position(), 0);
+
+    child(L"BUTTON", BS_RADIOBUTTON, 10);
+    child(L"BUTTON", BS_RADIOBUTTON, 11);
+    static constexpr CRadioGroup::Button kButtons[] = {{10, 1}, {11, 0}, {0, 0}};
+    CRadioGroup radio;
+    EXPECT_EQ(radio.Value(), 0);
+    radio.SetTable(parent, kButtons);
+    radio.SetValue(1);
+    EXPECT_EQ(IsDlgButtonChecked(parent, 10), UINT(BST_CHECKED));
+    EXPECT_EQ(IsDlgButtonChecked(parent, 11), UINT(BST_UNCHECKED));
+    EXPECT_EQ(radio.Value(), 1);
+    radio.SetValue(0);
+    EXPECT_EQ(IsDlgButtonChecked(parent, 10), UINT(BST_UNCHECKED));
+    EXPECT_EQ(radio.Value(), 0);
+    EXPECT_EQ(IsDlgButtonChecked(parent, 11), UINT(BST_CHECKED));
+    radio.SetValue(5);  // no such button: every one clear
+    EXPECT_EQ(IsDlgButtonChecked(parent, 10) | IsDlgButtonChecked(parent, 11), UINT(BST_UNCHECKED));
+    DestroyWindow(parent);
+}
+
+// LoadDefaults puts the filter's defaults into a page (here one never shown, so its
+// controls are not bound) without marking it dirty; applying then writes them.
+TEST(OmbriskGui, LoadDefaultsGivesThePageTheFilterDefaults) {
+    ComSta com;
+    ASSERT_TRUE(SUCCEEDED(com.hr));
+    comtest::RegistrationLock registration;
+    ombrisktest::NamedLock settingsLock(ombrisktest::kSettingsKeyLock);
+    IBaseFilter* filter = nullptr;
+    IKestruneConfig* config = nullptr;
+    ASSERT_NO_FATAL_FAILURE(OpenEncoder(&filter, &config));
+    auto defaultOf = [&](int word) {
+        VARIANT v;
+        VariantInit(&v);
+        EXPECT_EQ(config->GetDefaultValue(KeyOfWord(word), &v), S_OK);
+        VariantChangeType(&v, &v, 0, VT_I4);
+        return V_I4(&v);
+    };
+    // Values away from the defaults, on both pages' words.
+    const std::pair<int, int> changed[] = {
+        {kParProfile, 66}, {kParGopLength, 77}, {kParRateMode, 3}, {kParFrameRate100, 1500}, {kParMotionSearch, 0}};
+    for (auto [word, value] : changed) {
+        ASSERT_NE(defaultOf(word), value);
+        VARIANT v;
+        VariantInit(&v);
+        V_VT(&v) = VT_INT;
+        V_INT(&v) = value;
+        ASSERT_EQ(config->SetValue(KeyOfWord(word), &v), S_OK);
+    }
+    ASSERT_EQ(config->Commit(nullptr), S_OK);
+
+    IUnknown* object = filter;
+    for (auto create : {&CMainSettingsPage::CreateInstance, &CAdvancedSettingsPage::CreateInstance}) {
+        HRESULT hr = S_OK;
+        CUnknown* made = create(nullptr, &hr);
+        ASSERT_NE(made, nullptr);
+        IPropertyPage* page = nullptr;
+        ASSERT_EQ(made->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(&page)), S_OK);
+        ASSERT_EQ(page->SetObjects(1, &object), S_OK);
+        auto* settings = static_cast<CEncoderPropertyPage*>(made);
+        settings->LoadDefaults();
+        EXPECT_EQ(page->IsPageDirty(), S_FALSE);
+        EXPECT_EQ(settings->OnApplyChanges(), S_OK);
+        EXPECT_EQ(page->SetObjects(0, nullptr), S_OK);
+        page->Release();
+    }
+    for (auto [word, value] : changed)
+        EXPECT_EQ(Value(config, word), defaultOf(word)) << "word " << word;
+    EXPECT_EQ(config->ResetToDefaults(), S_OK);
+    config->Release();
+    filter->Release();
+    RegDeleteKeyA(HKEY_CURRENT_USER, kEncoderRegistryKey);
 }
 
 }  // namespace
