@@ -963,7 +963,7 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::QuickScanMark() {
         if (latest_.empty()) return VFW_E_WRONG_STATE;
         picture = dv::DcPicture(latest_, &width, &height);
     }
-    if (picture.empty()) return E_NOTIMPL;  // 525/60 frames
+    if (picture.empty()) return VFW_E_INVALID_MEDIA_TYPE;  // not a whole DV frame
     const size_t bits = picture.size() * 4;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof(BITMAPINFOHEADER) + bits);
     if (!memory) return E_OUTOFMEMORY;

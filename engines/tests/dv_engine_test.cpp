@@ -480,4 +480,57 @@ TEST_F(DvEngine, PreviewShowsThePictureTheDeckPlays) {
     DestroyWindow(window);
 }
 
+// A 525/60 tape (4:1:1 macroblocks) previews and marks like a 625/50 one: the preview
+// shows the frame at the head, the mark is the frame at an eighth of its size.
+TEST_F(DvEngine, NtscTapePreviewsAndMarks) {
+    std::string ntsc;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -filter_complex \"testsrc=s=720x480:r=30000/1001:d=2,format=yuv411p[a];smptebars=s=720x480:"
+        "r=30000/1001:d=2,format=yuv411p[b];[a][b]concat=n=2:v=1:a=0\" -f lavfi -i sine=sample_rate=48000:duration=4 "
+        "-c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 -f dv {out}",
+        "dv", &ntsc));
+    SetDeck(ntsc, 1);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"DvNtscPreviewTest";
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(L"DvNtscPreviewTest", L"preview", WS_POPUP | WS_VISIBLE, 0, 0, 360, 240, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    const RECT rect{0, 0, 360, 240};
+    ASSERT_EQ(dv_->SetPreviewWindow(window, &rect), S_OK);
+    ASSERT_EQ(Open(), S_OK);
+    float rate = 0;
+    ASSERT_EQ(dv_->Play(), S_OK);
+    Sleep(1000);
+    ASSERT_EQ(dv_->Pause(), S_OK);
+    Sleep(200);
+    ASSERT_EQ(dv_->GetFrameRate(&rate), S_OK);
+    EXPECT_NEAR(rate, 29.97f, 0.01f);
+    DWORD tc = 0;
+    ASSERT_EQ(dv_->GetTimecode(&tc), S_OK);
+    const int index = int(dv::Timecode::Unpack(tc).ToFrames(30) - dv::Timecode{0, 1, 0, 0}.ToFrames(30)) - 1;
+    ASSERT_GT(index, 0);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    const double same = ScreenPsnr(origin, 360, 240, ntsc, index);
+    EXPECT_GT(same, 18.0);
+    EXPECT_GT(same, ScreenPsnr(origin, 360, 240, ntsc, 90) + 3);  // the other scene
+
+    ASSERT_EQ(dv_->QuickScanMark(), S_OK);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE dib = GetClipboardData(CF_DIB);
+    ASSERT_NE(dib, nullptr);
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
+    EXPECT_EQ(header->biWidth, 90);
+    EXPECT_EQ(header->biHeight, -60);
+    GlobalUnlock(dib);
+    CloseClipboard();
+    EXPECT_EQ(dv_->SetPreviewWindow(nullptr, nullptr), S_OK);
+    EXPECT_EQ(dv_->OpenDevice(nullptr), S_OK);
+    DestroyWindow(window);
+}
+
 }  // namespace
