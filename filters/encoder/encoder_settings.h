@@ -1,0 +1,82 @@
+// The encoder filter's settings record: parameter words 0-32 (the encoder block's words,
+// copied as a block) and three words of the filter's own frame-rate choices. Platform-free:
+// the default routine, the validation that clamps a record in place, and the rules that
+// settle the words the core gets from the record and the rates the filter runs at.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "filters/encoder/core/encoder_block.h"
+
+namespace ombrisk {
+
+// Words of the record: the 33 parameter words, then word 33 (fixed frame rate in force,
+// one byte), word 34 (input frame rate x 100, from the input type) and word 35 (fixed
+// frame rate x 100).
+constexpr int kSettingsWords = 36;
+
+// Bounds of a frame rate x 100 word (word 31's range).
+constexpr int32_t kMinRate100 = 1;
+constexpr int32_t kMaxRate100 = 17200;
+// Largest bit rate a word may hold, bit/s.
+constexpr int32_t kMaxBitRate = 288000000;
+
+struct EncoderSettings {
+    int32_t params[kParamWords] = {};
+    bool fixedRateOn = false;
+    uint8_t unused[3] = {};
+    int32_t inputRate100 = 0;
+    int32_t fixedRate100 = 2500;
+
+    int32_t& operator[](int k) { return params[k]; }
+    int32_t operator[](int k) const { return params[k]; }
+    bool operator==(const EncoderSettings&) const = default;
+};
+static_assert(sizeof(EncoderSettings) == kSettingsWords * 4);
+static_assert(offsetof(EncoderSettings, fixedRateOn) == 33 * 4);
+static_assert(offsetof(EncoderSettings, fixedRate100) == 35 * 4);
+
+// Words 0-28, 31 and 32 to their defaults; 33 false, 35 25.00 frames/s; 29, 30 and 34 keep
+// what they hold.
+void DefaultSettings(EncoderSettings* settings);
+
+// Clamps the parameter words into their ranges in place (profile, level, GOP shape,
+// bit rates, flags, slice count, frame rate) and word 35 into word 31's range.
+void ValidateSettings(EncoderSettings* settings);
+// Validates the 33 parameter words alone (the whole-record exchange of the filter).
+void ValidateParameterWords(int32_t (&words)[kParamWords]);
+
+// The words whose change alters the sequence or the picture structure (profile, level,
+// GOP shape, scene detection, entropy coder, rate-control mode, quality, flags, frame
+// rate, macroblock coder and motion search words); a running encoder refuses a record
+// that differs from the one it started with in any of them.
+bool StructuralWordsDiffer(const EncoderSettings& running, const EncoderSettings& record);
+
+// 10^9 / duration (frames per second x 100), 0 for a duration that is not positive;
+// and back: the duration of a rate x 100 (10^9 / rate), 0 for a rate that is not positive.
+int32_t RateFromDuration(int64_t duration);
+int64_t DurationFromRate(int32_t rate100);
+
+// The frame rates a streaming run uses. The stored record is never changed by them: the
+// effective target rate lives here and goes to the core in place of word 31.
+struct StreamRates {
+    int64_t source = 400000;  // duration of one input picture, 100 ns
+    int64_t target = 400000;  // duration of one coded picture, 100 ns
+    int32_t targetRate100 = 2500;
+};
+
+// The rates at the start of streaming: a fixed frame rate sets both the source
+// duration and the target rate; otherwise a target at or above the input rate codes
+// every picture at the input rate, a lower one thins the input to it. The target is
+// never shorter than the source. `inputRate100` 0 (unknown) keeps the source duration.
+StreamRates StartRates(const EncoderSettings& settings, int64_t sourceDuration, int32_t inputRate100);
+// The first sample's measured duration `measured` replaces the source duration when it
+// differs by more than 100 units; false when nothing changed.
+bool DetectedRates(const EncoderSettings& settings, int64_t measured, StreamRates* rates);
+
+// The parameter words the core gets: the record's words 0-32 with the effective target
+// rate in word 31.
+void CoreParameterWords(const EncoderSettings& settings, int32_t targetRate100, int32_t (&out)[kParamWords]);
+
+}  // namespace ombrisk
