@@ -111,6 +111,8 @@ TEST(ClipPlayerFrames, StillsAndThumbnailsMatchFfmpegsFrameAtThePosition) {
     comtest::ComScope com;
     Registered server(CLIP_PLAYER_DLL);
     ASSERT_TRUE(server.Ok());
+    comtest::RegistrationLock lock;
+    ASSERT_TRUE(lock.Held());
     Registered decoder(PELLDRIN_AX);
     ASSERT_TRUE(decoder.Ok());
     for (const Clip& clip : kClips) {
@@ -358,6 +360,8 @@ TEST(ClipPlayerPlayback, PlaysIntoTheOwnersWindowAndPostsTheEndOfItsRange) {
 
 TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
     comtest::ComScope com;
+    comtest::RegistrationLock lock;
+    ASSERT_TRUE(lock.Held());
     Registered server(CLIP_PLAYER_DLL);
     ASSERT_TRUE(server.Ok());
     const Clip& clip = kH264Clip;

@@ -40,6 +40,7 @@ const char* kTape =
 
 struct Notice {
     UINT_PTR code;
+    UINT_PTR param;
     std::string text;
     std::vector<uint8_t> bytes;
     DWORD thread;
@@ -49,8 +50,9 @@ std::mutex g_lock;
 std::vector<Notice> g_notices;
 
 void CALLBACK OnNotice(UINT_PTR, UINT_PTR code, UINT_PTR param, UINT_PTR) {
-    Notice n{code, {}, {}, GetCurrentThreadId()};
-    if (param && (code == engines::WM_REC_FINISH || code == engines::WM_REC_FAILED))
+    Notice n{code, param, {}, {}, GetCurrentThreadId()};
+    if (param && (code == engines::WM_REC_FINISH || code == engines::WM_REC_FAILED ||
+                  code == engines::WM_NON_REALTIME_ENCODE || code == engines::WM_NON_REALTIME_REC_FINISH))
         n.text = reinterpret_cast<const char*>(param);
     if (param && code == engines::WM_QUICK_SCAN_SAMPLE) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(param);
@@ -247,6 +249,59 @@ TEST_F(DvEngine, TheTimeLimitEndsATenSecondRecordingWithContinuousTimeCodes) {
     for (size_t i = 1; i < codes.size(); ++i)
         ASSERT_EQ(codes[i], codes[i - 1] + 1) << i;
     EXPECT_EQ(dv_->StopRecord(), S_FALSE);  // already ended by the limit
+}
+
+// The H.264 type records DV and encodes it afterwards through our encoder and multiplexer
+// filters; with the non-realtime option the application hears of both phases.
+TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    ASSERT_EQ(Open(), S_OK);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("h264") + ".mpg");
+    engines::CaptureParams params = Params(out);
+    params.encoderType = engines::kEncoderH264;
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), true);
+    EXPECT_EQ(dv_->StartRecord(), REGDB_E_CLASSNOTREG);  // nothing is recorded without the encoder
+    EXPECT_FALSE(WaitFor(engines::WM_REC_START, 1, 0));
+    Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    ASSERT_EQ(dv_->SetOptions(1 | 4), S_OK);
+    ASSERT_EQ(dv_->SetTimeLimit(dv::Timecode{0, 0, 2, 0}.Packed()), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    ASSERT_EQ(dv_->StartRecord(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_NON_REALTIME_REC_FINISH, 1, 90000));
+    std::vector<UINT_PTR> codes;
+    for (const Notice& n : Notices()) {
+        if (n.code == engines::WM_NON_REALTIME_ENCODE || n.code == engines::WM_NON_REALTIME_REC_FINISH) {
+            EXPECT_EQ(PathOf(n), out);
+        }
+        if (n.code == engines::WM_DV_ERROR) ADD_FAILURE() << std::hex << n.param;
+        if (n.code != engines::WM_DEVICE_CHANGED) codes.push_back(n.code);
+        EXPECT_NE(n.thread, GetCurrentThreadId());
+    }
+    EXPECT_EQ(codes, (std::vector<UINT_PTR>{engines::WM_REC_START, engines::WM_NON_REALTIME_ENCODE,
+                                            engines::WM_NON_REALTIME_REC_FINISH}));
+    DWORD done = 0, total = 0;
+    ASSERT_EQ(dv_->GetEncodeProgress(&done, &total), S_OK);
+    EXPECT_EQ(total, 50u);
+    EXPECT_EQ(done, total);
+    // The DV recording was only the encoder's input.
+    EXPECT_EQ(GetFileAttributesA((out + ".capture.avi").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::string probed;
+    ASSERT_TRUE(testsupport::Ffprobe(
+        out,
+        "-select_streams v:0 -count_frames -show_entries stream=codec_name,width,height,nb_read_frames -of csv=p=0",
+        &probed));
+    const auto rows = testsupport::CsvRows(probed);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"h264", "720", "576", "50"}));
+    EXPECT_NEAR(ProbeSeconds(out), 2.0, 0.1);  // the recording's rate kept
+    // ffmpeg decodes it without a complaint.
+    const std::string log = testsupport::UniqueName("decode") + ".log";
+    EXPECT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) + "' -f null -", log), 0);
+    EXPECT_EQ(testsupport::ReadFixtureFile(log), "");
 }
 
 TEST_F(DvEngine, TheSizeLimitEndsTheFileBeforeItIsReached) {
