@@ -298,6 +298,28 @@ TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows[0], (std::vector<std::string>{"h264", "720", "576", "50"}));
     EXPECT_NEAR(ProbeSeconds(out), 2.0, 0.1);  // the recording's rate kept
+    // The pictures are the tape's: frame 10 of the stream is one of the tape's first four
+    // seconds (the recording began where the deck stood), compared at a quarter size.
+    const auto gray = [](const std::string& clip, const std::string& filter) {
+        const std::string raw = testsupport::UniqueName("gray") + ".y";
+        testsupport::RunShell("ffmpeg -v error -y -i '" + testsupport::FixtureName(clip) + "' -vf '" + filter +
+                              "scale=180:144,format=gray' -f rawvideo '" + raw + "'");
+        return testsupport::ReadFixtureFile(raw);
+    };
+    const std::string encoded = gray(out, "select=eq(n\\,10),");
+    const std::string tape = gray(tape_, "trim=end_frame=100,");
+    ASSERT_EQ(encoded.size(), 180u * 144u);
+    ASSERT_EQ(tape.size(), 100u * encoded.size());
+    double best = 0;
+    for (size_t f = 0; f < 100; ++f) {
+        double sum = 0;
+        for (size_t i = 0; i < encoded.size(); ++i) {
+            const double d = double(uint8_t(encoded[i])) - double(uint8_t(tape[f * encoded.size() + i]));
+            sum += d * d;
+        }
+        best = std::max(best, 10 * std::log10(255.0 * 255.0 / (sum / double(encoded.size()) + 1e-9)));
+    }
+    EXPECT_GT(best, 35.0);
     // ffmpeg decodes it without a complaint.
     const std::string log = testsupport::UniqueName("decode") + ".log";
     EXPECT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) + "' -f null -", log), 0);
