@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "engines/com_held.h"
 #include "engines/player/frame_scale.h"
 #include "filters/base/filter.h"
 #include "filters/base/pins.h"
@@ -202,17 +203,6 @@ void CGrabber::Keep(const BYTE* data, long bytes, const VIDEOINFOHEADER& format,
     }
     have_ = true;
 }
-
-// Releases a COM pointer at the end of its scope.
-template <typename T>
-struct Held {
-    T* p = nullptr;
-    ~Held() {
-        if (p) p->Release();
-    }
-    T** operator&() { return &p; }
-    T* operator->() const { return p; }
-};
 
 // The first output pin of the system's source for `path` that reaches `sink` through the
 // system's splitters and decoders.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <new>
 
+#include "engines/com_held.h"
 #include "filters/base/filter.h"
 #include "filters/base/pins.h"
 #include "filters/config/kestrune_config.h"
@@ -19,16 +20,6 @@ namespace {
 
 // {5D7E2A91-3C4B-4F60-8E1D-9A2B3C4D5E6F}: the file sink's class, for its filter information.
 constexpr CLSID kStreamSinkClsid = {0x5D7E2A91, 0x3C4B, 0x4F60, {0x8E, 0x1D, 0x9A, 0x2B, 0x3C, 0x4D, 0x5E, 0x6F}};
-
-template <typename T>
-struct Held {
-    T* p = nullptr;
-    ~Held() {
-        if (p) p->Release();
-    }
-    T** operator&() { return &p; }
-    T* operator->() const { return p; }
-};
 
 class CStreamSinkPin;
 
