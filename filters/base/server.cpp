@@ -186,3 +186,19 @@ HRESULT ServerRegister(std::span<const FactoryTemplate> classes, bool install) {
     if (SUCCEEDED(com)) CoUninitialize();
     return result;
 }
+
+HRESULT ServerFilterKey(REFCLSID clsid, bool install) {
+    wchar_t guid[39];
+    GuidToRegistryString(clsid, guid);
+    wchar_t name[64];
+    swprintf(name, 64, L"Filter\\%ls", guid);
+    if (!install) {
+        RegDeleteKeyW(HKEY_CLASSES_ROOT, name);
+        return S_OK;
+    }
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, name, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return E_FAIL;
+    RegCloseKey(key);
+    return S_OK;
+}

@@ -57,6 +57,11 @@ HRESULT ServerCanUnloadNow();
 // failure so that as much as possible is removed, and answers the first failure.
 HRESULT ServerRegister(std::span<const FactoryTemplate> classes, bool install);
 
+// Creates (`install` true) or deletes the key HKEY_CLASSES_ROOT\Filter\{clsid} that
+// filter libraries keep beside their registration. E_FAIL when it cannot be created;
+// deleting a missing key is not a failure.
+HRESULT ServerFilterKey(REFCLSID clsid, bool install);
+
 // Registry form of a GUID, "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}" (38 characters).
 void GuidToRegistryString(REFGUID guid, wchar_t (&text)[39]);
 

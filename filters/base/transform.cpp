@@ -153,7 +153,7 @@ CTransformFilter::~CTransformFilter() {
 CBasePin* CTransformFilter::GetPin(int n) {
     if (!input_) {
         HRESULT hr = S_OK;
-        input_ = new (std::nothrow) CTransformInputPin(L"transform input pin", this, &hr, L"XForm In");
+        input_ = NewInputPin(&hr);
         if (!input_ || FAILED(hr)) {
             delete input_;
             input_ = nullptr;
@@ -171,6 +171,10 @@ CBasePin* CTransformFilter::GetPin(int n) {
     if (n == 0) return input_;
     if (n == 1) return output_;
     return nullptr;
+}
+
+CTransformInputPin* CTransformFilter::NewInputPin(HRESULT* hr) {
+    return new (std::nothrow) CTransformInputPin(L"transform input pin", this, hr, L"XForm In");
 }
 
 CTransformOutputPin* CTransformFilter::NewOutputPin(HRESULT* hr) {

@@ -106,8 +106,9 @@ public:
     CCritSec* ReceiveLock() { return &receiveLock_; }
 
 protected:
-    // Makes the output pin (on the first GetPin); a filter with its own output pin class
-    // makes it here. Null or a failed *hr: GetPin makes no pins.
+    // Make the pins (on the first GetPin); a filter with its own pin classes makes them
+    // here. Null or a failed *hr: GetPin makes no pins.
+    virtual CTransformInputPin* NewInputPin(HRESULT* hr);
     virtual CTransformOutputPin* NewOutputPin(HRESULT* hr);
 
     CCritSec filterLock_;

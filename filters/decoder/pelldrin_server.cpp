@@ -30,12 +30,6 @@ const FactoryTemplate kTemplates[] = {
     {kAboutPageName, &CLSID_KestruneAvcDecoderAboutPage, &pelldrin::EPropertyPageAbout::CreateInstance, nullptr},
 };
 
-void FilterKeyName(wchar_t (&name)[64]) {
-    wchar_t guid[39];
-    GuidToRegistryString(CLSID_KestruneAvcDecoder, guid);
-    swprintf(name, 64, L"Filter\\%ls", guid);
-}
-
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
@@ -53,21 +47,12 @@ STDAPI DllCanUnloadNow() {
 STDAPI DllRegisterServer() {
     const HRESULT hr = ServerRegister(kTemplates, true);
     if (FAILED(hr)) return hr;
-    wchar_t name[64];
-    FilterKeyName(name);
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CLASSES_ROOT, name, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return E_FAIL;
-    RegCloseKey(key);
+    if (FAILED(ServerFilterKey(CLSID_KestruneAvcDecoder, true))) return E_FAIL;
     return S_OK;
 }
 
 STDAPI DllUnregisterServer() {
     const HRESULT hr = ServerRegister(kTemplates, false);
-    if (SUCCEEDED(hr)) {
-        wchar_t name[64];
-        FilterKeyName(name);
-        RegDeleteKeyW(HKEY_CLASSES_ROOT, name);
-    }
+    if (SUCCEEDED(hr)) ServerFilterKey(CLSID_KestruneAvcDecoder, false);
     return hr;
 }

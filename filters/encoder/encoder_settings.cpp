@@ -170,6 +170,16 @@ bool DetectedRates(const EncoderSettings& s, int64_t measured, StreamRates* r) {
     return true;
 }
 
+int ComputePicStruct(bool timeValid, bool fixedRate, int64_t d, int64_t source, bool interlaced, uint32_t flags) {
+    if (timeValid && !fixedRate) {
+        if (std::llabs(2 * d - 3 * source) < 100) return (flags & kField1First) ? 5 : 6;
+        if (std::llabs(d - 2 * source) < 100) return 7;
+        if (std::llabs(d - 3 * source) < 100) return 8;
+    }
+    if (interlaced && (flags & kFieldMask) == 0) return (flags & kField1First) ? 3 : 4;
+    return 0;
+}
+
 void CoreParameterWords(const EncoderSettings& s, int32_t targetRate100, int32_t (&out)[kParamWords]) {
     std::copy(std::begin(s.params), std::end(s.params), out);
     out[kParFrameRate100] = Into(targetRate100, kMinRate100, kMaxRate100);

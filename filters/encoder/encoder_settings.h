@@ -79,4 +79,20 @@ bool DetectedRates(const EncoderSettings& settings, int64_t measured, StreamRate
 // rate in word 31.
 void CoreParameterWords(const EncoderSettings& settings, int32_t targetRate100, int32_t (&out)[kParamWords]);
 
+// Field flags of a video sample (the type-specific flags of DirectShow's IMediaSample2).
+enum SampleFieldFlag : uint32_t {
+    kFieldMask = 3,       // 0 both fields interleaved, 1 field 1 only, 2 field 2 only
+    kField1First = 4,     // field 1 (the top field) is shown first
+    kRepeatField = 0x40,  // a field is repeated (pull-down)
+};
+
+// pic_struct (ITU-T H.264 Table D-1) of a coded frame picture from the sample's duration
+// (when its times are valid and no fixed frame rate is in force), the source frame
+// duration, and its field flags when the input is interlaced: 5/6 for 1.5 frame periods
+// (3:2 pull-down, by field order), 7 for two (frame doubling), 8 for three (tripling);
+// an interleaved interlaced frame 3 (top field first) or 4 (bottom first). Single-field
+// samples are coded as frames, which pic_struct 1 and 2 cannot describe: 0.
+int ComputePicStruct(bool timeValid, bool fixedRate, int64_t duration, int64_t source, bool interlaced,
+                     uint32_t fieldFlags);
+
 }  // namespace ombrisk

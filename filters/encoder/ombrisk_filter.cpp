@@ -107,22 +107,6 @@ private:
 
 }  // namespace
 
-int ComputePicStruct(bool timeValid, bool fixedRate, int64_t d, int64_t source, bool interlaced, uint32_t flags) {
-    if (timeValid && !fixedRate) {
-        // Pull-down: a picture shown for 1.5, 2 or 3 frame periods.
-        if (std::llabs(2 * d - 3 * source) < 100) return (flags & AM_VIDEO_FLAG_FIELD1FIRST) ? 5 : 6;
-        if (std::llabs(d - 2 * source) < 100) return 7;
-        if (std::llabs(d - 3 * source) < 100) return 8;
-    }
-    if (interlaced && (flags & AM_VIDEO_FLAG_FIELD_MASK) == AM_VIDEO_FLAG_INTERLEAVED_FRAME) {
-        // A frame of two interleaved fields: top field first (3) or bottom field first (4).
-        // Single-field samples are coded as frame pictures, which pic_struct 1 and 2 do
-        // not describe.
-        return (flags & AM_VIDEO_FLAG_FIELD1FIRST) ? 3 : 4;
-    }
-    return 0;
-}
-
 // ---- configuration ----
 
 CEncoderConfig::CEncoderConfig(CEncoderFilter* filter, IUnknown* owner, EncoderSettings* record)
@@ -332,39 +316,33 @@ HRESULT CEncoderFilter::OnChange(VARIANT* message) {
         MessageInto(message, kRunStateMessage);
         return E_FAIL;
     }
-    // The QPs take effect with the next picture; words that would change the stream's
-    // parameter sets (and the rate model's targets) are kept for the next streaming run,
-    // which starts with an IDR picture, so that the sequence never changes mid-stream.
+    // The QPs take effect with the next picture. The other words shape the stream's
+    // parameter sets or the rate model: they wait for the start of the next GOP, where
+    // the encoder starts again with an IDR picture, so that the sequence never changes in
+    // the middle.
     for (int k : {kParQpI, kParQpP, kParQpB}) {
         running_[k] = s[k];
         block_.param(k) = s[k];
     }
+    pendingChange_ = !std::equal(std::begin(s.params), std::end(s.params), std::begin(running_.params));
+    if (pendingChange_) pending_ = s;
+    return S_OK;
+}
+
+HRESULT CEncoderFilter::RestartEncoder() {
+    const std::vector<uint8_t> before = sequenceHeader_;
+    encoder_.reset();
+    if (FAILED(ApplyToBlock(running_)) || FAILED(StartEncoder())) return Fail(E_FAIL);
+    // The next sample tells downstream the new type (frame rate, parameter sets). The
+    // pin's own type is changed only by state changes, never by the streaming thread.
+    if (sequenceHeader_ != before && SUCCEEDED(BuildOutputType(&sampleType_))) typeForNextSample_ = true;
     return S_OK;
 }
 
 // ---- types ----
 
-CBasePin* CEncoderFilter::GetPin(int n) {
-    if (!input_) {
-        HRESULT hr = S_OK;
-        input_ = new (std::nothrow) CEncoderInputPin(this, &hr);
-        if (!input_ || FAILED(hr)) {
-            delete input_;
-            input_ = nullptr;
-            return nullptr;
-        }
-        output_ = NewOutputPin(&hr);
-        if (!output_ || FAILED(hr)) {
-            delete output_;
-            output_ = nullptr;
-            delete input_;
-            input_ = nullptr;
-            return nullptr;
-        }
-    }
-    if (n == 0) return input_;
-    if (n == 1) return output_;
-    return nullptr;
+CTransformInputPin* CEncoderFilter::NewInputPin(HRESULT* hr) {
+    return new (std::nothrow) CEncoderInputPin(this, hr);
 }
 
 CTransformOutputPin* CEncoderFilter::NewOutputPin(HRESULT* hr) {
@@ -486,6 +464,7 @@ HRESULT CEncoderFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PRO
 // ---- streaming ----
 
 HRESULT CEncoderFilter::StartEncoder() {
+    encoder_.reset();
     encoder_.reset(new (std::nothrow) COmbriskoder(&block_));
     if (!encoder_ || !encoder_->valid()) {
         encoder_.reset();
@@ -528,6 +507,7 @@ HRESULT CEncoderFilter::StartStreaming() {
         startTick_ = lastTick_ = timeGetTime();
         rateDetectionDone_ = false;
         typeForNextSample_ = false;
+        pendingChange_ = false;
         // An encoder that cannot start fails the state change: a graph that runs without
         // one would accept every picture and lose it.
         const HRESULT hr = StartEncoder();
@@ -542,6 +522,7 @@ HRESULT CEncoderFilter::StartStreaming() {
         if (output_->QueryAcceptDownstream(&type) == S_OK) {
             output_->SetMediaType(&type);
             CAutoLock lock(&encodeLock_);
+            sampleType_ = type;
             typeForNextSample_ = true;
         }
     }
@@ -602,16 +583,8 @@ HRESULT CEncoderFilter::Receive(IMediaSample* sample) {
             if (coded_ == 1 && DetectedRates(s, d, &measured)) {
                 rates_ = measured;
                 sourceRate100_ = RateFromDuration(rates_.source);
-                if (FAILED(ApplyToBlock(s))) return Fail(E_FAIL);
-                const std::vector<uint8_t> before = sequenceHeader_;
-                if (FAILED(StartEncoder())) return Fail(E_FAIL);
-                if (sequenceHeader_ != before) {
-                    // The first sample tells downstream the new type (frame rate and
-                    // parameter sets).
-                    CMediaType type;
-                    if (SUCCEEDED(BuildOutputType(&type)) && SUCCEEDED(output_->SetMediaType(&type)))
-                        typeForNextSample_ = true;
-                }
+                const HRESULT hr = RestartEncoder();
+                if (FAILED(hr)) return hr;
             }
         }
     }
@@ -624,6 +597,16 @@ HRESULT CEncoderFilter::Receive(IMediaSample* sample) {
     if (sample->IsSyncPoint() == S_OK) side.flags |= kSideSync;
     if (sample->IsPreroll() == S_OK) side.flags |= kSidePreroll;
     if (sample->IsDiscontinuity() == S_OK) side.flags |= kSideDiscontinuity;
+
+    // Settings committed while streaming, at the first picture of a GOP.
+    if (pendingChange_ && coded_ > 1 && (coded_ - 1) % uint32_t(std::max(running_[kParGopLength], 1)) == 0) {
+        pendingChange_ = false;
+        HRESULT hr = Drain();
+        if (hr != S_OK) return hr;
+        std::copy(std::begin(pending_.params), std::end(pending_.params), running_.params);
+        hr = RestartEncoder();
+        if (FAILED(hr)) return hr;
+    }
 
     InputPicture input;
     input.base = picture;
@@ -693,7 +676,7 @@ HRESULT CEncoderFilter::DeliverChunk(const uint8_t* data, size_t length, const F
         out->SetPreroll((side.flags & kSidePreroll) != 0);
         out->SetDiscontinuity(first && (side.flags & kSideDiscontinuity) != 0);
         if (typeForNextSample_) {
-            out->SetMediaType(const_cast<CMediaType*>(&output_->CurrentMediaType()));
+            out->SetMediaType(&sampleType_);
             typeForNextSample_ = false;
         }
         hr = output_->Deliver(out);

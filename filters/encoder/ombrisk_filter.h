@@ -50,11 +50,6 @@ enum FrameSideFlag : uint32_t {
     kSideStopValid = 16,
 };
 
-// pic_struct (ITU-T H.264 Table D-1) of a frame picture from the sample's duration d, the
-// source frame duration, and its field flags when the input is interlaced.
-int ComputePicStruct(bool timeValid, bool fixedRate, int64_t duration, int64_t source, bool interlaced,
-                     uint32_t typeSpecificFlags);
-
 class CEncoderConfig final : public kestrune::CKestruneConfig<kestrune::EncoderBuild, EncoderSettings> {
 public:
     CEncoderConfig(CEncoderFilter* filter, IUnknown* owner, EncoderSettings* record);
@@ -88,7 +83,6 @@ public:
     HRESULT STDMETHODCALLTYPE GetFrameRate(ULONG* rate100) override;
     HRESULT STDMETHODCALLTYPE GetCodedLevel(ULONG* level) override;
 
-    CBasePin* GetPin(int n) override;
     HRESULT CheckInputType(const CMediaType* input) override;
     HRESULT CheckTransform(const CMediaType* input, const CMediaType* output) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
@@ -115,6 +109,7 @@ private:
     explicit CEncoderFilter(IUnknown* outer);
     ~CEncoderFilter() override;
     HRESULT InitializeFilter();
+    CTransformInputPin* NewInputPin(HRESULT* hr) override;
     CTransformOutputPin* NewOutputPin(HRESULT* hr) override;
 
     EncoderSettings SettingsCopy() const;
@@ -125,6 +120,9 @@ private:
     HRESULT ApplyToBlock(const EncoderSettings& settings);
     // Creates the facade on the block and reads its sequence header; under the encode lock.
     HRESULT StartEncoder();
+    // Streaming thread: a new encoder on the running record (a new IDR period); the next
+    // sample carries the output type when the parameter sets changed.
+    HRESULT RestartEncoder();
 
     // Streaming thread, under the encode lock.
     HRESULT EncodeReady();
@@ -147,7 +145,9 @@ private:
     // Streaming state, under encodeLock_.
     mutable CCritSec encodeLock_;
     EncoderBlock block_;
-    EncoderSettings running_;  // the record the running encoder started with
+    EncoderSettings running_;  // the record the running encoder codes with
+    EncoderSettings pending_;  // committed while streaming, for the next GOP
+    bool pendingChange_ = false;
     StreamRates rates_;
     std::unique_ptr<COmbriskoder> encoder_;
     std::vector<uint8_t> picture_;
@@ -155,7 +155,8 @@ private:
     uint32_t received_ = 0;
     uint32_t coded_ = 0;
     bool rateDetectionDone_ = false;
-    bool typeForNextSample_ = false;  // the next delivered sample carries the output type
+    bool typeForNextSample_ = false;  // the next delivered sample carries sampleType_
+    CMediaType sampleType_;
     std::atomic<int32_t> completed_{0};
     std::atomic<uint32_t> startTick_{0};
     std::atomic<uint32_t> lastTick_{0};

@@ -189,7 +189,9 @@ HRESULT CEncoderPropertyPage::OnActivate() {
     const bool dirty = IsDirty();
     CAutoLock lock(&pageLock_);
     loaded_ = false;
-    LoadValues(false);
+    // A clean page shows the filter's values as they are now; a dirty one keeps the
+    // edits not yet applied (read back into the page copy when it was hidden).
+    if (!dirty) LoadValues(false);
     updating_ = true;
     SetupControls();
     RenewControlState();

@@ -16,6 +16,7 @@
 
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/page_site.h"
+#include "filters/base/tests/property_frame.h"
 #include "filters/base/tests/test_filters.h"
 #include "filters/decoder/decoder_settings.h"
 #include "filters/decoder/pelldrin_ids.h"
@@ -32,62 +33,10 @@ using namespace pelldrintest;
 
 constexpr REFERENCE_TIME kFrame = 400000;
 
-struct ComSta {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ~ComSta() {
-        if (SUCCEEDED(hr)) CoUninitialize();
-    }
-};
-
-// The visible dialog window of this process (the property frame), or null.
-HWND FindFrame() {
-    struct Search {
-        HWND found = nullptr;
-    } search;
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            wchar_t cls[32] = L"";
-            GetClassNameW(w, cls, 32);
-            if (pid == GetCurrentProcessId() && IsWindowVisible(w) && wcscmp(cls, L"#32770") == 0) {
-                reinterpret_cast<Search*>(p)->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// The visible descendant dialog of `root` that holds control `id`.
-HWND FindPageWith(HWND root, int id) {
-    struct Search {
-        int id;
-        HWND found = nullptr;
-    } search{id};
-    EnumChildWindows(
-        root,
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (IsWindowVisible(w) && GetDlgItem(w, s->id)) {
-                s->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-template <class F>
-HWND WaitFor(F find, DWORD timeoutMs = 20000) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (HWND w = find()) return w;
-        Sleep(50);
-    }
-    return nullptr;
-}
+using comtest::ComSta;
+using comtest::FindFrame;
+using comtest::FindPageWith;
+using comtest::WaitFor;
 
 struct FrameScript {
     std::wstring version;

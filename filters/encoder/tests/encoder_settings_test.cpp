@@ -151,4 +151,30 @@ TEST(EncoderSettings, StreamRates) {
     EXPECT_EQ(RateFromDuration(0), 0);
 }
 
+TEST(EncoderSettings, PicStruct) {
+    constexpr int64_t S = 400000;
+    struct Case {
+        bool timeValid, fixed;
+        int64_t duration;
+        bool interlaced;
+        uint32_t flags;
+        int expected;
+    } cases[] = {
+        {true, false, S, false, 0, 0},                  // a plain frame
+        {true, false, 600000, false, kField1First, 5},  // 1.5 periods, top first
+        {true, false, 600049, false, 0, 6},             // bottom first
+        {true, false, 2 * S, false, 0, 7},              // doubled
+        {true, false, 3 * S, false, 0, 8},              // tripled
+        {true, true, 2 * S, false, 0, 0},               // fixed rate: durations ignored
+        {false, false, 2 * S, false, 0, 0},             // no times
+        {true, false, S, true, kField1First, 3},        // interleaved, top first
+        {true, false, S, true, 0, 4},                   // interleaved, bottom first
+        {true, false, S, true, 1, 0},                   // one field: a frame picture
+        {true, false, S, true, 2 | kField1First, 0},    // likewise
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ComputePicStruct(c.timeValid, c.fixed, c.duration, S, c.interlaced, c.flags), c.expected)
+            << c.duration << " " << c.flags;
+}
+
 }  // namespace

@@ -6,12 +6,16 @@
 #include <olectl.h>
 #include <prsht.h>
 
+#include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "filters/base/tests/com_test_util.h"
 #include "filters/base/tests/page_site.h"
+#include "filters/base/tests/property_frame.h"
 #include "filters/config/kestrune_config.h"
 #include "filters/encoder/ombrisk_ids.h"
 #include "filters/encoder/property_pages.h"
@@ -22,60 +26,10 @@ namespace {
 
 using namespace ombrisk;
 
-struct ComSta {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    ~ComSta() {
-        if (SUCCEEDED(hr)) CoUninitialize();
-    }
-};
-
-HWND FindFrame() {
-    struct Search {
-        HWND found = nullptr;
-    } search;
-    EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            wchar_t cls[32] = L"";
-            GetClassNameW(w, cls, 32);
-            if (pid == GetCurrentProcessId() && IsWindowVisible(w) && wcscmp(cls, L"#32770") == 0) {
-                reinterpret_cast<Search*>(p)->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-HWND FindPageWith(HWND root, int id) {
-    struct Search {
-        int id;
-        HWND found = nullptr;
-    } search{id};
-    EnumChildWindows(
-        root,
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            if (IsWindowVisible(w) && GetDlgItem(w, s->id)) {
-                s->found = w;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-template <class F>
-HWND WaitFor(F find, DWORD timeoutMs = 20000) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        if (HWND w = find()) return w;
-        Sleep(50);
-    }
-    return nullptr;
-}
+using comtest::ComSta;
+using comtest::FindFrame;
+using comtest::FindPageWith;
+using comtest::WaitFor;
 
 struct FrameScript {
     std::wstring version, preview;
@@ -115,6 +69,42 @@ DWORD WINAPI DriveFrame(void* arg) {
     return 0;
 }
 
+// A settings page of the library on its own site, shown in a window of the test.
+class HostedPage {
+public:
+    HostedPage(const CLSID& clsid, IUnknown* object) {
+        if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage,
+                                    reinterpret_cast<void**>(&page_))))
+            return;
+        page_->SetPageSite(&site_);
+        page_->SetObjects(1, &object);
+        parent_ = CreateWindowExW(0, L"STATIC", L"page host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 520, 420,
+                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    }
+    ~HostedPage() {
+        if (parent_) DestroyWindow(parent_);
+        if (!page_) return;
+        page_->SetObjects(0, nullptr);
+        page_->SetPageSite(nullptr);
+        page_->Release();
+    }
+    HostedPage(const HostedPage&) = delete;
+    HostedPage& operator=(const HostedPage&) = delete;
+
+    IPropertyPage* Page() const { return page_; }
+    HRESULT Activate() {
+        RECT rect{0, 0, 500, 400};
+        return page_ ? page_->Activate(parent_, &rect, FALSE) : E_FAIL;
+    }
+    // The page's dialog, found by one of its controls.
+    HWND Dialog(int control) const { return FindPageWith(parent_, control); }
+
+private:
+    IPropertyPage* page_ = nullptr;
+    comtest::RecordingSite site_;
+    HWND parent_ = nullptr;
+};
+
 LONG Value(IKestruneConfig* config, int word) {
     VARIANT v;
     VariantInit(&v);
@@ -127,7 +117,7 @@ TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
     ComSta com;
     ASSERT_TRUE(SUCCEEDED(com.hr));
     comtest::RegistrationLock registration;
-    ombrisktest::SettingsKeyLock settingsLock;
+    ombrisktest::NamedLock settingsLock(ombrisktest::kSettingsKeyLock);
     ASSERT_EQ(comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), false), 0);
     RegDeleteKeyA(HKEY_CURRENT_USER, kEncoderRegistryKey);
     IBaseFilter* filter = nullptr;
@@ -159,28 +149,15 @@ TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
 
     // The Main page on its own site: Baseline, GOP 12, CBR at 1500 kbps, target 29.97.
     auto host = [&](const CLSID& clsid, int mark, auto edit) {
-        IPropertyPage* page = nullptr;
-        ASSERT_EQ(
-            CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPropertyPage, reinterpret_cast<void**>(&page)),
-            S_OK);
-        comtest::RecordingSite site;
-        ASSERT_EQ(page->SetPageSite(&site), S_OK);
-        ASSERT_EQ(page->SetObjects(1, &object), S_OK);
-        HWND parent = CreateWindowExW(0, L"STATIC", L"page host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 520, 420,
-                                      nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
-        RECT rect{0, 0, 500, 400};
-        ASSERT_EQ(page->Activate(parent, &rect, FALSE), S_OK);
-        HWND dialog = FindPageWith(parent, mark);
+        HostedPage hosted(clsid, object);
+        ASSERT_EQ(hosted.Activate(), S_OK);
+        HWND dialog = hosted.Dialog(mark);
         ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(page->IsPageDirty(), S_FALSE);
+        EXPECT_EQ(hosted.Page()->IsPageDirty(), S_FALSE);
         edit(dialog);
-        EXPECT_EQ(page->IsPageDirty(), S_OK);
-        EXPECT_EQ(page->Apply(), S_OK);
-        EXPECT_EQ(page->Deactivate(), S_OK);
-        DestroyWindow(parent);
-        page->SetObjects(0, nullptr);
-        page->SetPageSite(nullptr);
-        page->Release();
+        EXPECT_EQ(hosted.Page()->IsPageDirty(), S_OK);
+        EXPECT_EQ(hosted.Page()->Apply(), S_OK);
+        EXPECT_EQ(hosted.Page()->Deactivate(), S_OK);
     };
     auto choose = [](HWND dialog, int id, int entry) {
         HWND combo = GetDlgItem(dialog, id);
@@ -223,6 +200,77 @@ TEST(OmbriskGui, PropertyPagesShowAndEditTheSettings) {
     EXPECT_EQ(Value(config, kParRangeX), 32);
     EXPECT_EQ(Value(config, kParRangeY), 32);
     EXPECT_EQ(Value(config, kParSubpelDepth), 1);
+
+    // An edit not yet applied survives hiding and showing the page again.
+    {
+        {
+            HostedPage hosted(CLSID_EncoderMainPage, object);
+            ASSERT_EQ(hosted.Activate(), S_OK);
+            SetDlgItemTextW(hosted.Dialog(kGopPreview), kGopEdit, L"20");
+            EXPECT_EQ(hosted.Page()->Deactivate(), S_OK);
+            ASSERT_EQ(hosted.Activate(), S_OK);
+            EXPECT_EQ(GetDlgItemInt(hosted.Dialog(kGopPreview), kGopEdit, nullptr, FALSE), 20u);
+            EXPECT_EQ(hosted.Page()->IsPageDirty(), S_OK);
+            EXPECT_EQ(hosted.Page()->Apply(), S_OK);
+            EXPECT_EQ(hosted.Page()->Deactivate(), S_OK);
+        }
+        EXPECT_EQ(Value(config, kParGopLength), 20);
+        VARIANT gop;
+        VariantInit(&gop);
+        V_VT(&gop) = VT_INT;
+        V_INT(&gop) = 12;
+        ASSERT_EQ(config->SetValue(KeyOfWord(kParGopLength), &gop), S_OK);
+        ASSERT_EQ(config->Commit(nullptr), S_OK);
+    }
+
+    // The edits reach the encoder: a run at 29.97 frames/s codes Baseline with an I
+    // picture every 12.
+    {
+        using namespace ombrisktest;
+        const FormatCase c{&MEDIASUBTYPE_YV12, InputFormat::yv12, 64, 48};
+        const std::vector<uint8_t> yuv = ClipYuv(64, 48, 8);
+        testfilters::SourceConfig sourceConfig;
+        sourceConfig.type = SourceType(c, 333667);
+        sourceConfig.samples = SourceSamples(c, yuv, 14, 333667);
+        auto* source = testfilters::CTestPushSource::Create(std::move(sourceConfig));
+        auto* sink = testfilters::CTestSink::Create({});
+        IGraphBuilder* graph = nullptr;
+        ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                   reinterpret_cast<void**>(&graph)),
+                  S_OK);
+        ASSERT_EQ(graph->AddFilter(source, L"source"), S_OK);
+        ASSERT_EQ(graph->AddFilter(filter, L"encoder"), S_OK);
+        ASSERT_EQ(graph->AddFilter(sink, L"sink"), S_OK);
+        for (auto [from, to] : {std::pair<IBaseFilter*, IBaseFilter*>{source, filter}, {filter, sink}}) {
+            IPin* out = comtest::FindPinByDirection(from, PINDIR_OUTPUT);
+            IPin* in = comtest::FindPinByDirection(to, PINDIR_INPUT);
+            EXPECT_EQ(graph->ConnectDirect(out, in, nullptr), S_OK);
+            out->Release();
+            in->Release();
+        }
+        IMediaControl* control = nullptr;
+        ASSERT_EQ(graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control)), S_OK);
+        ASSERT_TRUE(SUCCEEDED(control->Run()));
+        EXPECT_TRUE(sink->WaitEndOfStream(60000));
+        EXPECT_EQ(control->Stop(), S_OK);
+        control->Release();
+        std::vector<uint8_t> stream;
+        for (const testfilters::SampleSpec& sample : sink->Samples())
+            stream.insert(stream.end(), sample.bytes.begin(), sample.bytes.end());
+        graph->Release();
+        source->Release();
+        sink->Release();
+        const std::string name = testsupport::UniqueName("ombrisk_pages") + ".264";
+        {
+            std::ofstream out(testsupport::FixturePath(name), std::ios::binary);
+            out.write(reinterpret_cast<const char*>(stream.data()), std::streamsize(stream.size()));
+        }
+        EXPECT_EQ(ShellOutput("ffprobe -v error -show_entries stream=profile -of csv=p=0 '" + name + "'"),
+                  "Baseline\n");
+        const std::string frames =
+            ShellOutput("ffprobe -v error -show_entries frame=pict_type -of csv=p=0 '" + name + "' | tr -d '\\n'");
+        EXPECT_EQ(frames, "IPPPPPPPPPPPIP");
+    }
 
     EXPECT_EQ(config->ResetToDefaults(), S_OK);
     config->Release();

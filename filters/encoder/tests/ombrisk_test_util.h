@@ -12,31 +12,60 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "filters/base/media_type.h"
 #include "filters/base/tests/test_filters.h"
 #include "filters/encoder/core/ombriskoder.h"
 #include "filters/encoder/encoder_settings.h"
 #include "filters/encoder/input_convert.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
 
 namespace ombrisktest {
 
-// Tests that touch the encoder's registry key hold this mutex, so that parallel test
-// processes do not change the stored settings under each other.
-class SettingsKeyLock {
+// A machine-wide mutex held for a scope (bounded wait). Tests that touch the encoder's
+// settings key hold kSettingsKeyLock, so that parallel test processes do not change the
+// stored settings under each other; tests that use the multiplexer hold its registration
+// lock, under which its own tests register and remove it.
+inline constexpr wchar_t kSettingsKeyLock[] = L"CaptureSuite.ombrisk.settings";
+inline constexpr wchar_t kVarrowRegistrationLock[] = L"CaptureSuite.varrow.registration";
+class NamedLock {
 public:
-    SettingsKeyLock() : mutex_(CreateMutexW(nullptr, FALSE, L"CaptureSuite.ombrisk.settings")) {
-        WaitForSingleObject(mutex_, 300000);
+    explicit NamedLock(const wchar_t* name) : mutex_(CreateMutexW(nullptr, FALSE, name)) {
+        held_ = mutex_ && WaitForSingleObject(mutex_, 600000) != WAIT_TIMEOUT;
     }
-    ~SettingsKeyLock() {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
+    ~NamedLock() {
+        if (held_) ReleaseMutex(mutex_);
+        if (mutex_) CloseHandle(mutex_);
     }
-    SettingsKeyLock(const SettingsKeyLock&) = delete;
-    SettingsKeyLock& operator=(const SettingsKeyLock&) = delete;
+    NamedLock(const NamedLock&) = delete;
+    NamedLock& operator=(const NamedLock&) = delete;
+    bool Held() const { return held_; }
 
 private:
     HANDLE mutex_;
+    bool held_ = false;
 };
+
+// yuv420p pictures of testsrc2 at w x h (scaled, since the source makes even sizes only).
+inline std::vector<uint8_t> ClipYuv(int w, int h, int frames) {
+    std::string yuv;
+    const std::string size = std::to_string(w + (w & 1)) + "x" + std::to_string(h + (h & 1));
+    EXPECT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -v error -y -f lavfi -i testsrc2=size=" + size + ":rate=25 -frames:v " + std::to_string(frames) +
+            " -vf scale=" + std::to_string(w) + ":" + std::to_string(h) + " -pix_fmt yuv420p -f rawvideo {out}",
+        "yuv", &yuv));
+    return testsupport::ReadFileBytes(yuv);
+}
+
+// Runs `script` in the fixture folder and returns what it printed on standard output
+// and error together.
+inline std::string ShellOutput(const std::string& script) {
+    const std::string log = testsupport::UniqueName("shell") + ".log";
+    testsupport::RunShell(script, log);
+    return testsupport::ReadFixtureFile(log);
+}
 
 struct FormatCase {
     const GUID* subtype;
@@ -99,6 +128,24 @@ inline std::vector<uint8_t> SourcePicture(const uint8_t* yuv, const FormatCase& 
             return s;
         }
     }
+}
+
+// `count` samples of a case from a yuv420p clip (its pictures repeated in turn), each
+// lasting `duration` from 0 on, the first a discontinuity.
+inline std::vector<testfilters::SampleSpec> SourceSamples(const FormatCase& c, const std::vector<uint8_t>& yuv,
+                                                          int count, REFERENCE_TIME duration) {
+    const size_t bytes = size_t(c.width) * c.height + 2 * size_t((c.width + 1) / 2) * size_t((c.height + 1) / 2);
+    const size_t clipPictures = yuv.size() / bytes;
+    std::vector<testfilters::SampleSpec> samples;
+    for (int i = 0; i < count && clipPictures > 0; ++i) {
+        testfilters::SampleSpec s;
+        s.bytes = SourcePicture(yuv.data() + bytes * (size_t(i) % clipPictures), c);
+        s.start = i * duration;
+        s.stop = s.start + duration;
+        s.discontinuity = i == 0;
+        samples.push_back(std::move(s));
+    }
+    return samples;
 }
 
 // The input type of a case: an uncompressed video type with the case's header kind,
