@@ -187,7 +187,9 @@ public:
         LONGLONG start = from, stop = to;
         const HRESULT hr =
             seeking_->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning);
-        if (FAILED(hr)) return hr;
+        // A graph that cannot seek (H.264 in a program stream) plays the whole clip from its
+        // start on every run: that range is granted, no other.
+        if (FAILED(hr) && !(from == 0 && to == clipEnd_)) return hr;
         rangeStart_ = from;
         rangeEnd_ = to;
         // A stopped graph shows the picture at the new start.

@@ -390,6 +390,9 @@ TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
     ASSERT_GT(frames, 0);
     EXPECT_NEAR(double(duration), frames * 1e7 / clip.frameRate, 1e7 / clip.frameRate);
     ASSERT_EQ(player->ShowVideo(TRUE), S_OK);
+    // The graph cannot seek: the whole clip is the one range it plays.
+    EXPECT_TRUE(FAILED(player->SetPlayRange(LONGLONG(0.5e7), duration)));
+    EXPECT_EQ(player->SetPlayRange(0, duration), S_OK);
     ASSERT_EQ(player->SetRate(1.0f), S_OK);
     EXPECT_EQ(owner.WaitNotice({0x800B, 0x80C8, 0x80CF, 0x80D0, 0x80D1, 0x80D2, 0x80D3}, 10000), 0x80C8u);
     // The window shows the clip's last frame.
