@@ -83,14 +83,15 @@ std::string Field(const char* field, size_t bytes) {
     return std::string(field, strnlen(field, bytes));
 }
 
-// "name.avi" -> "name-002.avi" (the batch's segment files).
-std::string Numbered(const std::string& path, size_t index) {
+// "name.avi" -> "name-002.avi" (the batch's segment files); a name without an extension
+// takes `extension`.
+std::string Numbered(const std::string& path, size_t index, const char* extension = ".avi") {
     const size_t slash = path.find_last_of("\\/");
     const size_t dot = path.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     char suffix[16];
     snprintf(suffix, sizeof suffix, "-%03u", unsigned(index + 1));
-    return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix + ".avi";
+    return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix + extension;
 }
 
 // The 32-byte quick-scan sample.
@@ -518,7 +519,7 @@ private:
         return hr;
     }
     HRESULT SeekTo(const dv::Timecode& target);
-    void RunBatch(std::vector<BatchSegment> segments);
+    void RunBatch(std::vector<BatchSegment> segments, bool encode);
 
     // ---- recording ----
     struct Recording {
@@ -549,6 +550,7 @@ private:
         uint32_t frames = 0;
         double rate = 25;
         bool nonRealtime = false;  // option bit 2: the application shows it as encoding after capture
+        UINT_PTR noticeOnly = 0;   // not an encoding: this notice, in turn after the encodings before it
     };
     void QueueEncode(EncodeJob job) {
         {
@@ -930,6 +932,10 @@ void CSystemLayerDV::EncodeLoop() {
 // Encodes one recording. The clip reported is the encoded file, or, when the encoding
 // fails or is given up, the DV recording itself (after WM_DV_ERROR with the reason).
 void CSystemLayerDV::RunEncode(const EncodeJob& job) {
+    if (job.noticeOnly) {
+        Notice(job.noticeOnly, 0);
+        return;
+    }
     encodeDone_ = 0;
     encodeTotal_ = job.frames;
     if (job.nonRealtime) Notice(engines::WM_NON_REALTIME_ENCODE, 0, job.output);
@@ -1116,22 +1122,36 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::AddBatchSegment(const BYTE* record) {
 }
 
 HRESULT STDMETHODCALLTYPE CSystemLayerDV::StartBatchCapture() {
+    bool encode = false;
+    {
+        std::lock_guard<std::mutex> hold(recordLock_);
+        if (segments_.empty()) return E_INVALIDARG;
+        encode = params_.encoderType == engines::kEncoderH264;
+    }
+    IAMExtTransport* transport = Transport();
+    if (!transport) return VFW_E_NOT_CONNECTED;
+    transport->Release();
+    // Without the encoder or the multiplexer nothing is recorded (the segments stay).
+    if (encode) {
+        const HRESULT hr = engines::CheckH264EncodingAvailable();
+        if (FAILED(hr)) return hr;
+    }
     std::vector<BatchSegment> segments;
     {
         std::lock_guard<std::mutex> hold(recordLock_);
         segments.swap(segments_);
     }
     if (segments.empty()) return E_INVALIDARG;
-    IAMExtTransport* transport = Transport();
-    if (!transport) return VFW_E_NOT_CONNECTED;
-    transport->Release();
-    return StartWorker([this, segments = std::move(segments)]() mutable { RunBatch(std::move(segments)); });
+    return StartWorker(
+        [this, segments = std::move(segments), encode]() mutable { RunBatch(std::move(segments), encode); });
 }
 
 // Each segment: seek to its in point less the seek offset, play, record the frames whose
 // time codes lie within [in, out], stop. The end of the batch is noticed as finished when
-// every segment was captured, else as ended.
-void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments) {
+// every segment was captured, else as ended. With `encode` (the H.264 type) each segment is
+// recorded as DV and encoded afterwards into a file of its own, like a single recording;
+// the end of the batch is then noticed after the last segment's encoding.
+void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
     bool complete = true;
     for (size_t i = 0; i < segments.size() && complete; ++i) {
         const BatchSegment& s = segments[i];
@@ -1146,7 +1166,12 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments) {
             complete = false;
             break;
         }
-        hr = BeginRecording(Numbered(s.captureFile, i), true, s.in, out);
+        if (encode) {
+            const std::string clip = Numbered(s.captureFile, i, ".mpg");
+            hr = BeginRecording(clip + ".capture.avi", true, s.in, out, clip);
+        } else {
+            hr = BeginRecording(Numbered(s.captureFile, i), true, s.in, out);
+        }
         if (SUCCEEDED(hr)) hr = SetMode(ED_MODE_PLAY);
         if (FAILED(hr)) {
             EndRecording(true);
@@ -1171,7 +1196,14 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments) {
         SetMode(ED_MODE_STOP);
         if (cancel_) complete = false;
     }
-    Notice(complete ? engines::kBatchFinished : engines::kBatchEnded, 0);
+    const UINT_PTR end = complete ? engines::kBatchFinished : engines::kBatchEnded;
+    if (encode) {
+        EncodeJob last;
+        last.noticeOnly = end;
+        QueueEncode(std::move(last));
+    } else {
+        Notice(end, 0);
+    }
 }
 
 const FactoryTemplate kTemplates[] = {

@@ -326,6 +326,59 @@ TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
     EXPECT_EQ(testsupport::ReadFixtureFile(log), "");
 }
 
+// A batch of the H.264 type encodes every segment into a file of its own, and the batch
+// ends after the last of them.
+TEST_F(DvEngine, AnH264BatchEncodesEachSegmentIntoItsOwnFile) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    ASSERT_EQ(Open(), S_OK);
+    const std::string stem = testsupport::FixturePath(testsupport::UniqueName("h264batch")), base = stem + ".mpg";
+    engines::CaptureParams params = Params(base);
+    params.encoderType = engines::kEncoderH264;
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    const float offset = 1.0f;
+    ASSERT_EQ(dv_->SetSeekOffset(&offset), S_OK);
+    const dv::Timecode spans[2][2] = {{{0, 1, 1, 0}, {0, 1, 1, 24}}, {{0, 1, 7, 5}, {0, 1, 8, 4}}};
+    for (const auto& span : spans) {
+        std::vector<BYTE> record(engines::kSegmentRecordBytes, 0);
+        memcpy(&record[8], &span[0], 4);
+        memcpy(&record[40], &span[1], 4);
+        strncpy(reinterpret_cast<char*>(&record[engines::kSegmentHeaderBytes + 4]), base.c_str(),
+                engines::kCaptureTextBytes - 1);
+        ASSERT_EQ(dv_->AddBatchSegment(record.data()), S_OK);
+    }
+    comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), true);
+    EXPECT_EQ(dv_->StartBatchCapture(), REGDB_E_CLASSNOTREG);  // nothing recorded, the segments kept
+    Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    ASSERT_EQ(dv_->StartBatchCapture(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::kBatchFinished, 1, 120000));
+    std::vector<std::string> files;
+    bool endedLast = false;
+    for (const Notice& n : Notices()) {
+        if (n.code == engines::WM_DV_ERROR) ADD_FAILURE() << std::hex << n.param;
+        if (n.code == engines::WM_REC_FINISH) files.push_back(PathOf(n));
+        endedLast = n.code == engines::kBatchFinished;
+    }
+    EXPECT_TRUE(endedLast);  // after every segment's file
+    ASSERT_EQ(files.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(files[i]);
+        char suffix[16];
+        snprintf(suffix, sizeof suffix, "-%03u.mpg", unsigned(i + 1));
+        EXPECT_EQ(files[i], stem + suffix);
+        EXPECT_EQ(GetFileAttributesA((files[i] + ".capture.avi").c_str()), INVALID_FILE_ATTRIBUTES);
+        std::string probed;
+        ASSERT_TRUE(testsupport::Ffprobe(
+            files[i], "-select_streams v:0 -count_frames -show_entries stream=codec_name,nb_read_frames -of csv=p=0",
+            &probed));
+        const auto rows = testsupport::CsvRows(probed);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows[0], (std::vector<std::string>{"h264", "25"}));
+    }
+}
+
 TEST_F(DvEngine, TheSizeLimitEndsTheFileBeforeItIsReached) {
     ASSERT_EQ(Open(), S_OK);
     const std::string out = Scratch("size");
