@@ -549,6 +549,7 @@ private:
         std::string output;
         uint32_t frames = 0;
         double rate = 25;
+        uint64_t byteLimit = 0;    // the size limit, on the encoded file too (0: none)
         bool nonRealtime = false;  // option bit 2: the application shows it as encoding after capture
         UINT_PTR noticeOnly = 0;   // not an encoding: this notice, in turn after the encodings before it
     };
@@ -904,7 +905,7 @@ bool CSystemLayerDV::EndRecordingLocked(bool notify) {
     if (notify) {
         if (written && frames > 0 && !done->encodeTo.empty())
             QueueEncode({done->path, done->encodeTo, frames, system_.load() == dv::System::kPal ? 25.0 : 30000.0 / 1001,
-                         (options_ & 4) != 0});
+                         done->byteLimit, (options_ & 4) != 0});
         else if (written && frames > 0)
             Notice(engines::WM_REC_FINISH, 0, done->path);
         else
@@ -939,9 +940,10 @@ void CSystemLayerDV::RunEncode(const EncodeJob& job) {
     encodeDone_ = 0;
     encodeTotal_ = job.frames;
     if (job.nonRealtime) Notice(engines::WM_NON_REALTIME_ENCODE, 0, job.output);
-    const HRESULT hr = encodeCancel_ ? E_ABORT
-                                     : engines::EncodeDvToH264(Widen(job.recording), Widen(job.output), job.rate,
-                                                               encodeCancel_, &encodeDone_, kEncodeStallMs);
+    const HRESULT hr = encodeCancel_
+                           ? E_ABORT
+                           : engines::EncodeDvToH264(Widen(job.recording), Widen(job.output), job.rate, encodeCancel_,
+                                                     &encodeDone_, kEncodeStallMs, job.byteLimit);
     const UINT_PTR finished = job.nonRealtime ? engines::WM_NON_REALTIME_REC_FINISH : engines::WM_REC_FINISH;
     if (SUCCEEDED(hr)) {
         encodeDone_ = job.frames;

@@ -26,7 +26,7 @@ class CStreamSinkPin;
 // Writes the multiplexer's byte stream, sample after sample, into a file.
 class CStreamSink final : public CBaseFilter, public IAMFilterMiscFlags {
 public:
-    static CStreamSink* Create(HANDLE file);
+    static CStreamSink* Create(HANDLE file, uint64_t byteLimit);
 
     FILTERBASE_DECLARE_IUNKNOWN
     HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** out) override {
@@ -46,11 +46,16 @@ public:
 
 private:
     friend class CStreamSinkPin;
-    explicit CStreamSink(HANDLE file);
+    CStreamSink(HANDLE file, uint64_t byteLimit);
     ~CStreamSink() override;
 
     // Streaming thread.
     void Write(const BYTE* data, long bytes, bool timed, LONGLONG start) {
+        if (byteLimit_ && written_ + uint64_t(bytes) > byteLimit_) {
+            failure_ = HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+            ended_.Set();
+            return;
+        }
         DWORD put = 0;
         if (!WriteFile(file_, data, DWORD(bytes), &put, nullptr) || put != DWORD(bytes)) {
             failure_ = HRESULT_FROM_WIN32(GetLastError() ? GetLastError() : ERROR_WRITE_FAULT);
@@ -64,6 +69,7 @@ private:
     CCritSec lock_;
     CStreamSinkPin* pin_ = nullptr;
     HANDLE file_;
+    uint64_t byteLimit_;  // 0: none
     CAmEvent ended_{true};
     std::atomic<HRESULT> failure_{S_OK};
     std::atomic<uint64_t> written_{0};
@@ -106,8 +112,8 @@ private:
     CStreamSink* sink_;
 };
 
-CStreamSink* CStreamSink::Create(HANDLE file) {
-    auto* sink = new (std::nothrow) CStreamSink(file);
+CStreamSink* CStreamSink::Create(HANDLE file, uint64_t byteLimit) {
+    auto* sink = new (std::nothrow) CStreamSink(file, byteLimit);
     if (!sink) return nullptr;
     if (!sink->pin_) {
         delete sink;
@@ -116,8 +122,8 @@ CStreamSink* CStreamSink::Create(HANDLE file) {
     sink->AddRef();
     return sink;
 }
-CStreamSink::CStreamSink(HANDLE file)
-    : CBaseFilter(L"stream file sink", nullptr, &lock_, kStreamSinkClsid), file_(file) {
+CStreamSink::CStreamSink(HANDLE file, uint64_t byteLimit)
+    : CBaseFilter(L"stream file sink", nullptr, &lock_, kStreamSinkClsid), file_(file), byteLimit_(byteLimit) {
     pin_ = new (std::nothrow) CStreamSinkPin(this, &lock_);
 }
 CStreamSink::~CStreamSink() {
@@ -176,7 +182,8 @@ HRESULT CheckH264EncodingAvailable() {
 }
 
 HRESULT EncodeDvToH264(const std::wstring& dvAvi, const std::wstring& output, double frameRate,
-                       const std::atomic<bool>& cancel, std::atomic<uint32_t>* done, DWORD stallMs) {
+                       const std::atomic<bool>& cancel, std::atomic<uint32_t>* done, DWORD stallMs,
+                       uint64_t byteLimit) {
     Held<IGraphBuilder> graph;
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                   reinterpret_cast<void**>(&graph));
@@ -192,7 +199,7 @@ HRESULT EncodeDvToH264(const std::wstring& dvAvi, const std::wstring& output, do
     HANDLE file = CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
     Held<CStreamSink> sink;
-    sink.p = CStreamSink::Create(file);
+    sink.p = CStreamSink::Create(file, byteLimit);
     if (!sink.p) {
         CloseHandle(file);
         return E_OUTOFMEMORY;

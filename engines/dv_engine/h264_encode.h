@@ -19,8 +19,10 @@ HRESULT CheckH264EncodingAvailable();
 // Encodes `dvAvi` into `output` (replaced). `frames` is the recording's frame count and
 // `frameRate` its rate; `done` follows the frames written. Ends with E_ABORT when
 // `cancel` is set, VFW_E_TIMEOUT when the graph makes no progress for `stallMs`. The
-// caller's thread must have COM initialised.
+// caller's thread must have COM initialised. A `byteLimit` other than 0 bounds the
+// encoded file: a stream that would outgrow it ends the encoding with
+// HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), and no file is left.
 HRESULT EncodeDvToH264(const std::wstring& dvAvi, const std::wstring& output, double frameRate,
-                       const std::atomic<bool>& cancel, std::atomic<uint32_t>* done, DWORD stallMs);
+                       const std::atomic<bool>& cancel, std::atomic<uint32_t>* done, DWORD stallMs, uint64_t byteLimit);
 
 }  // namespace engines

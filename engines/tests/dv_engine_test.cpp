@@ -20,6 +20,7 @@
 
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_camcorder/camcorder_ids.h"
+#include "engines/dv_engine/h264_encode.h"
 #include "engines/interfaces.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
@@ -376,6 +377,41 @@ TEST_F(DvEngine, AnH264BatchEncodesEachSegmentIntoItsOwnFile) {
         const auto rows = testsupport::CsvRows(probed);
         ASSERT_FALSE(rows.empty());
         EXPECT_EQ(rows[0], (std::vector<std::string>{"h264", "25"}));
+    }
+}
+
+// The size limit bounds the encoded file as well: an encoding that would outgrow it fails
+// and leaves no file (the engine then hands over the DV recording, itself within the limit).
+TEST_F(DvEngine, TheSizeLimitBoundsTheEncodedFile) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    std::string dvAvi;
+    ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=s=720x576:r=25:d=0.4 -c:v dvvideo -f avi {out}",
+                                          "avi", &dvAvi));
+    const struct {
+        uint64_t limit;
+        HRESULT expected;
+    } cases[] = {{0, S_OK}, {4 * 1024 * 1024, S_OK}, {4000, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("bounded") + ".mpg");
+        const std::atomic<bool> cancel{false};
+        std::atomic<uint32_t> done{0};
+        EXPECT_EQ(engines::EncodeDvToH264(std::wstring(dvAvi.begin(), dvAvi.end()),
+                                          std::wstring(out.begin(), out.end()), 25, cancel, &done, 60000, c.limit),
+                  c.expected);
+        const std::vector<uint8_t> file = testsupport::ReadFileBytes(out);
+        if (SUCCEEDED(c.expected)) {
+            EXPECT_GT(file.size(), 4000u);
+            if (c.limit) {
+                EXPECT_LE(file.size(), c.limit);
+            }
+        } else {
+            EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
+        }
     }
 }
 
