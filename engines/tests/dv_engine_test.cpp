@@ -154,6 +154,15 @@ protected:
         return p;
     }
     std::string Scratch(const char* stem) { return testsupport::FixturePath(testsupport::UniqueName(stem) + ".avi"); }
+    // A batch segment record from `in` to `out` into files named after `captureFile`.
+    HRESULT AddSegment(const dv::Timecode& in, const dv::Timecode& out, const std::string& captureFile) {
+        std::vector<BYTE> record(engines::kSegmentRecordBytes, 0);
+        memcpy(&record[8], &in, 4);
+        memcpy(&record[40], &out, 4);
+        strncpy(reinterpret_cast<char*>(&record[engines::kSegmentHeaderBytes + 4]), captureFile.c_str(),
+                engines::kCaptureTextBytes - 1);
+        return dv_->AddBatchSegment(record.data());
+    }
 
     comtest::ComScope com_;
     Registered deck_{DV_CAMCORDER_DLL};
@@ -341,14 +350,8 @@ TEST_F(DvEngine, AnH264BatchEncodesEachSegmentIntoItsOwnFile) {
     const float offset = 1.0f;
     ASSERT_EQ(dv_->SetSeekOffset(&offset), S_OK);
     const dv::Timecode spans[2][2] = {{{0, 1, 1, 0}, {0, 1, 1, 24}}, {{0, 1, 7, 5}, {0, 1, 8, 4}}};
-    for (const auto& span : spans) {
-        std::vector<BYTE> record(engines::kSegmentRecordBytes, 0);
-        memcpy(&record[8], &span[0], 4);
-        memcpy(&record[40], &span[1], 4);
-        strncpy(reinterpret_cast<char*>(&record[engines::kSegmentHeaderBytes + 4]), base.c_str(),
-                engines::kCaptureTextBytes - 1);
-        ASSERT_EQ(dv_->AddBatchSegment(record.data()), S_OK);
-    }
+    for (const auto& span : spans)
+        ASSERT_EQ(AddSegment(span[0], span[1], base), S_OK);
     comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), true);
     EXPECT_EQ(dv_->StartBatchCapture(), REGDB_E_CLASSNOTREG);  // nothing recorded, the segments kept
     Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
@@ -442,14 +445,8 @@ TEST_F(DvEngine, ABatchOfThreeSegmentsGivesThreeFilesWithTheirTimeCodes) {
         {{0, 1, 7, 10}, {0, 1, 8, 0}},
         {{0, 1, 3, 0}, {0, 1, 4, 12}},  // behind the one before: the deck rewinds
     };
-    for (const auto& span : spans) {
-        std::vector<BYTE> record(engines::kSegmentRecordBytes, 0);
-        memcpy(&record[8], &span[0], 4);
-        memcpy(&record[40], &span[1], 4);
-        strncpy(reinterpret_cast<char*>(&record[engines::kSegmentHeaderBytes + 4]), base.c_str(),
-                engines::kCaptureTextBytes - 1);
-        ASSERT_EQ(dv_->AddBatchSegment(record.data()), S_OK);
-    }
+    for (const auto& span : spans)
+        ASSERT_EQ(AddSegment(span[0], span[1], base), S_OK);
     ASSERT_EQ(dv_->StartBatchCapture(), S_OK);
     ASSERT_TRUE(WaitFor(engines::kBatchFinished, 1, 90000));
     std::vector<std::string> files;
