@@ -59,7 +59,7 @@ bool IsH264ProgramStream(const engines::MediaFacts& facts) {
     return facts.formatClass == profiles::kClassH264;
 }
 engines::PsH264Clip H264Clip(const engines::MediaFacts& facts) {
-    return {facts.width, facts.height, facts.frameRate};
+    return {facts.width, facts.height, facts.frameRate, facts.duration};
 }
 
 // The playback graph of one open clip and the thread that watches its events.
@@ -187,8 +187,8 @@ public:
         LONGLONG start = from, stop = to;
         const HRESULT hr =
             seeking_->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning);
-        // A graph that cannot seek (H.264 in a program stream) plays the whole clip from its
-        // start on every run: that range is granted, no other.
+        // A graph that cannot seek plays the whole clip from its start on every run: that
+        // range is granted, no other.
         if (FAILED(hr) && !(from == 0 && to == clipEnd_)) return hr;
         rangeStart_ = from;
         rangeEnd_ = to;

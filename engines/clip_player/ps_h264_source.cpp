@@ -33,10 +33,101 @@ constexpr size_t kReadBytes = 65536;
 
 class CPsH264Source;
 
-class CVideoPin final : public CBaseOutputPin {
+// Whether a byte-stream payload holds an IDR slice (ITU-T H.264 clause 7.4.1.2: NAL unit
+// type 5) behind a start code.
+bool HoldsIdr(const uint8_t* data, int32_t size) {
+    for (int32_t i = 0; i + 3 < size; ++i)
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (data[i + 3] & 0x1F) == 5) return true;
+    return false;
+}
+
+class CVideoPin final : public CBaseOutputPin, public IMediaSeeking {
 public:
     CVideoPin(CPsH264Source* filter, CCritSec* lock);
     ~CVideoPin() override { StopStreaming(); }
+
+    FILTERBASE_DECLARE_IUNKNOWN
+    HRESULT STDMETHODCALLTYPE NonDelegatingQueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == IID_IMediaSeeking) return GetInterface(static_cast<IMediaSeeking*>(this), out);
+        return CBaseOutputPin::NonDelegatingQueryInterface(iid, out);
+    }
+
+    // IMediaSeeking, in media time only. A new current position restarts the stream at the
+    // last IDR picture at or before it; the pictures before the position carry negative times.
+    HRESULT STDMETHODCALLTYPE GetCapabilities(DWORD* caps) override {
+        if (!caps) return E_POINTER;
+        *caps = kCaps;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CheckCapabilities(DWORD* caps) override {
+        if (!caps) return E_POINTER;
+        const DWORD asked = *caps;
+        *caps &= kCaps;
+        return *caps == asked ? S_OK : (*caps ? S_FALSE : E_FAIL);
+    }
+    HRESULT STDMETHODCALLTYPE IsFormatSupported(const GUID* format) override {
+        if (!format) return E_POINTER;
+        return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE QueryPreferredFormat(GUID* format) override { return GetTimeFormat(format); }
+    HRESULT STDMETHODCALLTYPE GetTimeFormat(GUID* format) override {
+        if (!format) return E_POINTER;
+        *format = TIME_FORMAT_MEDIA_TIME;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE IsUsingTimeFormat(const GUID* format) override {
+        if (!format) return E_POINTER;
+        return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE SetTimeFormat(const GUID* format) override {
+        if (!format) return E_POINTER;
+        return *format == TIME_FORMAT_MEDIA_TIME ? S_OK : E_INVALIDARG;
+    }
+    HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG* duration) override;
+    HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG* stop) override {
+        if (!stop) return E_POINTER;
+        std::lock_guard<std::mutex> hold(seekLock_);
+        *stop = stopAt_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG* current) override {
+        if (!current) return E_POINTER;
+        std::lock_guard<std::mutex> hold(seekLock_);
+        *current = startAt_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG* target, const GUID* targetFormat, LONGLONG source,
+                                                const GUID* sourceFormat) override {
+        if (!target) return E_POINTER;
+        const auto media = [](const GUID* f) { return !f || *f == TIME_FORMAT_MEDIA_TIME; };
+        if (!media(targetFormat) || !media(sourceFormat)) return E_INVALIDARG;
+        *target = source;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                                           DWORD stopFlags) override;
+    HRESULT STDMETHODCALLTYPE GetPositions(LONGLONG* current, LONGLONG* stop) override {
+        std::lock_guard<std::mutex> hold(seekLock_);
+        if (current) *current = startAt_;
+        if (stop) *stop = stopAt_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetAvailable(LONGLONG* earliest, LONGLONG* latest) override {
+        if (earliest) *earliest = 0;
+        return latest ? GetDuration(latest) : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetRate(double rate) override { return rate == 1.0 ? S_OK : E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetRate(double* rate) override {
+        if (!rate) return E_POINTER;
+        *rate = 1.0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPreroll(LONGLONG* preroll) override {
+        if (!preroll) return E_POINTER;
+        *preroll = 0;
+        return S_OK;
+    }
 
     HRESULT CheckMediaType(const CMediaType* type) override;
     HRESULT GetMediaType(int position, CMediaType* type) override;
@@ -58,8 +149,8 @@ private:
             return reinterpret_cast<muxer::MuxStream*>(this);
         }
         bool DeliverPayload(muxer::MuxStream*, const uint8_t* data, int32_t size, std::optional<int64_t> pts,
-                            std::optional<int64_t>) override {
-            return pin_->DeliverPayload(data, size, pts);
+                            std::optional<int64_t> dts) override {
+            return pin_->DeliverPayload(data, size, pts, dts);
         }
 
     private:
@@ -71,26 +162,41 @@ private:
         stop_ = true;
         if (worker_.joinable()) worker_.join();
     }
-    // Streaming thread.
+    static constexpr DWORD kCaps = AM_SEEKING_CanSeekAbsolute | AM_SEEKING_CanSeekForwards |
+                                   AM_SEEKING_CanSeekBackwards | AM_SEEKING_CanGetCurrentPos |
+                                   AM_SEEKING_CanGetStopPos | AM_SEEKING_CanGetDuration;
+    HRESULT StartStreaming();
+    // Streaming thread. One pass over the file; false when it could not be read.
     void Stream();
-    bool DeliverPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts);
+    bool ReadFile(bool* damaged);
+    bool DeliverPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts, std::optional<int64_t> dts);
 
     CPsH264Source* source_;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> active_{false};
     std::thread worker_;
+    std::mutex seekLock_;
+    LONGLONG startAt_ = 0;           // media time the stream starts at
+    LONGLONG stopAt_ = MAXLONGLONG;  // media time it ends at
     // Streaming thread only.
     std::optional<int64_t> origin_;
     bool first_ = true;
+    bool scanning_ = false;  // the pass that finds where to start
+    bool passDone_ = false;  // the current pass needs no more of the file
+    LONGLONG start_ = 0, stopTime_ = MAXLONGLONG;
+    uint64_t ordinal_ = 0;  // payloads seen in this pass
+    uint64_t from_ = 0;     // the first payload delivered
 };
 
 class CPsH264Source final : public CBaseFilter {
 public:
-    CPsH264Source(const wchar_t* path, uint32_t width, uint32_t height, float frameRate)
+    CPsH264Source(const wchar_t* path, uint32_t width, uint32_t height, float frameRate, LONGLONG duration)
         : CBaseFilter(L"program stream H.264 source", nullptr, &lock_, kPsH264SourceClsid),
           path_(path),
           width_(width),
           height_(height),
-          frame_(frameRate > 0 ? static_cast<REFERENCE_TIME>(1e7 / frameRate + 0.5) : 400000) {
+          frame_(frameRate > 0 ? static_cast<REFERENCE_TIME>(1e7 / frameRate + 0.5) : 400000),
+          duration_(duration) {
         pin_ = new (std::nothrow) CVideoPin(this, &lock_);
     }
     ~CPsH264Source() override { delete pin_; }
@@ -103,6 +209,7 @@ public:
     uint32_t Width() const { return width_; }
     uint32_t Height() const { return height_; }
     REFERENCE_TIME FrameDuration() const { return frame_; }
+    LONGLONG Duration() const { return duration_; }
 
 private:
     CCritSec lock_;
@@ -110,6 +217,7 @@ private:
     const std::wstring path_;
     const uint32_t width_, height_;
     const REFERENCE_TIME frame_;
+    const LONGLONG duration_;  // from the probe; 0 when unknown
 };
 
 CVideoPin::CVideoPin(CPsH264Source* filter, CCritSec* lock)
@@ -154,24 +262,29 @@ HRESULT CVideoPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTI
     return got.cbBuffer >= kSampleBytes ? S_OK : E_FAIL;
 }
 
-// Every activation streams the clip from its start.
+// Every activation streams the clip from the current position.
 HRESULT CVideoPin::Active() {
     HRESULT hr = CBaseOutputPin::Active();
     if (FAILED(hr)) return hr;
+    hr = StartStreaming();
+    if (FAILED(hr)) CBaseOutputPin::Inactive();
+    active_ = SUCCEEDED(hr);
+    return hr;
+}
+
+HRESULT CVideoPin::StartStreaming() {
     StopStreaming();
     stop_ = false;
-    origin_.reset();
-    first_ = true;
     try {
         worker_ = std::thread([this] { Stream(); });
     } catch (...) {
-        CBaseOutputPin::Inactive();
         return E_OUTOFMEMORY;
     }
     return S_OK;
 }
 
 HRESULT CVideoPin::Inactive() {
+    active_ = false;
     stop_ = true;
     // Decommitting wakes a delivery waiting for a buffer; the downstream filters are
     // stopped first, so a delivery blocked in them has returned.
@@ -180,35 +293,115 @@ HRESULT CVideoPin::Inactive() {
     return hr;
 }
 
-void CVideoPin::Stream() {
-    std::FILE* file = _wfopen(source_->Path().c_str(), L"rb");
-    if (!file) {
-        source_->NotifyEvent(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0);
-        return;
+HRESULT STDMETHODCALLTYPE CVideoPin::GetDuration(LONGLONG* duration) {
+    if (!duration) return E_POINTER;
+    if (source_->Duration() <= 0) return E_NOTIMPL;
+    *duration = source_->Duration();
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CVideoPin::SetPositions(LONGLONG* current, DWORD currentFlags, LONGLONG* stop,
+                                                  DWORD stopFlags) {
+    const DWORD currentHow = currentFlags & AM_SEEKING_PositioningBitsMask;
+    const DWORD stopHow = stopFlags & AM_SEEKING_PositioningBitsMask;
+    if ((currentHow && !current) || (stopHow && !stop)) return E_POINTER;
+    bool moved = false;
+    {
+        std::lock_guard<std::mutex> hold(seekLock_);
+        LONGLONG start = startAt_, end = stopAt_;
+        if (currentHow == AM_SEEKING_AbsolutePositioning) start = *current;
+        if (currentHow == AM_SEEKING_RelativePositioning) start += *current;
+        if (stopHow == AM_SEEKING_AbsolutePositioning) end = *stop;
+        if (stopHow == AM_SEEKING_RelativePositioning) end += *stop;
+        if (start < 0 || end < start) return E_INVALIDARG;
+        moved = currentHow != AM_SEEKING_NoPositioning;
+        startAt_ = start;
+        stopAt_ = end;
+        if (currentFlags & AM_SEEKING_ReturnTime) *current = start;
+        if (stopFlags & AM_SEEKING_ReturnTime) *stop = end;
     }
-    DeliverNewSegment(0, MAXLONGLONG, 1.0);
+    // A stream running from elsewhere is flushed out of the decoder and renderer, then
+    // restarted at the new position.
+    if (moved && active_) {
+        stop_ = true;
+        DeliverBeginFlush();
+        StopStreaming();
+        DeliverEndFlush();
+        return StartStreaming();
+    }
+    return S_OK;
+}
+
+bool CVideoPin::ReadFile(bool* damaged) {
+    std::FILE* file = _wfopen(source_->Path().c_str(), L"rb");
+    if (!file) return false;
     auto reader = std::make_unique<Reader>(this);
     std::vector<uint8_t> block(kReadBytes);
-    bool failed = false;
-    while (!stop_) {
+    ordinal_ = 0;
+    passDone_ = false;
+    while (!stop_ && !passDone_) {
         const size_t n = std::fread(block.data(), 1, block.size(), file);
         if (n == 0) break;
         // What is left unparsed is at most one packet, so a block always fits behind it.
         if (!reader->Append(block.data(), static_cast<int32_t>(n))) {
-            failed = true;
+            *damaged = true;
             break;
         }
         reader->Parse();
     }
     std::fclose(file);
-    if (stop_) return;
-    reader->Finish();
-    if (failed) source_->NotifyEvent(EC_ERRORABORT, VFW_E_INVALID_FILE_FORMAT, 0);
-    if (!stop_) DeliverEndOfStream();
+    if (!stop_ && !passDone_) reader->Finish();
+    return true;
 }
 
-bool CVideoPin::DeliverPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts) {
-    if (stop_ || size <= 0 || size > kSampleBytes) return false;
+void CVideoPin::Stream() {
+    {
+        std::lock_guard<std::mutex> hold(seekLock_);
+        start_ = startAt_;
+        stopTime_ = stopAt_;
+    }
+    origin_.reset();
+    first_ = true;
+    from_ = 0;
+    bool damaged = false;
+    // A start inside the clip: a first pass finds the last IDR picture at or before it.
+    scanning_ = start_ > 0;
+    if (scanning_ && !ReadFile(&damaged)) {
+        source_->NotifyEvent(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0);
+        return;
+    }
+    scanning_ = false;
+    if (stop_) return;
+    DeliverNewSegment(start_, stopTime_, 1.0);
+    if (!damaged && !ReadFile(&damaged)) {
+        source_->NotifyEvent(EC_ERRORABORT, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), 0);
+        return;
+    }
+    if (stop_) return;
+    if (damaged) source_->NotifyEvent(EC_ERRORABORT, VFW_E_INVALID_FILE_FORMAT, 0);
+    DeliverEndOfStream();
+}
+
+bool CVideoPin::DeliverPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts,
+                               std::optional<int64_t> dts) {
+    if (stop_ || passDone_ || size <= 0 || size > kSampleBytes) return false;
+    const uint64_t ordinal = ordinal_++;
+    if (pts && !origin_) origin_ = *pts;
+    if (scanning_) {
+        if (pts && *pts - *origin_ > start_) {
+            passDone_ = true;
+        } else if (pts && HoldsIdr(data, size)) {
+            from_ = ordinal;
+        }
+        return true;
+    }
+    if (ordinal < from_) return true;
+    // Past the stop position (by decoding time, so that the pictures before it in
+    // presentation order are all delivered) the stream ends.
+    if (pts && origin_ && dts.value_or(*pts) - *origin_ > stopTime_) {
+        passDone_ = true;
+        return false;
+    }
     IMediaSample* sample = nullptr;
     if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0))) return false;
     BYTE* buffer = nullptr;
@@ -217,10 +410,10 @@ bool CVideoPin::DeliverPayload(const uint8_t* data, int32_t size, std::optional<
         memcpy(buffer, data, static_cast<size_t>(size));
         sample->SetActualDataLength(size);
         // A packet with a time stamp begins an access unit (ISO/IEC 13818-1 2.4.3.7): it is
-        // where the decoder may take the time. Times count from the clip's first picture.
+        // where the decoder may take the time. Times count from the clip's first picture,
+        // less the start position.
         if (pts) {
-            if (!origin_) origin_ = *pts;
-            REFERENCE_TIME start = *pts - *origin_, stop = start + source_->FrameDuration();
+            REFERENCE_TIME start = *pts - *origin_ - start_, stop = start + source_->FrameDuration();
             sample->SetTime(&start, &stop);
             sample->SetSyncPoint(TRUE);
         }
@@ -238,7 +431,7 @@ bool CVideoPin::DeliverPayload(const uint8_t* data, int32_t size, std::optional<
 HRESULT CreatePsH264Source(const wchar_t* path, const PsH264Clip& clip, IBaseFilter** filter) {
     if (!path || !filter) return E_POINTER;
     *filter = nullptr;
-    auto* source = new (std::nothrow) CPsH264Source(path, clip.width, clip.height, clip.frameRate);
+    auto* source = new (std::nothrow) CPsH264Source(path, clip.width, clip.height, clip.frameRate, clip.duration);
     if (!source || !source->Made()) {
         delete source;
         return E_OUTOFMEMORY;

@@ -16,7 +16,8 @@ namespace engines {
 struct PsH264Clip {
     uint32_t width = 0;
     uint32_t height = 0;
-    float frameRate = 0;  // frames a second; 0 when the stream does not say
+    float frameRate = 0;   // frames a second; 0 when the stream does not say
+    int64_t duration = 0;  // 100-ns units; 0 when unknown
 };
 
 // A new source over `path`; the caller holds the one reference.

@@ -102,7 +102,7 @@ const Clip kClips[] = {
      "avi", 720, 576, 25},
     // H.264 in a program stream without a stream map: our source and decoder.
     {"ffmpeg -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=sample_rate=48000 -t 2 -c:v libx264 "
-     "-profile:v main -pix_fmt yuv420p -bf 2 -c:a mp2 -f vob {out}",
+     "-profile:v main -pix_fmt yuv420p -bf 2 -g 12 -c:a mp2 -f vob {out}",
      "mpg", 320, 240, 25},
 };
 const Clip& kH264Clip = kClips[3];
@@ -390,9 +390,6 @@ TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
     ASSERT_GT(frames, 0);
     EXPECT_NEAR(double(duration), frames * 1e7 / clip.frameRate, 1e7 / clip.frameRate);
     ASSERT_EQ(player->ShowVideo(TRUE), S_OK);
-    // The graph cannot seek: the whole clip is the one range it plays.
-    EXPECT_TRUE(FAILED(player->SetPlayRange(LONGLONG(0.5e7), duration)));
-    EXPECT_EQ(player->SetPlayRange(0, duration), S_OK);
     ASSERT_EQ(player->SetRate(1.0f), S_OK);
     EXPECT_EQ(owner.WaitNotice({0x800B, 0x80C8, 0x80CF, 0x80D0, 0x80D1, 0x80D2, 0x80D3}, 10000), 0x80C8u);
     // The window shows the clip's last frame.
@@ -400,6 +397,25 @@ TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
     const Picture shown = owner.Screen(clip.width, clip.height);
     SaveBmp(shown, "clip_player_h264_window.bmp");
     EXPECT_GT(Psnr(shown, FfmpegFrame(path, frames - 1, clip.width, clip.height)), 30.0);
+    EXPECT_EQ(player->Stop(), S_OK);
+    // A range inside the clip, beginning between two IDR pictures: the stopped player
+    // shows its first frame, plays to its end and reports the end of a range.
+    const int first = 20, last = 34;
+    ASSERT_EQ(
+        player->SetPlayRange(LONGLONG(first * 1e7 / clip.frameRate), LONGLONG((last + 0.5) * 1e7 / clip.frameRate)),
+        S_OK);
+    owner.WaitNotice({}, 500);
+    const Picture cued = owner.Screen(clip.width, clip.height);
+    const double atFirst = Psnr(cued, FfmpegFrame(path, first, clip.width, clip.height));
+    EXPECT_GT(atFirst, 30.0);
+    EXPECT_GT(atFirst, Psnr(cued, FfmpegFrame(path, 12, clip.width, clip.height)) + 3);  // not the IDR before it
+    ASSERT_EQ(player->SetRate(1.0f), S_OK);
+    EXPECT_EQ(owner.WaitNotice({0x800B, 0x80C8, 0x80CF, 0x80D0, 0x80D1, 0x80D2, 0x80D3}, 10000), 0x800Bu);
+    owner.WaitNotice({}, 300);
+    const Picture ended = owner.Screen(clip.width, clip.height);
+    const double atLast = Psnr(ended, FfmpegFrame(path, last, clip.width, clip.height));
+    EXPECT_GT(atLast, 30.0);
+    EXPECT_GT(atLast, Psnr(ended, FfmpegFrame(path, frames - 1, clip.width, clip.height)) + 3);
     EXPECT_EQ(player->Stop(), S_OK);
     EXPECT_EQ(player->Close(), S_OK);
     EXPECT_EQ(ReleaseInterface(&player), S_OK);
