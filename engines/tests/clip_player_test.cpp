@@ -416,6 +416,16 @@ TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
     const double atLast = Psnr(ended, FfmpegFrame(path, last, clip.width, clip.height));
     EXPECT_GT(atLast, 30.0);
     EXPECT_GT(atLast, Psnr(ended, FfmpegFrame(path, frames - 1, clip.width, clip.height)) + 3);
+    // A new range while playing: the stream restarts there and ends at its end.
+    ASSERT_EQ(player->SetPlayRange(0, duration), S_OK);
+    ASSERT_EQ(player->SetRate(1.0f), S_OK);
+    owner.WaitNotice({}, 200);
+    ASSERT_EQ(
+        player->SetPlayRange(LONGLONG(first * 1e7 / clip.frameRate), LONGLONG((last + 0.5) * 1e7 / clip.frameRate)),
+        S_OK);
+    EXPECT_EQ(owner.WaitNotice({0x800B, 0x80C8, 0x80CF, 0x80D0, 0x80D1, 0x80D2, 0x80D3}, 10000), 0x800Bu);
+    owner.WaitNotice({}, 300);
+    EXPECT_GT(Psnr(owner.Screen(clip.width, clip.height), FfmpegFrame(path, last, clip.width, clip.height)), 30.0);
     EXPECT_EQ(player->Stop(), S_OK);
     EXPECT_EQ(player->Close(), S_OK);
     EXPECT_EQ(ReleaseInterface(&player), S_OK);
