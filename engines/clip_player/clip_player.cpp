@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "engines/clip_player/frame_grabber.h"
+#include "engines/clip_player/ps_h264_source.h"
 #include "engines/clip_info.h"
 #include "engines/interfaces.h"
 #include "engines/player/media_probe.h"
@@ -52,12 +53,22 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
+// H.264 video in a program stream (the only H.264 the probe reports) is read by our own
+// source and decoder: the system's demultiplexers take its video for MPEG video.
+bool IsH264ProgramStream(const engines::MediaFacts& facts) {
+    return facts.formatClass == profiles::kClassH264;
+}
+engines::PsH264Clip H264Clip(const engines::MediaFacts& facts) {
+    return {facts.width, facts.height, facts.frameRate, facts.duration};
+}
+
 // The playback graph of one open clip and the thread that watches its events.
 class Playback {
 public:
     ~Playback() { Close(); }
 
-    HRESULT Open(const std::wstring& path, HWND owner, const RECT& rect, LONGLONG clipEnd) {
+    HRESULT Open(const std::wstring& path, const engines::PsH264Clip* h264, HWND owner, const RECT& rect,
+                 LONGLONG clipEnd) {
         HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                       reinterpret_cast<void**>(&graph_));
         if (SUCCEEDED(hr)) {
@@ -70,7 +81,16 @@ public:
                 graph_->AddFilter(renderer, L"Video Renderer");
                 renderer->Release();
             }
-            hr = graph_->RenderFile(path.c_str(), nullptr);
+            if (h264) {
+                IPin* decoded = nullptr;
+                hr = engines::AddPsH264Decoding(graph_, path.c_str(), *h264, &decoded);
+                if (SUCCEEDED(hr)) {
+                    hr = graph_->Render(decoded);
+                    decoded->Release();
+                }
+            } else {
+                hr = graph_->RenderFile(path.c_str(), nullptr);
+            }
         }
         if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control_));
         if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking_));
@@ -167,7 +187,9 @@ public:
         LONGLONG start = from, stop = to;
         const HRESULT hr =
             seeking_->SetPositions(&start, AM_SEEKING_AbsolutePositioning, &stop, AM_SEEKING_AbsolutePositioning);
-        if (FAILED(hr)) return hr;
+        // A graph that cannot seek plays the whole clip from its start on every run: that
+        // range is granted, no other.
+        if (FAILED(hr) && !(from == 0 && to == clipEnd_)) return hr;
         rangeStart_ = from;
         rangeEnd_ = to;
         // A stopped graph shows the picture at the new start.
@@ -276,7 +298,9 @@ public:
         // no graph.
         if (owner_ && facts.kind != engines::kClipStill) {
             auto playback = std::make_unique<Playback>();
-            const HRESULT hr = playback->Open(Widen(path), owner_, rect_, facts.duration);
+            const engines::PsH264Clip h264 = H264Clip(facts);
+            const HRESULT hr = playback->Open(Widen(path), IsH264ProgramStream(facts) ? &h264 : nullptr, owner_, rect_,
+                                              facts.duration);
             if (FAILED(hr)) {
                 path_.clear();
                 facts_ = {};
@@ -377,14 +401,19 @@ public:
     HRESULT STDMETHODCALLTYPE GetFrameBitmap(HBITMAP* bitmap, LONGLONG position, DWORD mode) override {
         if (!bitmap) return E_POINTER;
         std::wstring path;
+        engines::PsH264Clip h264;
+        bool h264ProgramStream = false;
         {
             std::lock_guard<std::mutex> hold(lock_);
             if (path_.empty()) return E_UNEXPECTED;
             if (facts_.kind == engines::kClipAudio) return VFW_E_CANNOT_CONNECT;
             path = Widen(path_);
+            h264 = H264Clip(facts_);
+            h264ProgramStream = IsH264ProgramStream(facts_);
         }
         engines::GrabbedFrame frame;
-        const HRESULT hr = engines::GrabFrame(path.c_str(), position, kFrameTimeoutMs, &frame);
+        const HRESULT hr =
+            engines::GrabFrame(path.c_str(), position, kFrameTimeoutMs, &frame, h264ProgramStream ? &h264 : nullptr);
         if (FAILED(hr)) return hr;
         HBITMAP made = mode == 2 ? engines::FrameToBitmap(frame, kThumbnailWidth, kThumbnailHeight)
                                  : engines::FrameToBitmap(frame, 0, 0);

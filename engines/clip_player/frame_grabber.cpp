@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "engines/com_held.h"
 #include "engines/player/frame_scale.h"
 #include "filters/base/filter.h"
 #include "filters/base/pins.h"
@@ -203,20 +204,29 @@ void CGrabber::Keep(const BYTE* data, long bytes, const VIDEOINFOHEADER& format,
     have_ = true;
 }
 
-// Releases a COM pointer at the end of its scope.
-template <typename T>
-struct Held {
-    T* p = nullptr;
-    ~Held() {
-        if (p) p->Release();
+// The first output pin of the system's source for `path` that reaches `sink` through the
+// system's splitters and decoders.
+HRESULT ConnectSystemSource(IGraphBuilder* graph, const wchar_t* path, IPin* sink) {
+    Held<IBaseFilter> source;
+    HRESULT hr = graph->AddSourceFilter(path, L"source", &source);
+    if (FAILED(hr)) return hr;
+    Held<IEnumPins> pins;
+    if (FAILED(source->EnumPins(&pins))) return VFW_E_CANNOT_CONNECT;
+    hr = VFW_E_CANNOT_CONNECT;
+    IPin* pin = nullptr;
+    for (int guard = 0; guard < 64 && pins->Next(1, &pin, nullptr) == S_OK; ++guard) {
+        PIN_DIRECTION direction;
+        if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT && FAILED(hr))
+            hr = graph->Connect(pin, sink);
+        pin->Release();
     }
-    T** operator&() { return &p; }
-    T* operator->() const { return p; }
-};
+    return hr;
+}
 
 }  // namespace
 
-HRESULT GrabFrame(const wchar_t* path, LONGLONG position, DWORD timeoutMs, GrabbedFrame* frame) {
+HRESULT GrabFrame(const wchar_t* path, LONGLONG position, DWORD timeoutMs, GrabbedFrame* frame,
+                  const PsH264Clip* h264) {
     if (!path || !frame) return E_POINTER;
     Held<IGraphBuilder> graph;
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -227,23 +237,14 @@ HRESULT GrabFrame(const wchar_t* path, LONGLONG position, DWORD timeoutMs, Grabb
     if (!grabber.p) return E_OUTOFMEMORY;
     hr = graph->AddFilter(grabber.p, L"frame grabber");
     if (FAILED(hr)) return hr;
-    Held<IBaseFilter> source;
-    hr = graph->AddSourceFilter(path, L"source", &source);
-    if (FAILED(hr)) return hr;
-
-    // The first output pin of the source that reaches our sink through the system's
-    // splitters and decoders.
-    hr = VFW_E_CANNOT_CONNECT;
-    {
-        Held<IEnumPins> pins;
-        if (FAILED(source->EnumPins(&pins))) return VFW_E_CANNOT_CONNECT;
-        IPin* pin = nullptr;
-        for (int guard = 0; guard < 64 && pins->Next(1, &pin, nullptr) == S_OK; ++guard) {
-            PIN_DIRECTION direction;
-            if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == PINDIR_OUTPUT && FAILED(hr))
-                hr = graph->Connect(pin, grabber->InputPin());
-            pin->Release();
-        }
+    if (h264) {
+        Held<IPin> decoded;
+        hr = AddPsH264Decoding(graph.p, path, *h264, &decoded);
+        if (FAILED(hr)) return hr;
+        hr = graph->Connect(decoded.p, grabber->InputPin());
+        if (FAILED(hr)) return hr;
+    } else {
+        hr = ConnectSystemSource(graph.p, path, grabber->InputPin());
     }
     if (FAILED(hr)) return hr;
 

@@ -170,37 +170,66 @@ bool DecodeAudio(std::span<const uint8_t> frame, uint32_t* sampleRate, std::vect
 
 std::vector<uint32_t> DcPicture(std::span<const uint8_t> frame, uint32_t* width, uint32_t* height) {
     const auto system = FrameSystem(frame);
-    if (!system || *system != System::kPal) return {};
-    constexpr uint32_t kWidth = 90, kHeight = 72;
-    std::vector<uint32_t> picture(size_t(kWidth) * kHeight);
-    // IEC 61834-2 625/50: 12 rows of 5 superblocks, each 9 x 3 macroblocks of 16 x 16.
-    // Sequence i holds, in each video segment of five blocks, macroblocks of superblocks
-    // (i + 2, 2), (i + 6, 1), (i + 8, 3), (i, 0), (i + 4, 4) (row, column).
+    if (!system) return {};
+    const bool pal = *system == System::kPal;
+    const int rows = pal ? 12 : 10;
+    const uint32_t outWidth = 90, outHeight = pal ? 72 : 60;
+    std::vector<uint32_t> picture(size_t(outWidth) * outHeight);
+    // IEC 61834-2: the picture is rows of 5 superblocks, one row per DIF sequence, each
+    // superblock 27 macroblocks. Sequence i holds, in each video segment of five blocks,
+    // macroblocks of superblocks (i + 2, 2), (i + 6, 1), (i + 8, 3), (i, 0), (i + 4, 4)
+    // (row mod the rows, column). Within a superblock macroblocks run down and up its
+    // macroblock columns in turn.
     constexpr int kRowShift[5] = {2, 6, 8, 0, 4};
     constexpr int kColumn[5] = {2, 1, 3, 0, 4};
     const auto clamp = [](double v) { return uint32_t(std::clamp(std::lround(v), 0L, 255L)); };
-    for (int seq = 0; seq < 12; ++seq)
+    for (int seq = 0; seq < rows; ++seq)
         for (int b = 0; b < kVideoBlocks; ++b) {
             const uint8_t* block = &frame[VideoBlock(size_t(seq), b)];
             const int segment = b / 5, position = b % 5;
-            const int row = (seq + kRowShift[position]) % 12, column = kColumn[position];
-            // Macroblocks run down and up the superblock's columns in turn.
-            const int mbColumn = segment / 3;
-            const int mbRow = mbColumn % 2 == 0 ? segment % 3 : 2 - segment % 3;
-            const uint32_t x = uint32_t(column * 18 + mbColumn * 2), y = uint32_t(row * 6 + mbRow * 2);
+            const int row = (seq + kRowShift[position]) % rows, column = kColumn[position];
+            // Where the macroblock's four luma blocks lie, in eighths of the picture.
+            uint32_t x[4], y[4];
+            if (pal) {
+                // 4:2:0: superblocks of 9 x 3 macroblocks of 16 x 16.
+                const int mbColumn = segment / 3;
+                const int mbRow = mbColumn % 2 == 0 ? segment % 3 : 2 - segment % 3;
+                for (int k = 0; k < 4; ++k) {
+                    x[k] = uint32_t(column * 18 + mbColumn * 2 + k % 2);
+                    y[k] = uint32_t(row * 6 + mbRow * 2 + k / 2);
+                }
+            } else {
+                // 4:1:1: macroblocks of 32 x 8 (four luma blocks side by side), 22.5 of them
+                // across; superblocks are 4.5 macroblock columns of 6 wide, those of odd
+                // columns beginning halfway down their first column. The half column at
+                // the right edge (from x = 704) holds macroblocks of 16 x 16, 2 x 2 blocks.
+                const int k = segment + (column % 2 ? 3 : 0);
+                const int mbColumn = column * 9 / 2 + k / 6;
+                const int mbRow = (k / 6) % 2 == 0 ? k % 6 : 5 - k % 6;
+                for (int n = 0; n < 4; ++n) {
+                    if (mbColumn < 22) {
+                        x[n] = uint32_t(mbColumn * 4 + n);
+                        y[n] = uint32_t(row * 6 + mbRow);
+                    } else {
+                        x[n] = uint32_t(88 + n % 2);
+                        y[n] = uint32_t(row * 6 + mbRow * 2 + n / 2);
+                    }
+                }
+            }
             // A block's mean is DC / 2, luma about 128 (the IDCT's scaling of the DC term).
             const double cr = Dc(block + kCrAt) / 2.0, cb = Dc(block + kCbAt) / 2.0;
             // Studio range (Y 16-235, colour difference 16-240) to full-range RGB.
             for (int k = 0; k < 4; ++k) {
+                if (x[k] >= outWidth || y[k] >= outHeight) continue;
                 const double luma = 1.164383 * (Dc(block + kLumaAt[k]) / 2.0 + 128 - 16);
                 const uint32_t r = clamp(luma + 1.596027 * cr);
                 const uint32_t g = clamp(luma - 0.391762 * cb - 0.812968 * cr);
                 const uint32_t bl = clamp(luma + 2.017232 * cb);
-                picture[size_t(y + k / 2) * kWidth + x + k % 2] = (r << 16) | (g << 8) | bl;
+                picture[size_t(y[k]) * outWidth + x[k]] = (r << 16) | (g << 8) | bl;
             }
         }
-    *width = kWidth;
-    *height = kHeight;
+    *width = outWidth;
+    *height = outHeight;
     return picture;
 }
 

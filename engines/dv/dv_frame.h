@@ -1,6 +1,6 @@
 // Reading DV frames (IEC 61834-2, SMPTE 314M 25 Mbit/s): the system of a frame, its time
 // code from the subcode packs, a coarse signature of its picture for scene detection, and
-// a picture at one eighth of the size from the DC coefficients (625/50 only). Platform-free;
+// a picture at one eighth of the size from the DC coefficients. Platform-free;
 // nothing is read outside the frame's bytes.
 #pragma once
 
@@ -67,9 +67,9 @@ std::optional<std::span<const uint8_t, 5>> AudioSourcePack(std::span<const uint8
 // handled).
 bool DecodeAudio(std::span<const uint8_t> frame, uint32_t* sampleRate, std::vector<int16_t>* pcm);
 
-// The picture at 1/8 size (90 x 72 for 625/50) from the DC coefficients of every 8x8 block,
-// as top-down 0x00RRGGBB (ITU-R BT.601, studio range expanded). Empty for 525/60 frames (their 4:1:1 macroblock
-// layout is not handled) and for a frame of the wrong size.
+// The picture at 1/8 size (90 x 72 for 625/50, 90 x 60 for 525/60) from the DC
+// coefficients of every 8x8 block, as top-down 0x00RRGGBB (ITU-R BT.601, studio range
+// expanded). Empty for a frame of the wrong size.
 std::vector<uint32_t> DcPicture(std::span<const uint8_t> frame, uint32_t* width, uint32_t* height);
 
 }  // namespace dv

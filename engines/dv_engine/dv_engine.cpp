@@ -1,13 +1,15 @@
 // The DV capture engine: finds DV devices in the video-input category, drives the tape
 // through the device's external-transport and time-code interfaces, and records what the
-// device sends into type-1 DV AVI files, with time and size limits, batches of marked
-// segments and a quick scan that reports the tape's scene changes.
+// device sends into DV AVI files, with time and size limits, batches of marked segments
+// and a quick scan that reports the tape's scene changes. Recordings of the H.264 type are
+// recorded as DV and encoded afterwards into H.264 in a transport stream.
 //
 // Threads:
 // - the caller's thread: the interface;
 // - the notice thread (the engine's own): every callback to the application runs on it,
 //   in the order the notices were raised;
 // - one worker at a time for long operations (seek, batch, quick scan);
+// - the encoding thread: encodes finished H.264-type recordings one after another;
 // - the graph's streaming thread: the sink hands every DV frame to the recorder.
 // Waits on the device are bounded: a deck that never reaches a commanded mode ends the
 // wait with VFW_E_TIMEOUT and a WM_DV_ERROR notice.
@@ -32,6 +34,7 @@
 
 #include "engines/dv/dv_avi_writer.h"
 #include "engines/dv/dv_frame.h"
+#include "engines/dv_engine/h264_encode.h"
 #include "engines/interfaces.h"
 #include "filters/base/filter.h"
 #include "filters/base/pins.h"
@@ -46,6 +49,7 @@ constexpr DWORD kSeekLimitMs = 120000;    // a seek across the longest tape at w
 constexpr double kSceneCut = 8.0;         // signature distance of a cut, in DC steps
 constexpr size_t kNameBytes = 128;        // EnumDevice's buffer
 constexpr int64_t kTapeEndIdleMs = 3000;  // no frame for this long while playing: the tape ended
+constexpr DWORD kEncodeStallMs = 60000;   // an encoding that writes nothing for this long has failed
 
 // {A3C5E1F2-7B4D-4E8A-9C6B-1D2E3F4A5B6C}: the engine's sink, for its filter information.
 constexpr CLSID kSinkClsid = {0xA3C5E1F2, 0x7B4D, 0x4E8A, {0x9C, 0x6B, 0x1D, 0x2E, 0x3F, 0x4A, 0x5B, 0x6C}};
@@ -65,19 +69,29 @@ std::string Narrow(const wchar_t* text) {
     return out;
 }
 
+std::wstring Widen(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (n <= 0) return {};
+    std::wstring wide(size_t(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), n);
+    wide.resize(size_t(n - 1));
+    return wide;
+}
+
 // Bounded copy of a NUL-terminated text field of a byte record.
 std::string Field(const char* field, size_t bytes) {
     return std::string(field, strnlen(field, bytes));
 }
 
-// "name.avi" -> "name-002.avi" (the batch's segment files).
-std::string Numbered(const std::string& path, size_t index) {
+// "name.avi" -> "name-002.avi" (the batch's segment files); a name without an extension
+// takes `extension`.
+std::string Numbered(const std::string& path, size_t index, const char* extension = ".avi") {
     const size_t slash = path.find_last_of("\\/");
     const size_t dot = path.find_last_of('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     char suffix[16];
     snprintf(suffix, sizeof suffix, "-%03u", unsigned(index + 1));
-    return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix + ".avi";
+    return hasExtension ? path.substr(0, dot) + suffix + path.substr(dot) : path + suffix + extension;
 }
 
 // The 32-byte quick-scan sample.
@@ -157,15 +171,33 @@ public:
         std::lock_guard<std::mutex> hold(noticeLock_);
         if (noticeThread_.joinable()) return S_FALSE;
         noticeQuit_ = false;
+        {
+            std::lock_guard<std::mutex> jobs(encodeLock_);
+            encodeQuit_ = false;
+        }
+        encodeCancel_ = false;
         try {
             noticeThread_ = std::thread([this] { NoticeLoop(); });
         } catch (...) {
             return E_OUTOFMEMORY;
         }
+        try {
+            encodeThread_ = std::thread([this] { EncodeLoop(); });
+        } catch (...) {
+            // Without it recordings of the H.264 type stay DV (reported so).
+        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Uninitialize() override {
         OpenDevice(nullptr);
+        // An encoding still running is given up; its DV recording is kept and reported.
+        {
+            std::lock_guard<std::mutex> hold(encodeLock_);
+            encodeQuit_ = true;
+        }
+        encodeCancel_ = true;
+        encodeWake_.notify_all();
+        if (encodeThread_.joinable()) encodeThread_.join();
         {
             std::lock_guard<std::mutex> hold(noticeLock_);
             noticeQuit_ = true;
@@ -334,10 +366,12 @@ public:
         seekOffset_ = *seconds;
         return S_OK;
     }
-    // Captures are written as they come (no encoding afterwards): nothing is pending.
+    // The frames of the H.264 encoding running or last run, and its total (0 and 0 before
+    // any: DV is written as it comes).
     HRESULT STDMETHODCALLTYPE GetEncodeProgress(DWORD* done, DWORD* total) override {
         if (!done || !total) return E_POINTER;
-        *done = *total = 0;
+        *total = encodeTotal_.load();
+        *done = std::min<DWORD>(encodeDone_.load(), *total);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetOptions(DWORD options) override {
@@ -485,11 +519,12 @@ private:
         return hr;
     }
     HRESULT SeekTo(const dv::Timecode& target);
-    void RunBatch(std::vector<BatchSegment> segments);
+    void RunBatch(std::vector<BatchSegment> segments, bool encode);
 
     // ---- recording ----
     struct Recording {
         std::string path;
+        std::string encodeTo;  // H.264 type: the output the DV recording is encoded into
         dv::AviWriter writer;
         dv::AviType type = dv::AviType::kType1;  // from the DV settings' file format
         int64_t frameLimit = 0;                  // 0: none
@@ -499,13 +534,34 @@ private:
         bool passedOut = false;
     };
     // Opens a recording (the file itself on the first frame, when the system is known).
-    HRESULT BeginRecording(const std::string& path, bool windowed, const dv::Timecode& in, const dv::Timecode& out);
+    HRESULT BeginRecording(const std::string& path, bool windowed, const dv::Timecode& in, const dv::Timecode& out,
+                           const std::string& encodeTo = {});
     // Finishes the open recording and reports it: WM_REC_FINISH with the path when frames
     // were written, WM_REC_FAILED otherwise. False when none was open.
     bool EndRecording(bool notify);
     bool EndRecordingLocked(bool notify);  // recordLock_ held
     void PreviewLocked(std::span<const uint8_t> frame);
     void QueueScanSample(const dv::Timecode& t, int64_t time, bool start);
+
+    // ---- encoding after capture (the H.264 type) ----
+    struct EncodeJob {
+        std::string recording;  // the DV AVI file
+        std::string output;
+        uint32_t frames = 0;
+        double rate = 25;
+        uint64_t byteLimit = 0;    // the size limit, on the encoded file too (0: none)
+        bool nonRealtime = false;  // option bit 2: the application shows it as encoding after capture
+        UINT_PTR noticeOnly = 0;   // not an encoding: this notice, in turn after the encodings before it
+    };
+    void QueueEncode(EncodeJob job) {
+        {
+            std::lock_guard<std::mutex> hold(encodeLock_);
+            encodeJobs_.push_back(std::move(job));
+        }
+        encodeWake_.notify_one();
+    }
+    void EncodeLoop();
+    void RunEncode(const EncodeJob& job);
 
     struct PendingNotice {
         UINT_PTR code;
@@ -520,6 +576,15 @@ private:
     std::deque<PendingNotice> notices_;
     bool noticeQuit_ = false;
     std::thread noticeThread_;
+
+    std::mutex encodeLock_;
+    std::condition_variable encodeWake_;
+    std::deque<EncodeJob> encodeJobs_;
+    bool encodeQuit_ = false;
+    std::thread encodeThread_;
+    std::atomic<bool> encodeCancel_{false};
+    std::atomic<uint32_t> encodeDone_{0};
+    std::atomic<uint32_t> encodeTotal_{0};
 
     std::mutex workerLock_;
     std::thread worker_;
@@ -783,24 +848,33 @@ HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
 // ---- recording ----
 HRESULT STDMETHODCALLTYPE CSystemLayerDV::StartRecord() {
     std::string path;
+    uint32_t type = 0;
     {
         std::lock_guard<std::mutex> hold(recordLock_);
-        if (params_.encoderType != engines::kEncoderDv) return E_NOTIMPL;  // DV is recorded as it comes
+        type = params_.encoderType;
         path = Field(params_.outputPath, sizeof params_.outputPath);
         if (path.empty()) path = Field(params_.captureFileName, sizeof params_.captureFileName);
     }
+    // DV is recorded as it comes; H.264 is encoded from the DV recording afterwards. The
+    // MPEG kinds need an MPEG video encoder, which the suite does not have.
+    if (type != engines::kEncoderDv && type != engines::kEncoderH264) return E_NOTIMPL;
     if (path.empty()) return E_INVALIDARG;
     {
         std::lock_guard<std::mutex> hold(deviceLock_);
         if (!graph_) return VFW_E_NOT_CONNECTED;
     }
-    return BeginRecording(path, false, {}, {});
+    if (type == engines::kEncoderDv) return BeginRecording(path, false, {}, {});
+    // Without the encoder or the multiplexer nothing is recorded.
+    const HRESULT hr = engines::CheckH264EncodingAvailable();
+    if (FAILED(hr)) return hr;
+    return BeginRecording(path + ".capture.avi", false, {}, {}, path);
 }
 
 HRESULT CSystemLayerDV::BeginRecording(const std::string& path, bool windowed, const dv::Timecode& in,
-                                       const dv::Timecode& out) {
+                                       const dv::Timecode& out, const std::string& encodeTo) {
     auto recording = std::make_unique<Recording>();
     recording->path = path;
+    recording->encodeTo = encodeTo;
     recording->windowed = windowed;
     std::lock_guard<std::mutex> hold(recordLock_);
     if (recording_) return VFW_E_WRONG_STATE;
@@ -809,7 +883,8 @@ HRESULT CSystemLayerDV::BeginRecording(const std::string& path, bool windowed, c
     recording->outFrame = out.ToFrames(fps);
     recording->frameLimit = limitSeconds_ * fps;
     recording->byteLimit = limitBytes_;
-    recording->type = params_.dv.fileFormat == 2 ? dv::AviType::kType2 : dv::AviType::kType1;
+    // The encoder's input is type 2: its video is a stream of its own for the system's splitter.
+    recording->type = params_.dv.fileFormat == 2 || !encodeTo.empty() ? dv::AviType::kType2 : dv::AviType::kType1;
     // The file is made now, so that a path that cannot be written fails here.
     if (!recording->writer.Open(path, system_, recording->type)) return HRESULT_FROM_WIN32(ERROR_CANNOT_MAKE);
     recording_ = std::move(recording);
@@ -828,13 +903,56 @@ bool CSystemLayerDV::EndRecordingLocked(bool notify) {
     const uint32_t frames = done->writer.Frames();
     const bool written = done->writer.Finish();
     if (notify) {
-        if (written && frames > 0)
+        if (written && frames > 0 && !done->encodeTo.empty())
+            QueueEncode({done->path, done->encodeTo, frames, system_.load() == dv::System::kPal ? 25.0 : 30000.0 / 1001,
+                         done->byteLimit, (options_ & 4) != 0});
+        else if (written && frames > 0)
             Notice(engines::WM_REC_FINISH, 0, done->path);
         else
             Notice(engines::WM_REC_FAILED, 0, done->path);
     }
     recordingEnded_.notify_all();
     return true;
+}
+
+void CSystemLayerDV::EncodeLoop() {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    std::unique_lock<std::mutex> hold(encodeLock_);
+    for (;;) {
+        encodeWake_.wait(hold, [this] { return encodeQuit_ || !encodeJobs_.empty(); });
+        if (encodeJobs_.empty()) break;
+        const EncodeJob job = std::move(encodeJobs_.front());
+        encodeJobs_.pop_front();
+        hold.unlock();
+        RunEncode(job);
+        hold.lock();
+    }
+    if (SUCCEEDED(com)) CoUninitialize();
+}
+
+// Encodes one recording. The clip reported is the encoded file, or, when the encoding
+// fails or is given up, the DV recording itself (after WM_DV_ERROR with the reason).
+void CSystemLayerDV::RunEncode(const EncodeJob& job) {
+    if (job.noticeOnly) {
+        Notice(job.noticeOnly, 0);
+        return;
+    }
+    encodeDone_ = 0;
+    encodeTotal_ = job.frames;
+    if (job.nonRealtime) Notice(engines::WM_NON_REALTIME_ENCODE, 0, job.output);
+    const HRESULT hr = encodeCancel_
+                           ? E_ABORT
+                           : engines::EncodeDvToH264(Widen(job.recording), Widen(job.output), job.rate, encodeCancel_,
+                                                     &encodeDone_, kEncodeStallMs, job.byteLimit);
+    const UINT_PTR finished = job.nonRealtime ? engines::WM_NON_REALTIME_REC_FINISH : engines::WM_REC_FINISH;
+    if (SUCCEEDED(hr)) {
+        encodeDone_ = job.frames;
+        DeleteFileA(job.recording.c_str());  // only the encoder's input; a leftover loses nothing
+        Notice(finished, 0, job.output);
+    } else {
+        Notice(engines::WM_DV_ERROR, UINT_PTR(hr));
+        Notice(finished, 0, job.recording);
+    }
 }
 
 void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
@@ -963,7 +1081,7 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::QuickScanMark() {
         if (latest_.empty()) return VFW_E_WRONG_STATE;
         picture = dv::DcPicture(latest_, &width, &height);
     }
-    if (picture.empty()) return E_NOTIMPL;  // 525/60 frames
+    if (picture.empty()) return VFW_E_INVALID_MEDIA_TYPE;  // not a whole DV frame
     const size_t bits = picture.size() * 4;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof(BITMAPINFOHEADER) + bits);
     if (!memory) return E_OUTOFMEMORY;
@@ -1006,22 +1124,36 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::AddBatchSegment(const BYTE* record) {
 }
 
 HRESULT STDMETHODCALLTYPE CSystemLayerDV::StartBatchCapture() {
+    bool encode = false;
+    {
+        std::lock_guard<std::mutex> hold(recordLock_);
+        if (segments_.empty()) return E_INVALIDARG;
+        encode = params_.encoderType == engines::kEncoderH264;
+    }
+    IAMExtTransport* transport = Transport();
+    if (!transport) return VFW_E_NOT_CONNECTED;
+    transport->Release();
+    // Without the encoder or the multiplexer nothing is recorded (the segments stay).
+    if (encode) {
+        const HRESULT hr = engines::CheckH264EncodingAvailable();
+        if (FAILED(hr)) return hr;
+    }
     std::vector<BatchSegment> segments;
     {
         std::lock_guard<std::mutex> hold(recordLock_);
         segments.swap(segments_);
     }
     if (segments.empty()) return E_INVALIDARG;
-    IAMExtTransport* transport = Transport();
-    if (!transport) return VFW_E_NOT_CONNECTED;
-    transport->Release();
-    return StartWorker([this, segments = std::move(segments)]() mutable { RunBatch(std::move(segments)); });
+    return StartWorker(
+        [this, segments = std::move(segments), encode]() mutable { RunBatch(std::move(segments), encode); });
 }
 
 // Each segment: seek to its in point less the seek offset, play, record the frames whose
 // time codes lie within [in, out], stop. The end of the batch is noticed as finished when
-// every segment was captured, else as ended.
-void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments) {
+// every segment was captured, else as ended. With `encode` (the H.264 type) each segment is
+// recorded as DV and encoded afterwards into a file of its own, like a single recording;
+// the end of the batch is then noticed after the last segment's encoding.
+void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
     bool complete = true;
     for (size_t i = 0; i < segments.size() && complete; ++i) {
         const BatchSegment& s = segments[i];
@@ -1036,7 +1168,12 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments) {
             complete = false;
             break;
         }
-        hr = BeginRecording(Numbered(s.captureFile, i), true, s.in, out);
+        if (encode) {
+            const std::string clip = Numbered(s.captureFile, i, ".mpg");
+            hr = BeginRecording(clip + ".capture.avi", true, s.in, out, clip);
+        } else {
+            hr = BeginRecording(Numbered(s.captureFile, i), true, s.in, out);
+        }
         if (SUCCEEDED(hr)) hr = SetMode(ED_MODE_PLAY);
         if (FAILED(hr)) {
             EndRecording(true);
@@ -1061,7 +1198,14 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments) {
         SetMode(ED_MODE_STOP);
         if (cancel_) complete = false;
     }
-    Notice(complete ? engines::kBatchFinished : engines::kBatchEnded, 0);
+    const UINT_PTR end = complete ? engines::kBatchFinished : engines::kBatchEnded;
+    if (encode) {
+        EncodeJob last;
+        last.noticeOnly = end;
+        QueueEncode(std::move(last));
+    } else {
+        Notice(end, 0);
+    }
 }
 
 const FactoryTemplate kTemplates[] = {

@@ -1,13 +1,16 @@
 #include "engines/player/media_probe.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "common/bitstream/emulation_prevention.h"
 #include "common/bitstream/h264_sps.h"
 #include "editor/core/clip_probe.h"
+#include "filters/muxer/core/mux_input_parser.h"
 
 namespace engines {
 namespace {
@@ -174,42 +177,120 @@ bool ReadH264Sps(const std::vector<uint8_t>& head, MediaFacts* facts) {
     return false;
 }
 
-// The smallest and largest presentation time stamp (90 kHz) of MPEG-2 video PES packets
-// (ISO/IEC 13818-1 2.4.3.7) in `bytes`, widened into `low` and `high`. Marker bits are
-// checked, so start codes that payload bytes imitate are passed over.
-void VideoPtsRange(const std::vector<uint8_t>& bytes, int64_t* low, int64_t* high) {
-    for (size_t i = 0; i + 14 <= bytes.size(); ++i) {
-        const uint8_t* p = bytes.data() + i;
-        if (p[0] != 0 || p[1] != 0 || p[2] != 1 || (p[3] & 0xF0) != 0xE0) continue;
-        if ((p[6] & 0xC0) != 0x80 || !(p[7] & 0x80) || p[8] < 5) continue;
-        const uint8_t* t = p + 9;
-        if ((t[0] & 0xE1) != 0x21 && (t[0] & 0xE1) != 0x31) continue;
-        if (!(t[2] & 1) || !(t[4] & 1)) continue;
-        const int64_t pts = (int64_t(t[0] & 0x0E) << 29) | (int64_t(t[1]) << 22) | (int64_t(t[2] >> 1) << 15) |
-                            (int64_t(t[3]) << 7) | (t[4] >> 1);
-        if (*low < 0 || pts < *low) *low = pts;
-        if (pts > *high) *high = pts;
-    }
-}
+// Decode times of the H.264 access units in a stretch of a program stream. A PES time
+// stamp belongs to the first access unit that begins in its packet (ISO/IEC 13818-1
+// 2.4.3.7), and muxers put several small units in one packet, so a unit without a stamp is
+// timed one frame after the unit before it. Units begin where clause 7.4.1.2.3 says: at
+// the first delimiter, SEI or parameter set after a picture's slices, or at a slice with
+// first_mb_in_slice 0 that nothing opened.
+class H264UnitClock final : public muxer::CMuxInputParser {
+public:
+    explicit H264UnitClock(int64_t frame) : frame_(frame) { SetH264VideoWanted(true); }
 
-// H.264 video in an MPEG-2 program stream, which the MPEG scans do not time: the span of
-// the video time stamps in the first and last megabyte, plus one frame.
+    void Read(const std::vector<uint8_t>& bytes) {
+        for (size_t at = 0; at < bytes.size(); at += kPiece) {
+            const size_t n = std::min(kPiece, bytes.size() - at);
+            if (!Append(bytes.data() + at, static_cast<int32_t>(n))) return;
+            Parse();
+        }
+        Finish();
+    }
+
+    std::optional<int64_t> first, last;  // decode times of the first and last unit, 100 ns
+    std::optional<int64_t> lowStamp, highStamp;
+
+protected:
+    muxer::MuxStream* OnNewStream(muxer::StreamType type, const muxer::StreamMediaType&) override {
+        if (type != muxer::StreamType::H264Video || found_) return nullptr;
+        found_ = true;
+        return reinterpret_cast<muxer::MuxStream*>(this);  // only handed back: the one stream read
+    }
+    bool DeliverPayload(muxer::MuxStream*, const uint8_t* data, int32_t size, std::optional<int64_t> pts,
+                        std::optional<int64_t> dts) override {
+        stamp_ = dts ? dts : pts;
+        if (pts) {
+            lowStamp = lowStamp ? std::min(*lowStamp, *pts) : *pts;
+            highStamp = highStamp ? std::max(*highStamp, *pts) : *pts;
+        }
+        for (int32_t i = 0; i < size; ++i)
+            Byte(data[i]);
+        return true;
+    }
+
+private:
+    static constexpr size_t kPiece = 65536;
+    enum class Expect { kStartCode, kNalHeader, kSliceByte };
+
+    void Byte(uint8_t b) {
+        switch (expect_) {
+            case Expect::kNalHeader: {
+                const int type = b & 0x1F;
+                expect_ = Expect::kStartCode;
+                if (type == 1 || type == 5) {
+                    expect_ = Expect::kSliceByte;
+                } else if (type == 6 || type == 7 || type == 8 || type == 9 || (type >= 14 && type <= 18)) {
+                    if (!unitOpen_) UnitBegins();
+                    unitOpen_ = true;
+                }
+                break;
+            }
+            case Expect::kSliceByte:
+                // first_mb_in_slice is ue(v): 0 is the single bit 1.
+                if ((b & 0x80) && !unitOpen_) UnitBegins();
+                unitOpen_ = false;
+                expect_ = Expect::kStartCode;
+                break;
+            case Expect::kStartCode:
+                break;
+        }
+        if (b == 1 && zeros_ >= 2) expect_ = Expect::kNalHeader;
+        zeros_ = b == 0 ? zeros_ + 1 : 0;
+    }
+    void UnitBegins() {
+        if (stamp_) {
+            last = stamp_;
+            stamp_.reset();
+        } else if (last && frame_ > 0) {
+            *last += frame_;
+        } else {
+            return;  // a unit before the first stamp: not timed
+        }
+        if (!first) first = last;
+    }
+
+    const int64_t frame_;
+    bool found_ = false;
+    std::optional<int64_t> stamp_;  // the packet's stamp, until a unit takes it
+    Expect expect_ = Expect::kStartCode;
+    int zeros_ = 0;
+    bool unitOpen_ = false;
+};
+
+// H.264 video in an MPEG-2 program stream, which the MPEG scans do not time: from the
+// first unit's decode time in the first megabyte to the last unit's in the last, plus one
+// frame (a constant frame rate shifts presentation and decode times alike). Without a
+// frame rate, the span of the stamps.
 bool ProbeH264ProgramStream(const std::string& path, const std::vector<uint8_t>& head, MediaFacts* facts) {
     MediaFacts found = *facts;
     if (!ReadH264Sps(head, &found)) return false;
-    int64_t low = -1, high = -1;
-    VideoPtsRange(head, &low, &high);
+    const int64_t frame = found.frameRate > 0 ? static_cast<int64_t>(1e7 / found.frameRate + 0.5) : 0;
     File file(std::fopen(path.c_str(), "rb"));
     if (!file) return false;
     const int64_t tailStart = found.fileBytes > int64_t(kHeaderBytes) ? found.fileBytes - int64_t(kHeaderBytes) : 0;
     if (editor::SeekFile(file.get(), tailStart, SEEK_SET) != tailStart) return false;
-    VideoPtsRange(ReadHead(file.get(), kHeaderBytes), &low, &high);
-    if (low < 0 || high < low) return false;
-    const double frame = found.frameRate > 0 ? 1e7 / found.frameRate : 0;
+    auto start = std::make_unique<H264UnitClock>(frame);
+    start->Read(head);
+    auto end = std::make_unique<H264UnitClock>(frame);
+    end->Read(ReadHead(file.get(), kHeaderBytes));
+    if (frame > 0 && start->first && end->last && *end->last >= *start->first) {
+        found.duration = *end->last - *start->first + frame;
+    } else if (start->lowStamp && end->highStamp && *end->highStamp >= *start->lowStamp) {
+        found.duration = *end->highStamp - *start->lowStamp;
+    } else {
+        return false;
+    }
     found.kind = 1;
     found.formatClass = profiles::kClassH264;
-    // 90 kHz ticks to 100 ns: x 1000 / 9.
-    found.duration = (high - low) * 1000 / 9 + static_cast<int64_t>(frame + 0.5);
     *facts = found;
     return true;
 }

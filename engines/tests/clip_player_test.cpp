@@ -5,6 +5,7 @@
 #include <vfwmsgs.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -99,12 +100,21 @@ const Clip kClips[] = {
     {"ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 3 -c:v dvvideo "
      "-pix_fmt yuv420p -c:a pcm_s16le {out}",
      "avi", 720, 576, 25},
+    // H.264 in a program stream without a stream map: our source and decoder.
+    {"ffmpeg -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=sample_rate=48000 -t 2 -c:v libx264 "
+     "-profile:v main -pix_fmt yuv420p -bf 2 -g 12 -c:a mp2 -f vob {out}",
+     "mpg", 320, 240, 25},
 };
+const Clip& kH264Clip = kClips[3];
 
 TEST(ClipPlayerFrames, StillsAndThumbnailsMatchFfmpegsFrameAtThePosition) {
     comtest::ComScope com;
     Registered server(CLIP_PLAYER_DLL);
     ASSERT_TRUE(server.Ok());
+    comtest::RegistrationLock lock;
+    ASSERT_TRUE(lock.Held());
+    Registered decoder(PELLDRIN_AX);
+    ASSERT_TRUE(decoder.Ok());
     for (const Clip& clip : kClips) {
         SCOPED_TRACE(clip.command);
         std::string path;
@@ -345,6 +355,79 @@ TEST(ClipPlayerPlayback, PlaysIntoTheOwnersWindowAndPostsTheEndOfItsRange) {
     EXPECT_EQ(player->SetPlayRange(LONGLONG(2e7), LONGLONG(1e7)), E_INVALIDARG);
     EXPECT_EQ(player->Close(), S_OK);
     EXPECT_EQ(player->ShowVideo(TRUE), E_UNEXPECTED);
+    EXPECT_EQ(ReleaseInterface(&player), S_OK);
+}
+
+TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
+    comtest::ComScope com;
+    comtest::RegistrationLock lock;
+    ASSERT_TRUE(lock.Held());
+    Registered server(CLIP_PLAYER_DLL);
+    ASSERT_TRUE(server.Ok());
+    const Clip& clip = kH264Clip;
+    std::string path;
+    ASSERT_TRUE(testsupport::MediaFixture(clip.command, clip.extension, &path));
+    OwnerWindow owner(clip.width, clip.height);
+    ASSERT_NE(owner.hwnd, nullptr);
+    IClipPlayer* player = nullptr;
+    ASSERT_EQ(CreateClipPlayer(&player), S_OK);
+    const RECT rect{0, 0, clip.width, clip.height};
+    ASSERT_EQ(player->Initialize(owner.hwnd, &rect), S_OK);
+    // Without the decoder registered the clip cannot play, and the player says so.
+    comtest::Regsvr32(comtest::WinePath(PELLDRIN_AX), true);
+    EXPECT_EQ(player->Open(path.c_str(), 0, 0, 0), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(player->ShowVideo(TRUE), E_UNEXPECTED);
+    Registered decoder(PELLDRIN_AX);
+    ASSERT_TRUE(decoder.Ok());
+    ASSERT_EQ(player->Open(path.c_str(), 0, 0, 0), S_OK);
+    LONGLONG duration = 0;
+    ASSERT_EQ(player->GetDuration(&duration), S_OK);
+    // Against the frames ffprobe decodes (its stream duration spans only the PES stamps).
+    std::string counted;
+    ASSERT_TRUE(testsupport::Ffprobe(
+        path, "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0", &counted));
+    const int frames = std::atoi(counted.c_str());
+    ASSERT_GT(frames, 0);
+    EXPECT_NEAR(double(duration), frames * 1e7 / clip.frameRate, 1e7 / clip.frameRate);
+    ASSERT_EQ(player->ShowVideo(TRUE), S_OK);
+    ASSERT_EQ(player->SetRate(1.0f), S_OK);
+    EXPECT_EQ(owner.WaitNotice({0x800B, 0x80C8, 0x80CF, 0x80D0, 0x80D1, 0x80D2, 0x80D3}, 10000), 0x80C8u);
+    // The window shows the clip's last frame.
+    owner.WaitNotice({}, 300);
+    const Picture shown = owner.Screen(clip.width, clip.height);
+    SaveBmp(shown, "clip_player_h264_window.bmp");
+    EXPECT_GT(Psnr(shown, FfmpegFrame(path, frames - 1, clip.width, clip.height)), 30.0);
+    EXPECT_EQ(player->Stop(), S_OK);
+    // A range inside the clip, beginning between two IDR pictures: the stopped player
+    // shows its first frame, plays to its end and reports the end of a range.
+    const int first = 20, last = 34;
+    ASSERT_EQ(
+        player->SetPlayRange(LONGLONG(first * 1e7 / clip.frameRate), LONGLONG((last + 0.5) * 1e7 / clip.frameRate)),
+        S_OK);
+    owner.WaitNotice({}, 500);
+    const Picture cued = owner.Screen(clip.width, clip.height);
+    const double atFirst = Psnr(cued, FfmpegFrame(path, first, clip.width, clip.height));
+    EXPECT_GT(atFirst, 30.0);
+    EXPECT_GT(atFirst, Psnr(cued, FfmpegFrame(path, 12, clip.width, clip.height)) + 3);  // not the IDR before it
+    ASSERT_EQ(player->SetRate(1.0f), S_OK);
+    EXPECT_EQ(owner.WaitNotice({0x800B, 0x80C8, 0x80CF, 0x80D0, 0x80D1, 0x80D2, 0x80D3}, 10000), 0x800Bu);
+    owner.WaitNotice({}, 300);
+    const Picture ended = owner.Screen(clip.width, clip.height);
+    const double atLast = Psnr(ended, FfmpegFrame(path, last, clip.width, clip.height));
+    EXPECT_GT(atLast, 30.0);
+    EXPECT_GT(atLast, Psnr(ended, FfmpegFrame(path, frames - 1, clip.width, clip.height)) + 3);
+    // A new range while playing: the stream restarts there and ends at its end.
+    ASSERT_EQ(player->SetPlayRange(0, duration), S_OK);
+    ASSERT_EQ(player->SetRate(1.0f), S_OK);
+    owner.WaitNotice({}, 200);
+    ASSERT_EQ(
+        player->SetPlayRange(LONGLONG(first * 1e7 / clip.frameRate), LONGLONG((last + 0.5) * 1e7 / clip.frameRate)),
+        S_OK);
+    EXPECT_EQ(owner.WaitNotice({0x800B, 0x80C8, 0x80CF, 0x80D0, 0x80D1, 0x80D2, 0x80D3}, 10000), 0x800Bu);
+    owner.WaitNotice({}, 300);
+    EXPECT_GT(Psnr(owner.Screen(clip.width, clip.height), FfmpegFrame(path, last, clip.width, clip.height)), 30.0);
+    EXPECT_EQ(player->Stop(), S_OK);
+    EXPECT_EQ(player->Close(), S_OK);
     EXPECT_EQ(ReleaseInterface(&player), S_OK);
 }
 

@@ -20,6 +20,7 @@
 
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_camcorder/camcorder_ids.h"
+#include "engines/dv_engine/h264_encode.h"
 #include "engines/interfaces.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
@@ -40,6 +41,7 @@ const char* kTape =
 
 struct Notice {
     UINT_PTR code;
+    UINT_PTR param;
     std::string text;
     std::vector<uint8_t> bytes;
     DWORD thread;
@@ -49,8 +51,9 @@ std::mutex g_lock;
 std::vector<Notice> g_notices;
 
 void CALLBACK OnNotice(UINT_PTR, UINT_PTR code, UINT_PTR param, UINT_PTR) {
-    Notice n{code, {}, {}, GetCurrentThreadId()};
-    if (param && (code == engines::WM_REC_FINISH || code == engines::WM_REC_FAILED))
+    Notice n{code, param, {}, {}, GetCurrentThreadId()};
+    if (param && (code == engines::WM_REC_FINISH || code == engines::WM_REC_FAILED ||
+                  code == engines::WM_NON_REALTIME_ENCODE || code == engines::WM_NON_REALTIME_REC_FINISH))
         n.text = reinterpret_cast<const char*>(param);
     if (param && code == engines::WM_QUICK_SCAN_SAMPLE) {
         const auto* bytes = reinterpret_cast<const uint8_t*>(param);
@@ -151,6 +154,15 @@ protected:
         return p;
     }
     std::string Scratch(const char* stem) { return testsupport::FixturePath(testsupport::UniqueName(stem) + ".avi"); }
+    // A batch segment record from `in` to `out` into files named after `captureFile`.
+    HRESULT AddSegment(const dv::Timecode& in, const dv::Timecode& out, const std::string& captureFile) {
+        std::vector<BYTE> record(engines::kSegmentRecordBytes, 0);
+        memcpy(&record[8], &in, 4);
+        memcpy(&record[40], &out, 4);
+        strncpy(reinterpret_cast<char*>(&record[engines::kSegmentHeaderBytes + 4]), captureFile.c_str(),
+                engines::kCaptureTextBytes - 1);
+        return dv_->AddBatchSegment(record.data());
+    }
 
     comtest::ComScope com_;
     Registered deck_{DV_CAMCORDER_DLL};
@@ -249,6 +261,163 @@ TEST_F(DvEngine, TheTimeLimitEndsATenSecondRecordingWithContinuousTimeCodes) {
     EXPECT_EQ(dv_->StopRecord(), S_FALSE);  // already ended by the limit
 }
 
+// The H.264 type records DV and encodes it afterwards through our encoder and multiplexer
+// filters; with the non-realtime option the application hears of both phases.
+TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    ASSERT_EQ(Open(), S_OK);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("h264") + ".mpg");
+    engines::CaptureParams params = Params(out);
+    params.encoderType = engines::kEncoderH264;
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), true);
+    EXPECT_EQ(dv_->StartRecord(), REGDB_E_CLASSNOTREG);  // nothing is recorded without the encoder
+    EXPECT_FALSE(WaitFor(engines::WM_REC_START, 1, 0));
+    Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    ASSERT_EQ(dv_->SetOptions(1 | 4), S_OK);
+    ASSERT_EQ(dv_->SetTimeLimit(dv::Timecode{0, 0, 2, 0}.Packed()), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    ASSERT_EQ(dv_->StartRecord(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_NON_REALTIME_REC_FINISH, 1, 90000));
+    std::vector<UINT_PTR> codes;
+    for (const Notice& n : Notices()) {
+        if (n.code == engines::WM_NON_REALTIME_ENCODE || n.code == engines::WM_NON_REALTIME_REC_FINISH) {
+            EXPECT_EQ(PathOf(n), out);
+        }
+        if (n.code == engines::WM_DV_ERROR) ADD_FAILURE() << std::hex << n.param;
+        if (n.code != engines::WM_DEVICE_CHANGED) codes.push_back(n.code);
+        EXPECT_NE(n.thread, GetCurrentThreadId());
+    }
+    EXPECT_EQ(codes, (std::vector<UINT_PTR>{engines::WM_REC_START, engines::WM_NON_REALTIME_ENCODE,
+                                            engines::WM_NON_REALTIME_REC_FINISH}));
+    DWORD done = 0, total = 0;
+    ASSERT_EQ(dv_->GetEncodeProgress(&done, &total), S_OK);
+    EXPECT_EQ(total, 50u);
+    EXPECT_EQ(done, total);
+    // The DV recording was only the encoder's input.
+    EXPECT_EQ(GetFileAttributesA((out + ".capture.avi").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::string probed;
+    ASSERT_TRUE(testsupport::Ffprobe(
+        out,
+        "-select_streams v:0 -count_frames -show_entries stream=codec_name,width,height,nb_read_frames -of csv=p=0",
+        &probed));
+    const auto rows = testsupport::CsvRows(probed);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"h264", "720", "576", "50"}));
+    EXPECT_NEAR(ProbeSeconds(out), 2.0, 0.1);  // the recording's rate kept
+    // The pictures are the tape's: frame 10 of the stream is one of the tape's first four
+    // seconds (the recording began where the deck stood), compared at a quarter size.
+    const auto gray = [](const std::string& clip, const std::string& filter) {
+        const std::string raw = testsupport::UniqueName("gray") + ".y";
+        testsupport::RunShell("ffmpeg -v error -y -i '" + testsupport::FixtureName(clip) + "' -vf '" + filter +
+                              "scale=180:144,format=gray' -f rawvideo '" + raw + "'");
+        return testsupport::ReadFixtureFile(raw);
+    };
+    const std::string encoded = gray(out, "select=eq(n\\,10),");
+    const std::string tape = gray(tape_, "trim=end_frame=100,");
+    ASSERT_EQ(encoded.size(), 180u * 144u);
+    ASSERT_EQ(tape.size(), 100u * encoded.size());
+    double best = 0;
+    for (size_t f = 0; f < 100; ++f) {
+        double sum = 0;
+        for (size_t i = 0; i < encoded.size(); ++i) {
+            const double d = double(uint8_t(encoded[i])) - double(uint8_t(tape[f * encoded.size() + i]));
+            sum += d * d;
+        }
+        best = std::max(best, 10 * std::log10(255.0 * 255.0 / (sum / double(encoded.size()) + 1e-9)));
+    }
+    EXPECT_GT(best, 35.0);
+    // ffmpeg decodes it without a complaint.
+    const std::string log = testsupport::UniqueName("decode") + ".log";
+    EXPECT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) + "' -f null -", log), 0);
+    EXPECT_EQ(testsupport::ReadFixtureFile(log), "");
+}
+
+// A batch of the H.264 type encodes every segment into a file of its own, and the batch
+// ends after the last of them.
+TEST_F(DvEngine, AnH264BatchEncodesEachSegmentIntoItsOwnFile) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    ASSERT_EQ(Open(), S_OK);
+    const std::string stem = testsupport::FixturePath(testsupport::UniqueName("h264batch")), base = stem + ".mpg";
+    engines::CaptureParams params = Params(base);
+    params.encoderType = engines::kEncoderH264;
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    const float offset = 1.0f;
+    ASSERT_EQ(dv_->SetSeekOffset(&offset), S_OK);
+    const dv::Timecode spans[2][2] = {{{0, 1, 1, 0}, {0, 1, 1, 24}}, {{0, 1, 7, 5}, {0, 1, 8, 4}}};
+    for (const auto& span : spans)
+        ASSERT_EQ(AddSegment(span[0], span[1], base), S_OK);
+    comtest::Regsvr32(comtest::WinePath(OMBRISK_AX), true);
+    EXPECT_EQ(dv_->StartBatchCapture(), REGDB_E_CLASSNOTREG);  // nothing recorded, the segments kept
+    Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    ASSERT_EQ(dv_->StartBatchCapture(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::kBatchFinished, 1, 120000));
+    std::vector<std::string> files;
+    bool endedLast = false;
+    for (const Notice& n : Notices()) {
+        if (n.code == engines::WM_DV_ERROR) ADD_FAILURE() << std::hex << n.param;
+        if (n.code == engines::WM_REC_FINISH) files.push_back(PathOf(n));
+        endedLast = n.code == engines::kBatchFinished;
+    }
+    EXPECT_TRUE(endedLast);  // after every segment's file
+    ASSERT_EQ(files.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) {
+        SCOPED_TRACE(files[i]);
+        char suffix[16];
+        snprintf(suffix, sizeof suffix, "-%03u.mpg", unsigned(i + 1));
+        EXPECT_EQ(files[i], stem + suffix);
+        EXPECT_EQ(GetFileAttributesA((files[i] + ".capture.avi").c_str()), INVALID_FILE_ATTRIBUTES);
+        std::string probed;
+        ASSERT_TRUE(testsupport::Ffprobe(
+            files[i], "-select_streams v:0 -count_frames -show_entries stream=codec_name,nb_read_frames -of csv=p=0",
+            &probed));
+        const auto rows = testsupport::CsvRows(probed);
+        ASSERT_FALSE(rows.empty());
+        EXPECT_EQ(rows[0], (std::vector<std::string>{"h264", "25"}));
+    }
+}
+
+// The size limit bounds the encoded file as well: an encoding that would outgrow it fails
+// and leaves no file (the engine then hands over the DV recording, itself within the limit).
+TEST_F(DvEngine, TheSizeLimitBoundsTheEncodedFile) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    std::string dvAvi;
+    ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=s=720x576:r=25:d=0.4 -c:v dvvideo -f avi {out}",
+                                          "avi", &dvAvi));
+    const struct {
+        uint64_t limit;
+        HRESULT expected;
+    } cases[] = {{0, S_OK}, {4 * 1024 * 1024, S_OK}, {4000, HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("bounded") + ".mpg");
+        const std::atomic<bool> cancel{false};
+        std::atomic<uint32_t> done{0};
+        EXPECT_EQ(engines::EncodeDvToH264(std::wstring(dvAvi.begin(), dvAvi.end()),
+                                          std::wstring(out.begin(), out.end()), 25, cancel, &done, 60000, c.limit),
+                  c.expected);
+        const std::vector<uint8_t> file = testsupport::ReadFileBytes(out);
+        if (SUCCEEDED(c.expected)) {
+            EXPECT_GT(file.size(), 4000u);
+            if (c.limit) {
+                EXPECT_LE(file.size(), c.limit);
+            }
+        } else {
+            EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
+        }
+    }
+}
+
 TEST_F(DvEngine, TheSizeLimitEndsTheFileBeforeItIsReached) {
     ASSERT_EQ(Open(), S_OK);
     const std::string out = Scratch("size");
@@ -276,14 +445,8 @@ TEST_F(DvEngine, ABatchOfThreeSegmentsGivesThreeFilesWithTheirTimeCodes) {
         {{0, 1, 7, 10}, {0, 1, 8, 0}},
         {{0, 1, 3, 0}, {0, 1, 4, 12}},  // behind the one before: the deck rewinds
     };
-    for (const auto& span : spans) {
-        std::vector<BYTE> record(engines::kSegmentRecordBytes, 0);
-        memcpy(&record[8], &span[0], 4);
-        memcpy(&record[40], &span[1], 4);
-        strncpy(reinterpret_cast<char*>(&record[engines::kSegmentHeaderBytes + 4]), base.c_str(),
-                engines::kCaptureTextBytes - 1);
-        ASSERT_EQ(dv_->AddBatchSegment(record.data()), S_OK);
-    }
+    for (const auto& span : spans)
+        ASSERT_EQ(AddSegment(span[0], span[1], base), S_OK);
     ASSERT_EQ(dv_->StartBatchCapture(), S_OK);
     ASSERT_TRUE(WaitFor(engines::kBatchFinished, 1, 90000));
     std::vector<std::string> files;
@@ -475,6 +638,59 @@ TEST_F(DvEngine, PreviewShowsThePictureTheDeckPlays) {
     const double otherScene = ScreenPsnr(origin, 360, 288, tape_, 200);
     EXPECT_GT(same, 18.0);
     EXPECT_GT(same, otherScene + 3);
+    EXPECT_EQ(dv_->SetPreviewWindow(nullptr, nullptr), S_OK);
+    EXPECT_EQ(dv_->OpenDevice(nullptr), S_OK);
+    DestroyWindow(window);
+}
+
+// A 525/60 tape (4:1:1 macroblocks) previews and marks like a 625/50 one: the preview
+// shows the frame at the head, the mark is the frame at an eighth of its size.
+TEST_F(DvEngine, NtscTapePreviewsAndMarks) {
+    std::string ntsc;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -filter_complex \"testsrc=s=720x480:r=30000/1001:d=2,format=yuv411p[a];smptebars=s=720x480:"
+        "r=30000/1001:d=2,format=yuv411p[b];[a][b]concat=n=2:v=1:a=0\" -f lavfi -i sine=sample_rate=48000:duration=4 "
+        "-c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 -f dv {out}",
+        "dv", &ntsc));
+    SetDeck(ntsc, 1);
+    WNDCLASSW wc{};
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"DvNtscPreviewTest";
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    RegisterClassW(&wc);
+    HWND window = CreateWindowW(L"DvNtscPreviewTest", L"preview", WS_POPUP | WS_VISIBLE, 0, 0, 360, 240, nullptr,
+                                nullptr, wc.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    const RECT rect{0, 0, 360, 240};
+    ASSERT_EQ(dv_->SetPreviewWindow(window, &rect), S_OK);
+    ASSERT_EQ(Open(), S_OK);
+    float rate = 0;
+    ASSERT_EQ(dv_->Play(), S_OK);
+    Sleep(1000);
+    ASSERT_EQ(dv_->Pause(), S_OK);
+    Sleep(200);
+    ASSERT_EQ(dv_->GetFrameRate(&rate), S_OK);
+    EXPECT_NEAR(rate, 29.97f, 0.01f);
+    DWORD tc = 0;
+    ASSERT_EQ(dv_->GetTimecode(&tc), S_OK);
+    const int index = int(dv::Timecode::Unpack(tc).ToFrames(30) - dv::Timecode{0, 1, 0, 0}.ToFrames(30)) - 1;
+    ASSERT_GT(index, 0);
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    const double same = ScreenPsnr(origin, 360, 240, ntsc, index);
+    EXPECT_GT(same, 18.0);
+    EXPECT_GT(same, ScreenPsnr(origin, 360, 240, ntsc, 90) + 3);  // the other scene
+
+    ASSERT_EQ(dv_->QuickScanMark(), S_OK);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE dib = GetClipboardData(CF_DIB);
+    ASSERT_NE(dib, nullptr);
+    const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(dib));
+    EXPECT_EQ(header->biWidth, 90);
+    EXPECT_EQ(header->biHeight, -60);
+    GlobalUnlock(dib);
+    CloseClipboard();
     EXPECT_EQ(dv_->SetPreviewWindow(nullptr, nullptr), S_OK);
     EXPECT_EQ(dv_->OpenDevice(nullptr), S_OK);
     DestroyWindow(window);

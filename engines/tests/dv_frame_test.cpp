@@ -17,6 +17,10 @@ const char* kCutTape =
     "ffmpeg -filter_complex \"testsrc=s=720x576:r=25:d=2,format=yuv420p[a];smptebars=s=720x576:r=25:d=2,"
     "format=yuv420p[b];[a][b]concat=n=2:v=1:a=0\" -c:v dvvideo -timecode 01:02:03:04 -f dv {out}";
 
+const char* kNtscTape =
+    "ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -t 1 -pix_fmt yuv411p -c:v dvvideo "
+    "-timecode 00:00:59:28 -f dv {out}";
+
 std::span<const uint8_t> Frame(const std::vector<uint8_t>& tape, size_t index, size_t bytes) {
     return std::span<const uint8_t>(tape).subspan(index * bytes, bytes);
 }
@@ -28,10 +32,7 @@ TEST(DvFrame, TimeCodesCountOnFromTheTapesStartInBothSystems) {
         dv::Timecode first;
     } cases[] = {
         {kCutTape, dv::System::kPal, {1, 2, 3, 4}},
-        {"ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -t 1 -pix_fmt yuv411p -c:v dvvideo "
-         "-timecode 00:00:59:28 -f dv {out}",
-         dv::System::kNtsc,
-         {0, 0, 59, 28}},
+        {kNtscTape, dv::System::kNtsc, {0, 0, 59, 28}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -83,26 +84,37 @@ TEST(DvFrame, SignaturesJumpAtTheCutOnly) {
 }
 
 TEST(DvFrame, DcPictureLooksLikeFfmpegsFrameAtAnEighth) {
-    std::string path;
-    ASSERT_TRUE(testsupport::MediaFixture(kCutTape, "dv", &path));
-    const std::vector<uint8_t> tape = testsupport::ReadFileBytes(path);
-    for (size_t index : {10u, 70u}) {
-        SCOPED_TRACE(index);
+    struct Case {
+        const char* command;
+        size_t frameBytes;
+        uint32_t height;
+        size_t index;
+    } cases[] = {
+        {kCutTape, dv::kPalFrameBytes, 72, 10},
+        {kCutTape, dv::kPalFrameBytes, 72, 70},
+        // 525/60: 4:1:1 macroblocks, and the 16 x 16 ones of the right edge.
+        {kNtscTape, dv::kNtscFrameBytes, 60, 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        SCOPED_TRACE(c.index);
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(c.command, "dv", &path));
+        const std::vector<uint8_t> tape = testsupport::ReadFileBytes(path);
         uint32_t w = 0, h = 0;
-        const auto got = dv::DcPicture(Frame(tape, index, dv::kPalFrameBytes), &w, &h);
+        const auto got = dv::DcPicture(Frame(tape, c.index, c.frameBytes), &w, &h);
         ASSERT_EQ(w, 90u);
-        ASSERT_EQ(h, 72u);
+        ASSERT_EQ(h, c.height);
+        const std::string size = "90:" + std::to_string(c.height);
         const std::string out = testsupport::UniqueName("dc") + ".rgb";
         ASSERT_EQ(testsupport::RunShell("ffmpeg -v error -y -i '" + testsupport::FixtureName(path) +
-                                        "' -vf 'select=eq(n\\," + std::to_string(index) +
-                                        "),format=rgb24,scale=90:72:flags=area' -frames:v 1 -f rawvideo -pix_fmt "
-                                        "rgb24 '" +
-                                        out + "'"),
+                                        "' -vf 'select=eq(n\\," + std::to_string(c.index) + "),format=rgb24,scale=" +
+                                        size + ":flags=area' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + out + "'"),
                   0);
         const std::string want = testsupport::ReadFixtureFile(out);
-        ASSERT_EQ(want.size(), 90u * 72u * 3u);
-        // Luma only: the DC picture's colour has the macroblock's resolution (one sample per
-        // 16 x 16), coarser than the picture itself.
+        ASSERT_EQ(want.size(), size_t(90) * c.height * 3);
+        // Luma only: the DC picture's colour has the macroblock's resolution, coarser than
+        // the picture itself.
         double sum = 0;
         for (size_t i = 0; i < got.size(); ++i) {
             const auto luma = [](double r, double g, double b) { return 0.299 * r + 0.587 * g + 0.114 * b; };

@@ -189,21 +189,20 @@ TEST(EncoderPresence, FoundOnlyWhileTheFilterIsRegistered) {
     comtest::ComScope com;
     comtest::RegistrationLock lock;
     ASSERT_TRUE(lock.Held());
-    // The suite's encoder filter is not registered in the test prefix.
-    EXPECT_EQ(CheckEncoderFilterInstalled(), E_FAIL);
-    const std::wstring dll = comtest::WinePath(PASSTHROUGH_DLL);
+    const std::wstring dll = comtest::WinePath(OMBRISK_AX);
     comtest::Regsvr32(dll, true);
-    EXPECT_EQ(CheckFilterCreatable(kClsidPassThrough), E_FAIL);
+    EXPECT_EQ(CheckEncoderFilterInstalled(), E_FAIL);
     ASSERT_EQ(comtest::Regsvr32(dll, false), 0);
-    EXPECT_EQ(CheckFilterCreatable(kClsidPassThrough), S_OK);
+    EXPECT_EQ(CheckEncoderFilterInstalled(), S_OK);
     // The check leaves no object alive: the library can unload.
-    HMODULE module = GetModuleHandleW(L"passthrough.dll");
+    HMODULE module = GetModuleHandleW(L"ombrisk.ax");
     ASSERT_NE(module, nullptr);
     auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     ASSERT_NE(canUnload, nullptr);
     EXPECT_EQ(canUnload(), S_OK);
     EXPECT_EQ(comtest::Regsvr32(dll, true), 0);
+    EXPECT_EQ(CheckEncoderFilterInstalled(), E_FAIL);
 }
 
 TEST(CompressorSearch, NamePrefixIsComparedByteForByteWithCase) {

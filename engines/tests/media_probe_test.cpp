@@ -91,7 +91,18 @@ TEST(MediaProbe, AgreesWithFfprobeOnSizeRateAndDurationWithinAFrame) {
             EXPECT_EQ(facts.width, judge.width);
             EXPECT_EQ(facts.height, judge.height);
             EXPECT_NEAR(facts.frameRate, judge.rate, 0.001);
-            EXPECT_NEAR(double(facts.duration), double(judge.duration), 1e7 / judge.rate);
+            int64_t want = judge.duration;
+            if (c.formatClass == profiles::kClassH264) {
+                // ffprobe's stream duration of H.264 in a program stream spans only the PES
+                // time stamps, and muxers leave most small pictures unstamped: the judge is
+                // the count of frames ffprobe decodes.
+                std::string counted;
+                ASSERT_TRUE(testsupport::Ffprobe(
+                    path, "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0",
+                    &counted));
+                want = static_cast<int64_t>(std::stod(counted) * 1e7 / judge.rate + 0.5);
+            }
+            EXPECT_NEAR(double(facts.duration), double(want), 1e7 / judge.rate);
         } else {
             // The audio's own length, the sum of its packets (ffprobe's stream duration of
             // a PCM AVI is estimated from the file's byte rate).

@@ -27,6 +27,12 @@ CH264OutputPin::~CH264OutputPin() {
 HRESULT STDMETHODCALLTYPE CH264OutputPin::NonDelegatingQueryInterface(REFIID iid, void** out) {
     if (!out) return E_POINTER;
     if (iid == IID_IPinFlowControl) return GetInterface(static_cast<IPinFlowControl*>(this), out);
+    // Seeking passes through to the pin that feeds the decoder.
+    if (iid == IID_IMediaSeeking) {
+        IPin* upstream = transform_->InputPin() ? transform_->InputPin()->GetConnected() : nullptr;
+        *out = nullptr;
+        return upstream ? upstream->QueryInterface(iid, out) : E_NOINTERFACE;
+    }
     return CTransformOutputPin::NonDelegatingQueryInterface(iid, out);
 }
 

@@ -111,7 +111,8 @@ const CMuxInputParser::Entry* CMuxInputParser::FindOrAdd(uint32_t key, const uin
     for (const Entry& e : streams_)
         if (e.key == key) return &e;
     StreamMediaType media;
-    const int32_t type = ProbeStream(packet, size, kind_ == Kind::Program, &media);
+    int32_t type = ProbeStream(packet, size, kind_ == Kind::Program, &media);
+    if (type == 0 && h264Video_) type = ProbeH264Video(packet, size, &media);
     if (type == 0) return nullptr;
     // Kept even without a stream, so that a stream that could not be made is not probed
     // again.
@@ -151,6 +152,24 @@ int32_t CMuxInputParser::ProbeStream(const uint8_t* p, int32_t size, bool progra
         return static_cast<int32_t>(StreamType::Ac3);
     }
     return 0;
+}
+
+int32_t CMuxInputParser::ProbeH264Video(const uint8_t* p, int32_t size, StreamMediaType* media) {
+    *media = {};
+    PesHeader h;
+    if (size < 9 || !HasStartCode(p) || p[3] < 0xE0 || p[3] > 0xEF || !ReadPesHeader(p, size, &h)) return 0;
+    const uint8_t* payload = p + h.headerLength;
+    const int32_t left = size - h.headerLength;
+    int32_t at = left >= 4 && payload[0] == 0 && HasStartCode(payload + 1) ? 4 : 3;
+    if (left <= at || !HasStartCode(payload + at - 3)) return 0;
+    const uint8_t header = payload[at];
+    const int type = header & 0x1F;
+    // forbidden_zero_bit clear; an access unit delimiter, SEI, sequence or picture
+    // parameter set, or a slice (clause 7.4.1.2.3: what may open an access unit).
+    if ((header & 0x80) || !(type == 9 || type == 6 || type == 7 || type == 8 || type == 1 || type == 5)) return 0;
+    media->major = MajorType::Video;
+    media->subtype = Subtype::H264;
+    return static_cast<int32_t>(StreamType::H264Video);
 }
 
 void CMuxInputParser::ReadPatPacket(const uint8_t* payload, int32_t size, bool unitStart) {

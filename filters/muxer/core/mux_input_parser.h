@@ -50,6 +50,12 @@ public:
     // Recognises the elementary stream a PES packet (from its start code) carries: a
     // stream type, with the media type it implies; 0 when not recognised.
     static int32_t ProbeStream(const uint8_t* packet, int32_t size, bool programStream, StreamMediaType* media);
+    // Recognises H.264 video in a video PES packet: a payload that opens with an Annex B
+    // start code and the NAL unit of an access unit's start (ITU-T H.264 clause 7.4.1.2.3).
+    static int32_t ProbeH264Video(const uint8_t* packet, int32_t size, StreamMediaType* media);
+    // Without a stream map nothing announces H.264 in a video packet, and the multiplexer
+    // takes such packets as MPEG video only; a reader that wants H.264 opts in.
+    void SetH264VideoWanted(bool wanted) { h264Video_ = wanted; }
 
 protected:
     // The owner's side: a stream for what was found (null when none could be made).
@@ -79,6 +85,7 @@ private:
     int32_t offset_ = 0;
     Kind kind_ = Kind::Undecided;
     bool atEnd_ = false;
+    bool h264Video_ = false;
     std::vector<Entry> streams_;
     std::vector<uint16_t> listed_;
     std::vector<uint8_t> patSection_;  // a section being reassembled across packets

@@ -1,7 +1,7 @@
 // The fuzz target over the multiplexed-input parser and the streams it feeds: the first
-// byte of an input sets the sample size; the rest is a program or transport stream whose
-// recognised streams go through their own assemblers and parsers into a queue that is
-// drained at the end.
+// byte of an input sets the sample size (and, when odd, asks for H.264 video packets); the
+// rest is a program or transport stream whose recognised streams go through their own
+// assemblers and parsers into a queue that is drained at the end.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -64,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     const size_t piece = 1 + static_cast<size_t>(data[0]) * 37;
     FuzzInput parser;
+    parser.SetH264VideoWanted(data[0] & 1);  // odd sample sizes also take H.264 video packets
     for (size_t at = 1; at < size; at += piece) {
         const size_t n = std::min(piece, size - at);
         // An exact-size copy per sample.

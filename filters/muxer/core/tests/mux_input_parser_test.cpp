@@ -161,6 +161,38 @@ TEST(MuxInputParser, Ac3SubstreamHeaderGoesInProgramStreamsOnly) {
     EXPECT_EQ(joined, ac3);
 }
 
+TEST(MuxInputParser, H264VideoPacketsAreFoundOnlyWhenWanted) {
+    // Access units opening with a delimiter (four-byte start code) and with a slice
+    // (three-byte start code); a packet whose first NAL unit has forbidden_zero_bit set
+    // is not H.264.
+    const Bytes aud = Payload({0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x67, 0x4D}, 900);
+    const Bytes slice = Payload({0x00, 0x00, 0x01, 0x41, 0x9A}, 300);
+    Bytes ps = Pack();
+    for (const Bytes& pes : {Pes(0xE2, 90000, aud), Pes(0xE2, 93003, slice), Pes(0xE3, 90000, {0, 0, 1, 0xE7, 1})})
+        ps.insert(ps.end(), pes.begin(), pes.end());
+    Recorder plain;
+    FeedInPieces(plain, ps, 97);
+    EXPECT_TRUE(plain.found.empty());
+    EXPECT_TRUE(plain.delivered.empty());
+
+    Recorder r;
+    r.SetH264VideoWanted(true);
+    FeedInPieces(r, ps, 97);
+    ASSERT_EQ(r.found, std::vector<StreamType>{StreamType::H264Video});
+    ASSERT_EQ(r.delivered.size(), 2u);
+    EXPECT_EQ(r.delivered[0].bytes, aud);
+    EXPECT_EQ(r.delivered[1].bytes, slice);
+    EXPECT_EQ(r.delivered[1].pts, 93003 * 1000 / 9);
+    // MPEG video stays MPEG video when H.264 is wanted.
+    Recorder m;
+    m.SetH264VideoWanted(true);
+    const Bytes mpeg = Pes(0xE0, 90000, Payload(kSequence, 200));
+    Bytes ps2 = Pack();
+    ps2.insert(ps2.end(), mpeg.begin(), mpeg.end());
+    FeedInPieces(m, ps2, 50);
+    EXPECT_EQ(m.found, std::vector<StreamType>{StreamType::Mpeg2Video});
+}
+
 TEST(MuxInputParser, TransportStreamFromAPartialPacketWithSpanningTables) {
     // A PAT of 120 programs (a 493-byte section over three packets, behind a pointer_field
     // of 3) lists more PMT PIDs than the parser keeps; the first 98 are kept.
