@@ -97,48 +97,107 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
     }
 }
 
-// Filters the edges of one macroblock in one plane (origin: its top-left sample).
-void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths& e, const MacroblockInfo* cur,
-                      const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
-    const int qpCur = luma ? cur->qp : ChromaQpOf(cur);
+// Filter thresholds of one edge (clause 8.7.2.2); false when alpha or beta is 0, which
+// leaves every sample as it is.
+struct EdgeThresholds {
+    int alpha, beta, indexA;
+};
+bool Thresholds(int qpAv, const MacroblockInfo* cur, EdgeThresholds* t) {
+    t->indexA = std::clamp(qpAv + cur->filterOffsetA, 0, 51);
+    const int indexB = std::clamp(qpAv + cur->filterOffsetB, 0, 51);
+    t->alpha = kAlpha[t->indexA];
+    t->beta = kBeta[indexB];
+    return t->alpha != 0 && t->beta != 0;
+}
+
+// How an edge's four bS values are filtered: not at all, all bS 4, all below 4, or mixed.
+enum class EdgeKind { kNone, kStrong, kNormal, kMixed };
+EdgeKind KindOf(const uint8_t* bs) {
+    if ((bs[0] | bs[1] | bs[2] | bs[3]) == 0) return EdgeKind::kNone;
+    const int strong = (bs[0] == 4) + (bs[1] == 4) + (bs[2] == 4) + (bs[3] == 4);
+    return strong == 4 ? EdgeKind::kStrong : strong == 0 ? EdgeKind::kNormal : EdgeKind::kMixed;
+}
+
+// tC0 of each segment for bS below 4, -1 where bS is 0.
+void SegmentTc0(const uint8_t* bs, int indexA, int8_t* tc0) {
+    for (int seg = 0; seg < 4; ++seg)
+        tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kTc0[indexA][bs[seg] - 1]);
+}
+
+// Filters the luma edges of one macroblock (origin: its top-left sample).
+void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const MacroblockInfo* cur,
+                     const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
         const int step = dir == 0 ? 1 : pitch;   // across the edge
         const int along = dir == 0 ? pitch : 1;  // along the edge
-        const int edges = luma ? 4 : 2;
-        for (int edge = 0; edge < edges; ++edge) {
-            const int lumaEdge = luma ? edge : 2 * edge;
-            if (lumaEdge == 0 && neighbour == nullptr) continue;
-            const uint8_t* bs = e.bs[dir][lumaEdge];
-            if ((bs[0] | bs[1] | bs[2] | bs[3]) == 0) continue;
-            int qpAv = qpCur;
-            if (lumaEdge == 0) {
-                const int qpN = luma ? neighbour->qp : ChromaQpOf(neighbour);
-                qpAv = (qpN + qpCur + 1) >> 1;
-            }
-            const int indexA = std::clamp(qpAv + cur->filterOffsetA, 0, 51);
-            const int indexB = std::clamp(qpAv + cur->filterOffsetB, 0, 51);
-            const int alpha = kAlpha[indexA], beta = kBeta[indexB];
-            if (alpha == 0 || beta == 0) continue;
-            uint8_t* edgeStart = origin + 4 * edge * step;
-            const int linesPerSegment = luma ? 4 : 2;
-            if (luma && dir == 1 && bs[0] != 4 && bs[1] != 4 && bs[2] != 4 && bs[3] != 4) {
+        for (int edge = 0; edge < 4; ++edge) {
+            if (edge == 0 && neighbour == nullptr) continue;
+            const uint8_t* bs = e.bs[dir][edge];
+            const EdgeKind kind = KindOf(bs);
+            if (kind == EdgeKind::kNone) continue;
+            const int qpAv = edge == 0 ? (neighbour->qp + cur->qp + 1) >> 1 : cur->qp;
+            EdgeThresholds t;
+            if (!Thresholds(qpAv, cur, &t)) continue;
+            uint8_t* q0 = origin + 4 * edge * step;
+            if (kind == EdgeKind::kStrong) {
+                (dir == 0 ? k.deblockLumaStrongVertical16 : k.deblockLumaStrongHorizontal16)(q0, step, along, t.alpha,
+                                                                                             t.beta);
+            } else if (kind == EdgeKind::kNormal) {
                 int8_t tc0[4];
-                for (int seg = 0; seg < 4; ++seg)
-                    tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kTc0[indexA][bs[seg] - 1]);
-                k.deblockLumaHorizontal16(edgeStart, step, along, alpha, beta, tc0);
-                continue;
+                SegmentTc0(bs, t.indexA, tc0);
+                (dir == 0 ? k.deblockLumaVertical16 : k.deblockLumaHorizontal16)(q0, step, along, t.alpha, t.beta, tc0);
+            } else {
+                for (int seg = 0; seg < 4; ++seg) {
+                    if (bs[seg] == 0) continue;
+                    uint8_t* at = q0 + 4 * seg * along;
+                    if (bs[seg] == 4)
+                        k.deblockLumaStrong(at, step, along, 4, t.alpha, t.beta, 0);
+                    else
+                        k.deblockLumaNormal(at, step, along, 4, t.alpha, t.beta, kTc0[t.indexA][bs[seg] - 1]);
+                }
             }
-            for (int seg = 0; seg < 4; ++seg) {
-                const int bS = e.bs[dir][lumaEdge][seg];
-                if (bS == 0) continue;
-                uint8_t* q0 = edgeStart + seg * linesPerSegment * along;
-                if (bS == 4) {
-                    (luma ? k.deblockLumaStrong : k.deblockChromaStrong)(q0, step, along, linesPerSegment, alpha, beta,
-                                                                         0);
-                } else {
-                    (luma ? k.deblockLumaNormal : k.deblockChromaNormal)(q0, step, along, linesPerSegment, alpha, beta,
-                                                                         kTc0[indexA][bS - 1]);
+        }
+    }
+}
+
+// Filters the chroma edges of one macroblock in both planes (cb, cr: its top-left
+// samples); chroma edge 1 lies on luma edge 2 and uses its strengths.
+void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths& e, const MacroblockInfo* cur,
+                       const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
+    const int qpCur = ChromaQpOf(cur);
+    for (int dir = 0; dir < 2; ++dir) {
+        const MacroblockInfo* neighbour = dir == 0 ? left : top;
+        const int step = dir == 0 ? 1 : pitch;
+        const int along = dir == 0 ? pitch : 1;
+        for (int edge = 0; edge < 2; ++edge) {
+            if (edge == 0 && neighbour == nullptr) continue;
+            const uint8_t* bs = e.bs[dir][2 * edge];
+            const EdgeKind kind = KindOf(bs);
+            if (kind == EdgeKind::kNone) continue;
+            const int qpAv = edge == 0 ? (ChromaQpOf(neighbour) + qpCur + 1) >> 1 : qpCur;
+            EdgeThresholds t;
+            if (!Thresholds(qpAv, cur, &t)) continue;
+            uint8_t* qb = cb + 4 * edge * step;
+            uint8_t* qr = cr + 4 * edge * step;
+            if (kind == EdgeKind::kStrong) {
+                (dir == 0 ? k.deblockChromaStrongVertical8 : k.deblockChromaStrongHorizontal8)(qb, qr, step, along,
+                                                                                               t.alpha, t.beta);
+            } else if (kind == EdgeKind::kNormal) {
+                int8_t tc0[4];
+                SegmentTc0(bs, t.indexA, tc0);
+                (dir == 0 ? k.deblockChromaVertical8 : k.deblockChromaHorizontal8)(qb, qr, step, along, t.alpha, t.beta,
+                                                                                   tc0);
+            } else {
+                for (uint8_t* plane : {qb, qr}) {
+                    for (int seg = 0; seg < 4; ++seg) {
+                        if (bs[seg] == 0) continue;
+                        uint8_t* at = plane + 2 * seg * along;
+                        if (bs[seg] == 4)
+                            k.deblockChromaStrong(at, step, along, 2, t.alpha, t.beta, 0);
+                        else
+                            k.deblockChromaNormal(at, step, along, 2, t.alpha, t.beta, kTc0[t.indexA][bs[seg] - 1]);
+                    }
                 }
             }
         }
@@ -185,10 +244,10 @@ void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const Macro
         const MacroblockInfo* left = e.left >= 0 ? &mbInfo[e.left] : nullptr;
         const MacroblockInfo* top = e.top >= 0 ? &mbInfo[e.top] : nullptr;
         if (luma) {
-            FilterPlaneEdges(pv.y + 16 * y * pv.pitch + 16 * x, pv.pitch, true, e.strengths, &mbInfo[n], left, top, k);
+            FilterLumaEdges(pv.y + 16 * y * pv.pitch + 16 * x, pv.pitch, e.strengths, &mbInfo[n], left, top, k);
         } else {
-            FilterPlaneEdges(pv.u + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e.strengths, &mbInfo[n], left, top, k);
-            FilterPlaneEdges(pv.v + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e.strengths, &mbInfo[n], left, top, k);
+            const ptrdiff_t at = 8 * y * pv.pitch + 8 * x;
+            FilterChromaEdges(pv.u + at, pv.v + at, pv.pitch, e.strengths, &mbInfo[n], left, top, k);
         }
     }
 }
