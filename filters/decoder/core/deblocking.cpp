@@ -1,7 +1,9 @@
 // The in-loop deblocking filter over a decoded frame (ITU-T H.264 clause 8.7).
 #include <algorithm>
+#include <bit>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -45,6 +47,10 @@ int MotionStrength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int
     auto far = [](const int16_t* a, const int16_t* b) {
         return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
     };
+    if (p1 < 0 && q1 < 0) {  // list 0 alone on both sides (every P block)
+        if (p0 != q0) return 1;
+        return p0 >= 0 && far(p->mv[0][bp], q->mv[0][bq]) ? 1 : 0;
+    }
     const int pn = (p0 >= 0) + (p1 >= 0), qn = (q0 >= 0) + (q1 >= 0);
     if (pn != qn) return 1;
     if (pn == 1) {
@@ -60,38 +66,83 @@ int MotionStrength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int
     return (straight && crossed) ? 1 : 0;
 }
 
-// bS of the edge between block bp of p and block bq of q; mbEdge for macroblock edges.
-int Strength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq, bool mbEdge) {
-    if ((p->flags & kMbIntra) || (q->flags & kMbIntra)) return mbEdge ? 4 : 3;
-    if (p->totalCoeff[bp] != 0 || q->totalCoeff[bq] != 0) return 2;
-    return MotionStrength(p, bp, q, bq);
-}
-
 struct EdgeStrengths {
     uint8_t bs[2][4][4];  // [0 vertical, 1 horizontal][edge][segment]
-    bool filterLeft, filterTop;
 };
+
+// Bit b: luma 4x4 block b (raster) holds coefficients (bS 2 on its edges between inter blocks).
+uint32_t CodedBlocks(const MacroblockInfo* mb) {
+    uint32_t mask = 0;
+    for (int half = 0; half < 2; ++half) {
+        uint64_t x;
+        std::memcpy(&x, mb->totalCoeff + 8 * half, 8);
+        if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
+        // Bit 7 of each byte: the byte is not zero (no carries between bytes).
+        constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+        x = ((((x & kLow7) + kLow7) | x) & ~kLow7) >> 7;
+        // Gathers bit 8b of each byte b into bit 56 + b; the products do not overlap.
+        mask |= static_cast<uint32_t>((x * 0x0102040810204080ull) >> 56) << (8 * half);
+    }
+    return mask;
+}
+
+// One inter partition over the whole macroblock: every block has the same references and
+// vectors, so one motion test serves all of a macroblock edge and inner edges need none.
+bool UniformMotion(const MacroblockInfo* mb) {
+    return (mb->flags & kMbIntra) == 0 && mb->partShape == 0 && mb->directMask == 0;
+}
+
+// bS of a macroblock edge (dir 0: left, 1: top) against an inter neighbour for an inter
+// macroblock (clause 8.7.2.1).
+void OuterEdgeStrengths(const MacroblockInfo* cur, uint32_t coded, const MacroblockInfo* nb, int dir, uint8_t* bs) {
+    const uint32_t nbCoded = CodedBlocks(nb);
+    const bool uniform = UniformMotion(cur) && UniformMotion(nb);
+    int motion = -1;  // the one motion test of uniform macroblocks, once needed
+    for (int k = 0; k < 4; ++k) {
+        const int bq = dir == 0 ? 4 * k : k, bp = dir == 0 ? 4 * k + 3 : 12 + k;
+        if (((coded >> bq) | (nbCoded >> bp)) & 1) {
+            bs[k] = 2;
+        } else if (uniform) {
+            if (motion < 0) motion = MotionStrength(nb, bp, cur, bq);
+            bs[k] = static_cast<uint8_t>(motion);
+        } else {
+            bs[k] = static_cast<uint8_t>(MotionStrength(nb, bp, cur, bq));
+        }
+    }
+}
 
 void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
                       EdgeStrengths* e) {
-    e->filterLeft = left != nullptr;
-    e->filterTop = top != nullptr;
-    // One inter partition over the whole macroblock: every inner edge has the same
-    // references and vectors on both sides, so only coefficients can make it filtered.
-    const bool uniform = (cur->flags & kMbIntra) == 0 && cur->partShape == 0 && cur->directMask == 0;
-    for (int edge = 0; edge < 4; ++edge) {
-        for (int k = 0; k < 4; ++k) {
-            // Vertical edge `edge`, rows of segment k; horizontal edge `edge`, columns k.
-            const int qv = 4 * k + edge, qh = 4 * edge + k;
-            if (edge == 0) {
-                e->bs[0][0][k] = left ? static_cast<uint8_t>(Strength(left, 4 * k + 3, cur, qv, true)) : 0;
-                e->bs[1][0][k] = top ? static_cast<uint8_t>(Strength(top, 12 + k, cur, qh, true)) : 0;
-            } else if (uniform) {
-                e->bs[0][edge][k] = cur->totalCoeff[qv - 1] != 0 || cur->totalCoeff[qv] != 0 ? 2 : 0;
-                e->bs[1][edge][k] = cur->totalCoeff[qh - 4] != 0 || cur->totalCoeff[qh] != 0 ? 2 : 0;
-            } else {
-                e->bs[0][edge][k] = static_cast<uint8_t>(Strength(cur, qv - 1, cur, qv, false));
-                e->bs[1][edge][k] = static_cast<uint8_t>(Strength(cur, qh - 4, cur, qh, false));
+    const MacroblockInfo* nbs[2] = {left, top};
+    if (cur->flags & kMbIntra) {
+        for (int dir = 0; dir < 2; ++dir) {
+            std::memset(e->bs[dir][0], nbs[dir] != nullptr ? 4 : 0, 4);
+            std::memset(e->bs[dir][1], 3, 12);
+        }
+        return;
+    }
+    const uint32_t coded = CodedBlocks(cur);
+    for (int dir = 0; dir < 2; ++dir) {
+        const MacroblockInfo* nb = nbs[dir];
+        if (nb == nullptr)
+            std::memset(e->bs[dir][0], 0, 4);
+        else if (nb->flags & kMbIntra)
+            std::memset(e->bs[dir][0], 4, 4);
+        else
+            OuterEdgeStrengths(cur, coded, nb, dir, e->bs[dir][0]);
+    }
+    // Inner edges: block q and the block before it across the edge (1 left, 4 above).
+    const uint32_t codedPairs[2] = {coded | (coded << 1), coded | (coded << 4)};
+    const bool uniform = UniformMotion(cur);
+    for (int dir = 0; dir < 2; ++dir) {
+        const int before = dir == 0 ? 1 : 4;
+        for (int edge = 1; edge < 4; ++edge) {
+            for (int k = 0; k < 4; ++k) {
+                const int q = dir == 0 ? 4 * k + edge : 4 * edge + k;
+                if ((codedPairs[dir] >> q) & 1)
+                    e->bs[dir][edge][k] = 2;
+                else
+                    e->bs[dir][edge][k] = uniform ? 0 : static_cast<uint8_t>(MotionStrength(cur, q - before, cur, q));
             }
         }
     }
