@@ -128,8 +128,16 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
 
 // One residual block (clause 9.2) as TotalCoeff levels with their scan positions, both in
 // coefficient order from the highest frequency down: TotalCoeff, or -1 for an invalid code.
-int ReadResidualBlock(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
+int ReadResidualBlock(BitReader* home, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
     static const CavlcTableSet& kTables = CavlcTables();
+    // A private copy of the reader, written back on every return: the stores into level and
+    // scanPos cannot alias it, so its state stays in registers.
+    struct Local {
+        BitReader reader;
+        BitReader* home;
+        ~Local() { *home = reader; }
+    } local{*home, home};
+    BitReader* r = &local.reader;
     const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
     int token = -1;
     if (table < 3) {
@@ -188,6 +196,11 @@ int ReadResidualBlock(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t
     // The highest coefficient sits at totalCoeff - 1 + total_zeros; each run_before moves
     // the next one down by run + 1.
     int pos = totalCoeff - 1 + zerosLeft;
+    if (zerosLeft == 0) {  // no run_before follows: the coefficients are consecutive
+        for (int i = 0; i < totalCoeff; ++i)
+            scanPos[i] = static_cast<uint8_t>(pos - i);
+        return totalCoeff;
+    }
     for (int i = 0; i < totalCoeff - 1; ++i) {
         scanPos[i] = static_cast<uint8_t>(pos);
         int run = 0;

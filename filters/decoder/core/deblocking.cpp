@@ -135,14 +135,18 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
     const uint32_t codedPairs[2] = {coded | (coded << 1), coded | (coded << 4)};
     const bool uniform = UniformMotion(cur);
     for (int dir = 0; dir < 2; ++dir) {
-        const int before = dir == 0 ? 1 : 4;
         for (int edge = 1; edge < 4; ++edge) {
+            // The edge's four segments as bits 0-3 (blocks 4k + edge, or 4 edge + k).
+            const uint32_t segments = dir == 0 ? (((codedPairs[0] >> edge) & 0x1111u) * 0x1248u) >> 12 & 0xFu
+                                               : (codedPairs[1] >> (4 * edge)) & 0xFu;
+            uint8_t* bs = e->bs[dir][edge];
+            for (int k = 0; k < 4; ++k)
+                bs[k] = static_cast<uint8_t>(((segments >> k) & 1) << 1);
+            if (uniform) continue;
+            const int before = dir == 0 ? 1 : 4;
             for (int k = 0; k < 4; ++k) {
                 const int q = dir == 0 ? 4 * k + edge : 4 * edge + k;
-                if ((codedPairs[dir] >> q) & 1)
-                    e->bs[dir][edge][k] = 2;
-                else
-                    e->bs[dir][edge][k] = uniform ? 0 : static_cast<uint8_t>(MotionStrength(cur, q - before, cur, q));
+                if (bs[k] == 0) bs[k] = static_cast<uint8_t>(MotionStrength(cur, q - before, cur, q));
             }
         }
     }
@@ -164,9 +168,12 @@ bool Thresholds(int qpAv, const MacroblockInfo* cur, EdgeThresholds* t) {
 // How an edge's four bS values are filtered: not at all, all bS 4, all below 4, or mixed.
 enum class EdgeKind { kNone, kStrong, kNormal, kMixed };
 EdgeKind KindOf(const uint8_t* bs) {
-    if ((bs[0] | bs[1] | bs[2] | bs[3]) == 0) return EdgeKind::kNone;
-    const int strong = (bs[0] == 4) + (bs[1] == 4) + (bs[2] == 4) + (bs[3] == 4);
-    return strong == 4 ? EdgeKind::kStrong : strong == 0 ? EdgeKind::kNormal : EdgeKind::kMixed;
+    uint32_t all;
+    std::memcpy(&all, bs, 4);
+    if (all == 0) return EdgeKind::kNone;
+    if (all == 0x04040404u) return EdgeKind::kStrong;
+    // bS is at most 4: bit 2 of a byte marks bS 4.
+    return (all & 0x04040404u) == 0 ? EdgeKind::kNormal : EdgeKind::kMixed;
 }
 
 // tC0 of each segment for bS below 4, -1 where bS is 0.
@@ -288,10 +295,9 @@ namespace {
 void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const MacroblockEdges* edges,
                   int32_t picWidthInMbs, int32_t mbCount, bool luma) {
     const DecoderKernelTable& k = DecoderKernels();
-    for (int32_t n = 0; n < mbCount; ++n) {
+    for (int32_t n = 0, x = 0, y = 0; n < mbCount; ++n, x = x + 1 == picWidthInMbs ? 0 : x + 1, y += x == 0) {
         const MacroblockEdges& e = edges[n];
         if (!e.filtered) continue;
-        const int32_t x = n % picWidthInMbs, y = n / picWidthInMbs;
         const MacroblockInfo* left = e.left >= 0 ? &mbInfo[e.left] : nullptr;
         const MacroblockInfo* top = e.top >= 0 ? &mbInfo[e.top] : nullptr;
         if (luma) {
