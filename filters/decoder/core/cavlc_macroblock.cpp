@@ -128,16 +128,20 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
 
 // One residual block (clause 9.2) as TotalCoeff levels with their scan positions, both in
 // coefficient order from the highest frequency down: TotalCoeff, or -1 for an invalid code.
-int ReadResidualBlock(BitReader* home, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
+int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos);
+
+int ReadResidualBlock(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
+    // Local arrays: their stores cannot alias the reader, so its state stays in registers.
+    int localLevel[16];
+    uint8_t localPos[16];
+    const int n = ReadResidualBlockInto(r, nC, maxNumCoeff, localLevel, localPos);
+    std::memcpy(level, localLevel, sizeof localLevel);
+    std::memcpy(scanPos, localPos, sizeof localPos);
+    return n;
+}
+
+inline int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
     static const CavlcTableSet& kTables = CavlcTables();
-    // A private copy of the reader, written back on every return: the stores into level and
-    // scanPos cannot alias it, so its state stays in registers.
-    struct Local {
-        BitReader reader;
-        BitReader* home;
-        ~Local() { *home = reader; }
-    } local{*home, home};
-    BitReader* r = &local.reader;
     const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
     int token = -1;
     if (table < 3) {
@@ -183,10 +187,12 @@ int ReadResidualBlock(BitReader* home, int nC, int maxNumCoeff, int* level, uint
             if (prefix == 15 && suffixLength == 0) code += 15;
         }
         if (i == trailingOnes && trailingOnes < 3) code += 2;
-        level[i] = (code & 1) == 0 ? (code + 2) >> 1 : (-code - 1) >> 1;
-        if (suffixLength == 0) suffixLength = 1;
-        const int magnitude = level[i] < 0 ? -level[i] : level[i];
-        if (magnitude > (3 << (suffixLength - 1)) && suffixLength < 6) ++suffixLength;
+        // levelCode even: (levelCode + 2) >> 1, odd: (-levelCode - 1) >> 1 (clause 9.2.2.1).
+        const int odd = code & 1;
+        const int magnitude = (code + 2 - odd) >> 1;
+        level[i] = (magnitude ^ -odd) + odd;
+        suffixLength += suffixLength == 0;
+        suffixLength += (magnitude > (3 << (suffixLength - 1))) & (suffixLength < 6);
     }
     int zerosLeft = 0;
     if (totalCoeff < maxNumCoeff) {
