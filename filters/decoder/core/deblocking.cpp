@@ -111,6 +111,11 @@ void OuterEdgeStrengths(const MacroblockInfo* cur, uint32_t coded, const Macrobl
     }
 }
 
+// bS 2 in segment k where bit k of the index is set, else 0.
+constexpr uint8_t kCodedSegments[16][4] = {
+    {0, 0, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0}, {2, 2, 0, 0}, {0, 0, 2, 0}, {2, 0, 2, 0}, {0, 2, 2, 0}, {2, 2, 2, 0},
+    {0, 0, 0, 2}, {2, 0, 0, 2}, {0, 2, 0, 2}, {2, 2, 0, 2}, {0, 0, 2, 2}, {2, 0, 2, 2}, {0, 2, 2, 2}, {2, 2, 2, 2}};
+
 void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
                       EdgeStrengths* e) {
     const MacroblockInfo* nbs[2] = {left, top};
@@ -140,8 +145,7 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
             const uint32_t segments = dir == 0 ? (((codedPairs[0] >> edge) & 0x1111u) * 0x1248u) >> 12 & 0xFu
                                                : (codedPairs[1] >> (4 * edge)) & 0xFu;
             uint8_t* bs = e->bs[dir][edge];
-            for (int k = 0; k < 4; ++k)
-                bs[k] = static_cast<uint8_t>(((segments >> k) & 1) << 1);
+            std::memcpy(bs, kCodedSegments[segments], 4);
             if (uniform) continue;
             const int before = dir == 0 ? 1 : 4;
             for (int k = 0; k < 4; ++k) {
@@ -272,30 +276,62 @@ struct MacroblockEdges {
     bool filtered;
 };
 
-// The deblocking worker: it filters the chroma planes of a picture while the decoding
-// thread filters luma. A posted job the worker has not yet taken is taken back by the
-// decoding thread, so that thread only ever waits for work in progress, which is finite.
+// The deblocking worker: it computes the strengths of the lower half of a picture while
+// the decoding thread computes the upper half, then filters the chroma planes while the
+// decoding thread filters luma. A posted job the worker has not yet taken is taken back
+// by the decoding thread, so each thread only ever waits for work in progress of the
+// other, which is finite.
 struct DeblockWorker {
     std::mutex lock;
-    std::condition_variable wake;      // to the worker: a job is posted, or stop
-    std::condition_variable finished;  // to the decoding thread: the job is done
+    std::condition_variable wake;      // to the worker: a job is posted, the upper strengths are in, or stop
+    std::condition_variable finished;  // to the decoding thread: the lower strengths are in, or the job is done
     enum class State { kIdle, kPosted, kRunning, kDone } state = State::kIdle;
     bool stop = false;
+    bool upperReady = false;  // edge records [0, split) written by the decoding thread
+    bool lowerReady = false;  // edge records [split, mbCount) written by the worker
     // The job: valid from posting until it is done or taken back.
     PlaneView planes{};
     const MacroblockInfo* mbInfo = nullptr;
     int32_t picWidthInMbs = 0;
     int32_t mbCount = 0;
+    int32_t split = 0;
+    int32_t firstSlice = 0;
     std::vector<MacroblockEdges> edges;  // one record per macroblock of the frame
     std::thread thread;
 };
 
 namespace {
 
+// Neighbours and boundary strengths of macroblocks [begin, end) into their edge records.
+void ComputeEdges(const MacroblockInfo* mbInfo, MacroblockEdges* edges, int32_t w, int32_t first, int32_t begin,
+                  int32_t end) {
+    for (int32_t n = begin; n < end; ++n) {
+        const MacroblockInfo* cur = &mbInfo[n];
+        MacroblockEdges& e = edges[n];
+        e.filtered = cur->sliceNumber >= first && cur->disableDeblockingFilterIdc != 1;
+        if (!e.filtered) continue;
+        const int32_t x = n % w, y = n / w;
+        e.left = x > 0 ? n - 1 : -1;
+        e.top = y > 0 ? n - w : -1;
+        // Neighbours not decoded in this picture, or of another slice under idc 2, keep
+        // their edge unfiltered.
+        for (int32_t* nb : {&e.left, &e.top}) {
+            if (*nb < 0) continue;
+            const MacroblockInfo* m = &mbInfo[*nb];
+            if (m->sliceNumber < first || (cur->disableDeblockingFilterIdc == 2 && m->sliceNumber != cur->sliceNumber))
+                *nb = -1;
+        }
+        ComputeStrengths(cur, e.left >= 0 ? &mbInfo[e.left] : nullptr, e.top >= 0 ? &mbInfo[e.top] : nullptr,
+                         &e.strengths);
+    }
+}
+
+// Filters the luma or both chroma planes of macroblocks [begin, end).
 void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const MacroblockEdges* edges,
-                  int32_t picWidthInMbs, int32_t mbCount, bool luma) {
+                  int32_t picWidthInMbs, int32_t begin, int32_t end, bool luma) {
     const DecoderKernelTable& k = DecoderKernels();
-    for (int32_t n = 0, x = 0, y = 0; n < mbCount; ++n, x = x + 1 == picWidthInMbs ? 0 : x + 1, y += x == 0) {
+    for (int32_t n = begin, x = begin % picWidthInMbs, y = begin / picWidthInMbs; n < end;
+         ++n, x = x + 1 == picWidthInMbs ? 0 : x + 1, y += x == 0) {
         const MacroblockEdges& e = edges[n];
         if (!e.filtered) continue;
         const MacroblockInfo* left = e.left >= 0 ? &mbInfo[e.left] : nullptr;
@@ -309,8 +345,12 @@ void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const Macro
     }
 }
 
-void FilterChromaJob(DeblockWorker* wk) {
-    FilterPlanes(wk->planes, wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, wk->mbCount, false);
+void LowerStrengths(DeblockWorker* wk) {
+    ComputeEdges(wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, wk->firstSlice, wk->split, wk->mbCount);
+}
+
+void FilterChroma(DeblockWorker* wk) {
+    FilterPlanes(wk->planes, wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, 0, wk->mbCount, false);
 }
 
 void WorkerLoop(DeblockWorker* wk) {
@@ -320,7 +360,14 @@ void WorkerLoop(DeblockWorker* wk) {
         if (wk->stop) return;
         wk->state = DeblockWorker::State::kRunning;
         hold.unlock();
-        FilterChromaJob(wk);
+        LowerStrengths(wk);
+        hold.lock();
+        wk->lowerReady = true;
+        wk->finished.notify_one();
+        // The decoding thread sets this right after its own half, which is finite work.
+        wk->wake.wait(hold, [wk] { return wk->upperReady; });
+        hold.unlock();
+        FilterChroma(wk);
         hold.lock();
         wk->state = DeblockWorker::State::kDone;
         wk->finished.notify_one();
@@ -355,59 +402,51 @@ void StopDeblockWorker(DeblockWorker* wk) {
 
 void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
     DeblockWorker* wk = ctx->deblockWorker;
-    const int32_t w = ctx->picWidthInMbs;
+    const int32_t w = ctx->picWidthInMbs, mbCount = ctx->mbCount;
     const int32_t first = pic->firstSliceNumber;
-    std::vector<MacroblockEdges> local;
-    MacroblockEdges* edges = nullptr;
-    if (wk != nullptr) {
-        edges = wk->edges.data();
-    } else {
-        local.resize(static_cast<size_t>(ctx->mbCount));
-        edges = local.data();
-    }
-    // Boundary strengths of the whole picture first: both planes' passes read them.
-    for (int32_t n = 0; n < ctx->mbCount; ++n) {
-        const MacroblockInfo* cur = &pic->mbInfo[n];
-        MacroblockEdges& e = edges[n];
-        e.filtered = cur->sliceNumber >= first && cur->disableDeblockingFilterIdc != 1;
-        if (!e.filtered) continue;
-        const int32_t x = n % w, y = n / w;
-        e.left = x > 0 ? n - 1 : -1;
-        e.top = y > 0 ? n - w : -1;
-        // Neighbours not decoded in this picture, or of another slice under idc 2, keep
-        // their edge unfiltered.
-        for (int32_t* nb : {&e.left, &e.top}) {
-            if (*nb < 0) continue;
-            const MacroblockInfo* m = &pic->mbInfo[*nb];
-            if (m->sliceNumber < first || (cur->disableDeblockingFilterIdc == 2 && m->sliceNumber != cur->sliceNumber))
-                *nb = -1;
-        }
-        ComputeStrengths(cur, e.left >= 0 ? &pic->mbInfo[e.left] : nullptr, e.top >= 0 ? &pic->mbInfo[e.top] : nullptr,
-                         &e.strengths);
-    }
     if (wk == nullptr) {
-        FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, true);
-        FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, false);
+        std::vector<MacroblockEdges> edges(static_cast<size_t>(mbCount));
+        ComputeEdges(pic->mbInfo, edges.data(), w, first, 0, mbCount);
+        FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, true);
+        FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, false);
         return;
     }
+    // Strengths first (both planes' passes read them), the upper rows here and the lower
+    // ones on the worker; luma filtering starts on the upper rows meanwhile.
+    const int32_t split = mbCount / w / 2 * w;
+    MacroblockEdges* edges = wk->edges.data();
     {
         std::lock_guard<std::mutex> hold(wk->lock);
         wk->planes = pic->frame;
         wk->mbInfo = pic->mbInfo;
         wk->picWidthInMbs = w;
-        wk->mbCount = ctx->mbCount;
+        wk->mbCount = mbCount;
+        wk->split = split;
+        wk->firstSlice = first;
+        wk->upperReady = wk->lowerReady = false;
         wk->state = DeblockWorker::State::kPosted;
     }
     wk->wake.notify_one();
-    FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, true);
+    ComputeEdges(pic->mbInfo, edges, w, first, 0, split);
     std::unique_lock<std::mutex> hold(wk->lock);
     if (wk->state == DeblockWorker::State::kPosted) {
-        // Not taken yet (the worker is starved of processor time): do it here.
+        // Not taken yet (the worker is starved of processor time): do it all here.
         wk->state = DeblockWorker::State::kIdle;
         hold.unlock();
-        FilterChromaJob(wk);
+        LowerStrengths(wk);
+        FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, mbCount, true);
+        FilterChroma(wk);
         return;
     }
+    wk->upperReady = true;
+    wk->wake.notify_one();
+    hold.unlock();
+    FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, split, true);
+    hold.lock();
+    wk->finished.wait(hold, [wk] { return wk->lowerReady; });
+    hold.unlock();
+    FilterPlanes(pic->frame, pic->mbInfo, edges, w, split, mbCount, true);
+    hold.lock();
     wk->finished.wait(hold, [wk] { return wk->state == DeblockWorker::State::kDone; });
     wk->state = DeblockWorker::State::kIdle;
 }
