@@ -211,7 +211,13 @@ inline int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* lev
         scanPos[i] = static_cast<uint8_t>(pos);
         int run = 0;
         if (zerosLeft > 0) {
-            run = Lookup(r, kTables.runBefore[zerosLeft > 6 ? 7 : zerosLeft]);
+            if (zerosLeft > 6) {
+                run = Lookup(r, kTables.runBefore[7]);
+            } else {
+                const uint8_t e = kTables.runBeforeShort[zerosLeft][r->PeekBits(3)];
+                r->SkipBits(e >> 4);
+                run = e & 0xF;
+            }
             if (run < 0 || run > zerosLeft) return -1;
             zerosLeft -= run;
         }
