@@ -1,5 +1,6 @@
 // The in-loop deblocking filter over a decoded frame (ITU-T H.264 clause 8.7).
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <condition_variable>
 #include <cstdlib>
@@ -189,6 +190,8 @@ void SegmentTc0(const uint8_t* bs, int indexA, int8_t* tc0) {
 // Filters the luma edges of one macroblock (origin: its top-left sample).
 void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const MacroblockInfo* cur,
                      const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
+    EdgeThresholds inner;  // every inner edge has the macroblock's own QP
+    const bool innerOn = Thresholds(cur->qp, cur, &inner);
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
         const int step = dir == 0 ? 1 : pitch;   // across the edge
@@ -198,9 +201,8 @@ void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const M
             const uint8_t* bs = e.bs[dir][edge];
             const EdgeKind kind = KindOf(bs);
             if (kind == EdgeKind::kNone) continue;
-            const int qpAv = edge == 0 ? (neighbour->qp + cur->qp + 1) >> 1 : cur->qp;
-            EdgeThresholds t;
-            if (!Thresholds(qpAv, cur, &t)) continue;
+            EdgeThresholds t = inner;
+            if (edge == 0 ? !Thresholds((neighbour->qp + cur->qp + 1) >> 1, cur, &t) : !innerOn) continue;
             uint8_t* q0 = origin + 4 * edge * step;
             if (kind == EdgeKind::kStrong) {
                 (dir == 0 ? k.deblockLumaStrongVertical16 : k.deblockLumaStrongHorizontal16)(q0, step, along, t.alpha,
@@ -273,31 +275,34 @@ void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths&
 struct MacroblockEdges {
     EdgeStrengths strengths;
     int32_t left, top;
-    bool filtered;
+    bool filtered;  // false: not decoded in this picture, filter off, or every bS 0
 };
 
-// The deblocking worker: it computes the strengths of the lower half of a picture while
-// the decoding thread computes the upper half, then filters the chroma planes while the
-// decoding thread filters luma. A posted job the worker has not yet taken is taken back
-// by the decoding thread, so each thread only ever waits for work in progress of the
-// other, which is finite.
+// The deblocking worker: it takes rows of strength computation alongside the decoding
+// thread, then filters the chroma planes while the decoding thread filters luma. A posted
+// job the worker has not yet taken is taken back by the decoding thread, so each thread
+// only ever waits for work in progress of the other, which is finite.
 struct DeblockWorker {
     std::mutex lock;
-    std::condition_variable wake;      // to the worker: a job is posted, the upper strengths are in, or stop
-    std::condition_variable finished;  // to the decoding thread: the lower strengths are in, or the job is done
+    std::condition_variable wake;      // to the worker: a job is posted, the strengths are in, or stop
+    std::condition_variable finished;  // to the decoding thread: the strengths are in, or the job is done
     enum class State { kIdle, kPosted, kRunning, kDone } state = State::kIdle;
     bool stop = false;
-    bool upperReady = false;  // edge records [0, split) written by the decoding thread
-    bool lowerReady = false;  // edge records [split, mbCount) written by the worker
+    // Rows of macroblocks whose strengths are handed out and whose strengths are in; the
+    // edge records of a row are written by the thread that took it, before it counts it.
+    std::atomic<int32_t> nextRow{0};
+    std::atomic<int32_t> rowsDone{0};
     // The job: valid from posting until it is done or taken back.
     PlaneView planes{};
     const MacroblockInfo* mbInfo = nullptr;
     int32_t picWidthInMbs = 0;
     int32_t mbCount = 0;
-    int32_t split = 0;
     int32_t firstSlice = 0;
     std::vector<MacroblockEdges> edges;  // one record per macroblock of the frame
     std::thread thread;
+
+    int32_t Rows() const { return mbCount / picWidthInMbs; }
+    bool StrengthsIn() const { return rowsDone.load(std::memory_order_acquire) == Rows(); }
 };
 
 namespace {
@@ -323,6 +328,10 @@ void ComputeEdges(const MacroblockInfo* mbInfo, MacroblockEdges* edges, int32_t 
         }
         ComputeStrengths(cur, e.left >= 0 ? &mbInfo[e.left] : nullptr, e.top >= 0 ? &mbInfo[e.top] : nullptr,
                          &e.strengths);
+        uint64_t any[4];
+        static_assert(sizeof any == sizeof e.strengths.bs);
+        std::memcpy(any, e.strengths.bs, sizeof any);
+        e.filtered = (any[0] | any[1] | any[2] | any[3]) != 0;  // else every bS is 0
     }
 }
 
@@ -345,8 +354,14 @@ void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const Macro
     }
 }
 
-void LowerStrengths(DeblockWorker* wk) {
-    ComputeEdges(wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, wk->firstSlice, wk->split, wk->mbCount);
+// Takes rows of strength computation until none is left.
+void StrengthRows(DeblockWorker* wk) {
+    const int32_t w = wk->picWidthInMbs, rows = wk->Rows();
+    for (int32_t row = wk->nextRow.fetch_add(1, std::memory_order_relaxed); row < rows;
+         row = wk->nextRow.fetch_add(1, std::memory_order_relaxed)) {
+        ComputeEdges(wk->mbInfo, wk->edges.data(), w, wk->firstSlice, row * w, (row + 1) * w);
+        wk->rowsDone.fetch_add(1, std::memory_order_release);
+    }
 }
 
 void FilterChroma(DeblockWorker* wk) {
@@ -360,12 +375,11 @@ void WorkerLoop(DeblockWorker* wk) {
         if (wk->stop) return;
         wk->state = DeblockWorker::State::kRunning;
         hold.unlock();
-        LowerStrengths(wk);
+        StrengthRows(wk);
         hold.lock();
-        wk->lowerReady = true;
         wk->finished.notify_one();
-        // The decoding thread sets this right after its own half, which is finite work.
-        wk->wake.wait(hold, [wk] { return wk->upperReady; });
+        // Rows still out are in progress on the decoding thread, which then notifies.
+        wk->wake.wait(hold, [wk] { return wk->StrengthsIn(); });
         hold.unlock();
         FilterChroma(wk);
         hold.lock();
@@ -411,9 +425,7 @@ void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
         FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, false);
         return;
     }
-    // Strengths first (both planes' passes read them), the upper rows here and the lower
-    // ones on the worker; luma filtering starts on the upper rows meanwhile.
-    const int32_t split = mbCount / w / 2 * w;
+    // Strengths first (both planes' passes read them), rows taken by both threads.
     MacroblockEdges* edges = wk->edges.data();
     {
         std::lock_guard<std::mutex> hold(wk->lock);
@@ -421,31 +433,27 @@ void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
         wk->mbInfo = pic->mbInfo;
         wk->picWidthInMbs = w;
         wk->mbCount = mbCount;
-        wk->split = split;
         wk->firstSlice = first;
-        wk->upperReady = wk->lowerReady = false;
+        wk->nextRow.store(0, std::memory_order_relaxed);
+        wk->rowsDone.store(0, std::memory_order_relaxed);
         wk->state = DeblockWorker::State::kPosted;
     }
     wk->wake.notify_one();
-    ComputeEdges(pic->mbInfo, edges, w, first, 0, split);
+    StrengthRows(wk);
     std::unique_lock<std::mutex> hold(wk->lock);
     if (wk->state == DeblockWorker::State::kPosted) {
         // Not taken yet (the worker is starved of processor time): do it all here.
         wk->state = DeblockWorker::State::kIdle;
         hold.unlock();
-        LowerStrengths(wk);
         FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, mbCount, true);
         FilterChroma(wk);
         return;
     }
-    wk->upperReady = true;
-    wk->wake.notify_one();
+    wk->wake.notify_one();  // the worker may wait for the rows this thread finished
+    // Rows still out are in progress on the worker, which then notifies.
+    wk->finished.wait(hold, [wk] { return wk->StrengthsIn(); });
     hold.unlock();
-    FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, split, true);
-    hold.lock();
-    wk->finished.wait(hold, [wk] { return wk->lowerReady; });
-    hold.unlock();
-    FilterPlanes(pic->frame, pic->mbInfo, edges, w, split, mbCount, true);
+    FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, mbCount, true);
     hold.lock();
     wk->finished.wait(hold, [wk] { return wk->state == DeblockWorker::State::kDone; });
     wk->state = DeblockWorker::State::kIdle;
