@@ -95,21 +95,27 @@ bool UniformMotion(const MacroblockInfo* mb) {
 
 // bS of a macroblock edge (dir 0: left, 1: top) against an inter neighbour for an inter
 // macroblock (clause 8.7.2.1).
-void OuterEdgeStrengths(const MacroblockInfo* cur, uint32_t coded, const MacroblockInfo* nb, int dir, uint8_t* bs) {
+// Returns whether any of the four is above 0.
+bool OuterEdgeStrengths(const MacroblockInfo* cur, uint32_t coded, const MacroblockInfo* nb, int dir, uint8_t* bs) {
     const uint32_t nbCoded = CodedBlocks(nb);
     const bool uniform = UniformMotion(cur) && UniformMotion(nb);
     int motion = -1;  // the one motion test of uniform macroblocks, once needed
+    int any = 0;
     for (int k = 0; k < 4; ++k) {
         const int bq = dir == 0 ? 4 * k : k, bp = dir == 0 ? 4 * k + 3 : 12 + k;
+        int v;
         if (((coded >> bq) | (nbCoded >> bp)) & 1) {
-            bs[k] = 2;
+            v = 2;
         } else if (uniform) {
             if (motion < 0) motion = MotionStrength(nb, bp, cur, bq);
-            bs[k] = static_cast<uint8_t>(motion);
+            v = motion;
         } else {
-            bs[k] = static_cast<uint8_t>(MotionStrength(nb, bp, cur, bq));
+            v = MotionStrength(nb, bp, cur, bq);
         }
+        bs[k] = static_cast<uint8_t>(v);
+        any |= v;
     }
+    return any != 0;
 }
 
 // bS 2 in segment k where bit k of the index is set, else 0.
@@ -117,7 +123,8 @@ constexpr uint8_t kCodedSegments[16][4] = {
     {0, 0, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0}, {2, 2, 0, 0}, {0, 0, 2, 0}, {2, 0, 2, 0}, {0, 2, 2, 0}, {2, 2, 2, 0},
     {0, 0, 0, 2}, {2, 0, 0, 2}, {0, 2, 0, 2}, {2, 2, 0, 2}, {0, 0, 2, 2}, {2, 0, 2, 2}, {0, 2, 2, 2}, {2, 2, 2, 2}};
 
-void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
+// The strengths of a macroblock's edges; returns whether any is above 0.
+bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
                       EdgeStrengths* e) {
     const MacroblockInfo* nbs[2] = {left, top};
     if (cur->flags & kMbIntra) {
@@ -125,21 +132,26 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
             std::memset(e->bs[dir][0], nbs[dir] != nullptr ? 4 : 0, 4);
             std::memset(e->bs[dir][1], 3, 12);
         }
-        return;
+        return true;
     }
     const uint32_t coded = CodedBlocks(cur);
+    bool any = false;
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* nb = nbs[dir];
-        if (nb == nullptr)
+        if (nb == nullptr) {
             std::memset(e->bs[dir][0], 0, 4);
-        else if (nb->flags & kMbIntra)
+        } else if (nb->flags & kMbIntra) {
             std::memset(e->bs[dir][0], 4, 4);
-        else
-            OuterEdgeStrengths(cur, coded, nb, dir, e->bs[dir][0]);
+            any = true;
+        } else {
+            any |= OuterEdgeStrengths(cur, coded, nb, dir, e->bs[dir][0]);
+        }
     }
     // Inner edges: block q and the block before it across the edge (1 left, 4 above).
+    // A coded block puts bS 2 on at least one of them.
     const uint32_t codedPairs[2] = {coded | (coded << 1), coded | (coded << 4)};
     const bool uniform = UniformMotion(cur);
+    any |= coded != 0;
     for (int dir = 0; dir < 2; ++dir) {
         for (int edge = 1; edge < 4; ++edge) {
             // The edge's four segments as bits 0-3 (blocks 4k + edge, or 4 edge + k).
@@ -150,11 +162,15 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
             if (uniform) continue;
             const int before = dir == 0 ? 1 : 4;
             for (int k = 0; k < 4; ++k) {
+                if ((segments >> k) & 1) continue;
                 const int q = dir == 0 ? 4 * k + edge : 4 * edge + k;
-                if (bs[k] == 0) bs[k] = static_cast<uint8_t>(MotionStrength(cur, q - before, cur, q));
+                const int v = MotionStrength(cur, q - before, cur, q);
+                bs[k] = static_cast<uint8_t>(v);
+                any |= v != 0;
             }
         }
     }
+    return any;
 }
 
 // Filter thresholds of one edge (clause 8.7.2.2); false when alpha or beta is 0, which
@@ -326,12 +342,8 @@ void ComputeEdges(const MacroblockInfo* mbInfo, MacroblockEdges* edges, int32_t 
             if (m->sliceNumber < first || (cur->disableDeblockingFilterIdc == 2 && m->sliceNumber != cur->sliceNumber))
                 *nb = -1;
         }
-        ComputeStrengths(cur, e.left >= 0 ? &mbInfo[e.left] : nullptr, e.top >= 0 ? &mbInfo[e.top] : nullptr,
-                         &e.strengths);
-        uint64_t any[4];
-        static_assert(sizeof any == sizeof e.strengths.bs);
-        std::memcpy(any, e.strengths.bs, sizeof any);
-        e.filtered = (any[0] | any[1] | any[2] | any[3]) != 0;  // else every bS is 0
+        e.filtered = ComputeStrengths(cur, e.left >= 0 ? &mbInfo[e.left] : nullptr,
+                                      e.top >= 0 ? &mbInfo[e.top] : nullptr, &e.strengths);
     }
 }
 
