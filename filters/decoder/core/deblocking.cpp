@@ -40,31 +40,38 @@ int ChromaQpOf(const MacroblockInfo* mb) {
     return ChromaQp(std::clamp(mb->qp + mb->chromaQpIndexOffset, 0, 51));
 }
 
-// Motion test for two blocks (clause 8.7.2.1, bS 1 or 0).
-int MotionStrength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq) {
-    const int qp8 = (bp / 8) * 2 + (bp % 4) / 2, qq8 = (bq / 8) * 2 + (bq % 4) / 2;
+inline bool FarApart(const int16_t* a, const int16_t* b) {
+    return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
+}
+
+// Motion test for two blocks of which at least one predicts from list 1.
+int MotionStrengthTwoLists(const MacroblockInfo* p, int bp, int qp8, const MacroblockInfo* q, int bq, int qq8) {
     const int32_t p0 = p->refPicId[0][qp8], p1 = p->refPicId[1][qp8];
     const int32_t q0 = q->refPicId[0][qq8], q1 = q->refPicId[1][qq8];
-    auto far = [](const int16_t* a, const int16_t* b) {
-        return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
-    };
-    if (p1 < 0 && q1 < 0) {  // list 0 alone on both sides (every P block)
-        if (p0 != q0) return 1;
-        return p0 >= 0 && far(p->mv[0][bp], q->mv[0][bq]) ? 1 : 0;
-    }
     const int pn = (p0 >= 0) + (p1 >= 0), qn = (q0 >= 0) + (q1 >= 0);
     if (pn != qn) return 1;
     if (pn == 1) {
         const int lp = p0 >= 0 ? 0 : 1, lq = q0 >= 0 ? 0 : 1;
         if (p->refPicId[lp][qp8] != q->refPicId[lq][qq8]) return 1;
-        return far(p->mv[lp][bp], q->mv[lq][bq]) ? 1 : 0;
+        return FarApart(p->mv[lp][bp], q->mv[lq][bq]) ? 1 : 0;
     }
     if (pn == 0) return 0;
     if (!((p0 == q0 && p1 == q1) || (p0 == q1 && p1 == q0))) return 1;
-    const bool straight = far(p->mv[0][bp], q->mv[0][bq]) || far(p->mv[1][bp], q->mv[1][bq]);
-    const bool crossed = far(p->mv[0][bp], q->mv[1][bq]) || far(p->mv[1][bp], q->mv[0][bq]);
+    const bool straight = FarApart(p->mv[0][bp], q->mv[0][bq]) || FarApart(p->mv[1][bp], q->mv[1][bq]);
+    const bool crossed = FarApart(p->mv[0][bp], q->mv[1][bq]) || FarApart(p->mv[1][bp], q->mv[0][bq]);
     if (p0 != p1) return (p0 == q0 ? straight : crossed) ? 1 : 0;
     return (straight && crossed) ? 1 : 0;
+}
+
+// Motion test for two blocks (clause 8.7.2.1, bS 1 or 0).
+inline int MotionStrength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq) {
+    const int qp8 = (bp / 8) * 2 + (bp % 4) / 2, qq8 = (bq / 8) * 2 + (bq % 4) / 2;
+    if ((p->refPicId[1][qp8] & q->refPicId[1][qq8]) < 0) {  // list 0 alone on both sides (every P block)
+        const int32_t p0 = p->refPicId[0][qp8];
+        if (p0 != q->refPicId[0][qq8]) return 1;
+        return p0 >= 0 && FarApart(p->mv[0][bp], q->mv[0][bq]) ? 1 : 0;
+    }
+    return MotionStrengthTwoLists(p, bp, qp8, q, bq, qq8);
 }
 
 struct EdgeStrengths {
