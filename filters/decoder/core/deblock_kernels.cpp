@@ -162,9 +162,25 @@ void LumaNormalSse2(__m128i* v, int alpha, int beta, const int8_t* tc0) {
     v[5] = _mm_packus_epi16(outQ1[0], outQ1[1]);
 }
 
+// One side of clause 8.7.2.4's luma filter in 16-bit lanes: a0 .. a3 on this side (a0 at
+// the edge), b0 and b1 across it. strong[k]: the strong filter's a_k; weak: a0 otherwise.
+inline void StrongSide(__m128i a3, __m128i a2, __m128i a1, __m128i a0, __m128i b0, __m128i b1, __m128i* strong,
+                       __m128i* weak) {
+    const __m128i two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(a2, a1), _mm_add_epi16(a0, b0));  // a2 + a1 + a0 + b0
+    // (a2 + 2a1 + 2a0 + 2b0 + b1 + 4) >> 3, (a2 + a1 + a0 + b0 + 2) >> 2,
+    // (2a3 + 3a2 + a1 + a0 + b0 + 4) >> 3; else (2a1 + a0 + b1 + 2) >> 2.
+    strong[0] =
+        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(a2, _mm_slli_epi16(_mm_add_epi16(_mm_add_epi16(a1, a0), b0), 1)),
+                                     _mm_add_epi16(b1, four)),
+                       3);
+    strong[1] = _mm_srai_epi16(_mm_add_epi16(sum, two), 2);
+    strong[2] = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(a3, a2), 1), sum), four), 3);
+    *weak = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(a1, 1), a0), _mm_add_epi16(b1, two)), 2);
+}
+
 // Clause 8.7.2.4 on v[0..7]; v[1..6] change.
 void LumaStrongSse2(__m128i* v, int alpha, int beta) {
-    const __m128i two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
     const __m128i va = _mm_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm_set1_epi16(static_cast<int16_t>(beta));
     const __m128i gap = _mm_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2));
     __m128i out[6][2];
@@ -175,35 +191,15 @@ void LumaStrongSse2(__m128i* v, int alpha, int beta) {
         const __m128i small = _mm_and_si128(mask, _mm_cmplt_epi16(AbsDiff(p0, q0), gap));
         const __m128i ap = _mm_and_si128(small, _mm_cmplt_epi16(AbsDiff(p2, p0), vb));
         const __m128i aq = _mm_and_si128(small, _mm_cmplt_epi16(AbsDiff(q2, q0), vb));
-        const __m128i pq0 = _mm_add_epi16(p0, q0);
-        // p side: (p2 + 2p1 + 2p0 + 2q0 + q1 + 4) >> 3, (p2 + p1 + p0 + q0 + 2) >> 2,
-        // (2p3 + 3p2 + p1 + p0 + q0 + 4) >> 3, else (2p1 + p0 + q1 + 2) >> 2.
-        const __m128i ps1 = _mm_add_epi16(_mm_add_epi16(p2, p1), pq0);
-        const __m128i p0Strong =
-            _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(p2, _mm_slli_epi16(_mm_add_epi16(_mm_add_epi16(p1, p0), q0), 1)),
-                                         _mm_add_epi16(q1, four)),
-                           3);
-        const __m128i p1Strong = _mm_srai_epi16(_mm_add_epi16(ps1, two), 2);
-        const __m128i p2Strong =
-            _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(p3, p2), 1), ps1), four), 3);
-        const __m128i p0Weak =
-            _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), p0), _mm_add_epi16(q1, two)), 2);
-        const __m128i qs1 = _mm_add_epi16(_mm_add_epi16(q2, q1), pq0);
-        const __m128i q0Strong =
-            _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(q2, _mm_slli_epi16(_mm_add_epi16(_mm_add_epi16(q1, q0), p0), 1)),
-                                         _mm_add_epi16(p1, four)),
-                           3);
-        const __m128i q1Strong = _mm_srai_epi16(_mm_add_epi16(qs1, two), 2);
-        const __m128i q2Strong =
-            _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_add_epi16(q3, q2), 1), qs1), four), 3);
-        const __m128i q0Weak =
-            _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), q0), _mm_add_epi16(p1, two)), 2);
-        out[0][half] = Select(ap, p2Strong, p2);
-        out[1][half] = Select(ap, p1Strong, p1);
-        out[2][half] = Select(mask, Select(ap, p0Strong, p0Weak), p0);
-        out[3][half] = Select(mask, Select(aq, q0Strong, q0Weak), q0);
-        out[4][half] = Select(aq, q1Strong, q1);
-        out[5][half] = Select(aq, q2Strong, q2);
+        __m128i pStrong[3], qStrong[3], pWeak, qWeak;
+        StrongSide(p3, p2, p1, p0, q0, q1, pStrong, &pWeak);
+        StrongSide(q3, q2, q1, q0, p0, p1, qStrong, &qWeak);
+        out[0][half] = Select(ap, pStrong[2], p2);
+        out[1][half] = Select(ap, pStrong[1], p1);
+        out[2][half] = Select(mask, Select(ap, pStrong[0], pWeak), p0);
+        out[3][half] = Select(mask, Select(aq, qStrong[0], qWeak), q0);
+        out[4][half] = Select(aq, qStrong[1], q1);
+        out[5][half] = Select(aq, qStrong[2], q2);
     }
     for (int k = 0; k < 6; ++k)
         v[1 + k] = _mm_packus_epi16(out[k][0], out[k][1]);
