@@ -8,18 +8,12 @@ namespace avcdec {
 
 struct DecoderKernelTable;
 
-// Filters one edge segment across an edge (clause 8.7.2): `lines` lines starting at q0,
-// the first sample behind the edge; `step` moves across the edge, `along` along it.
-using DeblockEdgeFn = void (*)(uint8_t* q0, int step, int along, int lines, int alpha, int beta, int tc0);
-
-// Whole edges. `step` moves across the edge and `along` along it: (pitch, 1) for an edge
-// between rows ("horizontal"), (1, pitch) for an edge between columns ("vertical"); each
-// table entry serves one of the two directions, the portable forms serve both. The kernels
-// read and may rewrite the four samples on each side of the edge.
+// Whole edges besides the 16-line luma edge with bS below 4 (DeblockLumaEdge16Fn,
+// kernel_table.h). `step` moves across the edge and `along` along it: (pitch, 1) for an
+// edge between rows ("horizontal"), (1, pitch) for an edge between columns ("vertical");
+// each table entry serves one of the two directions, the portable forms serve both. The
+// kernels read and may rewrite the four samples on each side of the edge.
 //
-// A 16-line luma edge with bS below 4 (clause 8.7.2.3): segment k (lines 4k .. 4k + 3) uses
-// tC0 tc0[k], or stays as it is where tc0[k] is negative (bS 0).
-using DeblockLumaEdge16Fn = void (*)(uint8_t* q0, int step, int along, int alpha, int beta, const int8_t* tc0);
 // A 16-line luma edge with bS 4 (clause 8.7.2.4).
 using DeblockLumaStrong16Fn = void (*)(uint8_t* q0, int step, int along, int alpha, int beta);
 // The same 8-line edge of both chroma planes (4:2:0, one quantiser for both) with bS below

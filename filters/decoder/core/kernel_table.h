@@ -15,6 +15,14 @@ namespace avcdec {
 using InverseTransformAddFn = void (*)(uint8_t* dst, int pitch, const int16_t* coeffs);
 // The same for a block whose only coefficient is the DC (dequantised value dc).
 using AddDcFn = void (*)(uint8_t* dst, int pitch, int dc);
+// Filters one edge segment across an edge (clause 8.7.2): `lines` lines starting at q0,
+// the first sample behind the edge; `step` moves across the edge, `along` along it.
+using DeblockEdgeFn = void (*)(uint8_t* q0, int step, int along, int lines, int alpha, int beta, int tc0);
+
+// Filters a whole 16-sample luma edge with bS below 4 (clause 8.7.2.3): four segments of
+// four lines, segment k with tC0 tc0[k], or left as it is where tc0[k] is negative (bS 0).
+using DeblockLumaEdge16Fn = void (*)(uint8_t* q0, int step, int along, int alpha, int beta, const int8_t* tc0);
+
 struct DecoderKernelTable {
     InverseTransformAddFn inverseTransformAdd4x4;
     AddDcFn addDc4x4;

@@ -27,16 +27,6 @@ int SliceGroupOf(const AvcDecoderContext* ctx, int32_t mbAddr) {
     return ctx->activePps->num_slice_groups_minus1 > 0 ? ctx->sliceGroupMap[mbAddr] : 0;
 }
 
-// Zeroes a macroblock record with plain stores of 32 bytes: a string instruction's
-// start-up costs more than the record.
-void ZeroRecord(MacroblockInfo* mb) {
-    auto* b = reinterpret_cast<unsigned char*>(mb);
-    constexpr size_t kSize = sizeof *mb;
-    for (size_t i = 0; i + 32 <= kSize; i += 32)
-        std::memset(b + i, 0, 32);
-    std::memset(b + kSize / 32 * 32, 0, kSize % 32);
-}
-
 }  // namespace
 
 void ResetIntraModeMap(AvcDecoderContext* ctx) {
@@ -61,7 +51,7 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
     w->mbD = w->mbY > 0 && w->mbX > 0 ? inSlice(n - width - 1) : nullptr;
     w->cur = mb;
     const SliceHeader* s = &ctx->slice;
-    ZeroRecord(mb);
+    std::memset(mb, 0, sizeof *mb);
     mb->sliceNumber = sliceNumber;
     mb->flags = static_cast<uint32_t>(s->sliceKind) << kMbSliceKindShift;
     mb->qp = static_cast<int8_t>(w->qp);
