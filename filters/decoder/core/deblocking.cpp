@@ -86,7 +86,7 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
             if (edge == 0) {
                 e->bs[0][0][k] = left ? static_cast<uint8_t>(Strength(left, 4 * k + 3, cur, qv, true)) : 0;
                 e->bs[1][0][k] = top ? static_cast<uint8_t>(Strength(top, 12 + k, cur, qh, true)) : 0;
-            } else if (uniform) {
+            } else if (uniform || InnerEdgeHasSameMotion(cur, edge)) {
                 e->bs[0][edge][k] = cur->totalCoeff[qv - 1] != 0 || cur->totalCoeff[qv] != 0 ? 2 : 0;
                 e->bs[1][edge][k] = cur->totalCoeff[qh - 4] != 0 || cur->totalCoeff[qh] != 0 ? 2 : 0;
             } else {

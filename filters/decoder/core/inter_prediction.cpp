@@ -202,6 +202,27 @@ void AddInterResidual(const DecoderKernelTable& k, const MacroblockWork* w, cons
     }
 }
 
+// The kSameMotion bits of an inter macroblock from its reconstructed motion. Vectors of a
+// list an 8x8 block does not use are compared too (they are zero), which can only make
+// the answer more cautious.
+uint8_t SameMotion(const MacroblockInfo* mb) {
+    uint32_t words[2][16];
+    std::memcpy(words, mb->mv, sizeof words);
+    bool in8x8 = true;
+    for (int list = 0; list < 2 && in8x8; ++list)
+        for (int q = 0; q < 4 && in8x8; ++q) {
+            const uint32_t* m = &words[list][(q >> 1) * 8 + (q & 1) * 2];
+            in8x8 = m[0] == m[1] && m[0] == m[4] && m[0] == m[5];
+        }
+    if (!in8x8) return 0;
+    bool in16x16 = true;
+    for (int list = 0; list < 2 && in16x16; ++list)
+        for (int q = 1; q < 4 && in16x16; ++q)
+            in16x16 = mb->refPicId[list][q] == mb->refPicId[list][0] &&
+                      words[list][(q >> 1) * 8 + (q & 1) * 2] == words[list][0];
+    return in16x16 ? kSameMotionIn8x8 | kSameMotionIn16x16 : kSameMotionIn8x8;
+}
+
 }  // namespace
 
 // mvpLX of the partition at (x4, y4) of w4 x h4 blocks (clause 8.4.1.3), directional rules
@@ -288,6 +309,7 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;
+    mb->sameMotion = SameMotion(mb);
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }
@@ -531,6 +553,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             mb->refPicId[list][q] = r >= 0 ? st->refList[list][r]->planeIndex : -1;
             if (list == 0 && r >= 0) w->usedRefs |= 1u << r;
         }
+    mb->sameMotion = SameMotion(mb);
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }
