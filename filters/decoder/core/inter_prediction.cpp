@@ -141,6 +141,25 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
     k.chromaMotion(dstV, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
 }
 
+// Asks the cache for the reference rows the next macroblocks are likely to read: 64
+// samples to the right of this macroblock's vector, four luma rows (staggered by the
+// macroblock's column so that four macroblocks cover sixteen) and two rows of each chroma
+// plane. Positions are clamped into the padded planes.
+void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, const InterTarget& t, int mvx, int mvy) {
+    const PlaneView& r = ref->frame;
+    const int border = ctx->planePool.border;
+    const int x = std::clamp(t.lumaX + (mvx >> 2) + 64, -32, ctx->width + 16);
+    const int y = std::clamp(t.lumaY + (mvy >> 2) + ((t.lumaX >> 4) & 3) * 4, -border, ctx->height + border - 5);
+    const uint8_t* p = r.y + static_cast<ptrdiff_t>(y) * r.pitch + x;
+    for (int j = 0; j < 4; ++j)
+        __builtin_prefetch(p + j * r.pitch);
+    const ptrdiff_t c = static_cast<ptrdiff_t>(y / 2) * r.pitch + x / 2;
+    __builtin_prefetch(r.u + c);
+    __builtin_prefetch(r.u + c + r.pitch);
+    __builtin_prefetch(r.v + c);
+    __builtin_prefetch(r.v + c + r.pitch);
+}
+
 // Explicit weighting (clause 8.4.2.3.2) of a partition predicted from one list.
 void WeightPartition(const AvcDecoderContext* ctx, const InterTarget& t, int list, int refIdx, int px, int py, int pw,
                      int ph) {
@@ -305,6 +324,7 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         const PictureRecord* ref = st->refList[0][refIdx];
         w->usedRefs |= 1u << refIdx;
         InterpolatePartition(ctx, k, ref, t, 4 * x4, 4 * y4, 4 * w4, 4 * h4, mvx, mvy);
+        if (i == 0) PrefetchReference(ctx, ref, t, mvx, mvy);
         if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
     }
     for (int q = 0; q < 4; ++q)
@@ -553,6 +573,9 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             mb->refPicId[list][q] = r >= 0 ? st->refList[list][r]->planeIndex : -1;
             if (list == 0 && r >= 0) w->usedRefs |= 1u << r;
         }
+    for (int list = 0; list < 2; ++list)
+        if (mb->refIdx[list][0] >= 0)
+            PrefetchReference(ctx, st->refList[list][mb->refIdx[list][0]], t, mb->mv[list][0][0], mb->mv[list][0][1]);
     mb->sameMotion = SameMotion(mb);
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
