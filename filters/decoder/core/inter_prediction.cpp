@@ -8,9 +8,14 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/kernel_table.h"
+#include "filters/decoder/core/motion_kernels.h"
 #include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
+
+#ifdef AVCDEC_HAVE_SSE2
+#include <emmintrin.h>
+#endif
 
 namespace avcdec {
 
@@ -223,35 +228,48 @@ void AddInterResidual(const DecoderKernelTable& k, const MacroblockWork* w, cons
 
 // The kSameMotion bits of an inter macroblock from its reconstructed motion. Vectors of a
 // list an 8x8 block does not use are compared too (they are zero), which can only make
-// the answer more cautious.
+// the answer more cautious. A row of four vectors is 16 bytes.
 uint8_t SameMotion(const MacroblockInfo* mb) {
-    uint32_t words[2][16];
-    std::memcpy(words, mb->mv, sizeof words);
-    bool in8x8 = true;
-    for (int list = 0; list < 2 && in8x8; ++list)
-        for (int q = 0; q < 4 && in8x8; ++q) {
-            const uint32_t* m = &words[list][(q >> 1) * 8 + (q & 1) * 2];
-            in8x8 = m[0] == m[1] && m[0] == m[4] && m[0] == m[5];
+    bool in8x8 = true, in16x16 = true;
+    for (int list = 0; list < 2; ++list) {
+#ifdef AVCDEC_HAVE_SSE2
+        __m128i rows[4];
+        for (int r = 0; r < 4; ++r)
+            rows[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mb->mv[list][4 * r]));
+        // Within 8x8 blocks: rows 0 = 1 and 2 = 3, and columns 0 = 1 and 2 = 3.
+        const __m128i pairs0 = _mm_shuffle_epi32(rows[0], _MM_SHUFFLE(2, 2, 0, 0));
+        const __m128i pairs2 = _mm_shuffle_epi32(rows[2], _MM_SHUFFLE(2, 2, 0, 0));
+        const __m128i eq8 =
+            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(rows[0], rows[1]), _mm_cmpeq_epi32(rows[2], rows[3])),
+                          _mm_and_si128(_mm_cmpeq_epi32(rows[0], pairs0), _mm_cmpeq_epi32(rows[2], pairs2)));
+        in8x8 = in8x8 && _mm_movemask_epi8(eq8) == 0xFFFF;
+        // Over the macroblock: row 0 is one vector, and row 2 equals it.
+        const __m128i first = _mm_shuffle_epi32(rows[0], 0);
+        const __m128i eq16 = _mm_and_si128(_mm_cmpeq_epi32(rows[0], first), _mm_cmpeq_epi32(rows[2], first));
+        in16x16 = in16x16 && _mm_movemask_epi8(eq16) == 0xFFFF;
+#else
+        uint32_t v[16];
+        std::memcpy(v, mb->mv[list], sizeof v);
+        for (int b = 0; b < 16; ++b) {
+            in8x8 = in8x8 && v[b] == v[b & ~5];  // the first block of its 8x8 block
+            in16x16 = in16x16 && v[b] == v[0];
         }
+#endif
+        for (int q = 1; q < 4; ++q)
+            in16x16 = in16x16 && mb->refPicId[list][q] == mb->refPicId[list][0];
+    }
     if (!in8x8) return 0;
-    bool in16x16 = true;
-    for (int list = 0; list < 2 && in16x16; ++list)
-        for (int q = 1; q < 4 && in16x16; ++q)
-            in16x16 = mb->refPicId[list][q] == mb->refPicId[list][0] &&
-                      words[list][(q >> 1) * 8 + (q & 1) * 2] == words[list][0];
     return in16x16 ? kSameMotionIn8x8 | kSameMotionIn16x16 : kSameMotionIn8x8;
 }
 
 }  // namespace
 
-// mvpLX of the partition at (x4, y4) of w4 x h4 blocks (clause 8.4.1.3), directional rules
-// for 16x8 and 8x16 partitions included.
-void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w4, int h4, int ref, uint32_t decoded,
-                        int* mvx, int* mvy) {
-    const NeighbourMotion a = Neighbour(w, list, x4 - 1, y4, decoded);
-    NeighbourMotion b = Neighbour(w, list, x4, y4 - 1, decoded);
-    NeighbourMotion c = Neighbour(w, list, x4 + w4, y4 - 1, decoded);
-    if (!c.available) c = Neighbour(w, list, x4 - 1, y4 - 1, decoded);
+namespace {
+
+// mvpLX (clause 8.4.1.3) from the neighbours A, B and C (C already replaced by D where
+// unavailable) of the partition at (x4, y4) of w4 x h4 blocks with reference index ref.
+void PredictFromNeighbours(NeighbourMotion a, NeighbourMotion b, NeighbourMotion c, int x4, int y4, int w4, int h4,
+                           int ref, int* mvx, int* mvy) {
     const NeighbourMotion* pick = nullptr;
     if (w4 == 4 && h4 == 2)
         pick = y4 == 0 ? (b.ref == ref ? &b : nullptr) : (a.ref == ref ? &a : nullptr);
@@ -270,6 +288,19 @@ void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w
     }
     *mvx = pick->x;
     *mvy = pick->y;
+}
+
+}  // namespace
+
+// mvpLX of the partition at (x4, y4) of w4 x h4 blocks (clause 8.4.1.3), directional rules
+// for 16x8 and 8x16 partitions included.
+void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w4, int h4, int ref, uint32_t decoded,
+                        int* mvx, int* mvy) {
+    const NeighbourMotion a = Neighbour(w, list, x4 - 1, y4, decoded);
+    const NeighbourMotion b = Neighbour(w, list, x4, y4 - 1, decoded);
+    NeighbourMotion c = Neighbour(w, list, x4 + w4, y4 - 1, decoded);
+    if (!c.available) c = Neighbour(w, list, x4 - 1, y4 - 1, decoded);
+    PredictFromNeighbours(a, b, c, x4, y4, w4, h4, ref, mvx, mvy);
 }
 
 void DerivePSkipMv(const MacroblockWork* w, int* mvx, int* mvy) {
@@ -368,7 +399,7 @@ int SetupDirect(const AvcDecoderContext* ctx, const MacroblockWork* w, DirectSta
             if (r >= 0 && (ref < 0 || r < ref)) ref = r;
         d->ref[list] = ref;
         d->mv[list][0] = d->mv[list][1] = 0;
-        if (ref >= 0) PredictPartitionMv(w, list, 0, 0, 4, 4, ref, 0, &d->mv[list][0], &d->mv[list][1]);
+        if (ref >= 0) PredictFromNeighbours(a, b, c, 0, 0, 4, 4, ref, &d->mv[list][0], &d->mv[list][1]);
     }
     if (d->ref[0] < 0 && d->ref[1] < 0) {
         d->ref[0] = d->ref[1] = 0;
