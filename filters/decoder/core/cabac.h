@@ -81,16 +81,17 @@ struct CabacDecoder {
     }
 
     // DecodeDecision (clause 9.3.3.2.1) with the context state at ctx, without branches
-    // on the bin's value.
+    // on the bin's value (the selections compile to conditional moves).
     int Decision(uint8_t* ctx) {
         int s = *ctx;
         const uint32_t lps = kCabacFast.lps[((range & 0xC0) << 1) | static_cast<uint32_t>(s)];
+        const auto offset = static_cast<uint32_t>(low >> lookahead);
         range -= lps;
+        const bool isLps = offset >= range;
         const uint64_t scaled = static_cast<uint64_t>(range) << lookahead;
-        const int lpsMask = -static_cast<int>(low >= scaled);
-        low -= scaled & static_cast<uint64_t>(static_cast<int64_t>(lpsMask));
-        range ^= (range ^ lps) & static_cast<uint32_t>(lpsMask);
-        s ^= lpsMask;
+        low = isLps ? low - scaled : low;
+        range = isLps ? lps : range;
+        s ^= -static_cast<int>(isLps);
         *ctx = kCabacFast.next[128 + s];
         const int shift = std::countl_zero(range) - 23;  // range back to 9 bits
         range <<= shift;
