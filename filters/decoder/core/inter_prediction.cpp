@@ -519,7 +519,14 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
         const PredWeightTable* wt = ctx->predWeights;
         const int logWD = c == 0 ? wt->luma_log2_weight_denom : wt->chroma_log2_weight_denom;
         const int o = idc == 1 ? (wt->offset[0][r0][c] + wt->offset[1][r1][c] + 1) >> 1 : 0;
-        k.weightBi(dst[c], t.pitch, src[c], 16, bw, bh, wt->w0[r0][r1][c], wt->w1[r0][r1][c], o, logWD);
+        const int w0 = wt->w0[r0][r1][c], w1 = wt->w1[r0][r1][c];
+        if (w0 == w1 && o == 0 && w0 == 1 << logWD) {
+            // Equal weights of one without offset: ((p0 + p1) 2^logWD + 2^logWD) >> (logWD + 1)
+            // is the default average (implicit weights of a picture midway between its two).
+            k.average(dst[c], t.pitch, src[c], 16, bw, bh);
+            continue;
+        }
+        k.weightBi(dst[c], t.pitch, src[c], 16, bw, bh, w0, w1, o, logWD);
     }
     return kDecoderOk;
 }
