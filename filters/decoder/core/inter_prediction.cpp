@@ -2,6 +2,7 @@
 // reference sample fetching with the picture's edges extended (clause 8.4.2.2), explicit
 // weighted prediction (clause 8.4.2.3) and reconstruction with the residual.
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -84,12 +85,9 @@ struct PlaneGeometry {
     int width, height, side, above, below;
 };
 
-const uint8_t* FetchRegion(const uint8_t* plane, int pitch, const PlaneGeometry& g, int x0, int y0, int bw, int bh,
-                           uint8_t* scratch, int scratchPitch, int* outPitch) {
-    if (x0 >= -g.side && x0 + bw <= g.width + g.side && y0 >= -g.above && y0 + bh <= g.height + g.below) {
-        *outPitch = pitch;
-        return plane + static_cast<ptrdiff_t>(y0) * pitch + x0;
-    }
+// The region rebuilt from edge-clamped samples (the rare path of FetchRegion).
+const uint8_t* RebuildRegion(const uint8_t* plane, int pitch, const PlaneGeometry& g, int x0, int y0, int bw, int bh,
+                             uint8_t* scratch, int scratchPitch, int* outPitch) {
     for (int j = 0; j < bh; ++j) {
         const uint8_t* row = plane + static_cast<ptrdiff_t>(std::clamp(y0 + j, 0, g.height - 1)) * pitch;
         for (int i = 0; i < bw; ++i)
@@ -97,6 +95,15 @@ const uint8_t* FetchRegion(const uint8_t* plane, int pitch, const PlaneGeometry&
     }
     *outPitch = scratchPitch;
     return scratch;
+}
+
+inline const uint8_t* FetchRegion(const uint8_t* plane, int pitch, const PlaneGeometry& g, int x0, int y0, int bw,
+                                  int bh, uint8_t* scratch, int scratchPitch, int* outPitch) {
+    if (x0 >= -g.side && x0 + bw <= g.width + g.side && y0 >= -g.above && y0 + bh <= g.height + g.below) {
+        *outPitch = pitch;
+        return plane + static_cast<ptrdiff_t>(y0) * pitch + x0;
+    }
+    return RebuildRegion(plane, pitch, g, x0, y0, bw, bh, scratch, scratchPitch, outPitch);
 }
 
 constexpr int kScratchPitch = 32;
@@ -217,12 +224,18 @@ int ListPartitions(const MacroblockInfo* mb, int parts[16][4]) {
 }
 
 void AddInterResidual(const DecoderKernelTable& k, const MacroblockWork* w, const InterTarget& t) {
-    for (int b = 0; b < 16; ++b)
-        AddResidual(k, w, b, t.y + 4 * (b / 4) * t.pitch + 4 * (b % 4), t.pitch);
-    for (int p = 0; p < 2; ++p) {
-        uint8_t* plane = p == 0 ? t.u : t.v;
-        for (int b = 0; b < 4; ++b)
-            AddResidual(k, w, 16 + 4 * p + b, plane + 4 * (b / 2) * t.pitch + 4 * (b % 2), t.pitch);
+    // Only the blocks with coefficients (bit b of nonZero: luma raster 0..15, Cb 16..19,
+    // Cr 20..23).
+    for (uint32_t blocks = w->nonZero; blocks != 0; blocks &= blocks - 1) {
+        const int b = std::countr_zero(blocks);
+        uint8_t* dst;
+        if (b < 16) {
+            dst = t.y + 4 * (b / 4) * t.pitch + 4 * (b % 4);
+        } else {
+            const int c = (b - 16) & 3;
+            dst = (b < 20 ? t.u : t.v) + 4 * (c / 2) * t.pitch + 4 * (c % 2);
+        }
+        AddResidual(k, w, b, dst, t.pitch);
     }
 }
 
