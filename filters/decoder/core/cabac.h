@@ -25,6 +25,7 @@ extern const uint8_t kCabacTransIdxLps[64];
 struct CabacFastTables {
     uint8_t lps[512];
     uint8_t next[256];
+    uint8_t renorm[64];  // by codIRange >> 3: the doublings back to nine bits
 };
 extern const CabacFastTables kCabacFast;
 
@@ -93,7 +94,7 @@ struct CabacDecoder {
         range = isLps ? lps : range;
         s ^= -static_cast<int>(isLps);
         *ctx = kCabacFast.next[128 + s];
-        const int shift = std::countl_zero(range) - 23;  // range back to 9 bits
+        const int shift = kCabacFast.renorm[range >> 3];
         range <<= shift;
         lookahead -= shift;
         if (lookahead < kMinLookahead) Refill();

@@ -257,6 +257,13 @@ constexpr CabacFastTables MakeFastTables() {
         t.next[128 + s] = static_cast<uint8_t>(((p < 62 ? p + 1 : 62) << 1) | mps);
         t.next[127 - s] = static_cast<uint8_t>((kCabacTransIdxLps[p] << 1) | (p == 0 ? mps ^ 1 : mps));
     }
+    // A range after a bin is 6..510; ranges of one group of eight share their top bit.
+    for (int g = 0; g < 64; ++g) {
+        int shift = 0;
+        for (int r = g == 0 ? 6 : 8 * g; r < 256; r <<= 1)
+            ++shift;
+        t.renorm[g] = static_cast<uint8_t>(shift);
+    }
     return t;
 }
 
