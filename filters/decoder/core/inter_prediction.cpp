@@ -551,6 +551,16 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const PictureStore* st = ctx->store;
     const InterTarget t = MacroblockTarget(ctx, w);
     const DecoderKernelTable& k = DecoderKernels();
+    // The co-located record of the next macroblock, for its direct prediction: the cache
+    // lines with its kind, reference indices and vectors.
+    if (st->refListCount[1] > 0 && st->refList[1][0] != nullptr && w->mbAddr + 1 < ctx->mbCount) {
+        const MacroblockInfo* next = &st->refList[1][0]->mbInfo[w->mbAddr + 1];
+        __builtin_prefetch(&next->flags);
+        __builtin_prefetch(&next->refIdx);
+        __builtin_prefetch(&next->mv[0][0]);
+        __builtin_prefetch(&next->mv[1][0]);
+        __builtin_prefetch(&next->refPicId);
+    }
     DirectState direct{};
     if (mb->directMask != 0) {
         const int result = SetupDirect(ctx, w, &direct);
