@@ -29,11 +29,14 @@ struct CabacFastTables {
 };
 extern const CabacFastTables kCabacFast;
 
+// A context's state, pStateIdx << 1 | valMPS. Its own type rather than a byte, so that
+// stores to states cannot alias the engine's registers (a byte may alias anything, which
+// would make the compiler store and reload the registers around every bin).
+enum class CabacState : uint8_t {};
+
 // The arithmetic decoder's registers. codIOffset sits in the top bits of `low`, followed
 // by `lookahead` bits of the slice that are read but not yet consumed: renormalisation
-// only moves the boundary between the two, and the bytes come in four at a time. Hot
-// loops copy the registers into a local (context states are bytes, which may alias
-// anything, so members would be stored back after every bin).
+// only moves the boundary between the two, and the bytes come in four at a time.
 struct CabacDecoder {
     const uint8_t* data;
     size_t size;
@@ -83,8 +86,8 @@ struct CabacDecoder {
 
     // DecodeDecision (clause 9.3.3.2.1) with the context state at ctx, without branches
     // on the bin's value (the selections compile to conditional moves).
-    int Decision(uint8_t* ctx) {
-        int s = *ctx;
+    int Decision(CabacState* ctx) {
+        int s = static_cast<int>(*ctx);
         const uint32_t lps = kCabacFast.lps[((range & 0xC0) << 1) | static_cast<uint32_t>(s)];
         const auto offset = static_cast<uint32_t>(low >> lookahead);
         range -= lps;
@@ -93,7 +96,7 @@ struct CabacDecoder {
         low = isLps ? low - scaled : low;
         range = isLps ? lps : range;
         s ^= -static_cast<int>(isLps);
-        *ctx = kCabacFast.next[128 + s];
+        *ctx = static_cast<CabacState>(kCabacFast.next[128 + s]);
         const int shift = kCabacFast.renorm[range >> 3];
         range <<= shift;
         lookahead -= shift;
@@ -125,8 +128,7 @@ struct CabacDecoder {
 };
 
 struct CabacEngine : CabacDecoder {
-    // pStateIdx << 1 | valMPS of every context.
-    uint8_t state[kCabacContexts];
+    CabacState state[kCabacContexts];
 
     // Clause 9.3.1.1: every context's state from the slice's QP (0..51).
     void InitContexts(bool intraSlice, int cabacInitIdc, int sliceQp) {
@@ -134,7 +136,7 @@ struct CabacEngine : CabacDecoder {
         for (int i = 0; i < kCabacContexts; ++i) {
             int pre = ((mn[i][0] * sliceQp) >> 4) + mn[i][1];
             pre = pre < 1 ? 1 : pre > 126 ? 126 : pre;
-            state[i] = static_cast<uint8_t>(pre <= 63 ? (63 - pre) << 1 : ((pre - 64) << 1) | 1);
+            state[i] = static_cast<CabacState>(pre <= 63 ? (63 - pre) << 1 : ((pre - 64) << 1) | 1);
         }
     }
 

@@ -89,10 +89,9 @@ int ReadExpGolombBypass(CabacDecoder& e, int k) {
 // the significance map, then the levels from the last coefficient back. Scan positions
 // (from 0) go to pos[], levels to level[], in the order read; returns their count, or -1
 // for a level beyond 16 bits.
-int ReadCoefficients(CabacEngine& engine, int cat, int maxNumCoeff, uint8_t* pos, int32_t* level) {
-    CabacDecoder e = engine;
-    uint8_t* sig = &engine.state[kSigBase[cat]];
-    uint8_t* last = &engine.state[kLastBase[cat]];
+int ReadCoefficients(CabacEngine& e, int cat, int maxNumCoeff, uint8_t* pos, int32_t* level) {
+    CabacState* sig = &e.state[kSigBase[cat]];
+    CabacState* last = &e.state[kLastBase[cat]];
     int n = 0;
     const int final = maxNumCoeff - 1;
     // ctxIdxInc of both flags is the scan position (chroma DC: Min(i, 2), which is i for
@@ -105,8 +104,8 @@ int ReadCoefficients(CabacEngine& engine, int cat, int maxNumCoeff, uint8_t* pos
         }
     }
     if (i == final) pos[n++] = static_cast<uint8_t>(final);
-    uint8_t* abs = &engine.state[kAbsBase[cat]];
-    uint8_t* greater = abs + 5;
+    CabacState* abs = &e.state[kAbsBase[cat]];
+    CabacState* greater = abs + 5;
     const int gt1Cap = cat == kCatChromaDc ? 3 : 4;
     int gt1 = 0, eq1 = 0;
     for (int k = n - 1; k >= 0; --k) {
@@ -114,7 +113,7 @@ int ReadCoefficients(CabacEngine& engine, int cat, int maxNumCoeff, uint8_t* pos
         if (!e.Decision(abs + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
             ++eq1;
         } else {
-            uint8_t* ctx = greater + std::min(gt1Cap, gt1);
+            CabacState* ctx = greater + std::min(gt1Cap, gt1);
             int prefix = 1;
             while (prefix < 14 && e.Decision(ctx))
                 ++prefix;
@@ -128,7 +127,6 @@ int ReadCoefficients(CabacEngine& engine, int cat, int maxNumCoeff, uint8_t* pos
         }
         level[k] = e.Bypass() ? -value : value;
     }
-    static_cast<CabacDecoder&>(engine) = e;
     return n;
 }
 
@@ -189,7 +187,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
     const uint8_t* leftCounts = w->mbA != nullptr ? w->mbA->totalCoeff : nullptr;
     const uint8_t* topCounts = w->mbB != nullptr ? w->mbB->totalCoeff : nullptr;
     const int absent = intra ? 1 : 0;
-    uint8_t* cbfLuma = &e.state[kCbfBase[cat]];
+    CabacState* cbfLuma = &e.state[kCbfBase[cat]];
     for (int blk = 0; blk < 16; ++blk) {
         if ((cbp & (1 << (blk / 4))) == 0) {
             blk |= 3;
@@ -221,7 +219,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         }
     }
     if (cbpChroma == 2) {
-        uint8_t* cbfChroma = &e.state[kCbfBase[kCatChromaAc]];
+        CabacState* cbfChroma = &e.state[kCbfBase[kCatChromaAc]];
         for (int plane = 0; plane < 2; ++plane) {
             const int base = 16 + 4 * plane;
             for (int k = 0; k < 4; ++k) {
