@@ -402,18 +402,10 @@ int ReadRefIdx(CabacSlice& cs, int list, int blk) {
     return value;
 }
 
-// mvd_lX component c of the partition whose first 4x4 block is blk (clause 9.3.3.1.1.7,
-// UEG3 binarisation with signedValFlag).
-bool ReadMvdComponent(CabacSlice& cs, int list, int blk, int c, int* out) {
-    const MacroblockWork* w = cs.w;
-    const int x = blk & 3, y = blk >> 2;
-    int ba = 0, bb = 0;
-    const MacroblockInfo* a = LeftOf(w, x, y, &ba);
-    const MacroblockInfo* b = Above(w, x, y, &bb);
-    const int sum =
-        (a != nullptr ? std::abs(a->mvd[list][ba][c]) : 0) + (b != nullptr ? std::abs(b->mvd[list][bb][c]) : 0);
-    const int base = c == 0 ? 40 : 47;
-    CabacEngine& e = cs.e;
+// One component of mvd_lX (UEG3 binarisation with signedValFlag) whose prefix contexts
+// start at `base`, with ctxIdxInc of its first bin from sum, the absolute values of the
+// component in the neighbouring partitions A and B (clause 9.3.3.1.1.7).
+bool ReadMvdComponent(CabacEngine& e, int base, int sum, int* out) {
     if (!e.Decision(base + (sum < 3 ? 0 : sum > 32 ? 2 : 1))) {
         *out = 0;
         return true;
@@ -428,6 +420,22 @@ bool ReadMvdComponent(CabacSlice& cs, int list, int blk, int c, int* out) {
         value += suffix;
     }
     *out = e.Bypass() ? -value : value;
+    return true;
+}
+
+// Both components of mvd_lX of the partition whose first 4x4 block is blk.
+bool ReadMvd(CabacSlice& cs, int list, int blk, int* mvd) {
+    const MacroblockWork* w = cs.w;
+    const int x = blk & 3, y = blk >> 2;
+    int ba = 0, bb = 0;
+    const MacroblockInfo* a = LeftOf(w, x, y, &ba);
+    const MacroblockInfo* b = Above(w, x, y, &bb);
+    const int16_t* ma = a != nullptr ? a->mvd[list][ba] : nullptr;
+    const int16_t* mb = b != nullptr ? b->mvd[list][bb] : nullptr;
+    for (int c = 0; c < 2; ++c) {
+        const int sum = (ma != nullptr ? std::abs(ma[c]) : 0) + (mb != nullptr ? std::abs(mb[c]) : 0);
+        if (!ReadMvdComponent(cs.e, c == 0 ? 40 : 47, sum, &mvd[c])) return false;
+    }
     return true;
 }
 
@@ -478,8 +486,7 @@ int ReadMotion(CabacSlice& cs) {
                     SubPartitionGeometry(part, mb->subShape[part], sub, &first, &width, &height);
                 }
                 int mvd[2];
-                for (int c = 0; c < 2; ++c)
-                    if (!ReadMvdComponent(cs, list, first, c, &mvd[c])) return kDecoderOutOfRange;
+                if (!ReadMvd(cs, list, first, mvd)) return kDecoderOutOfRange;
                 for (int j = 0; j < height; ++j)
                     for (int i = 0; i < width; ++i) {
                         mb->mvd[list][first + 4 * j + i][0] = static_cast<int16_t>(mvd[0]);
