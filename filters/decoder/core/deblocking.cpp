@@ -67,6 +67,17 @@ int Strength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq, b
     return MotionStrength(p, bp, q, bq);
 }
 
+// Strength of a macroblock edge segment (mbEdge); when both macroblocks carry one motion
+// over all their blocks, the motion test gives every segment one answer, kept in *motion
+// (-1 until the first segment needs it).
+int MacroblockEdgeStrength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq, int* motion) {
+    if ((p->sameMotion & q->sameMotion & kSameMotionIn16x16) == 0) return Strength(p, bp, q, bq, true);
+    if ((p->flags & kMbIntra) || (q->flags & kMbIntra)) return 4;
+    if (p->totalCoeff[bp] != 0 || q->totalCoeff[bq] != 0) return 2;
+    if (*motion < 0) *motion = MotionStrength(p, bp, q, bq);
+    return *motion;
+}
+
 struct EdgeStrengths {
     uint8_t bs[2][4][4];  // [0 vertical, 1 horizontal][edge][segment]
     bool filterLeft, filterTop;
@@ -79,13 +90,16 @@ void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
     // One inter partition over the whole macroblock: every inner edge has the same
     // references and vectors on both sides, so only coefficients can make it filtered.
     const bool uniform = (cur->flags & kMbIntra) == 0 && cur->partShape == 0 && cur->directMask == 0;
+    int leftMotion = -1, topMotion = -1;
     for (int edge = 0; edge < 4; ++edge) {
         for (int k = 0; k < 4; ++k) {
             // Vertical edge `edge`, rows of segment k; horizontal edge `edge`, columns k.
             const int qv = 4 * k + edge, qh = 4 * edge + k;
             if (edge == 0) {
-                e->bs[0][0][k] = left ? static_cast<uint8_t>(Strength(left, 4 * k + 3, cur, qv, true)) : 0;
-                e->bs[1][0][k] = top ? static_cast<uint8_t>(Strength(top, 12 + k, cur, qh, true)) : 0;
+                e->bs[0][0][k] =
+                    left ? static_cast<uint8_t>(MacroblockEdgeStrength(left, 4 * k + 3, cur, qv, &leftMotion)) : 0;
+                e->bs[1][0][k] =
+                    top ? static_cast<uint8_t>(MacroblockEdgeStrength(top, 12 + k, cur, qh, &topMotion)) : 0;
             } else if (uniform || InnerEdgeHasSameMotion(cur, edge)) {
                 e->bs[0][edge][k] = cur->totalCoeff[qv - 1] != 0 || cur->totalCoeff[qv] != 0 ? 2 : 0;
                 e->bs[1][edge][k] = cur->totalCoeff[qh - 4] != 0 || cur->totalCoeff[qh] != 0 ? 2 : 0;
