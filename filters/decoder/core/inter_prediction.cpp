@@ -9,14 +9,9 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/kernel_table.h"
-#include "filters/decoder/core/motion_kernels.h"
 #include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
-
-#ifdef AVCDEC_HAVE_SSE2
-#include <emmintrin.h>
-#endif
 
 namespace avcdec {
 
@@ -241,35 +236,22 @@ void AddInterResidual(const DecoderKernelTable& k, const MacroblockWork* w, cons
 
 // The kSameMotion bits of an inter macroblock from its reconstructed motion. Vectors of a
 // list an 8x8 block does not use are compared too (they are zero), which can only make
-// the answer more cautious. A row of four vectors is 16 bytes.
+// the answer more cautious. A row of four vectors is two 64-bit words of two vectors.
 uint8_t SameMotion(const MacroblockInfo* mb) {
+    // Branch-free: the answers are and-ed, not short-circuited.
+    uint64_t v[2][8];  // v[list][2 * row]: blocks 0 and 1 of the row; [2 * row + 1]: 2 and 3
+    std::memcpy(v, mb->mv, sizeof v);
+    auto pair = [](uint64_t w) { return static_cast<uint32_t>(w) == static_cast<uint32_t>(w >> 32); };
     bool in8x8 = true, in16x16 = true;
     for (int list = 0; list < 2; ++list) {
-#ifdef AVCDEC_HAVE_SSE2
-        __m128i rows[4];
-        for (int r = 0; r < 4; ++r)
-            rows[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mb->mv[list][4 * r]));
-        // Within 8x8 blocks: rows 0 = 1 and 2 = 3, and columns 0 = 1 and 2 = 3.
-        const __m128i pairs0 = _mm_shuffle_epi32(rows[0], _MM_SHUFFLE(2, 2, 0, 0));
-        const __m128i pairs2 = _mm_shuffle_epi32(rows[2], _MM_SHUFFLE(2, 2, 0, 0));
-        const __m128i eq8 =
-            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi32(rows[0], rows[1]), _mm_cmpeq_epi32(rows[2], rows[3])),
-                          _mm_and_si128(_mm_cmpeq_epi32(rows[0], pairs0), _mm_cmpeq_epi32(rows[2], pairs2)));
-        in8x8 = in8x8 && _mm_movemask_epi8(eq8) == 0xFFFF;
-        // Over the macroblock: row 0 is one vector, and row 2 equals it.
-        const __m128i first = _mm_shuffle_epi32(rows[0], 0);
-        const __m128i eq16 = _mm_and_si128(_mm_cmpeq_epi32(rows[0], first), _mm_cmpeq_epi32(rows[2], first));
-        in16x16 = in16x16 && _mm_movemask_epi8(eq16) == 0xFFFF;
-#else
-        uint32_t v[16];
-        std::memcpy(v, mb->mv[list], sizeof v);
-        for (int b = 0; b < 16; ++b) {
-            in8x8 = in8x8 && v[b] == v[b & ~5];  // the first block of its 8x8 block
-            in16x16 = in16x16 && v[b] == v[0];
-        }
-#endif
-        for (int q = 1; q < 4; ++q)
-            in16x16 = in16x16 && mb->refPicId[list][q] == mb->refPicId[list][0];
+        const uint64_t* r = v[list];
+        // Within 8x8 blocks: rows 0 = 1 and 2 = 3, and in rows 0 and 2 columns 0 = 1, 2 = 3.
+        in8x8 &= (r[0] == r[2]) & (r[1] == r[3]) & (r[4] == r[6]) & (r[5] == r[7]) & pair(r[0]) & pair(r[1]) &
+                 pair(r[4]) & pair(r[5]);
+        // Over the macroblock besides: the 8x8 blocks' first vectors and references agree.
+        const int32_t* id = mb->refPicId[list];
+        in16x16 &=
+            (r[1] == r[0]) & (r[4] == r[0]) & (r[5] == r[0]) & (id[1] == id[0]) & (id[2] == id[0]) & (id[3] == id[0]);
     }
     if (!in8x8) return 0;
     return in16x16 ? kSameMotionIn8x8 | kSameMotionIn16x16 : kSameMotionIn8x8;
