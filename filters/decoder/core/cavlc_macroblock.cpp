@@ -7,6 +7,7 @@
 #include "filters/decoder/core/cavlc_tables.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/dequant.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
 
@@ -36,27 +37,6 @@ constexpr BMbType kBMbTypes[22] = {{0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}, {
 // Table 7-18: B sub_mb_type 1..12 as sub-partition shape and lists (0 is direct).
 constexpr uint8_t kBSubShape[13] = {0, 0, 0, 0, 1, 2, 1, 2, 1, 2, 3, 3, 3};
 constexpr uint8_t kBSubLists[13] = {0, 1, 2, 3, 1, 1, 2, 2, 3, 3, 1, 2, 3};
-
-// Frame zig-zag scan (Table 8-12) as row-major positions in a 4x4 block.
-constexpr uint8_t kZigZag[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
-
-// Clause 8.5.9 normAdjust4x4 by QP % 6 for positions with both coordinates even, both
-// odd, and the rest.
-constexpr int kNormAdjust[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16}, {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
-
-struct LevelScaleTable {
-    int32_t v[6][16];
-    constexpr LevelScaleTable() : v{} {
-        for (int m = 0; m < 6; ++m) {
-            for (int p = 0; p < 16; ++p) {
-                const int row = p / 4, col = p % 4;
-                const int cls = (row % 2 == 0 && col % 2 == 0) ? 0 : (row % 2 == 1 && col % 2 == 1) ? 1 : 2;
-                v[m][p] = kNormAdjust[m][cls];
-            }
-        }
-    }
-};
-constexpr LevelScaleTable kLevelScale;
 
 inline int Lookup(BitReader* r, const VlcTable& t) {
     const uint16_t e = t.entries[r->PeekBits(t.bits)];

@@ -94,19 +94,15 @@ uint32_t CodedBlocks(const MacroblockInfo* mb) {
     return mask;
 }
 
-// One inter partition over the whole macroblock: every block has the same references and
-// vectors, so one motion test serves all of a macroblock edge and inner edges need none.
-bool UniformMotion(const MacroblockInfo* mb) {
-    return (mb->flags & kMbIntra) == 0 && mb->partShape == 0 && mb->directMask == 0;
-}
-
 // bS of a macroblock edge (dir 0: left, 1: top) against an inter neighbour for an inter
 // macroblock (clause 8.7.2.1).
 // Returns whether any of the four is above 0.
 bool OuterEdgeStrengths(const MacroblockInfo* cur, uint32_t coded, const MacroblockInfo* nb, int dir, uint8_t* bs) {
     const uint32_t nbCoded = CodedBlocks(nb);
-    const bool uniform = UniformMotion(cur) && UniformMotion(nb);
-    int motion = -1;  // the one motion test of uniform macroblocks, once needed
+    // Both macroblocks carry one motion over all their blocks (one partition, or several
+    // that came out alike): one motion test serves every segment.
+    const bool uniform = (cur->sameMotion & nb->sameMotion & kSameMotionIn16x16) != 0;
+    int motion = -1;  // that one motion test, once needed
     int any = 0;
     for (int k = 0; k < 4; ++k) {
         const int bq = dir == 0 ? 4 * k : k, bp = dir == 0 ? 4 * k + 3 : 12 + k;
@@ -157,7 +153,6 @@ bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
     // Inner edges: block q and the block before it across the edge (1 left, 4 above).
     // A coded block puts bS 2 on at least one of them.
     const uint32_t codedPairs[2] = {coded | (coded << 1), coded | (coded << 4)};
-    const bool uniform = UniformMotion(cur);
     any |= coded != 0;
     for (int dir = 0; dir < 2; ++dir) {
         for (int edge = 1; edge < 4; ++edge) {
@@ -166,7 +161,7 @@ bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
                                                : (codedPairs[1] >> (4 * edge)) & 0xFu;
             uint8_t* bs = e->bs[dir][edge];
             std::memcpy(bs, kCodedSegments[segments], 4);
-            if (uniform) continue;
+            if (InnerEdgeHasSameMotion(cur, edge)) continue;  // the motion test gives bS 0
             const int before = dir == 0 ? 1 : 4;
             for (int k = 0; k < 4; ++k) {
                 if ((segments >> k) & 1) continue;

@@ -66,6 +66,8 @@ void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
     t->motionForms = SelectMotionKernelForms(featureWord);
 #ifdef AVCDEC_HAVE_SSE2
     if (featureWord & common::kCpuSse2) {
+        t->inverseTransformAdd4x4 = idct_add_4x4_sse2;
+        t->addDc4x4 = idct_dc_add_4x4_sse2;
         t->lumaMotion = luma_mc_sse2;
         t->chromaMotion = chroma_mc_sse2;
         t->weightBi = weight_bi_sse2;

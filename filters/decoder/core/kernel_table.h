@@ -15,6 +15,10 @@ namespace avcdec {
 using InverseTransformAddFn = void (*)(uint8_t* dst, int pitch, const int16_t* coeffs);
 // The same for a block whose only coefficient is the DC (dequantised value dc).
 using AddDcFn = void (*)(uint8_t* dst, int pitch, int dc);
+#ifdef AVCDEC_HAVE_SSE2
+void idct_add_4x4_sse2(uint8_t* dst, int pitch, const int16_t* coeffs);
+void idct_dc_add_4x4_sse2(uint8_t* dst, int pitch, int dc);
+#endif
 // Filters one edge segment across an edge (clause 8.7.2): `lines` lines starting at q0,
 // the first sample behind the edge; `step` moves across the edge, `along` along it.
 using DeblockEdgeFn = void (*)(uint8_t* q0, int step, int along, int lines, int alpha, int beta, int tc0);
