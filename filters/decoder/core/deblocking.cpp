@@ -121,6 +121,27 @@ bool OuterEdgeStrengths(const MacroblockInfo* cur, uint32_t coded, const Macrobl
     return any != 0;
 }
 
+// Whether the blocks on both sides of inner edge `edge` (1..3; dir 0 vertical, 1 horizontal)
+// at segment k lie in one partition or sub-partition of an inter macroblock without direct
+// blocks: they then carry one motion, and the motion test gives bS 0.
+bool OnePartition(const MacroblockInfo* mb, int dir, int edge, int k) {
+    if (mb->directMask != 0) return false;
+    switch (mb->partShape) {
+        case 0:  // 16x16
+            return true;
+        case 1:  // 16x8: split between rows 7 and 8
+            return dir == 0 || edge != 2;
+        case 2:  // 8x16: split between columns 7 and 8
+            return dir == 1 || edge != 2;
+        default: {  // 8x8: split at edge 2, inside by the sub-shapes (8x8, 8x4, 4x8, 4x4)
+            if (edge == 2) return false;
+            const int quadrant = dir == 0 ? (k >> 1) * 2 + (edge >> 1) : (edge >> 1) * 2 + (k >> 1);
+            const int sub = mb->subShape[quadrant];
+            return dir == 0 ? sub < 2 : (sub & 1) == 0;
+        }
+    }
+}
+
 // bS 2 in segment k where bit k of the index is set, else 0.
 constexpr uint8_t kCodedSegments[16][4] = {
     {0, 0, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0}, {2, 2, 0, 0}, {0, 0, 2, 0}, {2, 0, 2, 0}, {0, 2, 2, 0}, {2, 2, 2, 0},
@@ -164,7 +185,7 @@ bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
             if (InnerEdgeHasSameMotion(cur, edge)) continue;  // the motion test gives bS 0
             const int before = dir == 0 ? 1 : 4;
             for (int k = 0; k < 4; ++k) {
-                if ((segments >> k) & 1) continue;
+                if (((segments >> k) & 1) || OnePartition(cur, dir, edge, k)) continue;
                 const int q = dir == 0 ? 4 * k + edge : 4 * edge + k;
                 const int v = MotionStrength(cur, q - before, cur, q);
                 bs[k] = static_cast<uint8_t>(v);
