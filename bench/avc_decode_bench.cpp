@@ -111,6 +111,13 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("kernels: %s\n", avcdec::DecoderKernels().featureWord != 0 ? "processor's" : "portable");
+    // The machine's load beside the figures: both decoders share it, but a loaded machine
+    // spreads the runs.
+    if (std::FILE* load = std::fopen("/proc/loadavg", "r")) {
+        double one = 0, five = 0;
+        if (std::fscanf(load, "%lf %lf", &one, &five) == 2) std::printf("load average: %.2f %.2f\n", one, five);
+        std::fclose(load);
+    }
     for (const std::string& s : streams)
         if (!Measure(s, repeats)) return 1;
     return 0;

@@ -195,7 +195,12 @@ private:
     void Consume(int n) {
         cache_ <<= n;
         cacheBits_ -= n;
-        if (cacheBits_ < 32) Refill();
+        // Away from the end the fast refill runs after every read: cheaper than a branch
+        // on the cache level, which the varying code lengths make unpredictable.
+        if (pos_ + 8 <= size_) [[likely]]
+            Refill();
+        else if (cacheBits_ < 32)
+            Refill();
         if (pos_ > size_) [[unlikely]] {
             if (BitPosition() > uint64_t{size_} * 8) errors_ |= kPastEnd;
         }

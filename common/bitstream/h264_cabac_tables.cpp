@@ -219,7 +219,7 @@ constexpr int8_t kInitIdc2[kCabacContexts][2] = {
 }  // namespace
 
 // clang-format off
-const uint8_t kCabacRangeLps[64][4] = {
+constexpr uint8_t kCabacRangeLps[64][4] = {
     {128, 176, 208, 240}, {128, 167, 197, 227}, {128, 158, 187, 216}, {123, 150, 178, 205},
     {116, 142, 169, 195}, {111, 135, 160, 185}, {105, 128, 152, 175}, {100, 122, 144, 166},
     {95, 116, 137, 158}, {90, 110, 130, 150}, {85, 104, 123, 142}, {81, 99, 117, 135},
@@ -238,13 +238,38 @@ const uint8_t kCabacRangeLps[64][4] = {
     {6, 8, 9, 11}, {6, 7, 9, 10}, {6, 7, 8, 9}, {2, 2, 2, 2},
 };
 
-const uint8_t kCabacTransIdxLps[64] = {
+constexpr uint8_t kCabacTransIdxLps[64] = {
     0, 0, 1, 2, 2, 4, 4, 5, 6, 7, 8, 9, 9, 11, 11, 12,
     13, 13, 15, 15, 16, 16, 18, 18, 19, 19, 21, 21, 22, 22, 23, 24,
     24, 25, 26, 26, 27, 27, 28, 29, 29, 30, 30, 30, 31, 32, 32, 33,
     33, 33, 34, 34, 35, 35, 35, 36, 36, 36, 37, 37, 37, 38, 38, 63,
 };
 // clang-format on
+
+namespace {
+
+constexpr CabacFastTables MakeFastTables() {
+    CabacFastTables t{};
+    for (int s = 0; s < 128; ++s) {
+        const int p = s >> 1, mps = s & 1;
+        for (int q = 0; q < 4; ++q)
+            t.lps[128 * q + s] = kCabacRangeLps[p][q];
+        t.next[128 + s] = static_cast<uint8_t>(((p < 62 ? p + 1 : 62) << 1) | mps);
+        t.next[127 - s] = static_cast<uint8_t>((kCabacTransIdxLps[p] << 1) | (p == 0 ? mps ^ 1 : mps));
+    }
+    // A range after a bin is 6..510; ranges of one group of eight share their top bit.
+    for (int g = 0; g < 64; ++g) {
+        int shift = 0;
+        for (int r = g == 0 ? 6 : 8 * g; r < 256; r <<= 1)
+            ++shift;
+        t.renorm[g] = static_cast<uint8_t>(shift);
+    }
+    return t;
+}
+
+}  // namespace
+
+constexpr CabacFastTables kCabacFast = MakeFastTables();
 
 const int8_t (*CabacInitValues(bool intraSlice, int cabacInitIdc))[2] {
     if (intraSlice) return kInitI;

@@ -16,16 +16,116 @@ using common::kCabacContexts;
 using common::kCabacRangeLps;
 using common::kCabacTransIdxLps;
 
-struct CabacEngine {
+// The same tables arranged for the engine's decision: lps[128 * qCodIRangeIdx + state] is
+// rangeTabLPS of a context state (pStateIdx << 1 | valMPS); next[128 + state] is the
+// state after an MPS and next[127 - state] the state after an LPS.
+struct CabacFastTables {
+    uint8_t lps[512];
+    uint8_t next[256];
+    uint8_t renorm[64];  // by codIRange >> 3: the doublings back to nine bits
+};
+extern const CabacFastTables kCabacFast;
+
+// A context's state, pStateIdx << 1 | valMPS. Its own type rather than a byte, so that
+// stores to states cannot alias the engine's registers (a byte may alias anything, which
+// would make the compiler store and reload the registers around every bin).
+enum class CabacState : uint8_t {};
+
+// The arithmetic decoder's registers. codIOffset sits in the top bits of `low`, followed
+// by `lookahead` bits of the slice that are read but not yet consumed: renormalisation
+// only moves the boundary between the two, and the bytes come in four at a time.
+struct CabacDecoder {
     const uint8_t* data;
     size_t size;
-    size_t next;     // the next byte to enter the cache (may pass size: zeros then)
-    uint64_t cache;  // unread bits, most significant first
-    int cacheBits;
-    uint32_t range;   // codIRange
-    uint32_t offset;  // codIOffset
-    // pStateIdx << 1 | valMPS of every context.
-    uint8_t state[kCabacContexts];
+    size_t next;   // the next byte to enter `low` (may pass size: zeros then)
+    uint64_t low;  // codIOffset << lookahead | the lookahead bits
+    int lookahead;
+    uint32_t range;  // codIRange
+
+    // Lookahead kept before each bin: a decision consumes at most 6 bits (rangeTabLPS
+    // is at least 6), a bypass or terminating bin 1.
+    static constexpr int kMinLookahead = 8;
+
+    // Clause 9.3.1.2: starts decoding at byte `at` of data.
+    void Start(const uint8_t* bytes, size_t count, size_t at) {
+        data = bytes;
+        size = count;
+        next = at;
+        low = 0;
+        lookahead = 0;
+        range = 510;
+        Refill();
+        lookahead -= 9;  // the first nine bits are codIOffset
+    }
+
+    // codIOffset.
+    uint32_t Offset() const { return static_cast<uint32_t>(low >> lookahead); }
+    // Bits consumed from data (zeros past the end included).
+    uint64_t BitPosition() const { return static_cast<uint64_t>(next) * 8 - static_cast<uint64_t>(lookahead); }
+    // Whether decoding has gone more than `slack` bits past the payload: a misread.
+    bool Overran(uint64_t slackBits = 16) const { return BitPosition() > static_cast<uint64_t>(size) * 8 + slackBits; }
+
+    // Appends the next 32 bits of the slice (zeros past its end) to the lookahead.
+    void Refill() {
+        uint32_t word = 0;
+        if (next < size && size - next >= 4) {
+            const uint8_t* p = data + next;
+            word = static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+                   static_cast<uint32_t>(p[2]) << 8 | p[3];
+        } else {
+            for (size_t i = 0; i < 4; ++i)
+                word = word << 8 | (next + i < size ? data[next + i] : 0u);
+        }
+        next += 4;
+        low = low << 32 | word;
+        lookahead += 32;
+    }
+
+    // DecodeDecision (clause 9.3.3.2.1) with the context state at ctx, without branches
+    // on the bin's value (the selections compile to conditional moves).
+    int Decision(CabacState* ctx) {
+        int s = static_cast<int>(*ctx);
+        const uint32_t lps = kCabacFast.lps[((range & 0xC0) << 1) | static_cast<uint32_t>(s)];
+        const auto offset = static_cast<uint32_t>(low >> lookahead);
+        range -= lps;
+        const bool isLps = offset >= range;
+        const uint64_t scaled = static_cast<uint64_t>(range) << lookahead;
+        low = isLps ? low - scaled : low;
+        range = isLps ? lps : range;
+        s ^= -static_cast<int>(isLps);
+        *ctx = static_cast<CabacState>(kCabacFast.next[128 + s]);
+        const int shift = kCabacFast.renorm[range >> 3];
+        range <<= shift;
+        lookahead -= shift;
+        if (lookahead < kMinLookahead) Refill();
+        return s & 1;
+    }
+
+    // DecodeBypass (clause 9.3.3.2.3).
+    int Bypass() {
+        --lookahead;
+        const uint64_t scaled = static_cast<uint64_t>(range) << lookahead;
+        const int bin = low >= scaled;
+        low -= scaled & (0 - static_cast<uint64_t>(bin));
+        if (lookahead < kMinLookahead) Refill();
+        return bin;
+    }
+
+    // DecodeTerminate (clause 9.3.3.2.2.3). After a 1 the engine has consumed every bit of
+    // the arithmetic code, the final one included.
+    int Terminate() {
+        range -= 2;
+        if (low >= static_cast<uint64_t>(range) << lookahead) return 1;
+        if (range < 256) {
+            range <<= 1;
+            if (--lookahead < kMinLookahead) Refill();
+        }
+        return 0;
+    }
+};
+
+struct CabacEngine : CabacDecoder {
+    CabacState state[kCabacContexts];
 
     // Clause 9.3.1.1: every context's state from the slice's QP (0..51).
     void InitContexts(bool intraSlice, int cabacInitIdc, int sliceQp) {
@@ -33,87 +133,12 @@ struct CabacEngine {
         for (int i = 0; i < kCabacContexts; ++i) {
             int pre = ((mn[i][0] * sliceQp) >> 4) + mn[i][1];
             pre = pre < 1 ? 1 : pre > 126 ? 126 : pre;
-            state[i] = static_cast<uint8_t>(pre <= 63 ? (63 - pre) << 1 : ((pre - 64) << 1) | 1);
+            state[i] = static_cast<CabacState>(pre <= 63 ? (63 - pre) << 1 : ((pre - 64) << 1) | 1);
         }
     }
 
-    // Clause 9.3.1.2: starts decoding at byte `at` of data.
-    void Start(const uint8_t* bytes, size_t count, size_t at) {
-        data = bytes;
-        size = count;
-        next = at;
-        cache = 0;
-        cacheBits = 0;
-        range = 510;
-        offset = Take(9);
-    }
-
-    // Bits consumed from data (zeros past the end included).
-    uint64_t BitPosition() const { return static_cast<uint64_t>(next) * 8 - static_cast<uint64_t>(cacheBits); }
-    // Whether decoding has gone more than `slack` bits past the payload: a misread.
-    bool Overran(uint64_t slackBits = 16) const { return BitPosition() > static_cast<uint64_t>(size) * 8 + slackBits; }
-
-    uint32_t Take(int n) {
-        if (cacheBits < n) {
-            while (cacheBits <= 56) {
-                const uint64_t b = next < size ? data[next] : 0;
-                ++next;
-                cache |= b << (56 - cacheBits);
-                cacheBits += 8;
-            }
-        }
-        const auto v = static_cast<uint32_t>(cache >> (64 - n));
-        cache <<= n;
-        cacheBits -= n;
-        return v;
-    }
-
-    // DecodeDecision (clause 9.3.3.2.1) with context ctxIdx.
-    int Decision(int ctxIdx) {
-        uint8_t& s = state[ctxIdx];
-        const int p = s >> 1;
-        int mps = s & 1;
-        const uint32_t lps = kCabacRangeLps[p][(range >> 6) & 3];
-        range -= lps;
-        int bin;
-        if (offset < range) {
-            bin = mps;
-            s = static_cast<uint8_t>(((p < 62 ? p + 1 : 62) << 1) | mps);
-            if (range >= 256) return bin;
-        } else {
-            offset -= range;
-            range = lps;
-            bin = mps ^ 1;
-            if (p == 0) mps ^= 1;
-            s = static_cast<uint8_t>((kCabacTransIdxLps[p] << 1) | mps);
-        }
-        const int shift = std::countl_zero(range) - 23;  // range back to 9 bits
-        range <<= shift;
-        offset = (offset << shift) | Take(shift);
-        return bin;
-    }
-
-    // DecodeBypass (clause 9.3.3.2.3).
-    int Bypass() {
-        offset = (offset << 1) | Take(1);
-        if (offset >= range) {
-            offset -= range;
-            return 1;
-        }
-        return 0;
-    }
-
-    // DecodeTerminate (clause 9.3.3.2.2.3). After a 1 the engine has consumed every bit of
-    // the arithmetic code, the final one included.
-    int Terminate() {
-        range -= 2;
-        if (offset >= range) return 1;
-        if (range < 256) {
-            range <<= 1;
-            offset = (offset << 1) | Take(1);
-        }
-        return 0;
-    }
+    using CabacDecoder::Decision;
+    int Decision(int ctxIdx) { return Decision(&state[ctxIdx]); }
 };
 
 }  // namespace avcdec

@@ -8,6 +8,7 @@
 #include "filters/decoder/core/cabac.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/dequant.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
 
@@ -35,7 +36,17 @@ struct CabacSlice {
     int32_t lastQpDelta;  // mb_qp_delta of the slice's previous macroblock; 0 when it had none
     bool intraSlice;
     bool bSlice;
+    // LevelScale4x4 << (qP / 6) by row-major position for QPY, QP'Cb and QP'Cr of the
+    // running QP (flat matrices: every 4x4 level is dequantised as level * factor).
+    int32_t dequant[3][16];
 };
+
+void UpdateDequant(CabacSlice& cs) {
+    const int qps[3] = {cs.w->qp, cs.w->qpc[0], cs.w->qpc[1]};
+    for (int c = 0; c < 3; ++c)
+        for (int p = 0; p < 16; ++p)
+            cs.dequant[c][p] = kLevelScale.v[qps[c] % 6][p] << (qps[c] / 6);
+}
 
 inline int Quadrant(int blk) {
     return (blk >> 3) * 2 + ((blk & 3) >> 1);
@@ -63,7 +74,7 @@ const MacroblockInfo* Above(const MacroblockWork* w, int bx, int by, int* blk) {
 
 // Unsigned Exp-Golomb suffix of order k in bypass bins (clause 9.3.2.3), at most 2^16
 // and more; -1 beyond.
-int ReadExpGolombBypass(CabacEngine& e, int k) {
+int ReadExpGolombBypass(CabacDecoder& e, int k) {
     int value = 0;
     while (e.Bypass()) {
         value += 1 << k;
@@ -74,32 +85,37 @@ int ReadExpGolombBypass(CabacEngine& e, int k) {
     return value;
 }
 
-// residual_block_cabac (clauses 7.3.5.3.3 and 9.3.3.1.3) after its coded_block_flag
-// context increment: levels in scan order into levels[0..maxNumCoeff) (zeroed by the
-// caller); the count of non-zero levels, or -1 for a level beyond 16 bits.
-int ReadResidualBlock(CabacEngine& e, int cat, int cbfInc, int maxNumCoeff, int16_t* levels) {
-    if (!e.Decision(kCbfBase[cat] + cbfInc)) return 0;
-    int positions[16];
+// residual_block_cabac (clauses 7.3.5.3.3 and 9.3.3.1.3) after a coded_block_flag of 1:
+// the significance map, then the levels from the last coefficient back. Scan positions
+// (from 0) go to pos[], levels to level[], in the order read; returns their count, or -1
+// for a level beyond 16 bits.
+int ReadCoefficients(CabacEngine& e, int cat, int maxNumCoeff, uint8_t* pos, int32_t* level) {
+    CabacState* sig = &e.state[kSigBase[cat]];
+    CabacState* last = &e.state[kLastBase[cat]];
     int n = 0;
-    const int last = maxNumCoeff - 1;
+    const int final = maxNumCoeff - 1;
+    // ctxIdxInc of both flags is the scan position (chroma DC: Min(i, 2), which is i for
+    // its positions 0..2).
     int i = 0;
-    for (; i < last; ++i) {
-        const int inc = cat == kCatChromaDc ? std::min(i, 2) : i;
-        if (e.Decision(kSigBase[cat] + inc)) {
-            positions[n++] = i;
-            if (e.Decision(kLastBase[cat] + inc)) break;
+    for (; i < final; ++i) {
+        if (e.Decision(sig + i)) {
+            pos[n++] = static_cast<uint8_t>(i);
+            if (e.Decision(last + i)) break;
         }
     }
-    if (i == last) positions[n++] = last;
-    const int base = kAbsBase[cat];
+    if (i == final) pos[n++] = static_cast<uint8_t>(final);
+    CabacState* abs = &e.state[kAbsBase[cat]];
+    CabacState* greater = abs + 5;
     const int gt1Cap = cat == kCatChromaDc ? 3 : 4;
     int gt1 = 0, eq1 = 0;
     for (int k = n - 1; k >= 0; --k) {
         int value = 1;  // coeff_abs_level_minus1 + 1
-        if (e.Decision(base + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
-            const int ctxIdx = base + 5 + std::min(gt1Cap, gt1);
+        if (!e.Decision(abs + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
+            ++eq1;
+        } else {
+            CabacState* ctx = greater + std::min(gt1Cap, gt1);
             int prefix = 1;
-            while (prefix < 14 && e.Decision(ctxIdx))
+            while (prefix < 14 && e.Decision(ctx))
                 ++prefix;
             value = prefix + 1;
             if (prefix == 14) {
@@ -107,14 +123,32 @@ int ReadResidualBlock(CabacEngine& e, int cat, int cbfInc, int maxNumCoeff, int1
                 if (suffix < 0 || value + suffix > kMaxMagnitude) return -1;
                 value += suffix;
             }
-        }
-        if (value == 1)
-            ++eq1;
-        else
             ++gt1;
-        levels[positions[k]] = static_cast<int16_t>(e.Bypass() ? -value : value);
+        }
+        level[k] = e.Bypass() ? -value : value;
     }
     return n;
+}
+
+// A 4x4 block's coefficients, scan positions from `first`, dequantised into block b of the
+// work area with the factors of `dequant` (row-major).
+inline void PlaceDequantised(MacroblockWork* w, int b, const uint8_t* pos, const int32_t* level, int n, int first,
+                             const int32_t* dequant) {
+    int16_t* block = w->coeffs[b];
+    uint32_t ac = 0;
+    for (int k = 0; k < n; ++k) {
+        const int p = kZigZag[first + pos[k]];
+        block[p] = static_cast<int16_t>(level[k] * dequant[p]);
+        ac |= static_cast<uint32_t>(p);
+    }
+    w->nonZero |= 1u << b;
+    if (ac != 0) w->acNonZero |= 1u << b;
+}
+
+// A DC block's levels in scan order (zeros elsewhere) for the DC transforms.
+inline void ScatterLevels(const uint8_t* pos, const int32_t* level, int n, int16_t* levels) {
+    for (int k = 0; k < n; ++k)
+        levels[pos[k]] = static_cast<int16_t>(level[k]);
 }
 
 // coded_block_flag condition of a block of a neighbour (clause 9.3.3.1.1.9): an
@@ -130,31 +164,44 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
     const int cbp = mb->codedBlockPattern;
     const bool intra = (mb->flags & kMbIntra) != 0;
     ClearCoefficients(w);
+    uint8_t pos[16];
+    int32_t level[16];
     int16_t levels[16];
     if (intra16x16) {
-        std::memset(levels, 0, sizeof levels);
         const int inc = CodedCondition(w->mbA, w->mbA != nullptr && (w->mbA->codedDc & 1), intra) +
                         2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & 1), intra);
-        const int n = ReadResidualBlock(e, kCatLumaDc, inc, 16, levels);
-        if (n < 0) return kDecoderOutOfRange;
-        if (n > 0) mb->codedDc |= 1;
+        std::memset(levels, 0, sizeof levels);
+        if (e.Decision(kCbfBase[kCatLumaDc] + inc)) {
+            const int n = ReadCoefficients(e, kCatLumaDc, 16, pos, level);
+            if (n < 0) return kDecoderOutOfRange;
+            mb->codedDc |= 1;
+            ScatterLevels(pos, level, n, levels);
+        }
         TransformLumaDc(w, levels, w->qp);
     }
     const int cat = intra16x16 ? kCatLumaAc : kCatLuma4x4;
     const int maxNumCoeff = intra16x16 ? 15 : 16;
+    const int first = intra16x16 ? 1 : 0;
+    // coded_block_flag of the blocks left of and above each block: the neighbours' counts
+    // by raster block, the current macroblock's as they are read.
+    const uint8_t* leftCounts = w->mbA != nullptr ? w->mbA->totalCoeff : nullptr;
+    const uint8_t* topCounts = w->mbB != nullptr ? w->mbB->totalCoeff : nullptr;
+    const int absent = intra ? 1 : 0;
+    CabacState* cbfLuma = &e.state[kCbfBase[cat]];
     for (int blk = 0; blk < 16; ++blk) {
-        if ((cbp & (1 << (blk / 4))) == 0) continue;
+        if ((cbp & (1 << (blk / 4))) == 0) {
+            blk |= 3;
+            continue;
+        }
         const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
-        int ba = 0, bb = 0;
-        const MacroblockInfo* a = LeftOf(w, x, y, &ba);
-        const MacroblockInfo* b = Above(w, x, y, &bb);
-        const int inc = CodedCondition(a, a != nullptr && a->totalCoeff[ba] != 0, intra) +
-                        2 * CodedCondition(b, b != nullptr && b->totalCoeff[bb] != 0, intra);
-        std::memset(levels, 0, sizeof levels);
-        const int n = ReadResidualBlock(e, cat, inc, maxNumCoeff, levels);
+        const int r = 4 * y + x;
+        const int condA = x > 0 ? mb->totalCoeff[r - 1] != 0 : leftCounts ? leftCounts[r + 3] != 0 : absent;
+        const int condB = y > 0 ? mb->totalCoeff[r - 4] != 0 : topCounts ? topCounts[r + 12] != 0 : absent;
+        if (!e.Decision(cbfLuma + condA + 2 * condB)) continue;
+        const int n = ReadCoefficients(e, cat, maxNumCoeff, pos, level);
         if (n < 0) return kDecoderOutOfRange;
-        mb->totalCoeff[4 * y + x] = static_cast<uint8_t>(n);
-        if (n > 0) PlaceCoefficients(w, 4 * y + x, levels, maxNumCoeff, intra16x16 ? 1 : 0, w->qp);
+        mb->totalCoeff[r] = static_cast<uint8_t>(n);
+        PlaceDequantised(w, r, pos, level, n, first, cs.dequant[0]);
     }
     const int cbpChroma = cbp >> 4;
     if (cbpChroma != 0) {
@@ -162,16 +209,17 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
             const int bit = 2 << plane;
             const int inc = CodedCondition(w->mbA, w->mbA != nullptr && (w->mbA->codedDc & bit), intra) +
                             2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & bit), intra);
-            std::memset(levels, 0, sizeof levels);
-            const int n = ReadResidualBlock(e, kCatChromaDc, inc, 4, levels);
+            if (!e.Decision(kCbfBase[kCatChromaDc] + inc)) continue;
+            const int n = ReadCoefficients(e, kCatChromaDc, 4, pos, level);
             if (n < 0) return kDecoderOutOfRange;
-            if (n > 0) {
-                mb->codedDc |= static_cast<uint8_t>(bit);
-                TransformChromaDc(w, plane, levels, w->qpc[plane]);
-            }
+            mb->codedDc |= static_cast<uint8_t>(bit);
+            std::memset(levels, 0, 4 * sizeof levels[0]);
+            ScatterLevels(pos, level, n, levels);
+            TransformChromaDc(w, plane, levels, w->qpc[plane]);
         }
     }
     if (cbpChroma == 2) {
+        CabacState* cbfChroma = &e.state[kCbfBase[kCatChromaAc]];
         for (int plane = 0; plane < 2; ++plane) {
             const int base = 16 + 4 * plane;
             for (int k = 0; k < 4; ++k) {
@@ -181,11 +229,11 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
                 const int ia = base + (x > 0 ? 2 * y : 2 * y + 1), ib = base + (y > 0 ? x : 2 + x);
                 const int inc = CodedCondition(a, a != nullptr && a->totalCoeff[ia] != 0, intra) +
                                 2 * CodedCondition(b, b != nullptr && b->totalCoeff[ib] != 0, intra);
-                std::memset(levels, 0, sizeof levels);
-                const int n = ReadResidualBlock(e, kCatChromaAc, inc, 15, levels);
+                if (!e.Decision(cbfChroma + inc)) continue;
+                const int n = ReadCoefficients(e, kCatChromaAc, 15, pos, level);
                 if (n < 0) return kDecoderOutOfRange;
                 mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
-                if (n > 0) PlaceCoefficients(w, base + k, levels, 15, 1, w->qpc[plane]);
+                PlaceDequantised(w, base + k, pos, level, n, 1, cs.dequant[1 + plane]);
             }
         }
     }
@@ -237,6 +285,7 @@ int ReadQpDelta(CabacSlice& cs) {
     const int32_t offset = w->cur->chromaQpIndexOffset;
     w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
     w->cur->qp = static_cast<int8_t>(w->qp);
+    if (delta != 0) UpdateDequant(cs);
     return kDecoderOk;
 }
 
@@ -353,18 +402,10 @@ int ReadRefIdx(CabacSlice& cs, int list, int blk) {
     return value;
 }
 
-// mvd_lX component c of the partition whose first 4x4 block is blk (clause 9.3.3.1.1.7,
-// UEG3 binarisation with signedValFlag).
-bool ReadMvdComponent(CabacSlice& cs, int list, int blk, int c, int* out) {
-    const MacroblockWork* w = cs.w;
-    const int x = blk & 3, y = blk >> 2;
-    int ba = 0, bb = 0;
-    const MacroblockInfo* a = LeftOf(w, x, y, &ba);
-    const MacroblockInfo* b = Above(w, x, y, &bb);
-    const int sum =
-        (a != nullptr ? std::abs(a->mvd[list][ba][c]) : 0) + (b != nullptr ? std::abs(b->mvd[list][bb][c]) : 0);
-    const int base = c == 0 ? 40 : 47;
-    CabacEngine& e = cs.e;
+// One component of mvd_lX (UEG3 binarisation with signedValFlag) whose prefix contexts
+// start at `base`, with ctxIdxInc of its first bin from sum, the absolute values of the
+// component in the neighbouring partitions A and B (clause 9.3.3.1.1.7).
+bool ReadMvdComponent(CabacEngine& e, int base, int sum, int* out) {
     if (!e.Decision(base + (sum < 3 ? 0 : sum > 32 ? 2 : 1))) {
         *out = 0;
         return true;
@@ -379,6 +420,22 @@ bool ReadMvdComponent(CabacSlice& cs, int list, int blk, int c, int* out) {
         value += suffix;
     }
     *out = e.Bypass() ? -value : value;
+    return true;
+}
+
+// Both components of mvd_lX of the partition whose first 4x4 block is blk.
+bool ReadMvd(CabacSlice& cs, int list, int blk, int* mvd) {
+    const MacroblockWork* w = cs.w;
+    const int x = blk & 3, y = blk >> 2;
+    int ba = 0, bb = 0;
+    const MacroblockInfo* a = LeftOf(w, x, y, &ba);
+    const MacroblockInfo* b = Above(w, x, y, &bb);
+    const int16_t* ma = a != nullptr ? a->mvd[list][ba] : nullptr;
+    const int16_t* mb = b != nullptr ? b->mvd[list][bb] : nullptr;
+    for (int c = 0; c < 2; ++c) {
+        const int sum = (ma != nullptr ? std::abs(ma[c]) : 0) + (mb != nullptr ? std::abs(mb[c]) : 0);
+        if (!ReadMvdComponent(cs.e, c == 0 ? 40 : 47, sum, &mvd[c])) return false;
+    }
     return true;
 }
 
@@ -429,8 +486,7 @@ int ReadMotion(CabacSlice& cs) {
                     SubPartitionGeometry(part, mb->subShape[part], sub, &first, &width, &height);
                 }
                 int mvd[2];
-                for (int c = 0; c < 2; ++c)
-                    if (!ReadMvdComponent(cs, list, first, c, &mvd[c])) return kDecoderOutOfRange;
+                if (!ReadMvd(cs, list, first, mvd)) return kDecoderOutOfRange;
                 for (int j = 0; j < height; ++j)
                     for (int i = 0; i < width; ++i) {
                         mb->mvd[list][first + 4 * j + i][0] = static_cast<int16_t>(mvd[0]);
@@ -557,9 +613,10 @@ int DecodeCabacSlice(AvcDecoderContext* ctx) {
     const BitReader* r = &ctx->reader;
     const uint64_t start = (r->BitPosition() + 7) / 8;
     if (start >= r->Size()) return kDecoderOutOfRange;
-    CabacSlice cs{ctx, w, {}, 0, intraSlice, b};
+    CabacSlice cs{ctx, w, {}, 0, intraSlice, b, {}};
     cs.e.InitContexts(intraSlice, s->cabac_init_idc, std::clamp(s->sliceQp, 0, 51));
     cs.e.Start(r->Data(), r->Size(), static_cast<size_t>(start));
+    UpdateDequant(cs);
     for (int32_t count = 0; count < ctx->mbCount; ++count) {
         SetupMacroblock(ctx, w, sliceNumber);
         MacroblockInfo* mb = w->cur;

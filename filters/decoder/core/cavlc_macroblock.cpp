@@ -7,6 +7,7 @@
 #include "filters/decoder/core/cavlc_tables.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/dequant.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
 
@@ -37,41 +38,12 @@ constexpr BMbType kBMbTypes[22] = {{0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}, {
 constexpr uint8_t kBSubShape[13] = {0, 0, 0, 0, 1, 2, 1, 2, 1, 2, 3, 3, 3};
 constexpr uint8_t kBSubLists[13] = {0, 1, 2, 3, 1, 1, 2, 2, 3, 3, 1, 2, 3};
 
-// Frame zig-zag scan (Table 8-12) as row-major positions in a 4x4 block.
-constexpr uint8_t kZigZag[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
-
-// Clause 8.5.9 normAdjust4x4 by QP % 6 for positions with both coordinates even, both
-// odd, and the rest.
-constexpr int kNormAdjust[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16}, {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
-
-struct LevelScaleTable {
-    int32_t v[6][16];
-    constexpr LevelScaleTable() : v{} {
-        for (int m = 0; m < 6; ++m) {
-            for (int p = 0; p < 16; ++p) {
-                const int row = p / 4, col = p % 4;
-                const int cls = (row % 2 == 0 && col % 2 == 0) ? 0 : (row % 2 == 1 && col % 2 == 1) ? 1 : 2;
-                v[m][p] = kNormAdjust[m][cls];
-            }
-        }
-    }
-};
-constexpr LevelScaleTable kLevelScale;
-
 inline int Lookup(BitReader* r, const VlcTable& t) {
     const uint16_t e = t.entries[r->PeekBits(t.bits)];
     const int len = e >> 8;
     if (len == 0) return -1;
     r->SkipBits(len);
     return e & 0xFF;
-}
-
-// Counts zero bits up to the next one bit and consumes both; 16 (consuming nothing) when
-// there are 16 or more, which no code of these tables has.
-inline int LeadingZeros(BitReader* r) {
-    const int n = std::countl_zero(static_cast<uint16_t>(r->PeekBits(16)));
-    if (n < 16) r->SkipBits(n + 1);
-    return n;
 }
 
 // nC from the counts of the blocks left of and above a block (clause 9.2.1).
@@ -132,6 +104,124 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
         w->nonZero |= 1u << b;
         if (pos != 0) w->acNonZero |= 1u << b;
     }
+}
+
+// One residual block (clause 9.2) as TotalCoeff levels with their scan positions, both in
+// coefficient order from the highest frequency down: TotalCoeff, or -1 for an invalid code.
+int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos);
+
+int ReadResidualBlock(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
+    // Local arrays: their stores cannot alias the reader, so its state stays in registers.
+    int localLevel[16];
+    uint8_t localPos[16];
+    const int n = ReadResidualBlockInto(r, nC, maxNumCoeff, localLevel, localPos);
+    std::memcpy(level, localLevel, sizeof localLevel);
+    std::memcpy(scanPos, localPos, sizeof localPos);
+    return n;
+}
+
+inline int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
+    static const CavlcTableSet& kTables = CavlcTables();
+    const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
+    int token = -1;
+    if (table < 3) {
+        const uint32_t next = r->PeekBits(20);  // the longest coeff_token code has 16 bits
+        const int zeros = std::countl_zero(next << 12);
+        if (zeros < 16) {
+            const uint16_t e = kTables.coeffTokenLz[table]->entries[zeros][(next >> (16 - zeros)) & 7];
+            if ((e >> 8) != 0) {
+                r->SkipBits(e >> 8);
+                token = e & 0xFF;
+            }
+        }
+    } else {
+        token = Lookup(r, table == 3 ? kTables.coeffTokenFixed : kTables.coeffTokenChromaDc);
+    }
+    if (token < 0) return -1;
+    const int totalCoeff = token & 31;
+    const int trailingOnes = token >> 5;
+    if (totalCoeff == 0) return 0;
+    if (totalCoeff > maxNumCoeff) return -1;
+    if (trailingOnes > 0) {
+        const uint32_t signs = r->ReadBits(trailingOnes);
+        for (int i = 0; i < trailingOnes; ++i)
+            level[i] = ((signs >> (trailingOnes - 1 - i)) & 1) ? -1 : 1;
+    }
+    int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
+    for (int i = trailingOnes; i < totalCoeff; ++i) {
+        const uint32_t next = r->PeekBits(32);
+        const int prefix = next == 0 ? 32 : std::countl_zero(next);
+        int code;
+        if (prefix < 14) {  // level_prefix, its one bit and a suffix of suffixLength bits
+            code = prefix << suffixLength;
+            if (suffixLength > 0) code += static_cast<int>((next << (prefix + 1)) >> (32 - suffixLength));
+            r->SkipBits(prefix + 1 + suffixLength);
+        } else {
+            if (prefix > 15) return -1;  // longer escapes exist only beyond 8-bit Baseline/Main
+            r->SkipBits(prefix + 1);
+            code = prefix << suffixLength;
+            int suffixSize = suffixLength;
+            if (prefix == 14 && suffixLength == 0) suffixSize = 4;
+            if (prefix == 15) suffixSize = 12;
+            if (suffixSize > 0) code += static_cast<int>(r->ReadBits(suffixSize));
+            if (prefix == 15 && suffixLength == 0) code += 15;
+        }
+        if (i == trailingOnes && trailingOnes < 3) code += 2;
+        // levelCode even: (levelCode + 2) >> 1, odd: (-levelCode - 1) >> 1 (clause 9.2.2.1).
+        const int odd = code & 1;
+        const int magnitude = (code + 2 - odd) >> 1;
+        level[i] = (magnitude ^ -odd) + odd;
+        suffixLength += suffixLength == 0;
+        suffixLength += (magnitude > (3 << (suffixLength - 1))) & (suffixLength < 6);
+    }
+    int zerosLeft = 0;
+    if (totalCoeff < maxNumCoeff) {
+        zerosLeft = Lookup(r, nC < 0 ? kTables.totalZerosChromaDc[totalCoeff] : kTables.totalZeros[totalCoeff]);
+        if (zerosLeft < 0 || zerosLeft > maxNumCoeff - totalCoeff) return -1;
+    }
+    // The highest coefficient sits at totalCoeff - 1 + total_zeros; each run_before moves
+    // the next one down by run + 1.
+    int pos = totalCoeff - 1 + zerosLeft;
+    if (zerosLeft == 0) {  // no run_before follows: the coefficients are consecutive
+        for (int i = 0; i < totalCoeff; ++i)
+            scanPos[i] = static_cast<uint8_t>(pos - i);
+        return totalCoeff;
+    }
+    for (int i = 0; i < totalCoeff - 1; ++i) {
+        scanPos[i] = static_cast<uint8_t>(pos);
+        int run = 0;
+        if (zerosLeft > 0) {
+            if (zerosLeft > 6) {
+                run = Lookup(r, kTables.runBefore[7]);
+            } else {
+                const uint8_t e = kTables.runBeforeShort[zerosLeft][r->PeekBits(3)];
+                r->SkipBits(e >> 4);
+                run = e & 0xF;
+            }
+            if (run < 0 || run > zerosLeft) return -1;
+            zerosLeft -= run;
+        }
+        pos -= run + 1;
+    }
+    scanPos[totalCoeff - 1] = static_cast<uint8_t>(pos);
+    return totalCoeff;
+}
+
+// Places the levels of ReadResidualBlock dequantised into block b (scan positions count
+// from `first`).
+void PlaceBlock(MacroblockWork* w, int b, const int* level, const uint8_t* scanPos, int count, int first, int qp) {
+    if (count == 0) return;
+    const int32_t* scale = kLevelScale.v[qp % 6];
+    const int shift = qp / 6;
+    int16_t* block = w->coeffs[b];
+    int maxPos = 0;
+    for (int k = 0; k < count; ++k) {
+        const int pos = kZigZag[first + scanPos[k]];
+        block[pos] = static_cast<int16_t>((static_cast<int16_t>(level[k]) * scale[pos]) << shift);
+        maxPos |= pos;
+    }
+    w->nonZero |= 1u << b;
+    if (maxPos != 0) w->acNonZero |= 1u << b;
 }
 
 int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
@@ -212,6 +302,8 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
     }
     mb->qp = static_cast<int8_t>(w->qp);
     int16_t levels[16];
+    int level[16];
+    uint8_t scanPos[16];
     if (intra16x16) {
         std::memset(levels, 0, sizeof levels);
         if (ParseResidualBlockCavlc(r, LumaNc(w, 0, 0), 16, levels) < 0) return kDecoderUnsupported;
@@ -220,12 +312,10 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
     for (int blk = 0; blk < 16; ++blk) {
         if ((cbp & (1 << (blk / 4))) == 0) continue;
         const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
-        std::memset(levels, 0, sizeof levels);
-        const int max = intra16x16 ? 15 : 16;
-        const int n = ParseResidualBlockCavlc(r, LumaNc(w, x, y), max, levels);
+        const int n = ReadResidualBlock(r, LumaNc(w, x, y), intra16x16 ? 15 : 16, level, scanPos);
         if (n < 0) return kDecoderUnsupported;
         mb->totalCoeff[4 * y + x] = static_cast<uint8_t>(n);
-        PlaceScaled(w, 4 * y + x, levels, max, intra16x16 ? 1 : 0, w->qp);
+        PlaceBlock(w, 4 * y + x, level, scanPos, n, intra16x16 ? 1 : 0, w->qp);
     }
     const int cbpChroma = cbp >> 4;
     if (cbpChroma != 0) {
@@ -239,11 +329,10 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
         for (int plane = 0; plane < 2; ++plane) {
             const int base = 16 + 4 * plane;
             for (int k = 0; k < 4; ++k) {
-                std::memset(levels, 0, sizeof levels);
-                const int n = ParseResidualBlockCavlc(r, ChromaNc(w, base, k & 1, k >> 1), 15, levels);
+                const int n = ReadResidualBlock(r, ChromaNc(w, base, k & 1, k >> 1), 15, level, scanPos);
                 if (n < 0) return kDecoderUnsupported;
                 mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
-                PlaceScaled(w, base + k, levels, 15, 1, w->qpc[plane]);
+                PlaceBlock(w, base + k, level, scanPos, n, 1, w->qpc[plane]);
             }
         }
     }
@@ -410,68 +499,12 @@ int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
-    static const CavlcTableSet& kTables = CavlcTables();
-    const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
-    int token = -1;
-    if (table < 3) {
-        const int zeros = std::countl_zero(static_cast<uint16_t>(r->PeekBits(16)));
-        if (zeros < 16) {
-            const uint16_t e = kTables.coeffTokenLz[table]->entries[zeros][r->PeekBits(zeros + 4) & 7];
-            if ((e >> 8) != 0) {
-                r->SkipBits(e >> 8);
-                token = e & 0xFF;
-            }
-        }
-    } else {
-        token = Lookup(r, table == 3 ? kTables.coeffTokenFixed : kTables.coeffTokenChromaDc);
-    }
-    if (token < 0) return -1;
-    const int totalCoeff = token & 31;
-    const int trailingOnes = token >> 5;
-    if (totalCoeff == 0) return 0;
-    if (totalCoeff > maxNumCoeff) return -1;
     int level[16];
-    int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
-    for (int i = 0; i < totalCoeff; ++i) {
-        if (i < trailingOnes) {
-            level[i] = r->ReadBit() ? -1 : 1;
-            continue;
-        }
-        const int prefix = LeadingZeros(r);
-        if (prefix > 15) return -1;  // longer escapes exist only beyond 8-bit Baseline/Main
-        int code = (prefix < 15 ? prefix : 15) << suffixLength;
-        int suffixSize = suffixLength;
-        if (prefix == 14 && suffixLength == 0) suffixSize = 4;
-        if (prefix == 15) suffixSize = 12;
-        if (suffixSize > 0) code += static_cast<int>(r->ReadBits(suffixSize));
-        if (prefix == 15 && suffixLength == 0) code += 15;
-        if (i == trailingOnes && trailingOnes < 3) code += 2;
-        level[i] = (code & 1) == 0 ? (code + 2) >> 1 : (-code - 1) >> 1;
-        if (suffixLength == 0) suffixLength = 1;
-        const int magnitude = level[i] < 0 ? -level[i] : level[i];
-        if (magnitude > (3 << (suffixLength - 1)) && suffixLength < 6) ++suffixLength;
-    }
-    int zerosLeft = 0;
-    if (totalCoeff < maxNumCoeff) {
-        zerosLeft = Lookup(r, nC < 0 ? kTables.totalZerosChromaDc[totalCoeff] : kTables.totalZeros[totalCoeff]);
-        if (zerosLeft < 0 || zerosLeft > maxNumCoeff - totalCoeff) return -1;
-    }
-    int run[16];
-    for (int i = 0; i < totalCoeff - 1; ++i) {
-        run[i] = 0;
-        if (zerosLeft > 0) {
-            run[i] = Lookup(r, kTables.runBefore[zerosLeft > 6 ? 7 : zerosLeft]);
-            if (run[i] < 0 || run[i] > zerosLeft) return -1;
-            zerosLeft -= run[i];
-        }
-    }
-    run[totalCoeff - 1] = zerosLeft;
-    int pos = -1;
-    for (int i = totalCoeff - 1; i >= 0; --i) {
-        pos += run[i] + 1;
-        coeffLevel[pos] = static_cast<int16_t>(level[i]);
-    }
-    return totalCoeff;
+    uint8_t scanPos[16];
+    const int n = ReadResidualBlock(r, nC, maxNumCoeff, level, scanPos);
+    for (int i = 0; i < n; ++i)
+        coeffLevel[scanPos[i]] = static_cast<int16_t>(level[i]);
+    return n;
 }
 
 int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {

@@ -340,6 +340,13 @@ const CavlcTableSet& CavlcTables() {
             s.totalZerosChromaDc[i] = t.totalZerosChromaDc[i]->view;
         for (int i = 1; i < 8; ++i)
             s.runBefore[i] = t.runBefore[i]->view;
+        for (int zerosLeft = 1; zerosLeft < 7; ++zerosLeft) {
+            const VlcTable& v = s.runBefore[zerosLeft];
+            for (uint32_t next = 0; next < 8; ++next) {
+                const uint16_t e = v.entries[next >> (3 - v.bits)];
+                s.runBeforeShort[zerosLeft][next] = static_cast<uint8_t>((e >> 8) << 4 | (e & 0xF));
+            }
+        }
         return s;
     }();
     return set;

@@ -28,6 +28,9 @@ struct CavlcTableSet {
     VlcTable totalZeros[16];                     // 4x4 blocks, by TotalCoeff 1..15
     VlcTable totalZerosChromaDc[4];              // chroma DC, by TotalCoeff 1..3
     VlcTable runBefore[8];                       // by zerosLeft 1..6, 7 for 7 and above
+    // run_before for zerosLeft 1..6 by the next three bits: code length << 4 | run_before
+    // (these codes have at most three bits and fill their tables).
+    uint8_t runBeforeShort[7][8];
 };
 const CavlcTableSet& CavlcTables();
 

@@ -1,7 +1,10 @@
 // The in-loop deblocking filter over a decoded frame (ITU-T H.264 clause 8.7).
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -37,108 +40,267 @@ int ChromaQpOf(const MacroblockInfo* mb) {
     return ChromaQp(std::clamp(mb->qp + mb->chromaQpIndexOffset, 0, 51));
 }
 
-// Motion test for two blocks (clause 8.7.2.1, bS 1 or 0).
-int MotionStrength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq) {
-    const int qp8 = (bp / 8) * 2 + (bp % 4) / 2, qq8 = (bq / 8) * 2 + (bq % 4) / 2;
+inline bool FarApart(const int16_t* a, const int16_t* b) {
+    return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
+}
+
+// Motion test for two blocks of which at least one predicts from list 1.
+int MotionStrengthTwoLists(const MacroblockInfo* p, int bp, int qp8, const MacroblockInfo* q, int bq, int qq8) {
     const int32_t p0 = p->refPicId[0][qp8], p1 = p->refPicId[1][qp8];
     const int32_t q0 = q->refPicId[0][qq8], q1 = q->refPicId[1][qq8];
-    auto far = [](const int16_t* a, const int16_t* b) {
-        return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
-    };
     const int pn = (p0 >= 0) + (p1 >= 0), qn = (q0 >= 0) + (q1 >= 0);
     if (pn != qn) return 1;
     if (pn == 1) {
         const int lp = p0 >= 0 ? 0 : 1, lq = q0 >= 0 ? 0 : 1;
         if (p->refPicId[lp][qp8] != q->refPicId[lq][qq8]) return 1;
-        return far(p->mv[lp][bp], q->mv[lq][bq]) ? 1 : 0;
+        return FarApart(p->mv[lp][bp], q->mv[lq][bq]) ? 1 : 0;
     }
     if (pn == 0) return 0;
     if (!((p0 == q0 && p1 == q1) || (p0 == q1 && p1 == q0))) return 1;
-    const bool straight = far(p->mv[0][bp], q->mv[0][bq]) || far(p->mv[1][bp], q->mv[1][bq]);
-    const bool crossed = far(p->mv[0][bp], q->mv[1][bq]) || far(p->mv[1][bp], q->mv[0][bq]);
+    const bool straight = FarApart(p->mv[0][bp], q->mv[0][bq]) || FarApart(p->mv[1][bp], q->mv[1][bq]);
+    const bool crossed = FarApart(p->mv[0][bp], q->mv[1][bq]) || FarApart(p->mv[1][bp], q->mv[0][bq]);
     if (p0 != p1) return (p0 == q0 ? straight : crossed) ? 1 : 0;
     return (straight && crossed) ? 1 : 0;
 }
 
-// bS of the edge between block bp of p and block bq of q; mbEdge for macroblock edges.
-int Strength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq, bool mbEdge) {
-    if ((p->flags & kMbIntra) || (q->flags & kMbIntra)) return mbEdge ? 4 : 3;
-    if (p->totalCoeff[bp] != 0 || q->totalCoeff[bq] != 0) return 2;
-    return MotionStrength(p, bp, q, bq);
+// Motion test for two blocks (clause 8.7.2.1, bS 1 or 0).
+inline int MotionStrength(const MacroblockInfo* p, int bp, const MacroblockInfo* q, int bq) {
+    const int qp8 = (bp / 8) * 2 + (bp % 4) / 2, qq8 = (bq / 8) * 2 + (bq % 4) / 2;
+    if ((p->refPicId[1][qp8] & q->refPicId[1][qq8]) < 0) {  // list 0 alone on both sides (every P block)
+        const int32_t p0 = p->refPicId[0][qp8];
+        if (p0 != q->refPicId[0][qq8]) return 1;
+        return p0 >= 0 && FarApart(p->mv[0][bp], q->mv[0][bq]) ? 1 : 0;
+    }
+    return MotionStrengthTwoLists(p, bp, qp8, q, bq, qq8);
 }
 
 struct EdgeStrengths {
     uint8_t bs[2][4][4];  // [0 vertical, 1 horizontal][edge][segment]
-    bool filterLeft, filterTop;
 };
 
-void ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
+// Bit b: luma 4x4 block b (raster) holds coefficients (bS 2 on its edges between inter blocks).
+uint32_t CodedBlocks(const MacroblockInfo* mb) {
+    uint32_t mask = 0;
+    for (int half = 0; half < 2; ++half) {
+        uint64_t x;
+        std::memcpy(&x, mb->totalCoeff + 8 * half, 8);
+        if constexpr (std::endian::native == std::endian::big) x = __builtin_bswap64(x);
+        // Bit 7 of each byte: the byte is not zero (no carries between bytes).
+        constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+        x = ((((x & kLow7) + kLow7) | x) & ~kLow7) >> 7;
+        // Gathers bit 8b of each byte b into bit 56 + b; the products do not overlap.
+        mask |= static_cast<uint32_t>((x * 0x0102040810204080ull) >> 56) << (8 * half);
+    }
+    return mask;
+}
+
+// bS of a macroblock edge (dir 0: left, 1: top) against an inter neighbour for an inter
+// macroblock (clause 8.7.2.1).
+// Returns whether any of the four is above 0.
+bool OuterEdgeStrengths(const MacroblockInfo* cur, uint32_t coded, const MacroblockInfo* nb, int dir, uint8_t* bs) {
+    const uint32_t nbCoded = CodedBlocks(nb);
+    // Both macroblocks carry one motion over all their blocks (one partition, or several
+    // that came out alike): one motion test serves every segment.
+    const bool uniform = (cur->sameMotion & nb->sameMotion & kSameMotionIn16x16) != 0;
+    int motion = -1;  // that one motion test, once needed
+    int any = 0;
+    for (int k = 0; k < 4; ++k) {
+        const int bq = dir == 0 ? 4 * k : k, bp = dir == 0 ? 4 * k + 3 : 12 + k;
+        int v;
+        if (((coded >> bq) | (nbCoded >> bp)) & 1) {
+            v = 2;
+        } else if (uniform) {
+            if (motion < 0) motion = MotionStrength(nb, bp, cur, bq);
+            v = motion;
+        } else {
+            v = MotionStrength(nb, bp, cur, bq);
+        }
+        bs[k] = static_cast<uint8_t>(v);
+        any |= v;
+    }
+    return any != 0;
+}
+
+// Whether the blocks on both sides of inner edge `edge` (1..3; dir 0 vertical, 1 horizontal)
+// at segment k lie in one partition or sub-partition of an inter macroblock without direct
+// blocks: they then carry one motion, and the motion test gives bS 0.
+bool OnePartition(const MacroblockInfo* mb, int dir, int edge, int k) {
+    if (mb->directMask != 0) return false;
+    switch (mb->partShape) {
+        case 0:  // 16x16
+            return true;
+        case 1:  // 16x8: split between rows 7 and 8
+            return dir == 0 || edge != 2;
+        case 2:  // 8x16: split between columns 7 and 8
+            return dir == 1 || edge != 2;
+        default: {  // 8x8: split at edge 2, inside by the sub-shapes (8x8, 8x4, 4x8, 4x4)
+            if (edge == 2) return false;
+            const int quadrant = dir == 0 ? (k >> 1) * 2 + (edge >> 1) : (edge >> 1) * 2 + (k >> 1);
+            const int sub = mb->subShape[quadrant];
+            return dir == 0 ? sub < 2 : (sub & 1) == 0;
+        }
+    }
+}
+
+// bS 2 in segment k where bit k of the index is set, else 0.
+constexpr uint8_t kCodedSegments[16][4] = {
+    {0, 0, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0}, {2, 2, 0, 0}, {0, 0, 2, 0}, {2, 0, 2, 0}, {0, 2, 2, 0}, {2, 2, 2, 0},
+    {0, 0, 0, 2}, {2, 0, 0, 2}, {0, 2, 0, 2}, {2, 2, 0, 2}, {0, 0, 2, 2}, {2, 0, 2, 2}, {0, 2, 2, 2}, {2, 2, 2, 2}};
+
+// The strengths of a macroblock's edges; returns whether any is above 0.
+bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
                       EdgeStrengths* e) {
-    e->filterLeft = left != nullptr;
-    e->filterTop = top != nullptr;
-    // One inter partition over the whole macroblock: every inner edge has the same
-    // references and vectors on both sides, so only coefficients can make it filtered.
-    const bool uniform = (cur->flags & kMbIntra) == 0 && cur->partShape == 0 && cur->directMask == 0;
-    for (int edge = 0; edge < 4; ++edge) {
-        for (int k = 0; k < 4; ++k) {
-            // Vertical edge `edge`, rows of segment k; horizontal edge `edge`, columns k.
-            const int qv = 4 * k + edge, qh = 4 * edge + k;
-            if (edge == 0) {
-                e->bs[0][0][k] = left ? static_cast<uint8_t>(Strength(left, 4 * k + 3, cur, qv, true)) : 0;
-                e->bs[1][0][k] = top ? static_cast<uint8_t>(Strength(top, 12 + k, cur, qh, true)) : 0;
-            } else if (uniform) {
-                e->bs[0][edge][k] = cur->totalCoeff[qv - 1] != 0 || cur->totalCoeff[qv] != 0 ? 2 : 0;
-                e->bs[1][edge][k] = cur->totalCoeff[qh - 4] != 0 || cur->totalCoeff[qh] != 0 ? 2 : 0;
+    const MacroblockInfo* nbs[2] = {left, top};
+    if (cur->flags & kMbIntra) {
+        for (int dir = 0; dir < 2; ++dir) {
+            std::memset(e->bs[dir][0], nbs[dir] != nullptr ? 4 : 0, 4);
+            std::memset(e->bs[dir][1], 3, 12);
+        }
+        return true;
+    }
+    const uint32_t coded = CodedBlocks(cur);
+    bool any = false;
+    for (int dir = 0; dir < 2; ++dir) {
+        const MacroblockInfo* nb = nbs[dir];
+        if (nb == nullptr) {
+            std::memset(e->bs[dir][0], 0, 4);
+        } else if (nb->flags & kMbIntra) {
+            std::memset(e->bs[dir][0], 4, 4);
+            any = true;
+        } else {
+            any |= OuterEdgeStrengths(cur, coded, nb, dir, e->bs[dir][0]);
+        }
+    }
+    // Inner edges: block q and the block before it across the edge (1 left, 4 above).
+    // A coded block puts bS 2 on at least one of them.
+    const uint32_t codedPairs[2] = {coded | (coded << 1), coded | (coded << 4)};
+    any |= coded != 0;
+    for (int dir = 0; dir < 2; ++dir) {
+        for (int edge = 1; edge < 4; ++edge) {
+            // The edge's four segments as bits 0-3 (blocks 4k + edge, or 4 edge + k).
+            const uint32_t segments = dir == 0 ? (((codedPairs[0] >> edge) & 0x1111u) * 0x1248u) >> 12 & 0xFu
+                                               : (codedPairs[1] >> (4 * edge)) & 0xFu;
+            uint8_t* bs = e->bs[dir][edge];
+            std::memcpy(bs, kCodedSegments[segments], 4);
+            if (InnerEdgeHasSameMotion(cur, edge)) continue;  // the motion test gives bS 0
+            const int before = dir == 0 ? 1 : 4;
+            for (int k = 0; k < 4; ++k) {
+                if (((segments >> k) & 1) || OnePartition(cur, dir, edge, k)) continue;
+                const int q = dir == 0 ? 4 * k + edge : 4 * edge + k;
+                const int v = MotionStrength(cur, q - before, cur, q);
+                bs[k] = static_cast<uint8_t>(v);
+                any |= v != 0;
+            }
+        }
+    }
+    return any;
+}
+
+// Filter thresholds of one edge (clause 8.7.2.2); false when alpha or beta is 0, which
+// leaves every sample as it is.
+struct EdgeThresholds {
+    int alpha, beta, indexA;
+};
+bool Thresholds(int qpAv, const MacroblockInfo* cur, EdgeThresholds* t) {
+    t->indexA = std::clamp(qpAv + cur->filterOffsetA, 0, 51);
+    const int indexB = std::clamp(qpAv + cur->filterOffsetB, 0, 51);
+    t->alpha = kAlpha[t->indexA];
+    t->beta = kBeta[indexB];
+    return t->alpha != 0 && t->beta != 0;
+}
+
+// How an edge's four bS values are filtered: not at all, all bS 4, all below 4, or mixed.
+enum class EdgeKind { kNone, kStrong, kNormal, kMixed };
+EdgeKind KindOf(const uint8_t* bs) {
+    uint32_t all;
+    std::memcpy(&all, bs, 4);
+    if (all == 0) return EdgeKind::kNone;
+    if (all == 0x04040404u) return EdgeKind::kStrong;
+    // bS is at most 4: bit 2 of a byte marks bS 4.
+    return (all & 0x04040404u) == 0 ? EdgeKind::kNormal : EdgeKind::kMixed;
+}
+
+// tC0 of each segment for bS below 4, -1 where bS is 0.
+void SegmentTc0(const uint8_t* bs, int indexA, int8_t* tc0) {
+    for (int seg = 0; seg < 4; ++seg)
+        tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kTc0[indexA][bs[seg] - 1]);
+}
+
+// Filters the luma edges of one macroblock (origin: its top-left sample).
+void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const MacroblockInfo* cur,
+                     const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
+    EdgeThresholds inner;  // every inner edge has the macroblock's own QP
+    const bool innerOn = Thresholds(cur->qp, cur, &inner);
+    for (int dir = 0; dir < 2; ++dir) {
+        const MacroblockInfo* neighbour = dir == 0 ? left : top;
+        const int step = dir == 0 ? 1 : pitch;   // across the edge
+        const int along = dir == 0 ? pitch : 1;  // along the edge
+        for (int edge = 0; edge < 4; ++edge) {
+            if (edge == 0 && neighbour == nullptr) continue;
+            const uint8_t* bs = e.bs[dir][edge];
+            const EdgeKind kind = KindOf(bs);
+            if (kind == EdgeKind::kNone) continue;
+            EdgeThresholds t = inner;
+            if (edge == 0 ? !Thresholds((neighbour->qp + cur->qp + 1) >> 1, cur, &t) : !innerOn) continue;
+            uint8_t* q0 = origin + 4 * edge * step;
+            if (kind == EdgeKind::kStrong) {
+                (dir == 0 ? k.deblockLumaStrongVertical16 : k.deblockLumaStrongHorizontal16)(q0, step, along, t.alpha,
+                                                                                             t.beta);
+            } else if (kind == EdgeKind::kNormal) {
+                int8_t tc0[4];
+                SegmentTc0(bs, t.indexA, tc0);
+                (dir == 0 ? k.deblockLumaVertical16 : k.deblockLumaHorizontal16)(q0, step, along, t.alpha, t.beta, tc0);
             } else {
-                e->bs[0][edge][k] = static_cast<uint8_t>(Strength(cur, qv - 1, cur, qv, false));
-                e->bs[1][edge][k] = static_cast<uint8_t>(Strength(cur, qh - 4, cur, qh, false));
+                for (int seg = 0; seg < 4; ++seg) {
+                    if (bs[seg] == 0) continue;
+                    uint8_t* at = q0 + 4 * seg * along;
+                    if (bs[seg] == 4)
+                        k.deblockLumaStrong(at, step, along, 4, t.alpha, t.beta, 0);
+                    else
+                        k.deblockLumaNormal(at, step, along, 4, t.alpha, t.beta, kTc0[t.indexA][bs[seg] - 1]);
+                }
             }
         }
     }
 }
 
-// Filters the edges of one macroblock in one plane (origin: its top-left sample).
-void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths& e, const MacroblockInfo* cur,
-                      const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
-    const int qpCur = luma ? cur->qp : ChromaQpOf(cur);
+// Filters the chroma edges of one macroblock in both planes (cb, cr: its top-left
+// samples); chroma edge 1 lies on luma edge 2 and uses its strengths.
+void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths& e, const MacroblockInfo* cur,
+                       const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
+    const int qpCur = ChromaQpOf(cur);
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
-        const int step = dir == 0 ? 1 : pitch;   // across the edge
-        const int along = dir == 0 ? pitch : 1;  // along the edge
-        const int edges = luma ? 4 : 2;
-        for (int edge = 0; edge < edges; ++edge) {
-            const int lumaEdge = luma ? edge : 2 * edge;
-            if (lumaEdge == 0 && neighbour == nullptr) continue;
-            const uint8_t* bs = e.bs[dir][lumaEdge];
-            if ((bs[0] | bs[1] | bs[2] | bs[3]) == 0) continue;
-            int qpAv = qpCur;
-            if (lumaEdge == 0) {
-                const int qpN = luma ? neighbour->qp : ChromaQpOf(neighbour);
-                qpAv = (qpN + qpCur + 1) >> 1;
-            }
-            const int indexA = std::clamp(qpAv + cur->filterOffsetA, 0, 51);
-            const int indexB = std::clamp(qpAv + cur->filterOffsetB, 0, 51);
-            const int alpha = kAlpha[indexA], beta = kBeta[indexB];
-            if (alpha == 0 || beta == 0) continue;
-            uint8_t* edgeStart = origin + 4 * edge * step;
-            const int linesPerSegment = luma ? 4 : 2;
-            if (luma && dir == 1 && bs[0] != 4 && bs[1] != 4 && bs[2] != 4 && bs[3] != 4) {
+        const int step = dir == 0 ? 1 : pitch;
+        const int along = dir == 0 ? pitch : 1;
+        for (int edge = 0; edge < 2; ++edge) {
+            if (edge == 0 && neighbour == nullptr) continue;
+            const uint8_t* bs = e.bs[dir][2 * edge];
+            const EdgeKind kind = KindOf(bs);
+            if (kind == EdgeKind::kNone) continue;
+            const int qpAv = edge == 0 ? (ChromaQpOf(neighbour) + qpCur + 1) >> 1 : qpCur;
+            EdgeThresholds t;
+            if (!Thresholds(qpAv, cur, &t)) continue;
+            uint8_t* qb = cb + 4 * edge * step;
+            uint8_t* qr = cr + 4 * edge * step;
+            if (kind == EdgeKind::kStrong) {
+                (dir == 0 ? k.deblockChromaStrongVertical8 : k.deblockChromaStrongHorizontal8)(qb, qr, step, along,
+                                                                                               t.alpha, t.beta);
+            } else if (kind == EdgeKind::kNormal) {
                 int8_t tc0[4];
-                for (int seg = 0; seg < 4; ++seg)
-                    tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kTc0[indexA][bs[seg] - 1]);
-                k.deblockLumaHorizontal16(edgeStart, step, along, alpha, beta, tc0);
-                continue;
-            }
-            for (int seg = 0; seg < 4; ++seg) {
-                const int bS = e.bs[dir][lumaEdge][seg];
-                if (bS == 0) continue;
-                uint8_t* q0 = edgeStart + seg * linesPerSegment * along;
-                if (bS == 4) {
-                    (luma ? k.deblockLumaStrong : k.deblockChromaStrong)(q0, step, along, linesPerSegment, alpha, beta,
-                                                                         0);
-                } else {
-                    (luma ? k.deblockLumaNormal : k.deblockChromaNormal)(q0, step, along, linesPerSegment, alpha, beta,
-                                                                         kTc0[indexA][bS - 1]);
+                SegmentTc0(bs, t.indexA, tc0);
+                (dir == 0 ? k.deblockChromaVertical8 : k.deblockChromaHorizontal8)(qb, qr, step, along, t.alpha, t.beta,
+                                                                                   tc0);
+            } else {
+                for (uint8_t* plane : {qb, qr}) {
+                    for (int seg = 0; seg < 4; ++seg) {
+                        if (bs[seg] == 0) continue;
+                        uint8_t* at = plane + 2 * seg * along;
+                        if (bs[seg] == 4)
+                            k.deblockChromaStrong(at, step, along, 2, t.alpha, t.beta, 0);
+                        else
+                            k.deblockChromaNormal(at, step, along, 2, t.alpha, t.beta, kTc0[t.indexA][bs[seg] - 1]);
+                    }
                 }
             }
         }
@@ -152,49 +314,93 @@ void FilterPlaneEdges(uint8_t* origin, int pitch, bool luma, const EdgeStrengths
 struct MacroblockEdges {
     EdgeStrengths strengths;
     int32_t left, top;
-    bool filtered;
+    bool filtered;  // false: not decoded in this picture, filter off, or every bS 0
 };
 
-// The deblocking worker: it filters the chroma planes of a picture while the decoding
-// thread filters luma. A posted job the worker has not yet taken is taken back by the
-// decoding thread, so that thread only ever waits for work in progress, which is finite.
+// The deblocking worker: it takes rows of strength computation alongside the decoding
+// thread, then filters the chroma planes while the decoding thread filters luma. A posted
+// job the worker has not yet taken is taken back by the decoding thread, so each thread
+// only ever waits for work in progress of the other, which is finite.
 struct DeblockWorker {
     std::mutex lock;
-    std::condition_variable wake;      // to the worker: a job is posted, or stop
-    std::condition_variable finished;  // to the decoding thread: the job is done
+    std::condition_variable wake;      // to the worker: a job is posted, the strengths are in, or stop
+    std::condition_variable finished;  // to the decoding thread: the strengths are in, or the job is done
     enum class State { kIdle, kPosted, kRunning, kDone } state = State::kIdle;
     bool stop = false;
+    // Rows of macroblocks whose strengths are handed out and whose strengths are in; the
+    // edge records of a row are written by the thread that took it, before it counts it.
+    std::atomic<int32_t> nextRow{0};
+    std::atomic<int32_t> rowsDone{0};
     // The job: valid from posting until it is done or taken back.
     PlaneView planes{};
     const MacroblockInfo* mbInfo = nullptr;
     int32_t picWidthInMbs = 0;
     int32_t mbCount = 0;
+    int32_t firstSlice = 0;
     std::vector<MacroblockEdges> edges;  // one record per macroblock of the frame
     std::thread thread;
+
+    int32_t Rows() const { return mbCount / picWidthInMbs; }
+    bool StrengthsIn() const { return rowsDone.load(std::memory_order_acquire) == Rows(); }
 };
 
 namespace {
 
+// Neighbours and boundary strengths of macroblocks [begin, end) into their edge records.
+void ComputeEdges(const MacroblockInfo* mbInfo, MacroblockEdges* edges, int32_t w, int32_t first, int32_t begin,
+                  int32_t end) {
+    for (int32_t n = begin; n < end; ++n) {
+        const MacroblockInfo* cur = &mbInfo[n];
+        MacroblockEdges& e = edges[n];
+        e.filtered = cur->sliceNumber >= first && cur->disableDeblockingFilterIdc != 1;
+        if (!e.filtered) continue;
+        const int32_t x = n % w, y = n / w;
+        e.left = x > 0 ? n - 1 : -1;
+        e.top = y > 0 ? n - w : -1;
+        // Neighbours not decoded in this picture, or of another slice under idc 2, keep
+        // their edge unfiltered.
+        for (int32_t* nb : {&e.left, &e.top}) {
+            if (*nb < 0) continue;
+            const MacroblockInfo* m = &mbInfo[*nb];
+            if (m->sliceNumber < first || (cur->disableDeblockingFilterIdc == 2 && m->sliceNumber != cur->sliceNumber))
+                *nb = -1;
+        }
+        e.filtered = ComputeStrengths(cur, e.left >= 0 ? &mbInfo[e.left] : nullptr,
+                                      e.top >= 0 ? &mbInfo[e.top] : nullptr, &e.strengths);
+    }
+}
+
+// Filters the luma or both chroma planes of macroblocks [begin, end).
 void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const MacroblockEdges* edges,
-                  int32_t picWidthInMbs, int32_t mbCount, bool luma) {
+                  int32_t picWidthInMbs, int32_t begin, int32_t end, bool luma) {
     const DecoderKernelTable& k = DecoderKernels();
-    for (int32_t n = 0; n < mbCount; ++n) {
+    for (int32_t n = begin, x = begin % picWidthInMbs, y = begin / picWidthInMbs; n < end;
+         ++n, x = x + 1 == picWidthInMbs ? 0 : x + 1, y += x == 0) {
         const MacroblockEdges& e = edges[n];
         if (!e.filtered) continue;
-        const int32_t x = n % picWidthInMbs, y = n / picWidthInMbs;
         const MacroblockInfo* left = e.left >= 0 ? &mbInfo[e.left] : nullptr;
         const MacroblockInfo* top = e.top >= 0 ? &mbInfo[e.top] : nullptr;
         if (luma) {
-            FilterPlaneEdges(pv.y + 16 * y * pv.pitch + 16 * x, pv.pitch, true, e.strengths, &mbInfo[n], left, top, k);
+            FilterLumaEdges(pv.y + 16 * y * pv.pitch + 16 * x, pv.pitch, e.strengths, &mbInfo[n], left, top, k);
         } else {
-            FilterPlaneEdges(pv.u + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e.strengths, &mbInfo[n], left, top, k);
-            FilterPlaneEdges(pv.v + 8 * y * pv.pitch + 8 * x, pv.pitch, false, e.strengths, &mbInfo[n], left, top, k);
+            const ptrdiff_t at = 8 * y * pv.pitch + 8 * x;
+            FilterChromaEdges(pv.u + at, pv.v + at, pv.pitch, e.strengths, &mbInfo[n], left, top, k);
         }
     }
 }
 
-void FilterChromaJob(DeblockWorker* wk) {
-    FilterPlanes(wk->planes, wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, wk->mbCount, false);
+// Takes rows of strength computation until none is left.
+void StrengthRows(DeblockWorker* wk) {
+    const int32_t w = wk->picWidthInMbs, rows = wk->Rows();
+    for (int32_t row = wk->nextRow.fetch_add(1, std::memory_order_relaxed); row < rows;
+         row = wk->nextRow.fetch_add(1, std::memory_order_relaxed)) {
+        ComputeEdges(wk->mbInfo, wk->edges.data(), w, wk->firstSlice, row * w, (row + 1) * w);
+        wk->rowsDone.fetch_add(1, std::memory_order_release);
+    }
+}
+
+void FilterChroma(DeblockWorker* wk) {
+    FilterPlanes(wk->planes, wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, 0, wk->mbCount, false);
 }
 
 void WorkerLoop(DeblockWorker* wk) {
@@ -204,7 +410,13 @@ void WorkerLoop(DeblockWorker* wk) {
         if (wk->stop) return;
         wk->state = DeblockWorker::State::kRunning;
         hold.unlock();
-        FilterChromaJob(wk);
+        StrengthRows(wk);
+        hold.lock();
+        wk->finished.notify_one();
+        // Rows still out are in progress on the decoding thread, which then notifies.
+        wk->wake.wait(hold, [wk] { return wk->StrengthsIn(); });
+        hold.unlock();
+        FilterChroma(wk);
         hold.lock();
         wk->state = DeblockWorker::State::kDone;
         wk->finished.notify_one();
@@ -239,59 +451,45 @@ void StopDeblockWorker(DeblockWorker* wk) {
 
 void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
     DeblockWorker* wk = ctx->deblockWorker;
-    const int32_t w = ctx->picWidthInMbs;
+    const int32_t w = ctx->picWidthInMbs, mbCount = ctx->mbCount;
     const int32_t first = pic->firstSliceNumber;
-    std::vector<MacroblockEdges> local;
-    MacroblockEdges* edges = nullptr;
-    if (wk != nullptr) {
-        edges = wk->edges.data();
-    } else {
-        local.resize(static_cast<size_t>(ctx->mbCount));
-        edges = local.data();
-    }
-    // Boundary strengths of the whole picture first: both planes' passes read them.
-    for (int32_t n = 0; n < ctx->mbCount; ++n) {
-        const MacroblockInfo* cur = &pic->mbInfo[n];
-        MacroblockEdges& e = edges[n];
-        e.filtered = cur->sliceNumber >= first && cur->disableDeblockingFilterIdc != 1;
-        if (!e.filtered) continue;
-        const int32_t x = n % w, y = n / w;
-        e.left = x > 0 ? n - 1 : -1;
-        e.top = y > 0 ? n - w : -1;
-        // Neighbours not decoded in this picture, or of another slice under idc 2, keep
-        // their edge unfiltered.
-        for (int32_t* nb : {&e.left, &e.top}) {
-            if (*nb < 0) continue;
-            const MacroblockInfo* m = &pic->mbInfo[*nb];
-            if (m->sliceNumber < first || (cur->disableDeblockingFilterIdc == 2 && m->sliceNumber != cur->sliceNumber))
-                *nb = -1;
-        }
-        ComputeStrengths(cur, e.left >= 0 ? &pic->mbInfo[e.left] : nullptr, e.top >= 0 ? &pic->mbInfo[e.top] : nullptr,
-                         &e.strengths);
-    }
     if (wk == nullptr) {
-        FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, true);
-        FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, false);
+        std::vector<MacroblockEdges> edges(static_cast<size_t>(mbCount));
+        ComputeEdges(pic->mbInfo, edges.data(), w, first, 0, mbCount);
+        FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, true);
+        FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, false);
         return;
     }
+    // Strengths first (both planes' passes read them), rows taken by both threads.
+    MacroblockEdges* edges = wk->edges.data();
     {
         std::lock_guard<std::mutex> hold(wk->lock);
         wk->planes = pic->frame;
         wk->mbInfo = pic->mbInfo;
         wk->picWidthInMbs = w;
-        wk->mbCount = ctx->mbCount;
+        wk->mbCount = mbCount;
+        wk->firstSlice = first;
+        wk->nextRow.store(0, std::memory_order_relaxed);
+        wk->rowsDone.store(0, std::memory_order_relaxed);
         wk->state = DeblockWorker::State::kPosted;
     }
     wk->wake.notify_one();
-    FilterPlanes(pic->frame, pic->mbInfo, edges, w, ctx->mbCount, true);
+    StrengthRows(wk);
     std::unique_lock<std::mutex> hold(wk->lock);
     if (wk->state == DeblockWorker::State::kPosted) {
-        // Not taken yet (the worker is starved of processor time): do it here.
+        // Not taken yet (the worker is starved of processor time): do it all here.
         wk->state = DeblockWorker::State::kIdle;
         hold.unlock();
-        FilterChromaJob(wk);
+        FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, mbCount, true);
+        FilterChroma(wk);
         return;
     }
+    wk->wake.notify_one();  // the worker may wait for the rows this thread finished
+    // Rows still out are in progress on the worker, which then notifies.
+    wk->finished.wait(hold, [wk] { return wk->StrengthsIn(); });
+    hold.unlock();
+    FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, mbCount, true);
+    hold.lock();
     wk->finished.wait(hold, [wk] { return wk->state == DeblockWorker::State::kDone; });
     wk->state = DeblockWorker::State::kIdle;
 }

@@ -2,6 +2,7 @@
 // reference sample fetching with the picture's edges extended (clause 8.4.2.2), explicit
 // weighted prediction (clause 8.4.2.3) and reconstruction with the residual.
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -79,12 +80,9 @@ struct PlaneGeometry {
     int width, height, side, above, below;
 };
 
-const uint8_t* FetchRegion(const uint8_t* plane, int pitch, const PlaneGeometry& g, int x0, int y0, int bw, int bh,
-                           uint8_t* scratch, int scratchPitch, int* outPitch) {
-    if (x0 >= -g.side && x0 + bw <= g.width + g.side && y0 >= -g.above && y0 + bh <= g.height + g.below) {
-        *outPitch = pitch;
-        return plane + static_cast<ptrdiff_t>(y0) * pitch + x0;
-    }
+// The region rebuilt from edge-clamped samples (the rare path of FetchRegion).
+const uint8_t* RebuildRegion(const uint8_t* plane, int pitch, const PlaneGeometry& g, int x0, int y0, int bw, int bh,
+                             uint8_t* scratch, int scratchPitch, int* outPitch) {
     for (int j = 0; j < bh; ++j) {
         const uint8_t* row = plane + static_cast<ptrdiff_t>(std::clamp(y0 + j, 0, g.height - 1)) * pitch;
         for (int i = 0; i < bw; ++i)
@@ -92,6 +90,15 @@ const uint8_t* FetchRegion(const uint8_t* plane, int pitch, const PlaneGeometry&
     }
     *outPitch = scratchPitch;
     return scratch;
+}
+
+inline const uint8_t* FetchRegion(const uint8_t* plane, int pitch, const PlaneGeometry& g, int x0, int y0, int bw,
+                                  int bh, uint8_t* scratch, int scratchPitch, int* outPitch) {
+    if (x0 >= -g.side && x0 + bw <= g.width + g.side && y0 >= -g.above && y0 + bh <= g.height + g.below) {
+        *outPitch = pitch;
+        return plane + static_cast<ptrdiff_t>(y0) * pitch + x0;
+    }
+    return RebuildRegion(plane, pitch, g, x0, y0, bw, bh, scratch, scratchPitch, outPitch);
 }
 
 constexpr int kScratchPitch = 32;
@@ -139,6 +146,25 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
     k.chromaMotion(dstU, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
     src = FetchRegion(r.v, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
     k.chromaMotion(dstV, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
+}
+
+// Asks the cache for the reference rows the next macroblocks are likely to read: 64
+// samples to the right of this macroblock's vector, four luma rows (staggered by the
+// macroblock's column so that four macroblocks cover sixteen) and two rows of each chroma
+// plane. Positions are clamped into the padded planes.
+void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, const InterTarget& t, int mvx, int mvy) {
+    const PlaneView& r = ref->frame;
+    const int border = ctx->planePool.border;
+    const int x = std::clamp(t.lumaX + (mvx >> 2) + 64, -32, ctx->width + 16);
+    const int y = std::clamp(t.lumaY + (mvy >> 2) + ((t.lumaX >> 4) & 3) * 4, -border, ctx->height + border - 5);
+    const uint8_t* p = r.y + static_cast<ptrdiff_t>(y) * r.pitch + x;
+    for (int j = 0; j < 4; ++j)
+        __builtin_prefetch(p + j * r.pitch);
+    const ptrdiff_t c = static_cast<ptrdiff_t>(y / 2) * r.pitch + x / 2;
+    __builtin_prefetch(r.u + c);
+    __builtin_prefetch(r.u + c + r.pitch);
+    __builtin_prefetch(r.v + c);
+    __builtin_prefetch(r.v + c + r.pitch);
 }
 
 // Explicit weighting (clause 8.4.2.3.2) of a partition predicted from one list.
@@ -193,25 +219,52 @@ int ListPartitions(const MacroblockInfo* mb, int parts[16][4]) {
 }
 
 void AddInterResidual(const DecoderKernelTable& k, const MacroblockWork* w, const InterTarget& t) {
-    for (int b = 0; b < 16; ++b)
-        AddResidual(k, w, b, t.y + 4 * (b / 4) * t.pitch + 4 * (b % 4), t.pitch);
-    for (int p = 0; p < 2; ++p) {
-        uint8_t* plane = p == 0 ? t.u : t.v;
-        for (int b = 0; b < 4; ++b)
-            AddResidual(k, w, 16 + 4 * p + b, plane + 4 * (b / 2) * t.pitch + 4 * (b % 2), t.pitch);
+    // Only the blocks with coefficients (bit b of nonZero: luma raster 0..15, Cb 16..19,
+    // Cr 20..23).
+    for (uint32_t blocks = w->nonZero; blocks != 0; blocks &= blocks - 1) {
+        const int b = std::countr_zero(blocks);
+        uint8_t* dst;
+        if (b < 16) {
+            dst = t.y + 4 * (b / 4) * t.pitch + 4 * (b % 4);
+        } else {
+            const int c = (b - 16) & 3;
+            dst = (b < 20 ? t.u : t.v) + 4 * (c / 2) * t.pitch + 4 * (c % 2);
+        }
+        AddResidual(k, w, b, dst, t.pitch);
     }
+}
+
+// The kSameMotion bits of an inter macroblock from its reconstructed motion. Vectors of a
+// list an 8x8 block does not use are compared too (they are zero), which can only make
+// the answer more cautious. A row of four vectors is two 64-bit words of two vectors.
+uint8_t SameMotion(const MacroblockInfo* mb) {
+    // Branch-free: the answers are and-ed, not short-circuited.
+    uint64_t v[2][8];  // v[list][2 * row]: blocks 0 and 1 of the row; [2 * row + 1]: 2 and 3
+    std::memcpy(v, mb->mv, sizeof v);
+    auto pair = [](uint64_t w) { return static_cast<uint32_t>(w) == static_cast<uint32_t>(w >> 32); };
+    bool in8x8 = true, in16x16 = true;
+    for (int list = 0; list < 2; ++list) {
+        const uint64_t* r = v[list];
+        // Within 8x8 blocks: rows 0 = 1 and 2 = 3, and in rows 0 and 2 columns 0 = 1, 2 = 3.
+        in8x8 &= (r[0] == r[2]) & (r[1] == r[3]) & (r[4] == r[6]) & (r[5] == r[7]) & pair(r[0]) & pair(r[1]) &
+                 pair(r[4]) & pair(r[5]);
+        // Over the macroblock besides: the 8x8 blocks' first vectors and references agree.
+        const int32_t* id = mb->refPicId[list];
+        in16x16 &=
+            (r[1] == r[0]) & (r[4] == r[0]) & (r[5] == r[0]) & (id[1] == id[0]) & (id[2] == id[0]) & (id[3] == id[0]);
+    }
+    if (!in8x8) return 0;
+    return in16x16 ? kSameMotionIn8x8 | kSameMotionIn16x16 : kSameMotionIn8x8;
 }
 
 }  // namespace
 
-// mvpLX of the partition at (x4, y4) of w4 x h4 blocks (clause 8.4.1.3), directional rules
-// for 16x8 and 8x16 partitions included.
-void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w4, int h4, int ref, uint32_t decoded,
-                        int* mvx, int* mvy) {
-    const NeighbourMotion a = Neighbour(w, list, x4 - 1, y4, decoded);
-    NeighbourMotion b = Neighbour(w, list, x4, y4 - 1, decoded);
-    NeighbourMotion c = Neighbour(w, list, x4 + w4, y4 - 1, decoded);
-    if (!c.available) c = Neighbour(w, list, x4 - 1, y4 - 1, decoded);
+namespace {
+
+// mvpLX (clause 8.4.1.3) from the neighbours A, B and C (C already replaced by D where
+// unavailable) of the partition at (x4, y4) of w4 x h4 blocks with reference index ref.
+void PredictFromNeighbours(NeighbourMotion a, NeighbourMotion b, NeighbourMotion c, int x4, int y4, int w4, int h4,
+                           int ref, int* mvx, int* mvy) {
     const NeighbourMotion* pick = nullptr;
     if (w4 == 4 && h4 == 2)
         pick = y4 == 0 ? (b.ref == ref ? &b : nullptr) : (a.ref == ref ? &a : nullptr);
@@ -230,6 +283,19 @@ void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w
     }
     *mvx = pick->x;
     *mvy = pick->y;
+}
+
+}  // namespace
+
+// mvpLX of the partition at (x4, y4) of w4 x h4 blocks (clause 8.4.1.3), directional rules
+// for 16x8 and 8x16 partitions included.
+void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w4, int h4, int ref, uint32_t decoded,
+                        int* mvx, int* mvy) {
+    const NeighbourMotion a = Neighbour(w, list, x4 - 1, y4, decoded);
+    const NeighbourMotion b = Neighbour(w, list, x4, y4 - 1, decoded);
+    NeighbourMotion c = Neighbour(w, list, x4 + w4, y4 - 1, decoded);
+    if (!c.available) c = Neighbour(w, list, x4 - 1, y4 - 1, decoded);
+    PredictFromNeighbours(a, b, c, x4, y4, w4, h4, ref, mvx, mvy);
 }
 
 void DerivePSkipMv(const MacroblockWork* w, int* mvx, int* mvy) {
@@ -284,10 +350,12 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         const PictureRecord* ref = st->refList[0][refIdx];
         w->usedRefs |= 1u << refIdx;
         InterpolatePartition(ctx, k, ref, t, 4 * x4, 4 * y4, 4 * w4, 4 * h4, mvx, mvy);
+        if (i == 0) PrefetchReference(ctx, ref, t, mvx, mvy);
         if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;
+    mb->sameMotion = SameMotion(mb);
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }
@@ -326,7 +394,7 @@ int SetupDirect(const AvcDecoderContext* ctx, const MacroblockWork* w, DirectSta
             if (r >= 0 && (ref < 0 || r < ref)) ref = r;
         d->ref[list] = ref;
         d->mv[list][0] = d->mv[list][1] = 0;
-        if (ref >= 0) PredictPartitionMv(w, list, 0, 0, 4, 4, ref, 0, &d->mv[list][0], &d->mv[list][1]);
+        if (ref >= 0) PredictFromNeighbours(a, b, c, 0, 0, 4, 4, ref, &d->mv[list][0], &d->mv[list][1]);
     }
     if (d->ref[0] < 0 && d->ref[1] < 0) {
         d->ref[0] = d->ref[1] = 0;
@@ -446,7 +514,14 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
         const PredWeightTable* wt = ctx->predWeights;
         const int logWD = c == 0 ? wt->luma_log2_weight_denom : wt->chroma_log2_weight_denom;
         const int o = idc == 1 ? (wt->offset[0][r0][c] + wt->offset[1][r1][c] + 1) >> 1 : 0;
-        k.weightBi(dst[c], t.pitch, src[c], 16, bw, bh, wt->w0[r0][r1][c], wt->w1[r0][r1][c], o, logWD);
+        const int w0 = wt->w0[r0][r1][c], w1 = wt->w1[r0][r1][c];
+        if (w0 == w1 && o == 0 && w0 == 1 << logWD) {
+            // Equal weights of one without offset: ((p0 + p1) 2^logWD + 2^logWD) >> (logWD + 1)
+            // is the default average (implicit weights of a picture midway between its two).
+            k.average(dst[c], t.pitch, src[c], 16, bw, bh);
+            continue;
+        }
+        k.weightBi(dst[c], t.pitch, src[c], 16, bw, bh, w0, w1, o, logWD);
     }
     return kDecoderOk;
 }
@@ -458,6 +533,16 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const PictureStore* st = ctx->store;
     const InterTarget t = MacroblockTarget(ctx, w);
     const DecoderKernelTable& k = DecoderKernels();
+    // The co-located record of the next macroblock, for its direct prediction: the cache
+    // lines with its kind, reference indices and vectors.
+    if (st->refListCount[1] > 0 && st->refList[1][0] != nullptr && w->mbAddr + 1 < ctx->mbCount) {
+        const MacroblockInfo* next = &st->refList[1][0]->mbInfo[w->mbAddr + 1];
+        __builtin_prefetch(&next->flags);
+        __builtin_prefetch(&next->refIdx);
+        __builtin_prefetch(&next->mv[0][0]);
+        __builtin_prefetch(&next->mv[1][0]);
+        __builtin_prefetch(&next->refPicId);
+    }
     DirectState direct{};
     if (mb->directMask != 0) {
         const int result = SetupDirect(ctx, w, &direct);
@@ -531,6 +616,10 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             mb->refPicId[list][q] = r >= 0 ? st->refList[list][r]->planeIndex : -1;
             if (list == 0 && r >= 0) w->usedRefs |= 1u << r;
         }
+    for (int list = 0; list < 2; ++list)
+        if (mb->refIdx[list][0] >= 0)
+            PrefetchReference(ctx, st->refList[list][mb->refIdx[list][0]], t, mb->mv[list][0][0], mb->mv[list][0][1]);
+    mb->sameMotion = SameMotion(mb);
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "filters/decoder/core/deblock_kernels.h"
 #include "filters/decoder/core/motion_kernels.h"
 
 namespace avcdec {
@@ -14,6 +15,10 @@ namespace avcdec {
 using InverseTransformAddFn = void (*)(uint8_t* dst, int pitch, const int16_t* coeffs);
 // The same for a block whose only coefficient is the DC (dequantised value dc).
 using AddDcFn = void (*)(uint8_t* dst, int pitch, int dc);
+#ifdef AVCDEC_HAVE_SSE2
+void idct_add_4x4_sse2(uint8_t* dst, int pitch, const int16_t* coeffs);
+void idct_dc_add_4x4_sse2(uint8_t* dst, int pitch, int dc);
+#endif
 // Filters one edge segment across an edge (clause 8.7.2): `lines` lines starting at q0,
 // the first sample behind the edge; `step` moves across the edge, `along` along it.
 using DeblockEdgeFn = void (*)(uint8_t* q0, int step, int along, int lines, int alpha, int beta, int tc0);
@@ -25,11 +30,20 @@ using DeblockLumaEdge16Fn = void (*)(uint8_t* q0, int step, int along, int alpha
 struct DecoderKernelTable {
     InverseTransformAddFn inverseTransformAdd4x4;
     AddDcFn addDc4x4;
-    DeblockEdgeFn deblockLumaNormal;              // bS 1..3
-    DeblockEdgeFn deblockLumaStrong;              // bS 4
-    DeblockEdgeFn deblockChromaNormal;            // bS 1..3
-    DeblockEdgeFn deblockChromaStrong;            // bS 4
-    DeblockLumaEdge16Fn deblockLumaHorizontal16;  // edges across rows (step is the pitch, along 1)
+    DeblockEdgeFn deblockLumaNormal;    // bS 1..3
+    DeblockEdgeFn deblockLumaStrong;    // bS 4
+    DeblockEdgeFn deblockChromaNormal;  // bS 1..3
+    DeblockEdgeFn deblockChromaStrong;  // bS 4
+    // Whole edges (deblock_kernels.h): horizontal edges lie between rows (step is the
+    // pitch, along 1), vertical ones between columns (step 1, along the pitch).
+    DeblockLumaEdge16Fn deblockLumaHorizontal16;
+    DeblockLumaEdge16Fn deblockLumaVertical16;
+    DeblockLumaStrong16Fn deblockLumaStrongHorizontal16;
+    DeblockLumaStrong16Fn deblockLumaStrongVertical16;
+    DeblockChromaEdge8Fn deblockChromaHorizontal8;
+    DeblockChromaEdge8Fn deblockChromaVertical8;
+    DeblockChromaStrong8Fn deblockChromaStrongHorizontal8;
+    DeblockChromaStrong8Fn deblockChromaStrongVertical8;
     LumaMotionFn lumaMotion;
     ChromaMotionFn chromaMotion;
     WeightBiFn weightBi;

@@ -57,7 +57,21 @@ struct MacroblockInfo {
     // 8x8 quadrant (-1 none); used by the deblocking filter's motion test.
     int16_t mv[2][16][2];
     int32_t refPicId[2][4];
+    // kSameMotion bits of an inter macroblock once reconstructed (0 until then).
+    uint8_t sameMotion;
 };
+
+// sameMotion bits: every 8x8 block's four 4x4 blocks carry one motion (references and
+// vectors of both lists), and the whole macroblock does.
+constexpr uint8_t kSameMotionIn8x8 = 1;
+constexpr uint8_t kSameMotionIn16x16 = 2;
+
+// Whether the two sides of every segment of inner edge `edge` (1..3, either direction)
+// of an inter macroblock carry the same motion, so that the deblocking filter's motion
+// test (ITU-T H.264 clause 8.7.2.1) gives bS 0 there.
+inline bool InnerEdgeHasSameMotion(const MacroblockInfo* mb, int edge) {
+    return (mb->sameMotion & (edge == 2 ? kSameMotionIn16x16 : kSameMotionIn8x8)) != 0;
+}
 
 // Work area of the macroblock being decoded.
 struct alignas(16) MacroblockWork {

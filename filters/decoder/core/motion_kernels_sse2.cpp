@@ -171,18 +171,12 @@ void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch
     }
 }
 
-void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
-                    int o, int logWD) {
-    if (width < 4) {
-        WeightSamplesBi(p0, pitch0, p1, pitch1, width, height, w0, w1, o, logWD);
-        return;
-    }
-    // (p0, p1) pairs times (w0, w1) summed in 32-bit lanes: exact for any weights of -128..127.
-    const __m128i weights =
-        _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(w1) << 16) | (static_cast<uint32_t>(w0) & 0xFFFF)));
-    const __m128i round = _mm_set1_epi32(1 << logWD);
-    const __m128i shift = _mm_cvtsi32_si128(logWD + 1);
-    const __m128i offset = _mm_set1_epi16(static_cast<int16_t>(o));
+namespace {
+
+// Rows of width 4, 8 or 16 of p0 and p1 as 16-bit lanes through combine(a, b), which
+// answers the bytes to store into p0 in its low half.
+template <class Combine>
+void CombineRows(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, Combine combine) {
     const __m128i zero = _mm_setzero_si128();
     for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1) {
         for (int x = 0; x < width; x += 8) {
@@ -197,11 +191,7 @@ void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int 
                 a = Load8(p0 + x);
                 b = Load8(p1 + x);
             }
-            const __m128i lo =
-                _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights), round), shift);
-            const __m128i hi =
-                _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights), round), shift);
-            const __m128i v = _mm_packus_epi16(_mm_adds_epi16(_mm_packs_epi32(lo, hi), offset), zero);
+            const __m128i v = combine(a, b);
             if (width == 4) {
                 const int32_t out = _mm_cvtsi128_si32(v);
                 std::memcpy(p0 + x, &out, 4);
@@ -210,6 +200,42 @@ void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int 
             }
         }
     }
+}
+
+}  // namespace
+
+void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
+                    int o, int logWD) {
+    if (width < 4) {
+        WeightSamplesBi(p0, pitch0, p1, pitch1, width, height, w0, w1, o, logWD);
+        return;
+    }
+    const __m128i shift = _mm_cvtsi32_si128(logWD + 1);
+    const __m128i offset = _mm_set1_epi16(static_cast<int16_t>(o));
+    const int absSum = (w0 < 0 ? -w0 : w0) + (w1 < 0 ? -w1 : w1);
+    if (255 * absSum + (1 << logWD) <= 32767) {
+        // Every sum fits 16-bit lanes (the usual case: implicit weights near 32 each).
+        const __m128i m0 = _mm_set1_epi16(static_cast<int16_t>(w0));
+        const __m128i m1 = _mm_set1_epi16(static_cast<int16_t>(w1));
+        const __m128i round = _mm_set1_epi16(static_cast<int16_t>(1 << logWD));
+        CombineRows(p0, pitch0, p1, pitch1, width, height, [&](__m128i a, __m128i b) {
+            const __m128i v = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, m0), _mm_mullo_epi16(b, m1)), round);
+            const __m128i r = _mm_adds_epi16(_mm_sra_epi16(v, shift), offset);
+            return _mm_packus_epi16(r, r);
+        });
+        return;
+    }
+    // (p0, p1) pairs times (w0, w1) summed in 32-bit lanes: exact for any weights of -128..127.
+    const __m128i weights =
+        _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(w1) << 16) | (static_cast<uint32_t>(w0) & 0xFFFF)));
+    const __m128i round = _mm_set1_epi32(1 << logWD);
+    CombineRows(p0, pitch0, p1, pitch1, width, height, [&](__m128i a, __m128i b) {
+        const __m128i lo =
+            _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), weights), round), shift);
+        const __m128i hi =
+            _mm_sra_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), weights), round), shift);
+        return _mm_packus_epi16(_mm_adds_epi16(_mm_packs_epi32(lo, hi), offset), _mm_setzero_si128());
+    });
 }
 
 void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height) {
