@@ -16,4 +16,14 @@ const int8_t (*CabacInitValues(bool intraSlice, int cabacInitIdc))[2];
 extern const uint8_t kCabacRangeLps[64][4];
 extern const uint8_t kCabacTransIdxLps[64];
 
+// The same tables arranged for a decoding engine's decision: lps[128 * qCodIRangeIdx + state] is
+// rangeTabLPS of a context state (pStateIdx << 1 | valMPS); next[128 + state] is the
+// state after an MPS and next[127 - state] the state after an LPS.
+struct CabacFastTables {
+    uint8_t lps[512];
+    uint8_t next[256];
+    uint8_t renorm[64];  // by codIRange >> 3: the doublings back to nine bits
+};
+extern const CabacFastTables kCabacFast;
+
 }  // namespace common

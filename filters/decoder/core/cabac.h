@@ -11,20 +11,12 @@
 
 namespace avcdec {
 
+using common::CabacFastTables;
 using common::CabacInitValues;
 using common::kCabacContexts;
+using common::kCabacFast;
 using common::kCabacRangeLps;
 using common::kCabacTransIdxLps;
-
-// The same tables arranged for the engine's decision: lps[128 * qCodIRangeIdx + state] is
-// rangeTabLPS of a context state (pStateIdx << 1 | valMPS); next[128 + state] is the
-// state after an MPS and next[127 - state] the state after an LPS.
-struct CabacFastTables {
-    uint8_t lps[512];
-    uint8_t next[256];
-    uint8_t renorm[64];  // by codIRange >> 3: the doublings back to nine bits
-};
-extern const CabacFastTables kCabacFast;
 
 // A context's state, pStateIdx << 1 | valMPS. Its own type rather than a byte, so that
 // stores to states cannot alias the engine's registers (a byte may alias anything, which
