@@ -30,6 +30,7 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
         slices_.back()->end = end;
     }
     group_ = std::make_unique<CWorkerGroup>(CWorkerGroup::ThreadsFor(slices, processors));
+    rowsFiltered_ = std::make_unique<std::atomic<int>[]>(size_t(std::max(block.macroblocks.rows, 1)));
     // The sequence parameter set's max_num_ref_frames: the P references, and one more
     // for the picture after the B pictures.
     listLimit_ = std::clamp(block.param(kParRefFrames), 1, kMaxListRefs - 1);
@@ -88,14 +89,41 @@ void CPictureEncoder::BuildLists(const PictureOrder& order) {
     }
 }
 
+int CPictureEncoder::Bands() const {
+    return std::clamp(group_->threads(), 1, int{CRefPictureStore::kMaxHalfSampleBands});
+}
+
 void CPictureEncoder::DeblockLastPicture() {
     if (currentFiltered_) return;
     currentFiltered_ = true;
     if (!(block_.param(kParFlags) & kFlagDeblocking)) return;
-    CRefPictureStore& picture = *pool_[current_];
-    loopFilter_.ComputeStrengths(&picture);
-    loopFilter_.FilterLuma(&picture);
-    loopFilter_.FilterChroma(&picture);
+    CRefPictureStore* picture = pool_[current_].get();
+    const int rows = block_.macroblocks.rows, cols = block_.macroblocks.columns, bands = Bands();
+    group_->Run(bands, [&](int b) { loopFilter_.ComputeStrengths(picture, rows * b / bands, rows * (b + 1) / bands); });
+    // Items 0 and 1 are the chroma planes; item 2 + y is luma macroblock row y, filtered as
+    // a wavefront: (x, y) waits until row y - 1 has finished (x + 1, y - 1), which gives
+    // the samples of raster order whatever the thread count. A thread takes its rows in
+    // ascending order and row 0 waits for nothing, so the lowest unfinished row always
+    // proceeds; run inline, the rows come in order and never wait.
+    for (int y = 0; y < rows; ++y)
+        rowsFiltered_[size_t(y)].store(0, std::memory_order_relaxed);
+    group_->Run(rows + 2, [&](int item) {
+        if (item < 2) return loopFilter_.FilterChromaPlane(picture, item);
+        const int y = item - 2;
+        std::atomic<int>& done = rowsFiltered_[size_t(y)];
+        for (int x = 0; x < cols; ++x) {
+            if (y > 0) {
+                std::atomic<int>& above = rowsFiltered_[size_t(y - 1)];
+                const int need = std::min(x + 2, cols);
+                for (int seen = above.load(std::memory_order_acquire); seen < need;
+                     seen = above.load(std::memory_order_acquire))
+                    above.wait(seen, std::memory_order_acquire);
+            }
+            loopFilter_.FilterLumaMacroblock(picture, x, y);
+            done.store(x + 1, std::memory_order_release);
+            done.notify_all();
+        }
+    });
 }
 
 int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out) {
@@ -139,15 +167,28 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
         // The coarse search sees the padded source at quarter resolution; a reference
         // keeps the quarter plane of its source.
         picture.PadPlanes();
-        Downscale(picture.luma(), picture.lumaStride(), picture.width(), picture.height(), &quarter_[slot]);
+        QuarterPlane* quarter = &quarter_[slot];
+        PrepareQuarterPlane(picture.lumaStride(), picture.width(), picture.height(), quarter);
+        const int bands = Bands(), lines = quarter->rows();
+        group_->Run(bands, [&](int b) {
+            DownscaleRows(picture.luma(), picture.lumaStride(), lines * b / bands, lines * (b + 1) / bands, quarter);
+        });
         const int rangeX = std::clamp(block_.param(kParRangeX), 0, 256);
         const int rangeY = std::clamp(block_.param(kParRangeY), 0, 28);
+        // One item per reference picture: each search writes only its reference's vector
+        // field. A picture in both lists is searched once (a second search would give
+        // the same field).
+        int refSlots[2 * kMaxListRefs], refCount = 0;
         for (int list = 0; list < 2; ++list)
             for (int r = 0; r < lists_.count[list]; ++r) {
                 const int refSlot = lists_.id[list][r] - 1;
-                CoarseSearchReference(quarter_[slot], quarter_[refSlot], rangeX, rangeY, block_.macroblocks.columns,
-                                      block_.macroblocks.rows, &coarse_[refSlot]);
+                if (std::find(refSlots, refSlots + refCount, refSlot) == refSlots + refCount)
+                    refSlots[refCount++] = refSlot;
             }
+        group_->Run(refCount, [&](int i) {
+            CoarseSearchReference(quarter_[slot], quarter_[refSlots[i]], rangeX, rangeY, block_.macroblocks.columns,
+                                  block_.macroblocks.rows, &coarse_[refSlots[i]]);
+        });
     }
     const int qpWord = order.sliceType == kSliceI ? kParQpI : order.sliceType == kSliceP ? kParQpP : kParQpB;
     const int qp = std::clamp(order.qp >= 0 ? order.qp : block_.param(qpWord), 0, 51);
@@ -164,7 +205,10 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     if (reference) {
         DeblockLastPicture();
         picture.PadPlanes();
-        if (block_.param(kParRefFrames) > 0) picture.BuildHalfSamplePlane();
+        if (block_.param(kParRefFrames) > 0) {
+            const int bands = Bands();
+            group_->Run(bands, [&](int b) { picture.BuildHalfSamplePlane(b, bands); });
+        }
         // Sliding window: the oldest reference leaves when the window is full.
         int held = 0, oldest = -1;
         for (int i = 0; i < int(slots_.size()); ++i)

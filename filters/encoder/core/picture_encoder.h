@@ -5,6 +5,7 @@
 // uses a fixed I/P/B pattern).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -90,7 +91,14 @@ private:
     void CodeSlice(int index, const PictureHeaderInfo& pic, const PictureOrder& order, int qp,
                    CRefPictureStore* picture);
     std::vector<std::unique_ptr<SliceWorker>> slices_;
+    // The slice threads also run the per-picture work in parallel: the coarse search (one
+    // reference each), the loop filter (strengths by bands of rows, luma as a wavefront of
+    // macroblock rows beside the chroma planes) and the half-sample plane by bands. Every
+    // part gives the same samples for any number of threads.
     std::unique_ptr<CWorkerGroup> group_;
+    int Bands() const;
+    // Luma macroblocks filtered per macroblock row, for the wavefront.
+    std::unique_ptr<std::atomic<int>[]> rowsFiltered_;
     CLoopFilter loopFilter_;
     CParameterSetWriter headers_;
     CPictureNumbering numbering_;
