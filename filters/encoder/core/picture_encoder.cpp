@@ -30,7 +30,7 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
         slices_.back()->end = end;
     }
     group_ = std::make_unique<CWorkerGroup>(CWorkerGroup::ThreadsFor(slices, processors));
-    rowsFiltered_ = std::make_unique<std::atomic<int>[]>(size_t(std::max(block.macroblocks.rows, 1)));
+    rowsFiltered_ = std::make_unique<CProgress>(block.macroblocks.rows);
     // The sequence parameter set's max_num_ref_frames: the P references, and one more
     // for the picture after the B pictures.
     listLimit_ = std::clamp(block.param(kParRefFrames), 1, kMaxListRefs - 1);
@@ -105,23 +105,14 @@ void CPictureEncoder::DeblockLastPicture() {
     // the samples of raster order whatever the thread count. A thread takes its rows in
     // ascending order and row 0 waits for nothing, so the lowest unfinished row always
     // proceeds; run inline, the rows come in order and never wait.
-    for (int y = 0; y < rows; ++y)
-        rowsFiltered_[size_t(y)].store(0, std::memory_order_relaxed);
+    rowsFiltered_->Reset();
     group_->Run(rows + 2, [&](int item) {
         if (item < 2) return loopFilter_.FilterChromaPlane(picture, item);
         const int y = item - 2;
-        std::atomic<int>& done = rowsFiltered_[size_t(y)];
         for (int x = 0; x < cols; ++x) {
-            if (y > 0) {
-                std::atomic<int>& above = rowsFiltered_[size_t(y - 1)];
-                const int need = std::min(x + 2, cols);
-                for (int seen = above.load(std::memory_order_acquire); seen < need;
-                     seen = above.load(std::memory_order_acquire))
-                    above.wait(seen, std::memory_order_acquire);
-            }
+            if (y > 0) rowsFiltered_->WaitFor(y - 1, std::min(x + 2, cols));
             loopFilter_.FilterLumaMacroblock(picture, x, y);
-            done.store(x + 1, std::memory_order_release);
-            done.notify_all();
+            rowsFiltered_->Publish(y, x + 1);
         }
     });
 }

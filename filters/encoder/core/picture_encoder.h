@@ -5,7 +5,6 @@
 // uses a fixed I/P/B pattern).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -98,7 +97,7 @@ private:
     std::unique_ptr<CWorkerGroup> group_;
     int Bands() const;
     // Luma macroblocks filtered per macroblock row, for the wavefront.
-    std::unique_ptr<std::atomic<int>[]> rowsFiltered_;
+    std::unique_ptr<CProgress> rowsFiltered_;
     CLoopFilter loopFilter_;
     CParameterSetWriter headers_;
     CPictureNumbering numbering_;
