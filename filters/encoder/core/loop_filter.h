@@ -25,9 +25,7 @@ public:
     // neighbours' coding results, so disjoint row ranges may run in parallel.
     void ComputeStrengths(CRefPictureStore* picture, int firstRow = 0, int endRow = 1 << 30) const;
     // Luma and the two chroma planes touch disjoint samples and may run in parallel.
-    void FilterLuma(CRefPictureStore* picture) const;
-    void FilterChroma(CRefPictureStore* picture) const;
-    // One chroma plane (0 Cb, 1 Cr).
+    // One chroma plane (0 Cb, 1 Cr), every macroblock in raster order.
     void FilterChromaPlane(CRefPictureStore* picture, int plane) const;
     // The luma edges of one macroblock. Macroblocks must be filtered in an order that
     // keeps the result of raster order (clause 8.7): (x, y) after (x - 1, y) and after
