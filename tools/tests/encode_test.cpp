@@ -125,8 +125,8 @@ TEST(Encode, BitRateModes) {
 }
 
 // Slices coded on eight threads give the same stream as on one; so do the picture-level
-// parts the threads share (coarse searches of three references, the loop filter's
-// wavefront, the half-sample plane by bands), which the decode judges.
+// parts the threads share (coarse searches of three references, the loop filter's planes,
+// the downscale and half-sample plane by bands), which the decode judges.
 TEST(Encode, SliceThreadsDoNotChangeTheStream) {
     const std::string clip = Clip("testsrc2=size=352x288:rate=25,scroll=h=0.01", 6);
     ASSERT_FALSE(clip.empty());

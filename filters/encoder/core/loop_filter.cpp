@@ -147,6 +147,12 @@ void CLoopFilter::FilterLumaMacroblock(CRefPictureStore* pic, int x, int y) cons
     }
 }
 
+void CLoopFilter::FilterLuma(CRefPictureStore* pic) const {
+    for (int y = 0; y < block_.macroblocks.rows; ++y)
+        for (int x = 0; x < block_.macroblocks.columns; ++x)
+            FilterLumaMacroblock(pic, x, y);
+}
+
 void CLoopFilter::FilterChromaPlane(CRefPictureStore* pic, int which) const {
     const CKernelTable& k = KernelTable();
     const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;

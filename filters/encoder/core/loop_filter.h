@@ -24,15 +24,15 @@ public:
     // firstRow .. endRow - 1. Each macroblock writes only its own record and reads its
     // neighbours' coding results, so disjoint row ranges may run in parallel.
     void ComputeStrengths(CRefPictureStore* picture, int firstRow = 0, int endRow = 1 << 30) const;
-    // Luma and the two chroma planes touch disjoint samples and may run in parallel.
-    // One chroma plane (0 Cb, 1 Cr), every macroblock in raster order.
+    // Luma and the two chroma planes touch disjoint samples and may run in parallel; each
+    // is filtered macroblock by macroblock in raster order (clause 8.7).
+    void FilterLuma(CRefPictureStore* picture) const;
+    // One chroma plane: 0 Cb, 1 Cr.
     void FilterChromaPlane(CRefPictureStore* picture, int plane) const;
-    // The luma edges of one macroblock. Macroblocks must be filtered in an order that
-    // keeps the result of raster order (clause 8.7): (x, y) after (x - 1, y) and after
-    // (x + 1, y - 1), whose left edge changes samples that the top edge of (x, y) reads.
-    void FilterLumaMacroblock(CRefPictureStore* picture, int x, int y) const;
 
 private:
+    void FilterLumaMacroblock(CRefPictureStore* picture, int x, int y) const;
+
     const EncoderBlock& block_;
 };
 

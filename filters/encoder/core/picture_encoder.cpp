@@ -30,7 +30,6 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
         slices_.back()->end = end;
     }
     group_ = std::make_unique<CWorkerGroup>(CWorkerGroup::ThreadsFor(slices, processors));
-    rowsFiltered_ = std::make_unique<CProgress>(block.macroblocks.rows);
     // The sequence parameter set's max_num_ref_frames: the P references, and one more
     // for the picture after the B pictures.
     listLimit_ = std::clamp(block.param(kParRefFrames), 1, kMaxListRefs - 1);
@@ -98,22 +97,14 @@ void CPictureEncoder::DeblockLastPicture() {
     currentFiltered_ = true;
     if (!(block_.param(kParFlags) & kFlagDeblocking)) return;
     CRefPictureStore* picture = pool_[current_].get();
-    const int rows = block_.macroblocks.rows, cols = block_.macroblocks.columns, bands = Bands();
+    const int rows = block_.macroblocks.rows, bands = Bands();
     group_->Run(bands, [&](int b) { loopFilter_.ComputeStrengths(picture, rows * b / bands, rows * (b + 1) / bands); });
-    // Items 0 and 1 are the chroma planes; item 2 + y is luma macroblock row y, filtered as
-    // a wavefront: (x, y) waits until row y - 1 has finished (x + 1, y - 1), which gives
-    // the samples of raster order whatever the thread count. A thread takes its rows in
-    // ascending order and row 0 waits for nothing, so the lowest unfinished row always
-    // proceeds; run inline, the rows come in order and never wait.
-    rowsFiltered_->Reset();
-    group_->Run(rows + 2, [&](int item) {
-        if (item < 2) return loopFilter_.FilterChromaPlane(picture, item);
-        const int y = item - 2;
-        for (int x = 0; x < cols; ++x) {
-            if (y > 0) rowsFiltered_->WaitFor(y - 1, std::min(x + 2, cols));
-            loopFilter_.FilterLumaMacroblock(picture, x, y);
-            rowsFiltered_->Publish(y, x + 1);
-        }
+    // Luma and the two chroma planes touch disjoint samples: three items, each plane in
+    // raster order. (A wavefront over macroblock rows would split luma further, but at
+    // these sizes its waits cost more than the filter.)
+    group_->Run(3, [&](int item) {
+        if (item == 0) return loopFilter_.FilterLuma(picture);
+        loopFilter_.FilterChromaPlane(picture, item - 1);
     });
 }
 

@@ -65,30 +65,4 @@ void CWorkerGroup::Run(int count, const std::function<void(int)>& work) {
     work_ = nullptr;
 }
 
-CProgress::CProgress(int items)
-    : items_(std::max(items, 1)), counts_(std::make_unique<std::atomic<int>[]>(size_t(items_))) {
-    Reset();
-}
-
-void CProgress::Reset() {
-    for (int i = 0; i < items_; ++i)
-        counts_[size_t(i)].store(0);
-}
-
-void CProgress::Publish(int item, int value) {
-    counts_[size_t(item)].store(value);
-    if (waiters_.load() == 0) return;
-    // Taking the lock orders this store before the test of any waiter not yet asleep.
-    { std::lock_guard<std::mutex> lock(mutex_); }
-    changed_.notify_all();
-}
-
-void CProgress::WaitFor(int item, int value) {
-    if (counts_[size_t(item)].load() >= value) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++waiters_;
-    changed_.wait(lock, [&] { return counts_[size_t(item)].load() >= value; });
-    --waiters_;
-}
-
 }  // namespace ombrisk

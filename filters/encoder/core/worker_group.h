@@ -3,11 +3,8 @@
 // With one thread, or where threads cannot be created, the items run in the caller.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "common/threads.h"
@@ -43,29 +40,6 @@ private:
     const std::function<void(int)>* work_ = nullptr;
     int count_ = 0;
     bool quit_ = false;
-};
-
-// Progress counters of the items of one Run, for work done as a wavefront: an item
-// publishes how far it has come, and another waits until an item has come far enough.
-// Waiting blocks on a condition variable (no spinning, which would take the processor
-// from the thread waited for).
-class CProgress {
-public:
-    explicit CProgress(int items);
-    // Sets every counter to 0; never while an item waits.
-    void Reset();
-    void Publish(int item, int value);
-    // Returns once the counter of `item` is at least `value`.
-    void WaitFor(int item, int value);
-
-private:
-    int items_;
-    std::unique_ptr<std::atomic<int>[]> counts_;
-    // Waiters announce themselves before they test, and a publisher notifies only when
-    // it sees one: both sides are sequentially consistent, so no wake-up is missed.
-    std::atomic<int> waiters_{0};
-    std::mutex mutex_;
-    std::condition_variable changed_;
 };
 
 }  // namespace ombrisk
