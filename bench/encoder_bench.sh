@@ -9,8 +9,14 @@
 # 8x8 transform; each preset's entropy coder as it is), and prints frames per second, bit
 # rate against the target and PSNR (ffmpeg's psnr filter on each decode), then our
 # figures as ratios against each x264 preset.
+#
+#   bench/encoder_bench.sh BUILD_DIR [frames] threads [runs]
+# Slice threads instead: 720x576 in 4 slices at constant QP, efforts 0 and 1, coded on 1
+# and on 4 threads in turn `runs` times (default 5); prints the best and the median
+# wall time of each, the speed-up of the bests and medians, the load average before and
+# after, and whether both streams are identical. PIN="taskset -c 4-7" (say) pins every run.
 set -eu
-build=${1:?usage: encoder_bench.sh BUILD_DIR [frames]}
+build=${1:?usage: encoder_bench.sh BUILD_DIR [frames] [threads [runs]]}
 frames=${2:-100}
 enc="$build/tools/ombrisk_enc"
 work=$(mktemp -d)
@@ -27,6 +33,40 @@ psnr() {
     ffmpeg -nostdin -v info -i "$1" -i "$2" -lavfi "[0:v][1:v]psnr" -f null - 2>&1 |
         sed -n 's/.*average:\([0-9.inf]*\).*/\1/p' | tail -1
 }
+
+if [ "${3:-}" = threads ]; then
+    runs=${4:-5}
+    src="$work/src.y4m"
+    ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=720x576:rate=25,scroll=h=0.003:v=0.002,noise=alls=6:allf=t" \
+        -frames:v "$frames" -pix_fmt yuv420p "$src"
+    median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+    echo "== 720x576, $frames pictures, QP 26, GOP 50, one B picture, 4 slices, $runs runs each${PIN:+, pinned: $PIN}"
+    echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+    for effort in 0 1; do
+        : >"$work/t1"
+        : >"$work/t4"
+        i=0
+        while [ "$i" -lt "$runs" ]; do
+            for t in 1 4; do
+                # shellcheck disable=SC2086
+                run ${PIN:-} "$enc" -q 26 -e "$effort" -g 50 -n 1 -R 1 -S 4 -t "$t" "$src" "$work/t$t.264" >>"$work/t$t"
+            done
+            i=$((i + 1))
+        done
+        b1=$(sort -n "$work/t1" | head -1)
+        b4=$(sort -n "$work/t4" | head -1)
+        m1=$(median <"$work/t1")
+        m4=$(median <"$work/t4")
+        same=no
+        cmp -s "$work/t1.264" "$work/t4.264" && same=yes
+        printf 'effort %s: 1 thread best %.2f s (%.1f fps) median %.2f s; 4 threads best %.2f s (%.1f fps) median %.2f s\n' \
+            "$effort" "$b1" "$(echo "$frames / $b1" | bc -l)" "$m1" "$b4" "$(echo "$frames / $b4" | bc -l)" "$m4"
+        printf '          speed-up %.2fx (bests), %.2fx (medians); identical streams: %s\n' \
+            "$(echo "$b1 / $b4" | bc -l)" "$(echo "$m1 / $m4" | bc -l)" "$same"
+    done
+    echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+    exit 0
+fi
 
 for case in "720x576 2000" "1280x720 4000"; do
     size=${case% *}

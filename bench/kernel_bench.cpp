@@ -124,8 +124,9 @@ void RegisterAll() {
                                 in.b.data() + 64, kStride, kStride);
     });
     // One whole padded 720x576 luma plane per iteration.
-    Add("interpolateHalfPel_720x576",
-        [](T t, Inputs& in) { t.interpolateHalfPel(in.a.data(), in.out.data(), in.scratch.data(), kStride, kRows); });
+    Add("interpolateHalfPel_720x576", [](T t, Inputs& in) {
+        t.interpolateHalfPel(in.a.data(), in.out.data(), in.scratch.data(), kStride, kRows, 0, kRows);
+    });
     Add("predictChromaInter_8x8_bi", [](T t, Inputs& in) {
         static PartitionRecord p = [] {
             PartitionRecord r{};

@@ -35,15 +35,22 @@ void CoarseVectorField::Predict(int mbX, int mbY, int* x, int* y, int sliceFirst
     *y = median(v(left, false), v(top, false), v(*topRight, false));
 }
 
-void Downscale(const uint8_t* origin, int stride, int width, int height, QuarterPlane* out) {
-    const int border = QuarterPlane::kBorder;
+void PrepareQuarterPlane(int stride, int width, int height, QuarterPlane* out) {
     out->width = width / 4;
     out->height = height / 4;
     out->stride = (stride / 4 + 15) / 16 * 16;
-    const int rows = out->height + 2 * border;
-    out->samples.resize(size_t(rows) * out->stride);
+    out->samples.resize(size_t(out->rows()) * out->stride);
+}
+
+void Downscale(const uint8_t* origin, int stride, int width, int height, QuarterPlane* out) {
+    PrepareQuarterPlane(stride, width, height, out);
+    DownscaleRows(origin, stride, 0, out->rows(), out);
+}
+
+void DownscaleRows(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out) {
+    const int border = QuarterPlane::kBorder;
     const int columns = std::min(out->width + 2 * border, out->stride);
-    for (int qy = 0; qy < rows; ++qy)
+    for (int qy = std::max(first, 0); qy < std::min(end, out->rows()); ++qy)
         for (int qx = 0; qx < columns; ++qx) {
             const uint8_t* p = origin + (4 * (qy - border)) * stride + 4 * (qx - border);
             int sum = 0;

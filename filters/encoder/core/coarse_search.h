@@ -43,10 +43,16 @@ struct QuarterPlane {
     int width = 0, height = 0, stride = 0;  // of the coded area, in quarter samples
     static constexpr int kBorder = 4;
     const uint8_t* origin() const { return samples.data() + kBorder * stride + kBorder; }
+    // Lines of `samples`, borders included.
+    int rows() const { return height + 2 * kBorder; }
 };
 
 // Builds `out` from a padded luma plane (origin = sample (0, 0), 16 samples of padding).
 void Downscale(const uint8_t* origin, int stride, int width, int height, QuarterPlane* out);
+// The same in two steps, so that disjoint runs of lines can be built in parallel: the
+// geometry and storage of `out`, then its lines first .. end - 1 (borders included).
+void PrepareQuarterPlane(int stride, int width, int height, QuarterPlane* out);
+void DownscaleRows(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out);
 
 // Texture of an 8x4 block: the squared spread of its four 4x2 quadrant means around the
 // mean of all 32 samples, over 4.

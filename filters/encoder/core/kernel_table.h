@@ -42,7 +42,9 @@ struct VarianceRow {
     Variance16x16Fn variance16x16;
     Mse16x16Fn mse16x16;
 };
-using InterpolateHalfPelFn = void (*)(const uint8_t* plane, uint8_t* halfPlane, int16_t* scratch, int stride, int rows);
+// Writes the half-sample output of source rows first .. end - 1 of a plane of `rows` rows.
+using InterpolateHalfPelFn = void (*)(const uint8_t* plane, uint8_t* halfPlane, int16_t* scratch, int stride, int rows,
+                                      int first, int end);
 // SAD row members: 0 contiguous, 1 strided, 2 every second sample, 3 average of two phases.
 using SadFn = uint32_t (*)(const uint8_t* a, const uint8_t* s1, const uint8_t* s2, int strideA, int strideS, int rows);
 using PredictChromaInterFn = void (*)(int mbX, int mbY, const PartitionRecord* partitions, const ReferenceLists* refs,

@@ -30,9 +30,14 @@ inline int SixTap(int a, int b, int c, int d, int e, int f) {
 // Each source row y gives output rows 2y (F H F H ...) and 2y + 1 (V C V C ...), each
 // 2 * stride long. Taps that reach beyond the rows and stride given repeat the edge sample,
 // as the padding of a reference plane does. scratch holds 6 * stride values: the horizontal
-// sums (plus the rounding 16) of the six rows under the vertical tap, as a ring.
-void InterpolateHalfPel(const uint8_t* plane, uint8_t* out, int16_t* scratch, int stride, int rows) {
-    if (rows < 1 || stride < 1) return;
+// sums (plus the rounding 16) of the six rows under the vertical tap, as a ring. Only the
+// output of source rows first .. end - 1 is written (the taps still read the rows around
+// them), so disjoint row ranges can be built in parallel, each with its own scratch.
+void InterpolateHalfPel(const uint8_t* plane, uint8_t* out, int16_t* scratch, int stride, int rows, int first,
+                        int end) {
+    first = std::max(first, 0);
+    end = std::min(end, rows);
+    if (first >= end || stride < 1) return;
     const auto row = [&](int y) { return plane + std::clamp(y, 0, rows - 1) * stride; };
     const auto col = [&](int x) { return std::clamp(x, 0, stride - 1); };
     // The unclipped horizontal sum + 16 lies in -2534..10726: it fits 16 bits.
@@ -51,9 +56,9 @@ void InterpolateHalfPel(const uint8_t* plane, uint8_t* out, int16_t* scratch, in
         for (int x = inner1; x < stride; ++x)
             edge(x);
     };
-    for (int y = -2; y <= 2; ++y)
+    for (int y = first - 2; y <= first + 2; ++y)
         fillSums(y);
-    for (int y = 0; y < rows; ++y) {
+    for (int y = first; y < end; ++y) {
         fillSums(y + 3);
         const int16_t* h[6];
         for (int k = 0; k < 6; ++k)

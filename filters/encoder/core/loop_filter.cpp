@@ -74,10 +74,10 @@ int InterStrength(const MbRecord& p, int bp, const MbRecord& q, int bq) {
 
 CLoopFilter::CLoopFilter(const EncoderBlock& block) : block_(block) {}
 
-void CLoopFilter::ComputeStrengths(CRefPictureStore* pic) const {
-    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
+void CLoopFilter::ComputeStrengths(CRefPictureStore* pic, int firstRow, int endRow) const {
+    const int cols = block_.macroblocks.columns, rows = std::min(block_.macroblocks.rows, endRow);
     const int stride = pic->recordStride();
-    for (int y = 0; y < rows; ++y)
+    for (int y = std::max(firstRow, 0); y < rows; ++y)
         for (int x = 0; x < cols; ++x) {
             MbRecord& r = pic->records()[y * stride + x];
             const MbRecord* left = x > 0 ? &r - 1 : nullptr;
@@ -127,58 +127,59 @@ void FilterSegment(const CKernelTable& k, EdgeKind kind, uint8_t* p3, int stride
 
 }  // namespace
 
+void CLoopFilter::FilterLumaMacroblock(CRefPictureStore* pic, int x, int y) const {
+    const int rs = pic->recordStride(), s = pic->lumaStride();
+    const MbRecord& r = pic->records()[y * rs + x];
+    if (!r.filter) return;
+    const CKernelTable& k = KernelTable();
+    uint8_t* mb = pic->luma() + 16 * (y * s + x);
+    for (int e = 0; e < 4; ++e) {
+        const int indexA = std::clamp<int>(e == 0 ? r.edgeQp[0] : r.qp, 0, 51);
+        if (kDeblockAlpha[indexA] == 0) continue;
+        for (int seg = 0; seg < 4; ++seg)
+            FilterSegment(k, kLumaVertical, mb + 4 * seg * s + 4 * e - 4, s, indexA, r.strengthV[e][seg]);
+    }
+    for (int e = 0; e < 4; ++e) {
+        const int indexA = std::clamp<int>(e == 0 ? r.edgeQp[1] : r.qp, 0, 51);
+        if (kDeblockAlpha[indexA] == 0) continue;
+        for (int seg = 0; seg < 4; ++seg)
+            FilterSegment(k, kLumaHorizontal, mb + (4 * e - 4) * s + 4 * seg, s, indexA, r.strengthH[e][seg]);
+    }
+}
+
 void CLoopFilter::FilterLuma(CRefPictureStore* pic) const {
+    for (int y = 0; y < block_.macroblocks.rows; ++y)
+        for (int x = 0; x < block_.macroblocks.columns; ++x)
+            FilterLumaMacroblock(pic, x, y);
+}
+
+void CLoopFilter::FilterChromaPlane(CRefPictureStore* pic, int which) const {
     const CKernelTable& k = KernelTable();
     const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
-    const int rs = pic->recordStride(), s = pic->lumaStride();
+    const int rs = pic->recordStride(), s = pic->chromaStride();
+    uint8_t* plane = which == 0 ? pic->cb() : pic->cr();
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < cols; ++x) {
             const MbRecord& r = pic->records()[y * rs + x];
             if (!r.filter) continue;
-            uint8_t* mb = pic->luma() + 16 * (y * s + x);
-            for (int e = 0; e < 4; ++e) {
-                const int indexA = std::clamp<int>(e == 0 ? r.edgeQp[0] : r.qp, 0, 51);
+            uint8_t* mb = plane + 8 * (y * s + x);
+            // Chroma edges 0 and 4 take the strengths of luma edges 0 and 2; each luma
+            // segment covers two chroma lines.
+            for (int ce = 0; ce < 2; ++ce) {
+                const int indexA = std::clamp<int>(ce == 0 ? r.edgeChromaQp[0] : r.chromaQp, 0, 51);
                 if (kDeblockAlpha[indexA] == 0) continue;
                 for (int seg = 0; seg < 4; ++seg)
-                    FilterSegment(k, kLumaVertical, mb + 4 * seg * s + 4 * e - 4, s, indexA, r.strengthV[e][seg]);
+                    FilterSegment(k, kChromaVertical, mb + 2 * seg * s + 4 * ce - 4, s, indexA,
+                                  r.strengthV[2 * ce][seg]);
             }
-            for (int e = 0; e < 4; ++e) {
-                const int indexA = std::clamp<int>(e == 0 ? r.edgeQp[1] : r.qp, 0, 51);
+            for (int ce = 0; ce < 2; ++ce) {
+                const int indexA = std::clamp<int>(ce == 0 ? r.edgeChromaQp[1] : r.chromaQp, 0, 51);
                 if (kDeblockAlpha[indexA] == 0) continue;
                 for (int seg = 0; seg < 4; ++seg)
-                    FilterSegment(k, kLumaHorizontal, mb + (4 * e - 4) * s + 4 * seg, s, indexA, r.strengthH[e][seg]);
+                    FilterSegment(k, kChromaHorizontal, mb + (4 * ce - 4) * s + 2 * seg, s, indexA,
+                                  r.strengthH[2 * ce][seg]);
             }
         }
-}
-
-void CLoopFilter::FilterChroma(CRefPictureStore* pic) const {
-    const CKernelTable& k = KernelTable();
-    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
-    const int rs = pic->recordStride(), s = pic->chromaStride();
-    uint8_t* planes[2] = {pic->cb(), pic->cr()};
-    for (uint8_t* plane : planes)
-        for (int y = 0; y < rows; ++y)
-            for (int x = 0; x < cols; ++x) {
-                const MbRecord& r = pic->records()[y * rs + x];
-                if (!r.filter) continue;
-                uint8_t* mb = plane + 8 * (y * s + x);
-                // Chroma edges 0 and 4 take the strengths of luma edges 0 and 2; each luma
-                // segment covers two chroma lines.
-                for (int ce = 0; ce < 2; ++ce) {
-                    const int indexA = std::clamp<int>(ce == 0 ? r.edgeChromaQp[0] : r.chromaQp, 0, 51);
-                    if (kDeblockAlpha[indexA] == 0) continue;
-                    for (int seg = 0; seg < 4; ++seg)
-                        FilterSegment(k, kChromaVertical, mb + 2 * seg * s + 4 * ce - 4, s, indexA,
-                                      r.strengthV[2 * ce][seg]);
-                }
-                for (int ce = 0; ce < 2; ++ce) {
-                    const int indexA = std::clamp<int>(ce == 0 ? r.edgeChromaQp[1] : r.chromaQp, 0, 51);
-                    if (kDeblockAlpha[indexA] == 0) continue;
-                    for (int seg = 0; seg < 4; ++seg)
-                        FilterSegment(k, kChromaHorizontal, mb + (4 * ce - 4) * s + 2 * seg, s, indexA,
-                                      r.strengthH[2 * ce][seg]);
-                }
-            }
 }
 
 }  // namespace ombrisk

@@ -20,13 +20,19 @@ class CLoopFilter {
 public:
     explicit CLoopFilter(const EncoderBlock& block);
 
-    // Boundary strengths, averaged edge QPs and filter flags of every macroblock.
-    void ComputeStrengths(CRefPictureStore* picture) const;
-    // The two halves touch disjoint planes and may run in parallel.
+    // Boundary strengths, averaged edge QPs and filter flags of the macroblocks of rows
+    // firstRow .. endRow - 1. Each macroblock writes only its own record and reads its
+    // neighbours' coding results, so disjoint row ranges may run in parallel.
+    void ComputeStrengths(CRefPictureStore* picture, int firstRow = 0, int endRow = 1 << 30) const;
+    // Luma and the two chroma planes touch disjoint samples and may run in parallel; each
+    // is filtered macroblock by macroblock in raster order (clause 8.7).
     void FilterLuma(CRefPictureStore* picture) const;
-    void FilterChroma(CRefPictureStore* picture) const;
+    // One chroma plane: 0 Cb, 1 Cr.
+    void FilterChromaPlane(CRefPictureStore* picture, int plane) const;
 
 private:
+    void FilterLumaMacroblock(CRefPictureStore* picture, int x, int y) const;
+
     const EncoderBlock& block_;
 };
 

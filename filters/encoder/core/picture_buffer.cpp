@@ -24,7 +24,7 @@ CRefPictureStore::CRefPictureStore(const EncoderBlock& block) {
     crAlloc_ = static_cast<uint8_t*>(AlignedAlloc(chromaSize));
     // The half-sample plane covers the padded luma plane at twice its width and height.
     halfAlloc_ = static_cast<uint8_t*>(AlignedAlloc(4 * lumaSize));
-    halfScratch_ = static_cast<int16_t*>(AlignedAlloc(6 * sizeof(int16_t) * lumaStride_));
+    halfScratch_ = static_cast<int16_t*>(AlignedAlloc(kMaxHalfSampleBands * 6 * sizeof(int16_t) * lumaStride_));
     recordStride_ = block.macroblocks.recordStride;
     recordCount_ = size_t(block.macroblocks.recordCount);
     records_ = new (std::nothrow) MbRecord[recordCount_];
@@ -93,9 +93,13 @@ void CRefPictureStore::PadPlanes() {
     PadPlane(cr_, chromaWidth_, chromaHeight_, chromaStride_);
 }
 
-void CRefPictureStore::BuildHalfSamplePlane() {
-    if (!valid_) return;
-    KernelTable().interpolateHalfPel(lumaAlloc_, halfAlloc_, halfScratch_, lumaStride_, height_ + 2 * kPlaneBorder);
+void CRefPictureStore::BuildHalfSamplePlane(int band, int bands) {
+    bands = std::clamp(bands, 1, int{kMaxHalfSampleBands});
+    if (!valid_ || band < 0 || band >= bands) return;
+    const int rows = height_ + 2 * kPlaneBorder;
+    const int first = int(int64_t(rows) * band / bands), end = int(int64_t(rows) * (band + 1) / bands);
+    KernelTable().interpolateHalfPel(lumaAlloc_, halfAlloc_, halfScratch_ + size_t(band) * 6 * lumaStride_, lumaStride_,
+                                     rows, first, end);
 }
 
 void CRefPictureStore::ResetRecords() {

@@ -37,8 +37,11 @@ public:
     void Fill(const PlanarPicture& source);
     // Replicates the edges of the coded area into the 16-sample borders of all planes.
     void PadPlanes();
-    // Interpolates the half-sample plane from the padded luma plane (after PadPlanes).
-    void BuildHalfSamplePlane();
+    // Interpolates the half-sample plane from the padded luma plane (after PadPlanes):
+    // band `band` of `bands` runs of rows (at most kMaxHalfSampleBands). Each band writes
+    // only its own rows and has its own scratch, so the bands may be built in parallel.
+    static constexpr int kMaxHalfSampleBands = 16;
+    void BuildHalfSamplePlane(int band = 0, int bands = 1);
     // Marks every macroblock record as not coded (slice number kNoSlice).
     void ResetRecords();
 

@@ -101,14 +101,24 @@ void CPictureEncoder::BuildLists(const PictureOrder& order) {
     }
 }
 
+int CPictureEncoder::Bands() const {
+    return std::clamp(group_->threads(), 1, int{CRefPictureStore::kMaxHalfSampleBands});
+}
+
 void CPictureEncoder::DeblockLastPicture() {
     if (currentFiltered_) return;
     currentFiltered_ = true;
     if (!(block_.param(kParFlags) & kFlagDeblocking)) return;
-    CRefPictureStore& picture = *pool_[current_];
-    loopFilter_.ComputeStrengths(&picture);
-    loopFilter_.FilterLuma(&picture);
-    loopFilter_.FilterChroma(&picture);
+    CRefPictureStore* picture = pool_[current_].get();
+    const int rows = block_.macroblocks.rows, bands = Bands();
+    group_->Run(bands, [&](int b) { loopFilter_.ComputeStrengths(picture, rows * b / bands, rows * (b + 1) / bands); });
+    // Luma and the two chroma planes touch disjoint samples: three items, each plane in
+    // raster order. (A wavefront over macroblock rows would split luma further, but at
+    // these sizes its waits cost more than the filter.)
+    group_->Run(3, [&](int item) {
+        if (item == 0) return loopFilter_.FilterLuma(picture);
+        loopFilter_.FilterChromaPlane(picture, item - 1);
+    });
 }
 
 int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out) {
@@ -152,15 +162,28 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
         // The coarse search sees the padded source at quarter resolution; a reference
         // keeps the quarter plane of its source.
         picture.PadPlanes();
-        Downscale(picture.luma(), picture.lumaStride(), picture.width(), picture.height(), &quarter_[slot]);
+        QuarterPlane* quarter = &quarter_[slot];
+        PrepareQuarterPlane(picture.lumaStride(), picture.width(), picture.height(), quarter);
+        const int bands = Bands(), lines = quarter->rows();
+        group_->Run(bands, [&](int b) {
+            DownscaleRows(picture.luma(), picture.lumaStride(), lines * b / bands, lines * (b + 1) / bands, quarter);
+        });
         const int rangeX = std::clamp(block_.param(kParRangeX), 0, 256);
         const int rangeY = std::clamp(block_.param(kParRangeY), 0, 28);
+        // One item per reference picture: each search writes only its reference's vector
+        // field. A picture in both lists is searched once (a second search would give
+        // the same field).
+        int refSlots[2 * kMaxListRefs], refCount = 0;
         for (int list = 0; list < 2; ++list)
             for (int r = 0; r < lists_.count[list]; ++r) {
                 const int refSlot = lists_.id[list][r] - 1;
-                CoarseSearchReference(quarter_[slot], quarter_[refSlot], rangeX, rangeY, block_.macroblocks.columns,
-                                      block_.macroblocks.rows, &coarse_[refSlot]);
+                if (std::find(refSlots, refSlots + refCount, refSlot) == refSlots + refCount)
+                    refSlots[refCount++] = refSlot;
             }
+        group_->Run(refCount, [&](int i) {
+            CoarseSearchReference(quarter_[slot], quarter_[refSlots[i]], rangeX, rangeY, block_.macroblocks.columns,
+                                  block_.macroblocks.rows, &coarse_[refSlots[i]]);
+        });
     }
     const int qpWord = order.sliceType == kSliceI ? kParQpI : order.sliceType == kSliceP ? kParQpP : kParQpB;
     const int qp = std::clamp(order.qp >= 0 ? order.qp : block_.param(qpWord), 0, 51);
@@ -178,7 +201,10 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     if (reference) {
         DeblockLastPicture();
         picture.PadPlanes();
-        if (block_.param(kParRefFrames) > 0) picture.BuildHalfSamplePlane();
+        if (block_.param(kParRefFrames) > 0) {
+            const int bands = Bands();
+            group_->Run(bands, [&](int b) { picture.BuildHalfSamplePlane(b, bands); });
+        }
         // Sliding window: the oldest reference leaves when the window is full.
         int held = 0, oldest = -1;
         for (int i = 0; i < int(slots_.size()); ++i)

@@ -97,7 +97,12 @@ private:
     void CodeSlice(int index, const PictureHeaderInfo& pic, const PictureOrder& order, int qp,
                    CRefPictureStore* picture);
     std::vector<std::unique_ptr<SliceWorker>> slices_;
+    // The slice threads also run the per-picture work in parallel: the downscale by bands,
+    // the coarse search (one reference each), the loop filter (strengths by bands of rows,
+    // then luma beside each chroma plane) and the half-sample plane by bands. Every part
+    // gives the same samples for any number of threads.
     std::unique_ptr<CWorkerGroup> group_;
+    int Bands() const;
     CLoopFilter loopFilter_;
     CParameterSetWriter headers_;
     CPictureNumbering numbering_;

@@ -574,7 +574,7 @@ int RefChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* 
 // ---- Interpolation, clause 8.4.2.2.1, with the clause's clipping of sample positions
 // to the plane.
 
-void RefInterpolate(const uint8_t* plane, uint8_t* out, int16_t*, int stride, int rows) {
+void RefInterpolate(const uint8_t* plane, uint8_t* out, int16_t*, int stride, int rows, int first, int end) {
     if (rows < 1 || stride < 1) return;
     const auto G = [&](int x, int y) {
         return int{plane[std::min(std::max(y, 0), rows - 1) * stride + std::min(std::max(x, 0), stride - 1)]};
@@ -583,7 +583,7 @@ void RefInterpolate(const uint8_t* plane, uint8_t* out, int16_t*, int stride, in
     const auto b1 = [&](int x, int y) {
         return tap(G(x - 2, y), G(x - 1, y), G(x, y), G(x + 1, y), G(x + 2, y), G(x + 3, y));
     };
-    for (int y = 0; y < rows; ++y)
+    for (int y = std::max(first, 0); y < std::min(end, rows); ++y)
         for (int x = 0; x < stride; ++x) {
             const int h1 = tap(G(x, y - 2), G(x, y - 1), G(x, y), G(x, y + 1), G(x, y + 2), G(x, y + 3));
             const int j1 = tap(b1(x, y - 2), b1(x, y - 1), b1(x, y), b1(x, y + 1), b1(x, y + 2), b1(x, y + 3));
