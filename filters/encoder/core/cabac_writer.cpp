@@ -63,13 +63,13 @@ bool CCabacWriter::EndSlice(common::BitWriter& payload, bool adaptive, uint64_t*
 
 void CCabacWriter::ExpGolombBypass(uint32_t value, int k) {
     while (value >= (1u << k)) {
-        enc_.Bypass(1);
+        Bypass(1);
         value -= 1u << k;
         ++k;
     }
-    enc_.Bypass(0);
+    Bypass(0);
     while (k-- > 0)
-        enc_.Bypass((value >> k) & 1);
+        Bypass((value >> k) & 1);
 }
 
 void CCabacWriter::WriteSkipFlag(const CMbContext& mb, int skipped) {
@@ -109,7 +109,7 @@ void CCabacWriter::WriteIntraType(const CMbContext& mb, int type) {
     }
     D(first, type != 0);
     if (type == 0) return;
-    enc_.Terminate(type == 25 ? 1 : 0);
+    Terminate(type == 25 ? 1 : 0);
     if (type == 25) return;
     const int v = type - 1, luma = v / 12, chroma = (v / 4) % 3, pred = v % 4;
     D(intraSlice ? base + 3 : base + 1, luma);
@@ -234,7 +234,7 @@ void CCabacWriter::WriteMvd(int ctxBase, int value, int absSum) {
         D(ctxBase + kPrefixInc[a], 0);
     else
         ExpGolombBypass(uint32_t(a - 9), 3);
-    enc_.Bypass(value < 0);
+    Bypass(value < 0);
 }
 
 void CCabacWriter::WriteMotion(const CMbContext& mb, const InterCandidate& c) {
@@ -352,7 +352,7 @@ void CCabacWriter::WriteBlock(const CoefficientList& list, int cat, int maxCoeff
         } else {
             ++eq1;
         }
-        enc_.Bypass(level < 0);
+        Bypass(level < 0);
     }
 }
 
@@ -437,6 +437,29 @@ void CCabacWriter::WriteLayer(const CMbContext& mb, bool* hasDelta, int32_t* del
 void CCabacWriter::ConvertToPcm(CMbContext& mb) {
     mb.ChoosePcm();
     mb.StoreMacroblock();
+}
+
+uint32_t CCabacWriter::CountMacroblock(const CMbContext& mb) {
+    // I_PCM: mb_type, alignment and 384 samples (never a trial of the coder).
+    if (mb.kind == kMbIntraPcm) return (8 + 384 * 8) * 256;
+    uint8_t states[kCabacContexts];
+    std::copy(ctx_.state, ctx_.state + kCabacContexts, states);
+    const Side side = cur_;
+    const bool prevDeltaNonZero = prevDeltaNonZero_;
+    counting_ = true;
+    cost_ = 0;
+    cur_ = Side{};
+    if (sliceType_ != kSliceI) WriteSkipFlag(mb, mb.kind == kMbSkipped);
+    if (mb.kind != kMbSkipped) {
+        bool hasDelta = false;
+        int32_t delta = 0;
+        WriteLayer(mb, &hasDelta, &delta);
+    }
+    counting_ = false;
+    std::copy(states, states + kCabacContexts, ctx_.state);
+    cur_ = side;
+    prevDeltaNonZero_ = prevDeltaNonZero;
+    return cost_;
 }
 
 uint32_t CCabacWriter::EncodeMacroblock(CMbContext& mb) {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "filters/encoder/core/cabac_writer.h"
+
 namespace ombrisk {
 namespace {
 
@@ -294,7 +296,21 @@ void CMbCoder::CodeIntraChroma(int penalty) {
     CodeChromaMode(mb_.chromaTrial(), bestMode, pred_[bestMode], pred_[bestMode] + 64);
 }
 
+int64_t CMbCoder::CabacRate(int32_t kind) {
+    const int32_t kind0 = mb_.kind, cbp0 = mb_.cbp;
+    mb_.kind = kind;
+    mb_.cbp = kind == kMbSkipped ? 0 : (mb_.lumaTrial().cbp & 15) | mb_.chromaTrial().cbp;
+    // The writer reads the chosen sets: the trial sets stand in for them while counting.
+    mb_.lumaToggle ^= 1, mb_.chromaToggle ^= 1;
+    const uint32_t bits = cabac_->CountMacroblock(mb_);  // 1/256 bit
+    mb_.lumaToggle ^= 1, mb_.chromaToggle ^= 1;
+    mb_.kind = kind0, mb_.cbp = cbp0;
+    return (int64_t{mb_.rdLambda} * bits + 128) >> 8;
+}
+
 int64_t CMbCoderRdo::MacroblockRdCost(const LumaResult& l, const ChromaResult& c) {
+    if (cabac_ && &l == &mb_.lumaTrial() && &c == &mb_.chromaTrial())
+        return CabacRate(l.kind) + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
     common::BitCounter tally;
     cavlc::WriteIntraMacroblock(tally, mb_, l, c, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
     return int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
