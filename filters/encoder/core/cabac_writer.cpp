@@ -203,13 +203,7 @@ void CCabacWriter::WriteIntraModes(const CMbContext& mb) {
         for (int k = 0; k < 16; ++k) {
             const int b = kBlockScanToRaster[k];
             const int predicted = cavlc::PredictedIntra4x4Mode(mb, l.modes4, b);
-            const int mode = l.modes4[b];
-            D(68, mode == predicted);
-            if (mode == predicted) continue;
-            const int rem = mode < predicted ? mode : mode - 1;
-            D(69, rem & 1);
-            D(69, rem >> 1 & 1);
-            D(69, rem >> 2 & 1);
+            WriteIntra4x4Mode(l.modes4[b], predicted);
         }
     }
     // intra_chroma_pred_mode: truncated unary, cMax 3.
@@ -220,6 +214,15 @@ void CCabacWriter::WriteIntraModes(const CMbContext& mb) {
     D(64 + cond(mb.leftAvailable, mb.left) + cond(mb.topAvailable, mb.top), mode != 0);
     for (int i = 1; i <= mode && i < 3; ++i)
         D(67, i < mode);
+}
+
+void CCabacWriter::WriteIntra4x4Mode(int mode, int predicted) {
+    D(68, mode == predicted);
+    if (mode == predicted) return;
+    const int rem = mode < predicted ? mode : mode - 1;
+    D(69, rem & 1);
+    D(69, rem >> 1 & 1);
+    D(69, rem >> 2 & 1);
 }
 
 void CCabacWriter::WriteMvd(int ctxBase, int value, int absSum) {
@@ -439,9 +442,8 @@ void CCabacWriter::ConvertToPcm(CMbContext& mb) {
     mb.StoreMacroblock();
 }
 
-uint32_t CCabacWriter::CountMacroblock(const CMbContext& mb) {
-    // I_PCM: mb_type, alignment and 384 samples (never a trial of the coder).
-    if (mb.kind == kMbIntraPcm) return (8 + 384 * 8) * 256;
+template <class Write>
+uint32_t CCabacWriter::Priced(Write write) {
     uint8_t states[kCabacContexts];
     std::copy(ctx_.state, ctx_.state + kCabacContexts, states);
     const Side side = cur_;
@@ -449,17 +451,39 @@ uint32_t CCabacWriter::CountMacroblock(const CMbContext& mb) {
     counting_ = true;
     cost_ = 0;
     cur_ = Side{};
-    if (sliceType_ != kSliceI) WriteSkipFlag(mb, mb.kind == kMbSkipped);
-    if (mb.kind != kMbSkipped) {
-        bool hasDelta = false;
-        int32_t delta = 0;
-        WriteLayer(mb, &hasDelta, &delta);
-    }
+    write();
     counting_ = false;
     std::copy(states, states + kCabacContexts, ctx_.state);
     cur_ = side;
     prevDeltaNonZero_ = prevDeltaNonZero;
     return cost_;
+}
+
+uint32_t CCabacWriter::CountMacroblock(const CMbContext& mb) {
+    // I_PCM: mb_type, alignment and 384 samples (never a trial of the coder).
+    if (mb.kind == kMbIntraPcm) return (8 + 384 * 8) * 256;
+    return Priced([&] {
+        if (sliceType_ != kSliceI) WriteSkipFlag(mb, mb.kind == kMbSkipped);
+        if (mb.kind == kMbSkipped) return;
+        bool hasDelta = false;
+        int32_t delta = 0;
+        WriteLayer(mb, &hasDelta, &delta);
+    });
+}
+
+uint32_t CCabacWriter::CountIntra4x4Block(const CMbContext& mb, const LumaResult& l, int b, int predicted) {
+    // coded_block_flag of the neighbours: blocks of this macroblock by their levels (the
+    // ones before b in coding order), others from the side records (intra: 1 if absent).
+    const auto coded = [&](int block) { return l.blocks[block].pairs[0].level != 0 ? 1 : 0; };
+    const Side* left = LeftSide(mb);
+    const Side* top = TopSide(mb);
+    const int x = b & 3, y = b >> 2;
+    const int a = x > 0 ? coded(b - 1) : left ? int(left->cbf >> (b + 3) & 1) : 1;
+    const int t = y > 0 ? coded(b - 4) : top ? int(top->cbf >> (b + 12) & 1) : 1;
+    return Priced([&] {
+        WriteIntra4x4Mode(l.modes4[b], predicted);
+        WriteBlock(l.blocks[b], kCatLuma4x4, 16, a + 2 * t, 1u << b);
+    });
 }
 
 uint32_t CCabacWriter::EncodeMacroblock(CMbContext& mb) {

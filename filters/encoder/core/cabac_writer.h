@@ -45,6 +45,9 @@ public:
     // estimated from the current context states by CabacBitCost; writes nothing and
     // leaves every state as it was. For the rate-distortion decision of the coder.
     uint32_t CountMacroblock(const CMbContext& mb);
+    // The same for one intra 4x4 block b of `l` in an intra 4x4 trial: its mode against
+    // `predicted` and its residual block, the blocks before it in `l` as neighbours.
+    uint32_t CountIntra4x4Block(const CMbContext& mb, const LumaResult& l, int b, int predicted);
 
     // end_of_slice_flag 1 and the end of the code, appended to `payload` (byte aligned, the
     // rbsp trailing bits included). With `adaptive` the slice's end states choose the next
@@ -75,6 +78,10 @@ private:
     void WriteResidual(const CMbContext& mb);
     // residual_block_cabac of one list: cat is ctxBlockCat 0-4.
     void WriteBlock(const CoefficientList& list, int cat, int maxCoeff, int cbfInc, uint32_t cbfBit);
+    void WriteIntra4x4Mode(int mode, int predicted);
+    // Runs `write` pricing its bins instead of coding them; every state as before after.
+    template <class Write>
+    uint32_t Priced(Write write);
     void WriteMvd(int ctxBase, int value, int absSum);
     void WritePcm(const CMbContext& mb);
     void ExpGolombBypass(uint32_t value, int k);

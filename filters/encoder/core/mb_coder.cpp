@@ -381,11 +381,16 @@ void CMbCoderRdo::CodeIntra4x4Rdo() {
         const int nC = cavlc::LumaNc(mb_, counts, b);
         for (int i = 0; i < c.count; ++i) {
             Code4x4Block(l, b, c.modes[i], c.pred[i]);
-            common::BitCounter tally;
-            tally.PutBits(c.modes[i] == c.predicted ? 1 : 4, 0);
-            cavlc::WriteResidualBlock(tally, l.blocks[b], 16, nC);
-            const int64_t j =
-                int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd4x4(c.src, l.recon + BlockOffset(b));
+            int64_t rate;
+            if (cabac_) {
+                rate = (int64_t{mb_.rdLambda} * cabac_->CountIntra4x4Block(mb_, l, b, c.predicted) + 128) >> 8;
+            } else {
+                common::BitCounter tally;
+                tally.PutBits(c.modes[i] == c.predicted ? 1 : 4, 0);
+                cavlc::WriteResidualBlock(tally, l.blocks[b], 16, nC);
+                rate = int64_t{mb_.rdLambda} * tally.BitCount();
+            }
+            const int64_t j = rate + mb_.kernels.ssd4x4(c.src, l.recon + BlockOffset(b));
             if (j < best) best = j, bestIndex = i;
         }
         if (Code4x4Block(l, b, c.modes[bestIndex], c.pred[bestIndex])) l.cbp |= 1 << Block8x8(b);
