@@ -206,11 +206,14 @@ void CCabacWriter::WriteIntraModes(const CMbContext& mb) {
             WriteIntra4x4Mode(l.modes4[b], predicted);
         }
     }
-    // intra_chroma_pred_mode: truncated unary, cMax 3.
+    WriteChromaMode(mb, mb.chroma().mode);
+}
+
+// intra_chroma_pred_mode: truncated unary, cMax 3.
+void CCabacWriter::WriteChromaMode(const CMbContext& mb, int mode) {
     const auto cond = [](bool available, const MbRecord* n) {
         return available && IsIntraKind(n->kind) && n->kind != kMbIntraPcm && n->chromaMode != 0 ? 1 : 0;
     };
-    const int mode = mb.chroma().mode;
     D(64 + cond(mb.leftAvailable, mb.left) + cond(mb.topAvailable, mb.top), mode != 0);
     for (int i = 1; i <= mode && i < 3; ++i)
         D(67, i < mode);
@@ -380,8 +383,17 @@ void CCabacWriter::WriteResidual(const CMbContext& mb) {
         const int t = y > 0 ? int(cur_.cbf >> (b - 4) & 1) : bit(top, b + 12);
         WriteBlock(l.blocks[b], ac ? kCatLumaAc : kCatLuma4x4, ac ? 15 : 16, a + 2 * t, 1u << b);
     }
-    const int chroma = cbp >> 4;
+    WriteChromaResidual(mb, c, cbp >> 4, intra);
+}
+
+// The chroma DC (chroma 1 or 2) and AC (chroma 2) blocks of `c` in an intra or inter
+// macroblock (an absent neighbour counts as coded for intra ones).
+void CCabacWriter::WriteChromaResidual(const CMbContext& mb, const ChromaResult& c, int chroma, bool intra) {
     if (chroma == 0) return;
+    const Side* left = LeftSide(mb);
+    const Side* top = TopSide(mb);
+    const int unavailable = intra ? 1 : 0;
+    const auto bit = [unavailable](const Side* n, int index) { return n ? int(n->cbf >> index & 1) : unavailable; };
     for (int comp = 0; comp < 2; ++comp) {
         const int i = kCbfChromaDcBit + comp;
         WriteBlock(c.dc[comp], kCatChromaDc, 4, bit(left, i) + 2 * bit(top, i), 1u << i);
@@ -468,6 +480,13 @@ uint32_t CCabacWriter::CountMacroblock(const CMbContext& mb) {
         bool hasDelta = false;
         int32_t delta = 0;
         WriteLayer(mb, &hasDelta, &delta);
+    });
+}
+
+uint32_t CCabacWriter::CountIntraChroma(const CMbContext& mb, const ChromaResult& c) {
+    return Priced([&] {
+        WriteChromaMode(mb, c.mode);
+        WriteChromaResidual(mb, c, c.cbp >> 4, true);
     });
 }
 

@@ -48,6 +48,8 @@ public:
     // The same for one intra 4x4 block b of `l` in an intra 4x4 trial: its mode against
     // `predicted` and its residual block, the blocks before it in `l` as neighbours.
     uint32_t CountIntra4x4Block(const CMbContext& mb, const LumaResult& l, int b, int predicted);
+    // The same for an intra macroblock's chroma trial `c`: its prediction mode and residual.
+    uint32_t CountIntraChroma(const CMbContext& mb, const ChromaResult& c);
 
     // end_of_slice_flag 1 and the end of the code, appended to `payload` (byte aligned, the
     // rbsp trailing bits included). With `adaptive` the slice's end states choose the next
@@ -75,7 +77,9 @@ private:
     void WriteMotion(const CMbContext& mb, const InterCandidate& c);
     void WriteCodedBlockPattern(const CMbContext& mb, int cbp);
     void WriteQpDelta(int32_t delta);
+    void WriteChromaMode(const CMbContext& mb, int mode);
     void WriteResidual(const CMbContext& mb);
+    void WriteChromaResidual(const CMbContext& mb, const ChromaResult& c, int chroma, bool intra);
     // residual_block_cabac of one list: cat is ctxBlockCat 0-4.
     void WriteBlock(const CoefficientList& list, int cat, int maxCoeff, int cbfInc, uint32_t cbfBit);
     void WriteIntra4x4Mode(int mode, int predicted);

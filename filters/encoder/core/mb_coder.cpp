@@ -331,12 +331,17 @@ void CMbCoderRdo::CodeIntraChromaRdo() {
         pred[mode](pCb, cb.top + 1, cb.left + 1, mb_.topAvailable, mb_.leftAvailable);
         pred[mode](pCr, cr.top + 1, cr.left + 1, mb_.topAvailable, mb_.leftAvailable);
         CodeChromaMode(c, mode, pCb, pCr);
-        common::BitCounter tally;
-        tally.PutUe(static_cast<uint32_t>(mode));
-        uint8_t counts[2][4];
-        cavlc::WriteChromaResidual(tally, mb_, c, counts);
-        const int64_t j = int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd8x8(mb_.srcCb, c.recon[0]) +
-                          mb_.kernels.ssd8x8(mb_.srcCr, c.recon[1]);
+        int64_t rate;
+        if (cabac_) {
+            rate = (int64_t{mb_.rdLambda} * cabac_->CountIntraChroma(mb_, c) + 128) >> 8;
+        } else {
+            common::BitCounter tally;
+            tally.PutUe(static_cast<uint32_t>(mode));
+            uint8_t counts[2][4];
+            cavlc::WriteChromaResidual(tally, mb_, c, counts);
+            rate = int64_t{mb_.rdLambda} * tally.BitCount();
+        }
+        const int64_t j = rate + mb_.kernels.ssd8x8(mb_.srcCb, c.recon[0]) + mb_.kernels.ssd8x8(mb_.srcCr, c.recon[1]);
         if (j < best) best = j, bestMode = mode;
     }
     CodeChromaMode(c, bestMode, pred_[bestMode], pred_[bestMode] + 64);
@@ -357,10 +362,16 @@ void CMbCoderRdo::CodeIntra16x16Rdo() {
         l.mode16 = mode;
         l.cbp = mb_.kernels.transformIntra16x16(mb_.srcLuma, l.recon, pred_[mode], l.coefs, &l.dc, l.blocks,
                                                 &mb_.lumaQuant);
-        common::BitCounter tally;
-        uint8_t counts[16];
-        cavlc::WriteLuma16x16Residual(tally, mb_, l, counts);
-        const int64_t j = int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
+        int64_t rate;
+        if (cabac_) {
+            rate = CabacRate(kMbIntra16x16);  // the chroma trial is the chosen chroma by now
+        } else {
+            common::BitCounter tally;
+            uint8_t counts[16];
+            cavlc::WriteLuma16x16Residual(tally, mb_, l, counts);
+            rate = int64_t{mb_.rdLambda} * tally.BitCount();
+        }
+        const int64_t j = rate + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
         if (j < best) best = j, bestMode = mode;
     }
     l.mode16 = bestMode;
