@@ -23,6 +23,30 @@ struct CabacContexts {
     void Init(bool intraSlice, int cabacInitIdc, int sliceQp);
 };
 
+// The state after coding `bin` in state s = pStateIdx << 1 | valMPS (clause 9.3.4.2:
+// transIdxMPS, transIdxLPS, and valMPS flipping on an LPS in state 0).
+inline uint8_t CabacNextState(uint8_t s, int bin) {
+    const int p = s >> 1, mps = s & 1;
+    if (bin == mps) return static_cast<uint8_t>((p < 62 ? p + 1 : 62) << 1 | mps);
+    return static_cast<uint8_t>(common::kCabacTransIdxLps[p] << 1 | (p == 0 ? mps ^ 1 : mps));
+}
+
+// The cost of coding `bin` in state s, in 1/256 bit: -log2 of the probability the state
+// gives the bin (pLPS = 0.5 x ((0.01875 / 0.5)^(1/63))^pStateIdx, clause 9.3.1.1's model).
+// An estimate of what the arithmetic coder spends, for rate-distortion decisions.
+inline uint32_t CabacBitCost(uint8_t s, int bin) {
+    static constexpr uint16_t kMps[64] = {256, 238, 221, 206, 192, 180, 168, 157, 148, 139, 130, 122, 115, 108, 102, 96,
+                                          90,  85,  80,  76,  72,  68,  64,  60,  57,  54,  51,  48,  46,  43,  41,  39,
+                                          37,  35,  33,  31,  29,  28,  26,  25,  24,  22,  21,  20,  19,  18,  17,  16,
+                                          15,  15,  14,  13,  12,  12,  11,  11,  10,  10,  9,   9,   8,   8,   7,   7};
+    static constexpr uint16_t kLps[64] = {256,  275,  294,  314,  333,  352,  371,  391,  410,  429,  448,  468,  487,
+                                          506,  525,  545,  564,  583,  602,  622,  641,  660,  679,  699,  718,  737,
+                                          756,  776,  795,  814,  833,  853,  872,  891,  910,  930,  949,  968,  987,
+                                          1007, 1026, 1045, 1064, 1084, 1103, 1122, 1141, 1161, 1180, 1199, 1218, 1238,
+                                          1257, 1276, 1295, 1315, 1334, 1353, 1372, 1392, 1411, 1430, 1449, 1469};
+    return bin == (s & 1) ? kMps[s >> 1] : kLps[s >> 1];
+}
+
 // The arithmetic coder. Output goes into a caller's array with carry propagation done in
 // place: bytes of value 0xFF wait until a later carry or non-0xFF byte settles them. Every
 // store is bounded; a slice that does not fit sets the overflow flag and stores nothing
@@ -46,20 +70,14 @@ public:
 
     // EncodeDecision (clause 9.3.4.2) of `bin` with context ctxIdx of `ctx`.
     void Decision(CabacContexts& ctx, int ctxIdx, int bin) {
-        uint8_t s = ctx.state[ctxIdx];
-        const int p = s >> 1;
-        int mps = s & 1;
-        const uint32_t lps = common::kCabacRangeLps[p][(range_ >> 6) & 3];
+        const uint8_t s = ctx.state[ctxIdx];
+        const uint32_t lps = common::kCabacRangeLps[s >> 1][(range_ >> 6) & 3];
         range_ -= lps;
-        if (bin != mps) {
+        if (bin != (s & 1)) {
             low_ += range_;
             range_ = lps;
-            if (p == 0) mps ^= 1;
-            s = static_cast<uint8_t>(common::kCabacTransIdxLps[p] << 1 | mps);
-        } else {
-            s = static_cast<uint8_t>((p < 62 ? p + 1 : 62) << 1 | mps);
         }
-        ctx.state[ctxIdx] = s;
+        ctx.state[ctxIdx] = CabacNextState(s, bin);
         ++ctx.coded[ctxIdx];
         ++bins_;
         if (range_ < 256) Renormalise();

@@ -63,13 +63,13 @@ bool CCabacWriter::EndSlice(common::BitWriter& payload, bool adaptive, uint64_t*
 
 void CCabacWriter::ExpGolombBypass(uint32_t value, int k) {
     while (value >= (1u << k)) {
-        enc_.Bypass(1);
+        Bypass(1);
         value -= 1u << k;
         ++k;
     }
-    enc_.Bypass(0);
+    Bypass(0);
     while (k-- > 0)
-        enc_.Bypass((value >> k) & 1);
+        Bypass((value >> k) & 1);
 }
 
 void CCabacWriter::WriteSkipFlag(const CMbContext& mb, int skipped) {
@@ -109,7 +109,7 @@ void CCabacWriter::WriteIntraType(const CMbContext& mb, int type) {
     }
     D(first, type != 0);
     if (type == 0) return;
-    enc_.Terminate(type == 25 ? 1 : 0);
+    Terminate(type == 25 ? 1 : 0);
     if (type == 25) return;
     const int v = type - 1, luma = v / 12, chroma = (v / 4) % 3, pred = v % 4;
     D(intraSlice ? base + 3 : base + 1, luma);
@@ -203,23 +203,29 @@ void CCabacWriter::WriteIntraModes(const CMbContext& mb) {
         for (int k = 0; k < 16; ++k) {
             const int b = kBlockScanToRaster[k];
             const int predicted = cavlc::PredictedIntra4x4Mode(mb, l.modes4, b);
-            const int mode = l.modes4[b];
-            D(68, mode == predicted);
-            if (mode == predicted) continue;
-            const int rem = mode < predicted ? mode : mode - 1;
-            D(69, rem & 1);
-            D(69, rem >> 1 & 1);
-            D(69, rem >> 2 & 1);
+            WriteIntra4x4Mode(l.modes4[b], predicted);
         }
     }
-    // intra_chroma_pred_mode: truncated unary, cMax 3.
+    WriteChromaMode(mb, mb.chroma().mode);
+}
+
+// intra_chroma_pred_mode: truncated unary, cMax 3.
+void CCabacWriter::WriteChromaMode(const CMbContext& mb, int mode) {
     const auto cond = [](bool available, const MbRecord* n) {
         return available && IsIntraKind(n->kind) && n->kind != kMbIntraPcm && n->chromaMode != 0 ? 1 : 0;
     };
-    const int mode = mb.chroma().mode;
     D(64 + cond(mb.leftAvailable, mb.left) + cond(mb.topAvailable, mb.top), mode != 0);
     for (int i = 1; i <= mode && i < 3; ++i)
         D(67, i < mode);
+}
+
+void CCabacWriter::WriteIntra4x4Mode(int mode, int predicted) {
+    D(68, mode == predicted);
+    if (mode == predicted) return;
+    const int rem = mode < predicted ? mode : mode - 1;
+    D(69, rem & 1);
+    D(69, rem >> 1 & 1);
+    D(69, rem >> 2 & 1);
 }
 
 void CCabacWriter::WriteMvd(int ctxBase, int value, int absSum) {
@@ -234,7 +240,7 @@ void CCabacWriter::WriteMvd(int ctxBase, int value, int absSum) {
         D(ctxBase + kPrefixInc[a], 0);
     else
         ExpGolombBypass(uint32_t(a - 9), 3);
-    enc_.Bypass(value < 0);
+    Bypass(value < 0);
 }
 
 void CCabacWriter::WriteMotion(const CMbContext& mb, const InterCandidate& c) {
@@ -352,7 +358,7 @@ void CCabacWriter::WriteBlock(const CoefficientList& list, int cat, int maxCoeff
         } else {
             ++eq1;
         }
-        enc_.Bypass(level < 0);
+        Bypass(level < 0);
     }
 }
 
@@ -377,8 +383,17 @@ void CCabacWriter::WriteResidual(const CMbContext& mb) {
         const int t = y > 0 ? int(cur_.cbf >> (b - 4) & 1) : bit(top, b + 12);
         WriteBlock(l.blocks[b], ac ? kCatLumaAc : kCatLuma4x4, ac ? 15 : 16, a + 2 * t, 1u << b);
     }
-    const int chroma = cbp >> 4;
+    WriteChromaResidual(mb, c, cbp >> 4, intra);
+}
+
+// The chroma DC (chroma 1 or 2) and AC (chroma 2) blocks of `c` in an intra or inter
+// macroblock (an absent neighbour counts as coded for intra ones).
+void CCabacWriter::WriteChromaResidual(const CMbContext& mb, const ChromaResult& c, int chroma, bool intra) {
     if (chroma == 0) return;
+    const Side* left = LeftSide(mb);
+    const Side* top = TopSide(mb);
+    const int unavailable = intra ? 1 : 0;
+    const auto bit = [unavailable](const Side* n, int index) { return n ? int(n->cbf >> index & 1) : unavailable; };
     for (int comp = 0; comp < 2; ++comp) {
         const int i = kCbfChromaDcBit + comp;
         WriteBlock(c.dc[comp], kCatChromaDc, 4, bit(left, i) + 2 * bit(top, i), 1u << i);
@@ -437,6 +452,57 @@ void CCabacWriter::WriteLayer(const CMbContext& mb, bool* hasDelta, int32_t* del
 void CCabacWriter::ConvertToPcm(CMbContext& mb) {
     mb.ChoosePcm();
     mb.StoreMacroblock();
+}
+
+template <class Write>
+uint32_t CCabacWriter::Priced(Write write) {
+    uint8_t states[kCabacContexts];
+    std::copy(ctx_.state, ctx_.state + kCabacContexts, states);
+    const Side side = cur_;
+    const bool prevDeltaNonZero = prevDeltaNonZero_;
+    counting_ = true;
+    cost_ = 0;
+    cur_ = Side{};
+    write();
+    counting_ = false;
+    std::copy(states, states + kCabacContexts, ctx_.state);
+    cur_ = side;
+    prevDeltaNonZero_ = prevDeltaNonZero;
+    return cost_;
+}
+
+uint32_t CCabacWriter::CountMacroblock(const CMbContext& mb) {
+    // I_PCM: mb_type, alignment and 384 samples (never a trial of the coder).
+    if (mb.kind == kMbIntraPcm) return (8 + 384 * 8) * 256;
+    return Priced([&] {
+        if (sliceType_ != kSliceI) WriteSkipFlag(mb, mb.kind == kMbSkipped);
+        if (mb.kind == kMbSkipped) return;
+        bool hasDelta = false;
+        int32_t delta = 0;
+        WriteLayer(mb, &hasDelta, &delta);
+    });
+}
+
+uint32_t CCabacWriter::CountIntraChroma(const CMbContext& mb, const ChromaResult& c) {
+    return Priced([&] {
+        WriteChromaMode(mb, c.mode);
+        WriteChromaResidual(mb, c, c.cbp >> 4, true);
+    });
+}
+
+uint32_t CCabacWriter::CountIntra4x4Block(const CMbContext& mb, const LumaResult& l, int b, int predicted) {
+    // coded_block_flag of the neighbours: blocks of this macroblock by their levels (the
+    // ones before b in coding order), others from the side records (intra: 1 if absent).
+    const auto coded = [&](int block) { return l.blocks[block].pairs[0].level != 0 ? 1 : 0; };
+    const Side* left = LeftSide(mb);
+    const Side* top = TopSide(mb);
+    const int x = b & 3, y = b >> 2;
+    const int a = x > 0 ? coded(b - 1) : left ? int(left->cbf >> (b + 3) & 1) : 1;
+    const int t = y > 0 ? coded(b - 4) : top ? int(top->cbf >> (b + 12) & 1) : 1;
+    return Priced([&] {
+        WriteIntra4x4Mode(l.modes4[b], predicted);
+        WriteBlock(l.blocks[b], kCatLuma4x4, 16, a + 2 * t, 1u << b);
+    });
 }
 
 uint32_t CCabacWriter::EncodeMacroblock(CMbContext& mb) {

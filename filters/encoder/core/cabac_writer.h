@@ -40,6 +40,17 @@ public:
     // fields as the CAVLC writer does. Returns the bits it took.
     uint32_t EncodeMacroblock(CMbContext& mb);
 
+    // The bits, in 1/256 bit, that EncodeMacroblock would now take for `mb` (its
+    // mb_skip_flag in P and B slices and its macroblock_layer, end_of_slice_flag aside),
+    // estimated from the current context states by CabacBitCost; writes nothing and
+    // leaves every state as it was. For the rate-distortion decision of the coder.
+    uint32_t CountMacroblock(const CMbContext& mb);
+    // The same for one intra 4x4 block b of `l` in an intra 4x4 trial: its mode against
+    // `predicted` and its residual block, the blocks before it in `l` as neighbours.
+    uint32_t CountIntra4x4Block(const CMbContext& mb, const LumaResult& l, int b, int predicted);
+    // The same for an intra macroblock's chroma trial `c`: its prediction mode and residual.
+    uint32_t CountIntraChroma(const CMbContext& mb, const ChromaResult& c);
+
     // end_of_slice_flag 1 and the end of the code, appended to `payload` (byte aligned, the
     // rbsp trailing bits included). With `adaptive` the slice's end states choose the next
     // cabac_init_idc. False when the code did not fit its capacity. *bins: the slice's bin
@@ -66,14 +77,42 @@ private:
     void WriteMotion(const CMbContext& mb, const InterCandidate& c);
     void WriteCodedBlockPattern(const CMbContext& mb, int cbp);
     void WriteQpDelta(int32_t delta);
+    void WriteChromaMode(const CMbContext& mb, int mode);
     void WriteResidual(const CMbContext& mb);
+    void WriteChromaResidual(const CMbContext& mb, const ChromaResult& c, int chroma, bool intra);
     // residual_block_cabac of one list: cat is ctxBlockCat 0-4.
     void WriteBlock(const CoefficientList& list, int cat, int maxCoeff, int cbfInc, uint32_t cbfBit);
+    void WriteIntra4x4Mode(int mode, int predicted);
+    // Runs `write` pricing its bins instead of coding them; every state as before after.
+    template <class Write>
+    uint32_t Priced(Write write);
     void WriteMvd(int ctxBase, int value, int absSum);
     void WritePcm(const CMbContext& mb);
     void ExpGolombBypass(uint32_t value, int k);
 
-    void D(int ctxIdx, int bin) { enc_.Decision(ctx_, ctxIdx, bin); }
+    // The bins of the syntax: coded, or while counting_ only priced (decisions moving
+    // the context states as the coder would).
+    void D(int ctxIdx, int bin) {
+        if (counting_) {
+            uint8_t& s = ctx_.state[ctxIdx];
+            cost_ += CabacBitCost(s, bin);
+            s = CabacNextState(s, bin);
+        } else {
+            enc_.Decision(ctx_, ctxIdx, bin);
+        }
+    }
+    void Bypass(int bin) {
+        if (counting_)
+            cost_ += 256;
+        else
+            enc_.Bypass(bin);
+    }
+    void Terminate(int bin) {
+        if (counting_)
+            cost_ += bin ? 7 * 256 : 0;  // range 2 of up to 510: about 7 bits; a 0 costs ~0
+        else
+            enc_.Terminate(bin);
+    }
     // Neighbour side records (null when not available to this macroblock).
     const Side* LeftSide(const CMbContext& mb) const;
     const Side* TopSide(const CMbContext& mb) const;
@@ -91,6 +130,8 @@ private:
     int32_t sliceQp_ = 26;
     int32_t lastQp_ = 26;
     bool prevDeltaNonZero_ = false;
+    bool counting_ = false;
+    uint32_t cost_ = 0;  // 1/256 bit, while counting_
 };
 
 }  // namespace ombrisk

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "filters/encoder/core/cabac_writer.h"
+
 namespace ombrisk {
 namespace {
 
@@ -295,7 +297,21 @@ void CMbCoder::CodeIntraChroma(int penalty) {
     CodeChromaMode(mb_.chromaTrial(), bestMode, pred_[bestMode], pred_[bestMode] + 64);
 }
 
+int64_t CMbCoder::CabacRate(int32_t kind) {
+    const int32_t kind0 = mb_.kind, cbp0 = mb_.cbp;
+    mb_.kind = kind;
+    mb_.cbp = kind == kMbSkipped ? 0 : (mb_.lumaTrial().cbp & 15) | mb_.chromaTrial().cbp;
+    // The writer reads the chosen sets: the trial sets stand in for them while counting.
+    mb_.lumaToggle ^= 1, mb_.chromaToggle ^= 1;
+    const uint32_t bits = cabac_->CountMacroblock(mb_);  // 1/256 bit
+    mb_.lumaToggle ^= 1, mb_.chromaToggle ^= 1;
+    mb_.kind = kind0, mb_.cbp = cbp0;
+    return (int64_t{mb_.rdLambda} * bits + 128) >> 8;
+}
+
 int64_t CMbCoderRdo::MacroblockRdCost(const LumaResult& l, const ChromaResult& c) {
+    if (cabac_ && &l == &mb_.lumaTrial() && &c == &mb_.chromaTrial())
+        return CabacRate(l.kind) + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
     common::BitCounter tally;
     cavlc::WriteIntraMacroblock(tally, mb_, l, c, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
     return int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
@@ -316,12 +332,17 @@ void CMbCoderRdo::CodeIntraChromaRdo() {
         pred[mode](pCb, cb.top + 1, cb.left + 1, mb_.topAvailable, mb_.leftAvailable);
         pred[mode](pCr, cr.top + 1, cr.left + 1, mb_.topAvailable, mb_.leftAvailable);
         CodeChromaMode(c, mode, pCb, pCr);
-        common::BitCounter tally;
-        tally.PutUe(static_cast<uint32_t>(mode));
-        uint8_t counts[2][4];
-        cavlc::WriteChromaResidual(tally, mb_, c, counts);
-        const int64_t j = int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd8x8(mb_.srcCb, c.recon[0]) +
-                          mb_.kernels.ssd8x8(mb_.srcCr, c.recon[1]);
+        int64_t rate;
+        if (cabac_) {
+            rate = (int64_t{mb_.rdLambda} * cabac_->CountIntraChroma(mb_, c) + 128) >> 8;
+        } else {
+            common::BitCounter tally;
+            tally.PutUe(static_cast<uint32_t>(mode));
+            uint8_t counts[2][4];
+            cavlc::WriteChromaResidual(tally, mb_, c, counts);
+            rate = int64_t{mb_.rdLambda} * tally.BitCount();
+        }
+        const int64_t j = rate + mb_.kernels.ssd8x8(mb_.srcCb, c.recon[0]) + mb_.kernels.ssd8x8(mb_.srcCr, c.recon[1]);
         if (j < best) best = j, bestMode = mode;
     }
     CodeChromaMode(c, bestMode, pred_[bestMode], pred_[bestMode] + 64);
@@ -342,10 +363,16 @@ void CMbCoderRdo::CodeIntra16x16Rdo() {
         l.mode16 = mode;
         l.cbp = mb_.kernels.transformIntra16x16(mb_.srcLuma, l.recon, pred_[mode], l.coefs, &l.dc, l.blocks,
                                                 &mb_.lumaQuant);
-        common::BitCounter tally;
-        uint8_t counts[16];
-        cavlc::WriteLuma16x16Residual(tally, mb_, l, counts);
-        const int64_t j = int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
+        int64_t rate;
+        if (cabac_) {
+            rate = CabacRate(kMbIntra16x16);  // the chroma trial is the chosen chroma by now
+        } else {
+            common::BitCounter tally;
+            uint8_t counts[16];
+            cavlc::WriteLuma16x16Residual(tally, mb_, l, counts);
+            rate = int64_t{mb_.rdLambda} * tally.BitCount();
+        }
+        const int64_t j = rate + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
         if (j < best) best = j, bestMode = mode;
     }
     l.mode16 = bestMode;
@@ -366,11 +393,16 @@ void CMbCoderRdo::CodeIntra4x4Rdo() {
         const int nC = cavlc::LumaNc(mb_, counts, b);
         for (int i = 0; i < c.count; ++i) {
             Code4x4Block(l, b, c.modes[i], c.pred[i]);
-            common::BitCounter tally;
-            tally.PutBits(c.modes[i] == c.predicted ? 1 : 4, 0);
-            cavlc::WriteResidualBlock(tally, l.blocks[b], 16, nC);
-            const int64_t j =
-                int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd4x4(c.src, l.recon + BlockOffset(b));
+            int64_t rate;
+            if (cabac_) {
+                rate = (int64_t{mb_.rdLambda} * cabac_->CountIntra4x4Block(mb_, l, b, c.predicted) + 128) >> 8;
+            } else {
+                common::BitCounter tally;
+                tally.PutBits(c.modes[i] == c.predicted ? 1 : 4, 0);
+                cavlc::WriteResidualBlock(tally, l.blocks[b], 16, nC);
+                rate = int64_t{mb_.rdLambda} * tally.BitCount();
+            }
+            const int64_t j = rate + mb_.kernels.ssd4x4(c.src, l.recon + BlockOffset(b));
             if (j < best) best = j, bestIndex = i;
         }
         if (Code4x4Block(l, b, c.modes[bestIndex], c.pred[bestIndex])) l.cbp |= 1 << Block8x8(b);

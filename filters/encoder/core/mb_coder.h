@@ -12,6 +12,8 @@
 
 namespace ombrisk {
 
+class CCabacWriter;
+
 enum MbCoderLevel : int32_t {
     kCoderSad = 0,   // sum of absolute differences, level sums as cost
     kCoderSatd = 1,  // transform-domain differences, level sums as cost
@@ -42,6 +44,9 @@ public:
     // Level 2: codes the inter candidate's residual into the trial sets and returns its
     // rate-distortion cost λ₂ × bits + squared error (luma and chroma).
     int64_t InterRdCost(InterCandidate& c);
+    // CABAC slices: rate trials count bins against this writer's context states (null:
+    // CAVLC bits).
+    void UseCabacCounts(CCabacWriter* cabac) { cabac_ = cabac; }
 
 protected:
     // The block costs of intra and inter candidates (prediction against source).
@@ -100,10 +105,13 @@ protected:
     bool MayExceedBitLimit() const;
     void CheckBitLimit();
     uint32_t MacroblockBits();
+    // λ₂ × the CABAC bits of the trial sets coded as `kind` (the candidate in mb_).
+    int64_t CabacRate(int32_t kind);
     void UsePcm();
 
     CMbContext mb_;
     const CCavlcWriter* writer_;
+    CCabacWriter* cabac_ = nullptr;
     BlockCostFn cost4_, cost8_, cost16_;
     alignas(16) uint8_t pred_[4][256];
 

@@ -79,14 +79,15 @@ int64_t CMbCoder::InterRdCost(InterCandidate& c) {
     const ChromaResult& cr = mb_.chromaTrial();
     mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
     mb_.candidate = &c;
+    const int64_t distortion = int64_t{mb_.kernels.ssd16x16(mb_.srcLuma, l.recon)} +
+                               mb_.kernels.ssd8x8(mb_.srcCb, cr.recon[0]) + mb_.kernels.ssd8x8(mb_.srcCr, cr.recon[1]);
+    if (cabac_) return CabacRate(mb_.kind) + distortion;
     int64_t bits = 1;  // the skip run, or the mb_skip_run before a coded macroblock
     if (mb_.kind != kMbSkipped) {
         common::BitCounter tally;
         cavlc::WriteInterMacroblock(tally, mb_, c, l, cr, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
         bits += static_cast<int64_t>(tally.BitCount());
     }
-    const int64_t distortion = int64_t{mb_.kernels.ssd16x16(mb_.srcLuma, l.recon)} +
-                               mb_.kernels.ssd8x8(mb_.srcCb, cr.recon[0]) + mb_.kernels.ssd8x8(mb_.srcCr, cr.recon[1]);
     return int64_t{mb_.rdLambda} * bits + distortion;
 }
 

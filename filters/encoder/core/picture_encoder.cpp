@@ -25,7 +25,10 @@ size_t CabacPaddingBound(const EncoderBlock& block, size_t macroblocks) {
 CPictureEncoder::SliceWorker::SliceWorker(const EncoderBlock& block, size_t payloadBytes, size_t macroblocks)
     : coder(CMbCoder::Create(block, block.param(kParMbCoderLevel), &writer)),
       nal(payloadBytes, CNalWriter::OutputBytesFor(payloadBytes, CabacPaddingBound(block, macroblocks))) {
-    if (block.param(kParCabac) == 1) cabac = std::make_unique<CCabacWriter>(block, payloadBytes);
+    if (block.param(kParCabac) == 1) {
+        cabac = std::make_unique<CCabacWriter>(block, payloadBytes);
+        coder->UseCabacCounts(cabac.get());
+    }
 }
 
 CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)

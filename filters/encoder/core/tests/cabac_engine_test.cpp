@@ -159,6 +159,34 @@ TEST(CabacEngine, RandomBinSequencesDecode) {
 }
 
 // I_PCM: the code ends, raw bytes follow at the byte boundary, the coder starts again.
+// The bit prices that rate-distortion decisions add up come close to what the coder spends
+// on the same bins: skewed and even decisions, bypass runs, several initial tables.
+TEST(CabacEngine, BitCostsAddUpToTheCodeSize) {
+    for (uint32_t seed : {7u, 8u, 9u}) {
+        SCOPED_TRACE(seed);
+        const std::vector<Op> ops = RandomOps(seed, 30000);
+        std::vector<uint8_t> code(64 * 1024);
+        CCabacEncoder enc;
+        enc.Attach(code.data(), code.size());
+        CabacContexts ctx;
+        ctx.Init(seed & 1, int(seed % 3), int(seed * 5));
+        uint8_t states[8];
+        std::copy(ctx.state + 100, ctx.state + 108, states);
+        uint64_t cost = 0;  // 1/256 bit
+        for (const Op& op : ops) {
+            if (op.kind == kOpDecision) {
+                cost += CabacBitCost(states[op.ctx], op.bin);
+                states[op.ctx] = CabacNextState(states[op.ctx], op.bin);
+            } else if (op.kind == kOpBypass) {
+                cost += 256;
+            }
+        }
+        EncodeOps(enc, ctx, ops);
+        const double estimate = double(cost) / 256, spent = double(enc.BitCount());
+        EXPECT_NEAR(estimate, spent, 0.01 * spent);
+    }
+}
+
 TEST(CabacEngine, RestartsBehindRawBytes) {
     const std::vector<Op> first = RandomOps(11, 3000), second = RandomOps(12, 3000);
     const std::vector<uint8_t> raw = {0xFF, 0xFF, 0x00, 0x00, 0x01, 0x80, 0xFF, 0x7F};
