@@ -24,23 +24,7 @@ private:
 // A machine-wide mutex held for a scope: the filters' own tests register and remove
 // their libraries under these names, so a test of ours that does the same holds them
 // (comtest::RegistrationLock for the decoder and encoder, the multiplexer's own).
-class NamedLock {
-public:
-    explicit NamedLock(const wchar_t* name) : mutex_(CreateMutexW(nullptr, FALSE, name)) {
-        held_ = mutex_ && WaitForSingleObject(mutex_, 600000) != WAIT_TIMEOUT;
-    }
-    ~NamedLock() {
-        if (held_) ReleaseMutex(mutex_);
-        if (mutex_) CloseHandle(mutex_);
-    }
-    NamedLock(const NamedLock&) = delete;
-    NamedLock& operator=(const NamedLock&) = delete;
-    bool Held() const { return held_; }
-
-private:
-    HANDLE mutex_;
-    bool held_ = false;
-};
+using comtest::NamedLock;
 inline constexpr wchar_t kMuxerRegistrationLock[] = L"CaptureSuite.varrow.registration";
 
 }  // namespace enginetest

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include <gtest/gtest.h>
+#include "filters/base/tests/named_lock.h"
 #include "filters/base/tests/watchdog.h"
 
 namespace comtest {
@@ -115,20 +116,9 @@ inline long Regsvr32(const std::wstring& dll, bool unregister) {
 // Tests that depend on the registration of the pass-through library hold this
 // machine-wide mutex, so that parallel test processes do not register and remove it
 // under each other.
-class RegistrationLock {
+class RegistrationLock : public NamedLock {
 public:
-    RegistrationLock() : mutex_(CreateMutexW(nullptr, FALSE, L"CaptureSuite.filterbase.registration")) {
-        held_ = mutex_ && WaitForSingleObject(mutex_, 300000) != WAIT_TIMEOUT;
-    }
-    ~RegistrationLock() {
-        if (held_) ReleaseMutex(mutex_);
-        if (mutex_) CloseHandle(mutex_);
-    }
-    bool Held() const { return held_; }
-
-private:
-    HANDLE mutex_;
-    bool held_ = false;
+    RegistrationLock() : NamedLock(L"CaptureSuite.filterbase.registration", 300000) {}
 };
 
 }  // namespace comtest

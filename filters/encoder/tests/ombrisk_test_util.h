@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "filters/base/media_type.h"
+#include "filters/base/tests/named_lock.h"
 #include "filters/base/tests/test_filters.h"
 #include "filters/encoder/core/ombriskoder.h"
 #include "filters/encoder/encoder_settings.h"
@@ -30,23 +31,7 @@ namespace ombrisktest {
 // lock, under which its own tests register and remove it.
 inline constexpr wchar_t kSettingsKeyLock[] = L"CaptureSuite.ombrisk.settings";
 inline constexpr wchar_t kVarrowRegistrationLock[] = L"CaptureSuite.varrow.registration";
-class NamedLock {
-public:
-    explicit NamedLock(const wchar_t* name) : mutex_(CreateMutexW(nullptr, FALSE, name)) {
-        held_ = mutex_ && WaitForSingleObject(mutex_, 600000) != WAIT_TIMEOUT;
-    }
-    ~NamedLock() {
-        if (held_) ReleaseMutex(mutex_);
-        if (mutex_) CloseHandle(mutex_);
-    }
-    NamedLock(const NamedLock&) = delete;
-    NamedLock& operator=(const NamedLock&) = delete;
-    bool Held() const { return held_; }
-
-private:
-    HANDLE mutex_;
-    bool held_ = false;
-};
+using comtest::NamedLock;
 
 // yuv420p pictures of testsrc2 at w x h (scaled, since the source makes even sizes only).
 inline std::vector<uint8_t> ClipYuv(int w, int h, int frames) {
