@@ -32,12 +32,12 @@ namespace {
 
 using enginetest::Registered;
 
-// A tape of three scenes, 6 s each, starting at 00:01:00:00.
+// A tape of three scenes, 6 s each, starting at 00:01:00:00, recorded 2021-03-04 05:06:07.
 const char* kTape =
     "ffmpeg -filter_complex \"testsrc=s=720x576:r=25:d=6,format=yuv420p[a];smptebars=s=720x576:r=25:d=6,"
     "format=yuv420p[b];mandelbrot=s=720x576:r=25,trim=duration=6,format=yuv420p[c];[a][b][c]concat=n=3:v=1:a=0\" "
     "-f lavfi -i sine=sample_rate=48000:duration=18 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
-    "-f dv {out}";
+    "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
 
 struct Notice {
     UINT_PTR code;
@@ -356,16 +356,31 @@ TEST_F(DvEngine, AnH264BatchEncodesEachSegmentIntoItsOwnFile) {
     EXPECT_EQ(dv_->StartBatchCapture(), REGDB_E_CLASSNOTREG);  // nothing recorded, the segments kept
     Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
     ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    ASSERT_EQ(dv_->SetOptions(1 | 4), S_OK);  // encoding after capture shown as such
     ASSERT_EQ(dv_->StartBatchCapture(), S_OK);
     ASSERT_TRUE(WaitFor(engines::kBatchFinished, 1, 120000));
     std::vector<std::string> files;
+    std::vector<UINT_PTR> capture;  // the capture's own notices, in order
+    int foreground = 0;
     bool endedLast = false;
     for (const Notice& n : Notices()) {
         if (n.code == engines::WM_DV_ERROR) ADD_FAILURE() << std::hex << n.param;
-        if (n.code == engines::WM_REC_FINISH) files.push_back(PathOf(n));
+        if (n.code == engines::WM_NON_REALTIME_REC_FINISH) files.push_back(PathOf(n));
+        if (n.code == engines::WM_REC_START || n.code == engines::WM_POST_ENCODING_START ||
+            n.code == engines::WM_REC_CLOCK_RESET)
+            capture.push_back(n.code);
+        if (n.code == engines::WM_NON_REALTIME_ENCODE) {
+            ++foreground;
+            EXPECT_EQ(PathOf(n), stem + "-002.mpg");
+        }
         endedLast = n.code == engines::kBatchFinished;
     }
     EXPECT_TRUE(endedLast);  // after every segment's file
+    // The first segment's encoding goes to the background while the second is captured; the
+    // last one's is the encoding after capture.
+    EXPECT_EQ(capture, (std::vector<UINT_PTR>{engines::WM_REC_START, engines::WM_POST_ENCODING_START,
+                                              engines::WM_REC_CLOCK_RESET, engines::WM_REC_START}));
+    EXPECT_EQ(foreground, 1);
     ASSERT_EQ(files.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(files[i]);
@@ -489,12 +504,17 @@ TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
 
     ASSERT_TRUE(WaitFor(engines::WM_QUICK_SCAN_SAMPLE, 6, 2000));
     std::vector<std::pair<bool, int64_t>> samples;  // start flag, time code in frames
+    std::vector<uint64_t> stamps;
     for (const Notice& n : Notices())
         if (n.code == engines::WM_QUICK_SCAN_SAMPLE) {
             ASSERT_EQ(n.bytes.size(), 32u);
             EXPECT_EQ(n.bytes[25], 1);  // queued
             const dv::Timecode tc{n.bytes[0], n.bytes[1], n.bytes[2], n.bytes[3]};
             samples.emplace_back(n.bytes[26] != 0, tc.ToFrames(25));
+            uint64_t stamp = 0;
+            for (int at : {4, 5, 6, 8, 9, 10})  // bytes 5 to 0 of the 48-bit stamp
+                stamp = stamp << 8 | n.bytes[at];
+            stamps.push_back(stamp);
         }
     const int64_t start = dv::Timecode{0, 1, 0, 0}.ToFrames(25);
     const std::vector<std::pair<bool, int64_t>> want = {
@@ -502,6 +522,11 @@ TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
         {false, start + 299}, {true, start + 300},  {false, start + 449},
     };
     EXPECT_EQ(samples, want);
+    // The recording date and time of each sample's frame: 21-03-04 05:06, seconds from 07.
+    std::vector<uint64_t> wantStamps;
+    for (const auto& [open, frames] : want)
+        wantStamps.push_back(0x150304050600ull + 7 + uint64_t(frames - start) / 25);
+    EXPECT_EQ(stamps, wantStamps);
     EXPECT_NEAR(ProbeSeconds(scan), 18.0, 0.04);
 }
 
