@@ -271,6 +271,19 @@ uint64_t AviWriter::PendingIndexBytes() const {
     return bytes;
 }
 
+// How much a frame's chunks (`chunkBytes`, with their headers) add to the finished file:
+// their index entries, a standard index header for a stream's first chunk in its RIFF, and
+// the next RIFF's headers when they begin one.
+uint64_t AviWriter::Growth(uint64_t chunkBytes, bool audio, bool newRiff) const {
+    const int entries = audio ? 2 : 1;
+    uint64_t bytes = chunkBytes + entries * kStdEntryBytes;
+    if (newRiff) return bytes + 24 + entries * kIndexHeader;  // 'RIFF' size 'AVIX' 'LIST' size 'movi'
+    if (riffs_ == 1) bytes += entries * 16;                   // idx1 entries
+    if (streams_[0].chunks.empty()) bytes += kIndexHeader;
+    if (audio && streams_[1].chunks.empty()) bytes += kIndexHeader;
+    return bytes;
+}
+
 uint64_t AviWriter::Bytes() const {
     return moviEnd_ + PendingIndexBytes() + (riffs_ == 1 ? kChunkHeader + index_.size() : 0);
 }
@@ -380,11 +393,11 @@ bool AviWriter::AddFrame(std::span<const uint8_t> frame) {
     audio = audio && rate == sampleRate_;
     const size_t audioBytes = audio ? pcm_.size() * 2 : 0;
     const uint64_t chunks = kChunkHeader + frame.size() + (audio ? kChunkHeader + audioBytes : 0);
-    const uint64_t indexes = (audio ? 2 : 1) * (kStdEntryBytes + (riffs_ == 1 ? 16 : 0));
-    if (!streams_[0].chunks.empty() && Bytes() - riffStart_ + chunks + indexes + 2 * kIndexHeader > riffBytes_) {
-        // Closing this RIFF takes a super index entry, the next one another.
-        if (streams_[0].superEntries + 2 > kSuperIndexEntries || !CloseRiff(false)) return false;
-    }
+    const bool newRiff =
+        !streams_[0].chunks.empty() && Bytes() - riffStart_ + Growth(chunks, audio, false) > riffBytes_;
+    if (limit_ && Bytes() + Growth(chunks, audio, newRiff) > limit_) return false;
+    // Closing this RIFF takes a super index entry, the next one another.
+    if (newRiff && (streams_[0].superEntries + 2 > kSuperIndexEntries || !CloseRiff(false))) return false;
     if (!WriteChunk(0, ChunkTag(type_, 0), frame.data(), frame.size(), 1)) return false;
     ++frames_;
     if (audio) {

@@ -42,8 +42,11 @@ public:
     // Creates `path` (replacing a file of that name) for frames of `system`. False when the
     // file cannot be created.
     bool Open(const std::string& path, System system, AviType type = AviType::kType1);
+    // The largest file to write (0: none, the default); kept across Open.
+    void SetSizeLimit(uint64_t bytes) { limit_ = bytes; }
     // Appends one frame (of the system's size). False when the file cannot take it (a
-    // write error, or every super index entry used): the frames before it stay.
+    // write error, every super index entry used, or the finished file would pass the size
+    // limit): the frames before it stay.
     bool AddFrame(std::span<const uint8_t> frame);
     // Writes the indexes and the final counts and closes the file. False on a write error.
     bool Finish();
@@ -71,9 +74,11 @@ private:
     bool WriteHeaders();
     bool WriteChunk(int stream, const char* tag, const void* data, size_t bytes, uint32_t duration);
     uint64_t PendingIndexBytes() const;
+    uint64_t Growth(uint64_t chunkBytes, bool audio, bool newRiff) const;
     bool CloseRiff(bool last);
 
     uint64_t riffBytes_;
+    uint64_t limit_ = 0;
     std::FILE* file_ = nullptr;
     std::string path_;
     System system_ = System::kPal;

@@ -886,6 +886,7 @@ HRESULT CSystemLayerDV::BeginRecording(const std::string& path, bool windowed, c
     recording->outFrame = out.ToFrames(fps);
     recording->frameLimit = limitSeconds_ * fps;
     recording->byteLimit = limitBytes_;
+    recording->writer.SetSizeLimit(limitBytes_);
     // The encoder's input is type 2: its video is a stream of its own for the system's splitter.
     recording->type = params_.dv.fileFormat == 2 || !encodeTo.empty() ? dv::AviType::kType2 : dv::AviType::kType1;
     // The file is made now, so that a path that cannot be written fails here.
@@ -984,7 +985,6 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
             if (at > r.outFrame) r.passedOut = true;
         }
         if (take && r.frameLimit && int64_t(r.writer.Frames()) >= r.frameLimit) take = false, r.passedOut = true;
-        if (take && r.byteLimit && r.writer.Bytes() + 8 + bytes + 16 > r.byteLimit) take = false, r.passedOut = true;
         if (take && !r.writer.AddFrame(frame)) r.passedOut = true;  // the file is full or failed
         if (r.passedOut) {
             if (r.windowed)

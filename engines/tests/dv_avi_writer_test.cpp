@@ -184,3 +184,42 @@ TEST(DvAviWriter, TypeTwoCarriesTheFramesAudioAsFfmpegDecodesIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A size limit ends the file before it would pass the limit, across RIFF lists and with the
+// audio chunks of type 2 counted; what was written reads whole.
+TEST(DvAviWriter, TheSizeLimitEndsTheFileShortOfIt) {
+    const struct {
+        dv::AviType type;
+        uint64_t limit;
+    } cases[] = {{dv::AviType::kType1, 1'400'000}, {dv::AviType::kType2, 1'400'000}, {dv::AviType::kType2, 300'000}};
+    std::string tapePath;
+    ASSERT_TRUE(testsupport::MediaFixture(kPalTape, "dv", &tapePath));
+    const std::vector<uint8_t> tape = testsupport::ReadFileBytes(tapePath);
+    const size_t bytes = dv::kPalFrameBytes;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(int(c.type)) + " limit " + std::to_string(c.limit));
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("limited") + ".avi");
+        dv::AviWriter writer(600'000);
+        writer.SetSizeLimit(c.limit);
+        ASSERT_TRUE(writer.Open(out, dv::System::kPal, c.type));
+        int added = 0;
+        while (added < 60 && writer.AddFrame(std::span<const uint8_t>(tape).subspan(added * bytes, bytes)))
+            ++added;
+        ASSERT_LT(added, 60);
+        EXPECT_EQ(writer.Frames(), uint32_t(added));
+        const uint64_t expected = writer.Bytes();
+        ASSERT_TRUE(writer.Finish());
+        const uint64_t size = testsupport::ReadFileBytes(out).size();
+        EXPECT_EQ(size, expected);
+        EXPECT_LE(size, c.limit);
+        EXPECT_GT(size + bytes + 8, c.limit);  // the next frame would not have fitted
+        std::string probe;
+        ASSERT_TRUE(testsupport::Ffprobe(
+            out, "-count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0", &probe));
+        EXPECT_EQ(probe, std::to_string(added) + "\n");
+    }
+}
+
+}  // namespace
