@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engines/dv/dv_avi_writer.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_camcorder/camcorder_ids.h"
 #include "engines/dv_engine/h264_encode.h"
@@ -431,6 +432,38 @@ TEST_F(DvEngine, TheSizeLimitBoundsTheEncodedFile) {
             EXPECT_EQ(GetFileAttributesA(out.c_str()), INVALID_FILE_ATTRIBUTES);
         }
     }
+}
+
+// A recording of several RIFF lists (as one past 1 GB is) goes through the system's
+// splitter into the encoder whole.
+TEST_F(DvEngine, ARecordingOfSeveralRiffListsEncodesWhole) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    const std::vector<uint8_t> tape = testsupport::ReadFileBytes(tape_);
+    const std::string recording = testsupport::FixturePath(testsupport::UniqueName("riffs") + ".avi");
+    dv::AviWriter writer(1'000'000);
+    ASSERT_TRUE(writer.Open(recording, dv::System::kPal, dv::AviType::kType2));
+    const int frames = 20;
+    for (int i = 0; i < frames; ++i)
+        ASSERT_TRUE(
+            writer.AddFrame(std::span<const uint8_t>(tape).subspan(i * dv::kPalFrameBytes, dv::kPalFrameBytes)));
+    EXPECT_EQ(writer.Riffs(), 4u);
+    ASSERT_TRUE(writer.Finish());
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("riffs") + ".mpg");
+    const std::atomic<bool> cancel{false};
+    std::atomic<uint32_t> done{0};
+    ASSERT_EQ(engines::EncodeDvToH264(std::wstring(recording.begin(), recording.end()),
+                                      std::wstring(out.begin(), out.end()), 25, cancel, &done, 60000, 0),
+              S_OK);
+    std::string probed;
+    ASSERT_TRUE(testsupport::Ffprobe(
+        out, "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0", &probed));
+    const auto rows = testsupport::CsvRows(probed);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], (std::vector<std::string>{std::to_string(frames)}));
 }
 
 TEST_F(DvEngine, TheSizeLimitEndsTheFileBeforeItIsReached) {
