@@ -82,7 +82,7 @@ bool WaitFor(UINT_PTR code, size_t count, DWORD ms) {
     }
 }
 
-void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0) {
+void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0, DWORD camera = 0) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                               &key, nullptr),
@@ -90,6 +90,7 @@ void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0) {
     RegSetValueExA(key, "Tape", 0, REG_SZ, reinterpret_cast<const BYTE*>(tape.c_str()), DWORD(tape.size() + 1));
     RegSetValueExW(key, L"Connected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&connected), sizeof connected);
     RegSetValueExW(key, L"Stuck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stuck), sizeof stuck);
+    RegSetValueExW(key, L"Camera", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&camera), sizeof camera);
     RegCloseKey(key);
 }
 
@@ -237,6 +238,25 @@ TEST_F(DvEngine, FindsTheSimulatedDeckByNameAndReportsItsState) {
         EXPECT_EQ(n.thread, notices.front().thread);
         EXPECT_NE(n.thread, GetCurrentThreadId());
     }
+}
+
+// A camcorder in camera mode: the engine reports it as such, records its live picture and
+// the camera refuses to wind.
+TEST_F(DvEngine, ACameraInCameraModeRecordsItsLivePicture) {
+    SetDeck(tape_, 1, 0, 1);
+    ASSERT_EQ(Open(), S_OK);
+    DWORD mode = 0;
+    ASSERT_EQ(dv_->GetDeviceMode(&mode), S_OK);
+    EXPECT_EQ(mode, 1u);
+    const std::string out = Scratch("camera");
+    const engines::CaptureParams params = Params(out);
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    ASSERT_EQ(dv_->SetTimeLimit(dv::Timecode{0, 0, 2, 0}.Packed()), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    ASSERT_EQ(dv_->StartRecord(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 1, 10000));
+    EXPECT_EQ(FrameTimecodes(out).size(), 50u);
+    EXPECT_LT(dv_->FastForward(), 0);
 }
 
 TEST_F(DvEngine, TheTimeLimitEndsATenSecondRecordingWithContinuousTimeCodes) {
