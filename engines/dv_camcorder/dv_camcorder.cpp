@@ -54,26 +54,22 @@ std::wstring TapePath() {
         return {};
     return path;
 }
-bool Stuck() {
+// A DWORD switch of the deck's settings; `fallback` when it is not set.
+bool Switch(const wchar_t* name, bool fallback) {
     DWORD value = 0, bytes = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Stuck", RRF_RT_REG_DWORD, nullptr, &value,
+    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value,
                      &bytes) != ERROR_SUCCESS)
-        return false;
+        return fallback;
     return value != 0;
+}
+bool Stuck() {
+    return Switch(L"Stuck", false);
 }
 bool CameraMode() {
-    DWORD value = 0, bytes = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Camera", RRF_RT_REG_DWORD, nullptr, &value,
-                     &bytes) != ERROR_SUCCESS)
-        return false;
-    return value != 0;
+    return Switch(L"Camera", false);
 }
 bool Connected() {
-    DWORD value = 1, bytes = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Connected", RRF_RT_REG_DWORD, nullptr, &value,
-                     &bytes) != ERROR_SUCCESS)
-        return true;
-    return value != 0;
+    return Switch(L"Connected", true);
 }
 
 // The tape: a raw DV file read a frame at a time.
