@@ -1164,6 +1164,7 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::StartBatchCapture() {
 // the end of the batch is then noticed after the last segment's encoding.
 void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
     bool complete = true;
+    bool backgrounded = false;  // the segment before went to a background encoding
     for (size_t i = 0; i < segments.size() && complete; ++i) {
         const BatchSegment& s = segments[i];
         const int fps = dv::FramesPerSecond(system_.load());
@@ -1180,7 +1181,7 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
         if (encode) {
             // With encoding after capture, the capture clock runs again (the time since the last
             // segment's encoding went to the background is not capture time).
-            if (i > 0 && (options_ & 4)) Notice(engines::WM_REC_CLOCK_RESET, 0);
+            if (backgrounded) Notice(engines::WM_REC_CLOCK_RESET, 0);
             const std::string clip = Numbered(s.captureFile, i, ".mpg");
             hr = BeginRecording(clip + ".capture.avi", true, s.in, out, clip);
         } else {
@@ -1206,11 +1207,11 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
             }
             if (cancel_ || !recording_ || !recording_->passedOut) complete = false;
             // A segment with more to capture after it: its encoding runs in the background.
-            const bool background = encode && complete && i + 1 < segments.size() && (options_ & 4) && recording_ &&
-                                    recording_->writer.Frames() > 0;
-            if (background) recording_->background = true;
+            backgrounded = encode && complete && i + 1 < segments.size() && (options_ & 4) && recording_ &&
+                           recording_->writer.Frames() > 0;
+            if (backgrounded) recording_->background = true;
             EndRecordingLocked(true);
-            if (background) Notice(engines::WM_POST_ENCODING_START, 0);
+            if (backgrounded) Notice(engines::WM_POST_ENCODING_START, 0);
         }
         SetMode(ED_MODE_STOP);
         if (cancel_) complete = false;
