@@ -8,6 +8,7 @@ namespace dv {
 namespace {
 
 constexpr uint8_t kTimecodePack = 0x13;
+constexpr uint8_t kRecDatePack = 0x62, kRecTimePack = 0x63;
 constexpr int kVideoBlocks = 135;  // per DIF sequence
 
 size_t Sequences(System system) {
@@ -88,6 +89,30 @@ std::optional<Timecode> FrameTimecode(std::span<const uint8_t> frame) {
         if (t.Valid(FramesPerSecond(*system))) found = t;
     });
     return found;
+}
+
+std::optional<uint64_t> FrameRecordingStamp(std::span<const uint8_t> frame) {
+    if (!FrameSystem(frame)) return std::nullopt;
+    const uint8_t* date = nullptr;
+    const uint8_t* time = nullptr;
+    const auto visit = [&](size_t at) {
+        if (!date && frame[at] == kRecDatePack) date = &frame[at + 1];
+        if (!time && frame[at] == kRecTimePack) time = &frame[at + 1];
+    };
+    // VAUX DIF blocks 3-5 of the first sequence: 15 packs of 5 bytes after the 3-byte ID each.
+    for (size_t block = 3; block <= 5; ++block)
+        for (size_t p = 0; p < 15; ++p)
+            visit(block * kDifBlockBytes + 3 + p * 5);
+    if (!date || !time) ForEachSubcodePack(0, visit);
+    if (!date || !time) return std::nullopt;
+    // IEC 61834-4 packs, BCD: date = (zone, day, month, year), time = (frames, s, min, h).
+    const int day = Bcd(date[1] & 0x3F), month = Bcd(date[2] & 0x1F), year = Bcd(date[3]);
+    const int seconds = Bcd(time[1] & 0x7F), minutes = Bcd(time[2] & 0x7F), hours = Bcd(time[3] & 0x3F);
+    const bool valid = day >= 1 && day <= 31 && month >= 1 && month <= 12 && year <= 99 && seconds < 60 &&
+                       minutes < 60 && hours < 24 && (date[3] & 0x0F) <= 9 && (time[1] & 0x0F) <= 9;
+    if (!valid) return std::nullopt;
+    return uint64_t(year) << 40 | uint64_t(month) << 32 | uint64_t(day) << 24 | uint64_t(hours) << 16 |
+           uint64_t(minutes) << 8 | uint64_t(seconds);
 }
 
 bool SetFrameTimecode(std::span<uint8_t> frame, const Timecode& t) {

@@ -50,6 +50,12 @@ std::optional<Timecode> FrameTimecode(std::span<const uint8_t> frame);
 // Writes `timecode` into every time code pack of the frame's subcode; false without one.
 bool SetFrameTimecode(std::span<uint8_t> frame, const Timecode& timecode);
 
+// The date and time the frame was recorded (the VAUX recording date and time packs, 0x62
+// and 0x63, else the subcode's), as a 48-bit tape stamp: from the top byte down, year of
+// the century, month, day, hours, minutes, seconds (binary), so that later stamps compare
+// greater. Nothing when either pack is missing or a field is unknown or out of range.
+std::optional<uint64_t> FrameRecordingStamp(std::span<const uint8_t> frame);
+
 // The luma DC coefficient of each macroblock (mean of its four 8x8 blocks), in storage
 // order: a signature that two frames of one scene share closely.
 std::vector<int16_t> PictureSignature(std::span<const uint8_t> frame);

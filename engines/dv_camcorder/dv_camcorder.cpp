@@ -9,7 +9,10 @@
 // simulates unplugging: the deck stops, reports EC_DEVICE_LOST to its graph once and
 // refuses transport commands. Setting the DWORD "Stuck" to 1 simulates a faulty deck: it
 // takes transport commands but its mechanism never moves, so it keeps reporting the mode
-// it was in.
+// it was in. Setting the DWORD "Camera" to 1 (read when the filter is made) switches the
+// camcorder to camera mode: it reports itself as a camera and streams its live picture
+// (the tape's frames in a loop) whatever the transport mode; play, stop and pause are taken,
+// winding, shuttle and frame steps refused.
 #include <windows.h>
 #include <dshow.h>
 #include <edevdefs.h>
@@ -34,6 +37,9 @@
 namespace {
 
 constexpr HRESULT kUnplugged = HRESULT_FROM_WIN32(ERROR_DEVICE_NOT_CONNECTED);
+// The device type a camcorder in camera mode reports (ED_BASE + 900); mingw-w64's
+// edevdefs.h does not define it.
+constexpr LONG kDevTypeCamera = 0x1000 + 900;
 // Frames a wind tick moves: fast forward and rewind run at 20 times normal speed, the
 // picture-search modes (fast forward play, rewind play) at 5.
 constexpr double kWindFrames = 20;
@@ -48,19 +54,22 @@ std::wstring TapePath() {
         return {};
     return path;
 }
-bool Stuck() {
+// A DWORD switch of the deck's settings; `fallback` when it is not set.
+bool Switch(const wchar_t* name, bool fallback) {
     DWORD value = 0, bytes = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Stuck", RRF_RT_REG_DWORD, nullptr, &value,
+    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value,
                      &bytes) != ERROR_SUCCESS)
-        return false;
+        return fallback;
     return value != 0;
 }
+bool Stuck() {
+    return Switch(L"Stuck", false);
+}
+bool CameraMode() {
+    return Switch(L"Camera", false);
+}
 bool Connected() {
-    DWORD value = 1, bytes = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Connected", RRF_RT_REG_DWORD, nullptr, &value,
-                     &bytes) != ERROR_SUCCESS)
-        return true;
-    return value != 0;
+    return Switch(L"Connected", true);
 }
 
 // The tape: a raw DV file read a frame at a time.
@@ -177,7 +186,7 @@ public:
         if (!value) return E_POINTER;
         switch (capability) {
             case ED_DEVCAP_DEVICE_TYPE:
-                *value = ED_DEVTYPE_VCR;
+                *value = camera_ ? kDevTypeCamera : ED_DEVTYPE_VCR;
                 return S_OK;
             case ED_DEVCAP_TIMECODE_READ:
                 *value = OATRUE;
@@ -230,6 +239,8 @@ public:
         if (unplugged_) return kUnplugged;
         if (!tape_.Present()) return VFW_E_NOT_FOUND;
         if (Stuck()) return S_OK;  // taken, never carried out
+        if (camera_ && mode != ED_MODE_PLAY && mode != ED_MODE_STOP && mode != ED_MODE_FREEZE)
+            return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);  // no tape to move
         switch (mode) {
             case ED_MODE_PLAY:
             case ED_MODE_STOP:
@@ -315,6 +326,7 @@ private:
         : CBaseFilter(L"simulated DV camcorder", outer, &lock_, engines::CLSID_SimulatedDvCamcorder) {
         const std::wstring path = TapePath();
         if (!path.empty()) tape_.Load(path);
+        camera_ = CameraMode();
         pin_ = new (std::nothrow) CDvOutputPin(this, &lock_);
         try {
             ticker_ = std::thread([this] { Tick(); });
@@ -376,6 +388,12 @@ private:
     // the frame under the head into `frame`.
     void Advance(bool* deliver, std::vector<uint8_t>* frame) {
         if (unplugged_) return;
+        if (camera_) {
+            frame->resize(tape_.FrameBytes());
+            *deliver = tape_.Read(static_cast<int64_t>(position_), frame->data());
+            position_ = position_ + 1 > double(tape_.Frames() - 1) ? 0 : position_ + 1;
+            return;
+        }
         double step = 0;
         bool picture = false;
         switch (mode_) {
@@ -416,6 +434,7 @@ private:
     LONG mode_ = ED_MODE_STOP;
     double shuttle_ = 0;
     bool unplugged_ = false;
+    bool camera_ = false;  // camera mode: a live picture, no tape transport
     std::atomic<bool> lost_{false};
     std::atomic<bool> quit_{false};
     std::thread ticker_;

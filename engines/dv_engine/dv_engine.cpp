@@ -532,6 +532,7 @@ private:
         bool windowed = false;                   // batch: only frames within [in, out]
         int64_t inFrame = 0, outFrame = 0;
         bool passedOut = false;
+        bool background = false;  // batch: its encoding runs while the next segments are captured
     };
     // Opens a recording (the file itself on the first frame, when the system is known).
     HRESULT BeginRecording(const std::string& path, bool windowed, const dv::Timecode& in, const dv::Timecode& out,
@@ -541,7 +542,7 @@ private:
     bool EndRecording(bool notify);
     bool EndRecordingLocked(bool notify);  // recordLock_ held
     void PreviewLocked(std::span<const uint8_t> frame);
-    void QueueScanSample(const dv::Timecode& t, int64_t time, bool start);
+    void QueueScanSample(const dv::Timecode& t, uint64_t stamp, int64_t time, bool start);
 
     // ---- encoding after capture (the H.264 type) ----
     struct EncodeJob {
@@ -551,6 +552,7 @@ private:
         double rate = 25;
         uint64_t byteLimit = 0;    // the size limit, on the encoded file too (0: none)
         bool nonRealtime = false;  // option bit 2: the application shows it as encoding after capture
+        bool background = false;   // announced with WM_POST_ENCODING_START when its capture ended
         UINT_PTR noticeOnly = 0;   // not an encoding: this notice, in turn after the encodings before it
     };
     void QueueEncode(EncodeJob job) {
@@ -620,6 +622,7 @@ private:
     std::unique_ptr<dv::AviWriter> scanWriter_;
     std::vector<int16_t> scanSignature_;
     dv::Timecode scanLast_;
+    uint64_t scanLastStamp_ = 0;  // 48-bit recording date and time, 0 when the frame has none
     int64_t scanLastTime_ = 0;
     uint32_t scanScenes_ = 0;
 };
@@ -883,6 +886,7 @@ HRESULT CSystemLayerDV::BeginRecording(const std::string& path, bool windowed, c
     recording->outFrame = out.ToFrames(fps);
     recording->frameLimit = limitSeconds_ * fps;
     recording->byteLimit = limitBytes_;
+    recording->writer.SetSizeLimit(limitBytes_);
     // The encoder's input is type 2: its video is a stream of its own for the system's splitter.
     recording->type = params_.dv.fileFormat == 2 || !encodeTo.empty() ? dv::AviType::kType2 : dv::AviType::kType1;
     // The file is made now, so that a path that cannot be written fails here.
@@ -905,7 +909,7 @@ bool CSystemLayerDV::EndRecordingLocked(bool notify) {
     if (notify) {
         if (written && frames > 0 && !done->encodeTo.empty())
             QueueEncode({done->path, done->encodeTo, frames, system_.load() == dv::System::kPal ? 25.0 : 30000.0 / 1001,
-                         done->byteLimit, (options_ & 4) != 0});
+                         done->byteLimit, (options_ & 4) != 0, done->background});
         else if (written && frames > 0)
             Notice(engines::WM_REC_FINISH, 0, done->path);
         else
@@ -939,7 +943,7 @@ void CSystemLayerDV::RunEncode(const EncodeJob& job) {
     }
     encodeDone_ = 0;
     encodeTotal_ = job.frames;
-    if (job.nonRealtime) Notice(engines::WM_NON_REALTIME_ENCODE, 0, job.output);
+    if (job.nonRealtime && !job.background) Notice(engines::WM_NON_REALTIME_ENCODE, 0, job.output);
     const HRESULT hr = encodeCancel_
                            ? E_ABORT
                            : engines::EncodeDvToH264(Widen(job.recording), Widen(job.output), job.rate, encodeCancel_,
@@ -981,7 +985,6 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
             if (at > r.outFrame) r.passedOut = true;
         }
         if (take && r.frameLimit && int64_t(r.writer.Frames()) >= r.frameLimit) take = false, r.passedOut = true;
-        if (take && r.byteLimit && r.writer.Bytes() + 8 + bytes + 16 > r.byteLimit) take = false, r.passedOut = true;
         if (take && !r.writer.AddFrame(frame)) r.passedOut = true;  // the file is full or failed
         if (r.passedOut) {
             if (r.windowed)
@@ -994,17 +997,19 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
         // Quick scan: every frame goes to the scan file; a cut closes the scene before it
         // and opens the next.
         const auto tc = dv::FrameTimecode(frame).value_or(dv::Timecode{});
+        const uint64_t stamp = dv::FrameRecordingStamp(frame).value_or(0);
         const int64_t time = int64_t(scanWriter_->Frames()) * (system_.load() == dv::System::kPal ? 400000 : 333667);
         std::vector<int16_t> signature = dv::PictureSignature(frame);
         const bool cut = scanSignature_.empty() || dv::SignatureDistance(scanSignature_, signature) > kSceneCut;
         if (cut) {
-            if (!scanSignature_.empty()) QueueScanSample(scanLast_, scanLastTime_, false);
+            if (!scanSignature_.empty()) QueueScanSample(scanLast_, scanLastStamp_, scanLastTime_, false);
             ++scanScenes_;
-            QueueScanSample(tc, time, true);
+            QueueScanSample(tc, stamp, time, true);
         }
         scanWriter_->AddFrame(frame);
         scanSignature_ = std::move(signature);
         scanLast_ = tc;
+        scanLastStamp_ = stamp;
         scanLastTime_ = time;
     }
     if (preview_ && (options_ & 1)) PreviewLocked(frame);
@@ -1012,12 +1017,16 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
 
 // A quick-scan sample of the frame with time code `t` at `time` in the scan file: `start`
 // opens a scene, else it closes one. Its scan value is the scene's number (recordLock_ held).
-void CSystemLayerDV::QueueScanSample(const dv::Timecode& t, int64_t time, bool start) {
+void CSystemLayerDV::QueueScanSample(const dv::Timecode& t, uint64_t stamp, int64_t time, bool start) {
     ScanSample s{};
     s.timecode[0] = t.hours;
     s.timecode[1] = t.minutes;
     s.timecode[2] = t.seconds;
     s.timecode[3] = t.frames;
+    for (int i = 0; i < 3; ++i) {
+        s.stampHigh[i] = uint8_t(stamp >> (40 - 8 * i));  // bytes 5, 4, 3
+        s.stampLow[i] = uint8_t(stamp >> (16 - 8 * i));   // bytes 2, 1, 0
+    }
     s.mediaTime = time;
     s.queue = 1;
     s.start = start ? 1 : 0;
@@ -1066,7 +1075,7 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::StopQuickScan() {
     std::lock_guard<std::mutex> hold(recordLock_);
     if (!scanWriter_) return S_FALSE;
     // The open scene ends at the last frame scanned.
-    if (!scanSignature_.empty()) QueueScanSample(scanLast_, scanLastTime_, false);
+    if (!scanSignature_.empty()) QueueScanSample(scanLast_, scanLastStamp_, scanLastTime_, false);
     const bool written = scanWriter_->Finish();
     scanWriter_.reset();
     return written ? S_OK : E_FAIL;
@@ -1155,6 +1164,7 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::StartBatchCapture() {
 // the end of the batch is then noticed after the last segment's encoding.
 void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
     bool complete = true;
+    bool backgrounded = false;  // the segment before went to a background encoding
     for (size_t i = 0; i < segments.size() && complete; ++i) {
         const BatchSegment& s = segments[i];
         const int fps = dv::FramesPerSecond(system_.load());
@@ -1169,6 +1179,9 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
             break;
         }
         if (encode) {
+            // With encoding after capture, the capture clock runs again (the time since the last
+            // segment's encoding went to the background is not capture time).
+            if (backgrounded) Notice(engines::WM_REC_CLOCK_RESET, 0);
             const std::string clip = Numbered(s.captureFile, i, ".mpg");
             hr = BeginRecording(clip + ".capture.avi", true, s.in, out, clip);
         } else {
@@ -1193,7 +1206,12 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
                 }
             }
             if (cancel_ || !recording_ || !recording_->passedOut) complete = false;
+            // A segment with more to capture after it: its encoding runs in the background.
+            backgrounded = encode && complete && i + 1 < segments.size() && (options_ & 4) && recording_ &&
+                           recording_->writer.Frames() > 0;
+            if (backgrounded) recording_->background = true;
             EndRecordingLocked(true);
+            if (backgrounded) Notice(engines::WM_POST_ENCODING_START, 0);
         }
         SetMode(ED_MODE_STOP);
         if (cancel_) complete = false;

@@ -43,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < dv::kNtscFrameBytes) frame[0] &= 0x1F;
     dv::FrameSystem(frame);
     dv::FrameTimecode(frame);
+    dv::FrameRecordingStamp(frame);
     dv::SetFrameTimecode(frame, {1, 2, 3, 4});
     const auto signature = dv::PictureSignature(frame);
     dv::SignatureDistance(signature, signature);
@@ -51,10 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
 }
 
-// Start codes of program streams and H.264, and the DV time-code pack.
+// Start codes of program streams and H.264, and the DV time-code and recording date/time packs.
 fuzzdriver::Options fuzzdriver::TargetOptions() {
     Options o;
-    for (uint8_t b : {0xBA, 0xBB, 0xBD, 0xB3, 0xE0, 0xC0, 0x67, 0x13, 0x80, 0x21, 0x31})
+    for (uint8_t b : {0xBA, 0xBB, 0xBD, 0xB3, 0xE0, 0xC0, 0x67, 0x13, 0x62, 0x63, 0x80, 0x21, 0x31})
         o.dictionary.push_back({b});
     o.dictionary.push_back({0x00, 0x00, 0x01});
     o.dictionary.push_back({'R', 'I', 'F', 'F'});

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engines/dv/dv_avi_writer.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_camcorder/camcorder_ids.h"
 #include "engines/dv_engine/h264_encode.h"
@@ -32,12 +33,12 @@ namespace {
 
 using enginetest::Registered;
 
-// A tape of three scenes, 6 s each, starting at 00:01:00:00.
+// A tape of three scenes, 6 s each, starting at 00:01:00:00, recorded 2021-03-04 05:06:07.
 const char* kTape =
     "ffmpeg -filter_complex \"testsrc=s=720x576:r=25:d=6,format=yuv420p[a];smptebars=s=720x576:r=25:d=6,"
     "format=yuv420p[b];mandelbrot=s=720x576:r=25,trim=duration=6,format=yuv420p[c];[a][b][c]concat=n=3:v=1:a=0\" "
     "-f lavfi -i sine=sample_rate=48000:duration=18 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
-    "-f dv {out}";
+    "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
 
 struct Notice {
     UINT_PTR code;
@@ -81,7 +82,7 @@ bool WaitFor(UINT_PTR code, size_t count, DWORD ms) {
     }
 }
 
-void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0) {
+void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0, DWORD camera = 0) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                               &key, nullptr),
@@ -89,6 +90,7 @@ void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0) {
     RegSetValueExA(key, "Tape", 0, REG_SZ, reinterpret_cast<const BYTE*>(tape.c_str()), DWORD(tape.size() + 1));
     RegSetValueExW(key, L"Connected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&connected), sizeof connected);
     RegSetValueExW(key, L"Stuck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stuck), sizeof stuck);
+    RegSetValueExW(key, L"Camera", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&camera), sizeof camera);
     RegCloseKey(key);
 }
 
@@ -238,6 +240,25 @@ TEST_F(DvEngine, FindsTheSimulatedDeckByNameAndReportsItsState) {
     }
 }
 
+// A camcorder in camera mode: the engine reports it as such, records its live picture and
+// the camera refuses to wind.
+TEST_F(DvEngine, ACameraInCameraModeRecordsItsLivePicture) {
+    SetDeck(tape_, 1, 0, 1);
+    ASSERT_EQ(Open(), S_OK);
+    DWORD mode = 0;
+    ASSERT_EQ(dv_->GetDeviceMode(&mode), S_OK);
+    EXPECT_EQ(mode, 1u);
+    const std::string out = Scratch("camera");
+    const engines::CaptureParams params = Params(out);
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    ASSERT_EQ(dv_->SetTimeLimit(dv::Timecode{0, 0, 2, 0}.Packed()), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    ASSERT_EQ(dv_->StartRecord(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 1, 10000));
+    EXPECT_EQ(FrameTimecodes(out).size(), 50u);
+    EXPECT_LT(dv_->FastForward(), 0);
+}
+
 TEST_F(DvEngine, TheTimeLimitEndsATenSecondRecordingWithContinuousTimeCodes) {
     ASSERT_EQ(Open(), S_OK);
     const std::string out = Scratch("ten");
@@ -356,16 +377,31 @@ TEST_F(DvEngine, AnH264BatchEncodesEachSegmentIntoItsOwnFile) {
     EXPECT_EQ(dv_->StartBatchCapture(), REGDB_E_CLASSNOTREG);  // nothing recorded, the segments kept
     Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
     ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    ASSERT_EQ(dv_->SetOptions(1 | 4), S_OK);  // encoding after capture shown as such
     ASSERT_EQ(dv_->StartBatchCapture(), S_OK);
     ASSERT_TRUE(WaitFor(engines::kBatchFinished, 1, 120000));
     std::vector<std::string> files;
+    std::vector<UINT_PTR> capture;  // the capture's own notices, in order
+    int foreground = 0;
     bool endedLast = false;
     for (const Notice& n : Notices()) {
         if (n.code == engines::WM_DV_ERROR) ADD_FAILURE() << std::hex << n.param;
-        if (n.code == engines::WM_REC_FINISH) files.push_back(PathOf(n));
+        if (n.code == engines::WM_NON_REALTIME_REC_FINISH) files.push_back(PathOf(n));
+        if (n.code == engines::WM_REC_START || n.code == engines::WM_POST_ENCODING_START ||
+            n.code == engines::WM_REC_CLOCK_RESET)
+            capture.push_back(n.code);
+        if (n.code == engines::WM_NON_REALTIME_ENCODE) {
+            ++foreground;
+            EXPECT_EQ(PathOf(n), stem + "-002.mpg");
+        }
         endedLast = n.code == engines::kBatchFinished;
     }
     EXPECT_TRUE(endedLast);  // after every segment's file
+    // The first segment's encoding goes to the background while the second is captured; the
+    // last one's is the encoding after capture.
+    EXPECT_EQ(capture, (std::vector<UINT_PTR>{engines::WM_REC_START, engines::WM_POST_ENCODING_START,
+                                              engines::WM_REC_CLOCK_RESET, engines::WM_REC_START}));
+    EXPECT_EQ(foreground, 1);
     ASSERT_EQ(files.size(), 2u);
     for (size_t i = 0; i < 2; ++i) {
         SCOPED_TRACE(files[i]);
@@ -418,6 +454,38 @@ TEST_F(DvEngine, TheSizeLimitBoundsTheEncodedFile) {
     }
 }
 
+// A recording of several RIFF lists (as one past 1 GB is) goes through the system's
+// splitter into the encoder whole.
+TEST_F(DvEngine, ARecordingOfSeveralRiffListsEncodesWhole) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    const std::vector<uint8_t> tape = testsupport::ReadFileBytes(tape_);
+    const std::string recording = testsupport::FixturePath(testsupport::UniqueName("riffs") + ".avi");
+    dv::AviWriter writer(1'000'000);
+    ASSERT_TRUE(writer.Open(recording, dv::System::kPal, dv::AviType::kType2));
+    const int frames = 20;
+    for (int i = 0; i < frames; ++i)
+        ASSERT_TRUE(
+            writer.AddFrame(std::span<const uint8_t>(tape).subspan(i * dv::kPalFrameBytes, dv::kPalFrameBytes)));
+    EXPECT_EQ(writer.Riffs(), 4u);
+    ASSERT_TRUE(writer.Finish());
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("riffs") + ".mpg");
+    const std::atomic<bool> cancel{false};
+    std::atomic<uint32_t> done{0};
+    ASSERT_EQ(engines::EncodeDvToH264(std::wstring(recording.begin(), recording.end()),
+                                      std::wstring(out.begin(), out.end()), 25, cancel, &done, 60000, 0),
+              S_OK);
+    std::string probed;
+    ASSERT_TRUE(testsupport::Ffprobe(
+        out, "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0", &probed));
+    const auto rows = testsupport::CsvRows(probed);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0], (std::vector<std::string>{std::to_string(frames)}));
+}
+
 TEST_F(DvEngine, TheSizeLimitEndsTheFileBeforeItIsReached) {
     ASSERT_EQ(Open(), S_OK);
     const std::string out = Scratch("size");
@@ -430,9 +498,10 @@ TEST_F(DvEngine, TheSizeLimitEndsTheFileBeforeItIsReached) {
     ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 1, 10000));
     const std::vector<uint8_t> file = testsupport::ReadFileBytes(out);
     EXPECT_LE(file.size(), limit);
-    EXPECT_GT(file.size() + 144016, limit);  // one more frame would not have fitted
+    EXPECT_GT(file.size() + 144000, limit);  // one more frame would not have fitted
+    // Headers, then per frame its chunk and its idx1 and ix00 entries.
     const std::vector<int64_t> codes = FrameTimecodes(out);
-    EXPECT_EQ(codes.size(), (file.size() - 2048 - 8) / (144000 + 8 + 16));
+    EXPECT_EQ(codes.size(), (file.size() - 12288 - 8 - 32) / (144000 + 8 + 16 + 8));
 }
 
 TEST_F(DvEngine, ABatchOfThreeSegmentsGivesThreeFilesWithTheirTimeCodes) {
@@ -489,12 +558,17 @@ TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
 
     ASSERT_TRUE(WaitFor(engines::WM_QUICK_SCAN_SAMPLE, 6, 2000));
     std::vector<std::pair<bool, int64_t>> samples;  // start flag, time code in frames
+    std::vector<uint64_t> stamps;
     for (const Notice& n : Notices())
         if (n.code == engines::WM_QUICK_SCAN_SAMPLE) {
             ASSERT_EQ(n.bytes.size(), 32u);
             EXPECT_EQ(n.bytes[25], 1);  // queued
             const dv::Timecode tc{n.bytes[0], n.bytes[1], n.bytes[2], n.bytes[3]};
             samples.emplace_back(n.bytes[26] != 0, tc.ToFrames(25));
+            uint64_t stamp = 0;
+            for (int at : {4, 5, 6, 8, 9, 10})  // bytes 5 to 0 of the 48-bit stamp
+                stamp = stamp << 8 | n.bytes[at];
+            stamps.push_back(stamp);
         }
     const int64_t start = dv::Timecode{0, 1, 0, 0}.ToFrames(25);
     const std::vector<std::pair<bool, int64_t>> want = {
@@ -502,6 +576,11 @@ TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
         {false, start + 299}, {true, start + 300},  {false, start + 449},
     };
     EXPECT_EQ(samples, want);
+    // The recording date and time of each sample's frame: 21-03-04 05:06, seconds from 07.
+    std::vector<uint64_t> wantStamps;
+    for (const auto& [open, frames] : want)
+        wantStamps.push_back(0x150304050600ull + 7 + uint64_t(frames - start) / 25);
+    EXPECT_EQ(stamps, wantStamps);
     EXPECT_NEAR(ProbeSeconds(scan), 18.0, 0.04);
 }
 
@@ -541,7 +620,8 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
         // Type 1 keeps the interleaved stream; type 2 has its own audio stream, which
         // ffmpeg decodes.
         const std::vector<uint8_t> file = testsupport::ReadFileBytes(out);
-        const std::string head(file.begin(), file.begin() + std::min<size_t>(file.size(), 2048));
+        const std::string whole(file.begin(), file.end());
+        const std::string head = whole.substr(0, whole.find("movi"));  // the headers
         EXPECT_EQ(head.find("iavs") != std::string::npos, abort);
         EXPECT_EQ(head.find("auds") != std::string::npos, !abort);
         if (!abort) {

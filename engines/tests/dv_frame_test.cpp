@@ -2,6 +2,7 @@
 // cut, and the DC picture against ffmpeg's decoding.
 #include "engines/dv/dv_frame.h"
 
+#include <chrono>
 #include <cmath>
 #include <string>
 
@@ -64,6 +65,50 @@ TEST(DvFrame, TimeCodesCountOnFromTheTapesStartInBothSystems) {
     EXPECT_FALSE(dv::FrameSystem(std::span<const uint8_t>(junk).first(1000)).has_value());
     EXPECT_TRUE(dv::PictureSignature(junk).empty());
     EXPECT_EQ(dv::Timecode::FromFrames(25 * 3661 + 7, 25), (dv::Timecode{1, 1, 1, 7}));
+}
+
+// The recording date and time that ffmpeg writes from the creation time, one second on per
+// second of frames (UTC); the judge is the creation time given and the standard library's calendar.
+TEST(DvFrame, RecordingStampsFollowTheTapesCreationTime) {
+    struct Case {
+        const char* command;
+        dv::System system;
+        int64_t start;  // the creation time, seconds since 1970 (UTC)
+    } cases[] = {
+        {"ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -t 1.6 -c:v dvvideo -pix_fmt yuv420p "
+         "-metadata creation_time=2024-05-06T07:08:59Z -f dv {out}",
+         dv::System::kPal, 1714979339},
+        // Across a new year: every field turns over.
+        {"ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -t 1.2 -c:v dvvideo -pix_fmt yuv411p "
+         "-metadata creation_time=2009-12-31T23:59:59Z -f dv {out}",
+         dv::System::kNtsc, 1262303999},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.command);
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(c.command, "dv", &path));
+        const std::vector<uint8_t> tape = testsupport::ReadFileBytes(path);
+        const size_t bytes = dv::FrameBytes(c.system);
+        ASSERT_GT(tape.size(), 30 * bytes);
+        uint64_t previous = 0;
+        for (size_t i = 0; i < tape.size() / bytes; ++i) {
+            const int64_t seconds =
+                c.start + (c.system == dv::System::kPal ? int64_t(i) / 25 : int64_t(i) * 1001 / 30000);
+            const std::chrono::sys_seconds at{std::chrono::seconds(seconds)};
+            const auto day = std::chrono::floor<std::chrono::days>(at);
+            const std::chrono::year_month_day date{day};
+            const std::chrono::hh_mm_ss time{at - day};
+            const uint64_t expected = uint64_t(int(date.year()) % 100) << 40 | uint64_t(unsigned(date.month())) << 32 |
+                                      uint64_t(unsigned(date.day())) << 24 | uint64_t(time.hours().count()) << 16 |
+                                      uint64_t(time.minutes().count()) << 8 | uint64_t(time.seconds().count());
+            const auto stamp = dv::FrameRecordingStamp(Frame(tape, i, bytes));
+            ASSERT_EQ(stamp, expected) << i;
+            EXPECT_GE(*stamp, previous) << i;
+            previous = *stamp;
+        }
+    }
+    std::vector<uint8_t> junk(dv::kPalFrameBytes, 0xFF);
+    EXPECT_FALSE(dv::FrameRecordingStamp(junk).has_value());
 }
 
 TEST(DvFrame, SignaturesJumpAtTheCutOnly) {
