@@ -60,6 +60,13 @@ NeighbourMotion Neighbour(const MacroblockWork* w, int list, int bx, int by, uin
     return {n->mv[list][blk][0], n->mv[list][blk][1], ref, true};
 }
 
+// The raster bits (4 y + x) of the w4 x h4 blocks at (x4, y4): one row's bits repeated
+// down h4 rows by a multiply (the rows do not overlap, so no carries).
+inline uint32_t BlockMask(int x4, int y4, int w4, int h4) {
+    constexpr uint32_t kRows[5] = {0, 0x1, 0x11, 0x111, 0x1111};
+    return ((((1u << w4) - 1) << x4) * kRows[h4]) << (4 * y4);
+}
+
 inline int Median(int a, int b, int c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
@@ -168,8 +175,8 @@ void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, c
 }
 
 // Explicit weighting (clause 8.4.2.3.2) of a partition predicted from one list.
-void WeightPartition(const AvcDecoderContext* ctx, const InterTarget& t, int list, int refIdx, int px, int py, int pw,
-                     int ph) {
+void WeightPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const InterTarget& t, int list,
+                     int refIdx, int px, int py, int pw, int ph) {
     const int cw = pw / 2, ch = ph / 2;
     uint8_t* dstY = t.y + py * t.pitch + px;
     uint8_t* dstU = t.u + (py / 2) * t.pitch + px / 2;
@@ -180,11 +187,11 @@ void WeightPartition(const AvcDecoderContext* ctx, const InterTarget& t, int lis
     const int32_t* offset = wt->offset[list][refIdx];
     // The default weight without offset gives back the prediction unchanged.
     if (weight[0] != (1 << lumaDenom) || offset[0] != 0)
-        WeightSamples(dstY, t.pitch, pw, ph, weight[0], offset[0], lumaDenom);
+        k.weight(dstY, t.pitch, pw, ph, weight[0], offset[0], lumaDenom);
     if (weight[1] != (1 << chromaDenom) || offset[1] != 0)
-        WeightSamples(dstU, t.pitch, cw, ch, weight[1], offset[1], chromaDenom);
+        k.weight(dstU, t.pitch, cw, ch, weight[1], offset[1], chromaDenom);
     if (weight[2] != (1 << chromaDenom) || offset[2] != 0)
-        WeightSamples(dstV, t.pitch, cw, ch, weight[2], offset[2], chromaDenom);
+        k.weight(dstV, t.pitch, cw, ch, weight[2], offset[2], chromaDenom);
 }
 
 // The partitions of an inter macroblock as (x4, y4, w4, h4) in 4x4 blocks, in decoding
@@ -344,14 +351,12 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             mvy = static_cast<int16_t>(mvy + mb->mvd[0][4 * y4 + x4][1]);
         }
         FillMotion(mb, 0, x4, y4, w4, h4, mvx, mvy);
-        for (int y = y4; y < y4 + h4; ++y)
-            for (int x = x4; x < x4 + w4; ++x)
-                decoded |= 1u << (4 * y + x);
+        decoded |= BlockMask(x4, y4, w4, h4);
         const PictureRecord* ref = st->refList[0][refIdx];
         w->usedRefs |= 1u << refIdx;
         InterpolatePartition(ctx, k, ref, t, 4 * x4, 4 * y4, 4 * w4, 4 * h4, mvx, mvy);
         if (i == 0) PrefetchReference(ctx, ref, t, mvx, mvy);
-        if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
+        if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, k, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;
@@ -496,7 +501,7 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
         const int list = r0 >= 0 ? 0 : 1, r = r0 >= 0 ? r0 : r1;
         InterpolatePartition(ctx, k, st->refList[list][r], t, px, py, pw, ph, mb->mv[list][blk][0],
                              mb->mv[list][blk][1]);
-        if (idc == 1) WeightPartition(ctx, t, list, r, px, py, pw, ph);
+        if (idc == 1) WeightPartition(ctx, k, t, list, r, px, py, pw, ph);
         return kDecoderOk;
     }
     alignas(16) uint8_t second[16 * 16 + 2 * 8 * 16];
@@ -604,9 +609,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             }
             FillMotion(mb, list, x4, y4, w4, h4, mvx, mvy);
         }
-        for (int y = y4; y < y4 + h4; ++y)
-            for (int x = x4; x < x4 + w4; ++x)
-                decoded |= 1u << (4 * y + x);
+        decoded |= BlockMask(x4, y4, w4, h4);
         const int result = PredictBBlock(ctx, k, t, mb, x4, y4, w4, h4);
         if (result != kDecoderOk) return result;
     }

@@ -43,6 +43,7 @@ void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch
 // Explicit weighted prediction of one list (clause 8.4.2.3.2) in place:
 // p = Clip1(((p * w + 2^(logWD - 1)) >> logWD) + o), and p * w + o for logWD 0.
 void WeightSamples(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD);
+using WeightFn = void (*)(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD);
 // Weighted bi-prediction into p0: Clip1(((p0 * w0 + p1 * w1 + 2^logWD) >> (logWD + 1)) + o).
 void WeightSamplesBi(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
                      int o, int logWD);
@@ -54,6 +55,7 @@ using AverageFn = void (*)(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch
 #ifdef AVCDEC_HAVE_SSE2
 void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
                     int o, int logWD);
+void weight_sse2(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD);
 void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height);
 #endif
 

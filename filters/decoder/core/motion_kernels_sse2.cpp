@@ -204,6 +204,24 @@ void CombineRows(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int wid
 
 }  // namespace
 
+// p * w lies in -32640 .. 32385 and the rounded sum shifted plus o in -32768 .. 32576, so
+// 16-bit lanes hold every intermediate of the portable form exactly.
+void weight_sse2(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD) {
+    if (width < 4) {
+        WeightSamples(p, pitch, width, height, w, o, logWD);
+        return;
+    }
+    const __m128i weight = _mm_set1_epi16(static_cast<int16_t>(w));
+    const __m128i round = _mm_set1_epi16(static_cast<int16_t>(logWD > 0 ? 1 << (logWD - 1) : 0));
+    const __m128i offset = _mm_set1_epi16(static_cast<int16_t>(o));
+    const __m128i shift = _mm_cvtsi32_si128(logWD);
+    CombineRows(p, pitch, p, pitch, width, height, [&](__m128i a, __m128i) {
+        const __m128i v = _mm_sra_epi16(_mm_add_epi16(_mm_mullo_epi16(a, weight), round), shift);
+        const __m128i r = _mm_add_epi16(v, offset);
+        return _mm_packus_epi16(r, r);
+    });
+}
+
 void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
                     int o, int logWD) {
     if (width < 4) {

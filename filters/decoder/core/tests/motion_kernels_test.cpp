@@ -198,10 +198,10 @@ TEST(MotionKernels, WeightingEdgeCases) {
     EXPECT_EQ(p0[3], 8);
 }
 
-// The bi-prediction entries of the processor's table equal the portable forms for every
-// block width, extreme and random weights, offsets and denominators, and leave the samples
-// right of the block alone.
-TEST(MotionKernels, BiPredictionFormsEqualThePortableForms) {
+// The weighting and bi-prediction entries of the processor's table equal the portable forms
+// for every block width, extreme and random weights, offsets and denominators, and leave the
+// samples right of the block alone.
+TEST(MotionKernels, WeightingFormsEqualThePortableForms) {
     const DecoderKernelTable& k = DecoderKernels();
     uint32_t state = 99;
     auto next = [&] {
@@ -237,6 +237,12 @@ TEST(MotionKernels, BiPredictionFormsEqualThePortableForms) {
         AverageSamples(want, 20, b, 20, width, height);
         k.average(got, 20, b, 20, width, height);
         ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height;
+        // One list's explicit weighting, with the first list's weight and the offset.
+        std::memcpy(want, b, sizeof b);
+        std::memcpy(got, b, sizeof b);
+        WeightSamples(want, 20, width, height, w0, o, logWD);
+        k.weight(got, 20, width, height, w0, o, logWD);
+        ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height << " w " << w0 << " o " << o;
     }
     uint8_t p0[2] = {0, 255}, p1[2] = {1, 254};
     AverageSamples(p0, 2, p1, 2, 2, 1);
