@@ -149,10 +149,13 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
     const int xc = (t.lumaX + px) / 2 + (mvx >> 3), yc = (t.lumaY + py) / 2 + (mvy >> 3);
     uint8_t* dstU = t.u + (py / 2) * t.pitch + px / 2;
     uint8_t* dstV = t.v + (py / 2) * t.pitch + px / 2;
-    src = FetchRegion(r.u, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
-    k.chromaMotion(dstU, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
-    src = FetchRegion(r.v, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
-    k.chromaMotion(dstV, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
+    // Both chroma planes share the geometry, so both come from the planes or both from
+    // scratch, at one pitch.
+    const uint8_t* srcU =
+        FetchRegion(r.u, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
+    const uint8_t* srcV = FetchRegion(r.v, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1,
+                                      scratch + 10 * kScratchPitch, kScratchPitch, &sp);
+    k.chromaMotion(dstU, dstV, t.pitch, srcU, srcV, sp, cw, ch, mvx & 7, mvy & 7);
 }
 
 // Asks the cache for the reference rows the next macroblocks are likely to read: 64
