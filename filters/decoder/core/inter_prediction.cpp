@@ -71,12 +71,22 @@ inline int Median(int a, int b, int c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
+// The vector into the w4 x h4 blocks (w4 1, 2 or 4) at (x4, y4): whole vectors and vector
+// pairs stored as words.
 void FillMotion(MacroblockInfo* mb, int list, int x4, int y4, int w4, int h4, int mvx, int mvy) {
-    for (int y = y4; y < y4 + h4; ++y)
-        for (int x = x4; x < x4 + w4; ++x) {
-            mb->mv[list][4 * y + x][0] = static_cast<int16_t>(mvx);
-            mb->mv[list][4 * y + x][1] = static_cast<int16_t>(mvy);
+    const int16_t pair[4] = {static_cast<int16_t>(mvx), static_cast<int16_t>(mvy), static_cast<int16_t>(mvx),
+                             static_cast<int16_t>(mvy)};
+    uint64_t two;
+    std::memcpy(&two, pair, 8);
+    for (int y = y4; y < y4 + h4; ++y) {
+        int16_t* row = mb->mv[list][4 * y + x4];
+        if (w4 == 1) {
+            std::memcpy(row, pair, 4);
+        } else {
+            std::memcpy(row, &two, 8);
+            if (w4 == 4) std::memcpy(row + 4, &two, 8);
         }
+    }
 }
 
 // A readable copy of the region [x0, x0 + bw) x [y0, y0 + bh) of a plane: the plane itself
