@@ -181,6 +181,12 @@ bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
             any |= OuterEdgeStrengths(cur, coded, nb, dir, e->bs[dir][0]);
         }
     }
+    if (coded == 0 && (cur->sameMotion & kSameMotionIn16x16) != 0) {
+        // No coefficients and one motion (most skipped macroblocks): every inner edge has bS 0.
+        std::memset(e->bs[0][1], 0, 12);
+        std::memset(e->bs[1][1], 0, 12);
+        return any;
+    }
     // Inner edges: block q and the block before it across the edge (1 left, 4 above).
     // A coded block puts bS 2 on at least one of them.
     const uint32_t codedPairs[2] = {coded | (coded << 1), coded | (coded << 4)};
