@@ -373,7 +373,15 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;
-    mb->sameMotion = SameMotion(mb);
+    if (count == 1) {
+        // One partition filled all sixteen list-0 vectors alike, and list 1 stays as the
+        // record was cleared (zero vectors, no reference): what SameMotion would find.
+        const int32_t* id = mb->refPicId[0];
+        const bool oneReference = id[1] == id[0] && id[2] == id[0] && id[3] == id[0];
+        mb->sameMotion = oneReference ? kSameMotionIn8x8 | kSameMotionIn16x16 : kSameMotionIn8x8;
+    } else {
+        mb->sameMotion = SameMotion(mb);
+    }
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }
