@@ -446,6 +446,14 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
         // direct_8x8_inference_flag the whole 8x8 block shares its corner's.
         const bool needCol = !d.zeroPrediction && (d.ref[0] == 0 || d.ref[1] == 0);
         const bool cornerZero = needCol && d.inference && ColocatedZero(d.colPic, d.colMb, kCornerBlock[q]);
+        if (d.inference || !needCol) {  // one colZeroFlag, so one vector per list for the 8x8 block
+            for (int list = 0; list < 2; ++list) {
+                const int ref = d.ref[list];
+                const bool use = !d.zeroPrediction && ref >= 0 && !(ref == 0 && cornerZero);
+                FillMotion(mb, list, x8, y8, 2, 2, use ? d.mv[list][0] : 0, use ? d.mv[list][1] : 0);
+            }
+            return kDecoderOk;
+        }
         for (int j = 0; j < 4; ++j) {
             const int blk = 4 * (y8 + j / 2) + x8 + (j & 1);
             const bool colZero = needCol && (d.inference ? cornerZero : ColocatedZero(d.colPic, d.colMb, blk));
