@@ -328,6 +328,14 @@ void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int wi
         AverageSamples(p0, pitch0, p1, pitch1, width, height);
         return;
     }
+    if (width == 16) {
+        for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p0), _mm_avg_epu8(a, b));
+        }
+        return;
+    }
     for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1) {
         for (int x = 0; x < width; x += 8) {
             const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p0 + x));
