@@ -124,13 +124,15 @@ inline int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* lev
     static const CavlcTableSet& kTables = CavlcTables();
     const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
     int token = -1;
+    uint32_t ahead = 0;  // variable-length tables: the 20 bits from coeff_token on
+    int tokenLength = 0;
     if (table < 3) {
-        const uint32_t next = r->PeekBits(20);  // the longest coeff_token code has 16 bits
-        const int zeros = std::countl_zero(next << 12);
+        ahead = r->PeekBits(20);  // the longest coeff_token code has 16 bits, then up to 3 signs
+        const int zeros = std::countl_zero(ahead << 12);
         if (zeros < 16) {
-            const uint16_t e = kTables.coeffTokenLz[table]->entries[zeros][(next >> (16 - zeros)) & 7];
+            const uint16_t e = kTables.coeffTokenLz[table]->entries[zeros][(ahead >> (16 - zeros)) & 7];
             if ((e >> 8) != 0) {
-                r->SkipBits(e >> 8);
+                tokenLength = e >> 8;
                 token = e & 0xFF;
             }
         }
@@ -140,12 +142,22 @@ inline int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* lev
     if (token < 0) return -1;
     const int totalCoeff = token & 31;
     const int trailingOnes = token >> 5;
-    if (totalCoeff == 0) return 0;
-    if (totalCoeff > maxNumCoeff) return -1;
+    if (totalCoeff == 0 || totalCoeff > maxNumCoeff) {
+        if (tokenLength > 0) r->SkipBits(tokenLength);
+        return totalCoeff == 0 ? 0 : -1;
+    }
     if (trailingOnes > 0) {
-        const uint32_t signs = r->ReadBits(trailingOnes);
+        uint32_t signs;
+        if (tokenLength > 0) {  // the signs follow the code within the bits already seen
+            signs = (ahead >> (20 - tokenLength - trailingOnes)) & ((1u << trailingOnes) - 1);
+            r->SkipBits(tokenLength + trailingOnes);
+        } else {
+            signs = r->ReadBits(trailingOnes);
+        }
         for (int i = 0; i < trailingOnes; ++i)
             level[i] = ((signs >> (trailingOnes - 1 - i)) & 1) ? -1 : 1;
+    } else if (tokenLength > 0) {
+        r->SkipBits(tokenLength);
     }
     int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
     for (int i = trailingOnes; i < totalCoeff; ++i) {

@@ -94,27 +94,42 @@ uint32_t CodedBlocks(const MacroblockInfo* mb) {
     return mask;
 }
 
+// bS 2 in segment k where bit k of the index is set, else 0.
+constexpr uint8_t kCodedSegments[16][4] = {
+    {0, 0, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0}, {2, 2, 0, 0}, {0, 0, 2, 0}, {2, 0, 2, 0}, {0, 2, 2, 0}, {2, 2, 2, 0},
+    {0, 0, 0, 2}, {2, 0, 0, 2}, {0, 2, 0, 2}, {2, 2, 0, 2}, {0, 0, 2, 2}, {2, 0, 2, 2}, {0, 2, 2, 2}, {2, 2, 2, 2}};
+
 // bS of a macroblock edge (dir 0: left, 1: top) against an inter neighbour for an inter
 // macroblock (clause 8.7.2.1).
 // Returns whether any of the four is above 0.
 bool OuterEdgeStrengths(const MacroblockInfo* cur, uint32_t coded, const MacroblockInfo* nb, int dir, uint8_t* bs) {
     const uint32_t nbCoded = CodedBlocks(nb);
-    // Both macroblocks carry one motion over all their blocks (one partition, or several
-    // that came out alike): one motion test serves every segment.
-    const bool uniform = (cur->sameMotion & nb->sameMotion & kSameMotionIn16x16) != 0;
-    int motion = -1;  // that one motion test, once needed
-    int any = 0;
+    // Segment k as bit k: a coded block on either side (cur's column 0 / row 0 against the
+    // neighbour's column 3 / row 3; the multiply gathers bits 0, 4, 8 and 12 into 12..15).
+    const uint32_t segments =
+        dir == 0 ? ((((coded | (nbCoded >> 3)) & 0x1111u) * 0x1248u) >> 12) & 0xFu : (coded | (nbCoded >> 12)) & 0xFu;
+    uint32_t word;  // the four bS, segment k in byte k
+    std::memcpy(&word, kCodedSegments[segments], 4);
+    if (segments == 0xF) {
+        std::memcpy(bs, &word, 4);
+        return true;
+    }
+    if ((cur->sameMotion & nb->sameMotion & kSameMotionIn16x16) != 0) {
+        // Both macroblocks carry one motion over all their blocks (one partition, or
+        // several that came out alike): one motion test serves every segment without
+        // coefficients.
+        const uint32_t motion = static_cast<uint32_t>(MotionStrength(nb, dir == 0 ? 3 : 12, cur, 0)) * 0x01010101u;
+        // Bytes of `word` are 2 or 0: (word >> 1) * 0xFF masks the coded segments.
+        word |= motion & ~((word >> 1) * 0xFFu);
+        std::memcpy(bs, &word, 4);
+        return word != 0;
+    }
+    std::memcpy(bs, &word, 4);
+    int any = segments != 0;
     for (int k = 0; k < 4; ++k) {
+        if ((segments >> k) & 1) continue;
         const int bq = dir == 0 ? 4 * k : k, bp = dir == 0 ? 4 * k + 3 : 12 + k;
-        int v;
-        if (((coded >> bq) | (nbCoded >> bp)) & 1) {
-            v = 2;
-        } else if (uniform) {
-            if (motion < 0) motion = MotionStrength(nb, bp, cur, bq);
-            v = motion;
-        } else {
-            v = MotionStrength(nb, bp, cur, bq);
-        }
+        const int v = MotionStrength(nb, bp, cur, bq);
         bs[k] = static_cast<uint8_t>(v);
         any |= v;
     }
@@ -142,11 +157,6 @@ bool OnePartition(const MacroblockInfo* mb, int dir, int edge, int k) {
     }
 }
 
-// bS 2 in segment k where bit k of the index is set, else 0.
-constexpr uint8_t kCodedSegments[16][4] = {
-    {0, 0, 0, 0}, {2, 0, 0, 0}, {0, 2, 0, 0}, {2, 2, 0, 0}, {0, 0, 2, 0}, {2, 0, 2, 0}, {0, 2, 2, 0}, {2, 2, 2, 0},
-    {0, 0, 0, 2}, {2, 0, 0, 2}, {0, 2, 0, 2}, {2, 2, 0, 2}, {0, 0, 2, 2}, {2, 0, 2, 2}, {0, 2, 2, 2}, {2, 2, 2, 2}};
-
 // The strengths of a macroblock's edges; returns whether any is above 0.
 bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
                       EdgeStrengths* e) {
@@ -170,6 +180,12 @@ bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
         } else {
             any |= OuterEdgeStrengths(cur, coded, nb, dir, e->bs[dir][0]);
         }
+    }
+    if (coded == 0 && (cur->sameMotion & kSameMotionIn16x16) != 0) {
+        // No coefficients and one motion (most skipped macroblocks): every inner edge has bS 0.
+        std::memset(e->bs[0][1], 0, 12);
+        std::memset(e->bs[1][1], 0, 12);
+        return any;
     }
     // Inner edges: block q and the block before it across the edge (1 left, 4 above).
     // A coded block puts bS 2 on at least one of them.

@@ -60,16 +60,33 @@ NeighbourMotion Neighbour(const MacroblockWork* w, int list, int bx, int by, uin
     return {n->mv[list][blk][0], n->mv[list][blk][1], ref, true};
 }
 
+// The raster bits (4 y + x) of the w4 x h4 blocks at (x4, y4): one row's bits repeated
+// down h4 rows by a multiply (the rows do not overlap, so no carries).
+inline uint32_t BlockMask(int x4, int y4, int w4, int h4) {
+    constexpr uint32_t kRows[5] = {0, 0x1, 0x11, 0x111, 0x1111};
+    return ((((1u << w4) - 1) << x4) * kRows[h4]) << (4 * y4);
+}
+
 inline int Median(int a, int b, int c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
+// The vector into the w4 x h4 blocks (w4 1, 2 or 4) at (x4, y4): whole vectors and vector
+// pairs stored as words.
 void FillMotion(MacroblockInfo* mb, int list, int x4, int y4, int w4, int h4, int mvx, int mvy) {
-    for (int y = y4; y < y4 + h4; ++y)
-        for (int x = x4; x < x4 + w4; ++x) {
-            mb->mv[list][4 * y + x][0] = static_cast<int16_t>(mvx);
-            mb->mv[list][4 * y + x][1] = static_cast<int16_t>(mvy);
+    const int16_t pair[4] = {static_cast<int16_t>(mvx), static_cast<int16_t>(mvy), static_cast<int16_t>(mvx),
+                             static_cast<int16_t>(mvy)};
+    uint64_t two;
+    std::memcpy(&two, pair, 8);
+    for (int y = y4; y < y4 + h4; ++y) {
+        int16_t* row = mb->mv[list][4 * y + x4];
+        if (w4 == 1) {
+            std::memcpy(row, pair, 4);
+        } else {
+            std::memcpy(row, &two, 8);
+            if (w4 == 4) std::memcpy(row + 4, &two, 8);
         }
+    }
 }
 
 // A readable copy of the region [x0, x0 + bw) x [y0, y0 + bh) of a plane: the plane itself
@@ -142,10 +159,13 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
     const int xc = (t.lumaX + px) / 2 + (mvx >> 3), yc = (t.lumaY + py) / 2 + (mvy >> 3);
     uint8_t* dstU = t.u + (py / 2) * t.pitch + px / 2;
     uint8_t* dstV = t.v + (py / 2) * t.pitch + px / 2;
-    src = FetchRegion(r.u, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
-    k.chromaMotion(dstU, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
-    src = FetchRegion(r.v, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
-    k.chromaMotion(dstV, t.pitch, src, sp, cw, ch, mvx & 7, mvy & 7);
+    // Both chroma planes share the geometry, so both come from the planes or both from
+    // scratch, at one pitch.
+    const uint8_t* srcU =
+        FetchRegion(r.u, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
+    const uint8_t* srcV = FetchRegion(r.v, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1,
+                                      scratch + 10 * kScratchPitch, kScratchPitch, &sp);
+    k.chromaMotion(dstU, dstV, t.pitch, srcU, srcV, sp, cw, ch, mvx & 7, mvy & 7);
 }
 
 // Asks the cache for the reference rows the next macroblocks are likely to read: 64
@@ -168,8 +188,8 @@ void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, c
 }
 
 // Explicit weighting (clause 8.4.2.3.2) of a partition predicted from one list.
-void WeightPartition(const AvcDecoderContext* ctx, const InterTarget& t, int list, int refIdx, int px, int py, int pw,
-                     int ph) {
+void WeightPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const InterTarget& t, int list,
+                     int refIdx, int px, int py, int pw, int ph) {
     const int cw = pw / 2, ch = ph / 2;
     uint8_t* dstY = t.y + py * t.pitch + px;
     uint8_t* dstU = t.u + (py / 2) * t.pitch + px / 2;
@@ -180,11 +200,11 @@ void WeightPartition(const AvcDecoderContext* ctx, const InterTarget& t, int lis
     const int32_t* offset = wt->offset[list][refIdx];
     // The default weight without offset gives back the prediction unchanged.
     if (weight[0] != (1 << lumaDenom) || offset[0] != 0)
-        WeightSamples(dstY, t.pitch, pw, ph, weight[0], offset[0], lumaDenom);
+        k.weight(dstY, t.pitch, pw, ph, weight[0], offset[0], lumaDenom);
     if (weight[1] != (1 << chromaDenom) || offset[1] != 0)
-        WeightSamples(dstU, t.pitch, cw, ch, weight[1], offset[1], chromaDenom);
+        k.weight(dstU, t.pitch, cw, ch, weight[1], offset[1], chromaDenom);
     if (weight[2] != (1 << chromaDenom) || offset[2] != 0)
-        WeightSamples(dstV, t.pitch, cw, ch, weight[2], offset[2], chromaDenom);
+        k.weight(dstV, t.pitch, cw, ch, weight[2], offset[2], chromaDenom);
 }
 
 // The partitions of an inter macroblock as (x4, y4, w4, h4) in 4x4 blocks, in decoding
@@ -344,18 +364,24 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             mvy = static_cast<int16_t>(mvy + mb->mvd[0][4 * y4 + x4][1]);
         }
         FillMotion(mb, 0, x4, y4, w4, h4, mvx, mvy);
-        for (int y = y4; y < y4 + h4; ++y)
-            for (int x = x4; x < x4 + w4; ++x)
-                decoded |= 1u << (4 * y + x);
+        decoded |= BlockMask(x4, y4, w4, h4);
         const PictureRecord* ref = st->refList[0][refIdx];
         w->usedRefs |= 1u << refIdx;
         InterpolatePartition(ctx, k, ref, t, 4 * x4, 4 * y4, 4 * w4, 4 * h4, mvx, mvy);
         if (i == 0) PrefetchReference(ctx, ref, t, mvx, mvy);
-        if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
+        if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, k, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;
-    mb->sameMotion = SameMotion(mb);
+    if (count == 1) {
+        // One partition filled all sixteen list-0 vectors alike, and list 1 stays as the
+        // record was cleared (zero vectors, no reference): what SameMotion would find.
+        const int32_t* id = mb->refPicId[0];
+        const bool oneReference = id[1] == id[0] && id[2] == id[0] && id[3] == id[0];
+        mb->sameMotion = oneReference ? kSameMotionIn8x8 | kSameMotionIn16x16 : kSameMotionIn8x8;
+    } else {
+        mb->sameMotion = SameMotion(mb);
+    }
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }
@@ -420,6 +446,14 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
         // direct_8x8_inference_flag the whole 8x8 block shares its corner's.
         const bool needCol = !d.zeroPrediction && (d.ref[0] == 0 || d.ref[1] == 0);
         const bool cornerZero = needCol && d.inference && ColocatedZero(d.colPic, d.colMb, kCornerBlock[q]);
+        if (d.inference || !needCol) {  // one colZeroFlag, so one vector per list for the 8x8 block
+            for (int list = 0; list < 2; ++list) {
+                const int ref = d.ref[list];
+                const bool use = !d.zeroPrediction && ref >= 0 && !(ref == 0 && cornerZero);
+                FillMotion(mb, list, x8, y8, 2, 2, use ? d.mv[list][0] : 0, use ? d.mv[list][1] : 0);
+            }
+            return kDecoderOk;
+        }
         for (int j = 0; j < 4; ++j) {
             const int blk = 4 * (y8 + j / 2) + x8 + (j & 1);
             const bool colZero = needCol && (d.inference ? cornerZero : ColocatedZero(d.colPic, d.colMb, blk));
@@ -496,7 +530,7 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
         const int list = r0 >= 0 ? 0 : 1, r = r0 >= 0 ? r0 : r1;
         InterpolatePartition(ctx, k, st->refList[list][r], t, px, py, pw, ph, mb->mv[list][blk][0],
                              mb->mv[list][blk][1]);
-        if (idc == 1) WeightPartition(ctx, t, list, r, px, py, pw, ph);
+        if (idc == 1) WeightPartition(ctx, k, t, list, r, px, py, pw, ph);
         return kDecoderOk;
     }
     alignas(16) uint8_t second[16 * 16 + 2 * 8 * 16];
@@ -604,9 +638,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             }
             FillMotion(mb, list, x4, y4, w4, h4, mvx, mvy);
         }
-        for (int y = y4; y < y4 + h4; ++y)
-            for (int x = x4; x < x4 + w4; ++x)
-                decoded |= 1u << (4 * y + x);
+        decoded |= BlockMask(x4, y4, w4, h4);
         const int result = PredictBBlock(ctx, k, t, mb, x4, y4, w4, h4);
         if (result != kDecoderOk) return result;
     }

@@ -46,6 +46,7 @@ struct DecoderKernelTable {
     DeblockChromaStrong8Fn deblockChromaStrongVertical8;
     LumaMotionFn lumaMotion;
     ChromaMotionFn chromaMotion;
+    WeightFn weight;
     WeightBiFn weightBi;
     AverageFn average;
     // Forms of the four motion-compensation entry points the feature word selects.

@@ -76,12 +76,17 @@ void luma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int
     kLumaBlocks[4 * fy + fx](dst, dstPitch, src, srcPitch, width, height);
 }
 
-void chroma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx, int dy) {
+void chroma_mc_c(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr, int srcPitch,
+                 int width, int height, int dx, int dy) {
     const int a = (8 - dx) * (8 - dy), b = dx * (8 - dy), c = (8 - dx) * dy, d = dx * dy;
-    for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
-        for (int x = 0; x < width; ++x)
-            dst[x] = static_cast<uint8_t>(
-                (a * src[x] + b * src[x + 1] + c * src[x + srcPitch] + d * src[x + srcPitch + 1] + 32) >> 6);
+    for (int plane = 0; plane < 2; ++plane) {
+        const uint8_t* src = plane == 0 ? srcCb : srcCr;
+        uint8_t* dst = plane == 0 ? dstCb : dstCr;
+        for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
+            for (int x = 0; x < width; ++x)
+                dst[x] = static_cast<uint8_t>(
+                    (a * src[x] + b * src[x + 1] + c * src[x + srcPitch] + d * src[x + srcPitch + 1] + 32) >> 6);
+    }
 }
 
 void WeightSamples(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD) {

@@ -26,23 +26,25 @@ uint32_t InstallMotionKernels();
 using LumaMotionFn = void (*)(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height,
                               int fx, int fy);
 // Chroma sample interpolation (clause 8.4.2.2.2) of a width x height block (2, 4 or 8
-// each) with eighth-sample fraction (dx, dy); reads columns 0 .. max(width, 8) and rows
-// 0 .. height around src.
-using ChromaMotionFn = void (*)(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height,
-                                int dx, int dy);
+// each) with eighth-sample fraction (dx, dy), in both chroma planes at once (one vector
+// serves both); reads columns 0 .. max(width, 8) and rows 0 .. height around each source.
+using ChromaMotionFn = void (*)(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb,
+                                const uint8_t* srcCr, int srcPitch, int width, int height, int dx, int dy);
 
 void luma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy);
-void chroma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx, int dy);
+void chroma_mc_c(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr, int srcPitch,
+                 int width, int height, int dx, int dy);
 #if defined(__SSE2__) || defined(_M_X64)
 #define AVCDEC_HAVE_SSE2 1
 void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy);
-void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx,
-                    int dy);
+void chroma_mc_sse2(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr,
+                    int srcPitch, int width, int height, int dx, int dy);
 #endif
 
 // Explicit weighted prediction of one list (clause 8.4.2.3.2) in place:
 // p = Clip1(((p * w + 2^(logWD - 1)) >> logWD) + o), and p * w + o for logWD 0.
 void WeightSamples(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD);
+using WeightFn = void (*)(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD);
 // Weighted bi-prediction into p0: Clip1(((p0 * w0 + p1 * w1 + 2^logWD) >> (logWD + 1)) + o).
 void WeightSamplesBi(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
                      int o, int logWD);
@@ -54,6 +56,7 @@ using AverageFn = void (*)(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch
 #ifdef AVCDEC_HAVE_SSE2
 void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
                     int o, int logWD);
+void weight_sse2(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD);
 void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height);
 #endif
 

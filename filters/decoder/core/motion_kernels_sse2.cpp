@@ -133,41 +133,108 @@ void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, 
     kLumaBlocks[4 * fy + fx](dst, dstPitch, src, srcPitch, width, height);
 }
 
-// Bilinear chroma, eight columns per row: the four weights in 16-bit lanes.
-void chroma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int dx,
-                    int dy) {
+namespace {
+
+// Four bytes at p, widened to 16-bit lanes 0..3.
+inline __m128i Load4(const uint8_t* p) {
+    int32_t word;
+    std::memcpy(&word, p, 4);
+    return _mm_cvtsi32_si128(word);
+}
+
+inline void Store4(uint8_t* dst, __m128i v) {
+    const int32_t word = _mm_cvtsi128_si32(v);
+    std::memcpy(dst, &word, 4);
+}
+
+inline void Store2(uint8_t* dst, __m128i v) {
+    const int16_t half = static_cast<int16_t>(_mm_cvtsi128_si32(v));
+    std::memcpy(dst, &half, 2);
+}
+
+// Bilinear weights of one fraction; Mix answers the eight interpolated samples of one row
+// pair (r0, r0 shifted by one column; r1, r1 shifted) packed in the low eight bytes.
+struct ChromaWeights {
+    __m128i a, b, c, d;
+    ChromaWeights(int dx, int dy)
+        : a(_mm_set1_epi16(static_cast<int16_t>((8 - dx) * (8 - dy)))),
+          b(_mm_set1_epi16(static_cast<int16_t>(dx * (8 - dy)))),
+          c(_mm_set1_epi16(static_cast<int16_t>((8 - dx) * dy))),
+          d(_mm_set1_epi16(static_cast<int16_t>(dx * dy))) {}
+    __m128i Mix(__m128i r0, __m128i r0n, __m128i r1, __m128i r1n) const {
+        __m128i s = _mm_add_epi16(_mm_mullo_epi16(r0, a), _mm_mullo_epi16(r0n, b));
+        s = _mm_add_epi16(s, _mm_add_epi16(_mm_mullo_epi16(r1, c), _mm_mullo_epi16(r1n, d)));
+        s = _mm_srli_epi16(_mm_add_epi16(s, _mm_set1_epi16(32)), 6);
+        return _mm_packus_epi16(s, s);
+    }
+};
+
+// Eight columns of one plane; each source row is loaded once.
+void Chroma8(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int height, const ChromaWeights& w) {
+    __m128i r0 = Load8(src), r0n = Load8(src + 1);
+    for (int y = 0; y < height; ++y, dst += dstPitch) {
+        src += srcPitch;
+        const __m128i r1 = Load8(src), r1n = Load8(src + 1);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), w.Mix(r0, r0n, r1, r1n));
+        r0 = r1;
+        r0n = r1n;
+    }
+}
+
+// Blocks 4 or 2 wide: Cb in lanes 0..3 and Cr in lanes 4..7, so one pass serves both.
+template <int kWidth>
+void ChromaNarrow(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr,
+                  int srcPitch, int height, const ChromaWeights& w) {
+    const __m128i zero = _mm_setzero_si128();
+    auto row = [&](const uint8_t* cb, const uint8_t* cr) {
+        return _mm_unpacklo_epi8(_mm_unpacklo_epi32(Load4(cb), Load4(cr)), zero);
+    };
+    __m128i r0 = row(srcCb, srcCr), r0n = row(srcCb + 1, srcCr + 1);
+    for (int y = 0; y < height; ++y, dstCb += dstPitch, dstCr += dstPitch) {
+        srcCb += srcPitch;
+        srcCr += srcPitch;
+        const __m128i r1 = row(srcCb, srcCr), r1n = row(srcCb + 1, srcCr + 1);
+        const __m128i v = w.Mix(r0, r0n, r1, r1n);
+        if constexpr (kWidth == 4) {
+            Store4(dstCb, v);
+            Store4(dstCr, _mm_srli_si128(v, 4));
+        } else {
+            Store2(dstCb, v);
+            Store2(dstCr, _mm_srli_si128(v, 4));
+        }
+        r0 = r1;
+        r0n = r1n;
+    }
+}
+
+}  // namespace
+
+void chroma_mc_sse2(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr,
+                    int srcPitch, int width, int height, int dx, int dy) {
     if ((dx | dy) == 0) {  // weight 64 on one sample: (64 A + 32) >> 6 = A
         // Fixed-size copies, which compile to single moves (chroma blocks are 2, 4 or 8 wide).
-        for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
-            if (width == 8)
-                std::memcpy(dst, src, 8);
-            else if (width == 4)
-                std::memcpy(dst, src, 4);
-            else
-                std::memcpy(dst, src, 2);
+        for (int y = 0; y < height; ++y, srcCb += srcPitch, srcCr += srcPitch, dstCb += dstPitch, dstCr += dstPitch) {
+            if (width == 8) {
+                std::memcpy(dstCb, srcCb, 8);
+                std::memcpy(dstCr, srcCr, 8);
+            } else if (width == 4) {
+                std::memcpy(dstCb, srcCb, 4);
+                std::memcpy(dstCr, srcCr, 4);
+            } else {
+                std::memcpy(dstCb, srcCb, 2);
+                std::memcpy(dstCr, srcCr, 2);
+            }
         }
         return;
     }
-    const __m128i a = _mm_set1_epi16(static_cast<int16_t>((8 - dx) * (8 - dy)));
-    const __m128i b = _mm_set1_epi16(static_cast<int16_t>(dx * (8 - dy)));
-    const __m128i c = _mm_set1_epi16(static_cast<int16_t>((8 - dx) * dy));
-    const __m128i d = _mm_set1_epi16(static_cast<int16_t>(dx * dy));
-    const __m128i r = _mm_set1_epi16(32);
-    for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch) {
-        __m128i s = _mm_add_epi16(_mm_mullo_epi16(Load8(src), a), _mm_mullo_epi16(Load8(src + 1), b));
-        s = _mm_add_epi16(s, _mm_mullo_epi16(Load8(src + srcPitch), c));
-        s = _mm_add_epi16(s, _mm_mullo_epi16(Load8(src + srcPitch + 1), d));
-        s = _mm_srli_epi16(_mm_add_epi16(s, r), 6);
-        const __m128i v = _mm_packus_epi16(s, s);
-        if (width == 8) {
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
-        } else {
-            const int32_t word = _mm_cvtsi128_si32(v);
-            if (width == 4)
-                std::memcpy(dst, &word, 4);
-            else
-                std::memcpy(dst, &word, 2);
-        }
+    const ChromaWeights w(dx, dy);
+    if (width == 8) {
+        Chroma8(dstCb, dstPitch, srcCb, srcPitch, height, w);
+        Chroma8(dstCr, dstPitch, srcCr, srcPitch, height, w);
+    } else if (width == 4) {
+        ChromaNarrow<4>(dstCb, dstCr, dstPitch, srcCb, srcCr, srcPitch, height, w);
+    } else {
+        ChromaNarrow<2>(dstCb, dstCr, dstPitch, srcCb, srcCr, srcPitch, height, w);
     }
 }
 
@@ -203,6 +270,24 @@ void CombineRows(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int wid
 }
 
 }  // namespace
+
+// p * w lies in -32640 .. 32385 and the rounded sum shifted plus o in -32768 .. 32576, so
+// 16-bit lanes hold every intermediate of the portable form exactly.
+void weight_sse2(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD) {
+    if (width < 4) {
+        WeightSamples(p, pitch, width, height, w, o, logWD);
+        return;
+    }
+    const __m128i weight = _mm_set1_epi16(static_cast<int16_t>(w));
+    const __m128i round = _mm_set1_epi16(static_cast<int16_t>(logWD > 0 ? 1 << (logWD - 1) : 0));
+    const __m128i offset = _mm_set1_epi16(static_cast<int16_t>(o));
+    const __m128i shift = _mm_cvtsi32_si128(logWD);
+    CombineRows(p, pitch, p, pitch, width, height, [&](__m128i a, __m128i) {
+        const __m128i v = _mm_sra_epi16(_mm_add_epi16(_mm_mullo_epi16(a, weight), round), shift);
+        const __m128i r = _mm_add_epi16(v, offset);
+        return _mm_packus_epi16(r, r);
+    });
+}
 
 void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
                     int o, int logWD) {
@@ -241,6 +326,14 @@ void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int 
 void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height) {
     if (width < 8) {
         AverageSamples(p0, pitch0, p1, pitch1, width, height);
+        return;
+    }
+    if (width == 16) {
+        for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p0));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(p0), _mm_avg_epu8(a, b));
+        }
         return;
     }
     for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1) {

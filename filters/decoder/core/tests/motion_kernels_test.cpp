@@ -106,16 +106,18 @@ TEST(MotionKernels, PortableChromaIsTheBilinearFormula) {
     Picture pic = MakePicture(rng, 20, 20, 23, Pattern::kRandom);
     for (int dy = 0; dy < 8; ++dy)
         for (int dx = 0; dx < 8; ++dx) {
-            uint8_t out[8 * 8];
-            chroma_mc_c(out, 8, pic.At(3, 4), pic.pitch, 8, 8, dx, dy);
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x) {
-                    const int A = *pic.At(3 + x, 4 + y), B = *pic.At(4 + x, 4 + y);
-                    const int C = *pic.At(3 + x, 5 + y), D = *pic.At(4 + x, 5 + y);
-                    const int want =
-                        ((8 - dx) * (8 - dy) * A + dx * (8 - dy) * B + (8 - dx) * dy * C + dx * dy * D + 32) >> 6;
-                    ASSERT_EQ(out[8 * y + x], want) << dx << "," << dy;
-                }
+            uint8_t out[2][8 * 8];  // Cb from (3, 4), Cr from (6, 5)
+            chroma_mc_c(out[0], out[1], 8, pic.At(3, 4), pic.At(6, 5), pic.pitch, 8, 8, dx, dy);
+            for (int plane = 0; plane < 2; ++plane)
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x) {
+                        const int x0 = plane == 0 ? 3 : 6, y0 = plane == 0 ? 4 : 5;
+                        const int A = *pic.At(x0 + x, y0 + y), B = *pic.At(x0 + 1 + x, y0 + y);
+                        const int C = *pic.At(x0 + x, y0 + 1 + y), D = *pic.At(x0 + 1 + x, y0 + 1 + y);
+                        const int want =
+                            ((8 - dx) * (8 - dy) * A + dx * (8 - dy) * B + (8 - dx) * dy * C + dx * dy * D + 32) >> 6;
+                        ASSERT_EQ(out[plane][8 * y + x], want) << dx << "," << dy << " plane " << plane;
+                    }
         }
 }
 
@@ -148,15 +150,19 @@ TEST(MotionKernels, EveryFormEqualsThePortableForm) {
                             ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
                                 << "luma fraction " << fx << "," << fy << " " << w << "x" << h << " round " << round;
                         }
+            // Cb and Cr from different places of the picture, into one destination buffer.
+            const int cx = 4 + static_cast<int>(rng() % 28), cy = 4 + static_cast<int>(rng() % 28);
             for (int dy = 0; dy < 8; ++dy)
                 for (int dx = 0; dx < 8; ++dx)
                     for (int w : {2, 4, 8})
                         for (int h : {2, 4, 8}) {
-                            uint8_t got[8 * 24], want[8 * 24];
+                            uint8_t got[2 * 8 * 24], want[2 * 8 * 24];
                             std::memset(got, 0x5A, sizeof got);
                             std::memset(want, 0x5A, sizeof want);
-                            t.chromaMotion(got + dstOffset, 12, pic.At(sx, sy), pic.pitch, w, h, dx, dy);
-                            portable.chromaMotion(want + dstOffset, 12, pic.At(sx, sy), pic.pitch, w, h, dx, dy);
+                            t.chromaMotion(got + dstOffset, got + dstOffset + 8 * 24, 12, pic.At(sx, sy),
+                                           pic.At(cx, cy), pic.pitch, w, h, dx, dy);
+                            portable.chromaMotion(want + dstOffset, want + dstOffset + 8 * 24, 12, pic.At(sx, sy),
+                                                  pic.At(cx, cy), pic.pitch, w, h, dx, dy);
                             ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
                                 << "chroma fraction " << dx << "," << dy << " " << w << "x" << h << " round " << round;
                         }
@@ -198,10 +204,10 @@ TEST(MotionKernels, WeightingEdgeCases) {
     EXPECT_EQ(p0[3], 8);
 }
 
-// The bi-prediction entries of the processor's table equal the portable forms for every
-// block width, extreme and random weights, offsets and denominators, and leave the samples
-// right of the block alone.
-TEST(MotionKernels, BiPredictionFormsEqualThePortableForms) {
+// The weighting and bi-prediction entries of the processor's table equal the portable forms
+// for every block width, extreme and random weights, offsets and denominators, and leave the
+// samples right of the block alone.
+TEST(MotionKernels, WeightingFormsEqualThePortableForms) {
     const DecoderKernelTable& k = DecoderKernels();
     uint32_t state = 99;
     auto next = [&] {
@@ -237,6 +243,12 @@ TEST(MotionKernels, BiPredictionFormsEqualThePortableForms) {
         AverageSamples(want, 20, b, 20, width, height);
         k.average(got, 20, b, 20, width, height);
         ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height;
+        // One list's explicit weighting, with the first list's weight and the offset.
+        std::memcpy(want, b, sizeof b);
+        std::memcpy(got, b, sizeof b);
+        WeightSamples(want, 20, width, height, w0, o, logWD);
+        k.weight(got, 20, width, height, w0, o, logWD);
+        ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height << " w " << w0 << " o " << o;
     }
     uint8_t p0[2] = {0, 255}, p1[2] = {1, 254};
     AverageSamples(p0, 2, p1, 2, 2, 1);
