@@ -6,9 +6,13 @@
 // pictures each: 720x576 Baseline intra-only (every picture an IDR, CRF 20), CAVLC Main
 // P streams (no B pictures, 3 references, CRF 20) at 720x576 and 1280x720, and x264's
 // default Main streams (CABAC, B pictures, 3 references) at the same two sizes. Prints
-// frames per second of the core (decoding to yuv420p, cropping included) and of
-// `ffmpeg -threads 1 -f null` on the same bytes, runs interleaved, best of N (5). With
+// frames per second of the core and of `ffmpeg -threads 1 -f null` on the same bytes (both
+// without copying the pictures out), runs interleaved, best of N (5), and the processor
+// time per frame of each (all threads: the core's deblocking worker counts). With
 // -portable the core uses its portable kernels only.
+#include <sys/resource.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,15 +27,31 @@
 
 namespace {
 
-double FfmpegSeconds(const std::string& stream) {
+struct Seconds {
+    double wall = -1, cpu = -1;  // cpu: user + system time of every thread
+};
+
+// ffmpeg's own figures from -benchmark ("utime=... stime=... rtime=..."), which leave out
+// its start-up.
+Seconds FfmpegSeconds(const std::string& stream) {
     const std::string cmd = "ffmpeg -hide_banner -nostdin -threads 1 -benchmark -i '" + stream +
-                            "' -f null - 2>&1 | grep -o 'rtime=[0-9.]*' | tail -1 | cut -d= -f2";
+                            "' -f null - 2>&1 | grep -o 'utime=.*rtime=[0-9.]*' | tail -1";
     std::FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return -1;
-    double seconds = -1;
-    if (std::fscanf(p, "%lf", &seconds) != 1) seconds = -1;
+    Seconds s;
+    if (p == nullptr) return s;
+    double user = 0, system = 0, real = 0;
+    if (std::fscanf(p, "utime=%lfs stime=%lfs rtime=%lf", &user, &system, &real) == 3) {
+        s.wall = real;
+        s.cpu = user + system;
+    }
     pclose(p);
-    return seconds;
+    return s;
+}
+
+double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + 1e-6 * (u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
 // Makes a 100-picture stream of testsrc2 at `size` with the given x264 options; false
@@ -53,22 +73,30 @@ bool Measure(const std::string& stream, int repeats) {
         return false;
     }
     // Interleaved, best of each: both see the same machine load.
-    double best = 1e30, ffmpegBest = 1e30;
+    Seconds best{1e30, 1e30}, ffmpegBest{1e30, 1e30};
     int frames = 0, damaged = 0;
     for (int i = 0; i < repeats; ++i) {
+        const double cpu0 = ProcessCpuSeconds();
         const auto t0 = std::chrono::steady_clock::now();
-        const tools::DecodeSummary s = tools::DecodeByteStream(bytes, 0, [](const tools::DecodedFrame&) {});
+        const tools::DecodeSummary s = tools::DecodeByteStream(
+            bytes, 0, [](const tools::DecodedFrame&) {}, false);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        best.cpu = std::min(best.cpu, ProcessCpuSeconds() - cpu0);
+        best.wall = std::min(best.wall, seconds);
         frames = s.frames;
         damaged = s.damagedFrames;
-        if (seconds < best) best = seconds;
-        const double ffmpegSeconds = FfmpegSeconds(stream);
-        if (ffmpegSeconds > 0 && ffmpegSeconds < ffmpegBest) ffmpegBest = ffmpegSeconds;
+        const Seconds f = FfmpegSeconds(stream);
+        if (f.wall > 0) {
+            ffmpegBest.wall = std::min(ffmpegBest.wall, f.wall);
+            ffmpegBest.cpu = std::min(ffmpegBest.cpu, f.cpu);
+        }
     }
     std::printf("stream %s: %d frames (%d damaged)\n", stream.c_str(), frames, damaged);
-    std::printf("  decoder core: %.1f frames/s (best of %d)\n", frames / best, repeats);
-    if (ffmpegBest < 1e30)
-        std::printf("  ffmpeg -threads 1: %.1f frames/s (best of %d)\n", frames / ffmpegBest, repeats);
+    std::printf("  decoder core: %.1f frames/s, %.3f ms processor time a frame (best of %d)\n", frames / best.wall,
+                1e3 * best.cpu / frames, repeats);
+    if (ffmpegBest.wall < 1e30)
+        std::printf("  ffmpeg -threads 1: %.1f frames/s, %.3f ms processor time a frame (best of %d)\n",
+                    frames / ffmpegBest.wall, 1e3 * ffmpegBest.cpu / frames, repeats);
     else
         std::printf("  ffmpeg -threads 1: not measured\n");
     return true;

@@ -38,7 +38,7 @@ void CropPicture(const avcdec::AvcDecoderContext* ctx, const avcdec::PictureInfo
 }  // namespace
 
 DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkSize,
-                               const std::function<void(const DecodedFrame&)>& onFrame) {
+                               const std::function<void(const DecodedFrame&)>& onFrame, bool copyFrames) {
     DecodeSummary summary;
     avcdec::AvcDecoderContext* ctx = avcdec::AvcDecoderCreate();
     if (ctx == nullptr) {
@@ -52,10 +52,15 @@ DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkS
         avcdec::PictureInfo info{};
         if (avcdec::AvcDecoderGetPictureInfo(ctx, pic, &info) == 0) {
             DecodedFrame f{};
-            CropPicture(ctx, info, &frame, &f.width, &f.height);
+            if (copyFrames) {
+                CropPicture(ctx, info, &frame, &f.width, &f.height);
+                f.yuv = &frame;
+            } else {
+                f.width = info.width;
+                f.height = info.height;
+            }
             f.decodeIndex = info.decodeIndex;
             f.damage = info.damage;
-            f.yuv = &frame;
             ++summary.frames;
             if (f.damage != 0) ++summary.damagedFrames;
             onFrame(f);

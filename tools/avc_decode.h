@@ -13,7 +13,8 @@ struct DecodedFrame {
     int32_t width, height;            // after cropping
     int32_t decodeIndex;              // position in decoding order
     int32_t damage;                   // non-zero: the core could not decode the picture correctly
-    const std::vector<uint8_t>* yuv;  // width * height luma bytes, then Cb, then Cr
+    const std::vector<uint8_t>* yuv;  // width * height luma bytes, then Cb, then Cr; null
+                                      // when the caller asked for no copy
 };
 
 struct DecodeSummary {
@@ -24,8 +25,9 @@ struct DecodeSummary {
 };
 
 // Calls onFrame for every picture the core outputs. The byte stream is pushed in chunks of
-// chunkSize bytes (0: all at once).
+// chunkSize bytes (0: all at once). With copyFrames false the pictures are not copied out
+// (frame.yuv is null): for timing the core alone, as `ffmpeg -f null` times its decoder.
 DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkSize,
-                               const std::function<void(const DecodedFrame&)>& onFrame);
+                               const std::function<void(const DecodedFrame&)>& onFrame, bool copyFrames = true);
 
 }  // namespace tools
