@@ -38,14 +38,6 @@ constexpr BMbType kBMbTypes[22] = {{0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 3, 3}, {
 constexpr uint8_t kBSubShape[13] = {0, 0, 0, 0, 1, 2, 1, 2, 1, 2, 3, 3, 3};
 constexpr uint8_t kBSubLists[13] = {0, 1, 2, 3, 1, 1, 2, 2, 3, 3, 1, 2, 3};
 
-inline int Lookup(BitReader* r, const VlcTable& t) {
-    const uint16_t e = t.entries[r->PeekBits(t.bits)];
-    const int len = e >> 8;
-    if (len == 0) return -1;
-    r->SkipBits(len);
-    return e & 0xFF;
-}
-
 // nC from the counts of the blocks left of and above a block (clause 9.2.1).
 inline int PredictNc(bool haveA, int nA, bool haveB, int nB) {
     if (haveA && haveB) return (nA + nB + 1) >> 1;
@@ -106,77 +98,117 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
     }
 }
 
-// One residual block (clause 9.2) as TotalCoeff levels with their scan positions, both in
-// coefficient order from the highest frequency down: TotalCoeff, or -1 for an invalid code.
-int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos);
+// A bit index over the reader's bytes, held in registers while a macroblock's residual
+// blocks are read; the reader is moved to its position afterwards (SyncReader).
+struct BitCursor {
+    const uint8_t* data;
+    size_t size;
+    uint64_t pos;  // bits from data
 
-int ReadResidualBlock(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
-    // Local arrays: their stores cannot alias the reader, so its state stays in registers.
-    int localLevel[16];
-    uint8_t localPos[16];
-    const int n = ReadResidualBlockInto(r, nC, maxNumCoeff, localLevel, localPos);
-    std::memcpy(level, localLevel, sizeof localLevel);
-    std::memcpy(scanPos, localPos, sizeof localPos);
-    return n;
+    explicit BitCursor(const BitReader* r) : data(r->Data()), size(r->Size()), pos(r->BitPosition()) {}
+    // The 64 bits from pos, at least 57 of them from the stream (bits past the end read as
+    // zeros). kFast: the caller knows that eight bytes are readable at pos / 8.
+    template <bool kFast>
+    uint64_t Peek() const {
+        const size_t byte = static_cast<size_t>(pos >> 3);
+        uint64_t w = 0;
+        if (kFast || byte + 8 <= size) [[likely]] {
+            std::memcpy(&w, data + byte, 8);
+            if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+        } else {
+            for (size_t k = 0; k < 8; ++k)
+                w = w << 8 | (byte + k < size ? data[byte + k] : 0u);
+        }
+        return w << (pos & 7);
+    }
+    // Whether a whole block, however coded, can be read with Peek<true>: at most 16 + 3
+    // bits of coeff_token and signs, 16 levels of at most 28 bits, 9 bits of total_zeros
+    // and 15 run_before codes of at most 11 bits (641 bits), then one 8-byte load.
+    bool BlockFitsFast() const { return (pos >> 3) + 96 <= size; }
+};
+
+// Moves the reader to the cursor's position (a position past the end marks it so).
+void SyncReader(BitReader* r, const BitCursor& c) {
+    r->SkipBits(c.pos - r->BitPosition());
 }
 
-inline int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* level, uint8_t* scanPos) {
+// The coefficients of a block go to a sink as (level, scan position) pairs.
+struct ScanOrderSink {  // coeffLevel[scan position] = level, for DC blocks and tests
+    int16_t* coeffLevel;
+    void Put(int level, int scanPos) const { coeffLevel[scanPos] = static_cast<int16_t>(level); }
+};
+struct DequantSink {  // dequantised into a block of the work area (clause 8.5.12.1)
+    int16_t* block;
+    const uint8_t* scan;   // kZigZag from the block's first scan position
+    const int32_t* scale;  // LevelScale4x4 for QP % 6
+    int shift;             // QP / 6
+    int maxPos = 0;        // OR of the positions written: non-zero once an AC one is
+    void Put(int level, int scanPos) {
+        const int p = scan[scanPos];
+        block[p] = static_cast<int16_t>((static_cast<int16_t>(level) * scale[p]) << shift);
+        maxPos |= p;
+    }
+};
+
+// One residual block (clause 9.2) into the sink: TotalCoeff, or -1 for an invalid code.
+template <bool kFast, class Sink>
+inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
     static const CavlcTableSet& kTables = CavlcTables();
-    const int table = nC < 0 ? 4 : nC < 2 ? 0 : nC < 4 ? 1 : nC < 8 ? 2 : 3;
-    int token = -1;
-    uint32_t ahead = 0;  // variable-length tables: the 20 bits from coeff_token on
-    int tokenLength = 0;
-    if (table < 3) {
-        ahead = r->PeekBits(20);  // the longest coeff_token code has 16 bits, then up to 3 signs
-        const int zeros = std::countl_zero(ahead << 12);
-        if (zeros < 16) {
-            const uint16_t e = kTables.coeffTokenLz[table]->entries[zeros][(ahead >> (16 - zeros)) & 7];
-            if ((e >> 8) != 0) {
-                tokenLength = e >> 8;
-                token = e & 0xFF;
-            }
-        }
+    // coeff_token (Table 9-5), then the TrailingOnes sign bits behind it.
+    uint64_t v = c.Peek<kFast>();
+    uint32_t e;
+    if (nC >= 0 && nC < 8) {
+        const int zeros = std::countl_zero(v);  // every code has a one within its first 15 bits
+        if (zeros > 15) return -1;
+        e = kTables.coeffTokenLz[nC < 2 ? 0 : nC < 4 ? 1 : 2]->entries[zeros][(v << zeros << 1) >> 61];
     } else {
-        token = Lookup(r, table == 3 ? kTables.coeffTokenFixed : kTables.coeffTokenChromaDc);
+        const VlcTable& t = nC < 0 ? kTables.coeffTokenChromaDc : kTables.coeffTokenFixed;
+        e = t.entries[v >> (64 - t.bits)];
     }
-    if (token < 0) return -1;
-    const int totalCoeff = token & 31;
-    const int trailingOnes = token >> 5;
-    if (totalCoeff == 0 || totalCoeff > maxNumCoeff) {
-        if (tokenLength > 0) r->SkipBits(tokenLength);
-        return totalCoeff == 0 ? 0 : -1;
+    const int tokenLength = static_cast<int>(e >> 8);
+    if (tokenLength == 0) return -1;
+    const int totalCoeff = static_cast<int>(e & 31);
+    const int trailingOnes = static_cast<int>((e >> 5) & 3);
+    if (totalCoeff == 0) {
+        c.pos += static_cast<uint64_t>(tokenLength);
+        return 0;
     }
-    if (trailingOnes > 0) {
-        uint32_t signs;
-        if (tokenLength > 0) {  // the signs follow the code within the bits already seen
-            signs = (ahead >> (20 - tokenLength - trailingOnes)) & ((1u << trailingOnes) - 1);
-            r->SkipBits(tokenLength + trailingOnes);
-        } else {
-            signs = r->ReadBits(trailingOnes);
-        }
-        for (int i = 0; i < trailingOnes; ++i)
-            level[i] = ((signs >> (trailingOnes - 1 - i)) & 1) ? -1 : 1;
-    } else if (tokenLength > 0) {
-        r->SkipBits(tokenLength);
+    if (totalCoeff > maxNumCoeff) return -1;
+    int level[16];
+    {
+        // Three sign bits read whether or not they are trailing ones: the levels after
+        // the trailing ones overwrite the rest.
+        const uint64_t signs = v << tokenLength;
+        level[0] = 1 - 2 * static_cast<int>(signs >> 63);
+        level[1] = 1 - 2 * static_cast<int>((signs >> 62) & 1);
+        level[2] = 1 - 2 * static_cast<int>((signs >> 61) & 1);
+        c.pos += static_cast<uint64_t>(tokenLength + trailingOnes);
     }
+    // Levels (clause 9.2.2), from the last coefficient backwards.
     int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
+    // The first level after fewer than 3 trailing ones has its magnitude raised by 1.
+    const uint16_t(*shortLevels)[256] = kTables.levelShort[trailingOnes < 3 ? 1 : 0];
     for (int i = trailingOnes; i < totalCoeff; ++i) {
-        const uint32_t next = r->PeekBits(32);
-        const int prefix = next == 0 ? 32 : std::countl_zero(next);
+        v = c.Peek<kFast>();
+        const uint32_t s = shortLevels[suffixLength][v >> 56];
+        shortLevels = kTables.levelShort[0];
+        if ((s & 15) != 0) [[likely]] {
+            level[i] = static_cast<int8_t>(s >> 8);
+            suffixLength = static_cast<int>((s >> 4) & 7);
+            c.pos += s & 15;
+            continue;
+        }
+        const int prefix = std::countl_zero(v);
         int code;
         if (prefix < 14) {  // level_prefix, its one bit and a suffix of suffixLength bits
-            code = prefix << suffixLength;
-            if (suffixLength > 0) code += static_cast<int>((next << (prefix + 1)) >> (32 - suffixLength));
-            r->SkipBits(prefix + 1 + suffixLength);
+            code = (prefix << suffixLength) + static_cast<int>((v << (prefix + 1)) >> 1 >> (63 - suffixLength));
+            c.pos += static_cast<uint64_t>(prefix + 1 + suffixLength);
         } else {
             if (prefix > 15) return -1;  // longer escapes exist only beyond 8-bit Baseline/Main
-            r->SkipBits(prefix + 1);
-            code = prefix << suffixLength;
-            int suffixSize = suffixLength;
-            if (prefix == 14 && suffixLength == 0) suffixSize = 4;
-            if (prefix == 15) suffixSize = 12;
-            if (suffixSize > 0) code += static_cast<int>(r->ReadBits(suffixSize));
+            const int suffixSize = prefix == 15 ? 12 : suffixLength == 0 ? 4 : suffixLength;
+            code = (prefix << suffixLength) + static_cast<int>((v << (prefix + 1)) >> (64 - suffixSize));
             if (prefix == 15 && suffixLength == 0) code += 15;
+            c.pos += static_cast<uint64_t>(prefix + 1 + suffixSize);
         }
         if (i == trailingOnes && trailingOnes < 3) code += 2;
         // levelCode even: (levelCode + 2) >> 1, odd: (-levelCode - 1) >> 1 (clause 9.2.2.1).
@@ -186,54 +218,69 @@ inline int ReadResidualBlockInto(BitReader* r, int nC, int maxNumCoeff, int* lev
         suffixLength += suffixLength == 0;
         suffixLength += (magnitude > (3 << (suffixLength - 1))) & (suffixLength < 6);
     }
+    // total_zeros (Tables 9-7 to 9-9).
     int zerosLeft = 0;
     if (totalCoeff < maxNumCoeff) {
-        zerosLeft = Lookup(r, nC < 0 ? kTables.totalZerosChromaDc[totalCoeff] : kTables.totalZeros[totalCoeff]);
-        if (zerosLeft < 0 || zerosLeft > maxNumCoeff - totalCoeff) return -1;
+        v = c.Peek<kFast>();
+        const VlcTable& t = nC < 0 ? kTables.totalZerosChromaDc[totalCoeff] : kTables.totalZeros[totalCoeff];
+        const uint32_t z = t.entries[v >> (64 - t.bits)];
+        if ((z >> 8) == 0) return -1;
+        zerosLeft = static_cast<int>(z & 0xFF);
+        if (zerosLeft > maxNumCoeff - totalCoeff) return -1;
+        c.pos += z >> 8;
     }
-    // The highest coefficient sits at totalCoeff - 1 + total_zeros; each run_before moves
-    // the next one down by run + 1.
+    // The highest coefficient sits at totalCoeff - 1 + total_zeros; each run_before
+    // (Table 9-10) moves the next one down by run + 1. The codes are read from one window,
+    // loaded again once 46 of its 57 bits are used (a code has at most 11).
     int pos = totalCoeff - 1 + zerosLeft;
-    if (zerosLeft == 0) {  // no run_before follows: the coefficients are consecutive
-        for (int i = 0; i < totalCoeff; ++i)
-            scanPos[i] = static_cast<uint8_t>(pos - i);
-        return totalCoeff;
-    }
-    for (int i = 0; i < totalCoeff - 1; ++i) {
-        scanPos[i] = static_cast<uint8_t>(pos);
-        int run = 0;
-        if (zerosLeft > 0) {
-            if (zerosLeft > 6) {
-                run = Lookup(r, kTables.runBefore[7]);
-            } else {
-                const uint8_t e = kTables.runBeforeShort[zerosLeft][r->PeekBits(3)];
-                r->SkipBits(e >> 4);
-                run = e & 0xF;
+    int i = 0;
+    if (zerosLeft > 0) {
+        v = c.Peek<kFast>();
+        int used = 0;
+        for (; i < totalCoeff - 1 && zerosLeft > 0; ++i) {
+            sink.Put(level[i], pos);
+            const uint32_t r = kTables.runBeforeShort[zerosLeft < 7 ? zerosLeft : 7][v >> 61];
+            int run = static_cast<int>(r & 15), length = static_cast<int>(r >> 4);
+            if (length == 0) {  // zerosLeft above 6 and a code 000...1: run 7 and up
+                const int zeros = std::countl_zero(v);
+                run = zeros + 4;
+                length = zeros + 1;
+                if (zeros > 10 || run > zerosLeft) return -1;
             }
-            if (run < 0 || run > zerosLeft) return -1;
+            v <<= length;
+            used += length;
             zerosLeft -= run;
+            pos -= run + 1;
+            if (used > 46) {
+                c.pos += static_cast<uint64_t>(used);
+                used = 0;
+                v = c.Peek<kFast>();
+            }
         }
-        pos -= run + 1;
+        c.pos += static_cast<uint64_t>(used);
     }
-    scanPos[totalCoeff - 1] = static_cast<uint8_t>(pos);
+    for (; i < totalCoeff; ++i)  // no zeros left between the rest
+        sink.Put(level[i], pos--);
     return totalCoeff;
 }
 
-// Places the levels of ReadResidualBlock dequantised into block b (scan positions count
-// from `first`).
-void PlaceBlock(MacroblockWork* w, int b, const int* level, const uint8_t* scanPos, int count, int first, int qp) {
-    if (count == 0) return;
-    const int32_t* scale = kLevelScale.v[qp % 6];
-    const int shift = qp / 6;
-    int16_t* block = w->coeffs[b];
-    int maxPos = 0;
-    for (int k = 0; k < count; ++k) {
-        const int pos = kZigZag[first + scanPos[k]];
-        block[pos] = static_cast<int16_t>((static_cast<int16_t>(level[k]) * scale[pos]) << shift);
-        maxPos |= pos;
+template <class Sink>
+inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
+    if (c.BlockFitsFast()) [[likely]]
+        return ReadBlock<true>(c, nC, maxNumCoeff, sink);
+    return ReadBlock<false>(c, nC, maxNumCoeff, sink);
+}
+
+// A luma or chroma AC block (scan positions from `first`) dequantised into block b of the
+// work area: TotalCoeff, or -1.
+inline int ReadScaledBlock(BitCursor& c, MacroblockWork* w, int b, int nC, int first, int qp) {
+    DequantSink sink{w->coeffs[b], kZigZag + first, kLevelScale.v[qp % 6], qp / 6};
+    const int n = ReadBlock(c, nC, 16 - first, sink);
+    if (n > 0) {
+        w->nonZero |= 1u << b;
+        if (sink.maxPos != 0) w->acNonZero |= 1u << b;
     }
-    w->nonZero |= 1u << b;
-    if (maxPos != 0) w->acNonZero |= 1u << b;
+    return n;
 }
 
 int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
@@ -296,6 +343,50 @@ void InverseChromaDc(MacroblockWork* w, int plane, const int16_t* c, int qpc) {
     }
 }
 
+// The residual blocks of a macroblock (clause 7.3.5.3) once its QP is known.
+int ReadResidualBlocks(BitCursor& c, MacroblockWork* w, bool intra16x16) {
+    MacroblockInfo* mb = w->cur;
+    const int cbp = mb->codedBlockPattern;
+    int16_t levels[16];
+    if (intra16x16) {
+        std::memset(levels, 0, sizeof levels);
+        ScanOrderSink sink{levels};
+        if (ReadBlock(c, LumaNc(w, 0, 0), 16, sink) < 0) return kDecoderUnsupported;
+        InverseLumaDc(w, levels, w->qp);
+    }
+    const int first = intra16x16 ? 1 : 0;
+    for (int blk = 0; blk < 16; ++blk) {
+        if ((cbp & (1 << (blk / 4))) == 0) {
+            blk += 3;
+            continue;
+        }
+        const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
+        const int n = ReadScaledBlock(c, w, 4 * y + x, LumaNc(w, x, y), first, w->qp);
+        if (n < 0) return kDecoderUnsupported;
+        mb->totalCoeff[4 * y + x] = static_cast<uint8_t>(n);
+    }
+    const int cbpChroma = cbp >> 4;
+    if (cbpChroma != 0) {
+        for (int plane = 0; plane < 2; ++plane) {
+            std::memset(levels, 0, sizeof levels);
+            ScanOrderSink sink{levels};
+            if (ReadBlock(c, -1, 4, sink) < 0) return kDecoderUnsupported;
+            InverseChromaDc(w, plane, levels, w->qpc[plane]);
+        }
+    }
+    if (cbpChroma == 2) {
+        for (int plane = 0; plane < 2; ++plane) {
+            const int base = 16 + 4 * plane;
+            for (int k = 0; k < 4; ++k) {
+                const int n = ReadScaledBlock(c, w, base + k, ChromaNc(w, base, k & 1, k >> 1), 1, w->qpc[plane]);
+                if (n < 0) return kDecoderUnsupported;
+                mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
+            }
+        }
+    }
+    return kDecoderOk;
+}
+
 int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x16) {
     BitReader* r = &ctx->reader;
     MacroblockInfo* mb = w->cur;
@@ -313,42 +404,10 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
         w->qpc[0] = w->qpc[1] = ChromaQp(qpi);
     }
     mb->qp = static_cast<int8_t>(w->qp);
-    int16_t levels[16];
-    int level[16];
-    uint8_t scanPos[16];
-    if (intra16x16) {
-        std::memset(levels, 0, sizeof levels);
-        if (ParseResidualBlockCavlc(r, LumaNc(w, 0, 0), 16, levels) < 0) return kDecoderUnsupported;
-        InverseLumaDc(w, levels, w->qp);
-    }
-    for (int blk = 0; blk < 16; ++blk) {
-        if ((cbp & (1 << (blk / 4))) == 0) continue;
-        const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
-        const int n = ReadResidualBlock(r, LumaNc(w, x, y), intra16x16 ? 15 : 16, level, scanPos);
-        if (n < 0) return kDecoderUnsupported;
-        mb->totalCoeff[4 * y + x] = static_cast<uint8_t>(n);
-        PlaceBlock(w, 4 * y + x, level, scanPos, n, intra16x16 ? 1 : 0, w->qp);
-    }
-    const int cbpChroma = cbp >> 4;
-    if (cbpChroma != 0) {
-        for (int plane = 0; plane < 2; ++plane) {
-            std::memset(levels, 0, sizeof levels);
-            if (ParseResidualBlockCavlc(r, -1, 4, levels) < 0) return kDecoderUnsupported;
-            InverseChromaDc(w, plane, levels, w->qpc[plane]);
-        }
-    }
-    if (cbpChroma == 2) {
-        for (int plane = 0; plane < 2; ++plane) {
-            const int base = 16 + 4 * plane;
-            for (int k = 0; k < 4; ++k) {
-                const int n = ReadResidualBlock(r, ChromaNc(w, base, k & 1, k >> 1), 15, level, scanPos);
-                if (n < 0) return kDecoderUnsupported;
-                mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
-                PlaceBlock(w, base + k, level, scanPos, n, 1, w->qpc[plane]);
-            }
-        }
-    }
-    return kDecoderOk;
+    BitCursor c(r);
+    const int result = ReadResidualBlocks(c, w, intra16x16);
+    SyncReader(r, c);
+    return result;
 }
 
 // The 8x8 blocks a partition of a shape covers, as a bit mask.
@@ -511,11 +570,10 @@ int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
-    int level[16];
-    uint8_t scanPos[16];
-    const int n = ReadResidualBlock(r, nC, maxNumCoeff, level, scanPos);
-    for (int i = 0; i < n; ++i)
-        coeffLevel[scanPos[i]] = static_cast<int16_t>(level[i]);
+    BitCursor c(r);
+    ScanOrderSink sink{coeffLevel};
+    const int n = ReadBlock(c, nC, maxNumCoeff, sink);
+    SyncReader(r, c);
     return n;
 }
 

@@ -1,5 +1,6 @@
 #include "filters/decoder/core/cavlc_tables.h"
 
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -340,11 +341,30 @@ const CavlcTableSet& CavlcTables() {
             s.totalZerosChromaDc[i] = t.totalZerosChromaDc[i]->view;
         for (int i = 1; i < 8; ++i)
             s.runBefore[i] = t.runBefore[i]->view;
-        for (int zerosLeft = 1; zerosLeft < 7; ++zerosLeft) {
+        for (int zerosLeft = 1; zerosLeft < 8; ++zerosLeft) {
             const VlcTable& v = s.runBefore[zerosLeft];
             for (uint32_t next = 0; next < 8; ++next) {
-                const uint16_t e = v.entries[next >> (3 - v.bits)];
-                s.runBeforeShort[zerosLeft][next] = static_cast<uint8_t>((e >> 8) << 4 | (e & 0xF));
+                // Row 7 is indexed by its first three bits; codes longer than that are 0.
+                const uint16_t e = v.bits <= 3 ? v.entries[next >> (3 - v.bits)] : v.entries[next << (v.bits - 3)];
+                const int length = e >> 8;
+                s.runBeforeShort[zerosLeft][next] = length > 3 ? 0 : static_cast<uint8_t>(length << 4 | (e & 0xF));
+            }
+        }
+        for (int biased = 0; biased < 2; ++biased) {
+            for (int suffixLength = 0; suffixLength < 7; ++suffixLength) {
+                for (uint32_t next = 0; next < 256; ++next) {
+                    const int prefix = std::countl_zero(static_cast<uint8_t>(next));
+                    const int length = prefix + 1 + suffixLength;
+                    if (prefix >= 8 || length > 8) continue;
+                    const int suffix = static_cast<int>((next << (prefix + 1) & 0xFF) >> (8 - suffixLength));
+                    const int code = (prefix << suffixLength) + suffix + 2 * biased;
+                    const int magnitude = (code + 2) >> 1;
+                    const int level = (code & 1) ? -magnitude : magnitude;
+                    int nextLength = suffixLength == 0 ? 1 : suffixLength;
+                    if (magnitude > (3 << (nextLength - 1)) && nextLength < 6) ++nextLength;
+                    s.levelShort[biased][suffixLength][next] =
+                        static_cast<uint16_t>(static_cast<uint8_t>(level) << 8 | nextLength << 4 | length);
+                }
             }
         }
         return s;
