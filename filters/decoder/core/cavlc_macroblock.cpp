@@ -137,25 +137,46 @@ struct ScanOrderSink {  // coeffLevel[scan position] = level, for DC blocks and 
     int16_t* coeffLevel;
     void Put(int level, int scanPos) const { coeffLevel[scanPos] = static_cast<int16_t>(level); }
 };
+// LevelScale4x4 (clause 8.5.9, flat matrices) << QP / 6 by QP and scan position.
+struct ScanScaleTable {
+    int32_t v[52][16];
+    constexpr ScanScaleTable() : v{} {
+        for (int qp = 0; qp < 52; ++qp)
+            for (int k = 0; k < 16; ++k)
+                v[qp][k] = kLevelScale.v[qp % 6][kZigZag[k]] << (qp / 6);
+    }
+};
+inline constexpr ScanScaleTable kScanScale;
+
 struct DequantSink {  // dequantised into a block of the work area (clause 8.5.12.1)
     int16_t* block;
     const uint8_t* scan;   // kZigZag from the block's first scan position
-    const int32_t* scale;  // LevelScale4x4 for QP % 6
-    int shift;             // QP / 6
-    int maxPos = 0;        // OR of the positions written: non-zero once an AC one is
+    const int32_t* scale;  // kScanScale of the QP from the same position
+    int orPos = 0;         // OR of the scan positions written: non-zero once one is above 0
     void Put(int level, int scanPos) {
-        const int p = scan[scanPos];
-        block[p] = static_cast<int16_t>((static_cast<int16_t>(level) * scale[p]) << shift);
-        maxPos |= p;
+        block[scan[scanPos]] = static_cast<int16_t>(static_cast<int16_t>(level) * scale[scanPos]);
+        orPos |= scanPos;
     }
 };
 
 // One residual block (clause 9.2) into the sink: TotalCoeff, or -1 for an invalid code.
+// The codes are taken from a window of the next bits: `used` of its at least 57 stream
+// bits are consumed, and it is loaded again before a code that might not fit in the rest.
 template <bool kFast, class Sink>
 inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
     static const CavlcTableSet& kTables = CavlcTables();
-    // coeff_token (Table 9-5), then the TrailingOnes sign bits behind it.
     uint64_t v = c.Peek<kFast>();
+    int used = 0;
+    auto refill = [&] {
+        c.pos += static_cast<uint64_t>(used);
+        used = 0;
+        v = c.Peek<kFast>();
+    };
+    auto skip = [&](int n) {
+        v <<= n;
+        used += n;
+    };
+    // coeff_token (Table 9-5), then the TrailingOnes sign bits behind it.
     uint32_t e;
     if (nC >= 0 && nC < 8) {
         const int zeros = std::countl_zero(v);  // every code has a one within its first 15 bits
@@ -182,33 +203,34 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
         level[0] = 1 - 2 * static_cast<int>(signs >> 63);
         level[1] = 1 - 2 * static_cast<int>((signs >> 62) & 1);
         level[2] = 1 - 2 * static_cast<int>((signs >> 61) & 1);
-        c.pos += static_cast<uint64_t>(tokenLength + trailingOnes);
+        skip(tokenLength + trailingOnes);  // at most 19 bits
     }
     // Levels (clause 9.2.2), from the last coefficient backwards.
     int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
     // The first level after fewer than 3 trailing ones has its magnitude raised by 1.
     const uint16_t(*shortLevels)[256] = kTables.levelShort[trailingOnes < 3 ? 1 : 0];
     for (int i = trailingOnes; i < totalCoeff; ++i) {
-        v = c.Peek<kFast>();
+        if (used > 49) refill();  // a short level has at most 8 bits
         const uint32_t s = shortLevels[suffixLength][v >> 56];
         shortLevels = kTables.levelShort[0];
         if ((s & 15) != 0) [[likely]] {
             level[i] = static_cast<int8_t>(s >> 8);
             suffixLength = static_cast<int>((s >> 4) & 7);
-            c.pos += s & 15;
+            skip(static_cast<int>(s & 15));
             continue;
         }
+        refill();  // a longer level has at most 28 bits
         const int prefix = std::countl_zero(v);
         int code;
         if (prefix < 14) {  // level_prefix, its one bit and a suffix of suffixLength bits
             code = (prefix << suffixLength) + static_cast<int>((v << (prefix + 1)) >> 1 >> (63 - suffixLength));
-            c.pos += static_cast<uint64_t>(prefix + 1 + suffixLength);
+            skip(prefix + 1 + suffixLength);
         } else {
             if (prefix > 15) return -1;  // longer escapes exist only beyond 8-bit Baseline/Main
             const int suffixSize = prefix == 15 ? 12 : suffixLength == 0 ? 4 : suffixLength;
             code = (prefix << suffixLength) + static_cast<int>((v << (prefix + 1)) >> (64 - suffixSize));
             if (prefix == 15 && suffixLength == 0) code += 15;
-            c.pos += static_cast<uint64_t>(prefix + 1 + suffixSize);
+            skip(prefix + 1 + suffixSize);
         }
         if (i == trailingOnes && trailingOnes < 3) code += 2;
         // levelCode even: (levelCode + 2) >> 1, odd: (-levelCode - 1) >> 1 (clause 9.2.2.1).
@@ -218,47 +240,37 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
         suffixLength += suffixLength == 0;
         suffixLength += (magnitude > (3 << (suffixLength - 1))) & (suffixLength < 6);
     }
-    // total_zeros (Tables 9-7 to 9-9).
+    // total_zeros (Tables 9-7 to 9-9), at most 9 bits.
     int zerosLeft = 0;
     if (totalCoeff < maxNumCoeff) {
-        v = c.Peek<kFast>();
+        if (used > 48) refill();
         const VlcTable& t = nC < 0 ? kTables.totalZerosChromaDc[totalCoeff] : kTables.totalZeros[totalCoeff];
         const uint32_t z = t.entries[v >> (64 - t.bits)];
         if ((z >> 8) == 0) return -1;
         zerosLeft = static_cast<int>(z & 0xFF);
         if (zerosLeft > maxNumCoeff - totalCoeff) return -1;
-        c.pos += z >> 8;
+        skip(static_cast<int>(z >> 8));
     }
     // The highest coefficient sits at totalCoeff - 1 + total_zeros; each run_before
-    // (Table 9-10) moves the next one down by run + 1. The codes are read from one window,
-    // loaded again once 46 of its 57 bits are used (a code has at most 11).
+    // (Table 9-10, at most 11 bits) moves the next one down by run + 1.
     int pos = totalCoeff - 1 + zerosLeft;
     int i = 0;
-    if (zerosLeft > 0) {
-        v = c.Peek<kFast>();
-        int used = 0;
-        for (; i < totalCoeff - 1 && zerosLeft > 0; ++i) {
-            sink.Put(level[i], pos);
-            const uint32_t r = kTables.runBeforeShort[zerosLeft < 7 ? zerosLeft : 7][v >> 61];
-            int run = static_cast<int>(r & 15), length = static_cast<int>(r >> 4);
-            if (length == 0) {  // zerosLeft above 6 and a code 000...1: run 7 and up
-                const int zeros = std::countl_zero(v);
-                run = zeros + 4;
-                length = zeros + 1;
-                if (zeros > 10 || run > zerosLeft) return -1;
-            }
-            v <<= length;
-            used += length;
-            zerosLeft -= run;
-            pos -= run + 1;
-            if (used > 46) {
-                c.pos += static_cast<uint64_t>(used);
-                used = 0;
-                v = c.Peek<kFast>();
-            }
+    for (; i < totalCoeff - 1 && zerosLeft > 0; ++i) {
+        sink.Put(level[i], pos);
+        if (used > 46) refill();
+        const uint32_t r = kTables.runBeforeShort[zerosLeft < 7 ? zerosLeft : 7][v >> 61];
+        int run = static_cast<int>(r & 15), length = static_cast<int>(r >> 4);
+        if (length == 0) {  // zerosLeft above 6 and a code 000...1: run 7 and up
+            const int zeros = std::countl_zero(v);
+            run = zeros + 4;
+            length = zeros + 1;
+            if (zeros > 10 || run > zerosLeft) return -1;
         }
-        c.pos += static_cast<uint64_t>(used);
+        skip(length);
+        zerosLeft -= run;
+        pos -= run + 1;
     }
+    c.pos += static_cast<uint64_t>(used);
     for (; i < totalCoeff; ++i)  // no zeros left between the rest
         sink.Put(level[i], pos--);
     return totalCoeff;
@@ -274,11 +286,11 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
 // A luma or chroma AC block (scan positions from `first`) dequantised into block b of the
 // work area: TotalCoeff, or -1.
 inline int ReadScaledBlock(BitCursor& c, MacroblockWork* w, int b, int nC, int first, int qp) {
-    DequantSink sink{w->coeffs[b], kZigZag + first, kLevelScale.v[qp % 6], qp / 6};
+    DequantSink sink{w->coeffs[b], kZigZag + first, kScanScale.v[qp] + first};
     const int n = ReadBlock(c, nC, 16 - first, sink);
     if (n > 0) {
         w->nonZero |= 1u << b;
-        if (sink.maxPos != 0) w->acNonZero |= 1u << b;
+        if ((first | sink.orPos) != 0) w->acNonZero |= 1u << b;
     }
     return n;
 }
