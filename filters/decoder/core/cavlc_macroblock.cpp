@@ -99,13 +99,47 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
 }
 
 // A bit index over the reader's bytes, held in registers while a macroblock's residual
-// blocks are read; the reader is moved to its position afterwards (SyncReader).
+// blocks are read; the reader is moved to its position afterwards (Sync).
 struct BitCursor {
+    BitReader* reader;
     const uint8_t* data;
     size_t size;
     uint64_t pos;  // bits from data
 
-    explicit BitCursor(const BitReader* r) : data(r->Data()), size(r->Size()), pos(r->BitPosition()) {}
+    explicit BitCursor(BitReader* r) : reader(r), data(r->Data()), size(r->Size()), pos(r->BitPosition()) {}
+    // Moves the reader to the cursor's position (a position past the end marks it so).
+    void Sync() const { reader->SkipBits(pos - reader->BitPosition()); }
+
+    // ue(v) (clause 9.1): codes of up to 15 leading zeros from the window, longer ones
+    // (and invalid ones) through the reader and its error rules.
+    uint32_t ReadUe() {
+        const uint64_t v = Peek<false>();
+        const int zeros = std::countl_zero(v);
+        if (zeros < 16) [[likely]] {
+            const int length = 2 * zeros + 1;
+            pos += static_cast<uint64_t>(length);
+            return static_cast<uint32_t>(v >> (64 - length)) - 1;
+        }
+        return ReadUeThroughReader();
+    }
+    [[gnu::noinline]] uint32_t ReadUeThroughReader() {
+        Sync();
+        const uint32_t k = reader->ReadUe();
+        pos = reader->BitPosition();
+        return k;
+    }
+    // se(v), clause 9.1.1.
+    int32_t ReadSe() {
+        const uint32_t k = ReadUe();
+        const int32_t magnitude = static_cast<int32_t>(k >> 1);
+        return (k & 1) ? magnitude + 1 : -magnitude;
+    }
+    uint32_t ReadBit() {
+        const uint32_t bit = static_cast<uint32_t>(Peek<false>() >> 63);
+        ++pos;
+        return bit;
+    }
+
     // The 64 bits from pos, at least 57 of them from the stream (bits past the end read as
     // zeros). kFast: the caller knows that eight bytes are readable at pos / 8.
     template <bool kFast>
@@ -127,14 +161,10 @@ struct BitCursor {
     bool BlockFitsFast() const { return (pos >> 3) + 96 <= size; }
 };
 
-// Moves the reader to the cursor's position (a position past the end marks it so).
-void SyncReader(BitReader* r, const BitCursor& c) {
-    r->SkipBits(c.pos - r->BitPosition());
-}
-
 // The coefficients of a block go to a sink as (level, scan position) pairs.
 struct ScanOrderSink {  // coeffLevel[scan position] = level, for DC blocks and tests
     int16_t* coeffLevel;
+    void Top(int) const {}
     void Put(int level, int scanPos) const { coeffLevel[scanPos] = static_cast<int16_t>(level); }
 };
 // LevelScale4x4 (clause 8.5.9, flat matrices) << QP / 6 by QP and scan position.
@@ -152,10 +182,10 @@ struct DequantSink {  // dequantised into a block of the work area (clause 8.5.1
     int16_t* block;
     const uint8_t* scan;   // kZigZag from the block's first scan position
     const int32_t* scale;  // kScanScale of the QP from the same position
-    int orPos = 0;         // OR of the scan positions written: non-zero once one is above 0
-    void Put(int level, int scanPos) {
+    int top = 0;           // the highest scan position written
+    void Top(int scanPos) { top = scanPos; }
+    void Put(int level, int scanPos) const {
         block[scan[scanPos]] = static_cast<int16_t>(static_cast<int16_t>(level) * scale[scanPos]);
-        orPos |= scanPos;
     }
 };
 
@@ -209,10 +239,9 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
     int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
     // The first level after fewer than 3 trailing ones has its magnitude raised by 1.
     const uint16_t(*shortLevels)[256] = kTables.levelShort[trailingOnes < 3 ? 1 : 0];
-    for (int i = trailingOnes; i < totalCoeff; ++i) {
+    for (int i = trailingOnes; i < totalCoeff; ++i, shortLevels = kTables.levelShort[0]) {
         if (used > 49) refill();  // a short level has at most 8 bits
         const uint32_t s = shortLevels[suffixLength][v >> 56];
-        shortLevels = kTables.levelShort[0];
         if ((s & 15) != 0) [[likely]] {
             level[i] = static_cast<int8_t>(s >> 8);
             suffixLength = static_cast<int>((s >> 4) & 7);
@@ -254,11 +283,12 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
     // The highest coefficient sits at totalCoeff - 1 + total_zeros; each run_before
     // (Table 9-10, at most 11 bits) moves the next one down by run + 1.
     int pos = totalCoeff - 1 + zerosLeft;
+    sink.Top(pos);
     int i = 0;
     for (; i < totalCoeff - 1 && zerosLeft > 0; ++i) {
         sink.Put(level[i], pos);
         if (used > 46) refill();
-        const uint32_t r = kTables.runBeforeShort[zerosLeft < 7 ? zerosLeft : 7][v >> 61];
+        const uint32_t r = kTables.runBeforeShort[zerosLeft][v >> 61];
         int run = static_cast<int>(r & 15), length = static_cast<int>(r >> 4);
         if (length == 0) {  // zerosLeft above 6 and a code 000...1: run 7 and up
             const int zeros = std::countl_zero(v);
@@ -290,7 +320,7 @@ inline int ReadScaledBlock(BitCursor& c, MacroblockWork* w, int b, int nC, int f
     const int n = ReadBlock(c, nC, 16 - first, sink);
     if (n > 0) {
         w->nonZero |= 1u << b;
-        if ((first | sink.orPos) != 0) w->acNonZero |= 1u << b;
+        if ((first | sink.top) != 0) w->acNonZero |= 1u << b;
     }
     return n;
 }
@@ -399,8 +429,8 @@ int ReadResidualBlocks(BitCursor& c, MacroblockWork* w, bool intra16x16) {
     return kDecoderOk;
 }
 
-int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x16) {
-    BitReader* r = &ctx->reader;
+// mb_qp_delta and the residual of a macroblock whose coded_block_pattern is known.
+int ReadQpAndResidual(BitCursor& c, MacroblockWork* w, bool intra16x16) {
     MacroblockInfo* mb = w->cur;
     const int cbp = mb->codedBlockPattern;
     // Only blocks that received a non-zero coefficient hold any: clear those alone.
@@ -408,7 +438,7 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
         std::memset(w->coeffs[std::countr_zero(dirty)], 0, sizeof w->coeffs[0]);
     w->nonZero = w->acNonZero = 0;
     if (cbp != 0 || intra16x16) {
-        const int32_t delta = r->ReadSe();
+        const int32_t delta = c.ReadSe();
         if (delta < -26 || delta > 25) return kDecoderOutOfRange;
         w->qp = (w->qp + delta + 52) % 52;
         const int32_t offset = mb->chromaQpIndexOffset;
@@ -416,9 +446,13 @@ int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x1
         w->qpc[0] = w->qpc[1] = ChromaQp(qpi);
     }
     mb->qp = static_cast<int8_t>(w->qp);
-    BitCursor c(r);
-    const int result = ReadResidualBlocks(c, w, intra16x16);
-    SyncReader(r, c);
+    return ReadResidualBlocks(c, w, intra16x16);
+}
+
+int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x16) {
+    BitCursor c(&ctx->reader);
+    const int result = ReadQpAndResidual(c, w, intra16x16);
+    c.Sync();
     return result;
 }
 
@@ -437,12 +471,12 @@ uint32_t PartitionBlocks(int shape, int part) {
 }
 
 // ref_idx te(v) (clause 9.1.2) for `count` active references; false when it names none.
-bool ReadRefIdx(BitReader* r, int32_t count, int8_t* out) {
+bool ReadRefIdx(BitCursor& c, int32_t count, int8_t* out) {
     int32_t v = 0;
     if (count == 2)
-        v = static_cast<int32_t>(r->ReadBit() ^ 1u);
+        v = static_cast<int32_t>(c.ReadBit() ^ 1u);
     else if (count > 2)
-        v = static_cast<int32_t>(r->ReadUe());
+        v = static_cast<int32_t>(c.ReadUe());
     if (v < 0 || v >= count) return false;
     *out = static_cast<int8_t>(v);
     return true;
@@ -459,8 +493,9 @@ void SubPartitionBlocks(int b8, int shape, int sub, int* first, int* width, int*
     *height = kH[shape];
 }
 
-bool ReadMvd(BitReader* r, MacroblockInfo* mb, int list, int first, int width, int height) {
-    const int32_t x = r->ReadSe(), y = r->ReadSe();
+bool ReadMvd(BitCursor& c, MacroblockInfo* mb, int list, int first, int width, int height) {
+    const int32_t x = c.ReadSe();
+    const int32_t y = c.ReadSe();
     // Clause 7.4.5.1 keeps differences within -8192..8191 quarter samples across and the
     // level's vertical range; anything outside 16 bits cannot come from a conforming stream.
     if (x < -32768 || x > 32767 || y < -32768 || y > 32767) return false;
@@ -474,8 +509,7 @@ bool ReadMvd(BitReader* r, MacroblockInfo* mb, int list, int first, int width, i
 
 // mb_pred() of a macroblock with 16x16, 16x8 or 8x16 partitions, or sub_mb_pred() of an
 // 8x8 one (clauses 7.3.5.1 and 7.3.5.2) once the shapes and lists are in the record.
-int ReadMotion(AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
-    BitReader* r = &ctx->reader;
+int ReadMotion(BitCursor& c, const AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
     const int32_t* active = ctx->slice.numRefIdxActive;
     const int parts = mb->partShape == 0 ? 1 : mb->partShape == 3 ? 4 : 2;
     // The lists of a partition are those of its first 8x8 block.
@@ -484,7 +518,7 @@ int ReadMotion(AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
         for (int part = 0; part < parts; ++part) {
             if ((lists(part) & (1 << list)) == 0) continue;
             int8_t ref = 0;
-            if (!noRefIdx && !ReadRefIdx(r, active[list], &ref)) return kDecoderOutOfRange;
+            if (!noRefIdx && !ReadRefIdx(c, active[list], &ref)) return kDecoderOutOfRange;
             const uint32_t blocks = PartitionBlocks(mb->partShape, part);
             for (int b8 = 0; b8 < 4; ++b8)
                 if (blocks & (1u << b8)) mb->refIdx[list][b8] = ref;
@@ -496,25 +530,71 @@ int ReadMotion(AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
             if (mb->partShape != 3) {
                 const int first = mb->partShape == 2 ? 2 * part : 8 * part;
                 const int width = mb->partShape == 2 ? 2 : 4, height = mb->partShape == 1 ? 2 : 4;
-                if (!ReadMvd(r, mb, list, first, width, height)) return kDecoderOutOfRange;
+                if (!ReadMvd(c, mb, list, first, width, height)) return kDecoderOutOfRange;
                 continue;
             }
             const int subs = mb->subShape[part] == 0 ? 1 : mb->subShape[part] == 3 ? 4 : 2;
             for (int sub = 0; sub < subs; ++sub) {
                 int first = 0, width = 0, height = 0;
                 SubPartitionBlocks(part, mb->subShape[part], sub, &first, &width, &height);
-                if (!ReadMvd(r, mb, list, first, width, height)) return kDecoderOutOfRange;
+                if (!ReadMvd(c, mb, list, first, width, height)) return kDecoderOutOfRange;
             }
         }
     }
     return kDecoderOk;
 }
 
-int ParseInterResidual(AvcDecoderContext* ctx, MacroblockWork* w) {
-    const int32_t codeNum = static_cast<int32_t>(ctx->reader.ReadUe());
+int ReadInterResidual(BitCursor& c, MacroblockWork* w) {
+    const int32_t codeNum = static_cast<int32_t>(c.ReadUe());
     if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
     w->cur->codedBlockPattern = kInterCbp[codeNum];
-    return ParseResidualCavlc(ctx, w, false);
+    return ReadQpAndResidual(c, w, false);
+}
+
+// The rest of an inter macroblock of a P slice once mb_type is read (0..4).
+int ReadPInter(BitCursor& c, const AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
+    MacroblockInfo* mb = w->cur;
+    mb->kind = kMbInter;
+    mb->partShape = static_cast<uint8_t>(mbType < 3 ? mbType : 3);
+    if (mbType >= 3) {
+        for (int k = 0; k < 4; ++k) {
+            const int32_t sub = static_cast<int32_t>(c.ReadUe());
+            if (sub < 0 || sub > 3) return kDecoderOutOfRange;
+            mb->subShape[k] = static_cast<uint8_t>(sub);
+        }
+    }
+    std::memset(mb->predLists, 1, sizeof mb->predLists);
+    const int motion = ReadMotion(c, ctx, mb, mbType == 4);
+    if (motion != kDecoderOk) return motion;
+    return ReadInterResidual(c, w);
+}
+
+// The rest of an inter macroblock of a B slice once mb_type is read (0..22).
+int ReadBInter(BitCursor& c, const AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
+    MacroblockInfo* mb = w->cur;
+    mb->kind = kMbInter;
+    if (mbType == 0) {  // B_Direct_16x16
+        mb->directMask = 0xF;
+        return ReadInterResidual(c, w);
+    }
+    if (mbType == 22) {
+        mb->partShape = 3;
+        for (int k = 0; k < 4; ++k) {
+            const int32_t sub = static_cast<int32_t>(c.ReadUe());
+            if (sub < 0 || sub > 12) return kDecoderOutOfRange;
+            mb->subShape[k] = kBSubShape[sub];
+            mb->predLists[k] = kBSubLists[sub];
+            if (sub == 0) mb->directMask |= static_cast<uint8_t>(1u << k);
+        }
+    } else {
+        const BMbType& t = kBMbTypes[mbType];
+        mb->partShape = t.shape;
+        for (int b8 = 0; b8 < 4; ++b8)
+            mb->predLists[b8] = (PartitionBlocks(t.shape, 0) & (1u << b8)) ? t.first : t.second;
+    }
+    const int motion = ReadMotion(c, ctx, mb, false);
+    if (motion != kDecoderOk) return motion;
+    return ReadInterResidual(c, w);
 }
 
 void ClearMotion(MacroblockInfo* mb) {
@@ -528,64 +608,44 @@ void ClearMotion(MacroblockInfo* mb) {
 }  // namespace
 
 int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
-    BitReader* r = &ctx->reader;
-    MacroblockInfo* mb = w->cur;
-    const int32_t mbType = static_cast<int32_t>(r->ReadUe());
-    if (mbType < 0 || mbType > 30) return kDecoderOutOfRange;
-    ClearMotion(mb);
-    if (mbType >= 5) return ParseCavlcIntraMacroblock(ctx, w, mbType - 5);
-    mb->kind = kMbInter;
-    mb->partShape = static_cast<uint8_t>(mbType < 3 ? mbType : 3);
-    if (mbType >= 3) {
-        for (int k = 0; k < 4; ++k) {
-            const int32_t sub = static_cast<int32_t>(r->ReadUe());
-            if (sub < 0 || sub > 3) return kDecoderOutOfRange;
-            mb->subShape[k] = static_cast<uint8_t>(sub);
-        }
+    BitCursor c(&ctx->reader);
+    const int32_t mbType = static_cast<int32_t>(c.ReadUe());
+    if (mbType < 0 || mbType > 30) {
+        c.Sync();
+        return kDecoderOutOfRange;
     }
-    std::memset(mb->predLists, 1, sizeof mb->predLists);
-    const int motion = ReadMotion(ctx, mb, mbType == 4);
-    if (motion != kDecoderOk) return motion;
-    return ParseInterResidual(ctx, w);
+    ClearMotion(w->cur);
+    if (mbType >= 5) {
+        c.Sync();
+        return ParseCavlcIntraMacroblock(ctx, w, mbType - 5);
+    }
+    const int result = ReadPInter(c, ctx, w, mbType);
+    c.Sync();
+    return result;
 }
 
 int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
-    BitReader* r = &ctx->reader;
-    MacroblockInfo* mb = w->cur;
-    const int32_t mbType = static_cast<int32_t>(r->ReadUe());
-    if (mbType < 0 || mbType > 48) return kDecoderOutOfRange;
-    ClearMotion(mb);
-    if (mbType >= 23) return ParseCavlcIntraMacroblock(ctx, w, mbType - 23);
-    mb->kind = kMbInter;
-    if (mbType == 0) {  // B_Direct_16x16
-        mb->directMask = 0xF;
-        return ParseInterResidual(ctx, w);
+    BitCursor c(&ctx->reader);
+    const int32_t mbType = static_cast<int32_t>(c.ReadUe());
+    if (mbType < 0 || mbType > 48) {
+        c.Sync();
+        return kDecoderOutOfRange;
     }
-    if (mbType == 22) {
-        mb->partShape = 3;
-        for (int k = 0; k < 4; ++k) {
-            const int32_t sub = static_cast<int32_t>(r->ReadUe());
-            if (sub < 0 || sub > 12) return kDecoderOutOfRange;
-            mb->subShape[k] = kBSubShape[sub];
-            mb->predLists[k] = kBSubLists[sub];
-            if (sub == 0) mb->directMask |= static_cast<uint8_t>(1u << k);
-        }
-    } else {
-        const BMbType& t = kBMbTypes[mbType];
-        mb->partShape = t.shape;
-        for (int b8 = 0; b8 < 4; ++b8)
-            mb->predLists[b8] = (PartitionBlocks(t.shape, 0) & (1u << b8)) ? t.first : t.second;
+    ClearMotion(w->cur);
+    if (mbType >= 23) {
+        c.Sync();
+        return ParseCavlcIntraMacroblock(ctx, w, mbType - 23);
     }
-    const int motion = ReadMotion(ctx, mb, false);
-    if (motion != kDecoderOk) return motion;
-    return ParseInterResidual(ctx, w);
+    const int result = ReadBInter(c, ctx, w, mbType);
+    c.Sync();
+    return result;
 }
 
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
     BitCursor c(r);
     ScanOrderSink sink{coeffLevel};
     const int n = ReadBlock(c, nC, maxNumCoeff, sink);
-    SyncReader(r, c);
+    c.Sync();
     return n;
 }
 

@@ -341,10 +341,10 @@ const CavlcTableSet& CavlcTables() {
             s.totalZerosChromaDc[i] = t.totalZerosChromaDc[i]->view;
         for (int i = 1; i < 8; ++i)
             s.runBefore[i] = t.runBefore[i]->view;
-        for (int zerosLeft = 1; zerosLeft < 8; ++zerosLeft) {
-            const VlcTable& v = s.runBefore[zerosLeft];
+        for (int zerosLeft = 1; zerosLeft < 16; ++zerosLeft) {
+            const VlcTable& v = s.runBefore[zerosLeft < 7 ? zerosLeft : 7];
             for (uint32_t next = 0; next < 8; ++next) {
-                // Row 7 is indexed by its first three bits; codes longer than that are 0.
+                // From zerosLeft 7 on, by the first three bits; codes longer than that are 0.
                 const uint16_t e = v.bits <= 3 ? v.entries[next >> (3 - v.bits)] : v.entries[next << (v.bits - 3)];
                 const int length = e >> 8;
                 s.runBeforeShort[zerosLeft][next] = length > 3 ? 0 : static_cast<uint8_t>(length << 4 | (e & 0xF));

@@ -28,11 +28,11 @@ struct CavlcTableSet {
     VlcTable totalZeros[16];                     // 4x4 blocks, by TotalCoeff 1..15
     VlcTable totalZerosChromaDc[4];              // chroma DC, by TotalCoeff 1..3
     VlcTable runBefore[8];                       // by zerosLeft 1..6, 7 for 7 and above
-    // run_before by zerosLeft 1..6, 7 for 7 and above, and the next three bits: code
-    // length << 4 | run_before. The codes of zerosLeft 1..6 have at most three bits and
-    // fill their rows; in row 7 the entry 0 stands for the longer codes 0001 (run 7) to
-    // 00000000001 (run 14), whose length is one more than their leading zeros.
-    uint8_t runBeforeShort[8][8];
+    // run_before by zerosLeft 1..15 and the next three bits: code length << 4 |
+    // run_before. The codes of zerosLeft 1..6 have at most three bits and fill their
+    // rows; from zerosLeft 7 on (one table), the entry 0 stands for the longer codes 0001
+    // (run 7) to 00000000001 (run 14), whose length is one more than their leading zeros.
+    uint8_t runBeforeShort[16][8];
     // coeff_token levels (clause 9.2.2) whose level_prefix, its one bit and suffix fit in
     // the next 8 bits, by [first level after fewer than 3 trailing ones][suffixLength
     // 0..6][next 8 bits]: level << 8 (int8) | suffixLength for the next level << 4 | code
