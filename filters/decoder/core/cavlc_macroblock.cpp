@@ -178,6 +178,11 @@ struct ScanScaleTable {
 };
 inline constexpr ScanScaleTable kScanScale;
 
+struct RasterSink {  // coeffLevel[zig-zag position] = level, for the Intra_16x16 DC block
+    int16_t* coeffLevel;
+    void Top(int) const {}
+    void Put(int level, int scanPos) const { coeffLevel[kZigZag[scanPos]] = static_cast<int16_t>(level); }
+};
 struct DequantSink {  // dequantised into a block of the work area (clause 8.5.12.1)
     int16_t* block;
     const uint8_t* scan;   // kZigZag from the block's first scan position
@@ -325,21 +330,6 @@ inline int ReadScaledBlock(BitCursor& c, MacroblockWork* w, int b, int nC, int f
     return n;
 }
 
-int ReadIntraModes(AvcDecoderContext* ctx, MacroblockWork* w) {
-    BitReader* r = &ctx->reader;
-    for (int blk = 0; blk < 16; ++blk) {
-        int8_t* at = nullptr;
-        const int predicted = PredictIntra4x4Mode(ctx, w, blk, &at);
-        int mode = predicted;
-        if (!r->ReadBit()) {
-            const int rem = static_cast<int>(r->ReadBits(3));
-            mode = rem < predicted ? rem : rem + 1;
-        }
-        *at = static_cast<int8_t>(mode);
-    }
-    return kDecoderOk;
-}
-
 int ReadPcmSamples(AvcDecoderContext* ctx, MacroblockWork* w) {
     BitReader* r = &ctx->reader;
     const uint64_t at = r->BitPosition();
@@ -351,13 +341,20 @@ int ReadPcmSamples(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 // Luma DC of Intra_16x16 (clause 8.5.10) from the levels in scan order.
+void InverseLumaDcRaster(MacroblockWork* w, const int16_t* c, int qp);
+
 void InverseLumaDc(MacroblockWork* w, const int16_t* levels, int qp) {
-    int c[16] = {};
+    int16_t c[16];
     for (int k = 0; k < 16; ++k)
         c[kZigZag[k]] = levels[k];
+    InverseLumaDcRaster(w, c, qp);
+}
+
+// The same from the levels in raster order of the 4x4 blocks.
+void InverseLumaDcRaster(MacroblockWork* w, const int16_t* c, int qp) {
     int t[16];
     for (int i = 0; i < 4; ++i) {
-        const int* d = c + 4 * i;
+        const int16_t* d = c + 4 * i;
         t[4 * i + 0] = d[0] + d[1] + d[2] + d[3];
         t[4 * i + 1] = d[0] + d[1] - d[2] - d[3];
         t[4 * i + 2] = d[0] - d[1] - d[2] + d[3];
@@ -392,9 +389,9 @@ int ReadResidualBlocks(BitCursor& c, MacroblockWork* w, bool intra16x16) {
     int16_t levels[16];
     if (intra16x16) {
         std::memset(levels, 0, sizeof levels);
-        ScanOrderSink sink{levels};
+        RasterSink sink{levels};
         if (ReadBlock(c, LumaNc(w, 0, 0), 16, sink) < 0) return kDecoderUnsupported;
-        InverseLumaDc(w, levels, w->qp);
+        InverseLumaDcRaster(w, levels, w->qp);
     }
     const int first = intra16x16 ? 1 : 0;
     for (int blk = 0; blk < 16; ++blk) {
@@ -429,6 +426,25 @@ int ReadResidualBlocks(BitCursor& c, MacroblockWork* w, bool intra16x16) {
     return kDecoderOk;
 }
 
+// prev_intra4x4_pred_mode_flag and rem_intra4x4_pred_mode of the 16 blocks (clause
+// 7.3.5.1) into the intra mode map.
+void ReadIntraModes(BitCursor& c, AvcDecoderContext* ctx, MacroblockWork* w) {
+    for (int blk = 0; blk < 16; ++blk) {
+        int8_t* at = nullptr;
+        const int predicted = PredictIntra4x4Mode(ctx, w, blk, &at);
+        const uint64_t v = c.Peek<false>();
+        int mode = predicted;
+        if (v >> 63) {
+            c.pos += 1;
+        } else {
+            const int rem = static_cast<int>((v >> 60) & 7);
+            mode = rem < predicted ? rem : rem + 1;
+            c.pos += 4;
+        }
+        *at = static_cast<int8_t>(mode);
+    }
+}
+
 // mb_qp_delta and the residual of a macroblock whose coded_block_pattern is known.
 int ReadQpAndResidual(BitCursor& c, MacroblockWork* w, bool intra16x16) {
     MacroblockInfo* mb = w->cur;
@@ -449,11 +465,27 @@ int ReadQpAndResidual(BitCursor& c, MacroblockWork* w, bool intra16x16) {
     return ReadResidualBlocks(c, w, intra16x16);
 }
 
-int ParseResidualCavlc(AvcDecoderContext* ctx, MacroblockWork* w, bool intra16x16) {
-    BitCursor c(&ctx->reader);
-    const int result = ReadQpAndResidual(c, w, intra16x16);
-    c.Sync();
-    return result;
+// The rest of an Intra_4x4 (mbType 0) or Intra_16x16 (1..24) macroblock.
+int ReadIntraRest(BitCursor& c, AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
+    MacroblockInfo* mb = w->cur;
+    const bool intra16x16 = mbType != 0;
+    if (!intra16x16) {
+        mb->kind = kMbIntra4x4;
+        ReadIntraModes(c, ctx, w);
+    } else {
+        mb->kind = kMbIntra16x16;
+        mb->intra16x16PredMode = static_cast<int8_t>((mbType - 1) % 4);
+        mb->codedBlockPattern = ((mbType - 1) / 4 % 3) << 4 | (mbType >= 13 ? 15 : 0);
+    }
+    const int32_t chromaMode = static_cast<int32_t>(c.ReadUe());
+    if (chromaMode < 0 || chromaMode > 3) return kDecoderOutOfRange;
+    mb->intraChromaPredMode = static_cast<int8_t>(chromaMode);
+    if (!intra16x16) {
+        const int32_t codeNum = static_cast<int32_t>(c.ReadUe());
+        if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
+        mb->codedBlockPattern = kIntraCbp[codeNum];
+    }
+    return ReadQpAndResidual(c, w, intra16x16);
 }
 
 // The 8x8 blocks a partition of a shape covers, as a bit mask.
@@ -499,11 +531,12 @@ bool ReadMvd(BitCursor& c, MacroblockInfo* mb, int list, int first, int width, i
     // Clause 7.4.5.1 keeps differences within -8192..8191 quarter samples across and the
     // level's vertical range; anything outside 16 bits cannot come from a conforming stream.
     if (x < -32768 || x > 32767 || y < -32768 || y > 32767) return false;
+    const int16_t pair[2] = {static_cast<int16_t>(x), static_cast<int16_t>(y)};
+    uint32_t packed;
+    std::memcpy(&packed, pair, sizeof packed);
     for (int j = 0; j < height; ++j)
-        for (int i = 0; i < width; ++i) {
-            mb->mvd[list][first + 4 * j + i][0] = static_cast<int16_t>(x);
-            mb->mvd[list][first + 4 * j + i][1] = static_cast<int16_t>(y);
-        }
+        for (int i = 0; i < width; ++i)
+            std::memcpy(mb->mvd[list][first + 4 * j + i], &packed, sizeof packed);
     return true;
 }
 
@@ -661,25 +694,10 @@ int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t
         std::memset(mb->totalCoeff, 16, sizeof mb->totalCoeff);
         return ReadPcmSamples(ctx, w);
     }
-    bool intra16x16 = false;
-    if (mbType == 0) {
-        mb->kind = kMbIntra4x4;
-        if (ReadIntraModes(ctx, w) != kDecoderOk) return kDecoderOutOfRange;
-    } else {
-        intra16x16 = true;
-        mb->kind = kMbIntra16x16;
-        mb->intra16x16PredMode = static_cast<int8_t>((mbType - 1) % 4);
-        mb->codedBlockPattern = ((mbType - 1) / 4 % 3) << 4 | (mbType >= 13 ? 15 : 0);
-    }
-    const int32_t chromaMode = static_cast<int32_t>(r->ReadUe());
-    if (chromaMode < 0 || chromaMode > 3) return kDecoderOutOfRange;
-    mb->intraChromaPredMode = static_cast<int8_t>(chromaMode);
-    if (!intra16x16) {
-        const int32_t codeNum = static_cast<int32_t>(r->ReadUe());
-        if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
-        mb->codedBlockPattern = kIntraCbp[codeNum];
-    }
-    return ParseResidualCavlc(ctx, w, intra16x16);
+    BitCursor c(r);
+    const int result = ReadIntraRest(c, ctx, w, mbType);
+    c.Sync();
+    return result;
 }
 
 void PlaceCoefficients(MacroblockWork* w, int b, const int16_t* levels, int count, int first, int qp) {
