@@ -638,40 +638,33 @@ void ClearMotion(MacroblockInfo* mb) {
     std::memset(mb->predLists, 0, sizeof mb->predLists);
 }
 
-}  // namespace
-
-int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
+// mb_type of a P or B slice (intra types from firstIntra on, I_PCM the last), then the
+// rest of the macroblock.
+template <int (*kReadInter)(BitCursor&, const AvcDecoderContext*, MacroblockWork*, int32_t)>
+int ParseSliceMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t firstIntra) {
     BitCursor c(&ctx->reader);
     const int32_t mbType = static_cast<int32_t>(c.ReadUe());
-    if (mbType < 0 || mbType > 30) {
-        c.Sync();
-        return kDecoderOutOfRange;
+    int result = kDecoderOutOfRange;
+    if (mbType >= 0 && mbType <= firstIntra + 25) {
+        ClearMotion(w->cur);
+        if (mbType >= firstIntra) {
+            c.Sync();
+            return ParseCavlcIntraMacroblock(ctx, w, mbType - firstIntra);
+        }
+        result = kReadInter(c, ctx, w, mbType);
     }
-    ClearMotion(w->cur);
-    if (mbType >= 5) {
-        c.Sync();
-        return ParseCavlcIntraMacroblock(ctx, w, mbType - 5);
-    }
-    const int result = ReadPInter(c, ctx, w, mbType);
     c.Sync();
     return result;
 }
 
+}  // namespace
+
+int ParseCavlcPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
+    return ParseSliceMacroblock<ReadPInter>(ctx, w, 5);
+}
+
 int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
-    BitCursor c(&ctx->reader);
-    const int32_t mbType = static_cast<int32_t>(c.ReadUe());
-    if (mbType < 0 || mbType > 48) {
-        c.Sync();
-        return kDecoderOutOfRange;
-    }
-    ClearMotion(w->cur);
-    if (mbType >= 23) {
-        c.Sync();
-        return ParseCavlcIntraMacroblock(ctx, w, mbType - 23);
-    }
-    const int result = ReadBInter(c, ctx, w, mbType);
-    c.Sync();
-    return result;
+    return ParseSliceMacroblock<ReadBInter>(ctx, w, 23);
 }
 
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
