@@ -133,48 +133,84 @@ InterTarget MacroblockTarget(const AvcDecoderContext* ctx, const MacroblockWork*
             16 * w->mbY};
 }
 
+// Rows of n bytes (16 or 8), four a step: the four loads go out before the stores.
+template <int kBytes>
+inline void CopyRows(uint8_t* dst, ptrdiff_t dp, const uint8_t* src, ptrdiff_t sp, int rows) {
+    for (int y = 0; y < rows; y += 4, src += 4 * sp, dst += 4 * dp) {
+        uint8_t r0[kBytes], r1[kBytes], r2[kBytes], r3[kBytes];
+        std::memcpy(r0, src, kBytes);
+        std::memcpy(r1, src + sp, kBytes);
+        std::memcpy(r2, src + 2 * sp, kBytes);
+        std::memcpy(r3, src + 3 * sp, kBytes);
+        std::memcpy(dst, r0, kBytes);
+        std::memcpy(dst + dp, r1, kBytes);
+        std::memcpy(dst + 2 * dp, r2, kBytes);
+        std::memcpy(dst + 3 * dp, r3, kBytes);
+    }
+}
+
+// The macroblock at srcY in the reference's luma plane and at chroma offset srcC in both
+// of its chroma planes, copied into the target macroblock.
+void CopyMacroblock(const uint8_t* srcY, ptrdiff_t srcC, const PlaneView& r, const InterTarget& t) {
+    CopyRows<16>(t.y, t.pitch, srcY, r.pitch, 16);
+    CopyRows<8>(t.u, t.pitch, r.u + srcC, r.pitch, 8);
+    CopyRows<8>(t.v, t.pitch, r.v + srcC, r.pitch, 8);
+}
+
 // Motion compensation of one partition (px, py, pw, ph in luma samples inside the
 // macroblock) from one reference picture, unweighted. The kernels read straight from the
-// reference planes unless the block reaches past their borders.
+// reference planes unless the block reaches past their borders. Positions, sizes and
+// dimensions are never negative here, so halving is a shift.
 void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const PictureRecord* ref,
                           const InterTarget& t, int px, int py, int pw, int ph, int mvx, int mvy) {
     alignas(16) uint8_t scratch[21 * kScratchPitch];
     const PlaneView& r = ref->frame;
     const int pitch = r.pitch;
     const int border = ctx->planePool.border;
+    const int width = ctx->width, height = ctx->height;
+    const int bx = t.lumaX + px, by = t.lumaY + py;
     // The luma kernel reads columns -2 .. max(pw, 8) + 2 and rows -2 .. ph + 2 around the
     // integer position.
-    const int xs = t.lumaX + px + (mvx >> 2), ys = t.lumaY + py + (mvy >> 2);
-    const PlaneGeometry luma{ctx->width, ctx->height, 32, border, border - 1};
+    const int xs = bx + (mvx >> 2), ys = by + (mvy >> 2);
+    const PlaneGeometry luma{width, height, 32, border, border - 1};
     const int lw = std::max(pw, 8) + 5, lh = ph + 5;
+    const bool lumaInside = luma.Holds(xs - 2, ys - 2, lw, lh);
+    // Both chroma planes share the geometry, so one test serves both.
+    const int cw = pw >> 1, ch = ph >> 1;
+    const int xc = (bx >> 1) + (mvx >> 3), yc = (by >> 1) + (mvy >> 3);
+    const PlaneGeometry chroma{width >> 1, height >> 1, 16, border >> 1, border >> 1};
+    const int cbw = std::max(cw, 8) + 1, cbh = ch + 1;
+    const bool chromaInside = chroma.Holds(xc, yc, cbw, cbh);
+    if (pw == 16 && ph == 16 && ((mvx | mvy) & 7) == 0 && lumaInside && chromaInside) {
+        // The commonest partition by far (P_Skip of a still or panned area): whole samples in
+        // all three planes, so a copy of the reference macroblock, done here without the
+        // kernels' dispatch.
+        CopyMacroblock(r.y + static_cast<ptrdiff_t>(ys) * pitch + xs, static_cast<ptrdiff_t>(yc) * pitch + xc, r, t);
+        return;
+    }
     const uint8_t* src;
     int sp = pitch;
-    if (luma.Holds(xs - 2, ys - 2, lw, lh)) {
+    if (lumaInside) {
         src = r.y + static_cast<ptrdiff_t>(ys) * pitch + xs;
     } else {
         src = RebuildRegion(r.y, pitch, luma, xs - 2, ys - 2, lw, lh, scratch, kScratchPitch) + 2 * kScratchPitch + 2;
         sp = kScratchPitch;
     }
-    k.lumaMotion(t.y + py * t.pitch + px, t.pitch, src, sp, pw, ph, mvx & 3, mvy & 3);
+    k.lumaBlocks[LumaBlockIndex(mvx & 3, mvy & 3, pw)](t.y + py * t.pitch + px, t.pitch, src, sp, ph);
 
-    // Both chroma planes share the geometry, so one test serves both.
-    const int cw = pw / 2, ch = ph / 2;
-    const int xc = (t.lumaX + px) / 2 + (mvx >> 3), yc = (t.lumaY + py) / 2 + (mvy >> 3);
-    const PlaneGeometry chroma{ctx->width / 2, ctx->height / 2, 16, border / 2, border / 2};
-    const int bw = std::max(cw, 8) + 1, bh = ch + 1;
     const uint8_t *srcU, *srcV;
     sp = pitch;
-    if (chroma.Holds(xc, yc, bw, bh)) {
+    if (chromaInside) {
         const ptrdiff_t at = static_cast<ptrdiff_t>(yc) * pitch + xc;
         srcU = r.u + at;
         srcV = r.v + at;
     } else {
-        srcU = RebuildRegion(r.u, pitch, chroma, xc, yc, bw, bh, scratch, kScratchPitch);
-        srcV = RebuildRegion(r.v, pitch, chroma, xc, yc, bw, bh, scratch + 10 * kScratchPitch, kScratchPitch);
+        srcU = RebuildRegion(r.u, pitch, chroma, xc, yc, cbw, cbh, scratch, kScratchPitch);
+        srcV = RebuildRegion(r.v, pitch, chroma, xc, yc, cbw, cbh, scratch + 10 * kScratchPitch, kScratchPitch);
         sp = kScratchPitch;
     }
-    const int off = (py / 2) * t.pitch + px / 2;
-    k.chromaMotion(t.u + off, t.v + off, t.pitch, srcU, srcV, sp, cw, ch, mvx & 7, mvy & 7);
+    const int off = (py >> 1) * t.pitch + (px >> 1);
+    k.chromaBlocks[ChromaBlockIndex(cw)](t.u + off, t.v + off, t.pitch, srcU, srcV, sp, ch, mvx & 7, mvy & 7);
 }
 
 // Asks the cache for the lines the macroblock four to the right is likely to touch, so
