@@ -176,7 +176,7 @@ void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, 
 
 namespace {
 
-// Four bytes at p, widened to 16-bit lanes 0..3.
+// Four bytes at p in the low lane.
 inline __m128i Load4(const uint8_t* p) {
     int32_t word;
     std::memcpy(&word, p, 4);
@@ -382,8 +382,13 @@ void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int 
 }
 
 void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height) {
-    if (width < 8) {
+    if (width < 4) {
         AverageSamples(p0, pitch0, p1, pitch1, width, height);
+        return;
+    }
+    if (width == 4) {  // the chroma of 8-sample-wide partitions
+        for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1)
+            Store4(p0, _mm_avg_epu8(Load4(p0), Load4(p1)));
         return;
     }
     if (width == 16) {
