@@ -89,33 +89,27 @@ void FillMotion(MacroblockInfo* mb, int list, int x4, int y4, int w4, int h4, in
     }
 }
 
-// A readable copy of the region [x0, x0 + bw) x [y0, y0 + bh) of a plane: the plane itself
-// when the region lies within its replicated borders, else the region rebuilt in scratch
-// with every sample taken from the nearest edge sample (clause 8.4.2.2's clipping of
-// xInt and yInt), so no vector, however far out, reads outside the plane's memory.
+// A plane's readable extent: the picture area plus the replicated border around it.
 struct PlaneGeometry {
     int width, height, side, above, below;
+    // Whether [x0, x0 + bw) x [y0, y0 + bh) lies within the plane and its borders.
+    bool Holds(int x0, int y0, int bw, int bh) const {
+        return x0 >= -side && x0 + bw <= width + side && y0 >= -above && y0 + bh <= height + below;
+    }
 };
 
-// The region rebuilt from edge-clamped samples (the rare path of FetchRegion).
+// The region [x0, x0 + bw) x [y0, y0 + bh) of a plane rebuilt in scratch with every sample
+// taken from the nearest edge sample (clause 8.4.2.2's clipping of xInt and yInt), for a
+// block that reaches past the replicated borders: no vector, however far out, reads
+// outside the plane's memory.
 const uint8_t* RebuildRegion(const uint8_t* plane, int pitch, const PlaneGeometry& g, int x0, int y0, int bw, int bh,
-                             uint8_t* scratch, int scratchPitch, int* outPitch) {
+                             uint8_t* scratch, int scratchPitch) {
     for (int j = 0; j < bh; ++j) {
         const uint8_t* row = plane + static_cast<ptrdiff_t>(std::clamp(y0 + j, 0, g.height - 1)) * pitch;
         for (int i = 0; i < bw; ++i)
             scratch[j * scratchPitch + i] = row[std::clamp(x0 + i, 0, g.width - 1)];
     }
-    *outPitch = scratchPitch;
     return scratch;
-}
-
-inline const uint8_t* FetchRegion(const uint8_t* plane, int pitch, const PlaneGeometry& g, int x0, int y0, int bw,
-                                  int bh, uint8_t* scratch, int scratchPitch, int* outPitch) {
-    if (x0 >= -g.side && x0 + bw <= g.width + g.side && y0 >= -g.above && y0 + bh <= g.height + g.below) {
-        *outPitch = pitch;
-        return plane + static_cast<ptrdiff_t>(y0) * pitch + x0;
-    }
-    return RebuildRegion(plane, pitch, g, x0, y0, bw, bh, scratch, scratchPitch, outPitch);
 }
 
 constexpr int kScratchPitch = 32;
@@ -139,44 +133,99 @@ InterTarget MacroblockTarget(const AvcDecoderContext* ctx, const MacroblockWork*
             16 * w->mbY};
 }
 
+// Rows of n bytes (16 or 8), four a step: the four loads go out before the stores.
+template <int kBytes>
+inline void CopyRows(uint8_t* dst, ptrdiff_t dp, const uint8_t* src, ptrdiff_t sp, int rows) {
+    for (int y = 0; y < rows; y += 4, src += 4 * sp, dst += 4 * dp) {
+        uint8_t r0[kBytes], r1[kBytes], r2[kBytes], r3[kBytes];
+        std::memcpy(r0, src, kBytes);
+        std::memcpy(r1, src + sp, kBytes);
+        std::memcpy(r2, src + 2 * sp, kBytes);
+        std::memcpy(r3, src + 3 * sp, kBytes);
+        std::memcpy(dst, r0, kBytes);
+        std::memcpy(dst + dp, r1, kBytes);
+        std::memcpy(dst + 2 * dp, r2, kBytes);
+        std::memcpy(dst + 3 * dp, r3, kBytes);
+    }
+}
+
+// The macroblock at srcY in the reference's luma plane and at chroma offset srcC in both
+// of its chroma planes, copied into the target macroblock.
+void CopyMacroblock(const uint8_t* srcY, ptrdiff_t srcC, const PlaneView& r, const InterTarget& t) {
+    CopyRows<16>(t.y, t.pitch, srcY, r.pitch, 16);
+    CopyRows<8>(t.u, t.pitch, r.u + srcC, r.pitch, 8);
+    CopyRows<8>(t.v, t.pitch, r.v + srcC, r.pitch, 8);
+}
+
 // Motion compensation of one partition (px, py, pw, ph in luma samples inside the
-// macroblock) from one reference picture, unweighted.
+// macroblock) from one reference picture, unweighted. The kernels read straight from the
+// reference planes unless the block reaches past their borders. Positions, sizes and
+// dimensions are never negative here, so halving is a shift.
 void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const PictureRecord* ref,
                           const InterTarget& t, int px, int py, int pw, int ph, int mvx, int mvy) {
     alignas(16) uint8_t scratch[21 * kScratchPitch];
     const PlaneView& r = ref->frame;
+    const int pitch = r.pitch;
     const int border = ctx->planePool.border;
-    const PlaneGeometry luma{ctx->width, ctx->height, 32, border, border - 1};
-    const PlaneGeometry chroma{ctx->width / 2, ctx->height / 2, 16, border / 2, border / 2};
-    int sp = 0;
-    const int xs = t.lumaX + px + (mvx >> 2), ys = t.lumaY + py + (mvy >> 2);
-    const uint8_t* src =
-        FetchRegion(r.y, r.pitch, luma, xs - 2, ys - 2, std::max(pw, 8) + 5, ph + 5, scratch, kScratchPitch, &sp);
-    uint8_t* dstY = t.y + py * t.pitch + px;
-    k.lumaMotion(dstY, t.pitch, src + 2 * sp + 2, sp, pw, ph, mvx & 3, mvy & 3);
+    const int width = ctx->width, height = ctx->height;
+    const int bx = t.lumaX + px, by = t.lumaY + py;
+    // The luma kernel reads columns -2 .. max(pw, 8) + 2 and rows -2 .. ph + 2 around the
+    // integer position.
+    const int xs = bx + (mvx >> 2), ys = by + (mvy >> 2);
+    const PlaneGeometry luma{width, height, 32, border, border - 1};
+    const int lw = std::max(pw, 8) + 5, lh = ph + 5;
+    const bool lumaInside = luma.Holds(xs - 2, ys - 2, lw, lh);
+    // Both chroma planes share the geometry, so one test serves both.
+    const int cw = pw >> 1, ch = ph >> 1;
+    const int xc = (bx >> 1) + (mvx >> 3), yc = (by >> 1) + (mvy >> 3);
+    const PlaneGeometry chroma{width >> 1, height >> 1, 16, border >> 1, border >> 1};
+    const int cbw = std::max(cw, 8) + 1, cbh = ch + 1;
+    const bool chromaInside = chroma.Holds(xc, yc, cbw, cbh);
+    if (pw == 16 && ph == 16 && ((mvx | mvy) & 7) == 0 && lumaInside && chromaInside) {
+        // The commonest partition by far (P_Skip of a still or panned area): whole samples in
+        // all three planes, so a copy of the reference macroblock, done here without the
+        // kernels' dispatch.
+        CopyMacroblock(r.y + static_cast<ptrdiff_t>(ys) * pitch + xs, static_cast<ptrdiff_t>(yc) * pitch + xc, r, t);
+        return;
+    }
+    const uint8_t* src;
+    int sp = pitch;
+    if (lumaInside) {
+        src = r.y + static_cast<ptrdiff_t>(ys) * pitch + xs;
+    } else {
+        src = RebuildRegion(r.y, pitch, luma, xs - 2, ys - 2, lw, lh, scratch, kScratchPitch) + 2 * kScratchPitch + 2;
+        sp = kScratchPitch;
+    }
+    k.lumaBlocks[LumaBlockIndex(mvx & 3, mvy & 3, pw)](t.y + py * t.pitch + px, t.pitch, src, sp, ph);
 
-    const int cw = pw / 2, ch = ph / 2;
-    const int xc = (t.lumaX + px) / 2 + (mvx >> 3), yc = (t.lumaY + py) / 2 + (mvy >> 3);
-    uint8_t* dstU = t.u + (py / 2) * t.pitch + px / 2;
-    uint8_t* dstV = t.v + (py / 2) * t.pitch + px / 2;
-    // Both chroma planes share the geometry, so both come from the planes or both from
-    // scratch, at one pitch.
-    const uint8_t* srcU =
-        FetchRegion(r.u, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1, scratch, kScratchPitch, &sp);
-    const uint8_t* srcV = FetchRegion(r.v, r.pitch, chroma, xc, yc, std::max(cw, 8) + 1, ch + 1,
-                                      scratch + 10 * kScratchPitch, kScratchPitch, &sp);
-    k.chromaMotion(dstU, dstV, t.pitch, srcU, srcV, sp, cw, ch, mvx & 7, mvy & 7);
+    const uint8_t *srcU, *srcV;
+    sp = pitch;
+    if (chromaInside) {
+        const ptrdiff_t at = static_cast<ptrdiff_t>(yc) * pitch + xc;
+        srcU = r.u + at;
+        srcV = r.v + at;
+    } else {
+        srcU = RebuildRegion(r.u, pitch, chroma, xc, yc, cbw, cbh, scratch, kScratchPitch);
+        srcV = RebuildRegion(r.v, pitch, chroma, xc, yc, cbw, cbh, scratch + 10 * kScratchPitch, kScratchPitch);
+        sp = kScratchPitch;
+    }
+    const int off = (py >> 1) * t.pitch + (px >> 1);
+    k.chromaBlocks[ChromaBlockIndex(cw)](t.u + off, t.v + off, t.pitch, srcU, srcV, sp, ch, mvx & 7, mvy & 7);
 }
 
-// Asks the cache for the reference rows the next macroblocks are likely to read: 64
-// samples to the right of this macroblock's vector, four luma rows (staggered by the
+// Asks the cache for the lines the macroblock four to the right is likely to touch, so
+// that they arrive while this one and the next three are decoded: the reference rows at
+// this macroblock's vector moved 64 samples right, four luma rows (staggered by the
 // macroblock's column so that four macroblocks cover sixteen) and two rows of each chroma
-// plane. Positions are clamped into the padded planes.
+// plane; and the same rows of the picture being decoded, which the prediction is written
+// into (a store into a line not in the cache waits for it just as a load does). Reference
+// positions are clamped into the padded planes.
 void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, const InterTarget& t, int mvx, int mvy) {
     const PlaneView& r = ref->frame;
     const int border = ctx->planePool.border;
+    const int stagger = (t.lumaX >> 4) & 3;
     const int x = std::clamp(t.lumaX + (mvx >> 2) + 64, -32, ctx->width + 16);
-    const int y = std::clamp(t.lumaY + (mvy >> 2) + ((t.lumaX >> 4) & 3) * 4, -border, ctx->height + border - 5);
+    const int y = std::clamp(t.lumaY + (mvy >> 2) + stagger * 4, -border, ctx->height + border - 5);
     const uint8_t* p = r.y + static_cast<ptrdiff_t>(y) * r.pitch + x;
     for (int j = 0; j < 4; ++j)
         __builtin_prefetch(p + j * r.pitch);
@@ -185,11 +234,22 @@ void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, c
     __builtin_prefetch(r.u + c + r.pitch);
     __builtin_prefetch(r.v + c);
     __builtin_prefetch(r.v + c + r.pitch);
+    if (t.lumaX + 64 < ctx->width) {
+        const uint8_t* d = t.y + 64 + stagger * 4 * t.pitch;
+        for (int j = 0; j < 4; ++j)
+            __builtin_prefetch(d + j * t.pitch, 1);
+        const ptrdiff_t dc = stagger * 2 * t.pitch + 32;
+        __builtin_prefetch(t.u + dc, 1);
+        __builtin_prefetch(t.u + dc + t.pitch, 1);
+        __builtin_prefetch(t.v + dc, 1);
+        __builtin_prefetch(t.v + dc + t.pitch, 1);
+    }
 }
 
-// Explicit weighting (clause 8.4.2.3.2) of a partition predicted from one list.
-void WeightPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const InterTarget& t, int list,
-                     int refIdx, int px, int py, int pw, int ph) {
+// Explicit weighting (clause 8.4.2.3.2) of a partition predicted from one list whose
+// reference has weights other than the defaults.
+[[gnu::noinline]] void WeightNonDefault(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const InterTarget& t,
+                                        int list, int refIdx, int px, int py, int pw, int ph) {
     const int cw = pw / 2, ch = ph / 2;
     uint8_t* dstY = t.y + py * t.pitch + px;
     uint8_t* dstU = t.u + (py / 2) * t.pitch + px / 2;
@@ -198,13 +258,21 @@ void WeightPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, 
     const int lumaDenom = wt->luma_log2_weight_denom, chromaDenom = wt->chroma_log2_weight_denom;
     const int32_t* weight = wt->weight[list][refIdx];
     const int32_t* offset = wt->offset[list][refIdx];
-    // The default weight without offset gives back the prediction unchanged.
+    // A component with the default weight and no offset keeps its prediction unchanged.
     if (weight[0] != (1 << lumaDenom) || offset[0] != 0)
         k.weight(dstY, t.pitch, pw, ph, weight[0], offset[0], lumaDenom);
     if (weight[1] != (1 << chromaDenom) || offset[1] != 0)
         k.weight(dstU, t.pitch, cw, ch, weight[1], offset[1], chromaDenom);
     if (weight[2] != (1 << chromaDenom) || offset[2] != 0)
         k.weight(dstV, t.pitch, cw, ch, weight[2], offset[2], chromaDenom);
+}
+
+// Explicit weighting of a partition predicted from one list: nothing beyond one bit test
+// for a reference whose weights are the defaults (the slice header marks the others).
+inline void WeightPartition(const AvcDecoderContext* ctx, const DecoderKernelTable& k, const InterTarget& t, int list,
+                            int refIdx, int px, int py, int pw, int ph) {
+    if ((ctx->predWeights->weightedRefs[list] >> refIdx & 1) == 0) return;
+    WeightNonDefault(ctx, k, t, list, refIdx, px, py, pw, ph);
 }
 
 // The partitions of an inter macroblock as (x4, y4, w4, h4) in 4x4 blocks, in decoding

@@ -56,6 +56,8 @@ void InstallPortableDecoderKernels(DecoderKernelTable* t) {
     InstallDeblockKernels(t, 0);
     t->lumaMotion = luma_mc_c;
     t->chromaMotion = chroma_mc_c;
+    t->lumaBlocks = LumaBlocksC();
+    t->chromaBlocks = ChromaBlocksC();
     t->weight = WeightSamples;
     t->weightBi = WeightSamplesBi;
     t->average = AverageSamples;
@@ -71,6 +73,8 @@ void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
         t->addDc4x4 = idct_dc_add_4x4_sse2;
         t->lumaMotion = luma_mc_sse2;
         t->chromaMotion = chroma_mc_sse2;
+        t->lumaBlocks = LumaBlocksSse2();
+        t->chromaBlocks = ChromaBlocksSse2();
         t->weight = weight_sse2;
         t->weightBi = weight_bi_sse2;
         t->average = average_sse2;

@@ -46,6 +46,10 @@ struct DecoderKernelTable {
     DeblockChromaStrong8Fn deblockChromaStrongVertical8;
     LumaMotionFn lumaMotion;
     ChromaMotionFn chromaMotion;
+    // The same forms' entries by shape (motion_kernels.h): lumaBlocks[LumaBlockIndex(fx, fy,
+    // width)], chromaBlocks[ChromaBlockIndex(width)].
+    const LumaBlockFn* lumaBlocks;
+    const ChromaBlockFn* chromaBlocks;
     WeightFn weight;
     WeightBiFn weightBi;
     AverageFn average;

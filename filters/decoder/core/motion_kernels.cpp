@@ -1,6 +1,8 @@
 #include "filters/decoder/core/motion_kernels.h"
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 #include "common/cpu_features.h"
 #include "filters/decoder/core/kernel_table.h"
@@ -63,30 +65,53 @@ void LumaBlock(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int width,
     }
 }
 
-using LumaBlockFn = void (*)(uint8_t*, int, const uint8_t*, int, int, int);
-constexpr LumaBlockFn kLumaBlocks[16] = {
-    LumaBlock<0, 0>, LumaBlock<1, 0>, LumaBlock<2, 0>, LumaBlock<3, 0>, LumaBlock<0, 1>, LumaBlock<1, 1>,
-    LumaBlock<2, 1>, LumaBlock<3, 1>, LumaBlock<0, 2>, LumaBlock<1, 2>, LumaBlock<2, 2>, LumaBlock<3, 2>,
-    LumaBlock<0, 3>, LumaBlock<1, 3>, LumaBlock<2, 3>, LumaBlock<3, 3>,
-};
-
-}  // namespace
-
-void luma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy) {
-    kLumaBlocks[4 * fy + fx](dst, dstPitch, src, srcPitch, width, height);
+// One fraction and width as a table entry.
+template <int kFx, int kFy, int kWidth>
+void LumaEntry(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int height) {
+    LumaBlock<kFx, kFy>(dst, dstPitch, src, p, kWidth, height);
 }
 
-void chroma_mc_c(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr, int srcPitch,
-                 int width, int height, int dx, int dy) {
+template <size_t... I>
+constexpr std::array<LumaBlockFn, sizeof...(I)> LumaEntries(std::index_sequence<I...>) {
+    // Entry i: width 4 << (i % 3), fraction (i / 3) % 4, (i / 3) / 4 (LumaBlockIndex).
+    return {LumaEntry<(I / 3) % 4, (I / 3) / 4, 4 << (I % 3)>...};
+}
+
+constexpr std::array<LumaBlockFn, 48> kLumaEntries = LumaEntries(std::make_index_sequence<48>());
+
+template <int kWidth>
+void ChromaEntry(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr, int srcPitch,
+                 int height, int dx, int dy) {
     const int a = (8 - dx) * (8 - dy), b = dx * (8 - dy), c = (8 - dx) * dy, d = dx * dy;
     for (int plane = 0; plane < 2; ++plane) {
         const uint8_t* src = plane == 0 ? srcCb : srcCr;
         uint8_t* dst = plane == 0 ? dstCb : dstCr;
         for (int y = 0; y < height; ++y, src += srcPitch, dst += dstPitch)
-            for (int x = 0; x < width; ++x)
+            for (int x = 0; x < kWidth; ++x)
                 dst[x] = static_cast<uint8_t>(
                     (a * src[x] + b * src[x + 1] + c * src[x + srcPitch] + d * src[x + srcPitch + 1] + 32) >> 6);
     }
+}
+
+constexpr ChromaBlockFn kChromaEntries[3] = {ChromaEntry<2>, ChromaEntry<4>, ChromaEntry<8>};
+
+}  // namespace
+
+const LumaBlockFn* LumaBlocksC() {
+    return kLumaEntries.data();
+}
+
+const ChromaBlockFn* ChromaBlocksC() {
+    return kChromaEntries;
+}
+
+void luma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy) {
+    kLumaEntries[LumaBlockIndex(fx, fy, width)](dst, dstPitch, src, srcPitch, height);
+}
+
+void chroma_mc_c(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr, int srcPitch,
+                 int width, int height, int dx, int dy) {
+    kChromaEntries[ChromaBlockIndex(width)](dstCb, dstCr, dstPitch, srcCb, srcCr, srcPitch, height, dx, dy);
 }
 
 void WeightSamples(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD) {

@@ -31,6 +31,23 @@ using LumaMotionFn = void (*)(uint8_t* dst, int dstPitch, const uint8_t* src, in
 using ChromaMotionFn = void (*)(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb,
                                 const uint8_t* srcCr, int srcPitch, int width, int height, int dx, int dy);
 
+// The entries behind the two kernels, specialised by width so that callers that know the
+// block's shape skip the dispatch: a luma entry per fraction and width for heights 4, 8
+// and 16 (LumaBlockIndex picks one from a table of 48), a chroma entry per width for
+// heights 2, 4 and 8 (ChromaBlockIndex picks one from a table of 3). Each reads what
+// the kernel of its form reads.
+using LumaBlockFn = void (*)(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int height);
+using ChromaBlockFn = void (*)(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr,
+                               int srcPitch, int height, int dx, int dy);
+constexpr int LumaBlockIndex(int fx, int fy, int width) {
+    return 3 * (4 * fy + fx) + (width >> 3);  // width 4, 8, 16 -> 0, 1, 2
+}
+constexpr int ChromaBlockIndex(int width) {
+    return width >> 2;  // width 2, 4, 8 -> 0, 1, 2
+}
+const LumaBlockFn* LumaBlocksC();
+const ChromaBlockFn* ChromaBlocksC();
+
 void luma_mc_c(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy);
 void chroma_mc_c(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr, int srcPitch,
                  int width, int height, int dx, int dy);
@@ -39,6 +56,8 @@ void chroma_mc_c(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* sr
 void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy);
 void chroma_mc_sse2(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr,
                     int srcPitch, int width, int height, int dx, int dy);
+const LumaBlockFn* LumaBlocksSse2();
+const ChromaBlockFn* ChromaBlocksSse2();
 #endif
 
 // Explicit weighted prediction of one list (clause 8.4.2.3.2) in place:

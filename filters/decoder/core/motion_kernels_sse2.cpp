@@ -6,7 +6,9 @@
 
 #include <emmintrin.h>
 
+#include <array>
 #include <cstring>
+#include <utility>
 
 namespace avcdec {
 
@@ -57,8 +59,9 @@ inline __m128i LoadBytes8(const uint8_t* p) {
     return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
 }
 
-inline void Store(uint8_t* dst, __m128i v, int columns) {
-    if (columns == 8) {
+template <int kColumns>
+inline void Store(uint8_t* dst, __m128i v) {
+    if constexpr (kColumns == 8) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), v);
     } else {
         const int32_t word = _mm_cvtsi128_si32(v);
@@ -66,9 +69,9 @@ inline void Store(uint8_t* dst, __m128i v, int columns) {
     }
 }
 
-// One position class over `columns` (4 or 8) columns and `height` rows.
-template <int kFx, int kFy>
-void LumaColumns(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int columns, int height) {
+// One fractional position over kColumns (4 or 8) columns and `height` rows.
+template <int kFx, int kFy, int kColumns>
+void LumaColumns(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int height) {
     if constexpr ((kFx == 2 && kFy != 0) || (kFy == 2 && kFx != 0)) {
         // Centre positions: unrounded horizontal sums of rows -2 .. height + 2.
         __m128i t[21];
@@ -84,58 +87,96 @@ void LumaColumns(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int colu
             } else {
                 v = _mm_avg_epu8(j, Half(VTap(src + (kFx >> 1), p)));  // h or m
             }
-            Store(dst, v, columns);
+            Store<kColumns>(dst, v);
         }
-        return;
-    }
-    for (int y = 0; y < height; ++y, dst += dstPitch, src += p) {
-        __m128i v;
-        if constexpr (kFx == 0 && kFy == 0) {
-            v = LoadBytes8(src);
-        } else if constexpr (kFy == 0) {
-            v = Half(HTap(src));
+    } else if constexpr (kFy == 0) {
+        for (int y = 0; y < height; ++y, dst += dstPitch, src += p) {
+            __m128i v = Half(HTap(src));
             if constexpr (kFx != 2) v = _mm_avg_epu8(v, LoadBytes8(src + (kFx >> 1)));
-        } else if constexpr (kFx == 0) {
-            v = Half(VTap(src, p));
-            if constexpr (kFy != 2) v = _mm_avg_epu8(v, LoadBytes8(src + (kFy >> 1) * p));
+            Store<kColumns>(dst, v);
+        }
+    } else {
+        // A vertical half sample (h, or m for kFx = 3) in every row: six widened rows of its
+        // column slide down one row per output row, so each source row is loaded once.
+        const uint8_t* col = src + (kFx >> 1);
+        __m128i r0 = Load8(col - 2 * p), r1 = Load8(col - p), r2 = Load8(col), r3 = Load8(col + p);
+        __m128i r4 = Load8(col + 2 * p);
+        for (int y = 0; y < height; ++y, dst += dstPitch, src += p) {
+            const __m128i r5 = Load8(col + (y + 3) * p);
+            __m128i v = Half(Tap6(r0, r1, r2, r3, r4, r5));
+            if constexpr (kFx == 0) {
+                if constexpr (kFy != 2) v = _mm_avg_epu8(v, LoadBytes8(src + (kFy >> 1) * p));
+            } else {
+                v = _mm_avg_epu8(Half(HTap(src + (kFy >> 1) * p)), v);  // b or s with h or m
+            }
+            Store<kColumns>(dst, v);
+            r0 = r1;
+            r1 = r2;
+            r2 = r3;
+            r3 = r4;
+            r4 = r5;
+        }
+    }
+}
+
+// Whole-sample copies, four rows a step (heights are multiples of four): the four loads
+// go out before the stores.
+template <int kWidth>
+void LumaCopy(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int height) {
+    for (int y = 0; y < height; y += 4, dst += 4 * dstPitch, src += 4 * p) {
+        if constexpr (kWidth == 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + p));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * p));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 3 * p));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), a);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + dstPitch), b);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 2 * dstPitch), c);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 3 * dstPitch), d);
         } else {
-            v = _mm_avg_epu8(Half(HTap(src + (kFy >> 1) * p)), Half(VTap(src + (kFx >> 1), p)));
+            const __m128i a = LoadBytes8(src), b = LoadBytes8(src + p);
+            const __m128i c = LoadBytes8(src + 2 * p), d = LoadBytes8(src + 3 * p);
+            Store<kWidth>(dst, a);
+            Store<kWidth>(dst + dstPitch, b);
+            Store<kWidth>(dst + 2 * dstPitch, c);
+            Store<kWidth>(dst + 3 * dstPitch, d);
         }
-        Store(dst, v, columns);
     }
 }
 
-template <int kFx, int kFy>
-void LumaBlockSse2(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int width, int height) {
+template <int kFx, int kFy, int kWidth>
+void LumaBlockSse2(uint8_t* dst, int dstPitch, const uint8_t* src, int p, int height) {
     if constexpr (kFx == 0 && kFy == 0) {
-        if (width == 16) {
-            for (int y = 0; y < height; ++y)
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + y * dstPitch),
-                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + y * p)));
-            return;
-        }
+        LumaCopy<kWidth>(dst, dstPitch, src, p, height);
+    } else if constexpr (kWidth == 16) {
+        LumaColumns<kFx, kFy, 8>(dst, dstPitch, src, p, height);
+        LumaColumns<kFx, kFy, 8>(dst + 8, dstPitch, src + 8, p, height);
+    } else {
+        LumaColumns<kFx, kFy, kWidth>(dst, dstPitch, src, p, height);
     }
-    for (int x = 0; x < width; x += 8)
-        LumaColumns<kFx, kFy>(dst + x, dstPitch, src + x, p, width < 8 ? width : 8, height);
 }
 
-using LumaBlockFn = void (*)(uint8_t*, int, const uint8_t*, int, int, int);
-constexpr LumaBlockFn kLumaBlocks[16] = {
-    LumaBlockSse2<0, 0>, LumaBlockSse2<1, 0>, LumaBlockSse2<2, 0>, LumaBlockSse2<3, 0>,
-    LumaBlockSse2<0, 1>, LumaBlockSse2<1, 1>, LumaBlockSse2<2, 1>, LumaBlockSse2<3, 1>,
-    LumaBlockSse2<0, 2>, LumaBlockSse2<1, 2>, LumaBlockSse2<2, 2>, LumaBlockSse2<3, 2>,
-    LumaBlockSse2<0, 3>, LumaBlockSse2<1, 3>, LumaBlockSse2<2, 3>, LumaBlockSse2<3, 3>,
-};
+template <size_t... I>
+constexpr std::array<LumaBlockFn, sizeof...(I)> LumaEntries(std::index_sequence<I...>) {
+    // Entry i: width 4 << (i % 3), fraction (i / 3) % 4, (i / 3) / 4 (LumaBlockIndex).
+    return {LumaBlockSse2<(I / 3) % 4, (I / 3) / 4, 4 << (I % 3)>...};
+}
+
+constexpr std::array<LumaBlockFn, 48> kLumaEntries = LumaEntries(std::make_index_sequence<48>());
 
 }  // namespace
 
+const LumaBlockFn* LumaBlocksSse2() {
+    return kLumaEntries.data();
+}
+
 void luma_mc_sse2(uint8_t* dst, int dstPitch, const uint8_t* src, int srcPitch, int width, int height, int fx, int fy) {
-    kLumaBlocks[4 * fy + fx](dst, dstPitch, src, srcPitch, width, height);
+    kLumaEntries[LumaBlockIndex(fx, fy, width)](dst, dstPitch, src, srcPitch, height);
 }
 
 namespace {
 
-// Four bytes at p, widened to 16-bit lanes 0..3.
+// Four bytes at p in the low lane.
 inline __m128i Load4(const uint8_t* p) {
     int32_t word;
     std::memcpy(&word, p, 4);
@@ -209,33 +250,50 @@ void ChromaNarrow(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* s
 
 }  // namespace
 
-void chroma_mc_sse2(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr,
-                    int srcPitch, int width, int height, int dx, int dy) {
+namespace {
+
+template <int kWidth>
+void ChromaBlockSse2(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr,
+                     int srcPitch, int height, int dx, int dy) {
     if ((dx | dy) == 0) {  // weight 64 on one sample: (64 A + 32) >> 6 = A
-        // Fixed-size copies, which compile to single moves (chroma blocks are 2, 4 or 8 wide).
-        for (int y = 0; y < height; ++y, srcCb += srcPitch, srcCr += srcPitch, dstCb += dstPitch, dstCr += dstPitch) {
-            if (width == 8) {
-                std::memcpy(dstCb, srcCb, 8);
-                std::memcpy(dstCr, srcCr, 8);
-            } else if (width == 4) {
-                std::memcpy(dstCb, srcCb, 4);
-                std::memcpy(dstCr, srcCr, 4);
-            } else {
-                std::memcpy(dstCb, srcCb, 2);
-                std::memcpy(dstCr, srcCr, 2);
-            }
+        // Two rows a step (heights are 2, 4 or 8).
+        for (int y = 0; y < height; y += 2) {
+            uint8_t rows[4][kWidth];
+            std::memcpy(rows[0], srcCb, kWidth);
+            std::memcpy(rows[1], srcCb + srcPitch, kWidth);
+            std::memcpy(rows[2], srcCr, kWidth);
+            std::memcpy(rows[3], srcCr + srcPitch, kWidth);
+            std::memcpy(dstCb, rows[0], kWidth);
+            std::memcpy(dstCb + dstPitch, rows[1], kWidth);
+            std::memcpy(dstCr, rows[2], kWidth);
+            std::memcpy(dstCr + dstPitch, rows[3], kWidth);
+            srcCb += 2 * srcPitch;
+            srcCr += 2 * srcPitch;
+            dstCb += 2 * dstPitch;
+            dstCr += 2 * dstPitch;
         }
         return;
     }
     const ChromaWeights w(dx, dy);
-    if (width == 8) {
+    if constexpr (kWidth == 8) {
         Chroma8(dstCb, dstPitch, srcCb, srcPitch, height, w);
         Chroma8(dstCr, dstPitch, srcCr, srcPitch, height, w);
-    } else if (width == 4) {
-        ChromaNarrow<4>(dstCb, dstCr, dstPitch, srcCb, srcCr, srcPitch, height, w);
     } else {
-        ChromaNarrow<2>(dstCb, dstCr, dstPitch, srcCb, srcCr, srcPitch, height, w);
+        ChromaNarrow<kWidth>(dstCb, dstCr, dstPitch, srcCb, srcCr, srcPitch, height, w);
     }
+}
+
+constexpr ChromaBlockFn kChromaEntries[3] = {ChromaBlockSse2<2>, ChromaBlockSse2<4>, ChromaBlockSse2<8>};
+
+}  // namespace
+
+const ChromaBlockFn* ChromaBlocksSse2() {
+    return kChromaEntries;
+}
+
+void chroma_mc_sse2(uint8_t* dstCb, uint8_t* dstCr, int dstPitch, const uint8_t* srcCb, const uint8_t* srcCr,
+                    int srcPitch, int width, int height, int dx, int dy) {
+    kChromaEntries[ChromaBlockIndex(width)](dstCb, dstCr, dstPitch, srcCb, srcCr, srcPitch, height, dx, dy);
 }
 
 namespace {
@@ -324,8 +382,13 @@ void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int 
 }
 
 void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height) {
-    if (width < 8) {
+    if (width < 4) {
         AverageSamples(p0, pitch0, p1, pitch1, width, height);
+        return;
+    }
+    if (width == 4) {  // the chroma of 8-sample-wide partitions
+        for (int y = 0; y < height; ++y, p0 += pitch0, p1 += pitch1)
+            Store4(p0, _mm_avg_epu8(Load4(p0), Load4(p1)));
         return;
     }
     if (width == 16) {

@@ -57,6 +57,16 @@ int ParsePredWeightTable(AvcDecoderContext* ctx, BitReader* r) {
             }
         }
     }
+    for (int list = 0; list < 2; ++list) {
+        t->weightedRefs[list] = 0;
+        for (int i = 0; i < 32; ++i) {
+            const int32_t* w = t->weight[list][i];
+            const int32_t* o = t->offset[list][i];
+            const bool plain = w[0] == 1 << t->luma_log2_weight_denom && w[1] == 1 << t->chroma_log2_weight_denom &&
+                               w[2] == w[1] && (o[0] | o[1] | o[2]) == 0;
+            if (!plain) t->weightedRefs[list] |= 1u << i;
+        }
+    }
     return kDecoderOk;
 }
 
@@ -131,6 +141,7 @@ void BuildBiPredWeights(AvcDecoderContext* ctx) {
                     t->weight[list][i][c] = 32;
                     t->offset[list][i][c] = 0;
                 }
+        t->weightedRefs[0] = t->weightedRefs[1] = 0;
     }
     t->lumaRounding = t->luma_log2_weight_denom > 0 ? 1 << (t->luma_log2_weight_denom - 1) : 0;
     t->chromaRounding = t->chroma_log2_weight_denom > 0 ? 1 << (t->chroma_log2_weight_denom - 1) : 0;

@@ -71,6 +71,9 @@ struct PredWeightTable {
     // Bi-prediction weights by list-0 and list-1 index and component (clause 8.4.2.3).
     int32_t w0[32][32][3];
     int32_t w1[32][32][3];
+    // Bit i of list L: reference index i has a weight or offset other than the default
+    // (2^logWD, 0) in some component, so its partitions need weighting at all.
+    uint32_t weightedRefs[2];
 };
 
 // Picture-order-count state carried between pictures (clause 8.2.1).

@@ -41,15 +41,31 @@ inline __m128i LoadRow32(const int16_t* c) {
     return _mm_srai_epi32(_mm_unpacklo_epi16(v, v), 16);  // sign-extended
 }
 
-// Adds four 32-bit residuals to the four samples at dst, clipped to 0..255.
-inline void AddRow(uint8_t* dst, __m128i r) {
+inline __m128i LoadWord(const uint8_t* p) {
     int32_t word;
-    std::memcpy(&word, dst, 4);
+    std::memcpy(&word, p, 4);
+    return _mm_cvtsi32_si128(word);
+}
+
+inline void StoreWord(uint8_t* p, __m128i v) {
+    const int32_t word = _mm_cvtsi128_si32(v);
+    std::memcpy(p, &word, 4);
+}
+
+// Adds the residual rows r0..r3 (four 32-bit values each) to the 4x4 samples at dst,
+// clipped to 0..255, all four rows in one pass. Residuals beyond the 16-bit range saturate
+// there, which clips to the same 0 or 255.
+inline void AddRows(uint8_t* dst, int pitch, __m128i r0, __m128i r1, __m128i r2, __m128i r3) {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i samples = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(word), zero), zero);
-    const __m128i sum = _mm_packs_epi32(_mm_add_epi32(samples, r), zero);
-    word = _mm_cvtsi128_si32(_mm_packus_epi16(sum, zero));
-    std::memcpy(dst, &word, 4);
+    const __m128i rows01 = _mm_unpacklo_epi32(LoadWord(dst), LoadWord(dst + pitch));
+    const __m128i rows23 = _mm_unpacklo_epi32(LoadWord(dst + 2 * pitch), LoadWord(dst + 3 * pitch));
+    const __m128i top = _mm_adds_epi16(_mm_unpacklo_epi8(rows01, zero), _mm_packs_epi32(r0, r1));
+    const __m128i bottom = _mm_adds_epi16(_mm_unpacklo_epi8(rows23, zero), _mm_packs_epi32(r2, r3));
+    const __m128i out = _mm_packus_epi16(top, bottom);
+    StoreWord(dst, out);
+    StoreWord(dst + pitch, _mm_shuffle_epi32(out, 1));
+    StoreWord(dst + 2 * pitch, _mm_shuffle_epi32(out, 2));
+    StoreWord(dst + 3 * pitch, _mm_shuffle_epi32(out, 3));
 }
 
 }  // namespace
@@ -64,16 +80,13 @@ void idct_add_4x4_sse2(uint8_t* dst, int pitch, const int16_t* c) {
     Transpose(r0, r1, r2, r3);
     Butterfly(r0, r1, r2, r3);
     const __m128i round = _mm_set1_epi32(32);
-    AddRow(dst, _mm_srai_epi32(_mm_add_epi32(r0, round), 6));
-    AddRow(dst + pitch, _mm_srai_epi32(_mm_add_epi32(r1, round), 6));
-    AddRow(dst + 2 * pitch, _mm_srai_epi32(_mm_add_epi32(r2, round), 6));
-    AddRow(dst + 3 * pitch, _mm_srai_epi32(_mm_add_epi32(r3, round), 6));
+    AddRows(dst, pitch, _mm_srai_epi32(_mm_add_epi32(r0, round), 6), _mm_srai_epi32(_mm_add_epi32(r1, round), 6),
+            _mm_srai_epi32(_mm_add_epi32(r2, round), 6), _mm_srai_epi32(_mm_add_epi32(r3, round), 6));
 }
 
 void idct_dc_add_4x4_sse2(uint8_t* dst, int pitch, int dc) {
     const __m128i add = _mm_set1_epi32((dc + 32) >> 6);
-    for (int i = 0; i < 4; ++i)
-        AddRow(dst + i * pitch, add);
+    AddRows(dst, pitch, add, add, add, add);
 }
 
 }  // namespace avcdec

@@ -52,6 +52,10 @@ TEST(DecoderKernelTable, EveryEntryFilledForAnyFeatureWord) {
         EXPECT_NE(t.deblockChromaStrongVertical8, nullptr);
         EXPECT_NE(t.lumaMotion, nullptr);
         EXPECT_NE(t.chromaMotion, nullptr);
+        for (int i = 0; i < 48; ++i)
+            EXPECT_NE(t.lumaBlocks[i], nullptr) << "luma entry " << i;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NE(t.chromaBlocks[i], nullptr) << "chroma entry " << i;
     }
 }
 

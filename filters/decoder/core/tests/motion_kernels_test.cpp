@@ -149,6 +149,11 @@ TEST(MotionKernels, EveryFormEqualsThePortableForm) {
                             portable.lumaMotion(want + dstOffset, 24, pic.At(sx, sy), pic.pitch, w, h, fx, fy);
                             ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
                                 << "luma fraction " << fx << "," << fy << " " << w << "x" << h << " round " << round;
+                            // The entry the decoder calls for this shape directly.
+                            std::memset(got, 0xA5, sizeof got);
+                            t.lumaBlocks[LumaBlockIndex(fx, fy, w)](got + dstOffset, 24, pic.At(sx, sy), pic.pitch, h);
+                            ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
+                                << "luma entry " << fx << "," << fy << " " << w << "x" << h << " round " << round;
                         }
             // Cb and Cr from different places of the picture, into one destination buffer.
             const int cx = 4 + static_cast<int>(rng() % 28), cy = 4 + static_cast<int>(rng() % 28);
@@ -165,6 +170,11 @@ TEST(MotionKernels, EveryFormEqualsThePortableForm) {
                                                   pic.At(cx, cy), pic.pitch, w, h, dx, dy);
                             ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
                                 << "chroma fraction " << dx << "," << dy << " " << w << "x" << h << " round " << round;
+                            std::memset(got, 0x5A, sizeof got);
+                            t.chromaBlocks[ChromaBlockIndex(w)](got + dstOffset, got + dstOffset + 8 * 24, 12,
+                                                                pic.At(sx, sy), pic.At(cx, cy), pic.pitch, h, dx, dy);
+                            ASSERT_EQ(std::memcmp(got, want, sizeof got), 0)
+                                << "chroma entry " << dx << "," << dy << " " << w << "x" << h << " round " << round;
                         }
         }
     }

@@ -160,6 +160,10 @@ TEST_F(SliceHeaderTest, KeepsWhatItReads) {
     EXPECT_EQ(w.offset[0][2][2], 5);
     EXPECT_EQ(w.weight[0][1][1], 8);  // default 2^3
     EXPECT_EQ(w.weight[0][2][0], 32);
+    // Index 0 has its own luma weight, 2 its own chroma ones; 1 and the unparsed ones keep
+    // the defaults, so their partitions need no weighting.
+    EXPECT_EQ(w.weightedRefs[0], 0b101u);
+    EXPECT_EQ(w.weightedRefs[1], 0u);
 }
 
 // Implicit bi-prediction weights (clause 8.4.2.3.2) from the order counts of the current
@@ -197,6 +201,7 @@ TEST(BiPredWeights, ImplicitAndExplicit) {
     EXPECT_EQ(w.w1[0][0][2], 16);
     EXPECT_EQ(w.w0[0][1][1], 32) << "both references have the same order count";
     EXPECT_EQ(w.w1[1][0][0], 32) << "a long-term reference";
+    EXPECT_EQ(w.weightedRefs[0] | w.weightedRefs[1], 0u) << "implicit single-list weights are the defaults";
 
     pps.weighted_bipred_idc = 1;
     ctx->predWeights->weight[0][1][2] = -7;
