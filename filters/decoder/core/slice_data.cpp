@@ -185,6 +185,7 @@ int DecodeISlice(AvcDecoderContext* ctx) {
         if (!r->Ok()) return kDecoderOutOfRange;  // an invalid code, or data cut short
         if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
         ++ctx->decodedMbs;
+        if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if (!r->MoreRbspData()) return kDecoderOk;
         if (next < 0 || next >= ctx->mbCount) break;
@@ -247,6 +248,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
             if (result != kDecoderOk) return result;
             ++ctx->decodedMbs;
         }
+        if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->mbCount) break;
         w->mbAddr = next;
