@@ -400,24 +400,24 @@ namespace {
 // Neighbours and boundary strengths of macroblocks [begin, end) into their edge records.
 void ComputeEdges(const MacroblockInfo* mbInfo, MacroblockEdges* edges, int32_t w, int32_t first, int32_t begin,
                   int32_t end) {
-    for (int32_t n = begin; n < end; ++n) {
+    for (int32_t n = begin, x = begin % w; n < end; ++n, x = x + 1 == w ? 0 : x + 1) {
         const MacroblockInfo* cur = &mbInfo[n];
         MacroblockEdges& e = edges[n];
-        e.filtered = cur->sliceNumber >= first && cur->disableDeblockingFilterIdc != 1;
-        if (!e.filtered) continue;
-        const int32_t x = n % w, y = n / w;
-        e.left = x > 0 ? n - 1 : -1;
-        e.top = y > 0 ? n - w : -1;
+        if (cur->sliceNumber < first || cur->disableDeblockingFilterIdc == 1) {
+            e.filtered = false;
+            continue;
+        }
         // Neighbours not decoded in this picture, or of another slice under idc 2, keep
         // their edge unfiltered.
-        for (int32_t* nb : {&e.left, &e.top}) {
-            if (*nb < 0) continue;
-            const MacroblockInfo* m = &mbInfo[*nb];
-            if (m->sliceNumber < first || (cur->disableDeblockingFilterIdc == 2 && m->sliceNumber != cur->sliceNumber))
-                *nb = -1;
-        }
-        e.filtered = ComputeStrengths(cur, e.left >= 0 ? &mbInfo[e.left] : nullptr,
-                                      e.top >= 0 ? &mbInfo[e.top] : nullptr, &e.strengths);
+        auto usable = [&](const MacroblockInfo* m) {
+            return m->sliceNumber >= first &&
+                   (cur->disableDeblockingFilterIdc != 2 || m->sliceNumber == cur->sliceNumber);
+        };
+        const int32_t left = x > 0 && usable(cur - 1) ? n - 1 : -1;
+        const int32_t top = n >= w && usable(cur - w) ? n - w : -1;
+        e.left = left;
+        e.top = top;
+        e.filtered = ComputeStrengths(cur, left >= 0 ? cur - 1 : nullptr, top >= 0 ? cur - w : nullptr, &e.strengths);
     }
 }
 
