@@ -369,6 +369,9 @@ struct DeblockWorker {
     int32_t mbCount = 0;
     int32_t firstSlice = 0;
     std::vector<MacroblockEdges> edges;  // one record per macroblock of the frame
+    // A reference picture's borders are padded row by row with its rows (luma samples).
+    bool padRows = false;
+    int32_t width = 0, height = 0, border = 0;
 
     // Rows filtered while the picture is decoded. rowsOpen, rowsTaken and rowsFiltered
     // are under the lock; the worker takes row rowsTaken only when rowsFiltered equals it.
@@ -440,6 +443,11 @@ void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const Macro
     }
 }
 
+// Luma lines whose samples are final once `rows` rows are filtered in order.
+int32_t PaddedLines(const DeblockWorker* wk, int32_t rows) {
+    return rows == 0 ? 0 : rows == wk->Rows() ? wk->height : 16 * rows - 3;
+}
+
 // Strengths, luma and chroma of one macroblock row: with the rows before it filtered, the
 // row ends as the whole-picture pass leaves it (clause 8.7 filters macroblocks in address
 // order, each against its left and top neighbours as already filtered).
@@ -449,6 +457,10 @@ void FilterRow(DeblockWorker* wk, int32_t row) {
     ComputeEdges(wk->mbInfo, edges, w, wk->firstSlice, begin, end);
     FilterPlanes(wk->planes, wk->mbInfo, edges, w, begin, end, true);
     FilterPlanes(wk->planes, wk->mbInfo, edges, w, begin, end, false);
+    // The row's lines are final up to three above its bottom edge, which the next row's
+    // filtering may still change; the lines of the row above are final now.
+    if (wk->padRows)
+        PadPictureLines(wk->planes, wk->width, wk->height, wk->border, PaddedLines(wk, row), PaddedLines(wk, row + 1));
 }
 
 // Under the lock: whether the worker may take the next row. Row r is final once row r + 1
@@ -544,6 +556,10 @@ void SetPicture(DeblockWorker* wk, const AvcDecoderContext* ctx, const PictureRe
     wk->picWidthInMbs = ctx->picWidthInMbs;
     wk->mbCount = ctx->mbCount;
     wk->firstSlice = pic->firstSliceNumber;
+    wk->padRows = pic->isReference != 0;
+    wk->width = ctx->width;
+    wk->height = ctx->height;
+    wk->border = ctx->planePool.border;
 }
 
 }  // namespace
@@ -649,19 +665,21 @@ void CloseDeblockRows(AvcDecoderContext* ctx) {
     if (ctx->deblockWorker != nullptr) CloseRows(ctx->deblockWorker);
 }
 
-void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+int32_t DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
     DeblockWorker* wk = ctx->deblockWorker;
     const int32_t w = ctx->picWidthInMbs, mbCount = ctx->mbCount, rows = mbCount / w;
     const int32_t firstRow = wk != nullptr ? CloseRows(wk) : 0;
+    // Lines the rows filtered so far have padded (the worker's picture is this one).
+    const int32_t padded = wk != nullptr && wk->padRows ? PaddedLines(wk, firstRow) : 0;
     // Every slice with disable_deblocking_filter_idc 1: the rows filtered (if any) were left as they were.
-    if (pic->deblockWord == 0 || firstRow == rows) return;
+    if (pic->deblockWord == 0 || firstRow == rows) return padded;
     const int32_t first = pic->firstSliceNumber;
     if (wk == nullptr) {
         std::vector<MacroblockEdges> edges(static_cast<size_t>(mbCount));
         ComputeEdges(pic->mbInfo, edges.data(), w, first, 0, mbCount);
         FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, true);
         FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, false);
-        return;
+        return 0;
     }
     if (rows - firstRow <= kInlineRows) {
         {
@@ -671,7 +689,7 @@ void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
         // The worker has no row and no pass: the records and planes are this thread's.
         for (int32_t row = firstRow; row < rows; ++row)
             FilterRow(wk, row);
-        return;
+        return wk->padRows ? ctx->height : 0;
     }
     // Strengths first (both planes' passes read them), rows taken by both threads.
     MacroblockEdges* edges = wk->edges.data();
@@ -693,7 +711,7 @@ void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
         hold.unlock();
         FilterPlanes(pic->frame, pic->mbInfo, edges, w, begin, mbCount, true);
         FilterChroma(wk);
-        return;
+        return padded;
     }
     wk->wake.notify_one();  // the worker may wait for the rows this thread finished
     // Rows still out are in progress on the worker, which then notifies.
@@ -703,6 +721,7 @@ void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
     hold.lock();
     wk->finished.wait(hold, [wk] { return wk->state == DeblockWorker::State::kDone; });
     wk->state = DeblockWorker::State::kIdle;
+    return padded;
 }
 
 }  // namespace avcdec

@@ -339,8 +339,8 @@ void FinishCurrentPicture(AvcDecoderContext* ctx) {
     if (pic == nullptr) return;
     // Macroblocks that no slice decoded hold another picture's samples.
     if (pic->decodedMbs < ctx->mbCount) pic->damage |= 3;
-    DeblockPicture(ctx, pic);
-    if (pic->isReference) PadPicture(ctx, pic);
+    const int32_t padded = DeblockPicture(ctx, pic);
+    if (pic->isReference) PadPicture(ctx, pic, padded);
     StorePicture(ctx, pic);
     FinishPicOrderCnt(ctx);
     if (pic->isReference) ctx->prevRefFrameNum = pic->hadMmco5 ? 0 : pic->frame_num;
