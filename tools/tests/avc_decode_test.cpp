@@ -578,59 +578,22 @@ TEST(AvcDecode, PPictureWithoutReferencesFails) {
     EXPECT_EQ(d.damagedSlices, 1);
 }
 
-// Two slices of a 2x2-macroblock picture at QP 51 whose Intra 16x16 macroblocks step by 14
-// in a checkerboard, under every pairing of disable_deblocking_filter_idc: the edges inside
-// and across the slices are filtered or kept as ffmpeg does (clause 8.7, idc 1 and 2).
-TEST(AvcDecode, DeblockingAcrossSlicesMatchesFfmpeg) {
-    using testsupport::NalBuilder;
-    NalBuilder sps(0x67);  // Baseline, 32x32, POC type 0
-    sps.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(1).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
-    NalBuilder pps(0x68);  // deblocking filter control present
-    pps.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
-    auto slice = [](int firstMb, int idc, int alpha, int beta, bool positiveFirst) {
-        NalBuilder b(0x65);
-        b.Ue(firstMb).Ue(7).Ue(0).U(4, 0).Ue(0).U(4, 0).U(1, 0).U(1, 0).Se(25).Ue(idc);
-        if (idc != 1) b.Se(alpha).Se(beta);
-        for (int mb = 0; mb < 2; ++mb) {
-            // I_16x16 with DC prediction and no coded block pattern, chroma DC prediction,
-            // then the luma DC block: one trailing one (+1 or -1) and no zeros.
-            const bool positive = (mb == 0) == positiveFirst;
-            b.Ue(3).Ue(0).Se(0).U(2, 1).U(1, positive ? 0 : 1).U(1, 1);
-        }
-        return b;
-    };
-    struct Case {
-        int idcA, idcB, alpha, beta;
-    };
-    std::vector<std::string> results;
-    for (const Case& c : {Case{0, 0, 0, 0}, Case{0, 1, 0, 0}, Case{1, 0, 0, 0}, Case{0, 2, 0, 0}, Case{2, 0, 0, 0},
-                          Case{2, 2, 3, -2}, Case{0, 0, -6, 6}}) {
-        SCOPED_TRACE("idc " + std::to_string(c.idcA) + "/" + std::to_string(c.idcB) + " offsets " +
-                     std::to_string(c.alpha) + "/" + std::to_string(c.beta));
-        std::vector<uint8_t> stream;
-        for (const NalBuilder& b :
-             {sps, pps, slice(0, c.idcA, c.alpha, c.beta, true), slice(2, c.idcB, c.alpha, c.beta, false)}) {
-            const auto nal = b.AnnexB();
-            stream.insert(stream.end(), nal.begin(), nal.end());
-        }
-        const std::string name = testsupport::UniqueName("deblock") + ".264";
-        {
-            std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
-            f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
-        }
-        const std::vector<std::string> reference = FfmpegFrameMd5s(name);
-        const Decoded d = Decode(stream);
-        ASSERT_EQ(d.md5s.size(), 1u);
-        EXPECT_EQ(d.damage[0], 0);
-        EXPECT_EQ(d.md5s, reference);
-        results.push_back(d.md5s[0]);
-        testsupport::RunShell("rm -f '" + name + "'");
+// The byte stream of the NAL units into *stream, and ffmpeg's frame MD5s of it.
+std::vector<std::string> FfmpegFrameMd5sOfNalUnits(const std::vector<testsupport::NalBuilder>& nals,
+                                                   std::vector<uint8_t>* stream) {
+    stream->clear();
+    for (const testsupport::NalBuilder& b : nals) {
+        const auto nal = b.AnnexB();
+        stream->insert(stream->end(), nal.begin(), nal.end());
     }
-    // The cases differ where the filter runs: every idc changes the picture.
-    EXPECT_NE(results[0], results[1]);
-    EXPECT_NE(results[0], results[2]);
-    EXPECT_NE(results[0], results[3]);
-    EXPECT_NE(results[1], results[3]);
+    const std::string name = testsupport::UniqueName("slices") + ".264";
+    {
+        std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
+        f.write(reinterpret_cast<const char*>(stream->data()), static_cast<std::streamsize>(stream->size()));
+    }
+    std::vector<std::string> reference = FfmpegFrameMd5s(name);
+    testsupport::RunShell("rm -f '" + name + "'");
+    return reference;
 }
 
 // Decodes with the whole-picture deblocking pass alone, with each macroblock row filtered
@@ -651,21 +614,26 @@ Decoded DecodeEveryWay(const std::vector<uint8_t>& stream) {
     return lockstep;
 }
 
-// Three slices of a 2x4-macroblock picture, the second and third starting inside a row,
-// with Intra 16x16 macroblocks at QP 51 stepping in a checkerboard, under mixes of
-// disable_deblocking_filter_idc: rows filtered as the picture is decoded equal ffmpeg's
-// picture (a row is filtered only once the row below it, which predicts from its
-// unfiltered samples, is decoded).
-TEST(AvcDecode, RowDeblockingAcrossMidRowSlicesMatchesFfmpeg) {
+// Slices of pictures 2 macroblocks wide at QP 51 whose Intra 16x16 macroblocks step by 14
+// in a checkerboard, under pairings and mixes of disable_deblocking_filter_idc: the edges
+// inside and across the slices are filtered or kept as ffmpeg does (clause 8.7, idc 1 and
+// 2), two slices of a 2x2 picture, and three of a 2x4 picture whose later slices start
+// inside a row (rows filtered as the picture is decoded: a row only once the row below
+// it, which predicts from its unfiltered samples, is decoded).
+TEST(AvcDecode, DeblockingAcrossSlicesMatchesFfmpeg) {
     using testsupport::NalBuilder;
-    NalBuilder sps(0x67);  // Baseline, 32x64, POC type 0
-    sps.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(3).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
+    auto sps = [](int heightInMbs) {
+        NalBuilder b(0x67);  // Baseline, 32 wide, POC type 0
+        b.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(heightInMbs - 1);
+        b.U(1, 1).U(1, 1).U(1, 0).U(1, 0);
+        return b;
+    };
     NalBuilder pps(0x68);  // deblocking filter control present
     pps.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
-    auto slice = [](int firstMb, int endMb, int idc, int offset) {
+    auto slice = [](int firstMb, int endMb, int idc, int alpha, int beta) {
         NalBuilder b(0x65);
         b.Ue(firstMb).Ue(7).Ue(0).U(4, 0).Ue(0).U(4, 0).U(1, 0).U(1, 0).Se(25).Ue(idc);
-        if (idc != 1) b.Se(offset).Se(-offset);
+        if (idc != 1) b.Se(alpha).Se(beta);
         for (int mb = firstMb; mb < endMb; ++mb) {
             // I_16x16 with DC prediction and no coded block pattern, chroma DC prediction,
             // then the luma DC block: one trailing one (+1 or -1) and no zeros.
@@ -675,34 +643,38 @@ TEST(AvcDecode, RowDeblockingAcrossMidRowSlicesMatchesFfmpeg) {
         return b;
     };
     struct Case {
-        int idc[3];
-        int offset;
+        int heightInMbs;
+        std::vector<int> idc;  // per slice: two slices of the 2x2 picture, three of the 2x4 one
+        int alpha, beta;
     };
+    const Case cases[] = {{2, {0, 0}, 0, 0},    {2, {0, 1}, 0, 0},    {2, {1, 0}, 0, 0},     {2, {0, 2}, 0, 0},
+                          {2, {2, 0}, 0, 0},    {2, {2, 2}, 3, -2},   {2, {0, 0}, -6, 6},    {4, {0, 0, 0}, 0, 0},
+                          {4, {0, 1, 0}, 0, 0}, {4, {1, 0, 2}, 0, 0}, {4, {2, 2, 2}, 2, -2}, {4, {0, 2, 1}, -3, 3},
+                          {4, {1, 1, 1}, 0, 0}};
     std::vector<std::string> results;
-    for (const Case& c : {Case{{0, 0, 0}, 0}, Case{{0, 1, 0}, 0}, Case{{1, 0, 2}, 0}, Case{{2, 2, 2}, 2},
-                          Case{{0, 2, 1}, -3}, Case{{1, 1, 1}, 0}}) {
-        SCOPED_TRACE("idc " + std::to_string(c.idc[0]) + std::to_string(c.idc[1]) + std::to_string(c.idc[2]));
+    for (const Case& c : cases) {
+        std::string trace = "height " + std::to_string(c.heightInMbs) + " idc";
+        for (int idc : c.idc)
+            trace += " " + std::to_string(idc);
+        SCOPED_TRACE(trace + " offsets " + std::to_string(c.alpha) + "/" + std::to_string(c.beta));
+        const std::vector<int> bounds = c.heightInMbs == 2 ? std::vector<int>{0, 2, 4} : std::vector<int>{0, 3, 5, 8};
+        std::vector<NalBuilder> nals = {sps(c.heightInMbs), pps};
+        for (size_t k = 0; k < c.idc.size(); ++k)
+            nals.push_back(slice(bounds[k], bounds[k + 1], c.idc[k], c.alpha, c.beta));
         std::vector<uint8_t> stream;
-        for (const NalBuilder& b : {sps, pps, slice(0, 3, c.idc[0], c.offset), slice(3, 5, c.idc[1], c.offset),
-                                    slice(5, 8, c.idc[2], c.offset)}) {
-            const auto nal = b.AnnexB();
-            stream.insert(stream.end(), nal.begin(), nal.end());
-        }
-        const std::string name = testsupport::UniqueName("rowdeblock") + ".264";
-        {
-            std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
-            f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
-        }
-        const std::vector<std::string> reference = FfmpegFrameMd5s(name);
-        testsupport::RunShell("rm -f '" + name + "'");
+        const std::vector<std::string> reference = FfmpegFrameMd5sOfNalUnits(nals, &stream);
         const Decoded d = DecodeEveryWay(stream);
         ASSERT_EQ(d.md5s.size(), 1u);
         EXPECT_EQ(d.damage[0], 0);
         EXPECT_EQ(d.md5s, reference);
         results.push_back(d.md5s[0]);
     }
-    // The filter changes the picture: with it on everywhere, and with it off everywhere.
-    EXPECT_NE(results[0], results[5]);
+    // The cases differ where the filter runs: every idc changes the picture.
+    EXPECT_NE(results[0], results[1]);
+    EXPECT_NE(results[0], results[2]);
+    EXPECT_NE(results[0], results[3]);
+    EXPECT_NE(results[1], results[3]);
+    EXPECT_NE(results[7], results[12]);
 }
 
 // Pictures of four slices each (slice boundaries inside macroblock rows), CAVLC and CABAC,
