@@ -19,6 +19,7 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/kernel_table.h"
 #include "filters/decoder/core/picture_store.h"
+#include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
 #include "tools/md5.h"
 
@@ -577,59 +578,229 @@ TEST(AvcDecode, PPictureWithoutReferencesFails) {
     EXPECT_EQ(d.damagedSlices, 1);
 }
 
-// Two slices of a 2x2-macroblock picture at QP 51 whose Intra 16x16 macroblocks step by 14
-// in a checkerboard, under every pairing of disable_deblocking_filter_idc: the edges inside
-// and across the slices are filtered or kept as ffmpeg does (clause 8.7, idc 1 and 2).
+// The byte stream of the NAL units into *stream, and ffmpeg's frame MD5s of it.
+std::vector<std::string> FfmpegFrameMd5sOfNalUnits(const std::vector<testsupport::NalBuilder>& nals,
+                                                   std::vector<uint8_t>* stream) {
+    stream->clear();
+    for (const testsupport::NalBuilder& b : nals) {
+        const auto nal = b.AnnexB();
+        stream->insert(stream->end(), nal.begin(), nal.end());
+    }
+    const std::string name = testsupport::UniqueName("slices") + ".264";
+    {
+        std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
+        f.write(reinterpret_cast<const char*>(stream->data()), static_cast<std::streamsize>(stream->size()));
+    }
+    std::vector<std::string> reference = FfmpegFrameMd5s(name);
+    testsupport::RunShell("rm -f '" + name + "'");
+    return reference;
+}
+
+// Decodes with the whole-picture deblocking pass alone, with each macroblock row filtered
+// as early as allowed (the decoding thread waiting for it), and as the decoder runs: the
+// three must agree frame for frame, damage included.
+Decoded DecodeEveryWay(const std::vector<uint8_t>& stream) {
+    using avcdec::RowDeblocking;
+    avcdec::SetRowDeblocking(RowDeblocking::kWholePicture);
+    const Decoded whole = Decode(stream);
+    avcdec::SetRowDeblocking(RowDeblocking::kLockstep);
+    const Decoded lockstep = Decode(stream);
+    avcdec::SetRowDeblocking(RowDeblocking::kAlongside);
+    const Decoded alongside = Decode(stream);
+    EXPECT_EQ(lockstep.md5s, whole.md5s) << "rows filtered at once against the whole-picture pass";
+    EXPECT_EQ(lockstep.damage, whole.damage);
+    EXPECT_EQ(alongside.md5s, whole.md5s) << "rows filtered alongside against the whole-picture pass";
+    EXPECT_EQ(alongside.damage, whole.damage);
+    return lockstep;
+}
+
+// Slices of pictures 2 macroblocks wide at QP 51 whose Intra 16x16 macroblocks step by 14
+// in a checkerboard, under pairings and mixes of disable_deblocking_filter_idc: the edges
+// inside and across the slices are filtered or kept as ffmpeg does (clause 8.7, idc 1 and
+// 2), two slices of a 2x2 picture, and three of a 2x4 picture whose later slices start
+// inside a row (rows filtered as the picture is decoded: a row only once the row below
+// it, which predicts from its unfiltered samples, is decoded).
 TEST(AvcDecode, DeblockingAcrossSlicesMatchesFfmpeg) {
     using testsupport::NalBuilder;
-    NalBuilder sps(0x67);  // Baseline, 32x32, POC type 0
-    sps.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(1).U(1, 1).U(1, 1).U(1, 0).U(1, 0);
+    auto sps = [](int heightInMbs) {
+        NalBuilder b(0x67);  // Baseline, 32 wide, POC type 0
+        b.U(8, 66).U(8, 0).U(8, 30).Ue(0).Ue(0).Ue(0).Ue(0).Ue(1).U(1, 0).Ue(1).Ue(heightInMbs - 1);
+        b.U(1, 1).U(1, 1).U(1, 0).U(1, 0);
+        return b;
+    };
     NalBuilder pps(0x68);  // deblocking filter control present
     pps.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
-    auto slice = [](int firstMb, int idc, int alpha, int beta, bool positiveFirst) {
+    auto slice = [](int firstMb, int endMb, int idc, int alpha, int beta) {
         NalBuilder b(0x65);
         b.Ue(firstMb).Ue(7).Ue(0).U(4, 0).Ue(0).U(4, 0).U(1, 0).U(1, 0).Se(25).Ue(idc);
         if (idc != 1) b.Se(alpha).Se(beta);
-        for (int mb = 0; mb < 2; ++mb) {
+        for (int mb = firstMb; mb < endMb; ++mb) {
             // I_16x16 with DC prediction and no coded block pattern, chroma DC prediction,
             // then the luma DC block: one trailing one (+1 or -1) and no zeros.
-            const bool positive = (mb == 0) == positiveFirst;
+            const bool positive = (mb % 2 + mb / 2) % 2 == 0;
             b.Ue(3).Ue(0).Se(0).U(2, 1).U(1, positive ? 0 : 1).U(1, 1);
         }
         return b;
     };
     struct Case {
-        int idcA, idcB, alpha, beta;
+        int heightInMbs;
+        std::vector<int> idc;  // per slice: two slices of the 2x2 picture, three of the 2x4 one
+        int alpha, beta;
     };
+    const Case cases[] = {{2, {0, 0}, 0, 0},    {2, {0, 1}, 0, 0},    {2, {1, 0}, 0, 0},     {2, {0, 2}, 0, 0},
+                          {2, {2, 0}, 0, 0},    {2, {2, 2}, 3, -2},   {2, {0, 0}, -6, 6},    {4, {0, 0, 0}, 0, 0},
+                          {4, {0, 1, 0}, 0, 0}, {4, {1, 0, 2}, 0, 0}, {4, {2, 2, 2}, 2, -2}, {4, {0, 2, 1}, -3, 3},
+                          {4, {1, 1, 1}, 0, 0}};
     std::vector<std::string> results;
-    for (const Case& c : {Case{0, 0, 0, 0}, Case{0, 1, 0, 0}, Case{1, 0, 0, 0}, Case{0, 2, 0, 0}, Case{2, 0, 0, 0},
-                          Case{2, 2, 3, -2}, Case{0, 0, -6, 6}}) {
-        SCOPED_TRACE("idc " + std::to_string(c.idcA) + "/" + std::to_string(c.idcB) + " offsets " +
-                     std::to_string(c.alpha) + "/" + std::to_string(c.beta));
+    for (const Case& c : cases) {
+        std::string trace = "height " + std::to_string(c.heightInMbs) + " idc";
+        for (int idc : c.idc)
+            trace += " " + std::to_string(idc);
+        SCOPED_TRACE(trace + " offsets " + std::to_string(c.alpha) + "/" + std::to_string(c.beta));
+        const std::vector<int> bounds = c.heightInMbs == 2 ? std::vector<int>{0, 2, 4} : std::vector<int>{0, 3, 5, 8};
+        std::vector<NalBuilder> nals = {sps(c.heightInMbs), pps};
+        for (size_t k = 0; k < c.idc.size(); ++k)
+            nals.push_back(slice(bounds[k], bounds[k + 1], c.idc[k], c.alpha, c.beta));
         std::vector<uint8_t> stream;
-        for (const NalBuilder& b :
-             {sps, pps, slice(0, c.idcA, c.alpha, c.beta, true), slice(2, c.idcB, c.alpha, c.beta, false)}) {
-            const auto nal = b.AnnexB();
-            stream.insert(stream.end(), nal.begin(), nal.end());
-        }
-        const std::string name = testsupport::UniqueName("deblock") + ".264";
-        {
-            std::ofstream f(testsupport::FixturePath(name), std::ios::binary);
-            f.write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
-        }
-        const std::vector<std::string> reference = FfmpegFrameMd5s(name);
-        const Decoded d = Decode(stream);
+        const std::vector<std::string> reference = FfmpegFrameMd5sOfNalUnits(nals, &stream);
+        const Decoded d = DecodeEveryWay(stream);
         ASSERT_EQ(d.md5s.size(), 1u);
         EXPECT_EQ(d.damage[0], 0);
         EXPECT_EQ(d.md5s, reference);
         results.push_back(d.md5s[0]);
-        testsupport::RunShell("rm -f '" + name + "'");
     }
     // The cases differ where the filter runs: every idc changes the picture.
     EXPECT_NE(results[0], results[1]);
     EXPECT_NE(results[0], results[2]);
     EXPECT_NE(results[0], results[3]);
     EXPECT_NE(results[1], results[3]);
+    EXPECT_NE(results[7], results[12]);
+}
+
+// Pictures of four slices each (slice boundaries inside macroblock rows), CAVLC and CABAC,
+// with slices lost, cut short, repeated and swapped: the row-by-row filtering gives the
+// whole-picture pass's frames and damage. Swapped slices still give the intact picture;
+// a slice that repeats macroblocks already decoded is refused and its picture damaged.
+TEST(AvcDecode, RowDeblockingOfDamagedAndReorderedSlicesMatchesWholePicturePass) {
+    const std::string yuvName = FadingSource("352x288", 4);
+    for (const char* entropy : {"--no-cabac", "--cabac"}) {
+        SCOPED_TRACE(entropy);
+        const X264Stream x =
+            MakeX264Stream(yuvName, "352x288",
+                           std::string("--profile main --bframes 0 --keyint 4 --ref 2 --crf 26 --slices 4 ") + entropy);
+        ASSERT_EQ(x.reference.size(), 4u);
+        const auto nals = SplitNalUnits(x.bytes);
+        std::vector<size_t> slices;
+        for (size_t i = 0; i < nals.size(); ++i) {
+            const int type = nals[i][3] & 31;
+            if (type == 1 || type == 5) slices.push_back(i);
+        }
+        ASSERT_EQ(slices.size(), 16u);
+        enum Op { kDrop, kCut, kRepeat, kSwap };
+        struct Case {
+            const char* name;
+            size_t slice;  // index among the slices: picture slice / 4, its slice slice % 4
+            Op op;
+        };
+        for (const Case& c :
+             {Case{"lost middle slice", 5, kDrop}, Case{"first slice cut", 4, kCut}, Case{"last slice cut", 11, kCut},
+              Case{"first slice repeated", 12, kRepeat}, Case{"third slice before the second", 9, kSwap}}) {
+            SCOPED_TRACE(c.name);
+            std::vector<uint8_t> damaged;
+            auto append = [&](size_t i, size_t length) {
+                damaged.insert(damaged.end(), nals[i].begin(), nals[i].begin() + static_cast<ptrdiff_t>(length));
+            };
+            const size_t hit = slices[c.slice];
+            for (size_t i = 0; i < nals.size(); ++i) {
+                if (i == hit && c.op == kDrop) continue;
+                if (c.op == kSwap && (i == hit || i == hit + 1)) {
+                    if (i == hit) append(hit + 1, nals[hit + 1].size()), append(hit, nals[hit].size());
+                    continue;
+                }
+                append(i, i == hit && c.op == kCut ? nals[i].size() / 2 : nals[i].size());
+                if (i == hit + 1 && c.op == kRepeat) append(hit, nals[hit].size());
+            }
+            const Decoded d = DecodeEveryWay(damaged);
+            ASSERT_EQ(d.md5s.size(), 4u);
+            const size_t picture = c.slice / 4;
+            if (c.op == kSwap) {
+                EXPECT_EQ(d.md5s, x.reference);
+            } else {
+                EXPECT_NE(d.damage[picture], 0);
+            }
+            for (size_t i = 0; i < picture; ++i)
+                EXPECT_EQ(d.md5s[i], x.reference[i]) << "frame " << i;
+        }
+    }
+}
+
+// MD5 of a 352x288 picture handed out by the core, as FrameMd5 hashes a cropped frame.
+std::string PictureMd5(avcdec::AvcDecoderContext* ctx, const avcdec::PictureRecord* pic) {
+    avcdec::PictureInfo info{};
+    EXPECT_EQ(avcdec::AvcDecoderGetPictureInfo(ctx, pic, &info), 0);
+    tools::Md5 md5;
+    for (int32_t y = 0; y < 288; ++y)
+        md5.Update(info.y + y * info.pitch, 352);
+    for (const uint8_t* plane : {info.u, info.v})
+        for (int32_t y = 0; y < 144; ++y)
+            md5.Update(plane + y * info.pitch, 176);
+    return md5.HexDigest();
+}
+
+// Resetting and destroying a decoder in the middle of a picture whose rows the worker is
+// filtering: the reset decoder decodes the next IDR picture exactly, and destruction ends
+// (under the sanitizers: without touching freed pictures).
+TEST(AvcDecode, ResetAndDestroyMidPicture) {
+    const std::string yuvName = FadingSource("352x288", 4);
+    const X264Stream x = MakeX264Stream(
+        yuvName, "352x288", "--profile main --no-cabac --bframes 0 --keyint 2 --min-keyint 2 --crf 26 --slices 4");
+    ASSERT_EQ(x.reference.size(), 4u);
+    const auto nals = SplitNalUnits(x.bytes);
+    std::vector<uint8_t> head, tail;  // up to two slices into the second picture; from the third picture
+    int slicesSeen = 0;
+    for (const auto& nal : nals) {
+        const int type = nal[3] & 31;
+        if (type == 1 || type == 5) ++slicesSeen;
+        std::vector<uint8_t>& to = slicesSeen <= 6 ? head : tail;
+        if (type == 7 || type == 8 || slicesSeen <= 6 || slicesSeen > 8) to.insert(to.end(), nal.begin(), nal.end());
+    }
+    auto feed = [](avcdec::AvcDecoderContext* ctx, std::vector<uint8_t> bytes, std::vector<std::string>* md5s) {
+        bytes.insert(bytes.end(), {0, 0, 1});  // ends the last NAL unit
+        size_t accepted = 0;
+        avcdec::AvcDecoderPushData(ctx, bytes.data(), avcdec::kNoTimeStamp, bytes.size(), &accepted);
+        for (int step = 0; step != avcdec::kStepNeedData;) {
+            step = avcdec::AvcDecoderDecodeByteStream(ctx);
+            if (step == avcdec::kStepPictureReady) {
+                avcdec::PictureRecord* pic = ctx->readyPicture;
+                ctx->readyPicture = nullptr;
+                if (md5s != nullptr) md5s->push_back(PictureMd5(ctx, pic));
+                avcdec::AvcDecoderReleasePicture(pic);
+            }
+            if (step < 0) break;
+        }
+    };
+    avcdec::AvcDecoderContext* ctx = avcdec::AvcDecoderCreate();
+    ASSERT_NE(ctx, nullptr);
+    feed(ctx, head, nullptr);
+    ASSERT_EQ(avcdec::AvcDecoderReset(ctx), 0);
+    std::vector<std::string> md5s;
+    feed(ctx, tail, &md5s);
+    avcdec::AvcDecoderEndOfStream(ctx);
+    for (int step = 0; step == 0 || step == avcdec::kStepPictureReady;) {
+        step = avcdec::AvcDecoderDecodeByteStream(ctx);
+        if (step == avcdec::kStepPictureReady) {
+            md5s.push_back(PictureMd5(ctx, ctx->readyPicture));
+            avcdec::AvcDecoderReleasePicture(ctx->readyPicture);
+            ctx->readyPicture = nullptr;
+        }
+    }
+    EXPECT_EQ(md5s, std::vector<std::string>(x.reference.begin() + 2, x.reference.end()));
+    // Destroyed with the first two slices of a picture decoded.
+    avcdec::AvcDecoderContext* other = avcdec::AvcDecoderCreate();
+    ASSERT_NE(other, nullptr);
+    feed(other, head, nullptr);
+    avcdec::AvcDecoderDestroy(other);
+    avcdec::AvcDecoderDestroy(ctx);
 }
 
 }  // namespace

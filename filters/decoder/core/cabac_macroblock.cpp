@@ -648,6 +648,7 @@ int DecodeCabacSlice(AvcDecoderContext* ctx) {
             if (result != kDecoderOk) return result;
         }
         ++ctx->decodedMbs;
+        if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         if (cs.e.Terminate()) return kDecoderOk;  // end_of_slice_flag
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if (next < 0 || next >= ctx->mbCount) break;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -333,27 +334,64 @@ struct MacroblockEdges {
     bool filtered;  // false: not decoded in this picture, filter off, or every bS 0
 };
 
-// The deblocking worker: it takes rows of strength computation alongside the decoding
-// thread, then filters the chroma planes while the decoding thread filters luma. A posted
-// job the worker has not yet taken is taken back by the decoding thread, so each thread
-// only ever waits for work in progress of the other, which is finite.
+namespace {
+
+constexpr int32_t kNever = INT32_MAX;
+// Rows the worker waits for before it wakes for more: fewer wake-ups against a longer
+// tail left for the end of the picture.
+constexpr int32_t kRowBatch = 4;
+// A tail of at most this many rows is filtered by the decoding thread alone: waking the
+// worker for it would cost more than it saves.
+constexpr int32_t kInlineRows = 3;
+
+// Other than kAlongside only in tests (SetRowDeblocking).
+std::atomic<RowDeblocking> g_rowDeblocking{RowDeblocking::kAlongside};
+
+}  // namespace
+
+// The deblocking worker. While a frame arrives in decoding order it filters each
+// macroblock row as soon as the row below it is decoded, alongside the decoding thread
+// (see DeblockRowDecoded for why that is safe). When the picture is complete, the rows
+// still left are filtered by a whole-picture pass: the boundary strengths in rows taken by
+// both threads, then the chroma planes on the worker while the decoding thread filters
+// luma. A posted pass the worker has not yet taken is taken back by the decoding thread,
+// and the rows are taken one at a time under the lock, so each thread only ever waits for
+// work in progress of the other, which is finite.
 struct DeblockWorker {
     std::mutex lock;
-    std::condition_variable wake;      // to the worker: a job is posted, the strengths are in, or stop
-    std::condition_variable finished;  // to the decoding thread: the strengths are in, or the job is done
-    enum class State { kIdle, kPosted, kRunning, kDone } state = State::kIdle;
+    std::condition_variable wake;      // to the worker: rows decoded, a pass posted, its strengths in, or stop
+    std::condition_variable finished;  // to the decoding thread: a row, the strengths or the pass done
     bool stop = false;
-    // Rows of macroblocks whose strengths are handed out and whose strengths are in; the
-    // edge records of a row are written by the thread that took it, before it counts it.
-    std::atomic<int32_t> nextRow{0};
-    std::atomic<int32_t> rowsDone{0};
-    // The job: valid from posting until it is done or taken back.
+    // The picture: set when it starts (rows) or when a pass is posted.
     PlaneView planes{};
     const MacroblockInfo* mbInfo = nullptr;
     int32_t picWidthInMbs = 0;
     int32_t mbCount = 0;
     int32_t firstSlice = 0;
     std::vector<MacroblockEdges> edges;  // one record per macroblock of the frame
+    // A reference picture's borders are padded row by row with its rows (luma samples).
+    bool padRows = false;
+    int32_t width = 0, height = 0, border = 0;
+
+    // Rows filtered while the picture is decoded. rowsOpen, rowsTaken and rowsFiltered
+    // are under the lock; the worker takes row rowsTaken only when rowsFiltered equals it.
+    bool rowsOpen = false;
+    bool lockstep = false;  // the decoding thread waits for each row it completes (tests)
+    int32_t rowsTaken = 0;
+    int32_t rowsFiltered = 0;
+    std::atomic<int32_t> rowsDecoded{0};  // complete rows in decoding order, stored by the decoding thread
+    // While the worker sleeps (`sleeping`, under the lock), the rowsDecoded it waits for;
+    // else kNever. Written under the lock, read by the decoding thread without it.
+    std::atomic<int32_t> wakeAt{kNever};
+    bool sleeping = false;
+
+    // The whole-picture pass over rows [firstRow, Rows()).
+    enum class State { kIdle, kPosted, kRunning, kDone } state = State::kIdle;
+    int32_t firstRow = 0;
+    // Rows whose strengths are handed out and whose strengths are in; the edge records of
+    // a row are written by the thread that took it, before it counts it.
+    std::atomic<int32_t> nextRow{0};
+    std::atomic<int32_t> rowsDone{0};
     std::thread thread;
 
     int32_t Rows() const { return mbCount / picWidthInMbs; }
@@ -365,24 +403,24 @@ namespace {
 // Neighbours and boundary strengths of macroblocks [begin, end) into their edge records.
 void ComputeEdges(const MacroblockInfo* mbInfo, MacroblockEdges* edges, int32_t w, int32_t first, int32_t begin,
                   int32_t end) {
-    for (int32_t n = begin; n < end; ++n) {
+    for (int32_t n = begin, x = begin % w; n < end; ++n, x = x + 1 == w ? 0 : x + 1) {
         const MacroblockInfo* cur = &mbInfo[n];
         MacroblockEdges& e = edges[n];
-        e.filtered = cur->sliceNumber >= first && cur->disableDeblockingFilterIdc != 1;
-        if (!e.filtered) continue;
-        const int32_t x = n % w, y = n / w;
-        e.left = x > 0 ? n - 1 : -1;
-        e.top = y > 0 ? n - w : -1;
+        if (cur->sliceNumber < first || cur->disableDeblockingFilterIdc == 1) {
+            e.filtered = false;
+            continue;
+        }
         // Neighbours not decoded in this picture, or of another slice under idc 2, keep
         // their edge unfiltered.
-        for (int32_t* nb : {&e.left, &e.top}) {
-            if (*nb < 0) continue;
-            const MacroblockInfo* m = &mbInfo[*nb];
-            if (m->sliceNumber < first || (cur->disableDeblockingFilterIdc == 2 && m->sliceNumber != cur->sliceNumber))
-                *nb = -1;
-        }
-        e.filtered = ComputeStrengths(cur, e.left >= 0 ? &mbInfo[e.left] : nullptr,
-                                      e.top >= 0 ? &mbInfo[e.top] : nullptr, &e.strengths);
+        auto usable = [&](const MacroblockInfo* m) {
+            return m->sliceNumber >= first &&
+                   (cur->disableDeblockingFilterIdc != 2 || m->sliceNumber == cur->sliceNumber);
+        };
+        const int32_t left = x > 0 && usable(cur - 1) ? n - 1 : -1;
+        const int32_t top = n >= w && usable(cur - w) ? n - w : -1;
+        e.left = left;
+        e.top = top;
+        e.filtered = ComputeStrengths(cur, left >= 0 ? cur - 1 : nullptr, top >= 0 ? cur - w : nullptr, &e.strengths);
     }
 }
 
@@ -405,6 +443,40 @@ void FilterPlanes(const PlaneView& pv, const MacroblockInfo* mbInfo, const Macro
     }
 }
 
+// Luma lines whose samples are final once `rows` rows are filtered in order.
+int32_t PaddedLines(const DeblockWorker* wk, int32_t rows) {
+    return rows == 0 ? 0 : rows == wk->Rows() ? wk->height : 16 * rows - 3;
+}
+
+// Strengths, luma and chroma of one macroblock row: with the rows before it filtered, the
+// row ends as the whole-picture pass leaves it (clause 8.7 filters macroblocks in address
+// order, each against its left and top neighbours as already filtered).
+void FilterRow(DeblockWorker* wk, int32_t row) {
+    const int32_t w = wk->picWidthInMbs, begin = row * w, end = begin + w;
+    MacroblockEdges* edges = wk->edges.data();
+    ComputeEdges(wk->mbInfo, edges, w, wk->firstSlice, begin, end);
+    FilterPlanes(wk->planes, wk->mbInfo, edges, w, begin, end, true);
+    FilterPlanes(wk->planes, wk->mbInfo, edges, w, begin, end, false);
+    // The row's lines are final up to three above its bottom edge, which the next row's
+    // filtering may still change; the lines of the row above are final now.
+    if (wk->padRows)
+        PadPictureLines(wk->planes, wk->width, wk->height, wk->border, PaddedLines(wk, row), PaddedLines(wk, row + 1));
+}
+
+// Under the lock: whether the worker may take the next row. Row r is final once row r + 1
+// is decoded (whose intra prediction read row r unfiltered), or once every row is.
+bool RowReady(const DeblockWorker* wk) {
+    if (!wk->rowsOpen || wk->rowsTaken != wk->rowsFiltered || wk->rowsTaken == wk->Rows()) return false;
+    const int32_t decoded = wk->rowsDecoded.load(std::memory_order_seq_cst);
+    return wk->rowsTaken + 2 <= decoded || decoded == wk->Rows();
+}
+
+// Under the lock, while the worker sleeps or is about to: the rowsDecoded that should wake it.
+int32_t WakeThreshold(const DeblockWorker* wk) {
+    if (!wk->rowsOpen || wk->rowsTaken == wk->Rows()) return kNever;
+    return std::min(wk->rowsTaken + 1 + kRowBatch, wk->Rows());
+}
+
 // Takes rows of strength computation until none is left.
 void StrengthRows(DeblockWorker* wk) {
     const int32_t w = wk->picWidthInMbs, rows = wk->Rows();
@@ -416,27 +488,78 @@ void StrengthRows(DeblockWorker* wk) {
 }
 
 void FilterChroma(DeblockWorker* wk) {
-    FilterPlanes(wk->planes, wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, 0, wk->mbCount, false);
+    FilterPlanes(wk->planes, wk->mbInfo, wk->edges.data(), wk->picWidthInMbs, wk->firstRow * wk->picWidthInMbs,
+                 wk->mbCount, false);
+}
+
+// The worker's share of a posted whole-picture pass; called and returning with the lock held.
+void RunPass(DeblockWorker* wk, std::unique_lock<std::mutex>& hold) {
+    wk->state = DeblockWorker::State::kRunning;
+    hold.unlock();
+    StrengthRows(wk);
+    hold.lock();
+    wk->finished.notify_one();
+    // Rows still out are in progress on the decoding thread, which then notifies.
+    wk->wake.wait(hold, [wk] { return wk->StrengthsIn(); });
+    hold.unlock();
+    FilterChroma(wk);
+    hold.lock();
+    wk->state = DeblockWorker::State::kDone;
+    wk->finished.notify_one();
 }
 
 void WorkerLoop(DeblockWorker* wk) {
     std::unique_lock<std::mutex> hold(wk->lock);
     for (;;) {
-        wk->wake.wait(hold, [wk] { return wk->stop || wk->state == DeblockWorker::State::kPosted; });
         if (wk->stop) return;
-        wk->state = DeblockWorker::State::kRunning;
-        hold.unlock();
-        StrengthRows(wk);
-        hold.lock();
-        wk->finished.notify_one();
-        // Rows still out are in progress on the decoding thread, which then notifies.
-        wk->wake.wait(hold, [wk] { return wk->StrengthsIn(); });
-        hold.unlock();
-        FilterChroma(wk);
-        hold.lock();
-        wk->state = DeblockWorker::State::kDone;
-        wk->finished.notify_one();
+        if (wk->state == DeblockWorker::State::kPosted) {
+            RunPass(wk, hold);
+            continue;
+        }
+        if (RowReady(wk)) {
+            const int32_t row = wk->rowsTaken++;
+            hold.unlock();
+            FilterRow(wk, row);
+            hold.lock();
+            wk->rowsFiltered = row + 1;
+            wk->finished.notify_one();  // the decoding thread may be waiting for this row
+            continue;
+        }
+        // The decoding thread stores rowsDecoded and then reads wakeAt; this thread stores
+        // wakeAt and then reads rowsDecoded (both sequentially consistent), so at least one
+        // of them sees the other's store: the worker does not sleep past the rows it wants,
+        // or the decoding thread wakes it (under the lock, so only once it waits).
+        const int32_t want = WakeThreshold(wk);
+        wk->wakeAt.store(want, std::memory_order_seq_cst);
+        if (wk->rowsDecoded.load(std::memory_order_seq_cst) < want) {
+            wk->sleeping = true;
+            wk->wake.wait(hold);
+            wk->sleeping = false;
+        }
+        wk->wakeAt.store(kNever, std::memory_order_relaxed);
     }
+}
+
+// Stops the rows of the current picture: none is taken any more, and the one in progress
+// is waited for. Returns the number of rows filtered.
+int32_t CloseRows(DeblockWorker* wk) {
+    std::unique_lock<std::mutex> hold(wk->lock);
+    wk->rowsOpen = false;
+    // A row in progress is on the worker, which notifies when it is done.
+    wk->finished.wait(hold, [wk] { return wk->rowsTaken == wk->rowsFiltered; });
+    return wk->rowsFiltered;
+}
+
+void SetPicture(DeblockWorker* wk, const AvcDecoderContext* ctx, const PictureRecord* pic) {
+    wk->planes = pic->frame;
+    wk->mbInfo = pic->mbInfo;
+    wk->picWidthInMbs = ctx->picWidthInMbs;
+    wk->mbCount = ctx->mbCount;
+    wk->firstSlice = pic->firstSliceNumber;
+    wk->padRows = pic->isReference != 0;
+    wk->width = ctx->width;
+    wk->height = ctx->height;
+    wk->border = ctx->planePool.border;
 }
 
 }  // namespace
@@ -461,32 +584,122 @@ void StopDeblockWorker(DeblockWorker* wk) {
         wk->stop = true;
     }
     wk->wake.notify_one();
-    wk->thread.join();  // an idle worker ends at once; a running one after its job
+    wk->thread.join();  // an idle worker ends at once; a busy one after its row or pass
     delete wk;
 }
 
-void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+void SetRowDeblocking(RowDeblocking mode) {
+    g_rowDeblocking.store(mode);
+}
+
+void BeginDeblockRows(AvcDecoderContext* ctx, const PictureRecord* pic) {
+    ctx->orderedMbs = 0;
+    ctx->orderBroken = false;
+    ctx->sliceInOrder = false;
     DeblockWorker* wk = ctx->deblockWorker;
-    const int32_t w = ctx->picWidthInMbs, mbCount = ctx->mbCount;
+    if (wk == nullptr) return;
+    std::lock_guard<std::mutex> hold(wk->lock);
+    SetPicture(wk, ctx, pic);
+    wk->rowsDecoded.store(0, std::memory_order_relaxed);
+    wk->rowsTaken = 0;
+    wk->rowsFiltered = 0;
+    const RowDeblocking mode = g_rowDeblocking.load(std::memory_order_relaxed);
+    wk->rowsOpen = mode != RowDeblocking::kWholePicture;
+    wk->lockstep = mode == RowDeblocking::kLockstep;
+    // A sleeping worker's threshold belonged to the last picture.
+    if (wk->sleeping) wk->wakeAt.store(WakeThreshold(wk), std::memory_order_seq_cst);
+}
+
+bool BeginSliceRows(AvcDecoderContext* ctx) {
+    const int32_t first = ctx->slice.first_mb_in_slice, w = ctx->picWidthInMbs;
+    // Rows complete in order may be filtered already; a slice that would decode into them
+    // again (a repeated or overlapping slice, which no intact stream has) is refused, so
+    // that the picture does not depend on how far the worker got.
+    if (first < ctx->orderedMbs / w * w) return false;
+    ctx->sliceInOrder = !ctx->orderBroken && ctx->activePps->num_slice_groups_minus1 == 0 && first == ctx->orderedMbs;
+    ctx->orderBroken = !ctx->sliceInOrder;
+    return true;
+}
+
+void EndSliceRows(AvcDecoderContext* ctx) {
+    // Macroblocks are decoded one after another without slice groups; a slice that failed
+    // stops at its last complete one, where the next slice may go on.
+    if (ctx->sliceInOrder) ctx->orderedMbs = std::min(ctx->slice.first_mb_in_slice + ctx->decodedMbs, ctx->mbCount);
+    ctx->sliceInOrder = false;
+}
+
+// Why filtering row r while row r + 2 and later are decoded gives the picture of the
+// whole-picture pass (ITU-T H.264 clause 8.7; frames only, no MBAFF, no slice groups,
+// slices in order, so rows 0..r + 1 hold their final samples and records):
+// - filtering row r writes the samples of row r and the bottom three luma lines (one
+//   chroma line) of row r - 1, and reads those, the fourth luma line (second chroma line)
+//   above them and the records of rows r and r - 1;
+// - the decoding thread writes only the macroblock it decodes and its record; it reads
+//   the current picture's samples only for intra prediction, from the same slice's
+//   neighbours A, B, C and D (row r + 1 at the earliest once row r + 1 is complete, whose
+//   samples the filter has not touched), and the records of neighbours (prediction of
+//   vectors, P_Skip, CABAC contexts), which the filter only reads; inter prediction reads
+//   other pictures (a list entry standing in by the current picture fails the block);
+// - a later slice can write only at its first_mb_in_slice and after, and BeginSliceRows
+//   refuses one that starts inside the complete rows; so once every row is complete in
+//   order the picture is final and the last row may be filtered too.
+// rowsDecoded is stored with release semantics after the row's records and samples are
+// written, and the worker reads it before it takes the row.
+void DeblockRowDecoded(AvcDecoderContext* ctx, int32_t row) {
+    DeblockWorker* wk = ctx->deblockWorker;
+    if (!ctx->sliceInOrder || wk == nullptr) return;
+    wk->rowsDecoded.store(row + 1, std::memory_order_seq_cst);
+    if (wk->lockstep) {
+        // Every row that may be filtered is filtered before decoding goes on, so tests see
+        // the earliest filtering the rules allow on every run.
+        std::unique_lock<std::mutex> hold(wk->lock);
+        wk->wake.notify_one();
+        wk->finished.wait(hold, [wk] { return wk->rowsTaken == wk->rowsFiltered && !RowReady(wk); });
+    } else if (row + 1 >= wk->wakeAt.load(std::memory_order_seq_cst)) {
+        { std::lock_guard<std::mutex> hold(wk->lock); }  // the worker is then in its wait
+        wk->wake.notify_one();
+    }
+}
+
+void CloseDeblockRows(AvcDecoderContext* ctx) {
+    if (ctx->deblockWorker != nullptr) CloseRows(ctx->deblockWorker);
+}
+
+int32_t DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+    DeblockWorker* wk = ctx->deblockWorker;
+    const int32_t w = ctx->picWidthInMbs, mbCount = ctx->mbCount, rows = mbCount / w;
+    const int32_t firstRow = wk != nullptr ? CloseRows(wk) : 0;
+    // Lines the rows filtered so far have padded (the worker's picture is this one).
+    const int32_t padded = wk != nullptr && wk->padRows ? PaddedLines(wk, firstRow) : 0;
+    // Every slice with disable_deblocking_filter_idc 1: the rows filtered (if any) were left as they were.
+    if (pic->deblockWord == 0 || firstRow == rows) return padded;
     const int32_t first = pic->firstSliceNumber;
     if (wk == nullptr) {
         std::vector<MacroblockEdges> edges(static_cast<size_t>(mbCount));
         ComputeEdges(pic->mbInfo, edges.data(), w, first, 0, mbCount);
         FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, true);
         FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, false);
-        return;
+        return 0;
+    }
+    if (rows - firstRow <= kInlineRows) {
+        {
+            std::lock_guard<std::mutex> hold(wk->lock);
+            SetPicture(wk, ctx, pic);
+        }
+        // The worker has no row and no pass: the records and planes are this thread's.
+        for (int32_t row = firstRow; row < rows; ++row)
+            FilterRow(wk, row);
+        return wk->padRows ? ctx->height : 0;
     }
     // Strengths first (both planes' passes read them), rows taken by both threads.
     MacroblockEdges* edges = wk->edges.data();
+    const int32_t begin = firstRow * w;
     {
         std::lock_guard<std::mutex> hold(wk->lock);
-        wk->planes = pic->frame;
-        wk->mbInfo = pic->mbInfo;
-        wk->picWidthInMbs = w;
-        wk->mbCount = mbCount;
-        wk->firstSlice = first;
-        wk->nextRow.store(0, std::memory_order_relaxed);
-        wk->rowsDone.store(0, std::memory_order_relaxed);
+        SetPicture(wk, ctx, pic);
+        wk->firstRow = firstRow;
+        wk->nextRow.store(firstRow, std::memory_order_relaxed);
+        wk->rowsDone.store(firstRow, std::memory_order_relaxed);
         wk->state = DeblockWorker::State::kPosted;
     }
     wk->wake.notify_one();
@@ -496,18 +709,19 @@ void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
         // Not taken yet (the worker is starved of processor time): do it all here.
         wk->state = DeblockWorker::State::kIdle;
         hold.unlock();
-        FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, mbCount, true);
+        FilterPlanes(pic->frame, pic->mbInfo, edges, w, begin, mbCount, true);
         FilterChroma(wk);
-        return;
+        return padded;
     }
     wk->wake.notify_one();  // the worker may wait for the rows this thread finished
     // Rows still out are in progress on the worker, which then notifies.
     wk->finished.wait(hold, [wk] { return wk->StrengthsIn(); });
     hold.unlock();
-    FilterPlanes(pic->frame, pic->mbInfo, edges, w, 0, mbCount, true);
+    FilterPlanes(pic->frame, pic->mbInfo, edges, w, begin, mbCount, true);
     hold.lock();
     wk->finished.wait(hold, [wk] { return wk->state == DeblockWorker::State::kDone; });
     wk->state = DeblockWorker::State::kIdle;
+    return padded;
 }
 
 }  // namespace avcdec

@@ -139,6 +139,9 @@ void AvcDecoderDestroy(AvcDecoderContext* ctx) {
 
 int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     if (ctx == nullptr) return kDecoderNoContext;
+    // First: the worker may be filtering a row of the current picture.
+    StopDeblockWorker(ctx->deblockWorker);
+    ctx->deblockWorker = nullptr;
     if (ctx->store != nullptr) {
         ReleasePicture(ctx->currentPicture);
         ReleasePicture(ctx->readyPicture);
@@ -158,8 +161,6 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     delete[] ctx->intraModeMap;
     ctx->intraModeMap = nullptr;
     ctx->picturesAllocated = false;
-    StopDeblockWorker(ctx->deblockWorker);
-    ctx->deblockWorker = nullptr;
     return kDecoderOk;
 }
 
@@ -213,6 +214,7 @@ int AvcDecoderReset(AvcDecoderContext* ctx) {
     if (ctx->picturesAllocated) {
         ClearDpb(ctx->store);
         ReleaseQueuedPictures(ctx->store);
+        CloseDeblockRows(ctx);
         ReleasePicture(ctx->currentPicture);
         ctx->currentPicture = nullptr;
         ResetPrevSlice(ctx);
@@ -337,8 +339,8 @@ void FinishCurrentPicture(AvcDecoderContext* ctx) {
     if (pic == nullptr) return;
     // Macroblocks that no slice decoded hold another picture's samples.
     if (pic->decodedMbs < ctx->mbCount) pic->damage |= 3;
-    if (pic->deblockWord != 0) DeblockPicture(ctx, pic);
-    if (pic->isReference) PadPicture(ctx, pic);
+    const int32_t padded = DeblockPicture(ctx, pic);
+    if (pic->isReference) PadPicture(ctx, pic, padded);
     StorePicture(ctx, pic);
     FinishPicOrderCnt(ctx);
     if (pic->isReference) ctx->prevRefFrameNum = pic->hadMmco5 ? 0 : pic->frame_num;
@@ -391,6 +393,7 @@ bool StartPicture(AvcDecoderContext* ctx) {
     if (ctx->hasTime) pic->timeStamp = ctx->nalTime;
     ctx->hasTime = false;
     if (s->idr) ctx->prevRefFrameNum = 0;
+    BeginDeblockRows(ctx, pic);
     return true;
 }
 
@@ -504,6 +507,11 @@ int ContinueSlice(AvcDecoderContext* ctx) {
         ++pic->sliceCount;
         return AfterSlice(ctx);
     }
+    if (result == kDecoderOk && !BeginSliceRows(ctx)) {
+        ctx->refusal = "slice repeats macroblocks already decoded";
+        result = kDecoderOutOfRange;
+        unreadable = true;
+    }
     if (result == kDecoderOk) {
         ctx->decodedMbs = 0;
         if (s->sliceKind == kSliceI || s->sliceKind == kSliceP || s->sliceKind == kSliceB) {
@@ -518,6 +526,7 @@ int ContinueSlice(AvcDecoderContext* ctx) {
             ctx->refusal = "SP and SI slices are not decoded";
             result = kDecoderUnsupported;
         }
+        EndSliceRows(ctx);
         pic->decodedMbs += ctx->decodedMbs;
     }
     if (result != kDecoderOk) {

@@ -152,9 +152,15 @@ struct alignas(16) AvcDecoderContext {
     bool draining;
     bool picturesAllocated;
 
-    // The thread that filters chroma while this one filters luma; lives with the picture
-    // resources.
+    // The thread that deblocks rows of the current picture while this one decodes, and
+    // chroma while this one filters luma; lives with the picture resources.
     DeblockWorker* deblockWorker;
+    // Macroblocks of the current picture decoded in order from its first (rows complete
+    // up to orderedMbs / picWidthInMbs); whether a slice broke that order; whether the slice
+    // being decoded continues it (deblocking.cpp).
+    int32_t orderedMbs;
+    bool orderBroken;
+    bool sliceInOrder;
 };
 
 AvcDecoderContext* AvcDecoderCreate();

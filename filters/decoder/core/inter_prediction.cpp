@@ -589,7 +589,10 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
     const int r0 = mb->refIdx[0][q], r1 = mb->refIdx[1][q];
     for (int list = 0; list < 2; ++list) {
         const int r = list == 0 ? r0 : r1;
-        if (r >= 0 && (r >= st->refListCount[list] || st->refList[list][r] == nullptr)) return kDecoderOutOfRange;
+        // As in P: the current picture standing in for a missing entry cannot serve.
+        if (r >= 0 && (r >= st->refListCount[list] || st->refList[list][r] == nullptr ||
+                       st->refList[list][r] == ctx->currentPicture))
+            return kDecoderOutOfRange;
     }
     if (r0 < 0 && r1 < 0) return kDecoderOutOfRange;
     const int px = 4 * x4, py = 4 * y4, pw = 4 * w4, ph = 4 * h4;

@@ -185,6 +185,7 @@ int DecodeISlice(AvcDecoderContext* ctx) {
         if (!r->Ok()) return kDecoderOutOfRange;  // an invalid code, or data cut short
         if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
         ++ctx->decodedMbs;
+        if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if (!r->MoreRbspData()) return kDecoderOk;
         if (next < 0 || next >= ctx->mbCount) break;
@@ -247,6 +248,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
             if (result != kDecoderOk) return result;
             ++ctx->decodedMbs;
         }
+        if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->mbCount) break;
         w->mbAddr = next;
@@ -363,26 +365,34 @@ int BuildSliceGroupMap(AvcDecoderContext* ctx) {
     return kDecoderOk;
 }
 
-void PadPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
-    const PlaneView& pv = pic->frame;
+void PadPictureLines(const PlaneView& pv, int width, int height, int border, int begin, int end) {
     const int pitch = pv.pitch;
-    const int w = ctx->width, h = ctx->height;
-    auto pad = [pitch](uint8_t* origin, int width, int height, int side, int above, int below) {
-        for (int y = 0; y < height; ++y) {
+    auto pad = [pitch](uint8_t* origin, int width, int height, int side, int above, int below, int first, int last) {
+        for (int y = first; y < last; ++y) {
             uint8_t* row = origin + y * pitch;
             std::memset(row - side, row[0], static_cast<size_t>(side));
             std::memset(row + width, row[width - 1], static_cast<size_t>(side));
         }
-        for (int y = 1; y <= above; ++y)
-            std::memcpy(origin - y * pitch - side, origin - side, static_cast<size_t>(width + 2 * side));
-        for (int y = 0; y < below; ++y)
-            std::memcpy(origin + (height + y) * pitch - side, origin + (height - 1) * pitch - side,
-                        static_cast<size_t>(width + 2 * side));
+        if (first == 0 && last > 0) {
+            for (int y = 1; y <= above; ++y)
+                std::memcpy(origin - y * pitch - side, origin - side, static_cast<size_t>(width + 2 * side));
+        }
+        if (last == height) {
+            for (int y = 0; y < below; ++y)
+                std::memcpy(origin + (height + y) * pitch - side, origin + (height - 1) * pitch - side,
+                            static_cast<size_t>(width + 2 * side));
+        }
     };
-    const int border = ctx->planePool.border;
-    pad(pv.y, w, h, 32, border, border - 1);
-    pad(pv.u, w / 2, h / 2, 16, border / 2, border / 2);
-    pad(pv.v, w / 2, h / 2, 16, border / 2, border / 2);
+    pad(pv.y, width, height, 32, border, border - 1, begin, end);
+    // Chroma lines [(begin + 1) / 2, (end + 1) / 2): where a row of macroblocks is final
+    // up to three luma lines above its bottom edge, it is final up to one chroma line above.
+    for (uint8_t* plane : {pv.u, pv.v})
+        pad(plane, width / 2, height / 2, 16, border / 2, border / 2, (begin + 1) / 2, (end + 1) / 2);
+}
+
+void PadPicture(AvcDecoderContext* ctx, PictureRecord* pic, int32_t firstLine) {
+    if (firstLine < ctx->height)
+        PadPictureLines(pic->frame, ctx->width, ctx->height, ctx->planePool.border, firstLine, ctx->height);
 }
 
 }  // namespace avcdec

@@ -13,6 +13,7 @@ struct AvcDecoderContext;
 struct PictureRecord;
 struct DeblockWorker;
 struct DecoderKernelTable;
+struct PlaneView;
 
 // Slice-data loop of an I slice (ITU-T H.264 clause 7.3.4); 0, or the first failure.
 int DecodeISlice(AvcDecoderContext* ctx);
@@ -92,16 +93,39 @@ void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice);
 // Slice-data loop of a CABAC slice of any kind (clause 7.3.4 with clause 9.3).
 int DecodeCabacSlice(AvcDecoderContext* ctx);
 
-// Deblocks the luma and chroma planes of a decoded frame (clause 8.7): the boundary
-// strengths of the whole picture, then luma on this thread while the context's worker
-// (when it has one) filters chroma. Returns once both planes are done.
-void DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic);
+// Deblocks the luma and chroma planes of a decoded frame (clause 8.7) when any slice
+// enabled the filter: the rows the worker has not filtered while the picture was decoded,
+// by this thread alone when they are few, else the boundary strengths of those rows, then
+// luma on this thread while the worker filters chroma. Returns once every row is done,
+// with the number of luma lines of a reference picture already padded (the worker pads
+// the rows it filters).
+int32_t DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic);
+// Deblocking row by row while a picture is decoded. BeginDeblockRows: the picture starts.
+// BeginSliceRows: a slice's macroblocks are about to be decoded; false when the slice
+// would decode into rows that may be filtered already (it must then be refused).
+// DeblockRowDecoded: the slice loops' hook, after the last macroblock of each row.
+// EndSliceRows: the slice's loop ended. CloseDeblockRows: the picture is dropped unfinished.
+void BeginDeblockRows(AvcDecoderContext* ctx, const PictureRecord* pic);
+bool BeginSliceRows(AvcDecoderContext* ctx);
+void DeblockRowDecoded(AvcDecoderContext* ctx, int32_t row);
+void EndSliceRows(AvcDecoderContext* ctx);
+void CloseDeblockRows(AvcDecoderContext* ctx);
+// How pictures are deblocked, for tests that compare the ways (the pictures are the same):
+// rows alongside decoding (the default), each row as soon as it may be filtered with the
+// decoding thread waiting for it, or the whole-picture pass alone once a picture is complete.
+enum class RowDeblocking { kAlongside, kLockstep, kWholePicture };
+void SetRowDeblocking(RowDeblocking mode);
 // The deblocking worker of a context, with its edge records for mbCount macroblocks; null
 // when memory or the thread cannot be had.
 DeblockWorker* StartDeblockWorker(int32_t mbCount);
 // Ends the worker's thread (it must not be filtering for another caller) and frees it.
 void StopDeblockWorker(DeblockWorker* worker);
-// Replicates the frame's edges into its borders.
-void PadPicture(AvcDecoderContext* ctx, PictureRecord* pic);
+// Replicates the frame's edges into its borders, from luma line firstLine on (the lines
+// above are padded already).
+void PadPicture(AvcDecoderContext* ctx, PictureRecord* pic, int32_t firstLine = 0);
+// The same for luma lines [begin, end) of a width x height frame with `border` border
+// rows, and the chroma lines they finish; with begin 0 the borders above, with end equal
+// to height the borders below.
+void PadPictureLines(const PlaneView& planes, int width, int height, int border, int begin, int end);
 
 }  // namespace avcdec
