@@ -259,16 +259,17 @@ void AddInterResidual(const DecoderKernelTable& k, const MacroblockWork* w, cons
     }
 }
 
-// The kSameMotion bits of an inter macroblock from its reconstructed motion. Vectors of a
-// list an 8x8 block does not use are compared too (they are zero), which can only make
-// the answer more cautious. A row of four vectors is two 64-bit words of two vectors.
-uint8_t SameMotion(const MacroblockInfo* mb) {
+// The kSameMotion bits of an inter macroblock from its reconstructed motion in the first
+// `lists` lists (1 for P macroblocks, whose list 1 is unused). Vectors of a list an 8x8
+// block of a B macroblock does not use are compared too (they are zero), which can only
+// make the answer more cautious. A row of four vectors is two 64-bit words of two vectors.
+uint8_t SameMotion(const MacroblockInfo* mb, int lists) {
     // Branch-free: the answers are and-ed, not short-circuited.
     uint64_t v[2][8];  // v[list][2 * row]: blocks 0 and 1 of the row; [2 * row + 1]: 2 and 3
-    std::memcpy(v, mb->mv, sizeof v);
+    std::memcpy(v, mb->mv, sizeof v[0] * lists);
     auto pair = [](uint64_t w) { return static_cast<uint32_t>(w) == static_cast<uint32_t>(w >> 32); };
     bool in8x8 = true, in16x16 = true;
-    for (int list = 0; list < 2; ++list) {
+    for (int list = 0; list < lists; ++list) {
         const uint64_t* r = v[list];
         // Within 8x8 blocks: rows 0 = 1 and 2 = 3, and in rows 0 and 2 columns 0 = 1, 2 = 3.
         in8x8 &= (r[0] == r[2]) & (r[1] == r[3]) & (r[4] == r[6]) & (r[5] == r[7]) & pair(r[0]) & pair(r[1]) &
@@ -389,8 +390,8 @@ int ReconstructPSinglePartition(AvcDecoderContext* ctx, MacroblockWork* w, const
     const int32_t id = ref->planeIndex;
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = id;
-    // Sixteen list-0 vectors alike, one reference, and list 1 as the record was cleared
-    // (zero vectors, no reference): what SameMotion would find.
+    // Sixteen list-0 vectors alike and one reference (list 1 is unused): what SameMotion
+    // would find.
     mb->sameMotion = kSameMotionIn8x8 | kSameMotionIn16x16;
     if (!skip) AddInterResidual(k, w, t);
     return kDecoderOk;
@@ -432,7 +433,7 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;
-    mb->sameMotion = SameMotion(mb);
+    mb->sameMotion = SameMotion(mb, 1);
     AddInterResidual(k, w, t);
     return kDecoderOk;
 }
@@ -702,7 +703,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     for (int list = 0; list < 2; ++list)
         if (mb->refIdx[list][0] >= 0)
             PrefetchReference(ctx, st->refList[list][mb->refIdx[list][0]], t, mb->mv[list][0][0], mb->mv[list][0][1]);
-    mb->sameMotion = SameMotion(mb);
+    mb->sameMotion = SameMotion(mb, 2);
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }

@@ -1,8 +1,8 @@
 // Slice-data loops, macroblock set-up, intra reconstruction, slice-group maps (ITU-T
 // H.264 clauses 7.3.4, 8.2.2, 8.3 and 8.5) and border padding.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
-#include <utility>
 
 #include "common/bitstream/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
@@ -28,25 +28,18 @@ bool IntraUsable(const AvcDecoderContext* ctx, const MacroblockInfo* n) {
     return !ctx->activePps->constrained_intra_pred_flag || (n->flags & kMbIntra) != 0;
 }
 
-// Zeroes a macroblock record with straight-line 16-byte stores: the string-store
-// sequence compilers pick for a memset (or a loop) of this size starts slowly, and this
-// runs once per macroblock.
-#ifdef AVCDEC_HAVE_SSE2
-template <size_t... I>
-inline void StoreZeros(uint8_t* p, std::index_sequence<I...>) {
-    (_mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * I), _mm_setzero_si128()), ...);
-}
-#endif
-
+// Zeroes the leading fields of a macroblock record (see MacroblockInfo) with straight-line
+// 16-byte stores: the string-store sequence compilers may pick for a memset starts slowly,
+// and this runs once per macroblock.
 void ClearRecord(MacroblockInfo* mb) {
+    static_assert(offsetof(MacroblockInfo, refPicId) == kMbClearedBytes, "set-up clears up to refPicId");
     auto* bytes = reinterpret_cast<uint8_t*>(mb);
-    constexpr size_t kWide = sizeof *mb / 16;
 #ifdef AVCDEC_HAVE_SSE2
-    StoreZeros(bytes, std::make_index_sequence<kWide>{});
+    for (size_t i = 0; i < kMbClearedBytes; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_setzero_si128());
 #else
-    std::memset(bytes, 0, 16 * kWide);
+    std::memset(bytes, 0, kMbClearedBytes);
 #endif
-    std::memset(bytes + 16 * kWide, 0, sizeof *mb - 16 * kWide);
 }
 
 int SliceGroupOf(const AvcDecoderContext* ctx, int32_t mbAddr) {
@@ -211,7 +204,11 @@ int DecodeISlice(AvcDecoderContext* ctx) {
     return kDecoderOutOfRange;
 }
 
-void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
+namespace {
+
+// The fields a skipped macroblock's parse would write, but not the vector differences: in
+// a CAVLC slice nothing reads those of a skipped macroblock.
+void MarkSkipped(MacroblockInfo* mb, bool bSlice) {
     mb->kind = kMbSkip;
     mb->partShape = 0;
     mb->directMask = bSlice ? 0xF : 0;
@@ -220,6 +217,14 @@ void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
         mb->refIdx[0][k] = static_cast<int8_t>(bSlice ? -1 : 0);
         mb->refIdx[1][k] = -1;
     }
+}
+
+}  // namespace
+
+void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
+    MarkSkipped(mb, bSlice);
+    // CABAC's mvd contexts read a skipped neighbour's differences as 0 (clause 9.3.3.1.1.7).
+    std::memset(mb->mvd, 0, sizeof mb->mvd);
 }
 
 int DecodePOrBSlice(AvcDecoderContext* ctx) {
@@ -241,7 +246,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
         }
         bool reconstructInter = false;
         if (skipRun > 0) {
-            SetupSkippedMacroblock(w->cur, b);
+            MarkSkipped(w->cur, b);
             reconstructInter = true;
             --skipRun;
         } else {
