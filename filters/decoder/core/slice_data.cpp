@@ -68,23 +68,33 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
         w->mbX = n % width;
         w->mbY = n / width;
     }
+    const int32_t x = w->mbX, y = w->mbY;
     MacroblockInfo* all = ctx->currentPicture->mbInfo;
     MacroblockInfo* mb = &all[n];
-    // The next record's cache lines, which the next set-up clears: the records were last
-    // touched a few pictures ago.
+    // The next record's cache lines, which the next set-up and this macroblock's successor
+    // write: the records were last touched a few pictures ago.
     if (n + 1 < ctx->mbCount) {
         const char* next = reinterpret_cast<const char*>(mb + 1);
-        for (size_t offset = 0; offset < sizeof *mb; offset += 64)
-            __builtin_prefetch(next + offset, 1);
+        __builtin_prefetch(next, 1);
+        __builtin_prefetch(next + 64, 1);
+        __builtin_prefetch(next + 128, 1);
+        __builtin_prefetch(next + 192, 1);
+        __builtin_prefetch(next + 256, 1);
+        __builtin_prefetch(next + 320, 1);
         __builtin_prefetch(next + sizeof *mb - 1, 1);
+        static_assert(sizeof *mb <= 320 + 65, "prefetches 64 bytes apart reach every line of a record");
     }
+    // Neighbours A, B, C and D where they lie in the picture and in the slice: with the
+    // slice in raster order, every address from its first one on; else by slice number.
+    const int32_t first = w->sliceFirstMb;
     auto inSlice = [&](int32_t addr) -> MacroblockInfo* {
-        return all[addr].sliceNumber == sliceNumber ? &all[addr] : nullptr;
+        const bool same = first >= 0 ? addr >= first : all[addr].sliceNumber == sliceNumber;
+        return same ? &all[addr] : nullptr;
     };
-    w->mbA = w->mbX > 0 ? inSlice(n - 1) : nullptr;
-    w->mbB = w->mbY > 0 ? inSlice(n - width) : nullptr;
-    w->mbC = w->mbY > 0 && w->mbX < width - 1 ? inSlice(n - width + 1) : nullptr;
-    w->mbD = w->mbY > 0 && w->mbX > 0 ? inSlice(n - width - 1) : nullptr;
+    w->mbA = x > 0 ? inSlice(n - 1) : nullptr;
+    w->mbB = y > 0 ? inSlice(n - width) : nullptr;
+    w->mbC = y > 0 && x < width - 1 ? inSlice(n - width + 1) : nullptr;
+    w->mbD = y > 0 && x > 0 ? inSlice(n - width - 1) : nullptr;
     w->cur = mb;
     const SliceHeader* s = &ctx->slice;
     ClearRecord(mb);
@@ -95,13 +105,15 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
     mb->filterOffsetA = static_cast<int8_t>(s->FilterOffsetA);
     mb->filterOffsetB = static_cast<int8_t>(s->FilterOffsetB);
     mb->chromaQpIndexOffset = static_cast<int8_t>(ctx->activePps->chroma_qp_index_offset);
-    for (int list = 0; list < 2; ++list)
-        for (int k = 0; k < 4; ++k)
-            mb->refPicId[list][k] = -1;
+    std::memset(mb->refPicId, 0xFF, sizeof mb->refPicId);
+    // The intra 4x4 modes read as DC until an intra 4x4 parse stores its own.
     const int mapWidth = 4 * width + 2;
-    auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap) + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
-    for (int y = 0; y < 4; ++y)
-        std::memset(map + y * mapWidth, 2, 4);
+    uint8_t* map = ctx->intraModeMap + (4 * y + 1) * mapWidth + 4 * x + 1;
+    constexpr uint32_t kDc = 0x02020202u;
+    std::memcpy(map, &kDc, 4);
+    std::memcpy(map + mapWidth, &kDc, 4);
+    std::memcpy(map + 2 * mapWidth, &kDc, 4);
+    std::memcpy(map + 3 * mapWidth, &kDc, 4);
 }
 
 void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* w) {
@@ -174,6 +186,7 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
     ResetIntraModeMap(ctx);
     w->mbAddr = ctx->slice.first_mb_in_slice;
+    w->sliceFirstMb = ctx->activePps->num_slice_groups_minus1 > 0 ? -1 : w->mbAddr;
     w->qp = ctx->slice.sliceQp;
     const int32_t offset = ctx->activePps->chroma_qp_index_offset;
     w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
