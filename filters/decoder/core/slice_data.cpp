@@ -184,9 +184,19 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
-    ResetIntraModeMap(ctx);
     w->mbAddr = ctx->slice.first_mb_in_slice;
     w->sliceFirstMb = ctx->activePps->num_slice_groups_minus1 > 0 ? -1 : w->mbAddr;
+    // Intra 4x4 modes outside the slice must read -1. A slice in raster order reads no
+    // entry before its first macroblock but those of the row above and of its own first
+    // row: every later entry is rewritten by its own set-up before anything reads it, and
+    // the border keeps the -1 of a whole reset (a new map is zero, its corner included).
+    if (w->sliceFirstMb < 0 || ctx->intraModeMap[0] != 0xFF) {
+        ResetIntraModeMap(ctx);
+    } else {
+        const size_t mapWidth = 4 * static_cast<size_t>(ctx->picWidthInMbs) + 2;
+        const size_t firstRow = static_cast<size_t>(w->mbAddr / ctx->picWidthInMbs);
+        std::memset(ctx->intraModeMap + 4 * firstRow * mapWidth, 0xFF, 5 * mapWidth);
+    }
     w->weightedRefs = 0;
     if (ctx->activePps->weighted_pred_flag && ctx->slice.sliceKind != kSliceB) {
         const PredWeightTable* wt = ctx->predWeights;
