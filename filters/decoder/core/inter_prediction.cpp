@@ -386,7 +386,7 @@ int ReconstructPSinglePartition(AvcDecoderContext* ctx, MacroblockWork* w, const
     w->usedRefs |= 1u << refIdx;
     InterpolatePartition(ctx, k, ref, t, 0, 0, 16, 16, mvx, mvy);
     PrefetchReference(ctx, ref, t, mvx, mvy);
-    if ((w->weightedRefs >> refIdx) & 1) WeightPartition(ctx, k, t, 0, refIdx, 0, 0, 16, 16);
+    if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, k, t, 0, refIdx, 0, 0, 16, 16);
     const int32_t id = ref->planeIndex;
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = id;
@@ -429,7 +429,7 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         w->usedRefs |= 1u << refIdx;
         InterpolatePartition(ctx, k, ref, t, 4 * x4, 4 * y4, 4 * w4, 4 * h4, mvx, mvy);
         if (i == 0) PrefetchReference(ctx, ref, t, mvx, mvy);
-        if ((w->weightedRefs >> refIdx) & 1) WeightPartition(ctx, k, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
+        if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, k, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;

@@ -101,9 +101,6 @@ struct alignas(16) MacroblockWork {
     int32_t qp;           // running QPY of the slice
     int32_t qpc[2];       // chroma QP of Cb and Cr for the running QPY
     uint32_t usedRefs;    // bit i: list-0 index i served a macroblock of the slice
-    // Bit i: list-0 index i carries explicit weights of a P slice other than the default
-    // weight without offset (which leaves a prediction unchanged).
-    uint32_t weightedRefs;
     // The slice's first address when its macroblocks follow in raster order (no slice
     // groups): every address from it up to mbAddr belongs to the slice. Else -1.
     int32_t sliceFirstMb;

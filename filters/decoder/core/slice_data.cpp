@@ -197,18 +197,6 @@ int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
         const size_t firstRow = static_cast<size_t>(w->mbAddr / ctx->picWidthInMbs);
         std::memset(ctx->intraModeMap + 4 * firstRow * mapWidth, 0xFF, 5 * mapWidth);
     }
-    w->weightedRefs = 0;
-    if (ctx->activePps->weighted_pred_flag && ctx->slice.sliceKind != kSliceB) {
-        const PredWeightTable* wt = ctx->predWeights;
-        const int32_t luma = 1 << wt->luma_log2_weight_denom, chroma = 1 << wt->chroma_log2_weight_denom;
-        for (int i = 0; i < 32; ++i) {
-            const int32_t* weight = wt->weight[0][i];
-            const int32_t* offset = wt->offset[0][i];
-            if (weight[0] != luma || weight[1] != chroma || weight[2] != chroma || offset[0] != 0 || offset[1] != 0 ||
-                offset[2] != 0)
-                w->weightedRefs |= 1u << i;
-        }
-    }
     w->qp = ctx->slice.sliceQp;
     const int32_t offset = ctx->activePps->chroma_qp_index_offset;
     w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
