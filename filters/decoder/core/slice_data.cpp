@@ -230,20 +230,25 @@ int DecodeISlice(AvcDecoderContext* ctx) {
 namespace {
 
 // The fields a skipped macroblock's parse would write, but not the vector differences: in
-// a CAVLC slice nothing reads those of a skipped macroblock.
+// a CAVLC slice nothing reads those of a skipped macroblock. The record's leading fields
+// are as set-up cleared them (kind kMbSkip, partition shape 0, no direct blocks, list-0
+// indices 0), so a P_Skip needs only its lists and its unused list 1.
 void MarkSkipped(MacroblockInfo* mb, bool bSlice) {
-    mb->kind = kMbSkip;
-    mb->partShape = 0;
-    mb->directMask = bSlice ? 0xF : 0;
-    std::memset(mb->predLists, bSlice ? 0 : 1, sizeof mb->predLists);
-    for (int k = 0; k < 4; ++k) {
-        mb->refIdx[0][k] = static_cast<int8_t>(bSlice ? -1 : 0);
-        mb->refIdx[1][k] = -1;
+    static_assert(kMbSkip == 0, "set-up's cleared kind reads as skipped");
+    constexpr uint32_t kAllOnes = 0x01010101u, kNone = 0xFFFFFFFFu;
+    if (bSlice) {
+        mb->directMask = 0xF;
+        std::memset(mb->predLists, 0, sizeof mb->predLists);
+        std::memcpy(mb->refIdx[0], &kNone, 4);
+    } else {
+        std::memcpy(mb->predLists, &kAllOnes, 4);
     }
+    std::memcpy(mb->refIdx[1], &kNone, 4);
 }
 
 }  // namespace
 
+// Called right after SetupMacroblock, on the record it cleared.
 void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
     MarkSkipped(mb, bSlice);
     // CABAC's mvd contexts read a skipped neighbour's differences as 0 (clause 9.3.3.1.1.7).
