@@ -28,6 +28,14 @@ inline int Quadrant(int blk) {
     return (blk >> 3) * 2 + ((blk & 3) >> 1);
 }
 
+// The motion of 4x4 block blk (raster) of macroblock n for one list.
+inline NeighbourMotion MotionOf(const MacroblockInfo* n, int list, int blk) {
+    if (n == nullptr) return {0, 0, -1, false};
+    const int ref = n->refIdx[list][Quadrant(blk)];
+    if (ref < 0) return {0, 0, -1, true};
+    return {n->mv[list][blk][0], n->mv[list][blk][1], ref, true};
+}
+
 // The motion of 4x4 block (bx, by) relative to the current macroblock (bx -1..4, by -1..3),
 // where blocks of the current macroblock count only once `decoded` has their bit.
 NeighbourMotion Neighbour(const MacroblockWork* w, int list, int bx, int by, uint32_t decoded) {
@@ -54,10 +62,7 @@ NeighbourMotion Neighbour(const MacroblockWork* w, int list, int bx, int by, uin
         blk = 4 * by + bx;
         n = (decoded >> blk) & 1 ? w->cur : nullptr;
     }
-    if (n == nullptr) return {0, 0, -1, false};
-    const int ref = n->refIdx[list][Quadrant(blk)];
-    if (ref < 0) return {0, 0, -1, true};
-    return {n->mv[list][blk][0], n->mv[list][blk][1], ref, true};
+    return MotionOf(n, list, blk);
 }
 
 // The raster bits (4 y + x) of the w4 x h4 blocks at (x4, y4): one row's bits repeated
@@ -322,16 +327,17 @@ void AddInterResidual(const DecoderKernelTable& k, const MacroblockWork* w, cons
     }
 }
 
-// The kSameMotion bits of an inter macroblock from its reconstructed motion. Vectors of a
-// list an 8x8 block does not use are compared too (they are zero), which can only make
-// the answer more cautious. A row of four vectors is two 64-bit words of two vectors.
-uint8_t SameMotion(const MacroblockInfo* mb) {
+// The kSameMotion bits of an inter macroblock from its reconstructed motion in the first
+// `lists` lists (1 for P macroblocks, whose list 1 is unused). Vectors of a list an 8x8
+// block of a B macroblock does not use are compared too (they are zero), which can only
+// make the answer more cautious. A row of four vectors is two 64-bit words of two vectors.
+uint8_t SameMotion(const MacroblockInfo* mb, int lists) {
     // Branch-free: the answers are and-ed, not short-circuited.
     uint64_t v[2][8];  // v[list][2 * row]: blocks 0 and 1 of the row; [2 * row + 1]: 2 and 3
-    std::memcpy(v, mb->mv, sizeof v);
+    std::memcpy(v, mb->mv, sizeof v[0] * lists);
     auto pair = [](uint64_t w) { return static_cast<uint32_t>(w) == static_cast<uint32_t>(w >> 32); };
     bool in8x8 = true, in16x16 = true;
-    for (int list = 0; list < 2; ++list) {
+    for (int list = 0; list < lists; ++list) {
         const uint64_t* r = v[list];
         // Within 8x8 blocks: rows 0 = 1 and 2 = 3, and in rows 0 and 2 columns 0 = 1, 2 = 3.
         in8x8 &= (r[0] == r[2]) & (r[1] == r[3]) & (r[4] == r[6]) & (r[5] == r[7]) & pair(r[0]) & pair(r[1]) &
@@ -349,6 +355,21 @@ uint8_t SameMotion(const MacroblockInfo* mb) {
 
 namespace {
 
+// The median rule of clause 8.4.1.3.1 over A, B and C (C already replaced by D where
+// unavailable), with B and C taking A's motion when only A is available.
+inline void MedianPrediction(NeighbourMotion a, NeighbourMotion b, NeighbourMotion c, int ref, int* mvx, int* mvy) {
+    if (!b.available && !c.available && a.available) b = c = a;
+    const int matches = (a.ref == ref) + (b.ref == ref) + (c.ref == ref);
+    if (matches == 1) {
+        const NeighbourMotion& pick = a.ref == ref ? a : b.ref == ref ? b : c;
+        *mvx = pick.x;
+        *mvy = pick.y;
+        return;
+    }
+    *mvx = Median(a.x, b.x, c.x);
+    *mvy = Median(a.y, b.y, c.y);
+}
+
 // mvpLX (clause 8.4.1.3) from the neighbours A, B and C (C already replaced by D where
 // unavailable) of the partition at (x4, y4) of w4 x h4 blocks with reference index ref.
 void PredictFromNeighbours(NeighbourMotion a, NeighbourMotion b, NeighbourMotion c, int x4, int y4, int w4, int h4,
@@ -359,18 +380,20 @@ void PredictFromNeighbours(NeighbourMotion a, NeighbourMotion b, NeighbourMotion
     else if (w4 == 2 && h4 == 4)
         pick = x4 == 0 ? (a.ref == ref ? &a : nullptr) : (c.ref == ref ? &c : nullptr);
     if (pick == nullptr) {
-        if (!b.available && !c.available && a.available) b = c = a;
-        const int matches = (a.ref == ref) + (b.ref == ref) + (c.ref == ref);
-        if (matches == 1) {
-            pick = a.ref == ref ? &a : b.ref == ref ? &b : &c;
-        } else {
-            *mvx = Median(a.x, b.x, c.x);
-            *mvy = Median(a.y, b.y, c.y);
-            return;
-        }
+        MedianPrediction(a, b, c, ref, mvx, mvy);
+        return;
     }
     *mvx = pick->x;
     *mvy = pick->y;
+}
+
+// mvpLX of the macroblock as one 16x16 partition from the neighbours A (block 3 of the
+// left macroblock) and B (block 12 of the one above): C is block 12 of the above-right
+// macroblock or, where that is unavailable, block 15 of the above-left one.
+inline void Predict16x16(const MacroblockWork* w, int list, int ref, const NeighbourMotion& a, const NeighbourMotion& b,
+                         int* mvx, int* mvy) {
+    const NeighbourMotion c = w->mbC != nullptr ? MotionOf(w->mbC, list, 12) : MotionOf(w->mbD, list, 15);
+    MedianPrediction(a, b, c, ref, mvx, mvy);
 }
 
 }  // namespace
@@ -388,10 +411,10 @@ void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w
 
 void DerivePSkipMv(const MacroblockWork* w, int* mvx, int* mvy) {
     *mvx = *mvy = 0;
-    const NeighbourMotion a = Neighbour(w, 0, -1, 0, 0), b = Neighbour(w, 0, 0, -1, 0);
-    if (!a.available || !b.available) return;
+    if (w->mbA == nullptr || w->mbB == nullptr) return;
+    const NeighbourMotion a = MotionOf(w->mbA, 0, 3), b = MotionOf(w->mbB, 0, 12);
     if ((a.ref == 0 && a.x == 0 && a.y == 0) || (b.ref == 0 && b.x == 0 && b.y == 0)) return;
-    PredictPartitionMv(w, 0, 0, 0, 4, 4, 0, 0, mvx, mvy);
+    Predict16x16(w, 0, 0, a, b, mvx, mvy);
 }
 
 bool ColocatedZero(const PictureRecord* colPic, const MacroblockInfo* colMb, int blk) {
@@ -404,11 +427,53 @@ bool ColocatedZero(const PictureRecord* colPic, const MacroblockInfo* colMb, int
     return mv[0] >= -1 && mv[0] <= 1 && mv[1] >= -1 && mv[1] <= 1;
 }
 
+namespace {
+
+// P_Skip and P_L0_16x16: one reference and one vector for the whole macroblock, so the
+// reference check, the picture identity and the same-motion bits are settled once.
+int ReconstructPSinglePartition(AvcDecoderContext* ctx, MacroblockWork* w, const DecoderKernelTable& k,
+                                const InterTarget& t) {
+    MacroblockInfo* mb = w->cur;
+    const PictureStore* st = ctx->store;
+    const int refIdx = mb->refIdx[0][0];
+    if (refIdx < 0 || refIdx >= st->refListCount[0] || st->refList[0][refIdx] == nullptr ||
+        st->refList[0][refIdx] == ctx->currentPicture)
+        return kDecoderOutOfRange;
+    const bool skip = mb->kind == kMbSkip;
+    int mvx = 0, mvy = 0;
+    if (skip) {
+        DerivePSkipMv(w, &mvx, &mvy);
+    } else {
+        Predict16x16(w, 0, refIdx, MotionOf(w->mbA, 0, 3), MotionOf(w->mbB, 0, 12), &mvx, &mvy);
+        // mvLX = mvpLX + mvdLX, kept in 16 bits as the record stores it.
+        mvx = static_cast<int16_t>(mvx + mb->mvd[0][0][0]);
+        mvy = static_cast<int16_t>(mvy + mb->mvd[0][0][1]);
+    }
+    FillMotion(mb, 0, 0, 0, 4, 4, mvx, mvy);
+    const PictureRecord* ref = st->refList[0][refIdx];
+    w->usedRefs |= 1u << refIdx;
+    InterpolatePartition(ctx, k, ref, t, 0, 0, 16, 16, mvx, mvy);
+    PrefetchReference(ctx, ref, t, mvx, mvy);
+    if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, k, t, 0, refIdx, 0, 0, 16, 16);
+    const int32_t id = ref->planeIndex;
+    for (int q = 0; q < 4; ++q)
+        mb->refPicId[0][q] = id;
+    // Sixteen list-0 vectors alike and one reference (list 1 is unused): what SameMotion
+    // would find.
+    mb->sameMotion = kSameMotionIn8x8 | kSameMotionIn16x16;
+    if (!skip) AddInterResidual(k, w, t);
+    return kDecoderOk;
+}
+
+}  // namespace
+
 int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     MacroblockInfo* mb = w->cur;
     const PictureStore* st = ctx->store;
     const InterTarget t = MacroblockTarget(ctx, w);
     const DecoderKernelTable& k = DecoderKernels();
+    if (mb->kind == kMbSkip || mb->partShape == 0) return ReconstructPSinglePartition(ctx, w, k, t);
+    // 16x8, 8x16 and 8x8: a reference index per partition.
     int parts[16][4];
     const int count = ListPartitions(mb, parts);
     uint32_t decoded = 0;
@@ -423,14 +488,9 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             st->refList[0][refIdx] == ctx->currentPicture)
             return kDecoderOutOfRange;
         int mvx = 0, mvy = 0;
-        if (mb->kind == kMbSkip) {
-            DerivePSkipMv(w, &mvx, &mvy);
-        } else {
-            PredictPartitionMv(w, 0, x4, y4, w4, h4, refIdx, decoded, &mvx, &mvy);
-            // mvLX = mvpLX + mvdLX, kept in 16 bits as the record stores it.
-            mvx = static_cast<int16_t>(mvx + mb->mvd[0][4 * y4 + x4][0]);
-            mvy = static_cast<int16_t>(mvy + mb->mvd[0][4 * y4 + x4][1]);
-        }
+        PredictPartitionMv(w, 0, x4, y4, w4, h4, refIdx, decoded, &mvx, &mvy);
+        mvx = static_cast<int16_t>(mvx + mb->mvd[0][4 * y4 + x4][0]);
+        mvy = static_cast<int16_t>(mvy + mb->mvd[0][4 * y4 + x4][1]);
         FillMotion(mb, 0, x4, y4, w4, h4, mvx, mvy);
         decoded |= BlockMask(x4, y4, w4, h4);
         const PictureRecord* ref = st->refList[0][refIdx];
@@ -441,16 +501,8 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     }
     for (int q = 0; q < 4; ++q)
         mb->refPicId[0][q] = st->refList[0][mb->refIdx[0][q]]->planeIndex;
-    if (count == 1) {
-        // One partition filled all sixteen list-0 vectors alike, and list 1 stays as the
-        // record was cleared (zero vectors, no reference): what SameMotion would find.
-        const int32_t* id = mb->refPicId[0];
-        const bool oneReference = id[1] == id[0] && id[2] == id[0] && id[3] == id[0];
-        mb->sameMotion = oneReference ? kSameMotionIn8x8 | kSameMotionIn16x16 : kSameMotionIn8x8;
-    } else {
-        mb->sameMotion = SameMotion(mb);
-    }
-    if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
+    mb->sameMotion = SameMotion(mb, 1);
+    AddInterResidual(k, w, t);
     return kDecoderOk;
 }
 
@@ -722,7 +774,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     for (int list = 0; list < 2; ++list)
         if (mb->refIdx[list][0] >= 0)
             PrefetchReference(ctx, st->refList[list][mb->refIdx[list][0]], t, mb->mv[list][0][0], mb->mv[list][0][1]);
-    mb->sameMotion = SameMotion(mb);
+    mb->sameMotion = SameMotion(mb, 2);
     if (mb->kind != kMbSkip) AddInterResidual(k, w, t);
     return kDecoderOk;
 }

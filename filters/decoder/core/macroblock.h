@@ -29,6 +29,12 @@ inline constexpr uint8_t kLuma4x4BlkY[16] = {0, 0, 1, 1, 0, 0, 1, 1, 2, 2, 3, 3,
 constexpr int kCbTotalCoeff = 16;
 constexpr int kCrTotalCoeff = 20;
 
+// Macroblock set-up clears the first 64 bytes (up to refIdx) and sets refPicId to -1; the
+// vectors are written by whatever uses them: mv by inter reconstruction (list 0 of a P
+// macroblock, both lists of a B one), mvd by the parse of an inter macroblock and for every
+// macroblock of a P or B slice that CABAC parses. Vectors nothing wrote keep old values;
+// their readers look at them only where refIdx (same slice, mvd: CABAC neighbours) or
+// refPicId (deblocking, later pictures) says the list is used.
 struct MacroblockInfo {
     int32_t sliceNumber;  // -1: not decoded in this picture
     uint32_t flags;
@@ -51,18 +57,21 @@ struct MacroblockInfo {
     uint8_t subShape[4];
     uint8_t predLists[4];
     uint8_t directMask;  // bit k: 8x8 block k is predicted in direct mode (B)
-    int8_t refIdx[2][4];
-    int16_t mvd[2][16][2];
-    // Motion per 4x4 block (raster) and list, with the reference picture's identity per
-    // 8x8 quadrant (-1 none); used by the deblocking filter's motion test.
-    int16_t mv[2][16][2];
-    int32_t refPicId[2][4];
     // kSameMotion bits of an inter macroblock once reconstructed (0 until then).
     uint8_t sameMotion;
+    int8_t refIdx[2][4];
+    // Motion per 4x4 block (raster) and list, with the reference picture's identity per
+    // 8x8 quadrant (-1 none); used by the deblocking filter's motion test.
+    int32_t refPicId[2][4];
+    int16_t mv[2][16][2];
+    int16_t mvd[2][16][2];
 };
 
+// The part of a record that macroblock set-up clears.
+inline constexpr size_t kMbClearedBytes = 64;
+
 // sameMotion bits: every 8x8 block's four 4x4 blocks carry one motion (references and
-// vectors of both lists), and the whole macroblock does.
+// vectors of the lists in use), and the whole macroblock does.
 constexpr uint8_t kSameMotionIn8x8 = 1;
 constexpr uint8_t kSameMotionIn16x16 = 2;
 
@@ -92,6 +101,9 @@ struct alignas(16) MacroblockWork {
     int32_t qp;           // running QPY of the slice
     int32_t qpc[2];       // chroma QP of Cb and Cr for the running QPY
     uint32_t usedRefs;    // bit i: list-0 index i served a macroblock of the slice
+    // The slice's first address when its macroblocks follow in raster order (no slice
+    // groups): every address from it up to mbAddr belongs to the slice. Else -1.
+    int32_t sliceFirstMb;
 };
 
 }  // namespace avcdec

@@ -1,8 +1,8 @@
 // Slice-data loops, macroblock set-up, intra reconstruction, slice-group maps (ITU-T
 // H.264 clauses 7.3.4, 8.2.2, 8.3 and 8.5) and border padding.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
-#include <utility>
 
 #include "common/bitstream/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
@@ -28,25 +28,18 @@ bool IntraUsable(const AvcDecoderContext* ctx, const MacroblockInfo* n) {
     return !ctx->activePps->constrained_intra_pred_flag || (n->flags & kMbIntra) != 0;
 }
 
-// Zeroes a macroblock record with straight-line 16-byte stores: the string-store
-// sequence compilers pick for a memset (or a loop) of this size starts slowly, and this
-// runs once per macroblock.
-#ifdef AVCDEC_HAVE_SSE2
-template <size_t... I>
-inline void StoreZeros(uint8_t* p, std::index_sequence<I...>) {
-    (_mm_storeu_si128(reinterpret_cast<__m128i*>(p + 16 * I), _mm_setzero_si128()), ...);
-}
-#endif
-
+// Zeroes the leading fields of a macroblock record (see MacroblockInfo) with straight-line
+// 16-byte stores: the string-store sequence compilers may pick for a memset starts slowly,
+// and this runs once per macroblock.
 void ClearRecord(MacroblockInfo* mb) {
+    static_assert(offsetof(MacroblockInfo, refPicId) == kMbClearedBytes, "set-up clears up to refPicId");
     auto* bytes = reinterpret_cast<uint8_t*>(mb);
-    constexpr size_t kWide = sizeof *mb / 16;
 #ifdef AVCDEC_HAVE_SSE2
-    StoreZeros(bytes, std::make_index_sequence<kWide>{});
+    for (size_t i = 0; i < kMbClearedBytes; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_setzero_si128());
 #else
-    std::memset(bytes, 0, 16 * kWide);
+    std::memset(bytes, 0, kMbClearedBytes);
 #endif
-    std::memset(bytes + 16 * kWide, 0, sizeof *mb - 16 * kWide);
 }
 
 int SliceGroupOf(const AvcDecoderContext* ctx, int32_t mbAddr) {
@@ -64,17 +57,44 @@ void ResetIntraModeMap(AvcDecoderContext* ctx) {
 void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNumber) {
     const int32_t width = ctx->picWidthInMbs;
     const int32_t n = w->mbAddr;
-    w->mbX = n % width;
-    w->mbY = n / width;
+    // The macroblock after the previous one in raster order (all of a slice without slice
+    // groups) takes the next position without a division.
+    const int32_t nextX = w->mbX + 1;
+    if (static_cast<uint32_t>(w->mbX) < static_cast<uint32_t>(width) && int64_t{w->mbY} * width + nextX == n) {
+        const bool wrap = nextX == width;
+        w->mbX = wrap ? 0 : nextX;
+        w->mbY += wrap;
+    } else {
+        w->mbX = n % width;
+        w->mbY = n / width;
+    }
+    const int32_t x = w->mbX, y = w->mbY;
     MacroblockInfo* all = ctx->currentPicture->mbInfo;
     MacroblockInfo* mb = &all[n];
+    // The next record's cache lines, which the next set-up and this macroblock's successor
+    // write: the records were last touched a few pictures ago.
+    if (n + 1 < ctx->mbCount) {
+        const char* next = reinterpret_cast<const char*>(mb + 1);
+        __builtin_prefetch(next, 1);
+        __builtin_prefetch(next + 64, 1);
+        __builtin_prefetch(next + 128, 1);
+        __builtin_prefetch(next + 192, 1);
+        __builtin_prefetch(next + 256, 1);
+        __builtin_prefetch(next + 320, 1);
+        __builtin_prefetch(next + sizeof *mb - 1, 1);
+        static_assert(sizeof *mb <= 320 + 65, "prefetches 64 bytes apart reach every line of a record");
+    }
+    // Neighbours A, B, C and D where they lie in the picture and in the slice: with the
+    // slice in raster order, every address from its first one on; else by slice number.
+    const int32_t first = w->sliceFirstMb;
     auto inSlice = [&](int32_t addr) -> MacroblockInfo* {
-        return all[addr].sliceNumber == sliceNumber ? &all[addr] : nullptr;
+        const bool same = first >= 0 ? addr >= first : all[addr].sliceNumber == sliceNumber;
+        return same ? &all[addr] : nullptr;
     };
-    w->mbA = w->mbX > 0 ? inSlice(n - 1) : nullptr;
-    w->mbB = w->mbY > 0 ? inSlice(n - width) : nullptr;
-    w->mbC = w->mbY > 0 && w->mbX < width - 1 ? inSlice(n - width + 1) : nullptr;
-    w->mbD = w->mbY > 0 && w->mbX > 0 ? inSlice(n - width - 1) : nullptr;
+    w->mbA = x > 0 ? inSlice(n - 1) : nullptr;
+    w->mbB = y > 0 ? inSlice(n - width) : nullptr;
+    w->mbC = y > 0 && x < width - 1 ? inSlice(n - width + 1) : nullptr;
+    w->mbD = y > 0 && x > 0 ? inSlice(n - width - 1) : nullptr;
     w->cur = mb;
     const SliceHeader* s = &ctx->slice;
     ClearRecord(mb);
@@ -85,13 +105,15 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
     mb->filterOffsetA = static_cast<int8_t>(s->FilterOffsetA);
     mb->filterOffsetB = static_cast<int8_t>(s->FilterOffsetB);
     mb->chromaQpIndexOffset = static_cast<int8_t>(ctx->activePps->chroma_qp_index_offset);
-    for (int list = 0; list < 2; ++list)
-        for (int k = 0; k < 4; ++k)
-            mb->refPicId[list][k] = -1;
+    std::memset(mb->refPicId, 0xFF, sizeof mb->refPicId);
+    // The intra 4x4 modes read as DC until an intra 4x4 parse stores its own.
     const int mapWidth = 4 * width + 2;
-    auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap) + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
-    for (int y = 0; y < 4; ++y)
-        std::memset(map + y * mapWidth, 2, 4);
+    uint8_t* map = ctx->intraModeMap + (4 * y + 1) * mapWidth + 4 * x + 1;
+    constexpr uint32_t kDc = 0x02020202u;
+    std::memcpy(map, &kDc, 4);
+    std::memcpy(map + mapWidth, &kDc, 4);
+    std::memcpy(map + 2 * mapWidth, &kDc, 4);
+    std::memcpy(map + 3 * mapWidth, &kDc, 4);
 }
 
 void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* w) {
@@ -162,8 +184,19 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
-    ResetIntraModeMap(ctx);
     w->mbAddr = ctx->slice.first_mb_in_slice;
+    w->sliceFirstMb = ctx->activePps->num_slice_groups_minus1 > 0 ? -1 : w->mbAddr;
+    // Intra 4x4 modes outside the slice must read -1. A slice in raster order reads no
+    // entry before its first macroblock but those of the row above and of its own first
+    // row: every later entry is rewritten by its own set-up before anything reads it, and
+    // the border keeps the -1 of a whole reset (a new map is zero, its corner included).
+    if (w->sliceFirstMb < 0 || ctx->intraModeMap[0] != 0xFF) {
+        ResetIntraModeMap(ctx);
+    } else {
+        const size_t mapWidth = 4 * static_cast<size_t>(ctx->picWidthInMbs) + 2;
+        const size_t firstRow = static_cast<size_t>(w->mbAddr / ctx->picWidthInMbs);
+        std::memset(ctx->intraModeMap + 4 * firstRow * mapWidth, 0xFF, 5 * mapWidth);
+    }
     w->qp = ctx->slice.sliceQp;
     const int32_t offset = ctx->activePps->chroma_qp_index_offset;
     w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
@@ -195,15 +228,32 @@ int DecodeISlice(AvcDecoderContext* ctx) {
     return kDecoderOutOfRange;
 }
 
-void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
-    mb->kind = kMbSkip;
-    mb->partShape = 0;
-    mb->directMask = bSlice ? 0xF : 0;
-    std::memset(mb->predLists, bSlice ? 0 : 1, sizeof mb->predLists);
-    for (int k = 0; k < 4; ++k) {
-        mb->refIdx[0][k] = static_cast<int8_t>(bSlice ? -1 : 0);
-        mb->refIdx[1][k] = -1;
+namespace {
+
+// The fields a skipped macroblock's parse would write, but not the vector differences: in
+// a CAVLC slice nothing reads those of a skipped macroblock. The record's leading fields
+// are as set-up cleared them (kind kMbSkip, partition shape 0, no direct blocks, list-0
+// indices 0), so a P_Skip needs only its lists and its unused list 1.
+void MarkSkipped(MacroblockInfo* mb, bool bSlice) {
+    static_assert(kMbSkip == 0, "set-up's cleared kind reads as skipped");
+    constexpr uint32_t kAllOnes = 0x01010101u, kNone = 0xFFFFFFFFu;
+    if (bSlice) {
+        mb->directMask = 0xF;
+        std::memset(mb->predLists, 0, sizeof mb->predLists);
+        std::memcpy(mb->refIdx[0], &kNone, 4);
+    } else {
+        std::memcpy(mb->predLists, &kAllOnes, 4);
     }
+    std::memcpy(mb->refIdx[1], &kNone, 4);
+}
+
+}  // namespace
+
+// Called right after SetupMacroblock, on the record it cleared.
+void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
+    MarkSkipped(mb, bSlice);
+    // CABAC's mvd contexts read a skipped neighbour's differences as 0 (clause 9.3.3.1.1.7).
+    std::memset(mb->mvd, 0, sizeof mb->mvd);
 }
 
 int DecodePOrBSlice(AvcDecoderContext* ctx) {
@@ -225,7 +275,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
         }
         bool reconstructInter = false;
         if (skipRun > 0) {
-            SetupSkippedMacroblock(w->cur, b);
+            MarkSkipped(w->cur, b);
             reconstructInter = true;
             --skipRun;
         } else {
