@@ -453,6 +453,10 @@ int DecodeSlice(AvcDecoderContext* ctx) {
         ctx->refusal = "explicit slice-group map of the wrong size";
         return kStepConsumed;
     }
+    // A slice of a redundant coded picture (redundant_pic_cnt > 0) repeats macroblocks of
+    // the primary one, perhaps coded otherwise; decoders may leave it out (ITU-T H.264
+    // clause 7.4.3), and decoding it over the primary picture would change what is shown.
+    if (s->redundant_pic_cnt > 0) return AfterSlice(ctx);
     if (IsNewPicture(ctx)) {
         FinishCurrentPicture(ctx);
         if (!StartPicture(ctx)) {

@@ -25,9 +25,10 @@ std::vector<uint8_t> Sps(int gapsAllowed, bool qcif = false) {
     return b.Nal();
 }
 
-std::vector<uint8_t> Pps() {
+std::vector<uint8_t> Pps(bool redundantPicCntPresent = false) {
     NalBuilder b(0x68);
-    b.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0).U(1, 0);
+    b.Ue(0).Ue(0).U(1, 0).U(1, 0).Ue(0).Ue(0).Ue(0).U(1, 0).U(2, 0).Se(0).Se(0).Se(0).U(1, 1).U(1, 0);
+    b.U(1, redundantPicCntPresent ? 1 : 0);
     return b.Nal();
 }
 
@@ -38,8 +39,9 @@ struct Slice {
     int frameNum;
     int pocLsb;
     bool mmco5;
-    int macroblocks;  // I_PCM macroblocks written (4 fill the picture)
-    uint8_t sample;   // every PCM sample of the slice
+    int macroblocks;           // I_PCM macroblocks written (4 fill the picture)
+    uint8_t sample;            // every PCM sample of the slice
+    int redundantPicCnt = -1;  // written when 0 or more (the PPS must announce it)
 };
 
 std::vector<uint8_t> PcmSlice(const Slice& s) {
@@ -47,6 +49,7 @@ std::vector<uint8_t> PcmSlice(const Slice& s) {
     b.Ue(0).Ue(s.p ? 5 : 7).Ue(0).U(4, s.frameNum);
     if (s.idr) b.Ue(0);
     b.U(4, s.pocLsb);
+    if (s.redundantPicCnt >= 0) b.Ue(s.redundantPicCnt);
     if (s.p) b.U(1, 0).U(1, 0);  // no override, no list modification
     if (s.refIdc != 0) {
         if (s.idr)
@@ -112,6 +115,17 @@ TEST(PictureStore, PcmSamplesLandInThePicture) {
     EXPECT_EQ(out[0].damage, 0);
     EXPECT_EQ(out[0].firstLuma, 77);
     EXPECT_EQ(out[0].lastChroma, 77);
+}
+
+// A redundant coded picture repeats (part of) the primary one, possibly coded otherwise;
+// the primary picture, decoded whole, is what is shown, and the repeat is no damage.
+TEST(PictureStore, RedundantSlicesLeaveThePrimaryPicture) {
+    const auto out = Decode({Sps(0), Pps(true), PcmSlice({false, true, 3, 0, 0, false, 4, 50, 0}),
+                             PcmSlice({false, true, 3, 0, 0, false, 4, 90, 1})});
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(out[0].damage, 0);
+    EXPECT_EQ(out[0].firstLuma, 50);
+    EXPECT_EQ(out[0].lastChroma, 50);
 }
 
 TEST(PictureStore, FrameNumberGapInsertsFramesThatAreNeverOutput) {
