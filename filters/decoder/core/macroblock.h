@@ -104,6 +104,9 @@ struct alignas(16) MacroblockWork {
     // The slice's first address when its macroblocks follow in raster order (no slice
     // groups): every address from it up to mbAddr belongs to the slice. Else -1.
     int32_t sliceFirstMb;
+    // The first 16 bytes of every record of the slice (slice number, slice kind, filter
+    // and chroma offsets); set-up adds each macroblock's QP.
+    alignas(16) uint8_t recordHead[16];
 };
 
 }  // namespace avcdec

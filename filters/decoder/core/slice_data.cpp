@@ -28,20 +28,6 @@ bool IntraUsable(const AvcDecoderContext* ctx, const MacroblockInfo* n) {
     return !ctx->activePps->constrained_intra_pred_flag || (n->flags & kMbIntra) != 0;
 }
 
-// Zeroes the leading fields of a macroblock record (see MacroblockInfo) with straight-line
-// 16-byte stores: the string-store sequence compilers may pick for a memset starts slowly,
-// and this runs once per macroblock.
-void ClearRecord(MacroblockInfo* mb) {
-    static_assert(offsetof(MacroblockInfo, refPicId) == kMbClearedBytes, "set-up clears up to refPicId");
-    auto* bytes = reinterpret_cast<uint8_t*>(mb);
-#ifdef AVCDEC_HAVE_SSE2
-    for (size_t i = 0; i < kMbClearedBytes; i += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_setzero_si128());
-#else
-    std::memset(bytes, 0, kMbClearedBytes);
-#endif
-}
-
 int SliceGroupOf(const AvcDecoderContext* ctx, int32_t mbAddr) {
     return ctx->activePps->num_slice_groups_minus1 > 0 ? ctx->sliceGroupMap[mbAddr] : 0;
 }
@@ -54,61 +40,127 @@ void ResetIntraModeMap(AvcDecoderContext* ctx) {
     std::memset(ctx->intraModeMap, 0xFF, bytes);
 }
 
+namespace {
+
+// Asks for a cache line in a writable state. The records were last written a few pictures
+// ago and read since by the deblocking worker, whose core may still hold the line: a read
+// prefetch would fetch it shared and leave the ownership request to the store.
+inline void PrefetchForWrite(const void* p) {
+#if defined(__GNUC__) && defined(__x86_64__)
+    // Every x86-64 processor executes PREFETCHW (those without it as a no-op).
+    asm volatile("prefetchw %0" : : "m"(*static_cast<const char*>(p)));
+#else
+    __builtin_prefetch(p, 1);
+#endif
+}
+
+}  // namespace
+
 void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNumber) {
     const int32_t width = ctx->picWidthInMbs;
     const int32_t n = w->mbAddr;
-    // The macroblock after the previous one in raster order (all of a slice without slice
-    // groups) takes the next position without a division.
-    const int32_t nextX = w->mbX + 1;
-    if (static_cast<uint32_t>(w->mbX) < static_cast<uint32_t>(width) && int64_t{w->mbY} * width + nextX == n) {
-        const bool wrap = nextX == width;
-        w->mbX = wrap ? 0 : nextX;
-        w->mbY += wrap;
-    } else {
-        w->mbX = n % width;
-        w->mbY = n / width;
-    }
-    const int32_t x = w->mbX, y = w->mbY;
+    const int32_t first = w->sliceFirstMb;
     MacroblockInfo* all = ctx->currentPicture->mbInfo;
     MacroblockInfo* mb = &all[n];
+    if (first >= 0 && n > first && w->mbX + 1 < width) {
+        // The next macroblock of a row in a slice in raster order: its left neighbour is
+        // the previous macroblock, and the others are available from the slice's first
+        // address on. (Computed afresh: reading back the previous set-up's pointers could
+        // wait for their stores to leave a busy store buffer.)
+        const int32_t x = ++w->mbX;
+        const bool above = w->mbY > 0;
+        w->mbA = mb - 1;
+        w->mbB = above && n - width >= first ? mb - width : nullptr;
+        w->mbC = above && x < width - 1 && n - width + 1 >= first ? mb - width + 1 : nullptr;
+        w->mbD = above && n - width - 1 >= first ? mb - width - 1 : nullptr;
+    } else {
+        // The macroblock after the previous one in raster order takes the next position
+        // without a division.
+        const int32_t nextX = w->mbX + 1;
+        if (static_cast<uint32_t>(w->mbX) < static_cast<uint32_t>(width) && int64_t{w->mbY} * width + nextX == n) {
+            const bool wrap = nextX == width;
+            w->mbX = wrap ? 0 : nextX;
+            w->mbY += wrap;
+        } else {
+            w->mbX = n % width;
+            w->mbY = n / width;
+        }
+        const int32_t x = w->mbX, y = w->mbY;
+        // Neighbours A, B, C and D where they lie in the picture and in the slice: with the
+        // slice in raster order, every address from its first one on; else by slice number.
+        auto inSlice = [&](int32_t addr) -> MacroblockInfo* {
+            const bool same = first >= 0 ? addr >= first : all[addr].sliceNumber == sliceNumber;
+            return same ? &all[addr] : nullptr;
+        };
+        w->mbA = x > 0 ? inSlice(n - 1) : nullptr;
+        w->mbB = y > 0 ? inSlice(n - width) : nullptr;
+        w->mbC = y > 0 && x < width - 1 ? inSlice(n - width + 1) : nullptr;
+        w->mbD = y > 0 && x > 0 ? inSlice(n - width - 1) : nullptr;
+    }
+    w->cur = mb;
     // The next record's cache lines, which the next set-up and this macroblock's successor
-    // write: the records were last touched a few pictures ago.
+    // write.
     if (n + 1 < ctx->mbCount) {
         const char* next = reinterpret_cast<const char*>(mb + 1);
-        __builtin_prefetch(next, 1);
-        __builtin_prefetch(next + 64, 1);
-        __builtin_prefetch(next + 128, 1);
-        __builtin_prefetch(next + 192, 1);
-        __builtin_prefetch(next + 256, 1);
-        __builtin_prefetch(next + 320, 1);
-        __builtin_prefetch(next + sizeof *mb - 1, 1);
         static_assert(sizeof *mb <= 320 + 65, "prefetches 64 bytes apart reach every line of a record");
+        for (size_t off = 0; off < sizeof *mb; off += 64)
+            PrefetchForWrite(next + off);
+        PrefetchForWrite(next + sizeof *mb - 1);
     }
-    // Neighbours A, B, C and D where they lie in the picture and in the slice: with the
-    // slice in raster order, every address from its first one on; else by slice number.
-    const int32_t first = w->sliceFirstMb;
-    auto inSlice = [&](int32_t addr) -> MacroblockInfo* {
-        const bool same = first >= 0 ? addr >= first : all[addr].sliceNumber == sliceNumber;
-        return same ? &all[addr] : nullptr;
-    };
-    w->mbA = x > 0 ? inSlice(n - 1) : nullptr;
-    w->mbB = y > 0 ? inSlice(n - width) : nullptr;
-    w->mbC = y > 0 && x < width - 1 ? inSlice(n - width + 1) : nullptr;
-    w->mbD = y > 0 && x > 0 ? inSlice(n - width - 1) : nullptr;
-    w->cur = mb;
-    const SliceHeader* s = &ctx->slice;
-    ClearRecord(mb);
-    mb->sliceNumber = sliceNumber;
-    mb->flags = static_cast<uint32_t>(s->sliceKind) << kMbSliceKindShift;
+    // The picture lines that the macroblocks four and eight on in raster order write, asked
+    // for once per 64-byte line: the deblocking worker wrote them a few pictures ago.
+    {
+        const PlaneView& pv = ctx->currentPicture->frame;
+        const int32_t height = ctx->frameHeightInMbs;
+        int32_t lx = w->mbX + 4, ly = w->mbY;
+        if (lx >= width) {
+            lx -= width;
+            ++ly;
+        }
+        if ((lx & 3) == 0 && lx < width && ly < height) {
+            const uint8_t* l = pv.y + 16 * (ptrdiff_t{ly} * pv.pitch + lx);
+            for (int r = 0; r < 16; ++r)
+                PrefetchForWrite(l + r * pv.pitch);
+        }
+        int32_t cx = w->mbX + 8, cy = w->mbY;
+        if (cx >= width) {
+            cx -= width;
+            ++cy;
+        }
+        if ((cx & 7) == 0 && cx < width && cy < height) {
+            const ptrdiff_t offset = 8 * (ptrdiff_t{cy} * pv.pitch + cx);
+            for (int r = 0; r < 8; ++r) {
+                PrefetchForWrite(pv.u + offset + r * pv.pitch);
+                PrefetchForWrite(pv.v + offset + r * pv.pitch);
+            }
+        }
+    }
+    // The leading fields: the slice's head (see BeginSliceData) with this macroblock's QP,
+    // zeroes up to refPicId, and no reference pictures.
+    static_assert(offsetof(MacroblockInfo, refPicId) == kMbClearedBytes && kMbClearedBytes % 16 == 0,
+                  "set-up clears up to refPicId in 16-byte steps");
+    static_assert(sizeof MacroblockInfo::refPicId == 32, "refPicId takes two 16-byte stores");
+    static_assert(offsetof(MacroblockInfo, kind) == 8 && offsetof(MacroblockInfo, qp) == 9,
+                  "kind and qp share the head's fifth 16-bit word");
+    auto* bytes = reinterpret_cast<uint8_t*>(mb);
+#ifdef AVCDEC_HAVE_SSE2
+    __m128i head = _mm_load_si128(reinterpret_cast<const __m128i*>(w->recordHead));
+    head = _mm_insert_epi16(head, (w->qp & 0xFF) << 8, 4);  // kind 0 (skip until parsed)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), head);
+    for (size_t i = 16; i < kMbClearedBytes; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_setzero_si128());
+    const __m128i none = _mm_set1_epi32(-1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + kMbClearedBytes), none);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + kMbClearedBytes + 16), none);
+#else
+    std::memcpy(bytes, w->recordHead, sizeof w->recordHead);
+    std::memset(bytes + sizeof w->recordHead, 0, kMbClearedBytes - sizeof w->recordHead);
     mb->qp = static_cast<int8_t>(w->qp);
-    mb->disableDeblockingFilterIdc = static_cast<int8_t>(s->disable_deblocking_filter_idc);
-    mb->filterOffsetA = static_cast<int8_t>(s->FilterOffsetA);
-    mb->filterOffsetB = static_cast<int8_t>(s->FilterOffsetB);
-    mb->chromaQpIndexOffset = static_cast<int8_t>(ctx->activePps->chroma_qp_index_offset);
     std::memset(mb->refPicId, 0xFF, sizeof mb->refPicId);
+#endif
     // The intra 4x4 modes read as DC until an intra 4x4 parse stores its own.
     const int mapWidth = 4 * width + 2;
-    uint8_t* map = ctx->intraModeMap + (4 * y + 1) * mapWidth + 4 * x + 1;
+    uint8_t* map = ctx->intraModeMap + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
     constexpr uint32_t kDc = 0x02020202u;
     std::memcpy(map, &kDc, 4);
     std::memcpy(map + mapWidth, &kDc, 4);
@@ -198,6 +250,18 @@ int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
         std::memset(ctx->intraModeMap + 4 * firstRow * mapWidth, 0xFF, 5 * mapWidth);
     }
     w->qp = ctx->slice.sliceQp;
+    // The first 16 bytes of every record of the slice; set-up puts in each one's QP.
+    const SliceHeader* s = &ctx->slice;
+    MacroblockInfo head{};
+    head.sliceNumber = ctx->sliceNumber + 1;
+    head.flags = static_cast<uint32_t>(s->sliceKind) << kMbSliceKindShift;
+    head.disableDeblockingFilterIdc = static_cast<int8_t>(s->disable_deblocking_filter_idc);
+    head.filterOffsetA = static_cast<int8_t>(s->FilterOffsetA);
+    head.filterOffsetB = static_cast<int8_t>(s->FilterOffsetB);
+    head.chromaQpIndexOffset = static_cast<int8_t>(ctx->activePps->chroma_qp_index_offset);
+    static_assert(offsetof(MacroblockInfo, codedBlockPattern) == sizeof w->recordHead,
+                  "the head ends with chromaQpIndexOffset");
+    std::memcpy(w->recordHead, &head, sizeof w->recordHead);
     const int32_t offset = ctx->activePps->chroma_qp_index_offset;
     w->qpc[0] = w->qpc[1] = ChromaQp(std::clamp(w->qp + offset, 0, 51));
     return ++ctx->sliceNumber;
