@@ -28,6 +28,18 @@ inline int Quadrant(int blk) {
     return (blk >> 3) * 2 + ((blk & 3) >> 1);
 }
 
+// The picture that entry refIdx (>= 0) of a list names, or null when the index lies outside
+// the list or the entry is empty. A list without any picture stands the current one in for
+// the missing entries, which cannot serve as its own reference, so that counts as none: a
+// block predicted from it fails rather than leaving another picture's samples (or samples
+// being filtered) as if predicted.
+inline const PictureRecord* ListEntry(const AvcDecoderContext* ctx, int list, int refIdx) {
+    const PictureStore* st = ctx->store;
+    if (refIdx >= st->refListCount[list]) return nullptr;
+    const PictureRecord* p = st->refList[list][refIdx];
+    return p == ctx->currentPicture ? nullptr : p;
+}
+
 // The motion of 4x4 block blk (raster) of macroblock n for one list.
 inline NeighbourMotion MotionOf(const MacroblockInfo* n, int list, int blk) {
     if (n == nullptr) return {0, 0, -1, false};
@@ -436,9 +448,7 @@ int ReconstructPSinglePartition(AvcDecoderContext* ctx, MacroblockWork* w, const
     MacroblockInfo* mb = w->cur;
     const PictureStore* st = ctx->store;
     const int refIdx = mb->refIdx[0][0];
-    if (refIdx < 0 || refIdx >= st->refListCount[0] || st->refList[0][refIdx] == nullptr ||
-        st->refList[0][refIdx] == ctx->currentPicture)
-        return kDecoderOutOfRange;
+    if (refIdx < 0 || ListEntry(ctx, 0, refIdx) == nullptr) return kDecoderOutOfRange;
     const bool skip = mb->kind == kMbSkip;
     int mvx = 0, mvy = 0;
     if (skip) {
@@ -481,12 +491,8 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         const int x4 = parts[i][0], y4 = parts[i][1], w4 = parts[i][2], h4 = parts[i][3];
         const int refIdx = mb->refIdx[0][Quadrant(4 * y4 + x4)];
         // A P partition always predicts from list 0; a missing index or picture fails the
-        // macroblock rather than leaving another picture's samples as if predicted. A list
-        // without any picture stands the current one in for the missing entries, which
-        // cannot serve as its own reference.
-        if (refIdx < 0 || refIdx >= st->refListCount[0] || st->refList[0][refIdx] == nullptr ||
-            st->refList[0][refIdx] == ctx->currentPicture)
-            return kDecoderOutOfRange;
+        // macroblock.
+        if (refIdx < 0 || ListEntry(ctx, 0, refIdx) == nullptr) return kDecoderOutOfRange;
         int mvx = 0, mvy = 0;
         PredictPartitionMv(w, 0, x4, y4, w4, h4, refIdx, decoded, &mvx, &mvy);
         mvx = static_cast<int16_t>(mvx + mb->mvd[0][4 * y4 + x4][0]);
@@ -641,10 +647,7 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
     const int r0 = mb->refIdx[0][q], r1 = mb->refIdx[1][q];
     for (int list = 0; list < 2; ++list) {
         const int r = list == 0 ? r0 : r1;
-        // As in P: the current picture standing in for a missing entry cannot serve.
-        if (r >= 0 && (r >= st->refListCount[list] || st->refList[list][r] == nullptr ||
-                       st->refList[list][r] == ctx->currentPicture))
-            return kDecoderOutOfRange;
+        if (r >= 0 && ListEntry(ctx, list, r) == nullptr) return kDecoderOutOfRange;
     }
     if (r0 < 0 && r1 < 0) return kDecoderOutOfRange;
     const int px = 4 * x4, py = 4 * y4, pw = 4 * w4, ph = 4 * h4;
