@@ -359,6 +359,21 @@ void SetText(char (&dst)[N], std::string_view value) {
     CopyText(dst, value.data(), value.size());
 }
 
+// A one-line text as the writer gives it back: a carriage return left inside a line (only a
+// line feed ends one) reads as the blank the writer puts in its place, so a name read from
+// the file is one the writer keeps.
+std::string OneLine(std::string_view value) {
+    std::string out(value);
+    for (char& c : out)
+        if (c == '\r') c = ' ';
+    return out;
+}
+
+template <size_t N>
+void SetLine(char (&dst)[N], std::string_view value) {
+    SetText(dst, OneLine(value));
+}
+
 // Per-block flags of the MPEG lines whose absence the close supplies.
 enum : uint32_t {
     kSawMinBitRate = 1,
@@ -392,10 +407,10 @@ public:
         ProfileHead& h = b_.record.head;
         std::string_view rest;
         if (StartsWith(line, "<Class>", rest)) {
-            SetText(h.className, rest);
+            SetLine(h.className, rest);
         } else if (StartsWith(line, "<Name>", rest)) {
-            SetText(h.name, rest);
-            b_.name.assign(rest);
+            b_.name = OneLine(rest);
+            SetText(h.name, b_.name);
             b_.hasName = true;
             return HeadLine::kName;
         } else if (StartsWith(line, "<Output FileName>", rest)) {
@@ -545,10 +560,10 @@ private:
         float f;
         switch (best) {
             case kVideo:
-                SetText(a.videoCompressor, rest);
+                SetLine(a.videoCompressor, rest);
                 break;
             case kAudio:
-                SetText(a.audioCompressor, rest);
+                SetLine(a.audioCompressor, rest);
                 break;
             case kKey:
                 ScanInteger(rest, a.keyFrameRate);
@@ -657,7 +672,7 @@ private:
             if (t.id == kParamFrameRate) {
                 ScanFloat(rest, p->value.f);
             } else if (t.id == kParamPattern) {
-                SetText(p->value.text, rest);
+                SetLine(p->value.text, rest);
             } else if (ScanInteger(rest, p->value.i)) {
                 if (t.id == kParamInterlacing && p->value.i == 2) p->value.i = 0;
                 if (t.id == kParamMinBitRate) seen_ |= kSawMinBitRate;

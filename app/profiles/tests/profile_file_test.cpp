@@ -266,6 +266,24 @@ TEST_F(ProfileFile, NamesThatCannotBeKeptExactlyAreRefused) {
     EXPECT_EQ(std::string(back.head.name), longest);
 }
 
+// A carriage return left inside a hand-edited line reads as the blank the writer would put
+// there, so what is read can be written back, found and deleted under the name shown.
+TEST_F(ProfileFile, ABareCarriageReturnInALineReadsAsTheWriterWritesIt) {
+    testing::WriteWhole(store.ProfilePath(),
+                        "\r\n&\r\n<Class>D\rV\r\n<Name>a\rb\r\n<Group>2\r\n<Video Format Class>1\r\n"
+                        "<Video Compressor Filter>x\ry\r\n&&\r\n");
+    ProfileRecord r;
+    ASSERT_EQ(ReadFileProfile(0, r), kProfileOk);
+    EXPECT_STREQ(r.head.name, "a b");
+    EXPECT_STREQ(r.head.className, "D V");
+    EXPECT_STREQ(r.block.avi.videoCompressor, "x y");
+    EXPECT_EQ(store.ProfileNameExists(r.head.videoFormatClass, "a b"), 1);
+    r.head.attribute |= kAttrStorable;
+    ASSERT_EQ(store.WriteProfile(r, nullptr), kProfileOk);
+    ASSERT_EQ(store.DeleteProfile(r.head.videoFormatClass, "a b"), kProfileOk);
+    EXPECT_EQ(store.ProfileNameExists(r.head.videoFormatClass, "a b"), 0);
+}
+
 // Hand-edited names longer than the record holds: lookups and deletes compare the whole name,
 // so two names alike in their first 127 characters stay two profiles.
 TEST_F(ProfileFile, LongNamesInTheFileAreComparedWhole) {
