@@ -17,9 +17,110 @@ foreach(t gtest gtest_main gmock gmock_main)
   endif()
 endforeach()
 
+# GoogleTest's and GoogleMock's headers, precompiled once per configuration: they are most
+# of what a test source costs to compile. Every test executable reuses them, so its sources
+# see them included first.
+file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/suite_gtest_pch.cpp"
+     CONTENT "// Builds the precompiled GoogleTest headers the test executables reuse.\n")
+add_library(suite_gtest_pch OBJECT "${CMAKE_BINARY_DIR}/suite_gtest_pch.cpp")
+target_link_libraries(suite_gtest_pch PRIVATE GTest::gtest GTest::gmock)
+target_precompile_headers(suite_gtest_pch PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
+
 # Media fixtures are generated at test time into the build tree, once per command line.
 set(SUITE_FIXTURE_DIR "${CMAKE_BINARY_DIR}/fixtures")
 file(MAKE_DIRECTORY "${SUITE_FIXTURE_DIR}")
+
+# The thread sanitizer's run: the tests of code that starts threads, not the whole tree again
+# (the address sanitizer's run has every test). A test belongs to it when it lies in, or links
+# (directly or through other libraries) a library of, a unit whose code starts threads, or
+# when its own sources start threads. Fuzz runs (tests of a fuzz target) are single-threaded
+# and stay with the address sanitizer.
+set(SUITE_THREADED_UNITS
+  filters/encoder/core  # the encoder's worker group
+  filters/decoder/core  # the deblocking worker
+  filters/muxer/core    # the multiplexer engine's threads
+  editor/core)          # the editing engine's clip threads
+set(SUITE_THREAD_START_PATTERN "std::(thread|jthread|async)|CreateThread|_beginthread|common/threads\\.h")
+
+# Whether `dir` lies in one of SUITE_THREADED_UNITS.
+function(suite_in_threaded_unit dir out)
+  file(RELATIVE_PATH rel "${CMAKE_SOURCE_DIR}" "${dir}")
+  set(${out} OFF PARENT_SCOPE)
+  foreach(unit IN LISTS SUITE_THREADED_UNITS)
+    if(rel STREQUAL unit OR rel MATCHES "^${unit}/")
+      set(${out} ON PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+endfunction()
+
+# Whether `target` or a library it links comes from a threaded unit (`threads`), or is a fuzz
+# target's object library (`fuzz`). Libraries are looked at once each.
+function(suite_link_kinds target threads fuzz)
+  set(todo ${target})
+  set(seen)
+  set(t OFF)
+  set(f OFF)
+  while(todo)
+    list(POP_FRONT todo lib)
+    # By name: a unit may add its fuzz targets after the tests that run them.
+    if(lib MATCHES "_fuzz_target$")
+      set(f ON)
+    endif()
+    if(lib IN_LIST seen OR NOT TARGET ${lib})
+      continue()
+    endif()
+    list(APPEND seen ${lib})
+    get_target_property(aliased ${lib} ALIASED_TARGET)
+    if(aliased)
+      list(APPEND todo ${aliased})
+      continue()
+    endif()
+    get_target_property(imported ${lib} IMPORTED)
+    if(imported)
+      continue()
+    endif()
+    get_target_property(dir ${lib} SOURCE_DIR)
+    suite_in_threaded_unit("${dir}" in_unit)
+    if(in_unit)
+      set(t ON)
+    endif()
+    foreach(prop LINK_LIBRARIES INTERFACE_LINK_LIBRARIES)
+      get_target_property(libs ${lib} ${prop})
+      if(libs)
+        list(APPEND todo ${libs})
+      endif()
+    endforeach()
+  endwhile()
+  set(${threads} ${t} PARENT_SCOPE)
+  set(${fuzz} ${f} PARENT_SCOPE)
+endfunction()
+
+# Sets `out` when the test executable `name` (sources `sources`) belongs to the thread
+# sanitizer's run.
+function(suite_tests_threads name sources out)
+  suite_link_kinds(${name} threads fuzz)
+  if(NOT threads)
+    foreach(src IN LISTS sources)
+      get_filename_component(path "${src}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+      if(EXISTS "${path}")
+        file(STRINGS "${path}" hits REGEX "${SUITE_THREAD_START_PATTERN}")
+        if(hits)
+          set(threads ON)
+          break()
+        endif()
+      endif()
+    endforeach()
+  endif()
+  if(threads AND NOT fuzz)
+    set(${out} ON PARENT_SCOPE)
+  else()
+    set(${out} OFF PARENT_SCOPE)
+  endif()
+endfunction()
+
+# What scripts/test builds of a configuration: the test executables and what they load.
+add_custom_target(suite_tests)
 
 # suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI])
 # Builds a GoogleTest executable and registers its tests with CTest, labelled `host` in
@@ -35,6 +136,7 @@ function(suite_add_gtest name)
   cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gmock)
+  target_precompile_headers(${name} REUSE_FROM suite_gtest_pch)
   if(SUITE_WIN)
     # One label a test: `gui` tests also run under Wine, but need the display, and share
     # one screen, so they run one at a time. (The discovery script flattens a list of
@@ -44,6 +146,7 @@ function(suite_add_gtest name)
     else()
       set(label wine)
     endif()
+    add_dependencies(suite_tests ${name})
     # Discovery at test time, not build time: building needs no Wine.
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
@@ -54,6 +157,14 @@ function(suite_add_gtest name)
     if(ARG_GUI)
       message(FATAL_ERROR "${name}: GUI tests exist only in the Windows configuration")
     endif()
+    if(SUITE_SANITIZE_THREAD)
+      suite_tests_threads(${name} "${ARG_SOURCES}" threaded)
+      if(NOT threaded)
+        set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
+        return()
+      endif()
+    endif()
+    add_dependencies(suite_tests ${name})
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       NO_PRETTY_VALUES NO_PRETTY_TYPES
