@@ -140,110 +140,89 @@ std::string FadingSource(const std::string& size, int frames) {
     return yuv.substr(yuv.find_last_of("/\\") + 1);
 }
 
+// A scrolling, fading, noisy picture: B pictures find direct and bi-predicted work.
+std::string ScrollingSource(const std::string& size, int frames) {
+    std::string yuv;
+    EXPECT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc2=size=" + size +
+                                              ":rate=25 -vf scroll=h=0.013:v=0.007,fade=in:0:8,noise=alls=6:allf=t "
+                                              "-frames:v " +
+                                              std::to_string(frames) + " -pix_fmt yuv420p -f rawvideo {out}",
+                                          "yuv", &yuv));
+    return yuv.substr(yuv.find_last_of("/\\") + 1);
+}
+
+// x264 streams of one kind at one size: every option set's stream decodes to ffmpeg's
+// frames, in ffmpeg's order, with no slice and no picture damaged.
+struct X264Family {
+    const char* name;
+    std::string (*source)(const std::string& size, int frames);
+    const char* baseOptions;
+    std::vector<const char*> options;
+};
+
 // CAVLC Main streams with P pictures (weighted prediction with 8 references, 4 slices, the
-// weakest deblocking, QP 10/30/51) at three sizes, 1080 rows cropped from 1088: every frame
-// equals ffmpeg's.
-TEST(AvcDecode, X264PStreamsMatchFfmpeg) {
-    struct Size {
-        const char* size;
-        int frames;
-    };
-    const char* const options[] = {"--crf 20 --weightp 2 --ref 8",
-                                   "--crf 22 --slices 4",
-                                   "--crf 22 --deblock -6:-6",
-                                   "--qp 10",
-                                   "--qp 30",
-                                   "--qp 51"};
-    for (const Size& sz : {Size{"352x288", 10}, Size{"720x576", 6}, Size{"1920x1080", 4}}) {
-        const std::string yuvName = FadingSource(sz.size, sz.frames);
-        for (const char* o : options) {
-            SCOPED_TRACE(std::string(sz.size) + " " + o);
-            const X264Stream x =
-                MakeX264Stream(yuvName, sz.size, std::string("--profile main --no-cabac --bframes 0 --keyint 30 ") + o);
-            ASSERT_EQ(x.reference.size(), static_cast<size_t>(sz.frames));
-            const Decoded d = Decode(x.bytes);
-            EXPECT_EQ(d.md5s, x.reference);
-            for (int32_t damage : d.damage)
-                EXPECT_EQ(damage, 0);
-        }
-    }
-}
-
+// weakest deblocking, QP 10/30/51).
+const X264Family kPFamily = {"P",
+                             FadingSource,
+                             "--profile main --no-cabac --bframes 0 --keyint 30 ",
+                             {"--crf 20 --weightp 2 --ref 8", "--crf 22 --slices 4", "--crf 22 --deblock -6:-6",
+                              "--qp 10", "--qp 30", "--qp 51"}};
 // CAVLC Main streams with B pictures (spatial and temporal direct, B pyramid and none, 16
-// B pictures with 16 references, 4 slices, explicit weights in P and implicit ones in B)
-// over a scrolling, fading picture at three sizes: every frame equals ffmpeg's, none
-// damaged, in ffmpeg's order.
-TEST(AvcDecode, X264BStreamsMatchFfmpeg) {
-    struct Size {
-        const char* size;
-        int frames;
-    };
-    const char* const options[] = {"--crf 22",
-                                   "--crf 22 --direct temporal",
-                                   "--crf 24 --b-pyramid none",
-                                   "--crf 24 --bframes 16 --ref 16",
-                                   "--crf 22 --slices 4",
-                                   "--crf 20 --weightp 2 --direct auto"};
-    for (const Size& sz : {Size{"352x288", 24}, Size{"720x576", 10}, Size{"1920x1080", 5}}) {
-        std::string yuv;
-        ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc2=size=" + std::string(sz.size) +
-                                                  ":rate=25 -vf scroll=h=0.013:v=0.007,fade=in:0:8,noise=alls=6:allf=t "
-                                                  "-frames:v " +
-                                                  std::to_string(sz.frames) + " -pix_fmt yuv420p -f rawvideo {out}",
-                                              "yuv", &yuv));
-        const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
-        for (const char* o : options) {
-            SCOPED_TRACE(std::string(sz.size) + " " + o);
-            const X264Stream x =
-                MakeX264Stream(yuvName, sz.size, std::string("--profile main --no-cabac --bframes 3 ") + o);
-            ASSERT_EQ(x.reference.size(), static_cast<size_t>(sz.frames));
-            const Decoded d = Decode(x.bytes);
-            EXPECT_EQ(d.md5s, x.reference);
-            EXPECT_EQ(d.damagedSlices, 0);
-            for (int32_t damage : d.damage)
-                EXPECT_EQ(damage, 0);
-        }
-    }
-}
-
+// B pictures with 16 references, 4 slices, explicit weights in P and implicit ones in B).
+const X264Family kBFamily = {
+    "B",
+    ScrollingSource,
+    "--profile main --no-cabac --bframes 3 ",
+    {"--crf 22", "--crf 22 --direct temporal", "--crf 24 --b-pyramid none", "--crf 24 --bframes 16 --ref 16",
+     "--crf 22 --slices 4", "--crf 20 --weightp 2 --direct auto"}};
 // CABAC Main streams as x264 makes them by default (3 B pictures, pyramid, weighted
 // bi-prediction, spatial direct) and with temporal direct, no pyramid, 16 B pictures with
-// 16 references, 4 slices, explicit P weights, P pictures only, and extreme QPs, at three
-// sizes: every frame equals ffmpeg's and none is damaged.
-TEST(AvcDecode, X264CabacStreamsMatchFfmpeg) {
-    struct Size {
-        const char* size;
-        int frames;
-    };
-    const char* const options[] = {"--crf 22",
-                                   "--crf 22 --direct temporal",
-                                   "--crf 24 --b-pyramid none",
-                                   "--crf 24 --bframes 16 --ref 16",
-                                   "--crf 22 --slices 4",
-                                   "--crf 20 --weightp 2",
-                                   "--crf 20 --bframes 0 --ref 4 --partitions all",
-                                   "--qp 4",
-                                   "--qp 50"};
-    for (const Size& sz : {Size{"352x288", 24}, Size{"720x576", 10}, Size{"1920x1080", 5}}) {
-        std::string yuv;
-        ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc2=size=" + std::string(sz.size) +
-                                                  ":rate=25 -vf scroll=h=0.013:v=0.007,fade=in:0:8,noise=alls=6:allf=t "
-                                                  "-frames:v " +
-                                                  std::to_string(sz.frames) + " -pix_fmt yuv420p -f rawvideo {out}",
-                                              "yuv", &yuv));
-        const std::string yuvName = yuv.substr(yuv.find_last_of("/\\") + 1);
-        for (const char* o : options) {
-            SCOPED_TRACE(std::string(sz.size) + " " + o);
-            const X264Stream x = MakeX264Stream(yuvName, sz.size, std::string("--profile main ") + o);
-            ASSERT_EQ(x.reference.size(), static_cast<size_t>(sz.frames));
-            const Decoded d = Decode(x.bytes, sz.frames == 24 ? 4093 : 0);
-            EXPECT_EQ(d.md5s, x.reference);
-            EXPECT_EQ(d.damagedSlices, 0);
-            for (int32_t damage : d.damage)
-                EXPECT_EQ(damage, 0);
-        }
+// 16 references, 4 slices, explicit P weights, P pictures only, and extreme QPs.
+const X264Family kCabacFamily = {"Cabac",
+                                 ScrollingSource,
+                                 "--profile main ",
+                                 {"--crf 22", "--crf 22 --direct temporal", "--crf 24 --b-pyramid none",
+                                  "--crf 24 --bframes 16 --ref 16", "--crf 22 --slices 4", "--crf 20 --weightp 2",
+                                  "--crf 20 --bframes 0 --ref 4 --partitions all", "--qp 4", "--qp 50"}};
+
+struct X264SizeCase {
+    const X264Family* family;
+    const char* size;
+    int frames;
+    size_t chunk;  // bytes handed to the decoder at a time; 0: the whole stream
+};
+
+class X264StreamsMatchFfmpeg : public ::testing::TestWithParam<X264SizeCase> {};
+
+TEST_P(X264StreamsMatchFfmpeg, EveryFrame) {
+    const X264SizeCase& c = GetParam();
+    const std::string yuvName = c.family->source(c.size, c.frames);
+    for (const char* o : c.family->options) {
+        SCOPED_TRACE(std::string(c.size) + " " + o);
+        const X264Stream x = MakeX264Stream(yuvName, c.size, std::string(c.family->baseOptions) + o);
+        ASSERT_EQ(x.reference.size(), static_cast<size_t>(c.frames));
+        const Decoded d = Decode(x.bytes, c.chunk);
+        EXPECT_EQ(d.md5s, x.reference);
+        EXPECT_EQ(d.damagedSlices, 0);
+        for (int32_t damage : d.damage)
+            EXPECT_EQ(damage, 0);
     }
 }
+
+// Each family at three sizes, 1080 rows cropped from 1088; the smallest CABAC streams are
+// fed 4093 bytes at a time.
+INSTANTIATE_TEST_SUITE_P(
+    AvcDecode, X264StreamsMatchFfmpeg,
+    ::testing::Values(X264SizeCase{&kPFamily, "352x288", 10, 0}, X264SizeCase{&kPFamily, "720x576", 6, 0},
+                      X264SizeCase{&kPFamily, "1920x1080", 4, 0}, X264SizeCase{&kBFamily, "352x288", 24, 0},
+                      X264SizeCase{&kBFamily, "720x576", 10, 0}, X264SizeCase{&kBFamily, "1920x1080", 5, 0},
+                      X264SizeCase{&kCabacFamily, "352x288", 24, 4093}, X264SizeCase{&kCabacFamily, "720x576", 10, 0},
+                      X264SizeCase{&kCabacFamily, "1920x1080", 5, 0}),
+    [](const ::testing::TestParamInfo<X264SizeCase>& info) {
+        std::string size = info.param.size;
+        std::replace(size.begin(), size.end(), 'x', '_');
+        return std::string(info.param.family->name) + "_" + size;
+    });
 
 // ffmpeg's debug letter of a macroblock (its mb_type+qp map): the kind, then for inter
 // macroblocks with their own motion the partition ('+' 8x8, '-' 16x8, '|' 8x16).
