@@ -17,18 +17,6 @@ foreach(t gtest gtest_main gmock gmock_main)
   endif()
 endforeach()
 
-# GoogleTest's and GoogleMock's headers, precompiled once per native configuration: they
-# are most of what a test source costs to compile. Every test executable reuses them, so its
-# sources see them included first. Not with mingw-w64's g++ 12: with a precompiled header it
-# reports bounds warnings in its own wmemcpy that it does not report without one.
-if(NOT SUITE_WIN)
-  file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/suite_gtest_pch.cpp"
-       CONTENT "// Builds the precompiled GoogleTest headers the test executables reuse.\n")
-  add_library(suite_gtest_pch OBJECT "${CMAKE_BINARY_DIR}/suite_gtest_pch.cpp")
-  target_link_libraries(suite_gtest_pch PRIVATE GTest::gtest GTest::gmock)
-  target_precompile_headers(suite_gtest_pch PRIVATE <gtest/gtest.h> <gmock/gmock.h>)
-endif()
-
 # Media fixtures are generated at test time into the build tree, once per command line.
 set(SUITE_FIXTURE_DIR "${CMAKE_BINARY_DIR}/fixtures")
 file(MAKE_DIRECTORY "${SUITE_FIXTURE_DIR}")
@@ -139,9 +127,6 @@ function(suite_add_gtest name)
   cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gmock)
-  if(TARGET suite_gtest_pch)
-    target_precompile_headers(${name} REUSE_FROM suite_gtest_pch)
-  endif()
   if(SUITE_WIN)
     # One label a test: `gui` tests also run under Wine, but need the display, and share
     # one screen, so they run one at a time. (The discovery script flattens a list of
