@@ -68,6 +68,9 @@ bool MuxEngine::Start() {
 
 bool MuxEngine::PrepareStream(MuxStream& stream) {
     MuxStream* s = &stream;
+    if (settings_.output == OutputKind::ProgramStream && (s->live || s->autoCreated) &&
+        !ProgramStreamCarries(s->type, settings_.compatibility))
+        return false;
     if (settings_.compatibility == Compatibility::Dvd) s->pesPacketSize = 2034;
     // A fixed packet must hold a pack header, the system header, the PES header with
     // both time stamps and the AC-3 substream header, and payload.

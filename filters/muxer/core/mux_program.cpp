@@ -284,6 +284,13 @@ void BuildProgramStreamMap(const MuxProgram& program, std::vector<uint8_t>* map)
     w.Commit();
 }
 
+bool ProgramStreamCarries(StreamType type, Compatibility compatibility) {
+    if (type == StreamType::H264Video || type == StreamType::Mpeg4Video || type == StreamType::Mpeg4Audio ||
+        type == StreamType::Mpeg4System)
+        return false;
+    return !(type == StreamType::Aac && compatibility == Compatibility::Dvd);
+}
+
 int64_t SendRate(const MuxProgram& program, Compatibility compatibility) {
     const int64_t average = std::max<int64_t>(program.bitrate, 1);
     if (compatibility == Compatibility::Dvd) return std::min<int64_t>(average, int64_t{25200} * 400);

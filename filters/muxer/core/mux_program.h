@@ -104,6 +104,10 @@ void BuildProgramStreamMap(const MuxProgram& program, std::vector<uint8_t>* map)
 // The program_mux_rate / rate_bound in 50-byte units: 25200 for DVD, else the sending
 // rate / 400, at least 1.
 uint32_t MuxRate(const MuxProgram& program, Compatibility compatibility);
+// Whether a program stream carries a stream of `type`: none of H.264 or MPEG-4 (their
+// readers know program streams' video by stream id alone), and in the DVD kind, which has
+// no stream map, no AAC (it would pass for MPEG audio).
+bool ProgramStreamCarries(StreamType type, Compatibility compatibility);
 // Bits per second at which the system clock moves with the bytes sent.
 int64_t SendRate(const MuxProgram& program, Compatibility compatibility);
 
