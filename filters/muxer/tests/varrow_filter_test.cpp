@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -442,6 +443,46 @@ INSTANTIATE_TEST_SUITE_P(Graphs, VarrowFormats,
                                  name += std::string("_") + k;
                              return name;
                          });
+
+// A minute of video with MPEG and AC-3 audio through the graph, twice: the same bytes both
+// times, the judges pass, and every stream keeps its input's frame times (one PTS per
+// frame, evenly stepped over the minute).
+class VarrowMinute : public VarrowGraphTest, public testing::WithParamInterface<const char*> {};
+
+TEST_P(VarrowMinute, ThreeStreamsStayValidAndTheSameOnEveryRun) {
+    Watchdog dog(600000);
+    const std::string format = GetParam();
+    std::vector<Elementary> es(3);
+    std::vector<const Elementary*> inputs;
+    const char* kinds[3] = {"m2v", "mp2", "ac3"};
+    for (size_t i = 0; i < 3; ++i) {
+        ASSERT_TRUE(MakeElementary(kinds[i], &es[i], 60));
+        inputs.push_back(&es[i]);
+    }
+    std::vector<Muxed> runs(2);
+    for (Muxed& m : runs) {
+        Build(format, inputs, &m);
+        ASSERT_EQ(Control(graph_, &IMediaControl::Run), S_OK);
+        EXPECT_EQ(WaitForCompletion(graph_, 300000), S_OK);
+        EXPECT_EQ(Control(graph_, &IMediaControl::Stop), S_OK);
+        Finish(&m);
+    }
+    EXPECT_TRUE(runs[0].bytes == runs[1].bytes) << "two runs differ";
+    Judge(runs[0], format, inputs);
+    std::string text;
+    ASSERT_EQ(Shell("ffprobe -v error -show_entries packet=stream_index,pts -of csv=p=0 '" + runs[0].name + "'", &text),
+              0);
+    const muxertest::StampSteps steps = muxertest::EvenPresentationSteps(text, 100);
+    EXPECT_EQ(steps.error, "");
+    std::multiset<int64_t> found;
+    for (const auto& [stream, step] : steps.step) {
+        found.insert(step);
+        EXPECT_NEAR(static_cast<double>(steps.span.at(stream) + step), 60 * 90000.0, 3600.0) << "stream " << stream;
+    }
+    EXPECT_EQ(found, (std::multiset<int64_t>{2160, 2880, 3600}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Graphs, VarrowMinute, testing::Values("ps", "dvd", "ts"));
 
 // A program or transport stream made by ffmpeg arrives whole on one pin; the streams
 // found inside it are multiplexed again. The judges compare with the elementary streams

@@ -119,6 +119,32 @@ struct Buffer {
 
 }  // namespace
 
+StampSteps EvenPresentationSteps(const std::string& probeCsv, size_t minPackets) {
+    StampSteps r;
+    std::map<int, std::vector<int64_t>> times;
+    std::istringstream lines(probeCsv);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t comma = line.find(',');
+        if (comma == std::string::npos || comma + 1 >= line.size() || line.compare(comma + 1, 3, "N/A") == 0) continue;
+        times[std::stoi(line.substr(0, comma))].push_back(std::stoll(line.substr(comma + 1)));
+    }
+    for (auto& [stream, t] : times) {
+        if (t.size() < minPackets) continue;
+        std::sort(t.begin(), t.end());
+        const int64_t step = t[1] - t[0];
+        for (size_t k = 2; k < t.size() && r.error.empty(); ++k)
+            if (t[k] - t[k - 1] != step) {
+                std::ostringstream e;
+                e << "stream " << stream << ": step " << t[k] - t[k - 1] << " after " << k - 1 << " steps of " << step;
+                r.error = e.str();
+            }
+        r.step[stream] = step;
+        r.span[stream] = t.back() - t.front();
+    }
+    return r;
+}
+
 uint32_t ReferenceCrc32(const uint8_t* data, size_t size) {
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < size; ++i)

@@ -28,6 +28,16 @@ struct SystemsReport {
 SystemsReport CheckProgramStream(const std::vector<uint8_t>& bytes, bool dvd);
 SystemsReport CheckTransportStream(const std::vector<uint8_t>& bytes);
 
+// The presentation times of a stream file as ffprobe lists them
+// ("-show_entries packet=stream_index,pts -of csv=p=0"): for each stream with at least
+// `minPackets` stamped packets, the step between consecutive times in display order must
+// be one and the same (one frame); the step and the span of each such stream, 90 kHz.
+struct StampSteps {
+    std::string error;  // the first uneven step
+    std::map<int, int64_t> step, span;
+};
+StampSteps EvenPresentationSteps(const std::string& probeCsv, size_t minPackets);
+
 // MPEG-2 CRC-32 (Annex A), computed bit by bit as the standard describes it.
 uint32_t ReferenceCrc32(const uint8_t* data, size_t size);
 
