@@ -172,6 +172,9 @@ int CEditEngine::AddClipTo(std::vector<ClipItem>* list, size_t capacity, const s
         }
         if (item.in == kNoTime) item.in = 0;
         if (item.out == kNoTime) item.out = item.duration;
+        // A cut that holds nothing is refused rather than widened to a GOP.
+        if (item.in >= item.duration) return -5;
+        if (item.in >= item.out) return -4;
         item.in = std::clamp<int64_t>(item.in, 0, item.duration);
         item.out = std::clamp<int64_t>(item.out, item.in, item.duration);
     }
@@ -1133,6 +1136,7 @@ int CEditEngine::MuxFile() {
     currentTime_ = 0;
     std::string name = outputProc_ ? std::string() : outputName_;
     int result = kMuxFailed;
+    wroteUnits_ = false;
     for (bool first = true;; first = false) {
         std::FILE* file = nullptr;
         if (!name.empty()) {
@@ -1153,6 +1157,14 @@ int CEditEngine::MuxFile() {
         name = GetPartName(count, outputName_);
     }
     outputFileCount_ = count;
+    // Cuts that held no picture and no sound (no GOP begins after the in point) make a
+    // failed run, and the empty file goes.
+    if (!wroteUnits_ && result != kMuxFailed) result = kMuxFailed;
+    if (!wroteUnits_ && !outputProc_ && !outputName_.empty()) {
+        for (int i = 0; i < count; ++i)
+            std::remove((i == 0 ? outputName_ : GetPartName(i, outputName_)).c_str());
+        outputFileCount_ = 0;
+    }
     return result;
 }
 
@@ -1206,10 +1218,12 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
             writer_->WriteVideo(videoId_, firstSequence_.data(), firstSequence_.size(), kNoTime);
         }
         videoWritten = true;
+        wroteUnits_ = true;
         WriteVideoUnit(&videoUnit_, videoInfo_);
         videoPending_ = false;
     };
     auto writeAudio = [&]() {
+        wroteUnits_ = true;
         WriteAudioUnit(&audioUnit_, audioInfo_);
         audioPending_ = false;
     };

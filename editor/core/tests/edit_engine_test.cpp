@@ -206,6 +206,38 @@ TEST(EditEngine, RefusesWhatItCannotJoin) {
     EXPECT_EQ(engine.AddClip(a, 0, editor::kNoTime, true), -1);  // list full
 }
 
+// Cuts that cannot hold anything are refused with a message naming the clip, and no
+// output is left: an in point at or after the out point, at or past the end, or in the
+// last GOP (no GOP begins after it). A cut of one GOP's length still joins.
+TEST(JoinRefusals, ImpossibleInAndOutPoints) {
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 300);
+    struct Case {
+        const char* in;
+        const char* out;
+        const char* says;
+    } cases[] = {
+        {"5", "3", "is not before the out point"},
+        {"4", "4", "is not before the out point"},
+        {"9", "-", "past the end"},
+        {"7.9", "-", "no GOP begins after an in point"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.in) + " to " + c.out);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("refused") + ".mpg");
+        const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, a, c.in, c.out});
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.message.find(c.says), std::string::npos) << "message: " << r.message;
+        if (std::string(c.says).find("GOP") == std::string::npos) {
+            EXPECT_NE(r.message.find(editor_test::FixtureName(a)), std::string::npos) << r.message;
+        }
+        EXPECT_FALSE(std::ifstream(out).good()) << "an output was left behind";
+    }
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("short") + ".mpg");
+    const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, a, "3", "3.5"});
+    EXPECT_EQ(r.status, 0) << r.message;
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + editor_test::FixtureName(out) + "' -f null -"), "");
+}
+
 // Stop returns promptly from a running join, from a paused one, and with no output
 // destination able to take the bytes.
 TEST(EditEngine, StopReturnsWhileRunningAndWhilePaused) {
