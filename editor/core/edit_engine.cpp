@@ -709,6 +709,39 @@ int64_t CEditEngine::SeekStart(const ClipItem& clip, bool video) {
     return 0;
 }
 
+namespace {
+
+// The display time of temporal_reference 0 in the first GOP read from `from`, taken from
+// the first picture of that GOP whose packet carries a time stamp; kNoTime when none does
+// within a few megabytes. It times the pictures of a first GOP whose opening packets carry
+// no stamp (a stamp is required only every 0.7 s, ISO/IEC 13818-1 2.7.4).
+int64_t FirstGopBase(const ClipItem& clip, int64_t from, int64_t frame) {
+    ClipFile f(clip.path);
+    std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
+    if (!f || !parser || !parser->Reset()) return kNoTime;
+    parser->SetStreamsWanted(true, false);
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
+    if (!reader.Seek(from)) return kNoTime;
+    std::vector<uint8_t> block(kReadRun);
+    int gops = 0;
+    for (size_t read = 0; read < (size_t{8} << 20);) {
+        const size_t n = reader.NextRun(block.data(), block.size());
+        if (n == 0) break;
+        read += n;
+        parser->Feed(block.data(), n);
+        parser->TakeVideo(clip.videoStream, nullptr, kPayloadBufferSize);
+        ParserItem item;
+        while (parser->NextItem(&item)) {
+            if (item.kind == kItemGop && ++gops > 1) return kNoTime;
+            if (item.kind == kItemPicture && gops == 1 && item.time != kNoTime)
+                return item.time - int64_t(ReadTemporalReferenceUnchecked(item.data + 4)) * frame;
+        }
+    }
+    return kNoTime;
+}
+
+}  // namespace
+
 int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
     CThreadNameWindow marker("SEdt-ProcVFile");
     auto publishEnd = [&](bool written, int64_t v0, int64_t v1) {
@@ -736,11 +769,13 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
     }
     parser->SetStreamsWanted(true, false);
     BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
-    if (!reader.Seek(SeekStart(clip, true))) {
+    const int64_t seekStart = SeekStart(clip, true);
+    if (!reader.Seek(seekStart)) {
         publishEnd(false, clipStart, clipStart);
         return kClipNoFile;
     }
     const int64_t frame = clip.frameDuration > 0 ? clip.frameDuration : 400000;
+    bool firstGop = true;
     std::vector<uint8_t> block(kReadRun);
 
     enum class Sink { None, Stage, Queue };
@@ -814,6 +849,10 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
                     if (gop) {
                         index = 0;
                         ReadGopFlags(item.data, item.available, &gopClosed, nullptr);
+                        // A first GOP whose opening packets carry no stamp takes its time
+                        // from a later picture of its own, so that it is not lost.
+                        if (firstGop && gopBase == kNoTime) gopBase = FirstGopBase(clip, seekStart, frame);
+                        firstGop = false;
                     }
                     if (item.time != kNoTime) entryTime = item.time;
                     if (gop && afterSequence) {

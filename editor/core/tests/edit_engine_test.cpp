@@ -206,6 +206,40 @@ TEST(EditEngine, RefusesWhatItCannotJoin) {
     EXPECT_EQ(engine.AddClip(a, 0, editor::kNoTime, true), -1);  // list full
 }
 
+// A clip whose first video packet carries no time stamp (a stamp is due only every 0.7 s)
+// keeps its first GOP: a cut from 0 holds every picture of the clip.
+TEST(JoinEdges, AFirstGopWithoutAStampIsKept) {
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 300);
+    std::vector<uint8_t> bytes = ReadFile(a);
+    // The first video PES packet loses its PTS and DTS; their bytes become header stuffing.
+    bool stripped = false;
+    for (size_t i = 0; i + 19 < bytes.size() && !stripped; ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1 || bytes[i + 3] != 0xE0) continue;
+        const int flags = bytes[i + 7] >> 6;
+        ASSERT_NE(flags & 2, 0) << "the fixture's first video packet has no stamp to remove";
+        bytes[i + 7] &= 0x3F;
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(i + 9),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(i + 9 + (flags == 3 ? 10 : 5)), 0xFF);
+        stripped = true;
+    }
+    ASSERT_TRUE(stripped);
+    const std::string clip = testsupport::FixturePath(testsupport::UniqueName("unstamped") + ".mpg");
+    std::ofstream(clip, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("whole") + ".mpg");
+    const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, clip, "0", "-"});
+    ASSERT_EQ(r.status, 0) << r.message;
+    auto frames = [](const std::string& path) {
+        return std::atoi(Shell("ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames "
+                               "-of csv=p=0 '" +
+                               editor_test::FixtureName(path) + "'")
+                             .c_str());
+    };
+    const int source = frames(a);
+    EXPECT_GE(source, 195);
+    EXPECT_EQ(frames(out), source);
+}
+
 // Cuts that cannot hold anything are refused with a message naming the clip, and no
 // output is left: an in point at or after the out point, at or past the end, or in the
 // last GOP (no GOP begins after it). A cut of one GOP's length still joins.
