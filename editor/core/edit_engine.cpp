@@ -959,6 +959,10 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
     if (!reader.Seek(SeekStart(clip, false))) return kClipNoFile;
     std::vector<uint8_t> block(kReadRun);
     const int kind = AudioKindOfIndex(clip.audioStream);
+    // Audio of another kind than the output's cannot join its stream: the clip's share is
+    // filled with the output's own silence after the clip, as for a clip without audio.
+    const int outputKind = kind == kAudioMpeg ? kPsAudioMpeg : kind == kAudioAc3 ? kPsAudioAc3 : kPsAudioLpcm;
+    if (outputKind != audioKind_) return kClipOk;
 
     bool started = false, stop = false, queueOk = true;
     int64_t origin = 0, base = 0;

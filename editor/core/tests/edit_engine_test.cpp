@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -238,6 +239,32 @@ TEST(JoinEdges, AFirstGopWithoutAStampIsKept) {
     const int source = frames(a);
     EXPECT_GE(source, 195);
     EXPECT_EQ(frames(out), source);
+}
+
+// A join of an AC-3 clip and an MPEG audio clip keeps one AC-3 stream, and the second
+// clip's share of it is silence of that kind: the audio lasts as long as the video.
+TEST(JoinEdges, AudioOfAnotherKindIsFilledWithTheOutputsSilence) {
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a ac3 -b:a 192k", 300);
+    const std::string b = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 500);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("mixed") + ".mpg");
+    const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, a, "0", "-", b, "0", "-"});
+    ASSERT_EQ(r.status, 0) << r.message;
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    EXPECT_EQ(Shell("ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 '" + name + "'"),
+              "ac3\n");
+    auto last = [&](const char* kind) {
+        const std::string text = Shell("ffprobe -v error -select_streams " + std::string(kind) +
+                                       " -show_entries packet=pts_time,duration_time -of csv=p=0 '" + name + "'");
+        double end = 0;
+        std::istringstream lines(text);
+        std::string line;
+        while (std::getline(lines, line))
+            if (!line.empty()) end = std::max(end, std::atof(line.c_str()) + std::atof(line.c_str() + line.find(',') + 1));
+        return end;
+    };
+    EXPECT_GT(last("v"), 15.0);
+    EXPECT_NEAR(last("a"), last("v"), 0.1);
 }
 
 // Cuts that cannot hold anything are refused with a message naming the clip, and no
