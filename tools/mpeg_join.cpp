@@ -72,8 +72,8 @@ JoinResult RunJoin(const std::vector<std::string>& args) {
             return Fail("bad in or out time for " + clips[i]);
         const int r = engine.AddClip(clips[i], in, outTime, true);
         if (r == -2) return Fail(clips[i] + ": not an MPEG-1 or MPEG-2 program stream");
-        if (r == -4) return Fail(clips[i] + ": the in point " + clips[i + 1] + " is not before the out point " +
-                                 clips[i + 2]);
+        if (r == -4)
+            return Fail(clips[i] + ": the in point " + clips[i + 1] + " is not before the out point " + clips[i + 2]);
         if (r == -5) return Fail(clips[i] + ": the in point " + clips[i + 1] + " lies at or past the end of the clip");
         if (r < 0) return Fail(clips[i] + ": cannot be probed");
     }

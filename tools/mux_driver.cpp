@@ -294,8 +294,8 @@ bool Describe(Input* in, int64_t frameDuration, std::string* error) {
 // carries no H.264 or MPEG-4 video (its readers know none by stream id), and a DVD stream,
 // which carries no stream map, no AAC (it would pass for MPEG audio).
 std::string Refusal(StreamType type, const std::string& format) {
-    if (format != "ts" && !muxer::ProgramStreamCarries(type, format == "dvd" ? muxer::Compatibility::Dvd
-                                                                            : muxer::Compatibility::None)) {
+    if (format != "ts" &&
+        !muxer::ProgramStreamCarries(type, format == "dvd" ? muxer::Compatibility::Dvd : muxer::Compatibility::None)) {
         if (type == StreamType::Aac) return "AAC audio cannot go into a DVD program stream (use -f ps or -f ts)";
         return "this video cannot go into a program stream (use -f ts)";
     }
@@ -331,7 +331,8 @@ void FeedFile(MuxStream* stream, const std::string& path, uint32_t chunk, std::a
     bool first = true;
     const bool ok = ReadPieces(path, chunk, [&](const uint8_t* data, size_t n) {
         // A raw stream has one time: its start.
-        const muxer::WrappingBuffer sample(data, static_cast<int32_t>(n), first ? std::optional<int64_t>(0) : std::nullopt);
+        const muxer::WrappingBuffer sample(data, static_cast<int32_t>(n),
+                                           first ? std::optional<int64_t>(0) : std::nullopt);
         stream->Feed(sample);
         first = false;
         return true;
@@ -409,7 +410,7 @@ Result RunMultiplexed(const Options& options, Input& in, FileSink& sink) {
         s->EndOfStream();
     if (!read || !parser.refused.empty() || parser.targets.empty()) {
         engine.Stop();
-        fail.error = !read                    ? "cannot read " + in.path
+        fail.error = !read                     ? "cannot read " + in.path
                      : !parser.refused.empty() ? in.path + ": " + parser.refused
                                                : in.path + ": no stream recognised";
         return fail;

@@ -521,8 +521,8 @@ TEST(MuxToolRefusals, NamedInputAndNoOutput) {
         EXPECT_FALSE(std::ifstream(options.output).good()) << "an output was left behind";
     }
     // The same streams where the output kind carries them.
-    for (const auto& [format, inputs] : std::vector<std::pair<std::string, std::vector<std::string>>>{
-             {"ts", {h264, aac}}, {"ps", {mpeg2, aac}}}) {
+    for (const auto& [format, inputs] :
+         std::vector<std::pair<std::string, std::vector<std::string>>>{{"ts", {h264, aac}}, {"ps", {mpeg2, aac}}}) {
         muxdriver::Options options;
         options.format = format;
         options.inputs = inputs;

@@ -225,8 +225,8 @@ TEST(JoinEdges, AFirstGopWithoutAStampIsKept) {
     }
     ASSERT_TRUE(stripped);
     const std::string clip = testsupport::FixturePath(testsupport::UniqueName("unstamped") + ".mpg");
-    std::ofstream(clip, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(clip, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     const std::string out = testsupport::FixturePath(testsupport::UniqueName("whole") + ".mpg");
     const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, clip, "0", "-"});
     ASSERT_EQ(r.status, 0) << r.message;
@@ -260,7 +260,8 @@ TEST(JoinEdges, AudioOfAnotherKindIsFilledWithTheOutputsSilence) {
         std::istringstream lines(text);
         std::string line;
         while (std::getline(lines, line))
-            if (!line.empty()) end = std::max(end, std::atof(line.c_str()) + std::atof(line.c_str() + line.find(',') + 1));
+            if (!line.empty())
+                end = std::max(end, std::atof(line.c_str()) + std::atof(line.c_str() + line.find(',') + 1));
         return end;
     };
     EXPECT_GT(last("v"), 15.0);

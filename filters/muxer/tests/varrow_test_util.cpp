@@ -27,8 +27,7 @@ std::string CommandOf(const std::string& kind, int seconds) {
     if (kind == "m2v") return clip + "-map 0:v -c:v mpeg2video -g 12 -bf 2 -f mpeg2video {out}";
     if (kind == "mp2") return clip + "-map 1:a -c:a mp2 -b:a 192k -f mp2 {out}";
     if (kind == "ac3") return clip + "-map 1:a -c:a ac3 -b:a 192k -f ac3 {out}";
-    if (kind == "264")
-        return clip + "-map 0:v -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 2 -f h264 {out}";
+    if (kind == "264") return clip + "-map 0:v -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 2 -f h264 {out}";
     if (kind == "aac") return clip + "-map 1:a -c:a aac -b:a 128k -f adts {out}";
     // Multiplexed clips: MPEG-2 video with MPEG audio in an MPEG-2 program stream ("vob":
     // ffmpeg's "mpeg" writes MPEG-1 packs) or a transport stream.

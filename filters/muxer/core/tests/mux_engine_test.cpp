@@ -431,11 +431,11 @@ TEST(Scheduler, OutputDoesNotDependOnWhenTheInputArrives) {
                     const bool video = index == 0;
                     const int32_t bytes = video && i % 12 == 0 ? size * 8 : size;
                     const int64_t t = 7000000 + step * i;
-                    s->QueueTimedUnit(Unit(bytes, video ? t + step : t, video ? std::optional<int64_t>(t)
-                                                                             : std::nullopt,
-                                           step)
-                                          .release());
-                    if (pauseEvery > 0 && i % pauseEvery == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+                    s->QueueTimedUnit(
+                        Unit(bytes, video ? t + step : t, video ? std::optional<int64_t>(t) : std::nullopt, step)
+                            .release());
+                    if (pauseEvery > 0 && i % pauseEvery == 0)
+                        std::this_thread::sleep_for(std::chrono::microseconds(200));
                 }
                 MediaBuffer* end = MediaBuffer::CreateOwned(0);
                 end->endOfStream = true;

@@ -10,8 +10,8 @@
 #include "filters/muxer/core/tests/systems_checker.h"
 
 int main(int argc, char** argv) {
-    if (argc != 3 || (std::strcmp(argv[1], "ps") != 0 && std::strcmp(argv[1], "dvd") != 0 &&
-                      std::strcmp(argv[1], "ts") != 0)) {
+    if (argc != 3 ||
+        (std::strcmp(argv[1], "ps") != 0 && std::strcmp(argv[1], "dvd") != 0 && std::strcmp(argv[1], "ts") != 0)) {
         std::fprintf(stderr, "usage: systems_check ps|dvd|ts FILE\n");
         return 2;
     }
