@@ -132,11 +132,14 @@ StampSteps EvenPresentationSteps(const std::string& probeCsv, size_t minPackets)
     for (auto& [stream, t] : times) {
         if (t.size() < minPackets) continue;
         std::sort(t.begin(), t.end());
-        const int64_t step = t[1] - t[0];
-        for (size_t k = 2; k < t.size() && r.error.empty(); ++k)
-            if (t[k] - t[k - 1] != step) {
+        int64_t step = 0;
+        for (size_t k = 1; k < t.size(); ++k)
+            if (step == 0 || t[k] - t[k - 1] < step) step = t[k] - t[k - 1];
+        for (size_t k = 1; k < t.size() && r.error.empty(); ++k)
+            if (step <= 0 || (t[k] - t[k - 1]) % step != 0) {
                 std::ostringstream e;
-                e << "stream " << stream << ": step " << t[k] - t[k - 1] << " after " << k - 1 << " steps of " << step;
+                e << "stream " << stream << ": step " << t[k] - t[k - 1] << " at packet " << k << " is not a whole "
+                  << "number of frames of " << step;
                 r.error = e.str();
             }
         r.step[stream] = step;

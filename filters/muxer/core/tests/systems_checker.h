@@ -30,10 +30,12 @@ SystemsReport CheckTransportStream(const std::vector<uint8_t>& bytes);
 
 // The presentation times of a stream file as ffprobe lists them
 // ("-show_entries packet=stream_index,pts -of csv=p=0"): for each stream with at least
-// `minPackets` stamped packets, the step between consecutive times in display order must
-// be one and the same (one frame); the step and the span of each such stream, 90 kHz.
+// `minPackets` stamped packets, every time must lie on one grid of frames: each step
+// between consecutive times in display order a whole number of the smallest step (one
+// frame; a packet that carries several frames stamps only the first). The smallest step
+// and the span of each such stream, 90 kHz.
 struct StampSteps {
-    std::string error;  // the first uneven step
+    std::string error;  // the first time off the grid
     std::map<int, int64_t> step, span;
 };
 StampSteps EvenPresentationSteps(const std::string& probeCsv, size_t minPackets);
