@@ -1,6 +1,7 @@
 #include "filters/muxer/core/tests/systems_checker.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <sstream>
 
@@ -146,6 +147,24 @@ StampSteps EvenPresentationSteps(const std::string& probeCsv, size_t minPackets)
         r.span[stream] = t.back() - t.front();
     }
     return r;
+}
+
+std::string FrameTimesFault(const std::string& probeCsv, const std::multiset<int64_t>& steps, double seconds) {
+    const StampSteps found = EvenPresentationSteps(probeCsv, 100);
+    if (!found.error.empty()) return found.error;
+    std::multiset<int64_t> seen;
+    for (const auto& [stream, step] : found.step) {
+        seen.insert(step);
+        // The last frame lasts one step too; within a video frame of the length.
+        const double span = static_cast<double>(found.span.at(stream) + step);
+        if (std::abs(span - seconds * 90000) > 3600) {
+            std::ostringstream e;
+            e << "stream " << stream << " spans " << span / 90000 << " s";
+            return e.str();
+        }
+    }
+    if (seen != steps) return "the streams' frame steps are not the inputs'";
+    return {};
 }
 
 uint32_t ReferenceCrc32(const uint8_t* data, size_t size) {

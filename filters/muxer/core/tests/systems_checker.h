@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ struct StampSteps {
     std::map<int, int64_t> step, span;
 };
 StampSteps EvenPresentationSteps(const std::string& probeCsv, size_t minPackets);
+// The first fault of a stream file whose streams must be the frames of `seconds` of
+// input with the frame steps `steps` (90 kHz, one per stream): an uneven step, a stream
+// whose times span another length, or other steps than those; empty when none.
+std::string FrameTimesFault(const std::string& probeCsv, const std::multiset<int64_t>& steps, double seconds);
 
 // MPEG-2 CRC-32 (Annex A), computed bit by bit as the standard describes it.
 uint32_t ReferenceCrc32(const uint8_t* data, size_t size);
