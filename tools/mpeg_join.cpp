@@ -1,5 +1,6 @@
 #include "tools/mpeg_join.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "editor/core/edit_engine.h"
@@ -71,6 +72,9 @@ JoinResult RunJoin(const std::vector<std::string>& args) {
             return Fail("bad in or out time for " + clips[i]);
         const int r = engine.AddClip(clips[i], in, outTime, true);
         if (r == -2) return Fail(clips[i] + ": not an MPEG-1 or MPEG-2 program stream");
+        if (r == -4)
+            return Fail(clips[i] + ": the in point " + clips[i + 1] + " is not before the out point " + clips[i + 2]);
+        if (r == -5) return Fail(clips[i] + ": the in point " + clips[i + 1] + " lies at or past the end of the clip");
         if (r < 0) return Fail(clips[i] + ": cannot be probed");
     }
     // The audio kind of the output follows the first clip unless one is asked for.
@@ -96,7 +100,12 @@ JoinResult RunJoin(const std::vector<std::string>& args) {
     r.outputFiles = engine.OutputFileCount();
     if (result == editor::kMuxFailed || !engine.ClipsOk()) {
         r.status = 1;
-        r.message = "the join failed";
+        r.message = r.outputFiles == 0 ? "the cuts hold no picture and no sound (no GOP begins after an in point)"
+                                       : "the join failed";
+        // No output is left behind a failure.
+        for (int i = 0; i < r.outputFiles; ++i)
+            std::remove((i == 0 ? out : editor::CEditEngine::GetPartName(i, out)).c_str());
+        r.outputFiles = 0;
     }
     return r;
 }

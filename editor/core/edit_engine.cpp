@@ -172,6 +172,9 @@ int CEditEngine::AddClipTo(std::vector<ClipItem>* list, size_t capacity, const s
         }
         if (item.in == kNoTime) item.in = 0;
         if (item.out == kNoTime) item.out = item.duration;
+        // A cut that holds nothing is refused rather than widened to a GOP.
+        if (item.in >= item.duration) return -5;
+        if (item.in >= item.out) return -4;
         item.in = std::clamp<int64_t>(item.in, 0, item.duration);
         item.out = std::clamp<int64_t>(item.out, item.in, item.duration);
     }
@@ -706,6 +709,39 @@ int64_t CEditEngine::SeekStart(const ClipItem& clip, bool video) {
     return 0;
 }
 
+namespace {
+
+// The display time of temporal_reference 0 in the first GOP read from `from`, taken from
+// the first picture of that GOP whose packet carries a time stamp; kNoTime when none does
+// within a few megabytes. It times the pictures of a first GOP whose opening packets carry
+// no stamp (a stamp is required only every 0.7 s, ISO/IEC 13818-1 2.7.4).
+int64_t FirstGopBase(const ClipItem& clip, int64_t from, int64_t frame) {
+    ClipFile f(clip.path);
+    std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
+    if (!f || !parser || !parser->Reset()) return kNoTime;
+    parser->SetStreamsWanted(true, false);
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
+    if (!reader.Seek(from)) return kNoTime;
+    std::vector<uint8_t> block(kReadRun);
+    int gops = 0;
+    for (size_t read = 0; read < (size_t{8} << 20);) {
+        const size_t n = reader.NextRun(block.data(), block.size());
+        if (n == 0) break;
+        read += n;
+        parser->Feed(block.data(), n);
+        parser->TakeVideo(clip.videoStream, nullptr, kPayloadBufferSize);
+        ParserItem item;
+        while (parser->NextItem(&item)) {
+            if (item.kind == kItemGop && ++gops > 1) return kNoTime;
+            if (item.kind == kItemPicture && gops == 1 && item.time != kNoTime)
+                return item.time - int64_t(ReadTemporalReferenceUnchecked(item.data + 4)) * frame;
+        }
+    }
+    return kNoTime;
+}
+
+}  // namespace
+
 int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
     CThreadNameWindow marker("SEdt-ProcVFile");
     auto publishEnd = [&](bool written, int64_t v0, int64_t v1) {
@@ -733,11 +769,13 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
     }
     parser->SetStreamsWanted(true, false);
     BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
-    if (!reader.Seek(SeekStart(clip, true))) {
+    const int64_t seekStart = SeekStart(clip, true);
+    if (!reader.Seek(seekStart)) {
         publishEnd(false, clipStart, clipStart);
         return kClipNoFile;
     }
     const int64_t frame = clip.frameDuration > 0 ? clip.frameDuration : 400000;
+    bool firstGop = true;
     std::vector<uint8_t> block(kReadRun);
 
     enum class Sink { None, Stage, Queue };
@@ -811,6 +849,10 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
                     if (gop) {
                         index = 0;
                         ReadGopFlags(item.data, item.available, &gopClosed, nullptr);
+                        // A first GOP whose opening packets carry no stamp takes its time
+                        // from a later picture of its own, so that it is not lost.
+                        if (firstGop && gopBase == kNoTime) gopBase = FirstGopBase(clip, seekStart, frame);
+                        firstGop = false;
                     }
                     if (item.time != kNoTime) entryTime = item.time;
                     if (gop && afterSequence) {
@@ -917,6 +959,10 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
     if (!reader.Seek(SeekStart(clip, false))) return kClipNoFile;
     std::vector<uint8_t> block(kReadRun);
     const int kind = AudioKindOfIndex(clip.audioStream);
+    // Audio of another kind than the output's cannot join its stream: the clip's share is
+    // filled with the output's own silence after the clip, as for a clip without audio.
+    const int outputKind = kind == kAudioMpeg ? kPsAudioMpeg : kind == kAudioAc3 ? kPsAudioAc3 : kPsAudioLpcm;
+    if (outputKind != audioKind_) return kClipOk;
 
     bool started = false, stop = false, queueOk = true;
     int64_t origin = 0, base = 0;
@@ -1133,6 +1179,7 @@ int CEditEngine::MuxFile() {
     currentTime_ = 0;
     std::string name = outputProc_ ? std::string() : outputName_;
     int result = kMuxFailed;
+    wroteUnits_ = false;
     for (bool first = true;; first = false) {
         std::FILE* file = nullptr;
         if (!name.empty()) {
@@ -1153,6 +1200,14 @@ int CEditEngine::MuxFile() {
         name = GetPartName(count, outputName_);
     }
     outputFileCount_ = count;
+    // Cuts that held no picture and no sound (no GOP begins after the in point) make a
+    // failed run, and the empty file goes.
+    if (!wroteUnits_ && result != kMuxFailed) result = kMuxFailed;
+    if (!wroteUnits_ && !outputProc_ && !outputName_.empty()) {
+        for (int i = 0; i < count; ++i)
+            std::remove((i == 0 ? outputName_ : GetPartName(i, outputName_)).c_str());
+        outputFileCount_ = 0;
+    }
     return result;
 }
 
@@ -1206,10 +1261,12 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
             writer_->WriteVideo(videoId_, firstSequence_.data(), firstSequence_.size(), kNoTime);
         }
         videoWritten = true;
+        wroteUnits_ = true;
         WriteVideoUnit(&videoUnit_, videoInfo_);
         videoPending_ = false;
     };
     auto writeAudio = [&]() {
+        wroteUnits_ = true;
         WriteAudioUnit(&audioUnit_, audioInfo_);
         audioPending_ = false;
     };

@@ -79,7 +79,8 @@ public:
 
     bool SetCapacity(int n);
     // Index of the new clip, or -1 (list full), -2 (not a clip file type), -3 (probe
-    // failed). `in` / `out` of kNoTime mean from the start / to the end.
+    // failed), -4 (a cut of a file clip with `in` at or after `out`), -5 (`in` at or past
+    // the end of the file clip). `in` / `out` of kNoTime mean from the start / to the end.
     int AddClip(const std::string& path, int64_t in, int64_t out, bool fromFile);
     int ClipCount() const { return int(clips_.size()); }
     const ClipItem& Clip(int i) const { return clips_[size_t(i)]; }
@@ -222,6 +223,7 @@ protected:
     int audioFrameLength_ = 0;
     bool haveAudioHeader_ = false;
     int outputFileCount_ = 0;
+    bool wroteUnits_ = false;  // the run wrote a picture or audio frame
     SegmentProc segmentProc_;
 
     // The current host segment (under stateLock_ where the walker and a sink share it).

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -204,6 +205,99 @@ TEST(EditEngine, RefusesWhatItCannotJoin) {
     const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 300);
     EXPECT_EQ(engine.AddClip(a, 0, editor::kNoTime, true), 0);
     EXPECT_EQ(engine.AddClip(a, 0, editor::kNoTime, true), -1);  // list full
+}
+
+// A clip whose first video packet carries no time stamp (a stamp is due only every 0.7 s)
+// keeps its first GOP: a cut from 0 holds every picture of the clip.
+TEST(JoinEdges, AFirstGopWithoutAStampIsKept) {
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 300);
+    std::vector<uint8_t> bytes = ReadFile(a);
+    // The first video PES packet loses its PTS and DTS; their bytes become header stuffing.
+    bool stripped = false;
+    for (size_t i = 0; i + 19 < bytes.size() && !stripped; ++i) {
+        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1 || bytes[i + 3] != 0xE0) continue;
+        const int flags = bytes[i + 7] >> 6;
+        ASSERT_NE(flags & 2, 0) << "the fixture's first video packet has no stamp to remove";
+        bytes[i + 7] &= 0x3F;
+        std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(i + 9),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(i + 9 + (flags == 3 ? 10 : 5)), 0xFF);
+        stripped = true;
+    }
+    ASSERT_TRUE(stripped);
+    const std::string clip = testsupport::FixturePath(testsupport::UniqueName("unstamped") + ".mpg");
+    std::ofstream(clip, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("whole") + ".mpg");
+    const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, clip, "0", "-"});
+    ASSERT_EQ(r.status, 0) << r.message;
+    auto frames = [](const std::string& path) {
+        return std::atoi(Shell("ffprobe -v error -select_streams v -count_frames -show_entries stream=nb_read_frames "
+                               "-of csv=p=0 '" +
+                               editor_test::FixtureName(path) + "'")
+                             .c_str());
+    };
+    const int source = frames(a);
+    EXPECT_GE(source, 195);
+    EXPECT_EQ(frames(out), source);
+}
+
+// A join of an AC-3 clip and an MPEG audio clip keeps one AC-3 stream, and the second
+// clip's share of it is silence of that kind: the audio lasts as long as the video.
+TEST(JoinEdges, AudioOfAnotherKindIsFilledWithTheOutputsSilence) {
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a ac3 -b:a 192k", 300);
+    const std::string b = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 500);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("mixed") + ".mpg");
+    const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, a, "0", "-", b, "0", "-"});
+    ASSERT_EQ(r.status, 0) << r.message;
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    EXPECT_EQ(Shell("ffprobe -v error -select_streams a -show_entries stream=codec_name -of csv=p=0 '" + name + "'"),
+              "ac3\n");
+    auto last = [&](const char* kind) {
+        const std::string text = Shell("ffprobe -v error -select_streams " + std::string(kind) +
+                                       " -show_entries packet=pts_time,duration_time -of csv=p=0 '" + name + "'");
+        double end = 0;
+        std::istringstream lines(text);
+        std::string line;
+        while (std::getline(lines, line))
+            if (!line.empty())
+                end = std::max(end, std::atof(line.c_str()) + std::atof(line.c_str() + line.find(',') + 1));
+        return end;
+    };
+    EXPECT_GT(last("v"), 15.0);
+    EXPECT_NEAR(last("a"), last("v"), 0.1);
+}
+
+// Cuts that cannot hold anything are refused with a message naming the clip, and no
+// output is left: an in point at or after the out point, at or past the end, or in the
+// last GOP (no GOP begins after it). A cut of one GOP's length still joins.
+TEST(JoinRefusals, ImpossibleInAndOutPoints) {
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 300);
+    struct Case {
+        const char* in;
+        const char* out;
+        const char* says;
+    } cases[] = {
+        {"5", "3", "is not before the out point"},
+        {"4", "4", "is not before the out point"},
+        {"9", "-", "past the end"},
+        {"7.9", "-", "no GOP begins after an in point"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.in) + " to " + c.out);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("refused") + ".mpg");
+        const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, a, c.in, c.out});
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.message.find(c.says), std::string::npos) << "message: " << r.message;
+        if (std::string(c.says).find("GOP") == std::string::npos) {
+            EXPECT_NE(r.message.find(editor_test::FixtureName(a)), std::string::npos) << r.message;
+        }
+        EXPECT_FALSE(std::ifstream(out).good()) << "an output was left behind";
+    }
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("short") + ".mpg");
+    const tools::JoinResult r = tools::RunJoin({"--type", "dvd", "-o", out, a, "3", "3.5"});
+    EXPECT_EQ(r.status, 0) << r.message;
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + editor_test::FixtureName(out) + "' -f null -"), "");
 }
 
 // Stop returns promptly from a running join, from a paused one, and with no output

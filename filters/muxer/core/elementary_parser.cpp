@@ -1,6 +1,7 @@
 #include "filters/muxer/core/elementary_parser.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 #include "filters/muxer/core/video_parser.h"
@@ -65,6 +66,15 @@ MediaBuffer* CElementaryParser::Exchange(MediaBuffer* unit) {
         held_.reset(unit);
         return previous;
     }
+    if (!started_) {
+        started_ = true;
+        if (CarriesNoMedia(*unit)) {
+            if (unit->ptsValid) droppedTime_ = unit->pts;
+            return nullptr;
+        }
+    }
+    if (!unit->ptsValid && droppedTime_) unit->SetPts(droppedTime_);
+    droppedTime_.reset();
     unit->AddRef();
     held_.reset(unit);
     const ScanResult found = ScanUnit(*unit);
@@ -76,6 +86,8 @@ MediaBuffer* CElementaryParser::Exchange(MediaBuffer* unit) {
 void CElementaryParser::Clear() {
     std::lock_guard<std::mutex> hold(lock_);
     held_.reset();
+    started_ = false;
+    droppedTime_.reset();
 }
 
 MediaBuffer* CElementaryParser::TakeHeld() {
@@ -257,6 +269,21 @@ void CAudioParser::NextTiming(MediaBuffer& u) {
 bool CMpegAudioParser::IsSync(const uint8_t* q) const {
     return q[0] == 0xFF && q[1] >= 0xE0 && (q[1] & 0x18) != 0x08 && (q[1] & 0x06) != 0 && q[2] > 0x0F && q[2] < 0xF0 &&
            (q[2] & 0x0C) != 0x0C;
+}
+
+bool CMpegAudioParser::CarriesNoMedia(const MediaBuffer& unit) const {
+    // A Layer III frame whose main data begins with the "Xing" or "Info" tag right behind
+    // its side information, or the "VBRI" tag 32 bytes behind its header: an encoder's
+    // table of contents in the shape of a frame, with no audio in it.
+    const uint8_t* p = unit.Data();
+    const int32_t n = unit.length;
+    if (n < 40 || p[0] != 0xFF || (p[1] & 0xE0) != 0xE0 || ((p[1] >> 1) & 3) != 1) return false;
+    const bool mpeg1 = (p[1] & 0x18) == 0x18;
+    const bool mono = (p[3] >> 6) == 3;
+    const int32_t sideInfo = mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17);
+    const int32_t at = 4 + ((p[1] & 1) ? 0 : 2) + sideInfo;
+    auto tag = [&](int32_t k, const char* t) { return k + 4 <= n && std::memcmp(p + k, t, 4) == 0; };
+    return tag(at, "Xing") || tag(at, "Info") || tag(36, "VBRI");
 }
 
 void CMpegAudioParser::ReadHeader(const ScanResult& found, int32_t remaining) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <mutex>
 
 #include "common/audio_headers.h"
@@ -172,6 +173,9 @@ protected:
     virtual void ReadHeader(const ScanResult& /*found*/, int32_t /*remaining*/) {}
     virtual void StartTiming(const ScanResult& found) = 0;
     virtual void NextTiming(MediaBuffer& unit) = 0;
+    // A first unit that carries no media of its own (an MP3 encoder's Xing or Info frame):
+    // it is dropped and the next unit starts the stream in its place.
+    virtual bool CarriesNoMedia(const MediaBuffer& /*unit*/) const { return false; }
     // Scans a unit's own payload from its start.
     ScanResult ScanUnit(const MediaBuffer& unit);
 
@@ -186,6 +190,8 @@ protected:
     BufferRef held_;
     uint32_t frameLength_ = 0;
     ScanState assemblerScan_;
+    bool started_ = false;                // a first unit was looked at
+    std::optional<int64_t> droppedTime_;  // the time of a first unit dropped
 };
 
 // The three audio parsers share the scan and the timing; they differ in the frame header.
@@ -222,6 +228,7 @@ protected:
                                            {q, common::AudioHeaderBytes(common::AudioFormat::Mpeg)}, info);
     }
     void ReadHeader(const ScanResult& found, int32_t remaining) override;
+    bool CarriesNoMedia(const MediaBuffer& unit) const override;
 };
 
 class CAc3Parser final : public CAudioParser {

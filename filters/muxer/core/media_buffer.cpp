@@ -248,6 +248,10 @@ int32_t BufferPool::Waiters() const {
     std::lock_guard<std::mutex> h(lock_);
     return waiters_;
 }
+bool BufferPool::Starved() const {
+    std::lock_guard<std::mutex> h(lock_);
+    return waiters_ > 0 && active_ && !CanMakeLocked();
+}
 bool BufferPool::Active() const {
     std::lock_guard<std::mutex> h(lock_);
     return active_;

@@ -172,8 +172,9 @@ public:
     MediaBuffer* GetBuffer();
 
     // Called (under the pool's lock, so it must not call back into the pool) each time a
-    // GetBuffer is about to block: the multiplexer wakes its worker, which then lets the
-    // blocked stream's units pass so that the upstream thread is never held for good.
+    // GetBuffer is about to block: the multiplexer wakes its worker, which may then let the
+    // blocked stream's units pass so that an upstream thread feeding several streams is
+    // never held for good.
     void SetBlockHook(std::function<void()> hook) {
         std::lock_guard<std::mutex> hold(lock_);
         onBlock_ = std::move(hook);
@@ -184,6 +185,9 @@ public:
     int32_t Outstanding() const;
     int32_t FreeCount() const;
     int32_t Waiters() const;
+    // A caller is blocked and no buffer has come back for it since: it stays blocked until
+    // units of this pool are released (a buffer returned but not yet taken is no starve).
+    bool Starved() const;
     bool Active() const;
 
 private:

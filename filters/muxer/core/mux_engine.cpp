@@ -68,6 +68,9 @@ bool MuxEngine::Start() {
 
 bool MuxEngine::PrepareStream(MuxStream& stream) {
     MuxStream* s = &stream;
+    if (settings_.output == OutputKind::ProgramStream && (s->live || s->autoCreated) &&
+        !ProgramStreamCarries(s->type, settings_.compatibility))
+        return false;
     if (settings_.compatibility == Compatibility::Dvd) s->pesPacketSize = 2034;
     // A fixed packet must hold a pack header, the system header, the PES header with
     // both time stamps and the AC-3 substream header, and payload.
@@ -174,30 +177,84 @@ bool MuxEngine::RunPass() {
             }
         }
     for (MuxStream* s : streams_) {
-        const bool scheduled =
-            s->live || s->autoCreated || (settings_.output == OutputKind::TransportStream && s->putPcr);
-        if (!scheduled) continue;
-        if (s->type == StreamType::Mpeg2Program) {
-            // The carrier of a multiplexed input writes nothing itself (the streams found
-            // in it do); it only holds the end of the output until its own end arrives.
-            while (MediaBuffer* u = s->TakeUnit()) {
-                const bool end = u->endOfStream;
-                u->Release();
-                if (end && !s->ended) {
-                    s->ended = true;
-                    wrote = true;
-                    FinishStream();
-                }
+        if (s->type != StreamType::Mpeg2Program || !(s->live || s->autoCreated)) continue;
+        // The carrier of a multiplexed input writes nothing itself (the streams found in
+        // it do); it only holds the end of the output until its own end arrives.
+        while (MediaBuffer* u = s->TakeUnit()) {
+            const bool end = u->endOfStream;
+            u->Release();
+            if (end && !s->ended) {
+                s->ended = true;
+                wrote = true;
+                FinishStream();
             }
-            continue;
-        }
-        if (MuxStep(*s)) {
-            UpdateSchedulerReference();
-            wrote = true;
         }
     }
+    while (MuxStream* s = NextDueStream()) {
+        if (!MuxStep(*s)) break;
+        UpdateSchedulerReference();
+        wrote = true;
+    }
+    // A stream that only carries the clock (no input of its own) sends it while idle.
+    if (settings_.output == OutputKind::TransportStream)
+        for (MuxStream* s : streams_)
+            if (s->putPcr && !(s->live || s->autoCreated) && s->type != StreamType::Mpeg2Program) MuxStep(*s);
     PublishCounters();
     return wrote;
+}
+
+MuxStream* MuxEngine::NextDueStream() {
+    // Units go out in decoding-time order across the streams (ties in creation order),
+    // which keeps every stream well inside the window of the one that lags. A stream
+    // whose queue is empty holds the others at its last decoding time until its next
+    // unit comes or it ends, so that the order never depends on when the upstream
+    // threads deliver: the same input always gives the same bytes.
+    for (;;) {
+        MuxStream* best = nullptr;
+        int64_t bestTime = 0;
+        size_t bestIndex = 0;
+        MuxStream* immediate = nullptr;
+        bool starved = false;
+        waiting_.clear();
+        for (size_t i = 0; i < streams_.size(); ++i) {
+            MuxStream* s = streams_[i];
+            if (!(s->live || s->autoCreated) || s->ended || s->type == StreamType::Mpeg2Program) continue;
+            const MediaBuffer* head = s->PeekUnit();
+            if (!head) {
+                waiting_.push_back(i);
+                continue;
+            }
+            // An upstream thread that feeds several streams (a multiplexed input) and
+            // is blocked on this stream's pool cannot deliver the others' units.
+            if (s->autoCreated && s->Pool().Starved()) starved = true;
+            if (head->length == 0 || !(head->dtsValid || head->ptsValid)) {
+                if (!immediate) immediate = s;  // untimed units and the end go at once
+                continue;
+            }
+            const int64_t t = head->dtsValid ? head->dts : head->pts;
+            if (!best || t < bestTime) {
+                best = s;
+                bestTime = t;
+                bestIndex = i;
+            }
+        }
+        // A stream found meanwhile may hold units older than the heads seen: it joins
+        // first (it was added before any later unit of the thread that found it).
+        if (havePending_) {
+            AdoptPendingStreams();
+            UpdateSchedulerReference();
+            continue;
+        }
+        if (immediate) return immediate;
+        if (!best) return nullptr;
+        for (size_t i : waiting_) {
+            const MuxStream* m = streams_[i];
+            // Its next unit comes no earlier than its last one.
+            const bool before = bestTime < m->currentPinPts || (bestTime == m->currentPinPts && bestIndex < i);
+            if (!before && !(starved && m->autoCreated)) return nullptr;
+        }
+        return best;
+    }
 }
 
 MuxStatistics MuxEngine::Statistics() const {
@@ -237,15 +294,10 @@ bool MuxEngine::MuxStep(MuxStream& stream) {
     }
     if (head->length == 0 && !head->endOfStream) {
         stream.TakeUnit()->Release();
-        return false;
+        return true;
     }
     if (head->length != 0 && (head->dtsValid || head->ptsValid)) {
         const int64_t t = head->dtsValid ? head->dts : head->pts;
-        // An upstream thread blocked on this stream's pool is never held: with one thread
-        // feeding several streams (a multiplexed input) holding it back would stall them all.
-        const bool due =
-            TimeSub(t, referenceTime_) < kWindow || &stream == referenceStream_ || stream.Pool().Waiters() > 0;
-        if (!due) return false;
         if (t > stream.currentPinPts) stream.currentPinPts = t;
     }
     BufferRef unit(stream.TakeUnit());
@@ -300,8 +352,7 @@ void MuxEngine::AdvanceMuxerTime(MuxStream& stream, int64_t bytes, int64_t timeS
     MuxProgram* program = stream.program;
     // The clock moves at the rate the packet was sent with (the one its pack header
     // declared), and the new rate holds from the next packet on.
-    const int64_t sentAt = std::min<int64_t>(std::max<int64_t>(program->bitrate, 1),
-                                             int64_t{MuxRate(*program, settings_.compatibility)} * 400);
+    const int64_t sentAt = SendRate(*program, settings_.compatibility);
     program->bitrate = std::max<int64_t>(program->bitrate + delta, 1);
     // Every byte sent since the clock was last set counts, also those of packets that
     // advanced nothing (units without a duration, tables).

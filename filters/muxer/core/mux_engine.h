@@ -91,12 +91,15 @@ public:
     int64_t MuxerTime() const { return muxerTime_; }
     MuxStatistics Statistics() const;
 
-    // One step of one stream: true when it wrote a unit or ended the stream.
+    // One step of one stream: writes its head unit whatever its time (the choice of the
+    // stream is the scheduler's); true when it wrote a unit or ended the stream.
     bool MuxStep(MuxStream& stream);
     void WriteUnit(MuxStream& stream, MediaBuffer& unit);
 
 private:
     void UpdateSchedulerReference();
+    // The stream whose head unit goes next, or null when the next must wait for input.
+    MuxStream* NextDueStream();
     void AdvanceMuxerTime(MuxStream& stream, int64_t bytes, int64_t timeShare);
     void SetMuxerTime(int64_t t);
     void FinishStream();
@@ -142,6 +145,7 @@ private:
     uint64_t bytesSinceClock_ = 0;  // bytes sent since "Muxer time" was last set
     int64_t referenceTime_ = 0;
     MuxStream* referenceStream_ = nullptr;
+    std::vector<size_t> waiting_;  // streams with an empty queue, scratch of NextDueStream
     int32_t activeStreams_ = 0;
     uint64_t bytes_ = 0, padding_ = 0, overhead_ = 0;
     std::atomic<bool> endWritten_{false};

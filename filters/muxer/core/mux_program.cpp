@@ -284,10 +284,26 @@ void BuildProgramStreamMap(const MuxProgram& program, std::vector<uint8_t>* map)
     w.Commit();
 }
 
+bool ProgramStreamCarries(StreamType type, Compatibility compatibility) {
+    if (type == StreamType::H264Video || type == StreamType::Mpeg4Video || type == StreamType::Mpeg4Audio ||
+        type == StreamType::Mpeg4System)
+        return false;
+    return !(type == StreamType::Aac && compatibility == Compatibility::Dvd);
+}
+
+int64_t SendRate(const MuxProgram& program, Compatibility compatibility) {
+    const int64_t average = std::max<int64_t>(program.bitrate, 1);
+    if (compatibility == Compatibility::Dvd) return std::min<int64_t>(average, int64_t{25200} * 400);
+    // Half again the average: a large picture (an I picture is several times the mean)
+    // then leaves the clock enough lead over the decoding times that follow it, and the
+    // clock's jumps forward take up what the faster delivery gains in between.
+    return std::min<int64_t>(average + average / 2, int64_t{(1 << 22) - 1} * 400);
+}
+
 uint32_t MuxRate(const MuxProgram& program, Compatibility compatibility) {
     if (compatibility == Compatibility::Dvd) return 25200;
-    // Rounded up: bytes delivered at the coded rate arrive no later than the clock says.
-    const int64_t rate = (program.bitrate + 399) / 400;
+    // Rounded up: bytes delivered at the sending rate arrive no later than the clock says.
+    const int64_t rate = (SendRate(program, compatibility) + 399) / 400;
     return static_cast<uint32_t>(std::clamp<int64_t>(rate, 1, (1 << 22) - 1));
 }
 

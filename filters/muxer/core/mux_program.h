@@ -101,8 +101,14 @@ void BuildSystemHeader(MuxProgram& program, Compatibility compatibility, std::ve
 // program_stream_map (2.5.4) of the program's live streams, so that a reader knows the
 // coding of streams whose PES id alone does not tell it (H.264, AAC in 0xE0/0xC0 ids).
 void BuildProgramStreamMap(const MuxProgram& program, std::vector<uint8_t>* map);
-// The program_mux_rate / rate_bound in 50-byte units: 25200 for DVD, else the program's
-// bit rate / 400, at least 1.
+// The program_mux_rate / rate_bound in 50-byte units: 25200 for DVD, else the sending
+// rate / 400, at least 1.
 uint32_t MuxRate(const MuxProgram& program, Compatibility compatibility);
+// Whether a program stream carries a stream of `type`: none of H.264 or MPEG-4 (their
+// readers know program streams' video by stream id alone), and in the DVD kind, which has
+// no stream map, no AAC (it would pass for MPEG audio).
+bool ProgramStreamCarries(StreamType type, Compatibility compatibility);
+// Bits per second at which the system clock moves with the bytes sent.
+int64_t SendRate(const MuxProgram& program, Compatibility compatibility);
 
 }  // namespace muxer

@@ -53,8 +53,7 @@ void WritePesHeader(SyntaxWriter& w, uint8_t streamId, int64_t packetLength, con
 }  // namespace
 
 int64_t MuxEngine::ClockNow(const MuxProgram& program) const {
-    const int64_t rate = std::min<int64_t>(std::max<int64_t>(program.bitrate, 1),
-                                           int64_t{MuxRate(program, settings_.compatibility)} * 400);
+    const int64_t rate = SendRate(program, settings_.compatibility);
     return muxerTime_ + static_cast<int64_t>(bytesSinceClock_) * kBitsPer100ns / rate;
 }
 

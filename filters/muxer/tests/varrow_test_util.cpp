@@ -1,5 +1,6 @@
 #include "filters/muxer/tests/varrow_test_util.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,21 +19,19 @@ constexpr GUID WaveSubtype(uint32_t tag) {
     return {tag, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 }
 
-// Three seconds of 352x288 pictures at 25 per second with sound, the source of each
-// elementary stream.
-const char kClip[] =
-    "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 ";
-
-std::string CommandOf(const std::string& kind) {
-    if (kind == "m2v") return std::string(kClip) + "-map 0:v -c:v mpeg2video -g 12 -bf 2 -f mpeg2video {out}";
-    if (kind == "mp2") return std::string(kClip) + "-map 1:a -c:a mp2 -b:a 192k -f mp2 {out}";
-    if (kind == "ac3") return std::string(kClip) + "-map 1:a -c:a ac3 -b:a 192k -f ac3 {out}";
-    if (kind == "264")
-        return std::string(kClip) + "-map 0:v -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 2 -f h264 {out}";
-    if (kind == "aac") return std::string(kClip) + "-map 1:a -c:a aac -b:a 128k -f adts {out}";
+// 352x288 pictures at 25 per second with sound, the source of each elementary stream.
+std::string CommandOf(const std::string& kind, int seconds) {
+    const std::string clip =
+        "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t " +
+        std::to_string(seconds) + " ";
+    if (kind == "m2v") return clip + "-map 0:v -c:v mpeg2video -g 12 -bf 2 -f mpeg2video {out}";
+    if (kind == "mp2") return clip + "-map 1:a -c:a mp2 -b:a 192k -f mp2 {out}";
+    if (kind == "ac3") return clip + "-map 1:a -c:a ac3 -b:a 192k -f ac3 {out}";
+    if (kind == "264") return clip + "-map 0:v -pix_fmt yuv420p -c:v libx264 -profile:v main -bf 2 -f h264 {out}";
+    if (kind == "aac") return clip + "-map 1:a -c:a aac -b:a 128k -f adts {out}";
     // Multiplexed clips: MPEG-2 video with MPEG audio in an MPEG-2 program stream ("vob":
     // ffmpeg's "mpeg" writes MPEG-1 packs) or a transport stream.
-    const std::string both = std::string(kClip) + "-map 0:v -c:v mpeg2video -g 12 -bf 2 -map 1:a -c:a mp2 -b:a 192k ";
+    const std::string both = clip + "-map 0:v -c:v mpeg2video -g 12 -bf 2 -map 1:a -c:a mp2 -b:a 192k ";
     if (kind == "mpg") return both + "-f vob {out}";
     if (kind == "ts") return both + "-f mpegts {out}";
     return "";
@@ -61,9 +60,10 @@ Registered::~Registered() {
     if (mutex_) CloseHandle(mutex_);
 }
 
-::testing::AssertionResult MakeElementary(const std::string& kind, Elementary* out) {
+::testing::AssertionResult MakeElementary(const std::string& kind, Elementary* out, int seconds) {
     out->kind = kind;
-    const auto made = testsupport::MediaFixture(CommandOf(kind), kind, &out->path);
+    out->seconds = seconds;
+    const auto made = testsupport::MediaFixture(CommandOf(kind, seconds), kind, &out->path);
     if (!made) return made;
     out->bytes = testsupport::ReadFileBytes(out->path);
     if (out->bytes.empty()) return ::testing::AssertionFailure() << "empty fixture " << out->path;
@@ -72,7 +72,7 @@ Registered::~Registered() {
 
 testfilters::CTestPushSource* MakeSource(const Elementary& e, size_t chunk) {
     testfilters::SourceConfig config;
-    const DWORD bytesPerSecond = static_cast<DWORD>(e.bytes.size() / 3);
+    const DWORD bytesPerSecond = static_cast<DWORD>(e.bytes.size() / std::max(e.seconds, 1));
     if (e.kind == "m2v") {
         MPEG2VIDEOINFO info = {};
         info.hdr.AvgTimePerFrame = 400000;

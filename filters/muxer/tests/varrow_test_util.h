@@ -39,8 +39,10 @@ struct Elementary {
     std::string kind;
     std::string path;
     std::vector<uint8_t> bytes;
+    int seconds = 3;
 };
-::testing::AssertionResult MakeElementary(const std::string& kind, Elementary* out);
+// `seconds` of 352x288 pictures at 25 per second or of a 440 Hz tone, coded as `kind`.
+::testing::AssertionResult MakeElementary(const std::string& kind, Elementary* out, int seconds = 3);
 // A push source delivering the stream in pieces of `chunk` bytes, the first stamped 0.
 testfilters::CTestPushSource* MakeSource(const Elementary& e, size_t chunk = 32768);
 

@@ -363,7 +363,24 @@ TEST(MuxEngineStart, RefusesAPacketSizeTooSmallForItsHeaders) {
 
 // ---- Scheduler -------------------------------------------------------------------------
 
-TEST(Scheduler, AStreamWaitsWhileMoreThanTheWindowAheadOfTheOneThatLags) {
+// Decoding times (PTS when alone, 90 kHz) of a program stream's PES packets, by stream
+// id, in file order.
+std::vector<std::pair<uint8_t, int64_t>> PsDecodingTimes(const std::vector<uint8_t>& b) {
+    std::vector<std::pair<uint8_t, int64_t>> out;
+    for (const PsPacket& p : PsPackets(b)) {
+        if (p.id != 0xBD && (p.id < 0xC0 || p.id > 0xEF)) continue;
+        const uint8_t* h = &b[p.at];
+        const int flags = h[7] >> 6;
+        if (!(flags & 2)) continue;
+        const uint8_t* t = h + (flags == 3 ? 14 : 9);
+        const int64_t v = (int64_t{(t[0] >> 1) & 7} << 30) | (int64_t{t[1]} << 22) | (int64_t{t[2] >> 1} << 15) |
+                          (int64_t{t[3]} << 7) | (t[4] >> 1);
+        out.push_back({p.id, v});
+    }
+    return out;
+}
+
+TEST(Scheduler, UnitsGoInDecodingTimeOrderAndAStreamWithoutInputHoldsTheOthers) {
     Rig rig(OutputKind::ProgramStream, Compatibility::None, {StreamType::Mpeg1Audio, StreamType::Ac3});
     ASSERT_TRUE(rig.engine->Start());
     MuxStream& early = *rig.streams[0];
@@ -373,22 +390,78 @@ TEST(Scheduler, AStreamWaitsWhileMoreThanTheWindowAheadOfTheOneThatLags) {
     late.QueueTimedUnit(Unit(300, 50000000, std::nullopt, 320000).release());
     for (int i = 0; i < 60; ++i)
         early.QueueTimedUnit(Unit(300, 1000000 * i, std::nullopt, 1000000).release());
-    // The late stream holds the reference at 0 until it wrote: the early one may run 0.3
-    // s ahead of it only... until the late one is the stream that lags (it wrote nothing
-    // yet, so it is the reference and its unit is due), then the early one runs to 5.3 s.
     rig.engine->RunUntilIdle();
+    // The early stream ran up to the late one's unit, and on through its own unit of the
+    // same time (it comes first in the list); past that it waits for the late stream's
+    // next unit, which may come no earlier than 5 s.
     EXPECT_EQ(late.Queued(), 0u);
     EXPECT_EQ(late.currentPinPts, 50000000);
-    EXPECT_EQ(early.currentPinPts, 50000000 + 2000000);  // the last unit less than 0.3 s ahead
-    EXPECT_EQ(early.Queued(), 60u - 53u);
-    // An end unit of length 0 ends its stream at once.
+    EXPECT_EQ(early.currentPinPts, 50000000);
+    EXPECT_EQ(early.Queued(), 60u - 51u);
+    // An end unit of length 0 ends its stream at once; nothing holds the early one then.
     MediaBuffer* end = MediaBuffer::CreateOwned(0);
     end->endOfStream = true;
     late.QueueTimedUnit(end);
     rig.engine->RunUntilIdle();
     EXPECT_TRUE(late.ended);
-    EXPECT_EQ(early.Queued(), 0u);  // the reference moved on to the early stream
+    EXPECT_EQ(early.Queued(), 0u);
     EXPECT_FALSE(rig.engine->Finished());
+    const auto times = PsDecodingTimes(rig.sink.bytes);
+    ASSERT_EQ(times.size(), 61u);
+    for (size_t i = 1; i < times.size(); ++i)
+        EXPECT_LE(times[i - 1].second, times[i].second) << "packet " << i;
+}
+
+// Whatever the pace at which the upstream threads deliver, the same units give the same
+// bytes, and the result stays inside the buffer model.
+TEST(Scheduler, OutputDoesNotDependOnWhenTheInputArrives) {
+    for (OutputKind kind : {OutputKind::ProgramStream, OutputKind::TransportStream}) {
+        SCOPED_TRACE(kind == OutputKind::TransportStream ? "ts" : "ps");
+        std::vector<std::vector<uint8_t>> outputs;
+        for (int run = 0; run < 4; ++run) {
+            Rig rig(kind, Compatibility::None, {StreamType::Mpeg2Video, StreamType::Mpeg1Audio, StreamType::Ac3});
+            ASSERT_TRUE(rig.engine->Start());
+            rig.engine->StartWorker();
+            // Video at 25 pictures a second with a large picture every 12; the two audio
+            // streams at 24 and 32 ms. Each stream is fed by its own thread, which pauses
+            // now and then in a pattern that differs from run to run.
+            auto feed = [&](int index, int count, int64_t step, int32_t size, int pauseEvery) {
+                MuxStream* s = rig.streams[index];
+                for (int i = 0; i < count; ++i) {
+                    const bool video = index == 0;
+                    const int32_t bytes = video && i % 12 == 0 ? size * 8 : size;
+                    const int64_t t = 7000000 + step * i;
+                    s->QueueTimedUnit(
+                        Unit(bytes, video ? t + step : t, video ? std::optional<int64_t>(t) : std::nullopt, step)
+                            .release());
+                    if (pauseEvery > 0 && i % pauseEvery == 0)
+                        std::this_thread::sleep_for(std::chrono::microseconds(200));
+                }
+                MediaBuffer* end = MediaBuffer::CreateOwned(0);
+                end->endOfStream = true;
+                s->QueueTimedUnit(end);
+            };
+            const int pauses[4][3] = {{0, 0, 0}, {7, 0, 3}, {0, 5, 0}, {2, 11, 13}};
+            std::thread video(feed, 0, 250, 400000, 6000, pauses[run][0]);
+            std::thread mpa(feed, 1, 417, 240000, 576, pauses[run][1]);
+            std::thread ac3(feed, 2, 313, 320000, 768, pauses[run][2]);
+            video.join();
+            mpa.join();
+            ac3.join();
+            for (int wait = 0; wait < 20000 && !rig.engine->Finished(); ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            ASSERT_TRUE(rig.engine->Finished());
+            rig.engine->Stop();
+            const muxertest::SystemsReport r = kind == OutputKind::TransportStream
+                                                   ? muxertest::CheckTransportStream(rig.sink.bytes)
+                                                   : muxertest::CheckProgramStream(rig.sink.bytes, false);
+            EXPECT_EQ(r.error, "") << "run " << run;
+            EXPECT_EQ(r.pesPackets.size(), 3u);
+            outputs.push_back(rig.sink.bytes);
+        }
+        for (size_t run = 1; run < outputs.size(); ++run)
+            EXPECT_TRUE(outputs[run] == outputs[0]) << "run " << run << " differs from run 0";
+    }
 }
 
 TEST(Scheduler, RatesStayFiniteForExtremePackets) {

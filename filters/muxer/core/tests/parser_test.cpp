@@ -1,5 +1,7 @@
 // Frame headers, unit boundaries and timing of the elementary-stream parsers and the
 // assembler, on small streams built here.
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 #include "filters/muxer/core/tests/test_stream.h"
@@ -254,6 +256,39 @@ TEST(AudioTiming, PlacementByBitRateStampsAndHeaders) {
         EXPECT_EQ(s.parser->BitRate(), 192000u);
         EXPECT_EQ(s.values[OwnValue::Bitrate], 192000);
         EXPECT_EQ(s.media.wave.nAvgBytesPerSec, 24000u);
+    }
+}
+
+// The first frame of a VBR MP3 is the encoder's Xing, Info or VBRI table in the shape of a
+// frame, with no audio: it is dropped, and the first audio frame starts at its time.
+TEST(AudioTiming, AnEncodersTableFrameFirstIsDroppedAndTheAudioStartsOnTime) {
+    struct Case {
+        const char* what;
+        uint8_t h1, h2, h3;  // Layer III header bytes after 0xFF
+        size_t tagAt;        // 0: no tag
+        const char* tag;
+        size_t expectedUnits;
+    } cases[] = {
+        {"MPEG-1 joint stereo, Xing", 0xFB, 0x90, 0x44, 4 + 32, "Xing", 3},
+        {"MPEG-1 mono, Info", 0xFB, 0x90, 0xC4, 4 + 17, "Info", 3},
+        {"MPEG-2 stereo with CRC, Xing", 0xF2, 0x90, 0x44, 4 + 2 + 17, "Xing", 3},
+        {"VBRI", 0xFB, 0x90, 0x44, 36, "VBRI", 3},
+        {"no tag: every frame is audio", 0xFB, 0x90, 0x44, 0, "", 4},
+        {"a tag elsewhere is audio data", 0xFB, 0x90, 0x44, 50, "Xing", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes audio = MpegAudioFrame(c.h1, c.h2, c.h3);
+        Bytes first = audio;
+        if (c.tagAt) std::memcpy(&first[c.tagAt], c.tag, 4);
+        TestStream s(StreamType::Mpeg1Audio);
+        FeedAll(s, first, 5000);
+        for (int i = 0; i < 3; ++i)
+            FeedAll(s, audio);
+        s.Finish();
+        ASSERT_EQ(s.units.size(), c.expectedUnits);
+        EXPECT_EQ(s.units[0].bytes, c.expectedUnits == 3 ? audio : first);
+        EXPECT_EQ(s.units[0].pts, 5000);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "filters/muxer/core/tests/systems_checker.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <sstream>
 
@@ -118,6 +119,53 @@ struct Buffer {
 };
 
 }  // namespace
+
+StampSteps EvenPresentationSteps(const std::string& probeCsv, size_t minPackets) {
+    StampSteps r;
+    std::map<int, std::vector<int64_t>> times;
+    std::istringstream lines(probeCsv);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t comma = line.find(',');
+        if (comma == std::string::npos || comma + 1 >= line.size() || line.compare(comma + 1, 3, "N/A") == 0) continue;
+        times[std::stoi(line.substr(0, comma))].push_back(std::stoll(line.substr(comma + 1)));
+    }
+    for (auto& [stream, t] : times) {
+        if (t.size() < minPackets) continue;
+        std::sort(t.begin(), t.end());
+        int64_t step = 0;
+        for (size_t k = 1; k < t.size(); ++k)
+            if (step == 0 || t[k] - t[k - 1] < step) step = t[k] - t[k - 1];
+        for (size_t k = 1; k < t.size() && r.error.empty(); ++k)
+            if (step <= 0 || (t[k] - t[k - 1]) % step != 0) {
+                std::ostringstream e;
+                e << "stream " << stream << ": step " << t[k] - t[k - 1] << " at packet " << k << " is not a whole "
+                  << "number of frames of " << step;
+                r.error = e.str();
+            }
+        r.step[stream] = step;
+        r.span[stream] = t.back() - t.front();
+    }
+    return r;
+}
+
+std::string FrameTimesFault(const std::string& probeCsv, const std::multiset<int64_t>& steps, double seconds) {
+    const StampSteps found = EvenPresentationSteps(probeCsv, 100);
+    if (!found.error.empty()) return found.error;
+    std::multiset<int64_t> seen;
+    for (const auto& [stream, step] : found.step) {
+        seen.insert(step);
+        // The last frame lasts one step too; within a video frame of the length.
+        const double span = static_cast<double>(found.span.at(stream) + step);
+        if (std::abs(span - seconds * 90000) > 3600) {
+            std::ostringstream e;
+            e << "stream " << stream << " spans " << span / 90000 << " s";
+            return e.str();
+        }
+    }
+    if (seen != steps) return "the streams' frame steps are not the inputs'";
+    return {};
+}
 
 uint32_t ReferenceCrc32(const uint8_t* data, size_t size) {
     uint32_t crc = 0xFFFFFFFFu;

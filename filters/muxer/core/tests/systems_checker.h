@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,22 @@ struct SystemsReport {
 // `dvd`: every pack must be exactly 2048 bytes and start on a 2048-byte boundary.
 SystemsReport CheckProgramStream(const std::vector<uint8_t>& bytes, bool dvd);
 SystemsReport CheckTransportStream(const std::vector<uint8_t>& bytes);
+
+// The presentation times of a stream file as ffprobe lists them
+// ("-show_entries packet=stream_index,pts -of csv=p=0"): for each stream with at least
+// `minPackets` stamped packets, every time must lie on one grid of frames: each step
+// between consecutive times in display order a whole number of the smallest step (one
+// frame; a packet that carries several frames stamps only the first). The smallest step
+// and the span of each such stream, 90 kHz.
+struct StampSteps {
+    std::string error;  // the first time off the grid
+    std::map<int, int64_t> step, span;
+};
+StampSteps EvenPresentationSteps(const std::string& probeCsv, size_t minPackets);
+// The first fault of a stream file whose streams must be the frames of `seconds` of
+// input with the frame steps `steps` (90 kHz, one per stream): an uneven step, a stream
+// whose times span another length, or other steps than those; empty when none.
+std::string FrameTimesFault(const std::string& probeCsv, const std::multiset<int64_t>& steps, double seconds);
 
 // MPEG-2 CRC-32 (Annex A), computed bit by bit as the standard describes it.
 uint32_t ReferenceCrc32(const uint8_t* data, size_t size);
