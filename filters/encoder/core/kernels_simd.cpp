@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/cpu_features.h"
+#include "filters/encoder/core/half_pel_rows.h"
 #include "filters/encoder/core/kernel_table.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -264,16 +265,6 @@ void StoreMacroblockPixels(uint8_t* luma, uint8_t* cb, uint8_t* cr, uint8_t* lum
 
 // ---- half-sample interpolation ----
 
-inline int Clip255(int v) {
-    return v < 0 ? 0 : v > 255 ? 255 : v;
-}
-inline int SixTap(int a, int b, int c, int d, int e, int f) {
-    return a - 5 * b + 20 * c + 20 * d - 5 * e + f;
-}
-inline int ClampInt(int v, int lo, int hi) {
-    return v < lo ? lo : v > hi ? hi : v;
-}
-
 // The six-tap filter of eight 16-bit lanes: a - 5b + 20c + 20d - 5e + f (within 16 bits
 // for 8-bit samples).
 inline __m128i SixTap16(__m128i a, __m128i b, __m128i c, __m128i d, __m128i e, __m128i f) {
@@ -286,83 +277,51 @@ inline __m128i Widen8(const uint8_t* p) {
     return _mm_unpacklo_epi8(Load8(p), _mm_setzero_si128());
 }
 
-// The same layout and arithmetic as the portable interpolation: each source row y gives
-// output rows 2y (F H ...) and 2y + 1 (V C ...); a ring of six rows of horizontal sums.
-void InterpolateHalfPel(const uint8_t* plane, uint8_t* out, int16_t* scratch, int stride, int rows, int first,
-                        int end) {
-    first = first < 0 ? 0 : first;
-    end = end > rows ? rows : end;
-    if (first >= end || stride < 1) return;
-    const auto row = [&](int y) { return plane + ClampInt(y, 0, rows - 1) * stride; };
-    const auto col = [&](int x) { return ClampInt(x, 0, stride - 1); };
-    const __m128i sixteen = _mm_set1_epi16(16);
-    const auto fillSums = [&](int y) {
-        const uint8_t* s = row(y);
-        int16_t* h = scratch + ((y + 6) % 6) * stride;
-        const auto edge = [&](int x) {
-            h[x] = static_cast<int16_t>(
-                SixTap(s[col(x - 2)], s[col(x - 1)], s[x], s[col(x + 1)], s[col(x + 2)], s[col(x + 3)]) + 16);
-        };
-        const int inner0 = stride < 2 ? stride : 2, inner1 = stride - 3 > inner0 ? stride - 3 : inner0;
-        for (int x = 0; x < inner0; ++x)
-            edge(x);
-        int x = inner0;
+// Eight samples at a time of the half-sample rows (the same arithmetic as the scalar
+// loops; 32-bit sums only for the centre tap over the horizontal sums).
+struct HalfPelSse2 {
+    static int Sums(const uint8_t* s, int16_t* h, int x, int end) {
         // Eight sums read s[x - 2] .. s[x + 10].
-        for (; x + 8 <= inner1; x += 8) {
+        for (; x + 8 <= end; x += 8) {
             const __m128i v = SixTap16(Widen8(s + x - 2), Widen8(s + x - 1), Widen8(s + x), Widen8(s + x + 1),
                                        Widen8(s + x + 2), Widen8(s + x + 3));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(h + x), _mm_add_epi16(v, sixteen));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(h + x), _mm_add_epi16(v, _mm_set1_epi16(16)));
         }
-        for (; x < inner1; ++x)
-            h[x] = static_cast<int16_t>(SixTap(s[x - 2], s[x - 1], s[x], s[x + 1], s[x + 2], s[x + 3]) + 16);
-        for (x = inner1; x < stride; ++x)
-            edge(x);
-    };
-    const __m128i tapOuter = _mm_set_epi16(-5, 1, -5, 1, -5, 1, -5, 1);  // (h0, h1) . (1, -5)
-    const __m128i tapInner = _mm_set1_epi16(20);                         // (h2, h3) . (20, 20)
-    const __m128i tapLast = _mm_set_epi16(1, -5, 1, -5, 1, -5, 1, -5);   // (h4, h5) . (-5, 1)
-    const auto centre = [&](__m128i h0, __m128i h1, __m128i h2, __m128i h3, __m128i h4, __m128i h5) {
-        const __m128i lo = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(h0, h1), tapOuter),
-                                                       _mm_madd_epi16(_mm_unpacklo_epi16(h2, h3), tapInner)),
-                                         _mm_madd_epi16(_mm_unpacklo_epi16(h4, h5), tapLast));
-        const __m128i hi = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(h0, h1), tapOuter),
-                                                       _mm_madd_epi16(_mm_unpackhi_epi16(h2, h3), tapInner)),
-                                         _mm_madd_epi16(_mm_unpackhi_epi16(h4, h5), tapLast));
+        return x;
+    }
+    static __m128i Centre(const int16_t* const* h, int x) {
+        const auto at = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(h[k] + x)); };
+        const __m128i outer = _mm_set_epi16(-5, 1, -5, 1, -5, 1, -5, 1);  // (h0, h1) . (1, -5)
+        const __m128i inner = _mm_set1_epi16(20);                         // (h2, h3) . (20, 20)
+        const __m128i last = _mm_set_epi16(1, -5, 1, -5, 1, -5, 1, -5);   // (h4, h5) . (-5, 1)
+        const __m128i h0 = at(0), h1 = at(1), h2 = at(2), h3 = at(3), h4 = at(4), h5 = at(5);
+        const __m128i lo = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(h0, h1), outer),
+                                                       _mm_madd_epi16(_mm_unpacklo_epi16(h2, h3), inner)),
+                                         _mm_madd_epi16(_mm_unpacklo_epi16(h4, h5), last));
+        const __m128i hi = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(h0, h1), outer),
+                                                       _mm_madd_epi16(_mm_unpackhi_epi16(h2, h3), inner)),
+                                         _mm_madd_epi16(_mm_unpackhi_epi16(h4, h5), last));
         return _mm_packs_epi32(_mm_srai_epi32(lo, 10), _mm_srai_epi32(hi, 10));
-    };
-    for (int y = first - 2; y <= first + 2; ++y)
-        fillSums(y);
-    for (int y = first; y < end; ++y) {
-        fillSums(y + 3);
-        const int16_t* h[6];
-        for (int k = 0; k < 6; ++k)
-            h[k] = scratch + ((y - 2 + k + 6) % 6) * stride;
-        const uint8_t* r[6];
-        for (int k = 0; k < 6; ++k)
-            r[k] = row(y - 2 + k);
-        uint8_t* fh = out + 2 * y * (2 * stride);
-        uint8_t* vc = fh + 2 * stride;
+    }
+    static int Outputs(const uint8_t* const* r, const int16_t* const* h, uint8_t* fh, uint8_t* vc, int stride) {
+        const __m128i zero = _mm_setzero_si128();
         int x = 0;
         for (; x + 8 <= stride; x += 8) {
-            const auto hs = [&](int k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(h[k] + x)); };
-            const __m128i f = Load8(r[2] + x);
-            const __m128i half = _mm_packus_epi16(_mm_srai_epi16(hs(2), 5), _mm_setzero_si128());
-            Store16(fh + 2 * x, _mm_unpacklo_epi8(f, half));
+            const __m128i sums = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h[2] + x));
+            const __m128i half = _mm_packus_epi16(_mm_srai_epi16(sums, 5), zero);
+            Store16(fh + 2 * x, _mm_unpacklo_epi8(Load8(r[2] + x), half));
             const __m128i v = SixTap16(Widen8(r[0] + x), Widen8(r[1] + x), Widen8(r[2] + x), Widen8(r[3] + x),
                                        Widen8(r[4] + x), Widen8(r[5] + x));
-            const __m128i vert = _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(v, sixteen), 5), _mm_setzero_si128());
-            const __m128i c = _mm_packus_epi16(centre(hs(0), hs(1), hs(2), hs(3), hs(4), hs(5)), _mm_setzero_si128());
-            Store16(vc + 2 * x, _mm_unpacklo_epi8(vert, c));
+            const __m128i vert = _mm_packus_epi16(_mm_srai_epi16(_mm_add_epi16(v, _mm_set1_epi16(16)), 5), zero);
+            Store16(vc + 2 * x, _mm_unpacklo_epi8(vert, _mm_packus_epi16(Centre(h, x), zero)));
         }
-        for (; x < stride; ++x) {
-            fh[2 * x] = r[2][x];
-            fh[2 * x + 1] = static_cast<uint8_t>(Clip255(h[2][x] >> 5));
-            const int v = SixTap(r[0][x], r[1][x], r[2][x], r[3][x], r[4][x], r[5][x]);
-            vc[2 * x] = static_cast<uint8_t>(Clip255((v + 16) >> 5));
-            vc[2 * x + 1] =
-                static_cast<uint8_t>(Clip255(SixTap(h[0][x], h[1][x], h[2][x], h[3][x], h[4][x], h[5][x]) >> 10));
-        }
+        return x;
     }
+};
+
+void InterpolateHalfPel(const uint8_t* plane, uint8_t* out, int16_t* scratch, int stride, int rows, int first,
+                        int end) {
+    half_pel::BuildRows<HalfPelSse2>(plane, out, scratch, stride, rows, first, end);
 }
 
 void InstallSse2(CKernelTable* t) {
