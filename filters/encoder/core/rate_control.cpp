@@ -25,7 +25,7 @@ const RateRow kRateTable[kRateRows] = {
 RowQps RangeOfRow(int row, int column) {
     const RateRow& r = kRateTable[std::clamp(row, 0, kRateRows - 1)];
     const int beyond = std::clamp(-row, 0, kCoarseRows);
-    return {std::min(r.lo[column] + 2 * beyond, 51), std::min(r.hi[column] + beyond, 51)};
+    return {std::min(r.lo[column] + beyond, 51), std::min(r.hi[column] + beyond, 51)};
 }
 
 namespace {

@@ -33,9 +33,9 @@ struct RateRow {
     int32_t weight;        // bits weight W of the row
 };
 extern const RateRow kRateTable[kRateRows];
-// Rows beyond the coarsest of the table (-1 .. -kCoarseRows): each raises the low QPs of
-// row 0 by 2 and the high QPs by 1, up to 51, so that low bit rates on busy pictures stay
-// reachable. RangeOfRow gives the (lo, hi) QPs of any row and column.
+// Rows beyond the coarsest of the table (-1 .. -kCoarseRows): each raises the QPs of row 0
+// by 1, up to 51, so that low bit rates on busy pictures stay reachable. RangeOfRow gives the (lo, hi) QPs of any row
+// and column.
 constexpr int kCoarseRows = 6;
 struct RowQps {
     int lo, hi;
