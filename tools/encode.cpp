@@ -35,7 +35,84 @@ int32_t QualityForQp(int qp) {
     return best;
 }
 
+// Plane of w x h samples into one of pw x ph (pw >= w, ph >= h), repeating the last
+// column and row.
+void PadPlane(const uint8_t* src, int w, int h, uint8_t* dst, int pw, int ph) {
+    for (int y = 0; y < ph; ++y) {
+        const uint8_t* s = src + size_t(std::min(y, h - 1)) * size_t(w);
+        uint8_t* d = dst + size_t(y) * size_t(pw);
+        std::memcpy(d, s, size_t(w));
+        std::memset(d + w, s[w - 1], size_t(pw - w));
+    }
+}
+
+// Bytes from the current position to the end of the file; -1 when it cannot be told (a
+// pipe).
+int64_t BytesLeft(FILE* f) {
+    const long here = std::ftell(f);
+    if (here < 0 || std::fseek(f, 0, SEEK_END) != 0) return -1;
+    const long end = std::ftell(f);
+    if (std::fseek(f, here, SEEK_SET) != 0 || end < here) return -1;
+    return int64_t(end) - here;
+}
+
+std::string ResultInWords(int r) {
+    switch (r) {
+        case ombrisk::kCoreBadSize:
+            return "a picture size outside what it codes";
+        case ombrisk::kCoreUnsupported:
+            return "a setting it does not code";
+        case ombrisk::kCoreBadArgument:
+            return "a value out of range";
+        case ombrisk::kCoreNoSpace:
+            return "a buffer too small";
+        case ombrisk::kCoreNotInitialised:
+            return "settings not stored";
+        default:
+            return "result " + std::to_string(r);
+    }
+}
+
+std::string Range(const char* setting, int value, int lo, int hi) {
+    if (value >= lo && value <= hi) return {};
+    return std::string(setting) + " " + std::to_string(value) + " is outside " + std::to_string(lo) + " .. " +
+           std::to_string(hi);
+}
+
 }  // namespace
+
+std::string RefuseSettings(const EncodeOptions& o, int width, int height, int fps100) {
+    using namespace ombrisk;
+    if (width <= 0 || height <= 0) return "the picture size is not known (give -s WxH for raw input, or a y4m file)";
+    if (width < 16 || height < 16)
+        return "the picture size " + std::to_string(width) + "x" + std::to_string(height) +
+               " is below 16x16, the smallest the encoder codes";
+    const int evenW = (width + 1) & ~1, evenH = (height + 1) & ~1;
+    if (!WithinLargestLevel(evenW, evenH, false)) {
+        const int level = LargestLevel(false);
+        return "the picture size " + std::to_string(width) + "x" + std::to_string(height) + " is beyond level " +
+               std::to_string(level / 10) + "." + std::to_string(level % 10) +
+               ", the largest the encoder codes (36864 macroblocks, at most " + std::to_string(kMaxPictureDimension) +
+               " samples a side)";
+    }
+    for (const std::string& r :
+         {Range("the frame rate x 100", fps100, 1, 100000), Range("the constant QP", o.qp, 0, 51),
+          Range("the GOP length", o.gop, 0, 100000), Range("the number of B pictures", o.bFrames, 0, 16),
+          Range("the number of references", o.refs, 1, 16), Range("the number of slices", o.slices, 1, 1024),
+          Range("the effort", o.level, 0, 2), Range("the scene detection", o.sceneDetect, 0, 3),
+          Range("the number of threads", o.threads, 0, 256)})
+        if (!r.empty()) return r;
+    if (o.rateMode >= 2 && o.bitRate <= 0) return "a bit-rate mode needs a bit rate above 0";
+    if (o.maxBitRate < 0 || o.bitRate < 0) return "a bit rate below 0";
+    if (o.profile != 66 && o.profile != 77 && o.profile != 88)
+        return "the profile " + std::to_string(o.profile) + " is none of 66 (Baseline), 77 (Main) and 88 (Extended)";
+    if (o.cabac && o.profile != 77)
+        return std::string("CABAC is a Main profile tool: ") + (o.profile == 66 ? "Baseline" : "Extended") +
+               " (profile " + std::to_string(o.profile) + ") cannot carry it";
+    if (o.profile == 66 && o.bFrames > 0)
+        return "B pictures are not in the Baseline profile (66): ask for 0 B pictures or another profile";
+    return {};
+}
 
 int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) {
     using namespace ombrisk;
@@ -47,9 +124,25 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
         return 1;
     }
     const bool y4m = o.input.size() > 4 && o.input.compare(o.input.size() - 4, 4, ".y4m") == 0;
-    int width = o.width, height = o.height, fps100 = 2500;
-    if (y4m && !ReadY4mHeader(in.get(), &width, &height, &fps100, error)) return 1;
+    int sourceWidth = o.width, sourceHeight = o.height, fps100 = 2500;
+    if (y4m && !ReadY4mHeader(in.get(), &sourceWidth, &sourceHeight, &fps100, error)) return 1;
     if (o.fps100 > 0) fps100 = o.fps100;
+    if (const std::string refusal = RefuseSettings(o, sourceWidth, sourceHeight, fps100); !refusal.empty()) {
+        *error = refusal;
+        return 1;
+    }
+    // An odd width or height is coded by repeating the last column or row, as the filter
+    // does: the stream and the reconstruction have the even size.
+    const int width = (sourceWidth + 1) & ~1, height = (sourceHeight + 1) & ~1;
+    const size_t sourceChroma = size_t((sourceWidth + 1) / 2) * size_t((sourceHeight + 1) / 2);
+    const size_t sourceBytes = size_t(sourceWidth) * size_t(sourceHeight) + 2 * sourceChroma;
+    // The first picture must be in the file before anything is allocated for it.
+    if (const int64_t left = BytesLeft(in.get()); left >= 0 && int64_t(sourceBytes) > left) {
+        *error = "the input holds " + std::to_string(left) + " bytes after its header, less than one picture of " +
+                 std::to_string(sourceWidth) + "x" + std::to_string(sourceHeight) + " (" + std::to_string(sourceBytes) +
+                 " bytes)";
+        return 1;
+    }
 
     EncoderBlock block;
     int32_t params[kParamWords];
@@ -72,12 +165,18 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
     params[kParFlags] = (o.deblocking ? kFlagDeblocking : 0) | (o.frameStamps ? kFlagFrameStamps : 0);
     params[kParSliceCount] = o.slices;
     params[kParFrameRate100] = fps100;
-    if (int r = StoreParameterRecord(&block, params, 1); r != kCoreOk) {
-        *error = "settings refused: " + std::to_string(r);
+    uint32_t adjusted = 0;
+    if (int r = StoreParameterRecord(&block, params, 1, &adjusted); r != kCoreOk) {
+        *error = "the encoder refused the settings (" + ResultInWords(r) + ")";
+        return 1;
+    }
+    if (adjusted != 0) {
+        *error = "the profile cannot carry the settings asked for";
         return 1;
     }
     if (int r = StorePictureRecord(&block, width, height, width, height, 1); r != kCoreOk) {
-        *error = "picture size refused: " + std::to_string(r);
+        *error = "the encoder refused the picture size " + std::to_string(width) + "x" + std::to_string(height) + " (" +
+                 ResultInWords(r) + ")";
         return 1;
     }
     auto coder = std::make_unique<COmbriskoder>(&block, o.threads);
@@ -94,7 +193,7 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
     const size_t lumaBytes = size_t(width) * height, chromaBytes = size_t(width / 2) * (height / 2);
     const size_t frameBytes = lumaBytes + 2 * chromaBytes;
     // The input picture in the facade's layout: luma, Cr, Cb.
-    std::vector<uint8_t> frame(frameBytes), planar(frameBytes);
+    std::vector<uint8_t> frame(frameBytes), planar(sourceBytes);
     // Reconstructions wait here until every earlier picture in display order is written.
     std::map<int64_t, std::vector<uint8_t>> waiting;
     std::map<int64_t, char> types;
@@ -142,12 +241,28 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
         }
     };
 
+    std::string truncated;
     for (int64_t n = 0; o.frames == 0 || n < o.frames; ++n) {
-        if (y4m && !SkipY4mFrameHeader(in.get())) break;
-        if (std::fread(planar.data(), 1, frameBytes, in.get()) != frameBytes) break;
-        std::memcpy(frame.data(), planar.data(), lumaBytes);
-        std::memcpy(frame.data() + lumaBytes, planar.data() + lumaBytes + chromaBytes, chromaBytes);  // Cr
-        std::memcpy(frame.data() + lumaBytes + chromaBytes, planar.data() + lumaBytes, chromaBytes);  // Cb
+        if (y4m) {
+            const Y4mFrameHeader h = ReadY4mFrameHeader(in.get());
+            if (h == Y4mFrameHeader::kEnd) break;
+            if (h == Y4mFrameHeader::kDamaged) {
+                truncated = "picture " + std::to_string(n) + " has no FRAME header: the input is damaged there";
+                break;
+            }
+        }
+        const size_t got = std::fread(planar.data(), 1, sourceBytes, in.get());
+        if (got == 0 && !y4m) break;
+        if (got != sourceBytes) {
+            truncated = "picture " + std::to_string(n) + " is truncated (" + std::to_string(got) + " of " +
+                        std::to_string(sourceBytes) + " bytes)";
+            break;
+        }
+        const int sw = sourceWidth, sh = sourceHeight, scw = (sw + 1) / 2, sch = (sh + 1) / 2;
+        const uint8_t* srcCb = planar.data() + size_t(sw) * size_t(sh);
+        PadPlane(planar.data(), sw, sh, frame.data(), width, height);
+        PadPlane(srcCb + sourceChroma, scw, sch, frame.data() + lumaBytes, width / 2, height / 2);  // Cr
+        PadPlane(srcCb, scw, sch, frame.data() + lumaBytes + chromaBytes, width / 2, height / 2);   // Cb
         InputPicture input;
         input.base = frame.data();
         if (coder->PushFrame(input) != kS_OK) {
@@ -165,11 +280,19 @@ int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) 
                 report->pictures ? double(report->bytes) * 8 * fps100 / 100 / double(report->pictures) / 1000 : 0.0);
         }
     }
-    if (coder->Flush() != kS_OK || !drain()) return 1;
+    if (coder->Flush() != kS_OK) {
+        *error = "the encoder could not finish the stream";
+        return 1;
+    }
+    if (!drain()) return 1;
     if (o.progress) std::fprintf(stderr, "\n");
     for (const auto& [display, letter] : types)
         report->types += letter;
     report->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!truncated.empty()) {
+        *error = truncated + "; the " + std::to_string(report->pictures) + " whole pictures before it are coded";
+        return kEncodeTruncatedInput;
+    }
     return 0;
 }
 

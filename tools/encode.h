@@ -50,7 +50,18 @@ struct EncodeReport {
     std::vector<int64_t> codingOrder;
 };
 
-// Returns 0 on success; else a message in *error.
+// The settings refused before anything is allocated, in words naming the setting (empty
+// when they are taken): a size below 16x16 or beyond the largest level, values out of
+// range, and profile requests the stream cannot honour (CABAC outside Main, B pictures in
+// Baseline). width and height are the source's (odd sizes are padded, so taken).
+std::string RefuseSettings(const EncodeOptions& options, int width, int height, int fps100);
+
+// RunEncode's result when the input ended inside a picture: the whole pictures before it
+// are coded and written.
+constexpr int kEncodeTruncatedInput = 3;
+
+// Returns 0 on success, kEncodeTruncatedInput for a truncated input, 1 for any other
+// failure; a message in *error unless 0.
 int RunEncode(const EncodeOptions& options, EncodeReport* report, std::string* error);
 
 }  // namespace ombrisk_tools

@@ -22,13 +22,16 @@ constexpr const char* kUsage =
     "  -p 66|77|88  profile                      -x 0-3    scene detection (0 off, 1 difference)\n"
     "  -m 0|1       motion search                -v        progress on stderr\n"
     "  -t N         slice threads (0: one per processor)\n"
-    "  -a           CABAC entropy coding (Main profile)\n";
+    "  -a           CABAC entropy coding (Main profile)\n"
+    "exit codes: 0 done, 1 refused or failed, 2 bad command line, 3 input truncated (the whole\n"
+    "pictures before the damage are coded)\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     ombrisk_tools::EncodeOptions o;
     int positional = 0;
+    bool bFramesGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         if (a[0] == '-' && a[1] && !a[2]) {
@@ -50,7 +53,12 @@ int main(int argc, char** argv) {
             }
             if (i + 1 >= argc) return std::fprintf(stderr, "%s needs a value\n%s", a, kUsage), 2;
             const char* v = argv[++i];
-            const int n = std::atoi(v);
+            // Every option but -s and -r takes a whole number.
+            char* end = nullptr;
+            const long parsed = std::strtol(v, &end, 10);
+            if (a[1] != 's' && a[1] != 'r' && (end == v || *end || parsed < -1000000000 || parsed > 1000000000))
+                return std::fprintf(stderr, "ombrisk_enc: %s takes a whole number, not \"%s\"\n", a, v), 2;
+            const int n = int(parsed);
             switch (a[1]) {
                 case 's':
                     if (std::sscanf(v, "%dx%d", &o.width, &o.height) != 2) return std::fprintf(stderr, "bad -s\n"), 2;
@@ -58,9 +66,13 @@ int main(int argc, char** argv) {
                 case 'f':
                     o.frames = n;
                     break;
-                case 'r':
-                    o.fps100 = int(std::atof(v) * 100 + 0.5);
+                case 'r': {
+                    const double fps = std::strtod(v, &end);
+                    if (end == v || *end || !(fps > 0 && fps <= 1000))
+                        return std::fprintf(stderr, "ombrisk_enc: the frame rate -r %s is not in 0 .. 1000\n", v), 2;
+                    o.fps100 = int(fps * 100 + 0.5);
                     break;
+                }
                 case 'q':
                     o.qp = n;
                     break;
@@ -76,6 +88,7 @@ int main(int argc, char** argv) {
                     break;
                 case 'n':
                     o.bFrames = n;
+                    bFramesGiven = true;
                     break;
                 case 'R':
                     o.refs = n;
@@ -112,11 +125,13 @@ int main(int argc, char** argv) {
         ++positional;
     }
     if (positional < 2) return std::fprintf(stderr, "%s", kUsage), 2;
+    // Baseline has no B pictures: its default is none; asking for some is refused.
+    if (o.profile == 66 && !bFramesGiven) o.bFrames = 0;
     ombrisk_tools::EncodeReport report;
     std::string error;
-    if (ombrisk_tools::RunEncode(o, &report, &error) != 0) {
+    if (const int r = ombrisk_tools::RunEncode(o, &report, &error); r != 0) {
         std::fprintf(stderr, "ombrisk_enc: %s\n", error.c_str());
-        return 1;
+        return r;
     }
     std::printf("%lld pictures, %lld bytes, %.2f s, %.1f fps\n", static_cast<long long>(report.pictures),
                 static_cast<long long>(report.bytes), report.seconds,

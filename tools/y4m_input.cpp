@@ -33,8 +33,13 @@ bool ReadY4mHeader(FILE* f, int* width, int* height, int* fps100, std::string* e
 }
 
 bool SkipY4mFrameHeader(FILE* f) {
+    return ReadY4mFrameHeader(f) == Y4mFrameHeader::kFrame;
+}
+
+Y4mFrameHeader ReadY4mFrameHeader(FILE* f) {
     char line[256];
-    return std::fgets(line, sizeof line, f) && std::strncmp(line, "FRAME", 5) == 0;
+    if (!std::fgets(line, sizeof line, f)) return Y4mFrameHeader::kEnd;
+    return std::strncmp(line, "FRAME", 5) == 0 ? Y4mFrameHeader::kFrame : Y4mFrameHeader::kDamaged;
 }
 
 }  // namespace ombrisk_tools

@@ -11,5 +11,8 @@ namespace ombrisk_tools {
 bool ReadY4mHeader(FILE* f, int* width, int* height, int* fps100, std::string* error);
 // Reads one frame header line; false at the end of the stream or on anything else.
 bool SkipY4mFrameHeader(FILE* f);
+// Reads one frame header line and tells the clean end of the stream from anything else.
+enum class Y4mFrameHeader { kFrame, kEnd, kDamaged };
+Y4mFrameHeader ReadY4mFrameHeader(FILE* f);
 
 }  // namespace ombrisk_tools

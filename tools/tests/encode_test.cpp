@@ -22,6 +22,12 @@ std::string Clip(const std::string& graph, int frames) {
     return path;
 }
 
+// The file name of a fixture, for the shell (which runs in the fixture folder and, under
+// Wine, does not read the Windows form of the path).
+std::string NameInFixtures(const std::string& path) {
+    return path.substr(path.find_last_of("/\\") + 1);
+}
+
 // Codes `clip` with `o` and judges the stream; returns the report.
 EncodeReport Judge(const std::string& clip, EncodeOptions o) {
     const std::string stem = testsupport::UniqueName("enc");
@@ -282,18 +288,82 @@ TEST(Encode, SliceThreadsDoNotChangeTheStream) {
     }
 }
 
-TEST(Encode, RefusesBadInput) {
+// Each refusal comes before anything is coded or allocated for the pictures, and names the
+// setting in words.
+TEST(Encode, RefusesBadInputInWords) {
+    ASSERT_EQ(testsupport::RunShell("printf 'YUV4MPEG2 W720 H576 F25:1\\nFRAME\\n0123456789' > short.y4m && "
+                                    "printf 'YUV4MPEG2 W4096 H2320 F25:1\\n' > huge.y4m"),
+              0);
+    const std::string clip = Clip(kTestsrc176, 1);
+    ASSERT_FALSE(clip.empty());
+    struct Case {
+        const char* name;
+        std::string input;
+        void (*set)(EncodeOptions*);
+        const char* words;
+    } cases[] = {
+        {"missing file", testsupport::FixturePath("missing.y4m"), [](EncodeOptions*) {}, "cannot open"},
+        {"header larger than the file", testsupport::FixturePath("short.y4m"), [](EncodeOptions*) {},
+         "less than one picture of 720x576"},
+        {"beyond the largest level", testsupport::FixturePath("huge.y4m"), [](EncodeOptions*) {}, "beyond level 5.1"},
+        {"Baseline with CABAC", clip,
+         [](EncodeOptions* o) {
+             o->profile = 66;
+             o->bFrames = 0;
+             o->cabac = true;
+         },
+         "CABAC is a Main profile tool: Baseline"},
+        {"Baseline with B pictures", clip, [](EncodeOptions* o) { o->profile = 66; },
+         "B pictures are not in the Baseline profile"},
+        {"effort out of range", clip, [](EncodeOptions* o) { o->level = 3; }, "the effort 3 is outside 0 .. 2"},
+        {"bit rate mode without a rate", clip, [](EncodeOptions* o) { o->rateMode = 3; }, "needs a bit rate"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EncodeOptions o;
+        c.set(&o);
+        o.input = c.input;
+        o.output = testsupport::FixturePath("refused.264");
+        EncodeReport r;
+        std::string error;
+        EXPECT_EQ(RunEncode(o, &r, &error), 1);
+        EXPECT_NE(error.find(c.words), std::string::npos) << error;
+        EXPECT_EQ(r.pictures, 0);
+    }
+}
+
+// An odd size is coded at the next even size by repeating the last column and row; the
+// stream decodes to the reconstruction.
+TEST(Encode, OddSizesAreCodedByPadding) {
+    const std::string clip = Clip("testsrc2=size=40x24:rate=25,format=yuv420p,scale=37:23", 4);
+    ASSERT_FALSE(clip.empty());
     EncodeOptions o;
+    o.bFrames = 1;
+    EXPECT_EQ(Judge(clip, o).pictures, 4);
+    ASSERT_EQ(testsupport::RunShell("ffprobe -v error -show_entries stream=width,height -of csv=p=0 " +
+                                    NameInFixtures(clip) + " > odd.size"),
+              0);
+    EXPECT_EQ(testsupport::ReadFixtureFile("odd.size"), "37,23\n");
+}
+
+// A last picture cut short is reported with its own result; the whole pictures before it
+// are in the stream.
+TEST(Encode, TruncatedLastPictureIsReported) {
+    const std::string clip = Clip(kTestsrc176, 3);
+    ASSERT_FALSE(clip.empty());
+    ASSERT_EQ(testsupport::RunShell("head -c -1000 " + NameInFixtures(clip) + " > cut.y4m"), 0);
+    EncodeOptions o;
+    o.input = testsupport::FixturePath("cut.y4m");
+    o.output = testsupport::FixturePath("cut.264");
     EncodeReport r;
     std::string error;
-    o.input = testsupport::FixturePath("missing.y4m");
-    o.output = testsupport::FixturePath("missing.264");
-    EXPECT_NE(RunEncode(o, &r, &error), 0);
-    EXPECT_NE(error.find("cannot open"), std::string::npos);
-    ASSERT_EQ(testsupport::RunShell("printf 'YUV4MPEG2 W17 H16 F25:1\\n' > odd.y4m"), 0);
-    o.input = testsupport::FixturePath("odd.y4m");
-    EXPECT_NE(RunEncode(o, &r, &error), 0);
-    EXPECT_NE(error.find("size"), std::string::npos) << error;
+    EXPECT_EQ(RunEncode(o, &r, &error), kEncodeTruncatedInput);
+    EXPECT_NE(error.find("picture 2 is truncated"), std::string::npos) << error;
+    EXPECT_EQ(r.pictures, 2);
+    ASSERT_EQ(testsupport::RunShell("ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "
+                                    "cut.264 > cut.count"),
+              0);
+    EXPECT_EQ(testsupport::ReadFixtureFile("cut.count"), "2\n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "common/bitstream/h264_syntax.h"
 #include "filters/encoder/core/core_result.h"
 
 namespace ombrisk {
@@ -19,7 +20,7 @@ bool SizeFits(int width, int height, bool interlaced) {
     if (width > kMaxPictureDimension || height > kMaxPictureDimension) return false;
     if ((width & 1) || (height & 1)) return false;
     if (interlaced && (height & 3)) return false;
-    return true;
+    return WithinLargestLevel(width, height, interlaced);
 }
 
 PlaneGeometry PlaneOf(int width, int height) {
@@ -71,6 +72,22 @@ void FillGeometry(EncoderBlock* b, int aspectX, int aspectY) {
 }
 
 }  // namespace
+
+int LargestLevel(bool interlaced) {
+    // Field coding exists only up to level 4.1 (Table A-4).
+    return interlaced ? 41 : 51;
+}
+
+bool WithinLargestLevel(int width, int height, bool interlaced) {
+    if (width < 1 || height < 1 || width > kMaxPictureDimension || height > kMaxPictureDimension) return false;
+    const common::H264Level* level = common::FindH264Level(LargestLevel(interlaced));
+    if (!level) return false;
+    // MaxFS, and no side beyond sqrt(8 x MaxFS) macroblocks (clause A.3.1 f and g).
+    const int64_t columns = (width + 15) / 16,
+                  rows = (height + (interlaced ? 31 : 15)) / (interlaced ? 32 : 16) * (interlaced ? 2 : 1);
+    const int64_t side = 8 * int64_t{level->maxFs};
+    return columns * rows <= level->maxFs && columns * columns <= side && rows * rows <= side;
+}
 
 int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY, int processorCount) {
     if (!block) return kCoreBadArgument;

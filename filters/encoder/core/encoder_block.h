@@ -132,8 +132,16 @@ void DefaultParameterWords(int32_t (&params)[kParamWords]);
 // geometry. The coded size is the next multiple of 16 (of 32 in height for an interlaced
 // source, whose macroblock rows are coded in pairs); the rest is filled by replicating the
 // picture's edges and cropped away in the sequence parameter set. Width and height must be
-// even and between 16 and kMaxPictureDimension: anything else returns kCoreBadSize and
-// leaves the block as it was.
+// The largest level_idc the encoder names: 51 (4.1 for interlaced sources, whose field
+// coding the higher levels lack).
+int LargestLevel(bool interlaced);
+// Whether a width x height source, coded in whole macroblocks (macroblock pairs when
+// interlaced), fits the largest level's frame size (MaxFS, and sqrt(8 MaxFS) a side).
+bool WithinLargestLevel(int width, int height, bool interlaced);
+
+// even and between 16 and kMaxPictureDimension, and the coded picture must fit the largest
+// level (WithinLargestLevel): anything else returns kCoreBadSize and leaves the block as
+// it was.
 int StorePictureRecord(EncoderBlock* block, int width, int height, int aspectX, int aspectY, int processorCount);
 
 // Settings that StoreParameterRecord changed so that the stream fits its profile.

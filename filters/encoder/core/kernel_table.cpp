@@ -1,5 +1,6 @@
 #include "filters/encoder/core/kernel_table.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -10,10 +11,11 @@ namespace ombrisk {
 
 void FillKernelTable(CKernelTable* table, uint32_t featureWord, uint32_t processorCount) {
     *table = CKernelTable{};
-    InstallPortableKernels(table);
-    if (featureWord & common::kCpuMmxExt) InstallSimdKernels(table);
+    // The SIMD set chooses its members by the feature word, so it is stored first.
     table->featureWord = featureWord;
     table->processorCount = processorCount;
+    InstallPortableKernels(table);
+    if (featureWord & common::kCpuMmxExt) InstallSimdKernels(table);
 }
 
 const CKernelTable& KernelTable() {
@@ -21,7 +23,11 @@ const CKernelTable& KernelTable() {
     static std::once_flag once;
     std::call_once(once, [] {
         const unsigned n = std::thread::hardware_concurrency();
-        FillKernelTable(&table, common::DetectCpuFeatures(), n > 0 ? n : 1);
+        const uint32_t word = common::DetectCpuFeatures();
+        // OMBRISK_PORTABLE_KERNELS=1 keeps the portable set (to compare the sets' streams).
+        const char* portable = std::getenv("OMBRISK_PORTABLE_KERNELS");
+        FillKernelTable(&table, portable && *portable == '1' ? 0 : word, n > 0 ? n : 1);
+        table.featureWord = word;
     });
     return table;
 }

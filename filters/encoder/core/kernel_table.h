@@ -109,7 +109,8 @@ void InstallSimdKernels(CKernelTable* table);
 void FillKernelTable(CKernelTable* table, uint32_t featureWord, uint32_t processorCount);
 
 // The process's table, filled once (on first use, from the processor's feature word and
-// processor count) and never changed afterwards.
+// processor count) and never changed afterwards. With OMBRISK_PORTABLE_KERNELS=1 in the
+// environment it holds the portable set whatever the processor has.
 const CKernelTable& KernelTable();
 
 }  // namespace ombrisk

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "filters/encoder/core/encoder_block.h"
+#include "filters/encoder/core/kernel_table.h"
 
 namespace ombrisk {
 namespace {
@@ -52,20 +53,29 @@ struct PlaneGrid {
 // of the two half-grid samples nearest to it (for the diagonal positions, the two whose
 // coordinates differ in parity). The pair's offsets are the same for every sample of the
 // block; a single sample is averaged with itself.
+struct QuarterPair {
+    int ax = 0, ay = 0, bx = 0, by = 0;
+};
+QuarterPair QuarterPairOf(int qx, int qy) {
+    const int hx0 = qx >> 1, hy0 = qy >> 1;
+    QuarterPair p;
+    if ((qx & 1) && !(qy & 1)) {
+        p.bx = 1;
+    } else if (!(qx & 1) && (qy & 1)) {
+        p.by = 1;
+    } else if (qx & 1) {
+        if ((hx0 ^ hy0) & 1)
+            p.bx = p.by = 1;  // (x, y) and (x + 1, y + 1)
+        else
+            p.ax = 1, p.by = 1;  // (x + 1, y) and (x, y + 1)
+    }
+    return p;
+}
+
 template <class Grid>
 void PredictFromGrid(const Grid& g, int qx, int qy, int w, int h, uint8_t* dst, int dstStride) {
     const int hx0 = qx >> 1, hy0 = qy >> 1;
-    int ax = 0, ay = 0, bx = 0, by = 0;
-    if ((qx & 1) && !(qy & 1)) {
-        bx = 1;
-    } else if (!(qx & 1) && (qy & 1)) {
-        by = 1;
-    } else if (qx & 1) {
-        if ((hx0 ^ hy0) & 1)
-            bx = by = 1;  // (x, y) and (x + 1, y + 1)
-        else
-            ax = 1, by = 1;  // (x + 1, y) and (x, y + 1)
-    }
+    const auto [ax, ay, bx, by] = QuarterPairOf(qx, qy);
     for (int y = 0; y < h; ++y) {
         uint8_t* d = dst + y * dstStride;
         const int hy = hy0 + 2 * y;
@@ -96,6 +106,20 @@ void PredictLumaBlock(const CRefPictureStore& ref, int x, int y, int mvx, int mv
         return;
     }
     if (InsideSubpelMargin(ref, ix, iy, w, h)) {
+        const BlockFetchFn* row = w == 16  ? KernelTable().blockFetch16
+                                  : w == 8 ? KernelTable().blockFetch8
+                                  : w == 4 ? KernelTable().blockFetch4
+                                           : nullptr;
+        if (row) {
+            // Every second sample of every second row of the half-sample plane, averaged
+            // with the partner phase (a sample averaged with itself stays itself).
+            const QuarterPair pair = QuarterPairOf(qx, qy);
+            const int hx0 = qx >> 1, hy0 = qy >> 1, hs = ref.halfStride();
+            const uint8_t* a = ref.halfSamples() + (hy0 + pair.ay) * hs + hx0 + pair.ax;
+            const uint8_t* b = ref.halfSamples() + (hy0 + pair.by) * hs + hx0 + pair.bx;
+            row[a == b ? 2 : 4](dst, a, b, dstStride, 2 * hs, h);
+            return;
+        }
         PredictFromGrid(PlaneGrid{ref.halfSamples(), ref.halfStride()}, qx, qy, w, h, dst, dstStride);
         return;
     }

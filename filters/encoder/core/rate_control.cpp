@@ -22,6 +22,12 @@ const RateRow kRateTable[kRateRows] = {
     {{2, 2, 3}, {8, 8, 9}, 15},       {{1, 1, 1}, {5, 5, 7}, 10},
 };
 
+RowQps RangeOfRow(int row, int column) {
+    const RateRow& r = kRateTable[std::clamp(row, 0, kRateRows - 1)];
+    const int beyond = std::clamp(-row, 0, kCoarseRows);
+    return {std::min(r.lo[column] + beyond, 51), std::min(r.hi[column] + beyond, 51)};
+}
+
 namespace {
 
 // The GOP length the budgets assume when only the first picture is an I picture.
@@ -142,15 +148,18 @@ void CRateControl::StartPeriod() {
             seconds_ > 1 && picturesInPeriod_ > 0 ? double(picturesInPeriod_) / seconds_ : double(fps100_) / 100.0;
         const double pictures = double((anchors_ + 1) * bFrames_ + anchors_ + 1);
         gopBudget_ = pictures * double(average_) / rate;
-        buffer_ = 2 * double(average_) / rate;
-        fullness_ = buffer_ / 3;
+        buffer_ = BufferBits();
         cWindow_ = double(std::max<int64_t>(fps100_ / 200, 1));
         meanPictureBits_ = double(average_) * 100.0 / double(fps100_);
         const double bitsPerSample = meanPictureBits_ / double(width_ * height_);
         const bool large = width_ * height_ > 101376;
         const double t0 = large ? 0.6 : 0.15, t1 = large ? 1.4 : 0.45, t2 = large ? 2.4 : 0.9;
-        typeQp_ = bitsPerSample <= t0 ? 40 : bitsPerSample <= t1 ? 30 : bitsPerSample <= t2 ? 20 : 10;
-        cComplexity_[0] = 2 * typeQp_ * meanPictureBits_;
+        const int start = bitsPerSample <= t0 ? 40 : bitsPerSample <= t1 ? 30 : bitsPerSample <= t2 ? 20 : 10;
+        std::fill(typeQp_, typeQp_ + 3, start);
+        // The buffer starts where the macroblock QP equals the start QP (a third of the
+        // buffer started the first I picture near QP 17 whatever the rate).
+        fullness_ = buffer_ * start / 51;
+        cComplexity_[0] = 2 * start * meanPictureBits_;
         cComplexity_[1] = cComplexity_[0] / 2;
         cComplexity_[2] = cComplexity_[0] / 4;
         seconds_ = 0;
@@ -173,14 +182,14 @@ int CRateControl::StartPicture(const RatePicture& picture) {
 }
 
 int CRateControl::StartVariable(const RatePicture& picture) {
-    row_ = int(std::clamp<int64_t>(offset_ + baseRow_, 0, kRateRows - 1));
+    row_ = int(std::clamp<int64_t>(offset_ + baseRow_, -kCoarseRows, kRateRows - 1));
     // The picture's duration in frames, x 1024.
     const int32_t ps = picture.picStruct;
     const int64_t duration = ps == 8 ? 3072 : ps == 7 ? 2048 : ps == 5 || ps == 6 ? 1536 : 1024;
     elapsed_ += duration * 100 / fps100_;
     // A B picture the detector marked takes the P ranges.
     column_ = type_ == 2 && picture.verdict == 1 ? 1 : type_;
-    picture_.qp = std::clamp<int32_t>(kRateTable[row_].lo[column_], 0, 51);
+    picture_.qp = std::clamp<int32_t>(RangeOfRow(row_, column_).lo, 0, 51);
     picture_.row = row_;
     return picture_.qp;
 }
@@ -192,7 +201,7 @@ int CRateControl::StartConstant(const RatePicture& picture) {
         const double rate = seconds_ > 1 ? double(picturesInPeriod_) / seconds_ : double(fps100_) / 100.0;
         const double pictures = double((anchors_ + 1) * bFrames_ + anchors_ + 1);
         gopBudget_ = pictures * double(average_) / rate;
-        buffer_ = 2 * double(average_) / rate;
+        buffer_ = BufferBits();
         const double t = gopBudget_ / pictures;
         double* x = cComplexity_;
         x[0] = std::max(t, x[0]);
@@ -203,7 +212,7 @@ int CRateControl::StartConstant(const RatePicture& picture) {
         typeTarget_[1] = std::min(std::max(k * x[1], t / 8), 2 * t);
         typeTarget_[2] = std::min(std::max(k * x[2], t / 8), t);
     }
-    picture_.qp = std::max(typeQp_, floor_);
+    picture_.qp = std::max(typeQp_[type_], floor_);
     return picture_.qp;
 }
 
@@ -224,8 +233,9 @@ void CRateControl::CopyToSlices(int slices) {
 int CRateControl::StartSlice(int slice) {
     SliceRateRecord& r = records_[size_t(slice)];
     if (mode_ == 2) {
-        r.lo = kRateTable[r.row].lo[column_];
-        r.hi = kRateTable[r.row].hi[column_];
+        const RowQps range = RangeOfRow(r.row, column_);
+        r.lo = range.lo;
+        r.hi = range.hi;
         return std::min(std::max(r.lo, floor_), 51);
     }
     return r.qp;
@@ -278,7 +288,7 @@ void CRateControl::EndVariable(int64_t bits) {
         d += r.measure;
     if (type_ == 0) {
         Targets();
-        scale_ = std::max<int64_t>((d * 1024 / bits / kRateTable[row_].weight + scale_ + 1) / 2, 1);
+        scale_ = std::max<int64_t>((d * 1024 / bits / kRateTable[std::max(row_, 0)].weight + scale_ + 1) / 2, 1);
         const int64_t ratioB = averageBits_[0] ? averageBits_[2] * 1024 / averageBits_[0] : 341;
         const int64_t ratioP = averageBits_[0] ? averageBits_[1] * 1024 / averageBits_[0] : 512;
         const int64_t gopBits = ((anchors_ + (anchors_ + 1) * bFrames_ + 1) * average_ * 100) / fps100_;
@@ -314,7 +324,15 @@ void CRateControl::EndVariable(int64_t bits) {
         step = std::clamp<int64_t>(int64_t(rows), -2, 2);
         if (step == 0) step = ahead > high ? -1 : 1;
     }
-    offset_ = std::clamp<int64_t>(offset_ + step, -28, 28);
+    // The offset may take the row into the coarse rows beyond the table, not further.
+    offset_ = std::clamp<int64_t>(offset_ + step, -kCoarseRows - baseRow_, 28);
+}
+
+double CRateControl::BufferBits() const {
+    // Half a second of bits: the macroblock QP spans 0..51 over the buffer, so one QP step
+    // is about 1 % of a second's bits. A buffer of two pictures made a step of a few
+    // hundred bits and the QP swung across the picture.
+    return double(average_) / 4;
 }
 
 void CRateControl::EndConstant(int64_t bits) {
@@ -324,9 +342,15 @@ void CRateControl::EndConstant(int64_t bits) {
         activity += r.measure;
     }
     const double averageQp = double(qpSum) / double(macroblocks_);
+    // The next slice header of this type starts from where this picture's macroblocks
+    // were, so the QP deltas stay small.
+    typeQp_[type_] = std::clamp(int(averageQp + 0.5), floor_, 51);
     activity_[type_] = activity;
     cComplexity_[type_] = (double(bits) * averageQp + cComplexity_[type_]) / 2;
-    fullness_ = std::clamp(fullness_ + double(bits) - typeTarget_[type_], -buffer_, 2 * buffer_);
+    // Above 4/3 of the buffer every macroblock is at QP 51 already (the activity ratio is
+    // at least 0.75): fullness kept beyond it would hold the QP there long after the
+    // pictures became cheap, and the rate would dip well below the target.
+    fullness_ = std::clamp(fullness_ + double(bits) - typeTarget_[type_], -buffer_, buffer_ * 4 / 3);
     meanPictureBits_ = ((cWindow_ - 1) * meanPictureBits_ + double(bits)) / cWindow_;
 }
 

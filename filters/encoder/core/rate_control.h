@@ -33,6 +33,14 @@ struct RateRow {
     int32_t weight;        // bits weight W of the row
 };
 extern const RateRow kRateTable[kRateRows];
+// Rows beyond the coarsest of the table (-1 .. -kCoarseRows): each raises the QPs of row 0
+// by 1, up to 51, so that low bit rates on busy pictures stay reachable. RangeOfRow gives the (lo, hi) QPs of any row
+// and column.
+constexpr int kCoarseRows = 6;
+struct RowQps {
+    int lo, hi;
+};
+RowQps RangeOfRow(int row, int column);
 
 // What the controller needs of a picture.
 struct RatePicture {
@@ -99,6 +107,7 @@ private:
     void EndVariable(int64_t bits);
     void EndConstant(int64_t bits);
     int64_t PredictedBits(int64_t complexity, int row) const;
+    double BufferBits() const;
     int ClosestRow(int64_t complexity, int64_t bits) const;
 
     EncoderBlock* block_;
@@ -136,7 +145,7 @@ private:
     double gopBudget_ = 0, buffer_ = 0, fullness_ = 0;
     double meanPictureBits_ = 0;
     double cWindow_ = 1;
-    int32_t typeQp_ = 0;  // K_I = K_P = K_B
+    int32_t typeQp_[3] = {};  // slice QPs by type: the start QP, then each type's last average
     double cComplexity_[3] = {};
     double typeTarget_[3] = {};
     int64_t activity_[3] = {};

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "filters/encoder/core/core_result.h"
@@ -63,8 +65,19 @@ TEST(EncoderBlock, RefusedSizesLeaveTheBlockAlone) {
         int w, h;
         bool interlaced;
     };
-    const Case cases[] = {{0, 0, false},   {8, 64, false},    {64, 15, false},   {-16, 64, false}, {17, 64, false},
-                          {64, 33, false}, {8194, 64, false}, {64, 8194, false}, {720, 578, true}};
+    const Case cases[] = {{0, 0, false},
+                          {8, 64, false},
+                          {64, 15, false},
+                          {-16, 64, false},
+                          {17, 64, false},
+                          {64, 33, false},
+                          {8194, 64, false},
+                          {64, 8194, false},
+                          {720, 578, true},
+                          // Beyond level 5.1 (36864 macroblocks), or 4.1 (8192) when
+                          // interlaced.
+                          {4096, 2320, false},
+                          {1920, 1120, true}};
     for (const Case& c : cases) {
         EncoderBlock b;
         auto p = DefaultParams();
@@ -75,6 +88,14 @@ TEST(EncoderBlock, RefusedSizesLeaveTheBlockAlone) {
         EXPECT_TRUE(b == before);
     }
     EXPECT_EQ(StorePictureRecord(nullptr, 64, 64, 1, 1, 1), kCoreBadArgument);
+    // The largest pictures each level holds are taken.
+    for (auto [w, h, interlaced] : {std::tuple{4096, 2304, false}, {8192, 64, false}, {2048, 1024, true}}) {
+        EncoderBlock b;
+        auto p = DefaultParams();
+        if (interlaced) p[kParFlags] |= kFlagInterlaced;
+        ASSERT_EQ(Store(&b, p, 1), kCoreOk);
+        EXPECT_EQ(StorePictureRecord(&b, w, h, 4, 3, 1), kCoreOk) << w << "x" << h;
+    }
 
     // An interlaced setting arriving after a size it cannot crop is refused as well.
     EncoderBlock b;

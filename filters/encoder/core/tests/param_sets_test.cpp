@@ -45,7 +45,6 @@ TEST(Level, RuleCases) {
         {"CIF 30 fps, CBR 1 Mbit/s avg", 352, 288, 3000, 3, kUnsetWord, 1000000, 20},
         {"1080p 25: frame size over 3.2", 1920, 1080, 2500, 2, 10000000, kUnsetWord, 40},
         {"1080p 60 VBR 50 Mbit/s: products pass 32 bits", 1920, 1080, 6000, 2, 50000000, kUnsetWord, 42},
-        {"no level holds 8192x8192: refused", 8192, 8192, 6000, 2, kUnsetWord, kUnsetWord, 0},
         {"8192x16: 512 macroblocks wide needs MaxFS 32768", 8192, 16, 2500, 2, kUnsetWord, kUnsetWord, 51},
         {"16x4096: 256 macroblocks high needs MaxFS 8192", 16, 4096, 2500, 2, kUnsetWord, kUnsetWord, 40},
         {"rates beyond every level: the highest that holds 1080p", 1920, 1080, 12000, 2, 400000000, kUnsetWord, 51},
@@ -65,8 +64,8 @@ TEST(Level, InterlacedSourcesStayWithinLevels21To41) {
     struct Case {
         int w, h, rate100, maxRate, level;
     };
-    for (const Case& c : {Case{176, 144, 1500, 64000, 21}, Case{720, 576, 2500, 2000000, 30},
-                          Case{1920, 1088, 3000, 400000000, 41}, Case{4096, 2304, 2500, 2000000, 0}}) {
+    for (const Case& c :
+         {Case{176, 144, 1500, 64000, 21}, Case{720, 576, 2500, 2000000, 30}, Case{1920, 1088, 3000, 400000000, 41}}) {
         int32_t p[kParamWords];
         DefaultParameterWords(p);
         p[kParFlags] |= kFlagInterlaced;
@@ -80,14 +79,17 @@ TEST(Level, InterlacedSourcesStayWithinLevels21To41) {
     }
 }
 
+// A picture no level holds is refused when its size is stored, before any picture is
+// coded: 8192x8192, and 4096x2304 interlaced (beyond level 4.1, the last with fields).
 TEST(Level, APictureNoLevelHoldsIsRefused) {
-    EncoderBlock b = DefaultBlock(8192, 8192);
-    CParameterSetWriter w(&b);
-    uint8_t buffer[1024];
-    EXPECT_EQ(w.WriteSequenceHeader(buffer, sizeof buffer), kCoreUnsupported);
-    PictureHeaderInfo pic;
-    pic.idr = true;
-    EXPECT_EQ(w.WritePictureHeaders(pic), kCoreUnsupported);
+    for (bool interlaced : {false, true}) {
+        int32_t p[kParamWords];
+        DefaultParameterWords(p);
+        if (interlaced) p[kParFlags] |= kFlagInterlaced;
+        EncoderBlock b;
+        ASSERT_EQ(StoreParameterRecord(&b, p, 1), kCoreOk);
+        EXPECT_EQ(StorePictureRecord(&b, interlaced ? 4096 : 8192, interlaced ? 2304 : 8192, 4, 3, 1), kCoreBadSize);
+    }
 }
 
 TEST(ProfileConstraints, ToolsTheProfileLacksAreSwitchedOffAndReported) {

@@ -169,14 +169,44 @@ TEST(RateControl, VariableBitRateMacroblockQps) {
         EXPECT_GE(r.slice, 5);
     }
     EXPECT_EQ(fine.row(), kRateRows - 1);  // the offset reached the finest row
+
+    // Rates so low that even row 0 overspends: the offset goes on into the coarse rows
+    // beyond the table, whose high QPs reach 51, and stops at the last of them.
+    EncoderBlock poor = MakeBlock({{kParRateMode, 2}, {kParAvgBitRate, 20000}, {kParCabac, 1}});
+    CRateControl coarse(&poor);
+    int slice = 0;
+    for (int n = 0; n < 80; ++n) {
+        coarse.StartPicture(Picture(n % 12 ? kSliceP : kSliceI, n == 0));
+        slice = CodePicture(&coarse, poor, 1, true, 40).slice;
+    }
+    EXPECT_EQ(coarse.row(), -kCoarseRows);
+    EXPECT_EQ(slice, RangeOfRow(-kCoarseRows, 1).lo);
+    EXPECT_GT(slice, kRateTable[0].lo[1]);
+    EXPECT_EQ(RangeOfRow(-kCoarseRows, 1).hi, 51);
+    for (int r = -kCoarseRows; r < 0; ++r)
+        for (int t = 0; t < 3; ++t) {
+            EXPECT_GE(RangeOfRow(r, t).lo, RangeOfRow(r + 1, t).lo);
+            EXPECT_LE(RangeOfRow(r, t).lo, RangeOfRow(r, t).hi);
+            EXPECT_LE(RangeOfRow(r, t).hi, 51);
+        }
 }
 
 TEST(RateControl, ConstantBitRateFollowsTheBuffer) {
     EncoderBlock b = MakeBlock({{kParRateMode, 3}, {kParAvgBitRate, 400000}, {kParGopLength, 12}});
     CRateControl rc(&b);
     ASSERT_EQ(rc.status(), kCoreOk);
-    // 400 kbit/s at 176x144, 25 frames/s: 0.63 bits a sample, the start QP 20.
+    // 400 kbit/s at 176x144, 25 frames/s: 0.63 bits a sample, the start QP 20; the
+    // buffer starts where the first macroblock takes that QP.
     EXPECT_EQ(rc.StartPicture(Picture(kSliceI, true)), 20);
+    {
+        EncoderBlock same = b;
+        CRateControl first(&same);
+        first.StartPicture(Picture(kSliceI, true));
+        first.CopyToSlices(1);
+        first.StartSlice(0);
+        CMbContext mb(same);
+        EXPECT_NEAR(first.MacroblockQp(0, mb), 20, 1);
+    }
     // Spending far beyond the target drives the macroblock QPs up within the picture.
     const QpRange over = CodePicture(&rc, b, 2, true, 4000);
     EXPECT_GT(over.high, over.low);
@@ -192,6 +222,9 @@ TEST(RateControl, ConstantBitRateFollowsTheBuffer) {
         low = std::min(low, CodePicture(&rc, b, 2, false, 0).low);
     }
     EXPECT_EQ(low, 5);
+    // The slice QP of a type follows its last picture's macroblocks (no longer the start
+    // QP for the whole stream).
+    EXPECT_EQ(rc.StartPicture(Picture(kSliceP)), 5);
 }
 
 // Below 2 frames/s (where the windows of half a second are empty), with pictures that

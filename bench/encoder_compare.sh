@@ -1,0 +1,111 @@
+#!/bin/sh
+# The encoder against x264 on real content, one thread each, pinned to one processor.
+#   bench/encoder_compare.sh BUILD_DIR [frames] [runs]
+# The clip: 720x576, 25 frames/s, a mandelbrot zoom panning under temporal noise (made
+# with ffmpeg). At 2000 kbit/s (GOP 50) it codes with our fast mode (effort 0, CAVLC, no
+# B pictures), effort 0 CAVLC, and efforts 0, 1 and 2 in CABAC, and with x264 ultrafast
+# and veryfast (Main profile, no 8x8 transform), `runs` times each (default 3) with the
+# coders alternating, and prints the least and the median frames per second, the rate
+# reached and the PSNR against the source (ffmpeg's psnr filter). Then the rate curves:
+# 500, 1000, 2000 and 4000 kbit/s for our CABAC efforts, x264 veryfast and medium, and the
+# BD-rate of each effort against veryfast and medium; and the rate control: 500, 2000 and
+# 6000 kbit/s, VBR and CBR, the rate against the target and CBR's worst one-second
+# window. PIN (default "taskset -c 7") pins every timed run; the load average is printed
+# before and after.
+set -eu
+build=${1:?usage: encoder_compare.sh BUILD_DIR [frames] [runs]}
+frames=${2:-300}
+runs=${3:-3}
+pin=${PIN-taskset -c 7}
+enc="$build/tools/ombrisk_enc"
+here=$(dirname "$0")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+src="$work/src.y4m"
+ffmpeg -nostdin -v error -f lavfi \
+    -i "mandelbrot=size=720x576:rate=25,scroll=h=0.002:v=0.001,noise=alls=5:allf=t,format=yuv420p" \
+    -frames:v "$frames" "$src"
+
+now() { date +%s.%N; }
+psnr() {
+    ffmpeg -nostdin -v info -i "$1" -i "$2" -lavfi "[0:v][1:v]psnr" -f null - 2>&1 |
+        sed -n 's/.*average:\([0-9.inf]*\).*/\1/p' | tail -1
+}
+kbits() { echo "$(stat -c %s "$1") * 8 * 25 / $frames / 1000" | bc -l; }
+median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+# code CODER KBIT OUT: one run of a coder.
+code() {
+    case $1 in
+    fast) set -- "$enc" -e 0 -n 0 -b "$2" -g 50 -t 1 "$src" "$3" ;;
+    e0) set -- "$enc" -e 0 -b "$2" -g 50 -t 1 "$src" "$3" ;;
+    e[0-2]a) set -- "$enc" -a -e "$(echo "$1" | cut -c2)" -b "$2" -g 50 -t 1 "$src" "$3" ;;
+    *) set -- x264 --quiet --threads 1 --profile main --no-8x8dct --preset "$1" --keyint 50 --bitrate "$2" \
+        -o "$3" "$src" ;;
+    esac
+    # shellcheck disable=SC2086
+    $pin "$@" >/dev/null 2>&1
+}
+
+echo "== 720x576, $frames pictures, 2000 kbit/s, $runs alternating runs, ${pin:-unpinned}"
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+coders="fast e0 e0a e1a e2a ultrafast veryfast"
+i=0
+while [ "$i" -lt "$runs" ]; do
+    for c in $coders; do
+        s=$(now)
+        code "$c" 2000 "$work/$c.264"
+        e=$(now)
+        echo "$frames / ($e - $s)" | bc -l >>"$work/$c.fps"
+    done
+    i=$((i + 1))
+done
+printf '%-10s %8s %8s %9s %8s\n' coder min-fps med-fps kbit/s PSNR
+for c in $coders; do
+    lo=$(sort -n "$work/$c.fps" | head -1)
+    med=$(median <"$work/$c.fps")
+    p=$(psnr "$work/$c.264" "$src")
+    eval "fps_$c=$med psnr_$c=$p"
+    printf '%-10s %8.1f %8.1f %9.0f %8s\n' "$c" "$lo" "$med" "$(kbits "$work/$c.264")" "$p"
+done
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+for pair in "fast ultrafast" "e0 veryfast" "e0a veryfast" "e1a veryfast" "e2a veryfast"; do
+    set -- $pair
+    eval "a=\$fps_$1 b=\$fps_$2 pa=\$psnr_$1 pb=\$psnr_$2"
+    printf '%-4s against %-10s median fps ratio %.2f, PSNR %+.2f dB\n' "$1" "$2" "$(echo "$a / $b" | bc -l)" \
+        "$(echo "$pa - $pb" | bc -l)"
+done
+
+echo "== rate curves (500, 1000, 2000, 4000 kbit/s) and BD-rate"
+for c in e0 e0a e1a e2a veryfast medium; do
+    curve=""
+    for r in 500 1000 2000 4000; do
+        code "$c" "$r" "$work/curve.264"
+        curve="$curve$(kbits "$work/curve.264"):$(psnr "$work/curve.264" "$src"),"
+    done
+    eval "curve_$c=$curve"
+    echo "$c: $curve"
+done
+for c in e0 e0a e1a e2a; do
+    eval "t=\$curve_$c"
+    printf '%-4s BD-rate against veryfast %s %%, against medium %s %%\n' "$c" \
+        "$(python3 "$here/bd_rate.py" "$curve_veryfast" "$t")" "$(python3 "$here/bd_rate.py" "$curve_medium" "$t")"
+done
+
+echo "== rate control (effort 1, CABAC)"
+for mode in "" -c; do
+    for r in 500 2000 6000; do
+        "$enc" -a -e 1 $mode -b "$r" -g 50 -t 2 "$src" "$work/rc.264" >/dev/null
+        ffprobe -v error -show_entries packet=size -of csv=p=0 "$work/rc.264" | awk -v t="$r" -v m="$([ -n "$mode" ] && echo CBR || echo VBR)" '
+            {s[NR] = $1} END {
+                n = NR; tot = 0; worst = 0
+                for (i = 1; i <= n; i++) tot += s[i]
+                w = 0
+                for (i = 1; i <= n; i++) {
+                    w += s[i]; if (i > 25) w -= s[i - 25]
+                    if (i >= 25) { d = w * 8 / 1000 / t - 1; if (d < 0) d = -d; if (d > worst) worst = d }
+                }
+                printf "%-3s %5d kbit/s: %+.1f%%, worst one-second window %.1f%% off\n", m, t,
+                    (tot * 8 * 25 / n / 1000 / t - 1) * 100, worst * 100
+            }'
+    done
+done
