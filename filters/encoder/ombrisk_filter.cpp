@@ -362,6 +362,8 @@ HRESULT CEncoderFilter::CheckInputType(const CMediaType* input) {
     if (width < 16 || height < 16 || width * height > kMaxInputPixels) return VFW_E_TYPE_NOT_ACCEPTED;
     const PlanarSize coded = CodedPictureSize(int(width), int(height));
     if (coded.width > kMaxPictureDimension || coded.height > kMaxPictureDimension) return VFW_E_TYPE_NOT_ACCEPTED;
+    // A picture no level holds would only be refused by the core when streaming starts.
+    if (!ombrisk::WithinLargestLevel(coded.width, coded.height, false)) return VFW_E_TYPE_NOT_ACCEPTED;
     InputFormat format;
     if (!FormatOf(input->subtype, planarOffered_, &format)) return VFW_E_TYPE_NOT_ACCEPTED;
     return S_OK;

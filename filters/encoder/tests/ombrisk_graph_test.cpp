@@ -167,7 +167,8 @@ TEST_F(OmbriskGraphTest, PinsTypesAndThinning) {
         bool videoInfo2;
         bool accepted;
     } cases[] = {
-        {&MEDIASUBTYPE_RGB24, 3840, 2457, false, true},  // 9,434,880 pixels
+        {&MEDIASUBTYPE_RGB24, 3840, 2457, false, false},  // 36,960 macroblocks: above every level
+        {&MEDIASUBTYPE_RGB24, 4096, 2304, false, true},   // 36,864 macroblocks: level 5.1
         {&MEDIASUBTYPE_RGB24, 4096, 2305, false, false}, {&MEDIASUBTYPE_YUY2, 15, 48, false, false},
         {&MEDIASUBTYPE_YUY2, 64, 15, false, false},      {&MEDIASUBTYPE_RGB555, 64, 48, false, false},
         {&MEDIASUBTYPE_UYVY, 64, 48, true, true},        {&MEDIASUBTYPE_NV12, 64, 48, false, false},
