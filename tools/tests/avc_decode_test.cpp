@@ -511,6 +511,39 @@ TEST(AvcDecode, OpenGopTuneInMarksLeadingPicturesDamaged) {
     }
 }
 
+// Streams that allow fields but code frame pictures only (x264 --fake-interlaced: CAVLC,
+// CABAC, 3:2 pulldown, temporal direct with weights, 1080 rows cropped in units of four):
+// every frame equals ffmpeg's and none is damaged; an MBAFF stream is still refused.
+TEST(AvcDecode, FrameCodedInterlacedStreamsMatchFfmpeg) {
+    struct Case {
+        const char* size;
+        int frames;
+        const char* options;
+    };
+    const Case cases[] = {{"352x288", 16, "--no-cabac"},
+                          {"352x288", 16, "--cabac --b-pyramid normal"},
+                          {"352x288", 16, "--pulldown 32 --fps 24000/1001"},
+                          {"352x288", 16, "--direct temporal --weightp 2 --ref 4"},
+                          {"1920x1080", 3, "--preset ultrafast"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.size) + " " + c.options);
+        const X264Stream x = MakeX264Stream(FadingSource(c.size, c.frames), c.size,
+                                            std::string("--profile main --fake-interlaced ") + c.options);
+        ASSERT_EQ(x.reference.size(), static_cast<size_t>(c.frames));
+        const Decoded d = Decode(x.bytes);
+        EXPECT_EQ(d.md5s, x.reference);
+        EXPECT_EQ(d.damagedSlices, 0);
+        for (int32_t damage : d.damage)
+            EXPECT_EQ(damage, 0);
+    }
+    const X264Stream mbaff = MakeX264Stream(FadingSource("352x288", 2), "352x288", "--profile main --interlaced");
+    int frames = 0;
+    const tools::DecodeSummary refused =
+        tools::DecodeByteStream(mbaff.bytes, 0, [&](const tools::DecodedFrame&) { ++frames; });
+    EXPECT_EQ(frames, 0);
+    EXPECT_NE(refused.refusal.find("MBAFF"), std::string::npos) << refused.refusal;
+}
+
 // A stream whose sequence parameter set changes size and cropping (1920x1080 from 1088
 // rows, then 352x288 uncropped, both as set 0): every picture is cropped by its own set,
 // and equals ffmpeg's decode of its half.

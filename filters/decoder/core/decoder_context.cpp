@@ -474,10 +474,16 @@ int ContinueSlice(AvcDecoderContext* ctx);
 int DecodeSlice(AvcDecoderContext* ctx) {
     const SeqParamSet* sps = ctx->activeSps;
     const SliceHeader* s = &ctx->slice;
-    if (!sps->frame_mbs_only_flag) {
+    if (s->field_pic_flag || sps->mb_adaptive_frame_field_flag) {
         // Field pictures and macroblock-adaptive frames are outside what this decoder
-        // reconstructs; refusing them beats showing them as progressive pictures.
+        // reconstructs; refusing them beats showing them as progressive pictures. Frame
+        // pictures of a stream that allows fields decode as progressive ones do.
         ctx->refusal = "interlaced coding (field pictures or MBAFF frames) is not decoded";
+        return kStepConsumed;
+    }
+    if (!sps->frame_mbs_only_flag && ctx->activePps->num_slice_groups_minus1 > 0) {
+        // Map units of such a stream span two macroblock rows (clause 8.2.2.8).
+        ctx->refusal = "slice groups in a stream that allows fields are not decoded";
         return kStepConsumed;
     }
     if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&

@@ -290,6 +290,42 @@ TEST_F(PelldrinGraphTest, IntraConformanceStreamsMatchTheirMd5) {
     }
 }
 
+// P and B pictures through the graph (x264 Main with B pyramids: CAVLC with explicit
+// weights, CABAC with temporal direct, and an interlaced stream of frame pictures): every
+// picture equals ffmpeg's decode, in order.
+TEST_F(PelldrinGraphTest, InterStreamsMatchFfmpeg) {
+    comtest::Watchdog dog(300000);
+    const int w = 352, h = 288, frames = 16;
+    const size_t frameBytes = size_t(w * h * 3 / 2);
+    for (const char* options : {"--profile main --keyint 30 --bframes 3 --b-pyramid normal --no-cabac --weightp 2",
+                                "--profile main --keyint 30 --bframes 3 --b-pyramid normal --direct temporal",
+                                "--profile main --keyint 30 --fake-interlaced"}) {
+        SCOPED_TRACE(options);
+        const std::vector<uint8_t> stream = X264Stream(w, h, frames, options);
+        ASSERT_FALSE(stream.empty());
+        const std::vector<uint8_t> reference = FfmpegDecode(stream);
+        ASSERT_EQ(reference.size(), frameBytes * frames);
+        testfilters::SourceConfig source;
+        source.type = ByteStreamType(MEDIASUBTYPE_KestruneH264, w, h, kFrame);
+        source.samples = ByteStreamSamples(stream, kFrame);
+        testfilters::SinkConfig sink;
+        sink.acceptedSubtypes = {kMediaSubtypeI420};
+        CMediaType offered;
+        ASSERT_EQ(BuildVideoType({&kMediaSubtypeI420, w, h, kFrame}, &offered), S_OK);
+        sink.offeredTypes.push_back(offered);
+        Build(std::move(source), std::move(sink));
+        RunToEnd();
+        const auto samples = sink_->Samples();
+        ASSERT_EQ(samples.size(), size_t(frames));
+        for (int i = 0; i < frames; ++i) {
+            const auto expected = Expected(Out::i420, reference.data() + i * frameBytes, w, h);
+            EXPECT_EQ(MaxDifference(samples[i].bytes, expected), 0) << "picture " << i;
+        }
+        ReleaseAll();
+        ASSERT_NO_FATAL_FAILURE(NewGraph());
+    }
+}
+
 // 'AVC1' input: parameter sets in the format block, NAL units behind 2- or 4-byte lengths.
 TEST_F(PelldrinGraphTest, LengthPrefixedInputDecodes) {
     comtest::Watchdog dog(300000);
