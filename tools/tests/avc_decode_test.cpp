@@ -544,6 +544,33 @@ TEST(AvcDecode, FrameCodedInterlacedStreamsMatchFfmpeg) {
     EXPECT_NE(refused.refusal.find("MBAFF"), std::string::npos) << refused.refusal;
 }
 
+// The interlaced conformance streams (JM: field pictures, picture-adaptive frame/field,
+// MBAFF): the field pictures and MBAFF frames are refused, and every frame the core still
+// delivers as good (frame pictures of the picture-adaptive streams) is one of ffmpeg's.
+TEST(AvcDecode, InterlacedConformanceStreamsDeliverNoWrongFrameAsGood) {
+    std::ifstream list(ConformancePath("../h264-interlaced/expected.tsv"));
+    std::string line;
+    std::getline(list, line);  // heading
+    int streams = 0;
+    while (std::getline(list, line)) {
+        const std::string name = line.substr(0, line.find('\t'));
+        if (name.empty()) continue;
+        SCOPED_TRACE(name);
+        ++streams;
+        const std::vector<std::string> reference =
+            FfmpegFrameMd5s(std::string(AVCDEC_CONFORMANCE_DIR) + "-interlaced/" + name, "-threads 1");
+        ASSERT_FALSE(reference.empty());
+        const Decoded d = Decode(ReadFile(ConformancePath("../h264-interlaced/" + name)));
+        EXPECT_LE(d.md5s.size(), reference.size());
+        for (size_t i = 0; i < d.md5s.size(); ++i) {
+            if (d.damage[i] != 0) continue;
+            EXPECT_NE(std::find(reference.begin(), reference.end(), d.md5s[i]), reference.end())
+                << "frame " << i << " delivered as good but not a frame of the stream";
+        }
+    }
+    EXPECT_EQ(streams, 16);
+}
+
 // A stream whose sequence parameter set changes size and cropping (1920x1080 from 1088
 // rows, then 352x288 uncropped, both as set 0): every picture is cropped by its own set,
 // and equals ffmpeg's decode of its half.
