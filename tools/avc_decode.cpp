@@ -9,18 +9,9 @@ namespace tools {
 
 namespace {
 
-// Copies the cropped picture (clause 7.4.2.1.1 cropping, 4:2:0 frames) into out.
-void CropPicture(const avcdec::AvcDecoderContext* ctx, const avcdec::PictureInfo& info, std::vector<uint8_t>* out,
-                 int32_t* width, int32_t* height) {
-    const avcdec::SeqParamSet* sps = ctx->activeSps;
-    int32_t left = 0, right = 0, top = 0, bottom = 0;
-    if (sps != nullptr && sps->frame_cropping_flag) {
-        const int32_t unitY = 2 * (2 - sps->frame_mbs_only_flag);
-        left = 2 * sps->frame_crop_left_offset;
-        right = 2 * sps->frame_crop_right_offset;
-        top = unitY * sps->frame_crop_top_offset;
-        bottom = unitY * sps->frame_crop_bottom_offset;
-    }
+// Copies the picture cropped by its own rectangle (4:2:0 frames) into out.
+void CropPicture(const avcdec::PictureInfo& info, std::vector<uint8_t>* out, int32_t* width, int32_t* height) {
+    const int32_t left = info.cropLeft, right = info.cropRight, top = info.cropTop, bottom = info.cropBottom;
     const int32_t w = std::max(info.width - left - right, 2);
     const int32_t h = std::max(info.height - top - bottom, 2);
     *width = w;
@@ -53,7 +44,7 @@ DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkS
         if (avcdec::AvcDecoderGetPictureInfo(ctx, pic, &info) == 0) {
             DecodedFrame f{};
             if (copyFrames) {
-                CropPicture(ctx, info, &frame, &f.width, &f.height);
+                CropPicture(info, &frame, &f.width, &f.height);
                 f.yuv = &frame;
             } else {
                 f.width = info.width;
@@ -92,9 +83,34 @@ DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkS
         if (!ctx->draining) break;
     }
     if (ctx->refusal != nullptr) summary.refusal = ctx->refusal;
+    summary.refusedProfileIdc = ctx->refusedProfileIdc;
     summary.damagedSlices = ctx->damagedSlices;
     avcdec::AvcDecoderDestroy(ctx);
     return summary;
+}
+
+std::string NothingDecodedReason(const DecodeSummary& summary) {
+    if (summary.refusedProfileIdc != 0) {
+        // Table A-1's profiles by profile_idc (Annex A, G, H).
+        static constexpr struct {
+            int32_t idc;
+            const char* name;
+        } kProfiles[] = {{44, "CAVLC 4:4:4 Intra"},
+                         {83, "Scalable Baseline"},
+                         {86, "Scalable High"},
+                         {100, "High"},
+                         {110, "High 10"},
+                         {118, "Multiview High"},
+                         {122, "High 4:2:2"},
+                         {128, "Stereo High"},
+                         {244, "High 4:4:4 Predictive"}};
+        std::string name = "profile_idc " + std::to_string(summary.refusedProfileIdc);
+        for (const auto& p : kProfiles)
+            if (p.idc == summary.refusedProfileIdc) name = std::string(p.name) + " profile (" + name + ")";
+        return name + " is not decoded: only Baseline, Main and Extended streams are";
+    }
+    if (!summary.refusal.empty()) return summary.refusal;
+    return "the input holds no slice that could be decoded";
 }
 
 }  // namespace tools

@@ -20,9 +20,14 @@ struct DecodedFrame {
 struct DecodeSummary {
     int32_t frames = 0;
     int32_t damagedFrames = 0;
-    int32_t damagedSlices = 0;  // slices whose data the core could not read
-    std::string refusal;        // the core's last refusal reason, empty when none
+    int32_t damagedSlices = 0;      // slices whose data the core could not read
+    std::string refusal;            // the core's last refusal reason, empty when none
+    int32_t refusedProfileIdc = 0;  // profile_idc of a sequence parameter set refused for it
 };
+
+// Why a decode yielded no picture, for the user: the refused profile by name, else the
+// core's reason, else that no slice was found.
+std::string NothingDecodedReason(const DecodeSummary& summary);
 
 // Calls onFrame for every picture the core outputs. The byte stream is pushed in chunks of
 // chunkSize bytes (0: all at once). With copyFrames false the pictures are not copied out

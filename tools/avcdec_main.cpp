@@ -1,6 +1,7 @@
 // avcdec: decodes an H.264 byte stream with the decoder core. Prints one line per output
 // frame like `ffmpeg -f framemd5` (stream, dts, pts, duration, size, MD5 of the yuv420p
-// frame) and, with -o, writes the frames as raw yuv420p.
+// frame) and, with -o, writes the frames as raw yuv420p. Exits 1 when no picture was
+// decoded (saying why), 3 when a picture came out damaged.
 //
 // Usage: avcdec [-o out.yuv] [-chunk N] input.264
 #include <cstdio>
@@ -52,10 +53,14 @@ int main(int argc, char** argv) {
         if (out != nullptr && std::fwrite(f.yuv->data(), 1, f.yuv->size(), out) != f.yuv->size()) writeFailed = true;
     });
     if (out != nullptr && std::fclose(out) != 0) writeFailed = true;
-    if (!summary.refusal.empty()) std::fprintf(stderr, "avcdec: %s\n", summary.refusal.c_str());
     if (writeFailed) {
         std::fprintf(stderr, "avcdec: writing %s failed\n", output);
         return 1;
     }
+    if (summary.frames == 0) {
+        std::fprintf(stderr, "avcdec: no picture decoded: %s\n", tools::NothingDecodedReason(summary).c_str());
+        return 1;
+    }
+    if (!summary.refusal.empty()) std::fprintf(stderr, "avcdec: %s\n", summary.refusal.c_str());
     return summary.damagedFrames != 0 ? 3 : 0;
 }

@@ -1,5 +1,8 @@
 #include "common/bitstream/h264_sps.h"
 
+#include <cstddef>
+#include <cstring>
+
 #include "common/bitstream/bit_reader.h"
 #include "common/bitstream/h264_syntax.h"
 
@@ -118,7 +121,8 @@ bool ReadVui(BitReader& r, H264Sps* s) {
     if (s->bitstream_restriction_flag) {
         s->motion_vectors_over_pic_boundaries_flag = Flag(r);
         if (!Ue(r, 16, &s->max_bytes_per_pic_denom) || !Ue(r, 16, &s->max_bits_per_mb_denom) ||
-            !Ue(r, 15, &s->log2_max_mv_length_horizontal) || !Ue(r, 15, &s->log2_max_mv_length_vertical) ||
+            // 0..16: editions before 2016 allowed 16, and streams carrying it are common.
+            !Ue(r, 16, &s->log2_max_mv_length_horizontal) || !Ue(r, 16, &s->log2_max_mv_length_vertical) ||
             !Ue(r, kH264MaxDpbFrames, &s->num_reorder_frames) || !Ue(r, kH264MaxDpbFrames, &s->max_dec_frame_buffering))
             return false;
         if (s->num_reorder_frames > s->max_dec_frame_buffering) r.Fail();
@@ -126,8 +130,9 @@ bool ReadVui(BitReader& r, H264Sps* s) {
     return r.Ok();
 }
 
-// The set up to its VUI; false at the first failure, which the reader keeps.
-bool ReadSps(BitReader& r, H264Sps* s) {
+// The set up to its VUI; false at the first failure, which the reader keeps. The VUI
+// itself is left to the caller (ReadVui), which may keep the set without it.
+bool ReadSpsBeforeVui(BitReader& r, H264Sps* s) {
     s->profile_idc = Bits(r, 8);
     s->constraint_set0_flag = Flag(r);
     s->constraint_set1_flag = Flag(r);
@@ -193,7 +198,6 @@ bool ReadSps(BitReader& r, H264Sps* s) {
         }
     }
     s->vui_parameters_present_flag = Flag(r);
-    if (s->vui_parameters_present_flag) return ReadVui(r, s);
     return r.Ok();
 }
 
@@ -205,7 +209,20 @@ SpsResult ParseH264Sps(std::span<const uint8_t> rbsp, H264Sps* out) {
     static constexpr H264Hrd kInferred{0, 0, 0, {}, {}, {}, 23, 23, 23, 24};
     CopyLengths(&s.nal_hrd, kInferred);
     CopyLengths(&s.vcl_hrd, kInferred);
-    ReadSps(r, &s);
+    const H264Sps inferred = s;
+    if (ReadSpsBeforeVui(r, &s) && s.vui_parameters_present_flag) {
+        const H264Sps beforeVui = s;
+        ReadVui(r, &s);
+        if (!r.Ok() || !r.AtStopBit()) {
+            // The set is sound up to its VUI: keep it with the VUI's inferred values (the
+            // VUI only advises on display and buffering).
+            s = inferred;
+            std::memcpy(&s, &beforeVui, offsetof(H264Sps, vui_parameters_present_flag));
+            s.vui_parameters_present_flag = 0;
+            *out = s;
+            return SpsResult::kVuiDropped;
+        }
+    }
     if (r.PastEnd() || r.InvalidCode()) return SpsResult::kCut;
     if (!r.Ok()) return SpsResult::kOutOfRange;
     if (!r.AtStopBit()) return SpsResult::kTrailing;

@@ -120,10 +120,15 @@ enum class SpsResult {
     kCut,         // the RBSP ends before the set does, or a code is longer than 32 bits
     kOutOfRange,  // an element outside the range the standard gives it
     kTrailing,    // bits other than rbsp_trailing_bits follow the set
+    // The set is sound up to vui_parameters(), which is cut, out of range or followed by
+    // other bits: `*out` holds the set with vui_parameters_present_flag 0 and the VUI's
+    // inferred values (a decoder may keep it; the VUI only advises).
+    kVuiDropped,
 };
 
 // Reads the SPS from `rbsp`: the NAL unit behind its header byte, emulation prevention
-// removed (trailing zero bytes after the stop bit may stay). `*out` is written only on kOk.
+// removed (trailing zero bytes after the stop bit may stay). `*out` is written only on kOk
+// and kVuiDropped.
 SpsResult ParseH264Sps(std::span<const uint8_t> rbsp, H264Sps* out);
 
 // Calls visit(name, value) for every element the set codes, in syntax order, named as the

@@ -692,11 +692,23 @@ HRESULT CPelldrinoder::DeliverPicture(avcdec::PictureRecord* picture) {
     avcdec::PictureInfo info{};
     if (avcdec::AvcDecoderGetPictureInfo(core_, picture, &info) != 0) return S_OK;
     pictureValue_ = avcdec::AvcDecoderGetPictureValue(core_, picture);
-    if (info.width != geometry_.width || info.height != geometry_.height) {
+    // The picture's own size and cropping: a later sequence parameter set may already be
+    // active while pictures of the earlier one come out.
+    const int32_t right = info.width - info.cropRight, bottom = info.height - info.cropBottom;
+    const bool cropValid = info.cropLeft < right && info.cropTop < bottom;
+    if (info.width != geometry_.width || info.height != geometry_.height ||
+        (cropValid && (info.cropLeft != geometry_.left || info.cropTop != geometry_.top || right != geometry_.right ||
+                       bottom != geometry_.bottom))) {
         OutputGeometry fresh;
         ComputeOutputFormat(&fresh);
         fresh.width = info.width;
         fresh.height = info.height;
+        if (cropValid) {
+            fresh.left = info.cropLeft;
+            fresh.top = info.cropTop;
+            fresh.right = right;
+            fresh.bottom = bottom;
+        }
         SetGeometry(fresh);
         const HRESULT hr = RenegotiateOutput();
         if (FAILED(hr)) return hr;
@@ -753,7 +765,7 @@ HRESULT CPelldrinoder::DeliverPicture(avcdec::PictureRecord* picture) {
 
     // A frame with a damaged slice (or a field pair damaged in both fields) is never
     // shown; pictures are dropped while downstream is far behind.
-    const bool progressive = core_->activeSps && core_->activeSps->frame_mbs_only_flag;
+    const bool progressive = info.frameMbsOnly != 0;
     if (info.damage == 3 || (progressive && info.damage != 0) || lateness_.load() > kLateDrop) {
         if (lateness_.load() > duration) lateness_ -= duration;
         discontinuity_ = true;
@@ -826,7 +838,7 @@ HRESULT CPelldrinoder::DeliverConverted(avcdec::PictureRecord* picture, REFERENC
         converter_.SetUpsampleHq(applied.upsampleHq);
     }
     const SourcePicture source{info.y, info.u, info.v, info.pitch, info.height};
-    const bool interlaced = core_->activeSps && !core_->activeSps->frame_mbs_only_flag;
+    const bool interlaced = info.frameMbsOnly == 0;
     if (size <= 0 || converter_.Convert(source, buffer, static_cast<size_t>(size), interlaced, info.damage) != 0) {
         // A picture the output buffer cannot hold is never delivered half-written.
         NotifyEvent(EC_STREAM_ERROR_STILLPLAYING, E_FAIL, 0);

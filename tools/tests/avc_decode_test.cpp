@@ -11,6 +11,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/nal_builder.h"
@@ -373,67 +374,214 @@ std::vector<std::vector<uint8_t>> SplitNalUnits(const std::vector<uint8_t>& s) {
     return out;
 }
 
-// Damaged CAVLC and CABAC streams: a lost IDR picture, a lost P picture, a slice cut in
-// half, random byte flips. Nothing crashes or hangs, and every frame the core delivers as good is a frame of
-// the intact stream (pictures predicted from lost ones are marked damaged).
+// The pictures of a decode marked damaged; every other one must be a frame of the
+// reference decode.
+int CountDamagedCheckingTheRest(const Decoded& d, const std::vector<std::string>& reference) {
+    int damaged = 0;
+    for (size_t i = 0; i < d.md5s.size(); ++i) {
+        if (d.damage[i] != 0) {
+            ++damaged;
+            continue;
+        }
+        EXPECT_NE(std::find(reference.begin(), reference.end(), d.md5s[i]), reference.end())
+            << "frame " << i << " delivered as good but not a frame of the stream";
+    }
+    return damaged;
+}
+
+// Damaged CAVLC and CABAC streams, with P pictures only and with B pyramids: a lost IDR
+// picture, a lost reference picture, a slice cut in half, random byte flips. Nothing
+// crashes or hangs, and every frame the core delivers as good is a frame of the intact
+// stream (P and B pictures predicted from lost ones are marked damaged).
 TEST(AvcDecode, DamagedStreamsDeliverNoWrongFrameAsGood) {
     const std::string yuvName = FadingSource("352x288", 12);
+    for (const char* pictures : {"--bframes 0", "--bframes 3 --b-pyramid normal --weightb"}) {
+        for (const char* entropy : {"--no-cabac", "--cabac"}) {
+            SCOPED_TRACE(std::string(pictures) + " " + entropy);
+            const X264Stream x =
+                MakeX264Stream(yuvName, "352x288",
+                               std::string("--profile main --keyint 6 --min-keyint 6 --no-scenecut --ref 3 --crf 24 ") +
+                                   pictures + " " + entropy);
+            ASSERT_EQ(x.reference.size(), 12u);
+            const auto nals = SplitNalUnits(x.bytes);
+            std::vector<size_t> refSlices;  // one slice per picture here
+            int pictureCount = 0;
+            for (size_t i = 0; i < nals.size(); ++i) {
+                const int type = nals[i][3] & 31;
+                if (type != 1 && type != 5) continue;
+                ++pictureCount;
+                if ((nals[i][3] & 0x60) != 0) refSlices.push_back(i);
+            }
+            ASSERT_EQ(pictureCount, 12);
+            ASSERT_GE(refSlices.size(), 5u);
+            struct Case {
+                const char* name;
+                size_t reference;  // the reference picture hit, in decoding order
+                bool cut;          // cut in half rather than dropped
+                int damaged;       // pictures marked damaged at least
+            };
+            const size_t late = refSlices.size() - 2;
+            for (const Case& c : {Case{"lost IDR", 0, false, 5}, Case{"lost reference", 2, false, 1},
+                                  Case{"cut IDR", 0, true, 6}, Case{"cut reference", late, true, 1}}) {
+                SCOPED_TRACE(c.name);
+                const size_t hit = refSlices[c.reference];
+                std::vector<uint8_t> damaged;
+                for (size_t i = 0; i < nals.size(); ++i) {
+                    if (i == hit && !c.cut) continue;
+                    const size_t keep = i == hit ? nals[i].size() / 2 : nals[i].size();
+                    damaged.insert(damaged.end(), nals[i].begin(), nals[i].begin() + static_cast<ptrdiff_t>(keep));
+                }
+                const Decoded d = Decode(damaged);
+                EXPECT_GE(CountDamagedCheckingTheRest(d, x.reference), c.damaged);
+                EXPECT_GE(d.md5s.size(), 10u);  // the second and third group of pictures come out
+            }
+            // Byte flips anywhere behind the parameter sets: the decode ends, with at most one
+            // picture per NAL unit, whatever it yields.
+            uint64_t state = 0x5EED;
+            for (int round = 0; round < 40; ++round) {
+                std::vector<uint8_t> flipped = x.bytes;
+                for (int k = 0; k < 8; ++k) {
+                    state = state * 6364136223846793005ull + 1442695040888963407ull;
+                    const size_t at = 64 + static_cast<size_t>(state >> 33) % (flipped.size() - 64);
+                    flipped[at] ^= static_cast<uint8_t>(1u << ((state >> 20) & 7));
+                }
+                const Decoded d = Decode(flipped, round % 2 ? 4093 : 0);
+                EXPECT_LE(d.md5s.size(), SplitNalUnits(flipped).size()) << "round " << round;
+            }
+        }
+    }
+}
+
+// Tuning in to an open group of pictures at its recovery point (an I picture that is not
+// IDR): the B pictures after it in decoding order but before it in output order predict
+// from pictures the decoder never saw, and are marked damaged; every picture delivered as
+// good is a frame of the stream, and from the I picture on all are.
+TEST(AvcDecode, OpenGopTuneInMarksLeadingPicturesDamaged) {
+    const std::string yuvName = FadingSource("352x288", 16);
     for (const char* entropy : {"--no-cabac", "--cabac"}) {
         SCOPED_TRACE(entropy);
         const X264Stream x = MakeX264Stream(
             yuvName, "352x288",
-            std::string("--profile main --bframes 0 --keyint 6 --min-keyint 6 --no-scenecut --ref 3 --crf 24 ") +
+            std::string("--profile main --open-gop --keyint 8 --min-keyint 8 --no-scenecut --bframes 3 --crf 24 ") +
                 entropy);
-        ASSERT_EQ(x.reference.size(), 12u);
+        ASSERT_EQ(x.reference.size(), 16u);
         const auto nals = SplitNalUnits(x.bytes);
-        std::vector<size_t> slices;  // one slice per picture here
-        for (size_t i = 0; i < nals.size(); ++i) {
+        // The parameter sets, then everything from the recovery point's SEI on (payload type
+        // 6 first in its NAL unit, as x264 writes it).
+        std::vector<uint8_t> tuned;
+        size_t recovery = 0;
+        for (size_t i = 0; i < nals.size() && recovery == 0; ++i) {
             const int type = nals[i][3] & 31;
-            if (type == 1 || type == 5) slices.push_back(i);
+            if (type == 7 || type == 8) tuned.insert(tuned.end(), nals[i].begin(), nals[i].end());
+            if (type == 6 && nals[i].size() > 4 && nals[i][4] == 6) recovery = i;
         }
-        ASSERT_EQ(slices.size(), 12u);
-        struct Case {
-            const char* name;
-            size_t slice;  // the picture hit
-            bool cut;      // cut in half rather than dropped
-            int damaged;   // pictures marked damaged at least
-        };
-        for (const Case& c : {Case{"lost IDR", 0, false, 5}, Case{"lost P", 2, false, 1}, Case{"cut IDR", 0, true, 6},
-                              Case{"cut P", 7, true, 1}}) {
-            SCOPED_TRACE(c.name);
-            std::vector<uint8_t> damaged;
-            for (size_t i = 0; i < nals.size(); ++i) {
-                if (i == slices[c.slice] && !c.cut) continue;
-                const size_t keep = i == slices[c.slice] ? nals[i].size() / 2 : nals[i].size();
-                damaged.insert(damaged.end(), nals[i].begin(), nals[i].begin() + static_cast<ptrdiff_t>(keep));
-            }
-            const Decoded d = Decode(damaged);
-            int bad = 0;
-            for (size_t i = 0; i < d.md5s.size(); ++i) {
-                if (d.damage[i] != 0) {
-                    ++bad;
-                    continue;
-                }
-                EXPECT_NE(std::find(x.reference.begin(), x.reference.end(), d.md5s[i]), x.reference.end())
-                    << "frame " << i << " delivered as good but not a frame of the stream";
-            }
-            EXPECT_GE(bad, c.damaged);
-            EXPECT_GE(d.md5s.size(), 10u);  // the second and third group of pictures come out
-        }
-        // Byte flips anywhere behind the parameter sets: the decode ends, with at most one
-        // picture per NAL unit, whatever it yields.
-        uint64_t state = 0x5EED;
-        for (int round = 0; round < 40; ++round) {
-            std::vector<uint8_t> flipped = x.bytes;
-            for (int k = 0; k < 8; ++k) {
-                state = state * 6364136223846793005ull + 1442695040888963407ull;
-                const size_t at = 64 + static_cast<size_t>(state >> 33) % (flipped.size() - 64);
-                flipped[at] ^= static_cast<uint8_t>(1u << ((state >> 20) & 7));
-            }
-            const Decoded d = Decode(flipped, round % 2 ? 4093 : 0);
-            EXPECT_LE(d.md5s.size(), SplitNalUnits(flipped).size()) << "round " << round;
-        }
+        ASSERT_GT(recovery, 0u);
+        for (size_t i = recovery; i < nals.size(); ++i)
+            tuned.insert(tuned.end(), nals[i].begin(), nals[i].end());
+        const Decoded d = Decode(tuned);
+        ASSERT_GE(d.md5s.size(), 8u);
+        EXPECT_GE(CountDamagedCheckingTheRest(d, x.reference), 1) << "leading B pictures";
+        // The last eight frames, from the I picture on, come out exactly.
+        const std::vector<std::string> tail(d.md5s.end() - 8, d.md5s.end());
+        EXPECT_EQ(tail, std::vector<std::string>(x.reference.end() - 8, x.reference.end()));
     }
+}
+
+// Streams that allow fields but code frame pictures only (x264 --fake-interlaced: CAVLC,
+// CABAC, 3:2 pulldown, temporal direct with weights, 1080 rows cropped in units of four):
+// every frame equals ffmpeg's and none is damaged; an MBAFF stream is still refused.
+TEST(AvcDecode, FrameCodedInterlacedStreamsMatchFfmpeg) {
+    struct Case {
+        const char* size;
+        int frames;
+        const char* options;
+    };
+    const Case cases[] = {{"352x288", 16, "--no-cabac"},
+                          {"352x288", 16, "--cabac --b-pyramid normal"},
+                          {"352x288", 16, "--pulldown 32 --fps 24000/1001"},
+                          {"352x288", 16, "--direct temporal --weightp 2 --ref 4"},
+                          {"1920x1080", 3, "--preset ultrafast"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.size) + " " + c.options);
+        const X264Stream x = MakeX264Stream(FadingSource(c.size, c.frames), c.size,
+                                            std::string("--profile main --fake-interlaced ") + c.options);
+        ASSERT_EQ(x.reference.size(), static_cast<size_t>(c.frames));
+        const Decoded d = Decode(x.bytes);
+        EXPECT_EQ(d.md5s, x.reference);
+        EXPECT_EQ(d.damagedSlices, 0);
+        for (int32_t damage : d.damage)
+            EXPECT_EQ(damage, 0);
+    }
+    const X264Stream mbaff = MakeX264Stream(FadingSource("352x288", 2), "352x288", "--profile main --interlaced");
+    int frames = 0;
+    const tools::DecodeSummary refused =
+        tools::DecodeByteStream(mbaff.bytes, 0, [&](const tools::DecodedFrame&) { ++frames; });
+    EXPECT_EQ(frames, 0);
+    EXPECT_NE(refused.refusal.find("MBAFF"), std::string::npos) << refused.refusal;
+}
+
+// The interlaced conformance streams (JM: field pictures, picture-adaptive frame/field,
+// MBAFF): the field pictures and MBAFF frames are refused, and every frame the core still
+// delivers as good (frame pictures of the picture-adaptive streams) is one of ffmpeg's.
+TEST(AvcDecode, InterlacedConformanceStreamsDeliverNoWrongFrameAsGood) {
+    std::ifstream list(ConformancePath("../h264-interlaced/expected.tsv"));
+    std::string line;
+    std::getline(list, line);  // heading
+    int streams = 0;
+    while (std::getline(list, line)) {
+        const std::string name = line.substr(0, line.find('\t'));
+        if (name.empty()) continue;
+        SCOPED_TRACE(name);
+        ++streams;
+        const std::vector<std::string> reference =
+            FfmpegFrameMd5s(std::string(AVCDEC_CONFORMANCE_DIR) + "-interlaced/" + name, "-threads 1");
+        ASSERT_FALSE(reference.empty());
+        const Decoded d = Decode(ReadFile(ConformancePath("../h264-interlaced/" + name)));
+        EXPECT_LE(d.md5s.size(), reference.size());
+        CountDamagedCheckingTheRest(d, reference);
+    }
+    EXPECT_EQ(streams, 16);
+}
+
+// A stream whose sequence parameter set changes size and cropping (1920x1080 from 1088
+// rows, then 352x288 uncropped, both as set 0): every picture is cropped by its own set,
+// and equals ffmpeg's decode of its half.
+TEST(AvcDecode, EveryPictureKeepsItsOwnCropping) {
+    const X264Stream hd =
+        MakeX264Stream(FadingSource("1920x1080", 3), "1920x1080", "--profile main --preset ultrafast");
+    const X264Stream cif = MakeX264Stream(FadingSource("352x288", 4), "352x288", "--profile main --bframes 2");
+    std::vector<uint8_t> joined = hd.bytes;
+    joined.insert(joined.end(), cif.bytes.begin(), cif.bytes.end());
+    std::vector<std::pair<int32_t, int32_t>> sizes;
+    std::vector<std::string> md5s;
+    tools::DecodeByteStream(joined, 0, [&](const tools::DecodedFrame& f) {
+        sizes.emplace_back(f.width, f.height);
+        md5s.push_back(FrameMd5(f));
+    });
+    std::vector<std::string> expected = hd.reference;
+    expected.insert(expected.end(), cif.reference.begin(), cif.reference.end());
+    EXPECT_EQ(md5s, expected);
+    ASSERT_EQ(sizes.size(), 7u);
+    for (size_t i = 0; i < sizes.size(); ++i)
+        EXPECT_EQ(sizes[i], i < 3 ? std::make_pair(1920, 1080) : std::make_pair(352, 288)) << "picture " << i;
+}
+
+// A decode that yields nothing says why: a High-profile stream by its profile's name, a
+// stream without slices as such.
+TEST(AvcDecode, NothingDecodedSaysWhy) {
+    const X264Stream high = MakeX264Stream(FadingSource("176x144", 2), "176x144", "--profile high");
+    int frames = 0;
+    const tools::DecodeSummary refused =
+        tools::DecodeByteStream(high.bytes, 0, [&](const tools::DecodedFrame&) { ++frames; });
+    EXPECT_EQ(frames, 0);
+    EXPECT_EQ(refused.frames, 0);
+    EXPECT_EQ(tools::NothingDecodedReason(refused),
+              "High profile (profile_idc 100) is not decoded: only Baseline, Main and Extended streams are");
+    EXPECT_NE(refused.refusal.find("profile"), std::string::npos) << refused.refusal;
+    const tools::DecodeSummary empty =
+        tools::DecodeByteStream(std::vector<uint8_t>(64, 0), 0, [&](const tools::DecodedFrame&) { ++frames; });
+    EXPECT_EQ(empty.frames, 0);
+    EXPECT_EQ(tools::NothingDecodedReason(empty), "the input holds no slice that could be decoded");
 }
 
 struct X264Case {

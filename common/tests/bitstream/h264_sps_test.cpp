@@ -210,7 +210,10 @@ TEST(H264SpsTest, EveryCutIsRefusedUnlessTheSetIsWhole) {
         size_t stopByte = whole.size();
         while (stopByte > 0 && whole[stopByte - 1] == 0)
             --stopByte;
-        int accepted = 0;
+        // A cut inside the VUI keeps the set before it, without the VUI.
+        H264Sps withoutVui = full;
+        withoutVui.vui_parameters_present_flag = 0;
+        int accepted = 0, vuiDropped = 0;
         for (size_t length = 0; length < nal.size(); ++length) {
             SCOPED_TRACE(testing::Message() << "cut to " << length << " of " << nal.size() << " bytes");
             const Bytes rbsp = RbspOf(std::span<const uint8_t>(nal).first(length));
@@ -221,12 +224,18 @@ TEST(H264SpsTest, EveryCutIsRefusedUnlessTheSetIsWhole) {
                 ASSERT_EQ(result, SpsResult::kOk);
                 EXPECT_EQ(Describe(FieldsOf(cut)), Describe(FieldsOf(full)));
                 ++accepted;
+            } else if (result == SpsResult::kVuiDropped) {
+                EXPECT_EQ(Describe(FieldsOf(cut)), Describe(FieldsOf(withoutVui)));
+                EXPECT_EQ(cut.timing_info_present_flag, 0);
+                EXPECT_EQ(cut.nal_hrd.cpb_removal_delay_length_minus1, 23) << "inferred lengths";
+                ++vuiDropped;
             } else {
                 EXPECT_NE(result, SpsResult::kOk);
                 EXPECT_EQ(cut.profile_idc, -1) << "a refused set writes nothing";
             }
         }
         EXPECT_EQ(accepted, static_cast<int>(whole.size() - stopByte));
+        EXPECT_EQ(vuiDropped > 0, full.vui_parameters_present_flag != 0);
     }
 }
 
@@ -237,6 +246,9 @@ TEST(H264SpsTest, RefusalsSayWhy) {
         uint32_t spsId = 0, numRefFrames = 4, cropRight = 0;
         bool invalidCode = false, extraBits = false;
         SpsResult expected;
+        // With mvLength >= 0, a VUI of bitstream restrictions only: log2_max_mv_length_*
+        // and max_num_reorder_frames (max_dec_frame_buffering is 2).
+        int32_t mvLength = -1, reorderFrames = 0;
     };
     const Case cases[] = {
         {"valid", 0, 4, 0, false, false, SpsResult::kOk},
@@ -245,6 +257,10 @@ TEST(H264SpsTest, RefusalsSayWhy) {
         {"cropping every column", 0, 4, 88, false, false, SpsResult::kOutOfRange},
         {"a code of 32 leading zeros", 0, 4, 0, true, false, SpsResult::kCut},
         {"bits before the stop bit", 0, 4, 0, false, true, SpsResult::kTrailing},
+        {"log2_max_mv_length 16", 0, 4, 0, false, false, SpsResult::kOk, 16},
+        {"log2_max_mv_length 17", 0, 4, 0, false, false, SpsResult::kVuiDropped, 17},
+        {"more reordering than buffering", 0, 4, 0, false, false, SpsResult::kVuiDropped, 15, 3},
+        {"bits after the VUI", 0, 4, 0, false, true, SpsResult::kVuiDropped, 15},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -257,12 +273,21 @@ TEST(H264SpsTest, RefusalsSayWhy) {
         b.Ue(0).Ue(2).Ue(c.numRefFrames).U(1, 0).Ue(10).Ue(8).U(1, 1).U(1, 1);
         b.U(1, c.cropRight != 0);
         if (c.cropRight != 0) b.Ue(0).Ue(c.cropRight).Ue(0).Ue(0);
-        b.U(1, 0);
+        b.U(1, c.mvLength >= 0);
+        if (c.mvLength >= 0) {
+            b.U(5, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1);  // no aspect .. HRD, pic_struct
+            b.U(1, 1).Ue(2).Ue(1).Ue(c.mvLength).Ue(c.mvLength).Ue(c.reorderFrames).Ue(2);
+        }
         if (c.extraBits) b.U(3, 5);
         H264Sps s{};
         s.level_idc = -1;
         EXPECT_EQ(ParseH264Sps(RbspOf(b.Nal()), &s), c.expected);
-        EXPECT_EQ(s.level_idc, c.expected == SpsResult::kOk ? 30 : -1);
+        const bool kept = c.expected == SpsResult::kOk || c.expected == SpsResult::kVuiDropped;
+        EXPECT_EQ(s.level_idc, kept ? 30 : -1);
+        EXPECT_EQ(s.bitstream_restriction_flag, c.expected == SpsResult::kOk && c.mvLength >= 0);
+        if (c.expected == SpsResult::kOk && c.mvLength >= 0) {
+            EXPECT_EQ(s.log2_max_mv_length_vertical, c.mvLength);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -120,6 +121,7 @@ AvcDecoderContext* AvcDecoderCreate() {
     ctx->nal->skipToStartCode = 1;
     ctx->nalTime = kNoTimeStamp;
     ctx->lastSliceKind = -1;
+    ctx->leadingBound = INT32_MIN;
     ResetPrevSlice(ctx);
     return ctx;
 }
@@ -239,6 +241,11 @@ int AvcDecoderGetPictureInfo(AvcDecoderContext* ctx, const PictureRecord* pic, P
     info->sliceKind = pic->lastSliceKind;
     info->decodeIndex = pic->decodeIndex;
     info->picOrderCnt = pic->picOrderCnt;
+    info->cropLeft = pic->cropLeft;
+    info->cropRight = pic->cropRight;
+    info->cropTop = pic->cropTop;
+    info->cropBottom = pic->cropBottom;
+    info->frameMbsOnly = pic->frameMbsOnly;
     return kDecoderOk;
 }
 
@@ -344,6 +351,7 @@ void FinishCurrentPicture(AvcDecoderContext* ctx) {
     StorePicture(ctx, pic);
     FinishPicOrderCnt(ctx);
     if (pic->isReference) ctx->prevRefFrameNum = pic->hadMmco5 ? 0 : pic->frame_num;
+    if (pic->hadMmco5) ctx->leadingBound = INT32_MIN;  // order counts start again
     ReleasePicture(pic);
     ctx->currentPicture = nullptr;
 }
@@ -374,7 +382,17 @@ bool StartPicture(AvcDecoderContext* ctx) {
     PictureRecord* pic = AcquirePicture(ctx->store);
     if (pic == nullptr) return false;
     ctx->currentPicture = pic;
-    ctx->store->maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
+    const SeqParamSet* sps = ctx->activeSps;
+    ctx->store->maxFrameNum = 1 << (sps->log2_max_frame_num_minus4 + 4);
+    // Clause 7.4.2.1.1 for 4:2:0: CropUnitX 2, CropUnitY 2 * (2 - frame_mbs_only_flag);
+    // the parser left at least one unit of each.
+    const int32_t unitY = 2 * (2 - sps->frame_mbs_only_flag);
+    const bool crop = sps->frame_cropping_flag != 0;
+    pic->cropLeft = crop ? 2 * sps->frame_crop_left_offset : 0;
+    pic->cropRight = crop ? 2 * sps->frame_crop_right_offset : 0;
+    pic->cropTop = crop ? unitY * sps->frame_crop_top_offset : 0;
+    pic->cropBottom = crop ? unitY * sps->frame_crop_bottom_offset : 0;
+    pic->frameMbsOnly = sps->frame_mbs_only_flag;
     pic->decodeIndex = ctx->pictureCounter++;
     pic->firstSliceNumber = ctx->sliceNumber + 1;
     pic->decodedMbs = 0;
@@ -395,6 +413,18 @@ bool StartPicture(AvcDecoderContext* ctx) {
     if (s->idr) ctx->prevRefFrameNum = 0;
     BeginDeblockRows(ctx, pic);
     return true;
+}
+
+// What the stored reference pictures are: bit 0 set when one was decoded, bit 1 when one
+// was inserted for a frame_num gap (clause 8.2.5.2).
+constexpr int kDecodedReference = 1, kInsertedReference = 2;
+int StoredReferenceKinds(const PictureStore* st) {
+    int kinds = 0;
+    for (int32_t i = 0; i < st->stored; ++i) {
+        const uint32_t f = st->dpb[i]->flags;
+        if ((f & kPicRefMask) != 0) kinds |= (f & kPicNonExisting) != 0 ? kInsertedReference : kDecodedReference;
+    }
+    return kinds;
 }
 
 // Whether every active entry of the slice's reference lists names a picture that was
@@ -424,14 +454,16 @@ bool SkipSlice(const AvcDecoderContext* ctx, bool badReference) {
     return false;
 }
 
-// Whether a list-0 entry that served the slice's macroblocks stands in for a missing
-// picture or holds a damaged one: the slice's prediction is then not the stream's.
+// Whether a list entry that served the slice's macroblocks stands in for a missing picture
+// or holds a damaged one: the slice's prediction is then not the stream's.
 bool UsedBadReference(const AvcDecoderContext* ctx) {
     const PictureStore* st = ctx->store;
-    for (uint32_t used = ctx->work->usedRefs; used != 0; used &= used - 1) {
-        const int i = std::countr_zero(used);
-        const PictureRecord* p = st->refList[0][i];
-        if (p == nullptr || st->substituted[0][i] || p->damage != 0 || (p->flags & kPicNonExisting) != 0) return true;
+    for (uint64_t used = ctx->work->usedRefs; used != 0; used &= used - 1) {
+        const int bit = std::countr_zero(used);
+        const int list = bit >> 5, i = bit & 31;
+        const PictureRecord* p = st->refList[list][i];
+        if (p == nullptr || st->substituted[list][i] || p->damage != 0 || (p->flags & kPicNonExisting) != 0)
+            return true;
     }
     return false;
 }
@@ -442,10 +474,16 @@ int ContinueSlice(AvcDecoderContext* ctx);
 int DecodeSlice(AvcDecoderContext* ctx) {
     const SeqParamSet* sps = ctx->activeSps;
     const SliceHeader* s = &ctx->slice;
-    if (!sps->frame_mbs_only_flag) {
+    if (s->field_pic_flag || sps->mb_adaptive_frame_field_flag) {
         // Field pictures and macroblock-adaptive frames are outside what this decoder
-        // reconstructs; refusing them beats showing them as progressive pictures.
+        // reconstructs; refusing them beats showing them as progressive pictures. Frame
+        // pictures of a stream that allows fields decode as progressive ones do.
         ctx->refusal = "interlaced coding (field pictures or MBAFF frames) is not decoded";
+        return kStepConsumed;
+    }
+    if (!sps->frame_mbs_only_flag && ctx->activePps->num_slice_groups_minus1 > 0) {
+        // Map units of such a stream span two macroblock rows (clause 8.2.2.8).
+        ctx->refusal = "slice groups in a stream that allows fields are not decoded";
         return kStepConsumed;
     }
     if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&
@@ -496,7 +534,16 @@ int ContinueSlice(AvcDecoderContext* ctx) {
             pic->damage |= 3;  // no record for the missing frames: later references are wrong
         }
         DerivePicOrderCnt(ctx);
+        const int kinds = StoredReferenceKinds(ctx->store);
+        if (s->idr)
+            ctx->leadingBound = INT32_MIN;
+        else if ((kinds & kDecodedReference) == 0)
+            ctx->leadingBound = pic->picOrderCnt;
+        // A frame inserted for a gap has no order count of its own: B lists, which are
+        // ordered by count, may then not name the pictures the encoder meant.
+        if (s->sliceKind == kSliceB && (kinds & kInsertedReference) != 0) pic->damage |= 3;
     }
+    if (s->sliceKind != kSliceI && pic->picOrderCnt < ctx->leadingBound) pic->damage |= 3;
     if (ctx->activePps->num_slice_groups_minus1 > 0 && BuildSliceGroupMap(ctx) != kDecoderOk) {
         pic->damage |= 3;
         return AfterSlice(ctx);
@@ -525,7 +572,7 @@ int ContinueSlice(AvcDecoderContext* ctx) {
                 result = s->sliceKind == kSliceI ? DecodeISlice(ctx) : DecodePOrBSlice(ctx);
             if (result == kDecoderNoInterPrediction) ctx->refusal = "inter prediction is not decoded";
             unreadable = result != kDecoderOk && result != kDecoderNoInterPrediction;
-            if (s->sliceKind == kSliceP && UsedBadReference(ctx)) pic->damage |= 3;
+            if (s->sliceKind != kSliceI && UsedBadReference(ctx)) pic->damage |= 3;
         } else {
             ctx->refusal = "SP and SI slices are not decoded";
             result = kDecoderUnsupported;
@@ -593,7 +640,11 @@ int DispatchNalUnit(AvcDecoderContext* ctx) {
     }
 
     if (ParseSliceHeaderStart(ctx) != kDecoderOk) {
-        ctx->refusal = "slice header start out of range or its parameter sets missing";
+        // A set refused for its profile leaves its slices without parameter sets: the
+        // profile is the reason to give.
+        ctx->refusal = ctx->refusedProfileIdc != 0
+                           ? "the stream's profile is not decoded (Baseline, Main and Extended are)"
+                           : "slice header start out of range or its parameter sets missing";
         return kStepConsumed;
     }
     int32_t w = 0, h = 0;

@@ -133,6 +133,12 @@ struct alignas(16) AvcDecoderContext {
     int32_t decodedMbs;      // macroblocks decoded in the current slice loop
     int32_t pictureCounter;  // pictures set up since creation
     int32_t damagedSlices;   // slices whose data could not be read (statistics)
+    // Set when a non-IDR picture starts with no reference picture stored (the decoder tuned
+    // in at a recovery point, or lost every reference): its order count. Inter pictures
+    // that follow it in decoding order but precede it in output order may predict from
+    // pictures before the tune-in, and are marked damaged. INT32_MIN when none; an IDR
+    // picture or a memory_management_control_operation 5 clears it.
+    int32_t leadingBound;
     // Why the last slice or stream was refused, for the caller's log; null when none.
     const char* refusal;
 
@@ -188,6 +194,10 @@ struct PictureInfo {
     int32_t sliceKind;
     int32_t decodeIndex;  // position of the picture in decoding order
     int32_t picOrderCnt;
+    // The picture's own cropping (clause 7.4.2.1.1), in luma samples cut from each side,
+    // and whether its sequence allowed frames only.
+    int32_t cropLeft, cropRight, cropTop, cropBottom;
+    int32_t frameMbsOnly;
 };
 
 int AvcDecoderGetPictureInfo(AvcDecoderContext* ctx, const PictureRecord* pic, PictureInfo* info);

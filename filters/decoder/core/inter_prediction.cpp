@@ -461,7 +461,7 @@ int ReconstructPSinglePartition(AvcDecoderContext* ctx, MacroblockWork* w, const
     }
     FillMotion(mb, 0, 0, 0, 4, 4, mvx, mvy);
     const PictureRecord* ref = st->refList[0][refIdx];
-    w->usedRefs |= 1u << refIdx;
+    w->usedRefs |= uint64_t{1} << refIdx;
     InterpolatePartition(ctx, k, ref, t, 0, 0, 16, 16, mvx, mvy);
     PrefetchReference(ctx, ref, t, mvx, mvy);
     if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, k, t, 0, refIdx, 0, 0, 16, 16);
@@ -500,7 +500,7 @@ int ReconstructPMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         FillMotion(mb, 0, x4, y4, w4, h4, mvx, mvy);
         decoded |= BlockMask(x4, y4, w4, h4);
         const PictureRecord* ref = st->refList[0][refIdx];
-        w->usedRefs |= 1u << refIdx;
+        w->usedRefs |= uint64_t{1} << refIdx;
         InterpolatePartition(ctx, k, ref, t, 4 * x4, 4 * y4, 4 * w4, 4 * h4, mvx, mvy);
         if (i == 0) PrefetchReference(ctx, ref, t, mvx, mvy);
         if (ctx->activePps->weighted_pred_flag) WeightPartition(ctx, k, t, 0, refIdx, 4 * x4, 4 * y4, 4 * w4, 4 * h4);
@@ -707,6 +707,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     if (mb->directMask != 0) {
         const int result = SetupDirect(ctx, w, &direct);
         if (result != kDecoderOk) return result;
+        w->usedRefs |= uint64_t{1} << 32;  // the co-located picture's motion served the block
     }
     // Units in decoding order: a direct 8x8 block, or a partition with its own motion.
     int parts[16][4];
@@ -772,7 +773,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         for (int q = 0; q < 4; ++q) {
             const int r = mb->refIdx[list][q];
             mb->refPicId[list][q] = r >= 0 ? st->refList[list][r]->planeIndex : -1;
-            if (list == 0 && r >= 0) w->usedRefs |= 1u << r;
+            if (r >= 0) w->usedRefs |= uint64_t{1} << (32 * list + r);
         }
     for (int list = 0; list < 2; ++list)
         if (mb->refIdx[list][0] >= 0)

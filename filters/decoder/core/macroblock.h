@@ -100,7 +100,7 @@ struct alignas(16) MacroblockWork {
     MacroblockInfo* mbD;  // above left
     int32_t qp;           // running QPY of the slice
     int32_t qpc[2];       // chroma QP of Cb and Cr for the running QPY
-    uint32_t usedRefs;    // bit i: list-0 index i served a macroblock of the slice
+    uint64_t usedRefs;    // bit 32 X + i: list-X index i served a macroblock of the slice
     // The slice's first address when its macroblocks follow in raster order (no slice
     // groups): every address from it up to mbAddr belongs to the slice. Else -1.
     int32_t sliceFirstMb;

@@ -43,7 +43,9 @@ int ParseSeqParamSet(AvcDecoderContext* ctx) {
     // constraint_set3..5_flag and reserved_zero_2bits are accepted as the standard asks of
     // decoders (level 1b in Baseline sets constraint_set3_flag).
     SeqParamSet s{};
-    if (common::ParseH264Sps(rbsp, &s) != common::SpsResult::kOk) return kParseOutOfRange;
+    // A damaged VUI costs only its advice (display and buffering hints): the set is kept.
+    const common::SpsResult parsed = common::ParseH264Sps(rbsp, &s);
+    if (parsed != common::SpsResult::kOk && parsed != common::SpsResult::kVuiDropped) return kParseOutOfRange;
 
     // Sizes in macroblocks, in size_t: a field-coded picture has twice the map units.
     const size_t widthMbs = static_cast<size_t>(s.pic_width_in_mbs_minus1) + 1;

@@ -72,7 +72,11 @@ struct PictureRecord {
     int32_t firstSliceNumber;  // macroblocks with a lower slice number were not decoded in it
     int32_t decodedMbs;
     int32_t hadMmco5;
-    int64_t timeStamp;  // 100-ns units; kNoTimeStamp when none
+    // The cropping rectangle of the sequence parameter set the picture was decoded with, in
+    // luma samples cut from each side (a later set may change it before output).
+    int32_t cropLeft, cropRight, cropTop, cropBottom;
+    int32_t frameMbsOnly;  // frame_mbs_only_flag of that set
+    int64_t timeStamp;     // 100-ns units; kNoTimeStamp when none
     int32_t no_output_of_prior_pics_flag;
     int32_t long_term_reference_flag;
     int32_t adaptive_ref_pic_marking_mode_flag;

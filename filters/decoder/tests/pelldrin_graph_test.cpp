@@ -127,6 +127,20 @@ protected:
         EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);
     }
 
+    // A byte stream of w x h pictures through the graph into a sink that takes I420.
+    void DecodeToI420(const std::vector<uint8_t>& stream, int w, int h) {
+        testfilters::SourceConfig source;
+        source.type = ByteStreamType(MEDIASUBTYPE_KestruneH264, w, h, kFrame);
+        source.samples = ByteStreamSamples(stream, kFrame);
+        testfilters::SinkConfig sink;
+        sink.acceptedSubtypes = {kMediaSubtypeI420};
+        CMediaType offered;
+        ASSERT_EQ(BuildVideoType({&kMediaSubtypeI420, w, h, kFrame}, &offered), S_OK);
+        sink.offeredTypes.push_back(offered);
+        Build(std::move(source), std::move(sink));
+        RunToEnd();
+    }
+
     void ReleaseAll() {
         if (decoder_) decoder_->Release();
         decoder_ = nullptr;
@@ -271,20 +285,38 @@ TEST_F(PelldrinGraphTest, IntraConformanceStreamsMatchTheirMd5) {
         const auto rows = testsupport::CsvRows(probe);
         ASSERT_FALSE(rows.empty());
         const int w = std::stoi(rows[0][0]), h = std::stoi(rows[0][1]);
-        testfilters::SourceConfig source;
-        source.type = ByteStreamType(MEDIASUBTYPE_KestruneH264, w, h, kFrame);
-        source.samples = ByteStreamSamples(stream, kFrame);
-        testfilters::SinkConfig sink;
-        sink.acceptedSubtypes = {kMediaSubtypeI420};
-        CMediaType offered;
-        ASSERT_EQ(BuildVideoType({&kMediaSubtypeI420, w, h, kFrame}, &offered), S_OK);
-        sink.offeredTypes.push_back(offered);
-        Build(std::move(source), std::move(sink));
-        RunToEnd();
+        ASSERT_NO_FATAL_FAILURE(DecodeToI420(stream, w, h));
         tools::Md5 md5;
         for (const SampleSpec& s : sink_->Samples())
             md5.Update(s.bytes.data(), s.bytes.size());
         EXPECT_EQ(md5.HexDigest(), expected.at(name)) << sink_->Samples().size() << " pictures";
+        ReleaseAll();
+        ASSERT_NO_FATAL_FAILURE(NewGraph());
+    }
+}
+
+// P and B pictures through the graph (x264 Main with B pyramids: CAVLC with explicit
+// weights, CABAC with temporal direct, and an interlaced stream of frame pictures): every
+// picture equals ffmpeg's decode, in order.
+TEST_F(PelldrinGraphTest, InterStreamsMatchFfmpeg) {
+    comtest::Watchdog dog(300000);
+    const int w = 352, h = 288, frames = 16;
+    const size_t frameBytes = size_t(w * h * 3 / 2);
+    for (const char* options : {"--profile main --keyint 30 --bframes 3 --b-pyramid normal --no-cabac --weightp 2",
+                                "--profile main --keyint 30 --bframes 3 --b-pyramid normal --direct temporal",
+                                "--profile main --keyint 30 --fake-interlaced"}) {
+        SCOPED_TRACE(options);
+        const std::vector<uint8_t> stream = X264Stream(w, h, frames, options);
+        ASSERT_FALSE(stream.empty());
+        const std::vector<uint8_t> reference = FfmpegDecode(stream);
+        ASSERT_EQ(reference.size(), frameBytes * frames);
+        ASSERT_NO_FATAL_FAILURE(DecodeToI420(stream, w, h));
+        const auto samples = sink_->Samples();
+        ASSERT_EQ(samples.size(), size_t(frames));
+        for (int i = 0; i < frames; ++i) {
+            const auto expected = Expected(Out::i420, reference.data() + i * frameBytes, w, h);
+            EXPECT_EQ(MaxDifference(samples[i].bytes, expected), 0) << "picture " << i;
+        }
         ReleaseAll();
         ASSERT_NO_FATAL_FAILURE(NewGraph());
     }

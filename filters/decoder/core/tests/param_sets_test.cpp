@@ -205,51 +205,71 @@ TEST_F(ParamSets, OutOfRangeSequenceParameterSetsAreRejected) {
     }
 }
 
-// cpb_cnt_minus1 is 0..31; a VUI out of range refuses the whole set, as every error does.
-TEST_F(ParamSets, HrdCountLimitRefusesTheSet) {
-    for (int cpbCntMinus1 : {32, 31}) {
+// A VUI out of range (cpb_cnt_minus1 32, log2_max_mv_length 17) costs the set its VUI
+// only; log2_max_mv_length 16, which earlier editions allow, is kept.
+TEST_F(ParamSets, VuiErrorKeepsTheSetWithoutItsVui) {
+    struct Case {
+        int32_t cpbCntMinus1, mvLength;
+        bool vuiKept;
+    };
+    for (const Case c : {Case{32, 0, false}, Case{31, 16, true}, Case{0, 17, false}}) {
+        SCOPED_TRACE(testing::Message() << "cpb_cnt_minus1 " << c.cpbCntMinus1 << ", mv length " << c.mvLength);
+        ctx->sps[0] = SeqParamSet{};
         SpsFields f;
+        f.numRefFrames = 3;
         f.vui = true;
-        f.writeVui = [cpbCntMinus1](NalBuilder& b) {
+        f.writeVui = [c](NalBuilder& b) {
             b.U(1, 0).U(1, 0).U(1, 0).U(1, 0).U(1, 1).U(32, 1001).U(32, 60000).U(1, 1);
-            b.U(1, 1).Ue(cpbCntMinus1).U(4, 1).U(4, 2);
-            for (int i = 0; i <= cpbCntMinus1; ++i)
+            b.U(1, 1).Ue(c.cpbCntMinus1).U(4, 1).U(4, 2);
+            for (int i = 0; i <= c.cpbCntMinus1; ++i)
                 b.Ue(1000 + i).Ue(2000).U(1, i & 1);
             b.U(5, 23).U(5, 15).U(5, 5).U(5, 24);
-            b.U(1, 0).U(1, 0).U(1, 1).U(1, 0);  // vcl absent, low delay, pic_struct, no restriction
+            b.U(1, 0).U(1, 0).U(1, 1).U(1, 1);  // vcl absent, low delay, pic_struct, restriction
+            b.U(1, 1).Ue(2).Ue(1).Ue(c.mvLength).Ue(c.mvLength).Ue(1).Ue(3);
         };
-        if (cpbCntMinus1 == 32) {
-            EXPECT_EQ(ParseSps(f), -8);
-            EXPECT_FALSE(ctx->sps[0].valid);
-            continue;
-        }
         ASSERT_EQ(ParseSps(f), 0);
         const SeqParamSet& s = ctx->sps[0];
-        EXPECT_EQ(s.num_units_in_tick, 1001u);
-        EXPECT_EQ(s.time_scale, 60000u);
-        EXPECT_EQ(s.nal_hrd_parameters_present_flag, 1);
+        ASSERT_TRUE(s.valid);
+        EXPECT_EQ(s.num_ref_frames, 3);
+        EXPECT_EQ(s.vui_parameters_present_flag, c.vuiKept ? 1 : 0);
+        EXPECT_EQ(s.time_scale, c.vuiKept ? 60000u : 0u);
+        if (!c.vuiKept) continue;
         EXPECT_EQ(s.nal_hrd.cpb_cnt, 32);
         EXPECT_EQ(s.nal_hrd.bit_rate_value[31], 1032u);
         EXPECT_EQ(s.nal_hrd.cbr_flag[29], 1);
         EXPECT_EQ(s.vcl_hrd.cpb_removal_delay_length_minus1, 15) << "copied from the NAL HRD";
-        EXPECT_EQ(s.pic_struct_present_flag, 1);
+        EXPECT_EQ(s.log2_max_mv_length_horizontal, 16);
+        EXPECT_EQ(s.max_dec_frame_buffering, 3);
     }
 }
 
-// A set cut anywhere is refused; before, the bits past its end read as zeros and the stop
-// bit as data.
-TEST_F(ParamSets, CutSetsAreRefused) {
+// A set cut before its VUI is refused (before, the bits past its end read as zeros and the
+// stop bit as data); one cut inside its VUI is kept without the VUI.
+TEST_F(ParamSets, CutSetsAreRefusedOrLoseTheirVui) {
     SpsFields f;
     f.vui = true;
     f.writeVui = HrdVui(78124, 78124);
     const Bytes whole = Sps(f);
+    size_t firstKept = 0;
     for (size_t length = 1; length < whole.size(); ++length) {
+        SCOPED_TRACE(length);
+        ctx->sps[0] = SeqParamSet{};
         Current(Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(length)));
-        EXPECT_NE(ParseSeqParamSet(ctx), 0) << length;
-        EXPECT_FALSE(ctx->sps[0].valid) << length;
+        const int result = ParseSeqParamSet(ctx);
+        EXPECT_EQ(result == 0, ctx->sps[0].valid == 1);
+        if (result == 0) {
+            if (firstKept == 0) firstKept = length;
+            EXPECT_EQ(ctx->sps[0].vui_parameters_present_flag, 0);
+        } else {
+            EXPECT_EQ(firstKept, 0u) << "a longer cut than one kept is refused";
+        }
     }
+    // The VUI is the last half of the set: 4 bytes of header, at least 8 of timing and HRD.
+    EXPECT_GT(firstKept, 3u);
+    EXPECT_LT(firstKept, whole.size() - 8);
     Current(whole);
     ASSERT_EQ(ParseSeqParamSet(ctx), 0);
+    EXPECT_EQ(ctx->sps[0].vui_parameters_present_flag, 1);
     EXPECT_EQ(ctx->sps[0].nal_hrd.bit_rate_value[0], 78125u) << "a code of 16 leading zeros";
 }
 
