@@ -135,7 +135,8 @@ ParseResult ParsePlain(const uint8_t* data, size_t size, std::vector<FileBatchEn
         } else if (id == kEntryChunk) {
             if (length != sizeof(FileBatchEntry))
                 return Refuse(ParseResult::kDamaged, entries, error, "entry chunk of wrong size");
-            if (entries->size() >= kMaxEntries) return Refuse(ParseResult::kDamaged, entries, error, "too many entries");
+            if (entries->size() >= kMaxEntries)
+                return Refuse(ParseResult::kDamaged, entries, error, "too many entries");
             FileBatchEntry entry;
             std::memcpy(&entry, body, sizeof entry);
             if (std::memchr(entry.path, 0, sizeof entry.path) == nullptr)

@@ -26,13 +26,13 @@
 // One source file of the file conversion page's batch list, as the project file stores it.
 struct FileBatchEntry {
     uint8_t reserved0[80];
-    int32_t order;           // the list's sort key
-    int32_t progressMark;    // -1 none, 100 converted
-    int64_t timelineStart;   // 100-ns units on the engine timeline
+    int32_t order;          // the list's sort key
+    int32_t progressMark;   // -1 none, 100 converted
+    int64_t timelineStart;  // 100-ns units on the engine timeline
     int64_t timelineEnd;
-    int64_t inPoint;         // 100-ns units within the source
+    int64_t inPoint;  // 100-ns units within the source
     int64_t outPoint;
-    char path[260];          // zero-terminated within its 260 bytes
+    char path[260];  // zero-terminated within its 260 bytes
     uint8_t reserved380[4];
     engines::ClipInfo media;  // the clip probe's information block
 };
