@@ -816,6 +816,32 @@ TEST_F(SkinWindowTest, StaticTextClicksAndKeepsItsOwnFont) {
     DestroySkinStatics(kView, rows, 1);
 }
 
+TEST_F(SkinWindowTest, StretchBitmapDrawsTheNodesRectangleFromTheOrigin) {
+    // The track strip's second cell (16 x 16 of 0x18222E at x 16), stretched to left + width.
+    SkinImage node;
+    node.source = "tk_sb_track.png";
+    node.left = 16;
+    node.width = 16;
+    node.height = 16;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP target = CreateCompatibleBitmap(screen, 64, 32);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, target);
+    RECT all{0, 0, 64, 32};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    ASSERT_EQ(StretchBitmap(dc, &node), 1);
+    EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0x18, 0x22, 0x2E));
+    EXPECT_EQ(GetPixel(dc, 31, 15), RGB(0x18, 0x22, 0x2E)) << "stretched to 32 x 16";
+    EXPECT_EQ(GetPixel(dc, 32, 0), RGB(255, 255, 255));
+    EXPECT_EQ(GetPixel(dc, 0, 16), RGB(255, 255, 255));
+    SkinImage none;
+    EXPECT_EQ(StretchBitmap(dc, &none), 0);
+    SelectObject(dc, old);
+    DeleteObject(target);
+    DeleteDC(dc);
+}
+
 TEST_F(SkinWindowTest, MemoryDcCoversTheClipBoxAndCopiesBack) {
     HDC screen = GetDC(nullptr);
     CDC target;
