@@ -440,8 +440,7 @@ TEST_F(SkinWindowTest, ScreenshotShowsEachButtonStateAndStaticText) {
     Pump(200);
     ASSERT_TRUE(testsupport::CaptureScreen("skin_states_hover.png"));
 
-    // Probes on each face, clear of the caption: x + 30, y + 6 (the pressed face is drawn
-    // one pixel lower).
+    // Probes on each face, clear of the caption: x + 30, y + 6.
     auto probe = [](const char* png, CWnd* w) {
         RECT r;
         w->GetWindowRect(&r);
@@ -461,6 +460,9 @@ TEST_F(SkinWindowTest, ScreenshotShowsEachButtonStateAndStaticText) {
     testsupport::Rgb corner;
     ASSERT_TRUE(testsupport::PixelAt("skin_states_normal.png", r.left, r.top, &corner));
     EXPECT_FALSE(Near(corner, "#FF00FF"));
+    // No key colour shows on a button in any state (the pressed face keeps the outline).
+    for (const char* png : {"skin_states_normal.png", "skin_states_pressed.png", "skin_states_hover.png"})
+        EXPECT_EQ(testsupport::CountKeyColourPixels(png, r.left, r.top, r.right - r.left, r.bottom - r.top), 0) << png;
 
     // The value field keeps its dark picture around white text.
     value->GetWindowRect(&r);
