@@ -101,7 +101,7 @@ def led_strip(folder, name, cell_width, cell_height):
     convert(*args, out_name(folder, name))
 
 
-def frame_piece(folder, name, width, height, corner=None):
+def frame_piece(folder, name, width, height, corner=None, edge=None):
     """Frame art on a cyan key: a panel-coloured piece, corners rounded off to the key.
 
     Drawn without antialiasing: a blended edge pixel is neither key nor frame, and would stay
@@ -116,7 +116,14 @@ def frame_piece(folder, name, width, height, corner=None):
     elif corner == "downright":
         args += ["-draw", f"roundrectangle -10,-10 {width - 1},{height - 1} 8,8"]
     else:
-        args += ["-draw", f"rectangle 0,0 {width - 1},{height - 1}"]
+        # Tiles repeat along the frame: flat, with the edge line only on the outer side, so
+        # that no seam shows between two tiles.
+        args += ["-stroke", "none", "-draw", f"rectangle 0,0 {width - 1},{height - 1}", "-stroke", PANEL_EDGE]
+        outer = {"top": f"line 0,0 {width - 1},0", "left": f"line 0,0 0,{height - 1}",
+                 "right": f"line {width - 1},0 {width - 1},{height - 1}",
+                 "bottom": f"line 0,{height - 1} {width - 1},{height - 1}"}.get(edge)
+        if outer:
+            args += ["-draw", outer]
     convert(*args, out_name(folder, name))
 
 
@@ -171,12 +178,15 @@ def draw_art(folder, w, h, side):
             "-draw", "polygon 16,0 31,0 24,15", out_name(folder, "marks.png"))
     convert("-size", "64x20", f"xc:{PANEL}", out_name(folder, "groupcap.png"))
     # Pictures loaded by fixed names.
-    for name, corner, size in [("GXT_UPLEFT.bmp", "upleft", (16, 28)), ("GXT_UPRIGHT.bmp", "upright", (16, 28)),
-                               ("GXT_DOWN_LEFT.bmp", "downleft", (16, 16)),
-                               ("GXT_DOWN_RIGHT.bmp", "downright", (16, 16)),
-                               ("GXT_LEFT_BG.bmp", None, (16, 16)), ("GXT_RIGHT_BG.bmp", None, (16, 16)),
-                               ("GXT_DOWN_BG.bmp", None, (16, 16)), ("GXT_CAPTION.bmp", None, (64, 28))]:
-        frame_piece(folder, name, *size, corner=corner)
+    for name, corner, size, edge in [("GXT_UPLEFT.bmp", "upleft", (16, 28), None),
+                                     ("GXT_UPRIGHT.bmp", "upright", (16, 28), None),
+                                     ("GXT_DOWN_LEFT.bmp", "downleft", (16, 16), None),
+                                     ("GXT_DOWN_RIGHT.bmp", "downright", (16, 16), None),
+                                     ("GXT_LEFT_BG.bmp", None, (16, 16), "left"),
+                                     ("GXT_RIGHT_BG.bmp", None, (16, 16), "right"),
+                                     ("GXT_DOWN_BG.bmp", None, (16, 16), "bottom"),
+                                     ("GXT_CAPTION.bmp", None, (64, 28), "top")]:
+        frame_piece(folder, name, *size, corner=corner, edge=edge)
     for name, symbol in [("GXT_BT_CLOSE.bmp", "close"), ("GXT_BT_MINUS.bmp", "minus"), ("GXT_BT_MAX.bmp", "max"),
                          ("GXT_BT_RESTORE.bmp", "restore")]:
         caption_button(folder, name, 20, symbol)
