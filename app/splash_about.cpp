@@ -193,12 +193,12 @@ BOOL CAboutDlg::DestroyWindow() {
 void CAboutDlg::OnPaint() {
     CPaintDC dc(this);
     if (!memory_.m_hDC) return;
-    // The texts go onto the kept picture itself, redrawn at every paint; the lower band of
-    // the picture holds them (15 pixels above its bottom edge).
+    // The texts go onto the kept picture itself, redrawn at every paint, in the picture's
+    // version band (rows 303-318).
     const CString left = GetVersionLine();
-    CRect leftRect(5, height_ - 18, 355, height_ - 3);
+    CRect leftRect(5, 303, 355, 318);
     memory_.DrawText(left, -1, &leftRect, DT_LEFT | DT_TOP);
-    CRect rightRect(width_ - 350, height_ - 18, width_, height_ - 3);
+    CRect rightRect(width_ - 350, 303, width_, 318);
     memory_.DrawText(filterLine_, -1, &rightRect, DT_RIGHT);
     dc.BitBlt(0, 0, width_, height_, memory_, 0, 0, SRCCOPY);
 }

@@ -98,6 +98,7 @@ public:
     bool IsEmpty() const { return data_[0] == '\0'; }
     CRegStringValue& Set(const char* text);
     CRegStringValue& Set(const CString& text) { return Set(text.c_str()); }
+    CRegStringValue& SetFromCString(const CString& text) { return Set(text.c_str()); }
 
 private:
     regvalue_detail::Location at_;

@@ -2,6 +2,9 @@
 
 #include <mbstring.h>
 
+#include <cstdarg>
+#include <cstdio>
+
 #include <string>
 
 #include "app/services/text_core.h"
@@ -93,4 +96,14 @@ int FormatByteSize(int64_t bytes, double* value, char* unit, size_t unitSize) {
 
 void ResetByteSizeUnits() {
     g_units = UnitNames();
+}
+
+void FormatString(const char* format, ...) {
+    if (!format) return;
+    char text[544];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    if (n >= 0) OutputDebugStringA(text);
 }

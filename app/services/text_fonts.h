@@ -33,6 +33,9 @@ void FitPathToWidth(char* out, size_t outSize, const char* text, int width);
 // in it; the unit's name (resource strings 125-128) is copied into `unit` of `unitSize` bytes.
 // 1, or 0 when `unit` is null or unitSize is 0.
 int FormatByteSize(int64_t bytes, double* value, char* unit, size_t unitSize);
+// The trace sink: formats printf-style into a text of at most 543 characters (longer output
+// is cut) and hands it to the debugger's output; nothing is shown or kept.
+void FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Forgets the unit names, so the next FormatByteSize loads them again (after the resource
 // module changed).
 void ResetByteSizeUnits();

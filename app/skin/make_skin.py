@@ -24,6 +24,7 @@ ACCENT = "#3C8DDE"
 ACCENT_HOT = "#5AA6F0"
 ACCENT_DOWN = "#2A6AAE"
 MUTED = "#5B6877"      # disabled
+LIST_GROUND = "#E4EAF1"  # list rows: the lists draw their texts in black on it
 CHECKED = "#E0A030"    # a checked toggle's mark
 MAGENTA = "#FF00FF"
 CYAN = "#00FFFF"
@@ -71,8 +72,10 @@ def button_strip(folder, name, width, height, caption, toggle, ground=MAGENTA):
         x = i * width
         shift = 1 if i % 4 == 2 else 0
         # Hard edges: a blended edge pixel would be neither key nor face.
+        # Every cell keeps the same outline (the button's window is cut from it); a pressed
+        # cell shows its press by the caption moving down a pixel.
         args += ["+antialias", "-fill", face, "-stroke", PANEL_EDGE,
-                 "-draw", f"roundrectangle {x + 1},{1 + shift} {x + width - 2},{height - 2} 6,6", "-antialias"]
+                 "-draw", f"roundrectangle {x + 1},1 {x + width - 2},{height - 2} 6,6", "-antialias"]
         if i >= 4:
             args += ["-fill", CHECKED, "-stroke", "none",
                      "-draw", f"rectangle {x + 8},{height // 2 - 3} {x + 13},{height // 2 + 2}"]
@@ -86,18 +89,24 @@ def led_strip(folder, name, cell_width, cell_height):
     """Three panels (disabled, highlighted, normal) of 13 glyphs: 0-9, point, colon, dash."""
     glyphs = "0123456789.:-"
     inks = ["#46505C", "#9FE8FF", "#56C8F0"]
-    args = ["-size", f"{cell_width * 39}x{cell_height}", f"xc:{FIELD}", "-font", FONT_BOLD,
-            "-pointsize", str(cell_height - 3), "-gravity", "NorthWest"]
+    total = cell_width * 39
+    # North gravity: each glyph is centred on its cell (a narrow colon or point included), so
+    # a time code reads as one run of characters without gaps.
+    args = ["-size", f"{total}x{cell_height}", f"xc:{FIELD}", "-font", FONT_BOLD,
+            "-pointsize", str(cell_height - 3), "-gravity", "North"]
     for panel, ink in enumerate(inks):
         for i, glyph in enumerate(glyphs):
-            x = (panel * 13 + i) * cell_width
-            args += ["-fill", ink, "-annotate", f"+{x + 1}+0", glyph]
+            centre = (panel * 13 + i) * cell_width + cell_width // 2
+            args += ["-fill", ink, "-annotate", f"{centre - total // 2:+d}+0", glyph]
     convert(*args, out_name(folder, name))
 
 
-def frame_piece(folder, name, width, height, corner=None):
-    """Frame art on a cyan key: a panel-coloured piece, corners rounded off to the key."""
-    args = ["-size", f"{width}x{height}", f"xc:{CYAN}", "-fill", PANEL, "-stroke", PANEL_EDGE]
+def frame_piece(folder, name, width, height, corner=None, edge=None):
+    """Frame art on a cyan key: a panel-coloured piece, corners rounded off to the key.
+
+    Drawn without antialiasing: a blended edge pixel is neither key nor frame, and would stay
+    as a cyan-tinted dot along the cut corner."""
+    args = ["-size", f"{width}x{height}", f"xc:{CYAN}", "+antialias", "-fill", PANEL, "-stroke", PANEL_EDGE]
     if corner == "upleft":
         args += ["-draw", f"roundrectangle 0,0 {width + 10},{height + 10} 8,8"]
     elif corner == "upright":
@@ -107,13 +116,20 @@ def frame_piece(folder, name, width, height, corner=None):
     elif corner == "downright":
         args += ["-draw", f"roundrectangle -10,-10 {width - 1},{height - 1} 8,8"]
     else:
-        args += ["-draw", f"rectangle 0,0 {width - 1},{height - 1}"]
+        # Tiles repeat along the frame: flat, with the edge line only on the outer side, so
+        # that no seam shows between two tiles.
+        args += ["-stroke", "none", "-draw", f"rectangle 0,0 {width - 1},{height - 1}", "-stroke", PANEL_EDGE]
+        outer = {"top": f"line 0,0 {width - 1},0", "left": f"line 0,0 0,{height - 1}",
+                 "right": f"line {width - 1},0 {width - 1},{height - 1}",
+                 "bottom": f"line 0,{height - 1} {width - 1},{height - 1}"}.get(edge)
+        if outer:
+            args += ["-draw", outer]
     convert(*args, out_name(folder, name))
 
 
 def caption_button(folder, name, size, symbol):
-    """Caption buttons: a four-cell strip on magenta with a drawn symbol."""
-    args = ["-size", f"{size * 4}x{size}", f"xc:{MAGENTA}", "+antialias"]
+    """Caption buttons: a four-cell strip on the frame's cyan key with a drawn symbol."""
+    args = ["-size", f"{size * 4}x{size}", f"xc:{CYAN}", "+antialias"]
     for i, face in enumerate([PANEL_EDGE, ACCENT_HOT, ACCENT_DOWN, MUTED]):
         x = i * size
         args += ["-fill", face, "-stroke", "none", "-draw", f"roundrectangle {x + 1},1 {x + size - 2},{size - 2} 4,4",
@@ -162,12 +178,15 @@ def draw_art(folder, w, h, side):
             "-draw", "polygon 16,0 31,0 24,15", out_name(folder, "marks.png"))
     convert("-size", "64x20", f"xc:{PANEL}", out_name(folder, "groupcap.png"))
     # Pictures loaded by fixed names.
-    for name, corner, size in [("GXT_UPLEFT.bmp", "upleft", (16, 28)), ("GXT_UPRIGHT.bmp", "upright", (16, 28)),
-                               ("GXT_DOWN_LEFT.bmp", "downleft", (16, 16)),
-                               ("GXT_DOWN_RIGHT.bmp", "downright", (16, 16)),
-                               ("GXT_LEFT_BG.bmp", None, (16, 16)), ("GXT_RIGHT_BG.bmp", None, (16, 16)),
-                               ("GXT_DOWN_BG.bmp", None, (16, 16)), ("GXT_CAPTION.bmp", None, (64, 28))]:
-        frame_piece(folder, name, *size, corner=corner)
+    for name, corner, size, edge in [("GXT_UPLEFT.bmp", "upleft", (16, 28), None),
+                                     ("GXT_UPRIGHT.bmp", "upright", (16, 28), None),
+                                     ("GXT_DOWN_LEFT.bmp", "downleft", (16, 16), None),
+                                     ("GXT_DOWN_RIGHT.bmp", "downright", (16, 16), None),
+                                     ("GXT_LEFT_BG.bmp", None, (16, 16), "left"),
+                                     ("GXT_RIGHT_BG.bmp", None, (16, 16), "right"),
+                                     ("GXT_DOWN_BG.bmp", None, (16, 16), "bottom"),
+                                     ("GXT_CAPTION.bmp", None, (64, 28), "top")]:
+        frame_piece(folder, name, *size, corner=corner, edge=edge)
     for name, symbol in [("GXT_BT_CLOSE.bmp", "close"), ("GXT_BT_MINUS.bmp", "minus"), ("GXT_BT_MAX.bmp", "max"),
                          ("GXT_BT_RESTORE.bmp", "restore")]:
         caption_button(folder, name, 20, symbol)
@@ -175,8 +194,8 @@ def draw_art(folder, w, h, side):
             "-gravity", "center", "-annotate", "+0-20", "Vistrel", "-font", FONT, "-pointsize", "14",
             "-annotate", "+0+30", "capture and convert", out_name(folder, "VistrelSplash_NoAC3.BMP"))
     for name, size, ground in [("VolumeControl_bg.jpg", "40x140", PANEL), ("EncDVShuttle.jpg", "320x40", PANEL),
-                               ("EncDVCheckBox.jpg", "64x16", PANEL_EDGE), ("EncBatchLCBK.jpg", "64x64", FIELD),
-                               ("ExportRoomLCBk.JPG", "64x64", FIELD), ("VideoViewer_BG.jpg", "64x64", GROUND),
+                               ("EncDVCheckBox.jpg", "64x16", PANEL_EDGE), ("EncBatchLCBK.jpg", "64x64", LIST_GROUND),
+                               ("ExportRoomLCBk.JPG", "64x64", LIST_GROUND), ("VideoViewer_BG.jpg", "64x64", GROUND),
                                ("comboslider_top.jpg", "16x8", PANEL_EDGE), ("comboslider_down.jpg", "16x8", PANEL_EDGE),
                                ("timeline_scrol_bg_left.jpg", "8x16", PANEL_EDGE),
                                ("timeline_scrol_bg_right.jpg", "8x16", PANEL_EDGE)]:
@@ -185,8 +204,19 @@ def draw_art(folder, w, h, side):
     toolkit_art(folder)
 
 
-def cells(folder, name, cell_w, cell_h, faces, ground=None, inset=0, vertical=False):
-    """Cells side by side (or stacked), one solid face per state, optionally inset on a key."""
+def arrow(direction, x, y, w, h):
+    """A triangle pointing `direction` centred in the cell at (x, y) of w x h."""
+    cx, cy = x + w // 2, y + h // 2
+    rx, ry = max(2, w // 4), max(2, h // 4)
+    return {"up": f"polygon {cx - rx},{cy + ry} {cx},{cy - ry} {cx + rx},{cy + ry}",
+            "down": f"polygon {cx - rx},{cy - ry} {cx},{cy + ry} {cx + rx},{cy - ry}",
+            "left": f"polygon {cx + ry},{cy - rx} {cx - ry},{cy} {cx + ry},{cy + rx}",
+            "right": f"polygon {cx - ry},{cy - rx} {cx + ry},{cy} {cx - ry},{cy + rx}"}[direction]
+
+
+def cells(folder, name, cell_w, cell_h, faces, ground=None, inset=0, vertical=False, glyph=None):
+    """Cells side by side (or stacked), one solid face per state, optionally inset on a key,
+    with an arrow `glyph` ("up", "down", "left", "right") on each face."""
     count = len(faces)
     w, h = (cell_w, cell_h * count) if vertical else (cell_w * count, cell_h)
     args = ["-size", f"{w}x{h}", f"xc:{ground or faces[0]}", "+antialias"]
@@ -194,6 +224,8 @@ def cells(folder, name, cell_w, cell_h, faces, ground=None, inset=0, vertical=Fa
         x, y = (0, i * cell_h) if vertical else (i * cell_w, 0)
         args += ["-fill", face, "-stroke", "none",
                  "-draw", f"rectangle {x + inset},{y + inset} {x + cell_w - 1 - inset},{y + cell_h - 1 - inset}"]
+        if glyph:
+            args += ["-fill", INK if i != 3 else "#AEB7C2", "-draw", arrow(glyph, x, y, cell_w, cell_h)]
     convert(*args, out_name(folder, name))
 
 
@@ -204,10 +236,13 @@ THUMB_FACES = ["#E0A030", "#F0C060", "#A07020", "#808080"]
 
 def toolkit_art(folder):
     """Art of the edits' spin buttons, the scroll bars, the sliders, the volume popup."""
-    cells(folder, "tk_spin_up.png", 16, 8, STATE_FACES)
-    cells(folder, "tk_spin_down.png", 16, 8, ["#7FB3E8", "#A0C8F0", "#5080B0", "#707A88"])
-    cells(folder, "tk_sb_back.png", 16, 16, STATE_FACES)
-    cells(folder, "tk_sb_fwd.png", 16, 16, ["#7FB3E8", "#A0C8F0", "#5080B0", "#707A88"])
+    light = ["#7FB3E8", "#A0C8F0", "#5080B0", "#707A88"]
+    cells(folder, "tk_spin_up.png", 16, 8, STATE_FACES, glyph="up")
+    cells(folder, "tk_spin_down.png", 16, 8, light, glyph="down")
+    cells(folder, "tk_sb_back.png", 16, 16, STATE_FACES, glyph="left")
+    cells(folder, "tk_sb_fwd.png", 16, 16, light, glyph="right")
+    cells(folder, "tk_vsb_back.png", 16, 16, STATE_FACES, glyph="up")
+    cells(folder, "tk_vsb_fwd.png", 16, 16, light, glyph="down")
     cells(folder, "tk_sb_track.png", 16, 16, ["#101820", "#18222E", "#0C1218", "#2A2A2A"])
     cells(folder, "tk_sb_thumb.png", 48, 16, THUMB_FACES)
     cells(folder, "tk_vsb_thumb.png", 16, 48, THUMB_FACES)
@@ -390,6 +425,7 @@ def layout(w, h, side):
 def scroll_bar(name, left, top, horizontal, length):
     """A NEWSCROLLBAR of 16-pixel buttons and a track `length` long."""
     thumb = "tk_sb_thumb.png" if horizontal else "tk_vsb_thumb.png"
+    back, fwd = ("tk_sb_back.png", "tk_sb_fwd.png") if horizontal else ("tk_vsb_back.png", "tk_vsb_fwd.png")
     thumb_size = 'WIDTH="192" HEIGHT="16"' if horizontal else 'WIDTH="64" HEIGHT="48"'
     region = f'WIDTH="{length}" HEIGHT="16"' if horizontal else f'WIDTH="16" HEIGHT="{length}"'
     extent = (length + 32, 16) if horizontal else (16, length + 32)
@@ -398,7 +434,7 @@ def scroll_bar(name, left, top, horizontal, length):
         f'HORIZONTAL="{"TRUE" if horizontal else "FALSE"}">',
         '        <SUBREGIONLSPIN WIDTH="16" HEIGHT="16"/><SUBREGIONRSPIN WIDTH="16" HEIGHT="16"/>',
         f'        <SUBREGIONTHUMB {region}/><SUBREGIONSLIDERBK {region}/>',
-        '        <LSPINNORMALIMAGE SOURCE="tk_sb_back.png"/><RSPINNORMALIMAGE SOURCE="tk_sb_fwd.png"/>',
+        f'        <LSPINNORMALIMAGE SOURCE="{back}"/><RSPINNORMALIMAGE SOURCE="{fwd}"/>',
         f'        <THUMBNORMALIMAGE SOURCE="{thumb}" {thumb_size}/>',
         '        <SLIDERBKNORMALIMAGE SOURCE="tk_sb_track.png" WIDTH="64" HEIGHT="16"/>',
         "      </NEWSCROLLBAR>"]

@@ -101,6 +101,22 @@ HBITMAP LoadSkinNodeBackground(const char* source, int left, int top, int width,
     return nullptr;
 }
 
+int StretchBitmap(HDC dc, const SkinImage* node) {
+    if (!dc || !node || node->source.empty()) return 0;
+    HBITMAP bitmap = LoadSkinNodeBackground(node->source.c_str(), node->left, node->top, node->width, node->height);
+    if (!bitmap) return 0;
+    BITMAP info{};
+    GetObjectA(bitmap, sizeof info, &info);
+    HDC memory = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    StretchBlt(dc, 0, 0, node->left + node->width, node->top + node->height, memory, 0, 0, info.bmWidth, info.bmHeight,
+               SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    return 1;
+}
+
 HBITMAP LoadSkinBitmap(const char* fileName) {
     if (g_mode == kSkinImageFolder) return LoadImageFileBitmap(ImagePath(fileName).c_str());
     if (g_mode == kSkinImageLibrary) return LoadBitmapResource(g_library, fileName);

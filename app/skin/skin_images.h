@@ -26,6 +26,10 @@ std::string GetSkinImageFolder();
 
 // The rectangle of image `source`: a new bitmap, or null (a missing file is reported).
 HBITMAP LoadSkinNodeBackground(const char* source, int left, int top, int width, int height);
+// Copies the rectangle of `node`'s image onto `dc` from (0, 0), stretched to the node's
+// left + width by top + height; the bitmap is loaded for the call and freed after it. 1 when
+// drawn, 0 when the image cannot be loaded.
+int StretchBitmap(HDC dc, const SkinImage* node);
 // The whole image `fileName`, or null; nothing is reported.
 HBITMAP LoadSkinBitmap(const char* fileName);
 // 1 when the image folder holds `source` (a folder counts); otherwise reports the image error

@@ -121,6 +121,13 @@ TEST_F(DialogFrameTest, ScreenshotShowsCaptionPiecesAndButtonStates) {
     EXPECT_EQ(rgb, CellColour(IDB_FRAME_MAXIMIZE, 1)) << "maximise hover";
     ASSERT_TRUE(testsupport::PixelAt("dialog_frame.png", wr.left + min.x, wr.top + min.y, &rgb));
     EXPECT_EQ(rgb, CellColour(IDB_FRAME_MINIMIZE, 0)) << "minimise normal";
+    // Each caption button carries its white symbol, and no key colour shows in the caption.
+    const CSize b = dialog.GetButtonSize();
+    for (const CPoint p : {close, max, min})
+        EXPECT_GT(
+            testsupport::CountLightPixels("dialog_frame.png", wr.left + p.x - 7, wr.top + p.y - 7, b.cx, b.cy, 220), 3)
+            << p.x;
+    EXPECT_EQ(testsupport::CountKeyColourPixels("dialog_frame.png", wr.left, wr.top, wr.Width(), 25), 0);
     dialog.SendMessage(WM_LBUTTONUP, 0, ClientAt(CPoint(100, 100)));
     EXPECT_TRUE(dialog.commands.empty()) << "released elsewhere";
 }

@@ -216,6 +216,10 @@ TEST_F(FrameTest, ScreenshotShowsFrameCutCornersAndButtonStates) {
     ASSERT_TRUE(testsupport::CaptureScreen("frame_disabled.png"));
     EXPECT_EQ(Probe("frame_disabled.png", CloseFace()), CellColour("GXT_BT_CLOSE.bmp", 3));
     EXPECT_EQ(Probe("frame_disabled.png", m), CellColour("GXT_BT_MINUS.bmp", 0));
+    // No key colour, nor a blend of one, anywhere in the caption strip: not around the
+    // buttons in any state, not along the cut corners.
+    for (const char* png : {"frame_normal.png", "frame_hover.png", "frame_pressed.png", "frame_disabled.png"})
+        EXPECT_EQ(testsupport::CountKeyColourPixels(png, wr.left, wr.top, wr.Width(), 28), 0) << png;
 }
 
 TEST_F(FrameTest, ButtonsActOnlyOnReleaseOverThePressedButton) {

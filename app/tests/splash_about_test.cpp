@@ -69,6 +69,17 @@ TEST(FileVersions, ProductAndFileVersionStrings) {
     EXPECT_STREQ(GetFilterFileVersion("NoSuchFilter.ax").c_str(), "");
 }
 
+// The width of `text` in the About box's picture font (the dialog's own font on its memory DC).
+int GetTextWidth(CAboutDlg& about, const CString& text) {
+    HDC dc = GetDC(about.m_hWnd);
+    HGDIOBJ old = SelectObject(dc, GetStockObject(SYSTEM_FONT));
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, text, text.GetLength(), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(about.m_hWnd, dc);
+    return extent.cx;
+}
+
 class ShellWindowTest : public ResourceLibraryTest {
 protected:
 };
@@ -97,7 +108,12 @@ TEST_F(ShellWindowTest, SplashTakesItsPictureSizeAndShowsIt) {
     ASSERT_TRUE(testsupport::CaptureScreen("splash.png"));
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ old = SelectObject(dc, art);
-    for (const POINT p : {POINT{10, 10}, POINT{info.bmWidth / 2, info.bmHeight / 2}, POINT{info.bmWidth - 5, 200}}) {
+    EXPECT_EQ(GetWindow(splash.m_hWnd, GW_CHILD), nullptr) << "the splash paints only its picture";
+    // Points down the middle of the picture, where a strip over it would show.
+    std::vector<POINT> points = {POINT{10, 10}, POINT{info.bmWidth - 5, 200}};
+    for (int y = 20; y < info.bmHeight; y += 20)
+        points.push_back(POINT{info.bmWidth / 2 + 7, y});
+    for (const POINT p : points) {
         const COLORREF c = GetPixel(dc, p.x, p.y);
         testsupport::Rgb rgb;
         ASSERT_TRUE(testsupport::PixelAt("splash.png", wr.left + p.x, wr.top + p.y, &rgb));
@@ -138,18 +154,37 @@ TEST_F(ShellWindowTest, AboutBoxFitsItsPictureAndShowsVersions) {
     about.SendMessage(WM_RBUTTONUP, 0, MAKELPARAM(10, 10));
     EXPECT_STREQ(about.GetFilterLine().c_str(), "Ombrisk.ax: Not available");
     Pump();
-    // The version text is drawn in white on the picture's lower band.
+    // The version texts are drawn in white in the picture's band (rows 303-318): the program
+    // version from the left, the filter line up to the right edge, apart from each other.
     ASSERT_TRUE(testsupport::CaptureScreen("about.png"));
     CPoint origin(0, 0);
     about.ClientToScreen(&origin);
-    int white = 0;
-    for (int x = 5; x < 60; ++x) {
-        testsupport::Rgb rgb;
-        if (x % 3) continue;
-        ASSERT_TRUE(testsupport::PixelAt("about.png", origin.x + x, origin.y + size.cy - 11, &rgb));
-        white += rgb.r > 200 && rgb.g > 200 && rgb.b > 200;
-    }
-    EXPECT_GT(white, 0) << "version text on the picture";
+    ASSERT_GE(size.cx, 355);
+    ASSERT_GE(size.cy, 318);
+    const int versionEnd = 5 + GetTextWidth(about, about.GetVersionLine());
+    const int filterStart = size.cx - GetTextWidth(about, about.GetFilterLine());
+    ASSERT_LT(versionEnd + 10, filterStart) << "room between the two texts";
+    EXPECT_GT(testsupport::CountLightPixels("about.png", origin.x + 5, origin.y + 303, versionEnd - 5, 15, 200), 10);
+    EXPECT_GT(testsupport::CountLightPixels("about.png", origin.x + filterStart, origin.y + 303, size.cx - filterStart,
+                                            15, 200),
+              10);
+    EXPECT_EQ(testsupport::CountLightPixels("about.png", origin.x + versionEnd + 4, origin.y + 300,
+                                            filterStart - versionEnd - 8, 20, 200),
+              0)
+        << "nothing drawn between them";
+    // The only control is OK, inside the picture and clear of the version band; no control
+    // paints over the picture.
+    HWND ok = ::GetDlgItem(about.m_hWnd, IDOK);
+    ASSERT_NE(ok, nullptr);
+    int children = 0;
+    for (HWND c = GetWindow(about.m_hWnd, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        children += (GetWindowLongPtrA(c, GWL_STYLE) & WS_VISIBLE) != 0;
+    EXPECT_EQ(children, 1);
+    CRect okRect;
+    ::GetWindowRect(ok, &okRect);
+    about.ScreenToClient(&okRect);
+    EXPECT_TRUE(okRect.left >= 0 && okRect.top >= 0 && okRect.right <= size.cx && okRect.bottom <= 296)
+        << okRect.left << "," << okRect.top << "-" << okRect.right << "," << okRect.bottom;
     about.DestroyWindow();
 }
 

@@ -31,6 +31,7 @@ TEST_F(RegValueTest, StoresEachKindWithItsRegistryType) {
     CRegDwordValue(HKEY_CURRENT_USER, kKey, "Dword", 1).Set(42);
     CRegBin8Value(HKEY_CURRENT_USER, kKey, "Double", 1).Set(1.5);
     CRegStringValue(HKEY_CURRENT_USER, kKey, "Text", 1).Set("hello there");
+    CRegStringValue(HKEY_CURRENT_USER, kKey, "Name", 1).SetFromCString(CString("DV stream"));
 
     // The prefix's own reg tool is the judge of type and bytes.
     const std::string key = std::string("HKCU\\") + kKey;
@@ -40,6 +41,7 @@ TEST_F(RegValueTest, StoresEachKindWithItsRegistryType) {
     EXPECT_NE(RegQuery(key, "Double").find("REG_BINARY    000000000000F83F"), std::string::npos)
         << RegQuery(key, "Double");
     EXPECT_NE(RegQuery(key, "Text").find("REG_SZ    hello there"), std::string::npos);
+    EXPECT_NE(RegQuery(key, "Name").find("REG_SZ    DV stream"), std::string::npos);
 
     // And each reads back into a fresh object.
     CRegBin8Value d(HKEY_CURRENT_USER, kKey, "Double", 0);

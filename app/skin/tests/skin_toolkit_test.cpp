@@ -510,8 +510,13 @@ TEST_F(SkinToolkitTest, ScrollBarButtonsRepeatWheelAndFocus) {
     testsupport::Rgb rgb;
     ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 36, r.top + 8, &rgb));
     EXPECT_EQ(rgb, (testsupport::Rgb{0xE0, 0xA0, 0x30}));
-    ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 8, r.top + 8, &rgb));
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 2, r.top + 2, &rgb));
     EXPECT_EQ(rgb, (testsupport::Rgb{0x3C, 0x8D, 0xDE}));
+    // Both buttons carry their arrows.
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 8, r.top + 8, &rgb));
+    EXPECT_EQ(rgb, (testsupport::Rgb{0xE8, 0xEE, 0xF5})) << "the back arrow";
+    EXPECT_GT(testsupport::CountLightPixels("toolkit_scrollbar.png", r.left + 16, r.top, 16, 16, 220), 8)
+        << "the forward arrow";
     ASSERT_TRUE(testsupport::PixelAt("toolkit_scrollbar.png", r.left + 150, r.top + 8, &rgb));
     EXPECT_EQ(rgb, (testsupport::Rgb{0x10, 0x18, 0x20}));
     DestroySkinNewScrollBars(kView, bars, 1);
@@ -779,9 +784,22 @@ TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
         testsupport::PixelAt("toolkit_room_list.png", lr.left + row7.right - 30, lr.top + row7.top + 3, &plain));
     EXPECT_GT(frame.b, 200);
     EXPECT_LT(frame.r, 40);
-    EXPECT_EQ(plain, (testsupport::Rgb{0x10, 0x18, 0x20}));
-    EXPECT_NEAR(tinted.b, 54, 4);
-    EXPECT_NEAR(tinted.r, 15, 4);
+    EXPECT_EQ(plain, (testsupport::Rgb{0xE4, 0xEA, 0xF1}));
+    // The blue blended at alpha 25 over the light ground.
+    EXPECT_NEAR(tinted.b, (0xF1 * 230 + 255 * 25) / 255, 4);
+    EXPECT_NEAR(tinted.r, (0xE4 * 230 + 10 * 25) / 255, 4);
+    // The rows' black text stands out on the light ground, and the header's text on its face.
+    EXPECT_GT(testsupport::CountDarkPixels("toolkit_room_list.png", lr.left + row7.left, lr.top + row7.top, 120,
+                                           row7.bottom - row7.top, 80),
+              10)
+        << "legible row text";
+    RECT hr;
+    ::GetWindowRect(list->Header().m_hWnd, &hr);
+    testsupport::Rgb face;
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_room_list.png", hr.left + 4, hr.top + 3, &face));
+    EXPECT_EQ(face, (testsupport::Rgb{240, 239, 231}));
+    EXPECT_GT(testsupport::CountDarkPixels("toolkit_room_list.png", hr.left, hr.top, 200, hr.bottom - hr.top, 80), 5)
+        << "the header's title";
     EXPECT_EQ(room.SelectRange(5, 2, 0), 0);
     EXPECT_EQ(room.GetSelectedCount(), 3);
     void* data = nullptr;
@@ -941,10 +959,24 @@ TEST_F(SkinToolkitTest, ScreenshotShowsSlidersSpinButtonsAndListRows) {
     EXPECT_EQ(rgb, (testsupport::Rgb{0xFF, 0xFF, 0xFF})) << "the grip's ornament";
     // Spin buttons: pressed and hover cells.
     const RECT down = ScreenRect(&code->DecrementButton()), up = ScreenRect(&code->IncrementButton());
-    ASSERT_TRUE(testsupport::PixelAt(png, down.left + 8, down.top + 4, &rgb));
+    ASSERT_TRUE(testsupport::PixelAt(png, down.left + 1, down.top + 1, &rgb));
     EXPECT_EQ(rgb, (testsupport::Rgb{0x50, 0x80, 0xB0}));
-    ASSERT_TRUE(testsupport::PixelAt(png, up.left + 8, up.top + 4, &rgb));
+    ASSERT_TRUE(testsupport::PixelAt(png, up.left + 1, up.top + 1, &rgb));
     EXPECT_EQ(rgb, (testsupport::Rgb{0x5A, 0xA6, 0xF0}));
+    // Each carries its arrow.
+    for (const RECT& b : {down, up}) {
+        ASSERT_TRUE(testsupport::PixelAt(png, b.left + 8, b.top + 4, &rgb));
+        EXPECT_EQ(rgb, (testsupport::Rgb{0xE8, 0xEE, 0xF5}));
+    }
+    // The time code reads as one run: each colon's ink sits in the middle of its cell, with
+    // none at the cell's left edge, where a glyph drawn off-centre leaves a gap behind it.
+    const RECT tc = ScreenRect(code);
+    const int cellWidth = 11;
+    for (int colon : {2, 5, 8}) {
+        const int x = tc.left + colon * cellWidth;
+        EXPECT_GT(testsupport::CountLightPixels(png, x + 4, tc.top, 3, 17, 80), 1) << colon;
+        EXPECT_EQ(testsupport::CountLightPixels(png, x, tc.top, 3, 17, 80), 0) << colon;
+    }
     Mouse(&code->DecrementButton(), WM_LBUTTONUP, 3, 3);
     DestroySkinTimeCodeEdits(kView, codes, 1);
     DestroySkinSelectSliders(kView, selects, 1);

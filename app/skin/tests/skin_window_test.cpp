@@ -440,8 +440,7 @@ TEST_F(SkinWindowTest, ScreenshotShowsEachButtonStateAndStaticText) {
     Pump(200);
     ASSERT_TRUE(testsupport::CaptureScreen("skin_states_hover.png"));
 
-    // Probes on each face, clear of the caption: x + 30, y + 6 (the pressed face is drawn
-    // one pixel lower).
+    // Probes on each face, clear of the caption: x + 30, y + 6.
     auto probe = [](const char* png, CWnd* w) {
         RECT r;
         w->GetWindowRect(&r);
@@ -461,6 +460,9 @@ TEST_F(SkinWindowTest, ScreenshotShowsEachButtonStateAndStaticText) {
     testsupport::Rgb corner;
     ASSERT_TRUE(testsupport::PixelAt("skin_states_normal.png", r.left, r.top, &corner));
     EXPECT_FALSE(Near(corner, "#FF00FF"));
+    // No key colour shows on a button in any state (the pressed face keeps the outline).
+    for (const char* png : {"skin_states_normal.png", "skin_states_pressed.png", "skin_states_hover.png"})
+        EXPECT_EQ(testsupport::CountKeyColourPixels(png, r.left, r.top, r.right - r.left, r.bottom - r.top), 0) << png;
 
     // The value field keeps its dark picture around white text.
     value->GetWindowRect(&r);
@@ -814,6 +816,32 @@ TEST_F(SkinWindowTest, StaticTextClicksAndKeepsItsOwnFont) {
     EXPECT_STREQ(text, "MPEG-2");
     DestroySkinStatics(kView, fields, 1);
     DestroySkinStatics(kView, rows, 1);
+}
+
+TEST_F(SkinWindowTest, StretchBitmapDrawsTheNodesRectangleFromTheOrigin) {
+    // The track strip's second cell (16 x 16 of 0x18222E at x 16), stretched to left + width.
+    SkinImage node;
+    node.source = "tk_sb_track.png";
+    node.left = 16;
+    node.width = 16;
+    node.height = 16;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP target = CreateCompatibleBitmap(screen, 64, 32);
+    ReleaseDC(nullptr, screen);
+    HGDIOBJ old = SelectObject(dc, target);
+    RECT all{0, 0, 64, 32};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    ASSERT_EQ(StretchBitmap(dc, &node), 1);
+    EXPECT_EQ(GetPixel(dc, 0, 0), RGB(0x18, 0x22, 0x2E));
+    EXPECT_EQ(GetPixel(dc, 31, 15), RGB(0x18, 0x22, 0x2E)) << "stretched to 32 x 16";
+    EXPECT_EQ(GetPixel(dc, 32, 0), RGB(255, 255, 255));
+    EXPECT_EQ(GetPixel(dc, 0, 16), RGB(255, 255, 255));
+    SkinImage none;
+    EXPECT_EQ(StretchBitmap(dc, &none), 0);
+    SelectObject(dc, old);
+    DeleteObject(target);
+    DeleteDC(dc);
 }
 
 TEST_F(SkinWindowTest, MemoryDcCoversTheClipBoxAndCopiesBack) {
