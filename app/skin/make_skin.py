@@ -183,6 +183,7 @@ def draw_art(folder, w, h, side):
         convert("-size", size, f"xc:{ground}", out_name(folder, name))
     convert("-size", "64x64", f"xc:{GROUND}", out_name(folder, "PostEncodingBK.bmp"))
     toolkit_art(folder)
+    main_panel_art(folder, w)
 
 
 def cells(folder, name, cell_w, cell_h, faces, ground=None, inset=0, vertical=False):
@@ -288,6 +289,7 @@ def layout(w, h, side):
         lines.append("    </SUBVIEW>")
         lines.append("  </VIEW>")
     lines += toolkit_views()
+    lines += main_panel_views(w)
     # One description of every element kind, so that every reader path meets the shipped skin.
     lines += [
         '  <VIEW ID="SKIN_GALLERY" LEFT="0" TOP="0" WIDTH="400" HEIGHT="300" SNAPLEFT="4" VCUTCOUNT="1">',
@@ -461,6 +463,31 @@ def toolkit_views():
     lines += room_list_nodes(340, 8, 260, 200)
     lines += ["    </SUBVIEW>", "  </VIEW>"]
     return lines
+
+
+MENU_BAR_HEIGHT = 22
+
+
+def main_panel_art(folder, w):
+    """The main panel's menu bar: its ground and the face of the item under the mouse."""
+    gradient(folder, "menu_bar.png", w, MENU_BAR_HEIGHT, "#34475E", PANEL)
+    convert("-size", f"48x{MENU_BAR_HEIGHT}", f"xc:{PANEL}", "+antialias", "-fill", ACCENT_DOWN, "-stroke", ACCENT,
+            "-draw", f"roundrectangle 1,2 46,{MENU_BAR_HEIGHT - 3} 4,4", out_name(folder, "menu_hot.png"))
+
+
+def main_panel_views(w):
+    """The menu bar across the top of the main panel's client area."""
+    return [
+        f'  <VIEW ID="MENU_BAR" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="{MENU_BAR_HEIGHT}">',
+        f'    <SUBVIEW ID="BAR" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="{MENU_BAR_HEIGHT}">',
+        f'      <BACKGROUNDIMAGE SOURCE="menu_bar.png" WIDTH="{w}" HEIGHT="{MENU_BAR_HEIGHT}"/>',
+        "    </SUBVIEW>",
+        "  </VIEW>",
+        f'  <VIEW ID="MENU_BAR_HOT" LEFT="0" TOP="0" WIDTH="48" HEIGHT="{MENU_BAR_HEIGHT}">',
+        f'    <SUBVIEW ID="HOT" LEFT="0" TOP="0" WIDTH="48" HEIGHT="{MENU_BAR_HEIGHT}">',
+        f'      <BACKGROUNDIMAGE SOURCE="menu_hot.png" WIDTH="48" HEIGHT="{MENU_BAR_HEIGHT}"/>',
+        "    </SUBVIEW>",
+        "  </VIEW>"]
 
 
 def main():
