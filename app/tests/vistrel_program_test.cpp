@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -107,14 +106,16 @@ bool RunToEnd(Process& p, std::vector<std::string>* messages, DWORD ms) {
     return p.Ended();
 }
 
-// Brightest grey level (0-255) in a rectangle of a capture.
-int Brightest(const std::string& png, int x, int y, int w, int h) {
-    const std::string out = testsupport::UniqueName("bright") + ".txt";
+// Brightest or darkest grey level (0-255) in a rectangle of a capture; -1 on failure.
+int GreyExtreme(const std::string& png, int x, int y, int w, int h, bool brightest) {
+    const std::string out = testsupport::UniqueName("grey") + ".txt";
     const int rc = testsupport::RunShell("convert '" + png + "' -crop " + std::to_string(w) + "x" + std::to_string(h) +
                                          "+" + std::to_string(x) + "+" + std::to_string(y) +
-                                         " -colorspace gray -format '%[fx:int(255*maxima)]' info: > '" + out + "'");
+                                         " -colorspace gray -format '%[fx:int(255*" + (brightest ? "maxima" : "minima") +
+                                         ")]' info: > '" + out + "'");
     if (rc != 0) return -1;
-    return atoi(testsupport::ReadFixtureFile(out).c_str());
+    const std::string text = testsupport::ReadFixtureFile(out);
+    return text.empty() ? -1 : atoi(text.c_str());
 }
 
 TEST(VistrelProgram, StartsToTheMainPanelAndClosesCleanly) {
@@ -145,7 +146,7 @@ TEST(VistrelProgram, StartsToTheMainPanelAndClosesCleanly) {
     EXPECT_NEAR(bar.g, 0x3D, 12);
     EXPECT_NEAR(bar.b, 0x51, 12);
     const std::string png = testsupport::FixturePath("vistrel_main.png");
-    EXPECT_GT(Brightest(png, origin.x + 4, origin.y + 2, 200, 18), 200) << "no menu texts";
+    EXPECT_GT(GreyExtreme(png, origin.x + 4, origin.y + 2, 200, 18, true), 200) << "no menu texts";
     // The page buttons: the checked "File" radio button's face, the unchecked "DV" one's.
     testsupport::Rgb file, dv;
     ASSERT_TRUE(testsupport::PixelAt("vistrel_main.png", origin.x + 16 + 24, origin.y + 64 + 6, &file));
@@ -153,8 +154,11 @@ TEST(VistrelProgram, StartsToTheMainPanelAndClosesCleanly) {
     EXPECT_EQ(file, (testsupport::Rgb{0x1E, 0x5F, 0x9E}));
     EXPECT_TRUE((dv == testsupport::Rgb{0x3C, 0x8D, 0xDE}) || (dv == testsupport::Rgb{0x5B, 0x68, 0x77}))
         << dv.r << "," << dv.g << "," << dv.b;
-    // The profile type's value field shows text ("H.264") in light ink.
-    EXPECT_GT(Brightest(png, origin.x + 440 + 2, origin.y + 119 + 2, 100, 18), 180) << "no summary text";
+    // The profile type's value field: light art, with the text ("H.264") in dark ink on it.
+    testsupport::Rgb field;
+    ASSERT_TRUE(testsupport::PixelAt("vistrel_main.png", origin.x + 440 + 190, origin.y + 119 + 11, &field));
+    EXPECT_EQ(field, (testsupport::Rgb{0xDC, 0xE4, 0xEE}));
+    EXPECT_LT(GreyExtreme(png, origin.x + 440 + 3, origin.y + 119 + 3, 90, 14, false), 100) << "no summary text";
 
     PostMessageA(panel, WM_CLOSE, 0, 0);
     ASSERT_TRUE(RunToEnd(p, nullptr, 20000));
