@@ -496,7 +496,7 @@ def main_panel_art(folder, w):
     convert("-size", "320x20", "gradient:#C9D6E6-#AFC3DA", out_name(folder, "page_band.png"))
     convert("-size", "160x20", f"xc:{GROUND}", out_name(folder, "page_label.png"))
     convert("-size", "200x22", "xc:#DCE4EE", "-fill", "none", "-stroke", PANEL_EDGE,
-            "-draw", "rectangle 0,0 199,21", out_name(folder, "page_value.png"))
+            "-draw", "rectangle -1,0 199,21", out_name(folder, "page_value.png"))
     convert("-size", f"48x{MENU_BAR_HEIGHT}", f"xc:{PANEL}", "+antialias", "-fill", ACCENT_DOWN, "-stroke", ACCENT,
             "-draw", f"roundrectangle 1,2 46,{MENU_BAR_HEIGHT - 3} 4,4", out_name(folder, "menu_hot.png"))
 

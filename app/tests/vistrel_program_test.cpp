@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_bar.h"
 #include "app/main_panel.h"
 #include "app/skin/skin_layout.h"
 #include "app/tests/window_support.h"
@@ -330,6 +331,108 @@ TEST(HandOverText, EachArgumentIsOneMessageWithoutItsEnd) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].second.size(), 259u);
     DestroyWindow(sink);
+}
+
+}  // namespace
+
+namespace {
+
+// The panel of this process with its menu bar and main page (no hosted pages).
+using MainPanelTest = HandOver;
+
+TEST_F(MainPanelTest, MenuBarCarriesTheMenuAndItsPopupsTakeTheirStateFromTheRules) {
+    MakePanel();
+    CCommandBars* bars = panel->GetMenuBar();
+    ASSERT_NE(bars, nullptr);
+    EXPECT_EQ(panel->GetCommandBars(), bars);
+    ASSERT_EQ(bars->GetItemCount(), 4);
+    EXPECT_EQ(bars->GetItemText(0), "&File");
+    EXPECT_EQ(bars->GetItemText(3), "&Help");
+    EXPECT_EQ(bars->FindMnemonic('m'), 2);
+    EXPECT_EQ(bars->FindMnemonic('z'), -1);
+    const RECT r = bars->GetItemRect(1);
+    EXPECT_GT(r.right, r.left);
+    EXPECT_EQ(panel->GetMenuBarRect().bottom - panel->GetMenuBarRect().top, 22);
+
+    // Update-UI as a popup opens: idle on the file page, without a DV device or export room.
+    HMENU mode = GetSubMenu(bars->GetMenu(), 2);
+    HMENU edit = GetSubMenu(bars->GetMenu(), 1);
+    panel->UpdateMenuCommandUI(mode);
+    panel->UpdateMenuCommandUI(edit);
+    EXPECT_FALSE(GetMenuState(mode, 4201, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_EQ(GetMenuState(mode, 4202, MF_BYCOMMAND) & MF_GRAYED,
+              panel->GetMainPage()->IsDVButtonEnabled() ? 0u : static_cast<UINT>(MF_GRAYED));
+    EXPECT_TRUE(GetMenuState(edit, 4102, MF_BYCOMMAND) & MF_GRAYED) << "Rename needs a selected export item";
+    EXPECT_FALSE(GetMenuState(edit, 4103, MF_BYCOMMAND) & MF_GRAYED);
+
+    // Removing a command from a popup, by command and by position.
+    EXPECT_TRUE(bars->RemoveMenuItem(3, 4411, FALSE));
+    EXPECT_EQ(GetMenuState(GetSubMenu(bars->GetMenu(), 3), 4411, MF_BYCOMMAND), static_cast<UINT>(-1));
+    EXPECT_FALSE(bars->RemoveMenuItem(3, 4411, FALSE));
+    EXPECT_FALSE(bars->RemoveMenuItem(7, 0, TRUE));
+}
+
+std::vector<std::pair<HWND, WPARAM>> g_pageCommands;
+LRESULT CALLBACK WatchPageCommands(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_ENCMAIN_COMMAND) g_pageCommands.push_back({call->hwnd, call->wParam});
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(MainPanelTest, MenuCommandsReachTheMainPageAndTheRestStayWithThePanel) {
+    MakePanel();
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, WatchPageCommands, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    g_pageCommands.clear();
+    for (UINT code : {4001u, 4101u, 4102u, 4201u, 4210u, 4301u, 4305u, 4401u, 4408u}) panel->SendMessage(WM_COMMAND, code, 0);
+    UnhookWindowsHookEx(hook);
+    const HWND page = panel->GetMainPage()->m_hWnd;
+    const std::vector<std::pair<HWND, WPARAM>> expected = {{page, 4001}, {page, 4101}, {page, 4102}, {page, 4201},
+                                                           {page, 4210}, {page, 4301}, {page, 4305}};
+    EXPECT_EQ(g_pageCommands, expected);
+}
+
+TEST_F(MainPanelTest, ShortcutsAreTakenOrPassedOnAsTheTableSays) {
+    MakePanel();
+    struct Key {
+        UINT vk;
+        bool ctrl, shift;
+        BOOL consumed;
+    };
+    // Idle, file page shown, no DV device.
+    const Key keys[] = {
+        {VK_F9, false, false, TRUE},   {VK_F10, false, false, TRUE}, {'N', true, false, FALSE},
+        {'R', true, false, TRUE},      {'P', true, false, TRUE},     {VK_RETURN, true, false, TRUE},
+        {'V', true, false, TRUE},      {VK_OEM_2, true, false, TRUE}, {'U', true, false, TRUE},
+        {VK_SPACE, false, false, FALSE}, {VK_ESCAPE, false, false, FALSE}, {'A', true, false, FALSE},
+    };
+    for (const Key& k : keys) {
+        BYTE state[256] = {};
+        GetKeyboardState(state);
+        state[VK_CONTROL] = k.ctrl ? 0x80 : 0;
+        state[VK_SHIFT] = k.shift ? 0x80 : 0;
+        SetKeyboardState(state);
+        MSG msg{panel->m_hWnd, WM_KEYDOWN, k.vk, 0, 0, {}};
+        EXPECT_EQ(panel->TranslateShortcut(&msg), k.consumed) << "key " << k.vk << (k.ctrl ? " with Ctrl" : "");
+    }
+    BYTE state[256] = {};
+    GetKeyboardState(state);
+    state[VK_CONTROL] = state[VK_SHIFT] = 0;
+    SetKeyboardState(state);
+}
+
+TEST_F(MainPanelTest, SuspendAndSessionEndFollowTheBusyState) {
+    MakePanel();
+    EXPECT_EQ(panel->SendMessage(WM_POWERBROADCAST, 0, 0), TRUE);
+    EXPECT_EQ(panel->SendMessage(WM_QUERYENDSESSION, 0, 0), TRUE);
+    EXPECT_EQ(panel->GetCaptionFeatures(), 251u);
+    // The page's capture notification limits the caption to minimise.
+    NMHDR header{panel->GetMainPage()->m_hWnd, kIdMainPage, kNotifyCaptureStarted};
+    panel->SendMessage(WM_NOTIFY, kIdMainPage, reinterpret_cast<LPARAM>(&header));
+    EXPECT_EQ(panel->GetCaptionFeatures(), 2u);
+    header.code = kNotifyCaptureEnded;
+    panel->SendMessage(WM_NOTIFY, kIdMainPage, reinterpret_cast<LPARAM>(&header));
+    EXPECT_EQ(panel->GetCaptionFeatures(), 255u);
 }
 
 }  // namespace
