@@ -199,7 +199,8 @@ CEncMainPage::~CEncMainPage() = default;
 BOOL CEncMainPage::Create(const RECT& rect, UINT id, CWnd* parent) {
     const char* cls = AfxRegisterWndClass(0, ::LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));
     if (!CWnd::Create(cls, "EncMainPage", WS_CHILD, rect, parent, id)) return FALSE;
-    ModifyStyle(0, WS_CLIPCHILDREN);
+    // Not clipping its children: the labels without art of their own show the page's
+    // background, which the page paints under them.
     CreateControls();
 
     DEV_BROADCAST_DEVICEINTERFACE_A filter{};

@@ -428,7 +428,7 @@ def toolkit_views():
 def main_page_view(w, h, side):
     """The main encode page: the header, the side panel with the page and profile buttons, and
     the body with the profile summary. Texts the page draws in black ink (titles, values,
-    space and file texts) stand on light art; the labels, drawn white, on the ground."""
+    space and file texts) stand on light art; the labels, drawn white, on the page itself."""
     body_w = w - side
     page_h = h - 48
     bw = side - 32
@@ -463,9 +463,7 @@ def main_page_view(w, h, side):
             ("CHANNEL", 308), ("SAMPLERATE", 336), ("CODEC", 364)]
     for key, top in rows:
         lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_{key}" LEFT="{x_label}" TOP="{top}" WIDTH="160" '
-                     f'HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT">')
-        lines.append('        <BACKGROUNDIMAGE SOURCE="page_label.png" WIDTH="160" HEIGHT="20"/>')
-        lines.append("      </STATIC>")
+                     f'HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT"/>')
         lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_VALUE_{key}" LEFT="{x_value}" TOP="{top - 1}" WIDTH="200" '
                      'HEIGHT="22">')
         lines.append('        <BACKGROUNDIMAGE SOURCE="page_value.png" WIDTH="200" HEIGHT="22"/>')
@@ -494,7 +492,6 @@ def main_panel_art(folder, w):
     gradient(folder, "menu_bar.png", w, MENU_BAR_HEIGHT, "#34475E", PANEL)
     # The main page's text grounds.
     convert("-size", "320x20", "gradient:#C9D6E6-#AFC3DA", out_name(folder, "page_band.png"))
-    convert("-size", "160x20", f"xc:{GROUND}", out_name(folder, "page_label.png"))
     convert("-size", "200x22", "xc:#DCE4EE", "-fill", "none", "-stroke", PANEL_EDGE,
             "-draw", "rectangle -1,0 199,21", out_name(folder, "page_value.png"))
     convert("-size", f"48x{MENU_BAR_HEIGHT}", f"xc:{PANEL}", "+antialias", "-fill", ACCENT_DOWN, "-stroke", ACCENT,

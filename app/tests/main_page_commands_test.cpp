@@ -175,16 +175,8 @@ enum State { FileIdle, DVIdle, FileConverting, DVCapturing, kStates };
 const char* const kStateNames[kStates] = {"file page, idle", "DV page, idle", "file page, converting",
                                           "DV page, capturing"};
 
-class MainPageCommandTest : public ResourceLibraryTest {
+class MainPageCommandTest : public SkinLayoutTest {
 protected:
-    static void SetUpTestSuite() {
-        ResourceLibraryTest::SetUpTestSuite();
-        ASSERT_EQ(CSkinLayout::Load("skin\\skin1024x768.xml"), 1);
-    }
-    static void TearDownTestSuite() {
-        CSkinLayout::Free();
-        ResourceLibraryTest::TearDownTestSuite();
-    }
     void Open(State state, bool withFilePage = true) {
         SetPageFactory(RecordingFactory(withFilePage));
         parent = new RecordingParent;

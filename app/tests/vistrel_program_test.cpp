@@ -144,6 +144,8 @@ TEST(VistrelProgram, StartsToTheMainPanelAndClosesCleanly) {
     }
     ASSERT_NE(panel, nullptr) << "no main panel";
     EXPECT_NE(GetDlgItem(panel, kIdMainPage), nullptr) << "no main page";
+    // The pointer away from the buttons, so that none shows its hover face.
+    SetCursorPos(1000, 700);
     Sleep(2000);
     ASSERT_TRUE(testsupport::CaptureScreen("vistrel_main.png"));
     RECT w{};
@@ -229,16 +231,8 @@ TEST_F(StartupFailure, MissingOrBrokenSkinEndsWithTheSkinMessage) {
 
 // This process is the running copy: the single-instance mapping and a main panel of
 // class "Vistrel"; the program started with arguments is the second copy.
-class HandOver : public ResourceLibraryTest {
+class HandOver : public SkinLayoutTest {
 protected:
-    static void SetUpTestSuite() {
-        ResourceLibraryTest::SetUpTestSuite();
-        ASSERT_EQ(CSkinLayout::Load("skin\\skin1024x768.xml"), 1);
-    }
-    static void TearDownTestSuite() {
-        CSkinLayout::Free();
-        ResourceLibraryTest::TearDownTestSuite();
-    }
     void SetUp() override {
         mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0, 32, kSingleInstanceName);
         ASSERT_NE(mapping, nullptr);
