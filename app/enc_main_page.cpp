@@ -109,9 +109,9 @@ void FormatBitRate(double bitsPerSecond, double* value, const char** unit) {
 }
 
 int64_t AudioBitRateOfCode(int64_t code) {
-    static constexpr int64_t kRates[30] = {32000,  40000,  48000,   56000,   64000,   80000,   96000,   112000,
-                                           128000, 160000, 192000,  224000,  256000,  288000,  320000,  384000,
-                                           416000, 448000, 512000,  576000,  640000,  768000,  960000,  1152000,
+    static constexpr int64_t kRates[30] = {32000,   40000,   48000,   56000,   64000,   80000,  96000,  112000,
+                                           128000,  160000,  192000,  224000,  256000,  288000, 320000, 384000,
+                                           416000,  448000,  512000,  576000,  640000,  768000, 960000, 1152000,
                                            1536000, 1920000, 2304000, 3072000, 3840000, 4608000};
     for (int n = 0; n < 30; ++n)
         if (code == (int64_t{1} << n)) return kRates[n];
@@ -254,7 +254,8 @@ void CEncMainPage::CreateControls() {
             }
         }
     }
-    for (UINT id = kValuePath; id <= kValueCodec; ++id) SetStatic(id, "");
+    for (UINT id = kValuePath; id <= kValueCodec; ++id)
+        SetStatic(id, "");
 }
 
 CWnd* CEncMainPage::GetControl(UINT id) const {
@@ -471,7 +472,7 @@ void CEncMainPage::ApplyProfileSelection(int pageKind, float frameRate) {
             const float own = MpegFloat(record_, profiles::kParamFrameRate);
             if ((RateIs(own, 29.97) && !ntsc) || (RateIs(own, 25.0) && ntsc)) {
                 // The same kind of disc for the other standard.
-                const int kind = cls == profiles::kClassVcd ? (ntsc ? 8 : 7)
+                const int kind = cls == profiles::kClassVcd   ? (ntsc ? 8 : 7)
                                  : cls == profiles::kClassDvd ? (ntsc ? 10 : 9)
                                                               : (ntsc ? 12 : 11);
                 ProfileRecord replacement = record_;
@@ -519,7 +520,7 @@ void CEncMainPage::ApplyProfileSelection(int pageKind, float frameRate) {
         const float own = MpegFloat(record_, profiles::kParamFrameRate);
         if (!RateIs(own, frameRate)) {
             const bool ntsc = RateIs(frameRate, 29.97);
-            const int kind = cls == profiles::kClassVcd ? (ntsc ? 8 : 7)
+            const int kind = cls == profiles::kClassVcd   ? (ntsc ? 8 : 7)
                              : cls == profiles::kClassDvd ? (ntsc ? 10 : 9)
                                                           : (ntsc ? 12 : 11);
             ProfileRecord replacement = record_;
@@ -558,8 +559,8 @@ double CEncMainPage::VideoBitRate() const {
     if (cls == profiles::kClassAvi) {
         uint32_t info[4] = {};
         if (record_.block.avi.compressorState &&
-            profiles::GetCompressorFrameInfo(record_.block.avi.compressorState,
-                                             record_.block.avi.compressorStateSize, info) == profiles::kProfileOk)
+            profiles::GetCompressorFrameInfo(record_.block.avi.compressorState, record_.block.avi.compressorStateSize,
+                                             info) == profiles::kProfileOk)
             return info[2];
         return record_.block.avi.bitRate;
     }
@@ -705,8 +706,7 @@ void CEncMainPage::UpdateBusyControls() {
 
 void CEncMainPage::NotifyPanel(UINT code) {
     NMHDR header{m_hWnd, static_cast<UINT_PTR>(GetDlgCtrlID()), code};
-    if (CWnd* parent = GetParent())
-        parent->SendMessage(WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+    if (CWnd* parent = GetParent()) parent->SendMessage(WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
 }
 
 BOOL CEncMainPage::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
@@ -790,15 +790,17 @@ LRESULT CEncMainPage::OnDeviceChange(WPARAM event, LPARAM data) {
                             ? header->dbch_size - offsetof(DEV_BROADCAST_DEVICEINTERFACE_A, dbcc_name)
                             : 0;
     std::string path(device->dbcc_name, strnlen(device->dbcc_name, room));
-    for (char& c : path) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (char& c : path)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     for (const char* cut : {"@device:pnp:", "\\global"}) {
         const size_t at = path.find(cut);
         if (at != std::string::npos) path.erase(at, strlen(cut));
     }
     for (char& c : path)
         if (c == '\\') c = '#';
-    const std::string key = std::string("System\\CurrentControlSet\\Control\\DeviceClasses\\"
-                                        "{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\") +
+    const std::string key = std::string(
+                                "System\\CurrentControlSet\\Control\\DeviceClasses\\"
+                                "{65e8773d-8f56-11d0-a3b9-00a0c9223196}\\") +
                             path + "\\#GLOBAL\\Device Parameters";
     CRegStringValue friendly(HKEY_LOCAL_MACHINE, key.c_str(), "FriendlyName", 0);
     if (!friendly.Read() || friendly.IsEmpty()) return TRUE;

@@ -38,7 +38,8 @@ using HtmlHelpProc = HWND(WINAPI*)(HWND, const char*, UINT, DWORD_PTR);
 HtmlHelpProc HtmlHelpEntry() {
     static HtmlHelpProc proc = [] {
         HMODULE control = LoadLibraryA("hhctrl.ocx");
-        return control ? reinterpret_cast<HtmlHelpProc>(reinterpret_cast<void*>(GetProcAddress(control, MAKEINTRESOURCEA(14))))
+        return control ? reinterpret_cast<HtmlHelpProc>(
+                             reinterpret_cast<void*>(GetProcAddress(control, MAKEINTRESOURCEA(14))))
                        : nullptr;
     }();
     return proc;
@@ -241,7 +242,8 @@ void CMainPanel::ProcessCommandLine(const char* commandLine) {
         char arg[MAX_PATH * 2] = {};
         WideCharToMultiByte(CP_ACP, 0, args[i], -1, arg, sizeof arg - 1, nullptr, nullptr);
         std::string ext = PathFindExtensionA(arg);
-        for (char& c : ext) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        for (char& c : ext)
+            c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
         if (ext == ".qzt") {
             page_->OpenProject(arg);
             break;
@@ -305,8 +307,10 @@ void CMainPanel::OnCommandRange(UINT id) {
         case 4407:
         case 4409:
         case 4411: {
-            const UINT text = id == 4406 ? IDS_WEB_UPDATE : id == 4407 ? IDS_WEB_HOME : id == 4409 ? IDS_WEB_SUPPORT
-                                                                                                : IDS_WEB_REGISTER;
+            const UINT text = id == 4406   ? IDS_WEB_UPDATE
+                              : id == 4407 ? IDS_WEB_HOME
+                              : id == 4409 ? IDS_WEB_SUPPORT
+                                           : IDS_WEB_REGISTER;
             const CString target = AfxLoadString(text);
             SHELLEXECUTEINFOA info{};
             info.cbSize = sizeof info;

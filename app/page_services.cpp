@@ -40,7 +40,8 @@ namespace {
 // A device of the capture class counts as DV when its name or path says so: the
 // Microsoft DV camcorder driver names its devices "... DV ..." and AV/C units sit on 1394.
 bool LooksLikeDV(std::string text) {
-    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     if (text.find("1394") != std::string::npos || text.find("avc") != std::string::npos) return true;
     size_t at = 0;
     while ((at = text.find("dv", at)) != std::string::npos) {
@@ -71,8 +72,8 @@ int FindDVDeviceInDeviceClasses(int) {
         if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, sizeof buffer - 1, nullptr, &device)) continue;
         std::string text = detail->DevicePath;
         char name[512] = {};
-        if (SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                              reinterpret_cast<BYTE*>(name), sizeof name - 1, nullptr))
+        if (SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_FRIENDLYNAME, nullptr, reinterpret_cast<BYTE*>(name),
+                                              sizeof name - 1, nullptr))
             text += std::string(" ") + name;
         found = LooksLikeDV(text) ? 1 : 0;
     }

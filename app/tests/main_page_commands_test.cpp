@@ -180,7 +180,8 @@ protected:
     void Open(State state, bool withFilePage = true) {
         SetPageFactory(RecordingFactory(withFilePage));
         parent = new RecordingParent;
-        ASSERT_TRUE(parent->CreateEx(0, AfxRegisterWndClass(0), "parent", WS_POPUP, CRect(0, 0, 1024, 768), nullptr, 0));
+        ASSERT_TRUE(
+            parent->CreateEx(0, AfxRegisterWndClass(0), "parent", WS_POPUP, CRect(0, 0, 1024, 768), nullptr, 0));
         page = new RecordingMainPage;
         ASSERT_TRUE(page->Create(CRect(0, 0, 1024, 768), kIdMainPage, parent));
         if (state == DVIdle || state == DVCapturing) page->ShowDVPage();
@@ -205,7 +206,8 @@ protected:
     }
     std::string Joined() const {
         std::string all;
-        for (const auto& e : g_log) all += (all.empty() ? "" : " ") + e;
+        for (const auto& e : g_log)
+            all += (all.empty() ? "" : " ") + e;
         return all;
     }
     RecordingParent* parent = nullptr;

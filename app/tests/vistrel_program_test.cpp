@@ -122,10 +122,10 @@ bool RunToEnd(Process& p, std::vector<std::string>* messages, DWORD ms) {
 // Brightest or darkest grey level (0-255) in a rectangle of a capture; -1 on failure.
 int GreyExtreme(const std::string& png, int x, int y, int w, int h, bool brightest) {
     const std::string out = testsupport::UniqueName("grey") + ".txt";
-    const int rc = testsupport::RunShell("convert '" + png + "' -crop " + std::to_string(w) + "x" + std::to_string(h) +
-                                         "+" + std::to_string(x) + "+" + std::to_string(y) +
-                                         " -colorspace gray -format '%[fx:int(255*" + (brightest ? "maxima" : "minima") +
-                                         ")]' info: > '" + out + "'");
+    const int rc =
+        testsupport::RunShell("convert '" + png + "' -crop " + std::to_string(w) + "x" + std::to_string(h) + "+" +
+                              std::to_string(x) + "+" + std::to_string(y) + " -colorspace gray -format '%[fx:int(255*" +
+                              (brightest ? "maxima" : "minima") + ")]' info: > '" + out + "'");
     if (rc != 0) return -1;
     const std::string text = testsupport::ReadFixtureFile(out);
     return text.empty() ? -1 : atoi(text.c_str());
@@ -248,7 +248,8 @@ protected:
         panel->m_bAutoDelete = FALSE;
         RECT rect{};
         panel->GetInitialRect(&rect);
-        ASSERT_TRUE(panel->CreateEx(0, kMainPanelClass, "Vistrel", WS_POPUP | WS_CAPTION | WS_SYSMENU, rect, nullptr, 0));
+        ASSERT_TRUE(
+            panel->CreateEx(0, kMainPanelClass, "Vistrel", WS_POPUP | WS_CAPTION | WS_SYSMENU, rect, nullptr, 0));
         ASSERT_NE(panel->GetMainPage(), nullptr);
         panel->ShowWindow(SW_SHOW);
     }
@@ -271,7 +272,8 @@ TEST_F(HandOver, SecondCopyHandsItsProjectToTheFirstAndExits) {
     ASSERT_TRUE(p.started);
     // The first copy keeps answering while the second one hands over.
     const DWORD end = GetTickCount() + 30000;
-    while (!p.Ended() && static_cast<LONG>(end - GetTickCount()) > 0) Pump(50);
+    while (!p.Ended() && static_cast<LONG>(end - GetTickCount()) > 0)
+        Pump(50);
     ASSERT_TRUE(p.Ended()) << "the second copy did not exit";
     EXPECT_EQ(FindWindowA(kMainPanelClass, nullptr), panel->m_hWnd) << "the second copy made a panel of its own";
     Pump(100);
@@ -378,7 +380,8 @@ TEST_F(MainPanelTest, MenuCommandsReachTheMainPageAndTheRestStayWithThePanel) {
     HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, WatchPageCommands, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     g_pageCommands.clear();
-    for (UINT code : {4001u, 4101u, 4102u, 4201u, 4210u, 4301u, 4305u, 4401u, 4408u}) panel->SendMessage(WM_COMMAND, code, 0);
+    for (UINT code : {4001u, 4101u, 4102u, 4201u, 4210u, 4301u, 4305u, 4401u, 4408u})
+        panel->SendMessage(WM_COMMAND, code, 0);
     UnhookWindowsHookEx(hook);
     const HWND page = panel->GetMainPage()->m_hWnd;
     const std::vector<std::pair<HWND, WPARAM>> expected = {{page, 4001}, {page, 4101}, {page, 4102}, {page, 4201},
@@ -395,9 +398,9 @@ TEST_F(MainPanelTest, ShortcutsAreTakenOrPassedOnAsTheTableSays) {
     };
     // Idle, file page shown, no DV device.
     const Key keys[] = {
-        {VK_F9, false, false, TRUE},   {VK_F10, false, false, TRUE}, {'N', true, false, FALSE},
-        {'R', true, false, TRUE},      {'P', true, false, TRUE},     {VK_RETURN, true, false, TRUE},
-        {'V', true, false, TRUE},      {VK_OEM_2, true, false, TRUE}, {'U', true, false, TRUE},
+        {VK_F9, false, false, TRUE},     {VK_F10, false, false, TRUE},     {'N', true, false, FALSE},
+        {'R', true, false, TRUE},        {'P', true, false, TRUE},         {VK_RETURN, true, false, TRUE},
+        {'V', true, false, TRUE},        {VK_OEM_2, true, false, TRUE},    {'U', true, false, TRUE},
         {VK_SPACE, false, false, FALSE}, {VK_ESCAPE, false, false, FALSE}, {'A', true, false, FALSE},
     };
     for (const Key& k : keys) {
