@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/bitmap_region.h"
+#include "app/command_bar.h"
 #include "app/frame_paint.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
@@ -231,7 +232,25 @@ void CGXTFrameWnd::UpdateSystemMenu(CMenu* menu) {
 
 BOOL CGXTFrameWnd::PreTranslateMessage(MSG* msg) {
     if (tooltip_ && ::IsWindow(tooltip_)) ::SendMessageA(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(msg));
+    if (commandBars_ && commandBars_->m_hWnd && commandBars_->PreTranslateFrameMessage(msg)) return TRUE;
     return CFrameWnd::PreTranslateMessage(msg);
+}
+
+BOOL CGXTFrameWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    if (commandBars_ && commandBars_->m_hWnd && commandBars_->OnFrameWndMsg(message, wParam, lParam, result))
+        return TRUE;
+    if (message == WM_COMMANDBAR_NOTIFY) {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (!header) return FALSE;
+        LRESULT handled = 0;
+        MsgCall call{WM_NOTIFY, header->idFrom, lParam, static_cast<UINT>(header->idFrom), nullptr, &handled};
+        if (!OnCmdMsg(static_cast<UINT>(header->idFrom), static_cast<int>(MAKELONG(header->code, WM_NOTIFY)), &call,
+                      nullptr))
+            return FALSE;
+        if (result) *result = handled;
+        return TRUE;
+    }
+    return CFrameWnd::OnWndMsg(message, wParam, lParam, result);
 }
 
 LRESULT CGXTFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -37,6 +37,8 @@ constexpr int kHoverClose = 4096;
 
 constexpr COLORREF kFrameKey = RGB(0, 255, 255);
 
+class CCommandBars;
+
 class CGXTFrameWnd : public CFrameWnd {
     DECLARE_DYNCREATE(CGXTFrameWnd)
 
@@ -59,8 +61,14 @@ public:
         return DrawStateA(dc, brush, proc, data, dataSize, x, y, cx, cy, flags);
     }
 
+    // The frame's command bars (made by the derived frame; null until then). Messages are
+    // offered to them before the frame's own handling.
+    void SetCommandBars(CCommandBars* bars) { commandBars_ = bars; }
+    CCommandBars* GetCommandBars() const { return commandBars_; }
+
     BOOL PreTranslateMessage(MSG* msg) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
     int OnCreate(LPCREATESTRUCTA cs);
     void OnSize(UINT type, int cx, int cy);
@@ -102,4 +110,9 @@ private:
     bool tracking_ = false;
     HWND tooltip_ = nullptr;
     UINT features_ = 255;
+    CCommandBars* commandBars_ = nullptr;
 };
+
+// The message with which command-bar controls report to their frame: lParam points to an
+// NMHDR, routed through the command targets as that control's WM_NOTIFY.
+constexpr UINT WM_COMMANDBAR_NOTIFY = 0x52D;

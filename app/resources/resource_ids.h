@@ -56,6 +56,27 @@
 #define IDS_PROJECT_DAMAGED 361
 #define IDS_SUPPORTED_FILES 2028
 #define IDS_DEFAULT_H264_PROFILE 7132
+
+/* Strings: the main page's profile class names and summary labels (a static's id is the id
+   of its text). */
+#define IDS_CLASS_MPEG2 130
+#define IDS_CLASS_VCD 131
+#define IDS_CLASS_SVCD 132
+#define IDS_CLASS_DVD 133
+#define IDS_CLASS_H264 134
+#define IDS_CLASS_AVI 230
+#define IDS_LABEL_VIDEO 1005
+#define IDS_LABEL_PATH 1006
+#define IDS_LABEL_TYPE 1007
+#define IDS_LABEL_BITRATE 1008
+#define IDS_LABEL_FRAMESIZE 1009
+#define IDS_LABEL_FRAMERATE 1010
+#define IDS_LABEL_AUDIO 1011
+#define IDS_LABEL_CHANNEL 1012
+#define IDS_LABEL_SAMPLERATE 1013
+#define IDS_LABEL_CODEC 1014
+#define IDS_LABEL_CAPTURE_FILES 1018
+#define IDS_LABEL_CONVERT_FILES 1019
 #define IDS_TOOLTIP_MINIMIZE 5216
 #define IDS_TOOLTIP_CLOSE 5213
 /* Strings: pages. */

@@ -202,6 +202,7 @@ def draw_art(folder, w, h, side):
         convert("-size", size, f"xc:{ground}", out_name(folder, name))
     convert("-size", "64x64", f"xc:{GROUND}", out_name(folder, "PostEncodingBK.bmp"))
     toolkit_art(folder)
+    main_panel_art(folder, w)
 
 
 def arrow(direction, x, y, w, h):
@@ -272,47 +273,7 @@ def layout(w, h, side):
     lines = ['<?xml version="1.0" encoding="UTF-8"?>',
              "<!-- The default skin, drawn by make_skin.py. -->",
              '<APP ID="Vistrel" GRABCUROSR="grab.cur" GRABCLOSECURSOE="grabclose.cur">']
-    lines.append(f'  <VIEW ID="ENC_MAIN_PAGE" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="{h}">')
-    lines.append(f'    <SUBVIEW ID="HEADER" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="48">')
-    lines.append(f'      <BACKGROUNDIMAGE SOURCE="main_header.png" WIDTH="{w}" HEIGHT="48"/>')
-    lines.append("    </SUBVIEW>")
-    lines.append(f'    <SUBVIEW ID="SIDE" LEFT="0" TOP="48" WIDTH="{side}" HEIGHT="{page_h}">')
-    lines.append(f'      <BACKGROUNDIMAGE SOURCE="main_side.png" WIDTH="{side}" HEIGHT="64"/>')
-    for i, (name, art) in enumerate([("IDC_BUTTON_FILE", "radio_file.png"), ("IDC_BUTTON_DV", "radio_dv.png")]):
-        lines.append(f'      <BUTTON ID="{name}" LEFT="16" TOP="{64 + 44 * i}" WIDTH="{bw}" HEIGHT="36" TOGGLE="TRUE">')
-        lines.append(f'        <NORMALIMAGE SOURCE="{art}"/>')
-        lines.append("      </BUTTON>")
-    for i, (name, art) in enumerate([("IDC_BUTTON_PROFILE", "btn_profile.png"), ("IDC_BUTTON_MARK", "btn_mark.png")]):
-        lines.append(f'      <BUTTON ID="{name}" LEFT="16" TOP="{168 + 40 * i}" WIDTH="{bw}" HEIGHT="32">')
-        lines.append(f'        <NORMALIMAGE SOURCE="{art}"/>')
-        lines.append("      </BUTTON>")
-    lines.append('      <BUTTON ID="IDC_BUTTON_VOLUME" LEFT="16" TOP="260" WIDTH="32" HEIGHT="32" TOGGLE="TRUE">')
-    lines.append('        <NORMALIMAGE SOURCE="btn_volume.png"/>')
-    lines.append("      </BUTTON>")
-    lines.append("    </SUBVIEW>")
-    lines.append(f'    <SUBVIEW ID="BODY" LEFT="{side}" TOP="48" WIDTH="{body_w}" HEIGHT="{page_h}">')
-    lines.append('      <BACKGROUNDIMAGE SOURCE="main_body.png" WIDTH="64" HEIGHT="64"/>')
-    x_label, x_value = side + 24, side + 200
-    titles = [("IDC_STATIC_PROFILE_VIDEO", 64), ("IDC_STATIC_PROFILE_AUDIO", 280)]
-    for name, top in titles:
-        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{top}" WIDTH="300" HEIGHT="20"/>')
-    rows = [("PATH", 92), ("TYPE", 120), ("BITRATE", 148), ("FRAMESIZE", 176), ("FRAMERATE", 204),
-            ("CHANNEL", 308), ("SAMPLERATE", 336), ("CODEC", 364)]
-    for key, top in rows:
-        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_{key}" LEFT="{x_label}" TOP="{top}" WIDTH="160" '
-                     f'HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT"/>')
-        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_VALUE_{key}" LEFT="{x_value}" TOP="{top - 1}" WIDTH="200" '
-                     'HEIGHT="22">')
-        lines.append('        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="200" HEIGHT="22"/>')
-        lines.append("      </STATIC>")
-    bottom = h - 80
-    for i, name in enumerate(["IDC_STATIC_SPACE_AVAILABLE", "IDC_STATIC_SPACE_REQUIRED"]):
-        lines.append(f'      <STATIC ID="{name}" LEFT="{w - 340}" TOP="{bottom + 26 * i}" WIDTH="320" HEIGHT="20" '
-                     'TEXTALIGN="STATIC_TEXT_RIGHT"/>')
-    for i, name in enumerate(["IDC_STATIC_CAPTURE_FILES", "IDC_STATIC_CONVERT_FILES"]):
-        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{bottom + 26 * i}" WIDTH="300" HEIGHT="20"/>')
-    lines.append("    </SUBVIEW>")
-    lines.append("  </VIEW>")
+    lines += main_page_view(w, h, side)
     for view, art in [("ENC_DV_PAGE", "page_dv.png"), ("ENC_FILE_PAGE", "page_file.png"),
                       ("EXPORT_ROOM", "page_export.png")]:
         lines.append(f'  <VIEW ID="{view}" LEFT="{side}" TOP="48" WIDTH="{body_w}" HEIGHT="{page_h}">')
@@ -323,6 +284,7 @@ def layout(w, h, side):
         lines.append("    </SUBVIEW>")
         lines.append("  </VIEW>")
     lines += toolkit_views()
+    lines += main_panel_views(w)
     # One description of every element kind, so that every reader path meets the shipped skin.
     lines += [
         '  <VIEW ID="SKIN_GALLERY" LEFT="0" TOP="0" WIDTH="400" HEIGHT="300" SNAPLEFT="4" VCUTCOUNT="1">',
@@ -497,6 +459,94 @@ def toolkit_views():
     lines += room_list_nodes(340, 8, 260, 200)
     lines += ["    </SUBVIEW>", "  </VIEW>"]
     return lines
+
+
+def main_page_view(w, h, side):
+    """The main encode page: the header, the side panel with the page and profile buttons, and
+    the body with the profile summary. Texts the page draws in black ink (titles, values,
+    space and file texts) stand on light art; the labels, drawn white, on the page itself."""
+    body_w = w - side
+    page_h = h - 48
+    bw = side - 32
+    lines = []
+    lines.append(f'  <VIEW ID="ENC_MAIN_PAGE" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="{h}">')
+    lines.append(f'    <SUBVIEW ID="HEADER" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="48">')
+    lines.append(f'      <BACKGROUNDIMAGE SOURCE="main_header.png" WIDTH="{w}" HEIGHT="48"/>')
+    lines.append("    </SUBVIEW>")
+    lines.append(f'    <SUBVIEW ID="SIDE" LEFT="0" TOP="48" WIDTH="{side}" HEIGHT="{page_h}">')
+    lines.append(f'      <BACKGROUNDIMAGE SOURCE="main_side.png" WIDTH="{side}" HEIGHT="64"/>')
+    for i, (name, art) in enumerate([("IDC_BUTTON_FILE", "radio_file.png"), ("IDC_BUTTON_DV", "radio_dv.png")]):
+        lines.append(f'      <BUTTON ID="{name}" LEFT="16" TOP="{64 + 44 * i}" WIDTH="{bw}" HEIGHT="36" TOGGLE="TRUE">')
+        lines.append(f'        <NORMALIMAGE SOURCE="{art}"/>')
+        lines.append("      </BUTTON>")
+    for i, (name, art) in enumerate([("IDC_BUTTON_PROFILE", "btn_profile.png"), ("IDC_BUTTON_MARK", "btn_mark.png")]):
+        lines.append(f'      <BUTTON ID="{name}" LEFT="16" TOP="{168 + 40 * i}" WIDTH="{bw}" HEIGHT="32">')
+        lines.append(f'        <NORMALIMAGE SOURCE="{art}"/>')
+        lines.append("      </BUTTON>")
+    lines.append('      <BUTTON ID="IDC_BUTTON_VOLUME" LEFT="16" TOP="260" WIDTH="32" HEIGHT="32" TOGGLE="TRUE">')
+    lines.append('        <NORMALIMAGE SOURCE="btn_volume.png"/>')
+    lines.append("      </BUTTON>")
+    lines.append("    </SUBVIEW>")
+    lines.append(f'    <SUBVIEW ID="BODY" LEFT="{side}" TOP="48" WIDTH="{body_w}" HEIGHT="{page_h}">')
+    lines.append('      <BACKGROUNDIMAGE SOURCE="main_body.png" WIDTH="64" HEIGHT="64"/>')
+    x_label, x_value = side + 24, side + 200
+    titles = [("IDC_STATIC_PROFILE_VIDEO", 64), ("IDC_STATIC_PROFILE_AUDIO", 280)]
+    for name, top in titles:
+        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{top}" WIDTH="300" HEIGHT="20">')
+        lines.append('        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="300" HEIGHT="20"/>')
+        lines.append("      </STATIC>")
+    rows = [("PATH", 92), ("TYPE", 120), ("BITRATE", 148), ("FRAMESIZE", 176), ("FRAMERATE", 204),
+            ("CHANNEL", 308), ("SAMPLERATE", 336), ("CODEC", 364)]
+    for key, top in rows:
+        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_{key}" LEFT="{x_label}" TOP="{top}" WIDTH="160" '
+                     f'HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT"/>')
+        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_VALUE_{key}" LEFT="{x_value}" TOP="{top - 1}" WIDTH="200" '
+                     'HEIGHT="22">')
+        lines.append('        <BACKGROUNDIMAGE SOURCE="page_value.png" WIDTH="200" HEIGHT="22"/>')
+        lines.append("      </STATIC>")
+    bottom = h - 80
+    for i, name in enumerate(["IDC_STATIC_SPACE_AVAILABLE", "IDC_STATIC_SPACE_REQUIRED"]):
+        lines.append(f'      <STATIC ID="{name}" LEFT="{w - 340}" TOP="{bottom + 26 * i}" WIDTH="320" HEIGHT="20" '
+                     'TEXTALIGN="STATIC_TEXT_RIGHT">')
+        lines.append('        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="320" HEIGHT="20"/>')
+        lines.append("      </STATIC>")
+    # Both file texts share one place: the page shows one of them at a time.
+    for name in ["IDC_STATIC_CAPTURE_FILES", "IDC_STATIC_CONVERT_FILES"]:
+        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{bottom}" WIDTH="300" HEIGHT="20">')
+        lines.append('        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="300" HEIGHT="20"/>')
+        lines.append("      </STATIC>")
+    lines.append("    </SUBVIEW>")
+    lines.append("  </VIEW>")
+    return lines
+
+
+MENU_BAR_HEIGHT = 22
+
+
+def main_panel_art(folder, w):
+    """The main panel's menu bar: its ground and the face of the item under the mouse."""
+    gradient(folder, "menu_bar.png", w, MENU_BAR_HEIGHT, "#34475E", PANEL)
+    # The main page's text grounds.
+    convert("-size", "320x20", "gradient:#C9D6E6-#AFC3DA", out_name(folder, "page_band.png"))
+    convert("-size", "200x22", "xc:#DCE4EE", "-fill", "none", "-stroke", PANEL_EDGE,
+            "-draw", "rectangle -1,0 199,21", out_name(folder, "page_value.png"))
+    convert("-size", f"48x{MENU_BAR_HEIGHT}", f"xc:{PANEL}", "+antialias", "-fill", ACCENT_DOWN, "-stroke", ACCENT,
+            "-draw", f"roundrectangle 1,2 46,{MENU_BAR_HEIGHT - 3} 4,4", out_name(folder, "menu_hot.png"))
+
+
+def main_panel_views(w):
+    """The menu bar across the top of the main panel's client area."""
+    return [
+        f'  <VIEW ID="MENU_BAR" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="{MENU_BAR_HEIGHT}">',
+        f'    <SUBVIEW ID="BAR" LEFT="0" TOP="0" WIDTH="{w}" HEIGHT="{MENU_BAR_HEIGHT}">',
+        f'      <BACKGROUNDIMAGE SOURCE="menu_bar.png" WIDTH="{w}" HEIGHT="{MENU_BAR_HEIGHT}"/>',
+        "    </SUBVIEW>",
+        "  </VIEW>",
+        f'  <VIEW ID="MENU_BAR_HOT" LEFT="0" TOP="0" WIDTH="48" HEIGHT="{MENU_BAR_HEIGHT}">',
+        f'    <SUBVIEW ID="HOT" LEFT="0" TOP="0" WIDTH="48" HEIGHT="{MENU_BAR_HEIGHT}">',
+        f'      <BACKGROUNDIMAGE SOURCE="menu_hot.png" WIDTH="48" HEIGHT="{MENU_BAR_HEIGHT}"/>',
+        "    </SUBVIEW>",
+        "  </VIEW>"]
 
 
 def main():

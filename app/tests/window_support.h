@@ -9,6 +9,7 @@
 
 #include "app/services/resource_library.h"
 #include "app/skin/skin_images.h"
+#include "app/skin/skin_layout.h"
 #include "framework/app.h"
 #include "framework/resources.h"
 
@@ -44,6 +45,19 @@ protected:
         FreeResourceLibrary(library_);
     }
     static inline HINSTANCE library_ = nullptr;
+};
+
+// As ResourceLibraryTest, with the default skin's layout loaded for the suite.
+class SkinLayoutTest : public ResourceLibraryTest {
+protected:
+    static void SetUpTestSuite() {
+        ResourceLibraryTest::SetUpTestSuite();
+        ASSERT_EQ(CSkinLayout::Load("skin\\skin1024x768.xml"), 1);
+    }
+    static void TearDownTestSuite() {
+        CSkinLayout::Free();
+        ResourceLibraryTest::TearDownTestSuite();
+    }
 };
 
 }  // namespace

@@ -420,7 +420,6 @@ TEST_F(SkinWindowTest, ScreenshotShowsEachButtonStateAndStaticText) {
     file->SetCheck(1);
     dv->Enable(FALSE);
     profile->Enable(FALSE);
-    value->SetTextColor(RGB(255, 255, 255));
     value->SetText("MPEG-2 Program Stream");
     label->SetTextColor(RGB(255, 255, 255));
     label->SetText("Type:");
@@ -464,20 +463,26 @@ TEST_F(SkinWindowTest, ScreenshotShowsEachButtonStateAndStaticText) {
     for (const char* png : {"skin_states_normal.png", "skin_states_pressed.png", "skin_states_hover.png"})
         EXPECT_EQ(testsupport::CountKeyColourPixels(png, r.left, r.top, r.right - r.left, r.bottom - r.top), 0) << png;
 
-    // The value field keeps its dark picture around white text.
+    // The value field keeps its light picture around the text in the default black ink; the
+    // label draws white on the page.
     value->GetWindowRect(&r);
     testsupport::Rgb field;
     ASSERT_TRUE(testsupport::PixelAt("skin_states_normal.png", r.right - 4, r.top + 4, &field));
-    EXPECT_TRUE(Near(field, "#101820"));
+    EXPECT_TRUE(Near(field, "#DCE4EE"));
     for (CWnd* text : {static_cast<CWnd*>(value), static_cast<CWnd*>(label)}) {
+        const bool dark = text == value;
         text->GetWindowRect(&r);
         char script[256];
         std::snprintf(script, sizeof script,
-                      "convert skin_states_normal.png -crop %ldx%ld+%ld+%ld -colorspace Gray -format '%%[fx:maxima]' "
+                      "convert skin_states_normal.png -crop %ldx%ld+%ld+%ld -colorspace Gray -format '%%[fx:%s]' "
                       "info: > skin_text_max.txt",
-                      r.right - r.left, r.bottom - r.top, r.left, r.top);
+                      r.right - r.left, r.bottom - r.top, r.left, r.top, dark ? "minima" : "maxima");
         ASSERT_EQ(testsupport::RunShell(script), 0);
-        EXPECT_GT(std::stod(testsupport::ReadFixtureFile("skin_text_max.txt")), 0.85) << "white text is drawn";
+        const double extreme = std::stod(testsupport::ReadFixtureFile("skin_text_max.txt"));
+        if (dark)
+            EXPECT_LT(extreme, 0.3) << "black text is drawn";
+        else
+            EXPECT_GT(extreme, 0.85) << "white text is drawn";
     }
     DestroySkinStatics(kView, texts, 2);
     DestroySkinRadioButtons(radios, 2);
