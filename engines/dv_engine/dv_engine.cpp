@@ -923,7 +923,9 @@ bool CSystemLayerDV::EndRecordingLocked(bool notify) {
     const bool written = done->writer.Finish();
     if (notify) {
         if (written && frames > 0 && !done->encodeTo.empty()) {
-            EncodeJob job{done->path, done->encodeTo};
+            EncodeJob job;
+            job.recording = done->path;
+            job.output = done->encodeTo;
             job.frames = frames;
             job.rate = system_.load() == dv::System::kPal ? 25.0 : 30000.0 / 1001;
             job.byteLimit = done->byteLimit;

@@ -45,7 +45,12 @@ public:
         videoPath_ = ansiPath + ".264";
         int32_t params[kParamWords];
         DefaultParameterWords(params);
-        params[kParGopLength] = v.gopSize;
+        // Every GOP is closed, beginning with an IDR picture (PutVideo ends each one): a
+        // program stream is cut and joined at GOPs, and B pictures must not lean across.
+        // The GOP ends on an anchor picture, so that no B picture waits for the next GOP
+        // (the multiplexer times pictures by a steady reordering delay).
+        params[kParGopLength] = 0;
+        gopSize_ = v.gopSize > 1 ? v.gopSize - (v.gopSize - 1) % (v.bFrames + 1) : v.gopSize;
         params[kParBFrames] = v.bFrames;
         params[kParProfile] = v.entropyCoding || v.bFrames > 0 ? 77 : 66;
         params[kParCabac] = v.entropyCoding ? 1 : 0;
@@ -91,6 +96,10 @@ public:
             for (int y = 0; y < ph; ++y, d += pw)
                 std::memcpy(d, p->data[plane] + size_t(y) * p->linesize[plane], size_t(pw));
         }
+        if (gopSize_ > 0 && pushed_ > 0 && pushed_ % gopSize_ == 0) {
+            if (coder_->Flush() != ombrisk::kS_OK || !Drain(error)) return (*error = "the H.264 encoder failed"), false;
+        }
+        ++pushed_;
         ombrisk::InputPicture input;
         input.base = picture_.data();
         if (coder_->PushFrame(input) != ombrisk::kS_OK) return (*error = "the H.264 encoder refused a picture"), false;
@@ -149,6 +158,8 @@ private:
     ombrisk::EncoderBlock block_;
     std::unique_ptr<ombrisk::COmbriskoder> coder_;
     std::vector<uint8_t> picture_;
+    int gopSize_ = 0;
+    int64_t pushed_ = 0;  // pictures handed to the encoder
     AudioEncoderPtr encoder_;
     AVPacket* packet_ = nullptr;
     FilePtr video_, audio_;

@@ -273,7 +273,8 @@ bool LavSink::Open(const OutputPlan& plan, const SourceShape& source, const std:
             c->bit_rate = v.bitRate;
             c->rc_max_rate = v.maxRate;
             c->rc_min_rate = v.minRate;
-            c->rc_buffer_size = static_cast<int>(v.bufferBits);
+            // FFmpeg's rate control takes a buffer only with a maximum rate.
+            if (v.maxRate > 0) c->rc_buffer_size = static_cast<int>(v.bufferBits);
         } else {
             c->flags |= AV_CODEC_FLAG_QSCALE;
             c->global_quality = FF_QP2LAMBDA * (v.quality > 0 ? v.quality : 4);

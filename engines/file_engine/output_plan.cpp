@@ -138,7 +138,11 @@ bool MpegPlan(const ProfileRecord& record, OutputPlan* plan, std::string* refusa
             v.bufferBits = kMainLevelBufferBits;
             break;
     }
-    if (v.codec == VideoCodec::kMpeg1 && v.bufferBits == 0) v.bufferBits = kVcdBufferBits * 2;
+    // MPEG-1 outside Video CD: the constrained parameters' buffer, at most the bit rate.
+    if (v.codec == VideoCodec::kMpeg1 && v.bufferBits == 0 && v.bitRate > 0) {
+        v.bufferBits = kVcdBufferBits;
+        if (v.maxRate <= 0) v.maxRate = v.bitRate;
+    }
     return true;
 }
 

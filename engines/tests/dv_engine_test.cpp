@@ -389,7 +389,9 @@ TEST_F(DvEngine, TheMpeg2KindConvertsTheRecordingWithItsSound) {
     ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 1, 90000));
     for (const Notice& n : Notices()) {
         if (n.code == engines::WM_DV_ERROR) ADD_FAILURE() << std::hex << n.param;
-        if (n.code == engines::WM_REC_FINISH) EXPECT_EQ(PathOf(n), out);
+        if (n.code == engines::WM_REC_FINISH) {
+            EXPECT_EQ(PathOf(n), out);
+        }
     }
     EXPECT_EQ(GetFileAttributesA((out + ".capture.avi").c_str()), INVALID_FILE_ATTRIBUTES);
     std::string probed;

@@ -312,8 +312,8 @@ std::vector<BYTE> VideoClip(const std::string& path, int64_t start, int64_t end,
 std::unique_ptr<profiles::ProfileRecord> DvdRecord(const std::string& output) {
     auto r = std::make_unique<profiles::ProfileRecord>();
     std::memset(r.get(), 0, sizeof *r);
-    r->head.videoFormatClass = profiles::kClassDvd;
     profiles::AllocMpegParams(*r);
+    r->head.videoFormatClass = profiles::kClassDvd;
     profiles::MpegBlock& b = r->block.mpeg;
     profiles::FindMpegParam(b, profiles::kParamVideoBitRate)->value.i = 8000000;
     profiles::FindMpegParam(b, profiles::kParamMaxBitRate)->value.i = 8300000;
@@ -347,7 +347,9 @@ protected:
         timeline_->EnableUpdates(TRUE);
     }
     void TearDown() override {
-        if (timeline_) EXPECT_EQ(ReleaseFileEngine(&timeline_, &control_), S_OK);
+        if (timeline_) {
+            EXPECT_EQ(ReleaseFileEngine(&timeline_, &control_), S_OK);
+        }
     }
     void AddInput(const std::string& path, int64_t duration) {
         const std::vector<BYTE> clip = VideoClip(path, 0, duration, duration);
