@@ -29,6 +29,8 @@ constexpr AVRational kUnitBase = {1, kUnitsPerSecond};
 // A clip whose reading gives no picture at all after this many packets is taken as broken
 // rather than read to its end.
 constexpr int kMaxPacketsWithoutPicture = 20000;
+// The length probe reads at most this many packets (some hours of video).
+constexpr int64_t kMaxProbePackets = 10000000;
 
 struct FormatCloser {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
@@ -130,9 +132,22 @@ struct SourceFile {
         return true;
     }
 
-    // The video's length in 100-ns units, from the stream or the file; -1 unknown.
-    int64_t VideoDuration() const {
+    // The video's length in 100-ns units: from its first packet's time to the end of its
+    // last (the stream's own duration often leaves out the last picture); -1 unknown.
+    int64_t VideoDuration() {
         const AVStream* s = format->streams[videoIndex];
+        AVPacket* packet = av_packet_alloc();
+        if (!packet) return -1;
+        int64_t first = INT64_MAX, end = INT64_MIN;
+        for (int64_t n = 0; n < kMaxProbePackets && av_read_frame(format.get(), packet) >= 0; ++n) {
+            if (packet->stream_index == videoIndex && packet->pts != AV_NOPTS_VALUE) {
+                first = std::min(first, packet->pts);
+                end = std::max(end, packet->pts + std::max<int64_t>(packet->duration, 0));
+            }
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        if (first != INT64_MAX && end > first) return av_rescale_q(end - first, s->time_base, kUnitBase);
         if (s->duration > 0) return av_rescale_q(s->duration, s->time_base, kUnitBase);
         if (format->duration > 0) return av_rescale_q(format->duration, AV_TIME_BASE_Q, kUnitBase);
         return -1;
@@ -375,8 +390,11 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
     int packetsWithoutPicture = 0;
     bool anyPicture = false;
 
+    std::optional<int64_t> previousEnd;  // where the last picture ended, on the file's clock
     const auto takeVideo = [&](AVFrame* decoded) -> bool {
-        const std::optional<int64_t> t = FrameTime(decoded, vs->time_base);
+        // A picture without a time (the last of some program streams) follows the one before.
+        const std::optional<int64_t> t =
+            FrameTime(decoded, vs->time_base).has_value() ? FrameTime(decoded, vs->time_base) : previousEnd;
         if (!t) return true;
         if (clip.in > 0 && *t + sourceFrameUnits / 2 < start) return true;  // before the in point
         if (!clipStart) clipStart = *t;
@@ -385,6 +403,7 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
         int64_t duration =
             decoded->pkt_duration > 0 ? av_rescale_q(decoded->pkt_duration, vs->time_base, kUnitBase) : 0;
         if (duration <= 0) duration = sourceFrameUnits;
+        previousEnd = *t + duration;
         // Every grid point before this picture's end shows it (the first also covers the
         // grid points before it, when the picture starts late).
         for (;;) {
