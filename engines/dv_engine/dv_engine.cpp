@@ -35,7 +35,6 @@
 #include "engines/dv/dv_avi_writer.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_engine/h264_encode.h"
-#include "engines/file_engine/audio_join.h"
 #include "engines/file_engine/capture_plan.h"
 #include "engines/file_engine/convert.h"
 #include "engines/interfaces.h"
@@ -551,10 +550,8 @@ private:
     struct EncodeJob {
         std::string recording;  // the DV AVI file
         std::string output;
-        // MPEG kinds: the conversion of the recording; else the H.264 type, whose pictures
-        // the encoder filter codes and whose sound is joined to them afterwards.
-        std::shared_ptr<const fileengine::OutputPlan> mpeg;
-        fileengine::AudioPlan h264Audio;
+        // The conversion of the recording (MPEG kinds, and H.264 with its sound).
+        std::shared_ptr<const fileengine::OutputPlan> plan;
         uint32_t frames = 0;
         double rate = 25;
         uint64_t byteLimit = 0;    // the size limit, on the encoded file too (0: none)
@@ -571,7 +568,7 @@ private:
     }
     void EncodeLoop();
     void RunEncode(const EncodeJob& job);
-    HRESULT EncodeMpeg(const EncodeJob& job);
+    HRESULT EncodeRecording(const EncodeJob& job);
 
     struct PendingNotice {
         UINT_PTR code;
@@ -933,10 +930,10 @@ bool CSystemLayerDV::EndRecordingLocked(bool notify) {
             job.background = done->background;
             auto plan = std::make_shared<fileengine::OutputPlan>();
             std::string refusal;
-            if (params_.encoderType != engines::kEncoderH264 &&
-                fileengine::MakeMpegCapturePlan(params_, plan.get(), &refusal))
-                job.mpeg = std::move(plan);
-            job.h264Audio = fileengine::H264CaptureAudio(params_);
+            if (params_.encoderType == engines::kEncoderH264
+                    ? fileengine::MakeH264CapturePlan(params_, plan.get(), &refusal)
+                    : fileengine::MakeMpegCapturePlan(params_, plan.get(), &refusal))
+                job.plan = std::move(plan);
             QueueEncode(std::move(job));
         } else if (written && frames > 0)
             Notice(engines::WM_REC_FINISH, 0, done->path);
@@ -962,16 +959,25 @@ void CSystemLayerDV::EncodeLoop() {
     if (SUCCEEDED(com)) CoUninitialize();
 }
 
-// An MPEG kind: the DV recording converted by FFmpeg's MPEG encoders and multiplexers.
-HRESULT CSystemLayerDV::EncodeMpeg(const EncodeJob& job) {
+// The DV recording converted with its sound: the MPEG kinds by FFmpeg's MPEG encoders and
+// multiplexers, H.264 by our encoder and multiplexer cores. An encoded file past the size
+// limit is not kept.
+HRESULT CSystemLayerDV::EncodeRecording(const EncodeJob& job) {
     fileengine::ConvertControl control;
     control.cancel = &encodeCancel_;
     control.onProgress = [this, &job](float f) { encodeDone_ = static_cast<uint32_t>(f * float(job.frames)); };
     std::string error;
     const fileengine::ConvertResult r =
-        fileengine::Convert({{job.recording, 0, -1}}, *job.mpeg, job.output, control, &error);
+        fileengine::Convert({{job.recording, 0, -1}}, *job.plan, job.output, control, &error);
     if (r == fileengine::ConvertResult::kAborted) return E_ABORT;
-    return r == fileengine::ConvertResult::kDone ? S_OK : E_FAIL;
+    if (r != fileengine::ConvertResult::kDone) return E_FAIL;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (job.byteLimit && GetFileAttributesExA(job.output.c_str(), GetFileExInfoStandard, &data) &&
+        (uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow) > job.byteLimit) {
+        DeleteFileA(job.output.c_str());
+        return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    }
+    return S_OK;
 }
 
 // Encodes one recording. The clip reported is the encoded file, or, when the encoding
@@ -985,16 +991,11 @@ void CSystemLayerDV::RunEncode(const EncodeJob& job) {
     encodeTotal_ = job.frames;
     if (job.nonRealtime && !job.background) Notice(engines::WM_NON_REALTIME_ENCODE, 0, job.output);
     HRESULT hr = E_ABORT;
-    if (!encodeCancel_ && job.mpeg) {
-        hr = EncodeMpeg(job);
+    if (!encodeCancel_ && job.plan) {
+        hr = EncodeRecording(job);
     } else if (!encodeCancel_) {
         hr = engines::EncodeDvToH264(Widen(job.recording), Widen(job.output), job.rate, encodeCancel_, &encodeDone_,
                                      kEncodeStallMs, job.byteLimit);
-        // The recording's sound joins the coded pictures.
-        std::string error;
-        if (SUCCEEDED(hr) &&
-            !fileengine::JoinAudioToH264(job.output, job.recording, job.h264Audio, encodeCancel_, &error))
-            hr = encodeCancel_ ? E_ABORT : E_FAIL;
     }
     const UINT_PTR finished = job.nonRealtime ? engines::WM_NON_REALTIME_REC_FINISH : engines::WM_REC_FINISH;
     if (SUCCEEDED(hr)) {

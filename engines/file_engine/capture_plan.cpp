@@ -84,14 +84,29 @@ bool MakeMpegCapturePlan(const engines::CaptureParams& params, OutputPlan* plan,
     return true;
 }
 
-AudioPlan H264CaptureAudio(const engines::CaptureParams& params) {
-    ProfileAudioFormat a{};
-    static_assert(sizeof params.h264.audio == sizeof a);
-    std::memcpy(&a, params.h264.audio, sizeof a);
-    AudioPlan plan{AudioCodec::kMp2, 48000, 2, 224000};
-    std::string refusal;
-    if (!AudioPlanOfStreamBlock(a, 48000, &plan, &refusal)) plan = AudioPlan{AudioCodec::kMp2, 48000, 2, 224000};
-    return plan;
+bool MakeH264CapturePlan(const engines::CaptureParams& params, OutputPlan* plan, std::string* refusal) {
+    if (params.encoderType != engines::kEncoderH264) {
+        *refusal = "not the H.264 capture kind";
+        return false;
+    }
+    auto record = std::make_unique<ProfileRecord>();
+    std::memset(record.get(), 0, sizeof *record);
+    record->head.videoFormatClass = kClassH264;
+    H264Block& b = record->block.h264;
+    static_assert(sizeof params.h264.video == offsetof(H264Block, streamBlockCount));
+    static_assert(sizeof params.h264.audio == sizeof b.streams[0].audio);
+    std::memcpy(&b, params.h264.video, sizeof params.h264.video);
+    b.streamBlockCount = 1;
+    b.streams[0].type = kStreamBlockAudio;
+    std::memcpy(&b.streams[0].audio, params.h264.audio, sizeof params.h264.audio);
+    // A block without a frame size takes the recording's (checked here at a valid one).
+    const bool sourceSize = b.width == 0 || b.height == 0;
+    if (sourceSize) b.width = 720, b.height = 576;
+    if (!MakeOutputPlan(*record, plan, refusal)) return false;
+    plan->container = Container::kH264Ts;
+    plan->video.rateFromSource = true;
+    if (sourceSize) plan->video.width = plan->video.height = 0;
+    return true;
 }
 
 }  // namespace fileengine

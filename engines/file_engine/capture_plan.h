@@ -14,7 +14,8 @@ namespace fileengine {
 // block leaves it open. False with a message for other kinds or values out of range.
 bool MakeMpegCapturePlan(const engines::CaptureParams& params, OutputPlan* plan, std::string* refusal);
 
-// The H.264 kind's sound: the audio of the block's H.264 audio settings.
-AudioPlan H264CaptureAudio(const engines::CaptureParams& params);
+// The H.264 kind: the block's H.264 settings at the recording's frame rate (and size,
+// where the block gives none) and its audio settings, into a transport stream.
+bool MakeH264CapturePlan(const engines::CaptureParams& params, OutputPlan* plan, std::string* refusal);
 
 }  // namespace fileengine

@@ -207,6 +207,7 @@ const char* MuxerName(Container c) {
         case Container::kAsf:
             return "asf";
         case Container::kH264Ps:
+        case Container::kH264Ts:
             break;
     }
     return nullptr;

@@ -21,6 +21,7 @@ enum class Container {
     kQuickTime,
     kAsf,
     kH264Ps,  // our H.264 encoder and program-stream multiplexer
+    kH264Ts,  // our H.264 encoder and transport-stream multiplexer
 };
 
 enum class VideoCodec { kMpeg1, kMpeg2, kMpeg4, kDv, kRpza, kWmv2, kH264 };

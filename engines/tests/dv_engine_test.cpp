@@ -333,13 +333,15 @@ TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
     std::string sound;
     ASSERT_TRUE(testsupport::Ffprobe(
         out, "-select_streams a:0 -show_entries stream=codec_name,sample_rate,channels -of csv=p=0", &sound));
-    EXPECT_EQ(testsupport::CsvRows(sound), (std::vector<std::vector<std::string>>{{"mp2", "48000", "2"}}));
+    const auto soundRows = testsupport::CsvRows(sound);  // a transport stream lists it under its program too
+    ASSERT_FALSE(soundRows.empty());
+    EXPECT_EQ(soundRows[0], (std::vector<std::string>{"mp2", "48000", "2"}));
     // The pictures are the tape's: frame 10 of the stream is one of the tape's first four
     // seconds (the recording began where the deck stood), compared at a quarter size.
     const auto gray = [](const std::string& clip, const std::string& filter) {
         const std::string raw = testsupport::UniqueName("gray") + ".y";
         testsupport::RunShell("ffmpeg -v error -y -i '" + testsupport::FixtureName(clip) + "' -vf '" + filter +
-                              "scale=180:144,format=gray' -f rawvideo '" + raw + "'");
+                              "scale=180:144,format=gray' -vsync passthrough -f rawvideo '" + raw + "'");
         return testsupport::ReadFixtureFile(raw);
     };
     const std::string encoded = gray(out, "select=eq(n\\,10),");
