@@ -365,6 +365,20 @@ protected:
         ASSERT_EQ(timeline_->SetClipRange(1, 0, 1, duration, 1.0f), S_OK);
     }
 
+    // Starts converting a 12-second 720x576 MPEG-2 clip into `output` with the DVD profile.
+    void StartTwelveSecondDvd(const std::string& output, BOOL preview) {
+        std::string input;
+        ASSERT_TRUE(
+            testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i "
+                                      "sine=sample_rate=48000 -t 12 -c:v mpeg2video -b:v 4M -c:a mp2 -f vob {out}",
+                                      "in", &input));
+        AddInput(input, 120000000);
+        const auto record = DvdRecord(output);
+        ASSERT_EQ(control_->SetProfile(reinterpret_cast<const BYTE*>(record.get())), S_OK);
+        ASSERT_EQ(control_->SetPreviewDuringConvert(preview), S_OK);
+        ASSERT_EQ(control_->StartConvert(0, 0, 0, 0, 0), S_OK);
+    }
+
     comtest::ComScope com_;
     enginetest::Registered server_{FILE_ENGINE_DLL};
     EngineWindow window_;
@@ -431,17 +445,8 @@ TEST_F(EngineTest, RealProfileFailsWithItsMessageAndStartFails) {
 }
 
 TEST_F(EngineTest, AbortInTheMiddleLeavesNoFileAndTheEngineConvertsAgain) {
-    std::string input;
-    ASSERT_TRUE(
-        testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i "
-                                  "sine=sample_rate=48000 -t 12 -c:v mpeg2video -b:v 4M -c:a mp2 -f vob {out}",
-                                  "in", &input));
-    AddInput(input, 120000000);
     const std::string output = FixturePath(UniqueName("aborted") + ".mpg");
-    const auto record = DvdRecord(output);
-    ASSERT_EQ(control_->SetProfile(reinterpret_cast<const BYTE*>(record.get())), S_OK);
-    ASSERT_EQ(control_->SetPreviewDuringConvert(TRUE), S_OK);
-    ASSERT_EQ(control_->StartConvert(0, 0, 0, 0, 0), S_OK);
+    ASSERT_NO_FATAL_FAILURE(StartTwelveSecondDvd(output, TRUE));
     EXPECT_EQ(control_->StartConvert(0, 0, 0, 0, 0), E_UNEXPECTED);  // one at a time
 
     // Wait until some of it is done, then abort.
@@ -474,16 +479,8 @@ TEST_F(EngineTest, AbortInTheMiddleLeavesNoFileAndTheEngineConvertsAgain) {
 }
 
 TEST_F(EngineTest, CloseEndsARunningConversion) {
-    std::string input;
-    ASSERT_TRUE(
-        testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i "
-                                  "sine=sample_rate=48000 -t 12 -c:v mpeg2video -b:v 4M -c:a mp2 -f vob {out}",
-                                  "in", &input));
-    AddInput(input, 120000000);
     const std::string output = FixturePath(UniqueName("closed") + ".mpg");
-    const auto record = DvdRecord(output);
-    ASSERT_EQ(control_->SetProfile(reinterpret_cast<const BYTE*>(record.get())), S_OK);
-    ASSERT_EQ(control_->StartConvert(0, 0, 0, 0, 0), S_OK);
+    ASSERT_NO_FATAL_FAILURE(StartTwelveSecondDvd(output, FALSE));
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(control_->Close(), S_OK);
     // The end is still told, after the engine has stopped.

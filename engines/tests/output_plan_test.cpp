@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "app/profiles/builtin_profiles.h"
+#include "engines/file_engine/capture_plan.h"
 
 namespace {
 
@@ -179,6 +180,50 @@ TEST(OutputPlan, TelevisionRatesBecomeExactFractions) {
         EXPECT_EQ(num, c.num) << c.rate;
         EXPECT_EQ(den, c.den) << c.rate;
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CapturePlan, CaptureKindsGiveTheirConversions) {
+    engines::CaptureParams p{};
+    p.encoderType = engines::kEncoderMpeg2;
+    const uint32_t video[4] = {720, 576, 6000000, 0};
+    std::memcpy(p.mpeg.videoValues, video, sizeof video);
+    const float rate = 25.0f;
+    std::memcpy(&p.mpeg.rateValue, &rate, sizeof rate);
+    std::strcpy(p.mpeg.text, "IBBPBBPBBPBBP");
+    const uint32_t audio[3] = {2, 2, 2};
+    std::memcpy(p.mpeg.audioValues, audio, sizeof audio);
+    p.mpeg.samplingRate = 44000;  // as the capture page writes 44.1 kHz
+    p.mpeg.audioBitRate = 192000;
+    fileengine::OutputPlan plan;
+    std::string refusal;
+    ASSERT_TRUE(fileengine::MakeMpegCapturePlan(p, &plan, &refusal)) << refusal;
+    EXPECT_EQ(plan.container, Container::kMpeg2Ps);
+    EXPECT_EQ(plan.video.width, 720);
+    EXPECT_EQ(plan.video.gopSize, 13);
+    EXPECT_EQ(plan.video.bFrames, 2);
+    EXPECT_EQ(plan.audio.sampleRate, 44100);
+    EXPECT_EQ(plan.audio.bitRate, 192000);
+
+    p.mpeg.streamSelection = 1;  // video only
+    ASSERT_TRUE(fileengine::MakeMpegCapturePlan(p, &plan, &refusal));
+    EXPECT_EQ(plan.audio.codec, AudioCodec::kNone);
+
+    p.encoderType = engines::kEncoderDv;
+    EXPECT_FALSE(fileengine::MakeMpegCapturePlan(p, &plan, &refusal));
+    EXPECT_FALSE(fileengine::MakeH264CapturePlan(p, &plan, &refusal));
+
+    engines::CaptureParams h{};
+    h.encoderType = engines::kEncoderH264;
+    ASSERT_TRUE(fileengine::MakeH264CapturePlan(h, &plan, &refusal)) << refusal;
+    EXPECT_EQ(plan.container, Container::kH264Ts);
+    EXPECT_EQ(plan.video.width, 0);  // the recording's size
+    EXPECT_TRUE(plan.video.rateFromSource);
+    EXPECT_EQ(plan.audio.codec, AudioCodec::kMp2);
+    EXPECT_EQ(plan.audio.sampleRate, 48000);
 }
 
 }  // namespace
