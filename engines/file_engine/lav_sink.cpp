@@ -290,7 +290,7 @@ bool LavSink::Open(const OutputPlan& plan, const SourceShape& source, const std:
     if (plan.container == Container::kSvcd) av_opt_set_int(c->priv_data, "scan_offset", 1, 0);
     if (v.codecTag) c->codec_tag = v.codecTag;
     if (globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    c->thread_count = 0;
+    c->thread_count = 1;  // see the decoders' thread count in convert.cpp
     if (int r = avcodec_open2(c, codec, nullptr); r < 0)
         return (*error = std::string("the ") + codec->name + " encoder refuses the profile's picture settings (" +
                          std::to_string(format_.width) + "x" + std::to_string(format_.height) + "): " + AvErrorText(r)),
