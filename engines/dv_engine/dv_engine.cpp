@@ -35,6 +35,8 @@
 #include "engines/dv/dv_avi_writer.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_engine/h264_encode.h"
+#include "engines/file_engine/capture_plan.h"
+#include "engines/file_engine/convert.h"
 #include "engines/interfaces.h"
 #include "filters/base/filter.h"
 #include "filters/base/pins.h"
@@ -544,10 +546,12 @@ private:
     void PreviewLocked(std::span<const uint8_t> frame);
     void QueueScanSample(const dv::Timecode& t, uint64_t stamp, int64_t time, bool start);
 
-    // ---- encoding after capture (the H.264 type) ----
+    // ---- encoding after capture (the H.264 and MPEG types) ----
     struct EncodeJob {
         std::string recording;  // the DV AVI file
         std::string output;
+        // The conversion of the recording (MPEG kinds, and H.264 with its sound).
+        std::shared_ptr<const fileengine::OutputPlan> plan;
         uint32_t frames = 0;
         double rate = 25;
         uint64_t byteLimit = 0;    // the size limit, on the encoded file too (0: none)
@@ -564,6 +568,7 @@ private:
     }
     void EncodeLoop();
     void RunEncode(const EncodeJob& job);
+    HRESULT EncodeRecording(const EncodeJob& job);
 
     struct PendingNotice {
         UINT_PTR code;
@@ -858,9 +863,14 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::StartRecord() {
         path = Field(params_.outputPath, sizeof params_.outputPath);
         if (path.empty()) path = Field(params_.captureFileName, sizeof params_.captureFileName);
     }
-    // DV is recorded as it comes; H.264 is encoded from the DV recording afterwards. The
-    // MPEG kinds need an MPEG video encoder, which the suite does not have.
-    if (type != engines::kEncoderDv && type != engines::kEncoderH264) return E_NOTIMPL;
+    // DV is recorded as it comes; H.264 and the MPEG kinds are encoded from the DV
+    // recording afterwards.
+    if (type != engines::kEncoderDv && type != engines::kEncoderH264) {
+        fileengine::OutputPlan plan;
+        std::string refusal;
+        std::lock_guard<std::mutex> hold(recordLock_);
+        if (!fileengine::MakeMpegCapturePlan(params_, &plan, &refusal)) return E_NOTIMPL;
+    }
     if (path.empty()) return E_INVALIDARG;
     {
         std::lock_guard<std::mutex> hold(deviceLock_);
@@ -868,8 +878,10 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::StartRecord() {
     }
     if (type == engines::kEncoderDv) return BeginRecording(path, false, {}, {});
     // Without the encoder or the multiplexer nothing is recorded.
-    const HRESULT hr = engines::CheckH264EncodingAvailable();
-    if (FAILED(hr)) return hr;
+    if (type == engines::kEncoderH264) {
+        const HRESULT hr = engines::CheckH264EncodingAvailable();
+        if (FAILED(hr)) return hr;
+    }
     return BeginRecording(path + ".capture.avi", false, {}, {}, path);
 }
 
@@ -907,10 +919,23 @@ bool CSystemLayerDV::EndRecordingLocked(bool notify) {
     const uint32_t frames = done->writer.Frames();
     const bool written = done->writer.Finish();
     if (notify) {
-        if (written && frames > 0 && !done->encodeTo.empty())
-            QueueEncode({done->path, done->encodeTo, frames, system_.load() == dv::System::kPal ? 25.0 : 30000.0 / 1001,
-                         done->byteLimit, (options_ & 4) != 0, done->background});
-        else if (written && frames > 0)
+        if (written && frames > 0 && !done->encodeTo.empty()) {
+            EncodeJob job;
+            job.recording = done->path;
+            job.output = done->encodeTo;
+            job.frames = frames;
+            job.rate = system_.load() == dv::System::kPal ? 25.0 : 30000.0 / 1001;
+            job.byteLimit = done->byteLimit;
+            job.nonRealtime = (options_ & 4) != 0;
+            job.background = done->background;
+            auto plan = std::make_shared<fileengine::OutputPlan>();
+            std::string refusal;
+            if (params_.encoderType == engines::kEncoderH264
+                    ? fileengine::MakeH264CapturePlan(params_, plan.get(), &refusal)
+                    : fileengine::MakeMpegCapturePlan(params_, plan.get(), &refusal))
+                job.plan = std::move(plan);
+            QueueEncode(std::move(job));
+        } else if (written && frames > 0)
             Notice(engines::WM_REC_FINISH, 0, done->path);
         else
             Notice(engines::WM_REC_FAILED, 0, done->path);
@@ -934,6 +959,27 @@ void CSystemLayerDV::EncodeLoop() {
     if (SUCCEEDED(com)) CoUninitialize();
 }
 
+// The DV recording converted with its sound: the MPEG kinds by FFmpeg's MPEG encoders and
+// multiplexers, H.264 by our encoder and multiplexer cores. An encoded file past the size
+// limit is not kept.
+HRESULT CSystemLayerDV::EncodeRecording(const EncodeJob& job) {
+    fileengine::ConvertControl control;
+    control.cancel = &encodeCancel_;
+    control.onProgress = [this, &job](float f) { encodeDone_ = static_cast<uint32_t>(f * float(job.frames)); };
+    std::string error;
+    const fileengine::ConvertResult r =
+        fileengine::Convert({{job.recording, 0, -1}}, *job.plan, job.output, control, &error);
+    if (r == fileengine::ConvertResult::kAborted) return E_ABORT;
+    if (r != fileengine::ConvertResult::kDone) return E_FAIL;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (job.byteLimit && GetFileAttributesExA(job.output.c_str(), GetFileExInfoStandard, &data) &&
+        (uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow) > job.byteLimit) {
+        DeleteFileA(job.output.c_str());
+        return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
+    }
+    return S_OK;
+}
+
 // Encodes one recording. The clip reported is the encoded file, or, when the encoding
 // fails or is given up, the DV recording itself (after WM_DV_ERROR with the reason).
 void CSystemLayerDV::RunEncode(const EncodeJob& job) {
@@ -944,10 +990,13 @@ void CSystemLayerDV::RunEncode(const EncodeJob& job) {
     encodeDone_ = 0;
     encodeTotal_ = job.frames;
     if (job.nonRealtime && !job.background) Notice(engines::WM_NON_REALTIME_ENCODE, 0, job.output);
-    const HRESULT hr = encodeCancel_
-                           ? E_ABORT
-                           : engines::EncodeDvToH264(Widen(job.recording), Widen(job.output), job.rate, encodeCancel_,
-                                                     &encodeDone_, kEncodeStallMs, job.byteLimit);
+    HRESULT hr = E_ABORT;
+    if (!encodeCancel_ && job.plan) {
+        hr = EncodeRecording(job);
+    } else if (!encodeCancel_) {
+        hr = engines::EncodeDvToH264(Widen(job.recording), Widen(job.output), job.rate, encodeCancel_, &encodeDone_,
+                                     kEncodeStallMs, job.byteLimit);
+    }
     const UINT_PTR finished = job.nonRealtime ? engines::WM_NON_REALTIME_REC_FINISH : engines::WM_REC_FINISH;
     if (SUCCEEDED(hr)) {
         encodeDone_ = job.frames;

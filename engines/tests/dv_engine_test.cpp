@@ -329,12 +329,19 @@ TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
     ASSERT_FALSE(rows.empty());
     EXPECT_EQ(rows[0], (std::vector<std::string>{"h264", "720", "576", "50"}));
     EXPECT_NEAR(ProbeSeconds(out), 2.0, 0.1);  // the recording's rate kept
+    // The tape's sound joins the pictures.
+    std::string sound;
+    ASSERT_TRUE(testsupport::Ffprobe(
+        out, "-select_streams a:0 -show_entries stream=codec_name,sample_rate,channels -of csv=p=0", &sound));
+    const auto soundRows = testsupport::CsvRows(sound);  // a transport stream lists it under its program too
+    ASSERT_FALSE(soundRows.empty());
+    EXPECT_EQ(soundRows[0], (std::vector<std::string>{"mp2", "48000", "2"}));
     // The pictures are the tape's: frame 10 of the stream is one of the tape's first four
     // seconds (the recording began where the deck stood), compared at a quarter size.
     const auto gray = [](const std::string& clip, const std::string& filter) {
         const std::string raw = testsupport::UniqueName("gray") + ".y";
         testsupport::RunShell("ffmpeg -v error -y -i '" + testsupport::FixtureName(clip) + "' -vf '" + filter +
-                              "scale=180:144,format=gray' -f rawvideo '" + raw + "'");
+                              "scale=180:144,format=gray' -vsync passthrough -f rawvideo '" + raw + "'");
         return testsupport::ReadFixtureFile(raw);
     };
     const std::string encoded = gray(out, "select=eq(n\\,10),");
@@ -352,6 +359,54 @@ TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
     }
     EXPECT_GT(best, 35.0);
     // ffmpeg decodes it without a complaint.
+    const std::string log = testsupport::UniqueName("decode") + ".log";
+    EXPECT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) + "' -f null -", log), 0);
+    EXPECT_EQ(testsupport::ReadFixtureFile(log), "");
+}
+
+// The MPEG kinds record DV and convert it afterwards with FFmpeg's MPEG encoders, at the
+// block's size and rates, sound included.
+TEST_F(DvEngine, TheMpeg2KindConvertsTheRecordingWithItsSound) {
+    ASSERT_EQ(Open(), S_OK);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("mpeg2") + ".mpg");
+    engines::CaptureParams params = Params(out);
+    params.encoderType = engines::kEncoderMpeg2;
+    engines::MpegCaptureSettings& m = params.mpeg;
+    const uint32_t video[4] = {720, 576, 6000000, 0};
+    std::memcpy(m.videoValues, video, sizeof video);
+    const float rate = 25.0f;
+    std::memcpy(&m.rateValue, &rate, sizeof rate);
+    strncpy(m.text, "IBBPBBPBBPBBP", sizeof m.text - 1);
+    m.moreVideoValues[4] = 1;  // interlaced
+    m.moreVideoValues[6] = 8000000;
+    const uint32_t audio[3] = {2, 2, 2};
+    std::memcpy(m.audioValues, audio, sizeof audio);
+    m.samplingRate = 48000;
+    m.sampleBits = 16;
+    m.audioBitRate = 192000;
+    ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    ASSERT_EQ(dv_->SetTimeLimit(dv::Timecode{0, 0, 2, 0}.Packed()), S_OK);
+    ASSERT_EQ(dv_->Play(), S_OK);
+    ASSERT_EQ(dv_->StartRecord(), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 1, 90000));
+    for (const Notice& n : Notices()) {
+        if (n.code == engines::WM_DV_ERROR) ADD_FAILURE() << std::hex << n.param;
+        if (n.code == engines::WM_REC_FINISH) {
+            EXPECT_EQ(PathOf(n), out);
+        }
+    }
+    EXPECT_EQ(GetFileAttributesA((out + ".capture.avi").c_str()), INVALID_FILE_ATTRIBUTES);
+    std::string probed;
+    ASSERT_TRUE(testsupport::Ffprobe(out,
+                                     "-count_frames -show_entries stream=codec_name,width,height,sample_rate,channels,"
+                                     "nb_read_frames -of csv=p=0",
+                                     &probed));
+    const auto rows = testsupport::CsvRows(probed);
+    ASSERT_EQ(rows.size(), 2u) << probed;
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"mpeg2video", "720", "576", "50"}));
+    EXPECT_EQ(rows[1][0], "mp2");
+    EXPECT_EQ(rows[1][1], "48000");
+    EXPECT_EQ(rows[1][2], "2");
     const std::string log = testsupport::UniqueName("decode") + ".log";
     EXPECT_EQ(testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(out) + "' -f null -", log), 0);
     EXPECT_EQ(testsupport::ReadFixtureFile(log), "");

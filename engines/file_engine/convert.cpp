@@ -1,0 +1,581 @@
+#include "engines/file_engine/convert.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include "engines/file_engine/h264_output.h"
+#include "engines/file_engine/output_sink.h"
+
+namespace fileengine {
+namespace {
+
+constexpr int64_t kUnitsPerSecond = 10000000;  // 100-ns units
+constexpr AVRational kUnitBase = {1, kUnitsPerSecond};
+// A clip whose reading gives no picture at all after this many packets is taken as broken
+// rather than read to its end.
+constexpr int kMaxPacketsWithoutPicture = 20000;
+// The length probe reads at most this many packets (some hours of video).
+constexpr int64_t kMaxProbePackets = 10000000;
+
+struct FormatCloser {
+    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsFreer {
+    void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct SwrFreer {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+};
+struct FifoFreer {
+    void operator()(AVAudioFifo* f) const { av_audio_fifo_free(f); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
+using FifoPtr = std::unique_ptr<AVAudioFifo, FifoFreer>;
+
+// FFmpeg takes file names in UTF-8; ours are in the ANSI code page.
+std::string Utf8FromAnsi(const std::string& ansi) {
+    const int wide = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    if (wide <= 0) return ansi;
+    std::wstring w(static_cast<size_t>(wide), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, w.data(), wide);
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return ansi;
+    std::string utf8(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, utf8.data(), bytes, nullptr, nullptr);
+    utf8.resize(static_cast<size_t>(bytes) - 1);
+    return utf8;
+}
+
+// One opened clip: its demuxer and the decoders of its best video and audio streams.
+struct SourceFile {
+    FormatPtr format;
+    CodecPtr video, audio;
+    int videoIndex = -1, audioIndex = -1;
+
+    bool Open(const std::string& path, bool wantAudio, std::string* error) {
+        AVFormatContext* f = nullptr;
+        const std::string name = Utf8FromAnsi(path);
+        if (int r = avformat_open_input(&f, name.c_str(), nullptr, nullptr); r < 0) {
+            *error = "cannot open " + path + ": " + AvErrorText(r);
+            return false;
+        }
+        format.reset(f);
+        if (int r = avformat_find_stream_info(f, nullptr); r < 0) {
+            *error = path + ": " + AvErrorText(r);
+            return false;
+        }
+        videoIndex = av_find_best_stream(f, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (videoIndex < 0) {
+            *error = path + " holds no video that can be decoded";
+            return false;
+        }
+        if (!OpenDecoder(videoIndex, &video, error)) return false;
+        if (wantAudio) {
+            audioIndex = av_find_best_stream(f, AVMEDIA_TYPE_AUDIO, -1, videoIndex, nullptr, 0);
+            // A clip whose audio cannot be decoded is converted with silence.
+            if (audioIndex >= 0 && !OpenDecoder(audioIndex, &audio, error)) audioIndex = -1;
+        }
+        for (unsigned i = 0; i < f->nb_streams; ++i)
+            if (static_cast<int>(i) != videoIndex && static_cast<int>(i) != audioIndex)
+                f->streams[i]->discard = AVDISCARD_ALL;
+        return true;
+    }
+
+    bool OpenDecoder(int index, CodecPtr* out, std::string* error) {
+        const AVStream* s = format->streams[index];
+        const AVCodec* codec = avcodec_find_decoder(s->codecpar->codec_id);
+        if (!codec) {
+            *error = std::string("no decoder for ") + avcodec_get_name(s->codecpar->codec_id);
+            return false;
+        }
+        CodecPtr c(avcodec_alloc_context3(codec));
+        if (!c || avcodec_parameters_to_context(c.get(), s->codecpar) < 0) {
+            *error = "out of memory";
+            return false;
+        }
+        c->pkt_timebase = s->time_base;
+        // One thread: under Wine, frame threads cost more than they gain (a 30-second
+        // 720x576 DV to DVD conversion: 20.0 s with the library's choice, 8.9 s with one
+        // thread for the decoder and the encoder each).
+        c->thread_count = 1;
+        if (int r = avcodec_open2(c.get(), codec, nullptr); r < 0) {
+            *error = std::string("cannot open the ") + codec->name + " decoder: " + AvErrorText(r);
+            return false;
+        }
+        *out = std::move(c);
+        return true;
+    }
+
+    // The video's length in 100-ns units: from its first packet's time to the end of its
+    // last (the stream's own duration often leaves out the last picture); -1 unknown.
+    int64_t VideoDuration() {
+        const AVStream* s = format->streams[videoIndex];
+        AVPacket* packet = av_packet_alloc();
+        if (!packet) return -1;
+        int64_t first = INT64_MAX, end = INT64_MIN;
+        for (int64_t n = 0; n < kMaxProbePackets && av_read_frame(format.get(), packet) >= 0; ++n) {
+            if (packet->stream_index == videoIndex && packet->pts != AV_NOPTS_VALUE) {
+                first = std::min(first, packet->pts);
+                end = std::max(end, packet->pts + std::max<int64_t>(packet->duration, 0));
+            }
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        if (first != INT64_MAX && end > first) return av_rescale_q(end - first, s->time_base, kUnitBase);
+        if (s->duration > 0) return av_rescale_q(s->duration, s->time_base, kUnitBase);
+        if (format->duration > 0) return av_rescale_q(format->duration, AV_TIME_BASE_Q, kUnitBase);
+        return -1;
+    }
+};
+
+// A frame's time in 100-ns units, or nothing when it has none.
+std::optional<int64_t> FrameTime(const AVFrame* frame, AVRational base) {
+    const int64_t t = frame->best_effort_timestamp != AV_NOPTS_VALUE ? frame->best_effort_timestamp : frame->pts;
+    if (t == AV_NOPTS_VALUE) return std::nullopt;
+    return av_rescale_q(t, base, kUnitBase);
+}
+
+// Lays decoded clips on the output's frame grid and audio clock and hands the results to
+// the sink.
+class Converter {
+public:
+    Converter(const OutputPlan& plan, OutputSink& sink, ConvertControl& control, int64_t total)
+        : plan_(plan), sink_(sink), control_(control), total_(total) {}
+
+    bool Start(std::string* error) {
+        picture_.reset(av_frame_alloc());
+        audioFrame_.reset(av_frame_alloc());
+        if (!picture_ || !audioFrame_) return (*error = "out of memory"), false;
+        const SinkFormat& f = sink_.Format();
+        picture_->format = f.pixelFormat;
+        picture_->width = f.width;
+        picture_->height = f.height;
+        if (av_frame_get_buffer(picture_.get(), 32) < 0) return (*error = "out of memory"), false;
+        if (f.audio) {
+            fifo_.reset(av_audio_fifo_alloc(static_cast<AVSampleFormat>(f.sampleFormat), f.channels, f.frameSamples));
+            if (!fifo_) return (*error = "out of memory"), false;
+        }
+        return true;
+    }
+
+    ConvertResult AddClip(const SourceClip& clip, std::string* error);
+    bool Finish(std::string* error);
+
+private:
+    bool PutPicture(const AVFrame* source, std::string* error);
+    bool TakeAudio(const AVFrame* decoded, int64_t clipStart, std::string* error);
+    bool EncodeAudio(int64_t upTo, bool all, std::string* error);
+    void Preview(const AVFrame* frame);
+    void Progress(int64_t clipPosition) {
+        if (total_ <= 0) return;
+        const float f = std::clamp(float(double(doneBefore_ + clipPosition) / double(total_)), 0.0f, 1.0f);
+        control_.fraction.store(f);
+        if (control_.onProgress) control_.onProgress(f);
+    }
+    int64_t FrameUnits(int64_t frames) const {
+        const SinkFormat& f = sink_.Format();
+        return av_rescale(frames, int64_t(kUnitsPerSecond) * f.rateDen, f.rateNum);
+    }
+
+    const OutputPlan& plan_;
+    OutputSink& sink_;
+    ConvertControl& control_;
+    int64_t total_;
+    int64_t doneBefore_ = 0;  // timeline length of the finished clips
+    FramePtr picture_, audioFrame_;
+    SwsPtr scale_;
+    int scaleFrom_[3] = {-1, -1, -1};  // width, height, format the scaler was made for
+    SwrPtr resample_;
+    FifoPtr fifo_;
+    int64_t frames_ = 0;          // pictures written
+    int64_t clipFirstFrame_ = 0;  // output picture number of the clip's first
+    int64_t samplesIn_ = 0;       // audio samples put in the FIFO for the output so far
+    int64_t samplesOut_ = 0;      // audio samples encoded
+    int64_t clipFirstSample_ = 0;
+    bool clipAudioStarted_ = false;
+    int64_t lastPreview_ = -kUnitsPerSecond;
+    SwsPtr previewScale_;
+    std::vector<uint8_t> previewPixels_;
+};
+
+bool Converter::PutPicture(const AVFrame* source, std::string* error) {
+    const SinkFormat& f = sink_.Format();
+    if (!scale_ || scaleFrom_[0] != source->width || scaleFrom_[1] != source->height ||
+        scaleFrom_[2] != source->format) {
+        scale_.reset(sws_getContext(source->width, source->height, static_cast<AVPixelFormat>(source->format), f.width,
+                                    f.height, static_cast<AVPixelFormat>(f.pixelFormat), SWS_BICUBIC, nullptr, nullptr,
+                                    nullptr));
+        if (!scale_) return (*error = "cannot convert the pictures to the output's size"), false;
+        scaleFrom_[0] = source->width;
+        scaleFrom_[1] = source->height;
+        scaleFrom_[2] = source->format;
+    }
+    if (av_frame_make_writable(picture_.get()) < 0) return (*error = "out of memory"), false;
+    sws_scale(scale_.get(), source->data, source->linesize, 0, source->height, picture_->data, picture_->linesize);
+    picture_->pts = frames_;
+    if (plan_.video.interlaced) {
+        picture_->interlaced_frame = 1;
+        picture_->top_field_first = plan_.video.topFieldFirst ? 1 : 0;
+    }
+    if (!sink_.PutVideo(picture_.get(), error)) return false;
+    ++frames_;
+    Preview(picture_.get());
+    return true;
+}
+
+void Converter::Preview(const AVFrame* frame) {
+    const int w = control_.previewWidth.load(), h = control_.previewHeight.load();
+    if (w <= 0 || h <= 0 || !control_.preview) return;
+    const int64_t now = FrameUnits(frames_);
+    if (now - lastPreview_ < kUnitsPerSecond / 10) return;
+    lastPreview_ = now;
+    previewScale_.reset(sws_getCachedContext(previewScale_.release(), frame->width, frame->height,
+                                             static_cast<AVPixelFormat>(frame->format), w, h, AV_PIX_FMT_BGR0,
+                                             SWS_FAST_BILINEAR, nullptr, nullptr, nullptr));
+    if (!previewScale_) return;
+    previewPixels_.resize(size_t(w) * h * 4);
+    uint8_t* dst[4] = {previewPixels_.data(), nullptr, nullptr, nullptr};
+    int stride[4] = {w * 4, 0, 0, 0};
+    sws_scale(previewScale_.get(), frame->data, frame->linesize, 0, frame->height, dst, stride);
+    control_.preview(previewPixels_.data(), w, h);
+}
+
+// Resamples decoded audio into the FIFO. The clip's first audio is placed at its time on
+// the clip: silence before it when it starts late, its head dropped when it starts early.
+bool Converter::TakeAudio(const AVFrame* decoded, int64_t clipStart, std::string* error) {
+    const SinkFormat& f = sink_.Format();
+    if (!clipAudioStarted_) {
+        clipAudioStarted_ = true;
+        AVChannelLayout out{};
+        av_channel_layout_default(&out, f.channels);
+        SwrContext* s = nullptr;
+        const int r =
+            swr_alloc_set_opts2(&s, &out, static_cast<AVSampleFormat>(f.sampleFormat), f.sampleRate,
+                                const_cast<AVChannelLayout*>(&decoded->ch_layout),
+                                static_cast<AVSampleFormat>(decoded->format), decoded->sample_rate, 0, nullptr);
+        resample_.reset(s);
+        if (r < 0 || swr_init(s) < 0) return (*error = "cannot convert the clip's audio"), false;
+        const std::optional<int64_t> t = FrameTime(decoded, kUnitBase);
+        (void)t;
+    }
+    const int room = swr_get_out_samples(resample_.get(), decoded->nb_samples);
+    if (room < 0) return (*error = "cannot convert the clip's audio"), false;
+    std::vector<uint8_t*> planes(static_cast<size_t>(f.channels));
+    if (av_samples_alloc(planes.data(), nullptr, f.channels, room, static_cast<AVSampleFormat>(f.sampleFormat), 0) < 0)
+        return (*error = "out of memory"), false;
+    const int got = swr_convert(resample_.get(), planes.data(), room,
+                                const_cast<const uint8_t**>(decoded->extended_data), decoded->nb_samples);
+    int skip = 0;
+    if (got > 0) {
+        // Where these samples belong on the clip, against where the FIFO has got to.
+        int64_t at = samplesIn_;
+        if (const std::optional<int64_t> t = FrameTime(decoded, kUnitBase)) {
+            at = clipFirstSample_ + av_rescale(*t - clipStart, f.sampleRate, kUnitsPerSecond);
+        }
+        // Gaps and overlaps under 40 ms are jitter of the time stamps, not of the audio.
+        const int64_t tolerance = f.sampleRate / 25;
+        if (at > samplesIn_ + tolerance) {
+            const int64_t gap = at - samplesIn_;
+            std::vector<uint8_t*> silence(static_cast<size_t>(f.channels));
+            if (av_samples_alloc(silence.data(), nullptr, f.channels, static_cast<int>(gap),
+                                 static_cast<AVSampleFormat>(f.sampleFormat), 0) >= 0) {
+                av_samples_set_silence(silence.data(), 0, static_cast<int>(gap), f.channels,
+                                       static_cast<AVSampleFormat>(f.sampleFormat));
+                av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(silence.data()), static_cast<int>(gap));
+                samplesIn_ += gap;
+                av_freep(&silence[0]);
+            }
+        } else if (at + tolerance < samplesIn_) {
+            skip = static_cast<int>(std::min<int64_t>(samplesIn_ - at, got));
+        }
+        if (got > skip) {
+            std::vector<void*> from(static_cast<size_t>(f.channels));
+            const int bytesPerSample = av_get_bytes_per_sample(static_cast<AVSampleFormat>(f.sampleFormat));
+            const bool planar = av_sample_fmt_is_planar(static_cast<AVSampleFormat>(f.sampleFormat));
+            for (int c = 0; c < (planar ? f.channels : 1); ++c)
+                from[static_cast<size_t>(c)] =
+                    planes[static_cast<size_t>(c)] + size_t(skip) * bytesPerSample * (planar ? 1 : f.channels);
+            av_audio_fifo_write(fifo_.get(), from.data(), got - skip);
+            samplesIn_ += got - skip;
+        }
+    }
+    av_freep(&planes[0]);
+    if (got < 0) return (*error = "cannot convert the clip's audio"), false;
+    // Audio goes out no further than the pictures already written, so the two stay
+    // interleaved in the multiplexer.
+    return EncodeAudio(av_rescale(FrameUnits(frames_), f.sampleRate, kUnitsPerSecond), false, error);
+}
+
+// Encodes whole frames from the FIFO up to sample `upTo` of the output; `all` also the
+// last part frame, padded with silence to a whole frame.
+bool Converter::EncodeAudio(int64_t upTo, bool all, std::string* error) {
+    const SinkFormat& f = sink_.Format();
+    for (;;) {
+        const int available = av_audio_fifo_size(fifo_.get());
+        int n = std::min(available, f.frameSamples);
+        if (n <= 0) return true;
+        if (n < f.frameSamples && !all) return true;
+        if (!all && samplesOut_ + n > upTo) return true;
+        av_frame_unref(audioFrame_.get());
+        audioFrame_->format = f.sampleFormat;
+        av_channel_layout_default(&audioFrame_->ch_layout, f.channels);
+        audioFrame_->sample_rate = f.sampleRate;
+        audioFrame_->nb_samples = f.fixedFrame ? f.frameSamples : n;
+        if (av_frame_get_buffer(audioFrame_.get(), 0) < 0) return (*error = "out of memory"), false;
+        av_samples_set_silence(audioFrame_->extended_data, 0, audioFrame_->nb_samples, f.channels,
+                               static_cast<AVSampleFormat>(f.sampleFormat));
+        av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(audioFrame_->extended_data), n);
+        audioFrame_->pts = samplesOut_;
+        if (!sink_.PutAudio(audioFrame_.get(), error)) return false;
+        samplesOut_ += audioFrame_->nb_samples;
+    }
+}
+
+ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
+    const SinkFormat& f = sink_.Format();
+    SourceFile src;
+    if (!src.Open(clip.path, f.audio, error)) return ConvertResult::kFailed;
+    const AVStream* vs = src.format->streams[src.videoIndex];
+    int64_t start = clip.in > 0 ? clip.in : 0;
+    const int64_t fileStart =
+        vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
+    if (clip.in > 0) {
+        // The in point counts from the file's first picture.
+        start = fileStart + clip.in;
+        av_seek_frame(src.format.get(), -1, av_rescale_q(start, kUnitBase, AV_TIME_BASE_Q), AVSEEK_FLAG_BACKWARD);
+    }
+    const int64_t length = clip.out >= 0 ? clip.out - std::max<int64_t>(clip.in, 0) : INT64_MAX;
+    std::optional<int64_t> clipStart;  // on the file's clock: where the clip's grid begins
+    if (clip.in > 0) clipStart = start;
+    clipFirstFrame_ = frames_;
+    clipFirstSample_ = samplesIn_;
+    clipAudioStarted_ = false;
+    // Audio decoded before the first picture waits here until the clip's start is known.
+    std::vector<FramePtr> earlyAudio;
+
+    const AVRational frameRate = av_guess_frame_rate(src.format.get(), const_cast<AVStream*>(vs), nullptr);
+    const int64_t sourceFrameUnits =
+        frameRate.num > 0 ? av_rescale(kUnitsPerSecond, frameRate.den, frameRate.num) : kUnitsPerSecond / 25;
+
+    PacketPtr packet(av_packet_alloc());
+    FramePtr frame(av_frame_alloc());
+    if (!packet || !frame) return (*error = "out of memory"), ConvertResult::kFailed;
+    bool clipEnded = false;
+    int packetsWithoutPicture = 0;
+    bool anyPicture = false;
+
+    std::optional<int64_t> previousEnd;  // where the last picture ended, on the file's clock
+    const auto takeVideo = [&](AVFrame* decoded) -> bool {
+        // A picture without a time (the last of some program streams) follows the one before.
+        const std::optional<int64_t> t =
+            FrameTime(decoded, vs->time_base).has_value() ? FrameTime(decoded, vs->time_base) : previousEnd;
+        if (!t) return true;
+        if (clip.in > 0 && *t + sourceFrameUnits / 2 < start) return true;  // before the in point
+        if (!clipStart) clipStart = *t;
+        anyPicture = true;
+        const int64_t relative = *t - *clipStart;
+        int64_t duration =
+            decoded->pkt_duration > 0 ? av_rescale_q(decoded->pkt_duration, vs->time_base, kUnitBase) : 0;
+        if (duration <= 0) duration = sourceFrameUnits;
+        previousEnd = *t + duration;
+        // Every grid point before this picture's end shows it (the first also covers the
+        // grid points before it, when the picture starts late).
+        for (;;) {
+            const int64_t k = frames_ - clipFirstFrame_;
+            const int64_t at = FrameUnits(k);
+            if (at >= length) {
+                clipEnded = true;
+                return true;
+            }
+            if (at >= relative + duration) return true;
+            if (!PutPicture(decoded, error)) return false;
+        }
+    };
+    const auto takeAudio = [&](AVFrame* decoded) -> bool {
+        if (!clipStart) {
+            FramePtr copy(av_frame_clone(decoded));
+            if (copy) earlyAudio.push_back(std::move(copy));
+            return true;
+        }
+        for (FramePtr& early : earlyAudio)
+            if (!TakeAudio(early.get(), *clipStart, error)) return false;
+        earlyAudio.clear();
+        return TakeAudio(decoded, *clipStart, error);
+    };
+    const auto drain = [&](AVCodecContext* c, bool video) -> bool {
+        for (;;) {
+            const int r = avcodec_receive_frame(c, frame.get());
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+            if (r < 0) return true;  // a damaged frame is skipped; the grid repeats its neighbour
+            const bool ok = video ? takeVideo(frame.get()) : takeAudio(frame.get());
+            av_frame_unref(frame.get());
+            if (!ok) return false;
+        }
+    };
+
+    while (!clipEnded) {
+        if (control_.abort.load() || (control_.cancel && control_.cancel->load())) return ConvertResult::kAborted;
+        const int r = av_read_frame(src.format.get(), packet.get());
+        if (r < 0) break;
+        bool ok = true;
+        if (packet->stream_index == src.videoIndex) {
+            if (avcodec_send_packet(src.video.get(), packet.get()) >= 0) ok = drain(src.video.get(), true);
+        } else if (packet->stream_index == src.audioIndex) {
+            if (avcodec_send_packet(src.audio.get(), packet.get()) >= 0) ok = drain(src.audio.get(), false);
+        }
+        av_packet_unref(packet.get());
+        if (!ok) return ConvertResult::kFailed;
+        packetsWithoutPicture = anyPicture ? 0 : packetsWithoutPicture + 1;
+        if (packetsWithoutPicture > kMaxPacketsWithoutPicture) break;
+        Progress(FrameUnits(frames_ - clipFirstFrame_));
+    }
+    if (!clipEnded) {
+        avcodec_send_packet(src.video.get(), nullptr);
+        if (!drain(src.video.get(), true)) return ConvertResult::kFailed;
+        if (src.audio && !clipEnded) {
+            avcodec_send_packet(src.audio.get(), nullptr);
+            if (!drain(src.audio.get(), false)) return ConvertResult::kFailed;
+        }
+    }
+    if (frames_ == clipFirstFrame_) {
+        *error = clip.path + ": no picture could be decoded in the clip's range";
+        return ConvertResult::kFailed;
+    }
+    for (FramePtr& early : earlyAudio)
+        if (!TakeAudio(early.get(), clipStart.value_or(0), error)) return ConvertResult::kFailed;
+    if (f.audio) {
+        // The clip's audio ends with its last picture: cut what runs over, fill with silence
+        // what is missing.
+        const int64_t clipSamples =
+            av_rescale(FrameUnits(frames_) - FrameUnits(clipFirstFrame_), f.sampleRate, kUnitsPerSecond);
+        const int64_t want = clipFirstSample_ + clipSamples;
+        if (samplesIn_ > want) {
+            const int64_t excess = samplesIn_ - want;
+            const int inFifo = av_audio_fifo_size(fifo_.get());
+            // The FIFO holds the newest samples; drop them from its end.
+            const int keep = static_cast<int>(std::max<int64_t>(0, inFifo - excess));
+            std::vector<uint8_t*> hold(static_cast<size_t>(f.channels));
+            if (keep > 0 && av_samples_alloc(hold.data(), nullptr, f.channels, keep,
+                                             static_cast<AVSampleFormat>(f.sampleFormat), 0) >= 0) {
+                av_audio_fifo_read(fifo_.get(), reinterpret_cast<void**>(hold.data()), keep);
+                av_audio_fifo_reset(fifo_.get());
+                av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(hold.data()), keep);
+                av_freep(&hold[0]);
+            } else {
+                av_audio_fifo_reset(fifo_.get());
+            }
+            samplesIn_ = want;
+        } else if (samplesIn_ < want) {
+            const int gap = static_cast<int>(want - samplesIn_);
+            std::vector<uint8_t*> silence(static_cast<size_t>(f.channels));
+            if (av_samples_alloc(silence.data(), nullptr, f.channels, gap, static_cast<AVSampleFormat>(f.sampleFormat),
+                                 0) < 0)
+                return (*error = "out of memory"), ConvertResult::kFailed;
+            av_samples_set_silence(silence.data(), 0, gap, f.channels, static_cast<AVSampleFormat>(f.sampleFormat));
+            av_audio_fifo_write(fifo_.get(), reinterpret_cast<void**>(silence.data()), gap);
+            av_freep(&silence[0]);
+            samplesIn_ = want;
+        }
+        if (!EncodeAudio(samplesIn_, false, error)) return ConvertResult::kFailed;
+    }
+    doneBefore_ += FrameUnits(frames_ - clipFirstFrame_);
+    Progress(0);
+    return ConvertResult::kDone;
+}
+
+bool Converter::Finish(std::string* error) {
+    if (sink_.Format().audio && !EncodeAudio(samplesIn_, true, error)) return false;
+    return sink_.Finish(error);
+}
+
+}  // namespace
+
+int64_t ProbeClipDuration(const SourceClip& clip) {
+    if (clip.out >= 0) return std::max<int64_t>(0, clip.out - std::max<int64_t>(clip.in, 0));
+    SourceFile src;
+    std::string error;
+    if (!src.Open(clip.path, false, &error)) return -1;
+    const int64_t d = src.VideoDuration();
+    return d < 0 ? -1 : std::max<int64_t>(0, d - std::max<int64_t>(clip.in, 0));
+}
+
+ConvertResult Convert(const std::vector<SourceClip>& clips, const OutputPlan& plan, const std::string& output,
+                      ConvertControl& control, std::string* error) {
+    av_log_set_level(AV_LOG_ERROR);
+    control.fraction.store(0.0f);
+    if (clips.empty()) return (*error = "the timeline holds no clip"), ConvertResult::kFailed;
+    // Sizes and rates the record leaves to the source come from the first clip.
+    SourceFile first;
+    if (!first.Open(clips[0].path, false, error)) return ConvertResult::kFailed;
+    SourceShape shape;
+    shape.width = first.video->width;
+    shape.height = first.video->height;
+    const AVRational rate = av_guess_frame_rate(first.format.get(), first.format->streams[first.videoIndex], nullptr);
+    shape.rateNum = rate.num > 0 ? rate.num : 25;
+    shape.rateDen = rate.num > 0 ? rate.den : 1;
+    first = SourceFile{};
+
+    int64_t total = 0;
+    for (const SourceClip& c : clips) {
+        const int64_t d = ProbeClipDuration(c);
+        if (d < 0) return (*error = "cannot read " + c.path), ConvertResult::kFailed;
+        total += d;
+    }
+
+    const std::string temporary = output + ".converting";
+    DeleteFileA(temporary.c_str());
+    std::unique_ptr<OutputSink> sink =
+        plan.container == Container::kH264Ps || plan.container == Container::kH264Ts ? MakeH264Sink() : MakeLavSink();
+    if (!sink->Open(plan, shape, Utf8FromAnsi(temporary), temporary, error)) {
+        sink.reset();
+        DeleteFileA(temporary.c_str());
+        return ConvertResult::kFailed;
+    }
+    ConvertResult result = ConvertResult::kDone;
+    {
+        Converter converter(plan, *sink, control, total);
+        if (!converter.Start(error)) result = ConvertResult::kFailed;
+        for (size_t i = 0; i < clips.size() && result == ConvertResult::kDone; ++i)
+            result = converter.AddClip(clips[i], error);
+        if (result == ConvertResult::kDone && !converter.Finish(error)) result = ConvertResult::kFailed;
+    }
+    sink.reset();
+    if (result == ConvertResult::kDone && !MoveFileExA(temporary.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        *error = "cannot move the finished file to " + output;
+        result = ConvertResult::kFailed;
+    }
+    if (result != ConvertResult::kDone) DeleteFileA(temporary.c_str());
+    if (result == ConvertResult::kDone) control.fraction.store(1.0f);
+    return result;
+}
+
+}  // namespace fileengine

@@ -1,0 +1,493 @@
+// The file conversion engine under Wine: file_convert on ffmpeg-made clips into one profile
+// of every series, judged by ffprobe, ffmpeg's decoder, dvdauthor and vcdimager; and the
+// registered engine driven through its interfaces as the conversion page drives it
+// (refusal of Real profiles, abort in the middle, converting again).
+#include <windows.h>
+#include <oleauto.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/profiles/profile_record.h"
+#include "engines/client/engine_client.h"
+#include "engines/file_engine/file_engine_records.h"
+#include "engines/file_engine/output_plan.h"
+#include "engines/tests/registered.h"
+#include "filters/base/tests/com_test_util.h"
+#include "tests/support/ffprobe.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+using testsupport::FixtureName;
+using testsupport::FixturePath;
+using testsupport::UniqueName;
+
+// Inputs of a few seconds, each a kind of file users bring.
+const char kMpeg2Ac3[] =
+    "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 "
+    "-c:v mpeg2video -b:v 5M -c:a ac3 -ac 2 -b:a 192k -f vob {out}";
+const char kDvAvi[] =
+    "ffmpeg -f lavfi -i testsrc=size=720x480:rate=30000/1001 -f lavfi -i sine=frequency=660:sample_rate=48000 -t 2 "
+    "-pix_fmt yuv411p -c:v dvvideo -c:a pcm_s16le -ac 2 -f avi {out}";
+const char kMpeg4Mp3[] =
+    "ffmpeg -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=frequency=500:sample_rate=44100 -t 3 "
+    "-c:v mpeg4 -q:v 4 -c:a libmp3lame -ac 2 -b:a 128k -f avi {out}";
+const char kH264Mp4[] =
+    "ffmpeg -f lavfi -i testsrc=size=640x360:rate=30 -f lavfi -i sine=frequency=300:sample_rate=48000 -t 3 "
+    "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -ac 2 -f mp4 {out}";
+
+// Runs a Windows program of the build, waits up to five minutes and returns its exit code;
+// its standard error goes to `errorLog` (a fixture path) when given.
+DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "") {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE log = INVALID_HANDLE_VALUE;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    if (!errorLog.empty()) {
+        log = CreateFileA(errorLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdError = log;
+        startup.hStdOutput = log;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    }
+    PROCESS_INFORMATION process{};
+    std::string line = commandLine;
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
+        return 0xFFFFFFFF;
+    }
+    DWORD code = 0xFFFFFFFE;
+    if (WaitForSingleObject(process.hProcess, 300000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
+    return code;
+}
+
+std::string Narrow(const std::wstring& w) {
+    return std::string(w.begin(), w.end());
+}
+
+std::string Driver() {
+    return "\"" + Narrow(comtest::WinePath(FILE_CONVERT_EXE)) + "\" --resources \"" +
+           Narrow(comtest::WinePath(TOVRT_DLL)) + "\"";
+}
+
+bool FileExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string ReadText(const std::string& path) {
+    const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+struct Probe {
+    double duration = 0;  // the video stream's own duration, seconds (0 when it has none)
+    std::string codec;
+    int width = 0, height = 0;
+    std::string rate;
+    int64_t frames = 0;
+    std::string audioCodec;
+    int sampleRate = 0, channels = 0;
+};
+
+::testing::AssertionResult ProbeFile(const std::string& path, Probe* p) {
+    std::string video, audio;
+    auto r =
+        testsupport::Ffprobe(path,
+                             "-select_streams v:0 -count_frames -show_entries "
+                             "stream=codec_name,width,height,r_frame_rate,nb_read_frames,duration -of default=nw=1",
+                             &video);
+    if (!r) return r;
+    r = testsupport::Ffprobe(
+        path, "-select_streams a:0 -show_entries stream=codec_name,sample_rate,channels -of csv=p=0", &audio);
+    if (!r) return r;
+    for (const auto& [key, value] : testsupport::KeyValues(video)) {
+        if (key == "codec_name") p->codec = value;
+        if (key == "width") p->width = std::stoi(value);
+        if (key == "height") p->height = std::stoi(value);
+        if (key == "r_frame_rate") p->rate = value;
+        if (key == "nb_read_frames") p->frames = testsupport::ProbeNumber(value).value_or(-1);
+        if (key == "duration") p->duration = testsupport::ProbeNumber(value) ? std::stod(value) : 0.0;
+    }
+    if (p->codec.empty()) return ::testing::AssertionFailure() << "no video stream: " << video;
+    const auto a = testsupport::CsvRows(audio);
+    if (!a.empty() && a[0].size() >= 3) {
+        p->audioCodec = a[0][0];
+        p->sampleRate = std::stoi(a[0][1]);
+        p->channels = std::stoi(a[0][2]);
+    }
+    return ::testing::AssertionSuccess();
+}
+
+double RateOf(const std::string& fraction) {
+    const size_t slash = fraction.find('/');
+    if (slash == std::string::npos) return std::stod(fraction);
+    return std::stod(fraction.substr(0, slash)) / std::stod(fraction.substr(slash + 1));
+}
+
+// Seconds of video the file holds: its decoded pictures over its frame rate.
+double VideoSeconds(const Probe& p) {
+    return double(p.frames) / RateOf(p.rate);
+}
+
+struct ConversionCase {
+    const char* profile;
+    const char* input;
+    const char* extension;
+    const char* codec;
+    int width, height;
+    const char* rate;
+    const char* audioCodec;
+    int sampleRate, channels;
+    double rangeIn, rangeOut;  // seconds; both 0 for the whole input
+    const char* judge;         // a shell check of {out} besides ffprobe and ffmpeg, or null
+};
+
+const ConversionCase kCases[] = {
+    {"MPEG-1 320x240 29.97 fps 1150 kbit/s", kMpeg4Mp3, "mpg", "mpeg1video", 320, 240, "30000/1001", "mp2", 44100, 2, 0,
+     0, nullptr},
+    {"MPEG-2 640x480 29.97 fps 4000 kbit/s", kH264Mp4, "mpg", "mpeg2video", 640, 480, "30000/1001", "mp2", 44100, 2, 0,
+     0, nullptr},
+    {"VCD 352x288 25 fps 1150 kbit/s", kMpeg2Ac3, "mpg", "mpeg1video", 352, 288, "25/1", "mp2", 44100, 2, 0, 0,
+     "vcdimager -t vcd2 -c {out}.cue -b {out}.bin {out}"},
+    {"SVCD 480x576 25 fps 2400 kbit/s Q6", kMpeg2Ac3, "mpg", "mpeg2video", 480, 576, "25/1", "mp2", 44100, 2, 0, 0,
+     "vcdimager -t svcd -c {out}.cue -b {out}.bin {out}"},
+    {"DVD 720x576 25 fps 8000 kbit/s", kMpeg2Ac3, "mpg", "mpeg2video", 720, 576, "25/1", "mp2", 48000, 2, 0.5, 2.5,
+     "VIDEO_FORMAT=PAL dvdauthor -o {out}.dvd -t {out} && VIDEO_FORMAT=PAL dvdauthor -o {out}.dvd -T"},
+    {"MPEG-2 Camcorder", kDvAvi, "mpg", "mpeg2video", 720, 480, "30000/1001", "mp2", 48000, 2, 0, 0, nullptr},
+    {"AVI DivX 352x240", kH264Mp4, "avi", "mpeg4", 352, 240, "30/1", "mp3", 22050, 2, 0, 0, nullptr},
+    {"DV type 2 48 kHz (2001)", kMpeg4Mp3, "avi", "dvvideo", 720, 576, "25/1", "pcm_s16le", 48000, 2, 0, 0, nullptr},
+    {"DV type 1 32 kHz (2001)", kMpeg2Ac3, "avi", "dvvideo", 720, 576, "25/1", "pcm_s16le", 32000, 2, 1.0, 2.0,
+     nullptr},
+    {"QuickTime 160x120 quality 2", kDvAvi, "mov", "rpza", 160, 120, "30000/1001", "pcm_s16be", 44100, 2, 0, 0,
+     nullptr},
+    {"H.264 Standard", kMpeg2Ac3, "mpg", "h264", 720, 480, "30000/1001", "mp2", 48000, 2, 0, 0, nullptr},
+};
+
+std::string Replace(std::string text, const std::string& what, const std::string& with) {
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
+    return text;
+}
+
+// Converts `input` with the driver and checks the output against the expectations.
+void CheckConversion(const ConversionCase& c, const std::string& commandTail = "") {
+    SCOPED_TRACE(c.profile);
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(c.input, "in", &input));
+    Probe source;
+    ASSERT_TRUE(ProbeFile(input, &source));
+    const std::string output = FixturePath(UniqueName("converted") + "." + c.extension);
+    std::string command =
+        Driver() + (commandTail.empty() ? std::string(" --profile \"") + c.profile + "\"" : commandTail);
+    if (c.rangeOut > 0) command += " --range " + std::to_string(c.rangeIn) + " " + std::to_string(c.rangeOut);
+    command += " -o \"" + output + "\" \"" + input + "\"";
+    const std::string log = FixturePath(UniqueName("file_convert") + ".log");
+    ASSERT_EQ(RunProgram(command, log), 0u) << ReadText(log);
+    ASSERT_TRUE(FileExists(output));
+    EXPECT_FALSE(FileExists(output + ".converting"));
+
+    Probe out;
+    ASSERT_TRUE(ProbeFile(output, &out));
+    EXPECT_EQ(out.codec, c.codec);
+    EXPECT_EQ(out.width, c.width);
+    EXPECT_EQ(out.height, c.height);
+    EXPECT_EQ(out.rate, c.rate);
+    EXPECT_EQ(out.audioCodec, c.audioCodec);
+    EXPECT_EQ(out.sampleRate, c.sampleRate);
+    EXPECT_EQ(out.channels, c.channels);
+    // The input's length: its pictures at its rate, or the span of their time stamps when
+    // these leave gaps.
+    const double expected = c.rangeOut > 0 ? c.rangeOut - c.rangeIn : std::max(VideoSeconds(source), source.duration);
+    EXPECT_LE(std::fabs(VideoSeconds(out) - expected), 1.0 / RateOf(c.rate) + 1e-6)
+        << out.frames << " pictures at " << out.rate << " against " << expected << " s";
+
+    const std::string name = FixtureName(output);
+    const std::string decodeLog = UniqueName("decode") + ".log";
+    ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -i '" + name + "' -f null -", decodeLog), 0);
+    EXPECT_EQ(testsupport::ReadFixtureFile(decodeLog), "");
+    if (c.judge) {
+        const std::string judgeLog = UniqueName("judge") + ".log";
+        EXPECT_EQ(testsupport::RunShell(Replace(c.judge, "{out}", "'" + name + "'"), judgeLog), 0)
+            << testsupport::ReadFixtureFile(judgeLog);
+    }
+}
+
+class FileConvert : public ::testing::TestWithParam<ConversionCase> {};
+
+TEST_P(FileConvert, OutputCarriesTheProfilesFormat) {
+    CheckConversion(GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(BuiltinSeries, FileConvert, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<ConversionCase>& info) {
+                             std::string name;
+                             for (const char* p = info.param.profile; *p; ++p)
+                                 if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+                             return name;
+                         });
+
+// Wine offers no Windows Media system profiles, so the class-8 record is made here: its
+// values carry the video and audio bit rates.
+TEST(FileConvertWindowsMedia, StreamInfoRecordGivesAsfWithWmv2AndWmav2) {
+    auto record = std::make_unique<profiles::ProfileRecord>();
+    std::memset(record.get(), 0, sizeof *record);
+    profiles::CopyText(record->head.className, "WM", 2);
+    profiles::CopyText(record->head.name, "Test stream", 11);
+    record->head.videoFormatClass = profiles::kClassStreamInfo;
+    record->head.streamFlag = 3;
+    record->block.streamInfo.values[2] = 800000;
+    record->block.streamInfo.values[3] = 96000;
+    const std::string recordPath = FixturePath(UniqueName("wm") + ".profile");
+    FILE* f = std::fopen(recordPath.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(record.get(), 1, sizeof *record, f), sizeof *record);
+    std::fclose(f);
+    const ConversionCase c{"Test stream", kMpeg4Mp3, "wmv", "wmv2", 320, 240, "25/1", "wmav2", 44100, 2, 0, 0, nullptr};
+    CheckConversion(c, " --profile-record \"" + recordPath + "\"");
+}
+
+TEST(FileConvertRefusal, RealProfileIsRefusedWithItsMessageAndNoFile) {
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(kMpeg4Mp3, "in", &input));
+    const std::string output = FixturePath(UniqueName("real") + ".rm");
+    const std::string log = FixturePath(UniqueName("file_convert") + ".log");
+    EXPECT_EQ(
+        RunProgram(Driver() + " --profile \"Real 160x120 audience 1\" -o \"" + output + "\" \"" + input + "\"", log),
+        1u);
+    EXPECT_NE(ReadText(log).find(fileengine::kRealRefusal), std::string::npos) << ReadText(log);
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_FALSE(FileExists(output + ".converting"));
+}
+
+// ---- the registered engine, driven as the page drives it ----
+
+class EngineWindow {
+public:
+    EngineWindow() {
+        window_ = CreateWindowExW(0, L"STATIC", L"engine test", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    }
+    ~EngineWindow() { DestroyWindow(window_); }
+    HWND Handle() const { return window_; }
+    // Pumps messages until `message` arrives (its wParam through `wParam`) or the time ends.
+    bool WaitFor(UINT message, WPARAM* wParam, DWORD milliseconds) {
+        const DWORD start = GetTickCount();
+        while (GetTickCount() - start < milliseconds) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                if (msg.message == message) {
+                    if (wParam) *wParam = msg.wParam;
+                    return true;
+                }
+                DispatchMessageW(&msg);
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+        return false;
+    }
+
+private:
+    HWND window_ = nullptr;
+};
+
+std::vector<BYTE> VideoClip(const std::string& path, int64_t start, int64_t end, int64_t duration) {
+    std::vector<BYTE> r(fileengine::kClipRecordBytes, 0);
+    const uint32_t one = 1;
+    std::memcpy(r.data() + fileengine::kClipTimelineStart, &start, 8);
+    std::memcpy(r.data() + fileengine::kClipTimelineEnd, &end, 8);
+    std::memcpy(r.data() + fileengine::kClipKind, &one, 4);
+    std::memcpy(r.data() + fileengine::kClipFlag, &one, 4);
+    std::memcpy(r.data() + fileengine::kClipPath, path.c_str(), path.size());
+    const int64_t zero = 0;
+    std::memcpy(r.data() + fileengine::kClipSourceRange, &zero, 8);
+    std::memcpy(r.data() + fileengine::kClipSourceRange + 8, &duration, 8);
+    return r;
+}
+
+// The built-in DVD profile (PAL, 8 Mbit/s) as the store hands it over.
+std::unique_ptr<profiles::ProfileRecord> DvdRecord(const std::string& output) {
+    auto r = std::make_unique<profiles::ProfileRecord>();
+    std::memset(r.get(), 0, sizeof *r);
+    profiles::AllocMpegParams(*r);
+    r->head.videoFormatClass = profiles::kClassDvd;
+    profiles::MpegBlock& b = r->block.mpeg;
+    profiles::FindMpegParam(b, profiles::kParamVideoBitRate)->value.i = 8000000;
+    profiles::FindMpegParam(b, profiles::kParamMaxBitRate)->value.i = 8300000;
+    profiles::FindMpegParam(b, profiles::kParamWidth)->value.i = 720;
+    profiles::FindMpegParam(b, profiles::kParamHeight)->value.i = 576;
+    profiles::FindMpegParam(b, profiles::kParamFrameRate)->value.f = 25.0f;
+    profiles::CopyText(profiles::FindMpegParam(b, profiles::kParamPattern)->value.text, "IBBPBBPBBPBBP", 13);
+    b.streams[0].audio.encoderType = 2;
+    b.streams[0].audio.channels = 2;
+    b.streams[0].audio.samplesPerSecCode = 1;
+    b.streams[0].audio.bitRate = 2048;
+    b.streams[0].audio.layer = 2;
+    profiles::CopyText(r->head.outputFileName, output.c_str(), output.size());
+    return r;
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_.Ok());
+        ASSERT_EQ(CreateFileEngine(&timeline_, &control_), S_OK);
+        // The page's set-up, in its order.
+        timeline_->EnableUpdates(FALSE);
+        EXPECT_EQ(timeline_->RemoveClips(1, -1), S_OK);
+        EXPECT_EQ(timeline_->RemoveClips(2, -1), S_OK);
+        EXPECT_EQ(control_->SetFrameRate(2500), S_OK);
+        EXPECT_EQ(control_->SetPreviewWindow(window_.Handle(), 0, 0, 64, 48), S_OK);
+        EXPECT_EQ(control_->SetNotifyWindow(window_.Handle()), S_OK);
+        EXPECT_EQ(control_->Prepare(0, 0, 0, 0, 0), S_OK);
+        EXPECT_EQ(control_->EnablePreview(FALSE), S_OK);
+        timeline_->EnableUpdates(TRUE);
+    }
+    void TearDown() override {
+        if (timeline_) {
+            EXPECT_EQ(ReleaseFileEngine(&timeline_, &control_), S_OK);
+        }
+    }
+    void AddInput(const std::string& path, int64_t duration) {
+        const std::vector<BYTE> clip = VideoClip(path, 0, duration, duration);
+        ASSERT_EQ(timeline_->AddClip(0, 0, clip.data()), S_OK);
+        ASSERT_EQ(timeline_->AddClip(1, 0, clip.data()), S_OK);
+        ASSERT_EQ(timeline_->SetClipRange(1, 0, 0, 0, 1.0f), S_OK);
+        ASSERT_EQ(timeline_->SetClipRange(1, 0, 1, duration, 1.0f), S_OK);
+    }
+
+    // Starts converting a 12-second 720x576 MPEG-2 clip into `output` with the DVD profile.
+    void StartTwelveSecondDvd(const std::string& output, BOOL preview) {
+        std::string input;
+        ASSERT_TRUE(
+            testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i "
+                                      "sine=sample_rate=48000 -t 12 -c:v mpeg2video -b:v 4M -c:a mp2 -f vob {out}",
+                                      "in", &input));
+        AddInput(input, 120000000);
+        const auto record = DvdRecord(output);
+        ASSERT_EQ(control_->SetProfile(reinterpret_cast<const BYTE*>(record.get())), S_OK);
+        ASSERT_EQ(control_->SetPreviewDuringConvert(preview), S_OK);
+        ASSERT_EQ(control_->StartConvert(0, 0, 0, 0, 0), S_OK);
+    }
+
+    comtest::ComScope com_;
+    enginetest::Registered server_{FILE_ENGINE_DLL};
+    EngineWindow window_;
+    IFileEngineTimeline* timeline_ = nullptr;
+    IFileEngineControl* control_ = nullptr;
+};
+
+TEST_F(EngineTest, TimelineKeepsRecordsAndRanges) {
+    const std::vector<BYTE> first = VideoClip("C:\\a.mpg", 0, 30000000, 30000000);
+    const std::vector<BYTE> second = VideoClip("C:\\b.mpg", 30000000, 50000000, 20000000);
+    ASSERT_EQ(timeline_->AddClip(0, 0, first.data()), S_OK);
+    ASSERT_EQ(timeline_->AddClip(0, 1, second.data()), S_OK);
+    ASSERT_EQ(timeline_->AddClip(1, 0, first.data()), S_OK);
+    EXPECT_EQ(timeline_->GetClipCount(0), 2);
+    EXPECT_EQ(timeline_->GetClipCount(1), 1);
+    std::vector<BYTE> back(fileengine::kClipRecordBytes, 0xCD);
+    ASSERT_EQ(timeline_->GetClip(0, 1, back.data()), S_OK);
+    EXPECT_EQ(back, second);
+    EXPECT_EQ(timeline_->GetClip(0, 2, back.data()), E_INVALIDARG);
+    ASSERT_EQ(timeline_->SetClipRange(1, 0, 1, 12345, 1.0f), S_OK);
+    ASSERT_EQ(timeline_->GetClip(1, 0, back.data()), S_OK);
+    int64_t end = 0;
+    float rate = 0;
+    std::memcpy(&end, back.data() + fileengine::kClipAudioRange + 8, 8);
+    std::memcpy(&rate, back.data() + fileengine::kClipRate, 4);
+    EXPECT_EQ(end, 12345);
+    EXPECT_EQ(rate, 1.0f);
+    LONGLONG duration = 0;
+    ASSERT_EQ(control_->GetDuration(&duration), S_OK);
+    EXPECT_EQ(duration, 50000000);
+    EXPECT_EQ(timeline_->RemoveClips(0, -1), S_OK);
+    EXPECT_EQ(timeline_->GetClipCount(0), 0);
+    EXPECT_EQ(timeline_->SetClipRange(0, 0, 0, 0, 1.0f), E_INVALIDARG);
+}
+
+TEST_F(EngineTest, PreviewRangeEndIsToldToTheNotifyWindow) {
+    ASSERT_EQ(control_->SetRange(0, 2000000, 0), S_OK);  // 0.2 s
+    ASSERT_EQ(control_->Play(1.0f), S_OK);
+    EXPECT_TRUE(window_.WaitFor(WM_APP + 200, nullptr, 5000));
+    LONGLONG position = 0;
+    ASSERT_EQ(control_->GetPosition(&position), S_OK);
+    EXPECT_EQ(position, 2000000);
+}
+
+TEST_F(EngineTest, RealProfileFailsWithItsMessageAndStartFails) {
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(kMpeg4Mp3, "in", &input));
+    AddInput(input, 30000000);
+    auto record = std::make_unique<profiles::ProfileRecord>();
+    std::memset(record.get(), 0, sizeof *record);
+    record->head.videoFormatClass = profiles::kClassReal;
+    const std::string output = FixturePath(UniqueName("real") + ".rm");
+    profiles::CopyText(record->head.outputFileName, output.c_str(), output.size());
+    EXPECT_TRUE(FAILED(control_->SetProfile(reinterpret_cast<const BYTE*>(record.get()))));
+    IErrorInfo* info = nullptr;
+    ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+    BSTR text = nullptr;
+    ASSERT_EQ(info->GetDescription(&text), S_OK);
+    EXPECT_EQ(Narrow(text), fileengine::kRealRefusal);
+    SysFreeString(text);
+    info->Release();
+    EXPECT_TRUE(FAILED(control_->StartConvert(0, 0, 0, 0, 0)));
+    EXPECT_FALSE(FileExists(output));
+}
+
+TEST_F(EngineTest, AbortInTheMiddleLeavesNoFileAndTheEngineConvertsAgain) {
+    const std::string output = FixturePath(UniqueName("aborted") + ".mpg");
+    ASSERT_NO_FATAL_FAILURE(StartTwelveSecondDvd(output, TRUE));
+    EXPECT_EQ(control_->StartConvert(0, 0, 0, 0, 0), E_UNEXPECTED);  // one at a time
+
+    // Wait until some of it is done, then abort.
+    float fraction = 0;
+    for (int i = 0; i < 3000 && fraction < 0.1f; ++i) {
+        ASSERT_EQ(control_->GetProgress(&fraction), S_OK);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(fraction, 0.1f);
+    ASSERT_LT(fraction, 0.9f) << "the conversion ran too fast to be aborted in the middle";
+    ASSERT_EQ(control_->Abort(1), S_OK);
+    WPARAM result = 0;
+    ASSERT_TRUE(window_.WaitFor(WM_APP + 202, &result, 20000));
+    EXPECT_EQ(static_cast<HRESULT>(result), E_ABORT);
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_FALSE(FileExists(output + ".converting"));
+
+    // The page prepares the engine again and starts the next conversion.
+    ASSERT_EQ(control_->Prepare(0, 0, 0, 0, 0), S_OK);
+    ASSERT_EQ(control_->SetPreviewDuringConvert(FALSE), S_OK);
+    ASSERT_EQ(control_->StartConvert(0, 0, 0, 0, 0), S_OK);
+    ASSERT_TRUE(window_.WaitFor(WM_APP + 202, &result, 240000));
+    EXPECT_EQ(static_cast<HRESULT>(result), S_OK);
+    ASSERT_EQ(control_->GetProgress(&fraction), S_OK);
+    EXPECT_EQ(fraction, 1.0f);
+    Probe out;
+    ASSERT_TRUE(ProbeFile(output, &out));
+    EXPECT_EQ(out.codec, "mpeg2video");
+    EXPECT_EQ(out.frames, 300);
+}
+
+TEST_F(EngineTest, CloseEndsARunningConversion) {
+    const std::string output = FixturePath(UniqueName("closed") + ".mpg");
+    ASSERT_NO_FATAL_FAILURE(StartTwelveSecondDvd(output, FALSE));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(control_->Close(), S_OK);
+    // The end is still told, after the engine has stopped.
+    WPARAM result = 0;
+    EXPECT_TRUE(window_.WaitFor(WM_APP + 202, &result, 5000));
+    EXPECT_FALSE(FileExists(output));
+    EXPECT_FALSE(FileExists(output + ".converting"));
+}
+
+}  // namespace
