@@ -553,8 +553,7 @@ ConvertResult Convert(const std::vector<SourceClip>& clips, const OutputPlan& pl
 
     const std::string temporary = output + ".converting";
     DeleteFileA(temporary.c_str());
-    std::unique_ptr<OutputSink> sink =
-        plan.container == Container::kH264Ps || plan.container == Container::kH264Ts ? MakeH264Sink() : MakeLavSink();
+    std::unique_ptr<OutputSink> sink = plan.container == Container::kH264Ts ? MakeH264Sink() : MakeLavSink();
     if (!sink->Open(plan, shape, Utf8FromAnsi(temporary), temporary, error)) {
         sink.reset();
         DeleteFileA(temporary.c_str());

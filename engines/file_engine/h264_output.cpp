@@ -42,7 +42,6 @@ public:
         ResolveShape(v, source, &format_);
         format_.pixelFormat = AV_PIX_FMT_YUV420P;
         output_ = ansiPath;
-        transport_ = plan.container == Container::kH264Ts;
         videoPath_ = ansiPath + ".264";
         int32_t params[kParamWords];
         DefaultParameterWords(params);
@@ -117,7 +116,7 @@ public:
         video_.reset();
         audio_.reset();
         muxdriver::Options options;
-        options.format = transport_ ? "ts" : "ps";
+        options.format = "ts";  // the program-stream writer carries no stream map for H.264
         options.output = output_;
         options.inputs.push_back(videoPath_);
         if (encoder_) options.inputs.push_back(audioPath_);
@@ -160,8 +159,7 @@ private:
     std::unique_ptr<ombrisk::COmbriskoder> coder_;
     std::vector<uint8_t> picture_;
     int gopSize_ = 0;
-    bool transport_ = false;  // a transport stream rather than a program stream
-    int64_t pushed_ = 0;      // pictures handed to the encoder
+    int64_t pushed_ = 0;  // pictures handed to the encoder
     AudioEncoderPtr encoder_;
     AVPacket* packet_ = nullptr;
     FilePtr video_, audio_;

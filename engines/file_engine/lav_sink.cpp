@@ -206,7 +206,6 @@ const char* MuxerName(Container c) {
             return "mov";
         case Container::kAsf:
             return "asf";
-        case Container::kH264Ps:
         case Container::kH264Ts:
             break;
     }

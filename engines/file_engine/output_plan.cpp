@@ -214,7 +214,9 @@ bool DvPlan(const ProfileRecord& record, OutputPlan* plan, std::string* refusal)
 
 bool H264Plan(const ProfileRecord& record, OutputPlan* plan, std::string* refusal) {
     const H264Block& b = record.block.h264;
-    plan->container = Container::kH264Ps;
+    // A transport stream: the program-stream writer carries no stream map, without which
+    // readers take H.264 under a video stream id for MPEG video.
+    plan->container = Container::kH264Ts;
     VideoPlan& v = plan->video;
     v.codec = VideoCodec::kH264;
     v.width = b.width;

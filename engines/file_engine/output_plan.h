@@ -20,7 +20,6 @@ enum class Container {
     kAvi,
     kQuickTime,
     kAsf,
-    kH264Ps,  // our H.264 encoder and program-stream multiplexer
     kH264Ts,  // our H.264 encoder and transport-stream multiplexer
 };
 

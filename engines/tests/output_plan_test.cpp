@@ -45,7 +45,7 @@ const Expected kExpected[] = {
     {410, Container::kDvd, VideoCodec::kMpeg2, 352, 288, 25, 1, AudioCodec::kMp2, 48000, 224000},
     {302, Container::kSvcd, VideoCodec::kMpeg2, 480, 576, 25, 1, AudioCodec::kMp2, 44100, 224000},
     {501, Container::kMpeg2Ps, VideoCodec::kMpeg2, 720, 480, 30000, 1001, AudioCodec::kMp2, 48000, 256000},
-    {1001, Container::kH264Ps, VideoCodec::kH264, 720, 480, 30000, 1001, AudioCodec::kMp2, 48000, 224000},
+    {1001, Container::kH264Ts, VideoCodec::kH264, 720, 480, 30000, 1001, AudioCodec::kMp2, 48000, 224000},
     {601, Container::kAvi, VideoCodec::kMpeg4, 160, 120, 30, 1, AudioCodec::kMp3, 22050, 56000},
     {701, Container::kDvAvi, VideoCodec::kDv, 720, 576, 25, 1, AudioCodec::kPcmS16Le, 32000, 0},
     {706, Container::kDvAvi, VideoCodec::kDv, 720, 480, 30000, 1001, AudioCodec::kPcmS16Le, 48000, 0},
