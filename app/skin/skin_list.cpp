@@ -109,12 +109,16 @@ BOOL CGHeaderCtrl::GetComCtlVersion(DWORD* version) {
     return TRUE;
 }
 
+namespace {
+constexpr COLORREF kHeaderFace = RGB(240, 239, 231);
+}  // namespace
+
 void CGHeaderCtrl::DrawItem(const DRAWITEMSTRUCT* item) {
     HDC dc = item->hDC;
     const int saved = SaveDC(dc);
     RECT r = item->rcItem;
     if (item->itemState & ODS_SELECTED) OffsetRect(&r, 1, 1);
-    HBRUSH face = CreateSolidBrush(RGB(240, 239, 231));
+    HBRUSH face = CreateSolidBrush(kHeaderFace);
     FillRect(dc, &r, face);
     DeleteObject(face);
     char text[256] = {};
@@ -150,6 +154,25 @@ LRESULT CGHeaderCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         // The column dividers show no sizing cursor.
         ::SetCursor(LoadCursor(nullptr, IDC_ARROW));
         return TRUE;
+    }
+    if (message == WM_PAINT) {
+        // The control paints the strip right of its last column in the system's colour; the
+        // owner-drawn items only cover the columns, so the strip takes their face here.
+        const LRESULT result = CHeaderCtrl::WindowProc(message, wParam, lParam);
+        RECT client{};
+        ::GetClientRect(m_hWnd, &client);
+        const int count = static_cast<int>(SendMessage(HDM_GETITEMCOUNT, 0, 0));
+        RECT last{};
+        if (count > 0) SendMessage(HDM_GETITEMRECT, count - 1, reinterpret_cast<LPARAM>(&last));
+        if (last.right < client.right) {
+            client.left = last.right;
+            HDC dc = ::GetDC(m_hWnd);
+            HBRUSH face = CreateSolidBrush(kHeaderFace);
+            FillRect(dc, &client, face);
+            DeleteObject(face);
+            ::ReleaseDC(m_hWnd, dc);
+        }
+        return result;
     }
     return CHeaderCtrl::WindowProc(message, wParam, lParam);
 }

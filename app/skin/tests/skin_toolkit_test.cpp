@@ -798,6 +798,10 @@ TEST_F(SkinToolkitTest, RoomListSelectionNoticesDropsAndScrollSync) {
     testsupport::Rgb face;
     ASSERT_TRUE(testsupport::PixelAt("toolkit_room_list.png", hr.left + 4, hr.top + 3, &face));
     EXPECT_EQ(face, (testsupport::Rgb{240, 239, 231}));
+    // Right of the last column too, up to the list's visible edge.
+    ASSERT_TRUE(testsupport::PixelAt("toolkit_room_list.png", lr.right - GetSystemMetrics(SM_CXVSCROLL) - 4, hr.top + 3,
+                                     &face));
+    EXPECT_EQ(face, (testsupport::Rgb{240, 239, 231})) << "the header beyond its last column";
     EXPECT_GT(testsupport::CountDarkPixels("toolkit_room_list.png", hr.left, hr.top, 200, hr.bottom - hr.top, 80), 5)
         << "the header's title";
     EXPECT_EQ(room.SelectRange(5, 2, 0), 0);
