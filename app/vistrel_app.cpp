@@ -8,6 +8,7 @@
 
 #include "app/app_startup.h"
 #include "app/main_panel.h"
+#include "app/pages/dv_page_install.h"
 #include "app/page_services.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
@@ -114,6 +115,12 @@ int CVistrelApp::CreateMainPanel(CSplashWnd* splash) {
     wc.lpszClassName = className_;
     if (!AfxRegisterClass(&wc)) return 0;
 
+    {
+        // The DV capture page in its slot of the main page.
+        PageFactory pages = GetPageFactory();
+        InstallDVCapturePage(&pages);
+        SetPageFactory(pages);
+    }
     panel_ = new CMainPanel;
     RECT rect{};
     panel_->GetInitialRect(&rect);

@@ -289,4 +289,50 @@
 #define IDB_FRAME_LEFT 327
 #define IDB_FRAME_RIGHT 328
 
+/* DV capture page: messages and texts. */
+#define IDS_DV_LABEL_LISTED_MAKER 3028
+#define IDS_DV_NO_TAPE 3029
+#define IDS_DV_BAD_MODE 3030
+#define IDS_DV_KIND_LISTED 3031
+#define IDS_DV_KIND_PLAIN 3032
+#define IDS_DV_CONFIRM_ABORT_ENCODING 3033
+#define IDS_DV_SEEK_FAILED 3034
+#define IDS_DV_SEARCH_ENDED 3035
+#define IDS_DV_DEVICE_ARRIVED 3036 /* device name (string) */
+#define IDS_DV_BATCH_CAMERA 3125
+#define IDS_DV_POST_ENCODING 219
+#define IDS_DV_CLIP_MISSING 220
+#define IDS_DV_PARAMS_REFUSED 221
+#define IDS_DV_TIME_LIMIT_ZERO 222
+#define IDS_DV_SIZE_LIMIT_ZERO 223
+#define IDS_DV_RECORD_START_FAILED 225
+#define IDS_DV_POST_ENCODING_BACKGROUND 226
+#define IDS_DV_RECORDING_STOPPED 227 /* reason (string) */
+#define IDS_DV_RECORDING_FAILED 228
+#define IDS_DV_MINUTES_LEFT 229   /* minutes (int) */
+#define IDS_DV_RENAME_FAILED 3041 /* kept path (string) */
+/* DV capture page: the labels of its static texts (string id = control id). */
+#define IDS_DV_LIMIT_OPTION 3017
+#define IDS_DV_TIMECODE_CAPTION 3018
+#define IDS_DV_TIME_LIMIT 3020
+#define IDS_DV_SIZE_LIMIT 3021
+#define IDS_DV_TIMECODE 3025
+#define IDS_DV_NONREALTIME 3040
+/* Capture-file prompt: messages. */
+#define IDS_PROMPT_BAD_NAME 213
+#define IDS_PROMPT_TARGET_EXISTS 214
+#define IDS_PROMPT_RENAME_FAILED 216
+#define IDS_PROMPT_CONFIRM_DELETE 217
+#define IDS_PROMPT_DELETE_FAILED 218
+/* DV device selection dialog. */
+#define IDD_DV_DEVICE_SELECT 122
+#define IDC_DV_DEVICE_COMBO 1000
+/* Capture-file prompt dialog. */
+#define IDD_CAPTURE_FILE_PROMPT 130
+#define IDC_PROMPT_NAME 208
+#define IDC_PROMPT_EXTENSION 209
+#define IDC_PROMPT_ASK_AGAIN 210
+#define IDC_PROMPT_DELETE 211
+#define IDC_PROMPT_FOLDER 212
+
 #endif

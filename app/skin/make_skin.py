@@ -203,6 +203,7 @@ def draw_art(folder, w, h, side):
     convert("-size", "64x64", f"xc:{GROUND}", out_name(folder, "PostEncodingBK.bmp"))
     toolkit_art(folder)
     main_panel_art(folder, w)
+    dv_page_art(folder, w)
 
 
 def arrow(direction, x, y, w, h):
@@ -282,6 +283,8 @@ def layout(w, h, side):
         if view == "EXPORT_ROOM":
             lines += room_list_nodes(16, 16, body_w - 64, page_h - 64)
         lines.append("    </SUBVIEW>")
+        if view == "ENC_DV_PAGE":
+            lines += dv_page_layout(w, body_w, page_h)
         lines.append("  </VIEW>")
     lines += toolkit_views()
     lines += main_panel_views(w)
@@ -547,6 +550,123 @@ def main_panel_views(w):
         f'      <BACKGROUNDIMAGE SOURCE="menu_hot.png" WIDTH="48" HEIGHT="{MENU_BAR_HEIGHT}"/>',
         "    </SUBVIEW>",
         "  </VIEW>"]
+
+
+# ---- The DV capture page ----
+DV_SHUTTLE_STEPS = 32  # frames of the shuttle strip, one per step
+
+
+def dv_preview_size(w):
+    return (480, 360) if w >= 1024 else (384, 288)
+
+
+def dv_page_art(folder, w):
+    """The DV page's transport buttons, toggles, limit fields and the shuttle strip."""
+    for name, caption in [("dv_play.png", "Play"), ("dv_pause.png", "Pause"), ("dv_stop.png", "Stop"),
+                          ("dv_rewind.png", "<<"), ("dv_wind.png", ">>"), ("dv_prev.png", "|<"),
+                          ("dv_next.png", ">|"), ("dv_record.png", "Rec")]:
+        button_strip(folder, name, 48, 32, caption, True)
+    for name, caption in [("dv_setup.png", "Device"), ("dv_batch.png", "Batch"), ("dv_seek.png", "Seek"),
+                          ("dv_mb.png", "Help"), ("dv_mark.png", "Web")]:
+        button_strip(folder, name, 72, 28, caption, True)
+    button_strip(folder, "dv_check.png", 20, 20, "", True)
+    for name, caption in [("dv_shuttle_left.png", "<"), ("dv_shuttle_right.png", ">")]:
+        button_strip(folder, name, 24, 24, caption, True)
+    convert("-size", "160x20", f"xc:{FIELD}", "-fill", "none", "-stroke", PANEL_EDGE,
+            "-draw", "rectangle 0,0 159,19", out_name(folder, "dv_field.png"))
+    convert("-size", "200x24", f"xc:{PANEL}", out_name(folder, "dv_progress_bg.png"))
+    convert("-size", "200x24", f"xc:{ACCENT}", out_name(folder, "dv_progress_fill.png"))
+    # The shuttle strip: one frame per step, a marker at the step's place; the last frame is idle.
+    fw, fh = 240, 24
+    args = ["-size", f"{fw * DV_SHUTTLE_STEPS}x{fh}", f"xc:{PANEL}", "+antialias"]
+    for i in range(DV_SHUTTLE_STEPS):
+        x0 = i * fw
+        args += ["-fill", FIELD, "-draw", f"rectangle {x0 + 4},{fh // 2 - 2} {x0 + fw - 5},{fh // 2 + 1}",
+                 "-fill", MUTED, "-draw", f"rectangle {x0 + fw // 2 - 1},2 {x0 + fw // 2},{fh - 3}"]
+        if i < DV_SHUTTLE_STEPS - 1:
+            step = i if i < 15 else i + 1
+            mx = x0 + 8 + (fw - 16) * step // 31
+            args += ["-fill", CHECKED, "-draw", f"rectangle {mx - 4},3 {mx + 4},{fh - 4}"]
+    convert(*args, out_name(folder, "EncDVShuttle.jpg"))
+
+
+def dv_page_layout(w, body_w, page_h):
+    """ENC_DV_PAGE's LAYOUT1: preview, transport row, shuttle, and the time-code, limit and
+    option column beside the preview. Places are relative to the page."""
+    pw, ph = dv_preview_size(w)
+    x, y = 16, 16
+    right = x + pw + 16
+    cw = body_w - right - 16
+    lines = [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{body_w}" HEIGHT="{page_h}">',
+             f'      <STATIC ID="BLUE_PREVIEW_BK" LEFT="{x}" TOP="{y}" WIDTH="{pw}" HEIGHT="{ph}"/>',
+             f'      <STATIC ID="DRAW_POST_ENCODING" LEFT="{x}" TOP="{y + ph + 4}" WIDTH="{pw}" HEIGHT="24"/>']
+
+    def button(name, left, top, width, height, art, toggle=True):
+        return [f'      <BUTTON ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}" '
+                f'TOGGLE="{"TRUE" if toggle else "FALSE"}">', f'        <NORMALIMAGE SOURCE="{art}"/>',
+                "      </BUTTON>"]
+
+    def label(name, left, top, width, align="STATIC_TEXT_LEFT"):
+        # Labels are drawn in black ink on the light band.
+        return [f'      <STATIC ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="20" TEXTALIGN="{align}">',
+                f'        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="{width}" HEIGHT="20"/>', "      </STATIC>"]
+
+    ty = y + ph + 36
+    for i, (name, art) in enumerate([("IDC_BUTTON_DV_REWIND", "dv_rewind.png"), ("IDC_BUTTON_DV_PLAY", "dv_play.png"),
+                                     ("IDC_BUTTON_DV_PAUSE", "dv_pause.png"), ("IDC_BUTTON_DV_STOP", "dv_stop.png"),
+                                     ("IDC_BUTTON_DV_FASTFORWORD", "dv_wind.png"),
+                                     ("IDC_BUTTON_DV_PREVFRAME", "dv_prev.png"),
+                                     ("IDC_BUTTON_DV_NEXTFRAME", "dv_next.png"),
+                                     ("IDC_BUTTON_DV_RECORD", "dv_record.png")]):
+        lines += button(name, x + i * 52, ty, 48, 32, art, name not in ("IDC_BUTTON_DV_PREVFRAME",
+                                                                          "IDC_BUTTON_DV_NEXTFRAME"))
+    sy = ty + 44
+    lines += button("IDC_BUTTON_SHUTTLE_LEFT", x, sy, 24, 24, "dv_shuttle_left.png")
+    lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 32}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')
+    lines += button("IDC_BUTTON_SHUTTLE_RIGHT", x + 280, sy, 24, 24, "dv_shuttle_right.png")
+    lines += button("IDC_BUTTON_DV_VOL", x + 320, sy - 4, 32, 32, "btn_volume.png")
+
+    cy = y
+    lines += label("IDC_STATIC_TIMECODE_CAPTION", right, cy, cw)
+    lines += [f'      <SPINTIMEEDIT ID="IDC_EDIT_DV_TIMECODE" LEFT="{right}" TOP="{cy + 24}" WIDTH="121" HEIGHT="17">',
+              '        <SUBREGIONLSPIN LEFT="125" TOP="0" WIDTH="16" HEIGHT="8"/>',
+              '        <SUBREGIONRSPIN LEFT="125" TOP="8" WIDTH="16" HEIGHT="8"/>',
+              '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>'
+              '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>',
+              '        <INCNORMALIMAGE SOURCE="tk_spin_up.png"/><DECNORMALIMAGE SOURCE="tk_spin_down.png"/>',
+              "      </SPINTIMEEDIT>"]
+    lines += button("IDC_BUTTON_DV_SEEK", right + 150, cy + 18, 72, 28, "dv_seek.png", False)
+    lines += label("IDC_STATIC_TIMECODE", right, cy + 50, cw)
+    cy += 90
+    lines += label("IDC_STATIC_DV_LIMIT_OPTION", right, cy, cw)
+    lines += button("IDC_CHK_CAP_TIME_LIMIT", right, cy + 26, 20, 20, "dv_check.png")
+    lines += label("IDC_STATIC_DV_TIME_LIMIT", right + 26, cy + 26, 70)
+    lines += [f'      <EDIT ID="IDC_EDIT_CAP_TIME_LIMIT" LEFT="{right + 100}" TOP="{cy + 28}" WIDTH="88" HEIGHT="17" '
+              'TYPE="CGSIMPLETIMEEDIT">',
+              '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="88" HEIGHT="17"/>'
+              '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>',
+              "      </EDIT>"]
+    lines += button("IDC_CHK_CAP_SIZE_LIMIT", right, cy + 54, 20, 20, "dv_check.png")
+    lines += label("IDC_STATIC_DV_SIZE_LIMIT", right + 26, cy + 54, 70)
+    lines += [f'      <EDIT ID="IDC_EDIT_CAP_SIZE_LIMIT" LEFT="{right + 100}" TOP="{cy + 56}" WIDTH="121" HEIGHT="17" '
+              'TYPE="CGLEDEDIT">',
+              '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>'
+              '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>',
+              "      </EDIT>"]
+    cy += 96
+    lines += button("IDC_CHK_DV_NONREALTIME", right, cy, 20, 20, "dv_check.png")
+    lines += label("IDC_STATIC_NONREALTIME", right + 26, cy, cw - 26)
+    lines += [f'      <SIMPLESLIDER ID="IDC_SLIDER_NONREALTIME" LEFT="{right}" TOP="{cy + 26}" WIDTH="200" HEIGHT="24">',
+              '        <THUMBRELATIVEPOS TOP="0" HEIGHT="24"/><SUBREGIONBK WIDTH="200" HEIGHT="24"/>',
+              '        <SUBREGIONTHUMB WIDTH="4" HEIGHT="24"/>',
+              '        <BACKGROUNDIMAGE SOURCE="dv_progress_bg.png"/><THUMBNORMALIMAGE SOURCE="dv_progress_fill.png"/>',
+              "      </SIMPLESLIDER>"]
+    cy += 70
+    for i, (name, art) in enumerate([("IDC_BUTTON_DV_SETUP", "dv_setup.png"), ("IDC_BUTTON_DV_BATCH", "dv_batch.png"),
+                                     ("IDC_BUTTON_DV_MB", "dv_mb.png"), ("IDC_BUTTON_DV_CORVANE_MARK", "dv_mark.png")]):
+        lines += button(name, right + (i % 2) * 80, cy + (i // 2) * 36, 72, 28, art, False)
+    lines.append("    </SUBVIEW>")
+    return lines
 
 
 def main():

@@ -11,6 +11,11 @@ inline constexpr CLSID CLSID_SimulatedDvCamcorder = {
     0x6E2B7C41, 0x58D3, 0x4B0A, {0x9E, 0x6F, 0x2C, 0x1D, 0x8A, 0x4B, 0x7F, 0x30}};
 // Its name in the video-input device category.
 inline constexpr wchar_t kCamcorderFriendlyName[] = L"Simulated DV Camcorder";
+// A second deck of the same kind, playing the same tape, for device choices.
+// {6E2B7C42-58D3-4B0A-9E6F-2C1D8A4B7F30}
+inline constexpr CLSID CLSID_SecondSimulatedDvCamcorder = {
+    0x6E2B7C42, 0x58D3, 0x4B0A, {0x9E, 0x6F, 0x2C, 0x1D, 0x8A, 0x4B, 0x7F, 0x30}};
+inline constexpr wchar_t kSecondCamcorderFriendlyName[] = L"Simulated DV Camcorder (Second deck)";
 // Under HKEY_CURRENT_USER: "Tape" (REG_SZ, the raw DV file that is the tape), "Connected"
 // (DWORD, 0 unplugs the deck; missing means plugged in) and "Stuck" (DWORD, 1 makes the
 // deck take transport commands without ever carrying them out).

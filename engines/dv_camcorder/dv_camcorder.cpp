@@ -25,6 +25,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -504,8 +505,72 @@ const FilterSetup kSetup = {MERIT_DO_NOT_USE, 1, kPins, &CLSID_VideoInputDeviceC
 
 const FactoryTemplate kTemplates[] = {
     {engines::kCamcorderFriendlyName, &engines::CLSID_SimulatedDvCamcorder, &CDvCamcorder::CreateInstance, &kSetup},
+    {engines::kSecondCamcorderFriendlyName, &engines::CLSID_SecondSimulatedDvCamcorder, &CDvCamcorder::CreateInstance,
+     &kSetup},
 };
+
+// The device interface a deck's driver installation leaves under the capture class: the
+// interface key, its "#GLOBAL" reference string with "Control\Linked" and
+// "Device Parameters\FriendlyName", so that device searches find the deck as they would a
+// real one.
+constexpr char kCaptureClassKey[] =
+    "System\\CurrentControlSet\\Control\\DeviceClasses\\{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
+
+std::string InterfaceKey(int deck) {
+    char key[256];
+    std::snprintf(key, sizeof key, "%s\\##?#ROOT#SIMULATEDDV#%04d#{65e8773d-8f56-11d0-a3b9-00a0c9223196}",
+                  kCaptureClassKey, deck);
+    return key;
+}
+
+HRESULT RegisterInterfaces(bool add) {
+    for (int deck = 0; deck < int(std::size(kTemplates)); ++deck) {
+        const std::string key = InterfaceKey(deck);
+        if (!add) {
+            const LONG rc = RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
+            if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) return HRESULT_FROM_WIN32(rc);
+            continue;
+        }
+        char friendly[128] = {};
+        WideCharToMultiByte(CP_ACP, 0, kTemplates[deck].name, -1, friendly, sizeof friendly - 1, nullptr, nullptr);
+        const DWORD linked = 1;
+        HKEY h = nullptr;
+        LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, (key + "\\#GLOBAL\\Control").c_str(), 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, &h, nullptr);
+        if (rc == ERROR_SUCCESS) {
+            rc = RegSetValueExA(h, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked), sizeof linked);
+            RegCloseKey(h);
+        }
+        if (rc == ERROR_SUCCESS)
+            rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, (key + "\\#GLOBAL\\Device Parameters").c_str(), 0, nullptr, 0,
+                                 KEY_SET_VALUE, nullptr, &h, nullptr);
+        if (rc == ERROR_SUCCESS) {
+            rc = RegSetValueExA(h, "FriendlyName", 0, REG_SZ, reinterpret_cast<const BYTE*>(friendly),
+                                DWORD(strlen(friendly) + 1));
+            RegCloseKey(h);
+        }
+        if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+    }
+    return S_OK;
+}
 
 }  // namespace
 
-FILTERBASE_DEFINE_SERVER_EXPORTS(kTemplates)
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
+    return ServerDllMain(module, reason);
+}
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    return ServerGetClassObject(kTemplates, clsid, iid, out);
+}
+STDAPI DllCanUnloadNow() {
+    return ServerCanUnloadNow();
+}
+STDAPI DllRegisterServer() {
+    const HRESULT hr = ServerRegister(kTemplates, true);
+    return FAILED(hr) ? hr : RegisterInterfaces(true);
+}
+STDAPI DllUnregisterServer() {
+    const HRESULT interfaces = RegisterInterfaces(false);
+    const HRESULT hr = ServerRegister(kTemplates, false);
+    return FAILED(hr) ? hr : interfaces;
+}
