@@ -202,6 +202,7 @@ ON_WM_ERASEBKGND()
 ON_WM_SETCURSOR()
 ON_MESSAGE(CDVCapturePage::kEngineNotice, OnEngineNotice)
 ON_MESSAGE(CDVCapturePage::kShowTimecode, OnShowTimecode)
+ON_MESSAGE(CDVCapturePage::kPollPress, OnPollPress)
 ON_MESSAGE(CDVCapturePage::kBatchClip, OnBatchClipMessage)
 ON_MESSAGE(CDVCapturePage::kBatchClosed, OnBatchClosedMessage)
 END_MESSAGE_MAP()
@@ -601,6 +602,7 @@ BOOL CDVCapturePage::OnCommand(WPARAM wParam, LPARAM lParam) {
         return TRUE;
     }
     if (code != BN_CLICKED) return CEncBasePage::OnCommand(wParam, lParam);
+    if ((id >= kPlay && id <= kRecord) || id == kSeek) ++transportGen_;
     switch (id) {
         case kPlay:
             OnPlay();
@@ -1444,6 +1446,13 @@ LRESULT CDVCapturePage::OnShowTimecode(WPARAM timecode, LPARAM) {
     return 0;
 }
 
+// A press the poll threads asked for is dropped when a transport command ran since they read
+// the deck: what they saw is older than what the user or the page did.
+LRESULT CDVCapturePage::OnPollPress(WPARAM button, LPARAM generation) {
+    if (static_cast<uint32_t>(generation) == transportGen_.load()) Press(static_cast<UINT>(button));
+    return 0;
+}
+
 // ---- poll threads ----
 bool CDVCapturePage::WaitStop(DWORD ms) {
     return WaitForSingleObject(pollStop_, ms) == WAIT_OBJECT_0;
@@ -1478,6 +1487,7 @@ void CDVCapturePage::TimecodePoll() {
     const HWND window = m_hWnd;
     while (!WaitStop(100)) {
         if (state_ == kPollEnding) return;
+        const uint32_t generation = transportGen_;
         DWORD code = 0;
         if (deviceMode_ == 2 && FAILED(engine_->GetTimecode(&code))) continue;
         if (code == lastShown_) {
@@ -1491,7 +1501,7 @@ void CDVCapturePage::TimecodePoll() {
             }
             if (++still < kStillReads || mode == engines::kTransportFreeze) continue;
             if (postEncoding_ == 2 || postEncoding_ == 3 || tapeEndIgnore_) continue;
-            ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(kStop, BN_CLICKED), 0);
+            ::PostMessageA(window, kPollPress, kStop, LPARAM(generation));
             still = 0;
             continue;
         }
@@ -1507,6 +1517,7 @@ void CDVCapturePage::ModePoll() {
         if (state_ == kPollEnding) return;
         const int s = state_;
         if (s == kSeeking || postEncoding_ == 2 || postEncoding_ == 3 || tapeEndIgnore_) continue;
+        const uint32_t generation = transportGen_;
         DWORD mode = 0;
         if (FAILED(engine_->GetTransportMode(&mode))) continue;
         if (s == kRecording) {
@@ -1520,7 +1531,7 @@ void CDVCapturePage::ModePoll() {
                     continue;
                 }
             }
-            ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(kStop, BN_CLICKED), 0);
+            ::PostMessageA(window, kPollPress, kStop, LPARAM(generation));
             if (WaitStop(1000)) return;
             continue;
         }
@@ -1545,7 +1556,7 @@ void CDVCapturePage::ModePoll() {
                 default:
                     break;
             }
-            if (press) ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(press, BN_CLICKED), 0);
+            if (press) ::PostMessageA(window, kPollPress, press, LPARAM(generation));
             lastTransport_ = mode;
         }
     }

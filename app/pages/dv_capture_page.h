@@ -81,6 +81,7 @@ public:
     // Window messages of the page.
     static constexpr UINT kEngineNotice = WM_APP + 0x2E0;  // wParam code, lParam NoticePayload*
     static constexpr UINT kShowTimecode = WM_APP + 0x2E1;  // wParam the packed time code
+    static constexpr UINT kPollPress = WM_APP + 0x2E2;     // wParam a button, lParam the transport generation
     static constexpr UINT kBatchClip = 0x7E8;
     static constexpr UINT kBatchClosed = 0x7E9;
 
@@ -116,6 +117,7 @@ public:
     const std::string& OutputPath() const { return outputPath_; }
     const RECT& PreviewRect() const { return preview_; }
     bool Ready() const { return ready_.load(); }
+    uint32_t TransportGeneration() const { return transportGen_.load(); }
     CWnd* Control(UINT id) const;
     CDVDeviceSelectDlg* SelectDialog() const { return selectDialog_; }
 
@@ -130,6 +132,7 @@ public:
     void OnMouseMove(UINT flags, CPoint point);
     LRESULT OnEngineNotice(WPARAM code, LPARAM payload);
     LRESULT OnShowTimecode(WPARAM timecode, LPARAM);
+    LRESULT OnPollPress(WPARAM button, LPARAM generation);
     LRESULT OnBatchClipMessage(WPARAM path, LPARAM);
     LRESULT OnBatchClosedMessage(WPARAM, LPARAM);
 
@@ -212,6 +215,9 @@ private:
     std::atomic<int> deviceMode_{0};
     std::atomic<int> state_{kLive};
     std::atomic<DWORD> lastTransport_{4096};
+    // Counts the transport commands run on the interface thread; a poll thread's press is
+    // taken only when none ran since its read of the deck.
+    std::atomic<uint32_t> transportGen_{0};
     std::atomic<DWORD> nonRealtime_{1};
     RECT preview_{}, previewBack_{}, postEncodingRect_{}, shuttleRect_{};
     HBITMAP shuttleStrip_ = nullptr;

@@ -18,6 +18,7 @@
 #include "app/pages/capture_file_prompt_dlg.h"
 #include "app/pages/dv_capture_page.h"
 #include "app/pages/dv_devices.h"
+#include "app/pages/tests/dv_test_deck.h"
 #include "app/profiles/builtin_profiles.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/settings_keys.h"
@@ -35,28 +36,10 @@
 
 namespace {
 
+using dvtest::kPalFrameBytes;
+using dvtest::kTape;
+using dvtest::SetDeck;
 using enginetest::Registered;
-
-// 40 s of PAL tape from 00:01:00:00 with sound: pictures that move, so that a still preview
-// shows.
-const char* kTape =
-    "ffmpeg -f lavfi -i testsrc=s=720x576:r=25:d=40 -f lavfi -i sine=sample_rate=48000:duration=40 "
-    "-pix_fmt yuv420p -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 -f dv {out}";
-
-constexpr int kPalFrameBytes = 144000;
-
-void SetDeck(const std::string& tape, DWORD connected) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "Tape", 0, REG_SZ, reinterpret_cast<const BYTE*>(tape.c_str()), DWORD(tape.size() + 1));
-    const DWORD zero = 0;
-    RegSetValueExW(key, L"Connected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&connected), sizeof connected);
-    RegSetValueExW(key, L"Stuck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), sizeof zero);
-    RegSetValueExW(key, L"Camera", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), sizeof zero);
-    RegCloseKey(key);
-}
 
 void SetString(const char* key, const char* name, const std::string& value) {
     HKEY h = nullptr;
@@ -281,6 +264,18 @@ TEST_F(DvCapturePageTest, FindsTheDeckPreviewsItsTapeAndMovesItWithTheTimeCode) 
     EXPECT_TRUE(boxes_.empty());
 }
 
+// The poll threads follow the deck's own mode changes, but a change they read before the
+// user's last command does not undo it.
+TEST_F(DvCapturePageTest, APollPressOlderThanTheLastCommandIsDropped) {
+    const uint32_t before = page_->TransportGeneration();
+    Click(CDVCapturePage::kPlay);
+    ASSERT_EQ(page_->GetState(), CDVCapturePage::kPlaying);
+    page_->SendMessage(CDVCapturePage::kPollPress, CDVCapturePage::kPause, LPARAM(before));
+    EXPECT_EQ(page_->GetState(), CDVCapturePage::kPlaying);
+    page_->SendMessage(CDVCapturePage::kPollPress, CDVCapturePage::kPause, LPARAM(page_->TransportGeneration()));
+    EXPECT_EQ(page_->GetState(), CDVCapturePage::kPaused);
+}
+
 // Ten seconds by the time limit: the clip takes the capture prefix's name, leaves the file
 // that had that name alone, lasts ten seconds within a frame and its time codes run on.
 TEST_F(DvCapturePageTest, TheTimeLimitEndsATenSecondDvClipThatReplacesNothing) {
@@ -356,7 +351,10 @@ TEST_F(DvCapturePageTest, RemovingTheDeckWhileRecordingKeepsTheClipAndThePage) {
     EXPECT_NE(page_->GetState(), CDVCapturePage::kRecording);
 }
 
-TEST_F(DvCapturePageTest, TheH264ProfileRecordsH264AndSoundInATransportStream) {
+// Profiles of the encoded kinds: the clip is recorded as DV and encoded afterwards, named
+// ".mpg". H.264 goes into a transport stream (the multiplexer carries H.264 only there),
+// MPEG-2 into a program stream; both keep the tape's sound.
+TEST_F(DvCapturePageTest, EncodedProfilesRecordTheirVideoWithSound) {
     comtest::RegistrationLock lock;
     enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
     ASSERT_TRUE(lock.Held() && muxerLock.Held());
@@ -364,29 +362,48 @@ TEST_F(DvCapturePageTest, TheH264ProfileRecordsH264AndSoundInATransportStream) {
     ASSERT_TRUE(encoder.Ok() && muxer.Ok());
     std::vector<profiles::ProfileSlot> slots(profiles::BuiltinProfileCount());
     ASSERT_TRUE(profiles::BuildBuiltinSlots(slots.data(), slots.size()));
-    auto record = std::make_unique<profiles::ProfileRecord>();
-    record->head = slots[profiles::kFirstH264Slot].head;
-    record->block = slots[profiles::kFirstH264Slot].block;
-    ASSERT_EQ(record->head.videoFormatClass, profiles::kClassH264);
-    page_->SetProfile(*record);
-    SetTimeLimit("00:00:03");
-    RecordUntilIdle(120000);
-    ASSERT_EQ(parent_.clips.size(), 1u);
-    const std::string clip = parent_.clips[0];
-    EXPECT_EQ(clip, captures_ + "\\Capture.mpg");
-    std::string format;
-    ASSERT_TRUE(testsupport::Ffprobe(clip, "-show_entries format=format_name -of csv=p=0", &format));
-    EXPECT_EQ(testsupport::CsvRows(format)[0][0], "mpegts");
-    std::string streams;
-    ASSERT_TRUE(testsupport::Ffprobe(clip, "-show_entries stream=codec_type,codec_name -of csv=p=0", &streams));
-    bool video = false, audio = false;
-    for (const auto& row : testsupport::CsvRows(streams)) {
-        video = video || (row.size() == 2 && row[0] == "h264" && row[1] == "video");
-        audio = audio || (row.size() == 2 && row[1] == "audio");
+    const auto firstOfClass = [&](int32_t cls) -> const profiles::ProfileSlot* {
+        for (const profiles::ProfileSlot& slot : slots)
+            if (slot.head.videoFormatClass == cls) return &slot;
+        return nullptr;
+    };
+    const struct {
+        int32_t cls;
+        const char* format;
+        const char* video;
+        const char* clip;
+    } cases[] = {{profiles::kClassH264, "mpegts", "h264", "Capture.mpg"},
+                 {profiles::kClassMpeg2, "mpeg", "mpeg2video", "Capture(0).mpg"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.video);
+        const profiles::ProfileSlot* slot = firstOfClass(c.cls);
+        ASSERT_NE(slot, nullptr);
+        auto record = std::make_unique<profiles::ProfileRecord>();
+        record->head = slot->head;
+        record->block = slot->block;
+        page_->SetProfile(*record);
+        SetTimeLimit("00:00:03");
+        parent_.codes.clear();
+        parent_.clips.clear();
+        RecordUntilIdle(180000);
+        ASSERT_EQ(parent_.clips.size(), 1u) << "message boxes: " << ::testing::PrintToString(boxes_);
+        const std::string clip = parent_.clips[0];
+        EXPECT_EQ(clip, captures_ + "\\" + c.clip);
+        std::string format;
+        ASSERT_TRUE(testsupport::Ffprobe(clip, "-show_entries format=format_name -of csv=p=0", &format));
+        EXPECT_EQ(testsupport::CsvRows(format)[0][0], c.format);
+        std::string streams;
+        ASSERT_TRUE(testsupport::Ffprobe(clip, "-show_entries stream=codec_name,codec_type -of csv=p=0", &streams));
+        bool video = false, audio = false;
+        for (const auto& row : testsupport::CsvRows(streams)) {
+            video = video || (row.size() == 2 && row[0] == c.video && row[1] == "video");
+            audio = audio || (row.size() == 2 && row[1] == "audio");
+        }
+        EXPECT_TRUE(video) << streams;
+        EXPECT_TRUE(audio) << streams;
+        EXPECT_NEAR(ProbeSeconds(clip), 3.0, 0.25);
+        EXPECT_TRUE(boxes_.empty());
     }
-    EXPECT_TRUE(video) << streams;
-    EXPECT_TRUE(audio) << streams;
-    EXPECT_NEAR(ProbeSeconds(clip), 3.0, 0.2);
 }
 
 // The selection dialog lists both decks by their friendly names; choosing the second binds
