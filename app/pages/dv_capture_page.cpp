@@ -1164,7 +1164,9 @@ void CDVCapturePage::GiveFinalName() {
     if (clipPath_.empty()) return;
     std::string folder = GetCaptureDir().c_str();
     if (!folder.empty() && folder.back() != '\\') folder += '\\';
-    const std::string wanted = folder + GetCapturePrefix().c_str() + (captureKind_ != 0 ? ".mpg" : ".avi");
+    // A DV recording the engine kept after a failed encoding stays an ".avi".
+    const bool avi = captureKind_ == 0 || EndsWithNoCase(clipPath_, ".avi");
+    const std::string wanted = folder + GetCapturePrefix().c_str() + (avi ? ".avi" : ".mpg");
     const std::string target = MakeUniqueFileName(wanted.c_str()).c_str();
     if (lstrcmpiA(target.c_str(), clipPath_.c_str()) == 0) return;
     if (MoveFileA(clipPath_.c_str(), target.c_str())) {
@@ -1411,7 +1413,7 @@ void CDVCapturePage::OnTimer(UINT_PTR id) {
             return;
         }
         const int s = state_;
-        const bool stateOk = deviceChange_ == 2 || s == kLive || s == kStopped || s == kPaused || s == kPlaying;
+        const bool stateOk = deviceChange_ == 2 || s == kLive || s == kStopped || s == kPaused;
         const bool encodingOk = NonRealtime() != 1 || postEncoding_ == 0 || postEncoding_ == 4;
         if (!stateOk || !encodingOk || !ready_ || recheckGuard_) return;
         recheckGuard_ = true;

@@ -23,6 +23,7 @@
 #include "engines/dv_camcorder/camcorder_ids.h"
 #include "engines/dv_engine/h264_encode.h"
 #include "engines/interfaces.h"
+#include "engines/tests/dv_deck_support.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
@@ -31,7 +32,10 @@
 
 namespace {
 
+using enginetest::FrameTimecodes;
+using enginetest::ProbeSeconds;
 using enginetest::Registered;
+using enginetest::SetDeck;
 
 // A tape of three scenes, 6 s each, starting at 00:01:00:00, recorded 2021-03-04 05:06:07.
 const char* kTape =
@@ -80,40 +84,6 @@ bool WaitFor(UINT_PTR code, size_t count, DWORD ms) {
         if (LONG(until - GetTickCount()) <= 0) return false;
         Sleep(20);
     }
-}
-
-void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0, DWORD camera = 0) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                              &key, nullptr),
-              ERROR_SUCCESS);
-    RegSetValueExA(key, "Tape", 0, REG_SZ, reinterpret_cast<const BYTE*>(tape.c_str()), DWORD(tape.size() + 1));
-    RegSetValueExW(key, L"Connected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&connected), sizeof connected);
-    RegSetValueExW(key, L"Stuck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stuck), sizeof stuck);
-    RegSetValueExW(key, L"Camera", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&camera), sizeof camera);
-    RegCloseKey(key);
-}
-
-// The time codes of every frame of a DV AVI file, read after ffmpeg copied its frames out
-// as a raw DV stream.
-std::vector<int64_t> FrameTimecodes(const std::string& avi) {
-    const std::string raw = testsupport::UniqueName("frames") + ".dv";
-    std::vector<int64_t> codes;
-    if (testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(avi) +
-                              "' -map 0:v -c copy -f rawvideo '" + raw + "'") != 0)
-        return codes;
-    const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(testsupport::FixturePath(raw));
-    for (size_t at = 0; at + dv::kPalFrameBytes <= bytes.size(); at += dv::kPalFrameBytes) {
-        const auto tc = dv::FrameTimecode(std::span<const uint8_t>(bytes).subspan(at, dv::kPalFrameBytes));
-        codes.push_back(tc ? tc->ToFrames(25) : -1);
-    }
-    return codes;
-}
-
-double ProbeSeconds(const std::string& path) {
-    std::string out;
-    if (!testsupport::Ffprobe(path, "-show_entries format=duration -of csv=p=0", &out) || out.empty()) return -1;
-    return std::stod(out);
 }
 
 std::string PathOf(const Notice& n) {

@@ -27,6 +27,7 @@
 #include "app/tests/window_support.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_camcorder/camcorder_ids.h"
+#include "engines/tests/dv_deck_support.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
@@ -36,10 +37,12 @@
 
 namespace {
 
-using dvtest::kPalFrameBytes;
+using dv::kPalFrameBytes;
 using dvtest::kTape;
-using dvtest::SetDeck;
+using enginetest::FrameTimecodes;
+using enginetest::ProbeSeconds;
 using enginetest::Registered;
+using enginetest::SetDeck;
 
 void SetString(const char* key, const char* name, const std::string& value) {
     HKEY h = nullptr;
@@ -55,27 +58,6 @@ void SetSwitch(const char* name, DWORD value) {
               ERROR_SUCCESS);
     RegSetValueExA(h, name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(&value), sizeof value);
     RegCloseKey(h);
-}
-
-// The time code of every frame of a DV AVI file, in frames at 25 a second.
-std::vector<int64_t> FrameTimecodes(const std::string& avi) {
-    const std::string raw = testsupport::UniqueName("frames") + ".dv";
-    std::vector<int64_t> codes;
-    if (testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(avi) +
-                              "' -map 0:v -c copy -f rawvideo '" + raw + "'") != 0)
-        return codes;
-    const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(testsupport::FixturePath(raw));
-    for (size_t at = 0; at + kPalFrameBytes <= bytes.size(); at += kPalFrameBytes) {
-        const auto tc = dv::FrameTimecode(std::span<const uint8_t>(bytes).subspan(at, kPalFrameBytes));
-        codes.push_back(tc ? tc->ToFrames(25) : -1);
-    }
-    return codes;
-}
-
-double ProbeSeconds(const std::string& path) {
-    std::string out;
-    if (!testsupport::Ffprobe(path, "-show_entries format=duration -of csv=p=0", &out) || out.empty()) return -1;
-    return std::stod(out);
 }
 
 int64_t FileBytes(const std::string& path) {
@@ -310,7 +292,7 @@ TEST_F(DvCapturePageTest, TheSizeLimitEndsTheClipAtTheLimit) {
     ASSERT_EQ(parent_.clips.size(), 1u);
     const int64_t bytes = FileBytes(parent_.clips[0]);
     EXPECT_LE(bytes, 3000000);
-    EXPECT_GT(bytes, 3000000 - 3 * kPalFrameBytes);
+    EXPECT_GT(bytes, int64_t(3000000 - 3 * kPalFrameBytes));
     EXPECT_GT(ProbeSeconds(parent_.clips[0]), 0.5);
 }
 
@@ -406,11 +388,10 @@ TEST_F(DvCapturePageTest, EncodedProfilesRecordTheirVideoWithSound) {
     }
 }
 
-// The selection dialog lists both decks by their friendly names; choosing the second binds
-// it at once and OK keeps it.
-TEST_F(DvCapturePageTest, TheSelectionDialogListsBothDecksAndBindsTheChosenOne) {
-    std::vector<std::string> listed;
-    g_step = [&] {
+// Opens the selection with SETUP; in the dialog, notes the texts listed, chooses the second
+// device and presses `button`.
+void ChooseSecondDeckThen(CDVCapturePage* page, UINT button, std::vector<std::string>* listed) {
+    g_step = [=] {
         HWND dialog = FindDialog("Select DV device");
         if (!dialog) return false;
         HWND combo = GetDlgItem(dialog, IDC_DV_DEVICE_COMBO);
@@ -418,15 +399,22 @@ TEST_F(DvCapturePageTest, TheSelectionDialogListsBothDecksAndBindsTheChosenOne) 
         for (int i = 0; i < count; ++i) {
             char text[260] = {};
             SendMessageA(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-            listed.emplace_back(text);
+            listed->emplace_back(text);
         }
         SendMessageA(combo, CB_SETCURSEL, 1, 0);
         SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_DV_DEVICE_COMBO, CBN_SELCHANGE), LPARAM(combo));
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        PostMessageA(dialog, WM_COMMAND, button, 0);
         return true;
     };
     SetTimer(nullptr, 0, 100, RunStep);
-    Click(CDVCapturePage::kSetup);
+    page->SendMessage(WM_COMMAND, MAKEWPARAM(CDVCapturePage::kSetup, BN_CLICKED), 0);
+}
+
+// The selection dialog lists both decks by their friendly names; choosing the second binds
+// it at once and OK keeps it.
+TEST_F(DvCapturePageTest, TheSelectionDialogListsBothDecksAndBindsTheChosenOne) {
+    std::vector<std::string> listed;
+    ChooseSecondDeckThen(page_, IDOK, &listed);
     ASSERT_EQ(listed.size(), 2u);
     EXPECT_NE(listed[0].find("Simulated DV Camcorder"), std::string::npos);
     EXPECT_NE(listed[1].find("Second deck"), std::string::npos);
@@ -437,17 +425,9 @@ TEST_F(DvCapturePageTest, TheSelectionDialogListsBothDecksAndBindsTheChosenOne) 
 
 TEST_F(DvCapturePageTest, CancellingTheSelectionReopensTheFirstDeck) {
     const std::string first = page_->CurrentDevice();
-    g_step = [&] {
-        HWND dialog = FindDialog("Select DV device");
-        if (!dialog) return false;
-        HWND combo = GetDlgItem(dialog, IDC_DV_DEVICE_COMBO);
-        SendMessageA(combo, CB_SETCURSEL, 1, 0);
-        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_DV_DEVICE_COMBO, CBN_SELCHANGE), LPARAM(combo));
-        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-        return true;
-    };
-    SetTimer(nullptr, 0, 100, RunStep);
-    Click(CDVCapturePage::kSetup);
+    std::vector<std::string> listed;
+    ChooseSecondDeckThen(page_, IDCANCEL, &listed);
+    ASSERT_EQ(listed.size(), 2u);
     EXPECT_EQ(page_->CurrentDevice(), first);
     EXPECT_EQ(std::count(parent_.codes.begin(), parent_.codes.end(), 2025u), 2);
 }

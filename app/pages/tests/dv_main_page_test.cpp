@@ -9,6 +9,7 @@
 #include "app/pages/dv_page_install.h"
 #include "app/pages/tests/dv_test_deck.h"
 #include "app/tests/window_support.h"
+#include "engines/tests/dv_deck_support.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/media_fixture.h"
@@ -38,7 +39,7 @@ TEST_F(MainPageDvTest, TheDvButtonShowsTheDvPageOnTheSimulatedDeck) {
     ASSERT_TRUE(decks_.Ok() && engine_.Ok() && query_.Ok());
     std::string tape;
     ASSERT_TRUE(testsupport::MediaFixture(dvtest::kTape, "dv", &tape));
-    dvtest::SetDeck(tape, 1);
+    enginetest::SetDeck(tape, 1);
     PageFactory factory;
     InstallDVCapturePage(&factory);
     SetPageFactory(factory);

@@ -1,0 +1,56 @@
+// Test support for the DV engine and the pages that drive it: the simulated deck's settings,
+// and what the judges say of recorded clips (duration by ffprobe, the time code of every DV
+// frame after ffmpeg copied the frames out).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engines/dv/dv_frame.h"
+#include "engines/dv_camcorder/camcorder_ids.h"
+#include "tests/support/ffprobe.h"
+#include "tests/support/shell.h"
+
+namespace enginetest {
+
+inline void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0, DWORD camera = 0) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "Tape", 0, REG_SZ, reinterpret_cast<const BYTE*>(tape.c_str()), DWORD(tape.size() + 1));
+    RegSetValueExW(key, L"Connected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&connected), sizeof connected);
+    RegSetValueExW(key, L"Stuck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stuck), sizeof stuck);
+    RegSetValueExW(key, L"Camera", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&camera), sizeof camera);
+    RegCloseKey(key);
+}
+
+// The time codes of every frame of a DV AVI file, read after ffmpeg copied its frames out
+// as a raw DV stream.
+inline std::vector<int64_t> FrameTimecodes(const std::string& avi) {
+    const std::string raw = testsupport::UniqueName("frames") + ".dv";
+    std::vector<int64_t> codes;
+    if (testsupport::RunShell("ffmpeg -v error -i '" + testsupport::FixtureName(avi) +
+                              "' -map 0:v -c copy -f rawvideo '" + raw + "'") != 0)
+        return codes;
+    const std::vector<uint8_t> bytes = testsupport::ReadFileBytes(testsupport::FixturePath(raw));
+    for (size_t at = 0; at + dv::kPalFrameBytes <= bytes.size(); at += dv::kPalFrameBytes) {
+        const auto tc = dv::FrameTimecode(std::span<const uint8_t>(bytes).subspan(at, dv::kPalFrameBytes));
+        codes.push_back(tc ? tc->ToFrames(25) : -1);
+    }
+    return codes;
+}
+
+inline double ProbeSeconds(const std::string& path) {
+    std::string out;
+    if (!testsupport::Ffprobe(path, "-show_entries format=duration -of csv=p=0", &out) || out.empty()) return -1;
+    return std::stod(out);
+}
+
+}  // namespace enginetest
