@@ -9,6 +9,7 @@
 #include "app/app_startup.h"
 #include "app/main_panel.h"
 #include "app/page_services.h"
+#include "app/pages/file_convert_page.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/resource_library.h"
@@ -113,6 +114,11 @@ int CVistrelApp::CreateMainPanel(CSplashWnd* splash) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = className_;
     if (!AfxRegisterClass(&wc)) return 0;
+
+    // The file conversion page and the export room join the pages the main page can make.
+    PageFactory pages = GetPageFactory();
+    InstallFilePages(pages);
+    SetPageFactory(pages);
 
     panel_ = new CMainPanel;
     RECT rect{};

@@ -173,6 +173,36 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_SUBPEL_HALF, {}},
         {IDS_SUBPEL_QUARTER, {}},
         {IDS_H264_NAME_HELD, {}},
+        // The file conversion page, its batch list, the export room and the rename dialog.
+        {IDS_FILTER_MPEG, {}},
+        {IDS_FILTER_AVI, {}},
+        {IDS_FILTER_VOB, {}},
+        {IDS_FILTER_VRO, {}},
+        {IDS_ADDING_FILES, {}},
+        {IDS_LIST_FULL_NT, {"d", "d"}},
+        {IDS_LIST_FULL_9X, {"d", "d"}},
+        {IDS_ALREADY_LISTED, {"s"}},
+        {IDS_FORMAT_AVI, {}},
+        {IDS_FORMAT_DV, {}},
+        {IDS_FORMAT_MPEG1, {}},
+        {IDS_FORMAT_MPEG2, {}},
+        {IDS_FORMAT_VCD, {}},
+        {IDS_FORMAT_SVCD, {}},
+        {IDS_FORMAT_DVD, {}},
+        {IDS_FORMAT_WM, {}},
+        {IDS_FORMAT_REAL, {}},
+        {IDS_FORMAT_QUICKTIME, {}},
+        {IDS_FORMAT_SEGMENT, {}},
+        {IDS_FORMAT_AUDIO, {}},
+        {IDS_READING_SEGMENTS, {}},
+        {IDS_COLUMN_FILE, {}},
+        {IDS_COLUMN_DURATION, {}},
+        {IDS_COLUMN_TYPE, {}},
+        {IDS_OPENING_FILE, {}},
+        {IDS_RENAME_EXISTS, {}},
+        {IDS_RENAME_INVALID, {}},
+        {IDS_OUTPUT_NOT_RENAMED, {"s", "s"}},
+        {IDS_NO_FREE_NAME, {"s"}},
     };
     return strings;
 }
@@ -209,12 +239,13 @@ inline const std::vector<DialogEntry>& ManifestDialogs() {
           IDC_BROWSE_CAPTURE, IDC_BROWSE_CONVERT, IDC_MERGE, IDC_CAPTURE_PREFIX_PREVIEW, IDC_CONVERT_PREFIX_PREVIEW,
           IDC_LOAD_LAST_PROJECT}},
         {IDD_PREF_VIEW, {IDC_TV_FORMAT, IDC_PREVIEW_VIDEO}},
+        {IDD_RENAME, {IDC_RENAME_NAME, IDC_RENAME_EXTENSION, IDOK, IDCANCEL}},
     };
     return dialogs;
 }
 
 inline const std::vector<unsigned>& ManifestMenus() {
-    static const std::vector<unsigned> menus = {IDR_MAIN_MENU};
+    static const std::vector<unsigned> menus = {IDR_MAIN_MENU, IDR_EXPORT_ROOM_MENU, IDR_BATCH_LIST_MENU};
     return menus;
 }
 
