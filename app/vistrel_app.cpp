@@ -9,7 +9,7 @@
 #include "app/app_startup.h"
 #include "app/main_panel.h"
 #include "app/page_services.h"
-#include "app/pages/file_convert_page.h"
+#include "app/pages/file_pages.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/resource_library.h"

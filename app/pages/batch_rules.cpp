@@ -14,7 +14,8 @@ std::string LowerExtension(const char* path) {
     const char* dot = std::strrchr(path, '.');
     if (!dot || (slash && dot < slash)) return {};
     std::string extension(dot);
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return extension;
 }
 
@@ -70,7 +71,8 @@ std::vector<int32_t> MoveOrders(const std::vector<int32_t>& orders, const std::v
     const int low = target < first ? target : first;
     const int high = target < first ? last : std::max(target, last);
     std::vector<int32_t> numbers;
-    for (int i = low; i <= high; ++i) numbers.push_back(orders[i]);
+    for (int i = low; i <= high; ++i)
+        numbers.push_back(orders[i]);
     std::vector<int> takers;
     const bool up = target < first;
     for (int pass = 0; pass < 2; ++pass) {
@@ -78,7 +80,8 @@ std::vector<int32_t> MoveOrders(const std::vector<int32_t>& orders, const std::v
         for (int i = low; i <= high; ++i)
             if (selected[i] == takeSelected) takers.push_back(i);
     }
-    for (size_t k = 0; k < takers.size(); ++k) result[takers[k]] = numbers[k];
+    for (size_t k = 0; k < takers.size(); ++k)
+        result[takers[k]] = numbers[k];
     return result;
 }
 

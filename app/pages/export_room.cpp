@@ -56,7 +56,8 @@ BOOL CExportRoom::Create(const RECT& rect, CWnd* parent) {
     viewType_ = LVS_ICON;
     BuildImageList(rect);
     if (SkinStaticNode* room = CSkinLayout::FindStatic(kView, "LAYOUT1", "ROOM"))
-        if (!room->background.source.empty()) SetBackgroundBitmap(roomBackground_ = LoadSkinBitmap(room->background.source.c_str()));
+        if (!room->background.source.empty())
+            SetBackgroundBitmap(roomBackground_ = LoadSkinBitmap(room->background.source.c_str()));
     const char* strips[3] = {"room_strip_base.png", "room_strip_shine.png", "room_strip_select.png"};
     for (int i = 0; i < 3; ++i)
         strips_[i] = LoadSkinBitmap(strips[i]);

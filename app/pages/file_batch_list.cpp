@@ -101,8 +101,10 @@ FileBatchEntry* CFileBatchList::ProbeFile(const char* path) {
 
 int CFileBatchList::AddEntry(FileBatchEntry* entry, bool keepOrder) {
     if (!entry) return E_FAIL;
-    if (!keepOrder) entry->order = nextOrder_++;
-    else nextOrder_ = std::max(nextOrder_, entry->order + 1);
+    if (!keepOrder)
+        entry->order = nextOrder_++;
+    else
+        nextOrder_ = std::max(nextOrder_, entry->order + 1);
     const int index = AddItem(entry->path, entry);
     if (index < 0) {
         delete entry;

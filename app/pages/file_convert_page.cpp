@@ -5,19 +5,23 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
+#include "app/input_folder_browser.h"
 #include "app/pages/batch_rules.h"
 #include "app/pages/export_room.h"
 #include "app/pages/file_batch_list.h"
 #include "app/resources/resource_ids.h"
+#include "app/services/paths.h"
 #include "app/services/preferences.h"
 #include "app/services/system_utils.h"
 #include "app/services/tv_format.h"
 #include "app/skin/common_dialogs.h"
 #include "app/skin/skin_controls.h"
+#include "app/skin/skin_draw.h"
 #include "app/skin/skin_images.h"
 #include "app/skin/skin_layout.h"
 #include "engines/client/engine_client.h"
@@ -136,7 +140,8 @@ BOOL CFileConvertPage::Create(const RECT& rect, UINT id, CWnd* parent) {
     progress_ = new CProgressDialog(parent, "");
     progress_->ShowWindow(SW_HIDE);
     CoInitialize(nullptr);
-    if ((!timeline_ || !control_) && FAILED(CreateFileEngine(&timeline_, &control_))) timeline_ = nullptr, control_ = nullptr;
+    if ((!timeline_ || !control_) && FAILED(CreateFileEngine(&timeline_, &control_)))
+        timeline_ = nullptr, control_ = nullptr;
     InitEngine();
     CreateControls();
     return TRUE;
@@ -163,7 +168,8 @@ void CFileConvertPage::CreateControls() {
     CreateSkinButtons(this, kView, buttons_, 14, 1);
     CreateSkinStatics(this, kView, statics_, 3, 1);
     SetVolumeButton(dynamic_cast<CGButton*>(Control(kIdVolume)));
-    if (auto* caption = dynamic_cast<CGStatic*>(Control(kIdList))) caption->SetText(AfxLoadString(IDS_LABEL_CONVERT_FILES));
+    if (auto* caption = dynamic_cast<CGStatic*>(Control(kIdList)))
+        caption->SetText(AfxLoadString(IDS_BATCH_LIST_CAPTION));
     if (auto* speed = dynamic_cast<CGStatic*>(Control(kIdSpeed))) speed->SetText("");
     rate_ = 1.0f;
     SetSpeedText();
@@ -359,7 +365,55 @@ LRESULT CFileConvertPage::OnTransportCommand(UINT code) {
 
 LRESULT CFileConvertPage::OnAddCommand(UINT code) {
     if (code == 4204) SendMessage(WM_COMMAND, MAKEWPARAM(kIdAdd, BN_CLICKED), 0);
+    if (code == 4205) OnAddFolder();
     return 1;
+}
+
+void CFileConvertPage::OnAddFolder() {
+    if (state_ == kConverting) return;
+    PausePreview();
+    const CString exportDir = GetExportDir();
+    if (addFolder_.IsEmpty() || !(addFolderExport_ == exportDir)) addFolder_ = exportDir;
+    addFolderExport_ = exportDir;
+    CInputFolderBrowser browser(this, addFolder_);
+    if (browser.Browse() != IDOK || !IsDirectory(browser.GetFolder())) return;
+    std::string extensions(BuildOpenFileFilterText(true).c_str());
+    for (char& c : extensions)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    CStringArray files;
+    WalkFolderRecursive(browser.GetFolder(), files, extensions.c_str(), GetIncludeSubfolders());
+    std::vector<std::string> paths;
+    for (int i = 0; i < files.GetSize(); ++i)
+        paths.emplace_back(files[i].c_str());
+    AddFiles(paths);
+}
+
+void CFileConvertPage::OnListMenu() {
+    if (!list_ || list_->GetSelectedCount() == 0) return;
+    if (state_ == kPlaying) OnStop();
+    HMENU menu = LoadMenuA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_BATCH_LIST_MENU));
+    if (!menu) return;
+    HMENU popup = GetSubMenu(menu, 0);
+    if (list_->GetSelectedCount() > 1) {
+        for (UINT id : {4416u, 4417u, 4418u, 4419u, 4421u})
+            DeleteMenu(popup, id, MF_BYCOMMAND);
+        DeleteMenu(popup, 0, MF_BYPOSITION);  // the separator left at the top
+    }
+    POINT at;
+    GetCursorPos(&at);
+    TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd, nullptr);
+    DestroyMenu(menu);
+}
+
+void CFileConvertPage::OnListMenuCommand(UINT id) {
+    if (!list_) return;
+    const int first = list_->GetNextSelected(-1, nullptr);
+    const FileBatchEntry* entry = list_->Entry(first);
+    if (!entry || (id != 4420 && list_->GetSelectedCount() != 1)) return;
+    if (GetFileAttributesA(entry->path) == INVALID_FILE_ATTRIBUTES) return;
+    const UINT button[] = {0, kIdUp, kIdDown, kIdAdd, kIdDelete, 0};
+    // 4416 (the video viewer) and 4421 (the file's properties) have nothing to open yet.
+    if (const UINT target = button[id - 4416]) SendMessage(WM_COMMAND, MAKEWPARAM(target, BN_CLICKED), 0);
 }
 
 LRESULT CFileConvertPage::OnConvertCommand(UINT code) {
@@ -369,8 +423,7 @@ LRESULT CFileConvertPage::OnConvertCommand(UINT code) {
 }
 
 LRESULT CFileConvertPage::OnListCommand(UINT code) {
-    if (code >= 4310 && code <= 4313)
-        SendMessage(WM_COMMAND, MAKEWPARAM(kIdAdd + (code - 4310), BN_CLICKED), 0);
+    if (code >= 4310 && code <= 4313) SendMessage(WM_COMMAND, MAKEWPARAM(kIdAdd + (code - 4310), BN_CLICKED), 0);
     return 1;
 }
 
@@ -686,7 +739,8 @@ void CFileConvertPage::RebuildTimeline(bool all, int index) {
 
 CString CFileConvertPage::OutputStem(const CString& name) const {
     CString stem;
-    stem.Format("%s%s%s", GetConvertDir().c_str(), name.c_str(), filepage::OutputExtension(profile_->head.videoFormatClass));
+    stem.Format("%s%s%s", GetConvertDir().c_str(), name.c_str(),
+                filepage::OutputExtension(profile_->head.videoFormatClass));
     return stem;
 }
 
@@ -868,12 +922,22 @@ LRESULT CFileConvertPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
                     OnOpenLink();
                     return 0;
                 default:
+                    if (LOWORD(wParam) >= 4416 && LOWORD(wParam) <= 4421 && state_ != kConverting) {
+                        OnListMenuCommand(LOWORD(wParam));
+                        return 0;
+                    }
                     break;
             }
             break;
         case WM_NOTIFY: {
             const auto* header = reinterpret_cast<const NMHDR*>(lParam);
-            if (header && header->code == CFileBatchList::kNotifyReordered && list_ && header->hwndFrom == list_->m_hWnd) {
+            if (header && header->code == CFileBatchList::kNotifyContextMenu && list_ &&
+                header->hwndFrom == list_->m_hWnd) {
+                OnListMenu();
+                return 0;
+            }
+            if (header && header->code == CFileBatchList::kNotifyReordered && list_ &&
+                header->hwndFrom == list_->m_hWnd) {
                 TitleChanged();
                 UpdateControls();
                 return 0;
@@ -890,6 +954,22 @@ LRESULT CFileConvertPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
                 return 0;
             }
             break;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            HDC dc = BeginPaint(m_hWnd, &ps);
+            CRect client;
+            GetClientRect(&client);
+            PaintOffScreen(dc, client.Width(), client.Height(), [](HDC memory) {
+                PaintSkinViewBackground(memory, kView);
+                // The preview's place stays dark while no clip plays in it.
+                if (SkinStaticNode* node = CSkinLayout::FindStatic(kView, "LAYOUT1", "ORIGIONSCREEN")) {
+                    const RECT screen{node->left, node->top, node->left + node->width, node->top + node->height};
+                    FillRect(memory, &screen, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+                }
+            });
+            EndPaint(m_hWnd, &ps);
+            return 0;
+        }
         case WM_ROOMLIST_SELCHANGED:
             if (state_ != kConverting) UpdateControls();
             return 0;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/pages/file_pages.h"
 #include "app/pages/page_slots.h"
 #include "app/profiles/profile_record.h"
 #include "app/project_format.h"
@@ -90,6 +91,9 @@ private:
     void OnStop();
     void OnFastForward();
     void OnAdd();
+    void OnAddFolder();
+    void OnListMenu();
+    void OnListMenuCommand(UINT id);
     void OnDelete();
     void OnUp();
     void OnDown();
@@ -138,5 +142,3 @@ private:
 // The supported-file patterns of the file dialogs ("*.mpg;...;*.avi", and with the second
 // group the DVD patterns too).
 CString BuildOpenFileFilterText(bool secondGroup);
-// The page factory entries of the file conversion page and the export room.
-void InstallFilePages(PageFactory& factory);

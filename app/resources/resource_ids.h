@@ -290,6 +290,7 @@
 #define IDB_FRAME_RIGHT 328
 
 /* The file conversion page, its batch list, the export room and the rename dialog. */
+#define IDS_BATCH_LIST_CAPTION 2002
 #define IDS_FILTER_MPEG 139
 #define IDS_FILTER_AVI 140
 #define IDS_FILTER_VOB 304

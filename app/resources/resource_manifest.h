@@ -174,6 +174,7 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_SUBPEL_QUARTER, {}},
         {IDS_H264_NAME_HELD, {}},
         // The file conversion page, its batch list, the export room and the rename dialog.
+        {IDS_BATCH_LIST_CAPTION, {}},
         {IDS_FILTER_MPEG, {}},
         {IDS_FILTER_AVI, {}},
         {IDS_FILTER_VOB, {}},

@@ -17,6 +17,8 @@
 #include "app/pages/export_room.h"
 #include "app/pages/file_batch_list.h"
 #include "app/pages/file_convert_page.h"
+#include "app/profiles/app_data_folder_win.h"
+#include "app/profiles/profile_manager.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/preferences.h"
 #include "app/tests/dialog_driver.h"
@@ -89,8 +91,8 @@ TEST(FilePageRules, NamesSizesExtensionsAndSegments) {
         std::string in;
         int valid;
         std::string out;
-    } names[] = {{"  clip", 1, "clip"}, {"   ", 0, "   "}, {"", 0, ""},     {"a:b", 0, "a:b"},
-                 {"a\"b", 0, "a\"b"},   {"x|y", 0, "x|y"},  {"ok name", 1, "ok name"}};
+    } names[] = {{"  clip", 1, "clip"}, {"   ", 0, "   "},        {"", 0, ""}, {"a:b", 0, "a:b"}, {"a\"b", 0, "a\"b"},
+                 {"x|y", 0, "x|y"},     {"ok name", 1, "ok name"}};
     for (auto& n : names) {
         std::string name = n.in;
         EXPECT_EQ(filepage::CheckName(&name), n.valid) << n.in;
@@ -115,9 +117,10 @@ TEST(FilePageRules, UniqueNameStopsAtItsBoundInACrowdedFolder) {
     const std::string base = dir + "\\Convert.mpg";
     std::ofstream(base) << "x";
     // Every numbered name up to the bound is taken (made on the Linux side, which is quick).
-    ASSERT_EQ(testsupport::RunShell("cd '" + folder + "' && i=0; while [ $i -lt " +
-                                    std::to_string(kMaxUniqueNameTries) + " ]; do : > \"Convert($i).mpg\"; i=$((i+1)); done"),
-              0);
+    ASSERT_EQ(
+        testsupport::RunShell("cd '" + folder + "' && i=0; while [ $i -lt " + std::to_string(kMaxUniqueNameTries) +
+                              " ]; do : > \"Convert($i).mpg\"; i=$((i+1)); done"),
+        0);
     EXPECT_TRUE(MakeUniqueFileName(base.c_str()).IsEmpty());
     DeleteFileA((dir + "\\Convert(17).mpg").c_str());
     EXPECT_EQ(std::string(MakeUniqueFileName(base.c_str()).c_str()), dir + "\\Convert(17).mpg");
@@ -166,6 +169,38 @@ std::unique_ptr<profiles::ProfileRecord> Mpeg2Record() {
     return r;
 }
 
+// A built-in profile of the store, read as the profile selection hands it to the page.
+std::unique_ptr<profiles::ProfileRecord> BuiltinRecord(HMODULE library, int32_t cls, const char* name) {
+    class Strings : public profiles::ProfileStrings {
+    public:
+        explicit Strings(HMODULE module) : module_(module) {}
+        std::string Load(uint32_t id) const override {
+            char text[1024] = {};
+            const int n = LoadStringA(module_, id, text, sizeof text);
+            return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+
+    private:
+        HMODULE module_;
+    } strings(library);
+    profiles::WinAppDataFolder folder;
+    profiles::CProfileManager store(strings, folder);
+    auto record = std::make_unique<profiles::ProfileRecord>();
+    std::memset(record.get(), 0, sizeof *record);
+    record->head.attribute = profiles::kAttrFileConvertPage;
+    if (store.ReadProfile(cls, 0, *record, name, 0) != profiles::kProfileOk) return nullptr;
+    return record;
+}
+
+std::pair<int, int> ProbeSize(const std::string& path) {
+    std::string out;
+    if (!testsupport::Ffprobe(path, "-select_streams v:0 -show_entries stream=width,height -of csv=p=0", &out))
+        return {-1, -1};
+    int w = -1, h = -1;
+    std::sscanf(out.c_str(), "%d,%d", &w, &h);
+    return {w, h};
+}
+
 double ProbeDuration(const std::string& path) {
     std::string out;
     if (!testsupport::Ffprobe(path, "-show_entries format=duration -of csv=p=0", &out)) return -1;
@@ -193,12 +228,12 @@ protected:
         SkinView* page = CSkinLayout::FindView("ENC_FILE_PAGE");
         ASSERT_TRUE(room && page);
         room_ = new CExportRoom;
-        ASSERT_TRUE(room_->Create(CRect(room->left, room->top, room->left + room->width, room->top + room->height),
-                                  &host_));
+        ASSERT_TRUE(
+            room_->Create(CRect(room->left, room->top, room->left + room->width, room->top + room->height), &host_));
         host_.room = room_;
         page_ = new CFileConvertPage;
-        ASSERT_TRUE(page_->Create(CRect(page->left, page->top, page->left + page->width, page->top + page->height), 2001,
-                                  &host_));
+        ASSERT_TRUE(page_->Create(CRect(page->left, page->top, page->left + page->width, page->top + page->height),
+                                  2001, &host_));
         page_->ShowWindow(SW_SHOW);
         const char* clips[] = {"-t 1", "-t 1.5", "-t 2"};
         for (const char* length : clips) {
@@ -233,7 +268,9 @@ protected:
             Pump(50);
         return page_->PageState() == state;
     }
-    int CountCode(UINT code) const { return static_cast<int>(std::count(host_.codes.begin(), host_.codes.end(), code)); }
+    int CountCode(UINT code) const {
+        return static_cast<int>(std::count(host_.codes.begin(), host_.codes.end(), code));
+    }
 
     comtest::ComScope com_;
     enginetest::Registered engine_{FILE_ENGINE_DLL};
@@ -297,6 +334,31 @@ TEST_F(FilePageTest, MergedRunGivesOneOutputOfTheSummedDuration) {
     EXPECT_NEAR(ProbeDuration(host_.ready[0]), 4.5, 0.2);
 }
 
+TEST_F(FilePageTest, H264OutputsKeepTheirSourceSizeUpTo720p) {
+    std::vector<std::string> sources;
+    for (const char* size : {"1920x1080", "720x480"}) {
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("ffmpeg -f lavfi -i testsrc=size=") + size +
+                                                  ":rate=25 -f lavfi -i sine=sample_rate=48000 -t 0.4 -c:v mpeg2video "
+                                                  "-b:v 4M -c:a mp2 -f vob {out}",
+                                              "mpg", &path));
+        sources.push_back(path);
+    }
+    page_->AddFiles(sources);
+    for (int i = 0; i < 600 && page_->WorkerRunning(); ++i)
+        Pump(50);
+    ASSERT_EQ(page_->BatchList()->Count(), 2);
+    const auto record = BuiltinRecord(library_, profiles::kClassH264, "H.264 Standard");
+    ASSERT_TRUE(record);
+    page_->SetProfile(*record);
+    page_->SetH264Selection(1);
+    page_->OnConvertCommand(4206);
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+    ASSERT_EQ(host_.ready.size(), 2u);
+    EXPECT_EQ(ProbeSize(host_.ready[0]), std::make_pair(1280, 720));
+    EXPECT_EQ(ProbeSize(host_.ready[1]), std::make_pair(720, 480));
+}
+
 TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
     page_->SetProfile(*Mpeg2Record());
@@ -346,9 +408,7 @@ TEST_F(FilePageTest, RenameDialogRenamesTheFileAndRefusesBadNames) {
             DialogDriver::Click(dialog, IDOK);
         };
     };
-    DialogDriver driver({{"Rename", type("bad:name")},
-                         {"Rename", type("taken")},
-                         {"Rename", type("  holiday")}});
+    DialogDriver driver({{"Rename", type("bad:name")}, {"Rename", type("taken")}, {"Rename", type("  holiday")}});
     EXPECT_EQ(room_->RenameSelected(), 1);
     EXPECT_EQ(boxes_, (std::vector<UINT>{IDS_RENAME_INVALID, IDS_RENAME_EXISTS}));
     EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
