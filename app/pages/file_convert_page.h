@@ -65,6 +65,7 @@ public:
     void AddFiles(const std::vector<std::string>& paths);
     bool WorkerRunning() const { return worker_ != nullptr; }
     int PageState() const { return state_; }
+    float PlayRate() const { return rate_; }
     CFileBatchList* BatchList() const { return list_; }
     const profiles::ProfileRecord& Profile() const { return *profile_; }
     const CString& OutputName() const { return outputName_; }

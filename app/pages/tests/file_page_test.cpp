@@ -110,17 +110,21 @@ TEST(FilePageRules, NamesSizesExtensionsAndSegments) {
     EXPECT_EQ(videoOnly.skew, 0);
 }
 
+// Takes every name MakeUniqueFileName may give "Convert.mpg" in `folder` (relative to the
+// fixture folder), made on the Linux side, which is quick.
+void CrowdFolder(const std::string& folder) {
+    ASSERT_EQ(testsupport::RunShell("cd '" + folder + "' || exit 1; : > Convert.mpg; i=0; while [ $i -lt " +
+                                    std::to_string(kMaxUniqueNameTries) +
+                                    " ]; do : > \"Convert($i).mpg\" || exit 1; i=$((i+1)); done"),
+              0);
+}
+
 TEST(FilePageRules, UniqueNameStopsAtItsBoundInACrowdedFolder) {
     const std::string folder = UniqueName("crowded");
     const std::string dir = FixturePath(folder);
     ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
     const std::string base = dir + "\\Convert.mpg";
-    std::ofstream(base) << "x";
-    // Every numbered name up to the bound is taken (made on the Linux side, which is quick).
-    ASSERT_EQ(
-        testsupport::RunShell("cd '" + folder + "' && i=0; while [ $i -lt " + std::to_string(kMaxUniqueNameTries) +
-                              " ]; do : > \"Convert($i).mpg\"; i=$((i+1)); done"),
-        0);
+    ASSERT_NO_FATAL_FAILURE(CrowdFolder(folder));
     EXPECT_TRUE(MakeUniqueFileName(base.c_str()).IsEmpty());
     DeleteFileA((dir + "\\Convert(17).mpg").c_str());
     EXPECT_EQ(std::string(MakeUniqueFileName(base.c_str()).c_str()), dir + "\\Convert(17).mpg");
@@ -212,7 +216,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(engine_.Ok());
         ASSERT_TRUE(player_.Ok());
-        outDir_ = FixturePath(UniqueName("out"));
+        outName_ = UniqueName("out");
+        outDir_ = FixturePath(outName_);
         ASSERT_TRUE(CreateDirectoryA(outDir_.c_str(), nullptr));
         SetConvertDir(outDir_.c_str());
         SetConvertPrefix("Convert");
@@ -275,6 +280,7 @@ protected:
     comtest::ComScope com_;
     enginetest::Registered engine_{FILE_ENGINE_DLL};
     enginetest::Registered player_{CLIP_PLAYER_DLL};
+    std::string outName_;  // relative to the fixture folder, for shell scripts
     std::string outDir_;
     std::vector<std::string> clips_;
     std::vector<UINT> boxes_;
@@ -357,6 +363,54 @@ TEST_F(FilePageTest, H264OutputsKeepTheirSourceSizeUpTo720p) {
     ASSERT_EQ(host_.ready.size(), 2u);
     EXPECT_EQ(ProbeSize(host_.ready[0]), std::make_pair(1280, 720));
     EXPECT_EQ(ProbeSize(host_.ready[1]), std::make_pair(720, 480));
+}
+
+TEST_F(FilePageTest, WithNoFreeFinalNameTheOutputKeepsItsFirstNameAndIsReportedThere) {
+    // Every final name is taken: the finished file stays as the page's working name, the
+    // user is told, and the export room gets the path the file really has.
+    ASSERT_NO_FATAL_FAILURE(CrowdFolder(outName_));
+    page_->AddFiles({clips_[0]});
+    for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
+        Pump(50);
+    page_->SetProfile(*Mpeg2Record());
+    page_->OnConvertCommand(4206);
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+    EXPECT_EQ(boxes_, std::vector<UINT>{IDS_NO_FREE_NAME});
+    ASSERT_EQ(host_.ready.size(), 1u);
+    EXPECT_EQ(host_.ready[0], outDir_ + "\\Default.mpg");
+    EXPECT_NEAR(ProbeDuration(host_.ready[0]), 1.0, 0.15);
+    ASSERT_EQ(room_->Count(), 1);
+    EXPECT_STREQ(room_->Entry(0)->path, host_.ready[0].c_str());
+}
+
+TEST_F(FilePageTest, ListEditsAndFastForwardRates) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    CFileBatchList* list = page_->BatchList();
+    list->SelectOnly(1);
+    page_->UpdateControls();
+    EXPECT_EQ(page_->PageState(), CFileConvertPage::kReady);
+    EXPECT_EQ(page_->IsCommandEnabled(4301), 1);
+    // Fast forward steps through 2, 4, 8, 16 and back to 1.
+    for (float rate : {2.0f, 4.0f, 8.0f, 16.0f, 1.0f}) {
+        page_->OnTransportCommand(4303);
+        EXPECT_EQ(page_->PlayRate(), rate);
+    }
+    page_->OnTransportCommand(4302);
+    EXPECT_EQ(page_->PageState(), CFileConvertPage::kReady);
+    // Two selected: no transport.
+    list->List()->SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+    page_->UpdateControls();
+    EXPECT_EQ(page_->IsCommandEnabled(4301), 0);
+    EXPECT_EQ(page_->IsCommandEnabled(4302), 0);
+    // Delete: two entries gone, numbered from 1 again, nothing selected, 3029 sent.
+    host_.codes.clear();
+    page_->OnListCommand(4311);
+    ASSERT_EQ(list->Count(), 1);
+    EXPECT_STREQ(list->Entry(0)->path, clips_[2].c_str());
+    EXPECT_EQ(std::string(list->List()->GetItemText(0, 0).c_str()), "1");
+    EXPECT_EQ(list->GetSelectedCount(), 0);
+    EXPECT_EQ(host_.codes, std::vector<UINT>{EPN_FILE_REFRESH2});
+    EXPECT_EQ(page_->GetState(), 1);
 }
 
 TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
