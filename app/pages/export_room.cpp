@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/pages/batch_rules.h"
+#include "app/pages/room_routing.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/system_utils.h"
 #include "app/skin/skin_images.h"
@@ -193,17 +194,11 @@ void CExportRoom::OnCommand(UINT id) {
 }
 
 LRESULT CExportRoom::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (LRESULT routed = 0; RouteRoomListMessage(this, message, wParam, lParam, &routed)) return routed;
     if (message == WM_NOTIFY && list_) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
         if (header && header->hwndFrom == list_->m_hWnd) {
-            LRESULT result = 0;
             switch (header->code) {
-                case NM_CLICK:
-                    OnItemClick(header, &result);
-                    return result;
-                case LVN_ITEMCHANGED:
-                    OnItemChanged(header, &result);
-                    return result;
                 case NM_DBLCLK:
                     ViewSelected();
                     return 0;
@@ -227,8 +222,6 @@ LRESULT CExportRoom::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         OnCommand(LOWORD(wParam));
         return 0;
     }
-    if (message == 0x178C) return OnScrollBarChanged(wParam, lParam);
-    if (message == WM_GLIST_SCROLLED) return OnListScrolled(wParam, lParam);
     if (message == WM_DESTROY) {
         for (HBITMAP& strip : strips_)
             if (strip) DeleteObject(strip), strip = nullptr;

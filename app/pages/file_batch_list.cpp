@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/pages/batch_rules.h"
+#include "app/pages/room_routing.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/tv_format.h"
 #include "app/skin/skin_layout.h"
@@ -211,17 +212,12 @@ int CFileBatchList::ItemCallback(int item, HBITMAP*, void* context, int* highlig
 }
 
 LRESULT CFileBatchList::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (LRESULT routed = 0; RouteRoomListMessage(this, message, wParam, lParam, &routed)) return routed;
     if (message == WM_NOTIFY && list_) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
         if (header && header->hwndFrom == list_->m_hWnd) {
             LRESULT result = 0;
             switch (header->code) {
-                case NM_CLICK:
-                    OnItemClick(header, &result);
-                    return result;
-                case LVN_ITEMCHANGED:
-                    OnItemChanged(header, &result);
-                    return result;
                 case GLN_KEYUP:
                     OnListKeyDown(header, &result);
                     return result;
@@ -249,7 +245,5 @@ LRESULT CFileBatchList::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
             }
         }
     }
-    if (message == 0x178C) return OnScrollBarChanged(wParam, lParam);
-    if (message == WM_GLIST_SCROLLED) return OnListScrolled(wParam, lParam);
     return CRoomList::WindowProc(message, wParam, lParam);
 }

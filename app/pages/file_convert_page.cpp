@@ -471,14 +471,18 @@ void CFileConvertPage::OnPlay() {
     EnableControlsByState();
 }
 
-void CFileConvertPage::OnPause() {
-    if (control_) control_->Pause();
-    state_ = kPaused;
+void CFileConvertPage::EndPlay(int state) {
+    state_ = state;
     KillTimer(kPlayTimer);
     playTimer_ = 0;
     rate_ = 1.0f;
     SetSpeedText();
     EnableControlsByState();
+}
+
+void CFileConvertPage::OnPause() {
+    if (control_) control_->Pause();
+    EndPlay(kPaused);
 }
 
 void CFileConvertPage::OnStop() {
@@ -487,12 +491,7 @@ void CFileConvertPage::OnStop() {
         control_->Pause();
         control_->SetRange(current_->timelineStart, current_->timelineEnd, 0);
     }
-    state_ = kReady;
-    KillTimer(kPlayTimer);
-    playTimer_ = 0;
-    rate_ = 1.0f;
-    SetSpeedText();
-    EnableControlsByState();
+    EndPlay(kReady);
 }
 
 void CFileConvertPage::OnFastForward() {

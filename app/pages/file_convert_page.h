@@ -89,6 +89,8 @@ private:
 
     void OnPlay();
     void OnPause();
+    // The end of playing: the play timer killed, the rate back to 1.0, the state set.
+    void EndPlay(int state);
     void OnStop();
     void OnFastForward();
     void OnAdd();
