@@ -10,6 +10,7 @@
 #include "app/main_panel.h"
 #include "app/pages/dv_page_install.h"
 #include "app/page_services.h"
+#include "app/pages/file_pages.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/resource_library.h"
@@ -121,6 +122,11 @@ int CVistrelApp::CreateMainPanel(CSplashWnd* splash) {
         InstallDVCapturePage(&pages);
         SetPageFactory(pages);
     }
+    // The file conversion page and the export room join the pages the main page can make.
+    PageFactory pages = GetPageFactory();
+    InstallFilePages(pages);
+    SetPageFactory(pages);
+
     panel_ = new CMainPanel;
     RECT rect{};
     panel_->GetInitialRect(&rect);

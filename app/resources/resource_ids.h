@@ -334,5 +334,41 @@
 #define IDC_PROMPT_ASK_AGAIN 210
 #define IDC_PROMPT_DELETE 211
 #define IDC_PROMPT_FOLDER 212
+/* The file conversion page, its batch list, the export room and the rename dialog. */
+#define IDS_BATCH_LIST_CAPTION 2002
+#define IDS_FILTER_MPEG 139
+#define IDS_FILTER_AVI 140
+#define IDS_FILTER_VOB 304
+#define IDS_FILTER_VRO 305
+#define IDS_ADDING_FILES 190
+#define IDS_LIST_FULL_NT 191    /* limit (int), most entries (int) */
+#define IDS_LIST_FULL_9X 192    /* limit (int), most entries (int) */
+#define IDS_ALREADY_LISTED 2024 /* path (string) */
+#define IDS_FORMAT_AVI 231
+#define IDS_FORMAT_DV 232
+#define IDS_FORMAT_MPEG1 233
+#define IDS_FORMAT_MPEG2 234
+#define IDS_FORMAT_VCD 235
+#define IDS_FORMAT_SVCD 236
+#define IDS_FORMAT_DVD 237
+#define IDS_FORMAT_WM 238
+#define IDS_FORMAT_REAL 239
+#define IDS_FORMAT_QUICKTIME 240
+#define IDS_FORMAT_SEGMENT 241
+#define IDS_FORMAT_AUDIO 261
+#define IDS_READING_SEGMENTS 299
+#define IDS_COLUMN_FILE 308
+#define IDS_COLUMN_DURATION 309
+#define IDS_COLUMN_TYPE 310
+#define IDS_OPENING_FILE 312
+#define IDS_RENAME_EXISTS 1051
+#define IDS_RENAME_INVALID 1052
+#define IDS_OUTPUT_NOT_RENAMED 3127 /* final path (string), kept path (string) */
+#define IDS_NO_FREE_NAME 3128       /* path (string) */
+#define IDR_EXPORT_ROOM_MENU 139
+#define IDR_BATCH_LIST_MENU 141
+#define IDD_RENAME 140
+#define IDC_RENAME_NAME 1047
+#define IDC_RENAME_EXTENSION 1048
 
 #endif

@@ -206,6 +206,37 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_PROMPT_RENAME_FAILED, {}},
         {IDS_PROMPT_CONFIRM_DELETE, {}},
         {IDS_PROMPT_DELETE_FAILED, {}},
+        // The file conversion page, its batch list, the export room and the rename dialog.
+        {IDS_BATCH_LIST_CAPTION, {}},
+        {IDS_FILTER_MPEG, {}},
+        {IDS_FILTER_AVI, {}},
+        {IDS_FILTER_VOB, {}},
+        {IDS_FILTER_VRO, {}},
+        {IDS_ADDING_FILES, {}},
+        {IDS_LIST_FULL_NT, {"d", "d"}},
+        {IDS_LIST_FULL_9X, {"d", "d"}},
+        {IDS_ALREADY_LISTED, {"s"}},
+        {IDS_FORMAT_AVI, {}},
+        {IDS_FORMAT_DV, {}},
+        {IDS_FORMAT_MPEG1, {}},
+        {IDS_FORMAT_MPEG2, {}},
+        {IDS_FORMAT_VCD, {}},
+        {IDS_FORMAT_SVCD, {}},
+        {IDS_FORMAT_DVD, {}},
+        {IDS_FORMAT_WM, {}},
+        {IDS_FORMAT_REAL, {}},
+        {IDS_FORMAT_QUICKTIME, {}},
+        {IDS_FORMAT_SEGMENT, {}},
+        {IDS_FORMAT_AUDIO, {}},
+        {IDS_READING_SEGMENTS, {}},
+        {IDS_COLUMN_FILE, {}},
+        {IDS_COLUMN_DURATION, {}},
+        {IDS_COLUMN_TYPE, {}},
+        {IDS_OPENING_FILE, {}},
+        {IDS_RENAME_EXISTS, {}},
+        {IDS_RENAME_INVALID, {}},
+        {IDS_OUTPUT_NOT_RENAMED, {"s", "s"}},
+        {IDS_NO_FREE_NAME, {"s"}},
     };
     return strings;
 }
@@ -245,12 +276,13 @@ inline const std::vector<DialogEntry>& ManifestDialogs() {
         {IDD_DV_DEVICE_SELECT, {IDC_DV_DEVICE_COMBO, IDOK, IDCANCEL}},
         {IDD_CAPTURE_FILE_PROMPT,
          {IDC_PROMPT_NAME, IDC_PROMPT_EXTENSION, IDC_PROMPT_ASK_AGAIN, IDC_PROMPT_DELETE, IDC_PROMPT_FOLDER, IDOK}},
+        {IDD_RENAME, {IDC_RENAME_NAME, IDC_RENAME_EXTENSION, IDOK, IDCANCEL}},
     };
     return dialogs;
 }
 
 inline const std::vector<unsigned>& ManifestMenus() {
-    static const std::vector<unsigned> menus = {IDR_MAIN_MENU};
+    static const std::vector<unsigned> menus = {IDR_MAIN_MENU, IDR_EXPORT_ROOM_MENU, IDR_BATCH_LIST_MENU};
     return menus;
 }
 

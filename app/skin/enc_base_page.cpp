@@ -121,10 +121,11 @@ CString MakeUniqueFileName(const char* path) {
                      sizeof extension) != 0)
         return CString(path);
     char name[MAX_PATH * 2];
-    for (unsigned counter = 0;; ++counter) {
+    for (unsigned counter = 0; counter < kMaxUniqueNameTries; ++counter) {
         std::snprintf(name, sizeof name, "%s%s%s(%u)%s", drive, folder, base, counter, extension);
         if (GetFileAttributesA(name) == INVALID_FILE_ATTRIBUTES) return CString(name);
     }
+    return CString();
 }
 
 void DriveRootOf(const char* folder, char* out) {

@@ -69,7 +69,9 @@ private:
 };
 
 // `path` when nothing of that name exists, else the first free "drive folder base(n).ext"
-// for n = 0, 1, ...
+// for n = 0, 1, ... below kMaxUniqueNameTries; "" when every one of those names is taken
+// (the caller reports it rather than searching a crowded folder without end).
+inline constexpr unsigned kMaxUniqueNameTries = 10000;
 CString MakeUniqueFileName(const char* path);
 // The first two characters of the capture or conversion folder, a backslash and a zero into
 // `out` (at least 4 bytes). 0.

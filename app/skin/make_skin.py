@@ -204,6 +204,7 @@ def draw_art(folder, w, h, side):
     toolkit_art(folder)
     main_panel_art(folder, w)
     dv_page_art(folder, w)
+    file_page_art(folder)
 
 
 def arrow(direction, x, y, w, h):
@@ -277,15 +278,19 @@ def layout(w, h, side):
     lines += main_page_view(w, h, side)
     for view, art in [("ENC_DV_PAGE", "page_dv.png"), ("ENC_FILE_PAGE", "page_file.png"),
                       ("EXPORT_ROOM", "page_export.png")]:
-        lines.append(f'  <VIEW ID="{view}" LEFT="{side}" TOP="48" WIDTH="{body_w}" HEIGHT="{page_h}">')
-        lines.append(f'    <SUBVIEW ID="PAGE" LEFT="0" TOP="0" WIDTH="{body_w}" HEIGHT="{page_h}">')
+        left, top, width, height = FILE_PAGE_PLACES.get(view, lambda bw, ph: (0, 0, bw, ph))(body_w, page_h)
+        lines.append(f'  <VIEW ID="{view}" LEFT="{side + left}" TOP="{48 + top}" WIDTH="{width}" HEIGHT="{height}">')
+        lines.append(f'    <SUBVIEW ID="PAGE" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">')
         lines.append(f'      <BACKGROUNDIMAGE SOURCE="{art}" WIDTH="64" HEIGHT="64"/>')
         if view == "EXPORT_ROOM":
-            lines += room_list_nodes(16, 16, body_w - 64, page_h - 64)
+            lines += room_list_nodes(16, 16, width - 64, height - 32)
         lines.append("    </SUBVIEW>")
         if view == "ENC_DV_PAGE":
             lines += dv_page_layout(w, body_w, page_h)
+        if view in FILE_PAGE_PLACES:
+            lines += file_page_nodes(view, width, height)
         lines.append("  </VIEW>")
+    lines += batch_list_view()
     lines += toolkit_views()
     lines += main_panel_views(w)
     # One description of every element kind, so that every reader path meets the shipped skin.
@@ -665,9 +670,79 @@ def dv_page_layout(w, body_w, page_h):
     for i, (name, art) in enumerate([("IDC_BUTTON_DV_SETUP", "dv_setup.png"), ("IDC_BUTTON_DV_BATCH", "dv_batch.png"),
                                      ("IDC_BUTTON_DV_MB", "dv_mb.png"), ("IDC_BUTTON_DV_CORVANE_MARK", "dv_mark.png")]):
         lines += button(name, right + (i % 2) * 80, cy + (i // 2) * 36, 72, 28, art, False)
+# ---- The file conversion page, its batch list and the export room ----
+# The main page's profile summary keeps the body's upper left (400 pixels wide, 400 high)
+# and its space and file texts the bottom 88 pixels: the file page takes the column right of
+# the summary, the export room the place below it.
+FILE_PAGE_PLACES = {"ENC_FILE_PAGE": lambda body_w, page_h: (400, 0, body_w - 400, page_h - 88),
+                    "EXPORT_ROOM": lambda body_w, page_h: (0, 400, 400, page_h - 400 - 100)}
+FILE_PAGE_BUTTONS = [  # name, art, caption, left, top, width, height (in the page)
+    ("IDC_BUTTON_FILE_PLAY", "fp_play.png", "Play", 16, 288, 44, 28),
+    ("IDC_BUTTON_FILE_PAUSE", "fp_pause.png", "Pause", 16, 288, 44, 28),
+    ("IDC_BUTTON_FILE_STOP", "fp_stop.png", "Stop", 64, 288, 44, 28),
+    ("IDC_BUTTON_FILE_FASTFORWARD", "fp_ff.png", ">>", 112, 288, 44, 28),
+    ("IDC_BUTTON_FILE_PREVFRAME", "fp_prev.png", "<|", 160, 288, 44, 28),
+    ("IDC_BUTTON_FILE_NEXTFRAME", "fp_next.png", "|>", 208, 288, 44, 28),
+    ("IDC_BUTTON_FILE_VOL", "btn_volume.png", None, 256, 286, 32, 32),
+    ("IDC_BUTTON_FILE_CORVANE_MARK", "fp_mark.png", "Mark", 292, 288, 60, 28),
+    ("IDC_BUTTON_FILE_ADD", "fp_add.png", "Add", 16, 584, 64, 30),
+    ("IDC_BUTTON_FILE_DELETE", "fp_delete.png", "Delete", 84, 584, 64, 30),
+    ("IDC_BUTTON_FILE_UP", "fp_up.png", "Up", 152, 584, 52, 30),
+    ("IDC_BUTTON_FILE_DOWN", "fp_down.png", "Down", 208, 584, 52, 30),
+    ("IDC_BUTTON_FILE_CONVERT_START", "fp_start.png", "Convert", 268, 584, 100, 30),
+    ("IDC_BUTTON_FILE_CONVERT_ABORT", "fp_abort.png", "Abort", 268, 584, 100, 30),
+]
+BATCH_ROOM = (16, 354, 352, 220)  # the batch list's place in the page
+
+
+def file_page_art(folder):
+    for _, art, caption, _, _, width, height in FILE_PAGE_BUTTONS:
+        if caption:
+            button_strip(folder, art, width, height, caption, False)
+    tile(folder, "room_strip_base.png", 120, 96, "#C9D6E6", PANEL_EDGE)
+    tile(folder, "room_strip_shine.png", 120, 96, "#DCE8F6", ACCENT_HOT)
+    tile(folder, "room_strip_select.png", 120, 96, ACCENT_HOT, ACCENT_DOWN)
+
+
+def file_page_nodes(view, width, height):
+    """The controls of the file page, or the export room's own layout (room-local places)."""
+    if view == "EXPORT_ROOM":
+        return [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
+                f'      <STATIC ID="ROOM" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
+                '        <BACKGROUNDIMAGE SOURCE="ExportRoomLCBk.JPG" WIDTH="64" HEIGHT="64"/>',
+                "      </STATIC>",
+                '      <STATIC ID="IDC_EXPROOM_ICONVIEW_ICON" LEFT="0" TOP="0" WIDTH="120" HEIGHT="96"/>',
+                '      <STATIC ID="IDC_EXPROOM_REPORTVIEW_ICON" LEFT="0" TOP="0" WIDTH="16" HEIGHT="16"/>',
+                '      <STATIC ID="IDC_EXPROOM_POSTER" LEFT="8" TOP="6" WIDTH="104" HEIGHT="70"/>'] + \
+            room_list_nodes(16, 16, width - 64, height - 32)[:1] + ["    </SUBVIEW>"]
+    lines = [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
+             '      <STATIC ID="ORIGIONSCREEN" LEFT="16" TOP="16" WIDTH="352" HEIGHT="264"/>']
+    for name, art, _, left, top, w, h in FILE_PAGE_BUTTONS:
+        lines += [f'      <BUTTON ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{w}" HEIGHT="{h}"'
+                  + (' TOGGLE="TRUE"' if name.endswith("_VOL") else "") + ">",
+                  f'        <NORMALIMAGE SOURCE="{art}"/>', "      </BUTTON>"]
+    for name, left, top, w, align in [("IDC_STATIC_BATCH_LIST", 16, 330, 320, ""),
+                                      ("IDC_STATIC_BATCH_SPEED", 16, 22, 60, ' TEXTALIGN="STATIC_TEXT_CENTER"'),
+                                      ("IDC_STATIC_FINISH_RATE", 268, 618, 100, ' TEXTALIGN="STATIC_TEXT_CENTER"')]:
+        lines += [f'      <STATIC ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{w}" HEIGHT="20"{align}>',
+                  f'        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="{w}" HEIGHT="20"/>', "      </STATIC>"]
     lines.append("    </SUBVIEW>")
     return lines
 
+
+def batch_list_view():
+    """The batch list: its room in the file page and the list's place inside the room."""
+    left, top, width, height = BATCH_ROOM
+    return [f'  <VIEW ID="BATCH_LIST" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}">',
+            f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
+            f'      <STATIC ID="ROOM" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}">',
+            '        <BACKGROUNDIMAGE SOURCE="EncBatchLCBK.jpg" WIDTH="64" HEIGHT="64"/>',
+            "      </STATIC>",
+            '      <STATIC ID="IDC_BATCH_LIST_ICONVIEW_ICON" LEFT="0" TOP="0" WIDTH="120" HEIGHT="96"/>',
+            '      <STATIC ID="IDC_BATCH_LIST_REPORTVIEW_ICON" LEFT="0" TOP="0" WIDTH="16" HEIGHT="16"/>',
+            '      <STATIC ID="IDC_BATCH_LIST_POSTER" LEFT="8" TOP="6" WIDTH="104" HEIGHT="70"/>'] + \
+        room_list_nodes(0, 0, width - 16, height)[:1] + scroll_bar("ROOMSCROLLBAR", width - 16, 0, False, height - 32) + \
+        ["    </SUBVIEW>", "  </VIEW>"]
 
 def main():
     if len(sys.argv) != 2:

@@ -1,0 +1,294 @@
+#include "app/pages/export_room.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/pages/batch_rules.h"
+#include "app/pages/room_routing.h"
+#include "app/resources/resource_ids.h"
+#include "app/services/system_utils.h"
+#include "app/skin/skin_images.h"
+#include "app/skin/skin_layout.h"
+#include "engines/client/engine_client.h"
+#include "framework/app.h"
+
+IMPLEMENT_DYNAMIC(CExportRoom, CRoomList)
+
+namespace {
+
+constexpr const char* kView = "EXPORT_ROOM";
+
+const char* FileNamePart(const char* path) {
+    const char* slash = std::strrchr(path, '\\');
+    const char* other = std::strrchr(path, '/');
+    if (other > slash) slash = other;
+    return slash ? slash + 1 : path;
+}
+
+int Tell(UINT id, const CString& text, HWND owner) {
+    MessageBoxRequest request;
+    request.id = id;
+    request.text = text;
+    request.caption = AfxGetAppName();
+    request.type = MB_OK | MB_ICONEXCLAMATION;
+    request.owner = owner;
+    return AfxShowMessageBox(request);
+}
+
+}  // namespace
+
+BOOL CExportRoom::Create(const RECT& rect, CWnd* parent) {
+    if (SkinStaticNode* icon = CSkinLayout::FindStatic(kView, "LAYOUT1", "IDC_EXPROOM_ICONVIEW_ICON"))
+        iconWidth_ = icon->width, iconHeight_ = icon->height;
+    int reportWidth = 16, reportHeight = 16;
+    if (SkinStaticNode* report = CSkinLayout::FindStatic(kView, "LAYOUT1", "IDC_EXPROOM_REPORTVIEW_ICON"))
+        reportWidth = report->width, reportHeight = report->height;
+    if (SkinStaticNode* poster = CSkinLayout::FindStatic(kView, "LAYOUT1", "IDC_EXPROOM_POSTER"))
+        poster_ = CRect(poster->left, poster->top, poster->left + poster->width, poster->top + poster->height);
+    SetLayout(iconWidth_, iconHeight_, reportWidth, reportHeight, poster_.left, poster_.top, poster_.right,
+              poster_.bottom);
+    const char* cls = AfxRegisterWndClass(CS_DBLCLKS, LoadCursor(nullptr, IDC_ARROW));
+    if (!CRoomList::Create(cls, "ExportRoom", WS_CHILD | WS_VISIBLE, rect, parent, kListId, kScrollBarId, kView,
+                           "LAYOUT1", nullptr) ||
+        !list_)
+        return FALSE;
+    list_->ModifyStyle(LVS_SORTASCENDING | LVS_TYPEMASK, LVS_ICON | LVS_SHOWSELALWAYS);
+    viewType_ = LVS_ICON;
+    BuildImageList(rect);
+    if (SkinStaticNode* room = CSkinLayout::FindStatic(kView, "LAYOUT1", "ROOM"))
+        if (!room->background.source.empty())
+            SetBackgroundBitmap(roomBackground_ = LoadSkinBitmap(room->background.source.c_str()));
+    const char* strips[3] = {"room_strip_base.png", "room_strip_shine.png", "room_strip_select.png"};
+    for (int i = 0; i < 3; ++i)
+        strips_[i] = LoadSkinBitmap(strips[i]);
+    list_->SetItemCallback(
+        +[](int item, HBITMAP* bitmap, void* context, int*) -> int {
+            auto* room = static_cast<CExportRoom*>(context);
+            if (!room->Entry(item)) return 0;
+            *bitmap = reinterpret_cast<HBITMAP>(static_cast<INT_PTR>(room->RefreshItem(item)));
+            return 1;
+        },
+        this);
+    return TRUE;
+}
+
+ExportRoomEntry* CExportRoom::Entry(int index) const {
+    void* data = nullptr;
+    return GetItemData(index, &data) ? static_cast<ExportRoomEntry*>(data) : nullptr;
+}
+
+int CExportRoom::SelectedIndex() const {
+    return CRoomList::GetSelectedCount() == 1 ? GetNextSelected(-1, nullptr) : -1;
+}
+
+ExportRoomEntry* CExportRoom::MakeEntry(const char* path) {
+    if (!path || std::strlen(path) >= sizeof(ExportRoomEntry{}.path)) return nullptr;
+    auto* entry = new ExportRoomEntry{};
+    std::snprintf(entry->path, sizeof entry->path, "%s", path);
+    void* pixels = nullptr;
+    CreateDisplayDib(poster_.Width(), poster_.Height(), &entry->thumbnail, &pixels);
+    QueryClipInfo(path, &entry->media, nullptr, entry->thumbnail ? &entry->thumbnail : nullptr, 0);
+    if (entry->media.mediaKind == 0) {
+        FreeItemData(entry);
+        return nullptr;
+    }
+    entry->inPoint = 0;
+    entry->outPoint = entry->media.duration;
+    return entry;
+}
+
+void CExportRoom::AddFile(const char* path) {
+    ExportRoomEntry* entry = MakeEntry(path);
+    if (!entry) return;
+    const int index = AddItem(FileNamePart(entry->path), entry);
+    if (index < 0) {
+        FreeItemData(entry);
+        return;
+    }
+    list_->EnsureVisible(index, FALSE);
+    SyncScrollBarFromList(list_);
+}
+
+int CExportRoom::RefreshItem(int index) {
+    const ExportRoomEntry* entry = Entry(index);
+    if (!entry || !list_ || list_->ViewType() != LVS_ICON) return 0;
+    HDC screen = ::GetDC(nullptr);
+    HBITMAP result = CreateCompatibleBitmap(screen, iconWidth_, iconHeight_);
+    HDC dc = CreateCompatibleDC(screen), source = CreateCompatibleDC(screen);
+    HGDIOBJ old = SelectObject(dc, result);
+    const bool selected = (list_->SendMessage(LVM_GETITEMSTATE, index, LVIS_SELECTED) & LVIS_SELECTED) != 0;
+    const bool hot = static_cast<int>(list_->SendMessage(LVM_GETHOTITEM)) == index;
+    if (HBITMAP strip = strips_[selected ? 2 : hot ? 1 : 0]) {
+        HGDIOBJ oldSource = SelectObject(source, strip);
+        BitBlt(dc, 0, 0, iconWidth_, iconHeight_, source, 0, 0, SRCCOPY);
+        SelectObject(source, oldSource);
+    }
+    if (entry->thumbnail) {
+        HGDIOBJ oldSource = SelectObject(source, entry->thumbnail);
+        BitBlt(dc, poster_.left, poster_.top, poster_.Width(), poster_.Height(), source, 0, 0, SRCCOPY);
+        SelectObject(source, oldSource);
+    }
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteDC(source);
+    ::ReleaseDC(nullptr, screen);
+    return static_cast<int>(reinterpret_cast<INT_PTR>(result));
+}
+
+int CExportRoom::FreeItemData(void* data) {
+    auto* entry = static_cast<ExportRoomEntry*>(data);
+    if (!entry) return 0;
+    if (entry->thumbnail) DeleteObject(entry->thumbnail);
+    delete entry;
+    return 1;
+}
+
+LRESULT CExportRoom::ViewSelected() {
+    // The video viewer is not part of this program yet: viewing opens nothing.
+    return 0;
+}
+
+LRESULT CExportRoom::OpenFile(const char*) {
+    return 0;
+}
+
+LRESULT CExportRoom::RenameSelected() {
+    const int index = SelectedIndex();
+    ExportRoomEntry* entry = Entry(index);
+    if (!entry) return 0;
+    CRenameDlg dialog(nullptr);
+    dialog.SetPath(entry->path);
+    if (dialog.DoModal() != IDOK) return 0;
+    dialog.GetPath(entry->path, sizeof entry->path);
+    list_->SetItemText(index, 0, FileNamePart(entry->path));
+    list_->SetFocus();
+    list_->RedrawItems(index, index);
+    return 1;
+}
+
+void CExportRoom::OnCommand(UINT id) {
+    const int index = SelectedIndex();
+    ExportRoomEntry* entry = Entry(index);
+    if (!entry) return;
+    switch (id) {
+        case 4411:
+            ViewSelected();
+            break;
+        case 4412:
+            // The file goes first; the item follows only when it is really gone, so that a
+            // file that could not be deleted stays reachable from the list.
+            if (DeleteFileA(entry->path) || GetFileAttributesA(entry->path) == INVALID_FILE_ATTRIBUTES)
+                DeleteItem(index);
+            break;
+        case 4413:
+            DeleteItem(index);
+            break;
+        case 4414:
+            RenameSelected();
+            break;
+        default:
+            break;
+    }
+    SyncScrollBarFromList(list_);
+}
+
+LRESULT CExportRoom::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (LRESULT routed = 0; RouteRoomListMessage(this, message, wParam, lParam, &routed)) return routed;
+    if (message == WM_NOTIFY && list_) {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (header && header->hwndFrom == list_->m_hWnd) {
+            switch (header->code) {
+                case NM_DBLCLK:
+                    ViewSelected();
+                    return 0;
+                case NM_RCLICK:
+                    if (SelectedIndex() >= 0) {
+                        if (HMENU menu = LoadMenuA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_EXPORT_ROOM_MENU))) {
+                            POINT at;
+                            GetCursorPos(&at);
+                            TrackPopupMenu(GetSubMenu(menu, 0), TPM_LEFTALIGN | TPM_RIGHTBUTTON, at.x, at.y, 0, m_hWnd,
+                                           nullptr);
+                            DestroyMenu(menu);
+                        }
+                    }
+                    return 0;
+                default:
+                    break;
+            }
+        }
+    }
+    if (message == WM_COMMAND && LOWORD(wParam) >= 4411 && LOWORD(wParam) <= 4415) {
+        OnCommand(LOWORD(wParam));
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        for (HBITMAP& strip : strips_)
+            if (strip) DeleteObject(strip), strip = nullptr;
+        SetBackgroundBitmap(nullptr);
+        if (roomBackground_) DeleteObject(roomBackground_), roomBackground_ = nullptr;
+    }
+    return CRoomList::WindowProc(message, wParam, lParam);
+}
+
+// ---- the rename dialog ----
+
+CRenameDlg::CRenameDlg(CWnd* parent) : CDialog(IDD_RENAME, parent) {}
+
+void CRenameDlg::SetPath(const char* path) {
+    std::snprintf(path_, sizeof path_, "%s", path ? path : "");
+}
+
+void CRenameDlg::GetPath(char* buffer, size_t size) const {
+    if (buffer && size) std::snprintf(buffer, size, "%s", path_);
+}
+
+BOOL CRenameDlg::OnInitDialog() {
+    CDialog::OnInitDialog();
+    char drive[_MAX_DRIVE], folder[_MAX_DIR], name[_MAX_FNAME], extension[_MAX_EXT];
+    if (_splitpath_s(path_, drive, sizeof drive, folder, sizeof folder, name, sizeof name, extension,
+                     sizeof extension) != 0)
+        name[0] = extension[0] = '\0';
+    SetDlgItemTextA(m_hWnd, IDC_RENAME_NAME, name);
+    SetDlgItemTextA(m_hWnd, IDC_RENAME_EXTENSION, extension);
+    return TRUE;
+}
+
+void CRenameDlg::OnOK() {
+    char drive[_MAX_DRIVE], folder[_MAX_DIR], oldName[_MAX_FNAME], extension[_MAX_EXT];
+    if (_splitpath_s(path_, drive, sizeof drive, folder, sizeof folder, oldName, sizeof oldName, extension,
+                     sizeof extension) != 0)
+        return;
+    char typed[256] = {};
+    GetDlgItemTextA(m_hWnd, IDC_RENAME_NAME, typed, sizeof typed);
+    std::string name(typed);
+    const int valid = filepage::CheckName(&name);
+    if (valid && name == oldName) {
+        EndDialog(IDOK);
+        return;
+    }
+    if (!valid) {
+        Tell(IDS_RENAME_INVALID, AfxLoadString(IDS_RENAME_INVALID), m_hWnd);
+        return;
+    }
+    char target[MAX_PATH * 2];
+    std::snprintf(target, sizeof target, "%s%s%s%s", drive, folder, name.c_str(), extension);
+    if (std::strlen(target) >= sizeof path_) {
+        Tell(IDS_RENAME_INVALID, AfxLoadString(IDS_RENAME_INVALID), m_hWnd);
+        return;
+    }
+    if (GetFileAttributesA(target) != INVALID_FILE_ATTRIBUTES) {
+        Tell(IDS_RENAME_EXISTS, AfxLoadString(IDS_RENAME_EXISTS), m_hWnd);
+        return;
+    }
+    // The new name is taken only when the file was really moved; otherwise the dialog stays
+    // open with the path unchanged.
+    if (!MoveFileA(path_, target)) {
+        CString text;
+        text.FormatId(IDS_OUTPUT_NOT_RENAMED, target, path_);
+        Tell(IDS_OUTPUT_NOT_RENAMED, text, m_hWnd);
+        return;
+    }
+    SetPath(target);
+    EndDialog(IDOK);
+}

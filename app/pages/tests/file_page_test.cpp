@@ -1,0 +1,477 @@
+// The file conversion page under Wine: the list rules, a run of three ffmpeg-made clips
+// through the registered conversion engine in separate and merged mode (outputs judged by
+// ffprobe), the export room receiving the outputs, the project entries' round trip, and the
+// rename dialog renaming a file on the disk.
+#include <windows.h>
+
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/pages/batch_rules.h"
+#include "app/pages/export_room.h"
+#include "app/pages/file_batch_list.h"
+#include "app/pages/file_convert_page.h"
+#include "app/profiles/app_data_folder_win.h"
+#include "app/profiles/profile_manager.h"
+#include "app/resources/resource_ids.h"
+#include "app/services/preferences.h"
+#include "app/tests/dialog_driver.h"
+#include "app/tests/window_support.h"
+#include "engines/tests/registered.h"
+#include "filters/base/tests/com_test_util.h"
+#include "tests/support/ffprobe.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/screen.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+using testsupport::FixturePath;
+using testsupport::UniqueName;
+
+TEST(FilePageRules, MoveOrdersKeepsTheBlockTogetherAtItsTarget) {
+    const std::vector<int32_t> orders{0, 1, 2, 3, 4};
+    struct Case {
+        std::vector<bool> selected;
+        int target;
+        std::vector<int32_t> expected;  // the items in their new list order; empty: nothing moves
+    } cases[] = {
+        // The third of five moved up: 1st, 3rd, 2nd, 4th, 5th.
+        {{false, false, true, false, false}, 1, {0, 2, 1, 3, 4}},
+        // The second and third moved down past the fourth.
+        {{false, true, true, false, false}, 3, {0, 3, 1, 2, 4}},
+        // The first two moved to the end.
+        {{true, true, false, false, false}, 4, {2, 3, 4, 0, 1}},
+        {{false, false, false, false, false}, 1, {}},
+        {{false, true, false, false, false}, 1, {}},
+        {{false, true, false, false, false}, -1, {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<int32_t> moved = filepage::MoveOrders(orders, c.selected, c.target);
+        if (c.expected.empty()) {
+            EXPECT_TRUE(moved.empty());
+            continue;
+        }
+        ASSERT_EQ(moved.size(), orders.size());
+        // The resulting list order: indices sorted by their new numbers.
+        std::vector<int> order(5);
+        for (int i = 0; i < 5; ++i)
+            order[moved[i]] = i;
+        EXPECT_EQ(std::vector<int32_t>(order.begin(), order.end()), c.expected) << "target " << c.target;
+    }
+}
+
+TEST(FilePageRules, NamesSizesExtensionsAndSegments) {
+    int32_t w = 0, h = 0;
+    filepage::KeepSizeFrame(1920, 1080, &w, &h);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(1280, 720));
+    filepage::KeepSizeFrame(720, 480, &w, &h);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(720, 480));
+    filepage::KeepSizeFrame(1280, 721, &w, &h);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(1280, 720));
+
+    EXPECT_STREQ(filepage::OutputExtension(1), ".avi");
+    for (uint32_t c : {3u, 4u, 5u, 6u, 7u, 12u})
+        EXPECT_STREQ(filepage::OutputExtension(c), ".mpg") << c;
+    for (uint32_t c : {2u, 8u, 10u})
+        EXPECT_STREQ(filepage::OutputExtension(c), "") << c;
+
+    for (const char* ok : {"a.mpg", "B.MPEG", "c.mpe", "d.AVI", "e.dat", "f.VOB", "g.vro", "C:\\x.y\\h.mpg"})
+        EXPECT_EQ(filepage::IsSupportedInputFile(ok), 1) << ok;
+    for (const char* no : {"a.m2v", "mpg", "C:\\x.mpg\\clip", "", "a.mpg.txt"})
+        EXPECT_EQ(filepage::IsSupportedInputFile(no), 0) << no;
+
+    struct {
+        std::string in;
+        int valid;
+        std::string out;
+    } names[] = {{"  clip", 1, "clip"}, {"   ", 0, "   "},        {"", 0, ""}, {"a:b", 0, "a:b"}, {"a\"b", 0, "a\"b"},
+                 {"x|y", 0, "x|y"},     {"ok name", 1, "ok name"}};
+    for (auto& n : names) {
+        std::string name = n.in;
+        EXPECT_EQ(filepage::CheckName(&name), n.valid) << n.in;
+        EXPECT_EQ(name, n.out);
+    }
+
+    // Streams starting 0.5 s apart: the later start, the earlier end, the gap as skew.
+    const filepage::SegmentSpan span = filepage::SegmentTimes(5000000, 100000000, 0, 90000000);
+    EXPECT_EQ(span.start, 5000000);
+    EXPECT_EQ(span.end, 90000000);
+    EXPECT_EQ(span.skew, 5000000);
+    const filepage::SegmentSpan videoOnly = filepage::SegmentTimes(10, 20, -1, -1);
+    EXPECT_EQ(videoOnly.start, 10);
+    EXPECT_EQ(videoOnly.end, 20);
+    EXPECT_EQ(videoOnly.skew, 0);
+}
+
+// Takes every name MakeUniqueFileName may give "Convert.mpg" in `folder` (relative to the
+// fixture folder), made on the Linux side, which is quick.
+void CrowdFolder(const std::string& folder) {
+    ASSERT_EQ(testsupport::RunShell("cd '" + folder + "' || exit 1; : > Convert.mpg; i=0; while [ $i -lt " +
+                                    std::to_string(kMaxUniqueNameTries) +
+                                    " ]; do : > \"Convert($i).mpg\" || exit 1; i=$((i+1)); done"),
+              0);
+}
+
+TEST(FilePageRules, UniqueNameStopsAtItsBoundInACrowdedFolder) {
+    const std::string folder = UniqueName("crowded");
+    const std::string dir = FixturePath(folder);
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+    const std::string base = dir + "\\Convert.mpg";
+    ASSERT_NO_FATAL_FAILURE(CrowdFolder(folder));
+    EXPECT_TRUE(MakeUniqueFileName(base.c_str()).IsEmpty());
+    DeleteFileA((dir + "\\Convert(17).mpg").c_str());
+    EXPECT_EQ(std::string(MakeUniqueFileName(base.c_str()).c_str()), dir + "\\Convert(17).mpg");
+}
+
+// The main page's stand-in: records the page's notifications and hands finished files to
+// the export room, as the main page does.
+class Host : public CWnd {
+public:
+    std::vector<UINT> codes;
+    std::vector<std::string> ready;
+    CExportRoom* room = nullptr;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_NOTIFY) {
+            const auto* record = reinterpret_cast<const PageNotifyRecord*>(lParam);
+            if (record->hdr.code >= EPN_FILE_CLIP_READY && record->hdr.code <= EPN_FILE_REFRESH2) {
+                codes.push_back(record->hdr.code);
+                if (record->hdr.code == EPN_FILE_CLIP_READY) {
+                    ready.emplace_back(reinterpret_cast<const char*>(record->data));
+                    if (room) room->AddFile(ready.back().c_str());
+                }
+                return 0;
+            }
+        }
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+};
+
+std::unique_ptr<profiles::ProfileRecord> Mpeg2Record() {
+    auto r = std::make_unique<profiles::ProfileRecord>();
+    std::memset(r.get(), 0, sizeof *r);
+    profiles::AllocMpegParams(*r);
+    r->head.videoFormatClass = profiles::kClassMpeg2;
+    profiles::MpegBlock& b = r->block.mpeg;
+    profiles::FindMpegParam(b, profiles::kParamVideoBitRate)->value.i = 2000000;
+    profiles::FindMpegParam(b, profiles::kParamMaxBitRate)->value.i = 4000000;
+    profiles::FindMpegParam(b, profiles::kParamWidth)->value.i = 352;
+    profiles::FindMpegParam(b, profiles::kParamHeight)->value.i = 288;
+    profiles::FindMpegParam(b, profiles::kParamFrameRate)->value.f = 25.0f;
+    profiles::CopyText(profiles::FindMpegParam(b, profiles::kParamPattern)->value.text, "IBBPBBPBBPBBP", 13);
+    b.streams[0].audio.encoderType = 2;
+    b.streams[0].audio.channels = 2;
+    b.streams[0].audio.samplesPerSecCode = 1;
+    b.streams[0].audio.bitRate = 2048;
+    b.streams[0].audio.layer = 2;
+    return r;
+}
+
+// A built-in profile of the store, read as the profile selection hands it to the page.
+std::unique_ptr<profiles::ProfileRecord> BuiltinRecord(HMODULE library, int32_t cls, const char* name) {
+    class Strings : public profiles::ProfileStrings {
+    public:
+        explicit Strings(HMODULE module) : module_(module) {}
+        std::string Load(uint32_t id) const override {
+            char text[1024] = {};
+            const int n = LoadStringA(module_, id, text, sizeof text);
+            return std::string(text, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+
+    private:
+        HMODULE module_;
+    } strings(library);
+    profiles::WinAppDataFolder folder;
+    profiles::CProfileManager store(strings, folder);
+    auto record = std::make_unique<profiles::ProfileRecord>();
+    std::memset(record.get(), 0, sizeof *record);
+    record->head.attribute = profiles::kAttrFileConvertPage;
+    if (store.ReadProfile(cls, 0, *record, name, 0) != profiles::kProfileOk) return nullptr;
+    return record;
+}
+
+std::pair<int, int> ProbeSize(const std::string& path) {
+    std::string out;
+    if (!testsupport::Ffprobe(path, "-select_streams v:0 -show_entries stream=width,height -of csv=p=0", &out))
+        return {-1, -1};
+    int w = -1, h = -1;
+    std::sscanf(out.c_str(), "%d,%d", &w, &h);
+    return {w, h};
+}
+
+double ProbeDuration(const std::string& path) {
+    std::string out;
+    if (!testsupport::Ffprobe(path, "-show_entries format=duration -of csv=p=0", &out)) return -1;
+    return std::atof(out.c_str());
+}
+
+class FilePageTest : public SkinLayoutTest {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(engine_.Ok());
+        ASSERT_TRUE(player_.Ok());
+        outName_ = UniqueName("out");
+        outDir_ = FixturePath(outName_);
+        ASSERT_TRUE(CreateDirectoryA(outDir_.c_str(), nullptr));
+        SetConvertDir(outDir_.c_str());
+        SetConvertPrefix("Convert");
+        SetMerge(0);
+        SetPreviewVideo(0);
+        AfxSetMessageBoxHook([this](const MessageBoxRequest& r) {
+            boxes_.push_back(r.id);
+            return IDNO;
+        });
+        ASSERT_TRUE(host_.CreateEx(0, AfxRegisterWndClass(0), "Host", WS_POPUP | WS_VISIBLE, CRect(0, 0, 1024, 768),
+                                   nullptr, 0));
+        SkinView* room = CSkinLayout::FindView("EXPORT_ROOM");
+        SkinView* page = CSkinLayout::FindView("ENC_FILE_PAGE");
+        ASSERT_TRUE(room && page);
+        room_ = new CExportRoom;
+        ASSERT_TRUE(
+            room_->Create(CRect(room->left, room->top, room->left + room->width, room->top + room->height), &host_));
+        host_.room = room_;
+        page_ = new CFileConvertPage;
+        ASSERT_TRUE(page_->Create(CRect(page->left, page->top, page->left + page->width, page->top + page->height),
+                                  2001, &host_));
+        page_->ShowWindow(SW_SHOW);
+        const char* clips[] = {"-t 1", "-t 1.5", "-t 2"};
+        for (const char* length : clips) {
+            std::string path;
+            ASSERT_TRUE(testsupport::MediaFixture(
+                std::string("ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=sample_rate=48000 ") +
+                    length + " -c:v mpeg2video -b:v 2M -c:a mp2 -f vob {out}",
+                "mpg", &path));
+            clips_.push_back(path);
+        }
+    }
+    void TearDown() override {
+        AfxSetMessageBoxHook({});
+        if (page_) {
+            page_->DestroyWindow();
+            delete page_;
+        }
+        if (room_) {
+            room_->DestroyWindow();
+            delete room_;
+        }
+        host_.DestroyWindow();
+    }
+    void AddClips() {
+        page_->AddFiles(clips_);
+        for (int i = 0; i < 600 && page_->WorkerRunning(); ++i)
+            Pump(50);
+        ASSERT_FALSE(page_->WorkerRunning());
+    }
+    bool WaitForState(int state, int seconds) {
+        for (int i = 0; i < seconds * 20 && page_->PageState() != state; ++i)
+            Pump(50);
+        return page_->PageState() == state;
+    }
+    int CountCode(UINT code) const {
+        return static_cast<int>(std::count(host_.codes.begin(), host_.codes.end(), code));
+    }
+
+    comtest::ComScope com_;
+    enginetest::Registered engine_{FILE_ENGINE_DLL};
+    enginetest::Registered player_{CLIP_PLAYER_DLL};
+    std::string outName_;  // relative to the fixture folder, for shell scripts
+    std::string outDir_;
+    std::vector<std::string> clips_;
+    std::vector<UINT> boxes_;
+    Host host_;
+    CExportRoom* room_ = nullptr;
+    CFileConvertPage* page_ = nullptr;
+};
+
+TEST_F(FilePageTest, SeparateRunGivesThreeUniquelyNamedOutputsAndTheirNotifications) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    ASSERT_EQ(page_->BatchList()->Count(), 3);
+    EXPECT_EQ(CountCode(EPN_FILE_REFRESH), 1);
+    EXPECT_NEAR(page_->GetTotalDuration() / 1e7, 4.5, 0.1);
+    // Adding the first clip again asks; the hook answers No and the list keeps three.
+    page_->AddFiles({clips_[0]});
+    for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
+        Pump(50);
+    EXPECT_EQ(boxes_, std::vector<UINT>{IDS_ALREADY_LISTED});
+    EXPECT_EQ(page_->BatchList()->Count(), 3);
+    ASSERT_TRUE(testsupport::CaptureScreen("file_page_idle.png"));
+
+    page_->SetProfile(*Mpeg2Record());
+    host_.codes.clear();
+    page_->OnConvertCommand(4206);
+    ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+    Pump(400);
+    ASSERT_TRUE(testsupport::CaptureScreen("file_page_converting.png"));
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+
+    const std::vector<UINT> run{EPN_FILE_BUSY, EPN_FILE_CLIP_READY, EPN_FILE_IDLE};
+    EXPECT_EQ(host_.codes, (std::vector<UINT>{run[0], run[1], run[2], run[0], run[1], run[2], run[0], run[1], run[2]}));
+    const std::vector<std::string> names{"Convert.mpg", "Convert(0).mpg", "Convert(1).mpg"};
+    ASSERT_EQ(host_.ready.size(), 3u);
+    const double lengths[] = {1.0, 1.5, 2.0};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(host_.ready[i], outDir_ + "\\" + names[i]);
+        EXPECT_NEAR(ProbeDuration(host_.ready[i]), lengths[i], 0.15) << names[i];
+    }
+    EXPECT_EQ(room_->Count(), 3);
+    for (int i = 0; i < page_->BatchList()->Count(); ++i)
+        EXPECT_EQ(page_->BatchList()->Entry(i)->progressMark, -1);
+    Pump(200);
+    ASSERT_TRUE(testsupport::CaptureScreen("file_page_export_room.png"));
+}
+
+TEST_F(FilePageTest, MergedRunGivesOneOutputOfTheSummedDuration) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    SetMerge(1);
+    page_->SetProfile(*Mpeg2Record());
+    host_.codes.clear();
+    page_->OnConvertCommand(4206);
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+    SetMerge(0);
+    EXPECT_EQ(host_.codes, (std::vector<UINT>{EPN_FILE_BUSY, EPN_FILE_CLIP_READY, EPN_FILE_IDLE}));
+    ASSERT_EQ(host_.ready.size(), 1u);
+    EXPECT_EQ(host_.ready[0], outDir_ + "\\Convert.mpg");
+    EXPECT_NEAR(ProbeDuration(host_.ready[0]), 4.5, 0.2);
+}
+
+TEST_F(FilePageTest, H264OutputsKeepTheirSourceSizeUpTo720p) {
+    std::vector<std::string> sources;
+    for (const char* size : {"1920x1080", "720x480"}) {
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("ffmpeg -f lavfi -i testsrc=size=") + size +
+                                                  ":rate=25 -f lavfi -i sine=sample_rate=48000 -t 0.4 -c:v mpeg2video "
+                                                  "-b:v 4M -c:a mp2 -f vob {out}",
+                                              "mpg", &path));
+        sources.push_back(path);
+    }
+    page_->AddFiles(sources);
+    for (int i = 0; i < 600 && page_->WorkerRunning(); ++i)
+        Pump(50);
+    ASSERT_EQ(page_->BatchList()->Count(), 2);
+    const auto record = BuiltinRecord(library_, profiles::kClassH264, "H.264 Standard");
+    ASSERT_TRUE(record);
+    page_->SetProfile(*record);
+    page_->SetH264Selection(1);
+    page_->OnConvertCommand(4206);
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+    ASSERT_EQ(host_.ready.size(), 2u);
+    EXPECT_EQ(ProbeSize(host_.ready[0]), std::make_pair(1280, 720));
+    EXPECT_EQ(ProbeSize(host_.ready[1]), std::make_pair(720, 480));
+}
+
+TEST_F(FilePageTest, WithNoFreeFinalNameTheOutputKeepsItsFirstNameAndIsReportedThere) {
+    // Every final name is taken: the finished file stays as the page's working name, the
+    // user is told, and the export room gets the path the file really has.
+    ASSERT_NO_FATAL_FAILURE(CrowdFolder(outName_));
+    page_->AddFiles({clips_[0]});
+    for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
+        Pump(50);
+    page_->SetProfile(*Mpeg2Record());
+    page_->OnConvertCommand(4206);
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+    EXPECT_EQ(boxes_, std::vector<UINT>{IDS_NO_FREE_NAME});
+    ASSERT_EQ(host_.ready.size(), 1u);
+    EXPECT_EQ(host_.ready[0], outDir_ + "\\Default.mpg");
+    EXPECT_NEAR(ProbeDuration(host_.ready[0]), 1.0, 0.15);
+    ASSERT_EQ(room_->Count(), 1);
+    EXPECT_STREQ(room_->Entry(0)->path, host_.ready[0].c_str());
+}
+
+TEST_F(FilePageTest, ListEditsAndFastForwardRates) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    CFileBatchList* list = page_->BatchList();
+    list->SelectOnly(1);
+    page_->UpdateControls();
+    EXPECT_EQ(page_->PageState(), CFileConvertPage::kReady);
+    EXPECT_EQ(page_->IsCommandEnabled(4301), 1);
+    // Fast forward steps through 2, 4, 8, 16 and back to 1.
+    for (float rate : {2.0f, 4.0f, 8.0f, 16.0f, 1.0f}) {
+        page_->OnTransportCommand(4303);
+        EXPECT_EQ(page_->PlayRate(), rate);
+    }
+    page_->OnTransportCommand(4302);
+    EXPECT_EQ(page_->PageState(), CFileConvertPage::kReady);
+    // Two selected: no transport.
+    list->List()->SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+    page_->UpdateControls();
+    EXPECT_EQ(page_->IsCommandEnabled(4301), 0);
+    EXPECT_EQ(page_->IsCommandEnabled(4302), 0);
+    // Delete: two entries gone, numbered from 1 again, nothing selected, 3029 sent.
+    host_.codes.clear();
+    page_->OnListCommand(4311);
+    ASSERT_EQ(list->Count(), 1);
+    EXPECT_STREQ(list->Entry(0)->path, clips_[2].c_str());
+    EXPECT_EQ(std::string(list->List()->GetItemText(0, 0).c_str()), "1");
+    EXPECT_EQ(list->GetSelectedCount(), 0);
+    EXPECT_EQ(host_.codes, std::vector<UINT>{EPN_FILE_REFRESH2});
+    EXPECT_EQ(page_->GetState(), 1);
+}
+
+TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    page_->SetProfile(*Mpeg2Record());
+    host_.codes.clear();
+    page_->OnConvertCommand(4206);
+    ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+    page_->OnConvertCommand(4207);
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 120));
+    EXPECT_TRUE(host_.ready.empty());
+    EXPECT_EQ(CountCode(EPN_FILE_BUSY), 1);
+    EXPECT_EQ(GetFileAttributesA((outDir_ + "\\Convert.mpg").c_str()), INVALID_FILE_ATTRIBUTES);
+    for (int i = 0; i < page_->BatchList()->Count(); ++i)
+        EXPECT_EQ(page_->BatchList()->Entry(i)->progressMark, -1);
+}
+
+TEST_F(FilePageTest, ProjectEntriesComeBackInTheSameOrder) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    // The third moved up: the saved order is 1st, 3rd, 2nd.
+    page_->BatchList()->SelectOnly(2);
+    page_->OnListCommand(4312);
+    EXPECT_EQ(page_->GetState(), 1);
+    CPtrList saved;
+    page_->FillProjectEntries(saved);
+    ASSERT_EQ(saved.GetCount(), 3);
+    page_->Refresh();
+    EXPECT_EQ(page_->BatchList()->Count(), 0);
+    EXPECT_EQ(page_->GetState(), 0);
+    page_->LoadProjectEntries(saved);
+    ASSERT_EQ(page_->BatchList()->Count(), 3);
+    const int expected[] = {0, 2, 1};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_STREQ(page_->BatchList()->Entry(i)->path, clips_[expected[i]].c_str()) << i;
+    for (POSITION pos = saved.GetHeadPosition(); pos;)
+        delete static_cast<FileBatchEntry*>(saved.GetNext(pos));
+}
+
+TEST_F(FilePageTest, RenameDialogRenamesTheFileAndRefusesBadNames) {
+    const std::string file = outDir_ + "\\clip.mpg";
+    ASSERT_TRUE(CopyFileA(clips_[0].c_str(), file.c_str(), FALSE));
+    std::ofstream(outDir_ + "\\taken.mpg") << "x";
+    room_->AddFile(file.c_str());
+    ASSERT_EQ(room_->Count(), 1);
+    room_->List()->SetItemState(0, LVIS_SELECTED, LVIS_SELECTED);
+    const auto type = [](const char* text) {
+        return [text](HWND dialog) {
+            SetDlgItemTextA(dialog, IDC_RENAME_NAME, text);
+            DialogDriver::Click(dialog, IDOK);
+        };
+    };
+    DialogDriver driver({{"Rename", type("bad:name")}, {"Rename", type("taken")}, {"Rename", type("  holiday")}});
+    EXPECT_EQ(room_->RenameSelected(), 1);
+    EXPECT_EQ(boxes_, (std::vector<UINT>{IDS_RENAME_INVALID, IDS_RENAME_EXISTS}));
+    EXPECT_EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesA((outDir_ + "\\holiday.mpg").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_STREQ(room_->Entry(0)->path, (outDir_ + "\\holiday.mpg").c_str());
+    // Removing from the list keeps the file.
+    room_->OnCommand(4413);
+    EXPECT_EQ(room_->Count(), 0);
+    EXPECT_NE(GetFileAttributesA((outDir_ + "\\holiday.mpg").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+}  // namespace
