@@ -37,7 +37,7 @@ inline const PictureRecord* ListEntry(const AvcDecoderContext* ctx, int list, in
     const PictureStore* st = ctx->store;
     if (refIdx >= st->refListCount[list]) return nullptr;
     const PictureRecord* p = st->refList[list][refIdx];
-    return p == ctx->currentPicture ? nullptr : p;
+    return p == ctx->decoding ? nullptr : p;
 }
 
 // The motion of 4x4 block blk (raster) of macroblock n for one list.
@@ -141,7 +141,7 @@ struct InterTarget {
 
 // The current macroblock's samples in the picture being decoded.
 InterTarget MacroblockTarget(const AvcDecoderContext* ctx, const MacroblockWork* w) {
-    const PlaneView& pv = ctx->currentPicture->frame;
+    const PlaneView& pv = ctx->decoding->frame;
     return {pv.y + 16 * w->mbY * pv.pitch + 16 * w->mbX,
             pv.u + 8 * w->mbY * pv.pitch + 8 * w->mbX,
             pv.v + 8 * w->mbY * pv.pitch + 8 * w->mbX,
@@ -183,22 +183,27 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
     alignas(16) uint8_t scratch[21 * kScratchPitch];
     const PlaneView& r = ref->frame;
     const int pitch = r.pitch;
-    const int border = ctx->planePool.border;
-    const int width = ctx->width, height = ctx->height;
+    // A field's rows above and below lie in borders padded for the frame: a block that
+    // reaches there is rebuilt from the field's own edge rows.
+    const int border = ref->structure == 0 ? ctx->planePool.border : 0;
+    const int width = ctx->width, height = ctx->picHeight;
     const int bx = t.lumaX + px, by = t.lumaY + py;
     // The luma kernel reads columns -2 .. max(pw, 8) + 2 and rows -2 .. ph + 2 around the
     // integer position.
     const int xs = bx + (mvx >> 2), ys = by + (mvy >> 2);
-    const PlaneGeometry luma{width, height, 32, border, border - 1};
+    const PlaneGeometry luma{width, height, 32, border, std::max(border - 1, 0)};
     const int lw = std::max(pw, 8) + 5, lh = ph + 5;
     const bool lumaInside = luma.Holds(xs - 2, ys - 2, lw, lh);
+    // Clause 8.4.1.4: a field predicting from a field of the other parity moves its chroma
+    // vector by a quarter chroma line toward that field's lines (Table 8-10).
+    const int cmvy = mvy + 2 * (ctx->decoding->structure - ref->structure);
     // Both chroma planes share the geometry, so one test serves both.
     const int cw = pw >> 1, ch = ph >> 1;
-    const int xc = (bx >> 1) + (mvx >> 3), yc = (by >> 1) + (mvy >> 3);
+    const int xc = (bx >> 1) + (mvx >> 3), yc = (by >> 1) + (cmvy >> 3);
     const PlaneGeometry chroma{width >> 1, height >> 1, 16, border >> 1, border >> 1};
     const int cbw = std::max(cw, 8) + 1, cbh = ch + 1;
     const bool chromaInside = chroma.Holds(xc, yc, cbw, cbh);
-    if (pw == 16 && ph == 16 && ((mvx | mvy) & 7) == 0 && lumaInside && chromaInside) {
+    if (pw == 16 && ph == 16 && ((mvx | mvy | cmvy) & 7) == 0 && lumaInside && chromaInside) {
         // The commonest partition by far (P_Skip of a still or panned area): whole samples in
         // all three planes, so a copy of the reference macroblock, done here without the
         // kernels' dispatch.
@@ -227,7 +232,7 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
         sp = kScratchPitch;
     }
     const int off = (py >> 1) * t.pitch + (px >> 1);
-    k.chromaBlocks[ChromaBlockIndex(cw)](t.u + off, t.v + off, t.pitch, srcU, srcV, sp, ch, mvx & 7, mvy & 7);
+    k.chromaBlocks[ChromaBlockIndex(cw)](t.u + off, t.v + off, t.pitch, srcU, srcV, sp, ch, mvx & 7, cmvy & 7);
 }
 
 // Asks the cache for the lines the macroblock four to the right is likely to touch, so
@@ -239,10 +244,10 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
 // positions are clamped into the padded planes.
 void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, const InterTarget& t, int mvx, int mvy) {
     const PlaneView& r = ref->frame;
-    const int border = ctx->planePool.border;
+    const int border = ref->structure == 0 ? ctx->planePool.border : ctx->planePool.border / 2;
     const int stagger = (t.lumaX >> 4) & 3;
     const int x = std::clamp(t.lumaX + (mvx >> 2) + 64, -32, ctx->width + 16);
-    const int y = std::clamp(t.lumaY + (mvy >> 2) + stagger * 4, -border, ctx->height + border - 5);
+    const int y = std::clamp(t.lumaY + (mvy >> 2) + stagger * 4, -border, ctx->picHeight + border - 5);
     const uint8_t* p = r.y + static_cast<ptrdiff_t>(y) * r.pitch + x;
     for (int j = 0; j < 4; ++j)
         __builtin_prefetch(p + j * r.pitch);
@@ -611,7 +616,7 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
     }
     const PictureRecord* pic0 = st->refList[0][refIdx0];
     if (pic0 == nullptr) return kDecoderOutOfRange;
-    const int32_t tb = std::clamp(ctx->currentPicture->picOrderCnt - pic0->picOrderCnt, -128, 127);
+    const int32_t tb = std::clamp(ctx->decoding->picOrderCnt - pic0->picOrderCnt, -128, 127);
     const int32_t td = std::clamp(d.colPic->picOrderCnt - pic0->picOrderCnt, -128, 127);
     const bool unscaled = td == 0 || (pic0->flags & kPicLongTermMask) != 0;
     int32_t scale = 0;
@@ -695,7 +700,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const DecoderKernelTable& k = DecoderKernels();
     // The co-located record of the next macroblock, for its direct prediction: the cache
     // lines with its kind, reference indices and vectors.
-    if (st->refListCount[1] > 0 && st->refList[1][0] != nullptr && w->mbAddr + 1 < ctx->mbCount) {
+    if (st->refListCount[1] > 0 && st->refList[1][0] != nullptr && w->mbAddr + 1 < ctx->picSizeInMbs) {
         const MacroblockInfo* next = &st->refList[1][0]->mbInfo[w->mbAddr + 1];
         __builtin_prefetch(&next->flags);
         __builtin_prefetch(&next->refIdx);
