@@ -491,6 +491,7 @@ bool StartPicture(AvcDecoderContext* ctx) {
     if (pic == nullptr) return false;
     ctx->currentPicture = pic;
     ctx->decoding = pic;
+    pic->fieldCoded = ctx->slice.field_pic_flag;
     SetPictureGeometry(ctx, false);
     const SeqParamSet* sps = ctx->activeSps;
     ctx->store->maxFrameNum = 1 << (sps->log2_max_frame_num_minus4 + 4);

@@ -524,9 +524,20 @@ namespace {
 constexpr int kCornerBlock[4] = {0, 3, 12, 15};
 
 // Direct-mode state of one B macroblock (clause 8.4.1.2).
+// How the co-located picture's macroblocks lie against the current ones (clause
+// 8.4.1.2.1, Table 8-8): alike, a frame's under a field's (Frm_To_Fld), or a field's under
+// a frame's (Fld_To_Frm).
+enum class ColLayout { kSame, kFrameUnderField, kFieldUnderFrame };
+
 struct DirectState {
     const PictureRecord* colPic;  // RefPicList1[0]
-    const MacroblockInfo* colMb;  // its macroblock at the current address
+    // kSame: the co-located macroblock at the current address. kFrameUnderField: the frame
+    // macroblock of the upper of the two frame rows the field macroblock covers.
+    // kFieldUnderFrame: the macroblock of the chosen field at half the current row.
+    const MacroblockInfo* colMb;
+    ColLayout layout;
+    int32_t width;  // PicWidthInMbs
+    int32_t oddRow;  // kFieldUnderFrame: the current frame row is odd
     bool spatial, inference;
     int ref[2];    // spatial: refIdxL0 and refIdxL1 (-1 none); both 0 for the zero prediction
     int mv[2][2];  // spatial: mvpLX of the macroblock as one 16x16 partition
@@ -537,7 +548,24 @@ int SetupDirect(const AvcDecoderContext* ctx, const MacroblockWork* w, DirectSta
     const PictureStore* st = ctx->store;
     d->colPic = st->refListCount[1] > 0 ? st->refList[1][0] : nullptr;
     if (d->colPic == nullptr) return kDecoderOutOfRange;
-    d->colMb = &d->colPic->mbInfo[w->mbAddr];
+    // A field picture over a frame-coded frame, or a frame picture over a field-coded one.
+    const PictureRecord* colFrame = d->colPic->parent != nullptr ? d->colPic->parent : d->colPic;
+    const int32_t structure = ctx->decoding->structure;
+    d->width = ctx->picWidthInMbs;
+    if (structure != 0 && !colFrame->fieldCoded && colFrame->fieldOf[0] != nullptr) {
+        d->layout = ColLayout::kFrameUnderField;
+        d->colMb = &colFrame->mbInfo[2 * d->width * w->mbY + w->mbX];
+    } else if (structure == 0 && colFrame->fieldCoded) {
+        // The field nearer in order count (the bottom one on a tie).
+        const int64_t cur = ctx->decoding->picOrderCnt;
+        const int parity = std::abs(colFrame->topFieldOrderCnt - cur) >= std::abs(colFrame->bottomFieldOrderCnt - cur);
+        d->layout = ColLayout::kFieldUnderFrame;
+        d->colMb = &colFrame->fieldOf[parity]->mbInfo[d->width * (w->mbY >> 1) + w->mbX];
+        d->oddRow = w->mbY & 1;
+    } else {
+        d->layout = ColLayout::kSame;
+        d->colMb = &d->colPic->mbInfo[w->mbAddr];
+    }
     d->spatial = ctx->slice.direct_spatial_mv_pred_flag != 0;
     d->inference = ctx->activeSps->direct_8x8_inference_flag != 0;
     d->zeroPrediction = false;
@@ -560,8 +588,34 @@ int SetupDirect(const AvcDecoderContext* ctx, const MacroblockWork* w, DirectSta
     return kDecoderOk;
 }
 
-// The lowest list-0 index holding the picture a co-located block referred to, or -1.
-int MapColToList0(const PictureStore* st, int32_t picId) {
+// The co-located macroblock of block blk (raster) of the current macroblock, and its block
+// there in *colBlk (clause 8.4.1.2.1: yM of Table 8-8; the 8x8 inference that interlaced
+// streams must use keeps each 8x8 block on one co-located partition).
+inline const MacroblockInfo* ColocatedBlock(const DirectState& d, int blk, int* colBlk) {
+    const int x4 = blk & 3, y4 = blk >> 2;
+    switch (d.layout) {
+        case ColLayout::kSame:
+            *colBlk = blk;
+            return d.colMb;
+        case ColLayout::kFrameUnderField:  // yM = (2 yCol) % 16 in frame row yCol / 8
+            *colBlk = 4 * ((2 * y4) & 3) + x4;
+            return d.colMb + d.width * (y4 >> 1);
+        default:  // yM = 8 (CurrMbAddr / PicWidthInMbs % 2) + 4 (yCol / 8)
+            *colBlk = 4 * (2 * d.oddRow + (y4 >> 1)) + x4;
+            return d.colMb;
+    }
+}
+
+// The lowest list-0 index holding the picture a co-located block referred to, or -1: for a
+// field, the field of the same parity of a frame the co-located frame referred to; for a
+// frame, the frame holding a field the co-located field referred to (clause 8.4.1.2.3).
+int MapColToList0(const AvcDecoderContext* ctx, int32_t picId) {
+    const PictureStore* st = ctx->store;
+    const int32_t structure = ctx->decoding->structure;
+    if (structure == 0)
+        picId %= kMaxFramePlaneSets;
+    else if (picId < kMaxFramePlaneSets)
+        picId += kMaxFramePlaneSets * structure;
     for (int i = 0; i < st->refListCount[0]; ++i)
         if (st->refList[0][i] != nullptr && st->refList[0][i]->planeIndex == picId) return i;
     return -1;
@@ -576,7 +630,9 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
         // colZeroFlag matters only to a list whose reference index is 0; with
         // direct_8x8_inference_flag the whole 8x8 block shares its corner's.
         const bool needCol = !d.zeroPrediction && (d.ref[0] == 0 || d.ref[1] == 0);
-        const bool cornerZero = needCol && d.inference && ColocatedZero(d.colPic, d.colMb, kCornerBlock[q]);
+        int cornerBlk = 0;
+        const MacroblockInfo* cornerMb = ColocatedBlock(d, kCornerBlock[q], &cornerBlk);
+        const bool cornerZero = needCol && d.inference && ColocatedZero(d.colPic, cornerMb, cornerBlk);
         if (d.inference || !needCol) {  // one colZeroFlag, so one vector per list for the 8x8 block
             for (int list = 0; list < 2; ++list) {
                 const int ref = d.ref[list];
@@ -603,14 +659,15 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
     }
     // Temporal (clause 8.4.1.2.3): the co-located vector scaled by the pictures' distances.
     const PictureStore* st = ctx->store;
-    const MacroblockInfo* col = d.colMb;
-    const int colQ = q;  // the co-located block lies in the same 8x8 block
+    int cornerBlk = 0;
+    const MacroblockInfo* col = ColocatedBlock(d, kCornerBlock[q], &cornerBlk);
+    const int colQ = Quadrant(cornerBlk);
     int refIdx0 = 0;
     int colList = -1;
     if ((col->flags & kMbIntra) == 0) {
         colList = col->refIdx[0][colQ] >= 0 ? 0 : col->refIdx[1][colQ] >= 0 ? 1 : -1;
         if (colList >= 0) {
-            refIdx0 = MapColToList0(st, col->refPicId[colList][colQ]);
+            refIdx0 = MapColToList0(ctx, col->refPicId[colList][colQ]);
             if (refIdx0 < 0) return kDecoderOutOfRange;
         }
     }
@@ -628,11 +685,14 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
     mb->refIdx[1][q] = 0;
     for (int j = 0; j < 4; ++j) {
         const int blk = 4 * (y8 + j / 2) + x8 + (j & 1);
-        const int cb = d.inference ? kCornerBlock[q] : blk;
+        const int cb = d.inference ? cornerBlk : blk;
         int mvCol[2] = {0, 0};
         if (colList >= 0) {
             mvCol[0] = col->mv[colList][cb][0];
             mvCol[1] = col->mv[colList][cb][1];
+            // Vertical vectors count in field lines in field macroblocks.
+            if (d.layout == ColLayout::kFrameUnderField) mvCol[1] /= 2;
+            if (d.layout == ColLayout::kFieldUnderFrame) mvCol[1] *= 2;
         }
         for (int c = 0; c < 2; ++c) {
             const int mv0 = unscaled ? mvCol[c] : (scale * mvCol[c] + 128) >> 8;

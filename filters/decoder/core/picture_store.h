@@ -57,6 +57,7 @@ struct PictureRecord {
     // pictures. Null in a field record, whose `parent` is its frame (null in a frame).
     PictureRecord* fieldOf[2];
     PictureRecord* parent;
+    int32_t fieldCoded;  // the frame was decoded as two field pictures
     uint32_t flags;
     int32_t frame_num;
     int32_t frameNumWrap;
