@@ -66,10 +66,8 @@ int MotionStrengthTwoLists(const MacroblockInfo* p, int bp, int qp8, const Macro
     }
     if (pn == 0) return 0;
     if (!((p0 == q0 && p1 == q1) || (p0 == q1 && p1 == q0))) return 1;
-    const bool straight =
-        FarApart(p->mv[0][bp], q->mv[0][bq], limitY) || FarApart(p->mv[1][bp], q->mv[1][bq], limitY);
-    const bool crossed =
-        FarApart(p->mv[0][bp], q->mv[1][bq], limitY) || FarApart(p->mv[1][bp], q->mv[0][bq], limitY);
+    const bool straight = FarApart(p->mv[0][bp], q->mv[0][bq], limitY) || FarApart(p->mv[1][bp], q->mv[1][bq], limitY);
+    const bool crossed = FarApart(p->mv[0][bp], q->mv[1][bq], limitY) || FarApart(p->mv[1][bp], q->mv[0][bq], limitY);
     if (p0 != p1) return (p0 == q0 ? straight : crossed) ? 1 : 0;
     return (straight && crossed) ? 1 : 0;
 }
@@ -638,7 +636,8 @@ bool BeginSliceRows(AvcDecoderContext* ctx) {
 void EndSliceRows(AvcDecoderContext* ctx) {
     // Macroblocks are decoded one after another without slice groups; a slice that failed
     // stops at its last complete one, where the next slice may go on.
-    if (ctx->sliceInOrder) ctx->orderedMbs = std::min(ctx->slice.first_mb_in_slice + ctx->decodedMbs, ctx->picSizeInMbs);
+    if (ctx->sliceInOrder)
+        ctx->orderedMbs = std::min(ctx->slice.first_mb_in_slice + ctx->decodedMbs, ctx->picSizeInMbs);
     ctx->sliceInOrder = false;
 }
 

@@ -536,7 +536,7 @@ struct DirectState {
     // kFieldUnderFrame: the macroblock of the chosen field at half the current row.
     const MacroblockInfo* colMb;
     ColLayout layout;
-    int32_t width;  // PicWidthInMbs
+    int32_t width;   // PicWidthInMbs
     int32_t oddRow;  // kFieldUnderFrame: the current frame row is odd
     bool spatial, inference;
     int ref[2];    // spatial: refIdxL0 and refIdxL1 (-1 none); both 0 for the zero prediction

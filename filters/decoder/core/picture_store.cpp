@@ -555,9 +555,7 @@ namespace {
 // taking the next frame with a field of the wanted parity and kind each time; when one
 // parity runs out the other's fields follow in order.
 void AlternateFields(PictureRecord* const* frames, int n, int parity, bool longTerm, PictureRecord** out, int* count) {
-    auto has = [&](const PictureRecord* f, int p) {
-        return longTerm ? IsLongTermField(f, p) : IsShortTermField(f, p);
-    };
+    auto has = [&](const PictureRecord* f, int p) { return longTerm ? IsLongTermField(f, p) : IsShortTermField(f, p); };
     int i[2] = {0, 0};
     while (i[0] < n || i[1] < n) {
         while (i[0] < n && !has(frames[i[0]], parity))
