@@ -592,13 +592,9 @@ int DecodeSlice(AvcDecoderContext* ctx) {
         ctx->refusal = "interlaced coding (MBAFF frames) is not decoded";
         return kStepConsumed;
     }
-    if (!sps->frame_mbs_only_flag && ctx->activePps->num_slice_groups_minus1 > 0) {
-        // Map units of such a stream span two macroblock rows (clause 8.2.2.8).
-        ctx->refusal = "slice groups in a stream that allows fields are not decoded";
-        return kStepConsumed;
-    }
     if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&
-        ctx->activePps->pic_size_in_map_units_minus1 + 1 != ctx->mbCount) {
+        ctx->activePps->pic_size_in_map_units_minus1 + 1 !=
+            ctx->picWidthInMbs * (sps->pic_height_in_map_units_minus1 + 1)) {
         ctx->refusal = "explicit slice-group map of the wrong size";
         return kStepConsumed;
     }

@@ -384,9 +384,13 @@ int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr) {
 
 int BuildSliceGroupMap(AvcDecoderContext* ctx) {
     const PicParamSet* pps = ctx->activePps;
+    const SeqParamSet* sps = ctx->activeSps;
     const int32_t w = ctx->picWidthInMbs;
-    const int32_t h = ctx->frameHeightInMbs;
-    const int32_t units = ctx->mbCount;
+    // The map units (clause 7.4.2.1.1): macroblocks of frames-only streams, else pairs of
+    // macroblocks one above the other (PicHeightInMapUnits rows).
+    const int32_t h = sps->pic_height_in_map_units_minus1 + 1;
+    const int32_t units = w * h;
+    if (units > ctx->mbCount) return kDecoderUnsupported;
     uint8_t* map = ctx->sliceGroupMap;
     const int groups = pps->num_slice_groups_minus1 + 1;
     const int32_t unitsInGroup0 = std::min<int64_t>(
@@ -477,6 +481,13 @@ int BuildSliceGroupMap(AvcDecoderContext* ctx) {
             break;
         default:
             return kDecoderUnsupported;
+    }
+    // Clause 8.2.2.8: a frame picture of a stream that allows fields takes each map unit for
+    // the two macroblocks of its column in two frame rows (from the end, so that every unit
+    // is read before its entry is overwritten); a field picture's macroblocks are the units.
+    if (!sps->frame_mbs_only_flag && !ctx->slice.field_pic_flag) {
+        for (int32_t i = ctx->mbCount - 1; i >= 0; --i)
+            map[i] = map[(i / (2 * w)) * w + i % w];
     }
     return kDecoderOk;
 }
