@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -94,23 +95,28 @@ std::map<std::string, std::string> ExpectedMd5s() {
 // Every stream of the suite (Baseline and Extended, CAVLC, I and P pictures) decodes to
 // its expected MD5 with no picture marked damaged, with the process's kernels and with the
 // portable ones alone.
+// A stream decodes to the MD5 of its whole output with no picture damaged, with the
+// process's kernels and with the portable ones alone.
+void ExpectWholeMd5(const std::vector<uint8_t>& stream, const std::string& md5) {
+    ASSERT_FALSE(stream.empty());
+    const uint32_t features = avcdec::DecoderKernels().featureWord;
+    const Decoded d = Decode(stream);
+    EXPECT_EQ(d.wholeMd5, md5);
+    EXPECT_EQ(d.damagedSlices, 0);
+    for (int32_t damage : d.damage)
+        EXPECT_EQ(damage, 0);
+    avcdec::ReselectDecoderKernels(0);
+    const Decoded portable = Decode(stream);
+    avcdec::ReselectDecoderKernels(features);
+    EXPECT_EQ(portable.wholeMd5, md5) << "portable kernels";
+}
+
 TEST(AvcDecode, ConformanceStreamsMatchExpectedMd5) {
     const auto expected = ExpectedMd5s();
     ASSERT_EQ(expected.size(), 20u) << "expected.tsv in " << AVCDEC_CONFORMANCE_DIR;
-    const uint32_t features = avcdec::DecoderKernels().featureWord;
     for (const auto& [name, md5] : expected) {
         SCOPED_TRACE(name);
-        const std::vector<uint8_t> stream = ReadFile(ConformancePath(name));
-        ASSERT_FALSE(stream.empty());
-        const Decoded d = Decode(stream);
-        EXPECT_EQ(d.wholeMd5, md5);
-        EXPECT_EQ(d.damagedSlices, 0);
-        for (int32_t damage : d.damage)
-            EXPECT_EQ(damage, 0);
-        avcdec::ReselectDecoderKernels(0);
-        const Decoded portable = Decode(stream);
-        avcdec::ReselectDecoderKernels(features);
-        EXPECT_EQ(portable.wholeMd5, md5) << "portable kernels";
+        ExpectWholeMd5(ReadFile(ConformancePath(name)), md5);
     }
 }
 
@@ -521,26 +527,41 @@ TEST(AvcDecode, FrameCodedInterlacedStreamsMatchFfmpeg) {
 }
 
 // The interlaced conformance streams (JM: field pictures, picture-adaptive frame/field,
-// MBAFF): the field pictures and MBAFF frames are refused, and every frame the core still
-// delivers as good (frame pictures of the picture-adaptive streams) is one of ffmpeg's.
-TEST(AvcDecode, InterlacedConformanceStreamsDeliverNoWrongFrameAsGood) {
+// MBAFF): those of field and frame pictures decode to their expected MD5 (display order,
+// one copy of each frame) with no picture damaged; in the others the MBAFF frames are
+// refused, and every frame the core still delivers as good is one of ffmpeg's.
+TEST(AvcDecode, InterlacedConformanceStreams) {
+    const std::set<std::string> decoded = {"field_cavlc_b1_ref2_temporal_288.264",
+                                           "field_cavlc_b2_ref4_slices_576.264",
+                                           "field_cabac_b2_ref3_wp_576.264",
+                                           "field_cabac_b1_ref2_iperiod_dfoffs_288.264",
+                                           "paff_cavlc_b1_ref3_temporal_288.264",
+                                           "paff_cabac_b2_ref3_576.264",
+                                           "paff_cabac_b2_ref4_bref_wpimpl_slices_288.264"};
     std::ifstream list(ConformancePath("../h264-interlaced/expected.tsv"));
     std::string line;
     std::getline(list, line);  // heading
-    int streams = 0;
+    int streams = 0, matched = 0;
     while (std::getline(list, line)) {
         const std::string name = line.substr(0, line.find('\t'));
         if (name.empty()) continue;
         SCOPED_TRACE(name);
         ++streams;
+        const std::vector<uint8_t> stream = ReadFile(ConformancePath("../h264-interlaced/" + name));
+        if (decoded.count(name) != 0) {
+            ExpectWholeMd5(stream, line.substr(line.find_last_of('\t') + 1));
+            ++matched;
+            continue;
+        }
         const std::vector<std::string> reference =
             FfmpegFrameMd5s(std::string(AVCDEC_CONFORMANCE_DIR) + "-interlaced/" + name, "-threads 1");
         ASSERT_FALSE(reference.empty());
-        const Decoded d = Decode(ReadFile(ConformancePath("../h264-interlaced/" + name)));
+        const Decoded d = Decode(stream);
         EXPECT_LE(d.md5s.size(), reference.size());
         CountDamagedCheckingTheRest(d, reference);
     }
     EXPECT_EQ(streams, 16);
+    EXPECT_EQ(matched, static_cast<int>(decoded.size()));
 }
 
 // A stream whose sequence parameter set changes size and cropping (1920x1080 from 1088

@@ -36,6 +36,9 @@ struct CabacSlice {
     int32_t lastQpDelta;  // mb_qp_delta of the slice's previous macroblock; 0 when it had none
     bool intraSlice;
     bool bSlice;
+    // Field macroblocks read significant_coeff_flag and last_significant_coeff_flag with
+    // the contexts 172 on (ctxIdxOffset 277 and 338, Table 9-34); else 0.
+    int fieldOffset;
     // LevelScale4x4 << (qP / 6) by row-major position for QPY, QP'Cb and QP'Cr of the
     // running QP (flat matrices: every 4x4 level is dequantised as level * factor).
     int32_t dequant[3][16];
@@ -89,9 +92,9 @@ int ReadExpGolombBypass(CabacDecoder& e, int k) {
 // the significance map, then the levels from the last coefficient back. Scan positions
 // (from 0) go to pos[], levels to level[], in the order read; returns their count, or -1
 // for a level beyond 16 bits.
-int ReadCoefficients(CabacEngine& e, int cat, int maxNumCoeff, uint8_t* pos, int32_t* level) {
-    CabacState* sig = &e.state[kSigBase[cat]];
-    CabacState* last = &e.state[kLastBase[cat]];
+int ReadCoefficients(CabacEngine& e, int cat, int maxNumCoeff, uint8_t* pos, int32_t* level, int fieldOffset) {
+    CabacState* sig = &e.state[kSigBase[cat] + fieldOffset];
+    CabacState* last = &e.state[kLastBase[cat] + fieldOffset];
     int n = 0;
     const int final = maxNumCoeff - 1;
     // ctxIdxInc of both flags is the scan position (chroma DC: Min(i, 2), which is i for
@@ -137,7 +140,7 @@ inline void PlaceDequantised(MacroblockWork* w, int b, const uint8_t* pos, const
     int16_t* block = w->coeffs[b];
     uint32_t ac = 0;
     for (int k = 0; k < n; ++k) {
-        const int p = kZigZag[first + pos[k]];
+        const int p = w->scan[first + pos[k]];
         block[p] = static_cast<int16_t>(level[k] * dequant[p]);
         ac |= static_cast<uint32_t>(p);
     }
@@ -172,7 +175,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
                         2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & 1), intra);
         std::memset(levels, 0, sizeof levels);
         if (e.Decision(kCbfBase[kCatLumaDc] + inc)) {
-            const int n = ReadCoefficients(e, kCatLumaDc, 16, pos, level);
+            const int n = ReadCoefficients(e, kCatLumaDc, 16, pos, level, cs.fieldOffset);
             if (n < 0) return kDecoderOutOfRange;
             mb->codedDc |= 1;
             ScatterLevels(pos, level, n, levels);
@@ -198,7 +201,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         const int condA = x > 0 ? mb->totalCoeff[r - 1] != 0 : leftCounts ? leftCounts[r + 3] != 0 : absent;
         const int condB = y > 0 ? mb->totalCoeff[r - 4] != 0 : topCounts ? topCounts[r + 12] != 0 : absent;
         if (!e.Decision(cbfLuma + condA + 2 * condB)) continue;
-        const int n = ReadCoefficients(e, cat, maxNumCoeff, pos, level);
+        const int n = ReadCoefficients(e, cat, maxNumCoeff, pos, level, cs.fieldOffset);
         if (n < 0) return kDecoderOutOfRange;
         mb->totalCoeff[r] = static_cast<uint8_t>(n);
         PlaceDequantised(w, r, pos, level, n, first, cs.dequant[0]);
@@ -210,7 +213,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
             const int inc = CodedCondition(w->mbA, w->mbA != nullptr && (w->mbA->codedDc & bit), intra) +
                             2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & bit), intra);
             if (!e.Decision(kCbfBase[kCatChromaDc] + inc)) continue;
-            const int n = ReadCoefficients(e, kCatChromaDc, 4, pos, level);
+            const int n = ReadCoefficients(e, kCatChromaDc, 4, pos, level, cs.fieldOffset);
             if (n < 0) return kDecoderOutOfRange;
             mb->codedDc |= static_cast<uint8_t>(bit);
             std::memset(levels, 0, 4 * sizeof levels[0]);
@@ -230,7 +233,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
                 const int inc = CodedCondition(a, a != nullptr && a->totalCoeff[ia] != 0, intra) +
                                 2 * CodedCondition(b, b != nullptr && b->totalCoeff[ib] != 0, intra);
                 if (!e.Decision(cbfChroma + inc)) continue;
-                const int n = ReadCoefficients(e, kCatChromaAc, 15, pos, level);
+                const int n = ReadCoefficients(e, kCatChromaAc, 15, pos, level, cs.fieldOffset);
                 if (n < 0) return kDecoderOutOfRange;
                 mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
                 PlaceDequantised(w, base + k, pos, level, n, 1, cs.dequant[1 + plane]);
@@ -601,7 +604,7 @@ int ReadBMacroblock(CabacSlice& cs) {
 
 int DecodeCabacSlice(AvcDecoderContext* ctx) {
     const SliceHeader* s = &ctx->slice;
-    if (s->first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
+    if (s->first_mb_in_slice >= ctx->picSizeInMbs) return kDecoderOk;
     MacroblockWork* w = ctx->work;
     const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
@@ -613,11 +616,11 @@ int DecodeCabacSlice(AvcDecoderContext* ctx) {
     const BitReader* r = &ctx->reader;
     const uint64_t start = (r->BitPosition() + 7) / 8;
     if (start >= r->Size()) return kDecoderOutOfRange;
-    CabacSlice cs{ctx, w, {}, 0, intraSlice, b, {}};
+    CabacSlice cs{ctx, w, {}, 0, intraSlice, b, ctx->slice.field_pic_flag != 0 ? 172 : 0, {}};
     cs.e.InitContexts(intraSlice, s->cabac_init_idc, std::clamp(s->sliceQp, 0, 51));
     cs.e.Start(r->Data(), r->Size(), static_cast<size_t>(start));
     UpdateDequant(cs);
-    for (int32_t count = 0; count < ctx->mbCount; ++count) {
+    for (int32_t count = 0; count < ctx->picSizeInMbs; ++count) {
         SetupMacroblock(ctx, w, sliceNumber);
         MacroblockInfo* mb = w->cur;
         bool skip = false;
@@ -651,7 +654,7 @@ int DecodeCabacSlice(AvcDecoderContext* ctx) {
         if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         if (cs.e.Terminate()) return kDecoderOk;  // end_of_slice_flag
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
-        if (next < 0 || next >= ctx->mbCount) break;
+        if (next < 0 || next >= ctx->picSizeInMbs) break;
         w->mbAddr = next;
     }
     // A slice that goes on behind the picture's last macroblock was misread.

@@ -91,7 +91,7 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
     int16_t* block = w->coeffs[b];
     for (int k = 0; k < count; ++k) {
         if (levels[k] == 0) continue;
-        const int pos = kZigZag[first + k];
+        const int pos = w->scan[first + k];
         block[pos] = static_cast<int16_t>((levels[k] * scale[pos]) << shift);
         w->nonZero |= 1u << b;
         if (pos != 0) w->acNonZero |= 1u << b;
@@ -170,18 +170,20 @@ struct ScanOrderSink {  // coeffLevel[scan position] = level, for DC blocks and 
 // LevelScale4x4 (clause 8.5.9, flat matrices) << QP / 6 by QP and scan position.
 struct ScanScaleTable {
     int32_t v[52][16];
-    constexpr ScanScaleTable() : v{} {
+    explicit constexpr ScanScaleTable(const uint8_t* scan) : v{} {
         for (int qp = 0; qp < 52; ++qp)
             for (int k = 0; k < 16; ++k)
-                v[qp][k] = kLevelScale.v[qp % 6][kZigZag[k]] << (qp / 6);
+                v[qp][k] = kLevelScale.v[qp % 6][scan[k]] << (qp / 6);
     }
 };
-inline constexpr ScanScaleTable kScanScale;
+inline constexpr ScanScaleTable kScanScale{kZigZag};
+inline constexpr ScanScaleTable kFieldScanScale{kFieldScan};
 
-struct RasterSink {  // coeffLevel[zig-zag position] = level, for the Intra_16x16 DC block
+struct RasterSink {  // coeffLevel[scan's position] = level, for the Intra_16x16 DC block
     int16_t* coeffLevel;
+    const uint8_t* scan;
     void Top(int) const {}
-    void Put(int level, int scanPos) const { coeffLevel[kZigZag[scanPos]] = static_cast<int16_t>(level); }
+    void Put(int level, int scanPos) const { coeffLevel[scan[scanPos]] = static_cast<int16_t>(level); }
 };
 struct DequantSink {  // dequantised into a block of the work area (clause 8.5.12.1)
     int16_t* block;
@@ -321,7 +323,8 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
 // A luma or chroma AC block (scan positions from `first`) dequantised into block b of the
 // work area: TotalCoeff, or -1.
 inline int ReadScaledBlock(BitCursor& c, MacroblockWork* w, int b, int nC, int first, int qp) {
-    DequantSink sink{w->coeffs[b], kZigZag + first, kScanScale.v[qp] + first};
+    const ScanScaleTable& scale = w->scan == kZigZag ? kScanScale : kFieldScanScale;
+    DequantSink sink{w->coeffs[b], w->scan + first, scale.v[qp] + first};
     const int n = ReadBlock(c, nC, 16 - first, sink);
     if (n > 0) {
         w->nonZero |= 1u << b;
@@ -346,7 +349,7 @@ void InverseLumaDcRaster(MacroblockWork* w, const int16_t* c, int qp);
 void InverseLumaDc(MacroblockWork* w, const int16_t* levels, int qp) {
     int16_t c[16];
     for (int k = 0; k < 16; ++k)
-        c[kZigZag[k]] = levels[k];
+        c[w->scan[k]] = levels[k];
     InverseLumaDcRaster(w, c, qp);
 }
 
@@ -389,7 +392,7 @@ int ReadResidualBlocks(BitCursor& c, MacroblockWork* w, bool intra16x16) {
     int16_t levels[16];
     if (intra16x16) {
         std::memset(levels, 0, sizeof levels);
-        RasterSink sink{levels};
+        RasterSink sink{levels, w->scan};
         if (ReadBlock(c, LumaNc(w, 0, 0), 16, sink) < 0) return kDecoderUnsupported;
         InverseLumaDcRaster(w, levels, w->qp);
     }

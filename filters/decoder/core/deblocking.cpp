@@ -41,12 +41,20 @@ int ChromaQpOf(const MacroblockInfo* mb) {
     return ChromaQp(std::clamp(mb->qp + mb->chromaQpIndexOffset, 0, 51));
 }
 
-inline bool FarApart(const int16_t* a, const int16_t* b) {
-    return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= 4;
+// Vectors four quarter samples apart in either component; vertical components of field
+// macroblocks count in field lines, so two apart is four frame quarter samples
+// (clause 8.7.2.1): limitY 4, or 2 for field macroblocks.
+inline bool FarApart(const int16_t* a, const int16_t* b, int limitY) {
+    return std::abs(a[0] - b[0]) >= 4 || std::abs(a[1] - b[1]) >= limitY;
+}
+
+inline int VerticalLimit(const MacroblockInfo* mb) {
+    return (mb->flags & kMbField) != 0 ? 2 : 4;
 }
 
 // Motion test for two blocks of which at least one predicts from list 1.
 int MotionStrengthTwoLists(const MacroblockInfo* p, int bp, int qp8, const MacroblockInfo* q, int bq, int qq8) {
+    const int limitY = VerticalLimit(q);
     const int32_t p0 = p->refPicId[0][qp8], p1 = p->refPicId[1][qp8];
     const int32_t q0 = q->refPicId[0][qq8], q1 = q->refPicId[1][qq8];
     const int pn = (p0 >= 0) + (p1 >= 0), qn = (q0 >= 0) + (q1 >= 0);
@@ -54,12 +62,12 @@ int MotionStrengthTwoLists(const MacroblockInfo* p, int bp, int qp8, const Macro
     if (pn == 1) {
         const int lp = p0 >= 0 ? 0 : 1, lq = q0 >= 0 ? 0 : 1;
         if (p->refPicId[lp][qp8] != q->refPicId[lq][qq8]) return 1;
-        return FarApart(p->mv[lp][bp], q->mv[lq][bq]) ? 1 : 0;
+        return FarApart(p->mv[lp][bp], q->mv[lq][bq], limitY) ? 1 : 0;
     }
     if (pn == 0) return 0;
     if (!((p0 == q0 && p1 == q1) || (p0 == q1 && p1 == q0))) return 1;
-    const bool straight = FarApart(p->mv[0][bp], q->mv[0][bq]) || FarApart(p->mv[1][bp], q->mv[1][bq]);
-    const bool crossed = FarApart(p->mv[0][bp], q->mv[1][bq]) || FarApart(p->mv[1][bp], q->mv[0][bq]);
+    const bool straight = FarApart(p->mv[0][bp], q->mv[0][bq], limitY) || FarApart(p->mv[1][bp], q->mv[1][bq], limitY);
+    const bool crossed = FarApart(p->mv[0][bp], q->mv[1][bq], limitY) || FarApart(p->mv[1][bp], q->mv[0][bq], limitY);
     if (p0 != p1) return (p0 == q0 ? straight : crossed) ? 1 : 0;
     return (straight && crossed) ? 1 : 0;
 }
@@ -70,7 +78,7 @@ inline int MotionStrength(const MacroblockInfo* p, int bp, const MacroblockInfo*
     if ((p->refPicId[1][qp8] & q->refPicId[1][qq8]) < 0) {  // list 0 alone on both sides (every P block)
         const int32_t p0 = p->refPicId[0][qp8];
         if (p0 != q->refPicId[0][qq8]) return 1;
-        return p0 >= 0 && FarApart(p->mv[0][bp], q->mv[0][bq]) ? 1 : 0;
+        return p0 >= 0 && FarApart(p->mv[0][bp], q->mv[0][bq], VerticalLimit(q)) ? 1 : 0;
     }
     return MotionStrengthTwoLists(p, bp, qp8, q, bq, qq8);
 }
@@ -162,9 +170,12 @@ bool OnePartition(const MacroblockInfo* mb, int dir, int edge, int k) {
 bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, const MacroblockInfo* top,
                       EdgeStrengths* e) {
     const MacroblockInfo* nbs[2] = {left, top};
+    // An intra side makes bS 4 on macroblock edges, but 3 on the horizontal ones of field
+    // macroblocks (clause 8.7.2.1).
+    const uint8_t intraTop = (cur->flags & kMbField) != 0 ? 3 : 4;
     if (cur->flags & kMbIntra) {
         for (int dir = 0; dir < 2; ++dir) {
-            std::memset(e->bs[dir][0], nbs[dir] != nullptr ? 4 : 0, 4);
+            std::memset(e->bs[dir][0], nbs[dir] == nullptr ? 0 : dir == 0 ? 4 : intraTop, 4);
             std::memset(e->bs[dir][1], 3, 12);
         }
         return true;
@@ -176,7 +187,7 @@ bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
         if (nb == nullptr) {
             std::memset(e->bs[dir][0], 0, 4);
         } else if (nb->flags & kMbIntra) {
-            std::memset(e->bs[dir][0], 4, 4);
+            std::memset(e->bs[dir][0], dir == 0 ? 4 : intraTop, 4);
             any = true;
         } else {
             any |= OuterEdgeStrengths(cur, coded, nb, dir, e->bs[dir][0]);
@@ -554,12 +565,13 @@ void SetPicture(DeblockWorker* wk, const AvcDecoderContext* ctx, const PictureRe
     wk->planes = pic->frame;
     wk->mbInfo = pic->mbInfo;
     wk->picWidthInMbs = ctx->picWidthInMbs;
-    wk->mbCount = ctx->mbCount;
+    wk->mbCount = ctx->picSizeInMbs;
     wk->firstSlice = pic->firstSliceNumber;
     wk->padRows = pic->isReference != 0;
     wk->width = ctx->width;
-    wk->height = ctx->height;
-    wk->border = ctx->planePool.border;
+    wk->height = ctx->picHeight;
+    // A field's lines alternate with the other field's, in its borders too.
+    wk->border = pic->structure != 0 ? ctx->planePool.border / 2 : ctx->planePool.border;
 }
 
 }  // namespace
@@ -624,7 +636,8 @@ bool BeginSliceRows(AvcDecoderContext* ctx) {
 void EndSliceRows(AvcDecoderContext* ctx) {
     // Macroblocks are decoded one after another without slice groups; a slice that failed
     // stops at its last complete one, where the next slice may go on.
-    if (ctx->sliceInOrder) ctx->orderedMbs = std::min(ctx->slice.first_mb_in_slice + ctx->decodedMbs, ctx->mbCount);
+    if (ctx->sliceInOrder)
+        ctx->orderedMbs = std::min(ctx->slice.first_mb_in_slice + ctx->decodedMbs, ctx->picSizeInMbs);
     ctx->sliceInOrder = false;
 }
 
@@ -667,7 +680,7 @@ void CloseDeblockRows(AvcDecoderContext* ctx) {
 
 int32_t DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
     DeblockWorker* wk = ctx->deblockWorker;
-    const int32_t w = ctx->picWidthInMbs, mbCount = ctx->mbCount, rows = mbCount / w;
+    const int32_t w = ctx->picWidthInMbs, mbCount = ctx->picSizeInMbs, rows = mbCount / w;
     const int32_t firstRow = wk != nullptr ? CloseRows(wk) : 0;
     // Lines the rows filtered so far have padded (the worker's picture is this one).
     const int32_t padded = wk != nullptr && wk->padRows ? PaddedLines(wk, firstRow) : 0;
@@ -689,7 +702,7 @@ int32_t DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
         // The worker has no row and no pass: the records and planes are this thread's.
         for (int32_t row = firstRow; row < rows; ++row)
             FilterRow(wk, row);
-        return wk->padRows ? ctx->height : 0;
+        return wk->padRows ? ctx->picHeight : 0;
     }
     // Strengths first (both planes' passes read them), rows taken by both threads.
     MacroblockEdges* edges = wk->edges.data();

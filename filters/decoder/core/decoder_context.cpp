@@ -8,6 +8,7 @@
 #include <new>
 
 #include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/dequant.h"
 #include "filters/decoder/core/motion_kernels.h"
 #include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
@@ -26,6 +27,13 @@ constexpr std::align_val_t kPlaneAlignment{16};
 const common::H264Level& BoundingLevel() {
     static const common::H264Level& level = *common::FindH264Level(51);
     return level;
+}
+
+// The sizes of the picture the next slices decode: a frame, or one field of it.
+void SetPictureGeometry(AvcDecoderContext* ctx, bool field) {
+    ctx->picHeightInMbs = field ? ctx->frameHeightInMbs / 2 : ctx->frameHeightInMbs;
+    ctx->picSizeInMbs = ctx->picHeightInMbs * ctx->picWidthInMbs;
+    ctx->picHeight = 16 * ctx->picHeightInMbs;
 }
 
 void ResetPrevSlice(AvcDecoderContext* ctx) {
@@ -111,6 +119,7 @@ AvcDecoderContext* AvcDecoderCreate() {
     ctx->pps = new (std::nothrow) PicParamSet[kMaxPicParamSets]();
     ctx->predWeights = new (std::nothrow) PredWeightTable{};
     ctx->work = new (std::nothrow) MacroblockWork{};
+    if (ctx->work != nullptr) ctx->work->scan = kZigZag;
     if (ctx->input == nullptr || ctx->input->area == nullptr || ctx->nal == nullptr || ctx->sps == nullptr ||
         ctx->pps == nullptr || ctx->predWeights == nullptr || ctx->work == nullptr) {
         AvcDecoderDestroy(ctx);
@@ -146,6 +155,7 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     ctx->deblockWorker = nullptr;
     if (ctx->store != nullptr) {
         ReleasePicture(ctx->currentPicture);
+        ReleasePicture(ctx->openField);
         ReleasePicture(ctx->readyPicture);
         ReleaseQueuedPictures(ctx->store);
         ClearDpb(ctx->store);
@@ -153,6 +163,8 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     }
     ctx->store = nullptr;
     ctx->currentPicture = nullptr;
+    ctx->openField = nullptr;
+    ctx->decoding = nullptr;
     ctx->readyPicture = nullptr;
     for (int i = 0; i < ctx->planePool.count; ++i)
         ::operator delete[](ctx->planePool.sets[i].base, kPlaneAlignment);
@@ -194,6 +206,7 @@ int AvcDecoderEndOfStream(AvcDecoderContext* ctx) {
     if (ctx == nullptr) return kDecoderNoContext;
     if (ctx->picturesAllocated && ctx->store != nullptr) {
         FinishCurrentPicture(ctx);
+        CloseOpenField(ctx);
         ReleasePicture(ctx->currentPicture);
         ctx->currentPicture = nullptr;
         FlushDpb(ctx);
@@ -219,6 +232,10 @@ int AvcDecoderReset(AvcDecoderContext* ctx) {
         CloseDeblockRows(ctx);
         ReleasePicture(ctx->currentPicture);
         ctx->currentPicture = nullptr;
+        ReleasePicture(ctx->openField);
+        ctx->openField = nullptr;
+        ctx->decoding = nullptr;
+        SetPictureGeometry(ctx, false);
         ResetPrevSlice(ctx);
     }
     return kDecoderOk;
@@ -281,6 +298,7 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->lumaPitch = ctx->width + 64;
     ctx->paddedRows = ctx->height + 40;
     ctx->mbCount = w * h;
+    SetPictureGeometry(ctx, false);
     ctx->dpbSize = dpb;
     if (!AllocatePlanePool(ctx, dpb + 2, ctx->activeSps->frame_mbs_only_flag ? 20 : 40)) {
         AvcDecoderFreePictures(ctx);
@@ -341,9 +359,61 @@ bool IsNewPicture(const AvcDecoderContext* ctx) {
     return false;
 }
 
+namespace {
+
+// The field of the current picture that ends: deblocked, its own borders padded (a field
+// predicts from the other field of its frame before the frame is complete), then stored
+// as a first field or marked as a second one.
+void FinishField(AvcDecoderContext* ctx, PictureRecord* pic) {
+    PictureRecord* field = ctx->decoding;
+    const int parity = field->structure - 1;
+    if (field->decodedMbs < ctx->picSizeInMbs) pic->damage |= 1 << parity;
+    DeblockPicture(ctx, field);
+    PadPictureLines(field->frame, ctx->width, ctx->picHeight, ctx->planePool.border / 2, 0, ctx->picHeight);
+    const bool second = (pic->flags & (kPicTopDecoded | kPicBottomDecoded)) != 0;
+    if (second) {
+        MarkSecondField(ctx, pic);
+    } else {
+        StoreFirstField(ctx, pic);
+    }
+    FinishPicOrderCnt(ctx);
+    if (field->isReference) ctx->prevRefFrameNum = pic->hadMmco5 ? 0 : pic->frame_num;
+    if (pic->hadMmco5) ctx->leadingBound = INT32_MIN;
+    SetPictureGeometry(ctx, false);
+    ctx->decoding = nullptr;
+    ctx->currentPicture = nullptr;
+    if (!second) {
+        ctx->openField = pic;  // the decoder's hold passes on
+        return;
+    }
+    // Frame pictures predict from the whole frame: its borders as a frame.
+    if (pic->isReference) PadPicture(ctx, pic, 0);
+    ReleasePicture(pic);
+}
+
+}  // namespace
+
+void CloseOpenField(AvcDecoderContext* ctx) {
+    PictureRecord* pic = ctx->openField;
+    if (pic == nullptr) return;
+    ctx->openField = nullptr;
+    constexpr uint32_t kBoth = kPicTopDecoded | kPicBottomDecoded;
+    if ((pic->flags & kBoth) != kBoth) {
+        // The other field's lines hold another picture's samples.
+        pic->damage |= (pic->flags & kPicTopDecoded) != 0 ? 2 : 1;
+        pic->flags |= kBoth;
+    }
+    if ((pic->flags & kPicRefMask) != 0) PadPicture(ctx, pic, 0);
+    ReleasePicture(pic);
+}
+
 void FinishCurrentPicture(AvcDecoderContext* ctx) {
     PictureRecord* pic = ctx->currentPicture;
     if (pic == nullptr) return;
+    if (ctx->decoding != nullptr && ctx->decoding != pic) {
+        FinishField(ctx, pic);
+        return;
+    }
     // Macroblocks that no slice decoded hold another picture's samples.
     if (pic->decodedMbs < ctx->mbCount) pic->damage |= 3;
     const int32_t padded = DeblockPicture(ctx, pic);
@@ -354,6 +424,7 @@ void FinishCurrentPicture(AvcDecoderContext* ctx) {
     if (pic->hadMmco5) ctx->leadingBound = INT32_MIN;  // order counts start again
     ReleasePicture(pic);
     ctx->currentPicture = nullptr;
+    ctx->decoding = nullptr;
 }
 
 namespace {
@@ -378,10 +449,50 @@ int AfterSlice(AvcDecoderContext* ctx) {
 
 // Starts a new picture for the slice whose header start is in ctx->slice; false when no
 // record is free.
+// Starts decoding one field of the current frame.
+void BeginField(AvcDecoderContext* ctx, PictureRecord* pic) {
+    const int parity = ctx->slice.bottom_field_flag;
+    PictureRecord* field = pic->fieldOf[parity];
+    field->firstSliceNumber = ctx->sliceNumber + 1;
+    field->decodedMbs = 0;
+    field->deblockWord = 0;
+    field->isReference = ctx->slice.nal_ref_idc != 0;
+    ctx->decoding = field;
+    SetPictureGeometry(ctx, true);
+}
+
+// Whether the field slice in ctx->slice is the second field of the open frame (clause
+// 7.4.1.2.4): the other parity, the same frame_num.
+bool IsSecondField(const AvcDecoderContext* ctx) {
+    const PictureRecord* f = ctx->openField;
+    const SliceHeader* s = &ctx->slice;
+    if (f == nullptr || !s->field_pic_flag || f->frame_num != s->frame_num || (s->idr && !f->isIdr)) return false;
+    return (f->flags & (s->bottom_field_flag ? kPicTopDecoded : kPicBottomDecoded)) != 0;
+}
+
 bool StartPicture(AvcDecoderContext* ctx) {
+    if (IsSecondField(ctx)) {
+        PictureRecord* pic = ctx->openField;
+        ctx->openField = nullptr;
+        ctx->currentPicture = pic;
+        pic->sliceCount = 0;
+        pic->isReference |= ctx->slice.nal_ref_idc != 0;
+        pic->no_output_of_prior_pics_flag = 0;
+        pic->long_term_reference_flag = 0;
+        pic->adaptive_ref_pic_marking_mode_flag = 0;
+        pic->marking[0] = MarkingOp{};
+        ctx->hasTime = false;  // the frame keeps its first field's time
+        BeginField(ctx, pic);
+        BeginDeblockRows(ctx, ctx->decoding);
+        return true;
+    }
+    CloseOpenField(ctx);
     PictureRecord* pic = AcquirePicture(ctx->store);
     if (pic == nullptr) return false;
     ctx->currentPicture = pic;
+    ctx->decoding = pic;
+    pic->fieldCoded = ctx->slice.field_pic_flag;
+    SetPictureGeometry(ctx, false);
     const SeqParamSet* sps = ctx->activeSps;
     ctx->store->maxFrameNum = 1 << (sps->log2_max_frame_num_minus4 + 4);
     // Clause 7.4.2.1.1 for 4:2:0: CropUnitX 2, CropUnitY 2 * (2 - frame_mbs_only_flag);
@@ -411,7 +522,8 @@ bool StartPicture(AvcDecoderContext* ctx) {
     if (ctx->hasTime) pic->timeStamp = ctx->nalTime;
     ctx->hasTime = false;
     if (s->idr) ctx->prevRefFrameNum = 0;
-    BeginDeblockRows(ctx, pic);
+    if (s->field_pic_flag) BeginField(ctx, pic);
+    BeginDeblockRows(ctx, ctx->decoding);
     return true;
 }
 
@@ -474,20 +586,15 @@ int ContinueSlice(AvcDecoderContext* ctx);
 int DecodeSlice(AvcDecoderContext* ctx) {
     const SeqParamSet* sps = ctx->activeSps;
     const SliceHeader* s = &ctx->slice;
-    if (s->field_pic_flag || sps->mb_adaptive_frame_field_flag) {
-        // Field pictures and macroblock-adaptive frames are outside what this decoder
-        // reconstructs; refusing them beats showing them as progressive pictures. Frame
-        // pictures of a stream that allows fields decode as progressive ones do.
-        ctx->refusal = "interlaced coding (field pictures or MBAFF frames) is not decoded";
-        return kStepConsumed;
-    }
-    if (!sps->frame_mbs_only_flag && ctx->activePps->num_slice_groups_minus1 > 0) {
-        // Map units of such a stream span two macroblock rows (clause 8.2.2.8).
-        ctx->refusal = "slice groups in a stream that allows fields are not decoded";
+    if (sps->mb_adaptive_frame_field_flag && !s->field_pic_flag) {
+        // Macroblock-adaptive frames are outside what this decoder reconstructs; refusing
+        // them beats showing them as progressive pictures.
+        ctx->refusal = "interlaced coding (MBAFF frames) is not decoded";
         return kStepConsumed;
     }
     if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&
-        ctx->activePps->pic_size_in_map_units_minus1 + 1 != ctx->mbCount) {
+        ctx->activePps->pic_size_in_map_units_minus1 + 1 !=
+            ctx->picWidthInMbs * (sps->pic_height_in_map_units_minus1 + 1)) {
         ctx->refusal = "explicit slice-group map of the wrong size";
         return kStepConsumed;
     }
@@ -510,6 +617,7 @@ int DecodeSlice(AvcDecoderContext* ctx) {
     }
     RememberSlice(ctx);
     pic->deblockWord |= s->disable_deblocking_filter_idc - 1;
+    ctx->decoding->deblockWord |= s->disable_deblocking_filter_idc - 1;
     return ContinueSlice(ctx);
 }
 
@@ -579,6 +687,7 @@ int ContinueSlice(AvcDecoderContext* ctx) {
         }
         EndSliceRows(ctx);
         pic->decodedMbs += ctx->decodedMbs;
+        if (ctx->decoding != pic) ctx->decoding->decodedMbs += ctx->decodedMbs;
     }
     if (result != kDecoderOk) {
         pic->damage |= 3;

@@ -98,6 +98,10 @@ struct alignas(16) AvcDecoderContext {
     int32_t lumaPitch;   // width + 64
     int32_t paddedRows;  // height + 40
     int32_t mbCount;
+    // The picture being decoded: a frame has the sizes above, a field half the rows.
+    int32_t picHeightInMbs;
+    int32_t picSizeInMbs;
+    int32_t picHeight;  // luma rows
 
     // Decode state.
     int32_t pendingAction;  // 0 none, 1 resume held slice after a gap, 2 activate SPS
@@ -128,6 +132,11 @@ struct alignas(16) AvcDecoderContext {
     // Pictures: the store, the picture being decoded and the one handed to the caller.
     PictureStore* store;
     PictureRecord* currentPicture;
+    // What the current slice decodes into: the current frame, or its field record.
+    PictureRecord* decoding;
+    // A frame whose first field is decoded and stored, waiting for its second field (the
+    // decoder holds a reference); null when none.
+    PictureRecord* openField;
     PictureRecord* readyPicture;
     int32_t sliceNumber;     // slices started since creation; numbers macroblock records
     int32_t decodedMbs;      // macroblocks decoded in the current slice loop
@@ -211,6 +220,8 @@ int DispatchNalUnit(AvcDecoderContext* ctx);
 bool IsNewPicture(const AvcDecoderContext* ctx);
 // Deblocks, pads and stores the current picture and drops the decoder's hold on it.
 void FinishCurrentPicture(AvcDecoderContext* ctx);
+// Completes a frame whose first field was not followed by its second one.
+void CloseOpenField(AvcDecoderContext* ctx);
 // Frames the decoded picture buffer holds for the active sequence parameter set (the
 // level's MaxDpb bytes over the frame size, at least num_ref_frames + 1, capped at 254);
 // 0 without one.

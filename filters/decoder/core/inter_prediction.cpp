@@ -37,7 +37,7 @@ inline const PictureRecord* ListEntry(const AvcDecoderContext* ctx, int list, in
     const PictureStore* st = ctx->store;
     if (refIdx >= st->refListCount[list]) return nullptr;
     const PictureRecord* p = st->refList[list][refIdx];
-    return p == ctx->currentPicture ? nullptr : p;
+    return p == ctx->decoding ? nullptr : p;
 }
 
 // The motion of 4x4 block blk (raster) of macroblock n for one list.
@@ -141,7 +141,7 @@ struct InterTarget {
 
 // The current macroblock's samples in the picture being decoded.
 InterTarget MacroblockTarget(const AvcDecoderContext* ctx, const MacroblockWork* w) {
-    const PlaneView& pv = ctx->currentPicture->frame;
+    const PlaneView& pv = ctx->decoding->frame;
     return {pv.y + 16 * w->mbY * pv.pitch + 16 * w->mbX,
             pv.u + 8 * w->mbY * pv.pitch + 8 * w->mbX,
             pv.v + 8 * w->mbY * pv.pitch + 8 * w->mbX,
@@ -183,22 +183,27 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
     alignas(16) uint8_t scratch[21 * kScratchPitch];
     const PlaneView& r = ref->frame;
     const int pitch = r.pitch;
-    const int border = ctx->planePool.border;
-    const int width = ctx->width, height = ctx->height;
+    // A field's rows above and below lie in borders padded for the frame: a block that
+    // reaches there is rebuilt from the field's own edge rows.
+    const int border = ref->structure == 0 ? ctx->planePool.border : 0;
+    const int width = ctx->width, height = ctx->picHeight;
     const int bx = t.lumaX + px, by = t.lumaY + py;
     // The luma kernel reads columns -2 .. max(pw, 8) + 2 and rows -2 .. ph + 2 around the
     // integer position.
     const int xs = bx + (mvx >> 2), ys = by + (mvy >> 2);
-    const PlaneGeometry luma{width, height, 32, border, border - 1};
+    const PlaneGeometry luma{width, height, 32, border, std::max(border - 1, 0)};
     const int lw = std::max(pw, 8) + 5, lh = ph + 5;
     const bool lumaInside = luma.Holds(xs - 2, ys - 2, lw, lh);
+    // Clause 8.4.1.4: a field predicting from a field of the other parity moves its chroma
+    // vector by a quarter chroma line toward that field's lines (Table 8-10).
+    const int cmvy = mvy + 2 * (ctx->decoding->structure - ref->structure);
     // Both chroma planes share the geometry, so one test serves both.
     const int cw = pw >> 1, ch = ph >> 1;
-    const int xc = (bx >> 1) + (mvx >> 3), yc = (by >> 1) + (mvy >> 3);
+    const int xc = (bx >> 1) + (mvx >> 3), yc = (by >> 1) + (cmvy >> 3);
     const PlaneGeometry chroma{width >> 1, height >> 1, 16, border >> 1, border >> 1};
     const int cbw = std::max(cw, 8) + 1, cbh = ch + 1;
     const bool chromaInside = chroma.Holds(xc, yc, cbw, cbh);
-    if (pw == 16 && ph == 16 && ((mvx | mvy) & 7) == 0 && lumaInside && chromaInside) {
+    if (pw == 16 && ph == 16 && ((mvx | mvy | cmvy) & 7) == 0 && lumaInside && chromaInside) {
         // The commonest partition by far (P_Skip of a still or panned area): whole samples in
         // all three planes, so a copy of the reference macroblock, done here without the
         // kernels' dispatch.
@@ -227,7 +232,7 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
         sp = kScratchPitch;
     }
     const int off = (py >> 1) * t.pitch + (px >> 1);
-    k.chromaBlocks[ChromaBlockIndex(cw)](t.u + off, t.v + off, t.pitch, srcU, srcV, sp, ch, mvx & 7, mvy & 7);
+    k.chromaBlocks[ChromaBlockIndex(cw)](t.u + off, t.v + off, t.pitch, srcU, srcV, sp, ch, mvx & 7, cmvy & 7);
 }
 
 // Asks the cache for the lines the macroblock four to the right is likely to touch, so
@@ -239,10 +244,10 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
 // positions are clamped into the padded planes.
 void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, const InterTarget& t, int mvx, int mvy) {
     const PlaneView& r = ref->frame;
-    const int border = ctx->planePool.border;
+    const int border = ref->structure == 0 ? ctx->planePool.border : ctx->planePool.border / 2;
     const int stagger = (t.lumaX >> 4) & 3;
     const int x = std::clamp(t.lumaX + (mvx >> 2) + 64, -32, ctx->width + 16);
-    const int y = std::clamp(t.lumaY + (mvy >> 2) + stagger * 4, -border, ctx->height + border - 5);
+    const int y = std::clamp(t.lumaY + (mvy >> 2) + stagger * 4, -border, ctx->picHeight + border - 5);
     const uint8_t* p = r.y + static_cast<ptrdiff_t>(y) * r.pitch + x;
     for (int j = 0; j < 4; ++j)
         __builtin_prefetch(p + j * r.pitch);
@@ -519,9 +524,20 @@ namespace {
 constexpr int kCornerBlock[4] = {0, 3, 12, 15};
 
 // Direct-mode state of one B macroblock (clause 8.4.1.2).
+// How the co-located picture's macroblocks lie against the current ones (clause
+// 8.4.1.2.1, Table 8-8): alike, a frame's under a field's (Frm_To_Fld), or a field's under
+// a frame's (Fld_To_Frm).
+enum class ColLayout { kSame, kFrameUnderField, kFieldUnderFrame };
+
 struct DirectState {
     const PictureRecord* colPic;  // RefPicList1[0]
-    const MacroblockInfo* colMb;  // its macroblock at the current address
+    // kSame: the co-located macroblock at the current address. kFrameUnderField: the frame
+    // macroblock of the upper of the two frame rows the field macroblock covers.
+    // kFieldUnderFrame: the macroblock of the chosen field at half the current row.
+    const MacroblockInfo* colMb;
+    ColLayout layout;
+    int32_t width;   // PicWidthInMbs
+    int32_t oddRow;  // kFieldUnderFrame: the current frame row is odd
     bool spatial, inference;
     int ref[2];    // spatial: refIdxL0 and refIdxL1 (-1 none); both 0 for the zero prediction
     int mv[2][2];  // spatial: mvpLX of the macroblock as one 16x16 partition
@@ -532,7 +548,24 @@ int SetupDirect(const AvcDecoderContext* ctx, const MacroblockWork* w, DirectSta
     const PictureStore* st = ctx->store;
     d->colPic = st->refListCount[1] > 0 ? st->refList[1][0] : nullptr;
     if (d->colPic == nullptr) return kDecoderOutOfRange;
-    d->colMb = &d->colPic->mbInfo[w->mbAddr];
+    // A field picture over a frame-coded frame, or a frame picture over a field-coded one.
+    const PictureRecord* colFrame = d->colPic->parent != nullptr ? d->colPic->parent : d->colPic;
+    const int32_t structure = ctx->decoding->structure;
+    d->width = ctx->picWidthInMbs;
+    if (structure != 0 && !colFrame->fieldCoded && colFrame->fieldOf[0] != nullptr) {
+        d->layout = ColLayout::kFrameUnderField;
+        d->colMb = &colFrame->mbInfo[2 * d->width * w->mbY + w->mbX];
+    } else if (structure == 0 && colFrame->fieldCoded) {
+        // The field nearer in order count (the bottom one on a tie).
+        const int64_t cur = ctx->decoding->picOrderCnt;
+        const int parity = std::abs(colFrame->topFieldOrderCnt - cur) >= std::abs(colFrame->bottomFieldOrderCnt - cur);
+        d->layout = ColLayout::kFieldUnderFrame;
+        d->colMb = &colFrame->fieldOf[parity]->mbInfo[d->width * (w->mbY >> 1) + w->mbX];
+        d->oddRow = w->mbY & 1;
+    } else {
+        d->layout = ColLayout::kSame;
+        d->colMb = &d->colPic->mbInfo[w->mbAddr];
+    }
     d->spatial = ctx->slice.direct_spatial_mv_pred_flag != 0;
     d->inference = ctx->activeSps->direct_8x8_inference_flag != 0;
     d->zeroPrediction = false;
@@ -555,8 +588,34 @@ int SetupDirect(const AvcDecoderContext* ctx, const MacroblockWork* w, DirectSta
     return kDecoderOk;
 }
 
-// The lowest list-0 index holding the picture a co-located block referred to, or -1.
-int MapColToList0(const PictureStore* st, int32_t picId) {
+// The co-located macroblock of block blk (raster) of the current macroblock, and its block
+// there in *colBlk (clause 8.4.1.2.1: yM of Table 8-8; the 8x8 inference that interlaced
+// streams must use keeps each 8x8 block on one co-located partition).
+inline const MacroblockInfo* ColocatedBlock(const DirectState& d, int blk, int* colBlk) {
+    const int x4 = blk & 3, y4 = blk >> 2;
+    switch (d.layout) {
+        case ColLayout::kSame:
+            *colBlk = blk;
+            return d.colMb;
+        case ColLayout::kFrameUnderField:  // yM = (2 yCol) % 16 in frame row yCol / 8
+            *colBlk = 4 * ((2 * y4) & 3) + x4;
+            return d.colMb + d.width * (y4 >> 1);
+        default:  // yM = 8 (CurrMbAddr / PicWidthInMbs % 2) + 4 (yCol / 8)
+            *colBlk = 4 * (2 * d.oddRow + (y4 >> 1)) + x4;
+            return d.colMb;
+    }
+}
+
+// The lowest list-0 index holding the picture a co-located block referred to, or -1: for a
+// field, the field of the same parity of a frame the co-located frame referred to; for a
+// frame, the frame holding a field the co-located field referred to (clause 8.4.1.2.3).
+int MapColToList0(const AvcDecoderContext* ctx, int32_t picId) {
+    const PictureStore* st = ctx->store;
+    const int32_t structure = ctx->decoding->structure;
+    if (structure == 0)
+        picId %= kMaxFramePlaneSets;
+    else if (picId < kMaxFramePlaneSets)
+        picId += kMaxFramePlaneSets * structure;
     for (int i = 0; i < st->refListCount[0]; ++i)
         if (st->refList[0][i] != nullptr && st->refList[0][i]->planeIndex == picId) return i;
     return -1;
@@ -571,7 +630,9 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
         // colZeroFlag matters only to a list whose reference index is 0; with
         // direct_8x8_inference_flag the whole 8x8 block shares its corner's.
         const bool needCol = !d.zeroPrediction && (d.ref[0] == 0 || d.ref[1] == 0);
-        const bool cornerZero = needCol && d.inference && ColocatedZero(d.colPic, d.colMb, kCornerBlock[q]);
+        int cornerBlk = 0;
+        const MacroblockInfo* cornerMb = ColocatedBlock(d, kCornerBlock[q], &cornerBlk);
+        const bool cornerZero = needCol && d.inference && ColocatedZero(d.colPic, cornerMb, cornerBlk);
         if (d.inference || !needCol) {  // one colZeroFlag, so one vector per list for the 8x8 block
             for (int list = 0; list < 2; ++list) {
                 const int ref = d.ref[list];
@@ -598,20 +659,21 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
     }
     // Temporal (clause 8.4.1.2.3): the co-located vector scaled by the pictures' distances.
     const PictureStore* st = ctx->store;
-    const MacroblockInfo* col = d.colMb;
-    const int colQ = q;  // the co-located block lies in the same 8x8 block
+    int cornerBlk = 0;
+    const MacroblockInfo* col = ColocatedBlock(d, kCornerBlock[q], &cornerBlk);
+    const int colQ = Quadrant(cornerBlk);
     int refIdx0 = 0;
     int colList = -1;
     if ((col->flags & kMbIntra) == 0) {
         colList = col->refIdx[0][colQ] >= 0 ? 0 : col->refIdx[1][colQ] >= 0 ? 1 : -1;
         if (colList >= 0) {
-            refIdx0 = MapColToList0(st, col->refPicId[colList][colQ]);
+            refIdx0 = MapColToList0(ctx, col->refPicId[colList][colQ]);
             if (refIdx0 < 0) return kDecoderOutOfRange;
         }
     }
     const PictureRecord* pic0 = st->refList[0][refIdx0];
     if (pic0 == nullptr) return kDecoderOutOfRange;
-    const int32_t tb = std::clamp(ctx->currentPicture->picOrderCnt - pic0->picOrderCnt, -128, 127);
+    const int32_t tb = std::clamp(ctx->decoding->picOrderCnt - pic0->picOrderCnt, -128, 127);
     const int32_t td = std::clamp(d.colPic->picOrderCnt - pic0->picOrderCnt, -128, 127);
     const bool unscaled = td == 0 || (pic0->flags & kPicLongTermMask) != 0;
     int32_t scale = 0;
@@ -623,11 +685,14 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
     mb->refIdx[1][q] = 0;
     for (int j = 0; j < 4; ++j) {
         const int blk = 4 * (y8 + j / 2) + x8 + (j & 1);
-        const int cb = d.inference ? kCornerBlock[q] : blk;
+        const int cb = d.inference ? cornerBlk : blk;
         int mvCol[2] = {0, 0};
         if (colList >= 0) {
             mvCol[0] = col->mv[colList][cb][0];
             mvCol[1] = col->mv[colList][cb][1];
+            // Vertical vectors count in field lines in field macroblocks.
+            if (d.layout == ColLayout::kFrameUnderField) mvCol[1] /= 2;
+            if (d.layout == ColLayout::kFieldUnderFrame) mvCol[1] *= 2;
         }
         for (int c = 0; c < 2; ++c) {
             const int mv0 = unscaled ? mvCol[c] : (scale * mvCol[c] + 128) >> 8;
@@ -695,7 +760,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const DecoderKernelTable& k = DecoderKernels();
     // The co-located record of the next macroblock, for its direct prediction: the cache
     // lines with its kind, reference indices and vectors.
-    if (st->refListCount[1] > 0 && st->refList[1][0] != nullptr && w->mbAddr + 1 < ctx->mbCount) {
+    if (st->refListCount[1] > 0 && st->refList[1][0] != nullptr && w->mbAddr + 1 < ctx->picSizeInMbs) {
         const MacroblockInfo* next = &st->refList[1][0]->mbInfo[w->mbAddr + 1];
         __builtin_prefetch(&next->flags);
         __builtin_prefetch(&next->refIdx);

@@ -98,6 +98,7 @@ struct alignas(16) MacroblockWork {
     MacroblockInfo* mbB;  // above
     MacroblockInfo* mbC;  // above right
     MacroblockInfo* mbD;  // above left
+    const uint8_t* scan;  // kZigZag, or kFieldScan in field macroblocks
     int32_t qp;           // running QPY of the slice
     int32_t qpc[2];       // chroma QP of Cb and Cr for the running QPY
     uint64_t usedRefs;    // bit 32 X + i: list-X index i served a macroblock of the slice

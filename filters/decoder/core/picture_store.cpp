@@ -24,6 +24,28 @@ bool WaitsForOutput(const PictureRecord* p) {
 void Unmark(PictureRecord* p) {
     p->flags &= ~(kPicRefMask | kPicLongTermMask);
 }
+// The marks of one field (parity 0 top, 1 bottom) in the flags word of its frame.
+constexpr uint32_t RefBit(int parity) {
+    return parity == 0 ? kPicTopRef : kPicBottomRef;
+}
+constexpr uint32_t LongBit(int parity) {
+    return parity == 0 ? kPicTopLongTerm : kPicBottomLongTerm;
+}
+bool IsShortTermField(const PictureRecord* p, int parity) {
+    return (p->flags & RefBit(parity)) != 0 && (p->flags & LongBit(parity)) == 0;
+}
+bool IsLongTermField(const PictureRecord* p, int parity) {
+    return (p->flags & RefBit(parity)) != 0 && (p->flags & LongBit(parity)) != 0;
+}
+void UnmarkField(PictureRecord* p, int parity) {
+    p->flags &= ~(RefBit(parity) | LongBit(parity));
+}
+// The parity of the current field picture, or -1 for a frame.
+int CurrentParity(const AvcDecoderContext* ctx) {
+    // The record, not the slice header: a picture is finished once the next one's first
+    // slice header is read.
+    return ctx->decoding != nullptr ? ctx->decoding->structure - 1 : -1;
+}
 void MarkLongTerm(PictureRecord* p, int32_t idx) {
     p->flags |= kPicRefMask | kPicLongTermMask;
     p->longTermFrameIdx = idx;
@@ -88,6 +110,23 @@ PictureRecord* ShortTermByPicNum(PictureStore* st, int32_t picNum) {
     return nullptr;
 }
 
+// Field numbering (clause 8.2.4.1): a field of the current parity has PicNum
+// 2 FrameNumWrap + 1 (LongTermPicNum 2 LongTermFrameIdx + 1), one of the other parity
+// 2 FrameNumWrap (2 LongTermFrameIdx). The frame holding the field, its parity in *which.
+PictureRecord* FieldByPicNum(PictureStore* st, int32_t num, int parity, bool longTerm, int* which) {
+    const int32_t frameValue = num >> 1;  // floor, for negative FrameNumWrap too
+    const int w = (num & 1) != 0 ? parity : 1 - parity;
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        if (longTerm ? IsLongTermField(p, w) && p->longTermFrameIdx == frameValue
+                     : IsShortTermField(p, w) && p->frameNumWrap == frameValue) {
+            *which = w;
+            return p;
+        }
+    }
+    return nullptr;
+}
+
 PictureRecord* LongTermByPicNum(PictureStore* st, int32_t longTermPicNum) {
     for (int i = 0; i < st->stored; ++i) {
         PictureRecord* p = st->dpb[i];
@@ -103,13 +142,48 @@ void UnmarkLongTermIdx(PictureStore* st, int32_t idx, const PictureRecord* excep
     }
 }
 
+// Operations 1, 2, 3 and 6 of a field picture (clause 8.2.5.4), on single fields.
+// Returns whether the operation was one of them.
+bool ApplyFieldMmco(PictureStore* st, PictureRecord* pic, const MarkingOp& op, int parity, bool* currentLongTerm) {
+    const int32_t picNumX = 2 * pic->frame_num + 1 - (op.value + 1);
+    int which = 0;
+    switch (op.memory_management_control_operation) {
+        case 1:
+            if (PictureRecord* p = FieldByPicNum(st, picNumX, parity, false, &which)) UnmarkField(p, which);
+            return true;
+        case 2:
+            if (PictureRecord* p = FieldByPicNum(st, op.value, parity, true, &which)) UnmarkField(p, which);
+            return true;
+        case 3:
+            if (PictureRecord* p = FieldByPicNum(st, picNumX, parity, false, &which)) {
+                // The index leaves every other frame; the field's sibling keeps it.
+                UnmarkLongTermIdx(st, op.long_term_frame_idx, p);
+                if ((p->flags & LongBit(1 - which)) != 0 && p->longTermFrameIdx != op.long_term_frame_idx)
+                    UnmarkField(p, 1 - which);
+                p->flags |= LongBit(which);
+                p->longTermFrameIdx = op.long_term_frame_idx;
+            }
+            return true;
+        case 6:
+            UnmarkLongTermIdx(st, op.long_term_frame_idx, pic);
+            pic->flags |= RefBit(parity) | LongBit(parity);
+            pic->longTermFrameIdx = op.long_term_frame_idx;
+            *currentLongTerm = true;
+            return true;
+        default:
+            return false;
+    }
+}
+
 void ApplyMmco(AvcDecoderContext* ctx, PictureRecord* pic) {
     PictureStore* st = ctx->store;
     SetPicNums(st, pic->frame_num, st->maxFrameNum);
+    const int parity = CurrentParity(ctx);
     bool currentLongTerm = false;
     for (int n = 0; n < kMaxMarkingOps; ++n) {
         const MarkingOp& op = pic->marking[n];
         const int32_t picNumX = pic->frame_num - (op.value + 1);
+        if (parity >= 0 && ApplyFieldMmco(st, pic, op, parity, &currentLongTerm)) continue;
         switch (op.memory_management_control_operation) {
             case 0:
                 n = kMaxMarkingOps;
@@ -148,7 +222,7 @@ void ApplyMmco(AvcDecoderContext* ctx, PictureRecord* pic) {
                 break;
         }
     }
-    if (!currentLongTerm) pic->flags &= ~kPicLongTermMask;
+    if (!currentLongTerm) pic->flags &= parity < 0 ? ~kPicLongTermMask : ~LongBit(parity);
     if (pic->hadMmco5) {
         // Clause 8.2.1: the picture is afterwards treated as frame_num 0 with its order
         // counts rebased so that its own count is 0.
@@ -199,6 +273,25 @@ PictureStore* CreatePictureStore(AvcDecoderContext* ctx) {
             DestroyPictureStore(st);
             return nullptr;
         }
+        // Field records only where fields may occur.
+        if (!ctx->activeSps->frame_mbs_only_flag) {
+            for (int parity = 0; parity < 2; ++parity) {
+                auto* f = new (std::nothrow) PictureRecord();
+                if (f == nullptr) {
+                    DestroyPictureStore(st);
+                    return nullptr;
+                }
+                p->fieldOf[parity] = f;
+                f->store = st;
+                f->parent = p;
+                // Identities distinct from every frame's and the other parity's.
+                f->planeIndex = kMaxFramePlaneSets * (parity + 1) + i;
+                f->structure = parity + 1;
+                const ptrdiff_t down = parity * ctx->lumaPitch;
+                f->frame = PlaneView{set.y + down, set.u + down, set.v + down, 2 * ctx->lumaPitch};
+                f->mbInfo = p->mbInfo + parity * (ctx->mbCount / 2);
+            }
+        }
         p->nextFree = st->freeHead;
         st->freeHead = p;
     }
@@ -212,8 +305,11 @@ PictureStore* CreatePictureStore(AvcDecoderContext* ctx) {
 void DestroyPictureStore(PictureStore* st) {
     if (st == nullptr) return;
     if (st->records != nullptr) {
-        for (int32_t i = 0; i < st->recordCount; ++i)
+        for (int32_t i = 0; i < st->recordCount; ++i) {
             delete[] st->records[i].mbInfo;
+            delete st->records[i].fieldOf[0];
+            delete st->records[i].fieldOf[1];
+        }
     }
     delete[] st->records;
     delete[] st->dpb;
@@ -313,10 +409,15 @@ void FlushDpb(AvcDecoderContext* ctx) {
     st->lastOutputOrder = INT_MIN;
 }
 
-void StorePicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+namespace {
+
+// Stores a frame, or the first field of one (parity 0 or 1; -1 for a frame): marking of
+// the current picture (clause 8.2.5), then bumping (clause C.4.5.3) when the store is full.
+void StoreDecoded(AvcDecoderContext* ctx, PictureRecord* pic, int parity) {
     PictureStore* st = ctx->store;
-    pic->flags |= kPicTopDecoded | kPicBottomDecoded;
-    if (pic->isReference) pic->flags |= kPicRefMask;
+    pic->flags |= parity < 0 ? kPicTopDecoded | kPicBottomDecoded : parity == 0 ? kPicTopDecoded : kPicBottomDecoded;
+    const uint32_t refMarks = parity < 0 ? kPicRefMask : RefBit(parity);
+    if (pic->isReference) pic->flags |= refMarks;
     pic->outputOrder = pic->picOrderCnt;
 
     if (pic->isIdr) {
@@ -327,6 +428,7 @@ void StorePicture(AvcDecoderContext* ctx, PictureRecord* pic) {
         if (pic->long_term_reference_flag) {
             st->maxLongTermFrameIdx = 0;
             MarkLongTerm(pic, 0);
+            if (parity >= 0) pic->flags &= ~(RefBit(1 - parity) | LongBit(1 - parity));
         } else {
             st->maxLongTermFrameIdx = -1;
         }
@@ -338,10 +440,12 @@ void StorePicture(AvcDecoderContext* ctx, PictureRecord* pic) {
     }
     RemoveUnused(st);
 
-    // Bumping (clause C.4.5.3): make room by outputting in order.
+    // Bumping (clause C.4.5.3): make room by outputting in order. A first field waits for
+    // its second one, so it is never output here.
     while (st->stored >= st->dpbSize) {
         PictureRecord* lowest = LowestWaiting(st);
-        if (!pic->isReference && WaitsForOutput(pic) && (lowest == nullptr || pic->outputOrder < lowest->outputOrder)) {
+        if (parity < 0 && !pic->isReference && WaitsForOutput(pic) &&
+            (lowest == nullptr || pic->outputOrder < lowest->outputOrder)) {
             Output(st, pic);
             return;
         }
@@ -359,6 +463,58 @@ void StorePicture(AvcDecoderContext* ctx, PictureRecord* pic) {
     AddRefPicture(pic);
     st->dpb[st->stored++] = pic;
     RebuildRefArrays(st);
+}
+
+}  // namespace
+
+void StorePicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+    StoreDecoded(ctx, pic, -1);
+}
+
+void StoreFirstField(AvcDecoderContext* ctx, PictureRecord* pic) {
+    StoreDecoded(ctx, pic, CurrentParity(ctx));
+}
+
+void MarkSecondField(AvcDecoderContext* ctx, PictureRecord* pic) {
+    PictureStore* st = ctx->store;
+    const int parity = CurrentParity(ctx);
+    pic->flags |= parity == 0 ? kPicTopDecoded : kPicBottomDecoded;
+    if (ctx->decoding->isReference) {
+        // Clause 8.2.5.3: the second field of a pair whose first field is a short-term
+        // reference joins it without the sliding window.
+        if (pic->adaptive_ref_pic_marking_mode_flag)
+            ApplyMmco(ctx, pic);
+        else if (!IsShortTermField(pic, 1 - parity))
+            SlidingWindow(ctx);
+        pic->flags |= RefBit(parity);
+        if ((pic->flags & LongBit(1 - parity)) != 0 && !pic->adaptive_ref_pic_marking_mode_flag)
+            pic->flags |= LongBit(parity);
+        pic->isReference = 1;
+    }
+    pic->outputOrder = pic->picOrderCnt;
+    RemoveUnused(st);
+    RebuildRefArrays(st);
+}
+
+void SyncFieldRecords(PictureRecord* frame) {
+    for (int parity = 0; parity < 2; ++parity) {
+        PictureRecord* f = frame->fieldOf[parity];
+        if (f == nullptr) return;
+        f->picOrderCnt = parity == 0 ? frame->topFieldOrderCnt : frame->bottomFieldOrderCnt;
+        f->topFieldOrderCnt = f->bottomFieldOrderCnt = f->picOrderCnt;
+        // A field record answers the frame-wide tests (reference, long-term) for itself.
+        uint32_t flags = frame->flags & kPicNonExisting;
+        if ((frame->flags & RefBit(parity)) != 0) flags |= kPicRefMask;
+        if ((frame->flags & LongBit(parity)) != 0) flags |= kPicLongTermMask;
+        if ((frame->flags & (parity == 0 ? kPicTopDecoded : kPicBottomDecoded)) != 0)
+            flags |= kPicTopDecoded | kPicBottomDecoded;
+        f->flags = flags;
+        f->damage = (frame->damage >> parity & 1) != 0 ? 3 : 0;
+        f->frame_num = frame->frame_num;
+        f->frameNumWrap = frame->frameNumWrap;
+        f->longTermFrameIdx = frame->longTermFrameIdx;
+        f->isReference = frame->isReference;
+    }
 }
 
 bool FillFrameNumGap(AvcDecoderContext* ctx) {
@@ -393,6 +549,87 @@ bool FillFrameNumGap(AvcDecoderContext* ctx) {
     return true;
 }
 
+namespace {
+
+// Clause 8.2.4.2.5: fields of the ordered frames, alternating from the current parity and
+// taking the next frame with a field of the wanted parity and kind each time; when one
+// parity runs out the other's fields follow in order.
+void AlternateFields(PictureRecord* const* frames, int n, int parity, bool longTerm, PictureRecord** out, int* count) {
+    auto has = [&](const PictureRecord* f, int p) { return longTerm ? IsLongTermField(f, p) : IsShortTermField(f, p); };
+    int i[2] = {0, 0};
+    while (i[0] < n || i[1] < n) {
+        while (i[0] < n && !has(frames[i[0]], parity))
+            ++i[0];
+        while (i[1] < n && !has(frames[i[1]], 1 - parity))
+            ++i[1];
+        if (i[0] < n) out[(*count)++] = frames[i[0]++]->fieldOf[parity];
+        if (i[1] < n) out[(*count)++] = frames[i[1]++]->fieldOf[1 - parity];
+    }
+}
+
+// The order count of a frame for the field lists of B slices: the least of its fields
+// marked for short-term reference (a first field alone: its own).
+int32_t ShortTermFrameOrderCnt(const PictureRecord* f) {
+    int32_t poc = INT32_MAX;
+    if (IsShortTermField(f, 0)) poc = f->topFieldOrderCnt;
+    if (IsShortTermField(f, 1)) poc = std::min(poc, f->bottomFieldOrderCnt);
+    return poc;
+}
+
+// Initial lists of a field (clauses 8.2.4.2.2 and 8.2.4.2.4): the frames with reference
+// fields (the current frame's first field among them) ordered, then split into fields.
+void InitialFieldLists(AvcDecoderContext* ctx, PictureRecord* (*init)[kMaxRefListSlots * 8], int32_t* count) {
+    PictureStore* st = ctx->store;
+    const SliceHeader* s = &ctx->slice;
+    const int parity = s->bottom_field_flag;
+    PictureRecord* shortTerm[kMaxRefListSlots * 2];
+    PictureRecord* longTerm[kMaxRefListSlots * 2];
+    int ns = 0, nl = 0;
+    for (int i = 0; i < st->stored; ++i) {
+        PictureRecord* p = st->dpb[i];
+        if (p->fieldOf[0] == nullptr) continue;
+        if ((IsShortTermField(p, 0) || IsShortTermField(p, 1)) && ns < kMaxRefListSlots * 2) shortTerm[ns++] = p;
+        if ((IsLongTermField(p, 0) || IsLongTermField(p, 1)) && nl < kMaxRefListSlots * 2) longTerm[nl++] = p;
+        SyncFieldRecords(p);
+    }
+    std::sort(longTerm, longTerm + nl,
+              [](const PictureRecord* a, const PictureRecord* b) { return a->longTermFrameIdx < b->longTermFrameIdx; });
+    if (s->sliceKind != kSliceB) {
+        std::sort(shortTerm, shortTerm + ns,
+                  [](const PictureRecord* a, const PictureRecord* b) { return a->frameNumWrap > b->frameNumWrap; });
+        AlternateFields(shortTerm, ns, parity, false, init[0], &count[0]);
+        AlternateFields(longTerm, nl, parity, true, init[0], &count[0]);
+        return;
+    }
+    const int32_t curPoc = ctx->decoding->picOrderCnt;
+    PictureRecord* before[kMaxRefListSlots * 2];
+    PictureRecord* after[kMaxRefListSlots * 2];
+    int nb = 0, na = 0;
+    for (int i = 0; i < ns; ++i) {
+        if (ShortTermFrameOrderCnt(shortTerm[i]) <= curPoc)
+            before[nb++] = shortTerm[i];
+        else
+            after[na++] = shortTerm[i];
+    }
+    std::sort(before, before + nb, [](const PictureRecord* a, const PictureRecord* b) {
+        return ShortTermFrameOrderCnt(a) > ShortTermFrameOrderCnt(b);
+    });
+    std::sort(after, after + na, [](const PictureRecord* a, const PictureRecord* b) {
+        return ShortTermFrameOrderCnt(a) < ShortTermFrameOrderCnt(b);
+    });
+    PictureRecord* ordered[2][kMaxRefListSlots * 4];
+    std::copy(before, before + nb, ordered[0]);
+    std::copy(after, after + na, ordered[0] + nb);
+    std::copy(after, after + na, ordered[1]);
+    std::copy(before, before + nb, ordered[1] + na);
+    for (int list = 0; list < 2; ++list) {
+        AlternateFields(ordered[list], nb + na, parity, false, init[list], &count[list]);
+        AlternateFields(longTerm, nl, parity, true, init[list], &count[list]);
+    }
+}
+
+}  // namespace
+
 int BuildRefPicLists(AvcDecoderContext* ctx) {
     PictureStore* st = ctx->store;
     const SliceHeader* s = &ctx->slice;
@@ -414,12 +651,15 @@ int BuildRefPicLists(AvcDecoderContext* ctx) {
     const int32_t curPoc = ctx->currentPicture->picOrderCnt;
     PictureRecord* init[2][kMaxRefListSlots * 8];
     int32_t count[2] = {0, 0};
-    if (s->sliceKind != kSliceB) {
+    const int parity = CurrentParity(ctx);
+    if (parity >= 0) {
+        InitialFieldLists(ctx, init, count);
+    } else if (s->sliceKind != kSliceB) {
         std::sort(shortTerm, shortTerm + ns,
                   [](const PictureRecord* a, const PictureRecord* b) { return a->picNum > b->picNum; });
         for (int i = 0; i < ns; ++i)
             init[0][count[0]++] = shortTerm[i];
-    } else {
+    } else {  // a B frame
         PictureRecord* before[kMaxRefListSlots * 4];
         PictureRecord* after[kMaxRefListSlots * 4];
         int nb = 0, na = 0;
@@ -444,8 +684,10 @@ int BuildRefPicLists(AvcDecoderContext* ctx) {
         for (int i = 0; i < nl; ++i)
             init[1][count[1]++] = longTerm[i];
     }
-    for (int i = 0; i < nl; ++i)
-        init[0][count[0]++] = longTerm[i];
+    if (parity < 0) {
+        for (int i = 0; i < nl; ++i)
+            init[0][count[0]++] = longTerm[i];
+    }
     if (s->sliceKind == kSliceB && count[1] > 1 && count[0] == count[1] &&
         std::equal(init[0], init[0] + count[0], init[1]))
         std::swap(init[1][0], init[1][1]);
@@ -458,7 +700,10 @@ int BuildRefPicLists(AvcDecoderContext* ctx) {
         std::copy(init[list], init[list] + n, out);
         // Clause 8.2.4.3: each command puts one picture at refIdx and removes its later
         // duplicate.
-        int32_t picNumPred = s->frame_num;
+        // Clause 8.2.4.3.1: a field's CurrPicNum is 2 frame_num + 1, MaxPicNum 2 MaxFrameNum.
+        const int32_t currPicNum = parity < 0 ? s->frame_num : 2 * s->frame_num + 1;
+        const int32_t maxPicNum = parity < 0 ? maxFrameNum : 2 * maxFrameNum;
+        int32_t picNumPred = currPicNum;
         int32_t refIdx = 0;
         for (int c = 0; c < s->commandCount[list]; ++c) {
             const RefListCommand& cmd = s->commands[list][c];
@@ -467,16 +712,26 @@ int BuildRefPicLists(AvcDecoderContext* ctx) {
                 int32_t noWrap = 0;
                 if (cmd.modification_of_pic_nums_idc == 0) {
                     noWrap = picNumPred - (cmd.value + 1);
-                    if (noWrap < 0) noWrap += maxFrameNum;
+                    if (noWrap < 0) noWrap += maxPicNum;
                 } else {
                     noWrap = picNumPred + (cmd.value + 1);
-                    if (noWrap >= maxFrameNum) noWrap -= maxFrameNum;
+                    if (noWrap >= maxPicNum) noWrap -= maxPicNum;
                 }
                 picNumPred = noWrap;
-                const int32_t picNum = noWrap > s->frame_num ? noWrap - maxFrameNum : noWrap;
-                target = ShortTermByPicNum(st, picNum);
-            } else {
+                const int32_t picNum = noWrap > currPicNum ? noWrap - maxPicNum : noWrap;
+                if (parity < 0) {
+                    target = ShortTermByPicNum(st, picNum);
+                } else {
+                    int which = 0;
+                    PictureRecord* f = FieldByPicNum(st, picNum, parity, false, &which);
+                    target = f != nullptr ? f->fieldOf[which] : nullptr;
+                }
+            } else if (parity < 0) {
                 target = LongTermByPicNum(st, cmd.value);
+            } else {
+                int which = 0;
+                PictureRecord* f = FieldByPicNum(st, cmd.value, parity, true, &which);
+                target = f != nullptr ? f->fieldOf[which] : nullptr;
             }
             if (target == nullptr || refIdx >= active) return kDecoderOutOfRange;
             for (int32_t k = active; k > refIdx; --k)
@@ -499,7 +754,7 @@ int BuildRefPicLists(AvcDecoderContext* ctx) {
                 if (k - d >= 0 && out[k - d] != nullptr && !st->substituted[list][k - d]) substitute = out[k - d];
                 if (substitute == nullptr && k + d < active && out[k + d] != nullptr) substitute = out[k + d];
             }
-            out[k] = substitute != nullptr ? substitute : ctx->currentPicture;
+            out[k] = substitute != nullptr ? substitute : ctx->decoding;
             st->substituted[list][k] = true;
         }
         st->refListCount[list] = active;

@@ -51,6 +51,13 @@ struct PictureRecord {
     PictureRecord* nextFree;
     PlaneView frame;
     MacroblockInfo* mbInfo;  // one record per macroblock of the frame
+    // The frame's two fields as records of their own (every second line of the planes, the
+    // field's half of the macroblock records, its order count and marks copied from the
+    // frame when lists are built): reference-list entries and decoding targets of field
+    // pictures. Null in a field record, whose `parent` is its frame (null in a frame).
+    PictureRecord* fieldOf[2];
+    PictureRecord* parent;
+    int32_t fieldCoded;  // the frame was decoded as two field pictures
     uint32_t flags;
     int32_t frame_num;
     int32_t frameNumWrap;
@@ -140,6 +147,13 @@ void StorePicture(AvcDecoderContext* ctx, PictureRecord* pic);
 void FlushDpb(AvcDecoderContext* ctx);
 // Empties the store without output.
 void ClearDpb(PictureStore* store);
+// Stores the first field of a frame (marking, bumping) while the frame stays open for its
+// second field: it is not output before the second field or CloseOpenField completes it.
+void StoreFirstField(AvcDecoderContext* ctx, PictureRecord* pic);
+// Marking of the second field of a frame whose first field is stored (clause 8.2.5).
+void MarkSecondField(AvcDecoderContext* ctx, PictureRecord* pic);
+// Copies a frame's order counts, marks and damage into its field records.
+void SyncFieldRecords(PictureRecord* frame);
 // Inserts non-existing frames for the frame_num values missing before the current slice's.
 // Stops early (false) when pictures wait in the output queue or no record is free; a
 // later call goes on where it stopped.

@@ -7,6 +7,7 @@
 #include "common/bitstream/bit_reader.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
+#include "filters/decoder/core/dequant.h"
 #include "filters/decoder/core/intra_prediction.h"
 #include "filters/decoder/core/kernel_table.h"
 #include "filters/decoder/core/picture_store.h"
@@ -60,7 +61,7 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
     const int32_t width = ctx->picWidthInMbs;
     const int32_t n = w->mbAddr;
     const int32_t first = w->sliceFirstMb;
-    MacroblockInfo* all = ctx->currentPicture->mbInfo;
+    MacroblockInfo* all = ctx->decoding->mbInfo;
     MacroblockInfo* mb = &all[n];
     if (first >= 0 && n > first && w->mbX + 1 < width) {
         // The next macroblock of a row in a slice in raster order: its left neighbour is
@@ -100,7 +101,7 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
     w->cur = mb;
     // The next record's cache lines, which the next set-up and this macroblock's successor
     // write.
-    if (n + 1 < ctx->mbCount) {
+    if (n + 1 < ctx->picSizeInMbs) {
         const char* next = reinterpret_cast<const char*>(mb + 1);
         static_assert(sizeof *mb <= 320 + 65, "prefetches 64 bytes apart reach every line of a record");
         for (size_t off = 0; off < sizeof *mb; off += 64)
@@ -110,8 +111,8 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
     // The picture lines that the macroblocks four and eight on in raster order write, asked
     // for once per 64-byte line: the deblocking worker wrote them a few pictures ago.
     {
-        const PlaneView& pv = ctx->currentPicture->frame;
-        const int32_t height = ctx->frameHeightInMbs;
+        const PlaneView& pv = ctx->decoding->frame;
+        const int32_t height = ctx->picHeightInMbs;
         int32_t lx = w->mbX + 4, ly = w->mbY;
         if (lx >= width) {
             lx -= width;
@@ -185,7 +186,7 @@ void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, ui
 }
 
 int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
-    const PlaneView& pv = ctx->currentPicture->frame;
+    const PlaneView& pv = ctx->decoding->frame;
     const int pitch = pv.pitch;
     uint8_t* luma = pv.y + 16 * w->mbY * pitch + 16 * w->mbX;
     uint8_t* chroma[2] = {pv.u + 8 * w->mbY * pitch + 8 * w->mbX, pv.v + 8 * w->mbY * pitch + 8 * w->mbX};
@@ -250,11 +251,12 @@ int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
         std::memset(ctx->intraModeMap + 4 * firstRow * mapWidth, 0xFF, 5 * mapWidth);
     }
     w->qp = ctx->slice.sliceQp;
+    w->scan = ctx->slice.field_pic_flag ? kFieldScan : kZigZag;
     // The first 16 bytes of every record of the slice; set-up puts in each one's QP.
     const SliceHeader* s = &ctx->slice;
     MacroblockInfo head{};
     head.sliceNumber = ctx->sliceNumber + 1;
-    head.flags = static_cast<uint32_t>(s->sliceKind) << kMbSliceKindShift;
+    head.flags = static_cast<uint32_t>(s->sliceKind) << kMbSliceKindShift | (s->field_pic_flag != 0 ? kMbField : 0);
     head.disableDeblockingFilterIdc = static_cast<int8_t>(s->disable_deblocking_filter_idc);
     head.filterOffsetA = static_cast<int8_t>(s->FilterOffsetA);
     head.filterOffsetB = static_cast<int8_t>(s->FilterOffsetB);
@@ -268,12 +270,12 @@ int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 int DecodeISlice(AvcDecoderContext* ctx) {
-    if (ctx->slice.first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
+    if (ctx->slice.first_mb_in_slice >= ctx->picSizeInMbs) return kDecoderOk;
     MacroblockWork* w = ctx->work;
     const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
     BitReader* r = &ctx->reader;
-    for (int32_t count = 0; count < ctx->mbCount; ++count) {
+    for (int32_t count = 0; count < ctx->picSizeInMbs; ++count) {
         SetupMacroblock(ctx, w, sliceNumber);
         const int32_t mbType = static_cast<int32_t>(r->ReadUe());
         if (mbType < 0 || mbType > 25) return kDecoderOutOfRange;
@@ -285,7 +287,7 @@ int DecodeISlice(AvcDecoderContext* ctx) {
         if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if (!r->MoreRbspData()) return kDecoderOk;
-        if (next < 0 || next >= ctx->mbCount) break;
+        if (next < 0 || next >= ctx->picSizeInMbs) break;
         w->mbAddr = next;
     }
     // Data left behind the picture's last macroblock means the macroblocks were misread.
@@ -322,7 +324,7 @@ void SetupSkippedMacroblock(MacroblockInfo* mb, bool bSlice) {
 
 int DecodePOrBSlice(AvcDecoderContext* ctx) {
     const SliceHeader* s = &ctx->slice;
-    if (s->first_mb_in_slice >= ctx->mbCount) return kDecoderOk;
+    if (s->first_mb_in_slice >= ctx->picSizeInMbs) return kDecoderOk;
     MacroblockWork* w = ctx->work;
     const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
@@ -331,11 +333,11 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     BitReader* r = &ctx->reader;
     w->usedRefs = 0;
     int32_t skipRun = -1;  // -1: read mb_skip_run before the next macroblock
-    for (int32_t count = 0; count < ctx->mbCount; ++count) {
+    for (int32_t count = 0; count < ctx->picSizeInMbs; ++count) {
         SetupMacroblock(ctx, w, sliceNumber);
         if (skipRun < 0) {
             skipRun = static_cast<int32_t>(r->ReadUe());
-            if (skipRun < 0 || skipRun > ctx->mbCount) return kDecoderOutOfRange;
+            if (skipRun < 0 || skipRun > ctx->picSizeInMbs) return kDecoderOutOfRange;
         }
         bool reconstructInter = false;
         if (skipRun > 0) {
@@ -364,7 +366,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
         }
         if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
-        if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->mbCount) break;
+        if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->picSizeInMbs) break;
         w->mbAddr = next;
     }
     // Data left behind the picture's last macroblock means the macroblocks were misread.
@@ -374,7 +376,7 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
 
 int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr) {
     const int group = SliceGroupOf(ctx, mbAddr);
-    for (int32_t n = mbAddr + 1; n < ctx->mbCount; ++n) {
+    for (int32_t n = mbAddr + 1; n < ctx->picSizeInMbs; ++n) {
         if (SliceGroupOf(ctx, n) == group) return n;
     }
     return -1;
@@ -382,9 +384,13 @@ int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr) {
 
 int BuildSliceGroupMap(AvcDecoderContext* ctx) {
     const PicParamSet* pps = ctx->activePps;
+    const SeqParamSet* sps = ctx->activeSps;
     const int32_t w = ctx->picWidthInMbs;
-    const int32_t h = ctx->frameHeightInMbs;
-    const int32_t units = ctx->mbCount;
+    // The map units (clause 7.4.2.1.1): macroblocks of frames-only streams, else pairs of
+    // macroblocks one above the other (PicHeightInMapUnits rows).
+    const int32_t h = sps->pic_height_in_map_units_minus1 + 1;
+    const int32_t units = w * h;
+    if (units > ctx->mbCount) return kDecoderUnsupported;
     uint8_t* map = ctx->sliceGroupMap;
     const int groups = pps->num_slice_groups_minus1 + 1;
     const int32_t unitsInGroup0 = std::min<int64_t>(
@@ -475,6 +481,13 @@ int BuildSliceGroupMap(AvcDecoderContext* ctx) {
             break;
         default:
             return kDecoderUnsupported;
+    }
+    // Clause 8.2.2.8: a frame picture of a stream that allows fields takes each map unit for
+    // the two macroblocks of its column in two frame rows (from the end, so that every unit
+    // is read before its entry is overwritten); a field picture's macroblocks are the units.
+    if (!sps->frame_mbs_only_flag && !ctx->slice.field_pic_flag) {
+        for (int32_t i = ctx->mbCount - 1; i >= 0; --i)
+            map[i] = map[(i / (2 * w)) * w + i % w];
     }
     return kDecoderOk;
 }

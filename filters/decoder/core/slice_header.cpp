@@ -145,7 +145,7 @@ void BuildBiPredWeights(AvcDecoderContext* ctx) {
     }
     t->lumaRounding = t->luma_log2_weight_denom > 0 ? 1 << (t->luma_log2_weight_denom - 1) : 0;
     t->chromaRounding = t->chroma_log2_weight_denom > 0 ? 1 << (t->chroma_log2_weight_denom - 1) : 0;
-    const int32_t curPoc = ctx->currentPicture->picOrderCnt;
+    const int32_t curPoc = ctx->decoding->picOrderCnt;
     for (int i = 0; i < std::min(s->numRefIdxActive[0], 32); ++i) {
         for (int j = 0; j < std::min(s->numRefIdxActive[1], 32); ++j) {
             int32_t w0 = 32, w1 = 32;
@@ -339,25 +339,35 @@ int DerivePicOrderCnt(AvcDecoderContext* ctx) {
             top = bottom = temp;
         }
     }
-    pic->topFieldOrderCnt = top;
-    pic->bottomFieldOrderCnt = bottom;
-    if (!s->field_pic_flag)
+    if (!s->field_pic_flag) {
+        pic->topFieldOrderCnt = top;
+        pic->bottomFieldOrderCnt = bottom;
         pic->picOrderCnt = std::min(top, bottom);
+        return kDecoderOk;
+    }
+    // A field sets its own count; the frame's is the least of its decoded fields'.
+    const bool second = (pic->flags & (kPicTopDecoded | kPicBottomDecoded)) != 0;
+    if (s->bottom_field_flag)
+        pic->bottomFieldOrderCnt = bottom;
     else
-        pic->picOrderCnt = s->bottom_field_flag ? bottom : top;
+        pic->topFieldOrderCnt = top;
+    const int32_t own = s->bottom_field_flag ? bottom : top;
+    pic->picOrderCnt = second ? std::min(pic->topFieldOrderCnt, pic->bottomFieldOrderCnt) : own;
+    SyncFieldRecords(pic);
     return kDecoderOk;
 }
 
 void FinishPicOrderCnt(AvcDecoderContext* ctx) {
     PocState* st = &ctx->poc;
     const PictureRecord* pic = ctx->currentPicture;
+    const int32_t structure = ctx->decoding != nullptr ? ctx->decoding->structure : 0;
     st->prevHadMmco5 = pic->hadMmco5;
-    st->prevWasBottomField = pic->structure == 2;
+    st->prevWasBottomField = structure == 2;
     if (pic->isReference) {
         if (pic->hadMmco5) {
             st->prevPicOrderCntMsb = 0;
             st->prevTopFieldOrderCnt = pic->topFieldOrderCnt;  // already rebased to 0 by the marking
-            st->prevPicOrderCntLsb = pic->structure == 2 ? 0 : pic->topFieldOrderCnt;
+            st->prevPicOrderCntLsb = structure == 2 ? 0 : pic->topFieldOrderCnt;
         } else {
             st->prevPicOrderCntMsb = st->picOrderCntMsb;
             st->prevPicOrderCntLsb = st->picOrderCntLsb;

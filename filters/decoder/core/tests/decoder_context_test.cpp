@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/tests/x264_fixtures.h"
 
 namespace avcdec {
@@ -246,6 +247,58 @@ TEST(DecoderContext, TimingBeforeTheFirstActivationReachesTheFirstPicture) {
     AvcDecoderReset(ctx);
     EXPECT_EQ(ctx->pendingTiming.valid, 0);
     AvcDecoderDestroy(ctx);
+}
+
+}  // namespace
+}  // namespace avcdec
+
+namespace avcdec {
+namespace {
+
+// Clause 8.2.2.8: in a stream that allows fields a map unit is a pair of macroblocks one
+// above the other; a frame picture gives it to both, a field picture's macroblocks are the
+// units. A 4 x 4 macroblock picture (4 x 2 map units), two slice groups.
+TEST(SliceGroupMap, InterlacedMapUnitsCoverTwoMacroblockRows) {
+    struct Case {
+        const char* what;
+        int32_t mapType, changeCycle, frameMbsOnly, fieldPic;
+        std::vector<uint8_t> expected;  // by macroblock address of the picture
+    };
+    const std::vector<Case> cases = {
+        {"raster, frame picture", 4, 3, 0, 0, {0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1}},
+        {"raster, field picture", 4, 3, 0, 1, {0, 0, 0, 1, 1, 1, 1, 1}},
+        {"dispersed, frame picture", 1, 0, 0, 0, {0, 1, 0, 1, 0, 1, 0, 1, 1, 0, 1, 0, 1, 0, 1, 0}},
+        {"dispersed, frames only", 1, 0, 1, 0, {0, 1, 0, 1, 1, 0, 1, 0, 0, 1, 0, 1, 1, 0, 1, 0}},
+        {"wipe, frame picture", 5, 3, 0, 0, {0, 0, 1, 1, 0, 0, 1, 1, 0, 1, 1, 1, 0, 1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        AvcDecoderContext* ctx = AvcDecoderCreate();
+        ASSERT_NE(ctx, nullptr);
+        SeqParamSet sps{};
+        sps.pic_width_in_mbs_minus1 = 3;
+        sps.frame_mbs_only_flag = c.frameMbsOnly;
+        sps.pic_height_in_map_units_minus1 = c.frameMbsOnly ? 3 : 1;
+        PicParamSet pps{};
+        pps.num_slice_groups_minus1 = 1;
+        pps.slice_group_map_type = c.mapType;
+        uint8_t map[16];
+        std::fill(std::begin(map), std::end(map), 0xEE);
+        ctx->activeSps = &sps;
+        ctx->activePps = &pps;
+        ctx->picWidthInMbs = 4;
+        ctx->frameHeightInMbs = 4;
+        ctx->mbCount = 16;
+        ctx->sliceGroupMap = map;
+        ctx->slice.field_pic_flag = c.fieldPic;
+        ctx->slice.slice_group_change_cycle = c.changeCycle;
+        EXPECT_EQ(BuildSliceGroupMap(ctx), 0);
+        EXPECT_EQ(std::vector<uint8_t>(map, map + c.expected.size()), c.expected);
+        ctx->activeSps = nullptr;
+        ctx->activePps = nullptr;
+        ctx->sliceGroupMap = nullptr;
+        AvcDecoderDestroy(ctx);
+    }
 }
 
 }  // namespace

@@ -187,6 +187,7 @@ TEST(BiPredWeights, ImplicitAndExplicit) {
     ctx->activePps = &pps;
     ctx->store = store.get();
     ctx->currentPicture = &current;
+    ctx->decoding = &current;
     ctx->slice.numRefIdxActive[0] = 2;
     ctx->slice.numRefIdxActive[1] = 2;
 
@@ -213,6 +214,7 @@ TEST(BiPredWeights, ImplicitAndExplicit) {
     ctx->activePps = nullptr;
     ctx->store = nullptr;
     ctx->currentPicture = nullptr;
+    ctx->decoding = nullptr;
     AvcDecoderDestroy(ctx);
 }
 
