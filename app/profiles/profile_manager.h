@@ -52,7 +52,17 @@ public:
     // Removes every user profile of that class and name; every other block is kept byte for
     // byte.
     ProfileStatus DeleteProfile(int32_t videoFormatClass, const char* name);
+    // Puts `record` in the place of the user profiles of that class and name in one atomic
+    // replace of the file: the old profile is never gone without the new one written. With
+    // no such profile it is appended.
+    ProfileStatus ReplaceProfile(int32_t videoFormatClass, const char* name, const ProfileRecord& record);
     ProfileStatus CountFileProfiles(uint32_t* count);
+    // Whether the profile file can be read: 0 when it can (or is missing), kProfileFileFull
+    // when it is larger than the store reads, E_FAIL when it cannot be read.
+    ProfileStatus CheckProfileFile();
+    // Moves a profile file the store refuses aside (under a new name beside it, returned in
+    // `asidePath`) and starts an empty one; nothing of the old file is lost.
+    ProfileStatus SetProfileFileAside(std::string* asidePath);
     ProfileStatus GetFileProfileClass(uint32_t n, int32_t* videoFormatClass);
 
     ProfileStatus CountStreamInfoProfiles(int32_t videoFormatClass, uint32_t* count);
@@ -71,7 +81,10 @@ public:
     StreamInfoList& StreamInfo() { return streamInfo_; }
 
 private:
-    enum class FileText { kOk, kMissing, kFailed };
+    enum class FileText { kOk, kMissing, kFailed, kTooLarge };
+    static ProfileStatus FileFailure(FileText file);
+    // The text without the user profiles of that class and name; false when it has none.
+    static bool CutProfile(const std::string& text, int32_t videoFormatClass, const char* name, std::string& kept);
     // Reads the profile file; a missing one is created empty when `create`.
     FileText LoadProfileFile(std::string& text, bool create);
     void FillFromSlot(const ProfileSlot& slot, ProfileRecord& record);

@@ -173,6 +173,12 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_SUBPEL_HALF, {}},
         {IDS_SUBPEL_QUARTER, {}},
         {IDS_H264_NAME_HELD, {}},
+        {IDS_PROFILE_NAME_TOO_LONG, {}},
+        {IDS_PROFILE_FILE_TOO_LARGE, {}},
+        {IDS_PROFILE_FILE_UNUSABLE, {}},
+        {IDS_PROFILE_FILE_REFUSED, {"s", "s"}},
+        {IDS_PROFILE_FILE_KEPT, {"s"}},
+        {IDS_PROFILE_NOT_SAVED, {"s", "s"}},
     };
     return strings;
 }
