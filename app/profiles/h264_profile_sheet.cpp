@@ -124,7 +124,7 @@ BOOL CH264ProfileNameSet::OnInitDialog() {
     savedName_ = name;
     SetDlgText(m_hWnd, IDC_H264_NAME, name);
     SetDlgText(m_hWnd, IDC_H264_DESCRIPTION,
-               std::string(w.head.description, strnlen(w.head.description, sizeof w.head.description)));
+               ForEdit(std::string(w.head.description, strnlen(w.head.description, sizeof w.head.description))));
     if (list_.CreateOver(this, IDC_H264_PROPERTIES))
         list_.Fill(H264PropertyRows(w, [](uint32_t id) { return LoadText(id); }));
     return TRUE;

@@ -27,6 +27,16 @@ void SetDlgText(HWND dialog, int id, const std::string& text) {
     ::SetDlgItemTextA(dialog, id, text.c_str());
 }
 
+std::string ForEdit(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out.push_back('\r');
+        out.push_back(text[i]);
+    }
+    return out;
+}
+
 void EnableDlgItem(HWND dialog, int id, bool enable) {
     ::EnableWindow(::GetDlgItem(dialog, id), enable);
 }
@@ -83,7 +93,8 @@ bool CProfilePropertyList::CreateOver(CWnd* parent, int placeholderId) {
     }
     SetExtendedStyle(LVS_EX_GRIDLINES | LVS_EX_INFOTIP);
     SendMessage(WM_SETFONT, parent->SendMessage(WM_GETFONT), TRUE);
-    const int half = (r.right - r.left) / 2;
+    // Half of what the vertical scroll bar and the border leave, so no horizontal bar shows.
+    const int half = (r.right - r.left - ::GetSystemMetrics(SM_CXVSCROLL) - 4) / 2;
     InsertColumn(0, AfxLoadString(IDS_COLUMN_PROPERTY), LVCFMT_LEFT, half);
     InsertColumn(1, AfxLoadString(IDS_COLUMN_VALUE), LVCFMT_LEFT, half);
     return true;

@@ -18,6 +18,8 @@ std::string LoadText(uint32_t id);
 // Whole number of an edit; `ok` false when the text is none.
 std::string DlgText(HWND dialog, int id);
 void SetDlgText(HWND dialog, int id, const std::string& text);
+// A stored multi-line text as a multi-line edit shows it: each line break as CR LF.
+std::string ForEdit(const std::string& text);
 void EnableDlgItem(HWND dialog, int id, bool enable);
 void ShowDlgItem(HWND dialog, int id, bool show);
 

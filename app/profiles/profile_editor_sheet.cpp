@@ -69,7 +69,7 @@ BOOL CProfileNamePage::OnInitDialog() {
         EnableDlgItem(m_hWnd, IDC_PROFILE_NAME_EDIT, false);
     }
     SetDlgText(m_hWnd, IDC_PROFILE_NAME_EDIT, result.name);
-    SetDlgText(m_hWnd, IDC_PROFILE_DESCRIPTION_EDIT, result.description);
+    SetDlgText(m_hWnd, IDC_PROFILE_DESCRIPTION_EDIT, ForEdit(result.description));
     return TRUE;
 }
 
