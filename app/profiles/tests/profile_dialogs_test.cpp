@@ -21,7 +21,10 @@
 #include "app/services/tests/registry_helpers.h"
 #include "app/tests/dialog_driver.h"
 #include "app/tests/window_support.h"
+#include "tests/support/ffprobe.h"
+#include "tests/support/media_fixture.h"
 #include "tests/support/screen.h"
+#include "tests/support/shell.h"
 
 namespace profiles {
 namespace {
@@ -62,6 +65,35 @@ std::string Stored(const char* name) {
     if (RegGetValueA(HKEY_CURRENT_USER, kRecordingKey, name, RRF_RT_REG_SZ, nullptr, text, &size) != ERROR_SUCCESS)
         return "<none>";
     return text;
+}
+
+// A path of the build as Wine names it.
+std::wstring WinePath(const char* unixPath) {
+    std::wstring path = L"Z:";
+    for (const char* c = unixPath; *c; ++c)
+        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
+    return path;
+}
+
+// Runs a program of the build and waits (bounded) for its exit code; -1 when it could not
+// run or did not end in time.
+long RunProgram(std::wstring commandLine, DWORD timeoutMs) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    long code = -1;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+        DWORD exitCode = 0;
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        code = static_cast<long>(exitCode);
+    } else {
+        TerminateProcess(process.hProcess, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
 }
 
 DWORD StoredNumber(const char* name) {
@@ -290,6 +322,132 @@ TEST_F(ProfileDialogs, AProfileFileTheStoreRefusesIsNamedAndCanBeKeptAside) {
     EXPECT_EQ(testing::ReadWhole(store_.ProfilePath() + ".kept"), big);
     EXPECT_EQ(store_.CheckProfileFile(), kProfileOk);
     EXPECT_GT(listed, 0u);
+}
+
+// The H.264 sheet's values reach the encoder: a profile made in the sheet and read back by a
+// new store converts (through the file conversion engine and our encoder) into a stream
+// whose headers and pictures ffprobe shows with that size, rate, GOP and B-frames.
+TEST_F(ProfileDialogs, H264SheetValuesReachTheEncodedStream) {
+    const std::string source = LoadText(7132);
+    int inks[3] = {};
+    std::string correctedB, correctedMax, pattern;
+    bool bitRateEnabled = false;
+    DialogDriver driver({
+        {title_,
+         [&](HWND dlg) {
+             ChooseRow(dlg, IDC_PROFILE_RATE, RowOf(dlg, IDC_PROFILE_RATE, LoadText(kRatePal)), CBN_SELENDOK);
+             DialogDriver::Click(dlg, IDC_PROFILE_NEW);
+         }},
+        {title_,
+         [&](HWND sheet) {
+             HWND name = CurrentPage(sheet);
+             SetDlgItemTextA(name, IDC_H264_NAME, "Sheet H264");
+             inks[0] = ShotAndInk(name, IDC_H264_NAME, "h264_sheet_name.png");
+             SendMessageA(sheet, PSM_SETCURSEL, 1, 0);
+             HWND video = CurrentPage(sheet);
+             auto leave = [&](int id) {
+                 SendMessageA(video, WM_COMMAND, MAKEWPARAM(id, EN_KILLFOCUS),
+                              reinterpret_cast<LPARAM>(GetDlgItem(video, id)));
+             };
+             SetDlgItemTextA(video, IDC_H264_GOP, "10");
+             leave(IDC_H264_GOP);
+             SetDlgItemTextA(video, IDC_H264_BFRAMES, "12");  // above GOP - 1 and 9
+             leave(IDC_H264_BFRAMES);
+             correctedB = DlgText(video, IDC_H264_BFRAMES);
+             SetDlgItemTextA(video, IDC_H264_BFRAMES, "2");
+             leave(IDC_H264_BFRAMES);
+             pattern = DlgText(video, IDC_H264_PATTERN);
+             ChooseRow(video, IDC_H264_RATE_CONTROL, FindRow(kRateControlRows, 1), CBN_SELCHANGE);
+             bitRateEnabled = IsWindowEnabled(GetDlgItem(video, IDC_H264_BITRATE));
+             SetDlgItemTextA(video, IDC_H264_MAX_BITRATE, "lots");
+             leave(IDC_H264_MAX_BITRATE);
+             correctedMax = DlgText(video, IDC_H264_MAX_BITRATE);
+             SetDlgItemTextA(video, IDC_H264_MAX_BITRATE, "3000");
+             SetDlgItemTextA(video, IDC_H264_BITRATE, "1500");
+             leave(IDC_H264_BITRATE);
+             SendDlgItemMessageA(video, IDC_H264_CHOSEN_SIZE, BM_CLICK, 0, 0);
+             ChooseRow(video, IDC_H264_FRAME_SIZE, RowOf(video, IDC_H264_FRAME_SIZE, LoadText(IDS_SIZE_352X288)),
+                       CBN_SELCHANGE);
+             inks[1] = ShotAndInk(video, IDC_H264_FRAME_SIZE, "h264_sheet_video.png");
+             SendMessageA(sheet, PSM_SETCURSEL, 2, 0);
+             HWND audio = CurrentPage(sheet);
+             ChooseRow(audio, IDC_H264_AUDIO_BITRATE, RowOf(audio, IDC_H264_AUDIO_BITRATE, "192"), CBN_SELCHANGE);
+             inks[2] = ShotAndInk(audio, IDC_H264_AUDIO_BITRATE, "h264_sheet_audio.png");
+             DialogDriver::Click(sheet, IDOK);
+         }},
+        {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDOK); }},
+    });
+    ASSERT_EQ(Run(kPageFileConvert, kClassH264, source, 0), IDOK);
+    ASSERT_EQ(driver.Done(), 3u);
+    EXPECT_EQ(correctedB, "9");
+    EXPECT_EQ(pattern, "IBBPBBPBBP");
+    EXPECT_TRUE(bitRateEnabled);
+    EXPECT_EQ(messages_, std::vector<uint32_t>{IDS_NOT_A_NUMBER});
+    EXPECT_NE(correctedMax, "lots");
+    for (int ink : inks)
+        EXPECT_GT(ink, 5);
+    EXPECT_EQ(Stored("FileProfileName"), "Sheet H264");
+
+    CProfileManager reopened(strings_, folder_);
+    auto r = std::make_unique<ProfileRecord>();
+    std::memset(r.get(), 0, sizeof *r);
+    AllocH264Params(*r);
+    r->head.attribute = 3;
+    ASSERT_EQ(reopened.ReadProfile(kClassH264, 0, *r, "Sheet H264", 0), kProfileOk);
+    const H264Block& h = r->block.h264;
+    EXPECT_EQ(h.gopLength, 10);
+    EXPECT_EQ(h.bFrames, 2);
+    EXPECT_EQ(h.width, 352);
+    EXPECT_EQ(h.height, 288);
+    EXPECT_EQ(h.frameRate, 25.0f);
+    EXPECT_EQ(h.videoBitRate, 1500000);
+    EXPECT_EQ(h.maxBitRate, 3000000);
+    EXPECT_EQ(h.rateControlMode, 1);
+    EXPECT_EQ(h.streams[0].audio.bitRate, 0x400);
+
+    // The record as the conversion page hands it to the engine.
+    const std::string recordFile = testsupport::FixturePath(testsupport::UniqueName("h264_profile") + ".rec");
+    testing::WriteWhole(recordFile, std::string(reinterpret_cast<const char*>(r.get()), sizeof *r));
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 4 "
+        "-c:v mpeg2video -b:v 6M -c:a mp2 -f vob {out}",
+        "mpg", &input));
+    const std::string output = testsupport::FixturePath(testsupport::UniqueName("sheet_h264") + ".ts");
+    auto wide = [](const std::string& s) { return std::wstring(s.begin(), s.end()); };
+    const std::wstring command = L"\"" + WinePath(FILE_CONVERT_EXE) + L"\" --resources \"" + WinePath(TOVRT_DLL) +
+                                 L"\" --profile-record \"" + wide(recordFile) + L"\" -o \"" + wide(output) + L"\" \"" +
+                                 wide(input) + L"\"";
+    ASSERT_EQ(RunProgram(command, 300000), 0);
+
+    std::string stream, frames;
+    ASSERT_TRUE(testsupport::Ffprobe(
+        output, "-select_streams v:0 -show_entries stream=codec_name,width,height,r_frame_rate -of default=nw=1",
+        &stream));
+    // A transport stream lists the stream under its program as well: the first four lines.
+    auto kv = testsupport::KeyValues(stream);
+    kv.resize(std::min<size_t>(kv.size(), 4));
+    EXPECT_EQ(kv, (std::vector<std::pair<std::string, std::string>>{
+                      {"codec_name", "h264"}, {"width", "352"}, {"height", "288"}, {"r_frame_rate", "25/1"}}));
+    ASSERT_TRUE(testsupport::Ffprobe(output, "-select_streams v:0 -show_entries frame=pict_type,key_frame -of csv=p=0",
+                                     &frames));
+    // Key frames every 10 pictures (display order), and runs of at most two B pictures.
+    std::vector<int> keys;
+    int index = 0, run = 0, longestRun = 0, bCount = 0;
+    for (const auto& row : testsupport::CsvRows(frames)) {
+        if (row.size() < 2) continue;
+        if (row[0] == "1") keys.push_back(index);
+        run = row[1] == "B" ? run + 1 : 0;
+        bCount += row[1] == "B";
+        longestRun = std::max(longestRun, run);
+        ++index;
+    }
+    EXPECT_EQ(index, 100);
+    ASSERT_GE(keys.size(), 2u);
+    for (size_t i = 1; i < keys.size(); ++i)
+        EXPECT_EQ(keys[i] - keys[i - 1], 10) << i;
+    EXPECT_EQ(longestRun, 2);
+    EXPECT_GT(bCount, 0);
 }
 
 }  // namespace
