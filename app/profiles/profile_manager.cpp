@@ -104,8 +104,12 @@ void ForEachBlock(std::string_view text, F f) {
 
 }  // namespace
 
-CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs)
-    : strings_(strings), folder_(folder), fs_(fs ? *fs : DefaultProfileFileSystem()) {
+CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs,
+                                 CodecPlatform* codecs)
+    : strings_(strings),
+      folder_(folder),
+      fs_(fs ? *fs : DefaultProfileFileSystem()),
+      codecs_(std::make_unique<CCodecList>(codecs)) {
     std::string dir;
     if (folder_.Get(dir)) profilePath_ = dir + kProfileFileName;
     slots_.resize(BuiltinProfileCount());

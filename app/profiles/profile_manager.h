@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/profiles/codec_list.h"
 #include "app/profiles/profile_file_io.h"
 #include "app/profiles/profile_record.h"
 #include "app/profiles/profile_services.h"
@@ -30,8 +31,9 @@ struct StreamInfoList {
 
 class CProfileManager {
 public:
-    // `fs` null: the process's file system.
-    CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs = nullptr);
+    // `fs` null: the process's file system; `codecs` null: the machine's codecs.
+    CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs = nullptr,
+                    CodecPlatform* codecs = nullptr);
     ~CProfileManager();
     CProfileManager(const CProfileManager&) = delete;
     CProfileManager& operator=(const CProfileManager&) = delete;
@@ -75,6 +77,26 @@ public:
 
     ProfileStatus ApplyAviFrameSize(ProfileRecord& record, bool ntsc);
 
+    // The codec inventory (video compressors for AVI profiles). EnumerateCodecs runs on the
+    // main page's codec thread; the others on the user-interface thread once it is done.
+    int EnumerateCodecs(int divxOnly) { return codecs_->Enumerate(divxOnly); }
+    void ReleaseCodecs() { codecs_->CloseAll(); }
+    void SelectCodecByName(const char* name) { codecs_->SelectByName(name); }
+    void SelectDefaultCodec() { codecs_->SelectDivX(); }
+    void ConfigureCodec(uintptr_t parentWindow) { codecs_->Configure(parentWindow); }
+    int GetCodecStateSize(uint32_t* size) { return codecs_->GetStateSize(size); }
+    int GetCodecState(void* buffer, uint32_t size) { return codecs_->GetState(buffer, size); }
+    CCodecList& Codecs() { return *codecs_; }
+
+    // Frame values of an AVI record's compressor state block (bytes 268, 272, 12 and 264);
+    // the fourth is saved and cleared around the hand-over of the record to the engine.
+    ProfileStatus GetFrameInfo(const void* state, uint32_t size, uint32_t out[4]) {
+        return GetCompressorFrameInfo(state, size, out);
+    }
+    ProfileStatus SetFrameInfo(void* state, uint32_t size, uint32_t value) {
+        return SetCompressorFrameValue(state, size, value);
+    }
+
     const std::string& ProfilePath() const { return profilePath_; }
     uint32_t SlotCount() const { return static_cast<uint32_t>(slots_.size()); }
     const ProfileSlot& Slot(uint32_t i) const { return slots_[i]; }
@@ -98,6 +120,7 @@ private:
     std::vector<ProfileSlot> slots_;
     int32_t keepOrgSize_ = 0;
     StreamInfoList streamInfo_;
+    std::unique_ptr<CCodecList> codecs_;
 };
 
 }  // namespace profiles
