@@ -129,9 +129,7 @@ void CProfileSelectDlg::Refresh() {
     EnableDlgItem(m_hWnd, IDC_PROFILE_DETAILS, m.CanDetail());
     ShowDlgItem(m_hWnd, IDC_PROFILE_INFO, m.InformationVisible());
     EnableDlgItem(m_hWnd, IDC_PROFILE_INFO, m.InformationEnabled());
-    // Codec settings need the codec inventory of the main page; until it is there the
-    // button is not offered.
-    ShowDlgItem(m_hWnd, IDC_PROFILE_CODEC, false);
+    ShowDlgItem(m_hWnd, IDC_PROFILE_CODEC, m.CodecVisible() && store_ != nullptr);
 }
 
 BOOL CProfileSelectDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
@@ -177,6 +175,14 @@ BOOL CProfileSelectDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
                 return TRUE;
             case IDC_PROFILE_DETAILS:
                 OnDetails();
+                return TRUE;
+            case IDC_PROFILE_CODEC:
+                if (store_ != nullptr) {
+                    // The inventory is made once; later calls find it made.
+                    store_->EnumerateCodecs(1);
+                    store_->SelectDefaultCodec();
+                    store_->ConfigureCodec(reinterpret_cast<uintptr_t>(m_hWnd));
+                }
                 return TRUE;
             default:
                 break;
