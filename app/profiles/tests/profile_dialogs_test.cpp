@@ -236,7 +236,24 @@ TEST_F(ProfileDialogs, CancelInTheSheetAndTheDialogChangesNothing) {
     ASSERT_EQ(store_.WriteProfile(*r, nullptr), kProfileOk);
     const std::string before = FileText();
     bool editEnabled = false;
+    int detailInk = 0;
+    std::string detailWidth;
     DialogDriver driver({
+        {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDC_PROFILE_DETAILS); }},
+        {"Profile details",
+         [&](HWND details) {
+             // The list made over the placeholder: its rows carry the profile's values.
+             HWND list = FindWindowExA(details, nullptr, WC_LISTVIEWA, nullptr);
+             char text[64] = {};
+             LVITEMA item{};
+             item.iSubItem = 1;
+             item.pszText = text;
+             item.cchTextMax = sizeof text;
+             SendMessageA(list, LVM_GETITEMTEXTA, 2, reinterpret_cast<LPARAM>(&item));
+             detailWidth = text;
+             detailInk = ShotAndInk(details, IDC_DETAIL_PROPERTIES, "profile_details.png");
+             DialogDriver::Click(details, IDOK);
+         }},
         {title_,
          [&](HWND dlg) {
              ChooseRow(dlg, IDC_PROFILE_TYPE, RowOf(dlg, IDC_PROFILE_TYPE, LoadText(kTypeUser)), CBN_SELENDOK);
@@ -252,8 +269,10 @@ TEST_F(ProfileDialogs, CancelInTheSheetAndTheDialogChangesNothing) {
         {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDCANCEL); }},
     });
     EXPECT_EQ(Run(kPageFileConvert, kClassMpeg2, "Mine", 1), IDCANCEL);
-    ASSERT_EQ(driver.Done(), 3u);
+    ASSERT_EQ(driver.Done(), 5u);
     EXPECT_TRUE(editEnabled);
+    EXPECT_EQ(detailWidth, std::to_string(FindMpegParam(r->block.mpeg, kParamWidth)->value.i));
+    EXPECT_GT(detailInk, 20);
     EXPECT_EQ(FileText(), before);
     EXPECT_EQ(Stored("FileProfileName"), "<none>");
 }
