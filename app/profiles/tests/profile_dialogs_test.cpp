@@ -21,6 +21,7 @@
 #include "app/services/tests/registry_helpers.h"
 #include "app/tests/dialog_driver.h"
 #include "app/tests/window_support.h"
+#include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/screen.h"
@@ -67,39 +68,22 @@ std::string Stored(const char* name) {
     return text;
 }
 
-// A path of the build as Wine names it.
-std::wstring WinePath(const char* unixPath) {
-    std::wstring path = L"Z:";
-    for (const char* c = unixPath; *c; ++c)
-        path += *c == '/' ? L'\\' : static_cast<wchar_t>(*c);
-    return path;
-}
-
-// Runs a program of the build and waits (bounded) for its exit code; -1 when it could not
-// run or did not end in time.
-long RunProgram(std::wstring commandLine, DWORD timeoutMs) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
-    long code = -1;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
-        DWORD exitCode = 0;
-        GetExitCodeProcess(process.hProcess, &exitCode);
-        code = static_cast<long>(exitCode);
-    } else {
-        TerminateProcess(process.hProcess, 1);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
-}
-
 DWORD StoredNumber(const char* name) {
     DWORD value = 0xFFFFFFFF, size = sizeof value;
     RegGetValueA(HKEY_CURRENT_USER, kRecordingKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
     return value;
+}
+
+// A record prepared for a profile of class `cls` and read with the mask of both pages.
+std::unique_ptr<ProfileRecord> Prepared(int32_t cls) {
+    auto r = std::make_unique<ProfileRecord>();
+    std::memset(r.get(), 0, sizeof *r);
+    if (cls == kClassH264)
+        AllocH264Params(*r);
+    else
+        AllocMpegParams(*r);
+    r->head.attribute = 3;
+    return r;
 }
 
 class ProfileDialogs : public ResourceLibraryTest {
@@ -200,10 +184,7 @@ TEST_F(ProfileDialogs, NewMpegProfileIsStoredAsAFreshStoreReadsIt) {
 
     // A new store finds it with the page's values, and the file holds exactly its block.
     CProfileManager reopened(strings_, folder_);
-    auto r = std::make_unique<ProfileRecord>();
-    std::memset(r.get(), 0, sizeof *r);
-    AllocMpegParams(*r);
-    r->head.attribute = 3;
+    auto r = Prepared(kClassMpeg1);
     ASSERT_EQ(reopened.ReadProfile(kClassMpeg1, 0, *r, "Club night", 0), kProfileOk);
     EXPECT_EQ(r->head.group, kGroupUser);
     EXPECT_NE(r->head.attribute & kAttrUserMade, 0u);
@@ -224,12 +205,9 @@ TEST_F(ProfileDialogs, NewMpegProfileIsStoredAsAFreshStoreReadsIt) {
 }
 
 TEST_F(ProfileDialogs, CancelInTheSheetAndTheDialogChangesNothing) {
-    auto r = std::make_unique<ProfileRecord>();
-    std::memset(r.get(), 0, sizeof *r);
-    AllocMpegParams(*r);
-    r->head.attribute = 3;
+    auto r = Prepared(kClassMpeg1);
     ASSERT_EQ(store_.ReadProfile(kClassMpeg2, 0, *r, LoadText(5116).c_str(), 0), kProfileOk);
-    std::strcpy(r->head.name, "Mine");
+    CopyText(r->head.name, "Mine", 4);
     r->head.group = kGroupUser;
     r->head.attribute |= kAttrUserMade;
     FindMpegParam(r->block.mpeg, kParamFrameRate)->value.f = 29.97f;
@@ -278,16 +256,13 @@ TEST_F(ProfileDialogs, CancelInTheSheetAndTheDialogChangesNothing) {
 }
 
 TEST_F(ProfileDialogs, EditingReplacesTheProfileAndDeleteRemovesIt) {
-    auto r = std::make_unique<ProfileRecord>();
-    std::memset(r.get(), 0, sizeof *r);
-    AllocMpegParams(*r);
-    r->head.attribute = 3;
+    auto r = Prepared(kClassMpeg1);
     ASSERT_EQ(store_.ReadProfile(kClassMpeg2, 0, *r, LoadText(5116).c_str(), 0), kProfileOk);
     r->head.group = kGroupUser;
     r->head.attribute |= kAttrUserMade;
     FindMpegParam(r->block.mpeg, kParamFrameRate)->value.f = 29.97f;
     for (const char* name : {"Keep", "Mine"}) {
-        std::strcpy(r->head.name, name);
+        CopyText(r->head.name, name, std::strlen(name));
         ASSERT_EQ(store_.WriteProfile(*r, nullptr), kProfileOk);
     }
     std::string afterEdit;
@@ -310,9 +285,7 @@ TEST_F(ProfileDialogs, EditingReplacesTheProfileAndDeleteRemovesIt) {
     Run(kPageFileConvert, kClassMpeg2, "Mine", 1);
     ASSERT_EQ(driver.Done(), 4u);
     CProfileManager reopened(strings_, folder_);
-    std::memset(r.get(), 0, sizeof *r);
-    AllocMpegParams(*r);
-    r->head.attribute = 3;
+    r = Prepared(kClassMpeg2);
     ASSERT_EQ(reopened.ReadProfile(kClassMpeg2, 0, *r, "Mine", 0), kProfileOk);
     EXPECT_EQ(FindMpegParam(r->block.mpeg, kParamVideoBitRate)->value.i, 4500000);
     EXPECT_NE(afterEdit.find("<Name>Keep"), std::string::npos);
@@ -408,10 +381,7 @@ TEST_F(ProfileDialogs, H264SheetValuesReachTheEncodedStream) {
     EXPECT_EQ(Stored("FileProfileName"), "Sheet H264");
 
     CProfileManager reopened(strings_, folder_);
-    auto r = std::make_unique<ProfileRecord>();
-    std::memset(r.get(), 0, sizeof *r);
-    AllocH264Params(*r);
-    r->head.attribute = 3;
+    auto r = Prepared(kClassH264);
     ASSERT_EQ(reopened.ReadProfile(kClassH264, 0, *r, "Sheet H264", 0), kProfileOk);
     const H264Block& h = r->block.h264;
     EXPECT_EQ(h.gopLength, 10);
@@ -434,10 +404,10 @@ TEST_F(ProfileDialogs, H264SheetValuesReachTheEncodedStream) {
         "mpg", &input));
     const std::string output = testsupport::FixturePath(testsupport::UniqueName("sheet_h264") + ".ts");
     auto wide = [](const std::string& s) { return std::wstring(s.begin(), s.end()); };
-    const std::wstring command = L"\"" + WinePath(FILE_CONVERT_EXE) + L"\" --resources \"" + WinePath(TOVRT_DLL) +
-                                 L"\" --profile-record \"" + wide(recordFile) + L"\" -o \"" + wide(output) + L"\" \"" +
-                                 wide(input) + L"\"";
-    ASSERT_EQ(RunProgram(command, 300000), 0);
+    const std::wstring command = L"\"" + comtest::WinePath(FILE_CONVERT_EXE) + L"\" --resources \"" +
+                                 comtest::WinePath(TOVRT_DLL) + L"\" --profile-record \"" + wide(recordFile) +
+                                 L"\" -o \"" + wide(output) + L"\" \"" + wide(input) + L"\"";
+    ASSERT_EQ(comtest::RunProgram(command, 300000), 0);
 
     std::string stream, frames;
     ASSERT_TRUE(testsupport::Ffprobe(
