@@ -8,6 +8,7 @@
 
 #include "app/page_services.h"
 #include "app/profiles/app_data_folder_win.h"
+#include "app/profiles/profile_select_dlg.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/paths.h"
 #include "app/services/preferences.h"
@@ -378,9 +379,23 @@ void CEncMainPage::ShowDVPage() {
 }
 
 INT_PTR CEncMainPage::RunProfileDialog() {
-    // The profile selection dialog comes with the profile sheets; until it is built the
-    // profile stays as it is.
-    return IDCANCEL;
+    if (shown_ != kShownDV && shown_ != kShownFile) return IDCANCEL;
+    const bool filePage = shown_ == kShownFile;
+    profiles::CProfileSelectDlg dialog(this);
+    dialog.SetProfileManager(store_.get());
+    int rate = 1;
+    if (filePage) {
+        CRegDwordValue standard(HKEY_CURRENT_USER, kRecordingKey, "ProfileFrameRate", 1);
+        rate = standard.Read() && standard.Get() == 0 ? 0 : 1;
+        char video[260] = {};
+        dialog.SetDivxInstalled(SUCCEEDED(FindVideoCompressor(video)));
+    } else if (dvPage_) {
+        rate = RateIs(dvPage_->GetFrameRate(), 29.97) ? 1 : 0;
+        dialog.SetDeviceFlag(dvPage_->IsDeviceTypeOne());
+    }
+    const std::string name(record_.head.name, strnlen(record_.head.name, sizeof record_.head.name));
+    dialog.SetCurrent(filePage ? 2 : 1, record_.head.videoFormatClass, name.c_str(), rate);
+    return dialog.DoModal() == IDOK ? IDOK : IDCANCEL;
 }
 
 void CEncMainPage::OnProfileButton() {

@@ -691,6 +691,15 @@ private:
 
 }  // namespace
 
+std::string_view ListedProfileName(const ProfileBlock& block) {
+    const char* name = block.record.head.name;
+    return std::string_view(name, strnlen(name, sizeof block.record.head.name));
+}
+
+bool ProfileBlockHasName(const ProfileBlock& block, std::string_view name) {
+    return block.hasName && (block.name == name || ListedProfileName(block) == name);
+}
+
 bool IsStorableProfileName(std::string_view name) {
     return name.size() < sizeof(ProfileHead::name) && name.find_first_of("\r\n") == std::string_view::npos &&
            name.find('\0') == std::string_view::npos;
@@ -788,6 +797,8 @@ ProfileTextEnd WalkProfileText(std::string_view text, ProfileBlockSink& sink) {
     }
     if (!inBlock) return ProfileTextEnd::kOutside;
     if (inDescription) reader.Description(description);
+    // A block the text ends in is read as if closed there: its class gets its defaults.
+    reader.Finish();
     block->end = text.size();
     if (sink.Close(*block)) return ProfileTextEnd::kStopped;
     return inDescription ? ProfileTextEnd::kInDescription : ProfileTextEnd::kInBlock;

@@ -40,6 +40,13 @@ struct ProfileBlock {
     ProfileRecord record;  // the head and class block read so far
 };
 
+// The name a block is listed under: its "<Name>" text as the record holds it (cut at the
+// record's array or at a NUL byte). Lookups and deletes by name take it as well as the whole
+// text, so that every profile the user sees can be opened and deleted by the name shown.
+std::string_view ListedProfileName(const ProfileBlock& block);
+// True when `name` names the block: its whole "<Name>" text or its listed name.
+bool ProfileBlockHasName(const ProfileBlock& block, std::string_view name);
+
 // True when a profile name can be stored and read back exactly: it fits the record's name
 // array and holds no line break. Lookups compare whole names, so a name the store cannot
 // keep exactly is never reported free.
@@ -53,8 +60,8 @@ public:
     virtual ~ProfileBlockSink() = default;
     virtual void Open(const ProfileBlock&) {}
     virtual void Applied(HeadLine, const ProfileBlock&) {}
-    // Called at "&&" (after the defaults of the class are supplied) and for a block the text
-    // ends in; returns true to end the walk.
+    // Called at "&&" and for a block the text ends in (`closed` false), after the defaults of
+    // the class are supplied; returns true to end the walk.
     virtual bool Close(const ProfileBlock& block) = 0;
 };
 

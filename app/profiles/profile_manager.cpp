@@ -39,7 +39,7 @@ public:
         const ProfileHead& h = b.record.head;
         switch (line) {
             case HeadLine::kName:
-                rejected_ = name_ != nullptr && b.name != name_;
+                rejected_ = name_ != nullptr && !ProfileBlockHasName(b, name_);
                 break;
             case HeadLine::kVideoFormatClass:
                 if (!anyClass_) {
@@ -58,11 +58,13 @@ public:
     }
 
     bool Close(const ProfileBlock& b) override {
-        if (!b.closed || rejected_) return false;
+        // A block the file ends in counts as one: it is listed, read and deleted like the
+        // others (the next write closes it).
+        if (rejected_) return false;
         // A block must show the class asked for and, in a lookup by name, that name.
         if (!anyClass_ && !b.hasClass) return false;
         if (name_ != nullptr) {
-            if (!b.hasName || b.name != name_) return false;
+            if (!ProfileBlockHasName(b, name_)) return false;
         } else if (running_ != index_) {
             ++running_;
             return false;
@@ -102,8 +104,12 @@ void ForEachBlock(std::string_view text, F f) {
 
 }  // namespace
 
-CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs)
-    : strings_(strings), folder_(folder), fs_(fs ? *fs : DefaultProfileFileSystem()) {
+CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs,
+                                 CodecPlatform* codecs)
+    : strings_(strings),
+      folder_(folder),
+      fs_(fs ? *fs : DefaultProfileFileSystem()),
+      codecs_(std::make_unique<CCodecList>(codecs)) {
     std::string dir;
     if (folder_.Get(dir)) profilePath_ = dir + kProfileFileName;
     slots_.resize(BuiltinProfileCount());
@@ -111,6 +117,31 @@ CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& f
 }
 
 CProfileManager::~CProfileManager() = default;
+
+ProfileStatus CProfileManager::FileFailure(FileText file) {
+    return file == FileText::kTooLarge ? kProfileFileFull : kProfileFail;
+}
+
+ProfileStatus CProfileManager::CheckProfileFile() {
+    std::string text;
+    const FileText file = LoadProfileFile(text, false);
+    return file == FileText::kOk || file == FileText::kMissing ? kProfileOk : FileFailure(file);
+}
+
+ProfileStatus CProfileManager::SetProfileFileAside(std::string* asidePath) {
+    if (profilePath_.empty()) return kProfileFail;
+    // The first free name "Profile.ini.kept", "Profile.ini.kept2", ...; a kept file is never
+    // overwritten.
+    for (int n = 1; n <= 999; ++n) {
+        std::string aside = profilePath_ + ".kept";
+        if (n > 1) aside += std::to_string(n);
+        if (fs_.Exists(aside)) continue;
+        if (!fs_.Replace(profilePath_, aside)) return kProfileFail;
+        if (asidePath != nullptr) *asidePath = aside;
+        return fs_.CreateIfMissing(profilePath_) ? kProfileOk : kProfileFail;
+    }
+    return kProfileFail;
+}
 
 CProfileManager::FileText CProfileManager::LoadProfileFile(std::string& text, bool create) {
     text.clear();
@@ -121,6 +152,8 @@ CProfileManager::FileText CProfileManager::LoadProfileFile(std::string& text, bo
         case ProfileFileSystem::ReadResult::kMissing:
             if (create && !fs_.CreateIfMissing(profilePath_)) return FileText::kFailed;
             return FileText::kMissing;
+        case ProfileFileSystem::ReadResult::kTooLarge:
+            return FileText::kTooLarge;
         default:
             return FileText::kFailed;
     }
@@ -180,7 +213,8 @@ ProfileStatus CProfileManager::CountProfiles(int32_t cls, uint32_t* count) {
     }
     *count = n;
     std::string text;
-    if (LoadProfileFile(text, true) == FileText::kFailed) return kProfileFail;
+    const FileText file = LoadProfileFile(text, true);
+    if (file != FileText::kOk && file != FileText::kMissing) return FileFailure(file);
     ForEachBlock(text, [&](const ProfileBlock& b) {
         if (cls == -1 || (b.hasClass && b.record.head.videoFormatClass == cls)) ++n;
         return false;
@@ -251,7 +285,8 @@ ProfileStatus CProfileManager::ListProfiles(int32_t cls, uint32_t mask, const Pr
         if (!visit(*record)) return kProfileOk;
     }
     std::string text;
-    if (LoadProfileFile(text, true) == FileText::kFailed) return kProfileFail;
+    const FileText file = LoadProfileFile(text, true);
+    if (file != FileText::kOk && file != FileText::kMissing) return FileFailure(file);
     LookupSink sink(cls, running, nullptr, false, mask, running, *record, &visit);
     WalkProfileText(text, sink);
     return kProfileOk;
@@ -300,7 +335,7 @@ int CProfileManager::ProfileNameExists(int32_t cls, const char* name) {
     if (LoadProfileFile(text, true) != FileText::kOk) return 0;
     bool exists = false;
     ForEachBlock(text, [&](const ProfileBlock& b) {
-        exists = b.hasName && b.hasClass && b.name == name && b.record.head.videoFormatClass == cls;
+        exists = b.hasClass && ProfileBlockHasName(b, name) && b.record.head.videoFormatClass == cls;
         return exists;
     });
     return exists ? 1 : 0;
@@ -320,6 +355,7 @@ ProfileStatus CProfileManager::WriteProfile(const ProfileRecord& record, const c
     const std::string target = file != nullptr ? std::string(file) : profilePath_;
     std::string text;
     const auto read = fs_.ReadAll(target, kProfileFileLimit, text);
+    if (read == ProfileFileSystem::ReadResult::kTooLarge) return kProfileFileFull;
     if (read != ProfileFileSystem::ReadResult::kOk && read != ProfileFileSystem::ReadResult::kMissing) {
         return kProfileFail;
     }
@@ -333,23 +369,48 @@ ProfileStatus CProfileManager::WriteProfile(const ProfileRecord& record, const c
 ProfileStatus CProfileManager::DeleteProfile(int32_t cls, const char* name) {
     if (name == nullptr) return kProfileFail;
     std::string text;
-    switch (LoadProfileFile(text, false)) {
+    const FileText file = LoadProfileFile(text, false);
+    switch (file) {
         case FileText::kMissing:
             return kProfileOk;
         case FileText::kFailed:
-            return kProfileFail;
+        case FileText::kTooLarge:
+            return FileFailure(file);
         case FileText::kOk:
             break;
     }
+    std::string kept;
+    if (!CutProfile(text, cls, name, kept)) return kProfileOk;  // nothing of that class and name
+    return ReplaceFileContent(fs_, profilePath_, kept) ? kProfileOk : kProfileFail;
+}
+
+ProfileStatus CProfileManager::ReplaceProfile(int32_t cls, const char* name, const ProfileRecord& record) {
+    if (name == nullptr || profilePath_.empty()) return kProfileFail;
+    if ((record.head.attribute & kAttrStorable) == 0) return kProfileFail;
+    if (!IsStorableProfileName(
+            std::string_view(record.head.name, strnlen(record.head.name, sizeof record.head.name)))) {
+        return kProfileBadName;
+    }
+    std::string text;
+    const FileText file = LoadProfileFile(text, false);
+    if (file == FileText::kFailed || file == FileText::kTooLarge) return FileFailure(file);
+    std::string kept;
+    if (!CutProfile(text, cls, name, kept)) kept = std::move(text);
+    CloseDanglingBlock(kept);
+    AppendProfileBlock(record, kept);
+    if (kept.size() > kProfileFileLimit) return kProfileFileFull;
+    return ReplaceFileContent(fs_, profilePath_, kept) ? kProfileOk : kProfileFail;
+}
+
+bool CProfileManager::CutProfile(const std::string& text, int32_t cls, const char* name, std::string& kept) {
+    kept.clear();
     // Cut each matching block together with the empty line the writer puts before it. A kept
     // block that only the cut block's "&" line closed gets its "&&", so it stays readable.
-    std::string kept;
     size_t copied = 0;
     bool keptOpenBefore = false;  // the last block kept ends without "&&" and nothing follows it yet
     ForEachBlock(text, [&](const ProfileBlock& b) {
         const ProfileHead& h = b.record.head;
-        if (!b.closed || h.group != kGroupUser || !b.hasClass || h.videoFormatClass != cls || !b.hasName ||
-            b.name != name) {
+        if (h.group != kGroupUser || !b.hasClass || h.videoFormatClass != cls || !ProfileBlockHasName(b, name)) {
             keptOpenBefore = b.closedByNext;
             return false;
         }
@@ -368,9 +429,9 @@ ProfileStatus CProfileManager::DeleteProfile(int32_t cls, const char* name) {
         copied = b.end;
         return false;
     });
-    if (copied == 0) return kProfileOk;  // nothing of that class and name
+    if (copied == 0) return false;
     kept.append(text, copied, std::string::npos);
-    return ReplaceFileContent(fs_, profilePath_, kept) ? kProfileOk : kProfileFail;
+    return true;
 }
 
 ProfileStatus CProfileManager::CountFileProfiles(uint32_t* count) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/profiles/codec_list.h"
 #include "app/profiles/profile_file_io.h"
 #include "app/profiles/profile_record.h"
 #include "app/profiles/profile_services.h"
@@ -30,8 +31,9 @@ struct StreamInfoList {
 
 class CProfileManager {
 public:
-    // `fs` null: the process's file system.
-    CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs = nullptr);
+    // `fs` null: the process's file system; `codecs` null: the machine's codecs.
+    CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs = nullptr,
+                    CodecPlatform* codecs = nullptr);
     ~CProfileManager();
     CProfileManager(const CProfileManager&) = delete;
     CProfileManager& operator=(const CProfileManager&) = delete;
@@ -52,7 +54,17 @@ public:
     // Removes every user profile of that class and name; every other block is kept byte for
     // byte.
     ProfileStatus DeleteProfile(int32_t videoFormatClass, const char* name);
+    // Puts `record` in the place of the user profiles of that class and name in one atomic
+    // replace of the file: the old profile is never gone without the new one written. With
+    // no such profile it is appended.
+    ProfileStatus ReplaceProfile(int32_t videoFormatClass, const char* name, const ProfileRecord& record);
     ProfileStatus CountFileProfiles(uint32_t* count);
+    // Whether the profile file can be read: 0 when it can (or is missing), kProfileFileFull
+    // when it is larger than the store reads, E_FAIL when it cannot be read.
+    ProfileStatus CheckProfileFile();
+    // Moves a profile file the store refuses aside (under a new name beside it, returned in
+    // `asidePath`) and starts an empty one; nothing of the old file is lost.
+    ProfileStatus SetProfileFileAside(std::string* asidePath);
     ProfileStatus GetFileProfileClass(uint32_t n, int32_t* videoFormatClass);
 
     ProfileStatus CountStreamInfoProfiles(int32_t videoFormatClass, uint32_t* count);
@@ -65,13 +77,36 @@ public:
 
     ProfileStatus ApplyAviFrameSize(ProfileRecord& record, bool ntsc);
 
+    // The codec inventory (video compressors for AVI profiles). EnumerateCodecs runs on the
+    // main page's codec thread; the others on the user-interface thread once it is done.
+    int EnumerateCodecs(int divxOnly) { return codecs_->Enumerate(divxOnly); }
+    void ReleaseCodecs() { codecs_->CloseAll(); }
+    void SelectCodecByName(const char* name) { codecs_->SelectByName(name); }
+    void SelectDefaultCodec() { codecs_->SelectDivX(); }
+    void ConfigureCodec(uintptr_t parentWindow) { codecs_->Configure(parentWindow); }
+    int GetCodecStateSize(uint32_t* size) { return codecs_->GetStateSize(size); }
+    int GetCodecState(void* buffer, uint32_t size) { return codecs_->GetState(buffer, size); }
+    CCodecList& Codecs() { return *codecs_; }
+
+    // Frame values of an AVI record's compressor state block (bytes 268, 272, 12 and 264);
+    // the fourth is saved and cleared around the hand-over of the record to the engine.
+    ProfileStatus GetFrameInfo(const void* state, uint32_t size, uint32_t out[4]) {
+        return GetCompressorFrameInfo(state, size, out);
+    }
+    ProfileStatus SetFrameInfo(void* state, uint32_t size, uint32_t value) {
+        return SetCompressorFrameValue(state, size, value);
+    }
+
     const std::string& ProfilePath() const { return profilePath_; }
     uint32_t SlotCount() const { return static_cast<uint32_t>(slots_.size()); }
     const ProfileSlot& Slot(uint32_t i) const { return slots_[i]; }
     StreamInfoList& StreamInfo() { return streamInfo_; }
 
 private:
-    enum class FileText { kOk, kMissing, kFailed };
+    enum class FileText { kOk, kMissing, kFailed, kTooLarge };
+    static ProfileStatus FileFailure(FileText file);
+    // The text without the user profiles of that class and name; false when it has none.
+    static bool CutProfile(const std::string& text, int32_t videoFormatClass, const char* name, std::string& kept);
     // Reads the profile file; a missing one is created empty when `create`.
     FileText LoadProfileFile(std::string& text, bool create);
     void FillFromSlot(const ProfileSlot& slot, ProfileRecord& record);
@@ -85,6 +120,7 @@ private:
     std::vector<ProfileSlot> slots_;
     int32_t keepOrgSize_ = 0;
     StreamInfoList streamInfo_;
+    std::unique_ptr<CCodecList> codecs_;
 };
 
 }  // namespace profiles

@@ -240,6 +240,14 @@
 #define IDS_SUBPEL_QUARTER 360
 #define IDS_H264_NAME_HELD 7143
 
+/* Strings: the profile dialogs' messages about names and the profile file. */
+#define IDS_PROFILE_NAME_TOO_LONG 7150
+#define IDS_PROFILE_FILE_TOO_LARGE 7151
+#define IDS_PROFILE_FILE_UNUSABLE 7152
+#define IDS_PROFILE_FILE_REFUSED 7153 /* path (string), reason (string) */
+#define IDS_PROFILE_FILE_KEPT 7154    /* path kept aside (string) */
+#define IDS_PROFILE_NOT_SAVED 7155    /* path (string), reason (string) */
+
 /* Dialog templates: the H.264 profile sheet's pages, in the order the sheet adds them. */
 #define IDD_H264_NAME 136
 #define IDC_H264_NAME 1043

@@ -237,6 +237,12 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_RENAME_INVALID, {}},
         {IDS_OUTPUT_NOT_RENAMED, {"s", "s"}},
         {IDS_NO_FREE_NAME, {"s"}},
+        {IDS_PROFILE_NAME_TOO_LONG, {}},
+        {IDS_PROFILE_FILE_TOO_LARGE, {}},
+        {IDS_PROFILE_FILE_UNUSABLE, {}},
+        {IDS_PROFILE_FILE_REFUSED, {"s", "s"}},
+        {IDS_PROFILE_FILE_KEPT, {"s"}},
+        {IDS_PROFILE_NOT_SAVED, {"s", "s"}},
     };
     return strings;
 }

@@ -284,25 +284,26 @@ TEST_F(ProfileFile, ABareCarriageReturnInALineReadsAsTheWriterWritesIt) {
     EXPECT_EQ(store.ProfileNameExists(r.head.videoFormatClass, "a b"), 0);
 }
 
-// Hand-edited names longer than the record holds: lookups and deletes compare the whole name,
-// so two names alike in their first 127 characters stay two profiles.
-TEST_F(ProfileFile, LongNamesInTheFileAreComparedWhole) {
+// Hand-edited names longer than the record holds: the list shows them cut to 127 characters,
+// and both that name and the whole one open and delete them; the whole name tells apart two
+// names alike in their first 127 characters.
+TEST_F(ProfileFile, LongNamesInTheFileAreFoundByTheNameShownAndTheWholeName) {
     const std::string common(127, 'n');
     const std::string one = common + "1", two = common + "2";
-    WriteFile("\n&\n<Name>" + one + "\n<Group>2\n<Video Format Class>2\n&&\n" + "\n&\n<Name>" + two +
-              "\n<Group>2\n<Video Format Class>2\n&&\n");
-    const std::string before = testing::ReadWhole(store.ProfilePath());
+    WriteFile("\n&\n<Name>" + one + "\n<Group>2\n<Video Format Class>2\n<VideoFormat>2000\n&&\n" + "\n&\n<Name>" + two +
+              "\n<Group>2\n<Video Format Class>2\n<VideoFormat>2001\n&&\n");
     ProfileRecord r = Blank();
     r.head.attribute = 3;
-    EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, common.c_str(), 0), kProfileFail);
+    ASSERT_EQ(store.ReadProfile(kClassDv, 0, r, common.c_str(), 0), kProfileOk);
+    EXPECT_EQ(r.block.dv.videoFormat, 2000u);  // the first of that shown name
     r = Blank();
     r.head.attribute = 3;
     ASSERT_EQ(store.ReadProfile(kClassDv, 0, r, two.c_str(), 0), kProfileOk);
     EXPECT_EQ(std::string(r.head.name), common);
+    EXPECT_EQ(r.block.dv.videoFormat, 2001u);
     EXPECT_EQ(store.ProfileNameExists(kClassDv, one.c_str()), 1);
+    EXPECT_EQ(store.ProfileNameExists(kClassDv, common.c_str()), 1);
 
-    ASSERT_EQ(store.DeleteProfile(kClassDv, common.c_str()), kProfileOk);
-    EXPECT_EQ(testing::ReadWhole(store.ProfilePath()), before);
     ASSERT_EQ(store.DeleteProfile(kClassDv, one.c_str()), kProfileOk);
     r = Blank();
     r.head.attribute = 3;
@@ -310,6 +311,10 @@ TEST_F(ProfileFile, LongNamesInTheFileAreComparedWhole) {
     r = Blank();
     r.head.attribute = 3;
     EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, two.c_str(), 0), kProfileOk);
+    ASSERT_EQ(store.DeleteProfile(kClassDv, common.c_str()), kProfileOk);
+    r = Blank();
+    r.head.attribute = 3;
+    EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, two.c_str(), 0), kProfileFail);
 }
 
 // Files written before: text as the earlier writer left it, CR LF line ends, tags the reader
@@ -373,17 +378,29 @@ TEST_F(ProfileFile, ABlockLackingLinesDoesNotInheritTheBlockBefore) {
     EXPECT_EQ(r.block.mpeg.streams[0].audio.bitRate, 0);
 }
 
-TEST_F(ProfileFile, DamagedFilesEndTheWalkWithoutAMatch) {
-    const char* cases[] = {
-        "\n&\n<Name>Cut\n<Video Format Class>2\n<VideoFormat>2000",    // ends inside a block
-        "\n&\n<Name>Cut\n<Video Format Class>2\n<Description>\nhalf",  // ends inside a description
-        "\n&&\n<Name>Cut\n<Video Format Class>2\n&&\n",                // no block opened
+// A file cut inside its last block still holds that profile (it is counted, so it is listed,
+// read and deleted like the others); lines outside any block are no profile.
+TEST_F(ProfileFile, AFileCutInsideItsLastBlockStillHoldsThatProfile) {
+    struct Case {
+        const char* text;
+        bool found;
+    } cases[] = {
+        {"\n&\n<Name>Cut\n<Group>2\n<Video Format Class>2\n<VideoFormat>2000", true},    // ends inside a block
+        {"\n&\n<Name>Cut\n<Group>2\n<Video Format Class>2\n<Description>\nhalf", true},  // inside a description
+        {"\n&&\n<Name>Cut\n<Video Format Class>2\n&&\n", false},                         // no block opened
     };
-    for (const char* text : cases) {
-        WriteFile(text);
+    for (const Case& c : cases) {
+        WriteFile(c.text);
         ProfileRecord r = Blank();
         r.head.attribute = 3;
-        EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, "Cut", 0), kProfileFail) << text;
+        if (c.found) {
+            ASSERT_EQ(store.ReadProfile(kClassDv, 0, r, "Cut", 0), kProfileOk) << c.text;
+            EXPECT_EQ(r.head.videoFormatClass, kClassDv);
+            ASSERT_EQ(store.DeleteProfile(kClassDv, "Cut"), kProfileOk);
+            r = Blank();
+            r.head.attribute = 3;
+        }
+        EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, "Cut", 0), kProfileFail) << c.text;
         EXPECT_EQ(r.head.group, kGroupLookupFailed);
         EXPECT_EQ(r.head.videoFormatClass, kClassLookupFailed);
         EXPECT_EQ(r.head.attribute, 3u);

@@ -292,19 +292,23 @@ TEST_F(ProfileStore, DeleteOfAMissingFileChangesNothing) {
 }
 
 // Every step of the replacement made to fail in turn: the old file stays whole and no
-// temporary file is left; once no step fails, the change is made.
+// temporary file is left; once no step fails, the change is made. An edit (replace) never
+// loses the old profile without the new one written.
 TEST_F(ProfileStore, FailedWritesAndDeletesKeepEveryProfile) {
     Write(UserProfile(kClassDv, "a"));
     Write(UserProfile(kClassDv, "b"));
     const std::string original = testing::ReadWhole(store.ProfilePath());
     const std::string temp = store.ProfilePath() + ".new";
-    for (int op = 0; op < 2; ++op) {
+    ProfileRecord edited = UserProfile(kClassDv, "a edited");
+    std::strcpy(edited.head.description, "changed");
+    for (int op = 0; op < 3; ++op) {
         bool succeeded = false;
         for (int failAt = 0; !succeeded && failAt < 10; ++failAt) {
             testing::FaultyFileSystem fs(failAt);
             CProfileManager faulty(strings, folder, &fs);
-            const ProfileStatus s = op == 0 ? faulty.DeleteProfile(kClassDv, "a")
-                                            : faulty.WriteProfile(UserProfile(kClassDv, "c"), nullptr);
+            const ProfileStatus s = op == 0   ? faulty.DeleteProfile(kClassDv, "a")
+                                    : op == 1 ? faulty.WriteProfile(UserProfile(kClassDv, "c"), nullptr)
+                                              : faulty.ReplaceProfile(kClassDv, "a", edited);
             SCOPED_TRACE(std::to_string(op) + " fails at " + std::to_string(failAt));
             EXPECT_FALSE(DefaultProfileFileSystem().Exists(temp));
             if (fs.steps() <= failAt) {
@@ -319,20 +323,15 @@ TEST_F(ProfileStore, FailedWritesAndDeletesKeepEveryProfile) {
         ASSERT_TRUE(succeeded);
         uint32_t n = 0;
         ASSERT_EQ(store.CountFileProfiles(&n), kProfileOk);
-        EXPECT_EQ(n, op == 0 ? 1u : 3u);
+        EXPECT_EQ(n, op == 0 ? 1u : op == 1 ? 3u : 2u);
+        if (op == 2) {
+            ProfileRecord r = WithMask(3);
+            EXPECT_EQ(store.ReadProfile(kClassDv, 0, r, "a", 0), kProfileFail);
+            ASSERT_EQ(store.ReadProfile(kClassDv, 0, r, "a edited", 0), kProfileOk);
+            EXPECT_STREQ(r.head.description, "changed");
+        }
         testing::WriteWhole(store.ProfilePath(), original);
     }
-}
-
-TEST_F(ProfileStore, AFileTooLargeToReadIsNeverRewritten) {
-    std::string big(kProfileFileLimit + 1, ' ');
-    testing::WriteWhole(store.ProfilePath(), big);
-    EXPECT_EQ(store.WriteProfile(UserProfile(kClassDv, "x"), nullptr), kProfileFail);
-    EXPECT_EQ(store.DeleteProfile(kClassDv, "x"), kProfileFail);
-    uint32_t n = 0;
-    EXPECT_EQ(store.CountProfiles(kClassDv, &n), kProfileFail);
-    EXPECT_EQ(n, 8u);  // the built-in part is counted
-    EXPECT_EQ(testing::ReadWhole(store.ProfilePath()).size(), big.size());
 }
 
 // A DV user profile block as a hand editor may leave it.
@@ -344,8 +343,36 @@ std::string DvBlock(const std::string& name, const char* open = "&", const char*
     return b;
 }
 
+// A file too large to read is never rewritten, every operation says why it fails, and the
+// file can be kept aside whole for a new, empty one.
+TEST_F(ProfileStore, AFileTooLargeToReadIsReportedAndCanBeKeptAside) {
+    std::string big = testing::WithLineEnds(DvBlock("kept"));
+    big.resize(kProfileFileLimit + 1, ' ');
+    testing::WriteWhole(store.ProfilePath(), big);
+    EXPECT_EQ(store.CheckProfileFile(), kProfileFileFull);
+    EXPECT_EQ(store.WriteProfile(UserProfile(kClassDv, "x"), nullptr), kProfileFileFull);
+    EXPECT_EQ(store.DeleteProfile(kClassDv, "x"), kProfileFileFull);
+    uint32_t n = 0;
+    EXPECT_EQ(store.CountProfiles(kClassDv, &n), kProfileFileFull);
+    EXPECT_EQ(n, 8u);  // the built-in part is counted
+    EXPECT_EQ(testing::ReadWhole(store.ProfilePath()), big);
+
+    std::string aside, secondAside;
+    ASSERT_EQ(store.SetProfileFileAside(&aside), kProfileOk);
+    EXPECT_EQ(testing::ReadWhole(aside), big);
+    EXPECT_EQ(store.CheckProfileFile(), kProfileOk);
+    EXPECT_EQ(testing::ReadWhole(store.ProfilePath()), "");
+    Write(UserProfile(kClassDv, "fresh"));
+    // A second set-aside never overwrites the first.
+    ASSERT_EQ(store.SetProfileFileAside(&secondAside), kProfileOk);
+    EXPECT_NE(secondAside, aside);
+    EXPECT_EQ(testing::ReadWhole(aside), big);
+    EXPECT_NE(testing::ReadWhole(secondAside).find("<Name>fresh"), std::string::npos);
+}
+
 // Damaged and unusual files: every profile readable before an operation is still readable,
-// byte for byte, afterwards (but the one deleted), and every one can still be deleted.
+// byte for byte, afterwards (but the one deleted), and every one can still be read and
+// deleted by the name the list shows.
 TEST_F(ProfileStore, DamagedFilesNeverLoseOrLockOutAProfile) {
     const std::string longName = std::string(127, 'L') + "tail";
     struct Case {
@@ -363,8 +390,10 @@ TEST_F(ProfileStore, DamagedFilesNeverLoseOrLockOutAProfile) {
         {"byte-order mark, no blank line",
          "\xEF\xBB\xBF&\n<Name>first\n<Group>2\n<Video Format Class>2\n&&\n" + DvBlock("target"),
          {"first", "target"}},
-        {"unclosed last block", DvBlock("target") + DvBlock("open end", "&", nullptr), {"target"}},
-        {"long name", DvBlock(longName) + DvBlock("target"), {longName, "target"}},
+        {"unclosed last block", DvBlock("target") + DvBlock("open end", "&", nullptr), {"target", "open end"}},
+        {"unclosed last target", DvBlock("before") + DvBlock("target", "&", nullptr), {"before", "target"}},
+        {"long name", DvBlock(longName) + DvBlock("target"), {longName.substr(0, 127), "target"}},
+        {"NUL in a name", DvBlock(std::string("nul\0byte", 8)) + DvBlock("target"), {"nul", "target"}},
         {"name followed by a stray line",
          "\n&\n<Name>two\nlines\n<Group>2\n<Video Format Class>2\n&&\n" + DvBlock("target"),
          {"two", "target"}},
@@ -373,6 +402,12 @@ TEST_F(ProfileStore, DamagedFilesNeverLoseOrLockOutAProfile) {
         for (int op = 0; op < 2; ++op) {
             SCOPED_TRACE(std::string(c.what) + (op == 0 ? ", delete" : ", write"));
             testing::WriteWhole(store.ProfilePath(), testing::WithLineEnds(c.text));
+            std::vector<std::string> listed;
+            store.ListProfiles(kClassDv, 3, [&](const ProfileRecord& r) {
+                if (r.head.group == kGroupUser) listed.emplace_back(r.head.name);
+                return true;
+            });
+            EXPECT_EQ(listed, c.names);
             std::map<std::string, std::string> before;
             for (const std::string& name : c.names) {
                 ProfileRecord r = WithMask(3);
@@ -402,7 +437,7 @@ TEST_F(ProfileStore, DamagedFilesNeverLoseOrLockOutAProfile) {
             ASSERT_EQ(store.DeleteProfile(kClassDv, "new"), kProfileOk);
             uint32_t dv = 0;
             ASSERT_EQ(store.CountProfiles(kClassDv, &dv), kProfileOk);
-            EXPECT_EQ(dv, 8u + (std::string(c.what) == "unclosed last block" ? 1u : 0u));
+            EXPECT_EQ(dv, 8u);
         }
     }
 }
