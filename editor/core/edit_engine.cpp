@@ -20,6 +20,18 @@ constexpr int64_t kSecond = 10000000;
 constexpr int64_t kPreload = 2000000;
 constexpr size_t kStoredSequenceMax = 1024;
 constexpr int64_t kLpcmFrameDuration = 16666;  // 1/600 s: one LPCM frame of a DVD
+constexpr int64_t kLpcmFrameTicks = 150;       // the same exactly, in 90 kHz ticks
+
+// The 100-ns time that a writer's 90 kHz stamp (t * 9 / 1000, rounded down) turns back
+// into `ticks` exactly.
+int64_t TimeOfTicks(int64_t ticks) {
+    return (ticks * 1000 + 8) / 9;
+}
+// The first time on that grid at or after `time`.
+int64_t OnTickGrid(int64_t time) {
+    const int64_t ticks = time * 9 / 1000;
+    return TimeOfTicks(TimeOfTicks(ticks) < time ? ticks + 1 : ticks);
+}
 constexpr size_t kOutputBlock = 1 << 16;
 // Bytes a clip thread reads at once: whole blocks (or sectors), a fraction of a stream
 // ring of the parser so that one run's payload always fits.
@@ -335,8 +347,16 @@ void CEditEngine::FillAudioGap(int64_t upTo) {
     // Bounded by the gap: at most one frame per frame duration of missing audio.
     while (!abort_ && upTo - audioBase_ > audioFrameDuration_ / 2) {
         if (!PutSilentFrame(audioBase_)) break;
-        audioBase_ += audioFrameDuration_;
+        audioBase_ = NextAudioBase(audioBase_);
     }
+}
+
+int64_t CEditEngine::NextAudioBase(int64_t time) const {
+    // LPCM frames last 150 ticks exactly, which no whole count of 100-ns units is: from a
+    // time on the 90 kHz grid, the next lies 150 ticks on, so that no stamp a reader
+    // computes from the bytes before it is off by a rounding.
+    if (audioKind_ == kPsAudioLpcm) return TimeOfTicks(time * 9 / 1000 + kLpcmFrameTicks);
+    return time + audioFrameDuration_;
 }
 
 int CEditEngine::ProcFile() {
@@ -1070,7 +1090,13 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
                     audioFrameLength_ = kind == kAudioMpeg ? MpegAudioFrameLength(header) : length;
                 }
             }
-            const int64_t t = base + a - origin;
+            int64_t t = base + a - origin;
+            if (kind == kAudioLpcm) {
+                // LPCM runs at a constant rate: each frame follows the one before by its
+                // exact duration, whatever rounding the input's stamps carry, from a first
+                // frame on the 90 kHz grid.
+                t = lastWritten == kNoTime ? OnTickGrid(t) : NextAudioBase(lastWritten);
+            }
             const size_t take = std::min<size_t>(size_t(length), avail);
             queueOk = queueOk && audioQueue_.Put(t, kNoTime, kUnitAudioFrame, take, p);
             remaining = int64_t(length) - int64_t(take);
@@ -1079,7 +1105,7 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
             if (!queueOk) break;
         }
     }
-    if (lastWritten != kNoTime && audioFrameDuration_ > 0) audioBase_ = lastWritten + audioFrameDuration_;
+    if (lastWritten != kNoTime && audioFrameDuration_ > 0) audioBase_ = NextAudioBase(lastWritten);
     return abort_ || !queueOk ? kClipAborted : kClipOk;
 }
 

@@ -158,6 +158,8 @@ protected:
     bool LoadFirstSequenceHeader(const ClipItem& clip);
     int64_t SeekStart(const ClipItem& clip, bool video);
     void FillAudioGap(int64_t upTo);
+    // The time of the audio frame after one at `time`.
+    int64_t NextAudioBase(int64_t time) const;
     bool PutSilentFrame(int64_t time);
     int MuxLoop(std::FILE* file, bool firstFile);
     bool SendOutput(std::FILE* file);

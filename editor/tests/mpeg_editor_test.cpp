@@ -18,6 +18,8 @@
 #include "editor/core/tests/join_fixtures.h"
 #include "editor/mpeg_editor_interfaces.h"
 #include "filters/base/tests/com_test_util.h"
+#include "filters/muxer/core/tests/systems_checker.h"  // FrameTimesFault
+#include "tools/mpeg_join.h"
 #include "editor/core/tests/ps_fixtures.h"
 
 namespace {
@@ -306,6 +308,71 @@ TEST_F(Splicery, FileCallbackAndHostStreamOutputs) {
     EXPECT_EQ(done.calls, 3);
     ASSERT_EQ(editor_->SetOutputStream(nullptr), S_OK);
     EXPECT_EQ(host.refs, 1u);
+}
+
+// Sorted presentation times (90 kHz) of one stream of a file, as ffprobe reads them.
+std::vector<int64_t> ShownTimes(const std::string& name, const char* stream) {
+    const std::string csv = Shell("ffprobe -v error -select_streams " + std::string(stream) +
+                                  " -show_entries packet=pts -of csv=p=0 '" + name + "'");
+    std::vector<int64_t> times;
+    size_t at = 0;
+    while (at < csv.size()) {
+        const size_t end = std::min(csv.find('\n', at), csv.size());
+        const std::string line = csv.substr(at, end - at);
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9') times.push_back(std::stoll(line));
+        at = end + 1;
+    }
+    std::sort(times.begin(), times.end());
+    return times;
+}
+
+// A minute of a clip with three streams (MPEG-2 video, MPEG audio, AC-3) through the
+// object: every picture the input stamps keeps its time and the audio its distance to the
+// video, both streams run a minute in whole frames with every picture stamped, and the
+// bytes are those the core writes for the same cut.
+TEST_F(Splicery, AMinuteOfThreeStreamsIsTheCoresJoin) {
+    std::string clip;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 60 "
+        "-map 0:v -map 1:a -map 1:a -target pal-dvd -aspect 4:3 -bf 2 -g 12 -c:a:0 mp2 -b:a:0 224k -c:a:1 ac3 "
+        "{out}",
+        "mpg", &clip));
+    ASSERT_EQ(editor_->Initialize(2, 1), S_OK);
+    ASSERT_EQ(editor_->SetMaxClips(1), S_OK);
+    ASSERT_EQ(Add(clip, 0.0, 60.0), S_OK);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("minute") + ".mpg");
+    ASSERT_EQ(editor_->SetOutputFileName(out.c_str()), S_OK);
+    Done done;
+    ASSERT_EQ(editor_->Start(&OnDone, &done), S_OK);
+    ASSERT_TRUE(done.Wait(300000));
+    EXPECT_EQ(done.status, kEditDone);
+    const std::vector<uint8_t> bytes = editor_test::ReadFile(out);
+    ASSERT_FALSE(bytes.empty());
+
+    const std::string name = editor_test::FixtureName(out), input = editor_test::FixtureName(clip);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    EXPECT_EQ(muxertest::FrameTimesFault(
+                  Shell("ffprobe -v error -show_entries packet=stream_index,pts -of csv=p=0 '" + name + "'"),
+                  {3600, 2160}, 60),
+              "");
+    const std::vector<int64_t> video = ShownTimes(name, "v:0"), source = ShownTimes(input, "v:0");
+    const std::vector<int64_t> audio = ShownTimes(name, "a:0"), sourceAudio = ShownTimes(input, "a:0");
+    // ffmpeg stamps 1299 of the 1500 pictures; each of those is one of ours, one offset on.
+    EXPECT_EQ(video.size(), 1500u);
+    ASSERT_GT(source.size(), 1000u);
+    ASSERT_FALSE(audio.empty());
+    ASSERT_FALSE(sourceAudio.empty());
+    for (const int64_t t : source) {
+        const int64_t want = t - source[0] + video[0];
+        const auto found = std::lower_bound(video.begin(), video.end(), want - 1);
+        ASSERT_TRUE(found != video.end() && *found <= want + 1) << "no picture at input time " << t;
+    }
+    EXPECT_NEAR(audio[0] - video[0], sourceAudio[0] - source[0], 2160);
+
+    const std::string core = testsupport::FixturePath(testsupport::UniqueName("core") + ".mpg");
+    const tools::JoinResult r = tools::RunJoin({"--type", "mpeg2", "-o", core, clip, "0.000", "60.000"});
+    ASSERT_EQ(r.status, 0) << r.message;
+    EXPECT_TRUE(editor_test::ReadFile(core) == bytes) << "the object's output differs from the core's";
 }
 
 BOOL CALLBACK Slow(const BYTE*, LONG, BOOL, void*) {

@@ -5,6 +5,7 @@
 // the same frame (within a 90 kHz tick, after one common offset), the structural checker
 // finds no fault, and tstools reads the transport streams.
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -467,6 +468,159 @@ TEST_P(MuxToolThreeStreams, AMinuteIsValidAndTheSameOnEveryRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, MuxToolThreeStreams, ::testing::Values("ps", "dvd", "ts"));
+
+// Soft telecine, as pulldown tools apply it to a film-rate MPEG-2 stream: the sequence
+// says 30000/1001 frames a second of interlaced video, and each picture's coding extension
+// (ISO/IEC 13818-2 6.2.3.1) shows it for three or two fields in the pattern TBT, BT, BTB, TB
+// by display position (a group's display base plus temporal_reference).
+std::vector<uint8_t> Telecine(std::vector<uint8_t> b) {
+    int64_t base = 0, inGroup = 0, reference = 0;
+    for (size_t i = 0; i + 8 <= b.size(); ++i) {
+        if (b[i] != 0 || b[i + 1] != 0 || b[i + 2] != 1) continue;
+        const uint8_t code = b[i + 3];
+        if (code == 0xB3) {
+            b[i + 7] = static_cast<uint8_t>((b[i + 7] & 0xF0) | 4);  // frame_rate_code 4
+        } else if (code == 0xB5 && (b[i + 4] >> 4) == 1) {
+            b[i + 5] &= static_cast<uint8_t>(~0x08);  // progressive_sequence 0
+        } else if (code == 0xB8) {
+            base += inGroup;
+            inGroup = 0;
+        } else if (code == 0x00) {
+            reference = ((b[i + 4] << 8) | b[i + 5]) >> 6;
+            ++inGroup;
+        } else if (code == 0xB5 && (b[i + 4] >> 4) == 8) {
+            static constexpr uint8_t kTopFirst[4] = {1, 0, 0, 1}, kRepeat[4] = {1, 0, 1, 0};
+            const int64_t k = (base + reference) % 4;
+            b[i + 7] = static_cast<uint8_t>((b[i + 7] & ~0x82) | (kTopFirst[k] << 7) | (kRepeat[k] << 1));
+        }
+    }
+    return b;
+}
+
+// Pictures shown for two or three fields (H.264 pic_struct, MPEG-2 repeat_first_field),
+// including leading pictures of open groups and long runs of B pictures: in every output
+// kind that carries the stream, decoding times rise, no picture is shown before it is
+// decoded, and the presentation times in display order step by the fields ffprobe reads
+// from each frame (2 + repeat_pict, one 90 kHz tick of rounding); with audio, the video
+// ends with it.
+struct FieldTimed {
+    const char* name;
+    const char* command;  // makes the elementary stream from {y4m}, or (MPEG-2) a film-rate one
+    const char* rate;     // fields a second, as num/den
+    bool telecine;
+    std::vector<const char*> formats;
+};
+
+const FieldTimed kFieldTimed[] = {
+    {"H264PulldownOpenGop",
+     "x264 --quiet --bframes 3 --b-pyramid strict --open-gop --keyint 24 --pulldown 32 --fps 24000/1001 -o {out} "
+     "{y4m}",
+     "60000/1001",
+     false,
+     {"ts"}},
+    {"H264PulldownLongBRunAt25",
+     "x264 --quiet --bframes 5 --b-adapt 0 --open-gop --pulldown 32 --fps 25 -o {out} {y4m}",
+     "125/2",
+     false,
+     {"ts"}},
+    {"Mpeg2SoftTelecine",
+     "ffmpeg -f lavfi -i testsrc=size=352x288:rate=24000/1001 -t 10 -c:v mpeg2video -g 12 -bf 2 -f mpeg2video {out}",
+     "60000/1001",
+     true,
+     {"ps", "ts"}},
+};
+
+class MuxToolFields : public ::testing::TestWithParam<FieldTimed> {};
+
+TEST_P(MuxToolFields, PicturesFollowTheirFields) {
+    const FieldTimed& c = GetParam();
+    std::string command = c.command, es, audio;
+    if (command.find("{y4m}") != std::string::npos) {
+        std::string y4m;
+        ASSERT_TRUE(testsupport::MediaFixture(
+            "ffmpeg -f lavfi -i testsrc2=size=320x240:rate=24000/1001 -frames:v 240 -pix_fmt yuv420p -f "
+            "yuv4mpegpipe {out}",
+            "y4m", &y4m));
+        command = Replace(command, "{y4m}", FixtureName(y4m));
+    }
+    ASSERT_TRUE(testsupport::MediaFixture(command, c.telecine ? "m2v" : "264", &es));
+    std::string esName = FixtureName(es);  // as the fixture folder's scripts name it
+    if (c.telecine) {
+        const std::vector<uint8_t> film = ReadAll(es);
+        ASSERT_FALSE(film.empty());
+        const std::vector<uint8_t> soft = Telecine(film);
+        esName = testsupport::UniqueName("telecine") + ".m2v";
+        es = testsupport::FixturePath(esName);
+        std::ofstream(es, std::ios::binary)
+            .write(reinterpret_cast<const char*>(soft.data()), static_cast<std::streamsize>(soft.size()));
+        ASSERT_TRUE(testsupport::MediaFixture(
+            "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000 -t 10 -c:a mp2 -f mp2 {out}", "mp2", &audio));
+    }
+    // The fields of each frame in display order, as ffprobe decodes them.
+    std::string text;
+    ASSERT_EQ(
+        Shell("ffprobe -v error -show_frames -show_entries frame=repeat_pict -of csv=p=0 '" + esName + "'", &text), 0)
+        << text;
+    std::vector<int64_t> fields;
+    {
+        std::istringstream lines(text);
+        std::string line;
+        while (std::getline(lines, line))
+            if (!line.empty() && line[0] >= '0' && line[0] <= '9') fields.push_back(2 + std::stoll(line));
+    }
+    ASSERT_GT(fields.size(), 200u);
+    if (c.telecine) {
+        ASSERT_NE(std::count(fields.begin(), fields.end(), 3), 0) << "no repeated fields in the fixture";
+    }
+    const std::string rate = c.rate;
+    const double field = 90000.0 * std::stod(rate.substr(rate.find('/') + 1)) / std::stod(rate);
+
+    for (const char* format : c.formats) {
+        SCOPED_TRACE(format);
+        muxdriver::Options options;
+        options.format = format;
+        options.inputs = {es};
+        if (c.telecine) options.inputs.push_back(audio);
+        options.output = testsupport::FixturePath(std::string(c.name) + "." + format);
+        const muxdriver::Result result = muxdriver::Run(options);
+        ASSERT_TRUE(result.ok) << result.error;
+        const std::vector<uint8_t> out = ReadAll(options.output);
+        const muxertest::SystemsReport report = std::string(format) == "ts" ? muxertest::CheckTransportStream(out)
+                                                                            : muxertest::CheckProgramStream(out, false);
+        EXPECT_EQ(report.error, "");
+        std::map<int, std::vector<Packet>> packets;
+        ASSERT_TRUE(ProbePackets(options.output, &packets));
+        const std::vector<Packet>& video = packets[0];
+        ASSERT_EQ(video.size(), fields.size());
+        std::vector<int64_t> shown;
+        int64_t lastDts = INT64_MIN;
+        for (size_t k = 0; k < video.size(); ++k) {
+            ASSERT_TRUE(video[k].pts.has_value()) << "packet " << k;
+            const int64_t dts = video[k].dts.value_or(*video[k].pts);
+            EXPECT_GT(dts, lastDts) << "decoding time of packet " << k << " does not rise";
+            EXPECT_GE(*video[k].pts, dts) << "packet " << k << " shown before it is decoded";
+            lastDts = dts;
+            shown.push_back(*video[k].pts);
+        }
+        std::sort(shown.begin(), shown.end());
+        int64_t sum = 0;
+        for (size_t k = 0; k < shown.size(); ++k) {
+            EXPECT_NEAR(shown[k] - shown[0], field * static_cast<double>(sum), 1.0) << "frame " << k;
+            sum += fields[k];
+        }
+        if (c.telecine) {
+            // The video ends with the 10 s of audio, within a frame (not 2 s before it).
+            const std::vector<Packet>& sound = packets[1];
+            ASSERT_FALSE(sound.empty());
+            const double videoEnd = static_cast<double>(shown.back() - shown[0]) + field * fields.back();
+            const double audioEnd = static_cast<double>(*sound.back().pts - *sound.front().pts) + 2160;
+            EXPECT_NEAR(videoEnd, audioEnd, 3754) << "video " << videoEnd / 90000 << " s, audio " << audioEnd / 90000;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Inputs, MuxToolFields, ::testing::ValuesIn(kFieldTimed),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Inputs that cannot give a valid output are refused with a message naming them, and no
 // output is left behind: data that is not what its name says, data that is no stream at

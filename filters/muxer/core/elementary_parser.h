@@ -118,9 +118,12 @@ struct ScanResult {
     bool sequenceStart = false;         // a sequence, group or parameter-set header opens it
     bool unitFound = false;             // a picture (or audio frame) start was found
     int32_t pictureNumber = 0;          // display number of that picture (video)
-    // H.264: the fields the picture is shown for, from its picture timing message
-    // (pic_struct, ITU-T H.264 Table E-6); 0 when the stream does not say.
+    // The fields the picture is shown for: H.264 from its picture timing message (pic_struct,
+    // ITU-T H.264 Table E-6), MPEG-2 video from its picture coding extension
+    // (repeat_first_field, ISO/IEC 13818-2 6.3.10); 0 when the stream does not say.
     int32_t fields = 0;
+    // The parity of the first of those fields: 1 top, 2 bottom, 0 not known (progressive).
+    int32_t firstField = 0;
     // H.264: what numbering the picture needs beyond the slice's pic_order_cnt_lsb (which
     // is picture_number), for pic_order_cnt_type 1 and 2 (8.2.1.2, 8.2.1.3).
     struct H264Slice {

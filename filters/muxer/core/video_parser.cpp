@@ -99,6 +99,10 @@ uint32_t RealFrameRateValue(int64_t u) {
 void CVideoParser::Reset() {
     nmax_ = 0;
     tmax_ = 0;
+    streamFields_ = 0;
+    streamPictures_ = 0;
+    repeatsFields_ = false;
+    groupParity_ = 0;
     announced_ = 0;
     const StreamMediaType t = stream_.CurrentMediaType();
     if (IsVideoFormat(t.format)) {
@@ -110,8 +114,10 @@ void CVideoParser::Reset() {
     estimated_ = announced_;
 }
 
-void CVideoParser::StartTiming(const ScanResult& found) {
+void CVideoParser::StartTiming(const ScanResult& scanned) {
     MediaBuffer& h = *held_;
+    ScanResult found = scanned;
+    ReadPictureFields(h, &found);
     const int32_t n = found.unitFound ? PictureNumber(found) : found.pictureNumber;
     const int64_t shift = Shift();
     if (!h.ptsValid) {
@@ -131,7 +137,8 @@ void CVideoParser::StartTiming(const ScanResult& found) {
     baseTime_ = h.pts;
     n0_ = n;
     groupFields_.clear();
-    NoteFields(n, found.fields);
+    groupParity_ = found.firstField;
+    NoteFields(n, found.fields, found.firstField);
     if (stream_.GetPtsSource() == PtsSource::FrameRateBased) {
         h.dts = 0;
         h.pts = Add(Mul(announced_, n), shift);
@@ -144,27 +151,36 @@ void CVideoParser::StartTiming(const ScanResult& found) {
 
 void CVideoParser::NextTiming(MediaBuffer& u) {
     MediaBuffer& h = *held_;
-    const ScanResult found = ScanUnit(u);
+    ScanResult found = ScanUnit(u);
+    ReadPictureFields(u, &found);
     const bool seq = found.sequenceStart;
     const int32_t n = found.unitFound ? PictureNumber(found) : found.pictureNumber;
     const int64_t shift = Shift();
     const bool frame_rate_based = stream_.GetPtsSource() == PtsSource::FrameRateBased;
 
     if (seq) {  // a new group: its first picture's time is the new base
+        const int32_t lead = GroupLead(n);
         if (!u.ptsValid) {
-            // Shown after the latest picture of the group before, and after the pictures of
-            // its own group that come before it in display order.
-            u.pts = Add(tmax_, Mul(announced_, Add(GroupLead(n), 1)));
-            u.ptsValid = true;
+            // The group's first picture in display order follows the latest picture shown,
+            // after that picture's own fields; this one follows the `lead` pictures of its
+            // group shown before it, which come later in decoding order (an open group's
+            // leading pictures): all are timed from the group's start below.
+            const int32_t last = LastParity(nmax_);
+            baseTime_ = Add(Add(reorder_, shift), Add(tmax_, ShownTime(nmax_)));
+            groupParity_ = last;
+            n0_ = n - lead;
+            nmax_ = n0_ - 1;
+        } else {
+            baseTime_ = Add(Add(reorder_, shift), u.pts);
+            groupParity_ = found.firstField;
+            n0_ = n;
+            nmax_ = n;
+            tmax_ = u.pts;
         }
         group_ = index_;
-        baseTime_ = Add(Add(reorder_, shift), u.pts);
-        n0_ = n;
-        nmax_ = n;
-        tmax_ = u.pts;
         groupFields_.clear();
     }
-    NoteFields(n, found.fields);
+    NoteFields(n, found.fields, found.firstField);
     const bool had_pts = u.ptsValid;
     int64_t fieldOffset = 0;
     if (frame_rate_based)
@@ -219,30 +235,80 @@ void CVideoParser::NextTiming(MediaBuffer& u) {
     u.ptsValid = true;
 }
 
-void CVideoParser::NoteFields(int32_t n, int32_t fields) {
+void CVideoParser::NoteFields(int32_t n, int32_t fields, int32_t parity) {
     const int64_t at = int64_t{n} - n0_;
     if (fields <= 0 || at < 0 || at >= static_cast<int64_t>(kGroupFields)) return;
     if (groupFields_.size() <= static_cast<size_t>(at)) groupFields_.resize(static_cast<size_t>(at) + 1, 0);
-    groupFields_[static_cast<size_t>(at)] = static_cast<uint8_t>(std::min(fields, 255));
+    uint8_t& entry = groupFields_[static_cast<size_t>(at)];
+    if (entry == 0) {
+        streamFields_ += std::min(fields, 15);
+        ++streamPictures_;
+        if (fields & 1) repeatsFields_ = true;
+    }
+    entry = static_cast<uint8_t>(std::min(fields, 15) | ((parity & 3) << 4));
 }
 
 bool CVideoParser::FieldOffset(int32_t n, int64_t* offset) const {
     int64_t num = 0, den = 0;
     const int64_t at = int64_t{n} - n0_;
     if (at < 0 || at >= static_cast<int64_t>(groupFields_.size()) || groupFields_[static_cast<size_t>(at)] == 0 ||
-        !FieldClock(&num, &den))
+        streamPictures_ == 0 || !FieldClock(&num, &den))
         return false;
     int64_t known = 0, seen = 0;
     for (int64_t k = 0; k < at; ++k)
-        if (groupFields_[static_cast<size_t>(k)] != 0) {
-            known += groupFields_[static_cast<size_t>(k)];
+        if (const uint8_t e = groupFields_[static_cast<size_t>(k)]; e != 0) {
+            known += e & 15;
             ++seen;
         }
-    if (seen == 0 && at > 0) return false;
-    // Fields in 1/seen units, so that the pictures not seen yet add their mean exactly.
-    const int64_t fields = known * at;
-    *offset = Div(Mul(fields, num), Mul(seen > 0 ? seen : 1, den));
+    int64_t fields = known;
+    if (seen < at) {
+        // Pictures shown before this one that come later in decoding order count as the
+        // stream's mean so far (2.5 fields under 3:2 pulldown). Where the parities of the
+        // group's first field and of this picture's first field are known, the count is
+        // the nearest one that leads from the one to the other, as fields alternate.
+        const int64_t unseen = at - seen;
+        // The estimate is total / pictures fields, rounded to the nearest. Until some
+        // cycles of its pattern are seen, a stream that repeats fields counts 2.5 (3:2
+        // pulldown, the usual cause): the mean of a few pictures is off by more than the
+        // half field the parity can mend.
+        int64_t meanFields = streamFields_, pictures = streamPictures_;
+        if (pictures < 64 && repeatsFields_) {
+            meanFields = 5;
+            pictures = 2;
+        }
+        const int64_t total = known * pictures + unseen * meanFields;
+        fields = (2 * total + pictures) / (2 * pictures);
+        const int32_t parity = (groupFields_[static_cast<size_t>(at)] >> 4) & 3;
+        if (parity != 0 && groupParity_ != 0) {
+            const int64_t want = parity != groupParity_ ? 1 : 0;
+            if ((fields & 1) != want) {
+                // Of fields - 1 and fields + 1, the one on the estimate's side.
+                fields += total >= fields * pictures ? 1 : -1;
+            }
+        }
+    }
+    *offset = Div(Mul(fields, num), den);
     return true;
+}
+
+int64_t CVideoParser::ShownTime(int32_t n) const {
+    int64_t num = 0, den = 0;
+    const int64_t at = int64_t{n} - n0_;
+    if (at < 0 || at >= static_cast<int64_t>(groupFields_.size()) || groupFields_[static_cast<size_t>(at)] == 0 ||
+        !FieldClock(&num, &den))
+        return announced_;
+    return Div(Mul(groupFields_[static_cast<size_t>(at)] & 15, num), den);
+}
+
+int32_t CVideoParser::LastParity(int32_t n) const {
+    // The parity that follows picture n's last field: its first one again after an even
+    // number of fields.
+    const int64_t at = int64_t{n} - n0_;
+    if (at < 0 || at >= static_cast<int64_t>(groupFields_.size())) return 0;
+    const uint8_t e = groupFields_[static_cast<size_t>(at)];
+    const int32_t parity = (e >> 4) & 3;
+    if (parity == 0) return 0;
+    return (e & 1) ? 3 - parity : parity;
 }
 
 // ---- MPEG video -----------------------------------------------------------------------
@@ -317,6 +383,59 @@ void CMpegVideoParser::ReadHeader(const ScanResult& found, int32_t remaining) {
     if (!found.sequenceStart || !BuildMpegVideoMediaType(found.boundary, remaining, mpeg1_, &type)) return;
     stream_.SetCurrentMediaType(type);
     Reset();
+}
+
+void CMpegVideoParser::ReadPictureFields(const MediaBuffer& unit, ScanResult* found) {
+    if (mpeg1_) return;
+    // The headers before the picture's first slice: a sequence header with its extension,
+    // a group header, the picture header and its coding extension (ISO/IEC 13818-2 6.2).
+    const uint8_t* p = unit.Data();
+    const uint8_t* const end = p + unit.length;
+    bool picture = false;
+    while (p && end - p >= 4) {
+        p = common::FindStartCode(p, end);
+        if (end - p < 4) break;
+        const uint8_t code = p[3];
+        if (code >= 0x01 && code <= 0xAF) break;  // slice_start_code: the headers are over
+        if (code == 0xB3) {
+            common::MpegSequenceHeader h;
+            uint32_t num = 0, den = 0;
+            if (common::ReadMpegVideoSequence({p, static_cast<size_t>(end - p)}, &h) && h.FrameRate(&num, &den)) {
+                frameRateNum_ = num;
+                frameRateDen_ = den;
+                progressiveSequence_ = h.hasExtension && h.progressiveSequence;
+            }
+        } else if (code == 0x00) {
+            picture = true;
+        } else if (code == 0xB5 && picture && end - p >= 8 && (p[4] >> 4) == 8) {
+            // picture_coding_extension (6.2.3.1): picture_structure ends the third byte
+            // after the start code, top_field_first and repeat_first_field are bits 7 and 1
+            // of the fourth. 6.3.10: a frame picture of an interlaced sequence is shown for
+            // two fields and a repeated first one; in a progressive sequence it is shown as
+            // one, two or three frames. A field picture is half of a frame pair, both halves
+            // taking the pair's number.
+            const int structure = p[6] & 3;
+            const bool top_first = (p[7] & 0x80) != 0;
+            const bool repeat = (p[7] & 0x02) != 0;
+            if (structure != 3)
+                found->fields = 2;
+            else if (progressiveSequence_)
+                found->fields = repeat ? (top_first ? 6 : 4) : 2;
+            else
+                found->fields = repeat ? 3 : 2;
+            if (structure == 3 && !progressiveSequence_) found->firstField = top_first ? 1 : 2;
+            break;
+        }
+        p += 3;
+    }
+}
+
+bool CMpegVideoParser::FieldClock(int64_t* num, int64_t* den) const {
+    if (frameRateNum_ == 0) return false;
+    // A field is half a frame period of frame_rate_code (Table 6-4), in 100-ns units.
+    *num = int64_t{frameRateDen_} * 10000000;
+    *den = int64_t{frameRateNum_} * 2;
+    return true;
 }
 
 // ---- H.264 ----------------------------------------------------------------------------
@@ -417,7 +536,8 @@ bool CH264Parser::FieldClock(int64_t* num, int64_t* den) const {
     return true;
 }
 
-CH264Parser::NalRead CH264Parser::ReadSei(const uint8_t* payload, const uint8_t* end, int32_t* fields) {
+CH264Parser::NalRead CH264Parser::ReadSei(const uint8_t* payload, const uint8_t* end, int32_t* fields,
+                                          int32_t* firstField) {
     // A picture timing message needs the active sequence parameter set; this parser
     // takes the latest, as streams with one set have it.
     const Sps& sps = SpsFor(-1);
@@ -451,7 +571,12 @@ CH264Parser::NalRead CH264Parser::ReadSei(const uint8_t* payload, const uint8_t*
         if (sps.hrd_delays) rd.SkipBits(uint64_t{sps.cpb_removal_delay_length} + sps.dpb_output_delay_length);
         const uint32_t picStruct = rd.ReadBits(4);
         static constexpr int32_t kFields[9] = {2, 1, 1, 2, 2, 3, 3, 4, 6};
-        if (rd.Ok() && picStruct < 9) *fields = kFields[picStruct];
+        // The first field's parity: top for 1, 3, 5; bottom for 2, 4, 6; none for frames.
+        static constexpr int32_t kFirst[9] = {0, 1, 2, 1, 2, 1, 2, 0, 0};
+        if (rd.Ok() && picStruct < 9) {
+            *fields = kFields[picStruct];
+            *firstField = kFirst[picStruct];
+        }
         break;
     }
     return NalRead::Done;
@@ -616,7 +741,7 @@ ScanResult CH264Parser::Scan(ScanCursor& cursor, ScanState& state) {
                 NalRead read = NalRead::Done;
                 if (type == NalUnitType::kSps) read = ReadSps(payload, end);
                 if (type == NalUnitType::kPps) read = ReadPps(payload, end);
-                if (type == NalUnitType::kSei) read = ReadSei(payload, end, &r.fields);
+                if (type == NalUnitType::kSei) read = ReadSei(payload, end, &r.fields, &r.firstField);
                 if (read == NalRead::NeedMore) return wait_here(q);
                 if (type == NalUnitType::kSps) r.sequenceStart = true;
                 if (!lead) {

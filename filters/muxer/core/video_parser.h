@@ -30,20 +30,26 @@ protected:
     // The display number of the picture a scan found (H.264 unwraps it).
     virtual int32_t PictureNumber(const ScanResult& found) { return found.pictureNumber; }
     // How many pictures of a new group are shown before the one numbered n that opens it:
-    // MPEG video counts temporal references from each group start (ISO/IEC 13818-2 6.3.9);
-    // H.264 picture order counts run on across intra pictures.
+    // MPEG video counts temporal references from each group start (ISO/IEC 13818-2 6.3.9).
     virtual int32_t GroupLead(int32_t n) const { return n > 0 ? n : 0; }
     void StartTiming(const ScanResult& found) override;
     void NextTiming(MediaBuffer& unit) override;
+    // Sets found->fields from headers the scan does not read (MPEG-2 picture extensions).
+    virtual void ReadPictureFields(const MediaBuffer& /*unit*/, ScanResult* /*found*/) {}
     // The length of one field as num / den 100-ns units, when pictures say how many fields
     // they are shown for; false otherwise.
     virtual bool FieldClock(int64_t* /*num*/, int64_t* /*den*/) const { return false; }
-    // Keeps the fields of the group's picture numbered n.
-    void NoteFields(int32_t n, int32_t fields);
+    // Keeps the fields of the group's picture numbered n and the parity of its first
+    // field (0 unknown, 1 top, 2 bottom).
+    void NoteFields(int32_t n, int32_t fields, int32_t parity);
     // The display time of picture n after the group's first, from the fields of the
-    // pictures shown between them (those not seen yet count as the mean of those seen);
-    // false without a field clock or with too few pictures seen.
+    // pictures shown between them; false without a field clock or its fields.
     bool FieldOffset(int32_t n, int64_t* offset) const;
+    // How long the current group's picture numbered n is shown: its fields, or the announced
+    // frame duration when they are not known.
+    int64_t ShownTime(int32_t n) const;
+    // The parity of the field after the current group's picture n, 0 when not known.
+    int32_t LastParity(int32_t n) const;
 
     int64_t tmax_ = 0;       // time of the highest-numbered picture since the group start
     int32_t nmax_ = 0;       // that picture's number
@@ -53,10 +59,16 @@ protected:
     uint32_t group_ = 0;     // picture index at the latest group start
     int64_t announced_ = 0;  // AvgTimePerFrame of the media type
     int64_t estimated_ = 0;  // smoothed measured frame duration
-    // Fields of the current group's pictures by display number from n0_ (0: not seen),
-    // up to kGroupFields of them.
+    // Fields (low 4 bits) and first field's parity (next 2) of the current group's pictures
+    // by display number from n0_ (0: not seen), up to kGroupFields of them.
     static constexpr size_t kGroupFields = 4096;
     std::vector<uint8_t> groupFields_;
+    // Fields and pictures counted since the start (the mean for pictures not seen yet),
+    // and the parity of the group's first field (0 unknown, 1 top, 2 bottom).
+    int64_t streamFields_ = 0;
+    int64_t streamPictures_ = 0;
+    bool repeatsFields_ = false;  // a picture was shown for an odd number of fields
+    int32_t groupParity_ = 0;
 };
 
 class CMpegVideoParser final : public CVideoParser {
@@ -66,9 +78,16 @@ public:
 protected:
     ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
     void ReadHeader(const ScanResult& found, int32_t remaining) override;
+    void ReadPictureFields(const MediaBuffer& unit, ScanResult* found) override;
+    bool FieldClock(int64_t* num, int64_t* den) const override;
 
 private:
     const bool mpeg1_;
+    // Of the latest sequence header and extension: frames per second as num / den, and
+    // progressive_sequence (ISO/IEC 13818-2 6.3.5), which sets what repeat_first_field means.
+    uint32_t frameRateNum_ = 0;
+    uint32_t frameRateDen_ = 0;
+    bool progressiveSequence_ = false;
 };
 
 // The MPEG video media type built from a sequence header (the 12 bytes from its start
@@ -118,15 +137,19 @@ public:
 protected:
     ScanResult Scan(ScanCursor& cursor, ScanState& state) override;
     int32_t PictureNumber(const ScanResult& found) override;
-    int32_t GroupLead(int32_t) const override { return 0; }
+    // Picture order counts restart at an IDR picture and run on across other intra
+    // pictures: those of an open group's leading pictures lie between the latest shown and
+    // the intra picture's own (ITU-T H.264 8.2.1).
+    int32_t GroupLead(int32_t n) const override { return n > nmax_ + 1 ? n - nmax_ - 1 : 0; }
     bool FieldClock(int64_t* num, int64_t* den) const override;
 
 private:
     enum class NalRead { Done, Skip, NeedMore };
     NalRead ReadSps(const uint8_t* payload, const uint8_t* end);
     NalRead ReadPps(const uint8_t* payload, const uint8_t* end);
-    // The fields of the next picture from a picture timing message in an SEI NAL unit.
-    NalRead ReadSei(const uint8_t* payload, const uint8_t* end, int32_t* fields);
+    // The fields of the next picture and its first field's parity from a picture timing
+    // message in an SEI NAL unit.
+    NalRead ReadSei(const uint8_t* payload, const uint8_t* end, int32_t* fields, int32_t* firstField);
     NalRead ReadSlice(const uint8_t* payload, const uint8_t* end, uint8_t header, ScanResult* out, ScanState* slice,
                       uint32_t* first_mb, uint32_t* slice_type);
     const Sps& SpsFor(int32_t spsId) const;
