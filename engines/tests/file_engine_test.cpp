@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -174,6 +175,19 @@ const ConversionCase kCases[] = {
     {"H.264 Standard", kMpeg2Ac3, "mpg", "h264", 720, 480, "30000/1001", "mp2", 48000, 2, 0, 0, nullptr},
 };
 
+// The mean level of a file's first audio stream in dB, as ffmpeg's volumedetect measures it
+// (the fixtures' tones are steady, so a faithful conversion keeps it); NaN when unmeasured.
+double MeanVolume(const std::string& fixtureName) {
+    const std::string log = UniqueName("volume") + ".log";
+    if (testsupport::RunShell("ffmpeg -nostdin -v info -i '" + fixtureName +
+                                  "' -map 0:a:0 -af volumedetect -f null - " +
+                                  "2>&1 | sed -n 's/.*mean_volume: \\(-*[0-9.]*\\) dB.*/\\1/p'",
+                              log) != 0)
+        return NAN;
+    const std::string text = testsupport::ReadFixtureFile(log);
+    return text.empty() ? NAN : std::atof(text.c_str());
+}
+
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
         text.replace(at, what.size(), with);
@@ -213,6 +227,9 @@ void CheckConversion(const ConversionCase& c, const std::string& commandTail = "
         << out.frames << " pictures at " << out.rate << " against " << expected << " s";
 
     const std::string name = FixtureName(output);
+    // The sound is the input's, not silence put in its place.
+    const double inputLevel = MeanVolume(FixtureName(input)), outputLevel = MeanVolume(name);
+    EXPECT_NEAR(outputLevel, inputLevel, 1.5) << "mean audio level in dB";
     const std::string decodeLog = UniqueName("decode") + ".log";
     ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -i '" + name + "' -f null -", decodeLog), 0);
     EXPECT_EQ(testsupport::ReadFixtureFile(decodeLog), "");
