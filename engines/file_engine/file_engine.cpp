@@ -22,6 +22,7 @@
 #include "app/profiles/profile_record.h"
 #include "engines/file_engine/convert.h"
 #include "engines/file_engine/file_engine_records.h"
+#include "engines/file_engine/mpeg4_compressor.h"
 #include "engines/interfaces.h"
 #include "filters/base/server.h"
 
@@ -402,4 +403,23 @@ const FactoryTemplate kTemplates[] = {
 
 }  // namespace
 
-FILTERBASE_DEFINE_SERVER_EXPORTS(kTemplates)
+// The server's exports; registration also installs the engine's MPEG-4 encoder as a video
+// compressor.
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
+    return ServerDllMain(module, reason);
+}
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    return ServerGetClassObject(kTemplates, clsid, iid, out);
+}
+STDAPI DllCanUnloadNow() {
+    return ServerCanUnloadNow();
+}
+STDAPI DllRegisterServer() {
+    const HRESULT hr = ServerRegister(kTemplates, true);
+    return FAILED(hr) ? hr : fileengine::RegisterCompressor(true);
+}
+STDAPI DllUnregisterServer() {
+    const HRESULT compressor = fileengine::RegisterCompressor(false);
+    const HRESULT hr = ServerRegister(kTemplates, false);
+    return FAILED(hr) ? hr : compressor;
+}

@@ -4,9 +4,11 @@
 // (refusal of Real profiles, abort in the middle, converting again).
 #include <windows.h>
 #include <oleauto.h>
+#include <vfw.h>
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "app/profiles/profile_record.h"
+#include "engines/client/compressor_search.h"
 #include "engines/client/engine_client.h"
 #include "engines/file_engine/file_engine_records.h"
 #include "engines/file_engine/output_plan.h"
@@ -397,6 +400,7 @@ protected:
     }
 
     comtest::ComScope com_;
+    enginetest::NamedLock lock_{enginetest::kFileEngineRegistrationLock, 600000};
     enginetest::Registered server_{FILE_ENGINE_DLL};
     EngineWindow window_;
     IFileEngineTimeline* timeline_ = nullptr;
@@ -505,6 +509,93 @@ TEST_F(EngineTest, CloseEndsARunningConversion) {
     EXPECT_TRUE(window_.WaitFor(WM_APP + 202, &result, 5000));
     EXPECT_FALSE(FileExists(output));
     EXPECT_FALSE(FileExists(output + ".converting"));
+}
+
+// The engine's MPEG-4 encoder as a video compressor: registered with the engine, the
+// compressor search finds it; through the Video for Windows calls it takes bottom-up RGB
+// pictures and makes an MPEG-4 stream that ffmpeg decodes to the pictures given.
+TEST(EngineCompressor, SearchFindsItAndItsPicturesDecodeToTheInput) {
+    comtest::ComScope com;
+    enginetest::NamedLock lock(enginetest::kFileEngineRegistrationLock, 600000);
+    enginetest::Registered server(FILE_ENGINE_DLL);
+    ASSERT_TRUE(server.Ok());
+    char name[kVideoCompressorNameBytes] = {};
+    ASSERT_EQ(FindVideoCompressor(name), S_OK);
+    EXPECT_EQ(std::string(name).rfind("DivX", 0), 0u) << name;
+
+    HIC hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('F', 'E', 'M', '4'), ICMODE_COMPRESS);
+    ASSERT_NE(hic, nullptr);
+    constexpr int kWidth = 176, kHeight = 144, kFrames = 12;
+    BITMAPINFOHEADER in{sizeof in, kWidth, kHeight, 1, 24, BI_RGB, kWidth * kHeight * 3, 0, 0, 0, 0};
+    // Sizes and layouts it cannot code are refused before any picture.
+    BITMAPINFOHEADER odd = in;
+    odd.biWidth = kWidth - 1;
+    EXPECT_EQ(ICCompressQuery(hic, &odd, nullptr), static_cast<LRESULT>(ICERR_BADFORMAT));
+    BITMAPINFOHEADER palette = in;
+    palette.biBitCount = 8;
+    EXPECT_EQ(ICCompressQuery(hic, &palette, nullptr), static_cast<LRESULT>(ICERR_BADFORMAT));
+    ASSERT_EQ(ICCompressQuery(hic, &in, nullptr), static_cast<LRESULT>(ICERR_OK));
+    BITMAPINFOHEADER out{};
+    ASSERT_EQ(ICCompressGetFormat(hic, &in, &out), static_cast<LRESULT>(ICERR_OK));
+    EXPECT_EQ(out.biCompression, mmioFOURCC('D', 'I', 'V', 'X'));
+    const DWORD maxBytes = static_cast<DWORD>(ICCompressGetSize(hic, &in, &out));
+    ASSERT_GT(maxBytes, 0u);
+    ASSERT_EQ(ICCompressBegin(hic, &in, &out), static_cast<LRESULT>(ICERR_OK));
+
+    // Rows stored bottom-up, as a DIB is: a picture whose top and bottom differ shows a flip.
+    std::vector<uint8_t> rgb(size_t(kWidth) * kHeight * 3), stream, topDown;
+    std::vector<uint8_t> coded(maxBytes);
+    int keyFrames = 0;
+    for (int n = 0; n < kFrames; ++n) {
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                uint8_t* p = &rgb[(size_t(kHeight - 1 - y) * kWidth + x) * 3];  // row y from the top
+                const bool square = x >= 20 + 6 * n && x < 60 + 6 * n && y >= 30 && y < 70;
+                p[0] = square ? 30 : uint8_t(x);                   // blue
+                p[1] = square ? 220 : uint8_t(y * 255 / kHeight);  // green
+                p[2] = square ? 40 : uint8_t(128);                 // red
+            }
+        for (int y = 0; y < kHeight; ++y) {
+            const uint8_t* row = &rgb[size_t(kHeight - 1 - y) * kWidth * 3];
+            topDown.insert(topDown.end(), row, row + kWidth * 3);
+        }
+        out.biSizeImage = maxBytes;
+        DWORD flags = 0, chunk = 0;
+        ASSERT_EQ(ICCompress(hic, n == 0 ? ICCOMPRESS_KEYFRAME : 0, &out, coded.data(), &in, rgb.data(), &chunk, &flags,
+                             n, 0, 9000, nullptr, nullptr),
+                  static_cast<DWORD>(ICERR_OK));
+        ASSERT_GT(out.biSizeImage, 0u);
+        ASSERT_LE(out.biSizeImage, maxBytes);
+        if (flags & AVIIF_KEYFRAME) ++keyFrames;
+        stream.insert(stream.end(), coded.begin(), coded.begin() + out.biSizeImage);
+    }
+    EXPECT_EQ(ICCompressEnd(hic), static_cast<LRESULT>(ICERR_OK));
+    EXPECT_EQ(ICClose(hic), static_cast<LRESULT>(ICERR_OK));
+    EXPECT_GE(keyFrames, 1);
+    EXPECT_LT(keyFrames, kFrames);
+
+    const std::string coded4v = UniqueName("compressed") + ".m4v", source = UniqueName("source") + ".rgb";
+    for (const auto& [file, bytes] : {std::pair{coded4v, &stream}, std::pair{source, &topDown}}) {
+        FILE* f = std::fopen(FixturePath(file).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(bytes->data(), 1, bytes->size(), f), bytes->size());
+        std::fclose(f);
+    }
+    Probe p;
+    ASSERT_TRUE(ProbeFile(FixturePath(coded4v), &p));
+    EXPECT_EQ(p.codec, "mpeg4");
+    EXPECT_EQ(p.width, kWidth);
+    EXPECT_EQ(p.height, kHeight);
+    EXPECT_EQ(p.frames, kFrames);
+    const std::string log = UniqueName("psnr") + ".log";
+    ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v info -i " + coded4v + " -f rawvideo -pix_fmt bgr24 -s " +
+                                        std::to_string(kWidth) + "x" + std::to_string(kHeight) + " -i " + source +
+                                        " -lavfi psnr -f null - 2>&1 | sed -n 's/.* average:\\([0-9.]*\\).*/\\1/p'",
+                                    log),
+              0);
+    const std::string psnr = testsupport::ReadFixtureFile(log);
+    ASSERT_FALSE(psnr.empty());
+    EXPECT_GT(std::atof(psnr.c_str()), 30.0) << "dB against the pictures given";
 }
 
 }  // namespace
