@@ -598,6 +598,78 @@ bool Converter::Finish(std::string* error) {
 
 }  // namespace
 
+struct PreviewReader::State {
+    SourceFile src;
+    PacketPtr packet{av_packet_alloc()};
+    FramePtr frame{av_frame_alloc()};
+    SwsPtr scale;
+    int64_t fileStart = 0;  // the first picture's time, 100-ns units
+    int64_t from = 0;       // pictures before this time (on the file's clock) are skipped
+    bool flushed = false;
+    bool keySeen = false;
+};
+
+PreviewReader::PreviewReader() = default;
+PreviewReader::~PreviewReader() = default;
+
+bool PreviewReader::Open(const std::string& path, int64_t sourceTime) {
+    auto s = std::make_unique<State>();
+    std::string error;
+    if (!s->packet || !s->frame || !s->src.Open(path, false, &error)) return false;
+    const AVStream* vs = s->src.format->streams[s->src.videoIndex];
+    s->fileStart = vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
+    s->from = s->fileStart + std::max<int64_t>(sourceTime, 0);
+    if (sourceTime > 0)
+        av_seek_frame(s->src.format.get(), -1, av_rescale_q(s->from, kUnitBase, AV_TIME_BASE_Q), AVSEEK_FLAG_BACKWARD);
+    state_ = std::move(s);
+    return true;
+}
+
+bool PreviewReader::Next(int width, int height, std::vector<uint8_t>* bgrx, int64_t* time) {
+    if (!state_ || width <= 0 || height <= 0) return false;
+    State& s = *state_;
+    const AVStream* vs = s.src.format->streams[s.src.videoIndex];
+    AVCodecContext* decoder = s.src.video.get();
+    // A damaged stream ends the preview, not the program: the packets read are bounded.
+    for (int packets = 0; packets < kMaxPacketsWithoutPicture;) {
+        const int r = avcodec_receive_frame(decoder, s.frame.get());
+        if (r >= 0) {
+            const std::optional<int64_t> t = FrameTime(s.frame.get(), vs->time_base);
+            const int64_t frameDuration =
+                s.frame->pkt_duration > 0 ? av_rescale_q(s.frame->pkt_duration, vs->time_base, kUnitBase) : 0;
+            if (t && *t + frameDuration <= s.from) {
+                av_frame_unref(s.frame.get());
+                continue;
+            }
+            s.scale.reset(sws_getCachedContext(s.scale.release(), s.frame->width, s.frame->height,
+                                               static_cast<AVPixelFormat>(s.frame->format), width, height,
+                                               AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr));
+            if (!s.scale) return false;
+            bgrx->resize(size_t(width) * height * 4);
+            uint8_t* dst[4] = {bgrx->data(), nullptr, nullptr, nullptr};
+            int stride[4] = {width * 4, 0, 0, 0};
+            sws_scale(s.scale.get(), s.frame->data, s.frame->linesize, 0, s.frame->height, dst, stride);
+            *time = (t ? *t : s.from) - s.fileStart;
+            av_frame_unref(s.frame.get());
+            return true;
+        }
+        if (r == AVERROR_EOF || s.flushed) return false;
+        if (av_read_frame(s.src.format.get(), s.packet.get()) < 0) {
+            avcodec_send_packet(decoder, nullptr);
+            s.flushed = true;
+            continue;
+        }
+        ++packets;
+        // Decoding starts at a key picture: what lies before it refers to pictures not read.
+        if (s.packet->stream_index == s.src.videoIndex && (s.keySeen || (s.packet->flags & AV_PKT_FLAG_KEY))) {
+            s.keySeen = true;
+            avcodec_send_packet(decoder, s.packet.get());
+        }
+        av_packet_unref(s.packet.get());
+    }
+    return false;
+}
+
 int64_t ProbeClipDuration(const SourceClip& clip) {
     if (clip.out >= 0) return std::max<int64_t>(0, clip.out - std::max<int64_t>(clip.in, 0));
     SourceFile src;

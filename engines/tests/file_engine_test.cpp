@@ -407,6 +407,59 @@ protected:
     IFileEngineControl* control_ = nullptr;
 };
 
+// The colour of the preview window at its centre.
+COLORREF CentrePixel(HWND window) {
+    HDC dc = GetDC(window);
+    const COLORREF c = GetPixel(dc, 80, 60);
+    ReleaseDC(window, dc);
+    return c;
+}
+
+bool Near(COLORREF c, int r, int g, int b) {
+    return std::abs(GetRValue(c) - r) < 40 && std::abs(GetGValue(c) - g) < 40 && std::abs(GetBValue(c) - b) < 40;
+}
+
+// Play shows the pictures under the moving position in the preview rectangle: the first
+// second of the clip is red, the second blue; with the preview off nothing is drawn.
+TEST_F(EngineTest, PlayDrawsThePicturesUnderThePositionIntoThePreviewWindow) {
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i color=c=red:s=320x240:r=25:d=1 -f lavfi -i color=c=blue:s=320x240:r=25:d=1 "
+        "-filter_complex concat=n=2 -c:v mpeg2video -q:v 2 -f vob {out}",
+        "in", &input));
+    HWND screen = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(screen, nullptr);
+    UpdateWindow(screen);
+    window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);  // lets the window paint itself first
+    const COLORREF before = CentrePixel(screen);
+    ASSERT_EQ(control_->SetPreviewWindow(screen, 0, 0, 160, 120), S_OK);
+    AddInput(input, 20000000);
+
+    // Preview off: the position runs, nothing is drawn.
+    ASSERT_EQ(control_->EnablePreview(FALSE), S_OK);
+    ASSERT_EQ(control_->SetRange(0, 3000000, 0), S_OK);
+    ASSERT_EQ(control_->Play(2.0f), S_OK);
+    EXPECT_TRUE(window_.WaitFor(WM_APP + 200, nullptr, 10000));
+    EXPECT_EQ(CentrePixel(screen), before);
+
+    struct Case {
+        int64_t start, end;
+        int r, g, b;
+    };
+    const Case cases[] = {{0, 4000000, 255, 0, 0}, {8000000, 14000000, 0, 0, 255}};
+    ASSERT_EQ(control_->EnablePreview(TRUE), S_OK);
+    for (const Case& c : cases) {
+        ASSERT_EQ(control_->SetRange(c.start, c.end, 0), S_OK);
+        ASSERT_EQ(control_->Play(1.0f), S_OK);
+        EXPECT_TRUE(window_.WaitFor(WM_APP + 200, nullptr, 10000));
+        const COLORREF shown = CentrePixel(screen);
+        EXPECT_TRUE(Near(shown, c.r, c.g, c.b)) << "range from " << c.start << ": " << std::hex << shown;
+    }
+    EXPECT_EQ(control_->Pause(), S_OK);
+    DestroyWindow(screen);
+}
+
 TEST_F(EngineTest, TimelineKeepsRecordsAndRanges) {
     const std::vector<BYTE> first = VideoClip("C:\\a.mpg", 0, 30000000, 30000000);
     const std::vector<BYTE> second = VideoClip("C:\\b.mpg", 30000000, 50000000, 20000000);
