@@ -50,10 +50,10 @@ const char kH264Mp4[] =
 
 // Runs a Windows program of the build, waits up to five minutes and returns its exit code;
 // its standard error goes to `errorLog` (a fixture path) when given.
-DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "") {
+DWORD RunProgramW(const std::wstring& commandLine, const std::string& errorLog = "") {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE log = INVALID_HANDLE_VALUE;
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     if (!errorLog.empty()) {
         log = CreateFileA(errorLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
@@ -63,8 +63,8 @@ DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     }
     PROCESS_INFORMATION process{};
-    std::string line = commandLine;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
         return 0xFFFFFFFF;
     }
@@ -74,6 +74,18 @@ DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "
     CloseHandle(process.hProcess);
     if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
     return code;
+}
+
+std::wstring WidenAnsi(const std::string& ansi) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    std::wstring w(n > 0 ? size_t(n) : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, w.data(), n);
+    w.resize(n > 0 ? size_t(n) - 1 : 0);
+    return w;
+}
+
+DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "") {
+    return RunProgramW(WidenAnsi(commandLine), errorLog);
 }
 
 std::string Narrow(const std::wstring& w) {
@@ -256,6 +268,41 @@ INSTANTIATE_TEST_SUITE_P(BuiltinSeries, FileConvert, ::testing::ValuesIn(kCases)
                                  if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
                              return name;
                          });
+
+// Names outside the ANSI code page (Cyrillic here; the records carry ANSI paths): the
+// driver reaches the input by its short name, writes under a stand-in name and gives the
+// result its own name at the end.
+TEST(FileConvertPaths, InputAndOutputNamesOutsideTheCodePage) {
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(kMpeg2Ac3, "in", &input));
+    const std::wstring folder = WidenAnsi(FixturePath(UniqueName("paths")));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring clip = folder + L"\\\x043a\x043b\x0438\x043f \x00e9.mpg";
+    const std::wstring output = folder + L"\\\x0432\x044b\x0445\x043e\x0434.mpg";
+    ASSERT_TRUE(CopyFileW(WidenAnsi(input).c_str(), clip.c_str(), FALSE));
+    const std::string log = FixturePath(UniqueName("file_convert") + ".log");
+    ASSERT_EQ(RunProgramW(WidenAnsi(Driver()) + L" --profile \"DVD 720x576 25 fps 8000 kbit/s\" -o \"" + output +
+                              L"\" \"" + clip + L"\"",
+                          log),
+              0u)
+        << ReadText(log);
+    // Only the clip and the output remain in the folder.
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE walk = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    ASSERT_NE(walk, INVALID_HANDLE_VALUE);
+    do {
+        if (found.cFileName[0] != L'.') names.push_back(found.cFileName);
+    } while (FindNextFileW(walk, &found));
+    FindClose(walk);
+    EXPECT_EQ(names.size(), 2u);
+    const std::string probed = FixturePath(UniqueName("paths-out") + ".mpg");
+    ASSERT_TRUE(MoveFileW(output.c_str(), WidenAnsi(probed).c_str()));
+    Probe out;
+    ASSERT_TRUE(ProbeFile(probed, &out));
+    EXPECT_EQ(out.codec, "mpeg2video");
+    EXPECT_EQ(out.audioCodec, "mp2");
+}
 
 // Wine offers no Windows Media system profiles, so the class-8 record is made here: its
 // values carry the video and audio bit rates.
