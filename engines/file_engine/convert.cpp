@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -29,8 +30,17 @@ constexpr AVRational kUnitBase = {1, kUnitsPerSecond};
 // A clip whose reading gives no picture at all after this many packets is taken as broken
 // rather than read to its end.
 constexpr int kMaxPacketsWithoutPicture = 20000;
+// Packets read past a clip's last picture for its sound (some seconds of any file).
+constexpr int kMaxRunOnPackets = 2000;
 // The length probe reads at most this many packets (some hours of video).
 constexpr int64_t kMaxProbePackets = 10000000;
+// It takes the first picture's time from this many packets of the head (far more than
+// any reordering delay), and the last picture's from the final seconds of the file.
+constexpr int64_t kProbeHeadPackets = 500;
+constexpr int64_t kProbeTailUnits = 10 * kUnitsPerSecond;
+// Scaled pictures held by an encoder at once: its reordering delay and look-ahead are far
+// below this; more is a fault, not a reason to allocate without end.
+constexpr size_t kMaxScaledPictures = 64;
 
 struct FormatCloser {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
@@ -136,20 +146,48 @@ struct SourceFile {
     }
 
     // The video's length in 100-ns units: from its first packet's time to the end of its
-    // last (the stream's own duration often leaves out the last picture); -1 unknown.
+    // last (the stream's own duration often leaves out the last picture); -1 unknown. The
+    // first pictures are read from the head; the last from a seek to some seconds before
+    // the end the container claims, so a long file is not read whole (a whole file
+    // is read only where seeking fails or finds no picture).
     int64_t VideoDuration() {
         const AVStream* s = format->streams[videoIndex];
-        AVPacket* packet = av_packet_alloc();
+        PacketPtr packet(av_packet_alloc());
         if (!packet) return -1;
         int64_t first = INT64_MAX, end = INT64_MIN;
-        for (int64_t n = 0; n < kMaxProbePackets && av_read_frame(format.get(), packet) >= 0; ++n) {
-            if (packet->stream_index == videoIndex && packet->pts != AV_NOPTS_VALUE) {
-                first = std::min(first, packet->pts);
-                end = std::max(end, packet->pts + std::max<int64_t>(packet->duration, 0));
+        // Reads up to `limit` packets (or to the end); true when the end was reached.
+        const auto scan = [&](int64_t limit, bool* sawVideo) {
+            for (int64_t n = 0; n < limit; ++n) {
+                if (av_read_frame(format.get(), packet.get()) < 0) return true;
+                if (packet->stream_index == videoIndex && packet->pts != AV_NOPTS_VALUE) {
+                    first = std::min(first, packet->pts);
+                    end = std::max(end, packet->pts + std::max<int64_t>(packet->duration, 0));
+                    *sawVideo = true;
+                }
+                av_packet_unref(packet.get());
             }
-            av_packet_unref(packet);
+            return false;
+        };
+        bool sawVideo = false;
+        bool atEnd = scan(kProbeHeadPackets, &sawVideo);
+        int64_t claimed = s->duration > 0 ? s->duration : -1;
+        if (claimed < 0 && format->duration > 0) claimed = av_rescale_q(format->duration, AV_TIME_BASE_Q, s->time_base);
+        if (!atEnd && sawVideo && claimed > 0) {
+            const int64_t tail = av_rescale_q(kProbeTailUnits, kUnitBase, s->time_base);
+            const int64_t target = first + claimed - tail;
+            if (target > end && av_seek_frame(format.get(), videoIndex, target, AVSEEK_FLAG_BACKWARD) >= 0) {
+                const int64_t headEnd = end;
+                bool tailVideo = false;
+                atEnd = scan(kMaxProbePackets, &tailVideo);
+                if (!tailVideo || end <= headEnd) {
+                    // The seek found nothing to go by: read the whole file after all.
+                    av_seek_frame(format.get(), videoIndex, s->start_time != AV_NOPTS_VALUE ? s->start_time : 0,
+                                  AVSEEK_FLAG_BACKWARD);
+                    atEnd = false;
+                }
+            }
         }
-        av_packet_free(&packet);
+        if (!atEnd) scan(kMaxProbePackets, &sawVideo);
         if (first != INT64_MAX && end > first) return av_rescale_q(end - first, s->time_base, kUnitBase);
         if (s->duration > 0) return av_rescale_q(s->duration, s->time_base, kUnitBase);
         if (format->duration > 0) return av_rescale_q(format->duration, AV_TIME_BASE_Q, kUnitBase);
@@ -176,10 +214,6 @@ public:
         audioFrame_.reset(av_frame_alloc());
         if (!picture_ || !audioFrame_) return (*error = "out of memory"), false;
         const SinkFormat& f = sink_.Format();
-        picture_->format = f.pixelFormat;
-        picture_->width = f.width;
-        picture_->height = f.height;
-        if (av_frame_get_buffer(picture_.get(), 32) < 0) return (*error = "out of memory"), false;
         if (f.audio) {
             fifo_.reset(av_audio_fifo_alloc(static_cast<AVSampleFormat>(f.sampleFormat), f.channels, f.frameSamples));
             if (!fifo_) return (*error = "out of memory"), false;
@@ -192,7 +226,8 @@ public:
 
 private:
     bool PutPicture(const AVFrame* source, std::string* error);
-    bool TakeAudio(const AVFrame* decoded, int64_t clipStart, std::string* error);
+    AVFrame* ScaledPicture();
+    bool TakeAudio(const AVFrame* decoded, AVRational base, int64_t clipStart, std::string* error);
     bool EncodeAudio(int64_t upTo, bool all, std::string* error);
     void Preview(const AVFrame* frame);
     void Progress(int64_t clipPosition) {
@@ -212,6 +247,7 @@ private:
     int64_t total_;
     int64_t doneBefore_ = 0;  // timeline length of the finished clips
     FramePtr picture_, audioFrame_;
+    std::vector<FramePtr> scaled_;  // pictures scaled to the output's shape, reused
     SwsPtr scale_;
     int scaleFrom_[3] = {-1, -1, -1};  // width, height, format the scaler was made for
     SwrPtr resample_;
@@ -239,9 +275,19 @@ bool Converter::PutPicture(const AVFrame* source, std::string* error) {
         scaleFrom_[1] = source->height;
         scaleFrom_[2] = source->format;
     }
-    if (av_frame_make_writable(picture_.get()) < 0) return (*error = "out of memory"), false;
-    sws_scale(scale_.get(), source->data, source->linesize, 0, source->height, picture_->data, picture_->linesize);
+    av_frame_unref(picture_.get());
+    if (source->width == f.width && source->height == f.height && source->format == f.pixelFormat) {
+        // Already the output's shape: the encoder takes a reference to the decoded picture.
+        if (av_frame_ref(picture_.get(), source) < 0) return (*error = "out of memory"), false;
+    } else {
+        AVFrame* scaled = ScaledPicture();
+        if (!scaled) return (*error = "out of memory"), false;
+        sws_scale(scale_.get(), source->data, source->linesize, 0, source->height, scaled->data, scaled->linesize);
+        if (av_frame_ref(picture_.get(), scaled) < 0) return (*error = "out of memory"), false;
+    }
     picture_->pts = frames_;
+    picture_->pict_type = AV_PICTURE_TYPE_NONE;
+    picture_->key_frame = 0;
     if (plan_.video.interlaced) {
         picture_->interlaced_frame = 1;
         picture_->top_field_first = plan_.video.topFieldFirst ? 1 : 0;
@@ -250,6 +296,25 @@ bool Converter::PutPicture(const AVFrame* source, std::string* error) {
     ++frames_;
     Preview(picture_.get());
     return true;
+}
+
+// A picture of the output's shape that no encoder holds any longer. The encoders keep
+// references to the pictures they wait on (B pictures), so a few are in use at once; each
+// is allocated once, since a fresh frame for every picture costs the allocator and the
+// page faults of 600 KB or more per picture.
+AVFrame* Converter::ScaledPicture() {
+    for (FramePtr& p : scaled_)
+        if (av_frame_is_writable(p.get())) return p.get();
+    if (scaled_.size() >= kMaxScaledPictures) return nullptr;
+    const SinkFormat& f = sink_.Format();
+    FramePtr p(av_frame_alloc());
+    if (!p) return nullptr;
+    p->format = f.pixelFormat;
+    p->width = f.width;
+    p->height = f.height;
+    if (av_frame_get_buffer(p.get(), 32) < 0) return nullptr;
+    scaled_.push_back(std::move(p));
+    return scaled_.back().get();
 }
 
 void Converter::Preview(const AVFrame* frame) {
@@ -271,7 +336,8 @@ void Converter::Preview(const AVFrame* frame) {
 
 // Resamples decoded audio into the FIFO. The clip's first audio is placed at its time on
 // the clip: silence before it when it starts late, its head dropped when it starts early.
-bool Converter::TakeAudio(const AVFrame* decoded, int64_t clipStart, std::string* error) {
+// `base` is the audio stream's time base, `clipStart` in 100-ns units.
+bool Converter::TakeAudio(const AVFrame* decoded, AVRational base, int64_t clipStart, std::string* error) {
     const SinkFormat& f = sink_.Format();
     if (!clipAudioStarted_) {
         clipAudioStarted_ = true;
@@ -284,8 +350,6 @@ bool Converter::TakeAudio(const AVFrame* decoded, int64_t clipStart, std::string
                                 static_cast<AVSampleFormat>(decoded->format), decoded->sample_rate, 0, nullptr);
         resample_.reset(s);
         if (r < 0 || swr_init(s) < 0) return (*error = "cannot convert the clip's audio"), false;
-        const std::optional<int64_t> t = FrameTime(decoded, kUnitBase);
-        (void)t;
     }
     const int room = swr_get_out_samples(resample_.get(), decoded->nb_samples);
     if (room < 0) return (*error = "cannot convert the clip's audio"), false;
@@ -298,7 +362,7 @@ bool Converter::TakeAudio(const AVFrame* decoded, int64_t clipStart, std::string
     if (got > 0) {
         // Where these samples belong on the clip, against where the FIFO has got to.
         int64_t at = samplesIn_;
-        if (const std::optional<int64_t> t = FrameTime(decoded, kUnitBase)) {
+        if (const std::optional<int64_t> t = FrameTime(decoded, base)) {
             at = clipFirstSample_ + av_rescale(*t - clipStart, f.sampleRate, kUnitsPerSecond);
         }
         // Gaps and overlaps under 40 ms are jitter of the time stamps, not of the audio.
@@ -420,6 +484,7 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
             if (!PutPicture(decoded, error)) return false;
         }
     };
+    const AVRational audioBase = src.audioIndex >= 0 ? src.format->streams[src.audioIndex]->time_base : kUnitBase;
     const auto takeAudio = [&](AVFrame* decoded) -> bool {
         if (!clipStart) {
             FramePtr copy(av_frame_clone(decoded));
@@ -427,9 +492,9 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
             return true;
         }
         for (FramePtr& early : earlyAudio)
-            if (!TakeAudio(early.get(), *clipStart, error)) return false;
+            if (!TakeAudio(early.get(), audioBase, *clipStart, error)) return false;
         earlyAudio.clear();
-        return TakeAudio(decoded, *clipStart, error);
+        return TakeAudio(decoded, audioBase, *clipStart, error);
     };
     const auto drain = [&](AVCodecContext* c, bool video) -> bool {
         for (;;) {
@@ -442,13 +507,27 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
         }
     };
 
-    while (!clipEnded) {
+    // The clip's sound up to its last picture: a multiplexed file carries a picture's sound
+    // up to some hundreds of milliseconds after it, so reading goes on past the last
+    // picture until the sound has caught up (within a bound).
+    const auto audioCaughtUp = [&] {
+        return !src.audio ||
+               samplesIn_ >= clipFirstSample_ + av_rescale(FrameUnits(frames_) - FrameUnits(clipFirstFrame_),
+                                                           f.sampleRate, kUnitsPerSecond);
+    };
+    int runOn = 0;  // packets read after the last picture
+    bool atEnd = false;
+    while (!clipEnded || (!audioCaughtUp() && runOn++ < kMaxRunOnPackets)) {
         if (control_.abort.load() || (control_.cancel && control_.cancel->load())) return ConvertResult::kAborted;
         const int r = av_read_frame(src.format.get(), packet.get());
-        if (r < 0) break;
+        if (r < 0) {
+            atEnd = true;
+            break;
+        }
         bool ok = true;
         if (packet->stream_index == src.videoIndex) {
-            if (avcodec_send_packet(src.video.get(), packet.get()) >= 0) ok = drain(src.video.get(), true);
+            if (!clipEnded && avcodec_send_packet(src.video.get(), packet.get()) >= 0)
+                ok = drain(src.video.get(), true);
         } else if (packet->stream_index == src.audioIndex) {
             if (avcodec_send_packet(src.audio.get(), packet.get()) >= 0) ok = drain(src.audio.get(), false);
         }
@@ -461,17 +540,17 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
     if (!clipEnded) {
         avcodec_send_packet(src.video.get(), nullptr);
         if (!drain(src.video.get(), true)) return ConvertResult::kFailed;
-        if (src.audio && !clipEnded) {
-            avcodec_send_packet(src.audio.get(), nullptr);
-            if (!drain(src.audio.get(), false)) return ConvertResult::kFailed;
-        }
+    }
+    if (src.audio && atEnd) {
+        avcodec_send_packet(src.audio.get(), nullptr);
+        if (!drain(src.audio.get(), false)) return ConvertResult::kFailed;
     }
     if (frames_ == clipFirstFrame_) {
         *error = clip.path + ": no picture could be decoded in the clip's range";
         return ConvertResult::kFailed;
     }
     for (FramePtr& early : earlyAudio)
-        if (!TakeAudio(early.get(), clipStart.value_or(0), error)) return ConvertResult::kFailed;
+        if (!TakeAudio(early.get(), audioBase, clipStart.value_or(0), error)) return ConvertResult::kFailed;
     if (f.audio) {
         // The clip's audio ends with its last picture: cut what runs over, fill with silence
         // what is missing.
@@ -518,6 +597,78 @@ bool Converter::Finish(std::string* error) {
 }
 
 }  // namespace
+
+struct PreviewReader::State {
+    SourceFile src;
+    PacketPtr packet{av_packet_alloc()};
+    FramePtr frame{av_frame_alloc()};
+    SwsPtr scale;
+    int64_t fileStart = 0;  // the first picture's time, 100-ns units
+    int64_t from = 0;       // pictures before this time (on the file's clock) are skipped
+    bool flushed = false;
+    bool keySeen = false;
+};
+
+PreviewReader::PreviewReader() = default;
+PreviewReader::~PreviewReader() = default;
+
+bool PreviewReader::Open(const std::string& path, int64_t sourceTime) {
+    auto s = std::make_unique<State>();
+    std::string error;
+    if (!s->packet || !s->frame || !s->src.Open(path, false, &error)) return false;
+    const AVStream* vs = s->src.format->streams[s->src.videoIndex];
+    s->fileStart = vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
+    s->from = s->fileStart + std::max<int64_t>(sourceTime, 0);
+    if (sourceTime > 0)
+        av_seek_frame(s->src.format.get(), -1, av_rescale_q(s->from, kUnitBase, AV_TIME_BASE_Q), AVSEEK_FLAG_BACKWARD);
+    state_ = std::move(s);
+    return true;
+}
+
+bool PreviewReader::Next(int width, int height, std::vector<uint8_t>* bgrx, int64_t* time) {
+    if (!state_ || width <= 0 || height <= 0) return false;
+    State& s = *state_;
+    const AVStream* vs = s.src.format->streams[s.src.videoIndex];
+    AVCodecContext* decoder = s.src.video.get();
+    // A damaged stream ends the preview, not the program: the packets read are bounded.
+    for (int packets = 0; packets < kMaxPacketsWithoutPicture;) {
+        const int r = avcodec_receive_frame(decoder, s.frame.get());
+        if (r >= 0) {
+            const std::optional<int64_t> t = FrameTime(s.frame.get(), vs->time_base);
+            const int64_t frameDuration =
+                s.frame->pkt_duration > 0 ? av_rescale_q(s.frame->pkt_duration, vs->time_base, kUnitBase) : 0;
+            if (t && *t + frameDuration <= s.from) {
+                av_frame_unref(s.frame.get());
+                continue;
+            }
+            s.scale.reset(sws_getCachedContext(s.scale.release(), s.frame->width, s.frame->height,
+                                               static_cast<AVPixelFormat>(s.frame->format), width, height,
+                                               AV_PIX_FMT_BGR0, SWS_BILINEAR, nullptr, nullptr, nullptr));
+            if (!s.scale) return false;
+            bgrx->resize(size_t(width) * height * 4);
+            uint8_t* dst[4] = {bgrx->data(), nullptr, nullptr, nullptr};
+            int stride[4] = {width * 4, 0, 0, 0};
+            sws_scale(s.scale.get(), s.frame->data, s.frame->linesize, 0, s.frame->height, dst, stride);
+            *time = (t ? *t : s.from) - s.fileStart;
+            av_frame_unref(s.frame.get());
+            return true;
+        }
+        if (r == AVERROR_EOF || s.flushed) return false;
+        if (av_read_frame(s.src.format.get(), s.packet.get()) < 0) {
+            avcodec_send_packet(decoder, nullptr);
+            s.flushed = true;
+            continue;
+        }
+        ++packets;
+        // Decoding starts at a key picture: what lies before it refers to pictures not read.
+        if (s.packet->stream_index == s.src.videoIndex && (s.keySeen || (s.packet->flags & AV_PKT_FLAG_KEY))) {
+            s.keySeen = true;
+            avcodec_send_packet(decoder, s.packet.get());
+        }
+        av_packet_unref(s.packet.get());
+    }
+    return false;
+}
 
 int64_t ProbeClipDuration(const SourceClip& clip) {
     if (clip.out >= 0) return std::max<int64_t>(0, clip.out - std::max<int64_t>(clip.in, 0));

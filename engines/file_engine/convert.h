@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,25 @@ enum class ConvertResult { kDone, kAborted, kFailed };
 
 ConvertResult Convert(const std::vector<SourceClip>& clips, const OutputPlan& plan, const std::string& output,
                       ConvertControl& control, std::string* error);
+
+// Decodes one clip's pictures in order for the preview, each scaled to 32-bit BGRX.
+class PreviewReader {
+public:
+    PreviewReader();
+    ~PreviewReader();
+    PreviewReader(const PreviewReader&) = delete;
+    PreviewReader& operator=(const PreviewReader&) = delete;
+    // Opens `path` (ANSI) and seeks to the picture shown at `sourceTime` (100-ns units from
+    // the file's first picture).
+    bool Open(const std::string& path, int64_t sourceTime);
+    // The next picture from the seek point on, `width` x `height` top-down BGRX in `bgrx`,
+    // with its time (100-ns units from the file's first picture); false at the end.
+    bool Next(int width, int height, std::vector<uint8_t>* bgrx, int64_t* time);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 // The length of a clip from its start to its end, in 100-ns units (the range when it has
 // one, else the file's video length); -1 when the file cannot be read.

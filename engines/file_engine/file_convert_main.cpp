@@ -280,35 +280,109 @@ int Run(const Options& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The ANSI form of `wide`, only when the code page holds every character of it.
+bool ToAnsiExact(const std::wstring& wide, std::string* out) {
+    BOOL lossy = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, nullptr, &lossy);
+    if (n <= 0 || lossy) return false;
+    std::string text(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, text.data(), n, nullptr, &lossy);
+    text.resize(static_cast<size_t>(n) - 1);
+    *out = std::move(text);
+    return !lossy;
+}
+
+// A name of the existing file or folder `wide` that the ANSI code page can carry (the
+// engine's clip and profile records hold ANSI paths): the name itself, or else its short
+// name.
+bool AnsiPath(const std::wstring& wide, std::string* out) {
+    if (ToAnsiExact(wide, out)) return true;
+    const DWORD n = GetShortPathNameW(wide.c_str(), nullptr, 0);
+    if (n == 0) return false;
+    std::wstring shortName(n, L'\0');
+    const DWORD m = GetShortPathNameW(wide.c_str(), shortName.data(), n);
+    if (m == 0 || m >= n) return false;
+    shortName.resize(m);
+    return ToAnsiExact(shortName, out);
+}
+
+std::wstring Wide(const std::string& ansi) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    std::wstring w(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, w.data(), n);
+    w.resize(n > 0 ? static_cast<size_t>(n) - 1 : 0);
+    return w;
+}
+
+// Where the engine writes when the output's own name is outside the ANSI code page: a
+// name of this process in the same folder (by its short name), renamed at the end.
+bool StandInOutput(const std::wstring& output, std::string* standIn) {
+    const size_t slash = output.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"." : output.substr(0, slash);
+    std::string ansiFolder;
+    if (!AnsiPath(folder, &ansiFolder)) return false;
+    const size_t dot = output.find_last_of(L'.');
+    std::string extension;
+    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash) &&
+        !ToAnsiExact(output.substr(dot), &extension))
+        extension.clear();
+    *standIn = ansiFolder + "\\file_convert-" + std::to_string(GetCurrentProcessId()) + extension;
+    return true;
+}
+
+int wmain(int argc, wchar_t** wargv) {
     Options o;
+    std::wstring output;
+    const auto path = [](const wchar_t* arg, std::string* out) {
+        if (AnsiPath(arg, out)) return true;
+        std::fprintf(stderr, "file_convert: no name of \"%ls\" fits the system's code page\n", arg);
+        return false;
+    };
     for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
+        std::string a;
+        ToAnsiExact(wargv[i], &a);
         const bool more = i + 1 < argc;
         if (a == "--profile" && more) {
-            o.profileName = argv[++i];
+            if (!ToAnsiExact(wargv[++i], &o.profileName)) return Usage("the profile name is outside the code page");
         } else if (a == "--profile-record" && more) {
-            o.profileRecord = argv[++i];
+            if (!path(wargv[++i], &o.profileRecord)) return 1;
         } else if (a == "--resources" && more) {
-            o.resources = argv[++i];
+            if (!path(wargv[++i], &o.resources)) return 1;
         } else if (a == "-o" && more) {
-            o.output = argv[++i];
+            output = wargv[++i];
         } else if (a == "--range" && i + 2 < argc) {
-            if (!ParseSeconds(argv[i + 1], &o.rangeIn) || !ParseSeconds(argv[i + 2], &o.rangeOut) ||
+            std::string in, out;
+            if (!ToAnsiExact(wargv[i + 1], &in) || !ToAnsiExact(wargv[i + 2], &out) ||
+                !ParseSeconds(in.c_str(), &o.rangeIn) || !ParseSeconds(out.c_str(), &o.rangeOut) ||
                 o.rangeOut <= o.rangeIn)
                 return Usage("--range takes two times in seconds, the second after the first");
             o.ranged = true;
             i += 2;
-        } else if (!a.empty() && a[0] == '-') {
+        } else if (wargv[i][0] == L'-') {
             return Usage(("unknown option " + a).c_str());
         } else {
-            o.inputs.push_back(a);
+            std::string input;
+            if (!path(wargv[i], &input)) return 1;
+            o.inputs.push_back(input);
         }
     }
     if (o.profileName.empty() == o.profileRecord.empty()) return Usage("give one of --profile and --profile-record");
-    if (o.output.empty() || o.inputs.empty()) return Usage("give an output (-o) and at least one input");
+    if (output.empty() || o.inputs.empty()) return Usage("give an output (-o) and at least one input");
+    const bool standIn = !ToAnsiExact(output, &o.output);
+    if (standIn && !StandInOutput(output, &o.output)) {
+        std::fprintf(stderr, "file_convert: no name of the output's folder fits the system's code page\n");
+        return 1;
+    }
     if (FAILED(CoInitialize(nullptr))) return 1;
-    const int status = Run(o);
+    int status = Run(o);
     CoUninitialize();
+    if (status == 0 && standIn) {
+        const std::wstring written = Wide(o.output);
+        if (!MoveFileExW(written.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+            std::fprintf(stderr, "file_convert: the output stays as %s: it cannot be renamed to \"%ls\" (error %lu)\n",
+                         o.output.c_str(), output.c_str(), GetLastError());
+            status = 1;
+        }
+    }
     return status;
 }

@@ -22,6 +22,7 @@
 #include "app/profiles/profile_record.h"
 #include "engines/file_engine/convert.h"
 #include "engines/file_engine/file_engine_records.h"
+#include "engines/file_engine/mpeg4_compressor.h"
 #include "engines/interfaces.h"
 #include "filters/base/server.h"
 
@@ -338,24 +339,92 @@ private:
     }
 
     // The preview clock: the position runs from where it is to the range's end at `rate`;
-    // reaching the end is told with WM_APP+200.
+    // reaching the end is told with WM_APP+200. With the preview on, the pictures of the
+    // clip under the position are decoded and drawn into the preview rectangle as the
+    // position reaches them.
     void RunPreviewClock(float rate) {
         const DWORD started = GetTickCount();
         const int64_t from = position_.load();
+        PreviewPlayback playback;
         for (;;) {
-            {
-                std::unique_lock<std::mutex> lock(clockMutex_);
-                if (clockCv_.wait_for(lock, std::chrono::milliseconds(20), [this] { return clockStop_; })) return;
-            }
             const int64_t end = rangeEnd_.load();
             const int64_t now = from + static_cast<int64_t>(double(GetTickCount() - started) * 10000.0 * rate);
+            position_.store(std::min(now, end));
+            if (previewEnabled_.load()) ShowPictureAt(std::min(now, end), &playback);
             if (now >= end) {
-                position_.store(end);
                 if (HWND w = notify_.load()) PostMessageW(w, WM_APP + 200, 0, 0);
                 return;
             }
-            position_.store(now);
+            std::unique_lock<std::mutex> lock(clockMutex_);
+            if (clockCv_.wait_for(lock, std::chrono::milliseconds(20), [this] { return clockStop_; })) return;
         }
+    }
+
+    // What the preview clock has open: the clip under the position and its next picture.
+    struct PreviewPlayback {
+        std::unique_ptr<PreviewReader> reader;
+        int64_t clipStart = 0, clipEnd = 0, sourceIn = 0;  // the clip's timeline span and in point
+        int64_t failedClipStart = -1;                      // a clip whose file could not be read
+        std::vector<uint8_t> next, due;
+        int64_t nextAt = 0;  // timeline time of `next`
+        bool hasNext = false;
+        int width = 0, height = 0;
+    };
+
+    // Draws the picture the timeline shows at `now`, opening the clip under it as needed.
+    void ShowPictureAt(int64_t now, PreviewPlayback* p) {
+        int w = 0, h = 0;
+        {
+            std::lock_guard<std::mutex> lock(previewMutex_);
+            if (!previewWindow_) return;
+            w = std::max<LONG>(0, previewRect_.right - previewRect_.left) & ~1;
+            h = std::max<LONG>(0, previewRect_.bottom - previewRect_.top) & ~1;
+        }
+        if (w <= 0 || h <= 0) return;
+        // Reopen where the clip ended, the size changed, or decoding fell a second behind.
+        const bool behind = p->hasNext && p->nextAt < now - 10000000;
+        if (!p->reader || now >= p->clipEnd || now < p->clipStart || w != p->width || h != p->height || behind) {
+            p->reader.reset();
+            p->hasNext = false;
+            std::string path;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (const ClipBytes& c : tracks_[0]) {
+                    const int64_t start = ReadI64(c, kClipTimelineStart), end = ReadI64(c, kClipTimelineEnd);
+                    if (now < start || now >= end) continue;
+                    const char* text = reinterpret_cast<const char*>(c.data() + kClipPath);
+                    path.assign(text, strnlen(text, kClipPathBytes));
+                    p->clipStart = start;
+                    p->clipEnd = end;
+                    p->sourceIn = std::max<int64_t>(0, ReadI64(c, kClipSourceRange));
+                    break;
+                }
+            }
+            if (path.empty() || p->clipStart == p->failedClipStart) return;
+            auto reader = std::make_unique<PreviewReader>();
+            if (!reader->Open(path, p->sourceIn + (now - p->clipStart))) {
+                p->failedClipStart = p->clipStart;
+                return;
+            }
+            p->reader = std::move(reader);
+            p->width = w;
+            p->height = h;
+            p->hasNext = ReadNextPicture(p);
+        }
+        bool any = false;
+        while (p->hasNext && p->nextAt <= now) {
+            p->due.swap(p->next);
+            any = true;
+            p->hasNext = ReadNextPicture(p);
+        }
+        if (any) DrawPreview(p->due.data(), w, h);
+    }
+
+    bool ReadNextPicture(PreviewPlayback* p) {
+        int64_t t = 0;
+        if (!p->reader->Next(p->width, p->height, &p->next, &t)) return false;
+        p->nextAt = p->clipStart + (t - p->sourceIn);
+        return p->nextAt < p->clipEnd;
     }
 
     void StopPreviewClock() {
@@ -402,4 +471,23 @@ const FactoryTemplate kTemplates[] = {
 
 }  // namespace
 
-FILTERBASE_DEFINE_SERVER_EXPORTS(kTemplates)
+// The server's exports; registration also installs the engine's MPEG-4 encoder as a video
+// compressor.
+extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
+    return ServerDllMain(module, reason);
+}
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    return ServerGetClassObject(kTemplates, clsid, iid, out);
+}
+STDAPI DllCanUnloadNow() {
+    return ServerCanUnloadNow();
+}
+STDAPI DllRegisterServer() {
+    const HRESULT hr = ServerRegister(kTemplates, true);
+    return FAILED(hr) ? hr : fileengine::RegisterCompressor(true);
+}
+STDAPI DllUnregisterServer() {
+    const HRESULT compressor = fileengine::RegisterCompressor(false);
+    const HRESULT hr = ServerRegister(kTemplates, false);
+    return FAILED(hr) ? hr : compressor;
+}

@@ -225,7 +225,10 @@ TEST(CompressorSearch, NamePrefixIsComparedByteForByteWithCase) {
 
 TEST(CompressorSearch, AbsentCodecsLeaveTheCallersBuffersUntouched) {
     comtest::ComScope com;
-    // The test prefix has no codec named "DivX".
+    // The test prefix has no codec named "DivX" but the conversion engine's, which is taken
+    // away for the test.
+    enginetest::NamedLock lock(enginetest::kFileEngineRegistrationLock, 600000);
+    comtest::Regsvr32(comtest::WinePath(FILE_ENGINE_DLL), true);
     char name[kVideoCompressorNameBytes];
     memset(name, 'z', sizeof name);
     EXPECT_EQ(FindVideoCompressor(name), E_FAIL);

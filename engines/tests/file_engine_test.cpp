@@ -4,9 +4,12 @@
 // (refusal of Real profiles, abort in the middle, converting again).
 #include <windows.h>
 #include <oleauto.h>
+#include <vfw.h>
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -15,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "app/profiles/profile_record.h"
+#include "engines/client/compressor_search.h"
 #include "engines/client/engine_client.h"
 #include "engines/file_engine/file_engine_records.h"
 #include "engines/file_engine/output_plan.h"
@@ -46,10 +50,10 @@ const char kH264Mp4[] =
 
 // Runs a Windows program of the build, waits up to five minutes and returns its exit code;
 // its standard error goes to `errorLog` (a fixture path) when given.
-DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "") {
+DWORD RunProgramW(const std::wstring& commandLine, const std::string& errorLog = "") {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE log = INVALID_HANDLE_VALUE;
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     if (!errorLog.empty()) {
         log = CreateFileA(errorLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
@@ -59,8 +63,8 @@ DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     }
     PROCESS_INFORMATION process{};
-    std::string line = commandLine;
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    std::wstring line = commandLine;
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
         return 0xFFFFFFFF;
     }
@@ -70,6 +74,18 @@ DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "
     CloseHandle(process.hProcess);
     if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
     return code;
+}
+
+std::wstring WidenAnsi(const std::string& ansi) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, nullptr, 0);
+    std::wstring w(n > 0 ? size_t(n) : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, ansi.c_str(), -1, w.data(), n);
+    w.resize(n > 0 ? size_t(n) - 1 : 0);
+    return w;
+}
+
+DWORD RunProgram(const std::string& commandLine, const std::string& errorLog = "") {
+    return RunProgramW(WidenAnsi(commandLine), errorLog);
 }
 
 std::string Narrow(const std::wstring& w) {
@@ -174,6 +190,19 @@ const ConversionCase kCases[] = {
     {"H.264 Standard", kMpeg2Ac3, "mpg", "h264", 720, 480, "30000/1001", "mp2", 48000, 2, 0, 0, nullptr},
 };
 
+// The mean level of a file's first audio stream in dB, as ffmpeg's volumedetect measures it
+// (the fixtures' tones are steady, so a faithful conversion keeps it); NaN when unmeasured.
+double MeanVolume(const std::string& fixtureName) {
+    const std::string log = UniqueName("volume") + ".log";
+    if (testsupport::RunShell("ffmpeg -nostdin -v info -i '" + fixtureName +
+                                  "' -map 0:a:0 -af volumedetect -f null - " +
+                                  "2>&1 | sed -n 's/.*mean_volume: \\(-*[0-9.]*\\) dB.*/\\1/p'",
+                              log) != 0)
+        return NAN;
+    const std::string text = testsupport::ReadFixtureFile(log);
+    return text.empty() ? NAN : std::atof(text.c_str());
+}
+
 std::string Replace(std::string text, const std::string& what, const std::string& with) {
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
         text.replace(at, what.size(), with);
@@ -213,6 +242,9 @@ void CheckConversion(const ConversionCase& c, const std::string& commandTail = "
         << out.frames << " pictures at " << out.rate << " against " << expected << " s";
 
     const std::string name = FixtureName(output);
+    // The sound is the input's, not silence put in its place.
+    const double inputLevel = MeanVolume(FixtureName(input)), outputLevel = MeanVolume(name);
+    EXPECT_NEAR(outputLevel, inputLevel, 1.5) << "mean audio level in dB";
     const std::string decodeLog = UniqueName("decode") + ".log";
     ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -i '" + name + "' -f null -", decodeLog), 0);
     EXPECT_EQ(testsupport::ReadFixtureFile(decodeLog), "");
@@ -236,6 +268,41 @@ INSTANTIATE_TEST_SUITE_P(BuiltinSeries, FileConvert, ::testing::ValuesIn(kCases)
                                  if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
                              return name;
                          });
+
+// Names outside the ANSI code page (Cyrillic here; the records carry ANSI paths): the
+// driver reaches the input by its short name, writes under a stand-in name and gives the
+// result its own name at the end.
+TEST(FileConvertPaths, InputAndOutputNamesOutsideTheCodePage) {
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(kMpeg2Ac3, "in", &input));
+    const std::wstring folder = WidenAnsi(FixturePath(UniqueName("paths")));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring clip = folder + L"\\\x043a\x043b\x0438\x043f \x00e9.mpg";
+    const std::wstring output = folder + L"\\\x0432\x044b\x0445\x043e\x0434.mpg";
+    ASSERT_TRUE(CopyFileW(WidenAnsi(input).c_str(), clip.c_str(), FALSE));
+    const std::string log = FixturePath(UniqueName("file_convert") + ".log");
+    ASSERT_EQ(RunProgramW(WidenAnsi(Driver()) + L" --profile \"DVD 720x576 25 fps 8000 kbit/s\" -o \"" + output +
+                              L"\" \"" + clip + L"\"",
+                          log),
+              0u)
+        << ReadText(log);
+    // Only the clip and the output remain in the folder.
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found{};
+    HANDLE walk = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    ASSERT_NE(walk, INVALID_HANDLE_VALUE);
+    do {
+        if (found.cFileName[0] != L'.') names.push_back(found.cFileName);
+    } while (FindNextFileW(walk, &found));
+    FindClose(walk);
+    EXPECT_EQ(names.size(), 2u);
+    const std::string probed = FixturePath(UniqueName("paths-out") + ".mpg");
+    ASSERT_TRUE(MoveFileW(output.c_str(), WidenAnsi(probed).c_str()));
+    Probe out;
+    ASSERT_TRUE(ProbeFile(probed, &out));
+    EXPECT_EQ(out.codec, "mpeg2video");
+    EXPECT_EQ(out.audioCodec, "mp2");
+}
 
 // Wine offers no Windows Media system profiles, so the class-8 record is made here: its
 // values carry the video and audio bit rates.
@@ -380,11 +447,65 @@ protected:
     }
 
     comtest::ComScope com_;
+    enginetest::NamedLock lock_{enginetest::kFileEngineRegistrationLock, 600000};
     enginetest::Registered server_{FILE_ENGINE_DLL};
     EngineWindow window_;
     IFileEngineTimeline* timeline_ = nullptr;
     IFileEngineControl* control_ = nullptr;
 };
+
+// The colour of the preview window at its centre.
+COLORREF CentrePixel(HWND window) {
+    HDC dc = GetDC(window);
+    const COLORREF c = GetPixel(dc, 80, 60);
+    ReleaseDC(window, dc);
+    return c;
+}
+
+bool Near(COLORREF c, int r, int g, int b) {
+    return std::abs(GetRValue(c) - r) < 40 && std::abs(GetGValue(c) - g) < 40 && std::abs(GetBValue(c) - b) < 40;
+}
+
+// Play shows the pictures under the moving position in the preview rectangle: the first
+// second of the clip is red, the second blue; with the preview off nothing is drawn.
+TEST_F(EngineTest, PlayDrawsThePicturesUnderThePositionIntoThePreviewWindow) {
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i color=c=red:s=320x240:r=25:d=1 -f lavfi -i color=c=blue:s=320x240:r=25:d=1 "
+        "-filter_complex concat=n=2 -c:v mpeg2video -q:v 2 -f vob {out}",
+        "in", &input));
+    HWND screen = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(screen, nullptr);
+    UpdateWindow(screen);
+    window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);  // lets the window paint itself first
+    const COLORREF before = CentrePixel(screen);
+    ASSERT_EQ(control_->SetPreviewWindow(screen, 0, 0, 160, 120), S_OK);
+    AddInput(input, 20000000);
+
+    // Preview off: the position runs, nothing is drawn.
+    ASSERT_EQ(control_->EnablePreview(FALSE), S_OK);
+    ASSERT_EQ(control_->SetRange(0, 3000000, 0), S_OK);
+    ASSERT_EQ(control_->Play(2.0f), S_OK);
+    EXPECT_TRUE(window_.WaitFor(WM_APP + 200, nullptr, 10000));
+    EXPECT_EQ(CentrePixel(screen), before);
+
+    struct Case {
+        int64_t start, end;
+        int r, g, b;
+    };
+    const Case cases[] = {{0, 4000000, 255, 0, 0}, {8000000, 14000000, 0, 0, 255}};
+    ASSERT_EQ(control_->EnablePreview(TRUE), S_OK);
+    for (const Case& c : cases) {
+        ASSERT_EQ(control_->SetRange(c.start, c.end, 0), S_OK);
+        ASSERT_EQ(control_->Play(1.0f), S_OK);
+        EXPECT_TRUE(window_.WaitFor(WM_APP + 200, nullptr, 10000));
+        const COLORREF shown = CentrePixel(screen);
+        EXPECT_TRUE(Near(shown, c.r, c.g, c.b)) << "range from " << c.start << ": " << std::hex << shown;
+    }
+    EXPECT_EQ(control_->Pause(), S_OK);
+    DestroyWindow(screen);
+}
 
 TEST_F(EngineTest, TimelineKeepsRecordsAndRanges) {
     const std::vector<BYTE> first = VideoClip("C:\\a.mpg", 0, 30000000, 30000000);
@@ -488,6 +609,93 @@ TEST_F(EngineTest, CloseEndsARunningConversion) {
     EXPECT_TRUE(window_.WaitFor(WM_APP + 202, &result, 5000));
     EXPECT_FALSE(FileExists(output));
     EXPECT_FALSE(FileExists(output + ".converting"));
+}
+
+// The engine's MPEG-4 encoder as a video compressor: registered with the engine, the
+// compressor search finds it; through the Video for Windows calls it takes bottom-up RGB
+// pictures and makes an MPEG-4 stream that ffmpeg decodes to the pictures given.
+TEST(EngineCompressor, SearchFindsItAndItsPicturesDecodeToTheInput) {
+    comtest::ComScope com;
+    enginetest::NamedLock lock(enginetest::kFileEngineRegistrationLock, 600000);
+    enginetest::Registered server(FILE_ENGINE_DLL);
+    ASSERT_TRUE(server.Ok());
+    char name[kVideoCompressorNameBytes] = {};
+    ASSERT_EQ(FindVideoCompressor(name), S_OK);
+    EXPECT_EQ(std::string(name).rfind("DivX", 0), 0u) << name;
+
+    HIC hic = ICOpen(ICTYPE_VIDEO, mmioFOURCC('F', 'E', 'M', '4'), ICMODE_COMPRESS);
+    ASSERT_NE(hic, nullptr);
+    constexpr int kWidth = 176, kHeight = 144, kFrames = 12;
+    BITMAPINFOHEADER in{sizeof in, kWidth, kHeight, 1, 24, BI_RGB, kWidth * kHeight * 3, 0, 0, 0, 0};
+    // Sizes and layouts it cannot code are refused before any picture.
+    BITMAPINFOHEADER odd = in;
+    odd.biWidth = kWidth - 1;
+    EXPECT_EQ(ICCompressQuery(hic, &odd, nullptr), static_cast<LRESULT>(ICERR_BADFORMAT));
+    BITMAPINFOHEADER palette = in;
+    palette.biBitCount = 8;
+    EXPECT_EQ(ICCompressQuery(hic, &palette, nullptr), static_cast<LRESULT>(ICERR_BADFORMAT));
+    ASSERT_EQ(ICCompressQuery(hic, &in, nullptr), static_cast<LRESULT>(ICERR_OK));
+    BITMAPINFOHEADER out{};
+    ASSERT_EQ(ICCompressGetFormat(hic, &in, &out), static_cast<LRESULT>(ICERR_OK));
+    EXPECT_EQ(out.biCompression, mmioFOURCC('D', 'I', 'V', 'X'));
+    const DWORD maxBytes = static_cast<DWORD>(ICCompressGetSize(hic, &in, &out));
+    ASSERT_GT(maxBytes, 0u);
+    ASSERT_EQ(ICCompressBegin(hic, &in, &out), static_cast<LRESULT>(ICERR_OK));
+
+    // Rows stored bottom-up, as a DIB is: a picture whose top and bottom differ shows a flip.
+    std::vector<uint8_t> rgb(size_t(kWidth) * kHeight * 3), stream, topDown;
+    std::vector<uint8_t> coded(maxBytes);
+    int keyFrames = 0;
+    for (int n = 0; n < kFrames; ++n) {
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                uint8_t* p = &rgb[(size_t(kHeight - 1 - y) * kWidth + x) * 3];  // row y from the top
+                const bool square = x >= 20 + 6 * n && x < 60 + 6 * n && y >= 30 && y < 70;
+                p[0] = square ? 30 : uint8_t(x);                   // blue
+                p[1] = square ? 220 : uint8_t(y * 255 / kHeight);  // green
+                p[2] = square ? 40 : uint8_t(128);                 // red
+            }
+        for (int y = 0; y < kHeight; ++y) {
+            const uint8_t* row = &rgb[size_t(kHeight - 1 - y) * kWidth * 3];
+            topDown.insert(topDown.end(), row, row + kWidth * 3);
+        }
+        out.biSizeImage = maxBytes;
+        DWORD flags = 0, chunk = 0;
+        ASSERT_EQ(ICCompress(hic, n == 0 ? ICCOMPRESS_KEYFRAME : 0, &out, coded.data(), &in, rgb.data(), &chunk, &flags,
+                             n, 0, 9000, nullptr, nullptr),
+                  static_cast<DWORD>(ICERR_OK));
+        ASSERT_GT(out.biSizeImage, 0u);
+        ASSERT_LE(out.biSizeImage, maxBytes);
+        if (flags & AVIIF_KEYFRAME) ++keyFrames;
+        stream.insert(stream.end(), coded.begin(), coded.begin() + out.biSizeImage);
+    }
+    EXPECT_EQ(ICCompressEnd(hic), static_cast<LRESULT>(ICERR_OK));
+    EXPECT_EQ(ICClose(hic), static_cast<LRESULT>(ICERR_OK));
+    EXPECT_GE(keyFrames, 1);
+    EXPECT_LT(keyFrames, kFrames);
+
+    const std::string coded4v = UniqueName("compressed") + ".m4v", source = UniqueName("source") + ".rgb";
+    for (const auto& [file, bytes] : {std::pair{coded4v, &stream}, std::pair{source, &topDown}}) {
+        FILE* f = std::fopen(FixturePath(file).c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(std::fwrite(bytes->data(), 1, bytes->size(), f), bytes->size());
+        std::fclose(f);
+    }
+    Probe p;
+    ASSERT_TRUE(ProbeFile(FixturePath(coded4v), &p));
+    EXPECT_EQ(p.codec, "mpeg4");
+    EXPECT_EQ(p.width, kWidth);
+    EXPECT_EQ(p.height, kHeight);
+    EXPECT_EQ(p.frames, kFrames);
+    const std::string log = UniqueName("psnr") + ".log";
+    ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v info -i " + coded4v + " -f rawvideo -pix_fmt bgr24 -s " +
+                                        std::to_string(kWidth) + "x" + std::to_string(kHeight) + " -i " + source +
+                                        " -lavfi psnr -f null - 2>&1 | sed -n 's/.* average:\\([0-9.]*\\).*/\\1/p'",
+                                    log),
+              0);
+    const std::string psnr = testsupport::ReadFixtureFile(log);
+    ASSERT_FALSE(psnr.empty());
+    EXPECT_GT(std::atof(psnr.c_str()), 30.0) << "dB against the pictures given";
 }
 
 }  // namespace

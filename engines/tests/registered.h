@@ -26,5 +26,8 @@ private:
 // (comtest::RegistrationLock for the decoder and encoder, the multiplexer's own).
 using comtest::NamedLock;
 inline constexpr wchar_t kMuxerRegistrationLock[] = L"CaptureSuite.varrow.registration";
+// Held by tests that register the conversion engine (which also installs its video
+// compressor) and by tests that need the system's compressor list without it.
+inline constexpr wchar_t kFileEngineRegistrationLock[] = L"CaptureSuite.file_engine.registration";
 
 }  // namespace enginetest

@@ -1,0 +1,14 @@
+// The engine's MPEG-4 encoder offered to the system as a Video for Windows compressor.
+#pragma once
+
+#include <windows.h>
+
+namespace fileengine {
+
+// Installs (or removes) the compressor's registration as a codec installation does: the
+// driver library file_engine_vidc.dll (beside this one) under the Drivers32 key as
+// "vidc.FEM4", and its description under drivers.desc. Removal touches only an entry
+// that names our driver.
+HRESULT RegisterCompressor(bool install);
+
+}  // namespace fileengine
