@@ -670,6 +670,10 @@ def dv_page_layout(w, body_w, page_h):
     for i, (name, art) in enumerate([("IDC_BUTTON_DV_SETUP", "dv_setup.png"), ("IDC_BUTTON_DV_BATCH", "dv_batch.png"),
                                      ("IDC_BUTTON_DV_MB", "dv_mb.png"), ("IDC_BUTTON_DV_CORVANE_MARK", "dv_mark.png")]):
         lines += button(name, right + (i % 2) * 80, cy + (i // 2) * 36, 72, 28, art, False)
+    lines.append("    </SUBVIEW>")
+    return lines
+
+
 # ---- The file conversion page, its batch list and the export room ----
 # The main page's profile summary keeps the body's upper left (400 pixels wide, 400 high)
 # and its space and file texts the bottom 88 pixels: the file page takes the column right of
