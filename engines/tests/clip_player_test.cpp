@@ -411,6 +411,12 @@ TEST(ClipPlayerPlayback, PlaysIntoTheOwnersWindowAndPostsTheEndOfItsRange) {
     EXPECT_EQ(player->GetPosition(&position), S_OK);
     EXPECT_LE(position, LONGLONG(1.0e7));
 
+    // A new rectangle for the open clip (the owner's layout changed) moves the picture.
+    const RECT smaller{10, 20, 10 + clip.width / 2, 20 + clip.height / 2};
+    ASSERT_EQ(player->Initialize(owner.hwnd, &smaller), S_OK);
+    GetWindowRect(video, &placed);
+    MapWindowPoints(nullptr, owner.hwnd, reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_TRUE(EqualRect(&placed, &smaller));
     EXPECT_EQ(player->Pause(), S_OK);
     EXPECT_EQ(player->Stop(), S_OK);
     EXPECT_EQ(player->SetPlayRange(LONGLONG(2e7), LONGLONG(1e7)), E_INVALIDARG);

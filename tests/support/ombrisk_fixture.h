@@ -25,8 +25,8 @@ inline ::testing::AssertionResult OmbriskProgramStream(const std::string& source
     std::string y4m;
     ::testing::AssertionResult made = MediaFixture(source, "y4m", &y4m);
     if (!made) return made;
-    const std::string stem = y4m.substr(0, y4m.find_last_of('.')) + "-b" + std::to_string(bFrames) + "g" +
-                             std::to_string(gop);
+    const std::string stem =
+        y4m.substr(0, y4m.find_last_of('.')) + "-b" + std::to_string(bFrames) + "g" + std::to_string(gop);
     *path = stem + ".mpg";
     if (!ReadFileBytes(*path).empty()) return ::testing::AssertionSuccess();
     ombrisk_tools::EncodeOptions options;
@@ -44,9 +44,8 @@ inline ::testing::AssertionResult OmbriskProgramStream(const std::string& source
     const std::string out = es.substr(0, es.size() - 4) + ".mpg";
     const std::string temp = UniqueName("ombrisk") + ".mpg";
     const std::string log = UniqueName("ombrisk") + ".log";
-    const int status = RunShell("ffmpeg -nostdin -v error -y -framerate " + frameRate +
-                                    " -i '" + es + "' -c copy -f vob '" + temp + "' && mv -f '" + temp + "' '" + out +
-                                    "'",
+    const int status = RunShell("ffmpeg -nostdin -v error -y -framerate " + frameRate + " -i '" + es +
+                                    "' -c copy -f vob '" + temp + "' && mv -f '" + temp + "' '" + out + "'",
                                 log);
     if (status != 0 || ReadFileBytes(*path).empty())
         return ::testing::AssertionFailure() << "ffmpeg could not put the stream into a program stream:\n"
