@@ -289,4 +289,14 @@
 #define IDB_FRAME_LEFT 327
 #define IDB_FRAME_RIGHT 328
 
+/* The video viewer: its dialog (a skinned window; its controls come from the skin), title
+   and the clip player's five playback failures. */
+#define IDD_VIDEO_VIEWER 131
+#define IDS_VIEWER_TITLE 7122
+#define IDS_VIEWER_ABORTED 7126
+#define IDS_VIEWER_USER_ABORT 7127
+#define IDS_VIEWER_STILL_PLAYING 7128
+#define IDS_VIEWER_STREAM_ERROR 7129
+#define IDS_VIEWER_RUN_FAILED 7130
+
 #endif

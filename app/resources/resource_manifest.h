@@ -173,6 +173,12 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_SUBPEL_HALF, {}},
         {IDS_SUBPEL_QUARTER, {}},
         {IDS_H264_NAME_HELD, {}},
+        {IDS_VIEWER_TITLE, {}},
+        {IDS_VIEWER_ABORTED, {}},
+        {IDS_VIEWER_USER_ABORT, {}},
+        {IDS_VIEWER_STILL_PLAYING, {}},
+        {IDS_VIEWER_STREAM_ERROR, {}},
+        {IDS_VIEWER_RUN_FAILED, {}},
     };
     return strings;
 }
@@ -209,6 +215,7 @@ inline const std::vector<DialogEntry>& ManifestDialogs() {
           IDC_BROWSE_CAPTURE, IDC_BROWSE_CONVERT, IDC_MERGE, IDC_CAPTURE_PREFIX_PREVIEW, IDC_CONVERT_PREFIX_PREVIEW,
           IDC_LOAD_LAST_PROJECT}},
         {IDD_PREF_VIEW, {IDC_TV_FORMAT, IDC_PREVIEW_VIDEO}},
+        {IDD_VIDEO_VIEWER, {}},
     };
     return dialogs;
 }
