@@ -253,6 +253,50 @@ TEST_F(VideoViewerTest, PlaysPausesStepsAndSeeksTheFourKindsAtFfprobesPositions)
     }
 }
 
+// Fast forward steps through 2x to 16x and back to normal speed; a failure notice stops
+// playback and is told once per Play.
+TEST_F(VideoViewerTest, FastForwardCyclesItsSpeedsAndAFailureIsToldOncePerPlay) {
+    comtest::ComScope com;
+    Registered server(CLIP_PLAYER_DLL);
+    ASSERT_TRUE(server.Ok());
+    std::string path;
+    ASSERT_TRUE(testsupport::MediaFixture(kClips[0].command, "mpg", &path));
+    CVideoViewerDlg viewer(path.c_str(), 0, ProbeDuration(path), nullptr);
+    ASSERT_TRUE(viewer.Create(IDD_VIDEO_VIEWER, nullptr));
+    Pump(300);
+    HWND label = GetDlgItem(viewer.m_hWnd, 7116);
+    ASSERT_NE(label, nullptr);
+    EXPECT_FALSE(IsWindowVisible(label));
+    for (const double rate : {2.0, 4.0, 8.0, 16.0, 1.0}) {
+        viewer.FastForward();
+        EXPECT_EQ(viewer.Rate(), rate);
+        EXPECT_EQ(viewer.PlayState(), 2);
+        EXPECT_EQ(IsWindowVisible(label) != FALSE, rate != 1.0) << rate;
+    }
+    static std::vector<std::string> told;
+    told.clear();
+    AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
+        told.push_back(r.text.c_str());
+        return IDOK;
+    });
+    viewer.Play();
+    PostMessageW(viewer.m_hWnd, 0x80CF, 0, 0);
+    PostMessageW(viewer.m_hWnd, 0x80CF, 0, 0);
+    Pump(300);
+    EXPECT_EQ(viewer.PlayState(), 1);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], std::string(AfxLoadString(IDS_VIEWER_ABORTED)));
+    viewer.Play();
+    PostMessageW(viewer.m_hWnd, 0x80CF, 0, 0);
+    Pump(300);
+    EXPECT_EQ(told.size(), 2u);
+    AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
+        ADD_FAILURE() << "unexpected message: " << r.text.c_str();
+        return IDOK;
+    });
+    viewer.DestroyWindow();
+}
+
 TEST_F(VideoViewerTest, AClipThePlayerCannotOpenEndsTheViewerAtOnce) {
     comtest::ComScope com;
     Registered server(CLIP_PLAYER_DLL);
