@@ -110,12 +110,8 @@ const Clip& kH264Clip = kClips[3];
 
 TEST(ClipPlayerFrames, StillsAndThumbnailsMatchFfmpegsFrameAtThePosition) {
     comtest::ComScope com;
-    Registered server(CLIP_PLAYER_DLL);
-    ASSERT_TRUE(server.Ok());
-    comtest::RegistrationLock lock;
-    ASSERT_TRUE(lock.Held());
-    Registered decoder(PELLDRIN_AX);
-    ASSERT_TRUE(decoder.Ok());
+    enginetest::RegisteredPlayback registered(CLIP_PLAYER_DLL, PELLDRIN_AX);
+    ASSERT_TRUE(registered.Ok());
     for (const Clip& clip : kClips) {
         SCOPED_TRACE(clip.command);
         std::string path;
@@ -174,12 +170,8 @@ const char* const kOmbriskSource = "ffmpeg -f lavfi -i testsrc=size=320x240:rate
 
 TEST(ClipPlayerFrames, OurEncodersH264InAProgramStreamMatchesFfmpegsFrames) {
     comtest::ComScope com;
-    Registered server(CLIP_PLAYER_DLL);
-    ASSERT_TRUE(server.Ok());
-    comtest::RegistrationLock lock;
-    ASSERT_TRUE(lock.Held());
-    Registered decoder(PELLDRIN_AX);
-    ASSERT_TRUE(decoder.Ok());
+    enginetest::RegisteredPlayback registered(CLIP_PLAYER_DLL, PELLDRIN_AX);
+    ASSERT_TRUE(registered.Ok());
     for (const OmbriskClip& clip : kOmbriskClips) {
         SCOPED_TRACE(testing::Message() << "B pictures " << clip.bFrames << ", GOP " << clip.gop);
         std::string path;
