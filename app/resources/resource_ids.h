@@ -378,5 +378,14 @@
 #define IDD_RENAME 140
 #define IDC_RENAME_NAME 1047
 #define IDC_RENAME_EXTENSION 1048
+/* The video viewer: its dialog (a skinned window; its controls come from the skin), title
+   and the clip player's five playback failures. */
+#define IDD_VIDEO_VIEWER 131
+#define IDS_VIEWER_TITLE 7122
+#define IDS_VIEWER_ABORTED 7126
+#define IDS_VIEWER_USER_ABORT 7127
+#define IDS_VIEWER_STILL_PLAYING 7128
+#define IDS_VIEWER_STREAM_ERROR 7129
+#define IDS_VIEWER_RUN_FAILED 7130
 
 #endif

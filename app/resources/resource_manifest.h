@@ -243,6 +243,12 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_PROFILE_FILE_REFUSED, {"s", "s"}},
         {IDS_PROFILE_FILE_KEPT, {"s"}},
         {IDS_PROFILE_NOT_SAVED, {"s", "s"}},
+        {IDS_VIEWER_TITLE, {}},
+        {IDS_VIEWER_ABORTED, {}},
+        {IDS_VIEWER_USER_ABORT, {}},
+        {IDS_VIEWER_STILL_PLAYING, {}},
+        {IDS_VIEWER_STREAM_ERROR, {}},
+        {IDS_VIEWER_RUN_FAILED, {}},
     };
     return strings;
 }
@@ -283,6 +289,7 @@ inline const std::vector<DialogEntry>& ManifestDialogs() {
         {IDD_CAPTURE_FILE_PROMPT,
          {IDC_PROMPT_NAME, IDC_PROMPT_EXTENSION, IDC_PROMPT_ASK_AGAIN, IDC_PROMPT_DELETE, IDC_PROMPT_FOLDER, IDOK}},
         {IDD_RENAME, {IDC_RENAME_NAME, IDC_RENAME_EXTENSION, IDOK, IDCANCEL}},
+        {IDD_VIDEO_VIEWER, {}},
     };
     return dialogs;
 }

@@ -195,7 +195,7 @@ def draw_art(folder, w, h, side):
             "-annotate", "+0+30", "capture and convert", out_name(folder, "VistrelSplash_NoAC3.BMP"))
     for name, size, ground in [("VolumeControl_bg.jpg", "40x140", PANEL), ("EncDVShuttle.jpg", "320x40", PANEL),
                                ("EncDVCheckBox.jpg", "64x16", PANEL_EDGE), ("EncBatchLCBK.jpg", "64x64", LIST_GROUND),
-                               ("ExportRoomLCBk.JPG", "64x64", LIST_GROUND), ("VideoViewer_BG.jpg", "64x64", GROUND),
+                               ("ExportRoomLCBk.JPG", "64x64", LIST_GROUND), ("VideoViewer_BG.jpg", "160x357", GROUND),
                                ("comboslider_top.jpg", "16x8", PANEL_EDGE), ("comboslider_down.jpg", "16x8", PANEL_EDGE),
                                ("timeline_scrol_bg_left.jpg", "8x16", PANEL_EDGE),
                                ("timeline_scrol_bg_right.jpg", "8x16", PANEL_EDGE)]:
@@ -293,6 +293,7 @@ def layout(w, h, side):
     lines += batch_list_view()
     lines += toolkit_views()
     lines += main_panel_views(w)
+    lines += video_viewer_view()
     # One description of every element kind, so that every reader path meets the shipped skin.
     lines += [
         '  <VIEW ID="SKIN_GALLERY" LEFT="0" TOP="0" WIDTH="400" HEIGHT="300" SNAPLEFT="4" VCUTCOUNT="1">',
@@ -748,12 +749,80 @@ def batch_list_view():
         room_list_nodes(0, 0, width - 16, height)[:1] + scroll_bar("ROOMSCROLLBAR", width - 16, 0, False, height - 32) + \
         ["    </SUBVIEW>", "  </VIEW>"]
 
+# ---- The video viewer: its transport art and its view (a window of 666 x 583 client pixels
+# around a 640 x 480 picture; the transport band is the lowest 92 pixels). ----
+VIEWER_W, VIEWER_H = 666, 583
+
+
+def video_viewer_art(folder):
+    """The viewer's transport buttons, its screen ground and the audio thumbnail."""
+    for name, caption, toggle in [("vv_stop.png", "Stop", True), ("vv_play.png", "Play", True),
+                                  ("vv_pause.png", "Pause", True), ("vv_ff.png", "FF", False),
+                                  ("vv_minus.png", "<", False), ("vv_plus.png", ">", False),
+                                  ("vv_mark.png", "M", False)]:
+        button_strip(folder, name, 48, 28, caption, toggle)
+    convert("-size", "160x120", f"xc:{GROUND}", "-fill", ACCENT, "-draw", "rectangle 20,50 140,70",
+            out_name(folder, "vv_audio.png"))
+
+
+def video_viewer_view():
+    """The viewer's controls; the band's controls are placed from the bottom edge."""
+    band = VIEWER_H - 92
+    lines = [f'  <VIEW ID="VideoViewerDlg" LEFT="0" TOP="0" WIDTH="{VIEWER_W}" HEIGHT="{VIEWER_H}">',
+             f'    <SUBVIEW ID="ALL" LEFT="0" TOP="0" WIDTH="{VIEWER_W}" HEIGHT="{VIEWER_H}">',
+             '      <STATIC ID="SCREEN" LEFT="13" TOP="11" WIDTH="640" HEIGHT="480"/>',
+             '      <STATIC ID="AUDIOTHUMBNAIL" LEFT="13" TOP="11" WIDTH="160" HEIGHT="120">',
+             '        <BACKGROUNDIMAGE SOURCE="vv_audio.png" WIDTH="160" HEIGHT="120"/>',
+             "      </STATIC>"]
+    buttons = [("IDC_BUTTON_STOP", "vv_stop.png", True), ("IDC_BUTTON_PLAY", "vv_play.png", True),
+               ("IDC_BUTTON_PAUSE", "vv_pause.png", True), ("IDC_BUTTON_FASTFORWARD", "vv_ff.png", False),
+               ("IDC_BUTTON_MINUS", "vv_minus.png", False), ("IDC_BUTTON_PLUS", "vv_plus.png", False)]
+    for i, (name, art, toggle) in enumerate(buttons):
+        # Play and Pause share a place: one of them shows at a time.
+        x = 13 + 52 * (i if i < 2 else i - 1)
+        lines.append(f'      <BUTTON ID="{name}" LEFT="{x}" TOP="{band + 52}" WIDTH="48" HEIGHT="28"'
+                     + (' TOGGLE="TRUE">' if toggle else ">"))
+        lines.append(f'        <NORMALIMAGE SOURCE="{art}"/>')
+        lines.append("      </BUTTON>")
+    lines.append(f'      <BUTTON ID="IDC_VIDEOVIEWER_BUTTONVOLUME" LEFT="{VIEWER_W - 45}" TOP="{band + 50}" '
+                 'WIDTH="32" HEIGHT="32" TOGGLE="TRUE">')
+    lines.append('        <NORMALIMAGE SOURCE="btn_volume.png"/>')
+    lines.append("      </BUTTON>")
+    for i, name in enumerate(["IDC_VIDEOVIEWER_BTN_MARKIN", "IDC_VIDEOVIEWER_BTN_MARKOUT",
+                              "IDC_VIDEOVIEWER_BTN_ENABLEMAGSLIDER", "IDC_VIDEOVIEWER_BTN_DISABLEMAGSLIDER",
+                              "IDC_VIDEOVIEWER_BTN_MAGNIFYUP", "IDC_VIDEOVIEWER_BTN_MAGNIFYDOWN"]):
+        lines.append(f'      <BUTTON ID="{name}" LEFT="{330 + 52 * (i % 3)}" TOP="{band + 52}" WIDTH="48" '
+                     'HEIGHT="28">')
+        lines.append('        <NORMALIMAGE SOURCE="vv_mark.png"/>')
+        lines.append("      </BUTTON>")
+    lines.append(f'      <STATIC ID="IDC_VIDEOVIEWER_STATIC_TIMEEDIT_BG" LEFT="{VIEWER_W - 200}" TOP="{band + 54}" '
+                 'WIDTH="146" HEIGHT="24">')
+    lines.append('        <BACKGROUNDIMAGE SOURCE="page_value.png" WIDTH="146" HEIGHT="24"/>')
+    lines.append("      </STATIC>")
+    lines.append(f'      <STATIC ID="IDC_VIDEOVIEWER_STATIC_SPEED" LEFT="{VIEWER_W - 260}" TOP="{band + 56}" '
+                 'WIDTH="52" HEIGHT="20" TEXTALIGN="STATIC_TEXT_CENTER"/>')
+    led = '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>'
+    lines += [
+        f'      <SPINTIMEEDIT ID="IDC_TIMEEDIT_VIDEOVIEWER" LEFT="{VIEWER_W - 196}" TOP="{band + 57}" WIDTH="121" '
+        'HEIGHT="17">',
+        '        <SUBREGIONLSPIN LEFT="125" TOP="0" WIDTH="16" HEIGHT="8"/>',
+        '        <SUBREGIONRSPIN LEFT="125" TOP="8" WIDTH="16" HEIGHT="8"/>',
+        f'        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>{led}',
+        '        <INCNORMALIMAGE SOURCE="tk_spin_up.png"/><DECNORMALIMAGE SOURCE="tk_spin_down.png"/>',
+        "      </SPINTIMEEDIT>"]
+    lines += slider("SELECTSLIDER", "IDC_VIDEOVIEWER_SLIDER_PLAYBACK", 13, band + 6, [])
+    lines += slider("MAGNIFYSLIDER", "IDC_VIDEOVIEWER_MAGNIFYSLIDER", 340, band + 6, [])
+    lines += ["    </SUBVIEW>", "  </VIEW>"]
+    return lines
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
     out = sys.argv[1]
     for (w, h, side), folder in [((1024, 768, 240), "1024x768"), ((800, 600, 200), "800x600")]:
         draw_art(os.path.join(out, folder), w, h, side)
+        video_viewer_art(os.path.join(out, folder))
         with open(os.path.join(out, f"skin{folder}.xml"), "w", encoding="utf-8") as f:
             f.write(layout(w, h, side))
 

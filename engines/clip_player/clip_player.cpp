@@ -152,6 +152,10 @@ public:
         }
     }
 
+    void Place(const RECT& rect) {
+        if (window_) window_->SetWindowPosition(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top);
+    }
+
     HRESULT Show(BOOL show) {
         if (!window_) return S_FALSE;
         return window_->put_Visible(show ? OATRUE : OAFALSE);
@@ -168,14 +172,26 @@ public:
         }
         return FAILED(rateResult) ? rateResult : S_OK;
     }
-    HRESULT Pause() { return control_->Pause(); }
+    // A paused or stopped player holds its position: where it paused, or where a new range
+    // or the end of the range put it (the graph's own answer outside running is not kept
+    // by every system graph after its end was reached).
+    HRESULT Pause() {
+        LONGLONG at = 0;
+        if (Running() && SUCCEEDED(Position(&at))) held_ = at;
+        return control_->Pause();
+    }
     HRESULT Stop() {
         const HRESULT hr = control_->Stop();
         LONGLONG start = rangeStart_;
         seeking_->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
+        held_ = start;
         return hr;
     }
     HRESULT Position(LONGLONG* position) {
+        if (!Running()) {
+            *position = held_.load();
+            return S_OK;
+        }
         HRESULT hr = seeking_->GetCurrentPosition(position);
         if (SUCCEEDED(hr) && *position > rangeEnd_.load()) *position = rangeEnd_.load();
         return hr;
@@ -192,6 +208,7 @@ public:
         if (FAILED(hr) && !(from == 0 && to == clipEnd_)) return hr;
         rangeStart_ = from;
         rangeEnd_ = to;
+        held_ = from;
         // A stopped graph shows the picture at the new start.
         OAFilterState state = State_Stopped;
         if (SUCCEEDED(control_->GetState(0, &state)) && state == State_Stopped) control_->Pause();
@@ -199,6 +216,10 @@ public:
     }
 
 private:
+    bool Running() {
+        OAFilterState state = State_Stopped;
+        return SUCCEEDED(control_->GetState(0, &state)) && state == State_Running;
+    }
     void Post(UINT message) {
         if (owner_) PostMessageW(owner_, message, 0, 0);
     }
@@ -212,6 +233,11 @@ private:
                 events_->FreeEventParams(code, a, b);
                 switch (code) {
                     case EC_COMPLETE:
+                        // Only a running graph reaches the end of its range; there it pauses,
+                        // holding the last picture, so that a new range does not start it.
+                        if (!Running()) break;
+                        held_ = rangeEnd_.load();
+                        control_->Pause();
                         Post(rangeEnd_.load() < clipEnd_ ? kNoticeRangeEnd : kNoticeClipEnd);
                         break;
                     case EC_ERRORABORT:
@@ -244,6 +270,7 @@ private:
     LONGLONG clipEnd_ = 0;
     LONGLONG rangeStart_ = 0;
     std::atomic<LONGLONG> rangeEnd_{0};
+    std::atomic<LONGLONG> held_{0};  // the position while not running
 };
 
 class CClipPlayer final : public CUnknown, public IClipPlayer {
@@ -271,6 +298,9 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         owner_ = owner;
         if (rect) rect_ = *rect;
+        // An open clip's picture moves to the new rectangle (its owner stays the one the
+        // clip was opened with).
+        if (playback_ && rect) playback_->Place(*rect);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetDisplayMode(DWORD mode) override {

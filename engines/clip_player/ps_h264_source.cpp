@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "engines/player/h264_units.h"
 #include "filters/base/filter.h"
 #include "filters/base/pins.h"
 #include "filters/decoder/pelldrin_ids.h"
@@ -170,6 +171,7 @@ private:
     void Stream();
     bool ReadFile(bool* damaged);
     bool DeliverPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts, std::optional<int64_t> dts);
+    bool DeliverPiece(const uint8_t* data, int32_t size, std::optional<int64_t> time);
 
     CPsH264Source* source_;
     std::atomic<bool> stop_{false};
@@ -184,8 +186,11 @@ private:
     bool scanning_ = false;  // the pass that finds where to start
     bool passDone_ = false;  // the current pass needs no more of the file
     LONGLONG start_ = 0, stopTime_ = MAXLONGLONG;
-    uint64_t ordinal_ = 0;  // payloads seen in this pass
-    uint64_t from_ = 0;     // the first payload delivered
+    uint64_t ordinal_ = 0;  // pieces of payloads seen in this pass
+    uint64_t from_ = 0;     // the first piece delivered
+    H264UnitFinder units_;  // where units begin, over this pass
+    int64_t unit_ = 0;      // units begun in this pass
+    std::vector<int32_t> cuts_;
 };
 
 class CPsH264Source final : public CBaseFilter {
@@ -338,6 +343,8 @@ bool CVideoPin::ReadFile(bool* damaged) {
     auto reader = std::make_unique<Reader>(this);
     std::vector<uint8_t> block(kReadBytes);
     ordinal_ = 0;
+    units_ = H264UnitFinder();
+    unit_ = 0;
     passDone_ = false;
     while (!stop_ && !passDone_) {
         const size_t n = std::fread(block.data(), 1, block.size(), file);
@@ -382,26 +389,67 @@ void CVideoPin::Stream() {
     DeliverEndOfStream();
 }
 
+// A payload is cut where access units begin, so that a time stamp reaches the unit it
+// belongs to: the packet's stamp times the first unit that begins in it (ISO/IEC 13818-1
+// 2.4.3.7), and the bytes before that unit end the unit before.
 bool CVideoPin::DeliverPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts,
                                std::optional<int64_t> dts) {
     if (stop_ || passDone_ || size <= 0 || size > kSampleBytes) return false;
-    const uint64_t ordinal = ordinal_++;
     if (pts && !origin_) origin_ = *pts;
-    if (scanning_) {
-        if (pts && *pts - *origin_ > start_) {
-            passDone_ = true;
-        } else if (pts && HoldsIdr(data, size)) {
-            from_ = ordinal;
+    cuts_.clear();
+    units_.Feed(data, size, [this](int64_t at) { cuts_.push_back(static_cast<int32_t>(std::max<int64_t>(at, 0))); });
+    bool stampTaken = false;
+    int32_t begin = 0;
+    for (size_t cut = 0; cut <= cuts_.size() && !passDone_; ++cut) {
+        const int32_t end = cut < cuts_.size() ? cuts_[cut] : size;
+        const bool beginsUnit = cut > 0;
+        const uint8_t* piece = data + begin;
+        const int32_t length = end - begin;
+        begin = end;
+        if (length <= 0) {
+            if (beginsUnit) ++unit_;  // an empty piece cannot begin a unit but keeps the count
+            continue;
         }
-        return true;
+        const int64_t unit = beginsUnit ? unit_++ : -1;
+        // The piece's presentation time from the clip's first picture, where it is known:
+        // the packet's stamp on its first unit; in a stream without stamps an IDR unit's
+        // count of units before it (no picture after an IDR picture in decoding order is
+        // shown before it, clause 8.2.1), at the stream's frame rate.
+        std::optional<int64_t> time;
+        std::optional<int64_t> decodeTime;
+        if (beginsUnit && pts && !stampTaken) {
+            time = *pts - *origin_;
+            decodeTime = dts.value_or(*pts) - *origin_;
+            stampTaken = true;
+        } else if (beginsUnit && !origin_) {
+            // Pictures of a stream without stamps leave the decoder at most this many
+            // pictures after they enter it.
+            constexpr int64_t kReorderDelay = 2;
+            decodeTime = (unit - kReorderDelay) * source_->FrameDuration();
+            if (HoldsIdr(piece, length)) time = unit * source_->FrameDuration();
+        }
+        const uint64_t ordinal = ordinal_++;
+        if (scanning_) {
+            if (time && *time > start_) {
+                passDone_ = true;
+            } else if (time && HoldsIdr(piece, length)) {
+                from_ = ordinal;
+            }
+            continue;
+        }
+        if (ordinal < from_) continue;
+        // Past the stop position (by decoding time, so that the pictures before it in
+        // presentation order are all delivered) the stream ends.
+        if (decodeTime && *decodeTime > stopTime_) {
+            passDone_ = true;
+            return false;
+        }
+        if (!DeliverPiece(piece, length, time)) return false;
     }
-    if (ordinal < from_) return true;
-    // Past the stop position (by decoding time, so that the pictures before it in
-    // presentation order are all delivered) the stream ends.
-    if (pts && origin_ && dts.value_or(*pts) - *origin_ > stopTime_) {
-        passDone_ = true;
-        return false;
-    }
+    return true;
+}
+
+bool CVideoPin::DeliverPiece(const uint8_t* data, int32_t size, std::optional<int64_t> time) {
     IMediaSample* sample = nullptr;
     if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0))) return false;
     BYTE* buffer = nullptr;
@@ -409,11 +457,10 @@ bool CVideoPin::DeliverPayload(const uint8_t* data, int32_t size, std::optional<
     if (SUCCEEDED(hr) && sample->GetSize() >= size) {
         memcpy(buffer, data, static_cast<size_t>(size));
         sample->SetActualDataLength(size);
-        // A packet with a time stamp begins an access unit (ISO/IEC 13818-1 2.4.3.7): it is
-        // where the decoder may take the time. Times count from the clip's first picture,
-        // less the start position.
-        if (pts) {
-            REFERENCE_TIME start = *pts - *origin_ - start_, stop = start + source_->FrameDuration();
+        // A timed sample begins an access unit: the decoder takes its time there. Times
+        // count from the clip's first picture, less the start position.
+        if (time) {
+            REFERENCE_TIME start = *time - start_, stop = start + source_->FrameDuration();
             sample->SetTime(&start, &stop);
             sample->SetSyncPoint(TRUE);
         }

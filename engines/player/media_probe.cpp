@@ -10,6 +10,7 @@
 #include "common/bitstream/emulation_prevention.h"
 #include "common/bitstream/h264_sps.h"
 #include "editor/core/clip_probe.h"
+#include "engines/player/h264_units.h"
 #include "filters/muxer/core/mux_input_parser.h"
 
 namespace engines {
@@ -17,6 +18,8 @@ namespace {
 
 // The AVI headers sit in the first chunk list; a file whose headers go past this is refused.
 constexpr size_t kHeaderBytes = 1 << 20;
+// The frame of a stream that states no rate (100-ns units): 25 frames a second.
+constexpr int64_t kUnstampedFrame = 400000;
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -180,9 +183,7 @@ bool ReadH264Sps(const std::vector<uint8_t>& head, MediaFacts* facts) {
 // Decode times of the H.264 access units in a stretch of a program stream. A PES time
 // stamp belongs to the first access unit that begins in its packet (ISO/IEC 13818-1
 // 2.4.3.7), and muxers put several small units in one packet, so a unit without a stamp is
-// timed one frame after the unit before it. Units begin where clause 7.4.1.2.3 says: at
-// the first delimiter, SEI or parameter set after a picture's slices, or at a slice with
-// first_mb_in_slice 0 that nothing opened.
+// timed one frame after the unit before it.
 class H264UnitClock final : public muxer::CMuxInputParser {
 public:
     explicit H264UnitClock(int64_t frame) : frame_(frame) { SetH264VideoWanted(true); }
@@ -196,8 +197,22 @@ public:
         Finish();
     }
 
+    // Every unit of a whole file, in blocks; false when the file cannot be read to its end.
+    bool ReadAll(std::FILE* file) {
+        std::vector<uint8_t> block(kPiece);
+        for (;;) {
+            const size_t n = std::fread(block.data(), 1, block.size(), file);
+            if (n == 0) break;
+            if (!Append(block.data(), static_cast<int32_t>(n))) return false;
+            Parse();
+        }
+        Finish();
+        return !std::ferror(file);
+    }
+
     std::optional<int64_t> first, last;  // decode times of the first and last unit, 100 ns
     std::optional<int64_t> lowStamp, highStamp;
+    int64_t unitCount = 0;  // units begun, stamped or not
 
 protected:
     muxer::MuxStream* OnNewStream(muxer::StreamType type, const muxer::StreamMediaType&) override {
@@ -212,41 +227,15 @@ protected:
             lowStamp = lowStamp ? std::min(*lowStamp, *pts) : *pts;
             highStamp = highStamp ? std::max(*highStamp, *pts) : *pts;
         }
-        for (int32_t i = 0; i < size; ++i)
-            Byte(data[i]);
+        units_.Feed(data, size, [this](int64_t) { UnitBegins(); });
         return true;
     }
 
 private:
     static constexpr size_t kPiece = 65536;
-    enum class Expect { kStartCode, kNalHeader, kSliceByte };
 
-    void Byte(uint8_t b) {
-        switch (expect_) {
-            case Expect::kNalHeader: {
-                const int type = b & 0x1F;
-                expect_ = Expect::kStartCode;
-                if (type == 1 || type == 5) {
-                    expect_ = Expect::kSliceByte;
-                } else if (type == 6 || type == 7 || type == 8 || type == 9 || (type >= 14 && type <= 18)) {
-                    if (!unitOpen_) UnitBegins();
-                    unitOpen_ = true;
-                }
-                break;
-            }
-            case Expect::kSliceByte:
-                // first_mb_in_slice is ue(v): 0 is the single bit 1.
-                if ((b & 0x80) && !unitOpen_) UnitBegins();
-                unitOpen_ = false;
-                expect_ = Expect::kStartCode;
-                break;
-            case Expect::kStartCode:
-                break;
-        }
-        if (b == 1 && zeros_ >= 2) expect_ = Expect::kNalHeader;
-        zeros_ = b == 0 ? zeros_ + 1 : 0;
-    }
     void UnitBegins() {
+        ++unitCount;
         if (stamp_) {
             last = stamp_;
             stamp_.reset();
@@ -261,15 +250,15 @@ private:
     const int64_t frame_;
     bool found_ = false;
     std::optional<int64_t> stamp_;  // the packet's stamp, until a unit takes it
-    Expect expect_ = Expect::kStartCode;
-    int zeros_ = 0;
-    bool unitOpen_ = false;
+    H264UnitFinder units_;
 };
 
 // H.264 video in an MPEG-2 program stream, which the MPEG scans do not time: from the
 // first unit's decode time in the first megabyte to the last unit's in the last, plus one
 // frame (a constant frame rate shifts presentation and decode times alike). Without a
-// frame rate, the span of the stamps.
+// frame rate, the span of the stamps. A stream without any time stamp (a raw stream with
+// B pictures copied by a muxer that cannot order them) lasts as many frames as it has
+// units, at the stream's rate or at 25 frames a second.
 bool ProbeH264ProgramStream(const std::string& path, const std::vector<uint8_t>& head, MediaFacts* facts) {
     MediaFacts found = *facts;
     if (!ReadH264Sps(head, &found)) return false;
@@ -286,6 +275,11 @@ bool ProbeH264ProgramStream(const std::string& path, const std::vector<uint8_t>&
         found.duration = *end->last - *start->first + frame;
     } else if (start->lowStamp && end->highStamp && *end->highStamp >= *start->lowStamp) {
         found.duration = *end->highStamp - *start->lowStamp;
+    } else if (!start->lowStamp && !end->highStamp) {
+        if (editor::SeekFile(file.get(), 0, SEEK_SET) != 0) return false;
+        auto all = std::make_unique<H264UnitClock>(frame);
+        if (!all->ReadAll(file.get()) || all->lowStamp || all->unitCount == 0) return false;
+        found.duration = all->unitCount * (frame > 0 ? frame : kUnstampedFrame);
     } else {
         return false;
     }
@@ -317,12 +311,13 @@ ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_
     int64_t dataOffset = 0;
     const bool sectors = editor::GetCdxaDataOffset(path, &dataOffset);
     if (!sectors) dataOffset = 0;
+    // H.264 first: the MPEG scans need time stamps, which an H.264 stream may lack.
+    if (!mpeg1 && !sectors && ProbeH264ProgramStream(path, head, facts)) return ProbeResult::kOk;
     editor::ClipStart start;
     editor::ClipEnd end;
     if (!editor::ScanClipStart(mpeg1, path, sectors, dataOffset, &start) ||
         !editor::ScanClipEnd(mpeg1, path, start, sectors, dataOffset, &end))
         return ProbeResult::kDamaged;
-    if (!mpeg1 && !sectors && ProbeH264ProgramStream(path, head, facts)) return ProbeResult::kOk;
     if (start.firstVideoTime != editor::kNoTime && end.videoEnd > start.firstVideoTime) {
         facts->kind = 1;
         facts->duration = end.videoEnd - start.firstVideoTime;

@@ -17,6 +17,7 @@
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
+#include "tests/support/ombrisk_fixture.h"
 #include "tests/support/shell.h"
 
 namespace {
@@ -109,12 +110,8 @@ const Clip& kH264Clip = kClips[3];
 
 TEST(ClipPlayerFrames, StillsAndThumbnailsMatchFfmpegsFrameAtThePosition) {
     comtest::ComScope com;
-    Registered server(CLIP_PLAYER_DLL);
-    ASSERT_TRUE(server.Ok());
-    comtest::RegistrationLock lock;
-    ASSERT_TRUE(lock.Held());
-    Registered decoder(PELLDRIN_AX);
-    ASSERT_TRUE(decoder.Ok());
+    enginetest::RegisteredPlayback registered(CLIP_PLAYER_DLL, PELLDRIN_AX);
+    ASSERT_TRUE(registered.Ok());
     for (const Clip& clip : kClips) {
         SCOPED_TRACE(clip.command);
         std::string path;
@@ -157,6 +154,62 @@ TEST(ClipPlayerFrames, StillsAndThumbnailsMatchFfmpegsFrameAtThePosition) {
         HBITMAP last = nullptr;
         EXPECT_EQ(player->GetFrameBitmap(&last, LONGLONG(60e7), 0), S_OK);
         if (last) DeleteObject(last);
+        EXPECT_EQ(ReleaseInterface(&player), S_OK);
+    }
+}
+
+// Our encoder's H.264 in a program stream that ffmpeg made: with B pictures its pictures
+// carry no time stamps, without them each is stamped. A frame at a time is the frame
+// ffmpeg decodes there, before, at and after the IDR pictures and on B pictures.
+struct OmbriskClip {
+    int bFrames;
+    int gop;
+};
+const OmbriskClip kOmbriskClips[] = {{2, 12}, {0, 10}};
+const char* const kOmbriskSource = "ffmpeg -f lavfi -i testsrc=size=320x240:rate=25 -t 2 -pix_fmt yuv420p {out}";
+
+TEST(ClipPlayerFrames, OurEncodersH264InAProgramStreamMatchesFfmpegsFrames) {
+    comtest::ComScope com;
+    enginetest::RegisteredPlayback registered(CLIP_PLAYER_DLL, PELLDRIN_AX);
+    ASSERT_TRUE(registered.Ok());
+    for (const OmbriskClip& clip : kOmbriskClips) {
+        SCOPED_TRACE(testing::Message() << "B pictures " << clip.bFrames << ", GOP " << clip.gop);
+        std::string path;
+        ASSERT_TRUE(testsupport::OmbriskProgramStream(kOmbriskSource, "25", clip.bFrames, clip.gop, &path));
+        std::string counted;
+        ASSERT_TRUE(testsupport::Ffprobe(
+            path, "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0", &counted));
+        const int frames = std::atoi(counted.c_str());
+        ASSERT_EQ(frames, 50);
+        IClipPlayer* player = nullptr;
+        ASSERT_EQ(CreateClipPlayer(&player), S_OK);
+        ASSERT_EQ(player->Open(path.c_str(), 0, 0, 0), S_OK);
+        DWORD formatClass = 0, width = 0, height = 0;
+        LONGLONG duration = 0;
+        EXPECT_EQ(player->GetFormatClass(&formatClass), S_OK);
+        EXPECT_EQ(player->GetProperty14(&width), S_OK);
+        EXPECT_EQ(player->GetProperty13(&height), S_OK);
+        EXPECT_EQ(width, 320u);
+        EXPECT_EQ(height, 240u);
+        ASSERT_EQ(player->GetDuration(&duration), S_OK);
+        EXPECT_NEAR(double(duration), frames * 4e5, 4e5);
+        for (const int index : {0, 5, clip.gop - 1, clip.gop, clip.gop + 1, 31, frames - 1}) {
+            SCOPED_TRACE(index);
+            HBITMAP still = nullptr;
+            ASSERT_EQ(player->GetFrameBitmap(&still, LONGLONG(index * 4e5 + 1e5), 0), S_OK);
+            const Picture got = FromBitmap(still);
+            DeleteObject(still);
+            ASSERT_EQ(got.width, 320);
+            ASSERT_EQ(got.height, 240);
+            const double right = Psnr(got, FfmpegFrame(path, index, 320, 240));
+            EXPECT_GT(right, 35.0);
+            // Neighbours differ little (testsrc moves slowly), but less than the frame itself:
+            // a frame off by one fails.
+            for (const int other : {index - 1, index + 1}) {
+                if (other < 0 || other >= frames) continue;
+                EXPECT_GT(right, Psnr(got, FfmpegFrame(path, other, 320, 240)) + 1) << "frame " << other;
+            }
+        }
         EXPECT_EQ(ReleaseInterface(&player), S_OK);
     }
 }
@@ -350,6 +403,12 @@ TEST(ClipPlayerPlayback, PlaysIntoTheOwnersWindowAndPostsTheEndOfItsRange) {
     EXPECT_EQ(player->GetPosition(&position), S_OK);
     EXPECT_LE(position, LONGLONG(1.0e7));
 
+    // A new rectangle for the open clip (the owner's layout changed) moves the picture.
+    const RECT smaller{10, 20, 10 + clip.width / 2, 20 + clip.height / 2};
+    ASSERT_EQ(player->Initialize(owner.hwnd, &smaller), S_OK);
+    GetWindowRect(video, &placed);
+    MapWindowPoints(nullptr, owner.hwnd, reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_TRUE(EqualRect(&placed, &smaller));
     EXPECT_EQ(player->Pause(), S_OK);
     EXPECT_EQ(player->Stop(), S_OK);
     EXPECT_EQ(player->SetPlayRange(LONGLONG(2e7), LONGLONG(1e7)), E_INVALIDARG);

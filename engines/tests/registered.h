@@ -21,6 +21,19 @@ private:
     bool ok_ = false;
 };
 
+// The clip player and our decoder filter registered for a scope, the decoder under the
+// filters' registration lock (the decoder's own tests register and remove it too).
+class RegisteredPlayback {
+public:
+    RegisteredPlayback(const char* player, const char* decoder) : server_(player), decoder_(decoder) {}
+    bool Ok() const { return server_.Ok() && lock_.Held() && decoder_.Ok(); }
+
+private:
+    Registered server_;
+    comtest::RegistrationLock lock_;
+    Registered decoder_;
+};
+
 // A machine-wide mutex held for a scope: the filters' own tests register and remove
 // their libraries under these names, so a test of ours that does the same holds them
 // (comtest::RegistrationLock for the decoder and encoder, the multiplexer's own).

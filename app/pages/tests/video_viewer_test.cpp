@@ -1,0 +1,393 @@
+// The video viewer under the test display with the registered clip player: it opens
+// ffmpeg-made clips of the four kinds and our encoder's H.264 in a program stream, plays
+// (what the screen shows against ffmpeg's frame at the reported position), pauses, steps,
+// seeks by the slider and the time field and stops, at positions ffprobe agrees with; and
+// it sizes itself by the fit-to-screen rule.
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/pages/video_viewer_dlg.h"
+#include "app/resources/resource_ids.h"
+#include "app/tests/window_support.h"
+#include "engines/client/engine_client.h"
+#include "engines/interfaces.h"
+#include "engines/tests/registered.h"
+#include "filters/base/tests/com_test_util.h"
+#include "tests/support/ffprobe.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/ombrisk_fixture.h"
+#include "tests/support/screen.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+using enginetest::Registered;
+
+// Luma of 0x00RRGGBB pixels, ITU-R BT.601 weights.
+double Luma(uint32_t p) {
+    return 0.299 * ((p >> 16) & 0xFF) + 0.587 * ((p >> 8) & 0xFF) + 0.114 * (p & 0xFF);
+}
+
+// What the screen shows in `rect` of `window`'s client area, top-down 0x00RRGGBB.
+std::vector<uint32_t> Screen(HWND window, const RECT& rect) {
+    const int w = rect.right - rect.left, h = rect.bottom - rect.top;
+    std::vector<uint32_t> pixels(size_t(w) * h);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    POINT origin{rect.left, rect.top};
+    ClientToScreen(window, &origin);
+    BitBlt(memory, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO want{};
+    want.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    GetDIBits(memory, bitmap, 0, h, pixels.data(), &want, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// ffmpeg's frame at `time` (100-ns units from the clip's first frame) of a 25-frame clip,
+// scaled to w x h.
+std::vector<uint32_t> FfmpegFrameAt(const std::string& clip, int64_t time, int w, int h) {
+    const std::string out = testsupport::UniqueName("frame") + ".bgra";
+    const std::string filters =
+        "select=eq(n\\," + std::to_string(time / 400000) + "),scale=" + std::to_string(w) + ":" + std::to_string(h);
+    testsupport::RunShell("ffmpeg -v error -y -i '" + testsupport::FixtureName(clip) + "' -an -vf '" + filters +
+                              "' -frames:v 1 -pix_fmt bgra -f rawvideo '" + out + "'",
+                          testsupport::UniqueName("ffmpeg") + ".log");
+    const std::string bytes = testsupport::ReadFixtureFile(out);
+    if (bytes.size() != size_t(w) * h * 4) return {};
+    std::vector<uint32_t> pixels(size_t(w) * h);
+    memcpy(pixels.data(), bytes.data(), bytes.size());
+    return pixels;
+}
+
+double Psnr(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    if (a.size() != b.size() || a.empty()) return 0;
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const double d = Luma(a[i] & 0xFFFFFF) - Luma(b[i] & 0xFFFFFF);
+        sum += d * d;
+    }
+    const double mse = sum / double(a.size());
+    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The clip's duration by the clip player, as the view-media command's probe gives it.
+int64_t ProbeDuration(const std::string& path) {
+    IClipPlayer* player = nullptr;
+    if (FAILED(CreateClipPlayer(&player))) return -1;
+    LONGLONG duration = -1;
+    if (SUCCEEDED(player->Open(path.c_str(), 0, 0, 0))) player->GetDuration(&duration);
+    player->Release();
+    return duration;
+}
+
+// ffprobe's duration of the clip's video: the frames it decodes at its frame rate.
+int64_t FfprobeDuration(const std::string& path) {
+    std::string out;
+    if (!testsupport::Ffprobe(path,
+                              "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames,r_frame_rate "
+                              "-of csv=p=0",
+                              &out))
+        return -1;
+    const auto rows = testsupport::CsvRows(out);
+    if (rows.empty() || rows[0].size() < 2) return -1;
+    const std::string rate = rows[0][0];
+    const double num = std::atof(rate.c_str());
+    const size_t slash = rate.find('/');
+    const double den = slash == std::string::npos ? 1 : std::atof(rate.c_str() + slash + 1);
+    return int64_t(std::atoll(rows[0][1].c_str()) * 1e7 * den / num);
+}
+
+class VideoViewerTest : public SkinLayoutTest {
+protected:
+    static void SetUpTestSuite() {
+        SkinLayoutTest::SetUpTestSuite();
+        AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
+            ADD_FAILURE() << "unexpected message: " << r.text.c_str();
+            return IDOK;
+        });
+    }
+    static void TearDownTestSuite() {
+        AfxSetMessageBoxHook(nullptr);
+        SkinLayoutTest::TearDownTestSuite();
+    }
+};
+
+struct Clip {
+    const char* name;
+    const char* command;  // nullptr: our encoder's H.264 in a program stream
+    int width, height;
+    // The screen's picture is compared with ffmpeg's frame: for the clips our decoder plays.
+    // The system's decoders under the test prefix show 20-29 dB (luma) against ffmpeg's
+    // frame of the reported position, below what the comparison takes.
+    bool screenCheck;
+};
+
+const Clip kClips[] = {
+    {"MPEG-2 PS",
+     "ffmpeg -f lavfi -i testsrc=size=640x480:rate=25 -f lavfi -i sine=sample_rate=48000 -t 3 "
+     "-c:v mpeg2video -q:v 2 -c:a mp2 -f vob {out}",
+     640, 480, false},
+    {"AVI", "ffmpeg -f lavfi -i testsrc=size=640x480:rate=25 -t 3 -c:v mjpeg -q:v 2 {out}", 640, 480, false},
+    {"DV AVI",
+     "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 3 -c:v dvvideo "
+     "-pix_fmt yuv420p -c:a pcm_s16le {out}",
+     720, 576, false},
+    {"H.264 PS", nullptr, 640, 480, true},
+};
+
+TEST_F(VideoViewerTest, PlaysPausesStepsAndSeeksTheFourKindsAtFfprobesPositions) {
+    comtest::ComScope com;
+    enginetest::RegisteredPlayback registered(CLIP_PLAYER_DLL, PELLDRIN_AX);
+    ASSERT_TRUE(registered.Ok());
+    const int64_t frame = 400000;  // the PAL TV format's frame, the test prefix's setting
+    for (const Clip& clip : kClips) {
+        SCOPED_TRACE(clip.name);
+        std::string path;
+        if (clip.command) {
+            ASSERT_TRUE(testsupport::MediaFixture(clip.command, clip.name[0] == 'M' ? "mpg" : "avi", &path));
+        } else {
+            ASSERT_TRUE(testsupport::OmbriskProgramStream(
+                "ffmpeg -f lavfi -i testsrc=size=640x480:rate=25 -t 3 -pix_fmt yuv420p {out}", "25", 2, 12, &path));
+        }
+        const int64_t end = ProbeDuration(path);
+        ASSERT_GT(end, 0);
+        EXPECT_NEAR(double(end), double(FfprobeDuration(path)), double(frame));
+
+        CVideoViewerDlg viewer(path.c_str(), 0, end, nullptr);
+        viewer.FitViewerToScreen(clip.width, clip.height);
+        ASSERT_TRUE(viewer.Create(IDD_VIDEO_VIEWER, nullptr));
+        SetWindowPos(viewer.m_hWnd, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        Pump(500);
+        ASSERT_TRUE(IsWindowVisible(viewer.m_hWnd));
+        EXPECT_EQ(viewer.PlayState(), 1);
+        EXPECT_EQ(viewer.SliderPosition(), 0);
+        const RECT video = viewer.VideoRect();
+        const int vw = video.right - video.left, vh = video.bottom - video.top;
+        // The picture keeps the clip's shape.
+        EXPECT_NEAR(double(vw) / vh, double(clip.width) / clip.height, 0.02);
+
+        // Playing: the screen shows ffmpeg's frame at the position the viewer reports.
+        viewer.Play();
+        EXPECT_EQ(viewer.PlayState(), 2);
+        Pump(1200);
+        // A capture of a changing picture may take parts of two frames on a loaded
+        // display: a few captures, the best one counts.
+        double best = 0;
+        for (int attempt = 0; attempt < 4 && best <= 30.0; ++attempt) {
+            LONGLONG before = 0, after = 0;
+            ASSERT_EQ(viewer.Player()->GetPosition(&before), S_OK);
+            const std::vector<uint32_t> shown = Screen(viewer.m_hWnd, video);
+            ASSERT_EQ(viewer.Player()->GetPosition(&after), S_OK);
+            EXPECT_GT(before, 0);
+            if (!clip.screenCheck || after >= end - frame) break;
+            // Pictures the decoder cannot deliver in time are dropped (a loaded machine), so
+            // the picture shown may be one of the GOP of 12 before the position.
+            for (int64_t t = before - 12 * frame; t <= after + frame; t += frame)
+                best = std::max(best, Psnr(shown, FfmpegFrameAt(path, std::max<int64_t>(t, 0), vw, vh)));
+        }
+        EXPECT_EQ(viewer.PlayState(), 2);
+        if (clip.screenCheck) {
+            EXPECT_GT(best, 30.0);
+        }
+
+        // Paused, then one frame forward and back.
+        viewer.Pause();
+        EXPECT_EQ(viewer.PlayState(), 1);
+        Pump(200);
+        const int64_t paused = viewer.SliderPosition();
+        viewer.FrameStep(true);
+        EXPECT_EQ(viewer.SliderPosition(), paused + frame);
+        // The time field counts whole frames.
+        EXPECT_NEAR(double(viewer.TimeFieldTime()), double(paused + frame), double(frame));
+        viewer.FrameStep(false);
+        viewer.FrameStep(false);
+        EXPECT_EQ(viewer.SliderPosition(), std::max<int64_t>(paused - frame, 0));
+
+        // A seek with the slider and one typed into the time field: the player is there and
+        // the screen shows ffmpeg's frame of that time.
+        const int64_t target = 16 * frame + frame / 4;
+        viewer.SlideTo(target);
+        Pump(600);
+        LONGLONG position = -1;
+        ASSERT_EQ(viewer.Player()->GetPosition(&position), S_OK);
+        EXPECT_NEAR(double(position), double(target), double(frame));
+        EXPECT_NEAR(double(viewer.TimeFieldTime()), double(target), double(frame));
+        if (clip.screenCheck) {
+            EXPECT_GT(Psnr(Screen(viewer.m_hWnd, video), FfmpegFrameAt(path, target, vw, vh)), 30.0);
+        }
+        const int64_t typed = 40 * frame;
+        viewer.TypeTime(typed);
+        Pump(600);
+        EXPECT_EQ(viewer.SliderPosition(), typed);
+        ASSERT_EQ(viewer.Player()->GetPosition(&position), S_OK);
+        EXPECT_NEAR(double(position), double(typed), double(frame));
+        if (clip.screenCheck) {
+            EXPECT_GT(Psnr(Screen(viewer.m_hWnd, video), FfmpegFrameAt(path, typed, vw, vh)), 30.0);
+        }
+        // A typed time past the end is held to the end of the range.
+        viewer.TypeTime(end + 50 * frame);
+        EXPECT_EQ(viewer.SliderPosition(), end);
+        EXPECT_NEAR(double(viewer.TimeFieldTime()), double(end), double(frame));
+
+        // Stop rewinds to the start.
+        viewer.Play();
+        Pump(300);
+        viewer.Stop();
+        EXPECT_EQ(viewer.PlayState(), 1);
+        EXPECT_EQ(viewer.SliderPosition(), 0);
+        EXPECT_EQ(viewer.TimeFieldTime(), 0);
+        std::string shot = "video_viewer_" + std::to_string(&clip - kClips) + ".png";
+        EXPECT_TRUE(testsupport::CaptureScreen(shot));
+        viewer.DestroyWindow();
+    }
+}
+
+// Fast forward steps through 2x to 16x and back to normal speed; a failure notice stops
+// playback and is told once per Play.
+TEST_F(VideoViewerTest, FastForwardCyclesItsSpeedsAndAFailureIsToldOncePerPlay) {
+    comtest::ComScope com;
+    Registered server(CLIP_PLAYER_DLL);
+    ASSERT_TRUE(server.Ok());
+    std::string path;
+    ASSERT_TRUE(testsupport::MediaFixture(kClips[0].command, "mpg", &path));
+    CVideoViewerDlg viewer(path.c_str(), 0, ProbeDuration(path), nullptr);
+    ASSERT_TRUE(viewer.Create(IDD_VIDEO_VIEWER, nullptr));
+    Pump(300);
+    HWND label = GetDlgItem(viewer.m_hWnd, 7116);
+    ASSERT_NE(label, nullptr);
+    EXPECT_FALSE(IsWindowVisible(label));
+    for (const double rate : {2.0, 4.0, 8.0, 16.0, 1.0}) {
+        viewer.FastForward();
+        EXPECT_EQ(viewer.Rate(), rate);
+        EXPECT_EQ(viewer.PlayState(), 2);
+        EXPECT_EQ(IsWindowVisible(label) != FALSE, rate != 1.0) << rate;
+    }
+    static std::vector<std::string> told;
+    told.clear();
+    AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
+        told.push_back(r.text.c_str());
+        return IDOK;
+    });
+    viewer.Play();
+    PostMessageW(viewer.m_hWnd, 0x80CF, 0, 0);
+    PostMessageW(viewer.m_hWnd, 0x80CF, 0, 0);
+    Pump(300);
+    EXPECT_EQ(viewer.PlayState(), 1);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0], std::string(AfxLoadString(IDS_VIEWER_ABORTED)));
+    viewer.Play();
+    PostMessageW(viewer.m_hWnd, 0x80CF, 0, 0);
+    Pump(300);
+    EXPECT_EQ(told.size(), 2u);
+    AfxSetMessageBoxHook([](const MessageBoxRequest& r) {
+        ADD_FAILURE() << "unexpected message: " << r.text.c_str();
+        return IDOK;
+    });
+    viewer.DestroyWindow();
+}
+
+TEST_F(VideoViewerTest, AClipThePlayerCannotOpenEndsTheViewerAtOnce) {
+    comtest::ComScope com;
+    Registered server(CLIP_PLAYER_DLL);
+    ASSERT_TRUE(server.Ok());
+    const std::string missing = testsupport::FixturePath(testsupport::UniqueName("missing") + ".mpg");
+    CVideoViewerDlg viewer(missing.c_str(), 0, 10000000, nullptr);
+    EXPECT_NE(viewer.DoModal(), IDOK);
+    EXPECT_EQ(viewer.m_hWnd, nullptr);
+}
+
+// The picture size by the screen rule, the window within its track limits, and the picture
+// rectangle keeping the clip's shape at every window size.
+TEST_F(VideoViewerTest, FitsSmallAndLargeClipsToTheScreen) {
+    if (GetSystemMetrics(SM_CYSCREEN) < 768) GTEST_SKIP() << "the rule sizes only on screens 768 pixels high";
+    comtest::ComScope com;
+    Registered server(CLIP_PLAYER_DLL);
+    ASSERT_TRUE(server.Ok());
+    struct Case {
+        int width, height;
+        int videoWidth, videoHeight;
+    };
+    for (const Case& c : {Case{100, 100, 300, 225}, Case{1920, 1080, 800, 600}}) {
+        SCOPED_TRACE(c.width);
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=" + std::to_string(c.width) + "x" +
+                                                  std::to_string(c.height) +
+                                                  ":rate=25 -t 1 -c:v mpeg2video -q:v 4 -f vob {out}",
+                                              "mpg", &path));
+        CVideoViewerDlg viewer(path.c_str(), 0, ProbeDuration(path), nullptr);
+        viewer.FitViewerToScreen(c.width, c.height);
+        EXPECT_EQ(viewer.VideoSize().cx, c.videoWidth);
+        EXPECT_EQ(viewer.VideoSize().cy, c.videoHeight);
+        ASSERT_TRUE(viewer.Create(IDD_VIDEO_VIEWER, nullptr));
+        Pump(300);
+        RECT client{};
+        GetClientRect(viewer.m_hWnd, &client);
+        RECT window{};
+        GetWindowRect(viewer.m_hWnd, &window);
+        const int frameW = (window.right - window.left) - client.right;
+        const int frameH = (window.bottom - window.top) - client.bottom;
+        const int wantW = std::clamp(13 + c.videoWidth + 13 + frameW, 396, 1304) - frameW;
+        const int wantH = std::clamp(11 + c.videoHeight + 92 + frameH, 402, 1074) - frameH;
+        EXPECT_EQ(client.right, wantW);
+        EXPECT_EQ(client.bottom, wantH);
+        // Shrinking stops at the track limits; the picture keeps its shape.
+        SetWindowPos(viewer.m_hWnd, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+        Pump(200);
+        GetWindowRect(viewer.m_hWnd, &window);
+        EXPECT_EQ(window.right - window.left, 396);
+        EXPECT_EQ(window.bottom - window.top, 402);
+        const RECT video = viewer.VideoRect();
+        EXPECT_NEAR(double(video.right - video.left) / (video.bottom - video.top), double(c.videoWidth) / c.videoHeight,
+                    0.02);
+        // The clip player draws into that rectangle.
+        HWND child = nullptr;
+        for (HWND w = GetWindow(viewer.m_hWnd, GW_CHILD); w; w = GetWindow(w, GW_HWNDNEXT)) {
+            RECT r{};
+            GetWindowRect(w, &r);
+            MapWindowPoints(nullptr, viewer.m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+            if (r.left == video.left && r.top == video.top && r.right == video.right && r.bottom == video.bottom)
+                child = w;
+        }
+        EXPECT_NE(child, nullptr);
+        viewer.DestroyWindow();
+    }
+}
+
+// The sizes by themselves: clamps at both track limits and the centred picture.
+TEST(ViewerSizes, ClampToTheTrackLimitsAndCentreThePicture) {
+    const SIZE frame{8, 30};
+    ViewerSizes s = ComputeViewerSizes(100, 100, frame);
+    EXPECT_EQ(s.clientWidth, 396 - 8);
+    EXPECT_EQ(s.clientHeight, 402 - 30);
+    // A square picture in a wider area: width cut, centred.
+    EXPECT_EQ(s.video.bottom - s.video.top, s.video.right - s.video.left);
+    EXPECT_EQ(s.video.top, 11);
+    s = ComputeViewerSizes(2000, 1500, frame);
+    EXPECT_EQ(s.clientWidth, 1304 - 8);
+    EXPECT_EQ(s.clientHeight, 1074 - 30);
+    const RECT r = ViewerVideoRect(666, 583, 640, 480);
+    EXPECT_EQ(r.left, 13);
+    EXPECT_EQ(r.top, 11);
+    EXPECT_EQ(r.right, 653);
+    EXPECT_EQ(r.bottom, 491);
+    // Taller area: the height is cut and the excess halved.
+    const RECT tall = ViewerVideoRect(666, 683, 640, 480);
+    EXPECT_EQ(tall.top, 11 + (580 - 480) / 2);
+    EXPECT_EQ(tall.bottom - tall.top, 480);
+}
+
+}  // namespace
