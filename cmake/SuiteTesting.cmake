@@ -128,11 +128,12 @@ function(suite_add_gtest name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gmock)
   if(SUITE_WIN)
-    # One label a test: `gui` tests also run under Wine, but need the display, and share
-    # one screen, so they run one at a time. (The discovery script flattens a list of
-    # labels, so a test cannot carry both.)
+    # One label a test: `gui` tests also run under Wine, but need a display of their own,
+    # which scripts/wine-run gives each (a display slot: its own Wine prefix and Xvfb), so
+    # that they run side by side. (The discovery script flattens a list of labels, so a
+    # test cannot carry both.)
     if(ARG_GUI)
-      set(label gui RESOURCE_LOCK display)
+      set(label gui ENVIRONMENT SUITE_WINDOW_TEST=1)
     else()
       set(label wine)
     endif()

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/media_fixture.h"
+#include "tests/support/shell.h"
 
 TEST(HostSmoke, FfmpegFixtureIsMadeOnceAndHasTheRequestedShape) {
     const std::string command =
@@ -32,4 +33,18 @@ TEST(HostSmoke, FailingFixtureCommandIsAFailureWithTheToolsMessage) {
     EXPECT_FALSE(result);
     EXPECT_NE(std::string(result.message()).find("no_such_source"), std::string::npos) << result.message();
     EXPECT_FALSE(testsupport::MediaFixture("x264 --version", "264", &path)) << "no {out}";
+}
+
+// Processes of separate Wine prefixes may share a process id: a scratch folder is never one
+// that another process made.
+TEST(HostSmoke, ClaimedFolderIsNeverOneThatExists) {
+    const std::string name = testsupport::UniqueName("claims");
+    const std::string parent = testsupport::FixturePath(name);
+    ASSERT_EQ(testsupport::ClaimNewFolder(parent, "7"), "") << "no parent folder, no claim";
+    ASSERT_EQ(testsupport::RunShell("mkdir -p '" + name + "/7.1'"), 0);
+    // The first name made above; the stem taken next, then past the existing 7.1.
+    EXPECT_EQ(testsupport::ClaimNewFolder(parent, "7"), "7");
+    EXPECT_EQ(testsupport::ClaimNewFolder(parent, "7"), "7.2");
+    EXPECT_EQ(testsupport::ClaimNewFolder(parent, "7"), "7.3");
+    EXPECT_EQ(testsupport::ClaimNewFolder(parent, "8"), "8");
 }

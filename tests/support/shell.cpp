@@ -46,16 +46,23 @@ unsigned long ProcessId() {
 // This process's scratch folder, "scratch/PID" under the fixture folder: made on first
 // use and removed, with everything in it, when the process exits. Scratch files thus never
 // mix with the fixtures (which the fuzz targets read as their corpus) nor pile up between
-// runs.
+// runs. Process ids are unique only within one system: Windows tests running side by side
+// in separate Wine prefixes (one wineserver each) may share one. The folder is therefore
+// claimed by creating it, "PID.N" taken when another process holds "PID".
 class ScratchFolder {
 public:
-    ScratchFolder() : owner_(ProcessId()), name_("scratch/" + std::to_string(owner_)) {
+    ScratchFolder() : owner_(ProcessId()) {
         std::error_code ec;
-        std::filesystem::create_directories(PlatformPath(kUnixDir + "/" + name_), ec);
+        std::filesystem::create_directories(PlatformPath(kUnixDir + "/scratch"), ec);
+        const std::string leaf = ClaimNewFolder(PlatformPath(kUnixDir + "/scratch"), std::to_string(owner_));
+        // None made (an unwritable fixture folder): the files written there fail and say
+        // so, and nothing of another process's is removed at exit.
+        owned_ = !leaf.empty();
+        name_ = "scratch/" + (owned_ ? leaf : std::to_string(owner_));
     }
     ~ScratchFolder() {
         // A forked child that exits normally leaves its parent's folder alone.
-        if (ProcessId() != owner_) return;
+        if (!owned_ || ProcessId() != owner_) return;
         std::error_code ec;
         std::filesystem::remove_all(PlatformPath(kUnixDir + "/" + name_), ec);
     }
@@ -66,9 +73,22 @@ public:
 private:
     unsigned long owner_;
     std::string name_;
+    bool owned_ = false;
 };
 
 }  // namespace
+
+std::string ClaimNewFolder(const std::string& parent, const std::string& stem) {
+    std::string name = stem;
+    for (int n = 1; n <= 1000; ++n) {
+        std::error_code ec;
+        // true only for the process that made it: an existing folder is another's.
+        if (std::filesystem::create_directory(std::filesystem::path(parent) / name, ec)) return name;
+        if (ec) break;
+        name = stem + "." + std::to_string(n);
+    }
+    return {};
+}
 
 std::string FixtureDir() {
     return PlatformPath(kUnixDir);

@@ -31,4 +31,9 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // delete what they write there.
 std::string UniqueName(const std::string& stem);
 
+// Makes a folder in `parent` (a path of this process's platform) that no other process
+// made: `stem`, or `stem.N` (N from 1) when that exists already. Returns its name, or an
+// empty string when none could be made.
+std::string ClaimNewFolder(const std::string& parent, const std::string& stem);
+
 }  // namespace testsupport
