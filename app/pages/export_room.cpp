@@ -6,6 +6,7 @@
 
 #include "app/pages/batch_rules.h"
 #include "app/pages/room_routing.h"
+#include "app/pages/video_viewer_dlg.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/system_utils.h"
 #include "app/skin/skin_images.h"
@@ -145,12 +146,27 @@ int CExportRoom::FreeItemData(void* data) {
 }
 
 LRESULT CExportRoom::ViewSelected() {
-    // The video viewer is not part of this program yet: viewing opens nothing.
-    return 0;
+    const ExportRoomEntry* entry = Entry(SelectedIndex());
+    if (!entry || GetFileAttributesA(entry->path) == INVALID_FILE_ATTRIBUTES) return 0;
+    CVideoViewerDlg viewer(entry->path, entry->inPoint, entry->outPoint, this);
+    viewer.FitViewerToScreen(static_cast<int>(entry->media.width), static_cast<int>(entry->media.height));
+    viewer.DoModal();
+    return 1;
 }
 
-LRESULT CExportRoom::OpenFile(const char*) {
-    return 0;
+LRESULT CExportRoom::OpenFile(const char* path) {
+    // Disc title files are viewed through their titles, never whole.
+    const char* dot = path ? std::strrchr(path, '.') : nullptr;
+    if (!path || (dot && (_stricmp(dot, ".vob") == 0 || _stricmp(dot, ".vro") == 0))) return 0;
+    ExportRoomEntry* entry = MakeEntry(path);
+    if (!entry) return 0;
+    {
+        CVideoViewerDlg viewer(entry->path, 0, entry->media.duration, this);
+        viewer.FitViewerToScreen(static_cast<int>(entry->media.width), static_cast<int>(entry->media.height));
+        viewer.DoModal();
+    }
+    FreeItemData(entry);
+    return 1;
 }
 
 LRESULT CExportRoom::RenameSelected() {

@@ -14,6 +14,7 @@
 #include "app/pages/batch_rules.h"
 #include "app/pages/export_room.h"
 #include "app/pages/file_batch_list.h"
+#include "app/pages/video_viewer_dlg.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/paths.h"
 #include "app/services/preferences.h"
@@ -411,8 +412,14 @@ void CFileConvertPage::OnListMenuCommand(UINT id) {
     const FileBatchEntry* entry = list_->Entry(first);
     if (!entry || (id != 4420 && list_->GetSelectedCount() != 1)) return;
     if (GetFileAttributesA(entry->path) == INVALID_FILE_ATTRIBUTES) return;
+    if (id == 4416) {
+        CVideoViewerDlg viewer(entry->path, entry->inPoint, entry->outPoint, this);
+        viewer.FitViewerToScreen(static_cast<int>(entry->media.width), static_cast<int>(entry->media.height));
+        viewer.DoModal();
+        return;
+    }
     const UINT button[] = {0, kIdUp, kIdDown, kIdAdd, kIdDelete, 0};
-    // 4416 (the video viewer) and 4421 (the file's properties) have nothing to open yet.
+    // 4421 (the file's properties) has nothing to open yet.
     if (const UINT target = button[id - 4416]) SendMessage(WM_COMMAND, MAKEWPARAM(target, BN_CLICKED), 0);
 }
 

@@ -324,6 +324,19 @@ TEST_F(FilePageTest, SeparateRunGivesThreeUniquelyNamedOutputsAndTheirNotificati
         EXPECT_EQ(page_->BatchList()->Entry(i)->progressMark, -1);
     Pump(200);
     ASSERT_TRUE(testsupport::CaptureScreen("file_page_export_room.png"));
+
+    // Viewing the selected output opens it in the video viewer, titled with its name.
+    ASSERT_EQ(room_->SelectRange(1, 1, 0), 1);
+    std::string title;
+    DialogDriver driver({{"", [&title](HWND viewer) {
+                              char text[260] = {};
+                              GetWindowTextA(viewer, text, sizeof text);
+                              title = text;
+                              static_cast<CDialog*>(CWnd::FromHandlePermanent(viewer))->EndDialog(IDCANCEL);
+                          }}});
+    EXPECT_EQ(room_->ViewSelected(), 1);
+    EXPECT_EQ(driver.Done(), 1u);
+    EXPECT_NE(title.find(names[1]), std::string::npos) << title;
 }
 
 TEST_F(FilePageTest, MergedRunGivesOneOutputOfTheSummedDuration) {
