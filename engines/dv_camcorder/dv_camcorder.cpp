@@ -556,21 +556,4 @@ HRESULT RegisterInterfaces(bool add) {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
-    return ServerDllMain(module, reason);
-}
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    return ServerGetClassObject(kTemplates, clsid, iid, out);
-}
-STDAPI DllCanUnloadNow() {
-    return ServerCanUnloadNow();
-}
-STDAPI DllRegisterServer() {
-    const HRESULT hr = ServerRegister(kTemplates, true);
-    return FAILED(hr) ? hr : RegisterInterfaces(true);
-}
-STDAPI DllUnregisterServer() {
-    const HRESULT interfaces = RegisterInterfaces(false);
-    const HRESULT hr = ServerRegister(kTemplates, false);
-    return FAILED(hr) ? hr : interfaces;
-}
+FILTERBASE_DEFINE_SERVER_EXPORTS_WITH(kTemplates, RegisterInterfaces)

@@ -473,21 +473,4 @@ const FactoryTemplate kTemplates[] = {
 
 // The server's exports; registration also installs the engine's MPEG-4 encoder as a video
 // compressor.
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
-    return ServerDllMain(module, reason);
-}
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    return ServerGetClassObject(kTemplates, clsid, iid, out);
-}
-STDAPI DllCanUnloadNow() {
-    return ServerCanUnloadNow();
-}
-STDAPI DllRegisterServer() {
-    const HRESULT hr = ServerRegister(kTemplates, true);
-    return FAILED(hr) ? hr : fileengine::RegisterCompressor(true);
-}
-STDAPI DllUnregisterServer() {
-    const HRESULT compressor = fileengine::RegisterCompressor(false);
-    const HRESULT hr = ServerRegister(kTemplates, false);
-    return FAILED(hr) ? hr : compressor;
-}
+FILTERBASE_DEFINE_SERVER_EXPORTS_WITH(kTemplates, fileengine::RegisterCompressor)
