@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "app/profiles/profile_record.h"
+#include "app/profiles/tests/mpeg_test_record.h"
 #include "engines/client/compressor_search.h"
 #include "engines/client/engine_client.h"
 #include "engines/file_engine/file_engine_records.h"
@@ -383,22 +384,7 @@ std::vector<BYTE> VideoClip(const std::string& path, int64_t start, int64_t end,
 
 // The built-in DVD profile (PAL, 8 Mbit/s) as the store hands it over.
 std::unique_ptr<profiles::ProfileRecord> DvdRecord(const std::string& output) {
-    auto r = std::make_unique<profiles::ProfileRecord>();
-    std::memset(r.get(), 0, sizeof *r);
-    profiles::AllocMpegParams(*r);
-    r->head.videoFormatClass = profiles::kClassDvd;
-    profiles::MpegBlock& b = r->block.mpeg;
-    profiles::FindMpegParam(b, profiles::kParamVideoBitRate)->value.i = 8000000;
-    profiles::FindMpegParam(b, profiles::kParamMaxBitRate)->value.i = 8300000;
-    profiles::FindMpegParam(b, profiles::kParamWidth)->value.i = 720;
-    profiles::FindMpegParam(b, profiles::kParamHeight)->value.i = 576;
-    profiles::FindMpegParam(b, profiles::kParamFrameRate)->value.f = 25.0f;
-    profiles::CopyText(profiles::FindMpegParam(b, profiles::kParamPattern)->value.text, "IBBPBBPBBPBBP", 13);
-    b.streams[0].audio.encoderType = 2;
-    b.streams[0].audio.channels = 2;
-    b.streams[0].audio.samplesPerSecCode = 1;
-    b.streams[0].audio.bitRate = 2048;
-    b.streams[0].audio.layer = 2;
+    auto r = profiles::testing::MpegTestRecord(profiles::kClassDvd, 8000000, 8300000, 720, 576);
     profiles::CopyText(r->head.outputFileName, output.c_str(), output.size());
     return r;
 }

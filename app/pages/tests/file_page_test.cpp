@@ -19,6 +19,7 @@
 #include "app/pages/file_convert_page.h"
 #include "app/profiles/app_data_folder_win.h"
 #include "app/profiles/profile_manager.h"
+#include "app/profiles/tests/mpeg_test_record.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/preferences.h"
 #include "app/tests/dialog_driver.h"
@@ -154,23 +155,7 @@ public:
 };
 
 std::unique_ptr<profiles::ProfileRecord> Mpeg2Record() {
-    auto r = std::make_unique<profiles::ProfileRecord>();
-    std::memset(r.get(), 0, sizeof *r);
-    profiles::AllocMpegParams(*r);
-    r->head.videoFormatClass = profiles::kClassMpeg2;
-    profiles::MpegBlock& b = r->block.mpeg;
-    profiles::FindMpegParam(b, profiles::kParamVideoBitRate)->value.i = 2000000;
-    profiles::FindMpegParam(b, profiles::kParamMaxBitRate)->value.i = 4000000;
-    profiles::FindMpegParam(b, profiles::kParamWidth)->value.i = 352;
-    profiles::FindMpegParam(b, profiles::kParamHeight)->value.i = 288;
-    profiles::FindMpegParam(b, profiles::kParamFrameRate)->value.f = 25.0f;
-    profiles::CopyText(profiles::FindMpegParam(b, profiles::kParamPattern)->value.text, "IBBPBBPBBPBBP", 13);
-    b.streams[0].audio.encoderType = 2;
-    b.streams[0].audio.channels = 2;
-    b.streams[0].audio.samplesPerSecCode = 1;
-    b.streams[0].audio.bitRate = 2048;
-    b.streams[0].audio.layer = 2;
-    return r;
+    return profiles::testing::MpegTestRecord(profiles::kClassMpeg2, 2000000, 4000000, 352, 288);
 }
 
 // A built-in profile of the store, read as the profile selection hands it to the page.
