@@ -23,8 +23,10 @@
 #include "app/skin/common_dialogs.h"
 #include "app/skin/skin_controls.h"
 #include "app/skin/skin_draw.h"
+#include "app/skin/skin_edits.h"
 #include "app/skin/skin_images.h"
 #include "app/skin/skin_layout.h"
+#include "app/skin/skin_sliders.h"
 #include "engines/client/engine_client.h"
 #include "engines/file_engine/file_engine_records.h"
 #include "framework/app.h"
@@ -48,9 +50,14 @@ enum : UINT {
     kIdVolume = 2018,
     kIdMark = 2019,
     kIdSpeed = 2020,
+    kIdSlider = 2021,
+    kIdTimeEdit = 2022,
     kIdFinishRate = 2023,
 };
 constexpr UINT kPlayTimer = 1, kProgressTimer = 2;
+// A preview range may not start at the clip's very end: it starts 80 ms (100-ns units) before.
+constexpr int64_t kEndGuard = 800000;
+constexpr char kNoTime[] = "--:--:--:--";
 constexpr UINT kPreviewEnded = WM_APP + 200, kConvertDone = WM_APP + 202;
 // The worker's requests to the user-interface thread (sent, so they run in order).
 constexpr UINT kWorkerStep = WM_APP + 310;
@@ -130,6 +137,10 @@ CFileConvertPage::CFileConvertPage() : profile_(new profiles::ProfileRecord{}) {
         std::snprintf(statics_[i].name, sizeof statics_[i].name, "%s", statics[i].name);
         statics_[i].id = statics[i].id;
     }
+    std::snprintf(slider_[0].name, sizeof slider_[0].name, "%s", "IDC_DISPLAY_SELECTSLIDER");
+    slider_[0].id = kIdSlider;
+    std::snprintf(timeEdit_[0].name, sizeof timeEdit_[0].name, "%s", "IDC_DISPLAY_SPINTIMEEDITDURATION");
+    timeEdit_[0].id = kIdTimeEdit;
 }
 
 CFileConvertPage::~CFileConvertPage() {
@@ -174,6 +185,14 @@ void CFileConvertPage::CreateControls() {
     if (auto* speed = dynamic_cast<CGStatic*>(Control(kIdSpeed))) speed->SetText("");
     rate_ = 1.0f;
     SetSpeedText();
+    CreateSkinSelectSliders(this, kView, slider_, 1);
+    if (CGSelectSlider* slider = Slider()) {
+        slider->SetRegionCount(0);
+        slider->ShowThumb(FALSE);
+        slider->EnableWindow(TRUE);
+    }
+    CreateSkinTimeCodeEdits(this, kView, timeEdit_, 1);
+    if (CGTimeCodeEdit* edit = TimeEdit()) edit->SetStandardValue(IsNtscTvFormat(0));
     CRect room;
     if (SkinStaticNode* node = CSkinLayout::FindStatic("BATCH_LIST", "LAYOUT1", "ROOM"))
         room = CRect(node->left, node->top, node->left + node->width, node->top + node->height);
@@ -190,7 +209,17 @@ CWnd* CFileConvertPage::Control(UINT id) const {
         if (row.id == id) return row.control;
     for (const auto& row : statics_)
         if (row.id == id) return row.control;
+    if (id == kIdSlider) return slider_[0].control;
+    if (id == kIdTimeEdit) return timeEdit_[0].control;
     return nullptr;
+}
+
+CGSelectSlider* CFileConvertPage::Slider() const {
+    return dynamic_cast<CGSelectSlider*>(slider_[0].control);
+}
+
+CGTimeCodeEdit* CFileConvertPage::TimeEdit() const {
+    return dynamic_cast<CGTimeCodeEdit*>(timeEdit_[0].control);
 }
 
 void CFileConvertPage::ShowControl(UINT id, bool show) {
@@ -225,6 +254,14 @@ void CFileConvertPage::EnableControlsByState() {
     const bool one = selected == 1;
     const bool converting = state_ == kConverting;
     if (control_) control_->EnablePreview(one ? TRUE : FALSE);
+    if (CGTimeCodeEdit* edit = TimeEdit()) {
+        if (!one) edit->SetText(kNoTime);
+        bool readOnly = !one || state_ == kPlaying || state_ == kFastForward;
+        if (one && state_ == kConverting) readOnly = true;
+        if (one && state_ == kFinished) readOnly = false;
+        edit->SetReadOnly(readOnly ? TRUE : FALSE);
+    }
+    if (CGSelectSlider* slider = Slider()) slider->EnableWindow(converting ? FALSE : TRUE);
     EnableControl(kIdVolume, true);
     EnableControl(kIdPlay, one && !converting);
     ShowControl(kIdPlay, state_ != kPlaying);
@@ -254,7 +291,22 @@ void CFileConvertPage::UpdateControls() {
     if (list_ && list_->GetSelectedCount() == 1) {
         current_ = list_->Entry(list_->GetNextSelected(-1, nullptr));
         if (current_ && control_) control_->SetRange(current_->timelineStart, current_->timelineEnd, 0);
+        if (current_) {
+            if (CGSelectSlider* slider = Slider()) {
+                slider->EnableWindow(TRUE);
+                slider->ShowThumb(TRUE);
+                slider->SetRange64(current_->timelineStart, current_->timelineEnd, TRUE);
+            }
+            if (CGTimeCodeEdit* edit = TimeEdit())
+                edit->SetMaximum(FormatTimeCode(current_->timelineEnd - current_->timelineStart, 0));
+            ShowPosition(current_->timelineStart);
+        }
         state_ = kReady;
+    }
+    CGSelectSlider* slider = Slider();
+    if (!current_ && slider) {
+        slider->ShowThumb(FALSE);
+        slider->EnableWindow(FALSE);
     }
     EnableControlsByState();
 }
@@ -498,7 +550,79 @@ void CFileConvertPage::OnStop() {
         control_->Pause();
         control_->SetRange(current_->timelineStart, current_->timelineEnd, 0);
     }
+    ShowPosition(current_->timelineStart);
     EndPlay(kReady);
+}
+
+int64_t CFileConvertPage::SliderPosition() const {
+    int64_t position = current_ ? current_->timelineStart : 0;
+    if (CGSelectSlider* slider = Slider()) slider->GetPos(&position);
+    return position;
+}
+
+void CFileConvertPage::ShowPosition(int64_t position) {
+    if (!current_) return;
+    if (CGSelectSlider* slider = Slider()) slider->SetPos(position, FALSE);
+    if (CGTimeCodeEdit* edit = TimeEdit()) edit->SetText(FormatTimeCode(position - current_->timelineStart, 0));
+}
+
+void CFileConvertPage::SetPreviewFrom(int64_t position, DWORD flag) {
+    if (!current_ || !control_) return;
+    int64_t start = position;
+    if (start >= current_->timelineEnd) start = std::max(current_->timelineStart, current_->timelineEnd - kEndGuard);
+    control_->SetRange(start, current_->timelineEnd, flag);
+}
+
+void CFileConvertPage::OnFrameStep(bool forward) {
+    if (!current_) return;
+    if (state_ == kPlaying) OnPause();
+    // Each auto-repeat of a held button arrives as one more command, one frame each.
+    const int64_t step = FramesToTime(1);
+    const int64_t at = SliderPosition();
+    int64_t position;
+    if (forward)
+        position = at + step < current_->timelineEnd ? at + step : current_->timelineEnd;
+    else
+        position = at - step > current_->timelineStart ? at - step : current_->timelineStart;
+    ShowPosition(position);
+    SetPreviewFrom(position, 1);
+    rate_ = 1.0f;
+    SetSpeedText();
+}
+
+void CFileConvertPage::OnSliderMoved() {
+    if (!current_) return;
+    const int64_t position = SliderPosition();
+    ShowPosition(position);
+    SetPreviewFrom(position, 0);
+}
+
+void CFileConvertPage::OnTimeTyped() {
+    CGTimeCodeEdit* edit = TimeEdit();
+    if (!current_ || !edit) return;
+    OnPause();
+    TimeCode tc;
+    tc.hours = static_cast<uint8_t>(edit->GetHours());
+    tc.minutes = static_cast<uint8_t>(edit->GetMinutes());
+    tc.seconds = static_cast<uint8_t>(edit->GetSeconds());
+    tc.frames = static_cast<uint8_t>(edit->GetFrames());
+    int64_t time = 0;
+    TimeCodeToTime(tc, &time);
+    // The edit's largest time is the clip's length; a typed time past it still ends at the end.
+    const int64_t position = std::min(current_->timelineStart + time, current_->timelineEnd);
+    ShowPosition(position);
+    SetPreviewFrom(position, 1);
+}
+
+void CFileConvertPage::OnPlayTimer() {
+    LONGLONG position = 0;
+    if (current_ && control_ && control_->GetPosition(&position) == S_OK) ShowPosition(position);
+    if (speedTicks_ * 100 < 3000) {
+        if (rate_ != 1.0f) ShowControl(kIdSpeed, true);
+        ++speedTicks_;
+    } else {
+        ShowControl(kIdSpeed, false);
+    }
 }
 
 void CFileConvertPage::OnFastForward() {
@@ -813,6 +937,16 @@ void CFileConvertPage::OnProgressTimer() {
     char text[16];
     std::snprintf(text, sizeof text, "%d%%", static_cast<int>(fraction * 100));
     if (auto* rate = dynamic_cast<CGStatic*>(Control(kIdFinishRate))) rate->SetText(text);
+    if (CGSelectSlider* slider = Slider()) {
+        slider->ShowThumb(TRUE);
+        slider->EnableWindow(FALSE);
+        slider->SetRange64(0, 99, FALSE);
+        slider->SetPos(static_cast<int64_t>(fraction * 100), FALSE);
+    }
+    LONGLONG total = 0;
+    control_->GetDuration(&total);
+    if (CGTimeCodeEdit* edit = TimeEdit())
+        edit->SetText(FormatTimeCode(static_cast<int64_t>(static_cast<double>(total) * fraction), 0));
 }
 
 CString CFileConvertPage::FinalOutputName() {
@@ -886,6 +1020,10 @@ void CFileConvertPage::OnConvertAbort() {
 LRESULT CFileConvertPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND:
+            if (LOWORD(wParam) == kIdTimeEdit && HIWORD(wParam) == EN_KILLFOCUS) {
+                OnTimeTyped();
+                return 0;
+            }
             if (HIWORD(wParam) != BN_CLICKED && HIWORD(wParam) != 0) break;
             switch (LOWORD(wParam)) {
                 case kIdPlay:
@@ -899,6 +1037,10 @@ LRESULT CFileConvertPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
                     return 0;
                 case kIdFastForward:
                     OnFastForward();
+                    return 0;
+                case kIdPrevFrame:
+                case kIdNextFrame:
+                    if (state_ != kConverting) OnFrameStep(LOWORD(wParam) == kIdNextFrame);
                     return 0;
                 case kIdAdd:
                     if (state_ != kConverting) OnAdd();
@@ -956,10 +1098,19 @@ LRESULT CFileConvertPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
                 return 0;
             }
             if (wParam == kPlayTimer) {
-                if (++speedTicks_ * 100 >= 3000) ShowControl(kIdSpeed, false);
+                OnPlayTimer();
                 return 0;
             }
             break;
+        case WM_HSCROLL:
+            if (Slider() && reinterpret_cast<HWND>(lParam) == Slider()->m_hWnd) {
+                if (state_ != kConverting) OnSliderMoved();
+                return 0;
+            }
+            break;
+        case WM_GTIMEEDIT_ENTER:
+            if (state_ != kConverting) OnTimeTyped();
+            return 0;
         case WM_PAINT: {
             PAINTSTRUCT ps;
             HDC dc = BeginPaint(m_hWnd, &ps);
@@ -1000,6 +1151,8 @@ LRESULT CFileConvertPage::WindowProc(UINT message, WPARAM wParam, LPARAM lParam)
             control_ = nullptr;
             DestroySkinButtons(buttons_, 14);
             DestroySkinStatics(kView, statics_, 3);
+            DestroySkinSelectSliders(kView, slider_, 1);
+            DestroySkinTimeCodeEdits(kView, timeEdit_, 1);
             if (list_) {
                 list_->DestroyWindow();
                 delete list_;

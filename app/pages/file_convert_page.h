@@ -20,6 +20,8 @@
 #include "engines/interfaces.h"
 
 class CFileBatchList;
+class CGSelectSlider;
+class CGTimeCodeEdit;
 class CProgressDialog;
 
 // Page notifications to the main page.
@@ -70,6 +72,9 @@ public:
     const profiles::ProfileRecord& Profile() const { return *profile_; }
     const CString& OutputName() const { return outputName_; }
     CWnd* Control(UINT id) const;
+    CGSelectSlider* Slider() const;
+    CGTimeCodeEdit* TimeEdit() const;
+    IFileEngineControl* Engine() const { return control_; }
     void GetListRect(RECT* rect) const;
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
@@ -93,6 +98,17 @@ private:
     void EndPlay(int state);
     void OnStop();
     void OnFastForward();
+    // Preview positions are timeline times (100 ns) inside the current clip.
+    void OnFrameStep(bool forward);
+    void OnSliderMoved();
+    void OnTimeTyped();
+    void OnPlayTimer();
+    // The slider and the time-code edit show `position`.
+    void ShowPosition(int64_t position);
+    // The preview range from `position` to the clip's end; a start at the very end moves
+    // back 80 ms so that a picture is still shown.
+    void SetPreviewFrom(int64_t position, DWORD flag);
+    int64_t SliderPosition() const;
     void OnAdd();
     void OnAddFolder();
     void OnListMenu();
@@ -118,6 +134,8 @@ private:
 
     SkinControlBinding buttons_[14] = {};
     SkinControlBinding statics_[3] = {};
+    SkinControlBinding slider_[1] = {};
+    SkinControlBinding timeEdit_[1] = {};
     CFileBatchList* list_ = nullptr;
     CProgressDialog* progress_ = nullptr;
     profiles::ProfileRecord* profile_ = nullptr;

@@ -721,7 +721,16 @@ def file_page_nodes(view, width, height):
                 '      <STATIC ID="IDC_EXPROOM_POSTER" LEFT="8" TOP="6" WIDTH="104" HEIGHT="70"/>'] + \
             room_list_nodes(16, 16, width - 64, height - 32)[:1] + ["    </SUBVIEW>"]
     lines = [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
-             '      <STATIC ID="ORIGIONSCREEN" LEFT="16" TOP="16" WIDTH="352" HEIGHT="264"/>']
+             '      <STATIC ID="ORIGIONSCREEN" LEFT="16" TOP="16" WIDTH="352" HEIGHT="198"/>']
+    # Under the preview: the position slider, then the time-code edit at the right.
+    led = '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>'
+    lines += slider("SELECTSLIDER", "IDC_DISPLAY_SELECTSLIDER", 16, 216, [])
+    lines += ['      <SPINTIMEEDIT ID="IDC_DISPLAY_SPINTIMEEDITDURATION" LEFT="227" TOP="262" WIDTH="121" HEIGHT="17">',
+              '        <SUBREGIONLSPIN LEFT="125" TOP="0" WIDTH="16" HEIGHT="8"/>',
+              '        <SUBREGIONRSPIN LEFT="125" TOP="8" WIDTH="16" HEIGHT="8"/>',
+              f'        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>{led}',
+              '        <INCNORMALIMAGE SOURCE="tk_spin_up.png"/><DECNORMALIMAGE SOURCE="tk_spin_down.png"/>',
+              "      </SPINTIMEEDIT>"]
     for name, art, _, left, top, w, h in FILE_PAGE_BUTTONS:
         lines += [f'      <BUTTON ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{w}" HEIGHT="{h}"'
                   + (' TOGGLE="TRUE"' if name.endswith("_VOL") else "") + ">",

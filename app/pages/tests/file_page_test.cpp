@@ -22,6 +22,10 @@
 #include "app/profiles/tests/mpeg_test_record.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/preferences.h"
+#include "app/services/tv_format.h"
+#include "app/skin/skin_edits.h"
+#include "app/skin/skin_layout.h"
+#include "app/skin/skin_sliders.h"
 #include "app/tests/dialog_driver.h"
 #include "app/tests/window_support.h"
 #include "engines/tests/registered.h"
@@ -330,7 +334,26 @@ TEST_F(FilePageTest, MergedRunGivesOneOutputOfTheSummedDuration) {
     page_->SetProfile(*Mpeg2Record());
     host_.codes.clear();
     page_->OnConvertCommand(4206);
+    // While it runs, the progress tick shows the percentage on a disabled slider over 0..99
+    // and the converted time in the time-code edit.
+    int64_t lastPercent = -1, low = -1, high = -1;
+    bool sliderLocked = true;
+    std::string lastTime;
+    for (int i = 0; i < 6000 && page_->PageState() == CFileConvertPage::kConverting; ++i) {
+        Pump(50);
+        if (page_->PageState() != CFileConvertPage::kConverting) break;
+        page_->Slider()->GetPos(&lastPercent);
+        page_->Slider()->GetRange64(&low, &high);
+        sliderLocked = sliderLocked && !page_->Slider()->IsWindowEnabled();
+        lastTime = page_->TimeEdit()->Model().Display();
+    }
     ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 99);
+    EXPECT_GT(lastPercent, 0);
+    EXPECT_TRUE(sliderLocked);
+    EXPECT_GT(lastTime, std::string("00:00:00:00"));
+    EXPECT_LE(lastTime, std::string(FormatTimeCode(46000000, 0).c_str()));  // 4.5 s and a little
     SetMerge(0);
     EXPECT_EQ(host_.codes, (std::vector<UINT>{EPN_FILE_BUSY, EPN_FILE_CLIP_READY, EPN_FILE_IDLE}));
     ASSERT_EQ(host_.ready.size(), 1u);
@@ -409,6 +432,90 @@ TEST_F(FilePageTest, ListEditsAndFastForwardRates) {
     EXPECT_EQ(list->GetSelectedCount(), 0);
     EXPECT_EQ(host_.codes, std::vector<UINT>{EPN_FILE_REFRESH2});
     EXPECT_EQ(page_->GetState(), 1);
+}
+
+// The preview of the third clip (2 s, from 2.5 s on the timeline): frame steps, a slider
+// jump and typed jumps move the engine's position within a frame, the slider and the time
+// code follow, and playing from a jump draws the clip's pictures into the preview.
+TEST_F(FilePageTest, FrameStepsAndJumpsMoveThePreviewAndItsPicture) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    page_->BatchList()->SelectOnly(2);
+    page_->UpdateControls();
+    CGSelectSlider* slider = page_->Slider();
+    CGTimeCodeEdit* edit = page_->TimeEdit();
+    IFileEngineControl* engine = page_->Engine();
+    ASSERT_TRUE(slider && edit && engine);
+    const FileBatchEntry* clip = page_->BatchList()->Entry(2);
+    const int64_t start = clip->timelineStart, end = clip->timelineEnd, frame = FramesToTime(1);
+    ASSERT_NEAR(start / 1e7, 2.5, 0.05);
+    int64_t low = 0, high = 0;
+    slider->GetRange64(&low, &high);
+    EXPECT_EQ(low, start);
+    EXPECT_EQ(high, end);
+    const auto expectAt = [&](int64_t position, const std::string& timeCode, const char* what) {
+        SCOPED_TRACE(what);
+        LONGLONG at = -1;
+        ASSERT_EQ(engine->GetPosition(&at), S_OK);
+        EXPECT_NEAR(static_cast<double>(at), static_cast<double>(position), static_cast<double>(frame));
+        int64_t shown = -1;
+        slider->GetPos(&shown);
+        EXPECT_NEAR(static_cast<double>(shown), static_cast<double>(position), static_cast<double>(frame));
+        EXPECT_EQ(edit->Model().Display(), timeCode);
+    };
+    expectAt(start, "00:00:00:00", "selected");
+    for (int i = 0; i < 3; ++i)
+        page_->OnTransportCommand(4307);
+    expectAt(start + 3 * frame, "00:00:00:03", "three frames on");
+    for (int i = 0; i < 5; ++i)
+        page_->OnTransportCommand(4306);
+    expectAt(start, "00:00:00:00", "stepped back past the start");
+
+    slider->SetPos(start + 10000000, FALSE);
+    page_->SendMessage(WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(slider->m_hWnd));
+    expectAt(start + 10000000, "00:00:01:00", "slider jump");
+
+    edit->SetText("00:00:01:12");
+    page_->SendMessage(WM_GTIMEEDIT_ENTER, 0, 0);
+    expectAt(start + 10000000 + 12 * frame, "00:00:01:12", "typed jump");
+    // A jump to the very end shows the end but starts the preview 80 ms before it.
+    edit->SetText("00:00:02:00");
+    page_->SendMessage(WM_GTIMEEDIT_ENTER, 0, 0);
+    LONGLONG atEnd = -1;
+    engine->GetPosition(&atEnd);
+    EXPECT_EQ(atEnd, end - 800000);
+    slider->GetPos(&low);
+    EXPECT_EQ(low, end);
+    EXPECT_EQ(page_->PageState(), CFileConvertPage::kPaused);
+
+    // Play from one second in: the play timer carries the slider along, and the preview
+    // shows the test pattern where the page's empty screen is black.
+    edit->SetText("00:00:01:00");
+    page_->SendMessage(WM_GTIMEEDIT_ENTER, 0, 0);
+    page_->OnTransportCommand(4301);
+    ASSERT_EQ(page_->PageState(), CFileConvertPage::kPlaying);
+    Pump(500);
+    LONGLONG playing = 0;
+    engine->GetPosition(&playing);
+    int64_t shown = 0;
+    slider->GetPos(&shown);
+    EXPECT_GT(shown, start + 10000000);
+    EXPECT_NEAR(static_cast<double>(shown), static_cast<double>(playing), 2000000.0);
+    ASSERT_TRUE(testsupport::CaptureScreen("file_page_preview.png"));
+    page_->OnTransportCommand(4301);
+    EXPECT_EQ(page_->PageState(), CFileConvertPage::kPaused);
+    SkinStaticNode* screen = CSkinLayout::FindStatic("ENC_FILE_PAGE", "LAYOUT1", "ORIGIONSCREEN");
+    ASSERT_NE(screen, nullptr);
+    CRect page;
+    page_->GetWindowRect(&page);
+    const int area = screen->width * screen->height;
+    const int dark = testsupport::CountDarkPixels("file_page_preview.png", page.left + screen->left,
+                                                  page.top + screen->top, screen->width, screen->height, 24);
+    EXPECT_GE(dark, 0);
+    EXPECT_LT(dark, area / 2);
+    testsupport::Rgb centre;
+    ASSERT_TRUE(testsupport::PixelAt("file_page_preview.png", page.left + screen->left + screen->width / 2,
+                                     page.top + screen->top + screen->height / 2, &centre));
+    EXPECT_GT(centre.r + centre.g + centre.b, 3 * 24);
 }
 
 TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
