@@ -267,6 +267,13 @@ enum SystemLayerCode : UINT_PTR {
     WM_QUICK_SCAN_SAMPLE = 0x17A2,
 };
 
+// What WM_DV_ERROR carries when a time-code seek ends: S_OK when the deck reached the time
+// code; one of these when it cannot: the time code is not on the tape (the deck ran to an
+// end of it), or the deck failed or did not get there in time. A seek ended by EndSeek is
+// not noticed.
+constexpr HRESULT kSeekNotOnTape = static_cast<HRESULT>(0x80040100);
+constexpr HRESULT kSeekDeckFailed = static_cast<HRESULT>(0x80040102);
+
 // Transport modes of GetTransportMode.
 enum TransportMode : DWORD {
     kTransportPlay = 4296,

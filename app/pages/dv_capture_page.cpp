@@ -37,13 +37,6 @@ constexpr int kMaxContinuations = 10000;
 // The process-wide page window the engine callback posts to.
 std::atomic<HWND> g_pageWindow{nullptr};
 
-// A notice's parameter carried to the window: the text it points to, copied on the engine's
-// thread (the engine's buffer lives only for the callback).
-struct NoticePayload {
-    UINT_PTR param = 0;
-    std::string text;
-};
-
 bool CodeCarriesText(UINT_PTR code) {
     return code == engines::WM_REC_FINISH || code == engines::WM_NON_REALTIME_ENCODE ||
            code == engines::WM_NON_REALTIME_REC_FINISH || code == engines::WM_REC_STOPPED_MSG ||
@@ -368,6 +361,8 @@ void CDVCapturePage::OnDestroy() {
     }
     if (shuttleStrip_) DeleteObject(shuttleStrip_);
     shuttleStrip_ = nullptr;
+    if (postEncodingArt_) DeleteObject(postEncodingArt_);
+    postEncodingArt_ = nullptr;
     if (created_) {
         RestoreScreenSaver();
         KeepSystemAwake(ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
@@ -942,13 +937,35 @@ void CDVCapturePage::OnPaint() {
         FillRect(dc, &previewBack_, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     DrawShuttle(dc);
     if (postEncoding_ == 2 || postEncoding_ == 3) {
-        FillRect(dc, &postEncodingRect_, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        DrawPostEncodingArt(dc);
         SetBkMode(dc, TRANSPARENT);
         SetTextColor(dc, blink_ ? RGB(255, 200, 64) : RGB(232, 238, 245));
         RECT r = postEncodingRect_;
         DrawTextA(dc, postCaption_.c_str(), -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     }
     ::EndPaint(m_hWnd, &ps);
+}
+
+// The post-encoding area's picture, fitted to the area; black when the skin has none.
+void CDVCapturePage::DrawPostEncodingArt(HDC dc) {
+    const RECT& r = postEncodingRect_;
+    BITMAP info{};
+    if (!postEncodingArt_ || !GetObject(postEncodingArt_, sizeof info, &info) || info.bmWidth <= 0 ||
+        info.bmHeight <= 0) {
+        FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        return;
+    }
+    HDC mem = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(mem, postEncodingArt_);
+    SetStretchBltMode(dc, COLORONCOLOR);
+    StretchBlt(dc, r.left, r.top, r.right - r.left, r.bottom - r.top, mem, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+}
+
+// Both post-encoding phases share one picture, loaded by the first of them that needs it.
+void CDVCapturePage::LoadPostEncodingArt(const char* fileName) {
+    if (!postEncodingArt_) postEncodingArt_ = LoadSkinBitmap(fileName);
 }
 
 void CDVCapturePage::DrawShuttle(HDC dc) {
@@ -1311,6 +1328,7 @@ LRESULT CDVCapturePage::OnEngineNotice(WPARAM code, LPARAM data) {
             if (!EndsWithNoCase(payload->text, "AVI")) {
                 postEncoding_ = 2;
                 postCaption_ = AfxLoadString(IDS_DV_POST_ENCODING).c_str();
+                LoadPostEncodingArt("Capture PostEncodingBK.jpg");
                 Invalidate(FALSE);
             }
             break;
@@ -1330,6 +1348,7 @@ LRESULT CDVCapturePage::OnEngineNotice(WPARAM code, LPARAM data) {
                 postEncoding_ = 3;
                 postEncodingStart_ = GetTickCount();
                 postCaption_ = AfxLoadString(IDS_DV_POST_ENCODING_BACKGROUND).c_str();
+                LoadPostEncodingArt("capture postencodingbk.jpg");
                 Invalidate(FALSE);
             }
             break;

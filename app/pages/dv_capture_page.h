@@ -80,6 +80,12 @@ public:
     };
     // Window messages of the page.
     static constexpr UINT kEngineNotice = WM_APP + 0x2E0;  // wParam code, lParam NoticePayload*
+    // A notice's parameter carried to the window: the text it points to, copied on the
+    // engine's thread (the engine's buffer lives only for the callback). The window frees it.
+    struct NoticePayload {
+        UINT_PTR param = 0;
+        std::string text;
+    };
     static constexpr UINT kShowTimecode = WM_APP + 0x2E1;  // wParam the packed time code
     static constexpr UINT kPollPress = WM_APP + 0x2E2;     // wParam a button, lParam the transport generation
     static constexpr UINT kBatchClip = 0x7E8;
@@ -116,6 +122,7 @@ public:
     const std::string& ClipPath() const { return clipPath_; }
     const std::string& OutputPath() const { return outputPath_; }
     const RECT& PreviewRect() const { return preview_; }
+    const RECT& PostEncodingRect() const { return postEncodingRect_; }
     bool Ready() const { return ready_.load(); }
     uint32_t TransportGeneration() const { return transportGen_.load(); }
     CWnd* Control(UINT id) const;
@@ -170,6 +177,8 @@ private:
 
     // Shuttle.
     void DrawShuttle(HDC dc);
+    void DrawPostEncodingArt(HDC dc);
+    void LoadPostEncodingArt(const char* fileName);
     void ShuttleTo(int step);
     int StepAt(int x) const;
 
@@ -221,6 +230,7 @@ private:
     std::atomic<DWORD> nonRealtime_{1};
     RECT preview_{}, previewBack_{}, postEncodingRect_{}, shuttleRect_{};
     HBITMAP shuttleStrip_ = nullptr;
+    HBITMAP postEncodingArt_ = nullptr;  // loaded once, by the first post-encoding phase
     HCURSOR shuttleCursor_ = nullptr;
     int shuttleStep_ = 16;
     bool shuttleForward_ = true, dragging_ = false;

@@ -560,6 +560,7 @@ def main_panel_views(w):
 
 # ---- The DV capture page ----
 DV_SHUTTLE_STEPS = 32  # frames of the shuttle strip, one per step
+DV_POST_ENCODING_GROUND = "#173A5E"  # the post-encoding band's ground
 
 
 def dv_preview_size(w):
@@ -594,6 +595,11 @@ def dv_page_art(folder, w):
             mx = x0 + 8 + (fw - 16) * step // 31
             args += ["-fill", CHECKED, "-draw", f"rectangle {mx - 4},3 {mx + 4},{fh - 4}"]
     convert(*args, out_name(folder, "EncDVShuttle.jpg"))
+    # Behind the post-encoding caption (both phases load it, by either spelling of its name):
+    # the caption's place under the preview, a deep blue band with an accent rule beneath.
+    pw, _ = dv_preview_size(w)
+    convert("-size", f"{pw}x24", f"xc:{DV_POST_ENCODING_GROUND}", "-fill", ACCENT,
+            "-draw", f"rectangle 0,22 {pw - 1},23", out_name(folder, "Capture PostEncodingBK.jpg"))
 
 
 def dv_page_layout(w, body_w, page_h):

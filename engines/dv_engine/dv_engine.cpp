@@ -237,7 +237,8 @@ public:
         cancel_ = false;
         return S_OK;
     }
-    // Seeks on the worker; "seek begun" is noticed at once, a failure as WM_DV_ERROR.
+    // Seeks on the worker; "seek begun" is noticed at once and the end, reached or not, as
+    // WM_DV_ERROR (see engines::kSeekNotOnTape), so that the caller leaves its seeking state.
     HRESULT STDMETHODCALLTYPE SeekTimecode(DWORD timecode) override {
         if (!Transport()) return VFW_E_NOT_CONNECTED;
         const dv::Timecode target = dv::Timecode::Unpack(timecode);
@@ -245,7 +246,11 @@ public:
         return StartWorker([this, target] {
             Notice(engines::kSeekBegun, 0);
             const HRESULT hr = SeekTo(target);
-            if (FAILED(hr) && hr != E_ABORT) Notice(engines::WM_DV_ERROR, UINT_PTR(hr));
+            if (hr == E_ABORT) return;
+            const HRESULT end = SUCCEEDED(hr)           ? S_OK
+                                : hr == VFW_E_NOT_FOUND ? engines::kSeekNotOnTape
+                                                        : engines::kSeekDeckFailed;
+            Notice(engines::WM_DV_ERROR, UINT_PTR(ULONG(end)));
         });
     }
     // Step 0-31: 16 holds still, higher runs forwards, lower backwards, half a frame a
@@ -805,52 +810,68 @@ void CSystemLayerDV::CloseGraph() {
 }
 
 // ---- seeking ----
-// Winds towards the target, watching the time code, then steps to the exact frame.
+// Winds towards the target, watching the time code, runs the last stretch at play speed so
+// that a late reading cannot carry it past, then steps to the exact frame.
 HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
     const DWORD until = GetTickCount() + kSeekLimitMs;
     const int fps = dv::FramesPerSecond(system_.load());
     const int64_t want = target.ToFrames(fps);
+    const int64_t nearFrames = 4 * int64_t(fps);  // the stretch run at play speed
     dv::Timecode now;
     HRESULT hr = ReadTimecode(&now);
     if (FAILED(hr)) return hr;
-    LONG winding = 0;
     for (;;) {
-        if (cancel_) return E_ABORT;
-        if (LONG(until - GetTickCount()) <= 0) return VFW_E_TIMEOUT;
-        hr = ReadTimecode(&now);
-        if (FAILED(hr)) return hr;
-        const int64_t at = now.ToFrames(fps);
-        const int64_t gap = want - at;
-        if (gap > -30 && gap < 30) break;  // close: step the rest
-        const LONG mode = gap > 0 ? ED_MODE_FF : ED_MODE_REW;
-        if (mode != winding) {
-            hr = SetMode(mode);
+        // Speeds: +-2 winding, +-1 play speed either way, 0 still.
+        int moving = 0;
+        dv::Timecode stoppedAt{0xFF, 0xFF, 0xFF, 0xFF};
+        for (;;) {
+            if (cancel_) return E_ABORT;
+            if (LONG(until - GetTickCount()) <= 0) return VFW_E_TIMEOUT;
+            hr = ReadTimecode(&now);
             if (FAILED(hr)) return hr;
-            winding = mode;
+            const int64_t gap = want - now.ToFrames(fps);
+            if (gap > -30 && gap < 30) break;  // close: step the rest
+            const int direction = gap > 0 ? 1 : -1;
+            const int speed = (gap > -nearFrames && gap < nearFrames) ? direction : 2 * direction;
+            if (speed != moving) {
+                if (speed == 2 || speed == -2)
+                    hr = SetMode(speed > 0 ? ED_MODE_FF : ED_MODE_REW);
+                else
+                    hr = Shuttle(speed > 0 ? 18 : 14);  // rate +-1
+                if (FAILED(hr)) return hr;
+                moving = speed;
+            }
+            // A deck paused or stopped from outside (the caller may pause it when the seek
+            // begins) is set going again; one that stays stopped at the same place has come
+            // to the tape's end and cannot come closer.
+            DWORD transport = 0;
+            if (SUCCEEDED(GetTransportMode(&transport)) && (transport == ED_MODE_STOP || transport == ED_MODE_FREEZE)) {
+                if (transport == ED_MODE_STOP && moving != 0 && (moving > 0) == (direction > 0)) {
+                    if (now == stoppedAt) return VFW_E_NOT_FOUND;
+                    stoppedAt = now;
+                }
+                moving = 0;
+            }
+            Sleep(10);
         }
-        // A stopped deck at the tape's end cannot come closer.
-        DWORD transport = 0;
-        if (SUCCEEDED(GetTransportMode(&transport)) && transport == ED_MODE_STOP) {
-            winding = 0;
-            if ((gap > 0) == (mode == ED_MODE_FF)) return VFW_E_NOT_FOUND;
+        hr = SetMode(ED_MODE_FREEZE);
+        if (FAILED(hr)) return hr;
+        for (int steps = 0; steps < 64; ++steps) {
+            if (cancel_) return E_ABORT;
+            hr = ReadTimecode(&now);
+            if (FAILED(hr)) return hr;
+            const int64_t gap = want - now.ToFrames(fps);
+            if (gap == 0) return S_OK;
+            // Stopping took the tape too far to step: run to it again.
+            if (gap <= -30 || gap >= 30) break;
+            hr = SetMode(gap > 0 ? ED_MODE_STEP_FWD : ED_MODE_STEP_REV, ED_MODE_FREEZE);
+            if (FAILED(hr)) return hr;
+            // A step at either end of the tape does not move it.
+            dv::Timecode after;
+            if (SUCCEEDED(ReadTimecode(&after)) && after == now) return VFW_E_NOT_FOUND;
         }
-        Sleep(10);
+        if (LONG(until - GetTickCount()) <= 0) return VFW_E_TIMEOUT;
     }
-    hr = SetMode(ED_MODE_FREEZE);
-    if (FAILED(hr)) return hr;
-    for (int steps = 0; steps < 64; ++steps) {
-        if (cancel_) return E_ABORT;
-        hr = ReadTimecode(&now);
-        if (FAILED(hr)) return hr;
-        const int64_t gap = want - now.ToFrames(fps);
-        if (gap == 0) return S_OK;
-        hr = SetMode(gap > 0 ? ED_MODE_STEP_FWD : ED_MODE_STEP_REV, ED_MODE_FREEZE);
-        if (FAILED(hr)) return hr;
-        // A step at either end of the tape does not move it.
-        dv::Timecode after;
-        if (SUCCEEDED(ReadTimecode(&after)) && after == now) return VFW_E_NOT_FOUND;
-    }
-    return VFW_E_NOT_FOUND;
 }
 
 // ---- recording ----

@@ -191,6 +191,13 @@ TEST_F(DvEngine, FindsTheSimulatedDeckByNameAndReportsItsState) {
     EXPECT_EQ(rate, 25.0f);
 
     // Seeking by time code, backwards and forwards, lands on the frame.
+    std::vector<HRESULT> seekEnds;
+    const auto lastEnd = [] {
+        HRESULT end = E_UNEXPECTED;
+        for (const Notice& n : Notices())
+            if (n.code == engines::WM_DV_ERROR) end = HRESULT(n.param);
+        return end;
+    };
     for (const dv::Timecode target : {dv::Timecode{0, 1, 0, 10}, dv::Timecode{0, 1, 12, 3}}) {
         ASSERT_EQ(dv_->SeekTimecode(target.Packed()), S_OK);
         const DWORD until = GetTickCount() + 15000;
@@ -199,8 +206,15 @@ TEST_F(DvEngine, FindsTheSimulatedDeckByNameAndReportsItsState) {
             ASSERT_EQ(dv_->GetTimecode(&tc), S_OK);
         } while (tc != target.Packed() && LONG(until - GetTickCount()) > 0);
         EXPECT_EQ(tc, target.Packed());
+        ASSERT_TRUE(WaitFor(engines::WM_DV_ERROR, seekEnds.size() + 1, 2000)) << "each seek's end is noticed";
+        seekEnds.push_back(lastEnd());
     }
-    EXPECT_TRUE(WaitFor(engines::kSeekBegun, 2, 1000));
+    // A time code past the tape's end winds to the end and is noticed as not on the tape.
+    ASSERT_EQ(dv_->SeekTimecode(dv::Timecode{0, 5, 0, 0}.Packed()), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_DV_ERROR, 3, 30000));
+    seekEnds.push_back(lastEnd());
+    EXPECT_EQ(seekEnds, (std::vector<HRESULT>{S_OK, S_OK, engines::kSeekNotOnTape}));
+    EXPECT_TRUE(WaitFor(engines::kSeekBegun, 3, 1000));
     // Every notice came on one thread, the engine's own.
     const std::vector<Notice> notices = Notices();
     ASSERT_FALSE(notices.empty());

@@ -258,6 +258,35 @@ TEST_F(DvCapturePageTest, APollPressOlderThanTheLastCommandIsDropped) {
     EXPECT_EQ(page_->GetState(), CDVCapturePage::kPaused);
 }
 
+// SEEK winds the tape to the time code in the edit; the end of the search, reached or not,
+// brings the page out of seeking to pause, with the search's message.
+TEST_F(DvCapturePageTest, ASeekEndsPausedAtTheTimeCodeOrReportsOne) {
+    auto* edit = dynamic_cast<CGTimeCodeEdit*>(page_->Control(CDVCapturePage::kTimeCodeEdit));
+    ASSERT_NE(edit, nullptr);
+    const struct {
+        const char* target;
+        UINT message;
+    } cases[] = {{"00:01:20:05", IDS_DV_SEARCH_ENDED},
+                 {"00:01:03:17", IDS_DV_SEARCH_ENDED},
+                 {"00:05:00:00", IDS_DV_SEEK_FAILED}};  // past the tape's end
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target);
+        boxes_.clear();
+        edit->SetText(c.target);
+        Click(CDVCapturePage::kSeek);
+        ASSERT_EQ(page_->GetState(), CDVCapturePage::kSeeking);
+        ASSERT_TRUE(PumpUntil([&] { return page_->GetState() != CDVCapturePage::kSeeking; }, 40000));
+        EXPECT_EQ(page_->GetState(), CDVCapturePage::kPaused);
+        EXPECT_EQ(boxes_, std::vector<UINT>{c.message});
+        if (c.message == IDS_DV_SEARCH_ENDED) {
+            Pump(300);
+            int h = 0, m = 0, sec = 0, f = 0;
+            ASSERT_EQ(sscanf(c.target, "%d:%d:%d:%d", &h, &m, &sec, &f), 4);
+            EXPECT_NEAR(Frames(), ((int64_t(h) * 60 + m) * 60 + sec) * 25 + f, 1) << Timecode();
+        }
+    }
+}
+
 // Ten seconds by the time limit: the clip takes the capture prefix's name, leaves the file
 // that had that name alone, lasts ten seconds within a frame and its time codes run on.
 TEST_F(DvCapturePageTest, TheTimeLimitEndsATenSecondDvClipThatReplacesNothing) {
@@ -386,6 +415,42 @@ TEST_F(DvCapturePageTest, EncodedProfilesRecordTheirVideoWithSound) {
         EXPECT_NEAR(ProbeSeconds(clip), 3.0, 0.25);
         EXPECT_TRUE(boxes_.empty());
     }
+}
+
+// Encoding after capture, in front and in the background, draws the skin's band behind its
+// caption in the caption's place.
+TEST_F(DvCapturePageTest, PostEncodingPhasesDrawTheirBackground) {
+    auto* background = dynamic_cast<CGButton*>(page_->Control(CDVCapturePage::kNonRealtimeCheck));
+    ASSERT_NE(background, nullptr);
+    const int before = background->IsChecked();
+    background->SetCheck(1);
+    Click(CDVCapturePage::kNonRealtimeCheck);  // the background phase is that of encoding after capture
+    const RECT& r = page_->PostEncodingRect();
+    ASSERT_GT(r.right - r.left, 8);
+    const auto notice = [&](UINT_PTR code, const char* text) {
+        auto* payload = new CDVCapturePage::NoticePayload{0, text};
+        page_->SendMessage(CDVCapturePage::kEngineNotice, code, reinterpret_cast<LPARAM>(payload));
+        page_->UpdateWindow();
+        Pump(100);
+    };
+    const struct {
+        UINT_PTR code;
+        const char* shot;
+    } phases[] = {{engines::WM_NON_REALTIME_ENCODE, "dv_page_post_encoding.png"},
+                  {engines::WM_POST_ENCODING_START, "dv_page_background_encoding.png"}};
+    for (const auto& phase : phases) {
+        SCOPED_TRACE(phase.shot);
+        notice(phase.code, "Capture.mpg");
+        ASSERT_TRUE(testsupport::CaptureScreen(phase.shot));
+        // The band's ground left of the centred caption, and its accent rule at the bottom.
+        testsupport::Rgb ground{}, rule{};
+        ASSERT_TRUE(testsupport::PixelAt(phase.shot, origin_.x + r.left + 3, origin_.y + r.top + 8, &ground));
+        ASSERT_TRUE(testsupport::PixelAt(phase.shot, origin_.x + r.left + 3, origin_.y + r.bottom - 1, &rule));
+        EXPECT_EQ(ground, (testsupport::Rgb{0x17, 0x3A, 0x5E}));
+        EXPECT_EQ(rule, (testsupport::Rgb{0x3C, 0x8D, 0xDE}));
+    }
+    background->SetCheck(before);
+    Click(CDVCapturePage::kNonRealtimeCheck);
 }
 
 // Opens the selection with SETUP; in the dialog, notes the texts listed, chooses the second
