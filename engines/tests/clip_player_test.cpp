@@ -222,7 +222,7 @@ void CALLBACK RecordNotice(DWORD code, UINT_PTR param, void* context) {
 
 TEST(ClipPlayerSegments, JoinedRecordingsAreReportedSegmentBySegmentWithProgress) {
     comtest::ComScope com;
-    Registered server(CLIP_PLAYER_DLL);
+    enginetest::SharedRegistered server(CLIP_PLAYER_DLL);
     ASSERT_TRUE(server.Ok());
     std::string first, second;
     ASSERT_TRUE(testsupport::MediaFixture(kClips[0].command, kClips[0].extension, &first));
@@ -343,7 +343,7 @@ void SaveBmp(const Picture& picture, const std::string& name) {
 
 TEST(ClipPlayerPlayback, PlaysIntoTheOwnersWindowAndPostsTheEndOfItsRange) {
     comtest::ComScope com;
-    Registered server(CLIP_PLAYER_DLL);
+    enginetest::SharedRegistered server(CLIP_PLAYER_DLL);
     ASSERT_TRUE(server.Ok());
     const Clip& clip = kClips[0];
     std::string path;
@@ -421,7 +421,7 @@ TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
     comtest::ComScope com;
     comtest::RegistrationLock lock;
     ASSERT_TRUE(lock.Held());
-    Registered server(CLIP_PLAYER_DLL);
+    enginetest::SharedRegistered server(CLIP_PLAYER_DLL);
     ASSERT_TRUE(server.Ok());
     const Clip& clip = kH264Clip;
     std::string path;

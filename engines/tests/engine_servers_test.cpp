@@ -126,7 +126,7 @@ TEST(StringQueryServer, AnswersTheThreeQueriesWithinTheCallersBuffer) {
 
 TEST(ClipPlayerServer, QueryClipInfoDescribesFfmpegClipsAsFfprobeDoes) {
     comtest::ComScope com;
-    Registered server(CLIP_PLAYER_DLL);
+    enginetest::SharedRegistered server(CLIP_PLAYER_DLL);
     ASSERT_TRUE(server.Ok());
     struct Clip {
         const char* command;

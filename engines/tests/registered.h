@@ -21,6 +21,40 @@ private:
     bool ok_ = false;
 };
 
+// A library that test processes running at once in one Wine prefix register for a scope
+// each: the first registers it, the last removes it, so that no test pulls it from under
+// another. The users are counted in a named semaphore, changed under a named lock.
+class SharedRegistered {
+public:
+    explicit SharedRegistered(const char* path) : dll_(comtest::WinePath(path)) {
+        const size_t slash = dll_.find_last_of(L"\\/");
+        name_ = L"CaptureSuite.shared." + dll_.substr(slash == std::wstring::npos ? 0 : slash + 1);
+        users_ = CreateSemaphoreW(nullptr, 0, 0x7fffffff, (name_ + L".users").c_str());
+        comtest::NamedLock lock((name_ + L".lock").c_str(), 300000);
+        ok_ = users_ && lock.Held() && comtest::Regsvr32(dll_, false) == 0 && ReleaseSemaphore(users_, 1, nullptr);
+    }
+    ~SharedRegistered() {
+        if (!users_) return;
+        {
+            comtest::NamedLock lock((name_ + L".lock").c_str(), 300000);
+            if (ok_) WaitForSingleObject(users_, 0);  // this user leaves
+            // The count is read by adding one and taking it back.
+            LONG left = 0;
+            if (ReleaseSemaphore(users_, 1, &left)) WaitForSingleObject(users_, 0);
+            if (left == 0) comtest::Regsvr32(dll_, true);
+        }
+        CloseHandle(users_);
+    }
+    SharedRegistered(const SharedRegistered&) = delete;
+    SharedRegistered& operator=(const SharedRegistered&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    std::wstring dll_, name_;
+    HANDLE users_ = nullptr;
+    bool ok_ = false;
+};
+
 // The clip player and our decoder filter registered for a scope, the decoder under the
 // filters' registration lock (the decoder's own tests register and remove it too).
 class RegisteredPlayback {
@@ -29,7 +63,7 @@ public:
     bool Ok() const { return server_.Ok() && lock_.Held() && decoder_.Ok(); }
 
 private:
-    Registered server_;
+    SharedRegistered server_;
     comtest::RegistrationLock lock_;
     Registered decoder_;
 };

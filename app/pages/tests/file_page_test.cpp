@@ -268,7 +268,7 @@ protected:
 
     comtest::ComScope com_;
     enginetest::Registered engine_{FILE_ENGINE_DLL};
-    enginetest::Registered player_{CLIP_PLAYER_DLL};
+    enginetest::SharedRegistered player_{CLIP_PLAYER_DLL};
     std::string outName_;  // relative to the fixture folder, for shell scripts
     std::string outDir_;
     std::vector<std::string> clips_;
