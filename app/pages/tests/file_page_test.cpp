@@ -334,26 +334,7 @@ TEST_F(FilePageTest, MergedRunGivesOneOutputOfTheSummedDuration) {
     page_->SetProfile(*Mpeg2Record());
     host_.codes.clear();
     page_->OnConvertCommand(4206);
-    // While it runs, the progress tick shows the percentage on a disabled slider over 0..99
-    // and the converted time in the time-code edit.
-    int64_t lastPercent = -1, low = -1, high = -1;
-    bool sliderLocked = true;
-    std::string lastTime;
-    for (int i = 0; i < 6000 && page_->PageState() == CFileConvertPage::kConverting; ++i) {
-        Pump(50);
-        if (page_->PageState() != CFileConvertPage::kConverting) break;
-        page_->Slider()->GetPos(&lastPercent);
-        page_->Slider()->GetRange64(&low, &high);
-        sliderLocked = sliderLocked && !page_->Slider()->IsWindowEnabled();
-        lastTime = page_->TimeEdit()->Model().Display();
-    }
     ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
-    EXPECT_EQ(low, 0);
-    EXPECT_EQ(high, 99);
-    EXPECT_GT(lastPercent, 0);
-    EXPECT_TRUE(sliderLocked);
-    EXPECT_GT(lastTime, std::string("00:00:00:00"));
-    EXPECT_LE(lastTime, std::string(FormatTimeCode(46000000, 0).c_str()));  // 4.5 s and a little
     SetMerge(0);
     EXPECT_EQ(host_.codes, (std::vector<UINT>{EPN_FILE_BUSY, EPN_FILE_CLIP_READY, EPN_FILE_IDLE}));
     ASSERT_EQ(host_.ready.size(), 1u);
