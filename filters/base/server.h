@@ -68,45 +68,42 @@ void GuidToRegistryString(REFGUID guid, wchar_t (&text)[39]);
 // The entry point's work: remembers the module at process attach. Answers TRUE.
 BOOL ServerDllMain(HINSTANCE module, DWORD reason);
 
+// DllMain, DllGetClassObject and DllCanUnloadNow over a class table: the part of the
+// exports every library has alike.
+#define FILTERBASE_DEFINE_SERVER_ENTRY_EXPORTS(templates)                   \
+    extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) { \
+        return ServerDllMain(module, reason);                               \
+    }                                                                       \
+    STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {      \
+        return ServerGetClassObject(templates, clsid, iid, out);            \
+    }                                                                       \
+    STDAPI DllCanUnloadNow() {                                              \
+        return ServerCanUnloadNow();                                        \
+    }
+
 // Defines DllMain and the four exports of a library over its class table, with a step of
 // the library's own, `HRESULT extra(bool install)`, taken after the classes are registered
 // (a failure is the registration's) and before they are removed (the classes go in any case;
 // their failure comes first in the answer). Other libraries whose exports do more write
 // them around ServerRegister, and their DllMain calls ServerDllMain.
-#define FILTERBASE_DEFINE_SERVER_EXPORTS_WITH(templates, extra)             \
-    extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) { \
-        return ServerDllMain(module, reason);                               \
-    }                                                                       \
-    STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {      \
-        return ServerGetClassObject(templates, clsid, iid, out);            \
-    }                                                                       \
-    STDAPI DllCanUnloadNow() {                                              \
-        return ServerCanUnloadNow();                                        \
-    }                                                                       \
-    STDAPI DllRegisterServer() {                                            \
-        const HRESULT hr = ServerRegister(templates, true);                 \
-        return FAILED(hr) ? hr : extra(true);                               \
-    }                                                                       \
-    STDAPI DllUnregisterServer() {                                          \
-        const HRESULT own = extra(false);                                   \
-        const HRESULT hr = ServerRegister(templates, false);                \
-        return FAILED(hr) ? hr : own;                                       \
+#define FILTERBASE_DEFINE_SERVER_EXPORTS_WITH(templates, extra) \
+    FILTERBASE_DEFINE_SERVER_ENTRY_EXPORTS(templates)           \
+    STDAPI DllRegisterServer() {                                \
+        const HRESULT hr = ServerRegister(templates, true);     \
+        return FAILED(hr) ? hr : extra(true);                   \
+    }                                                           \
+    STDAPI DllUnregisterServer() {                              \
+        const HRESULT own = extra(false);                       \
+        const HRESULT hr = ServerRegister(templates, false);    \
+        return FAILED(hr) ? hr : own;                           \
     }
 
 // The same without a step of the library's own.
-#define FILTERBASE_DEFINE_SERVER_EXPORTS(templates)                         \
-    extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) { \
-        return ServerDllMain(module, reason);                               \
-    }                                                                       \
-    STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {      \
-        return ServerGetClassObject(templates, clsid, iid, out);            \
-    }                                                                       \
-    STDAPI DllCanUnloadNow() {                                              \
-        return ServerCanUnloadNow();                                        \
-    }                                                                       \
-    STDAPI DllRegisterServer() {                                            \
-        return ServerRegister(templates, true);                             \
-    }                                                                       \
-    STDAPI DllUnregisterServer() {                                          \
-        return ServerRegister(templates, false);                            \
+#define FILTERBASE_DEFINE_SERVER_EXPORTS(templates)   \
+    FILTERBASE_DEFINE_SERVER_ENTRY_EXPORTS(templates) \
+    STDAPI DllRegisterServer() {                      \
+        return ServerRegister(templates, true);       \
+    }                                                 \
+    STDAPI DllUnregisterServer() {                    \
+        return ServerRegister(templates, false);      \
     }

@@ -32,17 +32,7 @@ const FactoryTemplate kTemplates[] = {
 
 }  // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, void*) {
-    return ServerDllMain(module, reason);
-}
-
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    return ServerGetClassObject(kTemplates, clsid, iid, out);
-}
-
-STDAPI DllCanUnloadNow() {
-    return ServerCanUnloadNow();
-}
+FILTERBASE_DEFINE_SERVER_ENTRY_EXPORTS(kTemplates)
 
 STDAPI DllRegisterServer() {
     const HRESULT hr = ServerRegister(kTemplates, true);
