@@ -148,9 +148,8 @@ int CExportRoom::FreeItemData(void* data) {
 LRESULT CExportRoom::ViewSelected() {
     const ExportRoomEntry* entry = Entry(SelectedIndex());
     if (!entry || GetFileAttributesA(entry->path) == INVALID_FILE_ATTRIBUTES) return 0;
-    CVideoViewerDlg viewer(entry->path, entry->inPoint, entry->outPoint, this);
-    viewer.FitViewerToScreen(static_cast<int>(entry->media.width), static_cast<int>(entry->media.height));
-    viewer.DoModal();
+    CVideoViewerDlg::ShowModal(entry->path, entry->inPoint, entry->outPoint, entry->media.width, entry->media.height,
+                               this);
     return 1;
 }
 
@@ -160,11 +159,7 @@ LRESULT CExportRoom::OpenFile(const char* path) {
     if (!path || (dot && (_stricmp(dot, ".vob") == 0 || _stricmp(dot, ".vro") == 0))) return 0;
     ExportRoomEntry* entry = MakeEntry(path);
     if (!entry) return 0;
-    {
-        CVideoViewerDlg viewer(entry->path, 0, entry->media.duration, this);
-        viewer.FitViewerToScreen(static_cast<int>(entry->media.width), static_cast<int>(entry->media.height));
-        viewer.DoModal();
-    }
+    CVideoViewerDlg::ShowModal(entry->path, 0, entry->media.duration, entry->media.width, entry->media.height, this);
     FreeItemData(entry);
     return 1;
 }

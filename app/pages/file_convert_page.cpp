@@ -465,9 +465,8 @@ void CFileConvertPage::OnListMenuCommand(UINT id) {
     if (!entry || (id != 4420 && list_->GetSelectedCount() != 1)) return;
     if (GetFileAttributesA(entry->path) == INVALID_FILE_ATTRIBUTES) return;
     if (id == 4416) {
-        CVideoViewerDlg viewer(entry->path, entry->inPoint, entry->outPoint, this);
-        viewer.FitViewerToScreen(static_cast<int>(entry->media.width), static_cast<int>(entry->media.height));
-        viewer.DoModal();
+        CVideoViewerDlg::ShowModal(entry->path, entry->inPoint, entry->outPoint, entry->media.width,
+                                   entry->media.height, this);
         return;
     }
     const UINT button[] = {0, kIdUp, kIdDown, kIdAdd, kIdDelete, 0};

@@ -118,6 +118,13 @@ CVideoViewerDlg::~CVideoViewerDlg() {
     if (player_) player_->Release();
 }
 
+void CVideoViewerDlg::ShowModal(const char* path, int64_t start, int64_t end, uint32_t width, uint32_t height,
+                                CWnd* parent) {
+    CVideoViewerDlg viewer(path, start, end, parent);
+    viewer.FitViewerToScreen(static_cast<int>(width), static_cast<int>(height));
+    viewer.DoModal();
+}
+
 void CVideoViewerDlg::FitViewerToScreen(int width, int height) {
     int32_t w = videoWidth_, h = videoHeight_;
     ::FitViewerToScreen(&w, &h, width, height);

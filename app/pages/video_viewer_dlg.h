@@ -51,6 +51,9 @@ public:
 
     // The picture size from the clip's (the screen rule of the services' FitViewerToScreen).
     void FitViewerToScreen(int width, int height);
+    // Plays [start, end] of `path` in a viewer sized for a clip of the given picture size, and
+    // returns when the user closes it.
+    static void ShowModal(const char* path, int64_t start, int64_t end, uint32_t width, uint32_t height, CWnd* parent);
 
     BOOL OnInitDialog() override;
     BOOL DestroyWindow() override;
