@@ -1469,7 +1469,10 @@ LRESULT CDVCapturePage::OnShowTimecode(WPARAM timecode, LPARAM) {
 
 // A press the poll threads asked for is dropped when a transport command ran since they read
 // the deck: what they saw is older than what the user or the page did.
+// The poll threads leave a seek alone, so a press that arrives while seeking was read before
+// the seek began (between the SEEK click and the state change) and is dropped.
 LRESULT CDVCapturePage::OnPollPress(WPARAM button, LPARAM generation) {
+    if (state_ == kSeeking) return 0;
     if (static_cast<uint32_t>(generation) == transportGen_.load()) Press(static_cast<UINT>(button));
     return 0;
 }
@@ -1536,9 +1539,9 @@ void CDVCapturePage::ModePoll() {
     const HWND window = m_hWnd;
     while (!WaitStop(2000)) {
         if (state_ == kPollEnding) return;
+        const uint32_t generation = transportGen_;  // before the state: a later command makes it stale
         const int s = state_;
         if (s == kSeeking || postEncoding_ == 2 || postEncoding_ == 3 || tapeEndIgnore_) continue;
-        const uint32_t generation = transportGen_;
         DWORD mode = 0;
         if (FAILED(engine_->GetTransportMode(&mode))) continue;
         if (s == kRecording) {
