@@ -256,6 +256,17 @@ TEST_F(DvCapturePageTest, APollPressOlderThanTheLastCommandIsDropped) {
     EXPECT_EQ(page_->GetState(), CDVCapturePage::kPlaying);
     page_->SendMessage(CDVCapturePage::kPollPress, CDVCapturePage::kPause, LPARAM(page_->TransportGeneration()));
     EXPECT_EQ(page_->GetState(), CDVCapturePage::kPaused);
+
+    // A press read just before a seek began, even with the seek's own generation, leaves it alone.
+    auto* edit = dynamic_cast<CGTimeCodeEdit*>(page_->Control(CDVCapturePage::kTimeCodeEdit));
+    ASSERT_NE(edit, nullptr);
+    edit->SetText("00:01:30:00");
+    Click(CDVCapturePage::kSeek);
+    ASSERT_EQ(page_->GetState(), CDVCapturePage::kSeeking);
+    page_->SendMessage(CDVCapturePage::kPollPress, CDVCapturePage::kPause, LPARAM(page_->TransportGeneration()));
+    EXPECT_EQ(page_->GetState(), CDVCapturePage::kSeeking);
+    Click(CDVCapturePage::kSeek);  // ends the seek
+    EXPECT_EQ(page_->GetState(), CDVCapturePage::kPaused);
 }
 
 // SEEK winds the tape to the time code in the edit; the end of the search, reached or not,
