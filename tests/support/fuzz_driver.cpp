@@ -327,9 +327,11 @@ long RunFuzzTarget(const Target& target, const Options& options, const std::vect
                 corpus.push_back(std::move(more));
     }
     corpus.insert(corpus.end(), options.seeds.begin(), options.seeds.end());
+    // At least one input runs however late the run starts (a loaded machine may take the whole
+    // limit before the first call).
     for (const Bytes& entry : corpus) {
-        if (outOfTime()) return 0;
         RunOne(target, entry);
+        if (outOfTime()) return 0;
     }
 
     // Mutated inputs join the corpus now and then, so that damage piles up; bounded.
