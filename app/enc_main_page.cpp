@@ -8,6 +8,7 @@
 
 #include "app/page_services.h"
 #include "app/profiles/app_data_folder_win.h"
+#include "app/profiles/builtin_profiles.h"
 #include "app/profiles/profile_select_dlg.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/paths.h"
@@ -509,16 +510,28 @@ void CEncMainPage::ApplyProfileSelection(int pageKind, float frameRate) {
                 snprintf(record_.block.avi.videoCompressor, sizeof record_.block.avi.videoCompressor, "%s", video);
             else
                 record_.block.avi.videoCompressor[0] = 0;
+            // The sound of AVI profiles is MPEG layer III when a codec makes it: the search is
+            // asked for the built-in profiles' format (the search needs a wanted format to
+            // match the codec's own; without one it always failed and fell back to PCM).
             char audio[260] = {};
-            WAVEFORMATEX* format = nullptr;
+            const profiles::ProfileWaveFormat& mp3 = profiles::kBuiltinAviWave;
+            WAVEFORMATEX wanted{mp3.formatTag,
+                                mp3.channels,
+                                mp3.samplesPerSec,
+                                mp3.avgBytesPerSec,
+                                mp3.blockAlign,
+                                mp3.bitsPerSample,
+                                0};
+            WAVEFORMATEX* format = &wanted;
             if (SUCCEEDED(FindAudioCompressor(audio, &format))) {
                 snprintf(record_.block.avi.audioCompressor, sizeof record_.block.avi.audioCompressor, "%s", audio);
+                record_.block.avi.wave = mp3;
             } else {
                 snprintf(record_.block.avi.audioCompressor, sizeof record_.block.avi.audioCompressor, "PCM");
                 record_.block.avi.wave = kPcmFormat;
-                record_.block.avi.hasWave = 1;
             }
-            if (format) CoTaskMemFree(format);
+            record_.block.avi.hasWave = 1;
+            if (format && format != &wanted) CoTaskMemFree(format);
         }
         if (cls == profiles::kClassH264 && filePage_) {
             int32_t keep = 0;
