@@ -493,6 +493,72 @@ TEST_F(EngineTest, PlayDrawsThePicturesUnderThePositionIntoThePreviewWindow) {
     DestroyWindow(screen);
 }
 
+// Pumps messages until the centre of `screen` shows the colour or the time ends.
+bool WaitForColour(EngineWindow& window, HWND screen, int r, int g, int b, DWORD milliseconds) {
+    const DWORD start = GetTickCount();
+    while (!Near(CentrePixel(screen), r, g, b)) {
+        if (GetTickCount() - start >= milliseconds) return false;
+        window.WaitFor(WM_NULL + 0xFFFF, nullptr, 50);
+    }
+    return true;
+}
+
+// A new range shows the picture at its start: still after a frame step, a typed time or a
+// stop, and as the new start of a running playback after a slider move. The clip is red
+// up to 1 s and blue from there, so the last red picture (0.96 s) and the first blue one
+// (1.00 s) tell a step of one frame. Turning the preview on shows the picture at once;
+// with it off nothing is drawn.
+TEST_F(EngineTest, SetRangeShowsThePictureAtTheNewPosition) {
+    std::string input;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i color=c=red:s=320x240:r=25:d=1 -f lavfi -i color=c=blue:s=320x240:r=25:d=1 "
+        "-filter_complex concat=n=2 -c:v mpeg2video -q:v 2 -f vob {out}",
+        "in", &input));
+    HWND screen = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120, nullptr,
+                                  nullptr, nullptr, nullptr);
+    ASSERT_NE(screen, nullptr);
+    UpdateWindow(screen);
+    window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);
+    const COLORREF before = CentrePixel(screen);
+    ASSERT_EQ(control_->SetPreviewWindow(screen, 0, 0, 160, 120), S_OK);
+    AddInput(input, 20000000);
+    constexpr int64_t kEnd = 20000000;
+
+    ASSERT_EQ(control_->SetRange(12000000, kEnd, 1), S_OK);
+    window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 500);
+    EXPECT_EQ(CentrePixel(screen), before) << "drawn with the preview off";
+    ASSERT_EQ(control_->EnablePreview(TRUE), S_OK);
+    EXPECT_TRUE(WaitForColour(window_, screen, 0, 0, 255, 10000)) << "nothing shown when the preview came on";
+
+    struct Case {
+        int64_t start;
+        DWORD flag;
+        int r, g, b;
+    };
+    const Case cases[] = {
+        {9600000, 1, 255, 0, 0},   // one frame back from 1.00 s
+        {10000000, 1, 0, 0, 255},  // one frame on
+        {3000000, 0, 255, 0, 0},   // a stop or a slider move
+        {19600000, 1, 0, 0, 255},  // the last picture
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(control_->SetRange(c.start, kEnd, c.flag), S_OK);
+        EXPECT_TRUE(WaitForColour(window_, screen, c.r, c.g, c.b, 10000))
+            << "range from " << c.start << ": " << std::hex << CentrePixel(screen);
+    }
+
+    // While playing (slowly, so that the red second lasts), a new range moves the playback there.
+    ASSERT_EQ(control_->SetRange(12000000, kEnd, 0), S_OK);
+    ASSERT_EQ(control_->Play(0.25f), S_OK);
+    ASSERT_EQ(control_->SetRange(1000000, kEnd, 0), S_OK);
+    EXPECT_TRUE(WaitForColour(window_, screen, 255, 0, 0, 5000)) << "playback did not move back";
+    LONGLONG position = 0;
+    ASSERT_EQ(control_->GetPosition(&position), S_OK);
+    EXPECT_LT(position, 10000000);
+    EXPECT_EQ(control_->Pause(), S_OK);
+    DestroyWindow(screen);
+}
+
 TEST_F(EngineTest, TimelineKeepsRecordsAndRanges) {
     const std::vector<BYTE> first = VideoClip("C:\\a.mpg", 0, 30000000, 30000000);
     const std::vector<BYTE> second = VideoClip("C:\\b.mpg", 30000000, 50000000, 20000000);
