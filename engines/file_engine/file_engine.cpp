@@ -22,6 +22,7 @@
 #include "app/profiles/profile_record.h"
 #include "engines/file_engine/convert.h"
 #include "engines/file_engine/file_engine_records.h"
+#include "engines/file_engine/mp3_codec.h"
 #include "engines/file_engine/mpeg4_compressor.h"
 #include "engines/interfaces.h"
 #include "filters/base/server.h"
@@ -525,6 +526,18 @@ const FactoryTemplate kTemplates[] = {
 
 }  // namespace
 
-// The server's exports; registration also installs the engine's MPEG-4 encoder as a video
-// compressor.
-FILTERBASE_DEFINE_SERVER_EXPORTS_WITH(kTemplates, fileengine::RegisterCompressor)
+namespace {
+
+// The engine's MPEG-4 encoder as a video compressor and its MPEG Layer-3 encoder as an audio
+// codec; removal takes both away whatever the first answers.
+HRESULT RegisterCodecs(bool install) {
+    const HRESULT video = fileengine::RegisterCompressor(install);
+    if (install && FAILED(video)) return video;
+    const HRESULT audio = fileengine::RegisterAudioCodec(install);
+    return FAILED(video) ? video : audio;
+}
+
+}  // namespace
+
+// The server's exports; registration also installs the engine's codecs.
+FILTERBASE_DEFINE_SERVER_EXPORTS_WITH(kTemplates, RegisterCodecs)
