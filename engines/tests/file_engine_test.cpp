@@ -391,6 +391,18 @@ std::unique_ptr<profiles::ProfileRecord> DvdRecord(const std::string& output) {
     return r;
 }
 
+// The colour of the preview window at its centre.
+COLORREF CentrePixel(HWND window) {
+    HDC dc = GetDC(window);
+    const COLORREF c = GetPixel(dc, 80, 60);
+    ReleaseDC(window, dc);
+    return c;
+}
+
+bool Near(COLORREF c, int r, int g, int b) {
+    return std::abs(GetRValue(c) - r) < 40 && std::abs(GetGValue(c) - g) < 40 && std::abs(GetBValue(c) - b) < 40;
+}
+
 class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -434,6 +446,24 @@ protected:
         ASSERT_EQ(control_->StartConvert(0, 0, 0, 0, 0), S_OK);
     }
 
+    // The timeline holds a 2-second clip, red for its first second and blue for its second,
+    // and the preview goes to a window of its own whose colour before drawing is `before`.
+    void ShowRedThenBlue(HWND* screen, COLORREF* before) {
+        std::string input;
+        ASSERT_TRUE(testsupport::MediaFixture(
+            "ffmpeg -f lavfi -i color=c=red:s=320x240:r=25:d=1 -f lavfi -i color=c=blue:s=320x240:r=25:d=1 "
+            "-filter_complex concat=n=2 -c:v mpeg2video -q:v 2 -f vob {out}",
+            "in", &input));
+        *screen = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120, nullptr,
+                                  nullptr, nullptr, nullptr);
+        ASSERT_NE(*screen, nullptr);
+        UpdateWindow(*screen);
+        window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);  // lets the window paint itself first
+        *before = CentrePixel(*screen);
+        ASSERT_EQ(control_->SetPreviewWindow(*screen, 0, 0, 160, 120), S_OK);
+        AddInput(input, 20000000);
+    }
+
     comtest::ComScope com_;
     enginetest::NamedLock lock_{enginetest::kFileEngineRegistrationLock, 600000};
     enginetest::Registered server_{FILE_ENGINE_DLL};
@@ -442,34 +472,12 @@ protected:
     IFileEngineControl* control_ = nullptr;
 };
 
-// The colour of the preview window at its centre.
-COLORREF CentrePixel(HWND window) {
-    HDC dc = GetDC(window);
-    const COLORREF c = GetPixel(dc, 80, 60);
-    ReleaseDC(window, dc);
-    return c;
-}
-
-bool Near(COLORREF c, int r, int g, int b) {
-    return std::abs(GetRValue(c) - r) < 40 && std::abs(GetGValue(c) - g) < 40 && std::abs(GetBValue(c) - b) < 40;
-}
-
 // Play shows the pictures under the moving position in the preview rectangle: the first
 // second of the clip is red, the second blue; with the preview off nothing is drawn.
 TEST_F(EngineTest, PlayDrawsThePicturesUnderThePositionIntoThePreviewWindow) {
-    std::string input;
-    ASSERT_TRUE(testsupport::MediaFixture(
-        "ffmpeg -f lavfi -i color=c=red:s=320x240:r=25:d=1 -f lavfi -i color=c=blue:s=320x240:r=25:d=1 "
-        "-filter_complex concat=n=2 -c:v mpeg2video -q:v 2 -f vob {out}",
-        "in", &input));
-    HWND screen = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120, nullptr,
-                                  nullptr, nullptr, nullptr);
-    ASSERT_NE(screen, nullptr);
-    UpdateWindow(screen);
-    window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);  // lets the window paint itself first
-    const COLORREF before = CentrePixel(screen);
-    ASSERT_EQ(control_->SetPreviewWindow(screen, 0, 0, 160, 120), S_OK);
-    AddInput(input, 20000000);
+    HWND screen = nullptr;
+    COLORREF before = 0;
+    ASSERT_NO_FATAL_FAILURE(ShowRedThenBlue(&screen, &before));
 
     // Preview off: the position runs, nothing is drawn.
     ASSERT_EQ(control_->EnablePreview(FALSE), S_OK);
@@ -511,19 +519,9 @@ bool WaitForColour(EngineWindow& window, HWND screen, int r, int g, int b, DWORD
 // (1.00 s) tell a step of one frame. Turning the preview on shows the picture at once;
 // with it off nothing is drawn.
 TEST_F(EngineTest, SetRangeShowsThePictureAtTheNewPosition) {
-    std::string input;
-    ASSERT_TRUE(testsupport::MediaFixture(
-        "ffmpeg -f lavfi -i color=c=red:s=320x240:r=25:d=1 -f lavfi -i color=c=blue:s=320x240:r=25:d=1 "
-        "-filter_complex concat=n=2 -c:v mpeg2video -q:v 2 -f vob {out}",
-        "in", &input));
-    HWND screen = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 160, 120, nullptr,
-                                  nullptr, nullptr, nullptr);
-    ASSERT_NE(screen, nullptr);
-    UpdateWindow(screen);
-    window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);
-    const COLORREF before = CentrePixel(screen);
-    ASSERT_EQ(control_->SetPreviewWindow(screen, 0, 0, 160, 120), S_OK);
-    AddInput(input, 20000000);
+    HWND screen = nullptr;
+    COLORREF before = 0;
+    ASSERT_NO_FATAL_FAILURE(ShowRedThenBlue(&screen, &before));
     constexpr int64_t kEnd = 20000000;
 
     ASSERT_EQ(control_->SetRange(12000000, kEnd, 1), S_OK);
