@@ -1,7 +1,8 @@
-// The installable driver the system loads for the engine's video compressor. The system
-// loads a driver by its registered path alone, so libraries that the engine needs beside
-// it would not be found; this library needs none: it loads the engine from its own folder
-// (where FFmpeg's libraries lie) and hands every message to the engine's DriverProc.
+// The installable driver the system loads for the engine's video compressor and audio
+// codec. The system loads a driver by its registered path alone, so libraries that the
+// engine needs beside it would not be found; this library needs none: it loads the engine
+// from its own folder (where FFmpeg's libraries lie) and hands every message to the
+// engine's DriverProc.
 #include <windows.h>
 #include <mmsystem.h>
 

@@ -32,6 +32,9 @@ constexpr AVRational kUnitBase = {1, kUnitsPerSecond};
 constexpr int kMaxPacketsWithoutPicture = 20000;
 // Packets read past a clip's last picture for its sound (some seconds of any file).
 constexpr int kMaxRunOnPackets = 2000;
+// A seek that lands past the time asked for is tried again from further back (0.5 s, 1 s,
+// 2 s, ... before it) this many times.
+constexpr int kSeekAttempts = 6;
 // The length probe reads at most this many packets (some hours of video).
 constexpr int64_t kMaxProbePackets = 10000000;
 // It takes the first picture's time from this many packets of the head (far more than
@@ -143,6 +146,43 @@ struct SourceFile {
         }
         *out = std::move(c);
         return true;
+    }
+
+    // Seeks so that reading starts at a key picture at or before `fileTime` (100-ns units on
+    // the file's clock). A seek in a program stream lands near the time asked for, at times
+    // just after it, and the first key picture read then lies past the time: each such
+    // landing is tried again from further back.
+    void SeekToKeyBefore(int64_t fileTime, int64_t fileStart) {
+        int64_t back = 0;
+        for (int attempt = 0;; ++attempt) {
+            const int64_t at = std::max(fileStart, fileTime - back);
+            const int64_t target = av_rescale_q(at, kUnitBase, AV_TIME_BASE_Q);
+            if (av_seek_frame(format.get(), -1, target, AVSEEK_FLAG_BACKWARD) < 0) return;
+            if (at <= fileStart || attempt == kSeekAttempts) return;
+            const std::optional<int64_t> key = FirstKeyTime();
+            if (!key || *key <= fileTime) {
+                av_seek_frame(format.get(), -1, target, AVSEEK_FLAG_BACKWARD);
+                return;
+            }
+            back = back > 0 ? back * 2 : kUnitsPerSecond / 2;
+        }
+    }
+
+    // The time of the next key picture's packet (100-ns units), read within a bound.
+    std::optional<int64_t> FirstKeyTime() {
+        PacketPtr packet(av_packet_alloc());
+        if (!packet) return std::nullopt;
+        const AVStream* s = format->streams[videoIndex];
+        for (int n = 0; n < kMaxPacketsWithoutPicture; ++n) {
+            if (av_read_frame(format.get(), packet.get()) < 0) return std::nullopt;
+            const bool key = packet->stream_index == videoIndex && (packet->flags & AV_PKT_FLAG_KEY);
+            const int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+            av_packet_unref(packet.get());
+            if (key)
+                return t == AV_NOPTS_VALUE ? std::nullopt
+                                           : std::optional<int64_t>(av_rescale_q(t, s->time_base, kUnitBase));
+        }
+        return std::nullopt;
     }
 
     // The video's length in 100-ns units: from its first packet's time to the end of its
@@ -435,7 +475,7 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
     if (clip.in > 0) {
         // The in point counts from the file's first picture.
         start = fileStart + clip.in;
-        av_seek_frame(src.format.get(), -1, av_rescale_q(start, kUnitBase, AV_TIME_BASE_Q), AVSEEK_FLAG_BACKWARD);
+        src.SeekToKeyBefore(start, fileStart);
     }
     const int64_t length = clip.out >= 0 ? clip.out - std::max<int64_t>(clip.in, 0) : INT64_MAX;
     std::optional<int64_t> clipStart;  // on the file's clock: where the clip's grid begins
@@ -609,7 +649,7 @@ struct PreviewReader::State {
     bool keySeen = false;
 };
 
-PreviewReader::PreviewReader() = default;
+PreviewReader::PreviewReader(const std::atomic<bool>* cancel) : cancel_(cancel) {}
 PreviewReader::~PreviewReader() = default;
 
 bool PreviewReader::Open(const std::string& path, int64_t sourceTime) {
@@ -619,8 +659,7 @@ bool PreviewReader::Open(const std::string& path, int64_t sourceTime) {
     const AVStream* vs = s->src.format->streams[s->src.videoIndex];
     s->fileStart = vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
     s->from = s->fileStart + std::max<int64_t>(sourceTime, 0);
-    if (sourceTime > 0)
-        av_seek_frame(s->src.format.get(), -1, av_rescale_q(s->from, kUnitBase, AV_TIME_BASE_Q), AVSEEK_FLAG_BACKWARD);
+    if (sourceTime > 0) s->src.SeekToKeyBefore(s->from, s->fileStart);
     state_ = std::move(s);
     return true;
 }
@@ -653,7 +692,7 @@ bool PreviewReader::Next(int width, int height, std::vector<uint8_t>* bgrx, int6
             av_frame_unref(s.frame.get());
             return true;
         }
-        if (r == AVERROR_EOF || s.flushed) return false;
+        if (r == AVERROR_EOF || s.flushed || (cancel_ && cancel_->load())) return false;
         if (av_read_frame(s.src.format.get(), s.packet.get()) < 0) {
             avcodec_send_packet(decoder, nullptr);
             s.flushed = true;

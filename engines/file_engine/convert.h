@@ -41,7 +41,8 @@ ConvertResult Convert(const std::vector<SourceClip>& clips, const OutputPlan& pl
 // Decodes one clip's pictures in order for the preview, each scaled to 32-bit BGRX.
 class PreviewReader {
 public:
-    PreviewReader();
+    // Reading stops early, as at the end, once `cancel` (when given) is set.
+    explicit PreviewReader(const std::atomic<bool>* cancel = nullptr);
     ~PreviewReader();
     PreviewReader(const PreviewReader&) = delete;
     PreviewReader& operator=(const PreviewReader&) = delete;
@@ -55,6 +56,7 @@ public:
 private:
     struct State;
     std::unique_ptr<State> state_;
+    const std::atomic<bool>* cancel_;
 };
 
 // The length of a clip from its start to its end, in 100-ns units (the range when it has

@@ -22,6 +22,7 @@
 #include "app/profiles/profile_record.h"
 #include "engines/file_engine/convert.h"
 #include "engines/file_engine/file_engine_records.h"
+#include "engines/file_engine/mp3_codec.h"
 #include "engines/file_engine/mpeg4_compressor.h"
 #include "engines/interfaces.h"
 #include "filters/base/server.h"
@@ -79,12 +80,14 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto& t : tracks_)
             t.clear();
+        ++timelineVersion_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE RemoveClips(DWORD track, LONG index) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (track >= kTracks) return E_INVALIDARG;
         auto& t = tracks_[track];
+        ++timelineVersion_;
         if (index < 0) {
             t.clear();
             return S_OK;
@@ -103,6 +106,7 @@ public:
         std::memcpy(clip.data(), record, clip.size());
         // The number is where the clip goes; past the end it is appended.
         t.insert(t.begin() + std::min<size_t>(number, t.size()), clip);
+        ++timelineVersion_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetClip(DWORD track, DWORD index, BYTE* record) override {
@@ -123,6 +127,7 @@ public:
         const size_t at = (track == 0 ? kClipSourceRange : kClipAudioRange) + bound * 8;
         std::memcpy(clip.data() + at, &time, 8);
         if (track != 0) std::memcpy(clip.data() + kClipRate, &rate, 4);
+        ++timelineVersion_;
         return S_OK;
     }
 
@@ -154,7 +159,9 @@ public:
         return StopConversion() ? S_OK : E_FAIL;
     }
     HRESULT STDMETHODCALLTYPE EnablePreview(BOOL enable) override {
-        previewEnabled_.store(enable != FALSE);
+        // Turning the preview on shows the picture under the position at once.
+        const bool was = previewEnabled_.exchange(enable != FALSE);
+        if (enable && !was && !(playRate_.load() > 0.0f)) ShowStill();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Play(float rate) override {
@@ -162,11 +169,14 @@ public:
         StopPreviewClock();
         std::lock_guard<std::mutex> lock(clockMutex_);
         clockStop_ = false;
+        previewStop_.store(false);
+        playRate_.store(rate);
         clock_ = std::thread([this, rate] { RunPreviewClock(rate); });
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Pause() override {
         StopPreviewClock();
+        playRate_.store(0.0f);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG* duration) override {
@@ -188,6 +198,11 @@ public:
         rangeStart_.store(start);
         rangeEnd_.store(end);
         position_.store(start);
+        // A new range while playing (the slider moved) plays on from its start; otherwise
+        // (a frame step, a typed time, a stop) the picture at the start is shown still.
+        const float rate = playRate_.load();
+        if (rate > 0.0f) return Play(rate);
+        ShowStill();
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetPreviewDuringConvert(BOOL preview) override {
@@ -345,13 +360,13 @@ private:
     void RunPreviewClock(float rate) {
         const DWORD started = GetTickCount();
         const int64_t from = position_.load();
-        PreviewPlayback playback;
         for (;;) {
             const int64_t end = rangeEnd_.load();
             const int64_t now = from + static_cast<int64_t>(double(GetTickCount() - started) * 10000.0 * rate);
             position_.store(std::min(now, end));
-            if (previewEnabled_.load()) ShowPictureAt(std::min(now, end), &playback);
+            if (previewEnabled_.load()) ShowPictureAt(std::min(now, end), false);
             if (now >= end) {
+                playRate_.store(0.0f);
                 if (HWND w = notify_.load()) PostMessageW(w, WM_APP + 200, 0, 0);
                 return;
             }
@@ -360,19 +375,36 @@ private:
         }
     }
 
-    // What the preview clock has open: the clip under the position and its next picture.
+    // What the preview has open: the clip under the position, the picture shown and the
+    // next one. Used by one preview thread at a time (each is joined before the next starts).
     struct PreviewPlayback {
         std::unique_ptr<PreviewReader> reader;
+        uint64_t timelineVersion = 0;                      // of the timeline the clip was found in
         int64_t clipStart = 0, clipEnd = 0, sourceIn = 0;  // the clip's timeline span and in point
         int64_t failedClipStart = -1;                      // a clip whose file could not be read
         std::vector<uint8_t> next, due;
-        int64_t nextAt = 0;  // timeline time of `next`
+        int64_t nextAt = 0;         // timeline time of `next`
+        int64_t dueAt = INT64_MIN;  // timeline time of `due`; INT64_MIN: none yet
         bool hasNext = false;
         int width = 0, height = 0;
     };
 
+    // Shows the picture under the position on a preview thread of its own, so that a
+    // frame step or a slider move does not wait for the decoding. A still asked for while
+    // another is being decoded ends that one.
+    void ShowStill() {
+        if (!previewEnabled_.load() || converting_.load()) return;
+        StopPreviewClock();
+        std::lock_guard<std::mutex> lock(clockMutex_);
+        clockStop_ = false;
+        previewStop_.store(false);
+        clock_ = std::thread([this] { ShowPictureAt(position_.load(), true); });
+    }
+
     // Draws the picture the timeline shows at `now`, opening the clip under it as needed.
-    void ShowPictureAt(int64_t now, PreviewPlayback* p) {
+    // Playing draws only when a new picture is due; a still is drawn in any case.
+    void ShowPictureAt(int64_t now, bool still) {
+        PreviewPlayback* p = &playback_;
         int w = 0, h = 0;
         {
             std::lock_guard<std::mutex> lock(previewMutex_);
@@ -381,11 +413,20 @@ private:
             h = std::max<LONG>(0, previewRect_.bottom - previewRect_.top) & ~1;
         }
         if (w <= 0 || h <= 0) return;
-        // Reopen where the clip ended, the size changed, or decoding fell a second behind.
+        const uint64_t version = timelineVersion_.load();
+        if (version != p->timelineVersion) {
+            p->reader.reset();
+            p->failedClipStart = -1;
+            p->timelineVersion = version;
+        }
+        // Reopen where the clip ended, the size changed, the position went back, or
+        // decoding fell a second behind.
         const bool behind = p->hasNext && p->nextAt < now - 10000000;
-        if (!p->reader || now >= p->clipEnd || now < p->clipStart || w != p->width || h != p->height || behind) {
+        if (!p->reader || now >= p->clipEnd || now < p->clipStart || now < p->dueAt || w != p->width ||
+            h != p->height || behind) {
             p->reader.reset();
             p->hasNext = false;
+            p->dueAt = INT64_MIN;
             std::string path;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -401,7 +442,7 @@ private:
                 }
             }
             if (path.empty() || p->clipStart == p->failedClipStart) return;
-            auto reader = std::make_unique<PreviewReader>();
+            auto reader = std::make_unique<PreviewReader>(&previewStop_);
             if (!reader->Open(path, p->sourceIn + (now - p->clipStart))) {
                 p->failedClipStart = p->clipStart;
                 return;
@@ -412,12 +453,21 @@ private:
             p->hasNext = ReadNextPicture(p);
         }
         bool any = false;
-        while (p->hasNext && p->nextAt <= now) {
+        while (p->hasNext && p->nextAt <= now && !previewStop_.load()) {
             p->due.swap(p->next);
+            p->dueAt = p->nextAt;
             any = true;
             p->hasNext = ReadNextPicture(p);
         }
-        if (any) DrawPreview(p->due.data(), w, h);
+        if (previewStop_.load()) {
+            // Cut short: what was read is not where the next call expects it.
+            p->reader.reset();
+            return;
+        }
+        if (any || (still && p->dueAt != INT64_MIN))
+            DrawPreview(p->due.data(), w, h);
+        else if (still && p->hasNext)  // the position lies before the clip's first picture
+            DrawPreview(p->next.data(), w, h);
     }
 
     bool ReadNextPicture(PreviewPlayback* p) {
@@ -430,6 +480,7 @@ private:
     void StopPreviewClock() {
         std::unique_lock<std::mutex> lock(clockMutex_);
         clockStop_ = true;
+        previewStop_.store(true);
         clockCv_.notify_all();
         if (!clock_.joinable()) return;
         std::thread t = std::move(clock_);
@@ -462,7 +513,11 @@ private:
     std::condition_variable clockCv_;
     bool clockStop_ = false;
     std::thread clock_;
+    std::atomic<bool> previewStop_{false};  // ends a preview thread's decoding early
+    std::atomic<float> playRate_{0.0f};     // the rate of the running playback; 0 when not playing
     std::atomic<int64_t> position_{0}, rangeStart_{0}, rangeEnd_{0};
+    std::atomic<uint64_t> timelineVersion_{0};  // counts timeline edits
+    PreviewPlayback playback_;
 };
 
 const FactoryTemplate kTemplates[] = {
@@ -471,6 +526,18 @@ const FactoryTemplate kTemplates[] = {
 
 }  // namespace
 
-// The server's exports; registration also installs the engine's MPEG-4 encoder as a video
-// compressor.
-FILTERBASE_DEFINE_SERVER_EXPORTS_WITH(kTemplates, fileengine::RegisterCompressor)
+namespace {
+
+// The engine's MPEG-4 encoder as a video compressor and its MPEG Layer-3 encoder as an audio
+// codec; removal takes both away whatever the first answers.
+HRESULT RegisterCodecs(bool install) {
+    const HRESULT video = fileengine::RegisterCompressor(install);
+    if (install && FAILED(video)) return video;
+    const HRESULT audio = fileengine::RegisterAudioCodec(install);
+    return FAILED(video) ? video : audio;
+}
+
+}  // namespace
+
+// The server's exports; registration also installs the engine's codecs.
+FILTERBASE_DEFINE_SERVER_EXPORTS_WITH(kTemplates, RegisterCodecs)

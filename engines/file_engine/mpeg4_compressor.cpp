@@ -5,6 +5,8 @@
 // one), and the driver's description under drivers.desc.
 #include "engines/file_engine/mpeg4_compressor.h"
 
+#include "engines/file_engine/mp3_codec.h"
+
 #include <windows.h>
 #include <mmsystem.h>
 #include <vfw.h>
@@ -246,7 +248,7 @@ std::string ReadValue(HKEY key, const char* name) {
 
 }  // namespace
 
-HRESULT RegisterCompressor(bool install) {
+HRESULT RegisterDriver(const char* valueName, const wchar_t* description, bool install) {
     const std::string path = DriverPath();
     if (path.empty()) return E_FAIL;
     if (install && GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return E_FAIL;  // not installed beside
@@ -255,21 +257,23 @@ HRESULT RegisterCompressor(bool install) {
                         nullptr) != ERROR_SUCCESS)
         return install ? E_ACCESSDENIED : S_OK;
     HRESULT hr = S_OK;
-    const std::string current = ReadValue(drivers, kValueName);
+    const std::string current = ReadValue(drivers, valueName);
     if (install) {
-        if (RegSetValueExA(drivers, kValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+        if (RegSetValueExA(drivers, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
                            DWORD(path.size() + 1)) != ERROR_SUCCESS)
             hr = E_ACCESSDENIED;
     } else if (_stricmp(current.c_str(), path.c_str()) == 0) {
-        // Only our own entry goes; a library of the same handler installed elsewhere stays.
-        RegDeleteValueA(drivers, kValueName);
+        // Only our own entry goes; a library of the same name installed elsewhere stays.
+        RegDeleteValueA(drivers, valueName);
     }
     RegCloseKey(drivers);
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDescriptionsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &descriptions,
-                        nullptr) == ERROR_SUCCESS) {
+    // Descriptions are kept by library path: of two drivers in one library only one
+    // (`description` given) writes it.
+    if (description && RegCreateKeyExA(HKEY_LOCAL_MACHINE, kDescriptionsKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                       &descriptions, nullptr) == ERROR_SUCCESS) {
         if (install && SUCCEEDED(hr)) {
-            char text[128] = {};
-            WideCharToMultiByte(CP_ACP, 0, kDescription, -1, text, sizeof text - 1, nullptr, nullptr);
+            char text[160] = {};
+            WideCharToMultiByte(CP_ACP, 0, description, -1, text, sizeof text - 1, nullptr, nullptr);
             RegSetValueExA(descriptions, path.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                            DWORD(strlen(text) + 1));
         } else if (!install) {
@@ -280,11 +284,18 @@ HRESULT RegisterCompressor(bool install) {
     return hr;
 }
 
+HRESULT RegisterCompressor(bool install) {
+    return RegisterDriver(kValueName, kDescription, install);
+}
+
 }  // namespace fileengine
 
 using fileengine::Compressor;
 
+// One library answers for the video compressor and the audio codec.
 extern "C" LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM p1, LPARAM p2) {
+    if (fileengine::IsAudioCodecMessage(id, message, p2))
+        return fileengine::AudioCodecProc(id, driver, message, p1, p2);
     auto* self = reinterpret_cast<Compressor*>(id);
     switch (message) {
         case DRV_LOAD:

@@ -11,4 +11,8 @@ namespace fileengine {
 // that names our driver.
 HRESULT RegisterCompressor(bool install);
 
+// Writes (or removes, when it names our driver library) the value `valueName` under the
+// Drivers32 key naming the driver library beside this one, and its description when given.
+HRESULT RegisterDriver(const char* valueName, const wchar_t* description, bool install);
+
 }  // namespace fileengine
