@@ -21,6 +21,7 @@
 #include "editor/core/tests/host_fixtures.h"
 #include "editor/core/tests/join_fixtures.h"
 #include "editor/core/tests/ps_fixtures.h"
+#include "filters/muxer/core/tests/systems_checker.h"
 #include "tools/mpeg_join.h"
 
 namespace {
@@ -118,6 +119,11 @@ TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     EXPECT_EQ(bytes.size() % size_t(c.packSize), 0u);
     for (size_t at = 0; at + 4 <= bytes.size(); at += size_t(c.packSize))
         ASSERT_TRUE(bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 && bytes[at + 3] == 0xBA) << at;
+    // The MPEG-2 types keep the system target decoder's rules (the MPEG-1 syntax of VCD is
+    // not the checker's).
+    if (std::string(c.type) != "vcd") {
+        EXPECT_EQ(muxertest::CheckProgramStream(bytes, std::string(c.type) == "dvd").error, "");
+    }
 
     // Duration: the sum of the cuts within one GOP per clip.
     double duration = 0;
