@@ -1260,7 +1260,15 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     }
     if (withVideo || withAudio) writer_->SetEngineValue(engineValue_);
     writer_->Begin();
-    if (firstFile) writer_->SetTimeOrigin(-kPreload);
+    if (firstFile) {
+        writer_->SetTimeOrigin(-kPreload);
+    } else if (latestVideoPts_ != kNoTime || (audioPending_ && audioInfo_.time1 != kNoTime)) {
+        // A later part starts with the same lead: what it holds is shown no earlier than
+        // the last picture and the audio held over from the part before.
+        int64_t start = latestVideoPts_ != kNoTime ? latestVideoPts_ : audioInfo_.time1;
+        if (audioPending_ && audioInfo_.time1 != kNoTime) start = std::min(start, audioInfo_.time1);
+        writer_->SetTimeOrigin(start - kPreload);
+    }
     bytesSent_ = 0;
     bool videoWritten = false;
     int result = kMuxDone;

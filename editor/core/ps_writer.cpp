@@ -328,7 +328,8 @@ bool CMpeg2PsWriter::Begin() {
     lastVideoPackShort_ = false;
     scr27_ = -1;
     lastPackStart_ = 0;
-    firstShownFirst_ = false;
+    firstLead_ = -1;
+    framePeriod_ = 0;
     firstVideoTime_ = kNoTime;
     packSize_ = type_ == kWriterSvcd ? 2324 : 2048;
     // A DVD-VR stream is recorded in its folder's management file at the end.
@@ -548,10 +549,10 @@ void CMpeg2PsWriter::VideoPacket(EsStream* s, int64_t payload, bool final) {
     int64_t dts = kNoTs;
     if (ts != kNoTs) {
         dts = std::min(ts - 1000, std::max(highestVideoPts_, passedBefore));
-        // The first picture, when no picture is shown before it, is decoded 1,000 ticks
-        // before it is shown like the others: a decoding time of 1 would be due before
-        // its bytes can arrive.
-        if (dts <= 0 && firstShownFirst_) dts = ts - 1000;
+        // The first picture is decoded 1,000 ticks before it is shown like the others,
+        // and a frame before the pictures its GOP shows ahead of it: a decoding time of 1
+        // would be due before its bytes can arrive.
+        if (dts <= 0 && firstLead_ >= 0) dts = ts - 1000 - firstLead_;
         if (dts <= 0) dts = 1;
     }
     pack_.clear();
@@ -729,6 +730,12 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
         systemHeaderDue_ = false;
     }
     if (sequence) firstVideoAfterSequence_ = true;
+    if (sequence && length > 7) {
+        // frame_rate_code (ISO/IEC 13818-2 Table 6-4): one frame in 90 kHz ticks.
+        static const int kPeriod[9] = {0, 3754, 3750, 3600, 3003, 3000, 1800, 1502, 1500};
+        const int code = data[7] & 0x0F;
+        framePeriod_ = code < 9 ? kPeriod[code] : 0;
+    }
     const int64_t ts = ToTicks(time);
     if (vr_ && ts != kNoTs) vr_->VideoTime(ts);
     // The fill counts from the first picture: padding for the time before it would take
@@ -738,8 +745,11 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
     // The bytes before the picture go first, without the picture's time, when they fill
     // a packet on their own.
     const int64_t picture = FindPictureStartCode(data, length);
-    if (picture >= 0 && size_t(picture) + 5 < length && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0)
-        firstShownFirst_ = (data[picture + 4] << 2 | data[picture + 5] >> 6) == 0;
+    if (picture >= 0 && size_t(picture) + 5 < length && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0) {
+        // temporal_reference: the pictures of the GOP shown before this one.
+        const int shownBefore = data[picture + 4] << 2 | data[picture + 5] >> 6;
+        firstLead_ = shownBefore == 0 ? 0 : framePeriod_ > 0 ? (shownBefore + 1) * framePeriod_ : -1;
+    }
     if (picture > 0 && int64_t(s->ring.FillLevel()) + picture >= s->payloadSize) {
         WriteVideoLocked(s, data, size_t(picture), kNoTs);
         data += picture;

@@ -235,9 +235,12 @@ private:
     bool systemHeaderDue_ = true;
     bool firstVideoAfterSequence_ = false;
     bool lastVideoPackShort_ = false;
-    int64_t scr27_ = -1;                // SCR of the last pack, 27 MHz
-    int64_t lastPackStart_ = 0;         // bytesWritten_ at the last pack header
-    bool firstShownFirst_ = false;      // the first timed picture has temporal_reference 0
+    int64_t scr27_ = -1;         // SCR of the last pack, 27 MHz
+    int64_t lastPackStart_ = 0;  // bytesWritten_ at the last pack header
+    // Ticks the first timed picture is decoded ahead of its own time less 1,000 (for the
+    // pictures its GOP shows before it); -1 when unknown.
+    int64_t firstLead_ = -1;
+    int framePeriod_ = 0;               // 90 kHz, from the last sequence header; 0 when unknown
     int64_t firstVideoTime_ = kNoTime;  // 100 ns, where the fill to the video rate starts
     std::vector<uint8_t> pack_;
     std::string vrFolder_;

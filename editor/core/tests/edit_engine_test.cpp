@@ -180,6 +180,8 @@ TEST(JoinSplit, PartsAreNumberedAndEachDecodes) {
         const std::vector<uint8_t> bytes = ReadFile(part);
         ASSERT_FALSE(bytes.empty()) << part;
         EXPECT_EQ(bytes.size() % 2048, 0u);
+        // Each part starts with the lead its first units need to arrive in time.
+        EXPECT_EQ(muxertest::CheckProgramStream(bytes, true).error, "") << part;
         const std::string name = editor_test::FixtureName(part);
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "") << name;
         total += std::atof(Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + name + "'").c_str());
