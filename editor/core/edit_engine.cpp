@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <span>
 
@@ -643,8 +644,11 @@ void CEditEngine::PutHostAudioFrames(const uint8_t* data, size_t length) {
                 audioFrameLength_ = audioKind_ == kPsAudioMpeg ? MpegAudioFrameLength(audioHeader_) : frame;
             }
         }
-        if (!audioQueue_.Put(int64_t(hostAudioClock_), kNoTime, kUnitAudioFrame, size_t(frame), p)) break;
-        hostAudioClock_ += duration;
+        // LPCM frames run on the 90 kHz grid, 150 ticks apart exactly, as the files' do.
+        const int64_t time =
+            audioKind_ == kPsAudioLpcm ? OnTickGrid(int64_t(hostAudioClock_)) : int64_t(hostAudioClock_);
+        if (!audioQueue_.Put(time, kNoTime, kUnitAudioFrame, size_t(frame), p)) break;
+        hostAudioClock_ = audioKind_ == kPsAudioLpcm ? double(NextAudioBase(time)) : hostAudioClock_ + duration;
         at += size_t(frame);
     }
     hostAudio_.erase(hostAudio_.begin(), hostAudio_.begin() + std::ptrdiff_t(at));
@@ -670,7 +674,12 @@ void CEditEngine::AudioSink(int64_t time, const uint8_t* data, size_t length) {
         // run on from the time of its start.
         // The first block taken begins at the audio base.
         if (segAudioOrigin_ == kNoTime) segAudioOrigin_ = time;
-        if (hostAudio_.empty()) hostAudioClock_ = double(time - segAudioOrigin_ + audioBase_);
+        const double blockTime = double(time - segAudioOrigin_ + audioBase_);
+        // LPCM runs on from the frame before unless the block's time is half a frame off:
+        // a time in 100-ns units would put the frame a tick off the 150-tick chain.
+        const bool onChain = audioKind_ == kPsAudioLpcm && hostAudioClock_ >= 0 &&
+                             std::abs(blockTime - hostAudioClock_) < double(kLpcmFrameDuration) / 2;
+        if (hostAudio_.empty() && !onChain) hostAudioClock_ = blockTime;
     } else if (skippingAudio_) {
         return;
     }
@@ -1260,7 +1269,15 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     }
     if (withVideo || withAudio) writer_->SetEngineValue(engineValue_);
     writer_->Begin();
-    if (firstFile) writer_->SetTimeOrigin(-kPreload);
+    if (firstFile) {
+        writer_->SetTimeOrigin(-kPreload);
+    } else if (latestVideoPts_ != kNoTime || (audioPending_ && audioInfo_.time1 != kNoTime)) {
+        // A later part starts with the same lead: what it holds is shown no earlier than
+        // the last picture and the audio held over from the part before.
+        int64_t start = latestVideoPts_ != kNoTime ? latestVideoPts_ : audioInfo_.time1;
+        if (audioPending_ && audioInfo_.time1 != kNoTime) start = std::min(start, audioInfo_.time1);
+        writer_->SetTimeOrigin(start - kPreload);
+    }
     bytesSent_ = 0;
     bool videoWritten = false;
     int result = kMuxDone;

@@ -204,6 +204,9 @@ void CPsWriterBase::ResetStreams(const std::vector<EsStream*>& list) {
         s->starts.clear();
         s->payloadSize = 9999;
         s->lpcmFrameNumber = 0;
+        s->held.clear();
+        s->heldBytes = 0;
+        s->lastDue = -1;
     }
 }
 
@@ -230,7 +233,6 @@ void CPsWriterBase::ResetOutput() {
     videoBytesIn_ = audioBytesIn_ = 0;
     latestVideoTime_ = 0;
     highestTs_ = highestVideoPts_ = passedVideoPts_ = 0;
-    lastScr_ = -1;
     flushed_ = false;
     originSet_ = false;
     timeOrigin_ = 0;
@@ -324,6 +326,11 @@ bool CMpeg2PsWriter::Begin() {
     systemHeaderDue_ = true;
     firstVideoAfterSequence_ = false;
     lastVideoPackShort_ = false;
+    scr27_ = -1;
+    lastPackStart_ = 0;
+    firstLead_ = -1;
+    framePeriod_ = 0;
+    firstVideoTime_ = kNoTime;
     packSize_ = type_ == kWriterSvcd ? 2324 : 2048;
     // A DVD-VR stream is recorded in its folder's management file at the end.
     vr_.reset(type_ == kWriterDvdVr ? new (std::nothrow) CVrRecorder : nullptr);
@@ -331,7 +338,9 @@ bool CMpeg2PsWriter::Begin() {
     if (fillOn_) {
         const double bits = (double(videoBitRate_) * 1.02555 + double(audioBitRate_) * 1.05) * 0.0025;
         computedRate_ = int64_t(bits + 0.999999) * 400;
-        rateBound_ = (streamRateSum_ + 49) / 50;
+        // The packs' own bytes on top of the streams' (computedRate_ counts them, in
+        // units of 400 bits per second); the bound covers every pack's rate.
+        rateBound_ = std::max((streamRateSum_ + 49) / 50, computedRate_ / 400);
     } else {
         rateBound_ = 25200;
     }
@@ -349,12 +358,17 @@ void CMpeg2PsWriter::End() {
         FreeStreams(list);
 }
 
+// program_mux_rate in units of 50 bytes per second: the rate the SCRs are spaced by.
 int64_t CMpeg2PsWriter::MuxRate() const {
     if (type_ == kWriterDvd || type_ == kWriterDvdVr) return 25200;
     if (type_ == kWriterSvcd) return 6972;
-    if (fillOn_) return (streamRateSum_ + 49) / 50;
-    if (highestTs_ < 90000) return 0x7FFFF;
-    return std::min<int64_t>(0x3FFFFF, (bytesWritten_ / (highestTs_ / 90000 + 1) + 49) / 50);
+    return rateBound_;
+}
+
+int64_t CMpeg2PsWriter::BufferBound(const EsStream& s) const {
+    if (s.kind == -1) return (type_ == kWriterSvcd ? 230 : 232) * 1024;
+    if (s.kind == kPsAudioMpeg) return 32 * 128;
+    return 58 * 1024;
 }
 
 int64_t CMpeg2PsWriter::GetAverageRate() {
@@ -363,23 +377,43 @@ int64_t CMpeg2PsWriter::GetAverageRate() {
     return bytesTaken_ * 8 * 90000 / highestTs_;
 }
 
-// 14 bytes: ISO/IEC 13818-1 2.5.3.3 with the SCR rule of this writer: half a tick per
-// byte written, never more than the highest time stamp written and never more than
-// 30,000 ticks behind it, and always rising.
-void CMpeg2PsWriter::PackHeader(std::vector<uint8_t>* p) {
-    int64_t scr = 5 + bytesWritten_ / 2;
-    if (scr < highestTs_ - 30000) scr = highestTs_ - 30000;
-    if (scr > highestTs_) scr = highestTs_;
-    scr = std::max(scr, lastScr_ + 1);
-    lastScr_ = scr;
-    PutStartCode(p, 0xBA);
-    Put8(p, 0x40 | int((scr >> 27) & 0x38) | 0x04 | int((scr >> 28) & 0x03));
-    Put8(p, int(scr >> 20) & 0xFF);
-    Put8(p, int((scr >> 12) & 0xF8) | 0x04 | int((scr >> 13) & 0x03));
-    Put8(p, int(scr >> 5) & 0xFF);
-    Put8(p, int((scr << 3) & 0xF8) | 0x04);  // SCR extension 0
-    Put8(p, 0x01);
+// 14 bytes: ISO/IEC 13818-1 2.5.3.3. The SCR (27 MHz, base and extension) is as early as
+// 2.5.2 allows: the previous pack's bytes have entered at program_mux_rate, and the P-STD
+// buffer of the stream this pack feeds has room for its bytes, the bytes already sent
+// leaving at their decoding times. The engines feed units in decoding order, so every
+// unit then arrives before its decoding time while the streams fit the mux rate.
+void CMpeg2PsWriter::PackHeader(std::vector<uint8_t>* p, EsStream* s, int64_t bytes, int64_t due) {
     const int64_t rate = MuxRate();
+    int64_t scr = 0;
+    if (scr27_ >= 0) {
+        const int64_t sent = bytesWritten_ - lastPackStart_;
+        scr = scr27_ + (sent * 27000000 + rate * 50 - 1) / (rate * 50);
+    }
+    if (s) {
+        const int64_t room = BufferBound(*s) - bytes;
+        while (!s->held.empty() && (s->held.front().due <= scr || s->heldBytes > room)) {
+            scr = std::max(scr, s->held.front().due);
+            s->heldBytes -= s->held.front().bytes;
+            s->held.pop_front();
+        }
+        if (due != kNoTs) s->lastDue = due * 300;
+        // Bytes before the stream's first stamp belong to no decoding time yet.
+        if (s->lastDue >= 0 && bytes > 0) {
+            s->held.push_back({s->lastDue, bytes});
+            s->heldBytes += bytes;
+        }
+    }
+    scr27_ = scr;
+    lastPackStart_ = bytesWritten_;
+    const int64_t base = (scr / 300) & kTsMask;
+    const int ext = int(scr % 300);
+    PutStartCode(p, 0xBA);
+    Put8(p, 0x40 | int((base >> 27) & 0x38) | 0x04 | int((base >> 28) & 0x03));
+    Put8(p, int(base >> 20) & 0xFF);
+    Put8(p, int((base >> 12) & 0xF8) | 0x04 | int((base >> 13) & 0x03));
+    Put8(p, int(base >> 5) & 0xFF);
+    Put8(p, int((base << 3) & 0xF8) | 0x04 | (ext >> 7));
+    Put8(p, (ext << 1 & 0xFE) | 0x01);
     Put8(p, int(rate >> 14) & 0xFF);
     Put8(p, int(rate >> 6) & 0xFF);
     Put8(p, int((rate << 2) & 0xFC) | 0x03);
@@ -396,8 +430,10 @@ void CMpeg2PsWriter::SystemHeader(std::vector<uint8_t>* p) {
         if (!lpcm_.empty()) entries.push_back({0xBD, 1, 58});
         entries.push_back({0xBF, 1, 2});
     } else {
+        // 232 KB, as on DVD: the P-STD buffer holds the 224 KB VBV buffer of main
+        // profile at main level (ISO/IEC 13818-2 Table 8-13) and a pack's worth more.
         for (EsStream* s : video_)
-            entries.push_back({s->streamId, 1, 46});
+            entries.push_back({s->streamId, 1, 232});
         for (EsStream* s : mpegAudio_)
             entries.push_back({s->streamId, 0, 32});
         if (!ac3_.empty()) entries.push_back({0xBD, 1, 58});
@@ -477,7 +513,9 @@ void CMpeg2PsWriter::SystemHeaderIfDue() {
             PaddingPacket(&pack_, 2289);
             FinishPack(&pack_);
         }
-        lastScr_ = 602;
+        // The stored packs' SCRs are 2 and 602 ticks.
+        scr27_ = 602 * 300;
+        lastPackStart_ = bytesWritten_ - packSize_;
         return;
     }
     pack_.clear();
@@ -508,16 +546,23 @@ void CMpeg2PsWriter::VideoPacket(EsStream* s, int64_t payload, bool final) {
     }
     const int stuffing = spare <= 7 ? spare : 0;
     headerData += stuffing;
+    int64_t dts = kNoTs;
+    if (ts != kNoTs) {
+        dts = std::min(ts - 1000, std::max(highestVideoPts_, passedBefore));
+        // The first picture is decoded 1,000 ticks before it is shown like the others,
+        // and a frame before the pictures its GOP shows ahead of it: a decoding time of 1
+        // would be due before its bytes can arrive.
+        if (dts <= 0 && firstLead_ >= 0) dts = ts - 1000 - firstLead_;
+        if (dts <= 0) dts = 1;
+    }
     pack_.clear();
-    PackHeader(&pack_);
+    PackHeader(&pack_, s, payload, dts);
     PutStartCode(&pack_, s->streamId);
     Put16(&pack_, 3 + headerData + int(payload));
     Put8(&pack_, 0x81);
     Put8(&pack_, (ts != kNoTs ? 0xC0 : 0) | (stdExt ? 0x01 : 0));
     Put8(&pack_, headerData);
     if (ts != kNoTs) {
-        int64_t dts = std::min(ts - 1000, std::max(highestVideoPts_, passedBefore));
-        if (dts <= 0) dts = 1;
         PutTimeStamp(&pack_, 3, ts);
         PutTimeStamp(&pack_, 1, dts);
         highestVideoPts_ = std::max(highestVideoPts_, ts);
@@ -608,7 +653,7 @@ void CMpeg2PsWriter::AudioPacket(EsStream* s, int64_t payload, bool final) {
     if (lpcm && spare > 0 && spare <= 7) stuffing = spare;
     headerData += stuffing;
     pack_.clear();
-    PackHeader(&pack_);
+    PackHeader(&pack_, s, sub + payload, ts);
     PutStartCode(&pack_, s->kind == kPsAudioMpeg ? s->streamId : 0xBD);
     Put16(&pack_, 3 + headerData + sub + int(payload));
     Put8(&pack_, 0x81);
@@ -685,12 +730,26 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
         systemHeaderDue_ = false;
     }
     if (sequence) firstVideoAfterSequence_ = true;
+    if (sequence && length > 7) {
+        // frame_rate_code (ISO/IEC 13818-2 Table 6-4): one frame in 90 kHz ticks.
+        static const int kPeriod[9] = {0, 3754, 3750, 3600, 3003, 3000, 1800, 1502, 1500};
+        const int code = data[7] & 0x0F;
+        framePeriod_ = code < 9 ? kPeriod[code] : 0;
+    }
     const int64_t ts = ToTicks(time);
     if (vr_ && ts != kNoTs) vr_->VideoTime(ts);
-    if (time != kNoTime) latestVideoTime_ = std::max(latestVideoTime_, time - timeOrigin_);
+    // The fill counts from the first picture: padding for the time before it would take
+    // the lead the first units need to arrive before they are decoded.
+    if (time != kNoTime && firstVideoTime_ == kNoTime) firstVideoTime_ = time;
+    if (time != kNoTime) latestVideoTime_ = std::max(latestVideoTime_, time - firstVideoTime_);
     // The bytes before the picture go first, without the picture's time, when they fill
     // a packet on their own.
     const int64_t picture = FindPictureStartCode(data, length);
+    if (picture >= 0 && size_t(picture) + 5 < length && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0) {
+        // temporal_reference: the pictures of the GOP shown before this one.
+        const int shownBefore = data[picture + 4] << 2 | data[picture + 5] >> 6;
+        firstLead_ = shownBefore == 0 ? 0 : framePeriod_ > 0 ? (shownBefore + 1) * framePeriod_ : -1;
+    }
     if (picture > 0 && int64_t(s->ring.FillLevel()) + picture >= s->payloadSize) {
         WriteVideoLocked(s, data, size_t(picture), kNoTs);
         data += picture;

@@ -112,6 +112,14 @@ protected:
         bool lpcmSet = false;
         int lpcmFrameNumber = 0;
         int64_t bitRate = 0;
+        // The stream's decoder buffer as the packs fill it: bytes sent and not yet
+        // decoded, by their decoding time (27 MHz), and the time of the latest stamp.
+        struct Held {
+            int64_t due, bytes;
+        };
+        std::deque<Held> held;
+        int64_t heldBytes = 0;
+        int64_t lastDue = -1;
     };
 
     CPsWriterBase() = default;
@@ -159,7 +167,6 @@ protected:
     int64_t passedVideoPts_ = 0;  // highest time of a picture packed without its time
     int64_t bytesWritten_ = 0;
     int64_t bytesTaken_ = 0;
-    int64_t lastScr_ = -1;
     size_t audioRingSize_ = 20480;
     size_t videoRingSize_ = 409600;
 };
@@ -199,7 +206,12 @@ private:
     void FlushVideoLocked();
     void SystemHeaderIfDue();
     void NavPack();
-    void PackHeader(std::vector<uint8_t>* p);
+    // A pack header whose SCR follows the last pack at the declared mux rate and is late
+    // enough that `bytes` more of stream `s`, decoded at `due` (90 kHz, kNoTs for the
+    // stream's latest stamp), fit its buffer.
+    void PackHeader(std::vector<uint8_t>* p, EsStream* s = nullptr, int64_t bytes = 0, int64_t due = kNoTs);
+    // Bytes of the decoder buffer the system header declares for a stream.
+    int64_t BufferBound(const EsStream& s) const;
     void SystemHeader(std::vector<uint8_t>* p);
     void PaddingPacket(std::vector<uint8_t>* p, int n);
     // One pack with one PES packet of `payload` bytes from the stream's ring, filled to
@@ -223,6 +235,13 @@ private:
     bool systemHeaderDue_ = true;
     bool firstVideoAfterSequence_ = false;
     bool lastVideoPackShort_ = false;
+    int64_t scr27_ = -1;         // SCR of the last pack, 27 MHz
+    int64_t lastPackStart_ = 0;  // bytesWritten_ at the last pack header
+    // Ticks the first timed picture is decoded ahead of its own time less 1,000 (for the
+    // pictures its GOP shows before it); -1 when unknown.
+    int64_t firstLead_ = -1;
+    int framePeriod_ = 0;               // 90 kHz, from the last sequence header; 0 when unknown
+    int64_t firstVideoTime_ = kNoTime;  // 100 ns, where the fill to the video rate starts
     std::vector<uint8_t> pack_;
     std::string vrFolder_;
     std::unique_ptr<CVrRecorder> vr_;

@@ -18,7 +18,7 @@
 #include "editor/core/tests/join_fixtures.h"
 #include "editor/mpeg_editor_interfaces.h"
 #include "filters/base/tests/com_test_util.h"
-#include "filters/muxer/core/tests/systems_checker.h"  // FrameTimesFault
+#include "filters/muxer/core/tests/systems_checker.h"
 #include "tools/mpeg_join.h"
 #include "editor/core/tests/ps_fixtures.h"
 
@@ -269,6 +269,7 @@ TEST_F(Splicery, FileCallbackAndHostStreamOutputs) {
         const std::vector<uint8_t> bytes = editor_test::ReadFile(part);
         EXPECT_FALSE(bytes.empty()) << part;
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + editor_test::FixtureName(part) + "' -f null -"), "") << part;
+        EXPECT_EQ(muxertest::CheckProgramStream(bytes, false).error, "") << part;
         if (i == 0) {
             EXPECT_EQ(std::string(part), out);
         }
@@ -351,6 +352,8 @@ TEST_F(Splicery, AMinuteOfThreeStreamsIsTheCoresJoin) {
 
     const std::string name = editor_test::FixtureName(out), input = editor_test::FixtureName(clip);
     EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    EXPECT_EQ(Shell("ffprobe -v warning '" + name + "'"), "");
+    EXPECT_EQ(muxertest::CheckProgramStream(bytes, false).error, "");
     EXPECT_EQ(muxertest::FrameTimesFault(
                   Shell("ffprobe -v error -show_entries packet=stream_index,pts -of csv=p=0 '" + name + "'"),
                   {3600, 2160}, 60),
@@ -373,6 +376,32 @@ TEST_F(Splicery, AMinuteOfThreeStreamsIsTheCoresJoin) {
     const tools::JoinResult r = tools::RunJoin({"--type", "mpeg2", "-o", core, clip, "0.000", "60.000"});
     ASSERT_EQ(r.status, 0) << r.message;
     EXPECT_TRUE(editor_test::ReadFile(core) == bytes) << "the object's output differs from the core's";
+}
+
+// An SVCD join through the object keeps the system target decoder's rules, ffprobe reads
+// it without a warning and vcdimager builds a disc of it.
+TEST_F(Splicery, SvcdJoinPassesTheJudges) {
+    const std::string a = editor_test::Clip("pal-svcd", "480x576", "", 300);
+    const std::string b = editor_test::Clip("pal-svcd", "480x576", "", 500);
+    ASSERT_EQ(editor_->Initialize(4, 1), S_OK);
+    ASSERT_EQ(editor_->SetMaxClips(2), S_OK);
+    ASSERT_EQ(Add(a, 1.3, 5.7), S_OK);
+    ASSERT_EQ(Add(b, 2.1, 6.5), S_OK);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("svcd") + ".mpg");
+    ASSERT_EQ(editor_->SetOutputFileName(out.c_str()), S_OK);
+    Done done;
+    ASSERT_EQ(editor_->Start(&OnDone, &done), S_OK);
+    ASSERT_TRUE(done.Wait());
+    EXPECT_EQ(done.status, kEditDone);
+    const std::vector<uint8_t> bytes = editor_test::ReadFile(out);
+    ASSERT_FALSE(bytes.empty());
+    EXPECT_EQ(bytes.size() % 2324, 0u);
+    EXPECT_EQ(muxertest::CheckProgramStream(bytes, false).error, "");
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffprobe -v warning '" + name + "'"), "");
+    const std::string said = Shell("vcdimager -t svcd -c '" + name + ".cue' -b '" + name + ".bin' '" + name + "'");
+    EXPECT_EQ(said.find("exit "), std::string::npos) << said;
+    EXPECT_EQ(said.find("ERR"), std::string::npos) << said;
 }
 
 BOOL CALLBACK Slow(const BYTE*, LONG, BOOL, void*) {

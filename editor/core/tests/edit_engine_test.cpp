@@ -21,6 +21,7 @@
 #include "editor/core/tests/host_fixtures.h"
 #include "editor/core/tests/join_fixtures.h"
 #include "editor/core/tests/ps_fixtures.h"
+#include "filters/muxer/core/tests/systems_checker.h"
 #include "tools/mpeg_join.h"
 
 namespace {
@@ -118,6 +119,11 @@ TEST_P(Join, OutsideJudgesAcceptTheJoin) {
     EXPECT_EQ(bytes.size() % size_t(c.packSize), 0u);
     for (size_t at = 0; at + 4 <= bytes.size(); at += size_t(c.packSize))
         ASSERT_TRUE(bytes[at] == 0 && bytes[at + 1] == 0 && bytes[at + 2] == 1 && bytes[at + 3] == 0xBA) << at;
+    // The MPEG-2 types keep the system target decoder's rules (the MPEG-1 syntax of VCD is
+    // not the checker's).
+    if (std::string(c.type) != "vcd") {
+        EXPECT_EQ(muxertest::CheckProgramStream(bytes, std::string(c.type) == "dvd").error, "");
+    }
 
     // Duration: the sum of the cuts within one GOP per clip.
     double duration = 0;
@@ -174,6 +180,8 @@ TEST(JoinSplit, PartsAreNumberedAndEachDecodes) {
         const std::vector<uint8_t> bytes = ReadFile(part);
         ASSERT_FALSE(bytes.empty()) << part;
         EXPECT_EQ(bytes.size() % 2048, 0u);
+        // Each part starts with the lead its first units need to arrive in time.
+        EXPECT_EQ(muxertest::CheckProgramStream(bytes, true).error, "") << part;
         const std::string name = editor_test::FixtureName(part);
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "") << name;
         total += std::atof(Shell("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + name + "'").c_str());
@@ -406,7 +414,21 @@ TEST(HostSegment, JoinsBetweenFileCuts) {
         double duration = 0;
         ASSERT_NO_FATAL_FAILURE(CheckTimeLine(out, 150, &duration));
         EXPECT_NEAR(duration, 2.8 + 3.0 + 2.8, 2 * 0.6);
-        if (lpcm) continue;
+        EXPECT_EQ(muxertest::CheckProgramStream(ReadFile(out), true).error, "");
+        if (lpcm) {
+            // LPCM frames last 150 ticks exactly, the host's as the files': every stamp
+            // lies a whole number of frames after the first, across both joins.
+            const std::string csv =
+                Shell("ffprobe -v error -select_streams a -show_entries packet=pts -of csv=p=0 '" + name + "'");
+            std::istringstream lines(csv);
+            std::vector<int64_t> stamps;
+            for (std::string line; std::getline(lines, line);)
+                if (!line.empty() && line[0] >= '0' && line[0] <= '9') stamps.push_back(std::stoll(line));
+            ASSERT_GT(stamps.size(), 100u);
+            for (size_t k = 1; k < stamps.size(); ++k)
+                ASSERT_EQ((stamps[k] - stamps[0]) % 150, 0) << "stamp " << k << " of " << stamps.size();
+            continue;
+        }
         const std::string aes = name + ".mp2";
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -y -i '" + name + "' -map 0:a -c copy -f mp2 '" + aes + "'"), "");
         size_t frames = 0;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "editor/core/silent_frames.h"
+#include "filters/muxer/core/tests/systems_checker.h"
 
 namespace {
 
@@ -118,46 +119,60 @@ TEST(Mpeg2PsWriter, SvcdStartsWithTheStoredPacksAndEndsWithTheEndCode) {
     EXPECT_EQ(std::vector<uint8_t>(s.end() - 4, s.end()), (std::vector<uint8_t>{0, 0, 1, 0xB9}));
 }
 
-// Type 2: a system-header pack first; video packets with a time carry PTS and DTS, B
-// pictures DTS = PTS - 1000, the first DTS 1; the SCR never passes the highest time stamp
-// written before its pack and never trails it by more than 30,000 ticks.
-TEST(Mpeg2PsWriter, TimeStampsAndClockReferences) {
-    editor::CMpeg2PsWriter w;
-    w.SetType(editor::kWriterMpeg2);
-    const int video = w.AddVideoStream(0);
-    const int audio = w.AddAudioStream(editor::kPsAudioMpeg, 0);
-    ASSERT_TRUE(w.Begin());
-    w.SetTimeOrigin(-2000000);
-    const auto& frame = editor::kSilentMpegAudioFrames[1];
-    for (int g = 0; g < 4; ++g) {
-        WriteGop(&w, video, int64_t(g) * 4800000, 20000);
-        for (int i = 0; i < 20; ++i)
-            w.WriteAudio(audio, frame.data, frame.length, int64_t(g * 20 + i) * 240000);
-    }
-    w.Flush();
-    const auto s = Drain(&w);
-    ASSERT_EQ(s.size() % 2048, 0u);
-    const auto packets = Packets(s, 2048, false);
-    ASSERT_GT(packets.size(), 40u);
-    EXPECT_EQ(packets[0].id, 0xBB);
-    int64_t highest = 0, lastScr = -1, firstDts = -1;
-    size_t lastPack = SIZE_MAX;
-    for (const Packet& p : packets) {
-        if (p.pack != lastPack) {
-            EXPECT_GT(p.scr, lastScr);
-            EXPECT_LE(p.scr, std::max<int64_t>(highest, lastScr + 1));
-            EXPECT_GE(p.scr, highest - 30000);
-            lastScr = p.scr;
-            lastPack = p.pack;
+// Closed GOPs (the I picture shown first), audio fed between the pictures by time as the
+// engine feeds it: every MPEG-2 output type keeps the system target decoder's rules (the
+// SCRs spaced by the declared mux rate, every unit in before its decoding time, buffers
+// within their bounds). Video packets with a time carry PTS and DTS, B pictures
+// DTS = PTS - 1000, and so does the first picture instead of a decoding time of 1 that
+// no byte could arrive by.
+TEST(Mpeg2PsWriter, PacksKeepTheDecoderModel) {
+    struct Case {
+        int type;
+        size_t packSize;
+        int64_t videoRate;
+        size_t intra, other;  // picture sizes
+    };
+    for (const Case c :
+         {Case{editor::kWriterMpeg2, 2048, 0, 60000, 6000}, Case{editor::kWriterMpeg2, 2048, 4000000, 60000, 6000},
+          Case{editor::kWriterDvd, 2048, 0, 120000, 12000}, Case{editor::kWriterSvcd, 2324, 2000000, 25000, 4000}}) {
+        SCOPED_TRACE(c.type * 100 + int(c.videoRate / 1000000));
+        editor::CMpeg2PsWriter w;
+        w.SetType(c.type);
+        const int video = w.AddVideoStream(c.videoRate);
+        const int audio = w.AddAudioStream(editor::kPsAudioMpeg, 224000);
+        ASSERT_TRUE(w.Begin());
+        w.SetTimeOrigin(-2000000);
+        const auto& frame = editor::kSilentMpegAudioFrames[1];
+        int64_t audioTime = 0;
+        const int order[12][2] = {{1, 0}, {2, 3}, {3, 1}, {3, 2}, {2, 6},  {3, 4},
+                                  {3, 5}, {2, 9}, {3, 7}, {3, 8}, {2, 11}, {3, 10}};
+        for (int g = 0; g < 8; ++g) {
+            w.WriteVideo(video, SequenceAndGop().data(), SequenceAndGop().size(), kNoTime);
+            for (int k = 0; k < 12; ++k) {
+                const int64_t start = int64_t(g) * 4800000;
+                const auto p = Picture(order[k][0], order[k][1], order[k][0] == 1 ? c.intra : c.other);
+                w.WriteVideo(video, p.data(), p.size(), start + int64_t(order[k][1]) * 400000);
+                for (; audioTime < start + int64_t(k + 1) * 400000; audioTime += 240000)
+                    w.WriteAudio(audio, frame.data, frame.length, audioTime);
+            }
         }
-        if (p.id == 0xE0 && p.pts >= 0) {
+        w.WriteSequenceEnd();
+        w.Flush();
+        const auto s = Drain(&w);
+        ASSERT_EQ(s.size() % c.packSize, 0u);
+        const muxertest::SystemsReport r = muxertest::CheckProgramStream(s, c.type == editor::kWriterDvd);
+        EXPECT_EQ(r.error, "");
+        EXPECT_GT(r.stamped.count(0xE0) ? r.stamped.at(0xE0) : 0, 90);
+        int64_t firstDts = -1, firstPts = -1;
+        for (const Packet& p : Packets(s, c.packSize, false)) {
+            if (p.id != 0xE0 || p.pts < 0) continue;
             ASSERT_GE(p.dts, 0);
-            if (firstDts < 0) firstDts = p.dts;
+            if (firstDts < 0) firstDts = p.dts, firstPts = p.pts;
             EXPECT_LT(p.dts, p.pts);
         }
-        highest = std::max({highest, p.pts, p.dts});
+        EXPECT_EQ(firstPts, 18000);
+        EXPECT_EQ(firstDts, 17000);
     }
-    EXPECT_EQ(firstDts, 1);
 }
 
 // Every picture keeps its own PTS even when pictures are smaller than a packet; a unit

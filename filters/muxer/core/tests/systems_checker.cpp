@@ -67,8 +67,25 @@ bool ReadPes(const uint8_t* p, size_t size, Pes* out, std::string* why) {
             return false;
         }
     }
-    // Stuffing bytes behind the stamps must be 0xFF.
-    for (int i = 9 + (flags == 3 ? 10 : flags == 2 ? 5 : 0); i < out->headerLength; ++i)
+    // The optional fields of 2.4.3.6 in their order (ESCR, ES_rate, DSM trick mode,
+    // additional copy info, previous PES CRC, extension); stuffing bytes behind them must
+    // be 0xFF.
+    int at = 9 + (flags == 3 ? 10 : flags == 2 ? 5 : 0);
+    const int optional = p[7];
+    at += (optional & 0x20 ? 6 : 0) + (optional & 0x10 ? 3 : 0) + (optional & 0x08 ? 1 : 0) +
+          (optional & 0x04 ? 1 : 0) + (optional & 0x02 ? 2 : 0);
+    if ((optional & 0x01) && at < out->headerLength) {
+        const int ext = p[at++];
+        at += (ext & 0x80 ? 16 : 0);                                           // PES_private_data
+        if ((ext & 0x40) && at < out->headerLength) at += 1 + p[at];           // pack_header_field
+        at += (ext & 0x20 ? 2 : 0) + (ext & 0x10 ? 2 : 0);                     // sequence counter, P-STD buffer
+        if ((ext & 0x01) && at < out->headerLength) at += 1 + (p[at] & 0x7F);  // PES_extension_field
+    }
+    if (at > out->headerLength) {
+        *why = "PES optional fields longer than PES_header_data_length";
+        return false;
+    }
+    for (int i = at; i < out->headerLength; ++i)
         if (p[i] != 0xFF) {
             *why = "PES stuffing byte not 0xFF";
             return false;
