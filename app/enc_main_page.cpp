@@ -175,6 +175,8 @@ CEncMainPage::CEncMainPage() {
     strings_ = std::make_unique<ResourceStrings>();
     dataFolder_ = std::make_unique<profiles::WinAppDataFolder>();
     store_ = std::make_unique<profiles::CProfileManager>(*strings_, *dataFolder_);
+    codecThread_ = std::make_unique<profiles::CodecThread>();
+    codecThread_->Start(*store_);
     const struct {
         SkinControlBinding* table;
         const char* name;
@@ -383,6 +385,7 @@ INT_PTR CEncMainPage::RunProfileDialog() {
     const bool filePage = shown_ == kShownFile;
     profiles::CProfileSelectDlg dialog(this);
     dialog.SetProfileManager(store_.get());
+    dialog.SetCodecThread(codecThread_.get());
     int rate = 1;
     if (filePage) {
         CRegDwordValue standard(HKEY_CURRENT_USER, kRecordingKey, "ProfileFrameRate", 1);

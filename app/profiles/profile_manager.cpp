@@ -1,7 +1,9 @@
 #include "app/profiles/profile_manager.h"
 
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "app/profiles/builtin_profiles.h"
 #include "app/profiles/profile_file.h"
@@ -102,7 +104,49 @@ void ForEachBlock(std::string_view text, F f) {
     WalkProfileText(text, sink);
 }
 
+// A runtime text in the record's 8-bit texts: Latin-1 characters as they are, others as '?'.
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text)
+        out.push_back(static_cast<uint32_t>(c) < 0x100 && c != 0 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+std::string Kbit(uint32_t bitRate) {
+    return std::to_string((bitRate + 500) / 1000) + " kbit/s";
+}
+
+std::string CodecText(const std::wstring& name) {
+    return name.empty() ? std::string("unnamed codec") : Narrow(name);
+}
+
 }  // namespace
+
+StreamInfoEntry MakeStreamInfoEntry(std::unique_ptr<WMProfileInfo> profile) {
+    StreamInfoEntry e{};
+    e.name = Narrow(profile->name);
+    e.description = Narrow(profile->description);
+    uint32_t videoRate = 0;
+    for (const WMVideoStreamInfo& v : profile->video) {
+        videoRate += v.info.bitRate;
+        e.text += "Video " + std::to_string(v.info.streamNumber) + ": " + CodecText(v.codecName) + ", " +
+                  std::to_string(v.width) + "x" + std::to_string(v.height) + ", " + std::to_string(v.framesPerSecond) +
+                  " fps, " + Kbit(v.info.bitRate) + ", quality " + std::to_string(v.quality) +
+                  ", key picture at least every " + std::to_string(v.keyFrameSpacing) + " s\n";
+    }
+    if (const WMAudioStreamInfo* a = profile->audio.get()) {
+        e.text += "Audio " + std::to_string(a->info.streamNumber) + ": " + CodecText(a->codecName) + ", " +
+                  std::to_string(a->samplesPerSec) + " Hz, " + std::to_string(a->channels) + " channel(s), " +
+                  Kbit(a->info.bitRate) + "\n";
+    }
+    e.values[0] = profile->version;
+    e.values[1] = profile->index;
+    e.values[2] = videoRate;
+    e.values[3] = profile->audio ? profile->audio->info.bitRate : 0;
+    e.profile = std::move(profile);
+    return e;
+}
 
 CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs,
                                  CodecPlatform* codecs)
@@ -116,7 +160,11 @@ CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& f
     BuildBuiltinSlots(slots_.data(), slots_.size());
 }
 
-CProfileManager::~CProfileManager() = default;
+CProfileManager::~CProfileManager() {
+    // The codec thread may still be adding entries: wait for its done flag.
+    while (streamInfo_.done != nullptr && !streamInfo_.done->load(std::memory_order_acquire))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
 
 ProfileStatus CProfileManager::FileFailure(FileText file) {
     return file == FileText::kTooLarge ? kProfileFileFull : kProfileFail;
@@ -268,7 +316,7 @@ ProfileStatus CProfileManager::ReadProfile(int32_t cls, int32_t index, ProfileRe
 ProfileStatus CProfileManager::ListProfiles(int32_t cls, uint32_t mask, const ProfileVisitor& visit) {
     if (cls == kClassStreamInfo) {
         ProfileRecord record;
-        for (const StreamInfoEntry& e : streamInfo_.entries) {
+        for (const StreamInfoEntry& e : ReadyStreamInfo()) {
             FillFromStreamInfo(e, record);
             if (!visit(record)) return kProfileOk;
         }
@@ -460,8 +508,20 @@ ProfileStatus CProfileManager::GetFileProfileClass(uint32_t n, int32_t* cls) {
     return found ? kProfileOk : kProfileFail;
 }
 
+const std::vector<StreamInfoEntry>& CProfileManager::ReadyStreamInfo() const {
+    static const std::vector<StreamInfoEntry> kNone;
+    if (streamInfo_.done != nullptr && !streamInfo_.done->load(std::memory_order_acquire)) return kNone;
+    return streamInfo_.entries;
+}
+
+void CProfileManager::LoadStreamInfoProfiles(WMRuntime* runtime) {
+    CWMProfileList list(runtime);
+    for (std::unique_ptr<WMProfileInfo>& profile : list.TakeProfiles())
+        streamInfo_.entries.push_back(MakeStreamInfoEntry(std::move(profile)));
+}
+
 ProfileStatus CProfileManager::CountStreamInfoProfiles(int32_t cls, uint32_t* count) {
-    *count = cls == kClassStreamInfo ? static_cast<uint32_t>(streamInfo_.entries.size()) : 0;
+    *count = cls == kClassStreamInfo ? static_cast<uint32_t>(ReadyStreamInfo().size()) : 0;
     return kProfileOk;
 }
 
@@ -479,15 +539,16 @@ void CProfileManager::FillFromStreamInfo(const StreamInfoEntry& entry, ProfileRe
 
 ProfileStatus CProfileManager::ReadStreamInfoProfile(int32_t cls, uint32_t index, ProfileRecord& record) {
     if (cls != kClassStreamInfo) return kProfileOk;
-    if (index >= streamInfo_.entries.size()) return kStreamInfoMissing;
-    FillFromStreamInfo(streamInfo_.entries[index], record);
+    const std::vector<StreamInfoEntry>& entries = ReadyStreamInfo();
+    if (index >= entries.size()) return kStreamInfoMissing;
+    FillFromStreamInfo(entries[index], record);
     return kProfileOk;
 }
 
 ProfileStatus CProfileManager::FindStreamInfoProfile(int32_t cls, const char* name, ProfileRecord& record) {
     if (cls == kClassLookupFailed) return kStreamInfoMissing;
     if (cls != kClassStreamInfo) return kProfileOk;
-    for (const StreamInfoEntry& e : streamInfo_.entries) {
+    for (const StreamInfoEntry& e : ReadyStreamInfo()) {
         if (name != nullptr && e.name == name) {
             FillFromStreamInfo(e, record);
             return kProfileOk;

@@ -149,7 +149,7 @@ TEST_F(ProfileStore, StreamInfoListIsEmpty) {
     EXPECT_EQ(store.CountStreamInfoProfiles(kClassAvi, &n), kProfileOk);
     EXPECT_EQ(n, 0u);
 
-    store.StreamInfo().entries.push_back({"wm", "desc", "<profile/>", {1, 2, 3, 4}});
+    store.StreamInfo().entries.push_back({"wm", "desc", "<profile/>", {1, 2, 3, 4}, nullptr});
     ASSERT_EQ(store.ReadProfile(kClassStreamInfo, 0, r, "wm", 0), kProfileOk);
     EXPECT_STREQ(r.head.className, "WM");
     EXPECT_EQ(r.head.streamFlag, 3);
