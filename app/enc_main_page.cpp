@@ -422,19 +422,12 @@ void CEncMainPage::MakeDVProfileRecord(float frameRate) {
 
 int CEncMainPage::FindDefaultMpeg2Profile() {
     record_.head.attribute = profiles::kAttrDvCapturePage;
-    uint32_t count = 0;
-    if (store_->CountProfiles(profiles::kClassMpeg2, &count) != profiles::kProfileOk) return 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        ProfileRecord candidate = record_;
-        if (store_->ReadProfile(profiles::kClassMpeg2, static_cast<int32_t>(i), candidate, nullptr, 0) !=
-            profiles::kProfileOk)
-            continue;
-        if (candidate.head.group == 3) {
-            record_ = candidate;
-            return 1;
-        }
-    }
-    return 0;
+    ProfileRecord candidate = record_;
+    if (store_->FindGroupProfile(profiles::kClassMpeg2, profiles::kGroupCamcorder, profiles::kAttrDvCapturePage,
+                                 candidate) != profiles::kProfileOk)
+        return 0;
+    record_ = candidate;
+    return 1;
 }
 
 void CEncMainPage::ApplyProfileSelection(int pageKind, float frameRate) {

@@ -12,6 +12,8 @@ namespace profiles {
 namespace {
 
 constexpr const char kProfileFileName[] = "Profile.ini";
+// Largest codec state block taken into a record (codec states are a few hundred bytes).
+constexpr uint32_t kMaxCompressorState = 1u << 20;
 constexpr uint32_t kAviSmallName = 5004, kAviMediumName = 5005, kAviLargeName = 5006;
 
 // The lookup of one profile file walk (the rules continue the built-ins' running index).
@@ -340,6 +342,17 @@ ProfileStatus CProfileManager::ListProfiles(int32_t cls, uint32_t mask, const Pr
     return kProfileOk;
 }
 
+ProfileStatus CProfileManager::FindGroupProfile(int32_t cls, int32_t group, uint32_t mask, ProfileRecord& record) {
+    bool found = false;
+    ListProfiles(cls, mask, [&](const ProfileRecord& r) {
+        if (r.head.group != group) return true;
+        record = r;
+        found = true;
+        return false;
+    });
+    return found ? kProfileOk : kProfileFail;
+}
+
 ProfileStatus CProfileManager::GetDefaultProfile(int kind, ProfileRecord& record) {
     struct Kind {
         uint32_t nameId;
@@ -564,6 +577,30 @@ ProfileStatus CProfileManager::GetKeepOrgSize(int32_t* value) {
 
 ProfileStatus CProfileManager::SetKeepOrgSize(int32_t value) {
     keepOrgSize_ = value;
+    return kProfileOk;
+}
+
+ProfileStatus CProfileManager::UseAviCompressor(ProfileRecord& record, const char* compressor,
+                                                std::vector<uint8_t>& state) {
+    bool listed = false;
+    for (const CodecEntry& e : CCodecList::Entries())
+        listed = listed || e.description == compressor || e.filterName == compressor;
+    if (!listed) return kProfileFail;
+    codecs_->SelectByName(compressor);
+    AviBlock& a = record.block.avi;
+    CopyText(a.videoCompressor, compressor, strnlen(compressor, sizeof a.videoCompressor - 1));
+    uint32_t size = 0;
+    codecs_->GetStateSize(&size);
+    if (size > kMaxCompressorState) size = 0;  // no codec keeps that much; not taken
+    state.assign(size, 0);
+    if (size > 0) codecs_->GetState(state.data(), size);
+    a.compressorState = state.empty() ? nullptr : state.data();
+    a.compressorStateSize = size;
+    uint32_t frame[4] = {};
+    if (GetCompressorFrameInfo(a.compressorState, size, frame) == kProfileOk && frame[3] != 0) {
+        a.width = static_cast<int32_t>(frame[0]);
+        a.height = static_cast<int32_t>(frame[1]);
+    }
     return kProfileOk;
 }
 

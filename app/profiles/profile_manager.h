@@ -59,6 +59,9 @@ public:
     using ProfileVisitor = std::function<bool(const ProfileRecord&)>;
     ProfileStatus ListProfiles(int32_t videoFormatClass, uint32_t mask, const ProfileVisitor& visit);
     ProfileStatus GetDefaultProfile(int kind, ProfileRecord& record);
+    // The first profile of that class and Group that the page mask `mask` offers (the
+    // camcorder's own MPEG-2 profile is the first of Group 3); E_FAIL when there is none.
+    ProfileStatus FindGroupProfile(int32_t videoFormatClass, int32_t group, uint32_t mask, ProfileRecord& record);
     int ProfileNameExists(int32_t videoFormatClass, const char* name);
     // Appends the record's block to `file`, or to "Profile.ini" when `file` is null.
     ProfileStatus WriteProfile(const ProfileRecord& record, const char* file);
@@ -93,6 +96,11 @@ public:
     ProfileStatus SetKeepOrgSize(int32_t value);
 
     ProfileStatus ApplyAviFrameSize(ProfileRecord& record, bool ntsc);
+    // Makes `compressor` the AVI record's video compressor: selects it in the codec inventory,
+    // copies its state into `state` (which the record then points to) and, when the state
+    // holds a frame size, takes it as the record's Width and Height. E_FAIL (the record
+    // unchanged) when the inventory has no such codec.
+    ProfileStatus UseAviCompressor(ProfileRecord& record, const char* compressor, std::vector<uint8_t>& state);
 
     // The codec inventory (video compressors for AVI profiles). EnumerateCodecs runs on the
     // main page's codec thread; the others on the user-interface thread once it is done.

@@ -7,6 +7,7 @@
 #include "app/profiles/profile_editor_sheet.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/reg_value.h"
+#include "engines/client/compressor_search.h"
 #include "app/services/settings_keys.h"
 #include "framework/app.h"
 
@@ -275,19 +276,33 @@ void CProfileSelectDlg::OnInformation() {
 
 void CProfileSelectDlg::OnDetails() {
     auto record = std::make_unique<ProfileRecord>();
-    if (!ReadCurrent(*record)) return;
+    std::vector<uint8_t> state;
+    if (deviceLock_) {
+        // The camcorder's own MPEG-2 profile.
+        if (store_ == nullptr) return;
+        PrepareFor(*record, kClassMpeg2, kAttrDvCapturePage);
+        if (store_->FindGroupProfile(kClassMpeg2, kGroupCamcorder, kAttrDvCapturePage, *record) != kProfileOk) return;
+    } else {
+        if (!ReadCurrent(*record)) return;
+        if (record->head.videoFormatClass == kClassAvi) {
+            char video[260] = {};
+            if (SUCCEEDED(FindVideoCompressor(video)) && CodecsReady()) store_->UseAviCompressor(*record, video, state);
+            store_->ApplyAviFrameSize(*record, model_->FrameRate() == kRateNtscValue);
+        }
+    }
     CProfileDetailDlg details(record.get(), this);
     details.DoModal();
 }
 
+bool CProfileSelectDlg::CodecsReady() {
+    if (codecThread_ != nullptr && codecThread_->Started()) return WaitForCodecs();
+    // No codec thread: the inventory is made here, once; later calls find it made.
+    store_->EnumerateCodecs(1);
+    return true;
+}
+
 void CProfileSelectDlg::OnCodecSettings() {
-    if (store_ == nullptr) return;
-    if (codecThread_ == nullptr || !codecThread_->Started()) {
-        // No codec thread: the inventory is made here, once; later calls find it made.
-        store_->EnumerateCodecs(1);
-    } else if (!WaitForCodecs()) {
-        return;
-    }
+    if (store_ == nullptr || !CodecsReady()) return;
     store_->SelectDefaultCodec();
     store_->ConfigureCodec(reinterpret_cast<uintptr_t>(m_hWnd));
 }

@@ -53,6 +53,8 @@ private:
     void OnInformation();
     void OnDetails();
     void OnCodecSettings();
+    // The codec inventory made, waiting for the codec thread when there is one.
+    bool CodecsReady();
     // Waits for the codec thread, at most kCodecWaitMs, keeping the dialog answering; OK or
     // Cancel pressed meanwhile ends the wait and then takes effect. True when it is done.
     bool WaitForCodecs();

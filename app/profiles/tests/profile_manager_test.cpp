@@ -157,6 +157,15 @@ TEST_F(ProfileStore, StreamInfoListIsEmpty) {
     EXPECT_EQ(r.block.streamInfo.values[3], 4u);
 }
 
+TEST_F(ProfileStore, TheCamcordersProfileIsFoundByItsGroup) {
+    ProfileRecord r = WithMask(kAttrDvCapturePage);
+    ASSERT_EQ(store.FindGroupProfile(kClassMpeg2, kGroupCamcorder, kAttrDvCapturePage, r), kProfileOk);
+    EXPECT_EQ(r.head.group, kGroupCamcorder);
+    EXPECT_EQ(r.head.videoFormatClass, kClassMpeg2);
+    EXPECT_EQ(r.head.nameId, 5183u);
+    EXPECT_EQ(store.FindGroupProfile(kClassMpeg2, 7, kAttrDvCapturePage, r), kProfileFail);
+}
+
 TEST_F(ProfileStore, DefaultProfilesOfEveryKind) {
     const uint32_t expected[] = {2, 8, 108, 902, 0, 601, 701, 209, 206, 412, 409, 309, 306};
     for (int kind = 0; kind < 13; ++kind) {

@@ -211,30 +211,6 @@ TEST(WMCodecNameTable, NamesByTagAndCodeTheLaterCodecWinning) {
     EXPECT_EQ(info.video[1].codecName, L"");  // an MPEG format names no codec
 }
 
-// A codec manager whose first compressor opens only when the gate does.
-class GatedMachine : public CodecPlatform {
-public:
-    std::shared_future<void> gate;
-    bool OpenCompressor(uint32_t index, std::string* description, Handle* handle) override {
-        gate.wait();
-        if (index > 0) return false;
-        *description = "DivX 5 Codec";
-        *handle = 7;
-        return true;
-    }
-    void CloseCompressor(Handle) override {}
-    bool ListCompressorFilters(std::vector<FoundFilter>* out, std::string*) override {
-        out->push_back({"DivX 5 Codec", true, 9});
-        return true;
-    }
-    void ReleaseFilter(Filter) override {}
-    void ShowError(const std::string&) override {}
-    bool CanConfigure(Handle) override { return true; }
-    void Configure(Handle, uintptr_t) override {}
-    uint32_t GetStateSize(Handle) override { return 0; }
-    void GetState(Handle, void*, uint32_t) override {}
-};
-
 // The codec thread lists the codecs and fills the Stream Info list; until it is done the
 // store shows no entries and a wait returns at its bound, pumping the caller's messages.
 TEST(CodecThread, FillsTheStreamInfoListAndTheWaitIsBounded) {
@@ -246,7 +222,7 @@ TEST(CodecThread, FillsTheStreamInfoListAndTheWaitIsBounded) {
     p.streams = {Video(1), Audio(2)};
     rt.system[0x70000] = {p};
     rt.codecs = {{true, 0x161, L"Audio 9"}, {false, 0x33564D57, L"Video 9"}};
-    GatedMachine machine;
+    testing::GatedMachine machine;
     std::promise<void> open;
     machine.gate = open.get_future().share();
     testing::FakeStrings strings;
