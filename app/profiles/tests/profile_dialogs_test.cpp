@@ -62,6 +62,19 @@ int ShotAndInk(HWND dialog, int id, const std::string& png) {
     return testsupport::CountDarkPixels(png, r.left, r.top, r.right - r.left, r.bottom - r.top, 90);
 }
 
+// The value shown in row `row` of the details dialog's list (the list made over the
+// placeholder: its rows carry the profile's values).
+std::string DetailValue(HWND details, int row) {
+    HWND list = FindWindowExA(details, nullptr, WC_LISTVIEWA, nullptr);
+    char text[64] = {};
+    LVITEMA item{};
+    item.iSubItem = 1;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return text;
+}
+
 std::string Stored(const char* name) {
     char text[260] = {};
     DWORD size = sizeof text;
@@ -222,15 +235,7 @@ TEST_F(ProfileDialogs, CancelInTheSheetAndTheDialogChangesNothing) {
         {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDC_PROFILE_DETAILS); }},
         {"Profile details",
          [&](HWND details) {
-             // The list made over the placeholder: its rows carry the profile's values.
-             HWND list = FindWindowExA(details, nullptr, WC_LISTVIEWA, nullptr);
-             char text[64] = {};
-             LVITEMA item{};
-             item.iSubItem = 1;
-             item.pszText = text;
-             item.cchTextMax = sizeof text;
-             SendMessageA(list, LVM_GETITEMTEXTA, 2, reinterpret_cast<LPARAM>(&item));
-             detailWidth = text;
+             detailWidth = DetailValue(details, 2);
              detailInk = ShotAndInk(details, IDC_DETAIL_PROPERTIES, "profile_details.png");
              DialogDriver::Click(details, IDOK);
          }},
@@ -357,14 +362,7 @@ TEST_F(ProfileDialogs, CodecButtonWaitsForTheCodecThreadAndDetailsSizeTheAviProf
             {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDC_PROFILE_DETAILS); }},
             {"Profile details",
              [&](HWND details) {
-                 HWND list = FindWindowExA(details, nullptr, WC_LISTVIEWA, nullptr);
-                 char text[64] = {};
-                 LVITEMA item{};
-                 item.iSubItem = 1;
-                 item.pszText = text;
-                 item.cchTextMax = sizeof text;
-                 SendMessageA(list, LVM_GETITEMTEXTA, 0, reinterpret_cast<LPARAM>(&item));
-                 frameSize = text;
+                 frameSize = DetailValue(details, 0);
                  DialogDriver::Click(details, IDOK);
              }},
             {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDOK); }},
