@@ -176,6 +176,8 @@ CEncMainPage::CEncMainPage() {
     strings_ = std::make_unique<ResourceStrings>();
     dataFolder_ = std::make_unique<profiles::WinAppDataFolder>();
     store_ = std::make_unique<profiles::CProfileManager>(*strings_, *dataFolder_);
+    codecThread_ = std::make_unique<profiles::CodecThread>();
+    codecThread_->Start(*store_);
     const struct {
         SkinControlBinding* table;
         const char* name;
@@ -384,6 +386,7 @@ INT_PTR CEncMainPage::RunProfileDialog() {
     const bool filePage = shown_ == kShownFile;
     profiles::CProfileSelectDlg dialog(this);
     dialog.SetProfileManager(store_.get());
+    dialog.SetCodecThread(codecThread_.get());
     int rate = 1;
     if (filePage) {
         CRegDwordValue standard(HKEY_CURRENT_USER, kRecordingKey, "ProfileFrameRate", 1);
@@ -420,19 +423,12 @@ void CEncMainPage::MakeDVProfileRecord(float frameRate) {
 
 int CEncMainPage::FindDefaultMpeg2Profile() {
     record_.head.attribute = profiles::kAttrDvCapturePage;
-    uint32_t count = 0;
-    if (store_->CountProfiles(profiles::kClassMpeg2, &count) != profiles::kProfileOk) return 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        ProfileRecord candidate = record_;
-        if (store_->ReadProfile(profiles::kClassMpeg2, static_cast<int32_t>(i), candidate, nullptr, 0) !=
-            profiles::kProfileOk)
-            continue;
-        if (candidate.head.group == 3) {
-            record_ = candidate;
-            return 1;
-        }
-    }
-    return 0;
+    ProfileRecord candidate = record_;
+    if (store_->FindGroupProfile(profiles::kClassMpeg2, profiles::kGroupCamcorder, profiles::kAttrDvCapturePage,
+                                 candidate) != profiles::kProfileOk)
+        return 0;
+    record_ = candidate;
+    return 1;
 }
 
 void CEncMainPage::ApplyProfileSelection(int pageKind, float frameRate) {

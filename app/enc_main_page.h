@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/pages/page_slots.h"
+#include "app/profiles/codec_thread.h"
 #include "app/profiles/profile_manager.h"
 #include "app/profiles/profile_record.h"
 #include "app/skin/skin_factory.h"
@@ -146,6 +147,8 @@ private:
     std::unique_ptr<profiles::ProfileStrings> strings_;
     std::unique_ptr<profiles::AppDataFolder> dataFolder_;
     std::unique_ptr<profiles::CProfileManager> store_;
+    // Lists the codecs for the store; ends (and is waited for) before the store goes.
+    std::unique_ptr<profiles::CodecThread> codecThread_;
     profiles::ProfileRecord record_{};
     FilePageSlot* filePage_ = nullptr;
     DVPageSlot* dvPage_ = nullptr;

@@ -1,7 +1,9 @@
 #include "app/profiles/profile_manager.h"
 
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "app/profiles/builtin_profiles.h"
 #include "app/profiles/profile_file.h"
@@ -10,6 +12,8 @@ namespace profiles {
 namespace {
 
 constexpr const char kProfileFileName[] = "Profile.ini";
+// Largest codec state block taken into a record (codec states are a few hundred bytes).
+constexpr uint32_t kMaxCompressorState = 1u << 20;
 constexpr uint32_t kAviSmallName = 5004, kAviMediumName = 5005, kAviLargeName = 5006;
 
 // The lookup of one profile file walk (the rules continue the built-ins' running index).
@@ -102,7 +106,49 @@ void ForEachBlock(std::string_view text, F f) {
     WalkProfileText(text, sink);
 }
 
+// A runtime text in the record's 8-bit texts: Latin-1 characters as they are, others as '?'.
+std::string Narrow(const std::wstring& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (wchar_t c : text)
+        out.push_back(static_cast<uint32_t>(c) < 0x100 && c != 0 ? static_cast<char>(c) : '?');
+    return out;
+}
+
+std::string Kbit(uint32_t bitRate) {
+    return std::to_string((bitRate + 500) / 1000) + " kbit/s";
+}
+
+std::string CodecText(const std::wstring& name) {
+    return name.empty() ? std::string("unnamed codec") : Narrow(name);
+}
+
 }  // namespace
+
+StreamInfoEntry MakeStreamInfoEntry(std::unique_ptr<WMProfileInfo> profile) {
+    StreamInfoEntry e{};
+    e.name = Narrow(profile->name);
+    e.description = Narrow(profile->description);
+    uint32_t videoRate = 0;
+    for (const WMVideoStreamInfo& v : profile->video) {
+        videoRate += v.info.bitRate;
+        e.text += "Video " + std::to_string(v.info.streamNumber) + ": " + CodecText(v.codecName) + ", " +
+                  std::to_string(v.width) + "x" + std::to_string(v.height) + ", " + std::to_string(v.framesPerSecond) +
+                  " fps, " + Kbit(v.info.bitRate) + ", quality " + std::to_string(v.quality) +
+                  ", key picture at least every " + std::to_string(v.keyFrameSpacing) + " s\n";
+    }
+    if (const WMAudioStreamInfo* a = profile->audio.get()) {
+        e.text += "Audio " + std::to_string(a->info.streamNumber) + ": " + CodecText(a->codecName) + ", " +
+                  std::to_string(a->samplesPerSec) + " Hz, " + std::to_string(a->channels) + " channel(s), " +
+                  Kbit(a->info.bitRate) + "\n";
+    }
+    e.values[0] = profile->version;
+    e.values[1] = profile->index;
+    e.values[2] = videoRate;
+    e.values[3] = profile->audio ? profile->audio->info.bitRate : 0;
+    e.profile = std::move(profile);
+    return e;
+}
 
 CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& folder, ProfileFileSystem* fs,
                                  CodecPlatform* codecs)
@@ -116,7 +162,11 @@ CProfileManager::CProfileManager(const ProfileStrings& strings, AppDataFolder& f
     BuildBuiltinSlots(slots_.data(), slots_.size());
 }
 
-CProfileManager::~CProfileManager() = default;
+CProfileManager::~CProfileManager() {
+    // The codec thread may still be adding entries: wait for its done flag.
+    while (streamInfo_.done != nullptr && !streamInfo_.done->load(std::memory_order_acquire))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
 
 ProfileStatus CProfileManager::FileFailure(FileText file) {
     return file == FileText::kTooLarge ? kProfileFileFull : kProfileFail;
@@ -268,7 +318,7 @@ ProfileStatus CProfileManager::ReadProfile(int32_t cls, int32_t index, ProfileRe
 ProfileStatus CProfileManager::ListProfiles(int32_t cls, uint32_t mask, const ProfileVisitor& visit) {
     if (cls == kClassStreamInfo) {
         ProfileRecord record;
-        for (const StreamInfoEntry& e : streamInfo_.entries) {
+        for (const StreamInfoEntry& e : ReadyStreamInfo()) {
             FillFromStreamInfo(e, record);
             if (!visit(record)) return kProfileOk;
         }
@@ -290,6 +340,17 @@ ProfileStatus CProfileManager::ListProfiles(int32_t cls, uint32_t mask, const Pr
     LookupSink sink(cls, running, nullptr, false, mask, running, *record, &visit);
     WalkProfileText(text, sink);
     return kProfileOk;
+}
+
+ProfileStatus CProfileManager::FindGroupProfile(int32_t cls, int32_t group, uint32_t mask, ProfileRecord& record) {
+    bool found = false;
+    ListProfiles(cls, mask, [&](const ProfileRecord& r) {
+        if (r.head.group != group) return true;
+        record = r;
+        found = true;
+        return false;
+    });
+    return found ? kProfileOk : kProfileFail;
 }
 
 ProfileStatus CProfileManager::GetDefaultProfile(int kind, ProfileRecord& record) {
@@ -460,8 +521,20 @@ ProfileStatus CProfileManager::GetFileProfileClass(uint32_t n, int32_t* cls) {
     return found ? kProfileOk : kProfileFail;
 }
 
+const std::vector<StreamInfoEntry>& CProfileManager::ReadyStreamInfo() const {
+    static const std::vector<StreamInfoEntry> kNone;
+    if (streamInfo_.done != nullptr && !streamInfo_.done->load(std::memory_order_acquire)) return kNone;
+    return streamInfo_.entries;
+}
+
+void CProfileManager::LoadStreamInfoProfiles(WMRuntime* runtime) {
+    CWMProfileList list(runtime);
+    for (std::unique_ptr<WMProfileInfo>& profile : list.TakeProfiles())
+        streamInfo_.entries.push_back(MakeStreamInfoEntry(std::move(profile)));
+}
+
 ProfileStatus CProfileManager::CountStreamInfoProfiles(int32_t cls, uint32_t* count) {
-    *count = cls == kClassStreamInfo ? static_cast<uint32_t>(streamInfo_.entries.size()) : 0;
+    *count = cls == kClassStreamInfo ? static_cast<uint32_t>(ReadyStreamInfo().size()) : 0;
     return kProfileOk;
 }
 
@@ -479,15 +552,16 @@ void CProfileManager::FillFromStreamInfo(const StreamInfoEntry& entry, ProfileRe
 
 ProfileStatus CProfileManager::ReadStreamInfoProfile(int32_t cls, uint32_t index, ProfileRecord& record) {
     if (cls != kClassStreamInfo) return kProfileOk;
-    if (index >= streamInfo_.entries.size()) return kStreamInfoMissing;
-    FillFromStreamInfo(streamInfo_.entries[index], record);
+    const std::vector<StreamInfoEntry>& entries = ReadyStreamInfo();
+    if (index >= entries.size()) return kStreamInfoMissing;
+    FillFromStreamInfo(entries[index], record);
     return kProfileOk;
 }
 
 ProfileStatus CProfileManager::FindStreamInfoProfile(int32_t cls, const char* name, ProfileRecord& record) {
     if (cls == kClassLookupFailed) return kStreamInfoMissing;
     if (cls != kClassStreamInfo) return kProfileOk;
-    for (const StreamInfoEntry& e : streamInfo_.entries) {
+    for (const StreamInfoEntry& e : ReadyStreamInfo()) {
         if (name != nullptr && e.name == name) {
             FillFromStreamInfo(e, record);
             return kProfileOk;
@@ -503,6 +577,30 @@ ProfileStatus CProfileManager::GetKeepOrgSize(int32_t* value) {
 
 ProfileStatus CProfileManager::SetKeepOrgSize(int32_t value) {
     keepOrgSize_ = value;
+    return kProfileOk;
+}
+
+ProfileStatus CProfileManager::UseAviCompressor(ProfileRecord& record, const char* compressor,
+                                                std::vector<uint8_t>& state) {
+    bool listed = false;
+    for (const CodecEntry& e : CCodecList::Entries())
+        listed = listed || e.description == compressor || e.filterName == compressor;
+    if (!listed) return kProfileFail;
+    codecs_->SelectByName(compressor);
+    AviBlock& a = record.block.avi;
+    CopyText(a.videoCompressor, compressor, strnlen(compressor, sizeof a.videoCompressor - 1));
+    uint32_t size = 0;
+    codecs_->GetStateSize(&size);
+    if (size > kMaxCompressorState) size = 0;  // no codec keeps that much; not taken
+    state.assign(size, 0);
+    if (size > 0) codecs_->GetState(state.data(), size);
+    a.compressorState = state.empty() ? nullptr : state.data();
+    a.compressorStateSize = size;
+    uint32_t frame[4] = {};
+    if (GetCompressorFrameInfo(a.compressorState, size, frame) == kProfileOk && frame[3] != 0) {
+        a.width = static_cast<int32_t>(frame[0]);
+        a.height = static_cast<int32_t>(frame[1]);
+    }
     return kProfileOk;
 }
 

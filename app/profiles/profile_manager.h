@@ -4,6 +4,7 @@
 // replaced atomically when it changes; nothing of it is cached.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "app/profiles/profile_file_io.h"
 #include "app/profiles/profile_record.h"
 #include "app/profiles/profile_services.h"
+#include "app/profiles/wm_profile_list.h"
 
 namespace profiles {
 
@@ -21,13 +23,22 @@ namespace profiles {
 struct StreamInfoEntry {
     std::string name;
     std::string description;
-    std::string text;    // stream information text
-    uint32_t values[4];  // the four values of the Stream Info block
+    std::string text;  // stream information text
+    // The profile's version and index, the bit rate of its video streams together and of
+    // its audio stream (bit/s).
+    uint32_t values[4];
+    std::unique_ptr<WMProfileInfo> profile;
 };
 
+// The class 8 entries, filled on the codec thread. While that thread runs (`done` set and
+// still false) the user-interface thread sees no entries.
 struct StreamInfoList {
+    const std::atomic<bool>* done = nullptr;
     std::vector<StreamInfoEntry> entries;
 };
+
+// The text and values of the Stream Info entry of a Windows Media profile.
+StreamInfoEntry MakeStreamInfoEntry(std::unique_ptr<WMProfileInfo> profile);
 
 class CProfileManager {
 public:
@@ -48,6 +59,9 @@ public:
     using ProfileVisitor = std::function<bool(const ProfileRecord&)>;
     ProfileStatus ListProfiles(int32_t videoFormatClass, uint32_t mask, const ProfileVisitor& visit);
     ProfileStatus GetDefaultProfile(int kind, ProfileRecord& record);
+    // The first profile of that class and Group that the page mask `mask` offers (the
+    // camcorder's own MPEG-2 profile is the first of Group 3); E_FAIL when there is none.
+    ProfileStatus FindGroupProfile(int32_t videoFormatClass, int32_t group, uint32_t mask, ProfileRecord& record);
     int ProfileNameExists(int32_t videoFormatClass, const char* name);
     // Appends the record's block to `file`, or to "Profile.ini" when `file` is null.
     ProfileStatus WriteProfile(const ProfileRecord& record, const char* file);
@@ -67,6 +81,12 @@ public:
     ProfileStatus SetProfileFileAside(std::string* asidePath);
     ProfileStatus GetFileProfileClass(uint32_t n, int32_t* videoFormatClass);
 
+    // Fills the Stream Info list from the Windows Media inventory (`runtime` null: the
+    // machine's); run on the codec thread before it sets its done flag.
+    void LoadStreamInfoProfiles(WMRuntime* runtime = nullptr);
+    // The codec thread's done flag; the Stream Info list is read only once it is set, and the
+    // destructor waits for it.
+    void SetCodecThreadDone(const std::atomic<bool>* done) { streamInfo_.done = done; }
     ProfileStatus CountStreamInfoProfiles(int32_t videoFormatClass, uint32_t* count);
     ProfileStatus ReadStreamInfoProfile(int32_t videoFormatClass, uint32_t index, ProfileRecord& record);
     ProfileStatus FindStreamInfoProfile(int32_t videoFormatClass, const char* name, ProfileRecord& record);
@@ -76,6 +96,11 @@ public:
     ProfileStatus SetKeepOrgSize(int32_t value);
 
     ProfileStatus ApplyAviFrameSize(ProfileRecord& record, bool ntsc);
+    // Makes `compressor` the AVI record's video compressor: selects it in the codec inventory,
+    // copies its state into `state` (which the record then points to) and, when the state
+    // holds a frame size, takes it as the record's Width and Height. E_FAIL (the record
+    // unchanged) when the inventory has no such codec.
+    ProfileStatus UseAviCompressor(ProfileRecord& record, const char* compressor, std::vector<uint8_t>& state);
 
     // The codec inventory (video compressors for AVI profiles). EnumerateCodecs runs on the
     // main page's codec thread; the others on the user-interface thread once it is done.
@@ -112,6 +137,9 @@ private:
     void FillFromSlot(const ProfileSlot& slot, ProfileRecord& record);
     void FillFromStreamInfo(const StreamInfoEntry& entry, ProfileRecord& record);
     bool SlotTakesPart(const ProfileSlot& slot, uint32_t mask) const;
+    // The Stream Info entries the user-interface thread may read (none while the codec thread
+    // runs).
+    const std::vector<StreamInfoEntry>& ReadyStreamInfo() const;
 
     const ProfileStrings& strings_;
     AppDataFolder& folder_;

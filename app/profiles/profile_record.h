@@ -47,6 +47,7 @@ inline constexpr uint32_t kAttrUserMade = 0x40;
 inline constexpr uint32_t kAttrStorable = 0x80;
 
 inline constexpr int32_t kGroupUser = 2;
+inline constexpr int32_t kGroupCamcorder = 3;  // the camcorder's own MPEG-2 profile
 inline constexpr int32_t kGroupLookupFailed = -1;
 
 struct ProfileHead {

@@ -7,6 +7,7 @@
 #include "app/profiles/profile_editor_sheet.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/reg_value.h"
+#include "engines/client/compressor_search.h"
 #include "app/services/settings_keys.h"
 #include "framework/app.h"
 
@@ -134,6 +135,10 @@ void CProfileSelectDlg::Refresh() {
 
 BOOL CProfileSelectDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
     const int id = LOWORD(wParam), code = HIWORD(wParam);
+    if (waitingForCodecs_) {
+        if ((id == IDOK || id == IDCANCEL) && code == BN_CLICKED) closeAfterWait_ = id;
+        return TRUE;
+    }
     if (model_ && code == CBN_SELENDOK) {
         const int sel = ComboSelection(m_hWnd, id);
         switch (id) {
@@ -177,12 +182,7 @@ BOOL CProfileSelectDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
                 OnDetails();
                 return TRUE;
             case IDC_PROFILE_CODEC:
-                if (store_ != nullptr) {
-                    // The inventory is made once; later calls find it made.
-                    store_->EnumerateCodecs(1);
-                    store_->SelectDefaultCodec();
-                    store_->ConfigureCodec(reinterpret_cast<uintptr_t>(m_hWnd));
-                }
+                OnCodecSettings();
                 return TRUE;
             default:
                 break;
@@ -276,9 +276,74 @@ void CProfileSelectDlg::OnInformation() {
 
 void CProfileSelectDlg::OnDetails() {
     auto record = std::make_unique<ProfileRecord>();
-    if (!ReadCurrent(*record)) return;
+    std::vector<uint8_t> state;
+    if (deviceLock_) {
+        // The camcorder's own MPEG-2 profile.
+        if (store_ == nullptr) return;
+        PrepareFor(*record, kClassMpeg2, kAttrDvCapturePage);
+        if (store_->FindGroupProfile(kClassMpeg2, kGroupCamcorder, kAttrDvCapturePage, *record) != kProfileOk) return;
+    } else {
+        if (!ReadCurrent(*record)) return;
+        if (record->head.videoFormatClass == kClassAvi) {
+            char video[260] = {};
+            if (SUCCEEDED(FindVideoCompressor(video)) && CodecsReady()) store_->UseAviCompressor(*record, video, state);
+            store_->ApplyAviFrameSize(*record, model_->FrameRate() == kRateNtscValue);
+        }
+    }
     CProfileDetailDlg details(record.get(), this);
     details.DoModal();
+}
+
+bool CProfileSelectDlg::CodecsReady() {
+    if (codecThread_ != nullptr && codecThread_->Started()) return WaitForCodecs();
+    // No codec thread: the inventory is made here, once; later calls find it made.
+    store_->EnumerateCodecs(1);
+    return true;
+}
+
+void CProfileSelectDlg::OnCodecSettings() {
+    if (store_ == nullptr || !CodecsReady()) return;
+    store_->SelectDefaultCodec();
+    store_->ConfigureCodec(reinterpret_cast<uintptr_t>(m_hWnd));
+}
+
+bool CProfileSelectDlg::WaitForCodecs() {
+    if (codecThread_->Done()) return true;
+    static constexpr int kControls[] = {IDC_PROFILE_CATEGORY, IDC_PROFILE_TYPE, IDC_PROFILE_RATE,   IDC_PROFILE_NAME,
+                                        IDC_PROFILE_NEW,      IDC_PROFILE_EDIT, IDC_PROFILE_DELETE, IDC_PROFILE_DETAILS,
+                                        IDC_PROFILE_INFO,     IDC_PROFILE_CODEC};
+    for (int id : kControls)
+        EnableDlgItem(m_hWnd, id, false);
+    HCURSOR cursor = ::SetCursor(::LoadCursor(nullptr, IDC_WAIT));
+    waitingForCodecs_ = true;
+    closeAfterWait_ = 0;
+    bool quit = false;
+    const bool done = codecThread_->Wait(kCodecWaitMs, [&] {
+        MSG msg;
+        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                ::PostQuitMessage(static_cast<int>(msg.wParam));
+                return false;
+            }
+            if (!::IsDialogMessageA(m_hWnd, &msg)) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageA(&msg);
+            }
+        }
+        return closeAfterWait_ == 0;
+    });
+    waitingForCodecs_ = false;
+    ::SetCursor(cursor);
+    if (model_) Refresh();
+    EnableDlgItem(m_hWnd, IDC_PROFILE_CODEC, true);
+    if (quit) return false;
+    if (closeAfterWait_ != 0) {
+        ::PostMessageA(m_hWnd, WM_COMMAND, MAKEWPARAM(closeAfterWait_, BN_CLICKED), 0);
+        return false;
+    }
+    if (!done) AfxMessageBox(IDS_CODECS_STILL_LISTED, MB_OK | MB_ICONINFORMATION);
+    return done;
 }
 
 void CProfileSelectDlg::OnOK() {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/profiles/codec_thread.h"
 #include "app/profiles/profile_manager.h"
 #include "app/profiles/profile_select_model.h"
 #include "framework/dialog.h"
@@ -24,6 +25,10 @@ public:
     void SetProfileManager(CProfileManager* store) { store_ = store; }
     void SetProfileName(const char* name) { name_ = name ? name : ""; }
     void SetDeviceFlag(bool flag) { deviceLock_ = flag; }
+    // The thread that lists the codecs; without one the Codec button lists them itself.
+    void SetCodecThread(CodecThread* thread) { codecThread_ = thread; }
+    // The longest the Codec button waits for the codec thread, the dialog answering meanwhile.
+    static constexpr uint32_t kCodecWaitMs = 15000;
     // Whether the AVI category is offered (a DivX video compressor is installed).
     void SetDivxInstalled(bool installed) { divx_ = installed; }
 
@@ -47,6 +52,12 @@ private:
     void OnDelete();
     void OnInformation();
     void OnDetails();
+    void OnCodecSettings();
+    // The codec inventory made, waiting for the codec thread when there is one.
+    bool CodecsReady();
+    // Waits for the codec thread, at most kCodecWaitMs, keeping the dialog answering; OK or
+    // Cancel pressed meanwhile ends the wait and then takes effect. True when it is done.
+    bool WaitForCodecs();
     // The MPEG editor or the H.264 sheet on `record`; true on OK with the record updated.
     bool RunEditor(ProfileRecord& record, bool newProfile);
     void Store(ProfileRecord& record, const std::string& oldName);
@@ -58,6 +69,9 @@ private:
     std::string name_;
     float frameRate_ = kRateNtscValue;
     bool deviceLock_ = false;
+    CodecThread* codecThread_ = nullptr;
+    bool waitingForCodecs_ = false;
+    int closeAfterWait_ = 0;  // IDOK or IDCANCEL pressed during the wait
     bool divx_ = false;
     int32_t chosenClass_ = 0;
     std::string chosenName_;

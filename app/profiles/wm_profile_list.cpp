@@ -1,5 +1,7 @@
 #include "app/profiles/wm_profile_list.h"
 
+#include <algorithm>
+
 namespace profiles {
 
 #ifndef _WIN32
@@ -13,6 +15,7 @@ public:
     bool ListFolder(const std::wstring&, std::vector<std::wstring>*) override { return false; }
     bool ReadFile(const std::wstring&, size_t, std::vector<uint8_t>*) override { return false; }
     std::wstring ModuleFolder() override { return L""; }
+    bool ListCodecs(std::vector<WMRawCodec>*) override { return false; }
 };
 }  // namespace
 
@@ -22,7 +25,46 @@ WMRuntime& DefaultWMRuntime() {
 }
 #endif
 
-WMResult ReadProfileInfo(const WMRawProfile& raw, WMProfileInfo* info) {
+namespace {
+constexpr uint32_t FourCC(char a, char b, char c, char d) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+           static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24;
+}
+}  // namespace
+
+size_t WMCodecNameTable::Slot(bool audio, uint32_t key) {
+    if (audio) return key == 0x161 ? 0 : key == 0x130 ? 1 : kNone;
+    static constexpr uint32_t kVideo[] = {FourCC('M', 'P', '4', '3'), FourCC('M', 'P', '4', 'S'),
+                                          FourCC('W', 'M', 'V', '1'), FourCC('W', 'M', 'V', '2'),
+                                          FourCC('W', 'M', 'V', '3'), FourCC('M', 'S', 'S', '1')};
+    for (size_t i = 0; i < sizeof kVideo / sizeof kVideo[0]; ++i) {
+        if (kVideo[i] == key) return 3 + i;
+    }
+    return kFallback;
+}
+
+void WMCodecNameTable::Build(WMRuntime& runtime) {
+    if (built_) return;
+    std::vector<WMRawCodec> codecs;
+    if (!runtime.ListCodecs(&codecs)) return;
+    for (const WMRawCodec& c : codecs) {
+        const size_t slot = Slot(c.audio, c.key);
+        if (slot == kNone || slot == kFallback) continue;
+        names_[slot] = c.name.substr(0, std::min(kNameLimit, c.name.find(L'\0')));
+    }
+    built_ = true;
+}
+
+std::wstring WMCodecNameTable::AudioName(uint32_t formatTag) const {
+    const size_t slot = Slot(true, formatTag);
+    return slot == kNone ? std::wstring() : names_[slot];
+}
+
+std::wstring WMCodecNameTable::VideoName(uint32_t compression) const {
+    return names_[Slot(false, compression)];
+}
+
+WMResult ReadProfileInfo(const WMRawProfile& raw, WMProfileInfo* info, const WMCodecNameTable* names) {
     if (!raw.profile) return static_cast<WMResult>(kWMInvalidParameter);
     info->profile = raw.profile;
     if (raw.result != kWMOk) return raw.result;
@@ -35,7 +77,7 @@ WMResult ReadProfileInfo(const WMRawProfile& raw, WMProfileInfo* info) {
             // Only the first audio stream is read; a second one ends the reading.
             if (info->audio) return kWMOk;
             auto audio = std::make_unique<WMAudioStreamInfo>();
-            audio->codecName = s.codecName;
+            if (names && s.format == WMRawStream::Format::kWave) audio->codecName = names->AudioName(s.codecKey);
             audio->info = s.info;
             if (s.format != WMRawStream::Format::kWave) {
                 info->audio = std::move(audio);
@@ -47,7 +89,8 @@ WMResult ReadProfileInfo(const WMRawProfile& raw, WMProfileInfo* info) {
         } else if (s.kind == WMRawStream::Kind::kVideo) {
             if (s.format == WMRawStream::Format::kWave || s.format == WMRawStream::Format::kOther) return kWMInvalidArg;
             WMVideoStreamInfo v;
-            v.codecName = s.codecName;
+            if (names && (s.format == WMRawStream::Format::kVideoInfo || s.format == WMRawStream::Format::kVideoInfo2))
+                v.codecName = names->VideoName(s.codecKey);
             v.info = s.info;
             // A format block shorter than a bitmap header gives 0 x 0 (the runtime's reader
             // reports it so).
@@ -65,6 +108,7 @@ WMResult ReadProfileInfo(const WMRawProfile& raw, WMProfileInfo* info) {
 
 CWMProfileList::CWMProfileList(WMRuntime* runtime) : runtime_(runtime ? *runtime : DefaultWMRuntime()) {
     if (!runtime_.Open()) return;
+    names_.Build(runtime_);
     const std::wstring module = runtime_.ModuleFolder();
     for (uint32_t version : kWMProfileVersions)
         LoadSystemProfiles(version);
@@ -88,7 +132,7 @@ void CWMProfileList::LoadSystemProfiles(uint32_t version) {
         auto info = std::make_unique<WMProfileInfo>();
         info->version = version;
         info->index = i;
-        ReadProfileInfo(raw, info.get());
+        ReadProfileInfo(raw, info.get(), &names_);
         listA_.insert(listA_.begin() + systemCount_, std::move(info));
         ++systemCount_;
     }
@@ -113,10 +157,17 @@ WMResult CWMProfileList::AddProfileFile(const std::wstring& path, bool captureLi
     WMRawProfile raw;
     if (runtime_.LoadProfileText(text, &raw) != kWMOk) return kWMFail;
     auto info = std::make_unique<WMProfileInfo>();
-    const WMResult result = ReadProfileInfo(raw, info.get());
+    const WMResult result = ReadProfileInfo(raw, info.get(), &names_);
     info->path = path;
     (captureList ? listB_ : listA_).push_back(std::move(info));
     return result;
+}
+
+std::vector<std::unique_ptr<WMProfileInfo>> CWMProfileList::TakeProfiles() {
+    std::vector<std::unique_ptr<WMProfileInfo>> taken;
+    taken.swap(listA_);
+    systemCount_ = fileCount_ = 0;
+    return taken;
 }
 
 uint32_t CWMProfileList::RemoveAt(uint32_t i) {

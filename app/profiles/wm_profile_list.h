@@ -59,7 +59,9 @@ struct WMRawStream {
     enum class Kind { kAudio, kVideo, kOther } kind = Kind::kOther;
     enum class Format { kWave, kVideoInfo, kVideoInfo2, kMpeg1Video, kMpeg2Video, kOther } format = Format::kOther;
     WMResult result = kWMOk;  // a failing call while reading this stream
-    std::wstring codecName;
+    // The codec's key: the wave format tag (audio) or the bitmap header's compression code
+    // (video); 0 when the format carries none.
+    uint32_t codecKey = 0;
     WMStreamInfo info;
     uint32_t samplesPerSec = 0, channels = 0;
     int32_t width = 0, height = 0;
@@ -73,6 +75,13 @@ struct WMRawProfile {
     std::wstring name, description;
     std::vector<WMRawStream> streams;
     std::shared_ptr<void> profile;
+};
+
+// One codec the runtime can encode with, by the key its first format carries.
+struct WMRawCodec {
+    bool audio = false;
+    uint32_t key = 0;  // wave format tag or compression code (FourCC)
+    std::wstring name;
 };
 
 class WMRuntime {
@@ -90,14 +99,42 @@ public:
     virtual bool ReadFile(const std::wstring& path, size_t limit, std::vector<uint8_t>* bytes) = 0;
     // The folder of the program, with its trailing separator.
     virtual std::wstring ModuleFolder() = 0;
+    // The audio codecs, then the video codecs, that offer at least one format; false when the
+    // runtime's codec information cannot be had.
+    virtual bool ListCodecs(std::vector<WMRawCodec>* codecs) = 0;
 };
 
 // The Windows Media runtime of this machine (Windows only; elsewhere one that has none).
 WMRuntime& DefaultWMRuntime();
 
+// The names of the Windows Media codecs a stream can name: two audio format tags and six
+// video compression codes; a stream of any other codec has no name. A later codec with the
+// same key replaces an earlier one; names are kept to 127 characters.
+class WMCodecNameTable {
+public:
+    // Walks the runtime's codecs once; a runtime without codec information leaves the table
+    // unbuilt, so that a later call tries again.
+    void Build(WMRuntime& runtime);
+    bool Built() const { return built_; }
+    std::wstring AudioName(uint32_t formatTag) const;
+    std::wstring VideoName(uint32_t compression) const;
+
+    static constexpr size_t kSlots = 9;
+    static constexpr size_t kNameLimit = 127;
+
+private:
+    // The slot of a key; kFallback (never filled) for a video code of no slot, kNone for an
+    // audio tag of no slot.
+    static constexpr size_t kFallback = 2, kNone = kSlots;
+    static size_t Slot(bool audio, uint32_t key);
+    bool built_ = false;
+    std::wstring names_[kSlots];
+};
+
 // Fills `info` from a loaded profile: the first audio stream, the video streams, and
 // nothing past a second audio stream; the first failure ends the reading and is returned.
-WMResult ReadProfileInfo(const WMRawProfile& raw, WMProfileInfo* info);
+// Codec names come from `names` (none without it).
+WMResult ReadProfileInfo(const WMRawProfile& raw, WMProfileInfo* info, const WMCodecNameTable* names = nullptr);
 
 class CWMProfileList {
 public:
@@ -113,6 +150,9 @@ public:
     uint32_t CaptureFolderCount() const { return captureCount_; }
     uint32_t CaptureProfileFolderCount() const { return captureProfileCount_; }
 
+    // Hands the main list's profiles to the caller; the list is then empty.
+    std::vector<std::unique_ptr<WMProfileInfo>> TakeProfiles();
+
     uint32_t RemoveAt(uint32_t i);
     uint32_t RemoveCaptureAt(uint32_t i);
     void RemoveAll();
@@ -124,6 +164,7 @@ private:
     WMResult AddProfileFile(const std::wstring& path, bool captureList);
 
     WMRuntime& runtime_;
+    WMCodecNameTable names_;
     std::vector<std::unique_ptr<WMProfileInfo>> listA_, listB_;
     uint32_t systemCount_ = 0, fileCount_ = 0, captureCount_ = 0, captureProfileCount_ = 0;
 };

@@ -12,6 +12,41 @@ namespace {
 
 using CreateProfileManager = HRESULT(WINAPI*)(IWMProfileManager**);
 
+// The video-specific properties of a stream configuration, as the Windows Media Format SDK
+// documents them (mingw's headers lack this interface): after the three methods of
+// IWMMediaProps come the key-picture spacing (100 ns units) and the quality (0-100), each
+// as a get and a set.
+struct IWMVideoStreamProps : public IWMMediaProps {
+    virtual HRESULT STDMETHODCALLTYPE GetMaxKeyFrameSpacing(LONGLONG* time) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetMaxKeyFrameSpacing(LONGLONG time) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetQuality(DWORD* quality) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetQuality(DWORD quality) = 0;
+};
+constexpr GUID kIidVideoStreamProps = {0x96406bcf, 0x2b2b, 0x11d3, {0xb3, 0x6b, 0x00, 0xc0, 0x4f, 0x61, 0x08, 0xff}};
+
+// The key of a media type's codec: the wave format tag or the bitmap header's compression
+// code; 0 when the format block is too short to carry it.
+uint32_t CodecKeyOf(const WM_MEDIA_TYPE& mt) {
+    if (!mt.pbFormat) return 0;
+    if (IsEqualGUID(mt.formattype, FORMAT_WaveFormatEx) && mt.cbFormat >= sizeof(WAVEFORMATEX) - 2)
+        return reinterpret_cast<const WAVEFORMATEX*>(mt.pbFormat)->wFormatTag;
+    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo) && mt.cbFormat >= sizeof(VIDEOINFOHEADER))
+        return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader.biCompression;
+    if (IsEqualGUID(mt.formattype, FORMAT_VideoInfo2) && mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
+        return reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader.biCompression;
+    return 0;
+}
+
+// A media type read in two calls, size then block, bounded.
+HRESULT ReadMediaType(IWMMediaProps* props, std::vector<uint8_t>* block) {
+    DWORD size = 0;
+    HRESULT hr = props->GetMediaType(nullptr, &size);
+    if (SUCCEEDED(hr) && (size < sizeof(WM_MEDIA_TYPE) || size > (1u << 20))) hr = E_FAIL;
+    if (FAILED(hr)) return hr;
+    block->resize(size);
+    return props->GetMediaType(reinterpret_cast<WM_MEDIA_TYPE*>(block->data()), &size);
+}
+
 // A text of the runtime read in two calls, length then text.
 template <typename F>
 HRESULT ReadText(F get, std::wstring* out) {
@@ -56,15 +91,12 @@ void ReadStream(IWMStreamConfig* config, WMRawStream* s) {
     if (SUCCEEDED(hr) && SUCCEEDED(hr = config->GetBufferWindow(&value))) s->info.bufferWindow = value;
     IWMMediaProps* props = nullptr;
     if (SUCCEEDED(hr)) hr = config->QueryInterface(__uuidof(IWMMediaProps), reinterpret_cast<void**>(&props));
-    DWORD size = 0;
-    if (SUCCEEDED(hr)) hr = props->GetMediaType(nullptr, &size);
-    if (SUCCEEDED(hr) && (size < sizeof(WM_MEDIA_TYPE) || size > (1u << 20))) hr = E_FAIL;
     if (SUCCEEDED(hr)) {
-        s->info.mediaType.resize(size);
-        auto* mt = reinterpret_cast<WM_MEDIA_TYPE*>(s->info.mediaType.data());
-        hr = props->GetMediaType(mt, &size);
+        hr = ReadMediaType(props, &s->info.mediaType);
+        const auto* mt = reinterpret_cast<const WM_MEDIA_TYPE*>(s->info.mediaType.data());
         if (SUCCEEDED(hr)) {
             s->format = FormatOf(mt->formattype);
+            s->codecKey = CodecKeyOf(*mt);
             const BYTE* format = mt->pbFormat;
             const ULONG formatSize = mt->cbFormat;
             if (s->format == WMRawStream::Format::kWave && format && formatSize >= sizeof(WAVEFORMATEX) - 2) {
@@ -89,6 +121,19 @@ void ReadStream(IWMStreamConfig* config, WMRawStream* s) {
         }
     }
     if (props) props->Release();
+    if (SUCCEEDED(hr) && s->kind == WMRawStream::Kind::kVideo) {
+        IWMVideoStreamProps* video = nullptr;
+        hr = config->QueryInterface(kIidVideoStreamProps, reinterpret_cast<void**>(&video));
+        DWORD quality = 0;
+        LONGLONG spacing = 0;
+        if (SUCCEEDED(hr)) hr = video->GetQuality(&quality);
+        if (SUCCEEDED(hr)) hr = video->GetMaxKeyFrameSpacing(&spacing);
+        if (SUCCEEDED(hr)) {
+            s->quality = quality;
+            s->maxKeyFrameSpacing = spacing;
+        }
+        if (video) video->Release();
+    }
     s->result = SUCCEEDED(hr) ? kWMOk : static_cast<WMResult>(hr);
 }
 
@@ -179,6 +224,44 @@ public:
         const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
         std::wstring folder(path, n);
         return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+    }
+
+    bool ListCodecs(std::vector<WMRawCodec>* codecs) override {
+        if (!Open()) return false;
+        // Codec information is offered under the later profile versions only.
+        WMT_VERSION version{};
+        if (SUCCEEDED(manager2_->GetSystemProfileVersion(&version)) && version == WMT_VER_4_0)
+            manager2_->SetSystemProfileVersion(WMT_VER_7_0);
+        IWMCodecInfo2* info = nullptr;
+        if (FAILED(manager_->QueryInterface(__uuidof(IWMCodecInfo2), reinterpret_cast<void**>(&info)))) return false;
+        for (const GUID& type : {WMMEDIATYPE_Audio, WMMEDIATYPE_Video}) {
+            DWORD count = 0;
+            if (FAILED(info->GetCodecInfoCount(type, &count))) continue;
+            for (DWORD i = 0; i < count && i < 256; ++i) {
+                DWORD formats = 0;
+                if (FAILED(info->GetCodecFormatCount(type, i, &formats)) || formats == 0) continue;
+                IWMStreamConfig* config = nullptr;
+                if (FAILED(info->GetCodecFormat(type, i, 0, &config)) || !config) continue;
+                WMRawCodec codec;
+                codec.audio = IsEqualGUID(type, WMMEDIATYPE_Audio);
+                IWMMediaProps* props = nullptr;
+                std::vector<uint8_t> block;
+                if (SUCCEEDED(config->QueryInterface(__uuidof(IWMMediaProps), reinterpret_cast<void**>(&props))) &&
+                    SUCCEEDED(ReadMediaType(props, &block)))
+                    codec.key = CodecKeyOf(*reinterpret_cast<const WM_MEDIA_TYPE*>(block.data()));
+                if (props) props->Release();
+                config->Release();
+                DWORD length = 0;
+                if (FAILED(info->GetCodecName(type, i, nullptr, &length)) || length == 0 || length > 2000) continue;
+                std::wstring name(length + 1, L'\0');
+                if (FAILED(info->GetCodecName(type, i, name.data(), &length))) continue;
+                name.resize(wcsnlen(name.c_str(), name.size()));
+                codec.name = name;
+                codecs->push_back(std::move(codec));
+            }
+        }
+        info->Release();
+        return true;
     }
 
 private:

@@ -247,6 +247,7 @@
 #define IDS_PROFILE_FILE_REFUSED 7153 /* path (string), reason (string) */
 #define IDS_PROFILE_FILE_KEPT 7154    /* path kept aside (string) */
 #define IDS_PROFILE_NOT_SAVED 7155    /* path (string), reason (string) */
+#define IDS_CODECS_STILL_LISTED 7156
 
 /* Dialog templates: the H.264 profile sheet's pages, in the order the sheet adds them. */
 #define IDD_H264_NAME 136

@@ -243,6 +243,7 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_PROFILE_FILE_REFUSED, {"s", "s"}},
         {IDS_PROFILE_FILE_KEPT, {"s"}},
         {IDS_PROFILE_NOT_SAVED, {"s", "s"}},
+        {IDS_CODECS_STILL_LISTED, {}},
         {IDS_VIEWER_TITLE, {}},
         {IDS_VIEWER_ABORTED, {}},
         {IDS_VIEWER_USER_ABORT, {}},

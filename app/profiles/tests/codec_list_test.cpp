@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <set>
@@ -52,7 +53,11 @@ public:
     bool CanConfigure(Handle) override { return true; }
     void Configure(Handle handle, uintptr_t) override { configured.push_back(handle); }
     uint32_t GetStateSize(Handle handle) override { return stateSizes[handle]; }
-    void GetState(Handle, void* buffer, uint32_t size) override { std::memset(buffer, 0xAB, size); }
+    void GetState(Handle, void* buffer, uint32_t size) override {
+        std::memset(buffer, 0xAB, size);
+        if (!stateImage.empty()) std::memcpy(buffer, stateImage.data(), std::min<size_t>(size, stateImage.size()));
+    }
+    std::vector<uint8_t> stateImage;
     std::vector<Handle> configured;
 };
 
@@ -164,6 +169,43 @@ TEST(CodecList, StoreForwardsReachTheInventory) {
         store.ReleaseCodecs();
         EXPECT_TRUE(m.open.empty());
     }
+}
+
+// Details of an AVI profile: the compressor chosen by either of its names, its state copied
+// and the frame size taken from it only when the state holds one.
+TEST(CodecList, AviRecordTakesTheCompressorsStateAndFrameSize) {
+    FakeMachine m;
+    m.compressors = {"DivX 5.0.2 Codec"};
+    m.filters = {{"DivX Pro 5.0.2 Codec", true}};
+    m.stateSizes[100] = 300;
+    m.stateImage.assign(300, 0);
+    auto put = [&](size_t at, uint32_t v) { std::memcpy(m.stateImage.data() + at, &v, 4); };
+    testing::FakeStrings strings;
+    testing::TempAppFolder folder;
+    CProfileManager store(strings, folder, nullptr, &m);
+    ASSERT_EQ(store.EnumerateCodecs(1), 1);
+    ProfileRecord record{};
+    record.head.attribute = 2;
+    ASSERT_EQ(store.ReadProfile(kClassAvi, 0, record, nullptr, 0), kProfileOk);
+    const ProfileRecord before = record;
+    std::vector<uint8_t> state;
+    EXPECT_EQ(store.UseAviCompressor(record, "Cinepak Codec", state), kProfileFail);
+    EXPECT_EQ(std::memcmp(&record, &before, sizeof record), 0);
+
+    put(264, 0);  // no frame size held
+    put(268, 640);
+    ASSERT_EQ(store.UseAviCompressor(record, "DivX Pro 5.0.2 Codec", state), kProfileOk);
+    EXPECT_STREQ(record.block.avi.videoCompressor, "DivX Pro 5.0.2 Codec");
+    EXPECT_EQ(record.block.avi.compressorState, state.data());
+    EXPECT_EQ(record.block.avi.compressorStateSize, 300u);
+    EXPECT_EQ(record.block.avi.width, before.block.avi.width);
+    put(264, 1);
+    put(272, 480);
+    ASSERT_EQ(store.UseAviCompressor(record, "DivX 5.0.2 Codec", state), kProfileOk);
+    EXPECT_EQ(record.block.avi.width, 640);
+    EXPECT_EQ(record.block.avi.height, 480);
+    EXPECT_EQ(state[268], 640 & 0xFF);
+    store.ReleaseCodecs();
 }
 
 #ifdef _WIN32

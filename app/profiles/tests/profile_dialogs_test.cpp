@@ -9,9 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <string>
 #include <vector>
 
+#include "app/profiles/codec_thread.h"
 #include "app/profiles/profile_dialog_support.h"
 #include "app/profiles/profile_file.h"
 #include "app/profiles/profile_select_dlg.h"
@@ -58,6 +60,19 @@ int ShotAndInk(HWND dialog, int id, const std::string& png) {
     RECT r;
     GetWindowRect(GetDlgItem(dialog, id), &r);
     return testsupport::CountDarkPixels(png, r.left, r.top, r.right - r.left, r.bottom - r.top, 90);
+}
+
+// The value shown in row `row` of the details dialog's list (the list made over the
+// placeholder: its rows carry the profile's values).
+std::string DetailValue(HWND details, int row) {
+    HWND list = FindWindowExA(details, nullptr, WC_LISTVIEWA, nullptr);
+    char text[64] = {};
+    LVITEMA item{};
+    item.iSubItem = 1;
+    item.pszText = text;
+    item.cchTextMax = sizeof text;
+    SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+    return text;
 }
 
 std::string Stored(const char* name) {
@@ -220,15 +235,7 @@ TEST_F(ProfileDialogs, CancelInTheSheetAndTheDialogChangesNothing) {
         {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDC_PROFILE_DETAILS); }},
         {"Profile details",
          [&](HWND details) {
-             // The list made over the placeholder: its rows carry the profile's values.
-             HWND list = FindWindowExA(details, nullptr, WC_LISTVIEWA, nullptr);
-             char text[64] = {};
-             LVITEMA item{};
-             item.iSubItem = 1;
-             item.pszText = text;
-             item.cchTextMax = sizeof text;
-             SendMessageA(list, LVM_GETITEMTEXTA, 2, reinterpret_cast<LPARAM>(&item));
-             detailWidth = text;
+             detailWidth = DetailValue(details, 2);
              detailInk = ShotAndInk(details, IDC_DETAIL_PROPERTIES, "profile_details.png");
              DialogDriver::Click(details, IDOK);
          }},
@@ -319,6 +326,78 @@ TEST_F(ProfileDialogs, AProfileFileTheStoreRefusesIsNamedAndCanBeKeptAside) {
 // The H.264 sheet's values reach the encoder: a profile made in the sheet and read back by a
 // new store converts (through the file conversion engine and our encoder) into a stream
 // whose headers and pictures ffprobe shows with that size, rate, GOP and B-frames.
+// The Codec button waits for the codec thread with the dialog answering (the driver's own
+// steps run inside the wait): once the thread is done the codec's configuration opens; Cancel
+// pressed during the wait ends it and closes the dialog. Details of an AVI profile show the
+// frame size of the chosen standard.
+TEST_F(ProfileDialogs, CodecButtonWaitsForTheCodecThreadAndDetailsSizeTheAviProfile) {
+    // The codec entries are the process's: each part empties them again through the
+    // fixture's store once its own store is gone.
+    testing::GatedMachine machine;
+    std::promise<void> open;
+    machine.gate = open.get_future().share();
+    const std::string avi = LoadText(5006);
+    auto run = [&](CProfileManager& store, CodecThread& thread) {
+        CProfileSelectDlg dialog(nullptr);
+        dialog.SetProfileManager(&store);
+        dialog.SetCodecThread(&thread);
+        dialog.SetDivxInstalled(true);
+        dialog.SetCurrent(kPageFileConvert, kClassAvi, avi.c_str(), 0);
+        return dialog.DoModal();
+    };
+    {
+        CProfileManager store(strings_, folder_, nullptr, &machine);
+        CodecThread thread;
+        thread.Start(store);
+        bool codecEnabledDuringWait = true, doneDuringWait = true;
+        std::string frameSize;
+        DialogDriver driver({
+            {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDC_PROFILE_CODEC); }},
+            {title_,
+             [&](HWND dlg) {
+                 codecEnabledDuringWait = IsWindowEnabled(GetDlgItem(dlg, IDC_PROFILE_CODEC));
+                 doneDuringWait = thread.Done();
+                 open.set_value();
+             }},
+            {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDC_PROFILE_DETAILS); }},
+            {"Profile details",
+             [&](HWND details) {
+                 frameSize = DetailValue(details, 0);
+                 DialogDriver::Click(details, IDOK);
+             }},
+            {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDOK); }},
+        });
+        EXPECT_EQ(run(store, thread), IDOK);
+        ASSERT_EQ(driver.Done(), 5u);
+        EXPECT_FALSE(codecEnabledDuringWait);
+        EXPECT_FALSE(doneDuringWait);
+        EXPECT_EQ(machine.configured, std::vector<CodecPlatform::Handle>{testing::GatedMachine::kHandle});
+        EXPECT_EQ(frameSize, "720x576");
+    }
+    store_.ReleaseCodecs();
+
+    // Cancel during the wait: the dialog closes and the codec is not configured.
+    testing::GatedMachine held;
+    std::promise<void> later;
+    held.gate = later.get_future().share();
+    {
+        CProfileManager store(strings_, folder_, nullptr, &held);
+        CodecThread slow;
+        slow.Start(store);
+        DialogDriver cancel({
+            {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDC_PROFILE_CODEC); }},
+            {title_, [&](HWND dlg) { DialogDriver::Click(dlg, IDCANCEL); }},
+        });
+        EXPECT_EQ(run(store, slow), IDCANCEL);
+        EXPECT_EQ(cancel.Done(), 2u);
+        EXPECT_FALSE(slow.Done());
+        later.set_value();
+        EXPECT_TRUE(slow.Wait(60000));
+    }
+    store_.ReleaseCodecs();
+    EXPECT_TRUE(held.configured.empty());
+}
+
 TEST_F(ProfileDialogs, H264SheetValuesReachTheEncodedStream) {
     const std::string source = LoadText(7132);
     int inks[3] = {};

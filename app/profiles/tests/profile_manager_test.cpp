@@ -149,12 +149,21 @@ TEST_F(ProfileStore, StreamInfoListIsEmpty) {
     EXPECT_EQ(store.CountStreamInfoProfiles(kClassAvi, &n), kProfileOk);
     EXPECT_EQ(n, 0u);
 
-    store.StreamInfo().entries.push_back({"wm", "desc", "<profile/>", {1, 2, 3, 4}});
+    store.StreamInfo().entries.push_back({"wm", "desc", "<profile/>", {1, 2, 3, 4}, nullptr});
     ASSERT_EQ(store.ReadProfile(kClassStreamInfo, 0, r, "wm", 0), kProfileOk);
     EXPECT_STREQ(r.head.className, "WM");
     EXPECT_EQ(r.head.streamFlag, 3);
     EXPECT_STREQ(r.block.streamInfo.text, "<profile/>");
     EXPECT_EQ(r.block.streamInfo.values[3], 4u);
+}
+
+TEST_F(ProfileStore, TheCamcordersProfileIsFoundByItsGroup) {
+    ProfileRecord r = WithMask(kAttrDvCapturePage);
+    ASSERT_EQ(store.FindGroupProfile(kClassMpeg2, kGroupCamcorder, kAttrDvCapturePage, r), kProfileOk);
+    EXPECT_EQ(r.head.group, kGroupCamcorder);
+    EXPECT_EQ(r.head.videoFormatClass, kClassMpeg2);
+    EXPECT_EQ(r.head.nameId, 5183u);
+    EXPECT_EQ(store.FindGroupProfile(kClassMpeg2, 7, kAttrDvCapturePage, r), kProfileFail);
 }
 
 TEST_F(ProfileStore, DefaultProfilesOfEveryKind) {

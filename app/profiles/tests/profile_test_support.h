@@ -4,16 +4,47 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "app/profiles/codec_list.h"
 #include "app/profiles/profile_file.h"
 #include "app/profiles/profile_file_io.h"
 #include "app/profiles/profile_services.h"
 #include "tests/support/shell.h"
 
 namespace profiles::testing {
+
+// A codec manager with one DivX compressor that opens only once `gate` is ready: the codec
+// inventory is held up for as long as a test needs. It records configuration requests.
+class GatedMachine : public CodecPlatform {
+public:
+    static constexpr Handle kHandle = 7;
+    std::shared_future<void> gate;
+    std::vector<Handle> configured;
+
+    bool OpenCompressor(uint32_t index, std::string* description, Handle* handle) override {
+        gate.wait();
+        if (index > 0) return false;
+        *description = "DivX 5 Codec";
+        *handle = kHandle;
+        return true;
+    }
+    void CloseCompressor(Handle) override {}
+    bool ListCompressorFilters(std::vector<FoundFilter>* out, std::string*) override {
+        out->push_back({"DivX 5 Codec", true, 9});
+        return true;
+    }
+    void ReleaseFilter(Filter) override {}
+    void ShowError(const std::string&) override {}
+    bool CanConfigure(Handle) override { return true; }
+    void Configure(Handle handle, uintptr_t) override { configured.push_back(handle); }
+    uint32_t GetStateSize(Handle) override { return 0; }
+    void GetState(Handle, void*, uint32_t) override {}
+};
 
 // String `id` reads "S<id>".
 class FakeStrings : public ProfileStrings {

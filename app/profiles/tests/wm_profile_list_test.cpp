@@ -3,7 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <future>
 #include <map>
+
+#include "app/profiles/codec_thread.h"
+#include "app/profiles/profile_manager.h"
+#include "app/profiles/tests/profile_test_support.h"
 
 #ifdef _WIN32
 #include <objbase.h>
@@ -19,6 +25,8 @@ WMRawStream Audio(uint16_t number) {
     s.info.streamNumber = number;
     s.samplesPerSec = 44100;
     s.channels = 2;
+    s.codecKey = 0x161;
+    s.info.bitRate = 64000;
     return s;
 }
 
@@ -32,6 +40,8 @@ WMRawStream Video(uint16_t number, WMRawStream::Format format = WMRawStream::For
     s.averageTimePerFrame = 333667;
     s.quality = 75;
     s.maxKeyFrameSpacing = 80000000;
+    s.codecKey = 0x33564D57;  // WMV3
+    s.info.bitRate = 500000;
     return s;
 }
 
@@ -43,6 +53,8 @@ public:
     std::map<uint32_t, std::vector<WMRawProfile>> system;
     std::map<std::wstring, std::vector<std::pair<std::wstring, std::string>>> folders;  // path, bytes
     std::vector<uint32_t> versionsAsked;
+    std::vector<WMRawCodec> codecs;
+    bool codecInfo = true;
 
     bool Open() override { return open; }
     WMResult SystemProfileCount(uint32_t version, uint32_t* count) override {
@@ -79,6 +91,10 @@ public:
         return false;
     }
     std::wstring ModuleFolder() override { return L"C:\\prog\\"; }
+    bool ListCodecs(std::vector<WMRawCodec>* out) override {
+        if (codecInfo) *out = codecs;
+        return codecInfo;
+    }
 };
 
 std::string Utf16(const std::string& ascii) {
@@ -162,6 +178,88 @@ TEST(WMProfileList, AListHoldsAtMostItsLimit) {
     rt.system[0x70000].assign(kWMListLimit + 20, p);
     CWMProfileList list(&rt);
     EXPECT_EQ(list.Profiles().size(), kWMListLimit);
+}
+
+TEST(WMCodecNameTable, NamesByTagAndCodeTheLaterCodecWinning) {
+    FakeRuntime rt;
+    const std::wstring longName(300, L'n');
+    rt.codecs = {{true, 0x161, L"Audio 9"},        {true, 0x160, L"Audio 1"},    {false, 0x33564D57, L"Video 9"},
+                 {false, 0x33564D57, L"Video 9+"}, {false, 0x34363248, L"H264"}, {false, 0x5334504D, longName}};
+    WMCodecNameTable names;
+    rt.codecInfo = false;
+    names.Build(rt);
+    EXPECT_FALSE(names.Built());  // tried again by the next caller
+    rt.codecInfo = true;
+    names.Build(rt);
+    ASSERT_TRUE(names.Built());
+    EXPECT_EQ(names.AudioName(0x161), L"Audio 9");
+    EXPECT_EQ(names.AudioName(0x160), L"");
+    EXPECT_EQ(names.VideoName(0x33564D57), L"Video 9+");
+    EXPECT_EQ(names.VideoName(0x34363248), L"");  // the fallback slot stays empty
+    EXPECT_EQ(names.VideoName(0x5334504D), longName.substr(0, WMCodecNameTable::kNameLimit));
+
+    WMRawProfile raw;
+    raw.profile = std::make_shared<int>(1);
+    WMRawStream mpeg = Video(3, WMRawStream::Format::kMpeg2Video);
+    raw.streams = {Audio(1), Video(2), mpeg};
+    WMProfileInfo info;
+    ASSERT_EQ(ReadProfileInfo(raw, &info, &names), kWMOk);
+    EXPECT_EQ(info.audio->codecName, L"Audio 9");
+    ASSERT_EQ(info.video.size(), 2u);
+    EXPECT_EQ(info.video[0].codecName, L"Video 9+");
+    EXPECT_EQ(info.video[0].quality, 75u);
+    EXPECT_EQ(info.video[1].codecName, L"");  // an MPEG format names no codec
+}
+
+// The codec thread lists the codecs and fills the Stream Info list; until it is done the
+// store shows no entries and a wait returns at its bound, pumping the caller's messages.
+TEST(CodecThread, FillsTheStreamInfoListAndTheWaitIsBounded) {
+    FakeRuntime rt;
+    WMRawProfile p;
+    p.profile = std::make_shared<int>(1);
+    p.name = L"Video for broadband";
+    p.description = L"two streams";
+    p.streams = {Video(1), Audio(2)};
+    rt.system[0x70000] = {p};
+    rt.codecs = {{true, 0x161, L"Audio 9"}, {false, 0x33564D57, L"Video 9"}};
+    testing::GatedMachine machine;
+    std::promise<void> open;
+    machine.gate = open.get_future().share();
+    testing::FakeStrings strings;
+    testing::TempAppFolder folder;
+    CProfileManager store(strings, folder, nullptr, &machine);
+    {
+        CodecThread thread;
+        thread.Start(store, &rt);
+        int pumped = 0;
+        EXPECT_FALSE(thread.Wait(3 * CodecThread::kPumpIntervalMs, [&] { return ++pumped > 0; }));
+        EXPECT_GE(pumped, 1);
+        pumped = 0;
+        EXPECT_FALSE(thread.Wait(60000, [&] { return ++pumped < 3; }));  // the caller ends it
+        EXPECT_EQ(pumped, 3);
+        uint32_t n = 9;
+        EXPECT_EQ(store.CountProfiles(kClassStreamInfo, &n), kProfileOk);
+        EXPECT_EQ(n, 0u);  // nothing read while the thread runs
+        open.set_value();
+        ASSERT_TRUE(thread.Wait(60000));
+        EXPECT_TRUE(thread.Done());
+        ASSERT_EQ(CCodecList::Entries().size(), 1u);
+        EXPECT_EQ(CCodecList::Entries()[0].filterName, "DivX 5 Codec");
+        ASSERT_EQ(store.CountProfiles(kClassStreamInfo, &n), kProfileOk);
+        ASSERT_EQ(n, 1u);
+        ProfileRecord r{};
+        ASSERT_EQ(store.ReadProfile(kClassStreamInfo, 0, r, "Video for broadband", 0), kProfileOk);
+        EXPECT_EQ(r.head.videoFormatClass, kClassStreamInfo);
+        EXPECT_STREQ(r.head.description, "two streams");
+        const std::string text = r.block.streamInfo.text;
+        EXPECT_NE(text.find("Video 9, 320x240, 29 fps, 500 kbit/s, quality 75, key picture at least every 8 s"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("Audio 9, 44100 Hz, 2 channel(s), 64 kbit/s"), std::string::npos) << text;
+        const uint32_t values[4] = {0x70000, 0, 500000, 64000};
+        EXPECT_EQ(std::memcmp(r.block.streamInfo.values, values, sizeof values), 0);
+    }
+    store.ReleaseCodecs();
 }
 
 #ifdef _WIN32
