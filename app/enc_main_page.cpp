@@ -727,10 +727,10 @@ void CEncMainPage::NotifyPanel(UINT code) {
 BOOL CEncMainPage::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
     const auto* record = reinterpret_cast<const PageNotifyRecord*>(lParam);
     if (!record) return CWnd::OnNotify(wParam, lParam, result);
-    const HWND from = record->header.hwndFrom;
+    const HWND from = record->hdr.hwndFrom;
     const bool fromDV = dvPage_ && dvPage_->Window() && from && from == dvPage_->Window()->m_hWnd;
     const bool fromFile = filePage_ && filePage_->Window() && from && from == filePage_->Window()->m_hWnd;
-    const UINT code = record->header.code;
+    const UINT code = record->hdr.code;
     if (fromDV) {
         switch (code) {
             case 2024:

@@ -34,6 +34,13 @@ public:
     LRESULT RenameSelected() override;
     LRESULT OpenFile(const char* path) override;
 
+    // The file properties dialog of a file and its media block (also the file page's).
+    static void ShowFileProperties(const char* path, const engines::ClipInfo& media, CWnd* owner);
+    // Its three sections: general, and by media kind video and audio (or audio alone).
+    static void FilePropertyTexts(const char* path, const engines::ClipInfo& media, CString texts[3]);
+    // The tip of item `index`: its file, type, size, date, bit rate, frame size and rate.
+    CString TipText(int index) const;
+
     ExportRoomEntry* Entry(int index) const;
     int Count() const { return static_cast<int>(entries_.size()); }
     // The context-menu commands (4411-4415) on the one selected item.
