@@ -19,6 +19,7 @@
 #include "app/skin/skin_draw.h"
 #include "app/skin/skin_images.h"
 #include "app/skin/skin_layout.h"
+#include "app/skin/skin_list.h"
 #include "app/splash_about.h"
 #include "engines/client/compressor_search.h"
 #include "framework/app.h"
@@ -162,6 +163,7 @@ ON_WM_DESTROY()
 ON_WM_TIMER()
 ON_MESSAGE(WM_DEVICECHANGE, OnDeviceChange)
 ON_MESSAGE(WM_ENCMAIN_COMMAND, OnEncMainCommand)
+ON_MESSAGE(WM_ROOMLIST_MODECHANGED, OnFileListChanged)
 ON_BN_CLICKED(kIdButtonFile, ShowFilePage)
 ON_BN_CLICKED(kIdButtonDV, ShowDVPage)
 ON_BN_CLICKED(kIdButtonProfile, OnProfileButton)
@@ -722,6 +724,12 @@ void CEncMainPage::UpdateBusyControls() {
 void CEncMainPage::NotifyPanel(UINT code) {
     NMHDR header{m_hWnd, static_cast<UINT_PTR>(GetDlgCtrlID()), code};
     if (CWnd* parent = GetParent()) parent->SendMessage(WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
+}
+
+LRESULT CEncMainPage::OnFileListChanged(WPARAM from, LPARAM) {
+    // The file page names itself; a room list's view-mode change carries its list's id.
+    if (from == kIdFilePage) FormatTitleText();
+    return 0;
 }
 
 BOOL CEncMainPage::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {

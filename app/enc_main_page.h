@@ -97,6 +97,9 @@ public:
     LRESULT OpenBatchIfIdle();
 
     LRESULT OnEncMainCommand(WPARAM code, LPARAM);
+    // The file page's list was changed by the user (WM_ROOMLIST_MODECHANGED from it): the
+    // caption is marked.
+    LRESULT OnFileListChanged(WPARAM from, LPARAM);
     BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
     // The page's hosted pages and store, for the panel and for tests.

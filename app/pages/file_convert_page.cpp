@@ -263,6 +263,7 @@ void CFileConvertPage::EnableControlsByState() {
     }
     if (CGSelectSlider* slider = Slider()) slider->EnableWindow(converting ? FALSE : TRUE);
     EnableControl(kIdVolume, true);
+    ShowMute();
     EnableControl(kIdPlay, one && !converting);
     ShowControl(kIdPlay, state_ != kPlaying);
     ShowControl(kIdPause, state_ == kPlaying);
@@ -408,6 +409,9 @@ LRESULT CFileConvertPage::OnTransportCommand(UINT code) {
         case 4307:
             send(kIdNextFrame);
             break;
+        case 4308:
+            ToggleMute();
+            break;
         case 4309:
             OnVolume();
             break;
@@ -506,7 +510,7 @@ void CFileConvertPage::GetListRect(RECT* rect) const {
 void CFileConvertPage::TitleChanged() {
     listChanged_ = 1;
     // The main page refreshes its title text from the list-changed state.
-    if (CWnd* main = GetParent()) main->SendMessage(WM_ROOMLIST_MODECHANGED, 0, 0);
+    if (CWnd* main = GetParent()) main->SendMessage(WM_ROOMLIST_MODECHANGED, GetDlgCtrlID(), 0);
 }
 
 // ---- transport ----

@@ -179,8 +179,10 @@ class Host : public CWnd {
 public:
     std::vector<UINT> codes;
     std::vector<std::string> ready;
+    int titleRefreshes = 0;  // the page's list changed by the user
     CExportRoom* room = nullptr;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_ROOMLIST_MODECHANGED && wParam == 2001) ++titleRefreshes;
         if (message == WM_NOTIFY) {
             const auto* record = reinterpret_cast<const PageNotifyRecord*>(lParam);
             if (record->hdr.code >= EPN_FILE_CLIP_READY && record->hdr.code <= EPN_FILE_REFRESH2) {
@@ -451,6 +453,7 @@ TEST_F(FilePageTest, ListEditsAndFastForwardRates) {
     EXPECT_EQ(list->GetSelectedCount(), 0);
     EXPECT_EQ(host_.codes, std::vector<UINT>{EPN_FILE_REFRESH2});
     EXPECT_EQ(page_->GetState(), 1);
+    EXPECT_EQ(host_.titleRefreshes, 1);
 }
 
 // The preview of the third clip (2 s, from 2.5 s on the timeline): frame steps, a slider
