@@ -690,6 +690,45 @@ TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
         EXPECT_EQ(page_->BatchList()->Entry(i)->progressMark, -1);
 }
 
+// The progress tick shows the engine's fraction as a percentage, a slider position out of
+// 100 and the time code of that share of the whole length. It is driven once the engine has
+// stopped part-way (aborted), so that the fraction it reports no longer moves.
+TEST_F(FilePageTest, ProgressTickShowsTheEnginesFraction) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    SetMerge(1);
+    page_->SetProfile(*Mpeg2Record());
+    page_->OnConvertCommand(4206);
+    ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+    IFileEngineControl* engine = page_->Engine();
+    float fraction = 0;
+    for (int i = 0; i < 600 && (engine->GetProgress(&fraction) != S_OK || fraction < 0.2f); ++i)
+        Pump(50);
+    page_->OnConvertCommand(4207);
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 120));
+    SetMerge(0);
+    ASSERT_EQ(engine->GetProgress(&fraction), S_OK);
+    ASSERT_GT(fraction, 0.0f);
+    ASSERT_LT(fraction, 1.0f);
+    LONGLONG total = 0;
+    ASSERT_EQ(engine->GetDuration(&total), S_OK);
+    EXPECT_NEAR(total / 1e7, 4.5, 0.1);
+
+    page_->SendMessage(WM_TIMER, 2, 0);
+    const int percent = static_cast<int>(fraction * 100);
+    char text[32] = {};
+    GetWindowTextA(page_->Control(2023)->m_hWnd, text, sizeof text);
+    EXPECT_EQ(std::string(text), std::to_string(percent) + "%");
+    CGSelectSlider* slider = page_->Slider();
+    int64_t low = -1, high = -1, at = -1;
+    slider->GetRange64(&low, &high);
+    slider->GetPos(&at);
+    EXPECT_EQ(std::make_pair(low, high), std::make_pair(int64_t{0}, int64_t{99}));
+    EXPECT_EQ(at, percent);
+    EXPECT_FALSE(slider->IsWindowEnabled());
+    EXPECT_EQ(std::string(page_->TimeEdit()->Model().Display()),
+              std::string(FormatTimeCode(static_cast<int64_t>(static_cast<double>(total) * fraction), 0).c_str()));
+}
+
 TEST_F(FilePageTest, ProjectEntriesComeBackInTheSameOrder) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
     // The third moved up: the saved order is 1st, 3rd, 2nd.
