@@ -240,7 +240,37 @@ ExportRoomEntry* CExportRoom::MakeEntry(const char* path) {
 }
 
 void CExportRoom::AddFile(const char* path) {
-    ExportRoomEntry* entry = MakeEntry(path);
+    if (filepage::IsSegmentedFile(path)) {
+        AddSegments(path);
+        return;
+    }
+    InsertEntry(MakeEntry(path));
+}
+
+void CExportRoom::AddSegments(const char* path) {
+    ForEachSegment(
+        path,
+        +[](DWORD code, UINT_PTR value, void* context) {
+            static_cast<CExportRoom*>(context)->scan_.OnNotice(code, value);
+        },
+        this,
+        [&](IClipPlayer* player, const engines::SegmentRecord& record, const filepage::SegmentClip& clip) {
+            auto* entry = new ExportRoomEntry{};
+            std::snprintf(entry->path, sizeof entry->path, "%s", path);
+            void* pixels = nullptr;
+            CreateDisplayDib(poster_.Width(), poster_.Height(), &entry->thumbnail, &pixels);
+            QueryClipInfo(path, &entry->media, player, entry->thumbnail ? &entry->thumbnail : nullptr, clip.inPoint);
+            entry->inPoint = clip.inPoint;
+            entry->outPoint = clip.outPoint;
+            entry->media.duration = entry->media.value17 = entry->media.value18 = clip.length;
+            entry->media.width = record.width;
+            entry->media.height = record.height;
+            entry->media.videoBitRate = record.videoBitRate;
+            InsertEntry(entry);
+        });
+}
+
+void CExportRoom::InsertEntry(ExportRoomEntry* entry) {
     if (!entry) return;
     const int index = AddItem(FileNamePart(entry->path), entry);
     if (index < 0) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "app/pages/file_batch_list.h"
 #include "app/pages/page_slots.h"
 #include "app/skin/skin_list.h"
 #include "engines/clip_info.h"
@@ -52,8 +53,13 @@ public:
 
 private:
     ExportRoomEntry* MakeEntry(const char* path);
+    // A disc file's segments, one item each, with their in and out points.
+    void AddSegments(const char* path);
+    // Appends `entry` (owned from now on) as the last item; freed when it cannot be.
+    void InsertEntry(ExportRoomEntry* entry);
     int SelectedIndex() const;
 
+    CSegmentScanProgress scan_;
     CRect poster_{0, 0, 104, 70};
     int iconWidth_ = 120, iconHeight_ = 96;
     HBITMAP strips_[3] = {};

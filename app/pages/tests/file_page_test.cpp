@@ -583,6 +583,13 @@ TEST_F(FilePageTest, DiscFileIsListedOneEntryPerTitle) {
     // The second title starts where the first ends in the file.
     EXPECT_NEAR(list->Entry(0)->inPoint / 1e7, 0.0, 0.05);
     EXPECT_NEAR(list->Entry(1)->inPoint / 1e7, lengths[0], 0.1);
+    // The export room takes a disc file title by title too.
+    room_->AddFile(lower.c_str());
+    ASSERT_EQ(room_->Count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(room_->Entry(i)->inPoint, list->Entry(i)->inPoint) << i;
+        EXPECT_EQ(room_->Entry(i)->outPoint, list->Entry(i)->outPoint) << i;
+    }
     // Each title has its own place on the engine's time line.
     EXPECT_EQ(list->Entry(1)->timelineStart, list->Entry(0)->timelineEnd);
     EXPECT_NEAR(page_->GetTotalDuration() / 1e7, 2 * (lengths[0] + lengths[1]), 0.3);
