@@ -699,7 +699,8 @@ TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
 
 // The progress tick shows the engine's fraction as a percentage, a slider position out of
 // 100 and the time code of that share of the whole length. It is driven once the engine has
-// stopped part-way (aborted), so that the fraction it reports no longer moves.
+// stopped (aborted part-way, or finished when the abort came late on a loaded machine), so
+// that the fraction it reports no longer moves.
 TEST_F(FilePageTest, ProgressTickShowsTheEnginesFraction) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
     SetMerge(1);
@@ -708,14 +709,14 @@ TEST_F(FilePageTest, ProgressTickShowsTheEnginesFraction) {
     ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
     IFileEngineControl* engine = page_->Engine();
     float fraction = 0;
-    for (int i = 0; i < 600 && (engine->GetProgress(&fraction) != S_OK || fraction < 0.2f); ++i)
+    for (int i = 0; i < 600 && (engine->GetProgress(&fraction) != S_OK || fraction <= 0.0f); ++i)
         Pump(50);
     page_->OnConvertCommand(4207);
     ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 120));
     SetMerge(0);
     ASSERT_EQ(engine->GetProgress(&fraction), S_OK);
     ASSERT_GT(fraction, 0.0f);
-    ASSERT_LT(fraction, 1.0f);
+    ASSERT_LE(fraction, 1.0f);
     LONGLONG total = 0;
     ASSERT_EQ(engine->GetDuration(&total), S_OK);
     EXPECT_NEAR(total / 1e7, 4.5, 0.1);
