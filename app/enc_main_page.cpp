@@ -20,6 +20,7 @@
 #include "app/skin/skin_draw.h"
 #include "app/skin/skin_images.h"
 #include "app/skin/skin_layout.h"
+#include "app/skin/skin_list.h"
 #include "app/splash_about.h"
 #include "engines/client/compressor_search.h"
 #include "framework/app.h"
@@ -163,6 +164,7 @@ ON_WM_DESTROY()
 ON_WM_TIMER()
 ON_MESSAGE(WM_DEVICECHANGE, OnDeviceChange)
 ON_MESSAGE(WM_ENCMAIN_COMMAND, OnEncMainCommand)
+ON_MESSAGE(WM_ROOMLIST_MODECHANGED, OnFileListChanged)
 ON_BN_CLICKED(kIdButtonFile, ShowFilePage)
 ON_BN_CLICKED(kIdButtonDV, ShowDVPage)
 ON_BN_CLICKED(kIdButtonProfile, OnProfileButton)
@@ -733,13 +735,19 @@ void CEncMainPage::NotifyPanel(UINT code) {
     if (CWnd* parent = GetParent()) parent->SendMessage(WM_NOTIFY, header.idFrom, reinterpret_cast<LPARAM>(&header));
 }
 
+LRESULT CEncMainPage::OnFileListChanged(WPARAM from, LPARAM) {
+    // The file page names itself; a room list's view-mode change carries its list's id.
+    if (from == kIdFilePage) FormatTitleText();
+    return 0;
+}
+
 BOOL CEncMainPage::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {
     const auto* record = reinterpret_cast<const PageNotifyRecord*>(lParam);
     if (!record) return CWnd::OnNotify(wParam, lParam, result);
-    const HWND from = record->header.hwndFrom;
+    const HWND from = record->hdr.hwndFrom;
     const bool fromDV = dvPage_ && dvPage_->Window() && from && from == dvPage_->Window()->m_hWnd;
     const bool fromFile = filePage_ && filePage_->Window() && from && from == filePage_->Window()->m_hWnd;
-    const UINT code = record->header.code;
+    const UINT code = record->hdr.code;
     if (fromDV) {
         switch (code) {
             case 2024:

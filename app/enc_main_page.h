@@ -14,6 +14,7 @@
 #include "app/profiles/codec_thread.h"
 #include "app/profiles/profile_manager.h"
 #include "app/profiles/profile_record.h"
+#include "app/skin/enc_base_page.h"
 #include "app/skin/skin_factory.h"
 #include "framework/wnd.h"
 
@@ -41,12 +42,6 @@ constexpr UINT kNotifyCaptureStarted = 2024;
 constexpr UINT kNotifyCaptureEnded = 2025;
 constexpr UINT kNotifyConvertStarted = 2026;
 constexpr UINT kNotifyConvertEnded = 2027;
-
-// The WM_NOTIFY record of the pages: the header and one 32-bit data word.
-struct PageNotifyRecord {
-    NMHDR header;
-    UINT_PTR data;
-};
 
 // "%.2f" value and unit of a bit rate: above 10,000 bit/s in kbps, otherwise in bps.
 void FormatBitRate(double bitsPerSecond, double* value, const char** unit);
@@ -103,6 +98,9 @@ public:
     LRESULT OpenBatchIfIdle();
 
     LRESULT OnEncMainCommand(WPARAM code, LPARAM);
+    // The file page's list was changed by the user (WM_ROOMLIST_MODECHANGED from it): the
+    // caption is marked.
+    LRESULT OnFileListChanged(WPARAM from, LPARAM);
     BOOL OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
     // The page's hosted pages and store, for the panel and for tests.

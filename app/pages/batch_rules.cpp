@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "app/services/time_code.h"
+
 namespace filepage {
 
 namespace {
@@ -97,21 +99,30 @@ int CheckName(std::string* name) {
 
 SegmentSpan SegmentTimes(int64_t videoStart, int64_t videoEnd, int64_t audioStart, int64_t audioEnd) {
     SegmentSpan span;
-    const bool a1 = videoStart >= 0, a2 = videoEnd >= 0, b1 = audioStart >= 0, b2 = audioEnd >= 0;
-    if (a1 && b1)
-        span.start = std::max(videoStart, audioStart);
-    else if (a1)
-        span.start = videoStart;
-    else if (b1)
-        span.start = audioStart;
-    if (a2 && b2)
-        span.end = std::min(videoEnd, audioEnd);
-    else if (a2)
-        span.end = videoEnd;
-    else if (b2)
-        span.end = audioEnd;
-    if (a1 && a2 && b1 && b2) span.skew = videoStart > audioStart ? videoStart - audioStart : audioStart - videoStart;
+    services::ClampTimeRange({videoStart, videoEnd, audioStart, audioEnd}, &span.start, &span.end, &span.skew);
     return span;
+}
+
+SegmentClip SegmentClipOf(const engines::SegmentRecord& record, int64_t base) {
+    const SegmentSpan span = SegmentTimes(record.videoStart, record.videoEnd, record.audioStart, record.audioEnd);
+    SegmentClip clip;
+    clip.length = span.start > span.end ? 0 : span.end - span.start;
+    clip.inPoint = base + span.skew;
+    clip.outPoint = clip.inPoint + clip.length;
+    return clip;
+}
+
+bool HandOverProfile(profiles::ProfileRecord& record,
+                     const std::function<bool(const profiles::ProfileRecord&)>& setProfile) {
+    profiles::AviBlock& avi = record.block.avi;
+    uint32_t saved[4] = {};
+    const bool clear =
+        record.head.videoFormatClass == profiles::kClassAvi &&
+        profiles::GetCompressorFrameInfo(avi.compressorState, avi.compressorStateSize, saved) == profiles::kProfileOk &&
+        profiles::SetCompressorFrameValue(avi.compressorState, avi.compressorStateSize, 0) == profiles::kProfileOk;
+    const bool accepted = setProfile(record);
+    if (clear) profiles::SetCompressorFrameValue(avi.compressorState, avi.compressorStateSize, saved[3]);
+    return accepted;
 }
 
 }  // namespace filepage

@@ -4,8 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "app/profiles/profile_record.h"
+#include "engines/clip_info.h"
 
 namespace filepage {
 
@@ -38,5 +42,20 @@ struct SegmentSpan {
     int64_t start = 0, end = 0, skew = 0;
 };
 SegmentSpan SegmentTimes(int64_t videoStart, int64_t videoEnd, int64_t audioStart, int64_t audioEnd);
+
+// Where one segment (title, programme) of a disc file lies in the file as a list entry, in
+// 100-ns units on the clip player's time line: it starts `base` (the time-line end of the
+// segment listed before it, 0 for the first) plus the skew of its streams, and lasts from
+// its later start to its earlier end (never negative).
+struct SegmentClip {
+    int64_t inPoint = 0, outPoint = 0, length = 0;
+};
+SegmentClip SegmentClipOf(const engines::SegmentRecord& record, int64_t base);
+
+// Hands `record` to the engine through `setProfile`. An AVI record's compressor state has
+// its frame value cleared for the hand-over and put back afterwards, whatever the engine
+// answered, so that a refused start does not lose the codec's setting. The engine's answer.
+bool HandOverProfile(profiles::ProfileRecord& record,
+                     const std::function<bool(const profiles::ProfileRecord&)>& setProfile);
 
 }  // namespace filepage

@@ -1,14 +1,23 @@
 #include "app/pages/export_room.h"
 
+#include <shlwapi.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "app/pages/batch_rules.h"
+#include "app/pages/file_batch_list.h"
 #include "app/pages/room_routing.h"
 #include "app/pages/video_viewer_dlg.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/system_utils.h"
+#include "app/services/text_fonts.h"
+#include "app/services/tv_format.h"
+#include "app/skin/common_dialogs.h"
 #include "app/skin/skin_images.h"
 #include "app/skin/skin_layout.h"
 #include "engines/client/engine_client.h"
@@ -37,7 +46,138 @@ int Tell(UINT id, const CString& text, HWND owner) {
     return AfxShowMessageBox(request);
 }
 
+// "%.2f %s" of a byte count in its unit.
+CString SizeText(int64_t bytes) {
+    double value = 0;
+    char unit[32] = {};
+    FormatByteSize(bytes, &value, unit, sizeof unit);
+    CString text;
+    text.Format("%.2f %s", value, unit);
+    return text;
+}
+
+// A video bit rate in the byte units, per second.
+CString BitRateText(uint32_t bitsPerSecond) {
+    CString text;
+    text.Format("%s%s", SizeText(bitsPerSecond).c_str(), AfxLoadString(IDS_PROP_PER_SECOND).c_str());
+    return text;
+}
+
+// The file's modification date, "YYYY/MM/DD"; empty when its status cannot be read.
+CString DateText(const char* path) {
+    struct _stat64 status {};
+    if (_stat64(path, &status) != 0) return CString();
+    const time_t when = static_cast<time_t>(status.st_mtime);
+    struct tm local {};
+    if (localtime_s(&local, &when) != 0) return CString();
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y/%m/%d", &local);
+    return CString(text);
+}
+
+CString ChannelText(uint32_t mode) {
+    switch (mode) {
+        case 1:
+            return AfxLoadString(IDS_CHANNELS_STEREO);
+        case 2:
+            return AfxLoadString(IDS_PROP_DUAL_CHANNEL);
+        case 3:
+            return AfxLoadString(IDS_PROP_JOINT_STEREO);
+        default:
+            return AfxLoadString(IDS_CHANNELS_MONO);
+    }
+}
+
+// One line "label: value[unit]" of a properties section.
+void AddLine(CString* section, UINT label, const CString& value, const CString& unit = CString()) {
+    CString line;
+    line.Format("%s: %s%s\r\n", AfxLoadString(label).c_str(), value.c_str(), unit.c_str());
+    *section += line;
+}
+
+CString Number(const char* format, double value) {
+    CString text;
+    text.Format(format, value);
+    return text;
+}
+
 }  // namespace
+
+void CExportRoom::FilePropertyTexts(const char* path, const engines::ClipInfo& media, CString texts[3]) {
+    for (int i = 0; i < 3; ++i)
+        texts[i] = CString();
+    if (!path) return;
+    AddLine(&texts[0], IDS_PROP_FILE, path);
+    AddLine(&texts[0], IDS_PROP_TYPE, FormatClassText(media.formatClass));
+    AddLine(&texts[0], IDS_PROP_SIZE, SizeText(media.fileBytes));
+    if (const CString date = DateText(path); !date.IsEmpty()) AddLine(&texts[0], IDS_PROP_DATE, date);
+    const uint32_t cls = media.formatClass;
+    const uint32_t mode106 = media.value26 >> 16;
+    const auto samplingLine = [&](CString* section) {
+        if (media.audioSampleRate)
+            AddLine(section, IDS_PROP_SAMPLING, Number("%.0f", media.audioSampleRate / 1000),
+                    AfxLoadString(IDS_KHZ_SUFFIX));
+    };
+    if (media.mediaKind == engines::kClipVideo) {
+        AddLine(&texts[1], IDS_PROP_DURATION, FormatTimeCode(media.duration, 0));
+        // An unknown bit rate (0: a variable-rate stream) is left out rather than shown as 0.
+        if ((cls == 3 || cls == 4 || cls == 11) && media.videoBitRate)
+            AddLine(&texts[1], IDS_PROP_BIT_RATE, BitRateText(media.videoBitRate));
+        CString size;
+        size.Format("%ux%u", media.width, media.height);
+        AddLine(&texts[1], IDS_PROP_FRAME_SIZE, size);
+        AddLine(&texts[1], IDS_PROP_FRAME_RATE, Number("%.2f ", media.frameRate), AfxLoadString(IDS_PROP_FPS));
+        samplingLine(&texts[2]);
+        if (cls == 3 || cls == 4) {
+            if (media.audioBitRate)
+                AddLine(&texts[2], IDS_PROP_BIT_RATE, Number("%.0f", media.audioBitRate / 1000),
+                        AfxLoadString(IDS_PROP_KBPS));
+            AddLine(&texts[2], IDS_PROP_CHANNELS, ChannelText(media.audioChannelMode));
+        } else if (mode106) {
+            AddLine(&texts[2], IDS_PROP_CHANNELS, ChannelText(mode106 - 1));
+        }
+    } else if (media.mediaKind == engines::kClipAudio) {
+        samplingLine(&texts[1]);
+        if ((cls == 66 || cls == 68) && media.audioBytesPerSecond)
+            AddLine(&texts[1], IDS_PROP_BIT_RATE, Number("%.0f", (media.audioBytesPerSecond * 8) / 1000),
+                    AfxLoadString(IDS_PROP_KBPS));
+        if (mode106) AddLine(&texts[1], IDS_PROP_CHANNELS, ChannelText(mode106 - 1));
+    }
+}
+
+void CExportRoom::ShowFileProperties(const char* path, const engines::ClipInfo& media, CWnd* owner) {
+    CString texts[3];
+    FilePropertyTexts(path, media, texts);
+    const bool audioOnly = media.mediaKind == engines::kClipAudio;
+    CInfoDialog dialog(AfxLoadString(IDS_PROP_GENERAL), texts[0],
+                       AfxLoadString(audioOnly ? IDS_PROP_AUDIO : IDS_PROP_VIDEO), texts[1],
+                       AfxLoadString(IDS_PROP_AUDIO), texts[2], owner);
+    dialog.DoModal();
+}
+
+CString CExportRoom::TipText(int index) const {
+    const ExportRoomEntry* entry = Entry(index);
+    if (!entry || !list_) return CString();
+    char compact[MAX_PATH] = {};
+    std::snprintf(compact, sizeof compact, "%s", entry->path);
+    if (HDC dc = ::GetDC(list_->m_hWnd)) {
+        PathCompactPathA(dc, compact, 20);
+        ::ReleaseDC(list_->m_hWnd, dc);
+    }
+    const engines::ClipInfo& m = entry->media;
+    CString size;
+    size.Format("%ux%u", m.width, m.height);
+    const CString rate = Number("%.2f", m.frameRate);
+    CString tip;
+    if (m.videoBitRate)
+        tip.FormatId(IDS_ROOM_TIP_BITRATE, compact, FormatClassText(m.formatClass).c_str(),
+                     SizeText(m.fileBytes).c_str(), DateText(entry->path).c_str(), BitRateText(m.videoBitRate).c_str(),
+                     size.c_str(), rate.c_str());
+    else
+        tip.FormatId(IDS_ROOM_TIP, compact, FormatClassText(m.formatClass).c_str(), SizeText(m.fileBytes).c_str(),
+                     DateText(entry->path).c_str(), size.c_str(), rate.c_str());
+    return tip;
+}
 
 BOOL CExportRoom::Create(const RECT& rect, CWnd* parent) {
     if (SkinStaticNode* icon = CSkinLayout::FindStatic(kView, "LAYOUT1", "IDC_EXPROOM_ICONVIEW_ICON"))
@@ -100,7 +240,37 @@ ExportRoomEntry* CExportRoom::MakeEntry(const char* path) {
 }
 
 void CExportRoom::AddFile(const char* path) {
-    ExportRoomEntry* entry = MakeEntry(path);
+    if (filepage::IsSegmentedFile(path)) {
+        AddSegments(path);
+        return;
+    }
+    InsertEntry(MakeEntry(path));
+}
+
+void CExportRoom::AddSegments(const char* path) {
+    ForEachSegment(
+        path,
+        +[](DWORD code, UINT_PTR value, void* context) {
+            static_cast<CExportRoom*>(context)->scan_.OnNotice(code, value);
+        },
+        this,
+        [&](IClipPlayer* player, const engines::SegmentRecord& record, const filepage::SegmentClip& clip) {
+            auto* entry = new ExportRoomEntry{};
+            std::snprintf(entry->path, sizeof entry->path, "%s", path);
+            void* pixels = nullptr;
+            CreateDisplayDib(poster_.Width(), poster_.Height(), &entry->thumbnail, &pixels);
+            QueryClipInfo(path, &entry->media, player, entry->thumbnail ? &entry->thumbnail : nullptr, clip.inPoint);
+            entry->inPoint = clip.inPoint;
+            entry->outPoint = clip.outPoint;
+            entry->media.duration = entry->media.value17 = entry->media.value18 = clip.length;
+            entry->media.width = record.width;
+            entry->media.height = record.height;
+            entry->media.videoBitRate = record.videoBitRate;
+            InsertEntry(entry);
+        });
+}
+
+void CExportRoom::InsertEntry(ExportRoomEntry* entry) {
     if (!entry) return;
     const int index = AddItem(FileNamePart(entry->path), entry);
     if (index < 0) {
@@ -198,6 +368,9 @@ void CExportRoom::OnCommand(UINT id) {
         case 4414:
             RenameSelected();
             break;
+        case 4415:
+            ShowFileProperties(entry->path, entry->media, this);
+            break;
         default:
             break;
     }
@@ -213,6 +386,15 @@ LRESULT CExportRoom::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
                 case NM_DBLCLK:
                     ViewSelected();
                     return 0;
+                case LVN_GETINFOTIPA: {
+                    auto* tip = reinterpret_cast<NMLVGETINFOTIPA*>(lParam);
+                    if (tip->pszText && tip->cchTextMax > 0) {
+                        const CString text = TipText(tip->iItem);
+                        std::snprintf(tip->pszText, static_cast<size_t>(std::min(tip->cchTextMax, 1024)), "%s",
+                                      text.c_str());
+                    }
+                    return 0;
+                }
                 case NM_RCLICK:
                     if (SelectedIndex() >= 0) {
                         if (HMENU menu = LoadMenuA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDR_EXPORT_ROOM_MENU))) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include "app/pages/file_batch_list.h"
 #include "app/pages/page_slots.h"
 #include "app/skin/skin_list.h"
 #include "engines/clip_info.h"
@@ -34,6 +35,13 @@ public:
     LRESULT RenameSelected() override;
     LRESULT OpenFile(const char* path) override;
 
+    // The file properties dialog of a file and its media block (also the file page's).
+    static void ShowFileProperties(const char* path, const engines::ClipInfo& media, CWnd* owner);
+    // Its three sections: general, and by media kind video and audio (or audio alone).
+    static void FilePropertyTexts(const char* path, const engines::ClipInfo& media, CString texts[3]);
+    // The tip of item `index`: its file, type, size, date, bit rate, frame size and rate.
+    CString TipText(int index) const;
+
     ExportRoomEntry* Entry(int index) const;
     int Count() const { return static_cast<int>(entries_.size()); }
     // The context-menu commands (4411-4415) on the one selected item.
@@ -45,8 +53,13 @@ public:
 
 private:
     ExportRoomEntry* MakeEntry(const char* path);
+    // A disc file's segments, one item each, with their in and out points.
+    void AddSegments(const char* path);
+    // Appends `entry` (owned from now on) as the last item; freed when it cannot be.
+    void InsertEntry(ExportRoomEntry* entry);
     int SelectedIndex() const;
 
+    CSegmentScanProgress scan_;
     CRect poster_{0, 0, 104, 70};
     int iconWidth_ = 120, iconHeight_ = 96;
     HBITMAP strips_[3] = {};

@@ -9,6 +9,7 @@
 #include "app/pages/room_routing.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/tv_format.h"
+#include "app/skin/common_dialogs.h"
 #include "app/skin/skin_layout.h"
 #include "engines/client/engine_client.h"
 #include "framework/string.h"
@@ -16,6 +17,16 @@
 IMPLEMENT_DYNAMIC(CFileBatchList, CRoomList)
 
 namespace {
+
+const char* FileNamePart(const char* path) {
+    const char* slash = std::max(std::strrchr(path, '\\'), std::strrchr(path, '/'));
+    return slash ? slash + 1 : path;
+}
+
+// A segment scan's notice, sent from the worker to the list's window.
+constexpr UINT kSegmentNoticeMessage = WM_APP + 320;
+
+}  // namespace
 
 CString FormatClassText(uint32_t formatClass) {
     UINT id = 0;
@@ -28,12 +39,57 @@ CString FormatClassText(uint32_t formatClass) {
     return id ? AfxLoadString(id) : CString();
 }
 
-const char* FileNamePart(const char* path) {
-    const char* slash = std::max(std::strrchr(path, '\\'), std::strrchr(path, '/'));
-    return slash ? slash + 1 : path;
+int CSegmentScanProgress::OnNotice(DWORD code, UINT_PTR value) {
+    switch (code) {
+        case 2:
+            state_ = kRunning;
+            if (dialog_) {
+                dialog_->SetCaptionFormat(AfxLoadString(IDS_READING_SEGMENTS));
+                dialog_->SetRange(0, 100, 1);
+                dialog_->SetPos(0);
+                dialog_->ClearCancel();
+            }
+            return 1;
+        case 1:
+            if (state_ == kRunning && dialog_) {
+                dialog_->SetPos(static_cast<int>(std::min<UINT_PTR>(value, 100)));
+                dialog_->PumpMessages(FALSE);
+            }
+            return 1;
+        case 3:
+            state_ = kDone;
+            return 1;
+        default:
+            return code < 8 ? 1 : 0;
+    }
 }
 
-}  // namespace
+HRESULT ForEachSegment(const char* path, ClipPlayerCallback callback, void* context, const SegmentVisitor& each) {
+    if (!path || std::strlen(path) >= sizeof(FileBatchEntry{}.path)) return E_FAIL;
+    const HRESULT com = CoInitialize(nullptr);
+    IClipPlayer* player = nullptr;
+    DWORD count = 0;
+    HRESULT hr = CreateClipPlayer(&player);
+    if (SUCCEEDED(hr)) {
+        player->SetCallback(callback, context);
+        hr = player->Open(path, 0, 0, 0);
+        if (SUCCEEDED(hr)) hr = player->GetSegmentCount(&count);
+    }
+    int64_t base = 0;  // where the segment listed last ends on the player's time line
+    for (DWORD i = 0; SUCCEEDED(hr) && i < count; ++i) {
+        engines::SegmentRecord record{};
+        if (FAILED(player->GetSegment(i, reinterpret_cast<BYTE*>(&record)))) continue;
+        each(player, record, filepage::SegmentClipOf(record, base));
+        base = record.timelineEnd;
+    }
+    if (player) {
+        player->SetCallback(nullptr, nullptr);
+        player->Close();
+    }
+    ReleaseInterface(&player);
+    if (SUCCEEDED(com)) CoUninitialize();
+    return FAILED(hr) ? E_FAIL : S_OK;
+}
 
 CFileBatchList::CFileBatchList() {
     // The list holds at most 2,500 entries on NT-family systems and 800 on the 9x family.
@@ -98,6 +154,35 @@ FileBatchEntry* CFileBatchList::ProbeFile(const char* path) {
     entry->inPoint = 0;
     entry->outPoint = info.duration;
     return entry;
+}
+
+HRESULT CFileBatchList::ProbeSegments(const char* path, CProgressDialog* dialog, std::vector<FileBatchEntry*>* made) {
+    if (!made) return E_FAIL;
+    // The dialog is handed over before the scan's first notice, which reaches it through
+    // the list's window (a synchronous send), and taken back after the last.
+    scan_.SetDialog(dialog);
+    const HRESULT hr = ForEachSegment(
+        path, &CFileBatchList::SegmentNotice, this,
+        [&](IClipPlayer* player, const engines::SegmentRecord& record, const filepage::SegmentClip& clip) {
+            auto* entry = new FileBatchEntry{};
+            entry->progressMark = -1;
+            std::snprintf(entry->path, sizeof entry->path, "%s", path);
+            entry->inPoint = clip.inPoint;
+            entry->outPoint = clip.outPoint;
+            QueryClipInfo(path, &entry->media, player, nullptr, 0);
+            entry->media.duration = entry->media.value17 = entry->media.value18 = clip.length;
+            entry->media.width = record.width;
+            entry->media.height = record.height;
+            entry->media.videoBitRate = record.videoBitRate;
+            made->push_back(entry);
+        });
+    scan_.SetDialog(nullptr);
+    return hr;
+}
+
+void CALLBACK CFileBatchList::SegmentNotice(DWORD code, UINT_PTR value, void* context) {
+    auto* list = static_cast<CFileBatchList*>(context);
+    if (list && list->m_hWnd) ::SendMessageA(list->m_hWnd, kSegmentNoticeMessage, code, static_cast<LPARAM>(value));
 }
 
 int CFileBatchList::AddEntry(FileBatchEntry* entry, bool keepOrder) {
@@ -212,6 +297,8 @@ int CFileBatchList::ItemCallback(int item, HBITMAP*, void* context, int* highlig
 }
 
 LRESULT CFileBatchList::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == kSegmentNoticeMessage)
+        return scan_.OnNotice(static_cast<DWORD>(wParam), static_cast<UINT_PTR>(lParam));
     if (LRESULT routed = 0; RouteRoomListMessage(this, message, wParam, lParam, &routed)) return routed;
     if (message == WM_NOTIFY && list_) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);

@@ -6,8 +6,42 @@
 
 #include <windows.h>
 
+#include <functional>
+#include <vector>
+
+#include "app/pages/batch_rules.h"
 #include "app/project_format.h"
 #include "app/skin/skin_list.h"
+#include "engines/interfaces.h"
+
+class CProgressDialog;
+
+// The text of a media block's format class ("MPEG-2", "DVD title", ...); empty for classes
+// without one.
+CString FormatClassText(uint32_t formatClass);
+
+// The progress of a clip player's segment scan shown in a progress dialog: notice 2 (start)
+// resets the dialog to string 299 at 0 %, 1 carries the percentage, 3 ends the scan.
+// User-interface thread.
+class CSegmentScanProgress {
+public:
+    enum State { kIdle = 0, kRunning = 1, kDone = 2 };
+    void SetDialog(CProgressDialog* dialog) { dialog_ = dialog; }
+    // 1 for the notices the player may send (0-7), 0 for others.
+    int OnNotice(DWORD code, UINT_PTR value);
+    int State() const { return state_; }
+
+private:
+    CProgressDialog* dialog_ = nullptr;
+    int state_ = kIdle;
+};
+
+// Opens `path` in a new clip player whose segment notices go to `callback`, and calls
+// `each` for every segment the player can give, with the player still open on the file and
+// where the segment lies as a list entry. E_FAIL when the file cannot be opened or its
+// segments cannot be counted. The calling thread's COM is initialised for the call.
+using SegmentVisitor = std::function<void(IClipPlayer*, const engines::SegmentRecord&, const filepage::SegmentClip&)>;
+HRESULT ForEachSegment(const char* path, ClipPlayerCallback callback, void* context, const SegmentVisitor& each);
 
 class CFileBatchList : public CRoomList {
     DECLARE_DYNAMIC(CFileBatchList)
@@ -28,6 +62,12 @@ public:
     // A new entry for `path` from the clip query (order number 0, mark -1, in point 0, out
     // point the duration), or null when the file cannot be opened. Any thread.
     static FileBatchEntry* ProbeFile(const char* path);
+    // One new entry per segment of a disc file (".vob", ".vro") into `made`, each with its
+    // in and out point and its own length, size and bit rate; `dialog` shows the scan's
+    // progress. Runs on the add-files worker: the scan's notices reach the dialog through
+    // the list's window. E_FAIL when the file gives no segments.
+    HRESULT ProbeSegments(const char* path, CProgressDialog* dialog, std::vector<FileBatchEntry*>* made);
+    int SegmentScanState() const { return scan_.State(); }
     // Appends `entry` (owned by the list from now on) as the last item, selected, with the
     // next order number unless `keepOrder`. 1; E_FAIL for null; 0 when the item could not be
     // inserted (the entry is freed).
@@ -55,6 +95,9 @@ private:
     void WriteColumns(int index);
     static int ItemCallback(int item, HBITMAP* bitmap, void* context, int* highlight);
 
+    static void CALLBACK SegmentNotice(DWORD code, UINT_PTR value, void* context);
+
+    CSegmentScanProgress scan_;
     int entryLimit_ = 2500;
     int32_t nextOrder_ = 0;
 };

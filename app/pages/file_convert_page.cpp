@@ -263,6 +263,7 @@ void CFileConvertPage::EnableControlsByState() {
     }
     if (CGSelectSlider* slider = Slider()) slider->EnableWindow(converting ? FALSE : TRUE);
     EnableControl(kIdVolume, true);
+    ShowMute();
     EnableControl(kIdPlay, one && !converting);
     ShowControl(kIdPlay, state_ != kPlaying);
     ShowControl(kIdPause, state_ == kPlaying);
@@ -337,6 +338,7 @@ void CFileConvertPage::LoadProjectEntries(const CPtrList& entries) {
     CWnd* main = GetParent();
     if (main) main->EnableWindow(FALSE);
     progress_->SetPos(0);
+    progress_->ClearCancel();
     progress_->SetCaptionFormat(AfxLoadString(IDS_ADDING_FILES));
     progress_->SetRange(0, 100, 1);
     progress_->ShowWindow(SW_SHOW);
@@ -407,6 +409,9 @@ LRESULT CFileConvertPage::OnTransportCommand(UINT code) {
         case 4307:
             send(kIdNextFrame);
             break;
+        case 4308:
+            ToggleMute();
+            break;
         case 4309:
             OnVolume();
             break;
@@ -469,8 +474,11 @@ void CFileConvertPage::OnListMenuCommand(UINT id) {
                                    entry->media.height, this);
         return;
     }
+    if (id == 4421) {
+        CExportRoom::ShowFileProperties(entry->path, entry->media, this);
+        return;
+    }
     const UINT button[] = {0, kIdUp, kIdDown, kIdAdd, kIdDelete, 0};
-    // 4421 (the file's properties) has nothing to open yet.
     if (const UINT target = button[id - 4416]) SendMessage(WM_COMMAND, MAKEWPARAM(target, BN_CLICKED), 0);
 }
 
@@ -502,7 +510,7 @@ void CFileConvertPage::GetListRect(RECT* rect) const {
 void CFileConvertPage::TitleChanged() {
     listChanged_ = 1;
     // The main page refreshes its title text from the list-changed state.
-    if (CWnd* main = GetParent()) main->SendMessage(WM_ROOMLIST_MODECHANGED, 0, 0);
+    if (CWnd* main = GetParent()) main->SendMessage(WM_ROOMLIST_MODECHANGED, GetDlgCtrlID(), 0);
 }
 
 // ---- transport ----
@@ -715,6 +723,7 @@ void CFileConvertPage::AddFiles(const std::vector<std::string>& paths) {
     UpdateControls();
     progress_->SetCaptionFormat(AfxLoadString(IDS_ADDING_FILES));
     progress_->SetPos(0);
+    progress_->ClearCancel();
     if (CWnd* main = GetParent()) main->EnableWindow(FALSE);
     stopWorker_ = false;
     worker_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &CFileConvertPage::WorkerMain, this, 0, nullptr));
@@ -733,8 +742,13 @@ unsigned __stdcall CFileConvertPage::WorkerMain(void* argument) {
         if (!::SendMessageA(window, kWorkerStep, kStepProgress, reinterpret_cast<LPARAM>(&step))) break;
         if (!filepage::IsSupportedInputFile(path.c_str())) continue;
         if (!::SendMessageA(window, kWorkerStep, kStepAskDuplicate, reinterpret_cast<LPARAM>(path.c_str()))) continue;
-        // The probe runs here, off the user-interface thread; the list takes the entry there.
-        if (FileBatchEntry* entry = CFileBatchList::ProbeFile(path.c_str()))
+        // The probe runs here, off the user-interface thread; the list takes the entries there.
+        std::vector<FileBatchEntry*> made;
+        if (filepage::IsSegmentedFile(path.c_str()))
+            page->list_->ProbeSegments(path.c_str(), page->progress_, &made);
+        else if (FileBatchEntry* entry = CFileBatchList::ProbeFile(path.c_str()))
+            made.push_back(entry);
+        for (FileBatchEntry* entry : made)
             if (!::SendMessageA(window, kWorkerStep, kStepAdd, reinterpret_cast<LPARAM>(entry))) delete entry;
         Sleep(10);
     }
@@ -755,6 +769,7 @@ LRESULT CFileConvertPage::OnWorkerStep(WPARAM wParam, LPARAM lParam) {
                 Ask(nt ? IDS_LIST_FULL_NT : IDS_LIST_FULL_9X, MB_OK, m_hWnd, text);
                 return 0;
             }
+            progress_->SetCaptionFormat(AfxLoadString(IDS_ADDING_FILES));
             progress_->ShowWindow(SW_SHOW);
             progress_->SetTitle(step->path);
             progress_->SetRange(0, 100, 1);
@@ -770,6 +785,8 @@ LRESULT CFileConvertPage::OnWorkerStep(WPARAM wParam, LPARAM lParam) {
             return Ask(IDS_ALREADY_LISTED, MB_YESNO | MB_DEFBUTTON2 | MB_ICONQUESTION, m_hWnd, text) == IDYES ? 1 : 0;
         }
         case kStepAdd:
+            // A disc file's segments come one by one; those past the limit are not taken.
+            if (list_->Count() >= list_->EntryLimit()) return 0;
             list_->AddEntry(reinterpret_cast<FileBatchEntry*>(lParam));
             list_->Resort();
             return 1;
@@ -831,7 +848,10 @@ void CFileConvertPage::RebuildTimeline(bool all, int index) {
             WriteClip(clip, fileengine::kClipPath, entry->path, sizeof entry->path);
             WriteClip(clip, fileengine::kClipInOut, &entry->inPoint, 8);
             WriteClip(clip, fileengine::kClipInOut + 8, &entry->outPoint, 8);
-            const bool ownRange = entry->media.formatClass == 11 || entry->media.formatClass == 12;
+            // A disc file's segment carries its own place in the file, whatever class the
+            // player gave it.
+            const bool ownRange = entry->media.formatClass == 11 || entry->media.formatClass == 12 ||
+                                  filepage::IsSegmentedFile(entry->path);
             const int64_t rangeStart = ownRange ? entry->inPoint : 0;
             const int64_t rangeEnd = ownRange ? entry->outPoint : entry->media.duration;
             WriteClip(clip, fileengine::kClipSourceRange, &rangeStart, 8);
@@ -906,7 +926,9 @@ void CFileConvertPage::OnConvertStart() {
                                         static_cast<int32_t>(entry->media.height), &profile_->block.h264.width,
                                         &profile_->block.h264.height);
         }
-        ok = SUCCEEDED(control_->SetProfile(reinterpret_cast<const BYTE*>(profile_)));
+        ok = filepage::HandOverProfile(*profile_, [this](const profiles::ProfileRecord& record) {
+            return SUCCEEDED(control_->SetProfile(reinterpret_cast<const BYTE*>(&record)));
+        });
     }
     if (ok) {
         control_->SetPreviewDuringConvert(GetPreviewVideo() ? TRUE : FALSE);

@@ -389,4 +389,26 @@
 #define IDS_VIEWER_STREAM_ERROR 7129
 #define IDS_VIEWER_RUN_FAILED 7130
 
+/* The file properties of the export room and the file page, and the export room's tip. */
+#define IDS_ROOM_TIP 262         /* path, type, size, date, frame size, frame rate (strings) */
+#define IDS_ROOM_TIP_BITRATE 291 /* path, type, size, date, bit rate, frame size, frame rate */
+#define IDS_PROP_GENERAL 271
+#define IDS_PROP_FILE 272
+#define IDS_PROP_TYPE 273
+#define IDS_PROP_SIZE 274
+#define IDS_PROP_DATE 275
+#define IDS_PROP_VIDEO 276
+#define IDS_PROP_DURATION 277
+#define IDS_PROP_FRAME_SIZE 278
+#define IDS_PROP_FRAME_RATE 279
+#define IDS_PROP_AUDIO 280
+#define IDS_PROP_BIT_RATE 281
+#define IDS_PROP_PER_SECOND 282
+#define IDS_PROP_FPS 283
+#define IDS_PROP_SAMPLING 284
+#define IDS_PROP_KBPS 285
+#define IDS_PROP_CHANNELS 286
+#define IDS_PROP_DUAL_CHANNEL 287
+#define IDS_PROP_JOINT_STEREO 288
+
 #endif

@@ -72,6 +72,8 @@ public:
     // met on the way is posted again and ends the pumping.
     void PumpMessages(BOOL escapeCancels);
     bool IsCancelled() const { return cancelled_; }
+    // A new run of work: a cancel of the one before no longer counts.
+    void ClearCancel() { cancelled_ = false; }
     int GetPos() const { return position_; }
     void OnCancel() override { cancelled_ = true; }
     void OnOK() override {}

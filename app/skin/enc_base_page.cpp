@@ -82,6 +82,24 @@ void CEncBasePage::OnVolume() {
     volumePopup_ = nullptr;
 }
 
+int CEncBasePage::ShowMute() {
+    char device[260] = {};
+    LONG muted = 0;
+    if (FAILED(FindMixerDevice(kMixerHasSpeakers, device, sizeof device)) || !GetMixerMute(device, -1, &muted))
+        return 0;
+    if (volumeButton_) volumeButton_->SetCheck(muted ? 1 : 0);
+    return 1;
+}
+
+int CEncBasePage::ToggleMute() {
+    char device[260] = {};
+    LONG muted = 0;
+    if (FAILED(FindMixerDevice(kMixerHasSpeakers, device, sizeof device)) || !GetMixerMute(device, -1, &muted) ||
+        !SetMixerMute(device, -1, muted ? 0 : 1))
+        return 0;
+    return ShowMute();
+}
+
 void CEncBasePage::OnDestroy() {
     // The popup's modal loop still runs below OnVolume on this thread: it is ended and its
     // window destroyed here, and OnVolume deletes the object when the loop returns.

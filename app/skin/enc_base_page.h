@@ -39,6 +39,10 @@ public:
     // after the volume popup, which runs modally.
     void OnVolume();
     CGVolumeControl* GetVolumePopup() const { return volumePopup_; }
+    // The speakers' mute switch of the first mixer device shown on the volume button;
+    // ToggleMute also turns it over first. 0 when there is no such device.
+    int ShowMute();
+    int ToggleMute();
     void OnOpenLink();
     // The stem of output file names: the conversion or capture folder and the page name, or
     // "" (after a message) when that folder is not a directory.

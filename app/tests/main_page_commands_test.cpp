@@ -190,7 +190,7 @@ protected:
     }
     void Notify(CWnd* from, UINT code) {
         PageNotifyRecord record{{from->m_hWnd, static_cast<UINT_PTR>(from->GetDlgCtrlID()), code}, 0};
-        page->SendMessage(WM_NOTIFY, record.header.idFrom, reinterpret_cast<LPARAM>(&record));
+        page->SendMessage(WM_NOTIFY, record.hdr.idFrom, reinterpret_cast<LPARAM>(&record));
     }
     void TearDown() override {
         if (page) {

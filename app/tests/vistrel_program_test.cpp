@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "app/command_bar.h"
+#include "app/enc_main_page.h"
 #include "app/main_panel.h"
 #include "app/project_file.h"
 #include "app/skin/skin_layout.h"
+#include "app/skin/skin_list.h"
 #include "app/tests/window_support.h"
 #include "app/vistrel_app.h"
 #include "filters/base/tests/com_test_util.h"
@@ -281,9 +283,13 @@ TEST_F(HandOver, SecondCopyHandsItsProjectToTheFirstAndExits) {
     EXPECT_EQ(FindWindowA(kMainPanelClass, nullptr), panel->m_hWnd) << "the second copy made a panel of its own";
     Pump(100);
     EXPECT_EQ(panel->GetMainPage()->GetProjectName(), project);
-    // A change of the batch list marks the caption with a star after the project's name.
-    panel->GetMainPage()->FormatTitleText();
+    // A change of the batch list marks the caption with a star after the project's name; a
+    // room list's change of view mode does not.
     char caption[512] = {};
+    panel->GetMainPage()->SendMessage(WM_ROOMLIST_MODECHANGED, 1000, 0);
+    GetWindowTextA(panel->m_hWnd, caption, sizeof caption);
+    EXPECT_TRUE(std::string(caption).ends_with(project)) << caption;
+    panel->GetMainPage()->SendMessage(WM_ROOMLIST_MODECHANGED, kIdFilePage, 0);
     GetWindowTextA(panel->m_hWnd, caption, sizeof caption);
     EXPECT_TRUE(std::string(caption).ends_with(project + "*")) << caption;
     DeleteFileA(project.c_str());

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -115,6 +116,43 @@ TEST(FilePageRules, NamesSizesExtensionsAndSegments) {
     EXPECT_EQ(videoOnly.skew, 0);
 }
 
+TEST(FilePageRules, AviFrameValueIsClearedForTheHandOverAndPutBackWhateverTheAnswer) {
+    std::vector<uint8_t> state(300, 0);
+    const uint32_t kept = 77;
+    std::memcpy(state.data() + 264, &kept, 4);
+    profiles::ProfileRecord record{};
+    record.block.avi.compressorState = state.data();
+    record.block.avi.compressorStateSize = static_cast<uint32_t>(state.size());
+    const auto frameValue = [&] {
+        uint32_t v = 0;
+        std::memcpy(&v, state.data() + 264, 4);
+        return v;
+    };
+    struct {
+        int32_t videoClass;
+        bool engineAccepts;
+        uint32_t seenByEngine;
+    } cases[] = {{profiles::kClassAvi, true, 0}, {profiles::kClassAvi, false, 0}, {profiles::kClassMpeg2, true, kept}};
+    for (const auto& c : cases) {
+        record.head.videoFormatClass = c.videoClass;
+        uint32_t seen = 12345;
+        const bool accepted = filepage::HandOverProfile(record, [&](const profiles::ProfileRecord&) {
+            seen = frameValue();
+            return c.engineAccepts;
+        });
+        EXPECT_EQ(accepted, c.engineAccepts);
+        EXPECT_EQ(seen, c.seenByEngine) << c.videoClass;
+        EXPECT_EQ(frameValue(), kept) << c.videoClass << " accepted " << c.engineAccepts;
+    }
+    // A state too small for the value is not touched, and the hand-over still happens.
+    record.head.videoFormatClass = profiles::kClassAvi;
+    record.block.avi.compressorStateSize = 200;
+    bool called = false;
+    EXPECT_TRUE(filepage::HandOverProfile(record, [&](const profiles::ProfileRecord&) { return called = true; }));
+    EXPECT_TRUE(called);
+    EXPECT_EQ(frameValue(), kept);
+}
+
 // Takes every name MakeUniqueFileName may give "Convert.mpg" in `folder` (relative to the
 // fixture folder), made on the Linux side, which is quick.
 void CrowdFolder(const std::string& folder) {
@@ -141,8 +179,10 @@ class Host : public CWnd {
 public:
     std::vector<UINT> codes;
     std::vector<std::string> ready;
+    int titleRefreshes = 0;  // the page's list changed by the user
     CExportRoom* room = nullptr;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_ROOMLIST_MODECHANGED && wParam == 2001) ++titleRefreshes;
         if (message == WM_NOTIFY) {
             const auto* record = reinterpret_cast<const PageNotifyRecord*>(lParam);
             if (record->hdr.code >= EPN_FILE_CLIP_READY && record->hdr.code <= EPN_FILE_REFRESH2) {
@@ -413,6 +453,7 @@ TEST_F(FilePageTest, ListEditsAndFastForwardRates) {
     EXPECT_EQ(list->GetSelectedCount(), 0);
     EXPECT_EQ(host_.codes, std::vector<UINT>{EPN_FILE_REFRESH2});
     EXPECT_EQ(page_->GetState(), 1);
+    EXPECT_EQ(host_.titleRefreshes, 1);
 }
 
 // The preview of the third clip (2 s, from 2.5 s on the timeline): frame steps, a slider
@@ -499,6 +540,148 @@ TEST_F(FilePageTest, FrameStepsAndJumpsMoveThePreviewAndItsPicture) {
     EXPECT_GT(centre.r + centre.g + centre.b, 3 * 24);
 }
 
+// A disc file with two titles (dvdauthor, from two ffmpeg-made clips whose time stamps both
+// start near 0, so the second title jumps back by 2 s) is listed as one entry
+// per title, whatever the case of its extension; an elementary stream is not taken.
+TEST_F(FilePageTest, DiscFileIsListedOneEntryPerTitle) {
+    const std::string folder = UniqueName("disc");
+    const std::string clip =
+        "-f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -target pal-dvd";
+    ASSERT_EQ(testsupport::RunShell(
+                  "mkdir '" + folder + "' && cd '" + folder + "' && ffmpeg -loglevel error -y " + clip +
+                      " -t 2 a.mpg && ffmpeg -loglevel error -y " + clip +
+                      " -t 2.5 b.mpg && echo '<dvdauthor dest=\"dvd\"><vmgm/><titleset><titles><pgc><vob "
+                      "file=\"a.mpg\"/></pgc><pgc><vob file=\"b.mpg\"/></pgc></titles></titleset></dvdauthor>' > "
+                      "d.xml && VIDEO_FORMAT=PAL dvdauthor -x d.xml && cp dvd/VIDEO_TS/VTS_01_1.VOB small.vob && "
+                      "ffmpeg -loglevel error -y -i a.mpg -c:v copy -an -f mpeg2video clip.m2v",
+                  folder + ".log"),
+              0);
+    const std::string dir = FixturePath(folder);
+    const std::string upper = dir + "\\dvd\\VIDEO_TS\\VTS_01_1.VOB", lower = dir + "\\small.vob";
+    const double lengths[] = {ProbeDuration(dir + "\\a.mpg"), ProbeDuration(dir + "\\b.mpg")};
+    ASSERT_GT(lengths[0], 1.9);
+    ASSERT_GT(lengths[1], 2.4);
+
+    page_->AddFiles({upper, dir + "\\clip.m2v", lower});
+    for (int i = 0; i < 600 && page_->WorkerRunning(); ++i)
+        Pump(50);
+    CFileBatchList* list = page_->BatchList();
+    ASSERT_EQ(list->Count(), 4);
+    EXPECT_TRUE(boxes_.empty());
+    EXPECT_EQ(list->SegmentScanState(), CSegmentScanProgress::kDone);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const FileBatchEntry* entry = list->Entry(i);
+        EXPECT_STREQ(entry->path, (i < 2 ? upper : lower).c_str());
+        const double length = entry->media.duration / 1e7;
+        EXPECT_NEAR(length, lengths[i % 2], 0.1);
+        EXPECT_EQ(entry->outPoint - entry->inPoint, entry->media.duration);
+        EXPECT_EQ(entry->media.width, 720u);
+        EXPECT_EQ(entry->media.height, 576u);
+        EXPECT_EQ(entry->progressMark, -1);
+    }
+    // The second title starts where the first ends in the file.
+    EXPECT_NEAR(list->Entry(0)->inPoint / 1e7, 0.0, 0.05);
+    EXPECT_NEAR(list->Entry(1)->inPoint / 1e7, lengths[0], 0.1);
+    // The export room takes a disc file title by title too.
+    room_->AddFile(lower.c_str());
+    ASSERT_EQ(room_->Count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(room_->Entry(i)->inPoint, list->Entry(i)->inPoint) << i;
+        EXPECT_EQ(room_->Entry(i)->outPoint, list->Entry(i)->outPoint) << i;
+    }
+    // Each title has its own place on the engine's time line.
+    EXPECT_EQ(list->Entry(1)->timelineStart, list->Entry(0)->timelineEnd);
+    EXPECT_NEAR(page_->GetTotalDuration() / 1e7, 2 * (lengths[0] + lengths[1]), 0.3);
+}
+
+// The texts of the information dialog `dialog`: its three section values.
+std::vector<std::string> InfoTexts(HWND dialog) {
+    std::vector<std::string> texts;
+    for (int id : {IDC_INFO_VALUE_1, IDC_INFO_VALUE_2, IDC_INFO_VALUE_3}) {
+        char text[2048] = {};
+        if (IsWindowVisible(GetDlgItem(dialog, id))) GetDlgItemTextA(dialog, id, text, sizeof text);
+        texts.emplace_back(text);
+    }
+    return texts;
+}
+
+// The properties of an MPEG-2 output list its bit rate, those of an AVI do not; sizes and
+// lengths are ffprobe's; the file page's list menu opens the same dialog, and the export
+// room's tip carries the same facts.
+TEST_F(FilePageTest, FilePropertiesShowTheFilesFactsAndBitRateOnlyForMpeg) {
+    std::string avi, mpeg;
+    ASSERT_TRUE(
+        testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+                                  "sine=sample_rate=44100 -t 1 -c:v mpeg4 -c:a mp3 {out}",
+                                  "avi", &avi));
+    // A constant-rate stream, whose sequence header carries its bit rate.
+    ASSERT_TRUE(
+        testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i "
+                                  "sine=sample_rate=48000 -t 2 -c:v mpeg2video -b:v 2M -maxrate 2M "
+                                  "-bufsize 1M -c:a mp2 -f vob {out}",
+                                  "mpg", &mpeg));
+    // 2,000,000 bit/s in the units of byte sizes.
+    const std::string rate = "Bit rate: 1.91 MB/s";
+    room_->AddFile(mpeg.c_str());
+    room_->AddFile(avi.c_str());
+    ASSERT_EQ(room_->Count(), 2);
+    std::vector<std::vector<std::string>> shown;
+    const auto read = [&shown](bool capture) {
+        return [&shown, capture](HWND dialog) {
+            shown.push_back(InfoTexts(dialog));
+            if (capture) {
+                UpdateWindow(dialog);
+                Pump(200);
+                testsupport::CaptureScreen("file_properties.png");
+            }
+            DialogDriver::Click(dialog, IDOK);
+        };
+    };
+    {
+        DialogDriver driver({{"Information", read(true)}, {"Information", read(false)}});
+        for (int i = 0; i < 2; ++i) {
+            room_->SelectRange(i, i, 0);
+            room_->OnCommand(4415);
+        }
+        EXPECT_EQ(driver.Done(), 2u);
+    }
+    ASSERT_EQ(shown.size(), 2u);
+    const std::pair<int, int> mpegSize = ProbeSize(mpeg), aviSize = ProbeSize(avi);
+    const std::string mpegFrame = std::to_string(mpegSize.first) + "x" + std::to_string(mpegSize.second);
+    const std::string aviFrame = std::to_string(aviSize.first) + "x" + std::to_string(aviSize.second);
+    EXPECT_NE(shown[0][0].find(mpeg), std::string::npos) << shown[0][0];
+    EXPECT_NE(shown[0][0].find("MPEG-2"), std::string::npos) << shown[0][0];
+    EXPECT_NE(shown[0][1].find("Duration: 00:00:02:00"), std::string::npos) << shown[0][1];
+    EXPECT_NE(shown[0][1].find(rate), std::string::npos) << shown[0][1];
+    EXPECT_NE(shown[0][1].find("Frame size: " + mpegFrame), std::string::npos) << shown[0][1];
+    EXPECT_NE(shown[0][1].find("Frame rate: 25.00 fps"), std::string::npos) << shown[0][1];
+    EXPECT_NE(shown[1][0].find("AVI"), std::string::npos) << shown[1][0];
+    EXPECT_EQ(shown[1][1].find("Bit rate"), std::string::npos) << shown[1][1];
+    EXPECT_NE(shown[1][1].find("Frame size: " + aviFrame), std::string::npos) << shown[1][1];
+    // The modification date is today's, as the file system has it.
+    char today[16];
+    const time_t now = time(nullptr);
+    std::strftime(today, sizeof today, "%Y/%m/%d", localtime(&now));
+    EXPECT_NE(shown[0][0].find(std::string("Modified: ") + today), std::string::npos) << shown[0][0];
+
+    const std::string tip = room_->TipText(0).c_str();
+    EXPECT_NE(tip.find(rate), std::string::npos) << tip;
+    EXPECT_NE(tip.find("Frame size: " + mpegFrame), std::string::npos) << tip;
+    EXPECT_EQ(room_->TipText(1).Find("Bit rate"), -1);
+
+    // The file page's list menu: properties of the one selected entry.
+    page_->AddFiles({mpeg});
+    for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
+        Pump(50);
+    page_->BatchList()->SelectOnly(0);
+    DialogDriver driver({{"Information", read(false)}});
+    page_->SendMessage(WM_COMMAND, MAKEWPARAM(4421, 0), 0);
+    EXPECT_EQ(driver.Done(), 1u);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_EQ(shown[2], shown[0]);
+}
+
 TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
     page_->SetProfile(*Mpeg2Record());
@@ -512,6 +695,46 @@ TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
     EXPECT_EQ(GetFileAttributesA((outDir_ + "\\Convert.mpg").c_str()), INVALID_FILE_ATTRIBUTES);
     for (int i = 0; i < page_->BatchList()->Count(); ++i)
         EXPECT_EQ(page_->BatchList()->Entry(i)->progressMark, -1);
+}
+
+// The progress tick shows the engine's fraction as a percentage, a slider position out of
+// 100 and the time code of that share of the whole length. It is driven once the engine has
+// stopped (aborted part-way, or finished when the abort came late on a loaded machine), so
+// that the fraction it reports no longer moves.
+TEST_F(FilePageTest, ProgressTickShowsTheEnginesFraction) {
+    ASSERT_NO_FATAL_FAILURE(AddClips());
+    SetMerge(1);
+    page_->SetProfile(*Mpeg2Record());
+    page_->OnConvertCommand(4206);
+    ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+    IFileEngineControl* engine = page_->Engine();
+    float fraction = 0;
+    for (int i = 0; i < 600 && (engine->GetProgress(&fraction) != S_OK || fraction <= 0.0f); ++i)
+        Pump(50);
+    page_->OnConvertCommand(4207);
+    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 120));
+    SetMerge(0);
+    ASSERT_EQ(engine->GetProgress(&fraction), S_OK);
+    ASSERT_GT(fraction, 0.0f);
+    ASSERT_LE(fraction, 1.0f);
+    LONGLONG total = 0;
+    ASSERT_EQ(engine->GetDuration(&total), S_OK);
+    EXPECT_NEAR(total / 1e7, 4.5, 0.1);
+
+    page_->SendMessage(WM_TIMER, 2, 0);
+    const int percent = static_cast<int>(fraction * 100);
+    char text[32] = {};
+    GetWindowTextA(page_->Control(2023)->m_hWnd, text, sizeof text);
+    EXPECT_EQ(std::string(text), std::to_string(percent) + "%");
+    CGSelectSlider* slider = page_->Slider();
+    int64_t low = -1, high = -1, at = -1;
+    slider->GetRange64(&low, &high);
+    slider->GetPos(&at);
+    EXPECT_EQ(std::make_pair(low, high), std::make_pair(int64_t{0}, int64_t{99}));
+    EXPECT_EQ(at, percent);
+    EXPECT_FALSE(slider->IsWindowEnabled());
+    EXPECT_EQ(std::string(page_->TimeEdit()->Model().Display()),
+              std::string(FormatTimeCode(static_cast<int64_t>(static_cast<double>(total) * fraction), 0).c_str()));
 }
 
 TEST_F(FilePageTest, ProjectEntriesComeBackInTheSameOrder) {
