@@ -376,8 +376,8 @@ struct TransformSse2 {
         Save(out + 12, r3);
     }
 
-    static bool Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
-                         int16_t levels[16]) {
+    static uint32_t Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
+                             int16_t levels[16]) {
         const __m128i off = _mm_set1_epi32(static_cast<int32_t>(offset));
         const __m128i shift = _mm_cvtsi32_si128(qbits);
         __m128i out[2];
@@ -400,7 +400,8 @@ struct TransformSse2 {
             _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + 8 * h), out[h]);
         }
         const __m128i zero = _mm_setzero_si128();
-        return _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi16(out[0], zero), _mm_cmpeq_epi16(out[1], zero))) != 0xFFFF;
+        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(out[0], zero), _mm_cmpeq_epi16(out[1], zero));
+        return ~static_cast<uint32_t>(_mm_movemask_epi8(zeros)) & 0xFFFFu;
     }
 
     static void Dequantise(const int16_t levels[16], const QuantRecord& q, int d[16]) {

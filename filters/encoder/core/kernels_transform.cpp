@@ -76,18 +76,18 @@ struct Portable {
         }
     }
 
-    static bool Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
-                         int16_t levels[16]) {
-        int any = 0;
+    static uint32_t Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
+                             int16_t levels[16]) {
+        uint32_t nonzero = 0;
         for (int r = 0; r < 16; ++r) {
             const int a =
                 std::min(static_cast<int>(
                              (static_cast<uint32_t>(std::abs(c[r])) * static_cast<uint32_t>(mf[r]) + offset) >> qbits),
                          int{limit[r]});
             levels[r] = static_cast<int16_t>(c[r] < 0 ? -a : a);
-            any |= a;
+            nonzero |= uint32_t{a != 0} << r;
         }
-        return any != 0;
+        return nonzero;
     }
 
     static void Dequantise(const int16_t levels[16], const QuantRecord& q, int d[16]) {

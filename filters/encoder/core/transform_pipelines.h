@@ -9,7 +9,7 @@
 //     src - pred into raster int out[16];
 //   Quantise(c, mf, limit, offset, qbits, levels): levels[r] = sign(c[r]) x
 //     min((|c[r]| x mf[r] + offset) >> qbits, limit[r]) at all 16 raster positions;
-//     returns false when every level is 0;
+//     returns the positions of the non-zero levels, bit r for position r;
 //   Dequantise(levels, q, d): d[r] = levels[r] x V[r] x 2^(QP / 6);
 //   InverseAndAdd(d, pred, predStride, recon, reconStride): the inverse core transform
 //     (clause 8.5.12.2), (r + 32) >> 6 added to the prediction and clipped.
@@ -18,6 +18,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -97,24 +98,21 @@ int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offs
                   CoefficientList* list) {
     static constexpr uint8_t kScanToRaster[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
     const int16_t keep = levels[0];
-    const bool any = Ops::Quantise(c, kQuantMultiplier[q.qpMod6], LevelLimitTable().limit[std::clamp(q.qp, 0, 51)],
-                                   static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30)), q.qbits, levels);
+    const uint32_t raster =
+        Ops::Quantise(c, kQuantMultiplier[q.qpMod6], LevelLimitTable().limit[std::clamp(q.qp, 0, 51)],
+                      static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30)), q.qbits, levels);
     if (first) levels[0] = keep;
-    if (!any) {
-        ClearList(list, 16 - first);
-        return 0;
+    // The non-zero levels in scan order, one bit each, walked without a branch per zero.
+    uint32_t scan = 0;
+    for (int i = first; i < 16; ++i)
+        scan |= ((raster >> kScanToRaster[i]) & 1u) << i;
+    int n = 0, next = first;
+    for (; scan != 0; scan &= scan - 1) {
+        const int i = std::countr_zero(scan);
+        list->pairs[n++] = {levels[kScanToRaster[i]], static_cast<int16_t>(i - next)};
+        next = i + 1;
     }
-    int n = 0, run = 0;
-    for (int i = first; i < 16; ++i) {
-        const int16_t v = levels[kScanToRaster[i]];
-        if (v == 0) {
-            ++run;
-            continue;
-        }
-        list->pairs[n++] = {v, static_cast<int16_t>(run)};
-        run = 0;
-    }
-    list->pairs[n] = {0, static_cast<int16_t>(run)};
+    list->pairs[n] = {0, static_cast<int16_t>(16 - next)};
     return n;
 }
 
@@ -135,7 +133,7 @@ inline int ListCost(const CoefficientList& list, int count, int threshold) {
 
 template <class Ops>
 int Luma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* list,
-                     const QuantRecord* q, int offsetShift) {
+            const QuantRecord* q, int offsetShift) {
     int c[16], d[16];
     Ops::Forward(src, 4, pred, 4, c);
     const int n = QuantiseBlock<Ops>(c, 0, *q, ShiftedOffset(q->offset, offsetShift), coefs, list);
@@ -166,8 +164,8 @@ inline void Hadamard4x4(int m[16]) {
 }
 
 template <class Ops>
-int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
-                        CoefficientList* dcList, CoefficientList* acLists, const QuantRecord* q) {
+int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
+               CoefficientList* acLists, const QuantRecord* q) {
     int c[16][16], dc[16];
     for (int b = 0; b < 16; ++b) {
         const int off = (b >> 2) * 64 + (b & 3) * 4;
@@ -203,7 +201,7 @@ int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
 
 template <class Ops>
 int Inter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* lists,
-                        const QuantRecord* q, int costThreshold) {
+               const QuantRecord* q, int costThreshold) {
     int cost[4] = {}, nonzero[4] = {};
     for (int b = 0; b < 16; ++b) {
         const int off = (b >> 2) * 64 + (b & 3) * 4;
@@ -233,7 +231,7 @@ int Inter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
 
 template <class Ops>
 int Chroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
-                    CoefficientList* acLists, const QuantRecord* q, int dcOffsetShift, int acCostThreshold) {
+           CoefficientList* acLists, const QuantRecord* q, int dcOffsetShift, int acCostThreshold) {
     int c[4][16];
     for (int b = 0; b < 4; ++b) {
         const int off = (b >> 1) * 32 + (b & 1) * 4;
