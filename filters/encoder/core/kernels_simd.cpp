@@ -6,6 +6,7 @@
 #include "common/cpu_features.h"
 #include "filters/encoder/core/half_pel_rows.h"
 #include "filters/encoder/core/kernel_table.h"
+#include "filters/encoder/core/kernels_portable.h"
 #include "filters/encoder/core/transform_pipelines.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
@@ -433,6 +434,42 @@ struct TransformSse2 {
     }
 };
 
+// Chroma motion compensation of one block (clause 8.4.2.2.2): the four weights times the
+// four neighbours in 16-bit lanes (at most 64 x 255). Blocks 2 wide stay portable: a
+// 4-byte load would read beyond what the portable routine reads.
+void ChromaMotionBlockSse2(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst,
+                           int dstStride) {
+    if (w != 4 && w != 8) {
+        ChromaMotionBlock(ref, refStride, mvx, mvy, w, h, dst, dstStride);
+        return;
+    }
+    const uint8_t* a = ref + (mvy >> 3) * refStride + (mvx >> 3);
+    const int dx = mvx & 7, dy = mvy & 7;
+    const __m128i wa = _mm_set1_epi16(int16_t((8 - dx) * (8 - dy))), wb = _mm_set1_epi16(int16_t(dx * (8 - dy)));
+    const __m128i wc = _mm_set1_epi16(int16_t((8 - dx) * dy)), wd = _mm_set1_epi16(int16_t(dx * dy));
+    const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(32);
+    const auto row = [&](const uint8_t* p) { return _mm_unpacklo_epi8(w == 8 ? Load8(p) : Load4(p), zero); };
+    __m128i top = row(a), topRight = row(a + 1);
+    for (int y = 0; y < h; ++y, dst += dstStride) {
+        a += refStride;
+        const __m128i bottom = row(a), bottomRight = row(a + 1);
+        const __m128i sum = _mm_add_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(top, wa), _mm_mullo_epi16(topRight, wb)),
+            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(bottom, wc), _mm_mullo_epi16(bottomRight, wd)), round));
+        const __m128i out = _mm_packus_epi16(_mm_srli_epi16(sum, 6), zero);
+        if (w == 8)
+            Store8(dst, out);
+        else
+            Store4(dst, out);
+        top = bottom;
+        topRight = bottomRight;
+    }
+}
+
+void PredictChromaInter(int mbX, int mbY, const PartitionRecord* parts, const ReferenceLists* refs, uint8_t* out) {
+    PredictChromaInterWith(&ChromaMotionBlockSse2, mbX, mbY, parts, refs, out);
+}
+
 void InstallSse2(CKernelTable* t) {
     t->sad4x4 = kSadRow<4>;
     t->sad8x8 = kSadRow<8>;
@@ -457,6 +494,7 @@ void InstallSse2(CKernelTable* t) {
     t->transformIntra16x16 = &transform::Intra16x16<TransformSse2>;
     t->transformInter16x16 = &transform::Inter16x16<TransformSse2>;
     t->transformChroma = &transform::Chroma<TransformSse2>;
+    t->predictChromaInter = &PredictChromaInter;
 }
 
 }  // namespace
