@@ -2,11 +2,14 @@
 """Bjontegaard delta rate of a test coder against an anchor.
 
     bd_rate.py ANCHOR_POINTS TEST_POINTS
+    bd_rate.py --at KBIT POINTS
 
-Each argument is a comma-separated list of kbit/s:PSNR pairs (four or more). Prints the
-average bit-rate difference in percent over the PSNR range both curves cover (negative:
-the test coder needs fewer bits): log10 of the rate is fitted as a cubic of the PSNR
-(least squares) and both fits are integrated over the common range.
+Each POINTS argument is a comma-separated list of kbit/s:PSNR pairs (four or more). Prints
+the average bit-rate difference in percent over the PSNR range both curves cover
+(negative: the test coder needs fewer bits): log10 of the rate is fitted as a cubic of the
+PSNR (least squares) and both fits are integrated over the common range. With --at, prints
+the PSNR of the curve at KBIT instead (linear in log rate between the two nearest points,
+extended from the end pair outside them).
 """
 import math
 import sys
@@ -40,7 +43,23 @@ def integral(coef, lo, hi):
     return sum(c / (i + 1) * (hi ** (i + 1) - lo ** (i + 1)) for i, c in enumerate(coef))
 
 
+def psnr_at(kbit, pts):
+    pts = sorted(pts, key=lambda p: p[1])
+    x = math.log10(kbit)
+    i = 0
+    while i < len(pts) - 2 and pts[i + 1][1] < x:
+        i += 1
+    (p0, r0), (p1, r1) = pts[i], pts[i + 1]
+    return p0 + (p1 - p0) * (x - r0) / (r1 - r0) if r1 != r0 else p0
+
+
 def main():
+    if len(sys.argv) == 4 and sys.argv[1] == "--at":
+        pts = points(sys.argv[3])
+        if len(pts) < 2:
+            sys.exit("bd_rate.py: two or more points")
+        print("%.3f" % psnr_at(float(sys.argv[2]), pts))
+        return
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     anchor, test = points(sys.argv[1]), points(sys.argv[2])

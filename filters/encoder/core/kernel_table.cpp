@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <thread>
 
 #include "common/cpu_features.h"
@@ -19,16 +18,19 @@ void FillKernelTable(CKernelTable* table, uint32_t featureWord, uint32_t process
 }
 
 const CKernelTable& KernelTable() {
-    static CKernelTable table;
-    static std::once_flag once;
-    std::call_once(once, [] {
+    // A function-local static: its initialisation is thread-safe, and every later call costs
+    // one load and compare where std::call_once cost a library call (the kernels are looked up
+    // per block).
+    static const CKernelTable table = [] {
+        CKernelTable t{};
         const unsigned n = std::thread::hardware_concurrency();
         const uint32_t word = common::DetectCpuFeatures();
         // OMBRISK_PORTABLE_KERNELS=1 keeps the portable set (to compare the sets' streams).
         const char* portable = std::getenv("OMBRISK_PORTABLE_KERNELS");
-        FillKernelTable(&table, portable && *portable == '1' ? 0 : word, n > 0 ? n : 1);
-        table.featureWord = word;
-    });
+        FillKernelTable(&t, portable && *portable == '1' ? 0 : word, n > 0 ? n : 1);
+        t.featureWord = word;
+        return t;
+    }();
     return table;
 }
 

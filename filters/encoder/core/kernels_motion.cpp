@@ -70,9 +70,16 @@ int Partitions(const PartitionRecord& p, Rect out[16]) {
     return n;
 }
 
+void PredictChromaInter(int mbX, int mbY, const PartitionRecord* parts, const ReferenceLists* refs, uint8_t* out) {
+    PredictChromaInterWith(&ChromaMotionBlock, mbX, mbY, parts, refs, out);
+}
+
+}  // namespace
+
 // out: the Cb prediction (8x8, stride 8) followed by the Cr prediction. A list takes part
 // in a partition when the reference index of its first 4x4 block is within the list.
-void PredictChromaInter(int mbX, int mbY, const PartitionRecord* parts, const ReferenceLists* refs, uint8_t* out) {
+void PredictChromaInterWith(ChromaMotionBlockFn block, int mbX, int mbY, const PartitionRecord* parts,
+                            const ReferenceLists* refs, uint8_t* out) {
     Rect rects[16];
     const int n = Partitions(*parts, rects);
     const int stride = refs->chromaStride;
@@ -88,11 +95,11 @@ void PredictChromaInter(int mbX, int mbY, const PartitionRecord* parts, const Re
                 const uint8_t* src = (plane ? ref.cr : ref.cb) + cy * stride + cx;
                 uint8_t* dst = out + 64 * plane + 8 * (2 * r.y) + 2 * r.x;
                 if (first) {
-                    ChromaMotionBlock(src, stride, m.x, m.y, w, h, dst, 8);
+                    block(src, stride, m.x, m.y, w, h, dst, 8);
                     continue;
                 }
                 uint8_t second[64];
-                ChromaMotionBlock(src, stride, m.x, m.y, w, h, second, 8);
+                block(src, stride, m.x, m.y, w, h, second, 8);
                 for (int y = 0; y < h; ++y)
                     for (int x = 0; x < w; ++x)
                         dst[8 * y + x] = static_cast<uint8_t>((dst[8 * y + x] + second[8 * y + x] + 1) >> 1);
@@ -101,8 +108,6 @@ void PredictChromaInter(int mbX, int mbY, const PartitionRecord* parts, const Re
         }
     }
 }
-
-}  // namespace
 
 void InstallPortableMotion(CKernelTable* t) {
     t->interpolateHalfPel = &InterpolateHalfPel;

@@ -6,6 +6,8 @@
 #include "common/cpu_features.h"
 #include "filters/encoder/core/half_pel_rows.h"
 #include "filters/encoder/core/kernel_table.h"
+#include "filters/encoder/core/kernels_portable.h"
+#include "filters/encoder/core/transform_pipelines.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -324,6 +326,150 @@ void InterpolateHalfPel(const uint8_t* plane, uint8_t* out, int16_t* scratch, in
     half_pel::BuildRows<HalfPelSse2>(plane, out, scratch, stride, rows, first, end);
 }
 
+// The block steps of the transform pipelines on four 32-bit lanes: a 4x4 block is four
+// registers, one per row, and a one-dimensional transform across the registers works on
+// four columns at once. The forward transform has no rounding, so it takes the columns
+// first; the inverse keeps the standard's order (rows, then columns).
+struct TransformSse2 {
+    static void Transpose(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
+        const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
+        const __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
+        r0 = _mm_unpacklo_epi64(t0, t1);
+        r1 = _mm_unpackhi_epi64(t0, t1);
+        r2 = _mm_unpacklo_epi64(t2, t3);
+        r3 = _mm_unpackhi_epi64(t2, t3);
+    }
+    static void ForwardPass(__m128i& v0, __m128i& v1, __m128i& v2, __m128i& v3) {
+        const __m128i s03 = _mm_add_epi32(v0, v3), m03 = _mm_sub_epi32(v0, v3);
+        const __m128i s12 = _mm_add_epi32(v1, v2), m12 = _mm_sub_epi32(v1, v2);
+        v0 = _mm_add_epi32(s03, s12);
+        v1 = _mm_add_epi32(_mm_slli_epi32(m03, 1), m12);
+        v2 = _mm_sub_epi32(s03, s12);
+        v3 = _mm_sub_epi32(m03, _mm_slli_epi32(m12, 1));
+    }
+    static void InversePass(__m128i& v0, __m128i& v1, __m128i& v2, __m128i& v3) {
+        const __m128i e0 = _mm_add_epi32(v0, v2), e1 = _mm_sub_epi32(v0, v2);
+        const __m128i e2 = _mm_sub_epi32(_mm_srai_epi32(v1, 1), v3), e3 = _mm_add_epi32(v1, _mm_srai_epi32(v3, 1));
+        v0 = _mm_add_epi32(e0, e3);
+        v1 = _mm_add_epi32(e1, e2);
+        v2 = _mm_sub_epi32(e1, e2);
+        v3 = _mm_sub_epi32(e0, e3);
+    }
+    static __m128i Difference(const uint8_t* s, const uint8_t* p) {
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i d = _mm_sub_epi16(_mm_unpacklo_epi8(Load4(s), zero), _mm_unpacklo_epi8(Load4(p), zero));
+        return _mm_srai_epi32(_mm_unpacklo_epi16(d, d), 16);
+    }
+    static __m128i Load(const int* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+    static void Save(int* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+    static void Forward(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride, int out[16]) {
+        __m128i r0 = Difference(src, pred), r1 = Difference(src + srcStride, pred + predStride);
+        __m128i r2 = Difference(src + 2 * srcStride, pred + 2 * predStride);
+        __m128i r3 = Difference(src + 3 * srcStride, pred + 3 * predStride);
+        ForwardPass(r0, r1, r2, r3);  // rows now hold the columns' transforms
+        Transpose(r0, r1, r2, r3);
+        ForwardPass(r0, r1, r2, r3);  // register j holds output column j
+        Transpose(r0, r1, r2, r3);
+        Save(out, r0);
+        Save(out + 4, r1);
+        Save(out + 8, r2);
+        Save(out + 12, r3);
+    }
+
+    static uint32_t Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
+                             int16_t levels[16]) {
+        const __m128i off = _mm_set1_epi32(static_cast<int32_t>(offset));
+        const __m128i shift = _mm_cvtsi32_si128(qbits);
+        __m128i out[2];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i c0 = Load(c + 8 * h), c1 = Load(c + 8 * h + 4);
+            const __m128i s0 = _mm_srai_epi32(c0, 31), s1 = _mm_srai_epi32(c1, 31);
+            // |c| < 2^15: the magnitudes and the signs fit 16 bits.
+            const __m128i a =
+                _mm_packs_epi32(_mm_sub_epi32(_mm_xor_si128(c0, s0), s0), _mm_sub_epi32(_mm_xor_si128(c1, s1), s1));
+            const __m128i sign = _mm_packs_epi32(s0, s1);
+            const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mf + 8 * h));
+            const __m128i lo = _mm_mullo_epi16(a, m), hi = _mm_mulhi_epu16(a, m);
+            const __m128i p0 = _mm_srl_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), off), shift);
+            const __m128i p1 = _mm_srl_epi32(_mm_add_epi32(_mm_unpackhi_epi16(lo, hi), off), shift);
+            // Below 2^31 before the shift; packing saturates what exceeds 16 bits, far above
+            // every limit.
+            const __m128i level = _mm_min_epi16(_mm_packs_epi32(p0, p1),
+                                                _mm_loadu_si128(reinterpret_cast<const __m128i*>(limit + 8 * h)));
+            out[h] = _mm_sub_epi16(_mm_xor_si128(level, sign), sign);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(levels + 8 * h), out[h]);
+        }
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(out[0], zero), _mm_cmpeq_epi16(out[1], zero));
+        return ~static_cast<uint32_t>(_mm_movemask_epi8(zeros)) & 0xFFFFu;
+    }
+
+    static void Dequantise(const int16_t levels[16], const QuantRecord& q, int d[16]) {
+        const __m128i shift = _mm_cvtsi32_si128(q.qpDiv6);
+        const int16_t* v = kDequantScale[q.qpMod6];
+        for (int h = 0; h < 2; ++h) {
+            const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + 8 * h));
+            const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + 8 * h));
+            const __m128i lo = _mm_mullo_epi16(l, s), hi = _mm_mulhi_epi16(l, s);
+            Save(d + 8 * h, _mm_sll_epi32(_mm_unpacklo_epi16(lo, hi), shift));
+            Save(d + 8 * h + 4, _mm_sll_epi32(_mm_unpackhi_epi16(lo, hi), shift));
+        }
+    }
+
+    static void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
+        __m128i r0 = Load(d), r1 = Load(d + 4), r2 = Load(d + 8), r3 = Load(d + 12);
+        Transpose(r0, r1, r2, r3);
+        InversePass(r0, r1, r2, r3);  // register j holds column j of the rows' transforms
+        Transpose(r0, r1, r2, r3);
+        InversePass(r0, r1, r2, r3);  // register y holds output row y
+        const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi32(32);
+        const __m128i rows[4] = {r0, r1, r2, r3};
+        for (int y = 0; y < 4; ++y) {
+            // Saturating to 16 bits keeps every sum that clips on the side it clips to.
+            const __m128i r = _mm_srai_epi32(_mm_add_epi32(rows[y], round), 6);
+            const __m128i p = _mm_unpacklo_epi8(Load4(pred + y * predStride), zero);
+            Store4(recon + y * reconStride, _mm_packus_epi16(_mm_adds_epi16(_mm_packs_epi32(r, r), p), zero));
+        }
+    }
+};
+
+// Chroma motion compensation of one block (clause 8.4.2.2.2): the four weights times the
+// four neighbours in 16-bit lanes (at most 64 x 255). Blocks 2 wide stay portable: a
+// 4-byte load would read beyond what the portable routine reads.
+void ChromaMotionBlockSse2(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst,
+                           int dstStride) {
+    if (w != 4 && w != 8) {
+        ChromaMotionBlock(ref, refStride, mvx, mvy, w, h, dst, dstStride);
+        return;
+    }
+    const uint8_t* a = ref + (mvy >> 3) * refStride + (mvx >> 3);
+    const int dx = mvx & 7, dy = mvy & 7;
+    const __m128i wa = _mm_set1_epi16(int16_t((8 - dx) * (8 - dy))), wb = _mm_set1_epi16(int16_t(dx * (8 - dy)));
+    const __m128i wc = _mm_set1_epi16(int16_t((8 - dx) * dy)), wd = _mm_set1_epi16(int16_t(dx * dy));
+    const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(32);
+    const auto row = [&](const uint8_t* p) { return _mm_unpacklo_epi8(w == 8 ? Load8(p) : Load4(p), zero); };
+    __m128i top = row(a), topRight = row(a + 1);
+    for (int y = 0; y < h; ++y, dst += dstStride) {
+        a += refStride;
+        const __m128i bottom = row(a), bottomRight = row(a + 1);
+        const __m128i sum = _mm_add_epi16(
+            _mm_add_epi16(_mm_mullo_epi16(top, wa), _mm_mullo_epi16(topRight, wb)),
+            _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(bottom, wc), _mm_mullo_epi16(bottomRight, wd)), round));
+        const __m128i out = _mm_packus_epi16(_mm_srli_epi16(sum, 6), zero);
+        if (w == 8)
+            Store8(dst, out);
+        else
+            Store4(dst, out);
+        top = bottom;
+        topRight = bottomRight;
+    }
+}
+
+void PredictChromaInter(int mbX, int mbY, const PartitionRecord* parts, const ReferenceLists* refs, uint8_t* out) {
+    PredictChromaInterWith(&ChromaMotionBlockSse2, mbX, mbY, parts, refs, out);
+}
+
 void InstallSse2(CKernelTable* t) {
     t->sad4x4 = kSadRow<4>;
     t->sad8x8 = kSadRow<8>;
@@ -344,6 +490,11 @@ void InstallSse2(CKernelTable* t) {
     t->loadMacroblockPixels = &LoadMacroblockPixels;
     t->storeMacroblockPixels = &StoreMacroblockPixels;
     t->interpolateHalfPel = &InterpolateHalfPel;
+    t->transformLuma4x4 = &transform::Luma4x4<TransformSse2>;
+    t->transformIntra16x16 = &transform::Intra16x16<TransformSse2>;
+    t->transformInter16x16 = &transform::Inter16x16<TransformSse2>;
+    t->transformChroma = &transform::Chroma<TransformSse2>;
+    t->predictChromaInter = &PredictChromaInter;
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
-// Transform-quantise-reconstruct pipelines of the portable set (H.264 clauses 8.5.6,
-// 8.5.10-8.5.12 for the decoder's half; the forward half mirrors it). Coefficient stores
-// hold quantised levels, 16 per 4x4 block in raster positions, blocks in raster order; the
-// DC level of a block whose DC is coded separately sits at its position 0.
+// The portable block steps of the transform-quantise-reconstruct pipelines, and the
+// quantisation tables.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "filters/encoder/core/coefficient_list.h"
 #include "filters/encoder/core/kernels_portable.h"
+#include "filters/encoder/core/transform_pipelines.h"
 #include "filters/encoder/core/quant_tables.h"
 
 namespace ombrisk {
@@ -26,320 +25,85 @@ const uint8_t kZigzag4x4[16][2] = {{0, 0}, {1, 0}, {0, 1}, {0, 2}, {1, 1}, {2, 0
 
 namespace {
 
-inline int Raster(int scanIndex) {
-    return kZigzag4x4[scanIndex][1] * 4 + kZigzag4x4[scanIndex][0];
-}
-
-// Forward core transform of src - pred (both with their strides), into raster order.
-void ForwardCore(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride, int out[16]) {
-    int t[16];
-    for (int y = 0; y < 4; ++y) {
-        const uint8_t* s = src + y * srcStride;
-        const uint8_t* p = pred + y * predStride;
-        const int d0 = s[0] - p[0], d1 = s[1] - p[1], d2 = s[2] - p[2], d3 = s[3] - p[3];
-        const int s03 = d0 + d3, m03 = d0 - d3, s12 = d1 + d2, m12 = d1 - d2;
-        t[4 * y + 0] = s03 + s12;
-        t[4 * y + 1] = 2 * m03 + m12;
-        t[4 * y + 2] = s03 - s12;
-        t[4 * y + 3] = m03 - 2 * m12;
-    }
-    for (int x = 0; x < 4; ++x) {
-        const int s03 = t[x] + t[12 + x], m03 = t[x] - t[12 + x];
-        const int s12 = t[4 + x] + t[8 + x], m12 = t[4 + x] - t[8 + x];
-        out[x] = s03 + s12;
-        out[4 + x] = 2 * m03 + m12;
-        out[8 + x] = s03 - s12;
-        out[12 + x] = m03 - 2 * m12;
-    }
-}
-
 inline uint8_t Clip255(int v) {
     return static_cast<uint8_t>(v & ~255 ? (~v >> 31) & 255 : v);
 }
 
-// Inverse core transform (clause 8.5.12.2) of dequantised d, (r + 32) >> 6 added to the
-// prediction and clipped.
-void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
-    int t[16];
-    for (int y = 0; y < 4; ++y) {
-        const int* r = d + 4 * y;
-        const int e0 = r[0] + r[2], e1 = r[0] - r[2];
-        const int e2 = (r[1] >> 1) - r[3], e3 = r[1] + (r[3] >> 1);
-        t[4 * y + 0] = e0 + e3;
-        t[4 * y + 1] = e1 + e2;
-        t[4 * y + 2] = e1 - e2;
-        t[4 * y + 3] = e0 - e3;
+// The block steps in plain C++ (the loops vectorise where the compiler can).
+struct Portable {
+    // Forward core transform of src - pred (both with their strides), into raster order.
+    static void Forward(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride, int out[16]) {
+        int t[16];
+        for (int y = 0; y < 4; ++y) {
+            const uint8_t* s = src + y * srcStride;
+            const uint8_t* p = pred + y * predStride;
+            const int d0 = s[0] - p[0], d1 = s[1] - p[1], d2 = s[2] - p[2], d3 = s[3] - p[3];
+            const int s03 = d0 + d3, m03 = d0 - d3, s12 = d1 + d2, m12 = d1 - d2;
+            t[4 * y + 0] = s03 + s12;
+            t[4 * y + 1] = 2 * m03 + m12;
+            t[4 * y + 2] = s03 - s12;
+            t[4 * y + 3] = m03 - 2 * m12;
+        }
+        for (int x = 0; x < 4; ++x) {
+            const int s03 = t[x] + t[12 + x], m03 = t[x] - t[12 + x];
+            const int s12 = t[4 + x] + t[8 + x], m12 = t[4 + x] - t[8 + x];
+            out[x] = s03 + s12;
+            out[4 + x] = 2 * m03 + m12;
+            out[8 + x] = s03 - s12;
+            out[12 + x] = m03 - 2 * m12;
+        }
     }
-    for (int x = 0; x < 4; ++x) {
-        const int e0 = t[x] + t[8 + x], e1 = t[x] - t[8 + x];
-        const int e2 = (t[4 + x] >> 1) - t[12 + x], e3 = t[4 + x] + (t[12 + x] >> 1);
-        const int h[4] = {e0 + e3, e1 + e2, e1 - e2, e0 - e3};
-        for (int y = 0; y < 4; ++y)
-            recon[y * reconStride + x] = Clip255(pred[y * predStride + x] + ((h[y] + 32) >> 6));
+
+    // Inverse core transform (clause 8.5.12.2) of dequantised d, (r + 32) >> 6 added to the
+    // prediction and clipped.
+    static void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
+        int t[16];
+        for (int y = 0; y < 4; ++y) {
+            const int* r = d + 4 * y;
+            const int e0 = r[0] + r[2], e1 = r[0] - r[2];
+            const int e2 = (r[1] >> 1) - r[3], e3 = r[1] + (r[3] >> 1);
+            t[4 * y + 0] = e0 + e3;
+            t[4 * y + 1] = e1 + e2;
+            t[4 * y + 2] = e1 - e2;
+            t[4 * y + 3] = e0 - e3;
+        }
+        for (int x = 0; x < 4; ++x) {
+            const int e0 = t[x] + t[8 + x], e1 = t[x] - t[8 + x];
+            const int e2 = (t[4 + x] >> 1) - t[12 + x], e3 = t[4 + x] + (t[12 + x] >> 1);
+            const int h[4] = {e0 + e3, e1 + e2, e1 - e2, e0 - e3};
+            for (int y = 0; y < 4; ++y)
+                recon[y * reconStride + x] = Clip255(pred[y * predStride + x] + ((h[y] + 32) >> 6));
+        }
     }
-}
 
-// Levels are bounded twice: by what CAVLC can code in every profile (level_prefix at
-// most 15 with its 12-bit escape, clause 9.2.2.1), and, for levels scaled on their own,
-// so that the scaled coefficient fits the 16 bits the standard allows (clause 8.5.12.1)
-// and decoders store.
-constexpr int kMaxLevel = 2063;
+    static uint32_t Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
+                             int16_t levels[16]) {
+        uint32_t nonzero = 0;
+        for (int r = 0; r < 16; ++r) {
+            const int a =
+                std::min(static_cast<int>(
+                             (static_cast<uint32_t>(std::abs(c[r])) * static_cast<uint32_t>(mf[r]) + offset) >> qbits),
+                         int{limit[r]});
+            levels[r] = static_cast<int16_t>(c[r] < 0 ? -a : a);
+            nonzero |= uint32_t{a != 0} << r;
+        }
+        return nonzero;
+    }
 
-// 32 bits hold the product: |c| stays below 2^15 (32640 for the intra 16x16 DC, 9180 for a
-// 4x4 coefficient of 8-bit samples), MF below 2^14, and the offset below 2^30.
-inline int16_t Quantise(int c, int mf, int64_t offset, int qbits, int limit = kMaxLevel) {
-    const uint32_t m = (static_cast<uint32_t>(std::abs(c)) * static_cast<uint32_t>(mf) +
-                        static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30))) >>
-                       qbits;
-    const int level = std::min(static_cast<int>(m), limit);
-    return static_cast<int16_t>(c < 0 ? -level : level);
-}
-
-// The bound of every QP (0-51) and raster position, computed once.
-struct LevelBounds {
-    int16_t limit[52][16];
+    static void Dequantise(const int16_t levels[16], const QuantRecord& q, int d[16]) {
+        const int16_t* v = kDequantScale[q.qpMod6];
+        for (int r = 0; r < 16; ++r)
+            d[r] = (levels[r] * v[r]) * (1 << q.qpDiv6);
+    }
 };
-const LevelBounds& LevelLimitTable() {
-    static const LevelBounds table = [] {
-        LevelBounds t{};
-        for (int qp = 0; qp < 52; ++qp)
-            for (int r = 0; r < 16; ++r)
-                t.limit[qp][r] =
-                    static_cast<int16_t>(std::min(kMaxLevel, 32767 / (kDequantScale[qp % 6][r] << (qp / 6))));
-        return t;
-    }();
-    return table;
-}
-
-// (level, run) pairs of count levels in scan order, closed by (0, trailing zeros).
-// Returns the number of non-zero levels.
-int BuildList(const int16_t* scanLevels, int count, CoefficientList* list) {
-    int n = 0, run = 0;
-    for (int i = 0; i < count; ++i) {
-        if (scanLevels[i] == 0) {
-            ++run;
-            continue;
-        }
-        list->pairs[n++] = {scanLevels[i], static_cast<int16_t>(run)};
-        run = 0;
-    }
-    list->pairs[n] = {0, static_cast<int16_t>(run)};
-    return n;
-}
-
-// The rounding offset shifted right by s (left for negative s), with the shift bounded.
-int64_t ShiftedOffset(int offset, int s) {
-    return s >= 0 ? int64_t{offset} >> std::min(s, 40) : int64_t{offset} << std::min(-s, 8);
-}
-
-void ClearList(CoefficientList* list, int run) {
-    list->pairs[0] = {0, static_cast<int16_t>(run)};
-}
-
-// Quantises scan positions first..15 of raster coefficients c into raster levels and a
-// list; returns the number of non-zero levels.
-int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offset, int16_t levels[16],
-                  CoefficientList* list) {
-    // Raster order first (the loop vectorises), then the list in scan order. Position 0 of
-    // a block whose DC is coded apart keeps what the caller stored there.
-    static constexpr uint8_t kScanToRaster[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
-    const int16_t* mf = kQuantMultiplier[q.qpMod6];
-    const int16_t* limit = LevelLimitTable().limit[std::clamp(q.qp, 0, 51)];
-    const uint32_t off = static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30));
-    const int16_t keep = levels[0];
-    for (int r = 0; r < 16; ++r) {
-        const int a = std::min(
-            static_cast<int>((static_cast<uint32_t>(std::abs(c[r])) * static_cast<uint32_t>(mf[r]) + off) >> q.qbits),
-            int{limit[r]});
-        levels[r] = static_cast<int16_t>(c[r] < 0 ? -a : a);
-    }
-    if (first) levels[0] = keep;
-    int n = 0, run = 0;
-    for (int i = first; i < 16; ++i) {
-        const int16_t v = levels[kScanToRaster[i]];
-        if (v == 0) {
-            ++run;
-            continue;
-        }
-        list->pairs[n++] = {v, static_cast<int16_t>(run)};
-        run = 0;
-    }
-    list->pairs[n] = {0, static_cast<int16_t>(run)};
-    return n;
-}
-
-// Dequantises raster levels (from raster position `first` of the scan on) into d.
-void Dequantise(const int16_t levels[16], const QuantRecord& q, int d[16]) {
-    const int16_t* v = kDequantScale[q.qpMod6];
-    for (int r = 0; r < 16; ++r)
-        d[r] = (levels[r] * v[r]) * (1 << q.qpDiv6);
-}
-
-// The cost of a block's levels for the decision to drop it: a level above 1 in magnitude
-// always keeps the block; an isolated ±1 costs less the longer the zero run before it.
-int ListCost(const CoefficientList& list, int count, int threshold) {
-    static constexpr int kRunCost[6] = {3, 2, 2, 1, 1, 1};
-    int cost = 0;
-    for (int i = 0; i < count && list.pairs[i].level != 0; ++i) {
-        const CoefficientPair& p = list.pairs[i];
-        if (std::abs(p.level) > 1)
-            cost += threshold + 1;
-        else if (p.run < 6)
-            cost += kRunCost[p.run];
-    }
-    return cost;
-}
-
-int TransformLuma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* list,
-                     const QuantRecord* q, int offsetShift) {
-    int c[16], d[16];
-    ForwardCore(src, 4, pred, 4, c);
-    const int n = QuantiseBlock(c, 0, *q, ShiftedOffset(q->offset, offsetShift), coefs, list);
-    Dequantise(coefs, *q, d);
-    InverseAndAdd(d, pred, 4, recon, 16);
-    return n != 0;
-}
-
-// The 4x4 Hadamard transform (rows then columns) of raster m, in place.
-void Hadamard4x4(int m[16]) {
-    int t[16];
-    for (int y = 0; y < 4; ++y) {
-        const int* r = m + 4 * y;
-        const int s01 = r[0] + r[1], m01 = r[0] - r[1], s23 = r[2] + r[3], m23 = r[2] - r[3];
-        t[4 * y + 0] = s01 + s23;
-        t[4 * y + 1] = s01 - s23;
-        t[4 * y + 2] = m01 - m23;
-        t[4 * y + 3] = m01 + m23;
-    }
-    for (int x = 0; x < 4; ++x) {
-        const int s01 = t[x] + t[4 + x], m01 = t[x] - t[4 + x];
-        const int s23 = t[8 + x] + t[12 + x], m23 = t[8 + x] - t[12 + x];
-        m[x] = s01 + s23;
-        m[4 + x] = s01 - s23;
-        m[8 + x] = m01 - m23;
-        m[12 + x] = m01 + m23;
-    }
-}
-
-int TransformIntra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs,
-                        CoefficientList* dcList, CoefficientList* acLists, const QuantRecord* q) {
-    int c[16][16], dc[16];
-    for (int b = 0; b < 16; ++b) {
-        const int off = (b >> 2) * 64 + (b & 3) * 4;
-        ForwardCore(src + off, 16, pred + off, 16, c[b]);
-        dc[b] = c[b][0] >> 1;
-    }
-    Hadamard4x4(dc);
-    // DC matrix: MF of position 0, twice the offset, one more bit of shift.
-    const int mf0 = kQuantMultiplier[q->qpMod6][0];
-    int16_t dcScan[16];
-    int dcLevels[16];
-    for (int i = 0; i < 16; ++i) {
-        const int r = Raster(i);
-        dcScan[i] = Quantise(dc[r], mf0, int64_t{q->offset} * 2, q->qbits + 1);
-        dcLevels[r] = dcScan[i];
-        coefs[16 * r] = dcScan[i];
-    }
-    BuildList(dcScan, 16, dcList);
-    Hadamard4x4(dcLevels);  // the inverse equals the forward transform
-    const int v0 = kDequantScale[q->qpMod6][0];
-    int anyAc = 0;
-    for (int b = 0; b < 16; ++b) {
-        int16_t* levels = coefs + 16 * b;
-        anyAc |= QuantiseBlock(c[b], 1, *q, q->offset, levels, &acLists[b]);
-        int d[16];
-        Dequantise(levels, *q, d);
-        d[0] = ((dcLevels[b] * v0) * (1 << q->qpDiv6) + 2) >> 2;
-        const int off = (b >> 2) * 64 + (b & 3) * 4;
-        InverseAndAdd(d, pred + off, 16, recon + off, 16);
-    }
-    return anyAc ? 15 : 0;
-}
-
-int TransformInter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* lists,
-                        const QuantRecord* q, int costThreshold) {
-    int cost[4] = {}, nonzero[4] = {};
-    for (int b = 0; b < 16; ++b) {
-        const int off = (b >> 2) * 64 + (b & 3) * 4;
-        const int b8 = (b >> 3) * 2 + ((b & 3) >> 1);
-        int c[16];
-        ForwardCore(src + off, 16, pred + off, 16, c);
-        nonzero[b8] += QuantiseBlock(c, 0, *q, q->offset >> 1, coefs + 16 * b, &lists[b]);
-        cost[b8] += ListCost(lists[b], 16, costThreshold);
-    }
-    int cbp = 0;
-    for (int b = 0; b < 16; ++b) {
-        const int off = (b >> 2) * 64 + (b & 3) * 4;
-        const int b8 = (b >> 3) * 2 + ((b & 3) >> 1);
-        int16_t* levels = coefs + 16 * b;
-        if (cost[b8] <= costThreshold) {
-            std::memset(levels, 0, 16 * sizeof *levels);
-            ClearList(&lists[b], 15);
-        } else if (nonzero[b8]) {
-            cbp |= 1 << b8;
-        }
-        int d[16];
-        Dequantise(levels, *q, d);
-        InverseAndAdd(d, pred + off, 16, recon + off, 16);
-    }
-    return cbp;
-}
-
-int TransformChroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
-                    CoefficientList* acLists, const QuantRecord* q, int dcOffsetShift, int acCostThreshold) {
-    int c[4][16];
-    for (int b = 0; b < 4; ++b) {
-        const int off = (b >> 1) * 32 + (b & 1) * 4;
-        ForwardCore(src + off, 8, pred + off, 8, c[b]);
-    }
-    // 2x2 Hadamard of the DC terms, raster order (the chroma DC scan).
-    const int a = c[0][0], b = c[1][0], cc = c[2][0], d = c[3][0];
-    const int f[4] = {a + b + cc + d, a - b + cc - d, a + b - cc - d, a - b - cc + d};
-    const int64_t dcOffset = ShiftedOffset(q->offset, dcOffsetShift - 1);
-    const int mf0 = kQuantMultiplier[q->qpMod6][0];
-    int16_t dcLevels[4];
-    for (int i = 0; i < 4; ++i) {
-        dcLevels[i] = Quantise(f[i], mf0, dcOffset, q->qbits + 1);
-        coefs[16 * i] = dcLevels[i];
-    }
-    const int anyDc = BuildList(dcLevels, 4, dcList);
-
-    int cost = 0, anyAc = 0;
-    const int64_t acOffset = ShiftedOffset(q->offset, dcOffsetShift);
-    for (int blk = 0; blk < 4; ++blk) {
-        anyAc += QuantiseBlock(c[blk], 1, *q, acOffset, coefs + 16 * blk, &acLists[blk]);
-        cost += ListCost(acLists[blk], 15, acCostThreshold);
-    }
-    if (anyAc && cost <= acCostThreshold) {
-        for (int blk = 0; blk < 4; ++blk) {
-            std::memset(coefs + 16 * blk + 1, 0, 15 * sizeof *coefs);
-            ClearList(&acLists[blk], 15);
-        }
-        anyAc = 0;
-    }
-    // Dequantise the DC levels, inverse 2x2 Hadamard, then >> 1 (clause 8.5.11.2, 4:2:0).
-    const int scale = kDequantScale[q->qpMod6][0] * (1 << q->qpDiv6);
-    const int g0 = dcLevels[0] * scale, g1 = dcLevels[1] * scale;
-    const int g2 = dcLevels[2] * scale, g3 = dcLevels[3] * scale;
-    const int dcValue[4] = {(g0 + g1 + g2 + g3) >> 1, (g0 - g1 + g2 - g3) >> 1, (g0 + g1 - g2 - g3) >> 1,
-                            (g0 - g1 - g2 + g3) >> 1};
-    for (int blk = 0; blk < 4; ++blk) {
-        const int off = (blk >> 1) * 32 + (blk & 1) * 4;
-        int dq[16];
-        Dequantise(coefs + 16 * blk, *q, dq);
-        dq[0] = dcValue[blk];
-        InverseAndAdd(dq, pred + off, 8, recon + off, 8);
-    }
-    return (anyDc ? 1 : 0) | (anyAc ? 2 : 0);
-}
 
 }  // namespace
 
 void InstallPortableTransforms(CKernelTable* t) {
-    t->transformLuma4x4 = &TransformLuma4x4;
-    t->transformIntra16x16 = &TransformIntra16x16;
-    t->transformInter16x16 = &TransformInter16x16;
-    t->transformChroma = &TransformChroma;
+    t->transformLuma4x4 = &transform::Luma4x4<Portable>;
+    t->transformIntra16x16 = &transform::Intra16x16<Portable>;
+    t->transformInter16x16 = &transform::Inter16x16<Portable>;
+    t->transformChroma = &transform::Chroma<Portable>;
 }
 
 }  // namespace ombrisk
