@@ -192,7 +192,8 @@ protected:
         PageNotifyRecord record{{from->m_hWnd, static_cast<UINT_PTR>(from->GetDlgCtrlID()), code}, 0};
         page->SendMessage(WM_NOTIFY, record.hdr.idFrom, reinterpret_cast<LPARAM>(&record));
     }
-    void TearDown() override {
+    void TearDown() override { Close(); }
+    void Close() {
         if (page) {
             page->DestroyWindow();
             delete page;
@@ -201,6 +202,8 @@ protected:
             parent->DestroyWindow();
             delete parent;
         }
+        page = nullptr;
+        parent = nullptr;
         SetPageFactory(PageFactory{});
     }
     std::string Joined() const {
@@ -251,16 +254,23 @@ const CommandRow kCommands[] = {
     {4400, {"", "", "", ""}},
 };
 
+// One page for each state, opened again only after a command that left the state (a page
+// switch); every other command only asks a recording page or a cancelled dialog.
 TEST_F(MainPageCommandTest, EveryCodeReachesItsPageOrIsRefusedByStateAndShownPage) {
     for (int s = 0; s < kStates; ++s) {
+        int shown = -1, busy = -1;
         for (const CommandRow& row : kCommands) {
-            Open(static_cast<State>(s));
+            if (page == nullptr || page->GetShownPage() != shown || page->GetBusyState() != busy) {
+                Close();
+                Open(static_cast<State>(s));
+                shown = page->GetShownPage();
+                busy = page->GetBusyState();
+            }
+            g_log.clear();
             page->SendMessage(WM_ENCMAIN_COMMAND, row.code, 0);
             EXPECT_EQ(Joined(), row.effect[s]) << "command " << row.code << ", " << kStateNames[s];
-            TearDown();
-            page = nullptr;
-            parent = nullptr;
         }
+        Close();
     }
 }
 
@@ -296,9 +306,7 @@ TEST_F(MainPageCommandTest, PanelEnablesCommandsByBusyStateAndShownPage) {
         for (const EnableRow& row : kEnables)
             EXPECT_EQ(IsPanelCommandEnabled(page, row.code) ? 1 : 0, row.enabled[s])
                 << "command " << row.code << ", " << kStateNames[s];
-        TearDown();
-        page = nullptr;
-        parent = nullptr;
+        Close();
     }
 }
 

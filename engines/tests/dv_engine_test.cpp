@@ -125,6 +125,21 @@ protected:
         strncpy(p.outputPath, path.c_str(), sizeof p.outputPath - 1);
         return p;
     }
+    // Waits until the deck's time code is `frames` on from where it stands now (`rate`
+    // frames a second), for at most 10 seconds: that much tape played, however busy the
+    // machine is.
+    bool PlayedFrames(int64_t frames, int rate) {
+        DWORD tc = 0;
+        if (dv_->GetTimecode(&tc) != S_OK) return false;
+        const int64_t until = dv::Timecode::Unpack(tc).ToFrames(rate) + frames;
+        const DWORD end = GetTickCount() + 10000;
+        for (;;) {
+            Sleep(20);
+            if (dv_->GetTimecode(&tc) != S_OK) return false;
+            if (dv::Timecode::Unpack(tc).ToFrames(rate) >= until) return true;
+            if (LONG(end - GetTickCount()) <= 0) return false;
+        }
+    }
     std::string Scratch(const char* stem) { return testsupport::FixturePath(testsupport::UniqueName(stem) + ".avi"); }
     // A batch segment record from `in` to `out` into files named after `captureFile`.
     HRESULT AddSegment(const dv::Timecode& in, const dv::Timecode& out, const std::string& captureFile) {
@@ -652,7 +667,7 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
         ASSERT_EQ(dv_->StartRecord(), S_OK);
         Sleep(1000);
         ASSERT_EQ(abort ? dv_->AbortRecord() : dv_->StopRecord(), S_OK);
-        ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, abort ? 2 : 1, 2000));
+        ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, abort ? 2 : 1, 10000));
         const std::vector<int64_t> codes = FrameTimecodes(out);
         EXPECT_GT(codes.size(), 15u);
         EXPECT_GT(ProbeSeconds(out), 0.6);
@@ -677,8 +692,8 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
     ASSERT_EQ(dv_->StartRecord(), S_OK);
     Sleep(1000);
     SetDeck(tape_, 0);
-    ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 3000));
-    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 3, 1000));
+    ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 10000));
+    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 3, 10000));
     const std::vector<int64_t> codes = FrameTimecodes(out);
     EXPECT_GT(codes.size(), 15u);
     for (size_t i = 1; i < codes.size(); ++i)
@@ -743,7 +758,7 @@ TEST_F(DvEngine, PreviewShowsThePictureTheDeckPlays) {
     ASSERT_EQ(dv_->SetPreviewWindow(window, &rect), S_OK);
     ASSERT_EQ(Open(), S_OK);
     ASSERT_EQ(dv_->Play(), S_OK);
-    Sleep(1000);
+    ASSERT_TRUE(PlayedFrames(25, 25));
     ASSERT_EQ(dv_->Pause(), S_OK);
     Sleep(200);
     DWORD tc = 0;
@@ -786,7 +801,7 @@ TEST_F(DvEngine, NtscTapePreviewsAndMarks) {
     ASSERT_EQ(Open(), S_OK);
     float rate = 0;
     ASSERT_EQ(dv_->Play(), S_OK);
-    Sleep(1000);
+    ASSERT_TRUE(PlayedFrames(30, 30));
     ASSERT_EQ(dv_->Pause(), S_OK);
     Sleep(200);
     ASSERT_EQ(dv_->GetFrameRate(&rate), S_OK);

@@ -32,7 +32,7 @@ TEST(EnginesFuzz, DriverOverMutatedClipsAndDvFrames) {
         if (std::string(extension) != "dv") bytes.resize(std::min<size_t>(bytes.size(), 40000));
         files.push_back(std::move(bytes));
     }
-    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), files, 300, 4321), 300);
+    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), files, 150, 4321), 150);
 }
 
 }  // namespace

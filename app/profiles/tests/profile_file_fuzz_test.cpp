@@ -11,7 +11,7 @@ namespace {
 TEST(ProfileFileFuzz, WrittenAndMutatedProfiles) {
     constexpr uint64_t kSeed = 20261209;
     RecordProperty("seed", static_cast<int>(kSeed));
-    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), {}, 4000, kSeed), 4000);
+    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), {}, 2000, kSeed), 2000);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ TEST(PsFuzz, DriverOverMutatedProgramStreams) {
         bytes.resize(std::min<size_t>(bytes.size(), 40000));  // small inputs keep runs quick
         files.push_back(std::move(bytes));
     }
-    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), files, 400, 12345), 400);
+    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), files, 200, 12345), 200);
 }
 
 }  // namespace

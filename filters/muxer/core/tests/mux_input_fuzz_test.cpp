@@ -31,5 +31,5 @@ TEST(MuxInputFuzz, SeedsMutationsAndRandomBytes) {
     }
     constexpr unsigned kSeed = 20261210;
     RecordProperty("seed", static_cast<int>(kSeed));
-    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), files, 1500, kSeed), 1500);
+    EXPECT_EQ(fuzzdriver::RunFuzzTarget(LLVMFuzzerTestOneInput, fuzzdriver::TargetOptions(), files, 800, kSeed), 800);
 }
