@@ -1243,6 +1243,9 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
         const int64_t preroll = int64_t(seekOffset_.load() * fps);
         const dv::Timecode cue = dv::Timecode::FromFrames(s.in.ToFrames(fps) - preroll, fps);
         HRESULT hr = SeekTo(cue);
+        // A segment that opens the tape has no pre-roll before it: the deck stops at the tape's
+        // start short of the cue, and the segment is cued at its own first frame instead.
+        if (hr == VFW_E_NOT_FOUND && preroll > 0) hr = SeekTo(s.in);
         if (FAILED(hr)) {
             if (hr != E_ABORT) Notice(engines::WM_DV_ERROR, UINT_PTR(hr));
             complete = false;
