@@ -238,10 +238,8 @@ BOOL CDVBatchCaptureDlg::DestroyWindow() {
         delete event;
     }
     CloseReview();
-    if (player_) {
-        player_->Release();
-        player_ = nullptr;
-    }
+    for (IClipPlayer** p : {&player_, &stills_})
+        if (*p) (*p)->Release(), *p = nullptr;
     DestroySkinButtons(buttons_, kButtonRows);
     DestroySkinStatics(kView, statics_, 7);
     DestroySkinTimeCodeEdits(kView, timecodeEdit_, 1);
@@ -404,7 +402,7 @@ void CDVBatchCaptureDlg::ApplyStep() {
                                         IDS_BATCH_NEXT_STOP, IDS_BATCH_NEXT_FINISH};
     static const UINT kCaption[] = {IDS_BATCH_STEP0_CAPTION, IDS_BATCH_STEP1_CAPTION, IDS_BATCH_STEP2_CAPTION,
                                     IDS_BATCH_STEP3_CAPTION, IDS_BATCH_STEP4_CAPTION};
-    const int s = step_;
+    const int s = step_.load();
     if (auto* next = dynamic_cast<CGButton*>(Control(kNext)))
         next->SetToolTip(AfxLoadString(kNextCaption[s]).c_str(), TRUE);
     if (auto* caption = dynamic_cast<CGStatic*>(Control(kStepCaption)))
@@ -759,6 +757,15 @@ void CDVBatchCaptureDlg::Paint() {
         HBRUSH black = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
         FillRect(dc, &monitor_, black);
     }
+    if (review && stillMode_ && still_) {
+        BITMAP info{};
+        GetObjectA(still_, sizeof info, &info);
+        HGDIOBJ old = SelectObject(from, still_);
+        SetStretchBltMode(dc, HALFTONE);
+        StretchBlt(dc, preview_.left, preview_.top, preview_.right - preview_.left, preview_.bottom - preview_.top,
+                   from, 0, 0, info.bmWidth, std::abs(info.bmHeight), SRCCOPY);
+        SelectObject(from, old);
+    }
     if (!review && shuttleStrip_ && step_ != kCapture) {
         // The idle cell outside step 0; the strip's cells are as wide as the shuttle's place.
         const int cellWidth = shuttleRect_.right - shuttleRect_.left;
@@ -829,7 +836,11 @@ void CDVBatchCaptureDlg::QueueSample(const uint8_t* bytes) {
     if (!bytes || !bytes[25] || limitReached_) return;
     std::lock_guard<std::mutex> hold(queueLock_);
     queue_.emplace_back(bytes, bytes + batchcap::kScanSampleBytes);
-    if (bytes[26] && engine_) engine_->QuickScanMark();
+    // The clipboard may be held for a moment by the worker reading the scene before.
+    for (int tries = 0; bytes[26] && engine_ && tries < 10; ++tries) {
+        if (SUCCEEDED(engine_->QuickScanMark())) break;
+        Sleep(5);
+    }
 }
 
 HBITMAP CDVBatchCaptureDlg::GrabClipboardThumbnail() {
@@ -900,9 +911,11 @@ void CDVBatchCaptureDlg::ScanWorker() {
             clip.inTime = s.mediaTime;
             clip.startStamp = s.stamp;
             clip.scanValue = s.scanValue;
+            // A scene whose picture never reached the clipboard is listed without a thumbnail
+            // rather than lost.
             auto* event = new ScanEvent{true, index, clip, GrabClipboardThumbnail()};
-            open = event->thumbnail != nullptr;
-            if (!open || !window || !PostMessageA(window, kScanSegment, 0, reinterpret_cast<LPARAM>(event))) {
+            open = true;
+            if (!window || !PostMessageA(window, kScanSegment, 0, reinterpret_cast<LPARAM>(event))) {
                 if (event->thumbnail) DeleteObject(event->thumbnail);
                 delete event;
                 open = false;
@@ -1027,8 +1040,10 @@ void CDVBatchCaptureDlg::StartBatchCapture() {
         AfxMessageBox(IDS_BATCH_EMPTY, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    // The list shows only what is captured; the run's n-th clip is its n-th item.
+    // The list shows only what is captured; the run's n-th clip is its n-th item, and the files
+    // of an earlier run are no longer listed.
     list_.ShowChecked();
+    captured_.clear();
     currentSegment_ = 0;
     userStopped_ = false;
     deckFailed_ = false;
@@ -1108,26 +1123,51 @@ void CDVBatchCaptureDlg::OnMerge() {
 }
 
 // ---- the review player ----
-void CDVBatchCaptureDlg::OpenScanFileForReview() {
+// The player plays into the preview's place. A clip the playback graph cannot render (a DV
+// file where no DV decoder is installed) is reviewed as stills: a probing player decodes the
+// frame at each position and the dialog draws it, the timer moving the position while playing.
+bool CDVBatchCaptureDlg::OpenReviewFile(const std::string& path) {
+    fprintf(stderr, "DBG OpenReviewFile %s\n", path.c_str());
     if (!player_) {
         if (FAILED(CreateClipPlayer(&player_)) || !player_) {
             player_ = nullptr;
-            return;
+            return false;
         }
         player_->Initialize(m_hWnd, &preview_);
-    } else {
-        player_->Close();
     }
-    if (FAILED(player_->Open(scanPath_.c_str(), 0, 0, 0))) return;
-    player_->SetDisplayMode(0);
-    player_->SetOpenOption(1);
-    player_->ShowVideo(TRUE);
+    CloseReview();
+    reviewPath_ = path;
+    stillMode_ = false;
+    reviewOpen_ = player_->Open(path.c_str(), 0, 0, 0);
+    if (SUCCEEDED(reviewOpen_)) {
+        player_->SetDisplayMode(0);
+        player_->SetOpenOption(1);
+        player_->ShowVideo(TRUE);
+    } else {
+        if (!stills_ && FAILED(CreateClipPlayer(&stills_))) stills_ = nullptr;
+        fprintf(stderr, "DBG stills %p\n", (void*)stills_);
+        if (!stills_ || FAILED(reviewOpen_ = stills_->Open(path.c_str(), 0, 0, 0))) {
+            fprintf(stderr, "DBG stills open %lx\n", (unsigned long)reviewOpen_);
+            reviewPath_.clear();
+            return false;
+        }
+        stillMode_ = true;
+    }
     reviewDuration_ = 0;
-    player_->GetDuration(&reviewDuration_);
+    Source()->GetDuration(&reviewDuration_);
     if (auto* slider = dynamic_cast<CGSelectSlider*>(Control(kReviewSlider))) {
         slider->SetRange64(0, reviewDuration_, TRUE);
         slider->SetPos(0, FALSE);
     }
+    return true;
+}
+
+IClipPlayer* CDVBatchCaptureDlg::Source() const {
+    return stillMode_ ? stills_ : player_;
+}
+
+void CDVBatchCaptureDlg::OpenScanFileForReview() {
+    if (!OpenReviewFile(scanPath_)) return;
     list_.ClearSelection();
     const batchcap::BatchClipInfo* first = list_.GetClipRecord(0);
     scanBase_ = first ? batchcap::TimecodeToTime(first->inTimecode, frameRate_) - first->inTime : 0;
@@ -1142,7 +1182,11 @@ void CDVBatchCaptureDlg::CloseReview() {
         player_->ShowVideo(FALSE);
         player_->Close();
     }
+    if (stills_) stills_->Close();
+    if (still_) DeleteObject(still_), still_ = nullptr;
+    reviewPath_.clear();
     reviewState_ = 2;
+    if (m_hWnd) ::InvalidateRect(m_hWnd, &preview_, FALSE);
 }
 
 void CDVBatchCaptureDlg::ShowReviewPlay(bool playShown) {
@@ -1155,17 +1199,28 @@ void CDVBatchCaptureDlg::ShowDisplayTime(int64_t position) {
     if (auto* edit = dynamic_cast<CGTimeCodeEdit*>(Control(kTimecodeEdit))) edit->SetTime(shown);
 }
 
+void CDVBatchCaptureDlg::DrawStill(int64_t position) {
+    HBITMAP frame = nullptr;
+    if (!stills_ || FAILED(stills_->GetFrameBitmap(&frame, position, 0)) || !frame) return;
+    if (still_) DeleteObject(still_);
+    still_ = frame;
+    ::InvalidateRect(m_hWnd, &preview_, FALSE);
+}
+
 void CDVBatchCaptureDlg::ReviewSeek(int64_t position) {
     reviewPosition_ = position;
     if (auto* slider = dynamic_cast<CGSelectSlider*>(Control(kReviewSlider))) slider->SetPos(position, FALSE);
-    char open[MAX_PATH] = {};
-    if (player_ && SUCCEEDED(player_->GetFileName(open, sizeof open)) && *open && FileExists(open)) {
-        int64_t duration = 0;
-        player_->GetDuration(&duration);
-        if (position >= duration)
-            player_->SetPlayRange(std::max<int64_t>(duration - batchcap::FramesToTime(2, frameRate_), 0), duration);
-        else
-            player_->SetPlayRange(position, duration);
+    if (!reviewPath_.empty() && FileExists(reviewPath_)) {
+        const int64_t duration = reviewDuration_;
+        const int64_t from = position >= duration
+                                 ? std::max<int64_t>(duration - batchcap::FramesToTime(2, frameRate_), 0)
+                                 : position;
+        if (stillMode_) {
+            reviewPosition_ = from;
+            DrawStill(from);
+        } else if (player_) {
+            player_->SetPlayRange(from, duration);
+        }
     }
     ShowDisplayTime(position);
 }
@@ -1176,17 +1231,14 @@ void CDVBatchCaptureDlg::OnListClick(int index) {
             EnableControl(kMerge, false);
             return;
         }
-        if (player_) player_->Pause();
-        reviewState_ = 2;
+        OnReviewButton(kReviewPause);
         if (const batchcap::BatchClipInfo* clip = list_.GetClipRecord(index)) ReviewSeek(clip->inTime);
         int count = 0;
         list_.GetSelection(&count, nullptr);
         EnableControl(kMerge, count >= 2);
     } else if (step_ == kCaptured) {
         if (index < 0) {
-            if (!player_) return;
-            player_->Stop();
-            player_->Close();
+            CloseReview();
             for (UINT id : {kReviewPlay, kReviewPause, kReviewStop, kReviewNextFrame, kReviewPrevFrame, kReviewFast,
                             kReviewSlider})
                 EnableControl(id, false);
@@ -1194,30 +1246,13 @@ void CDVBatchCaptureDlg::OnListClick(int index) {
             return;
         }
         if (index >= int(captured_.size())) return;
-        if (!player_) {
-            if (FAILED(CreateClipPlayer(&player_)) || !player_) {
-                player_ = nullptr;
-                return;
-            }
-            player_->Initialize(m_hWnd, &preview_);
-        }
         const std::string& path = captured_[size_t(index)];
         if (!FileExists(path)) {
-            player_->Close();
+            CloseReview();
             return;
         }
-        char open[MAX_PATH] = {};
-        player_->GetFileName(open, sizeof open);
-        if (path == open) return;
-        player_->Close();
-        if (FAILED(player_->Open(path.c_str(), 0, 0, 0))) return;
-        player_->ShowVideo(TRUE);
-        reviewDuration_ = 0;
-        player_->GetDuration(&reviewDuration_);
-        if (auto* slider = dynamic_cast<CGSelectSlider*>(Control(kReviewSlider))) {
-            slider->SetRange64(0, reviewDuration_, TRUE);
-            slider->SetPos(0, FALSE);
-        }
+        if (path == reviewPath_) return;
+        if (!OpenReviewFile(path)) return;
         ReviewSeek(0);
         for (UINT id : {kReviewPlay, kReviewPause, kReviewStop, kReviewNextFrame, kReviewPrevFrame, kReviewFast,
                         kReviewSlider})
@@ -1226,7 +1261,8 @@ void CDVBatchCaptureDlg::OnListClick(int index) {
 }
 
 void CDVBatchCaptureDlg::OnReviewButton(UINT id) {
-    if ((step_ != kReview && step_ != kCaptured) || !player_) return;
+    if ((step_ != kReview && step_ != kCaptured) || reviewPath_.empty()) return;
+    IClipPlayer* playing = stillMode_ ? nullptr : player_;
     auto label = [this](const char* text) {
         if (auto* s = dynamic_cast<CGStatic*>(Control(kSpeedStatic))) s->SetText(text);
         ShowControl(kSpeedStatic, text && *text);
@@ -1241,21 +1277,21 @@ void CDVBatchCaptureDlg::OnReviewButton(UINT id) {
         case kReviewPlay:
             if (reviewState_ == 0) return;
             rest();
-            player_->SetRate(step_ == kReview ? 0.34f : 1.0f);
+            if (playing) playing->SetRate(step_ == kReview ? 0.34f : 1.0f);
             SetTimer(kTimerReview, 100, nullptr);
             ShowReviewPlay(false);
             reviewState_ = 0;
             break;
         case kReviewPause:
             if (reviewState_ == 2) return;
-            player_->Pause();
+            if (playing) playing->Pause();
             KillTimer(kTimerReview);
             ShowReviewPlay(true);
             rest();
             reviewState_ = 2;
             break;
         case kReviewStop:
-            player_->Stop();
+            if (playing) playing->Stop();
             KillTimer(kTimerReview);
             ShowReviewPlay(true);
             rest();
@@ -1265,14 +1301,12 @@ void CDVBatchCaptureDlg::OnReviewButton(UINT id) {
             break;
         case kReviewNextFrame:
         case kReviewPrevFrame: {
-            player_->Pause();
+            if (playing) playing->Pause();
             KillTimer(kTimerReview);
             DWORD inOut = 1, step = 0;
-            player_->GetSelection(&inOut, &step);
+            Source()->GetSelection(&inOut, &step);
             if (step == 0) step = DWORD(batchcap::FramesToTime(1, frameRate_));
-            int64_t duration = 0;
-            player_->GetDuration(&duration);
-            const int64_t at = id == kReviewNextFrame ? std::min(reviewPosition_ + int64_t(step), duration)
+            const int64_t at = id == kReviewNextFrame ? std::min(reviewPosition_ + int64_t(step), reviewDuration_)
                                                       : std::max<int64_t>(reviewPosition_ - int64_t(step), 0);
             ReviewSeek(at);
             ShowReviewPlay(true);
@@ -1289,7 +1323,7 @@ void CDVBatchCaptureDlg::OnReviewButton(UINT id) {
                 else
                     rate_ = 0.34f, multiplier_ = 0;
             }
-            player_->SetRate(step_ == kReview ? rate_ : float(multiplier_ + 1));
+            if (playing) playing->SetRate(step_ == kReview ? rate_ : float(multiplier_ + 1));
             SetTimer(kTimerReview, 100, nullptr);
             char text[16];
             std::snprintf(text, sizeof text, "%dX", multiplier_ + 1);
@@ -1305,7 +1339,18 @@ void CDVBatchCaptureDlg::OnReviewButton(UINT id) {
 
 void CDVBatchCaptureDlg::OnReviewTimer() {
     int64_t position = 0;
-    if (!player_ || FAILED(player_->GetPosition(&position))) return;
+    if (stillMode_) {
+        // A tick of 100 ms at the review's speed.
+        const double speed = step_ == kReview ? rate_ : multiplier_ + 1;
+        position = reviewPosition_ + int64_t(speed * batchcap::kUnitsPerSecond / 10);
+        if (position >= reviewDuration_) {
+            OnReviewButton(kReviewStop);
+            return;
+        }
+        DrawStill(position);
+    } else if (!player_ || FAILED(player_->GetPosition(&position))) {
+        return;
+    }
     if (step_ == kReview) list_.SelectByTime(position);
     reviewPosition_ = position;
     if (auto* slider = dynamic_cast<CGSelectSlider*>(Control(kReviewSlider))) slider->SetPos(position, FALSE);
@@ -1315,8 +1360,8 @@ void CDVBatchCaptureDlg::OnReviewTimer() {
 
 void CDVBatchCaptureDlg::OnReviewSlider() {
     auto* slider = dynamic_cast<CGSelectSlider*>(Control(kReviewSlider));
-    if (!slider || !player_) return;
-    player_->Pause();
+    if (!slider || reviewPath_.empty()) return;
+    OnReviewButton(kReviewPause);
     int64_t position = 0;
     slider->GetPos(&position);
     if (step_ == kReview) list_.SelectByTime(position);
@@ -1379,11 +1424,11 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
         case engines::kBatchEnded: {
             if (batchEndedGuard_) break;
             batchEndedGuard_ = true;
-            const bool wasRunning = batchRunning_.exchange(false);
+            batchRunning_ = false;
             state_ = kBatchDone;
             SetTransportButtons(214);
             EnableStepControls(true);
-            if (code == engines::kBatchEnded && !userStopped_ && wasRunning) {
+            if (code == engines::kBatchEnded && !userStopped_) {
                 // The deck stopped answering or failed: the run ends here, what it recorded stays.
                 AfxMessageBox(Format(IDS_BATCH_ENDED_EARLY, int(captured_.size())).c_str(),
                               MB_OK | MB_ICONEXCLAMATION);
@@ -1543,7 +1588,7 @@ LRESULT CDVBatchCaptureDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
             if (wParam != lastShown_) {
                 lastShown_ = DWORD(wParam);
                 const uint32_t tc = FromEngineTimecode(DWORD(wParam));
-                if (auto* edit = dynamic_cast<CGTimeCodeEdit*>(Control(kTimecodeEdit)); edit && step_ != kStart)
+                if (auto* edit = dynamic_cast<CGTimeCodeEdit*>(Control(kTimecodeEdit)); edit && step_ != kReview && step_ != kCaptured)
                     edit->SetTime(batchcap::TimecodeValid(tc) ? batchcap::TimecodeToTime(tc, frameRate_) : 0);
             }
             return 0;

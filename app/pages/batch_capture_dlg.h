@@ -128,6 +128,10 @@ public:
     const std::vector<std::string>& CapturedFiles() const { return captured_; }
     const std::string& ScanPath() const { return scanPath_; }
     IClipPlayer* Player() const { return player_; }
+    HRESULT ReviewOpenResult() const { return reviewOpen_; }
+    // The file in review, and whether it is shown as stills (no playback graph for it).
+    const std::string& ReviewFile() const { return reviewPath_; }
+    bool ReviewAsStills() const { return stillMode_; }
     std::string Description() const { return description_; }
     DWORD NonRealtime() const { return nonRealtime_.load(); }
     CWnd* Control(UINT id) const;
@@ -184,6 +188,9 @@ private:
     void OnMerge();
 
     // Review player.
+    bool OpenReviewFile(const std::string& path);
+    IClipPlayer* Source() const;
+    void DrawStill(int64_t position);
     void OpenScanFileForReview();
     void OnListClick(int index);
     void ReviewSeek(int64_t position);
@@ -230,7 +237,7 @@ private:
     std::string description_;
 
     // Wizard and transport state.
-    int step_ = kStart;
+    std::atomic<int> step_{kStart};
     bool stepping_ = false, closing_ = false;
     std::atomic<int> state_{0};
     std::atomic<DWORD> lastMode_{4096};
@@ -265,6 +272,11 @@ private:
     int speedTicks_ = 0;
     int64_t scanBase_ = 0;
     int64_t reviewPosition_ = 0, reviewDuration_ = 0;
+    HRESULT reviewOpen_ = S_FALSE;
+    std::string reviewPath_;
+    IClipPlayer* stills_ = nullptr;
+    bool stillMode_ = false;
+    HBITMAP still_ = nullptr;
 
     // Polling.
     std::thread timecodeThread_, modeThread_;

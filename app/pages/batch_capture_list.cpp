@@ -14,6 +14,7 @@ namespace {
 
 constexpr const char* kClassName = "LISTCTRL";
 constexpr COLORREF kTransparent = RGB(255, 0, 255);
+constexpr COLORREF kGround = RGB(0x1B, 0x24, 0x30);  // the list's ground between items
 // Places inside an item, in pixels from its upper left.
 constexpr int kThumbLeft = 8, kThumbTop = 4;
 constexpr int kCheckLeft = 4, kCheckSize = 16;
@@ -65,6 +66,8 @@ BOOL CEncBatchListCtrl::Create(const RECT& rect, CWnd* parent, UINT id) {
                             AfxGetInstanceHandle(), nullptr);
     if (!list_) return FALSE;
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
+    ListView_SetBkColor(list_, kGround);
+    ListView_SetTextBkColor(list_, kGround);
     SetItemSize(itemWidth_, itemHeight_);
     return TRUE;
 }

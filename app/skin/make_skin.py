@@ -836,6 +836,7 @@ def video_viewer_view():
 # review player) at the upper left, the step texts and the segment list at the right, the tape
 # transport or the review buttons under the preview, Next, Back and Cancel at the bottom. ----
 BATCH_W, BATCH_H = 762, 594
+BATCH_LABELS = [(120, 20), (334, 20), (354, 24), (354, 40), (250, 20)]  # the sizes of its text labels
 
 
 def batch_capture_art(folder):
@@ -857,6 +858,9 @@ def batch_capture_art(folder):
     convert("-size", "16x16", f"xc:{MAGENTA}", "-fill", CHECKED, "-draw", "circle 8,8 8,3",
             out_name(folder, "Batch IconFinished.bmp"))
     convert("-size", "360x288", f"xc:{DV_POST_ENCODING_GROUND}", out_name(folder, "Batch PostEncodingBK.jpg"))
+    # The labels' bands, one per label size of the view.
+    for width, height in BATCH_LABELS:
+        convert("-size", f"{width}x{height}", "gradient:#C9D6E6-#AFC3DA", out_name(folder, f"batch_band_{width}x{height}.png"))
 
 
 def batch_capture_view():
@@ -878,7 +882,8 @@ def batch_capture_view():
     def label(name, left, top, width, height=20):
         return [f'      <STATIC ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}" '
                 'TEXTALIGN="STATIC_TEXT_LEFT">',
-                f'        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="{width}" HEIGHT="{height}"/>', "      </STATIC>"]
+                f'        <BACKGROUNDIMAGE SOURCE="batch_band_{width}x{height}.png" WIDTH="{width}" HEIGHT="{height}"/>',
+                "      </STATIC>"]
 
     ty = y + ph + 12
     for i, (name, art) in enumerate([("IDC_BUTTON_CAP_REWIND", "dv_rewind.png"), ("IDC_BUTTON_CAP_PLAY", "dv_play.png"),

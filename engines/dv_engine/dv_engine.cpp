@@ -539,6 +539,7 @@ private:
         bool windowed = false;                   // batch: only frames within [in, out]
         int64_t inFrame = 0, outFrame = 0;
         bool passedOut = false;
+        bool tookOut = false;  // the out point's own frame was recorded
         bool background = false;  // batch: its encoding runs while the next segments are captured
     };
     // Opens a recording (the file itself on the first frame, when the system is known).
@@ -1056,6 +1057,8 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
         }
         if (take && r.frameLimit && int64_t(r.writer.Frames()) >= r.frameLimit) take = false, r.passedOut = true;
         if (take && !r.writer.AddFrame(frame)) r.passedOut = true;  // the file is full or failed
+        else if (take && r.windowed && dv::FrameTimecode(frame) && dv::FrameTimecode(frame)->ToFrames(fps) == r.outFrame)
+            r.tookOut = true;
         if (r.passedOut) {
             if (r.windowed)
                 recordingEnded_.notify_all();  // the batch worker ends it
@@ -1278,7 +1281,9 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
                     if (std::chrono::steady_clock::now() > deadline || idle > kTapeEndIdleMs) break;
                 }
             }
-            if (cancel_ || !recording_ || !recording_->passedOut) complete = false;
+            // A segment that ends on the tape's last frame is complete once that frame is in,
+            // though no frame after it comes.
+            if (cancel_ || !recording_ || !(recording_->passedOut || recording_->tookOut)) complete = false;
             // A segment with more to capture after it: its encoding runs in the background.
             backgrounded = encode && complete && i + 1 < segments.size() && (options_ & 4) && recording_ &&
                            recording_->writer.Frames() > 0;
