@@ -630,6 +630,7 @@ BOOL CDVBatchCaptureDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
 // ---- tape transport ----
 void CDVBatchCaptureDlg::OnTape(UINT id) {
     if (!engine_) return;
+    ++transportGen_;
     const int s = state_;
     const bool needsTape = id != kTapeStop;
     if (needsTape && !HasTape()) {
@@ -811,6 +812,7 @@ bool CDVBatchCaptureDlg::StartQuickScan() {
     limitReached_ = false;
     scanGiveUp_ = false;
     scanDone_ = false;
+    ++transportGen_;
     quickScan_ = true;
     try {
         scanWorker_ = std::thread([this] { ScanWorker(); });
@@ -1055,6 +1057,7 @@ void CDVBatchCaptureDlg::StartBatchCapture() {
         const float value = float(offset.Get());
         engine_->SetSeekOffset(&value);
     }
+    ++transportGen_;
     if (FAILED(engine_->StartBatchCapture())) {
         AfxMessageBox(IDS_BATCH_REFUSED, MB_OK | MB_ICONEXCLAMATION);
         return;
@@ -1127,7 +1130,6 @@ void CDVBatchCaptureDlg::OnMerge() {
 // file where no DV decoder is installed) is reviewed as stills: a probing player decodes the
 // frame at each position and the dialog draws it, the timer moving the position while playing.
 bool CDVBatchCaptureDlg::OpenReviewFile(const std::string& path) {
-    fprintf(stderr, "DBG OpenReviewFile %s\n", path.c_str());
     if (!player_) {
         if (FAILED(CreateClipPlayer(&player_)) || !player_) {
             player_ = nullptr;
@@ -1145,9 +1147,7 @@ bool CDVBatchCaptureDlg::OpenReviewFile(const std::string& path) {
         player_->ShowVideo(TRUE);
     } else {
         if (!stills_ && FAILED(CreateClipPlayer(&stills_))) stills_ = nullptr;
-        fprintf(stderr, "DBG stills %p\n", (void*)stills_);
         if (!stills_ || FAILED(reviewOpen_ = stills_->Open(path.c_str(), 0, 0, 0))) {
-            fprintf(stderr, "DBG stills open %lx\n", (unsigned long)reviewOpen_);
             reviewPath_.clear();
             return false;
         }
@@ -1530,7 +1530,7 @@ void CDVBatchCaptureDlg::TimecodePoll() {
                 quickScan_ = false;
                 if (window) PostMessageA(window, kScanEnd, 0, 0);
             } else if (window) {
-                PostMessageA(window, kPollPress, kTapeStop, 0);
+                PostMessageA(window, kPollPress, kTapeStop, LPARAM(transportGen_.load()));
             }
             unchanged = 0;
         }
@@ -1546,10 +1546,11 @@ void CDVBatchCaptureDlg::ModePoll() {
         const int step = step_;
         if (WaitStop(step == kReview || step == kCaptured ? 500 : 2000)) return;
         const HWND window = g_dialogWindow.load();
+        const LPARAM generation = LPARAM(transportGen_.load());
         DWORD mode = 0;
         if (step == kReview || step == kCaptured) {
             if (SUCCEEDED(engine_->GetTransportMode(&mode)) && mode != DWORD(engines::kTransportStop) && window)
-                PostMessageA(window, kPollPress, kTapeStop, 1);
+                PostMessageA(window, kPollPress, kTapeStop, kReviewStopPress);
             continue;
         }
         const int s = state_;
@@ -1568,7 +1569,7 @@ void CDVBatchCaptureDlg::ModePoll() {
         }
         if (mode != lastMode_) {
             for (const auto& p : kPresses)
-                if (p.mode == mode && window) PostMessageA(window, kPollPress, p.button, 0);
+                if (p.mode == mode && window) PostMessageA(window, kPollPress, p.button, generation);
             lastMode_ = mode;
         }
     }
@@ -1593,11 +1594,12 @@ LRESULT CDVBatchCaptureDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
             }
             return 0;
         case kPollPress:
-            if (lParam == 1) {
+            if (lParam == kReviewStopPress) {
                 // Review: the deck is kept stopped.
                 if (engine_) engine_->Stop();
                 lastMode_ = DWORD(engines::kTransportStop);
-            } else {
+            } else if (!quickScan_ && !batchRunning_ && LPARAM(transportGen_.load()) == lParam) {
+                // Only a press whose read of the deck no transport command has overtaken.
                 OnTape(UINT(wParam));
             }
             return 0;

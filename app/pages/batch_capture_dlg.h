@@ -100,7 +100,8 @@ public:
     static constexpr UINT kEngineNotice = WM_APP + 0x2F0;  // wParam code, lParam Notice*
     static constexpr UINT kShowTimecode = WM_APP + 0x2F1;  // wParam the packed engine time code
     static constexpr UINT kScanSegment = WM_APP + 0x2F2;   // lParam ScanEvent*
-    static constexpr UINT kPollPress = WM_APP + 0x2F3;     // wParam a tape button
+    static constexpr UINT kPollPress = WM_APP + 0x2F3;     // wParam a tape button, lParam the generation
+    static constexpr LPARAM kReviewStopPress = -1;          // lParam of a review's stop of the deck
     static constexpr UINT_PTR kTimerProgress = 2, kTimerDeviceChange = 10, kTimerReview = 20, kTimerScanLimit = 30;
 
     explicit CDVBatchCaptureDlg(CWnd* page);
@@ -241,6 +242,9 @@ private:
     bool stepping_ = false, closing_ = false;
     std::atomic<int> state_{0};
     std::atomic<DWORD> lastMode_{4096};
+    // Counts the transport commands of the interface thread; a poll's press is taken only when
+    // none ran since its read of the deck.
+    std::atomic<uint32_t> transportGen_{0};
     std::atomic<DWORD> nonRealtime_{1};
     std::atomic<int> encodingPhase_{0};
     std::atomic<bool> tapeEndIgnore_{false};
