@@ -856,7 +856,8 @@ HBITMAP CDVBatchCaptureDlg::GrabClipboardThumbnail() {
         const SIZE_T bytes = GlobalSize(data);
         if (const auto* header = static_cast<const BITMAPINFOHEADER*>(GlobalLock(data))) {
             const int64_t width = header->biWidth, height = std::abs(int64_t(header->biHeight));
-            const size_t colours = header->biBitCount <= 8 ? (header->biClrUsed ? header->biClrUsed : 1u << header->biBitCount) : 0;
+            const size_t colours =
+                header->biBitCount <= 8 ? (header->biClrUsed ? header->biClrUsed : 1u << header->biBitCount) : 0;
             const size_t bitsAt = header->biSize + colours * sizeof(RGBQUAD);
             const size_t stride = size_t((width * header->biBitCount + 31) / 32 * 4);
             // The header must describe a picture that lies within the clipboard's block.
@@ -995,8 +996,7 @@ void CDVBatchCaptureDlg::FinishScanList() {
         clip->sourcePath = scanPath_;
         auto copy = std::make_unique<batchcap::BatchClipInfo>(*clip);
         const std::string label = CEncBatchListCtrl::DurationLabel(*copy, frameRate_);
-        if (!list_.ReplaceClip(i, scanPath_.c_str(), label.c_str(), std::move(copy)))
-            list_.SetLabel(i, label.c_str());
+        if (!list_.ReplaceClip(i, scanPath_.c_str(), label.c_str(), std::move(copy))) list_.SetLabel(i, label.c_str());
     }
     for (int i = 0; i < list_.Count();) {
         const batchcap::BatchClipInfo* clip = list_.GetClipRecord(i);
@@ -1086,8 +1086,7 @@ std::string CDVBatchCaptureDlg::RenameCapturedClip(const std::string& clip) {
     const size_t dot = clip.find_last_of('.'), slash = clip.find_last_of("\\/");
     const std::string extension =
         dot != std::string::npos && (slash == std::string::npos || dot > slash) ? clip.substr(dot) : ".avi";
-    const std::string target =
-        batchcap::MakeUniqueName(folder + GetCapturePrefix().c_str() + extension, FileExists);
+    const std::string target = batchcap::MakeUniqueName(folder + GetCapturePrefix().c_str() + extension, FileExists);
     if (!target.empty() && MoveFileExA(clip.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED)) return target;
     char text[1024];
     std::snprintf(text, sizeof text, AfxLoadString(IDS_DV_RENAME_FAILED).c_str(), clip.c_str());
@@ -1212,9 +1211,8 @@ void CDVBatchCaptureDlg::ReviewSeek(int64_t position) {
     if (auto* slider = dynamic_cast<CGSelectSlider*>(Control(kReviewSlider))) slider->SetPos(position, FALSE);
     if (!reviewPath_.empty() && FileExists(reviewPath_)) {
         const int64_t duration = reviewDuration_;
-        const int64_t from = position >= duration
-                                 ? std::max<int64_t>(duration - batchcap::FramesToTime(2, frameRate_), 0)
-                                 : position;
+        const int64_t from =
+            position >= duration ? std::max<int64_t>(duration - batchcap::FramesToTime(2, frameRate_), 0) : position;
         if (stillMode_) {
             reviewPosition_ = from;
             DrawStill(from);
@@ -1254,8 +1252,8 @@ void CDVBatchCaptureDlg::OnListClick(int index) {
         if (path == reviewPath_) return;
         if (!OpenReviewFile(path)) return;
         ReviewSeek(0);
-        for (UINT id : {kReviewPlay, kReviewPause, kReviewStop, kReviewNextFrame, kReviewPrevFrame, kReviewFast,
-                        kReviewSlider})
+        for (UINT id :
+             {kReviewPlay, kReviewPause, kReviewStop, kReviewNextFrame, kReviewPrevFrame, kReviewFast, kReviewSlider})
             EnableControl(id, true);
     }
 }
@@ -1430,8 +1428,7 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
             EnableStepControls(true);
             if (code == engines::kBatchEnded && !userStopped_) {
                 // The deck stopped answering or failed: the run ends here, what it recorded stays.
-                AfxMessageBox(Format(IDS_BATCH_ENDED_EARLY, int(captured_.size())).c_str(),
-                              MB_OK | MB_ICONEXCLAMATION);
+                AfxMessageBox(Format(IDS_BATCH_ENDED_EARLY, int(captured_.size())).c_str(), MB_OK | MB_ICONEXCLAMATION);
                 OnBatchFinished();
             } else if (code == engines::kBatchFinished || advanceRequested_) {
                 OnBatchFinished();
@@ -1449,8 +1446,7 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
             state_ = kStopped;
             batchRunning_ = false;
             char text[1024];
-            std::snprintf(text, sizeof text, AfxLoadString(IDS_DV_RECORDING_STOPPED).c_str(),
-                          notice.text.c_str());
+            std::snprintf(text, sizeof text, AfxLoadString(IDS_DV_RECORDING_STOPPED).c_str(), notice.text.c_str());
             AfxMessageBox(text, MB_OK | MB_ICONEXCLAMATION);
             SetTransportButtons(214);
             EnableStepControls(true);
@@ -1589,7 +1585,8 @@ LRESULT CDVBatchCaptureDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
             if (wParam != lastShown_) {
                 lastShown_ = DWORD(wParam);
                 const uint32_t tc = FromEngineTimecode(DWORD(wParam));
-                if (auto* edit = dynamic_cast<CGTimeCodeEdit*>(Control(kTimecodeEdit)); edit && step_ != kReview && step_ != kCaptured)
+                if (auto* edit = dynamic_cast<CGTimeCodeEdit*>(Control(kTimecodeEdit));
+                    edit && step_ != kReview && step_ != kCaptured)
                     edit->SetTime(batchcap::TimecodeValid(tc) ? batchcap::TimecodeToTime(tc, frameRate_) : 0);
             }
             return 0;

@@ -93,15 +93,15 @@ public:
         kProgressSlider = 3038,
         kList = 3119,
     };
-    static constexpr UINT kListClick = WM_USER + 1;     // 0x401, wParam the item or -1
-    static constexpr UINT kListChanged = WM_USER + 2;   // 0x402
-    static constexpr UINT kScanEnd = 0x7E8;             // from the poll threads: the tape stopped
-    static constexpr UINT kPlayerRangeEnd = 0x800B;     // from the clip player
+    static constexpr UINT kListClick = WM_USER + 1;        // 0x401, wParam the item or -1
+    static constexpr UINT kListChanged = WM_USER + 2;      // 0x402
+    static constexpr UINT kScanEnd = 0x7E8;                // from the poll threads: the tape stopped
+    static constexpr UINT kPlayerRangeEnd = 0x800B;        // from the clip player
     static constexpr UINT kEngineNotice = WM_APP + 0x2F0;  // wParam code, lParam Notice*
     static constexpr UINT kShowTimecode = WM_APP + 0x2F1;  // wParam the packed engine time code
     static constexpr UINT kScanSegment = WM_APP + 0x2F2;   // lParam ScanEvent*
     static constexpr UINT kPollPress = WM_APP + 0x2F3;     // wParam a tape button, lParam the generation
-    static constexpr LPARAM kReviewStopPress = -1;          // lParam of a review's stop of the deck
+    static constexpr LPARAM kReviewStopPress = -1;         // lParam of a review's stop of the deck
     static constexpr UINT_PTR kTimerProgress = 2, kTimerDeviceChange = 10, kTimerReview = 20, kTimerScanLimit = 30;
 
     explicit CDVBatchCaptureDlg(CWnd* page);

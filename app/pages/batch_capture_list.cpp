@@ -334,7 +334,8 @@ int CEncBatchListCtrl::EntryOfItem(int item) const {
 
 void CEncBatchListCtrl::RedrawEntry(int index) {
     const auto item = std::find(shown_.begin(), shown_.end(), index);
-    if (item != shown_.end() && list_) ListView_RedrawItems(list_, int(item - shown_.begin()), int(item - shown_.begin()));
+    if (item != shown_.end() && list_)
+        ListView_RedrawItems(list_, int(item - shown_.begin()), int(item - shown_.begin()));
     if (list_) ::UpdateWindow(list_);
 }
 

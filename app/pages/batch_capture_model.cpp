@@ -64,7 +64,7 @@ void PutTimecode(uint8_t* at, uint32_t tc, bool frameUnknown) {
 
 void PutStamp(uint8_t* at, uint64_t stamp) {
     for (int i = 0; i < 3; ++i) {
-        at[i] = uint8_t(stamp >> (40 - 8 * i));     // bytes 5, 4, 3
+        at[i] = uint8_t(stamp >> (40 - 8 * i));      // bytes 5, 4, 3
         at[4 + i] = uint8_t(stamp >> (16 - 8 * i));  // bytes 2, 1, 0
     }
 }

@@ -539,7 +539,7 @@ private:
         bool windowed = false;                   // batch: only frames within [in, out]
         int64_t inFrame = 0, outFrame = 0;
         bool passedOut = false;
-        bool tookOut = false;  // the out point's own frame was recorded
+        bool tookOut = false;     // the out point's own frame was recorded
         bool background = false;  // batch: its encoding runs while the next segments are captured
     };
     // Opens a recording (the file itself on the first frame, when the system is known).
@@ -1056,8 +1056,10 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
             if (at > r.outFrame) r.passedOut = true;
         }
         if (take && r.frameLimit && int64_t(r.writer.Frames()) >= r.frameLimit) take = false, r.passedOut = true;
-        if (take && !r.writer.AddFrame(frame)) r.passedOut = true;  // the file is full or failed
-        else if (take && r.windowed && dv::FrameTimecode(frame) && dv::FrameTimecode(frame)->ToFrames(fps) == r.outFrame)
+        if (take && !r.writer.AddFrame(frame))
+            r.passedOut = true;  // the file is full or failed
+        else if (take && r.windowed && dv::FrameTimecode(frame) &&
+                 dv::FrameTimecode(frame)->ToFrames(fps) == r.outFrame)
             r.tookOut = true;
         if (r.passedOut) {
             if (r.windowed)

@@ -45,8 +45,8 @@ BatchClipInfo Clip(uint32_t in, uint32_t out, uint64_t startStamp = 0, uint64_t 
 }
 
 TEST(BatchCaptureModel, SegmentRecordCarriesTimecodesStampsAndTheBatchArea) {
-    BatchClipInfo clip = Clip(PackTimecode(0, 1, 5, 7), PackTimecode(0, 1, 9, 24), 0x150304050607ull,
-                              0x15030405060Bull);
+    BatchClipInfo clip =
+        Clip(PackTimecode(0, 1, 5, 7), PackTimecode(0, 1, 9, 24), 0x150304050607ull, 0x15030405060Bull);
     clip.scanValue = 0x11223344;
     uint8_t area[engines::kBatchAreaBytes] = {};
     std::snprintf(reinterpret_cast<char*>(area) + 4, 64, "C:\\captures\\Default");
@@ -55,11 +55,10 @@ TEST(BatchCaptureModel, SegmentRecordCarriesTimecodesStampsAndTheBatchArea) {
     const std::vector<uint8_t> head(record.begin(), record.begin() + 52);
     std::vector<uint8_t> want(52, 0);
     want[4] = 1;
-    for (auto [at, v] : std::vector<std::pair<int, int>>{{8, 0},     {9, 1},     {10, 5},    {11, 7},   {12, 0x15},
-                                                         {13, 0x03}, {14, 0x04}, {16, 0x05}, {17, 6},   {18, 7},
-                                                         {36, 0x44}, {37, 0x33}, {38, 0x22}, {39, 0x11}, {40, 0},
-                                                         {41, 1},    {42, 9},    {43, 24},   {44, 0x15}, {45, 3},
-                                                         {46, 4},    {48, 5},    {49, 6},    {50, 0x0B}})
+    for (auto [at, v] : std::vector<std::pair<int, int>>{
+             {8, 0},  {9, 1},   {10, 5},    {11, 7},    {12, 0x15}, {13, 0x03}, {14, 0x04}, {16, 0x05},
+             {17, 6}, {18, 7},  {36, 0x44}, {37, 0x33}, {38, 0x22}, {39, 0x11}, {40, 0},    {41, 1},
+             {42, 9}, {43, 24}, {44, 0x15}, {45, 3},    {46, 4},    {48, 5},    {49, 6},    {50, 0x0B}})
         want[size_t(at)] = uint8_t(v);
     EXPECT_EQ(head, want);
     EXPECT_STREQ(reinterpret_cast<const char*>(&record[engines::kSegmentHeaderBytes + 4]), "C:\\captures\\Default");
@@ -95,7 +94,8 @@ TEST(BatchCaptureModel, JoinRunsByTimecodeSelectionAndStamp) {
     const BatchClipInfo d = Clip(PackTimecode(0, 1, 9, 0), PackTimecode(0, 1, 20, 0), 0x150305060006, 0x150305060010);
     using Runs = std::vector<std::vector<size_t>>;
     // Mode 0: checked neighbours whose in is not before the previous out; c goes back in time.
-    std::vector<batchcap::JoinItem> items = {{true, false, &a}, {true, false, &b}, {true, false, &c}, {true, false, &d}};
+    std::vector<batchcap::JoinItem> items = {
+        {true, false, &a}, {true, false, &b}, {true, false, &c}, {true, false, &d}};
     EXPECT_EQ(batchcap::JoinRuns(items, 0, 0), (Runs{{0, 1}, {2, 3}}));
     items[1].checked = false;
     EXPECT_EQ(batchcap::JoinRuns(items, 0, 0), (Runs{{2, 3}}));
@@ -116,11 +116,11 @@ TEST(BatchCaptureModel, JoinRunsByTimecodeSelectionAndStamp) {
 
 TEST(BatchCaptureModel, ScanPruningSamplesAndUniqueNames) {
     const uint32_t start = PackTimecode(0, 1, 0, 10);
-    EXPECT_TRUE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 3, 24))));   // 3 s
-    EXPECT_FALSE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 4, 0))));   // 4 s
-    EXPECT_TRUE(batchcap::PruneSegment(Clip(start, 0)));                            // no end came
+    EXPECT_TRUE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 3, 24))));       // 3 s
+    EXPECT_FALSE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 4, 0))));       // 4 s
+    EXPECT_TRUE(batchcap::PruneSegment(Clip(start, 0)));                               // no end came
     EXPECT_TRUE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 9, 0), 9, 9)));  // stamps do not move
-    EXPECT_FALSE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 9, 0))));   // a tape without dates
+    EXPECT_FALSE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 9, 0))));       // a tape without dates
 
     uint8_t raw[32] = {0, 1, 5, 3, 0x15, 0x03, 0x04, 0, 0x05, 0x06, 0x07};
     const int64_t time = 2000000;
@@ -209,8 +209,8 @@ protected:
                   S_OK);
         ASSERT_EQ(engine_->Initialize(), S_OK);
         ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
-        ASSERT_TRUE(page_.CreateEx(0, AfxRegisterWndClass(0), "Batch test page", WS_POPUP, CRect(0, 0, 10, 10),
-                                   nullptr, 0));
+        ASSERT_TRUE(
+            page_.CreateEx(0, AfxRegisterWndClass(0), "Batch test page", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
     }
     void TearDown() override {
         if (dialog_) {
