@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/pages/batch_capture_dlg.h"
 #include "app/pages/capture_file_prompt_dlg.h"
 #include "app/pages/dv_devices.h"
 #include "app/pages/dv_page_install.h"
@@ -635,6 +636,9 @@ BOOL CDVCapturePage::OnCommand(WPARAM wParam, LPARAM lParam) {
         case kSetup:
             if (IsSetupEnabled()) OpenSelectDialog();
             break;
+        case kBatch:
+            OnBatchIfIdle();
+            break;
         case kTimeLimitCheck:
         case kSizeLimitCheck:
             OnLimitCheck(id);
@@ -813,8 +817,7 @@ void CDVCapturePage::UpdateControls() {
     EnableControl(kRecord, device && !busy);
     Check(kRecord, s == kRecording);
     EnableControl(kSetup, devices_.size() > 1 && s != kRecording);
-    // Batch capture runs in its own dialog, which this page does not offer yet.
-    EnableControl(kBatch, false);
+    EnableControl(kBatch, tape && !busy);
     EnableControl(kSeek, tape && !busy);
     for (UINT id : {kTimeLimitCheck, kSizeLimitCheck, kSizeLimitEdit, kTimeLimitEdit, kTimeCodeEdit})
         EnableControl(id, device && !busy);
@@ -892,8 +895,27 @@ LRESULT CDVCapturePage::SetupIfEnabled() {
 }
 
 LRESULT CDVCapturePage::OnBatchIfIdle() {
-    // The batch capture dialog is not part of this page yet: nothing opens.
-    return 0;
+    if (state_ == kRecording || state_ == kSeeking) return 0;
+    OpenBatchDialog();
+    return 1;
+}
+
+// The batch dialog borrows the engine: the page's polls stop and its callback is replaced
+// until the dialog's closing message (kBatchClosed) gives them back.
+void CDVCapturePage::OpenBatchDialog() {
+    if (!engine_ || devices_.empty()) return;
+    if (deviceMode_ == 1) {
+        AfxMessageBox(IDS_DV_BATCH_CAMERA, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    StopPolling();
+    const std::string folder = GetCaptureDir().c_str();
+    CDVBatchCaptureDlg dialog(this);
+    dialog.SetEngine(engine_, &params_, frameRate_, currentDevice_.c_str(), deviceClass_, folder.c_str());
+    dialog.SetProfileManager(store_);
+    dialog.DoModal();
+    SetNonRealtime(dialog.NonRealtime());
+    UpdateControls();
 }
 
 BOOL CDVCapturePage::OnNotify(WPARAM wParam, LPARAM lParam, LRESULT* result) {

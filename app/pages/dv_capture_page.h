@@ -160,6 +160,7 @@ private:
     void ComputePreviewRect();
     DWORD PreviewOptions(bool atRecord);
     void OpenSelectDialog();
+    void OpenBatchDialog();
 
     // Transport.
     void Press(UINT id);

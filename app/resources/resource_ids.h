@@ -410,5 +410,36 @@
 #define IDS_PROP_CHANNELS 286
 #define IDS_PROP_DUAL_CHANNEL 287
 #define IDS_PROP_JOINT_STEREO 288
+/* The batch capture dialog: its template (a skinned window; its controls come from the skin),
+   step texts, tool tips and messages. */
+#define IDD_BATCH_CAPTURE 3051
+#define IDS_BATCH_STEP0_DESC 3093
+#define IDS_BATCH_STEP1_CAPTION 3094
+#define IDS_BATCH_SCAN_COUNT 3095 /* segments (int) */
+#define IDS_BATCH_STEP2_CAPTION 3096
+#define IDS_BATCH_REVIEW_COUNT 3097 /* segments (int) */
+#define IDS_BATCH_STEP3_CAPTION 3098
+#define IDS_BATCH_CAPTURED_COUNT 3099 /* captured (int) */
+#define IDS_BATCH_STEP4_CAPTION 3100
+#define IDS_BATCH_FINISHED_COUNT 3101 /* captured (int) */
+#define IDS_BATCH_NEXT_FINISH 3108
+#define IDS_BATCH_TIP_MERGE 3109
+#define IDS_BATCH_TIP_AUTOMERGE 3110
+#define IDS_BATCH_TIP_PLAY 3111
+#define IDS_BATCH_TIP_PAUSE 3112
+#define IDS_BATCH_TIP_STOP 3113
+#define IDS_BATCH_TIP_NEXTFRAME 3114
+#define IDS_BATCH_TIP_PREVFRAME 3115
+#define IDS_BATCH_TIP_FAST 3116
+#define IDS_BATCH_NEXT_SCAN 3120
+#define IDS_BATCH_NEXT_STOP_SCAN 3121
+#define IDS_BATCH_STEP0_CAPTION 3122
+#define IDS_BATCH_NEXT_CAPTURE 3123
+#define IDS_BATCH_NEXT_STOP 3124
+#define IDS_BATCH_EMPTY 3129
+#define IDS_BATCH_REFUSED 3130
+#define IDS_BATCH_NO_DEVICE 3131
+#define IDS_BATCH_SCAN_FAILED 3137
+#define IDS_BATCH_ENDED_EARLY 3139 /* captured (int) */
 
 #endif

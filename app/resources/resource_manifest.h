@@ -271,6 +271,35 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_VIEWER_STILL_PLAYING, {}},
         {IDS_VIEWER_STREAM_ERROR, {}},
         {IDS_VIEWER_RUN_FAILED, {}},
+        // The batch capture dialog.
+        {IDS_BATCH_STEP0_CAPTION, {}},
+        {IDS_BATCH_STEP0_DESC, {}},
+        {IDS_BATCH_STEP1_CAPTION, {}},
+        {IDS_BATCH_SCAN_COUNT, {"d"}},
+        {IDS_BATCH_STEP2_CAPTION, {}},
+        {IDS_BATCH_REVIEW_COUNT, {"d"}},
+        {IDS_BATCH_STEP3_CAPTION, {}},
+        {IDS_BATCH_CAPTURED_COUNT, {"d"}},
+        {IDS_BATCH_STEP4_CAPTION, {}},
+        {IDS_BATCH_FINISHED_COUNT, {"d"}},
+        {IDS_BATCH_NEXT_SCAN, {}},
+        {IDS_BATCH_NEXT_STOP_SCAN, {}},
+        {IDS_BATCH_NEXT_CAPTURE, {}},
+        {IDS_BATCH_NEXT_STOP, {}},
+        {IDS_BATCH_NEXT_FINISH, {}},
+        {IDS_BATCH_TIP_MERGE, {}},
+        {IDS_BATCH_TIP_AUTOMERGE, {}},
+        {IDS_BATCH_TIP_PLAY, {}},
+        {IDS_BATCH_TIP_PAUSE, {}},
+        {IDS_BATCH_TIP_STOP, {}},
+        {IDS_BATCH_TIP_NEXTFRAME, {}},
+        {IDS_BATCH_TIP_PREVFRAME, {}},
+        {IDS_BATCH_TIP_FAST, {}},
+        {IDS_BATCH_EMPTY, {}},
+        {IDS_BATCH_REFUSED, {}},
+        {IDS_BATCH_NO_DEVICE, {}},
+        {IDS_BATCH_SCAN_FAILED, {}},
+        {IDS_BATCH_ENDED_EARLY, {"d"}},
     };
     return strings;
 }
@@ -312,6 +341,7 @@ inline const std::vector<DialogEntry>& ManifestDialogs() {
          {IDC_PROMPT_NAME, IDC_PROMPT_EXTENSION, IDC_PROMPT_ASK_AGAIN, IDC_PROMPT_DELETE, IDC_PROMPT_FOLDER, IDOK}},
         {IDD_RENAME, {IDC_RENAME_NAME, IDC_RENAME_EXTENSION, IDOK, IDCANCEL}},
         {IDD_VIDEO_VIEWER, {}},
+        {IDD_BATCH_CAPTURE, {}},
     };
     return dialogs;
 }

@@ -294,6 +294,7 @@ def layout(w, h, side):
     lines += toolkit_views()
     lines += main_panel_views(w)
     lines += video_viewer_view()
+    lines += batch_capture_view()
     # One description of every element kind, so that every reader path meets the shipped skin.
     lines += [
         '  <VIEW ID="SKIN_GALLERY" LEFT="0" TOP="0" WIDTH="400" HEIGHT="300" SNAPLEFT="4" VCUTCOUNT="1">',
@@ -831,6 +832,122 @@ def video_viewer_view():
     return lines
 
 
+# ---- The batch capture dialog: a wizard of 762 x 594 client pixels. The preview (and the
+# review player) at the upper left, the step texts and the segment list at the right, the tape
+# transport or the review buttons under the preview, Next, Back and Cancel at the bottom. ----
+BATCH_W, BATCH_H = 762, 594
+BATCH_LABELS = [(120, 20), (334, 20), (354, 24), (354, 40), (250, 20)]  # the sizes of its text labels
+
+
+def batch_capture_art(folder):
+    gradient(folder, "Batch_BG.png", BATCH_W, BATCH_H, "#22354A", GROUND)
+    convert("-size", "360x288", f"xc:{GROUND}", "-fill", "none", "-stroke", PANEL_EDGE,
+            "-draw", "rectangle 0,0 359,287", out_name(folder, "Batch_FilePlayback.png"))
+    for name, caption in [("batch_next.png", "Next"), ("batch_back.png", "Back"), ("batch_cancel.png", "Cancel"),
+                          ("batch_profile.png", "Profile"), ("batch_note.png", "Note"), ("batch_merge.png", "Merge"),
+                          ("batch_automerge.png", "Auto merge")]:
+        button_strip(folder, name, 96, 28, caption, False)
+    # The list's thumbnail grounds (normal, lit, selected, capturing) and its check marks: two
+    # 16-pixel cells, unchecked then checked, on magenta.
+    for name, ground in [("Batch ThumbnailNormal.JPG", PANEL), ("Batch ThumbnailShine.JPG", ACCENT_HOT),
+                         ("Batch ThumbnailSelected.JPG", ACCENT_DOWN), ("Batch ThumbnailProcess.JPG", "#7A3B2E")]:
+        convert("-size", "112x104", f"xc:{ground}", out_name(folder, name))
+    convert("-size", "32x16", f"xc:{MAGENTA}", "-fill", FIELD, "-stroke", PANEL_EDGE,
+            "-draw", "rectangle 1,1 14,14", "-draw", "rectangle 17,1 30,14", "-stroke", CHECKED, "-strokewidth", "2",
+            "-draw", "line 20,8 23,12", "-draw", "line 23,12 28,3", out_name(folder, "EncDVCheckBox.jpg"))
+    convert("-size", "16x16", f"xc:{MAGENTA}", "-fill", CHECKED, "-draw", "circle 8,8 8,3",
+            out_name(folder, "Batch IconFinished.bmp"))
+    convert("-size", "360x288", f"xc:{DV_POST_ENCODING_GROUND}", out_name(folder, "Batch PostEncodingBK.jpg"))
+    # The labels' bands, one per label size of the view.
+    for width, height in BATCH_LABELS:
+        convert("-size", f"{width}x{height}", "gradient:#C9D6E6-#AFC3DA", out_name(folder, f"batch_band_{width}x{height}.png"))
+
+
+def batch_capture_view():
+    x, y, pw, ph = 16, 16, 360, 288
+    right = x + pw + 16
+    rw = BATCH_W - right - 16
+    lines = [f'  <VIEW ID="BATCH" LEFT="0" TOP="0" WIDTH="{BATCH_W}" HEIGHT="{BATCH_H}">',
+             f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{BATCH_W}" HEIGHT="{BATCH_H}">',
+             f'      <BACKGROUNDIMAGE SOURCE="Batch_BG.png" WIDTH="{BATCH_W}" HEIGHT="{BATCH_H}"/>',
+             f'      <STATIC ID="MONITOR" LEFT="{x}" TOP="{y}" WIDTH="{pw}" HEIGHT="{ph}"/>',
+             f'      <STATIC ID="IDC_FILEPLAYBACK_BK" LEFT="{x}" TOP="{y}" WIDTH="{pw}" HEIGHT="{ph}"/>',
+             f'      <STATIC ID="DRAW_POST_ENCODING" LEFT="{x}" TOP="{y + ph - 40}" WIDTH="{pw}" HEIGHT="40"/>']
+
+    def button(name, left, top, width, height, art, toggle=False):
+        return [f'      <BUTTON ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}" '
+                f'TOGGLE="{"TRUE" if toggle else "FALSE"}">', f'        <NORMALIMAGE SOURCE="{art}"/>',
+                "      </BUTTON>"]
+
+    def label(name, left, top, width, height=20):
+        return [f'      <STATIC ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}" '
+                'TEXTALIGN="STATIC_TEXT_LEFT">',
+                f'        <BACKGROUNDIMAGE SOURCE="batch_band_{width}x{height}.png" WIDTH="{width}" HEIGHT="{height}"/>',
+                "      </STATIC>"]
+
+    ty = y + ph + 12
+    for i, (name, art) in enumerate([("IDC_BUTTON_CAP_REWIND", "dv_rewind.png"), ("IDC_BUTTON_CAP_PLAY", "dv_play.png"),
+                                     ("IDC_BUTTON_CAP_PAUSE", "dv_pause.png"), ("IDC_BUTTON_CAP_STOP", "dv_stop.png"),
+                                     ("IDC_BUTTON_CAP_FASTFORWORD", "dv_wind.png"),
+                                     ("IDC_BUTTON_CAP_PREVFRAME", "dv_prev.png"),
+                                     ("IDC_BUTTON_CAP_NEXTFRAME", "dv_next.png")]):
+        lines += button(name, x + i * 51, ty, 48, 32, art, "FRAME" not in name)
+    # The review buttons share the transport row; play and pause share a place.
+    for i, (name, art) in enumerate([("IDC_BUTTON_BATCH_FILE_PLAY", "vv_play.png"),
+                                     ("IDC_BUTTON_BATCH_FILE_PAUSE", "vv_pause.png"),
+                                     ("IDC_BUTTON_BATCH_FILE_STOP", "vv_stop.png"),
+                                     ("IDC_BUTTON_BATCH_FILE_PREVFRAME", "vv_minus.png"),
+                                     ("IDC_BUTTON_BATCH_FILE_NEXTFRAME", "vv_plus.png"),
+                                     ("IDC_BUTTON_BATCH_FILE_FASTFORWARD", "vv_ff.png")]):
+        lines += button(name, x + max(i - 1, 0) * 52, ty + 2, 48, 28, art, i < 3)
+    lines += [f'      <STATIC ID="IDC_STATIC_BATCH_SPEED" LEFT="{x + 264}" TOP="{ty + 6}" WIDTH="40" HEIGHT="20" '
+              'TEXTALIGN="STATIC_TEXT_CENTER"/>']
+    lines += button("IDC_BUTTON_DV_VOL", x + pw - 32, ty, 32, 32, "btn_volume.png", True)
+    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_DV" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
+    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_FILE" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
+    sy = ty + 44
+    lines += button("IDC_BUTTON_SHUTTLE_LEFT", x, sy, 24, 24, "dv_shuttle_left.png")
+    lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 32}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')
+    lines += button("IDC_BUTTON_SHUTTLE_RIGHT", x + 280, sy, 24, 24, "dv_shuttle_right.png")
+    lines += slider("SELECTSLIDER", "IDC_SLIDER_BATCH_PREVIEW", x + 30, sy - 4, [])
+    lines += [f'      <SIMPLESLIDER ID="IDC_DISPLAY_SELECTSLIDER" LEFT="{x}" TOP="{sy}" WIDTH="{pw}" HEIGHT="24">',
+              f'        <THUMBRELATIVEPOS TOP="0" HEIGHT="24"/><SUBREGIONBK WIDTH="{pw}" HEIGHT="24"/>',
+              '        <SUBREGIONTHUMB WIDTH="4" HEIGHT="24"/>',
+              '        <BACKGROUNDIMAGE SOURCE="dv_progress_bg.png"/><THUMBNORMALIMAGE SOURCE="dv_progress_fill.png"/>',
+              "      </SIMPLESLIDER>"]
+    cy = sy + 48
+    lines += label("IDC_STATIC_TIMECODE", x, cy, 120)
+    lines += [f'      <SPINTIMEEDIT ID="IDC_EDIT_DV_TIMECODE" LEFT="{x + 128}" TOP="{cy + 1}" WIDTH="121" HEIGHT="17">',
+              '        <SUBREGIONLSPIN LEFT="125" TOP="0" WIDTH="16" HEIGHT="8"/>',
+              '        <SUBREGIONRSPIN LEFT="125" TOP="8" WIDTH="16" HEIGHT="8"/>',
+              '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>'
+              '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>',
+              '        <INCNORMALIMAGE SOURCE="tk_spin_up.png"/><DECNORMALIMAGE SOURCE="tk_spin_down.png"/>',
+              "      </SPINTIMEEDIT>"]
+    lines += button("IDC_BUTTON_DV_SEEK", x + 288, cy - 4, 72, 28, "dv_seek.png")
+    lines += button("IDC_CHK_CAP_NONREALTIME", x, cy + 36, 20, 20, "dv_check.png", True)
+    lines += label("IDC_STATIC_NONREALTIME", x + 26, cy + 36, pw - 26)
+    lines += button("IDC_BUTTON_BATCH_NOTE", x, cy + 36, 96, 28, "batch_note.png")
+
+    lines += label("IDC_STATIC_STEP_CAPTION", right, y, rw, 24)
+    lines += label("IDC_STATIC_STEP_DESC", right, y + 28, rw, 40)
+    lines.append(f'      <STATIC ID="LISTCTRL" LEFT="{right}" TOP="{y + 76}" WIDTH="{rw}" HEIGHT="330"/>')
+    lines += room_list_nodes(0, 0, rw - 16, 330)
+    lines.append(f'      <STATIC ID="IDC_BATCH_POSTER" LEFT="0" TOP="0" WIDTH="112" HEIGHT="84"/>')
+    lines.append(f'      <STATIC ID="IDC_BATCH_ICON" LEFT="4" TOP="86" WIDTH="16" HEIGHT="16"/>')
+    my = y + 76 + 338
+    lines += button("IDC_BATCH_BUTTONMERGE", right, my, 96, 28, "batch_merge.png")
+    lines += button("IDC_BATCH_BUTTONAUTOMERGE", right + 104, my, 96, 28, "batch_automerge.png")
+    lines += button("IDC_BUTTON_PROFILESETUP_F2", right, my + 36, 96, 28, "batch_profile.png")
+    lines += label("IDC_STATIC_PROFILE", right + 104, my + 40, rw - 104)
+    by = BATCH_H - 44
+    for i, name in enumerate(["IDC_BUTTON_CAP_PREV_STEP", "IDC_BUTTON_CAP_NEXT_STEP", "IDC_BUTTON_CAP_CANCEL"]):
+        art = ["batch_back.png", "batch_next.png", "batch_cancel.png"][i]
+        lines += button(name, BATCH_W - 16 - (3 - i) * 104 + 8, by, 96, 28, art)
+    lines += ["    </SUBVIEW>", "  </VIEW>"]
+    return lines
+
+
 def main():
     if len(sys.argv) != 2:
         sys.exit(__doc__)
@@ -838,6 +955,7 @@ def main():
     for (w, h, side), folder in [((1024, 768, 240), "1024x768"), ((800, 600, 200), "800x600")]:
         draw_art(os.path.join(out, folder), w, h, side)
         video_viewer_art(os.path.join(out, folder))
+        batch_capture_art(os.path.join(out, folder))
         with open(os.path.join(out, f"skin{folder}.xml"), "w", encoding="utf-8") as f:
             f.write(layout(w, h, side))
 

@@ -539,6 +539,7 @@ private:
         bool windowed = false;                   // batch: only frames within [in, out]
         int64_t inFrame = 0, outFrame = 0;
         bool passedOut = false;
+        bool tookOut = false;     // the out point's own frame was recorded
         bool background = false;  // batch: its encoding runs while the next segments are captured
     };
     // Opens a recording (the file itself on the first frame, when the system is known).
@@ -1055,7 +1056,11 @@ void CSystemLayerDV::OnFrame(const uint8_t* data, size_t bytes) {
             if (at > r.outFrame) r.passedOut = true;
         }
         if (take && r.frameLimit && int64_t(r.writer.Frames()) >= r.frameLimit) take = false, r.passedOut = true;
-        if (take && !r.writer.AddFrame(frame)) r.passedOut = true;  // the file is full or failed
+        if (take && !r.writer.AddFrame(frame))
+            r.passedOut = true;  // the file is full or failed
+        else if (take && r.windowed && dv::FrameTimecode(frame) &&
+                 dv::FrameTimecode(frame)->ToFrames(fps) == r.outFrame)
+            r.tookOut = true;
         if (r.passedOut) {
             if (r.windowed)
                 recordingEnded_.notify_all();  // the batch worker ends it
@@ -1243,6 +1248,9 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
         const int64_t preroll = int64_t(seekOffset_.load() * fps);
         const dv::Timecode cue = dv::Timecode::FromFrames(s.in.ToFrames(fps) - preroll, fps);
         HRESULT hr = SeekTo(cue);
+        // A segment that opens the tape has no pre-roll before it: the deck stops at the tape's
+        // start short of the cue, and the segment is cued at its own first frame instead.
+        if (hr == VFW_E_NOT_FOUND && preroll > 0) hr = SeekTo(s.in);
         if (FAILED(hr)) {
             if (hr != E_ABORT) Notice(engines::WM_DV_ERROR, UINT_PTR(hr));
             complete = false;
@@ -1275,7 +1283,9 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
                     if (std::chrono::steady_clock::now() > deadline || idle > kTapeEndIdleMs) break;
                 }
             }
-            if (cancel_ || !recording_ || !recording_->passedOut) complete = false;
+            // A segment that ends on the tape's last frame is complete once that frame is in,
+            // though no frame after it comes.
+            if (cancel_ || !recording_ || !(recording_->passedOut || recording_->tookOut)) complete = false;
             // A segment with more to capture after it: its encoding runs in the background.
             backgrounded = encode && complete && i + 1 < segments.size() && (options_ & 4) && recording_ &&
                            recording_->writer.Frames() > 0;

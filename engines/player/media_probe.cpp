@@ -44,6 +44,7 @@ struct AviStream {
     bool video = false;
     bool audio = false;
     bool dv = false;
+    bool interleaved = false;  // a type-1 DV stream ("iavs"): picture and sound in one
     uint32_t scale = 0, rate = 0, length = 0;
     uint32_t width = 0, height = 0;
 };
@@ -84,13 +85,15 @@ ProbeResult ProbeAvi(const std::vector<uint8_t>& head, MediaFacts* facts) {
             AviStream stream;
             WalkChunks(body + 4, body + size, [&](const uint8_t* t, const uint8_t* b, uint32_t s) {
                 if (Tag(t, "strh") && s >= 36) {
-                    stream.video = Tag(b, "vids");
+                    stream.interleaved = Tag(b, "iavs");
+                    stream.video = Tag(b, "vids") || stream.interleaved;
                     stream.audio = Tag(b, "auds");
-                    stream.dv = stream.video && (memcmp(b + 4, "dvsd", 4) == 0 || memcmp(b + 4, "DVSD", 4) == 0);
+                    stream.dv = stream.interleaved ||
+                                (stream.video && (memcmp(b + 4, "dvsd", 4) == 0 || memcmp(b + 4, "DVSD", 4) == 0));
                     stream.scale = Le32(b + 20);
                     stream.rate = Le32(b + 24);
                     stream.length = Le32(b + 32);
-                } else if (Tag(t, "strf") && stream.video && s >= 16) {
+                } else if (Tag(t, "strf") && stream.video && !stream.interleaved && s >= 16) {
                     // BITMAPINFOHEADER: width at 4, height (negative when top-down) at 8.
                     stream.width = Le32(b + 4);
                     const int32_t height = static_cast<int32_t>(Le32(b + 8));

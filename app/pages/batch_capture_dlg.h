@@ -1,0 +1,289 @@
+// The batch capture dialog: a five-step wizard over the DV capture page's engine. Step 0 the
+// user positions the tape; step 1 the engine scans it and the dialog lists the scenes it
+// reports; step 2 the scenes are reviewed in the scan file, kept, dropped and joined; step 3
+// every kept segment is captured in one engine run, each clip named after the capture prefix
+// and handed to the page; step 4 the captured files are reviewed.
+//
+// Threads: every engine call that changes state and every list operation runs on the
+// interface thread. The engine's callback runs on the engine's thread: a scan sample is
+// queued there (and its frame put on the clipboard), every other notice is posted to the
+// window in order. The scan worker turns samples into segments (the start frame's thumbnail
+// from the clipboard) and posts them to the window. Two poll threads read the time code
+// (every 100 ms) and the transport mode and only post. Waits on the threads are bounded.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/pages/batch_capture_list.h"
+#include "app/pages/batch_capture_model.h"
+#include "app/skin/skin_factory.h"
+#include "engines/capture_params.h"
+#include "engines/interfaces.h"
+#include "framework/dialog.h"
+
+struct IClipPlayer;
+struct IThumbnailCache;
+class CGButton;
+class CGStatic;
+class CGTimeCodeEdit;
+class CGSelectSlider;
+class CGRegionSlider;
+namespace profiles {
+class CProfileManager;
+}
+
+class CDVBatchCaptureDlg : public CDialog {
+public:
+    enum Step : int { kStart = 0, kScan = 1, kReview = 2, kCapture = 3, kCaptured = 4 };
+    enum State : int {
+        kBatchDone = 0,
+        kStopped = 1,
+        kPlaying = 2,
+        kPaused = 3,
+        kWinding = 4,
+        kWindingPlay = 5,
+        kRewinding = 6,
+        kRewindingPlay = 7,
+        kRecording = 8,
+        kSeeking = 9,
+    };
+    enum : UINT {
+        kSeek = 3014,
+        kTapePlay = 3061,
+        kTapePause = 3062,
+        kTapeStop = 3063,
+        kTapeRewind = 3064,
+        kTapeWind = 3065,
+        kTapePrevFrame = 3066,
+        kTapeNextFrame = 3067,
+        kNonRealtimeCheck = 3069,
+        kNote = 3070,
+        kVolume = 3010,
+        kShuttleLeft = 3026,
+        kShuttleRight = 3027,
+        kProfile = 3073,
+        kNext = 3074,
+        kBack = 3075,
+        kCancel = 3076,
+        kReviewPlay = 3077,
+        kReviewPause = 3078,
+        kReviewStop = 3079,
+        kReviewNextFrame = 3080,
+        kReviewPrevFrame = 3081,
+        kReviewFast = 3082,
+        kMerge = 3083,
+        kAutoMerge = 3117,
+        kReviewSlider = 3087,
+        kTimecodeEdit = 3088,
+        kTimecodeCaption = 3025,
+        kProfileStatic = 3090,
+        kStepCaption = 3091,
+        kStepDescription = 3092,
+        kSpeedStatic = 2020,
+        kNonRealtimeCaption = 3040,
+        kProgressSlider = 3038,
+        kList = 3119,
+    };
+    static constexpr UINT kListClick = WM_USER + 1;        // 0x401, wParam the item or -1
+    static constexpr UINT kListChanged = WM_USER + 2;      // 0x402
+    static constexpr UINT kScanEnd = 0x7E8;                // from the poll threads: the tape stopped
+    static constexpr UINT kPlayerRangeEnd = 0x800B;        // from the clip player
+    static constexpr UINT kEngineNotice = WM_APP + 0x2F0;  // wParam code, lParam Notice*
+    static constexpr UINT kShowTimecode = WM_APP + 0x2F1;  // wParam the packed engine time code
+    static constexpr UINT kScanSegment = WM_APP + 0x2F2;   // lParam ScanEvent*
+    static constexpr UINT kPollPress = WM_APP + 0x2F3;     // wParam a tape button, lParam the generation
+    static constexpr LPARAM kReviewStopPress = -1;         // lParam of a review's stop of the deck
+    static constexpr UINT_PTR kTimerProgress = 2, kTimerDeviceChange = 10, kTimerReview = 20, kTimerScanLimit = 30;
+
+    explicit CDVBatchCaptureDlg(CWnd* page);
+    ~CDVBatchCaptureDlg() override;
+
+    // The page's engine (not released here), its capture block (the batch area goes into every
+    // segment record), frame rate, device, device class and capture folder.
+    void SetEngine(ISystemLayerDV* engine, engines::CaptureParams* params, float frameRate, const char* device,
+                   int pageDeviceClass, const char* captureFolder);
+    void SetProfileManager(profiles::CProfileManager* store) { store_ = store; }
+
+    BOOL OnInitDialog() override;
+    BOOL DestroyWindow() override;
+    BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+    void OnOK() override;
+    void OnCancel() override;
+
+    // ---- state, for the page and tests ----
+    int GetStep() const { return step_; }
+    int GetState() const { return state_.load(); }
+    bool BatchRunning() const { return batchRunning_.load(); }
+    bool Scanning() const { return quickScan_.load(); }
+    CEncBatchListCtrl& List() { return list_; }
+    const std::vector<std::string>& CapturedFiles() const { return captured_; }
+    const std::string& ScanPath() const { return scanPath_; }
+    IClipPlayer* Player() const { return player_; }
+    HRESULT ReviewOpenResult() const { return reviewOpen_; }
+    // The file in review, and whether it is shown as stills (no playback graph for it).
+    const std::string& ReviewFile() const { return reviewPath_; }
+    bool ReviewAsStills() const { return stillMode_; }
+    std::string Description() const { return description_; }
+    DWORD NonRealtime() const { return nonRealtime_.load(); }
+    CWnd* Control(UINT id) const;
+    // Clicks a control as the user does.
+    void Press(UINT id);
+
+private:
+    struct Notice {
+        UINT_PTR param = 0;
+        std::string text;
+    };
+    struct ScanEvent {
+        bool start = false;
+        int index = 0;
+        batchcap::BatchClipInfo clip;
+        HBITMAP thumbnail = nullptr;
+    };
+
+    // Engine binding and transport.
+    void BindEngine();
+    bool HasTape();
+    void SetTransportButtons(int code);
+    void OnTape(UINT id);
+    void OnSeekButton();
+    void FitPreview();
+    DWORD PreviewOptions();
+    void EnableStepControls(bool on);
+
+    // Wizard.
+    void OnNext();
+    void OnBack();
+    void ApplyStep();
+    void SetDescription(UINT id, int count);
+    void ShowControl(UINT id, bool show);
+    void EnableControl(UINT id, bool on);
+    void Check(UINT id, bool on);
+    void OnNonRealtimeCheck();
+
+    // Quick scan.
+    bool StartQuickScan();
+    void StopQuickScan();
+    void ScanWorker();
+    void OnScanEvent(ScanEvent* event);
+    void FinishScanList();
+    HBITMAP GrabClipboardThumbnail();
+    void QueueSample(const uint8_t* bytes);
+
+    // Batch run.
+    void StartBatchCapture();
+    void StopBatchCapture();
+    void OnClipFinished(const std::string& path);
+    void OnBatchFinished();
+    std::string RenameCapturedClip(const std::string& clip);
+    void OnMerge();
+
+    // Review player.
+    bool OpenReviewFile(const std::string& path);
+    IClipPlayer* Source() const;
+    void DrawStill(int64_t position);
+    void OpenScanFileForReview();
+    void OnListClick(int index);
+    void ReviewSeek(int64_t position);
+    void ShowDisplayTime(int64_t position);
+    void OnReviewButton(UINT id);
+    void OnReviewTimer();
+    void OnReviewSlider();
+    void ShowReviewPlay(bool playShown);
+    void CloseReview();
+
+    // Notices and polls.
+    static void CALLBACK OnEngineNotify(UINT_PTR engine, UINT_PTR code, UINT_PTR param, UINT_PTR extra);
+    void OnNotice(UINT_PTR code, const Notice& notice);
+    void StartPolling();
+    void StopPolling();
+    void TimecodePoll();
+    void ModePoll();
+    bool WaitStop(DWORD ms);
+    void PumpFor(DWORD ms);
+
+    void Paint();
+
+    CWnd* page_ = nullptr;
+    ISystemLayerDV* engine_ = nullptr;
+    engines::CaptureParams* params_ = nullptr;
+    profiles::CProfileManager* store_ = nullptr;
+    IThumbnailCache* cache_ = nullptr;
+    IClipPlayer* player_ = nullptr;
+    float frameRate_ = 25.0f;
+    std::string device_, captureFolder_;
+    int pageDeviceClass_ = 0;
+    bool special_ = true;
+
+    // Controls.
+    static constexpr int kButtonRows = 25;
+    SkinControlBinding buttons_[kButtonRows] = {};
+    SkinControlBinding statics_[7] = {};
+    SkinControlBinding timecodeEdit_[1] = {};
+    SkinControlBinding reviewSlider_[1] = {};
+    CGRegionSlider* progress_ = nullptr;
+    CEncBatchListCtrl list_;
+    RECT monitor_{}, preview_{}, postEncodingRect_{}, shuttleRect_{}, playbackRect_{};
+    HBITMAP background_ = nullptr, playbackArt_ = nullptr, shuttleStrip_ = nullptr;
+    std::string description_;
+
+    // Wizard and transport state.
+    std::atomic<int> step_{kStart};
+    bool stepping_ = false, closing_ = false;
+    std::atomic<int> state_{0};
+    std::atomic<DWORD> lastMode_{4096};
+    // Counts the transport commands of the interface thread; a poll's press is taken only when
+    // none ran since its read of the deck.
+    std::atomic<uint32_t> transportGen_{0};
+    std::atomic<DWORD> nonRealtime_{1};
+    std::atomic<int> encodingPhase_{0};
+    std::atomic<bool> tapeEndIgnore_{false};
+
+    // Quick scan.
+    std::atomic<bool> quickScan_{false};
+    std::atomic<bool> limitReached_{false};
+    std::atomic<bool> scanGiveUp_{false};
+    std::atomic<bool> scanDone_{true};
+    std::string scanPath_;
+    std::mutex queueLock_;
+    std::deque<std::vector<uint8_t>> queue_;
+    std::thread scanWorker_;
+    int scanCount_ = -1;
+    bool scanBusy_ = false;
+    int openItem_ = -1;  // the list item of the segment open in the scan, or -1
+
+    // Batch run.
+    std::atomic<bool> batchRunning_{false};
+    bool batchEndedGuard_ = false, advanceRequested_ = false, userStopped_ = false;
+    bool deckFailed_ = false;
+    int currentSegment_ = 0;
+    std::vector<std::string> captured_;
+
+    // Review.
+    int reviewState_ = 2;
+    float rate_ = 0.34f;
+    int multiplier_ = 0;
+    int speedTicks_ = 0;
+    int64_t scanBase_ = 0;
+    int64_t reviewPosition_ = 0, reviewDuration_ = 0;
+    HRESULT reviewOpen_ = S_FALSE;
+    std::string reviewPath_;
+    IClipPlayer* stills_ = nullptr;
+    bool stillMode_ = false;
+    HBITMAP still_ = nullptr;
+
+    // Polling.
+    std::thread timecodeThread_, modeThread_;
+    HANDLE pollStop_ = nullptr;
+    DWORD lastShown_ = 0xFFFFFFFF;
+};

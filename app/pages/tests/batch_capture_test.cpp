@@ -1,0 +1,376 @@
+// The batch capture: its records and their arithmetic on their own, and the wizard under Wine
+// driving the DV engine and the simulated camcorder over a tape of four scenes: the quick scan
+// finds the scenes, two of them are joined, the batch records one file per segment (judged by
+// ffprobe and by the time codes of their DV frames), the review player shows a captured file,
+// a deck that stops answering ends a run with the files kept, and a run stopped by the user
+// keeps its files and the list.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/pages/batch_capture_dlg.h"
+#include "app/pages/batch_capture_model.h"
+#include "app/resources/resource_ids.h"
+#include "app/services/settings_keys.h"
+#include "app/tests/window_support.h"
+#include "engines/capture_params.h"
+#include "engines/dv/dv_frame.h"
+#include "engines/tests/dv_deck_support.h"
+#include "engines/tests/registered.h"
+#include "filters/base/tests/com_test_util.h"
+#include "tests/support/media_fixture.h"
+#include "tests/support/screen.h"
+#include "tests/support/shell.h"
+
+namespace {
+
+using batchcap::BatchClipInfo;
+using batchcap::PackTimecode;
+
+// ---- the records ----
+BatchClipInfo Clip(uint32_t in, uint32_t out, uint64_t startStamp = 0, uint64_t endStamp = 0) {
+    BatchClipInfo c;
+    c.inTimecode = in;
+    c.outTimecode = out;
+    c.startStamp = startStamp;
+    c.endStamp = endStamp;
+    return c;
+}
+
+TEST(BatchCaptureModel, SegmentRecordCarriesTimecodesStampsAndTheBatchArea) {
+    BatchClipInfo clip =
+        Clip(PackTimecode(0, 1, 5, 7), PackTimecode(0, 1, 9, 24), 0x150304050607ull, 0x15030405060Bull);
+    clip.scanValue = 0x11223344;
+    uint8_t area[engines::kBatchAreaBytes] = {};
+    std::snprintf(reinterpret_cast<char*>(area) + 4, 64, "C:\\captures\\Default");
+    std::vector<uint8_t> record(engines::kSegmentRecordBytes, 0xEE);
+    batchcap::BuildSegmentRecord(clip, 1, area, sizeof area, record.data(), record.size());
+    const std::vector<uint8_t> head(record.begin(), record.begin() + 52);
+    std::vector<uint8_t> want(52, 0);
+    want[4] = 1;
+    for (auto [at, v] : std::vector<std::pair<int, int>>{
+             {8, 0},  {9, 1},   {10, 5},    {11, 7},    {12, 0x15}, {13, 0x03}, {14, 0x04}, {16, 0x05},
+             {17, 6}, {18, 7},  {36, 0x44}, {37, 0x33}, {38, 0x22}, {39, 0x11}, {40, 0},    {41, 1},
+             {42, 9}, {43, 24}, {44, 0x15}, {45, 3},    {46, 4},    {48, 5},    {49, 6},    {50, 0x0B}})
+        want[size_t(at)] = uint8_t(v);
+    EXPECT_EQ(head, want);
+    EXPECT_STREQ(reinterpret_cast<const char*>(&record[engines::kSegmentHeaderBytes + 4]), "C:\\captures\\Default");
+    // Unknown frames are sent as 255.
+    clip.frameFlags = batchcap::kStartFrameUnknown | batchcap::kEndFrameUnknown;
+    batchcap::BuildSegmentRecord(clip, 0, area, sizeof area, record.data(), record.size());
+    EXPECT_EQ(record[11], 255);
+    EXPECT_EQ(record[43], 255);
+    EXPECT_EQ(record[4], 0);
+}
+
+TEST(BatchCaptureModel, DurationsAndTheirTexts) {
+    struct Case {
+        uint32_t in, out;
+        float rate;
+        const char* text;
+    } cases[] = {
+        {PackTimecode(0, 1, 0, 0), PackTimecode(0, 1, 4, 24), 25.0f, "00:00:04:24"},
+        {PackTimecode(0, 1, 5, 20), PackTimecode(0, 2, 5, 3), 25.0f, "00:00:59:08"},
+        {PackTimecode(1, 59, 50, 0), PackTimecode(2, 0, 0, 0), 29.97f, "00:00:10:00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(batchcap::TimeText(batchcap::ClipDuration(Clip(c.in, c.out), c.rate), c.rate), c.text);
+    }
+    EXPECT_LT(batchcap::ClipDuration(Clip(PackTimecode(0, 0, 9, 0), PackTimecode(0, 0, 8, 0)), 25.0f), 0);
+}
+
+TEST(BatchCaptureModel, JoinRunsByTimecodeSelectionAndStamp) {
+    const BatchClipInfo a = Clip(PackTimecode(0, 1, 0, 0), PackTimecode(0, 1, 4, 24), 0x150304050607, 0x15030405060B);
+    const BatchClipInfo b = Clip(PackTimecode(0, 1, 5, 0), PackTimecode(0, 1, 9, 24), 0x15030405060C, 0x150304050610);
+    const BatchClipInfo c = Clip(PackTimecode(0, 1, 2, 0), PackTimecode(0, 1, 8, 0), 0x150304060000, 0x150304060005);
+    const BatchClipInfo d = Clip(PackTimecode(0, 1, 9, 0), PackTimecode(0, 1, 20, 0), 0x150305060006, 0x150305060010);
+    using Runs = std::vector<std::vector<size_t>>;
+    // Mode 0: checked neighbours whose in is not before the previous out; c goes back in time.
+    std::vector<batchcap::JoinItem> items = {
+        {true, false, &a}, {true, false, &b}, {true, false, &c}, {true, false, &d}};
+    EXPECT_EQ(batchcap::JoinRuns(items, 0, 0), (Runs{{0, 1}, {2, 3}}));
+    items[1].checked = false;
+    EXPECT_EQ(batchcap::JoinRuns(items, 0, 0), (Runs{{2, 3}}));
+    // Mode 1: the selected items only.
+    items = {{true, true, &a}, {true, true, &b}, {true, false, &c}, {true, true, &d}};
+    EXPECT_EQ(batchcap::JoinRuns(items, 1, 0), (Runs{{0, 1}}));
+    // Mode 2: same day, start less than the limit after the previous end: a-b 1 s apart,
+    // b-c 58 min, c-d on another day.
+    items = {{true, false, &a}, {true, false, &b}, {true, false, &c}, {true, false, &d}};
+    EXPECT_EQ(batchcap::JoinRuns(items, 2, 2 * batchcap::kUnitsPerSecond), (Runs{{0, 1}}));
+    EXPECT_EQ(batchcap::JoinRuns(items, 2, 3600 * batchcap::kUnitsPerSecond), (Runs{{0, 1, 2}}));
+    BatchClipInfo joined = a;
+    batchcap::JoinInto(&joined, b);
+    EXPECT_EQ(joined.outTimecode, b.outTimecode);
+    EXPECT_EQ(joined.endStamp, b.endStamp);
+    EXPECT_EQ(joined.inTimecode, a.inTimecode);
+}
+
+TEST(BatchCaptureModel, ScanPruningSamplesAndUniqueNames) {
+    const uint32_t start = PackTimecode(0, 1, 0, 10);
+    EXPECT_TRUE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 3, 24))));       // 3 s
+    EXPECT_FALSE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 4, 0))));       // 4 s
+    EXPECT_TRUE(batchcap::PruneSegment(Clip(start, 0)));                               // no end came
+    EXPECT_TRUE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 9, 0), 9, 9)));  // stamps do not move
+    EXPECT_FALSE(batchcap::PruneSegment(Clip(start, PackTimecode(0, 1, 9, 0))));       // a tape without dates
+
+    uint8_t raw[32] = {0, 1, 5, 3, 0x15, 0x03, 0x04, 0, 0x05, 0x06, 0x07};
+    const int64_t time = 2000000;
+    std::memcpy(raw + 16, &time, 8);
+    raw[25] = 1;
+    raw[26] = 1;
+    raw[28] = 4;
+    const batchcap::ScanSample s = batchcap::ParseScanSample(raw);
+    EXPECT_EQ(s.timecode, PackTimecode(0, 1, 5, 3));
+    EXPECT_EQ(s.stamp, 0x150304050607ull);
+    EXPECT_EQ(s.mediaTime, time);
+    EXPECT_TRUE(s.queued && s.start);
+    EXPECT_EQ(s.scanValue, 4u);
+    EXPECT_FALSE(batchcap::TimecodeValid(PackTimecode(24, 0, 0, 0)));
+    EXPECT_FALSE(batchcap::TimecodeValid(PackTimecode(0, 0, 0, 30)));
+
+    std::vector<std::string> taken = {"C:\\c\\quick_scan.avi", "C:\\c\\quick_scan(0).avi"};
+    auto exists = [&](const std::string& p) { return std::find(taken.begin(), taken.end(), p) != taken.end(); };
+    EXPECT_EQ(batchcap::MakeUniqueName("C:\\c\\quick_scan.avi", exists), "C:\\c\\quick_scan(1).avi");
+    EXPECT_EQ(batchcap::MakeUniqueName("C:\\c\\free.avi", exists), "C:\\c\\free.avi");
+}
+
+// ---- the wizard under Wine ----
+// Four scenes of 5 s each from 00:01:00:00, recorded 2021-03-04 05:06:07, with sound.
+const char* kFourScenes =
+    "ffmpeg -filter_complex \"testsrc=s=720x576:r=25:d=5,format=yuv420p[a];smptebars=s=720x576:r=25:d=5,"
+    "format=yuv420p[b];mandelbrot=s=720x576:r=25,trim=duration=5,format=yuv420p[c];"
+    "color=c=0x3060C0:s=720x576:r=25:d=5,format=yuv420p[d];[a][b][c][d]concat=n=4:v=1:a=0\" "
+    "-f lavfi -i sine=sample_rate=48000:duration=20 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
+    "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
+constexpr int64_t kTapeStart = 60 * 25;  // 00:01:00:00 in frames
+constexpr int64_t kScene = 5 * 25;
+
+void SetValue(const char* key, const char* name, DWORD type, const void* data, DWORD bytes) {
+    HKEY h = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(h, name, 0, type, static_cast<const BYTE*>(data), bytes);
+    RegCloseKey(h);
+}
+void SetString(const char* key, const char* name, const std::string& value) {
+    SetValue(key, name, REG_SZ, value.c_str(), DWORD(value.size() + 1));
+}
+void SetSwitch(const char* name, DWORD value) {
+    SetValue(kRecordingKey, name, REG_BINARY, &value, sizeof value);
+}
+
+int64_t Frames(uint32_t tc) {
+    return batchcap::TcWholeSeconds(tc) * 25 + batchcap::TcFrames(tc);
+}
+
+// The DV page's stand-in: collects the clips the dialog hands over.
+class PageStandIn : public CWnd {
+public:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == 0x7E8 && wParam) clips.emplace_back(reinterpret_cast<const char*>(wParam));
+        if (message == 0x7E9) ++closed;
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+    std::vector<std::string> clips;
+    int closed = 0;
+};
+
+class BatchCaptureDialog : public SkinLayoutTest {
+protected:
+    static void SetUpTestSuite() {
+        SkinLayoutTest::SetUpTestSuite();
+        ASSERT_TRUE(testsupport::MediaFixture(kFourScenes, "dv", &tape_));
+    }
+    void SetUp() override {
+        ASSERT_TRUE(deck_.Ok() && engineServer_.Ok() && query_.Ok() && player_.Ok() && cache_.Ok());
+        enginetest::SetDeck(tape_, 1);
+        captures_ = testsupport::FixturePath(testsupport::UniqueName("batch"));
+        ASSERT_TRUE(CreateDirectoryA(captures_.c_str(), nullptr));
+        SetString(kVistrelKey, "CaptureDir", captures_);
+        SetString(kVistrelKey, "CapturePrefix", "Batch");
+        for (const char* name : {"NoPreview", "UseOverlay", "NonRealtime", "DVParamSetup"})
+            SetSwitch(name, 0);
+        AfxSetMessageBoxHook([this](const MessageBoxRequest& r) {
+            boxes_.push_back(r.id);
+            texts_.emplace_back(r.text.c_str());
+            return IDOK;
+        });
+        ASSERT_EQ(CoCreateInstance(CLSID_SystemLayerDV, nullptr, CLSCTX_INPROC_SERVER, IID_ISystemLayerDV,
+                                   reinterpret_cast<void**>(&engine_)),
+                  S_OK);
+        ASSERT_EQ(engine_->Initialize(), S_OK);
+        ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+        ASSERT_TRUE(
+            page_.CreateEx(0, AfxRegisterWndClass(0), "Batch test page", WS_POPUP, CRect(0, 0, 10, 10), nullptr, 0));
+    }
+    void TearDown() override {
+        if (dialog_) {
+            dialog_->DestroyWindow();
+            delete dialog_;
+        }
+        page_.DestroyWindow();
+        if (engine_) {
+            engine_->Uninitialize();
+            engine_->Release();
+        }
+        AfxSetMessageBoxHook(nullptr);
+        enginetest::SetDeck(tape_, 1);
+    }
+    void Open() {
+        dialog_ = new CDVBatchCaptureDlg(&page_);
+        dialog_->SetEngine(engine_, &params_, 25.0f, "Simulated DV Camcorder", 2, captures_.c_str());
+        ASSERT_TRUE(dialog_->Create(IDD_BATCH_CAPTURE, &page_));
+        dialog_->ShowWindow(SW_SHOW);
+        Pump(500);
+    }
+    bool PumpUntil(const std::function<bool()>& done, DWORD ms) {
+        const DWORD until = GetTickCount() + ms;
+        while (!done()) {
+            if (LONG(until - GetTickCount()) <= 0) return false;
+            Pump(50);
+        }
+        return true;
+    }
+    void Shot(const char* name) {
+        Pump(300);
+        EXPECT_TRUE(testsupport::CaptureScreen(name));
+    }
+    std::string Boxes() const {
+        std::string text = "step " + std::to_string(dialog_ ? dialog_->GetStep() : -1) + " state " +
+                           std::to_string(dialog_ ? dialog_->GetState() : -1) + " scanning " +
+                           std::to_string(dialog_ ? dialog_->Scanning() : 0) + " \"" +
+                           (dialog_ ? dialog_->Description() : std::string()) + "\" message boxes:";
+        for (UINT id : boxes_)
+            text += " " + std::to_string(id);
+        for (const std::string& t : texts_)
+            text += " [" + t + "]";
+        return text;
+    }
+    std::vector<uint32_t> InTimecodes() {
+        std::vector<uint32_t> codes;
+        for (int i = 0; i < dialog_->List().Count(); ++i)
+            codes.push_back(dialog_->List().GetClipRecord(i)->inTimecode);
+        return codes;
+    }
+
+    comtest::ComScope com_;
+    enginetest::Registered deck_{DV_CAMCORDER_DLL};
+    enginetest::Registered engineServer_{DV_CAPTURE_DLL};
+    enginetest::Registered query_{STRING_QUERY_DLL};
+    enginetest::SharedRegistered player_{CLIP_PLAYER_DLL};
+    enginetest::SharedRegistered cache_{THUMBNAIL_CACHE_DLL};
+    static inline std::string tape_;
+    std::string captures_;
+    ISystemLayerDV* engine_ = nullptr;
+    engines::CaptureParams params_{};
+    PageStandIn page_;
+    CDVBatchCaptureDlg* dialog_ = nullptr;
+    std::vector<UINT> boxes_;
+    std::vector<std::string> texts_;
+};
+
+TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
+    Open();
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kStart);
+    ASSERT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << "message boxes: " << boxes_.size();
+    Shot("batch_step0_start.png");
+
+    // Quick scan: the deck plays the tape to its end, which ends the scan and opens the review.
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kScan);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->List().Count() >= 2; }, 40000)) << Boxes();
+    Shot("batch_step1_scanning.png");
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 60000));
+    const std::vector<uint32_t> starts = InTimecodes();
+    ASSERT_EQ(starts.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_NEAR(Frames(starts[i]), kTapeStart + int64_t(i) * kScene, 1);
+    }
+    EXPECT_NE(dialog_->Player(), nullptr);
+    EXPECT_NE(GetFileAttributesA(dialog_->ScanPath().c_str()), INVALID_FILE_ATTRIBUTES);
+    Shot("batch_step2_review.png");
+
+    // Scenes 2 and 3 joined: three segments of 5, 10 and 5 s.
+    dialog_->List().SelectItems({1, 2});
+    dialog_->Press(CDVBatchCaptureDlg::kMerge);
+    ASSERT_EQ(dialog_->List().Count(), 3);
+    dialog_->List().SelectItems({});
+
+    // The batch: one file per segment, named after the capture prefix, handed to the page.
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture) << "message boxes: " << boxes_.size();
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000));
+    Shot("batch_step3_capturing.png");
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 120000));
+    const std::vector<std::string> files = dialog_->CapturedFiles();
+    ASSERT_EQ(files.size(), 3u) << "message boxes: " << boxes_.size();
+    EXPECT_EQ(page_.clips, files);
+    EXPECT_EQ(files[0], captures_ + "\\Batch.avi");
+    EXPECT_EQ(files[1], captures_ + "\\Batch(0).avi");
+    const int64_t spans[3][2] = {{kTapeStart, kTapeStart + kScene - 1},
+                                 {kTapeStart + kScene, kTapeStart + 3 * kScene - 1},
+                                 {kTapeStart + 3 * kScene, kTapeStart + 4 * kScene - 1}};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(files[i]);
+        const std::vector<int64_t> codes = enginetest::FrameTimecodes(files[i]);
+        ASSERT_FALSE(codes.empty());
+        EXPECT_EQ(codes.front(), spans[i][0]);
+        EXPECT_EQ(codes.back(), spans[i][1]);
+        // Continuous: every frame follows the one before.
+        for (size_t k = 1; k < codes.size(); ++k)
+            ASSERT_EQ(codes[k], codes[k - 1] + 1) << "frame " << k;
+        EXPECT_NEAR(enginetest::ProbeSeconds(files[i]), double(spans[i][1] - spans[i][0] + 1) / 25, 0.05);
+    }
+    // The review player shows the first captured file, played for a moment.
+    EXPECT_EQ(dialog_->ReviewFile(), files[0]) << std::hex << dialog_->ReviewOpenResult() << " " << Boxes();
+    dialog_->Press(CDVBatchCaptureDlg::kReviewPlay);
+    Pump(1500);
+    dialog_->Press(CDVBatchCaptureDlg::kReviewPause);
+    Shot("batch_step4_review_player.png");
+
+    // Back to the review of the scan, the list as it was, and a run the user stops after its
+    // first segment: the file and the list stay.
+    dialog_->Press(CDVBatchCaptureDlg::kBack);
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kReview);
+    ASSERT_EQ(dialog_->List().Count(), 3);
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000));
+    const std::string kept = dialog_->CapturedFiles()[0];
+    dialog_->Press(CDVBatchCaptureDlg::kBack);
+    Pump(500);
+    EXPECT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kReview);
+    EXPECT_FALSE(dialog_->BatchRunning());
+    EXPECT_EQ(dialog_->List().Count(), 3);
+    const std::vector<int64_t> codes = enginetest::FrameTimecodes(kept);
+    ASSERT_EQ(codes.size(), size_t(kScene)) << kept << " " << Boxes();
+    EXPECT_EQ(codes.front(), kTapeStart);
+    // A run whose deck stops answering after the first segment: the run ends with a message and
+    // the file it recorded stays.
+    boxes_.clear();
+    texts_.clear();
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000));
+    enginetest::SetDeck(tape_, 1, 1);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 150000));
+    const std::string early = AfxLoadString(IDS_BATCH_ENDED_EARLY).c_str();
+    EXPECT_EQ(std::count_if(texts_.begin(), texts_.end(),
+                            [&](const std::string& t) { return t.compare(0, 30, early, 0, 30) == 0; }),
+              1)
+        << Boxes();
+    ASSERT_GE(dialog_->CapturedFiles().size(), 1u);
+    EXPECT_EQ(enginetest::FrameTimecodes(dialog_->CapturedFiles()[0]).front(), kTapeStart);
+    enginetest::SetDeck(tape_, 1);
+}
+
+}  // namespace
