@@ -527,9 +527,9 @@ TEST(AvcDecode, FrameCodedInterlacedStreamsMatchFfmpeg) {
 }
 
 // The interlaced conformance streams (JM: field pictures, picture-adaptive frame/field,
-// MBAFF): those of field and frame pictures decode to their expected MD5 (display order,
-// one copy of each frame) with no picture damaged; in the others the MBAFF frames are
-// refused, and every frame the core still delivers as good is one of ffmpeg's.
+// MBAFF): those listed decode to their expected MD5 (display order, one copy of each
+// frame) with no picture damaged; in the others the MBAFF frames are refused, and every
+// frame the core still delivers as good is one of ffmpeg's.
 TEST(AvcDecode, InterlacedConformanceStreams) {
     const std::set<std::string> decoded = {"field_cavlc_b1_ref2_temporal_288.264",
                                            "field_cavlc_b2_ref4_slices_576.264",
@@ -537,7 +537,10 @@ TEST(AvcDecode, InterlacedConformanceStreams) {
                                            "field_cabac_b1_ref2_iperiod_dfoffs_288.264",
                                            "paff_cavlc_b1_ref3_temporal_288.264",
                                            "paff_cabac_b2_ref3_576.264",
-                                           "paff_cabac_b2_ref4_bref_wpimpl_slices_288.264"};
+                                           "paff_cabac_b2_ref4_bref_wpimpl_slices_288.264",
+                                           "mbaff_fld_cavlc_b1_ref2_288.264",
+                                           "mbaff_cavlc_b1_ref3_iperiod_288.264",
+                                           "paffmbaff_cavlc_b2_ref2_288.264"};
     std::ifstream list(ConformancePath("../h264-interlaced/expected.tsv"));
     std::string line;
     std::getline(list, line);  // heading

@@ -9,6 +9,7 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/dequant.h"
+#include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
 
@@ -610,7 +611,8 @@ int DecodeCabacSlice(AvcDecoderContext* ctx) {
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
     const bool intraSlice = s->sliceKind == kSliceI;
     const bool b = s->sliceKind == kSliceB;
-    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0)) BuildBiPredWeights(ctx);
+    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0))
+        BuildBiPredWeights(ctx, ctx->decoding->picOrderCnt);
     w->usedRefs = 0;
     // cabac_alignment_one_bit up to the byte boundary, then the arithmetic code.
     const BitReader* r = &ctx->reader;
