@@ -590,10 +590,6 @@ int ContinueSlice(AvcDecoderContext* ctx);
 int DecodeSlice(AvcDecoderContext* ctx) {
     const SeqParamSet* sps = ctx->activeSps;
     const SliceHeader* s = &ctx->slice;
-    if (s->MbaffFrameFlag && ctx->activePps->entropy_coding_mode_flag) {
-        ctx->refusal = "interlaced coding (MBAFF frames) is not decoded";
-        return kStepConsumed;
-    }
     if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&
         ctx->activePps->pic_size_in_map_units_minus1 + 1 !=
             ctx->picWidthInMbs * (sps->pic_height_in_map_units_minus1 + 1)) {
