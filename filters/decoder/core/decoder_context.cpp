@@ -590,6 +590,12 @@ int ContinueSlice(AvcDecoderContext* ctx);
 int DecodeSlice(AvcDecoderContext* ctx) {
     const SeqParamSet* sps = ctx->activeSps;
     const SliceHeader* s = &ctx->slice;
+    if (s->MbaffFrameFlag && ctx->activePps->num_slice_groups_minus1 > 0) {
+        // The MBAFF slice loops walk pairs in raster order; a slice-group map would have them
+        // skip pairs of other groups, so such frames are refused rather than misdecoded.
+        ctx->refusal = "slice groups in MBAFF frames are not decoded";
+        return kStepConsumed;
+    }
     if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&
         ctx->activePps->pic_size_in_map_units_minus1 + 1 !=
             ctx->picWidthInMbs * (sps->pic_height_in_map_units_minus1 + 1)) {

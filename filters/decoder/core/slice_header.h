@@ -103,7 +103,9 @@ int DerivePicOrderCnt(AvcDecoderContext* ctx);
 void FinishPicOrderCnt(AvcDecoderContext* ctx);
 
 // Fills w0 and w1 for the slice's reference lists: explicit weights (weighted_bipred_idc
-// 1) or implicit ones from the pictures' order counts (2, clause 8.4.2.3.2).
+// 1) or implicit ones from the pictures' order counts (2, clause 8.4.2.3.2), curPoc being
+// that of the current picture (of the macroblock's field for field macroblocks of MBAFF
+// frames, whose lists hold fields).
 void BuildBiPredWeights(AvcDecoderContext* ctx, int32_t curPoc);
 
 // Table 8-15: QPc for qPi in 0..51.
