@@ -9,6 +9,7 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/dequant.h"
+#include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
 
@@ -62,8 +63,10 @@ const MacroblockInfo* LeftOf(const MacroblockWork* w, int bx, int by, int* blk) 
         *blk = 4 * by + bx - 1;
         return w->cur;
     }
-    *blk = 4 * by + 3;
-    return w->mbA;
+    int row = by;
+    const MacroblockInfo* n = LeftLuma(w, by, &row);
+    *blk = 4 * row + 3;
+    return n;
 }
 
 const MacroblockInfo* Above(const MacroblockWork* w, int bx, int by, int* blk) {
@@ -198,7 +201,16 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         }
         const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
         const int r = 4 * y + x;
-        const int condA = x > 0 ? mb->totalCoeff[r - 1] != 0 : leftCounts ? leftCounts[r + 3] != 0 : absent;
+        int condA;
+        if (x > 0) {
+            condA = mb->totalCoeff[r - 1] != 0;
+        } else if (!w->mbaff) {
+            condA = leftCounts ? leftCounts[r + 3] != 0 : absent;
+        } else {
+            int row = 0;
+            const MacroblockInfo* n = LeftLuma(w, y, &row);
+            condA = n != nullptr ? n->totalCoeff[4 * row + 3] != 0 : absent;
+        }
         const int condB = y > 0 ? mb->totalCoeff[r - 4] != 0 : topCounts ? topCounts[r + 12] != 0 : absent;
         if (!e.Decision(cbfLuma + condA + 2 * condB)) continue;
         const int n = ReadCoefficients(e, cat, maxNumCoeff, pos, level, cs.fieldOffset);
@@ -227,9 +239,10 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
             const int base = 16 + 4 * plane;
             for (int k = 0; k < 4; ++k) {
                 const int x = k & 1, y = k >> 1;
-                const MacroblockInfo* a = x > 0 ? mb : w->mbA;
+                int row = y;
+                const MacroblockInfo* a = x > 0 ? mb : LeftChroma(w, y, &row);
                 const MacroblockInfo* b = y > 0 ? mb : w->mbB;
-                const int ia = base + (x > 0 ? 2 * y : 2 * y + 1), ib = base + (y > 0 ? x : 2 + x);
+                const int ia = base + (x > 0 ? 2 * y : 2 * row + 1), ib = base + (y > 0 ? x : 2 + x);
                 const int inc = CodedCondition(a, a != nullptr && a->totalCoeff[ia] != 0, intra) +
                                 2 * CodedCondition(b, b != nullptr && b->totalCoeff[ib] != 0, intra);
                 if (!e.Decision(cbfChroma + inc)) continue;
@@ -250,10 +263,13 @@ int ReadCodedBlockPattern(CabacSlice& cs) {
     for (int b8 = 0; b8 < 4; ++b8) {
         // The 8x8 blocks left of and above b8, and whether they are coded.
         int condA, condB;
-        if (b8 & 1)
+        if (b8 & 1) {
             condA = ((luma >> (b8 - 1)) & 1) == 0;
-        else
-            condA = w->mbA != nullptr && ((w->mbA->codedBlockPattern >> (b8 + 1)) & 1) == 0;
+        } else {
+            int row = b8;  // the 4x4 block row of the 8x8 block's first line
+            const MacroblockInfo* n = LeftLuma(w, b8, &row);
+            condA = n != nullptr && ((n->codedBlockPattern >> (2 * (row >> 1) + 1)) & 1) == 0;
+        }
         if (b8 & 2)
             condB = ((luma >> (b8 - 2)) & 1) == 0;
         else
@@ -387,11 +403,13 @@ int ReadIntraMacroblock(CabacSlice& cs, int32_t mbType) {
 // ref_idx_lX of the partition whose first 4x4 block is blk (clause 9.3.3.1.1.6).
 int ReadRefIdx(CabacSlice& cs, int list, int blk) {
     const MacroblockWork* w = cs.w;
-    auto cond = [list](const MacroblockInfo* n, int b) {
+    auto cond = [list, w](const MacroblockInfo* n, int b) {
         if (n == nullptr || n->kind == kMbSkip || (n->flags & kMbIntra) != 0) return 0;
         const int q = Quadrant(b);
         if ((n->directMask >> q) & 1) return 0;
-        return n->refIdx[list][q] > 0 ? 1 : 0;
+        // A field neighbour of a frame macroblock counts its indices in fields.
+        const int zero = FieldScaling(w, n) > 0 ? 1 : 0;
+        return n->refIdx[list][q] > zero ? 1 : 0;
     };
     const int x = blk & 3, y = blk >> 2;
     int ba = 0, bb = 0;
@@ -435,8 +453,19 @@ bool ReadMvd(CabacSlice& cs, int list, int blk, int* mvd) {
     const MacroblockInfo* b = Above(w, x, y, &bb);
     const int16_t* ma = a != nullptr ? a->mvd[list][ba] : nullptr;
     const int16_t* mb = b != nullptr ? b->mvd[list][bb] : nullptr;
+    // Vertical differences of a neighbour coded the other way count in the current
+    // macroblock's lines (clause 9.3.3.1.1.7).
+    auto vertical = [w](const MacroblockInfo* n, int v) {
+        const int scaling = FieldScaling(w, n);
+        return scaling > 0 ? 2 * v : scaling < 0 ? v / 2 : v;
+    };
     for (int c = 0; c < 2; ++c) {
-        const int sum = (ma != nullptr ? std::abs(ma[c]) : 0) + (mb != nullptr ? std::abs(mb[c]) : 0);
+        int absA = ma != nullptr ? std::abs(ma[c]) : 0, absB = mb != nullptr ? std::abs(mb[c]) : 0;
+        if (c == 1 && w->mbaff) {
+            absA = vertical(a, absA);
+            absB = vertical(b, absB);
+        }
+        const int sum = absA + absB;
         if (!ReadMvdComponent(cs.e, c == 0 ? 40 : 47, sum, &mvd[c])) return false;
     }
     return true;
@@ -600,17 +629,107 @@ int ReadBMacroblock(CabacSlice& cs) {
     return ReadQpAndResidual(cs, false);
 }
 
+// ctxIdxInc of mb_skip_flag (clause 9.3.3.1.1.1): neighbours A and B that are not skipped.
+inline int SkipIncrement(const MacroblockWork* w) {
+    return (w->mbA != nullptr && w->mbA->kind != kMbSkip) + (w->mbB != nullptr && w->mbB->kind != kMbSkip);
+}
+
+// Parses and reconstructs the macroblock set up in the work area (skipped or not).
+int DecodeMacroblock(CabacSlice& cs, bool skip) {
+    AvcDecoderContext* ctx = cs.ctx;
+    MacroblockWork* w = cs.w;
+    MacroblockInfo* mb = w->cur;
+    int result = kDecoderOk;
+    if (skip) {
+        SetupSkippedMacroblock(mb, cs.bSlice);
+        ClearCoefficients(w);
+        cs.lastQpDelta = 0;
+    } else if (cs.intraSlice) {
+        result = ReadIntraMacroblock(cs, ReadIntraType(cs, 3, true));
+    } else {
+        result = cs.bSlice ? ReadBMacroblock(cs) : ReadPMacroblock(cs);
+    }
+    if (result != kDecoderOk) return result;
+    if (cs.e.Overran()) return kDecoderOutOfRange;  // decoding ran past the slice's data
+    if (mb->flags & kMbIntra) {
+        if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
+    } else {
+        if (ctx->activePps->constrained_intra_pred_flag) MarkIntraModesUnavailable(ctx, w);
+        result = cs.bSlice ? ReconstructBMacroblock(ctx, w) : ReconstructPMacroblock(ctx, w);
+        if (result != kDecoderOk) return result;
+    }
+    ++ctx->decodedMbs;
+    return kDecoderOk;
+}
+
+// The slice-data loop of an MBAFF frame: pairs, each with mb_field_decoding_flag before its
+// first coded macroblock (clause 7.3.4), and end_of_slice_flag after bottom macroblocks.
+int DecodeMbaffCabacSlice(CabacSlice& cs, int32_t sliceNumber) {
+    AvcDecoderContext* ctx = cs.ctx;
+    MacroblockWork* w = cs.w;
+    BuildListVariants(ctx, w);
+    // The frame lists and weights are back in place however the loop ends.
+    struct Restore {
+        AvcDecoderContext* ctx;
+        MacroblockWork* w;
+        ~Restore() { EndListVariants(ctx, w); }
+    } restore{ctx, w};
+    if (!BuildWeightVariants(ctx, w)) return kDecoderUnsupported;
+    const int skipBase = cs.bSlice ? 24 : 11;
+    bool field = false, flagRead = false, bottomSkipRead = false, bottomSkip = false;
+    for (int32_t count = 0; count < ctx->picSizeInMbs; ++count) {
+        const bool top = (w->mbAddr & 1) == 0;
+        if (top) {
+            // Until the pair codes its flag, the inferred one (clause 7.4.4) chooses the
+            // neighbours of mb_skip_flag's context.
+            field = InferredFieldFlag(ctx, w->mbAddr, sliceNumber);
+            flagRead = bottomSkipRead = false;
+        }
+        SetupMbaffMacroblock(ctx, w, field);
+        bool skip = false;
+        if (!cs.intraSlice)
+            skip = !top && bottomSkipRead ? bottomSkip : cs.e.Decision(skipBase + SkipIncrement(w)) != 0;
+        if (skip && top) {
+            // The bottom macroblock's mb_skip_flag and, when it is coded, the pair's flag
+            // follow; the skipped top macroblock takes that flag for its motion.
+            ++w->mbAddr;
+            SetupMbaffMacroblock(ctx, w, field);
+            bottomSkip = cs.e.Decision(skipBase + SkipIncrement(w)) != 0;
+            bottomSkipRead = true;
+            if (!bottomSkip) {
+                field = cs.e.Decision(70 + FieldPairNeighbours(ctx, w)) != 0;
+                flagRead = true;
+            }
+            --w->mbAddr;
+            SetupMbaffMacroblock(ctx, w, field);
+        } else if (!skip && !flagRead) {
+            field = cs.e.Decision(70 + FieldPairNeighbours(ctx, w)) != 0;
+            flagRead = true;
+            SetMacroblockField(ctx, w, field);
+        }
+        cs.fieldOffset = field ? 172 : 0;
+        const int result = DecodeMacroblock(cs, skip);
+        if (result != kDecoderOk) return result;
+        if (!top && cs.e.Terminate()) return kDecoderOk;  // end_of_slice_flag
+        if (w->mbAddr + 1 >= ctx->picSizeInMbs) break;
+        ++w->mbAddr;
+    }
+    // A slice that goes on behind the picture's last macroblock was misread.
+    return kDecoderOutOfRange;
+}
+
 }  // namespace
 
 int DecodeCabacSlice(AvcDecoderContext* ctx) {
     const SliceHeader* s = &ctx->slice;
-    if (s->first_mb_in_slice >= ctx->picSizeInMbs) return kDecoderOk;
+    if (int64_t{s->first_mb_in_slice} * (s->MbaffFrameFlag ? 2 : 1) >= ctx->picSizeInMbs) return kDecoderOk;
     MacroblockWork* w = ctx->work;
     const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
     const bool intraSlice = s->sliceKind == kSliceI;
     const bool b = s->sliceKind == kSliceB;
-    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0)) BuildBiPredWeights(ctx);
+    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0))
+        BuildBiPredWeights(ctx, ctx->decoding->picOrderCnt);
     w->usedRefs = 0;
     // cabac_alignment_one_bit up to the byte boundary, then the arithmetic code.
     const BitReader* r = &ctx->reader;
@@ -620,6 +739,7 @@ int DecodeCabacSlice(AvcDecoderContext* ctx) {
     cs.e.InitContexts(intraSlice, s->cabac_init_idc, std::clamp(s->sliceQp, 0, 51));
     cs.e.Start(r->Data(), r->Size(), static_cast<size_t>(start));
     UpdateDequant(cs);
+    if (s->MbaffFrameFlag) return DecodeMbaffCabacSlice(cs, sliceNumber);
     for (int32_t count = 0; count < ctx->picSizeInMbs; ++count) {
         SetupMacroblock(ctx, w, sliceNumber);
         MacroblockInfo* mb = w->cur;

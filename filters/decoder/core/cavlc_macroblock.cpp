@@ -8,6 +8,7 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/dequant.h"
+#include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
 
@@ -50,10 +51,12 @@ int LumaNc(const MacroblockWork* w, int x, int y) {
     const uint8_t* cur = w->cur->totalCoeff;
     bool haveA = true, haveB = true;
     int nA = 0, nB = 0;
+    int row = 0;
+    const MacroblockInfo* a = x > 0 ? nullptr : LeftLuma(w, y, &row);
     if (x > 0)
         nA = cur[4 * y + x - 1];
-    else if (w->mbA != nullptr)
-        nA = w->mbA->totalCoeff[4 * y + 3];
+    else if (a != nullptr)
+        nA = a->totalCoeff[4 * row + 3];
     else
         haveA = false;
     if (y > 0)
@@ -69,10 +72,12 @@ int ChromaNc(const MacroblockWork* w, int base, int x, int y) {
     const uint8_t* cur = w->cur->totalCoeff + base;
     bool haveA = true, haveB = true;
     int nA = 0, nB = 0;
+    int row = 0;
+    const MacroblockInfo* a = x > 0 ? nullptr : LeftChroma(w, y, &row);
     if (x > 0)
         nA = cur[2 * y];
-    else if (w->mbA != nullptr)
-        nA = w->mbA->totalCoeff[base + 2 * y + 1];
+    else if (a != nullptr)
+        nA = a->totalCoeff[base + 2 * row + 1];
     else
         haveA = false;
     if (y > 0)
@@ -742,9 +747,26 @@ void SubPartitionGeometry(int b8, int shape, int sub, int* first, int* width, in
 int PredictIntra4x4Mode(AvcDecoderContext* ctx, const MacroblockWork* w, int blk, int8_t** at) {
     const int mapWidth = 4 * ctx->picWidthInMbs + 2;
     auto* map = reinterpret_cast<int8_t*>(ctx->intraModeMap);
-    int8_t* p = map + (4 * w->mbY + 1 + kLuma4x4BlkY[blk]) * mapWidth + 4 * w->mbX + 1 + kLuma4x4BlkX[blk];
+    const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
+    int8_t* p = map + (4 * w->mbY + 1 + y) * mapWidth + 4 * w->mbX + 1 + x;
     *at = p;
-    const int a = p[-1], b = p[-mapWidth];
+    int a = p[-1], b = p[-mapWidth];
+    if (w->mbaff && (x == 0 || y == 0)) {
+        // The map holds each record's modes at its raster place; the neighbouring blocks of
+        // an MBAFF macroblock lie by clause 6.4.12.2.
+        auto modeOf = [&](const MacroblockInfo* n, int row, int column) -> int {
+            if (n == nullptr) return -1;
+            const ptrdiff_t index = n - ctx->decoding->mbInfo;
+            const ptrdiff_t mx = index % ctx->picWidthInMbs, my = index / ctx->picWidthInMbs;
+            return map[(4 * my + 1 + row) * mapWidth + 4 * mx + 1 + column];
+        };
+        int row = 0;
+        if (x == 0) {
+            const MacroblockInfo* n = LeftLuma(w, y, &row);
+            a = modeOf(n, row, 3);
+        }
+        if (y == 0) b = modeOf(w->mbB, 3, x);
+    }
     return (a < 0 || b < 0) ? 2 : (a < b ? a : b);
 }
 

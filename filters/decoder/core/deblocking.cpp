@@ -335,6 +335,155 @@ void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths&
     }
 }
 
+// MBAFF frames (clause 8.7 with MbaffFrameFlag 1). Macroblocks are filtered in decoding
+// order, pair by pair, each with its own lines (every second one of the pair for a field
+// macroblock). Edges between a frame and a field pair (mixedModeEdgeFlag 1) get bS 4 or 3
+// next to intra macroblocks, 2 next to coefficients, else 1.
+struct MbaffFilter {
+    const PlaneView& pv;
+    const MacroblockInfo* mbInfo;
+    int32_t width;  // macroblocks per row
+    int32_t first;  // the picture's first slice number
+    const DecoderKernelTable& k;
+
+    bool Usable(const MacroblockInfo* cur, const MacroblockInfo* m) const {
+        return m->sliceNumber >= first && (cur->disableDeblockingFilterIdc != 2 || m->sliceNumber == cur->sliceNumber);
+    }
+
+    // bS of a mixed edge between block bq of cur and block bp of p.
+    static uint8_t MixedStrength(const MacroblockInfo* cur, int bq, const MacroblockInfo* p, int bp, bool vertical) {
+        if (((cur->flags | p->flags) & kMbIntra) != 0) return vertical ? 4 : 3;
+        return cur->totalCoeff[bq] != 0 || p->totalCoeff[bp] != 0 ? 2 : 1;
+    }
+
+    // The top edge of cur (origin and pitch of the lines filtered) against the bottom lines
+    // of p, as a horizontal macroblock edge of its own.
+    void FilterTop(uint8_t* y, ptrdiff_t chroma, int pitch, const MacroblockInfo* cur, const MacroblockInfo* p,
+                   bool mixed) const {
+        EdgeStrengths e{};
+        if (mixed) {
+            for (int seg = 0; seg < 4; ++seg)
+                e.bs[1][0][seg] = MixedStrength(cur, seg, p, 12 + seg, false);
+        } else {
+            EdgeStrengths all{};
+            ComputeStrengths(cur, nullptr, p, &all);
+            std::memcpy(e.bs[1][0], all.bs[1][0], 4);
+        }
+        FilterLumaEdges(y, pitch, e, cur, nullptr, p, k);
+        FilterChromaEdges(pv.u + chroma, pv.v + chroma, pitch, e, cur, nullptr, p, k);
+    }
+
+    // A left edge between a frame and a field pair, line by line: each line of cur against
+    // the macroblock of the left pair that holds the line beside it.
+    void FilterMixedLeft(uint8_t* y, ptrdiff_t chroma, int pitch, const MacroblockInfo* cur, bool field, bool bottom,
+                         const MacroblockInfo* leftTop) const {
+        const bool leftField = !field;
+        uint8_t bs[16];
+        const MacroblockInfo* owner[16];
+        for (int line = 0; line < 16; ++line) {
+            const int pairLine = field ? 2 * line + bottom : 16 * bottom + line;
+            const int lower = leftField ? pairLine & 1 : pairLine >> 4;
+            const int leftLine = leftField ? pairLine >> 1 : pairLine & 15;
+            const MacroblockInfo* p = leftTop + lower * width;
+            owner[line] = Usable(cur, p) ? p : nullptr;
+            bs[line] =
+                owner[line] != nullptr ? MixedStrength(cur, 4 * (line >> 2), p, 4 * (leftLine >> 2) + 3, true) : 0;
+        }
+        for (int line = 0; line < 16; ++line) {
+            const MacroblockInfo* p = owner[line];
+            if (p == nullptr) continue;
+            EdgeThresholds t;
+            if (!Thresholds((p->qp + cur->qp + 1) >> 1, cur, &t)) continue;
+            uint8_t* at = y + line * pitch;
+            if (bs[line] == 4)
+                k.deblockLumaStrong(at, 1, pitch, 1, t.alpha, t.beta, 0);
+            else
+                k.deblockLumaNormal(at, 1, pitch, 1, t.alpha, t.beta, kTc0[t.indexA][bs[line] - 1]);
+        }
+        // Chroma line c takes the strength and neighbour of luma line 2c (field macroblocks),
+        // or of the luma line of its own parity nearest above it (frame macroblocks).
+        const int qpCur = ChromaQpOf(cur);
+        for (int c = 0; c < 8; ++c) {
+            const int line = field ? 2 * c : 2 * c - (c & 1);
+            const MacroblockInfo* p = owner[line];
+            if (p == nullptr) continue;
+            EdgeThresholds t;
+            if (!Thresholds((ChromaQpOf(p) + qpCur + 1) >> 1, cur, &t)) continue;
+            for (uint8_t* plane : {pv.u, pv.v}) {
+                uint8_t* at = plane + chroma + c * pitch;
+                if (bs[line] == 4)
+                    k.deblockChromaStrong(at, 1, pitch, 1, t.alpha, t.beta, 0);
+                else
+                    k.deblockChromaNormal(at, 1, pitch, 1, t.alpha, t.beta, kTc0[t.indexA][bs[line] - 1]);
+            }
+        }
+    }
+
+    void FilterMacroblock(int32_t pair, int bottom) const {
+        const int32_t x = pair % width, pairRow = pair / width;
+        const MacroblockInfo* cur = &mbInfo[(2 * pairRow + bottom) * width + x];
+        if (cur->sliceNumber < first || cur->disableDeblockingFilterIdc == 1) return;
+        const bool field = (cur->flags & kMbField) != 0;
+        const int32_t framePitch = pv.pitch;
+        const ptrdiff_t topLine = 32 * ptrdiff_t{pairRow}, topChroma = 16 * ptrdiff_t{pairRow};
+        const ptrdiff_t lumaLine = field ? topLine + bottom : topLine + 16 * bottom;
+        const ptrdiff_t chromaLine = field ? topChroma + bottom : topChroma + 8 * bottom;
+        const int pitch = field ? 2 * framePitch : framePitch;
+        uint8_t* y = pv.y + lumaLine * framePitch + 16 * x;
+        const ptrdiff_t chroma = chromaLine * framePitch + 8 * x;
+        // Left: the same-position macroblock of a pair coded alike, else line by line.
+        const MacroblockInfo* leftTop = x > 0 ? &mbInfo[2 * pairRow * width + x - 1] : nullptr;
+        const MacroblockInfo* left = nullptr;
+        bool mixedLeft = false;
+        if (leftTop != nullptr) {
+            mixedLeft = ((leftTop->flags & kMbField) != 0) != field;
+            const MacroblockInfo* same = leftTop + bottom * width;
+            if (!mixedLeft && Usable(cur, same)) left = same;
+        }
+        // Top: a frame macroblock's is the line above it (its pair's top macroblock, or the
+        // bottom one of a frame pair above); a field macroblock's the lines of its parity in
+        // the pair above. A top frame macroblock under a field pair filters its top edge
+        // twice, each parity of its lines against the field macroblock of that parity.
+        const MacroblockInfo* top = nullptr;
+        const MacroblockInfo* aboveTop = pairRow > 0 ? &mbInfo[(2 * pairRow - 2) * width + x] : nullptr;
+        const bool aboveField = aboveTop != nullptr && (aboveTop->flags & kMbField) != 0;
+        bool mixedTop = false, splitTop = false;
+        if (!field && bottom) {
+            top = cur - width;
+        } else if (aboveTop != nullptr) {
+            if (!field && aboveField) {
+                splitTop = true;
+            } else {
+                top = field && aboveField ? aboveTop + bottom * width : aboveTop + width;
+                mixedTop = field && !aboveField;
+            }
+        }
+        if (top != nullptr && !Usable(cur, top)) top = nullptr;
+        EdgeStrengths e{};
+        if (!ComputeStrengths(cur, left, mixedTop ? nullptr : top, &e) && !mixedLeft && !mixedTop && !splitTop) return;
+        // Vertical edges first (the left one, then the inner ones), then horizontal ones.
+        EdgeStrengths vertical = e;
+        std::memset(vertical.bs[1], 0, sizeof vertical.bs[1]);
+        if (mixedLeft) FilterMixedLeft(y, chroma, pitch, cur, field, bottom != 0, leftTop);
+        FilterLumaEdges(y, pitch, vertical, cur, left, nullptr, k);
+        FilterChromaEdges(pv.u + chroma, pv.v + chroma, pitch, vertical, cur, left, nullptr, k);
+        if (splitTop) {
+            for (int parity = 0; parity < 2; ++parity) {
+                const MacroblockInfo* p = aboveTop + parity * width;
+                if (Usable(cur, p))
+                    FilterTop(y + parity * framePitch, chroma + parity * framePitch, 2 * framePitch, cur, p, true);
+            }
+        } else if (mixedTop && top != nullptr) {
+            FilterTop(y, chroma, pitch, cur, top, true);
+        }
+        EdgeStrengths horizontal = e;
+        std::memset(horizontal.bs[0], 0, sizeof horizontal.bs[0]);
+        if (mixedTop) std::memset(horizontal.bs[1][0], 0, 4);
+        FilterLumaEdges(y, pitch, horizontal, cur, nullptr, mixedTop ? nullptr : top, k);
+        FilterChromaEdges(pv.u + chroma, pv.v + chroma, pitch, horizontal, cur, nullptr, mixedTop ? nullptr : top, k);
+    }
+};
+
 }  // namespace
 
 // One macroblock's edge record of a deblocking pass: its boundary strengths and the
@@ -623,6 +772,13 @@ void BeginDeblockRows(AvcDecoderContext* ctx, const PictureRecord* pic) {
 }
 
 bool BeginSliceRows(AvcDecoderContext* ctx) {
+    if (ctx->slice.MbaffFrameFlag) {
+        // Pairs fill two rows at once and their edges mix frame and field lines: the
+        // picture is filtered whole once complete.
+        ctx->sliceInOrder = false;
+        ctx->orderBroken = true;
+        return true;
+    }
     const int32_t first = ctx->slice.first_mb_in_slice, w = ctx->picWidthInMbs;
     // Rows complete in order may be filtered already; a slice that would decode into them
     // again (a repeated or overlapping slice, which no intact stream has) is refused, so
@@ -679,6 +835,16 @@ void CloseDeblockRows(AvcDecoderContext* ctx) {
 }
 
 int32_t DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
+    if (pic->mbaff && pic->structure == 0) {
+        if (ctx->deblockWorker != nullptr) CloseRows(ctx->deblockWorker);
+        if (pic->deblockWord == 0) return 0;
+        const MbaffFilter filter{pic->frame, pic->mbInfo, ctx->picWidthInMbs, pic->firstSliceNumber, DecoderKernels()};
+        for (int32_t pair = 0; pair < ctx->mbCount / 2; ++pair) {
+            filter.FilterMacroblock(pair, 0);
+            filter.FilterMacroblock(pair, 1);
+        }
+        return 0;
+    }
     DeblockWorker* wk = ctx->deblockWorker;
     const int32_t w = ctx->picWidthInMbs, mbCount = ctx->picSizeInMbs, rows = mbCount / w;
     const int32_t firstRow = wk != nullptr ? CloseRows(wk) : 0;

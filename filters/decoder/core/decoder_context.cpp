@@ -118,6 +118,7 @@ AvcDecoderContext* AvcDecoderCreate() {
     ctx->sps = new (std::nothrow) SeqParamSet[kMaxSeqParamSets]();
     ctx->pps = new (std::nothrow) PicParamSet[kMaxPicParamSets]();
     ctx->predWeights = new (std::nothrow) PredWeightTable{};
+    ctx->variantWeights[0] = ctx->predWeights;
     ctx->work = new (std::nothrow) MacroblockWork{};
     if (ctx->work != nullptr) ctx->work->scan = kZigZag;
     if (ctx->input == nullptr || ctx->input->area == nullptr || ctx->nal == nullptr || ctx->sps == nullptr ||
@@ -143,7 +144,9 @@ void AvcDecoderDestroy(AvcDecoderContext* ctx) {
     delete ctx->nal;
     delete[] ctx->sps;
     delete[] ctx->pps;
-    delete ctx->predWeights;
+    delete ctx->variantWeights[0];
+    delete ctx->variantWeights[1];
+    delete ctx->variantWeights[2];
     delete ctx->work;
     delete ctx;
 }
@@ -492,6 +495,7 @@ bool StartPicture(AvcDecoderContext* ctx) {
     ctx->currentPicture = pic;
     ctx->decoding = pic;
     pic->fieldCoded = ctx->slice.field_pic_flag;
+    pic->mbaff = ctx->slice.MbaffFrameFlag;
     SetPictureGeometry(ctx, false);
     const SeqParamSet* sps = ctx->activeSps;
     ctx->store->maxFrameNum = 1 << (sps->log2_max_frame_num_minus4 + 4);
@@ -586,10 +590,10 @@ int ContinueSlice(AvcDecoderContext* ctx);
 int DecodeSlice(AvcDecoderContext* ctx) {
     const SeqParamSet* sps = ctx->activeSps;
     const SliceHeader* s = &ctx->slice;
-    if (sps->mb_adaptive_frame_field_flag && !s->field_pic_flag) {
-        // Macroblock-adaptive frames are outside what this decoder reconstructs; refusing
-        // them beats showing them as progressive pictures.
-        ctx->refusal = "interlaced coding (MBAFF frames) is not decoded";
+    if (s->MbaffFrameFlag && ctx->activePps->num_slice_groups_minus1 > 0) {
+        // The MBAFF slice loops walk pairs in raster order; a slice-group map would have them
+        // skip pairs of other groups, so such frames are refused rather than misdecoded.
+        ctx->refusal = "slice groups in MBAFF frames are not decoded";
         return kStepConsumed;
     }
     if (ctx->activePps->num_slice_groups_minus1 > 0 && ctx->activePps->slice_group_map_type == 6 &&
@@ -676,6 +680,8 @@ int ContinueSlice(AvcDecoderContext* ctx) {
         if (s->sliceKind == kSliceI || s->sliceKind == kSliceP || s->sliceKind == kSliceB) {
             if (ctx->activePps->entropy_coding_mode_flag)
                 result = DecodeCabacSlice(ctx);
+            else if (s->MbaffFrameFlag)
+                result = DecodeMbaffCavlcSlice(ctx);
             else
                 result = s->sliceKind == kSliceI ? DecodeISlice(ctx) : DecodePOrBSlice(ctx);
             if (result == kDecoderNoInterPrediction) ctx->refusal = "inter prediction is not decoded";

@@ -127,6 +127,9 @@ struct alignas(16) AvcDecoderContext {
     SliceHeader slice;
     PocState poc;
     PredWeightTable* predWeights;
+    // The weights of frame macroblocks (the table parsed into) and, in MBAFF slices, of top
+    // and bottom field macroblocks; predWeights is the one of the current macroblock.
+    PredWeightTable* variantWeights[3];
     MacroblockWork* work;
 
     // Pictures: the store, the picture being decoded and the one handed to the caller.

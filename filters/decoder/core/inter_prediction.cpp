@@ -48,6 +48,21 @@ inline NeighbourMotion MotionOf(const MacroblockInfo* n, int list, int blk) {
     return {n->mv[list][blk][0], n->mv[list][blk][1], ref, true};
 }
 
+// A neighbouring macroblock's motion as the current macroblock of an MBAFF frame reads
+// it (clause 8.4.1.3.1): vertical components and reference indices between frame and
+// field units.
+inline NeighbourMotion Scaled(NeighbourMotion m, int scaling) {
+    if (scaling == 0 || m.ref < 0) return m;
+    if (scaling > 0) {
+        m.y *= 2;
+        m.ref >>= 1;
+    } else {
+        m.y /= 2;
+        m.ref *= 2;
+    }
+    return m;
+}
+
 // The motion of 4x4 block (bx, by) relative to the current macroblock (bx -1..4, by -1..3),
 // where blocks of the current macroblock count only once `decoded` has their bit.
 NeighbourMotion Neighbour(const MacroblockWork* w, int list, int bx, int by, uint32_t decoded) {
@@ -56,7 +71,7 @@ NeighbourMotion Neighbour(const MacroblockWork* w, int list, int bx, int by, uin
     if (by < 0) {
         if (bx < 0) {
             n = w->mbD;
-            blk = 15;
+            blk = w->mbaff ? 4 * w->dRow + 3 : 15;
         } else if (bx > 3) {
             n = w->mbC;
             blk = 12;
@@ -65,8 +80,9 @@ NeighbourMotion Neighbour(const MacroblockWork* w, int list, int bx, int by, uin
             blk = 12 + bx;
         }
     } else if (bx < 0) {
-        n = w->mbA;
-        blk = 4 * by + 3;
+        int row = 0;
+        n = LeftLuma(w, by, &row);
+        blk = 4 * row + 3;
     } else if (bx > 3) {
         n = nullptr;  // right of the macroblock: not yet decoded
         blk = 0;
@@ -74,6 +90,7 @@ NeighbourMotion Neighbour(const MacroblockWork* w, int list, int bx, int by, uin
         blk = 4 * by + bx;
         n = (decoded >> blk) & 1 ? w->cur : nullptr;
     }
+    if (w->mbaff && n != w->cur) return Scaled(MotionOf(n, list, blk), FieldScaling(w, n));
     return MotionOf(n, list, blk);
 }
 
@@ -136,18 +153,19 @@ struct InterTarget {
     uint8_t* u;
     uint8_t* v;
     int pitch;
-    int lumaX, lumaY;  // the macroblock's top-left sample
+    int lumaX, lumaY;  // the macroblock's top-left sample, in field lines for fields
+    int height;        // luma lines of the frame or field predicted in
+    int structure;     // 0 frame, 1 top field, 2 bottom field (picture or macroblock)
 };
 
-// The current macroblock's samples in the picture being decoded.
+// The current macroblock's samples in the picture being decoded. A field macroblock of an
+// MBAFF frame predicts as a macroblock of its field (clause 8.4.2.1).
 InterTarget MacroblockTarget(const AvcDecoderContext* ctx, const MacroblockWork* w) {
     const PlaneView& pv = ctx->decoding->frame;
-    return {pv.y + 16 * w->mbY * pv.pitch + 16 * w->mbX,
-            pv.u + 8 * w->mbY * pv.pitch + 8 * w->mbX,
-            pv.v + 8 * w->mbY * pv.pitch + 8 * w->mbX,
-            pv.pitch,
-            16 * w->mbX,
-            16 * w->mbY};
+    const MbPlacement at = PlaceMacroblock(w, pv.pitch);
+    const int field = w->fieldMb ? 1 : 0;
+    return {pv.y + at.luma, pv.u + at.chroma,       pv.v + at.chroma,        at.pitch,
+            16 * w->mbX,    16 * (w->mbY >> field), ctx->picHeight >> field, w->structure};
 }
 
 // Rows of n bytes (16 or 8), four a step: the four loads go out before the stores.
@@ -186,7 +204,7 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
     // A field's rows above and below lie in borders padded for the frame: a block that
     // reaches there is rebuilt from the field's own edge rows.
     const int border = ref->structure == 0 ? ctx->planePool.border : 0;
-    const int width = ctx->width, height = ctx->picHeight;
+    const int width = ctx->width, height = t.height;
     const int bx = t.lumaX + px, by = t.lumaY + py;
     // The luma kernel reads columns -2 .. max(pw, 8) + 2 and rows -2 .. ph + 2 around the
     // integer position.
@@ -196,7 +214,7 @@ void InterpolatePartition(const AvcDecoderContext* ctx, const DecoderKernelTable
     const bool lumaInside = luma.Holds(xs - 2, ys - 2, lw, lh);
     // Clause 8.4.1.4: a field predicting from a field of the other parity moves its chroma
     // vector by a quarter chroma line toward that field's lines (Table 8-10).
-    const int cmvy = mvy + 2 * (ctx->decoding->structure - ref->structure);
+    const int cmvy = mvy + 2 * (t.structure - ref->structure);
     // Both chroma planes share the geometry, so one test serves both.
     const int cw = pw >> 1, ch = ph >> 1;
     const int xc = (bx >> 1) + (mvx >> 3), yc = (by >> 1) + (cmvy >> 3);
@@ -247,7 +265,7 @@ void PrefetchReference(const AvcDecoderContext* ctx, const PictureRecord* ref, c
     const int border = ref->structure == 0 ? ctx->planePool.border : ctx->planePool.border / 2;
     const int stagger = (t.lumaX >> 4) & 3;
     const int x = std::clamp(t.lumaX + (mvx >> 2) + 64, -32, ctx->width + 16);
-    const int y = std::clamp(t.lumaY + (mvy >> 2) + stagger * 4, -border, ctx->picHeight + border - 5);
+    const int y = std::clamp(t.lumaY + (mvy >> 2) + stagger * 4, -border, t.height + border - 5);
     const uint8_t* p = r.y + static_cast<ptrdiff_t>(y) * r.pitch + x;
     for (int j = 0; j < 4; ++j)
         __builtin_prefetch(p + j * r.pitch);
@@ -409,8 +427,21 @@ void PredictFromNeighbours(NeighbourMotion a, NeighbourMotion b, NeighbourMotion
 // macroblock or, where that is unavailable, block 15 of the above-left one.
 inline void Predict16x16(const MacroblockWork* w, int list, int ref, const NeighbourMotion& a, const NeighbourMotion& b,
                          int* mvx, int* mvy) {
-    const NeighbourMotion c = w->mbC != nullptr ? MotionOf(w->mbC, list, 12) : MotionOf(w->mbD, list, 15);
+    NeighbourMotion c;
+    if (w->mbaff)
+        c = w->mbC != nullptr ? Neighbour(w, list, 4, -1, 0) : Neighbour(w, list, -1, -1, 0);
+    else
+        c = w->mbC != nullptr ? MotionOf(w->mbC, list, 12) : MotionOf(w->mbD, list, 15);
     MedianPrediction(a, b, c, ref, mvx, mvy);
+}
+
+// A (block 3 of the left macroblock) and B (block 12 of the one above) of the macroblock
+// as one partition.
+inline NeighbourMotion LeftMotion(const MacroblockWork* w, int list) {
+    return w->mbaff ? Neighbour(w, list, -1, 0, 0) : MotionOf(w->mbA, list, 3);
+}
+inline NeighbourMotion AboveMotion(const MacroblockWork* w, int list) {
+    return w->mbaff ? Neighbour(w, list, 0, -1, 0) : MotionOf(w->mbB, list, 12);
 }
 
 }  // namespace
@@ -422,14 +453,23 @@ void PredictPartitionMv(const MacroblockWork* w, int list, int x4, int y4, int w
     const NeighbourMotion a = Neighbour(w, list, x4 - 1, y4, decoded);
     const NeighbourMotion b = Neighbour(w, list, x4, y4 - 1, decoded);
     NeighbourMotion c = Neighbour(w, list, x4 + w4, y4 - 1, decoded);
-    if (!c.available) c = Neighbour(w, list, x4 - 1, y4 - 1, decoded);
+    if (!c.available) {
+        if (w->mbaff && x4 == 0 && y4 > 0) {
+            // D left of the line above the partition: in an MBAFF frame not necessarily the
+            // macroblock left of its first line.
+            const MacroblockInfo* n = w->left[5 + y4];
+            c = Scaled(MotionOf(n, list, 4 * w->leftRow[5 + y4] + 3), FieldScaling(w, n));
+        } else {
+            c = Neighbour(w, list, x4 - 1, y4 - 1, decoded);
+        }
+    }
     PredictFromNeighbours(a, b, c, x4, y4, w4, h4, ref, mvx, mvy);
 }
 
 void DerivePSkipMv(const MacroblockWork* w, int* mvx, int* mvy) {
     *mvx = *mvy = 0;
     if (w->mbA == nullptr || w->mbB == nullptr) return;
-    const NeighbourMotion a = MotionOf(w->mbA, 0, 3), b = MotionOf(w->mbB, 0, 12);
+    const NeighbourMotion a = LeftMotion(w, 0), b = AboveMotion(w, 0);
     if ((a.ref == 0 && a.x == 0 && a.y == 0) || (b.ref == 0 && b.x == 0 && b.y == 0)) return;
     Predict16x16(w, 0, 0, a, b, mvx, mvy);
 }
@@ -459,7 +499,7 @@ int ReconstructPSinglePartition(AvcDecoderContext* ctx, MacroblockWork* w, const
     if (skip) {
         DerivePSkipMv(w, &mvx, &mvy);
     } else {
-        Predict16x16(w, 0, refIdx, MotionOf(w->mbA, 0, 3), MotionOf(w->mbB, 0, 12), &mvx, &mvy);
+        Predict16x16(w, 0, refIdx, LeftMotion(w, 0), AboveMotion(w, 0), &mvx, &mvy);
         // mvLX = mvpLX + mvdLX, kept in 16 bits as the record stores it.
         mvx = static_cast<int16_t>(mvx + mb->mvd[0][0][0]);
         mvy = static_cast<int16_t>(mvy + mb->mvd[0][0][1]);
@@ -536,8 +576,10 @@ struct DirectState {
     // kFieldUnderFrame: the macroblock of the chosen field at half the current row.
     const MacroblockInfo* colMb;
     ColLayout layout;
-    int32_t width;   // PicWidthInMbs
-    int32_t oddRow;  // kFieldUnderFrame: the current frame row is odd
+    int32_t width;      // PicWidthInMbs
+    int32_t oddRow;     // kFieldUnderFrame: the current frame row is odd
+    int32_t curPoc;     // order count of the current picture, or of a field macroblock's field
+    int32_t structure;  // of the current picture or macroblock (0 frame, 1 top, 2 bottom field)
     bool spatial, inference;
     int ref[2];    // spatial: refIdxL0 and refIdxL1 (-1 none); both 0 for the zero prediction
     int mv[2][2];  // spatial: mvpLX of the macroblock as one 16x16 partition
@@ -551,17 +593,53 @@ int SetupDirect(const AvcDecoderContext* ctx, const MacroblockWork* w, DirectSta
     // A field picture over a frame-coded frame, or a frame picture over a field-coded one.
     const PictureRecord* colFrame = d->colPic->parent != nullptr ? d->colPic->parent : d->colPic;
     const int32_t structure = ctx->decoding->structure;
-    d->width = ctx->picWidthInMbs;
+    const int32_t width = d->width = ctx->picWidthInMbs;
+    const PictureRecord* cur = ctx->decoding;
+    // Of a field macroblock: its field's order count; else the picture's.
+    d->curPoc = w->fieldMb ? (w->structure == 1 ? cur->topFieldOrderCnt : cur->bottomFieldOrderCnt) : cur->picOrderCnt;
+    // The field of a field-coded frame nearer in order count (the bottom one on a tie).
+    auto nearerField = [&] {
+        const int64_t poc = cur->picOrderCnt;
+        return std::abs(colFrame->topFieldOrderCnt - poc) >= std::abs(colFrame->bottomFieldOrderCnt - poc) ? 1 : 0;
+    };
+    d->oddRow = w->mbY & 1;
+    d->structure = w->structure;
     if (structure != 0 && !colFrame->fieldCoded && colFrame->fieldOf[0] != nullptr) {
-        d->layout = ColLayout::kFrameUnderField;
-        d->colMb = &colFrame->mbInfo[2 * d->width * w->mbY + w->mbX];
+        // A field over a frame: in an MBAFF frame a field pair offers the macroblock of the
+        // co-located field's parity (clause 8.4.1.2.1).
+        const MacroblockInfo* top = &colFrame->mbInfo[2 * width * w->mbY + w->mbX];
+        if (colFrame->mbaff && (top->flags & kMbField) != 0) {
+            d->layout = ColLayout::kSame;
+            d->colMb = top + (d->colPic->structure == 2 ? width : 0);
+        } else {
+            d->layout = ColLayout::kFrameUnderField;
+            d->colMb = top;
+        }
+    } else if (structure == 0 && w->mbaff) {
+        // MBAFF: each macroblock against the co-located pair, frame or field, or a field of
+        // a field-coded frame (the macroblock's own parity for a field macroblock).
+        const int32_t pairTop = w->mbY & ~1;
+        if (colFrame->fieldCoded) {
+            const int parity = w->fieldMb ? w->structure - 1 : nearerField();
+            d->layout = w->fieldMb ? ColLayout::kSame : ColLayout::kFieldUnderFrame;
+            d->colMb = &colFrame->fieldOf[parity]->mbInfo[width * (w->mbY >> 1) + w->mbX];
+        } else {
+            const MacroblockInfo* at = &colFrame->mbInfo[width * w->mbY + w->mbX];
+            const bool colField = colFrame->mbaff && (at->flags & kMbField) != 0;
+            if (colField == w->fieldMb) {
+                d->layout = ColLayout::kSame;
+                d->colMb = at;
+            } else if (colField) {
+                d->layout = ColLayout::kFieldUnderFrame;
+                d->colMb = &colFrame->mbInfo[width * (pairTop + nearerField()) + w->mbX];
+            } else {
+                d->layout = ColLayout::kFrameUnderField;
+                d->colMb = &colFrame->mbInfo[width * pairTop + w->mbX];
+            }
+        }
     } else if (structure == 0 && colFrame->fieldCoded) {
-        // The field nearer in order count (the bottom one on a tie).
-        const int64_t cur = ctx->decoding->picOrderCnt;
-        const int parity = std::abs(colFrame->topFieldOrderCnt - cur) >= std::abs(colFrame->bottomFieldOrderCnt - cur);
         d->layout = ColLayout::kFieldUnderFrame;
-        d->colMb = &colFrame->fieldOf[parity]->mbInfo[d->width * (w->mbY >> 1) + w->mbX];
-        d->oddRow = w->mbY & 1;
+        d->colMb = &colFrame->fieldOf[nearerField()]->mbInfo[width * (w->mbY >> 1) + w->mbX];
     } else {
         d->layout = ColLayout::kSame;
         d->colMb = &d->colPic->mbInfo[w->mbAddr];
@@ -609,9 +687,8 @@ inline const MacroblockInfo* ColocatedBlock(const DirectState& d, int blk, int* 
 // The lowest list-0 index holding the picture a co-located block referred to, or -1: for a
 // field, the field of the same parity of a frame the co-located frame referred to; for a
 // frame, the frame holding a field the co-located field referred to (clause 8.4.1.2.3).
-int MapColToList0(const AvcDecoderContext* ctx, int32_t picId) {
+int MapColToList0(const AvcDecoderContext* ctx, int32_t structure, int32_t picId) {
     const PictureStore* st = ctx->store;
-    const int32_t structure = ctx->decoding->structure;
     if (structure == 0)
         picId %= kMaxFramePlaneSets;
     else if (picId < kMaxFramePlaneSets)
@@ -667,13 +744,13 @@ int DeriveDirect(const AvcDecoderContext* ctx, const DirectState& d, MacroblockI
     if ((col->flags & kMbIntra) == 0) {
         colList = col->refIdx[0][colQ] >= 0 ? 0 : col->refIdx[1][colQ] >= 0 ? 1 : -1;
         if (colList >= 0) {
-            refIdx0 = MapColToList0(ctx, col->refPicId[colList][colQ]);
+            refIdx0 = MapColToList0(ctx, d.structure, col->refPicId[colList][colQ]);
             if (refIdx0 < 0) return kDecoderOutOfRange;
         }
     }
     const PictureRecord* pic0 = st->refList[0][refIdx0];
     if (pic0 == nullptr) return kDecoderOutOfRange;
-    const int32_t tb = std::clamp(ctx->decoding->picOrderCnt - pic0->picOrderCnt, -128, 127);
+    const int32_t tb = std::clamp(d.curPoc - pic0->picOrderCnt, -128, 127);
     const int32_t td = std::clamp(d.colPic->picOrderCnt - pic0->picOrderCnt, -128, 127);
     const bool unscaled = td == 0 || (pic0->flags & kPicLongTermMask) != 0;
     int32_t scale = 0;
@@ -725,7 +802,7 @@ int PredictBBlock(const AvcDecoderContext* ctx, const DecoderKernelTable& k, con
         return kDecoderOk;
     }
     alignas(16) uint8_t second[16 * 16 + 2 * 8 * 16];
-    const InterTarget t1{second, second + 256, second + 384, 16, t.lumaX, t.lumaY};
+    const InterTarget t1{second, second + 256, second + 384, 16, t.lumaX, t.lumaY, t.height, t.structure};
     InterpolatePartition(ctx, k, st->refList[0][r0], t, px, py, pw, ph, mb->mv[0][blk][0], mb->mv[0][blk][1]);
     InterpolatePartition(ctx, k, st->refList[1][r1], t1, px, py, pw, ph, mb->mv[1][blk][0], mb->mv[1][blk][1]);
     uint8_t* dst[3] = {t.y + py * t.pitch + px, t.u + (py / 2) * t.pitch + px / 2, t.v + (py / 2) * t.pitch + px / 2};
@@ -760,7 +837,7 @@ int ReconstructBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const DecoderKernelTable& k = DecoderKernels();
     // The co-located record of the next macroblock, for its direct prediction: the cache
     // lines with its kind, reference indices and vectors.
-    if (st->refListCount[1] > 0 && st->refList[1][0] != nullptr && w->mbAddr + 1 < ctx->picSizeInMbs) {
+    if (!w->mbaff && st->refListCount[1] > 0 && st->refList[1][0] != nullptr && w->mbAddr + 1 < ctx->picSizeInMbs) {
         const MacroblockInfo* next = &st->refList[1][0]->mbInfo[w->mbAddr + 1];
         __builtin_prefetch(&next->flags);
         __builtin_prefetch(&next->refIdx);

@@ -108,6 +108,56 @@ struct alignas(16) MacroblockWork {
     // The first 16 bytes of every record of the slice (slice number, slice kind, filter
     // and chroma offsets); set-up adds each macroblock's QP.
     alignas(16) uint8_t recordHead[16];
+    // Macroblock-adaptive frames (MBAFF). mbaff: the slice's picture is one; its records
+    // lie in frame raster order (mbY the record's row: the pair's top row, plus one for
+    // the bottom macroblock) while mbAddr counts pairs (clause 6.4.1). fieldMb: the
+    // macroblock is a field macroblock. structure: 0 for frame macroblocks (and frames), 1
+    // or 2 for a field of the top or bottom parity (field pictures and field macroblocks).
+    bool mbaff;
+    bool fieldMb;
+    int32_t structure;
+    // MBAFF: the macroblock and 4x4 block row left of the first line of luma block rows
+    // 0..3 and chroma block rows 0..1 (entries 4, 5), and left of the last line of luma
+    // block rows 0..2 (entries 6..8: neighbour D of partitions below the first row), by
+    // clause 6.4.12.2; and the block row of D's block.
+    const MacroblockInfo* left[9];
+    uint8_t leftRow[9];
+    uint8_t dRow;
+    // MBAFF: the slice's num_ref_idx_active of frame macroblocks, and the references its
+    // macroblocks used so far by frame list index (usedRefs counts the lists in use).
+    int32_t frameActive[2];
+    uint64_t usedRefsFrame;
 };
+
+// The record and 4x4 block row left of luma 4x4 block row y (0..3) of the current
+// macroblock: in MBAFF frames by the pairs' field and frame coding (Table 6-4).
+inline const MacroblockInfo* LeftLuma(const MacroblockWork* w, int y, int* row) {
+    if (!w->mbaff) {
+        *row = y;
+        return w->mbA;
+    }
+    *row = w->leftRow[y];
+    return w->left[y];
+}
+
+// The same for chroma 4x4 block row y (0..1).
+inline const MacroblockInfo* LeftChroma(const MacroblockWork* w, int y, int* row) {
+    if (!w->mbaff) {
+        *row = y;
+        return w->mbA;
+    }
+    *row = w->leftRow[4 + y];
+    return w->left[4 + y];
+}
+
+// How a neighbour's motion reads in the current macroblock of an MBAFF frame (clause
+// 8.4.1.3.1): 0 alike, 1 a field neighbour of a frame macroblock (vertical components
+// doubled, reference indices halved), -1 a frame neighbour of a field macroblock (the
+// reverse).
+inline int FieldScaling(const MacroblockWork* w, const MacroblockInfo* n) {
+    if (!w->mbaff || n == nullptr) return 0;
+    const bool field = (n->flags & kMbField) != 0;
+    return field == w->fieldMb ? 0 : field ? 1 : -1;
+}
 
 }  // namespace avcdec

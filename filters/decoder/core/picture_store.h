@@ -58,6 +58,7 @@ struct PictureRecord {
     PictureRecord* fieldOf[2];
     PictureRecord* parent;
     int32_t fieldCoded;  // the frame was decoded as two field pictures
+    int32_t mbaff;       // the frame was decoded as an MBAFF frame (records in frame raster order)
     uint32_t flags;
     int32_t frame_num;
     int32_t frameNumWrap;
@@ -119,6 +120,12 @@ struct PictureStore {
     PictureRecord* refList[2][kMaxRefListSlots + 1];
     int32_t refListCount[2];
     bool substituted[2][kMaxRefListSlots + 1];  // the entry stands in for a missing picture
+    // MBAFF slices: the lists of frame macroblocks (variant 0) and of field macroblocks of
+    // the top and bottom parity (1, 2: clause 8.2.4.2.5), and the variant refList holds.
+    PictureRecord* variantList[3][2][kMaxRefListSlots + 1];
+    int32_t variantCount[3][2];
+    bool variantSubstituted[3][2][kMaxRefListSlots + 1];
+    int32_t activeVariant;
 
     // Output queue: pictures in output order, each holding one reference.
     PictureRecord* queue[kOutputQueueSlots];

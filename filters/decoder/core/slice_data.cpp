@@ -55,7 +55,41 @@ inline void PrefetchForWrite(const void* p) {
 #endif
 }
 
+// The record's leading fields: the slice's head (see BeginSliceData) with the macroblock's
+// QP, zeroes up to refPicId, and no reference pictures; its intra 4x4 modes read as DC.
 }  // namespace
+
+void ClearRecord(AvcDecoderContext* ctx, const MacroblockWork* w, MacroblockInfo* mb) {
+    static_assert(offsetof(MacroblockInfo, refPicId) == kMbClearedBytes && kMbClearedBytes % 16 == 0,
+                  "set-up clears up to refPicId in 16-byte steps");
+    static_assert(sizeof MacroblockInfo::refPicId == 32, "refPicId takes two 16-byte stores");
+    static_assert(offsetof(MacroblockInfo, kind) == 8 && offsetof(MacroblockInfo, qp) == 9,
+                  "kind and qp share the head's fifth 16-bit word");
+    auto* bytes = reinterpret_cast<uint8_t*>(mb);
+#ifdef AVCDEC_HAVE_SSE2
+    __m128i head = _mm_load_si128(reinterpret_cast<const __m128i*>(w->recordHead));
+    head = _mm_insert_epi16(head, (w->qp & 0xFF) << 8, 4);  // kind 0 (skip until parsed)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), head);
+    for (size_t i = 16; i < kMbClearedBytes; i += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_setzero_si128());
+    const __m128i none = _mm_set1_epi32(-1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + kMbClearedBytes), none);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + kMbClearedBytes + 16), none);
+#else
+    std::memcpy(bytes, w->recordHead, sizeof w->recordHead);
+    std::memset(bytes + sizeof w->recordHead, 0, kMbClearedBytes - sizeof w->recordHead);
+    mb->qp = static_cast<int8_t>(w->qp);
+    std::memset(mb->refPicId, 0xFF, sizeof mb->refPicId);
+#endif
+    // The intra 4x4 modes read as DC until an intra 4x4 parse stores its own.
+    const int mapWidth = 4 * ctx->picWidthInMbs + 2;
+    uint8_t* map = ctx->intraModeMap + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
+    constexpr uint32_t kDc = 0x02020202u;
+    std::memcpy(map, &kDc, 4);
+    std::memcpy(map + mapWidth, &kDc, 4);
+    std::memcpy(map + 2 * mapWidth, &kDc, 4);
+    std::memcpy(map + 3 * mapWidth, &kDc, 4);
+}
 
 void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNumber) {
     const int32_t width = ctx->picWidthInMbs;
@@ -136,37 +170,7 @@ void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t sliceNum
             }
         }
     }
-    // The leading fields: the slice's head (see BeginSliceData) with this macroblock's QP,
-    // zeroes up to refPicId, and no reference pictures.
-    static_assert(offsetof(MacroblockInfo, refPicId) == kMbClearedBytes && kMbClearedBytes % 16 == 0,
-                  "set-up clears up to refPicId in 16-byte steps");
-    static_assert(sizeof MacroblockInfo::refPicId == 32, "refPicId takes two 16-byte stores");
-    static_assert(offsetof(MacroblockInfo, kind) == 8 && offsetof(MacroblockInfo, qp) == 9,
-                  "kind and qp share the head's fifth 16-bit word");
-    auto* bytes = reinterpret_cast<uint8_t*>(mb);
-#ifdef AVCDEC_HAVE_SSE2
-    __m128i head = _mm_load_si128(reinterpret_cast<const __m128i*>(w->recordHead));
-    head = _mm_insert_epi16(head, (w->qp & 0xFF) << 8, 4);  // kind 0 (skip until parsed)
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), head);
-    for (size_t i = 16; i < kMbClearedBytes; i += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + i), _mm_setzero_si128());
-    const __m128i none = _mm_set1_epi32(-1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + kMbClearedBytes), none);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + kMbClearedBytes + 16), none);
-#else
-    std::memcpy(bytes, w->recordHead, sizeof w->recordHead);
-    std::memset(bytes + sizeof w->recordHead, 0, kMbClearedBytes - sizeof w->recordHead);
-    mb->qp = static_cast<int8_t>(w->qp);
-    std::memset(mb->refPicId, 0xFF, sizeof mb->refPicId);
-#endif
-    // The intra 4x4 modes read as DC until an intra 4x4 parse stores its own.
-    const int mapWidth = 4 * width + 2;
-    uint8_t* map = ctx->intraModeMap + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
-    constexpr uint32_t kDc = 0x02020202u;
-    std::memcpy(map, &kDc, 4);
-    std::memcpy(map + mapWidth, &kDc, 4);
-    std::memcpy(map + 2 * mapWidth, &kDc, 4);
-    std::memcpy(map + 3 * mapWidth, &kDc, 4);
+    ClearRecord(ctx, w, mb);
 }
 
 void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* w) {
@@ -187,9 +191,10 @@ void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, ui
 
 int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const PlaneView& pv = ctx->decoding->frame;
-    const int pitch = pv.pitch;
-    uint8_t* luma = pv.y + 16 * w->mbY * pitch + 16 * w->mbX;
-    uint8_t* chroma[2] = {pv.u + 8 * w->mbY * pitch + 8 * w->mbX, pv.v + 8 * w->mbY * pitch + 8 * w->mbX};
+    const MbPlacement at = PlaceMacroblock(w, pv.pitch);
+    const int pitch = at.pitch;
+    uint8_t* luma = pv.y + at.luma;
+    uint8_t* chroma[2] = {pv.u + at.chroma, pv.v + at.chroma};
     MacroblockInfo* mb = w->cur;
     if (mb->kind == kMbIPcm) {
         for (int y = 0; y < 16; ++y)
@@ -237,8 +242,12 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w) {
-    w->mbAddr = ctx->slice.first_mb_in_slice;
-    w->sliceFirstMb = ctx->activePps->num_slice_groups_minus1 > 0 ? -1 : w->mbAddr;
+    w->mbaff = ctx->slice.MbaffFrameFlag != 0;
+    w->fieldMb = false;
+    w->structure = ctx->decoding->structure;
+    // MBAFF: first_mb_in_slice counts pairs, and the records do not follow decoding order.
+    w->mbAddr = ctx->slice.first_mb_in_slice * (w->mbaff ? 2 : 1);
+    w->sliceFirstMb = ctx->activePps->num_slice_groups_minus1 > 0 || w->mbaff ? -1 : w->mbAddr;
     // Intra 4x4 modes outside the slice must read -1. A slice in raster order reads no
     // entry before its first macroblock but those of the row above and of its own first
     // row: every later entry is rewritten by its own set-up before anything reads it, and
@@ -329,7 +338,8 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
     const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
     const bool b = s->sliceKind == kSliceB;
-    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0)) BuildBiPredWeights(ctx);
+    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0))
+        BuildBiPredWeights(ctx, ctx->decoding->picOrderCnt);
     BitReader* r = &ctx->reader;
     w->usedRefs = 0;
     int32_t skipRun = -1;  // -1: read mb_skip_run before the next macroblock
@@ -367,6 +377,92 @@ int DecodePOrBSlice(AvcDecoderContext* ctx) {
         if (w->mbX + 1 == ctx->picWidthInMbs) DeblockRowDecoded(ctx, w->mbY);
         const int32_t next = groups ? NextMbInSliceGroup(ctx, w->mbAddr) : w->mbAddr + 1;
         if ((skipRun <= 0 && !r->MoreRbspData()) || next < 0 || next >= ctx->picSizeInMbs) break;
+        w->mbAddr = next;
+    }
+    // Data left behind the picture's last macroblock means the macroblocks were misread.
+    if (skipRun <= 0 && r->MoreRbspData()) return kDecoderOutOfRange;
+    return kDecoderOk;
+}
+
+int DecodeMbaffCavlcSlice(AvcDecoderContext* ctx) {
+    const SliceHeader* s = &ctx->slice;
+    if (2 * int64_t{s->first_mb_in_slice} >= ctx->picSizeInMbs) return kDecoderOk;
+    MacroblockWork* w = ctx->work;
+    const int32_t sliceNumber = BeginSliceData(ctx, w);
+    const bool intraSlice = s->sliceKind == kSliceI, b = s->sliceKind == kSliceB;
+    w->usedRefs = 0;
+    BuildListVariants(ctx, w);
+    // The frame lists and weights are back in place however the loop ends.
+    struct Restore {
+        AvcDecoderContext* ctx;
+        MacroblockWork* w;
+        ~Restore() { EndListVariants(ctx, w); }
+    } restore{ctx, w};
+    if (b && (ctx->activePps->weighted_pred_flag || ctx->activePps->weighted_bipred_idc != 0))
+        BuildBiPredWeights(ctx, ctx->decoding->picOrderCnt);
+    if (!BuildWeightVariants(ctx, w)) return kDecoderUnsupported;
+    BitReader* r = &ctx->reader;
+    int32_t skipRun = intraSlice ? 0 : -1;  // -1: read mb_skip_run before the next macroblock
+    bool pairField = false, flagKnown = false;
+    for (int32_t count = 0; count < ctx->picSizeInMbs; ++count) {
+        const bool top = (w->mbAddr & 1) == 0;
+        if (skipRun < 0) {
+            skipRun = static_cast<int32_t>(r->ReadUe());
+            if (skipRun < 0 || skipRun > ctx->picSizeInMbs) return kDecoderOutOfRange;
+        }
+        const bool skipped = skipRun > 0;
+        // mb_field_decoding_flag comes before the pair's first coded macroblock (clause
+        // 7.3.4). When a skip run ends on the top macroblock, the flag of the coded bottom
+        // one follows at once, and the skipped top one takes it too.
+        if (top) {
+            flagKnown = false;
+            if (!skipped || (skipRun == 1 && r->MoreRbspData())) {
+                pairField = r->ReadBit() != 0;
+                flagKnown = true;
+            } else {
+                pairField = InferredFieldFlag(ctx, w->mbAddr, sliceNumber);
+            }
+        } else if (!flagKnown && !skipped) {
+            pairField = r->ReadBit() != 0;
+            flagKnown = true;
+        }
+        SetupMbaffMacroblock(ctx, w, pairField);
+        bool reconstructInter = false;
+        if (skipped) {
+            SetupSkippedMacroblock(w->cur, b);
+            reconstructInter = true;
+            --skipRun;
+        } else {
+            int result;
+            if (intraSlice) {
+                const int32_t mbType = static_cast<int32_t>(r->ReadUe());
+                if (mbType < 0 || mbType > 25) return kDecoderOutOfRange;
+                result = ParseCavlcIntraMacroblock(ctx, w, mbType);
+            } else {
+                result = b ? ParseCavlcBMacroblock(ctx, w) : ParseCavlcPMacroblock(ctx, w);
+                skipRun = -1;
+            }
+            if (result != kDecoderOk) return result;
+            if (!r->Ok()) return kDecoderOutOfRange;  // an invalid code, or data cut short
+            if (w->cur->flags & kMbIntra) {
+                if (ReconstructIntraMacroblock(ctx, w) != kDecoderOk) return kDecoderUnsupported;
+                ++ctx->decodedMbs;
+            } else {
+                reconstructInter = true;
+            }
+        }
+        if (reconstructInter) {
+            if (ctx->activePps->constrained_intra_pred_flag) MarkIntraModesUnavailable(ctx, w);
+            const int result = b ? ReconstructBMacroblock(ctx, w) : ReconstructPMacroblock(ctx, w);
+            if (result != kDecoderOk) return result;
+            ++ctx->decodedMbs;
+        }
+        const int32_t next = w->mbAddr + 1;
+        if ((skipRun <= 0 && !r->MoreRbspData()) || next >= ctx->picSizeInMbs) {
+            // A slice holds whole pairs: one that ends after a top macroblock was misread.
+            if (top) return kDecoderOutOfRange;
+            break;
+        }
         w->mbAddr = next;
     }
     // Data left behind the picture's last macroblock means the macroblocks were misread.

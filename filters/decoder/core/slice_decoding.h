@@ -2,6 +2,7 @@
 // CAVLC macroblock parsing, intra reconstruction, the deblocking filter and padding.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "filters/decoder/core/macroblock.h"
@@ -15,6 +16,20 @@ struct DeblockWorker;
 struct DecoderKernelTable;
 struct PlaneView;
 
+// Offsets of the macroblock's top-left luma and chroma samples from the plane origins, and
+// the pitch between its lines: a field macroblock of an MBAFF frame takes every second
+// line of its pair, the bottom one from the pair's second line (clause 6.4.1).
+struct MbPlacement {
+    ptrdiff_t luma, chroma;
+    int32_t pitch;
+};
+inline MbPlacement PlaceMacroblock(const MacroblockWork* w, int32_t pitch) {
+    if (!w->fieldMb)
+        return {16 * (ptrdiff_t{w->mbY} * pitch + w->mbX), 8 * (ptrdiff_t{w->mbY} * pitch + w->mbX), pitch};
+    const ptrdiff_t top = w->mbY & ~1, odd = w->mbY & 1;
+    return {(16 * top + odd) * pitch + 16 * w->mbX, (8 * top + odd) * pitch + 8 * w->mbX, 2 * pitch};
+}
+
 // Slice-data loop of an I slice (ITU-T H.264 clause 7.3.4); 0, or the first failure.
 int DecodeISlice(AvcDecoderContext* ctx);
 
@@ -25,6 +40,33 @@ int32_t NextMbInSliceGroup(const AvcDecoderContext* ctx, int32_t mbAddr);
 
 // Prepares the macroblock at work->mbAddr: position, neighbours, record.
 void SetupMacroblock(AvcDecoderContext* ctx, MacroblockWork* work, int32_t sliceNumber);
+// The record's slice fields, cleared motion and DC intra modes (set-up's part on the record).
+void ClearRecord(AvcDecoderContext* ctx, const MacroblockWork* w, MacroblockInfo* mb);
+
+// MBAFF frames (mbaff.cpp). SetupMbaffMacroblock: the macroblock at work->mbAddr (an
+// address of clause 6.4.1: pair 2k, 2k + 1) with the field flag given (read or inferred),
+// its record, neighbours and reference lists. SetMacroblockField: the flag changed after
+// set-up (CABAC reads it behind mb_skip_flag). DeriveMbaffNeighbours: A, B, C, D and the
+// left rows of clause 6.4.12.2 for the current flag.
+void SetupMbaffMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, bool field);
+void SetMacroblockField(AvcDecoderContext* ctx, MacroblockWork* w, bool field);
+void DeriveMbaffNeighbours(const AvcDecoderContext* ctx, MacroblockWork* w);
+// mb_field_decoding_flag of a pair that does not code it (clause 7.4.4).
+bool InferredFieldFlag(const AvcDecoderContext* ctx, int32_t mbAddr, int32_t slice);
+// The field pairs among the left and upper pairs of the slice (ctxIdxInc of the flag's
+// CABAC bin, clause 9.3.3.1.1.2).
+int FieldPairNeighbours(const AvcDecoderContext* ctx, const MacroblockWork* w);
+// Reference lists of field macroblocks (clause 8.2.4.2.5) from the slice's frame lists,
+// and the lists and num_ref_idx_active of the variant (0 frame, 1 top, 2 bottom field
+// macroblock) made current; EndListVariants restores the frame lists and folds the
+// references used into frame list indices.
+void BuildListVariants(AvcDecoderContext* ctx, MacroblockWork* w);
+void SelectListVariant(AvcDecoderContext* ctx, MacroblockWork* w, int variant);
+void EndListVariants(AvcDecoderContext* ctx, MacroblockWork* w);
+// Explicit and implicit weights of field macroblocks; false without memory.
+bool BuildWeightVariants(AvcDecoderContext* ctx, MacroblockWork* w);
+// Slice-data loop of a CAVLC slice of an MBAFF frame.
+int DecodeMbaffCavlcSlice(AvcDecoderContext* ctx);
 void ResetIntraModeMap(AvcDecoderContext* ctx);
 // Marks the macroblock's entries of the intra mode map as unavailable.
 void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* work);

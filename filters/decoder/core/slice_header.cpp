@@ -128,7 +128,7 @@ int32_t ChromaQp(int32_t qpi) {
     return kChromaQpHigh[std::min(qpi, 51) - 30];
 }
 
-void BuildBiPredWeights(AvcDecoderContext* ctx) {
+void BuildBiPredWeights(AvcDecoderContext* ctx, int32_t curPoc) {
     PredWeightTable* t = ctx->predWeights;
     const PictureStore* st = ctx->store;
     const SliceHeader* s = &ctx->slice;
@@ -145,7 +145,6 @@ void BuildBiPredWeights(AvcDecoderContext* ctx) {
     }
     t->lumaRounding = t->luma_log2_weight_denom > 0 ? 1 << (t->luma_log2_weight_denom - 1) : 0;
     t->chromaRounding = t->chroma_log2_weight_denom > 0 ? 1 << (t->chroma_log2_weight_denom - 1) : 0;
-    const int32_t curPoc = ctx->decoding->picOrderCnt;
     for (int i = 0; i < std::min(s->numRefIdxActive[0], 32); ++i) {
         for (int j = 0; j < std::min(s->numRefIdxActive[1], 32); ++j) {
             int32_t w0 = 32, w1 = 32;
@@ -208,6 +207,7 @@ int ParseSliceHeaderStart(AvcDecoderContext* ctx) {
         s->field_pic_flag = static_cast<int32_t>(r->ReadBit());
         if (s->field_pic_flag) s->bottom_field_flag = static_cast<int32_t>(r->ReadBit());
     }
+    s->MbaffFrameFlag = sps->mb_adaptive_frame_field_flag != 0 && !s->field_pic_flag ? 1 : 0;
     s->idr_pic_id = -1;
     if (s->idr && !ReadUeIn(r, 65535, &s->idr_pic_id)) return kDecoderOutOfRange;
     if (sps->pic_order_cnt_type == 0) {

@@ -34,7 +34,8 @@ struct SliceHeader {
     int32_t frame_num;
     int32_t field_pic_flag;
     int32_t bottom_field_flag;
-    int32_t idr_pic_id;  // -1 for non-IDR slices
+    int32_t MbaffFrameFlag;  // mb_adaptive_frame_field_flag of a frame picture
+    int32_t idr_pic_id;      // -1 for non-IDR slices
     int32_t pic_order_cnt_lsb;
     int32_t delta_pic_order_cnt_bottom;
     int32_t delta_pic_order_cnt[2];
@@ -102,8 +103,10 @@ int DerivePicOrderCnt(AvcDecoderContext* ctx);
 void FinishPicOrderCnt(AvcDecoderContext* ctx);
 
 // Fills w0 and w1 for the slice's reference lists: explicit weights (weighted_bipred_idc
-// 1) or implicit ones from the pictures' order counts (2, clause 8.4.2.3.2).
-void BuildBiPredWeights(AvcDecoderContext* ctx);
+// 1) or implicit ones from the pictures' order counts (2, clause 8.4.2.3.2), curPoc being
+// that of the current picture (of the macroblock's field for field macroblocks of MBAFF
+// frames, whose lists hold fields).
+void BuildBiPredWeights(AvcDecoderContext* ctx, int32_t curPoc);
 
 // Table 8-15: QPc for qPi in 0..51.
 int32_t ChromaQp(int32_t qpi);

@@ -192,7 +192,7 @@ TEST(BiPredWeights, ImplicitAndExplicit) {
     ctx->slice.numRefIdxActive[1] = 2;
 
     pps.weighted_bipred_idc = 2;
-    BuildBiPredWeights(ctx);
+    BuildBiPredWeights(ctx, current.picOrderCnt);
     const PredWeightTable& w = *ctx->predWeights;
     EXPECT_EQ(w.luma_log2_weight_denom, 5);
     EXPECT_EQ(w.lumaRounding, 16);
@@ -207,7 +207,7 @@ TEST(BiPredWeights, ImplicitAndExplicit) {
     pps.weighted_bipred_idc = 1;
     ctx->predWeights->weight[0][1][2] = -7;
     ctx->predWeights->weight[1][0][2] = 9;
-    BuildBiPredWeights(ctx);
+    BuildBiPredWeights(ctx, current.picOrderCnt);
     EXPECT_EQ(w.w0[1][0][2], -7);
     EXPECT_EQ(w.w1[1][0][2], 9);
 
