@@ -11,11 +11,13 @@ namespace profiles {
 
 CodecThread::~CodecThread() {
     if (thread_.joinable()) thread_.join();
+    if (store_) store_->SetCodecThreadDone(nullptr);
 }
 
 void CodecThread::Start(CProfileManager& store, WMRuntime* wm) {
     if (thread_.joinable()) return;
     store.SetCodecThreadDone(&done_);
+    store_ = &store;
     thread_ = std::thread([this, &store, wm] {
 #ifdef _WIN32
         // Multithreaded: what the thread creates is used later from the user-interface

@@ -18,7 +18,8 @@ namespace profiles {
 class CodecThread {
 public:
     CodecThread() = default;
-    // Waits for the thread without bound: it touches the store until it is done.
+    // Waits for the thread without bound (it touches the store until it is done), then takes
+    // its done flag back from the store, which outlives it.
     ~CodecThread();
     CodecThread(const CodecThread&) = delete;
     CodecThread& operator=(const CodecThread&) = delete;
@@ -37,6 +38,7 @@ public:
 
 private:
     std::atomic<bool> done_{false};
+    CProfileManager* store_ = nullptr;  // the store holding a pointer to done_
     std::mutex mutex_;
     std::condition_variable finished_;
     std::thread thread_;
