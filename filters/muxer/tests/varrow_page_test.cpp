@@ -314,9 +314,15 @@ DWORD WINAPI DriveRunning(void* data) {
         SendMessageW(list, LVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
         if (item.iImage < 2) ++s->writableRows;
     }
+    // The icon steps every 150 ms through a few frames: a second reading a fixed time later
+    // may meet the same frame again (a whole turn, or a late timer on a loaded machine), so
+    // the icon is read again for up to 5 s until it has changed.
     s->first = RootIcon(tree, "varrow_running_1.png");
-    Sleep(500);
-    s->later = RootIcon(tree, "varrow_running_2.png");
+    for (int waited = 0; waited < 5000; waited += 200) {
+        Sleep(200);
+        s->later = RootIcon(tree, "varrow_running_2.png");
+        if (s->later != s->first) break;
+    }
     PostMessageW(f.frame, WM_COMMAND, IDOK, 0);
     return 0;
 }
