@@ -502,8 +502,9 @@ private:
         return S_OK;
     }
     // Commands a mode and waits, bounded, until the deck reports `expect` (the mode itself
-    // when 0).
-    HRESULT SetMode(LONG mode, LONG expect = 0) {
+    // when 0). A failure is noticed to the application unless `notify` is false (the seek
+    // handles its own).
+    HRESULT SetMode(LONG mode, LONG expect = 0, bool notify = true) {
         IAMExtTransport* transport = Transport();
         if (!transport) return VFW_E_NOT_CONNECTED;
         HRESULT hr = transport->put_Mode(mode);
@@ -522,7 +523,7 @@ private:
             }
         }
         transport->Release();
-        if (FAILED(hr)) Notice(engines::WM_DV_ERROR, UINT_PTR(hr));
+        if (FAILED(hr) && notify) Notice(engines::WM_DV_ERROR, UINT_PTR(hr));
         return hr;
     }
     HRESULT SeekTo(const dv::Timecode& target);
@@ -836,9 +837,13 @@ HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
             const int speed = (gap > -nearFrames && gap < nearFrames) ? direction : 2 * direction;
             if (speed != moving) {
                 if (speed == 2 || speed == -2)
-                    hr = SetMode(speed > 0 ? ED_MODE_FF : ED_MODE_REW);
+                    hr = SetMode(speed > 0 ? ED_MODE_FF : ED_MODE_REW, 0, false);
                 else
                     hr = Shuttle(speed > 0 ? 18 : 14);  // rate +-1
+                // The application pauses or stops the deck when told that the seek began; a
+                // command that lost to it (the deck reports the other mode) is given again in
+                // the next round, within the seek's bound.
+                if (hr == VFW_E_TIMEOUT) continue;
                 if (FAILED(hr)) return hr;
                 moving = speed;
             }
@@ -855,7 +860,8 @@ HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
             }
             Sleep(10);
         }
-        hr = SetMode(ED_MODE_FREEZE);
+        hr = SetMode(ED_MODE_FREEZE, 0, false);
+        if (hr == VFW_E_TIMEOUT) continue;  // stopped from outside meanwhile: run to it again
         if (FAILED(hr)) return hr;
         for (int steps = 0; steps < 64; ++steps) {
             if (cancel_) return E_ABORT;
@@ -865,7 +871,8 @@ HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
             if (gap == 0) return S_OK;
             // Stopping took the tape too far to step: run to it again.
             if (gap <= -30 || gap >= 30) break;
-            hr = SetMode(gap > 0 ? ED_MODE_STEP_FWD : ED_MODE_STEP_REV, ED_MODE_FREEZE);
+            hr = SetMode(gap > 0 ? ED_MODE_STEP_FWD : ED_MODE_STEP_REV, ED_MODE_FREEZE, false);
+            if (hr == VFW_E_TIMEOUT) break;
             if (FAILED(hr)) return hr;
             // A step at either end of the tape does not move it.
             dv::Timecode after;
