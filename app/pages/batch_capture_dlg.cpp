@@ -167,26 +167,8 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
     CreateSkinSelectSliders(this, kView, reviewSlider_, 1);
     if (auto* caption = dynamic_cast<CGStatic*>(statics_[0].control))
         caption->SetText(AfxLoadString(IDS_DV_TIMECODE_CAPTION).c_str());
-    if (SkinSimpleSliderNode* node = CSkinLayout::FindSimpleSlider(kView, kLayout, "IDC_DISPLAY_SELECTSLIDER")) {
-        progress_ = new CGRegionSlider;
-        const CRect r(node->left, node->top, node->left + node->width, node->top + node->height);
-        if (progress_->Create(WS_VISIBLE | TBS_NOTICKS | TBS_TOP, r, this, kProgressSlider)) {
-            HBITMAP back = LoadSkinBitmap("dv_progress_bg.png");
-            HBITMAP fill = LoadSkinBitmap("dv_progress_fill.png");
-            progress_->SetBackgroundBitmap(back);
-            progress_->SetRange(0, 100, TRUE);
-            progress_->SetRegionCount(1);
-            progress_->SetRegionBitmap(fill, 0, FALSE);
-            progress_->SetEdgeDragEnabled(FALSE);
-            progress_->SetMoveDragEnabled(FALSE);
-            progress_->SetRegionEnd(0, 0);
-            if (back) DeleteObject(back);
-            if (fill) DeleteObject(fill);
-        } else {
-            delete progress_;
-            progress_ = nullptr;
-        }
-    }
+    progress_ = CreateSkinProgressSlider(this, kView, kLayout, "IDC_DISPLAY_SELECTSLIDER", kProgressSlider,
+                                         "dv_progress_bg.png", "dv_progress_fill.png");
     const auto rectOf = [](const char* name, RECT* out) {
         if (SkinStaticNode* node = CSkinLayout::FindStatic(kView, kLayout, name))
             *out = RECT{node->left, node->top, node->left + node->width, node->top + node->height};

@@ -303,26 +303,8 @@ BOOL CDVCapturePage::Create(const RECT& rect, UINT id, CWnd* parent) {
     if (auto* vol = dynamic_cast<CGButton*>(Control(kVolume))) SetVolumeButton(vol);
     if (auto* edit = dynamic_cast<CGLEDEdit*>(Control(kSizeLimitEdit))) edit->SetText("0000");
     if (auto* edit = dynamic_cast<CGSimpleTimeEdit*>(Control(kTimeLimitEdit))) edit->SetText("00:00:00");
-    if (SkinSimpleSliderNode* node = CSkinLayout::FindSimpleSlider(kView, kLayout, "IDC_SLIDER_NONREALTIME")) {
-        progress_ = new CGRegionSlider;
-        const CRect r(node->left, node->top, node->left + node->width, node->top + node->height);
-        if (progress_->Create(WS_VISIBLE | TBS_NOTICKS | TBS_TOP, r, this, kProgressSlider)) {
-            HBITMAP back = LoadSkinBitmap("dv_progress_bg.png");
-            HBITMAP fill = LoadSkinBitmap("dv_progress_fill.png");
-            progress_->SetBackgroundBitmap(back);
-            progress_->SetRange(0, 100, TRUE);
-            progress_->SetRegionCount(1);
-            progress_->SetRegionBitmap(fill, 0, FALSE);
-            progress_->SetEdgeDragEnabled(FALSE);
-            progress_->SetMoveDragEnabled(FALSE);
-            progress_->SetRegionEnd(0, 0);
-            if (back) DeleteObject(back);
-            if (fill) DeleteObject(fill);
-        } else {
-            delete progress_;
-            progress_ = nullptr;
-        }
-    }
+    progress_ = CreateSkinProgressSlider(this, kView, kLayout, "IDC_SLIDER_NONREALTIME", kProgressSlider,
+                                         "dv_progress_bg.png", "dv_progress_fill.png");
     const auto rectOf = [](const char* name, RECT* out) {
         if (SkinStaticNode* node = CSkinLayout::FindStatic(kView, kLayout, name))
             *out = RECT{node->left, node->top, node->left + node->width, node->top + node->height};

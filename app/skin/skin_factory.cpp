@@ -316,6 +316,30 @@ int CreateSkinSelectSliders(CWnd* parent, const char* view, SkinControlBinding* 
         });
 }
 
+CGRegionSlider* CreateSkinProgressSlider(CWnd* parent, const char* view, const char* layout, const char* node, UINT id,
+                                         const char* background, const char* fill) {
+    SkinSimpleSliderNode* place = CSkinLayout::FindSimpleSlider(view, layout, node);
+    if (!place) return nullptr;
+    auto* progress = new CGRegionSlider;
+    const CRect r(place->left, place->top, place->left + place->width, place->top + place->height);
+    if (!progress->Create(WS_VISIBLE | TBS_NOTICKS | TBS_TOP, r, parent, id)) {
+        delete progress;
+        return nullptr;
+    }
+    HBITMAP back = LoadSkinBitmap(background);
+    HBITMAP region = LoadSkinBitmap(fill);
+    progress->SetBackgroundBitmap(back);
+    progress->SetRange(0, 100, TRUE);
+    progress->SetRegionCount(1);
+    progress->SetRegionBitmap(region, 0, FALSE);
+    progress->SetEdgeDragEnabled(FALSE);
+    progress->SetMoveDragEnabled(FALSE);
+    progress->SetRegionEnd(0, 0);
+    if (back) DeleteObject(back);
+    if (region) DeleteObject(region);
+    return progress;
+}
+
 int DestroySkinSelectSliders(const char* view, SkinControlBinding* table, int count) {
     return DestroyRows(view, table, count, SkinKind::SelectSlider);
 }

@@ -11,6 +11,7 @@
 #include "framework/wnd.h"
 
 struct SkinNode;
+class CGRegionSlider;
 
 struct SkinControlBinding {
     char name[40];       // the ID of the control description
@@ -48,6 +49,11 @@ int DestroySkinSelectSliders(const char* view, SkinControlBinding* table, int co
 // MAGNIFYSLIDER rows: a CGMagnifySlider over 0..100 with one region.
 int CreateSkinMagnifySliders(CWnd* parent, const char* view, SkinControlBinding* table, int count);
 int DestroySkinMagnifySliders(const char* view, SkinControlBinding* table, int count);
+// A progress bar on the SIMPLESLIDER node `node` of `view`'s `layout`: a CGRegionSlider over
+// 0..100 with one empty region, `fill` drawn over `background` (skin image files), neither the
+// region's edges nor its body draggable. Null when the node is missing or the window fails.
+CGRegionSlider* CreateSkinProgressSlider(CWnd* parent, const char* view, const char* layout, const char* node, UINT id,
+                                         const char* background, const char* fill);
 // A node's images are loaded (each user counted) and given back; the video viewer uses
 // these when it re-skins its sliders.
 void AcquireSkinNodeImages(SkinNode* node);
