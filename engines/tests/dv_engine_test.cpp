@@ -733,8 +733,9 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
     ASSERT_EQ(dv_->StartRecord(), S_OK);
     Sleep(1000);
     SetDeck(tape_, 0);
-    ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 10000));
-    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 3, 10000));
+    // Bounds for a loaded machine, where the deck's frames wait on the writer's disk.
+    ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 30000));
+    ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, 3, 30000));
     const std::vector<int64_t> codes = FrameTimecodes(out);
     EXPECT_GT(codes.size(), 15u);
     for (size_t i = 1; i < codes.size(); ++i)
