@@ -25,6 +25,7 @@
 #include "engines/client/engine_client.h"
 #include "engines/file_engine/file_engine_records.h"
 #include "engines/file_engine/output_plan.h"
+#include "engines/player/segment_scan.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
@@ -338,6 +339,77 @@ TEST(FileConvertRefusal, RealProfileIsRefusedWithItsMessageAndNoFile) {
     EXPECT_NE(ReadText(log).find(fileengine::kRealRefusal), std::string::npos) << ReadText(log);
     EXPECT_FALSE(FileExists(output));
     EXPECT_FALSE(FileExists(output + ".converting"));
+}
+
+// PSNR in dB of picture `a` (from 0) of fixture `first` against picture `b` of fixture
+// `second`, both decoded by ffmpeg; -1 when unmeasured.
+double PicturePsnr(const std::string& first, int a, const std::string& second, int b) {
+    const std::string log = UniqueName("psnr") + ".log";
+    const std::string graph = "[0:v]select=eq(n\\," + std::to_string(a) + "),setpts=N[a];[1:v]select=eq(n\\," +
+                              std::to_string(b) + "),setpts=N[b];[a][b]psnr";
+    if (testsupport::RunShell("ffmpeg -nostdin -v info -i '" + first + "' -i '" + second + "' -filter_complex '" +
+                                  graph + "' -f null - 2>&1 | sed -n 's/.*PSNR.* average:\\([0-9.]*\\|inf\\).*/\\1/p'",
+                              log) != 0)
+        return -1;
+    const std::string text = testsupport::ReadFixtureFile(log);
+    if (text.rfind("inf", 0) == 0) return 100;
+    return text.empty() ? -1 : std::atof(text.c_str());
+}
+
+// Two recordings joined end to end, as on a disc: the second's stamps start again near
+// those of the first. Each title, and a part of one, listed as the file page lists them
+// (from the segment scan), converts its own pictures: as long as that title, its first
+// and last pictures those of the title where they lie.
+TEST(FileConvertTitles, EachTitleOfAJoinedProgramStreamConvertsItsOwnPictures) {
+    const char* const titles[] = {
+        "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 "
+        "-c:v mpeg2video -b:v 6M -c:a mp2 -ac 2 -f vob {out}",
+        "ffmpeg -f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i sine=frequency=880:sample_rate=48000 -t 3 "
+        "-c:v mpeg2video -b:v 6M -c:a mp2 -ac 2 -f vob {out}",
+    };
+    std::string paths[2];
+    Probe parts[2];
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(testsupport::MediaFixture(titles[i], "vob", &paths[i]));
+        ASSERT_TRUE(ProbeFile(paths[i], &parts[i]));
+    }
+    const std::string joined = UniqueName("joined") + ".vob";
+    ASSERT_EQ(
+        testsupport::RunShell("cat '" + FixtureName(paths[0]) + "' '" + FixtureName(paths[1]) + "' > '" + joined + "'"),
+        0);
+    const std::vector<engines::SegmentRecord> segments = engines::ScanSegments(FixturePath(joined), nullptr);
+    ASSERT_EQ(segments.size(), 2u);
+
+    struct Case {
+        int title;
+        double skipHead, skipTail;  // seconds of the title left out at either end
+    };
+    const Case cases[] = {{0, 0, 0}, {1, 0, 0}, {1, 1.0, 0.6}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "title " << c.title << " less " << c.skipHead << " s and " << c.skipTail
+                                        << " s");
+        const engines::SegmentRecord& s = segments[size_t(c.title)];
+        // The page's entry: from the later start of the title's streams to the earlier end.
+        const double in = double(std::max(s.videoStart, s.audioStart)) / 1e7 + c.skipHead;
+        const double out = double(std::min(s.videoEnd, s.audioEnd)) / 1e7 - c.skipTail;
+        const std::string output = FixturePath(UniqueName("title") + ".mpg");
+        const std::string log = FixturePath(UniqueName("file_convert") + ".log");
+        ASSERT_EQ(RunProgram(Driver() + " --profile \"DVD 720x576 25 fps 8000 kbit/s\" --range " + std::to_string(in) +
+                                 " " + std::to_string(out) + " -o \"" + output + "\" \"" + FixturePath(joined) + "\"",
+                             log),
+                  0u)
+            << ReadText(log);
+        Probe converted;
+        ASSERT_TRUE(ProbeFile(output, &converted));
+        const Probe& title = parts[c.title];
+        EXPECT_NEAR(VideoSeconds(converted), VideoSeconds(title) - c.skipHead - c.skipTail, 0.04 + 1e-6);
+        const int first = static_cast<int>(c.skipHead * 25 + 0.5);
+        const int last = first + static_cast<int>(converted.frames) - 1;
+        const std::string name = FixtureName(output), source = FixtureName(paths[c.title]);
+        EXPECT_GT(PicturePsnr(name, 0, source, first), 30.0) << "first picture against the title's " << first;
+        EXPECT_GT(PicturePsnr(name, int(converted.frames) - 1, source, last), 30.0)
+            << "last picture against the title's " << last;
+    }
 }
 
 // ---- the registered engine, driven as the page drives it ----
