@@ -195,7 +195,7 @@ def draw_art(folder, w, h, side):
             "-annotate", "+0+30", "capture and convert", out_name(folder, "VistrelSplash_NoAC3.BMP"))
     for name, size, ground in [("VolumeControl_bg.jpg", "40x140", PANEL), ("EncDVShuttle.jpg", "320x40", PANEL),
                                ("EncDVCheckBox.jpg", "64x16", PANEL_EDGE), ("EncBatchLCBK.jpg", "64x64", LIST_GROUND),
-                               ("ExportRoomLCBk.JPG", "64x64", LIST_GROUND), ("VideoViewer_BG.jpg", "160x357", GROUND),
+                               ("ExportRoomLCBk.JPG", "64x64", LIST_GROUND),
                                ("comboslider_top.jpg", "16x8", PANEL_EDGE), ("comboslider_down.jpg", "16x8", PANEL_EDGE),
                                ("timeline_scrol_bg_left.jpg", "8x16", PANEL_EDGE),
                                ("timeline_scrol_bg_right.jpg", "8x16", PANEL_EDGE)]:
@@ -779,6 +779,20 @@ def video_viewer_art(folder):
         button_strip(folder, name, 48, 28, caption, toggle)
     convert("-size", "160x120", f"xc:{GROUND}", "-fill", ACCENT, "-draw", "rectangle 20,50 140,70",
             out_name(folder, "vv_audio.png"))
+    # The window's ground: the viewer copies its corners (left 40, right 120 columns; top 85,
+    # bottom 272 rows) to the window's and repeats column 40 and row 85 between them, so the
+    # art changes only across those lines: a bezel around the picture (margins 13, 11, 13
+    # and 92) and the transport panel in the lowest 92 rows.
+    w, h = 160, 357
+    band = h - 92
+    convert("-size", f"{w}x{h}", f"xc:{GROUND}",
+            "-fill", PANEL_EDGE, "-draw", f"rectangle 0,0 {w - 1},1",
+            "-fill", "none", "-stroke", FIELD, "-draw", f"rectangle 10,8 {w - 11},{band + 2}",
+            "-stroke", PANEL_EDGE, "-draw", f"rectangle 11,9 {w - 12},{band + 1}",
+            "-stroke", "none", "-fill", PANEL, "-draw", f"roundrectangle 5,{band + 5} {w - 6},{h - 6} 6,6",
+            "-fill", "none", "-stroke", PANEL_EDGE, "-draw", f"roundrectangle 5,{band + 5} {w - 6},{h - 6} 6,6",
+            "-stroke", ACCENT_DOWN, "-draw", f"line 12,{band + 43} {w - 13},{band + 43}",
+            out_name(folder, "VideoViewer_BG.jpg"))
 
 
 def video_viewer_view():
