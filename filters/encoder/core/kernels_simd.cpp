@@ -1,6 +1,7 @@
 // The SIMD kernel set (SSE2, present on every x86-64 processor): each member returns
 // exactly what its portable member returns. Installed over the portable set when the
 // feature word has kCpuSse2; entries without a member here stay portable.
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -673,7 +674,46 @@ const DeblockEdgeFn* DeblockRow() {
     return row.data();
 }
 
+// ---- Intra prediction: the plane modes (the others are single copies and fills) ----
+
+template <int N, int Scale, int Shift>
+void PredPlaneSse2(uint8_t* d, const uint8_t* top, const uint8_t* left, int, int) {
+    constexpr int half = N / 2;
+    const PlaneCoefficients p = PlaneOf(N, Scale, Shift, top, left);
+    const __m128i b = _mm_set1_epi16(static_cast<int16_t>(p.b)), c = _mm_set1_epi16(static_cast<int16_t>(p.c));
+    // Row 0 at columns 0-7 and 8-15: a + 16 + b (x - (half - 1)) - c (half - 1).
+    const __m128i start = _mm_set1_epi16(static_cast<int16_t>(p.a + 16 - p.c * (half - 1)));
+    const __m128i x0 = _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m128i offset = _mm_set1_epi16(half - 1);
+    __m128i lo = _mm_add_epi16(start, _mm_mullo_epi16(b, _mm_sub_epi16(x0, offset)));
+    __m128i hi = _mm_add_epi16(start, _mm_mullo_epi16(b, _mm_sub_epi16(_mm_add_epi16(x0, _mm_set1_epi16(8)), offset)));
+    for (int y = 0; y < N; ++y, d += N) {
+        const __m128i row = _mm_packus_epi16(_mm_srai_epi16(lo, 5), _mm_srai_epi16(hi, 5));
+        if constexpr (N == 16)
+            Store16(d, row);
+        else
+            Store8(d, row);
+        lo = _mm_add_epi16(lo, c);
+        hi = _mm_add_epi16(hi, c);
+    }
+}
+
 void InstallSse2(CKernelTable* t) {
+    // The rows of the set before: the portable predictors with the plane modes replaced.
+    static const auto pred16x16 = [t] {
+        std::array<PredIntraFn, kPredIntra16x16Modes> r{};
+        std::copy(t->predIntra16x16, t->predIntra16x16 + kPredIntra16x16Modes, r.begin());
+        r[3] = &PredPlaneSse2<16, 5, 6>;
+        return r;
+    }();
+    static const auto predChroma = [t] {
+        std::array<PredIntraFn, kPredChromaModes> r{};
+        std::copy(t->predChroma8x8, t->predChroma8x8 + kPredChromaModes, r.begin());
+        r[3] = &PredPlaneSse2<8, 17, 5>;
+        return r;
+    }();
+    t->predIntra16x16 = pred16x16.data();
+    t->predChroma8x8 = predChroma.data();
     t->deblockEdge = DeblockRow();
     t->sad4x4 = kSadRow<4>;
     t->sad8x8 = kSadRow<8>;
