@@ -566,6 +566,32 @@ inline __m128i Clamp16(__m128i v, __m128i lo, __m128i hi) {
     return _mm_min_epi16(_mm_max_epi16(v, lo), hi);
 }
 
+// One side of the luma strong filter (x: that side's samples from the edge out, y1: the
+// first-but-one sample of the other side), where `strong` holds:
+//   x0 = (x2 + 2 x1 + 2 x0 + 2 y0 + y1 + 4) >> 3, x1 = (x2 + x1 + x0 + y0 + 2) >> 2,
+//   x2 = (2 x3 + 3 x2 + x1 + x0 + y0 + 4) >> 3; elsewhere x0 = `weak`, x1 and x2 kept.
+inline void StrongSide(__m128i x3, __m128i x2, __m128i x1, __m128i x0y0, __m128i y1, __m128i strong, __m128i weak,
+                       __m128i* out0, __m128i* out1, __m128i* out2) {
+    const __m128i two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(x2, x1), x0y0);  // x2 + x1 + x0 + y0
+    *out0 = Select(
+        strong, _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(sum, _mm_add_epi16(x1, x0y0)), _mm_add_epi16(y1, four)), 3),
+        weak);
+    *out1 = Select(strong, _mm_srai_epi16(_mm_add_epi16(sum, two), 2), x1);
+    *out2 = Select(
+        strong,
+        _mm_srai_epi16(
+            _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(x3, x3), _mm_add_epi16(x2, x2)), _mm_add_epi16(sum, four)), 3),
+        x2);
+}
+
+// The luma normal filter's second sample of a side where `a` (|x2 - x0| < beta) holds:
+// x1 + Clip3(-tC0, tC0, (x2 + ((p0 + q0 + 1) >> 1) - 2 x1) >> 1).
+inline __m128i NormalSide(__m128i x2, __m128i x1, __m128i mean, __m128i a, __m128i tc0) {
+    const __m128i step = _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(x2, mean), _mm_add_epi16(x1, x1)), 1);
+    return Select(a, _mm_add_epi16(x1, Clamp16(step, _mm_sub_epi16(_mm_setzero_si128(), tc0), tc0)), x1);
+}
+
 template <bool Luma, bool Vertical, bool Strong>
 void DeblockEdgeSse2(uint8_t* p3, int stride, int alpha, int beta, int tc0) {
     constexpr int lines = Luma ? 4 : 2;
@@ -597,53 +623,19 @@ void DeblockEdgeSse2(uint8_t* p3, int stride, int alpha, int beta, int tc0) {
         if constexpr (Strong) {
             const __m128i close =
                 _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), AbsDiff16(p0, q0));
-            const __m128i p0q0 = _mm_add_epi16(p0, q0);
+            const __m128i p0q0 = _mm_add_epi16(p0, q0), p3v = e.v[0], q3v = e.v[7];
             const __m128i pStrong = _mm_and_si128(ap, close), qStrong = _mm_and_si128(aq, close);
-            // p side: p0 = (p2 + 2p1 + 2p0 + 2q0 + q1 + 4) >> 3, p1 = (p2 + p1 + p0 + q0 + 2) >> 2,
-            // p2 = (2p3 + 3p2 + p1 + p0 + q0 + 4) >> 3; the q side mirrors it.
-            const __m128i pSum = _mm_add_epi16(_mm_add_epi16(p2, p1), p0q0);  // p2 + p1 + p0 + q0
-            const __m128i qSum = _mm_add_epi16(_mm_add_epi16(q2, q1), p0q0);
-            const __m128i p3v = e.v[0], q3v = e.v[7];
-            np0 = Select(
-                pStrong,
-                _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(pSum, _mm_add_epi16(p1, p0q0)), _mm_add_epi16(q1, four)), 3),
-                p0Weak);
-            np1 = Select(pStrong, _mm_srai_epi16(_mm_add_epi16(pSum, two), 2), p1);
-            np2 = Select(pStrong,
-                         _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p3v, p3v), _mm_add_epi16(p2, p2)),
-                                                      _mm_add_epi16(pSum, four)),
-                                        3),
-                         p2);
-            nq0 = Select(
-                qStrong,
-                _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(qSum, _mm_add_epi16(q1, p0q0)), _mm_add_epi16(p1, four)), 3),
-                q0Weak);
-            nq1 = Select(qStrong, _mm_srai_epi16(_mm_add_epi16(qSum, two), 2), q1);
-            nq2 = Select(qStrong,
-                         _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(q3v, q3v), _mm_add_epi16(q2, q2)),
-                                                      _mm_add_epi16(qSum, four)),
-                                        3),
-                         q2);
+            StrongSide(p3v, p2, p1, p0q0, q1, pStrong, p0Weak, &np0, &np1, &np2);
+            StrongSide(q3v, q2, q1, p0q0, p1, qStrong, q0Weak, &nq0, &nq1, &nq2);
         } else {
             const __m128i vTc0 = _mm_set1_epi16(static_cast<int16_t>(tc0));
-            const __m128i minusTc0 = _mm_sub_epi16(_mm_setzero_si128(), vTc0);
             // tC = tC0 + ap + aq (the masks are -1 where set).
             const __m128i tc = _mm_sub_epi16(_mm_sub_epi16(vTc0, ap), aq);
             const __m128i delta = Clamp16(rawDelta, _mm_sub_epi16(_mm_setzero_si128(), tc), tc);
             np0 = _mm_add_epi16(p0, delta), nq0 = _mm_sub_epi16(q0, delta);
             const __m128i mean = _mm_avg_epu16(p0, q0);
-            np1 =
-                Select(ap,
-                       _mm_add_epi16(
-                           p1, Clamp16(_mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(p2, mean), _mm_add_epi16(p1, p1)), 1),
-                                       minusTc0, vTc0)),
-                       p1);
-            nq1 =
-                Select(aq,
-                       _mm_add_epi16(
-                           q1, Clamp16(_mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(q2, mean), _mm_add_epi16(q1, q1)), 1),
-                                       minusTc0, vTc0)),
-                       q1);
+            np1 = NormalSide(p2, p1, mean, ap, vTc0);
+            nq1 = NormalSide(q2, q1, mean, aq, vTc0);
         }
     }
     // Outside 0 .. 255 only where the normal filter adds its delta: the store packs with
