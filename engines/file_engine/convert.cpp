@@ -213,6 +213,16 @@ struct SourceFile {
         return av_rescale_q(low, s->time_base, kUnitBase) + (timelineTime - segment.videoStart);
     }
 
+    // Positions reading for a clip whose in point is `sourceTime` (100-ns units from the
+    // file's first picture, on the time line of its segments) and answers the in point's
+    // time on the clock of the pictures then read: within its segment where the stamps
+    // restart, else from a key picture at or before it.
+    int64_t SeekToSource(const std::string& path, int64_t sourceTime, int64_t fileStart) {
+        if (const std::optional<int64_t> inSegment = EnterSegment(path, sourceTime)) return *inSegment;
+        SeekToKeyBefore(fileStart + sourceTime, fileStart);
+        return fileStart + sourceTime;
+    }
+
     // The time of the next key picture's packet (100-ns units), read within a bound.
     std::optional<int64_t> FirstKeyTime() {
         PacketPtr packet(av_packet_alloc());
@@ -518,14 +528,7 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
         vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
     // On the file's clock: where the clip begins, when not at the file's first picture.
     std::optional<int64_t> from;
-    if (clip.in > 0) {
-        from = src.EnterSegment(clip.path, clip.in);
-        if (!from) {
-            // The in point counts from the file's first picture.
-            from = fileStart + clip.in;
-            src.SeekToKeyBefore(*from, fileStart);
-        }
-    }
+    if (clip.in > 0) from = src.SeekToSource(clip.path, clip.in, fileStart);
     const int64_t length = clip.out >= 0 ? clip.out - std::max<int64_t>(clip.in, 0) : INT64_MAX;
     std::optional<int64_t> clipStart = from;  // on the file's clock: where the clip's grid begins
     clipFirstFrame_ = frames_;
@@ -694,8 +697,8 @@ struct PreviewReader::State {
     PacketPtr packet{av_packet_alloc()};
     FramePtr frame{av_frame_alloc()};
     SwsPtr scale;
-    int64_t fileStart = 0;  // the first picture's time, 100-ns units
-    int64_t from = 0;       // pictures before this time (on the file's clock) are skipped
+    int64_t origin = 0;  // the time (on the clock of the pictures read) of source time 0, 100-ns units
+    int64_t from = 0;    // pictures before this time (on that clock) are skipped
     bool flushed = false;
     bool keySeen = false;
 };
@@ -708,9 +711,11 @@ bool PreviewReader::Open(const std::string& path, int64_t sourceTime) {
     std::string error;
     if (!s->packet || !s->frame || !s->src.Open(path, false, &error)) return false;
     const AVStream* vs = s->src.format->streams[s->src.videoIndex];
-    s->fileStart = vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
-    s->from = s->fileStart + std::max<int64_t>(sourceTime, 0);
-    if (sourceTime > 0) s->src.SeekToKeyBefore(s->from, s->fileStart);
+    const int64_t fileStart =
+        vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
+    sourceTime = std::max<int64_t>(sourceTime, 0);
+    s->from = sourceTime > 0 ? s->src.SeekToSource(path, sourceTime, fileStart) : fileStart;
+    s->origin = s->from - sourceTime;
     state_ = std::move(s);
     return true;
 }
@@ -739,12 +744,15 @@ bool PreviewReader::Next(int width, int height, std::vector<uint8_t>* bgrx, int6
             uint8_t* dst[4] = {bgrx->data(), nullptr, nullptr, nullptr};
             int stride[4] = {width * 4, 0, 0, 0};
             sws_scale(s.scale.get(), s.frame->data, s.frame->linesize, 0, s.frame->height, dst, stride);
-            *time = (t ? *t : s.from) - s.fileStart;
+            *time = (t ? *t : s.from) - s.origin;
             av_frame_unref(s.frame.get());
             return true;
         }
         if (r == AVERROR_EOF || s.flushed || (cancel_ && cancel_->load())) return false;
-        if (av_read_frame(s.src.format.get(), s.packet.get()) < 0) {
+        if (const int read = av_read_frame(s.src.format.get(), s.packet.get());
+            read < 0 || (s.src.endByte >= 0 && s.packet->pos >= s.src.endByte)) {
+            // The end of the file or of the segment read.
+            if (read >= 0) av_packet_unref(s.packet.get());
             avcodec_send_packet(decoder, nullptr);
             s.flushed = true;
             continue;
