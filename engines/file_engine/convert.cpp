@@ -216,9 +216,12 @@ struct SourceFile {
     // Positions reading for a clip whose in point is `sourceTime` (100-ns units from the
     // file's first picture, on the time line of its segments) and answers the in point's
     // time on the clock of the pictures then read: within its segment where the stamps
-    // restart, else from a key picture at or before it.
-    int64_t SeekToSource(const std::string& path, int64_t sourceTime, int64_t fileStart) {
-        if (const std::optional<int64_t> inSegment = EnterSegment(path, sourceTime)) return *inSegment;
+    // restart (also at 0, so that reading ends with the first segment), else from a key
+    // picture at or before it; nothing at 0 in a file with one run of stamps, which is
+    // read from its head.
+    std::optional<int64_t> SeekToSource(const std::string& path, int64_t sourceTime, int64_t fileStart) {
+        if (std::optional<int64_t> inSegment = EnterSegment(path, sourceTime)) return inSegment;
+        if (sourceTime <= 0) return std::nullopt;
         SeekToKeyBefore(fileStart + sourceTime, fileStart);
         return fileStart + sourceTime;
     }
@@ -526,9 +529,9 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
     const AVStream* vs = src.format->streams[src.videoIndex];
     const int64_t fileStart =
         vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
-    // On the file's clock: where the clip begins, when not at the file's first picture.
-    std::optional<int64_t> from;
-    if (clip.in > 0) from = src.SeekToSource(clip.path, clip.in, fileStart);
+    // On the clock of the pictures read: where the clip begins, when not at the head of a file
+    // with one run of stamps.
+    std::optional<int64_t> from = src.SeekToSource(clip.path, std::max<int64_t>(clip.in, 0), fileStart);
     const int64_t length = clip.out >= 0 ? clip.out - std::max<int64_t>(clip.in, 0) : INT64_MAX;
     std::optional<int64_t> clipStart = from;  // on the file's clock: where the clip's grid begins
     clipFirstFrame_ = frames_;
@@ -714,7 +717,7 @@ bool PreviewReader::Open(const std::string& path, int64_t sourceTime) {
     const int64_t fileStart =
         vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
     sourceTime = std::max<int64_t>(sourceTime, 0);
-    s->from = sourceTime > 0 ? s->src.SeekToSource(path, sourceTime, fileStart) : fileStart;
+    s->from = s->src.SeekToSource(path, sourceTime, fileStart).value_or(fileStart);
     s->origin = s->from - sourceTime;
     state_ = std::move(s);
     return true;

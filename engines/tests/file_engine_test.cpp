@@ -682,21 +682,35 @@ std::vector<uint8_t> CapturePictures(HWND window, int width, int height) {
     return bgrx;
 }
 
-// The still picture of a title after the first of a joined program stream, at its in point
-// and at one a second into it, is that title's picture there (ffmpeg's, scaled as the
-// preview scales) and not one of another title or time.
-TEST_F(EngineTest, StillPictureOfALaterTitleIsThatTitlesPictureAtItsInPoint) {
+// The preview of a joined program stream's titles shows each title's own pictures (ffmpeg's,
+// scaled as the preview scales), not those of another title or time: the still picture of
+// a title after the first at its in point and a second into it, and the last picture of
+// the first title played from the file's head up to the title's end.
+TEST_F(EngineTest, PreviewOfAJoinedProgramStreamShowsEachTitlesOwnPictures) {
     JoinedTitles joined;
     ASSERT_TRUE(MakeJoinedTitles(&joined));
-    const engines::SegmentRecord& title = joined.segments[1];
     constexpr int kWidth = 360, kHeight = 288;
+    constexpr int64_t kFrame = 400000;  // 25 frames per second
+    struct Case {
+        const char* what;
+        int title;
+        int64_t in;  // the clip's in point on the file's time line of titles
+        bool play;   // played up to half a picture before the title's end, else the still at the in point
+    };
+    const Case cases[] = {
+        {"still at the in point", 1, joined.segments[1].videoStart, false},
+        {"still a second into the title", 1, joined.segments[1].videoStart + 25 * kFrame, false},
+        {"played from the file's head", 0, 0, true},
+    };
     ASSERT_EQ(control_->EnablePreview(TRUE), S_OK);
-    for (const int skip : {0, 25}) {  // pictures of the title before the in point
-        SCOPED_TRACE(testing::Message() << "in point at picture " << skip);
-        const int64_t in = title.videoStart + int64_t(skip) * 400000;
-        const int64_t duration = title.videoEnd - in;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const engines::SegmentRecord& title = joined.segments[size_t(c.title)];
+        const int64_t duration = title.videoEnd - c.in;
+        const int64_t position = c.play ? duration - kFrame / 2 : 0;
+        const int picture = static_cast<int>((c.in + position - title.videoStart) / kFrame);
         ASSERT_EQ(timeline_->RemoveClips(0, -1), S_OK);
-        const std::vector<BYTE> clip = VideoClip(FixturePath(joined.joined), 0, duration, duration, in);
+        const std::vector<BYTE> clip = VideoClip(FixturePath(joined.joined), 0, duration, duration, c.in);
         ASSERT_EQ(timeline_->AddClip(0, 0, clip.data()), S_OK);
         HWND screen = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight,
                                       nullptr, nullptr, nullptr, nullptr);
@@ -706,7 +720,13 @@ TEST_F(EngineTest, StillPictureOfALaterTitleIsThatTitlesPictureAtItsInPoint) {
         const std::vector<uint8_t> blank = CapturePictures(screen, kWidth, kHeight);
         ASSERT_FALSE(blank.empty());
         ASSERT_EQ(control_->SetPreviewWindow(screen, 0, 0, kWidth, kHeight), S_OK);
-        ASSERT_EQ(control_->SetRange(0, duration, 1), S_OK);
+        if (c.play) {
+            ASSERT_EQ(control_->SetRange(0, position, 0), S_OK);
+            ASSERT_EQ(control_->Play(1.0f), S_OK);
+            EXPECT_TRUE(window_.WaitFor(WM_APP + 200, nullptr, 20000)) << "the range's end not reached";
+        } else {
+            ASSERT_EQ(control_->SetRange(0, duration, 1), S_OK);
+        }
         std::vector<uint8_t> shown = blank;
         for (const DWORD start = GetTickCount(); shown == blank && GetTickCount() - start < 10000;) {
             window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 50);
@@ -716,16 +736,17 @@ TEST_F(EngineTest, StillPictureOfALaterTitleIsThatTitlesPictureAtItsInPoint) {
         window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);  // a drawing under way ends
         shown = CapturePictures(screen, kWidth, kHeight);
         DestroyWindow(screen);
-        const std::string name = UniqueName("still") + ".bgr0";
+        const std::string name = UniqueName("preview") + ".bgr0";
         FILE* file = std::fopen(FixturePath(name).c_str(), "wb");
         ASSERT_NE(file, nullptr);
         ASSERT_EQ(std::fwrite(shown.data(), 1, shown.size(), file), shown.size());
         std::fclose(file);
         const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
         const double psnr = Psnr(
-            "-f rawvideo -pix_fmt bgr0 -s " + size + " -i '" + name + "' -i '" + FixtureName(joined.paths[1]) + "'",
-            "[0:v]format=rgb24[a];[1:v]" + Picture(skip) + ",scale=" + size + ":flags=bilinear,format=rgb24[b]");
-        EXPECT_GT(psnr, 30.0) << "against the title's picture " << skip;
+            "-f rawvideo -pix_fmt bgr0 -s " + size + " -i '" + name + "' -i '" + FixtureName(joined.paths[c.title]) +
+                "'",
+            "[0:v]format=rgb24[a];[1:v]" + Picture(picture) + ",scale=" + size + ":flags=bilinear,format=rgb24[b]");
+        EXPECT_GT(psnr, 30.0) << "against picture " << picture << " of title " << c.title;
     }
 }
 
