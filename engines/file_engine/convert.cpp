@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -90,6 +91,30 @@ std::string Utf8FromAnsi(const std::string& ansi) {
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, utf8.data(), bytes, nullptr, nullptr);
     utf8.resize(static_cast<size_t>(bytes) - 1);
     return utf8;
+}
+
+// The segments of the program stream at `path` (ANSI), as the segment scan lists them.
+// The scan reads the whole file, and the preview opens its file again at each move of
+// its position: the last file's segments are kept while its size and write time stay.
+std::vector<engines::SegmentRecord> FileSegments(const std::string& path) {
+    static std::mutex mutex;
+    static std::string keptPath;
+    static FILETIME keptTime{};
+    static ULARGE_INTEGER keptSize{};
+    static std::vector<engines::SegmentRecord> kept;
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return {};
+    ULARGE_INTEGER size;
+    size.LowPart = a.nFileSizeLow;
+    size.HighPart = a.nFileSizeHigh;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (path != keptPath || size.QuadPart != keptSize.QuadPart || CompareFileTime(&a.ftLastWriteTime, &keptTime) != 0) {
+        kept = engines::ScanSegments(path, nullptr);
+        keptPath = path;
+        keptSize = size;
+        keptTime = a.ftLastWriteTime;
+    }
+    return kept;
 }
 
 // One opened clip: its demuxer and the decoders of its best video and audio streams.
@@ -183,7 +208,7 @@ struct SourceFile {
     // one run of stamps, which a seek by time reaches.
     std::optional<int64_t> EnterSegment(const std::string& path, int64_t timelineTime) {
         if (std::strcmp(format->iformat->name, "mpeg") != 0) return std::nullopt;
-        const std::vector<engines::SegmentRecord> segments = engines::ScanSegments(path, nullptr);
+        const std::vector<engines::SegmentRecord> segments = FileSegments(path);
         if (segments.size() < 2) return std::nullopt;
         size_t i = 0;
         while (i + 1 < segments.size() && segments[i].timelineEnd <= timelineTime)
