@@ -669,12 +669,7 @@ std::vector<uint8_t> CapturePictures(HWND window, int width, int height) {
     BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
     SelectObject(memory, old);
     BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     if (GetDIBits(memory, bitmap, 0, UINT(height), bgrx.data(), &info, DIB_RGB_COLORS) != height) bgrx.clear();
     DeleteObject(bitmap);
     DeleteDC(memory);
