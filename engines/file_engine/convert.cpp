@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -90,6 +91,30 @@ std::string Utf8FromAnsi(const std::string& ansi) {
     WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, utf8.data(), bytes, nullptr, nullptr);
     utf8.resize(static_cast<size_t>(bytes) - 1);
     return utf8;
+}
+
+// The segments of the program stream at `path` (ANSI), as the segment scan lists them.
+// The scan reads the whole file, and the preview opens its file again at each move of
+// its position: the last file's segments are kept while its size and write time stay.
+std::vector<engines::SegmentRecord> FileSegments(const std::string& path) {
+    static std::mutex mutex;
+    static std::string keptPath;
+    static FILETIME keptTime{};
+    static ULARGE_INTEGER keptSize{};
+    static std::vector<engines::SegmentRecord> kept;
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return {};
+    ULARGE_INTEGER size;
+    size.LowPart = a.nFileSizeLow;
+    size.HighPart = a.nFileSizeHigh;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (path != keptPath || size.QuadPart != keptSize.QuadPart || CompareFileTime(&a.ftLastWriteTime, &keptTime) != 0) {
+        kept = engines::ScanSegments(path, nullptr);
+        keptPath = path;
+        keptSize = size;
+        keptTime = a.ftLastWriteTime;
+    }
+    return kept;
 }
 
 // One opened clip: its demuxer and the decoders of its best video and audio streams.
@@ -183,7 +208,7 @@ struct SourceFile {
     // one run of stamps, which a seek by time reaches.
     std::optional<int64_t> EnterSegment(const std::string& path, int64_t timelineTime) {
         if (std::strcmp(format->iformat->name, "mpeg") != 0) return std::nullopt;
-        const std::vector<engines::SegmentRecord> segments = engines::ScanSegments(path, nullptr);
+        const std::vector<engines::SegmentRecord> segments = FileSegments(path);
         if (segments.size() < 2) return std::nullopt;
         size_t i = 0;
         while (i + 1 < segments.size() && segments[i].timelineEnd <= timelineTime)
@@ -211,6 +236,19 @@ struct SourceFile {
         if (av_seek_frame(format.get(), videoIndex, segment.firstByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
         endByte = segment.endByte;
         return av_rescale_q(low, s->time_base, kUnitBase) + (timelineTime - segment.videoStart);
+    }
+
+    // Positions reading for a clip whose in point is `sourceTime` (100-ns units from the
+    // file's first picture, on the time line of its segments) and answers the in point's
+    // time on the clock of the pictures then read: within its segment where the stamps
+    // restart (also at 0, so that reading ends with the first segment), else from a key
+    // picture at or before it; nothing at 0 in a file with one run of stamps, which is
+    // read from its head.
+    std::optional<int64_t> SeekToSource(const std::string& path, int64_t sourceTime, int64_t fileStart) {
+        if (std::optional<int64_t> inSegment = EnterSegment(path, sourceTime)) return inSegment;
+        if (sourceTime <= 0) return std::nullopt;
+        SeekToKeyBefore(fileStart + sourceTime, fileStart);
+        return fileStart + sourceTime;
     }
 
     // The time of the next key picture's packet (100-ns units), read within a bound.
@@ -516,16 +554,9 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
     const AVStream* vs = src.format->streams[src.videoIndex];
     const int64_t fileStart =
         vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
-    // On the file's clock: where the clip begins, when not at the file's first picture.
-    std::optional<int64_t> from;
-    if (clip.in > 0) {
-        from = src.EnterSegment(clip.path, clip.in);
-        if (!from) {
-            // The in point counts from the file's first picture.
-            from = fileStart + clip.in;
-            src.SeekToKeyBefore(*from, fileStart);
-        }
-    }
+    // On the clock of the pictures read: where the clip begins, when not at the head of a file
+    // with one run of stamps.
+    std::optional<int64_t> from = src.SeekToSource(clip.path, std::max<int64_t>(clip.in, 0), fileStart);
     const int64_t length = clip.out >= 0 ? clip.out - std::max<int64_t>(clip.in, 0) : INT64_MAX;
     std::optional<int64_t> clipStart = from;  // on the file's clock: where the clip's grid begins
     clipFirstFrame_ = frames_;
@@ -694,8 +725,8 @@ struct PreviewReader::State {
     PacketPtr packet{av_packet_alloc()};
     FramePtr frame{av_frame_alloc()};
     SwsPtr scale;
-    int64_t fileStart = 0;  // the first picture's time, 100-ns units
-    int64_t from = 0;       // pictures before this time (on the file's clock) are skipped
+    int64_t origin = 0;  // the time (on the clock of the pictures read) of source time 0, 100-ns units
+    int64_t from = 0;    // pictures before this time (on that clock) are skipped
     bool flushed = false;
     bool keySeen = false;
 };
@@ -708,9 +739,11 @@ bool PreviewReader::Open(const std::string& path, int64_t sourceTime) {
     std::string error;
     if (!s->packet || !s->frame || !s->src.Open(path, false, &error)) return false;
     const AVStream* vs = s->src.format->streams[s->src.videoIndex];
-    s->fileStart = vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
-    s->from = s->fileStart + std::max<int64_t>(sourceTime, 0);
-    if (sourceTime > 0) s->src.SeekToKeyBefore(s->from, s->fileStart);
+    const int64_t fileStart =
+        vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
+    sourceTime = std::max<int64_t>(sourceTime, 0);
+    s->from = s->src.SeekToSource(path, sourceTime, fileStart).value_or(fileStart);
+    s->origin = s->from - sourceTime;
     state_ = std::move(s);
     return true;
 }
@@ -739,12 +772,15 @@ bool PreviewReader::Next(int width, int height, std::vector<uint8_t>* bgrx, int6
             uint8_t* dst[4] = {bgrx->data(), nullptr, nullptr, nullptr};
             int stride[4] = {width * 4, 0, 0, 0};
             sws_scale(s.scale.get(), s.frame->data, s.frame->linesize, 0, s.frame->height, dst, stride);
-            *time = (t ? *t : s.from) - s.fileStart;
+            *time = (t ? *t : s.from) - s.origin;
             av_frame_unref(s.frame.get());
             return true;
         }
         if (r == AVERROR_EOF || s.flushed || (cancel_ && cancel_->load())) return false;
-        if (av_read_frame(s.src.format.get(), s.packet.get()) < 0) {
+        if (const int read = av_read_frame(s.src.format.get(), s.packet.get());
+            read < 0 || (s.src.endByte >= 0 && s.packet->pos >= s.src.endByte)) {
+            // The end of the file or of the segment read.
+            if (read >= 0) av_packet_unref(s.packet.get());
             avcodec_send_packet(decoder, nullptr);
             s.flushed = true;
             continue;
