@@ -311,6 +311,22 @@ protected:
             Pump(50);
         return page_->PageState() == state;
     }
+    // Converts the first clip alone; its output cannot take its final name, so the user is
+    // told `message` and the file is reported, and listed, under its working name.
+    void ConvertFirstClipAndExpectItKeptItsFirstName(UINT message) {
+        page_->AddFiles({clips_[0]});
+        for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
+            Pump(50);
+        page_->SetProfile(*Mpeg2Record());
+        page_->OnConvertCommand(4206);
+        ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+        EXPECT_EQ(boxes_, std::vector<UINT>{message});
+        ASSERT_EQ(host_.ready.size(), 1u);
+        EXPECT_EQ(host_.ready[0], outDir_ + "\\Default.mpg");
+        EXPECT_NEAR(ProbeDuration(host_.ready[0]), 1.0, 0.15);
+        ASSERT_EQ(room_->Count(), 1);
+        EXPECT_STREQ(room_->Entry(0)->path, host_.ready[0].c_str());
+    }
     int CountCode(UINT code) const {
         return static_cast<int>(std::count(host_.codes.begin(), host_.codes.end(), code));
     }
@@ -528,37 +544,14 @@ TEST_F(FilePageTest, WithNoFreeFinalNameTheOutputKeepsItsFirstNameAndIsReportedT
     // Every final name is taken: the finished file stays as the page's working name, the
     // user is told, and the export room gets the path the file really has.
     ASSERT_NO_FATAL_FAILURE(CrowdFolder(outName_));
-    page_->AddFiles({clips_[0]});
-    for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
-        Pump(50);
-    page_->SetProfile(*Mpeg2Record());
-    page_->OnConvertCommand(4206);
-    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
-    EXPECT_EQ(boxes_, std::vector<UINT>{IDS_NO_FREE_NAME});
-    ASSERT_EQ(host_.ready.size(), 1u);
-    EXPECT_EQ(host_.ready[0], outDir_ + "\\Default.mpg");
-    EXPECT_NEAR(ProbeDuration(host_.ready[0]), 1.0, 0.15);
-    ASSERT_EQ(room_->Count(), 1);
-    EXPECT_STREQ(room_->Entry(0)->path, host_.ready[0].c_str());
+    ConvertFirstClipAndExpectItKeptItsFirstName(IDS_NO_FREE_NAME);
 }
 
 TEST_F(FilePageTest, AFinalRenameThatFailsLeavesTheOutputUnderItsFirstNameAndSaysSo) {
     // The final name lies in a folder that does not exist: the name is free, the move fails.
     SetConvertPrefix("missing\\Convert");
-    page_->AddFiles({clips_[0]});
-    for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
-        Pump(50);
-    page_->SetProfile(*Mpeg2Record());
-    page_->OnConvertCommand(4206);
-    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
-    SetConvertPrefix("Convert");
-    EXPECT_EQ(boxes_, std::vector<UINT>{IDS_OUTPUT_NOT_RENAMED});
+    ConvertFirstClipAndExpectItKeptItsFirstName(IDS_OUTPUT_NOT_RENAMED);
     EXPECT_EQ(host_.codes, (std::vector<UINT>{EPN_FILE_REFRESH, EPN_FILE_BUSY, EPN_FILE_CLIP_READY, EPN_FILE_IDLE}));
-    ASSERT_EQ(host_.ready.size(), 1u);
-    EXPECT_EQ(host_.ready[0], outDir_ + "\\Default.mpg");
-    EXPECT_NEAR(ProbeDuration(host_.ready[0]), 1.0, 0.15);
-    ASSERT_EQ(room_->Count(), 1);
-    EXPECT_STREQ(room_->Entry(0)->path, host_.ready[0].c_str());
 }
 
 TEST_F(FilePageTest, ListEditsAndFastForwardRates) {
