@@ -704,6 +704,18 @@ def dv_page_layout(w, body_w, page_h):
 # 400 high) and its space and file texts the bottom 88 pixels: the file page takes the column
 # right of the summary, the export room the place below it. At 800x600 the summary is a
 # column 280 pixels wide and 300 high, the file page a tighter column of 320 beside it.
+FILE_PAGE_BUTTON_FACES = [  # name, art, caption (None: the shared volume art)
+    ("IDC_BUTTON_FILE_PLAY", "fp_play.png", "Play"), ("IDC_BUTTON_FILE_PAUSE", "fp_pause.png", "Pause"),
+    ("IDC_BUTTON_FILE_STOP", "fp_stop.png", "Stop"), ("IDC_BUTTON_FILE_FASTFORWARD", "fp_ff.png", ">>"),
+    ("IDC_BUTTON_FILE_PREVFRAME", "fp_prev.png", "<|"), ("IDC_BUTTON_FILE_NEXTFRAME", "fp_next.png", "|>"),
+    ("IDC_BUTTON_FILE_VOL", "btn_volume.png", None), ("IDC_BUTTON_FILE_CORVANE_MARK", "fp_mark.png", "Mark"),
+    ("IDC_BUTTON_FILE_ADD", "fp_add.png", "Add"), ("IDC_BUTTON_FILE_DELETE", "fp_delete.png", "Delete"),
+    ("IDC_BUTTON_FILE_UP", "fp_up.png", "Up"), ("IDC_BUTTON_FILE_DOWN", "fp_down.png", "Down"),
+    ("IDC_BUTTON_FILE_CONVERT_START", "fp_start.png", "Convert"),
+    ("IDC_BUTTON_FILE_CONVERT_ABORT", "fp_abort.png", "Abort"),
+]
+
+
 def file_page_geometry(w):
     """Places of the file page, its controls, its batch list and the export room (page-local
     unless said otherwise) for a screen width."""
@@ -711,22 +723,10 @@ def file_page_geometry(w):
         return {
             "places": {"ENC_FILE_PAGE": lambda body_w, page_h: (400, 0, body_w - 400, page_h - 88),
                        "EXPORT_ROOM": lambda body_w, page_h: (0, 400, 400, page_h - 400 - 100)},
-            "buttons": [  # name, art, caption, left, top, width, height
-                ("IDC_BUTTON_FILE_PLAY", "fp_play.png", "Play", 16, 288, 44, 28),
-                ("IDC_BUTTON_FILE_PAUSE", "fp_pause.png", "Pause", 16, 288, 44, 28),
-                ("IDC_BUTTON_FILE_STOP", "fp_stop.png", "Stop", 64, 288, 44, 28),
-                ("IDC_BUTTON_FILE_FASTFORWARD", "fp_ff.png", ">>", 112, 288, 44, 28),
-                ("IDC_BUTTON_FILE_PREVFRAME", "fp_prev.png", "<|", 160, 288, 44, 28),
-                ("IDC_BUTTON_FILE_NEXTFRAME", "fp_next.png", "|>", 208, 288, 44, 28),
-                ("IDC_BUTTON_FILE_VOL", "btn_volume.png", None, 256, 286, 32, 32),
-                ("IDC_BUTTON_FILE_CORVANE_MARK", "fp_mark.png", "Mark", 292, 288, 60, 28),
-                ("IDC_BUTTON_FILE_ADD", "fp_add.png", "Add", 16, 584, 64, 30),
-                ("IDC_BUTTON_FILE_DELETE", "fp_delete.png", "Delete", 84, 584, 64, 30),
-                ("IDC_BUTTON_FILE_UP", "fp_up.png", "Up", 152, 584, 52, 30),
-                ("IDC_BUTTON_FILE_DOWN", "fp_down.png", "Down", 208, 584, 52, 30),
-                ("IDC_BUTTON_FILE_CONVERT_START", "fp_start.png", "Convert", 268, 584, 100, 30),
-                ("IDC_BUTTON_FILE_CONVERT_ABORT", "fp_abort.png", "Abort", 268, 584, 100, 30),
-            ],
+            "buttons": [face + place for face, place in zip(FILE_PAGE_BUTTON_FACES, [  # left, top, width, height
+                (16, 288, 44, 28), (16, 288, 44, 28), (64, 288, 44, 28), (112, 288, 44, 28), (160, 288, 44, 28),
+                (208, 288, 44, 28), (256, 286, 32, 32), (292, 288, 60, 28), (16, 584, 64, 30), (84, 584, 64, 30),
+                (152, 584, 52, 30), (208, 584, 52, 30), (268, 584, 100, 30), (268, 584, 100, 30)])],
             # The percentage above the list, at the right, where it stays inside the page.
             "statics": [("IDC_STATIC_BATCH_LIST", 16, 330, 248), ("IDC_STATIC_BATCH_SPEED", 16, 22, 60),
                         ("IDC_STATIC_FINISH_RATE", 268, 330, 100)],
@@ -739,22 +739,10 @@ def file_page_geometry(w):
     return {
         "places": {"ENC_FILE_PAGE": lambda body_w, page_h: (280, 0, body_w - 280, page_h - 88),
                    "EXPORT_ROOM": lambda body_w, page_h: (0, 264, 280, page_h - 264 - 88)},
-        "buttons": [
-            ("IDC_BUTTON_FILE_PLAY", "fp_play.png", "Play", 16, 238, 36, 26),
-            ("IDC_BUTTON_FILE_PAUSE", "fp_pause.png", "Pause", 16, 238, 36, 26),
-            ("IDC_BUTTON_FILE_STOP", "fp_stop.png", "Stop", 56, 238, 36, 26),
-            ("IDC_BUTTON_FILE_FASTFORWARD", "fp_ff.png", ">>", 96, 238, 36, 26),
-            ("IDC_BUTTON_FILE_PREVFRAME", "fp_prev.png", "<|", 136, 238, 36, 26),
-            ("IDC_BUTTON_FILE_NEXTFRAME", "fp_next.png", "|>", 176, 238, 36, 26),
-            ("IDC_BUTTON_FILE_VOL", "btn_volume.png", None, 216, 235, 32, 32),
-            ("IDC_BUTTON_FILE_CORVANE_MARK", "fp_mark.png", "Mark", 252, 238, 52, 26),
-            ("IDC_BUTTON_FILE_ADD", "fp_add.png", "Add", 16, 420, 52, 26),
-            ("IDC_BUTTON_FILE_DELETE", "fp_delete.png", "Delete", 72, 420, 56, 26),
-            ("IDC_BUTTON_FILE_UP", "fp_up.png", "Up", 132, 420, 40, 26),
-            ("IDC_BUTTON_FILE_DOWN", "fp_down.png", "Down", 176, 420, 48, 26),
-            ("IDC_BUTTON_FILE_CONVERT_START", "fp_start.png", "Convert", 228, 420, 76, 26),
-            ("IDC_BUTTON_FILE_CONVERT_ABORT", "fp_abort.png", "Abort", 228, 420, 76, 26),
-        ],
+        "buttons": [face + place for face, place in zip(FILE_PAGE_BUTTON_FACES, [
+            (16, 238, 36, 26), (16, 238, 36, 26), (56, 238, 36, 26), (96, 238, 36, 26), (136, 238, 36, 26),
+            (176, 238, 36, 26), (216, 235, 32, 32), (252, 238, 52, 26), (16, 420, 52, 26), (72, 420, 56, 26),
+            (132, 420, 40, 26), (176, 420, 48, 26), (228, 420, 76, 26), (228, 420, 76, 26)])],
         "statics": [("IDC_STATIC_BATCH_LIST", 16, 272, 180), ("IDC_STATIC_BATCH_SPEED", 16, 14, 60),
                     ("IDC_STATIC_FINISH_RATE", 204, 272, 100)],
         "screen": (16, 8, 288, 162),
