@@ -1,12 +1,17 @@
 #include "app/pages/batch_capture_dlg.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "app/pages/batch_merge_dialogs.h"
+#include "app/pages/dv_capture_page.h"
 #include "app/pages/dv_devices.h"
+#include "app/profiles/profile_select_dlg.h"
 #include "app/resources/resource_ids.h"
+#include "app/services/mixer.h"
 #include "app/services/preferences.h"
 #include "app/services/reg_value.h"
 #include "app/services/settings_keys.h"
@@ -15,6 +20,7 @@
 #include "app/skin/skin_images.h"
 #include "app/skin/skin_layout.h"
 #include "app/skin/skin_sliders.h"
+#include "app/skin/skin_volume.h"
 #include "engines/client/engine_client.h"
 #include "framework/app.h"
 
@@ -116,7 +122,6 @@ CDVBatchCaptureDlg::CDVBatchCaptureDlg(CWnd* page) : CDialog(IDD_BATCH_CAPTURE, 
     statics_[3] = Row("IDC_STATIC_STEP_DESC", kStepDescription);
     statics_[4] = Row("IDC_STATIC_BATCH_SPEED", kSpeedStatic);
     statics_[5] = Row("IDC_STATIC_NONREALTIME", kNonRealtimeCaption);
-    statics_[6] = Row("IDC_BATCH_POSTER", 0);
     timecodeEdit_[0] = Row("IDC_EDIT_DV_TIMECODE", kTimecodeEdit);
     reviewSlider_[0] = Row("IDC_SLIDER_BATCH_PREVIEW", kReviewSlider);
     pollStop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -162,7 +167,7 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
     ::SetWindowPos(m_hWnd, nullptr, (sw - w) / 2, sh > 600 ? (sh - h) / 2 : 0, w, h, SWP_NOZORDER);
 
     CreateSkinButtons(this, kView, buttons_, kButtonRows, 1);
-    CreateSkinStatics(this, kView, statics_, 7, 1);
+    CreateSkinStatics(this, kView, statics_, kStaticRows, 1);
     CreateSkinTimeCodeEdits(this, kView, timecodeEdit_, 1);
     CreateSkinSelectSliders(this, kView, reviewSlider_, 1);
     if (auto* caption = dynamic_cast<CGStatic*>(statics_[0].control))
@@ -177,6 +182,8 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
     rectOf("DRAW_POST_ENCODING", &postEncodingRect_);
     rectOf("IDC_SLIDER_SHUTTLE", &shuttleRect_);
     rectOf("IDC_FILEPLAYBACK_BK", &playbackRect_);
+    rectOf("IDC_BATCH_VOL_DV", &volumeTape_);
+    rectOf("IDC_BATCH_VOL_FILE", &volumeFile_);
     RECT listRect{};
     rectOf("LISTCTRL", &listRect);
     background_ = LoadSkinBitmap("Batch_BG.png");
@@ -190,7 +197,7 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
                      LoadSkinBitmap("EncDVCheckBox.jpg"));
     CRegStringValue profile(HKEY_CURRENT_USER, kRecordingKey, "DVProfileName", 0);
     profile.Read();
-    if (auto* s = dynamic_cast<CGStatic*>(Control(kProfileStatic))) s->SetText(profile.GetString());
+    ShowProfileName(profile.GetString());
     Check(kNonRealtimeCheck, nonRealtime_ != 0);
     ApplyStep();
     g_dialog = this;
@@ -223,7 +230,7 @@ BOOL CDVBatchCaptureDlg::DestroyWindow() {
     for (IClipPlayer** p : {&player_, &stills_})
         if (*p) (*p)->Release(), *p = nullptr;
     DestroySkinButtons(buttons_, kButtonRows);
-    DestroySkinStatics(kView, statics_, 7);
+    DestroySkinStatics(kView, statics_, kStaticRows);
     DestroySkinTimeCodeEdits(kView, timecodeEdit_, 1);
     DestroySkinSelectSliders(kView, reviewSlider_, 1);
     if (progress_) {
@@ -423,6 +430,12 @@ void CDVBatchCaptureDlg::ApplyStep() {
     ShowControl(kNonRealtimeCaption, s == kReview);
     ShowControl(kNote, s == kStart);
     ShowControl(kSpeedStatic, false);
+    if (CWnd* volume = Control(kVolume); volume && volume->m_hWnd) {
+        const RECT& place = review ? volumeFile_ : volumeTape_;
+        if (place.right > place.left)
+            ::SetWindowPos(volume->m_hWnd, nullptr, place.left, place.top, place.right - place.left,
+                           place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     // Enabled by step.
     if (HMENU menu = ::GetSystemMenu(m_hWnd, FALSE))
         EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | (s == kScan || s == kCapture ? MF_GRAYED : MF_ENABLED));
@@ -553,6 +566,115 @@ void CDVBatchCaptureDlg::OnCancel() {
     if (step_ == kStart || step_ == kReview || step_ == kCaptured) CDialog::OnCancel();
 }
 
+// The popup sets the level of the first mixer with recording lines; the button shows its mute.
+void CDVBatchCaptureDlg::OnVolume() {
+    if (volumePopup_) return;
+    char device[260] = {};
+    FindMixerDevice(kMixerHasWaveIn, device, sizeof device);
+    LONG muted = 0;
+    if (GetMixerMute(device, -1, &muted)) Check(kVolume, muted != 0);
+    CGVolumeControl popup(this);
+    volumePopup_ = &popup;
+    popup.DoModal();
+    popup.DestroyWindow();
+    volumePopup_ = nullptr;
+    if (GetMixerMute(device, -1, &muted)) Check(kVolume, muted != 0);
+}
+
+// The name as much of it as fits `width` pixels in the static's font, "..." ending a shortened
+// one; a character is never cut (a double-byte one stays whole).
+std::string CDVBatchCaptureDlg::FitProfileName(const std::string& name, int width) {
+    CWnd* label = Control(kProfileStatic);
+    if (!label || !label->m_hWnd || width <= 0) return name;
+    HDC dc = ::GetDC(label->m_hWnd);
+    HFONT font = nullptr;
+    if (auto* s = dynamic_cast<CGStatic*>(label)) font = s->GetOwnFont();
+    HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+    const auto fits = [dc, width](const std::string& text) {
+        SIZE size{};
+        GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &size);
+        return size.cx <= width;
+    };
+    std::string shown = name;
+    if (!fits(name)) {
+        std::vector<size_t> ends;  // where each whole character ends
+        for (size_t i = 0; i < name.size(); ++i) {
+            if (IsDBCSLeadByte(BYTE(name[i])) && i + 1 < name.size()) ++i;
+            ends.push_back(i + 1);
+        }
+        shown = "...";
+        for (size_t k = ends.size(); k-- > 0;) {
+            const std::string candidate = name.substr(0, ends[k]) + "...";
+            if (fits(candidate)) {
+                shown = candidate;
+                break;
+            }
+        }
+    }
+    SelectObject(dc, old);
+    ::ReleaseDC(label->m_hWnd, dc);
+    return shown;
+}
+
+void CDVBatchCaptureDlg::ShowProfileName(const std::string& name) {
+    auto* label = dynamic_cast<CGStatic*>(Control(kProfileStatic));
+    if (!label || !label->m_hWnd) return;
+    RECT r{};
+    label->GetClientRect(&r);
+    label->SetText(FitProfileName(name, r.right - r.left - 4).c_str());
+    label->SetToolTip(name.c_str(), TRUE);
+}
+
+// The DV profile choice: the chosen profile goes into the page's capture block, and the switch
+// follows what the profile can do (DV records only in real time, H.264 only afterwards).
+void CDVBatchCaptureDlg::OnProfile() {
+    if (profileDialog_) return;
+    CRegDwordValue type(HKEY_CURRENT_USER, kRecordingKey, "DVProfileType", 1);
+    CRegStringValue name(HKEY_CURRENT_USER, kRecordingKey, "DVProfileName", 1);
+    profiles::CProfileSelectDlg dialog(this);
+    dialog.SetProfileManager(store_);
+    dialog.SetDeviceFlag(pageDeviceClass_ == 1);
+    dialog.SetCurrent(profiles::kPageDvCapture, type.Read() ? int32_t(type.Get()) : profiles::kClassH264,
+                      name.Read() ? name.GetString() : "", std::fabs(frameRate_ - 29.97f) < 0.01f ? 1 : 0);
+    profileDialog_ = &dialog;
+    const INT_PTR answer = dialog.DoModal();
+    profileDialog_ = nullptr;
+    if (answer != IDOK || !m_hWnd) return;
+    if (!type.Read()) type.Set(3);
+    if (!name.Read()) name.Set(AfxLoadString(IDS_DEFAULT_H264_PROFILE).c_str());
+    const int32_t cls = int32_t(type.Get());
+    profiles::ProfileRecord record{};
+    if (cls == profiles::kClassDv) {
+        record.head.videoFormatClass = profiles::kClassDv;
+        std::snprintf(record.head.name, sizeof record.head.name, "%s", AfxLoadString(IDS_NATIVE_DV_PROFILE).c_str());
+        record.block.dv.videoFormat = std::fabs(frameRate_ - 29.97f) < 0.01f ? 2000 : 2001;
+        record.block.dv.audioFormat = 32000;
+        record.block.dv.channel = 2;
+        record.block.dv.fileFormat = 1;
+    } else {
+        if (profiles::IsMpegFormatClass(cls)) profiles::AllocMpegParams(record);
+        if (cls == profiles::kClassH264) profiles::AllocH264Params(record);
+        record.head.attribute = 1;
+        if (store_) store_->ReadProfile(cls, 0, record, name.GetString(), 0);
+    }
+    uint32_t selection = 0;
+    if (params_) FillCaptureParams(record, frameRate_, 0, params_, &selection);
+    ShowProfileName(std::string(record.head.name, strnlen(record.head.name, sizeof record.head.name)));
+    const uint32_t kind = params_ ? params_->encoderType : 0;
+    if (kind == 0 || (!special_ && (kind == 1 || kind == 2 || kind == 3 || kind == 6 || kind == 7))) {
+        nonRealtime_ = 0;
+        Check(kNonRealtimeCheck, false);
+        EnableControl(kNonRealtimeCheck, false);
+    } else if (kind == 8) {
+        nonRealtime_ = 1;
+        Check(kNonRealtimeCheck, true);
+        EnableControl(kNonRealtimeCheck, false);
+    } else {
+        EnableControl(kNonRealtimeCheck, true);
+    }
+    profiles::FreeProfileParams(record);
+}
+
 void CDVBatchCaptureDlg::OnNonRealtimeCheck() {
     nonRealtime_ = nonRealtime_ ? 0 : 1;
     Check(kNonRealtimeCheck, nonRealtime_ != 0);
@@ -589,9 +711,23 @@ BOOL CDVBatchCaptureDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
         case kNonRealtimeCheck:
             OnNonRealtimeCheck();
             return TRUE;
+        case kVolume:
+            OnVolume();
+            return TRUE;
+        case kProfile:
+            OnProfile();
+            return TRUE;
         case kMerge:
             OnMerge();
             return TRUE;
+        case kAutoMerge:
+            OnAutoMerge();
+            return TRUE;
+        case kNote: {
+            CBatchNoteDlg note(this);
+            note.DoModal();
+            return TRUE;
+        }
         case kReviewPlay:
         case kReviewPause:
         case kReviewStop:
@@ -1104,6 +1240,14 @@ void CDVBatchCaptureDlg::OnMerge() {
     list_.Join(1, frameRate_, 0);
     SetDescription(IDS_BATCH_REVIEW_COUNT, list_.Count());
     EnableControl(kMerge, false);
+}
+
+void CDVBatchCaptureDlg::OnAutoMerge() {
+    if (step_ != kReview) return;
+    CAutoMergeDlg choice(this);
+    if (choice.DoModal() != IDOK) return;
+    list_.Join(int(choice.Type()), frameRate_, choice.Duration());
+    SetDescription(IDS_BATCH_REVIEW_COUNT, list_.Count());
 }
 
 // ---- the review player ----

@@ -25,6 +25,7 @@
 
 #include "app/pages/batch_capture_list.h"
 #include "app/pages/batch_capture_model.h"
+#include "app/pages/dv_transport.h"
 #include "app/skin/skin_factory.h"
 #include "engines/capture_params.h"
 #include "engines/interfaces.h"
@@ -37,25 +38,16 @@ class CGStatic;
 class CGTimeCodeEdit;
 class CGSelectSlider;
 class CGRegionSlider;
+class CGVolumeControl;
 namespace profiles {
 class CProfileManager;
 }
 
-class CDVBatchCaptureDlg : public CDialog {
+class CDVBatchCaptureDlg : public CDialog, public DVTransport {
 public:
     enum Step : int { kStart = 0, kScan = 1, kReview = 2, kCapture = 3, kCaptured = 4 };
-    enum State : int {
-        kBatchDone = 0,
-        kStopped = 1,
-        kPlaying = 2,
-        kPaused = 3,
-        kWinding = 4,
-        kWindingPlay = 5,
-        kRewinding = 6,
-        kRewindingPlay = 7,
-        kRecording = 8,
-        kSeeking = 9,
-    };
+    // State 0 is set when a batch ends and counts as stopped.
+    static constexpr State kBatchDone = kLive;
     enum : UINT {
         kSeek = 3014,
         kTapePlay = 3061,
@@ -170,6 +162,10 @@ private:
     void EnableControl(UINT id, bool on);
     void Check(UINT id, bool on);
     void OnNonRealtimeCheck();
+    void OnVolume();
+    void OnProfile();
+    std::string FitProfileName(const std::string& name, int width);
+    void ShowProfileName(const std::string& name);
 
     // Quick scan.
     bool StartQuickScan();
@@ -187,6 +183,7 @@ private:
     void OnBatchFinished();
     std::string RenameCapturedClip(const std::string& clip);
     void OnMerge();
+    void OnAutoMerge();
 
     // Review player.
     bool OpenReviewFile(const std::string& path);
@@ -228,14 +225,19 @@ private:
     // Controls.
     static constexpr int kButtonRows = 25;
     SkinControlBinding buttons_[kButtonRows] = {};
-    SkinControlBinding statics_[7] = {};
+    // Text labels only: the skin's poster and icon places are rectangles, not windows.
+    static constexpr int kStaticRows = 6;
+    SkinControlBinding statics_[kStaticRows] = {};
     SkinControlBinding timecodeEdit_[1] = {};
     SkinControlBinding reviewSlider_[1] = {};
     CGRegionSlider* progress_ = nullptr;
     CEncBatchListCtrl list_;
     RECT monitor_{}, preview_{}, postEncodingRect_{}, shuttleRect_{}, playbackRect_{};
+    RECT volumeTape_{}, volumeFile_{};  // the volume button's places while the tape or a file is shown
     HBITMAP background_ = nullptr, playbackArt_ = nullptr, shuttleStrip_ = nullptr;
     std::string description_;
+    CGVolumeControl* volumePopup_ = nullptr;  // while the volume popup is open
+    CDialog* profileDialog_ = nullptr;        // while the profile choice is open
 
     // Wizard and transport state.
     std::atomic<int> step_{kStart};

@@ -17,6 +17,7 @@
 
 #include "app/pages/batch_capture_dlg.h"
 #include "app/pages/batch_capture_model.h"
+#include "app/pages/batch_merge_dialogs.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/settings_keys.h"
 #include "app/tests/window_support.h"
@@ -371,6 +372,113 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
     ASSERT_GE(dialog_->CapturedFiles().size(), 1u);
     EXPECT_EQ(enginetest::FrameTimecodes(dialog_->CapturedFiles()[0]).front(), kTapeStart);
     enginetest::SetDeck(tape_, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// Runs `step` from a thread timer, which also fires inside a modal dialog's loop.
+std::function<bool()> g_step;
+void CALLBACK RunStep(HWND, UINT, UINT_PTR id, DWORD) {
+    if (g_step && g_step()) {
+        g_step = nullptr;
+        KillTimer(nullptr, id);
+    }
+}
+
+class BatchSmallDialogs : public SkinLayoutTest {};
+
+TEST_F(BatchSmallDialogs, AutoMergeRemembersItsChoiceAndTurnsHoursAndMinutesIntoTime) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kRecordingKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegDeleteValueA(key, "AutoMergeType");
+    const auto stored = [key]() -> long {
+        DWORD value = 0, bytes = sizeof value;
+        return RegQueryValueExA(key, "AutoMergeType", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &bytes) ==
+                       ERROR_SUCCESS
+                   ? long(value)
+                   : -1;
+    };
+    const struct {
+        UINT radio;  // 0: none pressed
+        int hours, minutes;
+        UINT close;
+        bool durationEnabledAtStart;
+        DWORD type;
+        int64_t duration;
+        long storedAfter;
+    } cases[] = {
+        {IDC_AUTO_MERGE_BY_DATE, 1, 30, IDOK, false, 2, 54000000000LL, 2},   // a first run starts by time code
+        {0, 0, 0, IDCANCEL, true, 2, 0, 2},                                  // the stored type is shown; Cancel keeps it
+        {IDC_AUTO_MERGE_BY_TIMECODE, 5, 5, IDOK, true, 0, 0, 0},              // by time code: no duration
+        {IDC_AUTO_MERGE_BY_DATE, 0, 45, IDOK, false, 2, 27000000000LL, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.storedAfter);
+        CAutoMergeDlg dialog;
+        EXPECT_GE(stored(), 0) << "the type is written before the dialog is shown";
+        bool enabledAtStart = !c.durationEnabledAtStart;
+        g_step = [&] {
+            HWND w = FindWindowA(reinterpret_cast<LPCSTR>(32770), "Join scenes automatically");
+            if (!w) return false;
+            enabledAtStart = IsWindowEnabled(GetDlgItem(w, IDC_AUTO_MERGE_HOURS)) != 0;
+            if (c.radio) SendMessageA(GetDlgItem(w, int(c.radio)), BM_CLICK, 0, 0);
+            EXPECT_EQ(IsWindowEnabled(GetDlgItem(w, IDC_AUTO_MERGE_MINUTES)) != 0,
+                      c.radio ? c.radio == IDC_AUTO_MERGE_BY_DATE : c.durationEnabledAtStart);
+            SendDlgItemMessageA(w, IDC_AUTO_MERGE_HOURS, CB_SETCURSEL, WPARAM(c.hours), 0);
+            SendDlgItemMessageA(w, IDC_AUTO_MERGE_MINUTES, CB_SETCURSEL, WPARAM(c.minutes), 0);
+            PostMessageA(w, WM_COMMAND, MAKEWPARAM(c.close, BN_CLICKED), 0);
+            return true;
+        };
+        const UINT_PTR timer = SetTimer(nullptr, 0, 100, RunStep);
+        const INT_PTR answer = dialog.DoModal();
+        KillTimer(nullptr, timer);
+        EXPECT_EQ(answer, c.close == IDOK ? 1 : 2);
+        EXPECT_EQ(enabledAtStart, c.durationEnabledAtStart);
+        if (c.close == IDOK) {
+            EXPECT_EQ(dialog.Type(), c.type);
+            EXPECT_EQ(dialog.Duration(), c.duration);
+        } else {
+            EXPECT_EQ(dialog.Duration(), 0);
+        }
+        EXPECT_EQ(stored(), c.storedAfter);
+    }
+    RegCloseKey(key);
+}
+
+TEST_F(BatchSmallDialogs, NoteShowsItsTextsWithBoldTitles) {
+    CBatchNoteDlg note;
+    std::vector<std::string> texts;
+    std::vector<LONG> weights;
+    g_step = [&] {
+        HWND w = FindWindowA(reinterpret_cast<LPCSTR>(32770), "About batch capture");
+        if (!w) return false;
+        for (int id : {IDC_BATCH_NOTE_TITLE1, IDC_BATCH_NOTE_TEXT1, IDC_BATCH_NOTE_TITLE2, IDC_BATCH_NOTE_TEXT2}) {
+            char text[512] = {};
+            GetDlgItemTextA(w, id, text, sizeof text);
+            texts.emplace_back(text);
+            LOGFONTA font{};
+            GetObjectA(reinterpret_cast<HFONT>(SendDlgItemMessageA(w, id, WM_GETFONT, 0, 0)), sizeof font, &font);
+            weights.push_back(font.lfWeight);
+        }
+        EXPECT_TRUE(testsupport::CaptureScreen("batch_note.png"));
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return true;
+    };
+    const UINT_PTR timer = SetTimer(nullptr, 0, 300, RunStep);
+    note.DoModal();
+    KillTimer(nullptr, timer);
+    ASSERT_EQ(texts.size(), 4u);
+    const UINT ids[] = {IDS_BATCH_NOTE_TITLE1, IDS_BATCH_NOTE_TEXT1, IDS_BATCH_NOTE_TITLE2, IDS_BATCH_NOTE_TEXT2};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_FALSE(texts[i].empty());
+        EXPECT_EQ(texts[i], AfxLoadString(ids[i]).c_str());
+    }
+    EXPECT_EQ(weights[0], FW_BOLD);
+    EXPECT_EQ(weights[2], FW_BOLD);
+    EXPECT_LT(weights[1], FW_BOLD);
 }
 
 }  // namespace
