@@ -410,9 +410,9 @@ TEST_F(BatchSmallDialogs, AutoMergeRemembersItsChoiceAndTurnsHoursAndMinutesInto
         int64_t duration;
         long storedAfter;
     } cases[] = {
-        {IDC_AUTO_MERGE_BY_DATE, 1, 30, IDOK, false, 2, 54000000000LL, 2},   // a first run starts by time code
-        {0, 0, 0, IDCANCEL, true, 2, 0, 2},                                  // the stored type is shown; Cancel keeps it
-        {IDC_AUTO_MERGE_BY_TIMECODE, 5, 5, IDOK, true, 0, 0, 0},              // by time code: no duration
+        {IDC_AUTO_MERGE_BY_DATE, 1, 30, IDOK, false, 2, 54000000000LL, 2},  // a first run starts by time code
+        {0, 0, 0, IDCANCEL, true, 2, 0, 2},                                 // the stored type is shown; Cancel keeps it
+        {IDC_AUTO_MERGE_BY_TIMECODE, 5, 5, IDOK, true, 0, 0, 0},            // by time code: no duration
         {IDC_AUTO_MERGE_BY_DATE, 0, 45, IDOK, false, 2, 27000000000LL, 2},
     };
     for (const auto& c : cases) {
