@@ -90,7 +90,8 @@ BOOL CBatchNoteDlg::OnInitDialog() {
     CDialog::OnInitDialog();
     LOGFONTA font{};
     HFONT base = GetAppGuiFont();
-    if (!base || !GetObjectA(base, sizeof font, &font)) GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
+    if (!base || !GetObjectA(base, sizeof font, &font))
+        GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof font, &font);
     font.lfHeight = -16;
     font.lfWeight = FW_BOLD;
     bold_ = CreateFontIndirectA(&font);
