@@ -25,6 +25,7 @@
 
 #include "app/pages/batch_capture_list.h"
 #include "app/pages/batch_capture_model.h"
+#include "app/pages/dv_devices.h"
 #include "app/pages/dv_transport.h"
 #include "app/skin/skin_factory.h"
 #include "engines/capture_params.h"
@@ -127,6 +128,13 @@ public:
     bool ReviewAsStills() const { return stillMode_; }
     std::string Description() const { return description_; }
     DWORD NonRealtime() const { return nonRealtime_.load(); }
+    // 0 none, 1 recording to be encoded later, 2 encoding, 3 encoding in the background, 4 done.
+    int EncodingPhase() const { return encodingPhase_.load(); }
+    int FinishSteps() const { return finishSteps_; }
+    int ShuttlePosition() const { return shuttlePos_; }
+    // How often the devices were found again after a change, and the label of the one open.
+    int DeviceReopens() const { return reopens_; }
+    const std::string& DeviceLabelText() const { return deviceLabel_; }
     CWnd* Control(UINT id) const;
     // Clicks a control as the user does.
     void Press(UINT id);
@@ -184,6 +192,20 @@ private:
     std::string RenameCapturedClip(const std::string& clip);
     void OnMerge();
     void OnAutoMerge();
+    void OnProgressTimer();
+
+    // The shuttle strip: positions 0-31, 15 and 16 the standstill either side of the middle.
+    void ShuttleTo(int position);
+    bool ShuttleUsable() const;
+    void OnShuttleDown(POINT point);
+    void OnShuttleMove(POINT point);
+    void OnShuttleUp();
+
+    // Device changes.
+    void OnDeviceChangeTimer();
+    bool OpenDeviceByLabel(const char* label);
+    void CloseDevices();
+    void ReopenDevices();
 
     // Review player.
     bool OpenReviewFile(const std::string& path);
@@ -262,7 +284,8 @@ private:
     std::thread scanWorker_;
     int scanCount_ = -1;
     bool scanBusy_ = false;
-    int openItem_ = -1;  // the list item of the segment open in the scan, or -1
+    int openItem_ = -1;    // the list item of the segment open in the scan, or -1
+    int finishSteps_ = 0;  // the scenes the last finishing of the list went through
 
     // Batch run.
     std::atomic<bool> batchRunning_{false};
@@ -270,6 +293,14 @@ private:
     bool deckFailed_ = false;
     int currentSegment_ = 0;
     std::vector<std::string> captured_;
+
+    // Recording and encoding afterwards: clocks in GetTickCount milliseconds, the pause total
+    // (time spent encoding between recordings) in seconds.
+    int recordingPhase_ = 0;  // 1 recording, 2 a clip finished
+    bool progressTimer_ = false, blink_ = false;
+    DWORD recordingStart_ = 0, postEncodingStart_ = 0, pauseSeconds_ = 0;
+    std::string postCaption_;
+    HBITMAP postEncodingArt_ = nullptr;
 
     // Review.
     int reviewState_ = 2;
@@ -283,6 +314,19 @@ private:
     IClipPlayer* stills_ = nullptr;
     bool stillMode_ = false;
     HBITMAP still_ = nullptr;
+
+    // Devices: as the engine enumerated them, the label of the one open, its kind; the state of
+    // a change (0 none, 1 arrived, 2 or 3 removed) and the engine's notices of the dialog's own
+    // openings still to come.
+    std::vector<dvdevices::DeviceLabel> devices_;
+    std::string deviceLabel_;
+    int deviceKind_ = 0;
+    int deviceMode_ = 2;  // 1 camera, 2 tape
+    int shuttlePos_ = 16;
+    bool shuttleForward_ = true, dragging_ = false;
+    int deviceChange_ = 0, ownOpens_ = 0;
+    bool deviceTimerBusy_ = false;
+    int reopens_ = 0;
 
     // Polling.
     std::thread timecodeThread_, modeThread_;

@@ -456,6 +456,7 @@
 #define IDS_BATCH_NOTE_TEXT1 3133
 #define IDS_BATCH_NOTE_TITLE2 3134
 #define IDS_BATCH_NOTE_TEXT2 3135
+#define IDS_BATCH_FINISHING 3138
 #define IDS_BATCH_CLIP_TIP 3136 /* first date (string), in (string), last date (string), out (string) */
 
 #endif

@@ -305,6 +305,7 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_BATCH_NOTE_TITLE2, {}},
         {IDS_BATCH_NOTE_TEXT2, {}},
         {IDS_BATCH_CLIP_TIP, {"s", "s", "s", "s"}},
+        {IDS_BATCH_FINISHING, {}},
     };
     return strings;
 }

@@ -903,10 +903,11 @@ def batch_capture_view():
     lines += [f'      <STATIC ID="IDC_STATIC_BATCH_SPEED" LEFT="{x + 264}" TOP="{ty + 6}" WIDTH="40" HEIGHT="20" '
               'TEXTALIGN="STATIC_TEXT_CENTER"/>']
     sy = ty + 44
-    # The volume button stands beside the shuttle while the tape is shown, beside the review
-    # buttons while a file plays.
-    lines += button("IDC_BUTTON_DV_VOL", x + pw - 32, sy - 4, 32, 32, "btn_volume.png", True)
-    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_DV" LEFT="{x + pw - 32}" TOP="{sy - 4}" WIDTH="32" HEIGHT="32"/>')
+    # The volume button stands below the seek button while the tape is shown, beside the
+    # review buttons while a file plays.
+    vy = sy + 48 + 36
+    lines += button("IDC_BUTTON_DV_VOL", x + pw - 32, vy, 32, 32, "btn_volume.png", True)
+    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_DV" LEFT="{x + pw - 32}" TOP="{vy}" WIDTH="32" HEIGHT="32"/>')
     lines.append(f'      <STATIC ID="IDC_BATCH_VOL_FILE" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
     lines += button("IDC_BUTTON_SHUTTLE_LEFT", x, sy, 24, 24, "dv_shuttle_left.png")
     lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 32}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')

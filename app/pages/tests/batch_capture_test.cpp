@@ -20,12 +20,15 @@
 #include "app/pages/batch_merge_dialogs.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/settings_keys.h"
+#include "app/skin/skin_controls.h"
+#include "app/skin/skin_layout.h"
 #include "app/tests/window_support.h"
 #include "engines/capture_params.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/tests/dv_deck_support.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
+#include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/screen.h"
 #include "tests/support/shell.h"
@@ -85,6 +88,11 @@ TEST(BatchCaptureModel, DurationsAndTheirTexts) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(batchcap::TimeText(batchcap::ClipDuration(Clip(c.in, c.out), c.rate), c.rate), c.text);
     }
+    // The tool tip's recording dates: the year of the century turns at 90.
+    EXPECT_EQ(batchcap::StampText(0x150304050607ULL), "Date: 04:03:2021\n Time: 05:06:07");
+    EXPECT_EQ(batchcap::StampText(0x5F0C1F173B3BULL), "Date: 31:12:1995\n Time: 23:59:59");
+    EXPECT_EQ(batchcap::TimecodeSecondsText(PackTimecode(1, 2, 3, 24)), "01:02:03");
+
     EXPECT_LT(batchcap::ClipDuration(Clip(PackTimecode(0, 0, 9, 0), PackTimecode(0, 0, 8, 0)), 25.0f), 0);
 }
 
@@ -256,6 +264,11 @@ protected:
             text += " [" + t + "]";
         return text;
     }
+    // A skinned button keeps its own enabled state.
+    bool Enabled(UINT id) const {
+        auto* button = dynamic_cast<CGButtonBase*>(dialog_->Control(id));
+        return button ? button->IsEnabled() != 0 : dialog_->Control(id)->IsWindowEnabled() != 0;
+    }
     std::vector<uint32_t> InTimecodes() {
         std::vector<uint32_t> codes;
         for (int i = 0; i < dialog_->List().Count(); ++i)
@@ -372,6 +385,95 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
     ASSERT_GE(dialog_->CapturedFiles().size(), 1u);
     EXPECT_EQ(enginetest::FrameTimecodes(dialog_->CapturedFiles()[0]).front(), kTapeStart);
     enginetest::SetDeck(tape_, 1);
+}
+
+// The shuttle drives the deck while it is dragged and leaves it paused; a deck unplugged
+// while the dialog is open is looked for again, and the dialog follows what it finds.
+TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedForAgain) {
+    Open();
+    const SkinStaticNode* strip = CSkinLayout::FindStatic("BATCH", "LAYOUT1", "IDC_SLIDER_SHUTTLE");
+    ASSERT_NE(strip, nullptr);
+    const HWND w = dialog_->m_hWnd;
+    const int y = strip->top + strip->height / 2;
+    SendMessageA(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(strip->left + strip->width * 3 / 4, y));
+    EXPECT_EQ(dialog_->ShuttlePosition(), 24);
+    SendMessageA(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(strip->left + strip->width + 30, y));
+    EXPECT_EQ(dialog_->ShuttlePosition(), 31);
+    EXPECT_TRUE(Enabled(CDVBatchCaptureDlg::kShuttleRight));
+    EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kShuttleLeft));
+    Pump(500);
+    SendMessageA(w, WM_LBUTTONUP, 0, MAKELPARAM(strip->left + strip->width + 30, y));
+    EXPECT_EQ(dialog_->ShuttlePosition(), 16) << "dragged right: the standstill on the forward side";
+    EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused);
+    DWORD mode = 0;
+    ASSERT_EQ(engine_->GetTransportMode(&mode), S_OK);
+    EXPECT_EQ(mode, DWORD(engines::kTransportFreeze));
+    EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kShuttleRight));
+    Shot("batch_step0_shuttle.png");
+
+    dialog_->Press(CDVBatchCaptureDlg::kTapePlay);
+    Pump(500);
+    enginetest::SetDeck(tape_, 0);
+    Pump(1000);
+    // The devices are looked for once the deck stands still.
+    EXPECT_EQ(dialog_->DeviceReopens(), 0);
+    dialog_->Press(CDVBatchCaptureDlg::kTapeStop);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
+    enginetest::SetDeck(tape_, 1);
+    Pump(1000);
+    if (dialog_->DeviceLabelText().empty()) {
+        // Nothing found: the tape can be neither moved nor scanned.
+        EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kTapePlay));
+        EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kNext));
+    } else {
+        // Found again, alone: its label without the "1. " of a list, the deck paused.
+        EXPECT_NE(dialog_->DeviceLabelText().substr(0, 3), "1. ");
+        EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << Boxes();
+    }
+}
+
+// An H.264 batch records each segment and encodes it afterwards: the dialog shows the
+// encoding, and the files it hands over are H.264 of the segments' lengths (ffprobe).
+TEST_F(BatchCaptureDialog, AnH264BatchShowsTheEncodingAndGivesH264Files) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    enginetest::Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    params_.encoderType = engines::kEncoderH264;
+    ASSERT_EQ(engine_->SetEncoderType(&params_), S_OK);
+    Open();
+    EXPECT_EQ(dialog_->NonRealtime(), 1u) << "an H.264 profile records first and encodes afterwards";
+    EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kNonRealtimeCheck));
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 90000)) << Boxes();
+    ASSERT_EQ(dialog_->List().Count(), 4);
+    for (int i = 2; i < 4; ++i)
+        dialog_->List().SetChecked(i, false);
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture) << Boxes();
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->EncodingPhase() == 2 || dialog_->EncodingPhase() == 3; }, 120000))
+        << Boxes();
+    Shot("batch_step3_encoding.png");
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 180000)) << Boxes();
+    EXPECT_EQ(dialog_->EncodingPhase(), 4);
+    const std::vector<std::string> files = dialog_->CapturedFiles();
+    ASSERT_EQ(files.size(), 2u) << Boxes();
+    EXPECT_EQ(page_.clips, files);
+    EXPECT_EQ(files[0], captures_ + "\\Batch.mpg");
+    EXPECT_EQ(files[1], captures_ + "\\Batch(0).mpg");
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::string probed;
+        ASSERT_TRUE(testsupport::Ffprobe(
+            file, "-select_streams v:0 -count_frames -show_entries stream=codec_name,nb_read_frames -of csv=p=0",
+            &probed));
+        const auto rows = testsupport::CsvRows(probed);
+        ASSERT_FALSE(rows.empty()) << probed;
+        ASSERT_EQ(rows[0].size(), 2u) << probed;
+        EXPECT_EQ(rows[0][0], "h264");
+        EXPECT_NEAR(std::stoi(rows[0][1]), kScene, 2);
+    }
 }
 
 }  // namespace
