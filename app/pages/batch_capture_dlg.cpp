@@ -284,13 +284,7 @@ void CDVBatchCaptureDlg::BindEngine() {
     FitPreview();
     engine_->SetOptions(PreviewOptions());
     engine_->SetPreviewWindow(m_hWnd, &preview_);
-    if (!HasTape()) {
-        AfxMessageBox(IDS_DV_NO_TAPE, MB_OK | MB_ICONEXCLAMATION);
-    } else {
-        engine_->Pause();
-        state_ = kPaused;
-        SetTransportButtons(213);
-    }
+    PauseIfTape();
     StartPolling();
     const uint32_t type = params_ ? params_->encoderType : 0;
     if (type == 0 || type == 8) {
@@ -298,6 +292,17 @@ void CDVBatchCaptureDlg::BindEngine() {
         Check(kNonRealtimeCheck, type == 8);
         EnableControl(kNonRealtimeCheck, false);
     }
+}
+
+// A deck just bound: paused when it holds a tape, else the user is told.
+void CDVBatchCaptureDlg::PauseIfTape() {
+    if (!HasTape()) {
+        AfxMessageBox(IDS_DV_NO_TAPE, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    engine_->Pause();
+    state_ = kPaused;
+    SetTransportButtons(213);
 }
 
 bool CDVBatchCaptureDlg::HasTape() {
@@ -1894,13 +1899,7 @@ bool CDVBatchCaptureDlg::OpenDeviceByLabel(const char* label) {
         AfxMessageBox(IDS_DV_BAD_MODE, MB_OK | MB_ICONEXCLAMATION);
         disableAll();
     } else {
-        if (!HasTape()) {
-            AfxMessageBox(IDS_DV_NO_TAPE, MB_OK | MB_ICONEXCLAMATION);
-        } else {
-            engine_->Pause();
-            state_ = kPaused;
-            SetTransportButtons(213);
-        }
+        PauseIfTape();
         StartPolling();
         ApplyStep();
     }

@@ -132,6 +132,8 @@ public:
     int EncodingPhase() const { return encodingPhase_.load(); }
     int FinishSteps() const { return finishSteps_; }
     int ShuttlePosition() const { return shuttlePos_; }
+    const RECT& PreviewRect() const { return preview_; }
+    float FrameRate() const { return frameRate_; }
     // How often the devices were found again after a change, and the label of the one open.
     int DeviceReopens() const { return reopens_; }
     const std::string& DeviceLabelText() const { return deviceLabel_; }
@@ -154,6 +156,7 @@ private:
     // Engine binding and transport.
     void BindEngine();
     bool HasTape();
+    void PauseIfTape();
     void SetTransportButtons(int code);
     void OnTape(UINT id);
     void OnSeekButton();

@@ -160,6 +160,12 @@ const char* kFourScenes =
     "color=c=0x3060C0:s=720x576:r=25:d=5,format=yuv420p[d];[a][b][c][d]concat=n=4:v=1:a=0\" "
     "-f lavfi -i sine=sample_rate=48000:duration=20 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
     "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
+// Two scenes of an NTSC tape (29.97 frames a second, time codes counting 30).
+const char* kNtscScenes =
+    "ffmpeg -filter_complex \"testsrc=s=720x480:r=30000/1001:d=5,format=yuv411p[a];"
+    "color=c=0x3060C0:s=720x480:r=30000/1001:d=5,format=yuv411p[b];[a][b]concat=n=2:v=1:a=0\" "
+    "-f lavfi -i sine=sample_rate=48000:duration=10 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
+    "-f dv {out}";
 constexpr int64_t kTapeStart = 60 * 25;  // 00:01:00:00 in frames
 constexpr int64_t kScene = 5 * 25;
 
@@ -430,6 +436,35 @@ TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedF
         EXPECT_NE(dialog_->DeviceLabelText().substr(0, 3), "1. ");
         EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << Boxes();
     }
+}
+
+// An NTSC tape: the scan finds its scenes by their 30-frame time codes, and the review fits
+// the picture at its own shape and plays the scan file.
+TEST_F(BatchCaptureDialog, AnNtscTapeIsScannedAndReviewedAtItsOwnRate) {
+    std::string ntsc;
+    ASSERT_TRUE(testsupport::MediaFixture(kNtscScenes, "dv", &ntsc));
+    enginetest::SetDeck(ntsc, 1);
+    engine_->OpenDevice(nullptr);
+    ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+    Open();
+    EXPECT_NEAR(dialog_->FrameRate(), 29.97f, 0.01f);
+    const RECT& r = dialog_->PreviewRect();
+    EXPECT_EQ(r.right - r.left, 360);
+    EXPECT_EQ(r.bottom - r.top, 240);
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 60000)) << Boxes();
+    const std::vector<uint32_t> starts = InTimecodes();
+    ASSERT_EQ(starts.size(), 2u) << Boxes();
+    for (size_t i = 0; i < 2; ++i) {
+        const int64_t frames = batchcap::TcWholeSeconds(starts[i]) * 30 + batchcap::TcFrames(starts[i]);
+        EXPECT_NEAR(frames, 60 * 30 + int64_t(i) * 150, 1) << i;
+    }
+    EXPECT_EQ(dialog_->FinishSteps(), 2);
+    dialog_->Press(CDVBatchCaptureDlg::kReviewPlay);
+    Pump(1500);
+    dialog_->Press(CDVBatchCaptureDlg::kReviewPause);
+    Shot("batch_ntsc_review.png");
+    EXPECT_FALSE(dialog_->ReviewFile().empty());
 }
 
 // An H.264 batch records each segment and encodes it afterwards: the dialog shows the
