@@ -964,10 +964,13 @@ def batch_capture_view():
         lines += button(name, x + max(i - 1, 0) * 52, ty + 2, 48, 28, art, i < 3)
     lines += [f'      <STATIC ID="IDC_STATIC_BATCH_SPEED" LEFT="{x + 264}" TOP="{ty + 6}" WIDTH="40" HEIGHT="20" '
               'TEXTALIGN="STATIC_TEXT_CENTER"/>']
-    lines += button("IDC_BUTTON_DV_VOL", x + pw - 32, ty, 32, 32, "btn_volume.png", True)
-    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_DV" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
-    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_FILE" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
     sy = ty + 44
+    # The volume button stands below the seek button while the tape is shown, beside the
+    # review buttons while a file plays.
+    vy = sy + 48 + 36
+    lines += button("IDC_BUTTON_DV_VOL", x + pw - 32, vy, 32, 32, "btn_volume.png", True)
+    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_DV" LEFT="{x + pw - 32}" TOP="{vy}" WIDTH="32" HEIGHT="32"/>')
+    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_FILE" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
     lines += button("IDC_BUTTON_SHUTTLE_LEFT", x, sy, 24, 24, "dv_shuttle_left.png")
     lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 32}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')
     lines += button("IDC_BUTTON_SHUTTLE_RIGHT", x + 280, sy, 24, 24, "dv_shuttle_right.png")
