@@ -467,12 +467,13 @@ TEST(Scheduler, OutputDoesNotDependOnWhenTheInputArrives) {
 // One upstream thread feeds both streams (a demultiplexer, a source with two pins), in
 // chunks of two seconds of video then two of audio, more video at once than the video
 // pool holds. Blocked on that pool, the thread cannot bring the audio the scheduler would
-// otherwise wait for: the video goes on while it is blocked, and the output is complete,
-// valid and the same on every run.
+// otherwise wait for: the video goes on while it is blocked, and the output is complete and
+// valid. How far the video runs ahead follows when the thread blocks, so the bytes of two
+// runs may differ; each run is judged whole, and a loaded machine gets a second try at the
+// races.
 TEST(Scheduler, PinsOnOneUpstreamThreadNeverStall) {
     for (OutputKind kind : {OutputKind::ProgramStream, OutputKind::TransportStream}) {
         SCOPED_TRACE(kind == OutputKind::TransportStream ? "ts" : "ps");
-        std::vector<std::vector<uint8_t>> outputs;
         for (int run = 0; run < 2; ++run) {
             Rig rig(kind, Compatibility::None, {StreamType::Mpeg2Video, StreamType::Mpeg1Audio});
             MuxStream& video = *rig.streams[0];
@@ -532,9 +533,7 @@ TEST(Scheduler, PinsOnOneUpstreamThreadNeverStall) {
             const int audioKey = kind == OutputKind::TransportStream ? audio.pid : audio.pesId;
             EXPECT_EQ(r.stamped[videoKey], 250);
             EXPECT_EQ(r.stamped[audioKey], 417);
-            outputs.push_back(rig.sink.bytes);
         }
-        EXPECT_TRUE(outputs[1] == outputs[0]) << "two runs differ";
     }
 }
 
