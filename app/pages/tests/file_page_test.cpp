@@ -19,6 +19,7 @@
 #include "app/pages/export_room.h"
 #include "app/pages/file_batch_list.h"
 #include "app/pages/file_convert_page.h"
+#include "app/project_file.h"
 #include "app/profiles/app_data_folder_win.h"
 #include "app/profiles/profile_manager.h"
 #include "app/profiles/tests/mpeg_test_record.h"
@@ -908,19 +909,35 @@ TEST_F(FilePageTest, FilePropertiesShowTheFilesFactsAndBitRateOnlyForMpeg) {
     EXPECT_EQ(shown[2], shown[0]);
 }
 
-TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
+// Abort while the second of three files converts: the first keeps its final name, the second
+// gets none, the third is never started, and the first entry's done mark is cleared.
+TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNamesAndClearsTheMarks) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
     page_->SetProfile(*Mpeg2Record());
     host_.codes.clear();
     page_->OnConvertCommand(4206);
     ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+    for (int i = 0; i < 6000 && CountCode(EPN_FILE_BUSY) < 2; ++i)
+        Pump(50);
+    ASSERT_EQ(CountCode(EPN_FILE_BUSY), 2);
+    ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+    CFileBatchList* list = page_->BatchList();
+    ASSERT_EQ(list->Entry(0)->progressMark, 100) << "the first file is marked done";
     page_->OnConvertCommand(4207);
+    for (int i = 0; i < list->Count(); ++i)
+        EXPECT_EQ(list->Entry(i)->progressMark, -1) << i;
     ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 120));
-    EXPECT_TRUE(host_.ready.empty());
-    EXPECT_EQ(CountCode(EPN_FILE_BUSY), 1);
-    EXPECT_EQ(GetFileAttributesA((outDir_ + "\\Convert.mpg").c_str()), INVALID_FILE_ATTRIBUTES);
-    for (int i = 0; i < page_->BatchList()->Count(); ++i)
-        EXPECT_EQ(page_->BatchList()->Entry(i)->progressMark, -1);
+    Pump(500);
+    EXPECT_EQ(host_.ready, std::vector<std::string>{outDir_ + "\\Convert.mpg"});
+    EXPECT_EQ(CountCode(EPN_FILE_BUSY), 2);
+    EXPECT_EQ(CountCode(EPN_FILE_CLIP_READY), 1);
+    EXPECT_NEAR(ProbeDuration(outDir_ + "\\Convert.mpg"), 1.0, 0.15);
+    for (const char* name : {"\\Convert(0).mpg", "\\Convert(1).mpg"})
+        EXPECT_EQ(GetFileAttributesA((outDir_ + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+    EXPECT_EQ(room_->Count(), 1);
+    for (int i = 0; i < list->Count(); ++i)
+        EXPECT_EQ(list->Entry(i)->progressMark, -1) << i;
+    EXPECT_EQ(list->GetSelectedCount(), 0);
 }
 
 // The progress tick shows the engine's fraction as a percentage, a slider position out of
@@ -963,25 +980,53 @@ TEST_F(FilePageTest, ProgressTickShowsTheEnginesFraction) {
               std::string(FormatTimeCode(static_cast<int64_t>(static_cast<double>(total) * fraction), 0).c_str()));
 }
 
-TEST_F(FilePageTest, ProjectEntriesComeBackInTheSameOrder) {
+// The list saved as a project file on the disk, as the main page saves it, and opened again:
+// the same three entries in the same order, with their lengths, placed on the time line in
+// that order.
+TEST_F(FilePageTest, ProjectFileWithThreeEntriesReopensToTheSameList) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
     // The third moved up: the saved order is 1st, 3rd, 2nd.
     page_->BatchList()->SelectOnly(2);
     page_->OnListCommand(4312);
     EXPECT_EQ(page_->GetState(), 1);
-    CPtrList saved;
-    page_->FillProjectEntries(saved);
-    ASSERT_EQ(saved.GetCount(), 3);
+    std::vector<FileBatchEntry> before;
+    for (int i = 0; i < page_->BatchList()->Count(); ++i)
+        before.push_back(*page_->BatchList()->Entry(i));
+    const std::string path = outDir_ + "\\three.qzt";
+    {
+        CProjectFile project;
+        CPtrList* entries = nullptr;
+        ASSERT_EQ(project.GetEntries(&entries), 1);
+        page_->FillProjectEntries(*entries);
+        ASSERT_EQ(project.Save(path.c_str()), 1);
+    }
     page_->Refresh();
     EXPECT_EQ(page_->BatchList()->Count(), 0);
     EXPECT_EQ(page_->GetState(), 0);
-    page_->LoadProjectEntries(saved);
-    ASSERT_EQ(page_->BatchList()->Count(), 3);
+    {
+        CProjectFile project;
+        ASSERT_EQ(project.Load(path.c_str()), 1);
+        CPtrList* entries = nullptr;
+        ASSERT_EQ(project.GetEntries(&entries), 1);
+        page_->LoadProjectEntries(*entries);
+    }
+    EXPECT_TRUE(boxes_.empty());
+    CFileBatchList* list = page_->BatchList();
+    ASSERT_EQ(list->Count(), 3);
     const int expected[] = {0, 2, 1};
-    for (int i = 0; i < 3; ++i)
-        EXPECT_STREQ(page_->BatchList()->Entry(i)->path, clips_[expected[i]].c_str()) << i;
-    for (POSITION pos = saved.GetHeadPosition(); pos;)
-        delete static_cast<FileBatchEntry*>(saved.GetNext(pos));
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const FileBatchEntry* entry = list->Entry(i);
+        EXPECT_STREQ(entry->path, clips_[expected[i]].c_str());
+        EXPECT_EQ(std::string(list->List()->GetItemText(i, 0).c_str()), std::to_string(i + 1));
+        EXPECT_EQ(entry->media.duration, before[i].media.duration);
+        // Placed on the time line one after another, in the list's order.
+        EXPECT_EQ(entry->timelineStart, i ? list->Entry(i - 1)->timelineEnd : 0);
+        EXPECT_EQ(entry->timelineEnd - entry->timelineStart, before[i].outPoint - before[i].inPoint);
+        EXPECT_EQ(entry->progressMark, -1);
+    }
+    EXPECT_NEAR(page_->GetTotalDuration() / 1e7, 4.5, 0.1);
+    EXPECT_EQ(page_->GetState(), 0) << "an opened project is not a change by the user";
 }
 
 TEST_F(FilePageTest, RenameDialogRenamesTheFileAndRefusesBadNames) {
