@@ -204,7 +204,7 @@ def draw_art(folder, w, h, side):
     toolkit_art(folder)
     main_panel_art(folder, w)
     dv_page_art(folder, w)
-    file_page_art(folder, w)
+    file_page_art(folder, w, h, side)
 
 
 def arrow(direction, x, y, w, h):
@@ -716,6 +716,19 @@ FILE_PAGE_BUTTON_FACES = [  # name, art, caption (None: the shared volume art)
 ]
 
 
+EXPORT_TITLE_HEIGHT = 24  # the export room's title band
+EXPORT_MARGIN = 6  # the frame around the export room's list
+
+
+def export_list_place(width, height):
+    """The export room's list: below the title band, inside the frame, with its scroll bar
+    (16 pixels) at its right; at least EXPORT_MARGIN to the room's right edge. A width of
+    whole item cells (120) plus a few pixels, so that the cells spread evenly."""
+    left, top = EXPORT_MARGIN, EXPORT_TITLE_HEIGHT + 2
+    cells = (width - left - 16 - EXPORT_MARGIN) // 120
+    return (left, top, cells * 120 + 3 * cells, height - top - EXPORT_MARGIN)
+
+
 def file_page_geometry(w):
     """Places of the file page, its controls, its batch list and the export room (page-local
     unless said otherwise) for a screen width."""
@@ -734,7 +747,7 @@ def file_page_geometry(w):
             "slider": (16, 216),
             "time_edit": (227, 262),
             "batch_room": (16, 354, 352, 220),
-            "export_list": lambda width, height: (16, 16, width - 64, height - 32),
+            "export_list": export_list_place,
         }
     return {
         "places": {"ENC_FILE_PAGE": lambda body_w, page_h: (280, 0, body_w - 280, page_h - 88),
@@ -749,14 +762,34 @@ def file_page_geometry(w):
         "slider": (10, 172),
         "time_edit": (163, 214),
         "batch_room": (16, 296, 288, 116),
-        "export_list": lambda width, height: (8, 8, width - 32, height - 16),
+        "export_list": export_list_place,
     }
 
 
-def file_page_art(folder, w):
+def export_room_art(folder, w, h, side):
+    """The export room's ground: a panel in the page's colours, its title band, and a sunken
+    frame around the list and its scroll bar."""
+    _, _, width, height = file_page_geometry(w)["places"]["EXPORT_ROOM"](w - side, h - 48)
+    left, top, list_w, list_h = export_list_place(width, height)
+    x0, y0, x1, y1 = left - 2, top - 2, left + list_w + 16 + 1, top + list_h + 1
+    convert("-size", f"{width}x{height}", "gradient:#2A3546-#1E2835",
+            "-fill", "#34475E", "-draw", f"rectangle 0,0 {width - 1},{EXPORT_TITLE_HEIGHT - 1}",
+            "-fill", ACCENT, "-draw", f"rectangle 0,{EXPORT_TITLE_HEIGHT - 2} {width - 1},{EXPORT_TITLE_HEIGHT - 2}",
+            "-fill", "#101820", "-draw", f"rectangle {x0},{y0} {x1},{y1}",
+            "-fill", "none", "-stroke", "#0A1016", "-draw", f"line {x0},{y0} {x1},{y0}",
+            "-draw", f"line {x0},{y0} {x0},{y1}", "-stroke", "#4A5F78", "-draw", f"line {x0},{y1} {x1},{y1}",
+            "-draw", f"line {x1},{y0} {x1},{y1}",
+            "-fill", "none", "-stroke", PANEL_EDGE, "-draw", f"rectangle 0,0 {width - 1},{height - 1}",
+            "-stroke", "none", "-fill", INK, "-font", FONT_BOLD, "-pointsize", "12",
+            "-annotate", f"+{EXPORT_MARGIN + 4}+{EXPORT_TITLE_HEIGHT - 8}", "Finished files",
+            out_name(folder, "exp_room.png"))
+
+
+def file_page_art(folder, w, h, side):
     for _, art, caption, _, _, width, height in file_page_geometry(w)["buttons"]:
         if caption:
             button_strip(folder, art, width, height, caption, False)
+    export_room_art(folder, w, h, side)
     tile(folder, "room_strip_base.png", 120, 96, "#C9D6E6", PANEL_EDGE)
     tile(folder, "room_strip_shine.png", 120, 96, "#DCE8F6", ACCENT_HOT)
     tile(folder, "room_strip_select.png", 120, 96, ACCENT_HOT, ACCENT_DOWN)
@@ -768,7 +801,7 @@ def file_page_nodes(view, width, height, w):
     if view == "EXPORT_ROOM":
         return [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
                 f'      <STATIC ID="ROOM" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
-                '        <BACKGROUNDIMAGE SOURCE="ExportRoomLCBk.JPG" WIDTH="64" HEIGHT="64"/>',
+                f'        <BACKGROUNDIMAGE SOURCE="exp_room.png" WIDTH="{width}" HEIGHT="{height}"/>',
                 "      </STATIC>",
                 '      <STATIC ID="IDC_EXPROOM_ICONVIEW_ICON" LEFT="0" TOP="0" WIDTH="120" HEIGHT="96"/>',
                 '      <STATIC ID="IDC_EXPROOM_REPORTVIEW_ICON" LEFT="0" TOP="0" WIDTH="16" HEIGHT="16"/>',

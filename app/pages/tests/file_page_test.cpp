@@ -384,12 +384,18 @@ protected:
 
 // On both screens the file page, its batch list and the export room stand inside the main
 // page's body, clear of the profile summary and of each other, with every control of the page
-// inside the page; on 800x600 the page and the room are built for a look.
+// inside the page; the room's icon view shows whole rows at its top however it was scrolled;
+// on 800x600 the page and the room are built for a look.
 TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) {
     comtest::ComScope com;
     enginetest::Registered engine{FILE_ENGINE_DLL};
     enginetest::SharedRegistered player{CLIP_PLAYER_DLL};
     ASSERT_TRUE(engine.Ok());
+    std::string clip;
+    ASSERT_TRUE(
+        testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=sample_rate=48000 "
+                                  "-t 0.4 -c:v mpeg2video -b:v 2M -c:a mp2 -f vob {out}",
+                                  "mpg", &clip));
     for (const std::string size : {"1024x768", "800x600"}) {
         SCOPED_TRACE(size);
         CSkinLayout::Free();
@@ -441,6 +447,37 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
             ++controls;
         }
         EXPECT_GE(controls, 12);
+
+        // The room's icon view: brought to its last item, or scrolled by its bar, it shows
+        // whole rows from its top edge down.
+        for (int i = 0; i < 7; ++i)
+            exportRoom->AddFile(clip.c_str());
+        ASSERT_EQ(exportRoom->Count(), 7);
+        const auto expectWholeTopRow = [&](const char* what) {
+            SCOPED_TRACE(what);
+            bool lastShown = false;
+            for (int i = 0; i < exportRoom->Count(); ++i) {
+                RECT item{};
+                item.left = LVIR_BOUNDS;
+                if (!exportRoom->List()->SendMessage(LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item))) {
+                    ADD_FAILURE() << "no rectangle of item " << i;
+                    continue;
+                }
+                EXPECT_FALSE(item.top < 0 && item.bottom > 0) << "item " << i << " cut at the top: " << item.top;
+                if (i == exportRoom->Count() - 1) lastShown = item.top >= 0 && item.top < item.bottom;
+            }
+            return lastShown;
+        };
+        EXPECT_TRUE(expectWholeTopRow("after adding"));
+        CGNewScrollBar* bar = exportRoom->ScrollBar();
+        ASSERT_NE(bar, nullptr);
+        ASSERT_GT(bar->GetPos(), 0) << "seven items overflow the room";
+        for (const int step : {-30, -70, 45}) {
+            bar->SetPos(bar->GetPos() + step);
+            exportRoom->SendMessage(WM_GSCROLLBAR_CHANGED, CExportRoom::kScrollBarId, 0);
+            expectWholeTopRow("scrolled by the bar");
+        }
+        Pump(300);
         if (size == "800x600") {
             EXPECT_TRUE(testsupport::CaptureScreen("file_page_800x600.png"));
         }
