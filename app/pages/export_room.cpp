@@ -286,7 +286,37 @@ void CExportRoom::InsertEntry(ExportRoomEntry* entry) {
         return;
     }
     list_->EnsureVisible(index, FALSE);
+    ScrollToWholeRows(true);
+}
+
+int CExportRoom::TopRowCutPixels(int* pitch) const {
+    *pitch = 0;
+    if (!list_ || list_->ViewType() != LVS_ICON || list_->GetItemCount() == 0) return 0;
+    RECT first{};
+    first.left = LVIR_BOUNDS;
+    if (!list_->SendMessage(LVM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first))) return 0;
+    *pitch = HIWORD(list_->SendMessage(LVM_GETITEMSPACING, FALSE, 0));
+    // Rows lie one pitch apart from the first item's row; one of them straddles the top edge
+    // when the first row's top lies above it by other than whole pitches.
+    if (*pitch <= 0 || first.top >= 0) return 0;
+    return static_cast<int>(-static_cast<int64_t>(first.top) % *pitch);
+}
+
+void CExportRoom::ScrollToWholeRows(bool forward) {
+    int pitch = 0;
+    const int cut = TopRowCutPixels(&pitch);
+    if (cut) {
+        // Scrolling stops at the end of the list, so the step forward may fall short; what is
+        // left of the cut is then taken back.
+        if (forward || 2 * cut >= pitch) list_->Scroll(0, pitch - cut);
+        if (const int left = TopRowCutPixels(&pitch)) list_->Scroll(0, -left);
+    }
     SyncScrollBarFromList(list_);
+}
+
+void CExportRoom::SyncListFromScrollBar(CGNewScrollBar* bar) {
+    CRoomList::SyncListFromScrollBar(bar);
+    ScrollToWholeRows(false);
 }
 
 int CExportRoom::RefreshItem(int index) {

@@ -52,6 +52,7 @@ public:
 
     int FreeItemData(void* data) override;
     int RefreshItem(int index) override;
+    void SyncListFromScrollBar(CGNewScrollBar* bar) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
@@ -60,6 +61,13 @@ private:
     void AddSegments(const char* path);
     // Appends `entry` (owned from now on) as the last item; freed when it cannot be.
     void InsertEntry(ExportRoomEntry* entry);
+    // Icon view scrolls by pixels, so a scroll to the last item or by the scroll bar can stop
+    // with the top row cut. Moves the view to a row boundary: with `forward`, on to the next
+    // boundary when the list goes that far (so that an item just brought into view stays
+    // whole), else to the nearest one; then the scroll bar follows.
+    void ScrollToWholeRows(bool forward);
+    // Pixels of the top row above the list's top edge (0: none cut), and the row pitch.
+    int TopRowCutPixels(int* pitch) const;
     int SelectedIndex() const;
 
     CSegmentScanProgress scan_;

@@ -204,7 +204,7 @@ def draw_art(folder, w, h, side):
     toolkit_art(folder)
     main_panel_art(folder, w)
     dv_page_art(folder, w)
-    file_page_art(folder, w)
+    file_page_art(folder, w, h, side)
 
 
 def arrow(direction, x, y, w, h):
@@ -279,7 +279,8 @@ def layout(w, h, side):
     for view, art in [("ENC_DV_PAGE", "page_dv.png"), ("ENC_FILE_PAGE", "page_file.png"),
                       ("EXPORT_ROOM", "page_export.png")]:
         places = file_page_geometry(w)["places"]
-        left, top, width, height = places.get(view, lambda bw, ph: (0, 0, bw, ph))(body_w, page_h)
+        place = dv_page_place(w) if view == "ENC_DV_PAGE" else places.get(view, lambda bw, ph: (0, 0, bw, ph))
+        left, top, width, height = place(body_w, page_h)
         lines.append(f'  <VIEW ID="{view}" LEFT="{side + left}" TOP="{48 + top}" WIDTH="{width}" HEIGHT="{height}">')
         lines.append(f'    <SUBVIEW ID="PAGE" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">')
         lines.append(f'      <BACKGROUNDIMAGE SOURCE="{art}" WIDTH="64" HEIGHT="64"/>')
@@ -287,7 +288,7 @@ def layout(w, h, side):
             lines += room_list_nodes(*file_page_geometry(w)["export_list"](width, height))
         lines.append("    </SUBVIEW>")
         if view == "ENC_DV_PAGE":
-            lines += dv_page_layout(w, body_w, page_h)
+            lines += dv_page_layout(w, width, height)
         if view in places:
             lines += file_page_nodes(view, width, height, w)
         lines.append("  </VIEW>")
@@ -582,7 +583,21 @@ DV_POST_ENCODING_GROUND = "#173A5E"  # the post-encoding band's ground
 
 
 def dv_preview_size(w):
-    return (480, 360) if w >= 1024 else (384, 288)
+    return (352, 264) if w >= 1024 else (384, 288)
+
+
+def dv_page_place(w):
+    """At 1024x768 the DV page takes the file page's column, so that the main page's profile
+    summary, the export room and the space texts stay in view; at 800x600 the whole body."""
+    if w >= 1024:
+        return file_page_geometry(w)["places"]["ENC_FILE_PAGE"]
+    return lambda body_w, page_h: (0, 0, body_w, page_h)
+
+
+def dv_transport_button_width(w):
+    """At 1024x768 eight transport buttons side by side as wide as the preview (4 pixels
+    apart); at 800x600 they keep their 48 pixels."""
+    return (dv_preview_size(w)[0] + 4) // 8 - 4 if w >= 1024 else 48
 
 
 def dv_page_art(folder, w):
@@ -590,7 +605,7 @@ def dv_page_art(folder, w):
     for name, caption in [("dv_play.png", "Play"), ("dv_pause.png", "Pause"), ("dv_stop.png", "Stop"),
                           ("dv_rewind.png", "<<"), ("dv_wind.png", ">>"), ("dv_prev.png", "|<"),
                           ("dv_next.png", ">|"), ("dv_record.png", "Rec")]:
-        button_strip(folder, name, 48, 32, caption, True)
+        button_strip(folder, name, dv_transport_button_width(w), 32, caption, True)
     for name, caption in [("dv_setup.png", "Device"), ("dv_batch.png", "Batch"), ("dv_seek.png", "Seek"),
                           ("dv_mb.png", "Help"), ("dv_mark.png", "Web")]:
         button_strip(folder, name, 72, 28, caption, True)
@@ -622,11 +637,14 @@ def dv_page_art(folder, w):
 
 def dv_page_layout(w, body_w, page_h):
     """ENC_DV_PAGE's LAYOUT1: preview, transport row, shuttle, and the time-code, limit and
-    option column beside the preview. Places are relative to the page."""
+    option column beside the preview, or under the shuttle where the page is a column.
+    Places are relative to the page."""
     pw, ph = dv_preview_size(w)
     x, y = 16, 16
-    right = x + pw + 16
-    cw = body_w - right - 16
+    column = w >= 1024
+    right = x if column else x + pw + 16
+    cw = min(body_w - right - 16, 320)  # as wide as the labels' band art at most
+    bw = dv_transport_button_width(w)
     lines = [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{body_w}" HEIGHT="{page_h}">',
              f'      <STATIC ID="BLUE_PREVIEW_BK" LEFT="{x}" TOP="{y}" WIDTH="{pw}" HEIGHT="{ph}"/>',
              f'      <STATIC ID="DRAW_POST_ENCODING" LEFT="{x}" TOP="{y + ph + 4}" WIDTH="{pw}" HEIGHT="24"/>']
@@ -648,15 +666,16 @@ def dv_page_layout(w, body_w, page_h):
                                      ("IDC_BUTTON_DV_PREVFRAME", "dv_prev.png"),
                                      ("IDC_BUTTON_DV_NEXTFRAME", "dv_next.png"),
                                      ("IDC_BUTTON_DV_RECORD", "dv_record.png")]):
-        lines += button(name, x + i * 52, ty, 48, 32, art, name not in ("IDC_BUTTON_DV_PREVFRAME",
-                                                                          "IDC_BUTTON_DV_NEXTFRAME"))
-    sy = ty + 44
+        lines += button(name, x + i * (bw + 4), ty, bw, 32, art, name not in ("IDC_BUTTON_DV_PREVFRAME",
+                                                                                "IDC_BUTTON_DV_NEXTFRAME"))
+    sy = ty + (40 if column else 44)
     lines += button("IDC_BUTTON_SHUTTLE_LEFT", x, sy, 24, 24, "dv_shuttle_left.png")
     lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 32}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')
     lines += button("IDC_BUTTON_SHUTTLE_RIGHT", x + 280, sy, 24, 24, "dv_shuttle_right.png")
     lines += button("IDC_BUTTON_DV_VOL", x + 320, sy - 4, 32, 32, "btn_volume.png")
 
-    cy = y
+    # The column's blocks follow each other tighter than beside the preview.
+    cy, tc_step, limit_step, option_step = (sy + 34, 76, 80, 56) if column else (y, 90, 96, 70)
     lines += label("IDC_STATIC_TIMECODE_CAPTION", right, cy, cw)
     lines += [f'      <SPINTIMEEDIT ID="IDC_EDIT_DV_TIMECODE" LEFT="{right}" TOP="{cy + 24}" WIDTH="121" HEIGHT="17">',
               '        <SUBREGIONLSPIN LEFT="125" TOP="0" WIDTH="16" HEIGHT="8"/>',
@@ -666,8 +685,8 @@ def dv_page_layout(w, body_w, page_h):
               '        <INCNORMALIMAGE SOURCE="tk_spin_up.png"/><DECNORMALIMAGE SOURCE="tk_spin_down.png"/>',
               "      </SPINTIMEEDIT>"]
     lines += button("IDC_BUTTON_DV_SEEK", right + 150, cy + 18, 72, 28, "dv_seek.png", False)
-    lines += label("IDC_STATIC_TIMECODE", right, cy + 50, cw)
-    cy += 90
+    lines += label("IDC_STATIC_TIMECODE", right, cy + 48, cw)
+    cy += tc_step
     lines += label("IDC_STATIC_DV_LIMIT_OPTION", right, cy, cw)
     lines += button("IDC_CHK_CAP_TIME_LIMIT", right, cy + 26, 20, 20, "dv_check.png")
     lines += label("IDC_STATIC_DV_TIME_LIMIT", right + 26, cy + 26, 70)
@@ -683,7 +702,7 @@ def dv_page_layout(w, body_w, page_h):
               '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>'
               '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>',
               "      </EDIT>"]
-    cy += 96
+    cy += limit_step
     lines += button("IDC_CHK_DV_NONREALTIME", right, cy, 20, 20, "dv_check.png")
     lines += label("IDC_STATIC_NONREALTIME", right + 26, cy, cw - 26)
     lines += [f'      <SIMPLESLIDER ID="IDC_SLIDER_NONREALTIME" LEFT="{right}" TOP="{cy + 26}" WIDTH="200" HEIGHT="24">',
@@ -691,10 +710,11 @@ def dv_page_layout(w, body_w, page_h):
               '        <SUBREGIONTHUMB WIDTH="4" HEIGHT="24"/>',
               '        <BACKGROUNDIMAGE SOURCE="dv_progress_bg.png"/><THUMBNORMALIMAGE SOURCE="dv_progress_fill.png"/>',
               "      </SIMPLESLIDER>"]
-    cy += 70
+    cy += option_step
+    per_row = 4 if column else 2
     for i, (name, art) in enumerate([("IDC_BUTTON_DV_SETUP", "dv_setup.png"), ("IDC_BUTTON_DV_BATCH", "dv_batch.png"),
                                      ("IDC_BUTTON_DV_MB", "dv_mb.png"), ("IDC_BUTTON_DV_CORVANE_MARK", "dv_mark.png")]):
-        lines += button(name, right + (i % 2) * 80, cy + (i // 2) * 36, 72, 28, art, False)
+        lines += button(name, right + (i % per_row) * 80, cy + (i // per_row) * 36, 72, 28, art, False)
     lines.append("    </SUBVIEW>")
     return lines
 
@@ -716,6 +736,19 @@ FILE_PAGE_BUTTON_FACES = [  # name, art, caption (None: the shared volume art)
 ]
 
 
+EXPORT_TITLE_HEIGHT = 24  # the export room's title band
+EXPORT_MARGIN = 6  # the frame around the export room's list
+
+
+def export_list_place(width, height):
+    """The export room's list: below the title band, inside the frame, with its scroll bar
+    (16 pixels) at its right; at least EXPORT_MARGIN to the room's right edge. A width of
+    whole item cells (120) plus a few pixels, so that the cells spread evenly."""
+    left, top = EXPORT_MARGIN, EXPORT_TITLE_HEIGHT + 2
+    cells = (width - left - 16 - EXPORT_MARGIN) // 120
+    return (left, top, cells * 120 + 3 * cells, height - top - EXPORT_MARGIN)
+
+
 def file_page_geometry(w):
     """Places of the file page, its controls, its batch list and the export room (page-local
     unless said otherwise) for a screen width."""
@@ -734,7 +767,7 @@ def file_page_geometry(w):
             "slider": (16, 216),
             "time_edit": (227, 262),
             "batch_room": (16, 354, 352, 220),
-            "export_list": lambda width, height: (16, 16, width - 64, height - 32),
+            "export_list": export_list_place,
         }
     return {
         "places": {"ENC_FILE_PAGE": lambda body_w, page_h: (280, 0, body_w - 280, page_h - 88),
@@ -749,14 +782,34 @@ def file_page_geometry(w):
         "slider": (10, 172),
         "time_edit": (163, 214),
         "batch_room": (16, 296, 288, 116),
-        "export_list": lambda width, height: (8, 8, width - 32, height - 16),
+        "export_list": export_list_place,
     }
 
 
-def file_page_art(folder, w):
+def export_room_art(folder, w, h, side):
+    """The export room's ground: a panel in the page's colours, its title band, and a sunken
+    frame around the list and its scroll bar."""
+    _, _, width, height = file_page_geometry(w)["places"]["EXPORT_ROOM"](w - side, h - 48)
+    left, top, list_w, list_h = export_list_place(width, height)
+    x0, y0, x1, y1 = left - 2, top - 2, left + list_w + 16 + 1, top + list_h + 1
+    convert("-size", f"{width}x{height}", "gradient:#2A3546-#1E2835",
+            "-fill", "#34475E", "-draw", f"rectangle 0,0 {width - 1},{EXPORT_TITLE_HEIGHT - 1}",
+            "-fill", ACCENT, "-draw", f"rectangle 0,{EXPORT_TITLE_HEIGHT - 2} {width - 1},{EXPORT_TITLE_HEIGHT - 2}",
+            "-fill", "#101820", "-draw", f"rectangle {x0},{y0} {x1},{y1}",
+            "-fill", "none", "-stroke", "#0A1016", "-draw", f"line {x0},{y0} {x1},{y0}",
+            "-draw", f"line {x0},{y0} {x0},{y1}", "-stroke", "#4A5F78", "-draw", f"line {x0},{y1} {x1},{y1}",
+            "-draw", f"line {x1},{y0} {x1},{y1}",
+            "-fill", "none", "-stroke", PANEL_EDGE, "-draw", f"rectangle 0,0 {width - 1},{height - 1}",
+            "-stroke", "none", "-fill", INK, "-font", FONT_BOLD, "-pointsize", "12",
+            "-annotate", f"+{EXPORT_MARGIN + 4}+{EXPORT_TITLE_HEIGHT - 8}", "Finished files",
+            out_name(folder, "exp_room.png"))
+
+
+def file_page_art(folder, w, h, side):
     for _, art, caption, _, _, width, height in file_page_geometry(w)["buttons"]:
         if caption:
             button_strip(folder, art, width, height, caption, False)
+    export_room_art(folder, w, h, side)
     tile(folder, "room_strip_base.png", 120, 96, "#C9D6E6", PANEL_EDGE)
     tile(folder, "room_strip_shine.png", 120, 96, "#DCE8F6", ACCENT_HOT)
     tile(folder, "room_strip_select.png", 120, 96, ACCENT_HOT, ACCENT_DOWN)
@@ -768,7 +821,7 @@ def file_page_nodes(view, width, height, w):
     if view == "EXPORT_ROOM":
         return [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
                 f'      <STATIC ID="ROOM" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
-                '        <BACKGROUNDIMAGE SOURCE="ExportRoomLCBk.JPG" WIDTH="64" HEIGHT="64"/>',
+                f'        <BACKGROUNDIMAGE SOURCE="exp_room.png" WIDTH="{width}" HEIGHT="{height}"/>',
                 "      </STATIC>",
                 '      <STATIC ID="IDC_EXPROOM_ICONVIEW_ICON" LEFT="0" TOP="0" WIDTH="120" HEIGHT="96"/>',
                 '      <STATIC ID="IDC_EXPROOM_REPORTVIEW_ICON" LEFT="0" TOP="0" WIDTH="16" HEIGHT="16"/>',

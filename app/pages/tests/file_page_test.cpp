@@ -19,6 +19,7 @@
 #include "app/pages/export_room.h"
 #include "app/pages/file_batch_list.h"
 #include "app/pages/file_convert_page.h"
+#include "app/project_file.h"
 #include "app/profiles/app_data_folder_win.h"
 #include "app/profiles/profile_manager.h"
 #include "app/profiles/tests/mpeg_test_record.h"
@@ -383,12 +384,18 @@ protected:
 
 // On both screens the file page, its batch list and the export room stand inside the main
 // page's body, clear of the profile summary and of each other, with every control of the page
-// inside the page; on 800x600 the page and the room are built for a look.
+// inside the page (at 1024x768 the DV page as well); the room's icon view shows whole rows at
+// its top however it was scrolled; on 800x600 the page and the room are built for a look.
 TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) {
     comtest::ComScope com;
     enginetest::Registered engine{FILE_ENGINE_DLL};
     enginetest::SharedRegistered player{CLIP_PLAYER_DLL};
     ASSERT_TRUE(engine.Ok());
+    std::string clip;
+    ASSERT_TRUE(
+        testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=sample_rate=48000 "
+                                  "-t 0.4 -c:v mpeg2video -b:v 2M -c:a mp2 -f vob {out}",
+                                  "mpg", &clip));
     for (const std::string size : {"1024x768", "800x600"}) {
         SCOPED_TRACE(size);
         CSkinLayout::Free();
@@ -415,6 +422,19 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
         for (const SkinNode* n : Nodes(FindSubView("ENC_FILE_PAGE", "LAYOUT1")))
             EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), pageLocal)) << n->name;
         EXPECT_TRUE(Inside(Place(listView->left, listView->top, listView->width, listView->height), pageLocal));
+        if (size == "1024x768") {
+            // The DV page beside the summary too, every control of it inside it.
+            SkinView* dvView = CSkinLayout::FindView("ENC_DV_PAGE");
+            ASSERT_NE(dvView, nullptr);
+            const CRect dv = Place(dvView->left, dvView->top, dvView->width, dvView->height);
+            EXPECT_TRUE(Inside(dv, body));
+            for (const SkinNode* n : Nodes(bodyView))
+                EXPECT_FALSE(Overlap(Place(n->left, n->top, n->width, n->height), dv)) << n->name;
+            EXPECT_FALSE(Overlap(dv, room));
+            for (const SkinNode* n : Nodes(FindSubView("ENC_DV_PAGE", "LAYOUT1")))
+                EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), CRect(0, 0, dv.Width(), dv.Height())))
+                    << n->name;
+        }
         const CRect roomLocal(0, 0, room.Width(), room.Height());
         for (const SkinNode* n : Nodes(FindSubView("EXPORT_ROOM", "PAGE")))
             EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), roomLocal)) << n->name;
@@ -440,6 +460,37 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
             ++controls;
         }
         EXPECT_GE(controls, 12);
+
+        // The room's icon view: brought to its last item, or scrolled by its bar, it shows
+        // whole rows from its top edge down.
+        for (int i = 0; i < 7; ++i)
+            exportRoom->AddFile(clip.c_str());
+        ASSERT_EQ(exportRoom->Count(), 7);
+        const auto expectWholeTopRow = [&](const char* what) {
+            SCOPED_TRACE(what);
+            bool lastShown = false;
+            for (int i = 0; i < exportRoom->Count(); ++i) {
+                RECT item{};
+                item.left = LVIR_BOUNDS;
+                if (!exportRoom->List()->SendMessage(LVM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item))) {
+                    ADD_FAILURE() << "no rectangle of item " << i;
+                    continue;
+                }
+                EXPECT_FALSE(item.top < 0 && item.bottom > 0) << "item " << i << " cut at the top: " << item.top;
+                if (i == exportRoom->Count() - 1) lastShown = item.top >= 0 && item.top < item.bottom;
+            }
+            return lastShown;
+        };
+        EXPECT_TRUE(expectWholeTopRow("after adding"));
+        CGNewScrollBar* bar = exportRoom->ScrollBar();
+        ASSERT_NE(bar, nullptr);
+        ASSERT_GT(bar->GetPos(), 0) << "seven items overflow the room";
+        for (const int step : {-30, -70, 45}) {
+            bar->SetPos(bar->GetPos() + step);
+            exportRoom->SendMessage(WM_GSCROLLBAR_CHANGED, CExportRoom::kScrollBarId, 0);
+            expectWholeTopRow("scrolled by the bar");
+        }
+        Pump(300);
         if (size == "800x600") {
             EXPECT_TRUE(testsupport::CaptureScreen("file_page_800x600.png"));
         }
@@ -908,19 +959,35 @@ TEST_F(FilePageTest, FilePropertiesShowTheFilesFactsAndBitRateOnlyForMpeg) {
     EXPECT_EQ(shown[2], shown[0]);
 }
 
-TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNames) {
+// Abort while the second of three files converts: the first keeps its final name, the second
+// gets none, the third is never started, and the first entry's done mark is cleared.
+TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNamesAndClearsTheMarks) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
     page_->SetProfile(*Mpeg2Record());
     host_.codes.clear();
     page_->OnConvertCommand(4206);
     ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+    for (int i = 0; i < 6000 && CountCode(EPN_FILE_BUSY) < 2; ++i)
+        Pump(50);
+    ASSERT_EQ(CountCode(EPN_FILE_BUSY), 2);
+    ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+    CFileBatchList* list = page_->BatchList();
+    ASSERT_EQ(list->Entry(0)->progressMark, 100) << "the first file is marked done";
     page_->OnConvertCommand(4207);
+    for (int i = 0; i < list->Count(); ++i)
+        EXPECT_EQ(list->Entry(i)->progressMark, -1) << i;
     ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 120));
-    EXPECT_TRUE(host_.ready.empty());
-    EXPECT_EQ(CountCode(EPN_FILE_BUSY), 1);
-    EXPECT_EQ(GetFileAttributesA((outDir_ + "\\Convert.mpg").c_str()), INVALID_FILE_ATTRIBUTES);
-    for (int i = 0; i < page_->BatchList()->Count(); ++i)
-        EXPECT_EQ(page_->BatchList()->Entry(i)->progressMark, -1);
+    Pump(500);
+    EXPECT_EQ(host_.ready, std::vector<std::string>{outDir_ + "\\Convert.mpg"});
+    EXPECT_EQ(CountCode(EPN_FILE_BUSY), 2);
+    EXPECT_EQ(CountCode(EPN_FILE_CLIP_READY), 1);
+    EXPECT_NEAR(ProbeDuration(outDir_ + "\\Convert.mpg"), 1.0, 0.15);
+    for (const char* name : {"\\Convert(0).mpg", "\\Convert(1).mpg"})
+        EXPECT_EQ(GetFileAttributesA((outDir_ + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+    EXPECT_EQ(room_->Count(), 1);
+    for (int i = 0; i < list->Count(); ++i)
+        EXPECT_EQ(list->Entry(i)->progressMark, -1) << i;
+    EXPECT_EQ(list->GetSelectedCount(), 0);
 }
 
 // The progress tick shows the engine's fraction as a percentage, a slider position out of
@@ -963,25 +1030,53 @@ TEST_F(FilePageTest, ProgressTickShowsTheEnginesFraction) {
               std::string(FormatTimeCode(static_cast<int64_t>(static_cast<double>(total) * fraction), 0).c_str()));
 }
 
-TEST_F(FilePageTest, ProjectEntriesComeBackInTheSameOrder) {
+// The list saved as a project file on the disk, as the main page saves it, and opened again:
+// the same three entries in the same order, with their lengths, placed on the time line in
+// that order.
+TEST_F(FilePageTest, ProjectFileWithThreeEntriesReopensToTheSameList) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
     // The third moved up: the saved order is 1st, 3rd, 2nd.
     page_->BatchList()->SelectOnly(2);
     page_->OnListCommand(4312);
     EXPECT_EQ(page_->GetState(), 1);
-    CPtrList saved;
-    page_->FillProjectEntries(saved);
-    ASSERT_EQ(saved.GetCount(), 3);
+    std::vector<FileBatchEntry> before;
+    for (int i = 0; i < page_->BatchList()->Count(); ++i)
+        before.push_back(*page_->BatchList()->Entry(i));
+    const std::string path = outDir_ + "\\three.qzt";
+    {
+        CProjectFile project;
+        CPtrList* entries = nullptr;
+        ASSERT_EQ(project.GetEntries(&entries), 1);
+        page_->FillProjectEntries(*entries);
+        ASSERT_EQ(project.Save(path.c_str()), 1);
+    }
     page_->Refresh();
     EXPECT_EQ(page_->BatchList()->Count(), 0);
     EXPECT_EQ(page_->GetState(), 0);
-    page_->LoadProjectEntries(saved);
-    ASSERT_EQ(page_->BatchList()->Count(), 3);
+    {
+        CProjectFile project;
+        ASSERT_EQ(project.Load(path.c_str()), 1);
+        CPtrList* entries = nullptr;
+        ASSERT_EQ(project.GetEntries(&entries), 1);
+        page_->LoadProjectEntries(*entries);
+    }
+    EXPECT_TRUE(boxes_.empty());
+    CFileBatchList* list = page_->BatchList();
+    ASSERT_EQ(list->Count(), 3);
     const int expected[] = {0, 2, 1};
-    for (int i = 0; i < 3; ++i)
-        EXPECT_STREQ(page_->BatchList()->Entry(i)->path, clips_[expected[i]].c_str()) << i;
-    for (POSITION pos = saved.GetHeadPosition(); pos;)
-        delete static_cast<FileBatchEntry*>(saved.GetNext(pos));
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        const FileBatchEntry* entry = list->Entry(i);
+        EXPECT_STREQ(entry->path, clips_[expected[i]].c_str());
+        EXPECT_EQ(std::string(list->List()->GetItemText(i, 0).c_str()), std::to_string(i + 1));
+        EXPECT_EQ(entry->media.duration, before[i].media.duration);
+        // Placed on the time line one after another, in the list's order.
+        EXPECT_EQ(entry->timelineStart, i ? list->Entry(i - 1)->timelineEnd : 0);
+        EXPECT_EQ(entry->timelineEnd - entry->timelineStart, before[i].outPoint - before[i].inPoint);
+        EXPECT_EQ(entry->progressMark, -1);
+    }
+    EXPECT_NEAR(page_->GetTotalDuration() / 1e7, 4.5, 0.1);
+    EXPECT_EQ(page_->GetState(), 0) << "an opened project is not a change by the user";
 }
 
 TEST_F(FilePageTest, RenameDialogRenamesTheFileAndRefusesBadNames) {

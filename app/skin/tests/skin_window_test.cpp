@@ -527,7 +527,7 @@ TEST_F(SkinWindowTest, ViewBackgroundEqualsImageMagicksComposition) {
          "'" + art + "/main_header.png' -geometry +0+0 -composite \\( -size 240x720 'tile:" + art +
              "/main_side.png' \\) -geometry +0+48 -composite \\( -size 784x720 'tile:" + art +
              "/main_body.png' \\) -geometry +240+48 -composite"},
-        {"ENC_DV_PAGE", 784, 720, "\\( -size 784x720 'tile:" + art + "/page_dv.png' \\) -geometry +0+0 -composite"},
+        {"ENC_DV_PAGE", 384, 632, "\\( -size 384x632 'tile:" + art + "/page_dv.png' \\) -geometry +0+0 -composite"},
     };
     for (const Case& c : cases) {
         HDC screen = GetDC(nullptr);
