@@ -58,7 +58,7 @@ std::wstring Widen(const std::string& text) {
 // MPEG-2 video, whose pictures the system's MPEG demultiplexer under Wine times apart from
 // its positions (14 frames behind while playing, 8 ahead after a seek).
 bool OwnVideoSource(const engines::MediaFacts& facts) {
-    return facts.kind == engines::kClipVideo &&
+    return (facts.kind == engines::kClipVideo || facts.kind == engines::kClipStill) &&
            (facts.formatClass == profiles::kClassH264 || facts.formatClass == profiles::kClassMpeg2);
 }
 engines::PsVideoClip VideoClip(const engines::MediaFacts& facts) {
@@ -95,11 +95,28 @@ int CountPins(IBaseFilter* filter, PIN_DIRECTION direction) {
     return count;
 }
 
+// Whether `graph` holds a renderer (a filter with inputs and no outputs) besides `video`:
+// the sound the system built.
+bool HasOtherRenderer(IGraphBuilder* graph, IBaseFilter* video) {
+    IEnumFilters* filters = nullptr;
+    if (FAILED(graph->EnumFilters(&filters))) return false;
+    IBaseFilter* filter = nullptr;
+    bool found = false;
+    while (!found && filters->Next(1, &filter, nullptr) == S_OK) {
+        found = filter != video && CountPins(filter, PINDIR_INPUT) > 0 && CountPins(filter, PINDIR_OUTPUT) == 0;
+        filter->Release();
+    }
+    filters->Release();
+    return found;
+}
+
 // Takes the video branch the system built out of `graph`, up to the filter it splits off
 // from: the renderer's input is disconnected and the filters between (one input, one
 // output) are removed, so that the demultiplexer's video output is left unconnected and the
-// renderer free for our own video. False when the renderer draws nothing of the system's.
+// renderer free for our own video. False, with nothing changed, when the graph has no sound
+// of its own or the renderer draws nothing of the system's.
 bool DetachSystemVideo(IGraphBuilder* graph, IBaseFilter* renderer) {
+    if (!HasOtherRenderer(graph, renderer)) return false;
     IPin* in = FirstPin(renderer, PINDIR_INPUT);
     if (!in) return false;
     IPin* upstream = nullptr;
@@ -409,8 +426,8 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         playback_.reset();
         // Playback needs the owner window of Initialize; a player that only probes builds
-        // no graph.
-        if (owner_ && facts.kind != engines::kClipStill) {
+        // no graph. A still gets one too: paused, it shows the picture.
+        if (owner_) {
             auto playback = std::make_unique<Playback>();
             const engines::PsVideoClip video = VideoClip(facts);
             const HRESULT hr =
@@ -418,7 +435,9 @@ public:
             if (FAILED(hr)) {
                 path_.clear();
                 facts_ = {};
-                return hr;
+                // Sound alone with nowhere to play it is told apart from a clip that is
+                // damaged or of a kind the system cannot read.
+                return facts.kind == engines::kClipAudio && waveOutGetNumDevs() == 0 ? VFW_E_NO_AUDIO_HARDWARE : hr;
             }
             playback_ = std::move(playback);
             if (start || end) playback_->SetRange(start, end);

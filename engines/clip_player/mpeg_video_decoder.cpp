@@ -185,8 +185,8 @@ private:
         do {
             uint8_t* unit = nullptr;
             int unitSize = 0;
-            const int used = av_parser_parse2(parser_, context_, &unit, &unitSize, data, static_cast<int>(size), stamp,
-                                              stamp, 0);
+            const int used =
+                av_parser_parse2(parser_, context_, &unit, &unitSize, data, static_cast<int>(size), stamp, stamp, 0);
             if (used < 0) break;
             data += used;
             size -= used;

@@ -154,8 +154,9 @@ private:
 
     protected:
         muxer::MuxStream* OnNewStream(muxer::StreamType type, const muxer::StreamMediaType&) override {
-            const bool wanted = mpegVideo_ ? type == muxer::StreamType::Mpeg2Video || type == muxer::StreamType::Mpeg1Video
-                                           : type == muxer::StreamType::H264Video;
+            const bool wanted = mpegVideo_
+                                    ? type == muxer::StreamType::Mpeg2Video || type == muxer::StreamType::Mpeg1Video
+                                    : type == muxer::StreamType::H264Video;
             if (!wanted || found_) return nullptr;
             found_ = true;
             // The parser only hands this back: it names the one stream read.
@@ -263,14 +264,14 @@ HRESULT CVideoPin::GetMediaType(int position, CMediaType* type) {
     info->bmiHeader.biWidth = static_cast<LONG>(source_->Width());
     info->bmiHeader.biHeight = static_cast<LONG>(source_->Height());
     info->bmiHeader.biPlanes = 1;
-    info->bmiHeader.biCompression = source_->MpegVideo() ? MAKEFOURCC('M', 'P', 'G', '2') : MAKEFOURCC('H', '2', '6', '4');
+    info->bmiHeader.biCompression =
+        source_->MpegVideo() ? MAKEFOURCC('M', 'P', 'G', '2') : MAKEFOURCC('H', '2', '6', '4');
     return S_OK;
 }
 
 HRESULT CVideoPin::CheckMediaType(const CMediaType* type) {
     const GUID& subtype = source_->MpegVideo() ? MEDIASUBTYPE_ProgramStreamMpegVideo : MEDIASUBTYPE_KestruneH264;
-    return type->majortype == MEDIATYPE_Video && type->subtype == subtype &&
-                   type->formattype == FORMAT_VideoInfo
+    return type->majortype == MEDIATYPE_Video && type->subtype == subtype && type->formattype == FORMAT_VideoInfo
                ? S_OK
                : S_FALSE;
 }
@@ -521,8 +522,8 @@ bool CVideoPin::DeliverPiece(const uint8_t* data, int32_t size, std::optional<in
 HRESULT CreatePsVideoSource(const wchar_t* path, const PsVideoClip& clip, IBaseFilter** filter) {
     if (!path || !filter) return E_POINTER;
     *filter = nullptr;
-    auto* source = new (std::nothrow)
-        CPsVideoSource(path, clip.mpegVideo, clip.width, clip.height, clip.frameRate, clip.duration);
+    auto* source =
+        new (std::nothrow) CPsVideoSource(path, clip.mpegVideo, clip.width, clip.height, clip.frameRate, clip.duration);
     if (!source || !source->Made()) {
         delete source;
         return E_OUTOFMEMORY;
