@@ -35,20 +35,21 @@ constexpr size_t kReadBytes = 65536;
 
 class CPsVideoSource;
 
-// Whether a byte-stream payload holds an IDR slice (ITU-T H.264 clause 7.4.1.2: NAL unit
-// type 5) behind a start code.
-bool HoldsIdr(const uint8_t* data, int32_t size) {
+// Whether a payload holds a start code (00 00 01) whose next byte `code` accepts.
+template <typename Code>
+bool HoldsStartCode(const uint8_t* data, int32_t size, Code code) {
     for (int32_t i = 0; i + 3 < size; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (data[i + 3] & 0x1F) == 5) return true;
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && code(data[i + 3])) return true;
     return false;
 }
-
-// Whether an MPEG video payload holds a sequence header (ISO/IEC 13818-2 6.2.2.1, start
-// code 0xB3), where decoding can begin.
+// An IDR slice of H.264 (ITU-T H.264 clause 7.4.1.2: NAL unit type 5).
+bool HoldsIdr(const uint8_t* data, int32_t size) {
+    return HoldsStartCode(data, size, [](uint8_t c) { return (c & 0x1F) == 5; });
+}
+// An MPEG video sequence header (ISO/IEC 13818-2 6.2.2.1, start code 0xB3), where decoding
+// can begin.
 bool HoldsSequenceHeader(const uint8_t* data, int32_t size) {
-    for (int32_t i = 0; i + 3 < size; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB3) return true;
-    return false;
+    return HoldsStartCode(data, size, [](uint8_t c) { return c == 0xB3; });
 }
 
 class CVideoPin final : public CBaseOutputPin, public IMediaSeeking {
