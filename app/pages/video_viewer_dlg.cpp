@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <vfwmsgs.h>
+
 #include "app/resources/resource_ids.h"
 #include "app/services/mixer.h"
 #include "app/services/system_utils.h"
@@ -168,15 +170,19 @@ void CVideoViewerDlg::ComputeSizes() {
 }
 
 // The player is created, given the window and the picture's place and opened on the
-// range; a clip it cannot open ends the viewer before anything shows.
+// range; a clip it cannot open ends the viewer before anything shows. A clip of sound alone
+// that cannot be played for want of a sound output is told to the user first: the viewer
+// would otherwise vanish without a word on such a machine.
 bool CVideoViewerDlg::OpenPlayer() {
     if (FAILED(CreateClipPlayer(&player_)) || !player_) {
         player_ = nullptr;
         return false;
     }
     player_->Initialize(m_hWnd, &videoRect_);
-    if (FAILED(player_->Open(path_, start_, end_, 0))) {
+    const HRESULT opened = player_->Open(path_, start_, end_, 0);
+    if (FAILED(opened)) {
         player_->Close();
+        if (opened == VFW_E_NO_AUDIO_HARDWARE) AfxMessageBox(IDS_VIEWER_NO_SOUND_OUTPUT, MB_OK | MB_ICONEXCLAMATION);
         return false;
     }
     player_->ShowVideo(TRUE);
@@ -260,6 +266,9 @@ BOOL CVideoViewerDlg::OnInitDialog() {
     }
     CenterWindow();
     ShowWindow(SW_SHOW);
+    // A still is never played, so its picture is drawn now that the window shows: the
+    // player drew it on opening, into a window not yet visible.
+    if (mediaKind_ == 2) player_->SetPlayRange(start_, end_);
     LONG muted = 0;
     if (MixerMuted(&muted) && Button(kVolume)) Button(kVolume)->SetCheck(muted ? 1 : 0);
     // The keys act from the start: the focus is the dialog's, not the first control's.

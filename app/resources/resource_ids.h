@@ -388,6 +388,9 @@
 #define IDS_VIEWER_STILL_PLAYING 7128
 #define IDS_VIEWER_STREAM_ERROR 7129
 #define IDS_VIEWER_RUN_FAILED 7130
+/* The video viewer's word when a clip of sound alone cannot be played for want of a sound
+   output. */
+#define IDS_VIEWER_NO_SOUND_OUTPUT 7131
 
 /* The file properties of the export room and the file page, and the export room's tip. */
 #define IDS_ROOM_TIP 262         /* path, type, size, date, frame size, frame rate (strings) */

@@ -271,6 +271,7 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_VIEWER_STILL_PLAYING, {}},
         {IDS_VIEWER_STREAM_ERROR, {}},
         {IDS_VIEWER_RUN_FAILED, {}},
+        {IDS_VIEWER_NO_SOUND_OUTPUT, {}},
         // The batch capture dialog.
         {IDS_BATCH_STEP0_CAPTION, {}},
         {IDS_BATCH_STEP0_DESC, {}},

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "engines/clip_player/frame_grabber.h"
-#include "engines/clip_player/ps_h264_source.h"
+#include "engines/clip_player/ps_video_source.h"
 #include "engines/clip_info.h"
 #include "engines/interfaces.h"
 #include "engines/player/media_probe.h"
@@ -53,13 +53,99 @@ std::wstring Widen(const std::string& text) {
     return wide;
 }
 
-// H.264 video in a program stream (the only H.264 the probe reports) is read by our own
-// source and decoder: the system's demultiplexers take its video for MPEG video.
-bool IsH264ProgramStream(const engines::MediaFacts& facts) {
-    return facts.formatClass == profiles::kClassH264;
+// The video of a program stream that our own source and decoders read: H.264 (the only
+// H.264 the probe reports), which the system's demultiplexers take for MPEG video, and
+// MPEG-2 video, whose pictures the system's MPEG demultiplexer under Wine times apart from
+// its positions (14 frames behind while playing, 8 ahead after a seek).
+bool OwnVideoSource(const engines::MediaFacts& facts) {
+    return (facts.kind == engines::kClipVideo || facts.kind == engines::kClipStill) &&
+           (facts.formatClass == profiles::kClassH264 || facts.formatClass == profiles::kClassMpeg2);
 }
-engines::PsH264Clip H264Clip(const engines::MediaFacts& facts) {
-    return {facts.width, facts.height, facts.frameRate, facts.duration};
+engines::PsVideoClip VideoClip(const engines::MediaFacts& facts) {
+    return {facts.formatClass != profiles::kClassH264, facts.width, facts.height, facts.frameRate, facts.duration};
+}
+
+// Finds `filter`'s first pin of `direction`; a reference or null.
+IPin* FirstPin(IBaseFilter* filter, PIN_DIRECTION direction) {
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins))) return nullptr;
+    IPin* pin = nullptr;
+    IPin* found = nullptr;
+    while (!found && pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION d;
+        if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction)
+            found = pin;
+        else
+            pin->Release();
+    }
+    pins->Release();
+    return found;
+}
+int CountPins(IBaseFilter* filter, PIN_DIRECTION direction) {
+    IEnumPins* pins = nullptr;
+    if (FAILED(filter->EnumPins(&pins))) return 0;
+    IPin* pin = nullptr;
+    int count = 0;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION d;
+        if (SUCCEEDED(pin->QueryDirection(&d)) && d == direction) ++count;
+        pin->Release();
+    }
+    pins->Release();
+    return count;
+}
+
+// Whether `graph` holds a renderer (a filter with inputs and no outputs) besides `video`:
+// the sound the system built.
+bool HasOtherRenderer(IGraphBuilder* graph, IBaseFilter* video) {
+    IEnumFilters* filters = nullptr;
+    if (FAILED(graph->EnumFilters(&filters))) return false;
+    IBaseFilter* filter = nullptr;
+    bool found = false;
+    while (!found && filters->Next(1, &filter, nullptr) == S_OK) {
+        found = filter != video && CountPins(filter, PINDIR_INPUT) > 0 && CountPins(filter, PINDIR_OUTPUT) == 0;
+        filter->Release();
+    }
+    filters->Release();
+    return found;
+}
+
+// Takes the video branch the system built out of `graph`, up to the filter it splits off
+// from: the renderer's input is disconnected and the filters between (one input, one
+// output) are removed, so that the demultiplexer's video output is left unconnected and the
+// renderer free for our own video. False, with nothing changed, when the graph has no sound
+// of its own or the renderer draws nothing of the system's.
+bool DetachSystemVideo(IGraphBuilder* graph, IBaseFilter* renderer) {
+    if (!HasOtherRenderer(graph, renderer)) return false;
+    IPin* in = FirstPin(renderer, PINDIR_INPUT);
+    if (!in) return false;
+    IPin* upstream = nullptr;
+    const bool connected = SUCCEEDED(in->ConnectedTo(&upstream)) && upstream;
+    if (connected) {
+        graph->Disconnect(upstream);
+        graph->Disconnect(in);
+    }
+    in->Release();
+    // The chain is at most a few converters long; the bound keeps a cycle from looping.
+    for (int step = 0; upstream && step < 8; ++step) {
+        PIN_INFO info{};
+        IPin* next = nullptr;
+        if (SUCCEEDED(upstream->QueryPinInfo(&info)) && info.pFilter) {
+            if (CountPins(info.pFilter, PINDIR_INPUT) == 1 && CountPins(info.pFilter, PINDIR_OUTPUT) == 1) {
+                IPin* input = FirstPin(info.pFilter, PINDIR_INPUT);
+                if (input) {
+                    input->ConnectedTo(&next);
+                    input->Release();
+                }
+                graph->RemoveFilter(info.pFilter);
+            }
+            info.pFilter->Release();
+        }
+        upstream->Release();
+        upstream = next;
+    }
+    if (upstream) upstream->Release();
+    return connected;
 }
 
 // The playback graph of one open clip and the thread that watches its events.
@@ -67,30 +153,13 @@ class Playback {
 public:
     ~Playback() { Close(); }
 
-    HRESULT Open(const std::wstring& path, const engines::PsH264Clip* h264, HWND owner, const RECT& rect,
+    HRESULT Open(const std::wstring& path, const engines::PsVideoClip* video, HWND owner, const RECT& rect,
                  LONGLONG clipEnd) {
-        HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                      reinterpret_cast<void**>(&graph_));
-        if (SUCCEEDED(hr)) {
-            // The plain GDI renderer, placed first so that rendering uses it: it draws into
-            // a child window on any display, where the mixing renderers need DirectDraw or
-            // Direct3D.
-            IBaseFilter* renderer = nullptr;
-            if (SUCCEEDED(CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                           reinterpret_cast<void**>(&renderer)))) {
-                graph_->AddFilter(renderer, L"Video Renderer");
-                renderer->Release();
-            }
-            if (h264) {
-                IPin* decoded = nullptr;
-                hr = engines::AddPsH264Decoding(graph_, path.c_str(), *h264, &decoded);
-                if (SUCCEEDED(hr)) {
-                    hr = graph_->Render(decoded);
-                    decoded->Release();
-                }
-            } else {
-                hr = graph_->RenderFile(path.c_str(), nullptr);
-            }
+        HRESULT hr = BuildGraph(path, video);
+        // The system's sound of an MPEG-2 clip could not be kept: its video alone.
+        if (FAILED(hr) && video && video->mpegVideo) {
+            Close();
+            hr = BuildGraph(path, video, false);
         }
         if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control_));
         if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaSeeking, reinterpret_cast<void**>(&seeking_));
@@ -216,6 +285,38 @@ public:
     }
 
 private:
+    // The graph with the plain GDI renderer, placed first so that rendering uses it: it
+    // draws into a child window on any display, where the mixing renderers need DirectDraw
+    // or Direct3D. Our own video comes from `video` when given; the sound of an MPEG-2 clip
+    // is the system's (its video branch is taken out and the renderer given ours).
+    HRESULT BuildGraph(const std::wstring& path, const engines::PsVideoClip* video, bool systemSound = true) {
+        HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                      reinterpret_cast<void**>(&graph_));
+        if (FAILED(hr)) return hr;
+        IBaseFilter* renderer = nullptr;
+        if (SUCCEEDED(CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                       reinterpret_cast<void**>(&renderer))))
+            graph_->AddFilter(renderer, L"Video Renderer");
+        if (!video) {
+            hr = graph_->RenderFile(path.c_str(), nullptr);
+        } else {
+            if (video->mpegVideo && systemSound) {
+                hr = graph_->RenderFile(path.c_str(), nullptr);
+                if (SUCCEEDED(hr) && !(renderer && DetachSystemVideo(graph_, renderer))) hr = E_FAIL;
+            }
+            IPin* decoded = nullptr;
+            if (SUCCEEDED(hr)) hr = engines::AddPsVideoDecoding(graph_, path.c_str(), *video, &decoded);
+            if (SUCCEEDED(hr)) {
+                IPin* in = renderer ? FirstPin(renderer, PINDIR_INPUT) : nullptr;
+                hr = in ? graph_->Connect(decoded, in) : graph_->Render(decoded);
+                if (in) in->Release();
+                decoded->Release();
+            }
+        }
+        if (renderer) renderer->Release();
+        return hr;
+    }
+
     bool Running() {
         OAFilterState state = State_Stopped;
         return SUCCEEDED(control_->GetState(0, &state)) && state == State_Running;
@@ -325,16 +426,18 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         playback_.reset();
         // Playback needs the owner window of Initialize; a player that only probes builds
-        // no graph.
-        if (owner_ && facts.kind != engines::kClipStill) {
+        // no graph. A still gets one too: paused, it shows the picture.
+        if (owner_) {
             auto playback = std::make_unique<Playback>();
-            const engines::PsH264Clip h264 = H264Clip(facts);
-            const HRESULT hr = playback->Open(Widen(path), IsH264ProgramStream(facts) ? &h264 : nullptr, owner_, rect_,
-                                              facts.duration);
+            const engines::PsVideoClip video = VideoClip(facts);
+            const HRESULT hr =
+                playback->Open(Widen(path), OwnVideoSource(facts) ? &video : nullptr, owner_, rect_, facts.duration);
             if (FAILED(hr)) {
                 path_.clear();
                 facts_ = {};
-                return hr;
+                // Sound alone with nowhere to play it is told apart from a clip that is
+                // damaged or of a kind the system cannot read.
+                return facts.kind == engines::kClipAudio && waveOutGetNumDevs() == 0 ? VFW_E_NO_AUDIO_HARDWARE : hr;
             }
             playback_ = std::move(playback);
             if (start || end) playback_->SetRange(start, end);
@@ -431,19 +534,19 @@ public:
     HRESULT STDMETHODCALLTYPE GetFrameBitmap(HBITMAP* bitmap, LONGLONG position, DWORD mode) override {
         if (!bitmap) return E_POINTER;
         std::wstring path;
-        engines::PsH264Clip h264;
-        bool h264ProgramStream = false;
+        engines::PsVideoClip video;
+        bool ownSource = false;
         {
             std::lock_guard<std::mutex> hold(lock_);
             if (path_.empty()) return E_UNEXPECTED;
             if (facts_.kind == engines::kClipAudio) return VFW_E_CANNOT_CONNECT;
             path = Widen(path_);
-            h264 = H264Clip(facts_);
-            h264ProgramStream = IsH264ProgramStream(facts_);
+            video = VideoClip(facts_);
+            ownSource = OwnVideoSource(facts_);
         }
         engines::GrabbedFrame frame;
         const HRESULT hr =
-            engines::GrabFrame(path.c_str(), position, kFrameTimeoutMs, &frame, h264ProgramStream ? &h264 : nullptr);
+            engines::GrabFrame(path.c_str(), position, kFrameTimeoutMs, &frame, ownSource ? &video : nullptr);
         if (FAILED(hr)) return hr;
         HBITMAP made = mode == 2 ? engines::FrameToBitmap(frame, kThumbnailWidth, kThumbnailHeight)
                                  : engines::FrameToBitmap(frame, 0, 0);

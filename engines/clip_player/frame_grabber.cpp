@@ -226,7 +226,7 @@ HRESULT ConnectSystemSource(IGraphBuilder* graph, const wchar_t* path, IPin* sin
 }  // namespace
 
 HRESULT GrabFrame(const wchar_t* path, LONGLONG position, DWORD timeoutMs, GrabbedFrame* frame,
-                  const PsH264Clip* h264) {
+                  const PsVideoClip* video) {
     if (!path || !frame) return E_POINTER;
     Held<IGraphBuilder> graph;
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -237,9 +237,9 @@ HRESULT GrabFrame(const wchar_t* path, LONGLONG position, DWORD timeoutMs, Grabb
     if (!grabber.p) return E_OUTOFMEMORY;
     hr = graph->AddFilter(grabber.p, L"frame grabber");
     if (FAILED(hr)) return hr;
-    if (h264) {
+    if (video) {
         Held<IPin> decoded;
-        hr = AddPsH264Decoding(graph.p, path, *h264, &decoded);
+        hr = AddPsVideoDecoding(graph.p, path, *video, &decoded);
         if (FAILED(hr)) return hr;
         hr = graph->Connect(decoded.p, grabber->InputPin());
         if (FAILED(hr)) return hr;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engines/clip_player/ps_h264_source.h"
+#include "engines/clip_player/ps_video_source.h"
 
 namespace engines {
 
@@ -23,10 +23,10 @@ struct GrabbedFrame {
 // Decodes the file's frame showing at `position` (100-ns units from the clip's start; past
 // the end: its last frame). Waits at most `timeoutMs` for the decoders. Errors: the
 // graph's, VFW_E_TIMEOUT, VFW_E_NO_DISPLAY_PALETTE-free sources that carry no video give
-// VFW_E_CANNOT_CONNECT. With `h264` the file is H.264 video in a program stream, read by
-// our source and decoder (AddPsH264Decoding).
+// VFW_E_CANNOT_CONNECT. With `video` the file is a program stream whose video is read by
+// our source and decoders (AddPsVideoDecoding).
 HRESULT GrabFrame(const wchar_t* path, LONGLONG position, DWORD timeoutMs, GrabbedFrame* frame,
-                  const PsH264Clip* h264 = nullptr);
+                  const PsVideoClip* video = nullptr);
 
 // A DIB section (top-down, 32 bits) holding `frame`, reduced by area averaging to fit
 // within `maxWidth` x `maxHeight` when either is not 0 (never enlarged, aspect kept).

@@ -106,9 +106,11 @@ ProbeResult ProbeAvi(const std::vector<uint8_t>& head, MediaFacts* facts) {
         return true;
     });
     facts->formatClass = profiles::kClassAvi;
+    const bool sound = std::any_of(streams.begin(), streams.end(), [](const AviStream& s) { return s.audio; });
     for (const AviStream& s : streams) {
         if (!s.video) continue;
-        facts->kind = 1;
+        // One picture and no sound is a still, which does not play.
+        facts->kind = s.length == 1 && !sound ? 2 : 1;
         if (s.dv) facts->formatClass = profiles::kClassDv;
         facts->width = s.width ? s.width : avihWidth;
         facts->height = s.height ? s.height : avihHeight;
@@ -322,9 +324,11 @@ ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_
         !editor::ScanClipEnd(mpeg1, path, start, sectors, dataOffset, &end))
         return ProbeResult::kDamaged;
     if (start.firstVideoTime != editor::kNoTime && end.videoEnd > start.firstVideoTime) {
-        facts->kind = 1;
         facts->duration = end.videoEnd - start.firstVideoTime;
         ReadSequenceHeader(head, facts);
+        // One picture (a span of at most one frame) and no sound is a still.
+        const bool onePicture = facts->frameRate > 0 && facts->duration * facts->frameRate <= 1.5e7;
+        facts->kind = onePicture && start.firstAudioTime == editor::kNoTime ? 2 : 1;
     } else if (start.firstAudioTime != editor::kNoTime && end.audioEnd > start.firstAudioTime) {
         facts->kind = 3;
         facts->duration = end.audioEnd - start.firstAudioTime;

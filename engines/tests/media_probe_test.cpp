@@ -117,6 +117,44 @@ TEST(MediaProbe, AgreesWithFfprobeOnSizeRateAndDurationWithinAFrame) {
     }
 }
 
+// A lone picture without sound is a still (kind 2), lasting one frame; with sound it plays.
+TEST(MediaProbe, ALonePictureWithoutSoundIsAStill) {
+    const struct {
+        const char* name;
+        const char* command;
+        const char* extension;
+        uint32_t kind;
+    } cases[] = {
+        {"AviStill", "ffmpeg -f lavfi -i testsrc=size=320x240:rate=25 -frames:v 1 -c:v mjpeg {out}", "avi", 2},
+        {"Mpeg2Still", "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -frames:v 1 -c:v mpeg2video -f vob {out}",
+         "mpg", 2},
+        {"Mpeg2TwoPictures", "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -frames:v 2 -c:v mpeg2video -f vob {out}",
+         "mpg", 1},
+        {"Mpeg2PictureWithSound",
+         "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25:duration=0.04 -f lavfi -i sine=sample_rate=48000:duration=1 "
+         "-c:v mpeg2video -c:a mp2 -f vob {out}",
+         "mpg", 1},
+        {"AviPictureWithSound",
+         "ffmpeg -f lavfi -i testsrc=size=320x240:rate=25:duration=0.04 -f lavfi -i sine=sample_rate=22050:duration=1 "
+         "-c:v mjpeg -c:a pcm_s16le {out}",
+         "avi", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(c.command, c.extension, &path));
+        MediaFacts facts;
+        ASSERT_EQ(ProbeMedia(path, &facts), ProbeResult::kOk);
+        EXPECT_EQ(facts.kind, c.kind);
+        const Judge judge = Ask(path, true);
+        EXPECT_EQ(facts.width, judge.width);
+        EXPECT_EQ(facts.height, judge.height);
+        if (c.kind == 2) {
+            EXPECT_NEAR(double(facts.duration), 1e7 / judge.rate, 0.5e7 / judge.rate);
+        }
+    }
+}
+
 TEST(MediaProbe, RefusesWhatItCannotReadAndLeavesTheFactsAlone) {
     std::string avi;
     ASSERT_TRUE(testsupport::MediaFixture(kCases[3].command, "avi", &avi));  // AviMjpeg

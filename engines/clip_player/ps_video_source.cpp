@@ -1,4 +1,4 @@
-#include "engines/clip_player/ps_h264_source.h"
+#include "engines/clip_player/ps_video_source.h"
 
 #include <windows.h>
 #include <dshow.h>
@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "engines/clip_player/mpeg_video_decoder.h"
 #include "engines/player/h264_units.h"
 #include "filters/base/filter.h"
 #include "filters/base/pins.h"
@@ -32,19 +33,28 @@ constexpr CLSID kPsH264SourceClsid = {0x7A3E51C2, 0x6B0D, 0x4F1E, {0x8D, 0x2A, 0
 constexpr long kSampleBytes = 65536;
 constexpr size_t kReadBytes = 65536;
 
-class CPsH264Source;
+class CPsVideoSource;
 
-// Whether a byte-stream payload holds an IDR slice (ITU-T H.264 clause 7.4.1.2: NAL unit
-// type 5) behind a start code.
-bool HoldsIdr(const uint8_t* data, int32_t size) {
+// Whether a payload holds a start code (00 00 01) whose next byte `code` accepts.
+template <typename Code>
+bool HoldsStartCode(const uint8_t* data, int32_t size, Code code) {
     for (int32_t i = 0; i + 3 < size; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (data[i + 3] & 0x1F) == 5) return true;
+        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && code(data[i + 3])) return true;
     return false;
+}
+// An IDR slice of H.264 (ITU-T H.264 clause 7.4.1.2: NAL unit type 5).
+bool HoldsIdr(const uint8_t* data, int32_t size) {
+    return HoldsStartCode(data, size, [](uint8_t c) { return (c & 0x1F) == 5; });
+}
+// An MPEG video sequence header (ISO/IEC 13818-2 6.2.2.1, start code 0xB3), where decoding
+// can begin.
+bool HoldsSequenceHeader(const uint8_t* data, int32_t size) {
+    return HoldsStartCode(data, size, [](uint8_t c) { return c == 0xB3; });
 }
 
 class CVideoPin final : public CBaseOutputPin, public IMediaSeeking {
 public:
-    CVideoPin(CPsH264Source* filter, CCritSec* lock);
+    CVideoPin(CPsVideoSource* filter, CCritSec* lock);
     ~CVideoPin() override { StopStreaming(); }
 
     FILTERBASE_DECLARE_IUNKNOWN
@@ -137,14 +147,18 @@ public:
     HRESULT Inactive() override;
 
 private:
-    // The multiplexer's input parser, keeping the first H.264 video stream it finds.
+    // The multiplexer's input parser, keeping the first video stream of the clip's kind it
+    // finds.
     class Reader final : public muxer::CMuxInputParser {
     public:
-        explicit Reader(CVideoPin* pin) : pin_(pin) { SetH264VideoWanted(true); }
+        Reader(CVideoPin* pin, bool mpegVideo) : pin_(pin), mpegVideo_(mpegVideo) { SetH264VideoWanted(!mpegVideo); }
 
     protected:
         muxer::MuxStream* OnNewStream(muxer::StreamType type, const muxer::StreamMediaType&) override {
-            if (type != muxer::StreamType::H264Video || found_) return nullptr;
+            const bool wanted = mpegVideo_
+                                    ? type == muxer::StreamType::Mpeg2Video || type == muxer::StreamType::Mpeg1Video
+                                    : type == muxer::StreamType::H264Video;
+            if (!wanted || found_) return nullptr;
             found_ = true;
             // The parser only hands this back: it names the one stream read.
             return reinterpret_cast<muxer::MuxStream*>(this);
@@ -156,6 +170,7 @@ private:
 
     private:
         CVideoPin* pin_;
+        const bool mpegVideo_;
         bool found_ = false;
     };
 
@@ -171,9 +186,10 @@ private:
     void Stream();
     bool ReadFile(bool* damaged);
     bool DeliverPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts, std::optional<int64_t> dts);
+    bool DeliverMpegPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts, std::optional<int64_t> dts);
     bool DeliverPiece(const uint8_t* data, int32_t size, std::optional<int64_t> time);
 
-    CPsH264Source* source_;
+    CPsVideoSource* source_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> active_{false};
     std::thread worker_;
@@ -193,24 +209,27 @@ private:
     std::vector<int32_t> cuts_;
 };
 
-class CPsH264Source final : public CBaseFilter {
+class CPsVideoSource final : public CBaseFilter {
 public:
-    CPsH264Source(const wchar_t* path, uint32_t width, uint32_t height, float frameRate, LONGLONG duration)
-        : CBaseFilter(L"program stream H.264 source", nullptr, &lock_, kPsH264SourceClsid),
+    CPsVideoSource(const wchar_t* path, bool mpegVideo, uint32_t width, uint32_t height, float frameRate,
+                   LONGLONG duration)
+        : CBaseFilter(L"program stream video source", nullptr, &lock_, kPsH264SourceClsid),
           path_(path),
+          mpegVideo_(mpegVideo),
           width_(width),
           height_(height),
           frame_(frameRate > 0 ? static_cast<REFERENCE_TIME>(1e7 / frameRate + 0.5) : 400000),
           duration_(duration) {
         pin_ = new (std::nothrow) CVideoPin(this, &lock_);
     }
-    ~CPsH264Source() override { delete pin_; }
+    ~CPsVideoSource() override { delete pin_; }
 
     int GetPinCount() override { return 1; }
     CBasePin* GetPin(int n) override { return n == 0 ? pin_ : nullptr; }
     bool Made() const { return pin_ != nullptr; }
 
     const std::wstring& Path() const { return path_; }
+    bool MpegVideo() const { return mpegVideo_; }
     uint32_t Width() const { return width_; }
     uint32_t Height() const { return height_; }
     REFERENCE_TIME FrameDuration() const { return frame_; }
@@ -220,19 +239,20 @@ private:
     CCritSec lock_;
     CVideoPin* pin_ = nullptr;
     const std::wstring path_;
+    const bool mpegVideo_;
     const uint32_t width_, height_;
     const REFERENCE_TIME frame_;
     const LONGLONG duration_;  // from the probe; 0 when unknown
 };
 
-CVideoPin::CVideoPin(CPsH264Source* filter, CCritSec* lock)
-    : CBaseOutputPin(L"H.264 out", filter, lock, nullptr, L"Video"), source_(filter) {}
+CVideoPin::CVideoPin(CPsVideoSource* filter, CCritSec* lock)
+    : CBaseOutputPin(L"video out", filter, lock, nullptr, L"Video"), source_(filter) {}
 
 HRESULT CVideoPin::GetMediaType(int position, CMediaType* type) {
     if (position < 0) return E_INVALIDARG;
     if (position > 0) return VFW_S_NO_MORE_ITEMS;
     type->majortype = MEDIATYPE_Video;
-    type->subtype = MEDIASUBTYPE_KestruneH264;
+    type->subtype = source_->MpegVideo() ? MEDIASUBTYPE_ProgramStreamMpegVideo : MEDIASUBTYPE_KestruneH264;
     type->bFixedSizeSamples = FALSE;
     type->bTemporalCompression = TRUE;
     type->lSampleSize = 0;
@@ -245,13 +265,14 @@ HRESULT CVideoPin::GetMediaType(int position, CMediaType* type) {
     info->bmiHeader.biWidth = static_cast<LONG>(source_->Width());
     info->bmiHeader.biHeight = static_cast<LONG>(source_->Height());
     info->bmiHeader.biPlanes = 1;
-    info->bmiHeader.biCompression = MAKEFOURCC('H', '2', '6', '4');
+    info->bmiHeader.biCompression =
+        source_->MpegVideo() ? MAKEFOURCC('M', 'P', 'G', '2') : MAKEFOURCC('H', '2', '6', '4');
     return S_OK;
 }
 
 HRESULT CVideoPin::CheckMediaType(const CMediaType* type) {
-    return type->majortype == MEDIATYPE_Video && type->subtype == MEDIASUBTYPE_KestruneH264 &&
-                   type->formattype == FORMAT_VideoInfo
+    const GUID& subtype = source_->MpegVideo() ? MEDIASUBTYPE_ProgramStreamMpegVideo : MEDIASUBTYPE_KestruneH264;
+    return type->majortype == MEDIATYPE_Video && type->subtype == subtype && type->formattype == FORMAT_VideoInfo
                ? S_OK
                : S_FALSE;
 }
@@ -340,7 +361,7 @@ HRESULT STDMETHODCALLTYPE CVideoPin::SetPositions(LONGLONG* current, DWORD curre
 bool CVideoPin::ReadFile(bool* damaged) {
     std::FILE* file = _wfopen(source_->Path().c_str(), L"rb");
     if (!file) return false;
-    auto reader = std::make_unique<Reader>(this);
+    auto reader = std::make_unique<Reader>(this, source_->MpegVideo());
     std::vector<uint8_t> block(kReadBytes);
     ordinal_ = 0;
     units_ = H264UnitFinder();
@@ -396,6 +417,7 @@ bool CVideoPin::DeliverPayload(const uint8_t* data, int32_t size, std::optional<
                                std::optional<int64_t> dts) {
     if (stop_ || passDone_ || size <= 0 || size > kSampleBytes) return false;
     if (pts && !origin_) origin_ = *pts;
+    if (source_->MpegVideo()) return DeliverMpegPayload(data, size, pts, dts);
     cuts_.clear();
     units_.Feed(data, size, [this](int64_t at) { cuts_.push_back(static_cast<int32_t>(std::max<int64_t>(at, 0))); });
     bool stampTaken = false;
@@ -449,6 +471,29 @@ bool CVideoPin::DeliverPayload(const uint8_t* data, int32_t size, std::optional<
     return true;
 }
 
+// MPEG video goes to the decoder payload by payload: its parser gathers the pictures and
+// gives each the stamp of the packet its picture began in. Decoding can begin at a sequence
+// header.
+bool CVideoPin::DeliverMpegPayload(const uint8_t* data, int32_t size, std::optional<int64_t> pts,
+                                   std::optional<int64_t> dts) {
+    std::optional<int64_t> time;
+    if (pts) time = *pts - *origin_;
+    const uint64_t ordinal = ordinal_++;
+    if (scanning_) {
+        if (time && *time > start_)
+            passDone_ = true;
+        else if (HoldsSequenceHeader(data, size))
+            from_ = ordinal;
+        return true;
+    }
+    if (ordinal < from_) return true;
+    if (pts && dts.value_or(*pts) - *origin_ > stopTime_) {
+        passDone_ = true;
+        return false;
+    }
+    return DeliverPiece(data, size, time);
+}
+
 bool CVideoPin::DeliverPiece(const uint8_t* data, int32_t size, std::optional<int64_t> time) {
     IMediaSample* sample = nullptr;
     if (FAILED(GetDeliveryBuffer(&sample, nullptr, nullptr, 0))) return false;
@@ -475,10 +520,11 @@ bool CVideoPin::DeliverPiece(const uint8_t* data, int32_t size, std::optional<in
 
 }  // namespace
 
-HRESULT CreatePsH264Source(const wchar_t* path, const PsH264Clip& clip, IBaseFilter** filter) {
+HRESULT CreatePsVideoSource(const wchar_t* path, const PsVideoClip& clip, IBaseFilter** filter) {
     if (!path || !filter) return E_POINTER;
     *filter = nullptr;
-    auto* source = new (std::nothrow) CPsH264Source(path, clip.width, clip.height, clip.frameRate, clip.duration);
+    auto* source =
+        new (std::nothrow) CPsVideoSource(path, clip.mpegVideo, clip.width, clip.height, clip.frameRate, clip.duration);
     if (!source || !source->Made()) {
         delete source;
         return E_OUTOFMEMORY;
@@ -488,23 +534,24 @@ HRESULT CreatePsH264Source(const wchar_t* path, const PsH264Clip& clip, IBaseFil
     return S_OK;
 }
 
-HRESULT AddPsH264Decoding(IGraphBuilder* graph, const wchar_t* path, const PsH264Clip& clip, IPin** decoded) {
+HRESULT AddPsVideoDecoding(IGraphBuilder* graph, const wchar_t* path, const PsVideoClip& clip, IPin** decoded) {
     if (!graph || !decoded) return E_POINTER;
     *decoded = nullptr;
     IBaseFilter* source = nullptr;
     IBaseFilter* decoder = nullptr;
     IPin* out = nullptr;
     IPin* in = nullptr;
-    HRESULT hr = CreatePsH264Source(path, clip, &source);
+    HRESULT hr = CreatePsVideoSource(path, clip, &source);
     if (SUCCEEDED(hr)) hr = graph->AddFilter(source, L"program stream source");
     if (SUCCEEDED(hr)) {
-        out = static_cast<CPsH264Source*>(source)->GetPin(0);
+        out = static_cast<CPsVideoSource*>(source)->GetPin(0);
         out->AddRef();
     }
     if (SUCCEEDED(hr))
-        hr = CoCreateInstance(CLSID_KestruneAvcDecoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                              reinterpret_cast<void**>(&decoder));
-    if (SUCCEEDED(hr)) hr = graph->AddFilter(decoder, L"H.264 decoder");
+        hr = clip.mpegVideo ? CreateMpegVideoDecoder(&decoder)
+                            : CoCreateInstance(CLSID_KestruneAvcDecoder, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                               reinterpret_cast<void**>(&decoder));
+    if (SUCCEEDED(hr)) hr = graph->AddFilter(decoder, clip.mpegVideo ? L"MPEG video decoder" : L"H.264 decoder");
     if (SUCCEEDED(hr)) hr = decoder->FindPin(L"In", &in);
     if (SUCCEEDED(hr)) hr = graph->ConnectDirect(out, in, nullptr);
     if (out) out->Release();
