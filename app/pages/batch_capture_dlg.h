@@ -161,6 +161,7 @@ private:
     void OnTape(UINT id);
     void OnSeekButton();
     void FitPreview();
+    void AttachPreview(bool attach);
     DWORD PreviewOptions();
     void EnableStepControls(bool on);
 
@@ -300,9 +301,8 @@ private:
     // Recording and encoding afterwards: clocks in GetTickCount milliseconds, the pause total
     // (time spent encoding between recordings) in seconds.
     int recordingPhase_ = 0;  // 1 recording, 2 a clip finished
-    bool progressTimer_ = false, blink_ = false;
-    DWORD recordingStart_ = 0, postEncodingStart_ = 0, pauseSeconds_ = 0;
-    std::string postCaption_;
+    bool progressTimer_ = false;
+    DVEncodeClock encodeClock_;
     HBITMAP postEncodingArt_ = nullptr;
 
     // Review.

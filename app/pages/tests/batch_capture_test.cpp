@@ -6,6 +6,8 @@
 // keeps its files and the list.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +24,8 @@
 #include "app/services/settings_keys.h"
 #include "app/skin/skin_controls.h"
 #include "app/skin/skin_layout.h"
+#include "app/skin/skin_list.h"
+#include "app/skin/skin_scrollbar.h"
 #include "app/tests/window_support.h"
 #include "engines/capture_params.h"
 #include "engines/dv/dv_frame.h"
@@ -72,6 +76,25 @@ TEST(BatchCaptureModel, SegmentRecordCarriesTimecodesStampsAndTheBatchArea) {
     EXPECT_EQ(record[11], 255);
     EXPECT_EQ(record[43], 255);
     EXPECT_EQ(record[4], 0);
+}
+
+// The list's bar (0-100) over the rows it can scroll by, both ways, to whole rows.
+TEST(BatchCaptureModel, ListScrollBarFollowsWholeRows) {
+    const struct {
+        int first, rows, visible, bar;
+    } cases[] = {
+        {0, 10, 3, 0}, {7, 10, 3, 100}, {3, 10, 3, 42}, {9, 10, 3, 100},  // beyond the last page: the end
+        {0, 2, 3, 0},  {1, 3, 3, 0},    {0, 0, 0, 0},   {5, 105, 5, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.first << " of " << c.rows << " rows, " << c.visible << " shown");
+        EXPECT_EQ(batchcap::ScrollBarOfRows(c.first, c.rows, c.visible), c.bar);
+        const int back = batchcap::FirstRowOfScrollBar(c.bar, c.rows, c.visible);
+        EXPECT_EQ(back, std::clamp(c.first, 0, std::max(c.rows - std::max(c.visible, 1), 0)));
+    }
+    EXPECT_EQ(batchcap::FirstRowOfScrollBar(50, 10, 3), 4) << "3.5 rows: the nearest whole row";
+    EXPECT_EQ(batchcap::FirstRowOfScrollBar(-20, 10, 3), 0);
+    EXPECT_EQ(batchcap::FirstRowOfScrollBar(250, 10, 3), 7);
 }
 
 TEST(BatchCaptureModel, DurationsAndTheirTexts) {
@@ -270,6 +293,18 @@ protected:
             text += " [" + t + "]";
         return text;
     }
+    // A pixel of the dialog as shown, in its client coordinates.
+    COLORREF Pixel(int x, int y) const {
+        HDC dc = GetDC(dialog_->m_hWnd);
+        const COLORREF c = GetPixel(dc, x, y);
+        ReleaseDC(dialog_->m_hWnd, dc);
+        return c;
+    }
+    static bool Near(COLORREF c, COLORREF want, int tolerance = 14) {
+        return std::abs(GetRValue(c) - GetRValue(want)) <= tolerance &&
+               std::abs(GetGValue(c) - GetGValue(want)) <= tolerance &&
+               std::abs(GetBValue(c) - GetBValue(want)) <= tolerance;
+    }
     // A skinned button keeps its own enabled state.
     bool Enabled(UINT id) const {
         auto* button = dynamic_cast<CGButtonBase*>(dialog_->Control(id));
@@ -397,6 +432,9 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
 // while the dialog is open is looked for again, and the dialog follows what it finds.
 TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedForAgain) {
     Open();
+    auto* caption = dialog_->Control(CDVBatchCaptureDlg::kTimecodeCaption);
+    ASSERT_NE(caption, nullptr) << "the time code's caption under its own id";
+    EXPECT_EQ(caption->GetDlgCtrlID(), int(CDVBatchCaptureDlg::kTimecodeCaption));
     const SkinStaticNode* strip = CSkinLayout::FindStatic("BATCH", "LAYOUT1", "IDC_SLIDER_SHUTTLE");
     ASSERT_NE(strip, nullptr);
     const HWND w = dialog_->m_hWnd;
@@ -436,6 +474,40 @@ TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedF
         EXPECT_NE(dialog_->DeviceLabelText().substr(0, 3), "1. ");
         EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << Boxes();
     }
+}
+
+// The deck unplugged in the middle of a scan: the scan ends with the scenes found so far; and
+// in the middle of a batch: the run ends with a message, the files recorded stay.
+TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone) {
+    Open();
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->List().Count() >= 2; }, 40000)) << Boxes();
+    enginetest::SetDeck(tape_, 0);
+    Pump(1500);
+    enginetest::SetDeck(tape_, 1);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 30000)) << Boxes();
+    const int kept = dialog_->List().Count();
+    EXPECT_GE(kept, 2);
+    EXPECT_LT(kept, 4) << "the scan ended at the removal";
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
+    ASSERT_FALSE(dialog_->DeviceLabelText().empty()) << "found again once plugged in: " << Boxes();
+
+    boxes_.clear();
+    texts_.clear();
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture) << Boxes();
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000)) << Boxes();
+    enginetest::SetDeck(tape_, 0);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 90000)) << Boxes();
+    EXPECT_FALSE(dialog_->BatchRunning());
+    EXPECT_FALSE(boxes_.empty()) << "the user is told the run ended early: " << Boxes();
+    const std::vector<std::string> files = dialog_->CapturedFiles();
+    ASSERT_GE(files.size(), 1u);
+    EXPECT_LT(files.size(), size_t(kept));
+    const std::vector<int64_t> codes = enginetest::FrameTimecodes(files[0]);
+    ASSERT_EQ(codes.size(), size_t(kScene)) << files[0] << " " << Boxes();
+    EXPECT_EQ(codes.front(), kTapeStart);
+    EXPECT_EQ(dialog_->List().Count(), kept);
 }
 
 // An NTSC tape: the scan finds its scenes by their 30-frame time codes, and the review fits
@@ -500,6 +572,18 @@ TEST_F(BatchCaptureDialog, AnH264BatchShowsTheEncodingAndGivesH264Files) {
     ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture) << Boxes();
     ASSERT_TRUE(PumpUntil([&] { return dialog_->EncodingPhase() == 2 || dialog_->EncodingPhase() == 3; }, 120000))
         << Boxes();
+    // While the clip is encoded the post-encoding picture holds the preview's place: the deck's
+    // frames no longer cover it. The progress under it shows its ground where it is not filled.
+    Pump(1500);
+    if (dialog_->EncodingPhase() == 2 || dialog_->EncodingPhase() == 3) {
+        const RECT& preview = dialog_->PreviewRect();
+        const COLORREF middle = Pixel((preview.left + preview.right) / 2, (preview.top + preview.bottom) / 2);
+        EXPECT_TRUE(Near(middle, RGB(0x17, 0x3A, 0x5E)) || Near(middle, RGB(0x1B, 0x24, 0x30))) << std::hex << middle;
+    }
+    const SkinSimpleSliderNode* bar = CSkinLayout::FindSimpleSlider("BATCH", "LAYOUT1", "IDC_DISPLAY_SELECTSLIDER");
+    ASSERT_NE(bar, nullptr);
+    const COLORREF end = Pixel(bar->left + bar->width - 4, bar->top + bar->height / 2);
+    EXPECT_TRUE(Near(end, RGB(0x26, 0x34, 0x45)) || Near(end, RGB(0x3C, 0x8D, 0xDE))) << std::hex << end;
     Shot("batch_step3_encoding.png");
     ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 180000)) << Boxes();
     EXPECT_EQ(dialog_->EncodingPhase(), 4);
@@ -520,6 +604,152 @@ TEST_F(BatchCaptureDialog, AnH264BatchShowsTheEncodingAndGivesH264Files) {
         EXPECT_EQ(rows[0][0], "h264");
         EXPECT_NEAR(std::stoi(rows[0][1]), kScene, 2);
     }
+}
+
+// ---- the clip list in a window of its own, with the dialog's skin ----
+class BatchList : public SkinLayoutTest {
+protected:
+    void SetUp() override {
+        const SkinStaticNode* place = CSkinLayout::FindStatic("BATCH", "LAYOUT1", "LISTCTRL");
+        ASSERT_NE(place, nullptr);
+        ASSERT_TRUE(host_.CreateEx(0, AfxRegisterWndClass(0), "Batch list", WS_POPUP | WS_VISIBLE,
+                                   CRect(0, 0, place->width + 20, place->height + 20), nullptr, 0));
+        ASSERT_TRUE(list_.Create(CRect(10, 10, 10 + place->width, 10 + place->height), &host_, 3119, "BATCH"));
+        list_.SetItemSize(112, 104);
+        list_.SetThumbnailSize(96, 72);
+    }
+    void TearDown() override {
+        list_.DestroyWindow();
+        host_.DestroyWindow();
+    }
+    // A picture of one-pixel columns, black and white in turn.
+    static HBITMAP Stripes(int width, int height) {
+        std::vector<uint32_t> pixels(size_t(width) * height);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = (i % size_t(width)) % 2 ? 0xFFFFFF : 0;
+        BITMAPINFO layout{};
+        layout.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        HDC screen = GetDC(nullptr);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+        SetDIBits(screen, bitmap, 0, UINT(height), pixels.data(), &layout, DIB_RGB_COLORS);
+        ReleaseDC(nullptr, screen);
+        return bitmap;
+    }
+    std::unique_ptr<BatchClipInfo> Record(int second) {
+        auto clip =
+            std::make_unique<BatchClipInfo>(Clip(PackTimecode(0, 1, second, 0), PackTimecode(0, 1, second + 1, 0),
+                                                 0x150304050607ULL + second, 0x150304050608ULL + second));
+        clip->inTime = int64_t(second) * batchcap::kUnitsPerSecond;
+        clip->outTime = clip->inTime + batchcap::kUnitsPerSecond;
+        return clip;
+    }
+
+    comtest::ComScope com_;
+    CWnd host_;
+    CEncBatchListCtrl list_;
+};
+
+// A frame handed in is reduced to the thumbnail by averaging: one-pixel stripes become their
+// mean grey, where dropping columns would leave black or white.
+TEST_F(BatchList, AFrameHandedInIsAveragedIntoItsThumbnail) {
+    for (const auto& size : {std::pair{720, 576}, std::pair{193, 145}}) {
+        SCOPED_TRACE(size.first);
+        HBITMAP frame = Stripes(size.first, size.second);
+        ASSERT_TRUE(list_.AddClipFromBitmap("00:00:01:00", frame, Record(list_.Count())));
+        DeleteObject(frame);
+        const HBITMAP thumb = list_.GetEntry(list_.Count() - 1)->thumbnail;
+        BITMAP info{};
+        ASSERT_TRUE(thumb && GetObjectA(thumb, sizeof info, &info));
+        EXPECT_EQ(info.bmWidth, 96);
+        EXPECT_EQ(std::abs(info.bmHeight), 72);
+        std::vector<uint32_t> pixels(96 * 72);
+        BITMAPINFO layout{};
+        layout.bmiHeader = {sizeof(BITMAPINFOHEADER), 96, -72, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        HDC screen = GetDC(nullptr);
+        ASSERT_EQ(GetDIBits(screen, thumb, 0, 72, pixels.data(), &layout, DIB_RGB_COLORS), 72);
+        ReleaseDC(nullptr, screen);
+        int off = 0;
+        for (uint32_t p : pixels)
+            for (int shift : {0, 8, 16})
+                if (std::abs(int((p >> shift) & 0xFF) - 128) > 12) ++off;
+        EXPECT_EQ(off, 0) << "first pixel " << std::hex << pixels[0];
+    }
+}
+
+// The skinned bar stands for the list's rows: moving it scrolls the list by whole rows, and
+// the list scrolled by a selection moves the bar; the list's own bar is not shown.
+TEST_F(BatchList, TheSkinnedBarAndTheListFollowEachOther) {
+    ASSERT_NE(list_.ScrollBar(), nullptr);
+    const SkinStaticNode* room = CSkinLayout::FindStatic("BATCH", "LAYOUT1", "ROOMLIST");
+    ASSERT_NE(room, nullptr);
+    RECT shown{};
+    ASSERT_NE(GetWindowRgnBox(list_.ListWindow(), &shown), ERROR);
+    EXPECT_EQ(shown.right - shown.left, room->width);
+    HBITMAP frame = Stripes(96, 72);
+    for (int i = 0; i < 24; ++i)
+        ASSERT_TRUE(list_.AddClipFromBitmap("00:00:01:00", frame, Record(i)));
+    DeleteObject(frame);
+    Pump(300);
+    EXPECT_EQ(list_.ScrollBarPosition(), 0);
+    EXPECT_EQ(list_.FirstVisibleRow(), 0);
+
+    list_.SelectItem(23);
+    Pump(300);
+    EXPECT_GT(list_.FirstVisibleRow(), 0);
+    EXPECT_EQ(list_.ScrollBarPosition(), 100) << "the last row shown: the bar at its end";
+
+    list_.ScrollBar()->SetPos(0);
+    list_.SendMessage(WM_GSCROLLBAR_CHANGED, CEncBatchListCtrl::kScrollBarId, 0);
+    Pump(300);
+    EXPECT_EQ(list_.FirstVisibleRow(), 0);
+    EXPECT_EQ(GetScrollPos(list_.ListWindow(), SB_VERT), 0);
+    EXPECT_EQ(list_.ScrollBarPosition(), 0);
+
+    list_.SelectItem(23);
+    Pump(300);
+    const int end = list_.FirstVisibleRow();
+    ASSERT_GE(end, 2) << "enough rows for a middle";
+    list_.ScrollBar()->SetPos(50);
+    list_.SendMessage(WM_GSCROLLBAR_CHANGED, CEncBatchListCtrl::kScrollBarId, 0);
+    Pump(300);
+    EXPECT_EQ(list_.FirstVisibleRow(), (end + 1) / 2);
+    EXPECT_EQ(GetScrollPos(list_.ListWindow(), SB_VERT) % 108, 0) << "whole rows";
+}
+
+// The list view asks for an item's tip in either character set; the answer names the
+// recording dates and time codes and never writes past the buffer it is given.
+TEST_F(BatchList, TheToolTipAnswersTheListViewWithinItsBuffer) {
+    HBITMAP frame = Stripes(96, 72);
+    ASSERT_TRUE(list_.AddClipFromBitmap("00:00:01:00", frame, Record(5)));
+    DeleteObject(frame);
+    const std::string expected = list_.InfoTip(0);
+    ASSERT_NE(expected.find("00:01:05"), std::string::npos) << expected;
+    ASSERT_NE(expected.find("2021"), std::string::npos) << expected;
+
+    char narrow[512];
+    memset(narrow, '#', sizeof narrow);
+    NMLVGETINFOTIPA a{};
+    a.hdr = {list_.ListWindow(), CEncBatchListCtrl::kListId, LVN_GETINFOTIPA};
+    a.pszText = narrow;
+    a.cchTextMax = 400;
+    a.iItem = 0;
+    list_.SendMessage(WM_NOTIFY, CEncBatchListCtrl::kListId, reinterpret_cast<LPARAM>(&a));
+    EXPECT_EQ(std::string(narrow), expected);
+
+    memset(narrow, '#', sizeof narrow);
+    a.cchTextMax = 10;
+    list_.SendMessage(WM_NOTIFY, CEncBatchListCtrl::kListId, reinterpret_cast<LPARAM>(&a));
+    EXPECT_EQ(std::string(narrow), expected.substr(0, 9));
+    EXPECT_EQ(narrow[10], '#');
+
+    wchar_t wide[512] = {};
+    NMLVGETINFOTIPW w{};
+    w.hdr = {list_.ListWindow(), CEncBatchListCtrl::kListId, LVN_GETINFOTIPW};
+    w.pszText = wide;
+    w.cchTextMax = 400;
+    w.iItem = 0;
+    list_.SendMessage(WM_NOTIFY, CEncBatchListCtrl::kListId, reinterpret_cast<LPARAM>(&w));
+    EXPECT_EQ(std::wstring(wide), std::wstring(expected.begin(), expected.end()));
 }
 
 }  // namespace
