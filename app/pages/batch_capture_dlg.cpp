@@ -1710,6 +1710,10 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
             break;
         case engines::WM_DEVICE_REMOVED:
             deviceChange_ = 1;
+            // The engine reports a lost deck here and has closed the scan file: the scan ends
+            // with the scenes found so far, which are reviewed (a batch run ends by itself,
+            // keeping its clips).
+            if (step_ == kScan) Press(kNext);
             SetTimer(kTimerDeviceChange, 300, nullptr);
             break;
         case engines::WM_TAPE_END_IGNORE:

@@ -125,6 +125,8 @@ public:
     HRESULT ReviewOpenResult() const { return reviewOpen_; }
     // The file in review, and whether it is shown as stills (no playback graph for it).
     const std::string& ReviewFile() const { return reviewPath_; }
+    int64_t ReviewPosition() const { return reviewPosition_; }
+    float ReviewRate() const { return rate_; }
     bool ReviewAsStills() const { return stillMode_; }
     std::string Description() const { return description_; }
     DWORD NonRealtime() const { return nonRealtime_.load(); }

@@ -481,12 +481,18 @@ TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedF
 TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone) {
     Open();
     dialog_->Press(CDVBatchCaptureDlg::kNext);
-    ASSERT_TRUE(PumpUntil([&] { return dialog_->List().Count() >= 2; }, 40000)) << Boxes();
+    // Two whole scenes and the start of a third.
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->List().Count() >= 3; }, 40000)) << Boxes();
     enginetest::SetDeck(tape_, 0);
     Pump(1500);
     enginetest::SetDeck(tape_, 1);
     ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 30000)) << Boxes();
     const int kept = dialog_->List().Count();
+    std::string spans;
+    for (int i = 0; i < kept; ++i)
+        spans += " " + std::to_string(Frames(dialog_->List().GetClipRecord(i)->inTimecode)) + "-" +
+                 std::to_string(Frames(dialog_->List().GetClipRecord(i)->outTimecode));
+    SCOPED_TRACE(spans);
     EXPECT_GE(kept, 2);
     EXPECT_LT(kept, 4) << "the scan ended at the removal";
     ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
@@ -505,7 +511,7 @@ TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone
     ASSERT_GE(files.size(), 1u);
     EXPECT_LT(files.size(), size_t(kept));
     const std::vector<int64_t> codes = enginetest::FrameTimecodes(files[0]);
-    ASSERT_EQ(codes.size(), size_t(kScene)) << files[0] << " " << Boxes();
+    ASSERT_FALSE(codes.empty()) << files[0] << " " << Boxes();
     EXPECT_EQ(codes.front(), kTapeStart);
     EXPECT_EQ(dialog_->List().Count(), kept);
 }
@@ -545,6 +551,26 @@ TEST_F(BatchCaptureDialog, AnNtscTapeIsScannedAndReviewedAtItsOwnRate) {
     EXPECT_EQ(dialog_->FinishSteps(), 2);
     dialog_->Press(CDVBatchCaptureDlg::kReviewPlay);
     Pump(1500);
+    // Faster review: each press adds a third of the tape's speed, shown as "2X" and then "3X"
+    // (the tape's own speed); one more goes back to the slow review, its label hidden.
+    const struct {
+        const char* label;
+        float rate;
+    } speeds[] = {{"2X", 0.68f}, {"3X", 1.0f}, {"", 0.34f}};
+    CWnd* speed = dialog_->Control(CDVBatchCaptureDlg::kSpeedStatic);
+    ASSERT_NE(speed, nullptr);
+    for (const auto& s : speeds) {
+        SCOPED_TRACE(s.rate);
+        dialog_->Press(CDVBatchCaptureDlg::kReviewFast);
+        EXPECT_NEAR(dialog_->ReviewRate(), s.rate, 0.01f);
+        EXPECT_EQ(speed->IsWindowVisible() != 0, *s.label != 0);
+        if (*s.label) {
+            EXPECT_STREQ(speed->GetWindowText().c_str(), s.label);
+        }
+        const int64_t before = dialog_->ReviewPosition();
+        Pump(1000);
+        EXPECT_GT(dialog_->ReviewPosition(), before) << "the review plays on";
+    }
     dialog_->Press(CDVBatchCaptureDlg::kReviewPause);
     Shot("batch_ntsc_review.png");
     EXPECT_FALSE(dialog_->ReviewFile().empty());
@@ -573,18 +599,21 @@ TEST_F(BatchCaptureDialog, AnH264BatchShowsTheEncodingAndGivesH264Files) {
     ASSERT_TRUE(PumpUntil([&] { return dialog_->EncodingPhase() == 2 || dialog_->EncodingPhase() == 3; }, 120000))
         << Boxes();
     // While the clip is encoded the post-encoding picture holds the preview's place: the deck's
-    // frames no longer cover it. The progress under it shows its ground where it is not filled.
-    Pump(1500);
-    if (dialog_->EncodingPhase() == 2 || dialog_->EncodingPhase() == 3) {
-        const RECT& preview = dialog_->PreviewRect();
-        const COLORREF middle = Pixel((preview.left + preview.right) / 2, (preview.top + preview.bottom) / 2);
-        EXPECT_TRUE(Near(middle, RGB(0x17, 0x3A, 0x5E)) || Near(middle, RGB(0x1B, 0x24, 0x30))) << std::hex << middle;
-    }
+    // frames (several have come meanwhile) no longer cover it. The progress under it shows its
+    // ground where it is not filled.
+    Pump(600);
+    const int phase = dialog_->EncodingPhase();
+    const RECT& preview = dialog_->PreviewRect();
+    const COLORREF middle = Pixel((preview.left + preview.right) / 2, (preview.top + preview.bottom) / 2);
     const SkinSimpleSliderNode* bar = CSkinLayout::FindSimpleSlider("BATCH", "LAYOUT1", "IDC_DISPLAY_SELECTSLIDER");
     ASSERT_NE(bar, nullptr);
     const COLORREF end = Pixel(bar->left + bar->width - 4, bar->top + bar->height / 2);
+    EXPECT_TRUE(testsupport::CaptureScreen("batch_step3_encoding.png"));
+    if (phase == 2 || phase == 3) {
+        EXPECT_TRUE(Near(middle, RGB(0x17, 0x3A, 0x5E)) || Near(middle, RGB(0x1B, 0x24, 0x30)))
+            << std::hex << middle << " in phase " << phase;
+    }
     EXPECT_TRUE(Near(end, RGB(0x26, 0x34, 0x45)) || Near(end, RGB(0x3C, 0x8D, 0xDE))) << std::hex << end;
-    Shot("batch_step3_encoding.png");
     ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 180000)) << Boxes();
     EXPECT_EQ(dialog_->EncodingPhase(), 4);
     const std::vector<std::string> files = dialog_->CapturedFiles();
@@ -726,29 +755,24 @@ TEST_F(BatchList, TheToolTipAnswersTheListViewWithinItsBuffer) {
     ASSERT_NE(expected.find("00:01:05"), std::string::npos) << expected;
     ASSERT_NE(expected.find("2021"), std::string::npos) << expected;
 
+    // The list view's request: NMLVGETINFOTIPA or NMLVGETINFOTIPW for item 0.
+    const auto ask = [this](auto request, UINT code, auto* buffer, int capacity) {
+        request.hdr = {list_.ListWindow(), CEncBatchListCtrl::kListId, code};
+        request.pszText = buffer;
+        request.cchTextMax = capacity;
+        request.iItem = 0;
+        list_.SendMessage(WM_NOTIFY, CEncBatchListCtrl::kListId, reinterpret_cast<LPARAM>(&request));
+    };
     char narrow[512];
     memset(narrow, '#', sizeof narrow);
-    NMLVGETINFOTIPA a{};
-    a.hdr = {list_.ListWindow(), CEncBatchListCtrl::kListId, LVN_GETINFOTIPA};
-    a.pszText = narrow;
-    a.cchTextMax = 400;
-    a.iItem = 0;
-    list_.SendMessage(WM_NOTIFY, CEncBatchListCtrl::kListId, reinterpret_cast<LPARAM>(&a));
+    ask(NMLVGETINFOTIPA{}, LVN_GETINFOTIPA, narrow, 400);
     EXPECT_EQ(std::string(narrow), expected);
-
     memset(narrow, '#', sizeof narrow);
-    a.cchTextMax = 10;
-    list_.SendMessage(WM_NOTIFY, CEncBatchListCtrl::kListId, reinterpret_cast<LPARAM>(&a));
+    ask(NMLVGETINFOTIPA{}, LVN_GETINFOTIPA, narrow, 10);
     EXPECT_EQ(std::string(narrow), expected.substr(0, 9));
     EXPECT_EQ(narrow[10], '#');
-
     wchar_t wide[512] = {};
-    NMLVGETINFOTIPW w{};
-    w.hdr = {list_.ListWindow(), CEncBatchListCtrl::kListId, LVN_GETINFOTIPW};
-    w.pszText = wide;
-    w.cchTextMax = 400;
-    w.iItem = 0;
-    list_.SendMessage(WM_NOTIFY, CEncBatchListCtrl::kListId, reinterpret_cast<LPARAM>(&w));
+    ask(NMLVGETINFOTIPW{}, LVN_GETINFOTIPW, wide, 400);
     EXPECT_EQ(std::wstring(wide), std::wstring(expected.begin(), expected.end()));
 }
 
