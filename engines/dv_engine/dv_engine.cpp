@@ -1296,6 +1296,9 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
         } else {
             hr = BeginRecording(Numbered(s.captureFile, i), true, s.in, out);
         }
+        // The tape's end is judged by frames missing since the play command, not since the
+        // last frame before the seek (a deck winds without sending frames).
+        lastFrameTick_ = int64_t(GetTickCount64());
         if (SUCCEEDED(hr)) hr = SetMode(ED_MODE_PLAY);
         if (FAILED(hr)) {
             EndRecording(true);
