@@ -119,7 +119,7 @@ CDVBatchCaptureDlg::CDVBatchCaptureDlg(CWnd* page) : CDialog(IDD_BATCH_CAPTURE, 
         Row("IDC_BATCH_BUTTONAUTOMERGE", kAutoMerge, 3110),
     };
     std::copy(std::begin(rows), std::end(rows), buttons_);
-    statics_[0] = Row("IDC_STATIC_TIMECODE", IDS_DV_TIMECODE_CAPTION);
+    statics_[0] = Row("IDC_STATIC_TIMECODE", kTimecodeCaption);
     statics_[1] = Row("IDC_STATIC_PROFILE", kProfileStatic);
     statics_[2] = Row("IDC_STATIC_STEP_CAPTION", kStepCaption);
     statics_[3] = Row("IDC_STATIC_STEP_DESC", kStepDescription);
@@ -176,7 +176,7 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
     if (auto* caption = dynamic_cast<CGStatic*>(statics_[0].control))
         caption->SetText(AfxLoadString(IDS_DV_TIMECODE_CAPTION).c_str());
     progress_ = CreateSkinProgressSlider(this, kView, kLayout, "IDC_DISPLAY_SELECTSLIDER", kProgressSlider,
-                                         "dv_progress_bg.png", "dv_progress_fill.png");
+                                         "batch_progress_bg.png", "batch_progress_fill.png");
     const auto rectOf = [](const char* name, RECT* out) {
         if (SkinStaticNode* node = CSkinLayout::FindStatic(kView, kLayout, name))
             *out = RECT{node->left, node->top, node->left + node->width, node->top + node->height};
@@ -192,7 +192,7 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
     background_ = LoadSkinBitmap("Batch_BG.png");
     playbackArt_ = LoadSkinBitmap("Batch_FilePlayback.png");
     shuttleStrip_ = LoadSkinBitmap("EncDVShuttle.jpg");
-    list_.Create(listRect, this, kList);
+    list_.Create(listRect, this, kList, kView);
     list_.SetItemSize(112, 104);
     list_.SetThumbnailSize(96, 72);
     list_.SetBitmaps(LoadSkinBitmap("Batch ThumbnailNormal.JPG"), LoadSkinBitmap("Batch ThumbnailSelected.JPG"),
@@ -252,6 +252,13 @@ BOOL CDVBatchCaptureDlg::DestroyWindow() {
     const BOOL done = CDialog::DestroyWindow();
     if (page_ && page_->m_hWnd) ::SendMessageA(page_->m_hWnd, 0x7E9, 0, 0);
     return done;
+}
+
+// While attached the engine draws the deck's frames into the preview place; an empty place
+// detaches it, so that the review player or the post-encoding picture shows there instead.
+void CDVBatchCaptureDlg::AttachPreview(bool attach) {
+    static const RECT kNowhere{};
+    if (engine_) engine_->SetPreviewWindow(m_hWnd, attach ? &preview_ : &kNowhere);
 }
 
 void CDVBatchCaptureDlg::FitPreview() {
@@ -501,7 +508,7 @@ void CDVBatchCaptureDlg::OnNext() {
         } else {
             step_ = kReview;
             ApplyStep();
-            if (engine_) engine_->SetPreviewWindow(m_hWnd, nullptr);
+            AttachPreview(false);
             OpenScanFileForReview();
             SetDescription(IDS_BATCH_REVIEW_COUNT, list_.Count());
         }
@@ -515,7 +522,7 @@ void CDVBatchCaptureDlg::OnNext() {
             CloseReview();
             ApplyStep();
             if (progress_) progress_->SetRange(0, 0, TRUE);
-            if (engine_) engine_->SetPreviewWindow(m_hWnd, &preview_);
+            AttachPreview(true);
             StartBatchCapture();
             SetDescription(IDS_BATCH_CAPTURED_COUNT, list_.CountStatusTwo());
         }
@@ -537,7 +544,7 @@ void CDVBatchCaptureDlg::OnBack() {
         case kReview:
             CloseReview();
             list_.RemoveAll();
-            if (engine_) engine_->SetPreviewWindow(m_hWnd, &preview_);
+            AttachPreview(true);
             step_ = kStart;
             break;
         case kCapture:
@@ -546,7 +553,7 @@ void CDVBatchCaptureDlg::OnBack() {
                 list_.RemoveAll();
                 step_ = kStart;
             } else {
-                if (engine_) engine_->SetPreviewWindow(m_hWnd, nullptr);
+                AttachPreview(false);
                 step_ = kReview;
                 ApplyStep();
                 OpenScanFileForReview();
@@ -917,10 +924,10 @@ void CDVBatchCaptureDlg::Paint() {
             SelectObject(from, old);
         }
         SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, GetSysColor(blink_ ? COLOR_HIGHLIGHTTEXT : COLOR_HIGHLIGHT));
+        SetTextColor(dc, GetSysColor(encodeClock_.blink ? COLOR_HIGHLIGHTTEXT : COLOR_HIGHLIGHT));
         HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
         RECT r = postEncodingRect_;
-        DrawTextA(dc, postCaption_.c_str(), -1, &r, DT_CENTER | DT_WORDBREAK);
+        DrawTextA(dc, encodeClock_.caption.c_str(), -1, &r, DT_CENTER | DT_WORDBREAK);
         SelectObject(dc, oldFont);
     }
     DeleteDC(from);
@@ -1270,7 +1277,7 @@ void CDVBatchCaptureDlg::OnBatchFinished() {
     if (closing_ || step_ == kCaptured) return;
     step_ = kCaptured;
     list_.ClearStatus();
-    if (engine_) engine_->SetPreviewWindow(m_hWnd, nullptr);
+    AttachPreview(false);
     ApplyStep();
     if (list_.Count() > 0 && !captured_.empty()) {
         list_.SelectItem(0);
@@ -1308,26 +1315,7 @@ void CDVBatchCaptureDlg::OnProgressTimer() {
         recordingPhase_ = 0;
         return;
     }
-    const DWORD now = GetTickCount();
-    DWORD elapsed = (now - recordingStart_) / 1000;
-    if (nonRealtime_ == 1) {
-        DWORD pause = pauseSeconds_;
-        if (encodingPhase_ == 3 && postEncodingStart_) pause += (now - postEncodingStart_) / 1000;
-        elapsed = elapsed > pause ? elapsed - pause : 0;
-    }
-    if (nonRealtime_ != 1 || !engine_) return;
-    DWORD done = 0, total = 0;
-    if (SUCCEEDED(engine_->GetEncodeProgress(&done, &total)) && total && progress_) {
-        progress_->SetRange(0, int(std::min<DWORD>(total, 0x7FFFFFFF)), TRUE);
-        progress_->SetRegionEnd(0, int(std::min(done, total)));
-    }
-    if (encodingPhase_ == 2 && done > 0 && done <= total && elapsed > 0) {
-        const double perMinute = double(done) / elapsed * 60;
-        postCaption_ = std::string(AfxLoadString(IDS_DV_POST_ENCODING).c_str()) +
-                       Format(IDS_DV_MINUTES_LEFT, int((total - done) / perMinute));
-    }
-    if (encodingPhase_ == 2 || encodingPhase_ == 3) {
-        blink_ = !blink_;
+    if (nonRealtime_ == 1 && encodeClock_.Tick(engine_, progress_, encodingPhase_)) {
         ::InvalidateRect(m_hWnd, &preview_, FALSE);
         ::InvalidateRect(m_hWnd, &postEncodingRect_, FALSE);
     }
@@ -1598,14 +1586,13 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
         case engines::WM_REC_START:
             recordingPhase_ = 1;
             state_ = kRecording;
-            pauseSeconds_ = 0;
-            postEncodingStart_ = 0;
             list_.SetStatus(currentSegment_, 1);
             list_.SelectItem(currentSegment_);
             if (!progressTimer_) progressTimer_ = SetTimer(kTimerProgress, 1000, nullptr) != 0;
-            recordingStart_ = GetTickCount();
+            encodeClock_.Start();
             EnableStepControls(false);
             if (nonRealtime_ == 1) encodingPhase_ = 1;
+            if (step_ == kCapture) AttachPreview(true);
             break;
         case engines::WM_REC_FINISH:
         case engines::WM_NON_REALTIME_REC_FINISH:
@@ -1626,7 +1613,8 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
             const bool avi = clip.size() >= 3 && _stricmp(clip.c_str() + clip.size() - 3, "AVI") == 0;
             if (!avi) {
                 encodingPhase_ = 2;
-                postCaption_ = AfxLoadString(IDS_DV_POST_ENCODING).c_str();
+                AttachPreview(false);
+                encodeClock_.caption = AfxLoadString(IDS_DV_POST_ENCODING).c_str();
                 if (!postEncodingArt_) postEncodingArt_ = LoadSkinBitmap("Batch PostEncodingBK.jpg");
                 ::InvalidateRect(m_hWnd, nullptr, FALSE);
             }
@@ -1639,8 +1627,9 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
         case engines::WM_POST_ENCODING_START:
             if (nonRealtime_ == 1) {
                 encodingPhase_ = 3;
-                postEncodingStart_ = GetTickCount();
-                postCaption_ = AfxLoadString(IDS_DV_POST_ENCODING_BACKGROUND).c_str();
+                AttachPreview(false);
+                encodeClock_.BackgroundBegins();
+                encodeClock_.caption = AfxLoadString(IDS_DV_POST_ENCODING_BACKGROUND).c_str();
                 if (!postEncodingArt_) postEncodingArt_ = LoadSkinBitmap("PostEncodingBK.bmp");
                 ::InvalidateRect(m_hWnd, nullptr, FALSE);
             }
@@ -1649,8 +1638,8 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
             // Recording goes on: the time spent encoding in between is not recording time.
             state_ = kRecording;
             encodingPhase_ = 1;
-            if (postEncodingStart_) pauseSeconds_ += (GetTickCount() - postEncodingStart_) / 1000;
-            postEncodingStart_ = 0;
+            encodeClock_.BackgroundEnds();
+            if (step_ == kCapture) AttachPreview(true);
             break;
         case engines::kSeekBegun:
             if (batchRunning_) SetTransportButtons(211);
@@ -1721,6 +1710,10 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
             break;
         case engines::WM_DEVICE_REMOVED:
             deviceChange_ = 1;
+            // The engine reports a lost deck here and has closed the scan file: the scan ends
+            // with the scenes found so far, which are reviewed (a batch run ends by itself,
+            // keeping its clips).
+            if (step_ == kScan) Press(kNext);
             SetTimer(kTimerDeviceChange, 300, nullptr);
             break;
         case engines::WM_TAPE_END_IGNORE:

@@ -125,6 +125,8 @@ public:
     HRESULT ReviewOpenResult() const { return reviewOpen_; }
     // The file in review, and whether it is shown as stills (no playback graph for it).
     const std::string& ReviewFile() const { return reviewPath_; }
+    int64_t ReviewPosition() const { return reviewPosition_; }
+    float ReviewRate() const { return rate_; }
     bool ReviewAsStills() const { return stillMode_; }
     std::string Description() const { return description_; }
     DWORD NonRealtime() const { return nonRealtime_.load(); }
@@ -161,6 +163,7 @@ private:
     void OnTape(UINT id);
     void OnSeekButton();
     void FitPreview();
+    void AttachPreview(bool attach);
     DWORD PreviewOptions();
     void EnableStepControls(bool on);
 
@@ -300,9 +303,8 @@ private:
     // Recording and encoding afterwards: clocks in GetTickCount milliseconds, the pause total
     // (time spent encoding between recordings) in seconds.
     int recordingPhase_ = 0;  // 1 recording, 2 a clip finished
-    bool progressTimer_ = false, blink_ = false;
-    DWORD recordingStart_ = 0, postEncodingStart_ = 0, pauseSeconds_ = 0;
-    std::string postCaption_;
+    bool progressTimer_ = false;
+    DVEncodeClock encodeClock_;
     HBITMAP postEncodingArt_ = nullptr;
 
     // Review.

@@ -8,6 +8,11 @@
 
 #include "app/resources/resource_ids.h"
 #include "app/services/text_fonts.h"
+#include "app/skin/skin_factory.h"
+#include "app/skin/skin_layout.h"
+#include "app/skin/skin_list.h"
+#include "app/skin/skin_scrollbar.h"
+#include "engines/player/frame_scale.h"
 #include "engines/client/engine_client.h"
 #include "engines/interfaces.h"
 #include "framework/app.h"
@@ -25,6 +30,24 @@ bool FileExamined(const std::string& path) {
     struct _stati64 info {};
     return !path.empty() && _stati64(path.c_str(), &info) == 0;
 }
+
+// The inner list view tells the control when its vertical scroll state changed (each change
+// repaints it), so that the skinned bar follows scrolling by wheel, keys or selection.
+LRESULT CALLBACK ListScrollWatch(HWND list, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR data) {
+    if (message == WM_PAINT) {
+        auto* last = reinterpret_cast<SCROLLINFO*>(data);
+        SCROLLINFO now{sizeof now, SIF_ALL, 0, 0, 0, 0, 0};
+        if (!GetScrollInfo(list, SB_VERT, &now)) now = SCROLLINFO{sizeof now, SIF_ALL, 0, 0, 0, 0, 0};
+        if (now.nMin != last->nMin || now.nMax != last->nMax || now.nPage != last->nPage || now.nPos != last->nPos) {
+            *last = now;
+            ::PostMessageA(::GetParent(list), WM_GLIST_SCROLLED, reinterpret_cast<WPARAM>(list), 0);
+        }
+    }
+    return DefSubclassProc(list, message, wParam, lParam);
+}
+
+// Device bitmaps larger than this on a side are not read back.
+constexpr int kMaxPictureSide = 8192;
 
 }  // namespace
 
@@ -48,7 +71,7 @@ CEncBatchListCtrl::~CEncBatchListCtrl() {
     if (images_) ImageList_Destroy(images_);
 }
 
-BOOL CEncBatchListCtrl::Create(const RECT& rect, CWnd* parent, UINT id) {
+BOOL CEncBatchListCtrl::Create(const RECT& rect, CWnd* parent, UINT id, const char* view) {
     WNDCLASSA wc{};
     if (!GetClassInfoA(AfxGetInstanceHandle(), kClassName, &wc)) {
         wc.lpfnWndProc = ::DefWindowProcA;
@@ -60,18 +83,79 @@ BOOL CEncBatchListCtrl::Create(const RECT& rect, CWnd* parent, UINT id) {
     if (!CWnd::CreateEx(WS_EX_NOPARENTNOTIFY, kClassName, "", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, rect, parent,
                         id))
         return FALSE;
-    RECT client{};
-    ::GetClientRect(m_hWnd, &client);
+    RECT place{};
+    ::GetClientRect(m_hWnd, &place);
+    view_ = view ? view : "";
+    const SkinStaticNode* room = view ? CSkinLayout::FindStatic(view, "LAYOUT1", "ROOMLIST") : nullptr;
+    if (room) place = RECT{room->left, room->top, room->left + room->width, room->top + room->height};
+    // With a skinned bar the list's own vertical bar lies outside its window region.
+    const int hidden = room ? GetSystemMetrics(SM_CXVSCROLL) : 0;
     list_ = CreateWindowExA(0, WC_LISTVIEWA, "",
-                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | LVS_ICON | LVS_SHOWSELALWAYS | LVS_AUTOARRANGE, 0, 0,
-                            client.right, client.bottom, m_hWnd, reinterpret_cast<HMENU>(UINT_PTR(kListId)),
-                            AfxGetInstanceHandle(), nullptr);
+                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | LVS_ICON | LVS_SHOWSELALWAYS | LVS_AUTOARRANGE,
+                            place.left, place.top, place.right - place.left + hidden, place.bottom - place.top, m_hWnd,
+                            reinterpret_cast<HMENU>(UINT_PTR(kListId)), AfxGetInstanceHandle(), nullptr);
     if (!list_) return FALSE;
+    if (room) ::SetWindowRgn(list_, CreateRectRgn(0, 0, place.right - place.left, place.bottom - place.top), FALSE);
+    SetWindowSubclass(list_, ListScrollWatch, 1, reinterpret_cast<DWORD_PTR>(&scrollSeen_));
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
     ListView_SetBkColor(list_, kGround);
     ListView_SetTextBkColor(list_, kGround);
     SetItemSize(itemWidth_, itemHeight_);
+    if (room) {
+        std::snprintf(scrollBinding_.name, sizeof scrollBinding_.name, "%s", "ROOMSCROLLBAR");
+        scrollBinding_.id = kScrollBarId;
+        CreateSkinNewScrollBars(this, view, &scrollBinding_, 1);
+        if ((scrollBar_ = dynamic_cast<CGNewScrollBar*>(scrollBinding_.control))) {
+            // A thumb of the least size travels the whole range, 0 at the first row, 100 at the last page.
+            scrollBar_->SetRange(0, batchcap::kListScrollRange);
+            scrollBar_->SetPage(batchcap::kListScrollRange, 0);
+            SyncScrollBar();
+        }
+    }
     return TRUE;
+}
+
+// Icon view: the rows of whole items, the first one shown and how many fit.
+CEncBatchListCtrl::Rows CEncBatchListCtrl::ListRows() const {
+    Rows rows{};
+    if (!list_) return rows;
+    const DWORD spacing = DWORD(::SendMessageA(list_, LVM_GETITEMSPACING, FALSE, 0));
+    const int across = std::max(int(LOWORD(spacing)), 1), down = std::max(int(HIWORD(spacing)), 1);
+    RECT client{};
+    ::GetClientRect(list_, &client);
+    const int perRow = std::max(int(client.right) / across, 1);
+    const int count = ListView_GetItemCount(list_);
+    rows.count = (count + perRow - 1) / perRow;
+    rows.visible = std::max(int(client.bottom) / down, 1);
+    // In icon view the list scrolls by pixels.
+    SCROLLINFO info{sizeof info, SIF_POS, 0, 0, 0, 0, 0};
+    if (!GetScrollInfo(list_, SB_VERT, &info)) info.nPos = 0;
+    rows.offset = std::max(info.nPos, 0);
+    rows.first = (rows.offset + down / 2) / down;
+    rows.height = down;
+    return rows;
+}
+
+void CEncBatchListCtrl::SyncScrollBar() {
+    if (!scrollBar_) return;
+    const Rows rows = ListRows();
+    scrollBar_->SetPos(batchcap::ScrollBarOfRows(rows.first, rows.count, rows.visible));
+}
+
+void CEncBatchListCtrl::ScrollToBar() {
+    if (!scrollBar_ || !list_) return;
+    const Rows rows = ListRows();
+    const int row = batchcap::FirstRowOfScrollBar(scrollBar_->GetPos(), rows.count, rows.visible);
+    const int dy = row * rows.height - rows.offset;
+    if (dy) ListView_Scroll(list_, 0, dy);
+}
+
+int CEncBatchListCtrl::ScrollBarPosition() const {
+    return scrollBar_ ? scrollBar_->GetPos() : -1;
+}
+
+int CEncBatchListCtrl::FirstVisibleRow() const {
+    return ListRows().first;
 }
 
 void CEncBatchListCtrl::SetItemSize(int width, int height) {
@@ -132,20 +216,46 @@ HBITMAP CEncBatchListCtrl::ThumbnailOf(const std::string& path, int64_t time) {
     return bitmap;
 }
 
+// A device bitmap fitted to the thumbnail size as a picture library resizes: read back as
+// 32-bit pixels, reduced by area averaging (each thumbnail pixel the mean of the source area
+// it covers, so that fine detail turns into its mean rather than into stray pixels) and made
+// a device bitmap again. A source smaller than the thumbnail is enlarged by the system's
+// halftone stretch.
 HBITMAP CEncBatchListCtrl::FitBitmap(HBITMAP source) const {
     BITMAP info{};
     if (!source || !GetObjectA(source, sizeof info, &info)) return nullptr;
+    const int width = info.bmWidth, height = std::abs(info.bmHeight);
+    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide || thumbWidth_ <= 0 ||
+        thumbHeight_ <= 0)
+        return nullptr;
     HDC screen = ::GetDC(nullptr);
-    HDC from = CreateCompatibleDC(screen), to = CreateCompatibleDC(screen);
     HBITMAP fitted = CreateCompatibleBitmap(screen, thumbWidth_, thumbHeight_);
+    BITMAPINFO layout{};
+    layout.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    std::vector<uint32_t> pixels(size_t(width) * size_t(height));
+    bool done = false;
+    if (fitted && width >= thumbWidth_ && height >= thumbHeight_ &&
+        GetDIBits(screen, source, 0, UINT(height), pixels.data(), &layout, DIB_RGB_COLORS) == height) {
+        for (uint32_t& p : pixels)
+            p &= 0x00FFFFFF;
+        const std::vector<uint32_t> reduced = engines::ScaleDownArea(pixels, uint32_t(width), uint32_t(height),
+                                                                     uint32_t(thumbWidth_), uint32_t(thumbHeight_));
+        layout.bmiHeader.biWidth = thumbWidth_;
+        layout.bmiHeader.biHeight = -thumbHeight_;
+        done = !reduced.empty() && SetDIBits(screen, fitted, 0, UINT(thumbHeight_), reduced.data(), &layout,
+                                             DIB_RGB_COLORS) == thumbHeight_;
+    }
+    if (fitted && !done) {
+        HDC from = CreateCompatibleDC(screen), to = CreateCompatibleDC(screen);
+        HGDIOBJ oldFrom = SelectObject(from, source), oldTo = SelectObject(to, fitted);
+        SetStretchBltMode(to, HALFTONE);
+        StretchBlt(to, 0, 0, thumbWidth_, thumbHeight_, from, 0, 0, width, height, SRCCOPY);
+        SelectObject(from, oldFrom);
+        SelectObject(to, oldTo);
+        DeleteDC(from);
+        DeleteDC(to);
+    }
     ::ReleaseDC(nullptr, screen);
-    HGDIOBJ oldFrom = SelectObject(from, source), oldTo = SelectObject(to, fitted);
-    SetStretchBltMode(to, HALFTONE);
-    StretchBlt(to, 0, 0, thumbWidth_, thumbHeight_, from, 0, 0, info.bmWidth, std::abs(info.bmHeight), SRCCOPY);
-    SelectObject(from, oldFrom);
-    SelectObject(to, oldTo);
-    DeleteDC(from);
-    DeleteDC(to);
     return fitted;
 }
 
@@ -500,9 +610,20 @@ LRESULT CEncBatchListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam
             }
         }
     }
-    if (message == WM_SIZE && list_) ::MoveWindow(list_, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+    if (message == WM_GSCROLLBAR_CHANGED) {
+        ScrollToBar();
+        return 0;
+    }
+    if (message == WM_GLIST_SCROLLED) {
+        SyncScrollBar();
+        return 0;
+    }
+    if (message == WM_SIZE && list_ && !scrollBar_) ::MoveWindow(list_, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
     if (message == WM_DESTROY) {
         RemoveAll();
+        if (list_) RemoveWindowSubclass(list_, ListScrollWatch, 1);
+        if (scrollBar_) DestroySkinNewScrollBars(view_.c_str(), &scrollBinding_, 1);
+        scrollBar_ = nullptr;
         list_ = nullptr;
     }
     return CWnd::WindowProc(message, wParam, lParam);

@@ -16,16 +16,19 @@
 #include <vector>
 
 #include "app/pages/batch_capture_model.h"
+#include "app/skin/skin_factory.h"
 #include "framework/wnd.h"
 
 struct IClipPlayer;
 struct IThumbnailCache;
+class CGNewScrollBar;
 
 class CEncBatchListCtrl : public CWnd {
 public:
     static constexpr UINT kItemClicked = WM_USER + 1;
     static constexpr UINT kEntryChanged = WM_USER + 2;
     static constexpr UINT kListId = 100;
+    static constexpr UINT kScrollBarId = 101;
 
     struct Entry {
         std::string clipPath;
@@ -40,7 +43,9 @@ public:
     CEncBatchListCtrl();
     ~CEncBatchListCtrl() override;
 
-    BOOL Create(const RECT& rect, CWnd* parent, UINT id);
+    // With a skin view, the list takes its "ROOMLIST" place and a skinned vertical bar its
+    // "ROOMSCROLLBAR" place (subview "LAYOUT1"), both relative to the control.
+    BOOL Create(const RECT& rect, CWnd* parent, UINT id, const char* view = nullptr);
     void SetItemSize(int width, int height);
     void SetThumbnailSize(int width, int height) { thumbWidth_ = width, thumbHeight_ = height; }
     void SetThumbnailCache(IThumbnailCache* cache) { cache_ = cache; }
@@ -86,12 +91,24 @@ public:
     void Join(int mode, float frameRate, int64_t limit);
     int64_t TotalDuration(float frameRate) const;
     void Enable(bool on);
+    // The skinned bar's position (0-100; -1 without a bar) and the first row the list shows.
+    int ScrollBarPosition() const;
+    int FirstVisibleRow() const;
+    HWND ListWindow() const { return list_; }
+    CGNewScrollBar* ScrollBar() const { return scrollBar_; }
     // The label of a clip record: its duration at the frame rate.
     static std::string DurationLabel(const batchcap::BatchClipInfo& clip, float frameRate);
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    struct Rows {
+        int first, count, visible, height;
+        int offset;  // the list's scroll position, pixels
+    };
+    Rows ListRows() const;
+    void SyncScrollBar();
+    void ScrollToBar();
     void OnInfoTip(NMHDR* header);
     void Rebuild(int filter);
     void AddItem(int entryIndex);
@@ -115,4 +132,8 @@ private:
     int itemWidth_ = 112, itemHeight_ = 104;
     int thumbWidth_ = 96, thumbHeight_ = 72;
     bool showChecks_ = true;
+    std::string view_;
+    SCROLLINFO scrollSeen_{sizeof(SCROLLINFO), SIF_ALL, 0, 0, 0, 0, 0};
+    SkinControlBinding scrollBinding_{};
+    CGNewScrollBar* scrollBar_ = nullptr;
 };

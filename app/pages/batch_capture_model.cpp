@@ -170,4 +170,17 @@ std::string MakeUniqueName(const std::string& path, const std::function<bool(con
     return {};
 }
 
+int ScrollBarOfRows(int firstRow, int rows, int visibleRows) {
+    const int64_t scrollable = int64_t(rows) - std::max(visibleRows, 1);
+    if (scrollable <= 0 || firstRow <= 0) return 0;
+    return int(std::min<int64_t>(firstRow, scrollable) * kListScrollRange / scrollable);
+}
+
+int FirstRowOfScrollBar(int position, int rows, int visibleRows) {
+    const int64_t scrollable = int64_t(rows) - std::max(visibleRows, 1);
+    if (scrollable <= 0) return 0;
+    const int64_t at = std::clamp(position, 0, kListScrollRange);
+    return int((at * scrollable + kListScrollRange / 2) / kListScrollRange);
+}
+
 }  // namespace batchcap

@@ -105,6 +105,13 @@ void JoinInto(BatchClipInfo* into, const BatchClipInfo& from);
 // 4 seconds (whole seconds compared).
 bool PruneSegment(const BatchClipInfo& clip);
 
+// The list's scroll bar runs from 0 to 100 over the rows the list can scroll by (icon view:
+// rows of whole items). The bar's position for the first visible row, and the first row for a
+// position of the bar (the nearest whole row).
+inline constexpr int kListScrollRange = 100;
+int ScrollBarOfRows(int firstRow, int rows, int visibleRows);
+int FirstRowOfScrollBar(int position, int rows, int visibleRows);
+
 // The first of `path`, "name(0).ext", "name(1).ext", ... for which `exists` is false; empty
 // when none is free within a bound.
 std::string MakeUniqueName(const std::string& path, const std::function<bool(const std::string&)>& exists);

@@ -925,9 +925,9 @@ void CDVCapturePage::OnPaint() {
     if (postEncoding_ == 2 || postEncoding_ == 3) {
         DrawPostEncodingArt(dc);
         SetBkMode(dc, TRANSPARENT);
-        SetTextColor(dc, blink_ ? RGB(255, 200, 64) : RGB(232, 238, 245));
+        SetTextColor(dc, encodeClock_.blink ? RGB(255, 200, 64) : RGB(232, 238, 245));
         RECT r = postEncodingRect_;
-        DrawTextA(dc, postCaption_.c_str(), -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        DrawTextA(dc, encodeClock_.caption.c_str(), -1, &r, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
     }
     ::EndPaint(m_hWnd, &ps);
 }
@@ -1239,10 +1239,8 @@ LRESULT CDVCapturePage::OnEngineNotice(WPARAM code, LPARAM data) {
         case engines::WM_REC_START:
             recordingPhase_ = 1;
             SetState(kRecording);
-            backgroundSeconds_ = 0;
-            postEncodingStart_ = 0;
             if (!clockRunning_) clockRunning_ = SetTimer(kClockTimer, 1000) != 0;
-            clockStart_ = GetTickCount();
+            encodeClock_.Start();
             UpdateControls();
             if (NonRealtime() == 1) postEncoding_ = 1;
             NotifyParent(2026, 0);
@@ -1313,7 +1311,7 @@ LRESULT CDVCapturePage::OnEngineNotice(WPARAM code, LPARAM data) {
         case engines::WM_NON_REALTIME_ENCODE:
             if (!EndsWithNoCase(payload->text, "AVI")) {
                 postEncoding_ = 2;
-                postCaption_ = AfxLoadString(IDS_DV_POST_ENCODING).c_str();
+                encodeClock_.caption = AfxLoadString(IDS_DV_POST_ENCODING).c_str();
                 LoadPostEncodingArt("Capture PostEncodingBK.jpg");
                 Invalidate(FALSE);
             }
@@ -1332,8 +1330,8 @@ LRESULT CDVCapturePage::OnEngineNotice(WPARAM code, LPARAM data) {
         case engines::WM_POST_ENCODING_START:
             if (NonRealtime() == 1) {
                 postEncoding_ = 3;
-                postEncodingStart_ = GetTickCount();
-                postCaption_ = AfxLoadString(IDS_DV_POST_ENCODING_BACKGROUND).c_str();
+                encodeClock_.BackgroundBegins();
+                encodeClock_.caption = AfxLoadString(IDS_DV_POST_ENCODING_BACKGROUND).c_str();
                 LoadPostEncodingArt("capture postencodingbk.jpg");
                 Invalidate(FALSE);
             }
@@ -1341,8 +1339,7 @@ LRESULT CDVCapturePage::OnEngineNotice(WPARAM code, LPARAM data) {
         case engines::WM_REC_CLOCK_RESET:
             SetState(kRecording);
             postEncoding_ = 1;
-            if (postEncodingStart_) backgroundSeconds_ += (GetTickCount() - postEncodingStart_) / 1000;
-            postEncodingStart_ = 0;
+            encodeClock_.BackgroundEnds();
             InvalidateRect(&previewBack_, FALSE);
             break;
         case engines::WM_REC_STOPPED_MSG: {
@@ -1385,31 +1382,10 @@ void CDVCapturePage::OnTimer(UINT_PTR id) {
             Invalidate(FALSE);
             return;
         }
-        DWORD elapsed = (GetTickCount() - clockStart_) / 1000;
-        if (NonRealtime() == 1) {
-            DWORD background = backgroundSeconds_;
-            if (postEncoding_ == 3 && postEncodingStart_) background += (GetTickCount() - postEncodingStart_) / 1000;
-            elapsed = elapsed > background ? elapsed - background : 0;
-        }
         recordingPhase_ = 0;
         NotifyParent(2030, 0);
-        if (NonRealtime() == 1 && engine_) {
-            DWORD done = 0, total = 0;
-            if (SUCCEEDED(engine_->GetEncodeProgress(&done, &total)) && total && progress_) {
-                progress_->SetRange(0, int(std::min<DWORD>(total, 0x7FFFFFFF)), TRUE);
-                progress_->SetRegionEnd(0, int(std::min(done, total)));
-            }
-            if (postEncoding_ == 2 && done > 0 && done <= total && elapsed > 0) {
-                const double perMinute = double(done) / elapsed * 60;
-                CString left;
-                left.FormatId(IDS_DV_MINUTES_LEFT, int((total - done) / perMinute));
-                postCaption_ = std::string(AfxLoadString(IDS_DV_POST_ENCODING).c_str()) + left.c_str();
-            }
-            if (postEncoding_ == 2 || postEncoding_ == 3) {
-                blink_ = !blink_;
-                InvalidateRect(&postEncodingRect_, FALSE);
-            }
-        }
+        if (NonRealtime() == 1 && encodeClock_.Tick(engine_, progress_, postEncoding_))
+            InvalidateRect(&postEncodingRect_, FALSE);
         return;
     }
     if (id == kRecheckTimer) {

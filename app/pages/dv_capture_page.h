@@ -238,9 +238,8 @@ private:
     int deviceChange_ = 0;
     int ownOpens_ = 0;  // openings of ours whose WM_DEVICE_CHANGED has not come yet
     bool recheckGuard_ = false;
-    DWORD clockStart_ = 0, postEncodingStart_ = 0, backgroundSeconds_ = 0;
-    bool clockRunning_ = false, blink_ = false;
-    std::string postCaption_;
+    bool clockRunning_ = false;
+    DVEncodeClock encodeClock_;
 
     // Polling.
     std::thread timecodeThread_, modeThread_;

@@ -973,6 +973,9 @@ def batch_capture_art(folder):
     convert("-size", "16x16", f"xc:{MAGENTA}", "-fill", CHECKED, "-draw", "circle 8,8 8,3",
             out_name(folder, "Batch IconFinished.bmp"))
     convert("-size", "360x288", f"xc:{DV_POST_ENCODING_GROUND}", out_name(folder, "Batch PostEncodingBK.jpg"))
+    # The encoding progress under the preview, as wide as the preview: ground and filled part.
+    convert("-size", "360x24", f"xc:{PANEL}", out_name(folder, "batch_progress_bg.png"))
+    convert("-size", "360x24", f"xc:{ACCENT}", out_name(folder, "batch_progress_fill.png"))
     # The labels' bands, one per label size of the view.
     for width, height in BATCH_LABELS:
         convert("-size", f"{width}x{height}", "gradient:#C9D6E6-#AFC3DA", out_name(folder, f"batch_band_{width}x{height}.png"))
@@ -1031,7 +1034,8 @@ def batch_capture_view():
     lines += [f'      <SIMPLESLIDER ID="IDC_DISPLAY_SELECTSLIDER" LEFT="{x}" TOP="{sy}" WIDTH="{pw}" HEIGHT="24">',
               f'        <THUMBRELATIVEPOS TOP="0" HEIGHT="24"/><SUBREGIONBK WIDTH="{pw}" HEIGHT="24"/>',
               '        <SUBREGIONTHUMB WIDTH="4" HEIGHT="24"/>',
-              '        <BACKGROUNDIMAGE SOURCE="dv_progress_bg.png"/><THUMBNORMALIMAGE SOURCE="dv_progress_fill.png"/>',
+              '        <BACKGROUNDIMAGE SOURCE="batch_progress_bg.png"/>'
+              '<THUMBNORMALIMAGE SOURCE="batch_progress_fill.png"/>',
               "      </SIMPLESLIDER>"]
     cy = sy + 48
     lines += label("IDC_STATIC_TIMECODE", x, cy, 120)

@@ -719,6 +719,17 @@ HRESULT STDMETHODCALLTYPE CSystemLayerDV::OpenDevice(const char* name) {
             pins->Release();
         }
     }
+    if (SUCCEEDED(hr)) {
+        // The frame size of the connection tells the system before the first frame arrives
+        // (IEC 61834: 10 DIF sequences a frame at 525/60, 12 at 625/50), so that the frame
+        // rate is right from the opening; the frames themselves decide from then on.
+        AM_MEDIA_TYPE connected{};
+        if (SUCCEEDED(sink->Input()->ConnectionMediaType(&connected))) {
+            if (connected.lSampleSize == dv::kNtscFrameBytes) system_ = dv::System::kNtsc;
+            if (connected.lSampleSize == dv::kPalFrameBytes) system_ = dv::System::kPal;
+            FreeMediaType(connected);
+        }
+    }
     if (SUCCEEDED(hr)) hr = graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
     if (SUCCEEDED(hr)) hr = device->QueryInterface(IID_IAMExtTransport, reinterpret_cast<void**>(&transport));
     if (SUCCEEDED(hr)) hr = device->QueryInterface(IID_IAMTimecodeReader, reinterpret_cast<void**>(&timecodes));
@@ -1285,6 +1296,9 @@ void CSystemLayerDV::RunBatch(std::vector<BatchSegment> segments, bool encode) {
         } else {
             hr = BeginRecording(Numbered(s.captureFile, i), true, s.in, out);
         }
+        // The tape's end is judged by frames missing since the play command, not since the
+        // last frame before the seek (a deck winds without sending frames).
+        lastFrameTick_ = int64_t(GetTickCount64());
         if (SUCCEEDED(hr)) hr = SetMode(ED_MODE_PLAY);
         if (FAILED(hr)) {
             EndRecording(true);

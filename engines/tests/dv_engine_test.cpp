@@ -842,6 +842,9 @@ TEST_F(DvEngine, NtscTapePreviewsAndMarks) {
     ASSERT_EQ(dv_->SetPreviewWindow(window, &rect), S_OK);
     ASSERT_EQ(Open(), S_OK);
     float rate = 0;
+    // The stopped deck has sent no frame yet: the rate comes from the connection.
+    ASSERT_EQ(dv_->GetFrameRate(&rate), S_OK);
+    EXPECT_NEAR(rate, 29.97f, 0.01f);
     ASSERT_EQ(dv_->Play(), S_OK);
     ASSERT_TRUE(PlayedFrames(30, 30));
     ASSERT_EQ(dv_->Pause(), S_OK);

@@ -6,6 +6,8 @@
 // keeps its files and the list.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +24,8 @@
 #include "app/services/settings_keys.h"
 #include "app/skin/skin_controls.h"
 #include "app/skin/skin_layout.h"
+#include "app/skin/skin_list.h"
+#include "app/skin/skin_scrollbar.h"
 #include "app/tests/window_support.h"
 #include "engines/capture_params.h"
 #include "engines/dv/dv_frame.h"
@@ -72,6 +76,25 @@ TEST(BatchCaptureModel, SegmentRecordCarriesTimecodesStampsAndTheBatchArea) {
     EXPECT_EQ(record[11], 255);
     EXPECT_EQ(record[43], 255);
     EXPECT_EQ(record[4], 0);
+}
+
+// The list's bar (0-100) over the rows it can scroll by, both ways, to whole rows.
+TEST(BatchCaptureModel, ListScrollBarFollowsWholeRows) {
+    const struct {
+        int first, rows, visible, bar;
+    } cases[] = {
+        {0, 10, 3, 0}, {7, 10, 3, 100}, {3, 10, 3, 42}, {9, 10, 3, 100},  // beyond the last page: the end
+        {0, 2, 3, 0},  {1, 3, 3, 0},    {0, 0, 0, 0},   {5, 105, 5, 5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.first << " of " << c.rows << " rows, " << c.visible << " shown");
+        EXPECT_EQ(batchcap::ScrollBarOfRows(c.first, c.rows, c.visible), c.bar);
+        const int back = batchcap::FirstRowOfScrollBar(c.bar, c.rows, c.visible);
+        EXPECT_EQ(back, std::clamp(c.first, 0, std::max(c.rows - std::max(c.visible, 1), 0)));
+    }
+    EXPECT_EQ(batchcap::FirstRowOfScrollBar(50, 10, 3), 4) << "3.5 rows: the nearest whole row";
+    EXPECT_EQ(batchcap::FirstRowOfScrollBar(-20, 10, 3), 0);
+    EXPECT_EQ(batchcap::FirstRowOfScrollBar(250, 10, 3), 7);
 }
 
 TEST(BatchCaptureModel, DurationsAndTheirTexts) {
@@ -183,6 +206,15 @@ void SetSwitch(const char* name, DWORD value) {
     SetValue(kRecordingKey, name, REG_BINARY, &value, sizeof value);
 }
 
+// Runs `step` from a thread timer, which also fires inside a modal dialog's loop.
+std::function<bool()> g_step;
+void CALLBACK RunStep(HWND, UINT, UINT_PTR id, DWORD) {
+    if (g_step && g_step()) {
+        g_step = nullptr;
+        KillTimer(nullptr, id);
+    }
+}
+
 int64_t Frames(uint32_t tc) {
     return batchcap::TcWholeSeconds(tc) * 25 + batchcap::TcFrames(tc);
 }
@@ -263,12 +295,25 @@ protected:
         std::string text = "step " + std::to_string(dialog_ ? dialog_->GetStep() : -1) + " state " +
                            std::to_string(dialog_ ? dialog_->GetState() : -1) + " scanning " +
                            std::to_string(dialog_ ? dialog_->Scanning() : 0) + " \"" +
-                           (dialog_ ? dialog_->Description() : std::string()) + "\" message boxes:";
+                           (dialog_ ? dialog_->Description() : std::string()) + "\" device openings " +
+                           std::to_string(dialog_ ? dialog_->DeviceReopens() : -1) + " message boxes:";
         for (UINT id : boxes_)
             text += " " + std::to_string(id);
         for (const std::string& t : texts_)
             text += " [" + t + "]";
         return text;
+    }
+    // A pixel of the dialog as shown, in its client coordinates.
+    COLORREF Pixel(int x, int y) const {
+        HDC dc = GetDC(dialog_->m_hWnd);
+        const COLORREF c = GetPixel(dc, x, y);
+        ReleaseDC(dialog_->m_hWnd, dc);
+        return c;
+    }
+    static bool Near(COLORREF c, COLORREF want, int tolerance = 14) {
+        return std::abs(GetRValue(c) - GetRValue(want)) <= tolerance &&
+               std::abs(GetGValue(c) - GetGValue(want)) <= tolerance &&
+               std::abs(GetBValue(c) - GetBValue(want)) <= tolerance;
     }
     // A skinned button keeps its own enabled state.
     bool Enabled(UINT id) const {
@@ -397,6 +442,9 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
 // while the dialog is open is looked for again, and the dialog follows what it finds.
 TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedForAgain) {
     Open();
+    auto* caption = dialog_->Control(CDVBatchCaptureDlg::kTimecodeCaption);
+    ASSERT_NE(caption, nullptr) << "the time code's caption under its own id";
+    EXPECT_EQ(caption->GetDlgCtrlID(), int(CDVBatchCaptureDlg::kTimecodeCaption));
     const SkinStaticNode* strip = CSkinLayout::FindStatic("BATCH", "LAYOUT1", "IDC_SLIDER_SHUTTLE");
     ASSERT_NE(strip, nullptr);
     const HWND w = dialog_->m_hWnd;
@@ -438,6 +486,47 @@ TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedF
     }
 }
 
+// The deck unplugged in the middle of a scan: the scan ends with the scenes found so far; and
+// in the middle of a batch: the run ends with a message, the files recorded stay.
+TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone) {
+    Open();
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    // Two whole scenes and the start of a third.
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->List().Count() >= 3; }, 40000)) << Boxes();
+    enginetest::SetDeck(tape_, 0);
+    Pump(1500);
+    enginetest::SetDeck(tape_, 1);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 30000)) << Boxes();
+    const int kept = dialog_->List().Count();
+    std::string spans;
+    for (int i = 0; i < kept; ++i)
+        spans += " " + std::to_string(Frames(dialog_->List().GetClipRecord(i)->inTimecode)) + "-" +
+                 std::to_string(Frames(dialog_->List().GetClipRecord(i)->outTimecode));
+    SCOPED_TRACE(spans);
+    EXPECT_GE(kept, 2);
+    EXPECT_LT(kept, 4) << "the scan ended at the removal";
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
+    ASSERT_FALSE(dialog_->DeviceLabelText().empty()) << "found again once plugged in: " << Boxes();
+
+    boxes_.clear();
+    texts_.clear();
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture) << Boxes();
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000)) << Boxes();
+    enginetest::SetDeck(tape_, 0);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 90000)) << Boxes();
+    EXPECT_FALSE(dialog_->BatchRunning());
+    EXPECT_FALSE(boxes_.empty()) << "the user is told the run ended early: " << Boxes();
+    const std::vector<std::string> files = dialog_->CapturedFiles();
+    ASSERT_GE(files.size(), 1u);
+    EXPECT_LE(files.size(), size_t(kept))
+        << "the segment cut short by the removal is kept too, if any of it was recorded";
+    const std::vector<int64_t> codes = enginetest::FrameTimecodes(files[0]);
+    ASSERT_FALSE(codes.empty()) << files[0] << " " << Boxes();
+    EXPECT_EQ(codes.front(), kTapeStart);
+    EXPECT_EQ(dialog_->List().Count(), kept);
+}
+
 // An NTSC tape: the scan finds its scenes by their 30-frame time codes, and the review fits
 // the picture at its own shape and plays the scan file.
 TEST_F(BatchCaptureDialog, AnNtscTapeIsScannedAndReviewedAtItsOwnRate) {
@@ -473,9 +562,57 @@ TEST_F(BatchCaptureDialog, AnNtscTapeIsScannedAndReviewedAtItsOwnRate) {
     EXPECT_EQ(dialog_->FinishSteps(), 2);
     dialog_->Press(CDVBatchCaptureDlg::kReviewPlay);
     Pump(1500);
+    // Faster review: each press adds a third of the tape's speed, shown as "2X" and then "3X"
+    // (the tape's own speed); one more goes back to the slow review, its label hidden.
+    const struct {
+        const char* label;
+        float rate;
+    } speeds[] = {{"2X", 0.68f}, {"3X", 1.0f}, {"", 0.34f}};
+    CWnd* speed = dialog_->Control(CDVBatchCaptureDlg::kSpeedStatic);
+    ASSERT_NE(speed, nullptr);
+    for (const auto& s : speeds) {
+        SCOPED_TRACE(s.rate);
+        dialog_->Press(CDVBatchCaptureDlg::kReviewFast);
+        EXPECT_NEAR(dialog_->ReviewRate(), s.rate, 0.01f);
+        EXPECT_EQ(speed->IsWindowVisible() != 0, *s.label != 0);
+        if (*s.label) {
+            EXPECT_STREQ(speed->GetWindowText().c_str(), s.label);
+        }
+        const int64_t before = dialog_->ReviewPosition();
+        Pump(1000);
+        EXPECT_GT(dialog_->ReviewPosition(), before) << "the review plays on";
+    }
     dialog_->Press(CDVBatchCaptureDlg::kReviewPause);
     Shot("batch_ntsc_review.png");
+
+    // The profile button: the choice (here the native DV profile) goes into the page's capture
+    // block and is shown, and the switch follows it: DV is recorded in real time only.
+    const DWORD dvClass = 2;
+    SetValue(kRecordingKey, "DVProfileType", REG_DWORD, &dvClass, sizeof dvClass);
+    params_.encoderType = engines::kEncoderH264;
+    bool chosen = false;
+    g_step = [&] {
+        HWND w = FindWindowA(reinterpret_cast<LPCSTR>(32770), "Profile");
+        if (!w) return false;
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        chosen = true;
+        return true;
+    };
+    const UINT_PTR timer = SetTimer(nullptr, 0, 100, RunStep);
+    dialog_->Press(CDVBatchCaptureDlg::kProfile);
+    KillTimer(nullptr, timer);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(params_.encoderType, 0u);
+    EXPECT_STREQ(dialog_->Control(CDVBatchCaptureDlg::kProfileStatic)->GetWindowText().c_str(),
+                 AfxLoadString(IDS_NATIVE_DV_PROFILE).c_str());
+    EXPECT_EQ(dialog_->NonRealtime(), 0u);
+    EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kNonRealtimeCheck));
     EXPECT_FALSE(dialog_->ReviewFile().empty());
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kRecordingKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "DVProfileType");  // the next dialog writes its default again
+        RegCloseKey(key);
+    }
 }
 
 // An H.264 batch records each segment and encodes it afterwards: the dialog shows the
@@ -500,7 +637,22 @@ TEST_F(BatchCaptureDialog, AnH264BatchShowsTheEncodingAndGivesH264Files) {
     ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture) << Boxes();
     ASSERT_TRUE(PumpUntil([&] { return dialog_->EncodingPhase() == 2 || dialog_->EncodingPhase() == 3; }, 120000))
         << Boxes();
-    Shot("batch_step3_encoding.png");
+    // While the clip is encoded the post-encoding picture holds the preview's place: the deck's
+    // frames (several have come meanwhile) no longer cover it. The progress under it shows its
+    // ground where it is not filled.
+    Pump(600);
+    const int phase = dialog_->EncodingPhase();
+    const RECT& preview = dialog_->PreviewRect();
+    const COLORREF middle = Pixel((preview.left + preview.right) / 2, (preview.top + preview.bottom) / 2);
+    const SkinSimpleSliderNode* bar = CSkinLayout::FindSimpleSlider("BATCH", "LAYOUT1", "IDC_DISPLAY_SELECTSLIDER");
+    ASSERT_NE(bar, nullptr);
+    const COLORREF end = Pixel(bar->left + bar->width - 4, bar->top + bar->height / 2);
+    EXPECT_TRUE(testsupport::CaptureScreen("batch_step3_encoding.png"));
+    if (phase == 2 || phase == 3) {
+        EXPECT_TRUE(Near(middle, RGB(0x17, 0x3A, 0x5E)) || Near(middle, RGB(0x1B, 0x24, 0x30)))
+            << std::hex << middle << " in phase " << phase;
+    }
+    EXPECT_TRUE(Near(end, RGB(0x26, 0x34, 0x45)) || Near(end, RGB(0x3C, 0x8D, 0xDE))) << std::hex << end;
     ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 180000)) << Boxes();
     EXPECT_EQ(dialog_->EncodingPhase(), 4);
     const std::vector<std::string> files = dialog_->CapturedFiles();
@@ -522,18 +674,150 @@ TEST_F(BatchCaptureDialog, AnH264BatchShowsTheEncodingAndGivesH264Files) {
     }
 }
 
+// ---- the clip list in a window of its own, with the dialog's skin ----
+class BatchList : public SkinLayoutTest {
+protected:
+    void SetUp() override {
+        const SkinStaticNode* place = CSkinLayout::FindStatic("BATCH", "LAYOUT1", "LISTCTRL");
+        ASSERT_NE(place, nullptr);
+        ASSERT_TRUE(host_.CreateEx(0, AfxRegisterWndClass(0), "Batch list", WS_POPUP | WS_VISIBLE,
+                                   CRect(0, 0, place->width + 20, place->height + 20), nullptr, 0));
+        ASSERT_TRUE(list_.Create(CRect(10, 10, 10 + place->width, 10 + place->height), &host_, 3119, "BATCH"));
+        list_.SetItemSize(112, 104);
+        list_.SetThumbnailSize(96, 72);
+    }
+    void TearDown() override {
+        list_.DestroyWindow();
+        host_.DestroyWindow();
+    }
+    // A picture of one-pixel columns, black and white in turn.
+    static HBITMAP Stripes(int width, int height) {
+        std::vector<uint32_t> pixels(size_t(width) * height);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = (i % size_t(width)) % 2 ? 0xFFFFFF : 0;
+        BITMAPINFO layout{};
+        layout.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        HDC screen = GetDC(nullptr);
+        HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+        SetDIBits(screen, bitmap, 0, UINT(height), pixels.data(), &layout, DIB_RGB_COLORS);
+        ReleaseDC(nullptr, screen);
+        return bitmap;
+    }
+    std::unique_ptr<BatchClipInfo> Record(int second) {
+        auto clip =
+            std::make_unique<BatchClipInfo>(Clip(PackTimecode(0, 1, second, 0), PackTimecode(0, 1, second + 1, 0),
+                                                 0x150304050607ULL + second, 0x150304050608ULL + second));
+        clip->inTime = int64_t(second) * batchcap::kUnitsPerSecond;
+        clip->outTime = clip->inTime + batchcap::kUnitsPerSecond;
+        return clip;
+    }
+
+    comtest::ComScope com_;
+    CWnd host_;
+    CEncBatchListCtrl list_;
+};
+
+// A frame handed in is reduced to the thumbnail by averaging: one-pixel stripes become their
+// mean grey, where dropping columns would leave black or white.
+TEST_F(BatchList, AFrameHandedInIsAveragedIntoItsThumbnail) {
+    for (const auto& size : {std::pair{720, 576}, std::pair{193, 145}}) {
+        SCOPED_TRACE(size.first);
+        HBITMAP frame = Stripes(size.first, size.second);
+        ASSERT_TRUE(list_.AddClipFromBitmap("00:00:01:00", frame, Record(list_.Count())));
+        DeleteObject(frame);
+        const HBITMAP thumb = list_.GetEntry(list_.Count() - 1)->thumbnail;
+        BITMAP info{};
+        ASSERT_TRUE(thumb && GetObjectA(thumb, sizeof info, &info));
+        EXPECT_EQ(info.bmWidth, 96);
+        EXPECT_EQ(std::abs(info.bmHeight), 72);
+        std::vector<uint32_t> pixels(96 * 72);
+        BITMAPINFO layout{};
+        layout.bmiHeader = {sizeof(BITMAPINFOHEADER), 96, -72, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        HDC screen = GetDC(nullptr);
+        ASSERT_EQ(GetDIBits(screen, thumb, 0, 72, pixels.data(), &layout, DIB_RGB_COLORS), 72);
+        ReleaseDC(nullptr, screen);
+        int off = 0;
+        for (uint32_t p : pixels)
+            for (int shift : {0, 8, 16})
+                if (std::abs(int((p >> shift) & 0xFF) - 128) > 12) ++off;
+        EXPECT_EQ(off, 0) << "first pixel " << std::hex << pixels[0];
+    }
+}
+
+// The skinned bar stands for the list's rows: moving it scrolls the list by whole rows, and
+// the list scrolled by a selection moves the bar; the list's own bar is not shown.
+TEST_F(BatchList, TheSkinnedBarAndTheListFollowEachOther) {
+    ASSERT_NE(list_.ScrollBar(), nullptr);
+    const SkinStaticNode* room = CSkinLayout::FindStatic("BATCH", "LAYOUT1", "ROOMLIST");
+    ASSERT_NE(room, nullptr);
+    RECT shown{};
+    ASSERT_NE(GetWindowRgnBox(list_.ListWindow(), &shown), ERROR);
+    EXPECT_EQ(shown.right - shown.left, room->width);
+    HBITMAP frame = Stripes(96, 72);
+    for (int i = 0; i < 24; ++i)
+        ASSERT_TRUE(list_.AddClipFromBitmap("00:00:01:00", frame, Record(i)));
+    DeleteObject(frame);
+    Pump(300);
+    EXPECT_EQ(list_.ScrollBarPosition(), 0);
+    EXPECT_EQ(list_.FirstVisibleRow(), 0);
+
+    list_.SelectItem(23);
+    Pump(300);
+    EXPECT_GT(list_.FirstVisibleRow(), 0);
+    EXPECT_EQ(list_.ScrollBarPosition(), 100) << "the last row shown: the bar at its end";
+
+    list_.ScrollBar()->SetPos(0);
+    list_.SendMessage(WM_GSCROLLBAR_CHANGED, CEncBatchListCtrl::kScrollBarId, 0);
+    Pump(300);
+    EXPECT_EQ(list_.FirstVisibleRow(), 0);
+    EXPECT_EQ(GetScrollPos(list_.ListWindow(), SB_VERT), 0);
+    EXPECT_EQ(list_.ScrollBarPosition(), 0);
+
+    list_.SelectItem(23);
+    Pump(300);
+    const int end = list_.FirstVisibleRow();
+    ASSERT_GE(end, 2) << "enough rows for a middle";
+    list_.ScrollBar()->SetPos(50);
+    list_.SendMessage(WM_GSCROLLBAR_CHANGED, CEncBatchListCtrl::kScrollBarId, 0);
+    Pump(300);
+    EXPECT_EQ(list_.FirstVisibleRow(), (end + 1) / 2);
+    EXPECT_EQ(GetScrollPos(list_.ListWindow(), SB_VERT) % 108, 0) << "whole rows";
+}
+
+// The list view asks for an item's tip in either character set; the answer names the
+// recording dates and time codes and never writes past the buffer it is given.
+TEST_F(BatchList, TheToolTipAnswersTheListViewWithinItsBuffer) {
+    HBITMAP frame = Stripes(96, 72);
+    ASSERT_TRUE(list_.AddClipFromBitmap("00:00:01:00", frame, Record(5)));
+    DeleteObject(frame);
+    const std::string expected = list_.InfoTip(0);
+    ASSERT_NE(expected.find("00:01:05"), std::string::npos) << expected;
+    ASSERT_NE(expected.find("2021"), std::string::npos) << expected;
+
+    // The list view's request: NMLVGETINFOTIPA or NMLVGETINFOTIPW for item 0.
+    const auto ask = [this](auto request, UINT code, auto* buffer, int capacity) {
+        request.hdr = {list_.ListWindow(), CEncBatchListCtrl::kListId, code};
+        request.pszText = buffer;
+        request.cchTextMax = capacity;
+        request.iItem = 0;
+        list_.SendMessage(WM_NOTIFY, CEncBatchListCtrl::kListId, reinterpret_cast<LPARAM>(&request));
+    };
+    char narrow[512];
+    memset(narrow, '#', sizeof narrow);
+    ask(NMLVGETINFOTIPA{}, LVN_GETINFOTIPA, narrow, 400);
+    EXPECT_EQ(std::string(narrow), expected);
+    memset(narrow, '#', sizeof narrow);
+    ask(NMLVGETINFOTIPA{}, LVN_GETINFOTIPA, narrow, 10);
+    EXPECT_EQ(std::string(narrow), expected.substr(0, 9));
+    EXPECT_EQ(narrow[10], '#');
+    wchar_t wide[512] = {};
+    ask(NMLVGETINFOTIPW{}, LVN_GETINFOTIPW, wide, 400);
+    EXPECT_EQ(std::wstring(wide), std::wstring(expected.begin(), expected.end()));
+}
+
 }  // namespace
 
 namespace {
-
-// Runs `step` from a thread timer, which also fires inside a modal dialog's loop.
-std::function<bool()> g_step;
-void CALLBACK RunStep(HWND, UINT, UINT_PTR id, DWORD) {
-    if (g_step && g_step()) {
-        g_step = nullptr;
-        KillTimer(nullptr, id);
-    }
-}
 
 class BatchSmallDialogs : public SkinLayoutTest {};
 
