@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -117,8 +118,34 @@ std::vector<engines::SegmentRecord> FileSegments(const std::string& path) {
     return kept;
 }
 
+// A free hole in the middle of the heap FFmpeg allocates from, open while it lives. Wine's
+// heap gives the committed end of its region back to the system whenever the block at that
+// end is freed, and commits it again at the next allocation there; a demuxer that
+// allocates and frees one packet per picture (the AVI reader: 144,064 bytes for a PAL DV
+// picture) at the heap's end then costs a commit, a decommit and 16 page faults per
+// picture. The heap offers free blocks before the region's end, so such packets land in
+// the hole, and freeing them there gives nothing back. The hole is carved by allocating
+// two blocks, the second right after the first, and freeing the first; both stay below the
+// size the heap serves from separate mappings (about 1 MB).
+class HeapHole {
+public:
+    HeapHole() {
+        void* hole = av_malloc(kHoleBytes);
+        guard_ = av_malloc(kHoleBytes);
+        av_free(hole);
+    }
+    ~HeapHole() { av_free(guard_); }
+    HeapHole(const HeapHole&) = delete;
+    HeapHole& operator=(const HeapHole&) = delete;
+
+private:
+    static constexpr size_t kHoleBytes = 768 * 1024;  // a DV picture of 576,000 bytes fits
+    void* guard_ = nullptr;
+};
+
 // One opened clip: its demuxer and the decoders of its best video and audio streams.
 struct SourceFile {
+    HeapHole hole;  // made before the demuxer, whose packets it takes
     FormatPtr format;
     CodecPtr video, audio;
     int videoIndex = -1, audioIndex = -1;
@@ -811,15 +838,17 @@ ConvertResult Convert(const std::vector<SourceClip>& clips, const OutputPlan& pl
     control.fraction.store(0.0f);
     if (clips.empty()) return (*error = "the timeline holds no clip"), ConvertResult::kFailed;
     // Sizes and rates the record leaves to the source come from the first clip.
-    SourceFile first;
-    if (!first.Open(clips[0].path, false, error)) return ConvertResult::kFailed;
     SourceShape shape;
-    shape.width = first.video->width;
-    shape.height = first.video->height;
-    const AVRational rate = av_guess_frame_rate(first.format.get(), first.format->streams[first.videoIndex], nullptr);
-    shape.rateNum = rate.num > 0 ? rate.num : 25;
-    shape.rateDen = rate.num > 0 ? rate.den : 1;
-    first = SourceFile{};
+    {
+        SourceFile first;
+        if (!first.Open(clips[0].path, false, error)) return ConvertResult::kFailed;
+        shape.width = first.video->width;
+        shape.height = first.video->height;
+        const AVRational rate =
+            av_guess_frame_rate(first.format.get(), first.format->streams[first.videoIndex], nullptr);
+        shape.rateNum = rate.num > 0 ? rate.num : 25;
+        shape.rateDen = rate.num > 0 ? rate.den : 1;
+    }
 
     int64_t total = 0;
     for (const SourceClip& c : clips) {
