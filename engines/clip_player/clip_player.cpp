@@ -480,12 +480,29 @@ public:
     HRESULT STDMETHODCALLTYPE GetProperty21(LONGLONG* v) override { return Report(v, &engines::MediaFacts::fileBytes); }
     HRESULT STDMETHODCALLTYPE GetMediaInfo(DWORD* v) override { return Report(v, &engines::MediaFacts::kind); }
     HRESULT STDMETHODCALLTYPE GetFormatClass(DWORD* v) override { return Report(v, &engines::MediaFacts::formatClass); }
-    HRESULT STDMETHODCALLTYPE GetProperty25(DWORD* v) override { return Zero(v); }
-    HRESULT STDMETHODCALLTYPE GetProperty26(DWORD* v) override { return Zero(v); }
-    HRESULT STDMETHODCALLTYPE GetProperty27(DWORD* v) override { return Zero(v); }
-    HRESULT STDMETHODCALLTYPE GetProperty28(DWORD* v) override { return Zero(v); }
-    HRESULT STDMETHODCALLTYPE GetProperty29(DWORD* v) override { return Zero(v); }
-    HRESULT STDMETHODCALLTYPE GetProperty30(DWORD* v) override { return Zero(v); }
+    // The first audio stream's format (all 0 without audio): 25 its channel count; 26 the
+    // channel mode + 1 in the upper 16 bits and the wave format tag in the lower; 27 the
+    // sampling rate in Hz; 28 the channel mode (0 mono, 1 stereo, 2 dual channel, 3 joint
+    // stereo); 29 the bit rate in bits per second; 30 the bits per sample (0 for
+    // compressed sound).
+    HRESULT STDMETHODCALLTYPE GetProperty25(DWORD* v) override {
+        return Report(v, &engines::MediaFacts::audioChannels);
+    }
+    HRESULT STDMETHODCALLTYPE GetProperty26(DWORD* v) override {
+        if (!v) return E_POINTER;
+        std::lock_guard<std::mutex> hold(lock_);
+        if (path_.empty()) return E_UNEXPECTED;
+        *v = facts_.audioFormatTag ? ((facts_.audioChannelMode + 1) << 16) | (facts_.audioFormatTag & 0xFFFF) : 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetProperty27(DWORD* v) override {
+        return Report(v, &engines::MediaFacts::audioSampleRate);
+    }
+    HRESULT STDMETHODCALLTYPE GetProperty28(DWORD* v) override {
+        return Report(v, &engines::MediaFacts::audioChannelMode);
+    }
+    HRESULT STDMETHODCALLTYPE GetProperty29(DWORD* v) override { return Report(v, &engines::MediaFacts::audioBitRate); }
+    HRESULT STDMETHODCALLTYPE GetProperty30(DWORD* v) override { return Report(v, &engines::MediaFacts::audioBits); }
     HRESULT STDMETHODCALLTYPE GetProperty31(float* v) override { return Report(v, &engines::MediaFacts::frameRate); }
     HRESULT STDMETHODCALLTYPE GetProperty32(DWORD* v) override { return Zero(v); }
     HRESULT STDMETHODCALLTYPE GetProperty33(DWORD* v) override { return Zero(v); }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,8 @@ constexpr int kMaxRunOnPackets = 2000;
 // A seek that lands past the time asked for is tried again from further back (0.5 s, 1 s,
 // 2 s, ... before it) this many times.
 constexpr int kSeekAttempts = 6;
+// An in point less than this far into a title is reached by reading from the title's head.
+constexpr int64_t kDirectReadUnits = 2 * kUnitsPerSecond;
 // The length probe reads at most this many packets (some hours of video).
 constexpr int64_t kMaxProbePackets = 10000000;
 // It takes the first picture's time from this many packets of the head (far more than
@@ -117,8 +120,67 @@ std::vector<engines::SegmentRecord> FileSegments(const std::string& path) {
     return kept;
 }
 
+// The titles of the file at `path` (ANSI) where it is a program stream whose stamps
+// restart; empty for any other file (one run of stamps, or another container).
+std::vector<engines::SegmentRecord> RestartingTitles(const std::string& path) {
+    AVFormatContext* f = nullptr;
+    if (avformat_open_input(&f, Utf8FromAnsi(path).c_str(), nullptr, nullptr) < 0) return {};
+    const bool programStream = std::strcmp(f->iformat->name, "mpeg") == 0;
+    avformat_close_input(&f);
+    if (!programStream) return {};
+    std::vector<engines::SegmentRecord> segments = FileSegments(path);
+    if (segments.size() < 2) segments.clear();
+    return segments;
+}
+
+// A clip of such a file cut at the titles' bounds, each piece within one title (times on
+// the time line of the titles, as the clip's); pieces of a title without pictures, or
+// lying after its last picture, are left out. Any other clip is its own one piece.
+std::vector<SourceClip> TitlePieces(const SourceClip& clip) {
+    const std::vector<engines::SegmentRecord> titles = RestartingTitles(clip.path);
+    if (titles.empty()) return {clip};
+    std::vector<SourceClip> pieces;
+    const int64_t in = std::max<int64_t>(clip.in, 0);
+    const int64_t out = clip.out >= 0 ? clip.out : INT64_MAX;
+    int64_t start = 0;  // where the title begins on the time line
+    for (const engines::SegmentRecord& title : titles) {
+        const int64_t from = std::max(in, start), to = std::min(out, title.timelineEnd);
+        start = title.timelineEnd;
+        if (title.videoStart < 0 || from >= title.videoEnd || from >= to) continue;
+        pieces.push_back(SourceClip{clip.path, from, to});
+    }
+    if (pieces.empty()) pieces.push_back(clip);  // reported as holding no picture
+    return pieces;
+}
+
+// A free hole in the middle of the heap FFmpeg allocates from, open while it lives. Wine's
+// heap gives the committed end of its region back to the system whenever the block at that
+// end is freed, and commits it again at the next allocation there; a demuxer that
+// allocates and frees one packet per picture (the AVI reader: 144,064 bytes for a PAL DV
+// picture) at the heap's end then costs a commit, a decommit and 16 page faults per
+// picture. The heap offers free blocks before the region's end, so such packets land in
+// the hole, and freeing them there gives nothing back. The hole is carved by allocating
+// two blocks, the second right after the first, and freeing the first; both stay below the
+// size the heap serves from separate mappings (about 1 MB).
+class HeapHole {
+public:
+    HeapHole() {
+        void* hole = av_malloc(kHoleBytes);
+        guard_ = av_malloc(kHoleBytes);
+        av_free(hole);
+    }
+    ~HeapHole() { av_free(guard_); }
+    HeapHole(const HeapHole&) = delete;
+    HeapHole& operator=(const HeapHole&) = delete;
+
+private:
+    static constexpr size_t kHoleBytes = 768 * 1024;  // a DV picture of 576,000 bytes fits
+    void* guard_ = nullptr;
+};
+
 // One opened clip: its demuxer and the decoders of its best video and audio streams.
 struct SourceFile {
+    HeapHole hole;  // made before the demuxer, whose packets it takes
     FormatPtr format;
     CodecPtr video, audio;
     int videoIndex = -1, audioIndex = -1;
@@ -233,9 +295,35 @@ struct SourceFile {
             if (past) break;
         }
         if (low == INT64_MAX) return std::nullopt;
-        if (av_seek_frame(format.get(), videoIndex, segment.firstByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
         endByte = segment.endByte;
-        return av_rescale_q(low, s->time_base, kUnitBase) + (timelineTime - segment.videoStart);
+        const int64_t target = av_rescale_q(low, s->time_base, kUnitBase) + (timelineTime - segment.videoStart);
+        if (av_seek_frame(format.get(), videoIndex, KeyByteBefore(segment, timelineTime, target), AVSEEK_FLAG_BYTE) < 0)
+            return std::nullopt;
+        return target;
+    }
+
+    // A file offset within `segment` from which reading meets a key picture at or before
+    // `target` (its time on the segment's clock; `timelineTime` the same on the time line),
+    // so that an in point deep in a long title is not reached by decoding the title from
+    // its head. The offset is estimated from the time's share of the segment's length and
+    // its bytes, and moved back (by a second's bytes, then twice as far each time) while
+    // the first key picture read from it lies past the target; the segment's first byte
+    // where nothing else serves.
+    int64_t KeyByteBefore(const engines::SegmentRecord& segment, int64_t timelineTime, int64_t target) {
+        const int64_t into = timelineTime - segment.videoStart;
+        const int64_t span = segment.videoEnd - segment.videoStart;
+        const int64_t bytes = segment.endByte - segment.firstByte;
+        if (into < kDirectReadUnits || span <= 0 || bytes <= 0) return segment.firstByte;
+        const int64_t secondBytes = std::max<int64_t>(1, av_rescale(bytes, kUnitsPerSecond, span));
+        const int64_t estimate = segment.firstByte + av_rescale(bytes, std::min(into, span), span);
+        int64_t back = secondBytes;
+        for (int attempt = 0; attempt < kSeekAttempts; ++attempt, back *= 2) {
+            const int64_t at = std::max(segment.firstByte, estimate - back);
+            if (at == segment.firstByte) break;
+            if (av_seek_frame(format.get(), videoIndex, at, AVSEEK_FLAG_BYTE) < 0) break;
+            if (const std::optional<int64_t> key = FirstKeyTime(); key && *key <= target) return at;
+        }
+        return segment.firstByte;
     }
 
     // Positions reading for a clip whose in point is `sourceTime` (100-ns units from the
@@ -251,13 +339,18 @@ struct SourceFile {
         return fileStart + sourceTime;
     }
 
-    // The time of the next key picture's packet (100-ns units), read within a bound.
+    // The time of the next key picture's packet (100-ns units), read within a bound (and
+    // before `endByte` when it is set).
     std::optional<int64_t> FirstKeyTime() {
         PacketPtr packet(av_packet_alloc());
         if (!packet) return std::nullopt;
         const AVStream* s = format->streams[videoIndex];
         for (int n = 0; n < kMaxPacketsWithoutPicture; ++n) {
             if (av_read_frame(format.get(), packet.get()) < 0) return std::nullopt;
+            if (endByte >= 0 && packet->pos >= endByte) {
+                av_packet_unref(packet.get());
+                return std::nullopt;
+            }
             const bool key = packet->stream_index == videoIndex && (packet->flags & AV_PKT_FLAG_KEY);
             const int64_t t = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
             av_packet_unref(packet.get());
@@ -344,10 +437,16 @@ public:
         return true;
     }
 
-    ConvertResult AddClip(const SourceClip& clip, std::string* error);
+    // Adds a clip: where its file's stamps restart, title by title.
+    ConvertResult AddClip(const SourceClip& clip, std::string* error) {
+        for (const SourceClip& piece : TitlePieces(clip))
+            if (const ConvertResult r = AddPiece(piece, error); r != ConvertResult::kDone) return r;
+        return ConvertResult::kDone;
+    }
     bool Finish(std::string* error);
 
 private:
+    ConvertResult AddPiece(const SourceClip& clip, std::string* error);
     bool PutPicture(const AVFrame* source, std::string* error);
     AVFrame* ScaledPicture();
     bool TakeAudio(const AVFrame* decoded, AVRational base, int64_t clipStart, std::string* error);
@@ -547,7 +646,7 @@ bool Converter::EncodeAudio(int64_t upTo, bool all, std::string* error) {
     }
 }
 
-ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
+ConvertResult Converter::AddPiece(const SourceClip& clip, std::string* error) {
     const SinkFormat& f = sink_.Format();
     SourceFile src;
     if (!src.Open(clip.path, f.audio, error)) return ConvertResult::kFailed;
@@ -798,6 +897,9 @@ bool PreviewReader::Next(int width, int height, std::vector<uint8_t>* bgrx, int6
 
 int64_t ProbeClipDuration(const SourceClip& clip) {
     if (clip.out >= 0) return std::max<int64_t>(0, clip.out - std::max<int64_t>(clip.in, 0));
+    // Where the stamps restart, the titles one after another (not the span of the stamps).
+    if (const std::vector<engines::SegmentRecord> titles = RestartingTitles(clip.path); !titles.empty())
+        return std::max<int64_t>(0, titles.back().timelineEnd - std::max<int64_t>(clip.in, 0));
     SourceFile src;
     std::string error;
     if (!src.Open(clip.path, false, &error)) return -1;
@@ -811,15 +913,17 @@ ConvertResult Convert(const std::vector<SourceClip>& clips, const OutputPlan& pl
     control.fraction.store(0.0f);
     if (clips.empty()) return (*error = "the timeline holds no clip"), ConvertResult::kFailed;
     // Sizes and rates the record leaves to the source come from the first clip.
-    SourceFile first;
-    if (!first.Open(clips[0].path, false, error)) return ConvertResult::kFailed;
     SourceShape shape;
-    shape.width = first.video->width;
-    shape.height = first.video->height;
-    const AVRational rate = av_guess_frame_rate(first.format.get(), first.format->streams[first.videoIndex], nullptr);
-    shape.rateNum = rate.num > 0 ? rate.num : 25;
-    shape.rateDen = rate.num > 0 ? rate.den : 1;
-    first = SourceFile{};
+    {
+        SourceFile first;
+        if (!first.Open(clips[0].path, false, error)) return ConvertResult::kFailed;
+        shape.width = first.video->width;
+        shape.height = first.video->height;
+        const AVRational rate =
+            av_guess_frame_rate(first.format.get(), first.format->streams[first.videoIndex], nullptr);
+        shape.rateNum = rate.num > 0 ? rate.num : 25;
+        shape.rateDen = rate.num > 0 ? rate.den : 1;
+    }
 
     int64_t total = 0;
     for (const SourceClip& c : clips) {

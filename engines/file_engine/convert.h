@@ -61,7 +61,8 @@ private:
 };
 
 // The length of a clip from its start to its end, in 100-ns units (the range when it has
-// one, else the file's video length); -1 when the file cannot be read.
+// one, else the file's video length, or where a program stream's stamps restart the length of
+// its titles one after another); -1 when the file cannot be read.
 int64_t ProbeClipDuration(const SourceClip& clip);
 
 }  // namespace fileengine

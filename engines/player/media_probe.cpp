@@ -18,6 +18,13 @@ namespace {
 
 // The AVI headers sit in the first chunk list; a file whose headers go past this is refused.
 constexpr size_t kHeaderBytes = 1 << 20;
+// Wave format tags (RFC 2361) of the sound the probe names.
+constexpr uint32_t kWavePcm = 0x0001;
+constexpr uint32_t kWaveMpeg = 0x0050;
+constexpr uint32_t kWaveMpegLayer3 = 0x0055;
+constexpr uint32_t kWaveAc3 = 0x2000;
+// Channel modes as the clip query reports them.
+constexpr uint32_t kModeMono = 0, kModeStereo = 1, kModeDual = 2, kModeJoint = 3;
 // The frame of a stream that states no rate (100-ns units): 25 frames a second.
 constexpr int64_t kUnstampedFrame = 400000;
 
@@ -47,7 +54,29 @@ struct AviStream {
     bool interleaved = false;  // a type-1 DV stream ("iavs"): picture and sound in one
     uint32_t scale = 0, rate = 0, length = 0;
     uint32_t width = 0, height = 0;
+    MediaFacts wave;  // an audio stream's format (its audio fields)
 };
+
+// A WAVEFORMATEX of at least 16 bytes: tag, channels, rate, bytes a second, block, bits.
+void ReadWaveFormat(const uint8_t* b, MediaFacts* wave) {
+    wave->audioFormatTag = b[0] | (b[1] << 8);
+    wave->audioChannels = b[2] | (b[3] << 8);
+    wave->audioSampleRate = Le32(b + 4);
+    wave->audioBitRate = static_cast<uint32_t>(std::min<uint64_t>(uint64_t(Le32(b + 8)) * 8, UINT32_MAX));
+    wave->audioBits = b[14] | (b[15] << 8);
+    if (wave->audioFormatTag != kWavePcm) wave->audioBits = 0;  // no sample size of its own
+    wave->audioChannelMode = wave->audioChannels == 1 ? kModeMono : kModeStereo;
+}
+
+// The audio fields of `from` into `to`.
+void TakeAudio(const MediaFacts& from, MediaFacts* to) {
+    to->audioFormatTag = from.audioFormatTag;
+    to->audioSampleRate = from.audioSampleRate;
+    to->audioChannels = from.audioChannels;
+    to->audioBits = from.audioBits;
+    to->audioBitRate = from.audioBitRate;
+    to->audioChannelMode = from.audioChannelMode;
+}
 
 // Walks the chunks of [p, end) (RIFF chunk framing: tag, little-endian size, body padded to
 // an even size), calling `visit` with each tag, body and body size that lie wholly inside.
@@ -93,6 +122,8 @@ ProbeResult ProbeAvi(const std::vector<uint8_t>& head, MediaFacts* facts) {
                     stream.scale = Le32(b + 20);
                     stream.rate = Le32(b + 24);
                     stream.length = Le32(b + 32);
+                } else if (Tag(t, "strf") && stream.audio && s >= 16) {
+                    ReadWaveFormat(b, &stream.wave);
                 } else if (Tag(t, "strf") && stream.video && !stream.interleaved && s >= 16) {
                     // BITMAPINFOHEADER: width at 4, height (negative when top-down) at 8.
                     stream.width = Le32(b + 4);
@@ -107,6 +138,11 @@ ProbeResult ProbeAvi(const std::vector<uint8_t>& head, MediaFacts* facts) {
     });
     facts->formatClass = profiles::kClassAvi;
     const bool sound = std::any_of(streams.begin(), streams.end(), [](const AviStream& s) { return s.audio; });
+    for (const AviStream& s : streams)
+        if (s.audio) {
+            TakeAudio(s.wave, facts);
+            break;
+        }
     for (const AviStream& s : streams) {
         if (!s.video) continue;
         // One picture and no sound is a still, which does not play.
@@ -294,6 +330,111 @@ bool ProbeH264ProgramStream(const std::string& path, const std::vector<uint8_t>&
     return true;
 }
 
+// An MPEG audio frame header (ISO/IEC 11172-3 2.4.2.3, with the lower rates of ISO/IEC
+// 13818-3 and of the 2.5 extension) at `p`: format, rate, channels, bit rate and mode.
+bool ReadMpegAudioHeader(const uint8_t* p, MediaFacts* audio) {
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return false;
+    const int version = (p[1] >> 3) & 3;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
+    const int layer = 4 - ((p[1] >> 1) & 3);
+    const int rateIndex = p[2] >> 4, sampling = (p[2] >> 2) & 3;
+    if (version == 1 || layer == 4 || rateIndex == 0 || rateIndex == 15 || sampling == 3) return false;
+    static const uint16_t kKbps[2][3][14] = {{{32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+                                              {32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+                                              {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+                                             {{32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+                                              {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+                                              {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
+    static const uint32_t kRates[3] = {44100, 48000, 32000};
+    const int mode = p[3] >> 6;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+    static const uint32_t kModes[4] = {kModeStereo, kModeJoint, kModeDual, kModeMono};
+    audio->audioFormatTag = layer == 3 ? kWaveMpegLayer3 : kWaveMpeg;
+    audio->audioSampleRate = kRates[sampling] >> (version == 3 ? 0 : version == 2 ? 1 : 2);
+    audio->audioChannels = mode == 3 ? 1 : 2;
+    audio->audioBits = 0;
+    audio->audioBitRate = kKbps[version == 3 ? 0 : 1][layer - 1][rateIndex - 1] * 1000u;
+    audio->audioChannelMode = kModes[mode];
+    return true;
+}
+
+// An AC-3 synchronisation frame's header (ATSC A/52 5.3.1 and 5.4.2) at `p` (8 bytes).
+bool ReadAc3Header(const uint8_t* p, MediaFacts* audio) {
+    if (p[0] != 0x0B || p[1] != 0x77) return false;
+    const int sampling = p[4] >> 6, frameSize = p[4] & 0x3F;
+    if (sampling == 3 || frameSize >= 38 || (p[5] >> 3) > 10) return false;  // bsid above 10: not A/52
+    static const uint16_t kKbps[19] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                       192, 224, 256, 320, 384, 448, 512, 576, 640};
+    static const uint32_t kRates[3] = {48000, 44100, 32000};
+    static const uint8_t kChannels[8] = {2, 1, 2, 3, 3, 4, 4, 5};
+    const int acmod = p[6] >> 5;
+    // lfeon follows acmod behind the mixing levels the coding mode carries (2 bits each).
+    int bit = 3 + ((acmod & 1) && acmod != 1 ? 2 : 0) + ((acmod & 4) ? 2 : 0) + (acmod == 2 ? 2 : 0);
+    const uint16_t rest = static_cast<uint16_t>((p[6] << 8) | p[7]);
+    const bool lfe = (rest >> (15 - bit)) & 1;
+    audio->audioFormatTag = kWaveAc3;
+    audio->audioSampleRate = kRates[sampling];
+    audio->audioChannels = kChannels[acmod] + (lfe ? 1 : 0);
+    audio->audioBits = 0;
+    audio->audioBitRate = kKbps[frameSize / 2] * 1000u;
+    audio->audioChannelMode = acmod == 0 ? kModeDual : acmod == 1 ? kModeMono : kModeStereo;
+    return true;
+}
+
+// The format of a program stream's first audio stream, from the first frame header in the
+// packets of `head`: MPEG audio (stream ids 0xC0-0xDF) or AC-3 (private stream 1 behind a
+// DVD substream header 0x80-0x87). PES headers of MPEG-1 (ISO/IEC 11172-1 2.4.3.3) and
+// MPEG-2 (ISO/IEC 13818-1 2.4.3.6) form; packs and other packets are stepped over by their
+// lengths, and damage by a search for the next start code.
+bool FindProgramStreamAudio(const std::vector<uint8_t>& head, MediaFacts* audio) {
+    const uint8_t* p = head.data();
+    const size_t size = head.size();
+    int stream = -1;  // the id (or AC-3 substream id) of the stream taken
+    for (size_t at = 0; at + 6 <= size;) {
+        if (p[at] != 0 || p[at + 1] != 0 || p[at + 2] != 1) {
+            ++at;
+            continue;
+        }
+        const uint8_t id = p[at + 3];
+        if (id == 0xBA) {  // pack header: MPEG-2 with '01' and a stuffing length, MPEG-1 12 bytes
+            if (at + 14 > size) break;
+            at += (p[at + 4] & 0xC0) == 0x40 ? 14 + (p[at + 13] & 7) : 12;
+            continue;
+        }
+        if (id < 0xBB) {
+            at += 4;
+            continue;
+        }
+        const size_t end = at + 6 + ((size_t(p[at + 4]) << 8) | p[at + 5]);
+        if (end > size) break;
+        if (id == 0xBD || (id >= 0xC0 && id <= 0xDF)) {
+            size_t h = at + 6;
+            if (h < end && (p[h] & 0xC0) == 0x80) {
+                h = h + 3 <= end ? h + 3 + p[h + 2] : end;
+            } else {
+                while (h < end && p[h] == 0xFF && h - at < 6 + 16)  // stuffing
+                    ++h;
+                if (h < end && (p[h] & 0xC0) == 0x40) h += 2;  // STD buffer size
+                if (h < end) h += (p[h] & 0xF0) == 0x20 ? 5 : (p[h] & 0xF0) == 0x30 ? 10 : 1;
+            }
+            int key = id;
+            if (id == 0xBD) {
+                key = h < end ? p[h] : -1;
+                if (key < 0x80 || key > 0x87) key = -1;
+                h += 4;  // substream id, frame count, first access unit pointer
+            }
+            if (key >= 0 && (stream < 0 || stream == key)) {
+                for (size_t i = h; i + 8 <= end; ++i) {
+                    const bool found =
+                        key >= 0x80 && key <= 0x87 ? ReadAc3Header(p + i, audio) : ReadMpegAudioHeader(p + i, audio);
+                    if (found) return true;
+                }
+                stream = key;  // the first audio stream, even where this packet held no header
+            }
+        }
+        at = end;
+    }
+    return false;
+}
+
 ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_t>& head, MediaFacts* facts) {
     const int type = editor::GetMpegFileTypeEx(path);
     switch (type) {
@@ -354,6 +495,11 @@ ProbeResult ProbeMedia(const std::string& path, MediaFacts* facts) {
         result = ProbeAvi(head, &found);
     else if (head.size() >= 4)
         result = ProbeProgramStream(path, head, &found);
+    if (result == ProbeResult::kOk && found.formatClass != profiles::kClassAvi &&
+        found.formatClass != profiles::kClassDv) {
+        MediaFacts audio;
+        if (FindProgramStreamAudio(head, &audio)) TakeAudio(audio, &found);
+    }
     if (result == ProbeResult::kOk) *facts = found;
     return result;
 }

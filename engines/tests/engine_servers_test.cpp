@@ -142,6 +142,9 @@ TEST(ClipPlayerServer, QueryClipInfoDescribesFfmpegClipsAsFfprobeDoes) {
          "{out}",
          "mpg", 4, 25},
         {"ffmpeg -f lavfi -i testsrc=size=320x240:rate=15 -t 2.4 -c:v mjpeg {out}", "avi", 1, 15},
+        {"ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=32000 -t 2 -c:v dvvideo "
+         "-pix_fmt yuv420p -c:a pcm_s16le -ac 2 {out}",
+         "avi", 2, 25},
     };
     IClipPlayer* player = nullptr;
     ASSERT_EQ(CreateClipPlayer(&player), S_OK);
@@ -173,6 +176,30 @@ TEST(ClipPlayerServer, QueryClipInfoDescribesFfmpegClipsAsFfprobeDoes) {
         EXPECT_NEAR(double(own.duration), seconds * 1e7, 1e7 / frameRate);
         EXPECT_NEAR(own.frameRate, frameRate, 0.01);
         EXPECT_EQ(own.fileBytes, static_cast<int64_t>(testsupport::ReadFileBytes(path).size()));
+
+        // The first audio stream: rate, channel count and mode (mono or not), bit rate, the
+        // sample size of PCM; none without sound. (ffprobe writes the rate, channels, bits
+        // per sample and bit rate in that order.)
+        ASSERT_TRUE(testsupport::Ffprobe(
+            path, "-select_streams a:0 -show_entries stream=sample_rate,channels,bit_rate,bits_per_sample -of csv=p=0",
+            &probe));
+        const auto audio = testsupport::CsvRows(probe);
+        if (audio.empty()) {
+            EXPECT_EQ(own.value26, 0u);
+            EXPECT_EQ(own.value27, 0u);
+            EXPECT_EQ(own.audioBitRate, 0u);
+            continue;
+        }
+        ASSERT_GE(audio[0].size(), 4u);
+        const uint32_t channels = std::stoul(audio[0][1]);
+        EXPECT_EQ(own.value27, std::stoul(audio[0][0])) << "sampling rate";
+        EXPECT_EQ(own.value25, channels) << "channel count";
+        EXPECT_EQ(own.audioChannelMode == 0, channels == 1) << "mode " << own.audioChannelMode;
+        EXPECT_EQ(own.value26 >> 16, own.audioChannelMode + 1);
+        EXPECT_EQ(own.audioBitRate, std::stoul(audio[0][3])) << "bit rate";
+        if ((own.value26 & 0xFFFF) == 1) {
+            EXPECT_EQ(own.value30, std::stoul(audio[0][2])) << "bits of PCM";
+        }
     }
     // A file that is not media: the open fails and the record stays as it was.
     const std::string text = testsupport::FixturePath(testsupport::UniqueName("notes") + ".txt");

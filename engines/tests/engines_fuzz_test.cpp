@@ -22,6 +22,9 @@ TEST(EnginesFuzz, DriverOverMutatedClipsAndDvFrames) {
         {"ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -frames:v 1 -c:v dvvideo -timecode 00:00:01:00 -f dv {out}",
          "dv"},
         {"ffmpeg -f lavfi -i testsrc=size=160x120:rate=10 -t 0.3 -c:v mjpeg {out}", "avi"},
+        {"ffmpeg -f lavfi -i testsrc=size=176x144:rate=25 -f lavfi -i sine -t 1 -c:v mpeg2video -c:a ac3 -ac 6 "
+         "-f vob {out}",
+         "mpg"},
     };
     std::vector<fuzzdriver::Bytes> files;
     for (const auto& [command, extension] : fixtures) {

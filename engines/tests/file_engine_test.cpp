@@ -375,12 +375,15 @@ struct JoinedTitles {
     std::vector<engines::SegmentRecord> segments;
 };
 
-::testing::AssertionResult MakeJoinedTitles(JoinedTitles* t) {
-    const char* const titles[] = {
+// The second title lasts `secondSeconds`; a long one (70 s at 6 Mbit/s: some 27,000
+// packs) lies beyond what reading from the title's head reaches in bounded time.
+::testing::AssertionResult MakeJoinedTitles(JoinedTitles* t, int secondSeconds = 3) {
+    const std::string titles[] = {
         "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 "
         "-c:v mpeg2video -b:v 6M -c:a mp2 -ac 2 -f vob {out}",
-        "ffmpeg -f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i sine=frequency=880:sample_rate=48000 -t 3 "
-        "-c:v mpeg2video -b:v 6M -c:a mp2 -ac 2 -f vob {out}",
+        "ffmpeg -f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i sine=frequency=880:sample_rate=48000 -t " +
+            std::to_string(secondSeconds) + " -c:v mpeg2video -b:v 6M " +
+            (secondSeconds > 3 ? "-minrate 6M -maxrate 6M -bufsize 1835k " : "") + "-c:a mp2 -ac 2 -f vob {out}",
     };
     for (int i = 0; i < 2; ++i)
         if (!testsupport::MediaFixture(titles[i], "vob", &t->paths[i]))
@@ -396,24 +399,26 @@ struct JoinedTitles {
 
 // Each title, and a part of one, listed as the file page lists them (from the segment
 // scan), converts its own pictures: as long as that title, its first and last pictures
-// those of the title where they lie.
+// those of the title where they lie; also a second more than a minute into a long title.
 TEST(FileConvertTitles, EachTitleOfAJoinedProgramStreamConvertsItsOwnPictures) {
-    JoinedTitles joined;
-    ASSERT_TRUE(MakeJoinedTitles(&joined));
-    Probe parts[2];
-    for (int i = 0; i < 2; ++i)
-        ASSERT_TRUE(ProbeFile(joined.paths[i], &parts[i]));
-    const std::vector<engines::SegmentRecord>& segments = joined.segments;
+    JoinedTitles short_, long_;
+    ASSERT_TRUE(MakeJoinedTitles(&short_));
+    ASSERT_TRUE(MakeJoinedTitles(&long_, 70));
 
     struct Case {
+        const JoinedTitles* joined;
         int title;
         double skipHead, skipTail;  // seconds of the title left out at either end
     };
-    const Case cases[] = {{0, 0, 0}, {1, 0, 0}, {1, 1.0, 0.6}};
+    const Case cases[] = {{&short_, 0, 0, 0}, {&short_, 1, 0, 0}, {&short_, 1, 1.0, 0.6}, {&long_, 1, 62.0, 7.0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "title " << c.title << " less " << c.skipHead << " s and " << c.skipTail
                                         << " s");
-        const engines::SegmentRecord& s = segments[size_t(c.title)];
+        const JoinedTitles& joined = *c.joined;
+        Probe parts[2];
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(ProbeFile(joined.paths[i], &parts[i]));
+        const engines::SegmentRecord& s = joined.segments[size_t(c.title)];
         // The page's entry: from the later start of the title's streams to the earlier end.
         const double in = double(std::max(s.videoStart, s.audioStart)) / 1e7 + c.skipHead;
         const double out = double(std::min(s.videoEnd, s.audioEnd)) / 1e7 - c.skipTail;
@@ -436,6 +441,37 @@ TEST(FileConvertTitles, EachTitleOfAJoinedProgramStreamConvertsItsOwnPictures) {
         EXPECT_GT(PicturePsnr(name, int(converted.frames) - 1, source, last), 30.0)
             << "last picture against the title's " << last;
     }
+}
+
+// A whole joined file converted with no range holds every title one after another: as
+// many pictures as the titles together, each title's first picture where it begins.
+TEST(FileConvertTitles, AJoinedProgramStreamWithoutARangeConvertsEveryTitle) {
+    JoinedTitles joined;
+    ASSERT_TRUE(MakeJoinedTitles(&joined));
+    Probe parts[2];
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(ProbeFile(joined.paths[i], &parts[i]));
+    const std::string output = FixturePath(UniqueName("whole") + ".mpg");
+    const std::string log = FixturePath(UniqueName("file_convert") + ".log");
+    ASSERT_EQ(RunProgram(Driver() + " --profile \"DVD 720x576 25 fps 8000 kbit/s\" -o \"" + output + "\" \"" +
+                             FixturePath(joined.joined) + "\"",
+                         log),
+              0u)
+        << ReadText(log);
+    Probe converted;
+    ASSERT_TRUE(ProbeFile(output, &converted));
+    EXPECT_NEAR(double(converted.frames), double(parts[0].frames + parts[1].frames), 1.0);
+    EXPECT_NEAR(VideoSeconds(converted), VideoSeconds(parts[0]) + VideoSeconds(parts[1]), 0.04 + 1e-6);
+    std::string duration;
+    ASSERT_TRUE(testsupport::Ffprobe(output, "-show_entries format=duration -of csv=p=0", &duration));
+    EXPECT_NEAR(std::stod(duration), VideoSeconds(parts[0]) + VideoSeconds(parts[1]), 0.1) << "the file's length";
+    const std::string name = FixtureName(output);
+    EXPECT_GT(PicturePsnr(name, 0, FixtureName(joined.paths[0]), 0), 30.0) << "the first title's first picture";
+    EXPECT_GT(PicturePsnr(name, int(parts[0].frames), FixtureName(joined.paths[1]), 0), 30.0)
+        << "the second title's first picture";
+    EXPECT_GT(PicturePsnr(name, int(converted.frames) - 1, FixtureName(joined.paths[1]), int(parts[1].frames) - 1),
+              30.0)
+        << "the second title's last picture";
 }
 
 // ---- the registered engine, driven as the page drives it ----
@@ -682,24 +718,28 @@ std::vector<uint8_t> CapturePictures(HWND window, int width, int height) {
 // a title after the first at its in point and a second into it, and the last picture of
 // the first title played from the file's head up to the title's end.
 TEST_F(EngineTest, PreviewOfAJoinedProgramStreamShowsEachTitlesOwnPictures) {
-    JoinedTitles joined;
-    ASSERT_TRUE(MakeJoinedTitles(&joined));
+    JoinedTitles short_, long_;
+    ASSERT_TRUE(MakeJoinedTitles(&short_));
+    ASSERT_TRUE(MakeJoinedTitles(&long_, 70));
     constexpr int kWidth = 360, kHeight = 288;
     constexpr int64_t kFrame = 400000;  // 25 frames per second
     struct Case {
         const char* what;
+        const JoinedTitles* joined;
         int title;
         int64_t in;  // the clip's in point on the file's time line of titles
         bool play;   // played up to half a picture before the title's end, else the still at the in point
     };
     const Case cases[] = {
-        {"still at the in point", 1, joined.segments[1].videoStart, false},
-        {"still a second into the title", 1, joined.segments[1].videoStart + 25 * kFrame, false},
-        {"played from the file's head", 0, 0, true},
+        {"still at the in point", &short_, 1, short_.segments[1].videoStart, false},
+        {"still a second into the title", &short_, 1, short_.segments[1].videoStart + 25 * kFrame, false},
+        {"played from the file's head", &short_, 0, 0, true},
+        {"still 62 s into a long title", &long_, 1, long_.segments[1].videoStart + 62 * 25 * kFrame, false},
     };
     ASSERT_EQ(control_->EnablePreview(TRUE), S_OK);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
+        const JoinedTitles& joined = *c.joined;
         const engines::SegmentRecord& title = joined.segments[size_t(c.title)];
         const int64_t duration = title.videoEnd - c.in;
         const int64_t position = c.play ? duration - kFrame / 2 : 0;

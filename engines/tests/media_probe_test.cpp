@@ -155,6 +155,84 @@ TEST(MediaProbe, ALonePictureWithoutSoundIsAStill) {
     }
 }
 
+// The first audio stream's format against ffprobe's: codec (as a wave format tag), rate,
+// channels, bit rate and, for PCM, sample size; a file without audio reports none.
+TEST(MediaProbe, ReportsTheFirstAudioStreamsFormatAsFfprobeDoes) {
+    struct AudioCase {
+        const char* name;
+        const char* command;
+        const char* extension;
+    };
+    const AudioCase cases[] = {
+        {"Mpeg1Mp2Mono", kCases[0].command, "mpg"},
+        {"DvdAc3Stereo", kCases[1].command, "mpg"},
+        {"VobAc3FiveOne",
+         "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=sample_rate=48000 -t 1 -c:v mpeg2video "
+         "-c:a ac3 -ac 6 -b:a 384k -f vob {out}",
+         "vob"},
+        {"Mpeg2Mp2Stereo32k",
+         "ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -f lavfi -i sine=sample_rate=32000 -t 1 -c:v mpeg2video "
+         "-c:a mp2 -ac 2 -b:a 160k -f vob {out}",
+         "mpg"},
+        {"AviPcmMono", kCases[3].command, "avi"},
+        {"AviMp3LowRate",
+         "ffmpeg -f lavfi -i testsrc=size=320x240:rate=15 -f lavfi -i sine=sample_rate=22050 -t 1 -c:v mjpeg "
+         "-c:a libmp3lame -ac 2 -b:a 64k {out}",
+         "avi"},
+        {"AviDvPcmStereo",
+         "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=sample_rate=48000 -t 1 -c:v dvvideo "
+         "-pix_fmt yuv420p -c:a pcm_s16le -ac 2 {out}",
+         "avi"},
+        {"AviDvSilent", kCases[4].command, "avi"},
+    };
+    for (const AudioCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(c.command, c.extension, &path));
+        MediaFacts facts;
+        ASSERT_EQ(ProbeMedia(path, &facts), ProbeResult::kOk);
+        std::string out;
+        ASSERT_TRUE(testsupport::Ffprobe(
+            path,
+            "-select_streams a:0 -show_entries stream=codec_name,sample_rate,channels,bit_rate,bits_per_sample "
+            "-of default=nw=1",
+            &out));
+        const auto values = testsupport::KeyValues(out);
+        if (values.empty()) {
+            EXPECT_EQ(facts.audioFormatTag, 0u);
+            EXPECT_EQ(facts.audioSampleRate, 0u);
+            EXPECT_EQ(facts.audioChannels, 0u);
+            EXPECT_EQ(facts.audioBitRate, 0u);
+            continue;
+        }
+        for (const auto& [key, value] : values) {
+            SCOPED_TRACE(key + "=" + value);
+            if (key == "codec_name") {
+                const uint32_t tag = value == "pcm_s16le" ? 0x0001
+                                     : value == "mp2"     ? 0x0050
+                                     : value == "mp3"     ? 0x0055
+                                     : value == "ac3"     ? 0x2000
+                                                          : 0xFFFF;
+                EXPECT_EQ(facts.audioFormatTag, tag);
+            }
+            if (key == "sample_rate") {
+                EXPECT_EQ(facts.audioSampleRate, std::stoul(value));
+            }
+            if (key == "channels") {
+                EXPECT_EQ(facts.audioChannels, std::stoul(value));
+                // Mono is mode 0; two or more channels one of the others.
+                EXPECT_EQ(facts.audioChannelMode == 0, value == "1");
+            }
+            if (key == "bit_rate") {
+                EXPECT_EQ(facts.audioBitRate, std::stoul(value));
+            }
+            if (key == "bits_per_sample" && facts.audioFormatTag == 0x0001) {
+                EXPECT_EQ(facts.audioBits, std::stoul(value));
+            }
+        }
+    }
+}
+
 TEST(MediaProbe, RefusesWhatItCannotReadAndLeavesTheFactsAlone) {
     std::string avi;
     ASSERT_TRUE(testsupport::MediaFixture(kCases[3].command, "avi", &avi));  // AviMjpeg
