@@ -94,6 +94,16 @@ void WriteGop(editor::CPsWriter* w, int video, int64_t start, size_t pictureSize
     }
 }
 
+// A writer of `type` with a video stream and a 224 kbit/s MPEG audio stream, begun with
+// the engine's lead of 0.2 s.
+void StartWithMpegAudio(editor::CMpeg2PsWriter* w, int type, int64_t videoRate, int* video, int* audio) {
+    w->SetType(type);
+    *video = w->AddVideoStream(videoRate);
+    *audio = w->AddAudioStream(editor::kPsAudioMpeg, 224000);
+    ASSERT_TRUE(w->Begin());
+    w->SetTimeOrigin(-2000000);
+}
+
 TEST(Mpeg2PsWriter, SvcdStartsWithTheStoredPacksAndEndsWithTheEndCode) {
     editor::CMpeg2PsWriter w;
     w.SetType(editor::kWriterSvcd);
@@ -137,11 +147,8 @@ TEST(Mpeg2PsWriter, PacksKeepTheDecoderModel) {
           Case{editor::kWriterDvd, 2048, 0, 120000, 12000}, Case{editor::kWriterSvcd, 2324, 2000000, 25000, 4000}}) {
         SCOPED_TRACE(c.type * 100 + int(c.videoRate / 1000000));
         editor::CMpeg2PsWriter w;
-        w.SetType(c.type);
-        const int video = w.AddVideoStream(c.videoRate);
-        const int audio = w.AddAudioStream(editor::kPsAudioMpeg, 224000);
-        ASSERT_TRUE(w.Begin());
-        w.SetTimeOrigin(-2000000);
+        int video = 0, audio = 0;
+        ASSERT_NO_FATAL_FAILURE(StartWithMpegAudio(&w, c.type, c.videoRate, &video, &audio));
         const auto& frame = editor::kSilentMpegAudioFrames[1];
         int64_t audioTime = 0;
         const int order[12][2] = {{1, 0}, {2, 3}, {3, 1}, {3, 2}, {2, 6},  {3, 4},
@@ -283,11 +290,8 @@ TEST(Mpeg2PsWriter, ALargeFirstPictureGetsALongerLead) {
                          Case{editor::kWriterMpeg2, 0, 220000}}) {
         SCOPED_TRACE(c.type);
         editor::CMpeg2PsWriter w;
-        w.SetType(c.type);
-        const int video = w.AddVideoStream(c.videoRate);
-        const int audio = w.AddAudioStream(editor::kPsAudioMpeg, 224000);
-        ASSERT_TRUE(w.Begin());
-        w.SetTimeOrigin(-2000000);
+        int video = 0, audio = 0;
+        ASSERT_NO_FATAL_FAILURE(StartWithMpegAudio(&w, c.type, c.videoRate, &video, &audio));
         const auto& frame = editor::kSilentMpegAudioFrames[1];
         // The engine's order: audio frames before the pictures decoded after them.
         int64_t audioTime = 0;
