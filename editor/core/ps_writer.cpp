@@ -329,6 +329,7 @@ bool CMpeg2PsWriter::Begin() {
     scr27_ = -1;
     lastPackStart_ = 0;
     firstLead_ = -1;
+    stampWritten_ = false;
     framePeriod_ = 0;
     firstVideoTime_ = kNoTime;
     packSize_ = type_ == kWriterSvcd ? 2324 : 2048;
@@ -567,6 +568,7 @@ void CMpeg2PsWriter::VideoPacket(EsStream* s, int64_t payload, bool final) {
         PutTimeStamp(&pack_, 1, dts);
         highestVideoPts_ = std::max(highestVideoPts_, ts);
         highestTs_ = std::max(highestTs_, ts);
+        stampWritten_ = true;
         firstVideoAfterSequence_ = false;
     }
     if (stdExt) {
@@ -662,6 +664,7 @@ void CMpeg2PsWriter::AudioPacket(EsStream* s, int64_t payload, bool final) {
     if (ts != kNoTs) {
         PutTimeStamp(&pack_, 2, ts);
         highestTs_ = std::max(highestTs_, ts);
+        stampWritten_ = true;
     }
     if (ext) {
         Put8(&pack_, svcd ? 0x10 : 0x1E);
@@ -736,7 +739,14 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
         const int code = data[7] & 0x0F;
         framePeriod_ = code < 9 ? kPeriod[code] : 0;
     }
-    const int64_t ts = ToTicks(time);
+    int64_t ts = ToTicks(time);
+    const int64_t picture = FindPictureStartCode(data, length);
+    if (picture >= 0 && size_t(picture) + 5 < length && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0) {
+        // temporal_reference: the pictures of the GOP shown before this one.
+        const int shownBefore = data[picture + 4] << 2 | data[picture + 5] >> 6;
+        firstLead_ = shownBefore == 0 ? 0 : framePeriod_ > 0 ? (shownBefore + 1) * framePeriod_ : -1;
+        ts = LeadForFirstPicture(ts, length);
+    }
     if (vr_ && ts != kNoTs) vr_->VideoTime(ts);
     // The fill counts from the first picture: padding for the time before it would take
     // the lead the first units need to arrive before they are decoded.
@@ -744,12 +754,6 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
     if (time != kNoTime) latestVideoTime_ = std::max(latestVideoTime_, time - firstVideoTime_);
     // The bytes before the picture go first, without the picture's time, when they fill
     // a packet on their own.
-    const int64_t picture = FindPictureStartCode(data, length);
-    if (picture >= 0 && size_t(picture) + 5 < length && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0) {
-        // temporal_reference: the pictures of the GOP shown before this one.
-        const int shownBefore = data[picture + 4] << 2 | data[picture + 5] >> 6;
-        firstLead_ = shownBefore == 0 ? 0 : framePeriod_ > 0 ? (shownBefore + 1) * framePeriod_ : -1;
-    }
     if (picture > 0 && int64_t(s->ring.FillLevel()) + picture >= s->payloadSize) {
         WriteVideoLocked(s, data, size_t(picture), kNoTs);
         data += picture;
@@ -759,6 +763,39 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
     videoBytesIn_ += int64_t(length);
     FillToRate();
     return length;
+}
+
+int64_t CMpeg2PsWriter::LeadForFirstPicture(int64_t ts, size_t length) {
+    if (stampWritten_ || firstLead_ < 0) return ts;
+    // The packs that carry the picture and what waits before it in the video rings, the
+    // audio packs that go between them (a sixth more covers audio up to 384 kbit/s beside
+    // SVCD's mux rate) and the system header or navigation packs.
+    const int64_t perPack = packSize_ - 36;
+    int64_t bytes = int64_t(length);
+    for (const EsStream* v : video_)
+        bytes += int64_t(v->ring.FillLevel());
+    int64_t packs = (bytes + perPack - 1) / perPack;
+    packs += packs / 6 + 3;
+    const int64_t rate = MuxRate() * 50;  // bytes per second
+    const int64_t start = scr27_ < 0 ? 0 : scr27_ + (bytesWritten_ - lastPackStart_) * 27000000 / rate;
+    const int64_t lastArrival = (start + packs * packSize_ * 27000000 / rate + 299) / 300;  // 90 kHz
+    const int64_t dts = ts - 1000 - firstLead_;
+    if (dts >= lastArrival || video_.empty()) return ts;
+    // A picture this large is followed by others of its GOP that are large too: the
+    // decoder then waits as long as its whole buffer takes to fill at the mux rate (the
+    // start-up delay that lets any stream within the buffer arrive in time), never less
+    // than the picture itself needs.
+    const int64_t fullBuffer = (start + BufferBound(*video_.front()) * 27000000 / rate + 299) / 300;
+    const int64_t target = std::max(lastArrival, fullBuffer);
+    // Whole steps of 1,000 (100 ns), so that every time converted later moves by the same
+    // count of 90 kHz ticks as the ones already waiting in the rings.
+    const int64_t steps = (target - dts + 8) / 9;
+    timeOrigin_ -= steps * 1000;
+    for (auto* list : {&video_, &mpegAudio_, &ac3_, &lpcm_})
+        for (EsStream* s : *list)
+            for (EsStream::Start& st : s->starts)
+                if (st.ts != kNoTs) st.ts = (st.ts + steps * 9) & kTsMask;
+    return (ts + steps * 9) & kTsMask;
 }
 
 void CMpeg2PsWriter::WriteVideoLocked(EsStream* s, const uint8_t* data, size_t length, int64_t ts) {

@@ -202,6 +202,9 @@ public:
 private:
     EsStream* Find(int streamId);
     void WriteVideoLocked(EsStream* s, const uint8_t* data, size_t length, int64_t ts);
+    // The first picture's time (90 kHz), moved later together with every time not yet
+    // written when the picture could not arrive by its decoding time at the mux rate.
+    int64_t LeadForFirstPicture(int64_t ts, size_t length);
     void FlushAllLocked();
     void FlushVideoLocked();
     void SystemHeaderIfDue();
@@ -240,6 +243,7 @@ private:
     // Ticks the first timed picture is decoded ahead of its own time less 1,000 (for the
     // pictures its GOP shows before it); -1 when unknown.
     int64_t firstLead_ = -1;
+    bool stampWritten_ = false;         // a PTS has gone out since Begin; times can no longer move
     int framePeriod_ = 0;               // 90 kHz, from the last sequence header; 0 when unknown
     int64_t firstVideoTime_ = kNoTime;  // 100 ns, where the fill to the video rate starts
     std::vector<uint8_t> pack_;

@@ -98,6 +98,16 @@ int64_t AnnouncedBitrate(const AM_MEDIA_TYPE& mt) {
     return 0;
 }
 
+// The filter that owns `pin`, as an identity (0 when unknown): pins of one upstream filter
+// may share its streaming thread.
+uintptr_t UpstreamFilter(IPin* pin) {
+    PIN_INFO info{};
+    if (!pin || FAILED(pin->QueryPinInfo(&info)) || !info.pFilter) return 0;
+    const uintptr_t id = reinterpret_cast<uintptr_t>(info.pFilter);
+    info.pFilter->Release();
+    return id;
+}
+
 // True when the pin, or the first input pin upstream of it (recursively), reads a file.
 bool ReadsFile(IPin* pin, int depth) {
     if (!pin || depth > 16) return false;
@@ -440,6 +450,7 @@ bool CMuxStream::Attach(muxer::MuxEngine& engine, muxer::MuxProgram* program) {
     core->timeShiftMs = static_cast<int32_t>(OwnValue(config_, kParamTimeShift));
     core->poolBufferSize = pool.bufferSize;
     core->poolByteLimit = static_cast<uint32_t>(pool.byteLimit);
+    core->upstream = UpstreamFilter(GetConnected());
     core->onOwnValue = [this](muxer::OwnValue which, int64_t value) {
         if (which == muxer::OwnValue::AnnouncedFrameRate) SetOwnValue(config_, kParamAnnouncedRate, value);
         if (which == muxer::OwnValue::RealFrameRate) SetOwnValue(config_, kParamRealRate, value);

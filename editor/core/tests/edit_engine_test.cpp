@@ -252,6 +252,32 @@ TEST(JoinEdges, AFirstGopWithoutAStampIsKept) {
     EXPECT_EQ(frames(out), source);
 }
 
+// An SVCD cut whose first I picture (a still of noise at high quality, about 170 KB)
+// takes longer at SVCD's mux rate than the engine's lead: the output starts later, every
+// unit arrives before its decoding time, and ffmpeg and vcdimager take it.
+TEST(JoinEdges, ALargeFirstPictureArrivesInTime) {
+    std::string clip;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i 'nullsrc=s=480x576:r=25,geq=random(1)*255:128:128,trim=end_frame=1,loop=loop=-1:size=1,"
+        "setpts=N/25/TB' -f lavfi -i sine=frequency=440:sample_rate=44100 -t 4 -target pal-svcd -aspect 4:3 "
+        "-q:v 3 -g 100 {out}",
+        "mpg", &clip));
+    const std::string first = Shell(
+        "ffprobe -v error -select_streams v -read_intervals %+#1 -show_entries "
+        "packet=size -of csv=p=0 '" +
+        editor_test::FixtureName(clip) + "'");
+    ASSERT_GT(std::atoi(first.c_str()), 150000) << "the fixture's first picture is not large";
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("large_first") + ".mpg");
+    const tools::JoinResult r = tools::RunJoin({"--type", "svcd", "-o", out, clip, "0", "3.5"});
+    ASSERT_EQ(r.status, 0) << r.message;
+    EXPECT_EQ(muxertest::CheckProgramStream(ReadFile(out), false).error, "");
+    const std::string name = editor_test::FixtureName(out);
+    EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+    const std::string said = Shell("vcdimager -t svcd -c " + name + ".cue -b " + name + ".bin " + name);
+    EXPECT_EQ(said.find("exit "), std::string::npos) << said;
+    EXPECT_EQ(said.find("ERR"), std::string::npos) << said;
+}
+
 // A join of an AC-3 clip and an MPEG audio clip keeps one AC-3 stream, and the second
 // clip's share of it is silence of that kind: the audio lasts as long as the video.
 TEST(JoinEdges, AudioOfAnotherKindIsFilledWithTheOutputsSilence) {

@@ -94,6 +94,16 @@ void WriteGop(editor::CPsWriter* w, int video, int64_t start, size_t pictureSize
     }
 }
 
+// A writer of `type` with a video stream and a 224 kbit/s MPEG audio stream, begun with
+// the engine's lead of 0.2 s.
+void StartWithMpegAudio(editor::CMpeg2PsWriter* w, int type, int64_t videoRate, int* video, int* audio) {
+    w->SetType(type);
+    *video = w->AddVideoStream(videoRate);
+    *audio = w->AddAudioStream(editor::kPsAudioMpeg, 224000);
+    ASSERT_TRUE(w->Begin());
+    w->SetTimeOrigin(-2000000);
+}
+
 TEST(Mpeg2PsWriter, SvcdStartsWithTheStoredPacksAndEndsWithTheEndCode) {
     editor::CMpeg2PsWriter w;
     w.SetType(editor::kWriterSvcd);
@@ -137,11 +147,8 @@ TEST(Mpeg2PsWriter, PacksKeepTheDecoderModel) {
           Case{editor::kWriterDvd, 2048, 0, 120000, 12000}, Case{editor::kWriterSvcd, 2324, 2000000, 25000, 4000}}) {
         SCOPED_TRACE(c.type * 100 + int(c.videoRate / 1000000));
         editor::CMpeg2PsWriter w;
-        w.SetType(c.type);
-        const int video = w.AddVideoStream(c.videoRate);
-        const int audio = w.AddAudioStream(editor::kPsAudioMpeg, 224000);
-        ASSERT_TRUE(w.Begin());
-        w.SetTimeOrigin(-2000000);
+        int video = 0, audio = 0;
+        ASSERT_NO_FATAL_FAILURE(StartWithMpegAudio(&w, c.type, c.videoRate, &video, &audio));
         const auto& frame = editor::kSilentMpegAudioFrames[1];
         int64_t audioTime = 0;
         const int order[12][2] = {{1, 0}, {2, 3}, {3, 1}, {3, 2}, {2, 6},  {3, 4},
@@ -267,3 +274,52 @@ TEST(PsWriter, RefusesInputAfterFlushAndUnknownStreams) {
 }
 
 }  // namespace
+
+// A first I picture that the mux rate cannot carry within the engine's lead (168 KB at
+// SVCD's 2.79 Mbit/s takes 0.48 s, the lead is 0.2 s): every time moves later together,
+// by at least the time the video buffer takes to fill, so the picture and the large
+// pictures of its GOP arrive before they are decoded and the audio stays in step. A
+// first picture that fits keeps the engine's lead (the decoder-model test above).
+TEST(Mpeg2PsWriter, ALargeFirstPictureGetsALongerLead) {
+    struct Case {
+        int type;
+        int64_t videoRate;
+        size_t intra;
+    };
+    for (const Case c : {Case{editor::kWriterSvcd, 2000000, 168000}, Case{editor::kWriterDvd, 0, 220000},
+                         Case{editor::kWriterMpeg2, 0, 220000}}) {
+        SCOPED_TRACE(c.type);
+        editor::CMpeg2PsWriter w;
+        int video = 0, audio = 0;
+        ASSERT_NO_FATAL_FAILURE(StartWithMpegAudio(&w, c.type, c.videoRate, &video, &audio));
+        const auto& frame = editor::kSilentMpegAudioFrames[1];
+        // The engine's order: audio frames before the pictures decoded after them.
+        int64_t audioTime = 0;
+        const int order[12][2] = {{1, 2}, {3, 0}, {3, 1}, {2, 5},  {3, 3}, {3, 4},
+                                  {2, 8}, {3, 6}, {3, 7}, {2, 11}, {3, 9}, {3, 10}};
+        for (int g = 0; g < 4; ++g) {
+            w.WriteVideo(video, SequenceAndGop().data(), SequenceAndGop().size(), kNoTime);
+            for (int k = 0; k < 12; ++k) {
+                const int64_t start = int64_t(g) * 4800000;
+                for (; audioTime < start + int64_t(k - 1) * 400000; audioTime += 240000)
+                    w.WriteAudio(audio, frame.data, frame.length, audioTime);
+                const size_t size = g == 0 && k == 0 ? c.intra : order[k][0] == 1 ? 20000 : 3000;
+                const auto p = Picture(order[k][0], order[k][1], size);
+                w.WriteVideo(video, p.data(), p.size(), start + int64_t(order[k][1]) * 400000);
+            }
+        }
+        w.WriteSequenceEnd();
+        w.Flush();
+        const auto s = Drain(&w);
+        EXPECT_EQ(muxertest::CheckProgramStream(s, c.type == editor::kWriterDvd).error, "");
+        // Audio and video moved by the same amount: the first audio frame (time 0) is
+        // still shown 2 frames before the first picture (time 0.08 s).
+        int64_t firstVideo = -1, firstAudio = -1;
+        for (const Packet& p : Packets(s, c.type == editor::kWriterSvcd ? 2324 : 2048, false)) {
+            if (p.id == 0xE0 && p.pts >= 0 && firstVideo < 0) firstVideo = p.pts;
+            if (p.id == 0xC0 && p.pts >= 0 && firstAudio < 0) firstAudio = p.pts;
+        }
+        EXPECT_GT(firstAudio, 18000);
+        EXPECT_EQ(firstVideo - firstAudio, 7200);
+    }
+}

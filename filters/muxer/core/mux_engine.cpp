@@ -261,11 +261,18 @@ bool MuxEngine::FeederBlocked(const MuxStream& waiting) const {
     // A thread blocked on a full pool delivers nothing until the scheduler takes units of
     // that pool's stream; in an upstream that feeds several streams from one thread, those
     // units come first in its order, so letting them pass keeps the order the input has.
-    // A stream never fed yet holds the others: its thread is unknown, and a thread of
-    // its own that has not started yet must not lose it the window.
     const std::thread::id feeder = waiting.Feeder();
-    return feeder != std::thread::id() &&
-           std::any_of(streams_.begin(), streams_.end(), [feeder](MuxStream* s) { return s->Pool().Holds(feeder); });
+    if (feeder != std::thread::id())
+        return std::any_of(streams_.begin(), streams_.end(),
+                           [feeder](MuxStream* s) { return s->Pool().Holds(feeder); });
+    // A stream never fed yet: its thread is unknown. Fed from the same upstream filter as
+    // a stream whose pool blocks a thread, it may wait for that very thread (a source
+    // with several pins on one thread that delivers more than a pool of one stream before
+    // the first unit of another). Otherwise it holds the others: a thread of its own that
+    // has not started yet must not lose it the window.
+    return waiting.upstream != 0 && std::any_of(streams_.begin(), streams_.end(), [&waiting](MuxStream* s) {
+               return s != &waiting && s->upstream == waiting.upstream && s->Pool().Starved();
+           });
 }
 
 MuxStatistics MuxEngine::Statistics() const {

@@ -228,6 +228,9 @@ void MuxStream::SetOwnValue(OwnValue which, int64_t value) {
 }
 
 void MuxStream::Flush() {
+    // The upstream thread that feeds again after a flush may be another (a seek restarts
+    // it), and the old one's id may be reused by a thread that feeds another stream.
+    feeder_ = std::thread::id();
     {
         std::lock_guard<std::mutex> hold(queueLock_);
         for (MediaBuffer* u : queue_)

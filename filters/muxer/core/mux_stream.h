@@ -79,6 +79,9 @@ public:
     // id before any. An upstream thread may feed several streams (a demultiplexer, a
     // source with several pins): blocked on one stream's pool, it feeds no other.
     std::thread::id Feeder() const { return feeder_.load(std::memory_order_relaxed); }
+    // The upstream filter whose output pin feeds this stream, as an identity only (0 when
+    // unknown). Streams of one upstream filter may be fed by one thread of it.
+    uintptr_t upstream = 0;
 
     // The scheduler's side of the queue.
     MediaBuffer* PeekUnit();

@@ -71,6 +71,10 @@ Registered::~Registered() {
 }
 
 testfilters::CTestPushSource* MakeSource(const Elementary& e, size_t chunk) {
+    return testfilters::CTestPushSource::Create(SourceConfigOf(e, chunk));
+}
+
+testfilters::SourceConfig SourceConfigOf(const Elementary& e, size_t chunk) {
     testfilters::SourceConfig config;
     const DWORD bytesPerSecond = static_cast<DWORD>(e.bytes.size() / std::max(e.seconds, 1));
     if (e.kind == "m2v") {
@@ -114,7 +118,7 @@ testfilters::CTestPushSource* MakeSource(const Elementary& e, size_t chunk) {
         s.sync = at == 0;
         config.samples.push_back(std::move(s));
     }
-    return testfilters::CTestPushSource::Create(std::move(config));
+    return config;
 }
 
 IBaseFilter* NewVarrow() {

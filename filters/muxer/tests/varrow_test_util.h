@@ -45,6 +45,8 @@ struct Elementary {
 ::testing::AssertionResult MakeElementary(const std::string& kind, Elementary* out, int seconds = 3);
 // A push source delivering the stream in pieces of `chunk` bytes, the first stamped 0.
 testfilters::CTestPushSource* MakeSource(const Elementary& e, size_t chunk = 32768);
+// The media type and samples MakeSource's pin offers and delivers.
+testfilters::SourceConfig SourceConfigOf(const Elementary& e, size_t chunk = 32768);
 
 IBaseFilter* NewVarrow();
 IKestruneConfigEx* ConfigOf(IUnknown* object);

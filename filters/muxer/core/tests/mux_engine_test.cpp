@@ -2,6 +2,7 @@
 // the scheduler's ordering, each checked against ISO/IEC 13818-1 with the structural
 // checker and an independent CRC.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -464,6 +465,21 @@ TEST(Scheduler, OutputDoesNotDependOnWhenTheInputArrives) {
     }
 }
 
+// A unit in a buffer of its stream's pool, as an upstream thread's copy (blocking while
+// the pool is full); false once the pool stopped.
+bool DeliverPooled(MuxStream& s, int32_t size, int64_t pts, std::optional<int64_t> dts, int64_t step) {
+    MediaBuffer* b = s.Pool().GetBuffer();
+    if (!b) return false;
+    std::memset(b->Data(), 0x5A, static_cast<size_t>(size));
+    b->length = size;
+    b->SetPts(pts);
+    b->SetDts(dts);
+    b->durationValid = true;
+    b->duration = step;
+    s.QueueTimedUnit(b);
+    return true;
+}
+
 // One upstream thread feeds both streams (a demultiplexer, a source with two pins), in
 // chunks of two seconds of video then two of audio, more video at once than the video
 // pool holds. Blocked on that pool, the thread cannot bring the audio the scheduler would
@@ -483,19 +499,7 @@ TEST(Scheduler, PinsOnOneUpstreamThreadNeverStall) {
             audio.poolBufferSize = 576;
             ASSERT_TRUE(rig.engine->Start());
             rig.engine->StartWorker();
-            // Each unit in a buffer of its stream's pool, as an upstream thread's copy.
-            auto deliver = [](MuxStream& s, int32_t size, int64_t pts, std::optional<int64_t> dts, int64_t step) {
-                MediaBuffer* b = s.Pool().GetBuffer();
-                if (!b) return false;  // the pool stopped
-                std::memset(b->Data(), 0x5A, static_cast<size_t>(size));
-                b->length = size;
-                b->SetPts(pts);
-                b->SetDts(dts);
-                b->durationValid = true;
-                b->duration = step;
-                s.QueueTimedUnit(b);
-                return true;
-            };
+            auto& deliver = DeliverPooled;
             std::thread upstream([&] {
                 const int64_t frame = 400000, audioFrame = 240000;
                 int pictures = 0, frames = 0;
@@ -535,6 +539,97 @@ TEST(Scheduler, PinsOnOneUpstreamThreadNeverStall) {
             EXPECT_EQ(r.stamped[audioKey], 417);
         }
     }
+}
+
+// Before the first unit of a stream. One thread of a two-pin source delivers two seconds
+// of video, more than the video pool holds, before any audio: the never-fed audio stream
+// of the same upstream filter does not hold the video for good. Separate sources, each on
+// its own thread, the audio one starting only once the video pool is full: the audio
+// holds the video at the start, and the output is that of a run where the audio came
+// first (the window kept, the bytes independent of the threads' pace).
+TEST(Scheduler, AStreamNotFedYetHoldsOthersOnlyWhileItsThreadMayStillCome) {
+    const int64_t frame = 400000, audioFrame = 240000;
+    auto makeRig = [](uintptr_t videoSource, uintptr_t audioSource) {
+        auto rig = std::make_unique<Rig>(OutputKind::ProgramStream, Compatibility::None,
+                                         std::vector<StreamType>{StreamType::Mpeg2Video, StreamType::Mpeg1Audio});
+        rig->streams[0]->poolBufferSize = 8000;
+        rig->streams[0]->poolByteLimit = 24 * 8000;  // a second of pictures
+        rig->streams[0]->upstream = videoSource;
+        rig->streams[1]->poolBufferSize = 576;
+        rig->streams[1]->upstream = audioSource;
+        return rig;
+    };
+    auto video = [&](MuxStream& s, int from, int to) {
+        for (int i = from; i < to; ++i)
+            if (!DeliverPooled(s, i % 12 == 0 ? 7000 : 3000, i * frame + frame, i * frame, frame)) return false;
+        return true;
+    };
+    auto audio = [&](MuxStream& s, int from, int to) {
+        for (int i = from; i < to; ++i)
+            if (!DeliverPooled(s, 576, i * audioFrame, std::nullopt, audioFrame)) return false;
+        return true;
+    };
+    auto finish = [](Rig& rig, std::thread& a, std::thread* b) {
+        for (int wait = 0; wait < 20000 && !rig.engine->Finished(); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const bool finished = rig.engine->Finished();
+        for (MuxStream* s : rig.streams)
+            s->Pool().Stop();  // a stall leaves a thread blocked
+        a.join();
+        if (b) b->join();
+        rig.engine->Stop();
+        return finished;
+    };
+    {
+        SCOPED_TRACE("one thread, two pins");
+        auto rig = makeRig(1, 1);
+        ASSERT_TRUE(rig->engine->Start());
+        rig->engine->StartWorker();
+        MuxStream& v = *rig->streams[0];
+        MuxStream& a = *rig->streams[1];
+        std::thread source([&] {
+            bool open = video(v, 0, 50);
+            for (int chunk = 0; open && chunk < 4; ++chunk)
+                open = audio(a, chunk * 84, chunk * 84 + 84) && video(v, 50 + chunk * 50, 100 + chunk * 50);
+            if (open) open = audio(a, 336, 417);
+            v.EndOfStream();
+            a.EndOfStream();
+        });
+        ASSERT_TRUE(finish(*rig, source, nullptr)) << "the never-fed audio held the blocked thread's video";
+        muxertest::SystemsReport r = muxertest::CheckProgramStream(rig->sink.bytes, false);
+        EXPECT_EQ(r.error, "");
+        EXPECT_EQ(r.stamped[v.pesId], 250);
+        EXPECT_EQ(r.stamped[a.pesId], 417);
+    }
+    std::vector<uint8_t> outputs[2];
+    for (int late = 0; late < 2; ++late) {
+        SCOPED_TRACE(late ? "audio thread starts late" : "audio thread first");
+        auto rig = makeRig(1, 2);
+        ASSERT_TRUE(rig->engine->Start());
+        rig->engine->StartWorker();
+        MuxStream& v = *rig->streams[0];
+        MuxStream& a = *rig->streams[1];
+        std::atomic<bool> audioDone{false};
+        std::thread audioThread([&] {
+            if (late)
+                for (int wait = 0; wait < 5000 && !v.Pool().Starved(); ++wait)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            audio(a, 0, 417);
+            a.EndOfStream();
+            audioDone = true;
+        });
+        if (!late)
+            for (int wait = 0; wait < 5000 && !audioDone; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::thread videoThread([&] {
+            video(v, 0, 250);
+            v.EndOfStream();
+        });
+        ASSERT_TRUE(finish(*rig, audioThread, &videoThread));
+        EXPECT_EQ(muxertest::CheckProgramStream(rig->sink.bytes, false).error, "");
+        outputs[late] = rig->sink.bytes;
+    }
+    EXPECT_TRUE(outputs[0] == outputs[1]) << "a late audio thread changed the output";
 }
 
 TEST(Scheduler, RatesStayFiniteForExtremePackets) {
