@@ -600,12 +600,21 @@ def dv_transport_button_width(w):
     return (dv_preview_size(w)[0] + 4) // 8 - 4 if w >= 1024 else 48
 
 
+def dv_transport_art(name, w):
+    """The DV page's art for a transport button: the 48-pixel art, or its narrow copy."""
+    return name if dv_transport_button_width(w) == 48 else name.replace(".png", "_narrow.png")
+
+
 def dv_page_art(folder, w):
     """The DV page's transport buttons, toggles, limit fields and the shuttle strip."""
     for name, caption in [("dv_play.png", "Play"), ("dv_pause.png", "Pause"), ("dv_stop.png", "Stop"),
                           ("dv_rewind.png", "<<"), ("dv_wind.png", ">>"), ("dv_prev.png", "|<"),
                           ("dv_next.png", ">|"), ("dv_record.png", "Rec")]:
-        button_strip(folder, name, dv_transport_button_width(w), 32, caption, True)
+        # The batch dialog's transport row uses these at 48 pixels on both screens; the DV
+        # page's narrower column buttons get art of their own.
+        button_strip(folder, name, 48, 32, caption, True)
+        if dv_transport_button_width(w) != 48:
+            button_strip(folder, dv_transport_art(name, w), dv_transport_button_width(w), 32, caption, True)
     for name, caption in [("dv_setup.png", "Device"), ("dv_batch.png", "Batch"), ("dv_seek.png", "Seek"),
                           ("dv_mb.png", "Help"), ("dv_mark.png", "Web")]:
         button_strip(folder, name, 72, 28, caption, True)
@@ -666,8 +675,8 @@ def dv_page_layout(w, body_w, page_h):
                                      ("IDC_BUTTON_DV_PREVFRAME", "dv_prev.png"),
                                      ("IDC_BUTTON_DV_NEXTFRAME", "dv_next.png"),
                                      ("IDC_BUTTON_DV_RECORD", "dv_record.png")]):
-        lines += button(name, x + i * (bw + 4), ty, bw, 32, art, name not in ("IDC_BUTTON_DV_PREVFRAME",
-                                                                                "IDC_BUTTON_DV_NEXTFRAME"))
+        toggle = name not in ("IDC_BUTTON_DV_PREVFRAME", "IDC_BUTTON_DV_NEXTFRAME")
+        lines += button(name, x + i * (bw + 4), ty, bw, 32, dv_transport_art(art, w), toggle)
     sy = ty + (40 if column else 44)
     lines += button("IDC_BUTTON_SHUTTLE_LEFT", x, sy, 24, 24, "dv_shuttle_left.png")
     lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 32}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')

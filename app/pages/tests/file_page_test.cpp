@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -185,7 +186,14 @@ public:
     std::vector<std::string> ready;
     int titleRefreshes = 0;  // the page's list changed by the user
     CExportRoom* room = nullptr;
+    std::function<void(UINT)> onCode;  // called with each recorded code, after it is recorded
+    std::function<void()> onPosted;     // called when kPosted, posted by a test, is dispatched
+    static constexpr UINT kPosted = WM_APP + 41;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == kPosted && onPosted) {
+            onPosted();
+            return 0;
+        }
         if (message == WM_ROOMLIST_MODECHANGED && wParam == 2001) ++titleRefreshes;
         if (message == WM_NOTIFY) {
             const auto* record = reinterpret_cast<const PageNotifyRecord*>(lParam);
@@ -195,6 +203,7 @@ public:
                     ready.emplace_back(reinterpret_cast<const char*>(record->data));
                     if (room) room->AddFile(ready.back().c_str());
                 }
+                if (onCode) onCode(record->hdr.code);
                 return 0;
             }
         }
@@ -965,15 +974,29 @@ TEST_F(FilePageTest, AbortStopsAfterTheCurrentFileWithoutFinalNamesAndClearsTheM
     ASSERT_NO_FATAL_FAILURE(AddClips());
     page_->SetProfile(*Mpeg2Record());
     host_.codes.clear();
+    CFileBatchList* list = page_->BatchList();
+    // Abort as soon as the page has started the second file: a short clip converts within one
+    // pump of the message loop, so waiting for the next pump could find the third file started.
+    // The abort is posted so that it comes after the page's own handling of the start.
+    int firstMark = 0;
+    bool aborted = false;
+    host_.onCode = [&](UINT code) {
+        if (code == EPN_FILE_BUSY && CountCode(EPN_FILE_BUSY) == 2) host_.PostMessage(Host::kPosted, 0, 0);
+    };
+    host_.onPosted = [&] {
+        aborted = true;
+        firstMark = list->Entry(0)->progressMark;
+        EXPECT_EQ(page_->PageState(), CFileConvertPage::kConverting);
+        page_->OnConvertCommand(4207);
+    };
     page_->OnConvertCommand(4206);
     ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
-    for (int i = 0; i < 6000 && CountCode(EPN_FILE_BUSY) < 2; ++i)
+    for (int i = 0; i < 6000 && !aborted; ++i)
         Pump(50);
-    ASSERT_EQ(CountCode(EPN_FILE_BUSY), 2);
-    ASSERT_EQ(page_->PageState(), CFileConvertPage::kConverting);
-    CFileBatchList* list = page_->BatchList();
-    ASSERT_EQ(list->Entry(0)->progressMark, 100) << "the first file is marked done";
-    page_->OnConvertCommand(4207);
+    host_.onCode = nullptr;
+    host_.onPosted = nullptr;
+    ASSERT_TRUE(aborted);
+    EXPECT_EQ(firstMark, 100) << "the first file is marked done";
     for (int i = 0; i < list->Count(); ++i)
         EXPECT_EQ(list->Entry(i)->progressMark, -1) << i;
     ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 120));
