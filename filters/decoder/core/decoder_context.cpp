@@ -12,6 +12,7 @@
 #include "filters/decoder/core/motion_kernels.h"
 #include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
+#include "filters/decoder/core/zeroed_memory.h"
 
 namespace avcdec {
 
@@ -20,8 +21,6 @@ namespace {
 // The copy area is followed by zero bytes so that a reader that looks ahead never meets
 // stale data of an earlier, longer NAL unit.
 constexpr size_t kAreaSlack = 8;
-
-constexpr std::align_val_t kPlaneAlignment{16};
 
 // Table A-1, level 5.1: its MaxFS and MaxDpbMbs bound every stream's memory.
 const common::H264Level& BoundingLevel() {
@@ -55,7 +54,7 @@ bool AllocatePlanePool(AvcDecoderContext* ctx, int32_t sets, int32_t border) {
     const size_t lumaBytes = rows * pitch;
     const size_t bytes = (lumaBytes + lumaBytes / 2 + 15) & ~size_t{15};
     for (pool->count = 0; pool->count < sets; ++pool->count) {
-        auto* base = new (kPlaneAlignment, std::nothrow) uint8_t[bytes]();
+        auto* base = static_cast<uint8_t*>(AllocateZeroed(bytes));
         if (base == nullptr) return false;
         FramePlaneSet* s = &pool->sets[pool->count];
         s->base = base;
@@ -170,7 +169,7 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     ctx->decoding = nullptr;
     ctx->readyPicture = nullptr;
     for (int i = 0; i < ctx->planePool.count; ++i)
-        ::operator delete[](ctx->planePool.sets[i].base, kPlaneAlignment);
+        FreeZeroed(ctx->planePool.sets[i].base);
     ctx->planePool = FramePlanePool{};
     ctx->dpbSize = 0;
     delete[] ctx->sliceGroupMap;
