@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/decoder_result.h"
 
 namespace tools {
 
@@ -29,11 +30,16 @@ void CropPicture(const avcdec::PictureInfo& info, std::vector<uint8_t>* out, int
 }  // namespace
 
 DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkSize,
-                               const std::function<void(const DecodedFrame&)>& onFrame, bool copyFrames) {
+                               const std::function<void(const DecodedFrame&)>& onFrame, bool copyFrames, int threads) {
     DecodeSummary summary;
     avcdec::AvcDecoderContext* ctx = avcdec::AvcDecoderCreate();
     if (ctx == nullptr) {
         summary.refusal = "out of memory";
+        return summary;
+    }
+    if (avcdec::AvcDecoderSetThreads(ctx, threads) != avcdec::kDecoderOk) {
+        avcdec::AvcDecoderDestroy(ctx);
+        summary.refusal = "unsupported thread count";
         return summary;
     }
     std::vector<uint8_t> frame;

@@ -243,6 +243,13 @@ int AvcDecoderReset(AvcDecoderContext* ctx) {
     return kDecoderOk;
 }
 
+int AvcDecoderSetThreads(AvcDecoderContext* ctx, int32_t threads) {
+    if (ctx == nullptr) return kDecoderNoContext;
+    if (ctx->picturesAllocated || (threads != 1 && threads != 2)) return kDecoderUnsupported;
+    ctx->deblockOnDecodingThread = threads == 1;
+    return kDecoderOk;
+}
+
 void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx) {
     if (ctx != nullptr) ctx->hasTime = false;
 }
@@ -313,7 +320,8 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->intraModeMap = new (std::nothrow) uint8_t[modeMapBytes]();
     ctx->sliceGroupMap = new (std::nothrow) uint8_t[static_cast<size_t>(ctx->mbCount)]();
     ctx->store = ctx->intraModeMap != nullptr && ctx->sliceGroupMap != nullptr ? CreatePictureStore(ctx) : nullptr;
-    ctx->deblockWorker = ctx->store != nullptr ? StartDeblockWorker(ctx->mbCount) : nullptr;
+    ctx->deblockWorker =
+        ctx->store != nullptr ? StartDeblockWorker(ctx->mbCount, !ctx->deblockOnDecodingThread) : nullptr;
     if (ctx->store == nullptr || ctx->deblockWorker == nullptr) {
         AvcDecoderFreePictures(ctx);
         ctx->refusal = "picture resources could not be allocated";

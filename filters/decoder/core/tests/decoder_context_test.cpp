@@ -164,6 +164,30 @@ TEST(DecoderContext, FramePlanePoolLayout) {
     }
 }
 
+// The thread count is taken before the first activation only, and one or two alone.
+TEST(DecoderContext, ThreadCountBeforeActivationOnly) {
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    EXPECT_EQ(AvcDecoderSetThreads(nullptr, 1), -5);
+    for (int threads : {0, 3, -1})
+        EXPECT_EQ(AvcDecoderSetThreads(ctx, threads), -1) << threads;
+    EXPECT_EQ(AvcDecoderSetThreads(ctx, 2), 0);
+    EXPECT_EQ(AvcDecoderSetThreads(ctx, 1), 0);
+    SeqParamSet sps{};
+    sps.valid = 1;
+    sps.level_idc = 30;
+    sps.pic_width_in_mbs_minus1 = 10;
+    sps.pic_height_in_map_units_minus1 = 8;
+    sps.frame_mbs_only_flag = 1;
+    sps.num_ref_frames = 2;
+    ctx->activeSps = &sps;
+    ASSERT_EQ(ActivateSeqParamSet(ctx), 0);
+    EXPECT_TRUE(ctx->deblockOnDecodingThread);
+    EXPECT_EQ(AvcDecoderSetThreads(ctx, 2), -1);
+    EXPECT_TRUE(ctx->deblockOnDecodingThread);
+    ctx->activeSps = nullptr;
+    AvcDecoderDestroy(ctx);
+}
+
 // Decision: a failed activation clears the pending action and drops the held slice, so
 // the next step takes new input instead of trying again for ever.
 TEST(DecoderContext, FailedActivationDropsTheHeldSlice) {
