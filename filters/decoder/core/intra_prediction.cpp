@@ -1,5 +1,9 @@
 #include "filters/decoder/core/intra_prediction.h"
 
+#include <cstring>
+
+#include "filters/decoder/core/kernel_table.h"
+
 namespace avcdec {
 
 namespace {
@@ -8,7 +12,42 @@ inline uint8_t Clip1(int v) {
     return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v);
 }
 
+template <int kSize>
+void PlaneFill(uint8_t* pred, int predPitch, int a, int b, int c) {
+    constexpr int centre = kSize / 2 - 1;
+    for (int y = 0; y < kSize; ++y)
+        for (int x = 0; x < kSize; ++x)
+            pred[y * predPitch + x] = Clip1((a + b * (x - centre) + c * (y - centre) + 16) >> 5);
+}
+
+// Rows of n bytes: the value (memset) or the row above (memcpy); pred may be the picture
+// itself, whose rows never overlap the samples they are made from.
+void FillRows(uint8_t* pred, int predPitch, int n, int value) {
+    for (int y = 0; y < n; ++y)
+        std::memset(pred + y * predPitch, value, static_cast<size_t>(n));
+}
+
+void CopyRowAbove(uint8_t* pred, int predPitch, int n, const uint8_t* above) {
+    uint8_t row[16];
+    std::memcpy(row, above, static_cast<size_t>(n));
+    for (int y = 0; y < n; ++y)
+        std::memcpy(pred + y * predPitch, row, static_cast<size_t>(n));
+}
+
+void CopyLeftColumn(uint8_t* pred, int predPitch, int n, const uint8_t* src, int pitch) {
+    for (int y = 0; y < n; ++y)
+        std::memset(pred + y * predPitch, src[y * pitch - 1], static_cast<size_t>(n));
+}
+
 }  // namespace
+
+void intra_plane_16x16_c(uint8_t* pred, int predPitch, int a, int b, int c) {
+    PlaneFill<16>(pred, predPitch, a, b, c);
+}
+
+void intra_plane_8x8_c(uint8_t* pred, int predPitch, int a, int b, int c) {
+    PlaneFill<8>(pred, predPitch, a, b, c);
+}
 
 bool PredictIntra4x4(const uint8_t* src, int pitch, int mode, IntraAvailability a, uint8_t* pred, int predPitch) {
     // e[4] is p[-1, -1]; e[5 + x] is p[x, -1] for x = 0..7; e[3 - y] is p[-1, y].
@@ -110,14 +149,10 @@ bool PredictIntra16x16(const uint8_t* src, int pitch, int mode, IntraAvailabilit
     const uint8_t* above = src - pitch;
     switch (mode) {
         case 0:
-            for (int y = 0; y < 16; ++y)
-                for (int x = 0; x < 16; ++x)
-                    pred[y * predPitch + x] = above[x];
+            CopyRowAbove(pred, predPitch, 16, above);
             return true;
         case 1:
-            for (int y = 0; y < 16; ++y)
-                for (int x = 0; x < 16; ++x)
-                    pred[y * predPitch + x] = src[y * pitch - 1];
+            CopyLeftColumn(pred, predPitch, 16, src, pitch);
             return true;
         case 2: {
             int s = 0, v = 128;
@@ -131,9 +166,7 @@ bool PredictIntra16x16(const uint8_t* src, int pitch, int mode, IntraAvailabilit
                 v = (s + 16) >> 5;
             else if (a.top || a.left)
                 v = (s + 8) >> 4;
-            for (int y = 0; y < 16; ++y)
-                for (int x = 0; x < 16; ++x)
-                    pred[y * predPitch + x] = static_cast<uint8_t>(v);
+            FillRows(pred, predPitch, 16, v);
             return true;
         }
         case 3: {
@@ -143,11 +176,7 @@ bool PredictIntra16x16(const uint8_t* src, int pitch, int mode, IntraAvailabilit
                 vv += (i + 1) * (src[(8 + i) * pitch - 1] - src[(6 - i) * pitch - 1]);
             }
             const int aa = 16 * (src[15 * pitch - 1] + above[15]);
-            const int b = (5 * h + 32) >> 6;
-            const int c = (5 * vv + 32) >> 6;
-            for (int y = 0; y < 16; ++y)
-                for (int x = 0; x < 16; ++x)
-                    pred[y * predPitch + x] = Clip1((aa + b * (x - 7) + c * (y - 7) + 16) >> 5);
+            DecoderKernels().intraPlane16x16(pred, predPitch, aa, (5 * h + 32) >> 6, (5 * vv + 32) >> 6);
             return true;
         }
         default:
@@ -193,14 +222,10 @@ bool PredictIntraChroma(const uint8_t* src, int pitch, int mode, IntraAvailabili
             }
             return true;
         case 1:
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x)
-                    pred[y * predPitch + x] = src[y * pitch - 1];
+            CopyLeftColumn(pred, predPitch, 8, src, pitch);
             return true;
         case 2:
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x)
-                    pred[y * predPitch + x] = above[x];
+            CopyRowAbove(pred, predPitch, 8, above);
             return true;
         case 3: {
             int h = 0, v = 0;
@@ -209,11 +234,7 @@ bool PredictIntraChroma(const uint8_t* src, int pitch, int mode, IntraAvailabili
                 v += (i + 1) * (src[(4 + i) * pitch - 1] - src[(2 - i) * pitch - 1]);
             }
             const int aa = 16 * (src[7 * pitch - 1] + above[7]);
-            const int b = (34 * h + 32) >> 6;
-            const int c = (34 * v + 32) >> 6;
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x)
-                    pred[y * predPitch + x] = Clip1((aa + b * (x - 3) + c * (y - 3) + 16) >> 5);
+            DecoderKernels().intraPlane8x8(pred, predPitch, aa, (34 * h + 32) >> 6, (34 * v + 32) >> 6);
             return true;
         }
         default:
