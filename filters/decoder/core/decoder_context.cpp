@@ -53,9 +53,11 @@ bool AllocatePlanePool(AvcDecoderContext* ctx, int32_t sets, int32_t border) {
     const size_t rows = static_cast<size_t>(ctx->height) + 2 * static_cast<size_t>(border);
     const size_t lumaBytes = rows * pitch;
     const size_t bytes = (lumaBytes + lumaBytes / 2 + 15) & ~size_t{15};
+    // One block: large enough for large pages (zeroed_memory.h).
+    pool->block = static_cast<uint8_t*>(AllocateZeroed(bytes * static_cast<size_t>(sets)));
+    if (pool->block == nullptr) return false;
     for (pool->count = 0; pool->count < sets; ++pool->count) {
-        auto* base = static_cast<uint8_t*>(AllocateZeroed(bytes));
-        if (base == nullptr) return false;
+        uint8_t* base = pool->block + bytes * static_cast<size_t>(pool->count);
         FramePlaneSet* s = &pool->sets[pool->count];
         s->base = base;
         s->y = base + 32 + static_cast<size_t>(border) * pitch;
@@ -168,8 +170,7 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     ctx->openField = nullptr;
     ctx->decoding = nullptr;
     ctx->readyPicture = nullptr;
-    for (int i = 0; i < ctx->planePool.count; ++i)
-        FreeZeroed(ctx->planePool.sets[i].base);
+    FreeZeroed(ctx->planePool.block);
     ctx->planePool = FramePlanePool{};
     ctx->dpbSize = 0;
     delete[] ctx->sliceGroupMap;
