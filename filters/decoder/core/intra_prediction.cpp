@@ -20,23 +20,27 @@ void PlaneFill(uint8_t* pred, int predPitch, int a, int b, int c) {
             pred[y * predPitch + x] = Clip1((a + b * (x - centre) + c * (y - centre) + 16) >> 5);
 }
 
-// Rows of n bytes: the value (memset) or the row above (memcpy); pred may be the picture
+// Rows of kN bytes: the value (memset) or the row above (memcpy), sizes fixed so that the
+// compiler stores whole rows instead of calling the library; pred may be the picture
 // itself, whose rows never overlap the samples they are made from.
-void FillRows(uint8_t* pred, int predPitch, int n, int value) {
-    for (int y = 0; y < n; ++y)
-        std::memset(pred + y * predPitch, value, static_cast<size_t>(n));
+template <int kN>
+void FillRows(uint8_t* pred, int predPitch, int value) {
+    for (int y = 0; y < kN; ++y)
+        std::memset(pred + y * predPitch, value, kN);
 }
 
-void CopyRowAbove(uint8_t* pred, int predPitch, int n, const uint8_t* above) {
-    uint8_t row[16];
-    std::memcpy(row, above, static_cast<size_t>(n));
-    for (int y = 0; y < n; ++y)
-        std::memcpy(pred + y * predPitch, row, static_cast<size_t>(n));
+template <int kN>
+void CopyRowAbove(uint8_t* pred, int predPitch, const uint8_t* above) {
+    uint8_t row[kN];
+    std::memcpy(row, above, kN);
+    for (int y = 0; y < kN; ++y)
+        std::memcpy(pred + y * predPitch, row, kN);
 }
 
-void CopyLeftColumn(uint8_t* pred, int predPitch, int n, const uint8_t* src, int pitch) {
-    for (int y = 0; y < n; ++y)
-        std::memset(pred + y * predPitch, src[y * pitch - 1], static_cast<size_t>(n));
+template <int kN>
+void CopyLeftColumn(uint8_t* pred, int predPitch, const uint8_t* src, int pitch) {
+    for (int y = 0; y < kN; ++y)
+        std::memset(pred + y * predPitch, src[y * pitch - 1], kN);
 }
 
 }  // namespace
@@ -149,10 +153,10 @@ bool PredictIntra16x16(const uint8_t* src, int pitch, int mode, IntraAvailabilit
     const uint8_t* above = src - pitch;
     switch (mode) {
         case 0:
-            CopyRowAbove(pred, predPitch, 16, above);
+            CopyRowAbove<16>(pred, predPitch, above);
             return true;
         case 1:
-            CopyLeftColumn(pred, predPitch, 16, src, pitch);
+            CopyLeftColumn<16>(pred, predPitch, src, pitch);
             return true;
         case 2: {
             int s = 0, v = 128;
@@ -166,7 +170,7 @@ bool PredictIntra16x16(const uint8_t* src, int pitch, int mode, IntraAvailabilit
                 v = (s + 16) >> 5;
             else if (a.top || a.left)
                 v = (s + 8) >> 4;
-            FillRows(pred, predPitch, 16, v);
+            FillRows<16>(pred, predPitch, v);
             return true;
         }
         case 3: {
@@ -222,10 +226,10 @@ bool PredictIntraChroma(const uint8_t* src, int pitch, int mode, IntraAvailabili
             }
             return true;
         case 1:
-            CopyLeftColumn(pred, predPitch, 8, src, pitch);
+            CopyLeftColumn<8>(pred, predPitch, src, pitch);
             return true;
         case 2:
-            CopyRowAbove(pred, predPitch, 8, above);
+            CopyRowAbove<8>(pred, predPitch, above);
             return true;
         case 3: {
             int h = 0, v = 0;
