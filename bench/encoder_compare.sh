@@ -12,7 +12,9 @@
 # PSNR of each of ours at the rate its x264 counterpart reached (interpolated on its
 # curve), and the BD-rate of each against veryfast and medium; and the rate control: 500,
 # 2000 and 6000 kbit/s, VBR and CBR, the rate against the target, CBR's worst one-second
-# window and the PSNR. PIN (default "taskset -c 7") pins every timed run.
+# window and the PSNR. PIN (default "taskset -c 7") pins every timed run. The speed table
+# always runs; SECTIONS (default "curves rate") names the parts after it (empty: none, for a
+# change that keeps every stream the same).
 # Variables named by eval (fps_e0, curve_fast, ...) are read back through eval.
 # shellcheck disable=SC2154
 set -eu
@@ -79,6 +81,10 @@ for pair in $pairs; do
         "$(echo "$fa / $fb" | bc -l)" "$(echo "$pa - $pb" | bc -l)"
 done
 
+sections=" ${SECTIONS-curves rate} "
+want() { case $sections in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
+want curves || want rate || exit 0
+if want curves; then
 echo "== rate curves (500, 1000, 2000, 4000 kbit/s), PSNR at equal rate and BD-rate"
 for c in fast e0 e0a e1a e2a ultrafast veryfast medium; do
     curve=""
@@ -101,6 +107,8 @@ for c in fast e0 e0a e1a e2a; do
         "$(python3 "$here/bd_rate.py" "$curve_veryfast" "$t")" "$(python3 "$here/bd_rate.py" "$curve_medium" "$t")"
 done
 
+fi
+want rate || exit 0
 echo "== rate control (effort 1, CABAC)"
 for mode in "" -c; do
     for r in 500 2000 6000; do

@@ -98,12 +98,18 @@ std::string RefuseSettings(const EncodeOptions& o, int width, int height, int fp
     for (const std::string& r :
          {Range("the frame rate x 100", fps100, 1, 100000), Range("the constant QP", o.qp, 0, 51),
           Range("the GOP length", o.gop, 0, 100000), Range("the number of B pictures", o.bFrames, 0, 16),
-          Range("the number of references", o.refs, 1, 16), Range("the number of slices", o.slices, 1, 1024),
-          Range("the effort", o.level, 0, 2), Range("the scene detection", o.sceneDetect, 0, 3),
-          Range("the number of threads", o.threads, 0, 256)})
+          Range("the number of slices", o.slices, 1, 1024), Range("the effort", o.level, 0, 2),
+          Range("the scene detection", o.sceneDetect, 0, 3), Range("the number of threads", o.threads, 0, 256)})
         if (!r.empty()) return r;
+    // max_num_ref_frames is at most 16, and B pictures keep one of them for the anchor.
+    if (o.bFrames > 0 && (o.refs < 1 || o.refs > 15))
+        return "the number of references " + std::to_string(o.refs) + " is outside 1 .. 15 (with B pictures)";
+    if (const std::string r = Range("the number of references", o.refs, 1, 16); !r.empty()) return r;
     if (o.rateMode >= 2 && o.bitRate <= 0) return "a bit-rate mode needs a bit rate above 0";
     if (o.maxBitRate < 0 || o.bitRate < 0) return "a bit rate below 0";
+    if (o.maxBitRate > 0 && o.maxBitRate < o.bitRate)
+        return "the VBR maximum " + std::to_string(o.maxBitRate / 1000) + " kbit/s is below the bit rate " +
+               std::to_string(o.bitRate / 1000) + " kbit/s";
     if (o.profile != 66 && o.profile != 77 && o.profile != 88)
         return "the profile " + std::to_string(o.profile) + " is none of 66 (Baseline), 77 (Main) and 88 (Extended)";
     if (o.cabac && o.profile != 77)
@@ -112,6 +118,106 @@ std::string RefuseSettings(const EncodeOptions& o, int width, int height, int fp
     if (o.profile == 66 && o.bFrames > 0)
         return "B pictures are not in the Baseline profile (66): ask for 0 B pictures or another profile";
     return {};
+}
+
+int ParseEncodeArguments(int argc, const char* const* argv, EncodeOptions* options, std::string* error) {
+    EncodeOptions& o = *options;
+    int positional = 0;
+    bool bFramesGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (a[0] != '-' || !a[1] || a[2]) {
+            if (positional == 0) o.input = a;
+            if (positional == 1) o.output = a;
+            if (positional == 2) o.reconstruction = a;
+            ++positional;
+            continue;
+        }
+        const char letter = a[1];
+        if (letter == 'v' || letter == 'c' || letter == 'T' || letter == 'a') {
+            if (letter == 'v') o.progress = true;
+            if (letter == 'c') o.rateMode = 3;
+            if (letter == 'T') o.frameStamps = true;
+            if (letter == 'a') o.cabac = true;
+            continue;
+        }
+        if (!std::strchr("sfrqbMgnRSedpxmt", letter)) return *error = std::string("unknown option ") + a, -1;
+        if (i + 1 >= argc) return *error = std::string(a) + " needs a value", -1;
+        const char* v = argv[++i];
+        if (letter == 's') {
+            if (std::sscanf(v, "%dx%d", &o.width, &o.height) != 2)
+                return *error = "-s takes WxH, not \"" + std::string(v) + "\"", -1;
+            continue;
+        }
+        char* end = nullptr;
+        if (letter == 'r') {
+            const double fps = std::strtod(v, &end);
+            if (end == v || *end || !(fps > 0 && fps <= 1000))
+                return *error = "the frame rate -r " + std::string(v) + " is not in 0 .. 1000", -1;
+            o.fps100 = int(fps * 100 + 0.5);
+            continue;
+        }
+        const long parsed = std::strtol(v, &end, 10);
+        if (end == v || *end || parsed < -1000000000 || parsed > 1000000000)
+            return *error = std::string(a) + " takes a whole number, not \"" + v + "\"", -1;
+        const int n = int(parsed);
+        // Bit rates are given in kbit/s and kept in bit/s, in an int.
+        if ((letter == 'b' || letter == 'M') && (n < 0 || n > 2000000))
+            return *error = std::string(a) + " takes kbit/s in 0 .. 2000000, not " + v, -1;
+        if ((letter == 'd' || letter == 'm') && n != 0 && n != 1)
+            return *error = std::string(a) + (letter == 'd' ? " (deblocking)" : " (motion search)") +
+                            " takes 0 (off) or 1 (on), not " + v,
+                   -1;
+        switch (letter) {
+            case 'f':
+                o.frames = n;
+                break;
+            case 'q':
+                o.qp = n;
+                break;
+            case 'b':
+                o.bitRate = n * 1000;
+                if (o.rateMode == 0) o.rateMode = 2;
+                break;
+            case 'M':
+                o.maxBitRate = n * 1000;
+                break;
+            case 'g':
+                o.gop = n;
+                break;
+            case 'n':
+                o.bFrames = n;
+                bFramesGiven = true;
+                break;
+            case 'R':
+                o.refs = n;
+                break;
+            case 'S':
+                o.slices = n;
+                break;
+            case 'e':
+                o.level = n;
+                break;
+            case 'd':
+                o.deblocking = n != 0;
+                break;
+            case 'p':
+                o.profile = n;
+                break;
+            case 'x':
+                o.sceneDetect = n;
+                break;
+            case 'm':
+                o.motionSearch = n != 0;
+                break;
+            default:
+                o.threads = n;
+                break;
+        }
+    }
+    // Baseline has no B pictures: its default is none; asking for some is refused.
+    if (o.profile == 66 && !bFramesGiven) o.bFrames = 0;
+    return positional;
 }
 
 int RunEncode(const EncodeOptions& o, EncodeReport* report, std::string* error) {

@@ -56,6 +56,12 @@ struct EncodeReport {
 // Baseline). width and height are the source's (odd sizes are padded, so taken).
 std::string RefuseSettings(const EncodeOptions& options, int width, int height, int fps100);
 
+// Reads ombrisk_enc's command line (options, then input, output and an optional
+// reconstruction file) into *options. Returns the number of file names, or -1 with the
+// refusal in words in *error: an unknown option, a value missing or not a whole number, or
+// a switch (-d, -m) given anything but 0 or 1. Baseline's default is no B pictures.
+int ParseEncodeArguments(int argc, const char* const* argv, EncodeOptions* options, std::string* error);
+
 // RunEncode's result when the input ended inside a picture: the whole pictures before it
 // are coded and written.
 constexpr int kEncodeTruncatedInput = 3;

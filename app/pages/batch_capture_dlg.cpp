@@ -1,20 +1,29 @@
 #include "app/pages/batch_capture_dlg.h"
 
+#include <windowsx.h>
+
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
+#include "app/pages/batch_merge_dialogs.h"
+#include "app/pages/dv_capture_page.h"
 #include "app/pages/dv_devices.h"
+#include "app/profiles/profile_select_dlg.h"
 #include "app/resources/resource_ids.h"
+#include "app/services/mixer.h"
 #include "app/services/preferences.h"
 #include "app/services/reg_value.h"
 #include "app/services/settings_keys.h"
+#include "app/skin/common_dialogs.h"
 #include "app/skin/skin_controls.h"
 #include "app/skin/skin_edits.h"
 #include "app/skin/skin_images.h"
 #include "app/skin/skin_layout.h"
 #include "app/skin/skin_sliders.h"
+#include "app/skin/skin_volume.h"
 #include "engines/client/engine_client.h"
 #include "framework/app.h"
 
@@ -116,7 +125,6 @@ CDVBatchCaptureDlg::CDVBatchCaptureDlg(CWnd* page) : CDialog(IDD_BATCH_CAPTURE, 
     statics_[3] = Row("IDC_STATIC_STEP_DESC", kStepDescription);
     statics_[4] = Row("IDC_STATIC_BATCH_SPEED", kSpeedStatic);
     statics_[5] = Row("IDC_STATIC_NONREALTIME", kNonRealtimeCaption);
-    statics_[6] = Row("IDC_BATCH_POSTER", 0);
     timecodeEdit_[0] = Row("IDC_EDIT_DV_TIMECODE", kTimecodeEdit);
     reviewSlider_[0] = Row("IDC_SLIDER_BATCH_PREVIEW", kReviewSlider);
     pollStop_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -162,7 +170,7 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
     ::SetWindowPos(m_hWnd, nullptr, (sw - w) / 2, sh > 600 ? (sh - h) / 2 : 0, w, h, SWP_NOZORDER);
 
     CreateSkinButtons(this, kView, buttons_, kButtonRows, 1);
-    CreateSkinStatics(this, kView, statics_, 7, 1);
+    CreateSkinStatics(this, kView, statics_, kStaticRows, 1);
     CreateSkinTimeCodeEdits(this, kView, timecodeEdit_, 1);
     CreateSkinSelectSliders(this, kView, reviewSlider_, 1);
     if (auto* caption = dynamic_cast<CGStatic*>(statics_[0].control))
@@ -177,6 +185,8 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
     rectOf("DRAW_POST_ENCODING", &postEncodingRect_);
     rectOf("IDC_SLIDER_SHUTTLE", &shuttleRect_);
     rectOf("IDC_FILEPLAYBACK_BK", &playbackRect_);
+    rectOf("IDC_BATCH_VOL_DV", &volumeTape_);
+    rectOf("IDC_BATCH_VOL_FILE", &volumeFile_);
     RECT listRect{};
     rectOf("LISTCTRL", &listRect);
     background_ = LoadSkinBitmap("Batch_BG.png");
@@ -190,7 +200,7 @@ BOOL CDVBatchCaptureDlg::OnInitDialog() {
                      LoadSkinBitmap("EncDVCheckBox.jpg"));
     CRegStringValue profile(HKEY_CURRENT_USER, kRecordingKey, "DVProfileName", 0);
     profile.Read();
-    if (auto* s = dynamic_cast<CGStatic*>(Control(kProfileStatic))) s->SetText(profile.GetString());
+    ShowProfileName(profile.GetString());
     Check(kNonRealtimeCheck, nonRealtime_ != 0);
     ApplyStep();
     g_dialog = this;
@@ -223,7 +233,7 @@ BOOL CDVBatchCaptureDlg::DestroyWindow() {
     for (IClipPlayer** p : {&player_, &stills_})
         if (*p) (*p)->Release(), *p = nullptr;
     DestroySkinButtons(buttons_, kButtonRows);
-    DestroySkinStatics(kView, statics_, 7);
+    DestroySkinStatics(kView, statics_, kStaticRows);
     DestroySkinTimeCodeEdits(kView, timecodeEdit_, 1);
     DestroySkinSelectSliders(kView, reviewSlider_, 1);
     if (progress_) {
@@ -232,7 +242,7 @@ BOOL CDVBatchCaptureDlg::DestroyWindow() {
         progress_ = nullptr;
     }
     list_.DestroyWindow();
-    for (HBITMAP* b : {&background_, &playbackArt_, &shuttleStrip_})
+    for (HBITMAP* b : {&background_, &playbackArt_, &shuttleStrip_, &postEncodingArt_})
         if (*b) DeleteObject(*b), *b = nullptr;
     if (cache_) {
         cache_->Release();
@@ -268,16 +278,13 @@ void CDVBatchCaptureDlg::BindEngine() {
     if (SUCCEEDED(engine_->GetFrameRate(&rate))) frameRate_ = rate;
     int kind = 0;
     special_ = !dvdevices::EngineInfoAvailable() || dvdevices::IsListedDevice(device_.c_str(), &kind);
+    deviceKind_ = kind;
+    EnableControl(kShuttleLeft, false);
+    EnableControl(kShuttleRight, false);
     FitPreview();
     engine_->SetOptions(PreviewOptions());
     engine_->SetPreviewWindow(m_hWnd, &preview_);
-    if (!HasTape()) {
-        AfxMessageBox(IDS_DV_NO_TAPE, MB_OK | MB_ICONEXCLAMATION);
-    } else {
-        engine_->Pause();
-        state_ = kPaused;
-        SetTransportButtons(213);
-    }
+    PauseIfTape();
     StartPolling();
     const uint32_t type = params_ ? params_->encoderType : 0;
     if (type == 0 || type == 8) {
@@ -285,6 +292,17 @@ void CDVBatchCaptureDlg::BindEngine() {
         Check(kNonRealtimeCheck, type == 8);
         EnableControl(kNonRealtimeCheck, false);
     }
+}
+
+// A deck just bound: paused when it holds a tape, else the user is told.
+void CDVBatchCaptureDlg::PauseIfTape() {
+    if (!HasTape()) {
+        AfxMessageBox(IDS_DV_NO_TAPE, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    engine_->Pause();
+    state_ = kPaused;
+    SetTransportButtons(213);
 }
 
 bool CDVBatchCaptureDlg::HasTape() {
@@ -423,6 +441,12 @@ void CDVBatchCaptureDlg::ApplyStep() {
     ShowControl(kNonRealtimeCaption, s == kReview);
     ShowControl(kNote, s == kStart);
     ShowControl(kSpeedStatic, false);
+    if (CWnd* volume = Control(kVolume); volume && volume->m_hWnd) {
+        const RECT& place = review ? volumeFile_ : volumeTape_;
+        if (place.right > place.left)
+            ::SetWindowPos(volume->m_hWnd, nullptr, place.left, place.top, place.right - place.left,
+                           place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    }
     // Enabled by step.
     if (HMENU menu = ::GetSystemMenu(m_hWnd, FALSE))
         EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | (s == kScan || s == kCapture ? MF_GRAYED : MF_ENABLED));
@@ -553,6 +577,115 @@ void CDVBatchCaptureDlg::OnCancel() {
     if (step_ == kStart || step_ == kReview || step_ == kCaptured) CDialog::OnCancel();
 }
 
+// The popup sets the level of the first mixer with recording lines; the button shows its mute.
+void CDVBatchCaptureDlg::OnVolume() {
+    if (volumePopup_) return;
+    char device[260] = {};
+    FindMixerDevice(kMixerHasWaveIn, device, sizeof device);
+    LONG muted = 0;
+    if (GetMixerMute(device, -1, &muted)) Check(kVolume, muted != 0);
+    CGVolumeControl popup(this);
+    volumePopup_ = &popup;
+    popup.DoModal();
+    popup.DestroyWindow();
+    volumePopup_ = nullptr;
+    if (GetMixerMute(device, -1, &muted)) Check(kVolume, muted != 0);
+}
+
+// The name as much of it as fits `width` pixels in the static's font, "..." ending a shortened
+// one; a character is never cut (a double-byte one stays whole).
+std::string CDVBatchCaptureDlg::FitProfileName(const std::string& name, int width) {
+    CWnd* label = Control(kProfileStatic);
+    if (!label || !label->m_hWnd || width <= 0) return name;
+    HDC dc = ::GetDC(label->m_hWnd);
+    HFONT font = nullptr;
+    if (auto* s = dynamic_cast<CGStatic*>(label)) font = s->GetOwnFont();
+    HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(DEFAULT_GUI_FONT));
+    const auto fits = [dc, width](const std::string& text) {
+        SIZE size{};
+        GetTextExtentPoint32A(dc, text.c_str(), int(text.size()), &size);
+        return size.cx <= width;
+    };
+    std::string shown = name;
+    if (!fits(name)) {
+        std::vector<size_t> ends;  // where each whole character ends
+        for (size_t i = 0; i < name.size(); ++i) {
+            if (IsDBCSLeadByte(BYTE(name[i])) && i + 1 < name.size()) ++i;
+            ends.push_back(i + 1);
+        }
+        shown = "...";
+        for (size_t k = ends.size(); k-- > 0;) {
+            const std::string candidate = name.substr(0, ends[k]) + "...";
+            if (fits(candidate)) {
+                shown = candidate;
+                break;
+            }
+        }
+    }
+    SelectObject(dc, old);
+    ::ReleaseDC(label->m_hWnd, dc);
+    return shown;
+}
+
+void CDVBatchCaptureDlg::ShowProfileName(const std::string& name) {
+    auto* label = dynamic_cast<CGStatic*>(Control(kProfileStatic));
+    if (!label || !label->m_hWnd) return;
+    RECT r{};
+    label->GetClientRect(&r);
+    label->SetText(FitProfileName(name, r.right - r.left - 4).c_str());
+    label->SetToolTip(name.c_str(), TRUE);
+}
+
+// The DV profile choice: the chosen profile goes into the page's capture block, and the switch
+// follows what the profile can do (DV records only in real time, H.264 only afterwards).
+void CDVBatchCaptureDlg::OnProfile() {
+    if (profileDialog_) return;
+    CRegDwordValue type(HKEY_CURRENT_USER, kRecordingKey, "DVProfileType", 1);
+    CRegStringValue name(HKEY_CURRENT_USER, kRecordingKey, "DVProfileName", 1);
+    profiles::CProfileSelectDlg dialog(this);
+    dialog.SetProfileManager(store_);
+    dialog.SetDeviceFlag(pageDeviceClass_ == 1);
+    dialog.SetCurrent(profiles::kPageDvCapture, type.Read() ? int32_t(type.Get()) : profiles::kClassH264,
+                      name.Read() ? name.GetString() : "", std::fabs(frameRate_ - 29.97f) < 0.01f ? 1 : 0);
+    profileDialog_ = &dialog;
+    const INT_PTR answer = dialog.DoModal();
+    profileDialog_ = nullptr;
+    if (answer != IDOK || !m_hWnd) return;
+    if (!type.Read()) type.Set(3);
+    if (!name.Read()) name.Set(AfxLoadString(IDS_DEFAULT_H264_PROFILE).c_str());
+    const int32_t cls = int32_t(type.Get());
+    profiles::ProfileRecord record{};
+    if (cls == profiles::kClassDv) {
+        record.head.videoFormatClass = profiles::kClassDv;
+        std::snprintf(record.head.name, sizeof record.head.name, "%s", AfxLoadString(IDS_NATIVE_DV_PROFILE).c_str());
+        record.block.dv.videoFormat = std::fabs(frameRate_ - 29.97f) < 0.01f ? 2000 : 2001;
+        record.block.dv.audioFormat = 32000;
+        record.block.dv.channel = 2;
+        record.block.dv.fileFormat = 1;
+    } else {
+        if (profiles::IsMpegFormatClass(cls)) profiles::AllocMpegParams(record);
+        if (cls == profiles::kClassH264) profiles::AllocH264Params(record);
+        record.head.attribute = 1;
+        if (store_) store_->ReadProfile(cls, 0, record, name.GetString(), 0);
+    }
+    uint32_t selection = 0;
+    if (params_) FillCaptureParams(record, frameRate_, 0, params_, &selection);
+    ShowProfileName(std::string(record.head.name, strnlen(record.head.name, sizeof record.head.name)));
+    const uint32_t kind = params_ ? params_->encoderType : 0;
+    if (kind == 0 || (!special_ && (kind == 1 || kind == 2 || kind == 3 || kind == 6 || kind == 7))) {
+        nonRealtime_ = 0;
+        Check(kNonRealtimeCheck, false);
+        EnableControl(kNonRealtimeCheck, false);
+    } else if (kind == 8) {
+        nonRealtime_ = 1;
+        Check(kNonRealtimeCheck, true);
+        EnableControl(kNonRealtimeCheck, false);
+    } else {
+        EnableControl(kNonRealtimeCheck, true);
+    }
+    profiles::FreeProfileParams(record);
+}
+
 void CDVBatchCaptureDlg::OnNonRealtimeCheck() {
     nonRealtime_ = nonRealtime_ ? 0 : 1;
     Check(kNonRealtimeCheck, nonRealtime_ != 0);
@@ -589,9 +722,23 @@ BOOL CDVBatchCaptureDlg::OnCommand(WPARAM wParam, LPARAM lParam) {
         case kNonRealtimeCheck:
             OnNonRealtimeCheck();
             return TRUE;
+        case kVolume:
+            OnVolume();
+            return TRUE;
+        case kProfile:
+            OnProfile();
+            return TRUE;
         case kMerge:
             OnMerge();
             return TRUE;
+        case kAutoMerge:
+            OnAutoMerge();
+            return TRUE;
+        case kNote: {
+            CBatchNoteDlg note(this);
+            note.DoModal();
+            return TRUE;
+        }
         case kReviewPlay:
         case kReviewPause:
         case kReviewStop:
@@ -749,13 +896,32 @@ void CDVBatchCaptureDlg::Paint() {
                    from, 0, 0, info.bmWidth, std::abs(info.bmHeight), SRCCOPY);
         SelectObject(from, old);
     }
-    if (!review && shuttleStrip_ && step_ != kCapture) {
-        // The idle cell outside step 0; the strip's cells are as wide as the shuttle's place.
+    if (!review && shuttleStrip_) {
+        // Step 0 shows the shuttle's position, the others its idle cell (32); the strip's
+        // cells are as wide as the shuttle's place, position 16 sharing cell 15.
+        const int position = step_ == kStart ? shuttlePos_ : 32;
         const int cellWidth = shuttleRect_.right - shuttleRect_.left;
         HGDIOBJ old = SelectObject(from, shuttleStrip_);
         BitBlt(dc, shuttleRect_.left, shuttleRect_.top, cellWidth, shuttleRect_.bottom - shuttleRect_.top, from,
-               cellWidth * 31, 0, SRCCOPY);
+               cellWidth * (position <= 15 ? position : position - 1), 0, SRCCOPY);
         SelectObject(from, old);
+    }
+    if (encodingPhase_ == 2 || encodingPhase_ == 3) {
+        BITMAP info{};
+        if (postEncodingArt_ && GetObjectA(postEncodingArt_, sizeof info, &info)) {
+            const int w = std::min<int>(info.bmWidth, preview_.right - preview_.left);
+            const int h = std::min<int>(std::abs(info.bmHeight), preview_.bottom - preview_.top);
+            HGDIOBJ old = SelectObject(from, postEncodingArt_);
+            BitBlt(dc, preview_.left + (preview_.right - preview_.left - w) / 2,
+                   preview_.top + (preview_.bottom - preview_.top - h) / 2, w, h, from, 0, 0, SRCCOPY);
+            SelectObject(from, old);
+        }
+        SetBkMode(dc, TRANSPARENT);
+        SetTextColor(dc, GetSysColor(blink_ ? COLOR_HIGHLIGHTTEXT : COLOR_HIGHLIGHT));
+        HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+        RECT r = postEncodingRect_;
+        DrawTextA(dc, postCaption_.c_str(), -1, &r, DT_CENTER | DT_WORDBREAK);
+        SelectObject(dc, oldFont);
     }
     DeleteDC(from);
     ::EndPaint(m_hWnd, &ps);
@@ -969,9 +1135,23 @@ void CDVBatchCaptureDlg::StopQuickScan() {
 void CDVBatchCaptureDlg::FinishScanList() {
     scanBusy_ = true;
     const int count = list_.Count();
+    // Each scene's thumbnail is read again from the scan file: a bar shows how far that got.
+    const std::string caption = AfxLoadString(IDS_BATCH_FINISHING).c_str();
+    CProgressDialog progress(this, caption.c_str());
+    progress.ShowCancel(FALSE);
+    progress.SetRange(0, std::max(count, 1), 1);
+    progress.ShowWindow(SW_SHOW);
     for (int i = 0; i < count; ++i) {
+        char title[300];
+        std::snprintf(title, sizeof title, "%s %d", caption.c_str(), i);
+        progress.SetTitle(title);
+        progress.PumpMessages(FALSE);
+        finishSteps_ = i + 1;
         batchcap::BatchClipInfo* clip = list_.GetClipRecord(i);
-        if (!clip) continue;
+        if (!clip) {
+            progress.StepIt();
+            continue;
+        }
         clip->scanEnded = 1;
         if (i != 0) clip->frameFlags |= batchcap::kStartFrameUnknown;
         if (i != count - 1) clip->frameFlags |= batchcap::kEndFrameUnknown;
@@ -979,7 +1159,9 @@ void CDVBatchCaptureDlg::FinishScanList() {
         auto copy = std::make_unique<batchcap::BatchClipInfo>(*clip);
         const std::string label = CEncBatchListCtrl::DurationLabel(*copy, frameRate_);
         if (!list_.ReplaceClip(i, scanPath_.c_str(), label.c_str(), std::move(copy))) list_.SetLabel(i, label.c_str());
+        progress.StepIt();
     }
+    progress.DestroyWindow();
     for (int i = 0; i < list_.Count();) {
         const batchcap::BatchClipInfo* clip = list_.GetClipRecord(i);
         if (!clip || batchcap::PruneSegment(*clip))
@@ -1104,6 +1286,51 @@ void CDVBatchCaptureDlg::OnMerge() {
     list_.Join(1, frameRate_, 0);
     SetDescription(IDS_BATCH_REVIEW_COUNT, list_.Count());
     EnableControl(kMerge, false);
+}
+
+void CDVBatchCaptureDlg::OnAutoMerge() {
+    if (step_ != kReview) return;
+    CAutoMergeDlg choice(this);
+    if (choice.DoModal() != IDOK) return;
+    list_.Join(int(choice.Type()), frameRate_, choice.Duration());
+    SetDescription(IDS_BATCH_REVIEW_COUNT, list_.Count());
+}
+
+// Once a second while clips are recorded: the encoder's progress, and while it encodes after
+// the recording the minutes it has left, blinking.
+void CDVBatchCaptureDlg::OnProgressTimer() {
+    if (recordingPhase_ == 2) {
+        KillTimer(kTimerProgress);
+        progressTimer_ = false;
+        state_ = kStopped;
+        EnableStepControls(true);
+        ::InvalidateRect(m_hWnd, nullptr, FALSE);
+        recordingPhase_ = 0;
+        return;
+    }
+    const DWORD now = GetTickCount();
+    DWORD elapsed = (now - recordingStart_) / 1000;
+    if (nonRealtime_ == 1) {
+        DWORD pause = pauseSeconds_;
+        if (encodingPhase_ == 3 && postEncodingStart_) pause += (now - postEncodingStart_) / 1000;
+        elapsed = elapsed > pause ? elapsed - pause : 0;
+    }
+    if (nonRealtime_ != 1 || !engine_) return;
+    DWORD done = 0, total = 0;
+    if (SUCCEEDED(engine_->GetEncodeProgress(&done, &total)) && total && progress_) {
+        progress_->SetRange(0, int(std::min<DWORD>(total, 0x7FFFFFFF)), TRUE);
+        progress_->SetRegionEnd(0, int(std::min(done, total)));
+    }
+    if (encodingPhase_ == 2 && done > 0 && done <= total && elapsed > 0) {
+        const double perMinute = double(done) / elapsed * 60;
+        postCaption_ = std::string(AfxLoadString(IDS_DV_POST_ENCODING).c_str()) +
+                       Format(IDS_DV_MINUTES_LEFT, int((total - done) / perMinute));
+    }
+    if (encodingPhase_ == 2 || encodingPhase_ == 3) {
+        blink_ = !blink_;
+        ::InvalidateRect(m_hWnd, &preview_, FALSE);
+        ::InvalidateRect(m_hWnd, &postEncodingRect_, FALSE);
+    }
 }
 
 // ---- the review player ----
@@ -1369,16 +1596,61 @@ void CALLBACK CDVBatchCaptureDlg::OnEngineNotify(UINT_PTR, UINT_PTR code, UINT_P
 void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
     switch (code) {
         case engines::WM_REC_START:
+            recordingPhase_ = 1;
             state_ = kRecording;
+            pauseSeconds_ = 0;
+            postEncodingStart_ = 0;
             list_.SetStatus(currentSegment_, 1);
             list_.SelectItem(currentSegment_);
+            if (!progressTimer_) progressTimer_ = SetTimer(kTimerProgress, 1000, nullptr) != 0;
+            recordingStart_ = GetTickCount();
+            EnableStepControls(false);
+            if (nonRealtime_ == 1) encodingPhase_ = 1;
             break;
         case engines::WM_REC_FINISH:
         case engines::WM_NON_REALTIME_REC_FINISH:
             if (!notice.text.empty()) OnClipFinished(RenameCapturedClip(notice.text));
+            recordingPhase_ = 2;
             state_ = kStopped;
             tapeEndIgnore_ = false;
             lastMode_ = 4096;
+            if (code == engines::WM_NON_REALTIME_REC_FINISH) {
+                encodingPhase_ = 4;
+                if (progress_) progress_->SetRange(0, 0, TRUE);
+                ::InvalidateRect(m_hWnd, nullptr, FALSE);
+            }
+            break;
+        case engines::WM_NON_REALTIME_ENCODE: {
+            // A clip kept as AVI needs no encoding afterwards.
+            const std::string& clip = notice.text;
+            const bool avi = clip.size() >= 3 && _stricmp(clip.c_str() + clip.size() - 3, "AVI") == 0;
+            if (!avi) {
+                encodingPhase_ = 2;
+                postCaption_ = AfxLoadString(IDS_DV_POST_ENCODING).c_str();
+                if (!postEncodingArt_) postEncodingArt_ = LoadSkinBitmap("Batch PostEncodingBK.jpg");
+                ::InvalidateRect(m_hWnd, nullptr, FALSE);
+            }
+            if (batchEndedGuard_ && engine_) {
+                Sleep(1000);
+                engine_->AbortRecord();
+            }
+            break;
+        }
+        case engines::WM_POST_ENCODING_START:
+            if (nonRealtime_ == 1) {
+                encodingPhase_ = 3;
+                postEncodingStart_ = GetTickCount();
+                postCaption_ = AfxLoadString(IDS_DV_POST_ENCODING_BACKGROUND).c_str();
+                if (!postEncodingArt_) postEncodingArt_ = LoadSkinBitmap("PostEncodingBK.bmp");
+                ::InvalidateRect(m_hWnd, nullptr, FALSE);
+            }
+            break;
+        case engines::WM_REC_CLOCK_RESET:
+            // Recording goes on: the time spent encoding in between is not recording time.
+            state_ = kRecording;
+            encodingPhase_ = 1;
+            if (postEncodingStart_) pauseSeconds_ += (GetTickCount() - postEncodingStart_) / 1000;
+            postEncodingStart_ = 0;
             break;
         case engines::kSeekBegun:
             if (batchRunning_) SetTransportButtons(211);
@@ -1434,12 +1706,204 @@ void CDVBatchCaptureDlg::OnNotice(UINT_PTR code, const Notice& notice) {
             EnableStepControls(true);
             break;
         }
+        case engines::WM_DEVICE_CHANGED:
+            // The engine reports each opening of a device; the dialog's own are no change.
+            if (ownOpens_ > 0 && notice.param != 1) {
+                --ownOpens_;
+                break;
+            }
+            deviceChange_ = notice.param == 1 ? 2 : 3;
+            if (step_ == kScan)
+                Press(kNext);  // the scan ends; its scenes are reviewed
+            else if (step_ == kCapture)
+                StopBatchCapture();
+            SetTimer(kTimerDeviceChange, 300, nullptr);
+            break;
+        case engines::WM_DEVICE_REMOVED:
+            deviceChange_ = 1;
+            SetTimer(kTimerDeviceChange, 300, nullptr);
+            break;
         case engines::WM_TAPE_END_IGNORE:
             tapeEndIgnore_ = true;
             break;
         default:
             break;
     }
+}
+
+// ---- the shuttle ----
+void CDVBatchCaptureDlg::ShuttleTo(int position) {
+    shuttlePos_ = position;
+    shuttleForward_ = position >= 16;
+    EnableControl(kShuttleLeft, position < 15);
+    EnableControl(kShuttleRight, position > 16 && position != 32);
+    ::InvalidateRect(m_hWnd, &shuttleRect_, FALSE);
+    if (engine_) engine_->Shuttle(DWORD(position));
+}
+
+bool CDVBatchCaptureDlg::ShuttleUsable() const {
+    return engine_ && step_ == kStart && deviceMode_ != 1 && !(pageDeviceClass_ != 0 && deviceKind_ == 2);
+}
+
+void CDVBatchCaptureDlg::OnShuttleDown(POINT point) {
+    const int s = state_;
+    if (!ShuttleUsable() || !PtInRect(&shuttleRect_, point) || s == kRecording || s == kSeeking) return;
+    if (!HasTape()) {
+        AfxMessageBox(IDS_DV_NO_TAPE, MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    const int width = std::max<int>(shuttleRect_.right - shuttleRect_.left, 1);
+    const int position = std::min(31, int((point.x - shuttleRect_.left) * 32 / width));
+    if (s != kPlaying && s != kPaused) OnTape(kTapePlay);
+    ShuttleTo(position);
+    dragging_ = true;
+    ::SetCapture(m_hWnd);
+}
+
+void CDVBatchCaptureDlg::OnShuttleMove(POINT point) {
+    const int s = state_;
+    if (dragging_) {
+        if (s == kRecording || quickScan_ || batchRunning_ || (special_ && deviceKind_ == 2)) return;
+        const int width = std::max<int>(shuttleRect_.right - shuttleRect_.left, 1);
+        const int position = point.x < shuttleRect_.left     ? 0
+                             : point.x >= shuttleRect_.right ? 31
+                                                             : int((point.x - shuttleRect_.left) * 31 / width);
+        ShuttleTo(position);
+        return;
+    }
+    const bool over = ShuttleUsable() && PtInRect(&shuttleRect_, point) && s != kRecording && s != kSeeking;
+    ::SetCursor(over ? LoadCursor(nullptr, IDC_HAND) : LoadCursor(nullptr, IDC_ARROW));
+}
+
+// Letting go: the deck is brought to a standstill, paused, from the middle of the side it was on.
+void CDVBatchCaptureDlg::OnShuttleUp() {
+    if (!dragging_) return;
+    ShuttleTo(shuttleForward_ ? 16 : 15);
+    OnTape(kTapePause);
+    DWORD mode = 0;
+    for (int tries = 0; engine_ && tries < 20 && SUCCEEDED(engine_->GetTransportMode(&mode)) &&
+                        mode != DWORD(engines::kTransportFreeze);
+         ++tries)
+        engine_->Pause();
+    state_ = kPaused;
+    SetTransportButtons(213);
+    dragging_ = false;
+    ReleaseCapture();
+    ::SetCursor(LoadCursor(nullptr, IDC_ARROW));
+}
+
+// ---- device changes ----
+// Once the deck is idle (and no clip is being encoded), the devices are closed and found again.
+void CDVBatchCaptureDlg::OnDeviceChangeTimer() {
+    if (deviceChange_ == 0) {
+        KillTimer(kTimerDeviceChange);
+        return;
+    }
+    const int s = state_;
+    const bool idle = deviceChange_ == 2 || s == kLive || s == kStopped || s == kPaused;
+    const bool encodingDone = nonRealtime_ != 1 || encodingPhase_ == 0 || encodingPhase_ == 4;
+    if (!idle || !encodingDone || deviceTimerBusy_) return;
+    deviceTimerBusy_ = true;
+    CloseDevices();
+    ReopenDevices();
+    if (profileDialog_) profileDialog_->EndDialog(0);
+    KillTimer(kTimerDeviceChange);
+    deviceChange_ = 0;
+    deviceTimerBusy_ = false;
+}
+
+void CDVBatchCaptureDlg::CloseDevices() {
+    OpenDeviceByLabel(nullptr);
+    if (engine_) engine_->Uninitialize();
+    devices_.clear();
+}
+
+void CDVBatchCaptureDlg::ReopenDevices() {
+    if (!engine_) return;
+    engine_->Initialize();
+    engine_->SetCallback(&CDVBatchCaptureDlg::OnEngineNotify);
+    devices_ = dvdevices::EnumerateDevices(engine_);
+    ++reopens_;
+    if (devices_.empty()) {
+        for (UINT id : {kTapePlay, kTapePause, kTapeStop, kTapeRewind, kTapeWind, kTapePrevFrame, kTapeNextFrame, kSeek,
+                        kNext, kBack})
+            EnableControl(id, false);
+        deviceLabel_.clear();
+        device_.clear();
+        deviceChange_ = 0;
+        return;
+    }
+    dvdevices::DeviceLabel* open = nullptr;
+    if (devices_.size() > 1)
+        for (dvdevices::DeviceLabel& entry : devices_)
+            if (!deviceLabel_.empty() && entry.text.find(deviceLabel_) != std::string::npos) {
+                open = &entry;
+                break;
+            }
+    if (!open) {
+        open = &devices_.front();
+        if (open->text.size() > 3) open->text.erase(0, 3);
+    }
+    OpenDeviceByLabel(open->text.c_str());
+    deviceChange_ = 0;
+}
+
+bool CDVBatchCaptureDlg::OpenDeviceByLabel(const char* label) {
+    if (!engine_) return false;
+    engine_->Stop();
+    HRESULT hr = engine_->OpenDevice(nullptr);
+    StopPolling();
+    if (!label) return SUCCEEDED(hr);
+    const dvdevices::DeviceLabel* chosen = nullptr;
+    hr = E_FAIL;
+    for (const dvdevices::DeviceLabel& entry : devices_)
+        if (entry.text == label) {
+            chosen = &entry;
+            hr = engine_->OpenDevice(entry.engineName.c_str());
+            break;
+        }
+    if (FAILED(hr)) {
+        chosen = nullptr;
+        for (const dvdevices::DeviceLabel& entry : devices_)
+            if (!entry.engineName.empty()) {
+                hr = engine_->OpenDevice(entry.engineName.c_str());
+                if (SUCCEEDED(hr)) chosen = &entry;
+                break;
+            }
+    }
+    if (FAILED(hr) || !chosen) return false;
+    ++ownOpens_;
+    deviceLabel_ = chosen->text;
+    device_ = chosen->engineName;
+    int kind = 0;
+    special_ = !dvdevices::EngineInfoAvailable() || dvdevices::IsListedDevice(device_.c_str(), &kind);
+    deviceKind_ = kind;
+    float rate = frameRate_;
+    if (SUCCEEDED(engine_->GetFrameRate(&rate))) frameRate_ = rate;
+    FitPreview();
+    engine_->SetOptions(PreviewOptions());
+    engine_->SetPreviewWindow(m_hWnd, &preview_);
+    DWORD mode = 0;
+    const auto disableAll = [this] {
+        for (const auto& row : buttons_)
+            EnableControl(row.id, false);
+        list_.Enable(false);
+    };
+    if (FAILED(engine_->GetDeviceMode(&mode))) {
+        AfxMessageBox(IDS_DV_BAD_MODE, MB_OK | MB_ICONEXCLAMATION);
+    } else if ((deviceMode_ = int(mode)) == 1) {
+        AfxMessageBox(IDS_DV_BATCH_CAMERA, MB_OK | MB_ICONEXCLAMATION);
+        disableAll();
+    } else if (mode != 2) {
+        engine_->Pause();
+        AfxMessageBox(IDS_DV_BAD_MODE, MB_OK | MB_ICONEXCLAMATION);
+        disableAll();
+    } else {
+        PauseIfTape();
+        StartPolling();
+        ApplyStep();
+    }
+    return true;
 }
 
 // ---- poll threads ----
@@ -1594,6 +2058,8 @@ LRESULT CDVBatchCaptureDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
             OnReviewButton(kReviewStop);
             return 0;
         case WM_TIMER:
+            if (wParam == kTimerProgress) OnProgressTimer();
+            if (wParam == kTimerDeviceChange) OnDeviceChangeTimer();
             if (wParam == kTimerReview) OnReviewTimer();
             if (wParam == kTimerScanLimit) {
                 KillTimer(kTimerScanLimit);
@@ -1604,6 +2070,15 @@ LRESULT CDVBatchCaptureDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
             if (reinterpret_cast<HWND>(lParam) && Control(kReviewSlider) &&
                 reinterpret_cast<HWND>(lParam) == Control(kReviewSlider)->m_hWnd)
                 OnReviewSlider();
+            return 0;
+        case WM_LBUTTONDOWN:
+            OnShuttleDown(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            return 0;
+        case WM_MOUSEMOVE:
+            OnShuttleMove(POINT{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)});
+            return 0;
+        case WM_LBUTTONUP:
+            OnShuttleUp();
             return 0;
         case WM_ERASEBKGND:
             return 1;

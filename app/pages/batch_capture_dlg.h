@@ -25,6 +25,8 @@
 
 #include "app/pages/batch_capture_list.h"
 #include "app/pages/batch_capture_model.h"
+#include "app/pages/dv_devices.h"
+#include "app/pages/dv_transport.h"
 #include "app/skin/skin_factory.h"
 #include "engines/capture_params.h"
 #include "engines/interfaces.h"
@@ -37,25 +39,16 @@ class CGStatic;
 class CGTimeCodeEdit;
 class CGSelectSlider;
 class CGRegionSlider;
+class CGVolumeControl;
 namespace profiles {
 class CProfileManager;
 }
 
-class CDVBatchCaptureDlg : public CDialog {
+class CDVBatchCaptureDlg : public CDialog, public DVTransport {
 public:
     enum Step : int { kStart = 0, kScan = 1, kReview = 2, kCapture = 3, kCaptured = 4 };
-    enum State : int {
-        kBatchDone = 0,
-        kStopped = 1,
-        kPlaying = 2,
-        kPaused = 3,
-        kWinding = 4,
-        kWindingPlay = 5,
-        kRewinding = 6,
-        kRewindingPlay = 7,
-        kRecording = 8,
-        kSeeking = 9,
-    };
+    // State 0 is set when a batch ends and counts as stopped.
+    static constexpr State kBatchDone = kLive;
     enum : UINT {
         kSeek = 3014,
         kTapePlay = 3061,
@@ -135,6 +128,15 @@ public:
     bool ReviewAsStills() const { return stillMode_; }
     std::string Description() const { return description_; }
     DWORD NonRealtime() const { return nonRealtime_.load(); }
+    // 0 none, 1 recording to be encoded later, 2 encoding, 3 encoding in the background, 4 done.
+    int EncodingPhase() const { return encodingPhase_.load(); }
+    int FinishSteps() const { return finishSteps_; }
+    int ShuttlePosition() const { return shuttlePos_; }
+    const RECT& PreviewRect() const { return preview_; }
+    float FrameRate() const { return frameRate_; }
+    // How often the devices were found again after a change, and the label of the one open.
+    int DeviceReopens() const { return reopens_; }
+    const std::string& DeviceLabelText() const { return deviceLabel_; }
     CWnd* Control(UINT id) const;
     // Clicks a control as the user does.
     void Press(UINT id);
@@ -154,6 +156,7 @@ private:
     // Engine binding and transport.
     void BindEngine();
     bool HasTape();
+    void PauseIfTape();
     void SetTransportButtons(int code);
     void OnTape(UINT id);
     void OnSeekButton();
@@ -170,6 +173,10 @@ private:
     void EnableControl(UINT id, bool on);
     void Check(UINT id, bool on);
     void OnNonRealtimeCheck();
+    void OnVolume();
+    void OnProfile();
+    std::string FitProfileName(const std::string& name, int width);
+    void ShowProfileName(const std::string& name);
 
     // Quick scan.
     bool StartQuickScan();
@@ -187,6 +194,21 @@ private:
     void OnBatchFinished();
     std::string RenameCapturedClip(const std::string& clip);
     void OnMerge();
+    void OnAutoMerge();
+    void OnProgressTimer();
+
+    // The shuttle strip: positions 0-31, 15 and 16 the standstill either side of the middle.
+    void ShuttleTo(int position);
+    bool ShuttleUsable() const;
+    void OnShuttleDown(POINT point);
+    void OnShuttleMove(POINT point);
+    void OnShuttleUp();
+
+    // Device changes.
+    void OnDeviceChangeTimer();
+    bool OpenDeviceByLabel(const char* label);
+    void CloseDevices();
+    void ReopenDevices();
 
     // Review player.
     bool OpenReviewFile(const std::string& path);
@@ -228,14 +250,19 @@ private:
     // Controls.
     static constexpr int kButtonRows = 25;
     SkinControlBinding buttons_[kButtonRows] = {};
-    SkinControlBinding statics_[7] = {};
+    // Text labels only: the skin's poster and icon places are rectangles, not windows.
+    static constexpr int kStaticRows = 6;
+    SkinControlBinding statics_[kStaticRows] = {};
     SkinControlBinding timecodeEdit_[1] = {};
     SkinControlBinding reviewSlider_[1] = {};
     CGRegionSlider* progress_ = nullptr;
     CEncBatchListCtrl list_;
     RECT monitor_{}, preview_{}, postEncodingRect_{}, shuttleRect_{}, playbackRect_{};
+    RECT volumeTape_{}, volumeFile_{};  // the volume button's places while the tape or a file is shown
     HBITMAP background_ = nullptr, playbackArt_ = nullptr, shuttleStrip_ = nullptr;
     std::string description_;
+    CGVolumeControl* volumePopup_ = nullptr;  // while the volume popup is open
+    CDialog* profileDialog_ = nullptr;        // while the profile choice is open
 
     // Wizard and transport state.
     std::atomic<int> step_{kStart};
@@ -260,7 +287,8 @@ private:
     std::thread scanWorker_;
     int scanCount_ = -1;
     bool scanBusy_ = false;
-    int openItem_ = -1;  // the list item of the segment open in the scan, or -1
+    int openItem_ = -1;    // the list item of the segment open in the scan, or -1
+    int finishSteps_ = 0;  // the scenes the last finishing of the list went through
 
     // Batch run.
     std::atomic<bool> batchRunning_{false};
@@ -268,6 +296,14 @@ private:
     bool deckFailed_ = false;
     int currentSegment_ = 0;
     std::vector<std::string> captured_;
+
+    // Recording and encoding afterwards: clocks in GetTickCount milliseconds, the pause total
+    // (time spent encoding between recordings) in seconds.
+    int recordingPhase_ = 0;  // 1 recording, 2 a clip finished
+    bool progressTimer_ = false, blink_ = false;
+    DWORD recordingStart_ = 0, postEncodingStart_ = 0, pauseSeconds_ = 0;
+    std::string postCaption_;
+    HBITMAP postEncodingArt_ = nullptr;
 
     // Review.
     int reviewState_ = 2;
@@ -281,6 +317,19 @@ private:
     IClipPlayer* stills_ = nullptr;
     bool stillMode_ = false;
     HBITMAP still_ = nullptr;
+
+    // Devices: as the engine enumerated them, the label of the one open, its kind; the state of
+    // a change (0 none, 1 arrived, 2 or 3 removed) and the engine's notices of the dialog's own
+    // openings still to come.
+    std::vector<dvdevices::DeviceLabel> devices_;
+    std::string deviceLabel_;
+    int deviceKind_ = 0;
+    int deviceMode_ = 2;  // 1 camera, 2 tape
+    int shuttlePos_ = 16;
+    bool shuttleForward_ = true, dragging_ = false;
+    int deviceChange_ = 0, ownOpens_ = 0;
+    bool deviceTimerBusy_ = false;
+    int reopens_ = 0;
 
     // Polling.
     std::thread timecodeThread_, modeThread_;

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
+#include "app/resources/resource_ids.h"
 #include "app/services/text_fonts.h"
 #include "engines/client/engine_client.h"
 #include "engines/interfaces.h"
@@ -459,6 +461,30 @@ void CEncBatchListCtrl::OnClick() {
     ::SendMessageA(::GetParent(m_hWnd), kItemClicked, WPARAM(first), 0);
 }
 
+// The tip of a clip: when its first and last frames were recorded, and their time codes.
+std::string CEncBatchListCtrl::InfoTip(int item) const {
+    const batchcap::BatchClipInfo* clip = GetClipRecord(item);
+    if (!clip) return {};
+    char text[512] = {};
+    std::snprintf(text, sizeof text, AfxLoadString(IDS_BATCH_CLIP_TIP).c_str(),
+                  batchcap::StampText(clip->startStamp).c_str(),
+                  batchcap::TimecodeSecondsText(clip->inTimecode).c_str(), batchcap::StampText(clip->endStamp).c_str(),
+                  batchcap::TimecodeSecondsText(clip->outTimecode).c_str());
+    return text;
+}
+
+void CEncBatchListCtrl::OnInfoTip(NMHDR* header) {
+    if (header->code == LVN_GETINFOTIPA) {
+        auto* tip = reinterpret_cast<NMLVGETINFOTIPA*>(header);
+        if (tip->pszText && tip->cchTextMax > 0) lstrcpynA(tip->pszText, InfoTip(tip->iItem).c_str(), tip->cchTextMax);
+    } else {
+        auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(header);
+        if (tip->pszText && tip->cchTextMax > 0)
+            MultiByteToWideChar(CP_ACP, 0, InfoTip(tip->iItem).c_str(), -1, tip->pszText, tip->cchTextMax),
+                tip->pszText[tip->cchTextMax - 1] = 0;
+    }
+}
+
 LRESULT CEncBatchListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NOTIFY) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
@@ -466,6 +492,10 @@ LRESULT CEncBatchListCtrl::WindowProc(UINT message, WPARAM wParam, LPARAM lParam
             if (header->code == NM_CUSTOMDRAW) return OnCustomDraw(reinterpret_cast<NMLVCUSTOMDRAW*>(lParam));
             if (header->code == NM_CLICK) {
                 OnClick();
+                return 0;
+            }
+            if (header->code == LVN_GETINFOTIPA || header->code == LVN_GETINFOTIPW) {
+                OnInfoTip(header);
                 return 0;
             }
         }

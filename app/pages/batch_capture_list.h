@@ -63,6 +63,8 @@ public:
     int Count() const { return int(entries_.size()); }
     Entry* GetEntry(int index) const;
     batchcap::BatchClipInfo* GetClipRecord(int index) const;
+    // The tool tip's text for an item: recording dates and time codes of its first and last frames.
+    std::string InfoTip(int item) const;
     void SetStatus(int index, int status);
     void SetLabel(int index, const char* text);
     void SetChecked(int index, bool checked);
@@ -90,6 +92,7 @@ public:
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
 private:
+    void OnInfoTip(NMHDR* header);
     void Rebuild(int filter);
     void AddItem(int entryIndex);
     int EntryOfItem(int item) const;

@@ -85,6 +85,22 @@ bool FollowsByStamp(const BatchClipInfo& previous, const BatchClipInfo& next, in
 
 }  // namespace
 
+std::string StampText(uint64_t stamp) {
+    // From the top byte down: year of the century, month, day, hours, minutes, seconds.
+    const auto byte = [stamp](int n) { return int64_t(stamp >> (8 * n) & 0xFF); };
+    const int64_t year = byte(5) < 90 ? 2000 + byte(5) : 1900 + byte(5);
+    char text[64];
+    std::snprintf(text, sizeof text, "Date: %02lld:%02lld:%04lld\n Time: %02lld:%02lld:%02lld", (long long)byte(3),
+                  (long long)byte(4), (long long)year, (long long)byte(2), (long long)byte(1), (long long)byte(0));
+    return text;
+}
+
+std::string TimecodeSecondsText(uint32_t tc) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", TcHours(tc), TcMinutes(tc), TcSeconds(tc));
+    return text;
+}
+
 void BuildSegmentRecord(const BatchClipInfo& clip, uint32_t nonRealtime, const uint8_t* batchArea, size_t areaBytes,
                         uint8_t* record, size_t recordBytes) {
     std::memset(record, 0, recordBytes);

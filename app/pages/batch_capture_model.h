@@ -62,6 +62,11 @@ int64_t TimecodeToTime(uint32_t tc, float rate);
 int64_t ClipDuration(const BatchClipInfo& clip, float rate);
 // "hh:mm:ss:ff" of a 100-ns time at `rate` (frames from the remainder).
 std::string TimeText(int64_t time, float rate);
+// A recording stamp as the list's tool tip shows it: "Date: dd:mm:yyyy\n Time: hh:mm:ss", the
+// two-digit year read as 2000 + year below 90 and 1900 + year from 90 on.
+std::string StampText(uint64_t stamp);
+// A time code without its frames, "hh:mm:ss".
+std::string TimecodeSecondsText(uint32_t tc);
 
 // The 32-byte sample of the engine's quick scan.
 struct ScanSample {

@@ -392,26 +392,8 @@ HRESULT CDVCapturePage::BindEngine() {
     ownOpens_ = 0;
     devices_.clear();
     deviceTexts_.clear();
-    for (DWORD index = 0; index < 64; ++index) {
-        char name[129] = {};
-        const HRESULT hr = engine_->EnumDevice(index, name, 128);
-        if (FAILED(hr)) break;
-        DeviceEntry entry;
-        entry.engineName = name;
-        std::string label = entry.engineName;
-        const size_t open = label.rfind('('), close = label.rfind(')');
-        if (open != std::string::npos && close != std::string::npos && close > open)
-            label = label.substr(open + 1, close - open - 1);
-        if (lstrcmpiA(label.c_str(), "victor") == 0) label = AfxLoadString(IDS_DV_LABEL_LISTED_MAKER).c_str();
-        int kind = 0;
-        const bool listed = dvdevices::IsListedDevice(name, &kind);
-        char text[260];
-        std::snprintf(text, sizeof text, "%u. %s %s", unsigned(index + 1), label.c_str(),
-                      AfxLoadString(listed ? IDS_DV_KIND_LISTED : IDS_DV_KIND_PLAIN).c_str());
-        entry.text = text;
-        devices_.push_back(entry);
-        if (hr != S_OK) break;
-    }
+    for (const dvdevices::DeviceLabel& device : dvdevices::EnumerateDevices(engine_))
+        devices_.push_back(DeviceEntry{device.engineName, device.text});
     if (devices_.empty()) {
         UpdateControls();
         return E_FAIL;

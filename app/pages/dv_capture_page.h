@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/pages/dv_transport.h"
 #include "app/pages/page_slots.h"
 #include "app/skin/enc_base_page.h"
 #include "app/skin/skin_factory.h"
@@ -37,21 +38,8 @@ class CDVDeviceSelectDlg;
 int FillCaptureParams(const profiles::ProfileRecord& record, float frameRate, int32_t keepOrgSize,
                       engines::CaptureParams* params, uint32_t* streamSelection);
 
-class CDVCapturePage : public CEncBasePage, public DVPageSlot {
+class CDVCapturePage : public CEncBasePage, public DVPageSlot, public DVTransport {
 public:
-    enum State : int {
-        kLive = 0,
-        kStopped = 1,
-        kPlaying = 2,
-        kPaused = 3,
-        kWinding = 4,
-        kWindingPlay = 5,
-        kRewinding = 6,
-        kRewindingPlay = 7,
-        kRecording = 8,
-        kSeeking = 9,
-        kPollEnding = 10,
-    };
     // Control ids.
     enum : UINT {
         kPlay = 3002,

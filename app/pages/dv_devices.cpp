@@ -2,10 +2,12 @@
 
 #include <dshow.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/resources/resource_ids.h"
 #include "engines/interfaces.h"
+#include "framework/app.h"
 
 namespace dvdevices {
 
@@ -157,6 +159,31 @@ int FindDVDeviceInDeviceClasses(bool listed) {
         }
     }
     return 0;
+}
+
+std::vector<DeviceLabel> EnumerateDevices(ISystemLayerDV* engine) {
+    std::vector<DeviceLabel> devices;
+    for (DWORD index = 0; engine && index < 64; ++index) {
+        char name[129] = {};
+        const HRESULT hr = engine->EnumDevice(index, name, 128);
+        if (FAILED(hr)) break;
+        DeviceLabel entry;
+        entry.engineName = name;
+        std::string label = entry.engineName;
+        const size_t open = label.rfind('('), close = label.rfind(')');
+        if (open != std::string::npos && close != std::string::npos && close > open)
+            label = label.substr(open + 1, close - open - 1);
+        if (lstrcmpiA(label.c_str(), "victor") == 0) label = AfxLoadString(IDS_DV_LABEL_LISTED_MAKER).c_str();
+        int kind = 0;
+        const bool listed = IsListedDevice(name, &kind);
+        char text[260];
+        std::snprintf(text, sizeof text, "%u. %s %s", unsigned(index + 1), label.c_str(),
+                      AfxLoadString(listed ? IDS_DV_KIND_LISTED : IDS_DV_KIND_PLAIN).c_str());
+        entry.text = text;
+        devices.push_back(entry);
+        if (hr != S_OK) break;
+    }
+    return devices;
 }
 
 }  // namespace dvdevices

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engines/interfaces.h"
 #include "framework/dialog.h"
 #include "framework/string.h"
 
@@ -31,6 +32,15 @@ bool IsListedDevice(const char* name, int* kind);
 bool IsVideoInputDevice(const char* name);
 // 1 when a linked capture interface with a friendly name counts (see the .cpp), else 0.
 int FindDVDeviceInDeviceClasses(bool listed);
+
+// A device as the engine enumerates it, and the label shown for it: "n. " and the maker (the
+// part of the name in brackets), then whether it is a listed device.
+struct DeviceLabel {
+    std::string engineName;
+    std::string text;
+};
+// Every device the engine enumerates (at most 64), in its order.
+std::vector<DeviceLabel> EnumerateDevices(ISystemLayerDV* engine);
 
 }  // namespace dvdevices
 

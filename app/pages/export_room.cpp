@@ -211,6 +211,9 @@ BOOL CExportRoom::Create(const RECT& rect, CWnd* parent) {
             return 1;
         },
         this);
+    progress_ = new CProgressDialog(this, "");
+    progress_->ShowWindow(SW_HIDE);
+    scan_.SetDialog(progress_);
     return TRUE;
 }
 
@@ -248,6 +251,10 @@ void CExportRoom::AddFile(const char* path) {
 }
 
 void CExportRoom::AddSegments(const char* path) {
+    if (progress_) {
+        progress_->SetTitle(path);
+        progress_->ShowWindow(SW_SHOW);
+    }
     ForEachSegment(
         path,
         +[](DWORD code, UINT_PTR value, void* context) {
@@ -268,6 +275,7 @@ void CExportRoom::AddSegments(const char* path) {
             entry->media.videoBitRate = record.videoBitRate;
             InsertEntry(entry);
         });
+    if (progress_) progress_->ShowWindow(SW_HIDE);
 }
 
 void CExportRoom::InsertEntry(ExportRoomEntry* entry) {
@@ -327,7 +335,18 @@ LRESULT CExportRoom::OpenFile(const char* path) {
     // Disc title files are viewed through their titles, never whole.
     const char* dot = path ? std::strrchr(path, '.') : nullptr;
     if (!path || (dot && (_stricmp(dot, ".vob") == 0 || _stricmp(dot, ".vro") == 0))) return 0;
+    if (progress_) {
+        progress_->SetCaptionFormat(AfxLoadString(IDS_OPENING_FILE));
+        progress_->SetTitle(path);
+        progress_->SetRange(0, 100, 1);
+        // From 0 so that the caption is written again whatever the dialog showed last.
+        progress_->SetPos(0);
+        progress_->SetPos(100);
+        progress_->ShowWindow(SW_SHOW);
+        progress_->PumpMessages(FALSE);
+    }
     ExportRoomEntry* entry = MakeEntry(path);
+    if (progress_) progress_->ShowWindow(SW_HIDE);
     if (!entry) return 0;
     CVideoViewerDlg::ShowModal(entry->path, 0, entry->media.duration, entry->media.width, entry->media.height, this);
     FreeItemData(entry);
@@ -416,6 +435,9 @@ LRESULT CExportRoom::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     if (message == WM_DESTROY) {
+        scan_.SetDialog(nullptr);
+        delete progress_;
+        progress_ = nullptr;
         for (HBITMAP& strip : strips_)
             if (strip) DeleteObject(strip), strip = nullptr;
         SetBackgroundBitmap(nullptr);

@@ -43,6 +43,9 @@ public:
     CString TipText(int index) const;
 
     ExportRoomEntry* Entry(int index) const;
+    // The room's own progress dialog: a disc file's title scan and the opening of a file to
+    // view.
+    CProgressDialog* Progress() const { return progress_; }
     int Count() const { return static_cast<int>(entries_.size()); }
     // The context-menu commands (4411-4415) on the one selected item.
     void OnCommand(UINT id);
@@ -60,6 +63,7 @@ private:
     int SelectedIndex() const;
 
     CSegmentScanProgress scan_;
+    CProgressDialog* progress_ = nullptr;  // hidden between uses
     CRect poster_{0, 0, 104, 70};
     int iconWidth_ = 120, iconHeight_ = 96;
     HBITMAP strips_[3] = {};

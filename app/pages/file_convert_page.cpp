@@ -583,8 +583,9 @@ void CFileConvertPage::SetPreviewFrom(int64_t position, DWORD flag) {
 void CFileConvertPage::OnFrameStep(bool forward) {
     if (!current_) return;
     if (state_ == kPlaying) OnPause();
-    // Each auto-repeat of a held button arrives as one more command, one frame each.
-    const int64_t step = FramesToTime(1);
+    // A held button's commands step further the longer it is held.
+    const auto* button = dynamic_cast<const CGButton*>(Control(forward ? kIdNextFrame : kIdPrevFrame));
+    const int64_t step = FramesToTime(1) * (button ? button->RepeatMultiplier() : 1);
     const int64_t at = SliderPosition();
     int64_t position;
     if (forward)

@@ -262,7 +262,9 @@ BOOL CVideoViewerDlg::OnInitDialog() {
     ShowWindow(SW_SHOW);
     LONG muted = 0;
     if (MixerMuted(&muted) && Button(kVolume)) Button(kVolume)->SetCheck(muted ? 1 : 0);
-    return TRUE;
+    // The keys act from the start: the focus is the dialog's, not the first control's.
+    ::SetFocus(m_hWnd);
+    return FALSE;
 }
 
 BOOL CVideoViewerDlg::DestroyWindow() {
@@ -838,6 +840,14 @@ LRESULT CVideoViewerDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) 
                 ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
                 ::MoveWindow(row->control->m_hWnd, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
             }
+            return 0;
+        // The dialog keeps the focus itself, so that its keys reach the table above: the
+        // dialog manager would hand it on to the first control (the time field, which takes
+        // every key for itself), on activation and whenever the dialog is given the focus.
+        case WM_SETFOCUS:
+            return 0;
+        case WM_ACTIVATE:
+            if (LOWORD(wParam) != WA_INACTIVE && !HIWORD(wParam)) ::SetFocus(m_hWnd);
             return 0;
         case WM_LBUTTONDOWN:
             ::ReleaseCapture();

@@ -68,6 +68,7 @@ public:
     SIZE VideoSize() const { return {videoWidth_, videoHeight_}; }
     IClipPlayer* Player() const { return player_; }
     double Rate() const { return rate_; }
+    bool VolumeLatched() const { return Latched(kVolume); }
 
     // The transport, as its buttons and keys run it.
     void Play();

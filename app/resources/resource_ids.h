@@ -441,5 +441,22 @@
 #define IDS_BATCH_NO_DEVICE 3131
 #define IDS_BATCH_SCAN_FAILED 3137
 #define IDS_BATCH_ENDED_EARLY 3139 /* captured (int) */
+/* The batch dialog's automatic join, its note, and the list's tool tip. */
+#define IDD_BATCH_AUTO_MERGE 3049
+#define IDD_BATCH_NOTE 3050
+#define IDC_AUTO_MERGE_BY_TIMECODE 3041
+#define IDC_AUTO_MERGE_BY_DATE 3042
+#define IDC_AUTO_MERGE_HOURS 3043
+#define IDC_AUTO_MERGE_MINUTES 3044
+#define IDC_BATCH_NOTE_TEXT1 3045
+#define IDC_BATCH_NOTE_TITLE1 3046
+#define IDC_BATCH_NOTE_TITLE2 3047
+#define IDC_BATCH_NOTE_TEXT2 3048
+#define IDS_BATCH_NOTE_TITLE1 3132
+#define IDS_BATCH_NOTE_TEXT1 3133
+#define IDS_BATCH_NOTE_TITLE2 3134
+#define IDS_BATCH_NOTE_TEXT2 3135
+#define IDS_BATCH_FINISHING 3138
+#define IDS_BATCH_CLIP_TIP 3136 /* first date (string), in (string), last date (string), out (string) */
 
 #endif

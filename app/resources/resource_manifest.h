@@ -300,6 +300,12 @@ inline const std::vector<StringEntry>& ManifestStrings() {
         {IDS_BATCH_NO_DEVICE, {}},
         {IDS_BATCH_SCAN_FAILED, {}},
         {IDS_BATCH_ENDED_EARLY, {"d"}},
+        {IDS_BATCH_NOTE_TITLE1, {}},
+        {IDS_BATCH_NOTE_TEXT1, {}},
+        {IDS_BATCH_NOTE_TITLE2, {}},
+        {IDS_BATCH_NOTE_TEXT2, {}},
+        {IDS_BATCH_CLIP_TIP, {"s", "s", "s", "s"}},
+        {IDS_BATCH_FINISHING, {}},
     };
     return strings;
 }
@@ -342,6 +348,11 @@ inline const std::vector<DialogEntry>& ManifestDialogs() {
         {IDD_RENAME, {IDC_RENAME_NAME, IDC_RENAME_EXTENSION, IDOK, IDCANCEL}},
         {IDD_VIDEO_VIEWER, {}},
         {IDD_BATCH_CAPTURE, {}},
+        {IDD_BATCH_AUTO_MERGE,
+         {IDC_AUTO_MERGE_BY_TIMECODE, IDC_AUTO_MERGE_BY_DATE, IDC_AUTO_MERGE_HOURS, IDC_AUTO_MERGE_MINUTES, IDOK,
+          IDCANCEL}},
+        {IDD_BATCH_NOTE,
+         {IDC_BATCH_NOTE_TITLE1, IDC_BATCH_NOTE_TEXT1, IDC_BATCH_NOTE_TITLE2, IDC_BATCH_NOTE_TEXT2, IDOK}},
     };
     return dialogs;
 }

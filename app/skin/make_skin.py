@@ -195,7 +195,7 @@ def draw_art(folder, w, h, side):
             "-annotate", "+0+30", "capture and convert", out_name(folder, "VistrelSplash_NoAC3.BMP"))
     for name, size, ground in [("VolumeControl_bg.jpg", "40x140", PANEL), ("EncDVShuttle.jpg", "320x40", PANEL),
                                ("EncDVCheckBox.jpg", "64x16", PANEL_EDGE), ("EncBatchLCBK.jpg", "64x64", LIST_GROUND),
-                               ("ExportRoomLCBk.JPG", "64x64", LIST_GROUND), ("VideoViewer_BG.jpg", "160x357", GROUND),
+                               ("ExportRoomLCBk.JPG", "64x64", LIST_GROUND),
                                ("comboslider_top.jpg", "16x8", PANEL_EDGE), ("comboslider_down.jpg", "16x8", PANEL_EDGE),
                                ("timeline_scrol_bg_left.jpg", "8x16", PANEL_EDGE),
                                ("timeline_scrol_bg_right.jpg", "8x16", PANEL_EDGE)]:
@@ -204,7 +204,7 @@ def draw_art(folder, w, h, side):
     toolkit_art(folder)
     main_panel_art(folder, w)
     dv_page_art(folder, w)
-    file_page_art(folder)
+    file_page_art(folder, w)
 
 
 def arrow(direction, x, y, w, h):
@@ -278,19 +278,20 @@ def layout(w, h, side):
     lines += main_page_view(w, h, side)
     for view, art in [("ENC_DV_PAGE", "page_dv.png"), ("ENC_FILE_PAGE", "page_file.png"),
                       ("EXPORT_ROOM", "page_export.png")]:
-        left, top, width, height = FILE_PAGE_PLACES.get(view, lambda bw, ph: (0, 0, bw, ph))(body_w, page_h)
+        places = file_page_geometry(w)["places"]
+        left, top, width, height = places.get(view, lambda bw, ph: (0, 0, bw, ph))(body_w, page_h)
         lines.append(f'  <VIEW ID="{view}" LEFT="{side + left}" TOP="{48 + top}" WIDTH="{width}" HEIGHT="{height}">')
         lines.append(f'    <SUBVIEW ID="PAGE" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">')
         lines.append(f'      <BACKGROUNDIMAGE SOURCE="{art}" WIDTH="64" HEIGHT="64"/>')
         if view == "EXPORT_ROOM":
-            lines += room_list_nodes(16, 16, width - 64, height - 32)
+            lines += room_list_nodes(*file_page_geometry(w)["export_list"](width, height))
         lines.append("    </SUBVIEW>")
         if view == "ENC_DV_PAGE":
             lines += dv_page_layout(w, body_w, page_h)
-        if view in FILE_PAGE_PLACES:
-            lines += file_page_nodes(view, width, height)
+        if view in places:
+            lines += file_page_nodes(view, width, height, w)
         lines.append("  </VIEW>")
-    lines += batch_list_view()
+    lines += batch_list_view(w)
     lines += toolkit_views()
     lines += main_panel_views(w)
     lines += video_viewer_view()
@@ -499,35 +500,50 @@ def main_page_view(w, h, side):
     lines.append("    </SUBVIEW>")
     lines.append(f'    <SUBVIEW ID="BODY" LEFT="{side}" TOP="48" WIDTH="{body_w}" HEIGHT="{page_h}">')
     lines.append('      <BACKGROUNDIMAGE SOURCE="main_body.png" WIDTH="64" HEIGHT="64"/>')
-    x_label, x_value = side + 24, side + 200
-    titles = [("IDC_STATIC_PROFILE_VIDEO", 64), ("IDC_STATIC_PROFILE_AUDIO", 280)]
+    s = summary_geometry(w)
+    x_label, x_value = side + s["label_left"], side + s["value_left"]
+    titles = [("IDC_STATIC_PROFILE_VIDEO", s["titles"][0]), ("IDC_STATIC_PROFILE_AUDIO", s["titles"][1])]
     for name, top in titles:
-        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{top}" WIDTH="300" HEIGHT="20">')
-        lines.append('        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="300" HEIGHT="20"/>')
+        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{top}" WIDTH="{s["title_width"]}" HEIGHT="20">')
+        lines.append(f'        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="{s["title_width"]}" HEIGHT="20"/>')
         lines.append("      </STATIC>")
-    rows = [("PATH", 92), ("TYPE", 120), ("BITRATE", 148), ("FRAMESIZE", 176), ("FRAMERATE", 204),
-            ("CHANNEL", 308), ("SAMPLERATE", 336), ("CODEC", 364)]
+    rows = list(zip(["PATH", "TYPE", "BITRATE", "FRAMESIZE", "FRAMERATE", "CHANNEL", "SAMPLERATE", "CODEC"], s["rows"]))
+    value_w = s["value_width"]
     for key, top in rows:
-        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_{key}" LEFT="{x_label}" TOP="{top}" WIDTH="160" '
-                     f'HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT"/>')
-        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_VALUE_{key}" LEFT="{x_value}" TOP="{top - 1}" WIDTH="200" '
-                     'HEIGHT="22">')
-        lines.append('        <BACKGROUNDIMAGE SOURCE="page_value.png" WIDTH="200" HEIGHT="22"/>')
+        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_{key}" LEFT="{x_label}" TOP="{top}" '
+                     f'WIDTH="{s["label_width"]}" HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT"/>')
+        lines.append(f'      <STATIC ID="IDC_STATIC_PROFILE_VALUE_{key}" LEFT="{x_value}" TOP="{top - 1}" '
+                     f'WIDTH="{value_w}" HEIGHT="22">')
+        lines.append(f'        <BACKGROUNDIMAGE SOURCE="page_value.png" WIDTH="{value_w}" HEIGHT="22"/>')
         lines.append("      </STATIC>")
     bottom = h - 80
+    space_left, space_w = s["space"](w, side)
     for i, name in enumerate(["IDC_STATIC_SPACE_AVAILABLE", "IDC_STATIC_SPACE_REQUIRED"]):
-        lines.append(f'      <STATIC ID="{name}" LEFT="{w - 340}" TOP="{bottom + 26 * i}" WIDTH="320" HEIGHT="20" '
-                     'TEXTALIGN="STATIC_TEXT_RIGHT">')
-        lines.append('        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="320" HEIGHT="20"/>')
+        lines.append(f'      <STATIC ID="{name}" LEFT="{space_left}" TOP="{bottom + 26 * i}" WIDTH="{space_w}" '
+                     'HEIGHT="20" TEXTALIGN="STATIC_TEXT_RIGHT">')
+        lines.append(f'        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="{space_w}" HEIGHT="20"/>')
         lines.append("      </STATIC>")
     # Both file texts share one place: the page shows one of them at a time.
     for name in ["IDC_STATIC_CAPTURE_FILES", "IDC_STATIC_CONVERT_FILES"]:
-        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{bottom}" WIDTH="300" HEIGHT="20">')
-        lines.append('        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="300" HEIGHT="20"/>')
+        lines.append(f'      <STATIC ID="{name}" LEFT="{x_label}" TOP="{bottom}" WIDTH="{s["files_width"]}" HEIGHT="20">')
+        lines.append(f'        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="{s["files_width"]}" HEIGHT="20"/>')
         lines.append("      </STATIC>")
     lines.append("    </SUBVIEW>")
     lines.append("  </VIEW>")
     return lines
+
+
+def summary_geometry(w):
+    """Where the main page's profile summary stands (left offsets relative to the body): beside
+    the file page at 1024x768; on 800x600 in a narrower, tighter column, so that the file page
+    and the export room find room beside and below it."""
+    if w >= 1024:
+        return {"label_left": 24, "label_width": 160, "value_left": 200, "value_width": 200, "title_width": 300,
+                "titles": (64, 280), "rows": (92, 120, 148, 176, 204, 308, 336, 364), "files_width": 300,
+                "space": lambda w, side: (w - 340, 320)}
+    return {"label_left": 8, "label_width": 96, "value_left": 108, "value_width": 164, "title_width": 264,
+            "titles": (56, 204), "rows": (80, 104, 128, 152, 176, 228, 252, 276), "files_width": 264,
+            "space": lambda w, side: (side + 284, w - side - 304)}
 
 
 MENU_BAR_HEIGHT = 22
@@ -538,8 +554,9 @@ def main_panel_art(folder, w):
     gradient(folder, "menu_bar.png", w, MENU_BAR_HEIGHT, "#34475E", PANEL)
     # The main page's text grounds.
     convert("-size", "320x20", "gradient:#C9D6E6-#AFC3DA", out_name(folder, "page_band.png"))
-    convert("-size", "200x22", "xc:#DCE4EE", "-fill", "none", "-stroke", PANEL_EDGE,
-            "-draw", "rectangle -1,0 199,21", out_name(folder, "page_value.png"))
+    value_w = summary_geometry(w)["value_width"]
+    convert("-size", f"{value_w}x22", "xc:#DCE4EE", "-fill", "none", "-stroke", PANEL_EDGE,
+            "-draw", f"rectangle -1,0 {value_w - 1},21", out_name(folder, "page_value.png"))
     convert("-size", f"48x{MENU_BAR_HEIGHT}", f"xc:{PANEL}", "+antialias", "-fill", ACCENT_DOWN, "-stroke", ACCENT,
             "-draw", f"roundrectangle 1,2 46,{MENU_BAR_HEIGHT - 3} 4,4", out_name(folder, "menu_hot.png"))
 
@@ -683,32 +700,61 @@ def dv_page_layout(w, body_w, page_h):
 
 
 # ---- The file conversion page, its batch list and the export room ----
-# The main page's profile summary keeps the body's upper left (400 pixels wide, 400 high)
-# and its space and file texts the bottom 88 pixels: the file page takes the column right of
-# the summary, the export room the place below it.
-FILE_PAGE_PLACES = {"ENC_FILE_PAGE": lambda body_w, page_h: (400, 0, body_w - 400, page_h - 88),
-                    "EXPORT_ROOM": lambda body_w, page_h: (0, 400, 400, page_h - 400 - 100)}
-FILE_PAGE_BUTTONS = [  # name, art, caption, left, top, width, height (in the page)
-    ("IDC_BUTTON_FILE_PLAY", "fp_play.png", "Play", 16, 288, 44, 28),
-    ("IDC_BUTTON_FILE_PAUSE", "fp_pause.png", "Pause", 16, 288, 44, 28),
-    ("IDC_BUTTON_FILE_STOP", "fp_stop.png", "Stop", 64, 288, 44, 28),
-    ("IDC_BUTTON_FILE_FASTFORWARD", "fp_ff.png", ">>", 112, 288, 44, 28),
-    ("IDC_BUTTON_FILE_PREVFRAME", "fp_prev.png", "<|", 160, 288, 44, 28),
-    ("IDC_BUTTON_FILE_NEXTFRAME", "fp_next.png", "|>", 208, 288, 44, 28),
-    ("IDC_BUTTON_FILE_VOL", "btn_volume.png", None, 256, 286, 32, 32),
-    ("IDC_BUTTON_FILE_CORVANE_MARK", "fp_mark.png", "Mark", 292, 288, 60, 28),
-    ("IDC_BUTTON_FILE_ADD", "fp_add.png", "Add", 16, 584, 64, 30),
-    ("IDC_BUTTON_FILE_DELETE", "fp_delete.png", "Delete", 84, 584, 64, 30),
-    ("IDC_BUTTON_FILE_UP", "fp_up.png", "Up", 152, 584, 52, 30),
-    ("IDC_BUTTON_FILE_DOWN", "fp_down.png", "Down", 208, 584, 52, 30),
-    ("IDC_BUTTON_FILE_CONVERT_START", "fp_start.png", "Convert", 268, 584, 100, 30),
-    ("IDC_BUTTON_FILE_CONVERT_ABORT", "fp_abort.png", "Abort", 268, 584, 100, 30),
+# At 1024x768 the main page's profile summary keeps the body's upper left (400 pixels wide,
+# 400 high) and its space and file texts the bottom 88 pixels: the file page takes the column
+# right of the summary, the export room the place below it. At 800x600 the summary is a
+# column 280 pixels wide and 300 high, the file page a tighter column of 320 beside it.
+FILE_PAGE_BUTTON_FACES = [  # name, art, caption (None: the shared volume art)
+    ("IDC_BUTTON_FILE_PLAY", "fp_play.png", "Play"), ("IDC_BUTTON_FILE_PAUSE", "fp_pause.png", "Pause"),
+    ("IDC_BUTTON_FILE_STOP", "fp_stop.png", "Stop"), ("IDC_BUTTON_FILE_FASTFORWARD", "fp_ff.png", ">>"),
+    ("IDC_BUTTON_FILE_PREVFRAME", "fp_prev.png", "<|"), ("IDC_BUTTON_FILE_NEXTFRAME", "fp_next.png", "|>"),
+    ("IDC_BUTTON_FILE_VOL", "btn_volume.png", None), ("IDC_BUTTON_FILE_CORVANE_MARK", "fp_mark.png", "Mark"),
+    ("IDC_BUTTON_FILE_ADD", "fp_add.png", "Add"), ("IDC_BUTTON_FILE_DELETE", "fp_delete.png", "Delete"),
+    ("IDC_BUTTON_FILE_UP", "fp_up.png", "Up"), ("IDC_BUTTON_FILE_DOWN", "fp_down.png", "Down"),
+    ("IDC_BUTTON_FILE_CONVERT_START", "fp_start.png", "Convert"),
+    ("IDC_BUTTON_FILE_CONVERT_ABORT", "fp_abort.png", "Abort"),
 ]
-BATCH_ROOM = (16, 354, 352, 220)  # the batch list's place in the page
 
 
-def file_page_art(folder):
-    for _, art, caption, _, _, width, height in FILE_PAGE_BUTTONS:
+def file_page_geometry(w):
+    """Places of the file page, its controls, its batch list and the export room (page-local
+    unless said otherwise) for a screen width."""
+    if w >= 1024:
+        return {
+            "places": {"ENC_FILE_PAGE": lambda body_w, page_h: (400, 0, body_w - 400, page_h - 88),
+                       "EXPORT_ROOM": lambda body_w, page_h: (0, 400, 400, page_h - 400 - 100)},
+            "buttons": [face + place for face, place in zip(FILE_PAGE_BUTTON_FACES, [  # left, top, width, height
+                (16, 288, 44, 28), (16, 288, 44, 28), (64, 288, 44, 28), (112, 288, 44, 28), (160, 288, 44, 28),
+                (208, 288, 44, 28), (256, 286, 32, 32), (292, 288, 60, 28), (16, 584, 64, 30), (84, 584, 64, 30),
+                (152, 584, 52, 30), (208, 584, 52, 30), (268, 584, 100, 30), (268, 584, 100, 30)])],
+            # The percentage above the list, at the right, where it stays inside the page.
+            "statics": [("IDC_STATIC_BATCH_LIST", 16, 330, 248), ("IDC_STATIC_BATCH_SPEED", 16, 22, 60),
+                        ("IDC_STATIC_FINISH_RATE", 268, 330, 100)],
+            "screen": (16, 16, 352, 198),
+            "slider": (16, 216),
+            "time_edit": (227, 262),
+            "batch_room": (16, 354, 352, 220),
+            "export_list": lambda width, height: (16, 16, width - 64, height - 32),
+        }
+    return {
+        "places": {"ENC_FILE_PAGE": lambda body_w, page_h: (280, 0, body_w - 280, page_h - 88),
+                   "EXPORT_ROOM": lambda body_w, page_h: (0, 264, 280, page_h - 264 - 88)},
+        "buttons": [face + place for face, place in zip(FILE_PAGE_BUTTON_FACES, [
+            (16, 238, 36, 26), (16, 238, 36, 26), (56, 238, 36, 26), (96, 238, 36, 26), (136, 238, 36, 26),
+            (176, 238, 36, 26), (216, 235, 32, 32), (252, 238, 52, 26), (16, 420, 52, 26), (72, 420, 56, 26),
+            (132, 420, 40, 26), (176, 420, 48, 26), (228, 420, 76, 26), (228, 420, 76, 26)])],
+        "statics": [("IDC_STATIC_BATCH_LIST", 16, 272, 180), ("IDC_STATIC_BATCH_SPEED", 16, 14, 60),
+                    ("IDC_STATIC_FINISH_RATE", 204, 272, 100)],
+        "screen": (16, 8, 288, 162),
+        "slider": (10, 172),
+        "time_edit": (163, 214),
+        "batch_room": (16, 296, 288, 116),
+        "export_list": lambda width, height: (8, 8, width - 32, height - 16),
+    }
+
+
+def file_page_art(folder, w):
+    for _, art, caption, _, _, width, height in file_page_geometry(w)["buttons"]:
         if caption:
             button_strip(folder, art, width, height, caption, False)
     tile(folder, "room_strip_base.png", 120, 96, "#C9D6E6", PANEL_EDGE)
@@ -716,8 +762,9 @@ def file_page_art(folder):
     tile(folder, "room_strip_select.png", 120, 96, ACCENT_HOT, ACCENT_DOWN)
 
 
-def file_page_nodes(view, width, height):
+def file_page_nodes(view, width, height, w):
     """The controls of the file page, or the export room's own layout (room-local places)."""
+    g = file_page_geometry(w)
     if view == "EXPORT_ROOM":
         return [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
                 f'      <STATIC ID="ROOM" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
@@ -726,34 +773,35 @@ def file_page_nodes(view, width, height):
                 '      <STATIC ID="IDC_EXPROOM_ICONVIEW_ICON" LEFT="0" TOP="0" WIDTH="120" HEIGHT="96"/>',
                 '      <STATIC ID="IDC_EXPROOM_REPORTVIEW_ICON" LEFT="0" TOP="0" WIDTH="16" HEIGHT="16"/>',
                 '      <STATIC ID="IDC_EXPROOM_POSTER" LEFT="8" TOP="6" WIDTH="104" HEIGHT="70"/>'] + \
-            room_list_nodes(16, 16, width - 64, height - 32)[:1] + ["    </SUBVIEW>"]
+            room_list_nodes(*g["export_list"](width, height))[:1] + ["    </SUBVIEW>"]
+    sl, st, sw, sh = g["screen"]
     lines = [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
-             '      <STATIC ID="ORIGIONSCREEN" LEFT="16" TOP="16" WIDTH="352" HEIGHT="198"/>']
+             f'      <STATIC ID="ORIGIONSCREEN" LEFT="{sl}" TOP="{st}" WIDTH="{sw}" HEIGHT="{sh}"/>']
     # Under the preview: the position slider, then the time-code edit at the right.
     led = '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>'
-    lines += slider("SELECTSLIDER", "IDC_DISPLAY_SELECTSLIDER", 16, 216, [])
-    lines += ['      <SPINTIMEEDIT ID="IDC_DISPLAY_SPINTIMEEDITDURATION" LEFT="227" TOP="262" WIDTH="121" HEIGHT="17">',
+    lines += slider("SELECTSLIDER", "IDC_DISPLAY_SELECTSLIDER", *g["slider"], [])
+    tl, tt = g["time_edit"]
+    lines += [f'      <SPINTIMEEDIT ID="IDC_DISPLAY_SPINTIMEEDITDURATION" LEFT="{tl}" TOP="{tt}" WIDTH="121" HEIGHT="17">',
               '        <SUBREGIONLSPIN LEFT="125" TOP="0" WIDTH="16" HEIGHT="8"/>',
               '        <SUBREGIONRSPIN LEFT="125" TOP="8" WIDTH="16" HEIGHT="8"/>',
               f'        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>{led}',
               '        <INCNORMALIMAGE SOURCE="tk_spin_up.png"/><DECNORMALIMAGE SOURCE="tk_spin_down.png"/>',
               "      </SPINTIMEEDIT>"]
-    for name, art, _, left, top, w, h in FILE_PAGE_BUTTONS:
-        lines += [f'      <BUTTON ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{w}" HEIGHT="{h}"'
+    for name, art, _, left, top, bw, bh in g["buttons"]:
+        lines += [f'      <BUTTON ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{bw}" HEIGHT="{bh}"'
                   + (' TOGGLE="TRUE"' if name.endswith("_VOL") else "") + ">",
                   f'        <NORMALIMAGE SOURCE="{art}"/>', "      </BUTTON>"]
-    for name, left, top, w, align in [("IDC_STATIC_BATCH_LIST", 16, 330, 320, ""),
-                                      ("IDC_STATIC_BATCH_SPEED", 16, 22, 60, ' TEXTALIGN="STATIC_TEXT_CENTER"'),
-                                      ("IDC_STATIC_FINISH_RATE", 268, 618, 100, ' TEXTALIGN="STATIC_TEXT_CENTER"')]:
-        lines += [f'      <STATIC ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{w}" HEIGHT="20"{align}>',
-                  f'        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="{w}" HEIGHT="20"/>', "      </STATIC>"]
+    for name, left, top, sw in g["statics"]:
+        align = "" if name == "IDC_STATIC_BATCH_LIST" else ' TEXTALIGN="STATIC_TEXT_CENTER"'
+        lines += [f'      <STATIC ID="{name}" LEFT="{left}" TOP="{top}" WIDTH="{sw}" HEIGHT="20"{align}>',
+                  f'        <BACKGROUNDIMAGE SOURCE="page_band.png" WIDTH="{sw}" HEIGHT="20"/>', "      </STATIC>"]
     lines.append("    </SUBVIEW>")
     return lines
 
 
-def batch_list_view():
+def batch_list_view(w):
     """The batch list: its room in the file page and the list's place inside the room."""
-    left, top, width, height = BATCH_ROOM
+    left, top, width, height = file_page_geometry(w)["batch_room"]
     return [f'  <VIEW ID="BATCH_LIST" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}">',
             f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{width}" HEIGHT="{height}">',
             f'      <STATIC ID="ROOM" LEFT="{left}" TOP="{top}" WIDTH="{width}" HEIGHT="{height}">',
@@ -779,6 +827,20 @@ def video_viewer_art(folder):
         button_strip(folder, name, 48, 28, caption, toggle)
     convert("-size", "160x120", f"xc:{GROUND}", "-fill", ACCENT, "-draw", "rectangle 20,50 140,70",
             out_name(folder, "vv_audio.png"))
+    # The window's ground: the viewer copies its corners (left 40, right 120 columns; top 85,
+    # bottom 272 rows) to the window's and repeats column 40 and row 85 between them, so the
+    # art changes only across those lines: a bezel around the picture (margins 13, 11, 13
+    # and 92) and the transport panel in the lowest 92 rows.
+    w, h = 160, 357
+    band = h - 92
+    convert("-size", f"{w}x{h}", f"xc:{GROUND}",
+            "-fill", PANEL_EDGE, "-draw", f"rectangle 0,0 {w - 1},1",
+            "-fill", "none", "-stroke", FIELD, "-draw", f"rectangle 10,8 {w - 11},{band + 2}",
+            "-stroke", PANEL_EDGE, "-draw", f"rectangle 11,9 {w - 12},{band + 1}",
+            "-stroke", "none", "-fill", PANEL, "-draw", f"roundrectangle 5,{band + 5} {w - 6},{h - 6} 6,6",
+            "-fill", "none", "-stroke", PANEL_EDGE, "-draw", f"roundrectangle 5,{band + 5} {w - 6},{h - 6} 6,6",
+            "-stroke", ACCENT_DOWN, "-draw", f"line 12,{band + 43} {w - 13},{band + 43}",
+            out_name(folder, "VideoViewer_BG.jpg"))
 
 
 def video_viewer_view():
@@ -902,10 +964,13 @@ def batch_capture_view():
         lines += button(name, x + max(i - 1, 0) * 52, ty + 2, 48, 28, art, i < 3)
     lines += [f'      <STATIC ID="IDC_STATIC_BATCH_SPEED" LEFT="{x + 264}" TOP="{ty + 6}" WIDTH="40" HEIGHT="20" '
               'TEXTALIGN="STATIC_TEXT_CENTER"/>']
-    lines += button("IDC_BUTTON_DV_VOL", x + pw - 32, ty, 32, 32, "btn_volume.png", True)
-    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_DV" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
-    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_FILE" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
     sy = ty + 44
+    # The volume button stands below the seek button while the tape is shown, beside the
+    # review buttons while a file plays.
+    vy = sy + 48 + 36
+    lines += button("IDC_BUTTON_DV_VOL", x + pw - 32, vy, 32, 32, "btn_volume.png", True)
+    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_DV" LEFT="{x + pw - 32}" TOP="{vy}" WIDTH="32" HEIGHT="32"/>')
+    lines.append(f'      <STATIC ID="IDC_BATCH_VOL_FILE" LEFT="{x + pw - 32}" TOP="{ty}" WIDTH="32" HEIGHT="32"/>')
     lines += button("IDC_BUTTON_SHUTTLE_LEFT", x, sy, 24, 24, "dv_shuttle_left.png")
     lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 32}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')
     lines += button("IDC_BUTTON_SHUTTLE_RIGHT", x + 280, sy, 24, 24, "dv_shuttle_right.png")

@@ -1,5 +1,6 @@
 #include "app/skin/skin_controls.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -286,6 +287,7 @@ void CGButton::OnLButtonDown(UINT, CPoint) {
     if (state_ == 3) return;
     SetCapture(m_hWnd);
     state_ = 2;
+    repeatMultiplier_ = 1;
     Invalidate(FALSE);
     if (repeat_) repeatTimer_ = SetTimer(1, 500);
 }
@@ -299,6 +301,7 @@ void CGButton::OnTimer(UINT_PTR) {
     KillTimer(repeatTimer_);
     repeatTimer_ = 0;
     if (state_ == 2) {
+        repeatMultiplier_ = std::min(repeatMultiplier_ * 5 + 1, 2000);
         PostCommand(BN_CLICKED);
         SetFocus();
         repeatTimer_ = SetTimer(1, 100);
@@ -311,6 +314,8 @@ void CGButton::OnLButtonUp(UINT, CPoint point) {
         KillTimer(repeatTimer_);
         repeatTimer_ = 0;
     }
+    // The release's own command is one step, however long the button was held.
+    repeatMultiplier_ = 1;
     if (GetCapture() == m_hWnd) ReleaseCapture();
     if (state_ == 2 && HitTest(point)) {
         if (toggle_) checkValue_ = checkValue_ ? 0 : 4;

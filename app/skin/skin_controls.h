@@ -102,6 +102,9 @@ public:
     void SetCheck(int value);
     void SetText(const char* text);
     void SetCaptureParentOnLeave(BOOL flag) { captureToParent_ = flag; }
+    // How many steps the command of a held repeating button stands for: 1 for a click, then
+    // times 5 plus 1 on each auto-repeat, at most 2000.
+    int RepeatMultiplier() const { return repeatMultiplier_; }
 
     void OnLButtonDown(UINT flags, CPoint point);
     void OnLButtonUp(UINT flags, CPoint point);
@@ -121,6 +124,7 @@ private:
     int toggle_ = 0;
     UINT_PTR repeatTimer_ = 0;
     BOOL repeat_ = FALSE;
+    int repeatMultiplier_ = 1;
     int ownsBitmap_ = 1;
     BOOL captureToParent_ = FALSE;
 };

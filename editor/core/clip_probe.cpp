@@ -330,9 +330,8 @@ bool ScanClipStart(bool mpeg1, const std::string& path, bool sectorMode, int64_t
     ClipFile f(path);
     if (!f) return false;
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
-    std::vector<uint8_t> payload;
     if (!parser || !parser->Reset()) return false;
-    payload.resize(kPayloadBufferSize);
+    PayloadBuffer payload;
     BlockReader reader(&f, sectorMode, dataOffset, kSectorUserSize);
     if (!reader.Seek(0)) return false;
 
@@ -471,7 +470,8 @@ bool ScanClipEnd(bool mpeg1, const std::string& path, const ClipStart& start, bo
     if (sectorMode) size = std::max<int64_t>(0, size - dataOffset);
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     if (!parser) return false;
-    std::vector<uint8_t> payload(kPayloadBufferSize), block(kSectorUserSize);
+    PayloadBuffer payload;
+    std::vector<uint8_t> block(kSectorUserSize);
     int64_t window = start.videoByteRate > 0 ? start.videoByteRate / 4 : 500000;
     window = std::min(window, size < 100 ? size : size - 100);
     window = std::max<int64_t>(window, int64_t(kSectorSize));
@@ -573,7 +573,8 @@ int64_t FindTimeInFile(bool video, const std::string& path, int fileType, int64_
 
     std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
     if (!parser) return 0;
-    std::vector<uint8_t> payload(kPayloadBufferSize), block(4096);
+    PayloadBuffer payload;
+    std::vector<uint8_t> block(4096);
     BlockReader reader(&f, sectorMode, dataOffset, sectorMode ? kSectorUserSize : 4096);
     const int stream = video ? start.videoStream : start.audioStream;
     // Each pass starts one second of bytes earlier; the number of passes is bounded by

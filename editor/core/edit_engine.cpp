@@ -295,7 +295,8 @@ bool CEditEngine::LoadFirstSequenceHeader(const ClipItem& clip) {
     if (!f || !parser || !parser->Reset() || clip.videoStream < 0) return false;
     BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
     if (!reader.Seek(0)) return false;
-    std::vector<uint8_t> block(kSectorUserSize), payload(kPayloadBufferSize);
+    std::vector<uint8_t> block(kSectorUserSize);
+    PayloadBuffer payload;
     // Bounded: a clip whose first few megabytes hold no sequence header has none to lend.
     for (int blocks = 0; blocks < 2048; ++blocks) {
         const size_t n = reader.Next(block.data());
@@ -705,7 +706,8 @@ int64_t CEditEngine::SeekStart(const ClipItem& clip, bool video) {
     const int stream = video ? clip.videoStream : clip.audioStream;
     if (stream < 0) return 0;
     BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
-    std::vector<uint8_t> block(kSectorUserSize), payload(kPayloadBufferSize);
+    std::vector<uint8_t> block(kSectorUserSize);
+    PayloadBuffer payload;
     for (int pass = 0; pass < 64 && !abort_; ++pass) {
         const int64_t from = std::clamp<int64_t>(estimate - int64_t(pass) * perSecond, 0, size);
         if (from == 0) return 0;

@@ -1,5 +1,6 @@
 #include "engines/client/engine_client.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -102,6 +103,34 @@ void FillClipInfo(IClipPlayer* player, engines::ClipInfo* info) {
     Fetch(player, &IClipPlayer::GetProperty26, &info->value26);
 }
 
+// The player makes a bitmap of its own for the frame. A caller's bitmap gets the frame drawn
+// into it, scaled to its size, and keeps its handle (the caller owns and frees it); without
+// one the player's bitmap is handed over.
+void DrawThumbnail(IClipPlayer* player, LONGLONG position, HBITMAP* bitmap) {
+    HBITMAP frame = nullptr;
+    if (FAILED(player->GetFrameBitmap(&frame, position, 2)) || !frame) return;
+    if (!*bitmap) {
+        *bitmap = frame;
+        return;
+    }
+    BITMAP from{}, to{};
+    if (GetObjectA(frame, sizeof from, &from) && GetObjectA(*bitmap, sizeof to, &to)) {
+        HDC screen = GetDC(nullptr);
+        HDC source = CreateCompatibleDC(screen), target = CreateCompatibleDC(screen);
+        HGDIOBJ oldSource = SelectObject(source, frame), oldTarget = SelectObject(target, *bitmap);
+        SetStretchBltMode(target, HALFTONE);
+        SetBrushOrgEx(target, 0, 0, nullptr);
+        StretchBlt(target, 0, 0, to.bmWidth, std::abs(to.bmHeight), source, 0, 0, from.bmWidth, std::abs(from.bmHeight),
+                   SRCCOPY);
+        SelectObject(source, oldSource);
+        SelectObject(target, oldTarget);
+        DeleteDC(source);
+        DeleteDC(target);
+        ReleaseDC(nullptr, screen);
+    }
+    DeleteObject(frame);
+}
+
 }  // namespace
 
 int QueryClipInfo(const char* path, engines::ClipInfo* info, IClipPlayer* player, HBITMAP* bitmap, LONGLONG position) {
@@ -124,7 +153,7 @@ int QueryClipInfo(const char* path, engines::ClipInfo* info, IClipPlayer* player
         return 0;
     }
     FillClipInfo(player, info);
-    if (bitmap) player->GetFrameBitmap(bitmap, position, 2);
+    if (bitmap) DrawThumbnail(player, position, bitmap);
     ReleaseInterface(&own);
     return 0;
 }

@@ -244,9 +244,16 @@ public:
         const dv::Timecode target = dv::Timecode::Unpack(timecode);
         if (!target.Valid(30)) return E_INVALIDARG;
         return StartWorker([this, target] {
+            seeking_ = true;
             Notice(engines::kSeekBegun, 0);
             const HRESULT hr = SeekTo(target);
-            if (hr == E_ABORT) return;
+            seeking_ = false;
+            if (hr == E_ABORT) {
+                // Ended by the caller: the deck stays where the search left it, paused,
+                // not winding on under a page that shows it paused.
+                SetMode(ED_MODE_FREEZE, 0, false);
+                return;
+            }
             const HRESULT end = SUCCEEDED(hr)           ? S_OK
                                 : hr == VFW_E_NOT_FOUND ? engines::kSeekNotOnTape
                                                         : engines::kSeekDeckFailed;
@@ -504,11 +511,16 @@ private:
     // Commands a mode and waits, bounded, until the deck reports `expect` (the mode itself
     // when 0). A failure is noticed to the application unless `notify` is false (the seek
     // handles its own).
+    // `notify`: the caller's own command, whose failure is noticed as WM_DV_ERROR. While a
+    // seek runs, the seek drives the deck and gives again a command that lost to the
+    // caller's (the caller pauses when told that the seek began), so the caller's command is
+    // given without waiting for the deck to settle in it, and the seek's end is the only
+    // WM_DV_ERROR: a pause that lost to the seek's winding is not a failed seek.
     HRESULT SetMode(LONG mode, LONG expect = 0, bool notify = true) {
         IAMExtTransport* transport = Transport();
         if (!transport) return VFW_E_NOT_CONNECTED;
         HRESULT hr = transport->put_Mode(mode);
-        if (SUCCEEDED(hr)) {
+        if (SUCCEEDED(hr) && !(notify && seeking_)) {
             const LONG wanted = expect ? expect : mode;
             const DWORD until = GetTickCount() + kModeWaitMs;
             LONG now = 0;
@@ -523,7 +535,7 @@ private:
             }
         }
         transport->Release();
-        if (FAILED(hr) && notify) Notice(engines::WM_DV_ERROR, UINT_PTR(hr));
+        if (FAILED(hr) && notify && !seeking_) Notice(engines::WM_DV_ERROR, UINT_PTR(hr));
         return hr;
     }
     HRESULT SeekTo(const dv::Timecode& target);
@@ -603,6 +615,7 @@ private:
     std::mutex workerLock_;
     std::thread worker_;
     std::atomic<bool> cancel_{false};
+    std::atomic<bool> seeking_{false};  // a time-code seek runs on the worker
     std::atomic<float> seekOffset_{2.0f};
 
     std::mutex deviceLock_;

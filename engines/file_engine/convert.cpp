@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -21,6 +22,7 @@ extern "C" {
 
 #include "engines/file_engine/h264_output.h"
 #include "engines/file_engine/output_sink.h"
+#include "engines/player/segment_scan.h"
 
 namespace fileengine {
 namespace {
@@ -44,6 +46,9 @@ constexpr int64_t kProbeTailUnits = 10 * kUnitsPerSecond;
 // Scaled pictures held by an encoder at once: its reordering delay and look-ahead are far
 // below this; more is a fault, not a reason to allocate without end.
 constexpr size_t kMaxScaledPictures = 64;
+// A segment's first picture time is the lowest stamp of this many of its first pictures
+// (more than a group of pictures lies before its first picture in coding order).
+constexpr int kSegmentHeadPictures = 32;
 
 struct FormatCloser {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
@@ -88,11 +93,38 @@ std::string Utf8FromAnsi(const std::string& ansi) {
     return utf8;
 }
 
+// The segments of the program stream at `path` (ANSI), as the segment scan lists them.
+// The scan reads the whole file, and the preview opens its file again at each move of
+// its position: the last file's segments are kept while its size and write time stay.
+std::vector<engines::SegmentRecord> FileSegments(const std::string& path) {
+    static std::mutex mutex;
+    static std::string keptPath;
+    static FILETIME keptTime{};
+    static ULARGE_INTEGER keptSize{};
+    static std::vector<engines::SegmentRecord> kept;
+    WIN32_FILE_ATTRIBUTE_DATA a;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return {};
+    ULARGE_INTEGER size;
+    size.LowPart = a.nFileSizeLow;
+    size.HighPart = a.nFileSizeHigh;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (path != keptPath || size.QuadPart != keptSize.QuadPart || CompareFileTime(&a.ftLastWriteTime, &keptTime) != 0) {
+        kept = engines::ScanSegments(path, nullptr);
+        keptPath = path;
+        keptSize = size;
+        keptTime = a.ftLastWriteTime;
+    }
+    return kept;
+}
+
 // One opened clip: its demuxer and the decoders of its best video and audio streams.
 struct SourceFile {
     FormatPtr format;
     CodecPtr video, audio;
     int videoIndex = -1, audioIndex = -1;
+    // Reading ends at this file offset (the end of the segment being read); -1 at the end
+    // of the file.
+    int64_t endByte = -1;
 
     bool Open(const std::string& path, bool wantAudio, std::string* error) {
         AVFormatContext* f = nullptr;
@@ -166,6 +198,57 @@ struct SourceFile {
             }
             back = back > 0 ? back * 2 : kUnitsPerSecond / 2;
         }
+    }
+
+    // A program stream whose time stamps restart (the titles of a disc file, recordings
+    // joined end to end) has its segments laid one after another on one time line, as
+    // they are listed. For such a file, positions reading at the start of the segment that
+    // holds `timelineTime` (100-ns units on that time line), limits reading to that
+    // segment and answers the time on the segment's own clock; nothing for a file with
+    // one run of stamps, which a seek by time reaches.
+    std::optional<int64_t> EnterSegment(const std::string& path, int64_t timelineTime) {
+        if (std::strcmp(format->iformat->name, "mpeg") != 0) return std::nullopt;
+        const std::vector<engines::SegmentRecord> segments = FileSegments(path);
+        if (segments.size() < 2) return std::nullopt;
+        size_t i = 0;
+        while (i + 1 < segments.size() && segments[i].timelineEnd <= timelineTime)
+            ++i;
+        const engines::SegmentRecord& segment = segments[i];
+        if (segment.videoStart < 0) return std::nullopt;
+        // The segment's first picture on its own clock: the lowest video stamp of its head
+        // (pictures are stamped in coding order, within a few of presentation order).
+        if (av_seek_frame(format.get(), videoIndex, segment.firstByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
+        const AVStream* s = format->streams[videoIndex];
+        PacketPtr packet(av_packet_alloc());
+        if (!packet) return std::nullopt;
+        int64_t low = INT64_MAX;
+        for (int n = 0, pictures = 0; n < kMaxPacketsWithoutPicture && pictures < kSegmentHeadPictures; ++n) {
+            if (av_read_frame(format.get(), packet.get()) < 0) break;
+            const bool past = packet->pos >= segment.endByte;
+            if (!past && packet->stream_index == videoIndex && packet->pts != AV_NOPTS_VALUE) {
+                low = std::min(low, packet->pts);
+                ++pictures;
+            }
+            av_packet_unref(packet.get());
+            if (past) break;
+        }
+        if (low == INT64_MAX) return std::nullopt;
+        if (av_seek_frame(format.get(), videoIndex, segment.firstByte, AVSEEK_FLAG_BYTE) < 0) return std::nullopt;
+        endByte = segment.endByte;
+        return av_rescale_q(low, s->time_base, kUnitBase) + (timelineTime - segment.videoStart);
+    }
+
+    // Positions reading for a clip whose in point is `sourceTime` (100-ns units from the
+    // file's first picture, on the time line of its segments) and answers the in point's
+    // time on the clock of the pictures then read: within its segment where the stamps
+    // restart (also at 0, so that reading ends with the first segment), else from a key
+    // picture at or before it; nothing at 0 in a file with one run of stamps, which is
+    // read from its head.
+    std::optional<int64_t> SeekToSource(const std::string& path, int64_t sourceTime, int64_t fileStart) {
+        if (std::optional<int64_t> inSegment = EnterSegment(path, sourceTime)) return inSegment;
+        if (sourceTime <= 0) return std::nullopt;
+        SeekToKeyBefore(fileStart + sourceTime, fileStart);
+        return fileStart + sourceTime;
     }
 
     // The time of the next key picture's packet (100-ns units), read within a bound.
@@ -469,17 +552,13 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
     SourceFile src;
     if (!src.Open(clip.path, f.audio, error)) return ConvertResult::kFailed;
     const AVStream* vs = src.format->streams[src.videoIndex];
-    int64_t start = clip.in > 0 ? clip.in : 0;
     const int64_t fileStart =
         vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
-    if (clip.in > 0) {
-        // The in point counts from the file's first picture.
-        start = fileStart + clip.in;
-        src.SeekToKeyBefore(start, fileStart);
-    }
+    // On the clock of the pictures read: where the clip begins, when not at the head of a file
+    // with one run of stamps.
+    std::optional<int64_t> from = src.SeekToSource(clip.path, std::max<int64_t>(clip.in, 0), fileStart);
     const int64_t length = clip.out >= 0 ? clip.out - std::max<int64_t>(clip.in, 0) : INT64_MAX;
-    std::optional<int64_t> clipStart;  // on the file's clock: where the clip's grid begins
-    if (clip.in > 0) clipStart = start;
+    std::optional<int64_t> clipStart = from;  // on the file's clock: where the clip's grid begins
     clipFirstFrame_ = frames_;
     clipFirstSample_ = samplesIn_;
     clipAudioStarted_ = false;
@@ -503,8 +582,10 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
         const std::optional<int64_t> t =
             FrameTime(decoded, vs->time_base).has_value() ? FrameTime(decoded, vs->time_base) : previousEnd;
         if (!t) return true;
-        if (clip.in > 0 && *t + sourceFrameUnits / 2 < start) return true;  // before the in point
-        if (!clipStart) clipStart = *t;
+        if (from && *t + sourceFrameUnits / 2 < *from) return true;  // before the in point
+        // The picture at the in point begins the grid: an in point and a stamp that differ by
+        // rounding would otherwise show that picture on two grid points.
+        if (!clipStart || (!anyPicture && std::llabs(*t - *clipStart) < sourceFrameUnits / 2)) clipStart = *t;
         anyPicture = true;
         const int64_t relative = *t - *clipStart;
         int64_t duration =
@@ -560,7 +641,8 @@ ConvertResult Converter::AddClip(const SourceClip& clip, std::string* error) {
     while (!clipEnded || (!audioCaughtUp() && runOn++ < kMaxRunOnPackets)) {
         if (control_.abort.load() || (control_.cancel && control_.cancel->load())) return ConvertResult::kAborted;
         const int r = av_read_frame(src.format.get(), packet.get());
-        if (r < 0) {
+        if (r < 0 || (src.endByte >= 0 && packet->pos >= src.endByte)) {
+            av_packet_unref(packet.get());
             atEnd = true;
             break;
         }
@@ -643,8 +725,8 @@ struct PreviewReader::State {
     PacketPtr packet{av_packet_alloc()};
     FramePtr frame{av_frame_alloc()};
     SwsPtr scale;
-    int64_t fileStart = 0;  // the first picture's time, 100-ns units
-    int64_t from = 0;       // pictures before this time (on the file's clock) are skipped
+    int64_t origin = 0;  // the time (on the clock of the pictures read) of source time 0, 100-ns units
+    int64_t from = 0;    // pictures before this time (on that clock) are skipped
     bool flushed = false;
     bool keySeen = false;
 };
@@ -657,9 +739,11 @@ bool PreviewReader::Open(const std::string& path, int64_t sourceTime) {
     std::string error;
     if (!s->packet || !s->frame || !s->src.Open(path, false, &error)) return false;
     const AVStream* vs = s->src.format->streams[s->src.videoIndex];
-    s->fileStart = vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
-    s->from = s->fileStart + std::max<int64_t>(sourceTime, 0);
-    if (sourceTime > 0) s->src.SeekToKeyBefore(s->from, s->fileStart);
+    const int64_t fileStart =
+        vs->start_time != AV_NOPTS_VALUE ? av_rescale_q(vs->start_time, vs->time_base, kUnitBase) : 0;
+    sourceTime = std::max<int64_t>(sourceTime, 0);
+    s->from = s->src.SeekToSource(path, sourceTime, fileStart).value_or(fileStart);
+    s->origin = s->from - sourceTime;
     state_ = std::move(s);
     return true;
 }
@@ -688,12 +772,15 @@ bool PreviewReader::Next(int width, int height, std::vector<uint8_t>* bgrx, int6
             uint8_t* dst[4] = {bgrx->data(), nullptr, nullptr, nullptr};
             int stride[4] = {width * 4, 0, 0, 0};
             sws_scale(s.scale.get(), s.frame->data, s.frame->linesize, 0, s.frame->height, dst, stride);
-            *time = (t ? *t : s.from) - s.fileStart;
+            *time = (t ? *t : s.from) - s.origin;
             av_frame_unref(s.frame.get());
             return true;
         }
         if (r == AVERROR_EOF || s.flushed || (cancel_ && cancel_->load())) return false;
-        if (av_read_frame(s.src.format.get(), s.packet.get()) < 0) {
+        if (const int read = av_read_frame(s.src.format.get(), s.packet.get());
+            read < 0 || (s.src.endByte >= 0 && s.packet->pos >= s.src.endByte)) {
+            // The end of the file or of the segment read.
+            if (read >= 0) av_packet_unref(s.packet.get());
             avcodec_send_packet(decoder, nullptr);
             s.flushed = true;
             continue;

@@ -47,7 +47,8 @@ public:
     PreviewReader(const PreviewReader&) = delete;
     PreviewReader& operator=(const PreviewReader&) = delete;
     // Opens `path` (ANSI) and seeks to the picture shown at `sourceTime` (100-ns units from
-    // the file's first picture).
+    // the file's first picture; where the stamps restart, on the time line of the file's
+    // segments, as the conversion reads a clip).
     bool Open(const std::string& path, int64_t sourceTime);
     // The next picture from the seek point on, `width` x `height` top-down BGRX in `bgrx`,
     // with its time (100-ns units from the file's first picture); false at the end.

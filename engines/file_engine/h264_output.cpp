@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engines/file_engine/h264_settings.h"
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/ombriskoder.h"
 #include "filters/encoder/core/rate_control.h"
@@ -44,26 +45,13 @@ public:
         output_ = ansiPath;
         videoPath_ = ansiPath + ".264";
         int32_t params[kParamWords];
-        DefaultParameterWords(params);
+        H264ParameterWords(v, format_.rateNum, format_.rateDen, params);
         // Every GOP is closed, beginning with an IDR picture (PutVideo ends each one): a
         // program stream is cut and joined at GOPs, and B pictures must not lean across.
         // The GOP ends on an anchor picture, so that no B picture waits for the next GOP
         // (the multiplexer times pictures by a steady reordering delay).
         params[kParGopLength] = 0;
         gopSize_ = v.gopSize > 1 ? v.gopSize - (v.gopSize - 1) % (v.bFrames + 1) : v.gopSize;
-        params[kParBFrames] = v.bFrames;
-        params[kParProfile] = v.entropyCoding || v.bFrames > 0 ? 77 : 66;
-        params[kParCabac] = v.entropyCoding ? 1 : 0;
-        // Rate control of the record: 0 constant quality, 1 variable bit rate, 2 constant.
-        params[kParRateMode] = v.rateControlMode == 0 ? 0 : v.rateControlMode == 2 ? 3 : 2;
-        if (v.bitRate > 0) params[kParAvgBitRate] = static_cast<int32_t>(v.bitRate);
-        if (v.maxRate > 0) params[kParMaxBitRate] = static_cast<int32_t>(std::max(v.maxRate, v.bitRate));
-        if (v.cbrQuality > 0 && v.cbrQuality <= 15) params[kParQuality] = v.cbrQuality;
-        params[kParMotionSearch] = v.motionSearch ? 1 : 0;
-        params[kParRangeX] = params[kParRangeY] = std::clamp(v.searchRange, 8, 64);
-        params[kParSubpelDepth] = std::clamp(v.subPixel, 0, 2);
-        params[kParFlags] = v.deblock ? kFlagDeblocking : 0;
-        params[kParFrameRate100] = static_cast<int32_t>(int64_t(format_.rateNum) * 100 / format_.rateDen);
         if (int r = StoreParameterRecord(&block_, params, 1); r != kCoreOk)
             return (*error = "the H.264 encoder refuses the profile's settings (" + std::to_string(r) + ")"), false;
         if (int r = StorePictureRecord(&block_, format_.width, format_.height, format_.width, format_.height, 1);

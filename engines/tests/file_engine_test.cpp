@@ -25,6 +25,7 @@
 #include "engines/client/engine_client.h"
 #include "engines/file_engine/file_engine_records.h"
 #include "engines/file_engine/output_plan.h"
+#include "engines/player/segment_scan.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
@@ -340,6 +341,103 @@ TEST(FileConvertRefusal, RealProfileIsRefusedWithItsMessageAndNoFile) {
     EXPECT_FALSE(FileExists(output + ".converting"));
 }
 
+// PSNR in dB between the first pictures of two inputs after `graph` (a filter graph from
+// [0:v] and [1:v] to [a] and [b]), as ffmpeg measures it; -1 when unmeasured.
+double Psnr(const std::string& inputs, const std::string& graph) {
+    const std::string log = UniqueName("psnr") + ".log";
+    if (testsupport::RunShell(
+            "ffmpeg -nostdin -v info " + inputs + " -filter_complex '" + graph +
+                ";[a][b]psnr' -f null - 2>&1 | sed -n 's/.*PSNR.* average:\\([0-9.]*\\|inf\\).*/\\1/p'",
+            log) != 0)
+        return -1;
+    const std::string text = testsupport::ReadFixtureFile(log);
+    if (text.rfind("inf", 0) == 0) return 100;
+    return text.empty() ? -1 : std::atof(text.c_str());
+}
+
+// Selects picture `n` (from 0) of an ffmpeg input as the first.
+std::string Picture(int n) {
+    return "select=eq(n\\," + std::to_string(n) + "),setpts=N";
+}
+
+// PSNR of picture `a` of fixture `first` against picture `b` of fixture `second`, both
+// decoded by ffmpeg.
+double PicturePsnr(const std::string& first, int a, const std::string& second, int b) {
+    return Psnr("-i '" + first + "' -i '" + second + "'", "[0:v]" + Picture(a) + "[a];[1:v]" + Picture(b) + "[b]");
+}
+
+// Two recordings joined end to end, as on a disc: the second's stamps start again near
+// those of the first. `paths` are the titles' own files, `joined` (a fixture name) the
+// two joined, `segments` the file's titles as the file page lists them.
+struct JoinedTitles {
+    std::string paths[2];
+    std::string joined;
+    std::vector<engines::SegmentRecord> segments;
+};
+
+::testing::AssertionResult MakeJoinedTitles(JoinedTitles* t) {
+    const char* const titles[] = {
+        "ffmpeg -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -t 2 "
+        "-c:v mpeg2video -b:v 6M -c:a mp2 -ac 2 -f vob {out}",
+        "ffmpeg -f lavfi -i testsrc2=size=720x576:rate=25 -f lavfi -i sine=frequency=880:sample_rate=48000 -t 3 "
+        "-c:v mpeg2video -b:v 6M -c:a mp2 -ac 2 -f vob {out}",
+    };
+    for (int i = 0; i < 2; ++i)
+        if (!testsupport::MediaFixture(titles[i], "vob", &t->paths[i]))
+            return ::testing::AssertionFailure() << "no title " << i;
+    t->joined = UniqueName("joined") + ".vob";
+    if (testsupport::RunShell("cat '" + FixtureName(t->paths[0]) + "' '" + FixtureName(t->paths[1]) + "' > '" +
+                              t->joined + "'") != 0)
+        return ::testing::AssertionFailure() << "cannot join the titles";
+    t->segments = engines::ScanSegments(FixturePath(t->joined), nullptr);
+    if (t->segments.size() != 2) return ::testing::AssertionFailure() << t->segments.size() << " segments";
+    return ::testing::AssertionSuccess();
+}
+
+// Each title, and a part of one, listed as the file page lists them (from the segment
+// scan), converts its own pictures: as long as that title, its first and last pictures
+// those of the title where they lie.
+TEST(FileConvertTitles, EachTitleOfAJoinedProgramStreamConvertsItsOwnPictures) {
+    JoinedTitles joined;
+    ASSERT_TRUE(MakeJoinedTitles(&joined));
+    Probe parts[2];
+    for (int i = 0; i < 2; ++i)
+        ASSERT_TRUE(ProbeFile(joined.paths[i], &parts[i]));
+    const std::vector<engines::SegmentRecord>& segments = joined.segments;
+
+    struct Case {
+        int title;
+        double skipHead, skipTail;  // seconds of the title left out at either end
+    };
+    const Case cases[] = {{0, 0, 0}, {1, 0, 0}, {1, 1.0, 0.6}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "title " << c.title << " less " << c.skipHead << " s and " << c.skipTail
+                                        << " s");
+        const engines::SegmentRecord& s = segments[size_t(c.title)];
+        // The page's entry: from the later start of the title's streams to the earlier end.
+        const double in = double(std::max(s.videoStart, s.audioStart)) / 1e7 + c.skipHead;
+        const double out = double(std::min(s.videoEnd, s.audioEnd)) / 1e7 - c.skipTail;
+        const std::string output = FixturePath(UniqueName("title") + ".mpg");
+        const std::string log = FixturePath(UniqueName("file_convert") + ".log");
+        ASSERT_EQ(
+            RunProgram(Driver() + " --profile \"DVD 720x576 25 fps 8000 kbit/s\" --range " + std::to_string(in) + " " +
+                           std::to_string(out) + " -o \"" + output + "\" \"" + FixturePath(joined.joined) + "\"",
+                       log),
+            0u)
+            << ReadText(log);
+        Probe converted;
+        ASSERT_TRUE(ProbeFile(output, &converted));
+        const Probe& title = parts[c.title];
+        EXPECT_NEAR(VideoSeconds(converted), VideoSeconds(title) - c.skipHead - c.skipTail, 0.04 + 1e-6);
+        const int first = static_cast<int>(c.skipHead * 25 + 0.5);
+        const int last = first + static_cast<int>(converted.frames) - 1;
+        const std::string name = FixtureName(output), source = FixtureName(joined.paths[c.title]);
+        EXPECT_GT(PicturePsnr(name, 0, source, first), 30.0) << "first picture against the title's " << first;
+        EXPECT_GT(PicturePsnr(name, int(converted.frames) - 1, source, last), 30.0)
+            << "last picture against the title's " << last;
+    }
+}
+
 // ---- the registered engine, driven as the page drives it ----
 
 class EngineWindow {
@@ -370,7 +468,8 @@ private:
     HWND window_ = nullptr;
 };
 
-std::vector<BYTE> VideoClip(const std::string& path, int64_t start, int64_t end, int64_t duration) {
+// A picture clip on the timeline from `start` to `end`, of the file from `in` for `duration`.
+std::vector<BYTE> VideoClip(const std::string& path, int64_t start, int64_t end, int64_t duration, int64_t in = 0) {
     std::vector<BYTE> r(fileengine::kClipRecordBytes, 0);
     const uint32_t one = 1;
     std::memcpy(r.data() + fileengine::kClipTimelineStart, &start, 8);
@@ -378,9 +477,9 @@ std::vector<BYTE> VideoClip(const std::string& path, int64_t start, int64_t end,
     std::memcpy(r.data() + fileengine::kClipKind, &one, 4);
     std::memcpy(r.data() + fileengine::kClipFlag, &one, 4);
     std::memcpy(r.data() + fileengine::kClipPath, path.c_str(), path.size());
-    const int64_t zero = 0;
-    std::memcpy(r.data() + fileengine::kClipSourceRange, &zero, 8);
-    std::memcpy(r.data() + fileengine::kClipSourceRange + 8, &duration, 8);
+    const int64_t out = in + duration;
+    std::memcpy(r.data() + fileengine::kClipSourceRange, &in, 8);
+    std::memcpy(r.data() + fileengine::kClipSourceRange + 8, &out, 8);
     return r;
 }
 
@@ -557,6 +656,93 @@ TEST_F(EngineTest, SetRangeShowsThePictureAtTheNewPosition) {
     EXPECT_LT(position, 10000000);
     EXPECT_EQ(control_->Pause(), S_OK);
     DestroyWindow(screen);
+}
+
+// The pictures of `window`'s client area, `width` x `height` from its corner, as 32-bit
+// BGRX rows top-down.
+std::vector<uint8_t> CapturePictures(HWND window, int width, int height) {
+    std::vector<uint8_t> bgrx(size_t(width) * height * 4);
+    HDC dc = GetDC(window);
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, dc, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    if (GetDIBits(memory, bitmap, 0, UINT(height), bgrx.data(), &info, DIB_RGB_COLORS) != height) bgrx.clear();
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(window, dc);
+    return bgrx;
+}
+
+// The preview of a joined program stream's titles shows each title's own pictures (ffmpeg's,
+// scaled as the preview scales), not those of another title or time: the still picture of
+// a title after the first at its in point and a second into it, and the last picture of
+// the first title played from the file's head up to the title's end.
+TEST_F(EngineTest, PreviewOfAJoinedProgramStreamShowsEachTitlesOwnPictures) {
+    JoinedTitles joined;
+    ASSERT_TRUE(MakeJoinedTitles(&joined));
+    constexpr int kWidth = 360, kHeight = 288;
+    constexpr int64_t kFrame = 400000;  // 25 frames per second
+    struct Case {
+        const char* what;
+        int title;
+        int64_t in;  // the clip's in point on the file's time line of titles
+        bool play;   // played up to half a picture before the title's end, else the still at the in point
+    };
+    const Case cases[] = {
+        {"still at the in point", 1, joined.segments[1].videoStart, false},
+        {"still a second into the title", 1, joined.segments[1].videoStart + 25 * kFrame, false},
+        {"played from the file's head", 0, 0, true},
+    };
+    ASSERT_EQ(control_->EnablePreview(TRUE), S_OK);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const engines::SegmentRecord& title = joined.segments[size_t(c.title)];
+        const int64_t duration = title.videoEnd - c.in;
+        const int64_t position = c.play ? duration - kFrame / 2 : 0;
+        const int picture = static_cast<int>((c.in + position - title.videoStart) / kFrame);
+        ASSERT_EQ(timeline_->RemoveClips(0, -1), S_OK);
+        const std::vector<BYTE> clip = VideoClip(FixturePath(joined.joined), 0, duration, duration, c.in);
+        ASSERT_EQ(timeline_->AddClip(0, 0, clip.data()), S_OK);
+        HWND screen = CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight,
+                                      nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(screen, nullptr);
+        UpdateWindow(screen);
+        window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);  // lets the window paint itself first
+        const std::vector<uint8_t> blank = CapturePictures(screen, kWidth, kHeight);
+        ASSERT_FALSE(blank.empty());
+        ASSERT_EQ(control_->SetPreviewWindow(screen, 0, 0, kWidth, kHeight), S_OK);
+        if (c.play) {
+            ASSERT_EQ(control_->SetRange(0, position, 0), S_OK);
+            ASSERT_EQ(control_->Play(1.0f), S_OK);
+            EXPECT_TRUE(window_.WaitFor(WM_APP + 200, nullptr, 20000)) << "the range's end not reached";
+        } else {
+            ASSERT_EQ(control_->SetRange(0, duration, 1), S_OK);
+        }
+        std::vector<uint8_t> shown = blank;
+        for (const DWORD start = GetTickCount(); shown == blank && GetTickCount() - start < 10000;) {
+            window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 50);
+            shown = CapturePictures(screen, kWidth, kHeight);
+        }
+        ASSERT_NE(shown, blank) << "no picture shown";
+        window_.WaitFor(WM_NULL + 0xFFFF, nullptr, 200);  // a drawing under way ends
+        shown = CapturePictures(screen, kWidth, kHeight);
+        DestroyWindow(screen);
+        const std::string name = UniqueName("preview") + ".bgr0";
+        FILE* file = std::fopen(FixturePath(name).c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(shown.data(), 1, shown.size(), file), shown.size());
+        std::fclose(file);
+        const std::string size = std::to_string(kWidth) + "x" + std::to_string(kHeight);
+        const double psnr = Psnr(
+            "-f rawvideo -pix_fmt bgr0 -s " + size + " -i '" + name + "' -i '" + FixtureName(joined.paths[c.title]) +
+                "'",
+            "[0:v]format=rgb24[a];[1:v]" + Picture(picture) + ",scale=" + size + ":flags=bilinear,format=rgb24[b]");
+        EXPECT_GT(psnr, 30.0) << "against picture " << picture << " of title " << c.title;
+    }
 }
 
 TEST_F(EngineTest, TimelineKeepsRecordsAndRanges) {

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -75,7 +76,7 @@ TEST(Encode, SettingsMatrixDecodesToTheReconstruction) {
         {"odd size, one B picture, four slices, level 2", "testsrc2=size=202x122:rate=25", 9, 0, 1, 2, 4, 2, 22},
         {"scene cut inside B runs", kCut176, 18, 30, 2, 2, 1, 1, 28},
         {"I pictures only", kTestsrc176, 4, 1, 2, 1, 8, 0, 34},
-        {"sixteen references, three B pictures", kTestsrc176, 12, 0, 3, 16, 1, 0, 40},
+        {"fifteen references, three B pictures", kTestsrc176, 12, 0, 3, 15, 1, 0, 40},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -318,6 +319,21 @@ TEST(Encode, RefusesBadInputInWords) {
          "B pictures are not in the Baseline profile"},
         {"effort out of range", clip, [](EncodeOptions* o) { o->level = 3; }, "the effort 3 is outside 0 .. 2"},
         {"bit rate mode without a rate", clip, [](EncodeOptions* o) { o->rateMode = 3; }, "needs a bit rate"},
+        {"16 references with B pictures", clip, [](EncodeOptions* o) { o->refs = 16; },
+         "the number of references 16 is outside 1 .. 15 (with B pictures)"},
+        {"17 references", clip,
+         [](EncodeOptions* o) {
+             o->refs = 17;
+             o->bFrames = 0;
+         },
+         "the number of references 17 is outside 1 .. 16"},
+        {"VBR maximum below the rate", clip,
+         [](EncodeOptions* o) {
+             o->rateMode = 2;
+             o->bitRate = 2000000;
+             o->maxBitRate = 1000000;
+         },
+         "the VBR maximum 1000 kbit/s is below the bit rate 2000 kbit/s"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -330,6 +346,44 @@ TEST(Encode, RefusesBadInputInWords) {
         EXPECT_EQ(RunEncode(o, &r, &error), 1);
         EXPECT_NE(error.find(c.words), std::string::npos) << error;
         EXPECT_EQ(r.pictures, 0);
+    }
+}
+
+// The command line: switches take 0 or 1 only, bit rates stay within an int of bit/s, and
+// every refusal names the option.
+TEST(Encode, CommandLineRefusesInWords) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* words;  // nullptr: taken
+    } cases[] = {
+        {{"-d", "2"}, "-d (deblocking) takes 0 (off) or 1 (on), not 2"},
+        {{"-m", "-1"}, "-m (motion search) takes 0 (off) or 1 (on), not -1"},
+        {{"-q", "2x"}, "-q takes a whole number, not \"2x\""},
+        {{"-b", "3000000"}, "-b takes kbit/s in 0 .. 2000000"},
+        {{"-Z", "1"}, "unknown option -Z"},
+        {{"-g"}, "-g needs a value"},
+        {{"-d", "0", "-m", "1", "-R", "16", "-n", "0", "-b", "500", "-M", "800", "-c"}, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"ombrisk_enc", "in.y4m", "out.264"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.args[0]);
+        EncodeOptions o;
+        std::string error;
+        const int files = ParseEncodeArguments(int(argv.size()), argv.data(), &o, &error);
+        if (c.words) {
+            EXPECT_EQ(files, -1);
+            EXPECT_EQ(error.find(c.words), 0u) << error;
+            continue;
+        }
+        ASSERT_EQ(files, 2) << error;
+        EXPECT_FALSE(o.deblocking);
+        EXPECT_EQ(o.refs, 16);
+        EXPECT_EQ(o.bitRate, 500000);
+        EXPECT_EQ(o.maxBitRate, 800000);
+        EXPECT_EQ(o.rateMode, 3);
+        EXPECT_EQ(o.output, "out.264");
+        EXPECT_EQ(RefuseSettings(o, 176, 144, 2500), "");
     }
 }
 

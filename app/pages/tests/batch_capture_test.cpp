@@ -17,14 +17,18 @@
 
 #include "app/pages/batch_capture_dlg.h"
 #include "app/pages/batch_capture_model.h"
+#include "app/pages/batch_merge_dialogs.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/settings_keys.h"
+#include "app/skin/skin_controls.h"
+#include "app/skin/skin_layout.h"
 #include "app/tests/window_support.h"
 #include "engines/capture_params.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/tests/dv_deck_support.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
+#include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/screen.h"
 #include "tests/support/shell.h"
@@ -84,6 +88,11 @@ TEST(BatchCaptureModel, DurationsAndTheirTexts) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(batchcap::TimeText(batchcap::ClipDuration(Clip(c.in, c.out), c.rate), c.rate), c.text);
     }
+    // The tool tip's recording dates: the year of the century turns at 90.
+    EXPECT_EQ(batchcap::StampText(0x150304050607ULL), "Date: 04:03:2021\n Time: 05:06:07");
+    EXPECT_EQ(batchcap::StampText(0x5F0C1F173B3BULL), "Date: 31:12:1995\n Time: 23:59:59");
+    EXPECT_EQ(batchcap::TimecodeSecondsText(PackTimecode(1, 2, 3, 24)), "01:02:03");
+
     EXPECT_LT(batchcap::ClipDuration(Clip(PackTimecode(0, 0, 9, 0), PackTimecode(0, 0, 8, 0)), 25.0f), 0);
 }
 
@@ -151,6 +160,12 @@ const char* kFourScenes =
     "color=c=0x3060C0:s=720x576:r=25:d=5,format=yuv420p[d];[a][b][c][d]concat=n=4:v=1:a=0\" "
     "-f lavfi -i sine=sample_rate=48000:duration=20 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
     "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
+// Two scenes of an NTSC tape (29.97 frames a second, time codes counting 30).
+const char* kNtscScenes =
+    "ffmpeg -filter_complex \"testsrc=s=720x480:r=30000/1001:d=5,format=yuv411p[a];"
+    "color=c=0x3060C0:s=720x480:r=30000/1001:d=5,format=yuv411p[b];[a][b]concat=n=2:v=1:a=0\" "
+    "-f lavfi -i sine=sample_rate=48000:duration=10 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
+    "-f dv {out}";
 constexpr int64_t kTapeStart = 60 * 25;  // 00:01:00:00 in frames
 constexpr int64_t kScene = 5 * 25;
 
@@ -225,9 +240,9 @@ protected:
         AfxSetMessageBoxHook(nullptr);
         enginetest::SetDeck(tape_, 1);
     }
-    void Open() {
+    void Open(float frameRate = 25.0f) {
         dialog_ = new CDVBatchCaptureDlg(&page_);
-        dialog_->SetEngine(engine_, &params_, 25.0f, "Simulated DV Camcorder", 2, captures_.c_str());
+        dialog_->SetEngine(engine_, &params_, frameRate, "Simulated DV Camcorder", 2, captures_.c_str());
         ASSERT_TRUE(dialog_->Create(IDD_BATCH_CAPTURE, &page_));
         dialog_->ShowWindow(SW_SHOW);
         Pump(500);
@@ -254,6 +269,11 @@ protected:
         for (const std::string& t : texts_)
             text += " [" + t + "]";
         return text;
+    }
+    // A skinned button keeps its own enabled state.
+    bool Enabled(UINT id) const {
+        auto* button = dynamic_cast<CGButtonBase*>(dialog_->Control(id));
+        return button ? button->IsEnabled() != 0 : dialog_->Control(id)->IsWindowEnabled() != 0;
     }
     std::vector<uint32_t> InTimecodes() {
         std::vector<uint32_t> codes;
@@ -371,6 +391,242 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
     ASSERT_GE(dialog_->CapturedFiles().size(), 1u);
     EXPECT_EQ(enginetest::FrameTimecodes(dialog_->CapturedFiles()[0]).front(), kTapeStart);
     enginetest::SetDeck(tape_, 1);
+}
+
+// The shuttle drives the deck while it is dragged and leaves it paused; a deck unplugged
+// while the dialog is open is looked for again, and the dialog follows what it finds.
+TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedForAgain) {
+    Open();
+    const SkinStaticNode* strip = CSkinLayout::FindStatic("BATCH", "LAYOUT1", "IDC_SLIDER_SHUTTLE");
+    ASSERT_NE(strip, nullptr);
+    const HWND w = dialog_->m_hWnd;
+    const int y = strip->top + strip->height / 2;
+    SendMessageA(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(strip->left + strip->width * 3 / 4, y));
+    EXPECT_EQ(dialog_->ShuttlePosition(), 24);
+    SendMessageA(w, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(strip->left + strip->width + 30, y));
+    EXPECT_EQ(dialog_->ShuttlePosition(), 31);
+    EXPECT_TRUE(Enabled(CDVBatchCaptureDlg::kShuttleRight));
+    EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kShuttleLeft));
+    Pump(500);
+    SendMessageA(w, WM_LBUTTONUP, 0, MAKELPARAM(strip->left + strip->width + 30, y));
+    EXPECT_EQ(dialog_->ShuttlePosition(), 16) << "dragged right: the standstill on the forward side";
+    EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused);
+    DWORD mode = 0;
+    ASSERT_EQ(engine_->GetTransportMode(&mode), S_OK);
+    EXPECT_EQ(mode, DWORD(engines::kTransportFreeze));
+    EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kShuttleRight));
+    Shot("batch_step0_shuttle.png");
+
+    dialog_->Press(CDVBatchCaptureDlg::kTapePlay);
+    Pump(500);
+    enginetest::SetDeck(tape_, 0);
+    Pump(1000);
+    // The devices are looked for once the deck stands still.
+    EXPECT_EQ(dialog_->DeviceReopens(), 0);
+    dialog_->Press(CDVBatchCaptureDlg::kTapeStop);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
+    enginetest::SetDeck(tape_, 1);
+    Pump(1000);
+    if (dialog_->DeviceLabelText().empty()) {
+        // Nothing found: the tape can be neither moved nor scanned.
+        EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kTapePlay));
+        EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kNext));
+    } else {
+        // Found again, alone: its label without the "1. " of a list, the deck paused.
+        EXPECT_NE(dialog_->DeviceLabelText().substr(0, 3), "1. ");
+        EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << Boxes();
+    }
+}
+
+// An NTSC tape: the scan finds its scenes by their 30-frame time codes, and the review fits
+// the picture at its own shape and plays the scan file.
+TEST_F(BatchCaptureDialog, AnNtscTapeIsScannedAndReviewedAtItsOwnRate) {
+    std::string ntsc;
+    ASSERT_TRUE(testsupport::MediaFixture(kNtscScenes, "dv", &ntsc));
+    enginetest::SetDeck(ntsc, 1);
+    engine_->OpenDevice(nullptr);
+    ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+    // The engine knows the tape's system once a frame has come, as it has under the page.
+    engine_->Play();
+    ASSERT_TRUE(PumpUntil(
+        [&] {
+            float rate = 0;
+            return SUCCEEDED(engine_->GetFrameRate(&rate)) && rate > 29.0f;
+        },
+        10000));
+    engine_->Pause();
+    Pump(500);
+    Open(29.97f);
+    EXPECT_NEAR(dialog_->FrameRate(), 29.97f, 0.01f);
+    const RECT& r = dialog_->PreviewRect();
+    EXPECT_EQ(r.right - r.left, 360);
+    EXPECT_EQ(r.bottom - r.top, 240);
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 60000)) << Boxes();
+    const std::vector<uint32_t> starts = InTimecodes();
+    ASSERT_EQ(starts.size(), 2u) << Boxes();
+    // The first scene starts where the tape stood (a little played already), the second at the cut.
+    const auto frames = [](uint32_t tc) { return batchcap::TcWholeSeconds(tc) * 30 + batchcap::TcFrames(tc); };
+    EXPECT_GE(frames(starts[0]), 60 * 30);
+    EXPECT_LT(frames(starts[0]), 60 * 30 + 150);
+    EXPECT_NEAR(frames(starts[1]), 60 * 30 + 150, 1);
+    EXPECT_EQ(dialog_->FinishSteps(), 2);
+    dialog_->Press(CDVBatchCaptureDlg::kReviewPlay);
+    Pump(1500);
+    dialog_->Press(CDVBatchCaptureDlg::kReviewPause);
+    Shot("batch_ntsc_review.png");
+    EXPECT_FALSE(dialog_->ReviewFile().empty());
+}
+
+// An H.264 batch records each segment and encodes it afterwards: the dialog shows the
+// encoding, and the files it hands over are H.264 of the segments' lengths (ffprobe).
+TEST_F(BatchCaptureDialog, AnH264BatchShowsTheEncodingAndGivesH264Files) {
+    comtest::RegistrationLock lock;
+    enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
+    ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    enginetest::Registered encoder(OMBRISK_AX), muxer(VARROW_AX);
+    ASSERT_TRUE(encoder.Ok() && muxer.Ok());
+    params_.encoderType = engines::kEncoderH264;
+    ASSERT_EQ(engine_->SetEncoderType(&params_), S_OK);
+    Open();
+    EXPECT_EQ(dialog_->NonRealtime(), 1u) << "an H.264 profile records first and encodes afterwards";
+    EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kNonRealtimeCheck));
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 90000)) << Boxes();
+    ASSERT_EQ(dialog_->List().Count(), 4);
+    for (int i = 2; i < 4; ++i)
+        dialog_->List().SetChecked(i, false);
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture) << Boxes();
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->EncodingPhase() == 2 || dialog_->EncodingPhase() == 3; }, 120000))
+        << Boxes();
+    Shot("batch_step3_encoding.png");
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 180000)) << Boxes();
+    EXPECT_EQ(dialog_->EncodingPhase(), 4);
+    const std::vector<std::string> files = dialog_->CapturedFiles();
+    ASSERT_EQ(files.size(), 2u) << Boxes();
+    EXPECT_EQ(page_.clips, files);
+    EXPECT_EQ(files[0], captures_ + "\\Batch.mpg");
+    EXPECT_EQ(files[1], captures_ + "\\Batch(0).mpg");
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        std::string probed;
+        ASSERT_TRUE(testsupport::Ffprobe(
+            file, "-select_streams v:0 -count_frames -show_entries stream=codec_name,nb_read_frames -of csv=p=0",
+            &probed));
+        const auto rows = testsupport::CsvRows(probed);
+        ASSERT_FALSE(rows.empty()) << probed;
+        ASSERT_EQ(rows[0].size(), 2u) << probed;
+        EXPECT_EQ(rows[0][0], "h264");
+        EXPECT_NEAR(std::stoi(rows[0][1]), kScene, 2);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Runs `step` from a thread timer, which also fires inside a modal dialog's loop.
+std::function<bool()> g_step;
+void CALLBACK RunStep(HWND, UINT, UINT_PTR id, DWORD) {
+    if (g_step && g_step()) {
+        g_step = nullptr;
+        KillTimer(nullptr, id);
+    }
+}
+
+class BatchSmallDialogs : public SkinLayoutTest {};
+
+TEST_F(BatchSmallDialogs, AutoMergeRemembersItsChoiceAndTurnsHoursAndMinutesIntoTime) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, kRecordingKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegDeleteValueA(key, "AutoMergeType");
+    const auto stored = [key]() -> long {
+        DWORD value = 0, bytes = sizeof value;
+        return RegQueryValueExA(key, "AutoMergeType", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &bytes) ==
+                       ERROR_SUCCESS
+                   ? long(value)
+                   : -1;
+    };
+    const struct {
+        UINT radio;  // 0: none pressed
+        int hours, minutes;
+        UINT close;
+        bool durationEnabledAtStart;
+        DWORD type;
+        int64_t duration;
+        long storedAfter;
+    } cases[] = {
+        {IDC_AUTO_MERGE_BY_DATE, 1, 30, IDOK, false, 2, 54000000000LL, 2},  // a first run starts by time code
+        {0, 0, 0, IDCANCEL, true, 2, 0, 2},                                 // the stored type is shown; Cancel keeps it
+        {IDC_AUTO_MERGE_BY_TIMECODE, 5, 5, IDOK, true, 0, 0, 0},            // by time code: no duration
+        {IDC_AUTO_MERGE_BY_DATE, 0, 45, IDOK, false, 2, 27000000000LL, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.storedAfter);
+        CAutoMergeDlg dialog;
+        EXPECT_GE(stored(), 0) << "the type is written before the dialog is shown";
+        bool enabledAtStart = !c.durationEnabledAtStart;
+        g_step = [&] {
+            HWND w = FindWindowA(reinterpret_cast<LPCSTR>(32770), "Join scenes automatically");
+            if (!w) return false;
+            enabledAtStart = IsWindowEnabled(GetDlgItem(w, IDC_AUTO_MERGE_HOURS)) != 0;
+            if (c.radio) SendMessageA(GetDlgItem(w, int(c.radio)), BM_CLICK, 0, 0);
+            EXPECT_EQ(IsWindowEnabled(GetDlgItem(w, IDC_AUTO_MERGE_MINUTES)) != 0,
+                      c.radio ? c.radio == IDC_AUTO_MERGE_BY_DATE : c.durationEnabledAtStart);
+            SendDlgItemMessageA(w, IDC_AUTO_MERGE_HOURS, CB_SETCURSEL, WPARAM(c.hours), 0);
+            SendDlgItemMessageA(w, IDC_AUTO_MERGE_MINUTES, CB_SETCURSEL, WPARAM(c.minutes), 0);
+            PostMessageA(w, WM_COMMAND, MAKEWPARAM(c.close, BN_CLICKED), 0);
+            return true;
+        };
+        const UINT_PTR timer = SetTimer(nullptr, 0, 100, RunStep);
+        const INT_PTR answer = dialog.DoModal();
+        KillTimer(nullptr, timer);
+        EXPECT_EQ(answer, c.close == IDOK ? 1 : 2);
+        EXPECT_EQ(enabledAtStart, c.durationEnabledAtStart);
+        if (c.close == IDOK) {
+            EXPECT_EQ(dialog.Type(), c.type);
+            EXPECT_EQ(dialog.Duration(), c.duration);
+        } else {
+            EXPECT_EQ(dialog.Duration(), 0);
+        }
+        EXPECT_EQ(stored(), c.storedAfter);
+    }
+    RegCloseKey(key);
+}
+
+TEST_F(BatchSmallDialogs, NoteShowsItsTextsWithBoldTitles) {
+    CBatchNoteDlg note;
+    std::vector<std::string> texts;
+    std::vector<LONG> weights;
+    g_step = [&] {
+        HWND w = FindWindowA(reinterpret_cast<LPCSTR>(32770), "About batch capture");
+        if (!w) return false;
+        for (int id : {IDC_BATCH_NOTE_TITLE1, IDC_BATCH_NOTE_TEXT1, IDC_BATCH_NOTE_TITLE2, IDC_BATCH_NOTE_TEXT2}) {
+            char text[512] = {};
+            GetDlgItemTextA(w, id, text, sizeof text);
+            texts.emplace_back(text);
+            LOGFONTA font{};
+            GetObjectA(reinterpret_cast<HFONT>(SendDlgItemMessageA(w, id, WM_GETFONT, 0, 0)), sizeof font, &font);
+            weights.push_back(font.lfWeight);
+        }
+        EXPECT_TRUE(testsupport::CaptureScreen("batch_note.png"));
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+        return true;
+    };
+    const UINT_PTR timer = SetTimer(nullptr, 0, 300, RunStep);
+    note.DoModal();
+    KillTimer(nullptr, timer);
+    ASSERT_EQ(texts.size(), 4u);
+    const UINT ids[] = {IDS_BATCH_NOTE_TITLE1, IDS_BATCH_NOTE_TEXT1, IDS_BATCH_NOTE_TITLE2, IDS_BATCH_NOTE_TEXT2};
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_FALSE(texts[i].empty());
+        EXPECT_EQ(texts[i], AfxLoadString(ids[i]).c_str());
+    }
+    EXPECT_EQ(weights[0], FW_BOLD);
+    EXPECT_EQ(weights[2], FW_BOLD);
+    EXPECT_LT(weights[1], FW_BOLD);
 }
 
 }  // namespace

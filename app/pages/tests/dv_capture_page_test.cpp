@@ -488,6 +488,31 @@ void ChooseSecondDeckThen(CDVCapturePage* page, UINT button, std::vector<std::st
 
 // The selection dialog lists both decks by their friendly names; choosing the second binds
 // it at once and OK keeps it.
+// The batch button lends the deck to the batch capture dialog; once the dialog closes the page
+// has its engine back and follows the tape again.
+TEST_F(DvCapturePageTest, TheBatchButtonLendsTheDeckToTheBatchDialogAndTakesItBack) {
+    Click(CDVCapturePage::kPause);
+    Pump(500);
+    bool shown = false;
+    g_step = [&] {
+        HWND w = FindDialog("Batch capture");
+        if (!w) return false;
+        shown = IsWindowVisible(w) != 0;
+        EXPECT_TRUE(testsupport::CaptureScreen("dv_page_batch_dialog.png"));
+        PostMessageA(w, WM_COMMAND, MAKEWPARAM(3076, BN_CLICKED), 0);  // Cancel
+        return true;
+    };
+    const UINT_PTR timer = SetTimer(nullptr, 0, 500, RunStep);
+    Click(CDVCapturePage::kBatch);
+    KillTimer(nullptr, timer);
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(FindDialog("Batch capture"), nullptr);
+    Click(CDVCapturePage::kPlay);
+    const int64_t before = Frames();
+    EXPECT_TRUE(PumpUntil([&] { return Frames() > before + 10; }, 10000)) << Timecode();
+    Click(CDVCapturePage::kStop);
+}
+
 TEST_F(DvCapturePageTest, TheSelectionDialogListsBothDecksAndBindsTheChosenOne) {
     std::vector<std::string> listed;
     ChooseSecondDeckThen(page_, IDOK, &listed);

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@
 #include "app/resources/resource_ids.h"
 #include "app/services/preferences.h"
 #include "app/services/tv_format.h"
+#include "app/skin/common_dialogs.h"
+#include "app/skin/skin_controls.h"
 #include "app/skin/skin_edits.h"
 #include "app/skin/skin_layout.h"
 #include "app/skin/skin_sliders.h"
@@ -240,6 +243,12 @@ double ProbeDuration(const std::string& path) {
     return std::atof(out.c_str());
 }
 
+std::string WindowText(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
 class FilePageTest : public SkinLayoutTest {
 protected:
     void SetUp() override {
@@ -302,6 +311,22 @@ protected:
             Pump(50);
         return page_->PageState() == state;
     }
+    // Converts the first clip alone; its output cannot take its final name, so the user is
+    // told `message` and the file is reported, and listed, under its working name.
+    void ConvertFirstClipAndExpectItKeptItsFirstName(UINT message) {
+        page_->AddFiles({clips_[0]});
+        for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
+            Pump(50);
+        page_->SetProfile(*Mpeg2Record());
+        page_->OnConvertCommand(4206);
+        ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
+        EXPECT_EQ(boxes_, std::vector<UINT>{message});
+        ASSERT_EQ(host_.ready.size(), 1u);
+        EXPECT_EQ(host_.ready[0], outDir_ + "\\Default.mpg");
+        EXPECT_NEAR(ProbeDuration(host_.ready[0]), 1.0, 0.15);
+        ASSERT_EQ(room_->Count(), 1);
+        EXPECT_STREQ(room_->Entry(0)->path, host_.ready[0].c_str());
+    }
     int CountCode(UINT code) const {
         return static_cast<int>(std::count(host_.codes.begin(), host_.codes.end(), code));
     }
@@ -317,6 +342,114 @@ protected:
     CExportRoom* room_ = nullptr;
     CFileConvertPage* page_ = nullptr;
 };
+
+bool Inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+bool Overlap(const RECT& a, const RECT& b) {
+    RECT both;
+    return IntersectRect(&both, &a, &b) != 0;
+}
+
+CRect Place(int left, int top, int width, int height) {
+    return CRect(left, top, left + width, top + height);
+}
+
+SkinSubView* FindSubView(const char* view, const char* name) {
+    SkinView* v = CSkinLayout::FindView(view);
+    for (SkinSubView* sub = v ? v->subviews : nullptr; sub; sub = sub->next)
+        if (sub->name == name) return sub;
+    return nullptr;
+}
+
+// Every node of a subview, with its kind's tag.
+std::vector<const SkinNode*> Nodes(const SkinSubView* sub) {
+    std::vector<const SkinNode*> nodes;
+    for (int kind = 0; sub && kind < kSkinKindCount; ++kind)
+        for (const SkinNode* n = sub->lists[kind]; n; n = n->next)
+            nodes.push_back(n);
+    return nodes;
+}
+
+class ScreenLayoutTest : public ResourceLibraryTest {
+protected:
+    void TearDown() override {
+        CSkinLayout::Free();
+        SetSkinImageSource((ProgramFolder() + "\\skin\\1024x768").c_str(), kSkinImageFolder);
+    }
+};
+
+// On both screens the file page, its batch list and the export room stand inside the main
+// page's body, clear of the profile summary and of each other, with every control of the page
+// inside the page; on 800x600 the page and the room are built for a look.
+TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) {
+    comtest::ComScope com;
+    enginetest::Registered engine{FILE_ENGINE_DLL};
+    enginetest::SharedRegistered player{CLIP_PLAYER_DLL};
+    ASSERT_TRUE(engine.Ok());
+    for (const std::string size : {"1024x768", "800x600"}) {
+        SCOPED_TRACE(size);
+        CSkinLayout::Free();
+        ASSERT_EQ(CSkinLayout::Load(("skin\\skin" + size + ".xml").c_str()), 1);
+        SetSkinImageSource((ProgramFolder() + "\\skin\\" + size).c_str(), kSkinImageFolder);
+        SkinView* main = CSkinLayout::FindView("ENC_MAIN_PAGE");
+        SkinView* pageView = CSkinLayout::FindView("ENC_FILE_PAGE");
+        SkinView* roomView = CSkinLayout::FindView("EXPORT_ROOM");
+        SkinView* listView = CSkinLayout::FindView("BATCH_LIST");
+        const SkinSubView* bodyView = FindSubView("ENC_MAIN_PAGE", "BODY");
+        ASSERT_TRUE(main && pageView && roomView && listView && bodyView);
+        const CRect body = Place(bodyView->left, bodyView->top, bodyView->width, bodyView->height);
+        const CRect page = Place(pageView->left, pageView->top, pageView->width, pageView->height);
+        const CRect room = Place(roomView->left, roomView->top, roomView->width, roomView->height);
+        EXPECT_TRUE(Inside(page, body));
+        EXPECT_TRUE(Inside(room, body));
+        EXPECT_FALSE(Overlap(page, room));
+        for (const SkinNode* n : Nodes(bodyView)) {
+            const CRect r = Place(n->left, n->top, n->width, n->height);
+            EXPECT_FALSE(Overlap(r, page)) << n->name;
+            EXPECT_FALSE(Overlap(r, room)) << n->name;
+        }
+        const CRect pageLocal(0, 0, page.Width(), page.Height());
+        for (const SkinNode* n : Nodes(FindSubView("ENC_FILE_PAGE", "LAYOUT1")))
+            EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), pageLocal)) << n->name;
+        EXPECT_TRUE(Inside(Place(listView->left, listView->top, listView->width, listView->height), pageLocal));
+        const CRect roomLocal(0, 0, room.Width(), room.Height());
+        for (const SkinNode* n : Nodes(FindSubView("EXPORT_ROOM", "PAGE")))
+            EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), roomLocal)) << n->name;
+
+        // The windows built from it: every control of the page inside the page.
+        Host host;
+        ASSERT_TRUE(host.CreateEx(0, AfxRegisterWndClass(0), "Host", WS_POPUP | WS_VISIBLE,
+                                  CRect(0, 0, main->width, main->height), nullptr, 0));
+        auto* exportRoom = new CExportRoom;
+        ASSERT_TRUE(exportRoom->Create(room, &host));
+        auto* filePage = new CFileConvertPage;
+        ASSERT_TRUE(filePage->Create(page, 2001, &host));
+        filePage->ShowWindow(SW_SHOW);
+        Pump(300);
+        CRect shown;
+        filePage->GetWindowRect(&shown);
+        int controls = 0;
+        for (HWND child = GetWindow(filePage->m_hWnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (!IsWindowVisible(child)) continue;
+            CRect r;
+            GetWindowRect(child, &r);
+            EXPECT_TRUE(Inside(r, shown)) << GetDlgCtrlID(child);
+            ++controls;
+        }
+        EXPECT_GE(controls, 12);
+        if (size == "800x600") {
+            EXPECT_TRUE(testsupport::CaptureScreen("file_page_800x600.png"));
+        }
+        filePage->DestroyWindow();
+        delete filePage;
+        exportRoom->DestroyWindow();
+        delete exportRoom;
+        host.DestroyWindow();
+    }
+}
 
 TEST_F(FilePageTest, SeparateRunGivesThreeUniquelyNamedOutputsAndTheirNotifications) {
     ASSERT_NO_FATAL_FAILURE(AddClips());
@@ -411,18 +544,14 @@ TEST_F(FilePageTest, WithNoFreeFinalNameTheOutputKeepsItsFirstNameAndIsReportedT
     // Every final name is taken: the finished file stays as the page's working name, the
     // user is told, and the export room gets the path the file really has.
     ASSERT_NO_FATAL_FAILURE(CrowdFolder(outName_));
-    page_->AddFiles({clips_[0]});
-    for (int i = 0; i < 200 && page_->WorkerRunning(); ++i)
-        Pump(50);
-    page_->SetProfile(*Mpeg2Record());
-    page_->OnConvertCommand(4206);
-    ASSERT_TRUE(WaitForState(CFileConvertPage::kFinished, 300));
-    EXPECT_EQ(boxes_, std::vector<UINT>{IDS_NO_FREE_NAME});
-    ASSERT_EQ(host_.ready.size(), 1u);
-    EXPECT_EQ(host_.ready[0], outDir_ + "\\Default.mpg");
-    EXPECT_NEAR(ProbeDuration(host_.ready[0]), 1.0, 0.15);
-    ASSERT_EQ(room_->Count(), 1);
-    EXPECT_STREQ(room_->Entry(0)->path, host_.ready[0].c_str());
+    ConvertFirstClipAndExpectItKeptItsFirstName(IDS_NO_FREE_NAME);
+}
+
+TEST_F(FilePageTest, AFinalRenameThatFailsLeavesTheOutputUnderItsFirstNameAndSaysSo) {
+    // The final name lies in a folder that does not exist: the name is free, the move fails.
+    SetConvertPrefix("missing\\Convert");
+    ConvertFirstClipAndExpectItKeptItsFirstName(IDS_OUTPUT_NOT_RENAMED);
+    EXPECT_EQ(host_.codes, (std::vector<UINT>{EPN_FILE_REFRESH, EPN_FILE_BUSY, EPN_FILE_CLIP_READY, EPN_FILE_IDLE}));
 }
 
 TEST_F(FilePageTest, ListEditsAndFastForwardRates) {
@@ -491,6 +620,46 @@ TEST_F(FilePageTest, FrameStepsAndJumpsMoveThePreviewAndItsPicture) {
     for (int i = 0; i < 5; ++i)
         page_->OnTransportCommand(4306);
     expectAt(start, "00:00:00:00", "stepped back past the start");
+
+    // A held frame button steps further on each auto-repeat (1, then x5+1 up to 2000 frames),
+    // and its release is one frame again. The repeats are driven here one by one.
+    auto* next = dynamic_cast<CGButton*>(page_->Control(2017));
+    ASSERT_NE(next, nullptr);
+    CRect face;
+    next->GetClientRect(&face);
+    const LPARAM held = MAKELPARAM(face.Width() / 2, face.Height() / 2);
+    const auto runCommands = [&] {
+        MSG msg;
+        while (PeekMessageA(&msg, page_->m_hWnd, WM_COMMAND, WM_COMMAND, PM_REMOVE))
+            DispatchMessageA(&msg);
+    };
+    next->SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, held);
+    EXPECT_EQ(next->RepeatMultiplier(), 1);
+    const struct {
+        int multiplier;
+        int64_t frames;  // stepped from the clip's start so far
+    } repeats[] = {{6, 6}, {31, 37}, {156, 193}, {781, 974}, {2000, 2974}, {2000, 4974}};
+    for (const auto& r : repeats) {
+        SCOPED_TRACE(r.multiplier);
+        next->SendMessage(WM_TIMER, 1, 0);
+        EXPECT_EQ(next->RepeatMultiplier(), r.multiplier);
+        runCommands();
+        const int64_t position = std::min(start + r.frames * frame, end);
+        if (position < end) {
+            expectAt(position, FormatTimeCode(position - start, 0).c_str(), "held");
+        } else {
+            // Past the end the step stops at the end (the preview itself starts 80 ms before).
+            int64_t shown = -1;
+            slider->GetPos(&shown);
+            EXPECT_EQ(shown, end);
+            EXPECT_EQ(edit->Model().Display(), std::string(FormatTimeCode(end - start, 0).c_str()));
+        }
+    }
+    next->SendMessage(WM_LBUTTONUP, 0, held);
+    EXPECT_EQ(next->RepeatMultiplier(), 1);
+    runCommands();
+    page_->OnTransportCommand(4306);
+    expectAt(end - frame, FormatTimeCode(end - frame - start, 0).c_str(), "one frame back after the hold");
 
     slider->SetPos(start + 10000000, FALSE);
     page_->SendMessage(WM_HSCROLL, MAKEWPARAM(SB_THUMBPOSITION, 0), reinterpret_cast<LPARAM>(slider->m_hWnd));
@@ -583,9 +752,12 @@ TEST_F(FilePageTest, DiscFileIsListedOneEntryPerTitle) {
     // The second title starts where the first ends in the file.
     EXPECT_NEAR(list->Entry(0)->inPoint / 1e7, 0.0, 0.05);
     EXPECT_NEAR(list->Entry(1)->inPoint / 1e7, lengths[0], 0.1);
-    // The export room takes a disc file title by title too.
+    // The export room takes a disc file title by title too, its own dialog showing the scan.
     room_->AddFile(lower.c_str());
     ASSERT_EQ(room_->Count(), 2);
+    ASSERT_NE(room_->Progress(), nullptr);
+    EXPECT_FALSE(room_->Progress()->IsWindowVisible());
+    EXPECT_EQ(WindowText(room_->Progress()->m_hWnd).rfind(AfxLoadString(IDS_READING_SEGMENTS).c_str(), 0), 0u);
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(room_->Entry(i)->inPoint, list->Entry(i)->inPoint) << i;
         EXPECT_EQ(room_->Entry(i)->outPoint, list->Entry(i)->outPoint) << i;
@@ -593,6 +765,30 @@ TEST_F(FilePageTest, DiscFileIsListedOneEntryPerTitle) {
     // Each title has its own place on the engine's time line.
     EXPECT_EQ(list->Entry(1)->timelineStart, list->Entry(0)->timelineEnd);
     EXPECT_NEAR(page_->GetTotalDuration() / 1e7, 2 * (lengths[0] + lengths[1]), 0.3);
+}
+
+// Viewing a file from outside the list: the room's progress dialog names the file while it is
+// probed and is gone when the viewer opens; a disc file is not opened whole.
+TEST_F(FilePageTest, ViewingAFileShowsTheRoomsProgressWhileItIsOpened) {
+    EXPECT_EQ(room_->OpenFile((outDir_ + "\\title.VRO").c_str()), 0);
+    CProgressDialog* progress = room_->Progress();
+    ASSERT_NE(progress, nullptr);
+    bool hidden = false;
+    std::string caption, title;
+    const std::string viewerTitle =
+        std::string(AfxLoadString(IDS_VIEWER_TITLE).c_str()) + " - " + clips_[1].substr(clips_[1].rfind('\\') + 1);
+    DialogDriver driver({{viewerTitle, [&](HWND viewer) {
+                              hidden = !progress->IsWindowVisible();
+                              caption = WindowText(progress->m_hWnd);
+                              title = WindowText(GetDlgItem(progress->m_hWnd, IDC_PROGRESS_TEXT));
+                              static_cast<CDialog*>(CWnd::FromHandlePermanent(viewer))->EndDialog(IDCANCEL);
+                          }}});
+    EXPECT_EQ(room_->OpenFile(clips_[1].c_str()), 1);
+    EXPECT_EQ(driver.Done(), 1u);
+    EXPECT_TRUE(hidden);
+    EXPECT_EQ(caption, std::string(AfxLoadString(IDS_OPENING_FILE).c_str()) + " [100%]");
+    EXPECT_EQ(title, clips_[1]);
+    EXPECT_EQ(room_->Count(), 0) << "the viewed file is not listed";
 }
 
 // The texts of the information dialog `dialog`: its three section values.
@@ -626,6 +822,30 @@ TEST_F(FilePageTest, FilePropertiesShowTheFilesFactsAndBitRateOnlyForMpeg) {
     room_->AddFile(mpeg.c_str());
     room_->AddFile(avi.c_str());
     ASSERT_EQ(room_->Count(), 2);
+    // Each thumbnail is the room's own poster-sized picture with the whole frame drawn into it
+    // (the test pattern's colour bars reach both edges).
+    SkinStaticNode* poster = CSkinLayout::FindStatic("EXPORT_ROOM", "LAYOUT1", "IDC_EXPROOM_POSTER");
+    ASSERT_NE(poster, nullptr);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        DIBSECTION dib{};
+        ASSERT_EQ(GetObjectA(room_->Entry(i)->thumbnail, sizeof dib, &dib), static_cast<int>(sizeof dib));
+        EXPECT_EQ(dib.dsBm.bmWidth, poster->width);
+        EXPECT_EQ(std::abs(dib.dsBm.bmHeight), poster->height);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, room_->Entry(i)->thumbnail);
+        std::set<COLORREF> colours;
+        int brightest = 0;
+        for (int x = 0; x < poster->width; ++x) {
+            const COLORREF c = GetPixel(dc, x, poster->height / 3);
+            colours.insert(c);
+            brightest = std::max(brightest, GetRValue(c) + GetGValue(c) + GetBValue(c));
+        }
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        EXPECT_GE(colours.size(), 4u) << "the test pattern's bars, not a plain poster";
+        EXPECT_GT(brightest, 3 * 120);
+    }
     std::vector<std::vector<std::string>> shown;
     const auto read = [&shown](bool capture) {
         return [&shown, capture](HWND dialog) {
@@ -659,11 +879,17 @@ TEST_F(FilePageTest, FilePropertiesShowTheFilesFactsAndBitRateOnlyForMpeg) {
     EXPECT_NE(shown[1][0].find("AVI"), std::string::npos) << shown[1][0];
     EXPECT_EQ(shown[1][1].find("Bit rate"), std::string::npos) << shown[1][1];
     EXPECT_NE(shown[1][1].find("Frame size: " + aviFrame), std::string::npos) << shown[1][1];
-    // The modification date is today's, as the file system has it.
-    char today[16];
-    const time_t now = time(nullptr);
-    std::strftime(today, sizeof today, "%Y/%m/%d", localtime(&now));
-    EXPECT_NE(shown[0][0].find(std::string("Modified: ") + today), std::string::npos) << shown[0][0];
+    // The modification date, as the file system has it.
+    char modified[16] = {};
+    {
+        WIN32_FILE_ATTRIBUTE_DATA facts{};
+        FILETIME local{};
+        SYSTEMTIME when{};
+        ASSERT_TRUE(GetFileAttributesExA(mpeg.c_str(), GetFileExInfoStandard, &facts));
+        ASSERT_TRUE(FileTimeToLocalFileTime(&facts.ftLastWriteTime, &local) && FileTimeToSystemTime(&local, &when));
+        std::snprintf(modified, sizeof modified, "%04d/%02d/%02d", when.wYear, when.wMonth, when.wDay);
+    }
+    EXPECT_NE(shown[0][0].find(std::string("Modified: ") + modified), std::string::npos) << shown[0][0];
 
     const std::string tip = room_->TipText(0).c_str();
     EXPECT_NE(tip.find(rate), std::string::npos) << tip;

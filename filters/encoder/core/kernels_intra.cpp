@@ -153,21 +153,13 @@ void PredHorizontal(uint8_t* d, const uint8_t*, const uint8_t* left, int, int) {
         std::memset(d + N * y, left[y], N);
 }
 
-// Plane prediction (clauses 8.3.3.4, 8.3.4.4) with b = (scale * H + round) >> shift.
 template <int N, int Scale, int Shift>
 void PredPlane(uint8_t* d, const uint8_t* top, const uint8_t* left, int, int) {
     constexpr int half = N / 2;
-    int h = 0, v = 0;
-    for (int i = 1; i <= half; ++i) {
-        h += i * (top[half - 1 + i] - top[half - 1 - i]);
-        v += i * (left[half - 1 + i] - left[half - 1 - i]);
-    }
-    const int a = 16 * (left[N - 1] + top[N - 1]);
-    const int b = (Scale * h + (1 << (Shift - 1))) >> Shift;
-    const int c = (Scale * v + (1 << (Shift - 1))) >> Shift;
+    const PlaneCoefficients p = PlaneOf(N, Scale, Shift, top, left);
     for (int y = 0; y < N; ++y)
         for (int x = 0; x < N; ++x)
-            d[N * y + x] = Clip255((a + b * (x - (half - 1)) + c * (y - (half - 1)) + 16) >> 5);
+            d[N * y + x] = Clip255((p.a + p.b * (x - (half - 1)) + p.c * (y - (half - 1)) + 16) >> 5);
 }
 
 void Pred16x16Dc(uint8_t* d, const uint8_t* top, const uint8_t* left, int topAvail, int leftAvail) {
@@ -223,6 +215,17 @@ constexpr PredIntraFn kPredChroma[kPredChromaModes] = {&PredChromaDc, &PredHoriz
                                                        &PredPlane<8, 17, 5>};
 
 }  // namespace
+
+PlaneCoefficients PlaneOf(int n, int scale, int shift, const uint8_t* top, const uint8_t* left) {
+    const int half = n / 2;
+    int h = 0, v = 0;
+    for (int i = 1; i <= half; ++i) {
+        h += i * (top[half - 1 + i] - top[half - 1 - i]);
+        v += i * (left[half - 1 + i] - left[half - 1 - i]);
+    }
+    return {16 * (left[n - 1] + top[n - 1]), (scale * h + (1 << (shift - 1))) >> shift,
+            (scale * v + (1 << (shift - 1))) >> shift};
+}
 
 void InstallPortableIntra(CKernelTable* t) {
     t->predIntra4x4 = kPred4x4;

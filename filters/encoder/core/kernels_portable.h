@@ -12,6 +12,15 @@ void InstallPortableTransforms(CKernelTable* table);  // transform-quantise-reco
 void InstallPortableMotion(CKernelTable* table);      // interpolation, chroma prediction
 void InstallPortableDeblock(CKernelTable* table);     // deblocking edge filters
 
+// Plane prediction (clauses 8.3.3.4, 8.3.4.4) of an n x n block: sample (x, y) is
+// Clip((a + b (x - (n / 2 - 1)) + c (y - (n / 2 - 1)) + 16) >> 5), with b and c
+// (scale x H + 2^(shift - 1)) >> shift of the neighbours' gradients H and V. For 8-bit
+// samples every term and sum stays within 16 bits.
+struct PlaneCoefficients {
+    int a, b, c;
+};
+PlaneCoefficients PlaneOf(int n, int scale, int shift, const uint8_t* top, const uint8_t* left);
+
 // Chroma motion compensation of one w x h block at eighth-sample vector (mvx, mvy), the
 // inner routine of PredictChromaInter; ref is the block's co-located sample.
 void ChromaMotionBlock(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst, int dstStride);

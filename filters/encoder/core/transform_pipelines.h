@@ -18,6 +18,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -97,15 +98,23 @@ template <class Ops>
 int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offset, int16_t levels[16],
                   CoefficientList* list) {
     static constexpr uint8_t kScanToRaster[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
+    // A byte of raster positions (low: 0-7, high: 8-15) as the scan positions it holds.
+    static constexpr auto kRasterToScan = [] {
+        std::array<std::array<uint16_t, 256>, 2> t{};
+        for (int half = 0; half < 2; ++half)
+            for (int bits = 0; bits < 256; ++bits)
+                for (int i = 0; i < 16; ++i)
+                    if (kScanToRaster[i] / 8 == half && ((bits >> (kScanToRaster[i] % 8)) & 1))
+                        t[half][bits] = static_cast<uint16_t>(t[half][bits] | (1u << i));
+        return t;
+    }();
     const int16_t keep = levels[0];
     const uint32_t raster =
         Ops::Quantise(c, kQuantMultiplier[q.qpMod6], LevelLimitTable().limit[std::clamp(q.qp, 0, 51)],
                       static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30)), q.qbits, levels);
     if (first) levels[0] = keep;
     // The non-zero levels in scan order, one bit each, walked without a branch per zero.
-    uint32_t scan = 0;
-    for (int i = first; i < 16; ++i)
-        scan |= ((raster >> kScanToRaster[i]) & 1u) << i;
+    uint32_t scan = (kRasterToScan[0][raster & 0xFFu] | kRasterToScan[1][(raster >> 8) & 0xFFu]) & (0xFFFFu << first);
     int n = 0, next = first;
     for (; scan != 0; scan &= scan - 1) {
         const int i = std::countr_zero(scan);

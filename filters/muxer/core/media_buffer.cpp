@@ -207,8 +207,10 @@ MediaBuffer* BufferPool::GetBuffer() {
             return b;
         }
         ++waiters_;
+        blocked_.push_back(std::this_thread::get_id());
         if (onBlock_) onBlock_();
         changed_.wait(hold);
+        blocked_.erase(std::find(blocked_.begin(), blocked_.end(), std::this_thread::get_id()));
         --waiters_;
     }
 }
@@ -251,6 +253,11 @@ int32_t BufferPool::Waiters() const {
 bool BufferPool::Starved() const {
     std::lock_guard<std::mutex> h(lock_);
     return waiters_ > 0 && active_ && !CanMakeLocked();
+}
+bool BufferPool::Holds(std::thread::id thread) const {
+    std::lock_guard<std::mutex> h(lock_);
+    return waiters_ > 0 && active_ && !CanMakeLocked() &&
+           std::find(blocked_.begin(), blocked_.end(), thread) != blocked_.end();
 }
 bool BufferPool::Active() const {
     std::lock_guard<std::mutex> h(lock_);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace muxer {
@@ -188,6 +189,8 @@ public:
     // A caller is blocked and no buffer has come back for it since: it stays blocked until
     // units of this pool are released (a buffer returned but not yet taken is no starve).
     bool Starved() const;
+    // The pool is starved and `thread` is one of the callers it blocks.
+    bool Holds(std::thread::id thread) const;
     bool Active() const;
 
 private:
@@ -201,8 +204,9 @@ private:
     int32_t bufferSize_ = 0;
     uint32_t byteLimit_ = 0;
     int32_t waiters_ = 0;
-    uint64_t stopGeneration_ = 0;     // a waiter returns null after any Stop since it began
-    std::vector<MediaBuffer*> free_;  // in return order
+    std::vector<std::thread::id> blocked_;  // the threads waiting in GetBuffer
+    uint64_t stopGeneration_ = 0;           // a waiter returns null after any Stop since it began
+    std::vector<MediaBuffer*> free_;        // in return order
     std::vector<MediaBuffer*> outstanding_;
     bool active_ = false;
     std::function<void()> onBlock_;

@@ -251,10 +251,21 @@ MuxStream* MuxEngine::NextDueStream() {
             const MuxStream* m = streams_[i];
             // Its next unit comes no earlier than its last one.
             const bool before = bestTime < m->currentPinPts || (bestTime == m->currentPinPts && bestIndex < i);
-            if (!before && !(starved && m->autoCreated)) return nullptr;
+            if (!before && !(starved && m->autoCreated) && !FeederBlocked(*m)) return nullptr;
         }
         return best;
     }
+}
+
+bool MuxEngine::FeederBlocked(const MuxStream& waiting) const {
+    // A thread blocked on a full pool delivers nothing until the scheduler takes units of
+    // that pool's stream; in an upstream that feeds several streams from one thread, those
+    // units come first in its order, so letting them pass keeps the order the input has.
+    // A stream never fed yet holds the others: its thread is unknown, and a thread of
+    // its own that has not started yet must not lose it the window.
+    const std::thread::id feeder = waiting.Feeder();
+    return feeder != std::thread::id() &&
+           std::any_of(streams_.begin(), streams_.end(), [feeder](MuxStream* s) { return s->Pool().Holds(feeder); });
 }
 
 MuxStatistics MuxEngine::Statistics() const {

@@ -100,6 +100,9 @@ private:
     void UpdateSchedulerReference();
     // The stream whose head unit goes next, or null when the next must wait for input.
     MuxStream* NextDueStream();
+    // Whether the thread that feeds `waiting` (an empty queue) is blocked on a full pool,
+    // so that waiting for its next unit would wait for good.
+    bool FeederBlocked(const MuxStream& waiting) const;
     void AdvanceMuxerTime(MuxStream& stream, int64_t bytes, int64_t timeShare);
     void SetMuxerTime(int64_t t);
     void FinishStream();

@@ -115,6 +115,7 @@ bool MuxStream::Activate() {
     decodeTimes_.Reset();
     delayKnown_ = false;
     ended = false;
+    feeder_ = std::thread::id();
     currentPinPts = 0;
     lastPcr = -1;
     decoderBufferSize = 0;
@@ -142,10 +143,12 @@ void MuxStream::Deactivate() {
 }
 
 void MuxStream::Feed(const MediaBuffer& sample) {
+    NoteFeeder();
     if (assembler_) assembler_->Feed(sample);
 }
 
 void MuxStream::EndOfStream() {
+    NoteFeeder();
     if (assembler_) assembler_->EndOfStream();
     MediaBuffer* last = parser_ ? parser_->TakeHeld() : nullptr;
     if (!last) last = MediaBuffer::CreateOwned(0);

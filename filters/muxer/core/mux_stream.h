@@ -3,6 +3,7 @@
 // the queue of finished units that the worker takes from. The filter's input pin wraps one.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -10,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <queue>
+#include <thread>
 #include <vector>
 
 #include "filters/muxer/core/access_unit_assembler.h"
@@ -69,7 +71,14 @@ public:
     void EndOfStream();
     // A unit already cut and timed (the caller's reference goes with it): queued as the
     // parser's output is.
-    void QueueTimedUnit(MediaBuffer* unit) { Enqueue(unit); }
+    void QueueTimedUnit(MediaBuffer* unit) {
+        NoteFeeder();
+        Enqueue(unit);
+    }
+    // The thread that last delivered input (Feed, QueueTimedUnit, EndOfStream); a default
+    // id before any. An upstream thread may feed several streams (a demultiplexer, a
+    // source with several pins): blocked on one stream's pool, it feeds no other.
+    std::thread::id Feeder() const { return feeder_.load(std::memory_order_relaxed); }
 
     // The scheduler's side of the queue.
     MediaBuffer* PeekUnit();
@@ -113,6 +122,7 @@ public:
 
 private:
     void Enqueue(MediaBuffer* unit);
+    void NoteFeeder() { feeder_.store(std::this_thread::get_id(), std::memory_order_relaxed); }
 
     mutable std::mutex queueLock_;
     std::deque<MediaBuffer*> queue_;
@@ -124,6 +134,7 @@ private:
     std::unique_ptr<AccessUnitAssembler> assembler_;
     DecodeTimeSupply decodeTimes_;
     bool delayKnown_ = false;
+    std::atomic<std::thread::id> feeder_{};
 };
 
 }  // namespace muxer

@@ -163,8 +163,17 @@ void CheckPredRow(const PredIntraFn* got, const PredIntraFn* want, int modes, in
         for (int iter = 0; iter < 100; ++iter) {
             const Pattern pat = AnyPattern(rng);
             const int topCount = size == 4 ? 8 : size;
-            const auto top = RandomPixels(rng, size_t(topCount + 1), pat);
+            auto top = RandomPixels(rng, size_t(topCount + 1), pat);
             auto left = RandomPixels(rng, size_t(size + 1), pat);
+            // The first iterations take the steepest edges (0 to 255 across the block, rising
+            // or falling), which give the plane modes their largest terms.
+            if (iter < 4) {
+                for (size_t i = 0; i < top.size(); ++i)
+                    top[i] = (iter & 1) ? uint8_t(i < top.size() / 2 ? 0 : 255) : uint8_t(i < top.size() / 2 ? 255 : 0);
+                for (size_t i = 0; i < left.size(); ++i)
+                    left[i] =
+                        (iter & 2) ? uint8_t(i < left.size() / 2 ? 0 : 255) : uint8_t(i < left.size() / 2 ? 255 : 0);
+            }
             left[0] = top[0];
             const int ta = rng.Range(0, 1), la = rng.Range(0, 1);
             std::vector<uint8_t> d0(size * size), d1(size * size);
