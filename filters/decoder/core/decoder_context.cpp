@@ -53,11 +53,13 @@ bool AllocatePlanePool(AvcDecoderContext* ctx, int32_t sets, int32_t border) {
     const size_t rows = static_cast<size_t>(ctx->height) + 2 * static_cast<size_t>(border);
     const size_t lumaBytes = rows * pitch;
     const size_t bytes = (lumaBytes + lumaBytes / 2 + 15) & ~size_t{15};
-    // One block: large enough for large pages (zeroed_memory.h).
-    pool->block = static_cast<uint8_t*>(AllocateZeroed(bytes * static_cast<size_t>(sets)));
-    if (pool->block == nullptr) return false;
+    // One allocation a set, not one for the pool: when a context is freed and another made
+    // (a new stream, a new size), the C heap hands sets of the same size back from its free
+    // lists, whose pages are mapped already, where one block of the whole pool would be
+    // unmapped and faulted in again page by page (zeroed_memory.h).
     for (pool->count = 0; pool->count < sets; ++pool->count) {
-        uint8_t* base = pool->block + bytes * static_cast<size_t>(pool->count);
+        auto* base = static_cast<uint8_t*>(AllocateZeroed(bytes));
+        if (base == nullptr) return false;
         FramePlaneSet* s = &pool->sets[pool->count];
         s->base = base;
         s->y = base + 32 + static_cast<size_t>(border) * pitch;
@@ -170,7 +172,8 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     ctx->openField = nullptr;
     ctx->decoding = nullptr;
     ctx->readyPicture = nullptr;
-    FreeZeroed(ctx->planePool.block);
+    for (int i = 0; i < ctx->planePool.count; ++i)
+        FreeZeroed(ctx->planePool.sets[i].base);
     ctx->planePool = FramePlanePool{};
     ctx->dpbSize = 0;
     delete[] ctx->sliceGroupMap;

@@ -78,7 +78,7 @@ struct FramePlaneSet {
     uint8_t* y;
     uint8_t* u;
     uint8_t* v;
-    uint8_t* base;  // 16-byte aligned: (H + 2B) x P luma bytes, half again for chroma
+    uint8_t* base;  // the zeroed 16-byte aligned allocation: (H + 2B) x P luma bytes, half again for chroma
 };
 
 constexpr int kMaxFramePlaneSets = 256;
@@ -87,7 +87,6 @@ struct FramePlanePool {
     FramePlaneSet sets[kMaxFramePlaneSets];
     int32_t count;   // DPB size + 2
     int32_t border;  // B, in luma rows
-    uint8_t* block;  // the one zeroed allocation the sets lie in, one after another
 };
 
 struct alignas(16) AvcDecoderContext {

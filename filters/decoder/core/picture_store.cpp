@@ -262,12 +262,6 @@ PictureStore* CreatePictureStore(AvcDecoderContext* ctx) {
         DestroyPictureStore(st);
         return nullptr;
     }
-    st->mbInfoBlock =
-        AllocateZeroedArray<MacroblockInfo>(static_cast<size_t>(records) * static_cast<size_t>(ctx->mbCount));
-    if (st->mbInfoBlock == nullptr) {
-        DestroyPictureStore(st);
-        return nullptr;
-    }
     st->recordCount = records;
     for (int32_t i = 0; i < records; ++i) {
         PictureRecord* p = &st->records[i];
@@ -275,7 +269,12 @@ PictureStore* CreatePictureStore(AvcDecoderContext* ctx) {
         p->planeIndex = i;
         const FramePlaneSet& set = ctx->planePool.sets[i];
         p->frame = PlaneView{set.y, set.u, set.v, ctx->lumaPitch};
-        p->mbInfo = st->mbInfoBlock + static_cast<size_t>(i) * static_cast<size_t>(ctx->mbCount);
+        // One allocation a record, as for the plane sets (AllocatePlanePool).
+        p->mbInfo = AllocateZeroedArray<MacroblockInfo>(static_cast<size_t>(ctx->mbCount));
+        if (p->mbInfo == nullptr) {
+            DestroyPictureStore(st);
+            return nullptr;
+        }
         // Field records only where fields may occur.
         if (!ctx->activeSps->frame_mbs_only_flag) {
             for (int parity = 0; parity < 2; ++parity) {
@@ -309,12 +308,12 @@ void DestroyPictureStore(PictureStore* st) {
     if (st == nullptr) return;
     if (st->records != nullptr) {
         for (int32_t i = 0; i < st->recordCount; ++i) {
+            FreeZeroed(st->records[i].mbInfo);
             delete st->records[i].fieldOf[0];
             delete st->records[i].fieldOf[1];
         }
     }
     delete[] st->records;
-    FreeZeroed(st->mbInfoBlock);
     delete[] st->dpb;
     delete[] st->shortTerm;
     delete[] st->longTerm;

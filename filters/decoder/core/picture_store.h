@@ -97,7 +97,6 @@ constexpr int kOutputQueueSlots = 256;
 
 struct PictureStore {
     PictureRecord* records;
-    MacroblockInfo* mbInfoBlock;  // every record's macroblock records, one zeroed allocation
     int32_t recordCount;
     PictureRecord* freeHead;
     std::mutex lock;
