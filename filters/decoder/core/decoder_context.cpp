@@ -347,6 +347,10 @@ int32_t DpbSize(const AvcDecoderContext* ctx) {
     const int64_t frameMbs = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
                              (s->pic_width_in_mbs_minus1 + 1);
     int64_t size = maxDpbMbs / frameMbs;
+    // Clause E.2.1: a stream's max_dec_frame_buffering is the size of the buffer it needs
+    // (clause C.4.5.3 bumps against it), and often far below the level's: an intra-only
+    // stream states 0. Fewer frames held are fewer plane sets to clear and fault in.
+    if (s->bitstream_restriction_flag) size = s->max_dec_frame_buffering;
     if (s->num_ref_frames >= size) size = s->num_ref_frames + 1;
     // Clause A.3.1: at most 16 frames; and no stream gets more memory than level 5.1's
     // MaxDpbMbs allows, whatever level_idc it states.
