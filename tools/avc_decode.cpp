@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "filters/decoder/core/decoder_context.h"
+#include "filters/decoder/core/decoder_result.h"
 
 namespace tools {
 
@@ -29,11 +30,16 @@ void CropPicture(const avcdec::PictureInfo& info, std::vector<uint8_t>* out, int
 }  // namespace
 
 DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkSize,
-                               const std::function<void(const DecodedFrame&)>& onFrame, bool copyFrames) {
+                               const std::function<void(const DecodedFrame&)>& onFrame, bool copyFrames, int threads) {
     DecodeSummary summary;
     avcdec::AvcDecoderContext* ctx = avcdec::AvcDecoderCreate();
     if (ctx == nullptr) {
         summary.refusal = "out of memory";
+        return summary;
+    }
+    if (avcdec::AvcDecoderSetThreads(ctx, threads) != avcdec::kDecoderOk) {
+        avcdec::AvcDecoderDestroy(ctx);
+        summary.refusal = "unsupported thread count";
         return summary;
     }
     std::vector<uint8_t> frame;
@@ -58,20 +64,23 @@ DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkS
         }
         avcdec::AvcDecoderReleasePicture(pic);
     };
-    // A start code after the last byte ends the last NAL unit.
-    std::vector<uint8_t> data = stream;
-    data.insert(data.end(), {0, 0, 1});
-    const size_t chunk = chunkSize == 0 ? data.size() : chunkSize;
-    for (size_t at = 0; at < data.size(); at += chunk) {
+    // The core reads pushed bytes in place until it asks for more.
+    auto push = [&](const uint8_t* data, size_t length) {
         size_t accepted = 0;
-        avcdec::AvcDecoderPushData(ctx, data.data() + at, avcdec::kNoTimeStamp, std::min(chunk, data.size() - at),
-                                   &accepted);
+        avcdec::AvcDecoderPushData(ctx, data, avcdec::kNoTimeStamp, length, &accepted);
         for (int guard = 0; guard < 1 << 24; ++guard) {
             const int step = avcdec::AvcDecoderDecodeByteStream(ctx);
             if (step == avcdec::kStepPictureReady) deliver();
             if (step == avcdec::kStepNeedData || step < 0) break;
         }
-    }
+    };
+    const size_t chunk = chunkSize == 0 ? stream.size() : chunkSize;
+    for (size_t at = 0; at < stream.size(); at += chunk)
+        push(stream.data() + at, std::min(chunk, stream.size() - at));
+    // A start code after the last byte ends the last NAL unit (pushed apart rather than
+    // appended to a copy of the stream, which would cost the timed runs a copy).
+    static constexpr uint8_t kStartCode[] = {0, 0, 1};
+    push(kStartCode, sizeof kStartCode);
     avcdec::AvcDecoderEndOfStream(ctx);
     for (int guard = 0; guard < 1 << 16; ++guard) {
         const int step = avcdec::AvcDecoderDecodeByteStream(ctx);

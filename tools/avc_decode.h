@@ -32,7 +32,9 @@ std::string NothingDecodedReason(const DecodeSummary& summary);
 // Calls onFrame for every picture the core outputs. The byte stream is pushed in chunks of
 // chunkSize bytes (0: all at once). With copyFrames false the pictures are not copied out
 // (frame.yuv is null): for timing the core alone, as `ffmpeg -f null` times its decoder.
+// threads: 2 with the core's deblocking worker, 1 on the calling thread alone.
 DecodeSummary DecodeByteStream(const std::vector<uint8_t>& stream, size_t chunkSize,
-                               const std::function<void(const DecodedFrame&)>& onFrame, bool copyFrames = true);
+                               const std::function<void(const DecodedFrame&)>& onFrame, bool copyFrames = true,
+                               int threads = 2);
 
 }  // namespace tools

@@ -67,15 +67,18 @@ struct Decoded {
     std::string wholeMd5;
 };
 
-Decoded Decode(const std::vector<uint8_t>& stream, size_t chunk = 0) {
+Decoded Decode(const std::vector<uint8_t>& stream, size_t chunk = 0, int threads = 2) {
     Decoded d;
     tools::Md5 whole;
-    const tools::DecodeSummary summary = tools::DecodeByteStream(stream, chunk, [&](const tools::DecodedFrame& f) {
-        d.md5s.push_back(FrameMd5(f));
-        d.damage.push_back(f.damage);
-        d.decodeOrder.push_back(f.decodeIndex);
-        whole.Update(f.yuv->data(), f.yuv->size());
-    });
+    const tools::DecodeSummary summary = tools::DecodeByteStream(
+        stream, chunk,
+        [&](const tools::DecodedFrame& f) {
+            d.md5s.push_back(FrameMd5(f));
+            d.damage.push_back(f.damage);
+            d.decodeOrder.push_back(f.decodeIndex);
+            whole.Update(f.yuv->data(), f.yuv->size());
+        },
+        true, threads);
     d.wholeMd5 = whole.HexDigest();
     d.damagedSlices = summary.damagedSlices;
     return d;
@@ -95,7 +98,8 @@ std::map<std::string, std::string> ExpectedMd5s() {
 // its expected MD5 with no picture marked damaged, with the process's kernels and with the
 // portable ones alone.
 // A stream decodes to the MD5 of its whole output with no picture damaged, with the
-// process's kernels and with the portable ones alone.
+// process's kernels and with the portable ones alone, with the deblocking worker and on
+// one thread.
 void ExpectWholeMd5(const std::vector<uint8_t>& stream, const std::string& md5) {
     ASSERT_FALSE(stream.empty());
     const uint32_t features = avcdec::DecoderKernels().featureWord;
@@ -108,6 +112,7 @@ void ExpectWholeMd5(const std::vector<uint8_t>& stream, const std::string& md5) 
     const Decoded portable = Decode(stream);
     avcdec::ReselectDecoderKernels(features);
     EXPECT_EQ(portable.wholeMd5, md5) << "portable kernels";
+    EXPECT_EQ(Decode(stream, 0, 1).wholeMd5, md5) << "one thread";
 }
 
 TEST(AvcDecode, ConformanceStreamsMatchExpectedMd5) {

@@ -95,9 +95,13 @@ int ReadExpGolombBypass(CabacDecoder& e, int k) {
 // the significance map, then the levels from the last coefficient back. Scan positions
 // (from 0) go to pos[], levels to level[], in the order read; returns their count, or -1
 // for a level beyond 16 bits.
-int ReadCoefficients(CabacEngine& e, int cat, int maxNumCoeff, uint8_t* pos, int32_t* level, int fieldOffset) {
-    CabacState* sig = &e.state[kSigBase[cat] + fieldOffset];
-    CabacState* last = &e.state[kLastBase[cat] + fieldOffset];
+int ReadCoefficients(CabacEngine& engine, int cat, int maxNumCoeff, uint8_t* pos, int32_t* level, int fieldOffset) {
+    // The registers in a local copy, written back at the end: through the reference, every
+    // store to pos[] (bytes, which may alias anything) and level[] (which may alias the
+    // unsigned range) would make the compiler store and reload them around each bin.
+    CabacDecoder e = engine;
+    CabacState* sig = &engine.state[kSigBase[cat] + fieldOffset];
+    CabacState* last = &engine.state[kLastBase[cat] + fieldOffset];
     int n = 0;
     const int final = maxNumCoeff - 1;
     // ctxIdxInc of both flags is the scan position (chroma DC: Min(i, 2), which is i for
@@ -110,7 +114,7 @@ int ReadCoefficients(CabacEngine& e, int cat, int maxNumCoeff, uint8_t* pos, int
         }
     }
     if (i == final) pos[n++] = static_cast<uint8_t>(final);
-    CabacState* abs = &e.state[kAbsBase[cat]];
+    CabacState* abs = &engine.state[kAbsBase[cat]];
     CabacState* greater = abs + 5;
     const int gt1Cap = cat == kCatChromaDc ? 3 : 4;
     int gt1 = 0, eq1 = 0;
@@ -126,13 +130,17 @@ int ReadCoefficients(CabacEngine& e, int cat, int maxNumCoeff, uint8_t* pos, int
             value = prefix + 1;
             if (prefix == 14) {
                 const int suffix = ReadExpGolombBypass(e, 0);
-                if (suffix < 0 || value + suffix > kMaxMagnitude) return -1;
+                if (suffix < 0 || value + suffix > kMaxMagnitude) {
+                    static_cast<CabacDecoder&>(engine) = e;
+                    return -1;
+                }
                 value += suffix;
             }
             ++gt1;
         }
         level[k] = e.Bypass() ? -value : value;
     }
+    static_cast<CabacDecoder&>(engine) = e;
     return n;
 }
 

@@ -516,7 +516,9 @@ std::atomic<RowDeblocking> g_rowDeblocking{RowDeblocking::kAlongside};
 // both threads, then the chroma planes on the worker while the decoding thread filters
 // luma. A posted pass the worker has not yet taken is taken back by the decoding thread,
 // and the rows are taken one at a time under the lock, so each thread only ever waits for
-// work in progress of the other, which is finite.
+// work in progress of the other, which is finite. Without a thread of its own (one-thread
+// decoding) the decoding thread filters each row itself as soon as it may, while the row's
+// samples are still in the cache, and the rows left once the picture is complete.
 struct DeblockWorker {
     std::mutex lock;
     std::condition_variable wake;      // to the worker: rows decoded, a pass posted, its strengths in, or stop
@@ -553,6 +555,7 @@ struct DeblockWorker {
     std::atomic<int32_t> nextRow{0};
     std::atomic<int32_t> rowsDone{0};
     std::thread thread;
+    bool threaded = true;  // false: the decoding thread filters every row itself
 
     int32_t Rows() const { return mbCount / picWidthInMbs; }
     bool StrengthsIn() const { return rowsDone.load(std::memory_order_acquire) == Rows(); }
@@ -725,12 +728,13 @@ void SetPicture(DeblockWorker* wk, const AvcDecoderContext* ctx, const PictureRe
 
 }  // namespace
 
-DeblockWorker* StartDeblockWorker(int32_t mbCount) {
+DeblockWorker* StartDeblockWorker(int32_t mbCount, bool threaded) {
     auto* wk = new (std::nothrow) DeblockWorker;
     if (wk == nullptr) return nullptr;
+    wk->threaded = threaded;
     try {
         wk->edges.resize(static_cast<size_t>(mbCount));
-        wk->thread = std::thread(WorkerLoop, wk);
+        if (threaded) wk->thread = std::thread(WorkerLoop, wk);
     } catch (...) {  // no memory or no thread: the caller refuses the picture size
         delete wk;
         return nullptr;
@@ -745,7 +749,7 @@ void StopDeblockWorker(DeblockWorker* wk) {
         wk->stop = true;
     }
     wk->wake.notify_one();
-    wk->thread.join();  // an idle worker ends at once; a busy one after its row or pass
+    if (wk->threaded) wk->thread.join();  // an idle worker ends at once; a busy one after its row or pass
     delete wk;
 }
 
@@ -818,7 +822,14 @@ void DeblockRowDecoded(AvcDecoderContext* ctx, int32_t row) {
     DeblockWorker* wk = ctx->deblockWorker;
     if (!ctx->sliceInOrder || wk == nullptr) return;
     wk->rowsDecoded.store(row + 1, std::memory_order_seq_cst);
-    if (wk->lockstep) {
+    if (!wk->threaded) {
+        // Only this thread touches the rows: no lock is needed.
+        while (RowReady(wk)) {
+            const int32_t ready = wk->rowsTaken++;
+            FilterRow(wk, ready);
+            wk->rowsFiltered = ready + 1;
+        }
+    } else if (wk->lockstep) {
         // Every row that may be filtered is filtered before decoding goes on, so tests see
         // the earliest filtering the rules allow on every run.
         std::unique_lock<std::mutex> hold(wk->lock);
@@ -860,12 +871,13 @@ int32_t DeblockPicture(AvcDecoderContext* ctx, PictureRecord* pic) {
         FilterPlanes(pic->frame, pic->mbInfo, edges.data(), w, 0, mbCount, false);
         return 0;
     }
-    if (rows - firstRow <= kInlineRows) {
+    if (!wk->threaded || rows - firstRow <= kInlineRows) {
         {
             std::lock_guard<std::mutex> hold(wk->lock);
             SetPicture(wk, ctx, pic);
         }
-        // The worker has no row and no pass: the records and planes are this thread's.
+        // The worker has no row and no pass (or no thread): the records and planes are this
+        // thread's.
         for (int32_t row = firstRow; row < rows; ++row)
             FilterRow(wk, row);
         return wk->padRows ? ctx->picHeight : 0;

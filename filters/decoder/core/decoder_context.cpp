@@ -12,6 +12,7 @@
 #include "filters/decoder/core/motion_kernels.h"
 #include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
+#include "filters/decoder/core/zeroed_memory.h"
 
 namespace avcdec {
 
@@ -20,8 +21,6 @@ namespace {
 // The copy area is followed by zero bytes so that a reader that looks ahead never meets
 // stale data of an earlier, longer NAL unit.
 constexpr size_t kAreaSlack = 8;
-
-constexpr std::align_val_t kPlaneAlignment{16};
 
 // Table A-1, level 5.1: its MaxFS and MaxDpbMbs bound every stream's memory.
 const common::H264Level& BoundingLevel() {
@@ -54,8 +53,12 @@ bool AllocatePlanePool(AvcDecoderContext* ctx, int32_t sets, int32_t border) {
     const size_t rows = static_cast<size_t>(ctx->height) + 2 * static_cast<size_t>(border);
     const size_t lumaBytes = rows * pitch;
     const size_t bytes = (lumaBytes + lumaBytes / 2 + 15) & ~size_t{15};
+    // One allocation a set, not one for the pool: when a context is freed and another made
+    // (a new stream, a new size), the C heap hands sets of the same size back from its free
+    // lists, whose pages are mapped already, where one block of the whole pool would be
+    // unmapped and faulted in again page by page (zeroed_memory.h).
     for (pool->count = 0; pool->count < sets; ++pool->count) {
-        auto* base = new (kPlaneAlignment, std::nothrow) uint8_t[bytes]();
+        auto* base = static_cast<uint8_t*>(AllocateZeroed(bytes));
         if (base == nullptr) return false;
         FramePlaneSet* s = &pool->sets[pool->count];
         s->base = base;
@@ -170,7 +173,7 @@ int AvcDecoderFreePictures(AvcDecoderContext* ctx) {
     ctx->decoding = nullptr;
     ctx->readyPicture = nullptr;
     for (int i = 0; i < ctx->planePool.count; ++i)
-        ::operator delete[](ctx->planePool.sets[i].base, kPlaneAlignment);
+        FreeZeroed(ctx->planePool.sets[i].base);
     ctx->planePool = FramePlanePool{};
     ctx->dpbSize = 0;
     delete[] ctx->sliceGroupMap;
@@ -244,6 +247,13 @@ int AvcDecoderReset(AvcDecoderContext* ctx) {
     return kDecoderOk;
 }
 
+int AvcDecoderSetThreads(AvcDecoderContext* ctx, int32_t threads) {
+    if (ctx == nullptr) return kDecoderNoContext;
+    if (ctx->picturesAllocated || (threads != 1 && threads != 2)) return kDecoderUnsupported;
+    ctx->deblockOnDecodingThread = threads == 1;
+    return kDecoderOk;
+}
+
 void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx) {
     if (ctx != nullptr) ctx->hasTime = false;
 }
@@ -314,7 +324,8 @@ int ActivateSeqParamSet(AvcDecoderContext* ctx) {
     ctx->intraModeMap = new (std::nothrow) uint8_t[modeMapBytes]();
     ctx->sliceGroupMap = new (std::nothrow) uint8_t[static_cast<size_t>(ctx->mbCount)]();
     ctx->store = ctx->intraModeMap != nullptr && ctx->sliceGroupMap != nullptr ? CreatePictureStore(ctx) : nullptr;
-    ctx->deblockWorker = ctx->store != nullptr ? StartDeblockWorker(ctx->mbCount) : nullptr;
+    ctx->deblockWorker =
+        ctx->store != nullptr ? StartDeblockWorker(ctx->mbCount, !ctx->deblockOnDecodingThread) : nullptr;
     if (ctx->store == nullptr || ctx->deblockWorker == nullptr) {
         AvcDecoderFreePictures(ctx);
         ctx->refusal = "picture resources could not be allocated";
@@ -336,6 +347,10 @@ int32_t DpbSize(const AvcDecoderContext* ctx) {
     const int64_t frameMbs = int64_t{2 - s->frame_mbs_only_flag} * (s->pic_height_in_map_units_minus1 + 1) *
                              (s->pic_width_in_mbs_minus1 + 1);
     int64_t size = maxDpbMbs / frameMbs;
+    // Clause E.2.1: a stream's max_dec_frame_buffering is the size of the buffer it needs
+    // (clause C.4.5.3 bumps against it), and often far below the level's: an intra-only
+    // stream states 0. Fewer frames held are fewer plane sets to clear and fault in.
+    if (s->bitstream_restriction_flag) size = s->max_dec_frame_buffering;
     if (s->num_ref_frames >= size) size = s->num_ref_frames + 1;
     // Clause A.3.1: at most 16 frames; and no stream gets more memory than level 5.1's
     // MaxDpbMbs allows, whatever level_idc it states.

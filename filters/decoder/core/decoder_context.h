@@ -78,7 +78,7 @@ struct FramePlaneSet {
     uint8_t* y;
     uint8_t* u;
     uint8_t* v;
-    uint8_t* base;  // the 16-byte aligned allocation: (H + 2B) x P luma bytes, half again for chroma
+    uint8_t* base;  // the zeroed 16-byte aligned allocation: (H + 2B) x P luma bytes, half again for chroma
 };
 
 constexpr int kMaxFramePlaneSets = 256;
@@ -173,6 +173,10 @@ struct alignas(16) AvcDecoderContext {
     // The thread that deblocks rows of the current picture while this one decodes, and
     // chroma while this one filters luma; lives with the picture resources.
     DeblockWorker* deblockWorker;
+    // The deblocking filter runs on the decoding thread alone, with no worker
+    // (AvcDecoderSetThreads 1): for one-core figures and for callers that run several
+    // decoders side by side.
+    bool deblockOnDecodingThread;
     // Macroblocks of the current picture decoded in order from its first (rows complete
     // up to orderedMbs / picWidthInMbs); whether a slice broke that order; whether the slice
     // being decoded continues it (deblocking.cpp).
@@ -191,6 +195,10 @@ int AvcDecoderDecodeByteStream(AvcDecoderContext* ctx);
 int AvcDecoderDecodeNalUnit(AvcDecoderContext* ctx);
 int AvcDecoderEndOfStream(AvcDecoderContext* ctx);
 int AvcDecoderReset(AvcDecoderContext* ctx);
+// Threads the context decodes with: 1, the decoding thread alone; 2, with the deblocking
+// worker (the default). Taken before the first slice only, since a worker may hold rows of
+// the picture in progress: -1 once picture resources exist or for another count.
+int AvcDecoderSetThreads(AvcDecoderContext* ctx, int32_t threads);
 void AvcDecoderClearTimeStamp(AvcDecoderContext* ctx);
 
 // What the caller needs of a picture handed out by step code 2 (ctx->readyPicture).

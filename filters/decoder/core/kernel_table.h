@@ -19,6 +19,18 @@ using AddDcFn = void (*)(uint8_t* dst, int pitch, int dc);
 void idct_add_4x4_sse2(uint8_t* dst, int pitch, const int16_t* coeffs);
 void idct_dc_add_4x4_sse2(uint8_t* dst, int pitch, int dc);
 #endif
+// Fills a block with the plane prediction of clause 8.3.3 (16x16 luma, centre 7) or 8.3.4
+// (8x8 chroma, centre 3) from its parameters: pred[y][x] = Clip1((a + b (x - centre) +
+// c (y - centre) + 16) >> 5). The clauses bound a to 0..8160 and b, c to +-717 (luma) and
+// +-1355 (chroma), so every intermediate fits 16 bits.
+using IntraPlaneFn = void (*)(uint8_t* pred, int predPitch, int a, int b, int c);
+void intra_plane_16x16_c(uint8_t* pred, int predPitch, int a, int b, int c);
+void intra_plane_8x8_c(uint8_t* pred, int predPitch, int a, int b, int c);
+#ifdef AVCDEC_HAVE_SSE2
+void intra_plane_16x16_sse2(uint8_t* pred, int predPitch, int a, int b, int c);
+void intra_plane_8x8_sse2(uint8_t* pred, int predPitch, int a, int b, int c);
+#endif
+
 // Filters one edge segment across an edge (clause 8.7.2): `lines` lines starting at q0,
 // the first sample behind the edge; `step` moves across the edge, `along` along it.
 using DeblockEdgeFn = void (*)(uint8_t* q0, int step, int along, int lines, int alpha, int beta, int tc0);
@@ -30,6 +42,8 @@ using DeblockLumaEdge16Fn = void (*)(uint8_t* q0, int step, int along, int alpha
 struct DecoderKernelTable {
     InverseTransformAddFn inverseTransformAdd4x4;
     AddDcFn addDc4x4;
+    IntraPlaneFn intraPlane16x16;
+    IntraPlaneFn intraPlane8x8;
     DeblockEdgeFn deblockLumaNormal;    // bS 1..3
     DeblockEdgeFn deblockLumaStrong;    // bS 4
     DeblockEdgeFn deblockChromaNormal;  // bS 1..3

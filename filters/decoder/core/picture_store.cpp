@@ -7,6 +7,7 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/slice_header.h"
+#include "filters/decoder/core/zeroed_memory.h"
 
 namespace avcdec {
 
@@ -268,7 +269,8 @@ PictureStore* CreatePictureStore(AvcDecoderContext* ctx) {
         p->planeIndex = i;
         const FramePlaneSet& set = ctx->planePool.sets[i];
         p->frame = PlaneView{set.y, set.u, set.v, ctx->lumaPitch};
-        p->mbInfo = new (std::nothrow) MacroblockInfo[static_cast<size_t>(ctx->mbCount)]();
+        // One allocation a record, as for the plane sets (AllocatePlanePool).
+        p->mbInfo = AllocateZeroedArray<MacroblockInfo>(static_cast<size_t>(ctx->mbCount));
         if (p->mbInfo == nullptr) {
             DestroyPictureStore(st);
             return nullptr;
@@ -306,7 +308,7 @@ void DestroyPictureStore(PictureStore* st) {
     if (st == nullptr) return;
     if (st->records != nullptr) {
         for (int32_t i = 0; i < st->recordCount; ++i) {
-            delete[] st->records[i].mbInfo;
+            FreeZeroed(st->records[i].mbInfo);
             delete st->records[i].fieldOf[0];
             delete st->records[i].fieldOf[1];
         }

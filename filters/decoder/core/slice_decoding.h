@@ -158,8 +158,9 @@ void CloseDeblockRows(AvcDecoderContext* ctx);
 enum class RowDeblocking { kAlongside, kLockstep, kWholePicture };
 void SetRowDeblocking(RowDeblocking mode);
 // The deblocking worker of a context, with its edge records for mbCount macroblocks; null
-// when memory or the thread cannot be had.
-DeblockWorker* StartDeblockWorker(int32_t mbCount);
+// when memory or the thread cannot be had. Without a thread (threaded false) the decoding
+// thread filters the rows itself, each as soon as it may.
+DeblockWorker* StartDeblockWorker(int32_t mbCount, bool threaded);
 // Ends the worker's thread (it must not be filtering for another caller) and frees it.
 void StopDeblockWorker(DeblockWorker* worker);
 // Replicates the frame's edges into its borders, from luma line firstLine on (the lines

@@ -96,6 +96,7 @@ TEST(DecoderContext, PictureSizeChangeReturnsSevenOnce) {
 TEST(DecoderContext, DpbSizeFromLevelAndFrameSize) {
     struct Case {
         int level, widthMbs, heightMapUnits, frameMbsOnly, numRefFrames, expected;
+        int maxDecFrameBuffering = -1;  // -1: no bitstream restriction
     };
     const Case cases[] = {
         {51, 120, 68, 1, 4, 16},  // 70778880 / 3133440 = 22, but never above 16 frames
@@ -108,6 +109,13 @@ TEST(DecoderContext, DpbSizeFromLevelAndFrameSize) {
         {10, 120, 68, 1, 0, 1},  // 0 becomes 1
         {51, 1, 1, 1, 0, 16},
         {99, 256, 144, 1, 16, 5},  // whatever the level says, level 5.1's MaxDpbMbs bounds the memory
+        // The stream's own max_dec_frame_buffering, below or above its level's, and never
+        // below num_ref_frames + 1.
+        {30, 45, 36, 1, 0, 1, 0},
+        {31, 80, 45, 1, 3, 4, 3},
+        {31, 80, 45, 1, 2, 3, 1},
+        {40, 120, 68, 1, 1, 6, 6},
+        {51, 120, 68, 1, 4, 16, 16},
     };
     AvcDecoderContext* ctx = AvcDecoderCreate();
     EXPECT_EQ(DpbSize(ctx), 0);
@@ -119,6 +127,8 @@ TEST(DecoderContext, DpbSizeFromLevelAndFrameSize) {
         sps.pic_height_in_map_units_minus1 = c.heightMapUnits - 1;
         sps.frame_mbs_only_flag = c.frameMbsOnly;
         sps.num_ref_frames = c.numRefFrames;
+        sps.bitstream_restriction_flag = c.maxDecFrameBuffering >= 0;
+        sps.max_dec_frame_buffering = c.maxDecFrameBuffering;
         EXPECT_EQ(DpbSize(ctx), c.expected) << "level " << c.level << " " << c.widthMbs << "x" << c.heightMapUnits;
     }
     ctx->activeSps = nullptr;
@@ -162,6 +172,30 @@ TEST(DecoderContext, FramePlanePoolLayout) {
         ctx->activeSps = nullptr;
         AvcDecoderDestroy(ctx);
     }
+}
+
+// The thread count is taken before the first activation only, and one or two alone.
+TEST(DecoderContext, ThreadCountBeforeActivationOnly) {
+    AvcDecoderContext* ctx = AvcDecoderCreate();
+    EXPECT_EQ(AvcDecoderSetThreads(nullptr, 1), -5);
+    for (int threads : {0, 3, -1})
+        EXPECT_EQ(AvcDecoderSetThreads(ctx, threads), -1) << threads;
+    EXPECT_EQ(AvcDecoderSetThreads(ctx, 2), 0);
+    EXPECT_EQ(AvcDecoderSetThreads(ctx, 1), 0);
+    SeqParamSet sps{};
+    sps.valid = 1;
+    sps.level_idc = 30;
+    sps.pic_width_in_mbs_minus1 = 10;
+    sps.pic_height_in_map_units_minus1 = 8;
+    sps.frame_mbs_only_flag = 1;
+    sps.num_ref_frames = 2;
+    ctx->activeSps = &sps;
+    ASSERT_EQ(ActivateSeqParamSet(ctx), 0);
+    EXPECT_TRUE(ctx->deblockOnDecodingThread);
+    EXPECT_EQ(AvcDecoderSetThreads(ctx, 2), -1);
+    EXPECT_TRUE(ctx->deblockOnDecodingThread);
+    ctx->activeSps = nullptr;
+    AvcDecoderDestroy(ctx);
 }
 
 // Decision: a failed activation clears the pending action and drops the held slice, so

@@ -44,6 +44,8 @@ TEST(DecoderKernelTable, EveryEntryFilledForAnyFeatureWord) {
         EXPECT_EQ(t.featureWord, word);
         EXPECT_NE(t.inverseTransformAdd4x4, nullptr);
         EXPECT_NE(t.addDc4x4, nullptr);
+        EXPECT_NE(t.intraPlane16x16, nullptr);
+        EXPECT_NE(t.intraPlane8x8, nullptr);
         EXPECT_NE(t.deblockLumaNormal, nullptr);
         EXPECT_NE(t.deblockLumaStrong, nullptr);
         EXPECT_NE(t.deblockChromaNormal, nullptr);
@@ -91,6 +93,46 @@ TEST(DecoderKernelTable, TransformsMatchTheReference) {
 // Every whole-edge loop-filter form equals the portable one: luma and chroma, bS below 4
 // and bS 4, both directions, smooth and extreme lines, every alpha/beta/tC0 range,
 // segments left alone (tC0 -1), odd pitch. The samples around the edge must not change.
+// The plane prediction fills against the portable ones over the whole range the standard's
+// neighbours can give (the extremes included), at an odd pitch and an unaligned origin;
+// the portable fill against the formula at the extremes.
+TEST(DecoderKernelTable, IntraPlaneFormsEqualThePortableForms) {
+    DecoderKernelTable portable{}, simd{};
+    FillDecoderKernelTable(&portable, 0);
+    FillDecoderKernelTable(&simd, DecoderKernels().featureWord);
+    const uint64_t seed = std::random_device{}();
+    SCOPED_TRACE(seed);
+    std::mt19937_64 rng(seed);
+    constexpr int kPitch = 37;
+    struct Form {
+        IntraPlaneFn simd, portable;
+        int size, centre, bLimit;
+    };
+    const Form forms[] = {{simd.intraPlane16x16, portable.intraPlane16x16, 16, 7, 717},
+                          {simd.intraPlane8x8, portable.intraPlane8x8, 8, 3, 1355}};
+    for (const Form& f : forms) {
+        for (int round = 0; round < 3000; ++round) {
+            const auto pick = [&](int lo, int hi) {
+                const int edge = round % 4;  // some rounds at the ends of the range
+                return edge == 0 ? lo : edge == 1 ? hi : lo + static_cast<int>(rng() % (hi - lo + 1));
+            };
+            const int a = pick(0, 8160), b = pick(-f.bLimit, f.bLimit), c = pick(-f.bLimit, f.bLimit);
+            uint8_t x[17 * kPitch], y[17 * kPitch];
+            for (auto& p : x)
+                p = static_cast<uint8_t>(rng());
+            std::memcpy(y, x, sizeof x);
+            f.simd(x + 1, kPitch, a, b, c);
+            f.portable(y + 1, kPitch, a, b, c);
+            ASSERT_EQ(std::memcmp(x, y, sizeof x), 0) << f.size << " a " << a << " b " << b << " c " << c;
+            for (int row = 0; row < f.size; ++row)
+                for (int col = 0; col < f.size; ++col) {
+                    const int v = (a + b * (col - f.centre) + c * (row - f.centre) + 16) >> 5;
+                    ASSERT_EQ(y[1 + row * kPitch + col], std::clamp(v, 0, 255)) << row << "," << col;
+                }
+        }
+    }
+}
+
 TEST(DecoderKernelTable, LoopFilterFormsEqualThePortableForms) {
     DecoderKernelTable portable{}, simd{};
     FillDecoderKernelTable(&portable, 0);
