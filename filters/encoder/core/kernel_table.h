@@ -49,11 +49,6 @@ using InterpolateHalfPelFn = void (*)(const uint8_t* plane, uint8_t* halfPlane, 
 using SadFn = uint32_t (*)(const uint8_t* a, const uint8_t* s1, const uint8_t* s2, int strideA, int strideS, int rows);
 using PredictChromaInterFn = void (*)(int mbX, int mbY, const PartitionRecord* partitions, const ReferenceLists* refs,
                                       uint8_t* out);
-// Chroma motion compensation of one w x h block (w and h 2, 4 or 8) at eighth-sample
-// vector (mvx, mvy) (clause 8.4.2.2.2); ref is the block's co-located sample, and the
-// samples read (w + 1 columns, h + 1 rows from the vector's integer position) are there.
-using ChromaMotionBlockFn = void (*)(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst,
-                                     int dstStride);
 using DeblockEdgeFn = void (*)(uint8_t* p3, int stride, int alpha, int beta, int tc0);
 // Block fetch members: 0 copy, 1 average, 2 every second sample, 3 its average,
 // 4 average of two phases, 5 its average onto the destination.
@@ -98,7 +93,6 @@ struct CKernelTable {
     const BlockFetchFn* blockFetch8;   // row of 6
     const BlockFetchFn* blockFetch16;  // row of 6
     FillBytesFn fillBytes;
-    ChromaMotionBlockFn chromaMotionBlock;
     // The CPU-features words.
     uint32_t featureWord;
     uint32_t processorCount;

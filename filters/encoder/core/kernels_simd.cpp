@@ -731,7 +731,6 @@ void InstallSse2(CKernelTable* t) {
     t->transformInter16x16 = &transform::Inter16x16<TransformSse2>;
     t->transformChroma = &transform::Chroma<TransformSse2>;
     t->predictChromaInter = &PredictChromaInter;
-    t->chromaMotionBlock = &ChromaMotionBlockSse2;
 }
 
 }  // namespace

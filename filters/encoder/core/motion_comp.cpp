@@ -136,7 +136,11 @@ void PredictChromaBlock(const CRefPictureStore& ref, int component, int x, int y
     const bool inside = ix >= -kPlaneBorder && iy >= -kPlaneBorder && ix + w + 1 <= cw + kPlaneBorder &&
                         iy + h + 1 <= ch + kPlaneBorder;
     if (inside) {
-        KernelTable().chromaMotionBlock(plane + y * stride + x, stride, mvx, mvy, w, h, dst, dstStride);
+        const uint8_t* a = plane + iy * stride + ix;
+        for (int r = 0; r < h; ++r, a += stride)
+            for (int c = 0; c < w; ++c)
+                dst[r * dstStride + c] = static_cast<uint8_t>(
+                    (wa * a[c] + wb * a[c + 1] + wc * a[c + stride] + wd * a[c + stride + 1] + 32) >> 6);
         return;
     }
     const auto at = [&](int px, int py) {

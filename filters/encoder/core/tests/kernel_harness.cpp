@@ -404,24 +404,6 @@ struct ChromaRefs {
     }
 };
 
-void CheckChromaBlock(ChromaMotionBlockFn got, ChromaMotionBlockFn want, Rng& rng) {
-    ChromaRefs refs(rng);
-    const uint8_t* origin = refs.entries[0][0].cb;
-    for (int iter = 0; iter < 500; ++iter) {
-        static constexpr int kSizes[3] = {2, 4, 8};
-        const int w = kSizes[rng.Range(0, 2)], h = kSizes[rng.Range(0, 2)];
-        // The vector keeps the block and its extra column and row inside the padded plane.
-        const int x = rng.Range(0, ChromaRefs::kWidth - w), y = rng.Range(0, ChromaRefs::kHeight - h);
-        const int mvx = rng.Range(-8 * ChromaRefs::kPad, 8 * (ChromaRefs::kWidth + ChromaRefs::kPad - x - w - 1));
-        const int mvy = rng.Range(-8 * ChromaRefs::kPad, 8 * (ChromaRefs::kHeight + ChromaRefs::kPad - y - h - 1));
-        std::vector<uint8_t> out[2] = {std::vector<uint8_t>(80, 0x33), std::vector<uint8_t>(80, 0x33)};
-        const uint8_t* ref = origin + y * ChromaRefs::kStride + x;
-        got(ref, ChromaRefs::kStride, mvx, mvy, w, h, out[0].data(), 9);
-        want(ref, ChromaRefs::kStride, mvx, mvy, w, h, out[1].data(), 9);
-        ASSERT_EQ(out[0], out[1]) << w << "x" << h << " at " << x << "," << y << " vector " << mvx << "," << mvy;
-    }
-}
-
 void CheckChromaInter(PredictChromaInterFn got, PredictChromaInterFn want, Rng& rng) {
     ChromaRefs refs(rng);
     for (int iter = 0; iter < 300; ++iter) {
@@ -563,8 +545,6 @@ const std::vector<EntryCheck>& EntryChecks() {
          [](T g, T w, Rng& r) { CheckSadMember(g.sadContiguous16x16, w.sadContiguous16x16, 16, 0, r); }},
         {ENTRY(predictChromaInter),
          [](T g, T w, Rng& r) { CheckChromaInter(g.predictChromaInter, w.predictChromaInter, r); }},
-        {ENTRY(chromaMotionBlock),
-         [](T g, T w, Rng& r) { CheckChromaBlock(g.chromaMotionBlock, w.chromaMotionBlock, r); }},
         {ROW(deblockEdge, kDeblockKinds * kDeblockStrengths),
          [](T g, T w, Rng& r) { CheckDeblock(g.deblockEdge, w.deblockEdge, r); }},
         {ROW(blockFetch4, kBlockFetchMembers),
@@ -578,7 +558,7 @@ const std::vector<EntryCheck>& EntryChecks() {
 }
 
 bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
-    const void* const entries[31] = {(void*)t.storeMacroblockPixels,
+    const void* const entries[30] = {(void*)t.storeMacroblockPixels,
                                      (void*)t.copyBytes,
                                      (void*)t.ssd4x4,
                                      (void*)t.ssd8x8,
@@ -607,10 +587,9 @@ bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
                                      t.blockFetch4,
                                      t.blockFetch8,
                                      t.blockFetch16,
-                                     (void*)t.fillBytes,
-                                     (void*)t.chromaMotionBlock};
+                                     (void*)t.fillBytes};
     missing->clear();
-    for (int i = 0; i < 31; ++i)
+    for (int i = 0; i < 30; ++i)
         if (!entries[i]) *missing += "entry " + std::to_string(i) + " ";
     const auto rowMembers = [&](const char* name, auto row, int n) {
         if (!row) return;

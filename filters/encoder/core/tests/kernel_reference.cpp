@@ -742,7 +742,6 @@ const CKernelTable& ReferenceTable() {
         t.sadContiguous8x8 = kRefSad8[0];
         t.sadContiguous16x16 = kRefSad16[0];
         t.predictChromaInter = &RefPredictChromaInter;
-        t.chromaMotionBlock = &ReferenceChromaBlock;
         t.deblockEdge = DeblockRow();
         t.blockFetch4 = kRefFetch4.data();
         t.blockFetch8 = kRefFetch8.data();
