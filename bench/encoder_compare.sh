@@ -3,7 +3,8 @@
 #   bench/encoder_compare.sh BUILD_DIR [frames] [runs]
 # The clip: 720x576, 25 frames/s, a mandelbrot zoom panning under temporal noise (made
 # with ffmpeg). At 2000 kbit/s (GOP 50) it codes with our fast mode (effort 0, CAVLC, no
-# B pictures), effort 0 CAVLC, and efforts 0, 1 and 2 in CABAC, and with x264 ultrafast
+# B pictures), effort 0 CAVLC, efforts 0, 1 and 2 in CABAC (the driver's one B picture),
+# effort 1 CABAC with three B pictures as veryfast has (e1a3), and with x264 ultrafast
 # and veryfast (Main profile, no 8x8 transform), `runs` times each (default 3) with the
 # coders alternating, and prints the least and the median frames per second of processor
 # time (user + system: the machine may be shared), the rate reached and the PSNR against
@@ -44,6 +45,7 @@ code() {
     fast) set -- "$enc" -e 0 -n 0 -b "$2" -g 50 -t 1 "$src" "$3" ;;
     e0) set -- "$enc" -e 0 -b "$2" -g 50 -t 1 "$src" "$3" ;;
     e[0-2]a) set -- "$enc" -a -e "$(echo "$1" | cut -c2)" -b "$2" -g 50 -t 1 "$src" "$3" ;;
+    e[0-2]a3) set -- "$enc" -a -e "$(echo "$1" | cut -c2)" -n 3 -b "$2" -g 50 -t 1 "$src" "$3" ;;
     *) set -- x264 --quiet --threads 1 --profile main --no-8x8dct --preset "$1" --keyint 50 --bitrate "$2" \
         -o "$3" "$src" ;;
     esac
@@ -52,7 +54,7 @@ code() {
 }
 echo "== 720x576, $frames pictures, 2000 kbit/s, $runs alternating runs, ${pin:-unpinned}"
 echo "load average before: $(load)"
-coders="fast e0 e0a e1a e2a ultrafast veryfast"
+coders="fast e0 e0a e1a e1a3 e2a ultrafast veryfast"
 i=0
 while [ "$i" -lt "$runs" ]; do
     for c in $coders; do
@@ -73,7 +75,7 @@ for c in $coders; do
     printf '%-10s %8.1f %8.1f %9.0f %8s  %s\n' "$c" "$lo" "$med" "$(kbits "$work/$c.264")" "$p" "$(load)"
 done
 echo "load average after: $(load)"
-pairs="fast:ultrafast e0:veryfast e0a:veryfast e1a:veryfast e2a:veryfast"
+pairs="fast:ultrafast e0:veryfast e0a:veryfast e1a:veryfast e1a3:veryfast e2a:veryfast"
 for pair in $pairs; do
     a=${pair%:*} b=${pair#*:}
     eval "fa=\$fps_$a fb=\$fps_$b pa=\$psnr_$a pb=\$psnr_$b"
@@ -86,7 +88,7 @@ want() { case $sections in *" $1 "*) return 0 ;; *) return 1 ;; esac; }
 want curves || want rate || exit 0
 if want curves; then
 echo "== rate curves (500, 1000, 2000, 4000 kbit/s), PSNR at equal rate and BD-rate"
-for c in fast e0 e0a e1a e2a ultrafast veryfast medium; do
+for c in fast e0 e0a e1a e1a3 e2a ultrafast veryfast medium; do
     curve=""
     for r in 500 1000 2000 4000; do
         code "$c" "$r" "$work/curve.264"
@@ -101,7 +103,7 @@ for pair in $pairs; do
     printf '%-4s at %-9s rate (%.0f kbit/s): PSNR %+.2f dB\n' "$a" "$b's" "$rb" \
         "$(echo "$(python3 "$here/bd_rate.py" --at "$rb" "$ca") - $pb" | bc -l)"
 done
-for c in fast e0 e0a e1a e2a; do
+for c in fast e0 e0a e1a e1a3 e2a; do
     eval "t=\$curve_$c"
     printf '%-4s BD-rate against veryfast %s %%, against medium %s %%\n' "$c" \
         "$(python3 "$here/bd_rate.py" "$curve_veryfast" "$t")" "$(python3 "$here/bd_rate.py" "$curve_medium" "$t")"

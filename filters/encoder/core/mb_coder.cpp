@@ -150,19 +150,25 @@ int CMbCoder::LumaLevels(const LumaResult& l, bool withDc) const {
 
 // Intra 16x16 candidates in order DC, vertical, horizontal, plane; a later mode wins
 // only when strictly cheaper.
-void CMbCoder::CodeIntra16x16() {
+uint32_t CMbCoder::PredictIntra16x16(int* bestMode) {
     Edges e;
     LoadEdges(&e, mb_.planeLuma, mb_.lumaStride, 16);
     const PredIntraFn* pred = mb_.kernels.predIntra16x16;
     static constexpr int kOrder[4] = {2, 0, 1, 3};
     uint32_t best = std::numeric_limits<uint32_t>::max();
-    int bestMode = 2;
+    *bestMode = 2;
     for (int mode : kOrder) {
         if (!Intra16x16ModeAvailable(mb_, mode)) continue;
         pred[mode](pred_[mode], e.top + 1, e.left + 1, mb_.topAvailable, mb_.leftAvailable);
         const uint32_t cost = cost16_(mb_.srcLuma, pred_[mode]);
-        if (cost < best) best = cost, bestMode = mode;
+        if (cost < best) best = cost, *bestMode = mode;
     }
+    return best;
+}
+
+void CMbCoder::CodeIntra16x16() {
+    int bestMode;
+    PredictIntra16x16(&bestMode);
     LumaResult& l = mb_.lumaTrial();
     l.kind = kMbIntra16x16;
     l.mode16 = bestMode;

@@ -81,6 +81,9 @@ protected:
 
     // Levels 0 and 1.
     void CodeIntraChroma(int penalty);
+    // The intra 16x16 predictions into pred_; returns the least block cost, its mode in
+    // *bestMode.
+    uint32_t PredictIntra16x16(int* bestMode);
     void CodeIntra16x16();
     void CodeIntra4x4(int penalty);
 

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "filters/encoder/core/core_result.h"
+#include "filters/encoder/core/kernel_table.h"
 #include "filters/encoder/core/syntax_writer.h"
 
 namespace ombrisk {
@@ -38,15 +40,15 @@ int TypeOf(int32_t sliceType) {
 }
 
 // Sum of |sample - mean| over the macroblock's 256 source luma samples.
+// The sum of absolute differences of the 256 samples from their mean (rounded down). The
+// samples' sum is their distance from black; both go through the selected SAD kernel.
 int64_t Activity(const uint8_t* luma) {
-    int sum = 0;
-    for (int i = 0; i < 256; ++i)
-        sum += luma[i];
-    const int mean = sum / 256;
-    int64_t a = 0;
-    for (int i = 0; i < 256; ++i)
-        a += std::abs(luma[i] - mean);
-    return a;
+    alignas(16) static constexpr uint8_t kBlack[256] = {};
+    const SadFn sad = KernelTable().sadContiguous16x16;
+    const int mean = int(sad(luma, kBlack, nullptr, 16, 16, 16) / 256);
+    alignas(16) uint8_t flat[256];
+    std::memset(flat, mean, sizeof flat);
+    return sad(luma, flat, nullptr, 16, 16, 16);
 }
 
 // A rate word: unset, or a positive bit rate; 0 or less is refused.

@@ -140,15 +140,36 @@ inline int ListCost(const CoefficientList& list, int count, int threshold) {
     return cost;
 }
 
+// The reconstruction of a 4x4 block whose dequantised coefficients are all zero but
+// possibly d[0]: the inverse transform of a lone DC spreads it evenly, so every sample
+// gains (d0 + 32) >> 6 (0 leaves the prediction), clipped as InverseAndAdd clips.
+inline void AddDcOnly(int d0, const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
+    const int v = (d0 + 32) >> 6;
+    for (int y = 0; y < 4; ++y) {
+        const uint8_t* p = pred + y * predStride;
+        uint8_t* r = recon + y * reconStride;
+        if (v == 0) {
+            std::memcpy(r, p, 4);
+            continue;
+        }
+        for (int x = 0; x < 4; ++x)
+            r[x] = static_cast<uint8_t>(std::clamp(p[x] + v, 0, 255));
+    }
+}
+
 template <class Ops>
 int Luma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* list,
             const QuantRecord* q, int offsetShift) {
     int c[16], d[16];
     Ops::Forward(src, 4, pred, 4, c);
     const int n = QuantiseBlock<Ops>(c, 0, *q, ShiftedOffset(q->offset, offsetShift), coefs, list);
+    if (n == 0) {
+        AddDcOnly(0, pred, 4, recon, 16);
+        return 0;
+    }
     Ops::Dequantise(coefs, *q, d);
     Ops::InverseAndAdd(d, pred, 4, recon, 16);
-    return n != 0;
+    return 1;
 }
 
 // The 4x4 Hadamard transform (rows then columns) of raster m, in place.
@@ -198,11 +219,17 @@ int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
     int anyAc = 0;
     for (int b = 0; b < 16; ++b) {
         int16_t* levels = coefs + 16 * b;
-        anyAc |= QuantiseBlock<Ops>(c[b], 1, *q, q->offset, levels, &acLists[b]);
+        const int ac = QuantiseBlock<Ops>(c[b], 1, *q, q->offset, levels, &acLists[b]);
+        anyAc |= ac;
+        const int dcValue = ((dcLevels[b] * v0) * (1 << q->qpDiv6) + 2) >> 2;
+        const int off = (b >> 2) * 64 + (b & 3) * 4;
+        if (ac == 0) {
+            AddDcOnly(dcValue, pred + off, 16, recon + off, 16);
+            continue;
+        }
         int d[16];
         Ops::Dequantise(levels, *q, d);
-        d[0] = ((dcLevels[b] * v0) * (1 << q->qpDiv6) + 2) >> 2;
-        const int off = (b >> 2) * 64 + (b & 3) * 4;
+        d[0] = dcValue;
         Ops::InverseAndAdd(d, pred + off, 16, recon + off, 16);
     }
     return anyAc ? 15 : 0;
@@ -211,13 +238,14 @@ int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
 template <class Ops>
 int Inter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* lists,
                const QuantRecord* q, int costThreshold) {
-    int cost[4] = {}, nonzero[4] = {};
+    int cost[4] = {}, nonzero[4] = {}, blockNonzero[16];
     for (int b = 0; b < 16; ++b) {
         const int off = (b >> 2) * 64 + (b & 3) * 4;
         const int b8 = (b >> 3) * 2 + ((b & 3) >> 1);
         int c[16];
         Ops::Forward(src + off, 16, pred + off, 16, c);
-        nonzero[b8] += QuantiseBlock<Ops>(c, 0, *q, q->offset >> 1, coefs + 16 * b, &lists[b]);
+        blockNonzero[b] = QuantiseBlock<Ops>(c, 0, *q, q->offset >> 1, coefs + 16 * b, &lists[b]);
+        nonzero[b8] += blockNonzero[b];
         cost[b8] += ListCost(lists[b], 16, costThreshold);
     }
     int cbp = 0;
@@ -228,8 +256,13 @@ int Inter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
         if (cost[b8] <= costThreshold) {
             std::memset(levels, 0, 16 * sizeof *levels);
             ClearList(&lists[b], 15);
+            blockNonzero[b] = 0;
         } else if (nonzero[b8]) {
             cbp |= 1 << b8;
+        }
+        if (blockNonzero[b] == 0) {
+            AddDcOnly(0, pred + off, 16, recon + off, 16);
+            continue;
         }
         int d[16];
         Ops::Dequantise(levels, *q, d);
@@ -258,10 +291,11 @@ int Chroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coe
     }
     const int anyDc = BuildList(dcLevels, 4, dcList);
 
-    int cost = 0, anyAc = 0;
+    int cost = 0, anyAc = 0, blockAc[4];
     const int64_t acOffset = ShiftedOffset(q->offset, dcOffsetShift);
     for (int blk = 0; blk < 4; ++blk) {
-        anyAc += QuantiseBlock<Ops>(c[blk], 1, *q, acOffset, coefs + 16 * blk, &acLists[blk]);
+        blockAc[blk] = QuantiseBlock<Ops>(c[blk], 1, *q, acOffset, coefs + 16 * blk, &acLists[blk]);
+        anyAc += blockAc[blk];
         cost += ListCost(acLists[blk], 15, acCostThreshold);
     }
     if (anyAc && cost <= acCostThreshold) {
@@ -279,6 +313,10 @@ int Chroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coe
                             (g0 - g1 - g2 + g3) >> 1};
     for (int blk = 0; blk < 4; ++blk) {
         const int off = (blk >> 1) * 32 + (blk & 1) * 4;
+        if (anyAc == 0 || blockAc[blk] == 0) {
+            AddDcOnly(dcValue[blk], pred + off, 8, recon + off, 8);
+            continue;
+        }
         int dq[16];
         Ops::Dequantise(coefs + 16 * blk, *q, dq);
         dq[0] = dcValue[blk];
