@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "common/bitstream/emulation_prevention.h"
@@ -479,6 +480,193 @@ ProbeResult ProbeProgramStream(const std::string& path, const std::vector<uint8_
     return ProbeResult::kOk;
 }
 
+// MPEG-2 transport streams (ISO/IEC 13818-1 2.4.3): 188-byte packets, the program
+// association table on PID 0 naming the program map, which names the elementary streams.
+constexpr size_t kTsPacket = 188;
+// Packet starts that must all hold the sync byte before the bytes are taken as packets.
+constexpr size_t kTsSyncRun = 5;
+// A PSI section is at most 1024 bytes (2.4.4.3); a longer one is refused.
+constexpr size_t kTsMaxSection = 1024;
+// PTS and DTS count a 90 kHz clock modulo 2^33 (2.4.3.7).
+constexpr int64_t kPtsWrap = int64_t{1} << 33;
+
+// The first offset in `bytes`, among the first packet's worth, from which kTsSyncRun packet
+// starts (or as many as the bytes hold, at least two) all hold the sync byte 0x47.
+std::optional<size_t> FindTsSync(const std::vector<uint8_t>& bytes, size_t from = 0) {
+    for (size_t at = from; at < from + kTsPacket && at < bytes.size(); ++at) {
+        const size_t whole = (bytes.size() - at) / kTsPacket;
+        if (whole < 2) break;
+        const size_t run = std::min(whole, kTsSyncRun);
+        size_t k = 0;
+        while (k < run && bytes[at + k * kTsPacket] == 0x47)
+            ++k;
+        if (k == run) return at;
+    }
+    return std::nullopt;
+}
+
+// Calls visit(pid, unitStart, payload, size) for each whole packet with a payload, from the
+// first aligned run of sync bytes on; a packet whose sync byte is gone is skipped by
+// finding the sync again.
+template <typename Visit>
+void ForEachTsPacket(const std::vector<uint8_t>& bytes, Visit&& visit) {
+    std::optional<size_t> at = FindTsSync(bytes);
+    while (at && *at + kTsPacket <= bytes.size()) {
+        const uint8_t* p = bytes.data() + *at;
+        if (p[0] != 0x47) {
+            at = FindTsSync(bytes, *at + 1);
+            continue;
+        }
+        *at += kTsPacket;
+        // The adaptation field (2.4.3.4) takes its length byte plus that many bytes.
+        const size_t adaptation = (p[3] & 0x20) ? size_t{p[4]} + 1 : 0;
+        if (!(p[3] & 0x10) || adaptation > kTsPacket - 5) continue;
+        const uint16_t pid = static_cast<uint16_t>(((p[1] & 0x1F) << 8) | p[2]);
+        visit(pid, (p[1] & 0x40) != 0, p + 4 + adaptation, kTsPacket - 4 - adaptation);
+    }
+}
+
+// The first whole section of `table` carried on `pid` (2.4.4): its bytes from table_id to
+// the end of section_length, the CRC not checked. Empty when none is whole and sound.
+std::vector<uint8_t> ReadTsSection(const std::vector<uint8_t>& bytes, uint16_t pid, uint8_t table) {
+    std::vector<uint8_t> section, found;
+    ForEachTsPacket(bytes, [&](uint16_t packetPid, bool unitStart, const uint8_t* payload, size_t size) {
+        if (packetPid != pid || !found.empty()) return;
+        if (unitStart) {
+            const size_t pointer = payload[0];
+            section.clear();
+            if (1 + pointer >= size) return;
+            section.assign(payload + 1 + pointer, payload + size);
+        } else if (!section.empty()) {
+            section.insert(section.end(), payload, payload + size);
+        }
+        if (section.size() < 3) return;
+        const size_t length = ((section[1] & 0x0F) << 8) | section[2];
+        // section_syntax_indicator set; the length covers the 5 header bytes and the CRC.
+        if (section[0] != table || !(section[1] & 0x80) || length < 9 || 3 + length > kTsMaxSection) {
+            section.clear();
+            return;
+        }
+        if (section.size() < 3 + length) return;  // the rest is in the next packets
+        section.resize(3 + length);
+        found.swap(section);
+    });
+    return found;
+}
+
+struct TsStream {
+    uint16_t pid = 0;
+    uint8_t type = 0;  // stream_type (Table 2-34)
+};
+
+// The stream the probe times: the first video stream of the first program (H.264, MPEG-2
+// or MPEG-1 video), else its first audio stream. Type 0 when the tables are missing or
+// unsound.
+TsStream PickTsStream(const std::vector<uint8_t>& head) {
+    const std::vector<uint8_t> pat = ReadTsSection(head, 0, 0x00);
+    std::optional<uint16_t> pmtPid;
+    // Program loop: program_number, then the PMT's PID; program 0 names the network PID.
+    for (size_t at = 8; !pat.empty() && at + 4 <= pat.size() - 4 && !pmtPid; at += 4)
+        if ((pat[at] << 8 | pat[at + 1]) != 0) pmtPid = static_cast<uint16_t>((pat[at + 2] & 0x1F) << 8 | pat[at + 3]);
+    if (!pmtPid) return {};
+    const std::vector<uint8_t> pmt = ReadTsSection(head, *pmtPid, 0x02);
+    if (pmt.size() < 16) return {};
+    const size_t end = pmt.size() - 4;  // the CRC_32
+    TsStream video, audio;
+    for (size_t at = 12 + (((pmt[10] & 0x0F) << 8) | pmt[11]); at + 5 <= end;) {
+        const TsStream stream{static_cast<uint16_t>((pmt[at + 1] & 0x1F) << 8 | pmt[at + 2]), pmt[at]};
+        at += 5 + (((pmt[at + 3] & 0x0F) << 8) | pmt[at + 4]);
+        if (at > end) return {};  // the ES_info runs past the section
+        const uint8_t t = stream.type;
+        if (!video.type && (t == 0x1B || t == 0x02 || t == 0x01)) video = stream;
+        // MPEG-1/2 audio, AAC (ADTS, LATM), AC-3 as ATSC codes it.
+        if (!audio.type && (t == 0x03 || t == 0x04 || t == 0x0F || t == 0x11 || t == 0x81)) audio = stream;
+    }
+    return video.type ? video : audio;
+}
+
+// The PTS of the PES packets of `pid` in `bytes`, in 90 kHz ticks, and (when `es` is given)
+// the stream's payload bytes, PES headers taken out.
+void ReadTsPes(const std::vector<uint8_t>& bytes, uint16_t pid, std::vector<int64_t>* stamps,
+               std::vector<uint8_t>* es) {
+    ForEachTsPacket(bytes, [&](uint16_t packetPid, bool unitStart, const uint8_t* p, size_t size) {
+        if (packetPid != pid) return;
+        if (unitStart) {
+            // PES header (2.4.3.6): start code, stream_id, length, two flag bytes, its length.
+            if (size < 9 || p[0] != 0 || p[1] != 0 || p[2] != 1 || (p[6] & 0xC0) != 0x80) return;
+            const size_t header = size_t{p[8]} + 9;
+            if (header > size) return;
+            // PTS_DTS_flags '10' or '11': the PTS's 33 bits with their marker bits.
+            if ((p[7] & 0x80) && header >= 14 && (p[11] & 1) && (p[13] & 1))
+                stamps->push_back((int64_t{p[9] & 0x0E} << 29) | (p[10] << 22) | ((p[11] >> 1) << 15) | (p[12] << 7) |
+                                  (p[13] >> 1));
+            p += header;
+            size -= header;
+        }
+        if (es) es->insert(es->end(), p, p + size);
+    });
+}
+
+// A transport stream: frame size and rate from the first sequence parameter set or
+// sequence header in the head, the duration from the earliest PTS in the first megabyte to
+// the end of the latest packet in the last.
+ProbeResult ProbeTransportStream(const std::string& path, const std::vector<uint8_t>& head, MediaFacts* facts) {
+    const TsStream stream = PickTsStream(head);
+    if (!stream.type) return ProbeResult::kDamaged;
+    std::vector<int64_t> headStamps, tailStamps;
+    std::vector<uint8_t> es;
+    ReadTsPes(head, stream.pid, &headStamps, &es);
+    const bool video = stream.type == 0x1B || stream.type == 0x02 || stream.type == 0x01;
+    if (video) {
+        if (stream.type == 0x1B ? !ReadH264Sps(es, facts) : !ReadSequenceHeader(es, facts))
+            return ProbeResult::kDamaged;
+        facts->kind = 1;
+        facts->formatClass = stream.type == 0x1B   ? profiles::kClassH264
+                             : stream.type == 0x02 ? profiles::kClassMpeg2
+                                                   : profiles::kClassMpeg1;
+    } else {
+        facts->kind = 3;
+        facts->formatClass = profiles::kClassMpeg2;
+    }
+    if (facts->fileBytes > int64_t(kHeaderBytes)) {
+        File file(std::fopen(path.c_str(), "rb"));
+        const int64_t tailStart = facts->fileBytes - int64_t(kHeaderBytes);
+        if (!file || editor::SeekFile(file.get(), tailStart, SEEK_SET) != tailStart) return ProbeResult::kDamaged;
+        ReadTsPes(ReadHead(file.get(), kHeaderBytes), stream.pid, &tailStamps, nullptr);
+    } else {
+        tailStamps = headStamps;
+    }
+    if (headStamps.empty() || tailStamps.empty()) return ProbeResult::kDamaged;
+    // Stamps count from the head's first, across a wrap of the 33-bit clock: near ones
+    // (within half the clock) are taken as before or after it, the tail's as after it.
+    const int64_t origin = headStamps.front();
+    int64_t first = 0, last = 0;
+    for (const int64_t t : headStamps) {
+        int64_t d = (t - origin + kPtsWrap) % kPtsWrap;
+        if (d >= kPtsWrap / 2) d -= kPtsWrap;
+        first = std::min(first, d);
+    }
+    // The last packet lasts a frame of video; of audio (several frames in a packet), as
+    // long as the packet before it.
+    int64_t beforeLast = -1;
+    for (const int64_t t : tailStamps) {
+        const int64_t d = (t - origin + kPtsWrap) % kPtsWrap;
+        if (d > last)
+            beforeLast = std::exchange(last, d);
+        else if (d < last && d > beforeLast)
+            beforeLast = d;
+    }
+    if (last < first) return ProbeResult::kDamaged;
+    int64_t lastLasts = 0;
+    if (video && facts->frameRate > 0)
+        lastLasts = static_cast<int64_t>(1e7 / facts->frameRate + 0.5);
+    else if (!video && beforeLast >= 0)
+        lastLasts = (last - beforeLast) * 1000 / 9;
+    facts->duration = (last - first) * 1000 / 9 + lastLasts;
+    if (facts->duration <= 0) return ProbeResult::kDamaged;
+    return ProbeResult::kOk;
+}
+
 }  // namespace
 
 ProbeResult ProbeMedia(const std::string& path, MediaFacts* facts) {
@@ -493,6 +681,8 @@ ProbeResult ProbeMedia(const std::string& path, MediaFacts* facts) {
     ProbeResult result = ProbeResult::kUnknownFormat;
     if (head.size() >= 12 && Tag(head.data(), "RIFF") && Tag(head.data() + 8, "AVI "))
         result = ProbeAvi(head, &found);
+    else if (FindTsSync(head))
+        result = ProbeTransportStream(path, head, &found);
     else if (head.size() >= 4)
         result = ProbeProgramStream(path, head, &found);
     if (result == ProbeResult::kOk && found.formatClass != profiles::kClassAvi &&

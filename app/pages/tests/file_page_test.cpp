@@ -598,6 +598,17 @@ TEST_F(FilePageTest, H264OutputsKeepTheirSourceSizeUpTo720p) {
     ASSERT_EQ(host_.ready.size(), 2u);
     EXPECT_EQ(ProbeSize(host_.ready[0]), std::make_pair(1280, 720));
     EXPECT_EQ(ProbeSize(host_.ready[1]), std::make_pair(720, 480));
+    // The export room lists both (transport streams), read as H.264 at their own size and
+    // length.
+    ASSERT_EQ(room_->Count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        const engines::ClipInfo& media = room_->Entry(i)->media;
+        EXPECT_STREQ(room_->Entry(i)->path, host_.ready[i].c_str());
+        EXPECT_EQ(media.formatClass, uint32_t{profiles::kClassH264});
+        EXPECT_EQ(std::make_pair(int(media.width), int(media.height)), ProbeSize(host_.ready[i]));
+        EXPECT_NEAR(media.duration / 1e7, ProbeDuration(host_.ready[i]), 1 / media.frameRate);
+    }
 }
 
 TEST_F(FilePageTest, WithNoFreeFinalNameTheOutputKeepsItsFirstNameAndIsReportedThere) {
