@@ -6,12 +6,14 @@ if(TARGET ffmpeg::libs)
   return()
 endif()
 
-set(_ffmpeg_jobs $ENV{SUITE_JOBS})
-if(NOT _ffmpeg_jobs)
-  cmake_host_system_information(RESULT _ffmpeg_jobs QUERY NUMBER_OF_LOGICAL_CORES)
+# SUITE_JOBS, else the script's own default: the processors this process may use (CMake's
+# count of the machine's would ignore taskset and container CPU sets).
+set(_ffmpeg_jobs)
+if(DEFINED ENV{SUITE_JOBS})
+  set(_ffmpeg_jobs --jobs $ENV{SUITE_JOBS})
 endif()
 execute_process(
-  COMMAND ${CMAKE_SOURCE_DIR}/third_party/ffmpeg/build.sh --jobs ${_ffmpeg_jobs}
+  COMMAND ${CMAKE_SOURCE_DIR}/third_party/ffmpeg/build.sh ${_ffmpeg_jobs}
   OUTPUT_VARIABLE _ffmpeg_out ERROR_VARIABLE _ffmpeg_err RESULT_VARIABLE _ffmpeg_rc
   OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT _ffmpeg_rc EQUAL 0)
