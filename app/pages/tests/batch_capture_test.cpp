@@ -480,8 +480,14 @@ TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedF
         EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kTapePlay));
         EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kNext));
     } else {
-        // Found again, alone: its label without the "1. " of a list, the deck paused.
-        EXPECT_NE(dialog_->DeviceLabelText().substr(0, 3), "1. ");
+        // Found again: a lone deck's label without the "1. " of a list (tests running beside
+        // this one may register the camcorder's second deck in the shared prefix, and then the
+        // labels are numbered); the deck paused.
+        const std::string label = dialog_->DeviceLabelText();
+        EXPECT_NE(label.find("Simulated DV Camcorder"), std::string::npos) << label;
+        if (dvdevices::EnumerateDevices(engine_).size() == 1) {
+            EXPECT_NE(label.substr(0, 3), "1. ");
+        }
         EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << Boxes();
     }
 }

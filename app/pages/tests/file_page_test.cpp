@@ -187,7 +187,7 @@ public:
     int titleRefreshes = 0;  // the page's list changed by the user
     CExportRoom* room = nullptr;
     std::function<void(UINT)> onCode;  // called with each recorded code, after it is recorded
-    std::function<void()> onPosted;     // called when kPosted, posted by a test, is dispatched
+    std::function<void()> onPosted;    // called when kPosted, posted by a test, is dispatched
     static constexpr UINT kPosted = WM_APP + 41;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
         if (message == kPosted && onPosted) {
