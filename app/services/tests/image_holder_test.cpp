@@ -109,6 +109,7 @@ TEST(ImageHolder, DecodesLikeFfmpeg) {
 
 TEST(ImageHolder, SniffsTheContentNotTheExtension) {
     MakePicture("holder.png", "format=rgb24");
+    MakePicture("holder.bmp", "format=bgr24");
     ASSERT_EQ(testsupport::RunShell("cp holder.png holder_png_named.bmp && cp holder.bmp holder_bmp_named.jpg"), 0);
     CLeadImage image;
     ASSERT_EQ(image.Load(testsupport::FixturePath("holder_png_named.bmp").c_str()), S_OK) << image.GetError();
