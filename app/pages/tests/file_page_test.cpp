@@ -445,7 +445,7 @@ protected:
 
 // On both screens the file page, its batch list and the export room stand inside the main
 // page's body, clear of the profile summary and of each other, with every control of the page
-// inside the page (at 1024x768 the DV page as well); the room's icon view shows whole rows at
+// inside the page (the DV page's as well, clear of each other); the room's icon view shows whole rows at
 // its top however it was scrolled; on 800x600 the page and the room are built for a look.
 TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) {
     comtest::ComScope com;
@@ -483,8 +483,9 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
         for (const SkinNode* n : Nodes(FindSubView("ENC_FILE_PAGE", "LAYOUT1")))
             EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), pageLocal)) << n->name;
         EXPECT_TRUE(Inside(Place(listView->left, listView->top, listView->width, listView->height), pageLocal));
-        if (size == "1024x768") {
-            // The DV page beside the summary too, every control of it inside it.
+        {
+            // The DV page beside the summary too, every control of it inside it and clear of
+            // the others.
             SkinView* dvView = CSkinLayout::FindView("ENC_DV_PAGE");
             ASSERT_NE(dvView, nullptr);
             const CRect dv = Place(dvView->left, dvView->top, dvView->width, dvView->height);
@@ -492,9 +493,17 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
             for (const SkinNode* n : Nodes(bodyView))
                 EXPECT_FALSE(Overlap(Place(n->left, n->top, n->width, n->height), dv)) << n->name;
             EXPECT_FALSE(Overlap(dv, room));
-            for (const SkinNode* n : Nodes(FindSubView("ENC_DV_PAGE", "LAYOUT1")))
-                EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), CRect(0, 0, dv.Width(), dv.Height())))
-                    << n->name;
+            const std::vector<const SkinNode*> controls = Nodes(FindSubView("ENC_DV_PAGE", "LAYOUT1"));
+            EXPECT_GE(controls.size(), 30u);
+            for (size_t i = 0; i < controls.size(); ++i) {
+                const SkinNode* n = controls[i];
+                const CRect r = Place(n->left, n->top, n->width, n->height);
+                EXPECT_TRUE(Inside(r, CRect(0, 0, dv.Width(), dv.Height()))) << n->name;
+                for (size_t j = i + 1; j < controls.size(); ++j) {
+                    const SkinNode* m = controls[j];
+                    EXPECT_FALSE(Overlap(r, Place(m->left, m->top, m->width, m->height))) << n->name << ", " << m->name;
+                }
+            }
         }
         const CRect roomLocal(0, 0, room.Width(), room.Height());
         for (const SkinNode* n : Nodes(FindSubView("EXPORT_ROOM", "PAGE")))
