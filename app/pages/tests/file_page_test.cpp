@@ -543,6 +543,17 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
             ASSERT_EQ(filePage->BatchList()->AddEntry(entry), 1);
         }
         ExpectColumnsShowTheirTexts(filePage->BatchList());
+        // Three entries fit the list: its bar shows no thumb, only its disabled track.
+        Pump(300);
+        const std::string shot = "file_page_" + size + ".png";
+        ASSERT_TRUE(testsupport::CaptureScreen(shot));
+        CRect barRect;
+        filePage->BatchList()->ScrollBar()->GetWindowRect(&barRect);
+        for (const int at : {barRect.top + 4, barRect.top + (barRect.Height() - 32) / 2, barRect.bottom - 36}) {
+            testsupport::Rgb track;
+            ASSERT_TRUE(testsupport::PixelAt(shot, barRect.left + 8, at, &track));
+            EXPECT_EQ(track, (testsupport::Rgb{0x2A, 0x2A, 0x2A})) << "at " << at - barRect.top;
+        }
 
         // The room's icon view: brought to its last item, or scrolled by its bar, it shows
         // whole rows from its top edge down.
@@ -574,9 +585,7 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
             expectWholeTopRow("scrolled by the bar");
         }
         Pump(300);
-        if (size == "800x600") {
-            EXPECT_TRUE(testsupport::CaptureScreen("file_page_800x600.png"));
-        }
+        EXPECT_TRUE(testsupport::CaptureScreen("file_page_" + size + ".png"));
         filePage->DestroyWindow();
         delete filePage;
         exportRoom->DestroyWindow();
