@@ -82,6 +82,17 @@ inline HWND WindowOf(const Process& p, const char* className) {
     return want.hwnd;
 }
 
+// The process's visible window of `className`, waited for up to `ms` while it runs; null
+// when none came.
+inline HWND WaitForWindow(const Process& p, const char* className, DWORD ms) {
+    HWND window = nullptr;
+    for (DWORD waited = 0; waited < ms && !window && !p.Ended(); waited += 100) {
+        window = WindowOf(p, className);
+        if (!window) Sleep(100);
+    }
+    return window;
+}
+
 // Waits for the process to end, answering each message box it shows with OK and keeping
 // its text. False when it did not end within `ms`.
 inline bool RunToEnd(Process& p, std::vector<std::string>* messages, DWORD ms) {

@@ -44,11 +44,7 @@ TEST(VistrelProgram, StartsToTheMainPanelAndClosesCleanly) {
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Corvane\\Vistrel\\1.0\\Recording");
     Process p("\"" + ProgramPath() + "\"");
     ASSERT_TRUE(p.started);
-    HWND panel = nullptr;
-    for (int i = 0; i < 300 && !panel && !p.Ended(); ++i) {
-        panel = WindowOf(p, kMainPanelClass);
-        Sleep(100);
-    }
+    HWND panel = WaitForWindow(p, kMainPanelClass, 30000);
     ASSERT_NE(panel, nullptr) << "no main panel";
     EXPECT_NE(GetDlgItem(panel, kIdMainPage), nullptr) << "no main page";
     // The pointer away from the buttons, so that none shows its hover face.

@@ -1,6 +1,7 @@
 // The program on an 800x600 screen (this executable runs on a screen of that size of its
 // own): it takes the small skin, and the controls of the main page, the file conversion page
-// and the export room stand inside their parents and clear of each other.
+// and the export room, then of the DV page in the file page's place, stand inside their
+// parents and clear of each other.
 #include <windows.h>
 
 #include <string>
@@ -9,11 +10,14 @@
 #include <gtest/gtest.h>
 
 #include "app/enc_main_page.h"
+#include "app/pages/tests/dv_test_deck.h"
 #include "app/main_panel.h"
 #include "app/skin/skin_layout.h"
 #include "app/tests/program_process.h"
 #include "app/tests/window_support.h"
+#include "engines/tests/dv_deck_support.h"
 #include "engines/tests/registered.h"
+#include "tests/support/media_fixture.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/screen.h"
 
@@ -108,18 +112,21 @@ TEST_F(SmallScreenProgram, TakesTheSmallSkinWithTheMainPageFilePageAndExportRoom
     EncoderRegistered encoder(OMBRISK_AX);
     enginetest::SharedRegistered engine{FILE_ENGINE_DLL};
     enginetest::SharedRegistered player{CLIP_PLAYER_DLL};
-    ASSERT_TRUE(encoder.Ok() && engine.Ok() && player.Ok());
+    // A simulated DV deck, so that the DV page can be shown too.
+    enginetest::Registered decks{DV_CAMCORDER_DLL};
+    enginetest::Registered dvEngine{DV_CAPTURE_DLL};
+    enginetest::Registered query{STRING_QUERY_DLL};
+    ASSERT_TRUE(encoder.Ok() && engine.Ok() && player.Ok() && decks.Ok() && dvEngine.Ok() && query.Ok());
+    std::string tape;
+    ASSERT_TRUE(testsupport::MediaFixture(dvtest::kTape, "dv", &tape));
+    enginetest::SetDeck(tape, 1);
     // The small layout, read here to compare the program's windows with it.
     SetSkinImageSource((ProgramFolder() + "\\skin\\800x600").c_str(), kSkinImageFolder);
     ASSERT_EQ(CSkinLayout::Load("skin\\skin800x600.xml"), 1);
 
     Process p("\"" + ProgramPath() + "\"");
     ASSERT_TRUE(p.started);
-    HWND panel = nullptr;
-    for (int i = 0; i < 300 && !panel && !p.Ended(); ++i) {
-        panel = WindowOf(p, kMainPanelClass);
-        Sleep(100);
-    }
+    HWND panel = WaitForWindow(p, kMainPanelClass, 30000);
     ASSERT_NE(panel, nullptr) << "no main panel";
     HWND mainPage = GetDlgItem(panel, kIdMainPage);
     ASSERT_NE(mainPage, nullptr);
@@ -150,6 +157,25 @@ TEST_F(SmallScreenProgram, TakesTheSmallSkinWithTheMainPageFilePageAndExportRoom
     int shown = 0;
     ExpectChildrenApart(mainPage, "main page", &shown);
     EXPECT_GE(shown, 40);
+
+    // The DV page takes the file page's place, beside the summary and clear of the room.
+    HWND dvButton = GetDlgItem(mainPage, kIdButtonDV);
+    ASSERT_NE(dvButton, nullptr);
+    for (int i = 0; i < 100 && !IsWindowEnabled(dvButton); ++i)
+        Sleep(100);
+    PostMessageA(mainPage, WM_COMMAND, MAKEWPARAM(kIdButtonDV, BN_CLICKED), reinterpret_cast<LPARAM>(dvButton));
+    HWND dvPage = nullptr;
+    for (int i = 0; i < 100 && !(dvPage && IsWindowVisible(dvPage)); ++i) {
+        dvPage = GetDlgItem(mainPage, kIdDVPage);
+        Sleep(100);
+    }
+    ASSERT_TRUE(dvPage && IsWindowVisible(dvPage)) << "no DV page";
+    EXPECT_EQ(PlaceInParent(dvPage), ViewPlace("ENC_DV_PAGE"));
+    Sleep(1500);
+    ASSERT_TRUE(testsupport::CaptureScreen("vistrel_800x600_dv.png"));
+    shown = 0;
+    ExpectChildrenApart(mainPage, "main page", &shown);
+    EXPECT_GE(shown, 50);
 
     PostMessageA(panel, WM_CLOSE, 0, 0);
     ASSERT_TRUE(RunToEnd(p, nullptr, 20000));
