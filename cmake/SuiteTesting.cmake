@@ -137,10 +137,12 @@ set(SUITE_UNITY_APART
 # What scripts/test builds of a configuration: the test executables and what they load.
 add_custom_target(suite_tests)
 
-# suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI])
+# suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI [SCREEN WIDTHxHEIGHT]])
 # Builds a GoogleTest executable and registers its tests with CTest, labelled `host` in
 # the native configuration, `wine` in the Windows one, or `gui` with GUI (Windows tests
 # that need the Xvfb display). Windows tests are discovered and run through the Wine wrapper.
+# SCREEN runs a GUI executable's tests on a screen of that size instead of 1024x768 (in a
+# Wine prefix and Xvfb of that screen's own, see scripts/wine-env).
 #
 # Value-parameterised tests are named by index or by the suite's name generator
 # (Prefix/Suite.Case/0, Prefix/Suite.Case/generated), and typed tests by index
@@ -148,7 +150,7 @@ add_custom_target(suite_tests)
 # long (every result line is padded to the longest name) and, when they hold pointers,
 # differ at every discovery, so that `ctest -R` cannot name them.
 function(suite_add_gtest name)
-  cmake_parse_arguments(ARG "GUI" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI" "SCREEN" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(SUITE_UNITY_TESTS)
     set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${SUITE_UNITY_BATCH})
@@ -171,7 +173,9 @@ function(suite_add_gtest name)
     # which scripts/wine-run gives each (a display slot: its own Wine prefix and Xvfb), so
     # that they run side by side. (The discovery script flattens a list of labels, so a
     # test cannot carry both.)
-    if(ARG_GUI)
+    if(ARG_GUI AND ARG_SCREEN)
+      set(label gui ENVIRONMENT SUITE_WINDOW_TEST=${ARG_SCREEN})
+    elseif(ARG_GUI)
       set(label gui ENVIRONMENT SUITE_WINDOW_TEST=1)
     else()
       set(label wine)

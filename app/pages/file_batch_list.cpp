@@ -1,6 +1,7 @@
 #include "app/pages/file_batch_list.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "app/pages/batch_rules.h"
 #include "app/pages/room_routing.h"
 #include "app/resources/resource_ids.h"
+#include "app/services/text_fonts.h"
 #include "app/services/tv_format.h"
 #include "app/skin/common_dialogs.h"
 #include "app/skin/skin_layout.h"
@@ -130,13 +132,69 @@ void CFileBatchList::BuildImageList(const RECT& rect) {
     const int width = node->width;
     const int first = static_cast<int>(width * 0.08), second = static_cast<int>(width * 0.46),
               third = static_cast<int>(width * 0.23);
+    int widths[] = {first, second, third, std::max(width - first - second - third, 0)};
+    // The number, duration and type columns take what their widest text needs where their
+    // share is narrower (a 272-pixel list on the small screen); the file name gives it up.
+    const std::array<int, 4> need = ColumnTextWidths();
+    for (const int column : {0, 2, 3})
+        widths[column] = std::max(widths[column], need[column]);
+    widths[1] = std::max(width - widths[0] - widths[2] - widths[3], need[1]);
     list_->SendMessage(WM_SETREDRAW, FALSE);
-    const int widths[] = {first, second, third, std::max(width - first - second - third, 0)};
     for (int column = 0; column < 4; ++column)
         list_->SendMessage(LVM_SETCOLUMNWIDTH, column, widths[column]);
     for (int i = 0; i < list_->GetItemCount(); ++i)
         WriteColumns(i);
     list_->SendMessage(WM_SETREDRAW, TRUE);
+}
+
+std::array<int, 4> CFileBatchList::ColumnTextWidths() const {
+    std::array<int, 4> need{};
+    if (!list_ || !list_->m_hWnd) return need;
+    HDC dc = ::GetDC(list_->m_hWnd);
+    if (!dc) return need;
+    const auto widest = [dc](HFONT font, const std::vector<CString>& texts) {
+        HGDIOBJ old = SelectObject(dc, font);
+        int most = 0;
+        for (const CString& text : texts) {
+            SIZE size{};
+            if (GetTextExtentPoint32A(dc, text, text.GetLength(), &size)) most = std::max<int>(most, size.cx);
+        }
+        SelectObject(dc, old);
+        return most;
+    };
+    // Numbers and time codes drawn with the font's widest digit in every place.
+    const auto widestDigits = [&widest](HFONT font, const CString& pattern) {
+        std::vector<CString> texts;
+        for (char digit = '0'; digit <= '9'; ++digit) {
+            CString text = pattern;
+            for (int i = 0; i < text.GetLength(); ++i)
+                if (text.GetAt(i) >= '0' && text.GetAt(i) <= '9') text.SetAt(i, digit);
+            texts.push_back(text);
+        }
+        return widest(font, texts);
+    };
+    HFONT cellFont = GetAppGuiFont();
+    HFONT headerFont =
+        list_->Header().m_hWnd ? reinterpret_cast<HFONT>(list_->Header().SendMessage(WM_GETFONT)) : nullptr;
+    if (!headerFont) headerFont = cellFont;
+    std::vector<CString> types;
+    for (uint32_t formatClass = 1; formatClass <= 15; ++formatClass)
+        types.push_back(FormatClassText(formatClass));
+    char limit[16];
+    std::snprintf(limit, sizeof limit, "%d", entryLimit_);
+    const int cells[] = {widestDigits(cellFont, limit), 0, widestDigits(cellFont, FormatTimeCode(0, 0)),
+                         widest(cellFont, types)};
+    for (int column = 0; column < 4; ++column) {
+        char header[64] = {};
+        LVCOLUMNA info{};
+        info.mask = LVCF_TEXT;
+        info.pszText = header;
+        info.cchTextMax = sizeof header;
+        if (!list_->SendMessage(LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(&info))) header[0] = '\0';
+        need[column] = std::max(cells[column], widest(headerFont, {CString(header)})) + kColumnTextMargin;
+    }
+    ::ReleaseDC(list_->m_hWnd, dc);
+    return need;
 }
 
 FileBatchEntry* CFileBatchList::ProbeFile(const char* path) {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -90,6 +91,11 @@ public:
     int FreeItemData(void* data) override;
     void BuildImageList(const RECT& rect) override;
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    // Room each column needs for its header and its widest possible cell text, in the list's
+    // fonts, margins included; for the file names (of any length) their header's alone.
+    std::array<int, 4> ColumnTextWidths() const;
+    static constexpr int kColumnTextMargin = 8;  // pixels; cells are drawn 2 pixels in from each edge
 
 private:
     void WriteColumns(int index);

@@ -582,22 +582,24 @@ DV_SHUTTLE_STEPS = 32  # frames of the shuttle strip, one per step
 DV_POST_ENCODING_GROUND = "#173A5E"  # the post-encoding band's ground
 
 
+DV_COLUMN_WIDTH = {1024: 352, 800: 288}  # the controls' width inside the page's column
+
+
 def dv_preview_size(w):
-    return (352, 264) if w >= 1024 else (384, 288)
+    """The preview: the column's width at 1024x768; at 800x600 a smaller picture with the
+    page's four buttons beside it, so that the page fits under the summary's height."""
+    return (352, 264) if w >= 1024 else (208, 156)
 
 
 def dv_page_place(w):
-    """At 1024x768 the DV page takes the file page's column, so that the main page's profile
-    summary, the export room and the space texts stay in view; at 800x600 the whole body."""
-    if w >= 1024:
-        return file_page_geometry(w)["places"]["ENC_FILE_PAGE"]
-    return lambda body_w, page_h: (0, 0, body_w, page_h)
+    """The DV page takes the file page's column, so that the main page's profile summary, the
+    export room and the space texts stay in view."""
+    return file_page_geometry(w)["places"]["ENC_FILE_PAGE"]
 
 
 def dv_transport_button_width(w):
-    """At 1024x768 eight transport buttons side by side as wide as the preview (4 pixels
-    apart); at 800x600 they keep their 48 pixels."""
-    return (dv_preview_size(w)[0] + 4) // 8 - 4 if w >= 1024 else 48
+    """Eight transport buttons side by side across the column, 4 pixels apart."""
+    return (DV_COLUMN_WIDTH[1024 if w >= 1024 else 800] + 4) // 8 - 4
 
 
 def dv_transport_art(name, w):
@@ -607,14 +609,16 @@ def dv_transport_art(name, w):
 
 def dv_page_art(folder, w):
     """The DV page's transport buttons, toggles, limit fields and the shuttle strip."""
-    for name, caption in [("dv_play.png", "Play"), ("dv_pause.png", "Pause"), ("dv_stop.png", "Stop"),
-                          ("dv_rewind.png", "<<"), ("dv_wind.png", ">>"), ("dv_prev.png", "|<"),
-                          ("dv_next.png", ">|"), ("dv_record.png", "Rec")]:
+    for name, caption, symbol in [("dv_play.png", "Play", "\u25B6"), ("dv_pause.png", "Pause", "\u25AE\u25AE"),
+                                  ("dv_stop.png", "Stop", "\u25A0"), ("dv_rewind.png", "<<", "\u25C0\u25C0"),
+                                  ("dv_wind.png", ">>", "\u25B6\u25B6"), ("dv_prev.png", "|<", "|\u25C0"),
+                                  ("dv_next.png", ">|", "\u25B6|"), ("dv_record.png", "Rec", "\u25CF")]:
         # The batch dialog's transport row uses these at 48 pixels on both screens; the DV
-        # page's narrower column buttons get art of their own.
+        # page's narrower column buttons get art of their own, with the usual transport
+        # symbols where the words would not fit.
         button_strip(folder, name, 48, 32, caption, True)
         if dv_transport_button_width(w) != 48:
-            button_strip(folder, dv_transport_art(name, w), dv_transport_button_width(w), 32, caption, True)
+            button_strip(folder, dv_transport_art(name, w), dv_transport_button_width(w), 32, symbol, True)
     for name, caption in [("dv_setup.png", "Device"), ("dv_batch.png", "Batch"), ("dv_seek.png", "Seek"),
                           ("dv_mb.png", "Help"), ("dv_mark.png", "Web")]:
         button_strip(folder, name, 72, 28, caption, True)
@@ -645,13 +649,14 @@ def dv_page_art(folder, w):
 
 
 def dv_page_layout(w, body_w, page_h):
-    """ENC_DV_PAGE's LAYOUT1: preview, transport row, shuttle, and the time-code, limit and
-    option column beside the preview, or under the shuttle where the page is a column.
-    Places are relative to the page."""
+    """ENC_DV_PAGE's LAYOUT1 in the page's column: preview, post-encoding band, transport row,
+    shuttle, then the time-code, limit and option blocks. At 800x600 the column is shorter:
+    the four page buttons stand beside a smaller preview, the volume button beside the band,
+    and the blocks are packed tighter. Places are relative to the page."""
     pw, ph = dv_preview_size(w)
-    x, y = 16, 16
-    column = w >= 1024
-    right = x if column else x + pw + 16
+    compact = w < 1024
+    x, y = 16, 8 if compact else 16
+    right = x
     cw = min(body_w - right - 16, 320)  # as wide as the labels' band art at most
     bw = dv_transport_button_width(w)
     lines = [f'    <SUBVIEW ID="LAYOUT1" LEFT="0" TOP="0" WIDTH="{body_w}" HEIGHT="{page_h}">',
@@ -677,37 +682,46 @@ def dv_page_layout(w, body_w, page_h):
                                      ("IDC_BUTTON_DV_RECORD", "dv_record.png")]):
         toggle = name not in ("IDC_BUTTON_DV_PREVFRAME", "IDC_BUTTON_DV_NEXTFRAME")
         lines += button(name, x + i * (bw + 4), ty, bw, 32, dv_transport_art(art, w), toggle)
-    sy = ty + (40 if column else 44)
+    # The shuttle strip's art is 240 pixels a frame on both screens (the batch dialog shares
+    # it); on the narrow column its buttons stand closer to it.
+    sy = ty + (36 if compact else 40)
+    gap = 4 if compact else 8
     lines += button("IDC_BUTTON_SHUTTLE_LEFT", x, sy, 24, 24, "dv_shuttle_left.png")
-    lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 32}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')
-    lines += button("IDC_BUTTON_SHUTTLE_RIGHT", x + 280, sy, 24, 24, "dv_shuttle_right.png")
-    lines += button("IDC_BUTTON_DV_VOL", x + 320, sy - 4, 32, 32, "btn_volume.png")
+    lines.append(f'      <STATIC ID="IDC_SLIDER_SHUTTLE" LEFT="{x + 24 + gap}" TOP="{sy}" WIDTH="240" HEIGHT="24"/>')
+    lines += button("IDC_BUTTON_SHUTTLE_RIGHT", x + 264 + 2 * gap, sy, 24, 24, "dv_shuttle_right.png")
+    volume = (x + pw + 8, y + ph) if compact else (x + 320, sy - 4)
+    lines += button("IDC_BUTTON_DV_VOL", *volume, 32, 32, "btn_volume.png")
 
-    # The column's blocks follow each other tighter than beside the preview.
-    cy, tc_step, limit_step, option_step = (sy + 34, 76, 80, 56) if column else (y, 90, 96, 70)
-    lines += label("IDC_STATIC_TIMECODE_CAPTION", right, cy, cw)
-    lines += [f'      <SPINTIMEEDIT ID="IDC_EDIT_DV_TIMECODE" LEFT="{right}" TOP="{cy + 24}" WIDTH="121" HEIGHT="17">',
+    # The blocks follow each other tighter than the art's own spacing; on the small screen the
+    # time-code caption and its edit share a row, as do the time code and the seek button.
+    cy = sy + (30 if compact else 34)
+    tc_step, limit_step, row = (56, 72, 24) if compact else (76, 80, 28)
+    caption_w, edit_left, value_top = (136, right + 144, cy + 26) if compact else (cw, right, cy + 48)
+    lines += label("IDC_STATIC_TIMECODE_CAPTION", right, cy, caption_w)
+    edit_top = cy + 1 if compact else cy + 24
+    lines += [f'      <SPINTIMEEDIT ID="IDC_EDIT_DV_TIMECODE" LEFT="{edit_left}" TOP="{edit_top}" WIDTH="121" HEIGHT="17">',
               '        <SUBREGIONLSPIN LEFT="125" TOP="0" WIDTH="16" HEIGHT="8"/>',
               '        <SUBREGIONRSPIN LEFT="125" TOP="8" WIDTH="16" HEIGHT="8"/>',
               '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>'
               '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>',
               '        <INCNORMALIMAGE SOURCE="tk_spin_up.png"/><DECNORMALIMAGE SOURCE="tk_spin_down.png"/>',
               "      </SPINTIMEEDIT>"]
-    lines += button("IDC_BUTTON_DV_SEEK", right + 150, cy + 18, 72, 28, "dv_seek.png", False)
-    lines += label("IDC_STATIC_TIMECODE", right, cy + 48, cw)
+    seek = (right + 216, cy + 24) if compact else (right + 150, cy + 20)
+    lines += button("IDC_BUTTON_DV_SEEK", *seek, 72, 28, "dv_seek.png", False)
+    lines += label("IDC_STATIC_TIMECODE", right, value_top, 200 if compact else cw)
     cy += tc_step
     lines += label("IDC_STATIC_DV_LIMIT_OPTION", right, cy, cw)
-    lines += button("IDC_CHK_CAP_TIME_LIMIT", right, cy + 26, 20, 20, "dv_check.png")
-    lines += label("IDC_STATIC_DV_TIME_LIMIT", right + 26, cy + 26, 70)
-    lines += [f'      <EDIT ID="IDC_EDIT_CAP_TIME_LIMIT" LEFT="{right + 100}" TOP="{cy + 28}" WIDTH="88" HEIGHT="17" '
+    lines += button("IDC_CHK_CAP_TIME_LIMIT", right, cy + row - 2, 20, 20, "dv_check.png")
+    lines += label("IDC_STATIC_DV_TIME_LIMIT", right + 26, cy + row - 2, 70)
+    lines += [f'      <EDIT ID="IDC_EDIT_CAP_TIME_LIMIT" LEFT="{right + 100}" TOP="{cy + row}" WIDTH="88" HEIGHT="17" '
               'TYPE="CGSIMPLETIMEEDIT">',
               '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="88" HEIGHT="17"/>'
               '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>',
               "      </EDIT>"]
-    lines += button("IDC_CHK_CAP_SIZE_LIMIT", right, cy + 54, 20, 20, "dv_check.png")
-    lines += label("IDC_STATIC_DV_SIZE_LIMIT", right + 26, cy + 54, 70)
-    lines += [f'      <EDIT ID="IDC_EDIT_CAP_SIZE_LIMIT" LEFT="{right + 100}" TOP="{cy + 56}" WIDTH="121" HEIGHT="17" '
-              'TYPE="CGLEDEDIT">',
+    lines += button("IDC_CHK_CAP_SIZE_LIMIT", right, cy + 2 * row - 2, 20, 20, "dv_check.png")
+    lines += label("IDC_STATIC_DV_SIZE_LIMIT", right + 26, cy + 2 * row - 2, 70)
+    lines += [f'      <EDIT ID="IDC_EDIT_CAP_SIZE_LIMIT" LEFT="{right + 100}" TOP="{cy + 2 * row}" WIDTH="121" '
+              'HEIGHT="17" TYPE="CGLEDEDIT">',
               '        <BACKGROUNDIMAGE SOURCE="field.png" WIDTH="121" HEIGHT="17"/>'
               '<LEDNUMBERIMAGE SOURCE="led_digits.png" WIDTH="429" HEIGHT="17"/>',
               "      </EDIT>"]
@@ -719,11 +733,11 @@ def dv_page_layout(w, body_w, page_h):
               '        <SUBREGIONTHUMB WIDTH="4" HEIGHT="24"/>',
               '        <BACKGROUNDIMAGE SOURCE="dv_progress_bg.png"/><THUMBNORMALIMAGE SOURCE="dv_progress_fill.png"/>',
               "      </SIMPLESLIDER>"]
-    cy += option_step
-    per_row = 4 if column else 2
+    cy += 56
     for i, (name, art) in enumerate([("IDC_BUTTON_DV_SETUP", "dv_setup.png"), ("IDC_BUTTON_DV_BATCH", "dv_batch.png"),
                                      ("IDC_BUTTON_DV_MB", "dv_mb.png"), ("IDC_BUTTON_DV_CORVANE_MARK", "dv_mark.png")]):
-        lines += button(name, right + (i % per_row) * 80, cy + (i // per_row) * 36, 72, 28, art, False)
+        place = (x + pw + 8, y + i * ((ph - 28) // 3)) if compact else (right + i * 80, cy)
+        lines += button(name, *place, 72, 28, art, False)
     lines.append("    </SUBVIEW>")
     return lines
 

@@ -132,7 +132,7 @@ ScrollEvents ScrollBarModel::Press(int along) {
     ScrollEvents e;
     e.repaint = true;
     const ScrollPart part = PartAt(along);
-    if (part == kScrollNone || (part == kScrollTrack && states_[kScrollTrack] == 3)) return e;
+    if (part == kScrollNone || WholeInView() || (part == kScrollTrack && states_[kScrollTrack] == 3)) return e;
     pressed_ = true;
     if (part == kScrollFirst || part == kScrollSecond) {
         pressedPart_ = part;
@@ -247,6 +247,7 @@ ScrollEvents ScrollBarModel::Leave() {
 ScrollEvents ScrollBarModel::Key(int vk) {
     ScrollEvents e;
     e.repaint = true;
+    if (WholeInView()) return e;
     if (horizontal_) {
         if (vk == 0x25 || vk == 0x27) {
             StepBy(vk == 0x25 ? -Step() : Step());
@@ -273,6 +274,7 @@ ScrollEvents ScrollBarModel::Key(int vk) {
 
 ScrollEvents ScrollBarModel::Wheel(int delta) {
     ScrollEvents e;
+    if (WholeInView()) return e;
     if (step_ == 0) step_ = 1;
     pressedPart_ = delta > 0 ? kScrollFirst : kScrollSecond;
     StepBy(delta > 0 ? -step_ : step_);

@@ -60,8 +60,15 @@ public:
     int DraggedThumbStart() const;
     bool Dragging() const { return pressed_ && pressedPart_ == kScrollThumb; }
 
+    // A page was set that shows the whole range: there is nothing to scroll, so the bar shows
+    // no thumb, draws its parts disabled and takes no press, key or wheel.
+    bool WholeInView() const { return total_ > 0 && page_ >= total_; }
+
     ScrollPart PartAt(int along) const;
-    int State(ScrollPart part) const { return part >= 0 && part < 4 ? states_[part] : 0; }
+    int State(ScrollPart part) const {
+        if (part < 0 || part >= 4) return 0;
+        return WholeInView() ? 3 : states_[part];
+    }
     void DisableTrack(bool off) { states_[kScrollTrack] = off ? 3 : 0; }
     bool Pressed() const { return pressed_; }
     int PressedPart() const { return pressedPart_; }

@@ -149,7 +149,7 @@ void CGNewScrollBar::Post(const skin::ScrollEvents& events) {
 }
 
 void CGNewScrollBar::DrawThumb(HDC dc, HDC art) {
-    if (!thumb_ || model_.Ratio() <= 0) return;
+    if (!thumb_ || model_.Ratio() <= 0 || model_.WholeInView()) return;
     const int cell = BitmapWidth(thumb_) / 4;
     if (cell <= 0) return;
     SelectObject(art, thumb_);

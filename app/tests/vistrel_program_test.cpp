@@ -16,6 +16,7 @@
 #include "app/project_file.h"
 #include "app/skin/skin_layout.h"
 #include "app/skin/skin_list.h"
+#include "app/tests/program_process.h"
 #include "app/tests/window_support.h"
 #include "app/vistrel_app.h"
 #include "filters/base/tests/com_test_util.h"
@@ -24,101 +25,6 @@
 #include "tests/support/shell.h"
 
 namespace {
-
-std::string ProgramPath() {
-    return ProgramFolder() + "\\Vistrel.exe";
-}
-
-// A started program.
-struct Process {
-    PROCESS_INFORMATION info{};
-    bool started = false;
-    explicit Process(const std::string& commandLine, const std::string& folder = "") {
-        STARTUPINFOA startup{};
-        startup.cb = sizeof startup;
-        std::string line = commandLine;
-        started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 folder.empty() ? nullptr : folder.c_str(), &startup, &info) != 0;
-    }
-    ~Process() {
-        if (!started) return;
-        if (WaitForSingleObject(info.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(info.hProcess, 99);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
-    bool Ended() const { return WaitForSingleObject(info.hProcess, 0) == WAIT_OBJECT_0; }
-    DWORD ExitCode() const {
-        DWORD code = 0;
-        GetExitCodeProcess(info.hProcess, &code);
-        return code;
-    }
-};
-
-// Encoder filter registered for the life of the test (start-up checks that it can be made).
-class EncoderRegistered {
-public:
-    EncoderRegistered() : dll_(comtest::WinePath(OMBRISK_AX)) { ok_ = comtest::Regsvr32(dll_, false) == 0; }
-    bool Ok() const { return ok_; }
-
-private:
-    comtest::RegistrationLock lock_;
-    std::wstring dll_;
-    bool ok_ = false;
-};
-
-struct FoundWindow {
-    DWORD pid;
-    std::string className;
-    HWND hwnd;
-};
-
-BOOL CALLBACK FindProcessWindow(HWND hwnd, LPARAM param) {
-    auto* want = reinterpret_cast<FoundWindow*>(param);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    char cls[64] = {};
-    GetClassNameA(hwnd, cls, sizeof cls);
-    // Of the dialogs, only message boxes (an OK button; the splash is a dialog too).
-    const bool isBox = want->className != "#32770" || GetDlgItem(hwnd, IDOK);
-    if (pid == want->pid && want->className == cls && IsWindowVisible(hwnd) && isBox) {
-        want->hwnd = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND WindowOf(const Process& p, const char* className) {
-    FoundWindow want{p.info.dwProcessId, className, nullptr};
-    EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&want));
-    return want.hwnd;
-}
-
-// Waits for the process to end, answering each message box it shows with OK and keeping
-// its text. False when it did not end within `ms`.
-bool RunToEnd(Process& p, std::vector<std::string>* messages, DWORD ms) {
-    const DWORD end = GetTickCount() + ms;
-    while (static_cast<LONG>(end - GetTickCount()) > 0) {
-        if (p.Ended()) return true;
-        if (HWND box = WindowOf(p, "#32770")) {
-            // The box's texts: every static of it that holds one.
-            std::string text;
-            EnumChildWindows(
-                box,
-                [](HWND child, LPARAM all) -> BOOL {
-                    char cls[32] = {}, t[600] = {};
-                    GetClassNameA(child, cls, sizeof cls);
-                    GetWindowTextA(child, t, sizeof t);
-                    if (!lstrcmpiA(cls, "Static") && t[0]) *reinterpret_cast<std::string*>(all) += t;
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&text));
-            if (messages && (messages->empty() || messages->back() != text)) messages->push_back(text);
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
-        Sleep(100);
-    }
-    return p.Ended();
-}
 
 // Brightest or darkest grey level (0-255) in a rectangle of a capture; -1 on failure.
 int GreyExtreme(const std::string& png, int x, int y, int w, int h, bool brightest) {
@@ -133,16 +39,12 @@ int GreyExtreme(const std::string& png, int x, int y, int w, int h, bool brighte
 }
 
 TEST(VistrelProgram, StartsToTheMainPanelAndClosesCleanly) {
-    EncoderRegistered encoder;
+    EncoderRegistered encoder(OMBRISK_AX);
     ASSERT_TRUE(encoder.Ok());
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Corvane\\Vistrel\\1.0\\Recording");
     Process p("\"" + ProgramPath() + "\"");
     ASSERT_TRUE(p.started);
-    HWND panel = nullptr;
-    for (int i = 0; i < 300 && !panel && !p.Ended(); ++i) {
-        panel = WindowOf(p, kMainPanelClass);
-        Sleep(100);
-    }
+    HWND panel = WaitForWindow(p, kMainPanelClass, 30000);
     ASSERT_NE(panel, nullptr) << "no main panel";
     EXPECT_NE(GetDlgItem(panel, kIdMainPage), nullptr) << "no main page";
     // The pointer away from the buttons, so that none shows its hover face.
@@ -205,7 +107,7 @@ TEST_F(StartupFailure, NoResourceLibraryEndsWithoutAMessage) {
 }
 
 TEST_F(StartupFailure, MissingOrBrokenSkinEndsWithTheSkinMessage) {
-    EncoderRegistered encoder;
+    EncoderRegistered encoder(OMBRISK_AX);
     ASSERT_TRUE(encoder.Ok());
     WithLibrary();
     {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -26,6 +27,7 @@
 #include "app/profiles/tests/mpeg_test_record.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/preferences.h"
+#include "app/services/text_fonts.h"
 #include "app/services/tv_format.h"
 #include "app/skin/common_dialogs.h"
 #include "app/skin/skin_controls.h"
@@ -383,6 +385,56 @@ std::vector<const SkinNode*> Nodes(const SkinSubView* sub) {
     return nodes;
 }
 
+// Every header text and every cell text of the batch list fits its rectangle: headers are
+// drawn across theirs, cells 2 pixels in from each edge. The file names may be cut.
+void ExpectColumnsShowTheirTexts(CFileBatchList* batch) {
+    CGListCtrl* list = batch->List();
+    HWND header = reinterpret_cast<HWND>(list->SendMessage(LVM_GETHEADER));
+    ASSERT_NE(header, nullptr);
+    HDC dc = GetDC(list->m_hWnd);
+    const auto extent = [dc](HFONT font, const char* text) {
+        HGDIOBJ old = SelectObject(dc, font);
+        SIZE size{};
+        GetTextExtentPoint32A(dc, text, static_cast<int>(std::strlen(text)), &size);
+        SelectObject(dc, old);
+        return static_cast<int>(size.cx);
+    };
+    auto headerFont = reinterpret_cast<HFONT>(SendMessageA(header, WM_GETFONT, 0, 0));
+    if (!headerFont) headerFont = GetAppGuiFont();
+    int right = 0;
+    for (int column = 0; column < 4; ++column) {
+        SCOPED_TRACE("column " + std::to_string(column));
+        RECT head{};
+        ASSERT_TRUE(SendMessageA(header, HDM_GETITEMRECT, column, reinterpret_cast<LPARAM>(&head)));
+        char text[64] = {};
+        HDITEMA item{};
+        item.mask = HDI_TEXT;
+        item.pszText = text;
+        item.cchTextMax = sizeof text;
+        ASSERT_TRUE(SendMessageA(header, HDM_GETITEMA, column, reinterpret_cast<LPARAM>(&item)));
+        EXPECT_LE(extent(headerFont, text), head.right - head.left) << text;
+        right = head.right;
+        for (int i = 0; column > 0 && i < batch->Count(); ++i) {
+            RECT cell{};
+            cell.top = column;
+            cell.left = LVIR_BOUNDS;
+            ASSERT_TRUE(list->SendMessage(LVM_GETSUBITEMRECT, i, reinterpret_cast<LPARAM>(&cell)));
+            EXPECT_EQ(cell.left, head.left);
+            EXPECT_EQ(cell.right, head.right);
+        }
+        for (int i = 0; column != 1 && i < batch->Count(); ++i) {
+            const CString cellText = list->GetItemText(i, column);
+            EXPECT_FALSE(cellText.IsEmpty());
+            EXPECT_LE(extent(GetAppGuiFont(), cellText) + 4, head.right - head.left) << cellText.c_str();
+        }
+    }
+    ReleaseDC(list->m_hWnd, dc);
+    // The columns fill the list and no more: no horizontal scrolling.
+    RECT client{};
+    list->GetClientRect(&client);
+    EXPECT_LE(right, client.right);
+}
+
 class ScreenLayoutTest : public ResourceLibraryTest {
 protected:
     void TearDown() override {
@@ -393,7 +445,7 @@ protected:
 
 // On both screens the file page, its batch list and the export room stand inside the main
 // page's body, clear of the profile summary and of each other, with every control of the page
-// inside the page (at 1024x768 the DV page as well); the room's icon view shows whole rows at
+// inside the page (the DV page's as well, clear of each other); the room's icon view shows whole rows at
 // its top however it was scrolled; on 800x600 the page and the room are built for a look.
 TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) {
     comtest::ComScope com;
@@ -431,8 +483,9 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
         for (const SkinNode* n : Nodes(FindSubView("ENC_FILE_PAGE", "LAYOUT1")))
             EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), pageLocal)) << n->name;
         EXPECT_TRUE(Inside(Place(listView->left, listView->top, listView->width, listView->height), pageLocal));
-        if (size == "1024x768") {
-            // The DV page beside the summary too, every control of it inside it.
+        {
+            // The DV page beside the summary too, every control of it inside it and clear of
+            // the others.
             SkinView* dvView = CSkinLayout::FindView("ENC_DV_PAGE");
             ASSERT_NE(dvView, nullptr);
             const CRect dv = Place(dvView->left, dvView->top, dvView->width, dvView->height);
@@ -440,9 +493,17 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
             for (const SkinNode* n : Nodes(bodyView))
                 EXPECT_FALSE(Overlap(Place(n->left, n->top, n->width, n->height), dv)) << n->name;
             EXPECT_FALSE(Overlap(dv, room));
-            for (const SkinNode* n : Nodes(FindSubView("ENC_DV_PAGE", "LAYOUT1")))
-                EXPECT_TRUE(Inside(Place(n->left, n->top, n->width, n->height), CRect(0, 0, dv.Width(), dv.Height())))
-                    << n->name;
+            const std::vector<const SkinNode*> controls = Nodes(FindSubView("ENC_DV_PAGE", "LAYOUT1"));
+            EXPECT_GE(controls.size(), 30u);
+            for (size_t i = 0; i < controls.size(); ++i) {
+                const SkinNode* n = controls[i];
+                const CRect r = Place(n->left, n->top, n->width, n->height);
+                EXPECT_TRUE(Inside(r, CRect(0, 0, dv.Width(), dv.Height()))) << n->name;
+                for (size_t j = i + 1; j < controls.size(); ++j) {
+                    const SkinNode* m = controls[j];
+                    EXPECT_FALSE(Overlap(r, Place(m->left, m->top, m->width, m->height))) << n->name << ", " << m->name;
+                }
+            }
         }
         const CRect roomLocal(0, 0, room.Width(), room.Height());
         for (const SkinNode* n : Nodes(FindSubView("EXPORT_ROOM", "PAGE")))
@@ -469,6 +530,30 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
             ++controls;
         }
         EXPECT_GE(controls, 12);
+
+        // The batch list with the widest texts its columns can hold: a ten-hour clip (the
+        // time code's widest form short of a hundred hours) and the longest type names.
+        for (const uint32_t formatClass : {10u, 11u, 4u}) {
+            auto* entry = new FileBatchEntry{};
+            entry->progressMark = -1;
+            std::snprintf(entry->path, sizeof entry->path, "C:\\clips\\holiday at the lake %u.mpg", formatClass);
+            entry->media.mediaKind = 1;
+            entry->media.formatClass = formatClass;
+            entry->media.duration = entry->outPoint = 36000LL * 10000000 + formatClass * 10000000LL;
+            ASSERT_EQ(filePage->BatchList()->AddEntry(entry), 1);
+        }
+        ExpectColumnsShowTheirTexts(filePage->BatchList());
+        // Three entries fit the list: its bar shows no thumb, only its disabled track.
+        Pump(300);
+        const std::string shot = "file_page_" + size + ".png";
+        ASSERT_TRUE(testsupport::CaptureScreen(shot));
+        CRect barRect;
+        filePage->BatchList()->ScrollBar()->GetWindowRect(&barRect);
+        for (const int at : {barRect.top + 4, barRect.top + (barRect.Height() - 32) / 2, barRect.bottom - 36}) {
+            testsupport::Rgb track;
+            ASSERT_TRUE(testsupport::PixelAt(shot, barRect.left + 8, at, &track));
+            EXPECT_EQ(track, (testsupport::Rgb{0x2A, 0x2A, 0x2A})) << "at " << at - barRect.top;
+        }
 
         // The room's icon view: brought to its last item, or scrolled by its bar, it shows
         // whole rows from its top edge down.
@@ -500,9 +585,7 @@ TEST_F(ScreenLayoutTest, FilePageAndExportRoomFitBesideTheSummaryOnBothScreens) 
             expectWholeTopRow("scrolled by the bar");
         }
         Pump(300);
-        if (size == "800x600") {
-            EXPECT_TRUE(testsupport::CaptureScreen("file_page_800x600.png"));
-        }
+        EXPECT_TRUE(testsupport::CaptureScreen("file_page_" + size + ".png"));
         filePage->DestroyWindow();
         delete filePage;
         exportRoom->DestroyWindow();

@@ -571,6 +571,37 @@ TEST(ScrollBarModel, ThumbLengthAndPlace) {
     }
 }
 
+// A page that shows the whole range leaves nothing to scroll: every part is disabled and no
+// press, key or wheel moves anything, until the range outgrows the page again.
+TEST(ScrollBarModel, NothingToScrollDisablesTheBar) {
+    for (const bool horizontal : {true, false}) {
+        ScrollBarModel b = Bar(horizontal);
+        for (const double page : {100.0, 200.0}) {
+            b.SetPage(100, page);
+            EXPECT_TRUE(b.WholeInView());
+            for (const ScrollPart part : {kScrollFirst, kScrollSecond, kScrollThumb, kScrollTrack})
+                EXPECT_EQ(b.State(part), 3) << part;
+            for (const int along : {5, 15, 30, 60, 110}) {
+                EXPECT_TRUE(b.Press(along).codes.empty()) << along;
+                EXPECT_FALSE(b.Pressed());
+                EXPECT_TRUE(b.Release().codes.empty());
+            }
+            for (const int vk : {0x25, 0x26, 0x27, 0x28, 0x21, 0x22})
+                EXPECT_TRUE(b.Key(vk).codes.empty()) << vk;
+            EXPECT_TRUE(b.Wheel(-120).codes.empty());
+            EXPECT_EQ(b.GetPos(), 0);
+        }
+        b.SetPage(100, 10);
+        EXPECT_FALSE(b.WholeInView());
+        EXPECT_EQ(b.State(kScrollTrack), 0);
+        EXPECT_FALSE(b.Wheel(-120).codes.empty());
+    }
+    // No page set: the bar steps through its range as before.
+    ScrollBarModel plain = Bar();
+    EXPECT_FALSE(plain.WholeInView());
+    EXPECT_FALSE(plain.Key(0x27).codes.empty());
+}
+
 TEST(ScrollBarModel, ButtonsRepeatAndRelease) {
     ScrollBarModel b = Bar();
     b.SetPage(100, 10);
