@@ -1978,8 +1978,9 @@ void CDVBatchCaptureDlg::ModePoll() {
         UINT button;
     } kPresses[] = {{4296, kTapePlay}, {4297, kTapeStop}, {4298, kTapePause}, {4300, kTapeWind}, {4301, kTapeRewind}};
     for (;;) {
+        // The step is read after the wait: the user may have moved on meanwhile.
+        if (WaitStop(step_ == kReview || step_ == kCaptured ? 500 : 2000)) return;
         const int step = step_;
-        if (WaitStop(step == kReview || step == kCaptured ? 500 : 2000)) return;
         const HWND window = g_dialogWindow.load();
         const LPARAM generation = LPARAM(transportGen_.load());
         DWORD mode = 0;
@@ -2031,9 +2032,12 @@ LRESULT CDVBatchCaptureDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         case kPollPress:
             if (lParam == kReviewStopPress) {
-                // Review: the deck is kept stopped.
-                if (engine_) engine_->Stop();
-                lastMode_ = DWORD(engines::kTransportStop);
+                // Review: the deck is kept stopped. A press read before the user went on to a
+                // run is dropped: it would stop the deck under the run's first segment.
+                if (engine_ && (step_ == kReview || step_ == kCaptured) && !batchRunning_) {
+                    engine_->Stop();
+                    lastMode_ = DWORD(engines::kTransportStop);
+                }
             } else if (!quickScan_ && !batchRunning_ && LPARAM(transportGen_.load()) == lParam) {
                 // Only a press whose read of the deck no transport command has overtaken.
                 OnTape(UINT(wParam));

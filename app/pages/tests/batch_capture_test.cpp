@@ -527,9 +527,13 @@ TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone
     ASSERT_GE(files.size(), 1u);
     EXPECT_LE(files.size(), size_t(kept))
         << "the segment cut short by the removal is kept too, if any of it was recorded";
+    // The first segment was recorded whole on the deck found again, before the removal.
     const std::vector<int64_t> codes = enginetest::FrameTimecodes(files[0]);
     ASSERT_FALSE(codes.empty()) << files[0] << " " << Boxes();
     EXPECT_EQ(codes.front(), kTapeStart);
+    EXPECT_EQ(codes.back(), kTapeStart + kScene - 1) << Boxes();
+    EXPECT_EQ(enginetest::ProbeFrames(files[0]), kScene);
+    EXPECT_NEAR(enginetest::ProbeSeconds(files[0]), double(kScene) / 25, 0.05);
     EXPECT_EQ(dialog_->List().Count(), kept);
 }
 
