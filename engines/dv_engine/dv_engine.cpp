@@ -799,11 +799,9 @@ void CSystemLayerDV::WatchGraph(HANDLE quit, HANDLE graphEvents, IMediaEvent* ev
             if (code == EC_DEVICE_LOST && b == 0) {
                 cancel_ = true;
                 EndRecording(true);
-                {
-                    std::lock_guard<std::mutex> hold(recordLock_);
-                    if (scanWriter_) scanWriter_->Finish();
-                    scanWriter_.reset();
-                }
+                // A scan ends as if stopped: its open scene is closed at the last frame
+                // scanned, before the removal is noticed.
+                StopQuickScan();
                 Notice(engines::WM_DEVICE_REMOVED, 0);
             }
         }

@@ -679,6 +679,35 @@ TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
     EXPECT_NEAR(ProbeSeconds(scan), 18.0, 0.04);
 }
 
+// The deck unplugged during a scan: the scene it was in is closed at the last frame scanned,
+// before the removal is noticed, and the scan file holds the frames scanned.
+TEST_F(DvEngine, AScanEndedByTheDecksRemovalClosesItsOpenScene) {
+    ASSERT_EQ(Open(), S_OK);
+    const std::string scan = Scratch("lost_scan");
+    ASSERT_EQ(dv_->StartQuickScan(scan.c_str()), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_QUICK_SCAN_SAMPLE, 3, 30000)) << "the second scene's start";
+    ASSERT_TRUE(PlayedFrames(25, 25));
+    SetDeck(tape_, 0);
+    ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 30000));
+    std::vector<std::pair<bool, int64_t>> samples;  // start flag, time code in frames
+    bool removed = false;
+    for (const Notice& n : Notices()) {
+        if (n.code == engines::WM_DEVICE_REMOVED) removed = true;
+        if (n.code != engines::WM_QUICK_SCAN_SAMPLE) continue;
+        EXPECT_FALSE(removed) << "a scan sample after the removal";
+        const dv::Timecode tc{n.bytes[0], n.bytes[1], n.bytes[2], n.bytes[3]};
+        samples.emplace_back(n.bytes[26] != 0, tc.ToFrames(25));
+    }
+    const int64_t start = dv::Timecode{0, 1, 0, 0}.ToFrames(25);
+    ASSERT_EQ(samples.size(), 4u);
+    EXPECT_EQ(samples[2], std::make_pair(true, start + 150));
+    EXPECT_FALSE(samples[3].first);
+    EXPECT_GE(samples[3].second, start + 175);
+    EXPECT_LT(samples[3].second, start + 300);
+    EXPECT_EQ(dv_->StopQuickScan(), S_FALSE) << "the scan has ended";
+    EXPECT_EQ(int64_t(FrameTimecodes(scan).size()), samples[3].second - start + 1);
+}
+
 TEST_F(DvEngine, ADeckThatNeverFreezesEndsTheWaitWithAnError) {
     ASSERT_EQ(Open(), S_OK);
     ASSERT_EQ(dv_->Play(), S_OK);
