@@ -140,6 +140,18 @@ protected:
             if (LONG(end - GetTickCount()) <= 0) return false;
         }
     }
+    // Winds the tape back to its start, where the deck stops, and plays it: a recording then
+    // has the whole tape before it, however long the checks before it took.
+    bool PlayFromStart() {
+        dv_->Rewind();  // a deck already at the start may stop before the wind is seen
+        const DWORD end = GetTickCount() + 10000;
+        DWORD mode = 0;
+        while (dv_->GetTransportMode(&mode) == S_OK && mode != DWORD(engines::kTransportStop)) {
+            if (LONG(end - GetTickCount()) <= 0) return false;
+            Sleep(20);
+        }
+        return mode == DWORD(engines::kTransportStop) && dv_->Play() == S_OK;
+    }
     std::string Scratch(const char* stem) { return testsupport::FixturePath(testsupport::UniqueName(stem) + ".avi"); }
     // A batch segment record from `in` to `out` into files named after `captureFile`.
     HRESULT AddSegment(const dv::Timecode& in, const dv::Timecode& out, const std::string& captureFile) {
@@ -733,9 +745,10 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
         engines::CaptureParams params = Params(out);
         params.dv.fileFormat = abort ? 1 : 2;  // the stopped one is a type-2 file
         ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
-        ASSERT_EQ(dv_->Play(), S_OK);
+        ASSERT_TRUE(PlayFromStart());
         ASSERT_EQ(dv_->StartRecord(), S_OK);
-        Sleep(1000);
+        // A second of tape, however late the deck's ticks come on a busy machine.
+        ASSERT_TRUE(PlayedFrames(25, 25));
         ASSERT_EQ(abort ? dv_->AbortRecord() : dv_->StopRecord(), S_OK);
         ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, abort ? 2 : 1, 10000));
         const std::vector<int64_t> codes = FrameTimecodes(out);
@@ -759,8 +772,9 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
     const std::string out = Scratch("unplugged");
     const engines::CaptureParams params = Params(out);
     ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    ASSERT_TRUE(PlayFromStart());
     ASSERT_EQ(dv_->StartRecord(), S_OK);
-    Sleep(1000);
+    ASSERT_TRUE(PlayedFrames(25, 25));
     SetDeck(tape_, 0);
     // Bounds for a loaded machine, where the deck's frames wait on the writer's disk.
     ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 30000));
