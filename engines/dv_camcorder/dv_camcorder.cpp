@@ -271,6 +271,7 @@ public:
     HRESULT STDMETHODCALLTYPE put_Rate(double rate) override {
         if (!(rate >= -32 && rate <= 32)) return E_INVALIDARG;
         std::lock_guard<std::mutex> hold(deck_);
+        if (Stuck()) return S_OK;  // taken, never carried out, as the modes are
         shuttle_ = rate;
         return S_OK;
     }

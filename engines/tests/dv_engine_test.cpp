@@ -731,6 +731,14 @@ TEST_F(DvEngine, ADeckThatNeverFreezesEndsTheWaitWithAnError) {
     DWORD mode = 0;
     ASSERT_EQ(dv_->GetTransportMode(&mode), S_OK);
     EXPECT_EQ(mode, DWORD(engines::kTransportPlay));
+    // A seek on it ends as the deck's failure after a few commands it did not carry out,
+    // well within the seek's own bound of two minutes.
+    ASSERT_EQ(dv_->SeekTimecode(dv::Timecode{0, 1, 0, 0}.Packed()), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_DV_ERROR, 2, 30000));
+    HRESULT seekEnd = S_OK;
+    for (const Notice& n : Notices())
+        if (n.code == engines::WM_DV_ERROR) seekEnd = HRESULT(n.param);
+    EXPECT_EQ(seekEnd, engines::kSeekDeckFailed);
     // Once the deck carries commands out again, the same command succeeds.
     SetDeck(tape_, 1, 0);
     EXPECT_EQ(dv_->Pause(), S_OK);

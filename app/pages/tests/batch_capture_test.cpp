@@ -183,6 +183,12 @@ const char* kFourScenes =
     "color=c=0x3060C0:s=720x576:r=25:d=5,format=yuv420p[d];[a][b][c][d]concat=n=4:v=1:a=0\" "
     "-f lavfi -i sine=sample_rate=48000:duration=20 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
     "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
+// The first two of those scenes.
+const char* kTwoScenes =
+    "ffmpeg -filter_complex \"testsrc=s=720x576:r=25:d=5,format=yuv420p[a];smptebars=s=720x576:r=25:d=5,"
+    "format=yuv420p[b];[a][b]concat=n=2:v=1:a=0\" "
+    "-f lavfi -i sine=sample_rate=48000:duration=10 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
+    "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
 // Two scenes of an NTSC tape (29.97 frames a second, time codes counting 30).
 const char* kNtscScenes =
     "ffmpeg -filter_complex \"testsrc=s=720x480:r=30000/1001:d=5,format=yuv411p[a];"
@@ -343,7 +349,7 @@ protected:
     std::vector<std::string> texts_;
 };
 
-TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
+TEST_F(BatchCaptureDialog, ScansJoinsCapturesAndReviews) {
     Open();
     ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kStart);
     ASSERT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << "message boxes: " << boxes_.size();
@@ -402,40 +408,53 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
     Pump(1500);
     dialog_->Press(CDVBatchCaptureDlg::kReviewPause);
     Shot("batch_step4_review_player.png");
+}
 
-    // Back to the review of the scan, the list as it was, and a run the user stops after its
-    // first segment: the file and the list stay.
-    dialog_->Press(CDVBatchCaptureDlg::kBack);
-    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kReview);
-    ASSERT_EQ(dialog_->List().Count(), 3);
+// Runs that end early, on a tape of two scenes: one the user stops after its first segment,
+// back to the review with its list, and one whose deck stops answering after its first
+// segment, which ends with a message. Each keeps the file it recorded.
+TEST_F(BatchCaptureDialog, RunsStoppedByTheUserOrByAnUnansweringDeckKeepTheirFiles) {
+    std::string tape;
+    ASSERT_TRUE(testsupport::MediaFixture(kTwoScenes, "dv", &tape));
+    enginetest::SetDeck(tape, 1);
+    engine_->OpenDevice(nullptr);
+    ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+    Open();
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 60000)) << Boxes();
+    ASSERT_EQ(dialog_->List().Count(), 2) << Boxes();
+
+    // Stopped by the user after its first segment: the file and the list stay.
     dialog_->Press(CDVBatchCaptureDlg::kNext);
     ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture);
-    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000)) << Boxes();
     const std::string kept = dialog_->CapturedFiles()[0];
     dialog_->Press(CDVBatchCaptureDlg::kBack);
     Pump(500);
     EXPECT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kReview);
     EXPECT_FALSE(dialog_->BatchRunning());
-    EXPECT_EQ(dialog_->List().Count(), 3);
+    EXPECT_EQ(dialog_->List().Count(), 2);
     const std::vector<int64_t> codes = enginetest::FrameTimecodes(kept);
     ASSERT_EQ(codes.size(), size_t(kScene)) << kept << " " << Boxes();
     EXPECT_EQ(codes.front(), kTapeStart);
-    // A run whose deck stops answering after the first segment: the run ends with a message and
+
+    // A deck that stops answering after the first segment: the run ends with a message and
     // the file it recorded stays.
     boxes_.clear();
     texts_.clear();
     dialog_->Press(CDVBatchCaptureDlg::kNext);
-    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000));
-    enginetest::SetDeck(tape_, 1, 1);
-    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 150000));
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000)) << Boxes();
+    enginetest::SetDeck(tape, 1, 1);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 150000)) << Boxes();
     const std::string early = AfxLoadString(IDS_BATCH_ENDED_EARLY).c_str();
     EXPECT_EQ(std::count_if(texts_.begin(), texts_.end(),
                             [&](const std::string& t) { return t.compare(0, 30, early, 0, 30) == 0; }),
               1)
         << Boxes();
     ASSERT_GE(dialog_->CapturedFiles().size(), 1u);
-    EXPECT_EQ(enginetest::FrameTimecodes(dialog_->CapturedFiles()[0]).front(), kTapeStart);
-    enginetest::SetDeck(tape_, 1);
+    const std::vector<int64_t> first = enginetest::FrameTimecodes(dialog_->CapturedFiles()[0]);
+    ASSERT_EQ(first.size(), size_t(kScene)) << Boxes();
+    EXPECT_EQ(first.front(), kTapeStart);
 }
 
 // The shuttle drives the deck while it is dragged and leaves it paused; a deck unplugged
