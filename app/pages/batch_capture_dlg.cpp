@@ -1826,10 +1826,13 @@ void CDVBatchCaptureDlg::ReopenDevices() {
         deviceChange_ = 0;
         return;
     }
+    // Of several decks, the one that was open: by its label, or, before the dialog labelled
+    // one itself, by the name of the deck the page lent it.
     dvdevices::DeviceLabel* open = nullptr;
     if (devices_.size() > 1)
         for (dvdevices::DeviceLabel& entry : devices_)
-            if (!deviceLabel_.empty() && entry.text.find(deviceLabel_) != std::string::npos) {
+            if (deviceLabel_.empty() ? !device_.empty() && entry.engineName == device_
+                                     : entry.text.find(deviceLabel_) != std::string::npos) {
                 open = &entry;
                 break;
             }

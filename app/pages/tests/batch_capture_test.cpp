@@ -278,9 +278,16 @@ protected:
         AfxSetMessageBoxHook(nullptr);
         enginetest::SetDeck(tape_, 1);
     }
-    void Open(float frameRate = 25.0f) {
+    // Puts the tape `command` makes into the deck and opens the deck afresh on it.
+    void LoadTape(const char* command, std::string* tape) {
+        ASSERT_TRUE(testsupport::MediaFixture(command, "dv", tape));
+        enginetest::SetDeck(*tape, 1);
+        engine_->OpenDevice(nullptr);
+        ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+    }
+    void Open(float frameRate = 25.0f, const char* device = "Simulated DV Camcorder") {
         dialog_ = new CDVBatchCaptureDlg(&page_);
-        dialog_->SetEngine(engine_, &params_, frameRate, "Simulated DV Camcorder", 2, captures_.c_str());
+        dialog_->SetEngine(engine_, &params_, frameRate, device, 2, captures_.c_str());
         ASSERT_TRUE(dialog_->Create(IDD_BATCH_CAPTURE, &page_));
         dialog_->ShowWindow(SW_SHOW);
         Pump(500);
@@ -427,10 +434,7 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesAndReviews) {
 // segment, which ends with a message. Each keeps the file it recorded.
 TEST_F(BatchCaptureDialog, RunsStoppedByTheUserOrByAnUnansweringDeckKeepTheirFiles) {
     std::string tape;
-    ASSERT_TRUE(testsupport::MediaFixture(kTwoScenes, "dv", &tape));
-    enginetest::SetDeck(tape, 1);
-    engine_->OpenDevice(nullptr);
-    ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadTape(kTwoScenes, &tape));
     Open();
     dialog_->Press(CDVBatchCaptureDlg::kNext);
     ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 60000)) << Boxes();
@@ -522,6 +526,22 @@ TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedF
     }
 }
 
+// Of the camcorder's two decks the page lent the second: unplugged and found again, that deck
+// is bound again, not the first of the list.
+TEST_F(BatchCaptureDialog, ADeckFoundAgainAmongSeveralIsTheOneThatWasOpen) {
+    const char* second = "Simulated DV Camcorder (Second deck)";
+    engine_->OpenDevice(nullptr);
+    ASSERT_EQ(engine_->OpenDevice(second), S_OK);
+    Open(25.0f, second);
+    enginetest::SetDeck(tape_, 0);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
+    enginetest::SetDeck(tape_, 1);
+    ASSERT_TRUE(SettledOnAnsweringDeck()) << Boxes();
+    ASSERT_GT(dialog_->DeviceCount(), 1u);
+    EXPECT_NE(dialog_->DeviceLabelText().find("Second deck"), std::string::npos) << dialog_->DeviceLabelText();
+    EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << Boxes();
+}
+
 // The deck unplugged in the middle of a scan: the scan ends with the scenes found so far; and
 // in the middle of a batch: the run ends with a message, the files recorded stay.
 TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone) {
@@ -572,10 +592,7 @@ TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone
 // the picture at its own shape and plays the scan file.
 TEST_F(BatchCaptureDialog, AnNtscTapeIsScannedAndReviewedAtItsOwnRate) {
     std::string ntsc;
-    ASSERT_TRUE(testsupport::MediaFixture(kNtscScenes, "dv", &ntsc));
-    enginetest::SetDeck(ntsc, 1);
-    engine_->OpenDevice(nullptr);
-    ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadTape(kNtscScenes, &ntsc));
     // The engine knows the tape's system once a frame has come, as it has under the page.
     engine_->Play();
     ASSERT_TRUE(PumpUntil(
