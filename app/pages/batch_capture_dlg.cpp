@@ -1826,10 +1826,13 @@ void CDVBatchCaptureDlg::ReopenDevices() {
         deviceChange_ = 0;
         return;
     }
+    // Of several decks, the one that was open: by its label, or, before the dialog labelled
+    // one itself, by the name of the deck the page lent it.
     dvdevices::DeviceLabel* open = nullptr;
     if (devices_.size() > 1)
         for (dvdevices::DeviceLabel& entry : devices_)
-            if (!deviceLabel_.empty() && entry.text.find(deviceLabel_) != std::string::npos) {
+            if (deviceLabel_.empty() ? !device_.empty() && entry.engineName == device_
+                                     : entry.text.find(deviceLabel_) != std::string::npos) {
                 open = &entry;
                 break;
             }
@@ -1978,8 +1981,9 @@ void CDVBatchCaptureDlg::ModePoll() {
         UINT button;
     } kPresses[] = {{4296, kTapePlay}, {4297, kTapeStop}, {4298, kTapePause}, {4300, kTapeWind}, {4301, kTapeRewind}};
     for (;;) {
+        // The step is read after the wait: the user may have moved on meanwhile.
+        if (WaitStop(step_ == kReview || step_ == kCaptured ? 500 : 2000)) return;
         const int step = step_;
-        if (WaitStop(step == kReview || step == kCaptured ? 500 : 2000)) return;
         const HWND window = g_dialogWindow.load();
         const LPARAM generation = LPARAM(transportGen_.load());
         DWORD mode = 0;
@@ -2031,9 +2035,12 @@ LRESULT CDVBatchCaptureDlg::WindowProc(UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         case kPollPress:
             if (lParam == kReviewStopPress) {
-                // Review: the deck is kept stopped.
-                if (engine_) engine_->Stop();
-                lastMode_ = DWORD(engines::kTransportStop);
+                // Review: the deck is kept stopped. A press read before the user went on to a
+                // run is dropped: it would stop the deck under the run's first segment.
+                if (engine_ && (step_ == kReview || step_ == kCaptured) && !batchRunning_) {
+                    engine_->Stop();
+                    lastMode_ = DWORD(engines::kTransportStop);
+                }
             } else if (!quickScan_ && !batchRunning_ && LPARAM(transportGen_.load()) == lParam) {
                 // Only a press whose read of the deck no transport command has overtaken.
                 OnTape(UINT(wParam));

@@ -139,6 +139,9 @@ public:
     // How often the devices were found again after a change, and the label of the one open.
     int DeviceReopens() const { return reopens_; }
     const std::string& DeviceLabelText() const { return deviceLabel_; }
+    // The devices found at the last look, and whether a change still waits to be looked at.
+    size_t DeviceCount() const { return devices_.size(); }
+    bool DeviceChangePending() const { return deviceChange_ != 0; }
     CWnd* Control(UINT id) const;
     // Clicks a control as the user does.
     void Press(UINT id);

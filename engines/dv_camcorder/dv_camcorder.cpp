@@ -271,6 +271,7 @@ public:
     HRESULT STDMETHODCALLTYPE put_Rate(double rate) override {
         if (!(rate >= -32 && rate <= 32)) return E_INVALIDARG;
         std::lock_guard<std::mutex> hold(deck_);
+        if (Stuck()) return S_OK;  // taken, never carried out, as the modes are
         shuttle_ = rate;
         return S_OK;
     }
@@ -375,8 +376,11 @@ private:
                     lost_ = true;
                 }
             }
-            if (lost_.exchange(false))
-                NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)), 0);
+            // A deck made while unplugged finds so at its first tick, before it has joined a
+            // graph: the loss is told once a graph's event sink takes it.
+            if (lost_ &&
+                SUCCEEDED(NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)), 0)))
+                lost_ = false;
             if (deliver && IsActive() && State() == State_Running) pin_->DeliverFrame(frame, period);
             next += std::chrono::microseconds(period / 10);
             const auto now = Clock::now();

@@ -48,6 +48,7 @@ using engines::SystemLayerCode;
 
 constexpr DWORD kModeWaitMs = 3000;       // a deck answers a transport command within this
 constexpr DWORD kSeekLimitMs = 120000;    // a seek across the longest tape at wind speed
+constexpr int kUnansweredCommands = 3;    // in a row, each within kModeWaitMs: the deck stopped answering
 constexpr double kSceneCut = 8.0;         // signature distance of a cut, in DC steps
 constexpr size_t kNameBytes = 128;        // EnumDevice's buffer
 constexpr int64_t kTapeEndIdleMs = 3000;  // no frame for this long while playing: the tape ended
@@ -799,11 +800,9 @@ void CSystemLayerDV::WatchGraph(HANDLE quit, HANDLE graphEvents, IMediaEvent* ev
             if (code == EC_DEVICE_LOST && b == 0) {
                 cancel_ = true;
                 EndRecording(true);
-                {
-                    std::lock_guard<std::mutex> hold(recordLock_);
-                    if (scanWriter_) scanWriter_->Finish();
-                    scanWriter_.reset();
-                }
+                // A scan ends as if stopped: its open scene is closed at the last frame
+                // scanned, before the removal is noticed.
+                StopQuickScan();
                 Notice(engines::WM_DEVICE_REMOVED, 0);
             }
         }
@@ -846,6 +845,14 @@ HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
     dv::Timecode now;
     HRESULT hr = ReadTimecode(&now);
     if (FAILED(hr)) return hr;
+    // A command may lose once to the caller's own; a deck that carries out none of several in
+    // a row takes commands but no longer moves, and the seek ends rather than waiting out its
+    // bound.
+    int unanswered = 0;
+    const auto gaveUp = [&unanswered](HRESULT result) {
+        unanswered = result == VFW_E_TIMEOUT ? unanswered + 1 : 0;
+        return unanswered >= kUnansweredCommands;
+    };
     for (;;) {
         // Speeds: +-2 winding, +-1 play speed either way, 0 still.
         int moving = 0;
@@ -860,13 +867,16 @@ HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
             const int direction = gap > 0 ? 1 : -1;
             const int speed = (gap > -nearFrames && gap < nearFrames) ? direction : 2 * direction;
             if (speed != moving) {
-                if (speed == 2 || speed == -2)
-                    hr = SetMode(speed > 0 ? ED_MODE_FF : ED_MODE_REW, 0, false);
-                else
-                    hr = Shuttle(speed > 0 ? 18 : 14);  // rate +-1
                 // The application pauses or stops the deck when told that the seek began; a
                 // command that lost to it (the deck reports the other mode) is given again in
-                // the next round, within the seek's bound.
+                // the next round, within the seek's bound. A shuttle rate is given without a
+                // wait, so it does not count as answered.
+                if (speed == 2 || speed == -2) {
+                    hr = SetMode(speed > 0 ? ED_MODE_FF : ED_MODE_REW, 0, false);
+                    if (gaveUp(hr)) return VFW_E_TIMEOUT;
+                } else {
+                    hr = Shuttle(speed > 0 ? 18 : 14);  // rate +-1
+                }
                 if (hr == VFW_E_TIMEOUT) continue;
                 if (FAILED(hr)) return hr;
                 moving = speed;
@@ -885,6 +895,7 @@ HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
             Sleep(10);
         }
         hr = SetMode(ED_MODE_FREEZE, 0, false);
+        if (gaveUp(hr)) return VFW_E_TIMEOUT;
         if (hr == VFW_E_TIMEOUT) continue;  // stopped from outside meanwhile: run to it again
         if (FAILED(hr)) return hr;
         for (int steps = 0; steps < 64; ++steps) {
@@ -896,6 +907,7 @@ HRESULT CSystemLayerDV::SeekTo(const dv::Timecode& target) {
             // Stopping took the tape too far to step: run to it again.
             if (gap <= -30 || gap >= 30) break;
             hr = SetMode(gap > 0 ? ED_MODE_STEP_FWD : ED_MODE_STEP_REV, ED_MODE_FREEZE, false);
+            if (gaveUp(hr)) return VFW_E_TIMEOUT;
             if (hr == VFW_E_TIMEOUT) break;
             if (FAILED(hr)) return hr;
             // A step at either end of the tape does not move it.

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
@@ -45,6 +46,16 @@ inline std::vector<int64_t> FrameTimecodes(const std::string& avi) {
         codes.push_back(tc ? tc->ToFrames(25) : -1);
     }
     return codes;
+}
+
+// The video frames ffprobe counts by decoding the file; -1 when it cannot read it.
+inline int ProbeFrames(const std::string& path) {
+    std::string out;
+    if (!testsupport::Ffprobe(path, "-select_streams v:0 -count_frames -show_entries stream=nb_read_frames -of csv=p=0",
+                              &out))
+        return -1;
+    const auto rows = testsupport::CsvRows(out);
+    return rows.empty() || rows[0].empty() ? -1 : std::atoi(rows[0][0].c_str());
 }
 
 inline double ProbeSeconds(const std::string& path) {

@@ -140,6 +140,18 @@ protected:
             if (LONG(end - GetTickCount()) <= 0) return false;
         }
     }
+    // Winds the tape back to its start, where the deck stops, and plays it: a recording then
+    // has the whole tape before it, however long the checks before it took.
+    bool PlayFromStart() {
+        dv_->Rewind();  // a deck already at the start may stop before the wind is seen
+        const DWORD end = GetTickCount() + 10000;
+        DWORD mode = 0;
+        while (dv_->GetTransportMode(&mode) == S_OK && mode != DWORD(engines::kTransportStop)) {
+            if (LONG(end - GetTickCount()) <= 0) return false;
+            Sleep(20);
+        }
+        return mode == DWORD(engines::kTransportStop) && dv_->Play() == S_OK;
+    }
     std::string Scratch(const char* stem) { return testsupport::FixturePath(testsupport::UniqueName(stem) + ".avi"); }
     // A batch segment record from `in` to `out` into files named after `captureFile`.
     HRESULT AddSegment(const dv::Timecode& in, const dv::Timecode& out, const std::string& captureFile) {
@@ -679,6 +691,35 @@ TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
     EXPECT_NEAR(ProbeSeconds(scan), 18.0, 0.04);
 }
 
+// The deck unplugged during a scan: the scene it was in is closed at the last frame scanned,
+// before the removal is noticed, and the scan file holds the frames scanned.
+TEST_F(DvEngine, AScanEndedByTheDecksRemovalClosesItsOpenScene) {
+    ASSERT_EQ(Open(), S_OK);
+    const std::string scan = Scratch("lost_scan");
+    ASSERT_EQ(dv_->StartQuickScan(scan.c_str()), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_QUICK_SCAN_SAMPLE, 3, 30000)) << "the second scene's start";
+    ASSERT_TRUE(PlayedFrames(25, 25));
+    SetDeck(tape_, 0);
+    ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 30000));
+    std::vector<std::pair<bool, int64_t>> samples;  // start flag, time code in frames
+    bool removed = false;
+    for (const Notice& n : Notices()) {
+        if (n.code == engines::WM_DEVICE_REMOVED) removed = true;
+        if (n.code != engines::WM_QUICK_SCAN_SAMPLE) continue;
+        EXPECT_FALSE(removed) << "a scan sample after the removal";
+        const dv::Timecode tc{n.bytes[0], n.bytes[1], n.bytes[2], n.bytes[3]};
+        samples.emplace_back(n.bytes[26] != 0, tc.ToFrames(25));
+    }
+    const int64_t start = dv::Timecode{0, 1, 0, 0}.ToFrames(25);
+    ASSERT_EQ(samples.size(), 4u);
+    EXPECT_EQ(samples[2], std::make_pair(true, start + 150));
+    EXPECT_FALSE(samples[3].first);
+    EXPECT_GE(samples[3].second, start + 175);
+    EXPECT_LT(samples[3].second, start + 300);
+    EXPECT_EQ(dv_->StopQuickScan(), S_FALSE) << "the scan has ended";
+    EXPECT_EQ(int64_t(FrameTimecodes(scan).size()), samples[3].second - start + 1);
+}
+
 TEST_F(DvEngine, ADeckThatNeverFreezesEndsTheWaitWithAnError) {
     ASSERT_EQ(Open(), S_OK);
     ASSERT_EQ(dv_->Play(), S_OK);
@@ -690,6 +731,14 @@ TEST_F(DvEngine, ADeckThatNeverFreezesEndsTheWaitWithAnError) {
     DWORD mode = 0;
     ASSERT_EQ(dv_->GetTransportMode(&mode), S_OK);
     EXPECT_EQ(mode, DWORD(engines::kTransportPlay));
+    // A seek on it ends as the deck's failure after a few commands it did not carry out,
+    // well within the seek's own bound of two minutes.
+    ASSERT_EQ(dv_->SeekTimecode(dv::Timecode{0, 1, 0, 0}.Packed()), S_OK);
+    ASSERT_TRUE(WaitFor(engines::WM_DV_ERROR, 2, 30000));
+    HRESULT seekEnd = S_OK;
+    for (const Notice& n : Notices())
+        if (n.code == engines::WM_DV_ERROR) seekEnd = HRESULT(n.param);
+    EXPECT_EQ(seekEnd, engines::kSeekDeckFailed);
     // Once the deck carries commands out again, the same command succeeds.
     SetDeck(tape_, 1, 0);
     EXPECT_EQ(dv_->Pause(), S_OK);
@@ -704,9 +753,10 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
         engines::CaptureParams params = Params(out);
         params.dv.fileFormat = abort ? 1 : 2;  // the stopped one is a type-2 file
         ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
-        ASSERT_EQ(dv_->Play(), S_OK);
+        ASSERT_TRUE(PlayFromStart());
         ASSERT_EQ(dv_->StartRecord(), S_OK);
-        Sleep(1000);
+        // A second of tape, however late the deck's ticks come on a busy machine.
+        ASSERT_TRUE(PlayedFrames(25, 25));
         ASSERT_EQ(abort ? dv_->AbortRecord() : dv_->StopRecord(), S_OK);
         ASSERT_TRUE(WaitFor(engines::WM_REC_FINISH, abort ? 2 : 1, 10000));
         const std::vector<int64_t> codes = FrameTimecodes(out);
@@ -730,8 +780,9 @@ TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
     const std::string out = Scratch("unplugged");
     const engines::CaptureParams params = Params(out);
     ASSERT_EQ(dv_->SetEncoderType(&params), S_OK);
+    ASSERT_TRUE(PlayFromStart());
     ASSERT_EQ(dv_->StartRecord(), S_OK);
-    Sleep(1000);
+    ASSERT_TRUE(PlayedFrames(25, 25));
     SetDeck(tape_, 0);
     // Bounds for a loaded machine, where the deck's frames wait on the writer's disk.
     ASSERT_TRUE(WaitFor(engines::WM_DEVICE_REMOVED, 1, 30000));

@@ -183,6 +183,12 @@ const char* kFourScenes =
     "color=c=0x3060C0:s=720x576:r=25:d=5,format=yuv420p[d];[a][b][c][d]concat=n=4:v=1:a=0\" "
     "-f lavfi -i sine=sample_rate=48000:duration=20 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
     "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
+// The first two of those scenes.
+const char* kTwoScenes =
+    "ffmpeg -filter_complex \"testsrc=s=720x576:r=25:d=5,format=yuv420p[a];smptebars=s=720x576:r=25:d=5,"
+    "format=yuv420p[b];[a][b]concat=n=2:v=1:a=0\" "
+    "-f lavfi -i sine=sample_rate=48000:duration=10 -c:v dvvideo -c:a pcm_s16le -ac 2 -timecode 00:01:00:00 "
+    "-metadata creation_time=2021-03-04T05:06:07Z -f dv {out}";
 // Two scenes of an NTSC tape (29.97 frames a second, time codes counting 30).
 const char* kNtscScenes =
     "ffmpeg -filter_complex \"testsrc=s=720x480:r=30000/1001:d=5,format=yuv411p[a];"
@@ -272,9 +278,16 @@ protected:
         AfxSetMessageBoxHook(nullptr);
         enginetest::SetDeck(tape_, 1);
     }
-    void Open(float frameRate = 25.0f) {
+    // Puts the tape `command` makes into the deck and opens the deck afresh on it.
+    void LoadTape(const char* command, std::string* tape) {
+        ASSERT_TRUE(testsupport::MediaFixture(command, "dv", tape));
+        enginetest::SetDeck(*tape, 1);
+        engine_->OpenDevice(nullptr);
+        ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+    }
+    void Open(float frameRate = 25.0f, const char* device = "Simulated DV Camcorder") {
         dialog_ = new CDVBatchCaptureDlg(&page_);
-        dialog_->SetEngine(engine_, &params_, frameRate, "Simulated DV Camcorder", 2, captures_.c_str());
+        dialog_->SetEngine(engine_, &params_, frameRate, device, 2, captures_.c_str());
         ASSERT_TRUE(dialog_->Create(IDD_BATCH_CAPTURE, &page_));
         dialog_->ShowWindow(SW_SHOW);
         Pump(500);
@@ -320,6 +333,18 @@ protected:
         auto* button = dynamic_cast<CGButtonBase*>(dialog_->Control(id));
         return button ? button->IsEnabled() != 0 : dialog_->Control(id)->IsWindowEnabled() != 0;
     }
+    // Waits until the dialog has looked at every device change and is bound to a deck that
+    // answers: a deck opened while it was still unplugged reports its loss in turn and is
+    // looked for once more.
+    bool SettledOnAnsweringDeck() {
+        return PumpUntil(
+            [&] {
+                DWORD mode = 0;
+                return !dialog_->DeviceChangePending() &&
+                       (dialog_->DeviceCount() == 0 || SUCCEEDED(engine_->GetTransportMode(&mode)));
+            },
+            30000);
+    }
     std::vector<uint32_t> InTimecodes() {
         std::vector<uint32_t> codes;
         for (int i = 0; i < dialog_->List().Count(); ++i)
@@ -343,7 +368,7 @@ protected:
     std::vector<std::string> texts_;
 };
 
-TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
+TEST_F(BatchCaptureDialog, ScansJoinsCapturesAndReviews) {
     Open();
     ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kStart);
     ASSERT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << "message boxes: " << boxes_.size();
@@ -402,40 +427,50 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesReviewsAndKeepsFilesWhenARunEnds) {
     Pump(1500);
     dialog_->Press(CDVBatchCaptureDlg::kReviewPause);
     Shot("batch_step4_review_player.png");
+}
 
-    // Back to the review of the scan, the list as it was, and a run the user stops after its
-    // first segment: the file and the list stay.
-    dialog_->Press(CDVBatchCaptureDlg::kBack);
-    ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kReview);
-    ASSERT_EQ(dialog_->List().Count(), 3);
+// Runs that end early, on a tape of two scenes: one the user stops after its first segment,
+// back to the review with its list, and one whose deck stops answering after its first
+// segment, which ends with a message. Each keeps the file it recorded.
+TEST_F(BatchCaptureDialog, RunsStoppedByTheUserOrByAnUnansweringDeckKeepTheirFiles) {
+    std::string tape;
+    ASSERT_NO_FATAL_FAILURE(LoadTape(kTwoScenes, &tape));
+    Open();
+    dialog_->Press(CDVBatchCaptureDlg::kNext);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 60000)) << Boxes();
+    ASSERT_EQ(dialog_->List().Count(), 2) << Boxes();
+
+    // Stopped by the user after its first segment: the file and the list stay.
     dialog_->Press(CDVBatchCaptureDlg::kNext);
     ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kCapture);
-    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000));
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000)) << Boxes();
     const std::string kept = dialog_->CapturedFiles()[0];
     dialog_->Press(CDVBatchCaptureDlg::kBack);
     Pump(500);
     EXPECT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kReview);
     EXPECT_FALSE(dialog_->BatchRunning());
-    EXPECT_EQ(dialog_->List().Count(), 3);
+    EXPECT_EQ(dialog_->List().Count(), 2);
     const std::vector<int64_t> codes = enginetest::FrameTimecodes(kept);
     ASSERT_EQ(codes.size(), size_t(kScene)) << kept << " " << Boxes();
     EXPECT_EQ(codes.front(), kTapeStart);
-    // A run whose deck stops answering after the first segment: the run ends with a message and
+
+    // A deck that stops answering after the first segment: the run ends with a message and
     // the file it recorded stays.
     boxes_.clear();
     texts_.clear();
     dialog_->Press(CDVBatchCaptureDlg::kNext);
-    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000));
-    enginetest::SetDeck(tape_, 1, 1);
-    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 150000));
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->CapturedFiles().size() >= 1; }, 60000)) << Boxes();
+    enginetest::SetDeck(tape, 1, 1);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kCaptured; }, 150000)) << Boxes();
     const std::string early = AfxLoadString(IDS_BATCH_ENDED_EARLY).c_str();
     EXPECT_EQ(std::count_if(texts_.begin(), texts_.end(),
                             [&](const std::string& t) { return t.compare(0, 30, early, 0, 30) == 0; }),
               1)
         << Boxes();
     ASSERT_GE(dialog_->CapturedFiles().size(), 1u);
-    EXPECT_EQ(enginetest::FrameTimecodes(dialog_->CapturedFiles()[0]).front(), kTapeStart);
-    enginetest::SetDeck(tape_, 1);
+    const std::vector<int64_t> first = enginetest::FrameTimecodes(dialog_->CapturedFiles()[0]);
+    ASSERT_EQ(first.size(), size_t(kScene)) << Boxes();
+    EXPECT_EQ(first.front(), kTapeStart);
 }
 
 // The shuttle drives the deck while it is dragged and leaves it paused; a deck unplugged
@@ -474,22 +509,37 @@ TEST_F(BatchCaptureDialog, ShuttleLeavesTheDeckPausedAndAnUnpluggedDeckIsLookedF
     dialog_->Press(CDVBatchCaptureDlg::kTapeStop);
     ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
     enginetest::SetDeck(tape_, 1);
-    Pump(1000);
+    ASSERT_TRUE(SettledOnAnsweringDeck()) << Boxes();
     if (dialog_->DeviceLabelText().empty()) {
         // Nothing found: the tape can be neither moved nor scanned.
         EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kTapePlay));
         EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kNext));
     } else {
-        // Found again: a lone deck's label without the "1. " of a list (tests running beside
-        // this one may register the camcorder's second deck in the shared prefix, and then the
-        // labels are numbered); the deck paused.
+        // Found again: a lone deck's label without the "1. " of a list (judged by the list the
+        // dialog itself found, not by a later look that may differ); the deck paused.
         const std::string label = dialog_->DeviceLabelText();
         EXPECT_NE(label.find("Simulated DV Camcorder"), std::string::npos) << label;
-        if (dvdevices::EnumerateDevices(engine_).size() == 1) {
+        if (dialog_->DeviceCount() == 1) {
             EXPECT_NE(label.substr(0, 3), "1. ");
         }
         EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << Boxes();
     }
+}
+
+// Of the camcorder's two decks the page lent the second: unplugged and found again, that deck
+// is bound again, not the first of the list.
+TEST_F(BatchCaptureDialog, ADeckFoundAgainAmongSeveralIsTheOneThatWasOpen) {
+    const char* second = "Simulated DV Camcorder (Second deck)";
+    engine_->OpenDevice(nullptr);
+    ASSERT_EQ(engine_->OpenDevice(second), S_OK);
+    Open(25.0f, second);
+    enginetest::SetDeck(tape_, 0);
+    ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
+    enginetest::SetDeck(tape_, 1);
+    ASSERT_TRUE(SettledOnAnsweringDeck()) << Boxes();
+    ASSERT_GT(dialog_->DeviceCount(), 1u);
+    EXPECT_NE(dialog_->DeviceLabelText().find("Second deck"), std::string::npos) << dialog_->DeviceLabelText();
+    EXPECT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << Boxes();
 }
 
 // The deck unplugged in the middle of a scan: the scan ends with the scenes found so far; and
@@ -512,6 +562,7 @@ TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone
     EXPECT_GE(kept, 2);
     EXPECT_LT(kept, 4) << "the scan ended at the removal";
     ASSERT_TRUE(PumpUntil([&] { return dialog_->DeviceReopens() >= 1; }, 20000)) << Boxes();
+    ASSERT_TRUE(SettledOnAnsweringDeck()) << Boxes();
     ASSERT_FALSE(dialog_->DeviceLabelText().empty()) << "found again once plugged in: " << Boxes();
 
     boxes_.clear();
@@ -527,9 +578,13 @@ TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone
     ASSERT_GE(files.size(), 1u);
     EXPECT_LE(files.size(), size_t(kept))
         << "the segment cut short by the removal is kept too, if any of it was recorded";
+    // The first segment was recorded whole on the deck found again, before the removal.
     const std::vector<int64_t> codes = enginetest::FrameTimecodes(files[0]);
     ASSERT_FALSE(codes.empty()) << files[0] << " " << Boxes();
     EXPECT_EQ(codes.front(), kTapeStart);
+    EXPECT_EQ(codes.back(), kTapeStart + kScene - 1) << Boxes();
+    EXPECT_EQ(enginetest::ProbeFrames(files[0]), kScene);
+    EXPECT_NEAR(enginetest::ProbeSeconds(files[0]), double(kScene) / 25, 0.05);
     EXPECT_EQ(dialog_->List().Count(), kept);
 }
 
@@ -537,10 +592,7 @@ TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone
 // the picture at its own shape and plays the scan file.
 TEST_F(BatchCaptureDialog, AnNtscTapeIsScannedAndReviewedAtItsOwnRate) {
     std::string ntsc;
-    ASSERT_TRUE(testsupport::MediaFixture(kNtscScenes, "dv", &ntsc));
-    enginetest::SetDeck(ntsc, 1);
-    engine_->OpenDevice(nullptr);
-    ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
+    ASSERT_NO_FATAL_FAILURE(LoadTape(kNtscScenes, &ntsc));
     // The engine knows the tape's system once a frame has come, as it has under the page.
     engine_->Play();
     ASSERT_TRUE(PumpUntil(
