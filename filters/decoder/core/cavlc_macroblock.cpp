@@ -146,7 +146,7 @@ struct DequantSink {  // dequantised into a block of the work area (clause 8.5.1
 
 // One residual block (clause 9.2) into the sink: TotalCoeff, or -1 for an invalid code.
 // The codes are taken from a window of the next bits, loaded again before a code that
-// might not fit in the rest. The reader moves past the block only when it is valid.
+// might not fit in the rest.
 template <bool kInBounds, class Sink>
 inline int ReadBlock(BitReader& c, int nC, int maxNumCoeff, Sink& sink) {
     static const CavlcTableSet& kTables = CavlcTables();
