@@ -150,6 +150,52 @@ TEST(BitReaderTest, ReadsPastTheEndGiveZerosAndSetTheFlag) {
     }
 }
 
+// The bit at index `bit` of src, zero past its end.
+uint64_t BitAt(const std::vector<uint8_t>& src, uint64_t bit) {
+    return bit < src.size() * 8 ? (src[bit / 8] >> (7 - bit % 8)) & 1u : 0u;
+}
+
+TEST(BitReaderTest, WindowsHoldTheNextBitsAndZerosPastTheEnd) {
+    std::vector<uint8_t> src(21);
+    for (size_t i = 0; i < src.size(); ++i)
+        src[i] = static_cast<uint8_t>(0x9D * (i + 1) ^ (i << 3));
+    for (size_t size : {size_t{0}, size_t{3}, size_t{8}, size_t{9}, size_t{21}}) {
+        std::vector<uint8_t> b(src.begin(), src.begin() + static_cast<ptrdiff_t>(size));
+        for (uint64_t at = 0; at <= size * 8 + 9; ++at) {
+            BitReader r(b.data(), b.size());
+            r.SkipBits(at);
+            uint64_t expect = 0;
+            for (int i = 0; i < BitReader::kWindowBits; ++i)
+                expect = expect << 1 | BitAt(b, at + static_cast<uint64_t>(i));
+            ASSERT_EQ(r.Window() >> (64 - BitReader::kWindowBits), expect) << size << " " << at;
+            EXPECT_EQ(r.BytesAhead(8), at / 8 + 8 <= size) << size << " " << at;
+        }
+    }
+    // Codes of 1 to 28 bits taken from windows that are reloaded when a code might not fit
+    // read the same bits as the reader, and moving the reader past the last bit used sets
+    // the reader's past-the-end state exactly when a code ran over the end.
+    for (size_t size : {size_t{9}, size_t{21}}) {
+        std::vector<uint8_t> b(src.begin(), src.begin() + static_cast<ptrdiff_t>(size));
+        for (int length = 1; length <= 28; ++length) {
+            BitReader r(b.data(), b.size());
+            BitWindow<false> win(&r);
+            uint64_t at = 0;
+            for (int k = 0; k < 9; ++k) {
+                win.Need(length);
+                uint64_t expect = 0;
+                for (int i = 0; i < length; ++i)
+                    expect = expect << 1 | BitAt(b, at + static_cast<uint64_t>(i));
+                ASSERT_EQ(win.Bits() >> (64 - length), expect) << size << " " << length << " " << k;
+                win.Skip(length);
+                at += static_cast<uint64_t>(length);
+            }
+            win.Done();
+            EXPECT_EQ(r.BitPosition(), at);
+            EXPECT_EQ(r.PastEnd(), at > size * 8) << size << " " << length;
+        }
+    }
+}
+
 TEST(BitReaderTest, SkipAlignAndPosition) {
     std::vector<uint8_t> b(100);
     for (size_t i = 0; i < b.size(); ++i)

@@ -103,68 +103,11 @@ void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int
     }
 }
 
-// A bit index over the reader's bytes, held in registers while a macroblock's residual
-// blocks are read; the reader is moved to its position afterwards (Sync).
-struct BitCursor {
-    BitReader* reader;
-    const uint8_t* data;
-    size_t size;
-    uint64_t pos;  // bits from data
-
-    explicit BitCursor(BitReader* r) : reader(r), data(r->Data()), size(r->Size()), pos(r->BitPosition()) {}
-    // Moves the reader to the cursor's position (a position past the end marks it so).
-    void Sync() const { reader->SkipBits(pos - reader->BitPosition()); }
-
-    // ue(v) (clause 9.1): codes of up to 15 leading zeros from the window, longer ones
-    // (and invalid ones) through the reader and its error rules.
-    uint32_t ReadUe() {
-        const uint64_t v = Peek<false>();
-        const int zeros = std::countl_zero(v);
-        if (zeros < 16) [[likely]] {
-            const int length = 2 * zeros + 1;
-            pos += static_cast<uint64_t>(length);
-            return static_cast<uint32_t>(v >> (64 - length)) - 1;
-        }
-        return ReadUeThroughReader();
-    }
-    [[gnu::noinline]] uint32_t ReadUeThroughReader() {
-        Sync();
-        const uint32_t k = reader->ReadUe();
-        pos = reader->BitPosition();
-        return k;
-    }
-    // se(v), clause 9.1.1.
-    int32_t ReadSe() {
-        const uint32_t k = ReadUe();
-        const int32_t magnitude = static_cast<int32_t>(k >> 1);
-        return (k & 1) ? magnitude + 1 : -magnitude;
-    }
-    uint32_t ReadBit() {
-        const uint32_t bit = static_cast<uint32_t>(Peek<false>() >> 63);
-        ++pos;
-        return bit;
-    }
-
-    // The 64 bits from pos, at least 57 of them from the stream (bits past the end read as
-    // zeros). kFast: the caller knows that eight bytes are readable at pos / 8.
-    template <bool kFast>
-    uint64_t Peek() const {
-        const size_t byte = static_cast<size_t>(pos >> 3);
-        uint64_t w = 0;
-        if (kFast || byte + 8 <= size) [[likely]] {
-            std::memcpy(&w, data + byte, 8);
-            if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
-        } else {
-            for (size_t k = 0; k < 8; ++k)
-                w = w << 8 | (byte + k < size ? data[byte + k] : 0u);
-        }
-        return w << (pos & 7);
-    }
-    // Whether a whole block, however coded, can be read with Peek<true>: at most 16 + 3
-    // bits of coeff_token and signs, 16 levels of at most 28 bits, 9 bits of total_zeros
-    // and 15 run_before codes of at most 11 bits (641 bits), then one 8-byte load.
-    bool BlockFitsFast() const { return (pos >> 3) + 96 <= size; }
-};
+// Whether a whole block, however coded, can be read from windows without a bound of
+// their own: at most 16 + 3 bits of coeff_token and signs, 16 levels of at most 28 bits,
+// 9 bits of total_zeros and 15 run_before codes of at most 11 bits (641 bits), then one
+// 8-byte load.
+constexpr size_t kBlockBytesAhead = 96;
 
 // The coefficients of a block go to a sink as (level, scan position) pairs.
 struct ScanOrderSink {  // coeffLevel[scan position] = level, for DC blocks and tests
@@ -202,22 +145,13 @@ struct DequantSink {  // dequantised into a block of the work area (clause 8.5.1
 };
 
 // One residual block (clause 9.2) into the sink: TotalCoeff, or -1 for an invalid code.
-// The codes are taken from a window of the next bits: `used` of its at least 57 stream
-// bits are consumed, and it is loaded again before a code that might not fit in the rest.
-template <bool kFast, class Sink>
-inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
+// The codes are taken from a window of the next bits, loaded again before a code that
+// might not fit in the rest.
+template <bool kInBounds, class Sink>
+inline int ReadBlock(BitReader& c, int nC, int maxNumCoeff, Sink& sink) {
     static const CavlcTableSet& kTables = CavlcTables();
-    uint64_t v = c.Peek<kFast>();
-    int used = 0;
-    auto refill = [&] {
-        c.pos += static_cast<uint64_t>(used);
-        used = 0;
-        v = c.Peek<kFast>();
-    };
-    auto skip = [&](int n) {
-        v <<= n;
-        used += n;
-    };
+    common::BitWindow<kInBounds> win(&c);
+    uint64_t v = win.Bits();
     // coeff_token (Table 9-5), then the TrailingOnes sign bits behind it.
     uint32_t e;
     if (nC >= 0 && nC < 8) {
@@ -233,7 +167,8 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
     const int totalCoeff = static_cast<int>(e & 31);
     const int trailingOnes = static_cast<int>((e >> 5) & 3);
     if (totalCoeff == 0) {
-        c.pos += static_cast<uint64_t>(tokenLength);
+        win.Skip(tokenLength);
+        win.Done();
         return 0;
     }
     if (totalCoeff > maxNumCoeff) return -1;
@@ -245,33 +180,35 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
         level[0] = 1 - 2 * static_cast<int>(signs >> 63);
         level[1] = 1 - 2 * static_cast<int>((signs >> 62) & 1);
         level[2] = 1 - 2 * static_cast<int>((signs >> 61) & 1);
-        skip(tokenLength + trailingOnes);  // at most 19 bits
+        win.Skip(tokenLength + trailingOnes);  // at most 19 bits
     }
     // Levels (clause 9.2.2), from the last coefficient backwards.
     int suffixLength = (totalCoeff > 10 && trailingOnes < 3) ? 1 : 0;
     // The first level after fewer than 3 trailing ones has its magnitude raised by 1.
     const uint16_t(*shortLevels)[256] = kTables.levelShort[trailingOnes < 3 ? 1 : 0];
     for (int i = trailingOnes; i < totalCoeff; ++i, shortLevels = kTables.levelShort[0]) {
-        if (used > 49) refill();  // a short level has at most 8 bits
+        win.Need(8);  // a short level has at most 8 bits
+        v = win.Bits();
         const uint32_t s = shortLevels[suffixLength][v >> 56];
         if ((s & 15) != 0) [[likely]] {
             level[i] = static_cast<int8_t>(s >> 8);
             suffixLength = static_cast<int>((s >> 4) & 7);
-            skip(static_cast<int>(s & 15));
+            win.Skip(static_cast<int>(s & 15));
             continue;
         }
-        refill();  // a longer level has at most 28 bits
+        win.Need(28);  // a longer level has at most 28 bits
+        v = win.Bits();
         const int prefix = std::countl_zero(v);
         int code;
         if (prefix < 14) {  // level_prefix, its one bit and a suffix of suffixLength bits
             code = (prefix << suffixLength) + static_cast<int>((v << (prefix + 1)) >> 1 >> (63 - suffixLength));
-            skip(prefix + 1 + suffixLength);
+            win.Skip(prefix + 1 + suffixLength);
         } else {
             if (prefix > 15) return -1;  // longer escapes exist only beyond 8-bit Baseline/Main
             const int suffixSize = prefix == 15 ? 12 : suffixLength == 0 ? 4 : suffixLength;
             code = (prefix << suffixLength) + static_cast<int>((v << (prefix + 1)) >> (64 - suffixSize));
             if (prefix == 15 && suffixLength == 0) code += 15;
-            skip(prefix + 1 + suffixSize);
+            win.Skip(prefix + 1 + suffixSize);
         }
         if (i == trailingOnes && trailingOnes < 3) code += 2;
         // levelCode even: (levelCode + 2) >> 1, odd: (-levelCode - 1) >> 1 (clause 9.2.2.1).
@@ -284,13 +221,14 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
     // total_zeros (Tables 9-7 to 9-9), at most 9 bits.
     int zerosLeft = 0;
     if (totalCoeff < maxNumCoeff) {
-        if (used > 48) refill();
+        win.Need(9);
+        v = win.Bits();
         const VlcTable& t = nC < 0 ? kTables.totalZerosChromaDc[totalCoeff] : kTables.totalZeros[totalCoeff];
         const uint32_t z = t.entries[v >> (64 - t.bits)];
         if ((z >> 8) == 0) return -1;
         zerosLeft = static_cast<int>(z & 0xFF);
         if (zerosLeft > maxNumCoeff - totalCoeff) return -1;
-        skip(static_cast<int>(z >> 8));
+        win.Skip(static_cast<int>(z >> 8));
     }
     // The highest coefficient sits at totalCoeff - 1 + total_zeros; each run_before
     // (Table 9-10, at most 11 bits) moves the next one down by run + 1.
@@ -299,7 +237,8 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
     int i = 0;
     for (; i < totalCoeff - 1 && zerosLeft > 0; ++i) {
         sink.Put(level[i], pos);
-        if (used > 46) refill();
+        win.Need(11);
+        v = win.Bits();
         const uint32_t r = kTables.runBeforeShort[zerosLeft][v >> 61];
         int run = static_cast<int>(r & 15), length = static_cast<int>(r >> 4);
         if (length == 0) {  // zerosLeft above 6 and a code 000...1: run 7 and up
@@ -308,26 +247,26 @@ inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
             length = zeros + 1;
             if (zeros > 10 || run > zerosLeft) return -1;
         }
-        skip(length);
+        win.Skip(length);
         zerosLeft -= run;
         pos -= run + 1;
     }
-    c.pos += static_cast<uint64_t>(used);
+    win.Done();
     for (; i < totalCoeff; ++i)  // no zeros left between the rest
         sink.Put(level[i], pos--);
     return totalCoeff;
 }
 
 template <class Sink>
-inline int ReadBlock(BitCursor& c, int nC, int maxNumCoeff, Sink& sink) {
-    if (c.BlockFitsFast()) [[likely]]
+inline int ReadBlock(BitReader& c, int nC, int maxNumCoeff, Sink& sink) {
+    if (c.BytesAhead(kBlockBytesAhead)) [[likely]]
         return ReadBlock<true>(c, nC, maxNumCoeff, sink);
     return ReadBlock<false>(c, nC, maxNumCoeff, sink);
 }
 
 // A luma or chroma AC block (scan positions from `first`) dequantised into block b of the
 // work area: TotalCoeff, or -1.
-inline int ReadScaledBlock(BitCursor& c, MacroblockWork* w, int b, int nC, int first, int qp) {
+inline int ReadScaledBlock(BitReader& c, MacroblockWork* w, int b, int nC, int first, int qp) {
     const ScanScaleTable& scale = w->scan == kZigZag ? kScanScale : kFieldScanScale;
     DequantSink sink{w->coeffs[b], w->scan + first, scale.v[qp] + first};
     const int n = ReadBlock(c, nC, 16 - first, sink);
@@ -391,7 +330,7 @@ void InverseChromaDc(MacroblockWork* w, int plane, const int16_t* c, int qpc) {
 }
 
 // The residual blocks of a macroblock (clause 7.3.5.3) once its QP is known.
-int ReadResidualBlocks(BitCursor& c, MacroblockWork* w, bool intra16x16) {
+int ReadResidualBlocks(BitReader& c, MacroblockWork* w, bool intra16x16) {
     MacroblockInfo* mb = w->cur;
     const int cbp = mb->codedBlockPattern;
     int16_t levels[16];
@@ -436,25 +375,25 @@ int ReadResidualBlocks(BitCursor& c, MacroblockWork* w, bool intra16x16) {
 
 // prev_intra4x4_pred_mode_flag and rem_intra4x4_pred_mode of the 16 blocks (clause
 // 7.3.5.1) into the intra mode map.
-void ReadIntraModes(BitCursor& c, AvcDecoderContext* ctx, MacroblockWork* w) {
+void ReadIntraModes(BitReader& c, AvcDecoderContext* ctx, MacroblockWork* w) {
     for (int blk = 0; blk < 16; ++blk) {
         int8_t* at = nullptr;
         const int predicted = PredictIntra4x4Mode(ctx, w, blk, &at);
-        const uint64_t v = c.Peek<false>();
+        const uint64_t v = c.Window();
         int mode = predicted;
         if (v >> 63) {
-            c.pos += 1;
+            c.SkipBits(1);
         } else {
             const int rem = static_cast<int>((v >> 60) & 7);
             mode = rem < predicted ? rem : rem + 1;
-            c.pos += 4;
+            c.SkipBits(4);
         }
         *at = static_cast<int8_t>(mode);
     }
 }
 
 // mb_qp_delta and the residual of a macroblock whose coded_block_pattern is known.
-int ReadQpAndResidual(BitCursor& c, MacroblockWork* w, bool intra16x16) {
+int ReadQpAndResidual(BitReader& c, MacroblockWork* w, bool intra16x16) {
     MacroblockInfo* mb = w->cur;
     const int cbp = mb->codedBlockPattern;
     // Only blocks that received a non-zero coefficient hold any: clear those alone.
@@ -474,7 +413,7 @@ int ReadQpAndResidual(BitCursor& c, MacroblockWork* w, bool intra16x16) {
 }
 
 // The rest of an Intra_4x4 (mbType 0) or Intra_16x16 (1..24) macroblock.
-int ReadIntraRest(BitCursor& c, AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
+int ReadIntraRest(BitReader& c, AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
     MacroblockInfo* mb = w->cur;
     const bool intra16x16 = mbType != 0;
     if (!intra16x16) {
@@ -511,7 +450,7 @@ uint32_t PartitionBlocks(int shape, int part) {
 }
 
 // ref_idx te(v) (clause 9.1.2) for `count` active references; false when it names none.
-bool ReadRefIdx(BitCursor& c, int32_t count, int8_t* out) {
+bool ReadRefIdx(BitReader& c, int32_t count, int8_t* out) {
     int32_t v = 0;
     if (count == 2)
         v = static_cast<int32_t>(c.ReadBit() ^ 1u);
@@ -533,7 +472,7 @@ void SubPartitionBlocks(int b8, int shape, int sub, int* first, int* width, int*
     *height = kH[shape];
 }
 
-bool ReadMvd(BitCursor& c, MacroblockInfo* mb, int list, int first, int width, int height) {
+bool ReadMvd(BitReader& c, MacroblockInfo* mb, int list, int first, int width, int height) {
     const int32_t x = c.ReadSe();
     const int32_t y = c.ReadSe();
     // Clause 7.4.5.1 keeps differences within -8192..8191 quarter samples across and the
@@ -550,7 +489,7 @@ bool ReadMvd(BitCursor& c, MacroblockInfo* mb, int list, int first, int width, i
 
 // mb_pred() of a macroblock with 16x16, 16x8 or 8x16 partitions, or sub_mb_pred() of an
 // 8x8 one (clauses 7.3.5.1 and 7.3.5.2) once the shapes and lists are in the record.
-int ReadMotion(BitCursor& c, const AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
+int ReadMotion(BitReader& c, const AvcDecoderContext* ctx, MacroblockInfo* mb, bool noRefIdx) {
     const int32_t* active = ctx->slice.numRefIdxActive;
     const int parts = mb->partShape == 0 ? 1 : mb->partShape == 3 ? 4 : 2;
     // The lists of a partition are those of its first 8x8 block.
@@ -585,7 +524,7 @@ int ReadMotion(BitCursor& c, const AvcDecoderContext* ctx, MacroblockInfo* mb, b
     return kDecoderOk;
 }
 
-int ReadInterResidual(BitCursor& c, MacroblockWork* w) {
+int ReadInterResidual(BitReader& c, MacroblockWork* w) {
     const int32_t codeNum = static_cast<int32_t>(c.ReadUe());
     if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
     w->cur->codedBlockPattern = kInterCbp[codeNum];
@@ -593,7 +532,7 @@ int ReadInterResidual(BitCursor& c, MacroblockWork* w) {
 }
 
 // The rest of an inter macroblock of a P slice once mb_type is read (0..4).
-int ReadPInter(BitCursor& c, const AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
+int ReadPInter(BitReader& c, const AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
     MacroblockInfo* mb = w->cur;
     mb->kind = kMbInter;
     mb->partShape = static_cast<uint8_t>(mbType < 3 ? mbType : 3);
@@ -611,7 +550,7 @@ int ReadPInter(BitCursor& c, const AvcDecoderContext* ctx, MacroblockWork* w, in
 }
 
 // The rest of an inter macroblock of a B slice once mb_type is read (0..22).
-int ReadBInter(BitCursor& c, const AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
+int ReadBInter(BitReader& c, const AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
     MacroblockInfo* mb = w->cur;
     mb->kind = kMbInter;
     if (mbType == 0) {  // B_Direct_16x16
@@ -648,21 +587,14 @@ void ClearMotion(MacroblockInfo* mb) {
 
 // mb_type of a P or B slice (intra types from firstIntra on, I_PCM the last), then the
 // rest of the macroblock.
-template <int (*kReadInter)(BitCursor&, const AvcDecoderContext*, MacroblockWork*, int32_t)>
+template <int (*kReadInter)(BitReader&, const AvcDecoderContext*, MacroblockWork*, int32_t)>
 int ParseSliceMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t firstIntra) {
-    BitCursor c(&ctx->reader);
+    BitReader& c = ctx->reader;
     const int32_t mbType = static_cast<int32_t>(c.ReadUe());
-    int result = kDecoderOutOfRange;
-    if (mbType >= 0 && mbType <= firstIntra + 25) {
-        ClearMotion(w->cur);
-        if (mbType >= firstIntra) {
-            c.Sync();
-            return ParseCavlcIntraMacroblock(ctx, w, mbType - firstIntra);
-        }
-        result = kReadInter(c, ctx, w, mbType);
-    }
-    c.Sync();
-    return result;
+    if (mbType < 0 || mbType > firstIntra + 25) return kDecoderOutOfRange;
+    ClearMotion(w->cur);
+    if (mbType >= firstIntra) return ParseCavlcIntraMacroblock(ctx, w, mbType - firstIntra);
+    return kReadInter(c, ctx, w, mbType);
 }
 
 }  // namespace
@@ -676,11 +608,8 @@ int ParseCavlcBMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
 }
 
 int ParseResidualBlockCavlc(BitReader* r, int nC, int maxNumCoeff, int16_t* coeffLevel) {
-    BitCursor c(r);
     ScanOrderSink sink{coeffLevel};
-    const int n = ReadBlock(c, nC, maxNumCoeff, sink);
-    c.Sync();
-    return n;
+    return ReadBlock(*r, nC, maxNumCoeff, sink);
 }
 
 int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t mbType) {
@@ -695,10 +624,7 @@ int ParseCavlcIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w, int32_t
         std::memset(mb->totalCoeff, 16, sizeof mb->totalCoeff);
         return ReadPcmSamples(ctx, w);
     }
-    BitCursor c(r);
-    const int result = ReadIntraRest(c, ctx, w, mbType);
-    c.Sync();
-    return result;
+    return ReadIntraRest(*r, ctx, w, mbType);
 }
 
 void PlaceCoefficients(MacroblockWork* w, int b, const int16_t* levels, int count, int first, int qp) {

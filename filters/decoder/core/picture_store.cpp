@@ -578,12 +578,28 @@ int32_t ShortTermFrameOrderCnt(const PictureRecord* f) {
     return poc;
 }
 
+// The state of one reference list construction (clause 8.2.4): the slice, the reference
+// pictures of the store, and the initial lists, which each step below builds on.
+struct RefListBuild {
+    AvcDecoderContext* ctx;
+    PictureStore* st;
+    const SliceHeader* s;
+    int parity;  // of the current field; -1 for a frame
+    int32_t maxFrameNum;
+    PictureRecord* shortTerm[kMaxRefListSlots * 4];
+    PictureRecord* longTerm[kMaxRefListSlots * 4];  // by ascending LongTermPicNum
+    int32_t ns, nl;
+    PictureRecord* init[2][kMaxRefListSlots * 8];
+    int32_t count[2];
+};
+
 // Initial lists of a field (clauses 8.2.4.2.2 and 8.2.4.2.4): the frames with reference
 // fields (the current frame's first field among them) ordered, then split into fields.
-void InitialFieldLists(AvcDecoderContext* ctx, PictureRecord* (*init)[kMaxRefListSlots * 8], int32_t* count) {
-    PictureStore* st = ctx->store;
-    const SliceHeader* s = &ctx->slice;
-    const int parity = s->bottom_field_flag;
+void InitialFieldLists(RefListBuild* b) {
+    PictureStore* st = b->st;
+    const int parity = b->s->bottom_field_flag;
+    auto* init = b->init;
+    int32_t* count = b->count;
     PictureRecord* shortTerm[kMaxRefListSlots * 2];
     PictureRecord* longTerm[kMaxRefListSlots * 2];
     int ns = 0, nl = 0;
@@ -596,14 +612,14 @@ void InitialFieldLists(AvcDecoderContext* ctx, PictureRecord* (*init)[kMaxRefLis
     }
     std::sort(longTerm, longTerm + nl,
               [](const PictureRecord* a, const PictureRecord* b) { return a->longTermFrameIdx < b->longTermFrameIdx; });
-    if (s->sliceKind != kSliceB) {
+    if (b->s->sliceKind != kSliceB) {
         std::sort(shortTerm, shortTerm + ns,
                   [](const PictureRecord* a, const PictureRecord* b) { return a->frameNumWrap > b->frameNumWrap; });
         AlternateFields(shortTerm, ns, parity, false, init[0], &count[0]);
         AlternateFields(longTerm, nl, parity, true, init[0], &count[0]);
         return;
     }
-    const int32_t curPoc = ctx->decoding->picOrderCnt;
+    const int32_t curPoc = b->ctx->decoding->picOrderCnt;
     PictureRecord* before[kMaxRefListSlots * 2];
     PictureRecord* after[kMaxRefListSlots * 2];
     int nb = 0, na = 0;
@@ -630,6 +646,140 @@ void InitialFieldLists(AvcDecoderContext* ctx, PictureRecord* (*init)[kMaxRefLis
     }
 }
 
+void AppendLongTerm(RefListBuild* b, int list) {
+    for (int i = 0; i < b->nl; ++i)
+        b->init[list][b->count[list]++] = b->longTerm[i];
+}
+
+// Initial list of a P frame (clause 8.2.4.2.1): short-term frames by descending PicNum,
+// then the long-term ones.
+void InitialPFrameList(RefListBuild* b) {
+    std::sort(b->shortTerm, b->shortTerm + b->ns,
+              [](const PictureRecord* x, const PictureRecord* y) { return x->picNum > y->picNum; });
+    for (int i = 0; i < b->ns; ++i)
+        b->init[0][b->count[0]++] = b->shortTerm[i];
+    AppendLongTerm(b, 0);
+}
+
+// Initial lists of a B frame (clause 8.2.4.2.3): short-term frames before the current
+// picture by descending order count, those after it by ascending, list 1 the other way
+// round; then the long-term ones in both.
+void InitialBFrameLists(RefListBuild* b) {
+    const int32_t curPoc = b->ctx->currentPicture->picOrderCnt;
+    PictureRecord* before[kMaxRefListSlots * 4];
+    PictureRecord* after[kMaxRefListSlots * 4];
+    int nb = 0, na = 0;
+    for (int i = 0; i < b->ns; ++i) {
+        if (b->shortTerm[i]->picOrderCnt <= curPoc)
+            before[nb++] = b->shortTerm[i];
+        else
+            after[na++] = b->shortTerm[i];
+    }
+    std::sort(before, before + nb,
+              [](const PictureRecord* x, const PictureRecord* y) { return x->picOrderCnt > y->picOrderCnt; });
+    std::sort(after, after + na,
+              [](const PictureRecord* x, const PictureRecord* y) { return x->picOrderCnt < y->picOrderCnt; });
+    auto* init = b->init;
+    int32_t* count = b->count;
+    for (int i = 0; i < nb; ++i)
+        init[0][count[0]++] = before[i];
+    for (int i = 0; i < na; ++i)
+        init[0][count[0]++] = after[i];
+    for (int i = 0; i < na; ++i)
+        init[1][count[1]++] = after[i];
+    for (int i = 0; i < nb; ++i)
+        init[1][count[1]++] = before[i];
+    AppendLongTerm(b, 1);
+    AppendLongTerm(b, 0);
+}
+
+// Clauses 8.2.4.2.3 and 8.2.4.2.4: a list 1 of more than one entry equal to list 0 has
+// its first two entries swapped.
+void SwapEqualBLists(RefListBuild* b) {
+    auto* init = b->init;
+    if (b->count[1] > 1 && b->count[0] == b->count[1] && std::equal(init[0], init[0] + b->count[0], init[1]))
+        std::swap(init[1][0], init[1][1]);
+}
+
+// The initial list cut to the active entries (clause 8.2.4.2); entries beyond its end
+// stay empty.
+void TruncateInitialList(RefListBuild* b, int list) {
+    const int32_t n = std::min(b->count[list], b->s->numRefIdxActive[list]);
+    std::copy(b->init[list], b->init[list] + n, b->st->refList[list]);
+}
+
+// The picture a modification command names (clause 8.2.4.3.1 or 8.2.4.3.2), or null;
+// picNumPred carries the prediction of short-term numbers from command to command.
+PictureRecord* ModificationTarget(RefListBuild* b, const RefListCommand& cmd, int32_t* picNumPred) {
+    PictureStore* st = b->st;
+    const int parity = b->parity;
+    // Clause 8.2.4.3.1: a field's CurrPicNum is 2 frame_num + 1, MaxPicNum 2 MaxFrameNum.
+    const int32_t currPicNum = parity < 0 ? b->s->frame_num : 2 * b->s->frame_num + 1;
+    const int32_t maxPicNum = parity < 0 ? b->maxFrameNum : 2 * b->maxFrameNum;
+    int32_t num = cmd.value;
+    const bool longTerm = cmd.modification_of_pic_nums_idc >= 2;
+    if (!longTerm) {
+        int32_t noWrap = 0;
+        if (cmd.modification_of_pic_nums_idc == 0) {
+            noWrap = *picNumPred - (cmd.value + 1);
+            if (noWrap < 0) noWrap += maxPicNum;
+        } else {
+            noWrap = *picNumPred + (cmd.value + 1);
+            if (noWrap >= maxPicNum) noWrap -= maxPicNum;
+        }
+        *picNumPred = noWrap;
+        num = noWrap > currPicNum ? noWrap - maxPicNum : noWrap;
+    }
+    if (parity < 0) return longTerm ? LongTermByPicNum(st, num) : ShortTermByPicNum(st, num);
+    int which = 0;
+    PictureRecord* f = FieldByPicNum(st, num, parity, longTerm, &which);
+    return f != nullptr ? f->fieldOf[which] : nullptr;
+}
+
+// Clause 8.2.4.3: each command puts one picture at refIdx and removes its later
+// duplicate; the entry pushed past the active ones is dropped.
+int ModifyList(RefListBuild* b, int list) {
+    const SliceHeader* s = b->s;
+    const int32_t active = s->numRefIdxActive[list];
+    PictureRecord** out = b->st->refList[list];
+    int32_t picNumPred = b->parity < 0 ? s->frame_num : 2 * s->frame_num + 1;
+    int32_t refIdx = 0;
+    for (int c = 0; c < s->commandCount[list]; ++c) {
+        PictureRecord* target = ModificationTarget(b, s->commands[list][c], &picNumPred);
+        if (target == nullptr || refIdx >= active) return kDecoderOutOfRange;
+        for (int32_t k = active; k > refIdx; --k)
+            out[k] = out[k - 1];
+        out[refIdx++] = target;
+        int32_t kept = refIdx;
+        for (int32_t k = refIdx; k <= active; ++k) {
+            if (out[k] != target) out[kept++] = out[k];
+        }
+    }
+    for (int32_t k = active; k <= kMaxRefListSlots; ++k)
+        out[k] = nullptr;
+    return kDecoderOk;
+}
+
+// Entries the stream names but the store lacks take the nearest present entry of the
+// same list, below first, or the current picture when the list has none; the slice's
+// bad-reference test still sees that they were missing (RefListsComplete).
+void FillMissingEntries(RefListBuild* b, int list) {
+    PictureStore* st = b->st;
+    const int32_t active = b->s->numRefIdxActive[list];
+    PictureRecord** out = st->refList[list];
+    for (int32_t k = 0; k < active; ++k) {
+        if (out[k] != nullptr) continue;
+        PictureRecord* substitute = nullptr;
+        for (int32_t d = 1; d < active && substitute == nullptr; ++d) {
+            if (k - d >= 0 && out[k - d] != nullptr && !st->substituted[list][k - d]) substitute = out[k - d];
+            if (substitute == nullptr && k + d < active && out[k + d] != nullptr) substitute = out[k + d];
+        }
+        out[k] = substitute != nullptr ? substitute : b->ctx->decoding;
+        st->substituted[list][k] = true;
+    }
+    st->refListCount[list] = active;
+}
+
 }  // namespace
 
 int BuildRefPicLists(AvcDecoderContext* ctx) {
@@ -639,127 +789,34 @@ int BuildRefPicLists(AvcDecoderContext* ctx) {
     std::memset(st->refList, 0, sizeof st->refList);
     std::memset(st->substituted, 0, sizeof st->substituted);
     if (s->sliceKind == kSliceI || s->sliceKind == kSliceSi) return kDecoderOk;
-    const int32_t maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
-    SetPicNums(st, s->frame_num, maxFrameNum);
+    RefListBuild b;
+    b.ctx = ctx;
+    b.st = st;
+    b.s = s;
+    b.parity = CurrentParity(ctx);
+    b.maxFrameNum = 1 << (ctx->activeSps->log2_max_frame_num_minus4 + 4);
+    b.count[0] = b.count[1] = 0;
+    SetPicNums(st, s->frame_num, b.maxFrameNum);
     RebuildRefArrays(st);
-    PictureRecord* shortTerm[kMaxRefListSlots * 4];
-    PictureRecord* longTerm[kMaxRefListSlots * 4];
-    const int32_t ns = std::min(st->shortTermCount, kMaxRefListSlots * 4);
-    const int32_t nl = std::min(st->longTermCount, kMaxRefListSlots * 4);
-    std::copy(st->shortTerm, st->shortTerm + ns, shortTerm);
-    std::copy(st->longTerm, st->longTerm + nl, longTerm);
-    std::sort(longTerm, longTerm + nl,
-              [](const PictureRecord* a, const PictureRecord* b) { return a->longTermPicNum < b->longTermPicNum; });
-    const int32_t curPoc = ctx->currentPicture->picOrderCnt;
-    PictureRecord* init[2][kMaxRefListSlots * 8];
-    int32_t count[2] = {0, 0};
-    const int parity = CurrentParity(ctx);
-    if (parity >= 0) {
-        InitialFieldLists(ctx, init, count);
-    } else if (s->sliceKind != kSliceB) {
-        std::sort(shortTerm, shortTerm + ns,
-                  [](const PictureRecord* a, const PictureRecord* b) { return a->picNum > b->picNum; });
-        for (int i = 0; i < ns; ++i)
-            init[0][count[0]++] = shortTerm[i];
-    } else {  // a B frame
-        PictureRecord* before[kMaxRefListSlots * 4];
-        PictureRecord* after[kMaxRefListSlots * 4];
-        int nb = 0, na = 0;
-        for (int i = 0; i < ns; ++i) {
-            if (shortTerm[i]->picOrderCnt <= curPoc)
-                before[nb++] = shortTerm[i];
-            else
-                after[na++] = shortTerm[i];
-        }
-        std::sort(before, before + nb,
-                  [](const PictureRecord* a, const PictureRecord* b) { return a->picOrderCnt > b->picOrderCnt; });
-        std::sort(after, after + na,
-                  [](const PictureRecord* a, const PictureRecord* b) { return a->picOrderCnt < b->picOrderCnt; });
-        for (int i = 0; i < nb; ++i)
-            init[0][count[0]++] = before[i];
-        for (int i = 0; i < na; ++i)
-            init[0][count[0]++] = after[i];
-        for (int i = 0; i < na; ++i)
-            init[1][count[1]++] = after[i];
-        for (int i = 0; i < nb; ++i)
-            init[1][count[1]++] = before[i];
-        for (int i = 0; i < nl; ++i)
-            init[1][count[1]++] = longTerm[i];
-    }
-    if (parity < 0) {
-        for (int i = 0; i < nl; ++i)
-            init[0][count[0]++] = longTerm[i];
-    }
-    if (s->sliceKind == kSliceB && count[1] > 1 && count[0] == count[1] &&
-        std::equal(init[0], init[0] + count[0], init[1]))
-        std::swap(init[1][0], init[1][1]);
-
-    const int lists = s->sliceKind == kSliceB ? 2 : 1;
-    for (int list = 0; list < lists; ++list) {
-        const int32_t active = s->numRefIdxActive[list];
-        PictureRecord** out = st->refList[list];
-        const int32_t n = std::min(count[list], active);
-        std::copy(init[list], init[list] + n, out);
-        // Clause 8.2.4.3: each command puts one picture at refIdx and removes its later
-        // duplicate.
-        // Clause 8.2.4.3.1: a field's CurrPicNum is 2 frame_num + 1, MaxPicNum 2 MaxFrameNum.
-        const int32_t currPicNum = parity < 0 ? s->frame_num : 2 * s->frame_num + 1;
-        const int32_t maxPicNum = parity < 0 ? maxFrameNum : 2 * maxFrameNum;
-        int32_t picNumPred = currPicNum;
-        int32_t refIdx = 0;
-        for (int c = 0; c < s->commandCount[list]; ++c) {
-            const RefListCommand& cmd = s->commands[list][c];
-            PictureRecord* target = nullptr;
-            if (cmd.modification_of_pic_nums_idc < 2) {
-                int32_t noWrap = 0;
-                if (cmd.modification_of_pic_nums_idc == 0) {
-                    noWrap = picNumPred - (cmd.value + 1);
-                    if (noWrap < 0) noWrap += maxPicNum;
-                } else {
-                    noWrap = picNumPred + (cmd.value + 1);
-                    if (noWrap >= maxPicNum) noWrap -= maxPicNum;
-                }
-                picNumPred = noWrap;
-                const int32_t picNum = noWrap > currPicNum ? noWrap - maxPicNum : noWrap;
-                if (parity < 0) {
-                    target = ShortTermByPicNum(st, picNum);
-                } else {
-                    int which = 0;
-                    PictureRecord* f = FieldByPicNum(st, picNum, parity, false, &which);
-                    target = f != nullptr ? f->fieldOf[which] : nullptr;
-                }
-            } else if (parity < 0) {
-                target = LongTermByPicNum(st, cmd.value);
-            } else {
-                int which = 0;
-                PictureRecord* f = FieldByPicNum(st, cmd.value, parity, true, &which);
-                target = f != nullptr ? f->fieldOf[which] : nullptr;
-            }
-            if (target == nullptr || refIdx >= active) return kDecoderOutOfRange;
-            for (int32_t k = active; k > refIdx; --k)
-                out[k] = out[k - 1];
-            out[refIdx++] = target;
-            int32_t kept = refIdx;
-            for (int32_t k = refIdx; k <= active; ++k) {
-                if (out[k] != target) out[kept++] = out[k];
-            }
-        }
-        for (int32_t k = active; k <= kMaxRefListSlots; ++k)
-            out[k] = nullptr;
-        // Entries the stream names but the store lacks take the nearest present entry of
-        // the same list, below first, or the current picture when the list has none; the
-        // slice's bad-reference test still sees that they were missing (RefListsComplete).
-        for (int32_t k = 0; k < active; ++k) {
-            if (out[k] != nullptr) continue;
-            PictureRecord* substitute = nullptr;
-            for (int32_t d = 1; d < active && substitute == nullptr; ++d) {
-                if (k - d >= 0 && out[k - d] != nullptr && !st->substituted[list][k - d]) substitute = out[k - d];
-                if (substitute == nullptr && k + d < active && out[k + d] != nullptr) substitute = out[k + d];
-            }
-            out[k] = substitute != nullptr ? substitute : ctx->decoding;
-            st->substituted[list][k] = true;
-        }
-        st->refListCount[list] = active;
+    b.ns = std::min(st->shortTermCount, kMaxRefListSlots * 4);
+    b.nl = std::min(st->longTermCount, kMaxRefListSlots * 4);
+    std::copy(st->shortTerm, st->shortTerm + b.ns, b.shortTerm);
+    std::copy(st->longTerm, st->longTerm + b.nl, b.longTerm);
+    std::sort(b.longTerm, b.longTerm + b.nl,
+              [](const PictureRecord* x, const PictureRecord* y) { return x->longTermPicNum < y->longTermPicNum; });
+    const bool bSlice = s->sliceKind == kSliceB;
+    if (b.parity >= 0)
+        InitialFieldLists(&b);
+    else if (bSlice)
+        InitialBFrameLists(&b);
+    else
+        InitialPFrameList(&b);
+    if (bSlice) SwapEqualBLists(&b);
+    for (int list = 0; list < (bSlice ? 2 : 1); ++list) {
+        TruncateInitialList(&b, list);
+        const int modified = ModifyList(&b, list);
+        if (modified != kDecoderOk) return modified;
+        FillMissingEntries(&b, list);
     }
     return kDecoderOk;
 }
