@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/bitstream/h264_tables.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/kernel_table.h"
 #include "filters/decoder/core/picture_store.h"
@@ -21,21 +22,9 @@ namespace avcdec {
 
 namespace {
 
-// Table 8-16: alpha' and beta' by indexA / indexB.
-constexpr uint8_t kAlpha[52] = {0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,  4,  4,
-                                5,  6,  7,  8,  9,  10, 12,  13,  15,  17,  20,  22,  25,  28,  32,  36, 40, 45,
-                                50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
-constexpr uint8_t kBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
-                               2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
-                               11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
-// Table 8-17: tC0 by indexA for bS 1, 2, 3.
-constexpr uint8_t kTc0[52][3] = {
-    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 0},
-    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 1},
-    {0, 0, 1},  {0, 0, 1},   {0, 0, 1},   {0, 1, 1},   {0, 1, 1},    {1, 1, 1},    {1, 1, 1},   {1, 1, 1},  {1, 1, 1},
-    {1, 1, 2},  {1, 1, 2},   {1, 1, 2},   {1, 1, 2},   {1, 2, 3},    {1, 2, 3},    {2, 2, 3},   {2, 2, 4},  {2, 3, 4},
-    {2, 3, 4},  {3, 3, 5},   {3, 4, 6},   {3, 4, 6},   {4, 5, 7},    {4, 5, 8},    {4, 6, 9},   {5, 7, 10}, {6, 8, 11},
-    {6, 8, 13}, {7, 10, 14}, {8, 11, 16}, {9, 12, 18}, {10, 13, 20}, {11, 15, 23}, {13, 17, 25}};
+using common::kDeblockAlpha;
+using common::kDeblockBeta;
+using common::kDeblockTc0;
 
 int ChromaQpOf(const MacroblockInfo* mb) {
     return ChromaQp(std::clamp(mb->qp + mb->chromaQpIndexOffset, 0, 51));
@@ -232,8 +221,8 @@ struct EdgeThresholds {
 bool Thresholds(int qpAv, const MacroblockInfo* cur, EdgeThresholds* t) {
     t->indexA = std::clamp(qpAv + cur->filterOffsetA, 0, 51);
     const int indexB = std::clamp(qpAv + cur->filterOffsetB, 0, 51);
-    t->alpha = kAlpha[t->indexA];
-    t->beta = kBeta[indexB];
+    t->alpha = kDeblockAlpha[t->indexA];
+    t->beta = kDeblockBeta[indexB];
     return t->alpha != 0 && t->beta != 0;
 }
 
@@ -251,7 +240,7 @@ EdgeKind KindOf(const uint8_t* bs) {
 // tC0 of each segment for bS below 4, -1 where bS is 0.
 void SegmentTc0(const uint8_t* bs, int indexA, int8_t* tc0) {
     for (int seg = 0; seg < 4; ++seg)
-        tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kTc0[indexA][bs[seg] - 1]);
+        tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kDeblockTc0[indexA][bs[seg] - 1]);
 }
 
 // Filters the luma edges of one macroblock (origin: its top-left sample).
@@ -285,7 +274,7 @@ void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const M
                     if (bs[seg] == 4)
                         k.deblockLumaStrong(at, step, along, 4, t.alpha, t.beta, 0);
                     else
-                        k.deblockLumaNormal(at, step, along, 4, t.alpha, t.beta, kTc0[t.indexA][bs[seg] - 1]);
+                        k.deblockLumaNormal(at, step, along, 4, t.alpha, t.beta, kDeblockTc0[t.indexA][bs[seg] - 1]);
                 }
             }
         }
@@ -327,7 +316,8 @@ void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths&
                         if (bs[seg] == 4)
                             k.deblockChromaStrong(at, step, along, 2, t.alpha, t.beta, 0);
                         else
-                            k.deblockChromaNormal(at, step, along, 2, t.alpha, t.beta, kTc0[t.indexA][bs[seg] - 1]);
+                            k.deblockChromaNormal(at, step, along, 2, t.alpha, t.beta,
+                                                  kDeblockTc0[t.indexA][bs[seg] - 1]);
                     }
                 }
             }
@@ -398,7 +388,7 @@ struct MbaffFilter {
             if (bs[line] == 4)
                 k.deblockLumaStrong(at, 1, pitch, 1, t.alpha, t.beta, 0);
             else
-                k.deblockLumaNormal(at, 1, pitch, 1, t.alpha, t.beta, kTc0[t.indexA][bs[line] - 1]);
+                k.deblockLumaNormal(at, 1, pitch, 1, t.alpha, t.beta, kDeblockTc0[t.indexA][bs[line] - 1]);
         }
         // Chroma line c takes the strength and neighbour of luma line 2c (field macroblocks),
         // or of the luma line of its own parity nearest above it (frame macroblocks).
@@ -414,7 +404,7 @@ struct MbaffFilter {
                 if (bs[line] == 4)
                     k.deblockChromaStrong(at, 1, pitch, 1, t.alpha, t.beta, 0);
                 else
-                    k.deblockChromaNormal(at, 1, pitch, 1, t.alpha, t.beta, kTc0[t.indexA][bs[line] - 1]);
+                    k.deblockChromaNormal(at, 1, pitch, 1, t.alpha, t.beta, kDeblockTc0[t.indexA][bs[line] - 1]);
             }
         }
     }

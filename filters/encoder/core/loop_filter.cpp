@@ -3,29 +3,15 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "common/bitstream/h264_tables.h"
 #include "filters/encoder/core/kernel_table.h"
 #include "filters/encoder/core/syntax_writer.h"
 
 namespace ombrisk {
 
-const uint8_t kDeblockAlpha[52] = {0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,  4,  4,
-                                   5,  6,  7,  8,  9,  10, 12,  13,  15,  17,  20,  22,  25,  28,  32,  36, 40, 45,
-                                   50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
-const uint8_t kDeblockBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
-                                  2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
-                                  11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
-const uint8_t kDeblockTc0[52][5] = {
-    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
-    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
-    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
-    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 1, 1},    {0, 0, 0, 1, 1},    {0, 0, 0, 1, 1},
-    {0, 0, 0, 1, 1},     {0, 0, 1, 1, 1},    {0, 0, 1, 1, 1},    {0, 1, 1, 1, 1},    {0, 1, 1, 1, 1},
-    {0, 1, 1, 1, 1},     {0, 1, 1, 1, 1},    {0, 1, 1, 2, 2},    {0, 1, 1, 2, 2},    {0, 1, 1, 2, 2},
-    {0, 1, 1, 2, 2},     {0, 1, 2, 3, 3},    {0, 1, 2, 3, 3},    {0, 2, 2, 3, 3},    {0, 2, 2, 4, 4},
-    {0, 2, 3, 4, 4},     {0, 2, 3, 4, 4},    {0, 3, 3, 5, 5},    {0, 3, 4, 6, 6},    {0, 3, 4, 6, 6},
-    {0, 4, 5, 7, 7},     {0, 4, 5, 8, 8},    {0, 4, 6, 9, 9},    {0, 5, 7, 10, 10},  {0, 6, 8, 11, 11},
-    {0, 6, 8, 13, 13},   {0, 7, 10, 14, 14}, {0, 8, 11, 16, 16}, {0, 9, 12, 18, 18}, {0, 10, 13, 20, 20},
-    {0, 11, 15, 23, 23}, {0, 13, 17, 25, 25}};
+using common::kDeblockAlpha;
+using common::kDeblockBeta;
+using common::kDeblockTc0;
 
 namespace {
 
@@ -121,8 +107,9 @@ enum EdgeKind { kLumaVertical = 0, kLumaHorizontal = 1, kChromaVertical = 2, kCh
 
 void FilterSegment(const CKernelTable& k, EdgeKind kind, uint8_t* p3, int stride, int indexA, int bS) {
     if (bS == 0) return;
+    // The bS 4 filter takes no tC0.
     k.deblockEdge[kind * kDeblockStrengths + bS](p3, stride, kDeblockAlpha[indexA], kDeblockBeta[indexA],
-                                                 kDeblockTc0[indexA][bS]);
+                                                 bS < 4 ? kDeblockTc0[indexA][bS - 1] : 0);
 }
 
 }  // namespace

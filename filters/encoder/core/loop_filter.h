@@ -10,12 +10,6 @@
 
 namespace ombrisk {
 
-// Table 8-16 by indexA or indexB, and Table 8-17 tC0 by indexA and bS (bS 0 and 4 hold 0
-// and the bS 3 value; neither is read).
-extern const uint8_t kDeblockAlpha[52];
-extern const uint8_t kDeblockBeta[52];
-extern const uint8_t kDeblockTc0[52][5];
-
 class CLoopFilter {
 public:
     explicit CLoopFilter(const EncoderBlock& block);
