@@ -18,11 +18,11 @@ public:
     // firstRow .. endRow - 1. Each macroblock writes only its own record and reads its
     // neighbours' coding results, so disjoint row ranges may run in parallel.
     void ComputeStrengths(CRefPictureStore* picture, int firstRow = 0, int endRow = 1 << 30) const;
-    // Luma and the two chroma planes touch disjoint samples and may run in parallel; each
-    // is filtered macroblock by macroblock in raster order (clause 8.7).
+    // Luma and chroma touch disjoint samples and may run in parallel; each is filtered
+    // macroblock by macroblock in raster order (clause 8.7).
     void FilterLuma(CRefPictureStore* picture) const;
-    // One chroma plane: 0 Cb, 1 Cr.
-    void FilterChromaPlane(CRefPictureStore* picture, int plane) const;
+    // Both chroma planes, edge by edge together (they share strengths and QPs).
+    void FilterChroma(CRefPictureStore* picture) const;
 
 private:
     void FilterLumaMacroblock(CRefPictureStore* picture, int x, int y) const;
