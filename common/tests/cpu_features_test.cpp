@@ -1,9 +1,15 @@
 #include "common/cpu_features.h"
 
+#include <cpuid.h>
+
 #include <cstring>
 #include <map>
+#include <sstream>
+#include <string>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/shell.h"
 
 using namespace common;
 
@@ -44,6 +50,20 @@ FakeCpu Processor(const char* vendor, uint32_t signature, uint32_t edx1, uint32_
     cpu.leaves[0x80000001u] = CpuidRegs{0, 0, 0, edxExt};
     return cpu;
 }
+
+// A processor with brand and first-level cache leaves for the information query.
+FakeCpu MakeCpu(const char* vendor, uint32_t stdEdx, uint32_t extEdx, uint32_t signature = 0x6A7) {
+    FakeCpu cpu;
+    cpu.leaves[0] = FakeCpu::Vendor(vendor, 1);
+    cpu.leaves[1] = {signature, 0, 0, stdEdx};
+    cpu.leaves[0x80000000u] = {0x80000006u, 0, 0, 0};
+    cpu.leaves[0x80000001u] = {0, 0, 0, extEdx};
+    cpu.leaves[0x80000002u] = {0x20656854, 0x74736562, 0x55504320, 0};  // "The best CPU"
+    cpu.leaves[0x80000005u] = {0x11223344, 0x55667788, 0x40020140, 0x40020140};
+    return cpu;
+}
+
+constexpr uint32_t kSse = 1u << 25, kSse2 = 1u << 26, kMmx = 1u << 23, kAmdMmxExt = 1u << 22;
 
 }  // namespace
 
@@ -98,4 +118,92 @@ TEST(CpuFeatures, ThisMachine) {
 #else
     EXPECT_EQ(word, 0u);
 #endif
+}
+
+TEST(CpuInfo, ItemsFromInjectedTables) {
+    CpuIdInfo info;
+    const FakeCpu intel = MakeCpu("GenuineIntel", kMmx | kSse | (1u << 15) | (1u << 11) | (1u << 10), 0);
+    ASSERT_EQ(ReadCpuId(intel.Query(), &info), 1);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 0), 2u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryCpuInfoFrom(info, 2)), "GenuineIntel");
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryCpuInfoFrom(info, 3)), "The best CPU");
+    EXPECT_EQ(QueryCpuInfoFrom(info, 4), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 1), 6u) << "family 6";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 5 + 10), 1u) << "item 15 is bit 11 (bit 10 skipped)";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 5 + 14), 1u) << "item 19 is bit 15";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 22), 1u) << "SSE brings the MMX extensions";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 23), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 28), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 29), 0u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 31), 0u) << "cache items are for AMD only";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 99), 0u);
+
+    const FakeCpu amd = MakeCpu("AuthenticAMD", kMmx, kAmdMmxExt | (1u << 31));
+    ASSERT_EQ(ReadCpuId(amd.Query(), &info), 1);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 0), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 22), 1u) << "AMD's own MMX extensions";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 27), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 26), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 28), 0u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 31), 0x44u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 34), 0x11u);
+
+    FakeCpu none;
+    none.faults = true;
+    EXPECT_EQ(ReadCpuId(none.Query(), &info), -1);
+    for (int item = 0; item < 60; ++item)
+        EXPECT_EQ(QueryCpuInfoFrom(info, item), 0u) << item;
+
+    FakeCpu noLeaves;
+    noLeaves.leaves[0] = FakeCpu::Vendor("CentaurHauls", 0);
+    ASSERT_EQ(ReadCpuId(noLeaves.Query(), &info), 1);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 0), 4u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 23), 0u);
+}
+
+// The real answers against the kernel's view in /proc/cpuinfo (copied by the Linux shell,
+// so the test reads it the same way natively and under Wine).
+TEST(CpuInfo, RealProcessorAgreesWithProcCpuinfo) {
+    const std::string copy = testsupport::UniqueName("cpuinfo");
+    ASSERT_EQ(testsupport::RunShell("cat /proc/cpuinfo > '" + copy + "'"), 0);
+    const std::string text = testsupport::ReadFixtureFile(copy);
+    ASSERT_FALSE(text.empty());
+    std::map<std::string, std::string> fields;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line) && !line.empty();) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string key = line.substr(0, colon);
+        key.erase(key.find_last_not_of(" \t") + 1);
+        std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
+        fields[key] = value;
+    }
+    const std::string flags = " " + fields["flags"] + " ";
+    const auto has = [&](const char* f) {
+        return flags.find(std::string(" ") + f + " ") != std::string::npos ? 1u : 0u;
+    };
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryCpuInfo(2)), fields["vendor_id"].c_str());
+    // The brand string against the compiler's own CPUID read: a virtual machine's kernel
+    // may print a model name of its own instead of the processor's brand leaves.
+    uint32_t leaves[12] = {};
+    for (uint32_t i = 0; i < 3; ++i)
+        __cpuid(0x80000002u + i, leaves[i * 4], leaves[i * 4 + 1], leaves[i * 4 + 2], leaves[i * 4 + 3]);
+    char raw[49] = {};
+    std::memcpy(raw, leaves, 48);
+    std::string expected = raw;
+    expected.erase(0, expected.find_first_not_of(' '));
+    expected.erase(expected.find_last_not_of(' ') + 1);
+    std::string brand = reinterpret_cast<const char*>(QueryCpuInfo(3));
+    brand.erase(0, brand.find_first_not_of(' '));
+    brand.erase(brand.find_last_not_of(' ') + 1);
+    EXPECT_FALSE(brand.empty());
+    EXPECT_EQ(brand, expected);
+    EXPECT_EQ(QueryCpuInfo(23), has("mmx"));
+    EXPECT_EQ(QueryCpuInfo(28), has("sse"));
+    EXPECT_EQ(QueryCpuInfo(29), has("sse2"));
+    EXPECT_EQ(QueryCpuInfo(5 + 4), has("tsc"));
+    EXPECT_EQ(QueryCpuInfo(5 + 14), has("cmov"));
+    const uint32_t word = DetectCpuFeatures();
+    EXPECT_EQ((word & kCpuSse2) != 0, has("sse2") == 1);
+    EXPECT_EQ((word & kCpuSse3) != 0, has("pni") == 1);
 }

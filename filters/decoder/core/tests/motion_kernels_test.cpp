@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/cpu_features.h"
@@ -264,6 +266,94 @@ TEST(MotionKernels, WeightingFormsEqualThePortableForms) {
     AverageSamples(p0, 2, p1, 2, 2, 1);
     EXPECT_EQ(p0[0], 1);  // rounds half up
     EXPECT_EQ(p0[1], 255);
+}
+
+// The kernel forms by the processor's CPUID answers.
+using common::CpuidRegs;
+
+// A CPUID table: leaf -> registers; absent leaves answer zeros.
+struct FakeCpu {
+    std::map<uint32_t, CpuidRegs> leaves;
+    bool faults = false;
+    common::CpuidQuery Query() const {
+        return [this](uint32_t leaf, CpuidRegs* r) {
+            if (faults) return false;
+            auto it = leaves.find(leaf);
+            *r = it == leaves.end() ? CpuidRegs{} : it->second;
+            return true;
+        };
+    }
+};
+
+CpuidRegs Vendor(uint32_t maxLeaf, const char* v) {
+    CpuidRegs r;
+    r.eax = maxLeaf;
+    std::memcpy(&r.ebx, v, 4);
+    std::memcpy(&r.edx, v + 4, 4);
+    std::memcpy(&r.ecx, v + 8, 4);
+    return r;
+}
+
+FakeCpu MakeCpu(const char* vendor, uint32_t stdEdx, uint32_t extEdx, uint32_t signature = 0x6A7) {
+    FakeCpu cpu;
+    cpu.leaves[0] = Vendor(1, vendor);
+    cpu.leaves[1] = {signature, 0, 0, stdEdx};
+    cpu.leaves[0x80000000u] = {0x80000006u, 0, 0, 0};
+    cpu.leaves[0x80000001u] = {0, 0, 0, extEdx};
+    cpu.leaves[0x80000002u] = {0x20656854, 0x74736562, 0x55504320, 0};  // "The best CPU"
+    cpu.leaves[0x80000005u] = {0x11223344, 0x55667788, 0x40020140, 0x40020140};
+    return cpu;
+}
+
+constexpr uint32_t kSse = 1u << 25, kSse2 = 1u << 26, kMmx = 1u << 23, kAmdMmxExt = 1u << 22;
+
+// The kernel forms follow the feature word (the word itself is tested with the common
+// CPU feature code); the table of the possible combinations.
+TEST(MotionKernels, FormsFromTheFeatureWord) {
+    using K = KernelForm;
+    struct Case {
+        const char* what;
+        FakeCpu cpu;
+        K luma, chroma;
+    };
+    const FakeCpu faulting = [] {
+        FakeCpu c;
+        c.faults = true;
+        return c;
+    }();
+    const Case cases[] = {
+        {"no CPUID", faulting, K::kPortable, K::kPortable},
+        {"MMX only", MakeCpu("GenuineIntel", kMmx, 0), K::kPortable, K::kPortable},
+        {"SSE", MakeCpu("GenuineIntel", kMmx | kSse, 0), K::kMmx, K::kMmx},
+        {"SSE2", MakeCpu("GenuineIntel", kMmx | kSse | kSse2, 0), K::kSse2, K::kMmx},
+        {"AMD MMX extensions", MakeCpu("AuthenticAMD", kMmx, kAmdMmxExt), K::kMmx, K::kMmx},
+        {"not AMD, MMX extension bit", MakeCpu("GenuineIntel", kMmx, kAmdMmxExt), K::kPortable, K::kPortable},
+        {"SSE2 without SSE", MakeCpu("GenuineIntel", kSse2, 0), K::kSse2, K::kPortable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const MotionKernelForms f = SelectMotionKernelForms(common::CondenseCpuid(c.cpu.Query()));
+        EXPECT_EQ(f.luma, c.luma);
+        EXPECT_EQ(f.chroma8, c.chroma);
+        EXPECT_EQ(f.chroma4, c.chroma);
+        EXPECT_EQ(f.chroma2, c.chroma);
+    }
+}
+
+TEST(MotionKernels, InstalledOnceForThisProcessor) {
+    std::vector<std::thread> threads;
+    std::vector<uint32_t> words(8);
+    for (size_t i = 0; i < words.size(); ++i)
+        threads.emplace_back([&, i] { words[i] = InstallMotionKernels(); });
+    for (auto& t : threads)
+        t.join();
+    const uint32_t expected = common::DetectCpuFeatures();
+    for (uint32_t w : words)
+        EXPECT_EQ(w, expected);
+    EXPECT_EQ(DecoderKernels().featureWord, expected);
+    const MotionKernelForms f = DecoderKernels().motionForms;
+    EXPECT_EQ(f.luma, SelectMotionKernelForms(expected).luma);
+    EXPECT_EQ(f.chroma8, SelectMotionKernelForms(expected).chroma8);
 }
 
 }  // namespace
