@@ -5,7 +5,7 @@
 
 #include "common/dsp/deblock_kernels.h"
 #include "filters/encoder/core/kernel_table.h"
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
 

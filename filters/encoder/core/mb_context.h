@@ -13,7 +13,7 @@
 #include "filters/encoder/core/mb_record.h"
 #include "filters/encoder/core/motion_vectors.h"
 #include "filters/encoder/core/picture_buffer.h"
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
 
