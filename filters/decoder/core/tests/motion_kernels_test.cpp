@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/cpu_features.h"
+#include "common/tests/fake_cpu.h"
 #include "filters/decoder/core/kernel_table.h"
 
 namespace avcdec {
@@ -268,44 +269,12 @@ TEST(MotionKernels, WeightingFormsEqualThePortableForms) {
     EXPECT_EQ(p0[1], 255);
 }
 
-// The kernel forms by the processor's CPUID answers.
-using common::CpuidRegs;
-
-// A CPUID table: leaf -> registers; absent leaves answer zeros.
-struct FakeCpu {
-    std::map<uint32_t, CpuidRegs> leaves;
-    bool faults = false;
-    common::CpuidQuery Query() const {
-        return [this](uint32_t leaf, CpuidRegs* r) {
-            if (faults) return false;
-            auto it = leaves.find(leaf);
-            *r = it == leaves.end() ? CpuidRegs{} : it->second;
-            return true;
-        };
-    }
-};
-
-CpuidRegs Vendor(uint32_t maxLeaf, const char* v) {
-    CpuidRegs r;
-    r.eax = maxLeaf;
-    std::memcpy(&r.ebx, v, 4);
-    std::memcpy(&r.edx, v + 4, 4);
-    std::memcpy(&r.ecx, v + 8, 4);
-    return r;
-}
-
-FakeCpu MakeCpu(const char* vendor, uint32_t stdEdx, uint32_t extEdx, uint32_t signature = 0x6A7) {
-    FakeCpu cpu;
-    cpu.leaves[0] = Vendor(1, vendor);
-    cpu.leaves[1] = {signature, 0, 0, stdEdx};
-    cpu.leaves[0x80000000u] = {0x80000006u, 0, 0, 0};
-    cpu.leaves[0x80000001u] = {0, 0, 0, extEdx};
-    cpu.leaves[0x80000002u] = {0x20656854, 0x74736562, 0x55504320, 0};  // "The best CPU"
-    cpu.leaves[0x80000005u] = {0x11223344, 0x55667788, 0x40020140, 0x40020140};
-    return cpu;
-}
-
-constexpr uint32_t kSse = 1u << 25, kSse2 = 1u << 26, kMmx = 1u << 23, kAmdMmxExt = 1u << 22;
+using common::test::FakeCpu;
+using common::test::kAmdMmxExt;
+using common::test::kMmx;
+using common::test::kSse;
+using common::test::kSse2;
+using common::test::MakeCpu;
 
 // The kernel forms follow the feature word (the word itself is tested with the common
 // CPU feature code); the table of the possible combinations.
