@@ -141,17 +141,25 @@ void RegisterAll() {
         const ReferenceLists refs{{lists[0], lists[1]}, {1, 1}, kStride};
         t.predictChromaInter(2, 2, &p, &refs, in.out.data());
     });
-    const char* kinds[kDeblockKinds] = {"lumaV", "lumaH", "chromaV", "chromaH"};
-    for (int k = 0; k < kDeblockKinds; ++k)
+    // Whole macroblock edges of the loop filter, vertical (V) and horizontal (H), bS 1 and 4.
+    const char* kinds[4] = {"lumaV", "lumaH", "chromaV", "chromaH"};
+    for (int k = 0; k < 4; ++k)
         for (int bs : {1, 4})
             Add(std::string("deblock_") + kinds[k] + "_bS" + std::to_string(bs), [k, bs](T t, Inputs& in) {
                 // A smooth area with a small step in both directions, rewritten each time (its
-                // 64 stores are part of the figure): the filter's full path is taken.
+                // stores are part of the figure): the filter's full path is taken.
                 uint8_t* p = in.out.data();
-                for (int y = 0; y < 8; ++y)
-                    for (int x = 0; x < 8; ++x)
-                        p[y * kStride + x] = static_cast<uint8_t>(100 + (x >= 4) * 3 + (y >= 4) * 3);
-                t.deblockEdge[k * kDeblockStrengths + bs](p, kStride, 40, 10, 2);
+                for (int y = 0; y < 24; ++y)
+                    for (int x = 0; x < 24; ++x)
+                        p[y * kStride + x] = static_cast<uint8_t>(100 + (x >= 8) * 3 + (y >= 8) * 3 + (x >= 16) * 3);
+                const bool vertical = k % 2 == 0;
+                uint8_t* q0 = p + 8 * kStride + 8;
+                const uint8_t strengths[4] = {uint8_t(bs), uint8_t(bs), uint8_t(bs), uint8_t(bs)};
+                const common::DeblockThresholds th = common::ThresholdsOf(36, 36);
+                if (k < 2)
+                    common::FilterLumaEdge(t.deblock, vertical, q0, kStride, strengths, th);
+                else
+                    common::FilterChromaEdge(t.deblock, vertical, q0, q0 + 12, kStride, strengths, th);
             });
 }
 

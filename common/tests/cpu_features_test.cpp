@@ -1,36 +1,21 @@
 #include "common/cpu_features.h"
 
+#include <cpuid.h>
+
 #include <cstring>
 #include <map>
+#include <sstream>
+#include <string>
 
 #include <gtest/gtest.h>
 
+#include "common/tests/fake_cpu.h"
+#include "tests/support/shell.h"
+
 using namespace common;
+using namespace common::test;
 
 namespace {
-
-// A simulated processor: fixed answers per leaf; a leaf it lacks answers zeros.
-struct FakeCpu {
-    bool faults = false;
-    std::map<uint32_t, CpuidRegs> leaves;
-
-    static CpuidRegs Vendor(const char* text, uint32_t maxLeaf) {
-        CpuidRegs r;
-        r.eax = maxLeaf;
-        std::memcpy(&r.ebx, text + 0, 4);
-        std::memcpy(&r.edx, text + 4, 4);
-        std::memcpy(&r.ecx, text + 8, 4);
-        return r;
-    }
-    CpuidQuery Query() const {
-        return [this](uint32_t leaf, CpuidRegs* regs) {
-            if (faults) return false;
-            auto it = leaves.find(leaf);
-            *regs = it == leaves.end() ? CpuidRegs{} : it->second;
-            return true;
-        };
-    }
-};
 
 constexpr uint32_t kEdxTsc = 1u << 4, kEdxMmx = 1u << 23, kEdxCmov = 1u << 15, kEdxMtrr = 1u << 12, kEdxSse = 1u << 25,
                    kEdxSse2 = 1u << 26;
@@ -98,4 +83,92 @@ TEST(CpuFeatures, ThisMachine) {
 #else
     EXPECT_EQ(word, 0u);
 #endif
+}
+
+TEST(CpuInfo, ItemsFromInjectedTables) {
+    CpuIdInfo info;
+    const FakeCpu intel = MakeCpu("GenuineIntel", kMmx | kSse | (1u << 15) | (1u << 11) | (1u << 10), 0);
+    ASSERT_EQ(ReadCpuId(intel.Query(), &info), 1);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 0), 2u);
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryCpuInfoFrom(info, 2)), "GenuineIntel");
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryCpuInfoFrom(info, 3)), "The best CPU");
+    EXPECT_EQ(QueryCpuInfoFrom(info, 4), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 1), 6u) << "family 6";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 5 + 10), 1u) << "item 15 is bit 11 (bit 10 skipped)";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 5 + 14), 1u) << "item 19 is bit 15";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 22), 1u) << "SSE brings the MMX extensions";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 23), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 28), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 29), 0u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 31), 0u) << "cache items are for AMD only";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 99), 0u);
+
+    const FakeCpu amd = MakeCpu("AuthenticAMD", kMmx, kAmdMmxExt | (1u << 31));
+    ASSERT_EQ(ReadCpuId(amd.Query(), &info), 1);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 0), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 22), 1u) << "AMD's own MMX extensions";
+    EXPECT_EQ(QueryCpuInfoFrom(info, 27), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 26), 1u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 28), 0u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 31), 0x44u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 34), 0x11u);
+
+    FakeCpu none;
+    none.faults = true;
+    EXPECT_EQ(ReadCpuId(none.Query(), &info), -1);
+    for (int item = 0; item < 60; ++item)
+        EXPECT_EQ(QueryCpuInfoFrom(info, item), 0u) << item;
+
+    FakeCpu noLeaves;
+    noLeaves.leaves[0] = FakeCpu::Vendor("CentaurHauls", 0);
+    ASSERT_EQ(ReadCpuId(noLeaves.Query(), &info), 1);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 0), 4u);
+    EXPECT_EQ(QueryCpuInfoFrom(info, 23), 0u);
+}
+
+// The real answers against the kernel's view in /proc/cpuinfo (copied by the Linux shell,
+// so the test reads it the same way natively and under Wine).
+TEST(CpuInfo, RealProcessorAgreesWithProcCpuinfo) {
+    const std::string copy = testsupport::UniqueName("cpuinfo");
+    ASSERT_EQ(testsupport::RunShell("cat /proc/cpuinfo > '" + copy + "'"), 0);
+    const std::string text = testsupport::ReadFixtureFile(copy);
+    ASSERT_FALSE(text.empty());
+    std::map<std::string, std::string> fields;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line) && !line.empty();) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string key = line.substr(0, colon);
+        key.erase(key.find_last_not_of(" \t") + 1);
+        std::string value = colon + 2 <= line.size() ? line.substr(colon + 2) : "";
+        fields[key] = value;
+    }
+    const std::string flags = " " + fields["flags"] + " ";
+    const auto has = [&](const char* f) {
+        return flags.find(std::string(" ") + f + " ") != std::string::npos ? 1u : 0u;
+    };
+    EXPECT_STREQ(reinterpret_cast<const char*>(QueryCpuInfo(2)), fields["vendor_id"].c_str());
+    // The brand string against the compiler's own CPUID read: a virtual machine's kernel
+    // may print a model name of its own instead of the processor's brand leaves.
+    uint32_t leaves[12] = {};
+    for (uint32_t i = 0; i < 3; ++i)
+        __cpuid(0x80000002u + i, leaves[i * 4], leaves[i * 4 + 1], leaves[i * 4 + 2], leaves[i * 4 + 3]);
+    char raw[49] = {};
+    std::memcpy(raw, leaves, 48);
+    std::string expected = raw;
+    expected.erase(0, expected.find_first_not_of(' '));
+    expected.erase(expected.find_last_not_of(' ') + 1);
+    std::string brand = reinterpret_cast<const char*>(QueryCpuInfo(3));
+    brand.erase(0, brand.find_first_not_of(' '));
+    brand.erase(brand.find_last_not_of(' ') + 1);
+    EXPECT_FALSE(brand.empty());
+    EXPECT_EQ(brand, expected);
+    EXPECT_EQ(QueryCpuInfo(23), has("mmx"));
+    EXPECT_EQ(QueryCpuInfo(28), has("sse"));
+    EXPECT_EQ(QueryCpuInfo(29), has("sse2"));
+    EXPECT_EQ(QueryCpuInfo(5 + 4), has("tsc"));
+    EXPECT_EQ(QueryCpuInfo(5 + 14), has("cmov"));
+    const uint32_t word = DetectCpuFeatures();
+    EXPECT_EQ((word & kCpuSse2) != 0, has("sse2") == 1);
+    EXPECT_EQ((word & kCpuSse3) != 0, has("pni") == 1);
 }

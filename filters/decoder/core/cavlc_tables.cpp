@@ -1,236 +1,29 @@
 #include "filters/decoder/core/cavlc_tables.h"
 
+#include <algorithm>
 #include <bit>
-#include <cstring>
 #include <vector>
+
+#include "common/bitstream/h264_cavlc_tables.h"
 
 namespace avcdec {
 
 namespace {
 
-struct Code {
-    const char* bits;  // the code, most significant bit first
-    uint8_t value;
-};
-
 constexpr uint8_t Tok(int totalCoeff, int trailingOnes) {
     return static_cast<uint8_t>(totalCoeff | trailingOnes << 5);
 }
-
-// Table 9-5, 0 <= nC < 2.
-const Code kCoeffToken0[] = {
-    {"1", Tok(0, 0)},
-    {"000101", Tok(1, 0)},
-    {"01", Tok(1, 1)},
-    {"00000111", Tok(2, 0)},
-    {"000100", Tok(2, 1)},
-    {"001", Tok(2, 2)},
-    {"000000111", Tok(3, 0)},
-    {"00000110", Tok(3, 1)},
-    {"0000101", Tok(3, 2)},
-    {"00011", Tok(3, 3)},
-    {"0000000111", Tok(4, 0)},
-    {"000000110", Tok(4, 1)},
-    {"00000101", Tok(4, 2)},
-    {"000011", Tok(4, 3)},
-    {"00000000111", Tok(5, 0)},
-    {"0000000110", Tok(5, 1)},
-    {"000000101", Tok(5, 2)},
-    {"0000100", Tok(5, 3)},
-    {"0000000001111", Tok(6, 0)},
-    {"00000000110", Tok(6, 1)},
-    {"0000000101", Tok(6, 2)},
-    {"00000100", Tok(6, 3)},
-    {"0000000001011", Tok(7, 0)},
-    {"0000000001110", Tok(7, 1)},
-    {"00000000101", Tok(7, 2)},
-    {"000000100", Tok(7, 3)},
-    {"0000000001000", Tok(8, 0)},
-    {"0000000001010", Tok(8, 1)},
-    {"0000000001101", Tok(8, 2)},
-    {"0000000100", Tok(8, 3)},
-    {"00000000001111", Tok(9, 0)},
-    {"00000000001110", Tok(9, 1)},
-    {"0000000001001", Tok(9, 2)},
-    {"00000000100", Tok(9, 3)},
-    {"00000000001011", Tok(10, 0)},
-    {"00000000001010", Tok(10, 1)},
-    {"00000000001101", Tok(10, 2)},
-    {"0000000001100", Tok(10, 3)},
-    {"000000000001111", Tok(11, 0)},
-    {"000000000001110", Tok(11, 1)},
-    {"00000000001001", Tok(11, 2)},
-    {"00000000001100", Tok(11, 3)},
-    {"000000000001011", Tok(12, 0)},
-    {"000000000001010", Tok(12, 1)},
-    {"000000000001101", Tok(12, 2)},
-    {"00000000001000", Tok(12, 3)},
-    {"0000000000001111", Tok(13, 0)},
-    {"000000000000001", Tok(13, 1)},
-    {"000000000001001", Tok(13, 2)},
-    {"000000000001100", Tok(13, 3)},
-    {"0000000000001011", Tok(14, 0)},
-    {"0000000000001110", Tok(14, 1)},
-    {"0000000000001101", Tok(14, 2)},
-    {"000000000001000", Tok(14, 3)},
-    {"0000000000000111", Tok(15, 0)},
-    {"0000000000001010", Tok(15, 1)},
-    {"0000000000001001", Tok(15, 2)},
-    {"0000000000001100", Tok(15, 3)},
-    {"0000000000000100", Tok(16, 0)},
-    {"0000000000000110", Tok(16, 1)},
-    {"0000000000000101", Tok(16, 2)},
-    {"0000000000001000", Tok(16, 3)},
-};
-
-// Table 9-5, 2 <= nC < 4.
-const Code kCoeffToken2[] = {
-    {"11", Tok(0, 0)},
-    {"001011", Tok(1, 0)},
-    {"10", Tok(1, 1)},
-    {"000111", Tok(2, 0)},
-    {"00111", Tok(2, 1)},
-    {"011", Tok(2, 2)},
-    {"0000111", Tok(3, 0)},
-    {"001010", Tok(3, 1)},
-    {"001001", Tok(3, 2)},
-    {"0101", Tok(3, 3)},
-    {"00000111", Tok(4, 0)},
-    {"000110", Tok(4, 1)},
-    {"000101", Tok(4, 2)},
-    {"0100", Tok(4, 3)},
-    {"00000100", Tok(5, 0)},
-    {"0000110", Tok(5, 1)},
-    {"0000101", Tok(5, 2)},
-    {"00110", Tok(5, 3)},
-    {"000000111", Tok(6, 0)},
-    {"00000110", Tok(6, 1)},
-    {"00000101", Tok(6, 2)},
-    {"001000", Tok(6, 3)},
-    {"00000001111", Tok(7, 0)},
-    {"000000110", Tok(7, 1)},
-    {"000000101", Tok(7, 2)},
-    {"000100", Tok(7, 3)},
-    {"00000001011", Tok(8, 0)},
-    {"00000001110", Tok(8, 1)},
-    {"00000001101", Tok(8, 2)},
-    {"0000100", Tok(8, 3)},
-    {"000000001111", Tok(9, 0)},
-    {"00000001010", Tok(9, 1)},
-    {"00000001001", Tok(9, 2)},
-    {"000000100", Tok(9, 3)},
-    {"000000001011", Tok(10, 0)},
-    {"000000001110", Tok(10, 1)},
-    {"000000001101", Tok(10, 2)},
-    {"00000001100", Tok(10, 3)},
-    {"000000001000", Tok(11, 0)},
-    {"000000001010", Tok(11, 1)},
-    {"000000001001", Tok(11, 2)},
-    {"00000001000", Tok(11, 3)},
-    {"0000000001111", Tok(12, 0)},
-    {"0000000001110", Tok(12, 1)},
-    {"0000000001101", Tok(12, 2)},
-    {"000000001100", Tok(12, 3)},
-    {"0000000001011", Tok(13, 0)},
-    {"0000000001010", Tok(13, 1)},
-    {"0000000001001", Tok(13, 2)},
-    {"0000000001100", Tok(13, 3)},
-    {"0000000000111", Tok(14, 0)},
-    {"00000000001011", Tok(14, 1)},
-    {"0000000000110", Tok(14, 2)},
-    {"0000000001000", Tok(14, 3)},
-    {"00000000001001", Tok(15, 0)},
-    {"00000000001000", Tok(15, 1)},
-    {"00000000001010", Tok(15, 2)},
-    {"0000000000001", Tok(15, 3)},
-    {"00000000000111", Tok(16, 0)},
-    {"00000000000110", Tok(16, 1)},
-    {"00000000000101", Tok(16, 2)},
-    {"00000000000100", Tok(16, 3)},
-};
-
-// Table 9-5, 4 <= nC < 8.
-const Code kCoeffToken4[] = {
-    {"1111", Tok(0, 0)},        {"001111", Tok(1, 0)},      {"1110", Tok(1, 1)},        {"001011", Tok(2, 0)},
-    {"01111", Tok(2, 1)},       {"1101", Tok(2, 2)},        {"001000", Tok(3, 0)},      {"01100", Tok(3, 1)},
-    {"01110", Tok(3, 2)},       {"1100", Tok(3, 3)},        {"0001111", Tok(4, 0)},     {"01010", Tok(4, 1)},
-    {"01011", Tok(4, 2)},       {"1011", Tok(4, 3)},        {"0001011", Tok(5, 0)},     {"01000", Tok(5, 1)},
-    {"01001", Tok(5, 2)},       {"1010", Tok(5, 3)},        {"0001001", Tok(6, 0)},     {"001110", Tok(6, 1)},
-    {"001101", Tok(6, 2)},      {"1001", Tok(6, 3)},        {"0001000", Tok(7, 0)},     {"001010", Tok(7, 1)},
-    {"001001", Tok(7, 2)},      {"1000", Tok(7, 3)},        {"00001111", Tok(8, 0)},    {"0001110", Tok(8, 1)},
-    {"0001101", Tok(8, 2)},     {"01101", Tok(8, 3)},       {"00001011", Tok(9, 0)},    {"00001110", Tok(9, 1)},
-    {"0001010", Tok(9, 2)},     {"001100", Tok(9, 3)},      {"000001111", Tok(10, 0)},  {"00001010", Tok(10, 1)},
-    {"00001101", Tok(10, 2)},   {"0001100", Tok(10, 3)},    {"000001011", Tok(11, 0)},  {"000001110", Tok(11, 1)},
-    {"00001001", Tok(11, 2)},   {"00001100", Tok(11, 3)},   {"000001000", Tok(12, 0)},  {"000001010", Tok(12, 1)},
-    {"000001101", Tok(12, 2)},  {"00001000", Tok(12, 3)},   {"0000001101", Tok(13, 0)}, {"000000111", Tok(13, 1)},
-    {"000001001", Tok(13, 2)},  {"000001100", Tok(13, 3)},  {"0000001001", Tok(14, 0)}, {"0000001100", Tok(14, 1)},
-    {"0000001011", Tok(14, 2)}, {"0000001010", Tok(14, 3)}, {"0000000101", Tok(15, 0)}, {"0000001000", Tok(15, 1)},
-    {"0000000111", Tok(15, 2)}, {"0000000110", Tok(15, 3)}, {"0000000001", Tok(16, 0)}, {"0000000100", Tok(16, 1)},
-    {"0000000011", Tok(16, 2)}, {"0000000010", Tok(16, 3)},
-};
-
-// Table 9-5, nC = -1 (chroma DC, 4:2:0).
-const Code kCoeffTokenChromaDc[] = {
-    {"01", Tok(0, 0)},       {"000111", Tok(1, 0)},  {"1", Tok(1, 1)},      {"000100", Tok(2, 0)},
-    {"000110", Tok(2, 1)},   {"001", Tok(2, 2)},     {"000011", Tok(3, 0)}, {"0000011", Tok(3, 1)},
-    {"0000010", Tok(3, 2)},  {"000101", Tok(3, 3)},  {"000010", Tok(4, 0)}, {"00000011", Tok(4, 1)},
-    {"00000010", Tok(4, 2)}, {"0000000", Tok(4, 3)},
-};
-
-// Tables 9-7 and 9-8: total_zeros by TotalCoeff 1..15, codes for total_zeros 0, 1, ...
-const char* const kTotalZeros[15][16] = {
-    {"1", "011", "010", "0011", "0010", "00011", "00010", "000011", "000010", "0000011", "0000010", "00000011",
-     "00000010", "000000011", "000000010", "000000001"},
-    {"111", "110", "101", "100", "011", "0101", "0100", "0011", "0010", "00011", "00010", "000011", "000010", "000001",
-     "000000"},
-    {"0101", "111", "110", "101", "0100", "0011", "100", "011", "0010", "00011", "00010", "000001", "00001", "000000"},
-    {"00011", "111", "0101", "0100", "110", "101", "100", "0011", "011", "0010", "00010", "00001", "00000"},
-    {"0101", "0100", "0011", "111", "110", "101", "100", "011", "0010", "00001", "0001", "00000"},
-    {"000001", "00001", "111", "110", "101", "100", "011", "010", "0001", "001", "000000"},
-    {"000001", "00001", "101", "100", "011", "11", "010", "0001", "001", "000000"},
-    {"000001", "0001", "00001", "011", "11", "10", "010", "001", "000000"},
-    {"000001", "000000", "0001", "11", "10", "001", "01", "00001"},
-    {"00001", "00000", "001", "11", "10", "01", "0001"},
-    {"0000", "0001", "001", "010", "1", "011"},
-    {"0000", "0001", "01", "1", "001"},
-    {"000", "001", "1", "01"},
-    {"00", "01", "1"},
-    {"0", "1"},
-};
-
-// Table 9-9 (a): chroma DC total_zeros by TotalCoeff 1..3.
-const char* const kTotalZerosChromaDc[3][4] = {
-    {"1", "01", "001", "000"},
-    {"1", "01", "00"},
-    {"1", "0"},
-};
-
-// Table 9-10: run_before by zerosLeft 1..6 and above 6, codes for run_before 0, 1, ...
-const char* const kRunBefore[7][15] = {
-    {"1", "0"},
-    {"1", "01", "00"},
-    {"11", "10", "01", "00"},
-    {"11", "10", "01", "001", "000"},
-    {"11", "10", "011", "010", "001", "000"},
-    {"11", "000", "001", "011", "010", "101", "100"},
-    {"111", "110", "101", "100", "011", "010", "001", "0001", "00001", "000001", "0000001", "00000001", "000000001",
-     "0000000001", "00000000001"},
-};
 
 struct BuiltTable {
     std::vector<uint16_t> entries;
     VlcTable view;
 };
 
-void AddCode(BuiltTable* t, const char* bits, uint8_t value) {
-    const int len = static_cast<int>(std::strlen(bits));
-    uint32_t code = 0;
-    for (int i = 0; i < len; ++i)
-        code = code << 1 | static_cast<uint32_t>(bits[i] - '0');
-    const int free = t->view.bits - len;
-    const uint32_t first = code << free;
+void AddCode(BuiltTable* t, const common::VlcCode& c, uint8_t value) {
+    const int free = t->view.bits - c.length;
+    const uint32_t first = uint32_t{c.code} << free;
     for (uint32_t k = 0; k < (1u << free); ++k)
-        t->entries[first + k] = static_cast<uint16_t>(len << 8 | value);
+        t->entries[first + k] = static_cast<uint16_t>(c.length << 8 | value);
 }
 
 BuiltTable* NewTable(int bits) {
@@ -241,47 +34,44 @@ BuiltTable* NewTable(int bits) {
     return t;
 }
 
-int MaxLength(const char* const* codes, int n) {
-    int m = 0;
-    for (int i = 0; i < n; ++i) {
-        if (codes[i] != nullptr) m = std::max(m, static_cast<int>(std::strlen(codes[i])));
-    }
-    return m;
-}
-
+// A row of codes by value (length 0 where the value cannot occur).
 template <size_t N>
-BuiltTable* FromCodes(const Code (&codes)[N]) {
+BuiltTable* FromList(const common::VlcCode (&codes)[N]) {
     int bits = 0;
-    for (const Code& c : codes)
-        bits = std::max(bits, static_cast<int>(std::strlen(c.bits)));
+    for (const common::VlcCode& c : codes)
+        bits = std::max(bits, int{c.length});
     BuiltTable* t = NewTable(bits);
-    for (const Code& c : codes)
-        AddCode(t, c.bits, c.value);
+    for (size_t i = 0; i < N; ++i)
+        if (codes[i].length != 0) AddCode(t, codes[i], static_cast<uint8_t>(i));
     return t;
 }
 
-template <size_t N>
-BuiltTable* FromList(const char* const (&codes)[N]) {
-    BuiltTable* t = NewTable(MaxLength(codes, static_cast<int>(N)));
-    for (size_t i = 0; i < N; ++i) {
-        if (codes[i] != nullptr) AddCode(t, codes[i], static_cast<uint8_t>(i));
-    }
-    return t;
-}
-
-template <size_t N>
-LeadingZeroVlcTable* LzFromCodes(const Code (&codes)[N]) {
+// coeff_token codes by TotalCoeff and TrailingOnes, for lookup by leading zeros.
+LeadingZeroVlcTable* LzFromCodes(const common::VlcCode (&codes)[17][4]) {
     auto* t = new LeadingZeroVlcTable{};
-    for (const Code& c : codes) {
-        const int len = static_cast<int>(std::strlen(c.bits));
-        const int lz = static_cast<int>(std::strchr(c.bits, '1') - c.bits);
-        const int tail = len - lz - 1;  // bits after the first one, 0..3
-        int bits = 0;
-        for (int i = lz + 1; i < len; ++i)
-            bits = bits << 1 | (c.bits[i] - '0');
-        for (int k = 0; k < (1 << (3 - tail)); ++k)
-            t->entries[lz][(bits << (3 - tail)) + k] = static_cast<uint16_t>(len << 8 | c.value);
-    }
+    for (int total = 0; total < 17; ++total)
+        for (int ones = 0; ones < 4; ++ones) {
+            const common::VlcCode c = codes[total][ones];
+            if (c.length == 0) continue;
+            const int lz = std::countl_zero(static_cast<uint32_t>(c.code)) - (32 - c.length);
+            const int tail = c.length - lz - 1;  // bits after the first one, 0..3
+            const int bits = c.code & ((1 << tail) - 1);
+            for (int k = 0; k < (1 << (3 - tail)); ++k)
+                t->entries[lz][(bits << (3 - tail)) + k] = static_cast<uint16_t>(c.length << 8 | Tok(total, ones));
+        }
+    return t;
+}
+
+// The chroma DC coeff_token codes by TotalCoeff and TrailingOnes.
+BuiltTable* FromTokens(const common::VlcCode (&codes)[5][4]) {
+    int bits = 0;
+    for (const auto& row : codes)
+        for (const common::VlcCode& c : row)
+            bits = std::max(bits, int{c.length});
+    BuiltTable* t = NewTable(bits);
+    for (int total = 0; total < 5; ++total)
+        for (int ones = 0; ones < 4; ++ones)
+            if (codes[total][ones].length != 0) AddCode(t, codes[total][ones], Tok(total, ones));
     return t;
 }
 
@@ -293,9 +83,9 @@ struct AllTables {
     BuiltTable* runBefore[8];
 
     AllTables() {
-        coeffTokenLz[0] = LzFromCodes(kCoeffToken0);
-        coeffTokenLz[1] = LzFromCodes(kCoeffToken2);
-        coeffTokenLz[2] = LzFromCodes(kCoeffToken4);
+        coeffTokenLz[0] = LzFromCodes(common::kCoeffToken[0]);
+        coeffTokenLz[1] = LzFromCodes(common::kCoeffToken[1]);
+        coeffTokenLz[2] = LzFromCodes(common::kCoeffToken[2]);
         // nC >= 8: a 6-bit fixed-length code, xxxxyy = TotalCoeff - 1 and TrailingOnes,
         // except 000011 for TotalCoeff 0.
         coeffToken[3] = NewTable(6);
@@ -307,16 +97,16 @@ struct AllTables {
             else if (ones < total || (ones <= total && total <= 3))
                 coeffToken[3]->entries[v] = static_cast<uint16_t>(6 << 8 | Tok(total, ones));
         }
-        coeffToken[4] = FromCodes(kCoeffTokenChromaDc);
+        coeffToken[4] = FromTokens(common::kCoeffTokenChromaDc);
         totalZeros[0] = nullptr;
         for (int i = 0; i < 15; ++i)
-            totalZeros[i + 1] = FromList(kTotalZeros[i]);
+            totalZeros[i + 1] = FromList(common::kTotalZeros[i]);
         totalZerosChromaDc[0] = nullptr;
         for (int i = 0; i < 3; ++i)
-            totalZerosChromaDc[i + 1] = FromList(kTotalZerosChromaDc[i]);
+            totalZerosChromaDc[i + 1] = FromList(common::kTotalZerosChromaDc[i]);
         runBefore[0] = nullptr;
         for (int i = 0; i < 7; ++i)
-            runBefore[i + 1] = FromList(kRunBefore[i]);
+            runBefore[i + 1] = FromList(common::kRunBefore[i]);
     }
 };
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/bitstream/h264_tables.h"
+#include "common/dsp/deblock_kernels.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/kernel_table.h"
 #include "filters/decoder/core/picture_store.h"
@@ -21,21 +23,7 @@ namespace avcdec {
 
 namespace {
 
-// Table 8-16: alpha' and beta' by indexA / indexB.
-constexpr uint8_t kAlpha[52] = {0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,  4,  4,
-                                5,  6,  7,  8,  9,  10, 12,  13,  15,  17,  20,  22,  25,  28,  32,  36, 40, 45,
-                                50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
-constexpr uint8_t kBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
-                               2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
-                               11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
-// Table 8-17: tC0 by indexA for bS 1, 2, 3.
-constexpr uint8_t kTc0[52][3] = {
-    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 0},
-    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 1},
-    {0, 0, 1},  {0, 0, 1},   {0, 0, 1},   {0, 1, 1},   {0, 1, 1},    {1, 1, 1},    {1, 1, 1},   {1, 1, 1},  {1, 1, 1},
-    {1, 1, 2},  {1, 1, 2},   {1, 1, 2},   {1, 1, 2},   {1, 2, 3},    {1, 2, 3},    {2, 2, 3},   {2, 2, 4},  {2, 3, 4},
-    {2, 3, 4},  {3, 3, 5},   {3, 4, 6},   {3, 4, 6},   {4, 5, 7},    {4, 5, 8},    {4, 6, 9},   {5, 7, 10}, {6, 8, 11},
-    {6, 8, 13}, {7, 10, 14}, {8, 11, 16}, {9, 12, 18}, {10, 13, 20}, {11, 15, 23}, {13, 17, 25}};
+using common::kDeblockTc0;
 
 int ChromaQpOf(const MacroblockInfo* mb) {
     return ChromaQp(std::clamp(mb->qp + mb->chromaQpIndexOffset, 0, 51));
@@ -224,34 +212,13 @@ bool ComputeStrengths(const MacroblockInfo* cur, const MacroblockInfo* left, con
     return any;
 }
 
-// Filter thresholds of one edge (clause 8.7.2.2); false when alpha or beta is 0, which
-// leaves every sample as it is.
-struct EdgeThresholds {
-    int alpha, beta, indexA;
-};
+// Filter thresholds of one edge (clause 8.7.2.2) with the slice's offsets; false when
+// alpha or beta is 0, which leaves every sample as it is.
+using EdgeThresholds = common::DeblockThresholds;
 bool Thresholds(int qpAv, const MacroblockInfo* cur, EdgeThresholds* t) {
-    t->indexA = std::clamp(qpAv + cur->filterOffsetA, 0, 51);
-    const int indexB = std::clamp(qpAv + cur->filterOffsetB, 0, 51);
-    t->alpha = kAlpha[t->indexA];
-    t->beta = kBeta[indexB];
+    *t = common::ThresholdsOf(std::clamp(qpAv + cur->filterOffsetA, 0, 51),
+                              std::clamp(qpAv + cur->filterOffsetB, 0, 51));
     return t->alpha != 0 && t->beta != 0;
-}
-
-// How an edge's four bS values are filtered: not at all, all bS 4, all below 4, or mixed.
-enum class EdgeKind { kNone, kStrong, kNormal, kMixed };
-EdgeKind KindOf(const uint8_t* bs) {
-    uint32_t all;
-    std::memcpy(&all, bs, 4);
-    if (all == 0) return EdgeKind::kNone;
-    if (all == 0x04040404u) return EdgeKind::kStrong;
-    // bS is at most 4: bit 2 of a byte marks bS 4.
-    return (all & 0x04040404u) == 0 ? EdgeKind::kNormal : EdgeKind::kMixed;
-}
-
-// tC0 of each segment for bS below 4, -1 where bS is 0.
-void SegmentTc0(const uint8_t* bs, int indexA, int8_t* tc0) {
-    for (int seg = 0; seg < 4; ++seg)
-        tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kTc0[indexA][bs[seg] - 1]);
 }
 
 // Filters the luma edges of one macroblock (origin: its top-left sample).
@@ -261,33 +228,14 @@ void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const M
     const bool innerOn = Thresholds(cur->qp, cur, &inner);
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
-        const int step = dir == 0 ? 1 : pitch;   // across the edge
-        const int along = dir == 0 ? pitch : 1;  // along the edge
+        const int step = dir == 0 ? 1 : pitch;  // across the edge
         for (int edge = 0; edge < 4; ++edge) {
             if (edge == 0 && neighbour == nullptr) continue;
             const uint8_t* bs = e.bs[dir][edge];
-            const EdgeKind kind = KindOf(bs);
-            if (kind == EdgeKind::kNone) continue;
+            if (common::EdgeKindOf(bs) == common::DeblockEdgeKind::kNone) continue;
             EdgeThresholds t = inner;
             if (edge == 0 ? !Thresholds((neighbour->qp + cur->qp + 1) >> 1, cur, &t) : !innerOn) continue;
-            uint8_t* q0 = origin + 4 * edge * step;
-            if (kind == EdgeKind::kStrong) {
-                (dir == 0 ? k.deblockLumaStrongVertical16 : k.deblockLumaStrongHorizontal16)(q0, step, along, t.alpha,
-                                                                                             t.beta);
-            } else if (kind == EdgeKind::kNormal) {
-                int8_t tc0[4];
-                SegmentTc0(bs, t.indexA, tc0);
-                (dir == 0 ? k.deblockLumaVertical16 : k.deblockLumaHorizontal16)(q0, step, along, t.alpha, t.beta, tc0);
-            } else {
-                for (int seg = 0; seg < 4; ++seg) {
-                    if (bs[seg] == 0) continue;
-                    uint8_t* at = q0 + 4 * seg * along;
-                    if (bs[seg] == 4)
-                        k.deblockLumaStrong(at, step, along, 4, t.alpha, t.beta, 0);
-                    else
-                        k.deblockLumaNormal(at, step, along, 4, t.alpha, t.beta, kTc0[t.indexA][bs[seg] - 1]);
-                }
-            }
+            common::FilterLumaEdge(k.deblock, dir == 0, origin + 4 * edge * step, pitch, bs, t);
         }
     }
 }
@@ -300,37 +248,14 @@ void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths&
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
         const int step = dir == 0 ? 1 : pitch;
-        const int along = dir == 0 ? pitch : 1;
         for (int edge = 0; edge < 2; ++edge) {
             if (edge == 0 && neighbour == nullptr) continue;
             const uint8_t* bs = e.bs[dir][2 * edge];
-            const EdgeKind kind = KindOf(bs);
-            if (kind == EdgeKind::kNone) continue;
+            if (common::EdgeKindOf(bs) == common::DeblockEdgeKind::kNone) continue;
             const int qpAv = edge == 0 ? (ChromaQpOf(neighbour) + qpCur + 1) >> 1 : qpCur;
             EdgeThresholds t;
             if (!Thresholds(qpAv, cur, &t)) continue;
-            uint8_t* qb = cb + 4 * edge * step;
-            uint8_t* qr = cr + 4 * edge * step;
-            if (kind == EdgeKind::kStrong) {
-                (dir == 0 ? k.deblockChromaStrongVertical8 : k.deblockChromaStrongHorizontal8)(qb, qr, step, along,
-                                                                                               t.alpha, t.beta);
-            } else if (kind == EdgeKind::kNormal) {
-                int8_t tc0[4];
-                SegmentTc0(bs, t.indexA, tc0);
-                (dir == 0 ? k.deblockChromaVertical8 : k.deblockChromaHorizontal8)(qb, qr, step, along, t.alpha, t.beta,
-                                                                                   tc0);
-            } else {
-                for (uint8_t* plane : {qb, qr}) {
-                    for (int seg = 0; seg < 4; ++seg) {
-                        if (bs[seg] == 0) continue;
-                        uint8_t* at = plane + 2 * seg * along;
-                        if (bs[seg] == 4)
-                            k.deblockChromaStrong(at, step, along, 2, t.alpha, t.beta, 0);
-                        else
-                            k.deblockChromaNormal(at, step, along, 2, t.alpha, t.beta, kTc0[t.indexA][bs[seg] - 1]);
-                    }
-                }
-            }
+            common::FilterChromaEdge(k.deblock, dir == 0, cb + 4 * edge * step, cr + 4 * edge * step, pitch, bs, t);
         }
     }
 }
@@ -396,9 +321,9 @@ struct MbaffFilter {
             if (!Thresholds((p->qp + cur->qp + 1) >> 1, cur, &t)) continue;
             uint8_t* at = y + line * pitch;
             if (bs[line] == 4)
-                k.deblockLumaStrong(at, 1, pitch, 1, t.alpha, t.beta, 0);
+                k.deblock.lumaStrong(at, 1, pitch, 1, t.alpha, t.beta, 0);
             else
-                k.deblockLumaNormal(at, 1, pitch, 1, t.alpha, t.beta, kTc0[t.indexA][bs[line] - 1]);
+                k.deblock.lumaNormal(at, 1, pitch, 1, t.alpha, t.beta, kDeblockTc0[t.indexA][bs[line] - 1]);
         }
         // Chroma line c takes the strength and neighbour of luma line 2c (field macroblocks),
         // or of the luma line of its own parity nearest above it (frame macroblocks).
@@ -412,9 +337,9 @@ struct MbaffFilter {
             for (uint8_t* plane : {pv.u, pv.v}) {
                 uint8_t* at = plane + chroma + c * pitch;
                 if (bs[line] == 4)
-                    k.deblockChromaStrong(at, 1, pitch, 1, t.alpha, t.beta, 0);
+                    k.deblock.chromaStrong(at, 1, pitch, 1, t.alpha, t.beta, 0);
                 else
-                    k.deblockChromaNormal(at, 1, pitch, 1, t.alpha, t.beta, kTc0[t.indexA][bs[line] - 1]);
+                    k.deblock.chromaNormal(at, 1, pitch, 1, t.alpha, t.beta, kDeblockTc0[t.indexA][bs[line] - 1]);
             }
         }
     }

@@ -4,12 +4,13 @@
 
 #include <cstdint>
 
+#include "common/bitstream/h264_tables.h"
+
 namespace avcdec {
 
-// Frame zig-zag scan (Table 8-12) as row-major positions in a 4x4 block.
-inline constexpr uint8_t kZigZag[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
-// The field scan of field macroblocks (Table 8-13), as row-major positions.
-inline constexpr uint8_t kFieldScan[16] = {0, 4, 1, 8, 12, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+// The frame zig-zag and field scans as row-major positions in a 4x4 block.
+using common::kFieldScan;
+using common::kZigZag;
 
 // Clause 8.5.9 normAdjust4x4 by QP % 6 for positions with both coordinates even, both
 // odd, and the rest.

@@ -55,7 +55,7 @@ void InstallPortableDecoderKernels(DecoderKernelTable* t) {
     t->addDc4x4 = idct_dc_add_4x4_c;
     t->intraPlane16x16 = intra_plane_16x16_c;
     t->intraPlane8x8 = intra_plane_8x8_c;
-    InstallDeblockKernels(t, 0);
+    common::FillDeblockKernels(&t->deblock, 0);
     t->lumaMotion = luma_mc_c;
     t->chromaMotion = chroma_mc_c;
     t->lumaBlocks = LumaBlocksC();
@@ -84,7 +84,7 @@ void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
         t->average = average_sse2;
     }
 #endif
-    InstallDeblockKernels(t, featureWord);
+    common::FillDeblockKernels(&t->deblock, featureWord);
 }
 
 namespace {

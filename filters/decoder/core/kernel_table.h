@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "filters/decoder/core/deblock_kernels.h"
+#include "common/dsp/deblock_kernels.h"
 #include "filters/decoder/core/motion_kernels.h"
 
 namespace avcdec {
@@ -31,33 +31,12 @@ void intra_plane_16x16_sse2(uint8_t* pred, int predPitch, int a, int b, int c);
 void intra_plane_8x8_sse2(uint8_t* pred, int predPitch, int a, int b, int c);
 #endif
 
-// Filters one edge segment across an edge (clause 8.7.2): `lines` lines starting at q0,
-// the first sample behind the edge; `step` moves across the edge, `along` along it.
-using DeblockEdgeFn = void (*)(uint8_t* q0, int step, int along, int lines, int alpha, int beta, int tc0);
-
-// Filters a whole 16-sample luma edge with bS below 4 (clause 8.7.2.3): four segments of
-// four lines, segment k with tC0 tc0[k], or left as it is where tc0[k] is negative (bS 0).
-using DeblockLumaEdge16Fn = void (*)(uint8_t* q0, int step, int along, int alpha, int beta, const int8_t* tc0);
-
 struct DecoderKernelTable {
     InverseTransformAddFn inverseTransformAdd4x4;
     AddDcFn addDc4x4;
     IntraPlaneFn intraPlane16x16;
     IntraPlaneFn intraPlane8x8;
-    DeblockEdgeFn deblockLumaNormal;    // bS 1..3
-    DeblockEdgeFn deblockLumaStrong;    // bS 4
-    DeblockEdgeFn deblockChromaNormal;  // bS 1..3
-    DeblockEdgeFn deblockChromaStrong;  // bS 4
-    // Whole edges (deblock_kernels.h): horizontal edges lie between rows (step is the
-    // pitch, along 1), vertical ones between columns (step 1, along the pitch).
-    DeblockLumaEdge16Fn deblockLumaHorizontal16;
-    DeblockLumaEdge16Fn deblockLumaVertical16;
-    DeblockLumaStrong16Fn deblockLumaStrongHorizontal16;
-    DeblockLumaStrong16Fn deblockLumaStrongVertical16;
-    DeblockChromaEdge8Fn deblockChromaHorizontal8;
-    DeblockChromaEdge8Fn deblockChromaVertical8;
-    DeblockChromaStrong8Fn deblockChromaStrongHorizontal8;
-    DeblockChromaStrong8Fn deblockChromaStrongVertical8;
+    common::DeblockKernels deblock;  // the loop filter
     LumaMotionFn lumaMotion;
     ChromaMotionFn chromaMotion;
     // The same forms' entries by shape (motion_kernels.h): lumaBlocks[LumaBlockIndex(fx, fy,

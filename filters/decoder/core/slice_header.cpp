@@ -13,10 +13,6 @@ namespace avcdec {
 
 namespace {
 
-// Table 8-15, qPi 30..51.
-constexpr uint8_t kChromaQpHigh[22] = {29, 30, 31, 32, 32, 33, 34, 34, 35, 35, 36,
-                                       36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
-
 int ParseModifications(BitReader* r, SliceHeader* s, int list) {
     s->commandCount[list] = 0;
     s->ref_pic_list_modification_flag[list] = static_cast<int32_t>(r->ReadBit());
@@ -122,11 +118,6 @@ int32_t BitsFor(uint32_t v) {
 }
 
 }  // namespace
-
-int32_t ChromaQp(int32_t qpi) {
-    if (qpi < 30) return qpi;
-    return kChromaQpHigh[std::min(qpi, 51) - 30];
-}
 
 void BuildBiPredWeights(AvcDecoderContext* ctx, int32_t curPoc) {
     PredWeightTable* t = ctx->predWeights;

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "common/bitstream/h264_syntax.h"
+#include "common/bitstream/h264_tables.h"
 
 namespace avcdec {
 
@@ -109,6 +110,6 @@ void FinishPicOrderCnt(AvcDecoderContext* ctx);
 void BuildBiPredWeights(AvcDecoderContext* ctx, int32_t curPoc);
 
 // Table 8-15: QPc for qPi in 0..51.
-int32_t ChromaQp(int32_t qpi);
+using common::ChromaQp;
 
 }  // namespace avcdec

@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "common/bitstream/bit_writer.h"
-#include "filters/encoder/core/cavlc_tables.h"
+#include "common/bitstream/h264_cavlc_tables.h"
 #include "filters/encoder/core/coefficient_list.h"
 #include "filters/encoder/core/mb_context.h"
 
@@ -102,13 +102,13 @@ int WriteResidualBlock(Sink& s, const CoefficientList& list, int maxCoeff, int n
         ++trailingOnes;
 
     if (nC < 0) {
-        const VlcCode c = kCoeffTokenChromaDc[total][trailingOnes];
+        const common::VlcCode c = common::kCoeffTokenChromaDc[total][trailingOnes];
         s.PutBits(c.length, c.code);
     } else if (nC >= 8) {
         s.PutBits(6, total == 0 ? 3u : static_cast<uint32_t>(((total - 1) << 2) | trailingOnes));
     } else {
         static constexpr uint8_t kClass[8] = {0, 0, 1, 1, 2, 2, 2, 2};
-        const VlcCode c = kCoeffToken[kClass[nC]][total][trailingOnes];
+        const common::VlcCode c = common::kCoeffToken[kClass[nC]][total][trailingOnes];
         s.PutBits(c.length, c.code);
     }
     if (total == 0) return 0;
@@ -142,12 +142,13 @@ int WriteResidualBlock(Sink& s, const CoefficientList& list, int maxCoeff, int n
     }
 
     if (total < maxCoeff) {
-        const VlcCode c = nC < 0 ? kTotalZerosChromaDc[total - 1][totalZeros] : kTotalZeros[total - 1][totalZeros];
+        const common::VlcCode c =
+            nC < 0 ? common::kTotalZerosChromaDc[total - 1][totalZeros] : common::kTotalZeros[total - 1][totalZeros];
         s.PutBits(c.length, c.code);
     }
     int zerosLeft = totalZeros;
     for (int i = total - 1; i > 0 && zerosLeft > 0; --i) {
-        const VlcCode c = kRunBefore[std::min(zerosLeft, 7) - 1][p[i].run];
+        const common::VlcCode c = common::kRunBefore[std::min(zerosLeft, 7) - 1][p[i].run];
         s.PutBits(c.length, c.code);
         zerosLeft -= p[i].run;
     }
@@ -231,7 +232,7 @@ void WriteIntraMacroblock(Sink& s, const CMbContext& mb, const LumaResult& l, co
         }
     }
     s.PutUe(static_cast<uint32_t>(c.mode));
-    if (l.kind == kMbIntra4x4) s.PutUe(static_cast<uint32_t>(CbpCodeNum(cbp >> 4 << 4 | (cbp & 15), true)));
+    if (l.kind == kMbIntra4x4) s.PutUe(static_cast<uint32_t>(common::CbpCodeNum(cbp >> 4 << 4 | (cbp & 15), true)));
     if (cbp != 0 || l.kind == kMbIntra16x16) s.PutSe(qpDelta);
     if (l.kind == kMbIntra16x16)
         WriteLuma16x16Residual(s, mb, l, r.totalCoeff);
@@ -354,7 +355,7 @@ void WriteInterMacroblock(Sink& s, const CMbContext& mb, const InterCandidate& c
             s.PutSe(cand.delta[list][b].x);
             s.PutSe(cand.delta[list][b].y);
         }
-    s.PutUe(static_cast<uint32_t>(CbpCodeNum(cbp >> 4 << 4 | (cbp & 15), false)));
+    s.PutUe(static_cast<uint32_t>(common::CbpCodeNum(cbp >> 4 << 4 | (cbp & 15), false)));
     if (cbp != 0) s.PutSe(qpDelta);
     WriteLuma4x4Residual(s, mb, l, r.totalCoeff);
     WriteChromaResidual(s, mb, c, r.chromaTotalCoeff);

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "filters/encoder/core/mb_record.h"
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
 

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/dsp/deblock_kernels.h"
+
 namespace ombrisk {
 
 struct CoefficientList;
@@ -49,7 +51,6 @@ using InterpolateHalfPelFn = void (*)(const uint8_t* plane, uint8_t* halfPlane, 
 using SadFn = uint32_t (*)(const uint8_t* a, const uint8_t* s1, const uint8_t* s2, int strideA, int strideS, int rows);
 using PredictChromaInterFn = void (*)(int mbX, int mbY, const PartitionRecord* partitions, const ReferenceLists* refs,
                                       uint8_t* out);
-using DeblockEdgeFn = void (*)(uint8_t* p3, int stride, int alpha, int beta, int tc0);
 // Block fetch members: 0 copy, 1 average, 2 every second sample, 3 its average,
 // 4 average of two phases, 5 its average onto the destination.
 using BlockFetchFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, int dstStride, int srcStride, int rows);
@@ -58,8 +59,6 @@ constexpr int kPredIntra4x4Modes = 9;
 constexpr int kPredChromaModes = 4;
 constexpr int kPredIntra16x16Modes = 4;
 constexpr int kSadMembers = 4;
-constexpr int kDeblockKinds = 4;
-constexpr int kDeblockStrengths = 5;
 constexpr int kBlockFetchMembers = 6;
 
 struct CKernelTable {
@@ -88,7 +87,7 @@ struct CKernelTable {
     SadFn sadContiguous8x8;    // member 0 of sad8x8
     SadFn sadContiguous16x16;  // member 0 of sad16x16
     PredictChromaInterFn predictChromaInter;
-    const DeblockEdgeFn* deblockEdge;  // row of 4 x 5, [kind x 5 + bS]
+    common::DeblockKernels deblock;    // the loop filter, shared with the decoder
     const BlockFetchFn* blockFetch4;   // row of 6
     const BlockFetchFn* blockFetch8;   // row of 6
     const BlockFetchFn* blockFetch16;  // row of 6

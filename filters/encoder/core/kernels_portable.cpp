@@ -14,7 +14,7 @@ void InstallPortableKernels(CKernelTable* table) {
     InstallPortableIntra(table);
     InstallPortableTransforms(table);
     InstallPortableMotion(table);
-    InstallPortableDeblock(table);
+    common::FillDeblockKernels(&table->deblock, 0);
 }
 
 }  // namespace ombrisk

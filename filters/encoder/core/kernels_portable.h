@@ -10,7 +10,6 @@ void InstallPortableFetch(CKernelTable* table);       // block fetches, macroblo
 void InstallPortableIntra(CKernelTable* table);       // intra predictors
 void InstallPortableTransforms(CKernelTable* table);  // transform-quantise-reconstruct
 void InstallPortableMotion(CKernelTable* table);      // interpolation, chroma prediction
-void InstallPortableDeblock(CKernelTable* table);     // deblocking edge filters
 
 // Plane prediction (clauses 8.3.3.4, 8.3.4.4) of an n x n block: sample (x, y) is
 // Clip((a + b (x - (n / 2 - 1)) + c (y - (n / 2 - 1)) + 16) >> 5), with b and c

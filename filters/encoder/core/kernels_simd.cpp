@@ -472,200 +472,6 @@ void PredictChromaInter(int mbX, int mbY, const PartitionRecord* parts, const Re
     PredictChromaInterWith(&ChromaMotionBlockSse2, mbX, mbY, parts, refs, out);
 }
 
-// ---- Deblocking (H.264 clauses 8.7.2.3, 8.7.2.4) ----
-// The eight samples across an edge (p3 .. q3) of every line, one register each, a line per
-// 16-bit lane: four lines for luma, two for chroma (the other lanes are computed and
-// dropped).
-struct EdgeSamples {
-    __m128i v[8];
-};
-
-// Lanes of a 4x4 byte matrix held as four 32-bit groups, transposed (group k of the
-// result holds byte k of every group).
-inline __m128i Transpose4x4Bytes(__m128i m) {
-    const __m128i t = _mm_unpacklo_epi8(m, _mm_srli_si128(m, 8));
-    return _mm_unpacklo_epi8(t, _mm_srli_si128(t, 8));
-}
-
-template <bool Vertical, int Lines>
-inline EdgeSamples LoadEdge(const uint8_t* p3, int stride) {
-    const __m128i zero = _mm_setzero_si128();
-    EdgeSamples e;
-    if constexpr (!Vertical) {
-        // A horizontal edge: sample k across is row k; the lines are side by side.
-        for (int k = 0; k < 8; ++k) {
-            const uint8_t* row = p3 + k * stride;
-            __m128i v;
-            if constexpr (Lines == 4) {
-                v = Load4(row);
-            } else {
-                uint16_t two;
-                std::memcpy(&two, row, 2);
-                v = _mm_cvtsi32_si128(two);
-            }
-            e.v[k] = _mm_unpacklo_epi8(v, zero);
-        }
-        return e;
-    }
-    // A vertical edge: line l is row l, its eight samples side by side; transposed so that
-    // register k holds sample k of every line.
-    __m128i r[4] = {Load8(p3), Load8(p3 + stride), zero, zero};
-    if constexpr (Lines == 4) {
-        r[2] = Load8(p3 + 2 * stride);
-        r[3] = Load8(p3 + 3 * stride);
-    }
-    const __m128i t01 = _mm_unpacklo_epi8(r[0], r[1]), t23 = _mm_unpacklo_epi8(r[2], r[3]);
-    // Group k (32 bits) of `lo` holds sample k of lines 0-3; of `hi`, sample k + 4.
-    const __m128i lo = _mm_unpacklo_epi16(t01, t23), hi = _mm_unpackhi_epi16(t01, t23);
-    const __m128i s01 = _mm_unpacklo_epi8(lo, zero), s23 = _mm_unpackhi_epi8(lo, zero);
-    const __m128i s45 = _mm_unpacklo_epi8(hi, zero), s67 = _mm_unpackhi_epi8(hi, zero);
-    e.v[0] = s01, e.v[1] = _mm_srli_si128(s01, 8), e.v[2] = s23, e.v[3] = _mm_srli_si128(s23, 8);
-    e.v[4] = s45, e.v[5] = _mm_srli_si128(s45, 8), e.v[6] = s67, e.v[7] = _mm_srli_si128(s67, 8);
-    return e;
-}
-
-// Writes samples p2 .. q2 back (a vertical edge rewrites whole lines, p3 and q3 unchanged).
-template <bool Vertical, int Lines>
-inline void StoreEdge(uint8_t* p3, int stride, const EdgeSamples& e) {
-    if constexpr (!Vertical) {
-        for (int k = 1; k < 7; ++k) {
-            const __m128i v = _mm_packus_epi16(e.v[k], e.v[k]);
-            uint8_t* row = p3 + k * stride;
-            if constexpr (Lines == 4) {
-                Store4(row, v);
-            } else {
-                const uint16_t two = static_cast<uint16_t>(_mm_cvtsi128_si32(v));
-                std::memcpy(row, &two, 2);
-            }
-        }
-        return;
-    }
-    // Back to groups of four lines per sample, then to lines of eight samples.
-    const __m128i lo =
-        Transpose4x4Bytes(_mm_packus_epi16(_mm_unpacklo_epi64(e.v[0], e.v[1]), _mm_unpacklo_epi64(e.v[2], e.v[3])));
-    const __m128i hi =
-        Transpose4x4Bytes(_mm_packus_epi16(_mm_unpacklo_epi64(e.v[4], e.v[5]), _mm_unpacklo_epi64(e.v[6], e.v[7])));
-    const __m128i l01 = _mm_unpacklo_epi32(lo, hi);
-    Store8(p3, l01);
-    Store8(p3 + stride, _mm_srli_si128(l01, 8));
-    if constexpr (Lines == 4) {
-        const __m128i l23 = _mm_unpackhi_epi32(lo, hi);
-        Store8(p3 + 2 * stride, l23);
-        Store8(p3 + 3 * stride, _mm_srli_si128(l23, 8));
-    }
-}
-
-inline __m128i AbsDiff16(__m128i a, __m128i b) {
-    return _mm_max_epi16(_mm_sub_epi16(a, b), _mm_sub_epi16(b, a));
-}
-// a where mask, else b.
-inline __m128i Select(__m128i mask, __m128i a, __m128i b) {
-    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
-}
-inline __m128i Clamp16(__m128i v, __m128i lo, __m128i hi) {
-    return _mm_min_epi16(_mm_max_epi16(v, lo), hi);
-}
-
-// One side of the luma strong filter (x: that side's samples from the edge out, y1: the
-// first-but-one sample of the other side), where `strong` holds:
-//   x0 = (x2 + 2 x1 + 2 x0 + 2 y0 + y1 + 4) >> 3, x1 = (x2 + x1 + x0 + y0 + 2) >> 2,
-//   x2 = (2 x3 + 3 x2 + x1 + x0 + y0 + 4) >> 3; elsewhere x0 = `weak`, x1 and x2 kept.
-inline void StrongSide(__m128i x3, __m128i x2, __m128i x1, __m128i x0y0, __m128i y1, __m128i strong, __m128i weak,
-                       __m128i* out0, __m128i* out1, __m128i* out2) {
-    const __m128i two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
-    const __m128i sum = _mm_add_epi16(_mm_add_epi16(x2, x1), x0y0);  // x2 + x1 + x0 + y0
-    *out0 = Select(
-        strong, _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(sum, _mm_add_epi16(x1, x0y0)), _mm_add_epi16(y1, four)), 3),
-        weak);
-    *out1 = Select(strong, _mm_srai_epi16(_mm_add_epi16(sum, two), 2), x1);
-    *out2 = Select(
-        strong,
-        _mm_srai_epi16(
-            _mm_add_epi16(_mm_add_epi16(_mm_add_epi16(x3, x3), _mm_add_epi16(x2, x2)), _mm_add_epi16(sum, four)), 3),
-        x2);
-}
-
-// The luma normal filter's second sample of a side where `a` (|x2 - x0| < beta) holds:
-// x1 + Clip3(-tC0, tC0, (x2 + ((p0 + q0 + 1) >> 1) - 2 x1) >> 1).
-inline __m128i NormalSide(__m128i x2, __m128i x1, __m128i mean, __m128i a, __m128i tc0) {
-    const __m128i step = _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(x2, mean), _mm_add_epi16(x1, x1)), 1);
-    return Select(a, _mm_add_epi16(x1, Clamp16(step, _mm_sub_epi16(_mm_setzero_si128(), tc0), tc0)), x1);
-}
-
-template <bool Luma, bool Vertical, bool Strong>
-void DeblockEdgeSse2(uint8_t* p3, int stride, int alpha, int beta, int tc0) {
-    constexpr int lines = Luma ? 4 : 2;
-    EdgeSamples e = LoadEdge<Vertical, lines>(p3, stride);
-    const __m128i p2 = e.v[1], p1 = e.v[2], p0 = e.v[3], q0 = e.v[4], q1 = e.v[5], q2 = e.v[6];
-    const __m128i vBeta = _mm_set1_epi16(static_cast<int16_t>(beta)), two = _mm_set1_epi16(2), four = _mm_set1_epi16(4);
-    const __m128i on = _mm_and_si128(
-        _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(alpha)), AbsDiff16(p0, q0)),
-        _mm_and_si128(_mm_cmpgt_epi16(vBeta, AbsDiff16(p1, p0)), _mm_cmpgt_epi16(vBeta, AbsDiff16(q1, q0))));
-    if (_mm_movemask_epi8(on) == 0) return;
-    // The strong filter's three-tap outputs, and the normal filter's delta before clipping.
-    const __m128i p0Weak =
-        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(p1, p1), p0), _mm_add_epi16(q1, two)), 2);
-    const __m128i q0Weak =
-        _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_add_epi16(q1, q1), q0), _mm_add_epi16(p1, two)), 2);
-    const __m128i rawDelta = _mm_srai_epi16(
-        _mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1)), four), 3);
-    __m128i np0, nq0, np1 = p1, nq1 = q1, np2 = p2, nq2 = q2;
-    if constexpr (!Luma) {
-        if constexpr (Strong) {
-            np0 = p0Weak, nq0 = q0Weak;
-        } else {
-            const __m128i tc = _mm_set1_epi16(static_cast<int16_t>(tc0 + 1));
-            const __m128i delta = Clamp16(rawDelta, _mm_sub_epi16(_mm_setzero_si128(), tc), tc);
-            np0 = _mm_add_epi16(p0, delta), nq0 = _mm_sub_epi16(q0, delta);
-        }
-    } else {
-        const __m128i ap = _mm_cmpgt_epi16(vBeta, AbsDiff16(p2, p0)), aq = _mm_cmpgt_epi16(vBeta, AbsDiff16(q2, q0));
-        if constexpr (Strong) {
-            const __m128i close =
-                _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2)), AbsDiff16(p0, q0));
-            const __m128i p0q0 = _mm_add_epi16(p0, q0), p3v = e.v[0], q3v = e.v[7];
-            const __m128i pStrong = _mm_and_si128(ap, close), qStrong = _mm_and_si128(aq, close);
-            StrongSide(p3v, p2, p1, p0q0, q1, pStrong, p0Weak, &np0, &np1, &np2);
-            StrongSide(q3v, q2, q1, p0q0, p1, qStrong, q0Weak, &nq0, &nq1, &nq2);
-        } else {
-            const __m128i vTc0 = _mm_set1_epi16(static_cast<int16_t>(tc0));
-            // tC = tC0 + ap + aq (the masks are -1 where set).
-            const __m128i tc = _mm_sub_epi16(_mm_sub_epi16(vTc0, ap), aq);
-            const __m128i delta = Clamp16(rawDelta, _mm_sub_epi16(_mm_setzero_si128(), tc), tc);
-            np0 = _mm_add_epi16(p0, delta), nq0 = _mm_sub_epi16(q0, delta);
-            const __m128i mean = _mm_avg_epu16(p0, q0);
-            np1 = NormalSide(p2, p1, mean, ap, vTc0);
-            nq1 = NormalSide(q2, q1, mean, aq, vTc0);
-        }
-    }
-    // Outside 0 .. 255 only where the normal filter adds its delta: the store packs with
-    // unsigned saturation, which is that filter's clipping.
-    e.v[1] = Select(on, np2, p2), e.v[2] = Select(on, np1, p1), e.v[3] = Select(on, np0, p0);
-    e.v[4] = Select(on, nq0, q0), e.v[5] = Select(on, nq1, q1), e.v[6] = Select(on, nq2, q2);
-    StoreEdge<Vertical, lines>(p3, stride, e);
-}
-
-void NoDeblock(uint8_t*, int, int, int, int) {}
-
-template <bool Luma, bool Vertical>
-constexpr DeblockEdgeFn kDeblockKind[kDeblockStrengths] = {
-    &NoDeblock, &DeblockEdgeSse2<Luma, Vertical, false>, &DeblockEdgeSse2<Luma, Vertical, false>,
-    &DeblockEdgeSse2<Luma, Vertical, false>, &DeblockEdgeSse2<Luma, Vertical, true>};
-
-// [edge kind x 5 + bS]: luma vertical, luma horizontal, chroma vertical, chroma horizontal.
-const DeblockEdgeFn* DeblockRow() {
-    static const auto row = [] {
-        std::array<DeblockEdgeFn, kDeblockKinds * kDeblockStrengths> r{};
-        const DeblockEdgeFn* kinds[kDeblockKinds] = {kDeblockKind<true, true>, kDeblockKind<true, false>,
-                                                     kDeblockKind<false, true>, kDeblockKind<false, false>};
-        for (int k = 0; k < kDeblockKinds; ++k)
-            for (int b = 0; b < kDeblockStrengths; ++b)
-                r[size_t(k * kDeblockStrengths + b)] = kinds[k][b];
-        return r;
-    }();
-    return row.data();
-}
-
 // ---- Intra prediction: the plane modes (the others are single copies and fills) ----
 
 template <int N, int Scale, int Shift>
@@ -706,7 +512,6 @@ void InstallSse2(CKernelTable* t) {
     }();
     t->predIntra16x16 = pred16x16.data();
     t->predChroma8x8 = predChroma.data();
-    t->deblockEdge = DeblockRow();
     t->sad4x4 = kSadRow<4>;
     t->sad8x8 = kSadRow<8>;
     t->sad16x16 = kSadRow<16>;
@@ -739,9 +544,8 @@ void InstallSse2(CKernelTable* t) {
 void InstallSimdKernels(CKernelTable* table) {
 #if defined(OMBRISK_HAVE_SSE2)
     if (table->featureWord & common::kCpuSse2) InstallSse2(table);
-#else
-    (void)table;
 #endif
+    common::FillDeblockKernels(&table->deblock, table->featureWord);
 }
 
 }  // namespace ombrisk

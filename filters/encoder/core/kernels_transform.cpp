@@ -20,8 +20,6 @@ const int16_t kQuantMultiplier[6][16] = {OMBRISK_QROW(13107, 5243, 8066), OMBRIS
 const int16_t kDequantScale[6][16] = {OMBRISK_QROW(10, 16, 13), OMBRISK_QROW(11, 18, 14), OMBRISK_QROW(13, 20, 16),
                                       OMBRISK_QROW(14, 23, 18), OMBRISK_QROW(16, 25, 20), OMBRISK_QROW(18, 29, 23)};
 #undef OMBRISK_QROW
-const uint8_t kZigzag4x4[16][2] = {{0, 0}, {1, 0}, {0, 1}, {0, 2}, {1, 1}, {2, 0}, {3, 0}, {2, 1},
-                                   {1, 2}, {0, 3}, {1, 3}, {2, 2}, {3, 1}, {3, 2}, {2, 3}, {3, 3}};
 
 namespace {
 

@@ -3,29 +3,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "common/dsp/deblock_kernels.h"
 #include "filters/encoder/core/kernel_table.h"
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
-
-const uint8_t kDeblockAlpha[52] = {0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,  4,  4,
-                                   5,  6,  7,  8,  9,  10, 12,  13,  15,  17,  20,  22,  25,  28,  32,  36, 40, 45,
-                                   50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
-const uint8_t kDeblockBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
-                                  2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
-                                  11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
-const uint8_t kDeblockTc0[52][5] = {
-    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
-    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
-    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},    {0, 0, 0, 0, 0},
-    {0, 0, 0, 0, 0},     {0, 0, 0, 0, 0},    {0, 0, 0, 1, 1},    {0, 0, 0, 1, 1},    {0, 0, 0, 1, 1},
-    {0, 0, 0, 1, 1},     {0, 0, 1, 1, 1},    {0, 0, 1, 1, 1},    {0, 1, 1, 1, 1},    {0, 1, 1, 1, 1},
-    {0, 1, 1, 1, 1},     {0, 1, 1, 1, 1},    {0, 1, 1, 2, 2},    {0, 1, 1, 2, 2},    {0, 1, 1, 2, 2},
-    {0, 1, 1, 2, 2},     {0, 1, 2, 3, 3},    {0, 1, 2, 3, 3},    {0, 2, 2, 3, 3},    {0, 2, 2, 4, 4},
-    {0, 2, 3, 4, 4},     {0, 2, 3, 4, 4},    {0, 3, 3, 5, 5},    {0, 3, 4, 6, 6},    {0, 3, 4, 6, 6},
-    {0, 4, 5, 7, 7},     {0, 4, 5, 8, 8},    {0, 4, 6, 9, 9},    {0, 5, 7, 10, 10},  {0, 6, 8, 11, 11},
-    {0, 6, 8, 13, 13},   {0, 7, 10, 14, 14}, {0, 8, 11, 16, 16}, {0, 9, 12, 18, 18}, {0, 10, 13, 20, 20},
-    {0, 11, 15, 23, 23}, {0, 13, 17, 25, 25}};
 
 namespace {
 
@@ -115,14 +97,10 @@ void CLoopFilter::ComputeStrengths(CRefPictureStore* pic, int firstRow, int endR
 
 namespace {
 
-// Deblocking kinds of the kernel table: luma vertical, luma horizontal, chroma vertical,
-// chroma horizontal.
-enum EdgeKind { kLumaVertical = 0, kLumaHorizontal = 1, kChromaVertical = 2, kChromaHorizontal = 3 };
-
-void FilterSegment(const CKernelTable& k, EdgeKind kind, uint8_t* p3, int stride, int indexA, int bS) {
-    if (bS == 0) return;
-    k.deblockEdge[kind * kDeblockStrengths + bS](p3, stride, kDeblockAlpha[indexA], kDeblockBeta[indexA],
-                                                 kDeblockTc0[indexA][bS]);
+// indexA and indexB of an edge: the averaged QP itself (no slice offsets).
+common::DeblockThresholds Thresholds(int qpAv) {
+    const int index = std::clamp(qpAv, 0, 51);
+    return common::ThresholdsOf(index, index);
 }
 
 }  // namespace
@@ -131,19 +109,16 @@ void CLoopFilter::FilterLumaMacroblock(CRefPictureStore* pic, int x, int y) cons
     const int rs = pic->recordStride(), s = pic->lumaStride();
     const MbRecord& r = pic->records()[y * rs + x];
     if (!r.filter) return;
-    const CKernelTable& k = KernelTable();
+    const common::DeblockKernels& k = KernelTable().deblock;
     uint8_t* mb = pic->luma() + 16 * (y * s + x);
+    // Edge 0 of a macroblock without a left or top neighbour has bS 0 throughout.
     for (int e = 0; e < 4; ++e) {
-        const int indexA = std::clamp<int>(e == 0 ? r.edgeQp[0] : r.qp, 0, 51);
-        if (kDeblockAlpha[indexA] == 0) continue;
-        for (int seg = 0; seg < 4; ++seg)
-            FilterSegment(k, kLumaVertical, mb + 4 * seg * s + 4 * e - 4, s, indexA, r.strengthV[e][seg]);
+        const common::DeblockThresholds t = Thresholds(e == 0 ? r.edgeQp[0] : r.qp);
+        if (t.alpha != 0) common::FilterLumaEdge(k, true, mb + 4 * e, s, r.strengthV[e], t);
     }
     for (int e = 0; e < 4; ++e) {
-        const int indexA = std::clamp<int>(e == 0 ? r.edgeQp[1] : r.qp, 0, 51);
-        if (kDeblockAlpha[indexA] == 0) continue;
-        for (int seg = 0; seg < 4; ++seg)
-            FilterSegment(k, kLumaHorizontal, mb + (4 * e - 4) * s + 4 * seg, s, indexA, r.strengthH[e][seg]);
+        const common::DeblockThresholds t = Thresholds(e == 0 ? r.edgeQp[1] : r.qp);
+        if (t.alpha != 0) common::FilterLumaEdge(k, false, mb + 4 * e * s, s, r.strengthH[e], t);
     }
 }
 
@@ -153,31 +128,27 @@ void CLoopFilter::FilterLuma(CRefPictureStore* pic) const {
             FilterLumaMacroblock(pic, x, y);
 }
 
-void CLoopFilter::FilterChromaPlane(CRefPictureStore* pic, int which) const {
-    const CKernelTable& k = KernelTable();
+void CLoopFilter::FilterChroma(CRefPictureStore* pic) const {
+    const common::DeblockKernels& k = KernelTable().deblock;
     const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
     const int rs = pic->recordStride(), s = pic->chromaStride();
-    uint8_t* plane = which == 0 ? pic->cb() : pic->cr();
     for (int y = 0; y < rows; ++y)
         for (int x = 0; x < cols; ++x) {
             const MbRecord& r = pic->records()[y * rs + x];
             if (!r.filter) continue;
-            uint8_t* mb = plane + 8 * (y * s + x);
+            uint8_t* cb = pic->cb() + 8 * (y * s + x);
+            uint8_t* cr = pic->cr() + 8 * (y * s + x);
             // Chroma edges 0 and 4 take the strengths of luma edges 0 and 2; each luma
-            // segment covers two chroma lines.
+            // segment covers two chroma lines. Cb and Cr share their QP.
             for (int ce = 0; ce < 2; ++ce) {
-                const int indexA = std::clamp<int>(ce == 0 ? r.edgeChromaQp[0] : r.chromaQp, 0, 51);
-                if (kDeblockAlpha[indexA] == 0) continue;
-                for (int seg = 0; seg < 4; ++seg)
-                    FilterSegment(k, kChromaVertical, mb + 2 * seg * s + 4 * ce - 4, s, indexA,
-                                  r.strengthV[2 * ce][seg]);
+                const common::DeblockThresholds t = Thresholds(ce == 0 ? r.edgeChromaQp[0] : r.chromaQp);
+                if (t.alpha != 0)
+                    common::FilterChromaEdge(k, true, cb + 4 * ce, cr + 4 * ce, s, r.strengthV[2 * ce], t);
             }
             for (int ce = 0; ce < 2; ++ce) {
-                const int indexA = std::clamp<int>(ce == 0 ? r.edgeChromaQp[1] : r.chromaQp, 0, 51);
-                if (kDeblockAlpha[indexA] == 0) continue;
-                for (int seg = 0; seg < 4; ++seg)
-                    FilterSegment(k, kChromaHorizontal, mb + (4 * ce - 4) * s + 2 * seg, s, indexA,
-                                  r.strengthH[2 * ce][seg]);
+                const common::DeblockThresholds t = Thresholds(ce == 0 ? r.edgeChromaQp[1] : r.chromaQp);
+                if (t.alpha != 0)
+                    common::FilterChromaEdge(k, false, cb + 4 * ce * s, cr + 4 * ce * s, s, r.strengthH[2 * ce], t);
             }
         }
 }

@@ -10,12 +10,6 @@
 
 namespace ombrisk {
 
-// Table 8-16 by indexA or indexB, and Table 8-17 tC0 by indexA and bS (bS 0 and 4 hold 0
-// and the bS 3 value; neither is read).
-extern const uint8_t kDeblockAlpha[52];
-extern const uint8_t kDeblockBeta[52];
-extern const uint8_t kDeblockTc0[52][5];
-
 class CLoopFilter {
 public:
     explicit CLoopFilter(const EncoderBlock& block);
@@ -24,11 +18,11 @@ public:
     // firstRow .. endRow - 1. Each macroblock writes only its own record and reads its
     // neighbours' coding results, so disjoint row ranges may run in parallel.
     void ComputeStrengths(CRefPictureStore* picture, int firstRow = 0, int endRow = 1 << 30) const;
-    // Luma and the two chroma planes touch disjoint samples and may run in parallel; each
-    // is filtered macroblock by macroblock in raster order (clause 8.7).
+    // Luma and chroma touch disjoint samples and may run in parallel; each is filtered
+    // macroblock by macroblock in raster order (clause 8.7).
     void FilterLuma(CRefPictureStore* picture) const;
-    // One chroma plane: 0 Cb, 1 Cr.
-    void FilterChromaPlane(CRefPictureStore* picture, int plane) const;
+    // Both chroma planes, edge by edge together (they share strengths and QPs).
+    void FilterChroma(CRefPictureStore* picture) const;
 
 private:
     void FilterLumaMacroblock(CRefPictureStore* picture, int x, int y) const;

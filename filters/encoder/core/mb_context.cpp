@@ -8,13 +8,6 @@
 
 namespace ombrisk {
 
-int ChromaQp(int qp) {
-    static constexpr uint8_t kHigh[22] = {29, 30, 31, 32, 32, 33, 34, 34, 35, 35, 36,
-                                          36, 37, 37, 37, 38, 38, 38, 39, 39, 39, 39};
-    qp = std::clamp(qp, 0, 51);
-    return qp < 30 ? qp : kHigh[qp - 30];
-}
-
 int DecisionLambda(int qp) {
     static constexpr uint8_t kLambda[40] = {1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  4,  4,  4,
                                             5,  6,  6,  7,  8,  9,  10, 11, 13, 14, 16, 18, 20, 23,
@@ -124,9 +117,7 @@ void CMbContext::CheckFlatness() {
 int64_t CMbContext::DequantisedEnergy() const {
     const LumaResult& l = luma();
     const int qpDiv6 = qp / 6, qpMod6 = qp % 6;
-    const auto scale = [&](int k) {
-        return int64_t{kDequantScale[qpMod6][kZigzag4x4[k][1] * 4 + kZigzag4x4[k][0]]} << qpDiv6;
-    };
+    const auto scale = [&](int k) { return int64_t{kDequantScale[qpMod6][common::kZigZag[k]]} << qpDiv6; };
     int64_t energy = 0;
     if (kind == kMbIntra16x16) {
         const int16_t s = static_cast<int16_t>(scale(0));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "common/bitstream/h264_tables.h"
 #include "filters/encoder/core/coarse_search.h"
 #include "filters/encoder/core/coefficient_list.h"
 #include "filters/encoder/core/encoder_block.h"
@@ -12,12 +13,12 @@
 #include "filters/encoder/core/mb_record.h"
 #include "filters/encoder/core/motion_vectors.h"
 #include "filters/encoder/core/picture_buffer.h"
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
 
 // Chroma QP from luma QP with chroma_qp_index_offset 0 (Table 8-15).
-int ChromaQp(int qp);
+using common::ChromaQp;
 // λ of the SAD and SATD decisions, by QP: round(2^((QP - 12) / 6)), at least 1.
 int DecisionLambda(int qp);
 // Elimination threshold base by the number of consecutive B pictures and the picture type.

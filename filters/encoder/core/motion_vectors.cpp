@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
 

@@ -115,12 +115,12 @@ void CPictureEncoder::DeblockLastPicture() {
     CRefPictureStore* picture = pool_[current_].get();
     const int rows = block_.macroblocks.rows, bands = Bands();
     group_->Run(bands, [&](int b) { loopFilter_.ComputeStrengths(picture, rows * b / bands, rows * (b + 1) / bands); });
-    // Luma and the two chroma planes touch disjoint samples: three items, each plane in
-    // raster order. (A wavefront over macroblock rows would split luma further, but at
-    // these sizes its waits cost more than the filter.)
-    group_->Run(3, [&](int item) {
+    // Luma and chroma touch disjoint samples: two items, each in raster order. (A
+    // wavefront over macroblock rows would split luma further, but at these sizes its
+    // waits cost more than the filter.)
+    group_->Run(2, [&](int item) {
         if (item == 0) return loopFilter_.FilterLuma(picture);
-        loopFilter_.FilterChromaPlane(picture, item - 1);
+        loopFilter_.FilterChroma(picture);
     });
 }
 

@@ -9,7 +9,5 @@ namespace ombrisk {
 extern const int16_t kQuantMultiplier[6][16];
 // Dequantisation scales V (the standard's normAdjust4x4 with a flat scaling matrix).
 extern const int16_t kDequantScale[6][16];
-// The frame zig-zag scan of a 4x4 block as (x, y) pairs (Table 8-13, field_scan 0).
-extern const uint8_t kZigzag4x4[16][2];
 
 }  // namespace ombrisk

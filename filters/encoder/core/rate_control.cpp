@@ -7,7 +7,7 @@
 
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/kernel_table.h"
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
 

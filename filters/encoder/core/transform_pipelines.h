@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/bitstream/h264_tables.h"
 #include "filters/encoder/core/coefficient_list.h"
 #include "filters/encoder/core/kernel_table.h"
 #include "filters/encoder/core/quant_tables.h"
@@ -31,7 +32,7 @@
 namespace ombrisk::transform {
 
 inline int Raster(int scanIndex) {
-    return kZigzag4x4[scanIndex][1] * 4 + kZigzag4x4[scanIndex][0];
+    return common::kZigZag[scanIndex];
 }
 
 // Levels are bounded twice: by what CAVLC can code in every profile (level_prefix at
@@ -97,14 +98,13 @@ inline void ClearList(CoefficientList* list, int run) {
 template <class Ops>
 int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offset, int16_t levels[16],
                   CoefficientList* list) {
-    static constexpr uint8_t kScanToRaster[16] = {0, 1, 4, 8, 5, 2, 3, 6, 9, 12, 13, 10, 7, 11, 14, 15};
     // A byte of raster positions (low: 0-7, high: 8-15) as the scan positions it holds.
     static constexpr auto kRasterToScan = [] {
         std::array<std::array<uint16_t, 256>, 2> t{};
         for (int half = 0; half < 2; ++half)
             for (int bits = 0; bits < 256; ++bits)
                 for (int i = 0; i < 16; ++i)
-                    if (kScanToRaster[i] / 8 == half && ((bits >> (kScanToRaster[i] % 8)) & 1))
+                    if (common::kZigZag[i] / 8 == half && ((bits >> (common::kZigZag[i] % 8)) & 1))
                         t[half][bits] = static_cast<uint16_t>(t[half][bits] | (1u << i));
         return t;
     }();
@@ -118,7 +118,7 @@ int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offs
     int n = 0, next = first;
     for (; scan != 0; scan &= scan - 1) {
         const int i = std::countr_zero(scan);
-        list->pairs[n++] = {levels[kScanToRaster[i]], static_cast<int16_t>(i - next)};
+        list->pairs[n++] = {levels[common::kZigZag[i]], static_cast<int16_t>(i - next)};
         next = i + 1;
     }
     list->pairs[n] = {0, static_cast<int16_t>(16 - next)};

@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/cpu_features.h"
+#include "common/tests/fake_cpu.h"
 #include "filters/decoder/core/kernel_table.h"
 
 namespace avcdec {
@@ -264,6 +267,62 @@ TEST(MotionKernels, WeightingFormsEqualThePortableForms) {
     AverageSamples(p0, 2, p1, 2, 2, 1);
     EXPECT_EQ(p0[0], 1);  // rounds half up
     EXPECT_EQ(p0[1], 255);
+}
+
+using common::test::FakeCpu;
+using common::test::kAmdMmxExt;
+using common::test::kMmx;
+using common::test::kSse;
+using common::test::kSse2;
+using common::test::MakeCpu;
+
+// The kernel forms follow the feature word (the word itself is tested with the common
+// CPU feature code); the table of the possible combinations.
+TEST(MotionKernels, FormsFromTheFeatureWord) {
+    using K = KernelForm;
+    struct Case {
+        const char* what;
+        FakeCpu cpu;
+        K luma, chroma;
+    };
+    const FakeCpu faulting = [] {
+        FakeCpu c;
+        c.faults = true;
+        return c;
+    }();
+    const Case cases[] = {
+        {"no CPUID", faulting, K::kPortable, K::kPortable},
+        {"MMX only", MakeCpu("GenuineIntel", kMmx, 0), K::kPortable, K::kPortable},
+        {"SSE", MakeCpu("GenuineIntel", kMmx | kSse, 0), K::kMmx, K::kMmx},
+        {"SSE2", MakeCpu("GenuineIntel", kMmx | kSse | kSse2, 0), K::kSse2, K::kMmx},
+        {"AMD MMX extensions", MakeCpu("AuthenticAMD", kMmx, kAmdMmxExt), K::kMmx, K::kMmx},
+        {"not AMD, MMX extension bit", MakeCpu("GenuineIntel", kMmx, kAmdMmxExt), K::kPortable, K::kPortable},
+        {"SSE2 without SSE", MakeCpu("GenuineIntel", kSse2, 0), K::kSse2, K::kPortable},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const MotionKernelForms f = SelectMotionKernelForms(common::CondenseCpuid(c.cpu.Query()));
+        EXPECT_EQ(f.luma, c.luma);
+        EXPECT_EQ(f.chroma8, c.chroma);
+        EXPECT_EQ(f.chroma4, c.chroma);
+        EXPECT_EQ(f.chroma2, c.chroma);
+    }
+}
+
+TEST(MotionKernels, InstalledOnceForThisProcessor) {
+    std::vector<std::thread> threads;
+    std::vector<uint32_t> words(8);
+    for (size_t i = 0; i < words.size(); ++i)
+        threads.emplace_back([&, i] { words[i] = InstallMotionKernels(); });
+    for (auto& t : threads)
+        t.join();
+    const uint32_t expected = common::DetectCpuFeatures();
+    for (uint32_t w : words)
+        EXPECT_EQ(w, expected);
+    EXPECT_EQ(DecoderKernels().featureWord, expected);
+    const MotionKernelForms f = DecoderKernels().motionForms;
+    EXPECT_EQ(f.luma, SelectMotionKernelForms(expected).luma);
+    EXPECT_EQ(f.chroma8, SelectMotionKernelForms(expected).chroma8);
 }
 
 }  // namespace

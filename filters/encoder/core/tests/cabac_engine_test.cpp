@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
 namespace {

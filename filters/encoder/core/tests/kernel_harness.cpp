@@ -417,65 +417,6 @@ void CheckChromaInter(PredictChromaInterFn got, PredictChromaInterFn want, Rng& 
     }
 }
 
-// The standard's threshold tables (Tables 8-16 and 8-17): alpha and beta by indexA and
-// indexB, tC0 by indexA and bS 1..3.
-constexpr uint8_t kAlpha[52] = {0,  0,  0,  0,  0,  0,  0,   0,   0,   0,   0,   0,   0,   0,   0,   0,  4,  4,
-                                5,  6,  7,  8,  9,  10, 12,  13,  15,  17,  20,  22,  25,  28,  32,  36, 40, 45,
-                                50, 56, 63, 71, 80, 90, 101, 113, 127, 144, 162, 182, 203, 226, 255, 255};
-constexpr uint8_t kBeta[52] = {0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0,  0, 2,  2,
-                               2,  3,  3,  3,  3,  4,  4,  4,  6,  6,  7,  7,  8,  8,  9,  9, 10, 10,
-                               11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 17, 17, 18, 18};
-constexpr uint8_t kTc0[52][3] = {
-    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 0},
-    {0, 0, 0},  {0, 0, 0},   {0, 0, 0},   {0, 0, 0},   {0, 0, 0},    {0, 0, 0},    {0, 0, 0},   {0, 0, 0},  {0, 0, 1},
-    {0, 0, 1},  {0, 0, 1},   {0, 0, 1},   {0, 1, 1},   {0, 1, 1},    {1, 1, 1},    {1, 1, 1},   {1, 1, 1},  {1, 1, 1},
-    {1, 1, 2},  {1, 1, 2},   {1, 1, 2},   {1, 1, 2},   {1, 2, 3},    {1, 2, 3},    {2, 2, 3},   {2, 2, 4},  {2, 3, 4},
-    {2, 3, 4},  {3, 3, 5},   {3, 4, 6},   {3, 4, 6},   {4, 5, 7},    {4, 5, 8},    {4, 6, 9},   {5, 7, 10}, {6, 8, 11},
-    {6, 8, 13}, {7, 10, 14}, {8, 11, 16}, {9, 12, 18}, {10, 13, 20}, {11, 15, 23}, {13, 17, 25}};
-
-// An 8 x 8 patch around an edge through its middle: samples close to a base level with a
-// step across the edge, so that every branch of the filter is taken somewhere.
-void RandomEdgePatch(Rng& rng, uint8_t* patch, int alpha, int beta) {
-    const int base = rng.Range(0, 255);
-    const int step = rng.Range(-alpha - 2, alpha + 2);
-    const int spread = rng.Chance(20) ? 255 : std::max(1, beta + 1);
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) {
-            const int across = rng.Chance(50) ? x : y;  // either orientation sees a step
-            const int v = base + (across >= 4 ? step : 0) + rng.Range(-spread, spread) / 2;
-            patch[8 * y + x] = static_cast<uint8_t>(std::clamp(v, 0, 255));
-        }
-}
-
-void CheckDeblock(const DeblockEdgeFn* got, const DeblockEdgeFn* want, Rng& rng) {
-    // Every kind and bS, every indexA and indexB, tC0 from its table; one random edge each.
-    constexpr int kStride = 11;  // the patch sits in a wider plane
-    for (int kind = 0; kind < kDeblockKinds; ++kind)
-        for (int bs = 0; bs < kDeblockStrengths; ++bs)
-            for (int ia = 0; ia < 52; ++ia)
-                for (int ib = 0; ib < 52; ++ib) {
-                    const int alpha = kAlpha[ia], beta = kBeta[ib];
-                    const int tc0 = bs >= 1 && bs <= 3 ? kTc0[ia][bs - 1] : 0;
-                    uint8_t patch[64];
-                    RandomEdgePatch(rng, patch, alpha, beta);
-                    std::vector<uint8_t> plane[2];
-                    for (auto& p : plane) {
-                        p.assign(size_t(kStride * 8), 0);
-                        for (int y = 0; y < 8; ++y)
-                            std::memcpy(&p[size_t(y * kStride)], patch + 8 * y, 8);
-                    }
-                    // p3: four samples before a vertical edge at x = 4, or above a
-                    // horizontal edge at y = 4.
-                    const bool vertical = kind == 0 || kind == 2;
-                    const size_t p3 = vertical ? size_t(2 * kStride) : 2;
-                    const int idx = kind * kDeblockStrengths + bs;
-                    got[idx](plane[0].data() + p3, kStride, alpha, beta, tc0);
-                    want[idx](plane[1].data() + p3, kStride, alpha, beta, tc0);
-                    ASSERT_EQ(plane[0], plane[1])
-                        << "kind " << kind << " bS " << bs << " indexA " << ia << " indexB " << ib;
-                }
-}
-
 void CheckBytes(const CKernelTable& got, const CKernelTable& want, Rng& rng) {
     for (int iter = 0; iter < 50; ++iter) {
         const size_t n = size_t(rng.Range(0, 300));
@@ -545,8 +486,6 @@ const std::vector<EntryCheck>& EntryChecks() {
          [](T g, T w, Rng& r) { CheckSadMember(g.sadContiguous16x16, w.sadContiguous16x16, 16, 0, r); }},
         {ENTRY(predictChromaInter),
          [](T g, T w, Rng& r) { CheckChromaInter(g.predictChromaInter, w.predictChromaInter, r); }},
-        {ROW(deblockEdge, kDeblockKinds * kDeblockStrengths),
-         [](T g, T w, Rng& r) { CheckDeblock(g.deblockEdge, w.deblockEdge, r); }},
         {ROW(blockFetch4, kBlockFetchMembers),
          [](T g, T w, Rng& r) { CheckFetchRow(g.blockFetch4, w.blockFetch4, 4, r); }},
         {ROW(blockFetch8, kBlockFetchMembers),
@@ -583,7 +522,7 @@ bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
                                      (void*)t.sadContiguous8x8,
                                      (void*)t.sadContiguous16x16,
                                      (void*)t.predictChromaInter,
-                                     t.deblockEdge,
+                                     (void*)t.deblock.lumaNormal,
                                      t.blockFetch4,
                                      t.blockFetch8,
                                      t.blockFetch16,
@@ -591,6 +530,21 @@ bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
     missing->clear();
     for (int i = 0; i < 30; ++i)
         if (!entries[i]) *missing += "entry " + std::to_string(i) + " ";
+    const common::DeblockKernels& d = t.deblock;
+    const void* const deblock[12] = {(void*)d.lumaNormal,
+                                     (void*)d.lumaStrong,
+                                     (void*)d.chromaNormal,
+                                     (void*)d.chromaStrong,
+                                     (void*)d.lumaHorizontal16,
+                                     (void*)d.lumaVertical16,
+                                     (void*)d.lumaStrongHorizontal16,
+                                     (void*)d.lumaStrongVertical16,
+                                     (void*)d.chromaHorizontal8,
+                                     (void*)d.chromaVertical8,
+                                     (void*)d.chromaStrongHorizontal8,
+                                     (void*)d.chromaStrongVertical8};
+    for (int i = 0; i < 12; ++i)
+        if (!deblock[i]) *missing += "deblock entry " + std::to_string(i) + " ";
     const auto rowMembers = [&](const char* name, auto row, int n) {
         if (!row) return;
         for (int i = 0; i < n; ++i)
@@ -602,7 +556,6 @@ bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
     rowMembers("sad4x4", t.sad4x4, kSadMembers);
     rowMembers("sad8x8", t.sad8x8, kSadMembers);
     rowMembers("sad16x16", t.sad16x16, kSadMembers);
-    rowMembers("deblockEdge", t.deblockEdge, kDeblockKinds * kDeblockStrengths);
     rowMembers("blockFetch4", t.blockFetch4, kBlockFetchMembers);
     rowMembers("blockFetch8", t.blockFetch8, kBlockFetchMembers);
     rowMembers("blockFetch16", t.blockFetch16, kBlockFetchMembers);

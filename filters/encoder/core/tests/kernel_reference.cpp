@@ -629,73 +629,6 @@ void RefPredictChromaInter(int mbX, int mbY, const PartitionRecord* p, const Ref
     }
 }
 
-// ---- Deblocking, clauses 8.7.2.3 and 8.7.2.4, on sample arrays p[0..3], q[0..3].
-
-template <bool Luma, bool Vertical, int Bs>
-void RefDeblock(uint8_t* p3, int stride, int alpha, int beta, int tc0) {
-    const int lines = Luma ? 4 : 2;
-    for (int k = 0; k < lines; ++k) {
-        uint8_t* s[8];
-        for (int i = 0; i < 8; ++i)
-            s[i] = Vertical ? p3 + k * stride + i : p3 + i * stride + k;
-        int p[4], q[4];
-        for (int i = 0; i < 4; ++i)
-            p[i] = *s[3 - i], q[i] = *s[4 + i];
-        const bool filter =
-            Bs != 0 && std::abs(p[0] - q[0]) < alpha && std::abs(p[1] - p[0]) < beta && std::abs(q[1] - q[0]) < beta;
-        if (!filter) continue;
-        const int ap = std::abs(p[2] - p[0]), aq = std::abs(q[2] - q[0]);
-        int pf[3] = {p[0], p[1], p[2]}, qf[3] = {q[0], q[1], q[2]};
-        if (Bs < 4) {
-            const int tc = Luma ? tc0 + (ap < beta ? 1 : 0) + (aq < beta ? 1 : 0) : tc0 + 1;
-            const int delta = std::min(std::max(((((q[0] - p[0]) << 2) + (p[1] - q[1]) + 4) >> 3), -tc), tc);
-            pf[0] = Clip1(p[0] + delta);
-            qf[0] = Clip1(q[0] - delta);
-            if (Luma && ap < beta)
-                pf[1] = p[1] + std::min(std::max((p[2] + ((p[0] + q[0] + 1) >> 1) - (p[1] << 1)) >> 1, -tc0), tc0);
-            if (Luma && aq < beta)
-                qf[1] = q[1] + std::min(std::max((q[2] + ((p[0] + q[0] + 1) >> 1) - (q[1] << 1)) >> 1, -tc0), tc0);
-        } else {
-            const bool small = std::abs(p[0] - q[0]) < ((alpha >> 2) + 2);
-            if (Luma && ap < beta && small) {
-                pf[0] = (p[2] + 2 * p[1] + 2 * p[0] + 2 * q[0] + q[1] + 4) >> 3;
-                pf[1] = (p[2] + p[1] + p[0] + q[0] + 2) >> 2;
-                pf[2] = (2 * p[3] + 3 * p[2] + p[1] + p[0] + q[0] + 4) >> 3;
-            } else {
-                pf[0] = (2 * p[1] + p[0] + q[1] + 2) >> 2;
-            }
-            if (Luma && aq < beta && small) {
-                qf[0] = (p[1] + 2 * p[0] + 2 * q[0] + 2 * q[1] + q[2] + 4) >> 3;
-                qf[1] = (p[0] + q[0] + q[1] + q[2] + 2) >> 2;
-                qf[2] = (2 * q[3] + 3 * q[2] + q[1] + q[0] + p[0] + 4) >> 3;
-            } else {
-                qf[0] = (2 * q[1] + q[0] + p[1] + 2) >> 2;
-            }
-        }
-        for (int i = 0; i < 3; ++i) {
-            *s[3 - i] = static_cast<uint8_t>(pf[i]);
-            *s[4 + i] = static_cast<uint8_t>(qf[i]);
-        }
-    }
-}
-
-template <bool Luma, bool Vertical, size_t... B>
-constexpr std::array<DeblockEdgeFn, 5> DeblockKind(std::index_sequence<B...>) {
-    return {&RefDeblock<Luma, Vertical, int(B)>...};
-}
-
-const DeblockEdgeFn* DeblockRow() {
-    static DeblockEdgeFn row[20];
-    const std::array<DeblockEdgeFn, 5> kinds[4] = {DeblockKind<true, true>(std::make_index_sequence<5>()),
-                                                   DeblockKind<true, false>(std::make_index_sequence<5>()),
-                                                   DeblockKind<false, true>(std::make_index_sequence<5>()),
-                                                   DeblockKind<false, false>(std::make_index_sequence<5>())};
-    for (int k = 0; k < 4; ++k)
-        for (int b = 0; b < 5; ++b)
-            row[5 * k + b] = kinds[k][b];
-    return row;
-}
-
 }  // namespace
 
 void ReferenceChromaBlock(const uint8_t* ref, int stride, int mvx, int mvy, int w, int h, uint8_t* dst, int dstStride) {
@@ -742,7 +675,9 @@ const CKernelTable& ReferenceTable() {
         t.sadContiguous8x8 = kRefSad8[0];
         t.sadContiguous16x16 = kRefSad16[0];
         t.predictChromaInter = &RefPredictChromaInter;
-        t.deblockEdge = DeblockRow();
+        // The loop filter is the decoder's too; its portable forms are judged against the
+        // standard with the shared kernels.
+        common::FillDeblockKernels(&t.deblock, 0);
         t.blockFetch4 = kRefFetch4.data();
         t.blockFetch8 = kRefFetch8.data();
         t.blockFetch16 = kRefFetch16.data();

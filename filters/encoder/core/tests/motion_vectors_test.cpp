@@ -7,7 +7,7 @@
 #include <random>
 
 #include "filters/encoder/core/motion_vectors.h"
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 namespace ombrisk {
 namespace {

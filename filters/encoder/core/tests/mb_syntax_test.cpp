@@ -1,4 +1,4 @@
-#include "filters/encoder/core/syntax_writer.h"
+#include "filters/encoder/core/mb_syntax.h"
 
 #include <string>
 

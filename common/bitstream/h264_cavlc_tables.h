@@ -1,10 +1,11 @@
 // The variable-length codes of CAVLC residual coding (H.264 clause 9.2, Tables 9-5, 9-7,
-// 9-8, 9-9 and 9-10) and the coded_block_pattern mapping of me(v) (Table 9-4).
+// 9-8, 9-9 and 9-10) and the coded_block_pattern mapping of me(v) (Table 9-4), as code
+// words: the encoder writes them, the decoder expands them into its lookup tables.
 #pragma once
 
 #include <cstdint>
 
-namespace ombrisk {
+namespace common {
 
 struct VlcCode {
     uint8_t length;
@@ -25,4 +26,4 @@ extern const VlcCode kRunBefore[7][15];
 // codeNum of coded_block_pattern (0-47) for an Intra_4x4 macroblock or an inter one.
 int CbpCodeNum(int cbp, bool intra4x4);
 
-}  // namespace ombrisk
+}  // namespace common

@@ -1,6 +1,6 @@
-#include "filters/encoder/core/cavlc_tables.h"
+#include "common/bitstream/h264_cavlc_tables.h"
 
-namespace ombrisk {
+namespace common {
 namespace {
 
 // A code written as its bits, most significant first.
@@ -150,4 +150,4 @@ int CbpCodeNum(int cbp, bool intra4x4) {
     return (intra4x4 ? kIntraInverse : kInterInverse).v[(cbp >= 0 && cbp < 48) ? cbp : 0];
 }
 
-}  // namespace ombrisk
+}  // namespace common

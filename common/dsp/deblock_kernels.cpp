@@ -1,15 +1,15 @@
-#include "filters/decoder/core/deblock_kernels.h"
+#include "common/dsp/deblock_kernels.h"
 
 #include <cstdlib>
 
 #include "common/cpu_features.h"
-#include "filters/decoder/core/kernel_table.h"
 
-#ifdef AVCDEC_HAVE_SSE2
+#if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
+#define COMMON_HAVE_SSE2 1
 #endif
 
-namespace avcdec {
+namespace common {
 
 namespace {
 
@@ -95,7 +95,7 @@ void deblock_chroma_strong_8_c(uint8_t* cb, uint8_t* cr, int step, int along, in
     deblock_strong_c<false>(cr, step, along, 8, alpha, beta, 0);
 }
 
-#ifdef AVCDEC_HAVE_SSE2
+#ifdef COMMON_HAVE_SSE2
 // The SSE2 forms hold the eight samples p3 p2 p1 p0 q0 q1 q2 q3 of sixteen lines as eight
 // vectors v[0..7] (lane = line) and compute in 16-bit lanes, two halves of eight lines.
 // Vertical edges are transposed in and out; chroma puts the Cb lines in lanes 0-7 and
@@ -393,33 +393,33 @@ void deblock_chroma_strong_v8_sse2(uint8_t* cb, uint8_t* cr, int, int along, int
 
 }  // namespace
 
-void InstallDeblockKernels(DecoderKernelTable* t, uint32_t featureWord) {
-    t->deblockLumaNormal = deblock_normal_c<true>;
-    t->deblockLumaStrong = deblock_strong_c<true>;
-    t->deblockChromaNormal = deblock_normal_c<false>;
-    t->deblockChromaStrong = deblock_strong_c<false>;
-    t->deblockLumaHorizontal16 = deblock_luma_16_c;
-    t->deblockLumaVertical16 = deblock_luma_16_c;
-    t->deblockLumaStrongHorizontal16 = deblock_luma_strong_16_c;
-    t->deblockLumaStrongVertical16 = deblock_luma_strong_16_c;
-    t->deblockChromaHorizontal8 = deblock_chroma_8_c;
-    t->deblockChromaVertical8 = deblock_chroma_8_c;
-    t->deblockChromaStrongHorizontal8 = deblock_chroma_strong_8_c;
-    t->deblockChromaStrongVertical8 = deblock_chroma_strong_8_c;
-#ifdef AVCDEC_HAVE_SSE2
-    if (featureWord & common::kCpuSse2) {
-        t->deblockLumaHorizontal16 = deblock_luma_h16_sse2;
-        t->deblockLumaVertical16 = deblock_luma_v16_sse2;
-        t->deblockLumaStrongHorizontal16 = deblock_luma_strong_h16_sse2;
-        t->deblockLumaStrongVertical16 = deblock_luma_strong_v16_sse2;
-        t->deblockChromaHorizontal8 = deblock_chroma_h8_sse2;
-        t->deblockChromaVertical8 = deblock_chroma_v8_sse2;
-        t->deblockChromaStrongHorizontal8 = deblock_chroma_strong_h8_sse2;
-        t->deblockChromaStrongVertical8 = deblock_chroma_strong_v8_sse2;
+void FillDeblockKernels(DeblockKernels* t, uint32_t featureWord) {
+    t->lumaNormal = deblock_normal_c<true>;
+    t->lumaStrong = deblock_strong_c<true>;
+    t->chromaNormal = deblock_normal_c<false>;
+    t->chromaStrong = deblock_strong_c<false>;
+    t->lumaHorizontal16 = deblock_luma_16_c;
+    t->lumaVertical16 = deblock_luma_16_c;
+    t->lumaStrongHorizontal16 = deblock_luma_strong_16_c;
+    t->lumaStrongVertical16 = deblock_luma_strong_16_c;
+    t->chromaHorizontal8 = deblock_chroma_8_c;
+    t->chromaVertical8 = deblock_chroma_8_c;
+    t->chromaStrongHorizontal8 = deblock_chroma_strong_8_c;
+    t->chromaStrongVertical8 = deblock_chroma_strong_8_c;
+#ifdef COMMON_HAVE_SSE2
+    if (featureWord & kCpuSse2) {
+        t->lumaHorizontal16 = deblock_luma_h16_sse2;
+        t->lumaVertical16 = deblock_luma_v16_sse2;
+        t->lumaStrongHorizontal16 = deblock_luma_strong_h16_sse2;
+        t->lumaStrongVertical16 = deblock_luma_strong_v16_sse2;
+        t->chromaHorizontal8 = deblock_chroma_h8_sse2;
+        t->chromaVertical8 = deblock_chroma_v8_sse2;
+        t->chromaStrongHorizontal8 = deblock_chroma_strong_h8_sse2;
+        t->chromaStrongVertical8 = deblock_chroma_strong_v8_sse2;
     }
 #else
     (void)featureWord;
 #endif
 }
 
-}  // namespace avcdec
+}  // namespace common
