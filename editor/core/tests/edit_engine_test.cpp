@@ -309,8 +309,9 @@ TEST(JoinEdges, LargePicturesInEveryGopArriveInTime) {
                 c.options + " {out}",
             "mpg", &clip));
         // The second GOP's I picture is as large as the first.
-        const std::string sizes = Shell("ffprobe -v error -select_streams v -show_entries packet=size,flags -of csv=p=0 '" +
-                                        editor_test::FixtureName(clip) + "' | grep K | sed -n 2p");
+        const std::string sizes =
+            Shell("ffprobe -v error -select_streams v -show_entries packet=size,flags -of csv=p=0 '" +
+                  editor_test::FixtureName(clip) + "' | grep K | sed -n 2p");
         ASSERT_GT(std::atoi(sizes.c_str()), 150000) << "the fixture's pictures are not large";
         const std::string out = testsupport::FixturePath(testsupport::UniqueName("large_gops") + ".mpg");
         const tools::JoinResult r = tools::RunJoin({"--type", c.type, "-o", out, clip, "0", "-"});
