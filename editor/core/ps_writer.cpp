@@ -827,7 +827,10 @@ void CMpeg2PsWriter::WriteVideoLocked(EsStream* s, const uint8_t* data, size_t l
     const bool wait = spread_ && stampWritten_;
     auto pack = [&]() { return (!wait || s->ring.FreeSpace() == 0) && PackVideo(s); };
     Feed(s, data, length, ts, pack);
-    if (wait) return;
+    if (!wait) VideoRemainder(s);
+}
+
+void CMpeg2PsWriter::VideoRemainder(EsStream* s) {
     // A remainder that nearly fills a packet goes out now, without a time.
     const int64_t withTime = packSize_ - (type_ == kWriterSvcd ? 36 : 33);
     const int64_t fill = int64_t(s->ring.FillLevel());
@@ -836,12 +839,10 @@ void CMpeg2PsWriter::WriteVideoLocked(EsStream* s, const uint8_t* data, size_t l
 
 void CMpeg2PsWriter::EndSpread() {
     if (!spread_) return;
-    const int64_t withTime = packSize_ - (type_ == kWriterSvcd ? 36 : 33);
     for (EsStream* s : video_) {
         while (PackVideo(s)) {
         }
-        const int64_t fill = int64_t(s->ring.FillLevel());
-        if (fill >= withTime && !TimedStartWithin(*s, fill)) VideoPacket(s, fill, false);
+        VideoRemainder(s);
     }
 }
 

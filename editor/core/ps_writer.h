@@ -212,6 +212,7 @@ private:
     // holds it.
     int64_t NextVideoPayload(const EsStream& s) const;
     bool PackVideo(EsStream* s);
+    void VideoRemainder(EsStream* s);
     // Every video packet still waiting in the rings, then a remainder that nearly fills
     // a packet.
     void EndSpread();
