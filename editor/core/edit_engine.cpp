@@ -1282,6 +1282,7 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     }
     bytesSent_ = 0;
     bool videoWritten = false;
+    const int64_t videoLead = writer_->VideoLead();
     int result = kMuxDone;
 
     // Fetches the next unit of a queue: a complete one, or the last once its producer
@@ -1346,8 +1347,10 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
                 result = kMuxSplit;
                 break;
             }
-            const bool audioFirst =
-                audioInfo_.time1 != kNoTime && videoInfo_.time2 != kNoTime && audioInfo_.time1 < videoInfo_.time2;
+            // Video goes the writer's lead ahead of the audio, so that a large picture has
+            // the time it takes at the mux rate.
+            const bool audioFirst = audioInfo_.time1 != kNoTime && videoInfo_.time2 != kNoTime &&
+                                    audioInfo_.time1 < videoInfo_.time2 - videoLead;
             if (audioFirst)
                 writeAudio();
             else

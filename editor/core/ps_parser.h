@@ -12,11 +12,33 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "editor/core/bit_ring.h"
 
 namespace editor {
+
+// An allocator whose containers leave new bytes uninitialised when they grow: a take's
+// bytes are copied over them at once, so clearing them first only costs time.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 // Times are signed counts of 100 ns; kNoTime has both 32-bit halves all ones.
 constexpr int64_t kNoTime = -1;
@@ -227,7 +249,7 @@ private:
     // The payload last taken, with the carried bytes of the previous take in front.
     Taken taken_ = Taken::None;
     int takenIndex_ = -1;
-    std::vector<uint8_t> items_;
+    std::vector<uint8_t, UninitializedAllocator<uint8_t>> items_;
     size_t carryLength_ = 0;
     size_t cursor_ = 0;
     bool emptyTake_ = false;

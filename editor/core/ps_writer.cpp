@@ -345,6 +345,7 @@ bool CMpeg2PsWriter::Begin() {
     } else {
         rateBound_ = 25200;
     }
+    spread_ = VideoLeadLocked() > 0;
     return true;
 }
 
@@ -633,6 +634,8 @@ void CMpeg2PsWriter::AudioPacket(EsStream* s, int64_t payload, bool final) {
     const bool svcd = type_ == kWriterSvcd;
     const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
     const bool lpcm = s->kind == kPsAudioLpcm;
+    const int sub = s->kind == kPsAudioAc3 ? 4 : lpcm ? 7 : 0;
+    SpreadBefore(s, sub + payload);
     int lpcmStuffing = 0, leftover = 0;
     bool ext = svcd || (dvd && s->firstPacket);
     if (lpcm) {
@@ -645,7 +648,6 @@ void CMpeg2PsWriter::AudioPacket(EsStream* s, int64_t payload, bool final) {
     int64_t first = -1;
     int64_t ts = TakeStarts(s, payload, &count, &first);
     if (!timed) ts = kNoTs;
-    const int sub = s->kind == kPsAudioAc3 ? 4 : lpcm ? 7 : 0;
     int headerData = (ts != kNoTs ? 5 : 0) + (ext ? 3 : 0) + lpcmStuffing;
     if (lpcm && ts == kNoTs) headerData += 5;
     int spare = packSize_ - 14 - 9 - headerData - sub - int(payload) - (lpcm ? leftover : 0);
@@ -705,6 +707,7 @@ void CMpeg2PsWriter::AudioPacket(EsStream* s, int64_t payload, bool final) {
 void CMpeg2PsWriter::FillToRate() {
     if (!fillOn_ || engineValue_ != 0) return;
     for (int i = 0; i < 30 && fillRate_ * latestVideoTime_ / 10000000 > videoBytesIn_; ++i) {
+        SpreadBefore(nullptr, 0);
         pack_.clear();
         PackHeader(&pack_);
         PaddingPacket(&pack_, packSize_ - 20);
@@ -798,28 +801,125 @@ int64_t CMpeg2PsWriter::LeadForFirstPicture(int64_t ts, size_t length) {
     return (ts + steps * 9) & kTsMask;
 }
 
-void CMpeg2PsWriter::WriteVideoLocked(EsStream* s, const uint8_t* data, size_t length, int64_t ts) {
+int64_t CMpeg2PsWriter::NextVideoPayload(const EsStream& s) const {
     const int64_t withTime = packSize_ - (type_ == kWriterSvcd ? 36 : 33);
     const int64_t without = packSize_ - (type_ == kWriterSvcd ? 26 : 23);
     const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
-    auto pack = [&]() {
-        const int64_t fill = int64_t(s->ring.FillLevel());
-        const bool timed = TimedStartWithin(*s, withTime);
-        int64_t payload = timed ? withTime : without;
-        if (timed && dvd && firstVideoAfterSequence_) payload -= 3;
-        // Every picture keeps its own time stamp: a packet ends where the next timed
-        // picture begins (ISO/IEC 13818-1 2.4.3.7 gives a packet's PTS to its first
-        // picture only).
-        const int64_t next = timed ? SecondTimedStart(*s, payload) : -1;
-        if (next > 0) payload = next;
-        if (fill < payload) return false;
-        VideoPacket(s, payload, false);
-        return true;
-    };
+    const bool timed = TimedStartWithin(s, withTime);
+    int64_t payload = timed ? withTime : without;
+    if (timed && dvd && firstVideoAfterSequence_) payload -= 3;
+    // Every picture keeps its own time stamp: a packet ends where the next timed picture
+    // begins (ISO/IEC 13818-1 2.4.3.7 gives a packet's PTS to its first picture only).
+    const int64_t next = timed ? SecondTimedStart(s, payload) : -1;
+    return next > 0 ? next : payload;
+}
+
+bool CMpeg2PsWriter::PackVideo(EsStream* s) {
+    const int64_t payload = NextVideoPayload(*s);
+    if (int64_t(s->ring.FillLevel()) < payload) return false;
+    VideoPacket(s, payload, false);
+    return true;
+}
+
+void CMpeg2PsWriter::WriteVideoLocked(EsStream* s, const uint8_t* data, size_t length, int64_t ts) {
+    // While video leads, its packets wait while the ring has room (from the first time
+    // stamp on: the first picture's lead is set as it goes out).
+    const bool wait = spread_ && stampWritten_;
+    auto pack = [&]() { return (!wait || s->ring.FreeSpace() == 0) && PackVideo(s); };
     Feed(s, data, length, ts, pack);
+    if (!wait) VideoRemainder(s);
+}
+
+void CMpeg2PsWriter::VideoRemainder(EsStream* s) {
     // A remainder that nearly fills a packet goes out now, without a time.
+    const int64_t withTime = packSize_ - (type_ == kWriterSvcd ? 36 : 33);
     const int64_t fill = int64_t(s->ring.FillLevel());
     if (fill >= withTime && !TimedStartWithin(*s, fill)) VideoPacket(s, fill, false);
+}
+
+void CMpeg2PsWriter::EndSpread() {
+    if (!spread_) return;
+    for (EsStream* s : video_) {
+        while (PackVideo(s)) {
+        }
+        VideoRemainder(s);
+    }
+}
+
+int64_t CMpeg2PsWriter::NextScr() const {
+    if (scr27_ < 0) return 0;
+    const int64_t rate = MuxRate() * 50;
+    return scr27_ + ((bytesWritten_ - lastPackStart_) * 27000000 + rate - 1) / rate;
+}
+
+int64_t CMpeg2PsWriter::RoomTime(const EsStream& s, int64_t bytes, int64_t scr) const {
+    const int64_t room = BufferBound(s) - bytes;
+    int64_t held = s.heldBytes;
+    for (const EsStream::Held& h : s.held) {
+        if (h.due > scr && held <= room) break;
+        scr = std::max(scr, h.due);
+        held -= h.bytes;
+    }
+    return scr;
+}
+
+bool CMpeg2PsWriter::VideoLate(const EsStream& s, int64_t start) const {
+    // Each picture's bytes, from the first waiting one to the next picture's start, must
+    // have arrived by its decoding time; the pictures not yet stamped are decoded as
+    // VideoPacket will stamp them.
+    // A packet ends at each picture start, so each picture takes whole packets.
+    const int64_t payload = packSize_ - (type_ == kWriterSvcd ? 26 : 23);
+    const int64_t packTime = packSize_ * int64_t(27000000) / (MuxRate() * 50);
+    int64_t due = s.lastDue;
+    int64_t shown = std::max(highestVideoPts_, passedVideoPts_);
+    int64_t from = s.taken, packs = 0;
+    for (const EsStream::Start& st : s.starts) {
+        if (st.position <= s.taken || st.ts == kNoTs) continue;
+        packs += std::max<int64_t>(1, (st.position - from + payload - 1) / payload);
+        if (due >= 0 && start + packs * packTime > due) return true;
+        const int64_t dts = std::min(st.ts - 1000, shown);
+        due = dts > 0 ? dts * 300 : -1;
+        shown = std::max(shown, st.ts);
+        from = st.position;
+    }
+    packs += (s.position - from + payload - 1) / payload;
+    return due >= 0 && start + packs * packTime > due;
+}
+
+void CMpeg2PsWriter::SpreadBefore(const EsStream* other, int64_t bytes) {
+    if (!spread_) return;
+    const int64_t packTime = packSize_ * int64_t(27000000) / (MuxRate() * 50);
+    for (EsStream* v : video_) {
+        for (int64_t payload; int64_t(v->ring.FillLevel()) >= (payload = NextVideoPayload(*v));) {
+            const int64_t now = NextScr();
+            const int64_t room = other ? RoomTime(*other, bytes, now) : now;
+            // A video packet fills the time the other packet waits for room; it goes
+            // first as well when the waiting ones, behind the other packet, would end a
+            // picture after its decoding time.
+            const bool fits = RoomTime(*v, payload, now) + packTime <= room;
+            if (!fits && !VideoLate(*v, std::max(now, room) + packTime)) break;
+            VideoPacket(v, payload, false);
+        }
+    }
+}
+
+int64_t CMpeg2PsWriter::VideoLeadLocked() const {
+    // The time the video buffer's bound takes at the mux rate less the audio streams'
+    // share: a picture up to that size still goes out whole before it is decoded.
+    int64_t audioRate = 0;
+    for (auto* list : {&mpegAudio_, &ac3_, &lpcm_})
+        for (const EsStream* a : *list)
+            // A stream added without its rate counts at the writer's audio rate.
+            audioRate += std::max<int64_t>(a->bitRate > 0 ? a->bitRate : audioBitRate_, 8000) / 8;
+    if (audioRate == 0 || video_.empty()) return 0;
+    const int64_t rate = MuxRate() * 50;
+    const int64_t videoRate = std::max(rate - audioRate * 21 / 20, rate / 2);
+    return BufferBound(*video_.front()) * 10000000 / videoRate;
+}
+
+int64_t CMpeg2PsWriter::VideoLead() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return spread_ ? VideoLeadLocked() : 0;
 }
 
 size_t CMpeg2PsWriter::WriteAudio(int streamId, const uint8_t* data, size_t length, int64_t time) {
@@ -872,6 +972,7 @@ void CMpeg2PsWriter::FlushAllLocked() {
 }
 
 void CMpeg2PsWriter::FlushVideoLocked() {
+    EndSpread();
     for (size_t i = 0; i < video_.size(); ++i) {
         EsStream* s = video_[i];
         const bool last = i + 1 == video_.size();

@@ -76,6 +76,11 @@ public:
     virtual bool SetLpcmFormat(int streamId, const AudioFormat& format) = 0;
     // Bytes finished and not yet taken by ReadOutput.
     virtual size_t OutputPending() = 0;
+    // How far ahead of the audio (100 ns, decoding times) the caller hands video units:
+    // a picture as large as the video buffer then has the time it needs to go out at the
+    // mux rate, its packets spread by the writer between the audio packets. 0 when the
+    // writer takes both streams in time order.
+    virtual int64_t VideoLead() { return 0; }
 };
 
 // Shared by both writers: streams, times, the output queue and the lock.
@@ -193,6 +198,7 @@ public:
     int64_t GetAverageRate() override;
     size_t SetFolder(const std::string& path) override;
     bool SetLpcmFormat(int streamId, const AudioFormat& format) override;
+    int64_t VideoLead() override;
 
     int Type() const { return type_; }
     int PackSize() const { return packSize_; }
@@ -202,6 +208,26 @@ public:
 private:
     EsStream* Find(int streamId);
     void WriteVideoLocked(EsStream* s, const uint8_t* data, size_t length, int64_t ts);
+    // The payload of the stream's next video packet, and one such packet when the ring
+    // holds it.
+    int64_t NextVideoPayload(const EsStream& s) const;
+    bool PackVideo(EsStream* s);
+    void VideoRemainder(EsStream* s);
+    // Every video packet still waiting in the rings, then a remainder that nearly fills
+    // a packet.
+    void EndSpread();
+    // While video leads: before a pack of `bytes` for `other` (null for a padding pack),
+    // the waiting video packets that fit in the time it waits for room in its buffer,
+    // and those that would otherwise arrive after their decoding time.
+    void SpreadBefore(const EsStream* other, int64_t bytes);
+    // Whether the waiting video packets of `s`, sent from `start` (27 MHz) on, would end
+    // a picture after its decoding time.
+    bool VideoLate(const EsStream& s, int64_t start) const;
+    // The SCR (27 MHz) of a pack header written now, before any buffer wait.
+    int64_t NextScr() const;
+    // The earliest SCR from `scr` on at which `bytes` more fit the stream's buffer.
+    int64_t RoomTime(const EsStream& s, int64_t bytes, int64_t scr) const;
+    int64_t VideoLeadLocked() const;
     // The first picture's time (90 kHz), moved later together with every time not yet
     // written when the picture could not arrive by its decoding time at the mux rate.
     int64_t LeadForFirstPicture(int64_t ts, size_t length);
@@ -246,6 +272,8 @@ private:
     bool stampWritten_ = false;         // a PTS has gone out since Begin; times can no longer move
     int framePeriod_ = 0;               // 90 kHz, from the last sequence header; 0 when unknown
     int64_t firstVideoTime_ = kNoTime;  // 100 ns, where the fill to the video rate starts
+    // Video handed ahead of the audio waits in its ring for room between audio packets.
+    bool spread_ = false;
     std::vector<uint8_t> pack_;
     std::string vrFolder_;
     std::unique_ptr<CVrRecorder> vr_;

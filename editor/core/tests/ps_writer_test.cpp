@@ -323,3 +323,46 @@ TEST(Mpeg2PsWriter, ALargeFirstPictureGetsALongerLead) {
         EXPECT_EQ(firstVideo - firstAudio, 7200);
     }
 }
+
+// An I picture of 150 KB opens every GOP of an SVCD stream: it takes about 0.45 s at the
+// mux rate, longer than the audio packets around its decoding time leave it. Handed the
+// writer's lead ahead of the audio, as the engine hands them, its packets go between the
+// audio packets that follow, and every unit arrives before its decoding time.
+TEST(Mpeg2PsWriter, LargePicturesInMidStreamGoBetweenTheAudio) {
+    editor::CMpeg2PsWriter w;
+    int video = 0, audio = 0;
+    ASSERT_NO_FATAL_FAILURE(StartWithMpegAudio(&w, editor::kWriterSvcd, 2000000, &video, &audio));
+    const int64_t lead = w.VideoLead();
+    ASSERT_GT(lead, 4500000);  // at least what the 150 KB take
+    const auto& frame = editor::kSilentMpegAudioFrames[1];
+    int64_t audioTime = 0;
+    for (int g = 0; g < 4; ++g) {
+        w.WriteVideo(video, SequenceAndGop().data(), SequenceAndGop().size(), kNoTime);
+        for (int k = 0; k < 24; ++k) {
+            // I and P pictures only: each is decoded as the one before it is shown.
+            const int64_t shown = int64_t(g * 24 + k) * 400000;
+            for (; audioTime < shown - 400000 - lead; audioTime += 240000)
+                w.WriteAudio(audio, frame.data, frame.length, audioTime);
+            const auto p = Picture(k == 0 ? 1 : 2, k, k == 0 ? 150000 : 3000);
+            w.WriteVideo(video, p.data(), p.size(), shown);
+        }
+    }
+    for (; audioTime < 96 * 400000; audioTime += 240000)
+        w.WriteAudio(audio, frame.data, frame.length, audioTime);
+    w.WriteSequenceEnd();
+    w.Flush();
+    const auto s = Drain(&w);
+    EXPECT_EQ(muxertest::CheckProgramStream(s, false).error, "");
+    // Between the first packet of each GOP's I picture and the next picture's lie audio
+    // packets.
+    const std::vector<Packet> packets = Packets(s, 2324, false);
+    int spread = 0;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        if (packets[i].id != 0xE0 || packets[i].pts < 0 || packets[i].payload < 2000) continue;
+        size_t end = i + 1, audioBetween = 0;
+        for (; end < packets.size() && (packets[end].id != 0xE0 || packets[end].pts < 0); ++end)
+            if (packets[end].id == 0xC0) ++audioBetween;
+        if (audioBetween >= 3) ++spread;
+    }
+    EXPECT_EQ(spread, 4);
+}
