@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/bitmap_region.h"
+#include "app/skin/bitmap_region.h"
 #include "app/command_bar.h"
-#include "app/frame_paint.h"
+#include "app/skin/frame_paint.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
 #include "app/skin/skin_images.h"

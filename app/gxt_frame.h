@@ -11,7 +11,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/frame_paint.h"
+#include "app/skin/frame_paint.h"
 #include "framework/frame.h"
 
 // GetSystemMetrics with the skinned caption's sizes: SM_CYCAPTION 25, SM_CXFRAME 6,

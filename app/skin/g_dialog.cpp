@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/bitmap_region.h"
-#include "app/frame_paint.h"
+#include "app/skin/bitmap_region.h"
+#include "app/skin/frame_paint.h"
 #include "app/resources/resource_ids.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "app/project_file.h"
 #include "app/skin/skin_layout.h"
 #include "app/skin/skin_list.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "app/vistrel_app.h"
 #include "filters/base/tests/com_test_util.h"
 #include "framework/app.h"
