@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
-#include "app/bitmap_region.h"
 #include "app/command_bar.h"
-#include "app/frame_paint.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
+#include "app/skin/bitmap_region.h"
+#include "app/skin/frame_paint.h"
 #include "app/skin/skin_images.h"
 #include "framework/app.h"
 
@@ -19,10 +19,6 @@ constexpr const char* kButtonArt[4] = {"GXT_BT_MINUS.bmp", "GXT_BT_MAX.bmp", "GX
 // Where the caption icon sits, and the lParam of system commands chosen from its menu.
 constexpr int kIconX = 17, kIconY = 4, kIconSize = 16;
 constexpr LPARAM kSysMenuPoint = 0x00040011;
-
-bool IsPressedCode(int state) {
-    return state == kHitIcon || state == kHitMinimize || state == kHitClose;
-}
 
 CSize SizeOf(const CBitmap& b) {
     return b.m_hObject ? b.GetSize() : CSize();
@@ -48,33 +44,24 @@ IMPLEMENT_DYNCREATE(CGXTFrameWnd, CFrameWnd)
 BEGIN_MESSAGE_MAP(CGXTFrameWnd, CFrameWnd)
 ON_WM_CREATE()
 ON_WM_SIZE()
-ON_WM_LBUTTONUP()
 ON_MESSAGE(WM_NCCALCSIZE, OnNcCalcSize)
 ON_MESSAGE(WM_NCPAINT, OnNcPaint)
 ON_MESSAGE(WM_NCACTIVATE, OnNcActivate)
 ON_MESSAGE(WM_NCHITTEST, OnNcHitTest)
-ON_MESSAGE(WM_NCMOUSEMOVE, OnNcMouseMove)
-ON_MESSAGE(WM_NCMOUSELEAVE, OnNcMouseMove)
 ON_MESSAGE(WM_NCLBUTTONDOWN, OnNcLButtonDown)
 ON_MESSAGE(WM_NCLBUTTONDBLCLK, OnNcLButtonDblClk)
 ON_MESSAGE(WM_NCRBUTTONUP, OnNcRButtonUp)
 ON_MESSAGE(WM_GETMINMAXINFO, OnGetMinMaxInfo)
 ON_MESSAGE(WM_INITMENUPOPUP, OnSysInitMenuPopup)
-ON_MESSAGE(WM_CAPTURECHANGED, OnCaptureChanged)
 END_MESSAGE_MAP()
 
 CGXTFrameWnd::CGXTFrameWnd() = default;
 
 CGXTFrameWnd::~CGXTFrameWnd() {
-    for (auto& icons : buttonIcons_)
-        for (HICON& icon : icons)
-            if (icon) DestroyIcon(icon);
     if (appIcon_) DestroyIcon(appIcon_);
     if (upLeftRgn_) DeleteObject(upLeftRgn_);
     if (upRightRgn_) DeleteObject(upRightRgn_);
     if (tooltip_ && ::IsWindow(tooltip_)) ::DestroyWindow(tooltip_);
-    for (HIMAGELIST list : buttonLists_)
-        if (list) ImageList_Destroy(list);
     if (iconList_) ImageList_Destroy(iconList_);
 }
 
@@ -109,16 +96,9 @@ int CGXTFrameWnd::OnCreate(LPCREATESTRUCTA cs) {
     right_.Attach(LoadSkinBitmap("GXT_RIGHT_BG.bmp"));
 
     for (int b = 0; b < 4; ++b) {
-        buttons_[b].Attach(LoadSkinBitmap(kButtonArt[b]));
-        const CSize s = SizeOf(buttons_[b]);
-        if (s.cx < 4 || s.cy <= 0) continue;
-        buttonW_ = s.cx / 4;
-        buttonH_ = s.cy;
-        buttonLists_[b] = ImageList_Create(buttonW_, buttonH_, ILC_COLOR24 | ILC_MASK, 4, 1);
-        if (!buttonLists_[b]) continue;
-        ImageList_AddMasked(buttonLists_[b], buttons_[b], kFrameKey);
-        for (int state = 0; state < 4; ++state)
-            buttonIcons_[b][state] = ImageList_GetIcon(buttonLists_[b], state, ILD_NORMAL);
+        CBitmap strip;
+        strip.Attach(LoadSkinBitmap(kButtonArt[b]));
+        buttons_.LoadStrip(b, strip, kFrameKey, 4);
     }
     appIcon_ = ImageList_GetIcon(iconList_, 0, ILD_NORMAL);
 
@@ -168,21 +148,18 @@ void CGXTFrameWnd::DrawCaptionButtons(CDC* dc, const RECT* windowRect) {
     CWindowDC* own = nullptr;
     if (!dc) dc = own = new CWindowDC(this);
     const int w = wr.Width();
-    auto draw = [&](int button, int x, int state) {
-        if (HICON icon = buttonIcons_[button][state])
-            DrawCaptionButton(*dc, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, x, 4, buttonW_, buttonH_,
-                              DST_ICON);
+    const SIZE b = buttons_.ButtonSize();
+    auto draw = [&](int button, int place, UINT feature, int hit, int hover) {
+        const int state = !(features_ & feature)      ? kDisabled
+                          : buttons_.Pressed() == hit ? kPressed
+                          : buttons_.Hot() == hover   ? kHover
+                                                      : kNormal;
+        if (HICON icon = buttons_.Icon(button, state))
+            DrawCaptionButton(*dc, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, buttons_.PlaceLeft(w, place),
+                              CCaptionButtons::kTop, b.cx, b.cy, DST_ICON);
     };
-    const int closeState = !(features_ & kCaptionClose) ? kDisabled
-                           : state_ == kHitClose        ? kPressed
-                           : state_ == kHoverClose      ? kHover
-                                                        : kNormal;
-    const int minState = !(features_ & kCaptionMinimize) ? kDisabled
-                         : state_ == kHitMinimize        ? kPressed
-                         : state_ == kHoverMinimize      ? kHover
-                                                         : kNormal;
-    draw(kClose, w - buttonW_ - 4, closeState);
-    draw(kMinimize, w - 2 * buttonW_ - 6, minState);
+    draw(kClose, 1, kCaptionClose, kHitClose, kHoverClose);
+    draw(kMinimize, 2, kCaptionMinimize, kHitMinimize, kHoverMinimize);
     delete own;
 }
 
@@ -190,21 +167,36 @@ int CGXTFrameWnd::CaptionHitTest(int x, int y) const {
     CRect r;
     GetWindowRect(&r);
     if (y < r.top + 16 && x > r.left + 17 && x < r.left + 33) return kHitIcon;
-    if (y > r.top + 4 && y < r.top + buttonH_) {
-        if (x > r.right - buttonW_ - 4 && x < r.right - 4) return kHitClose;
-        if (x > r.right - 2 * buttonW_ - 6 && x < r.right - buttonW_ - 4) return kHitMinimize;
-    }
-    return 0;
+    const int place = buttons_.PlaceAt(r, x, y, 0);
+    return place == 1 ? kHitClose : place == 2 ? kHitMinimize : 0;
 }
 
 int CGXTFrameWnd::CaptionHoverTest(int x, int y) const {
     CRect r;
     GetWindowRect(&r);
-    if (y > r.top + 4 && y < r.top + buttonH_) {
-        if (x > r.right - buttonW_ - 4 && x < r.right - 4) return kHoverClose;
-        if (x > r.right - 2 * buttonW_ - 6 && x < r.right - buttonW_ - 4) return kHoverMinimize;
+    const int place = buttons_.PlaceAt(r, x, y, 0);
+    return place == 1 ? kHoverClose : place == 2 ? kHoverMinimize : kHoverNone;
+}
+
+int CGXTFrameWnd::CaptionButtonAt(int x, int y, bool hover) const {
+    if (hover) {
+        const int code = CaptionHoverTest(x, y);
+        return code == kHoverNone ? 0 : code;
     }
-    return kHoverNone;
+    // The caption icon opens the system menu when that feature is on; off, a press on it is
+    // held like a button's and does nothing.
+    const int hit = CaptionHitTest(x, y);
+    return hit == kHitIcon && (features_ & kCaptionIcon) ? 0 : hit;
+}
+
+void CGXTFrameWnd::CaptionButtonClicked(int pressed) {
+    if (!(features_ & static_cast<UINT>(pressed))) return;
+    if (pressed == kHitMinimize) SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
+    if (pressed == kHitClose) SendMessage(WM_SYSCOMMAND, SC_CLOSE);
+}
+
+void CGXTFrameWnd::CaptionHoverChanged(int hover) {
+    SetTipText(hover ? AfxLoadString(hover == kHoverMinimize ? IDS_TOOLTIP_MINIMIZE : IDS_TOOLTIP_CLOSE) : CString());
 }
 
 void CGXTFrameWnd::UpdateSystemMenu(CMenu* menu) {
@@ -239,6 +231,7 @@ BOOL CGXTFrameWnd::PreTranslateMessage(MSG* msg) {
 BOOL CGXTFrameWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     if (commandBars_ && commandBars_->m_hWnd && commandBars_->OnFrameWndMsg(message, wParam, lParam, result))
         return TRUE;
+    if (buttons_.OnMessage(m_hWnd, message, wParam, lParam, result)) return TRUE;
     if (message == WM_COMMANDBAR_NOTIFY) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
         if (!header) return FALSE;
@@ -311,32 +304,6 @@ LRESULT CGXTFrameWnd::OnNcHitTest(WPARAM, LPARAM lParam) {
     return hit;
 }
 
-LRESULT CGXTFrameWnd::OnNcMouseMove(WPARAM, LPARAM lParam) {
-    const MSG* msg = GetCurrentMessage();
-    const int previous = state_;
-    if (IsPressedCode(state_)) return Default();  // a held button keeps its pressed look
-    const CPoint p(lParam);
-    const int code = msg->message == WM_NCMOUSELEAVE ? kHoverNone : CaptionHoverTest(p.x, p.y);
-    if (code == kHoverNone) {
-        state_ = 0;
-        if (previous != 0) RedrawButtons();
-        SetTipText("");
-        if (msg->message == WM_NCMOUSELEAVE) tracking_ = false;
-    } else {
-        if (!tracking_) {
-            TRACKMOUSEEVENT tme{sizeof tme, TME_LEAVE | TME_NONCLIENT, m_hWnd, 0};
-            if (TrackMouseEvent(&tme)) tracking_ = true;
-        }
-        state_ = code;
-        RedrawButtons();
-        if (code != previous) {
-            const CString tip = AfxLoadString(code == kHoverMinimize ? IDS_TOOLTIP_MINIMIZE : IDS_TOOLTIP_CLOSE);
-            SetTipText(tip);
-        }
-    }
-    return msg->message == WM_NCMOUSELEAVE ? 0 : Default();
-}
-
 void CGXTFrameWnd::SetTipText(const char* text) {
     if (!tooltip_) return;
     TTTOOLINFOA tool{};
@@ -359,44 +326,13 @@ void CGXTFrameWnd::ShowSystemMenu(int x, int y) {
 LRESULT CGXTFrameWnd::OnNcLButtonDown(WPARAM wParam, LPARAM lParam) {
     if (wParam != HTCAPTION) return Default();
     const CPoint p(lParam);
-    const int hit = CaptionHitTest(p.x, p.y);
-    if (hit == 0) return Default();
-    if (hit == kHitIcon && (features_ & kCaptionIcon)) {
+    if (CaptionHitTest(p.x, p.y) == kHitIcon && (features_ & kCaptionIcon)) {
         CPoint origin(0, 0);
         ClientToScreen(&origin);
         ShowSystemMenu(origin.x, origin.y);
         return 0;
     }
-    // No default processing: on the caption it would start the move loop, which keeps the
-    // release from ever reaching the button.
-    SetCapture(m_hWnd);
-    state_ = hit;
-    RedrawButtons();
-    return 0;
-}
-
-void CGXTFrameWnd::OnLButtonUp(UINT, CPoint point) {
-    if (!IsPressedCode(state_)) {
-        Default();
-        return;
-    }
-    const int pressed = state_;
-    state_ = 0;
-    RedrawButtons();
-    ReleaseCapture();
-    ClientToScreen(&point);
-    if (CaptionHitTest(point.x, point.y) != pressed || !(features_ & static_cast<UINT>(pressed))) return;
-    if (pressed == kHitMinimize) SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
-    if (pressed == kHitClose) SendMessage(WM_SYSCOMMAND, SC_CLOSE);
-}
-
-LRESULT CGXTFrameWnd::OnCaptureChanged(WPARAM, LPARAM lParam) {
-    // Capture taken away while a button is held (another window, a menu): the press ends.
-    if (IsPressedCode(state_) && reinterpret_cast<HWND>(lParam) != m_hWnd) {
-        state_ = 0;
-        RedrawButtons();
-    }
-    return Default();
+    return buttons_.Press(m_hWnd, p.x, p.y) ? 0 : Default();
 }
 
 LRESULT CGXTFrameWnd::OnNcLButtonDblClk(WPARAM wParam, LPARAM lParam) {
@@ -418,7 +354,8 @@ LRESULT CGXTFrameWnd::OnNcRButtonUp(WPARAM, LPARAM lParam) {
     const CPoint p(lParam);
     CRect wr;
     GetWindowRect(&wr);
-    if (p.y > wr.top && p.y < wr.top + kCaptionHeight && p.x < wr.right - 3 * buttonW_ - 8) ShowSystemMenu(p.x, p.y);
+    if (p.y > wr.top && p.y < wr.top + kCaptionHeight && p.x < wr.right - 3 * buttons_.ButtonSize().cx - 8)
+        ShowSystemMenu(p.x, p.y);
     return 0;
 }
 

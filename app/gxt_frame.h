@@ -11,7 +11,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "app/frame_paint.h"
+#include "app/skin/caption_buttons.h"
+#include "app/skin/frame_paint.h"
 #include "framework/frame.h"
 
 // GetSystemMetrics with the skinned caption's sizes: SM_CYCAPTION 25, SM_CXFRAME 6,
@@ -39,7 +40,7 @@ constexpr COLORREF kFrameKey = RGB(0, 255, 255);
 
 class CCommandBars;
 
-class CGXTFrameWnd : public CFrameWnd {
+class CGXTFrameWnd : public CFrameWnd, private CCaptionButtons::Owner {
     DECLARE_DYNCREATE(CGXTFrameWnd)
 
 public:
@@ -54,8 +55,9 @@ public:
     int CaptionHitTest(int x, int y) const;
     int CaptionHoverTest(int x, int y) const;
     void UpdateSystemMenu(CMenu* menu);
-    int GetButtonState() const { return state_; }
-    CSize GetButtonSize() const { return CSize(buttonW_, buttonH_); }
+    // The held button's hit code, else the hover code of the button under the mouse, else 0.
+    int GetButtonState() const { return buttons_.Pressed() ? buttons_.Pressed() : buttons_.Hot(); }
+    CSize GetButtonSize() const { return CSize(buttons_.ButtonSize().cx, buttons_.ButtonSize().cy); }
     static BOOL DrawCaptionButton(HDC dc, HBRUSH brush, DRAWSTATEPROC proc, LPARAM data, WPARAM dataSize, int x, int y,
                                   int cx, int cy, UINT flags) {
         return DrawStateA(dc, brush, proc, data, dataSize, x, y, cx, cy, flags);
@@ -72,24 +74,25 @@ public:
 
     int OnCreate(LPCREATESTRUCTA cs);
     void OnSize(UINT type, int cx, int cy);
-    void OnLButtonUp(UINT flags, CPoint point);
 
 protected:
     LRESULT OnNcCalcSize(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcPaint(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcActivate(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcHitTest(WPARAM wParam, LPARAM lParam);
-    LRESULT OnNcMouseMove(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcLButtonDown(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcLButtonDblClk(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcRButtonUp(WPARAM wParam, LPARAM lParam);
     LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
     LRESULT OnSysInitMenuPopup(WPARAM wParam, LPARAM lParam);
-    LRESULT OnCaptureChanged(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:
     void RedrawButtons() { DrawCaptionButtons(nullptr, nullptr); }
+    int CaptionButtonAt(int x, int y, bool hover) const override;
+    void RedrawCaptionButtons() override { RedrawButtons(); }
+    void CaptionButtonClicked(int pressed) override;
+    void CaptionHoverChanged(int hover) override;
     void ShowSystemMenu(int x, int y);
     void SetTipText(const char* text);
 
@@ -100,14 +103,9 @@ private:
     HIMAGELIST iconList_ = nullptr;
     HICON appIcon_ = nullptr;
     CBitmap caption_, upLeft_, upRight_, left_, downLeft_, down_, downRight_, right_;
-    CBitmap buttons_[4];
-    HIMAGELIST buttonLists_[4] = {};
-    HICON buttonIcons_[4][4] = {};
+    CCaptionButtons buttons_{this};  // minimise, maximise, restore, close: normal, hover, pressed, disabled
     int captionW_ = 0, captionH_ = 0, upLeftW_ = 0, upLeftH_ = 0, upRightW_ = 0, upRightH_ = 0;
-    int buttonW_ = 0, buttonH_ = 0;
     CFont font_;
-    int state_ = 0;
-    bool tracking_ = false;
     HWND tooltip_ = nullptr;
     UINT features_ = 255;
     CCommandBars* commandBars_ = nullptr;

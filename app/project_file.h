@@ -8,8 +8,8 @@
 #include "app/project_format.h"
 #include "framework/string.h"
 
-// Fills `info` from the clip query: 1 when the query worked and the clip is a video (first
-// word 1), else 0.
+// Fills `info` from the clip query: 1 when the query worked and the clip is a video
+// (mediaKind kClipVideo), else 0.
 int ProbeClipFile(const char* path, engines::ClipInfo* info);
 // Where ProbeClipFile's answers come from; null restores the clip query. Tests replace it.
 using ClipProbe = int (*)(const char* path, engines::ClipInfo* info);

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/bitmap_region.h"
+#include "app/skin/bitmap_region.h"
 #include "app/gxt_frame.h"
 #include "app/resources/resource_ids.h"
 #include "app/services/reg_value.h"

@@ -1,5 +1,6 @@
 // The clip information record (the 128-byte media block): what a clip player's probe
-// getters report about a media file, in the order the clip query fills it. It is stored in
+// getters (named beside each field) report about a media file, in the order the clip query
+// fills it. A segment's entry sets the duration, inLength and outLength to its length. It is stored in
 // file lists and handed to the conversion engine as bytes, so its layout is pinned;
 // platform-free.
 #pragma once
@@ -16,28 +17,28 @@ enum ClipMediaKind : uint32_t {
 };
 
 struct ClipInfo {
-    uint32_t mediaKind;         // slot 23
-    uint32_t formatClass;       // slot 24
-    uint32_t value25;           // slot 25
-    uint32_t width;             // slot 14
-    uint32_t height;            // slot 13
+    uint32_t mediaKind;         // GetMediaInfo
+    uint32_t formatClass;       // GetFormatClass
+    uint32_t value25;           // GetProperty25
+    uint32_t width;             // GetProperty14
+    uint32_t height;            // GetProperty13
     uint32_t unused20;          // never written by the query
-    int64_t fileBytes;          // slot 21
-    int64_t duration;           // slot 16, 100-ns units
-    int64_t value17;            // slot 17
-    int64_t value18;            // slot 18
-    uint32_t videoBitRate;      // slot 19, bits per second
-    uint32_t value20;           // slot 20
-    float frameRate;            // slot 31
-    uint32_t value32;           // slot 32, kept only when 1 or 2
-    uint32_t value33;           // slot 33
-    uint32_t value35[2];        // slot 35
-    uint32_t value38;           // slot 38's return value
-    uint32_t value27;           // slot 27
-    uint32_t audioChannelMode;  // slot 28
-    uint32_t audioBitRate;      // slot 29, bits per second
-    uint32_t value30;           // slot 30
-    uint32_t value26;           // slot 26; upper 16 bits: the channel mode of audio files
+    int64_t fileBytes;          // GetProperty21
+    int64_t duration;           // GetDuration, 100-ns units
+    int64_t inLength;           // GetProperty17, 100-ns units: the player's whole clip
+    int64_t outLength;          // GetProperty18, 100-ns units: the player's whole clip
+    uint32_t videoBitRate;      // GetProperty19, bits per second
+    uint32_t value20;           // GetProperty20
+    float frameRate;            // GetProperty31
+    uint32_t value32;           // GetProperty32, kept only when 1 or 2
+    uint32_t value33;           // GetProperty33
+    uint32_t value35[2];        // GetProperty35
+    uint32_t value38;           // GetProperty38's return value
+    uint32_t value27;           // GetProperty27
+    uint32_t audioChannelMode;  // GetProperty28
+    uint32_t audioBitRate;      // GetProperty29, bits per second
+    uint32_t value30;           // GetProperty30
+    uint32_t value26;           // GetProperty26; upper 16 bits: the channel mode of audio files
     uint32_t audioSampleRate;   // Hz, filled by the file list
     uint32_t audioBytesPerSecond;
     uint32_t reserved[3];

@@ -19,14 +19,14 @@ namespace dvdevices {
 inline constexpr char kCaptureClassKey[] =
     "System\\CurrentControlSet\\Control\\DeviceClasses\\{65e8773d-8f56-11d0-a3b9-00a0c9223196}";
 
-// Asks slot 3, 4 or 5 of the string query object with `input`; the answer, or nullopt-like
+// Asks QueryString, QueryString2 or QueryString3 (`slot` 3, 4 or 5) with `input`; the answer, or nullopt-like
 // false when the object cannot be made or does not answer. `answer` is bounded to 255 bytes.
 bool QueryEngineString(int slot, const char* input, std::string* answer);
 // The answer to "include MicroMV" (empty when the object is missing).
 std::string IncludeText();
 // Whether the string query object can be created at all.
 bool EngineInfoAvailable();
-// Slot 4's answer found in `name`: kind 1; else slot 5's: kind 2; else false (kind 0).
+// QueryString2's answer found in `name`: kind 1; else QueryString3's: kind 2; else false (kind 0).
 bool IsListedDevice(const char* name, int* kind);
 // Whether `name` contains the friendly name of a device of the video-input category.
 bool IsVideoInputDevice(const char* name);

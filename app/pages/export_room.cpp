@@ -269,7 +269,7 @@ void CExportRoom::AddSegments(const char* path) {
             QueryClipInfo(path, &entry->media, player, entry->thumbnail ? &entry->thumbnail : nullptr, clip.inPoint);
             entry->inPoint = clip.inPoint;
             entry->outPoint = clip.outPoint;
-            entry->media.duration = entry->media.value17 = entry->media.value18 = clip.length;
+            entry->media.duration = entry->media.inLength = entry->media.outLength = clip.length;
             entry->media.width = record.width;
             entry->media.height = record.height;
             entry->media.videoBitRate = record.videoBitRate;

@@ -228,7 +228,7 @@ HRESULT CFileBatchList::ProbeSegments(const char* path, CProgressDialog* dialog,
             entry->inPoint = clip.inPoint;
             entry->outPoint = clip.outPoint;
             QueryClipInfo(path, &entry->media, player, nullptr, 0);
-            entry->media.duration = entry->media.value17 = entry->media.value18 = clip.length;
+            entry->media.duration = entry->media.inLength = entry->media.outLength = clip.length;
             entry->media.width = record.width;
             entry->media.height = record.height;
             entry->media.videoBitRate = record.videoBitRate;

@@ -68,7 +68,7 @@ struct DvRow {
 constexpr const char* kP16 = "IBBPBBPBBPBBPBBP";
 constexpr const char* kP13 = "IBBPBBPBBPBBP";
 
-// Slots 0-50: VCD, MPEG-1, MPEG-2, DVD, SVCD, MV.
+// kMpegSlotCount slots from kFirstMpegSlot: VCD, MPEG-1, MPEG-2, DVD, SVCD, MV.
 const MpegRow kMpegRows[] = {
     {{201, "VCD", 5, 1, 0, 0x81, 5038, 5050, 5022, 5061},
      1150000,
@@ -1041,7 +1041,7 @@ const MpegRow kMpegRows[] = {
      4096},
 };
 
-// Slots 51-53.
+// kH264SlotCount slots from kFirstH264Slot.
 const H264Row kH264Rows[] = {
     {{1001, "H264", 12, 0, 1, 0x83, 7132, 7131, 7133, 7134},
      {720, 480, 29.97f, 30, 1, 1, 3000000, 3000000, 10, 1, 64, 64, 2, 0, 0, 1, 1, 1}},

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/bitmap_region.h"
-#include "app/frame_paint.h"
 #include "app/resources/resource_ids.h"
+#include "app/skin/bitmap_region.h"
+#include "app/skin/frame_paint.h"
 
 namespace {
 
@@ -18,29 +18,19 @@ IMPLEMENT_DYNAMIC(CGDialog, CDialog)
 
 BEGIN_MESSAGE_MAP(CGDialog, CDialog)
 ON_WM_SIZE()
-ON_WM_LBUTTONUP()
 ON_MESSAGE(WM_NCCALCSIZE, OnNcCalcSize)
 ON_MESSAGE(WM_NCPAINT, OnNcPaint)
 ON_MESSAGE(WM_NCACTIVATE, OnNcActivate)
 ON_MESSAGE(WM_NCHITTEST, OnNcHitTest)
-ON_MESSAGE(WM_NCMOUSEMOVE, OnNcMouseMove)
-ON_MESSAGE(WM_NCMOUSELEAVE, OnNcMouseMove)
-ON_MESSAGE(WM_NCLBUTTONDOWN, OnNcLButtonDown)
 ON_MESSAGE(WM_NCLBUTTONDBLCLK, OnNcLButtonDblClk)
 ON_MESSAGE(WM_GETMINMAXINFO, OnGetMinMaxInfo)
-ON_MESSAGE(WM_CAPTURECHANGED, OnCaptureChanged)
 END_MESSAGE_MAP()
 
 CGDialog::CGDialog(UINT templateId, CWnd* parent) : CDialog(templateId, parent) {}
 
 CGDialog::~CGDialog() {
-    for (auto& set : icons_)
-        for (HICON& icon : set)
-            if (icon) DestroyIcon(icon);
     if (leftRgn_) DeleteObject(leftRgn_);
     if (rightRgn_) DeleteObject(rightRgn_);
-    for (HIMAGELIST list : buttonLists_)
-        if (list) ImageList_Destroy(list);
 }
 
 BOOL CGDialog::OnInitDialog() {
@@ -60,16 +50,8 @@ BOOL CGDialog::OnInitDialog() {
     leftRgn_ = BitmapToRegion(captionLeft_, kKey);
     rightRgn_ = BitmapToRegion(captionRight_, kKey);
     for (int b = 0; b < 4; ++b) {
-        if (!buttons_[b].LoadBitmap(kButtonArt[b])) continue;
-        const SIZE s = BitmapSize(buttons_[b]);
-        if (s.cx < 4 || s.cy <= 0) continue;
-        buttonW_ = s.cx / 4;
-        buttonH_ = s.cy;
-        buttonLists_[b] = ImageList_Create(buttonW_, buttonH_, ILC_COLOR24 | ILC_MASK, 4, 1);
-        if (!buttonLists_[b]) continue;
-        ImageList_AddMasked(buttonLists_[b], buttons_[b], kKey);
-        for (int state = 0; state < 3; ++state)
-            icons_[b][state] = ImageList_GetIcon(buttonLists_[b], state, ILD_NORMAL);
+        CBitmap strip;
+        if (strip.LoadBitmap(kButtonArt[b])) buttons_.LoadStrip(b, strip, kKey, 3);
     }
     CreateSkinCaptionFont(&font_);
     initialized_ = true;
@@ -84,18 +66,24 @@ BOOL CGDialog::OnInitDialog() {
 int CGDialog::ButtonAt(int x, int y, bool hover) const {
     CRect r;
     GetWindowRect(&r);
-    const int in = hover ? 1 : 0;
-    if (!(y > r.top + 4 + in && y < r.top + buttonH_ - in)) return 0;
-    const int w = buttonW_;
     const DWORD style = GetStyle();
-    if (x > r.right - w - 4 + in && x < r.right - 4 - in) return hover ? kDlgHoverClose : kDlgPressClose;
-    if ((style & WS_MAXIMIZEBOX) && x > r.right - 2 * w - 6 + in && x < r.right - w - 4 - in) {
-        if (style & WS_MAXIMIZE) return hover ? kDlgHoverRestore : kDlgPressRestore;
-        return hover ? kDlgHoverMaximize : kDlgPressMaximize;
+    switch (buttons_.PlaceAt(r, x, y, hover ? 1 : 0)) {
+        case 1:
+            return hover ? kDlgHoverClose : kDlgPressClose;
+        case 2:
+            if (!(style & WS_MAXIMIZEBOX)) return 0;
+            if (style & WS_MAXIMIZE) return hover ? kDlgHoverRestore : kDlgPressRestore;
+            return hover ? kDlgHoverMaximize : kDlgPressMaximize;
+        case 3:
+            return (style & WS_MINIMIZEBOX) ? (hover ? kDlgHoverMinimize : kDlgPressMinimize) : 0;
+        default:
+            return 0;
     }
-    if ((style & WS_MINIMIZEBOX) && x > r.right - 3 * w - 8 + in && x < r.right - 2 * w - 6 - in)
-        return hover ? kDlgHoverMinimize : kDlgPressMinimize;
-    return 0;
+}
+
+BOOL CGDialog::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    if (buttons_.OnMessage(m_hWnd, message, wParam, lParam, result)) return TRUE;
+    return CDialog::OnWndMsg(message, wParam, lParam, result);
 }
 
 LRESULT CGDialog::OnNcCalcSize(WPARAM wParam, LPARAM lParam) {
@@ -121,20 +109,21 @@ LRESULT CGDialog::OnNcPaint(WPARAM, LPARAM) {
                                  bottomLeft_, bottom_,      bottomRight_,  right_};
         PaintFramePieces(mem, pieces, W, H);
         const DWORD style = GetStyle();
-        auto draw = [&](int button, int x, int press, int hover) {
-            const int state = pressed_ == press ? 2 : hot_ == hover ? 1 : 0;
-            if (HICON icon = icons_[button][state])
-                DrawStateA(mem, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, x, 4, buttonW_, buttonH_,
-                           DST_ICON);
+        const SIZE b = buttons_.ButtonSize();
+        auto draw = [&](int button, int place, int press, int hover) {
+            const int state = buttons_.Pressed() == press ? 2 : buttons_.Hot() == hover ? 1 : 0;
+            if (HICON icon = buttons_.Icon(button, state))
+                DrawStateA(mem, nullptr, nullptr, reinterpret_cast<LPARAM>(icon), 0, buttons_.PlaceLeft(W, place),
+                           CCaptionButtons::kTop, b.cx, b.cy, DST_ICON);
         };
-        draw(kClose, W - buttonW_ - 4, kDlgPressClose, kDlgHoverClose);
+        draw(kClose, 1, kDlgPressClose, kDlgHoverClose);
         if (style & WS_MAXIMIZEBOX) {
             if (style & WS_MAXIMIZE)
-                draw(kRestore, W - 2 * buttonW_ - 6, kDlgPressRestore, kDlgHoverRestore);
+                draw(kRestore, 2, kDlgPressRestore, kDlgHoverRestore);
             else
-                draw(kMax, W - 2 * buttonW_ - 6, kDlgPressMaximize, kDlgHoverMaximize);
+                draw(kMax, 2, kDlgPressMaximize, kDlgHoverMaximize);
         }
-        if (style & WS_MINIMIZEBOX) draw(kMin, W - 3 * buttonW_ - 8, kDlgPressMinimize, kDlgHoverMinimize);
+        if (style & WS_MINIMIZEBOX) draw(kMin, 3, kDlgPressMinimize, kDlgHoverMinimize);
         SetBkMode(mem, TRANSPARENT);
         SetTextColor(mem, RGB(255, 255, 255));
         HGDIOBJ oldFont = font_.m_hObject ? SelectObject(mem, font_.m_hObject) : nullptr;
@@ -155,43 +144,8 @@ LRESULT CGDialog::OnNcHitTest(WPARAM, LPARAM lParam) {
     return hit;
 }
 
-LRESULT CGDialog::OnNcMouseMove(WPARAM, LPARAM lParam) {
-    const UINT message = GetCurrentMessage()->message;
-    const int before = hot_;
-    const CPoint p(lParam);
-    hot_ = message == WM_NCMOUSELEAVE ? 0 : ButtonAt(p.x, p.y, true);
-    if (message == WM_NCMOUSELEAVE) tracking_ = false;
-    if (hot_ && !tracking_) {
-        TRACKMOUSEEVENT tme{sizeof tme, TME_LEAVE | TME_NONCLIENT, m_hWnd, 0};
-        if (TrackMouseEvent(&tme)) tracking_ = true;
-    }
-    if (hot_ != before) RedrawFrame();
-    return message == WM_NCMOUSELEAVE ? 0 : Default();
-}
-
-LRESULT CGDialog::OnNcLButtonDown(WPARAM wParam, LPARAM lParam) {
-    const CPoint p(lParam);
-    const int button = wParam == HTCAPTION ? ButtonAt(p.x, p.y, false) : 0;
-    if (!button) return Default();
-    // No default processing here: it would start the move loop and eat the release.
-    SetCapture(m_hWnd);
-    pressed_ = button;
-    RedrawFrame();
-    return 0;
-}
-
-void CGDialog::OnLButtonUp(UINT, CPoint point) {
-    if (!pressed_) {
-        Default();
-        return;
-    }
-    const int button = pressed_;
-    pressed_ = 0;
-    RedrawFrame();
-    ReleaseCapture();
-    ClientToScreen(&point);
-    if (ButtonAt(point.x, point.y, false) != button) return;
-    switch (button) {
+void CGDialog::CaptionButtonClicked(int pressed) {
+    switch (pressed) {
         case kDlgPressMinimize:
             SendMessage(WM_SYSCOMMAND, SC_MINIMIZE);
             break;
@@ -209,18 +163,10 @@ void CGDialog::OnLButtonUp(UINT, CPoint point) {
     }
 }
 
-LRESULT CGDialog::OnCaptureChanged(WPARAM, LPARAM lParam) {
-    if (pressed_ && reinterpret_cast<HWND>(lParam) != m_hWnd) {
-        pressed_ = 0;
-        RedrawFrame();
-    }
-    return Default();
-}
-
 LRESULT CGDialog::OnNcLButtonDblClk(WPARAM wParam, LPARAM lParam) {
     if (wParam != HTCAPTION) return Default();
     const CPoint p(lParam);
-    if (ButtonAt(p.x, p.y, false)) return OnNcLButtonDown(wParam, lParam);  // a second press, never a maximise
+    if (buttons_.Press(m_hWnd, p.x, p.y)) return 0;  // a second press, never a maximise
     if (maximized_)
         PostMessage(WM_SYSCOMMAND, SC_RESTORE);
     else if (GetStyle() & WS_MAXIMIZEBOX)

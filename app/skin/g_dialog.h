@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/skin/caption_buttons.h"
 #include "framework/dialog.h"
 
 // Button codes: pressed, and hover (on the button's rectangle shrunk by one pixel).
@@ -23,7 +24,7 @@ constexpr int kDlgHoverMaximize = 32;
 constexpr int kDlgHoverRestore = 48;
 constexpr int kDlgHoverClose = 64;
 
-class CGDialog : public CDialog {
+class CGDialog : public CDialog, private CCaptionButtons::Owner {
     DECLARE_DYNAMIC(CGDialog)
 
 public:
@@ -35,40 +36,34 @@ public:
     // The pressed code of the button under screen point (x, y), 0 when none; `hover` tests
     // the shrunk rectangles and gives the hover code.
     int ButtonAt(int x, int y, bool hover) const;
-    int GetHotButton() const { return hot_; }
-    int GetPressedButton() const { return pressed_; }
-    CSize GetButtonSize() const { return CSize(buttonW_, buttonH_); }
+    int GetHotButton() const { return buttons_.Hot(); }
+    int GetPressedButton() const { return buttons_.Pressed(); }
+    CSize GetButtonSize() const { return CSize(buttons_.ButtonSize().cx, buttons_.ButtonSize().cy); }
 
+    BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
     void OnSize(UINT type, int cx, int cy);
-    void OnLButtonUp(UINT flags, CPoint point);
 
 protected:
     LRESULT OnNcCalcSize(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcPaint(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcActivate(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcHitTest(WPARAM wParam, LPARAM lParam);
-    LRESULT OnNcMouseMove(WPARAM wParam, LPARAM lParam);
-    LRESULT OnNcLButtonDown(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcLButtonDblClk(WPARAM wParam, LPARAM lParam);
     LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
-    LRESULT OnCaptureChanged(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()
 
 private:
     void RedrawFrame() { ::RedrawWindow(m_hWnd, nullptr, nullptr, RDW_FRAME | RDW_INVALIDATE | RDW_UPDATENOW); }
+    int CaptionButtonAt(int x, int y, bool hover) const override { return ButtonAt(x, y, hover); }
+    void RedrawCaptionButtons() override { RedrawFrame(); }
+    void CaptionButtonClicked(int pressed) override;
 
     CBitmap caption_, captionLeft_, captionRight_, left_, bottomLeft_, bottom_, bottomRight_, right_;
     HRGN leftRgn_ = nullptr;
     HRGN rightRgn_ = nullptr;
-    CBitmap buttons_[4];  // minimise, maximise, restore, close
-    HIMAGELIST buttonLists_[4] = {};
-    HICON icons_[4][3] = {};  // normal, hover, pressed
-    int buttonW_ = 0, buttonH_ = 0;
+    CCaptionButtons buttons_{this};  // minimise, maximise, restore, close: normal, hover, pressed
     int leftW_ = 0, rightW_ = 0;
     CFont font_;
     bool maximized_ = false;
     bool initialized_ = false;
-    int hot_ = 0;
-    int pressed_ = 0;
-    bool tracking_ = false;
 };

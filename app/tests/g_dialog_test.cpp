@@ -11,7 +11,7 @@
 #include "app/resources/resource_ids.h"
 #include "app/services/resource_library.h"
 #include "app/skin/g_dialog.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "framework/resources.h"
 #include "tests/support/screen.h"
 

@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
-#include "app/bitmap_region.h"
+#include "app/skin/bitmap_region.h"
 #include "app/gxt_frame.h"
 #include "app/services/resource_library.h"
 #include "app/skin/skin_images.h"
 #include "framework/app.h"
 #include "framework/resources.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "tests/support/screen.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "app/input_folder_browser.h"
 #include "app/resources/resource_ids.h"
 #include "app/tests/dialog_driver.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "tests/support/screen.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include "app/main_panel.h"
 #include "app/project_file.h"
 #include "app/skin/skin_layout.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "framework/app.h"
 
 namespace {

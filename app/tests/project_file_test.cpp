@@ -16,7 +16,7 @@
 #include "app/services/settings_keys.h"
 #include "app/services/tests/registry_helpers.h"
 #include "app/tests/dialog_driver.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "tests/support/shell.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "app/services/resource_library.h"
 #include "app/skin/skin_images.h"
 #include "app/splash_about.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "framework/resources.h"
 #include "tests/support/screen.h"
 

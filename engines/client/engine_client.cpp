@@ -82,8 +82,8 @@ void FillClipInfo(IClipPlayer* player, engines::ClipInfo* info) {
     Fetch(player, &IClipPlayer::GetProperty13, &info->height);
     Fetch(player, &IClipPlayer::GetProperty21, &info->fileBytes);
     Fetch(player, &IClipPlayer::GetDuration, &info->duration);
-    Fetch(player, &IClipPlayer::GetProperty17, &info->value17);
-    Fetch(player, &IClipPlayer::GetProperty18, &info->value18);
+    Fetch(player, &IClipPlayer::GetProperty17, &info->inLength);
+    Fetch(player, &IClipPlayer::GetProperty18, &info->outLength);
     Fetch(player, &IClipPlayer::GetProperty19, &info->videoBitRate);
     Fetch(player, &IClipPlayer::GetProperty20, &info->value20);
     Fetch(player, &IClipPlayer::GetProperty31, &info->frameRate);

@@ -26,7 +26,7 @@ HRESULT CallSlot(void* object, int slot) {
 TEST(EngineInterfaces, SlotsSitWhereTheBinaryInterfaceSaysAndReservedOnesAnswerNotImplemented) {
     auto* player = new FakeClipPlayer;
     IClipPlayer* itf = player;
-    // Slot 38 (a getter returning its value) and slot 7 (Close) through the raw table.
+    // GetProperty38 (a getter returning its value) and Close through the raw table.
     EXPECT_EQ(CallSlot(itf, 38), 38);
     EXPECT_EQ(player->calls, std::vector<std::string>{"38"});
     EXPECT_EQ(CallSlot(itf, 7), S_OK);
@@ -119,7 +119,8 @@ TEST(QueryClipInfo, FillsTheRecordInTheGettersOrderAndDrawsTheThumbnail) {
     EXPECT_EQ(info.unused20, 0xABABABABu) << "bytes 20-23 are not written";
     EXPECT_EQ(info.fileBytes, 5000000000LL);
     EXPECT_EQ(info.duration, 123456789LL);
-    EXPECT_EQ(info.value17, 17LL << 33);
+    EXPECT_EQ(info.inLength, 17LL << 33);
+    EXPECT_EQ(info.outLength, 18LL << 33);
     EXPECT_EQ(info.frameRate, 25.0f);
     EXPECT_EQ(info.value32, 2u);
     EXPECT_EQ(info.value35[0], 351u);

@@ -1,5 +1,5 @@
 // IEncoderSettings: the encoder filter's whole-record settings interface, for hosts that
-// exchange parameter words 0-32 at once.
+// exchange all kParamWords parameter words at once.
 #pragma once
 
 #include <windows.h>

@@ -109,7 +109,7 @@ void ValidateParameterWords(int32_t (&p)[kParamWords]) {
 
 void ValidateSettings(EncoderSettings* s) {
     ValidateParameterWords(s->params);
-    // Word 35 divides 10^9 wherever it is used.
+    // kWordFixedRate100 divides 10^9 wherever it is used.
     s->fixedRate100 = Into(s->fixedRate100, kMinRate100, kMaxRate100);
 }
 

@@ -1,5 +1,5 @@
-// The encoder filter's settings record: parameter words 0-32 (the encoder block's words,
-// copied as a block) and three words of the filter's own frame-rate choices. Platform-free:
+// The encoder filter's settings record: the kParamWords parameter words (the encoder block's
+// words, copied as a block) and three words of the filter's own frame-rate choices. Platform-free:
 // the default routine, the validation that clamps a record in place, and the rules that
 // settle the words the core gets from the record and the rates the filter runs at.
 #pragma once
@@ -11,12 +11,13 @@
 
 namespace ombrisk {
 
-// Words of the record: the 33 parameter words, then word 33 (fixed frame rate in force,
-// one byte), word 34 (input frame rate x 100, from the input type) and word 35 (fixed
-// frame rate x 100).
+// Words of the record after the kParamWords parameter words.
+constexpr int kWordFixedRateOn = 33;   // fixed frame rate in force, one byte
+constexpr int kWordInputRate100 = 34;  // input frame rate x 100, from the input type
+constexpr int kWordFixedRate100 = 35;  // fixed frame rate x 100
 constexpr int kSettingsWords = 36;
 
-// Bounds of a frame rate x 100 word (word 31's range).
+// Bounds of a frame rate x 100 word (kParFrameRate100's range).
 constexpr int32_t kMinRate100 = 1;
 constexpr int32_t kMaxRate100 = 17200;
 // Largest bit rate a word may hold, bit/s.
@@ -34,15 +35,18 @@ struct EncoderSettings {
     bool operator==(const EncoderSettings&) const = default;
 };
 static_assert(sizeof(EncoderSettings) == kSettingsWords * 4);
-static_assert(offsetof(EncoderSettings, fixedRateOn) == 33 * 4);
-static_assert(offsetof(EncoderSettings, fixedRate100) == 35 * 4);
+static_assert(kWordFixedRateOn == kParamWords);
+static_assert(offsetof(EncoderSettings, fixedRateOn) == kWordFixedRateOn * 4);
+static_assert(offsetof(EncoderSettings, inputRate100) == kWordInputRate100 * 4);
+static_assert(offsetof(EncoderSettings, fixedRate100) == kWordFixedRate100 * 4);
 
-// Words 0-28, 31 and 32 to their defaults; 33 false, 35 25.00 frames/s; 29, 30 and 34 keep
-// what they hold.
+// The parameter words to their defaults but kParSarWidth and kParSarHeight, which keep what
+// they hold; kWordFixedRateOn false, kWordFixedRate100 25.00 frames/s; kWordInputRate100
+// kept.
 void DefaultSettings(EncoderSettings* settings);
 
 // Clamps the parameter words into their ranges in place (profile, level, GOP shape,
-// bit rates, flags, slice count, frame rate) and word 35 into word 31's range.
+// bit rates, flags, slice count, frame rate) and kWordFixedRate100 into kMinRate100..kMaxRate100.
 void ValidateSettings(EncoderSettings* settings);
 // Validates the 33 parameter words alone (the whole-record exchange of the filter).
 void ValidateParameterWords(int32_t (&words)[kParamWords]);
@@ -59,7 +63,7 @@ int32_t RateFromDuration(int64_t duration);
 int64_t DurationFromRate(int32_t rate100);
 
 // The frame rates a streaming run uses. The stored record is never changed by them: the
-// effective target rate lives here and goes to the core in place of word 31.
+// effective target rate lives here and goes to the core in place of kParFrameRate100.
 struct StreamRates {
     int64_t source = 400000;  // duration of one input picture, 100 ns
     int64_t target = 400000;  // duration of one coded picture, 100 ns
@@ -75,8 +79,8 @@ StreamRates StartRates(const EncoderSettings& settings, int64_t sourceDuration, 
 // differs by more than 100 units; false when nothing changed.
 bool DetectedRates(const EncoderSettings& settings, int64_t measured, StreamRates* rates);
 
-// The parameter words the core gets: the record's words 0-32 with the effective target
-// rate in word 31.
+// The parameter words the core gets: the record's kParamWords words with the effective
+// target rate in kParFrameRate100.
 void CoreParameterWords(const EncoderSettings& settings, int32_t targetRate100, int32_t (&out)[kParamWords]);
 
 // Field flags of a video sample (the type-specific flags of DirectShow's IMediaSample2).

@@ -143,9 +143,9 @@ CUnknown* CEncoderFilter::CreateInstance(IUnknown* outer, HRESULT* hr) {
 CEncoderFilter::CEncoderFilter(IUnknown* outer)
     : CTransformFilter(L"h.264 encoder", outer, CLSID_KestruneAvcEncoder), config_(this, GetOwner(), &settings_) {
     for (const SettingKey& k : kSettingKeys) {
-        if (k.word == 33) {
+        if (k.word == kWordFixedRateOn) {
             config_.AddTypedValue<bool>(&k.key, true, nullptr, true, &settings_.fixedRateOn, false);
-        } else if (k.word == 35) {
+        } else if (k.word == kWordFixedRate100) {
             config_.AddTypedValue<int32_t>(&k.key, true, nullptr, true, &settings_.fixedRate100, 2500);
         } else {
             int32_t defaults[kParamWords];

@@ -28,9 +28,13 @@ const wchar_t* const kRdo[] = {L"Off", L"On"};
 const wchar_t* const kRanges[] = {L"Short", L"Medium", L"Large"};
 const wchar_t* const kSubpel[] = {L"Full pels", L"Half pels", L"Quarter pels"};
 
-constexpr int kMainWords[] = {3, 4, 0, 1, 22, 21, 6, 13, 12, 10, 25, 31, 33, 35};
-constexpr int kAdvancedLoaded[] = {0, 20, 15, 17, 16, 18, 19};
-constexpr int kAdvancedWritten[] = {20, 15, 17, 16, 18, 19};
+constexpr int kMainWords[] = {kParProfile, kParLevel,        kParGopLength,    kParBFrames,      kParSceneDetect,
+                              kParCabac,   kParRateMode,     kParAvgBitRate,   kParMaxBitRate,   kParQuality,
+                              kParFlags,   kParFrameRate100, kWordFixedRateOn, kWordFixedRate100};
+constexpr int kAdvancedLoaded[] = {kParGopLength, kParMbCoderLevel, kParMotionSearch, kParRangeY,
+                                   kParRangeX,    kParSubpelDepth,  kParPartitions};
+constexpr int kAdvancedWritten[] = {kParMbCoderLevel, kParMotionSearch, kParRangeY,
+                                    kParRangeX,       kParSubpelDepth,  kParPartitions};
 constexpr CRadioGroup::Button kEntropyButtons[] = {{kCabacRadio, 1}, {kCavlcRadio, 0}, {0, 0}};
 
 template <size_t N>
@@ -48,8 +52,8 @@ int IndexOf(const int (&values)[N], int value, int fallback) {
 }
 
 int32_t* WordOf(EncoderSettings& s, int word) {
-    if (word == 33) return nullptr;
-    if (word == 35) return &s.fixedRate100;
+    if (word == kWordFixedRateOn) return nullptr;
+    if (word == kWordFixedRate100) return &s.fixedRate100;
     return &s.params[word];
 }
 

@@ -323,7 +323,7 @@ ombrisk::PlanarPicture Planar420(const std::vector<uint8_t>& p, int w, int h) {
     return ombrisk::PlanarPicture{p.data(), p.data() + w * h, p.data() + w * h * 5 / 4, w, h, w, w / 2};
 }
 
-// Word 19 bits 1-3 allow the 16x8, 8x16 and 8x8 partitions and bits 4-6 the 8x4, 4x8 and
+// kParPartitions bits 1-3 allow the 16x8, 8x16 and 8x8 partitions and bits 4-6 the 8x4, 4x8 and
 // 4x4 sub-partitions of P_8x8: on a picture whose 4x4 blocks each move their own way, the
 // allowed shapes (and only those) split the macroblocks and their 8x8 quadrants, as the
 // records' shapes and per-block vectors show, at levels 1 and 2.
@@ -399,7 +399,7 @@ TEST(InterEncode, SubPartitionsFollowTheShapeBits) {
 // B pictures whose quadrants are each best served by their own list and vector (the left
 // half of the picture follows the past reference, the right half the future one, at
 // vectors that change every `cell` samples) still code whole-macroblock predictions only:
-// partition shapes are searched in P slices alone, whatever word 19 allows.
+// partition shapes are searched in P slices alone, whatever kParPartitions allows.
 struct BKinds {
     int b8x8 = 0;   // B_8x8 macroblocks
     int inter = 0;  // inter macroblocks of any other kind (partitions, direct, skipped)
@@ -454,7 +454,7 @@ TEST(InterEncode, BPicturesKeepWholeMacroblockPredictions) {
         for (int32_t partitions : {15, 127})
             for (int cell : {4, 8}) {
                 SCOPED_TRACE(testing::Message()
-                             << "level " << level << ", word 19 " << partitions << ", cell " << cell);
+                             << "level " << level << ", kParPartitions " << partitions << ", cell " << cell);
                 const BKinds kinds = CodeBPicture(partitions, level, cell);
                 EXPECT_EQ(kinds.b8x8, 0);
                 // Motion in 8-sample cells is still served by inter predictions (with 4-sample

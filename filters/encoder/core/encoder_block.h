@@ -120,7 +120,7 @@ static_assert(sizeof(EncoderBlock::params) == kParamWords * sizeof(int32_t));
 static_assert(sizeof(PictureRecord) == 10 * sizeof(int32_t));
 static_assert(offsetof(EncoderBlock, params) == 12 * sizeof(int32_t));
 
-// The filter's default parameter words 0-32: GOP 30, one B picture, automatic references,
+// The filter's default parameter words (all kParamWords): GOP 30, one B picture, automatic references,
 // Main profile, automatic level, 4:2:0, variable bit rate with every rate unset, QP
 // 26/27/28, quality 10, motion search over +-64 with sub-pixel depth 2, 16x16 partitions,
 // CABAC, scene detection 3, deblocking, one slice per processor, VUI with automatic
@@ -151,7 +151,7 @@ enum ProfileAdjustment : uint32_t {
     kAdjustedProfileToMain = 4,  // an interlaced source in Baseline
 };
 
-// Stores parameter words 0-32 and settles them: automatic reference frames (-1) become 1
+// Stores the kParamWords parameter words and settles them: automatic reference frames (-1) become 1
 // when the GOP is longer than 1, else 0, and any GOP but 1 has at least one; a GOP length of 1 switches off reference
 // frames and motion search; a slice count of 0 becomes the processor count, and the slice count never exceeds the
 // macroblock count; tools the profile lacks are switched off (reported through `adjustments` as ProfileAdjustment

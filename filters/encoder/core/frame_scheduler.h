@@ -75,10 +75,10 @@ struct ScheduledPicture {
 
 class CFrameScheduler {
 public:
-    // Reads words 0 (GOP length; 0 or less: only the first picture is an I picture),
-    // 1 (B pictures), 2 (references), 22 (scene detection: 0 none, 1 subsampled
-    // differences, 2 and 3 histograms) and bit 2 of 25 (frame stamps drawn into each
-    // picture once its coding number is known) of the block.
+    // Reads kParGopLength (0 or less: only the first picture is an I picture), kParBFrames,
+    // kParRefFrames, kParSceneDetect (0 none, 1 subsampled differences, 2 and 3
+    // histograms) and kFlagFrameStamps of kParFlags (frame stamps drawn into each picture
+    // once its coding number is known) of the block.
     explicit CFrameScheduler(const EncoderBlock& block);
 
     // Copies the picture (source size, 4:2:0) and decides its type. kCoreBadArgument when

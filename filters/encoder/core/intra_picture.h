@@ -1,4 +1,4 @@
-// Codes whole pictures as I pictures: an IDR picture every GOP length pictures (word 0;
+// Codes whole pictures as I pictures: an IDR picture every GOP length pictures (kParGopLength;
 // 1 or less makes every picture IDR), the others non-IDR I pictures. The picture encoder
 // does the work; this keeps the I-only entry of the tests and benchmarks.
 #pragma once
@@ -12,8 +12,8 @@ namespace ombrisk {
 
 class CIntraPictureEncoder {
 public:
-    // Reads from the block: QP of I pictures (word 7), coder level (20), slice count (26),
-    // deblocking (bit 1 of word 25), GOP length (0). CABAC (word 21) must be 0.
+    // Reads from the block: kParQpI, kParMbCoderLevel, kParSliceCount, kFlagDeblocking of
+    // kParFlags, kParGopLength. kParCabac must be 0.
     explicit CIntraPictureEncoder(const EncoderBlock& block) : block_(block), pictures_(block) {}
 
     // kCoreOk when every buffer exists and the settings are ones this encoder codes.

@@ -33,11 +33,11 @@ public:
     CMbCoder& operator=(const CMbCoder&) = delete;
 
     CMbContext& context() { return mb_; }
-    // The motion object (null when word 15 is outside 0..1).
+    // The motion object (null when kParMotionSearch is outside 0..1).
     CZeroMotionPredictor* motion() { return motion_.get(); }
     // Per slice: the context's picture set-up, then the motion object's.
     void BeginPicture(CRefPictureStore* picture, int32_t sliceType, const InterReferences* references);
-    // The motion search settings (parameter words 16-19) are read at construction.
+    // The motion search settings (kParRangeX to kParPartitions) are read at construction.
     // Decides and codes the current macroblock (after SetPosition and SetQp); the chosen
     // results are mb_.luma() and mb_.chroma(), kind and pattern in mb_.kind and mb_.cbp.
     void CodeMacroblock();
@@ -120,7 +120,7 @@ protected:
 
     // Candidates: [0] skip or direct, then the searched ones and the partition shapes.
     InterCandidate cand_[8];
-    // The motion object: by parameter word 15, the zero-motion predictor (0) or a motion
+    // The motion object: by kParMotionSearch, the zero-motion predictor (0) or a motion
     // estimator (1; with partitions at levels 1 and 2); none for other values, which the
     // picture encoder refuses. The refine flag: its partition shapes are enabled and the
     // slice is a P slice.

@@ -439,7 +439,7 @@ bool CPartitionMotionEstimator::SixteenGoodEnough() const {
     return level_ == kCoderSatd && int64_t{16} * lambda_ > std::min(bestCost[0], bestCost[1]);
 }
 
-// The 8x8, 8x16 and 16x8 candidates of a P macroblock that word 19 allows, each partition
+// The 8x8, 8x16 and 16x8 candidates of a P macroblock that kParPartitions allows, each partition
 // searched in coding order from the best 16x16 vector.
 void CPartitionMotionEstimator::RefineP() {
     const int ref = bestRef[0];
@@ -550,7 +550,7 @@ bool CPartitionMotionEstimator::WithinVectorBudget(int used, int vectors, int q,
 // The B_8x8 candidate: each quadrant in coding order takes the cheapest of list 0, list 1
 // (each searched from the best 16x16 vector of its list), both averaged, and the spatial
 // direct motion of `out[0]` (no vector or reference bits; charged nothing for them); then,
-// where word 19 allows them, the 8x4, 4x8 and 4x4 sub-blocks of each direction compete,
+// where kParPartitions allows them, the 8x4, 4x8 and 4x4 sub-blocks of each direction compete,
 // by block cost at level 1 and by rate-distortion cost at level 2.
 void CPartitionMotionEstimator::RefineB() {
     const InterCandidate& d = *skipCandidate_;

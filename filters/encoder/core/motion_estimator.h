@@ -21,7 +21,7 @@ constexpr uint32_t kNoMotionCost = 0x0FFFFFFF;
 class CZeroMotionPredictor {
 public:
     // owner: the coder whose context holds the macroblock and whose rate-distortion cost
-    // judges level 2's sub-block shapes; level: parameter word 20; cost16: the coder's
+    // judges level 2's sub-block shapes; level: kParMbCoderLevel; cost16: the coder's
     // 16x16 block cost (SAD, or SATD at level 1).
     CZeroMotionPredictor(CMbCoder& owner, CMbContext& mb, int32_t level, BlockCostFn cost16);
     virtual ~CZeroMotionPredictor() = default;
@@ -42,7 +42,7 @@ public:
     // The 16x16 candidate of the direction in c.direction[0] (kPredL0, kPredL1, kPredBi) at
     // the lists' best motion; 0 when the direction yields no candidate.
     virtual int SearchDirection(uint8_t* prediction, InterCandidate& c);
-    // Partition shapes beyond 16x16 (word 19 above 1) and the sub-block shape bits.
+    // Partition shapes beyond 16x16 (kParPartitions above 1) and the sub-block shape bits.
     virtual bool RefineEnabled() const { return false; }
     virtual int SubPartitionsEnabled() const { return 0; }
     // Searches the partition shapes; 1 when their candidates are ready.
@@ -145,8 +145,8 @@ private:
     bool WithinVectorBudget(int used, int vectors, int q, int perLater) const;
 
     bool refine_ = false;
-    int partitionBits_ = 0;  // word 19 bits 1-3: 16x8, 8x16, 8x8
-    int subShapes_ = 0;      // bit 0 8x4, bit 1 4x8, bit 2 4x4 (word 19 bits 4-6)
+    int partitionBits_ = 0;  // kParPartitions bits 1-3: 16x8, 8x16, 8x8
+    int subShapes_ = 0;      // bit 0 8x4, bit 1 4x8, bit 2 4x4 (kParPartitions bits 4-6)
     // Level limits of Table A-1: motion vectors per macroblock (half of MaxMvsPer2Mb, so
     // that any two consecutive macroblocks keep within it), and whether bi-predicted
     // sub-blocks below 8x8 are allowed (MinLumaBiPredSize 8x8 from level 3.1).

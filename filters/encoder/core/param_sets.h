@@ -21,7 +21,7 @@ constexpr int kLog2MaxPocLsb = 8;
 
 // Bits per second the stream is expected to need, for the level rule.
 int64_t EstimateBitRate(const EncoderBlock& block);
-// level_idc: parameter word 4, or the first Table A-1 row that holds the coded picture
+// level_idc: kParLevel, or the first Table A-1 row that holds the coded picture
 // (frame size, each dimension, field coding), the macroblock rate, the decoded picture
 // buffer and the estimated bit rate; when the rates exceed every level, the highest level
 // that holds the picture; 0 when no level holds it (the stream is refused).
@@ -39,7 +39,7 @@ struct SampleAspect {
     int idc;
     int width, height;
 };
-// aspect_ratio_idc and SAR: word 28, or for 256 the SAR that shows the input picture
+// aspect_ratio_idc and SAR: kParAspectIdc, or for 256 the SAR that shows the input picture
 // (the cropped size) at the display aspect of the picture record.
 SampleAspect ResolveSampleAspect(const EncoderBlock& block);
 

@@ -136,7 +136,7 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
             s.reference = false;
     }
     BuildLists(order);
-    // The sequence declares no reference frames when word 2 is 0: I pictures only.
+    // The sequence declares no reference frames when kParRefFrames is 0: I pictures only.
     if (order.sliceType != kSliceI && block_.param(kParRefFrames) <= 0) return kCoreBadArgument;
     if (order.sliceType == kSliceP && lists_.count[0] == 0) return kCoreBadArgument;
     if (order.sliceType == kSliceB && (lists_.count[0] == 0 || lists_.count[1] == 0)) return kCoreBadArgument;

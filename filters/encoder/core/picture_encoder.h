@@ -37,10 +37,10 @@ struct PictureOrder {
 
 class CPictureEncoder {
 public:
-    // Reads from the block: the QP of each picture type (words 7-9), reference frames (2),
-    // consecutive B pictures (1; only whether any), motion search (15, 0 or 1), ranges
-    // (16, 17), sub-sample depth (18), partition shapes (19), coder level (20), slice
-    // count (26), deblocking (bit 1 of 25), CABAC (21: 0 or 1). Slices are coded in
+    // Reads from the block: kParQpI, kParQpP, kParQpB, kParRefFrames, kParBFrames (only
+    // whether any), kParMotionSearch (0 or 1), kParRangeX, kParRangeY, kParSubpelDepth,
+    // kParPartitions, kParMbCoderLevel, kParSliceCount, kFlagDeblocking of kParFlags,
+    // kParCabac (0 or 1). Slices are coded in
     // parallel on `processors` threads at most (one per slice); the stream does not
     // depend on the thread count.
     explicit CPictureEncoder(const EncoderBlock& block, int processors = 1);
@@ -50,7 +50,7 @@ public:
 
     // Codes one picture; appends its Annex B bytes to `out`. kCoreBadArgument for a type
     // the references cannot serve (P without a reference, B without one on each side, a
-    // first picture that is not IDR, P or B when word 2 declares no references); kCoreNoSpace when a slice did not fit
+    // first picture that is not IDR, P or B when kParRefFrames declares none); kCoreNoSpace when a slice did not fit
     // its buffer (nothing of the picture is appended then).
     int EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out);
 
@@ -88,7 +88,7 @@ private:
     struct SliceWorker {
         SliceWorker(const EncoderBlock& block, size_t payloadBytes, size_t macroblocks);
         CCavlcWriter writer;
-        std::unique_ptr<CCabacWriter> cabac;  // with CABAC (word 21) only
+        std::unique_ptr<CCabacWriter> cabac;  // with kParCabac only
         std::unique_ptr<CMbCoder> coder;
         CNalWriter nal;
         int first = 0, end = 0;

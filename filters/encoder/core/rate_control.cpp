@@ -99,7 +99,7 @@ void CRateControl::Targets() {
     average_ = avg > 0 ? avg : base_;
     const int g = block_->param(kParGopLength);
     gop_ = g > 0 ? g : kOpenGop;
-    // Every picture is an I picture at a GOP of 1, whatever word 1 says.
+    // Every picture is an I picture at a GOP of 1, whatever kParBFrames says.
     bFrames_ = gop_ == 1 ? 0 : std::clamp(block_->param(kParBFrames), 0, 16);
     anchors_ = (gop_ - 1) / (bFrames_ + 1);
 }

@@ -1,5 +1,5 @@
 // Rate control: the QP of every picture and every macroblock. A picture-level controller
-// (chosen by word 6: 0 and 1 constant QP, 2 variable bit rate, 3 constant bit rate) and a
+// (chosen by kParRateMode: 0 and 1 constant QP, 2 variable bit rate, 3 constant bit rate) and a
 // per-slice QP strategy that talks to it only through its slice's record, so slices coded
 // in parallel share nothing.
 //
@@ -69,12 +69,12 @@ struct SliceRateRecord {
 
 class CRateControl {
 public:
-    // Derives words 7-9 from the quality word (10) and writes them back into the block.
-    // Reads words 0 (GOP length), 1 (B pictures), 6 (mode), 13 (average bit rate; unset:
-    // one bit per 8 luma samples at the frame rate), 21 (CABAC: QP floor 0, else 5) and
-    // 31 (frame rate x 100). status() is kCoreUnsupported for a mode outside 0-3 and, in
-    // the bit-rate modes, kCoreBadArgument for a frame rate of 0 or less, a bit rate word
-    // (11-13) set to 0 or less, or a target below one bit per second.
+    // Derives kParQpI, kParQpP and kParQpB from kParQuality and writes them back into the
+    // block. Reads kParGopLength, kParBFrames, kParRateMode, kParAvgBitRate (unset: one bit
+    // per 8 luma samples at the frame rate), kParCabac (QP floor 0, else 5) and
+    // kParFrameRate100. status() is kCoreUnsupported for a mode outside 0-3 and, in the
+    // bit-rate modes, kCoreBadArgument for a frame rate of 0 or less, a bit rate word
+    // (kParMinBitRate to kParAvgBitRate) set to 0 or less, or a target below one bit per second.
     explicit CRateControl(EncoderBlock* block);
     int status() const { return status_; }
     int mode() const { return mode_; }

@@ -593,10 +593,10 @@ TEST_F(OmbriskGraphTest, FixedRateKeepsEveryPictureAndShortSamplesAreRefused) {
     VariantInit(&v);
     V_VT(&v) = VT_BOOL;
     V_BOOL(&v) = VARIANT_TRUE;
-    ASSERT_EQ(config->SetValue(ombrisk::KeyOfWord(33), &v), S_OK);
+    ASSERT_EQ(config->SetValue(ombrisk::KeyOfWord(ombrisk::kWordFixedRateOn), &v), S_OK);
     V_VT(&v) = VT_INT;
     V_INT(&v) = 3000;
-    ASSERT_EQ(config->SetValue(ombrisk::KeyOfWord(35), &v), S_OK);
+    ASSERT_EQ(config->SetValue(ombrisk::KeyOfWord(ombrisk::kWordFixedRate100), &v), S_OK);
     ASSERT_EQ(config->Commit(nullptr), S_OK);
     config->Release();
 

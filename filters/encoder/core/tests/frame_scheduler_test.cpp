@@ -134,7 +134,7 @@ TEST(FrameScheduler, SceneCutInsideABRunStartsAnIPicture) {
     EXPECT_EQ(Schedule(0, 2, 1, {100, 100, 100, -1, -1}, true, 3), "D0r I3r B1 B2 P4 ");
     // Without the detector the same pictures follow the pattern.
     EXPECT_EQ(Schedule(0, 2, 1, {100, 100, 100, -1, -1}, true, 0), "D0r P3r B1 B2 P4 ");
-    // The subsampled-difference detector (word 22 = 1) finds the same cut.
+    // The subsampled-difference detector (kParSceneDetect = 1) finds the same cut.
     EXPECT_EQ(Schedule(0, 2, 1, {100, 100, 100, -1, -1}, true, 1), "D0r I3r B1 B2 P4 ");
 }
 

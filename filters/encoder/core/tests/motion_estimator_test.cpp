@@ -85,8 +85,8 @@ TEST(MotionObjects, SlotsFollowSearchWordLevelAndShapes) {
                           {1, 1, 1, true, true},
                           {1, 1, 9, true, true},
                           {1, 2, 127, true, true}}) {
-        SCOPED_TRACE(testing::Message() << "word 15 " << c.search << ", level " << c.level << ", word 19 "
-                                        << c.partitions);
+        SCOPED_TRACE(testing::Message() << "kParMotionSearch " << c.search << ", level " << c.level
+                                        << ", kParPartitions " << c.partitions);
         Pictures p(c.search, c.partitions);
         const std::unique_ptr<CMbCoder> owner = CMbCoder::Create(p.block, c.level, nullptr);
         CMbCoder& coder = *owner;

@@ -1,4 +1,4 @@
-#include "app/outline_trace.h"
+#include "app/skin/outline_trace.h"
 
 namespace {
 

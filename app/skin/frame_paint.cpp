@@ -1,4 +1,4 @@
-#include "app/frame_paint.h"
+#include "app/skin/frame_paint.h"
 
 #include <algorithm>
 

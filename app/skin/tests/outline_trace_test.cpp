@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/outline_trace.h"
+#include "app/skin/outline_trace.h"
 
 namespace {
 

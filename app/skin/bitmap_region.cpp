@@ -1,6 +1,6 @@
-#include "app/bitmap_region.h"
+#include "app/skin/bitmap_region.h"
 
-#include "app/outline_trace.h"
+#include "app/skin/outline_trace.h"
 
 namespace {
 
