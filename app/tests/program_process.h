@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "filters/base/tests/com_test_util.h"
 
 namespace {
