@@ -144,7 +144,34 @@ void MuxStream::Deactivate() {
 
 void MuxStream::Feed(const MediaBuffer& sample) {
     NoteFeeder();
-    if (assembler_) assembler_->Feed(sample);
+    if (completeUnits && HasParser(type)) {
+        if (assembler_) assembler_->Feed(sample);
+        return;
+    }
+    QueueWhole(sample);
+}
+
+void MuxStream::QueueWhole(const MediaBuffer& sample) {
+    if (sample.length <= 0 || !sample.Data()) return;
+    const uint8_t* bytes = sample.Data();
+    int32_t left = sample.length;
+    bool first = true;
+    while (left > 0) {
+        BufferRef buffer(pool_.GetBuffer());
+        if (!buffer) return;  // the pool stopped (flush or stop): the input is refused
+        const int32_t size = std::min(left, buffer->FreeRoom());
+        if (size <= 0) return;
+        WrappingBuffer piece(bytes, size, first ? sample.Pts() : std::nullopt, first ? sample.Dts() : std::nullopt);
+        if (first && sample.durationValid) {
+            piece.duration = sample.duration;
+            piece.durationValid = true;
+        }
+        if (!piece.CopyInto(*buffer)) return;
+        QueueUnit(buffer.get());
+        bytes += size;
+        left -= size;
+        first = false;
+    }
 }
 
 void MuxStream::EndOfStream() {
