@@ -1,7 +1,7 @@
 // The multiplexer's property pages in a real property frame (OleCreatePropertyFrame) on the
 // test display: the tree of the filter, its programs and streams, the parameter rows,
 // edits typed into the in-place editors reaching the filter, the version page's text,
-// and screenshots of both pages.
+// a stream dragged to another program, and screenshots of both pages.
 #include <windows.h>
 #include <commctrl.h>
 #include <dshow.h>
@@ -375,6 +375,137 @@ TEST(VarrowPages, WhileRunningRowsAreReadOnlyAndTheIconTurns) {
         EXPECT_EQ(graph->Release(), 0u);
         EXPECT_EQ(source->Release(), 0u);
         EXPECT_EQ(sink->Release(), 0u);
+        EXPECT_EQ(filter->Release(), 0u);
+    }
+    CoUninitialize();
+}
+
+struct DragScript {
+    bool found = false;
+    bool imageWhileDragging = false, cursorHiddenWhileDragging = false, dropTargetShown = false;
+    bool imageAfter = true, cursorShownAfter = false;
+    int streamsUnderFirst = -1, streamsUnderSecond = -1;
+    bool screenshot = false;
+};
+
+HTREEITEM TreeNext(HWND tree, UINT how, HTREEITEM from) {
+    return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
+}
+
+int Children(HWND tree, HTREEITEM item) {
+    int n = 0;
+    for (HTREEITEM c = TreeNext(tree, TVGN_CHILD, item); c; c = TreeNext(tree, TVGN_NEXT, c))
+        ++n;
+    return n;
+}
+
+// Centre of an item's text, in the tree's client coordinates.
+POINT ItemCentre(HWND tree, HTREEITEM item) {
+    RECT r = {};
+    std::memcpy(&r, &item, sizeof item);
+    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+bool CursorShowing() {
+    CURSORINFO info = {sizeof info};
+    return GetCursorInfo(&info) && (info.flags & CURSOR_SHOWING) != 0;
+}
+
+// Drags the first program's stream onto the second program as the tree reports it to the
+// page: the page's drag image and hidden cursor while dragging, both gone after the drop,
+// and the stream then under the second program.
+DWORD WINAPI DriveDrag(void* data) {
+    auto* s = static_cast<DragScript*>(data);
+    Found f;
+    for (int i = 0; i < 200 && !f.frame; ++i) {
+        Sleep(50);
+        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&f));
+    }
+    HWND tree = nullptr;
+    for (int i = 0; f.frame && i < 100 && !tree; ++i) {
+        Sleep(50);
+        tree = Child(f.frame, WC_TREEVIEWW);
+    }
+    if (!tree) {
+        if (f.frame) PostMessageW(f.frame, WM_COMMAND, IDCANCEL, 0);
+        return 1;
+    }
+    HWND page = GetParent(tree);
+    Settle();
+    HTREEITEM first = TreeNext(tree, TVGN_CHILD, TreeNext(tree, TVGN_ROOT, nullptr));
+    HTREEITEM second = first ? TreeNext(tree, TVGN_NEXT, first) : nullptr;
+    HTREEITEM stream = first ? TreeNext(tree, TVGN_CHILD, first) : nullptr;
+    if (!second || !stream) {
+        PostMessageW(f.frame, WM_COMMAND, IDCANCEL, 0);
+        return 1;
+    }
+    s->found = true;
+    // The cursor's show count belongs to the page thread's input, shared once attached.
+    const DWORD pageThread = GetWindowThreadProcessId(page, nullptr);
+    AttachThreadInput(GetCurrentThreadId(), pageThread, TRUE);
+
+    NMTREEVIEWW begin = {};
+    begin.hdr = {tree, 1, static_cast<UINT>(TVN_BEGINDRAGW)};
+    begin.itemNew.mask = TVIF_HANDLE | TVIF_PARAM;
+    begin.itemNew.hItem = stream;
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&begin.itemNew));
+    begin.ptDrag = ItemCentre(tree, stream);
+    SendMessageW(page, WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&begin));
+    s->imageWhileDragging = ImageList_GetDragImage(nullptr, nullptr) != nullptr;
+    s->cursorHiddenWhileDragging = !CursorShowing();
+
+    POINT over = ItemCentre(tree, second);
+    MapWindowPoints(tree, page, &over, 1);
+    SendMessageW(page, WM_MOUSEMOVE, 0, MAKELPARAM(over.x, over.y));
+    s->dropTargetShown = TreeNext(tree, TVGN_DROPHILITE, nullptr) == second;
+    Settle();
+    s->screenshot = testsupport::CaptureScreen("varrow_drag.png");
+    SendMessageW(page, WM_LBUTTONUP, 0, MAKELPARAM(over.x, over.y));
+    Settle();
+    s->imageAfter = ImageList_GetDragImage(nullptr, nullptr) != nullptr;
+    s->cursorShownAfter = CursorShowing();
+    AttachThreadInput(GetCurrentThreadId(), pageThread, FALSE);
+    // The tree is built again after the move.
+    first = TreeNext(tree, TVGN_CHILD, TreeNext(tree, TVGN_ROOT, nullptr));
+    second = first ? TreeNext(tree, TVGN_NEXT, first) : nullptr;
+    s->streamsUnderFirst = first ? Children(tree, first) : -1;
+    s->streamsUnderSecond = second ? Children(tree, second) : -1;
+    PostMessageW(f.frame, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
+TEST(VarrowPages, DraggingAStreamShowsItsImageHidesTheCursorAndMovesIt) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    {
+        Registered reg;
+        ASSERT_TRUE(reg.Ok());
+        Watchdog dog(240000);
+        IBaseFilter* filter = NewVarrow();
+        ASSERT_NE(filter, nullptr);
+        IKestruneConfigEx* config = ConfigOf(filter);
+        VARIANT v;
+        VariantInit(&v);
+        ASSERT_EQ(config->SetValue(&kCommandCreateProgram, &v), S_OK);
+
+        DragScript script;
+        HANDLE driver = CreateThread(nullptr, 0, DriveDrag, &script, 0, nullptr);
+        IUnknown* object = filter;
+        CLSID pages[1] = {CLSID_VarrowSettingsPage};
+        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, 1, pages, 0, 0, nullptr), S_OK);
+        WaitForSingleObject(driver, 60000);
+        CloseHandle(driver);
+
+        ASSERT_TRUE(script.found);
+        EXPECT_TRUE(script.imageWhileDragging);
+        EXPECT_TRUE(script.cursorHiddenWhileDragging);
+        EXPECT_TRUE(script.dropTargetShown);
+        EXPECT_TRUE(script.screenshot);
+        EXPECT_FALSE(script.imageAfter);
+        EXPECT_TRUE(script.cursorShownAfter);
+        EXPECT_EQ(script.streamsUnderFirst, 0);
+        EXPECT_EQ(script.streamsUnderSecond, 1);
+        config->Release();
         EXPECT_EQ(filter->Release(), 0u);
     }
     CoUninitialize();
