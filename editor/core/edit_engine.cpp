@@ -44,10 +44,6 @@ std::unique_ptr<CPsParser> MakeClipParser(int fileType) {
     return std::unique_ptr<CPsParser>(new (std::nothrow) CMpeg2StreamParser);
 }
 
-int PictureType(const uint8_t* p) {
-    return (p[5] >> 3) & 7;
-}
-
 int AudioKindOfIndex(int index) {
     return index < kAc3IndexBase ? kAudioMpeg : index < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
 }
@@ -764,8 +760,10 @@ int64_t FirstGopBase(const ClipItem& clip, int64_t from, int64_t frame) {
         ParserItem item;
         while (parser->NextItem(&item)) {
             if (item.kind == kItemGop && ++gops > 1) return kNoTime;
-            if (item.kind == kItemPicture && gops == 1 && item.time != kNoTime)
-                return item.time - int64_t(ReadTemporalReferenceUnchecked(item.data + 4)) * frame;
+            int tr = 0;
+            if (item.kind == kItemPicture && gops == 1 && item.time != kNoTime &&
+                ReadTemporalReference(item.data, item.available, &tr))
+                return item.time - int64_t(tr) * frame;
         }
     }
     return kNoTime;
@@ -903,8 +901,10 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
                 }
                 case kItemPicture: {
                     afterSequence = false;
-                    const int tr = ReadTemporalReferenceUnchecked(item.data + 4);
-                    const int type = PictureType(item.data);
+                    // The parser keeps a picture's first 6 bytes readable.
+                    int tr = 0;
+                    ReadTemporalReference(item.data, item.available, &tr);
+                    const int type = ReadPictureCodingType(item.data, item.available);
                     int64_t t = item.time != kNoTime ? item.time : entryTime;
                     if (t == kNoTime && gopBase != kNoTime) t = gopBase + int64_t(tr) * frame;
                     entryTime = kNoTime;
@@ -1146,7 +1146,7 @@ void CEditEngine::FixCutGop(std::vector<uint8_t>* unit, int kind) {
     if (kind != kUnitPicture || !dropping_ || u.size() < 6) return;
     int tr = 0;
     if (!ReadTemporalReference(u.data(), u.size(), &tr)) return;
-    const int type = PictureType(u.data());
+    const int type = ReadPictureCodingType(u.data(), u.size());
     if (type == 1 && reference_ < 0) reference_ = tr;
     if (reference_ < 0) return;
     if (type == 3 && tr < reference_) {

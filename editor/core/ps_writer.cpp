@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "common/bitstream/mpeg2_video_header.h"
 #include "common/bitstream/program_stream_headers.h"
 #include "editor/core/clip_probe.h"
 
@@ -701,17 +702,17 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
         systemHeaderDue_ = false;
     }
     if (sequence) firstVideoAfterSequence_ = true;
-    if (sequence && length > 7) {
-        // frame_rate_code (ISO/IEC 13818-2 Table 6-4): one frame in 90 kHz ticks.
-        static const int kPeriod[9] = {0, 3754, 3750, 3600, 3003, 3000, 1800, 1502, 1500};
-        const int code = data[7] & 0x0F;
-        framePeriod_ = code < 9 ? kPeriod[code] : 0;
+    common::MpegSequenceHeader header;
+    if (sequence && common::ReadMpegSequenceHeaderFields(std::span<const uint8_t>(data, length), &header)) {
+        // One frame in 90 kHz ticks, rounded; 0 for the forbidden and reserved codes.
+        uint32_t num = 0, den = 1;
+        framePeriod_ = common::MpegFrameRate(header.frameRateCode, &num, &den) ? int((90000 * den + num / 2) / num) : 0;
     }
     int64_t ts = ToTicks(time);
     const int64_t picture = FindPictureStartCode(data, length);
-    if (picture >= 0 && size_t(picture) + 5 < length && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0) {
-        // temporal_reference: the pictures of the GOP shown before this one.
-        const int shownBefore = data[picture + 4] << 2 | data[picture + 5] >> 6;
+    int shownBefore = 0;  // temporal_reference: the pictures of the GOP shown before this one
+    if (picture >= 0 && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0 &&
+        ReadTemporalReference(data + picture, length - size_t(picture), &shownBefore)) {
         firstLead_ = shownBefore == 0 ? 0 : framePeriod_ > 0 ? (shownBefore + 1) * framePeriod_ : -1;
         ts = LeadForFirstPicture(ts, length);
     }

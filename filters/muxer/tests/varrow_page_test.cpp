@@ -408,7 +408,8 @@ POINT ItemCentre(HWND tree, HTREEITEM item) {
 }
 
 bool CursorShowing() {
-    CURSORINFO info = {sizeof info};
+    CURSORINFO info = {};
+    info.cbSize = sizeof info;
     return GetCursorInfo(&info) && (info.flags & CURSOR_SHOWING) != 0;
 }
 
