@@ -57,6 +57,47 @@ HWND Child(HWND parent, const wchar_t* className) {
     return f.window;
 }
 
+// On the scripting thread: waits for the frame and its settings tree; the tree, or null
+// when either never came.
+HWND WaitForTree(Found* f) {
+    for (int i = 0; i < 200 && !f->frame; ++i) {
+        Sleep(50);
+        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(f));
+    }
+    HWND tree = nullptr;
+    for (int i = 0; f->frame && i < 100 && !tree; ++i) {
+        Sleep(50);
+        tree = Child(f->frame, WC_TREEVIEWW);
+    }
+    return tree;
+}
+
+// Shows the property frame on `filter` with the first `pages` of the settings and version
+// pages while `drive` scripts it on a thread of its own; returns when the frame has closed.
+void RunFrame(IBaseFilter* filter, LPTHREAD_START_ROUTINE drive, void* script, ULONG pages) {
+    HANDLE driver = CreateThread(nullptr, 0, drive, script, 0, nullptr);
+    IUnknown* object = filter;
+    CLSID ids[2] = {CLSID_VarrowSettingsPage, CLSID_VarrowVersionPage};
+    EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, pages, ids, 0, 0, nullptr), S_OK);
+    WaitForSingleObject(driver, 60000);
+    CloseHandle(driver);
+}
+
+// A new filter with a second program beside the first, whose stream is Input0; null when
+// either step failed.
+IBaseFilter* NewVarrowWithTwoPrograms() {
+    IBaseFilter* filter = NewVarrow();
+    if (!filter) return nullptr;
+    IKestruneConfigEx* config = ConfigOf(filter);
+    VARIANT v;
+    VariantInit(&v);
+    const HRESULT hr = config->SetValue(&kCommandCreateProgram, &v);
+    config->Release();
+    if (hr == S_OK) return filter;
+    filter->Release();
+    return nullptr;
+}
+
 // What the scripting thread saw and did, checked on the test thread afterwards.
 struct Script {
     bool frameFound = false;
@@ -118,17 +159,9 @@ bool Edit(HWND page, HWND list, const wchar_t* name, const wchar_t* text, const 
 DWORD WINAPI Drive(void* data) {
     auto* s = static_cast<Script*>(data);
     Found f;
-    for (int i = 0; i < 200 && !f.frame; ++i) {
-        Sleep(50);
-        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&f));
-    }
+    HWND tree = WaitForTree(&f);
     if (!f.frame) return 1;
     s->frameFound = true;
-    HWND tree = nullptr;
-    for (int i = 0; i < 100 && !tree; ++i) {
-        Sleep(50);
-        tree = Child(f.frame, WC_TREEVIEWW);
-    }
     HWND page = tree ? GetParent(tree) : nullptr;
     HWND list = page ? GetDlgItem(page, 2) : nullptr;
     if (!list) {
@@ -219,25 +252,16 @@ TEST(VarrowPages, BothPagesInAPropertyFrameWithScriptedEdits) {
         Registered reg;
         ASSERT_TRUE(reg.Ok());
         Watchdog dog(240000);
-        IBaseFilter* filter = NewVarrow();
+        // A second program, and a stream with a type, so that the tree has depth.
+        IBaseFilter* filter = NewVarrowWithTwoPrograms();
         ASSERT_NE(filter, nullptr);
         IKestruneConfigEx* config = ConfigOf(filter);
-        // A second program, and a stream with a type, so that the tree has depth.
-        VARIANT v;
-        VariantInit(&v);
-        ASSERT_EQ(config->SetValue(&kCommandCreateProgram, &v), S_OK);
-        VariantClear(&v);
         IPin* pin = FindPin(filter, L"Input0");
         IKestruneConfigEx* stream = ConfigOf(pin);
         ASSERT_EQ(SetInt(stream, kParamStreamType, 2), S_OK);
 
         Script script;
-        HANDLE driver = CreateThread(nullptr, 0, Drive, &script, 0, nullptr);
-        IUnknown* object = filter;
-        CLSID pages[2] = {CLSID_VarrowSettingsPage, CLSID_VarrowVersionPage};
-        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, 2, pages, 0, 0, nullptr), S_OK);
-        WaitForSingleObject(driver, 60000);
-        CloseHandle(driver);
+        RunFrame(filter, Drive, &script, 2);
 
         EXPECT_TRUE(script.frameFound);
         // Root, two programs, one stream.
@@ -290,15 +314,7 @@ testsupport::Rgb RootIcon(HWND tree, const char* png) {
 DWORD WINAPI DriveRunning(void* data) {
     auto* s = static_cast<RunningScript*>(data);
     Found f;
-    for (int i = 0; i < 200 && !f.frame; ++i) {
-        Sleep(50);
-        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&f));
-    }
-    HWND tree = nullptr;
-    for (int i = 0; f.frame && i < 100 && !tree; ++i) {
-        Sleep(50);
-        tree = Child(f.frame, WC_TREEVIEWW);
-    }
+    HWND tree = WaitForTree(&f);
     if (!tree) {
         if (f.frame) PostMessageW(f.frame, WM_COMMAND, IDCANCEL, 0);
         return 1;
@@ -359,12 +375,7 @@ TEST(VarrowPages, WhileRunningRowsAreReadOnlyAndTheIconTurns) {
         ASSERT_EQ(Control(graph, &IMediaControl::Pause), S_OK);
 
         RunningScript script;
-        HANDLE driver = CreateThread(nullptr, 0, DriveRunning, &script, 0, nullptr);
-        IUnknown* object = filter;
-        CLSID pages[1] = {CLSID_VarrowSettingsPage};
-        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, 1, pages, 0, 0, nullptr), S_OK);
-        WaitForSingleObject(driver, 60000);
-        CloseHandle(driver);
+        RunFrame(filter, DriveRunning, &script, 1);
         EXPECT_EQ(Control(graph, &IMediaControl::Stop), S_OK);
 
         EXPECT_TRUE(script.found);
@@ -419,15 +430,7 @@ bool CursorShowing() {
 DWORD WINAPI DriveDrag(void* data) {
     auto* s = static_cast<DragScript*>(data);
     Found f;
-    for (int i = 0; i < 200 && !f.frame; ++i) {
-        Sleep(50);
-        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&f));
-    }
-    HWND tree = nullptr;
-    for (int i = 0; f.frame && i < 100 && !tree; ++i) {
-        Sleep(50);
-        tree = Child(f.frame, WC_TREEVIEWW);
-    }
+    HWND tree = WaitForTree(&f);
     if (!tree) {
         if (f.frame) PostMessageW(f.frame, WM_COMMAND, IDCANCEL, 0);
         return 1;
@@ -482,20 +485,11 @@ TEST(VarrowPages, DraggingAStreamShowsItsImageHidesTheCursorAndMovesIt) {
         Registered reg;
         ASSERT_TRUE(reg.Ok());
         Watchdog dog(240000);
-        IBaseFilter* filter = NewVarrow();
+        IBaseFilter* filter = NewVarrowWithTwoPrograms();
         ASSERT_NE(filter, nullptr);
-        IKestruneConfigEx* config = ConfigOf(filter);
-        VARIANT v;
-        VariantInit(&v);
-        ASSERT_EQ(config->SetValue(&kCommandCreateProgram, &v), S_OK);
 
         DragScript script;
-        HANDLE driver = CreateThread(nullptr, 0, DriveDrag, &script, 0, nullptr);
-        IUnknown* object = filter;
-        CLSID pages[1] = {CLSID_VarrowSettingsPage};
-        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, 1, pages, 0, 0, nullptr), S_OK);
-        WaitForSingleObject(driver, 60000);
-        CloseHandle(driver);
+        RunFrame(filter, DriveDrag, &script, 1);
 
         ASSERT_TRUE(script.found);
         EXPECT_TRUE(script.imageWhileDragging);
@@ -506,7 +500,6 @@ TEST(VarrowPages, DraggingAStreamShowsItsImageHidesTheCursorAndMovesIt) {
         EXPECT_TRUE(script.cursorShownAfter);
         EXPECT_EQ(script.streamsUnderFirst, 0);
         EXPECT_EQ(script.streamsUnderSecond, 1);
-        config->Release();
         EXPECT_EQ(filter->Release(), 0u);
     }
     CoUninitialize();

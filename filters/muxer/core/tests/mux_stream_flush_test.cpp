@@ -27,15 +27,21 @@ void Feed(muxer::MuxStream& s, const std::vector<uint8_t>& bytes, size_t from, s
     }
 }
 
-TEST(MuxStreamFlush, DropsWhatWasQueuedAndCutsTheNextInputAfresh) {
+// One second of MPEG-1 Layer II at 192 kbit/s, made by ffmpeg, with its media type.
+void MakeMpegAudio(std::vector<uint8_t>* bytes, muxer::StreamMediaType* media, uint32_t* frameLength) {
     std::string path;
     ASSERT_TRUE(testsupport::MediaFixture(
         "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000 -t 1 -c:a mp2 -b:a 192k -f mp2 {out}", "mp2", &path));
-    const std::vector<uint8_t> bytes = muxertest::ReadAll(path);
-    ASSERT_GT(bytes.size(), 10000u);
+    *bytes = muxertest::ReadAll(path);
+    ASSERT_GT(bytes->size(), 10000u);
+    ASSERT_TRUE(muxer::BuildMpegAudioMediaType(bytes->data(), media, frameLength));
+}
+
+TEST(MuxStreamFlush, DropsWhatWasQueuedAndCutsTheNextInputAfresh) {
+    std::vector<uint8_t> bytes;
     muxer::StreamMediaType media;
     uint32_t frameLength = 0;
-    ASSERT_TRUE(muxer::BuildMpegAudioMediaType(bytes.data(), &media, &frameLength));
+    ASSERT_NO_FATAL_FAILURE(MakeMpegAudio(&bytes, &media, &frameLength));
     ASSERT_EQ(frameLength, 576u);  // 192 kbit/s at 48 kHz
 
     muxer::MuxStream s(muxer::StreamType::Mpeg1Audio, media, nullptr);
@@ -73,14 +79,10 @@ TEST(MuxStreamFlush, DropsWhatWasQueuedAndCutsTheNextInputAfresh) {
 // frame; without it every sample is one unit with the sample's time, or, when larger than
 // a pool buffer, buffer-sized units; no byte is lost either way.
 TEST(MuxStreamUnits, CompletionCutsFramesAndWithoutItSamplesPassWhole) {
-    std::string path;
-    ASSERT_TRUE(testsupport::MediaFixture(
-        "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000 -t 1 -c:a mp2 -b:a 192k -f mp2 {out}", "mp2", &path));
-    const std::vector<uint8_t> bytes = muxertest::ReadAll(path);
-    ASSERT_GT(bytes.size(), 10000u);
+    std::vector<uint8_t> bytes;
     muxer::StreamMediaType media;
     uint32_t frameLength = 0;
-    ASSERT_TRUE(muxer::BuildMpegAudioMediaType(bytes.data(), &media, &frameLength));
+    ASSERT_NO_FATAL_FAILURE(MakeMpegAudio(&bytes, &media, &frameLength));
     struct Case {
         bool complete;
         int32_t bufferSize;
