@@ -1,5 +1,7 @@
 #include "common/bitstream/mpeg2_video_header.h"
 
+#include <algorithm>
+
 #include "common/bitstream/bit_reader.h"
 #include "common/bitstream/start_code.h"
 
@@ -51,6 +53,14 @@ bool ReadMpegSequenceHeader(std::span<const uint8_t> bytes, MpegSequenceHeader* 
     return true;
 }
 
+bool ReadMpegSequenceHeaderFields(std::span<const uint8_t> bytes, MpegSequenceHeader* out) {
+    if (bytes.size() < kMpegSequenceHeaderBytes) return false;
+    uint8_t fixed[kMpegSequenceHeaderBytes];
+    std::copy_n(bytes.data(), kMpegSequenceHeaderBytes, fixed);
+    fixed[11] &= uint8_t(~3);  // load_intra_quantiser_matrix and the bit after it
+    return ReadMpegSequenceHeader(std::span<const uint8_t>(fixed, sizeof fixed), out);
+}
+
 bool ReadMpegSequenceExtension(std::span<const uint8_t> bytes, MpegSequenceHeader* header) {
     if (bytes.size() < kMpegSequenceExtensionBytes || !IsMpegStartCode(bytes.data(), kMpegExtensionStartCode))
         return false;
@@ -80,6 +90,29 @@ bool ReadMpegVideoSequence(std::span<const uint8_t> bytes, MpegSequenceHeader* o
     const uint8_t* const end = bytes.data() + bytes.size();
     const uint8_t* next = FindStartCode(bytes.data() + h.headerBytes, end);
     if (next != end) ReadMpegSequenceExtension(std::span<const uint8_t>(next, static_cast<size_t>(end - next)), &h);
+    *out = h;
+    return true;
+}
+
+bool ReadMpegGopHeader(std::span<const uint8_t> bytes, MpegGopHeader* out) {
+    if (bytes.size() < kMpegGopHeaderBytes || !IsMpegStartCode(bytes.data(), kMpegGroupStartCode)) return false;
+    BitReader r(bytes.subspan(4, kMpegGopHeaderBytes - 4));
+    MpegGopHeader g;
+    g.timeCode = r.ReadBits(25);
+    g.closedGop = r.ReadFlag();
+    g.brokenLink = r.ReadFlag();
+    if (!r.Ok()) return false;
+    *out = g;
+    return true;
+}
+
+bool ReadMpegPictureHeader(std::span<const uint8_t> bytes, MpegPictureHeader* out) {
+    if (bytes.size() < kMpegPictureHeaderBytes || !IsMpegStartCode(bytes.data(), kMpegPictureStartCode)) return false;
+    BitReader r(bytes.subspan(4, kMpegPictureHeaderBytes - 4));
+    MpegPictureHeader h;
+    h.temporalReference = static_cast<uint16_t>(r.ReadBits(10));
+    h.pictureCodingType = static_cast<uint8_t>(r.ReadBits(3));
+    if (!r.Ok()) return false;
     *out = h;
     return true;
 }

@@ -66,11 +66,33 @@ bool MpegFrameRate(int frameRateCode, uint32_t* num, uint32_t* den);
 // The sequence header that begins at bytes[0] (00 00 01 B3 first), its quantiser matrices
 // included.
 bool ReadMpegSequenceHeader(std::span<const uint8_t> bytes, MpegSequenceHeader* out);
+// The sequence header's fixed fields at bytes[0] from its first 12 bytes alone: the
+// quantiser matrices are not read and both load flags are reported clear (for readers that
+// need sizes, rates and buffer sizes only).
+bool ReadMpegSequenceHeaderFields(std::span<const uint8_t> bytes, MpegSequenceHeader* out);
 // A sequence_extension at bytes[0] (00 00 01 B5, extension_start_code_identifier 1): merged
 // into `header`, which holds the sequence header it extends.
 bool ReadMpegSequenceExtension(std::span<const uint8_t> bytes, MpegSequenceHeader* header);
 // The sequence header at bytes[0] and, when the next start code after it within `bytes` is
 // a whole sequence_extension, that too (MPEG-2); hasExtension says which.
 bool ReadMpegVideoSequence(std::span<const uint8_t> bytes, MpegSequenceHeader* out);
+
+// group_of_pictures_header (13818-2 6.2.2.6) at bytes[0], 00 00 01 B8 first: 8 bytes.
+struct MpegGopHeader {
+    uint32_t timeCode = 0;  // 25 bits
+    bool closedGop = false;
+    bool brokenLink = false;
+};
+inline constexpr size_t kMpegGopHeaderBytes = 8;
+bool ReadMpegGopHeader(std::span<const uint8_t> bytes, MpegGopHeader* out);
+
+// The first fields of picture_header (13818-2 6.2.3) at bytes[0], 00 00 01 00 first: the
+// 6 bytes through picture_coding_type.
+struct MpegPictureHeader {
+    uint16_t temporalReference = 0;  // 10 bits
+    uint8_t pictureCodingType = 0;   // 1 I, 2 P, 3 B (4 D in MPEG-1)
+};
+inline constexpr size_t kMpegPictureHeaderBytes = 6;
+bool ReadMpegPictureHeader(std::span<const uint8_t> bytes, MpegPictureHeader* out);
 
 }  // namespace common

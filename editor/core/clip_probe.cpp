@@ -16,15 +16,9 @@ namespace {
 
 constexpr int64_t kSecond = 10000000;  // 100-ns units
 
-// The fixed fields of a sequence header (ISO/IEC 13818-2 6.2.2.1) from its first 12 bytes,
-// through the common reader: the quantiser matrices that may follow are not needed for
-// them, so the load flags are cleared in a copy.
+// The fixed fields of a sequence header (ISO/IEC 13818-2 6.2.2.1) from its first 12 bytes.
 bool ReadSequenceFields(const uint8_t* p, size_t n, common::MpegSequenceHeader* h) {
-    if (!p || n < common::kMpegSequenceHeaderBytes) return false;
-    uint8_t fixed[common::kMpegSequenceHeaderBytes];
-    std::memcpy(fixed, p, sizeof fixed);
-    fixed[11] &= uint8_t(~3);
-    return common::ReadMpegSequenceHeader(std::span<const uint8_t>(fixed, sizeof fixed), h);
+    return p && common::ReadMpegSequenceHeaderFields(std::span<const uint8_t>(p, n), h);
 }
 
 bool IsStartCode(const uint8_t* p, uint8_t code) {
@@ -202,37 +196,20 @@ int DetectMpeg2Kind(const std::string& path) {
 }
 
 double FrameRateFromCode(int code) {
-    switch (code) {
-        case 0:
-            return 0.0;
-        case 1:
-            return 24000.0 / 1001.0;
-        case 2:
-            return 24.0;
-        case 3:
-            return 25.0;
-        case 5:
-            return 30.0;
-        case 6:
-            return 50.0;
-        case 7:
-            return 60000.0 / 1001.0;
-        case 8:
-            return 60.0;
-        default:
-            return 30000.0 / 1001.0;
-    }
+    if (code == 0) return 0.0;
+    uint32_t num = 30000, den = 1001;  // reserved codes count as 29.97
+    common::MpegFrameRate(code, &num, &den);
+    return double(num) / double(den);
 }
 
 bool FrameDurationFromSequenceHeader(const uint8_t* p, size_t n, int64_t* duration) {
     common::MpegSequenceHeader h;
     if (n < 13 || !ReadSequenceFields(p, n, &h)) return false;
-    // 10^7 / frame rate, truncated, from the exact rational rates of ISO/IEC 13818-2.
-    static const int64_t kNum[9] = {30000, 24000, 24, 25, 30000, 30, 50, 60000, 60};
-    static const int64_t kDen[9] = {1001, 1001, 1, 1, 1001, 1, 1, 1001, 1};
-    int code = h.frameRateCode;
-    if (code > 8 || code == 4) code = 0;  // every other code counts as 29.97
-    if (duration) *duration = kSecond * kDen[code] / kNum[code];
+    // 10^7 / frame rate, truncated, from the exact rational rates of ISO/IEC 13818-2; the
+    // forbidden and reserved codes count as 29.97.
+    uint32_t num = 30000, den = 1001;
+    common::MpegFrameRate(h.frameRateCode, &num, &den);
+    if (duration) *duration = kSecond * int64_t(den) / int64_t(num);
     return true;
 }
 
@@ -244,16 +221,24 @@ bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytesPerSeco
 }
 
 bool ReadGopFlags(const uint8_t* p, size_t n, bool* closedGop, bool* brokenLink) {
-    if (!p || n < 8 || !IsStartCode(p, 0xB8)) return false;
-    if (closedGop) *closedGop = (p[7] & 0x40) != 0;
-    if (brokenLink) *brokenLink = (p[7] & 0x20) != 0;
+    common::MpegGopHeader g;
+    if (!p || !common::ReadMpegGopHeader(std::span<const uint8_t>(p, n), &g)) return false;
+    if (closedGop) *closedGop = g.closedGop;
+    if (brokenLink) *brokenLink = g.brokenLink;
     return true;
 }
 
 bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporalReference) {
-    if (!p || n < 8 || !IsStartCode(p, 0x00)) return false;
-    if (temporalReference) *temporalReference = ReadTemporalReferenceUnchecked(p + 4);
+    common::MpegPictureHeader h;
+    if (!p || !common::ReadMpegPictureHeader(std::span<const uint8_t>(p, n), &h)) return false;
+    if (temporalReference) *temporalReference = h.temporalReference;
     return true;
+}
+
+int ReadPictureCodingType(const uint8_t* p, size_t n) {
+    common::MpegPictureHeader h;
+    if (!p || !common::ReadMpegPictureHeader(std::span<const uint8_t>(p, n), &h)) return 0;
+    return h.pictureCodingType;
 }
 
 bool WriteTemporalReference(uint8_t* p, size_t n, int temporalReference) {
@@ -261,10 +246,6 @@ bool WriteTemporalReference(uint8_t* p, size_t n, int temporalReference) {
     p[4] = uint8_t(temporalReference >> 2);
     p[5] = uint8_t((p[5] & 0x3F) | (temporalReference & 3) << 6);
     return true;
-}
-
-int ReadTemporalReferenceUnchecked(const uint8_t* p) {
-    return p[0] << 2 | p[1] >> 6;
 }
 
 int64_t FindPictureStartCode(const uint8_t* p, size_t n) {

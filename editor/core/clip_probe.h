@@ -50,9 +50,9 @@ bool FrameDurationFromSequenceHeader(const uint8_t* p, size_t n, int64_t* durati
 bool BitRateFromSequenceHeader(const uint8_t* p, size_t n, int64_t* bytesPerSecond);
 bool ReadGopFlags(const uint8_t* p, size_t n, bool* closedGop, bool* brokenLink);
 bool ReadTemporalReference(const uint8_t* p, size_t n, int* temporalReference);
+// picture_coding_type of the picture header at p (1 I, 2 P, 3 B); 0 when it is not there.
+int ReadPictureCodingType(const uint8_t* p, size_t n);
 bool WriteTemporalReference(uint8_t* p, size_t n, int temporalReference);
-// Bytes after the picture start code; the caller guarantees two bytes.
-int ReadTemporalReferenceUnchecked(const uint8_t* p);
 // Position of the first 00 00 01 00 in the buffer, or -1.
 int64_t FindPictureStartCode(const uint8_t* p, size_t n);
 // 12, 76 or 140: bytes of a sequence header from its start code (ISO/IEC 13818-2 6.2.2.1

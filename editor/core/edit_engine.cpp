@@ -44,10 +44,6 @@ std::unique_ptr<CPsParser> MakeClipParser(int fileType) {
     return std::unique_ptr<CPsParser>(new (std::nothrow) CMpeg2StreamParser);
 }
 
-int PictureType(const uint8_t* p) {
-    return (p[5] >> 3) & 7;
-}
-
 int AudioKindOfIndex(int index) {
     return index < kAc3IndexBase ? kAudioMpeg : index < kLpcmIndexBase ? kAudioAc3 : kAudioLpcm;
 }
@@ -764,14 +760,154 @@ int64_t FirstGopBase(const ClipItem& clip, int64_t from, int64_t frame) {
         ParserItem item;
         while (parser->NextItem(&item)) {
             if (item.kind == kItemGop && ++gops > 1) return kNoTime;
-            if (item.kind == kItemPicture && gops == 1 && item.time != kNoTime)
-                return item.time - int64_t(ReadTemporalReferenceUnchecked(item.data + 4)) * frame;
+            int tr = 0;
+            if (item.kind == kItemPicture && gops == 1 && item.time != kNoTime &&
+                ReadTemporalReference(item.data, item.available, &tr))
+                return item.time - int64_t(tr) * frame;
         }
     }
     return kNoTime;
 }
 
 }  // namespace
+
+// What ProcVFile keeps while it walks a clip's video: where the bytes between items go,
+// the header bytes staged before the clip starts, and the GOP's timing.
+struct CEditEngine::VideoCut {
+    enum class Sink { None, Stage, Queue };
+    int64_t clipStart = 0, clipEnd = 0, seekStart = 0;
+    int64_t frame = 0;
+    Sink sink = Sink::None;
+    std::vector<uint8_t> stage;  // header bytes before the clip has started
+    int stageKind = 0;
+    bool started = false, stop = false, queueOk = true;
+    bool firstGop = true, afterSequence = false, gopClosed = false;
+    int64_t gopBase = kNoTime;  // time of temporal_reference 0 in the current GOP
+    int maxTr = -1, index = 0;
+    int64_t entryTime = kNoTime;
+    int64_t v0 = 0, maxEnd = kNoTime;
+
+    // The display end of the pictures so far: where a cut before this entry ends.
+    int64_t EntryEnd() const { return gopBase == kNoTime ? kNoTime : gopBase + int64_t(maxTr + 1) * frame; }
+};
+
+void CEditEngine::CutAdd(VideoCut& c, const uint8_t* p, int64_t n) {
+    if (n <= 0) return;
+    if (c.sink == VideoCut::Sink::Stage) {
+        // Header bytes are bounded: a run of them longer than the stage is not a header a
+        // clip can start with.
+        if (c.stage.size() + size_t(n) > 20480) {
+            c.stage.clear();
+            c.stageKind = 0;
+            c.sink = VideoCut::Sink::None;
+            return;
+        }
+        c.stage.insert(c.stage.end(), p, p + n);
+    } else if (c.sink == VideoCut::Sink::Queue) {
+        c.queueOk = c.queueOk && videoQueue_.Append(size_t(n), p);
+    }
+}
+
+void CEditEngine::CutBeginHeader(VideoCut& c, int kind) {
+    if (c.started) {
+        c.queueOk = c.queueOk && videoQueue_.Put(kNoTime, kNoTime, kind, 0, nullptr);
+        c.sink = VideoCut::Sink::Queue;
+    } else {
+        c.stage.clear();
+        c.stageKind = kind;
+        c.sink = VideoCut::Sink::Stage;
+    }
+}
+
+// A sequence header or GOP header: the GOP's timing moves on, and the header opens a unit
+// unless a GOP header joins the sequence header before it, or the clip has ended.
+void CEditEngine::CutHeaderItem(VideoCut& c, const ClipItem& clip, const ParserItem& item) {
+    const bool gop = item.kind == kItemGop;
+    if (gop && c.gopBase != kNoTime) {
+        c.gopBase += int64_t(c.maxTr + 1) * c.frame;
+        c.maxTr = -1;
+    }
+    if (gop) {
+        c.index = 0;
+        ReadGopFlags(item.data, item.available, &c.gopClosed, nullptr);
+        // A first GOP whose opening packets carry no stamp takes its time from a later
+        // picture of its own, so that it is not lost.
+        if (c.firstGop && c.gopBase == kNoTime) c.gopBase = FirstGopBase(clip, c.seekStart, c.frame);
+        c.firstGop = false;
+    }
+    if (item.time != kNoTime) c.entryTime = item.time;
+    if (gop && c.afterSequence) {
+        c.afterSequence = false;  // the GOP header joins the sequence header unit
+        return;
+    }
+    if (c.started) {
+        const int64_t end = c.EntryEnd();
+        if (end != kNoTime && end >= c.clipEnd) {
+            c.stop = true;
+            return;
+        }
+    }
+    CutBeginHeader(c, gop ? kUnitGop : kUnitSequenceHeader);
+    c.afterSequence = !gop;
+}
+
+// The clip starts at the staged headers: its origin is published and the GOP is marked
+// broken_link (ISO/IEC 13818-2 6.3.8), since the B pictures before the first I picture
+// lose their forward reference.
+void CEditEngine::CutStart(VideoCut& c, ClipRun* run, int64_t shown) {
+    c.started = true;
+    c.v0 = shown;
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        run->originKnown = true;
+        run->v0 = c.v0;
+        stateChanged_.notify_all();
+    }
+    for (size_t k = 0; k + 8 <= c.stage.size(); ++k) {
+        if (c.stage[k] == 0 && c.stage[k + 1] == 0 && c.stage[k + 2] == 1 && c.stage[k + 3] == 0xB8) {
+            c.stage[k + 7] |= 0x20;
+            break;
+        }
+    }
+    c.queueOk = c.queueOk && videoQueue_.Put(kNoTime, kNoTime, c.stageKind, c.stage.size(), c.stage.data());
+    c.stage.clear();
+}
+
+// A picture: its time from its stamp, the entry's or the GOP's; before the clip has
+// started, the start test; then the picture unit with its times on the output's clock.
+void CEditEngine::CutPictureItem(VideoCut& c, ClipRun* run, const ParserItem& item) {
+    c.afterSequence = false;
+    // The parser keeps a picture's first 6 bytes readable.
+    int tr = 0;
+    ReadTemporalReference(item.data, item.available, &tr);
+    const int type = ReadPictureCodingType(item.data, item.available);
+    int64_t t = item.time != kNoTime ? item.time : c.entryTime;
+    if (t == kNoTime && c.gopBase != kNoTime) t = c.gopBase + int64_t(tr) * c.frame;
+    c.entryTime = kNoTime;
+    if (t != kNoTime) c.gopBase = t - int64_t(tr) * c.frame;
+    c.maxTr = std::max(c.maxTr, tr);
+    if (!c.started) {
+        // The clip starts at the first GOP whose first displayed picture lies at or after
+        // the in point: its I picture, or with a closed GOP the pictures before it too.
+        const int64_t shown = c.gopClosed ? t - int64_t(tr) * c.frame : t;
+        if (c.stageKind == 0 || t == kNoTime || type != 1 || shown < c.clipStart) {
+            c.stage.clear();
+            c.stageKind = 0;
+            c.sink = VideoCut::Sink::None;
+            return;
+        }
+        CutStart(c, run, shown);
+    }
+    int64_t t1 = kNoTime, t2 = kNoTime;
+    if (t != kNoTime) {
+        t1 = t - c.v0 + videoBase_;
+        t2 = t1 + int64_t(c.index - tr) * c.frame;
+        c.maxEnd = c.maxEnd == kNoTime ? t + c.frame : std::max(c.maxEnd, t + c.frame);
+    }
+    c.queueOk = c.queueOk && videoQueue_.Put(t1, t2, kUnitPicture, 0, nullptr);
+    c.sink = VideoCut::Sink::Queue;
+    ++c.index;
+}
 
 int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
     CThreadNameWindow marker("SEdt-ProcVFile");
@@ -786,74 +922,34 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
         run->v1 = std::max(v1, run->v0);
         stateChanged_.notify_all();
     };
-    const int64_t clipStart = clip.firstTime + clip.in;
-    const int64_t clipEnd = clip.firstTime + clip.out;
+    VideoCut c;
+    c.clipStart = clip.firstTime + clip.in;
+    c.clipEnd = clip.firstTime + clip.out;
+    c.v0 = c.clipStart;
     ClipFile f(clip.path);
     if (!f) {
-        publishEnd(false, clipStart, clipStart);
+        publishEnd(false, c.clipStart, c.clipStart);
         return kClipNoFile;
     }
     std::unique_ptr<CPsParser> parser = MakeClipParser(clip.fileType);
     if (!parser || !parser->Reset() || clip.videoStream < 0) {
-        publishEnd(false, clipStart, clipStart);
+        publishEnd(false, c.clipStart, c.clipStart);
         return clip.videoStream < 0 ? kClipOk : kClipNoParser;
     }
     parser->SetStreamsWanted(true, false);
     BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
-    const int64_t seekStart = SeekStart(clip, true);
-    if (!reader.Seek(seekStart)) {
-        publishEnd(false, clipStart, clipStart);
+    c.seekStart = SeekStart(clip, true);
+    if (!reader.Seek(c.seekStart)) {
+        publishEnd(false, c.clipStart, c.clipStart);
         return kClipNoFile;
     }
-    const int64_t frame = clip.frameDuration > 0 ? clip.frameDuration : 400000;
-    bool firstGop = true;
+    c.frame = clip.frameDuration > 0 ? clip.frameDuration : 400000;
     std::vector<uint8_t> block(kReadRun);
-
-    enum class Sink { None, Stage, Queue };
-    Sink sink = Sink::None;
-    std::vector<uint8_t> stage;  // header bytes before the clip has started
-    int stageKind = 0;
-    bool started = false, stop = false, queueOk = true;
-    bool afterSequence = false, gopClosed = false;
-    int64_t gopBase = kNoTime;  // time of temporal_reference 0 in the current GOP
-    int maxTr = -1, index = 0;
-    int64_t entryTime = kNoTime;
-    int64_t v0 = clipStart, maxEnd = kNoTime;
-
-    auto add = [&](const uint8_t* p, int64_t n) {
-        if (n <= 0) return;
-        if (sink == Sink::Stage) {
-            // Header bytes are bounded: a run of them longer than the stage is not a
-            // header a clip can start with.
-            if (stage.size() + size_t(n) > 20480) {
-                stage.clear();
-                stageKind = 0;
-                sink = Sink::None;
-                return;
-            }
-            stage.insert(stage.end(), p, p + n);
-        } else if (sink == Sink::Queue) {
-            queueOk = queueOk && videoQueue_.Append(size_t(n), p);
-        }
-    };
-    auto beginHeader = [&](int kind) {
-        if (started) {
-            queueOk = queueOk && videoQueue_.Put(kNoTime, kNoTime, kind, 0, nullptr);
-            sink = Sink::Queue;
-        } else {
-            stage.clear();
-            stageKind = kind;
-            sink = Sink::Stage;
-        }
-    };
-    // The display end of the pictures so far: where a cut before this entry ends.
-    auto entryEnd = [&]() { return gopBase == kNoTime ? kNoTime : gopBase + int64_t(maxTr + 1) * frame; };
-
     std::vector<uint8_t> tail;  // the bytes the parser carries into the next take
-    while (!stop && !abort_ && queueOk) {
+    while (!c.stop && !abort_ && c.queueOk) {
         const size_t n = reader.NextRun(block.data(), block.size());
         if (n == 0) {
-            add(tail.data(), int64_t(tail.size()));  // the end of the file ends the unit
+            CutAdd(c, tail.data(), int64_t(tail.size()));  // the end of the file ends the unit
             break;
         }
         parser->Feed(block.data(), n);
@@ -862,108 +958,22 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
         const uint8_t* walk = parser->WalkBuffer(&size, &carried);
         int64_t from = 0;
         ParserItem item;
-        while (!stop && parser->NextItem(&item)) {
+        while (!c.stop && parser->NextItem(&item)) {
+            // The bytes up to each item belong to the unit before it.
             const int64_t at = item.position + int64_t(carried);
-            add(walk + from, at - from);
+            CutAdd(c, walk + from, at - from);
             from = at;
-            switch (item.kind) {
-                case kItemSequenceEnd:
-                    if (started) stop = true;
-                    break;
-                case kItemSequenceHeader:
-                case kItemGop: {
-                    const bool gop = item.kind == kItemGop;
-                    if (gop && gopBase != kNoTime) {
-                        gopBase += int64_t(maxTr + 1) * frame;
-                        maxTr = -1;
-                    }
-                    if (gop) {
-                        index = 0;
-                        ReadGopFlags(item.data, item.available, &gopClosed, nullptr);
-                        // A first GOP whose opening packets carry no stamp takes its time
-                        // from a later picture of its own, so that it is not lost.
-                        if (firstGop && gopBase == kNoTime) gopBase = FirstGopBase(clip, seekStart, frame);
-                        firstGop = false;
-                    }
-                    if (item.time != kNoTime) entryTime = item.time;
-                    if (gop && afterSequence) {
-                        afterSequence = false;  // the GOP header joins the sequence header unit
-                        break;
-                    }
-                    if (started) {
-                        const int64_t end = entryEnd();
-                        if (end != kNoTime && end >= clipEnd) {
-                            stop = true;
-                            break;
-                        }
-                    }
-                    beginHeader(gop ? kUnitGop : kUnitSequenceHeader);
-                    afterSequence = !gop;
-                    break;
-                }
-                case kItemPicture: {
-                    afterSequence = false;
-                    const int tr = ReadTemporalReferenceUnchecked(item.data + 4);
-                    const int type = PictureType(item.data);
-                    int64_t t = item.time != kNoTime ? item.time : entryTime;
-                    if (t == kNoTime && gopBase != kNoTime) t = gopBase + int64_t(tr) * frame;
-                    entryTime = kNoTime;
-                    if (t != kNoTime) gopBase = t - int64_t(tr) * frame;
-                    maxTr = std::max(maxTr, tr);
-                    if (!started) {
-                        // The clip starts at the first GOP whose first displayed picture
-                        // lies at or after the in point: its I picture, or with a closed
-                        // GOP the pictures before it too.
-                        const int64_t shown = gopClosed ? t - int64_t(tr) * frame : t;
-                        if (stageKind != 0 && t != kNoTime && type == 1 && shown >= clipStart) {
-                            started = true;
-                            v0 = shown;
-                            {
-                                std::lock_guard<std::mutex> hold(stateLock_);
-                                run->originKnown = true;
-                                run->v0 = v0;
-                                stateChanged_.notify_all();
-                            }
-                            // broken_link (ISO/IEC 13818-2 6.3.8): the B pictures before
-                            // the first I picture lose their forward reference.
-                            for (size_t k = 0; k + 8 <= stage.size(); ++k) {
-                                if (stage[k] == 0 && stage[k + 1] == 0 && stage[k + 2] == 1 && stage[k + 3] == 0xB8) {
-                                    stage[k + 7] |= 0x20;
-                                    break;
-                                }
-                            }
-                            queueOk =
-                                queueOk && videoQueue_.Put(kNoTime, kNoTime, stageKind, stage.size(), stage.data());
-                            stage.clear();
-                        } else {
-                            stage.clear();
-                            stageKind = 0;
-                            sink = Sink::None;
-                            break;
-                        }
-                    }
-                    int64_t t1 = kNoTime, t2 = kNoTime;
-                    if (t != kNoTime) {
-                        t1 = t - v0 + videoBase_;
-                        t2 = t1 + int64_t(index - tr) * frame;
-                        maxEnd = maxEnd == kNoTime ? t + frame : std::max(maxEnd, t + frame);
-                    }
-                    queueOk = queueOk && videoQueue_.Put(t1, t2, kUnitPicture, 0, nullptr);
-                    sink = Sink::Queue;
-                    ++index;
-                    break;
-                }
-                default:
-                    break;
-            }
+            if (item.kind == kItemSequenceEnd && c.started) c.stop = true;
+            if (item.kind == kItemSequenceHeader || item.kind == kItemGop) CutHeaderItem(c, clip, item);
+            if (item.kind == kItemPicture) CutPictureItem(c, run, item);
         }
-        if (stop) break;
+        if (c.stop) break;
         const int64_t keep = std::min<int64_t>(int64_t(parser->CarriedBytes()), int64_t(size) - from);
-        add(walk + from, int64_t(size) - keep - from);
+        CutAdd(c, walk + from, int64_t(size) - keep - from);
         if (size > 0) tail.assign(walk + size - size_t(keep), walk + size);
     }
-    const bool aborted = abort_ || !queueOk;
-    publishEnd(started && maxEnd != kNoTime, v0, maxEnd == kNoTime ? v0 : maxEnd);
+    const bool aborted = abort_ || !c.queueOk;
+    publishEnd(c.started && c.maxEnd != kNoTime, c.v0, c.maxEnd == kNoTime ? c.v0 : c.maxEnd);
     return aborted ? kClipAborted : kClipOk;
 }
 
@@ -1146,7 +1156,7 @@ void CEditEngine::FixCutGop(std::vector<uint8_t>* unit, int kind) {
     if (kind != kUnitPicture || !dropping_ || u.size() < 6) return;
     int tr = 0;
     if (!ReadTemporalReference(u.data(), u.size(), &tr)) return;
-    const int type = PictureType(u.data());
+    const int type = ReadPictureCodingType(u.data(), u.size());
     if (type == 1 && reference_ < 0) reference_ = tr;
     if (reference_ < 0) return;
     if (type == 3 && tr < reference_) {

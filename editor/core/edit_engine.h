@@ -153,6 +153,13 @@ protected:
     // Signals every wait of the run to end, without waiting for anything.
     void AbortRun();
     int ProcVFile(const ClipItem& clip, ClipRun* run);
+    // The steps of ProcVFile, one per parser item kind, over its state record.
+    struct VideoCut;
+    void CutAdd(VideoCut& c, const uint8_t* p, int64_t n);
+    void CutBeginHeader(VideoCut& c, int kind);
+    void CutHeaderItem(VideoCut& c, const ClipItem& clip, const ParserItem& item);
+    void CutPictureItem(VideoCut& c, ClipRun* run, const ParserItem& item);
+    void CutStart(VideoCut& c, ClipRun* run, int64_t shown);
     int ProcAFile(const ClipItem& clip, ClipRun* run);
     bool ProbeClipItem(bool mpeg1, ClipItem* item);
     bool LoadFirstSequenceHeader(const ClipItem& clip);

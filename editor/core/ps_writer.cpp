@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "common/bitstream/mpeg2_video_header.h"
+#include "common/bitstream/program_stream_headers.h"
 #include "editor/core/clip_probe.h"
 
 namespace editor {
@@ -20,26 +22,17 @@ void Put16(std::vector<uint8_t>* p, int v) {
     p->push_back(uint8_t(v >> 8));
     p->push_back(uint8_t(v));
 }
-void PutStartCode(std::vector<uint8_t>* p, int code) {
-    p->insert(p->end(), {0x00, 0x00, 0x01, uint8_t(code)});
-}
-// A PTS or DTS field of ISO/IEC 13818-1 2.4.3.7: 4-bit prefix, then the 33 bits in
-// 3/15/15-bit pieces, each followed by a marker bit.
-void PutTimeStamp(std::vector<uint8_t>* p, int prefix, int64_t ts) {
-    ts &= kTsMask;
-    Put8(p, prefix << 4 | int((ts >> 29) & 0x0E) | 1);
-    Put16(p, int((ts >> 14) & 0xFFFE) | 1);
-    Put16(p, int((ts << 1) & 0xFFFE) | 1);
-}
-// 00 00 01 BE, length n, then n bytes of `fill`.
 void PutPadding(std::vector<uint8_t>* p, int n, uint8_t first, uint8_t fill) {
-    if (n < 0) return;
-    PutStartCode(p, 0xBE);
-    Put16(p, n);
-    if (n > 0) {
-        p->push_back(first);
-        p->insert(p->end(), size_t(n - 1), fill);
-    }
+    if (n >= 0) common::AppendPaddingPacket(p, uint32_t(n), first, fill);
+}
+
+// The P-STD buffer field of a packet's PES extension; SVCD's extension flags leave the
+// reserved bits zero.
+void SetStdBuffer(common::PesHeaderFields* pes, bool svcd, int scale, int size) {
+    pes->pstdBuffer = true;
+    pes->pstdScale = uint8_t(scale);
+    pes->pstdSize = uint16_t(size);
+    pes->extensionReserved = svcd ? 0 : 7;
 }
 
 bool IsSequenceHeader(const uint8_t* p, size_t n) {
@@ -407,24 +400,13 @@ void CMpeg2PsWriter::PackHeader(std::vector<uint8_t>* p, EsStream* s, int64_t by
     }
     scr27_ = scr;
     lastPackStart_ = bytesWritten_;
-    const int64_t base = (scr / 300) & kTsMask;
-    const int ext = int(scr % 300);
-    PutStartCode(p, 0xBA);
-    Put8(p, 0x40 | int((base >> 27) & 0x38) | 0x04 | int((base >> 28) & 0x03));
-    Put8(p, int(base >> 20) & 0xFF);
-    Put8(p, int((base >> 12) & 0xF8) | 0x04 | int((base >> 13) & 0x03));
-    Put8(p, int(base >> 5) & 0xFF);
-    Put8(p, int((base << 3) & 0xF8) | 0x04 | (ext >> 7));
-    Put8(p, (ext << 1 & 0xFE) | 0x01);
-    Put8(p, int(rate >> 14) & 0xFF);
-    Put8(p, int(rate >> 6) & 0xFF);
-    Put8(p, int((rate << 2) & 0xFC) | 0x03);
-    Put8(p, 0xF8);  // reserved, pack_stuffing_length 0
+    common::VectorFieldWriter w(*p);
+    common::WritePackHeader(w, uint64_t(scr / 300), uint32_t(scr % 300), uint32_t(rate));
 }
 
 void CMpeg2PsWriter::SystemHeader(std::vector<uint8_t>* p) {
     const bool dvd = type_ == kWriterDvd || type_ == kWriterDvdVr;
-    std::vector<std::array<int, 3>> entries;
+    std::vector<common::StdBufferBound> entries;
     if (dvd) {
         if (!video_.empty()) entries.push_back({0xB9, 1, 232});
         if (!mpegAudio_.empty()) entries.push_back({0xB8, 0, 32});
@@ -435,25 +417,28 @@ void CMpeg2PsWriter::SystemHeader(std::vector<uint8_t>* p) {
         // 232 KB, as on DVD: the P-STD buffer holds the 224 KB VBV buffer of main
         // profile at main level (ISO/IEC 13818-2 Table 8-13) and a pack's worth more.
         for (EsStream* s : video_)
-            entries.push_back({s->streamId, 1, 232});
+            entries.push_back({uint8_t(s->streamId), 1, uint16_t(type_ == kWriterSvcd ? 230 : 232)});
         for (EsStream* s : mpegAudio_)
-            entries.push_back({s->streamId, 0, 32});
+            entries.push_back({uint8_t(s->streamId), 0, 32});
         if (!ac3_.empty()) entries.push_back({0xBD, 1, 58});
         if (!lpcm_.empty()) entries.push_back({0xBD, 1, 58});
     }
-    const int64_t bound = dvd ? 25200 : rateBound_;
-    PutStartCode(p, 0xBB);
-    Put16(p, 6 + 3 * int(entries.size()));
-    Put8(p, 0x80 | int(bound >> 15));
-    Put8(p, int(bound >> 7) & 0xFF);
-    Put8(p, int((bound << 1) & 0xFE) | 1);
-    Put8(p, int(std::min<size_t>(mpegAudio_.size(), 63)) << 2 | (fillOn_ ? 2 : 0));
-    Put8(p, (dvd ? 0xC0 : 0) | 0x20 | int(std::min<size_t>(video_.size(), 31)));
-    Put8(p, 0xFF);
-    for (const auto& e : entries) {
-        Put8(p, e[0]);
-        Put16(p, 0xC000 | e[1] << 13 | e[2]);
-    }
+    const bool svcd = type_ == kWriterSvcd;
+    WriteSystemHeader(p, dvd ? 25200 : svcd ? MuxRate() : rateBound_, dvd || svcd, entries);
+}
+
+void CMpeg2PsWriter::WriteSystemHeader(std::vector<uint8_t>* p, int64_t rateBound, bool locks,
+                                       const std::vector<common::StdBufferBound>& entries) const {
+    common::SystemHeaderFields f;
+    f.rateBound = uint32_t(rateBound);
+    f.audioBound = uint32_t(mpegAudio_.size());
+    f.fixed = fillOn_;
+    f.systemAudioLock = f.systemVideoLock = locks;
+    f.videoBound = uint32_t(video_.size());
+    f.packetRateRestriction = true;
+    f.streams = entries;
+    common::VectorFieldWriter w(*p);
+    common::WriteSystemHeader(w, f);
 }
 
 void CMpeg2PsWriter::PaddingPacket(std::vector<uint8_t>* p, int n) {
@@ -465,8 +450,10 @@ void CMpeg2PsWriter::FinishPack(std::vector<uint8_t>* p) {
     p->clear();
 }
 
-// The system header opens the stream: types 2 and 4 in a pack of its own, filled with a
-// padding packet; type 6 as the two stored SVCD packs.
+// The system header opens the stream: type 2 in a pack of its own, filled with a padding
+// packet; type 6 in the first of its two opening packs. DVD types repeat it in every
+// navigation pack (one per video object unit), as DVD-Video requires.
+//
 // A DVD navigation pack opens every video object unit: the pack header, an 18-byte system
 // header (video, MPEG audio, private stream 1 and 2 buffers), and the two private stream
 // 2 packets that hold the presentation and data search information, left zero for the
@@ -474,27 +461,8 @@ void CMpeg2PsWriter::FinishPack(std::vector<uint8_t>* p) {
 void CMpeg2PsWriter::NavPack() {
     pack_.clear();
     PackHeader(&pack_);
-    PutStartCode(&pack_, 0xBB);
-    Put16(&pack_, 18);
-    Put8(&pack_, 0x80 | int(25200 >> 15));
-    Put8(&pack_, int(25200 >> 7) & 0xFF);
-    Put8(&pack_, int((25200 << 1) & 0xFE) | 1);
-    Put8(&pack_, int(std::min<size_t>(mpegAudio_.size(), 63)) << 2 | (fillOn_ ? 2 : 0));
-    Put8(&pack_, 0xC0 | 0x20 | int(std::min<size_t>(video_.size(), 31)));
-    Put8(&pack_, 0xFF);
-    for (const auto& e : {std::array<int, 3>{0xB9, 1, 232}, std::array<int, 3>{0xB8, 0, 32},
-                          std::array<int, 3>{0xBD, 1, 58}, std::array<int, 3>{0xBF, 1, 2}}) {
-        Put8(&pack_, e[0]);
-        Put16(&pack_, 0xC000 | e[1] << 13 | e[2]);
-    }
-    PutStartCode(&pack_, 0xBF);
-    Put16(&pack_, 980);
-    Put8(&pack_, 0x00);  // presentation control information
-    pack_.insert(pack_.end(), 979, 0x00);
-    PutStartCode(&pack_, 0xBF);
-    Put16(&pack_, 1018);
-    Put8(&pack_, 0x01);  // data search information
-    pack_.insert(pack_.end(), 1017, 0x00);
+    WriteSystemHeader(&pack_, 25200, true, {{0xB9, 1, 232}, {0xB8, 0, 32}, {0xBD, 1, 58}, {0xBF, 1, 2}});
+    common::AppendNavigationPackets(&pack_);
     FinishPack(&pack_);
 }
 
@@ -504,18 +472,20 @@ void CMpeg2PsWriter::SystemHeaderIfDue() {
     if (type_ == kWriterDvd || type_ == kWriterDvdVr) return;
     systemHeaderDue_ = false;
     if (type_ == kWriterSvcd) {
-        static const uint8_t kFirst[29] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x14, 0x01,
-                                           0x00, 0x6C, 0xF3, 0xF8, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x09,
-                                           0x80, 0x26, 0xD1, 0x00, 0xE1, 0x7F, 0xE0, 0xE0, 0xE6};
-        static const uint8_t kSecond[29] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x12, 0xD4, 0x01,
-                                            0x00, 0x6C, 0xF3, 0xF8, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x09,
-                                            0x80, 0x26, 0xD1, 0x04, 0xE0, 0x7F, 0xC0, 0xC0, 0x20};
-        for (const uint8_t* stored : {kFirst, kSecond}) {
-            pack_.assign(stored, stored + 29);
-            PaddingPacket(&pack_, 2289);
+        // Two packs open the stream, at SCRs of 2 and 602 ticks: the first with the one
+        // system header of every stream (ISO/IEC 13818-1 2.5.3.5: every system header of
+        // a stream carries the same values, and its rate_bound covers every pack's
+        // program_mux_rate), the second with padding only.
+        for (const int64_t scr : {2, 602}) {
+            pack_.clear();
+            {
+                common::VectorFieldWriter w(pack_);
+                common::WritePackHeader(w, uint64_t(scr), 0, uint32_t(MuxRate()));
+            }
+            if (scr == 2) SystemHeader(&pack_);
+            PaddingPacket(&pack_, packSize_ - int(pack_.size()) - 6);
             FinishPack(&pack_);
         }
-        // The stored packs' SCRs are 2 and 602 ticks.
         scr27_ = 602 * 300;
         lastPackStart_ = bytesWritten_ - packSize_;
         return;
@@ -559,24 +529,22 @@ void CMpeg2PsWriter::VideoPacket(EsStream* s, int64_t payload, bool final) {
     }
     pack_.clear();
     PackHeader(&pack_, s, payload, dts);
-    PutStartCode(&pack_, s->streamId);
-    Put16(&pack_, 3 + headerData + int(payload));
-    Put8(&pack_, 0x81);
-    Put8(&pack_, (ts != kNoTs ? 0xC0 : 0) | (stdExt ? 0x01 : 0));
-    Put8(&pack_, headerData);
+    common::PesHeaderFields pes;
+    pes.streamId = uint8_t(s->streamId);
+    pes.packetLength = uint32_t(3 + headerData + int(payload));
+    pes.original = true;
     if (ts != kNoTs) {
-        PutTimeStamp(&pack_, 3, ts);
-        PutTimeStamp(&pack_, 1, dts);
+        pes.pts = ts & kTsMask;
+        pes.dts = dts & kTsMask;
         highestVideoPts_ = std::max(highestVideoPts_, ts);
         highestTs_ = std::max(highestTs_, ts);
         stampWritten_ = true;
         firstVideoAfterSequence_ = false;
     }
-    if (stdExt) {
-        Put8(&pack_, svcd ? 0x10 : 0x1E);
-        Put16(&pack_, 0x4000 | 1 << 13 | (svcd ? 230 : 232));
-    }
-    pack_.insert(pack_.end(), size_t(stuffing), 0xFF);
+    if (stdExt) SetStdBuffer(&pes, svcd, 1, svcd ? 230 : 232);
+    pes.stuffing = uint32_t(stuffing);
+    common::VectorFieldWriter w(pack_);
+    common::WritePesHeader(w, pes);
     const size_t at = pack_.size();
     pack_.resize(at + size_t(payload));
     const size_t got = s->ring.Read(pack_.data() + at, size_t(payload));
@@ -658,25 +626,26 @@ void CMpeg2PsWriter::AudioPacket(EsStream* s, int64_t payload, bool final) {
     headerData += stuffing;
     pack_.clear();
     PackHeader(&pack_, s, sub + payload, ts);
-    PutStartCode(&pack_, s->kind == kPsAudioMpeg ? s->streamId : 0xBD);
-    Put16(&pack_, 3 + headerData + sub + int(payload));
-    Put8(&pack_, 0x81);
-    Put8(&pack_, (ts != kNoTs ? 0x80 : 0) | (ext ? 0x01 : 0));
-    Put8(&pack_, headerData);
+    common::PesHeaderFields pes;
+    pes.streamId = uint8_t(s->kind == kPsAudioMpeg ? s->streamId : 0xBD);
+    pes.packetLength = uint32_t(3 + headerData + sub + int(payload));
+    pes.original = true;
     if (ts != kNoTs) {
-        PutTimeStamp(&pack_, 2, ts);
+        pes.pts = ts & kTsMask;
         highestTs_ = std::max(highestTs_, ts);
         stampWritten_ = true;
     }
     if (ext) {
-        Put8(&pack_, svcd ? 0x10 : 0x1E);
         if (s->kind == kPsAudioMpeg || svcd)
-            Put16(&pack_, 0x4000 | 32);
+            SetStdBuffer(&pes, svcd, 0, 32);
         else
-            Put16(&pack_, 0x4000 | 1 << 13 | 58);
+            SetStdBuffer(&pes, svcd, 1, 58);
     }
-    const int fillBytes = headerData - (ts != kNoTs ? 5 : 0) - (ext ? 3 : 0);
-    pack_.insert(pack_.end(), size_t(fillBytes), 0xFF);
+    pes.stuffing = uint32_t(headerData - (ts != kNoTs ? 5 : 0) - (ext ? 3 : 0));
+    {
+        common::VectorFieldWriter w(pack_);
+        common::WritePesHeader(w, pes);
+    }
     if (s->kind == kPsAudioAc3) {
         Put8(&pack_, s->streamId);
         Put8(&pack_, count);
@@ -736,17 +705,17 @@ size_t CMpeg2PsWriter::WriteVideo(int streamId, const uint8_t* data, size_t leng
         systemHeaderDue_ = false;
     }
     if (sequence) firstVideoAfterSequence_ = true;
-    if (sequence && length > 7) {
-        // frame_rate_code (ISO/IEC 13818-2 Table 6-4): one frame in 90 kHz ticks.
-        static const int kPeriod[9] = {0, 3754, 3750, 3600, 3003, 3000, 1800, 1502, 1500};
-        const int code = data[7] & 0x0F;
-        framePeriod_ = code < 9 ? kPeriod[code] : 0;
+    common::MpegSequenceHeader header;
+    if (sequence && common::ReadMpegSequenceHeaderFields(std::span<const uint8_t>(data, length), &header)) {
+        // One frame in 90 kHz ticks, rounded; 0 for the forbidden and reserved codes.
+        uint32_t num = 0, den = 1;
+        framePeriod_ = common::MpegFrameRate(header.frameRateCode, &num, &den) ? int((90000 * den + num / 2) / num) : 0;
     }
     int64_t ts = ToTicks(time);
     const int64_t picture = FindPictureStartCode(data, length);
-    if (picture >= 0 && size_t(picture) + 5 < length && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0) {
-        // temporal_reference: the pictures of the GOP shown before this one.
-        const int shownBefore = data[picture + 4] << 2 | data[picture + 5] >> 6;
+    int shownBefore = 0;  // temporal_reference: the pictures of the GOP shown before this one
+    if (picture >= 0 && ts != kNoTs && highestVideoPts_ == 0 && passedVideoPts_ == 0 &&
+        ReadTemporalReference(data + picture, length - size_t(picture), &shownBefore)) {
         firstLead_ = shownBefore == 0 ? 0 : framePeriod_ > 0 ? (shownBefore + 1) * framePeriod_ : -1;
         ts = LeadForFirstPicture(ts, length);
     }
@@ -1112,14 +1081,11 @@ int64_t CMpeg1PsWriter::GetAverageRate() {
 // the highest time stamp written and never above it.
 void CMpeg1PsWriter::PackHeader(std::vector<uint8_t>* p) {
     const int64_t scr = (scrBase_ + scrX_) & kTsMask;
-    PutStartCode(p, 0xBA);
-    Put8(p, 0x21 | int((scr >> 29) & 0x0E));
-    Put16(p, int((scr >> 14) & 0xFFFE) | 1);
-    Put16(p, int((scr << 1) & 0xFFFE) | 1);
     const int64_t rate = MuxRate();
-    Put8(p, 0x80 | int(rate >> 15));
-    Put8(p, int(rate >> 7) & 0xFF);
-    Put8(p, int((rate << 1) & 0xFE) | 1);
+    {
+        common::VectorFieldWriter w(*p);
+        common::WriteMpeg1PackHeader(w, uint64_t(scr), uint32_t(rate));
+    }
     if (type_ == kWriterVcd) {
         scrX_ += 1200;
     } else {
@@ -1138,19 +1104,18 @@ void CMpeg1PsWriter::SystemHeadersIfDue() {
     if (!systemHeadersDue_) return;
     systemHeadersDue_ = false;
     auto header = [&](int audioBound, int videoBound, bool fixed, bool csps, bool locks,
-                      const std::vector<std::array<int, 3>>& entries, int64_t bound) {
-        PutStartCode(&pack_, 0xBB);
-        Put16(&pack_, 6 + 3 * int(entries.size()));
-        Put8(&pack_, 0x80 | int(bound >> 15));
-        Put8(&pack_, int(bound >> 7) & 0xFF);
-        Put8(&pack_, int((bound << 1) & 0xFE) | 1);
-        Put8(&pack_, audioBound << 2 | (fixed ? 2 : 0) | (csps ? 1 : 0));
-        Put8(&pack_, (locks ? 0xC0 : 0) | 0x20 | videoBound);
-        Put8(&pack_, 0xFF);
-        for (const auto& e : entries) {
-            Put8(&pack_, e[0]);
-            Put16(&pack_, 0xC000 | e[1] << 13 | e[2]);
-        }
+                      const std::vector<common::StdBufferBound>& entries, int64_t bound) {
+        common::SystemHeaderFields f;
+        f.rateBound = uint32_t(bound);
+        f.audioBound = uint32_t(audioBound);
+        f.fixed = fixed;
+        f.csps = csps;
+        f.systemAudioLock = f.systemVideoLock = locks;
+        f.videoBound = uint32_t(videoBound);
+        f.packetRateRestriction = true;
+        f.streams = entries;
+        common::VectorFieldWriter w(pack_);
+        common::WriteSystemHeader(w, f);
     };
     if (type_ == kWriterVcd) {
         pack_.clear();
@@ -1167,11 +1132,11 @@ void CMpeg1PsWriter::SystemHeadersIfDue() {
         pack_.clear();
         return;
     }
-    std::vector<std::array<int, 3>> entries;
+    std::vector<common::StdBufferBound> entries;
     for (EsStream* s : audio_)
-        entries.push_back({s->streamId, 0, 576});
+        entries.push_back({uint8_t(s->streamId), 0, 576});
     for (EsStream* s : video_)
-        entries.push_back({s->streamId, 1, 445});
+        entries.push_back({uint8_t(s->streamId), 1, 445});
     pack_.clear();
     PackHeader(&pack_);
     header(int(std::min<size_t>(audio_.size(), 63)), int(std::min<size_t>(video_.size(), 31)), fillOn_, true, false,
@@ -1199,21 +1164,27 @@ void CMpeg1PsWriter::Packet(EsStream* s, int64_t payload, bool final) {
     const int stuffing = spare > 0 && spare < 6 ? spare : 0;
     pack_.clear();
     PackHeader(&pack_);
-    PutStartCode(&pack_, s->streamId);
-    Put16(&pack_, int(payload) + (video ? 12 : 7) + stuffing);
-    pack_.insert(pack_.end(), size_t(stuffing), 0xFF);
-    if (ts == kNoTs) pack_.insert(pack_.end(), video ? 9 : 4, 0xFF);
-    Put16(&pack_, 0x4000 | (video ? 1 << 13 | 46 : 32));
+    common::VectorFieldWriter w(pack_);
+    w.Bits(24, 0x000001);                                              // packet_start_code_prefix
+    w.Bits(8, uint64_t(s->streamId));                                  // stream_id
+    w.Bits(16, uint64_t(int(payload) + (video ? 12 : 7) + stuffing));  // packet_length
+    // Stuffing: the packet's own, and the room a time stamp would take.
+    const int stuffingBytes = stuffing + (ts == kNoTs ? (video ? 9 : 4) : 0);
+    for (int i = 0; i < stuffingBytes; ++i)
+        w.Bits(8, 0xFF);          // stuffing_byte
+    w.Bits(2, 1);                 // '01'
+    w.Bits(1, video ? 1 : 0);     // STD_buffer_scale
+    w.Bits(13, video ? 46 : 32);  // STD_buffer_size
     if (ts == kNoTs) {
-        Put8(&pack_, 0x0F);
+        w.Bits(8, 0x0F);  // '0000 1111': no time stamps
     } else if (video) {
         const int64_t dts = ts > highestVideoPts_ ? highestVideoPts_ : ts;
-        PutTimeStamp(&pack_, 3, ts);
-        PutTimeStamp(&pack_, 1, dts);
+        common::WritePesTimeStamp(w, 3, uint64_t(ts));
+        common::WritePesTimeStamp(w, 1, uint64_t(dts));
         highestVideoPts_ = std::max(highestVideoPts_, ts);
         highestTs_ = std::max(highestTs_, ts);
     } else {
-        PutTimeStamp(&pack_, 2, ts);
+        common::WritePesTimeStamp(w, 2, uint64_t(ts));
         highestTs_ = std::max(highestTs_, ts);
     }
     const size_t at = pack_.size();

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bitstream/program_stream_headers.h"
 #include "editor/core/bit_ring.h"
 #include "editor/core/ps_parser.h"
 #include "editor/core/vr_ifo.h"
@@ -242,6 +243,8 @@ private:
     // Bytes of the decoder buffer the system header declares for a stream.
     int64_t BufferBound(const EsStream& s) const;
     void SystemHeader(std::vector<uint8_t>* p);
+    void WriteSystemHeader(std::vector<uint8_t>* p, int64_t rateBound, bool locks,
+                           const std::vector<common::StdBufferBound>& entries) const;
     void PaddingPacket(std::vector<uint8_t>* p, int n);
     // One pack with one PES packet of `payload` bytes from the stream's ring, filled to
     // the pack size with stuffing (up to 7 bytes) or a padding packet.

@@ -7,6 +7,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/bitstream/mpeg2_video_header.h"
+#include "common/bitstream/start_code.h"
+
 namespace editor {
 namespace {
 
@@ -413,24 +416,22 @@ void CVrRecorder::VideoTime(int64_t ts) {
 }
 
 void CVrRecorder::SequenceHeader(const uint8_t* p, size_t n) {
-    if (haveVideo_ || n < 12 || p[0] != 0 || p[1] != 0 || p[2] != 1 || p[3] != 0xB3) return;
+    common::MpegSequenceHeader h;
+    if (haveVideo_ || !p || !common::ReadMpegSequenceHeaderFields(std::span<const uint8_t>(p, n), &h)) return;
     haveVideo_ = true;
-    const int width = p[4] << 4 | p[5] >> 4;
-    const int height = (p[5] & 15) << 8 | p[6];
-    const int aspect = p[7] >> 4, rate = p[7] & 15;
+    const int width = int(h.horizontalSize), height = int(h.verticalSize);
+    const int aspect = h.aspectRatioInformation, rate = h.frameRateCode;
     const bool pal = rate == 3 || rate == 6;
-    fieldRate_ = rate == 3   ? 50.0
-                 : rate == 6 ? 100.0
-                 : rate == 1 ? 48000.0 / 1001
-                 : rate == 2 ? 48.0
-                 : rate == 4 ? 60000.0 / 1001
-                 : rate == 5 ? 60.0
-                 : rate == 7 ? 120000.0 / 1001
-                             : 120.0;
+    // Two fields a frame; the forbidden and reserved codes count as 60 frames a second.
+    uint32_t num = 60, den = 1;
+    common::MpegFrameRate(rate, &num, &den);
+    fieldRate_ = 2.0 * num / den;
     // An MPEG-2 stream has a sequence extension after its header.
     bool mpeg2 = false;
-    for (size_t i = 12; i + 4 <= n && !mpeg2; ++i)
-        mpeg2 = p[i] == 0 && p[i + 1] == 0 && p[i + 2] == 1 && p[i + 3] == 0xB5;
+    const uint8_t* const end = p + n;
+    for (const uint8_t* at = common::FindStartCode(p + common::kMpegSequenceHeaderBytes, end); at != end && !mpeg2;
+         at = common::FindStartCode(at + 3, end))
+        mpeg2 = end - at >= 4 && at[3] == common::kMpegExtensionStartCode;
     const bool full = height > (pal ? 288 : 240);
     const int resolution = width >= 720 ? 0 : width >= 704 ? 1 : full ? 2 : 3;
     video_ = {mpeg2 ? 1 : 0, pal ? 1 : 0, aspect == 3 ? 3 : 0, resolution};

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/bitstream/mpeg2_video_header.h"
+#include "common/bitstream/start_code.h"
 #include "engines/clip_player/mpeg_video_decoder.h"
 #include "engines/player/h264_units.h"
 #include "filters/base/filter.h"
@@ -38,8 +40,10 @@ class CPsVideoSource;
 // Whether a payload holds a start code (00 00 01) whose next byte `code` accepts.
 template <typename Code>
 bool HoldsStartCode(const uint8_t* data, int32_t size, Code code) {
-    for (int32_t i = 0; i + 3 < size; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && code(data[i + 3])) return true;
+    if (!data || size < 4) return false;
+    const uint8_t* const end = data + size;
+    for (const uint8_t* at = common::FindStartCode(data, end); at != end; at = common::FindStartCode(at + 3, end))
+        if (end - at >= 4 && code(at[3])) return true;
     return false;
 }
 // An IDR slice of H.264 (ITU-T H.264 clause 7.4.1.2: NAL unit type 5).
@@ -49,7 +53,7 @@ bool HoldsIdr(const uint8_t* data, int32_t size) {
 // An MPEG video sequence header (ISO/IEC 13818-2 6.2.2.1, start code 0xB3), where decoding
 // can begin.
 bool HoldsSequenceHeader(const uint8_t* data, int32_t size) {
-    return HoldsStartCode(data, size, [](uint8_t c) { return c == 0xB3; });
+    return HoldsStartCode(data, size, [](uint8_t c) { return c == common::kMpegSequenceHeaderCode; });
 }
 
 class CVideoPin final : public CBaseOutputPin, public IMediaSeeking {

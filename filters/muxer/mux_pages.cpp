@@ -453,6 +453,7 @@ void CMuxPropertyPage::DestroyTree() {
     CloseEditor(false);
     shown_ = nullptr;
     dragged_ = nullptr;
+    EndDrag();
     if (list_) ListView_DeleteAllItems(list_);
     rowKeys_.clear();
     if (tree_) {
@@ -738,9 +739,32 @@ void CMuxPropertyPage::ContextMenu() {
     rebuildWanted_ = true;
 }
 
-void CMuxPropertyPage::Drop(HTREEITEM target) {
-    Node* stream = dragged_;
-    dragged_ = nullptr;
+void CMuxPropertyPage::BeginDrag(Node* stream, HTREEITEM item, POINT at) {
+    EndDrag();
+    dragged_ = stream;
+    dragImage_ = TreeView_CreateDragImage(tree_, item);
+    if (dragImage_ && ImageList_BeginDrag(dragImage_, 0, 0, 0)) ImageList_DragEnter(tree_, at.x, at.y);
+    ShowCursor(FALSE);
+    cursorHidden_ = true;
+    SetCapture(window_);
+}
+
+void CMuxPropertyPage::EndDrag() {
+    // State first: releasing the capture sends WM_CAPTURECHANGED back here.
+    HIMAGELIST image = dragImage_;
+    const bool hidden = cursorHidden_;
+    dragImage_ = nullptr;
+    cursorHidden_ = false;
+    if (image) {
+        ImageList_DragLeave(tree_);
+        ImageList_EndDrag();
+        ImageList_Destroy(image);
+    }
+    if (hidden) ShowCursor(TRUE);
+    if (window_ && GetCapture() == window_) ReleaseCapture();
+}
+
+void CMuxPropertyPage::Drop(Node* stream, HTREEITEM target) {
     TreeView_SelectDropTarget(tree_, nullptr);
     if (!stream || !target) return;
     TVITEMW tv = {};
@@ -792,15 +816,33 @@ INT_PTR CMuxPropertyPage::OnReceiveMessage(HWND window, UINT message, WPARAM wpa
                     POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
                     MapWindowPoints(window, tree_, &at, 1);
                     hit.pt = at;
+                    // The image is hidden while the tree repaints its drop highlight.
+                    if (dragImage_) ImageList_DragShowNolock(FALSE);
                     TreeView_SelectDropTarget(tree_, TreeView_HitTest(tree_, &hit));
+                    if (dragImage_) {
+                        ImageList_DragShowNolock(TRUE);
+                        ImageList_DragMove(at.x, at.y);
+                    }
                     return TRUE;
                 }
                 break;
             case WM_LBUTTONUP:
                 if (dragged_) {
-                    ReleaseCapture();
-                    Drop(TreeView_GetDropHilight(tree_));
+                    Node* stream = dragged_;
+                    const HTREEITEM target = TreeView_GetDropHilight(tree_);
+                    dragged_ = nullptr;
+                    EndDrag();
+                    Drop(stream, target);
                     if (rebuildWanted_) ApplyPending();
+                    return TRUE;
+                }
+                break;
+            case WM_CAPTURECHANGED:
+                // The capture taken away mid-drag (another window, a menu): no move.
+                if (dragged_ && reinterpret_cast<HWND>(lparam) != window) {
+                    dragged_ = nullptr;
+                    EndDrag();
+                    TreeView_SelectDropTarget(tree_, nullptr);
                     return TRUE;
                 }
                 break;
@@ -821,10 +863,7 @@ INT_PTR CMuxPropertyPage::OnReceiveMessage(HWND window, UINT message, WPARAM wpa
                     if (header->code == TVN_BEGINDRAGW) {
                         const auto* drag = reinterpret_cast<const NMTREEVIEWW*>(lparam);
                         Node* node = reinterpret_cast<Node*>(drag->itemNew.lParam);
-                        if (node && node->kind == 's') {
-                            dragged_ = node;
-                            SetCapture(window);
-                        }
+                        if (node && node->kind == 's') BeginDrag(node, drag->itemNew.hItem, drag->ptDrag);
                         return TRUE;
                     }
                 }

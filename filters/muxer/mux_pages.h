@@ -74,7 +74,10 @@ private:
     bool ApplyEditor();
     void CloseEditor(bool apply);
     void ContextMenu();
-    void Drop(HTREEITEM target);
+    // Dragging a stream: its drag image follows the mouse, the cursor hidden meanwhile.
+    void BeginDrag(Node* stream, HTREEITEM item, POINT at);
+    void EndDrag();
+    void Drop(Node* stream, HTREEITEM target);
     bool GuidOfRow(int row, GUID* key);
 
     IKestruneConfigEx* filter_ = nullptr;  // counted
@@ -85,6 +88,8 @@ private:
     std::unique_ptr<Node> root_;
     Node* shown_ = nullptr;
     Node* dragged_ = nullptr;
+    HIMAGELIST dragImage_ = nullptr;  // non-null while dragging
+    bool cursorHidden_ = false;
     HWND editor_ = nullptr;
     HHOOK hook_ = nullptr;
     std::vector<GUID> rowKeys_;  // item data of a row is its index here

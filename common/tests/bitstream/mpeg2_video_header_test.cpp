@@ -1,5 +1,6 @@
 #include "common/bitstream/mpeg2_video_header.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -8,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "common/bitstream/bit_writer.h"
+#include "common/bitstream/start_code.h"
+#include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"
 #include "tests/support/shell.h"
 
@@ -156,6 +159,68 @@ TEST(Mpeg2VideoHeaderTest, FrameRateCodes) {
             EXPECT_EQ(num, c.num);
             EXPECT_EQ(den, c.den);
         }
+    }
+}
+
+// The GOP and picture headers of ffmpeg streams with B pictures, in open or closed GOPs:
+// the coding types put in display order by GOP and temporal_reference are the picture
+// types ffprobe shows, every GOP after the first is open unless closed GOPs were asked for,
+// and a header cut short is refused without writing its output.
+TEST(Mpeg2VideoHeaderTest, GopAndPictureHeadersAsFfprobeSeesThem) {
+    for (const bool closed : {false, true}) {
+        std::string path;
+        ASSERT_TRUE(testsupport::MediaFixture(
+            std::string("ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -frames:v 30 "
+                        "-c:v mpeg2video -g 12 -bf 2 ") +
+                (closed ? "-flags +cgop -sc_threshold 1000000000 " : "") + "-f mpeg2video {out}",
+            "m2v", &path));
+        const std::vector<uint8_t> es = testsupport::ReadFileBytes(path);
+        std::vector<std::pair<int, int>> order;  // (GOP, temporal_reference) of each picture
+        std::vector<char> types;
+        int gops = 0, openGops = 0;
+        const uint8_t* const end = es.data() + es.size();
+        for (const uint8_t* p = FindStartCode(es.data(), end); p != end; p = FindStartCode(p + 3, end)) {
+            const std::span<const uint8_t> rest(p, static_cast<size_t>(end - p));
+            MpegGopHeader g;
+            if (ReadMpegGopHeader(rest, &g)) {
+                if (gops++ > 0 && !g.closedGop) ++openGops;
+                EXPECT_FALSE(g.brokenLink);
+            }
+            MpegPictureHeader h;
+            if (ReadMpegPictureHeader(rest, &h)) {
+                order.push_back({gops, h.temporalReference});
+                types.push_back(" IPB"[h.pictureCodingType & 3]);
+            }
+        }
+        ASSERT_EQ(types.size(), 30u);
+        std::vector<size_t> display(types.size());
+        for (size_t i = 0; i < display.size(); ++i)
+            display[i] = i;
+        std::sort(display.begin(), display.end(), [&](size_t a, size_t b) { return order[a] < order[b]; });
+        std::string ours;
+        for (size_t i : display)
+            ours += types[i];
+        std::string text;
+        ASSERT_TRUE(testsupport::Ffprobe(path, "-show_entries frame=pict_type -of csv=p=0", &text));
+        std::string theirs;
+        for (const auto& row : testsupport::CsvRows(text))
+            theirs += row.empty() ? '?' : row[0][0];
+        EXPECT_EQ(ours, theirs);
+        EXPECT_EQ(gops, 3);
+        EXPECT_EQ(openGops, closed ? 0 : 2);
+    }
+    const uint8_t picture[6] = {0x00, 0x00, 0x01, 0x00, 0x02, 0x5F};
+    MpegPictureHeader h;
+    ASSERT_TRUE(ReadMpegPictureHeader(picture, &h));
+    EXPECT_EQ(h.temporalReference, 9);
+    EXPECT_EQ(h.pictureCodingType, 3);
+    for (size_t cut = 0; cut < sizeof picture; ++cut) {
+        MpegPictureHeader p;
+        p.temporalReference = 777;
+        EXPECT_FALSE(ReadMpegPictureHeader(std::span<const uint8_t>(picture, cut), &p));
+        EXPECT_EQ(p.temporalReference, 777);
+        MpegGopHeader g;
+        EXPECT_FALSE(ReadMpegGopHeader(std::span<const uint8_t>(picture, cut), &g));
     }
 }
 

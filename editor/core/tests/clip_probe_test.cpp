@@ -181,7 +181,10 @@ TEST(ClipProbe, HeaderRoutines) {
     ASSERT_TRUE(editor::ReadTemporalReference(buf + 7, 8, &tr));
     EXPECT_EQ(tr, (0x0A << 2) | (0x97 >> 6));
     ASSERT_TRUE(editor::WriteTemporalReference(buf + 7, 8, 1023));
-    EXPECT_EQ(editor::ReadTemporalReferenceUnchecked(buf + 11), 1023);
+    ASSERT_TRUE(editor::ReadTemporalReference(buf + 7, 8, &tr));
+    EXPECT_EQ(tr, 1023);
+    EXPECT_EQ(editor::ReadPictureCodingType(buf + 7, 8), (0x97 >> 3) & 7);
+    EXPECT_EQ(editor::ReadPictureCodingType(buf + 7, 5), 0);
     EXPECT_EQ(buf[12] & 0x3F, 0x97 & 0x3F);
     EXPECT_EQ(editor::FindPictureStartCode(buf, 10), -1);
 

@@ -104,7 +104,10 @@ void StartWithMpegAudio(editor::CMpeg2PsWriter* w, int type, int64_t videoRate, 
     w->SetTimeOrigin(-2000000);
 }
 
-TEST(Mpeg2PsWriter, SvcdStartsWithTheStoredPacksAndEndsWithTheEndCode) {
+// SVCD opens with two packs at SCRs of 2 and 602 ticks: the first carries the one system
+// header of every stream (rate_bound at least the packs' program_mux_rate of 6972; fixed
+// rate, as the writer fills to the video rate), the second padding only; the last pack ends with the program end code.
+TEST(Mpeg2PsWriter, SvcdOpensWithOneSystemHeaderAndEndsWithTheEndCode) {
     editor::CMpeg2PsWriter w;
     w.SetType(editor::kWriterSvcd);
     const int video = w.AddVideoStream(2500000);
@@ -121,11 +124,18 @@ TEST(Mpeg2PsWriter, SvcdStartsWithTheStoredPacksAndEndsWithTheEndCode) {
     w.Flush();
     const auto s = Drain(&w);
     ASSERT_EQ(s.size() % 2324, 0u);
-    const uint8_t first[29] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x14, 0x01, 0x00, 0x6C, 0xF3, 0xF8, 0x00,
-                               0x00, 0x01, 0xBB, 0x00, 0x09, 0x80, 0x26, 0xD1, 0x00, 0xE1, 0x7F, 0xE0, 0xE0, 0xE6};
-    EXPECT_EQ(std::memcmp(s.data(), first, 29), 0);
-    EXPECT_EQ(s[2324 + 23], 0x04);  // the second pack's audio-only system header
-    EXPECT_EQ(s[29 + 3], 0xBE);
+    const uint8_t first[35] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x14, 0x01, 0x00, 0x6C,
+                               0xF3, 0xF8, 0x00, 0x00, 0x01, 0xBB, 0x00, 0x0C, 0x80, 0x36, 0x79, 0x06,
+                               0xE1, 0xFF, 0xE0, 0xE0, 0xE6, 0xC0, 0xC0, 0x20, 0x00, 0x00, 0x01};
+    EXPECT_EQ(std::vector<uint8_t>(s.begin(), s.begin() + 35), std::vector<uint8_t>(first, first + 35));
+    EXPECT_EQ(s[35], 0xBE);
+    const uint8_t second[18] = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x12, 0xD4,
+                                0x01, 0x00, 0x6C, 0xF3, 0xF8, 0x00, 0x00, 0x01, 0xBE};
+    EXPECT_EQ(std::vector<uint8_t>(s.begin() + 2324, s.begin() + 2324 + 18), std::vector<uint8_t>(second, second + 18));
+    size_t systemHeaders = 0;
+    for (size_t at = 0; at + 4 <= s.size(); at += 2324)
+        systemHeaders += s[at + 14] == 0 && s[at + 15] == 0 && s[at + 16] == 1 && s[at + 17] == 0xBB;
+    EXPECT_EQ(systemHeaders, 1u);
     EXPECT_EQ(std::vector<uint8_t>(s.end() - 4, s.end()), (std::vector<uint8_t>{0, 0, 1, 0xB9}));
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/bitstream/program_stream_headers.h"
 #include "filters/muxer/core/mux_syntax.h"
 
 namespace muxer {
@@ -314,39 +315,11 @@ void BuildSystemHeader(MuxProgram& program, Compatibility compatibility, std::ve
         if (IsAudioPesId(s->pesId) || s->type == StreamType::Ac3) ++audioBound;
         if (IsVideoPesId(s->pesId)) ++videoBound;
     }
-    header->clear();
-    SyntaxWriter w(*header);
-    w.Bits(32, 0x000001BB);  // system_header_start_code
-    const size_t lengthAt = w.Position();
-    w.Bits(16, 0);  // header_length, patched below
-    w.Ones(1);
-    // rate_bound: the program's rate adapts while streaming, so outside DVD compatibility
-    // the bound is the field's largest value rather than today's rate.
-    w.Bits(22, compatibility == Compatibility::Dvd ? MuxRate(program, compatibility) : (1u << 22) - 1);
-    w.Ones(1);
-    w.Bits(6, static_cast<uint32_t>(std::min(audioBound, 32)));  // audio_bound
-    w.Bits(1, 0);                                                // fixed_flag
-    w.Bits(1, 0);                                                // CSPS_flag
-    w.Bits(1, 0);                                                // system_audio_lock_flag
-    w.Bits(1, 0);                                                // system_video_lock_flag
-    w.Ones(1);
-    w.Bits(5, static_cast<uint32_t>(std::min(videoBound, 16)));  // video_bound
-    w.Bits(1, 0);                                                // packet_rate_restriction_flag
-    w.Ones(7);                                                   // reserved_bits
+    std::vector<common::StdBufferBound> bounds;
     if (compatibility == Compatibility::Dvd) {
         // DVD-Video's four entries: all video (0xB9), all audio (0xB8), private stream 1
         // and the navigation packets of private stream 2, with the DVD decoder's buffers.
-        const struct {
-            uint8_t id;
-            int scale;
-            uint32_t size;
-        } kDvdEntries[] = {{0xB9, 1, 232}, {0xB8, 0, 32}, {0xBD, 1, 58}, {0xBF, 1, 2}};
-        for (const auto& e : kDvdEntries) {
-            w.Byte(e.id);
-            w.Ones(2);
-            w.Bits(1, static_cast<uint64_t>(e.scale));
-            w.Bits(13, e.size);
-        }
+        bounds = {{0xB9, 1, 232}, {0xB8, 0, 32}, {0xBD, 1, 58}, {0xBF, 1, 2}};
     }
     for (MuxStreamNode* s : live) {
         const bool video = IsVideoPesId(s->pesId);
@@ -362,14 +335,21 @@ void BuildSystemHeader(MuxProgram& program, Compatibility compatibility, std::ve
         const int64_t decoderBuffer = video ? 163000 : 4096;
         const int64_t bytes = std::max<int64_t>(s->bitrate / 8, decoderBuffer);
         const int64_t units = video ? (bytes + 1023) / 1024 : (bytes + 127) / 128;
-        w.Byte(static_cast<uint8_t>(s->pesId));
-        w.Ones(2);
-        w.Bits(1, video ? 1 : 0);  // P-STD_buffer_bound_scale
-        w.Bits(13, static_cast<uint32_t>(std::clamp<int64_t>(units, 1, 0x1FFF)));
+        bounds.push_back({static_cast<uint8_t>(s->pesId), static_cast<uint8_t>(video ? 1 : 0),
+                          static_cast<uint16_t>(std::clamp<int64_t>(units, 1, 0x1FFF))});
         s->decoderBufferSize = static_cast<int32_t>(decoderBuffer);
     }
-    w.Patch16(lengthAt, static_cast<uint16_t>(w.Position() - 6));
-    w.Commit();
+    common::SystemHeaderFields f;
+    // rate_bound: the program's rate adapts while streaming, so outside DVD compatibility
+    // the bound is the field's largest value rather than today's rate.
+    f.rateBound =
+        compatibility == Compatibility::Dvd ? static_cast<uint32_t>(MuxRate(program, compatibility)) : (1u << 22) - 1;
+    f.audioBound = static_cast<uint32_t>(audioBound);
+    f.videoBound = static_cast<uint32_t>(videoBound);
+    f.streams = bounds;
+    header->clear();
+    common::VectorFieldWriter w(*header);
+    common::WriteSystemHeader(w, f);
 }
 
 }  // namespace muxer

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "common/bitstream/mpeg2_video_header.h"
+#include "common/bitstream/start_code.h"
+
 namespace muxer {
 
 // ---- DecodeTimeSupply ------------------------------------------------------------------
@@ -78,12 +81,18 @@ void DecodeTimeSupply::Release(std::vector<MediaBuffer*>* ready) {
 int32_t MinimumReorderDelay(StreamType type, const uint8_t* data, int32_t size) {
     if (type == StreamType::Mpeg1Video) return 1;
     if (type != StreamType::Mpeg2Video) return 0;
-    // sequence_extension (ISO/IEC 13818-2 6.2.2.3): low_delay is the 41st bit after the
-    // start code; without the extension the stream is MPEG-1 in effect.
-    for (int32_t i = 0; i + 10 <= size; ++i)
-        if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && data[i + 3] == 0xB5 && (data[i + 4] >> 4) == 1)
-            return (data[i + 9] & 0x80) ? 0 : 1;
-    return 1;
+    // low_delay of the sequence_extension (ISO/IEC 13818-2 6.2.2.3) after the unit's
+    // sequence header; without the extension the stream is MPEG-1 in effect.
+    if (!data || size <= 0) return 1;
+    const uint8_t* const end = data + size;
+    const uint8_t* at = common::FindStartCode(data, end);
+    while (at != end && (end - at < 4 || at[3] != common::kMpegSequenceHeaderCode))
+        at = common::FindStartCode(at + 3, end);
+    common::MpegSequenceHeader h;
+    if (at == end || !common::ReadMpegVideoSequence(std::span<const uint8_t>(at, static_cast<size_t>(end - at)), &h) ||
+        !h.hasExtension)
+        return 1;
+    return h.lowDelay ? 0 : 1;
 }
 
 // ---- MuxStream -------------------------------------------------------------------------
@@ -144,7 +153,34 @@ void MuxStream::Deactivate() {
 
 void MuxStream::Feed(const MediaBuffer& sample) {
     NoteFeeder();
-    if (assembler_) assembler_->Feed(sample);
+    if (completeUnits && HasParser(type)) {
+        if (assembler_) assembler_->Feed(sample);
+        return;
+    }
+    QueueWhole(sample);
+}
+
+void MuxStream::QueueWhole(const MediaBuffer& sample) {
+    if (sample.length <= 0 || !sample.Data()) return;
+    const uint8_t* bytes = sample.Data();
+    int32_t left = sample.length;
+    bool first = true;
+    while (left > 0) {
+        BufferRef buffer(pool_.GetBuffer());
+        if (!buffer) return;  // the pool stopped (flush or stop): the input is refused
+        const int32_t size = std::min(left, buffer->FreeRoom());
+        if (size <= 0) return;
+        WrappingBuffer piece(bytes, size, first ? sample.Pts() : std::nullopt, first ? sample.Dts() : std::nullopt);
+        if (first && sample.durationValid) {
+            piece.duration = sample.duration;
+            piece.durationValid = true;
+        }
+        if (!piece.CopyInto(*buffer)) return;
+        QueueUnit(buffer.get());
+        bytes += size;
+        left -= size;
+        first = false;
+    }
 }
 
 void MuxStream::EndOfStream() {

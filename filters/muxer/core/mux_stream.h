@@ -65,8 +65,12 @@ public:
     // Activation: parser, pool and assembler; false when the pool cannot start.
     bool Activate();
     void Deactivate();
-    // An input sample (any kind of buffer): cut into units and queued.
+    // An input sample (any kind of buffer): cut into units by the assembler and queued, or,
+    // without completion of units (or for a type no parser can cut), queued whole.
     void Feed(const MediaBuffer& sample);
+    // "Completing Access Unit": whether samples are cut into access units (set before
+    // Activate; streams that a multiplexed input makes always cut).
+    bool completeUnits = true;
     // End of the input: the last unit, then an end unit.
     void EndOfStream();
     // A unit already cut and timed (the caller's reference goes with it): queued as the
@@ -124,6 +128,9 @@ public:
     void Flush();
 
 private:
+    // One pooled buffer per sample, copied whole with its times; a sample larger than a
+    // buffer goes on in buffer-sized units, its times on the first.
+    void QueueWhole(const MediaBuffer& sample);
     void Enqueue(MediaBuffer* unit);
     void NoteFeeder() { feeder_.store(std::this_thread::get_id(), std::memory_order_relaxed); }
 

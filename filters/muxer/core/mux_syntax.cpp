@@ -29,17 +29,6 @@ uint32_t Crc32Mpeg(const uint8_t* data, size_t size) {
     return crc;
 }
 
-void WriteTimeStamp(SyntaxWriter& w, uint8_t prefix, uint64_t ticks90k) {
-    const uint64_t t = ticks90k & ((uint64_t{1} << 33) - 1);
-    w.Bits(4, prefix);
-    w.Bits(3, t >> 30);
-    w.Ones(1);  // marker_bit
-    w.Bits(15, t >> 15);
-    w.Ones(1);
-    w.Bits(15, t);
-    w.Ones(1);
-}
-
 void PacketizeSection(const std::vector<uint8_t>& section, uint16_t pid, uint8_t* counter, std::vector<uint8_t>* out) {
     size_t done = 0;
     bool first = true;

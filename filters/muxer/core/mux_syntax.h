@@ -73,9 +73,6 @@ private:
 // bits most significant first, no final inversion.
 uint32_t Crc32Mpeg(const uint8_t* data, size_t size);
 
-// A 33-bit time stamp with its 4-bit prefix and three marker bits (2.4.3.7: PTS, DTS).
-void WriteTimeStamp(SyntaxWriter& w, uint8_t prefix, uint64_t ticks90k);
-
 // 90 kHz clock and 27 MHz extension of a time in 100-ns units (truncating).
 inline uint64_t ClockBase(int64_t t) {
     return static_cast<uint64_t>(t < 0 ? 0 : t) * 9 / 1000;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "filters/muxer/core/mux_engine.h"
+#include "common/bitstream/program_stream_headers.h"
 #include "filters/muxer/core/mux_syntax.h"
 
 namespace muxer {
@@ -33,21 +34,13 @@ void Ac3FrameStarts(const uint8_t* data, int64_t size, std::vector<int64_t>* sta
 // The fixed part of a PES header (2.4.3.6) with its time stamps and `stuffing` bytes.
 void WritePesHeader(SyntaxWriter& w, uint8_t streamId, int64_t packetLength, const MediaBuffer& unit, bool pts,
                     bool dts, int stuffing) {
-    w.Bits(24, 0x000001);  // packet_start_code_prefix
-    w.Byte(streamId);
-    w.Bits(16, static_cast<uint64_t>(packetLength));  // PES_packet_length
-    w.Bits(2, 2);                                     // '10'
-    w.Bits(2, 0);                                     // PES_scrambling_control
-    w.Bits(1, 0);                                     // PES_priority
-    w.Bits(1, 0);                                     // data_alignment_indicator
-    w.Bits(1, 0);                                     // copyright
-    w.Bits(1, 0);                                     // original_or_copy
-    w.Bits(2, pts ? (dts ? 3 : 2) : 0);               // PTS_DTS_flags
-    w.Bits(6, 0);  // ESCR, ES_rate, DSM_trick_mode, additional_copy_info, PES_CRC, extension
-    w.Byte(static_cast<uint8_t>((pts ? 5 : 0) + (dts ? 5 : 0) + stuffing));  // PES_header_data_length
-    if (pts) WriteTimeStamp(w, dts ? 3 : 2, ClockBase(unit.pts));
-    if (dts) WriteTimeStamp(w, 1, ClockBase(unit.dts));
-    w.Fill(static_cast<size_t>(stuffing), 0xFF);  // stuffing_byte
+    common::PesHeaderFields f;
+    f.streamId = streamId;
+    f.packetLength = static_cast<uint32_t>(packetLength);
+    if (pts) f.pts = static_cast<int64_t>(ClockBase(unit.pts) & common::kTimeStampMask);
+    if (pts && dts) f.dts = static_cast<int64_t>(ClockBase(unit.dts) & common::kTimeStampMask);
+    f.stuffing = static_cast<uint32_t>(stuffing);
+    common::WritePesHeader(w, f);
 }
 
 }  // namespace
@@ -61,21 +54,8 @@ int64_t MuxEngine::ClockNow(const MuxProgram& program) const {
 
 void MuxEngine::WritePackHeader(SyntaxWriter& w, const MuxProgram& program) {
     const int64_t scr = std::max(ClockNow(program), lastClockOut_);
-    const uint64_t base = ClockBase(scr);
-    w.Bits(32, 0x000001BA);  // pack_start_code
-    w.Bits(2, 1);            // '01'
-    w.Bits(3, base >> 30);   // system_clock_reference_base [32..30]
-    w.Ones(1);
-    w.Bits(15, base >> 15);
-    w.Ones(1);
-    w.Bits(15, base);
-    w.Ones(1);
-    w.Bits(9, ClockExtension(scr));  // system_clock_reference_extension
-    w.Ones(1);
-    w.Bits(22, MuxRate(program, settings_.compatibility));  // program_mux_rate
-    w.Ones(2);
-    w.Ones(5);     // reserved
-    w.Bits(3, 0);  // pack_stuffing_length
+    common::WritePackHeader(w, ClockBase(scr), ClockExtension(scr),
+                            static_cast<uint32_t>(MuxRate(program, settings_.compatibility)));
     lastClockOut_ = scr;
 }
 
@@ -89,12 +69,7 @@ void MuxEngine::WriteNavigationPack(const MuxProgram& program) {
         WritePackHeader(w, program);
     }
     scratch_.insert(scratch_.end(), systemHeader_.begin(), systemHeader_.end());
-    for (const auto& [substream, length] : {std::pair<uint8_t, uint16_t>{0x00, 980}, {0x01, 1018}}) {
-        const size_t at = scratch_.size();
-        scratch_.insert(scratch_.end(), {0x00, 0x00, 0x01, 0xBF, static_cast<uint8_t>(length >> 8),
-                                         static_cast<uint8_t>(length), substream});
-        scratch_.resize(at + 6 + length, 0x00);
-    }
+    common::AppendNavigationPackets(&scratch_);
     padding_ += scratch_.size() - 14 - systemHeader_.size();
     Emit(scratch_.data(), scratch_.size(), scratch_.size());
 }

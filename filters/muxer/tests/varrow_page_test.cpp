@@ -1,7 +1,7 @@
 // The multiplexer's property pages in a real property frame (OleCreatePropertyFrame) on the
 // test display: the tree of the filter, its programs and streams, the parameter rows,
 // edits typed into the in-place editors reaching the filter, the version page's text,
-// and screenshots of both pages.
+// a stream dragged to another program, and screenshots of both pages.
 #include <windows.h>
 #include <commctrl.h>
 #include <dshow.h>
@@ -55,6 +55,47 @@ HWND Child(HWND parent, const wchar_t* className) {
     f.className = className;
     EnumChildWindows(parent, FindChild, reinterpret_cast<LPARAM>(&f));
     return f.window;
+}
+
+// On the scripting thread: waits for the frame and its settings tree; the tree, or null
+// when either never came.
+HWND WaitForTree(Found* f) {
+    for (int i = 0; i < 200 && !f->frame; ++i) {
+        Sleep(50);
+        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(f));
+    }
+    HWND tree = nullptr;
+    for (int i = 0; f->frame && i < 100 && !tree; ++i) {
+        Sleep(50);
+        tree = Child(f->frame, WC_TREEVIEWW);
+    }
+    return tree;
+}
+
+// Shows the property frame on `filter` with the first `pages` of the settings and version
+// pages while `drive` scripts it on a thread of its own; returns when the frame has closed.
+void RunFrame(IBaseFilter* filter, LPTHREAD_START_ROUTINE drive, void* script, ULONG pages) {
+    HANDLE driver = CreateThread(nullptr, 0, drive, script, 0, nullptr);
+    IUnknown* object = filter;
+    CLSID ids[2] = {CLSID_VarrowSettingsPage, CLSID_VarrowVersionPage};
+    EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, pages, ids, 0, 0, nullptr), S_OK);
+    WaitForSingleObject(driver, 60000);
+    CloseHandle(driver);
+}
+
+// A new filter with a second program beside the first, whose stream is Input0; null when
+// either step failed.
+IBaseFilter* NewVarrowWithTwoPrograms() {
+    IBaseFilter* filter = NewVarrow();
+    if (!filter) return nullptr;
+    IKestruneConfigEx* config = ConfigOf(filter);
+    VARIANT v;
+    VariantInit(&v);
+    const HRESULT hr = config->SetValue(&kCommandCreateProgram, &v);
+    config->Release();
+    if (hr == S_OK) return filter;
+    filter->Release();
+    return nullptr;
 }
 
 // What the scripting thread saw and did, checked on the test thread afterwards.
@@ -118,17 +159,9 @@ bool Edit(HWND page, HWND list, const wchar_t* name, const wchar_t* text, const 
 DWORD WINAPI Drive(void* data) {
     auto* s = static_cast<Script*>(data);
     Found f;
-    for (int i = 0; i < 200 && !f.frame; ++i) {
-        Sleep(50);
-        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&f));
-    }
+    HWND tree = WaitForTree(&f);
     if (!f.frame) return 1;
     s->frameFound = true;
-    HWND tree = nullptr;
-    for (int i = 0; i < 100 && !tree; ++i) {
-        Sleep(50);
-        tree = Child(f.frame, WC_TREEVIEWW);
-    }
     HWND page = tree ? GetParent(tree) : nullptr;
     HWND list = page ? GetDlgItem(page, 2) : nullptr;
     if (!list) {
@@ -219,25 +252,16 @@ TEST(VarrowPages, BothPagesInAPropertyFrameWithScriptedEdits) {
         Registered reg;
         ASSERT_TRUE(reg.Ok());
         Watchdog dog(240000);
-        IBaseFilter* filter = NewVarrow();
+        // A second program, and a stream with a type, so that the tree has depth.
+        IBaseFilter* filter = NewVarrowWithTwoPrograms();
         ASSERT_NE(filter, nullptr);
         IKestruneConfigEx* config = ConfigOf(filter);
-        // A second program, and a stream with a type, so that the tree has depth.
-        VARIANT v;
-        VariantInit(&v);
-        ASSERT_EQ(config->SetValue(&kCommandCreateProgram, &v), S_OK);
-        VariantClear(&v);
         IPin* pin = FindPin(filter, L"Input0");
         IKestruneConfigEx* stream = ConfigOf(pin);
         ASSERT_EQ(SetInt(stream, kParamStreamType, 2), S_OK);
 
         Script script;
-        HANDLE driver = CreateThread(nullptr, 0, Drive, &script, 0, nullptr);
-        IUnknown* object = filter;
-        CLSID pages[2] = {CLSID_VarrowSettingsPage, CLSID_VarrowVersionPage};
-        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, 2, pages, 0, 0, nullptr), S_OK);
-        WaitForSingleObject(driver, 60000);
-        CloseHandle(driver);
+        RunFrame(filter, Drive, &script, 2);
 
         EXPECT_TRUE(script.frameFound);
         // Root, two programs, one stream.
@@ -290,15 +314,7 @@ testsupport::Rgb RootIcon(HWND tree, const char* png) {
 DWORD WINAPI DriveRunning(void* data) {
     auto* s = static_cast<RunningScript*>(data);
     Found f;
-    for (int i = 0; i < 200 && !f.frame; ++i) {
-        Sleep(50);
-        EnumWindows(FindFrame, reinterpret_cast<LPARAM>(&f));
-    }
-    HWND tree = nullptr;
-    for (int i = 0; f.frame && i < 100 && !tree; ++i) {
-        Sleep(50);
-        tree = Child(f.frame, WC_TREEVIEWW);
-    }
+    HWND tree = WaitForTree(&f);
     if (!tree) {
         if (f.frame) PostMessageW(f.frame, WM_COMMAND, IDCANCEL, 0);
         return 1;
@@ -359,12 +375,7 @@ TEST(VarrowPages, WhileRunningRowsAreReadOnlyAndTheIconTurns) {
         ASSERT_EQ(Control(graph, &IMediaControl::Pause), S_OK);
 
         RunningScript script;
-        HANDLE driver = CreateThread(nullptr, 0, DriveRunning, &script, 0, nullptr);
-        IUnknown* object = filter;
-        CLSID pages[1] = {CLSID_VarrowSettingsPage};
-        EXPECT_EQ(OleCreatePropertyFrame(nullptr, 20, 20, L"Varrow", 1, &object, 1, pages, 0, 0, nullptr), S_OK);
-        WaitForSingleObject(driver, 60000);
-        CloseHandle(driver);
+        RunFrame(filter, DriveRunning, &script, 1);
         EXPECT_EQ(Control(graph, &IMediaControl::Stop), S_OK);
 
         EXPECT_TRUE(script.found);
@@ -375,6 +386,125 @@ TEST(VarrowPages, WhileRunningRowsAreReadOnlyAndTheIconTurns) {
         EXPECT_EQ(graph->Release(), 0u);
         EXPECT_EQ(source->Release(), 0u);
         EXPECT_EQ(sink->Release(), 0u);
+        EXPECT_EQ(filter->Release(), 0u);
+    }
+    CoUninitialize();
+}
+
+struct DragScript {
+    bool found = false;
+    bool cursorHiddenWhileDragging = false, dropTargetShown = false;
+    bool cursorShownAfter = false;
+    int streamsUnderFirst = -1, streamsUnderSecond = -1;  // the stream's program, the other
+    bool screenshot = false;
+};
+
+HTREEITEM TreeNext(HWND tree, UINT how, HTREEITEM from) {
+    return reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
+}
+
+int Children(HWND tree, HTREEITEM item) {
+    int n = 0;
+    for (HTREEITEM c = TreeNext(tree, TVGN_CHILD, item); c; c = TreeNext(tree, TVGN_NEXT, c))
+        ++n;
+    return n;
+}
+
+// Centre of an item's text, in the tree's client coordinates.
+POINT ItemCentre(HWND tree, HTREEITEM item) {
+    RECT r = {};
+    std::memcpy(&r, &item, sizeof item);
+    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+    return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+bool CursorShowing() {
+    CURSORINFO info = {};
+    info.cbSize = sizeof info;
+    return GetCursorInfo(&info) && (info.flags & CURSOR_SHOWING) != 0;
+}
+
+// Drags the stream onto the other program as the tree reports it to the page: the cursor
+// hidden and the drop target marked while dragging (the drag image is in the screenshot),
+// the cursor back after the drop, and the stream then under the other program.
+DWORD WINAPI DriveDrag(void* data) {
+    auto* s = static_cast<DragScript*>(data);
+    Found f;
+    HWND tree = WaitForTree(&f);
+    if (!tree) {
+        if (f.frame) PostMessageW(f.frame, WM_COMMAND, IDCANCEL, 0);
+        return 1;
+    }
+    HWND page = GetParent(tree);
+    Settle();
+    // The program that holds the stream, and the other one.
+    HTREEITEM first = TreeNext(tree, TVGN_CHILD, TreeNext(tree, TVGN_ROOT, nullptr));
+    HTREEITEM second = first ? TreeNext(tree, TVGN_NEXT, first) : nullptr;
+    const bool streamInFirst = first && Children(tree, first) > 0;
+    HTREEITEM from = streamInFirst ? first : second;
+    HTREEITEM to = streamInFirst ? second : first;
+    HTREEITEM stream = from ? TreeNext(tree, TVGN_CHILD, from) : nullptr;
+    if (!to || !stream) {
+        PostMessageW(f.frame, WM_COMMAND, IDCANCEL, 0);
+        return 1;
+    }
+    s->found = true;
+    // The cursor's show count belongs to the page thread's input, shared once attached.
+    const DWORD pageThread = GetWindowThreadProcessId(page, nullptr);
+    AttachThreadInput(GetCurrentThreadId(), pageThread, TRUE);
+
+    NMTREEVIEWW begin = {};
+    begin.hdr = {tree, 1, static_cast<UINT>(TVN_BEGINDRAGW)};
+    begin.itemNew.mask = TVIF_HANDLE | TVIF_PARAM;
+    begin.itemNew.hItem = stream;
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&begin.itemNew));
+    begin.ptDrag = ItemCentre(tree, stream);
+    SendMessageW(page, WM_NOTIFY, 1, reinterpret_cast<LPARAM>(&begin));
+    s->cursorHiddenWhileDragging = !CursorShowing();
+
+    POINT over = ItemCentre(tree, to);
+    MapWindowPoints(tree, page, &over, 1);
+    SendMessageW(page, WM_MOUSEMOVE, 0, MAKELPARAM(over.x, over.y));
+    s->dropTargetShown = TreeNext(tree, TVGN_DROPHILITE, nullptr) == to;
+    Settle();
+    s->screenshot = testsupport::CaptureScreen("varrow_drag.png");
+    SendMessageW(page, WM_LBUTTONUP, 0, MAKELPARAM(over.x, over.y));
+    Settle();
+    s->cursorShownAfter = CursorShowing();
+    AttachThreadInput(GetCurrentThreadId(), pageThread, FALSE);
+    // The tree is built again after the move.
+    first = TreeNext(tree, TVGN_CHILD, TreeNext(tree, TVGN_ROOT, nullptr));
+    second = first ? TreeNext(tree, TVGN_NEXT, first) : nullptr;
+    s->streamsUnderFirst = first ? Children(tree, streamInFirst ? first : second) : -1;
+    s->streamsUnderSecond = second ? Children(tree, streamInFirst ? second : first) : -1;
+    PostMessageW(f.frame, WM_COMMAND, IDOK, 0);
+    return 0;
+}
+
+TEST(VarrowPages, DraggingAStreamHidesTheCursorAndMovesIt) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    {
+        Registered reg;
+        ASSERT_TRUE(reg.Ok());
+        Watchdog dog(240000);
+        IBaseFilter* filter = NewVarrowWithTwoPrograms();
+        ASSERT_NE(filter, nullptr);
+        IPin* pin = FindPin(filter, L"Input0");
+        IKestruneConfigEx* stream = ConfigOf(pin);
+        ASSERT_EQ(SetInt(stream, kParamStreamType, 2), S_OK);
+        stream->Release();
+        pin->Release();
+
+        DragScript script;
+        RunFrame(filter, DriveDrag, &script, 1);
+
+        ASSERT_TRUE(script.found);
+        EXPECT_TRUE(script.cursorHiddenWhileDragging);
+        EXPECT_TRUE(script.dropTargetShown);
+        EXPECT_TRUE(script.screenshot);
+        EXPECT_TRUE(script.cursorShownAfter);
+        EXPECT_EQ(script.streamsUnderFirst, 0);
+        EXPECT_EQ(script.streamsUnderSecond, 1);
         EXPECT_EQ(filter->Release(), 0u);
     }
     CoUninitialize();

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/bitstream/program_stream_headers.h"
 #include "filters/muxer/core/mux_input_parser.h"
 #include "filters/muxer/core/mux_stream.h"
 #include "filters/muxer/core/mux_syntax.h"
@@ -55,7 +56,7 @@ Bytes Pes(uint8_t id, int64_t pts90k, const Bytes& payload) {
     w.Byte(0x80);
     w.Byte(0x80);
     w.Byte(5);
-    WriteTimeStamp(w, 2, static_cast<uint64_t>(pts90k));
+    common::WritePesTimeStamp(w, 2, static_cast<uint64_t>(pts90k));
     w.Commit();
     b.insert(b.end(), payload.begin(), payload.end());
     return b;

@@ -1,5 +1,6 @@
 // A stream flushed in mid-input: what was queued or held is gone, and the units after it
-// are cut and timed as on a fresh input; the host's pool sizes are the pool's.
+// are cut and timed as on a fresh input; the host's pool sizes are the pool's. With
+// completion of access units off, samples pass whole.
 #include <gtest/gtest.h>
 
 #include "filters/muxer/core/mux_stream.h"
@@ -26,15 +27,21 @@ void Feed(muxer::MuxStream& s, const std::vector<uint8_t>& bytes, size_t from, s
     }
 }
 
-TEST(MuxStreamFlush, DropsWhatWasQueuedAndCutsTheNextInputAfresh) {
+// One second of MPEG-1 Layer II at 192 kbit/s, made by ffmpeg, with its media type.
+void MakeMpegAudio(std::vector<uint8_t>* bytes, muxer::StreamMediaType* media, uint32_t* frameLength) {
     std::string path;
     ASSERT_TRUE(testsupport::MediaFixture(
         "ffmpeg -f lavfi -i sine=frequency=440:sample_rate=48000 -t 1 -c:a mp2 -b:a 192k -f mp2 {out}", "mp2", &path));
-    const std::vector<uint8_t> bytes = muxertest::ReadAll(path);
-    ASSERT_GT(bytes.size(), 10000u);
+    *bytes = muxertest::ReadAll(path);
+    ASSERT_GT(bytes->size(), 10000u);
+    ASSERT_TRUE(muxer::BuildMpegAudioMediaType(bytes->data(), media, frameLength));
+}
+
+TEST(MuxStreamFlush, DropsWhatWasQueuedAndCutsTheNextInputAfresh) {
+    std::vector<uint8_t> bytes;
     muxer::StreamMediaType media;
     uint32_t frameLength = 0;
-    ASSERT_TRUE(muxer::BuildMpegAudioMediaType(bytes.data(), &media, &frameLength));
+    ASSERT_NO_FATAL_FAILURE(MakeMpegAudio(&bytes, &media, &frameLength));
     ASSERT_EQ(frameLength, 576u);  // 192 kbit/s at 48 kHz
 
     muxer::MuxStream s(muxer::StreamType::Mpeg1Audio, media, nullptr);
@@ -66,6 +73,58 @@ TEST(MuxStreamFlush, DropsWhatWasQueuedAndCutsTheNextInputAfresh) {
     for (MediaBuffer* u : units)
         u->Release();
     s.Deactivate();
+}
+
+// MPEG audio fed in samples of 4000 bytes: with completion every unit is one 576-byte
+// frame; without it every sample is one unit with the sample's time, or, when larger than
+// a pool buffer, buffer-sized units; no byte is lost either way.
+TEST(MuxStreamUnits, CompletionCutsFramesAndWithoutItSamplesPassWhole) {
+    std::vector<uint8_t> bytes;
+    muxer::StreamMediaType media;
+    uint32_t frameLength = 0;
+    ASSERT_NO_FATAL_FAILURE(MakeMpegAudio(&bytes, &media, &frameLength));
+    struct Case {
+        bool complete;
+        int32_t bufferSize;
+        int32_t unitSize;  // every unit's size but the last one's
+    };
+    for (const Case c : {Case{true, 48000, int32_t(frameLength)}, Case{false, 48000, 4000}, Case{false, 1000, 1000}}) {
+        SCOPED_TRACE(c.complete ? "complete" : c.bufferSize == 1000 ? "whole, small buffers" : "whole");
+        muxer::MuxStream s(muxer::StreamType::Mpeg1Audio, media, nullptr);
+        s.completeUnits = c.complete;
+        s.poolBufferSize = c.bufferSize;
+        s.poolByteLimit = 8 * 1024 * 1024;
+        ASSERT_TRUE(s.Activate());
+        // Every sample timed, each 4000 bytes apart at 192 kbit/s.
+        for (size_t at = 0; at < bytes.size(); at += 4000) {
+            const size_t n = std::min<size_t>(4000, bytes.size() - at);
+            const muxer::WrappingBuffer sample(bytes.data() + at, static_cast<int32_t>(n),
+                                               std::optional<int64_t>(int64_t(at) * 80000000 / 192000));
+            s.Feed(sample);
+        }
+        s.EndOfStream();
+        std::vector<MediaBuffer*> units = Drain(s);
+        ASSERT_GT(units.size(), 1u);
+        // The last unit, held back by the parser, comes with the end of the stream.
+        int64_t total = 0;
+        for (size_t i = 0; i < units.size(); ++i) {
+            total += units[i]->length;
+            if (i + 1 < units.size()) {
+                EXPECT_EQ(units[i]->length, c.unitSize) << i;
+            }
+            // Without completion, the unit that begins a sample has the sample's time.
+            const int64_t at = int64_t(i) * c.unitSize;
+            if (!c.complete && at % 4000 == 0) {
+                EXPECT_TRUE(units[i]->ptsValid) << i;
+                EXPECT_EQ(units[i]->pts, s.startDelay + at * 80000000 / 192000) << i;
+            }
+        }
+        EXPECT_TRUE(units.back()->endOfStream);
+        EXPECT_EQ(total, c.complete ? int64_t(bytes.size() / frameLength * frameLength) : int64_t(bytes.size()));
+        for (MediaBuffer* u : units)
+            u->Release();
+        s.Deactivate();
+    }
 }
 
 }  // namespace
