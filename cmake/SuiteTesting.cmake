@@ -32,6 +32,8 @@ set(SUITE_THREADED_UNITS
   filters/muxer/core    # the multiplexer engine's threads
   editor/core)          # the editing engine's clip threads
 set(SUITE_THREAD_START_PATTERN "std::(thread|jthread|async)|CreateThread|_beginthread|common/threads\\.h")
+# Within those, the tests that start no thread leave the run (cmake/SingleThreadedTests.cmake).
+include("${CMAKE_CURRENT_LIST_DIR}/SingleThreadedTests.cmake")
 
 # Whether `dir` lies in one of SUITE_THREADED_UNITS.
 function(suite_in_threaded_unit dir out)
@@ -117,9 +119,10 @@ endfunction()
 # must therefore be named apart within a test executable, as its tests are; the sources of
 # SUITE_UNITY_APART (relative to the top folder), whose helpers share a name with another
 # source's of their executable, are compiled on their own. A batch is recompiled whole when
-# one of its sources changes. On by default in the address sanitizer's and the Windows
-# configurations, for now: the others' test executables have not yet been built so.
-if(SUITE_SANITIZE OR SUITE_WIN)
+# one of its sources changes. On by default in the sanitizers' and the Windows
+# configurations (the ones scripts/test builds); the release configuration's test
+# executables have not yet been built so.
+if(SUITE_SANITIZE OR SUITE_SANITIZE_THREAD OR SUITE_WIN)
   set(suite_unity_default ON)
 else()
   set(suite_unity_default OFF)
@@ -191,17 +194,23 @@ function(suite_add_gtest name)
     if(ARG_GUI)
       message(FATAL_ERROR "${name}: GUI tests exist only in the Windows configuration")
     endif()
+    set(filter)
     if(SUITE_SANITIZE_THREAD)
       suite_tests_threads(${name} "${ARG_SOURCES}" threaded)
-      if(NOT threaded)
+      if(NOT threaded OR name IN_LIST SUITE_SINGLE_THREADED_TEST_PROGRAMS)
         set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
         return()
+      endif()
+      if(SUITE_TSAN_SKIP_${name})
+        list(JOIN SUITE_TSAN_SKIP_${name} ":" skipped)
+        set(filter TEST_FILTER "-${skipped}")
       endif()
     endif()
     add_dependencies(suite_tests ${name})
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       NO_PRETTY_VALUES NO_PRETTY_TYPES
+      ${filter}
       PROPERTIES LABELS host TIMEOUT 600)
   endif()
 endfunction()
