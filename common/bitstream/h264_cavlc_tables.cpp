@@ -127,12 +127,6 @@ const VlcCode kRunBefore[7][15] = {
 
 // Table 9-4 read backwards: for each coded_block_pattern its codeNum.
 namespace {
-constexpr uint8_t kIntraCbpOfCode[48] = {47, 31, 15, 0,  23, 27, 29, 30, 7,  11, 13, 14, 39, 43, 45, 46,
-                                         16, 3,  5,  10, 12, 19, 21, 26, 28, 35, 37, 42, 44, 1,  2,  4,
-                                         8,  17, 18, 20, 24, 6,  9,  22, 25, 32, 33, 34, 36, 40, 38, 41};
-constexpr uint8_t kInterCbpOfCode[48] = {0,  16, 1,  2,  4,  8,  32, 3,  5,  10, 12, 15, 47, 7,  11, 13,
-                                         14, 6,  9,  31, 35, 37, 42, 44, 33, 34, 36, 40, 39, 43, 45, 46,
-                                         17, 18, 20, 24, 19, 21, 26, 28, 23, 27, 29, 30, 22, 25, 38, 41};
 struct Inverse {
     uint8_t v[48];
 };

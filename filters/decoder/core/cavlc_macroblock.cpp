@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/bitstream/bit_reader.h"
+#include "common/bitstream/h264_cavlc_tables.h"
 #include "filters/decoder/core/cavlc_tables.h"
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
@@ -15,16 +16,6 @@
 namespace avcdec {
 
 namespace {
-
-// Table 9-4, chroma_format_idc 1: coded_block_pattern by codeNum for Intra_4x4.
-constexpr uint8_t kIntraCbp[48] = {47, 31, 15, 0,  23, 27, 29, 30, 7,  11, 13, 14, 39, 43, 45, 46,
-                                   16, 3,  5,  10, 12, 19, 21, 26, 28, 35, 37, 42, 44, 1,  2,  4,
-                                   8,  17, 18, 20, 24, 6,  9,  22, 25, 32, 33, 34, 36, 40, 38, 41};
-
-// Table 9-4, chroma_format_idc 1: coded_block_pattern by codeNum for Inter.
-constexpr uint8_t kInterCbp[48] = {0,  16, 1,  2,  4,  8,  32, 3,  5,  10, 12, 15, 47, 7,  11, 13,
-                                   14, 6,  9,  31, 35, 37, 42, 44, 33, 34, 36, 40, 39, 43, 45, 46,
-                                   17, 18, 20, 24, 19, 21, 26, 28, 23, 27, 29, 30, 22, 25, 38, 41};
 
 // Table 7-14: B mb_type 1..21 as partition shape and the lists of its two partitions
 // (bit 0 list 0, bit 1 list 1).
@@ -430,7 +421,7 @@ int ReadIntraRest(BitReader& c, AvcDecoderContext* ctx, MacroblockWork* w, int32
     if (!intra16x16) {
         const int32_t codeNum = static_cast<int32_t>(c.ReadUe());
         if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
-        mb->codedBlockPattern = kIntraCbp[codeNum];
+        mb->codedBlockPattern = common::kIntraCbpOfCode[codeNum];
     }
     return ReadQpAndResidual(c, w, intra16x16);
 }
@@ -527,7 +518,7 @@ int ReadMotion(BitReader& c, const AvcDecoderContext* ctx, MacroblockInfo* mb, b
 int ReadInterResidual(BitReader& c, MacroblockWork* w) {
     const int32_t codeNum = static_cast<int32_t>(c.ReadUe());
     if (codeNum < 0 || codeNum > 47) return kDecoderOutOfRange;
-    w->cur->codedBlockPattern = kInterCbp[codeNum];
+    w->cur->codedBlockPattern = common::kInterCbpOfCode[codeNum];
     return ReadQpAndResidual(c, w, false);
 }
 
