@@ -1,6 +1,7 @@
 // Every entry of the encoder's kernel table, timed for the portable set ("portable") and
 // for the set this processor's feature word selects ("selected"), so that each later SIMD
-// member can be compared with its portable definition.
+// member can be compared with its portable definition. The decoder's entries that its
+// feature word replaces follow under "dec_".
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "common/cpu_features.h"
+#include "filters/decoder/core/kernel_table.h"
 #include "filters/encoder/core/coefficient_list.h"
 #include "filters/encoder/core/inter_prediction.h"
 #include "filters/encoder/core/kernel_table.h"
@@ -166,9 +168,73 @@ void RegisterAll() {
 }  // namespace
 }  // namespace ombrisk
 
+namespace avcdec {
+namespace {
+
+// The decoder's entries, portable and selected, on a 720x576 picture of random samples: the
+// intra modes on a block in the middle with every neighbour available, the luma DC inverse
+// on mid-range levels, the motion entries at every fraction and width (height = width).
+void RegisterDecoderKernels() {
+    static DecoderKernelTable sets[2];
+    FillDecoderKernelTable(&sets[0], 0);
+    FillDecoderKernelTable(&sets[1], common::DetectCpuFeatures());
+    using Body = std::function<void(const DecoderKernelTable&, uint8_t*, int)>;
+    constexpr int kPitch = 752;
+    const auto add = [](const std::string& name, Body body) {
+        const char* setNames[2] = {"portable", "selected"};
+        for (int s = 0; s < 2; ++s)
+            benchmark::RegisterBenchmark(("dec_" + name + "/" + setNames[s]).c_str(), [body, s](benchmark::State& st) {
+                static std::vector<uint8_t> picture = [] {
+                    std::mt19937 rng(7);
+                    std::vector<uint8_t> v(size_t{kPitch} * 608);
+                    for (auto& p : v)
+                        p = static_cast<uint8_t>(rng());
+                    return v;
+                }();
+                uint8_t* mid = picture.data() + 300 * kPitch + 360;
+                for (auto _ : st) {
+                    body(sets[s], mid, kPitch);
+                    benchmark::ClobberMemory();
+                }
+            });
+    };
+    const IntraAvailability all{true, true, true, true};
+    for (int m = 0; m < 9; ++m)
+        add("intra4x4_" + std::to_string(m),
+            [m, all](const DecoderKernelTable& t, uint8_t* p, int pitch) { t.intra4x4[m](p, pitch, all, p, pitch); });
+    for (int m = 0; m < 3; ++m) {
+        add("intra16x16_" + std::to_string(m),
+            [m, all](const DecoderKernelTable& t, uint8_t* p, int pitch) { t.intra16x16[m](p, pitch, all, p, pitch); });
+        add("intraChroma_" + std::to_string(m), [m, all](const DecoderKernelTable& t, uint8_t* p, int pitch) {
+            t.intraChroma[m](p, pitch, all, p, pitch);
+        });
+    }
+    add("lumaDcInverse", [](const DecoderKernelTable& t, uint8_t*, int) {
+        alignas(16) static int16_t coeffs[24][16];
+        static const int16_t levels[16] = {40, -3, 7, 0, 12, -9, 1, 2, -5, 0, 0, 3, 8, -1, 0, -2};
+        benchmark::DoNotOptimize(t.inverseLumaDc(coeffs, levels, 16 << 4));
+    });
+    for (int f = 0; f < 16; ++f)
+        for (int w = 4; w <= 16; w *= 2)
+            add("luma_" + std::to_string(f % 4) + std::to_string(f / 4) + "_" + std::to_string(w) + "x" +
+                    std::to_string(w),
+                [f, w](const DecoderKernelTable& t, uint8_t* p, int pitch) {
+                    t.lumaBlocks[LumaBlockIndex(f % 4, f / 4, w)](p + 40 * pitch, pitch, p, pitch, w);
+                });
+    for (int w = 2; w <= 8; w *= 2)
+        add("chroma_" + std::to_string(w) + "x" + std::to_string(w), [w](const DecoderKernelTable& t, uint8_t* p,
+                                                                         int pitch) {
+            t.chromaBlocks[ChromaBlockIndex(w)](p + 40 * pitch, p + 40 * pitch + 64, pitch, p, p + 64, pitch, w, 3, 5);
+        });
+}
+
+}  // namespace
+}  // namespace avcdec
+
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     ombrisk::RegisterAll();
+    avcdec::RegisterDecoderKernels();
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

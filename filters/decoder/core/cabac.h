@@ -103,6 +103,26 @@ struct CabacDecoder {
         return bin;
     }
 
+    // `count` (0..kMaxBypassRun) bypass bins as a number, the first bin its most
+    // significant bit: one refill test for the run.
+    static constexpr int kMaxBypassRun = 16;
+    uint32_t BypassBits(int count) {
+        if (lookahead < count) Refill();
+        uint64_t rest = low;
+        int at = lookahead;
+        uint32_t value = 0;
+        for (int i = 0; i < count; ++i) {
+            const uint64_t scaled = static_cast<uint64_t>(range) << --at;
+            const uint64_t bin = rest >= scaled;
+            rest -= scaled & (0 - bin);
+            value = value << 1 | static_cast<uint32_t>(bin);
+        }
+        low = rest;
+        lookahead = at;
+        if (lookahead < kMinLookahead) Refill();
+        return value;
+    }
+
     // DecodeTerminate (clause 9.3.3.2.2.3). After a 1 the engine has consumed every bit of
     // the arithmetic code, the final one included.
     int Terminate() {

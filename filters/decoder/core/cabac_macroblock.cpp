@@ -86,24 +86,34 @@ int ReadExpGolombBypass(CabacDecoder& e, int k) {
         value += 1 << k;
         if (++k > 16) return -1;
     }
-    while (k-- > 0)
-        value += e.Bypass() << k;
-    return value;
+    return value + static_cast<int>(e.BypassBits(k));
 }
+
+// ctxIdxInc of the first bin of coeff_abs_level_minus1 (clause 9.3.3.1.3) and of its
+// further bins (less 5) by the state of the level loop: states 0..3 while no level above
+// 1 was read (state k: k levels of 1 so far, capped at 3), then 4 and on by the number of
+// levels above 1 (capped at 7). Then the state after a level of 1 and after a larger one.
+constexpr uint8_t kAbsFirstInc[8] = {1, 2, 3, 4, 0, 0, 0, 0};
+constexpr uint8_t kAbsRestInc[2][8] = {{0, 0, 0, 0, 1, 2, 3, 4}, {0, 0, 0, 0, 1, 2, 3, 3}};  // [chroma DC]
+constexpr uint8_t kAbsAfterOne[8] = {1, 2, 3, 3, 4, 5, 6, 7};
+constexpr uint8_t kAbsAfterMore[8] = {4, 4, 4, 4, 5, 6, 7, 7};
 
 // residual_block_cabac (clauses 7.3.5.3.3 and 9.3.3.1.3) after a coded_block_flag of 1:
 // the significance map, then the levels from the last coefficient back. Scan positions
 // (from 0) go to pos[], levels to level[], in the order read; returns their count, or -1
-// for a level beyond 16 bits.
-int ReadCoefficients(CabacEngine& engine, int cat, int maxNumCoeff, uint8_t* pos, int32_t* level, int fieldOffset) {
+// for a level beyond 16 bits. One instance per ctxBlockCat, so that the context bases
+// and the block size are constants.
+template <int kCat>
+int ReadCoefficients(CabacEngine& engine, uint8_t* pos, int32_t* level, int fieldOffset) {
+    constexpr int kMaxNumCoeff = kCat == kCatLumaDc || kCat == kCatLuma4x4 ? 16 : kCat == kCatChromaDc ? 4 : 15;
     // The registers in a local copy, written back at the end: through the reference, every
     // store to pos[] (bytes, which may alias anything) and level[] (which may alias the
     // unsigned range) would make the compiler store and reload them around each bin.
     CabacDecoder e = engine;
-    CabacState* sig = &engine.state[kSigBase[cat] + fieldOffset];
-    CabacState* last = &engine.state[kLastBase[cat] + fieldOffset];
+    CabacState* sig = &engine.state[kSigBase[kCat] + fieldOffset];
+    CabacState* last = &engine.state[kLastBase[kCat] + fieldOffset];
     int n = 0;
-    const int final = maxNumCoeff - 1;
+    constexpr int final = kMaxNumCoeff - 1;
     // ctxIdxInc of both flags is the scan position (chroma DC: Min(i, 2), which is i for
     // its positions 0..2).
     int i = 0;
@@ -114,16 +124,16 @@ int ReadCoefficients(CabacEngine& engine, int cat, int maxNumCoeff, uint8_t* pos
         }
     }
     if (i == final) pos[n++] = static_cast<uint8_t>(final);
-    CabacState* abs = &engine.state[kAbsBase[cat]];
+    CabacState* abs = &engine.state[kAbsBase[kCat]];
     CabacState* greater = abs + 5;
-    const int gt1Cap = cat == kCatChromaDc ? 3 : 4;
-    int gt1 = 0, eq1 = 0;
+    const uint8_t* restInc = kAbsRestInc[kCat == kCatChromaDc ? 1 : 0];
+    int node = 0;
     for (int k = n - 1; k >= 0; --k) {
         int value = 1;  // coeff_abs_level_minus1 + 1
-        if (!e.Decision(abs + (gt1 != 0 ? 0 : std::min(4, 1 + eq1)))) {
-            ++eq1;
+        if (!e.Decision(abs + kAbsFirstInc[node])) {
+            node = kAbsAfterOne[node];
         } else {
-            CabacState* ctx = greater + std::min(gt1Cap, gt1);
+            CabacState* ctx = greater + restInc[node];
             int prefix = 1;
             while (prefix < 14 && e.Decision(ctx))
                 ++prefix;
@@ -136,7 +146,7 @@ int ReadCoefficients(CabacEngine& engine, int cat, int maxNumCoeff, uint8_t* pos
                 }
                 value += suffix;
             }
-            ++gt1;
+            node = kAbsAfterMore[node];
         }
         level[k] = e.Bypass() ? -value : value;
     }
@@ -186,7 +196,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
                         2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & 1), intra);
         std::memset(levels, 0, sizeof levels);
         if (e.Decision(kCbfBase[kCatLumaDc] + inc)) {
-            const int n = ReadCoefficients(e, kCatLumaDc, 16, pos, level, cs.fieldOffset);
+            const int n = ReadCoefficients<kCatLumaDc>(e, pos, level, cs.fieldOffset);
             if (n < 0) return kDecoderOutOfRange;
             mb->codedDc |= 1;
             ScatterLevels(pos, level, n, levels);
@@ -194,7 +204,6 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         TransformLumaDc(w, levels, w->qp);
     }
     const int cat = intra16x16 ? kCatLumaAc : kCatLuma4x4;
-    const int maxNumCoeff = intra16x16 ? 15 : 16;
     const int first = intra16x16 ? 1 : 0;
     // coded_block_flag of the blocks left of and above each block: the neighbours' counts
     // by raster block, the current macroblock's as they are read.
@@ -221,7 +230,8 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         }
         const int condB = y > 0 ? mb->totalCoeff[r - 4] != 0 : topCounts ? topCounts[r + 12] != 0 : absent;
         if (!e.Decision(cbfLuma + condA + 2 * condB)) continue;
-        const int n = ReadCoefficients(e, cat, maxNumCoeff, pos, level, cs.fieldOffset);
+        const int n = intra16x16 ? ReadCoefficients<kCatLumaAc>(e, pos, level, cs.fieldOffset)
+                                 : ReadCoefficients<kCatLuma4x4>(e, pos, level, cs.fieldOffset);
         if (n < 0) return kDecoderOutOfRange;
         mb->totalCoeff[r] = static_cast<uint8_t>(n);
         PlaceDequantised(w, r, pos, level, n, first, cs.dequant[0]);
@@ -233,7 +243,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
             const int inc = CodedCondition(w->mbA, w->mbA != nullptr && (w->mbA->codedDc & bit), intra) +
                             2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & bit), intra);
             if (!e.Decision(kCbfBase[kCatChromaDc] + inc)) continue;
-            const int n = ReadCoefficients(e, kCatChromaDc, 4, pos, level, cs.fieldOffset);
+            const int n = ReadCoefficients<kCatChromaDc>(e, pos, level, cs.fieldOffset);
             if (n < 0) return kDecoderOutOfRange;
             mb->codedDc |= static_cast<uint8_t>(bit);
             std::memset(levels, 0, 4 * sizeof levels[0]);
@@ -254,7 +264,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
                 const int inc = CodedCondition(a, a != nullptr && a->totalCoeff[ia] != 0, intra) +
                                 2 * CodedCondition(b, b != nullptr && b->totalCoeff[ib] != 0, intra);
                 if (!e.Decision(cbfChroma + inc)) continue;
-                const int n = ReadCoefficients(e, kCatChromaAc, 15, pos, level, cs.fieldOffset);
+                const int n = ReadCoefficients<kCatChromaAc>(e, pos, level, cs.fieldOffset);
                 if (n < 0) return kDecoderOutOfRange;
                 mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
                 PlaceDequantised(w, base + k, pos, level, n, 1, cs.dequant[1 + plane]);

@@ -9,6 +9,7 @@
 #include "filters/decoder/core/decoder_context.h"
 #include "filters/decoder/core/decoder_result.h"
 #include "filters/decoder/core/dequant.h"
+#include "filters/decoder/core/kernel_table.h"
 #include "filters/decoder/core/picture_store.h"
 #include "filters/decoder/core/slice_decoding.h"
 #include "filters/decoder/core/slice_header.h"
@@ -290,23 +291,7 @@ void InverseLumaDc(MacroblockWork* w, const int16_t* levels, int qp) {
 
 // The same from the levels in raster order of the 4x4 blocks.
 void InverseLumaDcRaster(MacroblockWork* w, const int16_t* c, int qp) {
-    int t[16];
-    for (int i = 0; i < 4; ++i) {
-        const int16_t* d = c + 4 * i;
-        t[4 * i + 0] = d[0] + d[1] + d[2] + d[3];
-        t[4 * i + 1] = d[0] + d[1] - d[2] - d[3];
-        t[4 * i + 2] = d[0] - d[1] - d[2] + d[3];
-        t[4 * i + 3] = d[0] - d[1] + d[2] - d[3];
-    }
-    const int scale = kLevelScale.v[qp % 6][0] << (qp / 6);
-    for (int j = 0; j < 4; ++j) {
-        const int f[4] = {t[j] + t[4 + j] + t[8 + j] + t[12 + j], t[j] + t[4 + j] - t[8 + j] - t[12 + j],
-                          t[j] - t[4 + j] - t[8 + j] + t[12 + j], t[j] - t[4 + j] + t[8 + j] - t[12 + j]};
-        for (int i = 0; i < 4; ++i) {  // row i, column j: the DC of block (j, i)
-            w->coeffs[4 * i + j][0] = static_cast<int16_t>((f[i] * scale + 2) >> 2);
-            if (w->coeffs[4 * i + j][0] != 0) w->nonZero |= 1u << (4 * i + j);
-        }
-    }
+    w->nonZero |= DecoderKernels().inverseLumaDc(w->coeffs, c, kLevelScale.v[qp % 6][0] << (qp / 6));
 }
 
 // Chroma DC of one plane (clause 8.5.11), levels in raster order of the 2x2 blocks.

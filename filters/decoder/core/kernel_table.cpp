@@ -50,11 +50,37 @@ void idct_dc_add_4x4_c(uint8_t* dst, int pitch, int dc) {
 
 }  // namespace
 
+uint32_t luma_dc_dequant_c(int16_t (*coeffs)[16], const int16_t* c, int scale) {
+    uint32_t t[16];
+    for (int i = 0; i < 4; ++i) {  // rows
+        const uint32_t d0 = static_cast<uint32_t>(c[4 * i]), d1 = static_cast<uint32_t>(c[4 * i + 1]);
+        const uint32_t d2 = static_cast<uint32_t>(c[4 * i + 2]), d3 = static_cast<uint32_t>(c[4 * i + 3]);
+        t[4 * i + 0] = d0 + d1 + d2 + d3;
+        t[4 * i + 1] = d0 + d1 - d2 - d3;
+        t[4 * i + 2] = d0 - d1 - d2 + d3;
+        t[4 * i + 3] = d0 - d1 + d2 - d3;
+    }
+    uint32_t nonZero = 0;
+    for (int j = 0; j < 4; ++j) {  // columns
+        const uint32_t f[4] = {t[j] + t[4 + j] + t[8 + j] + t[12 + j], t[j] + t[4 + j] - t[8 + j] - t[12 + j],
+                               t[j] - t[4 + j] - t[8 + j] + t[12 + j], t[j] - t[4 + j] + t[8 + j] - t[12 + j]};
+        for (int i = 0; i < 4; ++i) {  // row i, column j: the DC of block 4 i + j
+            const int32_t scaled = static_cast<int32_t>(f[i] * static_cast<uint32_t>(scale) + 2u);
+            const int16_t v = static_cast<int16_t>(scaled >> 2);
+            coeffs[4 * i + j][0] = v;
+            nonZero |= static_cast<uint32_t>(v != 0) << (4 * i + j);
+        }
+    }
+    return nonZero;
+}
+
 void InstallPortableDecoderKernels(DecoderKernelTable* t) {
     t->inverseTransformAdd4x4 = idct_add_4x4_c;
     t->addDc4x4 = idct_dc_add_4x4_c;
+    t->inverseLumaDc = luma_dc_dequant_c;
     t->intraPlane16x16 = intra_plane_16x16_c;
     t->intraPlane8x8 = intra_plane_8x8_c;
+    InstallPortableIntraKernels(t);
     common::FillDeblockKernels(&t->deblock, 0);
     t->lumaMotion = luma_mc_c;
     t->chromaMotion = chroma_mc_c;
@@ -73,8 +99,13 @@ void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
     if (featureWord & common::kCpuSse2) {
         t->inverseTransformAdd4x4 = idct_add_4x4_sse2;
         t->addDc4x4 = idct_dc_add_4x4_sse2;
+        t->inverseLumaDc = luma_dc_dequant_sse2;
         t->intraPlane16x16 = intra_plane_16x16_sse2;
         t->intraPlane8x8 = intra_plane_8x8_sse2;
+        for (int m = 3; m < 9; ++m)
+            t->intra4x4[m] = kIntra4x4Sse2[m];
+        t->intra16x16[2] = intra_dc_16x16_sse2;
+        t->intraChroma[0] = intra_dc_chroma_sse2;
         t->lumaMotion = luma_mc_sse2;
         t->chromaMotion = chroma_mc_sse2;
         t->lumaBlocks = LumaBlocksSse2();
@@ -104,9 +135,17 @@ DecoderKernelTable& ProcessTable() {
 
 }  // namespace
 
-const DecoderKernelTable& DecoderKernels() {
-    return ProcessTable();
+namespace detail {
+
+const DecoderKernelTable* gProcessKernels = nullptr;
+
+const DecoderKernelTable& FillProcessKernels() {
+    DecoderKernelTable& t = ProcessTable();
+    __atomic_store_n(&gProcessKernels, &t, __ATOMIC_RELEASE);
+    return t;
 }
+
+}  // namespace detail
 
 void ReselectDecoderKernels(uint32_t featureWord) {
     FillDecoderKernelTable(&ProcessTable(), featureWord);

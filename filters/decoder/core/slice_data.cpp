@@ -1,6 +1,7 @@
 // Slice-data loops, macroblock set-up, intra reconstruction, slice-group maps (ITU-T
 // H.264 clauses 7.3.4, 8.2.2, 8.3 and 8.5) and border padding.
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -180,13 +181,22 @@ void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* w) 
         std::memset(map + y * mapWidth, 0xFF, 4);
 }
 
-void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
-    if ((w->nonZero & (1u << b)) == 0) return;
+namespace {
+
+// AddResidual of a block known to have coefficients.
+inline void AddCodedResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
     if ((w->acNonZero & (1u << b)) == 0) {
         k.addDc4x4(dst, pitch, w->coeffs[b][0]);
         return;
     }
     k.inverseTransformAdd4x4(dst, pitch, w->coeffs[b]);
+}
+
+}  // namespace
+
+void AddResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
+    if ((w->nonZero & (1u << b)) == 0) return;
+    AddCodedResidual(k, w, b, dst, pitch);
 }
 
 int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
@@ -210,8 +220,10 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     if (mb->kind == kMbIntra16x16) {
         if (!PredictIntra16x16(luma, pitch, mb->intra16x16PredMode, {availA, availB, false, availD}, luma, pitch))
             return kDecoderUnsupported;
-        for (int b = 0; b < 16; ++b)
-            AddResidual(k, w, b, luma + 4 * (b / 4) * pitch + 4 * (b % 4), pitch);
+        for (uint32_t blocks = w->nonZero & 0xFFFFu; blocks != 0; blocks &= blocks - 1) {
+            const int b = std::countr_zero(blocks);
+            AddCodedResidual(k, w, b, luma + 4 * (b / 4) * pitch + 4 * (b % 4), pitch);
+        }
     } else {
         const int mapWidth = 4 * ctx->picWidthInMbs + 2;
         const auto* map =
@@ -228,15 +240,17 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
                 a.topRight = !(x == 3 || blk == 3 || blk == 11);
             uint8_t* dst = luma + 4 * y * pitch + 4 * x;
             if (!PredictIntra4x4(dst, pitch, map[y * mapWidth + x], a, dst, pitch)) return kDecoderUnsupported;
-            AddResidual(k, w, 4 * y + x, dst, pitch);
+            if ((w->nonZero & (1u << (4 * y + x))) != 0) AddCodedResidual(k, w, 4 * y + x, dst, pitch);
         }
     }
     for (int p = 0; p < 2; ++p) {
         if (!PredictIntraChroma(chroma[p], pitch, mb->intraChromaPredMode, {availA, availB, false, availD}, chroma[p],
                                 pitch))
             return kDecoderUnsupported;
-        for (int b = 0; b < 4; ++b)
-            AddResidual(k, w, 16 + 4 * p + b, chroma[p] + 4 * (b / 2) * pitch + 4 * (b % 2), pitch);
+        for (uint32_t blocks = (w->nonZero >> (16 + 4 * p)) & 15u; blocks != 0; blocks &= blocks - 1) {
+            const int b = std::countr_zero(blocks);
+            AddCodedResidual(k, w, 16 + 4 * p + b, chroma[p] + 4 * (b / 2) * pitch + 4 * (b % 2), pitch);
+        }
     }
     return kDecoderOk;
 }

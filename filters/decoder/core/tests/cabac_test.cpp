@@ -1,7 +1,7 @@
 // The CABAC engine against a literal rendering of ITU-T H.264 clause 9.3.1.2 and 9.3.3.2
 // (nine-bit offset, one bit per renormalisation step), over random data and random mixes
-// of context, bypass and terminating bins; context initialisation by hand; the tables'
-// shape; reads past the slice's data; I_PCM macroblocks of a CABAC slice written by an
+// of context, bypass (single and in runs) and terminating bins; context initialisation
+// by hand; the tables' shape; reads past the slice's data; I_PCM macroblocks of a CABAC slice written by an
 // encoder that follows clause 9.3.4.
 #include <gtest/gtest.h>
 
@@ -99,8 +99,14 @@ TEST(Cabac, EngineEqualsTheStandardsFlowcharts) {
                 const int ctx = static_cast<int>(rng() % 24);  // few contexts: their states adapt
                 ASSERT_EQ(e.Decision(ctx), ref.Decision(&pState[ctx], &mps[ctx])) << "op " << op;
                 ASSERT_EQ(static_cast<int>(e.state[ctx]), (pState[ctx] << 1) | mps[ctx]);
-            } else if (pick < 98) {
+            } else if (pick < 93) {
                 ASSERT_EQ(e.Bypass(), ref.Bypass()) << "op " << op;
+            } else if (pick < 98) {
+                const int count = static_cast<int>(rng() % (CabacDecoder::kMaxBypassRun + 1));
+                uint32_t bins = 0;
+                for (int i = 0; i < count; ++i)
+                    bins = bins << 1 | static_cast<uint32_t>(ref.Bypass());
+                ASSERT_EQ(e.BypassBits(count), bins) << "op " << op << ", " << count << " bins";
             } else {
                 const int bin = e.Terminate();
                 ASSERT_EQ(bin, ref.Terminate()) << "op " << op;
