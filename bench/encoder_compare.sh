@@ -13,7 +13,8 @@
 # PSNR of each of ours at the rate its x264 counterpart reached (interpolated on its
 # curve), and the BD-rate of each against veryfast and medium; and the rate control: 500,
 # 2000 and 6000 kbit/s, VBR and CBR, the rate against the target, CBR's worst one-second
-# window and the PSNR. PIN (default "taskset -c 7") pins every timed run. The speed table
+# window and the PSNR. An effort table gives each coder's PSNR at exactly those four rates
+# and names any CABAC effort level that falls below the level under it. PIN (default "taskset -c 7") pins every timed run. The speed table
 # always runs; SECTIONS (default "curves rate") names the parts after it (empty: none, for a
 # change that keeps every stream the same).
 # Variables named by eval (fps_e0, curve_fast, ...) are read back through eval.
@@ -102,6 +103,29 @@ for pair in $pairs; do
     eval "ca=\$curve_$a cb=\$curve_$b rb=\$rate_$b pb=\$psnr_$b"
     printf '%-4s at %-9s rate (%.0f kbit/s): PSNR %+.2f dB\n' "$a" "$b's" "$rb" \
         "$(echo "$(python3 "$here/bd_rate.py" --at "$rb" "$ca") - $pb" | bc -l)"
+done
+# The effort table: each coder's PSNR at exactly 500, 1000, 2000 and 4000 kbit/s (on its
+# curve), and whether a CABAC effort level falls below the one under it at some rate.
+printf '%-10s %8s %8s %8s %8s  (PSNR at equal rate)\n' coder 500 1000 2000 4000
+for c in fast e0 e0a e1a e1a3 e2a ultrafast veryfast medium; do
+    eval "t=\$curve_$c"
+    row=""
+    for r in 500 1000 2000 4000; do
+        p=$(python3 "$here/bd_rate.py" --at "$r" "$t")
+        row="$row $p"
+        eval "at_${c}_$r=$p"
+    done
+    # shellcheck disable=SC2086
+    printf '%-10s %8.2f %8.2f %8.2f %8.2f\n' "$c" $row
+done
+for pair in e0a:e1a e1a:e2a; do
+    lo=${pair%:*} hi=${pair#*:}
+    for r in 500 1000 2000 4000; do
+        eval "a=\$at_${lo}_$r b=\$at_${hi}_$r"
+        if [ "$(echo "$b < $a" | bc -l)" = 1 ]; then
+            printf 'CROSSING: %s below %s at %s kbit/s (%.2f dB against %.2f)\n' "$hi" "$lo" "$r" "$b" "$a"
+        fi
+    done
 done
 for c in fast e0 e0a e1a e1a3 e2a; do
     eval "t=\$curve_$c"

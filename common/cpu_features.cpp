@@ -29,18 +29,25 @@ uint32_t CondenseCpuid(const CpuidQuery& cpuid) {
     VendorText(r, vendor);
     const bool amd = std::memcmp(vendor, "AuthenticAMD", 12) == 0;
     if (r.eax == 0) return word;
+    const uint32_t maxLeaf = r.eax;
 
     word |= kCpuStdLeaves;
     if (!cpuid(1, &r)) return word;
     const uint32_t signature = r.eax;
     const auto bit = [](uint32_t reg, int n) { return ((reg >> n) & 1u) != 0; };
     if (bit(r.ecx, 0)) word |= kCpuSse3;
+    if (bit(r.ecx, 9)) word |= kCpuSsse3;
+    const bool avx = bit(r.ecx, 27) && bit(r.ecx, 28);
     if (bit(r.edx, 4)) word |= kCpuTsc;
     if (bit(r.edx, 23)) word |= kCpuMmx;
     if (bit(r.edx, 15)) word |= kCpuCmov;
     if (bit(r.edx, 12)) word |= kCpuMtrr;
     if (bit(r.edx, 25)) word |= kCpuMmxExt | kCpuSse | kCpuSseAlso;
     if (bit(r.edx, 26)) word |= kCpuSse2;
+    if (avx && maxLeaf >= 7) {
+        CpuidRegs leaf7;
+        if (cpuid(7, &leaf7) && bit(leaf7.ebx, 5)) word |= kCpuAvx2;
+    }
 
     if (!cpuid(0x80000000u, &r) || r.eax <= 0x80000000u) return word;
     word |= kCpuExtLeaves;
@@ -57,7 +64,7 @@ uint32_t CondenseCpuid(const CpuidQuery& cpuid) {
 
 bool NativeCpuid(uint32_t leaf, CpuidRegs* regs) {
 #if defined(__x86_64__) || defined(__i386__)
-    __cpuid(leaf, regs->eax, regs->ebx, regs->ecx, regs->edx);
+    __cpuid_count(leaf, 0, regs->eax, regs->ebx, regs->ecx, regs->edx);
     return true;
 #else
     (void)leaf;
@@ -66,8 +73,22 @@ bool NativeCpuid(uint32_t leaf, CpuidRegs* regs) {
 #endif
 }
 
+bool OsSavesYmm() {
+#if defined(__x86_64__) || defined(__i386__)
+    CpuidRegs r;
+    NativeCpuid(1, &r);
+    if (((r.ecx >> 27) & 1u) == 0) return false;  // no OSXSAVE: XGETBV would fault
+    uint32_t lo, hi;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+    return (lo & 6u) == 6u;
+#else
+    return false;
+#endif
+}
+
 uint32_t DetectCpuFeatures() {
-    return CondenseCpuid(NativeCpuid);
+    const uint32_t word = CondenseCpuid(NativeCpuid);
+    return OsSavesYmm() ? word : word & ~uint32_t{kCpuAvx2};
 }
 
 namespace {

@@ -25,7 +25,13 @@ enum CpuFeature : uint32_t {
     kCpuSseAlso = 0x2000,    // leaf 1 EDX bit 25 (set together with kCpuSse)
     kCpuSse2 = 0x4000,       // leaf 1 EDX bit 26
     kCpuSse3 = 0x8000,       // leaf 1 ECX bit 0
+    kCpuSsse3 = 0x10000,     // leaf 1 ECX bit 9
+    kCpuAvx2 = 0x20000,      // leaf 7 EBX bit 5, with AVX (leaf 1 ECX bit 28) and OSXSAVE (bit 27)
 };
+
+// Whether the operating system saves the YMM registers across context switches (XCR0
+// bits 1 and 2): AVX2 code needs it besides the CPUID bits.
+bool OsSavesYmm();
 
 struct CpuidRegs {
     uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0;

@@ -13,16 +13,6 @@ uint32_t g_clockRate = 0;
 int g_htState = 0, g_htLogical = 0, g_htPackages = 0;
 bool g_identified = false;
 
-bool Cpuid(uint32_t leaf, common::CpuidRegs* r) {
-    int regs[4];
-    __cpuidex(regs, static_cast<int>(leaf), 0);
-    r->eax = static_cast<uint32_t>(regs[0]);
-    r->ebx = static_cast<uint32_t>(regs[1]);
-    r->ecx = static_cast<uint32_t>(regs[2]);
-    r->edx = static_cast<uint32_t>(regs[3]);
-    return true;
-}
-
 LONGLONG Now() {
     LARGE_INTEGER t;
     QueryPerformanceCounter(&t);
@@ -35,7 +25,7 @@ int CCpuInfo::Identify() {
     // On x86-64 the CPUID instruction always exists (the EFLAGS ID test of older processors
     // cannot fail).
     services::CpuIdentity id;
-    const int result = services::IdentifyCpuFrom(Cpuid, &id);
+    const int result = services::IdentifyCpuFrom(common::NativeCpuid, &id);
     {
         std::lock_guard<std::mutex> hold(g_lock);
         g_identity = id;
@@ -98,7 +88,7 @@ CpuSpeed CCpuInfo::MeasureSpeed(int cyclesHint) {
     LARGE_INTEGER frequency;
     if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart < 10) return result;
     common::CpuidRegs l1;
-    Cpuid(1, &l1);
+    common::NativeCpuid(1, &l1);
     const bool tsc = (l1.edx >> 4) & 1;
     if (cyclesHint < 0 || cyclesHint > 150) cyclesHint = 0;
 
@@ -159,8 +149,8 @@ int CCpuInfo::CountProcessors(int* logical, int* packages) {
     GetSystemInfo(&info);
     const int processors = static_cast<int>(info.dwNumberOfProcessors);
     common::CpuidRegs l0, l1;
-    Cpuid(0, &l0);
-    Cpuid(1, &l1);
+    common::NativeCpuid(0, &l0);
+    common::NativeCpuid(1, &l1);
     char vendor[13] = {};
     memcpy(vendor + 0, &l0.ebx, 4);
     memcpy(vendor + 4, &l0.edx, 4);
@@ -183,7 +173,7 @@ int CCpuInfo::CountProcessors(int* logical, int* packages) {
             SetProcessAffinityMask(process, one);
             Sleep(0);
             common::CpuidRegs r;
-            Cpuid(1, &r);
+            common::NativeCpuid(1, &r);
             apicIds.push_back(static_cast<uint8_t>(r.ebx >> 24));
         }
         SetProcessAffinityMask(process, processMask);

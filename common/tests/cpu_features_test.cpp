@@ -67,6 +67,22 @@ TEST(CpuFeatures, WordForTypicalProcessors) {
         EXPECT_EQ(CondenseCpuid(c.cpu.Query()), c.word) << c.what;
 }
 
+TEST(CpuFeatures, Ssse3AndAvx2) {
+    constexpr uint32_t kEcxSsse3 = 1u << 9, kEcxOsxsave = 1u << 27, kEcxAvx = 1u << 28, kEbx7Avx2 = 1u << 5;
+    const auto word = [&](uint32_t maxLeaf, uint32_t ecx1, uint32_t ebx7) {
+        FakeCpu cpu = Processor("GenuineIntel", 0x306C3, kEdxSse | kEdxSse2, ecx1, 0x80000008u, 0);
+        cpu.leaves[0] = FakeCpu::Vendor("GenuineIntel", maxLeaf);
+        cpu.leaves[7] = CpuidRegs{0, ebx7, 0, 0};
+        return CondenseCpuid(cpu.Query()) & (kCpuSsse3 | kCpuAvx2);
+    };
+    EXPECT_EQ(word(7, kEcxSsse3 | kEcxOsxsave | kEcxAvx, kEbx7Avx2), kCpuSsse3 | kCpuAvx2);
+    EXPECT_EQ(word(7, kEcxSsse3, 0), uint32_t{kCpuSsse3});
+    // AVX2 needs the AVX and OSXSAVE bits of leaf 1, and leaf 7 within the leaves reported.
+    EXPECT_EQ(word(7, kEcxOsxsave, kEbx7Avx2), 0u);
+    EXPECT_EQ(word(7, kEcxAvx, kEbx7Avx2), 0u);
+    EXPECT_EQ(word(6, kEcxOsxsave | kEcxAvx, kEbx7Avx2), 0u);
+}
+
 TEST(CpuFeatures, AmdSignatureRangeForBit11) {
     for (uint32_t sig : {0x587u, 0x588u, 0x5FFu, 0x600u, 0x1588u}) {
         const uint32_t word = CondenseCpuid(Processor("AuthenticAMD", sig, 0, 0, 0x80000001u, 0).Query());
@@ -171,4 +187,6 @@ TEST(CpuInfo, RealProcessorAgreesWithProcCpuinfo) {
     const uint32_t word = DetectCpuFeatures();
     EXPECT_EQ((word & kCpuSse2) != 0, has("sse2") == 1);
     EXPECT_EQ((word & kCpuSse3) != 0, has("pni") == 1);
+    EXPECT_EQ((word & kCpuSsse3) != 0, has("ssse3") == 1);
+    EXPECT_EQ((word & kCpuAvx2) != 0, has("avx2") == 1);
 }

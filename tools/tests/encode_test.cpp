@@ -156,8 +156,11 @@ TEST(Encode, CabacZeroWordsPadDenseSlices) {
 // With one slice per picture cabac_init_idc follows the contexts the previous picture of
 // the type ended with; with several slices it stays 0. Read back by FFmpeg's header trace.
 TEST(Encode, CabacInitIdcAdaptsWithOneSlice) {
-    const std::string clip = Clip(kTestsrc176, 10);
+    // A zoom: its statistics move away from those of table 0 within a few pictures (on
+    // the nearly still test card the choice depends on the mode decisions' fine detail).
+    const std::string clip = Clip("mandelbrot=size=176x144:rate=25", 10);
     ASSERT_FALSE(clip.empty());
+    std::ptrdiff_t perSlice = 0;
     for (int slices : {1, 2}) {
         SCOPED_TRACE(slices);
         EncodeOptions o;
@@ -174,8 +177,11 @@ TEST(Encode, CabacInitIdcAdaptsWithOneSlice) {
                                         "2>&1 | grep cabac_init_idc | awk '{print $NF}' > " + stem + ".txt"),
                   0);
         const std::string idcs = testsupport::ReadFixtureFile(stem + ".txt");
-        // One value per P or B slice.
-        EXPECT_EQ(std::count(idcs.begin(), idcs.end(), '\n'), 9 * slices) << idcs;
+        // One value per P or B slice: the same pictures either way.
+        const std::ptrdiff_t values = std::count(idcs.begin(), idcs.end(), '\n');
+        if (slices == 1) perSlice = values;
+        EXPECT_GE(perSlice, 7) << idcs;
+        EXPECT_EQ(values, perSlice * slices) << idcs;
         const bool adapted = idcs.find_first_of("12") != std::string::npos;
         EXPECT_EQ(adapted, slices == 1) << idcs;
     }

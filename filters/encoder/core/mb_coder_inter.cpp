@@ -140,7 +140,7 @@ int64_t CMbCoderFast::CandidateScore(const InterCandidate& c) const {
 
 // Level 1: a coding whose levels sum to at least 5 asks the motion object for the
 // partition shapes; only the shape of the lowest partition cost is re-predicted (the
-// cheapest by 2 λ × vector differences + block cost should several tie) and coded, and it
+// cheapest by λ × vector differences + block cost should several tie) and coded, and it
 // replaces the coding when its levels plus the shape's charge (16 for 8x8, 4 for two
 // partitions) are below `levels`.
 int64_t CMbCoderRefined::Recode(int64_t cost, int levels, int count) {
@@ -152,8 +152,7 @@ int64_t CMbCoderRefined::Recode(int64_t cost, int levels, int count) {
         InterCandidate& c = cand_[n];
         c.shape = shape;
         if (!motion_->RefinePartition(c.luma, c, true)) continue;
-        const int64_t score =
-            int64_t{2} * mb_.lambda * motion_->MvDifferenceSum(c) + int64_t{cost16_(mb_.srcLuma, c.luma)};
+        const int64_t score = int64_t{mb_.lambda} * motion_->MvDifferenceSum(c) + int64_t{cost16_(mb_.srcLuma, c.luma)};
         if (score < bestScore) bestScore = score, bestIndex = n;
         ++n;
     }

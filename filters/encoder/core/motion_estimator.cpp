@@ -263,9 +263,15 @@ int CMotionEstimator::SearchDirection(uint8_t* prediction, InterCandidate& c) {
     return FormDirection(prediction, c);
 }
 
+// The search's charge for a vector: λ per quarter sample of difference at level 0, λ / 2
+// at levels 1 and 2. The linear charge overstates what a long difference costs to code
+// (its Exp-Golomb length grows with the logarithm); at the levels that then judge the
+// candidates by SATD or by rate and distortion, a full λ held the vectors of zooming or
+// noisy content near their predictors, and the poorer predictions cost more residual
+// bits than the vectors saved (about 6 % more bits at equal PSNR at QP 40-48).
 uint32_t CMotionEstimator::VectorCost(MotionVector mv, MotionVector mvp) const {
-    const int weight = level_ == kCoderSatd ? 2 * mb_.lambda : mb_.lambda;
-    return static_cast<uint32_t>(weight * (std::abs(mv.x - mvp.x) + std::abs(mv.y - mvp.y)));
+    const int halves = level_ == kCoderSad ? 2 : 1;
+    return static_cast<uint32_t>(halves * mb_.lambda * (std::abs(mv.x - mvp.x) + std::abs(mv.y - mvp.y)) / 2);
 }
 
 uint32_t CMotionEstimator::PartitionCost(const uint8_t* pred, int bx, int by, int w, int h) const {
