@@ -9,6 +9,7 @@ void AppendPaddingPacket(std::vector<uint8_t>* out, uint32_t length, uint8_t fir
     w.Bits(24, 0x000001);  // packet_start_code_prefix
     w.Bits(8, 0xBE);       // stream_id: padding_stream
     w.Bits(16, length);    // PES_packet_length
+    EndHeader(w);
     if (length == 0) return;
     out->push_back(first);
     out->insert(out->end(), length - 1, fill);  // padding_byte
@@ -21,6 +22,7 @@ void AppendNavigationPackets(std::vector<uint8_t>* out) {
         w.Bits(8, 0xBF);       // stream_id: private_stream_2
         w.Bits(16, length);    // PES_packet_length
         w.Bits(8, substream);  // PCI or DSI
+        EndHeader(w);
         out->insert(out->end(), length - 1u, 0x00);
     }
 }

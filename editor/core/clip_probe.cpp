@@ -510,53 +510,165 @@ int64_t SaturatingAdd(int64_t a, int64_t b) {
     return a + b;
 }
 
+// The span FindTimeInFile measures against: the clip's first time (its video's alone
+// when only video counts) and its end, from the caller's duration or the file's tail.
+struct ClipSpan {
+    bool mpeg1 = false, sectorMode = false;
+    int64_t dataOffset = 0;
+    ClipStart start;
+    int64_t first = kNoTime, end = kNoTime;
+};
+
+bool MeasureClip(const std::string& path, int fileType, bool videoOnly, int64_t knownDuration, ClipSpan* c) {
+    c->mpeg1 = fileType == kFileMpeg1 || fileType == kFileVcd;
+    c->sectorMode = GetCdxaDataOffset(path, &c->dataOffset);
+    if (!ScanClipStart(c->mpeg1, path, c->sectorMode, c->dataOffset, &c->start)) return false;
+    if (videoOnly && c->start.frameDuration > 0) {
+        c->first = c->start.firstVideoTime;
+    } else {
+        for (int64_t t : {c->start.firstVideoTime, c->start.firstAudioTime})
+            if (t != kNoTime && (c->first == kNoTime || t < c->first)) c->first = t;
+    }
+    if (c->first == kNoTime) return false;
+    if (knownDuration > 0) {
+        c->end = SaturatingAdd(c->first, knownDuration);
+        return true;
+    }
+    ClipEnd e;
+    if (!ScanClipEnd(c->mpeg1, path, c->start, c->sectorMode, c->dataOffset, &e)) return false;
+    c->end = std::max(e.videoEnd, e.audioEnd);
+    return true;
+}
+
+// One pass of the search from one start point. Entry points are settled into answers as
+// the items after them arrive: a video entry's answer is its time less temporal_reference
+// frames of the first picture after it when its GOP is closed (or no GOP header stands
+// between them).
+struct TimeSearch {
+    struct Candidate {
+        int64_t time = kNoTime;
+        int64_t value = kNoTime;  // settled answer
+        bool gop = false, closed = false;
+    };
+    bool video = true;
+    int mode = 0;
+    int64_t goal = 0, frame = 0, audioFrame = 0;
+    bool fromStart = false;  // the pass reads from the start of the clip
+    Candidate current, lastBefore;
+    bool seenBefore = false;
+    int64_t answer = kNoTime;
+    bool abandoned = false;
+    // Audio frames without a time of their own follow the last timed one.
+    int64_t lastTimed = kNoTime, sinceTimed = 0;
+
+    bool Done() const { return answer != kNoTime || abandoned; }
+
+    void Item(ParserItem item) {
+        if (video && current.time != kNoTime && current.value == kNoTime) Settle(item);
+        if (!video && item.kind == kItemAudioFrame) TimeAudioFrame(&item);
+        const bool entry = item.time != kNoTime && (video ? (item.kind == kItemSequenceHeader || item.kind == kItemGop)
+                                                          : item.kind == kItemAudioFrame);
+        if (entry) Entry(item);
+    }
+
+private:
+    // The video entry being settled meets its GOP header or its first picture.
+    void Settle(const ParserItem& item) {
+        if (item.kind == kItemGop) {
+            current.gop = true;
+            ReadGopFlags(item.data, item.available, &current.closed, nullptr);
+        } else if (item.kind == kItemPicture) {
+            int tr = 0;
+            if (!current.gop || current.closed) ReadTemporalReference(item.data, item.available, &tr);
+            current.value = std::max<int64_t>(0, current.time - tr * frame);
+            if (current.time >= goal)
+                answer = current.value;
+            else
+                lastBefore = current;
+        }
+    }
+
+    void TimeAudioFrame(ParserItem* item) {
+        if (item->time != kNoTime) {
+            lastTimed = item->time;
+            sinceTimed = 0;
+        } else if (lastTimed != kNoTime) {
+            item->time = lastTimed + ++sinceTimed * audioFrame;
+        }
+    }
+
+    void Open(const ParserItem& item) {
+        current = Candidate{};
+        current.time = item.time;
+        if (video && item.kind == kItemGop) {
+            current.gop = true;
+            ReadGopFlags(item.data, item.available, &current.closed, nullptr);
+        }
+    }
+
+    void Entry(const ParserItem& item) {
+        // The audio frame that holds the goal answers it, not the next one.
+        if (!video && mode == 0 && item.time >= goal && seenBefore && lastBefore.value != kNoTime &&
+            lastBefore.value + audioFrame > goal) {
+            answer = lastBefore.value;
+            return;
+        }
+        if (item.time < goal) {
+            seenBefore = true;
+            Open(item);
+            if (!video) {
+                current.value = item.time;
+                lastBefore = current;
+            }
+            return;
+        }
+        if (mode == 0) {
+            // Only an entry point read after one before the goal is known to be the first
+            // at or after it (or one at the very start of the clip).
+            if (!seenBefore && !fromStart) {
+                abandoned = true;
+                return;
+            }
+            Open(item);
+            if (!video) answer = item.time;
+            return;
+        }
+        if (lastBefore.value == kNoTime) {
+            abandoned = true;
+            return;
+        }
+        answer = lastBefore.value;
+    }
+};
+
 int64_t FindTimeInFile(bool video, const std::string& path, int fileType, int64_t target, int mode, bool videoOnly,
                        int64_t knownDuration) {
-    const bool mpeg1 = fileType == kFileMpeg1 || fileType == kFileVcd;
-    int64_t dataOffset = 0;
-    const bool sectorMode = GetCdxaDataOffset(path, &dataOffset);
-    ClipStart start;
-    if (!ScanClipStart(mpeg1, path, sectorMode, dataOffset, &start)) return 0;
-    int64_t clipStart = kNoTime;
-    if (videoOnly && start.frameDuration > 0) {
-        clipStart = start.firstVideoTime;
-    } else {
-        for (int64_t t : {start.firstVideoTime, start.firstAudioTime})
-            if (t != kNoTime && (clipStart == kNoTime || t < clipStart)) clipStart = t;
-    }
-    if (clipStart == kNoTime) return 0;
-    int64_t clipEnd;
-    if (knownDuration > 0) {
-        clipEnd = SaturatingAdd(clipStart, knownDuration);
-    } else {
-        ClipEnd e;
-        if (!ScanClipEnd(mpeg1, path, start, sectorMode, dataOffset, &e)) return 0;
-        clipEnd = std::max(e.videoEnd, e.audioEnd);
-    }
+    ClipSpan clip;
+    if (!MeasureClip(path, fileType, videoOnly, knownDuration, &clip)) return 0;
+    const ClipStart& start = clip.start;
     // A clip whose end cannot be found, or ends before it starts, has no byte rate.
-    if (clipEnd <= clipStart) return 0;
+    if (clip.end <= clip.first) return 0;
     if (video && start.frameDuration <= 0) return 0;
     if (!video && start.audioFrameDuration <= 0) return 0;
 
     ClipFile f(path);
     if (!f) return 0;
     int64_t size = f.Size();
-    if (sectorMode) size = std::max<int64_t>(0, size - dataOffset);
+    if (clip.sectorMode) size = std::max<int64_t>(0, size - clip.dataOffset);
     if (size <= 0) return 0;
-    const double span = double(clipEnd - clipStart);
+    const double span = double(clip.end - clip.first);
     // One second of bytes sets the step between passes; a floor keeps a clip with an
     // absurd span (a caller's duration) from stepping back byte by byte.
     const int64_t second =
         std::max<int64_t>(65536, int64_t(std::min(double(size), double(size) * double(kSecond) / span)));
-    const int64_t goal = SaturatingAdd(clipStart, target);
     // Clamped as a double: a target far outside the clip must not overflow the conversion.
     const int64_t estimate = int64_t(std::clamp(double(target) / span * double(size), 0.0, double(size))) + second;
 
-    std::unique_ptr<CPsParser> parser = MakeParser(mpeg1);
+    std::unique_ptr<CPsParser> parser = MakeParser(clip.mpeg1);
     if (!parser) return 0;
     PayloadBuffer payload;
     std::vector<uint8_t> block(4096);
-    BlockReader reader(&f, sectorMode, dataOffset, sectorMode ? kSectorUserSize : 4096);
+    BlockReader reader(&f, clip.sectorMode, clip.dataOffset, clip.sectorMode ? kSectorUserSize : 4096);
     const int stream = video ? start.videoStream : start.audioStream;
     // Each pass starts one second of bytes earlier; the number of passes is bounded by
     // the seconds in the file, and capped.
@@ -564,23 +676,16 @@ int64_t FindTimeInFile(bool video, const std::string& path, int fileType, int64_
     for (int64_t k = 0; k < maxPasses; ++k) {
         const int64_t from = std::clamp<int64_t>(estimate - k * second, 0, size);
         if (!parser->Reset() || !reader.Seek(from)) return 0;
-        // Entry points are settled into answers as the items after them arrive: a video
-        // entry's answer is its time less temporal_reference frames of the first picture
-        // after it when its GOP is closed (or no GOP header stands between them).
-        struct Candidate {
-            int64_t time = kNoTime;
-            int64_t value = kNoTime;  // settled answer
-            bool gop = false, closed = false;
-        };
-        Candidate current, lastBefore;
-        bool seenBefore = false;
-        int64_t answer = kNoTime;
-        bool abandoned = false;
+        TimeSearch s;
+        s.video = video;
+        s.mode = mode;
+        s.goal = SaturatingAdd(clip.first, target);
+        s.frame = start.frameDuration;
+        s.audioFrame = start.audioFrameDuration;
+        s.fromStart = from == 0;
         int64_t read = 0;
         bool endOfFile = false;
-        // Audio frames without a time of their own follow the last timed one.
-        int64_t lastTimed = kNoTime, sinceTimed = 0;
-        while (answer == kNoTime && !abandoned && stream >= 0) {
+        while (!s.Done() && stream >= 0) {
             const size_t n = reader.Next(block.data());
             if (n == 0) {
                 endOfFile = true;
@@ -594,85 +699,18 @@ int64_t FindTimeInFile(bool video, const std::string& path, int fileType, int64_
                 parser->TakeAudio(stream, payload.data(), payload.size());
             }
             ParserItem item;
-            while (answer == kNoTime && !abandoned && parser->NextItem(&item)) {
-                if (video && current.time != kNoTime && current.value == kNoTime) {
-                    if (item.kind == kItemGop) {
-                        current.gop = true;
-                        ReadGopFlags(item.data, item.available, &current.closed, nullptr);
-                    } else if (item.kind == kItemPicture) {
-                        int tr = 0;
-                        if (!current.gop || current.closed) ReadTemporalReference(item.data, item.available, &tr);
-                        current.value = std::max<int64_t>(0, current.time - tr * start.frameDuration);
-                        if (current.time >= goal)
-                            answer = current.value;
-                        else
-                            lastBefore = current;
-                    }
-                }
-                if (!video && item.kind == kItemAudioFrame) {
-                    if (item.time != kNoTime) {
-                        lastTimed = item.time;
-                        sinceTimed = 0;
-                    } else if (lastTimed != kNoTime) {
-                        item.time = lastTimed + ++sinceTimed * start.audioFrameDuration;
-                    }
-                }
-                const bool entry =
-                    item.time != kNoTime && (video ? (item.kind == kItemSequenceHeader || item.kind == kItemGop)
-                                                   : item.kind == kItemAudioFrame);
-                if (!entry) continue;
-                // The audio frame that holds the goal answers it, not the next one.
-                if (!video && mode == 0 && item.time >= goal && seenBefore && lastBefore.value != kNoTime &&
-                    lastBefore.value + start.audioFrameDuration > goal) {
-                    answer = lastBefore.value;
-                    break;
-                }
-                if (item.time < goal) {
-                    seenBefore = true;
-                    current = Candidate{};
-                    current.time = item.time;
-                    if (!video) {
-                        current.value = item.time;
-                        lastBefore = current;
-                    } else if (item.kind == kItemGop) {
-                        current.gop = true;
-                        ReadGopFlags(item.data, item.available, &current.closed, nullptr);
-                    }
-                    continue;
-                }
-                if (mode == 0) {
-                    // Only an entry point read after one before the goal is known to be
-                    // the first at or after it (or one at the very start of the clip).
-                    if (!seenBefore && from > 0) {
-                        abandoned = true;
-                        break;
-                    }
-                    current = Candidate{};
-                    current.time = item.time;
-                    if (!video) {
-                        answer = item.time;
-                    } else if (item.kind == kItemGop) {
-                        current.gop = true;
-                        ReadGopFlags(item.data, item.available, &current.closed, nullptr);
-                    }
-                } else {
-                    if (lastBefore.value == kNoTime) {
-                        abandoned = true;
-                        break;
-                    }
-                    answer = lastBefore.value;
-                }
-            }
+            while (!s.Done() && parser->NextItem(&item))
+                s.Item(item);
             // Bounded: a pass reads at most the file from its start point.
             if (read > size + int64_t(kSectorSize)) break;
         }
-        if (answer == kNoTime && mode == 1 && !abandoned && lastBefore.value != kNoTime)
-            answer = lastBefore.value;  // the goal lies beyond the last entry point
+        if (s.answer == kNoTime && mode == 1 && !s.abandoned && s.lastBefore.value != kNoTime)
+            s.answer = s.lastBefore.value;  // the goal lies beyond the last entry point
         // A pass that saw entry points before the goal and then read to the end of the
         // file has seen every later one: there is none at or after the goal, and an
         // earlier start would only read the same bytes again.
-        if (answer == kNoTime && mode == 0 && endOfFile && seenBefore) return 0;
-        if (answer != kNoTime) return answer - clipStart;
+        if (s.answer == kNoTime && mode == 0 && endOfFile && s.seenBefore) return 0;
+        if (s.answer != kNoTime) return s.answer - clip.first;
         if (from == 0) break;
     }
     return 0;

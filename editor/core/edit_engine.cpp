@@ -977,17 +977,154 @@ int CEditEngine::ProcVFile(const ClipItem& clip, ClipRun* run) {
     return aborted ? kClipAborted : kClipOk;
 }
 
+// What ProcAFile keeps while it walks a clip's audio: the frames' timing, where the clip's
+// audio begins on the output's clock, and the open frame whose bytes are still coming.
+struct CEditEngine::AudioCut {
+    int kind = 0;
+    int64_t clipEnd = 0, v0 = 0;
+    bool started = false, stop = false, queueOk = true;
+    int64_t origin = 0, base = 0;
+    int64_t lastTimed = kNoTime;
+    double frameExact = 0;  // 100 ns per frame, unrounded
+    int64_t sinceTimed = 0;
+    int64_t remaining = 0;  // bytes of the open frame still to come
+    bool open = false;
+    int64_t lastWritten = kNoTime;
+    int64_t v1 = kNoTime;
+};
+
+// The audio frame header at `p`: its length, first four bytes and duration (rounded down
+// to 100 ns; AudioCut::frameExact keeps it unrounded). False when there is none.
+bool CEditEngine::AudioFrameAt(AudioCut& c, const ClipItem& clip, CPsParser* parser, const uint8_t* p, size_t avail,
+                               AudioFrame* f) {
+    if (c.kind == kAudioMpeg) {
+        if (avail < 4) return false;
+        f->header = LowFirst32(p);
+        common::MpegAudioFrameHeader h;
+        if (!common::ReadMpegAudioHeader(std::span<const uint8_t>(p, avail), &h)) return false;
+        f->length = h.frameBytes;
+        c.frameExact = double(h.samples) * double(kSecond) / double(h.sampleRate);
+        f->duration = int64_t(c.frameExact);
+    } else if (c.kind == kAudioAc3) {
+        common::Ac3FrameHeader h;
+        if (!common::ReadAc3Header(std::span<const uint8_t>(p, avail), &h)) return false;
+        f->length = h.frameBytes;
+        f->header = LowFirst32(p);
+        c.frameExact = double(h.samples) * double(kSecond) / double(h.sampleRate);
+        f->duration = int64_t(c.frameExact);
+    } else {
+        AudioFormat lf;
+        if (!parser->GetLpcmFormat(clip.audioStream, &lf)) return false;
+        f->length = LpcmFrameBytes(lf);
+        c.frameExact = double(kSecond) / 600.0;
+        f->duration = 16666;
+    }
+    return f->length > 0;
+}
+
+// Frames without a time follow the last timed one at whole frame steps, counted, so that
+// long runs do not drift by the rounding of a step. False before the first timed frame.
+bool CEditEngine::AudioFrameTime(AudioCut& c, const ParserItem& item, int64_t* a) {
+    if (item.time != kNoTime) {
+        *a = item.time;
+        c.lastTimed = *a;
+        c.sinceTimed = 0;
+        return true;
+    }
+    if (c.lastTimed == kNoTime) return false;
+    ++c.sinceTimed;
+    *a = c.lastTimed + int64_t(double(c.sinceTimed) * c.frameExact);
+    return true;
+}
+
+// Past the clip's out point the audio waits for where the video ended; it stops at that
+// end. False when the run was aborted while waiting.
+bool CEditEngine::AudioEndTest(AudioCut& c, ClipRun* run, int64_t a) {
+    if (c.v1 == kNoTime && a >= c.clipEnd) {
+        std::unique_lock<std::mutex> hold(stateLock_);
+        stateChanged_.wait(hold, [&] { return run->endKnown || abort_; });
+        if (abort_) return false;
+        c.v1 = run->v1;
+    }
+    {
+        std::lock_guard<std::mutex> hold(stateLock_);
+        if (run->endKnown) c.v1 = run->v1;
+    }
+    if (c.v1 != kNoTime && a >= c.v1) c.stop = true;
+    return true;
+}
+
+// The clip's audio starts at the first frame at or after its video's start (for the first
+// clip) or after the audio written so far; the first frame written sets the output's
+// audio header.
+bool CEditEngine::AudioStartTest(AudioCut& c, const ClipItem& clip, ClipRun* run, int64_t a, const AudioFrame& f,
+                                 const uint8_t* p, size_t avail) {
+    bool take;
+    if (run->first) {
+        take = a >= c.v0;
+        c.origin = c.v0;
+        c.base = run->videoBase;
+    } else {
+        take = run->videoBase + a - c.v0 >= audioBase_;
+        c.origin = a;
+        c.base = audioBase_;
+    }
+    if (!take) return false;
+    c.started = true;
+    std::lock_guard<std::mutex> hold(stateLock_);
+    if (!haveAudioHeader_) {
+        haveAudioHeader_ = true;
+        audioHeader_ = f.header;
+        ac3SizeByte_ = avail > 4 ? p[4] : 0;
+        audioFrameDuration_ = clip.audioFrameDuration > 0 ? clip.audioFrameDuration : f.duration;
+        audioFrameLength_ = c.kind == kAudioMpeg ? MpegAudioFrameLength(f.header) : f.length;
+    }
+    return true;
+}
+
+// One audio frame item at `p` (`avail` bytes of it in the walk buffer). False when the
+// walk of this run's items ends: the run aborted or the queue refused the frame.
+bool CEditEngine::AudioItem(AudioCut& c, const ClipItem& clip, ClipRun* run, CPsParser* parser, const uint8_t* p,
+                            size_t avail, const ParserItem& item) {
+    AudioFrame f;
+    if (!AudioFrameAt(c, clip, parser, p, avail, &f)) return true;
+    int64_t a = 0;
+    if (!AudioFrameTime(c, item, &a)) {
+        c.open = false;
+        return true;
+    }
+    if (!AudioEndTest(c, run, a)) return false;
+    if (c.stop) return false;
+    if (!c.started && !AudioStartTest(c, clip, run, a, f, p, avail)) {
+        c.open = false;
+        return true;
+    }
+    int64_t t = c.base + a - c.origin;
+    if (c.kind == kAudioLpcm) {
+        // LPCM runs at a constant rate: each frame follows the one before by its exact
+        // duration, whatever rounding the input's stamps carry, from a first frame on the
+        // 90 kHz grid.
+        t = c.lastWritten == kNoTime ? OnTickGrid(t) : NextAudioBase(c.lastWritten);
+    }
+    const size_t take = std::min<size_t>(size_t(f.length), avail);
+    c.queueOk = c.queueOk && audioQueue_.Put(t, kNoTime, kUnitAudioFrame, take, p);
+    c.remaining = int64_t(f.length) - int64_t(take);
+    c.open = true;
+    c.lastWritten = t;
+    return c.queueOk;
+}
+
 int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
     CThreadNameWindow marker("SEdt-ProcAFile");
-    const int64_t clipEnd = clip.firstTime + clip.out;
+    AudioCut c;
+    c.clipEnd = clip.firstTime + clip.out;
     // The video thread publishes where the clip's video begins; until then the audio
     // cannot be placed.
-    int64_t v0 = 0;
     {
         std::unique_lock<std::mutex> hold(stateLock_);
         stateChanged_.wait(hold, [&] { return run->originKnown || abort_; });
         if (abort_) return kClipAborted;
-        v0 = run->v0;
+        c.v0 = run->v0;
         if (run->endKnown && !run->videoWritten) return kClipOk;
     }
     if (clip.audioStream < 0) return kClipOk;
@@ -999,135 +1136,33 @@ int CEditEngine::ProcAFile(const ClipItem& clip, ClipRun* run) {
     BlockReader reader(&f, clip.sectorMode, clip.dataOffset, kSectorUserSize);
     if (!reader.Seek(SeekStart(clip, false))) return kClipNoFile;
     std::vector<uint8_t> block(kReadRun);
-    const int kind = AudioKindOfIndex(clip.audioStream);
+    c.kind = AudioKindOfIndex(clip.audioStream);
     // Audio of another kind than the output's cannot join its stream: the clip's share is
     // filled with the output's own silence after the clip, as for a clip without audio.
-    const int outputKind = kind == kAudioMpeg ? kPsAudioMpeg : kind == kAudioAc3 ? kPsAudioAc3 : kPsAudioLpcm;
+    const int outputKind = c.kind == kAudioMpeg ? kPsAudioMpeg : c.kind == kAudioAc3 ? kPsAudioAc3 : kPsAudioLpcm;
     if (outputKind != audioKind_) return kClipOk;
 
-    bool started = false, stop = false, queueOk = true;
-    int64_t origin = 0, base = 0;
-    int64_t lastTimed = kNoTime;
-    double frameExact = 0;  // 100 ns per frame, unrounded
-    int64_t sinceTimed = 0;
-    int64_t remaining = 0;  // bytes of the open frame still to come
-    bool open = false;
-    int64_t lastWritten = kNoTime;
-    int64_t v1 = kNoTime;
-
-    while (!stop && !abort_ && queueOk) {
+    while (!c.stop && !abort_ && c.queueOk) {
         const size_t n = reader.NextRun(block.data(), block.size());
         if (n == 0) break;
         parser->Feed(block.data(), n);
         parser->TakeAudio(clip.audioStream, nullptr, kPayloadBufferSize);
         size_t size = 0, carried = 0;
         const uint8_t* walk = parser->WalkBuffer(&size, &carried);
-        if (remaining > 0 && open && size > carried) {
-            const int64_t k = std::min<int64_t>(remaining, int64_t(size - carried));
-            queueOk = queueOk && audioQueue_.Append(size_t(k), walk + carried);
-            remaining -= k;
+        // The rest of the frame left open at the end of the previous take.
+        if (c.remaining > 0 && c.open && size > carried) {
+            const int64_t k = std::min<int64_t>(c.remaining, int64_t(size - carried));
+            c.queueOk = c.queueOk && audioQueue_.Append(size_t(k), walk + carried);
+            c.remaining -= k;
         }
         ParserItem item;
-        while (!stop && parser->NextItem(&item)) {
+        while (!c.stop && parser->NextItem(&item)) {
             const size_t at = size_t(item.position + int64_t(carried));
-            const uint8_t* p = walk + at;
-            const size_t avail = size - at;
-            int length = 0;
-            uint32_t header = 0;
-            int64_t duration = 0;
-            if (kind == kAudioMpeg) {
-                if (avail < 4) continue;
-                header = LowFirst32(p);
-                common::MpegAudioFrameHeader h;
-                if (!common::ReadMpegAudioHeader(std::span<const uint8_t>(p, avail), &h)) continue;
-                length = h.frameBytes;
-                frameExact = double(h.samples) * double(kSecond) / double(h.sampleRate);
-                duration = int64_t(frameExact);
-            } else if (kind == kAudioAc3) {
-                common::Ac3FrameHeader h;
-                if (!common::ReadAc3Header(std::span<const uint8_t>(p, avail), &h)) continue;
-                length = h.frameBytes;
-                header = LowFirst32(p);
-                frameExact = double(h.samples) * double(kSecond) / double(h.sampleRate);
-                duration = int64_t(frameExact);
-            } else {
-                AudioFormat lf;
-                if (!parser->GetLpcmFormat(clip.audioStream, &lf)) continue;
-                length = LpcmFrameBytes(lf);
-                frameExact = double(kSecond) / 600.0;
-                duration = 16666;
-            }
-            if (length <= 0) continue;
-            // Frames without a time follow the last timed one at whole frame steps,
-            // counted, so that long runs do not drift by the rounding of a step.
-            int64_t a;
-            if (item.time != kNoTime) {
-                a = item.time;
-                lastTimed = a;
-                sinceTimed = 0;
-            } else if (lastTimed != kNoTime) {
-                ++sinceTimed;
-                a = lastTimed + int64_t(double(sinceTimed) * frameExact);
-            } else {
-                open = false;
-                continue;
-            }
-            if (v1 == kNoTime && a >= clipEnd) {
-                std::unique_lock<std::mutex> hold(stateLock_);
-                stateChanged_.wait(hold, [&] { return run->endKnown || abort_; });
-                if (abort_) break;
-                v1 = run->v1;
-            }
-            {
-                std::lock_guard<std::mutex> hold(stateLock_);
-                if (run->endKnown) v1 = run->v1;
-            }
-            if (v1 != kNoTime && a >= v1) {
-                stop = true;
-                break;
-            }
-            if (!started) {
-                bool take;
-                if (run->first) {
-                    take = a >= v0;
-                    origin = v0;
-                    base = run->videoBase;
-                } else {
-                    take = run->videoBase + a - v0 >= audioBase_;
-                    origin = a;
-                    base = audioBase_;
-                }
-                if (!take) {
-                    open = false;
-                    continue;
-                }
-                started = true;
-                std::lock_guard<std::mutex> hold(stateLock_);
-                if (!haveAudioHeader_) {
-                    haveAudioHeader_ = true;
-                    audioHeader_ = header;
-                    ac3SizeByte_ = avail > 4 ? p[4] : 0;
-                    audioFrameDuration_ = clip.audioFrameDuration > 0 ? clip.audioFrameDuration : duration;
-                    audioFrameLength_ = kind == kAudioMpeg ? MpegAudioFrameLength(header) : length;
-                }
-            }
-            int64_t t = base + a - origin;
-            if (kind == kAudioLpcm) {
-                // LPCM runs at a constant rate: each frame follows the one before by its
-                // exact duration, whatever rounding the input's stamps carry, from a first
-                // frame on the 90 kHz grid.
-                t = lastWritten == kNoTime ? OnTickGrid(t) : NextAudioBase(lastWritten);
-            }
-            const size_t take = std::min<size_t>(size_t(length), avail);
-            queueOk = queueOk && audioQueue_.Put(t, kNoTime, kUnitAudioFrame, take, p);
-            remaining = int64_t(length) - int64_t(take);
-            open = true;
-            lastWritten = t;
-            if (!queueOk) break;
+            if (!AudioItem(c, clip, run, parser.get(), walk + at, size - at, item)) break;
         }
     }
-    if (lastWritten != kNoTime && audioFrameDuration_ > 0) audioBase_ = NextAudioBase(lastWritten);
-    return abort_ || !queueOk ? kClipAborted : kClipOk;
+    if (c.lastWritten != kNoTime && audioFrameDuration_ > 0) audioBase_ = NextAudioBase(c.lastWritten);
+    return abort_ || !c.queueOk ? kClipAborted : kClipOk;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1258,9 +1293,17 @@ int CEditEngine::MuxFile() {
     return result;
 }
 
-int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
+// What MuxLoop keeps for one output file.
+struct CEditEngine::MuxRun {
+    std::FILE* file = nullptr;
+    bool videoWritten = false;
+    int64_t videoLead = 0;
+};
+
+// A new writer for the file: its streams, its LPCM format and its time origin.
+bool CEditEngine::MuxBegin(bool firstFile) {
     writer_ = MakePsWriter(writerType_);
-    if (!writer_) return kMuxFailed;
+    if (!writer_) return false;
     writer_->SetType(writerType_);
     if (writerType_ == kWriterDvdVr) {
         // A DVD-VR stream's management file lies in the folder of the stream.
@@ -1291,95 +1334,99 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
         writer_->SetTimeOrigin(start - kPreload);
     }
     bytesSent_ = 0;
-    bool videoWritten = false;
-    const int64_t videoLead = writer_->VideoLead();
-    int result = kMuxDone;
+    return true;
+}
 
-    // Fetches the next unit of a queue: a complete one, or the last once its producer
-    // has finished; marks the stream done when nothing more will come.
-    auto fetch = [&](CAccessUnitQueue& q, std::atomic<bool>& finished, std::vector<uint8_t>* unit, AccessUnitInfo* info,
-                     bool* pending, bool* done) {
-        if (*pending || *done) return;
-        if (q.Take(unit, info)) {
-            *pending = true;
-            return;
-        }
-        if (!finished) return;
-        if (q.Take(unit, info) || q.TakeLast(unit, info)) {
-            *pending = true;
-            return;
-        }
-        *done = true;
-    };
-    auto writeVideo = [&]() {
-        if (!videoWritten && videoInfo_.kind != kUnitSequenceHeader && !firstSequence_.empty()) {
-            if (clearProgressive_) ClearProgressiveSequence(firstSequence_.data(), firstSequence_.size());
-            writer_->WriteVideo(videoId_, firstSequence_.data(), firstSequence_.size(), kNoTime);
-        }
-        videoWritten = true;
-        wroteUnits_ = true;
-        WriteVideoUnit(&videoUnit_, videoInfo_);
-        videoPending_ = false;
-    };
-    auto writeAudio = [&]() {
-        wroteUnits_ = true;
-        WriteAudioUnit(&audioUnit_, audioInfo_);
-        audioPending_ = false;
-    };
-
-    while (!abort_) {
-        if (!WaitWhilePaused()) break;
-        fetch(videoQueue_, videoFinished_, &videoUnit_, &videoInfo_, &videoPending_, &videoDone_);
-        fetch(audioQueue_, audioFinished_, &audioUnit_, &audioInfo_, &audioPending_, &audioDone_);
-        if (videoDone_ && audioDone_) break;
-        const bool needVideo = !videoPending_ && !videoDone_;
-        const bool needAudio = !audioPending_ && !audioDone_;
-        if (needVideo || needAudio) {
-            // Both streams are interleaved by time, so a unit waits for the other
-            // stream's next one; the wait polls so that pause and stop are seen.
-            AccessUnitInfo ignored;
-            if (needVideo)
-                videoQueue_.Peek(&ignored, true);
-            else
-                audioQueue_.Peek(&ignored, true);
-            if (!(videoPending_ && audioDone_) && !(audioPending_ && videoDone_)) continue;
-        }
-        if (videoPending_ && audioPending_) {
-            const bool splitDue = splitSize_ > 0 && file && bytesSent_ >= splitSize_;
-            if (splitDue && (videoInfo_.kind == kUnitSequenceHeader || videoInfo_.kind == kUnitGop)) {
-                // The audio that belongs before the cut goes into this part.
-                while (!abort_ && audioPending_ && latestVideoPts_ != kNoTime && audioInfo_.time1 != kNoTime &&
-                       audioInfo_.time1 < latestVideoPts_) {
-                    writeAudio();
-                    if (!SendOutput(file)) return kMuxFailed;
-                    fetch(audioQueue_, audioFinished_, &audioUnit_, &audioInfo_, &audioPending_, &audioDone_);
-                }
-                result = kMuxSplit;
-                break;
-            }
-            // Video goes the writer's lead ahead of the audio, so that a large picture has
-            // the time it takes at the mux rate.
-            const bool audioFirst = audioInfo_.time1 != kNoTime && videoInfo_.time2 != kNoTime &&
-                                    audioInfo_.time1 < videoInfo_.time2 - videoLead;
-            if (audioFirst)
-                writeAudio();
-            else
-                writeVideo();
-        } else if (videoPending_) {
-            writeVideo();
-        } else if (audioPending_) {
-            writeAudio();
-        }
-        if (!SendOutput(file)) {
-            result = kMuxFailed;
-            break;
-        }
+// Fetches the next unit of a queue: a complete one, or the last once its producer has
+// finished; marks the stream done when nothing more will come.
+void CEditEngine::FetchUnit(bool video) {
+    CAccessUnitQueue& q = video ? videoQueue_ : audioQueue_;
+    std::vector<uint8_t>* unit = video ? &videoUnit_ : &audioUnit_;
+    AccessUnitInfo* info = video ? &videoInfo_ : &audioInfo_;
+    bool& pending = video ? videoPending_ : audioPending_;
+    bool& done = video ? videoDone_ : audioDone_;
+    if (pending || done) return;
+    if (q.Take(unit, info)) {
+        pending = true;
+        return;
     }
+    if (!(video ? videoFinished_ : audioFinished_)) return;
+    if (q.Take(unit, info) || q.TakeLast(unit, info)) {
+        pending = true;
+        return;
+    }
+    done = true;
+}
+
+void CEditEngine::MuxVideo(MuxRun& m) {
+    if (!m.videoWritten && videoInfo_.kind != kUnitSequenceHeader && !firstSequence_.empty()) {
+        if (clearProgressive_) ClearProgressiveSequence(firstSequence_.data(), firstSequence_.size());
+        writer_->WriteVideo(videoId_, firstSequence_.data(), firstSequence_.size(), kNoTime);
+    }
+    m.videoWritten = true;
+    wroteUnits_ = true;
+    WriteVideoUnit(&videoUnit_, videoInfo_);
+    videoPending_ = false;
+}
+
+void CEditEngine::MuxAudio() {
+    wroteUnits_ = true;
+    WriteAudioUnit(&audioUnit_, audioInfo_);
+    audioPending_ = false;
+}
+
+// A split falls before a sequence or GOP header once the part is large enough; the audio
+// that belongs before the cut goes into this part. False when sending failed.
+bool CEditEngine::MuxSplit(MuxRun& m) {
+    while (!abort_ && audioPending_ && latestVideoPts_ != kNoTime && audioInfo_.time1 != kNoTime &&
+           audioInfo_.time1 < latestVideoPts_) {
+        MuxAudio();
+        if (!SendOutput(m.file)) return false;
+        FetchUnit(false);
+    }
+    return true;
+}
+
+// One unit to the writer when both streams have one, or one stream has ended: video goes
+// the writer's lead ahead of the audio, so that a large picture has the time it takes at
+// the mux rate.
+void CEditEngine::MuxNextUnit(MuxRun& m) {
+    if (videoPending_ && audioPending_) {
+        const bool audioFirst = audioInfo_.time1 != kNoTime && videoInfo_.time2 != kNoTime &&
+                                audioInfo_.time1 < videoInfo_.time2 - m.videoLead;
+        if (audioFirst)
+            MuxAudio();
+        else
+            MuxVideo(m);
+    } else if (videoPending_) {
+        MuxVideo(m);
+    } else if (audioPending_) {
+        MuxAudio();
+    }
+}
+
+// Both streams are interleaved by time, so a unit waits for the other stream's next one;
+// the wait polls so that pause and stop are seen. True when the loop goes round again.
+bool CEditEngine::MuxWaitForUnits() {
+    const bool needVideo = !videoPending_ && !videoDone_;
+    const bool needAudio = !audioPending_ && !audioDone_;
+    if (!needVideo && !needAudio) return false;
+    AccessUnitInfo ignored;
+    if (needVideo)
+        videoQueue_.Peek(&ignored, true);
+    else
+        audioQueue_.Peek(&ignored, true);
+    return !(videoPending_ && audioDone_) && !(audioPending_ && videoDone_);
+}
+
+// The end of the file: the sequence end code and the writer's last packs, then the
+// management file of a DVD-VR stream.
+int CEditEngine::MuxEnd(MuxRun& m, int result) {
     if (abort_) result = kMuxFailed;
     if (result != kMuxFailed) {
         writer_->WriteSequenceEnd();
         writer_->Flush();
-        if (!SendOutput(file)) result = kMuxFailed;
+        if (!SendOutput(m.file)) result = kMuxFailed;
     }
     if (outputProc_) outputProc_(nullptr, 0, true);
     writer_->End();
@@ -1387,6 +1434,34 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
     if (const auto* mpeg2 = dynamic_cast<const CMpeg2PsWriter*>(writer_.get()); mpeg2 && !mpeg2->VrError().empty())
         result = kMuxFailed;
     return result;
+}
+
+int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
+    if (!MuxBegin(firstFile)) return kMuxFailed;
+    MuxRun m;
+    m.file = file;
+    m.videoLead = writer_->VideoLead();
+    int result = kMuxDone;
+    while (!abort_) {
+        if (!WaitWhilePaused()) break;
+        FetchUnit(true);
+        FetchUnit(false);
+        if (videoDone_ && audioDone_) break;
+        if (MuxWaitForUnits()) continue;
+        const bool splitDue = splitSize_ > 0 && file && bytesSent_ >= splitSize_;
+        if (videoPending_ && audioPending_ && splitDue &&
+            (videoInfo_.kind == kUnitSequenceHeader || videoInfo_.kind == kUnitGop)) {
+            if (!MuxSplit(m)) return kMuxFailed;
+            result = kMuxSplit;
+            break;
+        }
+        MuxNextUnit(m);
+        if (!SendOutput(file)) {
+            result = kMuxFailed;
+            break;
+        }
+    }
+    return MuxEnd(m, result);
 }
 
 }  // namespace editor

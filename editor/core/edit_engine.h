@@ -161,6 +161,21 @@ protected:
     void CutPictureItem(VideoCut& c, ClipRun* run, const ParserItem& item);
     void CutStart(VideoCut& c, ClipRun* run, int64_t shown);
     int ProcAFile(const ClipItem& clip, ClipRun* run);
+    // The steps of ProcAFile for each audio frame item, over its state record.
+    struct AudioCut;
+    struct AudioFrame {
+        int length = 0;
+        uint32_t header = 0;
+        int64_t duration = 0;
+    };
+    bool AudioFrameAt(AudioCut& c, const ClipItem& clip, CPsParser* parser, const uint8_t* p, size_t avail,
+                      AudioFrame* f);
+    bool AudioFrameTime(AudioCut& c, const ParserItem& item, int64_t* a);
+    bool AudioEndTest(AudioCut& c, ClipRun* run, int64_t a);
+    bool AudioStartTest(AudioCut& c, const ClipItem& clip, ClipRun* run, int64_t a, const AudioFrame& f,
+                        const uint8_t* p, size_t avail);
+    bool AudioItem(AudioCut& c, const ClipItem& clip, ClipRun* run, CPsParser* parser, const uint8_t* p, size_t avail,
+                   const ParserItem& item);
     bool ProbeClipItem(bool mpeg1, ClipItem* item);
     bool LoadFirstSequenceHeader(const ClipItem& clip);
     int64_t SeekStart(const ClipItem& clip, bool video);
@@ -169,6 +184,16 @@ protected:
     int64_t NextAudioBase(int64_t time) const;
     bool PutSilentFrame(int64_t time);
     int MuxLoop(std::FILE* file, bool firstFile);
+    // The steps of MuxLoop, over its state record.
+    struct MuxRun;
+    bool MuxBegin(bool firstFile);
+    void FetchUnit(bool video);
+    bool MuxWaitForUnits();
+    bool MuxSplit(MuxRun& m);
+    void MuxNextUnit(MuxRun& m);
+    void MuxVideo(MuxRun& m);
+    void MuxAudio();
+    int MuxEnd(MuxRun& m, int result);
     bool SendOutput(std::FILE* file);
     bool WriteVideoUnit(std::vector<uint8_t>* unit, const AccessUnitInfo& info);
     bool WriteAudioUnit(std::vector<uint8_t>* unit, const AccessUnitInfo& info);

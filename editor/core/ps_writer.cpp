@@ -1187,6 +1187,7 @@ void CMpeg1PsWriter::Packet(EsStream* s, int64_t payload, bool final) {
         common::WritePesTimeStamp(w, 2, uint64_t(ts));
         highestTs_ = std::max(highestTs_, ts);
     }
+    common::EndHeader(w);
     const size_t at = pack_.size();
     pack_.resize(at + size_t(payload));
     const size_t got = s->ring.Read(pack_.data() + at, size_t(payload));

@@ -236,23 +236,33 @@ void CVrIfo::OpenFolder(const std::string& folder) {
     if (!existing_) readable_ = true;
 }
 
-bool CVrIfo::Build(std::string* error) {
-    if (existing_ && !readable_) return Fail(error, ifoPath_ + ": the existing management file cannot be read");
+namespace {
+
+// The parts of a new management file as Build puts them together: the existing file's
+// tables with the new movie's added, then the header that points at them.
+struct IfoBuild {
     VrIfoContents in;
-    if (existing_) {
-        std::string why;
-        if (!Parse(old_, &in, &why)) return Fail(error, ifoPath_ + ": " + why + "; it is left as it is");
-    }
-    const VrMovieInfo& m = movie_;
+    std::vector<std::array<uint8_t, 60>> attributes;
+    size_t attributeNumber = 0;  // 1-based, of the new movie's attribute record
+    std::vector<std::vector<uint8_t>> movies;
+    std::vector<uint8_t> movie, second, programTable, header;
+    size_t total = 0, fileSize = 0;
+};
+
+// The existing file's counters must leave room for one more movie, program and entry.
+bool CheckRoom(const VrMovieInfo& m, const VrIfoContents& in, std::string* error) {
     if (m.tableA.size() % 7 != 0 || m.tableB.size() % 3 != 0) return Fail(error, "entry tables of partial entries");
-    const size_t countA = m.tableA.size() / 7, countB = m.tableB.size() / 3;
-    if (countA > 0xFFFF || countB > 0xFFFF) return Fail(error, "more entries than a movie entry can count");
+    if (m.tableA.size() / 7 > 0xFFFF || m.tableB.size() / 3 > 0xFFFF)
+        return Fail(error, "more entries than a movie entry can count");
     if (in.movies.size() >= 0xFFFF) return Fail(error, "the management file holds as many movies as it can");
     if (in.titles.size() >= 0xFF || in.programs.size() >= 0xFFFF)
         return Fail(error, "the management file holds as many programs as it can");
     if (in.sectors > 0xFFFFFFFFu) return Fail(error, "the movie file is larger than the management file can address");
+    return true;
+}
 
-    // Attribute record of the new movie; an equal existing one is used instead.
+// Attribute record of the new movie; an equal existing one is used instead.
+bool AddAttribute(const VrMovieInfo& m, IfoBuild* b, std::string* error) {
     std::array<uint8_t, 60> attribute{};
     attribute[0] = uint8_t((m.video[0] & 3) << 6 | (m.video[1] & 3) << 4 | (m.video[2] & 3) << 2);
     attribute[1] = uint8_t((m.video[3] & 7) << 3);
@@ -260,58 +270,67 @@ bool CVrIfo::Build(std::string* error) {
     attribute[4] = uint8_t((m.audioCoding & 7) << 5 | (m.audioFlag & 1));
     attribute[5] = uint8_t((m.audioZero1 & 3) << 6 | (m.audioZero2 & 3) << 4 | (m.audioField5 & 15));
     attribute[6] = uint8_t(m.audioField6);
-    std::vector<std::array<uint8_t, 60>> attributes = in.attributes;
-    size_t attributeNumber = 0;
-    for (size_t i = 0; i < attributes.size() && attributeNumber == 0; ++i)
-        if (attributes[i] == attribute) attributeNumber = i + 1;
-    if (attributeNumber == 0) {
-        if (attributes.size() >= 0xFF)
-            return Fail(error, "the management file holds as many attribute records as it can");
-        attributes.push_back(attribute);
-        attributeNumber = attributes.size();
-    }
+    b->attributes = b->in.attributes;
+    for (size_t i = 0; i < b->attributes.size() && b->attributeNumber == 0; ++i)
+        if (b->attributes[i] == attribute) b->attributeNumber = i + 1;
+    if (b->attributeNumber != 0) return true;
+    if (b->attributes.size() >= 0xFF)
+        return Fail(error, "the management file holds as many attribute records as it can");
+    b->attributes.push_back(attribute);
+    b->attributeNumber = b->attributes.size();
+    return true;
+}
 
-    // The new movie entry.
+// The new movie entry: recording time, attribute number, times, entry counts, its first
+// sector in the movie file, then its two entry tables.
+void AddMovieEntry(const VrMovieInfo& m, IfoBuild* b) {
     std::vector<uint8_t> entry(33, 0);
     const uint64_t when = uint64_t(m.year & 0x3FFF) << 26 | uint64_t(m.month & 15) << 22 | uint64_t(m.day & 31) << 17 |
                           uint64_t(m.hour & 31) << 12 | uint64_t(m.minute & 63) << 6 | uint64_t(m.second & 63);
     for (int i = 0; i < 5; ++i)
         entry[2 + size_t(i)] = uint8_t(when >> (32 - 8 * i));
-    entry[8] = uint8_t(attributeNumber);
+    entry[8] = uint8_t(b->attributeNumber);
     Set32(&entry, 9, m.startTime);
     Set32(&entry, 15, m.endTime);
-    Set16(&entry, 23, uint32_t(countA));
-    Set16(&entry, 25, uint32_t(countB));
-    Set32(&entry, 29, uint32_t(in.sectors));
+    Set16(&entry, 23, uint32_t(m.tableA.size() / 7));
+    Set16(&entry, 25, uint32_t(m.tableB.size() / 3));
+    Set32(&entry, 29, uint32_t(b->in.sectors));
     Append(&entry, m.tableA);
     Append(&entry, m.tableB);
-    std::vector<std::vector<uint8_t>> movies = in.movies;
-    movies.push_back(entry);
+    b->movies = b->in.movies;
+    b->movies.push_back(entry);
+}
 
-    // Movie table.
-    std::vector<uint8_t> movie(8, 0);
-    movie[2] = 1;
-    movie[3] = uint8_t(attributes.size());
-    for (const auto& a : attributes)
-        movie.insert(movie.end(), a.begin(), a.end());
-    movie.push_back(uint8_t(movies.size() >> 8));
-    movie.push_back(uint8_t(movies.size()));
-    size_t offset = movie.size() + 4 * movies.size();
-    for (const auto& e : movies) {
+// Records after a table of their 32-bit offsets, counted from the table's start, which
+// already holds `table` bytes before the offsets.
+template <typename Records>
+void AppendWithOffsets(std::vector<uint8_t>* table, const Records& records) {
+    size_t offset = table->size() + 4 * records.size();
+    for (const auto& r : records) {
         for (int i = 0; i < 4; ++i)
-            movie.push_back(uint8_t(offset >> (24 - 8 * i)));
-        offset += e.size();
+            table->push_back(uint8_t(offset >> (24 - 8 * i)));
+        offset += r.size();
     }
-    for (const auto& e : movies)
-        Append(&movie, e);
+    for (const auto& r : records)
+        table->insert(table->end(), r.begin(), r.end());
+}
+
+void MakeMovieTable(IfoBuild* b) {
+    std::vector<uint8_t>& movie = b->movie;
+    movie.assign(8, 0);
+    movie[2] = 1;
+    movie[3] = uint8_t(b->attributes.size());
+    for (const auto& a : b->attributes)
+        movie.insert(movie.end(), a.begin(), a.end());
+    movie.push_back(uint8_t(b->movies.size() >> 8));
+    movie.push_back(uint8_t(b->movies.size()));
+    AppendWithOffsets(&movie, b->movies);
     Set32(&movie, 4, uint32_t(movie.size() - 1));
+}
 
-    // Second table.
-    std::vector<uint8_t> second = in.secondTable;
-    if (!existing_) second = {0, 0, 0, 0, 0, 0, 0, 7};
-
-    // Program table.
-    const size_t programNumber = in.programs.size() + 1;
+// One title record and one program record for the new movie, after the existing ones.
+void MakeProgramTable(const VrMovieInfo& m, IfoBuild* b) {
+    const size_t programNumber = b->in.programs.size() + 1;
     std::array<uint8_t, 142> title{};
     title[3] = 1;
     std::memcpy(&title[4], m.programText.data(), std::min<size_t>(m.programText.size(), 128));
@@ -320,40 +339,36 @@ bool CVrIfo::Build(std::string* error) {
     for (int i = 0; i < 4; ++i)
         title[136 + size_t(i)] = uint8_t(m.startTime >> (24 - 8 * i));
     std::vector<uint8_t> program(kProgram, 0);
-    Set16(&program, 2, uint32_t(movies.size()));
+    Set16(&program, 2, uint32_t(b->movies.size()));
     program[5] = 1;
     Set32(&program, 6, m.startTime);
     Set32(&program, 12, m.endTime);
     Set32(&program, 19, m.startTime);
-    std::vector<std::array<uint8_t, 142>> titles = in.titles;
+    std::vector<std::array<uint8_t, 142>> titles = b->in.titles;
     titles.push_back(title);
-    std::vector<std::vector<uint8_t>> programs = in.programs;
+    std::vector<std::vector<uint8_t>> programs = b->in.programs;
     programs.push_back(program);
-    std::vector<uint8_t> programTable = {0, uint8_t(titles.size()), uint8_t(programs.size() >> 8),
-                                         uint8_t(programs.size())};
+    b->programTable = {0, uint8_t(titles.size()), uint8_t(programs.size() >> 8), uint8_t(programs.size())};
     for (const auto& t : titles)
-        programTable.insert(programTable.end(), t.begin(), t.end());
-    offset = programTable.size() + 4 * programs.size();
-    for (const auto& r : programs) {
-        for (int i = 0; i < 4; ++i)
-            programTable.push_back(uint8_t(offset >> (24 - 8 * i)));
-        offset += r.size();
-    }
-    for (const auto& r : programs)
-        Append(&programTable, r);
+        b->programTable.insert(b->programTable.end(), t.begin(), t.end());
+    AppendWithOffsets(&b->programTable, programs);
+}
 
-    // Header.
-    std::vector<uint8_t> header = existing_ ? in.header : std::vector<uint8_t>(kNewHeader, 0);
+// The header: sizes and the offsets of every table; a new file's fixed fields and time
+// zone as well.
+bool MakeHeader(const VrMovieInfo& m, bool existing, IfoBuild* b, std::string* error) {
+    std::vector<uint8_t>& header = b->header;
+    header = existing ? b->in.header : std::vector<uint8_t>(kNewHeader, 0);
     const size_t headerLength = header.size();
-    size_t total = headerLength + movie.size() + second.size() + programTable.size();
-    for (const auto& c : in.carried)
-        total += c.size();
-    const size_t fileSize = std::max(kMinFileSize, (total + kSector - 1) / kSector * kSector);
-    if (fileSize > kMaxFileSize) return Fail(error, "the management file would grow past its limit");
+    b->total = headerLength + b->movie.size() + b->second.size() + b->programTable.size();
+    for (const auto& c : b->in.carried)
+        b->total += c.size();
+    b->fileSize = std::max(kMinFileSize, (b->total + kSector - 1) / kSector * kSector);
+    if (b->fileSize > CVrIfo::kMaxFileSize) return Fail(error, "the management file would grow past its limit");
     std::memcpy(header.data(), kMagic, 12);
-    Set32(&header, 12, uint32_t(fileSize - 1));
+    Set32(&header, 12, uint32_t(b->fileSize - 1));
     Set32(&header, 28, uint32_t(headerLength - 1));
-    if (!existing_) {
+    if (!existing) {
         header[33] = 0x10;
         const uint32_t zone = uint32_t(60 - m.timeZoneBias) & 0xFFF;
         header[64] = uint8_t(0x10 | zone >> 8);
@@ -369,25 +384,48 @@ bool CVrIfo::Build(std::string* error) {
     std::fill(header.begin() + 68, header.begin() + 98, uint8_t(0xFF));
     size_t at = headerLength;
     Set32(&header, 256, uint32_t(at));
-    at += movie.size();
+    at += b->movie.size();
     Set32(&header, 260, uint32_t(at));
-    at += second.size();
+    at += b->second.size();
     Set32(&header, 304, uint32_t(at));
-    at += programTable.size();
+    at += b->programTable.size();
     const size_t carriedAt[3] = {308, 352, 356};
     for (size_t i = 0; i < 3; ++i) {
-        Set32(&header, carriedAt[i], in.carried[i].empty() ? 0 : uint32_t(at));
-        at += in.carried[i].size();
+        Set32(&header, carriedAt[i], b->in.carried[i].empty() ? 0 : uint32_t(at));
+        at += b->in.carried[i].size();
     }
+    return true;
+}
 
-    // Written beside the old file, which it replaces once it is whole.
+}  // namespace
+
+bool CVrIfo::Build(std::string* error) {
+    if (existing_ && !readable_) return Fail(error, ifoPath_ + ": the existing management file cannot be read");
+    IfoBuild b;
+    if (existing_) {
+        std::string why;
+        if (!Parse(old_, &b.in, &why)) return Fail(error, ifoPath_ + ": " + why + "; it is left as it is");
+    }
+    if (!CheckRoom(movie_, b.in, error) || !AddAttribute(movie_, &b, error)) return false;
+    AddMovieEntry(movie_, &b);
+    MakeMovieTable(&b);
+    b.second = existing_ ? b.in.secondTable : std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 7};
+    MakeProgramTable(movie_, &b);
+    if (!MakeHeader(movie_, existing_, &b, error)) return false;
+    return WriteFile(b.header, b.movie, b.second, b.programTable, b.in.carried, b.fileSize - b.total, error);
+}
+
+// Written beside the old file, which it replaces once it is whole.
+bool CVrIfo::WriteFile(const std::vector<uint8_t>& header, const std::vector<uint8_t>& movie,
+                       const std::vector<uint8_t>& second, const std::vector<uint8_t>& programTable,
+                       const std::array<std::vector<uint8_t>, 3>& carried, size_t padding, std::string* error) {
     if (!ops_->MakeFolder(folder_)) return Fail(error, folder_ + ": the folder cannot be made");
     const std::string temp = ifoPath_ + ".new";
     if (!ops_->Open(temp)) return Fail(error, temp + ": cannot be created");
-    const std::vector<uint8_t> zeros(fileSize - total, 0);
+    const std::vector<uint8_t> zeros(padding, 0);
     bool ok = ops_->Write(header.data(), header.size()) && ops_->Write(movie.data(), movie.size()) &&
               ops_->Write(second.data(), second.size()) && ops_->Write(programTable.data(), programTable.size());
-    for (const auto& c : in.carried)
+    for (const auto& c : carried)
         ok = ok && (c.empty() || ops_->Write(c.data(), c.size()));
     ok = ok && ops_->Write(zeros.data(), zeros.size());
     const bool closed = ops_->Close();

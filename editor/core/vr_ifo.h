@@ -93,6 +93,12 @@ public:
     static bool Parse(const std::vector<uint8_t>& file, VrIfoContents* out, std::string* error);
 
 private:
+    // Writes the file's parts and `padding` zero bytes beside the old file, then puts it
+    // in the old one's place.
+    bool WriteFile(const std::vector<uint8_t>& header, const std::vector<uint8_t>& movie,
+                   const std::vector<uint8_t>& second, const std::vector<uint8_t>& programTable,
+                   const std::array<std::vector<uint8_t>, 3>& carried, size_t padding, std::string* error);
+
     VrFileOps defaultOps_;
     VrFileOps* ops_;
     std::string folder_, ifoPath_, vroPath_;
