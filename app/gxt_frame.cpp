@@ -1,7 +1,5 @@
 #include "app/gxt_frame.h"
 
-#include <algorithm>
-
 #include "app/command_bar.h"
 #include "app/resources/program_ids.h"
 #include "app/resources/resource_ids.h"
@@ -44,10 +42,7 @@ IMPLEMENT_DYNCREATE(CGXTFrameWnd, CFrameWnd)
 BEGIN_MESSAGE_MAP(CGXTFrameWnd, CFrameWnd)
 ON_WM_CREATE()
 ON_WM_SIZE()
-ON_MESSAGE(WM_NCCALCSIZE, OnNcCalcSize)
 ON_MESSAGE(WM_NCPAINT, OnNcPaint)
-ON_MESSAGE(WM_NCACTIVATE, OnNcActivate)
-ON_MESSAGE(WM_NCHITTEST, OnNcHitTest)
 ON_MESSAGE(WM_NCLBUTTONDOWN, OnNcLButtonDown)
 ON_MESSAGE(WM_NCLBUTTONDBLCLK, OnNcLButtonDblClk)
 ON_MESSAGE(WM_NCRBUTTONUP, OnNcRButtonUp)
@@ -232,6 +227,7 @@ BOOL CGXTFrameWnd::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT*
     if (commandBars_ && commandBars_->m_hWnd && commandBars_->OnFrameWndMsg(message, wParam, lParam, result))
         return TRUE;
     if (buttons_.OnMessage(m_hWnd, message, wParam, lParam, result)) return TRUE;
+    if (SkinnedNonClientMessage(this, message, wParam, lParam, result)) return TRUE;
     if (message == WM_COMMANDBAR_NOTIFY) {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
         if (!header) return FALSE;
@@ -256,19 +252,6 @@ LRESULT CGXTFrameWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     return CFrameWnd::WindowProc(message, wParam, lParam);
 }
 
-LRESULT CGXTFrameWnd::OnNcCalcSize(WPARAM wParam, LPARAM lParam) {
-    RECT* r = wParam ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0] : reinterpret_cast<RECT*>(lParam);
-    if (!(GetStyle() & WS_MINIMIZE)) {
-        r->left += kBorderSide;
-        r->top += kCaptionHeight;
-        r->right -= kBorderSide;
-        r->bottom -= kBorderBottom;
-        if (r->right < r->left) r->right = r->left;
-        if (r->bottom < r->top) r->bottom = r->top;
-    }
-    return 0;
-}
-
 LRESULT CGXTFrameWnd::OnNcPaint(WPARAM, LPARAM) {
     PaintNonClientArea(m_hWnd, [&](HDC dc, int W, int H) {
         CDC mem;
@@ -289,19 +272,6 @@ LRESULT CGXTFrameWnd::OnNcPaint(WPARAM, LPARAM) {
         if (oldFont) mem.SelectObject(oldFont);
     });
     return 0;
-}
-
-LRESULT CGXTFrameWnd::OnNcActivate(WPARAM, LPARAM) {
-    return TRUE;
-}
-
-LRESULT CGXTFrameWnd::OnNcHitTest(WPARAM, LPARAM lParam) {
-    const LRESULT hit = Default();
-    CRect wr;
-    GetWindowRect(&wr);
-    const CPoint p(lParam);
-    if (hit == HTNOWHERE && p.y < wr.top + kCaptionHeight) return HTCAPTION;
-    return hit;
 }
 
 void CGXTFrameWnd::SetTipText(const char* text) {

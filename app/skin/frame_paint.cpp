@@ -117,3 +117,33 @@ void ApplySkinnedMaxSize(MINMAXINFO* info, bool thickFrame) {
         info->ptMaxSize.y = wh + 8;
     }
 }
+
+bool SkinnedNonClientMessage(CWnd* window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    LRESULT answer = 0;
+    switch (message) {
+        case WM_NCCALCSIZE: {
+            RECT* r = wParam ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0] : reinterpret_cast<RECT*>(lParam);
+            if (!(window->GetStyle() & WS_MINIMIZE)) {
+                r->left += kBorderSide;
+                r->top += kCaptionHeight;
+                r->right = std::max(r->left, r->right - kBorderSide);
+                r->bottom = std::max(r->top, r->bottom - kBorderBottom);
+            }
+            break;
+        }
+        case WM_NCACTIVATE:
+            answer = TRUE;
+            break;
+        case WM_NCHITTEST: {
+            answer = window->DefWindowProc(message, wParam, lParam);
+            RECT wr{};
+            ::GetWindowRect(window->m_hWnd, &wr);
+            if (answer == HTNOWHERE && CPoint(lParam).y < wr.top + kCaptionHeight) answer = HTCAPTION;
+            break;
+        }
+        default:
+            return false;
+    }
+    if (result) *result = answer;
+    return true;
+}

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "framework/gdi.h"
+#include "framework/wnd.h"
 
 // The pieces of a skinned frame; any may be null (that part is not drawn).
 struct FramePieces {
@@ -46,3 +47,9 @@ bool CreateSkinCaptionFont(CFont* font);
 // The maximised size and place of a skinned window from the work area: reaching past the
 // edges the task bar does not hold, so the skinned borders fall off screen.
 void ApplySkinnedMaxSize(MINMAXINFO* info, bool thickFrame);
+
+// The non-client messages every skinned window answers alike: WM_NCCALCSIZE (the client area
+// inside the caption and borders; the whole window while minimised), WM_NCACTIVATE (no system
+// caption drawn over the art) and WM_NCHITTEST (the caption strip moves the window where the
+// system finds nothing). True when `message` is one of them, its answer in `result`.
+bool SkinnedNonClientMessage(CWnd* window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result);

@@ -1,7 +1,5 @@
 #include "app/skin/g_dialog.h"
 
-#include <algorithm>
-
 #include "app/resources/resource_ids.h"
 #include "app/skin/bitmap_region.h"
 #include "app/skin/frame_paint.h"
@@ -18,10 +16,7 @@ IMPLEMENT_DYNAMIC(CGDialog, CDialog)
 
 BEGIN_MESSAGE_MAP(CGDialog, CDialog)
 ON_WM_SIZE()
-ON_MESSAGE(WM_NCCALCSIZE, OnNcCalcSize)
 ON_MESSAGE(WM_NCPAINT, OnNcPaint)
-ON_MESSAGE(WM_NCACTIVATE, OnNcActivate)
-ON_MESSAGE(WM_NCHITTEST, OnNcHitTest)
 ON_MESSAGE(WM_NCLBUTTONDBLCLK, OnNcLButtonDblClk)
 ON_MESSAGE(WM_GETMINMAXINFO, OnGetMinMaxInfo)
 END_MESSAGE_MAP()
@@ -83,23 +78,9 @@ int CGDialog::ButtonAt(int x, int y, bool hover) const {
 
 BOOL CGDialog::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
     if (buttons_.OnMessage(m_hWnd, message, wParam, lParam, result)) return TRUE;
+    // Before the art is loaded the system's frame stays.
+    if (initialized_ && SkinnedNonClientMessage(this, message, wParam, lParam, result)) return TRUE;
     return CDialog::OnWndMsg(message, wParam, lParam, result);
-}
-
-LRESULT CGDialog::OnNcCalcSize(WPARAM wParam, LPARAM lParam) {
-    if (!initialized_) return Default();
-    RECT* r = wParam ? &reinterpret_cast<NCCALCSIZE_PARAMS*>(lParam)->rgrc[0] : reinterpret_cast<RECT*>(lParam);
-    if (GetStyle() & WS_MINIMIZE) return 0;
-    r->left += kBorderSide;
-    r->top += kCaptionHeight;
-    r->right = std::max(r->left, r->right - kBorderSide);
-    r->bottom = std::max(r->top, r->bottom - kBorderBottom);
-    return 0;
-}
-
-LRESULT CGDialog::OnNcActivate(WPARAM, LPARAM) {
-    if (!initialized_) return Default();
-    return TRUE;
 }
 
 LRESULT CGDialog::OnNcPaint(WPARAM, LPARAM) {
@@ -133,15 +114,6 @@ LRESULT CGDialog::OnNcPaint(WPARAM, LPARAM) {
         if (oldFont) SelectObject(mem, oldFont);
     });
     return 0;
-}
-
-LRESULT CGDialog::OnNcHitTest(WPARAM, LPARAM lParam) {
-    const LRESULT hit = Default();
-    if (!initialized_) return hit;
-    CRect wr;
-    GetWindowRect(&wr);
-    if (hit == HTNOWHERE && CPoint(lParam).y < wr.top + kCaptionHeight) return HTCAPTION;
-    return hit;
 }
 
 void CGDialog::CaptionButtonClicked(int pressed) {

@@ -44,10 +44,7 @@ public:
     void OnSize(UINT type, int cx, int cy);
 
 protected:
-    LRESULT OnNcCalcSize(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcPaint(WPARAM wParam, LPARAM lParam);
-    LRESULT OnNcActivate(WPARAM wParam, LPARAM lParam);
-    LRESULT OnNcHitTest(WPARAM wParam, LPARAM lParam);
     LRESULT OnNcLButtonDblClk(WPARAM wParam, LPARAM lParam);
     LRESULT OnGetMinMaxInfo(WPARAM wParam, LPARAM lParam);
     DECLARE_MESSAGE_MAP()

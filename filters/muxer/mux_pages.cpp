@@ -743,10 +743,70 @@ void CMuxPropertyPage::BeginDrag(Node* stream, HTREEITEM item, POINT at) {
     EndDrag();
     dragged_ = stream;
     dragImage_ = TreeView_CreateDragImage(tree_, item);
-    if (dragImage_ && ImageList_BeginDrag(dragImage_, 0, 0, 0)) ImageList_DragEnter(tree_, at.x, at.y);
+    // Some common-control versions answer an image list without the image (its bitmap made
+    // narrower than the list's image size): the page then draws the item itself.
+    if (dragImage_ && ImageList_GetImageCount(dragImage_) < 1) {
+        ImageList_Destroy(dragImage_);
+        dragImage_ = nullptr;
+    }
+    if (!dragImage_) dragImage_ = MakeDragImage(item);
+    const POINT image = TreeWindowPoint(at);
+    if (dragImage_ && ImageList_BeginDrag(dragImage_, 0, 0, 0)) ImageList_DragEnter(tree_, image.x, image.y);
     ShowCursor(FALSE);
     cursorHidden_ = true;
     SetCapture(window_);
+}
+
+HIMAGELIST CMuxPropertyPage::MakeDragImage(HTREEITEM item) const {
+    wchar_t text[256] = {};
+    TVITEMW tv = {};
+    tv.mask = TVIF_TEXT | TVIF_IMAGE;
+    tv.hItem = item;
+    tv.pszText = text;
+    tv.cchTextMax = static_cast<int>(sizeof text / sizeof text[0]) - 1;
+    if (!TreeView_GetItem(tree_, &tv)) return nullptr;
+    int iconW = 0, iconH = 0;
+    ImageList_GetIconSize(treeImages_, &iconW, &iconH);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(tree_, WM_GETFONT, 0, 0)));
+    SIZE textSize = {};
+    const int length = lstrlenW(text);
+    GetTextExtentPoint32W(dc, text, length, &textSize);
+    // The icon, a gap of two pixels, then the text, as the tree lays out an item.
+    const int width = iconW + 2 + textSize.cx, height = std::max<int>(iconH, textSize.cy);
+    HIMAGELIST list = ImageList_Create(width, height, ILC_COLOR24, 1, 0);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    if (list && bitmap) {
+        HGDIOBJ oldBitmap = SelectObject(dc, bitmap);
+        RECT all = {0, 0, width, height};
+        FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+        ImageList_Draw(treeImages_, tv.iImage, dc, 0, (height - iconH) / 2, ILD_NORMAL);
+        RECT textRect = {iconW + 2, 0, width, height};
+        SetBkMode(dc, TRANSPARENT);
+        DrawTextW(dc, text, length, &textRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+        SelectObject(dc, oldBitmap);
+        if (ImageList_Add(list, bitmap, nullptr) < 0) {
+            ImageList_Destroy(list);
+            list = nullptr;
+        }
+    } else if (list) {
+        ImageList_Destroy(list);
+        list = nullptr;
+    }
+    if (bitmap) DeleteObject(bitmap);
+    SelectObject(dc, oldFont);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return list;
+}
+
+POINT CMuxPropertyPage::TreeWindowPoint(POINT client) const {
+    // Drag images are placed in window coordinates: the tree's border comes first.
+    RECT frame = {};
+    GetWindowRect(tree_, &frame);
+    ClientToScreen(tree_, &client);
+    return {client.x - frame.left, client.y - frame.top};
 }
 
 void CMuxPropertyPage::EndDrag() {
@@ -816,12 +876,15 @@ INT_PTR CMuxPropertyPage::OnReceiveMessage(HWND window, UINT message, WPARAM wpa
                     POINT at = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
                     MapWindowPoints(window, tree_, &at, 1);
                     hit.pt = at;
-                    // The image is hidden while the tree repaints its drop highlight.
+                    // The image is hidden while the tree repaints its drop highlight; the
+                    // repaint is done at once, or it would come later and paint over the image.
                     if (dragImage_) ImageList_DragShowNolock(FALSE);
                     TreeView_SelectDropTarget(tree_, TreeView_HitTest(tree_, &hit));
+                    UpdateWindow(tree_);
                     if (dragImage_) {
+                        const POINT image = TreeWindowPoint(at);
+                        ImageList_DragMove(image.x, image.y);
                         ImageList_DragShowNolock(TRUE);
-                        ImageList_DragMove(at.x, at.y);
                     }
                     return TRUE;
                 }

@@ -77,6 +77,10 @@ private:
     // Dragging a stream: its drag image follows the mouse, the cursor hidden meanwhile.
     void BeginDrag(Node* stream, HTREEITEM item, POINT at);
     void EndDrag();
+    // The drag image of a tree item drawn by the page: its icon and text on white.
+    HIMAGELIST MakeDragImage(HTREEITEM item) const;
+    // A point of the tree's client area in the tree window's own coordinates.
+    POINT TreeWindowPoint(POINT client) const;
     void Drop(Node* stream, HTREEITEM target);
     bool GuidOfRow(int row, GUID* key);
 

@@ -26,7 +26,7 @@
 #include "app/skin/skin_layout.h"
 #include "app/skin/skin_list.h"
 #include "app/skin/skin_scrollbar.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "engines/capture_params.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/tests/dv_deck_support.h"

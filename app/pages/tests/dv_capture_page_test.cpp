@@ -24,7 +24,7 @@
 #include "app/services/settings_keys.h"
 #include "app/skin/skin_edits.h"
 #include "app/skin/skin_layout.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "engines/dv/dv_frame.h"
 #include "engines/dv_camcorder/camcorder_ids.h"
 #include "engines/tests/dv_deck_support.h"

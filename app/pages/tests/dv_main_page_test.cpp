@@ -8,7 +8,7 @@
 #include "app/enc_main_page.h"
 #include "app/pages/dv_page_install.h"
 #include "app/pages/tests/dv_test_deck.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "engines/tests/dv_deck_support.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"

@@ -35,7 +35,7 @@
 #include "app/skin/skin_layout.h"
 #include "app/skin/skin_sliders.h"
 #include "app/tests/dialog_driver.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "engines/tests/registered.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"

@@ -14,7 +14,7 @@
 #include "app/main_panel.h"
 #include "app/skin/skin_layout.h"
 #include "app/tests/program_process.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "engines/tests/dv_deck_support.h"
 #include "engines/tests/registered.h"
 #include "tests/support/media_fixture.h"

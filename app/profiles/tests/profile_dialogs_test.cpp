@@ -22,7 +22,7 @@
 #include "app/services/settings_keys.h"
 #include "app/services/tests/registry_helpers.h"
 #include "app/tests/dialog_driver.h"
-#include "app/tests/window_support.h"
+#include "app/skin/tests/window_support.h"
 #include "filters/base/tests/com_test_util.h"
 #include "tests/support/ffprobe.h"
 #include "tests/support/media_fixture.h"

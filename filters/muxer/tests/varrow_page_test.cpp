@@ -397,6 +397,10 @@ struct DragScript {
     bool cursorShownAfter = false;
     int streamsUnderFirst = -1, streamsUnderSecond = -1;  // the stream's program, the other
     bool screenshot = false;
+    // The screenshot during the drag: the stream's icon in the tree, and the place where the
+    // icon of its drag image must be (the image's top-left corner at the cursor).
+    testsupport::Rgb streamIcon, underCursor;
+    bool dragImage = false, dragImageAfter = true;
 };
 
 HTREEITEM TreeNext(HWND tree, UINT how, HTREEITEM from) {
@@ -410,11 +414,16 @@ int Children(HWND tree, HTREEITEM item) {
     return n;
 }
 
+RECT ItemTextRect(HWND tree, HTREEITEM item) {
+    RECT r = {};
+    std::memcpy(&r, &item, sizeof item);  // the message takes the item in the rectangle
+    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+    return r;
+}
+
 // Centre of an item's text, in the tree's client coordinates.
 POINT ItemCentre(HWND tree, HTREEITEM item) {
-    RECT r = {};
-    std::memcpy(&r, &item, sizeof item);
-    SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r));
+    const RECT r = ItemTextRect(tree, item);
     return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
@@ -466,11 +475,24 @@ DWORD WINAPI DriveDrag(void* data) {
     MapWindowPoints(tree, page, &over, 1);
     SendMessageW(page, WM_MOUSEMOVE, 0, MAKELPARAM(over.x, over.y));
     s->dropTargetShown = TreeNext(tree, TVGN_DROPHILITE, nullptr) == to;
+    // The drag image list of the process (common controls keep one drag at a time).
+    s->dragImage = ImageList_GetDragImage(nullptr, nullptr) != nullptr;
     Settle();
     s->screenshot = testsupport::CaptureScreen("varrow_drag.png");
+    // Icons are 10-pixel squares in 16-pixel cells, left of the text.
+    const RECT text = ItemTextRect(tree, stream);
+    POINT icon = {text.left - 9, (text.top + text.bottom) / 2};
+    POINT image = ItemCentre(tree, to);
+    image.x += 8;
+    image.y += 8;
+    ClientToScreen(tree, &icon);
+    ClientToScreen(tree, &image);
+    testsupport::PixelAt("varrow_drag.png", icon.x, icon.y, &s->streamIcon);
+    testsupport::PixelAt("varrow_drag.png", image.x, image.y, &s->underCursor);
     SendMessageW(page, WM_LBUTTONUP, 0, MAKELPARAM(over.x, over.y));
     Settle();
     s->cursorShownAfter = CursorShowing();
+    s->dragImageAfter = ImageList_GetDragImage(nullptr, nullptr) != nullptr;
     AttachThreadInput(GetCurrentThreadId(), pageThread, FALSE);
     // The tree is built again after the move.
     first = TreeNext(tree, TVGN_CHILD, TreeNext(tree, TVGN_ROOT, nullptr));
@@ -502,6 +524,14 @@ TEST(VarrowPages, DraggingAStreamHidesTheCursorAndMovesIt) {
         EXPECT_TRUE(script.cursorHiddenWhileDragging);
         EXPECT_TRUE(script.dropTargetShown);
         EXPECT_TRUE(script.screenshot);
+        EXPECT_TRUE(script.dragImage);
+        EXPECT_FALSE(script.dragImageAfter) << "the drop ends the drag image";
+        EXPECT_LT(script.streamIcon.r, 200) << "the stream's icon is a darker grey";
+        // The drag image shows the stream's grey icon at the cursor, blended with the white
+        // under it: the same grey, between the icon's and white (without the image: white).
+        const testsupport::Rgb& at = script.underCursor;
+        EXPECT_TRUE(at.r == at.g && at.g == at.b && at.r >= script.streamIcon.r && at.r < 250)
+            << at.r << "," << at.g << "," << at.b << " against the icon's " << script.streamIcon.r;
         EXPECT_TRUE(script.cursorShownAfter);
         EXPECT_EQ(script.streamsUnderFirst, 0);
         EXPECT_EQ(script.streamsUnderSecond, 1);
