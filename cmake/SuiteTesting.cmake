@@ -140,6 +140,39 @@ set(SUITE_UNITY_APART
 # What scripts/test builds of a configuration: the test executables and what they load.
 add_custom_target(suite_tests)
 
+# With SUITE_TESTS_PER_PROGRAM=1 in ctest's environment, a Windows test executable is one
+# test, its whole run in one Wine process, instead of one test (and one Wine process) for each
+# of its cases. A Wine process costs about half a second of processor time to start and end,
+# wineserver included, and the per-case discovery runs each executable once more before any
+# test starts; scripts/test runs the suite so. The executable's own output still names every
+# case that failed. Without it (a developer's `ctest -R Suite.Case`) the cases are tests of
+# their own, as discovered. A hung case ends its executable's run after TIMEOUT seconds.
+# Until ctest has learnt their times, the window test executables start first: they hold
+# most of the long tests, and one of them starting last would run on alone.
+set(SUITE_PROGRAM_TIMEOUT 2400)
+function(suite_win_program_entry name)
+  get_property(includes DIRECTORY PROPERTY TEST_INCLUDE_FILES)
+  list(POP_BACK includes discovered)
+  set(program_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_program.cmake")
+  # LABELS <label> [ENVIRONMENT <setting>], as the discovered cases carry them.
+  list(JOIN ARGN " " properties)
+  if(ARGV1 STREQUAL "gui")
+    string(APPEND properties " COST 10")
+  else()
+    string(APPEND properties " COST 1")
+  endif()
+  file(GENERATE OUTPUT "${program_file}" CONTENT
+"if(\"\$ENV{SUITE_TESTS_PER_PROGRAM}\" STREQUAL \"1\")
+  add_test([==[${name}]==] [==[${CMAKE_CROSSCOMPILING_EMULATOR}]==] [==[$<TARGET_FILE:${name}>]==])
+  set_tests_properties([==[${name}]==] PROPERTIES WORKING_DIRECTORY [==[${CMAKE_CURRENT_BINARY_DIR}]==]
+    TIMEOUT ${SUITE_PROGRAM_TIMEOUT} LABELS ${properties})
+else()
+  include([==[${discovered}]==])
+endif()
+")
+  set_property(DIRECTORY PROPERTY TEST_INCLUDE_FILES ${includes} "${program_file}")
+endfunction()
+
 # suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI [SCREEN WIDTHxHEIGHT]])
 # Builds a GoogleTest executable and registers its tests with CTest, labelled `host` in
 # the native configuration, `wine` in the Windows one, or `gui` with GUI (Windows tests
@@ -190,6 +223,7 @@ function(suite_add_gtest name)
       DISCOVERY_TIMEOUT 180
       NO_PRETTY_VALUES NO_PRETTY_TYPES
       PROPERTIES TIMEOUT 600 LABELS ${label})
+    suite_win_program_entry(${name} ${label})
   else()
     if(ARG_GUI)
       message(FATAL_ERROR "${name}: GUI tests exist only in the Windows configuration")
