@@ -387,9 +387,17 @@ int ReadIntraMacroblock(CabacSlice& cs, int32_t mbType) {
     const bool intra16x16 = mbType != 0;
     if (!intra16x16) {
         mb->kind = kMbIntra4x4;
+        const int mapWidth = 4 * cs.ctx->picWidthInMbs + 2;
+        int8_t* const origin = IntraModeMapOrigin(cs.ctx, w);
         for (int blk = 0; blk < 16; ++blk) {
             int8_t* at = nullptr;
-            const int predicted = PredictIntra4x4Mode(cs.ctx, w, blk, &at);
+            int predicted;
+            if (!w->mbaff) [[likely]] {
+                at = origin + kLuma4x4BlkY[blk] * mapWidth + kLuma4x4BlkX[blk];
+                predicted = PredictIntra4x4ModeAt(at, mapWidth);
+            } else {
+                predicted = PredictIntra4x4Mode(cs.ctx, w, blk, &at);
+            }
             int mode = predicted;
             if (!e.Decision(68)) {
                 int rem = e.Decision(69);

@@ -352,9 +352,17 @@ int ReadResidualBlocks(BitReader& c, MacroblockWork* w, bool intra16x16) {
 // prev_intra4x4_pred_mode_flag and rem_intra4x4_pred_mode of the 16 blocks (clause
 // 7.3.5.1) into the intra mode map.
 void ReadIntraModes(BitReader& c, AvcDecoderContext* ctx, MacroblockWork* w) {
+    const int mapWidth = 4 * ctx->picWidthInMbs + 2;
+    int8_t* const origin = IntraModeMapOrigin(ctx, w);
     for (int blk = 0; blk < 16; ++blk) {
         int8_t* at = nullptr;
-        const int predicted = PredictIntra4x4Mode(ctx, w, blk, &at);
+        int predicted;
+        if (!w->mbaff) [[likely]] {
+            at = origin + kLuma4x4BlkY[blk] * mapWidth + kLuma4x4BlkX[blk];
+            predicted = PredictIntra4x4ModeAt(at, mapWidth);
+        } else {
+            predicted = PredictIntra4x4Mode(ctx, w, blk, &at);
+        }
         const uint64_t v = c.Window();
         int mode = predicted;
         if (v >> 63) {
@@ -670,6 +678,11 @@ int PredictIntra4x4Mode(AvcDecoderContext* ctx, const MacroblockWork* w, int blk
         if (y == 0) b = modeOf(w->mbB, 3, x);
     }
     return (a < 0 || b < 0) ? 2 : (a < b ? a : b);
+}
+
+int8_t* IntraModeMapOrigin(AvcDecoderContext* ctx, const MacroblockWork* w) {
+    const int mapWidth = 4 * ctx->picWidthInMbs + 2;
+    return reinterpret_cast<int8_t*>(ctx->intraModeMap) + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
 }
 
 }  // namespace avcdec

@@ -245,6 +245,8 @@ void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const M
 void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths& e, const MacroblockInfo* cur,
                        const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
     const int qpCur = ChromaQpOf(cur);
+    EdgeThresholds inner;  // the inner edge has the macroblock's own chroma QP
+    const bool innerOn = Thresholds(qpCur, cur, &inner);
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
         const int step = dir == 0 ? 1 : pitch;
@@ -252,9 +254,8 @@ void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths&
             if (edge == 0 && neighbour == nullptr) continue;
             const uint8_t* bs = e.bs[dir][2 * edge];
             if (common::EdgeKindOf(bs) == common::DeblockEdgeKind::kNone) continue;
-            const int qpAv = edge == 0 ? (ChromaQpOf(neighbour) + qpCur + 1) >> 1 : qpCur;
-            EdgeThresholds t;
-            if (!Thresholds(qpAv, cur, &t)) continue;
+            EdgeThresholds t = inner;
+            if (edge == 0 ? !Thresholds((ChromaQpOf(neighbour) + qpCur + 1) >> 1, cur, &t) : !innerOn) continue;
             common::FilterChromaEdge(k.deblock, dir == 0, cb + 4 * edge * step, cr + 4 * edge * step, pitch, bs, t);
         }
     }

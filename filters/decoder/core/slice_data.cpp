@@ -183,6 +183,27 @@ void MarkIntraModesUnavailable(AvcDecoderContext* ctx, const MacroblockWork* w) 
 
 namespace {
 
+// The neighbours of each 4x4 block (in decoding order) that intra prediction may read, by
+// which of the macroblocks A, B, C and D may serve (bits 0..3): inside the macroblock every
+// block but those whose top right lies in a later block (clause 6.4.11.4).
+struct Intra4x4AvailabilityTable {
+    IntraAvailability v[16][16];
+    constexpr Intra4x4AvailabilityTable() : v{} {
+        for (int m = 0; m < 16; ++m) {
+            const bool availA = (m & 1) != 0, availB = (m & 2) != 0, availC = (m & 4) != 0, availD = (m & 8) != 0;
+            for (int blk = 0; blk < 16; ++blk) {
+                const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
+                IntraAvailability& a = v[m][blk];
+                a.left = x > 0 || availA;
+                a.top = y > 0 || availB;
+                a.topLeft = x > 0 && y > 0 ? true : x > 0 ? availB : y > 0 ? availA : availD;
+                a.topRight = y == 0 ? (x < 3 ? availB : availC) : !(x == 3 || blk == 3 || blk == 11);
+            }
+        }
+    }
+};
+constexpr Intra4x4AvailabilityTable kIntra4x4Availability;
+
 // AddResidual of a block known to have coefficients.
 inline void AddCodedResidual(const DecoderKernelTable& k, const MacroblockWork* w, int b, uint8_t* dst, int pitch) {
     if ((w->acNonZero & (1u << b)) == 0) {
@@ -226,20 +247,14 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         }
     } else {
         const int mapWidth = 4 * ctx->picWidthInMbs + 2;
-        const auto* map =
-            reinterpret_cast<const int8_t*>(ctx->intraModeMap) + (4 * w->mbY + 1) * mapWidth + 4 * w->mbX + 1;
+        const int8_t* map = IntraModeMapOrigin(ctx, w);
+        const IntraAvailability* avail = kIntra4x4Availability.v[availA | availB << 1 | availC << 2 | availD << 3];
         for (int blk = 0; blk < 16; ++blk) {
             const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
-            IntraAvailability a;
-            a.left = x > 0 || availA;
-            a.top = y > 0 || availB;
-            a.topLeft = x > 0 && y > 0 ? true : x > 0 ? availB : y > 0 ? availA : availD;
-            if (y == 0)
-                a.topRight = x < 3 ? availB : availC;
-            else
-                a.topRight = !(x == 3 || blk == 3 || blk == 11);
             uint8_t* dst = luma + 4 * y * pitch + 4 * x;
-            if (!PredictIntra4x4(dst, pitch, map[y * mapWidth + x], a, dst, pitch)) return kDecoderUnsupported;
+            const int mode = map[y * mapWidth + x];
+            if (static_cast<unsigned>(mode) > 8) return kDecoderUnsupported;  // modes 0..8 of clause 8.3.1.2
+            k.intra4x4[mode](dst, pitch, avail[blk], dst, pitch);
             if ((w->nonZero & (1u << (4 * y + x))) != 0) AddCodedResidual(k, w, 4 * y + x, dst, pitch);
         }
     }

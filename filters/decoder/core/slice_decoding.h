@@ -127,6 +127,15 @@ uint32_t PartitionBlockMask(int shape, int part);
 void SubPartitionGeometry(int b8, int shape, int sub, int* first, int* width, int* height);
 // predIntra4x4PredMode of block blk (clause 8.3.1.1); *at receives its entry of the mode map.
 int PredictIntra4x4Mode(AvcDecoderContext* ctx, const MacroblockWork* w, int blk, int8_t** at);
+// The same from the entries left of and above `at` in the mode map (mapWidth entries a
+// row), which are the block's neighbours in every macroblock but those of MBAFF frames: DC
+// where either is unavailable (negative), else the smaller mode.
+inline int PredictIntra4x4ModeAt(const int8_t* at, int mapWidth) {
+    const int a = at[-1], b = at[-mapWidth];
+    return (a < 0 || b < 0) ? 2 : (a < b ? a : b);
+}
+// The mode map entry of block 0 of the current macroblock (frames without MBAFF).
+int8_t* IntraModeMapOrigin(AvcDecoderContext* ctx, const MacroblockWork* w);
 // Starts a slice's macroblock walk at first_mb_in_slice with the slice's QP; returns the
 // slice's number.
 int32_t BeginSliceData(AvcDecoderContext* ctx, MacroblockWork* w);
