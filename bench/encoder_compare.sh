@@ -11,10 +11,11 @@
 # the source (ffmpeg's psnr filter), each row with the load average when it ended. Then
 # the rate curves: 500, 1000, 2000 and 4000 kbit/s for each coder and x264 medium; the
 # PSNR of each of ours at the rate its x264 counterpart reached (interpolated on its
-# curve), and the BD-rate of each against veryfast and medium; and the rate control: 500,
-# 2000 and 6000 kbit/s, VBR and CBR, the rate against the target, CBR's worst one-second
-# window and the PSNR. An effort table gives each coder's PSNR at exactly those four rates
-# and names any CABAC effort level that falls below the level under it. PIN (default "taskset -c 7") pins every timed run. The speed table
+# curve), and the BD-rate of each against veryfast and medium; and the rate control of
+# effort 1 CABAC and of the fast mode: 500, 2000 and 6000 kbit/s, VBR and CBR, the rate
+# against the target, CBR's worst one-second window and the PSNR. An effort table gives
+# each coder's PSNR at exactly those four rates and names any CABAC effort level that
+# falls below the level under it. PIN (default "taskset -c 7") pins every timed run. The speed table
 # always runs; SECTIONS (default "curves rate") names the parts after it (empty: none, for a
 # change that keeps every stream the same).
 # Variables named by eval (fps_e0, curve_fast, ...) are read back through eval.
@@ -135,23 +136,30 @@ done
 
 fi
 want rate || exit 0
-echo "== rate control (effort 1, CABAC)"
-for mode in "" -c; do
-    for r in 500 2000 6000; do
-        "$enc" -a -e 1 $mode -b "$r" -g 50 -t 2 "$src" "$work/rc.264" >/dev/null
-        p=$(psnr "$work/rc.264" "$src")
-        ffprobe -v error -show_entries packet=size -of csv=p=0 "$work/rc.264" | awk -v t="$r" -v p="$p" \
-            -v m="$([ -n "$mode" ] && echo CBR || echo VBR)" '
-            {s[NR] = $1} END {
-                n = NR; tot = 0; worst = 0
-                for (i = 1; i <= n; i++) tot += s[i]
-                w = 0
-                for (i = 1; i <= n; i++) {
-                    w += s[i]; if (i > 25) w -= s[i - 25]
-                    if (i >= 25) { d = w * 8 / 1000 / t - 1; if (d < 0) d = -d; if (d > worst) worst = d }
-                }
-                printf "%-3s %5d kbit/s: %+.1f%%, worst one-second window %.1f%% off, PSNR %s\n", m, t,
-                    (tot * 8 * 25 / n / 1000 / t - 1) * 100, worst * 100, p
-            }'
+echo "== rate control (effort 1 CABAC, and the fast mode)"
+for coder in e1a fast; do
+    for mode in "" -c; do
+        for r in 500 2000 6000; do
+            case $coder in
+            fast) set -- -e 0 -n 0 ;;
+            *) set -- -a -e 1 ;;
+            esac
+            # shellcheck disable=SC2086
+            "$enc" "$@" $mode -b "$r" -g 50 -t 2 "$src" "$work/rc.264" >/dev/null
+            p=$(psnr "$work/rc.264" "$src")
+            ffprobe -v error -show_entries packet=size -of csv=p=0 "$work/rc.264" | awk -v t="$r" -v p="$p" \
+                -v m="$coder $([ -n "$mode" ] && echo CBR || echo VBR)" '
+                {s[NR] = $1} END {
+                    n = NR; tot = 0; worst = 0
+                    for (i = 1; i <= n; i++) tot += s[i]
+                    w = 0
+                    for (i = 1; i <= n; i++) {
+                        w += s[i]; if (i > 25) w -= s[i - 25]
+                        if (i >= 25) { d = w * 8 / 1000 / t - 1; if (d < 0) d = -d; if (d > worst) worst = d }
+                    }
+                    printf "%-8s %5d kbit/s: %+.1f%%, worst one-second window %.1f%% off, PSNR %s\n", m, t,
+                        (tot * 8 * 25 / n / 1000 / t - 1) * 100, worst * 100, p
+                }'
+        done
     done
 done

@@ -320,11 +320,13 @@ int64_t CMbCoder::CabacRate(int32_t kind) {
 }
 
 int64_t CMbCoderRdo::MacroblockRdCost(const LumaResult& l, const ChromaResult& c) {
-    if (cabac_ && &l == &mb_.lumaTrial() && &c == &mb_.chromaTrial())
-        return CabacRate(l.kind) + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
+    // The chroma error counts as in InterRdCost: with luma alone an intra candidate's
+    // chroma went uncharged against the inter candidates', and P macroblocks went intra
+    // at a higher rate for no less error.
+    if (cabac_ && &l == &mb_.lumaTrial() && &c == &mb_.chromaTrial()) return CabacRate(l.kind) + MacroblockSsd(l, c);
     common::BitCounter tally;
     cavlc::WriteIntraMacroblock(tally, mb_, l, c, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
-    return int64_t{mb_.rdLambda} * tally.BitCount() + mb_.kernels.ssd16x16(mb_.srcLuma, l.recon);
+    return int64_t{mb_.rdLambda} * tally.BitCount() + MacroblockSsd(l, c);
 }
 
 void CMbCoderRdo::CodeIntraChromaRdo() {

@@ -71,6 +71,10 @@ protected:
     void CodeInterResidual(InterCandidate& c);
     int32_t InterKind(const InterCandidate& c, int cbp) const;
     int ChromaLevels(const ChromaResult& c) const;
+    // Squared error of the macroblock's reconstruction, luma and both chroma blocks: the
+    // distortion of every rate-distortion cost, so that intra and inter candidates are
+    // judged on the same samples.
+    int64_t MacroblockSsd(const LumaResult& l, const ChromaResult& c) const;
 
     struct Edges {
         uint8_t top[1 + 16];  // [0] the corner, then the samples above

@@ -73,14 +73,18 @@ int CMbCoder::ChromaLevels(const ChromaResult& c) const {
     return sum;
 }
 
+int64_t CMbCoder::MacroblockSsd(const LumaResult& l, const ChromaResult& c) const {
+    return int64_t{mb_.kernels.ssd16x16(mb_.srcLuma, l.recon)} + mb_.kernels.ssd8x8(mb_.srcCb, c.recon[0]) +
+           mb_.kernels.ssd8x8(mb_.srcCr, c.recon[1]);
+}
+
 int64_t CMbCoder::InterRdCost(InterCandidate& c) {
     CodeInterResidual(c);
     const LumaResult& l = mb_.lumaTrial();
     const ChromaResult& cr = mb_.chromaTrial();
     mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
     mb_.candidate = &c;
-    const int64_t distortion = int64_t{mb_.kernels.ssd16x16(mb_.srcLuma, l.recon)} +
-                               mb_.kernels.ssd8x8(mb_.srcCb, cr.recon[0]) + mb_.kernels.ssd8x8(mb_.srcCr, cr.recon[1]);
+    const int64_t distortion = MacroblockSsd(l, cr);
     if (cabac_) return CabacRate(mb_.kind) + distortion;
     int64_t bits = 1;  // the skip run, or the mb_skip_run before a coded macroblock
     if (mb_.kind != kMbSkipped) {

@@ -34,9 +34,10 @@ struct RateRow {
 };
 extern const RateRow kRateTable[kRateRows];
 // Rows beyond the coarsest of the table (-1 .. -kCoarseRows): each raises the QPs of row 0
-// by 1, up to 51, so that low bit rates on busy pictures stay reachable. RangeOfRow gives the (lo, hi) QPs of any row
-// and column.
-constexpr int kCoarseRows = 6;
+// by 1, up to 51, so that low bit rates on busy pictures stay reachable. Nine rows take the
+// P and B ranges to 51 throughout (P lo 42 + 9), the least rate the QP can give.
+// RangeOfRow gives the (lo, hi) QPs of any row and column.
+constexpr int kCoarseRows = 9;
 struct RowQps {
     int lo, hi;
 };
