@@ -448,6 +448,7 @@ bool CMuxStream::Attach(muxer::MuxEngine& engine, muxer::MuxProgram* program) {
     core->live = true;
     core->ptsSource = static_cast<muxer::PtsSource>(std::clamp<int64_t>(OwnValue(config_, kParamPtsSource), 0, 2));
     core->timeShiftMs = static_cast<int32_t>(OwnValue(config_, kParamTimeShift));
+    core->completeUnits = OwnValue(config_, kParamCompleting) != 0;
     core->poolBufferSize = pool.bufferSize;
     core->poolByteLimit = static_cast<uint32_t>(pool.byteLimit);
     core->upstream = UpstreamFilter(GetConnected());

@@ -460,6 +460,17 @@ TEST_F(OmbriskGraphTest, EncodesIntoATransportStreamThroughTheMultiplexer) {
     connect(source_, encoder_);
     connect(encoder_, muxer);
     connect(muxer, sink_);
+    // The encoder reads no file: the multiplexer takes its pictures whole, uncut.
+    IPin* muxInput = comtest::FindPinByDirection(muxer, PINDIR_INPUT);
+    ASSERT_NE(muxInput, nullptr);
+    IKestruneConfig* streamConfig = nullptr;
+    ASSERT_EQ(muxInput->QueryInterface(IID_IKestruneConfig, reinterpret_cast<void**>(&streamConfig)), S_OK);
+    muxInput->Release();
+    VariantInit(&v);
+    ASSERT_EQ(streamConfig->GetValue(&kParamCompleting, &v), S_OK);
+    streamConfig->Release();
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
+    EXPECT_EQ(V_I4(&v), 0);
     ASSERT_TRUE(SUCCEEDED(Control(&IMediaControl::Run)));
     EXPECT_TRUE(sink_->WaitEndOfStream(120000));
     EXPECT_EQ(Control(&IMediaControl::Stop), S_OK);

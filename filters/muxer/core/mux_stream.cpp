@@ -133,6 +133,7 @@ bool MuxStream::Activate() {
 
 void MuxStream::Deactivate() {
     pool_.Stop();
+    whole_.reset();
     {
         std::lock_guard<std::mutex> hold(queueLock_);
         for (MediaBuffer* u : queue_)
@@ -162,21 +163,32 @@ void MuxStream::Feed(const MediaBuffer& sample) {
 
 void MuxStream::QueueWhole(const MediaBuffer& sample) {
     if (sample.length <= 0 || !sample.Data()) return;
+    const int32_t most = std::max<int32_t>(pool_.BufferSize(), 1);
     const uint8_t* bytes = sample.Data();
     int32_t left = sample.length;
     bool first = true;
     while (left > 0) {
-        BufferRef buffer(pool_.GetBuffer());
-        if (!buffer) return;  // the pool stopped (flush or stop): the input is refused
-        const int32_t size = std::min(left, buffer->FreeRoom());
-        if (size <= 0) return;
-        WrappingBuffer piece(bytes, size, first ? sample.Pts() : std::nullopt, first ? sample.Dts() : std::nullopt);
-        if (first && sample.durationValid) {
-            piece.duration = sample.duration;
-            piece.durationValid = true;
+        // A sample that does not fit behind the earlier ones takes a fresh buffer; one
+        // larger than a buffer fills buffers in turn.
+        if (!whole_ || whole_->FreeRoom() < std::min(left, most)) {
+            whole_.reset(pool_.GetBuffer());
+            if (!whole_) return;  // the pool stopped (flush or stop): the input is refused
         }
-        if (!piece.CopyInto(*buffer)) return;
-        QueueUnit(buffer.get());
+        const int32_t size = std::min(left, whole_->FreeRoom());
+        if (size <= 0) return;
+        const WrappingBuffer piece(bytes, size);
+        if (!piece.CopyInto(*whole_)) return;
+        BufferRef unit(MediaBuffer::CreateSlice(whole_.get(), size, first ? sample.Pts() : std::nullopt,
+                                                first ? sample.Dts() : std::nullopt));
+        // The slice shows those bytes from now on: the buffer's room starts behind them.
+        whole_->data += size;
+        whole_->length = 0;
+        if (!unit) return;
+        if (first && sample.durationValid) {
+            unit->duration = sample.duration;
+            unit->durationValid = true;
+        }
+        QueueUnit(unit.get());
         bytes += size;
         left -= size;
         first = false;
@@ -274,6 +286,7 @@ void MuxStream::Flush() {
         queue_.clear();
     }
     if (assembler_) assembler_->Reset();
+    whole_.reset();
     std::vector<MediaBuffer*> held;
     decodeTimes_.Drain(&held);
     for (MediaBuffer* u : held)

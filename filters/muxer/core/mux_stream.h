@@ -128,8 +128,11 @@ public:
     void Flush();
 
 private:
-    // One pooled buffer per sample, copied whole with its times; a sample larger than a
-    // buffer goes on in buffer-sized units, its times on the first.
+    // Each sample copied whole with its times and queued as one unit, a slice of the
+    // pooled buffer that gathers consecutive samples; a sample larger than a buffer goes on
+    // in buffer-sized units, its times on the first. Samples share buffers because units
+    // wait in the decoding-time window and the parser: one buffer each would hold the
+    // pool's every buffer before the first unit leaves, and the feeder would wait for good.
     void QueueWhole(const MediaBuffer& sample);
     void Enqueue(MediaBuffer* unit);
     void NoteFeeder() { feeder_.store(std::this_thread::get_id(), std::memory_order_relaxed); }
@@ -142,6 +145,7 @@ private:
     BufferPool pool_;
     std::unique_ptr<CElementaryParser> parser_;
     std::unique_ptr<AccessUnitAssembler> assembler_;
+    BufferRef whole_;  // where whole samples are copied (upstream thread only)
     DecodeTimeSupply decodeTimes_;
     bool delayKnown_ = false;
     std::atomic<std::thread::id> feeder_{};

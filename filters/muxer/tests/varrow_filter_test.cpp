@@ -95,6 +95,20 @@ protected:
         EXPECT_EQ(graph_->ConnectDirect(out, in, nullptr), S_OK) << "to " << Narrow(input);
         out->Release();
         in->Release();
+        CompleteUnits(input);
+    }
+    // "Completing Access Unit" follows the upstream: off behind a push source, which reads
+    // no file. The test sources deliver a file's bytes in pieces that ignore access units,
+    // as a file reader does, so their streams are cut as a file reader's are.
+    void CompleteUnits(const wchar_t* input) {
+        IKestruneConfigEx* stream = Stream(input);
+        ASSERT_NE(stream, nullptr);
+        if (GetInt(stream, kParamStreamType) != 9) {
+            EXPECT_EQ(GetInt(stream, kParamCompleting), 0) << "no file reader upstream of " << Narrow(input);
+            EXPECT_TRUE(SUCCEEDED(SetInt(stream, kParamCompleting, 1)));
+            EXPECT_EQ(GetInt(stream, kParamCompleting), 1);
+        }
+        stream->Release();
     }
     void ConnectSink(IBaseFilter* sink) {
         ASSERT_EQ(graph_->AddFilter(sink, L"sink"), S_OK);
@@ -813,6 +827,7 @@ TEST_F(VarrowGraphTest, TwoPinsOnOneUpstreamThreadFinish) {
         EXPECT_EQ(graph_->ConnectDirect(out, in, nullptr), S_OK);
         out->Release();
         in->Release();
+        CompleteUnits(i == 0 ? L"Input0" : L"Input1");
     }
     Muxed m;
     m.name = testsupport::UniqueName("two_pins") + ".mpg";

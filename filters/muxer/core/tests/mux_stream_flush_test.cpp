@@ -3,6 +3,11 @@
 // completion of access units off, samples pass whole.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <thread>
+
 #include "filters/muxer/core/mux_stream.h"
 #include "filters/muxer/core/tests/test_stream.h"
 #include "tests/support/media_fixture.h"
@@ -124,6 +129,79 @@ TEST(MuxStreamUnits, CompletionCutsFramesAndWithoutItSamplesPassWhole) {
         for (MediaBuffer* u : units)
             u->Release();
         s.Deactivate();
+    }
+}
+
+// A reordered H.264 stream fed whole, one picture per sample with its time, through a pool
+// of three buffers while a consumer takes the units as the worker does: the decoding-time
+// window must not hold the pool's every buffer (the feeder would wait for good), every
+// sample comes out as one unit with its bytes and time, and decoding times never go back
+// nor pass the picture's time. Bounded: a feeder still blocked after the deadline fails.
+TEST(MuxStreamUnits, WholePicturesOfAReorderedStreamPassThroughASmallPool) {
+    std::string y4m, h264;
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "ffmpeg -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 30 -pix_fmt yuv420p -f yuv4mpegpipe {out}", "y4m",
+        &y4m));
+    ASSERT_TRUE(testsupport::MediaFixture(
+        "x264 --quiet --bframes 2 --b-adapt 0 -o {out} " + muxertest::FixtureName(y4m), "264", &h264));
+    muxer::StreamMediaType media;
+    media.major = muxer::MajorType::Video;
+    media.format = muxer::FormatType::VideoInfo;
+    media.video.AvgTimePerFrame = 400000;
+    // The pictures and their presentation times, as the cutting path finds them.
+    std::vector<muxertest::Unit> pictures;
+    {
+        const std::vector<uint8_t> bytes = muxertest::ReadAll(h264);
+        muxertest::TestStream cut(muxer::StreamType::H264Video, media);
+        cut.Feed(bytes.data(), static_cast<int32_t>(bytes.size()), 0);
+        cut.Finish();
+        pictures = std::move(cut.units);
+    }
+    ASSERT_EQ(pictures.size(), 30u);
+
+    muxer::MuxStream s(muxer::StreamType::H264Video, media, nullptr);
+    s.completeUnits = false;
+    s.poolBufferSize = 65536;
+    s.poolByteLimit = 3 * 65536;
+    ASSERT_TRUE(s.Activate());
+    std::atomic<bool> fed{false};
+    std::thread feeder([&] {
+        for (const muxertest::Unit& p : pictures)
+            s.Feed(muxer::WrappingBuffer(p.bytes.data(), static_cast<int32_t>(p.bytes.size()), p.pts));
+        s.EndOfStream();
+        fed = true;
+    });
+    std::vector<muxertest::Unit> out;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline && (out.empty() || !out.back().endOfStream)) {
+        MediaBuffer* u = s.TakeUnit();
+        if (!u) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        muxertest::Unit kept;
+        kept.bytes.assign(u->Data(), u->Data() + u->length);
+        if (u->ptsValid) kept.pts = u->pts;
+        if (u->dtsValid) kept.dts = u->dts;
+        kept.endOfStream = u->endOfStream;
+        out.push_back(std::move(kept));
+        u->Release();
+    }
+    const bool finished = fed.load();
+    if (!finished) s.Pool().Stop();  // lets a blocked feeder go
+    feeder.join();
+    s.Deactivate();
+    ASSERT_TRUE(finished) << "the feeder waited for pool room that never came";
+    ASSERT_EQ(out.size(), pictures.size());
+    EXPECT_TRUE(out.back().endOfStream);
+    int64_t lastDts = INT64_MIN;
+    for (size_t i = 0; i < out.size(); ++i) {
+        EXPECT_EQ(out[i].bytes, pictures[i].bytes) << i;
+        ASSERT_TRUE(out[i].pts && out[i].dts && pictures[i].pts) << i;
+        EXPECT_EQ(*out[i].pts, *pictures[i].pts + s.startDelay) << i;
+        EXPECT_LE(*out[i].dts, *out[i].pts) << i;
+        EXPECT_GE(*out[i].dts, lastDts) << i;
+        lastDts = *out[i].dts;
     }
 }
 
