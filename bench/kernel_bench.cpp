@@ -129,6 +129,9 @@ void RegisterAll() {
     Add("interpolateHalfPel_720x576", [](T t, Inputs& in) {
         t.interpolateHalfPel(in.a.data(), in.out.data(), in.scratch.data(), kStride, kRows, 0, kRows);
     });
+    for (int w : {8, 4, 2})
+        Add("chromaMotionBlock_" + std::to_string(w) + "x" + std::to_string(w),
+            [w](T t, Inputs& in) { t.chromaMotionBlock(in.mid(in.a), kStride, 13, -6, w, w, in.out.data(), kStride); });
     Add("predictChromaInter_8x8_bi", [](T t, Inputs& in) {
         static PartitionRecord p = [] {
             PartitionRecord r{};

@@ -54,6 +54,11 @@ using PredictChromaInterFn = void (*)(int mbX, int mbY, const PartitionRecord* p
 // Block fetch members: 0 copy, 1 average, 2 every second sample, 3 its average,
 // 4 average of two phases, 5 its average onto the destination.
 using BlockFetchFn = void (*)(uint8_t* dst, const uint8_t* a, const uint8_t* b, int dstStride, int srcStride, int rows);
+// Chroma motion compensation (clause 8.4.2.2.2) of one w x h block (w and h 2, 4 or 8) at
+// eighth-sample vector (mvx, mvy); ref is the block's co-located sample, and the reads
+// reach one row and one column beyond the displaced block.
+using ChromaMotionBlockFn = void (*)(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst,
+                                     int dstStride);
 
 constexpr int kPredIntra4x4Modes = 9;
 constexpr int kPredChromaModes = 4;
@@ -92,6 +97,7 @@ struct CKernelTable {
     const BlockFetchFn* blockFetch8;   // row of 6
     const BlockFetchFn* blockFetch16;  // row of 6
     FillBytesFn fillBytes;
+    ChromaMotionBlockFn chromaMotionBlock;
     // The CPU-features words.
     uint32_t featureWord;
     uint32_t processorCount;

@@ -112,6 +112,7 @@ void PredictChromaInterWith(ChromaMotionBlockFn block, int mbX, int mbY, const P
 void InstallPortableMotion(CKernelTable* t) {
     t->interpolateHalfPel = &InterpolateHalfPel;
     t->predictChromaInter = &PredictChromaInter;
+    t->chromaMotionBlock = &ChromaMotionBlock;
 }
 
 }  // namespace ombrisk

@@ -20,11 +20,9 @@ struct PlaneCoefficients {
 };
 PlaneCoefficients PlaneOf(int n, int scale, int shift, const uint8_t* top, const uint8_t* left);
 
-// Chroma motion compensation of one w x h block at eighth-sample vector (mvx, mvy), the
-// inner routine of PredictChromaInter; ref is the block's co-located sample.
+// The portable chroma motion compensation of one block (the chromaMotionBlock entry), the
+// inner routine of PredictChromaInter.
 void ChromaMotionBlock(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst, int dstStride);
-using ChromaMotionBlockFn = void (*)(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst,
-                                     int dstStride);
 // The chroma inter prediction of a macroblock (the predictChromaInter entry) with a set's
 // own block routine.
 void PredictChromaInterWith(ChromaMotionBlockFn block, int mbX, int mbY, const PartitionRecord* partitions,

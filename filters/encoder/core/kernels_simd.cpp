@@ -176,6 +176,18 @@ struct TransformSse2 {
         Save(out + 12, r3);
     }
 
+    // The forward transform of two horizontally adjacent blocks at once in 16-bit lanes
+    // (the SATD transform's arithmetic, within +-9180), transposed back to raster rows.
+    static void ForwardPair(const uint8_t* src, const uint8_t* pred, int stride, int left[16], int right[16]) {
+        __m128i u[4], w[4];
+        SatdTransform8x4<8>(src, pred, stride, u);
+        TransposeHalves(u, w);
+        for (int y = 0; y < 4; ++y) {
+            Save(left + 4 * y, _mm_srai_epi32(_mm_unpacklo_epi16(w[y], w[y]), 16));
+            Save(right + 4 * y, _mm_srai_epi32(_mm_unpackhi_epi16(w[y], w[y]), 16));
+        }
+    }
+
     static uint32_t Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
                              int16_t levels[16]) {
         const __m128i off = _mm_set1_epi32(static_cast<int32_t>(offset));
@@ -234,20 +246,23 @@ struct TransformSse2 {
 };
 
 // Chroma motion compensation of one block (clause 8.4.2.2.2): the four weights times the
-// four neighbours in 16-bit lanes (at most 64 x 255). Blocks 2 wide stay portable: a
-// 4-byte load would read beyond what the portable routine reads.
-void ChromaMotionBlockSse2(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst,
-                           int dstStride) {
-    if (w != 4 && w != 8) {
-        ChromaMotionBlock(ref, refStride, mvx, mvy, w, h, dst, dstStride);
-        return;
-    }
-    const uint8_t* a = ref + (mvy >> 3) * refStride + (mvx >> 3);
-    const int dx = mvx & 7, dy = mvy & 7;
+// four neighbours in 16-bit lanes (at most 64 x 255 + 32, below 2^15). Each row load reads
+// exactly the w + 1 samples the portable routine reads.
+template <int W>
+inline __m128i ChromaRow(const uint8_t* p) {
+    if constexpr (W == 8) return Load8(p);
+    if constexpr (W == 4) return Load4(p);
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return _mm_cvtsi32_si128(v);
+}
+
+template <int W>
+void ChromaBlockRows(const uint8_t* a, int refStride, int dx, int dy, int h, uint8_t* dst, int dstStride) {
     const __m128i wa = _mm_set1_epi16(int16_t((8 - dx) * (8 - dy))), wb = _mm_set1_epi16(int16_t(dx * (8 - dy)));
     const __m128i wc = _mm_set1_epi16(int16_t((8 - dx) * dy)), wd = _mm_set1_epi16(int16_t(dx * dy));
     const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi16(32);
-    const auto row = [&](const uint8_t* p) { return _mm_unpacklo_epi8(w == 8 ? Load8(p) : Load4(p), zero); };
+    const auto row = [&](const uint8_t* p) { return _mm_unpacklo_epi8(ChromaRow<W>(p), zero); };
     __m128i top = row(a), topRight = row(a + 1);
     for (int y = 0; y < h; ++y, dst += dstStride) {
         a += refStride;
@@ -256,12 +271,35 @@ void ChromaMotionBlockSse2(const uint8_t* ref, int refStride, int mvx, int mvy, 
             _mm_add_epi16(_mm_mullo_epi16(top, wa), _mm_mullo_epi16(topRight, wb)),
             _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(bottom, wc), _mm_mullo_epi16(bottomRight, wd)), round));
         const __m128i out = _mm_packus_epi16(_mm_srli_epi16(sum, 6), zero);
-        if (w == 8)
+        if constexpr (W == 8) {
             Store8(dst, out);
-        else
+        } else if constexpr (W == 4) {
             Store4(dst, out);
+        } else {
+            const uint16_t v = static_cast<uint16_t>(_mm_cvtsi128_si32(out));
+            std::memcpy(dst, &v, 2);
+        }
         top = bottom;
         topRight = bottomRight;
+    }
+}
+
+void ChromaMotionBlockSse2(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst,
+                           int dstStride) {
+    const uint8_t* a = ref + (mvy >> 3) * refStride + (mvx >> 3);
+    const int dx = mvx & 7, dy = mvy & 7;
+    switch (w) {
+        case 8:
+            ChromaBlockRows<8>(a, refStride, dx, dy, h, dst, dstStride);
+            return;
+        case 4:
+            ChromaBlockRows<4>(a, refStride, dx, dy, h, dst, dstStride);
+            return;
+        case 2:
+            ChromaBlockRows<2>(a, refStride, dx, dy, h, dst, dstStride);
+            return;
+        default:
+            ChromaMotionBlock(ref, refStride, mvx, mvy, w, h, dst, dstStride);
     }
 }
 
@@ -333,6 +371,7 @@ void InstallSse2(CKernelTable* t) {
     t->transformInter16x16 = &transform::Inter16x16<TransformSse2>;
     t->transformChroma = &transform::Chroma<TransformSse2>;
     t->predictChromaInter = &PredictChromaInter;
+    t->chromaMotionBlock = &ChromaMotionBlockSse2;
 }
 
 }  // namespace

@@ -127,6 +127,19 @@ inline __m128i Abs16(__m128i v) {
     return _mm_max_epi16(v, _mm_sub_epi16(_mm_setzero_si128(), v));
 }
 
+// Transposes the two 4x4 blocks of 16-bit lanes held side by side in four registers (lanes
+// 0-3 one block, 4-7 the other): u[j] gets column j of each block.
+inline void TransposeHalves(const __m128i r[4], __m128i u[4]) {
+    const __m128i t0 = _mm_unpacklo_epi16(r[0], r[1]), t1 = _mm_unpacklo_epi16(r[2], r[3]);
+    const __m128i t2 = _mm_unpackhi_epi16(r[0], r[1]), t3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i a01 = _mm_unpacklo_epi32(t0, t1), a23 = _mm_unpackhi_epi32(t0, t1);
+    const __m128i b01 = _mm_unpacklo_epi32(t2, t3), b23 = _mm_unpackhi_epi32(t2, t3);
+    u[0] = _mm_unpacklo_epi64(a01, b01);
+    u[1] = _mm_unpackhi_epi64(a01, b01);
+    u[2] = _mm_unpacklo_epi64(a23, b23);
+    u[3] = _mm_unpackhi_epi64(a23, b23);
+}
+
 // The forward core transform of the differences of two 4x4 blocks side by side (8
 // columns, 4 rows; rows of 4 leave the right block zero), into u. Differences stay within
 // +-255, the first pass within +-1530 and the second within +-9180: 16-bit lanes suffice.
@@ -139,14 +152,7 @@ inline void SatdTransform8x4(const uint8_t* a, const uint8_t* b, int stride, __m
                              _mm_unpacklo_epi8(Row<W>(b + y * stride), zero));
     CoreButterfly(r[0], r[1], r[2], r[3]);
     // Transpose each 4x4 half, so the second pass runs along the rows.
-    const __m128i t0 = _mm_unpacklo_epi16(r[0], r[1]), t1 = _mm_unpacklo_epi16(r[2], r[3]);
-    const __m128i t2 = _mm_unpackhi_epi16(r[0], r[1]), t3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i a01 = _mm_unpacklo_epi32(t0, t1), a23 = _mm_unpackhi_epi32(t0, t1);
-    const __m128i b01 = _mm_unpacklo_epi32(t2, t3), b23 = _mm_unpackhi_epi32(t2, t3);
-    u[0] = _mm_unpacklo_epi64(a01, b01);
-    u[1] = _mm_unpackhi_epi64(a01, b01);
-    u[2] = _mm_unpacklo_epi64(a23, b23);
-    u[3] = _mm_unpackhi_epi64(a23, b23);
+    TransposeHalves(r, u);
     CoreButterfly(u[0], u[1], u[2], u[3]);
 }
 

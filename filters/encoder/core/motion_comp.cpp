@@ -86,6 +86,12 @@ void PredictFromGrid(const Grid& g, int qx, int qy, int w, int h, uint8_t* dst, 
     }
 }
 
+// The fetch row of a block width, or null for widths without one.
+const BlockFetchFn* FetchRowOf(int w) {
+    const CKernelTable& t = KernelTable();
+    return w == 16 ? t.blockFetch16 : w == 8 ? t.blockFetch8 : w == 4 ? t.blockFetch4 : nullptr;
+}
+
 }  // namespace
 
 bool InsideSubpelMargin(const CRefPictureStore& ref, int x, int y, int w, int h) {
@@ -101,15 +107,17 @@ void PredictLumaBlock(const CRefPictureStore& ref, int x, int y, int mvx, int mv
     if ((qx & 3) == 0 && (qy & 3) == 0 && ix >= -kPlaneBorder && iy >= -kPlaneBorder &&
         ix + w <= ref.width() + kPlaneBorder && iy + h <= ref.height() + kPlaneBorder) {
         const uint8_t* s = ref.luma() + iy * ref.lumaStride() + ix;
+        const BlockFetchFn* row = FetchRowOf(w);
+        if (row) {
+            row[0](dst, s, nullptr, dstStride, ref.lumaStride(), h);
+            return;
+        }
         for (int r = 0; r < h; ++r)
             std::copy(s + r * ref.lumaStride(), s + r * ref.lumaStride() + w, dst + r * dstStride);
         return;
     }
     if (InsideSubpelMargin(ref, ix, iy, w, h)) {
-        const BlockFetchFn* row = w == 16  ? KernelTable().blockFetch16
-                                  : w == 8 ? KernelTable().blockFetch8
-                                  : w == 4 ? KernelTable().blockFetch4
-                                           : nullptr;
+        const BlockFetchFn* row = FetchRowOf(w);
         if (row) {
             // Every second sample of every second row of the half-sample plane, averaged
             // with the partner phase (a sample averaged with itself stays itself).
@@ -136,11 +144,7 @@ void PredictChromaBlock(const CRefPictureStore& ref, int component, int x, int y
     const bool inside = ix >= -kPlaneBorder && iy >= -kPlaneBorder && ix + w + 1 <= cw + kPlaneBorder &&
                         iy + h + 1 <= ch + kPlaneBorder;
     if (inside) {
-        const uint8_t* a = plane + iy * stride + ix;
-        for (int r = 0; r < h; ++r, a += stride)
-            for (int c = 0; c < w; ++c)
-                dst[r * dstStride + c] = static_cast<uint8_t>(
-                    (wa * a[c] + wb * a[c + 1] + wc * a[c + stride] + wd * a[c + stride + 1] + 32) >> 6);
+        KernelTable().chromaMotionBlock(plane + y * stride + x, stride, mvx, mvy, w, h, dst, dstStride);
         return;
     }
     const auto at = [&](int px, int py) {
@@ -155,6 +159,12 @@ void PredictChromaBlock(const CRefPictureStore& ref, int component, int x, int y
 }
 
 void AveragePredictions(uint8_t* dst, const uint8_t* other, int w, int h, int stride) {
+    // Member 1 of a fetch row averages its source onto the destination with this rounding.
+    const BlockFetchFn* row = FetchRowOf(w);
+    if (row) {
+        row[1](dst, other, nullptr, stride, stride, h);
+        return;
+    }
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             dst[y * stride + x] = static_cast<uint8_t>((dst[y * stride + x] + other[y * stride + x] + 1) >> 1);

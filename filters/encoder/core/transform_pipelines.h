@@ -7,6 +7,8 @@
 // set computes it:
 //   Forward(src, srcStride, pred, predStride, out): the forward core transform of
 //     src - pred into raster int out[16];
+//   optionally ForwardPair(src, pred, stride, left, right): Forward of the block at src and
+//     of the one 4 samples to its right, both read with one stride;
 //   Quantise(c, mf, limit, offset, qbits, levels): levels[r] = sign(c[r]) x
 //     min((|c[r]| x mf[r] + offset) >> qbits, limit[r]) at all 16 raster positions;
 //     returns the positions of the non-zero levels, bit r for position r;
@@ -157,6 +159,18 @@ inline void AddDcOnly(int d0, const uint8_t* pred, int predStride, uint8_t* reco
     }
 }
 
+// The forward transforms of two horizontally adjacent blocks, by the set's pair step
+// where it has one.
+template <class Ops>
+void ForwardTwo(const uint8_t* src, const uint8_t* pred, int stride, int left[16], int right[16]) {
+    if constexpr (requires { Ops::ForwardPair(src, pred, stride, left, right); }) {
+        Ops::ForwardPair(src, pred, stride, left, right);
+    } else {
+        Ops::Forward(src, stride, pred, stride, left);
+        Ops::Forward(src + 4, stride, pred + 4, stride, right);
+    }
+}
+
 template <class Ops>
 int Luma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* list,
             const QuantRecord* q, int offsetShift) {
@@ -197,11 +211,12 @@ template <class Ops>
 int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
                CoefficientList* acLists, const QuantRecord* q) {
     int c[16][16], dc[16];
-    for (int b = 0; b < 16; ++b) {
+    for (int b = 0; b < 16; b += 2) {
         const int off = (b >> 2) * 64 + (b & 3) * 4;
-        Ops::Forward(src + off, 16, pred + off, 16, c[b]);
-        dc[b] = c[b][0] >> 1;
+        ForwardTwo<Ops>(src + off, pred + off, 16, c[b], c[b + 1]);
     }
+    for (int b = 0; b < 16; ++b)
+        dc[b] = c[b][0] >> 1;
     Hadamard4x4(dc);
     // DC matrix: MF of position 0, twice the offset, one more bit of shift.
     const int mf0 = kQuantMultiplier[q->qpMod6][0];
@@ -239,14 +254,16 @@ template <class Ops>
 int Inter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* lists,
                const QuantRecord* q, int costThreshold) {
     int cost[4] = {}, nonzero[4] = {}, blockNonzero[16];
-    for (int b = 0; b < 16; ++b) {
-        const int off = (b >> 2) * 64 + (b & 3) * 4;
-        const int b8 = (b >> 3) * 2 + ((b & 3) >> 1);
-        int c[16];
-        Ops::Forward(src + off, 16, pred + off, 16, c);
-        blockNonzero[b] = QuantiseBlock<Ops>(c, 0, *q, q->offset >> 1, coefs + 16 * b, &lists[b]);
-        nonzero[b8] += blockNonzero[b];
-        cost[b8] += ListCost(lists[b], 16, costThreshold);
+    for (int pair = 0; pair < 16; pair += 2) {
+        const int off = (pair >> 2) * 64 + (pair & 3) * 4;
+        int c[2][16];
+        ForwardTwo<Ops>(src + off, pred + off, 16, c[0], c[1]);
+        for (int b = pair; b < pair + 2; ++b) {
+            const int b8 = (b >> 3) * 2 + ((b & 3) >> 1);
+            blockNonzero[b] = QuantiseBlock<Ops>(c[b - pair], 0, *q, q->offset >> 1, coefs + 16 * b, &lists[b]);
+            nonzero[b8] += blockNonzero[b];
+            cost[b8] += ListCost(lists[b], 16, costThreshold);
+        }
     }
     int cbp = 0;
     for (int b = 0; b < 16; ++b) {
@@ -275,10 +292,8 @@ template <class Ops>
 int Chroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
            CoefficientList* acLists, const QuantRecord* q, int dcOffsetShift, int acCostThreshold) {
     int c[4][16];
-    for (int b = 0; b < 4; ++b) {
-        const int off = (b >> 1) * 32 + (b & 1) * 4;
-        Ops::Forward(src + off, 8, pred + off, 8, c[b]);
-    }
+    ForwardTwo<Ops>(src, pred, 8, c[0], c[1]);
+    ForwardTwo<Ops>(src + 32, pred + 32, 8, c[2], c[3]);
     // 2x2 Hadamard of the DC terms, raster order (the chroma DC scan).
     const int a = c[0][0], b = c[1][0], cc = c[2][0], d = c[3][0];
     const int f[4] = {a + b + cc + d, a - b + cc - d, a + b - cc - d, a - b - cc + d};

@@ -417,6 +417,25 @@ void CheckChromaInter(PredictChromaInterFn got, PredictChromaInterFn want, Rng& 
     }
 }
 
+// One chroma block of every size the partitions give, at random eighth-sample vectors
+// (negative ones too) into a destination whose samples around the block must stay.
+void CheckChromaBlock(ChromaMotionBlockFn got, ChromaMotionBlockFn want, Rng& rng) {
+    constexpr int kMargin = 4;  // the reach of a vector's integer part, in samples
+    for (int iter = 0; iter < 400; ++iter) {
+        const int w = 2 << rng.Range(0, 2), h = 2 << rng.Range(0, 2);
+        const int stride = OddStride(rng, w + 2 * kMargin + 1);
+        const auto plane = RandomPixels(rng, size_t(stride * (h + 2 * kMargin + 1)), AnyPattern(rng));
+        const uint8_t* origin = plane.data() + kMargin * stride + kMargin;
+        const int mvx = rng.Range(-8 * kMargin, 8 * kMargin), mvy = rng.Range(-8 * kMargin, 8 * kMargin);
+        const int dstStride = OddStride(rng, w);
+        std::vector<uint8_t> out[2] = {RandomPixels(rng, size_t(dstStride * h), Pattern::kRandom), {}};
+        out[1] = out[0];
+        got(origin, stride, mvx, mvy, w, h, out[0].data(), dstStride);
+        want(origin, stride, mvx, mvy, w, h, out[1].data(), dstStride);
+        ASSERT_EQ(out[0], out[1]) << w << "x" << h << " vector " << mvx << "," << mvy << " stride " << stride;
+    }
+}
+
 void CheckBytes(const CKernelTable& got, const CKernelTable& want, Rng& rng) {
     for (int iter = 0; iter < 50; ++iter) {
         const size_t n = size_t(rng.Range(0, 300));
@@ -492,12 +511,14 @@ const std::vector<EntryCheck>& EntryChecks() {
          [](T g, T w, Rng& r) { CheckFetchRow(g.blockFetch8, w.blockFetch8, 8, r); }},
         {ROW(blockFetch16, kBlockFetchMembers),
          [](T g, T w, Rng& r) { CheckFetchRow(g.blockFetch16, w.blockFetch16, 16, r); }},
+        {ENTRY(chromaMotionBlock),
+         [](T g, T w, Rng& r) { CheckChromaBlock(g.chromaMotionBlock, w.chromaMotionBlock, r); }},
     };
     return checks;
 }
 
 bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
-    const void* const entries[30] = {(void*)t.storeMacroblockPixels,
+    const void* const entries[31] = {(void*)t.storeMacroblockPixels,
                                      (void*)t.copyBytes,
                                      (void*)t.ssd4x4,
                                      (void*)t.ssd8x8,
@@ -526,9 +547,10 @@ bool EveryEntryFilled(const CKernelTable& t, std::string* missing) {
                                      t.blockFetch4,
                                      t.blockFetch8,
                                      t.blockFetch16,
-                                     (void*)t.fillBytes};
+                                     (void*)t.fillBytes,
+                                     (void*)t.chromaMotionBlock};
     missing->clear();
-    for (int i = 0; i < 30; ++i)
+    for (int i = 0; i < 31; ++i)
         if (!entries[i]) *missing += "entry " + std::to_string(i) + " ";
     const common::DeblockKernels& d = t.deblock;
     const void* const deblock[12] = {(void*)d.lumaNormal,

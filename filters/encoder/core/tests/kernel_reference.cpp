@@ -675,6 +675,7 @@ const CKernelTable& ReferenceTable() {
         t.sadContiguous8x8 = kRefSad8[0];
         t.sadContiguous16x16 = kRefSad16[0];
         t.predictChromaInter = &RefPredictChromaInter;
+        t.chromaMotionBlock = &ReferenceChromaBlock;
         // The loop filter is the decoder's too; its portable forms are judged against the
         // standard with the shared kernels.
         common::FillDeblockKernels(&t.deblock, 0);
