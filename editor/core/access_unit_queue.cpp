@@ -12,6 +12,7 @@ bool CAccessUnitQueue::Create(size_t capacity) {
     entries_.clear();
     aborted_ = false;
     finished_ = false;
+    overflow_ = false;
     capacity_ = 0;
     if (!ring_.Create(capacity)) return false;
     capacity_ = capacity;
@@ -26,12 +27,12 @@ void CAccessUnitQueue::Clear() {
 }
 
 // Waits until `length` more bytes fit. With no complete unit the consumer cannot free
-// anything, so the ring grows to hold the open unit instead.
+// anything, and while overflow is allowed it will not, so the ring grows instead.
 bool CAccessUnitQueue::WaitRoom(std::unique_lock<std::mutex>& hold, size_t length) {
     for (;;) {
         if (aborted_ || !ring_.Valid()) return false;
         if (ring_.FreeSpace() >= length) return true;
-        if (entries_.size() <= 1) {
+        if (entries_.size() <= 1 || overflow_) {
             const size_t fill = ring_.FillLevel();
             size_t size = ring_.Size();
             while (size - 1 < fill + length)
@@ -154,6 +155,13 @@ bool CAccessUnitQueue::TakeLast(std::vector<uint8_t>* out, AccessUnitInfo* info)
     std::lock_guard<std::mutex> hold(lock_);
     if (entries_.size() != 1) return false;
     return TakeFront(out, info);
+}
+
+void CAccessUnitQueue::SetOverflow(bool allow) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (overflow_ == allow) return;
+    overflow_ = allow;
+    changed_.notify_all();
 }
 
 void CAccessUnitQueue::Signal() {

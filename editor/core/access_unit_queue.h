@@ -6,7 +6,8 @@
 // producer has finished.
 //
 // The ring is bounded by its capacity, except that it grows when a single open unit does
-// not fit: the consumer could never free room for it, so waiting would never end.
+// not fit (the consumer could never free room for it, so waiting would never end) and
+// while the consumer allows it to (SetOverflow).
 #pragma once
 
 #include <condition_variable>
@@ -68,6 +69,11 @@ public:
     bool PeekLast(AccessUnitInfo* info);
     bool TakeLast(std::vector<uint8_t>* out, AccessUnitInfo* info = nullptr);
 
+    // While set, a producer that finds the ring full grows it instead of waiting: the
+    // consumer sets it when it cannot take from this queue before another producer moves
+    // on, and that producer waits for this one (see CEditEngine::MuxLoop).
+    void SetOverflow(bool allow);
+
     // Wakes every waiter; blocked and later producer calls return false.
     void Signal();
     // The producer has put its last unit: a waiting consumer wakes to take it.
@@ -88,6 +94,7 @@ private:
     std::deque<AccessUnitInfo> entries_;
     bool aborted_ = false;
     bool finished_ = false;
+    bool overflow_ = false;
 };
 
 }  // namespace editor

@@ -1042,7 +1042,12 @@ bool CEditEngine::AudioFrameTime(AudioCut& c, const ParserItem& item, int64_t* a
 bool CEditEngine::AudioEndTest(AudioCut& c, ClipRun* run, int64_t a) {
     if (c.v1 == kNoTime && a >= c.clipEnd) {
         std::unique_lock<std::mutex> hold(stateLock_);
+        // While this waits, the mux loop may be waiting for this stream's next unit with
+        // the video thread held up by its full queue: the flag lets the loop give the
+        // video queue room, so the video thread can reach the clip's end.
+        audioAwaitsVideo_ = !run->endKnown;
         stateChanged_.wait(hold, [&] { return run->endKnown || abort_; });
+        audioAwaitsVideo_ = false;
         if (abort_) return false;
         c.v1 = run->v1;
     }
@@ -1378,13 +1383,30 @@ void CEditEngine::MuxAudio() {
 // A split falls before a sequence or GOP header once the part is large enough; the audio
 // that belongs before the cut goes into this part. False when sending failed.
 bool CEditEngine::MuxSplit(MuxRun& m) {
-    while (!abort_ && audioPending_ && latestVideoPts_ != kNoTime && audioInfo_.time1 != kNoTime &&
-           audioInfo_.time1 < latestVideoPts_) {
+    while (!abort_) {
+        // The audio that goes before the cut is all of it up to the picture, whenever its
+        // producer delivers it: what the part holds must not depend on thread timing.
+        FetchUnit(false);
+        if (!audioPending_) {
+            if (audioDone_) break;
+            AwaitAudio();
+            continue;
+        }
+        if (latestVideoPts_ == kNoTime || audioInfo_.time1 == kNoTime || audioInfo_.time1 >= latestVideoPts_) break;
         MuxAudio();
         if (!SendOutput(m.file)) return false;
-        FetchUnit(false);
     }
+    videoQueue_.SetOverflow(false);
     return true;
+}
+
+// Waits (up to one poll) for the next audio unit while a video unit is held. When the
+// audio thread itself waits for the video thread to reach the clip's end, the video queue
+// may grow past its capacity, or neither thread could move on.
+void CEditEngine::AwaitAudio() {
+    videoQueue_.SetOverflow(audioAwaitsVideo_);
+    AccessUnitInfo ignored;
+    audioQueue_.Peek(&ignored, true);
 }
 
 // One unit to the writer when both streams have one, or one stream has ended: video goes
@@ -1412,10 +1434,13 @@ bool CEditEngine::MuxWaitForUnits() {
     const bool needAudio = !audioPending_ && !audioDone_;
     if (!needVideo && !needAudio) return false;
     AccessUnitInfo ignored;
-    if (needVideo)
+    if (needVideo) {
         videoQueue_.Peek(&ignored, true);
-    else
+    } else if (videoPending_) {
+        AwaitAudio();
+    } else {
         audioQueue_.Peek(&ignored, true);
+    }
     return !(videoPending_ && audioDone_) && !(audioPending_ && videoDone_);
 }
 
@@ -1447,6 +1472,7 @@ int CEditEngine::MuxLoop(std::FILE* file, bool firstFile) {
         FetchUnit(true);
         FetchUnit(false);
         if (videoDone_ && audioDone_) break;
+        if (audioPending_ || audioDone_) videoQueue_.SetOverflow(false);
         if (MuxWaitForUnits()) continue;
         const bool splitDue = splitSize_ > 0 && file && bytesSent_ >= splitSize_;
         if (videoPending_ && audioPending_ && splitDue &&

@@ -190,6 +190,7 @@ protected:
     void FetchUnit(bool video);
     bool MuxWaitForUnits();
     bool MuxSplit(MuxRun& m);
+    void AwaitAudio();
     void MuxNextUnit(MuxRun& m);
     void MuxVideo(MuxRun& m);
     void MuxAudio();
@@ -245,6 +246,8 @@ protected:
     std::atomic<bool> paused_{false};
     std::atomic<bool> videoOk_{true}, audioOk_{true};
     std::atomic<bool> videoFinished_{false}, audioFinished_{false};
+    // A clip's audio thread waits for its video thread to find where the clip ends.
+    std::atomic<bool> audioAwaitsVideo_{false};
     std::mutex stateLock_;
     std::condition_variable stateChanged_;
     bool walkerDone_ = true;

@@ -607,11 +607,17 @@ bool CPsParser::NextAudioItem(ParserItem* item) {
                 if (s->haveReference) {
                     match = (word & kSame) == (s->reference & kSame);
                 } else {
-                    // The first header must be followed by another where there is room
-                    // to see one, so payload bytes that look like a header do not start
-                    // the walk.
+                    // The first header must be followed by another, so payload bytes that
+                    // look like a header do not start the walk: a candidate whose follower
+                    // lies beyond this take waits, carried, for the next one (a frame is
+                    // at most a few kilobytes, so the carry stays small).
                     const size_t next = cursor_ + size_t(h.frameBytes);
-                    match = next + 4 > n || (LowFirst32(b + next) & kSame) == (word & kSame);
+                    if (next + 4 > n) {
+                        s->carry.assign(items_.begin() + ptrdiff_t(cursor_), items_.end());
+                        cursor_ = n;
+                        return false;
+                    }
+                    match = (LowFirst32(b + next) & kSame) == (word & kSame);
                     if (match) {
                         s->reference = word;
                         s->haveReference = true;

@@ -137,6 +137,14 @@ bool CPsWriterBase::TimedStartWithin(const EsStream& s, int64_t n) const {
     return false;
 }
 
+int64_t CPsWriterBase::FirstTimedStart(const EsStream& s, int64_t n) const {
+    for (const EsStream::Start& st : s.starts) {
+        if (st.position >= s.taken + n) break;
+        if (st.position >= s.taken && st.ts != kNoTs) return st.position - s.taken;
+    }
+    return -1;
+}
+
 int64_t CPsWriterBase::SecondTimedStart(const EsStream& s, int64_t n) const {
     bool first = false;
     for (const EsStream::Start& st : s.starts) {
@@ -779,7 +787,10 @@ int64_t CMpeg2PsWriter::NextVideoPayload(const EsStream& s) const {
     if (timed && dvd && firstVideoAfterSequence_) payload -= 3;
     // Every picture keeps its own time stamp: a packet ends where the next timed picture
     // begins (ISO/IEC 13818-1 2.4.3.7 gives a packet's PTS to its first picture only).
-    const int64_t next = timed ? SecondTimedStart(s, payload) : -1;
+    // An untimed packet ends there too: a picture starting in the bytes its missing time
+    // stamp leaves would make it timed, too long for its pack, and cut short with the
+    // picture's time on bytes before it.
+    const int64_t next = timed ? SecondTimedStart(s, payload) : FirstTimedStart(s, payload);
     return next > 0 ? next : payload;
 }
 

@@ -139,7 +139,8 @@ protected:
     // The time of the first unit starting in [taken, taken + n) of the stream, dropping
     // the starts it passes; kNoTs when none is timed.
     int64_t TakeStarts(EsStream* s, int64_t n, int* count = nullptr, int64_t* firstOffset = nullptr);
-    // Offset of the second timed unit start within the next `n` bytes, or -1.
+    // Offset of the first / second timed unit start within the next `n` bytes, or -1.
+    int64_t FirstTimedStart(const EsStream& s, int64_t n) const;
     int64_t SecondTimedStart(const EsStream& s, int64_t n) const;
     // True when a timed unit starts within the next `n` bytes of the stream.
     bool TimedStartWithin(const EsStream& s, int64_t n) const;

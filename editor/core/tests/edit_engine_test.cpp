@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -439,6 +440,106 @@ TEST(EditEngine, OutputProcGetsTheStreamAndOneFinalCall) {
     EXPECT_EQ(stream.size() % 2048, 0u);
     EXPECT_GT(stream.size(), 100000u);
     EXPECT_FALSE(std::ifstream(testsupport::FixturePath("never-written.mpg")).good());
+}
+
+// Runs a started engine to its end, or stops it after `limit` (Stop ends every wait of a
+// run, so a run whose threads wait on each other fails here instead of hanging the test).
+int RunBounded(editor::CEditEngine* engine, std::chrono::seconds limit, bool* hung) {
+    std::promise<int> result;
+    std::future<int> done = result.get_future();
+    std::thread waiter([&] { result.set_value(engine->Wait()); });
+    *hung = done.wait_for(limit) != std::future_status::ready;
+    if (*hung) engine->Stop();
+    waiter.join();
+    return done.get();
+}
+
+// Cuts whose producers meet the mux loop's waits: a high-rate clip whose audio packets
+// are few and far between in the file (the audio thread reads little audio at a time),
+// and a clip whose audio breaks off before the out point and resumes after it while the
+// video queue is small (the audio thread waits for the video's end past the out point,
+// with the loop waiting for audio and the video thread for room). Each join ends, decodes
+// cleanly, and the audio runs as long as the video where the clip has it.
+TEST(JoinProgress, ProducersAndTheLoopNeverWaitOnEachOther) {
+    struct Case {
+        const char* name;
+        const char* fixture;  // ffmpeg inputs and options, before the output
+        double in, out;
+        int64_t videoRate;  // bit/s given to the engine (sizes the video queue); 0: default
+        bool audioSpansVideo;
+    };
+    const Case cases[] = {
+        {"high-rate",
+         "-f lavfi -i testsrc2=size=720x576:rate=25,noise=alls=40:allf=t -f lavfi -i "
+         "sine=frequency=440:sample_rate=48000 -t 12 -target pal-dvd -b:v 8M -maxrate 9M -c:a mp2 -b:a 224k",
+         3, 9, 0, true},
+        {"audio-gap",
+         "-f lavfi -i testsrc2=size=352x288:rate=25 -f lavfi -i sine=frequency=440:sample_rate=48000 -af "
+         "\"aselect='lt(t,2)+gt(t,8)'\" -t 10 -target pal-dvd -s 352x288 -b:v 2M -c:a mp2 -b:a 224k",
+         1, 5, 300000, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string clip;
+        ASSERT_TRUE(testsupport::MediaFixture(std::string("ffmpeg ") + c.fixture + " {out}", "mpg", &clip));
+        editor::CEditEngine engine;
+        ASSERT_TRUE(engine.SetCapacity(1));
+        ASSERT_EQ(engine.AddClip(clip, int64_t(c.in * 1e7), int64_t(c.out * 1e7), true), 0);
+        engine.SetWriterType(editor::kWriterDvd);
+        engine.SetAudioKind(editor::kPsAudioMpeg, nullptr);
+        engine.SetVideoRate(c.videoRate);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("progress") + ".mpg");
+        engine.SetOutputFileName(out);
+        ASSERT_TRUE(engine.Start());
+        bool hung = false;
+        EXPECT_EQ(RunBounded(&engine, std::chrono::seconds(240), &hung), editor::kMuxDone);
+        ASSERT_FALSE(hung) << "the join did not end";
+        const std::string name = editor_test::FixtureName(out);
+        EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "");
+        if (c.audioSpansVideo) {
+            double duration = 0;
+            ASSERT_NO_FATAL_FAILURE(CheckTimeLine(out, 100, &duration));
+            EXPECT_NEAR(duration, c.out - c.in, 0.7);
+        }
+    }
+}
+
+// The bytes of a join do not depend on thread timing: a split join written with a
+// destination that holds up the mux loop (its producers run far ahead) and with none (the
+// loop waits for them) gives the same parts.
+TEST(JoinProgress, OutputDoesNotDependOnThreadTiming) {
+    const std::string a = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 300);
+    const std::string b = Clip("pal-dvd", "720x576", "-bf 2 -c:a mp2 -b:a 224k", 500);
+    struct SlowStream : editor::IEditorHostStream {
+        void Abort() override {}
+        bool Write(const uint8_t*, size_t) override {
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            return true;
+        }
+    };
+    std::vector<std::vector<uint8_t>> parts[2];
+    for (int slow = 0; slow < 2; ++slow) {
+        SlowStream stream;
+        editor::CEditEngine engine;
+        ASSERT_TRUE(engine.SetCapacity(2));
+        ASSERT_EQ(engine.AddClip(a, 5000000, 75000000, true), 0);
+        ASSERT_EQ(engine.AddClip(b, 10000000, 70000000, true), 1);
+        engine.SetWriterType(editor::kWriterDvd);
+        engine.SetAudioKind(editor::kPsAudioMpeg, nullptr);
+        engine.SetSplitSize(600000);
+        const std::string out = testsupport::FixturePath(testsupport::UniqueName("timing") + ".mpg");
+        engine.SetOutputFileName(out);
+        if (slow) engine.SetHostStream(&stream);
+        ASSERT_TRUE(engine.Start());
+        bool hung = false;
+        ASSERT_EQ(RunBounded(&engine, std::chrono::seconds(240), &hung), editor::kMuxDone);
+        ASSERT_GE(engine.OutputFileCount(), 3);
+        for (int i = 0; i < engine.OutputFileCount(); ++i)
+            parts[slow].push_back(ReadFile(editor::CEditEngine::GetPartName(i, out)));
+    }
+    ASSERT_EQ(parts[0].size(), parts[1].size());
+    for (size_t i = 0; i < parts[0].size(); ++i)
+        EXPECT_TRUE(parts[0][i] == parts[1][i]) << "part " << i << " differs";
 }
 
 // ---------------------------------------------------------------------------------------

@@ -21,12 +21,14 @@ inline std::vector<uint8_t> ReadFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// An 8-second clip: moving test picture, a tone, GOPs with B pictures.
+// An 8-second clip: moving test picture, a tone, GOPs with B pictures. One encoder thread:
+// ffmpeg's slices and picture sizes follow its thread count, which otherwise follows the
+// cores the test runs on, and the clip must be the same on every machine.
 inline std::string Clip(const std::string& target, const std::string& size, const std::string& audio, int tone) {
     std::string path;
     const std::string cmd = "ffmpeg -f lavfi -i testsrc=size=" + size +
                             ":rate=25 -f lavfi -i sine=frequency=" + std::to_string(tone) +
-                            ":sample_rate=48000 -t 8 -target " + target + " -aspect 4:3 " + audio + " {out}";
+                            ":sample_rate=48000 -t 8 -target " + target + " -aspect 4:3 " + audio + " -threads 1 {out}";
     EXPECT_TRUE(testsupport::MediaFixture(cmd, "mpg", &path));
     return path;
 }
