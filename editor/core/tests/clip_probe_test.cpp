@@ -178,12 +178,8 @@ TEST(ClipProbe, HeaderRoutines) {
     EXPECT_FALSE(editor::ClearProgressiveSequence(other, sizeof other));
     other[16] = 0x14;
     other[15] = 0xB8;
-    other[20] = 0;
-    other[21] = 0;
-    other[22] = 1;
-    other[23] = 0xB5;
-    other[24] = 0x14;
-    other[25] = 0x8A;
+    const uint8_t later[6] = {0, 0, 1, 0xB5, 0x14, 0x8A};  // the extension behind the GOP header
+    std::memcpy(other + 20, later, sizeof later);
     EXPECT_FALSE(editor::ClearProgressiveSequence(other, sizeof other));
     EXPECT_EQ(other[17], 0x8A);
     EXPECT_EQ(other[25], 0x8A);
