@@ -1,5 +1,6 @@
 // Small fixed tables of ITU-T H.264 used by both the encoder and the decoder: the 4x4
-// scans, the chroma quantiser mapping and the deblocking thresholds.
+// scans, the chroma quantiser mapping, the 4x4 dequantisation scales and the deblocking
+// thresholds.
 #pragma once
 
 #include <algorithm>
@@ -21,6 +22,27 @@ inline constexpr int ChromaQp(int qpi) {
     qpi = std::clamp(qpi, 0, 51);
     return qpi < 30 ? qpi : kChromaQpHigh[qpi - 30];
 }
+
+// Clause 8.5.9, normAdjust4x4(m, i, j) by m = QP % 6: v[m][0] where i and j are both
+// even, v[m][1] where both are odd, v[m][2] otherwise.
+inline constexpr int16_t kNormAdjust4x4[6][3] = {{10, 16, 13}, {11, 18, 14}, {13, 20, 16},
+                                                 {14, 23, 18}, {16, 25, 20}, {18, 29, 23}};
+// LevelScale4x4 of flat scaling matrices, by m = QP % 6 and row-major position in the
+// 4x4 block: normAdjust4x4 alone, as the flat weightScale4x4 of 16 cancels the 4 taken
+// off the shift by QP / 6 in clause 8.5.12.1. The one dequantisation table of both cores.
+struct LevelScale4x4Table {
+    int16_t v[6][16];
+    constexpr LevelScale4x4Table() : v{} {
+        for (int m = 0; m < 6; ++m) {
+            for (int p = 0; p < 16; ++p) {
+                const int row = p / 4, col = p % 4;
+                const int cls = row % 2 == 0 && col % 2 == 0 ? 0 : row % 2 == 1 && col % 2 == 1 ? 1 : 2;
+                v[m][p] = kNormAdjust4x4[m][cls];
+            }
+        }
+    }
+};
+inline constexpr LevelScale4x4Table kLevelScale4x4;
 
 // Table 8-16: alpha' by indexA and beta' by indexB (0..51).
 extern const uint8_t kDeblockAlpha[52];

@@ -1,6 +1,7 @@
 #include "common/bitstream/mpeg2_video_header.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "common/bitstream/bit_reader.h"
 #include "common/bitstream/start_code.h"
@@ -114,6 +115,67 @@ bool ReadMpegPictureHeader(std::span<const uint8_t> bytes, MpegPictureHeader* ou
     h.pictureCodingType = static_cast<uint8_t>(r.ReadBits(3));
     if (!r.Ok()) return false;
     *out = h;
+    return true;
+}
+
+namespace {
+
+struct FieldPlace {
+    uint8_t startCode;
+    uint8_t extensionId;  // the 4 bits after an extension start code; 0 for other headers
+    uint8_t headerBytes;  // bytes of the header's fixed part from its start code
+    uint8_t bit;          // the field's first bit, counted from the byte after the start code
+    uint8_t width;        // bits, at most 25
+};
+
+// By MpegHeaderField, in its order.
+constexpr FieldPlace kFieldPlaces[] = {
+    {kMpegSequenceHeaderCode, 0, kMpegSequenceHeaderBytes, 0, 12},  // horizontal_size_value
+    {kMpegSequenceHeaderCode, 0, kMpegSequenceHeaderBytes, 12, 12},
+    {kMpegSequenceHeaderCode, 0, kMpegSequenceHeaderBytes, 24, 4},
+    {kMpegSequenceHeaderCode, 0, kMpegSequenceHeaderBytes, 28, 4},
+    {kMpegSequenceHeaderCode, 0, kMpegSequenceHeaderBytes, 32, 18},  // bit_rate_value
+    {kMpegSequenceHeaderCode, 0, kMpegSequenceHeaderBytes, 51, 10},  // after marker_bit
+    {kMpegSequenceHeaderCode, 0, kMpegSequenceHeaderBytes, 61, 1},
+    {kMpegExtensionStartCode, kMpegSequenceExtensionId, kMpegSequenceExtensionBytes, 4, 8},
+    {kMpegExtensionStartCode, kMpegSequenceExtensionId, kMpegSequenceExtensionBytes, 12, 1},
+    {kMpegExtensionStartCode, kMpegSequenceExtensionId, kMpegSequenceExtensionBytes, 13, 2},
+    {kMpegExtensionStartCode, kMpegSequenceExtensionId, kMpegSequenceExtensionBytes, 40, 1},  // low_delay
+    {kMpegExtensionStartCode, kMpegSequenceExtensionId, kMpegSequenceExtensionBytes, 41, 2},
+    {kMpegExtensionStartCode, kMpegSequenceExtensionId, kMpegSequenceExtensionBytes, 43, 5},
+    {kMpegGroupStartCode, 0, kMpegGopHeaderBytes, 0, 25},  // time_code
+    {kMpegGroupStartCode, 0, kMpegGopHeaderBytes, 25, 1},
+    {kMpegGroupStartCode, 0, kMpegGopHeaderBytes, 26, 1},
+    {kMpegPictureStartCode, 0, kMpegPictureHeaderBytes, 0, 10},  // temporal_reference
+    {kMpegPictureStartCode, 0, kMpegPictureHeaderBytes, 10, 3},
+};
+static_assert(std::size(kFieldPlaces) == size_t(MpegHeaderField::kPictureCodingType) + 1);
+// Every field lies within its header's fixed part, in at most 4 bytes.
+static_assert(std::all_of(std::begin(kFieldPlaces), std::end(kFieldPlaces), [](const FieldPlace& f) {
+    return f.width >= 1 && f.width <= 25 && 4 + (f.bit + f.width + 7) / 8 <= f.headerBytes;
+}));
+
+}  // namespace
+
+bool WriteMpegHeaderField(std::span<uint8_t> bytes, MpegHeaderField field, uint32_t value) {
+    const size_t index = static_cast<size_t>(field);
+    if (index >= std::size(kFieldPlaces)) return false;
+    const FieldPlace& f = kFieldPlaces[index];
+    if (bytes.size() < f.headerBytes || !IsMpegStartCode(bytes.data(), f.startCode)) return false;
+    if (f.extensionId != 0 && bytes[4] >> 4 != f.extensionId) return false;
+    if (value >> f.width != 0) return false;
+    // The field lies within the 4 bytes from its first one (7 + 25 bits at most); those
+    // bytes lie within the header, whose size was checked above.
+    uint8_t* const at = bytes.data() + 4 + f.bit / 8;
+    const size_t span = (f.bit % 8 + f.width + 7) / 8;
+    uint32_t word = 0;
+    for (size_t i = 0; i < span; ++i)
+        word |= uint32_t{at[i]} << (24 - 8 * i);
+    const int shift = 32 - f.bit % 8 - f.width;
+    const uint32_t mask = ((uint32_t{1} << f.width) - 1) << shift;
+    word = (word & ~mask) | value << shift;
+    for (size_t i = 0; i < span; ++i)
+        at[i] = static_cast<uint8_t>(word >> (24 - 8 * i));
     return true;
 }
 

@@ -95,4 +95,37 @@ struct MpegPictureHeader {
 inline constexpr size_t kMpegPictureHeaderBytes = 6;
 bool ReadMpegPictureHeader(std::span<const uint8_t> bytes, MpegPictureHeader* out);
 
+// The fixed-position fields of the headers above that a writer may set in place, each with
+// its header, position and width (13818-2 6.2.2.1, 6.2.2.3, 6.2.2.6, 6.2.3).
+enum class MpegHeaderField : uint8_t {
+    // sequence_header
+    kHorizontalSizeValue,
+    kVerticalSizeValue,
+    kAspectRatioInformation,
+    kFrameRateCode,
+    kBitRateValue,
+    kVbvBufferSizeValue,
+    kConstrainedParametersFlag,
+    // sequence_extension
+    kProfileAndLevelIndication,
+    kProgressiveSequence,
+    kChromaFormat,
+    kLowDelay,
+    kFrameRateExtensionN,
+    kFrameRateExtensionD,
+    // group_of_pictures_header
+    kTimeCode,
+    kClosedGop,
+    kBrokenLink,
+    // picture_header
+    kTemporalReference,
+    kPictureCodingType,
+};
+
+// Writes `value` into `field` of the header that begins at bytes[0] (its start code first;
+// for an extension field, a sequence_extension), leaving every other bit as it was. False,
+// with nothing written, when the bytes are too few for the header's fixed part, the start
+// code or extension identifier is not the field's, or the value does not fit the field.
+bool WriteMpegHeaderField(std::span<uint8_t> bytes, MpegHeaderField field, uint32_t value);
+
 }  // namespace common

@@ -8,6 +8,7 @@
 
 #include "common/audio_headers.h"
 #include "common/bitstream/mpeg2_video_header.h"
+#include "common/bitstream/start_code.h"
 #include "editor/core/bytes.h"
 #include "editor/core/clip_file.h"
 
@@ -242,10 +243,9 @@ int ReadPictureCodingType(const uint8_t* p, size_t n) {
 }
 
 bool WriteTemporalReference(uint8_t* p, size_t n, int temporalReference) {
-    if (!p || n < 8 || !IsStartCode(p, 0x00)) return false;
-    p[4] = uint8_t(temporalReference >> 2);
-    p[5] = uint8_t((p[5] & 0x3F) | (temporalReference & 3) << 6);
-    return true;
+    return p && temporalReference >= 0 &&
+           common::WriteMpegHeaderField(std::span<uint8_t>(p, n), common::MpegHeaderField::kTemporalReference,
+                                        uint32_t(temporalReference));
 }
 
 int64_t FindPictureStartCode(const uint8_t* p, size_t n) {
@@ -262,15 +262,13 @@ size_t SequenceHeaderLength(const uint8_t* p, size_t n) {
 }
 
 bool ClearProgressiveSequence(uint8_t* p, size_t n) {
-    if (!p || n <= 20) return false;
     const size_t from = SequenceHeaderLength(p, n);
     if (from == 0) return false;
-    for (size_t i = from; i + 6 <= n; ++i) {
-        if (!IsStartCode(p + i, 0xB5)) continue;
-        p[i + 5] &= uint8_t(~0x08);
-        return true;
-    }
-    return false;
+    // The sequence_extension is the next start code after the header (ISO/IEC 13818-2
+    // 6.2.2); any other, or none, leaves the bytes alone.
+    const size_t at = size_t(common::FindStartCode(p + from, p + n) - p);
+    return common::WriteMpegHeaderField(std::span<uint8_t>(p + at, n - at),
+                                        common::MpegHeaderField::kProgressiveSequence, 0);
 }
 
 bool CopyIntoBuffer(uint8_t* buffer, size_t size, size_t position, const uint8_t* source, size_t length) {

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "common/audio_headers.h"
+#include "common/bitstream/mpeg2_video_header.h"
 #include "editor/core/bytes.h"
 #include "editor/core/clip_file.h"
 #include "editor/core/silent_frames.h"
@@ -863,11 +864,10 @@ void CEditEngine::CutStart(VideoCut& c, ClipRun* run, int64_t shown) {
         run->v0 = c.v0;
         stateChanged_.notify_all();
     }
-    for (size_t k = 0; k + 8 <= c.stage.size(); ++k) {
-        if (c.stage[k] == 0 && c.stage[k + 1] == 0 && c.stage[k + 2] == 1 && c.stage[k + 3] == 0xB8) {
-            c.stage[k + 7] |= 0x20;
-            break;
-        }
+    for (size_t k = 0; k + common::kMpegGopHeaderBytes <= c.stage.size(); ++k) {
+        if (!common::IsMpegStartCode(&c.stage[k], common::kMpegGroupStartCode)) continue;
+        common::WriteMpegHeaderField(std::span<uint8_t>(c.stage).subspan(k), common::MpegHeaderField::kBrokenLink, 1);
+        break;
     }
     c.queueOk = c.queueOk && videoQueue_.Put(kNoTime, kNoTime, c.stageKind, c.stage.size(), c.stage.data());
     c.stage.clear();
@@ -1180,12 +1180,12 @@ void CEditEngine::FixCutGop(std::vector<uint8_t>* unit, int kind) {
     std::vector<uint8_t>& u = *unit;
     if (kind == kUnitGop || kind == kUnitSequenceHeader) {
         dropping_ = false;
-        for (size_t k = 0; k + 8 <= u.size(); ++k) {
-            if (u[k] != 0 || u[k + 1] != 0 || u[k + 2] != 1 || u[k + 3] != 0xB8) continue;
+        for (size_t k = 0; k + common::kMpegGopHeaderBytes <= u.size(); ++k) {
+            if (!common::IsMpegStartCode(&u[k], common::kMpegGroupStartCode)) continue;
             bool closed = false, broken = false;
             ReadGopFlags(&u[k], u.size() - k, &closed, &broken);
             if (broken && !closed) {
-                u[k + 7] |= 0x40;
+                common::WriteMpegHeaderField(std::span<uint8_t>(u).subspan(k), common::MpegHeaderField::kClosedGop, 1);
                 dropping_ = true;
                 reference_ = -1;
             }

@@ -1,6 +1,7 @@
 #include "common/bitstream/mpeg2_video_header.h"
 
 #include <algorithm>
+#include <bit>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -222,6 +223,151 @@ TEST(Mpeg2VideoHeaderTest, GopAndPictureHeadersAsFfprobeSeesThem) {
         MpegGopHeader g;
         EXPECT_FALSE(ReadMpegGopHeader(std::span<const uint8_t>(picture, cut), &g));
     }
+}
+
+// Where the headers of a stream begin: the sequence header, its sequence_extension, the
+// first GOP header, the first picture header and the first other extension.
+struct HeaderPositions {
+    size_t sequence = 0, extension = 0, gop = 0, picture = 0, otherExtension = 0;
+};
+
+HeaderPositions FindHeaders(const std::vector<uint8_t>& es) {
+    HeaderPositions at;
+    bool sequence = false, extension = false, gop = false, picture = false, other = false;
+    const uint8_t* const end = es.data() + es.size();
+    for (const uint8_t* p = FindStartCode(es.data(), end); p + 5 <= end; p = FindStartCode(p + 3, end)) {
+        const size_t i = static_cast<size_t>(p - es.data());
+        const uint8_t code = p[3];
+        if (code == kMpegSequenceHeaderCode && !sequence) sequence = true, at.sequence = i;
+        if (code == kMpegGroupStartCode && !gop) gop = true, at.gop = i;
+        if (code == kMpegPictureStartCode && !picture) picture = true, at.picture = i;
+        if (code == kMpegExtensionStartCode && p[4] >> 4 == kMpegSequenceExtensionId && !extension)
+            extension = true, at.extension = i;
+        if (code == kMpegExtensionStartCode && p[4] >> 4 != kMpegSequenceExtensionId && !other)
+            other = true, at.otherExtension = i;
+    }
+    EXPECT_TRUE(sequence && extension && gop && picture && other);
+    return at;
+}
+
+// Every field the writer knows, as the reader reads it, in the order of MpegHeaderField.
+std::vector<uint32_t> ReadAllFields(const std::vector<uint8_t>& es, const HeaderPositions& at) {
+    const std::span<const uint8_t> all(es);
+    MpegSequenceHeader s, x;
+    MpegGopHeader g;
+    MpegPictureHeader p;
+    EXPECT_TRUE(ReadMpegSequenceHeader(all.subspan(at.sequence), &s));
+    EXPECT_TRUE(ReadMpegSequenceExtension(all.subspan(at.extension), &x));
+    EXPECT_TRUE(ReadMpegGopHeader(all.subspan(at.gop), &g));
+    EXPECT_TRUE(ReadMpegPictureHeader(all.subspan(at.picture), &p));
+    return {s.horizontalSize,
+            s.verticalSize,
+            s.aspectRatioInformation,
+            s.frameRateCode,
+            s.bitRateValue,
+            s.vbvBufferSizeValue,
+            s.constrainedParametersFlag,
+            x.profileAndLevelIndication,
+            x.progressiveSequence,
+            x.chromaFormat,
+            x.lowDelay,
+            x.frameRateExtensionN,
+            x.frameRateExtensionD,
+            g.timeCode,
+            g.closedGop,
+            g.brokenLink,
+            p.temporalReference,
+            p.pictureCodingType};
+}
+
+size_t BitsThatDiffer(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+    size_t n = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        n += static_cast<size_t>(std::popcount(static_cast<unsigned>(a[i] ^ b[i])));
+    return n;
+}
+
+// The field writer on ffmpeg's headers, judged by the reader: each field takes its widest
+// value, zero and a mixed one, and reads back with every other field as it was and no bit
+// changed outside it; a value too wide, a header cut short, another header's start code
+// and another extension are refused with the bytes left alone.
+TEST(Mpeg2VideoHeaderTest, FieldWriterAgreesWithTheReader) {
+    std::string path;
+    ASSERT_TRUE(
+        testsupport::MediaFixture("ffmpeg -f lavfi -i testsrc=size=352x288:rate=25 -frames:v 6 "
+                                  "-c:v mpeg2video -g 12 -bf 2 -b:v 2M -f mpeg2video {out}",
+                                  "m2v", &path));
+    const std::vector<uint8_t> es = testsupport::ReadFileBytes(path);
+    const HeaderPositions at = FindHeaders(es);
+    const std::vector<uint32_t> before = ReadAllFields(es, at);
+    using F = MpegHeaderField;
+    const struct {
+        F field;
+        uint32_t widest;  // all of the field's bits set (13818-2 6.2.2.1, 6.2.2.3, 6.2.2.6, 6.2.3)
+        size_t header;    // where the field's header begins
+        size_t bytes;     // the header's fixed part
+    } cases[] = {
+        {F::kHorizontalSizeValue, 0xFFF, at.sequence, 12},
+        {F::kVerticalSizeValue, 0xFFF, at.sequence, 12},
+        {F::kAspectRatioInformation, 0xF, at.sequence, 12},
+        {F::kFrameRateCode, 0xF, at.sequence, 12},
+        {F::kBitRateValue, 0x3FFFF, at.sequence, 12},
+        {F::kVbvBufferSizeValue, 0x3FF, at.sequence, 12},
+        {F::kConstrainedParametersFlag, 1, at.sequence, 12},
+        {F::kProfileAndLevelIndication, 0xFF, at.extension, 10},
+        {F::kProgressiveSequence, 1, at.extension, 10},
+        {F::kChromaFormat, 3, at.extension, 10},
+        {F::kLowDelay, 1, at.extension, 10},
+        {F::kFrameRateExtensionN, 3, at.extension, 10},
+        {F::kFrameRateExtensionD, 0x1F, at.extension, 10},
+        {F::kTimeCode, 0x1FFFFFF, at.gop, 8},
+        {F::kClosedGop, 1, at.gop, 8},
+        {F::kBrokenLink, 1, at.gop, 8},
+        {F::kTemporalReference, 0x3FF, at.picture, 6},
+        {F::kPictureCodingType, 7, at.picture, 6},
+    };
+    ASSERT_EQ(std::size(cases), before.size());
+    for (const auto& c : cases) {
+        const size_t index = static_cast<size_t>(c.field);
+        SCOPED_TRACE(index);
+        for (const uint32_t value : {c.widest, 0u, c.widest & 0x1555555u}) {
+            std::vector<uint8_t> b = es;
+            ASSERT_TRUE(WriteMpegHeaderField(std::span<uint8_t>(b).subspan(c.header), c.field, value));
+            std::vector<uint32_t> expected = before;
+            expected[index] = value;
+            EXPECT_EQ(ReadAllFields(b, at), expected) << value;
+            EXPECT_EQ(BitsThatDiffer(b, es), static_cast<size_t>(std::popcount(before[index] ^ value))) << value;
+        }
+        std::vector<uint8_t> b = es;
+        EXPECT_FALSE(WriteMpegHeaderField(std::span<uint8_t>(b).subspan(c.header), c.field, c.widest + 1));
+        for (size_t cut = 0; cut < c.bytes; ++cut)
+            EXPECT_FALSE(WriteMpegHeaderField(std::span<uint8_t>(b).subspan(c.header, cut), c.field, 0)) << cut;
+        // The field asked of each other header (or another extension) at its position.
+        for (const size_t other : {at.sequence, at.extension, at.gop, at.picture, at.otherExtension}) {
+            if (other != c.header) {
+                EXPECT_FALSE(WriteMpegHeaderField(std::span<uint8_t>(b).subspan(other), c.field, 0)) << other;
+            }
+        }
+        EXPECT_EQ(b, es);
+    }
+    // The frame rate and size written in place are what ffprobe sees.
+    std::vector<uint8_t> b = es;
+    const std::span<uint8_t> sequence = std::span<uint8_t>(b).subspan(at.sequence);
+    ASSERT_TRUE(WriteMpegHeaderField(sequence, F::kFrameRateCode, 5));  // 30 frames/s
+    ASSERT_TRUE(WriteMpegHeaderField(sequence, F::kHorizontalSizeValue, 320));
+    const std::string edited = testsupport::FixturePath(testsupport::UniqueName("fields") + ".m2v");
+    {
+        std::ofstream out(edited, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+    }
+    std::string text;
+    ASSERT_TRUE(
+        testsupport::Ffprobe(edited, "-select_streams v:0 -show_entries stream=width,r_frame_rate -of csv=p=0", &text));
+    const auto rows = testsupport::CsvRows(text);
+    ASSERT_FALSE(rows.empty());
+    ASSERT_GE(rows[0].size(), 2u);
+    EXPECT_EQ(rows[0][0], "320");
+    EXPECT_EQ(rows[0][1], "30/1");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -168,6 +169,20 @@ TEST(ClipProbe, HeaderRoutines) {
                        1, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00, 0,    0,    0,    0,    0, 0};
     ASSERT_TRUE(editor::ClearProgressiveSequence(ext, sizeof ext));
     EXPECT_EQ(ext[17], 0x82);
+    // Only a sequence_extension right after the header is touched: another extension
+    // there, or one behind a GOP header (an MPEG-1 sequence), is left as it was.
+    uint8_t other[28];
+    std::memcpy(other, ext, sizeof other);
+    other[17] = 0x8A;
+    other[16] = 0x84;  // extension_start_code_identifier 8
+    EXPECT_FALSE(editor::ClearProgressiveSequence(other, sizeof other));
+    other[16] = 0x14;
+    other[15] = 0xB8;
+    const uint8_t later[6] = {0, 0, 1, 0xB5, 0x14, 0x8A};  // the extension behind the GOP header
+    std::memcpy(other + 20, later, sizeof later);
+    EXPECT_FALSE(editor::ClearProgressiveSequence(other, sizeof other));
+    EXPECT_EQ(other[17], 0x8A);
+    EXPECT_EQ(other[25], 0x8A);
 
     uint8_t gop[8] = {0, 0, 1, 0xB8, 0, 0, 0, 0x40};
     bool closed = false, broken = true;

@@ -49,7 +49,7 @@ void UpdateDequant(CabacSlice& cs) {
     const int qps[3] = {cs.w->qp, cs.w->qpc[0], cs.w->qpc[1]};
     for (int c = 0; c < 3; ++c)
         for (int p = 0; p < 16; ++p)
-            cs.dequant[c][p] = kLevelScale.v[qps[c] % 6][p] << (qps[c] / 6);
+            cs.dequant[c][p] = kLevelScale4x4.v[qps[c] % 6][p] << (qps[c] / 6);
 }
 
 inline int Quadrant(int blk) {

@@ -83,7 +83,7 @@ int ChromaNc(const MacroblockWork* w, int base, int x, int y) {
 
 // Places coeffLevel (scan order, from scan position `first`) dequantised into block.
 void PlaceScaled(MacroblockWork* w, int b, const int16_t* levels, int count, int first, int qp) {
-    const int32_t* scale = kLevelScale.v[qp % 6];
+    const int16_t* scale = kLevelScale4x4.v[qp % 6];
     const int shift = qp / 6;
     int16_t* block = w->coeffs[b];
     for (int k = 0; k < count; ++k) {
@@ -113,7 +113,7 @@ struct ScanScaleTable {
     explicit constexpr ScanScaleTable(const uint8_t* scan) : v{} {
         for (int qp = 0; qp < 52; ++qp)
             for (int k = 0; k < 16; ++k)
-                v[qp][k] = kLevelScale.v[qp % 6][scan[k]] << (qp / 6);
+                v[qp][k] = kLevelScale4x4.v[qp % 6][scan[k]] << (qp / 6);
     }
 };
 inline constexpr ScanScaleTable kScanScale{kZigZag};
@@ -291,12 +291,12 @@ void InverseLumaDc(MacroblockWork* w, const int16_t* levels, int qp) {
 
 // The same from the levels in raster order of the 4x4 blocks.
 void InverseLumaDcRaster(MacroblockWork* w, const int16_t* c, int qp) {
-    w->nonZero |= DecoderKernels().inverseLumaDc(w->coeffs, c, kLevelScale.v[qp % 6][0] << (qp / 6));
+    w->nonZero |= DecoderKernels().inverseLumaDc(w->coeffs, c, kLevelScale4x4.v[qp % 6][0] << (qp / 6));
 }
 
 // Chroma DC of one plane (clause 8.5.11), levels in raster order of the 2x2 blocks.
 void InverseChromaDc(MacroblockWork* w, int plane, const int16_t* c, int qpc) {
-    const int scale = kLevelScale.v[qpc % 6][0] << (qpc / 6);
+    const int scale = kLevelScale4x4.v[qpc % 6][0] << (qpc / 6);
     const int f[4] = {c[0] + c[1] + c[2] + c[3], c[0] - c[1] + c[2] - c[3], c[0] + c[1] - c[2] - c[3],
                       c[0] - c[1] - c[2] + c[3]};
     for (int k = 0; k < 4; ++k) {

@@ -17,8 +17,6 @@ namespace ombrisk {
 const int16_t kQuantMultiplier[6][16] = {OMBRISK_QROW(13107, 5243, 8066), OMBRISK_QROW(11916, 4660, 7490),
                                          OMBRISK_QROW(10082, 4194, 6554), OMBRISK_QROW(9362, 3647, 5825),
                                          OMBRISK_QROW(8192, 3355, 5243),  OMBRISK_QROW(7282, 2893, 4559)};
-const int16_t kDequantScale[6][16] = {OMBRISK_QROW(10, 16, 13), OMBRISK_QROW(11, 18, 14), OMBRISK_QROW(13, 20, 16),
-                                      OMBRISK_QROW(14, 23, 18), OMBRISK_QROW(16, 25, 20), OMBRISK_QROW(18, 29, 23)};
 #undef OMBRISK_QROW
 
 namespace {
