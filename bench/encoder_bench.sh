@@ -11,10 +11,14 @@
 # figures as ratios against each x264 preset.
 #
 #   bench/encoder_bench.sh BUILD_DIR [frames] threads [runs]
-# Slice threads instead: 720x576 in 4 slices at constant QP, efforts 0 and 1, coded on 1
-# and on 4 threads in turn `runs` times (default 5); prints the best and the median
-# wall time of each, the speed-up of the bests and medians, the load average before and
-# after, and whether both streams are identical. PIN="taskset -c 4-7" (say) pins every run.
+# Slice threads instead: 720x576 in 4 slices at constant QP, efforts 0 and 1 (CAVLC) and
+# 1 in CABAC (1a), coded on 1 and on 4 threads in turn `runs` times (default 5); prints
+# the best and the median wall time and frames/s of each, the processor time (user +
+# system) of the best run, the speed-up of the bests and medians, the load average before
+# and after, and whether both streams are identical. The clip is the real-content one of
+# encoder_compare.sh (mandelbrot zoom under noise); CLIP=testsrc2 takes the scrolling
+# test pattern instead. PIN="taskset -c 4-7" (say) pins every run; on a loaded machine
+# the processor times show how much of each run's wall time was spent waiting.
 set -eu
 build=${1:?usage: encoder_bench.sh BUILD_DIR [frames] [threads [runs]]}
 frames=${2:-100}
@@ -37,31 +41,44 @@ psnr() {
 if [ "${3:-}" = threads ]; then
     runs=${4:-5}
     src="$work/src.y4m"
-    ffmpeg -nostdin -v error -f lavfi -i "testsrc2=size=720x576:rate=25,scroll=h=0.003:v=0.002,noise=alls=6:allf=t" \
-        -frames:v "$frames" -pix_fmt yuv420p "$src"
+    clip="mandelbrot=size=720x576:rate=25,scroll=h=0.002:v=0.001,noise=alls=5:allf=t"
+    [ "${CLIP:-}" = testsrc2 ] && clip="testsrc2=size=720x576:rate=25,scroll=h=0.003:v=0.002,noise=alls=6:allf=t"
+    ffmpeg -nostdin -v error -f lavfi -i "$clip" -frames:v "$frames" -pix_fmt yuv420p "$src"
     median() { sort -n | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
-    echo "== 720x576, $frames pictures, QP 26, GOP 50, one B picture, 4 slices, $runs runs each${PIN:+, pinned: $PIN}"
+    # timed CMD...: "wall processor" seconds of one run.
+    timed() {
+        /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null 2>&1
+        awk '{printf "%s %.2f\n", $1, $2 + $3}' "$work/time"
+    }
+    echo "== 720x576 ${CLIP:-mandelbrot}, $frames pictures, QP 26, GOP 50, one B picture, 4 slices, $runs runs each${PIN:+, pinned: $PIN}"
     echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-    for effort in 0 1; do
+    for effort in 0 1 1a; do
         : >"$work/t1"
         : >"$work/t4"
+        cabac=
+        [ "$effort" = 1a ] && cabac=-a
         i=0
         while [ "$i" -lt "$runs" ]; do
             for t in 1 4; do
                 # shellcheck disable=SC2086
-                run ${PIN:-} "$enc" -q 26 -e "$effort" -g 50 -n 1 -R 1 -S 4 -t "$t" "$src" "$work/t$t.264" >>"$work/t$t"
+                timed ${PIN:-} "$enc" $cabac -q 26 -e "${effort%a}" -g 50 -n 1 -R 1 -S 4 -t "$t" "$src" "$work/t$t.264" \
+                    >>"$work/t$t"
             done
             i=$((i + 1))
         done
-        b1=$(sort -n "$work/t1" | head -1)
-        b4=$(sort -n "$work/t4" | head -1)
-        m1=$(median <"$work/t1")
-        m4=$(median <"$work/t4")
+        b1=$(sort -n "$work/t1" | head -1 | cut -d' ' -f1)
+        c1=$(sort -n "$work/t1" | head -1 | cut -d' ' -f2)
+        b4=$(sort -n "$work/t4" | head -1 | cut -d' ' -f1)
+        c4=$(sort -n "$work/t4" | head -1 | cut -d' ' -f2)
+        m1=$(cut -d' ' -f1 "$work/t1" | median)
+        m4=$(cut -d' ' -f1 "$work/t4" | median)
         same=no
         cmp -s "$work/t1.264" "$work/t4.264" && same=yes
-        printf 'effort %s: 1 thread best %.2f s (%.1f fps) median %.2f s; 4 threads best %.2f s (%.1f fps) median %.2f s\n' \
-            "$effort" "$b1" "$(echo "$frames / $b1" | bc -l)" "$m1" "$b4" "$(echo "$frames / $b4" | bc -l)" "$m4"
-        printf '          speed-up %.2fx (bests), %.2fx (medians); identical streams: %s\n' \
+        printf 'effort %-2s: 1 thread best %.2f s (%.1f fps, %.2f s processor) median %.2f s (%.1f fps)\n' \
+            "$effort" "$b1" "$(echo "$frames / $b1" | bc -l)" "$c1" "$m1" "$(echo "$frames / $m1" | bc -l)"
+        printf '           4 threads best %.2f s (%.1f fps, %.2f s processor) median %.2f s (%.1f fps)\n' \
+            "$b4" "$(echo "$frames / $b4" | bc -l)" "$c4" "$m4" "$(echo "$frames / $m4" | bc -l)"
+        printf '           speed-up %.2fx (bests), %.2fx (medians); identical streams: %s\n' \
             "$(echo "$b1 / $b4" | bc -l)" "$(echo "$m1 / $m4" | bc -l)" "$same"
     done
     echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -129,28 +129,29 @@ void CLoopFilter::FilterLuma(CRefPictureStore* pic) const {
 }
 
 void CLoopFilter::FilterChroma(CRefPictureStore* pic) const {
-    const common::DeblockKernels& k = KernelTable().deblock;
-    const int cols = block_.macroblocks.columns, rows = block_.macroblocks.rows;
+    for (int y = 0; y < block_.macroblocks.rows; ++y)
+        for (int x = 0; x < block_.macroblocks.columns; ++x)
+            FilterChromaMacroblock(pic, x, y);
+}
+
+void CLoopFilter::FilterChromaMacroblock(CRefPictureStore* pic, int x, int y) const {
     const int rs = pic->recordStride(), s = pic->chromaStride();
-    for (int y = 0; y < rows; ++y)
-        for (int x = 0; x < cols; ++x) {
-            const MbRecord& r = pic->records()[y * rs + x];
-            if (!r.filter) continue;
-            uint8_t* cb = pic->cb() + 8 * (y * s + x);
-            uint8_t* cr = pic->cr() + 8 * (y * s + x);
-            // Chroma edges 0 and 4 take the strengths of luma edges 0 and 2; each luma
-            // segment covers two chroma lines. Cb and Cr share their QP.
-            for (int ce = 0; ce < 2; ++ce) {
-                const common::DeblockThresholds t = Thresholds(ce == 0 ? r.edgeChromaQp[0] : r.chromaQp);
-                if (t.alpha != 0)
-                    common::FilterChromaEdge(k, true, cb + 4 * ce, cr + 4 * ce, s, r.strengthV[2 * ce], t);
-            }
-            for (int ce = 0; ce < 2; ++ce) {
-                const common::DeblockThresholds t = Thresholds(ce == 0 ? r.edgeChromaQp[1] : r.chromaQp);
-                if (t.alpha != 0)
-                    common::FilterChromaEdge(k, false, cb + 4 * ce * s, cr + 4 * ce * s, s, r.strengthH[2 * ce], t);
-            }
-        }
+    const MbRecord& r = pic->records()[y * rs + x];
+    if (!r.filter) return;
+    const common::DeblockKernels& k = KernelTable().deblock;
+    uint8_t* cb = pic->cb() + 8 * (y * s + x);
+    uint8_t* cr = pic->cr() + 8 * (y * s + x);
+    // Chroma edges 0 and 4 take the strengths of luma edges 0 and 2; each luma
+    // segment covers two chroma lines. Cb and Cr share their QP.
+    for (int ce = 0; ce < 2; ++ce) {
+        const common::DeblockThresholds t = Thresholds(ce == 0 ? r.edgeChromaQp[0] : r.chromaQp);
+        if (t.alpha != 0) common::FilterChromaEdge(k, true, cb + 4 * ce, cr + 4 * ce, s, r.strengthV[2 * ce], t);
+    }
+    for (int ce = 0; ce < 2; ++ce) {
+        const common::DeblockThresholds t = Thresholds(ce == 0 ? r.edgeChromaQp[1] : r.chromaQp);
+        if (t.alpha != 0)
+            common::FilterChromaEdge(k, false, cb + 4 * ce * s, cr + 4 * ce * s, s, r.strengthH[2 * ce], t);
+    }
 }
 
 }  // namespace ombrisk

@@ -23,9 +23,13 @@ public:
     void FilterLuma(CRefPictureStore* picture) const;
     // Both chroma planes, edge by edge together (they share strengths and QPs).
     void FilterChroma(CRefPictureStore* picture) const;
-
-private:
+    // One macroblock of each. Raster order is kept when macroblock (x, y) is filtered
+    // after (x - 1, y) and after (x + 1, y - 1) (the last macroblock of row y - 1 at the
+    // right edge): it changes samples of its left and top neighbours only, and (x + 1,
+    // y - 1) is the last to change the samples it reads above it. Rows may therefore run
+    // as a wavefront.
     void FilterLumaMacroblock(CRefPictureStore* picture, int x, int y) const;
+    void FilterChromaMacroblock(CRefPictureStore* picture, int x, int y) const;
 
     const EncoderBlock& block_;
 };

@@ -52,9 +52,10 @@ CRefPictureStore::~CRefPictureStore() {
 
 namespace {
 
-void CopyPlane(uint8_t* dst, int dstStride, int dstWidth, int dstHeight, const uint8_t* src, int srcPitch, int srcWidth,
-               int srcHeight) {
-    for (int y = 0; y < dstHeight; ++y) {
+// Lines first .. end - 1 of the destination.
+void CopyPlane(uint8_t* dst, int dstStride, int dstWidth, int first, int end, const uint8_t* src, int srcPitch,
+               int srcWidth, int srcHeight) {
+    for (int y = first; y < end; ++y) {
         uint8_t* d = dst + y * dstStride;
         const uint8_t* s = src + std::min(y, srcHeight - 1) * srcPitch;
         const int w = std::min(srcWidth, dstWidth);
@@ -65,32 +66,46 @@ void CopyPlane(uint8_t* dst, int dstStride, int dstWidth, int dstHeight, const u
 
 }  // namespace
 
-void CRefPictureStore::Fill(const PlanarPicture& s) {
+void CRefPictureStore::Fill(const PlanarPicture& s, int firstRow, int endRow) {
     if (!valid_ || s.width < 2 || s.height < 2) return;
-    CopyPlane(luma_, lumaStride_, width_, height_, s.y, s.lumaPitch, s.width, s.height);
-    CopyPlane(cb_, chromaStride_, chromaWidth_, chromaHeight_, s.cb, s.chromaPitch, s.width / 2, s.height / 2);
-    CopyPlane(cr_, chromaStride_, chromaWidth_, chromaHeight_, s.cr, s.chromaPitch, s.width / 2, s.height / 2);
+    const int first = std::clamp(firstRow, 0, macroblockRows()), end = std::clamp(endRow, first, macroblockRows());
+    CopyPlane(luma_, lumaStride_, width_, 16 * first, 16 * end, s.y, s.lumaPitch, s.width, s.height);
+    CopyPlane(cb_, chromaStride_, chromaWidth_, 8 * first, 8 * end, s.cb, s.chromaPitch, s.width / 2, s.height / 2);
+    CopyPlane(cr_, chromaStride_, chromaWidth_, 8 * first, 8 * end, s.cr, s.chromaPitch, s.width / 2, s.height / 2);
 }
 
-void CRefPictureStore::PadPlane(uint8_t* origin, int width, int height, int stride) {
-    for (int y = 0; y < height; ++y) {
+void CRefPictureStore::PadLines(uint8_t* origin, int width, int height, int stride, int first, int end) {
+    for (int y = first; y < end; ++y) {
         uint8_t* line = origin + y * stride;
         std::memset(line - kPlaneBorder, line[0], kPlaneBorder);
         std::memset(line + width, line[width - 1], kPlaneBorder);
     }
-    const uint8_t* first = origin - kPlaneBorder;
-    const uint8_t* last = origin + (height - 1) * stride - kPlaneBorder;
-    for (int k = 1; k <= kPlaneBorder; ++k) {
-        std::memcpy(origin - k * stride - kPlaneBorder, first, stride);
-        std::memcpy(origin + (height - 1 + k) * stride - kPlaneBorder, last, stride);
-    }
+    // The borders above and below copy the first and last lines with their own borders.
+    if (first == 0 && end > 0)
+        for (int k = 1; k <= kPlaneBorder; ++k)
+            std::memcpy(origin - k * stride - kPlaneBorder, origin - kPlaneBorder, stride);
+    if (end == height && first < end)
+        for (int k = 1; k <= kPlaneBorder; ++k)
+            std::memcpy(origin + (height - 1 + k) * stride - kPlaneBorder,
+                        origin + (height - 1) * stride - kPlaneBorder, stride);
+}
+
+void CRefPictureStore::PadLumaRows(int firstRow, int endRow) {
+    if (!valid_) return;
+    const int first = std::clamp(firstRow, 0, macroblockRows()), end = std::clamp(endRow, first, macroblockRows());
+    PadLines(luma_, width_, height_, lumaStride_, 16 * first, 16 * end);
+}
+
+void CRefPictureStore::PadChromaRows(int firstRow, int endRow) {
+    if (!valid_) return;
+    const int first = std::clamp(firstRow, 0, macroblockRows()), end = std::clamp(endRow, first, macroblockRows());
+    PadLines(cb_, chromaWidth_, chromaHeight_, chromaStride_, 8 * first, 8 * end);
+    PadLines(cr_, chromaWidth_, chromaHeight_, chromaStride_, 8 * first, 8 * end);
 }
 
 void CRefPictureStore::PadPlanes() {
-    if (!valid_) return;
-    PadPlane(luma_, width_, height_, lumaStride_);
-    PadPlane(cb_, chromaWidth_, chromaHeight_, chromaStride_);
-    PadPlane(cr_, chromaWidth_, chromaHeight_, chromaStride_);
+    PadLumaRows(0, macroblockRows());
+    PadChromaRows(0, macroblockRows());
 }
 
 void CRefPictureStore::BuildHalfSamplePlane(int band, int bands) {

@@ -32,11 +32,20 @@ public:
 
     bool valid() const { return valid_; }
 
-    // Copies a picture into the coded area. Lines and columns beyond the source's size
-    // (the coded size is a multiple of 16) repeat the source's last line and column.
-    void Fill(const PlanarPicture& source);
+    // Copies a picture into the coded area: the lines of macroblock rows firstRow ..
+    // endRow - 1 (disjoint row ranges may be filled in parallel). Lines and columns beyond
+    // the source's size (the coded size is a multiple of 16) repeat the source's last line
+    // and column.
+    void Fill(const PlanarPicture& source, int firstRow = 0, int endRow = 1 << 30);
     // Replicates the edges of the coded area into the 16-sample borders of all planes.
     void PadPlanes();
+    // The same for the lines of macroblock rows firstRow .. endRow - 1 of the luma plane or
+    // of both chroma planes: their left and right borders, the top border when the range
+    // holds row 0 and the bottom border when it holds the last row. Disjoint row ranges
+    // may be padded in parallel, each once its lines are final.
+    void PadLumaRows(int firstRow, int endRow);
+    void PadChromaRows(int firstRow, int endRow);
+    int macroblockRows() const { return height_ / 16; }
     // Interpolates the half-sample plane from the padded luma plane (after PadPlanes):
     // band `band` of `bands` runs of rows (at most kMaxHalfSampleBands). Each band writes
     // only its own rows and has its own scratch, so the bands may be built in parallel.
@@ -64,7 +73,8 @@ public:
     int halfStride() const { return 2 * lumaStride_; }
 
 private:
-    void PadPlane(uint8_t* origin, int width, int height, int stride);
+    // Lines first .. end - 1 of a plane of `height` lines.
+    static void PadLines(uint8_t* origin, int width, int height, int stride, int first, int end);
 
     bool valid_ = false;
     int width_ = 0, height_ = 0, lumaStride_ = 0, chromaStride_ = 0;

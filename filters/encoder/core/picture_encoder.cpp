@@ -1,6 +1,9 @@
 #include "filters/encoder/core/picture_encoder.h"
 
 #include <algorithm>
+#include <chrono>
+#include <exception>
+#include <thread>
 
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/rate_control.h"
@@ -33,36 +36,63 @@ CPictureEncoder::SliceWorker::SliceWorker(const EncoderBlock& block, size_t payl
 
 CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
     : block_(block), status_(kCoreOk), loopFilter_(block), headers_(&block) {
-    // Each slice's buffers hold the most its macroblocks can take (every one as I_PCM),
-    // so no slice can overflow them.
     const int count = std::max(block.macroblocks.count, 1), slices = SliceCount(block);
-    for (int s = 0; s < slices; ++s) {
-        const int first = int(int64_t(count) * s / slices), end = int(int64_t(count) * (s + 1) / slices);
-        // With CABAC each macroblock also carries mb_skip_flag and end_of_slice_flag outside
-        // its macroblock_layer: at most 6 + 1 bits, one byte more per macroblock.
-        const size_t n = size_t(end - first), cabacBytes = block.param(kParCabac) == 1 ? n : 0;
-        slices_.push_back(std::make_unique<SliceWorker>(block, SlicePayloadBound(n) + cabacBytes, n));
-        slices_.back()->first = first;
-        slices_.back()->end = end;
-    }
     group_ = std::make_unique<CWorkerGroup>(CWorkerGroup::ThreadsFor(slices, processors));
+    const int rows = std::max(block.macroblocks.rows, 1);
+    lumaFiltered_ = std::make_unique<std::atomic<int>[]>(size_t(rows));
+    chromaFiltered_ = std::make_unique<std::atomic<int>[]>(size_t(rows));
+    for (int s = 0; s < slices; ++s)
+        sliceCoded_.push_back(std::make_unique<common::Event>(common::Event::Mode::ManualReset));
     // The sequence parameter set's max_num_ref_frames: the P references, and one more
     // for the picture after the B pictures.
     listLimit_ = std::clamp(block.param(kParRefFrames), 1, kMaxListRefs - 1);
     maxReferences_ = listLimit_ + (block.param(kParBFrames) > 0 ? 1 : 0);
-    for (int i = 0; i < maxReferences_ + 1; ++i) {
-        pool_.push_back(std::make_unique<CRefPictureStore>(block));
-        if (!pool_.back()->valid()) status_ = kCoreNotInitialised;
-    }
-    slots_.resize(pool_.size());
-    quarter_.resize(pool_.size());
-    coarse_.resize(pool_.size());
-    if (block.param(kParMotionSearch) == 1 && status_ == kCoreOk)
-        for (size_t i = 0; i < pool_.size(); ++i) {
-            const CRefPictureStore& p = *pool_[i];
-            Downscale(p.luma(), p.lumaStride(), p.width(), p.height(), &quarter_[i]);
-            coarse_[i].Resize(block.macroblocks.columns, block.macroblocks.rows);
+    const size_t pictures = size_t(maxReferences_ + 1);
+    slices_.resize(size_t(slices));
+    pool_.resize(pictures);
+    slots_.resize(pictures);
+    quarter_.resize(pictures);
+    coarse_.resize(pictures);
+    // The slice workers and picture buffers are built by the group: most of the time goes
+    // to first touches of their memory, which threads take in parallel. Each item writes
+    // only its own entries.
+    const bool searchOn = block.param(kParMotionSearch) == 1;
+    // A failed allocation reaches the caller as it would without threads.
+    std::vector<std::exception_ptr> failures(size_t(slices) + pictures);
+    const auto buildItem = [&](int item) {
+        if (item < slices) {
+            // Each slice's buffers hold the most its macroblocks can take (every one as
+            // I_PCM), so no slice can overflow them.
+            const int s = item;
+            const int first = int(int64_t(count) * s / slices), end = int(int64_t(count) * (s + 1) / slices);
+            // With CABAC each macroblock also carries mb_skip_flag and end_of_slice_flag
+            // outside its macroblock_layer: at most 6 + 1 bits, one byte more per
+            // macroblock.
+            const size_t n = size_t(end - first), cabacBytes = block.param(kParCabac) == 1 ? n : 0;
+            auto worker = std::make_unique<SliceWorker>(block, SlicePayloadBound(n) + cabacBytes, n);
+            worker->first = first;
+            worker->end = end;
+            slices_[size_t(s)] = std::move(worker);
+            return;
         }
+        const size_t i = size_t(item - slices);
+        pool_[i] = std::make_unique<CRefPictureStore>(block);
+        const CRefPictureStore& p = *pool_[i];
+        if (!searchOn || !p.valid()) return;
+        Downscale(p.luma(), p.lumaStride(), p.width(), p.height(), &quarter_[i]);
+        coarse_[i].Resize(block.macroblocks.columns, block.macroblocks.rows);
+    };
+    group_->Run(slices + int(pictures), [&](int item) {
+        try {
+            buildItem(item);
+        } catch (...) {
+            failures[size_t(item)] = std::current_exception();
+        }
+    });
+    for (const std::exception_ptr& f : failures)
+        if (f) std::rethrow_exception(f);
+    for (const auto& p : pool_)
+        if (!p->valid()) status_ = kCoreNotInitialised;
     if (!block.initialised()) status_ = kCoreNotInitialised;
     if (block.param(kParCabac) != 0 && block.param(kParCabac) != 1) status_ = kCoreUnsupported;
     // Motion search is on (1) or off (0); no other value selects a motion object.
@@ -108,20 +138,61 @@ int CPictureEncoder::Bands() const {
     return std::clamp(group_->threads(), 1, int{CRefPictureStore::kMaxHalfSampleBands});
 }
 
+namespace {
+
+// Waits until another thread has counted `target` in `counter`; the acquire load makes
+// what it wrote before counting visible here. A macroblock takes microseconds: spin
+// first, then give the processor up, then (its thread is not running) sleep in short
+// steps.
+void WaitForCount(const std::atomic<int>& counter, int target) {
+    for (int spins = 0; counter.load(std::memory_order_acquire) < target; ++spins)
+        if (spins >= 4096)
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        else if (spins >= 64)
+            std::this_thread::yield();
+}
+
+}  // namespace
+
+void CPictureEncoder::ResetRows() {
+    for (int y = 0; y < block_.macroblocks.rows; ++y) {
+        lumaFiltered_[size_t(y)].store(0, std::memory_order_relaxed);
+        chromaFiltered_[size_t(y)].store(0, std::memory_order_relaxed);
+    }
+}
+
+void CPictureEncoder::FilterRow(CRefPictureStore* picture, int y, bool pad) {
+    const int rows = block_.macroblocks.rows, cols = block_.macroblocks.columns;
+    loopFilter_.ComputeStrengths(picture, y, y + 1);
+    for (int plane = 0; plane < 2; ++plane) {
+        std::atomic<int>* filtered = plane == 0 ? lumaFiltered_.get() : chromaFiltered_.get();
+        for (int x = 0; x < cols; ++x) {
+            if (y > 0) WaitForCount(filtered[y - 1], std::min(x + 2, cols));
+            if (plane == 0)
+                loopFilter_.FilterLumaMacroblock(picture, x, y);
+            else
+                loopFilter_.FilterChromaMacroblock(picture, x, y);
+            filtered[y].store(x + 1, std::memory_order_release);
+        }
+        if (!pad) continue;
+        // Row y was the last to change the lines of row y - 1 (the row above waited for
+        // is complete); the last row's own lines are final with it.
+        const auto padRows = [&](int first, int end) {
+            plane == 0 ? picture->PadLumaRows(first, end) : picture->PadChromaRows(first, end);
+        };
+        if (y > 0) padRows(y - 1, y);
+        if (y == rows - 1) padRows(y, y + 1);
+    }
+}
+
 void CPictureEncoder::DeblockLastPicture() {
     if (currentFiltered_) return;
     currentFiltered_ = true;
     if (!(block_.param(kParFlags) & kFlagDeblocking)) return;
-    CRefPictureStore* picture = pool_[current_].get();
-    const int rows = block_.macroblocks.rows, bands = Bands();
-    group_->Run(bands, [&](int b) { loopFilter_.ComputeStrengths(picture, rows * b / bands, rows * (b + 1) / bands); });
-    // Luma and chroma touch disjoint samples: two items, each in raster order. (A
-    // wavefront over macroblock rows would split luma further, but at these sizes its
-    // waits cost more than the filter.)
-    group_->Run(2, [&](int item) {
-        if (item == 0) return loopFilter_.FilterLuma(picture);
-        loopFilter_.FilterChroma(picture);
-    });
+    ResetRows();
+    // The group hands out rows in order, so the row above is always in hand when a row
+    // waits for it.
+    group_->Run(block_.macroblocks.rows, [&](int y) { FilterRow(pool_[current_].get(), y, false); });
 }
 
 int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrder& order, std::vector<uint8_t>* out) {
@@ -159,12 +230,21 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     if (int r = headers_.WritePictureHeaders(pic); r != kCoreOk) return r;
     if (headers_.outputReady()) bytes_.insert(bytes_.end(), headers_.data(), headers_.data() + headers_.size());
 
-    picture.Fill(source);
+    const bool search = block_.param(kParMotionSearch) == 1;
+    {
+        // The coarse search sees the padded source at quarter resolution.
+        const int rows = picture.macroblockRows(), bands = std::min(Bands(), std::max(rows, 1));
+        group_->Run(bands, [&](int b) {
+            const int first = rows * b / bands, end = rows * (b + 1) / bands;
+            picture.Fill(source, first, end);
+            if (!search) return;
+            picture.PadLumaRows(first, end);
+            picture.PadChromaRows(first, end);
+        });
+    }
     picture.ResetRecords();
-    if (block_.param(kParMotionSearch) == 1) {
-        // The coarse search sees the padded source at quarter resolution; a reference
-        // keeps the quarter plane of its source.
-        picture.PadPlanes();
+    if (search) {
+        // A reference keeps the quarter plane of its source.
         QuarterPlane* quarter = &quarter_[slot];
         PrepareQuarterPlane(picture.lumaStride(), picture.width(), picture.height(), quarter);
         const int bands = Bands(), lines = quarter->rows();
@@ -191,7 +271,26 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     const int qpWord = order.sliceType == kSliceI ? kParQpI : order.sliceType == kSliceP ? kParQpP : kParQpB;
     const int qp = std::clamp(order.qp >= 0 ? order.qp : block_.param(qpWord), 0, 51);
     if (order.rate) order.rate->CopyToSlices(int(slices_.size()));
-    group_->Run(int(slices_.size()), [&](int s) { CodeSlice(s, pic, order, qp, &picture); });
+    // A reference picture is filtered and padded in the same run, row by row as the slices
+    // it depends on are done: the samples and records of row y are read while coding by
+    // the macroblocks of rows y and y + 1 of their own slice, so its filtering waits for
+    // every slice that holds a macroblock of rows 0 .. y + 1.
+    const int slices = int(slices_.size()), rows = block_.macroblocks.rows, cols = block_.macroblocks.columns;
+    const bool filter = reference && (block_.param(kParFlags) & kFlagDeblocking);
+    for (const auto& coded : sliceCoded_)
+        coded->Reset();
+    ResetRows();
+    group_->Run(slices + (filter ? rows : 0), [&](int item) {
+        if (item < slices) {
+            CodeSlice(item, pic, order, qp, &picture);
+            sliceCoded_[size_t(item)]->Set();
+            return;
+        }
+        const int y = item - slices, lastMb = std::min(y + 2, rows) * cols - 1;
+        for (int s = 0; s < slices && slices_[size_t(s)]->first <= lastMb; ++s)
+            sliceCoded_[size_t(s)]->Wait();
+        FilterRow(&picture, y, true);
+    });
     // Joined in slice order, whatever order the slices finished in.
     for (const auto& w : slices_)
         if (w->result != kCoreOk) return w->result;
@@ -202,8 +301,14 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     current_ = slot;
     currentFiltered_ = false;
     if (reference) {
-        DeblockLastPicture();
-        picture.PadPlanes();
+        currentFiltered_ = true;
+        if (!filter) {
+            const int bands = std::min(Bands(), std::max(rows, 1));
+            group_->Run(bands, [&](int b) {
+                picture.PadLumaRows(rows * b / bands, rows * (b + 1) / bands);
+                picture.PadChromaRows(rows * b / bands, rows * (b + 1) / bands);
+            });
+        }
         if (block_.param(kParRefFrames) > 0) {
             const int bands = Bands();
             group_->Run(bands, [&](int b) { picture.BuildHalfSamplePlane(b, bands); });

@@ -5,10 +5,12 @@
 // uses a fixed I/P/B pattern).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "common/threads.h"
 #include "filters/encoder/core/cabac_writer.h"
 #include "filters/encoder/core/cavlc_writer.h"
 #include "filters/encoder/core/encoder_block.h"
@@ -97,12 +99,26 @@ private:
     void CodeSlice(int index, const PictureHeaderInfo& pic, const PictureOrder& order, int qp,
                    CRefPictureStore* picture);
     std::vector<std::unique_ptr<SliceWorker>> slices_;
-    // The slice threads also run the per-picture work in parallel: the downscale by bands,
-    // the coarse search (one reference each), the loop filter (strengths by bands of rows,
-    // then luma beside each chroma plane) and the half-sample plane by bands. Every part
-    // gives the same samples for any number of threads.
+    // The slice threads also run the per-picture work in parallel: copying and padding the
+    // source by bands of rows, the downscale by bands, the coarse search (one reference
+    // each), the loop filter and the padding of a reference by macroblock rows as a
+    // wavefront, and the half-sample plane by bands. Every part gives the same samples
+    // for any number of threads.
     std::unique_ptr<CWorkerGroup> group_;
     int Bands() const;
+    // Filters macroblock row y of the picture and, when `pad` is set, pads the lines of
+    // the row above it, which are final by then (and the row's own, for the last row):
+    // the row's strengths, then its luma and then its chroma macroblocks, each after the
+    // macroblock above and to the right (CLoopFilter). Rows are items of one group run,
+    // in order, after ResetRows.
+    void FilterRow(CRefPictureStore* picture, int y, bool pad);
+    void ResetRows();
+    // Per macroblock row, how many of its macroblocks are filtered (luma, chroma): waits
+    // for these take microseconds and spin.
+    std::unique_ptr<std::atomic<int>[]> lumaFiltered_, chromaFiltered_;
+    // Per slice, set once it is coded in this picture: waits for these take milliseconds
+    // and block.
+    std::vector<std::unique_ptr<common::Event>> sliceCoded_;
     CLoopFilter loopFilter_;
     CParameterSetWriter headers_;
     CPictureNumbering numbering_;

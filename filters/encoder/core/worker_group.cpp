@@ -16,14 +16,15 @@ int CWorkerGroup::ThreadsFor(int items, int processors) {
 }
 
 CWorkerGroup::CWorkerGroup(int threads) {
-    if (threads <= 1) return;
-    workers_.reserve(size_t(std::min(threads, 63)));
-    for (int i = 0; i < std::min(threads, 63); ++i) {
+    const int helpers = std::min(threads, 63) - 1;
+    if (helpers <= 0) return;
+    workers_.reserve(size_t(helpers));
+    for (int i = 0; i < helpers; ++i) {
         auto w = std::make_unique<Worker>();
         Worker* raw = w.get();
         workers_.push_back(std::move(w));
-        if (!raw->thread.Start([this, raw, i] { Loop(raw, i); })) {
-            // No thread: the caller runs the items of the threads that did not start.
+        if (!raw->thread.Start([this, raw] { Loop(raw); })) {
+            // No thread: the threads that started (and the caller) take every item.
             workers_.pop_back();
             break;
         }
@@ -38,30 +39,39 @@ CWorkerGroup::~CWorkerGroup() {
         w->thread.Join();
 }
 
-void CWorkerGroup::Loop(Worker* self, int index) {
+void CWorkerGroup::Claim() {
+    for (int i = next_.fetch_add(1, std::memory_order_relaxed); i < count_;
+         i = next_.fetch_add(1, std::memory_order_relaxed))
+        (*work_)(i);
+}
+
+void CWorkerGroup::Loop(Worker* self) {
     for (;;) {
         self->go.Wait();
         if (quit_) return;
-        // The group's size is final before the first go.
-        const int stride = int(workers_.size());
-        for (int i = index; i < count_; i += stride)
-            (*work_)(i);
-        self->done.Set();
+        Claim();
+        // The release half publishes this helper's items to the helper that finishes
+        // last, and through its Set to the caller.
+        if (busy_.fetch_sub(1, std::memory_order_acq_rel) == 1) done_.Set();
     }
 }
 
 void CWorkerGroup::Run(int count, const std::function<void(int)>& work) {
-    if (workers_.empty()) {
+    // Only as many helpers wake as there are items beside the caller's first.
+    const int helpers = std::min(count - 1, int(workers_.size()));
+    if (helpers <= 0) {
         for (int i = 0; i < count; ++i)
             work(i);
         return;
     }
     work_ = &work;
     count_ = count;
-    for (auto& w : workers_)
-        w->go.Set();
-    for (auto& w : workers_)
-        w->done.Wait();
+    next_.store(0, std::memory_order_relaxed);
+    busy_.store(helpers, std::memory_order_relaxed);
+    for (int i = 0; i < helpers; ++i)
+        workers_[size_t(i)]->go.Set();
+    Claim();
+    done_.Wait();
     work_ = nullptr;
 }
 

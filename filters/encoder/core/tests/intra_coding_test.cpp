@@ -430,6 +430,22 @@ TEST(PictureBuffer, FillAndPadReplicateEdges) {
     const int cs = pic.chromaStride();
     EXPECT_EQ(cr[3 * cs + 20], c[17 * 9 + 3 * 17 + 16]);
     EXPECT_EQ(cr[(16 + 15) * cs + 24 + 15], cr[15 * cs + 23]);
+
+    // Filled and padded by macroblock rows, the last row first (as threads may finish),
+    // the planes equal the whole picture's, borders included.
+    CRefPictureStore banded(block);
+    ASSERT_TRUE(banded.valid());
+    for (int row : {1, 0}) {
+        banded.Fill(src, row, row + 1);
+        banded.PadLumaRows(row, row + 1);
+        banded.PadChromaRows(row, row + 1);
+    }
+    const auto samePlane = [](const uint8_t* a, const uint8_t* b, int stride, int lines) {
+        return std::equal(a - 16 * stride - 16, a + (lines + 16) * stride - 16, b - 16 * stride - 16);
+    };
+    EXPECT_TRUE(samePlane(pic.luma(), banded.luma(), s, 32));
+    EXPECT_TRUE(samePlane(pic.cb(), banded.cb(), cs, 16));
+    EXPECT_TRUE(samePlane(pic.cr(), banded.cr(), cs, 16));
 }
 
 // The half-sample plane interleaves each integer sample with its horizontal half sample,
