@@ -780,7 +780,16 @@ int64_t CMpeg2PsWriter::NextVideoPayload(const EsStream& s) const {
     // Every picture keeps its own time stamp: a packet ends where the next timed picture
     // begins (ISO/IEC 13818-1 2.4.3.7 gives a packet's PTS to its first picture only).
     const int64_t next = timed ? SecondTimedStart(s, payload) : -1;
-    return next > 0 ? next : payload;
+    if (next > 0) return next;
+    // A timed picture that begins in the last bytes of a packet without a time (where
+    // its stamp would not fit) starts the next packet, which then carries its stamp.
+    if (!timed) {
+        for (const EsStream::Start& st : s.starts) {
+            if (st.position >= s.taken + payload) break;
+            if (st.position > s.taken && st.ts != kNoTs) return st.position - s.taken;
+        }
+    }
+    return payload;
 }
 
 bool CMpeg2PsWriter::PackVideo(EsStream* s) {
