@@ -195,6 +195,34 @@ TEST(JoinSplit, PartsAreNumberedAndEachDecodes) {
     EXPECT_NEAR(total, 13.0, 2 * 0.6);
 }
 
+// Clips encoded on one thread have pictures that begin in PES packets without a stamp of
+// their own, and the pictures' sizes put some picture starts in the last bytes of an
+// output packet that carries no time. Every picture of every part still gets its own
+// stamp: in display order the stamps step by exactly one frame (3,600 ticks at 25 Hz).
+TEST(JoinSplit, EveryPictureKeepsItsOwnStamp) {
+    const std::string audio = "-bf 2 -c:a mp2 -b:a 224k -threads 1";
+    const std::string a = Clip("pal-dvd", "720x576", audio, 300);
+    const std::string b = Clip("pal-dvd", "720x576", audio, 500);
+    const std::string out = testsupport::FixturePath(testsupport::UniqueName("stamps") + ".mpg");
+    const tools::JoinResult r =
+        tools::RunJoin({"--type", "dvd", "--split", "600000", "-o", out, a, "0.5", "7.5", b, "1", "7"});
+    ASSERT_EQ(r.status, 0) << r.message;
+    ASSERT_GE(r.outputFiles, 3);
+    for (int i = 0; i < r.outputFiles; ++i) {
+        const std::string name = editor_test::FixtureName(editor::CEditEngine::GetPartName(i, out));
+        EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i '" + name + "' -f null -"), "") << name;
+        std::vector<int64_t> pts;
+        for (const auto& p : ProbePackets(editor::CEditEngine::GetPartName(i, out), "v")) {
+            EXPECT_TRUE(p.hasPts) << name;
+            pts.push_back(p.pts);
+        }
+        ASSERT_GT(pts.size(), 50u) << name;
+        std::sort(pts.begin(), pts.end());
+        for (size_t k = 1; k < pts.size(); ++k)
+            EXPECT_EQ(pts[k] - pts[k - 1], 3600) << name << ": " << pts[k - 1] << " -> " << pts[k];
+    }
+}
+
 TEST(EditEngine, PartNamesComeFromTheFileNamesLastDot) {
     struct Case {
         int index;
