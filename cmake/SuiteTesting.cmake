@@ -149,17 +149,27 @@ add_custom_target(suite_tests)
 # their own, as discovered. A hung case ends its executable's run after TIMEOUT seconds.
 # Until ctest has learnt their times, the window test executables start first: they hold
 # most of the long tests, and one of them starting last would run on alone.
+#
+# Each executable takes one slot of the resource `cores` (RESOURCE_GROUPS), except those
+# added with WAITS, whose run is mostly waiting on the clock (a tape played at its frame
+# rate) rather than processor time. scripts/test gives ctest as many `cores` slots as it
+# has jobs (a resource file) and a higher -j, so that the waiting executables run beside
+# as many busy ones as there are processors. Without a resource file (`ctest -j N` by
+# hand) ctest ignores the resource and -j alone bounds them.
 set(SUITE_PROGRAM_TIMEOUT 2400)
-function(suite_win_program_entry name)
+function(suite_win_program_entry name waits)
   get_property(includes DIRECTORY PROPERTY TEST_INCLUDE_FILES)
   list(POP_BACK includes discovered)
   set(program_file "${CMAKE_CURRENT_BINARY_DIR}/${name}_program.cmake")
   # LABELS <label> [ENVIRONMENT <setting>], as the discovered cases carry them.
   list(JOIN ARGN " " properties)
-  if(ARGV1 STREQUAL "gui")
+  if(ARGV2 STREQUAL "gui")
     string(APPEND properties " COST 10")
   else()
     string(APPEND properties " COST 1")
+  endif()
+  if(NOT waits)
+    string(APPEND properties " RESOURCE_GROUPS cores:1")
   endif()
   file(GENERATE OUTPUT "${program_file}" CONTENT
 "if(\"\$ENV{SUITE_TESTS_PER_PROGRAM}\" STREQUAL \"1\")
@@ -173,10 +183,12 @@ endif()
   set_property(DIRECTORY PROPERTY TEST_INCLUDE_FILES ${includes} "${program_file}")
 endfunction()
 
-# suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI [SCREEN WIDTHxHEIGHT]])
+# suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI [SCREEN WIDTHxHEIGHT]] [WAITS])
 # Builds a GoogleTest executable and registers its tests with CTest, labelled `host` in
 # the native configuration, `wine` in the Windows one, or `gui` with GUI (Windows tests
 # that need the Xvfb display). Windows tests are discovered and run through the Wine wrapper.
+# WAITS marks a Windows executable whose run is mostly real-time waiting, not processor
+# time (see suite_win_program_entry); it does not change what runs.
 # SCREEN runs a GUI executable's tests on a screen of that size instead of 1024x768 (in a
 # Wine prefix and Xvfb of that screen's own, see scripts/wine-env).
 #
@@ -186,7 +198,7 @@ endfunction()
 # long (every result line is padded to the longest name) and, when they hold pointers,
 # differ at every discovery, so that `ctest -R` cannot name them.
 function(suite_add_gtest name)
-  cmake_parse_arguments(ARG "GUI" "SCREEN" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;WAITS" "SCREEN" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(SUITE_UNITY_TESTS)
     set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${SUITE_UNITY_BATCH})
@@ -223,7 +235,7 @@ function(suite_add_gtest name)
       DISCOVERY_TIMEOUT 180
       NO_PRETTY_VALUES NO_PRETTY_TYPES
       PROPERTIES TIMEOUT 600 LABELS ${label})
-    suite_win_program_entry(${name} ${label})
+    suite_win_program_entry(${name} "${ARG_WAITS}" ${label})
   else()
     if(ARG_GUI)
       message(FATAL_ERROR "${name}: GUI tests exist only in the Windows configuration")
