@@ -130,11 +130,7 @@ void CPsWriterBase::Feed(EsStream* s, const uint8_t* data, size_t length, int64_
 }
 
 bool CPsWriterBase::TimedStartWithin(const EsStream& s, int64_t n) const {
-    for (const EsStream::Start& st : s.starts) {
-        if (st.position >= s.taken + n) break;
-        if (st.position >= s.taken && st.ts != kNoTs) return true;
-    }
-    return false;
+    return FirstTimedStart(s, n) >= 0;
 }
 
 int64_t CPsWriterBase::FirstTimedStart(const EsStream& s, int64_t n) const {
