@@ -23,17 +23,21 @@ using common::kCabacTransIdxLps;
 // would make the compiler store and reload the registers around every bin).
 enum class CabacState : uint8_t {};
 
-// The arithmetic decoder's registers. codIOffset sits in the top bits of `low`, followed
-// by `lookahead` bits of the slice that are read but not yet consumed: renormalisation
-// only moves the boundary between the two, and the bytes come in four at a time.
+// The arithmetic decoder's registers. codIOffset sits at a fixed place in `low` (bits
+// kOffsetShift and up), followed by `lookahead` bits of the slice that are read but not
+// yet consumed: a bin compares and subtracts with constant shifts, renormalisation moves
+// the bits up, and the bytes come in four at a time.
 struct CabacDecoder {
     const uint8_t* data;
     size_t size;
     size_t next;   // the next byte to enter `low` (may pass size: zeros then)
-    uint64_t low;  // codIOffset << lookahead | the lookahead bits
+    uint64_t low;  // codIOffset << kOffsetShift | the lookahead bits below it
     int lookahead;
     uint32_t range;  // codIRange
 
+    // codIOffset < codIRange < 2^9 takes bits 54..62, so the renormalised offset never
+    // reaches bit 63; a refill at up to 22 bits of lookahead keeps its 32 bits below it.
+    static constexpr int kOffsetShift = 54;
     // Lookahead kept before each bin: a decision consumes at most 6 bits (rangeTabLPS
     // is at least 6), a bypass or terminating bin 1.
     static constexpr int kMinLookahead = 8;
@@ -47,17 +51,19 @@ struct CabacDecoder {
         lookahead = 0;
         range = 510;
         Refill();
-        lookahead -= 9;  // the first nine bits are codIOffset
+        low <<= 9;  // the first nine bits are codIOffset
+        lookahead -= 9;
     }
 
     // codIOffset.
-    uint32_t Offset() const { return static_cast<uint32_t>(low >> lookahead); }
+    uint32_t Offset() const { return static_cast<uint32_t>(low >> kOffsetShift); }
     // Bits consumed from data (zeros past the end included).
     uint64_t BitPosition() const { return static_cast<uint64_t>(next) * 8 - static_cast<uint64_t>(lookahead); }
     // Whether decoding has gone more than `slack` bits past the payload: a misread.
     bool Overran(uint64_t slackBits = 16) const { return BitPosition() > static_cast<uint64_t>(size) * 8 + slackBits; }
 
-    // Appends the next 32 bits of the slice (zeros past its end) to the lookahead.
+    // Appends the next 32 bits of the slice (zeros past its end) to the lookahead, which
+    // holds at most 22 bits here.
     void Refill() {
         uint32_t word = 0;
         if (next < size && size - next >= 4) {
@@ -69,7 +75,7 @@ struct CabacDecoder {
                 word = word << 8 | (next + i < size ? data[next + i] : 0u);
         }
         next += 4;
-        low = low << 32 | word;
+        low |= static_cast<uint64_t>(word) << (kOffsetShift - 32 - lookahead);
         lookahead += 32;
     }
 
@@ -78,16 +84,16 @@ struct CabacDecoder {
     int Decision(CabacState* ctx) {
         int s = static_cast<int>(*ctx);
         const uint32_t lps = kCabacFast.lps[((range & 0xC0) << 1) | static_cast<uint32_t>(s)];
-        const auto offset = static_cast<uint32_t>(low >> lookahead);
         range -= lps;
-        const bool isLps = offset >= range;
-        const uint64_t scaled = static_cast<uint64_t>(range) << lookahead;
+        const uint64_t scaled = static_cast<uint64_t>(range) << kOffsetShift;
+        const bool isLps = low >= scaled;
         low = isLps ? low - scaled : low;
         range = isLps ? lps : range;
         s ^= -static_cast<int>(isLps);
         *ctx = static_cast<CabacState>(kCabacFast.next[128 + s]);
         const int shift = kCabacFast.renorm[range >> 3];
         range <<= shift;
+        low <<= shift;
         lookahead -= shift;
         if (lookahead < kMinLookahead) Refill();
         return s & 1;
@@ -95,8 +101,9 @@ struct CabacDecoder {
 
     // DecodeBypass (clause 9.3.3.2.3).
     int Bypass() {
+        low <<= 1;
         --lookahead;
-        const uint64_t scaled = static_cast<uint64_t>(range) << lookahead;
+        const uint64_t scaled = static_cast<uint64_t>(range) << kOffsetShift;
         const int bin = low >= scaled;
         low -= scaled & (0 - static_cast<uint64_t>(bin));
         if (lookahead < kMinLookahead) Refill();
@@ -109,16 +116,16 @@ struct CabacDecoder {
     uint32_t BypassBits(int count) {
         if (lookahead < count) Refill();
         uint64_t rest = low;
-        int at = lookahead;
+        const uint64_t scaled = static_cast<uint64_t>(range) << kOffsetShift;
         uint32_t value = 0;
         for (int i = 0; i < count; ++i) {
-            const uint64_t scaled = static_cast<uint64_t>(range) << --at;
+            rest <<= 1;
             const uint64_t bin = rest >= scaled;
             rest -= scaled & (0 - bin);
             value = value << 1 | static_cast<uint32_t>(bin);
         }
         low = rest;
-        lookahead = at;
+        lookahead -= count;
         if (lookahead < kMinLookahead) Refill();
         return value;
     }
@@ -127,9 +134,10 @@ struct CabacDecoder {
     // the arithmetic code, the final one included.
     int Terminate() {
         range -= 2;
-        if (low >= static_cast<uint64_t>(range) << lookahead) return 1;
+        if (low >= static_cast<uint64_t>(range) << kOffsetShift) return 1;
         if (range < 256) {
             range <<= 1;
+            low <<= 1;
             if (--lookahead < kMinLookahead) Refill();
         }
         return 0;

@@ -104,14 +104,14 @@ constexpr uint8_t kAbsAfterMore[8] = {4, 4, 4, 4, 5, 6, 7, 7};
 // for a level beyond 16 bits. One instance per ctxBlockCat, so that the context bases
 // and the block size are constants.
 template <int kCat>
-int ReadCoefficients(CabacEngine& engine, uint8_t* pos, int32_t* level, int fieldOffset) {
+int ReadCoefficients(CabacDecoder& engine, CabacState* states, uint8_t* pos, int32_t* level, int fieldOffset) {
     constexpr int kMaxNumCoeff = kCat == kCatLumaDc || kCat == kCatLuma4x4 ? 16 : kCat == kCatChromaDc ? 4 : 15;
     // The registers in a local copy, written back at the end: through the reference, every
     // store to pos[] (bytes, which may alias anything) and level[] (which may alias the
     // unsigned range) would make the compiler store and reload them around each bin.
     CabacDecoder e = engine;
-    CabacState* sig = &engine.state[kSigBase[kCat] + fieldOffset];
-    CabacState* last = &engine.state[kLastBase[kCat] + fieldOffset];
+    CabacState* sig = &states[kSigBase[kCat] + fieldOffset];
+    CabacState* last = &states[kLastBase[kCat] + fieldOffset];
     int n = 0;
     constexpr int final = kMaxNumCoeff - 1;
     // ctxIdxInc of both flags is the scan position (chroma DC: Min(i, 2), which is i for
@@ -124,7 +124,7 @@ int ReadCoefficients(CabacEngine& engine, uint8_t* pos, int32_t* level, int fiel
         }
     }
     if (i == final) pos[n++] = static_cast<uint8_t>(final);
-    CabacState* abs = &engine.state[kAbsBase[kCat]];
+    CabacState* abs = &states[kAbsBase[kCat]];
     CabacState* greater = abs + 5;
     const uint8_t* restInc = kAbsRestInc[kCat == kCatChromaDc ? 1 : 0];
     int node = 0;
@@ -139,9 +139,13 @@ int ReadCoefficients(CabacEngine& engine, uint8_t* pos, int32_t* level, int fiel
                 ++prefix;
             value = prefix + 1;
             if (prefix == 14) {
-                const int suffix = ReadExpGolombBypass(e, 0);
+                // A copy of the registers for the call, so that `e` itself never has its
+                // address taken and stays in registers for the whole block.
+                CabacDecoder escape = e;
+                const int suffix = ReadExpGolombBypass(escape, 0);
+                e = escape;
                 if (suffix < 0 || value + suffix > kMaxMagnitude) {
-                    static_cast<CabacDecoder&>(engine) = e;
+                    engine = e;
                     return -1;
                 }
                 value += suffix;
@@ -150,7 +154,7 @@ int ReadCoefficients(CabacEngine& engine, uint8_t* pos, int32_t* level, int fiel
         }
         level[k] = e.Bypass() ? -value : value;
     }
-    static_cast<CabacDecoder&>(engine) = e;
+    engine = e;
     return n;
 }
 
@@ -181,8 +185,10 @@ inline int CodedCondition(const MacroblockInfo* n, bool coded, bool intraCurrent
     return n == nullptr ? (intraCurrent ? 1 : 0) : (coded ? 1 : 0);
 }
 
-int ReadResidual(CabacSlice& cs, bool intra16x16) {
-    CabacEngine& e = cs.e;
+// The residual with the engine's registers in `e`, a local copy of the caller's: inlined
+// there, they stay in registers across the blocks of the macroblock.
+[[gnu::always_inline]] inline int ReadResidualBlocks(CabacSlice& cs, CabacDecoder& e, bool intra16x16) {
+    CabacState* states = cs.e.state;
     MacroblockWork* w = cs.w;
     MacroblockInfo* mb = w->cur;
     const int cbp = mb->codedBlockPattern;
@@ -195,8 +201,8 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         const int inc = CodedCondition(w->mbA, w->mbA != nullptr && (w->mbA->codedDc & 1), intra) +
                         2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & 1), intra);
         std::memset(levels, 0, sizeof levels);
-        if (e.Decision(kCbfBase[kCatLumaDc] + inc)) {
-            const int n = ReadCoefficients<kCatLumaDc>(e, pos, level, cs.fieldOffset);
+        if (e.Decision(&states[kCbfBase[kCatLumaDc] + inc])) {
+            const int n = ReadCoefficients<kCatLumaDc>(e, states, pos, level, cs.fieldOffset);
             if (n < 0) return kDecoderOutOfRange;
             mb->codedDc |= 1;
             ScatterLevels(pos, level, n, levels);
@@ -210,7 +216,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
     const uint8_t* leftCounts = w->mbA != nullptr ? w->mbA->totalCoeff : nullptr;
     const uint8_t* topCounts = w->mbB != nullptr ? w->mbB->totalCoeff : nullptr;
     const int absent = intra ? 1 : 0;
-    CabacState* cbfLuma = &e.state[kCbfBase[cat]];
+    CabacState* cbfLuma = &states[kCbfBase[cat]];
     for (int blk = 0; blk < 16; ++blk) {
         if ((cbp & (1 << (blk / 4))) == 0) {
             blk |= 3;
@@ -230,8 +236,8 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         }
         const int condB = y > 0 ? mb->totalCoeff[r - 4] != 0 : topCounts ? topCounts[r + 12] != 0 : absent;
         if (!e.Decision(cbfLuma + condA + 2 * condB)) continue;
-        const int n = intra16x16 ? ReadCoefficients<kCatLumaAc>(e, pos, level, cs.fieldOffset)
-                                 : ReadCoefficients<kCatLuma4x4>(e, pos, level, cs.fieldOffset);
+        const int n = intra16x16 ? ReadCoefficients<kCatLumaAc>(e, states, pos, level, cs.fieldOffset)
+                                 : ReadCoefficients<kCatLuma4x4>(e, states, pos, level, cs.fieldOffset);
         if (n < 0) return kDecoderOutOfRange;
         mb->totalCoeff[r] = static_cast<uint8_t>(n);
         PlaceDequantised(w, r, pos, level, n, first, cs.dequant[0]);
@@ -242,8 +248,8 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
             const int bit = 2 << plane;
             const int inc = CodedCondition(w->mbA, w->mbA != nullptr && (w->mbA->codedDc & bit), intra) +
                             2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & bit), intra);
-            if (!e.Decision(kCbfBase[kCatChromaDc] + inc)) continue;
-            const int n = ReadCoefficients<kCatChromaDc>(e, pos, level, cs.fieldOffset);
+            if (!e.Decision(&states[kCbfBase[kCatChromaDc] + inc])) continue;
+            const int n = ReadCoefficients<kCatChromaDc>(e, states, pos, level, cs.fieldOffset);
             if (n < 0) return kDecoderOutOfRange;
             mb->codedDc |= static_cast<uint8_t>(bit);
             std::memset(levels, 0, 4 * sizeof levels[0]);
@@ -252,7 +258,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         }
     }
     if (cbpChroma == 2) {
-        CabacState* cbfChroma = &e.state[kCbfBase[kCatChromaAc]];
+        CabacState* cbfChroma = &states[kCbfBase[kCatChromaAc]];
         for (int plane = 0; plane < 2; ++plane) {
             const int base = 16 + 4 * plane;
             for (int k = 0; k < 4; ++k) {
@@ -264,7 +270,7 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
                 const int inc = CodedCondition(a, a != nullptr && a->totalCoeff[ia] != 0, intra) +
                                 2 * CodedCondition(b, b != nullptr && b->totalCoeff[ib] != 0, intra);
                 if (!e.Decision(cbfChroma + inc)) continue;
-                const int n = ReadCoefficients<kCatChromaAc>(e, pos, level, cs.fieldOffset);
+                const int n = ReadCoefficients<kCatChromaAc>(e, states, pos, level, cs.fieldOffset);
                 if (n < 0) return kDecoderOutOfRange;
                 mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
                 PlaceDequantised(w, base + k, pos, level, n, 1, cs.dequant[1 + plane]);
@@ -272,6 +278,13 @@ int ReadResidual(CabacSlice& cs, bool intra16x16) {
         }
     }
     return kDecoderOk;
+}
+
+int ReadResidual(CabacSlice& cs, bool intra16x16) {
+    CabacDecoder e = cs.e;
+    const int result = ReadResidualBlocks(cs, e, intra16x16);
+    static_cast<CabacDecoder&>(cs.e) = e;
+    return result;
 }
 
 // coded_block_pattern (clause 9.3.2.6 and 9.3.3.1.1.4).
