@@ -4,6 +4,7 @@
 // without a member stay portable.
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/cpu_features.h"
@@ -207,6 +208,18 @@ struct TransformSse2 {
             Save(d + 8 * h, _mm_sll_epi32(_mm_unpacklo_epi16(lo, hi), shift));
             Save(d + 8 * h + 4, _mm_sll_epi32(_mm_unpackhi_epi16(lo, hi), shift));
         }
+    }
+
+    // v added to every sample of the prediction with unsigned saturation (the clip to
+    // 0..255); |v| beyond 255 saturates the same way.
+    static void AddDc(int v, const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
+        const __m128i p =
+            _mm_unpacklo_epi64(_mm_unpacklo_epi32(Load4(pred), Load4(pred + predStride)),
+                               _mm_unpacklo_epi32(Load4(pred + 2 * predStride), Load4(pred + 3 * predStride)));
+        const __m128i m = _mm_set1_epi8(static_cast<char>(std::min(std::abs(v), 255)));
+        __m128i r = v >= 0 ? _mm_adds_epu8(p, m) : _mm_subs_epu8(p, m);
+        for (int y = 0; y < 4; ++y, r = _mm_srli_si128(r, 4))
+            Store4(recon + y * reconStride, r);
     }
 
     static void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {

@@ -15,7 +15,9 @@
 //     returns the positions of the non-zero levels, bit r for position r;
 //   Dequantise(levels, q, d): d[r] = levels[r] x V[r] x 2^(QP / 6);
 //   InverseAndAdd(d, pred, predStride, recon, reconStride): the inverse core transform
-//     (clause 8.5.12.2), (r + 32) >> 6 added to the prediction and clipped.
+//     (clause 8.5.12.2), (r + 32) >> 6 added to the prediction and clipped;
+//   optionally AddDc(v, pred, predStride, recon, reconStride): AddDcOnly's result from
+//     v = (d0 + 32) >> 6.
 // Coefficients given to Quantise stay below 2^15 in magnitude (9180 for 8-bit samples),
 // the offset below 2^30.
 #pragma once
@@ -160,6 +162,15 @@ inline void AddDcOnly(int d0, const uint8_t* pred, int predStride, uint8_t* reco
     }
 }
 
+// AddDcOnly by the set's own step where it has one.
+template <class Ops>
+void AddDc(int d0, const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
+    if constexpr (requires { Ops::AddDc(d0, pred, predStride, recon, reconStride); })
+        Ops::AddDc((d0 + 32) >> 6, pred, predStride, recon, reconStride);
+    else
+        AddDcOnly(d0, pred, predStride, recon, reconStride);
+}
+
 // The reconstruction of a 4x4 block from its n non-zero levels (all 16 positions coded;
 // firstRun is the zero run before the first level in scan order): none leaves the
 // prediction, a lone level at position 0 is a DC-only block, anything else goes through
@@ -168,11 +179,11 @@ template <class Ops>
 void ReconstructBlock(const int16_t levels[16], int n, int firstRun, const QuantRecord& q, const uint8_t* pred,
                       int predStride, uint8_t* recon, int reconStride) {
     if (n == 0) {
-        AddDcOnly(0, pred, predStride, recon, reconStride);
+        AddDc<Ops>(0, pred, predStride, recon, reconStride);
         return;
     }
     if (n == 1 && firstRun == 0) {
-        AddDcOnly((levels[0] * kDequantScale[q.qpMod6][0]) * (1 << q.qpDiv6), pred, predStride, recon, reconStride);
+        AddDc<Ops>((levels[0] * kDequantScale[q.qpMod6][0]) * (1 << q.qpDiv6), pred, predStride, recon, reconStride);
         return;
     }
     int d[16];
@@ -256,7 +267,7 @@ int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
         const int dcValue = ((dcLevels[b] * v0) * (1 << q->qpDiv6) + 2) >> 2;
         const int off = (b >> 2) * 64 + (b & 3) * 4;
         if (ac == 0) {
-            AddDcOnly(dcValue, pred + off, 16, recon + off, 16);
+            AddDc<Ops>(dcValue, pred + off, 16, recon + off, 16);
             continue;
         }
         int d[16];
@@ -340,7 +351,7 @@ int Chroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coe
     for (int blk = 0; blk < 4; ++blk) {
         const int off = (blk >> 1) * 32 + (blk & 1) * 4;
         if (anyAc == 0 || blockAc[blk] == 0) {
-            AddDcOnly(dcValue[blk], pred + off, 8, recon + off, 8);
+            AddDc<Ops>(dcValue[blk], pred + off, 8, recon + off, 8);
             continue;
         }
         int dq[16];
