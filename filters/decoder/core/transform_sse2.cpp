@@ -9,19 +9,13 @@
 
 #include <cstring>
 
+#include "common/dsp/transpose_sse2.h"
+
 namespace avcdec {
 
 namespace {
 
-// Four 32-bit lanes of (a0..a3), (b0..b3), (c0..c3), (d0..d3) transposed in place.
-inline void Transpose(__m128i& a, __m128i& b, __m128i& c, __m128i& d) {
-    const __m128i ab0 = _mm_unpacklo_epi32(a, b), ab1 = _mm_unpackhi_epi32(a, b);
-    const __m128i cd0 = _mm_unpacklo_epi32(c, d), cd1 = _mm_unpackhi_epi32(c, d);
-    a = _mm_unpacklo_epi64(ab0, cd0);
-    b = _mm_unpackhi_epi64(ab0, cd0);
-    c = _mm_unpacklo_epi64(ab1, cd1);
-    d = _mm_unpackhi_epi64(ab1, cd1);
-}
+using common::Transpose4x4Epi32;
 
 // One pass of the transform over four lanes at once: (x0, x1, x2, x3) are the four
 // inputs of each lane's row or column; the outputs replace them in order.
@@ -75,9 +69,9 @@ void idct_add_4x4_sse2(uint8_t* dst, int pitch, const int16_t* c) {
     // Lane i of r_k becomes coefficient (i, k), so one butterfly transforms the four rows;
     // transposed back, lane j of r_i holds row i's result at column j, and the second
     // butterfly transforms the columns: r_i is then output row i.
-    Transpose(r0, r1, r2, r3);
+    Transpose4x4Epi32(r0, r1, r2, r3);
     Butterfly(r0, r1, r2, r3);
-    Transpose(r0, r1, r2, r3);
+    Transpose4x4Epi32(r0, r1, r2, r3);
     Butterfly(r0, r1, r2, r3);
     const __m128i round = _mm_set1_epi32(32);
     AddRows(dst, pitch, _mm_srai_epi32(_mm_add_epi32(r0, round), 6), _mm_srai_epi32(_mm_add_epi32(r1, round), 6),
@@ -128,9 +122,9 @@ uint32_t luma_dc_dequant_sse2(int16_t (*coeffs)[16], const int16_t* c, int scale
     __m128i r0 = _mm_srai_epi32(_mm_unpacklo_epi16(lo, lo), 16), r1 = _mm_srai_epi32(_mm_unpackhi_epi16(lo, lo), 16);
     __m128i r2 = _mm_srai_epi32(_mm_unpacklo_epi16(hi, hi), 16), r3 = _mm_srai_epi32(_mm_unpackhi_epi16(hi, hi), 16);
     Hadamard(r0, r1, r2, r3);  // vertical: r_i now holds output row i before the row pass
-    Transpose(r0, r1, r2, r3);
-    Hadamard(r0, r1, r2, r3);   // horizontal: r_j holds column j of the result
-    Transpose(r0, r1, r2, r3);  // back to rows
+    Transpose4x4Epi32(r0, r1, r2, r3);
+    Hadamard(r0, r1, r2, r3);           // horizontal: r_j holds column j of the result
+    Transpose4x4Epi32(r0, r1, r2, r3);  // back to rows
     const __m128i s = _mm_set1_epi32(scale), two = _mm_set1_epi32(2);
     const auto finish = [&](__m128i v) { return Wrap16(_mm_srai_epi32(_mm_add_epi32(MulLow32(v, s), two), 2)); };
     const __m128i top = _mm_packs_epi32(finish(r0), finish(r1));     // blocks 0..7

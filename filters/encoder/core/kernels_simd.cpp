@@ -4,6 +4,7 @@
 // without a member stay portable.
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/cpu_features.h"
@@ -13,6 +14,7 @@
 #include "filters/encoder/core/transform_pipelines.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
+#include "common/dsp/transpose_sse2.h"
 #include "filters/encoder/core/kernels_sse2.h"
 #define OMBRISK_HAVE_SSE2 1
 #endif
@@ -125,27 +127,12 @@ void InterpolateHalfPel(const uint8_t* plane, uint8_t* out, int16_t* scratch, in
     half_pel::BuildRows<HalfPelSse2>(plane, out, scratch, stride, rows, first, end);
 }
 
-// The block steps of the transform pipelines on four 32-bit lanes: a 4x4 block is four
-// registers, one per row, and a one-dimensional transform across the registers works on
-// four columns at once. The forward transform has no rounding, so it takes the columns
-// first; the inverse keeps the standard's order (rows, then columns).
+// The block steps of the transform pipelines: the forward transform and quantisation in
+// 16-bit lanes, the inverse on four 32-bit lanes (a 4x4 block is four registers, one per
+// row, and a one-dimensional transform across the registers works on four columns at
+// once). The forward transform has no rounding, so it takes the columns first; the
+// inverse keeps the standard's order (rows, then columns).
 struct TransformSse2 {
-    static void Transpose(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
-        const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
-        const __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
-        r0 = _mm_unpacklo_epi64(t0, t1);
-        r1 = _mm_unpackhi_epi64(t0, t1);
-        r2 = _mm_unpacklo_epi64(t2, t3);
-        r3 = _mm_unpackhi_epi64(t2, t3);
-    }
-    static void ForwardPass(__m128i& v0, __m128i& v1, __m128i& v2, __m128i& v3) {
-        const __m128i s03 = _mm_add_epi32(v0, v3), m03 = _mm_sub_epi32(v0, v3);
-        const __m128i s12 = _mm_add_epi32(v1, v2), m12 = _mm_sub_epi32(v1, v2);
-        v0 = _mm_add_epi32(s03, s12);
-        v1 = _mm_add_epi32(_mm_slli_epi32(m03, 1), m12);
-        v2 = _mm_sub_epi32(s03, s12);
-        v3 = _mm_sub_epi32(m03, _mm_slli_epi32(m12, 1));
-    }
     static void InversePass(__m128i& v0, __m128i& v1, __m128i& v2, __m128i& v3) {
         const __m128i e0 = _mm_add_epi32(v0, v2), e1 = _mm_sub_epi32(v0, v2);
         const __m128i e2 = _mm_sub_epi32(_mm_srai_epi32(v1, 1), v3), e3 = _mm_add_epi32(v1, _mm_srai_epi32(v3, 1));
@@ -154,52 +141,47 @@ struct TransformSse2 {
         v2 = _mm_sub_epi32(e1, e2);
         v3 = _mm_sub_epi32(e0, e3);
     }
-    static __m128i Difference(const uint8_t* s, const uint8_t* p) {
-        const __m128i zero = _mm_setzero_si128();
-        const __m128i d = _mm_sub_epi16(_mm_unpacklo_epi8(Load4(s), zero), _mm_unpacklo_epi8(Load4(p), zero));
-        return _mm_srai_epi32(_mm_unpacklo_epi16(d, d), 16);
-    }
     static __m128i Load(const int* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
     static void Save(int* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
-    static void Forward(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride, int out[16]) {
-        __m128i r0 = Difference(src, pred), r1 = Difference(src + srcStride, pred + predStride);
-        __m128i r2 = Difference(src + 2 * srcStride, pred + 2 * predStride);
-        __m128i r3 = Difference(src + 3 * srcStride, pred + 3 * predStride);
-        ForwardPass(r0, r1, r2, r3);  // rows now hold the columns' transforms
-        Transpose(r0, r1, r2, r3);
-        ForwardPass(r0, r1, r2, r3);  // register j holds output column j
-        Transpose(r0, r1, r2, r3);
-        Save(out, r0);
-        Save(out + 4, r1);
-        Save(out + 8, r2);
-        Save(out + 12, r3);
+    // The forward transform in 16-bit lanes (the SATD transform's arithmetic, within
+    // +-9180), the columns first: there is no rounding, so the order does not matter.
+    static void Forward(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride, int16_t out[16]) {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i r[4], u[4], w[4];
+        for (int y = 0; y < 4; ++y)
+            r[y] = _mm_sub_epi16(_mm_unpacklo_epi8(Load4(src + y * srcStride), zero),
+                                 _mm_unpacklo_epi8(Load4(pred + y * predStride), zero));
+        CoreButterfly(r[0], r[1], r[2], r[3]);
+        TransposeHalves(r, u);
+        CoreButterfly(u[0], u[1], u[2], u[3]);
+        TransposeHalves(u, w);  // back to raster rows, in the low four lanes
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi64(w[0], w[1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpacklo_epi64(w[2], w[3]));
     }
 
-    // The forward transform of two horizontally adjacent blocks at once in 16-bit lanes
-    // (the SATD transform's arithmetic, within +-9180), transposed back to raster rows.
-    static void ForwardPair(const uint8_t* src, const uint8_t* pred, int stride, int left[16], int right[16]) {
+    // The forward transform of two horizontally adjacent blocks at once, transposed back to
+    // raster rows (the left block in the low four lanes).
+    static void ForwardPair(const uint8_t* src, const uint8_t* pred, int stride, int16_t left[16], int16_t right[16]) {
         __m128i u[4], w[4];
         SatdTransform8x4<8>(src, pred, stride, u);
         TransposeHalves(u, w);
-        for (int y = 0; y < 4; ++y) {
-            Save(left + 4 * y, _mm_srai_epi32(_mm_unpacklo_epi16(w[y], w[y]), 16));
-            Save(right + 4 * y, _mm_srai_epi32(_mm_unpackhi_epi16(w[y], w[y]), 16));
-        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(left), _mm_unpacklo_epi64(w[0], w[1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(left + 8), _mm_unpacklo_epi64(w[2], w[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(right), _mm_unpackhi_epi64(w[0], w[1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(right + 8), _mm_unpackhi_epi64(w[2], w[3]));
     }
 
-    static uint32_t Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
+    static uint32_t Quantise(const int16_t c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
                              int16_t levels[16]) {
         const __m128i off = _mm_set1_epi32(static_cast<int32_t>(offset));
         const __m128i shift = _mm_cvtsi32_si128(qbits);
         __m128i out[2];
         for (int h = 0; h < 2; ++h) {
-            const __m128i c0 = Load(c + 8 * h), c1 = Load(c + 8 * h + 4);
-            const __m128i s0 = _mm_srai_epi32(c0, 31), s1 = _mm_srai_epi32(c1, 31);
-            // |c| < 2^15: the magnitudes and the signs fit 16 bits.
-            const __m128i a =
-                _mm_packs_epi32(_mm_sub_epi32(_mm_xor_si128(c0, s0), s0), _mm_sub_epi32(_mm_xor_si128(c1, s1), s1));
-            const __m128i sign = _mm_packs_epi32(s0, s1);
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 8 * h));
+            // |c| < 2^15: the magnitude fits 16 bits.
+            const __m128i sign = _mm_srai_epi16(v, 15);
+            const __m128i a = _mm_sub_epi16(_mm_xor_si128(v, sign), sign);
             const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(mf + 8 * h));
             const __m128i lo = _mm_mullo_epi16(a, m), hi = _mm_mulhi_epu16(a, m);
             const __m128i p0 = _mm_srl_epi32(_mm_add_epi32(_mm_unpacklo_epi16(lo, hi), off), shift);
@@ -228,11 +210,23 @@ struct TransformSse2 {
         }
     }
 
+    // v added to every sample of the prediction with unsigned saturation (the clip to
+    // 0..255); |v| beyond 255 saturates the same way.
+    static void AddDc(int v, const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
+        const __m128i p =
+            _mm_unpacklo_epi64(_mm_unpacklo_epi32(Load4(pred), Load4(pred + predStride)),
+                               _mm_unpacklo_epi32(Load4(pred + 2 * predStride), Load4(pred + 3 * predStride)));
+        const __m128i m = _mm_set1_epi8(static_cast<char>(std::min(std::abs(v), 255)));
+        __m128i r = v >= 0 ? _mm_adds_epu8(p, m) : _mm_subs_epu8(p, m);
+        for (int y = 0; y < 4; ++y, r = _mm_srli_si128(r, 4))
+            Store4(recon + y * reconStride, r);
+    }
+
     static void InverseAndAdd(const int d[16], const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
         __m128i r0 = Load(d), r1 = Load(d + 4), r2 = Load(d + 8), r3 = Load(d + 12);
-        Transpose(r0, r1, r2, r3);
+        common::Transpose4x4Epi32(r0, r1, r2, r3);
         InversePass(r0, r1, r2, r3);  // register j holds column j of the rows' transforms
-        Transpose(r0, r1, r2, r3);
+        common::Transpose4x4Epi32(r0, r1, r2, r3);
         InversePass(r0, r1, r2, r3);  // register y holds output row y
         const __m128i zero = _mm_setzero_si128(), round = _mm_set1_epi32(32);
         const __m128i rows[4] = {r0, r1, r2, r3};

@@ -1,10 +1,12 @@
 // The SSSE3 members of the x86 kernel set: the magnitudes of the SATD transforms with
-// pabsw, and every second sample of a half-sample row with one pshufb. Installed over
+// pabsw, every second sample of a half-sample row with one pshufb, and chroma motion
+// compensation with pmaddubsw. Installed over
 // the SSE2 set when the feature word has kCpuSsse3; each member returns exactly what its
 // portable member returns.
 #include <cstdint>
 
 #include "filters/encoder/core/kernel_table.h"
+#include "filters/encoder/core/kernels_portable.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <tmmintrin.h>
@@ -18,6 +20,7 @@ namespace ombrisk {
 namespace {
 
 using sse2::Load16;
+using sse2::Load4;
 using sse2::Load8;
 using sse2::Row;
 using sse2::StoreRow;
@@ -84,6 +87,53 @@ constexpr BlockFetchFn kFetch8Row[kBlockFetchMembers] = {&sse2::FetchCopy<8>,   
                                                          &FetchPhases8<false, false>, &FetchPhases8<false, true>,
                                                          &FetchPhases8<true, false>,  &FetchPhases8<true, true>};
 
+// Chroma motion compensation of one block (clause 8.4.2.2.2): each row's samples paired
+// with their right neighbours, (a[x], a[x + 1]), so one pmaddubsw gives the two weights'
+// sum of a row (weights at most 64, sums at most 64 x 255: no saturation). Each row load
+// reads exactly the w + 1 samples the portable routine reads.
+template <int W>
+inline __m128i ChromaPairs(const uint8_t* p) {
+    if constexpr (W == 8)
+        return _mm_unpacklo_epi8(Load8(p), Load8(p + 1));
+    else
+        return _mm_unpacklo_epi8(Load4(p), Load4(p + 1));
+}
+
+template <int W>
+void ChromaBlockRows(const uint8_t* a, int refStride, int dx, int dy, int h, uint8_t* dst, int dstStride) {
+    const auto weights = [](int left, int right) { return _mm_set1_epi16(static_cast<int16_t>(left | right << 8)); };
+    const __m128i top = weights((8 - dx) * (8 - dy), dx * (8 - dy)), bottom = weights((8 - dx) * dy, dx * dy);
+    const __m128i round = _mm_set1_epi16(32), zero = _mm_setzero_si128();
+    __m128i upper = _mm_maddubs_epi16(ChromaPairs<W>(a), top);
+    for (int y = 0; y < h; ++y, dst += dstStride) {
+        a += refStride;
+        const __m128i row = ChromaPairs<W>(a);
+        const __m128i sum = _mm_add_epi16(_mm_add_epi16(upper, _mm_maddubs_epi16(row, bottom)), round);
+        const __m128i out = _mm_packus_epi16(_mm_srli_epi16(sum, 6), zero);
+        if constexpr (W == 8)
+            sse2::Store8(dst, out);
+        else
+            sse2::Store4(dst, out);
+        upper = _mm_maddubs_epi16(row, top);
+    }
+}
+
+void ChromaMotionBlockSsse3(const uint8_t* ref, int refStride, int mvx, int mvy, int w, int h, uint8_t* dst,
+                            int dstStride) {
+    const uint8_t* a = ref + (mvy >> 3) * refStride + (mvx >> 3);
+    const int dx = mvx & 7, dy = mvy & 7;
+    if (w == 8)
+        ChromaBlockRows<8>(a, refStride, dx, dy, h, dst, dstStride);
+    else if (w == 4)
+        ChromaBlockRows<4>(a, refStride, dx, dy, h, dst, dstStride);
+    else
+        ChromaMotionBlock(ref, refStride, mvx, mvy, w, h, dst, dstStride);
+}
+
+void PredictChromaInterSsse3(int mbX, int mbY, const PartitionRecord* parts, const ReferenceLists* refs, uint8_t* out) {
+    PredictChromaInterWith(&ChromaMotionBlockSsse3, mbX, mbY, parts, refs, out);
+}
+
 }  // namespace
 
 void InstallSsse3Kernels(CKernelTable* t) {
@@ -93,6 +143,8 @@ void InstallSsse3Kernels(CKernelTable* t) {
     t->sad8x8 = kSad8Row;
     t->sadContiguous8x8 = kSad8Row[0];
     t->blockFetch8 = kFetch8Row;
+    t->chromaMotionBlock = &ChromaMotionBlockSsse3;
+    t->predictChromaInter = &PredictChromaInterSsse3;
 }
 
 }  // namespace ombrisk

@@ -28,7 +28,7 @@ inline uint8_t Clip255(int v) {
 // The block steps in plain C++ (the loops vectorise where the compiler can).
 struct Portable {
     // Forward core transform of src - pred (both with their strides), into raster order.
-    static void Forward(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride, int out[16]) {
+    static void Forward(const uint8_t* src, int srcStride, const uint8_t* pred, int predStride, int16_t out[16]) {
         int t[16];
         for (int y = 0; y < 4; ++y) {
             const uint8_t* s = src + y * srcStride;
@@ -43,10 +43,10 @@ struct Portable {
         for (int x = 0; x < 4; ++x) {
             const int s03 = t[x] + t[12 + x], m03 = t[x] - t[12 + x];
             const int s12 = t[4 + x] + t[8 + x], m12 = t[4 + x] - t[8 + x];
-            out[x] = s03 + s12;
-            out[4 + x] = 2 * m03 + m12;
-            out[8 + x] = s03 - s12;
-            out[12 + x] = m03 - 2 * m12;
+            out[x] = static_cast<int16_t>(s03 + s12);
+            out[4 + x] = static_cast<int16_t>(2 * m03 + m12);
+            out[8 + x] = static_cast<int16_t>(s03 - s12);
+            out[12 + x] = static_cast<int16_t>(m03 - 2 * m12);
         }
     }
 
@@ -72,7 +72,7 @@ struct Portable {
         }
     }
 
-    static uint32_t Quantise(const int c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
+    static uint32_t Quantise(const int16_t c[16], const int16_t* mf, const int16_t* limit, uint32_t offset, int qbits,
                              int16_t levels[16]) {
         uint32_t nonzero = 0;
         for (int r = 0; r < 16; ++r) {

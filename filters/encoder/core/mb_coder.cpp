@@ -170,9 +170,16 @@ uint32_t CMbCoder::PredictIntra16x16(int* bestMode) {
     return best;
 }
 
-void CMbCoder::CodeIntra16x16() {
-    int bestMode;
-    PredictIntra16x16(&bestMode);
+void CMbCoder::CodeIntra16x16(int knownMode) {
+    int bestMode = knownMode;
+    if (knownMode < 0) {
+        PredictIntra16x16(&bestMode);
+    } else {
+        Edges e;
+        LoadEdges(&e, mb_.planeLuma, mb_.lumaStride, 16);
+        mb_.kernels.predIntra16x16[bestMode](pred_[bestMode], e.top + 1, e.left + 1, mb_.topAvailable,
+                                             mb_.leftAvailable);
+    }
     LumaResult& l = mb_.lumaTrial();
     l.kind = kMbIntra16x16;
     l.mode16 = bestMode;

@@ -88,7 +88,9 @@ protected:
     // The intra 16x16 predictions into pred_; returns the least block cost, its mode in
     // *bestMode.
     uint32_t PredictIntra16x16(int* bestMode);
-    void CodeIntra16x16();
+    // Codes intra 16x16 luma with the best mode, or with `knownMode` (0-3) where the caller
+    // has chosen it by PredictIntra16x16 already.
+    void CodeIntra16x16(int knownMode = -1);
     void CodeIntra4x4(int penalty);
 
     // One 4x4 block's packed source, its most probable mode and the predictions of every

@@ -271,15 +271,15 @@ void CMbCoderFast::IntraAfterInter(int64_t best) {
     // above 1.5 times the inter prediction's: such macroblocks hardly ever code cheaper as
     // intra (the rate curves of levels 0 and 1 stay within 1 % BD-rate), and coding them
     // both ways took a fifth of level 0's time.
+    int mode = -1;
     if (mb_.candidate) {
-        int mode;
         const int64_t intra = PredictIntra16x16(&mode);
         if (2 * intra > 3 * int64_t{cost16_(mb_.srcLuma, mb_.candidate->luma)}) return;
     }
     bool intra = false;
     CodeIntraChroma(8 * lambda);
     const int chromaCost = ChromaLevels(mb_.chromaTrial());
-    CodeIntra16x16();
+    CodeIntra16x16(mode);
     const int c16 = LumaLevels(mb_.lumaTrial(), true) + chromaCost + pb;
     if (c16 < best) best = c16, mb_.kind = kMbIntra16x16, mb_.lumaToggle ^= 1, intra = true;
     if (best > 2 * lambda) {

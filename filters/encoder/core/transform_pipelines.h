@@ -6,15 +6,18 @@
 // A set supplies the four steps of one 4x4 block through Ops, each exactly as the portable
 // set computes it:
 //   Forward(src, srcStride, pred, predStride, out): the forward core transform of
-//     src - pred into raster int out[16];
+//     src - pred into raster int16_t out[16] (within +-9180 for 8-bit samples);
 //   optionally ForwardPair(src, pred, stride, left, right): Forward of the block at src and
 //     of the one 4 samples to its right, both read with one stride;
-//   Quantise(c, mf, limit, offset, qbits, levels): levels[r] = sign(c[r]) x
+//   Quantise(c, mf, limit, offset, qbits, levels): from the 16-bit c,
+//     levels[r] = sign(c[r]) x
 //     min((|c[r]| x mf[r] + offset) >> qbits, limit[r]) at all 16 raster positions;
 //     returns the positions of the non-zero levels, bit r for position r;
 //   Dequantise(levels, q, d): d[r] = levels[r] x V[r] x 2^(QP / 6);
 //   InverseAndAdd(d, pred, predStride, recon, reconStride): the inverse core transform
-//     (clause 8.5.12.2), (r + 32) >> 6 added to the prediction and clipped.
+//     (clause 8.5.12.2), (r + 32) >> 6 added to the prediction and clipped;
+//   optionally AddDc(v, pred, predStride, recon, reconStride): AddDcOnly's result from
+//     v = (d0 + 32) >> 6.
 // Coefficients given to Quantise stay below 2^15 in magnitude (9180 for 8-bit samples),
 // the offset below 2^30.
 #pragma once
@@ -98,7 +101,7 @@ inline void ClearList(CoefficientList* list, int run) {
 // list; returns the number of non-zero levels. Position 0 of a block whose DC is coded
 // apart keeps what the caller stored there.
 template <class Ops>
-int QuantiseBlock(const int c[16], int first, const QuantRecord& q, int64_t offset, int16_t levels[16],
+int QuantiseBlock(const int16_t c[16], int first, const QuantRecord& q, int64_t offset, int16_t levels[16],
                   CoefficientList* list) {
     // A byte of raster positions (low: 0-7, high: 8-15) as the scan positions it holds.
     static constexpr auto kRasterToScan = [] {
@@ -159,10 +162,39 @@ inline void AddDcOnly(int d0, const uint8_t* pred, int predStride, uint8_t* reco
     }
 }
 
+// AddDcOnly by the set's own step where it has one.
+template <class Ops>
+void AddDc(int d0, const uint8_t* pred, int predStride, uint8_t* recon, int reconStride) {
+    if constexpr (requires { Ops::AddDc(d0, pred, predStride, recon, reconStride); })
+        Ops::AddDc((d0 + 32) >> 6, pred, predStride, recon, reconStride);
+    else
+        AddDcOnly(d0, pred, predStride, recon, reconStride);
+}
+
+// The reconstruction of a 4x4 block from its n non-zero levels (all 16 positions coded;
+// firstRun is the zero run before the first level in scan order): none leaves the
+// prediction, a lone level at position 0 is a DC-only block, anything else goes through
+// the inverse transform.
+template <class Ops>
+void ReconstructBlock(const int16_t levels[16], int n, int firstRun, const QuantRecord& q, const uint8_t* pred,
+                      int predStride, uint8_t* recon, int reconStride) {
+    if (n == 0) {
+        AddDc<Ops>(0, pred, predStride, recon, reconStride);
+        return;
+    }
+    if (n == 1 && firstRun == 0) {
+        AddDc<Ops>((levels[0] * kDequantScale[q.qpMod6][0]) * (1 << q.qpDiv6), pred, predStride, recon, reconStride);
+        return;
+    }
+    int d[16];
+    Ops::Dequantise(levels, q, d);
+    Ops::InverseAndAdd(d, pred, predStride, recon, reconStride);
+}
+
 // The forward transforms of two horizontally adjacent blocks, by the set's pair step
 // where it has one.
 template <class Ops>
-void ForwardTwo(const uint8_t* src, const uint8_t* pred, int stride, int left[16], int right[16]) {
+void ForwardTwo(const uint8_t* src, const uint8_t* pred, int stride, int16_t left[16], int16_t right[16]) {
     if constexpr (requires { Ops::ForwardPair(src, pred, stride, left, right); }) {
         Ops::ForwardPair(src, pred, stride, left, right);
     } else {
@@ -174,16 +206,11 @@ void ForwardTwo(const uint8_t* src, const uint8_t* pred, int stride, int left[16
 template <class Ops>
 int Luma4x4(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* list,
             const QuantRecord* q, int offsetShift) {
-    int c[16], d[16];
+    int16_t c[16];
     Ops::Forward(src, 4, pred, 4, c);
     const int n = QuantiseBlock<Ops>(c, 0, *q, ShiftedOffset(q->offset, offsetShift), coefs, list);
-    if (n == 0) {
-        AddDcOnly(0, pred, 4, recon, 16);
-        return 0;
-    }
-    Ops::Dequantise(coefs, *q, d);
-    Ops::InverseAndAdd(d, pred, 4, recon, 16);
-    return 1;
+    ReconstructBlock<Ops>(coefs, n, list->pairs[0].run, *q, pred, 4, recon, 16);
+    return n != 0;
 }
 
 // The 4x4 Hadamard transform (rows then columns) of raster m, in place.
@@ -210,7 +237,8 @@ inline void Hadamard4x4(int m[16]) {
 template <class Ops>
 int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
                CoefficientList* acLists, const QuantRecord* q) {
-    int c[16][16], dc[16];
+    int16_t c[16][16];
+    int dc[16];
     for (int b = 0; b < 16; b += 2) {
         const int off = (b >> 2) * 64 + (b & 3) * 4;
         ForwardTwo<Ops>(src + off, pred + off, 16, c[b], c[b + 1]);
@@ -239,7 +267,7 @@ int Intra16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
         const int dcValue = ((dcLevels[b] * v0) * (1 << q->qpDiv6) + 2) >> 2;
         const int off = (b >> 2) * 64 + (b & 3) * 4;
         if (ac == 0) {
-            AddDcOnly(dcValue, pred + off, 16, recon + off, 16);
+            AddDc<Ops>(dcValue, pred + off, 16, recon + off, 16);
             continue;
         }
         int d[16];
@@ -256,7 +284,7 @@ int Inter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
     int cost[4] = {}, nonzero[4] = {}, blockNonzero[16];
     for (int pair = 0; pair < 16; pair += 2) {
         const int off = (pair >> 2) * 64 + (pair & 3) * 4;
-        int c[2][16];
+        int16_t c[2][16];
         ForwardTwo<Ops>(src + off, pred + off, 16, c[0], c[1]);
         for (int b = pair; b < pair + 2; ++b) {
             const int b8 = (b >> 3) * 2 + ((b & 3) >> 1);
@@ -277,13 +305,7 @@ int Inter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
         } else if (nonzero[b8]) {
             cbp |= 1 << b8;
         }
-        if (blockNonzero[b] == 0) {
-            AddDcOnly(0, pred + off, 16, recon + off, 16);
-            continue;
-        }
-        int d[16];
-        Ops::Dequantise(levels, *q, d);
-        Ops::InverseAndAdd(d, pred + off, 16, recon + off, 16);
+        ReconstructBlock<Ops>(levels, blockNonzero[b], lists[b].pairs[0].run, *q, pred + off, 16, recon + off, 16);
     }
     return cbp;
 }
@@ -291,7 +313,7 @@ int Inter16x16(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t*
 template <class Ops>
 int Chroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coefs, CoefficientList* dcList,
            CoefficientList* acLists, const QuantRecord* q, int dcOffsetShift, int acCostThreshold) {
-    int c[4][16];
+    int16_t c[4][16];
     ForwardTwo<Ops>(src, pred, 8, c[0], c[1]);
     ForwardTwo<Ops>(src + 32, pred + 32, 8, c[2], c[3]);
     // 2x2 Hadamard of the DC terms, raster order (the chroma DC scan).
@@ -329,7 +351,7 @@ int Chroma(const uint8_t* src, uint8_t* recon, const uint8_t* pred, int16_t* coe
     for (int blk = 0; blk < 4; ++blk) {
         const int off = (blk >> 1) * 32 + (blk & 1) * 4;
         if (anyAc == 0 || blockAc[blk] == 0) {
-            AddDcOnly(dcValue[blk], pred + off, 8, recon + off, 8);
+            AddDc<Ops>(dcValue[blk], pred + off, 8, recon + off, 8);
             continue;
         }
         int dq[16];
