@@ -1,7 +1,16 @@
 #include "filters/encoder/core/coarse_search.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdlib>
+
+#include "filters/encoder/core/kernel_table.h"
+#include "filters/encoder/core/kernels_portable.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define OMBRISK_COARSE_SSE2 1
+#endif
 
 namespace ombrisk {
 
@@ -47,7 +56,7 @@ void Downscale(const uint8_t* origin, int stride, int width, int height, Quarter
     DownscaleRows(origin, stride, 0, out->rows(), out);
 }
 
-void DownscaleRows(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out) {
+void DownscaleRowsPortable(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out) {
     const int border = QuarterPlane::kBorder;
     const int columns = std::min(out->width + 2 * border, out->stride);
     for (int qy = std::max(first, 0); qy < std::min(end, out->rows()); ++qy)
@@ -59,6 +68,61 @@ void DownscaleRows(const uint8_t* origin, int stride, int first, int end, Quarte
                     sum += p[y * stride + x];
             out->samples[size_t(qy) * out->stride + qx] = static_cast<uint8_t>(sum / 16);
         }
+}
+
+#if defined(OMBRISK_COARSE_SSE2)
+// Sixteen outputs from four rows of 64 samples; the reads are exactly the portable
+// version's, and the remaining columns of a line are left to it.
+void DownscaleRowsSimd(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out) {
+    const int border = QuarterPlane::kBorder;
+    const int columns = std::min(out->width + 2 * border, out->stride);
+    const __m128i zero = _mm_setzero_si128(), ones = _mm_set1_epi16(1);
+    for (int qy = std::max(first, 0); qy < std::min(end, out->rows()); ++qy) {
+        const uint8_t* line = origin + ptrdiff_t(4 * (qy - border)) * stride - 4 * border;
+        uint8_t* dst = out->samples.data() + size_t(qy) * out->stride;
+        int qx = 0;
+        for (; qx + 16 <= columns; qx += 16) {
+            __m128i sums[4];
+            for (int c = 0; c < 4; ++c) {
+                const uint8_t* p = line + 4 * qx + 16 * c;
+                __m128i lo = zero, hi = zero;
+                for (int y = 0; y < 4; ++y) {
+                    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + ptrdiff_t(y) * stride));
+                    lo = _mm_add_epi16(lo, _mm_unpacklo_epi8(v, zero));
+                    hi = _mm_add_epi16(hi, _mm_unpackhi_epi8(v, zero));
+                }
+                // Column sums (at most 4 x 255) to pair sums, then to the four 4x4 sums
+                // (at most 4080): every step fits signed 16 bits.
+                const __m128i pairs = _mm_packs_epi32(_mm_madd_epi16(lo, ones), _mm_madd_epi16(hi, ones));
+                sums[c] = _mm_madd_epi16(pairs, ones);
+            }
+            const __m128i a = _mm_srli_epi16(_mm_packs_epi32(sums[0], sums[1]), 4);
+            const __m128i b = _mm_srli_epi16(_mm_packs_epi32(sums[2], sums[3]), 4);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + qx), _mm_packus_epi16(a, b));
+        }
+        for (; qx < columns; ++qx) {
+            const uint8_t* p = line + 4 * qx;
+            int sum = 0;
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 4; ++x)
+                    sum += p[y * stride + x];
+            dst[qx] = static_cast<uint8_t>(sum / 16);
+        }
+    }
+}
+#else
+void DownscaleRowsSimd(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out) {
+    DownscaleRowsPortable(origin, stride, first, end, out);
+}
+#endif
+
+void DownscaleRows(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out) {
+    // The same set as the process's kernel table: SIMD where the table holds the SIMD set
+    // (its portable chroma motion kernel replaced), portable otherwise, also when the
+    // environment forces the portable kernels.
+    static const auto rows =
+        KernelTable().chromaMotionBlock != &ChromaMotionBlock ? &DownscaleRowsSimd : &DownscaleRowsPortable;
+    rows(origin, stride, first, end, out);
 }
 
 uint32_t CoarseTexture(const uint8_t* b, int stride) {

@@ -53,6 +53,10 @@ void Downscale(const uint8_t* origin, int stride, int width, int height, Quarter
 // geometry and storage of `out`, then its lines first .. end - 1 (borders included).
 void PrepareQuarterPlane(int stride, int width, int height, QuarterPlane* out);
 void DownscaleRows(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out);
+// The two sets behind DownscaleRows (the SIMD one is the portable one where the target
+// has no SSE2); both give the same samples.
+void DownscaleRowsPortable(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out);
+void DownscaleRowsSimd(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out);
 
 // Texture of an 8x4 block: the squared spread of its four 4x2 quadrant means around the
 // mean of all 32 samples, over 4.

@@ -50,6 +50,30 @@ TEST(CoarseSearch, DownscaleAveragesFourByFourBlocksTruncated) {
     EXPECT_EQ(q.origin()[-q.stride - 1], 0);
 }
 
+// The SIMD downscale gives the portable samples: widths whose lines end in a partial run of
+// sixteen outputs, all-255 areas (the largest sums), and a band of lines that leaves the
+// lines outside it as they were.
+TEST(CoarseSearch, SimdDownscaleMatchesPortable) {
+    for (const int width : {720, 100, 48, 16}) {
+        const Plane p(width, 48, [](int x, int y) {
+            return x < 24 && y < 16 ? uint8_t{255} : static_cast<uint8_t>(Blocky(3 * x, 5 * y) ^ (x * 7 + y));
+        });
+        QuarterPlane portable, simd;
+        PrepareQuarterPlane(p.stride, p.width, p.height, &portable);
+        PrepareQuarterPlane(p.stride, p.width, p.height, &simd);
+        std::fill(portable.samples.begin(), portable.samples.end(), uint8_t{7});
+        std::fill(simd.samples.begin(), simd.samples.end(), uint8_t{7});
+        DownscaleRowsPortable(p.origin(), p.stride, 3, 11, &portable);
+        DownscaleRowsSimd(p.origin(), p.stride, 3, 11, &simd);
+        EXPECT_EQ(simd.samples, portable.samples) << width;
+        EXPECT_EQ(simd.samples[2 * simd.stride], 7) << "a line before the band was written";
+        DownscaleRowsPortable(p.origin(), p.stride, 0, portable.rows(), &portable);
+        DownscaleRowsSimd(p.origin(), p.stride, 0, simd.rows(), &simd);
+        EXPECT_EQ(simd.samples, portable.samples) << width;
+        EXPECT_EQ(simd.origin()[0], 255) << width;
+    }
+}
+
 TEST(CoarseSearch, FindsATranslationAndLeavesTheLastOddMacroblock) {
     // 80 samples wide: strips at 0 and 32 cover macroblocks 0-3; macroblock 4 is unsearched.
     const Plane ref(80, 64, [](int x, int y) { return Blocky(x, y); });
