@@ -17,8 +17,11 @@ inline constexpr CLSID CLSID_SecondSimulatedDvCamcorder = {
     0x6E2B7C42, 0x58D3, 0x4B0A, {0x9E, 0x6F, 0x2C, 0x1D, 0x8A, 0x4B, 0x7F, 0x30}};
 inline constexpr wchar_t kSecondCamcorderFriendlyName[] = L"Simulated DV Camcorder (Second deck)";
 // Under HKEY_CURRENT_USER: "Tape" (REG_SZ, the raw DV file that is the tape), "Connected"
-// (DWORD, 0 unplugs the deck; missing means plugged in) and "Stuck" (DWORD, 1 makes the
-// deck take transport commands without ever carrying them out).
+// (DWORD, 0 unplugs the deck; missing means plugged in), "Stuck" (DWORD, 1 makes the
+// deck take transport commands without ever carrying them out), "Camera" (DWORD, 1 makes
+// it a camcorder in camera mode) and "Speed" (DWORD, n from 2 to 16 makes the deck's clock
+// run n times as fast, for tests that need the tape's frames but not its real rate; missing,
+// 0 or 1 means real time).
 inline constexpr wchar_t kCamcorderSettingsKey[] = L"Software\\Vistrel\\Engines\\Simulated DV camcorder";
 
 }  // namespace engines

@@ -72,6 +72,15 @@ bool CameraMode() {
 bool Connected() {
     return Switch(L"Connected", true);
 }
+// How many times as fast as real time the deck's clock runs (1 to kMaxSpeed).
+constexpr DWORD kMaxSpeed = 16;
+DWORD Speed() {
+    DWORD value = 0, bytes = sizeof value;
+    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Speed", RRF_RT_REG_DWORD, nullptr, &value,
+                     &bytes) != ERROR_SUCCESS)
+        return 1;
+    return value < 1 ? 1 : value > kMaxSpeed ? kMaxSpeed : value;
+}
 
 // The tape: a raw DV file read a frame at a time.
 class Tape {
@@ -356,7 +365,8 @@ private:
         return position < 0 ? 0 : position > last ? last : position;
     }
 
-    // The deck: one tick a frame period, in real time.
+    // The deck: one tick a frame period, in real time (or `Speed` times as fast). The frames'
+    // stamps stay those of real time.
     void Tick() {
         using Clock = std::chrono::steady_clock;
         auto next = Clock::now();
@@ -382,7 +392,7 @@ private:
                 SUCCEEDED(NotifyEvent(EC_DEVICE_LOST, reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this)), 0)))
                 lost_ = false;
             if (deliver && IsActive() && State() == State_Running) pin_->DeliverFrame(frame, period);
-            next += std::chrono::microseconds(period / 10);
+            next += std::chrono::microseconds(period / 10 / Speed());
             const auto now = Clock::now();
             if (next < now) next = now;  // a late tick is not made up
             std::this_thread::sleep_until(next);

@@ -20,7 +20,14 @@
 
 namespace enginetest {
 
-inline void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0, DWORD camera = 0) {
+// How many times as fast as real time the simulated deck plays and winds, for tests that
+// need the tape's frames and time codes but not its real rate. A test that judges the deck's
+// pace, or races a command against the moving tape, plays it in real time (speed 1).
+inline constexpr DWORD kFastDeck = 4;
+
+// The simulated deck's settings; every call sets all of them (a deck left fast by one test
+// plays in real time for the next).
+inline void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0, DWORD camera = 0, DWORD speed = 1) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                               &key, nullptr),
@@ -29,6 +36,7 @@ inline void SetDeck(const std::string& tape, DWORD connected, DWORD stuck = 0, D
     RegSetValueExW(key, L"Connected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&connected), sizeof connected);
     RegSetValueExW(key, L"Stuck", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&stuck), sizeof stuck);
     RegSetValueExW(key, L"Camera", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&camera), sizeof camera);
+    RegSetValueExW(key, L"Speed", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&speed), sizeof speed);
     RegCloseKey(key);
 }
 

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,6 +34,7 @@
 namespace {
 
 using enginetest::FrameTimecodes;
+using enginetest::kFastDeck;
 using enginetest::ProbeSeconds;
 using enginetest::Registered;
 using enginetest::SetDeck;
@@ -92,9 +94,19 @@ std::string PathOf(const Notice& n) {
 
 class DvEngine : public ::testing::Test {
 protected:
+    // The deck and the engine are registered once for the program: each registration and
+    // removal is a regsvr32 process, seconds of a loaded machine, and no test changes them.
+    static void SetUpTestSuite() {
+        deck_ = std::make_unique<Registered>(DV_CAMCORDER_DLL);
+        engine_ = std::make_unique<Registered>(DV_CAPTURE_DLL);
+    }
+    static void TearDownTestSuite() {
+        engine_.reset();
+        deck_.reset();
+    }
     void SetUp() override {
-        ASSERT_TRUE(deck_.Ok());
-        ASSERT_TRUE(engine_.Ok());
+        ASSERT_TRUE(deck_ && deck_->Ok());
+        ASSERT_TRUE(engine_ && engine_->Ok());
         ASSERT_TRUE(testsupport::MediaFixture(kTape, "dv", &tape_));
         SetDeck(tape_, 1);
         {
@@ -164,8 +176,7 @@ protected:
     }
 
     comtest::ComScope com_;
-    Registered deck_{DV_CAMCORDER_DLL};
-    Registered engine_{DV_CAPTURE_DLL};
+    static inline std::unique_ptr<Registered> deck_, engine_;
     std::string tape_;
     ISystemLayerDV* dv_ = nullptr;
 };
@@ -295,7 +306,7 @@ TEST_F(DvEngine, CommandsDuringASeekLeaveItAndEndingItPausesTheDeck) {
 // A camcorder in camera mode: the engine reports it as such, records its live picture and
 // the camera refuses to wind.
 TEST_F(DvEngine, ACameraInCameraModeRecordsItsLivePicture) {
-    SetDeck(tape_, 1, 0, 1);
+    SetDeck(tape_, 1, 0, 1, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     DWORD mode = 0;
     ASSERT_EQ(dv_->GetDeviceMode(&mode), S_OK);
@@ -312,6 +323,7 @@ TEST_F(DvEngine, ACameraInCameraModeRecordsItsLivePicture) {
 }
 
 TEST_F(DvEngine, TheTimeLimitEndsATenSecondRecordingWithContinuousTimeCodes) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     const std::string out = Scratch("ten");
     const engines::CaptureParams params = Params(out);
@@ -340,6 +352,7 @@ TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
     comtest::RegistrationLock lock;
     enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
     ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     const std::string out = testsupport::FixturePath(testsupport::UniqueName("h264") + ".mpg");
     engines::CaptureParams params = Params(out);
@@ -419,6 +432,7 @@ TEST_F(DvEngine, TheH264TypeEncodesTheRecordingAfterwards) {
 // The MPEG kinds record DV and convert it afterwards with FFmpeg's MPEG encoders, at the
 // block's size and rates, sound included.
 TEST_F(DvEngine, TheMpeg2KindConvertsTheRecordingWithItsSound) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     const std::string out = testsupport::FixturePath(testsupport::UniqueName("mpeg2") + ".mpg");
     engines::CaptureParams params = Params(out);
@@ -470,6 +484,7 @@ TEST_F(DvEngine, AnH264BatchEncodesEachSegmentIntoItsOwnFile) {
     comtest::RegistrationLock lock;
     enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
     ASSERT_TRUE(lock.Held() && muxerLock.Held());
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     const std::string stem = testsupport::FixturePath(testsupport::UniqueName("h264batch")), base = stem + ".mpg";
     engines::CaptureParams params = Params(base);
@@ -612,6 +627,7 @@ TEST_F(DvEngine, TheSizeLimitEndsTheFileBeforeItIsReached) {
 }
 
 TEST_F(DvEngine, ABatchOfThreeSegmentsGivesThreeFilesWithTheirTimeCodes) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     const std::string base = Scratch("batch");
     const float offset = 1.0f;
@@ -641,6 +657,7 @@ TEST_F(DvEngine, ABatchOfThreeSegmentsGivesThreeFilesWithTheirTimeCodes) {
 }
 
 TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     const std::string scan = Scratch("quick_scan");
     ASSERT_EQ(dv_->StartQuickScan(scan.c_str()), S_OK);
@@ -694,6 +711,7 @@ TEST_F(DvEngine, QuickScanReportsEachSceneOfTheTape) {
 // The deck unplugged during a scan: the scene it was in is closed at the last frame scanned,
 // before the removal is noticed, and the scan file holds the frames scanned.
 TEST_F(DvEngine, AScanEndedByTheDecksRemovalClosesItsOpenScene) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     const std::string scan = Scratch("lost_scan");
     ASSERT_EQ(dv_->StartQuickScan(scan.c_str()), S_OK);
@@ -745,6 +763,7 @@ TEST_F(DvEngine, ADeckThatNeverFreezesEndsTheWaitWithAnError) {
 }
 
 TEST_F(DvEngine, StopAbortAndUnplugEndRecordingsKeepingWhatWasRecorded) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     ASSERT_EQ(Open(), S_OK);
     // Stop and abort, each after about a second.
     for (const bool abort : {false, true}) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -239,12 +240,27 @@ public:
 
 class BatchCaptureDialog : public SkinLayoutTest {
 protected:
+    // The engines are registered once for the program: each registration and removal is a
+    // regsvr32 process, seconds of a loaded machine, and no test changes them.
     static void SetUpTestSuite() {
         SkinLayoutTest::SetUpTestSuite();
+        deck_ = std::make_unique<enginetest::Registered>(DV_CAMCORDER_DLL);
+        engineServer_ = std::make_unique<enginetest::Registered>(DV_CAPTURE_DLL);
+        query_ = std::make_unique<enginetest::Registered>(STRING_QUERY_DLL);
+        player_ = std::make_unique<enginetest::SharedRegistered>(CLIP_PLAYER_DLL);
+        cache_ = std::make_unique<enginetest::SharedRegistered>(THUMBNAIL_CACHE_DLL);
         ASSERT_TRUE(testsupport::MediaFixture(kFourScenes, "dv", &tape_));
     }
+    static void TearDownTestSuite() {
+        cache_.reset();
+        player_.reset();
+        query_.reset();
+        engineServer_.reset();
+        deck_.reset();
+        SkinLayoutTest::TearDownTestSuite();
+    }
     void SetUp() override {
-        ASSERT_TRUE(deck_.Ok() && engineServer_.Ok() && query_.Ok() && player_.Ok() && cache_.Ok());
+        ASSERT_TRUE(deck_->Ok() && engineServer_->Ok() && query_->Ok() && player_->Ok() && cache_->Ok());
         enginetest::SetDeck(tape_, 1);
         captures_ = testsupport::FixturePath(testsupport::UniqueName("batch"));
         ASSERT_TRUE(CreateDirectoryA(captures_.c_str(), nullptr));
@@ -278,10 +294,11 @@ protected:
         AfxSetMessageBoxHook(nullptr);
         enginetest::SetDeck(tape_, 1);
     }
-    // Puts the tape `command` makes into the deck and opens the deck afresh on it.
-    void LoadTape(const char* command, std::string* tape) {
+    // Puts the tape `command` makes into the deck, playing `speed` times as fast as real
+    // time, and opens the deck afresh on it.
+    void LoadTape(const char* command, std::string* tape, DWORD speed = 1) {
         ASSERT_TRUE(testsupport::MediaFixture(command, "dv", tape));
-        enginetest::SetDeck(*tape, 1);
+        enginetest::SetDeck(*tape, 1, 0, 0, speed);
         engine_->OpenDevice(nullptr);
         ASSERT_EQ(engine_->OpenDevice("Simulated DV Camcorder"), S_OK);
     }
@@ -353,11 +370,8 @@ protected:
     }
 
     comtest::ComScope com_;
-    enginetest::Registered deck_{DV_CAMCORDER_DLL};
-    enginetest::Registered engineServer_{DV_CAPTURE_DLL};
-    enginetest::Registered query_{STRING_QUERY_DLL};
-    enginetest::SharedRegistered player_{CLIP_PLAYER_DLL};
-    enginetest::SharedRegistered cache_{THUMBNAIL_CACHE_DLL};
+    static inline std::unique_ptr<enginetest::Registered> deck_, engineServer_, query_;
+    static inline std::unique_ptr<enginetest::SharedRegistered> player_, cache_;
     static inline std::string tape_;
     std::string captures_;
     ISystemLayerDV* engine_ = nullptr;
@@ -369,6 +383,7 @@ protected:
 };
 
 TEST_F(BatchCaptureDialog, ScansJoinsCapturesAndReviews) {
+    enginetest::SetDeck(tape_, 1, 0, 0, enginetest::kFastDeck);
     Open();
     ASSERT_EQ(dialog_->GetStep(), CDVBatchCaptureDlg::kStart);
     ASSERT_EQ(dialog_->GetState(), CDVBatchCaptureDlg::kPaused) << "message boxes: " << boxes_.size();
@@ -434,11 +449,13 @@ TEST_F(BatchCaptureDialog, ScansJoinsCapturesAndReviews) {
 // segment, which ends with a message. Each keeps the file it recorded.
 TEST_F(BatchCaptureDialog, RunsStoppedByTheUserOrByAnUnansweringDeckKeepTheirFiles) {
     std::string tape;
-    ASSERT_NO_FATAL_FAILURE(LoadTape(kTwoScenes, &tape));
+    ASSERT_NO_FATAL_FAILURE(LoadTape(kTwoScenes, &tape, enginetest::kFastDeck));
     Open();
     dialog_->Press(CDVBatchCaptureDlg::kNext);
     ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 60000)) << Boxes();
     ASSERT_EQ(dialog_->List().Count(), 2) << Boxes();
+    // The runs race the user's stop and the deck's silence against the tape: in real time.
+    enginetest::SetDeck(tape, 1);
 
     // Stopped by the user after its first segment: the file and the list stay.
     dialog_->Press(CDVBatchCaptureDlg::kNext);
@@ -545,13 +562,14 @@ TEST_F(BatchCaptureDialog, ADeckFoundAgainAmongSeveralIsTheOneThatWasOpen) {
 // The deck unplugged in the middle of a scan: the scan ends with the scenes found so far; and
 // in the middle of a batch: the run ends with a message, the files recorded stay.
 TEST_F(BatchCaptureDialog, ADeckUnpluggedDuringTheScanOrTheBatchKeepsWhatWasDone) {
+    enginetest::SetDeck(tape_, 1, 0, 0, enginetest::kFastDeck);
     Open();
     dialog_->Press(CDVBatchCaptureDlg::kNext);
     // Two whole scenes and the start of a third.
     ASSERT_TRUE(PumpUntil([&] { return dialog_->List().Count() >= 3; }, 40000)) << Boxes();
     enginetest::SetDeck(tape_, 0);
     Pump(1500);
-    enginetest::SetDeck(tape_, 1);
+    enginetest::SetDeck(tape_, 1, 0, 0, enginetest::kFastDeck);
     ASSERT_TRUE(PumpUntil([&] { return dialog_->GetStep() == CDVBatchCaptureDlg::kReview; }, 30000)) << Boxes();
     const int kept = dialog_->List().Count();
     std::string spans;
@@ -603,6 +621,7 @@ TEST_F(BatchCaptureDialog, AnNtscTapeIsScannedAndReviewedAtItsOwnRate) {
         10000));
     engine_->Pause();
     Pump(500);
+    enginetest::SetDeck(ntsc, 1, 0, 0, enginetest::kFastDeck);  // the scan needs the frames, not their pace
     Open(29.97f);
     EXPECT_NEAR(dialog_->FrameRate(), 29.97f, 0.01f);
     const RECT& r = dialog_->PreviewRect();
@@ -683,6 +702,7 @@ TEST_F(BatchCaptureDialog, AnH264BatchShowsTheEncodingAndGivesH264Files) {
     ASSERT_TRUE(encoder.Ok() && muxer.Ok());
     params_.encoderType = engines::kEncoderH264;
     ASSERT_EQ(engine_->SetEncoderType(&params_), S_OK);
+    enginetest::SetDeck(tape_, 1, 0, 0, enginetest::kFastDeck);
     Open();
     EXPECT_EQ(dialog_->NonRealtime(), 1u) << "an H.264 profile records first and encodes afterwards";
     EXPECT_FALSE(Enabled(CDVBatchCaptureDlg::kNonRealtimeCheck));
