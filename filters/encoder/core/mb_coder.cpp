@@ -109,7 +109,7 @@ std::unique_ptr<CMbCoder> CMbCoder::Create(const EncoderBlock& block, int32_t le
 }
 
 CMbCoderFast::CMbCoderFast(const EncoderBlock& block, const CCavlcWriter* writer)
-    : CMbCoderFast(block, kCoderSad, writer, SadCosts(), Weights{1, 1, 16, 8}) {}
+    : CMbCoderFast(block, kCoderSad, writer, SadCosts(), Weights{1, 1, 16, 8, true}) {}
 
 CMbCoderFast::CMbCoderFast(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer,
                            const BlockCosts& costs, const Weights& weights)
@@ -122,7 +122,7 @@ CMbCoderRefined::CMbCoderRefined(const EncoderBlock& block, const CCavlcWriter* 
                    // the unscaled transform sums of the SATD already weigh a textured
                    // residual several times its SAD, and two λ made level 1 spend more
                    // bits than level 0 for less PSNR at high QP.
-                   Weights{2, 1, 32, 20}) {}
+                   Weights{2, 1, 32, 20, false}) {}
 
 CMbCoderRdo::CMbCoderRdo(const EncoderBlock& block, const CCavlcWriter* writer)
     : CMbCoder(block, kCoderRdo, writer, SadCosts()) {}

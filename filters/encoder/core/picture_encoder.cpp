@@ -41,6 +41,7 @@ CPictureEncoder::CPictureEncoder(const EncoderBlock& block, int processors)
     const int rows = std::max(block.macroblocks.rows, 1);
     lumaFiltered_ = std::make_unique<std::atomic<int>[]>(size_t(rows));
     chromaFiltered_ = std::make_unique<std::atomic<int>[]>(size_t(rows));
+    lumaPadded_ = std::make_unique<std::atomic<int>[]>(size_t(rows));
     for (int s = 0; s < slices; ++s)
         sliceCoded_.push_back(std::make_unique<common::Event>(common::Event::Mode::ManualReset));
     // The sequence parameter set's max_num_ref_frames: the P references, and one more
@@ -158,6 +159,7 @@ void CPictureEncoder::ResetRows() {
     for (int y = 0; y < block_.macroblocks.rows; ++y) {
         lumaFiltered_[size_t(y)].store(0, std::memory_order_relaxed);
         chromaFiltered_[size_t(y)].store(0, std::memory_order_relaxed);
+        lumaPadded_[size_t(y)].store(0, std::memory_order_relaxed);
     }
 }
 
@@ -182,7 +184,22 @@ void CPictureEncoder::FilterRow(CRefPictureStore* picture, int y, bool pad) {
         };
         if (y > 0) padRows(y - 1, y);
         if (y == rows - 1) padRows(y, y + 1);
+        if (plane != 0) continue;
+        if (y > 0) lumaPadded_[size_t(y - 1)].store(1, std::memory_order_release);
+        if (y == rows - 1) lumaPadded_[size_t(y)].store(1, std::memory_order_release);
     }
+}
+
+void CPictureEncoder::HalfSampleBandAfterRows(CRefPictureStore* picture, int band, int bands) {
+    // The band's output lines of the padded plane (kPlaneBorder lines above the picture)
+    // read the padded luma lines up to 3 below its last: the macroblock rows up to the
+    // one holding them (the borders are padded with the first and the last row).
+    const int rows = block_.macroblocks.rows, lines = picture->height() + 2 * kPlaneBorder;
+    const int end = int(int64_t(lines) * (band + 1) / bands);
+    const int lastRow = std::clamp((end + 2 - kPlaneBorder) / 16, 0, rows - 1);
+    for (int y = 0; y <= lastRow; ++y)
+        WaitForCount(lumaPadded_[size_t(y)], 1);
+    picture->BuildHalfSamplePlane(band, bands);
 }
 
 void CPictureEncoder::DeblockLastPicture() {
@@ -277,13 +294,22 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
     // every slice that holds a macroblock of rows 0 .. y + 1.
     const int slices = int(slices_.size()), rows = block_.macroblocks.rows, cols = block_.macroblocks.columns;
     const bool filter = reference && (block_.param(kParFlags) & kFlagDeblocking);
+    // With the filter the half-sample plane of a reference is built in the same run too,
+    // by bands, each once the rows it reads are padded: it fills the threads that the
+    // slices and the filter's wavefront leave idle instead of running after them.
+    const bool halfSamples = reference && block_.param(kParRefFrames) > 0;
+    const int halfBands = filter && halfSamples ? std::min(int{CRefPictureStore::kMaxHalfSampleBands}, rows) : 0;
     for (const auto& coded : sliceCoded_)
         coded->Reset();
     ResetRows();
-    group_->Run(slices + (filter ? rows : 0), [&](int item) {
+    group_->Run(slices + (filter ? rows : 0) + halfBands, [&](int item) {
         if (item < slices) {
             CodeSlice(item, pic, order, qp, &picture);
             sliceCoded_[size_t(item)]->Set();
+            return;
+        }
+        if (item >= slices + rows) {
+            HalfSampleBandAfterRows(&picture, item - slices - rows, halfBands);
             return;
         }
         const int y = item - slices, lastMb = std::min(y + 2, rows) * cols - 1;
@@ -309,7 +335,7 @@ int CPictureEncoder::EncodePicture(const PlanarPicture& source, const PictureOrd
                 picture.PadChromaRows(rows * b / bands, rows * (b + 1) / bands);
             });
         }
-        if (block_.param(kParRefFrames) > 0) {
+        if (halfSamples && halfBands == 0) {
             const int bands = Bands();
             group_->Run(bands, [&](int b) { picture.BuildHalfSamplePlane(b, bands); });
         }

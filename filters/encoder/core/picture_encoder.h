@@ -116,6 +116,11 @@ private:
     // Per macroblock row, how many of its macroblocks are filtered (luma, chroma): waits
     // for these take microseconds and spin.
     std::unique_ptr<std::atomic<int>[]> lumaFiltered_, chromaFiltered_;
+    // Per macroblock row, 1 once its luma lines are final and padded: the bands of the
+    // half-sample plane wait for the rows they read.
+    std::unique_ptr<std::atomic<int>[]> lumaPadded_;
+    // Band `band` of `bands` of the half-sample plane, after the luma rows it reads.
+    void HalfSampleBandAfterRows(CRefPictureStore* picture, int band, int bands);
     // Per slice, set once it is coded in this picture: waits for these take milliseconds
     // and block.
     std::vector<std::unique_ptr<common::Event>> sliceCoded_;
