@@ -224,3 +224,18 @@ set(SUITE_TSAN_SKIP_ombrisk_encode_test
   Encode.SceneCutBecomesAnIPicture
   Encode.TruncatedLastPictureIsReported
 )
+
+# Tests whose threads meet as those of another test in the run do, which leave the thread
+# sanitizer's run only (its cost is several times the address sanitizer's) and keep running
+# in the others: SUITE_TSAN_REPEATS_<executable>. Within tests, the long tables of streams
+# keep there a case of each way the threads meet (tests/support/sanitizer.h).
+set(SUITE_TSAN_REPEATS_avc_decode_test
+  # The larger sizes of each family: the decoding thread and the deblocking worker meet on
+  # them as on the 352x288 streams of the same options, which stay.
+  AvcDecode/X264StreamsMatchFfmpeg.EveryFrame/P_720_576
+  AvcDecode/X264StreamsMatchFfmpeg.EveryFrame/P_1920_1080
+  AvcDecode/X264StreamsMatchFfmpeg.EveryFrame/B_720_576
+  AvcDecode/X264StreamsMatchFfmpeg.EveryFrame/B_1920_1080
+  AvcDecode/X264StreamsMatchFfmpeg.EveryFrame/Cabac_720_576
+  AvcDecode/X264StreamsMatchFfmpeg.EveryFrame/Cabac_1920_1080
+)

@@ -32,7 +32,8 @@ set(SUITE_THREADED_UNITS
   filters/muxer/core    # the multiplexer engine's threads
   editor/core)          # the editing engine's clip threads
 set(SUITE_THREAD_START_PATTERN "std::(thread|jthread|async)|CreateThread|_beginthread|common/threads\\.h")
-# Within those, the tests that start no thread leave the run (cmake/SingleThreadedTests.cmake).
+# Within those, the tests that start no thread leave the run, and so do the tests whose threads
+# meet as another test's of the run do (cmake/SingleThreadedTests.cmake).
 include("${CMAKE_CURRENT_LIST_DIR}/SingleThreadedTests.cmake")
 
 # Whether `dir` lies in one of SUITE_THREADED_UNITS.
@@ -247,8 +248,9 @@ function(suite_add_gtest name)
         set_target_properties(${name} PROPERTIES EXCLUDE_FROM_ALL ON)
         return()
       endif()
-      if(SUITE_TSAN_SKIP_${name})
-        list(JOIN SUITE_TSAN_SKIP_${name} ":" skipped)
+      set(skipped ${SUITE_TSAN_SKIP_${name}} ${SUITE_TSAN_REPEATS_${name}})
+      if(skipped)
+        list(JOIN skipped ":" skipped)
         set(filter TEST_FILTER "-${skipped}")
       endif()
     endif()

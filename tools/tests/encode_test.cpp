@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/media_fixture.h"
+#include "tests/support/sanitizer.h"
 #include "tests/support/shell.h"
 
 namespace ombrisk_tools {
@@ -242,6 +243,10 @@ TEST(Encode, BitRateModes) {
         int mode, rate, slices;
     } runs[] = {{2, 300000, 4}, {2, 1000000, 1}, {3, 300000, 1}, {3, 1000000, 4}, {2, 120000, 1}, {3, 120000, 1}};
     for (const auto& c : runs) {
+        // The thread sanitizer's run keeps the runs in slices: those on one slice meet the
+        // worker group as those do (input copy, padding, the loop filter's rows), and their
+        // rate control is one thread's.
+        if (testsupport::kThreadSanitizer && c.slices == 1) continue;
         SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", " << c.rate << " bit/s, " << c.slices << " slices");
         EncodeOptions o;
         o.rateMode = c.mode;
