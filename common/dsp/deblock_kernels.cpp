@@ -1,6 +1,7 @@
 #include "common/dsp/deblock_kernels.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "common/cpu_features.h"
 
@@ -10,6 +11,16 @@
 #endif
 
 namespace common {
+
+// kDeblockAlpha and kDeblockTc0 are constant-initialised, so ready before this.
+const std::array<DeblockIndexA, 52> kDeblockIndexA = [] {
+    std::array<DeblockIndexA, 52> t{};
+    for (int a = 0; a < 52; ++a) {
+        const uint8_t* tc0 = kDeblockTc0[a];
+        t[a] = {kDeblockAlpha[a], 0xFFu | uint32_t{tc0[0]} << 8 | uint32_t{tc0[1]} << 16 | uint32_t{tc0[2]} << 24};
+    }
+    return t;
+}();
 
 namespace {
 
@@ -96,9 +107,14 @@ void deblock_chroma_strong_8_c(uint8_t* cb, uint8_t* cr, int step, int along, in
 }
 
 #ifdef COMMON_HAVE_SSE2
+// The helpers below go inline into each whole-edge form, so that the eight vectors stay in
+// registers instead of passing through memory between calls.
+#define DEBLOCK_INLINE [[gnu::always_inline]] inline
+
 // The SSE2 forms hold the eight samples p3 p2 p1 p0 q0 q1 q2 q3 of sixteen lines as eight
-// vectors v[0..7] (lane = line) and compute in 16-bit lanes, two halves of eight lines.
-// Vertical edges are transposed in and out; chroma puts the Cb lines in lanes 0-7 and
+// vectors v[0..7] (lane = line). The luma bS 4 filter computes in 16-bit lanes, two halves
+// of eight lines; the others in byte lanes, exact by the identities beside them. Vertical
+// edges are transposed in and out; chroma puts the Cb lines in lanes 0-7 and
 // the Cr lines in lanes 8-15.
 
 inline __m128i Widen(__m128i v, int half) {
@@ -119,47 +135,74 @@ inline __m128i EdgeMask(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i 
     return _mm_and_si128(m, _mm_cmplt_epi16(AbsDiff(q1, q0), vb));
 }
 
-// tC0 of the eight lines of one half: four lines per segment in luma, two in chroma.
-inline __m128i SegmentTc0(const int8_t* tc0, int half, bool luma) {
-    if (luma) {
-        const int8_t* t = tc0 + 2 * half;
-        return _mm_setr_epi16(t[0], t[0], t[0], t[0], t[1], t[1], t[1], t[1]);
-    }
-    return _mm_setr_epi16(tc0[0], tc0[0], tc0[1], tc0[1], tc0[2], tc0[2], tc0[3], tc0[3]);
+// Unsigned bytes: |a - b|, and all ones in the lanes where x < limit.
+inline __m128i AbsDiffU8(__m128i a, __m128i b) {
+    return _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+}
+inline __m128i BelowU8(__m128i x, __m128i limit) {
+    const __m128i notBelow = _mm_cmpeq_epi8(_mm_subs_epu8(limit, x), _mm_setzero_si128());
+    return _mm_xor_si128(notBelow, _mm_set1_epi8(-1));
 }
 
-// Clause 8.7.2.3 on v[1..6] (p2 .. q2); v[2..5] change.
-void LumaNormalSse2(__m128i* v, int alpha, int beta, const int8_t* tc0) {
-    const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi16(1);
-    const __m128i va = _mm_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm_set1_epi16(static_cast<int16_t>(beta));
-    __m128i outP1[2], outP0[2], outQ0[2], outQ1[2];
+// floor((a + b) / 2) of unsigned bytes (pavgb rounds up).
+inline __m128i FloorAverageU8(__m128i a, __m128i b) {
+    return _mm_sub_epi8(_mm_avg_epu8(a, b), _mm_and_si128(_mm_xor_si128(a, b), _mm_set1_epi8(1)));
+}
+
+// p'0 and q'0 of clause 8.7.2.3 with tC in byte lanes (0 where nothing changes): delta
+// = (((q0 - p0) << 2) + (p1 - q1) + 4) >> 3 in 16-bit lanes, saturated to bytes (|tC| is
+// below 128), clipped to [-tC, tC] biased by 128, then added as its positive and negative
+// parts with saturation, which is Clip1 (clause 5.7).
+DEBLOCK_INLINE void DeltaP0Q0(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i tc, __m128i* outP0,
+                              __m128i* outQ0) {
+    const __m128i four = _mm_set1_epi16(4);
+    __m128i delta[2];
     for (int half = 0; half < 2; ++half) {
-        const __m128i p2 = Widen(v[1], half), p1 = Widen(v[2], half), p0 = Widen(v[3], half), q0 = Widen(v[4], half),
-                      q1 = Widen(v[5], half), q2 = Widen(v[6], half);
-        const __m128i vtc0 = SegmentTc0(tc0, half, true);
-        const __m128i mask = _mm_and_si128(EdgeMask(p1, p0, q0, q1, va, vb), _mm_cmpgt_epi16(vtc0, _mm_set1_epi16(-1)));
-        const __m128i ap = _mm_and_si128(_mm_cmplt_epi16(AbsDiff(p2, p0), vb), mask);  // all ones where set
-        const __m128i aq = _mm_and_si128(_mm_cmplt_epi16(AbsDiff(q2, q0), vb), mask);
-        const __m128i tc = _mm_sub_epi16(_mm_sub_epi16(vtc0, ap), aq);  // tc0 + ap + aq (masks are -1)
-        __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
-        delta = _mm_srai_epi16(_mm_add_epi16(delta, _mm_set1_epi16(4)), 3);
-        delta = _mm_min_epi16(_mm_max_epi16(delta, _mm_sub_epi16(zero, tc)), tc);
-        delta = _mm_and_si128(delta, mask);
-        outP0[half] = _mm_add_epi16(p0, delta);
-        outQ0[half] = _mm_sub_epi16(q0, delta);
-        const __m128i avg = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(p0, q0), one), 1);
-        const __m128i ntc0 = _mm_sub_epi16(zero, vtc0);
-        __m128i dp = _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(p2, avg), _mm_slli_epi16(p1, 1)), 1);
-        dp = _mm_and_si128(_mm_min_epi16(_mm_max_epi16(dp, ntc0), vtc0), ap);
-        __m128i dq = _mm_srai_epi16(_mm_sub_epi16(_mm_add_epi16(q2, avg), _mm_slli_epi16(q1, 1)), 1);
-        dq = _mm_and_si128(_mm_min_epi16(_mm_max_epi16(dq, ntc0), vtc0), aq);
-        outP1[half] = _mm_add_epi16(p1, dp);
-        outQ1[half] = _mm_add_epi16(q1, dq);
+        const __m128i dq0p0 = _mm_sub_epi16(Widen(q0, half), Widen(p0, half));
+        const __m128i dp1q1 = _mm_sub_epi16(Widen(p1, half), Widen(q1, half));
+        delta[half] = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(dq0p0, 2), dp1q1), four), 3);
     }
-    v[2] = _mm_packus_epi16(outP1[0], outP1[1]);
-    v[3] = _mm_packus_epi16(outP0[0], outP0[1]);
-    v[4] = _mm_packus_epi16(outQ0[0], outQ0[1]);
-    v[5] = _mm_packus_epi16(outQ1[0], outQ1[1]);
+    const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+    __m128i biased = _mm_xor_si128(_mm_packs_epi16(delta[0], delta[1]), bias);  // delta + 128
+    biased = _mm_min_epu8(_mm_max_epu8(biased, _mm_subs_epu8(bias, tc)), _mm_adds_epu8(bias, tc));
+    const __m128i up = _mm_subs_epu8(biased, bias), down = _mm_subs_epu8(bias, biased);
+    *outP0 = _mm_subs_epu8(_mm_adds_epu8(p0, up), down);
+    *outQ0 = _mm_subs_epu8(_mm_adds_epu8(q0, down), up);
+}
+
+// Lines where |p0 - q0| < alpha, |p1 - p0| < beta and |q1 - q0| < beta, in byte lanes.
+inline __m128i EdgeMaskU8(__m128i p1, __m128i p0, __m128i q0, __m128i q1, __m128i va, __m128i vb) {
+    const __m128i m = _mm_and_si128(BelowU8(AbsDiffU8(p0, q0), va), BelowU8(AbsDiffU8(p1, p0), vb));
+    return _mm_and_si128(m, BelowU8(AbsDiffU8(q1, q0), vb));
+}
+
+// Clause 8.7.2.3 on v[1..6] (p2 .. q2), sixteen lines in byte lanes; v[2..5] change.
+// p'1 = p1 + Clip3(-tC0, tC0, (p2 + ((p0 + q0 + 1) >> 1) - 2 p1) >> 1) is the clamp of
+// floor((p2 + ((p0 + q0 + 1) >> 1)) / 2) to [p1 - tC0, p1 + tC0], which saturating bytes
+// give exactly (q'1 likewise); delta is formed in 16-bit lanes, then clipped to [-tC, tC]
+// in bytes biased by 128 and added as its positive and negative parts with saturation,
+// which is Clip1 (clause 5.7).
+DEBLOCK_INLINE void LumaNormalSse2(__m128i* v, int alpha, int beta, const int8_t* tc0) {
+    const __m128i p2 = v[1], p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5], q2 = v[6];
+    const __m128i va = _mm_set1_epi8(static_cast<char>(alpha)), vb = _mm_set1_epi8(static_cast<char>(beta));
+    // tC0 of segment k in lanes 4k .. 4k + 3; -1 (bS 0) turns the lanes off.
+    int32_t tc0Word;
+    std::memcpy(&tc0Word, tc0, 4);
+    __m128i vtc0 = _mm_cvtsi32_si128(tc0Word);
+    vtc0 = _mm_unpacklo_epi8(vtc0, vtc0);
+    vtc0 = _mm_unpacklo_epi8(vtc0, vtc0);
+    const __m128i mask = _mm_and_si128(_mm_cmpgt_epi8(vtc0, _mm_set1_epi8(-1)), EdgeMaskU8(p1, p0, q0, q1, va, vb));
+    const __m128i ap = _mm_and_si128(BelowU8(AbsDiffU8(p2, p0), vb), mask);  // all ones where set
+    const __m128i aq = _mm_and_si128(BelowU8(AbsDiffU8(q2, q0), vb), mask);
+    vtc0 = _mm_and_si128(vtc0, mask);                             // 0 where nothing changes
+    const __m128i tc = _mm_sub_epi8(_mm_sub_epi8(vtc0, ap), aq);  // tc0 + ap + aq, at most 27
+    // p1 and q1.
+    const __m128i avg = _mm_avg_epu8(p0, q0);  // (p0 + q0 + 1) >> 1
+    const __m128i tcp = _mm_and_si128(vtc0, ap), tcq = _mm_and_si128(vtc0, aq);
+    const __m128i hp = FloorAverageU8(p2, avg), hq = FloorAverageU8(q2, avg);
+    v[2] = _mm_max_epu8(_mm_min_epu8(hp, _mm_adds_epu8(p1, tcp)), _mm_subs_epu8(p1, tcp));
+    v[5] = _mm_max_epu8(_mm_min_epu8(hq, _mm_adds_epu8(q1, tcq)), _mm_subs_epu8(q1, tcq));
+    DeltaP0Q0(p1, p0, q0, q1, tc, &v[3], &v[4]);
 }
 
 // One side of clause 8.7.2.4's luma filter in 16-bit lanes: a0 .. a3 on this side (a0 at
@@ -180,7 +223,7 @@ inline void StrongSide(__m128i a3, __m128i a2, __m128i a1, __m128i a0, __m128i b
 }
 
 // Clause 8.7.2.4 on v[0..7]; v[1..6] change.
-void LumaStrongSse2(__m128i* v, int alpha, int beta) {
+DEBLOCK_INLINE void LumaStrongSse2(__m128i* v, int alpha, int beta) {
     const __m128i va = _mm_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm_set1_epi16(static_cast<int16_t>(beta));
     const __m128i gap = _mm_set1_epi16(static_cast<int16_t>((alpha >> 2) + 2));
     __m128i out[6][2];
@@ -205,49 +248,34 @@ void LumaStrongSse2(__m128i* v, int alpha, int beta) {
         v[1 + k] = _mm_packus_epi16(out[k][0], out[k][1]);
 }
 
-// Clause 8.7.2.3 for chroma on v[2..5]; v[3] and v[4] change.
-void ChromaNormalSse2(__m128i* v, int alpha, int beta, const int8_t* tc0) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i va = _mm_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm_set1_epi16(static_cast<int16_t>(beta));
-    const __m128i vtc0 = SegmentTc0(tc0, 0, false);  // both halves: Cb and Cr share segments
-    const __m128i on = _mm_cmpgt_epi16(vtc0, _mm_set1_epi16(-1));
-    const __m128i tc = _mm_add_epi16(vtc0, _mm_set1_epi16(1));
-    __m128i outP0[2], outQ0[2];
-    for (int half = 0; half < 2; ++half) {
-        const __m128i p1 = Widen(v[2], half), p0 = Widen(v[3], half), q0 = Widen(v[4], half), q1 = Widen(v[5], half);
-        const __m128i mask = _mm_and_si128(EdgeMask(p1, p0, q0, q1, va, vb), on);
-        __m128i delta = _mm_add_epi16(_mm_slli_epi16(_mm_sub_epi16(q0, p0), 2), _mm_sub_epi16(p1, q1));
-        delta = _mm_srai_epi16(_mm_add_epi16(delta, _mm_set1_epi16(4)), 3);
-        delta = _mm_min_epi16(_mm_max_epi16(delta, _mm_sub_epi16(zero, tc)), tc);
-        delta = _mm_and_si128(delta, mask);
-        outP0[half] = _mm_add_epi16(p0, delta);
-        outQ0[half] = _mm_sub_epi16(q0, delta);
-    }
-    v[3] = _mm_packus_epi16(outP0[0], outP0[1]);
-    v[4] = _mm_packus_epi16(outQ0[0], outQ0[1]);
+// Clause 8.7.2.3 for chroma on v[2..5], byte lanes; v[3] and v[4] change.
+DEBLOCK_INLINE void ChromaNormalSse2(__m128i* v, int alpha, int beta, const int8_t* tc0) {
+    const __m128i p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5];
+    const __m128i va = _mm_set1_epi8(static_cast<char>(alpha)), vb = _mm_set1_epi8(static_cast<char>(beta));
+    // tC0 of segment k in Cb lanes 2k, 2k + 1 and Cr lanes 8 + 2k, 9 + 2k.
+    int32_t tc0Word;
+    std::memcpy(&tc0Word, tc0, 4);
+    __m128i vtc0 = _mm_cvtsi32_si128(tc0Word);
+    vtc0 = _mm_unpacklo_epi8(vtc0, vtc0);
+    vtc0 = _mm_unpacklo_epi64(vtc0, vtc0);
+    const __m128i mask = _mm_and_si128(_mm_cmpgt_epi8(vtc0, _mm_set1_epi8(-1)), EdgeMaskU8(p1, p0, q0, q1, va, vb));
+    const __m128i tc = _mm_sub_epi8(_mm_and_si128(vtc0, mask), mask);  // tc0 + 1, 0 where nothing changes
+    DeltaP0Q0(p1, p0, q0, q1, tc, &v[3], &v[4]);
 }
 
-// Clause 8.7.2.4 for chroma on v[2..5]; v[3] and v[4] change.
-void ChromaStrongSse2(__m128i* v, int alpha, int beta) {
-    const __m128i two = _mm_set1_epi16(2);
-    const __m128i va = _mm_set1_epi16(static_cast<int16_t>(alpha)), vb = _mm_set1_epi16(static_cast<int16_t>(beta));
-    __m128i outP0[2], outQ0[2];
-    for (int half = 0; half < 2; ++half) {
-        const __m128i p1 = Widen(v[2], half), p0 = Widen(v[3], half), q0 = Widen(v[4], half), q1 = Widen(v[5], half);
-        const __m128i mask = EdgeMask(p1, p0, q0, q1, va, vb);
-        const __m128i p0s =
-            _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(p1, 1), p0), _mm_add_epi16(q1, two)), 2);
-        const __m128i q0s =
-            _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(_mm_slli_epi16(q1, 1), q0), _mm_add_epi16(p1, two)), 2);
-        outP0[half] = Select(mask, p0s, p0);
-        outQ0[half] = Select(mask, q0s, q0);
-    }
-    v[3] = _mm_packus_epi16(outP0[0], outP0[1]);
-    v[4] = _mm_packus_epi16(outQ0[0], outQ0[1]);
+// Clause 8.7.2.4 for chroma on v[2..5], byte lanes; v[3] and v[4] change. (2 a + b + c + 2)
+// >> 2 equals the rounded-up mean of a and floor((b + c) / 2): when b + c is odd, 2 a + b
+// + c + 1 is even and adding 1 to it crosses no multiple of 4.
+DEBLOCK_INLINE void ChromaStrongSse2(__m128i* v, int alpha, int beta) {
+    const __m128i p1 = v[2], p0 = v[3], q0 = v[4], q1 = v[5];
+    const __m128i va = _mm_set1_epi8(static_cast<char>(alpha)), vb = _mm_set1_epi8(static_cast<char>(beta));
+    const __m128i mask = EdgeMaskU8(p1, p0, q0, q1, va, vb);
+    v[3] = Select(mask, _mm_avg_epu8(p1, FloorAverageU8(p0, q1)), p0);  // (2 p1 + p0 + q1 + 2) >> 2
+    v[4] = Select(mask, _mm_avg_epu8(q1, FloorAverageU8(q0, p1)), q0);  // (2 q1 + q0 + p1 + 2) >> 2
 }
 
 // Sixteen lines of eight samples (row[i] points at p3 of line i) into v[0..7].
-void LoadTransposed(uint8_t* const* row, __m128i* v) {
+DEBLOCK_INLINE void LoadTransposed(uint8_t* const* row, __m128i* v) {
     __m128i t[8];
     for (int i = 0; i < 8; ++i)
         t[i] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row[2 * i])),
@@ -269,7 +297,7 @@ void LoadTransposed(uint8_t* const* row, __m128i* v) {
 }
 
 // The inverse of LoadTransposed: v[0..7] back into sixteen lines of eight samples.
-void StoreTransposed(uint8_t* const* row, const __m128i* v) {
+DEBLOCK_INLINE void StoreTransposed(uint8_t* const* row, const __m128i* v) {
     __m128i lo[4], hi[4];  // 16-bit element i: samples 2k, 2k + 1 of line i (lo) or i + 8 (hi)
     for (int k = 0; k < 4; ++k) {
         lo[k] = _mm_unpacklo_epi8(v[2 * k], v[2 * k + 1]);

@@ -3,6 +3,8 @@
 // the filtering of one macroblock edge from its four boundary strengths.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -56,83 +58,94 @@ inline DeblockThresholds ThresholdsOf(int indexA, int indexB) {
     return {kDeblockAlpha[indexA], kDeblockBeta[indexB], indexA};
 }
 
-// How an edge's four bS values are filtered: not at all, all bS 4, all below 4, or mixed.
-enum class DeblockEdgeKind { kNone, kStrong, kNormal, kMixed };
-inline DeblockEdgeKind EdgeKindOf(const uint8_t* bs) {
-    uint32_t all;
-    std::memcpy(&all, bs, 4);
-    if (all == 0) return DeblockEdgeKind::kNone;
-    if (all == 0x04040404u) return DeblockEdgeKind::kStrong;
-    // bS is at most 4: bit 2 of a byte marks bS 4.
-    return (all & 0x04040404u) == 0 ? DeblockEdgeKind::kNormal : DeblockEdgeKind::kMixed;
+// The filter of one edge: alpha, beta and, in byte b of tc0ByBs, the tC0 of bS b (byte 0:
+// -1, bS 0 leaves its segment as it is; byte 4 unused).
+struct DeblockEdgeFilter {
+    int alpha, beta;
+    uint32_t tc0ByBs;
+};
+// kDeblockAlpha and tc0ByBs by indexA, built once from the standard's tables.
+struct DeblockIndexA {
+    uint32_t alpha, tc0ByBs;
+};
+extern const std::array<DeblockIndexA, 52> kDeblockIndexA;
+inline DeblockEdgeFilter EdgeFilterOf(const DeblockThresholds& t) {
+    return {t.alpha, t.beta, kDeblockIndexA[t.indexA].tc0ByBs};
 }
 
-// tC0 of each segment for bS below 4, -1 where bS is 0.
-inline void SegmentTc0(const uint8_t* bs, int indexA, int8_t* tc0) {
-    for (int seg = 0; seg < 4; ++seg)
-        tc0[seg] = static_cast<int8_t>(bs[seg] == 0 ? -1 : kDeblockTc0[indexA][bs[seg] - 1]);
+// An edge's four bS as one word, segment k in bits 8k .. 8k + 7.
+inline uint32_t StrengthWord(const uint8_t* bs) {
+    uint32_t word;
+    std::memcpy(&word, bs, 4);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap32(word);
+    return word;
+}
+
+// tC0 of the four segments of an edge whose bS (in `word`) are all below 4.
+inline void SegmentTc0(uint32_t word, uint32_t tc0ByBs, int8_t* tc0) {
+    for (int seg = 0; seg < 4; ++seg, word >>= 8)
+        tc0[seg] = static_cast<int8_t>(tc0ByBs >> (8 * (word & 0xFF)));
 }
 
 // Filters one 16-sample luma edge of a macroblock (q0: its first sample behind the edge)
-// with the four segments' bS; `vertical` for an edge between columns. The caller has
-// checked that alpha and beta are not 0.
-inline void FilterLumaEdge(const DeblockKernels& k, bool vertical, uint8_t* q0, int pitch, const uint8_t* bs,
-                           const DeblockThresholds& t) {
+// with the four segments' bS in `word`, at least one above 0; `vertical` for an edge
+// between columns. The caller has checked that alpha and beta are not 0.
+inline void FilterLumaEdge(const DeblockKernels& k, bool vertical, uint8_t* q0, int pitch, uint32_t word,
+                           const DeblockEdgeFilter& f) {
     const int step = vertical ? 1 : pitch, along = vertical ? pitch : 1;
-    switch (EdgeKindOf(bs)) {
-        case DeblockEdgeKind::kNone:
-            return;
-        case DeblockEdgeKind::kStrong:
-            (vertical ? k.lumaStrongVertical16 : k.lumaStrongHorizontal16)(q0, step, along, t.alpha, t.beta);
-            return;
-        case DeblockEdgeKind::kNormal: {
-            int8_t tc0[4];
-            SegmentTc0(bs, t.indexA, tc0);
-            (vertical ? k.lumaVertical16 : k.lumaHorizontal16)(q0, step, along, t.alpha, t.beta, tc0);
-            return;
+    if (word == 0x04040404u) {
+        (vertical ? k.lumaStrongVertical16 : k.lumaStrongHorizontal16)(q0, step, along, f.alpha, f.beta);
+    } else if ((word & 0x04040404u) == 0) {  // every bS below 4 (bS is at most 4: bit 2 marks bS 4)
+        int8_t tc0[4];
+        SegmentTc0(word, f.tc0ByBs, tc0);
+        (vertical ? k.lumaVertical16 : k.lumaHorizontal16)(q0, step, along, f.alpha, f.beta, tc0);
+    } else {
+        for (int seg = 0; seg < 4; ++seg, word >>= 8) {
+            const int bs = word & 0xFF;
+            uint8_t* at = q0 + 4 * seg * along;
+            if (bs == 4)
+                k.lumaStrong(at, step, along, 4, f.alpha, f.beta, 0);
+            else if (bs != 0)
+                k.lumaNormal(at, step, along, 4, f.alpha, f.beta, static_cast<int8_t>(f.tc0ByBs >> (8 * bs)));
         }
-        case DeblockEdgeKind::kMixed:
-            for (int seg = 0; seg < 4; ++seg) {
-                if (bs[seg] == 0) continue;
-                uint8_t* at = q0 + 4 * seg * along;
-                if (bs[seg] == 4)
-                    k.lumaStrong(at, step, along, 4, t.alpha, t.beta, 0);
-                else
-                    k.lumaNormal(at, step, along, 4, t.alpha, t.beta, kDeblockTc0[t.indexA][bs[seg] - 1]);
-            }
-            return;
     }
 }
 
 // The same for the 8-sample edge of both chroma planes (cb, cr: their first samples behind
 // the edge), whose segment k covers two lines.
+inline void FilterChromaEdge(const DeblockKernels& k, bool vertical, uint8_t* cb, uint8_t* cr, int pitch, uint32_t word,
+                             const DeblockEdgeFilter& f) {
+    const int step = vertical ? 1 : pitch, along = vertical ? pitch : 1;
+    if (word == 0x04040404u) {
+        (vertical ? k.chromaStrongVertical8 : k.chromaStrongHorizontal8)(cb, cr, step, along, f.alpha, f.beta);
+    } else if ((word & 0x04040404u) == 0) {
+        int8_t tc0[4];
+        SegmentTc0(word, f.tc0ByBs, tc0);
+        (vertical ? k.chromaVertical8 : k.chromaHorizontal8)(cb, cr, step, along, f.alpha, f.beta, tc0);
+    } else {
+        for (uint8_t* plane : {cb, cr})
+            for (int seg = 0; seg < 4; ++seg) {
+                const int bs = (word >> (8 * seg)) & 0xFF;
+                uint8_t* at = plane + 2 * seg * along;
+                if (bs == 4)
+                    k.chromaStrong(at, step, along, 2, f.alpha, f.beta, 0);
+                else if (bs != 0)
+                    k.chromaNormal(at, step, along, 2, f.alpha, f.beta, static_cast<int8_t>(f.tc0ByBs >> (8 * bs)));
+            }
+    }
+}
+
+// The same from the four bS as bytes and the edge's thresholds; an edge whose bS are all 0
+// is left as it is.
+inline void FilterLumaEdge(const DeblockKernels& k, bool vertical, uint8_t* q0, int pitch, const uint8_t* bs,
+                           const DeblockThresholds& t) {
+    const uint32_t word = StrengthWord(bs);
+    if (word != 0) FilterLumaEdge(k, vertical, q0, pitch, word, EdgeFilterOf(t));
+}
 inline void FilterChromaEdge(const DeblockKernels& k, bool vertical, uint8_t* cb, uint8_t* cr, int pitch,
                              const uint8_t* bs, const DeblockThresholds& t) {
-    const int step = vertical ? 1 : pitch, along = vertical ? pitch : 1;
-    switch (EdgeKindOf(bs)) {
-        case DeblockEdgeKind::kNone:
-            return;
-        case DeblockEdgeKind::kStrong:
-            (vertical ? k.chromaStrongVertical8 : k.chromaStrongHorizontal8)(cb, cr, step, along, t.alpha, t.beta);
-            return;
-        case DeblockEdgeKind::kNormal: {
-            int8_t tc0[4];
-            SegmentTc0(bs, t.indexA, tc0);
-            (vertical ? k.chromaVertical8 : k.chromaHorizontal8)(cb, cr, step, along, t.alpha, t.beta, tc0);
-            return;
-        }
-        case DeblockEdgeKind::kMixed:
-            for (uint8_t* plane : {cb, cr})
-                for (int seg = 0; seg < 4; ++seg) {
-                    if (bs[seg] == 0) continue;
-                    uint8_t* at = plane + 2 * seg * along;
-                    if (bs[seg] == 4)
-                        k.chromaStrong(at, step, along, 2, t.alpha, t.beta, 0);
-                    else
-                        k.chromaNormal(at, step, along, 2, t.alpha, t.beta, kDeblockTc0[t.indexA][bs[seg] - 1]);
-                }
-            return;
-    }
+    const uint32_t word = StrengthWord(bs);
+    if (word != 0) FilterChromaEdge(k, vertical, cb, cr, pitch, word, EdgeFilterOf(t));
 }
 
 }  // namespace common

@@ -221,21 +221,40 @@ bool Thresholds(int qpAv, const MacroblockInfo* cur, EdgeThresholds* t) {
     return t->alpha != 0 && t->beta != 0;
 }
 
-// Filters the luma edges of one macroblock (origin: its top-left sample).
+using common::DeblockEdgeFilter;
+using common::StrengthWord;
+
+// The filter of one edge QP average with the slice's offsets (clause 8.7.2.2); false when
+// alpha or beta is 0, which leaves every sample of the edge as it is.
+inline bool EdgeFilterOf(int qpAv, int offsetA, int offsetB, DeblockEdgeFilter* f) {
+    const common::DeblockIndexA& a = common::kDeblockIndexA[std::clamp(qpAv + offsetA, 0, 51)];
+    f->alpha = static_cast<int>(a.alpha);
+    f->beta = common::kDeblockBeta[std::clamp(qpAv + offsetB, 0, 51)];
+    f->tc0ByBs = a.tc0ByBs;
+    return f->alpha != 0 && f->beta != 0;
+}
+
+// Filters the luma edges of one macroblock (origin: its top-left sample): the left edge and
+// the inner vertical ones, then the top edge and the inner horizontal ones.
 void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const MacroblockInfo* cur,
-                     const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
-    EdgeThresholds inner;  // every inner edge has the macroblock's own QP
-    const bool innerOn = Thresholds(cur->qp, cur, &inner);
+                     const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& kt) {
+    const common::DeblockKernels& k = kt.deblock;
+    const int offsetA = cur->filterOffsetA, offsetB = cur->filterOffsetB;
+    DeblockEdgeFilter inner;  // every inner edge has the macroblock's own QP
+    const bool innerOn = EdgeFilterOf(cur->qp, offsetA, offsetB, &inner);
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
         const int step = dir == 0 ? 1 : pitch;  // across the edge
-        for (int edge = 0; edge < 4; ++edge) {
-            if (edge == 0 && neighbour == nullptr) continue;
-            const uint8_t* bs = e.bs[dir][edge];
-            if (common::EdgeKindOf(bs) == common::DeblockEdgeKind::kNone) continue;
-            EdgeThresholds t = inner;
-            if (edge == 0 ? !Thresholds((neighbour->qp + cur->qp + 1) >> 1, cur, &t) : !innerOn) continue;
-            common::FilterLumaEdge(k.deblock, dir == 0, origin + 4 * edge * step, pitch, bs, t);
+        if (neighbour != nullptr) {
+            DeblockEdgeFilter outer;
+            const uint32_t word = StrengthWord(e.bs[dir][0]);
+            if (word != 0 && EdgeFilterOf((neighbour->qp + cur->qp + 1) >> 1, offsetA, offsetB, &outer))
+                common::FilterLumaEdge(k, dir == 0, origin, pitch, word, outer);
+        }
+        if (!innerOn) continue;
+        for (int edge = 1; edge < 4; ++edge) {
+            const uint32_t word = StrengthWord(e.bs[dir][edge]);
+            if (word != 0) common::FilterLumaEdge(k, dir == 0, origin + 4 * edge * step, pitch, word, inner);
         }
     }
 }
@@ -243,21 +262,24 @@ void FilterLumaEdges(uint8_t* origin, int pitch, const EdgeStrengths& e, const M
 // Filters the chroma edges of one macroblock in both planes (cb, cr: its top-left
 // samples); chroma edge 1 lies on luma edge 2 and uses its strengths.
 void FilterChromaEdges(uint8_t* cb, uint8_t* cr, int pitch, const EdgeStrengths& e, const MacroblockInfo* cur,
-                       const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& k) {
+                       const MacroblockInfo* left, const MacroblockInfo* top, const DecoderKernelTable& kt) {
+    const common::DeblockKernels& k = kt.deblock;
+    const int offsetA = cur->filterOffsetA, offsetB = cur->filterOffsetB;
     const int qpCur = ChromaQpOf(cur);
-    EdgeThresholds inner;  // the inner edge has the macroblock's own chroma QP
-    const bool innerOn = Thresholds(qpCur, cur, &inner);
+    DeblockEdgeFilter inner;  // the inner edge has the macroblock's own chroma QP
+    const bool innerOn = EdgeFilterOf(qpCur, offsetA, offsetB, &inner);
     for (int dir = 0; dir < 2; ++dir) {
         const MacroblockInfo* neighbour = dir == 0 ? left : top;
         const int step = dir == 0 ? 1 : pitch;
-        for (int edge = 0; edge < 2; ++edge) {
-            if (edge == 0 && neighbour == nullptr) continue;
-            const uint8_t* bs = e.bs[dir][2 * edge];
-            if (common::EdgeKindOf(bs) == common::DeblockEdgeKind::kNone) continue;
-            EdgeThresholds t = inner;
-            if (edge == 0 ? !Thresholds((ChromaQpOf(neighbour) + qpCur + 1) >> 1, cur, &t) : !innerOn) continue;
-            common::FilterChromaEdge(k.deblock, dir == 0, cb + 4 * edge * step, cr + 4 * edge * step, pitch, bs, t);
+        if (neighbour != nullptr) {
+            DeblockEdgeFilter outer;
+            const uint32_t word = StrengthWord(e.bs[dir][0]);
+            if (word != 0 && EdgeFilterOf((ChromaQpOf(neighbour) + qpCur + 1) >> 1, offsetA, offsetB, &outer))
+                common::FilterChromaEdge(k, dir == 0, cb, cr, pitch, word, outer);
         }
+        const uint32_t word = StrengthWord(e.bs[dir][2]);
+        if (innerOn && word != 0)
+            common::FilterChromaEdge(k, dir == 0, cb + 4 * step, cr + 4 * step, pitch, word, inner);
     }
 }
 
