@@ -184,12 +184,18 @@ endif()
   set_property(DIRECTORY PROPERTY TEST_INCLUDE_FILES ${includes} "${program_file}")
 endfunction()
 
-# suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI [SCREEN WIDTHxHEIGHT]] [WAITS])
+# suite_add_gtest(<name> SOURCES ... [LIBS ...] [GUI [SCREEN WIDTHxHEIGHT]] [WAITS] [REGISTERS])
 # Builds a GoogleTest executable and registers its tests with CTest, labelled `host` in
 # the native configuration, `wine` in the Windows one, or `gui` with GUI (Windows tests
 # that need the Xvfb display). Windows tests are discovered and run through the Wine wrapper.
 # WAITS marks a Windows executable whose run is mostly real-time waiting, not processor
 # time (see suite_win_program_entry); it does not change what runs.
+# REGISTERS marks a Windows executable that registers or removes COM classes or filters
+# (regsvr32, the filter mapper), or whose tests need one of them present or absent: a
+# Wine prefix has one registry, which every program in it sees at once. Such a test runs
+# alone in a prefix: it takes a display slot, as a window test does (scripts/wine-env);
+# the other `wine` tests share the project's prefix. Window tests always run so, and need
+# no mark.
 # SCREEN runs a GUI executable's tests on a screen of that size instead of 1024x768 (in a
 # Wine prefix and Xvfb of that screen's own, see scripts/wine-env).
 #
@@ -199,7 +205,7 @@ endfunction()
 # long (every result line is padded to the longest name) and, when they hold pointers,
 # differ at every discovery, so that `ctest -R` cannot name them.
 function(suite_add_gtest name)
-  cmake_parse_arguments(ARG "GUI;WAITS" "SCREEN" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;WAITS;REGISTERS" "SCREEN" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   if(SUITE_UNITY_TESTS)
     set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${SUITE_UNITY_BATCH})
@@ -226,6 +232,8 @@ function(suite_add_gtest name)
       set(label gui ENVIRONMENT SUITE_WINDOW_TEST=${ARG_SCREEN})
     elseif(ARG_GUI)
       set(label gui ENVIRONMENT SUITE_WINDOW_TEST=1)
+    elseif(ARG_REGISTERS)
+      set(label wine ENVIRONMENT SUITE_PREFIX_ALONE=1)
     else()
       set(label wine)
     endif()
