@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdlib>
 
+#include "common/cpu_features.h"
 #include "filters/encoder/core/kernel_table.h"
-#include "filters/encoder/core/kernels_portable.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -56,18 +56,26 @@ void Downscale(const uint8_t* origin, int stride, int width, int height, Quarter
     DownscaleRows(origin, stride, 0, out->rows(), out);
 }
 
+namespace {
+
+// One quarter-resolution sample: the mean (rounded down) of the 4x4 block at p.
+inline uint8_t QuarterSample(const uint8_t* p, int stride) {
+    int sum = 0;
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x)
+            sum += p[y * stride + x];
+    return static_cast<uint8_t>(sum / 16);
+}
+
+}  // namespace
+
 void DownscaleRowsPortable(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out) {
     const int border = QuarterPlane::kBorder;
     const int columns = std::min(out->width + 2 * border, out->stride);
     for (int qy = std::max(first, 0); qy < std::min(end, out->rows()); ++qy)
-        for (int qx = 0; qx < columns; ++qx) {
-            const uint8_t* p = origin + (4 * (qy - border)) * stride + 4 * (qx - border);
-            int sum = 0;
-            for (int y = 0; y < 4; ++y)
-                for (int x = 0; x < 4; ++x)
-                    sum += p[y * stride + x];
-            out->samples[size_t(qy) * out->stride + qx] = static_cast<uint8_t>(sum / 16);
-        }
+        for (int qx = 0; qx < columns; ++qx)
+            out->samples[size_t(qy) * out->stride + qx] =
+                QuarterSample(origin + (4 * (qy - border)) * stride + 4 * (qx - border), stride);
 }
 
 #if defined(OMBRISK_COARSE_SSE2)
@@ -100,14 +108,8 @@ void DownscaleRowsSimd(const uint8_t* origin, int stride, int first, int end, Qu
             const __m128i b = _mm_srli_epi16(_mm_packs_epi32(sums[2], sums[3]), 4);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + qx), _mm_packus_epi16(a, b));
         }
-        for (; qx < columns; ++qx) {
-            const uint8_t* p = line + 4 * qx;
-            int sum = 0;
-            for (int y = 0; y < 4; ++y)
-                for (int x = 0; x < 4; ++x)
-                    sum += p[y * stride + x];
-            dst[qx] = static_cast<uint8_t>(sum / 16);
-        }
+        for (; qx < columns; ++qx)
+            dst[qx] = QuarterSample(line + 4 * qx, stride);
     }
 }
 #else
@@ -117,11 +119,9 @@ void DownscaleRowsSimd(const uint8_t* origin, int stride, int first, int end, Qu
 #endif
 
 void DownscaleRows(const uint8_t* origin, int stride, int first, int end, QuarterPlane* out) {
-    // The same set as the process's kernel table: SIMD where the table holds the SIMD set
-    // (its portable chroma motion kernel replaced), portable otherwise, also when the
-    // environment forces the portable kernels.
-    static const auto rows =
-        KernelTable().chromaMotionBlock != &ChromaMotionBlock ? &DownscaleRowsSimd : &DownscaleRowsPortable;
+    // The same set as the process's kernel table: SIMD where the table holds the SIMD set,
+    // portable otherwise, also when the environment forces the portable kernels.
+    static const auto rows = (KernelSetFeatures() & common::kCpuMmxExt) ? &DownscaleRowsSimd : &DownscaleRowsPortable;
     rows(origin, stride, first, end, out);
 }
 

@@ -118,4 +118,9 @@ void FillKernelTable(CKernelTable* table, uint32_t featureWord, uint32_t process
 // environment it holds the portable set whatever the processor has.
 const CKernelTable& KernelTable();
 
+// The feature word the process's table was filled with (its `featureWord` keeps the
+// processor's): 0 when the portable set is forced, so that kernels kept outside the table
+// follow the same choice.
+uint32_t KernelSetFeatures();
+
 }  // namespace ombrisk
