@@ -116,6 +116,9 @@ protected:
     uint32_t MacroblockBits();
     // λ₂ × the CABAC bits of the trial sets coded as `kind` (the candidate in mb_).
     int64_t CabacRate(int32_t kind);
+    // λ₂ x the bits of the current macroblock coded as `kind` with candidate `c` and the
+    // trial sets (CAVLC: the skip-run step included), the rate of InterRdCost.
+    int64_t InterRate(const InterCandidate& c, int32_t kind);
     void UsePcm();
 
     CMbContext mb_;

@@ -84,15 +84,19 @@ int64_t CMbCoder::InterRdCost(InterCandidate& c) {
     const ChromaResult& cr = mb_.chromaTrial();
     mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
     mb_.candidate = &c;
-    const int64_t distortion = MacroblockSsd(l, cr);
-    if (cabac_) return CabacRate(mb_.kind) + distortion;
+    return InterRate(c, mb_.kind) + MacroblockSsd(l, cr);
+}
+
+int64_t CMbCoder::InterRate(const InterCandidate& c, int32_t kind) {
+    if (cabac_) return CabacRate(kind);
     int64_t bits = 1;  // the skip run, or the mb_skip_run before a coded macroblock
-    if (mb_.kind != kMbSkipped) {
+    if (kind != kMbSkipped) {
         common::BitCounter tally;
-        cavlc::WriteInterMacroblock(tally, mb_, c, l, cr, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
+        cavlc::WriteInterMacroblock(tally, mb_, c, mb_.lumaTrial(), mb_.chromaTrial(),
+                                    writer_ ? writer_->DeltaFor(mb_.qp) : 0);
         bits += static_cast<int64_t>(tally.BitCount());
     }
-    return int64_t{mb_.rdLambda} * bits + distortion;
+    return int64_t{mb_.rdLambda} * bits;
 }
 
 void CMbCoder::FormSkipCandidate(InterCandidate& d) {
@@ -188,14 +192,7 @@ void CMbCoderFast::SkipWhenChromaCostsMore(InterCandidate& c) {
         int64_t{mb_.kernels.ssd8x8(mb_.srcCb, cr.recon[0])} + mb_.kernels.ssd8x8(mb_.srcCr, cr.recon[1]);
     const int64_t skipped =
         int64_t{mb_.kernels.ssd8x8(mb_.srcCb, c.chroma[0])} + mb_.kernels.ssd8x8(mb_.srcCr, c.chroma[1]);
-    int64_t saved;  // λ₂ x bits
-    if (cabac_) {
-        saved = CabacRate(mb_.kind) - CabacRate(kMbSkipped);
-    } else {
-        common::BitCounter tally;
-        cavlc::WriteInterMacroblock(tally, mb_, c, mb_.lumaTrial(), cr, writer_ ? writer_->DeltaFor(mb_.qp) : 0);
-        saved = int64_t{mb_.rdLambda} * static_cast<int64_t>(tally.BitCount());
-    }
+    const int64_t saved = InterRate(c, mb_.kind) - InterRate(c, kMbSkipped);  // λ₂ x bits
     if (skipped - coded > saved) return;
     std::memcpy(cr.recon, c.chroma, sizeof cr.recon);
     cr.cbp = 0;
