@@ -55,13 +55,17 @@ std::wstring TapePath() {
         return {};
     return path;
 }
-// A DWORD switch of the deck's settings; `fallback` when it is not set.
-bool Switch(const wchar_t* name, bool fallback) {
+// A DWORD of the deck's settings; `fallback` when it is not set.
+DWORD Setting(const wchar_t* name, DWORD fallback) {
     DWORD value = 0, bytes = sizeof value;
     if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, name, RRF_RT_REG_DWORD, nullptr, &value,
                      &bytes) != ERROR_SUCCESS)
         return fallback;
-    return value != 0;
+    return value;
+}
+// A DWORD switch of the deck's settings; `fallback` when it is not set.
+bool Switch(const wchar_t* name, bool fallback) {
+    return Setting(name, fallback ? 1 : 0) != 0;
 }
 bool Stuck() {
     return Switch(L"Stuck", false);
@@ -75,10 +79,7 @@ bool Connected() {
 // How many times as fast as real time the deck's clock runs (1 to kMaxSpeed).
 constexpr DWORD kMaxSpeed = 16;
 DWORD Speed() {
-    DWORD value = 0, bytes = sizeof value;
-    if (RegGetValueW(HKEY_CURRENT_USER, engines::kCamcorderSettingsKey, L"Speed", RRF_RT_REG_DWORD, nullptr, &value,
-                     &bytes) != ERROR_SUCCESS)
-        return 1;
+    const DWORD value = Setting(L"Speed", 1);
     return value < 1 ? 1 : value > kMaxSpeed ? kMaxSpeed : value;
 }
 
