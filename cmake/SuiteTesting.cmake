@@ -222,7 +222,12 @@ function(suite_add_gtest name)
       endif()
     endforeach()
   endif()
-  target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gmock)
+  if(SUITE_WIN)
+    # GoogleTest's main() that also records the exit code for scripts/wine-run.
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} suite_gtest_main GTest::gmock)
+  else()
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main GTest::gmock)
+  endif()
   if(SUITE_WIN)
     # One label a test: `gui` tests also run under Wine, but need a display of their own,
     # which scripts/wine-run gives each (a display slot: its own Wine prefix and Xvfb), so
