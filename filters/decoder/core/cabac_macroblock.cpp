@@ -772,10 +772,6 @@ int DecodeMbaffCabacSlice(CabacSlice& cs, int32_t sliceNumber) {
 int DecodeCabacSlice(AvcDecoderContext* ctx) {
     const SliceHeader* s = &ctx->slice;
     if (int64_t{s->first_mb_in_slice} * (s->MbaffFrameFlag ? 2 : 1) >= ctx->picSizeInMbs) return kDecoderOk;
-    // An MBAFF frame is made of macroblock pairs, two rows each: a slice that calls for MBAFF
-    // in a picture sized with an odd number of rows (by other parameter sets than its own)
-    // would walk its last pairs past the picture's records.
-    if (s->MbaffFrameFlag && ctx->picHeightInMbs % 2 != 0) return kDecoderOutOfRange;
     MacroblockWork* w = ctx->work;
     const int32_t sliceNumber = BeginSliceData(ctx, w);
     const bool groups = ctx->activePps->num_slice_groups_minus1 > 0;
