@@ -78,17 +78,6 @@ const MacroblockInfo* Above(const MacroblockWork* w, int bx, int by, int* blk) {
     return w->mbB;
 }
 
-// Unsigned Exp-Golomb suffix of order k in bypass bins (clause 9.3.2.3), at most 2^16
-// and more; -1 beyond.
-int ReadExpGolombBypass(CabacDecoder& e, int k) {
-    int value = 0;
-    while (e.Bypass()) {
-        value += 1 << k;
-        if (++k > 16) return -1;
-    }
-    return value + static_cast<int>(e.BypassBits(k));
-}
-
 // ctxIdxInc of the first bin of coeff_abs_level_minus1 (clause 9.3.3.1.3) and of its
 // further bins (less 5) by the state of the level loop: states 0..3 while no level above
 // 1 was read (state k: k levels of 1 so far, capped at 3), then 4 and on by the number of
@@ -98,20 +87,48 @@ constexpr uint8_t kAbsRestInc[2][8] = {{0, 0, 0, 0, 1, 2, 3, 4}, {0, 0, 0, 0, 1,
 constexpr uint8_t kAbsAfterOne[8] = {1, 2, 3, 3, 4, 5, 6, 7};
 constexpr uint8_t kAbsAfterMore[8] = {4, 4, 4, 4, 5, 6, 7, 7};
 
+// Unsigned Exp-Golomb suffix of order k in bypass bins (clause 9.3.2.3) as bypass runs:
+// the unary prefix without a refill test per bin (at most 17 bins; a refill below 17 bits
+// of lookahead leaves at least 40), then the k-bit tail in one run. At most 2^16 and
+// more; -1 beyond.
+[[gnu::always_inline]] inline int ReadExpGolombBypass(CabacDecoder& e, int k) {
+    if (e.lookahead < 17) e.Refill();
+    const uint64_t scaled = static_cast<uint64_t>(e.range) << CabacDecoder::kOffsetShift;
+    uint64_t rest = e.low;
+    int value = 0;
+    for (;;) {
+        rest <<= 1;
+        --e.lookahead;
+        if (rest < scaled) break;
+        rest -= scaled;
+        value += 1 << k;
+        if (++k > 16) {
+            e.low = rest;
+            return -1;
+        }
+    }
+    e.low = rest;
+    return value + static_cast<int>(e.BypassBits(k));
+}
+
 // residual_block_cabac (clauses 7.3.5.3.3 and 9.3.3.1.3) after a coded_block_flag of 1:
-// the significance map, then the levels from the last coefficient back. Scan positions
-// (from 0) go to pos[], levels to level[], in the order read; returns their count, or -1
-// for a level beyond 16 bits. One instance per ctxBlockCat, so that the context bases
-// and the block size are constants.
+// the significance map, then the levels from the last coefficient back, each stored as it
+// is read: a 4x4 block takes the level dequantised (dequant by raster position) at the
+// raster position the scan gives (scan offset by the block's first scan position); a DC
+// block (scan and dequant null) takes the plain levels in scan order for its transform.
+// Returns the count of coefficients, or -1 for a level beyond 16 bits. One instance per
+// ctxBlockCat, so that the context bases and the block size are constants.
 template <int kCat>
-int ReadCoefficients(CabacDecoder& engine, CabacState* states, uint8_t* pos, int32_t* level, int fieldOffset) {
+int ReadCoefficients(CabacDecoder& engine, CabacState* states, int16_t* block, const uint8_t* scan,
+                     const int32_t* dequant, int fieldOffset) {
     constexpr int kMaxNumCoeff = kCat == kCatLumaDc || kCat == kCatLuma4x4 ? 16 : kCat == kCatChromaDc ? 4 : 15;
-    // The registers in a local copy, written back at the end: through the reference, every
-    // store to pos[] (bytes, which may alias anything) and level[] (which may alias the
-    // unsigned range) would make the compiler store and reload them around each bin.
+    constexpr bool kDc = kCat == kCatLumaDc || kCat == kCatChromaDc;
+    // The registers in a local copy, written back at the end, so that they stay in
+    // registers across the bins of the block.
     CabacDecoder e = engine;
     CabacState* sig = &states[kSigBase[kCat] + fieldOffset];
     CabacState* last = &states[kLastBase[kCat] + fieldOffset];
+    uint8_t pos[16];  // scan positions of the coefficients, ascending
     int n = 0;
     constexpr int final = kMaxNumCoeff - 1;
     // ctxIdxInc of both flags is the scan position (chroma DC: Min(i, 2), which is i for
@@ -139,11 +156,7 @@ int ReadCoefficients(CabacDecoder& engine, CabacState* states, uint8_t* pos, int
                 ++prefix;
             value = prefix + 1;
             if (prefix == 14) {
-                // A copy of the registers for the call, so that `e` itself never has its
-                // address taken and stays in registers for the whole block.
-                CabacDecoder escape = e;
-                const int suffix = ReadExpGolombBypass(escape, 0);
-                e = escape;
+                const int suffix = ReadExpGolombBypass(e, 0);
                 if (suffix < 0 || value + suffix > kMaxMagnitude) {
                     engine = e;
                     return -1;
@@ -152,31 +165,16 @@ int ReadCoefficients(CabacDecoder& engine, CabacState* states, uint8_t* pos, int
             }
             node = kAbsAfterMore[node];
         }
-        level[k] = e.Bypass() ? -value : value;
+        const int level = e.Bypass() ? -value : value;
+        if constexpr (kDc) {
+            block[pos[k]] = static_cast<int16_t>(level);
+        } else {
+            const int p = scan[pos[k]];
+            block[p] = static_cast<int16_t>(level * dequant[p]);
+        }
     }
     engine = e;
     return n;
-}
-
-// A 4x4 block's coefficients, scan positions from `first`, dequantised into block b of the
-// work area with the factors of `dequant` (row-major).
-inline void PlaceDequantised(MacroblockWork* w, int b, const uint8_t* pos, const int32_t* level, int n, int first,
-                             const int32_t* dequant) {
-    int16_t* block = w->coeffs[b];
-    uint32_t ac = 0;
-    for (int k = 0; k < n; ++k) {
-        const int p = w->scan[first + pos[k]];
-        block[p] = static_cast<int16_t>(level[k] * dequant[p]);
-        ac |= static_cast<uint32_t>(p);
-    }
-    w->nonZero |= 1u << b;
-    if (ac != 0) w->acNonZero |= 1u << b;
-}
-
-// A DC block's levels in scan order (zeros elsewhere) for the DC transforms.
-inline void ScatterLevels(const uint8_t* pos, const int32_t* level, int n, int16_t* levels) {
-    for (int k = 0; k < n; ++k)
-        levels[pos[k]] = static_cast<int16_t>(level[k]);
 }
 
 // coded_block_flag condition of a block of a neighbour (clause 9.3.3.1.1.9): an
@@ -194,53 +192,63 @@ inline int CodedCondition(const MacroblockInfo* n, bool coded, bool intraCurrent
     const int cbp = mb->codedBlockPattern;
     const bool intra = (mb->flags & kMbIntra) != 0;
     ClearCoefficients(w);
-    uint8_t pos[16];
-    int32_t level[16];
-    int16_t levels[16];
+    alignas(16) int16_t levels[16];
     if (intra16x16) {
         const int inc = CodedCondition(w->mbA, w->mbA != nullptr && (w->mbA->codedDc & 1), intra) +
                         2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & 1), intra);
         std::memset(levels, 0, sizeof levels);
         if (e.Decision(&states[kCbfBase[kCatLumaDc] + inc])) {
-            const int n = ReadCoefficients<kCatLumaDc>(e, states, pos, level, cs.fieldOffset);
-            if (n < 0) return kDecoderOutOfRange;
+            if (ReadCoefficients<kCatLumaDc>(e, states, levels, nullptr, nullptr, cs.fieldOffset) < 0)
+                return kDecoderOutOfRange;
             mb->codedDc |= 1;
-            ScatterLevels(pos, level, n, levels);
         }
         TransformLumaDc(w, levels, w->qp);
     }
     const int cat = intra16x16 ? kCatLumaAc : kCatLuma4x4;
-    const int first = intra16x16 ? 1 : 0;
-    // coded_block_flag of the blocks left of and above each block: the neighbours' counts
-    // by raster block, the current macroblock's as they are read.
-    const uint8_t* leftCounts = w->mbA != nullptr ? w->mbA->totalCoeff : nullptr;
-    const uint8_t* topCounts = w->mbB != nullptr ? w->mbB->totalCoeff : nullptr;
-    const int absent = intra ? 1 : 0;
-    CabacState* cbfLuma = &states[kCbfBase[cat]];
-    for (int blk = 0; blk < 16; ++blk) {
-        if ((cbp & (1 << (blk / 4))) == 0) {
-            blk |= 3;
-            continue;
+    const uint8_t* const scan = w->scan + (intra16x16 ? 1 : 0);
+    const int32_t* const dequant = cs.dequant[0];
+    if ((cbp & 15) != 0) {
+        // coded_block_flag of the luma blocks on a 5x5 grid of bits, (x + 1) + 5 * (y + 1) for
+        // the 4x4 block at (x, y): the neighbours' blocks left of and above the macroblock in
+        // column and row -1, the current macroblock's set as they are read. A block's
+        // conditions are then the bits one and five places below its own.
+        const int absent = intra ? 1 : 0;
+        uint32_t grid = 0;
+        const MacroblockInfo* left = w->mbA;
+        for (int y = 0; y < 4; ++y) {
+            int row = y;
+            if (w->mbaff) left = LeftLuma(w, y, &row);
+            const uint32_t coded = left != nullptr ? left->totalCoeff[4 * row + 3] != 0 : absent;
+            grid |= coded << (5 * (y + 1));
         }
-        const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
-        const int r = 4 * y + x;
-        int condA;
-        if (x > 0) {
-            condA = mb->totalCoeff[r - 1] != 0;
-        } else if (!w->mbaff) {
-            condA = leftCounts ? leftCounts[r + 3] != 0 : absent;
-        } else {
-            int row = 0;
-            const MacroblockInfo* n = LeftLuma(w, y, &row);
-            condA = n != nullptr ? n->totalCoeff[4 * row + 3] != 0 : absent;
+        for (int x = 0; x < 4; ++x) {
+            const uint32_t coded = w->mbB != nullptr ? w->mbB->totalCoeff[12 + x] != 0 : absent;
+            grid |= coded << (x + 1);
         }
-        const int condB = y > 0 ? mb->totalCoeff[r - 4] != 0 : topCounts ? topCounts[r + 12] != 0 : absent;
-        if (!e.Decision(cbfLuma + condA + 2 * condB)) continue;
-        const int n = intra16x16 ? ReadCoefficients<kCatLumaAc>(e, states, pos, level, cs.fieldOffset)
-                                 : ReadCoefficients<kCatLuma4x4>(e, states, pos, level, cs.fieldOffset);
-        if (n < 0) return kDecoderOutOfRange;
-        mb->totalCoeff[r] = static_cast<uint8_t>(n);
-        PlaceDequantised(w, r, pos, level, n, first, cs.dequant[0]);
+        CabacState* cbfLuma = &states[kCbfBase[cat]];
+        for (int blk = 0; blk < 16; ++blk) {
+            if ((cbp & (1 << (blk / 4))) == 0) {
+                blk |= 3;
+                continue;
+            }
+            const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
+            const int at = x + 1 + 5 * (y + 1);
+            const int inc = static_cast<int>((grid >> (at - 1)) & 1) + 2 * static_cast<int>((grid >> (at - 5)) & 1);
+            if (!e.Decision(cbfLuma + inc)) continue;
+            const int r = 4 * y + x;
+            int16_t* const block = w->coeffs[r];
+            const int n = intra16x16 ? ReadCoefficients<kCatLumaAc>(e, states, block, scan, dequant, cs.fieldOffset)
+                                     : ReadCoefficients<kCatLuma4x4>(e, states, block, scan, dequant, cs.fieldOffset);
+            // Set before the error test: a refused block may hold some of its levels, and
+            // the next macroblock clears the blocks marked here.
+            w->nonZero |= 1u << r;
+            if (n < 0) return kDecoderOutOfRange;
+            grid |= 1u << at;
+            mb->totalCoeff[r] = static_cast<uint8_t>(n);
+            // A lone coefficient at scan position 0 lands on raster position 0, the DC (a DC
+            // that wrapped to 0 in 16 bits adds nothing either way).
+            if (intra16x16 || n > 1 || block[0] == 0) w->acNonZero |= 1u << r;
+        }
     }
     const int cbpChroma = cbp >> 4;
     if (cbpChroma != 0) {
@@ -249,11 +257,10 @@ inline int CodedCondition(const MacroblockInfo* n, bool coded, bool intraCurrent
             const int inc = CodedCondition(w->mbA, w->mbA != nullptr && (w->mbA->codedDc & bit), intra) +
                             2 * CodedCondition(w->mbB, w->mbB != nullptr && (w->mbB->codedDc & bit), intra);
             if (!e.Decision(&states[kCbfBase[kCatChromaDc] + inc])) continue;
-            const int n = ReadCoefficients<kCatChromaDc>(e, states, pos, level, cs.fieldOffset);
-            if (n < 0) return kDecoderOutOfRange;
-            mb->codedDc |= static_cast<uint8_t>(bit);
             std::memset(levels, 0, 4 * sizeof levels[0]);
-            ScatterLevels(pos, level, n, levels);
+            if (ReadCoefficients<kCatChromaDc>(e, states, levels, nullptr, nullptr, cs.fieldOffset) < 0)
+                return kDecoderOutOfRange;
+            mb->codedDc |= static_cast<uint8_t>(bit);
             TransformChromaDc(w, plane, levels, w->qpc[plane]);
         }
     }
@@ -261,6 +268,7 @@ inline int CodedCondition(const MacroblockInfo* n, bool coded, bool intraCurrent
         CabacState* cbfChroma = &states[kCbfBase[kCatChromaAc]];
         for (int plane = 0; plane < 2; ++plane) {
             const int base = 16 + 4 * plane;
+            const int32_t* const chromaDequant = cs.dequant[1 + plane];
             for (int k = 0; k < 4; ++k) {
                 const int x = k & 1, y = k >> 1;
                 int row = y;
@@ -270,10 +278,12 @@ inline int CodedCondition(const MacroblockInfo* n, bool coded, bool intraCurrent
                 const int inc = CodedCondition(a, a != nullptr && a->totalCoeff[ia] != 0, intra) +
                                 2 * CodedCondition(b, b != nullptr && b->totalCoeff[ib] != 0, intra);
                 if (!e.Decision(cbfChroma + inc)) continue;
-                const int n = ReadCoefficients<kCatChromaAc>(e, states, pos, level, cs.fieldOffset);
+                const int n = ReadCoefficients<kCatChromaAc>(e, states, w->coeffs[base + k], w->scan + 1, chromaDequant,
+                                                             cs.fieldOffset);
+                w->nonZero |= 1u << (base + k);  // before the error test, as for luma
                 if (n < 0) return kDecoderOutOfRange;
                 mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
-                PlaceDequantised(w, base + k, pos, level, n, 1, cs.dequant[1 + plane]);
+                w->acNonZero |= 1u << (base + k);
             }
         }
     }

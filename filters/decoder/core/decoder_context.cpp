@@ -629,6 +629,15 @@ int DecodeSlice(AvcDecoderContext* ctx) {
         }
     }
     PictureRecord* pic = ctx->currentPicture;
+    // An MBAFF frame is made of macroblock pairs, two rows each. A slice that calls for MBAFF
+    // in a picture sized with an odd number of rows, by other parameter sets than its own (a
+    // change of sequence parameter set within a picture, which clause 7.4.1.2.1 forbids),
+    // would walk its last pairs past the picture's records, in either entropy coding.
+    if (s->MbaffFrameFlag && ctx->picHeightInMbs % 2 != 0) {
+        ctx->refusal = "MBAFF slice in a picture of an odd number of macroblock rows";
+        pic->damage |= 3;
+        return AfterSlice(ctx);
+    }
     if (ParseSliceHeaderRest(ctx) != kDecoderOk) {
         ctx->refusal = "slice header value out of range";
         pic->damage |= 3;
