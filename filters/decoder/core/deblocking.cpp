@@ -42,9 +42,19 @@ inline int VerticalLimit(const MacroblockInfo* mb) {
 
 // Motion test for two blocks of which at least one predicts from list 1.
 int MotionStrengthTwoLists(const MacroblockInfo* p, int bp, int qp8, const MacroblockInfo* q, int bq, int qq8) {
-    const int limitY = VerticalLimit(q);
     const int32_t p0 = p->refPicId[0][qp8], p1 = p->refPicId[1][qp8];
     const int32_t q0 = q->refPicId[0][qq8], q1 = q->refPicId[1][qq8];
+    // The commonest B case: the same pictures in the same lists and the same vectors of both
+    // lists (compared as packed words), for which every branch below answers 0. Vectors of
+    // an unused list that differ only send the pair through the full test.
+    uint32_t pv[2], qv[2];
+    std::memcpy(&pv[0], p->mv[0][bp], 4);
+    std::memcpy(&pv[1], p->mv[1][bp], 4);
+    std::memcpy(&qv[0], q->mv[0][bq], 4);
+    std::memcpy(&qv[1], q->mv[1][bq], 4);
+    if (((static_cast<uint32_t>(p0 ^ q0) | static_cast<uint32_t>(p1 ^ q1)) | (pv[0] ^ qv[0]) | (pv[1] ^ qv[1])) == 0)
+        return 0;
+    const int limitY = VerticalLimit(q);
     const int pn = (p0 >= 0) + (p1 >= 0), qn = (q0 >= 0) + (q1 >= 0);
     if (pn != qn) return 1;
     if (pn == 1) {

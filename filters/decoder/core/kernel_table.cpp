@@ -114,6 +114,10 @@ void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
         t->weightBi = weight_bi_sse2;
         t->average = average_sse2;
     }
+    if ((featureWord & common::kCpuSse2) && (featureWord & common::kCpuSsse3)) {
+        t->weightBi = weight_bi_ssse3;
+        t->chromaBlocks = ChromaBlocksSsse3();
+    }
 #endif
     common::FillDeblockKernels(&t->deblock, featureWord);
 }

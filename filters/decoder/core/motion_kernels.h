@@ -77,6 +77,12 @@ void weight_bi_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int 
                     int o, int logWD);
 void weight_sse2(uint8_t* p, int pitch, int width, int height, int w, int o, int logWD);
 void average_sse2(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height);
+// SSSE3 forms (motion_kernels_ssse3.cpp): bi-prediction sixteen positions a step where the
+// weights allow, else the SSE2 form; chroma entries by width as ChromaBlocksSse2 answers them,
+// the 8-wide one replaced.
+const ChromaBlockFn* ChromaBlocksSsse3();
+void weight_bi_ssse3(uint8_t* p0, int pitch0, const uint8_t* p1, int pitch1, int width, int height, int w0, int w1,
+                     int o, int logWD);
 #endif
 
 }  // namespace avcdec

@@ -198,7 +198,7 @@ TEST(DecoderKernelTable, LumaDcInverseMatchesTheStandard) {
 // built without it: a form wired to no entry would leave its set untested and unused.
 TEST(DecoderKernelTable, EveryFeatureSetReplacesAnEntry) {
     const uint32_t all = DecoderKernels().featureWord;
-    for (uint32_t bit : {uint32_t{common::kCpuSse2}}) {
+    for (uint32_t bit : {uint32_t{common::kCpuSse2}, uint32_t{common::kCpuSsse3}}) {
         if ((all & bit) == 0) continue;  // not on this processor: nothing selected
         DecoderKernelTable with{}, without{};
         FillDecoderKernelTable(&with, all);

@@ -217,51 +217,56 @@ TEST(MotionKernels, WeightingEdgeCases) {
     EXPECT_EQ(p0[3], 8);
 }
 
-// The weighting and bi-prediction entries of the processor's table equal the portable forms
-// for every block width, extreme and random weights, offsets and denominators, and leave the
-// samples right of the block alone.
+// The weighting and bi-prediction entries of the processor's table, and of the table without
+// SSSE3 (the SSE2 forms), equal the portable forms for every block width, extreme and random
+// weights, offsets and denominators, and leave the samples right of the block alone.
 TEST(MotionKernels, WeightingFormsEqualThePortableForms) {
-    const DecoderKernelTable& k = DecoderKernels();
-    uint32_t state = 99;
-    auto next = [&] {
-        state = state * 1664525u + 1013904223u;
-        return state >> 8;
-    };
-    for (int round = 0; round < 400; ++round) {
-        const int width = 2 << (round % 4), height = 2 << ((round / 4) % 4);
-        int w0 = round % 5 == 0 ? -128 : static_cast<int>(next() % 256) - 128;
-        int w1 = round % 7 == 0 ? 127 : static_cast<int>(next() % 256) - 128;
-        int o = static_cast<int>(next() % 256) - 128, logWD = static_cast<int>(next() % 8);
-        if (round % 3 == 1) {
-            // Implicit weights (w0 + w1 = 64, -64..128 each, no offset), which the fast
-            // forms take in narrower lanes where the sums allow.
-            w1 = static_cast<int>(next() % 193) - 64;
-            w0 = 64 - w1;
-            o = 0;
-            logWD = 5;
+    DecoderKernelTable withoutSsse3{};
+    FillDecoderKernelTable(&withoutSsse3, DecoderKernels().featureWord & ~uint32_t{common::kCpuSsse3});
+    const DecoderKernelTable* const tables[] = {&DecoderKernels(), &withoutSsse3};
+    for (const DecoderKernelTable* table : tables) {
+        const DecoderKernelTable& k = *table;
+        uint32_t state = 99;
+        auto next = [&] {
+            state = state * 1664525u + 1013904223u;
+            return state >> 8;
+        };
+        for (int round = 0; round < 400; ++round) {
+            const int width = 2 << (round % 4), height = 2 << ((round / 4) % 4);
+            int w0 = round % 5 == 0 ? -128 : static_cast<int>(next() % 256) - 128;
+            int w1 = round % 7 == 0 ? 127 : static_cast<int>(next() % 256) - 128;
+            int o = static_cast<int>(next() % 256) - 128, logWD = static_cast<int>(next() % 8);
+            if (round % 3 == 1) {
+                // Implicit weights (w0 + w1 = 64, -64..128 each, no offset), which the fast
+                // forms take in narrower lanes where the sums allow.
+                w1 = static_cast<int>(next() % 193) - 64;
+                w0 = 64 - w1;
+                o = 0;
+                logWD = 5;
+            }
+            uint8_t a[16 * 20], b[16 * 20];
+            for (int i = 0; i < 16 * 20; ++i) {
+                a[i] = static_cast<uint8_t>(next());
+                b[i] = static_cast<uint8_t>(round % 3 == 0 ? 255 : next());
+            }
+            uint8_t want[16 * 20], got[16 * 20];
+            std::memcpy(want, a, sizeof a);
+            std::memcpy(got, a, sizeof a);
+            WeightSamplesBi(want, 20, b, 20, width, height, w0, w1, o, logWD);
+            k.weightBi(got, 20, b, 20, width, height, w0, w1, o, logWD);
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height << " w " << w0 << "," << w1;
+            std::memcpy(want, a, sizeof a);
+            std::memcpy(got, a, sizeof a);
+            AverageSamples(want, 20, b, 20, width, height);
+            k.average(got, 20, b, 20, width, height);
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height;
+            // One list's explicit weighting, with the first list's weight and the offset.
+            std::memcpy(want, b, sizeof b);
+            std::memcpy(got, b, sizeof b);
+            WeightSamples(want, 20, width, height, w0, o, logWD);
+            k.weight(got, 20, width, height, w0, o, logWD);
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height << " w " << w0 << " o " << o;
         }
-        uint8_t a[16 * 20], b[16 * 20];
-        for (int i = 0; i < 16 * 20; ++i) {
-            a[i] = static_cast<uint8_t>(next());
-            b[i] = static_cast<uint8_t>(round % 3 == 0 ? 255 : next());
-        }
-        uint8_t want[16 * 20], got[16 * 20];
-        std::memcpy(want, a, sizeof a);
-        std::memcpy(got, a, sizeof a);
-        WeightSamplesBi(want, 20, b, 20, width, height, w0, w1, o, logWD);
-        k.weightBi(got, 20, b, 20, width, height, w0, w1, o, logWD);
-        ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height << " w " << w0 << "," << w1;
-        std::memcpy(want, a, sizeof a);
-        std::memcpy(got, a, sizeof a);
-        AverageSamples(want, 20, b, 20, width, height);
-        k.average(got, 20, b, 20, width, height);
-        ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height;
-        // One list's explicit weighting, with the first list's weight and the offset.
-        std::memcpy(want, b, sizeof b);
-        std::memcpy(got, b, sizeof b);
-        WeightSamples(want, 20, width, height, w0, o, logWD);
-        k.weight(got, 20, width, height, w0, o, logWD);
-        ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << width << "x" << height << " w " << w0 << " o " << o;
     }
     uint8_t p0[2] = {0, 255}, p1[2] = {1, 254};
     AverageSamples(p0, 2, p1, 2, 2, 1);
