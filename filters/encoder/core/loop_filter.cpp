@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/dsp/deblock_kernels.h"
 #include "filters/encoder/core/kernel_table.h"
@@ -47,9 +48,43 @@ int MotionStrength(const MbRecord& p, int bp, const MbRecord& q, int bq) {
     return (straight && crossed) ? 1 : 0;
 }
 
-int InterStrength(const MbRecord& p, int bp, const MbRecord& q, int bq) {
-    if (((p.nonzeroMask >> bp) & 1) || ((q.nonzeroMask >> bq) & 1)) return 2;
-    return MotionStrength(p, bp, q, bq);
+// Whether two 4x4 blocks carry the same bytes of motion in both lists: then their motion
+// cannot differ as clause 8.7.2.1 counts it (strength 0 without coefficients). Blocks of
+// one partition, and of skipped or 16x16 neighbours, pass this cheap test; only the others
+// need MotionStrength.
+bool SameMotion(const MbRecord& p, int bp, const MbRecord& q, int bq) {
+    return std::memcmp(&p.motion[0][bp], &q.motion[0][bq], sizeof(MotionEntry)) == 0 &&
+           std::memcmp(&p.motion[1][bp], &q.motion[1][bq], sizeof(MotionEntry)) == 0;
+}
+
+// Whether every 4x4 block of a macroblock carries the motion of block 0 in both lists
+// (skipped, direct 16x16 and 16x16 macroblocks): each list equals itself shifted by one.
+bool UniformMotion(const MbRecord& r) {
+    return std::memcmp(&r.motion[0][1], &r.motion[0][0], 15 * sizeof(MotionEntry)) == 0 &&
+           std::memcmp(&r.motion[1][1], &r.motion[1][0], 15 * sizeof(MotionEntry)) == 0;
+}
+
+// The strengths of a macroblock edge between two inter macroblocks: segment s joins block
+// pb[s] of p and qb[s] of q. A segment whose two blocks carry the motion of the segment
+// before them takes its motion strength; with `uniform` (each macroblock of one motion) the
+// whole edge costs one comparison.
+void EdgeStrengths(const MbRecord& p, const int* pb, const MbRecord& q, const int* qb, bool uniform, uint8_t* out) {
+    if (uniform) {
+        const uint8_t motion = SameMotion(p, 0, q, 0) ? 0 : static_cast<uint8_t>(MotionStrength(p, 0, q, 0));
+        for (int s = 0; s < 4; ++s)
+            out[s] = ((p.nonzeroMask >> pb[s]) & 1) || ((q.nonzeroMask >> qb[s]) & 1) ? 2 : motion;
+        return;
+    }
+    int motion = -1;
+    for (int s = 0; s < 4; ++s) {
+        if (s > 0 && !(SameMotion(p, pb[s], p, pb[s - 1]) && SameMotion(q, qb[s], q, qb[s - 1]))) motion = -1;
+        if (((p.nonzeroMask >> pb[s]) & 1) || ((q.nonzeroMask >> qb[s]) & 1)) {
+            out[s] = 2;
+            continue;
+        }
+        if (motion < 0) motion = SameMotion(p, pb[s], q, qb[s]) ? 0 : MotionStrength(p, pb[s], q, qb[s]);
+        out[s] = static_cast<uint8_t>(motion);
+    }
 }
 
 }  // namespace
@@ -69,28 +104,55 @@ void CLoopFilter::ComputeStrengths(CRefPictureStore* pic, int firstRow, int endR
             r.edgeChromaQp[0] = left ? static_cast<uint8_t>((left->chromaQp + r.chromaQp + 1) >> 1) : r.chromaQp;
             r.edgeChromaQp[1] = top ? static_cast<uint8_t>((top->chromaQp + r.chromaQp + 1) >> 1) : r.chromaQp;
             const bool intra = IsIntra(r);
-            for (int s = 0; s < 4; ++s) {
-                r.strengthV[0][s] = !left                       ? 0
-                                    : (intra || IsIntra(*left)) ? 4
-                                                                : InterStrength(r, 4 * s, *left, 4 * s + 3);
-                r.strengthH[0][s] = !top ? 0 : (intra || IsIntra(*top)) ? 4 : InterStrength(r, s, *top, 12 + s);
-            }
-            for (int e = 1; e < 4; ++e)
-                for (int s = 0; s < 4; ++s) {
-                    if (intra) {
-                        r.strengthV[e][s] = r.strengthH[e][s] = 3;
-                        continue;
-                    }
-                    const int bv = 4 * s + e, bh = 4 * e + s;
-                    const bool v2 = ((r.nonzeroMask >> bv) & 1) || ((r.nonzeroMask >> (bv - 1)) & 1);
-                    const bool h2 = ((r.nonzeroMask >> bh) & 1) || ((r.nonzeroMask >> (bh - 4)) & 1);
-                    r.strengthV[e][s] = v2 ? 2 : MotionStrength(r, bv, r, bv - 1);
-                    r.strengthH[e][s] = h2 ? 2 : MotionStrength(r, bh, r, bh - 4);
+            static constexpr int kLeftCol[4] = {0, 4, 8, 12}, kRightCol[4] = {3, 7, 11, 15};
+            static constexpr int kTopRow[4] = {0, 1, 2, 3}, kBottomRow[4] = {12, 13, 14, 15};
+            const bool uniform = !intra && UniformMotion(r);
+            if (!left)
+                std::fill(r.strengthV[0], r.strengthV[0] + 4, uint8_t{0});
+            else if (intra || IsIntra(*left))
+                std::fill(r.strengthV[0], r.strengthV[0] + 4, uint8_t{4});
+            else
+                EdgeStrengths(r, kLeftCol, *left, kRightCol, uniform && UniformMotion(*left), r.strengthV[0]);
+            if (!top)
+                std::fill(r.strengthH[0], r.strengthH[0] + 4, uint8_t{0});
+            else if (intra || IsIntra(*top))
+                std::fill(r.strengthH[0], r.strengthH[0] + 4, uint8_t{4});
+            else
+                EdgeStrengths(r, kTopRow, *top, kBottomRow, uniform && UniformMotion(*top), r.strengthH[0]);
+            if (intra) {
+                for (int e = 1; e < 4; ++e) {
+                    std::fill(r.strengthV[e], r.strengthV[e] + 4, uint8_t{3});
+                    std::fill(r.strengthH[e], r.strengthH[e] + 4, uint8_t{3});
                 }
-            int any = 0;
-            for (int e = 0; e < 4; ++e)
-                for (int s = 0; s < 4; ++s)
-                    any |= r.strengthV[e][s] | r.strengthH[e][s];
+            } else if (uniform) {
+                // One motion inside: only coefficients raise an inner edge's strength.
+                const uint32_t nz = r.nonzeroMask & 0xFFFF;
+                const uint32_t nzV = nz | (nz << 1), nzH = nz | (nz << 4);
+                for (int e = 1; e < 4; ++e)
+                    for (int s = 0; s < 4; ++s) {
+                        r.strengthV[e][s] = ((nzV >> (4 * s + e)) & 1) ? 2 : 0;
+                        r.strengthH[e][s] = ((nzH >> (4 * e + s)) & 1) ? 2 : 0;
+                    }
+            } else {
+                // Bit b of nzV / nzH: block b or its left / upper neighbour in the macroblock
+                // has coefficients (strength 2 on the inner edge before block b).
+                const uint32_t nz = r.nonzeroMask & 0xFFFF;
+                const uint32_t nzV = nz | (nz << 1), nzH = nz | (nz << 4);
+                for (int e = 1; e < 4; ++e)
+                    for (int s = 0; s < 4; ++s) {
+                        const int bv = 4 * s + e, bh = 4 * e + s;
+                        r.strengthV[e][s] = ((nzV >> bv) & 1)              ? 2
+                                            : SameMotion(r, bv, r, bv - 1) ? 0
+                                                                           : MotionStrength(r, bv, r, bv - 1);
+                        r.strengthH[e][s] = ((nzH >> bh) & 1)              ? 2
+                                            : SameMotion(r, bh, r, bh - 4) ? 0
+                                                                           : MotionStrength(r, bh, r, bh - 4);
+                    }
+            }
+            uint64_t words[4];
+            std::memcpy(words, r.strengthV, 16);
+            std::memcpy(words + 2, r.strengthH, 16);
+            const uint64_t any = words[0] | words[1] | words[2] | words[3];
             r.filter = any != 0;
         }
 }

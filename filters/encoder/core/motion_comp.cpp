@@ -134,6 +134,31 @@ void PredictLumaBlock(const CRefPictureStore& ref, int x, int y, int mvx, int mv
     PredictFromGrid(ClampedGrid(ref), qx, qy, w, h, dst, dstStride);
 }
 
+bool PredictionSad(const CRefPictureStore& ref, int x, int y, int mvx, int mvy, int w, int h, const uint8_t* src,
+                   int srcStride, uint32_t* sad) {
+    const CKernelTable& t = KernelTable();
+    const SadFn* row = w == 16 ? t.sad16x16 : w == 8 ? t.sad8x8 : w == 4 ? t.sad4x4 : nullptr;
+    if (!row) return false;
+    const int qx = 4 * x + mvx, qy = 4 * y + mvy;
+    const int ix = qx >> 2, iy = qy >> 2;
+    // The same cases as PredictLumaBlock: integer samples from the luma plane, the others
+    // from the half-sample plane where it is exact.
+    if ((qx & 3) == 0 && (qy & 3) == 0) {
+        if (ix < -kPlaneBorder || iy < -kPlaneBorder || ix + w > ref.width() + kPlaneBorder ||
+            iy + h > ref.height() + kPlaneBorder)
+            return false;
+        *sad = row[1](src, ref.luma() + iy * ref.lumaStride() + ix, nullptr, srcStride, ref.lumaStride(), h);
+        return true;
+    }
+    if (!InsideSubpelMargin(ref, ix, iy, w, h)) return false;
+    const QuarterPair pair = QuarterPairOf(qx, qy);
+    const int hx0 = qx >> 1, hy0 = qy >> 1, hs = ref.halfStride();
+    const uint8_t* a = ref.halfSamples() + (hy0 + pair.ay) * hs + hx0 + pair.ax;
+    const uint8_t* b = ref.halfSamples() + (hy0 + pair.by) * hs + hx0 + pair.bx;
+    *sad = a == b ? row[2](src, a, nullptr, srcStride, 2 * hs, h) : row[3](src, a, b, srcStride, 2 * hs, h);
+    return true;
+}
+
 void PredictChromaBlock(const CRefPictureStore& ref, int component, int x, int y, int mvx, int mvy, int w, int h,
                         uint8_t* dst, int dstStride) {
     const uint8_t* plane = component ? ref.cr() : ref.cb();

@@ -15,6 +15,13 @@ namespace ombrisk {
 void PredictLumaBlock(const CRefPictureStore& ref, int x, int y, int mvx, int mvy, int w, int h, uint8_t* dst,
                       int dstStride);
 
+// The SAD between the w x h source block `src` (row pitch srcStride) and the luma
+// prediction PredictLumaBlock would form, read straight from the reference planes without
+// forming it; false (and *sad untouched) where that prediction needs clamped reads or the
+// width has no SAD row, and the caller forms the prediction instead.
+bool PredictionSad(const CRefPictureStore& ref, int x, int y, int mvx, int mvy, int w, int h, const uint8_t* src,
+                   int srcStride, uint32_t* sad);
+
 // The w x h prediction of one chroma component at chroma (x, y) displaced by the luma
 // vector (eighth chroma samples).
 void PredictChromaBlock(const CRefPictureStore& ref, int component, int x, int y, int mvx, int mvy, int w, int h,

@@ -18,10 +18,17 @@ namespace {
 constexpr int kSubBlocks[4] = {1, 2, 2, 4};
 
 void SetRect(MotionEntry* m, int bx, int by, int w, int h, MotionVector mv, int ref) {
+    const MotionEntry e{static_cast<int16_t>(mv.x), static_cast<int16_t>(mv.y), static_cast<int8_t>(ref)};
+    for (int y = by; y < by + h; ++y)
+        std::fill(m + 4 * y + bx, m + 4 * y + bx + w, e);
+}
+
+// The delta entries of blocks that code no vector difference: no vector, the block's
+// reference kept.
+void ClearDeltas(MotionEntry* delta, const MotionEntry* motion, int bx, int by, int w, int h) {
     for (int y = by; y < by + h; ++y)
         for (int x = bx; x < bx + w; ++x)
-            m[4 * y + x] =
-                MotionEntry{static_cast<int16_t>(mv.x), static_cast<int16_t>(mv.y), static_cast<int8_t>(ref)};
+            delta[4 * y + x] = MotionEntry{0, 0, motion[4 * y + x].ref};
 }
 
 void ClearList(InterCandidate& c, int list) {
@@ -352,7 +359,14 @@ MotionVector CMotionEstimator::SearchPartition(int list, int ref, int bx, int by
     const uint32_t refineAbove = level_ == kCoderSad ? uint32_t(mb_.skipThreshold) : uint32_t(bw * bh);
     alignas(16) uint8_t pred[256];
     uint8_t* at = pred + 64 * by + 4 * bx;
+    // Partitions are judged by SAD at every level, 16x16 blocks by cost16_, which is SAD
+    // at levels 0 and 2: their SADs are read from the reference without forming the
+    // prediction.
+    const bool sadCost = !(w == 4 && h == 4) || level_ != kCoderSatd;
     const auto subCost = [&](MotionVector v) {
+        uint32_t sadValue;
+        if (sadCost && PredictionSad(pic, x0, y0, v.x, v.y, bw, bh, src, 16, &sadValue))
+            return sadValue + VectorCost(v, mvp);
         PredictLumaBlock(pic, x0, y0, v.x, v.y, bw, bh, at, 16);
         return PartitionCost(pred, bx, by, w, h) + VectorCost(v, mvp);
     };
@@ -373,10 +387,11 @@ MotionVector CMotionEstimator::SearchPartition(int list, int ref, int bx, int by
 }
 
 int CZeroMotionPredictor::MvDifferenceSum(InterCandidate& c) const {
-    for (int list = 0; list < 2; ++list)
-        for (int b = 0; b < 16; ++b)
-            c.delta[list][b] = MotionEntry{0, 0, c.motion[list][b].ref};
-    if (c.direct && mb_.sliceType == kSliceB) return c.mvdSum = 0;
+    if (c.direct && mb_.sliceType == kSliceB) {
+        for (int list = 0; list < 2; ++list)
+            ClearDeltas(c.delta[list], c.motion[list], 0, 0, 4, 4);
+        return c.mvdSum = 0;
+    }
     cavlc::PartitionRect parts[16];
     const int n = cavlc::MotionPartitions(c.shape, c.subShape, parts);
     const PredShape shape = c.shape == kPart16x8   ? PredShape::k16x8
@@ -393,6 +408,8 @@ int CZeroMotionPredictor::MvDifferenceSum(InterCandidate& c) const {
                 const MotionVector d{m.x - mvp.x, m.y - mvp.y};
                 SetRect(c.delta[list], p.x, p.y, p.w, p.h, d, m.ref);
                 sum += std::abs(d.x) + std::abs(d.y);
+            } else {
+                ClearDeltas(c.delta[list], c.motion[list], p.x, p.y, p.w, p.h);
             }
             // The partition's 4x4 blocks are decoded: one row of w bits per block row.
             const unsigned row = ((1u << p.w) - 1) << p.x;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -519,6 +520,96 @@ TEST(LoopFilter, Strengths) {
     EXPECT_EQ(r[1].filter, 1);
     EXPECT_EQ(r[2].filter, 0);  // same motion, no coefficients, inter neighbour
     EXPECT_EQ(r[2].strengthV[0][0], 0);
+}
+
+// Boundary strength of two inter 4x4 blocks without coefficients, straight from clause
+// 8.7.2.1: 1 when they use other pictures (the spare byte names the picture) or another
+// number of vectors, else 0 when some pairing of their vectors by picture keeps every
+// pair within 4 quarter samples.
+int ReferenceMotionStrength(const MbRecord& p, int bp, const MbRecord& q, int bq) {
+    std::vector<MotionEntry> a, b;
+    for (int list = 0; list < 2; ++list) {
+        if (p.motion[list][bp].ref >= 0) a.push_back(p.motion[list][bp]);
+        if (q.motion[list][bq].ref >= 0) b.push_back(q.motion[list][bq]);
+    }
+    if (a.size() != b.size()) return 1;
+    const auto near = [](const MotionEntry& u, const MotionEntry& v) {
+        return u.spare == v.spare && std::abs(u.x - v.x) < 4 && std::abs(u.y - v.y) < 4;
+    };
+    if (a.empty()) return 0;
+    if (a.size() == 1) return near(a[0], b[0]) ? 0 : 1;
+    const bool samePictures = (a[0].spare == b[0].spare && a[1].spare == b[1].spare) ||
+                              (a[0].spare == b[1].spare && a[1].spare == b[0].spare);
+    if (!samePictures) return 1;
+    return ((near(a[0], b[0]) && near(a[1], b[1])) || (near(a[0], b[1]) && near(a[1], b[0]))) ? 0 : 1;
+}
+
+// Random macroblocks whose motion is uniform, per quadrant or per block, drawn from a small
+// pool so that equal and nearly equal motion is common, against the clause's rules block
+// by block.
+TEST(LoopFilter, StrengthsMatchTheRulesBlockByBlock) {
+    const EncoderBlock block = BlockOf(64, 48);
+    CRefPictureStore pic(block);
+    ASSERT_TRUE(pic.valid());
+    std::mt19937 rng(7);
+    const auto pick = [&](int n) { return static_cast<int>(rng() % unsigned(n)); };
+    const auto entry = [&] {
+        static constexpr int16_t kVectors[] = {0, 3, 4, -4, 7};
+        MotionEntry e;
+        e.ref = static_cast<int8_t>(pick(3) - 1);
+        e.spare = static_cast<uint8_t>(pick(2));
+        e.x = kVectors[pick(5)];
+        e.y = kVectors[pick(5)];
+        return e;
+    };
+    const int cols = 4, rows = 3, stride = pic.recordStride();
+    for (int round = 0; round < 300; ++round) {
+        for (int i = 0; i < cols * rows; ++i) {
+            MbRecord& r = pic.records()[(i / cols) * stride + i % cols];
+            r = MbRecord{};
+            r.kind = pick(8) == 0 ? kMbIntra4x4 : kMbPInter;
+            r.qp = r.chromaQp = 30;
+            for (int b = 0; b < 16; ++b)
+                r.nonzeroMask |= (pick(5) == 0 ? 1u : 0u) << b;
+            const int layout = pick(3);  // uniform, per quadrant, per block
+            for (int list = 0; list < 2; ++list) {
+                MotionEntry quadrant[4];
+                for (MotionEntry& e : quadrant)
+                    e = entry();
+                for (int b = 0; b < 16; ++b)
+                    r.motion[list][b] = layout == 0   ? quadrant[0]
+                                        : layout == 1 ? quadrant[(b >> 3) * 2 + ((b & 3) >> 1)]
+                                                      : entry();
+            }
+        }
+        CLoopFilter filter(block);
+        filter.ComputeStrengths(&pic);
+        for (int i = 0; i < cols * rows; ++i) {
+            const int x = i % cols, y = i / cols;
+            const MbRecord& r = pic.records()[y * stride + x];
+            const bool intra = r.kind == kMbIntra4x4;
+            const auto expect = [&](const MbRecord* n, int bp, int bq, bool edge) {
+                if (!n) return 0;
+                if (intra || n->kind == kMbIntra4x4) return edge ? 4 : 3;
+                if (((r.nonzeroMask >> bp) & 1) || ((n->nonzeroMask >> bq) & 1)) return 2;
+                return ReferenceMotionStrength(r, bp, *n, bq);
+            };
+            int any = 0;
+            for (int e = 0; e < 4; ++e)
+                for (int s = 0; s < 4; ++s) {
+                    const MbRecord* left = e > 0 ? &r : x > 0 ? &r - 1 : nullptr;
+                    const MbRecord* top = e > 0 ? &r : y > 0 ? &r - stride : nullptr;
+                    const int v = expect(left, 4 * s + e, e > 0 ? 4 * s + e - 1 : 4 * s + 3, e == 0);
+                    const int h = expect(top, 4 * e + s, e > 0 ? 4 * e + s - 4 : 12 + s, e == 0);
+                    ASSERT_EQ(r.strengthV[e][s], v)
+                        << "round " << round << " mb " << i << " edge " << e << " seg " << s;
+                    ASSERT_EQ(r.strengthH[e][s], h)
+                        << "round " << round << " mb " << i << " edge " << e << " seg " << s;
+                    any |= v | h;
+                }
+            ASSERT_EQ(r.filter, any != 0 ? 1 : 0);
+        }
+    }
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <vector>
@@ -143,6 +144,39 @@ TEST(MotionComp, ChromaEqualsTheStandardInsideAndOutsideThePicture) {
                 ASSERT_EQ(got[8 * r + c], want) << "trial " << trial;
             }
     }
+}
+
+// The SAD read straight from the reference planes equals the SAD against the prediction
+// PredictLumaBlock forms, at every quarter position and width, inside the padding and
+// where it declines (clamped reads) for the caller to form the prediction.
+TEST(MotionComp, PredictionSadEqualsTheSadOfThePrediction) {
+    const Reference ref(48, 32, 11);
+    std::mt19937 rng(5);
+    uint8_t src[16 * 16], pred[16 * 16];
+    for (uint8_t& v : src)
+        v = static_cast<uint8_t>(rng());
+    int read = 0, declined = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        const int w = 4 << (rng() % 3), h = 4 << (rng() % 3);
+        const int x = 4 * int(rng() % 9), y = 4 * int(rng() % 5);
+        const int span = 20 * 4;
+        const int mvx = int(rng() % (2 * span + 1)) - span, mvy = int(rng() % (2 * span + 1)) - span;
+        PredictLumaBlock(*ref.store, x, y, mvx, mvy, w, h, pred, 16);
+        uint32_t want = 0;
+        for (int r = 0; r < h; ++r)
+            for (int c = 0; c < w; ++c)
+                want += static_cast<uint32_t>(std::abs(src[16 * r + c] - pred[16 * r + c]));
+        uint32_t got = 0xDEADBEEF;
+        if (!PredictionSad(*ref.store, x, y, mvx, mvy, w, h, src, 16, &got)) {
+            EXPECT_EQ(got, 0xDEADBEEFu);
+            ++declined;
+            continue;
+        }
+        ++read;
+        ASSERT_EQ(got, want) << "trial " << trial << " " << w << "x" << h << " vector " << mvx << "," << mvy;
+    }
+    EXPECT_GT(read, 1000);
+    EXPECT_GT(declined, 100);
 }
 
 }  // namespace
