@@ -39,7 +39,7 @@ inline int PredictNc(bool haveA, int nA, bool haveB, int nB) {
     return 0;
 }
 
-int LumaNc(const MacroblockWork* w, int x, int y) {
+inline int LumaNc(const MacroblockWork* w, int x, int y) {
     const uint8_t* cur = w->cur->totalCoeff;
     bool haveA = true, haveB = true;
     int nA = 0, nB = 0;
@@ -60,7 +60,7 @@ int LumaNc(const MacroblockWork* w, int x, int y) {
     return PredictNc(haveA, nA, haveB, nB);
 }
 
-int ChromaNc(const MacroblockWork* w, int base, int x, int y) {
+inline int ChromaNc(const MacroblockWork* w, int base, int x, int y) {
     const uint8_t* cur = w->cur->totalCoeff + base;
     bool haveA = true, haveB = true;
     int nA = 0, nB = 0;

@@ -239,7 +239,11 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
     const bool availA = IntraUsable(ctx, w->mbA), availB = IntraUsable(ctx, w->mbB);
     const bool availC = IntraUsable(ctx, w->mbC), availD = IntraUsable(ctx, w->mbD);
     if (mb->kind == kMbIntra16x16) {
-        if (!PredictIntra16x16(luma, pitch, mb->intra16x16PredMode, {availA, availB, false, availD}, luma, pitch))
+        const int mode = mb->intra16x16PredMode;
+        const IntraAvailability avail{availA, availB, false, availD};
+        if (static_cast<unsigned>(mode) < 3)
+            k.intra16x16[mode](luma, pitch, avail, luma, pitch);
+        else if (!PredictIntra16x16(luma, pitch, mode, avail, luma, pitch))
             return kDecoderUnsupported;
         for (uint32_t blocks = w->nonZero & 0xFFFFu; blocks != 0; blocks &= blocks - 1) {
             const int b = std::countr_zero(blocks);
@@ -258,9 +262,14 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             if ((w->nonZero & (1u << (4 * y + x))) != 0) AddCodedResidual(k, w, 4 * y + x, dst, pitch);
         }
     }
+    // DC, horizontal and vertical straight from the kernel table; the plane mode and
+    // any other value through the checking entry.
+    const int chromaMode = mb->intraChromaPredMode;
+    const IntraAvailability chromaAvail{availA, availB, false, availD};
     for (int p = 0; p < 2; ++p) {
-        if (!PredictIntraChroma(chroma[p], pitch, mb->intraChromaPredMode, {availA, availB, false, availD}, chroma[p],
-                                pitch))
+        if (static_cast<unsigned>(chromaMode) < 3)
+            k.intraChroma[chromaMode](chroma[p], pitch, chromaAvail, chroma[p], pitch);
+        else if (!PredictIntraChroma(chroma[p], pitch, chromaMode, chromaAvail, chroma[p], pitch))
             return kDecoderUnsupported;
         for (uint32_t blocks = (w->nonZero >> (16 + 4 * p)) & 15u; blocks != 0; blocks &= blocks - 1) {
             const int b = std::countr_zero(blocks);
