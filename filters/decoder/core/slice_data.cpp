@@ -23,13 +23,6 @@ namespace avcdec {
 
 namespace {
 
-// Whether a neighbour may serve intra prediction: decoded in this slice and, with
-// constrained_intra_pred_flag, intra coded.
-bool IntraUsable(const AvcDecoderContext* ctx, const MacroblockInfo* n) {
-    if (n == nullptr) return false;
-    return !ctx->activePps->constrained_intra_pred_flag || (n->flags & kMbIntra) != 0;
-}
-
 int SliceGroupOf(const AvcDecoderContext* ctx, int32_t mbAddr) {
     return ctx->activePps->num_slice_groups_minus1 > 0 ? ctx->sliceGroupMap[mbAddr] : 0;
 }
@@ -236,8 +229,14 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         return kDecoderOk;
     }
     const DecoderKernelTable& k = DecoderKernels();
-    const bool availA = IntraUsable(ctx, w->mbA), availB = IntraUsable(ctx, w->mbB);
-    const bool availC = IntraUsable(ctx, w->mbC), availD = IntraUsable(ctx, w->mbD);
+    // Whether each neighbour may serve intra prediction: decoded in this slice and, with
+    // constrained_intra_pred_flag (read once), intra coded.
+    const bool constrained = ctx->activePps->constrained_intra_pred_flag != 0;
+    const auto usable = [constrained](const MacroblockInfo* n) {
+        return n != nullptr && (!constrained || (n->flags & kMbIntra) != 0);
+    };
+    const bool availA = usable(w->mbA), availB = usable(w->mbB);
+    const bool availC = usable(w->mbC), availD = usable(w->mbD);
     if (mb->kind == kMbIntra16x16) {
         const int mode = mb->intra16x16PredMode;
         const IntraAvailability avail{availA, availB, false, availD};
