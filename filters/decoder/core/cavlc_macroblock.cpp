@@ -39,7 +39,7 @@ inline int PredictNc(bool haveA, int nA, bool haveB, int nB) {
     return 0;
 }
 
-int LumaNc(const MacroblockWork* w, int x, int y) {
+inline int LumaNc(const MacroblockWork* w, int x, int y) {
     const uint8_t* cur = w->cur->totalCoeff;
     bool haveA = true, haveB = true;
     int nA = 0, nB = 0;
@@ -60,7 +60,7 @@ int LumaNc(const MacroblockWork* w, int x, int y) {
     return PredictNc(haveA, nA, haveB, nB);
 }
 
-int ChromaNc(const MacroblockWork* w, int base, int x, int y) {
+inline int ChromaNc(const MacroblockWork* w, int base, int x, int y) {
     const uint8_t* cur = w->cur->totalCoeff + base;
     bool haveA = true, haveB = true;
     int nA = 0, nB = 0;
@@ -256,11 +256,15 @@ inline int ReadBlock(BitReader& c, int nC, int maxNumCoeff, Sink& sink) {
     return ReadBlock<false>(c, nC, maxNumCoeff, sink);
 }
 
+// The row of kScanScale (or its field-scan form) for the work area's scan and a QP.
+inline const int32_t* ScanScaleRow(const MacroblockWork* w, int qp) {
+    return (w->scan == kZigZag ? kScanScale : kFieldScanScale).v[qp];
+}
+
 // A luma or chroma AC block (scan positions from `first`) dequantised into block b of the
-// work area: TotalCoeff, or -1.
-inline int ReadScaledBlock(BitReader& c, MacroblockWork* w, int b, int nC, int first, int qp) {
-    const ScanScaleTable& scale = w->scan == kZigZag ? kScanScale : kFieldScanScale;
-    DequantSink sink{w->coeffs[b], w->scan + first, scale.v[qp] + first};
+// work area with `scaleRow` (ScanScaleRow of its QP): TotalCoeff, or -1.
+inline int ReadScaledBlock(BitReader& c, MacroblockWork* w, int b, int nC, int first, const int32_t* scaleRow) {
+    DequantSink sink{w->coeffs[b], w->scan + first, scaleRow + first};
     const int n = ReadBlock(c, nC, 16 - first, sink);
     if (n > 0) {
         w->nonZero |= 1u << b;
@@ -317,13 +321,14 @@ int ReadResidualBlocks(BitReader& c, MacroblockWork* w, bool intra16x16) {
         InverseLumaDcRaster(w, levels, w->qp);
     }
     const int first = intra16x16 ? 1 : 0;
+    const int32_t* lumaScale = ScanScaleRow(w, w->qp);
     for (int blk = 0; blk < 16; ++blk) {
         if ((cbp & (1 << (blk / 4))) == 0) {
             blk += 3;
             continue;
         }
         const int x = kLuma4x4BlkX[blk], y = kLuma4x4BlkY[blk];
-        const int n = ReadScaledBlock(c, w, 4 * y + x, LumaNc(w, x, y), first, w->qp);
+        const int n = ReadScaledBlock(c, w, 4 * y + x, LumaNc(w, x, y), first, lumaScale);
         if (n < 0) return kDecoderUnsupported;
         mb->totalCoeff[4 * y + x] = static_cast<uint8_t>(n);
     }
@@ -339,8 +344,9 @@ int ReadResidualBlocks(BitReader& c, MacroblockWork* w, bool intra16x16) {
     if (cbpChroma == 2) {
         for (int plane = 0; plane < 2; ++plane) {
             const int base = 16 + 4 * plane;
+            const int32_t* chromaScale = ScanScaleRow(w, w->qpc[plane]);
             for (int k = 0; k < 4; ++k) {
-                const int n = ReadScaledBlock(c, w, base + k, ChromaNc(w, base, k & 1, k >> 1), 1, w->qpc[plane]);
+                const int n = ReadScaledBlock(c, w, base + k, ChromaNc(w, base, k & 1, k >> 1), 1, chromaScale);
                 if (n < 0) return kDecoderUnsupported;
                 mb->totalCoeff[base + k] = static_cast<uint8_t>(n);
             }

@@ -155,11 +155,48 @@ inline __m128i HalfSums(__m128i v) {
     return _mm_sad_epu8(v, _mm_setzero_si128());
 }
 
+// A 4-byte row of the value v.
+inline void Store4(uint8_t* dst, int v) {
+    const uint32_t word = static_cast<uint32_t>(static_cast<uint8_t>(v)) * 0x01010101u;
+    std::memcpy(dst, &word, 4);
+}
+
+// Intra_4x4 horizontal (clause 8.3.1.2.2): each row its left neighbour (128 without one,
+// as in the portable form, for streams that use the mode where it is not allowed).
+void Intra4x4Horizontal(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch) {
+    int l0 = 128, l1 = 128, l2 = 128, l3 = 128;
+    if (a.left) {
+        l0 = src[-1];
+        l1 = src[pitch - 1];
+        l2 = src[2 * pitch - 1];
+        l3 = src[3 * pitch - 1];
+    }
+    Store4(pred, l0);
+    Store4(pred + predPitch, l1);
+    Store4(pred + 2 * predPitch, l2);
+    Store4(pred + 3 * predPitch, l3);
+}
+
+// Intra_4x4 DC (clause 8.3.1.2.3).
+void Intra4x4Dc(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch) {
+    int top = 0, left = 0;
+    if (a.top) {
+        const uint8_t* above = src - pitch;
+        top = above[0] + above[1] + above[2] + above[3];
+    }
+    if (a.left) left = src[-1] + src[pitch - 1] + src[2 * pitch - 1] + src[3 * pitch - 1];
+    const int v = a.top && a.left ? (top + left + 4) >> 3 : a.top || a.left ? (top + left + 2) >> 2 : 128;
+    Store4(pred, v);
+    Store4(pred + predPitch, v);
+    Store4(pred + 2 * predPitch, v);
+    Store4(pred + 3 * predPitch, v);
+}
+
 }  // namespace
 
-const IntraPredFn kIntra4x4Sse2[9] = {nullptr,         nullptr,         nullptr,
-                                      Intra4x4Sse2<3>, Intra4x4Sse2<4>, Intra4x4Sse2<5>,
-                                      Intra4x4Sse2<6>, Intra4x4Sse2<7>, Intra4x4Sse2<8>};
+const IntraPredFn kIntra4x4Sse2[9] = {nullptr,         Intra4x4Horizontal, Intra4x4Dc,
+                                      Intra4x4Sse2<3>, Intra4x4Sse2<4>,    Intra4x4Sse2<5>,
+                                      Intra4x4Sse2<6>, Intra4x4Sse2<7>,    Intra4x4Sse2<8>};
 
 void intra_dc_16x16_sse2(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch) {
     int s = 0;
@@ -167,13 +204,47 @@ void intra_dc_16x16_sse2(const uint8_t* src, int pitch, IntraAvailability a, uin
         const __m128i sums = HalfSums(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src - pitch)));
         s = _mm_cvtsi128_si32(_mm_add_epi32(sums, _mm_srli_si128(sums, 8)));
     }
-    if (a.left)
+    if (a.left) {
+#pragma GCC unroll 16
         for (int i = 0; i < 16; ++i)
             s += src[i * pitch - 1];
+    }
     const int v = a.top && a.left ? (s + 16) >> 5 : a.top || a.left ? (s + 8) >> 4 : 128;
     const __m128i row = _mm_set1_epi8(static_cast<char>(v));
+#pragma GCC unroll 16
     for (int y = 0; y < 16; ++y)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pred + y * predPitch), row);
+}
+
+namespace {
+
+// Eight copies of the byte v, as one word to store with a single move.
+inline uint64_t Bytes8(int v) {
+    return static_cast<uint64_t>(static_cast<uint8_t>(v)) * 0x0101010101010101ull;
+}
+
+inline void Store8(uint8_t* dst, uint64_t word) {
+    std::memcpy(dst, &word, 8);
+}
+
+}  // namespace
+
+void intra_v_16x16_sse2(const uint8_t* src, int pitch, IntraAvailability, uint8_t* pred, int predPitch) {
+    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src - pitch));
+#pragma GCC unroll 16
+    for (int y = 0; y < 16; ++y)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pred + y * predPitch), row);
+}
+
+void intra_h_16x16_sse2(const uint8_t* src, int pitch, IntraAvailability, uint8_t* pred, int predPitch) {
+    // Each row's left neighbour is read before the row is written: pred may be the picture,
+    // and row y's store never reaches a left neighbour of a later row.
+#pragma GCC unroll 16
+    for (int y = 0; y < 16; ++y) {
+        const uint64_t word = Bytes8(src[y * pitch - 1]);
+        Store8(pred + y * predPitch, word);
+        Store8(pred + y * predPitch + 8, word);
+    }
 }
 
 void intra_dc_chroma_sse2(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch) {
@@ -184,7 +255,7 @@ void intra_dc_chroma_sse2(const uint8_t* src, int pitch, IntraAvailability a, ui
         const __m128i above = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src - pitch));
         const __m128i sums = HalfSums(_mm_unpacklo_epi32(above, _mm_setzero_si128()));
         t0 = _mm_cvtsi128_si32(sums);
-        t1 = _mm_cvtsi128_si32(_mm_srli_si128(sums, 8));
+        t1 = _mm_extract_epi16(sums, 4);
     }
     if (a.left) {
         const uint8_t* left = src - 1;
@@ -209,14 +280,14 @@ void intra_dc_chroma_sse2(const uint8_t* src, int pitch, IntraAvailability a, ui
     } else {
         dc[0] = dc[1] = dc[2] = dc[3] = 128;
     }
-    // Each value in four bytes of its half row.
-    const __m128i upper =
-        _mm_unpacklo_epi32(_mm_set1_epi8(static_cast<char>(dc[0])), _mm_set1_epi8(static_cast<char>(dc[1])));
-    const __m128i lower =
-        _mm_unpacklo_epi32(_mm_set1_epi8(static_cast<char>(dc[2])), _mm_set1_epi8(static_cast<char>(dc[3])));
+    // Each value in four bytes of its half row (little-endian: the left half low), stored
+    // as whole 8-byte rows from general registers; vector broadcasts cost more here.
+    const uint64_t upper = (Bytes8(dc[0]) & 0xFFFFFFFFull) | (Bytes8(dc[1]) << 32);
+    const uint64_t lower = (Bytes8(dc[2]) & 0xFFFFFFFFull) | (Bytes8(dc[3]) << 32);
+#pragma GCC unroll 4
     for (int y = 0; y < 4; ++y) {
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(pred + y * predPitch), upper);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(pred + (4 + y) * predPitch), lower);
+        Store8(pred + y * predPitch, upper);
+        Store8(pred + (4 + y) * predPitch, lower);
     }
 }
 

@@ -102,8 +102,10 @@ void FillDecoderKernelTable(DecoderKernelTable* t, uint32_t featureWord) {
         t->inverseLumaDc = luma_dc_dequant_sse2;
         t->intraPlane16x16 = intra_plane_16x16_sse2;
         t->intraPlane8x8 = intra_plane_8x8_sse2;
-        for (int m = 3; m < 9; ++m)
+        for (int m = 1; m < 9; ++m)
             t->intra4x4[m] = kIntra4x4Sse2[m];
+        t->intra16x16[0] = intra_v_16x16_sse2;
+        t->intra16x16[1] = intra_h_16x16_sse2;
         t->intra16x16[2] = intra_dc_16x16_sse2;
         t->intraChroma[0] = intra_dc_chroma_sse2;
         t->lumaMotion = luma_mc_sse2;

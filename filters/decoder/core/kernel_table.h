@@ -47,8 +47,11 @@ void intra_plane_8x8_sse2(uint8_t* pred, int predPitch, int a, int b, int c);
 // availability says which exist) and writes the prediction into pred.
 using IntraPredFn = void (*)(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch);
 #ifdef AVCDEC_HAVE_SSE2
-// Intra_4x4 modes 3..8 (the directional ones), Intra_16x16 DC and chroma DC.
+// Intra_4x4 modes 1..8 (horizontal, DC and the directional ones), Intra_16x16 vertical, horizontal and DC,
+// and chroma DC.
 extern const IntraPredFn kIntra4x4Sse2[9];
+void intra_v_16x16_sse2(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch);
+void intra_h_16x16_sse2(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch);
 void intra_dc_16x16_sse2(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch);
 void intra_dc_chroma_sse2(const uint8_t* src, int pitch, IntraAvailability a, uint8_t* pred, int predPitch);
 #endif

@@ -23,13 +23,6 @@ namespace avcdec {
 
 namespace {
 
-// Whether a neighbour may serve intra prediction: decoded in this slice and, with
-// constrained_intra_pred_flag, intra coded.
-bool IntraUsable(const AvcDecoderContext* ctx, const MacroblockInfo* n) {
-    if (n == nullptr) return false;
-    return !ctx->activePps->constrained_intra_pred_flag || (n->flags & kMbIntra) != 0;
-}
-
 int SliceGroupOf(const AvcDecoderContext* ctx, int32_t mbAddr) {
     return ctx->activePps->num_slice_groups_minus1 > 0 ? ctx->sliceGroupMap[mbAddr] : 0;
 }
@@ -236,10 +229,20 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
         return kDecoderOk;
     }
     const DecoderKernelTable& k = DecoderKernels();
-    const bool availA = IntraUsable(ctx, w->mbA), availB = IntraUsable(ctx, w->mbB);
-    const bool availC = IntraUsable(ctx, w->mbC), availD = IntraUsable(ctx, w->mbD);
+    // Whether each neighbour may serve intra prediction: decoded in this slice and, with
+    // constrained_intra_pred_flag (read once), intra coded.
+    const bool constrained = ctx->activePps->constrained_intra_pred_flag != 0;
+    const auto usable = [constrained](const MacroblockInfo* n) {
+        return n != nullptr && (!constrained || (n->flags & kMbIntra) != 0);
+    };
+    const bool availA = usable(w->mbA), availB = usable(w->mbB);
+    const bool availC = usable(w->mbC), availD = usable(w->mbD);
     if (mb->kind == kMbIntra16x16) {
-        if (!PredictIntra16x16(luma, pitch, mb->intra16x16PredMode, {availA, availB, false, availD}, luma, pitch))
+        const int mode = mb->intra16x16PredMode;
+        const IntraAvailability avail{availA, availB, false, availD};
+        if (static_cast<unsigned>(mode) < 3)
+            k.intra16x16[mode](luma, pitch, avail, luma, pitch);
+        else if (!PredictIntra16x16(luma, pitch, mode, avail, luma, pitch))
             return kDecoderUnsupported;
         for (uint32_t blocks = w->nonZero & 0xFFFFu; blocks != 0; blocks &= blocks - 1) {
             const int b = std::countr_zero(blocks);
@@ -258,9 +261,14 @@ int ReconstructIntraMacroblock(AvcDecoderContext* ctx, MacroblockWork* w) {
             if ((w->nonZero & (1u << (4 * y + x))) != 0) AddCodedResidual(k, w, 4 * y + x, dst, pitch);
         }
     }
+    // DC, horizontal and vertical straight from the kernel table; the plane mode and
+    // any other value through the checking entry.
+    const int chromaMode = mb->intraChromaPredMode;
+    const IntraAvailability chromaAvail{availA, availB, false, availD};
     for (int p = 0; p < 2; ++p) {
-        if (!PredictIntraChroma(chroma[p], pitch, mb->intraChromaPredMode, {availA, availB, false, availD}, chroma[p],
-                                pitch))
+        if (static_cast<unsigned>(chromaMode) < 3)
+            k.intraChroma[chromaMode](chroma[p], pitch, chromaAvail, chroma[p], pitch);
+        else if (!PredictIntraChroma(chroma[p], pitch, chromaMode, chromaAvail, chroma[p], pitch))
             return kDecoderUnsupported;
         for (uint32_t blocks = (w->nonZero >> (16 + 4 * p)) & 15u; blocks != 0; blocks &= blocks - 1) {
             const int b = std::countr_zero(blocks);
