@@ -101,22 +101,21 @@ int WriteResidualBlock(Sink& s, const CoefficientList& list, int maxCoeff, int n
     for (int i = total - 1; i >= 0 && trailingOnes < 3 && std::abs(p[i].level) == 1; --i)
         ++trailingOnes;
 
-    if (nC < 0) {
-        const common::VlcCode c = common::kCoeffTokenChromaDc[total][trailingOnes];
-        s.PutBits(c.length, c.code);
-    } else if (nC >= 8) {
-        s.PutBits(6, total == 0 ? 3u : static_cast<uint32_t>(((total - 1) << 2) | trailingOnes));
-    } else {
-        static constexpr uint8_t kClass[8] = {0, 0, 1, 1, 2, 2, 2, 2};
-        const common::VlcCode c = common::kCoeffToken[kClass[nC]][total][trailingOnes];
-        s.PutBits(c.length, c.code);
-    }
-    if (total == 0) return 0;
-
+    // coeff_token, then the trailing ones' sign flags in the same write (at most 16 + 3 bits).
     uint32_t signs = 0;
     for (int k = 0; k < trailingOnes; ++k)
         signs = signs << 1 | (p[total - 1 - k].level < 0 ? 1u : 0u);
-    if (trailingOnes) s.PutBits(trailingOnes, signs);
+    common::VlcCode token;
+    if (nC < 0) {
+        token = common::kCoeffTokenChromaDc[total][trailingOnes];
+    } else if (nC >= 8) {
+        token = {6, static_cast<uint16_t>(total == 0 ? 3 : ((total - 1) << 2) | trailingOnes)};
+    } else {
+        static constexpr uint8_t kClass[8] = {0, 0, 1, 1, 2, 2, 2, 2};
+        token = common::kCoeffToken[kClass[nC]][total][trailingOnes];
+    }
+    s.PutBits(token.length + trailingOnes, uint32_t{token.code} << trailingOnes | signs);
+    if (total == 0) return 0;
 
     int suffixLength = (total > 10 && trailingOnes < 3) ? 1 : 0;
     for (int i = total - 1 - trailingOnes; i >= 0; --i) {
@@ -141,17 +140,25 @@ int WriteResidualBlock(Sink& s, const CoefficientList& list, int maxCoeff, int n
         if (std::abs(level) > (3 << (suffixLength - 1)) && suffixLength < 6) ++suffixLength;
     }
 
+    // total_zeros and every run_before gathered in one word: total_zeros takes at most 9
+    // bits; there are at most 15 - totalZeros run_before codes of at most 3 bits, save that
+    // a run r above 6 takes r - 3 bits, paid from the zeros: at most 9 + 45 < 64 bits.
+    uint64_t tail = 0;
+    int tailBits = 0;
     if (total < maxCoeff) {
         const common::VlcCode c =
             nC < 0 ? common::kTotalZerosChromaDc[total - 1][totalZeros] : common::kTotalZeros[total - 1][totalZeros];
-        s.PutBits(c.length, c.code);
+        tail = c.code, tailBits = c.length;
     }
     int zerosLeft = totalZeros;
     for (int i = total - 1; i > 0 && zerosLeft > 0; --i) {
         const common::VlcCode c = common::kRunBefore[std::min(zerosLeft, 7) - 1][p[i].run];
-        s.PutBits(c.length, c.code);
+        tail = tail << c.length | c.code;
+        tailBits += c.length;
         zerosLeft -= p[i].run;
     }
+    if (tailBits > 32) s.PutBits(tailBits - 32, static_cast<uint32_t>(tail >> 32));
+    s.PutBits(std::min(tailBits, 32), static_cast<uint32_t>(tail));
     return total;
 }
 

@@ -147,8 +147,8 @@ void CMbCoder::LoadEdges(Edges* e, const uint8_t* p, int stride, int size) const
 
 int CMbCoder::LumaLevels(const LumaResult& l, bool withDc) const {
     int sum = withDc && l.kind == kMbIntra16x16 ? ListLevels(l.dc) : 0;
-    for (int b = 0; b < 16; ++b)
-        if ((l.cbp >> Block8x8(b)) & 1) sum += ListLevels(l.blocks[b]);
+    for (uint32_t blocks = LumaBlocksOfPattern(l.cbp); blocks != 0; blocks &= blocks - 1)
+        sum += ListLevels(l.blocks[std::countr_zero(blocks)]);
     return sum;
 }
 
@@ -512,8 +512,8 @@ bool CMbCoder::MayExceedBitLimit() const {
     const LumaResult& l = mb_.luma();
     const ChromaResult& c = mb_.chroma();
     int n = l.kind == kMbIntra16x16 ? count(l.dc) : 0;
-    for (int b = 0; b < 16; ++b)
-        if ((l.cbp >> Block8x8(b)) & 1) n += count(l.blocks[b]);
+    for (uint32_t blocks = LumaBlocksOfPattern(l.cbp); blocks != 0; blocks &= blocks - 1)
+        n += count(l.blocks[std::countr_zero(blocks)]);
     for (int comp = 0; comp < 2; ++comp) {
         n += count(c.dc[comp]);
         for (int b = 0; b < 4; ++b)

@@ -1,6 +1,7 @@
 #include "filters/encoder/core/mb_context.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -124,10 +125,10 @@ int64_t CMbContext::DequantisedEnergy() const {
         for (int i = 0; i < 16 && l.dc.pairs[i].level != 0; ++i)
             energy += std::abs((l.dc.pairs[i].level * s + 2) >> 2);
     }
-    for (int b = 0; b < 16; ++b) {
-        if (!((l.cbp >> ((b >> 3) * 2 + ((b & 3) >> 1))) & 1)) continue;
-        for (int k = 0; k < 16 && l.blocks[b].pairs[k].level != 0; ++k)
-            energy += std::abs(scale(k) * l.blocks[b].pairs[k].level);
+    for (uint32_t blocks = LumaBlocksOfPattern(l.cbp); blocks != 0; blocks &= blocks - 1) {
+        const CoefficientList& list = l.blocks[std::countr_zero(blocks)];
+        for (int k = 0; k < 16 && list.pairs[k].level != 0; ++k)
+            energy += std::abs(scale(k) * list.pairs[k].level);
     }
     return energy;
 }
@@ -159,30 +160,35 @@ void CMbContext::StoreMacroblock() {
     r.shape = kPart16x16;
     r.chromaMode = c.mode;
     const bool inter = !IsIntraKind(kind) && candidate;
-    for (int b = 0; b < 16; ++b)
-        r.intra4x4Modes[b] = kind == kMbIntra4x4 ? l.modes4[b] : 2;
-    for (int list = 0; list < 2; ++list)
-        for (int b = 0; b < 16; ++b) {
-            if (!inter) {
-                r.motion[list][b] = r.motionDelta[list][b] = MotionEntry{};
-                continue;
-            }
-            MotionEntry m = candidate->motion[list][b];
-            m.spare = m.ref >= 0 && references ? references->id[list][m.ref] : 0;
-            r.motion[list][b] = m;
-            r.motionDelta[list][b] = candidate->delta[list][b];
+    if (kind == kMbIntra4x4)
+        std::memcpy(r.intra4x4Modes, l.modes4, sizeof r.intra4x4Modes);
+    else
+        std::memset(r.intra4x4Modes, 2, sizeof r.intra4x4Modes);
+    if (inter) {
+        static_assert(sizeof r.motion == sizeof candidate->motion && sizeof r.motionDelta == sizeof candidate->delta);
+        std::memcpy(r.motionDelta, candidate->delta, sizeof r.motionDelta);
+        std::memcpy(r.motion, candidate->motion, sizeof r.motion);
+        // spare carries the reference's picture identifier for the loop filter.
+        static constexpr uint8_t kNoIds[kMaxListRefs] = {};
+        for (int list = 0; list < 2; ++list) {
+            const uint8_t* ids = references ? references->id[list] : kNoIds;
+            for (MotionEntry& m : r.motion[list])
+                m.spare = m.ref >= 0 ? ids[m.ref] : 0;
         }
-    if (inter) r.shape = candidate->shape;
+        r.shape = candidate->shape;
+    } else {
+        std::fill(&r.motion[0][0], &r.motion[0][0] + 32, MotionEntry{});
+        std::fill(&r.motionDelta[0][0], &r.motionDelta[0][0] + 32, MotionEntry{});
+    }
     // The mask follows the levels actually transmitted: blocks of an 8x8 whose pattern
     // bit is clear are not coded, whatever the transform left in them.
     uint32_t mask = 0;
-    for (int b = 0; b < 16; ++b) {
-        const int b8 = (b >> 3) * 2 + ((b & 3) >> 1);
-        if ((cbp >> b8) & 1 && l.blocks[b].pairs[0].level != 0) mask |= 1u << b;
+    for (uint32_t blocks = LumaBlocksOfPattern(cbp); blocks != 0; blocks &= blocks - 1) {
+        const int b = std::countr_zero(blocks);
+        if (l.blocks[b].pairs[0].level != 0) mask |= 1u << b;
     }
-    if (kind == kMbIntra16x16)
-        for (int i = 0; i < 16 && l.dc.pairs[i].level != 0; ++i)
-            mask = 0xFFFF;  // every block of the macroblock carries part of a DC level
+    if (kind == kMbIntra16x16 && l.dc.pairs[0].level != 0)
+        mask = 0xFFFF;  // every block of the macroblock carries part of a DC level
     r.nonzeroMask = mask;
     uint8_t* chromaRecon[2] = {const_cast<uint8_t*>(c.recon[0]), const_cast<uint8_t*>(c.recon[1])};
     kernels.storeMacroblockPixels(planeLuma, planeCb, planeCr, const_cast<uint8_t*>(l.recon), chromaRecon[0],

@@ -3,6 +3,7 @@
 // chroma results that candidates are coded into.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "common/bitstream/h264_tables.h"
@@ -31,6 +32,20 @@ QuantRecord MakeQuantRecord(int qp);
 // Luma 4x4 blocks are kept in raster order (block b at column b % 4, row b / 4); the
 // entropy writers visit them in the standard's order (clause 6.4.3).
 constexpr uint8_t kBlockScanToRaster[16] = {0, 1, 4, 5, 2, 3, 6, 7, 8, 9, 12, 13, 10, 11, 14, 15};
+
+// The raster luma 4x4 blocks (bit b for block b) of the 8x8 quadrants whose coded block
+// pattern bits (0-3) are set.
+constexpr uint32_t LumaBlocksOfPattern(int cbp) {
+    constexpr auto kBlocks = [] {
+        constexpr uint16_t kQuadrantBlocks[4] = {0x0033, 0x00CC, 0x3300, 0xCC00};
+        std::array<uint16_t, 16> t{};
+        for (int bits = 0; bits < 16; ++bits)
+            for (int q = 0; q < 4; ++q)
+                if ((bits >> q) & 1) t[bits] = static_cast<uint16_t>(t[bits] | kQuadrantBlocks[q]);
+        return t;
+    }();
+    return kBlocks[cbp & 15];
+}
 
 // One luma result: a whole intra 16x16 coding, or sixteen intra 4x4 blocks.
 struct LumaResult {

@@ -56,21 +56,17 @@ inline int16_t QuantiseLevel(int c, int mf, int64_t offset, int qbits, int limit
     return static_cast<int16_t>(c < 0 ? -level : level);
 }
 
-// The bound of every QP (0-51) and raster position, computed once.
+// The bound of every QP (0-51) and raster position, computed at compile time.
 struct LevelBounds {
     int16_t limit[52][16];
 };
-inline const LevelBounds& LevelLimitTable() {
-    static const LevelBounds table = [] {
-        LevelBounds t{};
-        for (int qp = 0; qp < 52; ++qp)
-            for (int r = 0; r < 16; ++r)
-                t.limit[qp][r] =
-                    static_cast<int16_t>(std::min(kMaxLevel, 32767 / (kDequantScale[qp % 6][r] << (qp / 6))));
-        return t;
-    }();
-    return table;
-}
+inline constexpr LevelBounds kLevelLimits = [] {
+    LevelBounds t{};
+    for (int qp = 0; qp < 52; ++qp)
+        for (int r = 0; r < 16; ++r)
+            t.limit[qp][r] = static_cast<int16_t>(std::min(kMaxLevel, 32767 / (kDequantScale[qp % 6][r] << (qp / 6))));
+    return t;
+}();
 
 // (level, run) pairs of count levels in scan order, closed by (0, trailing zeros).
 // Returns the number of non-zero levels.
@@ -114,9 +110,8 @@ int QuantiseBlock(const int16_t c[16], int first, const QuantRecord& q, int64_t 
         return t;
     }();
     const int16_t keep = levels[0];
-    const uint32_t raster =
-        Ops::Quantise(c, kQuantMultiplier[q.qpMod6], LevelLimitTable().limit[std::clamp(q.qp, 0, 51)],
-                      static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30)), q.qbits, levels);
+    const uint32_t raster = Ops::Quantise(c, kQuantMultiplier[q.qpMod6], kLevelLimits.limit[std::clamp(q.qp, 0, 51)],
+                                          static_cast<uint32_t>(std::min<int64_t>(offset, 1 << 30)), q.qbits, levels);
     if (first) levels[0] = keep;
     // The non-zero levels in scan order, one bit each, walked without a branch per zero.
     uint32_t scan = (kRasterToScan[0][raster & 0xFFu] | kRasterToScan[1][(raster >> 8) & 0xFFu]) & (0xFFFFu << first);
