@@ -12,8 +12,9 @@
 # the rate curves: 500, 1000, 2000 and 4000 kbit/s for each coder and x264 medium; the
 # PSNR of each of ours at the rate its x264 counterpart reached (interpolated on its
 # curve), and the BD-rate of each against veryfast and medium; and the rate control of
-# effort 1 CABAC and of the fast mode: 500, 2000 and 6000 kbit/s, VBR and CBR, the rate
-# against the target, CBR's worst one-second window and the PSNR. An effort table gives
+# effort 1 CABAC, of effort 0 CAVLC (one B picture) and of the fast mode: 500, 2000 and
+# 6000 kbit/s, VBR and CBR, the rate against the target, CBR's worst one-second window
+# and the PSNR. An effort table gives
 # each coder's PSNR at exactly those four rates and names any CABAC effort level that
 # falls below the level under it. PIN (default "taskset -c 7") pins every timed run. The speed table
 # always runs; SECTIONS (default "curves rate") names the parts after it (empty: none, for a
@@ -136,12 +137,13 @@ done
 
 fi
 want rate || exit 0
-echo "== rate control (effort 1 CABAC, and the fast mode)"
-for coder in e1a fast; do
+echo "== rate control (effort 1 CABAC, effort 0 CAVLC with its B picture, and the fast mode)"
+for coder in e1a e0 fast; do
     for mode in "" -c; do
         for r in 500 2000 6000; do
             case $coder in
             fast) set -- -e 0 -n 0 ;;
+            e0) set -- -e 0 ;;
             *) set -- -a -e 1 ;;
             esac
             # shellcheck disable=SC2086

@@ -151,8 +151,9 @@ protected:
         int directBonus;      // λ multiple taken off a B macroblock's direct candidate
         int intra4x4Penalty;  // λ multiple per intra 4x4 mode other than the most probable
         // P macroblocks with chroma levels only on the P_Skip motion may become P_Skip
-        // (SkipWhenChromaCostsMore) without B pictures. Level 0 only: at level 1 it took 0.7 dB off CABAC's
-        // constant bit rate at 500 kbit/s on 720x576 noise, which reaches its rates anyway.
+        // (SkipWhenChromaCostsMore) without B pictures, B direct ones B_Skip always.
+        // Level 0 only: at level 1 it took 0.7 dB off CABAC's constant bit rate at 500
+        // kbit/s on 720x576 noise, which reaches its rates anyway.
         bool chromaOnlySkip;
     };
     CMbCoderFast(const EncoderBlock& block, int32_t level, const CCavlcWriter* writer, const BlockCosts& costs,
@@ -175,7 +176,8 @@ private:
     void DecideInter();
     int64_t CandidateScore(const InterCandidate& c) const;
     // Turns the coding of `c` (a P macroblock with chroma levels only, on the P_Skip
-    // motion) into P_Skip where the bits it saves weigh more than the chroma error added.
+    // motion, or a B macroblock so on the direct motion) into P_Skip or B_Skip where the
+    // bits it saves weigh more than the chroma error added.
     void SkipWhenChromaCostsMore(InterCandidate& c);
     void IntraAfterInter(int64_t interCost);
 

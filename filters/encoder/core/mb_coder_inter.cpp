@@ -179,13 +179,14 @@ int64_t CMbCoderRefined::Recode(int64_t cost, int levels, int count) {
     return refined;
 }
 
-// A P macroblock whose only levels are chroma levels on the P_Skip motion: coded, it
-// pays mb_type, the vector differences, the pattern, mb_qp_delta and the chroma residual
-// for what those levels take off the chroma error; skipped, it pays a step of the skip
-// run. Where λ₂ x the bits saved outweighs the error added, it becomes P_Skip (its chroma
-// reconstruction is the prediction, as a decoder forms it). Chroma levels alone keep
-// close to a third of a high-QP P picture's macroblocks out of P_Skip on noisy content,
-// and those bits set the least rate the QP range can reach.
+// A P macroblock whose only levels are chroma levels on the P_Skip motion (a B
+// macroblock: on the direct motion): coded, it pays mb_type, the vector differences, the
+// pattern, mb_qp_delta and the chroma residual for what those levels take off the chroma
+// error; skipped, it pays a step of the skip run. Where λ₂ x the bits saved outweighs the
+// error added, it becomes P_Skip or B_Skip (its chroma reconstruction is the prediction,
+// as a decoder forms it). Chroma levels alone keep close to a third of a high-QP P
+// picture's macroblocks out of P_Skip on noisy content, and those bits set the least
+// rate the QP range can reach.
 void CMbCoderFast::SkipWhenChromaCostsMore(InterCandidate& c) {
     ChromaResult& cr = mb_.chromaTrial();
     const int64_t coded =
@@ -224,11 +225,13 @@ void CMbCoderFast::DecideInter() {
     const ChromaResult& cr = mb_.chromaTrial();
     mb_.kind = InterKind(c, (l.cbp & 15) | cr.cbp);
     mb_.candidate = &c;
-    // Without B pictures only: with them (720x576 noise, one B picture, 500 kbit/s) the
-    // skipped chroma errors of the P pictures cost their B pictures more than it saved,
-    // 1.4 dB and 8 % more rate.
-    if (weights_.chromaOnlySkip && mb_.block.param(kParBFrames) == 0 && mb_.sliceType == kSliceP &&
-        mb_.kind != kMbSkipped && (l.cbp & 15) == 0 && InterKind(c, 0) == kMbSkipped)
+    // In P slices without B pictures only: with them (720x576 noise, one B picture, 500
+    // kbit/s) the skipped chroma errors of the P pictures cost their B pictures more than
+    // it saved, 1.4 dB and 8 % more rate. A B picture is no reference, so its direct
+    // macroblocks carrying chroma levels only may become B_Skip whatever follows.
+    const bool chromaOnly = mb_.kind != kMbSkipped && (l.cbp & 15) == 0 && InterKind(c, 0) == kMbSkipped;
+    if (weights_.chromaOnlySkip && chromaOnly &&
+        ((mb_.block.param(kParBFrames) == 0 && mb_.sliceType == kSliceP) || isB))
         SkipWhenChromaCostsMore(c);
     int64_t cost = 0;
     int levels = 0;
