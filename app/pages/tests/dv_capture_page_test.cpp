@@ -426,6 +426,11 @@ TEST_F(DvCapturePageTest, EncodedProfilesRecordTheirVideoWithSound) {
         SetTimeLimit("00:00:03");
         parent_.codes.clear();
         parent_.clips.clear();
+        // The deck plays on while the clip before is encoded, a fast deck to the tape's end:
+        // each case records from the tape's head.
+        Click(CDVCapturePage::kRewind);
+        ASSERT_TRUE(PumpUntil([&] { return Frames() >= 0 && Frames() < 25 * 61; }, 30000)) << Timecode();
+        Click(CDVCapturePage::kStop);
         RecordUntilIdle(180000);
         ASSERT_EQ(parent_.clips.size(), 1u) << "message boxes: " << ::testing::PrintToString(boxes_);
         const std::string clip = parent_.clips[0];
