@@ -7,7 +7,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -48,26 +52,53 @@ Picture FromBitmap(HBITMAP bitmap) {
     return picture;
 }
 
-// ffmpeg's decoding of frame `index` of `clip`, in RGB, optionally reduced with `scale`
-// (an ffmpeg scale filter argument).
-Picture FfmpegFrame(const std::string& clip, int index, int width, int height, const std::string& scale = "") {
-    const std::string out = testsupport::UniqueName("frame") + ".bgra";
-    std::string filters = "select=eq(n\\," + std::to_string(index) + ")";
+// ffmpeg's decodings of frames of clips, in RGB, by clip, frame, size and scale (an ffmpeg
+// scale filter argument, or empty): kept for the program, as each ffmpeg run is a process
+// started from Wine.
+using FrameKey = std::tuple<std::string, int, int, int, std::string>;
+std::map<FrameKey, Picture> g_ffmpegFrames;
+
+// Decodes frames `indices` of `clip` with ffmpeg in one run (select keeps the frames in
+// decoding output order, passthrough writes each once) into g_ffmpegFrames; false if ffmpeg
+// failed or gave fewer bytes than the frames need.
+bool DecodeFfmpegFrames(const std::string& clip, std::set<int> indices, int width, int height,
+                        const std::string& scale = "") {
+    for (auto it = indices.begin(); it != indices.end();)
+        it = *it < 0 || g_ffmpegFrames.count({clip, *it, width, height, scale}) ? indices.erase(it) : std::next(it);
+    if (indices.empty()) return true;
+    const std::string out = testsupport::UniqueName("frames") + ".bgra";
+    std::string filters = "select=";
+    for (const int index : indices)
+        filters += (index == *indices.begin() ? "eq(n\\," : "+eq(n\\,") + std::to_string(index) + ")";
     if (!scale.empty()) filters += ",format=bgra,scale=" + scale;
-    const int status = testsupport::RunShell("ffmpeg -v error -y -i '" + testsupport::FixtureName(clip) + "' -vf '" +
-                                                 filters + "' -frames:v 1 -pix_fmt bgra -f rawvideo '" + out + "'",
-                                             testsupport::UniqueName("ffmpeg") + ".log");
-    Picture picture;
-    if (status != 0) return picture;
+    const int status =
+        testsupport::RunShell("ffmpeg -v error -y -i '" + testsupport::FixtureName(clip) + "' -vf '" + filters +
+                                  "' -fps_mode passthrough -pix_fmt bgra -f rawvideo '" + out + "'",
+                              testsupport::UniqueName("ffmpeg") + ".log");
+    if (status != 0) return false;
     const std::string bytes = testsupport::ReadFixtureFile(out);
-    if (bytes.size() != size_t(width) * height * 4) return picture;
-    picture.width = width;
-    picture.height = height;
-    picture.pixels.resize(size_t(width) * height);
-    memcpy(picture.pixels.data(), bytes.data(), bytes.size());
-    for (uint32_t& p : picture.pixels)
-        p &= 0xFFFFFF;
-    return picture;
+    const size_t one = size_t(width) * height * 4;
+    if (bytes.size() != one * indices.size()) return false;
+    size_t at = 0;
+    for (const int index : indices) {
+        Picture& picture = g_ffmpegFrames[{clip, index, width, height, scale}];
+        picture.width = width;
+        picture.height = height;
+        picture.pixels.resize(size_t(width) * height);
+        memcpy(picture.pixels.data(), bytes.data() + at, one);
+        for (uint32_t& p : picture.pixels)
+            p &= 0xFFFFFF;
+        at += one;
+    }
+    return true;
+}
+
+// ffmpeg's decoding of frame `index` of `clip` (empty when ffmpeg could not give it):
+// decoded now unless DecodeFfmpegFrames already has it.
+Picture FfmpegFrame(const std::string& clip, int index, int width, int height, const std::string& scale = "") {
+    if (!DecodeFfmpegFrames(clip, {index}, width, height, scale)) return {};
+    const auto found = g_ffmpegFrames.find({clip, index, width, height, scale});
+    return found == g_ffmpegFrames.end() ? Picture{} : found->second;
 }
 
 // PSNR of the luma (ITU-R BT.601 weights) of two pictures: the system's colour converter
@@ -122,6 +153,7 @@ TEST(ClipPlayerFrames, StillsAndThumbnailsMatchFfmpegsFrameAtThePosition) {
         // A quarter frame into frame 31: that frame shows there.
         const int index = 31;
         const LONGLONG position = LONGLONG((index + 0.25) * 1e7 / clip.frameRate);
+        ASSERT_TRUE(DecodeFfmpegFrames(path, {index, index + 4}, clip.width, clip.height));
 
         HBITMAP still = nullptr;
         ASSERT_EQ(player->GetFrameBitmap(&still, position, 0), S_OK);
@@ -193,7 +225,13 @@ TEST(ClipPlayerFrames, OurEncodersH264InAProgramStreamMatchesFfmpegsFrames) {
         EXPECT_EQ(height, 240u);
         ASSERT_EQ(player->GetDuration(&duration), S_OK);
         EXPECT_NEAR(double(duration), frames * 4e5, 4e5);
-        for (const int index : {0, 5, clip.gop - 1, clip.gop, clip.gop + 1, 31, frames - 1}) {
+        const std::initializer_list<int> indices = {0, 5, clip.gop - 1, clip.gop, clip.gop + 1, 31, frames - 1};
+        std::set<int> compared;
+        for (const int index : indices)
+            for (const int other : {index - 1, index, index + 1})
+                if (other >= 0 && other < frames) compared.insert(other);
+        ASSERT_TRUE(DecodeFfmpegFrames(path, compared, 320, 240));
+        for (const int index : indices) {
             SCOPED_TRACE(index);
             HBITMAP still = nullptr;
             ASSERT_EQ(player->GetFrameBitmap(&still, LONGLONG(index * 4e5 + 1e5), 0), S_OK);
@@ -448,6 +486,8 @@ TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
     const int frames = std::atoi(counted.c_str());
     ASSERT_GT(frames, 0);
     EXPECT_NEAR(double(duration), frames * 1e7 / clip.frameRate, 1e7 / clip.frameRate);
+    const int first = 20, last = 34;
+    ASSERT_TRUE(DecodeFfmpegFrames(path, {13, first, last, frames - 1}, clip.width, clip.height));
     ASSERT_EQ(player->ShowVideo(TRUE), S_OK);
     ASSERT_EQ(player->SetRate(1.0f), S_OK);
     EXPECT_EQ(owner.WaitNotice({0x800B, 0x80C8, 0x80CF, 0x80D0, 0x80D1, 0x80D2, 0x80D3}, 10000), 0x80C8u);
@@ -459,7 +499,6 @@ TEST(ClipPlayerPlayback, PlaysH264InAProgramStreamThroughOurDecoder) {
     EXPECT_EQ(player->Stop(), S_OK);
     // A range inside the clip, beginning between two IDR pictures: the stopped player
     // shows its first frame, plays to its end and reports the end of a range.
-    const int first = 20, last = 34;
     ASSERT_EQ(
         player->SetPlayRange(LONGLONG(first * 1e7 / clip.frameRate), LONGLONG((last + 0.5) * 1e7 / clip.frameRate)),
         S_OK);

@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,13 +215,35 @@ std::string Replace(std::string text, const std::string& what, const std::string
     return text;
 }
 
+// What the judges say of an input fixture, measured once for the program: the inputs are
+// shared by many conversions, and each measurement is an outside process started from Wine.
+struct InputFacts {
+    Probe probe;
+    double level = NAN;  // MeanVolume
+};
+::testing::AssertionResult FactsOf(const std::string& input, InputFacts* facts) {
+    static std::map<std::string, InputFacts> known;
+    const auto found = known.find(input);
+    if (found != known.end()) {
+        *facts = found->second;
+        return ::testing::AssertionSuccess();
+    }
+    InputFacts measured;
+    auto probed = ProbeFile(input, &measured.probe);
+    if (!probed) return probed;
+    measured.level = MeanVolume(FixtureName(input));
+    *facts = known[input] = measured;
+    return ::testing::AssertionSuccess();
+}
+
 // Converts `input` with the driver and checks the output against the expectations.
 void CheckConversion(const ConversionCase& c, const std::string& commandTail = "") {
     SCOPED_TRACE(c.profile);
     std::string input;
     ASSERT_TRUE(testsupport::MediaFixture(c.input, "in", &input));
-    Probe source;
-    ASSERT_TRUE(ProbeFile(input, &source));
+    InputFacts facts;
+    ASSERT_TRUE(FactsOf(input, &facts));
+    const Probe& source = facts.probe;
     const std::string output = FixturePath(UniqueName("converted") + "." + c.extension);
     std::string command =
         Driver() + (commandTail.empty() ? std::string(" --profile \"") + c.profile + "\"" : commandTail);
@@ -247,7 +271,7 @@ void CheckConversion(const ConversionCase& c, const std::string& commandTail = "
 
     const std::string name = FixtureName(output);
     // The sound is the input's, not silence put in its place.
-    const double inputLevel = MeanVolume(FixtureName(input)), outputLevel = MeanVolume(name);
+    const double inputLevel = facts.level, outputLevel = MeanVolume(name);
     EXPECT_NEAR(outputLevel, inputLevel, 1.5) << "mean audio level in dB";
     const std::string decodeLog = UniqueName("decode") + ".log";
     ASSERT_EQ(testsupport::RunShell("ffmpeg -nostdin -v error -i '" + name + "' -f null -", decodeLog), 0);
@@ -540,8 +564,19 @@ bool Near(COLORREF c, int r, int g, int b) {
 
 class EngineTest : public ::testing::Test {
 protected:
+    // The engine is registered once for the suite, under its registration lock: each
+    // registration and removal is a regsvr32 process, seconds of a loaded machine, and no
+    // test of the suite changes it.
+    static void SetUpTestSuite() {
+        lock_ = std::make_unique<enginetest::NamedLock>(enginetest::kFileEngineRegistrationLock, 600000);
+        server_ = std::make_unique<enginetest::Registered>(FILE_ENGINE_DLL);
+    }
+    static void TearDownTestSuite() {
+        server_.reset();
+        lock_.reset();
+    }
     void SetUp() override {
-        ASSERT_TRUE(server_.Ok());
+        ASSERT_TRUE(lock_->Held() && server_->Ok());
         ASSERT_EQ(CreateFileEngine(&timeline_, &control_), S_OK);
         // The page's set-up, in its order.
         timeline_->EnableUpdates(FALSE);
@@ -599,9 +634,9 @@ protected:
         AddInput(input, 20000000);
     }
 
+    static inline std::unique_ptr<enginetest::NamedLock> lock_;
+    static inline std::unique_ptr<enginetest::Registered> server_;
     comtest::ComScope com_;
-    enginetest::NamedLock lock_{enginetest::kFileEngineRegistrationLock, 600000};
-    enginetest::Registered server_{FILE_ENGINE_DLL};
     EngineWindow window_;
     IFileEngineTimeline* timeline_ = nullptr;
     IFileEngineControl* control_ = nullptr;

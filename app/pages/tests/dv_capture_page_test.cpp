@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,7 @@ namespace {
 using dv::kPalFrameBytes;
 using dvtest::kTape;
 using enginetest::FrameTimecodes;
+using enginetest::kFastDeck;
 using enginetest::ProbeSeconds;
 using enginetest::Registered;
 using enginetest::SetDeck;
@@ -106,12 +108,24 @@ HWND FindDialog(const char* caption) {
 
 class DvCapturePageTest : public SkinLayoutTest {
 protected:
+    // The deck, the engine and the string query are registered once for the program: each
+    // registration and removal is a regsvr32 process, seconds of a loaded machine, and no
+    // test of this suite changes them.
     static void SetUpTestSuite() {
         SkinLayoutTest::SetUpTestSuite();
+        decks_ = std::make_unique<Registered>(DV_CAMCORDER_DLL);
+        engine_ = std::make_unique<Registered>(DV_CAPTURE_DLL);
+        query_ = std::make_unique<Registered>(STRING_QUERY_DLL);
         ASSERT_TRUE(testsupport::MediaFixture(kTape, "dv", &tape_));
     }
+    static void TearDownTestSuite() {
+        query_.reset();
+        engine_.reset();
+        decks_.reset();
+        SkinLayoutTest::TearDownTestSuite();
+    }
     void SetUp() override {
-        ASSERT_TRUE(decks_.Ok() && engine_.Ok() && query_.Ok());
+        ASSERT_TRUE(decks_->Ok() && engine_->Ok() && query_->Ok());
         SetDeck(tape_, 1);
         captures_ = testsupport::FixturePath(testsupport::UniqueName("captures"));
         ASSERT_TRUE(CreateDirectoryA(captures_.c_str(), nullptr));
@@ -187,9 +201,7 @@ protected:
     }
 
     comtest::ComScope com_;
-    Registered decks_{DV_CAMCORDER_DLL};
-    Registered engine_{DV_CAPTURE_DLL};
-    Registered query_{STRING_QUERY_DLL};
+    static inline std::unique_ptr<Registered> decks_, engine_, query_;
     static inline std::string tape_;
     std::string captures_;
     NoticeParent parent_;
@@ -270,8 +282,10 @@ TEST_F(DvCapturePageTest, APollPressOlderThanTheLastCommandIsDropped) {
 }
 
 // SEEK winds the tape to the time code in the edit; the end of the search, reached or not,
-// brings the page out of seeking to pause, with the search's message.
+// brings the page out of seeking to pause, with the search's message. The deck runs fast:
+// the search needs the time codes, not their pace.
 TEST_F(DvCapturePageTest, ASeekEndsPausedAtTheTimeCodeOrReportsOne) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     auto* edit = dynamic_cast<CGTimeCodeEdit*>(page_->Control(CDVCapturePage::kTimeCodeEdit));
     ASSERT_NE(edit, nullptr);
     const struct {
@@ -300,7 +314,9 @@ TEST_F(DvCapturePageTest, ASeekEndsPausedAtTheTimeCodeOrReportsOne) {
 
 // Ten seconds by the time limit: the clip takes the capture prefix's name, leaves the file
 // that had that name alone, lasts ten seconds within a frame and its time codes run on.
+// The deck runs fast: the limit counts the frames' own times.
 TEST_F(DvCapturePageTest, TheTimeLimitEndsATenSecondDvClipThatReplacesNothing) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     const std::string taken = captures_ + "\\Capture.avi";
     WriteText(taken, "not a recording");
     SetTimeLimit("00:00:10");
@@ -323,6 +339,7 @@ TEST_F(DvCapturePageTest, TheTimeLimitEndsATenSecondDvClipThatReplacesNothing) {
 }
 
 TEST_F(DvCapturePageTest, TheSizeLimitEndsTheClipAtTheLimit) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     auto* check = dynamic_cast<CGButton*>(page_->Control(CDVCapturePage::kSizeLimitCheck));
     auto* edit = dynamic_cast<CGLEDEdit*>(page_->Control(CDVCapturePage::kSizeLimitEdit));
     ASSERT_TRUE(check && edit);
@@ -375,8 +392,10 @@ TEST_F(DvCapturePageTest, RemovingTheDeckWhileRecordingKeepsTheClipAndThePage) {
 
 // Profiles of the encoded kinds: the clip is recorded as DV and encoded afterwards, named
 // ".mpg". H.264 goes into a transport stream (the multiplexer carries H.264 only there),
-// MPEG-2 into a program stream; both keep the tape's sound.
+// MPEG-2 into a program stream; both keep the tape's sound. The deck runs fast: the limit
+// counts the frames' own times.
 TEST_F(DvCapturePageTest, EncodedProfilesRecordTheirVideoWithSound) {
+    SetDeck(tape_, 1, 0, 0, kFastDeck);
     comtest::RegistrationLock lock;
     enginetest::NamedLock muxerLock(enginetest::kMuxerRegistrationLock);
     ASSERT_TRUE(lock.Held() && muxerLock.Held());
@@ -407,6 +426,11 @@ TEST_F(DvCapturePageTest, EncodedProfilesRecordTheirVideoWithSound) {
         SetTimeLimit("00:00:03");
         parent_.codes.clear();
         parent_.clips.clear();
+        // The deck plays on while the clip before is encoded, a fast deck to the tape's end:
+        // each case records from the tape's head.
+        Click(CDVCapturePage::kRewind);
+        ASSERT_TRUE(PumpUntil([&] { return Frames() >= 0 && Frames() < 25 * 61; }, 30000)) << Timecode();
+        Click(CDVCapturePage::kStop);
         RecordUntilIdle(180000);
         ASSERT_EQ(parent_.clips.size(), 1u) << "message boxes: " << ::testing::PrintToString(boxes_);
         const std::string clip = parent_.clips[0];

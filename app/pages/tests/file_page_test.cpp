@@ -263,9 +263,21 @@ std::string WindowText(HWND window) {
 
 class FilePageTest : public SkinLayoutTest {
 protected:
+    // The engine and the player are registered once for the suite: each registration and
+    // removal is a regsvr32 process, seconds of a loaded machine, and no test changes them.
+    static void SetUpTestSuite() {
+        SkinLayoutTest::SetUpTestSuite();
+        engine_ = std::make_unique<enginetest::Registered>(FILE_ENGINE_DLL);
+        player_ = std::make_unique<enginetest::SharedRegistered>(CLIP_PLAYER_DLL);
+    }
+    static void TearDownTestSuite() {
+        player_.reset();
+        engine_.reset();
+        SkinLayoutTest::TearDownTestSuite();
+    }
     void SetUp() override {
-        ASSERT_TRUE(engine_.Ok());
-        ASSERT_TRUE(player_.Ok());
+        ASSERT_TRUE(engine_->Ok());
+        ASSERT_TRUE(player_->Ok());
         outName_ = UniqueName("out");
         outDir_ = FixturePath(outName_);
         ASSERT_TRUE(CreateDirectoryA(outDir_.c_str(), nullptr));
@@ -343,9 +355,9 @@ protected:
         return static_cast<int>(std::count(host_.codes.begin(), host_.codes.end(), code));
     }
 
+    static inline std::unique_ptr<enginetest::Registered> engine_;
+    static inline std::unique_ptr<enginetest::SharedRegistered> player_;
     comtest::ComScope com_;
-    enginetest::Registered engine_{FILE_ENGINE_DLL};
-    enginetest::SharedRegistered player_{CLIP_PLAYER_DLL};
     std::string outName_;  // relative to the fixture folder, for shell scripts
     std::string outDir_;
     std::vector<std::string> clips_;
