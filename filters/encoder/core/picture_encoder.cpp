@@ -1,7 +1,9 @@
 #include "filters/encoder/core/picture_encoder.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "filters/encoder/core/core_result.h"
 #include "filters/encoder/core/rate_control.h"
@@ -137,6 +139,22 @@ int CPictureEncoder::Bands() const {
     return std::clamp(group_->threads(), 1, int{CRefPictureStore::kMaxHalfSampleBands});
 }
 
+namespace {
+
+// Waits until another thread has counted `target` in `counter`; the acquire load makes
+// what it wrote before counting visible here. A macroblock takes microseconds: spin
+// first, then give the processor up, then (its thread is not running) sleep in short
+// steps.
+void WaitForCount(const std::atomic<int>& counter, int target) {
+    for (int spins = 0; counter.load(std::memory_order_acquire) < target; ++spins)
+        if (spins >= 4096)
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        else if (spins >= 64)
+            std::this_thread::yield();
+}
+
+}  // namespace
+
 void CPictureEncoder::ResetRows() {
     for (int y = 0; y < block_.macroblocks.rows; ++y) {
         lumaFiltered_[size_t(y)].store(0, std::memory_order_relaxed);
@@ -151,12 +169,12 @@ void CPictureEncoder::FilterRow(CRefPictureStore* picture, int y, bool pad) {
     for (int plane = 0; plane < 2; ++plane) {
         std::atomic<int>* filtered = plane == 0 ? lumaFiltered_.get() : chromaFiltered_.get();
         for (int x = 0; x < cols; ++x) {
-            if (y > 0) AwaitCount(filtered[y - 1], std::min(x + 2, cols));
+            if (y > 0) WaitForCount(filtered[y - 1], std::min(x + 2, cols));
             if (plane == 0)
                 loopFilter_.FilterLumaMacroblock(picture, x, y);
             else
                 loopFilter_.FilterChromaMacroblock(picture, x, y);
-            RaiseCount(filtered[y], x + 1);
+            filtered[y].store(x + 1, std::memory_order_release);
         }
         if (!pad) continue;
         // Row y was the last to change the lines of row y - 1 (the row above waited for
@@ -167,8 +185,8 @@ void CPictureEncoder::FilterRow(CRefPictureStore* picture, int y, bool pad) {
         if (y > 0) padRows(y - 1, y);
         if (y == rows - 1) padRows(y, y + 1);
         if (plane != 0) continue;
-        if (y > 0) RaiseCount(lumaPadded_[size_t(y - 1)], 1);
-        if (y == rows - 1) RaiseCount(lumaPadded_[size_t(y)], 1);
+        if (y > 0) lumaPadded_[size_t(y - 1)].store(1, std::memory_order_release);
+        if (y == rows - 1) lumaPadded_[size_t(y)].store(1, std::memory_order_release);
     }
 }
 
@@ -180,7 +198,7 @@ void CPictureEncoder::HalfSampleBandAfterRows(CRefPictureStore* picture, int ban
     const int end = int(int64_t(lines) * (band + 1) / bands);
     const int lastRow = std::clamp((end + 2 - kPlaneBorder) / 16, 0, rows - 1);
     for (int y = 0; y <= lastRow; ++y)
-        AwaitCount(lumaPadded_[size_t(y)], 1);
+        WaitForCount(lumaPadded_[size_t(y)], 1);
     picture->BuildHalfSamplePlane(band, bands);
 }
 

@@ -114,7 +114,7 @@ private:
     void FilterRow(CRefPictureStore* picture, int y, bool pad);
     void ResetRows();
     // Per macroblock row, how many of its macroblocks are filtered (luma, chroma): waits
-    // for these take microseconds and spin before they sleep (AwaitCount).
+    // for these take microseconds and spin.
     std::unique_ptr<std::atomic<int>[]> lumaFiltered_, chromaFiltered_;
     // Per macroblock row, 1 once its luma lines are final and padded: the bands of the
     // half-sample plane wait for the rows they read.

@@ -4,7 +4,6 @@
 #include "filters/encoder/core/worker_group.h"
 
 #include <atomic>
-#include <chrono>
 #include <set>
 #include <thread>
 #include <vector>
@@ -63,34 +62,6 @@ TEST(WorkerGroup, ItemsMayWaitForEarlierOnes) {
                 EXPECT_EQ(used, std::set<std::thread::id>{std::this_thread::get_id()});
             }
         }
-    }
-}
-
-// Waits that outlast the spin go to sleep: they must still wake on the raise, whether it
-// comes at once or milliseconds later, and runs started long after the helpers went to
-// sleep must still reach them.
-TEST(WorkerGroup, CountWaitsWakeAfterSleeping) {
-    CWorkerGroup group(4);
-    for (int pause : {0, 3}) {
-        std::atomic<int> stage{0};
-        std::vector<int> seen(4, -1);
-        // Item 0 raises the count step by step, pausing `pause` ms before each step; item
-        // i waits for step i.
-        group.Run(4, [&](int i) {
-            if (i == 0) {
-                for (int step = 1; step <= 3; ++step) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-                    RaiseCount(stage, step);
-                }
-                seen[0] = 0;
-                return;
-            }
-            AwaitCount(stage, i);
-            seen[size_t(i)] = stage.load();
-        });
-        for (int i = 1; i < 4; ++i)
-            EXPECT_GE(seen[size_t(i)], i) << "pause " << pause << " ms, item " << i;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 
